@@ -1,0 +1,156 @@
+// The log file and assertion logging.
+
+#include "cseries/log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+static struct log_globals
+{
+    int descriptor = -1;
+    // The keyboard task logs from the timer thread; a line is formatted and
+    // written whole under this lock.
+    std::mutex lock;
+    game_triggered_assert_procedure assert_procedure = nullptr;
+} log_globals;
+
+static const char *file_name_after_last_separator(const char *path)
+{
+    const char *name = path;
+    for (const char *p = path; *p; ++p)
+    {
+        if (*p == '/' || *p == '\\') name = p + 1;
+    }
+    return name;
+}
+
+static size_t format_date_prefix(char *buffer, size_t size)
+{
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    int n = snprintf(buffer, size, "%04d-%02d-%02d %02d:%02d:%02d  ", local.tm_year + 1900,
+                     local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return n < 0 ? 0 : ((size_t)n < size ? (size_t)n : size - 1);
+}
+
+static void write_all(int descriptor, const char *text, size_t length)
+{
+    while (length > 0)
+    {
+        ssize_t written = write(descriptor, text, length);
+        if (written < 0)
+        {
+            if (errno == EINTR) continue;
+            return;
+        }
+        text += written;
+        length -= (size_t)written;
+    }
+}
+
+// Writes one dated line; the caller holds the lock.
+static void write_line_locked(const char *prefix, const char *body, bool dated)
+{
+    if (log_globals.descriptor < 0) return;
+    // Date (21) + prefix (a file name and line) + body (1023) + newline.
+    char line[32 + 320 + MAXIMUM_LOG_MESSAGE_LENGTH + 2];
+    size_t length = dated ? format_date_prefix(line, sizeof(line)) : 0;
+    int n = snprintf(line + length, sizeof(line) - length, "%s%s\n", prefix, body);
+    if (n < 0) return;
+    length += (size_t)n < sizeof(line) - length ? (size_t)n : sizeof(line) - length - 1;
+    if (line[length - 1] != '\n') line[length - 1] = '\n';
+    // O_APPEND with one write per line: the file never holds half a line.
+    write_all(log_globals.descriptor, line, length);
+}
+
+bool open_log_file(const char *header)
+{
+    std::lock_guard<std::mutex> guard(log_globals.lock);
+    if (log_globals.descriptor >= 0) close(log_globals.descriptor);
+    log_globals.descriptor = open(LOG_FILE_NAME, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (log_globals.descriptor < 0) return false;
+    write_line_locked("", header ? header : "", true);
+    return true;
+}
+
+void close_log_file(void)
+{
+    std::lock_guard<std::mutex> guard(log_globals.lock);
+    if (log_globals.descriptor >= 0) close(log_globals.descriptor);
+    log_globals.descriptor = -1;
+}
+
+bool log_file_is_open(void)
+{
+    return log_globals.descriptor >= 0;
+}
+
+int log_file_descriptor(void)
+{
+    return log_globals.descriptor;
+}
+
+void vlog_message(const char *file, int32_t line, const char *format, va_list arguments)
+{
+    if (log_globals.descriptor < 0) return;
+    char body[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+    if (vsnprintf(body, sizeof(body), format ? format : "", arguments) < 0) body[0] = 0;
+    char prefix[320] = "";
+    if (file) snprintf(prefix, sizeof(prefix), "%s, line #%d: ", file_name_after_last_separator(file), (int)line);
+    std::lock_guard<std::mutex> guard(log_globals.lock);
+    write_line_locked(prefix, body, true);
+}
+
+void log_message(const char *file, int32_t line, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vlog_message(file, line, format, arguments);
+    va_end(arguments);
+}
+
+void write_to_error_file(const char *text, bool timestamp)
+{
+    if (log_globals.descriptor < 0) return;
+    char body[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+    snprintf(body, sizeof(body), "%s", text ? text : "");
+    std::lock_guard<std::mutex> guard(log_globals.lock);
+    write_line_locked("", body, timestamp);
+}
+
+game_triggered_assert_procedure set_game_triggered_assert_proc(game_triggered_assert_procedure procedure)
+{
+    game_triggered_assert_procedure previous = log_globals.assert_procedure;
+    log_globals.assert_procedure = procedure;
+    return previous;
+}
+
+void game_triggered_assert(void)
+{
+    game_triggered_assert_procedure procedure = log_globals.assert_procedure;
+    if (procedure) procedure();
+}
+
+void assertion_failed(const char *file, int32_t line, int32_t kind, const char *expression, const char *text)
+{
+    game_triggered_assert();
+    const char *e = expression ? expression : "";
+    const char *t = text ? text : "";
+    switch (kind)
+    {
+    case _assertion_assert: log_message(file, line, "assert: %s", e); break;
+    case _assertion_vassert: log_message(file, line, "vassert: %s - %s", e, t); break;
+    case _assertion_vwarn: log_message(file, line, "vwarn: %s - %s", e, t); break;
+    case _assertion_vpause: log_message(file, line, "vpause: %s", t); break;
+    default:
+        if (text) log_message(file, line, "halt: %s", t);
+        else log_message(file, line, "halt");
+        break;
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+// The log file and the assertion macros.
+//
+// The log "vesk_log.txt" lives in the working directory (the program's own
+// directory).  Every line starts with the local date and time
+// "YYYY-MM-DD hh:mm:ss  "; a line from code names its source file (after the
+// last '/' or '\') and line: "file.cpp, line #12: text".  Lines are written
+// whole, from any thread.
+
+#include <cstdarg>
+#include <cstdint>
+
+#define LOG_FILE_NAME "vesk_log.txt"
+enum { MAXIMUM_LOG_MESSAGE_LENGTH = 1023 };
+
+// Opens (appends to) the log in the working directory and writes the run's
+// header line: `header` (the version string and the command line), dated.
+// False when the file cannot be opened; logging then writes nothing.
+bool open_log_file(const char *header);
+
+// Closes the log; later messages are dropped.
+void close_log_file(void);
+
+// True while a log file is open.
+bool log_file_is_open(void);
+
+// Formats the message (cut to 1023 characters) and appends it as one line,
+// flushed.  `file` may be null (information lines) and `line` -1.  Never fails,
+// never stops the program; with no log open nothing is written.
+void log_message(const char *file, int32_t line, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+void vlog_message(const char *file, int32_t line, const char *format, va_list arguments);
+
+// Appends `text` as a line to the log; with `timestamp` it gets the date and
+// time prefix like every log_message line, without it the text stands alone.
+void write_to_error_file(const char *text, bool timestamp);
+
+// The file descriptor of the open log, or -1; for the crash handler, which may
+// only write(2) to it.
+int log_file_descriptor(void);
+
+// ---- assertions ---------------------------------------------------------
+// An assertion never stops the program: the hook runs, then the line is logged
+// with its source file and line, and execution goes on.  The hook is where a
+// later subsystem (the console) reacts; it defaults to doing nothing.
+
+typedef void (*game_triggered_assert_procedure)(void);
+
+// Installs the assertion hook (null restores the default).  Returns the previous one.
+game_triggered_assert_procedure set_game_triggered_assert_proc(game_triggered_assert_procedure procedure);
+
+// Calls the installed hook.  Every assertion calls it before its log line.
+void game_triggered_assert(void);
+
+enum assertion_kind
+{
+    _assertion_assert, // "assert: %s"
+    _assertion_vassert, // "vassert: %s - %s"
+    _assertion_vwarn, // "vwarn: %s - %s"
+    _assertion_vpause, // "vpause: %s"
+    _assertion_halt, // "halt: %s", or the bare "halt" without a text
+};
+
+// Runs the hook and logs the line for a failed assertion of `kind`.
+void assertion_failed(const char *file, int32_t line, int32_t kind,
+                      const char *expression, const char *text);
+
+inline bool assertion_check(bool ok, const char *file, int32_t line, int32_t kind,
+                            const char *expression, const char *text)
+{
+    if (!ok) assertion_failed(file, line, kind, expression, text);
+    return ok;
+}
+
+// Each macro evaluates its expression once and yields it as a bool, so code
+// can write `if (!VASSERT(count >= 0, "negative count")) return false;`.
+#define ASSERT(expression) \
+    assertion_check(!!(expression), __FILE__, __LINE__, _assertion_assert, #expression, nullptr)
+#define VASSERT(expression, text) \
+    assertion_check(!!(expression), __FILE__, __LINE__, _assertion_vassert, #expression, (text))
+#define VWARN(expression, text) \
+    assertion_check(!!(expression), __FILE__, __LINE__, _assertion_vwarn, #expression, (text))
+#define VPAUSE(text) assertion_failed(__FILE__, __LINE__, _assertion_vpause, nullptr, (text))
+#define HALT(text) assertion_failed(__FILE__, __LINE__, _assertion_halt, nullptr, (text))

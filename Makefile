@@ -1,0 +1,54 @@
+# A thin layer over CMake.  `make run` and `make test` are the two commands a
+# fresh Debian 12 machine needs; both install what is missing first.
+
+JOBS ?= $(shell nproc)
+BUILD ?= build
+
+.PHONY: all run test deps release check-sanitized check-thread check-fuzz bench clean
+
+all: release
+
+deps:
+	./scripts/install_dependencies.sh
+
+release: deps
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS)
+
+# Builds the game and its demo data, then starts it from its own directory.
+run: release
+	./scripts/build_demo_data.sh $(BUILD)/release/bin
+	cd $(BUILD)/release/bin && ./vesk --version
+
+# Every test: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
+# with g++, the threaded tests under ThreadSanitizer with clang++, and a short
+# bounded run of every fuzz target.
+test: deps check-sanitized check-thread check-fuzz
+
+check-sanitized:
+	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
+	    -DVESK_SANITIZE=address,undefined -DVESK_WERROR=ON
+	cmake --build $(BUILD)/asan -j $(JOBS)
+	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS) -L unit
+
+check-thread:
+	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
+	    -DCMAKE_C_COMPILER=clang-14 -DVESK_SANITIZE=thread -DVESK_BENCH=OFF
+	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
+
+FUZZ_SECONDS ?= 20
+check-fuzz:
+	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
+	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_SECONDS)
+
+bench: deps
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=ON
+	cmake --build $(BUILD)/release -j $(JOBS)
+	for b in $(BUILD)/release/bin/bench_*; do $$b; done
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,1 @@
+// Placeholder so that a library directory without sources still links.
