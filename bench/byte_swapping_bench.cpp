@@ -12,9 +12,8 @@ static const byte_swap_code typical_record_description[] = {
         _4byte, _4byte, _2byte, _2byte,
         16,
         _begin_bs_array, 4, _2byte, _2byte, _4byte, _end_bs_array,
-        _4byte, _4byte,
+        _4byte,
     _end_bs_array};
-static_assert(sizeof(typical_record_description) > 0, "");
 
 static void byte_swap_data_64_kib(benchmark::State &state)
 {
