@@ -5,7 +5,6 @@
 
 #include "tag_files/data.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,7 +43,7 @@ static bool array_is_ready(const datum_globals *globals, const char *procedure)
     if (globals && globals->blocks) return true;
 
     char text[128];
-    snprintf(text, sizeof(text), "%s: data array '%s' used before initialize_data", procedure,
+    slprintf(text, sizeof(text), "%s: data array '%s' used before initialize_data", procedure,
              globals ? globals->name : "(null)");
     assertion_failed(__FILE__, __LINE__, _assertion_vassert, "globals && globals->blocks", text);
     return false;
@@ -56,7 +55,7 @@ static bool index_is_valid(const datum_globals *globals, int32_t index, const ch
     if (index >= 0 && index < globals->capacity) return true;
 
     char text[128];
-    snprintf(text, sizeof(text), "%s: index #%d is outside data array '%s' of #%d records", procedure,
+    slprintf(text, sizeof(text), "%s: index #%d is outside data array '%s' of #%d records", procedure,
              index, globals->name, globals->capacity);
     assertion_failed(__FILE__, __LINE__, _assertion_vassert, "index>=0 && index<capacity", text);
     return false;
@@ -302,7 +301,7 @@ bool import_data(datum_globals *globals, const void *buffer, int32_t count)
     if (count > available_slot_count(globals))
     {
         char text[128];
-        snprintf(text, sizeof(text), "import_data: #%d records do not fit in data array '%s'", count,
+        slprintf(text, sizeof(text), "import_data: #%d records do not fit in data array '%s'", count,
                  globals->name);
         assertion_failed(__FILE__, __LINE__, _assertion_vassert, "count<=available", text);
         return false;
@@ -325,7 +324,7 @@ bool import_data(datum_globals *globals, const void *buffer, int32_t count)
         if (clash)
         {
             char text[128];
-            snprintf(text, sizeof(text), "import_data: identifier #%d is already used in data array '%s'",
+            slprintf(text, sizeof(text), "import_data: identifier #%d is already used in data array '%s'",
                      identifier, globals->name);
             assertion_failed(__FILE__, __LINE__, _assertion_vassert, "!identifier_in_use", text);
             set_record_identifier(record, take_unused_identifier(globals));

@@ -63,22 +63,22 @@ enum
     _data_array_growable_flag = FLAG(_data_array_growable_bit),
 };
 
-// The descriptor of one data array.  The owner fills the first four fields;
-// the rest belong to this module (callers may read `count`).
+// The descriptor of one data array.  The owner fills the first three or four
+// fields; the rest belong to this module (callers may read `count`).
 struct datum_globals
 {
     char name[MAXIMUM_DATA_ARRAY_NAME_LENGTH + 1];
     int32_t size; // bytes per record, at least 2 (the identifier)
     int32_t maximum_count; // records at start-up; the block size of a growable array
-    uint32_t flags; // _data_array_..._flag
+    uint32_t flags = 0; // _data_array_..._flag
 
     // Highest used index + 1: walk indexes 0 .. count-1 and skip free slots.
-    int32_t count;
-    int32_t capacity; // records that fit now (maximum_count unless grown)
-    int16_t next_identifier; // the next value of the identifier sequence
-    int32_t first_free_hint; // no slot below it is free
-    int32_t block_count; // entries of `blocks`
-    uint8_t **blocks; // `maximum_count` records each; null before initialize_data
+    int32_t count = 0;
+    int32_t capacity = 0; // records that fit now (maximum_count unless grown)
+    int16_t next_identifier = 0; // the next value of the identifier sequence
+    int32_t first_free_hint = 0; // no slot below it is free
+    int32_t block_count = 0; // entries of `blocks`
+    uint8_t **blocks = nullptr; // `maximum_count` records each; null before initialize_data
 };
 
 // ---- the 32-bit datum identifier ---------------------------------------

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -26,7 +25,7 @@ struct test_array
 
     test_array(int32_t maximum_count, uint32_t flags = 0)
     {
-        snprintf(globals.name, sizeof(globals.name), "%s", "test");
+        strlcpy(globals.name, "test", sizeof(globals.name));
         globals.size = sizeof(test_record);
         globals.maximum_count = maximum_count;
         globals.flags = flags;
@@ -389,7 +388,7 @@ TEST(data_array, unusable_descriptor_is_refused)
     for (const auto &c : cases)
     {
         datum_globals globals = {};
-        snprintf(globals.name, sizeof(globals.name), "%s", c.name);
+        strlcpy(globals.name, c.name, sizeof(globals.name));
         globals.size = c.size;
         globals.maximum_count = c.maximum_count;
         assertion_count = 0;
