@@ -29,8 +29,10 @@
 
 enum
 {
-    // A larger buffer is refused whole: power-user files are a few hundred bytes.
-    MAXIMUM_INI_BUFFER_SIZE = 1 << 20,
+    // A larger buffer is refused whole.  Power-user files are a few hundred
+    // bytes; the bound also keeps the linear look-ups of a hostile file (some
+    // ten thousand headings at most) from taking noticeable time.
+    MAXIMUM_INI_BUFFER_SIZE = 64 * 1024,
 };
 
 struct ini_pair
@@ -54,8 +56,9 @@ struct ini_file
 };
 
 // Parses `size` bytes of `data` (need not be terminated) into `file`, which it
-// clears first; `source_name` names the buffer in log lines.  Broken lines are
-// logged and skipped.  False only when the buffer is larger than
+// clears first (dispose a file that holds an earlier parse before);
+// `source_name` names the buffer in log lines.  Broken lines are logged and
+// skipped.  False only when the buffer is larger than
 // MAXIMUM_INI_BUFFER_SIZE or memory runs out; `file` is then empty (but still
 // safe to query and to dispose).  Dispose every parsed file.
 bool ini_parse(ini_file *file, const char *data, size_t size, const char *source_name);
