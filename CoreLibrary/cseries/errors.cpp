@@ -52,7 +52,7 @@ void error_message(int32_t code, const char *file, int32_t line, const char *for
     char text[MAXIMUM_ERROR_TEXT];
     va_list arguments;
     va_start(arguments, format);
-    if (vsnprintf(text, sizeof(text), format ? format : "", arguments) < 0) text[0] = 0;
+    if (!format || vsnprintf(text, sizeof(text), format, arguments) < 0) text[0] = 0;
     va_end(arguments);
 
     log_message(file, line, "%s: %s", error_code_name(code), text);

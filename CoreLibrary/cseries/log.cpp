@@ -104,7 +104,7 @@ void vlog_message(const char *file, int32_t line, const char *format, va_list ar
 {
     if (log_globals.descriptor < 0) return;
     char body[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
-    if (vsnprintf(body, sizeof(body), format ? format : "", arguments) < 0) body[0] = 0;
+    if (!format || vsnprintf(body, sizeof(body), format, arguments) < 0) body[0] = 0;
     char prefix[320] = "";
     if (file) snprintf(prefix, sizeof(prefix), "%s, line #%d: ", file_name_after_last_separator(file), (int)line);
     std::lock_guard<std::mutex> guard(log_globals.lock);
