@@ -18,7 +18,7 @@ release: deps
 # Builds the game and its demo data, then starts it from its own directory.
 run: release
 	./scripts/build_demo_data.sh $(BUILD)/release/bin
-	cd $(BUILD)/release/bin && ./vesk --version
+	cd $(BUILD)/release/bin && ./vesk --version && ./vesk
 
 # Every test: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 # with g++, the threaded tests under ThreadSanitizer with clang++, and a short
@@ -34,7 +34,7 @@ check-sanitized:
 
 check-thread:
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
-	    -DCMAKE_C_COMPILER=clang-14 -DVESK_SANITIZE=thread -DVESK_BENCH=OFF
+	    -DCMAKE_C_COMPILER=clang-14 -DVESK_SANITIZE=thread -DVESK_BENCH=OFF -DVESK_WERROR=ON
 	cmake --build $(BUILD)/tsan -j $(JOBS)
 	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
 

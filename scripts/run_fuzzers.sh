@@ -2,7 +2,7 @@
 # Runs every fuzz target in DIR for SECONDS each, starting from its seed corpus
 # in fuzz/corpus/<name>/ when there is one.  Fails on the first finding.
 set -eu
-dir=$1
+dir=$(cd "$1" && pwd) # the targets run from a scratch directory
 seconds=${2:-20}
 root=$(cd "$(dirname "$0")/.." && pwd)
 found=0

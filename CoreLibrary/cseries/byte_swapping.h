@@ -21,9 +21,18 @@ enum
     _end_bs_array = -101,
 };
 
-// The number of bytes the description walks, or -1 when it is malformed
-// (unbalanced groups, a negative count, an unknown code, anything after the
-// outer group).
+enum
+{
+    MAXIMUM_BYTE_SWAP_CODES = 4096, // a longer description is taken as unterminated
+    MAXIMUM_BYTE_SWAP_DEPTH = 16,   // groups nested deeper are malformed
+};
+
+// The number of bytes the description walks, or -1 when it is malformed: it
+// does not start with a group, its groups do not balance within
+// MAXIMUM_BYTE_SWAP_CODES codes, a count is negative, a code is unknown (0, or
+// negative other than -2, -4, -100, -101), nesting is too deep, or the size
+// reaches 2 GiB.  The walk ends with the outer group's end; codes after it are
+// not read.  A group of count 0 walks no bytes.
 int32_t byte_swap_description_size(const byte_swap_code *codes);
 
 // Converts `record_count` consecutive records of `record_size` bytes in place.

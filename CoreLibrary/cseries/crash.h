@@ -15,14 +15,20 @@ enum
     CRASH_WATCHDOG_SECONDS = 5,
 };
 
-// Installs the handler for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT on an
-// alternate stack.  Call after the log is open.
+// Installs the handler for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT, with
+// an alternate stack for the calling thread (a crash in another thread is
+// handled on that thread's own stack).  Call from the main thread after the
+// log is open, in the directory that holds the log: the paths of the log and
+// of the crash log are fixed here.  Calling it again refreshes them.
 void initialize_crash_handler(void);
 
 // Adds a procedure to run inside the crash handler, in registration order.
-// False when the table is full.  A procedure must do only what is safe in a
-// signal handler and bounded in time.
+// False when the table is full or `procedure` is null.  Call at start-up from
+// the main thread.  A procedure must do only what is safe in a signal handler
+// and bounded in time: after CRASH_WATCHDOG_SECONDS the process is ended by
+// SIGALRM, and the log is then left under its own name.
 bool register_crash_procedure(crash_procedure procedure);
 
-// Removes every registered procedure and restores the default signal actions.
+// Removes every registered procedure and restores the signal actions and the
+// alternate stack that were in place before initialize_crash_handler.
 void dispose_crash_handler(void);

@@ -39,14 +39,16 @@ constexpr size_t char_array_capacity(char (&)[N]) { return N; }
 #define sprintfcat(buffer, ...) slprintfcat((buffer), char_array_capacity(buffer), __VA_ARGS__)
 
 // Formats into `buffer`, which must hold 256 bytes (callers pass `temporary`);
-// the text is cut to 255 bytes including the terminator.  Returns `buffer`.
+// the text is cut to 255 bytes including the terminator, so at most 254
+// characters.  A formatting error leaves an empty text.  Returns `buffer`.
 char *csprintf(char *buffer, const char *format, ...) PRINTF_LIKE(2, 3);
 
 // An allocated copy of `text` (free with free()); null when memory is short.
 char *cstrdup(const char *text);
 
 // Puts `prefix` in front of the text in `buffer` (of `size` bytes), cutting the
-// end of the result to fit.  Returns `buffer`.
+// end of the result to fit.  Returns `buffer`.  `prefix` must not lie inside
+// `buffer`.
 char *str_prepend(char *buffer, size_t size, const char *prefix);
 
 // Lower-cases `text` in place (ASCII) and returns it.
@@ -64,5 +66,6 @@ int strcasecmp_(const char *a, const char *b);
 void debug_printf(const char *format, ...) PRINTF_LIKE(1, 2);
 
 // The non-negative remainder of value / divisor for a positive divisor: the
-// remainder plus the divisor when it is negative.  The divisor must not be 0.
+// remainder plus the divisor when it is negative, so mod(-1, 5) is 4.
+// A divisor of 0 is an assertion and gives 0 rather than a trap.
 int32_t mod(int32_t value, int32_t divisor);

@@ -2,6 +2,7 @@
 
 #include "cseries/errors.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -29,7 +30,10 @@ static struct error_globals
     bool pending = false;
     int32_t pending_code = _error_none;
     char pending_text[MAXIMUM_ERROR_TEXT] = "";
-    message_box_procedure message_box = nullptr;
+    std::atomic<message_box_procedure> message_box{nullptr};
+    // Set by the first fatal error: exit() run twice (a fatal error from an
+    // exit handler or from a second thread) is undefined behaviour.
+    std::atomic<bool> exiting{false};
 } error_globals;
 
 const char *error_code_name(int32_t code)
@@ -48,13 +52,14 @@ void error_message(int32_t code, const char *file, int32_t line, const char *for
     char text[MAXIMUM_ERROR_TEXT];
     va_list arguments;
     va_start(arguments, format);
-    if (vsnprintf(text, sizeof(text), format ? format : "", arguments) < 0) text[0] = 0;
+    if (!format || vsnprintf(text, sizeof(text), format, arguments) < 0) text[0] = 0;
     va_end(arguments);
 
     log_message(file, line, "%s: %s", error_code_name(code), text);
 
     if (error_code_is_fatal(code))
     {
+        if (error_globals.exiting.exchange(true)) _exit(code);
         char box[MAXIMUM_ERROR_TEXT + 64];
         snprintf(box, sizeof(box), "%s: %s", error_code_name(code), text);
         show_message_box(box);
@@ -121,12 +126,16 @@ static bool run_message_program(const char *program, char *const arguments[])
 
 void show_message_box(const char *text)
 {
-    if (error_globals.message_box)
+    message_box_procedure procedure = error_globals.message_box;
+    if (procedure)
     {
-        error_globals.message_box(text);
+        procedure(text);
         return;
     }
     const char *message = text ? text : "";
+    // Always on standard error as well: a box program that cannot reach the
+    // X server exits like one that was closed, and the text would be lost.
+    fprintf(stderr, "%s\n", message);
     if (getenv("DISPLAY") && *getenv("DISPLAY"))
     {
         char zenity_text[MAXIMUM_ERROR_TEXT + 16];
@@ -135,7 +144,6 @@ void show_message_box(const char *text)
                                           zenity_text, nullptr};
         if (run_message_program("zenity", zenity_arguments)) return;
         char *const xmessage_arguments[] = {(char *)"xmessage", (char *)"-center", (char *)message, nullptr};
-        if (run_message_program("xmessage", xmessage_arguments)) return;
+        run_message_program("xmessage", xmessage_arguments);
     }
-    fprintf(stderr, "%s\n", message);
 }

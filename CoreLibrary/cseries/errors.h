@@ -56,8 +56,9 @@ bool error_pending(int32_t *code, char *text, size_t size);
 // Forgets the pending error.  The main loop calls this once per frame.
 void clear_pending_error(void);
 
-// Shows `text` in a blocking message box: "zenity", else "xmessage", else
-// standard error.  Returns when the box is closed.
+// Shows `text` in a blocking message box: "zenity", else "xmessage" (only
+// with a DISPLAY).  The text is written to standard error as well, so it is
+// never lost when no box can be shown.  Returns when the box is closed.
 void show_message_box(const char *text);
 
 // Replaces how message boxes are shown (tests use it to stay quiet); null

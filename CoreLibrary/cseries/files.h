@@ -2,6 +2,10 @@
 // Files and directories over POSIX.  A `file_reference` names a file (location,
 // directory path, name) and holds its descriptor while it is open.  Failures
 // return false and leave a pending error (codes 3-7); nothing here aborts.
+// A missing file is the one quiet failure of file_open, file_exists and
+// file_read_into_memory: callers probe for files, so it leaves nothing pending.
+// Not thread-safe for one reference; distinct references may be used from
+// distinct threads.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,15 +53,22 @@ void set_data_directory(const char *path);
 void file_reference_create(file_reference *reference, int16_t location);
 
 // Appends one directory to the reference's path.  False (nothing changed) when
-// the name is empty or the path would not fit.
+// the name is empty, ".", "..", contains '/', or the path would not fit, so a
+// reference can never climb out of its location's root.  For an absolute
+// reference (location 2) `directory` may be a whole path ("/tmp/a/b"): each of
+// its components is checked the same way.
 bool file_reference_add_directory(file_reference *reference, const char *directory);
 
-// Sets the file name.  False when it does not fit.
+// Sets the file name ("" makes the reference name its directory).  False
+// (nothing changed) when it does not fit or is "." or ".." or contains '/'.
 bool file_reference_set_name(file_reference *reference, const char *name);
 
 // Writes the parts asked for into `buffer` of `size` bytes (cut to fit) and
 // returns it: 1 the directory (resolved, with the location's root), 2 the
 // file name without its extension, 4 the extension with its dot, 7 the full path.
+// The extension starts at the last '.' that is not the name's first character.
+// Location 0 resolves to ".", location 1 to the data directory (or "."),
+// location 2 to "/".  Nothing is written when `size` is 0.
 char *file_reference_get_name(const file_reference *reference, int32_t parts,
                               char *buffer, size_t size = PATH_MAX);
 
@@ -68,23 +79,32 @@ bool file_create(file_reference *reference);
 
 // Opens an existing regular file.  With the write flag it takes an exclusive
 // advisory lock without waiting and fails when another holder has it; with the
-// append flag it positions at the end.  False when missing.
+// append flag (which implies writing) it positions at the end.  False when
+// missing (nothing pending), when not a regular file, when locked elsewhere,
+// or when the reference is open already.  The lock belongs to the open file:
+// a second file_open of the same file in this process conflicts as well.
 bool file_open(file_reference *reference, int32_t permissions);
 
 // Releases the lock and closes.  False when nothing was open or closing failed.
 bool file_close(file_reference *reference);
 
+// Removes the file, or for a reference without a name its (empty) directory.
 bool file_delete(file_reference *reference);
+
+// True when the file exists as a regular file (for a reference without a name:
+// as a directory).  A missing file is a quiet false.
 bool file_exists(const file_reference *reference);
 
 // The size of the open file, or -1.
 int64_t file_get_size(file_reference *reference);
 
 // Reads exactly `length` bytes at `offset` of the open file; false when fewer
-// are there.
+// are there.  The current position is left after the bytes read.
 bool file_read_from_position(file_reference *reference, int64_t offset, int32_t length, void *buffer);
 
-// Writes at the current position, or at `offset` (a gap past the end reads as zeros).
+// Writes at the current position, or at `offset` (a gap past the end reads as
+// zeros); the current position is left after the bytes written.  A negative
+// length or offset is refused.
 bool file_write(file_reference *reference, int32_t length, const void *data);
 bool file_write_to_position(file_reference *reference, int64_t offset, int32_t length, const void *data);
 
@@ -93,7 +113,8 @@ bool file_set_size(file_reference *reference, int64_t size);
 
 // The whole file (opened and closed here) in a new buffer followed by four
 // zero bytes; the caller frees it with free().  `size` (may be null) gets the
-// file's length.  Null when it cannot be opened or read.
+// file's length.  Null when it cannot be opened or read, or is 2 GiB or more.
+// It uses a descriptor of its own: the reference may be open or closed.
 void *file_read_into_memory(file_reference *reference, int32_t *size);
 
 // ---- the program's environment ------------------------------------------
@@ -105,7 +126,10 @@ bool set_working_directory_to_executable(void);
 #define SINGLE_INSTANCE_LOCK_FILE_NAME "vesk.lock"
 
 // Takes the single-instance lock (flock on "vesk.lock" in the working
-// directory) for the life of the process.  False when another copy holds it.
+// directory) for the life of the process; children do not inherit it.  False
+// when another copy holds it.  When the lock file cannot be made at all, that is
+// logged and the answer is true: nothing shows that another copy runs.  True
+// again when this process holds it already.
 bool acquire_single_instance_lock(void);
 
 // Releases it (tests, and before exec).

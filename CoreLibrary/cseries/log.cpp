@@ -2,6 +2,7 @@
 
 #include "cseries/log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,11 +13,13 @@
 
 static struct log_globals
 {
-    int descriptor = -1;
+    // Atomic because callers test it without the lock and the crash handler
+    // reads it from a signal handler; changed only under the lock.
+    std::atomic<int> descriptor{-1};
     // The keyboard task logs from the timer thread; a line is formatted and
     // written whole under this lock.
     std::mutex lock;
-    game_triggered_assert_procedure assert_procedure = nullptr;
+    std::atomic<game_triggered_assert_procedure> assert_procedure{nullptr};
 } log_globals;
 
 static const char *file_name_after_last_separator(const char *path)
@@ -57,7 +60,8 @@ static void write_all(int descriptor, const char *text, size_t length)
 // Writes one dated line; the caller holds the lock.
 static void write_line_locked(const char *prefix, const char *body, bool dated)
 {
-    if (log_globals.descriptor < 0) return;
+    const int descriptor = log_globals.descriptor;
+    if (descriptor < 0) return;
     // Date (21) + prefix (a file name and line) + body (1023) + newline.
     char line[32 + 320 + MAXIMUM_LOG_MESSAGE_LENGTH + 2];
     size_t length = dated ? format_date_prefix(line, sizeof(line)) : 0;
@@ -66,7 +70,7 @@ static void write_line_locked(const char *prefix, const char *body, bool dated)
     length += (size_t)n < sizeof(line) - length ? (size_t)n : sizeof(line) - length - 1;
     if (line[length - 1] != '\n') line[length - 1] = '\n';
     // O_APPEND with one write per line: the file never holds half a line.
-    write_all(log_globals.descriptor, line, length);
+    write_all(descriptor, line, length);
 }
 
 bool open_log_file(const char *header)
@@ -100,7 +104,7 @@ void vlog_message(const char *file, int32_t line, const char *format, va_list ar
 {
     if (log_globals.descriptor < 0) return;
     char body[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
-    if (vsnprintf(body, sizeof(body), format ? format : "", arguments) < 0) body[0] = 0;
+    if (!format || vsnprintf(body, sizeof(body), format, arguments) < 0) body[0] = 0;
     char prefix[320] = "";
     if (file) snprintf(prefix, sizeof(prefix), "%s, line #%d: ", file_name_after_last_separator(file), (int)line);
     std::lock_guard<std::mutex> guard(log_globals.lock);
@@ -126,9 +130,7 @@ void write_to_error_file(const char *text, bool timestamp)
 
 game_triggered_assert_procedure set_game_triggered_assert_proc(game_triggered_assert_procedure procedure)
 {
-    game_triggered_assert_procedure previous = log_globals.assert_procedure;
-    log_globals.assert_procedure = procedure;
-    return previous;
+    return log_globals.assert_procedure.exchange(procedure);
 }
 
 void game_triggered_assert(void)

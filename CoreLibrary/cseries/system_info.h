@@ -30,8 +30,8 @@ extern sys_info system_information;
 // Fills `system_information`.  Call once at start-up.
 void initialize_system_information(void);
 
-// Bytes of physical memory (64-bit: machines have more than 2 GiB).  0 when
-// the system does not say.
+// Bytes of physical memory (64-bit: machines have more than 2 GiB; shift
+// right by 20 for megabytes).  0 when the system does not say.
 int64_t get_physical_memory_size(void);
 
 enum
@@ -41,5 +41,7 @@ enum
 };
 
 // Writes the name of the user who runs the program into `buffer`, cut to
-// `size`; "player" when the user has no password entry or an empty name.
+// `size` bytes with its terminator (never inside a UTF-8 character); "player"
+// when the user has no password entry, the chosen name is empty or `which` is
+// unknown.  Does nothing for a null buffer or a size of 0.
 void get_name_from_system(char *buffer, size_t size, int32_t which);

@@ -10,8 +10,8 @@ tag string_to_tag(const char *text);
 
 // Printable text of a code for messages and debug lines: its four characters,
 // with zero and non-printable bytes shown as '.'; NONE gives "".  The result
-// lives in a ring of static buffers, so up to 8 results may be used in one
-// expression.  Use `tag_to_string_buffer` from other threads.
+// lives in a per-thread ring of 8 static buffers, so up to 8 results may be
+// used in one expression; keep it no longer than that.
 const char *tag_to_string(tag code);
 
 // Same text, written into the caller's 5-byte buffer, which is returned.

@@ -11,14 +11,20 @@ enum { MAXIMUM_TIMER_TASKS = 8 };
 // Starts a thread that calls `procedure(refcon)` `calls_per_second` times a
 // second, at deadlines start + n/frequency on the monotonic clock (no drift; a
 // task more than a second behind skips ahead instead of bursting), until the
-// procedure returns false or the task is removed.  Returns a task handle, or
-// NONE when the frequency is not positive or no thread could be started.
+// procedure returns false or the task is removed.  Returns a task handle (an
+// index below MAXIMUM_TIMER_TASKS), or NONE when the frequency is not positive,
+// the procedure is null, every slot is taken or no thread could be started.
+// A task that ended by returning false keeps its slot until it is removed; only
+// when every slot is taken does a new task take over such a slot (its old
+// handle is then stale: remove ended tasks to keep their handles meaningful).
 int32_t install_timer_task(int32_t calls_per_second, timer_task_procedure procedure,
                            void *refcon);
 
 // Stops the task and waits for its thread; after the return the procedure is
-// not running and is never called again.  Never call it from inside the task's
-// own procedure (return false instead).  False for an unknown handle.
+// not running and is never called again.  Also frees the slot of a task that
+// ended by itself.  False for an unknown or already removed handle.  Never call
+// it from inside the task's own procedure (return false instead): it would wait
+// for itself, so it logs the mistake and returns false, and the task goes on.
 bool remove_timer_task(int32_t task);
 
 // Milliseconds since the program started, on the monotonic clock.  It wraps

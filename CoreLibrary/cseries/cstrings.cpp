@@ -1,0 +1,152 @@
+// Bounded string formatting and the small string helpers.
+
+#include "cseries/cstrings.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "cseries/log.h"
+
+char temporary[256];
+
+// csprintf's texts are cut to this many bytes, the terminator included; the
+// 256th byte of the buffer stays unused.
+enum { CSPRINTF_LIMIT = 255 };
+
+size_t strlcpy(char *destination, const char *source, size_t size)
+{
+    const size_t length = strlen(source);
+    if (size != 0)
+    {
+        const size_t copied = length < size ? length : size - 1;
+        memcpy(destination, source, copied);
+        destination[copied] = '\0';
+    }
+    return length;
+}
+
+int32_t vslprintf(char *buffer, size_t size, const char *format, va_list arguments)
+{
+    if (size == 0) return 0;
+    const int written = vsnprintf(buffer, size, format, arguments);
+    if (written < 0)
+    {
+        // The C library may leave part of the text behind on an encoding
+        // error; callers get an empty text instead of a fragment.
+        buffer[0] = '\0';
+        return 0;
+    }
+    if ((size_t)written >= size) return (int32_t)(size - 1);
+    return written;
+}
+
+int32_t slprintf(char *buffer, size_t size, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const int32_t result = vslprintf(buffer, size, format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+int32_t vslprintfcat(char *buffer, size_t size, const char *format, va_list arguments)
+{
+    if (size == 0) return 0;
+    const char *end = (const char *)memchr(buffer, '\0', size);
+    if (!end) return (int32_t)(size - 1);
+    const size_t length = (size_t)(end - buffer);
+    return (int32_t)length + vslprintf(buffer + length, size - length, format, arguments);
+}
+
+int32_t slprintfcat(char *buffer, size_t size, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const int32_t result = vslprintfcat(buffer, size, format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+char *csprintf(char *buffer, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vslprintf(buffer, CSPRINTF_LIMIT, format, arguments);
+    va_end(arguments);
+    return buffer;
+}
+
+char *cstrdup(const char *text)
+{
+    if (!text) return nullptr;
+    const size_t size = strlen(text) + 1;
+    char *copy = (char *)malloc(size);
+    if (copy) memcpy(copy, text, size);
+    return copy;
+}
+
+char *str_prepend(char *buffer, size_t size, const char *prefix)
+{
+    if (size == 0) return buffer;
+    const size_t room = size - 1;
+    const size_t prefix_length = strlen(prefix);
+    if (prefix_length >= room)
+    {
+        memcpy(buffer, prefix, room);
+        buffer[room] = '\0';
+        return buffer;
+    }
+    // An unterminated buffer counts as full: its last byte becomes the terminator.
+    const char *end = (const char *)memchr(buffer, '\0', size);
+    const size_t text_length = end ? (size_t)(end - buffer) : room;
+    const size_t kept = text_length < room - prefix_length ? text_length : room - prefix_length;
+    memmove(buffer + prefix_length, buffer, kept);
+    memcpy(buffer, prefix, prefix_length);
+    buffer[prefix_length + kept] = '\0';
+    return buffer;
+}
+
+static inline unsigned char lower_ascii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + ('a' - 'A')) : c;
+}
+
+char *strlwr(char *text)
+{
+    for (char *p = text; *p; ++p) *p = (char)lower_ascii((unsigned char)*p);
+    return text;
+}
+
+static int compare_lowered(const char *a, const char *b)
+{
+    const unsigned char *pa = (const unsigned char *)a;
+    const unsigned char *pb = (const unsigned char *)b;
+    for (;; ++pa, ++pb)
+    {
+        const int ca = lower_ascii(*pa), cb = lower_ascii(*pb);
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+int csstrcmp(const char *a, const char *b)
+{
+    return compare_lowered(a, b);
+}
+
+int strcasecmp_(const char *a, const char *b)
+{
+    return compare_lowered(a, b);
+}
+
+void debug_printf(const char *format, ...)
+{
+}
+
+int32_t mod(int32_t value, int32_t divisor)
+{
+    // A zero divisor would trap the process; INT32_MIN % -1 traps on x86 too.
+    if (!VASSERT(divisor != 0, "mod by zero")) return 0;
+    if (divisor == -1) return 0;
+    const int32_t remainder = value % divisor;
+    return remainder < 0 ? remainder + divisor : remainder;
+}

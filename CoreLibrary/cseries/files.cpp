@@ -1,0 +1,582 @@
+// Files and directories over POSIX descriptors, and the program's environment
+// (its own directory, the single-instance lock).
+
+#include "cseries/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cseries/errors.h"
+#include "cseries/log.h"
+
+static struct file_globals
+{
+    std::mutex lock; // guards data_directory
+    char data_directory[MAXIMUM_FILE_REFERENCE_PATH];
+    int single_instance_descriptor = -1;
+} file_globals;
+
+// ---- names ----------------------------------------------------------------
+
+static bool is_missing_error(int error)
+{
+    return error == ENOENT || error == ENOTDIR;
+}
+
+// A component that stays inside its directory: not empty, not "." or "..",
+// no separator.
+static bool valid_path_component(const char *name, size_t length)
+{
+    if (length == 0) return false;
+    if (length == 1 && name[0] == '.') return false;
+    if (length == 2 && name[0] == '.' && name[1] == '.') return false;
+    return memchr(name, '/', length) == nullptr;
+}
+
+// Appends `text` of `length` bytes at buffer[*used], cutting it to fit `size`.
+static void append_cut(char *buffer, size_t size, size_t *used, const char *text, size_t length)
+{
+    if (*used + 1 >= size) return;
+    size_t room = size - 1 - *used;
+    if (length > room) length = room;
+    memcpy(buffer + *used, text, length);
+    *used += length;
+    buffer[*used] = 0;
+}
+
+// The resolved directory of a reference: the location's root joined with its
+// path.  False when it does not fit.
+static bool resolve_directory(const file_reference *reference, char *buffer, size_t size)
+{
+    char root[MAXIMUM_FILE_REFERENCE_PATH];
+    switch (reference->location)
+    {
+    case _file_reference_data_relative:
+    {
+        std::lock_guard<std::mutex> guard(file_globals.lock);
+        snprintf(root, sizeof(root), "%s", file_globals.data_directory[0] ? file_globals.data_directory : ".");
+        break;
+    }
+    case _file_reference_absolute:
+        root[0] = 0; // the path supplies the leading '/'
+        break;
+    default:
+        snprintf(root, sizeof(root), ".");
+        break;
+    }
+
+    int length;
+    if (reference->location == _file_reference_absolute)
+        length = snprintf(buffer, size, "/%s", reference->directory);
+    else if (reference->directory[0])
+        length = snprintf(buffer, size, "%s/%s", root, reference->directory);
+    else
+        length = snprintf(buffer, size, "%s", root);
+    return length >= 0 && (size_t)length < size;
+}
+
+// The path the system calls use: the directory, or the directory and name.
+static bool resolve_path(const file_reference *reference, char *buffer, size_t size)
+{
+    if (!resolve_directory(reference, buffer, size)) return false;
+    if (!reference->name[0]) return true;
+    size_t length = strlen(buffer);
+    int added = snprintf(buffer + length, size - length, "%s%s",
+                         (length && buffer[length - 1] == '/') ? "" : "/", reference->name);
+    return added >= 0 && (size_t)added < size - length;
+}
+
+// Resolves the path, reporting `code` when it is too long.
+static bool resolve_path_or_report(const file_reference *reference, char *buffer, size_t size, int32_t code)
+{
+    if (resolve_path(reference, buffer, size)) return true;
+    ERROR_MESSAGE(code, "The path of '%s' is too long", reference->name);
+    return false;
+}
+
+void set_data_directory(const char *path)
+{
+    std::lock_guard<std::mutex> guard(file_globals.lock);
+    file_globals.data_directory[0] = 0;
+    if (!path) return;
+    size_t length = strlen(path);
+    while (length > 1 && path[length - 1] == '/') length--;
+    if (length >= sizeof(file_globals.data_directory))
+    {
+        log_message(__FILE__, __LINE__, "The data directory path is too long; it is not used");
+        return;
+    }
+    memcpy(file_globals.data_directory, path, length);
+    file_globals.data_directory[length] = 0;
+}
+
+void file_reference_create(file_reference *reference, int16_t location)
+{
+    memset(reference, 0, sizeof(*reference));
+    if (location < 0 || location >= NUMBER_OF_FILE_REFERENCE_LOCATIONS) location = _file_reference_application_relative;
+    reference->location = location;
+    reference->descriptor = -1;
+    reference->locked = false;
+}
+
+bool file_reference_add_directory(file_reference *reference, const char *directory)
+{
+    if (!directory) return false;
+    char path[MAXIMUM_FILE_REFERENCE_PATH];
+    size_t used = strlen(reference->directory);
+    if (used >= sizeof(path)) return false;
+    memcpy(path, reference->directory, used + 1);
+
+    const bool absolute = reference->location == _file_reference_absolute;
+    const char *cursor = directory;
+    bool added = false;
+    while (*cursor)
+    {
+        if (absolute && *cursor == '/')
+        {
+            cursor++;
+            continue;
+        }
+        const char *end = cursor;
+        while (*end && !(absolute && *end == '/')) end++;
+        size_t length = (size_t)(end - cursor);
+        if (!valid_path_component(cursor, length)) return false;
+        size_t separator = used ? 1 : 0;
+        if (used + separator + length >= sizeof(path)) return false;
+        if (separator) path[used++] = '/';
+        memcpy(path + used, cursor, length);
+        used += length;
+        path[used] = 0;
+        added = true;
+        cursor = end;
+    }
+    if (!added) return false;
+    memcpy(reference->directory, path, used + 1);
+    return true;
+}
+
+bool file_reference_set_name(file_reference *reference, const char *name)
+{
+    if (!name) return false;
+    size_t length = strlen(name);
+    if (length >= sizeof(reference->name)) return false;
+    if (length && !valid_path_component(name, length)) return false;
+    memcpy(reference->name, name, length + 1);
+    return true;
+}
+
+char *file_reference_get_name(const file_reference *reference, int32_t parts, char *buffer, size_t size)
+{
+    if (!buffer || size == 0) return buffer;
+    buffer[0] = 0;
+    size_t used = 0;
+
+    const char *name = reference->name;
+    const char *dot = strrchr(name, '.');
+    if (dot == name) dot = nullptr; // ".hidden" has no extension
+    size_t stem_length = dot ? (size_t)(dot - name) : strlen(name);
+
+    if (parts & _name_directory_flag)
+    {
+        char directory[MAXIMUM_FILE_REFERENCE_PATH + MAXIMUM_FILE_REFERENCE_PATH];
+        if (!resolve_directory(reference, directory, sizeof(directory))) directory[0] = 0;
+        size_t length = strlen(directory);
+        append_cut(buffer, size, &used, directory, length);
+        bool name_follows = (parts & (_name_file_flag | _name_extension_flag)) && name[0];
+        if (name_follows && length && directory[length - 1] != '/') append_cut(buffer, size, &used, "/", 1);
+    }
+    if (parts & _name_file_flag) append_cut(buffer, size, &used, name, stem_length);
+    if ((parts & _name_extension_flag) && dot) append_cut(buffer, size, &used, dot, strlen(dot));
+    return buffer;
+}
+
+// ---- creating, opening, closing ----------------------------------------------
+
+// mkdir -p of `path` (modified during the walk, restored after).
+static bool make_directories(char *path)
+{
+    for (char *slash = path + 1; *slash; slash++)
+    {
+        if (*slash != '/') continue;
+        *slash = 0;
+        bool made = mkdir(path, 0755) == 0 || errno == EEXIST;
+        *slash = '/';
+        if (!made) return false;
+    }
+    if (mkdir(path, 0755) == 0) return true;
+    struct stat status;
+    return errno == EEXIST && stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool file_create(file_reference *reference)
+{
+    char path[PATH_MAX];
+    if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_create)) return false;
+
+    if (!reference->name[0])
+    {
+        if (make_directories(path)) return true;
+        ERROR_MESSAGE(_error_file_create, "Cannot create the directory '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+
+    int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+    {
+        ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+    close(descriptor);
+    return true;
+}
+
+bool file_open(file_reference *reference, int32_t permissions)
+{
+    char path[PATH_MAX];
+    if (reference->descriptor >= 0)
+    {
+        ERROR_MESSAGE(_error_file_open, "'%s' is open already", reference->name);
+        return false;
+    }
+    if (!reference->name[0])
+    {
+        ERROR_MESSAGE(_error_file_open, "A directory cannot be opened as a file");
+        return false;
+    }
+    if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_open)) return false;
+
+    const bool writing = (permissions & (_permission_write_flag | _permission_append_flag)) != 0;
+    int descriptor = open(path, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (descriptor < 0)
+    {
+        if (!is_missing_error(errno))
+            ERROR_MESSAGE(_error_file_open, "Cannot open '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        close(descriptor);
+        ERROR_MESSAGE(_error_file_open, "'%s' is not a regular file", path);
+        return false;
+    }
+
+    if (writing)
+    {
+        int result;
+        do result = flock(descriptor, LOCK_EX | LOCK_NB);
+        while (result != 0 && errno == EINTR);
+        if (result != 0)
+        {
+            int error = errno;
+            close(descriptor);
+            if (error == EWOULDBLOCK)
+                ERROR_MESSAGE(_error_file_open, "'%s' is in use by another program", path);
+            else
+                ERROR_MESSAGE(_error_file_open, "Cannot lock '%s' (%s)", path, strerror(error));
+            return false;
+        }
+    }
+
+    if ((permissions & _permission_append_flag) && lseek(descriptor, 0, SEEK_END) < 0)
+    {
+        close(descriptor);
+        ERROR_MESSAGE(_error_file_open, "Cannot seek to the end of '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+
+    reference->descriptor = descriptor;
+    reference->locked = writing;
+    return true;
+}
+
+bool file_close(file_reference *reference)
+{
+    if (reference->descriptor < 0) return false;
+    int descriptor = reference->descriptor;
+    reference->descriptor = -1;
+    if (reference->locked) flock(descriptor, LOCK_UN);
+    reference->locked = false;
+    // Linux releases the descriptor even when close reports an error; retrying
+    // could close a descriptor another thread has just been given.
+    if (close(descriptor) != 0 && errno != EINTR)
+    {
+        ERROR_MESSAGE(_error_file_general, "Closing '%s' failed (%s)", reference->name, strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool file_delete(file_reference *reference)
+{
+    char path[PATH_MAX];
+    if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_general)) return false;
+    int result = reference->name[0] ? unlink(path) : rmdir(path);
+    if (result == 0) return true;
+    ERROR_MESSAGE(_error_file_general, "Cannot delete '%s' (%s)", path, strerror(errno));
+    return false;
+}
+
+bool file_exists(const file_reference *reference)
+{
+    char path[PATH_MAX];
+    if (!resolve_path(reference, path, sizeof(path))) return false;
+    struct stat status;
+    if (stat(path, &status) != 0)
+    {
+        if (!is_missing_error(errno))
+            ERROR_MESSAGE(_error_file_general, "Cannot examine '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+    return reference->name[0] ? S_ISREG(status.st_mode) : S_ISDIR(status.st_mode);
+}
+
+// ---- reading and writing -----------------------------------------------------
+
+int64_t file_get_size(file_reference *reference)
+{
+    if (reference->descriptor < 0) return -1;
+    struct stat status;
+    if (fstat(reference->descriptor, &status) != 0)
+    {
+        ERROR_MESSAGE(_error_file_general, "Cannot examine '%s' (%s)", reference->name, strerror(errno));
+        return -1;
+    }
+    return (int64_t)status.st_size;
+}
+
+// Reads up to `length` bytes at `offset`; returns the count read (short at the
+// end of the file) or -1 on an error.
+static int64_t read_fully(int descriptor, int64_t offset, int64_t length, void *buffer)
+{
+    int64_t done = 0;
+    while (done < length)
+    {
+        ssize_t got = pread(descriptor, (char *)buffer + done, (size_t)(length - done), (off_t)(offset + done));
+        if (got < 0)
+        {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+static bool write_fully(int descriptor, int64_t offset, int64_t length, const void *data)
+{
+    int64_t done = 0;
+    while (done < length)
+    {
+        ssize_t put = pwrite(descriptor, (const char *)data + done, (size_t)(length - done), (off_t)(offset + done));
+        if (put < 0)
+        {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (put == 0)
+        {
+            errno = ENOSPC;
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+bool file_read_from_position(file_reference *reference, int64_t offset, int32_t length, void *buffer)
+{
+    if (reference->descriptor < 0 || offset < 0 || length < 0 || (length && !buffer))
+    {
+        ERROR_MESSAGE(_error_file_read, "Bad read of %d bytes at %lld from '%s'", (int)length,
+                      (long long)offset, reference->name);
+        return false;
+    }
+    int64_t got = read_fully(reference->descriptor, offset, length, buffer);
+    if (got != length)
+    {
+        if (got < 0)
+            ERROR_MESSAGE(_error_file_read, "Reading '%s' failed (%s)", reference->name, strerror(errno));
+        else
+            ERROR_MESSAGE(_error_file_read, "'%s' holds %lld of the %d bytes at %lld", reference->name,
+                          (long long)got, (int)length, (long long)offset);
+        return false;
+    }
+    lseek(reference->descriptor, (off_t)(offset + length), SEEK_SET);
+    return true;
+}
+
+bool file_write_to_position(file_reference *reference, int64_t offset, int32_t length, const void *data)
+{
+    if (reference->descriptor < 0 || offset < 0 || length < 0 || (length && !data))
+    {
+        ERROR_MESSAGE(_error_file_write, "Bad write of %d bytes at %lld to '%s'", (int)length,
+                      (long long)offset, reference->name);
+        return false;
+    }
+    if (!write_fully(reference->descriptor, offset, length, data))
+    {
+        ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", reference->name, strerror(errno));
+        return false;
+    }
+    lseek(reference->descriptor, (off_t)(offset + length), SEEK_SET);
+    return true;
+}
+
+bool file_write(file_reference *reference, int32_t length, const void *data)
+{
+    if (reference->descriptor < 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "'%s' is not open", reference->name);
+        return false;
+    }
+    off_t position = lseek(reference->descriptor, 0, SEEK_CUR);
+    if (position < 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", reference->name, strerror(errno));
+        return false;
+    }
+    return file_write_to_position(reference, position, length, data);
+}
+
+bool file_set_size(file_reference *reference, int64_t size)
+{
+    if (reference->descriptor < 0 || size < 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "Bad size %lld for '%s'", (long long)size, reference->name);
+        return false;
+    }
+    int result;
+    do result = ftruncate(reference->descriptor, (off_t)size);
+    while (result != 0 && errno == EINTR);
+    if (result != 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "Cannot resize '%s' (%s)", reference->name, strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void *file_read_into_memory(file_reference *reference, int32_t *size)
+{
+    enum { TRAILING_ZEROS = 4 };
+    char path[PATH_MAX];
+    if (size) *size = 0;
+    if (!reference->name[0] || !resolve_path_or_report(reference, path, sizeof(path), _error_file_read)) return nullptr;
+
+    int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+    {
+        if (!is_missing_error(errno))
+            ERROR_MESSAGE(_error_file_open, "Cannot open '%s' (%s)", path, strerror(errno));
+        return nullptr;
+    }
+
+    char *buffer = nullptr;
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        ERROR_MESSAGE(_error_file_read, "'%s' is not a regular file", path);
+    }
+    else if (status.st_size > (off_t)(INT32_MAX - TRAILING_ZEROS))
+    {
+        ERROR_MESSAGE(_error_file_read, "'%s' is too large (%lld bytes)", path, (long long)status.st_size);
+    }
+    else if (!(buffer = (char *)malloc((size_t)status.st_size + TRAILING_ZEROS)))
+    {
+        ERROR_MESSAGE(_error_file_read, "No memory for the %lld bytes of '%s'", (long long)status.st_size, path);
+    }
+    else
+    {
+        const int64_t length = status.st_size;
+        int64_t got = read_fully(descriptor, 0, length, buffer);
+        if (got != length)
+        {
+            // A file that shrank under us, or an I/O error: never hand out a
+            // partly filled buffer.
+            ERROR_MESSAGE(_error_file_read, "Reading '%s' failed (%lld of %lld bytes)", path, (long long)got,
+                          (long long)length);
+            free(buffer);
+            buffer = nullptr;
+        }
+        else
+        {
+            memset(buffer + length, 0, TRAILING_ZEROS);
+            if (size) *size = (int32_t)length;
+        }
+    }
+    close(descriptor);
+    return buffer;
+}
+
+// ---- the program's environment ---------------------------------------------
+
+bool set_working_directory_to_executable(void)
+{
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0 || (size_t)length >= sizeof(path) - 1)
+    {
+        ERROR_MESSAGE(_error_file_general, "Cannot find the program's own path");
+        return false;
+    }
+    path[length] = 0;
+    char *slash = strrchr(path, '/');
+    if (!slash)
+    {
+        ERROR_MESSAGE(_error_file_general, "The program's path '%s' has no directory", path);
+        return false;
+    }
+    if (slash == path) slash++; // the program sits in "/"
+    *slash = 0;
+    if (chdir(path) != 0)
+    {
+        ERROR_MESSAGE(_error_file_general, "Cannot enter '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool acquire_single_instance_lock(void)
+{
+    if (file_globals.single_instance_descriptor >= 0) return true;
+
+    int descriptor = open(SINGLE_INSTANCE_LOCK_FILE_NAME, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+    {
+        log_message(__FILE__, __LINE__, "Cannot create the lock file '%s' (%s); running without it",
+                    SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(errno));
+        return true;
+    }
+    int result;
+    do result = flock(descriptor, LOCK_EX | LOCK_NB);
+    while (result != 0 && errno == EINTR);
+    if (result != 0)
+    {
+        int error = errno;
+        close(descriptor);
+        if (error == EWOULDBLOCK) return false;
+        log_message(__FILE__, __LINE__, "Cannot lock '%s' (%s); running without it",
+                    SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(error));
+        return true;
+    }
+    file_globals.single_instance_descriptor = descriptor;
+    return true;
+}
+
+void release_single_instance_lock(void)
+{
+    if (file_globals.single_instance_descriptor < 0) return;
+    flock(file_globals.single_instance_descriptor, LOCK_UN);
+    close(file_globals.single_instance_descriptor);
+    file_globals.single_instance_descriptor = -1;
+}

@@ -1,0 +1,231 @@
+// Fatal codes end the process after the log line; other codes wait as the
+// first pending error; message boxes fall back to standard error.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cseries/cseries.h"
+#include "cseries/errors.h"
+
+namespace {
+
+std::string read_file(const char *path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::stringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+void write_file(const char *path, const std::string &text)
+{
+    const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0755);
+    if (descriptor < 0) return;
+    if (write(descriptor, text.data(), text.size()) != (ssize_t)text.size()) perror(path);
+    close(descriptor);
+}
+
+// Runs `body` in a child process and returns its wait status.  The child never
+// returns into the test framework.
+int run_in_child(void (*body)(int), int argument)
+{
+    fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        body(argument);
+        _exit(99);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+class errors_test : public ::testing::Test
+{
+protected:
+    char directory[64] = "/tmp/vesk_errors_test_XXXXXX";
+    char previous_directory[PATH_MAX] = "";
+
+    void SetUp() override
+    {
+        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
+        ASSERT_NE(mkdtemp(directory), nullptr);
+        ASSERT_EQ(chdir(directory), 0);
+    }
+
+    void TearDown() override
+    {
+        close_log_file();
+        clear_pending_error();
+        set_ignore_errors(false);
+        set_message_box_proc(nullptr);
+        if (chdir(previous_directory) != 0) ADD_FAILURE() << "cannot return to " << previous_directory;
+        std::string command = std::string("rm -rf '") + directory + "'";
+        if (system(command.c_str()) != 0) ADD_FAILURE() << command;
+    }
+};
+
+// Records what the box would show, and whether the log line was there first.
+void recording_message_box(const char *text)
+{
+    const bool logged = read_file(LOG_FILE_NAME).find(text) != std::string::npos;
+    write_file("box.txt", std::string(text) + (logged ? " (logged first)" : " (not logged)"));
+}
+
+void report_fatal_error(int code)
+{
+    set_message_box_proc(recording_message_box);
+    if (!open_log_file("header")) _exit(98);
+    if (code < 0)
+    {
+        // Ignoring errors must not make a fatal one survivable.
+        set_ignore_errors(true);
+        code = -code;
+    }
+    error_message(code, "/deep/path/fatal_site.cpp", 42, "code %d", code);
+}
+
+TEST_F(errors_test, fatal_codes_log_show_a_box_and_exit_with_the_code)
+{
+    struct case_row
+    {
+        int argument;
+        int status;
+        const char *name;
+    };
+    static const case_row rows[] = {
+        {8, 8, "Out of Memory"},
+        {16, 16, "Assertion Failure"},
+        {17, 17, "Out of Sync"},
+        {-17, 17, "Out of Sync"},
+    };
+    for (const case_row &row : rows)
+    {
+        SCOPED_TRACE(row.argument);
+        unlink(LOG_FILE_NAME);
+        unlink("box.txt");
+        const int status = run_in_child(report_fatal_error, row.argument);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), row.status);
+        const std::string text = std::string(row.name) + ": code " + std::to_string(row.status);
+        EXPECT_NE(read_file(LOG_FILE_NAME).find("  fatal_site.cpp, line #42: " + text + "\n"), std::string::npos)
+            << read_file(LOG_FILE_NAME);
+        EXPECT_EQ(read_file("box.txt"), text + " (logged first)");
+    }
+}
+
+TEST_F(errors_test, first_pending_error_is_kept_until_cleared_and_ignored_ones_are_only_logged)
+{
+    ASSERT_TRUE(open_log_file("header"));
+    int32_t code = NONE;
+    char text[256];
+    EXPECT_FALSE(error_pending(&code, text, sizeof(text)));
+
+    ERROR_MESSAGE(_error_file_read, "couldn't read '%s'", "maps/one");
+    ERROR_MESSAGE(_error_data_missing, "interface appearance missing.");
+    ASSERT_TRUE(error_pending(&code, text, sizeof(text)));
+    EXPECT_EQ(code, _error_file_read);
+    EXPECT_STREQ(text, "couldn't read 'maps/one'");
+    char short_text[6];
+    ASSERT_TRUE(error_pending(nullptr, short_text, sizeof(short_text)));
+    EXPECT_STREQ(short_text, "could");
+
+    clear_pending_error();
+    EXPECT_FALSE(error_pending(&code, text, sizeof(text)));
+    set_ignore_errors(true);
+    ERROR_MESSAGE(_error_warning, "detail texture missing");
+    EXPECT_FALSE(error_pending(&code, text, sizeof(text)));
+    set_ignore_errors(false);
+    ERROR_MESSAGE(_error_data_corrupted, "bad tag");
+    ASSERT_TRUE(error_pending(&code, nullptr, 0));
+    EXPECT_EQ(code, _error_data_corrupted);
+
+    const std::string log = read_file(LOG_FILE_NAME);
+    for (const char *line : {"File system Read: couldn't read 'maps/one'", "Data Missing: interface appearance missing.",
+                             "Warning: detail texture missing", "Data Corrupted: bad tag"})
+    {
+        EXPECT_NE(log.find(std::string("errors_test.cpp, line #")), std::string::npos);
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    }
+}
+
+// Shows a box with a PATH holding only the fake box programs the row asks for.
+struct box_row
+{
+    const char *display;
+    const char *zenity_status; // null: no zenity
+    const char *xmessage_status; // null: no xmessage
+    const char *expected_runs;
+};
+const box_row box_rows[] = {
+    {nullptr, "0", "0", ""}, // no display: standard error only
+    {":97", nullptr, "0", "xmessage"},
+    {":97", "0", "0", "zenity"},
+    {":97", "127", "1", "zenity xmessage"}, // zenity missing its libraries, xmessage unable to connect
+};
+const box_row *current_box_row = nullptr;
+
+void show_box_with_fake_programs(int)
+{
+    const box_row &row = *current_box_row;
+    // The fake programs note that they ran and with which text.
+    const char *script = "#!/bin/sh\nfor a; do last=\"$a\"; done\nprintf '%%s %%s\\n' \"$(basename $0)\" \"$last\" >> runs.txt\nexit %s\n";
+    char text[512];
+    if (mkdir("bin", 0755) != 0) _exit(97);
+    if (row.zenity_status)
+    {
+        snprintf(text, sizeof(text), script, row.zenity_status);
+        write_file("bin/zenity", text);
+    }
+    if (row.xmessage_status)
+    {
+        snprintf(text, sizeof(text), script, row.xmessage_status);
+        write_file("bin/xmessage", text);
+    }
+    char path[PATH_MAX + 8];
+    if (!getcwd(path, PATH_MAX)) _exit(96);
+    strcat(path, "/bin:/usr/bin:/bin");
+    setenv("PATH", path, 1);
+    if (row.display) setenv("DISPLAY", row.display, 1);
+    else unsetenv("DISPLAY");
+    const int descriptor = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(descriptor, STDERR_FILENO);
+    set_message_box_proc(nullptr);
+    show_message_box("Another copy of the game is already running.");
+    _exit(0);
+}
+
+TEST_F(errors_test, message_box_tries_zenity_then_xmessage_and_always_writes_standard_error)
+{
+    for (const box_row &row : box_rows)
+    {
+        SCOPED_TRACE(row.expected_runs);
+        current_box_row = &row;
+        const int status = run_in_child(show_box_with_fake_programs, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(read_file("stderr.txt"), "Another copy of the game is already running.\n");
+        std::string expected;
+        std::istringstream programs(row.expected_runs);
+        for (std::string program; programs >> program;)
+        {
+            expected += program + " " + (program == "zenity" ? "--text=" : "") +
+                        "Another copy of the game is already running.\n";
+        }
+        EXPECT_EQ(read_file("runs.txt"), expected);
+        if (system("rm -rf bin runs.txt stderr.txt") != 0) ADD_FAILURE();
+    }
+}
+
+} // namespace

@@ -1,0 +1,374 @@
+#include "cseries/files.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cseries/errors.h"
+
+namespace {
+
+int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+// Every test works in a directory of its own (tests run in parallel) and
+// starts with no pending error.
+class files_test : public ::testing::Test
+{
+public:
+    char directory[64] = "/tmp/vesk_files_test.XXXXXX";
+    char previous_directory[PATH_MAX] = "";
+
+    void SetUp() override
+    {
+        ASSERT_NE(mkdtemp(directory), nullptr);
+        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
+        clear_pending_error();
+    }
+
+    void TearDown() override
+    {
+        release_single_instance_lock();
+        set_data_directory(nullptr);
+        EXPECT_EQ(chdir(previous_directory), 0);
+        nftw(directory, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+        clear_pending_error();
+    }
+
+    // An absolute reference to `name` in the test directory.
+    file_reference reference_to(const char *name)
+    {
+        file_reference reference;
+        file_reference_create(&reference, _file_reference_absolute);
+        EXPECT_TRUE(file_reference_add_directory(&reference, directory));
+        EXPECT_TRUE(file_reference_set_name(&reference, name));
+        return reference;
+    }
+
+    void write_file(const char *name, const std::string &contents)
+    {
+        file_reference reference = reference_to(name);
+        ASSERT_TRUE(file_create(&reference));
+        ASSERT_TRUE(file_open(&reference, _permission_write_flag));
+        ASSERT_TRUE(file_write(&reference, (int32_t)contents.size(), contents.data()));
+        ASSERT_TRUE(file_close(&reference));
+    }
+
+    static int32_t pending_code(void)
+    {
+        int32_t code = _error_none;
+        return error_pending(&code, nullptr, 0) ? code : _error_none;
+    }
+};
+
+TEST_F(files_test, write_lock_excludes_a_second_writer_until_close)
+{
+    write_file("locked.dat", "x");
+    file_reference first = reference_to("locked.dat");
+    file_reference second = reference_to("locked.dat");
+
+    ASSERT_TRUE(file_open(&first, _permission_read_flag | _permission_write_flag));
+    EXPECT_FALSE(file_open(&second, _permission_write_flag));
+    EXPECT_EQ(pending_code(), _error_file_open);
+    EXPECT_EQ(second.descriptor, -1);
+
+    // Readers take no lock.
+    file_reference reader = reference_to("locked.dat");
+    EXPECT_TRUE(file_open(&reader, _permission_read_flag));
+    EXPECT_TRUE(file_close(&reader));
+
+    EXPECT_TRUE(file_close(&first));
+    EXPECT_FALSE(file_close(&first)); // nothing open any more
+    EXPECT_TRUE(file_open(&second, _permission_write_flag));
+    EXPECT_TRUE(file_close(&second));
+}
+
+TEST_F(files_test, read_into_memory_gives_the_size_and_four_zero_bytes)
+{
+    const std::string samples[] = {std::string(), std::string("a"), std::string(5000, '\xff')};
+    for (const std::string &contents : samples)
+    {
+        SCOPED_TRACE(contents.size());
+        write_file("whole.dat", contents);
+        file_reference reference = reference_to("whole.dat");
+        int32_t size = -1;
+        char *data = (char *)file_read_into_memory(&reference, &size);
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(size, (int32_t)contents.size());
+        EXPECT_EQ(memcmp(data, contents.data(), contents.size()), 0);
+        const char zeros[4] = {0, 0, 0, 0};
+        EXPECT_EQ(memcmp(data + contents.size(), zeros, 4), 0);
+        free(data);
+    }
+
+    file_reference missing = reference_to("missing.dat");
+    int32_t size = 99;
+    EXPECT_EQ(file_read_into_memory(&missing, &size), nullptr);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(pending_code(), _error_none);
+}
+
+TEST_F(files_test, writes_at_positions_extend_with_zeros_and_move_the_position)
+{
+    file_reference reference = reference_to("gap.dat");
+    ASSERT_TRUE(file_create(&reference));
+    ASSERT_TRUE(file_open(&reference, _permission_write_flag));
+    ASSERT_TRUE(file_write(&reference, 2, "ab"));
+    ASSERT_TRUE(file_write_to_position(&reference, 10, 2, "yz"));
+    ASSERT_TRUE(file_write(&reference, 1, "!")); // continues after the positioned write
+    EXPECT_EQ(file_get_size(&reference), 13);
+
+    char buffer[13];
+    ASSERT_TRUE(file_read_from_position(&reference, 0, 13, buffer));
+    EXPECT_EQ(memcmp(buffer, "ab\0\0\0\0\0\0\0\0yz!", 13), 0);
+
+    EXPECT_FALSE(file_read_from_position(&reference, 10, 4, buffer)); // only 3 there
+    EXPECT_EQ(pending_code(), _error_file_read);
+    clear_pending_error();
+    EXPECT_FALSE(file_write_to_position(&reference, -1, 1, "x"));
+    EXPECT_EQ(pending_code(), _error_file_write);
+    clear_pending_error();
+
+    ASSERT_TRUE(file_set_size(&reference, 4));
+    EXPECT_EQ(file_get_size(&reference), 4);
+    ASSERT_TRUE(file_close(&reference));
+    EXPECT_EQ(file_get_size(&reference), -1);
+
+    // Appending positions at the end.
+    ASSERT_TRUE(file_open(&reference, _permission_append_flag));
+    ASSERT_TRUE(file_write(&reference, 2, "++"));
+    ASSERT_TRUE(file_close(&reference));
+    int32_t size = 0;
+    char *data = (char *)file_read_into_memory(&reference, &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(size, 6);
+    EXPECT_EQ(memcmp(data, "ab\0\0++", 6), 0);
+    free(data);
+}
+
+TEST_F(files_test, create_without_a_name_makes_the_directory_and_its_parents)
+{
+    file_reference reference;
+    file_reference_create(&reference, _file_reference_absolute);
+    ASSERT_TRUE(file_reference_add_directory(&reference, directory));
+    ASSERT_TRUE(file_reference_add_directory(&reference, "screenshots"));
+    ASSERT_TRUE(file_reference_add_directory(&reference, "deeper"));
+    EXPECT_FALSE(file_exists(&reference));
+    ASSERT_TRUE(file_create(&reference));
+    EXPECT_TRUE(file_exists(&reference));
+    EXPECT_TRUE(file_create(&reference)); // already there
+
+    const std::string path = std::string(directory) + "/screenshots/deeper";
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+
+    // A file inside it, then the directory goes once empty.
+    ASSERT_TRUE(file_reference_set_name(&reference, "shot.bmp"));
+    ASSERT_TRUE(file_create(&reference));
+    EXPECT_TRUE(file_exists(&reference));
+    EXPECT_TRUE(file_delete(&reference));
+    EXPECT_FALSE(file_exists(&reference));
+    ASSERT_TRUE(file_reference_set_name(&reference, ""));
+    EXPECT_TRUE(file_delete(&reference));
+    EXPECT_FALSE(file_exists(&reference));
+    EXPECT_EQ(pending_code(), _error_none);
+}
+
+TEST_F(files_test, get_name_gives_each_part_and_cuts_to_the_buffer)
+{
+    file_reference reference;
+    file_reference_create(&reference, _file_reference_absolute);
+    ASSERT_TRUE(file_reference_add_directory(&reference, "/games/vesk/"));
+    ASSERT_TRUE(file_reference_add_directory(&reference, "tags"));
+    ASSERT_TRUE(file_reference_set_name(&reference, "map.one.tag"));
+
+    struct
+    {
+        int32_t parts;
+        size_t size;
+        const char *expected;
+    } const cases[] = {
+        {_name_directory_flag, 256, "/games/vesk/tags"},
+        {_name_file_flag, 256, "map.one"},
+        {_name_extension_flag, 256, ".tag"},
+        {_name_file_flag | _name_extension_flag, 256, "map.one.tag"},
+        {_name_full_path, 256, "/games/vesk/tags/map.one.tag"},
+        {_name_full_path, 11, "/games/ves"},
+        {_name_file_flag, 1, ""},
+    };
+    for (const auto &test : cases)
+    {
+        SCOPED_TRACE(test.parts);
+        char buffer[300];
+        memset(buffer, '#', sizeof(buffer));
+        EXPECT_EQ(file_reference_get_name(&reference, test.parts, buffer, test.size), buffer);
+        EXPECT_STREQ(buffer, test.expected);
+        EXPECT_EQ(buffer[test.size], '#'); // nothing past the size given
+    }
+
+    // Other locations resolve against their roots; a leading dot is no extension.
+    char buffer[256];
+    file_reference_create(&reference, _file_reference_application_relative);
+    ASSERT_TRUE(file_reference_set_name(&reference, ".hidden"));
+    EXPECT_STREQ(file_reference_get_name(&reference, _name_full_path, buffer, sizeof(buffer)), "./.hidden");
+    EXPECT_STREQ(file_reference_get_name(&reference, _name_extension_flag, buffer, sizeof(buffer)), "");
+
+    file_reference_create(&reference, _file_reference_data_relative);
+    ASSERT_TRUE(file_reference_add_directory(&reference, "plugins"));
+    EXPECT_STREQ(file_reference_get_name(&reference, _name_directory_flag, buffer, sizeof(buffer)), "./plugins");
+    set_data_directory("/srv/data/");
+    EXPECT_STREQ(file_reference_get_name(&reference, _name_directory_flag, buffer, sizeof(buffer)),
+                 "/srv/data/plugins");
+}
+
+TEST_F(files_test, names_that_would_leave_their_directory_are_refused)
+{
+    file_reference reference;
+    file_reference_create(&reference, _file_reference_application_relative);
+    const char *const bad_directories[] = {"", ".", "..", "a/b", "/etc"};
+    for (const char *name : bad_directories) EXPECT_FALSE(file_reference_add_directory(&reference, name)) << name;
+    const char *const bad_names[] = {".", "..", "../x", "a/b"};
+    for (const char *name : bad_names) EXPECT_FALSE(file_reference_set_name(&reference, name)) << name;
+    EXPECT_STREQ(reference.directory, "");
+    EXPECT_STREQ(reference.name, "");
+
+    file_reference_create(&reference, _file_reference_absolute);
+    EXPECT_FALSE(file_reference_add_directory(&reference, "/tmp/../etc"));
+    EXPECT_FALSE(file_reference_add_directory(&reference, "/"));
+    EXPECT_STREQ(reference.directory, "");
+
+    const std::string too_long(MAXIMUM_FILE_NAME, 'n');
+    EXPECT_FALSE(file_reference_set_name(&reference, too_long.c_str()));
+}
+
+TEST_F(files_test, missing_files_are_quiet_and_real_failures_leave_their_code)
+{
+    file_reference missing = reference_to("missing.dat");
+    EXPECT_FALSE(file_exists(&missing));
+    EXPECT_FALSE(file_open(&missing, _permission_read_flag));
+    EXPECT_FALSE(file_open(&missing, _permission_write_flag));
+    EXPECT_EQ(pending_code(), _error_none);
+
+    // Location 0 follows the working directory.
+    ASSERT_EQ(chdir(directory), 0);
+    write_file("here.dat", "here");
+    file_reference relative;
+    file_reference_create(&relative, _file_reference_application_relative);
+    ASSERT_TRUE(file_reference_set_name(&relative, "here.dat"));
+    EXPECT_TRUE(file_exists(&relative));
+
+    struct failure
+    {
+        const char *what;
+        bool (*attempt)(files_test *test);
+        int32_t code;
+    } const failures[] = {
+        {"open a directory as a file",
+         [](files_test *test) {
+             file_reference reference = test->reference_to("");
+             EXPECT_TRUE(file_reference_set_name(&reference, "sub"));
+             file_reference directory_reference = test->reference_to("");
+             EXPECT_TRUE(file_reference_add_directory(&directory_reference, "sub"));
+             EXPECT_TRUE(file_create(&directory_reference));
+             return file_open(&reference, _permission_read_flag);
+         },
+         _error_file_open},
+        {"create in a missing directory",
+         [](files_test *test) {
+             file_reference reference = test->reference_to("");
+             EXPECT_TRUE(file_reference_add_directory(&reference, "absent"));
+             EXPECT_TRUE(file_reference_set_name(&reference, "x.dat"));
+             return file_create(&reference);
+         },
+         _error_file_create},
+        {"write to a file opened for reading",
+         [](files_test *test) {
+             test->write_file("read_only.dat", "r");
+             file_reference reference = test->reference_to("read_only.dat");
+             EXPECT_TRUE(file_open(&reference, _permission_read_flag));
+             bool written = file_write(&reference, 1, "w");
+             file_close(&reference);
+             return written;
+         },
+         _error_file_write},
+        {"read from a closed reference",
+         [](files_test *test) {
+             file_reference reference = test->reference_to("whatever.dat");
+             char byte;
+             return file_read_from_position(&reference, 0, 1, &byte);
+         },
+         _error_file_read},
+        {"delete a missing file",
+         [](files_test *test) {
+             file_reference reference = test->reference_to("missing.dat");
+             return file_delete(&reference);
+         },
+         _error_file_general},
+    };
+    for (const failure &test : failures)
+    {
+        SCOPED_TRACE(test.what);
+        clear_pending_error();
+        EXPECT_FALSE(test.attempt(this));
+        EXPECT_EQ(pending_code(), test.code);
+    }
+}
+
+// Runs `attempt` in a child process and returns its exit status.
+static int status_of_child(bool (*attempt)(void))
+{
+    pid_t child = fork();
+    if (child == 0) _exit(attempt() ? 0 : 1);
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(files_test, a_second_process_cannot_take_the_single_instance_lock)
+{
+    ASSERT_EQ(chdir(directory), 0);
+    int to_holder[2], from_holder[2];
+    ASSERT_EQ(pipe(to_holder), 0);
+    ASSERT_EQ(pipe(from_holder), 0);
+
+    pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0)
+    {
+        char ready = acquire_single_instance_lock() ? 'y' : 'n', done;
+        if (write(from_holder[1], &ready, 1) != 1) _exit(2);
+        if (read(to_holder[0], &done, 1) != 1) _exit(2); // hold until told
+        _exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(read(from_holder[0], &ready, 1), 1);
+    ASSERT_EQ(ready, 'y');
+
+    EXPECT_EQ(status_of_child(acquire_single_instance_lock), 1);
+
+    char done = 'x';
+    ASSERT_EQ(write(to_holder[1], &done, 1), 1);
+    int status = -1;
+    waitpid(holder, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(to_holder[0]);
+    close(to_holder[1]);
+    close(from_holder[0]);
+    close(from_holder[1]);
+
+    // Free again once the holder is gone; taking it twice is harmless.
+    EXPECT_EQ(status_of_child(acquire_single_instance_lock), 0);
+    EXPECT_TRUE(acquire_single_instance_lock());
+    EXPECT_TRUE(acquire_single_instance_lock());
+}
+
+} // namespace

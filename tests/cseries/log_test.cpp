@@ -1,0 +1,197 @@
+// The log line format, the message length limit and the assertion macros.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "cseries/cseries.h"
+
+namespace {
+
+std::string read_file(const char *path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::stringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+std::vector<std::string> log_lines(void)
+{
+    std::vector<std::string> lines;
+    std::stringstream contents(read_file(LOG_FILE_NAME));
+    for (std::string line; std::getline(contents, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string local_date_now(void)
+{
+    const time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    char text[32];
+    strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+// Every test works in its own directory, because the log's name is fixed.
+class log_test : public ::testing::Test
+{
+protected:
+    char directory[64] = "/tmp/vesk_log_test_XXXXXX";
+    char previous_directory[PATH_MAX] = "";
+
+    void SetUp() override
+    {
+        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
+        ASSERT_NE(mkdtemp(directory), nullptr);
+        ASSERT_EQ(chdir(directory), 0);
+    }
+
+    void TearDown() override
+    {
+        close_log_file();
+        set_game_triggered_assert_proc(nullptr);
+        unlink(LOG_FILE_NAME);
+        if (chdir(previous_directory) != 0) ADD_FAILURE() << "cannot return to " << previous_directory;
+        rmdir(directory);
+    }
+};
+
+TEST_F(log_test, lines_carry_the_local_date_the_source_base_name_and_line)
+{
+    const std::string before = local_date_now();
+    ASSERT_TRUE(open_log_file("vesk 1.0 --window"));
+    log_message("/home/builder/src/unit_file.cpp", 12, "hello %d", 5);
+    log_message("C:\\source\\win_file.cpp", 7, "x");
+    log_message(nullptr, -1, "Scanning for %s devices...", "input");
+    const std::string after = local_date_now();
+
+    const std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(lines.size(), 4u);
+    const char *date = R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  )";
+    EXPECT_TRUE(std::regex_search(lines[0], std::regex(std::string(date) + "vesk 1\\.0 --window$"))) << lines[0];
+    EXPECT_TRUE(std::regex_search(lines[1], std::regex(std::string(date) + "unit_file\\.cpp, line #12: hello 5$")))
+        << lines[1];
+    EXPECT_TRUE(std::regex_search(lines[2], std::regex(std::string(date) + "win_file\\.cpp, line #7: x$"))) << lines[2];
+    EXPECT_TRUE(std::regex_search(lines[3], std::regex(std::string(date) + "Scanning for input devices\\.\\.\\.$")))
+        << lines[3];
+    // Local time, not UTC: the stamp lies between the two readings.
+    for (const std::string &line : lines)
+    {
+        const std::string stamp = line.substr(0, 19);
+        EXPECT_LE(before, stamp);
+        EXPECT_GE(after, stamp);
+    }
+}
+
+TEST_F(log_test, long_message_is_cut_and_the_next_line_stays_whole)
+{
+    ASSERT_TRUE(open_log_file("header"));
+    const std::string long_text(5000, 'x');
+    log_message("cut.cpp", 1, "%s", long_text.c_str());
+    log_message("cut.cpp", 2, "after");
+
+    const std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string prefix = "cut.cpp, line #1: ";
+    const size_t body = lines[1].find(prefix);
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(lines[1].substr(body + prefix.size()), std::string(MAXIMUM_LOG_MESSAGE_LENGTH, 'x'));
+    EXPECT_NE(lines[2].find("cut.cpp, line #2: after"), std::string::npos);
+}
+
+TEST_F(log_test, only_an_open_log_is_written_and_reopening_appends)
+{
+    log_message(nullptr, -1, "before open");
+    EXPECT_FALSE(log_file_is_open());
+    EXPECT_EQ(log_file_descriptor(), -1);
+    ASSERT_TRUE(open_log_file("first run"));
+    write_to_error_file("plain trace line", false);
+    write_to_error_file("dated trace line", true);
+    close_log_file();
+    log_message(nullptr, -1, "after close");
+    ASSERT_TRUE(open_log_file("second run"));
+    close_log_file();
+
+    const std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find("first run"), std::string::npos);
+    EXPECT_EQ(lines[1], "plain trace line");
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  dated trace line)")));
+    EXPECT_NE(lines[3].find("second run"), std::string::npos);
+}
+
+// The hook must see the log as it was before the assertion's line.
+int hook_calls = 0;
+size_t lines_seen_by_hook = 0;
+void counting_hook(void)
+{
+    ++hook_calls;
+    lines_seen_by_hook = log_lines().size();
+}
+
+TEST_F(log_test, assertions_run_the_hook_then_log_their_line_and_go_on)
+{
+    ASSERT_TRUE(open_log_file("header"));
+    EXPECT_EQ(set_game_triggered_assert_proc(counting_hook), nullptr);
+
+    struct case_row
+    {
+        void (*fail)(void);
+        const char *expected;
+    };
+    static const case_row rows[] = {
+        {[] { ASSERT(1 + 1 == 3); }, "assert: 1 + 1 == 3"},
+        {[] { VASSERT(false, "count is negative"); }, "vassert: false - count is negative"},
+        {[] { VWARN(2 < 1, "odd order"); }, "vwarn: 2 < 1 - odd order"},
+        {[] { VPAUSE("stop here"); }, "vpause: stop here"},
+        {[] { HALT("no way out"); }, "halt: no way out"},
+        {[] { HALT(nullptr); }, "halt"},
+    };
+    for (const case_row &row : rows)
+    {
+        SCOPED_TRACE(row.expected);
+        const int calls = hook_calls;
+        const size_t before = log_lines().size();
+        row.fail();
+        EXPECT_EQ(hook_calls, calls + 1);
+        EXPECT_EQ(lines_seen_by_hook, before);
+        const std::vector<std::string> lines = log_lines();
+        ASSERT_EQ(lines.size(), before + 1);
+        const std::regex expected(std::string(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  log_test\.cpp, line #\d+: )") +
+                                  std::regex_replace(row.expected, std::regex(R"([.+*?()|\[\]{}^$\\])"), R"(\$&)") +
+                                  "$");
+        EXPECT_TRUE(std::regex_search(lines.back(), expected)) << lines.back();
+    }
+
+    // Passing assertions are silent; each macro evaluates once and yields it.
+    const int calls = hook_calls;
+    const size_t before = log_lines().size();
+    int evaluations = 0;
+    EXPECT_TRUE(ASSERT(++evaluations == 1));
+    EXPECT_TRUE(VASSERT(++evaluations == 2, "unused"));
+    EXPECT_TRUE(VWARN(++evaluations == 3, "unused"));
+    EXPECT_EQ(hook_calls, calls);
+    EXPECT_EQ(log_lines().size(), before);
+    EXPECT_FALSE(VASSERT(++evaluations == 0, "fails"));
+    EXPECT_FALSE(ASSERT(++evaluations == 0));
+    EXPECT_EQ(evaluations, 5);
+    EXPECT_EQ(hook_calls, calls + 2);
+
+    EXPECT_EQ(set_game_triggered_assert_proc(nullptr), counting_hook);
+    ASSERT(false);
+    EXPECT_EQ(hook_calls, calls + 2);
+}
+
+} // namespace

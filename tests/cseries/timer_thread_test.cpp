@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "cseries/cseries.h"
+#include "cseries/timers.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+static void sleep_milliseconds(int32_t milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Waits until `condition` holds, at most `limit_ms`; true when it held.
+template <typename Condition>
+static bool wait_for(Condition condition, int32_t limit_ms)
+{
+    const clock_type::time_point end = clock_type::now() + std::chrono::milliseconds(limit_ms);
+    while (!condition())
+    {
+        if (clock_type::now() > end) return false;
+        sleep_milliseconds(1);
+    }
+    return true;
+}
+
+struct cadence_record
+{
+    clock_type::time_point origin;
+    std::atomic<int32_t> calls;
+    int64_t call_microseconds[1000]; // when each call happened, after `origin`
+};
+
+static bool record_call(void *refcon)
+{
+    cadence_record *record = (cadence_record *)refcon;
+    const int32_t index = record->calls.load();
+    if (index < 1000)
+    {
+        record->call_microseconds[index] = std::chrono::duration_cast<std::chrono::microseconds>(
+            clock_type::now() - record->origin).count();
+    }
+    record->calls.store(index + 1);
+    return true;
+}
+
+// The task keeps its own times, so a slow test thread on a loaded machine
+// does not blur the count; the tolerances only allow for scheduling delays.
+TEST(timer_task, calls_at_its_frequency_without_drift)
+{
+    static cadence_record record;
+    record.calls.store(0);
+    record.origin = clock_type::now();
+    const int32_t task = install_timer_task(100, record_call, &record);
+    ASSERT_NE(task, NONE);
+    sleep_milliseconds(3300);
+    ASSERT_TRUE(remove_timer_task(task));
+
+    const int32_t calls = std::min(record.calls.load(), 1000);
+    int32_t in_first_second = 0, in_three_seconds = 0;
+    for (int32_t i = 0; i < calls; ++i)
+    {
+        if (record.call_microseconds[i] < 1000000) in_first_second += 1;
+        if (record.call_microseconds[i] < 3000000) in_three_seconds += 1;
+    }
+    EXPECT_GE(in_first_second, 90);
+    EXPECT_LE(in_first_second, 110);
+    EXPECT_GE(in_three_seconds, 270);
+    EXPECT_LE(in_three_seconds, 330);
+
+    // Call n is due at n * 10 ms after the task's start.  The least lateness
+    // over a window of calls stays put when deadlines are absolute; it grows
+    // with the call number when each wait is measured from the last call.
+    ASSERT_GE(calls, 300);
+    auto least_lateness = [](int32_t first) {
+        int64_t least = INT64_MAX;
+        for (int32_t i = first; i < first + 50; ++i)
+            least = std::min(least, record.call_microseconds[i] - (int64_t)(i + 1) * 10000);
+        return least;
+    };
+    EXPECT_LT(least_lateness(250) - least_lateness(0), 10000)
+        << "the calls drift later and later";
+}
+
+struct stopping_record
+{
+    std::atomic<int32_t> calls;
+    std::atomic<bool> inside;
+};
+
+static bool stop_after_five_calls(void *refcon)
+{
+    stopping_record *record = (stopping_record *)refcon;
+    return record->calls.fetch_add(1) + 1 < 5;
+}
+
+TEST(timer_task, returning_false_ends_the_task)
+{
+    static stopping_record record;
+    record.calls.store(0);
+    const int32_t task = install_timer_task(200, stop_after_five_calls, &record);
+    ASSERT_NE(task, NONE);
+    ASSERT_TRUE(wait_for([] { return record.calls.load() >= 5; }, 5000));
+    sleep_milliseconds(100);
+    EXPECT_EQ(record.calls.load(), 5);
+    // The ended task still holds its slot until removed, once.
+    EXPECT_TRUE(remove_timer_task(task));
+    EXPECT_FALSE(remove_timer_task(task));
+}
+
+static bool slow_procedure(void *refcon)
+{
+    stopping_record *record = (stopping_record *)refcon;
+    record->inside.store(true);
+    sleep_milliseconds(3);
+    record->calls.fetch_add(1);
+    record->inside.store(false);
+    return true;
+}
+
+TEST(timer_task, remove_waits_for_the_procedure_and_stops_all_calls)
+{
+    static stopping_record record;
+    for (int32_t attempt = 0; attempt < 20; ++attempt)
+    {
+        record.calls.store(0);
+        record.inside.store(false);
+        const int32_t task = install_timer_task(250, slow_procedure, &record);
+        ASSERT_NE(task, NONE);
+        ASSERT_TRUE(wait_for([] { return record.calls.load() >= 1; }, 5000));
+        sleep_milliseconds(attempt % 5);
+        ASSERT_TRUE(remove_timer_task(task));
+        EXPECT_FALSE(record.inside.load()) << "the procedure still runs after removal";
+        const int32_t calls_at_removal = record.calls.load();
+        sleep_milliseconds(20);
+        EXPECT_EQ(record.calls.load(), calls_at_removal);
+        EXPECT_FALSE(remove_timer_task(task));
+    }
+}
+
+struct self_removing_record
+{
+    std::atomic<int32_t> handle;
+    std::atomic<int32_t> result; // -1 until tried, then 0 or 1
+};
+
+static bool try_to_remove_itself(void *refcon)
+{
+    self_removing_record *record = (self_removing_record *)refcon;
+    const int32_t handle = record->handle.load();
+    if (handle == NONE) return true;
+    record->result.store(remove_timer_task(handle) ? 1 : 0);
+    return true;
+}
+
+TEST(timer_task, removing_itself_from_inside_is_refused_without_deadlock)
+{
+    static self_removing_record record;
+    record.handle.store(NONE);
+    record.result.store(-1);
+    const int32_t task = install_timer_task(100, try_to_remove_itself, &record);
+    ASSERT_NE(task, NONE);
+    record.handle.store(task);
+    ASSERT_TRUE(wait_for([] { return record.result.load() != -1; }, 5000))
+        << "remove_timer_task from inside the procedure did not return";
+    EXPECT_EQ(record.result.load(), 0);
+    EXPECT_TRUE(remove_timer_task(task));
+}
+
+static bool count_call(void *refcon)
+{
+    ((std::atomic<int32_t> *)refcon)->fetch_add(1);
+    return true;
+}
+
+TEST(timer_task, refuses_bad_arguments_and_a_full_table)
+{
+    static std::atomic<int32_t> calls{0};
+    EXPECT_EQ(install_timer_task(0, count_call, &calls), NONE);
+    EXPECT_EQ(install_timer_task(-30, count_call, &calls), NONE);
+    EXPECT_EQ(install_timer_task(30, nullptr, &calls), NONE);
+    EXPECT_FALSE(remove_timer_task(NONE));
+    EXPECT_FALSE(remove_timer_task(MAXIMUM_TIMER_TASKS));
+
+    int32_t tasks[MAXIMUM_TIMER_TASKS];
+    for (int32_t i = 0; i < MAXIMUM_TIMER_TASKS; ++i)
+    {
+        tasks[i] = install_timer_task(10, count_call, &calls);
+        ASSERT_NE(tasks[i], NONE);
+        for (int32_t j = 0; j < i; ++j) EXPECT_NE(tasks[i], tasks[j]);
+    }
+    EXPECT_EQ(install_timer_task(10, count_call, &calls), NONE);
+    for (int32_t i = 0; i < MAXIMUM_TIMER_TASKS; ++i) EXPECT_TRUE(remove_timer_task(tasks[i]));
+}
+
+TEST(machine_tick_count, follows_the_monotonic_clock_in_milliseconds)
+{
+    const uint32_t before = machine_tick_count();
+    sleep_milliseconds(200);
+    const uint32_t elapsed = machine_tick_count() - before;
+    EXPECT_GE(elapsed, 195u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
+} // namespace
