@@ -98,7 +98,7 @@ bool write_file_bytes(const std::string &path, const std::vector<uint8_t> &bytes
 {
     FILE *file = fopen(path.c_str(), "wb");
     if (!file) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && ok;
 }
 
