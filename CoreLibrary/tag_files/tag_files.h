@@ -69,16 +69,16 @@ void initialize_tag_files(void);
 // Closes every file and forgets the plug-in table (tests, shutdown).
 void dispose_tag_files(void);
 
-// Closes every tag file and opens them again: foundation files, interface
-// file, patches and add-ons from "tags", the chosen component plug-ins, the
-// game's `plugin_count` plug-ins in list order (null with 0 keeps the current
-// choice when `reserved` is -1... see below), and the local folders.
-// `local_choice`: 1 leaves the local folder out of game data, 0 takes it in,
-// -1 keeps the current choice.  `plugin_indexes` null with `plugin_count` -1
-// keeps the current plug-in choice.  `reserved` and `flags` are passed as -1
-// and 0.  Rebuilds the entry points.  Every earlier tag index goes stale.
-// Returns 0, or the first error code (already reported) when a file was
-// refused or is missing; the other files stay open.
+// Closes every tag file and opens them again: the foundation files, the
+// interface file, patches and add-ons from "tags", the chosen component
+// plug-ins, the game's plug-ins in list order, and the local folders.
+// `local_choice`: 1 leaves local copies of game data out, 0 takes them in, -1
+// keeps the current choice.  `plugin_indexes` with `plugin_count` names the
+// game's plug-ins (at most 16; bad and repeated indexes are dropped); null with
+// -1 keeps the current choice.  `reserved` is -1 and `flags` 0.  Rebuilds the
+// entry points.  Every earlier tag index goes stale.  Returns 0, or the first
+// error code (already reported: 11 a missing foundation file, 10 a refused
+// file) while every other file stays open.
 int32_t tag_files_open(int32_t local_choice, const int16_t *plugin_indexes, int32_t plugin_count,
                        int32_t reserved, int32_t flags);
 
