@@ -174,8 +174,10 @@ TEST_F(string_lists, a_deleted_list_reloads_from_the_tag_that_now_wins)
     EXPECT_STREQ(get_string_from_list(list, 0), "plug-in");
     EXPECT_EQ(count_strings_in_list(list), 2);
 
-    // A local list beats the plug-in, but not while the local folder is left out.
-    add(STRING_LIST_GROUP_TAG, "indl", 1, encoded({"local"}));
+    // A local copy beats the plug-in, but not while the local folder is left out.
+    int32_t tag_index = tag_file_open(STRING_LIST_GROUP_TAG, subgroup);
+    const std::string local = encoded({"local"});
+    ASSERT_TRUE(tag_file_write(&tag_index, 0, (int32_t)local.size(), local.data()));
     delete_string_list_definition(list);
     list = string_list_tag_to_string_index(subgroup);
     EXPECT_STREQ(get_string_from_list(list, 0), "local");
