@@ -66,12 +66,6 @@ TEST(string_list_layout, corrupt_data_is_refused)
     EXPECT_EQ(validate_string_list_data(nullptr, 10), NONE);
 }
 
-TEST(string_list_layout, translation_is_the_identity_for_now)
-{
-    const char *text = "Recommended";
-    EXPECT_EQ(translate_string(text), text);
-}
-
 class string_lists : public store_fixture::store_test
 {
 protected:
