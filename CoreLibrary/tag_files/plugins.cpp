@@ -266,8 +266,8 @@ int32_t component_plugin_index(int32_t which)
 }
 
 // ---- encoded plug-in lists --------------------------------------------------------
-// u16 count (0-16), then per entry: u32 checksum, the name and its terminator,
-// the url and its terminator; zero bytes to the end of the 512.
+// u16 count (0-16), then per entry: u32 checksum, the name (not empty) and
+// its terminator, the url and its terminator; zero bytes to the end of the 512.
 
 int32_t tag_file_plugins_encode(const int16_t *plugin_indexes, int32_t count, void *encoded)
 {
@@ -339,7 +339,9 @@ static int32_t parse_plugin_list(const void *encoded, int32_t size, encoded_plug
         if (position + 4 > size) return -1;
         entries[i].checksum = read_be32(bytes + position);
         position += 4;
-        if (!parse_text(bytes, size, &position, entries[i].name, MAXIMUM_TAG_NAME_LENGTH) ||
+        // Every plug-in has a name, so an empty one is a count that runs
+        // into the zero padding.
+        if (!parse_text(bytes, size, &position, entries[i].name, MAXIMUM_TAG_NAME_LENGTH) || !entries[i].name[0] ||
             !parse_text(bytes, size, &position, entries[i].url, MAXIMUM_TAG_URL_LENGTH))
             return -1;
     }
