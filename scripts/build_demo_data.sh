@@ -48,4 +48,16 @@ for n in 1 2 3 4 5; do
 done
 wrap_folder patch1
 pack "$out/tags/patch1.tags" --type patch --patch 1 --name patch1 "$work/patch1"
+
+# Interface texts: every data/strings/<group>/<subgroup>.txt (group stli, ditl
+# or text) becomes a tag named after its subgroup, packed into the interface file.
+mkdir -p "$work/interface"
+for source in "$root"/data/strings/*/*.txt; do
+    [ -f "$source" ] || continue
+    group=$(basename "$(dirname "$source")")
+    subgroup=$(basename "$source" .txt)
+    "$tool" strings "$work/interface/$group-$subgroup.tag" --group "$group" --subgroup "$subgroup" \
+        --name "$subgroup" "$source"
+done
+pack "$out/tags/interface.tags" --type interface --name "interface" "$work/interface"
 echo "demo data built in $out"
