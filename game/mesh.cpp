@@ -7,6 +7,9 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "cseries/tags.h"
+#include "tag_files/plugins.h"
+#include "tag_files/tag_files.h"
 
 int16_t mesh_width, mesh_height;
 int16_t submesh_width, submesh_height;
@@ -668,14 +671,68 @@ void set_media_coverage_procedures(media_coverage_initialize_procedure initializ
 
 // ---- the tag-file store ------------------------------------------------------------------
 
+// The map's tag index, or NONE with code 11 (missing) or 9 (another version)
+// reported.  Its size goes to `size`.
+static int32_t open_mesh_tag(tag mesh_tag, int32_t *size)
+{
+    const int32_t tag_index = tag_file_open(MESH_TAG_GROUP, mesh_tag);
+    tag_file_info info;
+    if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
+    {
+        ERROR_MESSAGE(_error_data_missing, "mesh '%s' is missing", tag_to_string(mesh_tag));
+        return NONE;
+    }
+    if (info.version != MESH_TAG_VERSION)
+    {
+        ERROR_MESSAGE(_error_data_version_mismatch, "mesh '%s' has version %d, not %d", tag_to_string(mesh_tag),
+                      info.version, MESH_TAG_VERSION);
+        return NONE;
+    }
+    *size = info.size;
+    return tag_index;
+}
+
 bool initialize_mesh_for_new_map(tag mesh_tag)
 {
     dispose_mesh_from_old_map();
-    ERROR_MESSAGE(_error_data_missing, "mesh tag '%s': no tag-file store", "");
-    return false;
+    int32_t size = 0;
+    const int32_t tag_index = open_mesh_tag(mesh_tag, &size);
+    if (tag_index == NONE) return false;
+    if (size < MESH_HEADER_SIZE) return refuse_mesh("tag smaller than its header", size);
+    void *data = malloc((size_t)size);
+    if (data == nullptr)
+    {
+        ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate #%d bytes for the mesh tag", size);
+        return false;
+    }
+    const bool loaded = tag_file_read(tag_index, 0, size, data) && load_mesh_from_memory(data, size);
+    free(data);
+    return loaded;
 }
 
 bool read_mesh_header(tag mesh_tag, mesh_header *header)
 {
-    return false;
+    int32_t size = 0;
+    const int32_t tag_index = open_mesh_tag(mesh_tag, &size);
+    if (tag_index == NONE) return false;
+    uint8_t raw[MESH_HEADER_SIZE];
+    if (size < MESH_HEADER_SIZE) return refuse_mesh("tag smaller than its header", size);
+    return tag_file_read(tag_index, 0, MESH_HEADER_SIZE, raw) && read_mesh_header_from_memory(raw, MESH_HEADER_SIZE, header);
+}
+
+bool read_mesh_entry_point(int32_t tag_index, full_entry_point *entry)
+{
+    tag_file_info info;
+    if (!tag_file_info_get(tag_index, &info) || info.version != MESH_TAG_VERSION || info.size < MESH_HEADER_SIZE)
+        return false;
+    uint8_t raw[MESH_HEADER_SIZE];
+    mesh_header header;
+    if (!tag_file_read(tag_index, 0, MESH_HEADER_SIZE, raw) || !read_mesh_header_from_memory(raw, MESH_HEADER_SIZE, &header))
+        return false;
+    entry->mesh_flags = header.flags;
+    strlcpy(entry->printed_name, header.printed_name, sizeof(entry->printed_name));
+    strlcpy(entry->dependency_name, header.dependency_name, sizeof(entry->dependency_name));
+    entry->level = header.level;
+    entry->priority = header.priority;
+    return true;
 }
