@@ -123,6 +123,34 @@ TEST(game_map_life, steps_run_in_order_and_failures_undo_what_was_done)
     EXPECT_EQ(game_core_trace, std::vector<std::string>{"-mesh"});
 }
 
+TEST(game_map_life, single_player_levels_are_changed_only_when_they_exist)
+{
+    reset_game_core();
+    const tag level_one = FOUR_CHARACTER_CODE('l', '1', ' ', ' ');
+    const tag missing = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+    EXPECT_FALSE(change_single_player_map(level_one, false)) << "no store: no level exists";
+    core_procedures procedures = {};
+    procedures.map_exists = [](tag mesh) { return mesh != FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'); };
+    register_core_procedures(&procedures);
+    EXPECT_FALSE(change_single_player_map(missing, true));
+    EXPECT_FALSE(game_state_change_pending(nullptr));
+
+    int16_t state = NONE;
+    ASSERT_TRUE(change_single_player_map(level_one, false));
+    EXPECT_TRUE(game_state_change_pending(&state));
+    EXPECT_EQ(state, _game_state_displaying_mesh_prologue);
+    EXPECT_EQ(get_next_game_data()->parameters.scenario_tag, level_one);
+    EXPECT_EQ(get_next_game_data()->parameters.type, _game_type_local);
+
+    // NONE restarts the level in play, straight into the game.
+    ASSERT_TRUE(start_test_game(_game_type_local, 1820, 77));
+    ASSERT_TRUE(change_single_player_map(NONE, true));
+    EXPECT_TRUE(game_state_change_pending(&state));
+    EXPECT_EQ(state, _game_state_running);
+    EXPECT_EQ(get_next_game_data()->parameters.scenario_tag, get_current_game_data()->parameters.scenario_tag);
+    EXPECT_EQ(get_next_game_data()->parameters.random_seed, 77u);
+}
+
 TEST(game_map_life, a_damaged_or_unknown_set_up_is_refused_without_exiting)
 {
     reset_game_core();
