@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 
 #include "cseries/errors.h"
 #include "cseries/files.h"
@@ -18,6 +19,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
+#include "vesk_random.h"
 
 static const char OOS_CHECKER_FILMS_DIRECTORY[] = "oos_checker_films";
 
@@ -74,6 +76,8 @@ static bool startup_poweruser_settings(void)
 static bool startup_game_record(void)
 {
     initialize_game_record();
+    // The local generator differs from run to run; it also draws new games' seeds.
+    set_local_random_seed((uint32_t)time(nullptr) ^ ((uint32_t)getpid() << 16) ^ machine_tick_count());
     get_default_new_game_data(&vesk_globals.next_game, _game_type_local, NONE);
     vesk_globals.current_game = vesk_globals.next_game;
     return true;
