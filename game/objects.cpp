@@ -1,0 +1,757 @@
+// Objects and their cell chains.  See objects.h.
+
+#include "objects.h"
+
+#include <cstring>
+
+#include "cseries/log.h"
+#include "mesh.h"
+#include "models.h"
+#include "object_definitions.h"
+#include "state_hash.h"
+#include "tag_files/data.h"
+#include "vesk_random.h"
+
+static datum_globals object_data_globals = {
+    .name = "object", .size = sizeof(object_data), .maximum_count = MAXIMUM_OBJECTS_PER_MAP,
+    .flags = _data_array_muids_flag | _data_array_growable_flag};
+
+static struct object_globals
+{
+    bool initialized;
+    shape_sequence_information_procedure sequence_information;
+    shape_key_point_procedure key_point;
+    object_tracking_procedure tracking;
+} object_globals;
+
+// ---- helpers -------------------------------------------------------------------
+
+static int32_t clamp32(int32_t value, int32_t low, int32_t high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
+
+// The cell whose chain an object at `position` belongs to: the cell under it,
+// clamped to the map.  False without a mesh.
+static bool cell_for_position(const world_point3d *position, int16_t *cell_x, int16_t *cell_y)
+{
+    if (mesh_width <= 0 || mesh_height <= 0) return false;
+    *cell_x = (int16_t)clamp32(position->x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
+    *cell_y = (int16_t)clamp32(position->y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+    return true;
+}
+
+static void link_object(int32_t object_index, object_data *object)
+{
+    int16_t cell_x, cell_y;
+    if (object->cell_x != NONE || !cell_for_position(&object->location.position, &cell_x, &cell_y)) return;
+    mesh_cell *cell = get_mesh_cell(cell_x, cell_y);
+    object->next_object_index = cell->first_object_index;
+    cell->first_object_index = (int16_t)object_index;
+    object->cell_x = cell_x;
+    object->cell_y = cell_y;
+}
+
+static void unlink_object(int32_t object_index, object_data *object)
+{
+    if (object->cell_x == NONE) return;
+    if (mesh_cell_in_bounds(object->cell_x, object->cell_y))
+    {
+        mesh_cell *cell = get_mesh_cell(object->cell_x, object->cell_y);
+        int16_t *link = &cell->first_object_index;
+        // Chains are short; a walk bounded by the array's size cannot loop forever
+        // even on a damaged chain.
+        for (int32_t steps = 0; *link != NONE && steps <= object_data_globals.count; ++steps)
+        {
+            if (*link == object_index)
+            {
+                *link = object->next_object_index;
+                break;
+            }
+            object_data *other = get_object(*link);
+            if (!VASSERT(other, "object chain runs through a free slot")) break;
+            link = &other->next_object_index;
+        }
+    }
+    object->next_object_index = NONE;
+    object->cell_x = object->cell_y = NONE;
+}
+
+static shape_sequence_information sequence_information(int16_t collection_index, int16_t sequence_index)
+{
+    shape_sequence_information information = {1, 1, 1, NONE};
+    if (object_globals.sequence_information &&
+        !object_globals.sequence_information(collection_index, sequence_index, &information))
+        information = {1, 1, 1, NONE};
+    if (information.frames_per_view < 1) information.frames_per_view = 1;
+    if (information.number_of_views < 1) information.number_of_views = 1;
+    if (information.ticks_per_frame < 0) information.ticks_per_frame = 0;
+    return information;
+}
+
+static int16_t scaled(int32_t value, short_fixed scale)
+{
+    return (int16_t)clamp32((value * scale) >> SHORT_FIXED_FRACTIONAL_BITS, -32768, 32767);
+}
+
+// ---- life cycle ----------------------------------------------------------------
+
+bool initialize_objects(void)
+{
+    if (object_globals.initialized) return true;
+    if (!initialize_data(&object_data_globals)) return false;
+    if (!initialize_object_definitions()) return false;
+    register_state_hash_procedure(hash_objects);
+    object_globals.initialized = true;
+    return true;
+}
+
+void initialize_objects_for_new_map(void)
+{
+    initialize_data_for_new_map(&object_data_globals);
+}
+
+void dispose_objects_from_old_map(void)
+{
+    dispose_data_from_old_map(&object_data_globals);
+}
+
+// ---- records -------------------------------------------------------------------
+
+object_data *get_object(int32_t object_index)
+{
+    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
+    return (object_data *)get_datum(&object_data_globals, object_index);
+}
+
+object_data *get_object_by_identifier(int32_t object_index, int16_t identifier)
+{
+    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
+    return (object_data *)get_datum_by_identifier(&object_data_globals, object_index, identifier);
+}
+
+int32_t get_object_count(void) { return object_data_globals.count; }
+
+datum_globals *get_object_array(void) { return &object_data_globals; }
+
+int32_t new_object(const new_object_data *data)
+{
+    const object_definition *definition = nullptr;
+    if (data->type != NONE)
+    {
+        definition = get_object_definition(data->type);
+        if (!definition)
+        {
+            log_message(__FILE__, __LINE__, "new_object: object definition #%d does not exist", (int)data->type);
+            return NONE;
+        }
+    }
+    short_fixed scale = data->scale;
+    if (scale == 0)
+    {
+        scale = SHORT_FIXED_ONE;
+        if (definition)
+        {
+            if (definition->scale_lower_bound > 0) scale = definition->scale_lower_bound;
+            if (definition->scale_delta > 0)
+                scale = (short_fixed)clamp32(scale + ((vesk_random() * definition->scale_delta) >> 16), 1, 32767);
+        }
+    }
+
+    const int32_t object_index = new_datum(&object_data_globals);
+    if (object_index == NONE)
+    {
+        log_message(__FILE__, __LINE__, "new_object: the object array is full");
+        return NONE;
+    }
+    object_data *object = get_object(object_index);
+    object->type = data->type;
+    object->flags = 0; // new-object flags are requests, not object flags
+    object->owner = data->owner;
+    object->owner_index = data->owner_index;
+    object->tracking_priority = data->tracking_priority;
+    object->location = data->location;
+    object->scale = scale;
+    object->shape_collection_index = data->collection_index;
+    object->shape_sequence_index = NONE;
+    object->shape_rate = SHORT_FIXED_ONE;
+    object->shape_ticks_per_frame = 1;
+    object->color_table_index = data->color_table_index;
+    object->state = NONE;
+    object->next_object_index = NONE;
+    object->parasitic_object_index = NONE;
+    object->transparent_object_index = NONE;
+    object->geometry_index = NONE;
+    object->original_owner_player_index = NONE;
+    object->cell_x = object->cell_y = NONE;
+    if (definition)
+    {
+        object->radius = scaled(definition->radius, scale);
+        object->height1 = scaled(definition->height, scale);
+        object->maximum_vitality = definition->maximum_vitality;
+        object->vitality = definition->maximum_vitality;
+        if (definition->flags & _object_definition_is_solid_flag) object->flags |= _object_is_solid_flag;
+        if (definition->flags & _object_definition_is_permeable_flag) object->flags |= _object_is_permeable_flag;
+        if (definition->flags & _object_definition_floats_on_media_flag)
+            object->flags |= _object_floats_on_media_flag;
+    }
+    if (data->flags & _new_object_on_ground_flag)
+    {
+        const world_point2d point = {object->location.position.x, object->location.position.y};
+        const world_distance surface = get_mesh_height(&point, _mesh_surface_height);
+        if (surface != MESH_NO_HEIGHT) object->location.position.z = surface;
+        object->flags |= _object_on_ground_flag;
+    }
+    link_object(object_index, object);
+    if (object->tracking_priority && object_globals.tracking)
+        object_globals.tracking(object_index, object->tracking_priority);
+    return object_index;
+}
+
+void delete_object(int32_t object_index)
+{
+    object_data *object = get_object(object_index);
+    if (!VASSERT(object, "delete_object: no object there")) return;
+    unlink_object(object_index, object);
+    delete_datum(&object_data_globals, object_index);
+}
+
+int32_t duplicate_object(int32_t object_index)
+{
+    object_data *original = get_object(object_index);
+    if (!VASSERT(original, "duplicate_object: no object there")) return NONE;
+    const int32_t copy_index = new_datum(&object_data_globals);
+    if (copy_index == NONE)
+    {
+        log_message(__FILE__, __LINE__, "duplicate_object: the object array is full");
+        return NONE;
+    }
+    original = get_object(object_index); // blocks never move, but read it again for clarity
+    object_data *copy = get_object(copy_index);
+    const int16_t identifier = copy->identifier;
+    *copy = *original;
+    copy->identifier = identifier;
+    copy->next_object_index = NONE;
+    copy->cell_x = copy->cell_y = NONE;
+    copy->flags &= ~(uint32_t)(_object_is_selected_flag | _object_is_tracking_flag);
+    copy->parasitic_object_index = NONE;
+    copy->transparent_object_index = NONE;
+    link_object(copy_index, copy);
+    return copy_index;
+}
+
+bool replace_object(int32_t old_index, int32_t new_index)
+{
+    object_data *old_object = get_object(old_index);
+    object_data *new_object_record = get_object(new_index);
+    if (old_index == new_index || !old_object || !new_object_record)
+    {
+        VASSERT(false, "replace_object: both objects must exist and differ");
+        return false;
+    }
+    unlink_object(new_index, new_object_record);
+    const int16_t identifier = old_object->identifier;
+    const int16_t next = old_object->next_object_index;
+    const int16_t cell_x = old_object->cell_x, cell_y = old_object->cell_y;
+    int16_t new_cell_x = NONE, new_cell_y = NONE;
+    const bool has_cell = cell_for_position(&new_object_record->location.position, &new_cell_x, &new_cell_y);
+
+    *old_object = *new_object_record;
+    old_object->identifier = identifier;
+    if (has_cell && cell_x == new_cell_x && cell_y == new_cell_y)
+    {
+        // Same cell: keep the old place in the chain.
+        old_object->next_object_index = next;
+        old_object->cell_x = cell_x;
+        old_object->cell_y = cell_y;
+    }
+    else
+    {
+        // Take the old record out of its chain under its old cell, then link anew.
+        old_object->next_object_index = next;
+        old_object->cell_x = cell_x;
+        old_object->cell_y = cell_y;
+        unlink_object(old_index, old_object);
+        link_object(old_index, old_object);
+    }
+    delete_datum(&object_data_globals, new_index);
+    return true;
+}
+
+void disconnect_object_from_mesh(int32_t object_index)
+{
+    object_data *object = get_object(object_index);
+    if (VASSERT(object, "disconnect_object_from_mesh: no object there")) unlink_object(object_index, object);
+}
+
+void reconnect_object_to_mesh(int32_t object_index)
+{
+    object_data *object = get_object(object_index);
+    if (VASSERT(object, "reconnect_object_to_mesh: no object there")) link_object(object_index, object);
+}
+
+// ---- movement ------------------------------------------------------------------
+
+// Media state of a point: 0 dry, 1 partially (the top is above the surface),
+// 2 wholly under.
+static int32_t media_state(const world_point3d *position, int32_t top)
+{
+    const world_point2d point = {position->x, position->y};
+    const world_distance surface = get_mesh_height(&point, _media_height);
+    if (surface == MESH_NO_HEIGHT || position->z >= surface) return 0;
+    return position->z + top < surface ? 2 : 1;
+}
+
+// Whether the object moving to `to` is stopped by the cell there: a hidden
+// cell, or a model whose surface at that point lies above `to.z`.
+static bool cell_blocks(const world_point3d *to)
+{
+    const int32_t cell_x = to->x >> WORLD_FRACTIONAL_BITS, cell_y = to->y >> WORLD_FRACTIONAL_BITS;
+    if (!mesh_cell_in_bounds(cell_x, cell_y)) return false;
+    const mesh_cell *cell = get_mesh_cell(cell_x, cell_y);
+    if (cell->flags & _mesh_cell_is_not_rendered_flag) return true;
+    if (cell->model_index == NONE) return false;
+    // Models count as solid from their highest surface over the point down to
+    // the ground (a mover cannot pass under a bridge).
+    const world_distance top =
+        get_model_height_at_position(cell->model_index, to->x, to->y, 2 * MAXIMUM_OBJECT_HEIGHT);
+    return top != MESH_NO_HEIGHT && top > to->z;
+}
+
+int32_t move_object(int32_t object_index)
+{
+    object_data *object = get_object(object_index);
+    if (!object) return 0;
+    const object_definition *definition = get_object_definition(object->type);
+    int32_t result = 0;
+    world_location3d *location = &object->location;
+    const world_point3d old_position = location->position;
+    const int32_t old_media = media_state(&old_position, object->height1);
+
+    if (definition && definition->gravity)
+    {
+        int32_t k = location->velocity.k - definition->gravity;
+        if (definition->terminal_velocity > 0 && k < -definition->terminal_velocity)
+            k = -definition->terminal_velocity;
+        location->velocity.k = (int16_t)clamp32(k, -32768, 32767);
+    }
+    world_point3d to = {old_position.x + location->velocity.i, old_position.y + location->velocity.j,
+                        old_position.z + location->velocity.k};
+
+    // Edge of the mesh.
+    if (mesh_width > 0 && mesh_height > 0)
+    {
+        const world_distance right = mesh_width * WORLD_ONE - 1, bottom = mesh_height * WORLD_ONE - 1;
+        if (to.x < 0 || to.x > right)
+        {
+            to.x = clamp32(to.x, 0, right);
+            location->velocity.i = 0;
+            result |= _move_struck_edge_of_mesh_flag;
+        }
+        if (to.y < 0 || to.y > bottom)
+        {
+            to.y = clamp32(to.y, 0, bottom);
+            location->velocity.j = 0;
+            result |= _move_struck_edge_of_mesh_flag;
+        }
+    }
+    if (to.z > MAXIMUM_OBJECT_HEIGHT)
+    {
+        to.z = MAXIMUM_OBJECT_HEIGHT;
+        if (location->velocity.k > 0) location->velocity.k = 0;
+        result |= _move_struck_ceiling_flag;
+    }
+
+    // Ground.
+    uint32_t movement = 0;
+    const world_point2d point = {to.x, to.y};
+    if (definition && (definition->flags & _maintains_constant_height_above_ground_flag))
+    {
+        const world_distance surface = get_mesh_height(&point, _mesh_surface_height);
+        if (surface != MESH_NO_HEIGHT) to.z = surface + location->height;
+        location->velocity.k = 0;
+    }
+    else
+    {
+        const world_distance ground = get_mesh_height(&point, _mesh_ground_height);
+        if (ground != MESH_NO_HEIGHT && to.z <= ground)
+        {
+            to.z = ground;
+            result |= _move_struck_ground_flag;
+            movement |= _object_on_ground_flag;
+            const int32_t elasticity = definition ? definition->elasticity : 0;
+            const int32_t k = location->velocity.k < 0 ? -location->velocity.k : location->velocity.k;
+            const int32_t bounce = (int32_t)(((int64_t)k * elasticity) >> 16);
+            if (bounce < 4)
+            {
+                location->velocity.k = 0;
+                if (location->velocity.i == 0 && location->velocity.j == 0) movement |= _object_at_rest_flag;
+            }
+            else location->velocity.k = (int16_t)bounce;
+        }
+    }
+
+    // Hidden cells and models.
+    if (cell_blocks(&to))
+    {
+        to = old_position;
+        location->velocity = {0, 0, 0};
+        result |= _move_struck_cell_flag;
+    }
+
+    // Solid objects in the cells around the new point.
+    int32_t struck_count = 0;
+    bool stopped = false;
+    if (mesh_width > 0 && !(result & _move_struck_cell_flag))
+    {
+        const int32_t cell_x = clamp32(to.x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
+        const int32_t cell_y = clamp32(to.y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+        for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
+            for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+            {
+                if (!mesh_cell_in_bounds(x, y)) continue;
+                for (int32_t other_index = get_mesh_cell(x, y)->first_object_index; other_index != NONE;)
+                {
+                    const object_data *other = get_object(other_index);
+                    if (!other) break;
+                    const int32_t next = other->next_object_index;
+                    if (other_index != object_index && (other->flags & _object_is_solid_flag) &&
+                        !(other->flags & _object_is_invisible_flag))
+                    {
+                        const world_point2d a = {to.x, to.y};
+                        const world_point2d b = {other->location.position.x, other->location.position.y};
+                        const int32_t reach = object->radius + other->radius;
+                        const int32_t dz = to.z - other->location.position.z;
+                        if (distance2d(&a, &b) < reach && dz >= other->height0 && dz <= other->height1)
+                        {
+                            if (struck_count == 0)
+                                result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
+                            struck_count += 1;
+                            if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
+                            else stopped = true;
+                        }
+                    }
+                    other_index = next;
+                }
+            }
+    }
+    if (struck_count > 0) result |= _move_struck_object_flag;
+    if (struck_count > 1) result |= _move_struck_objects_flag;
+    if (stopped)
+    {
+        to = old_position;
+        location->velocity = {0, 0, 0};
+    }
+
+    // Relink and the media state.
+    int16_t old_cell_x = object->cell_x, old_cell_y = object->cell_y;
+    if (to.x != old_position.x || to.y != old_position.y)
+    {
+        int16_t new_cell_x, new_cell_y;
+        if (cell_for_position(&to, &new_cell_x, &new_cell_y) && (new_cell_x != old_cell_x || new_cell_y != old_cell_y))
+        {
+            unlink_object(object_index, object);
+            location->position = to;
+            link_object(object_index, object);
+            result |= _move_changed_cells_flag;
+        }
+    }
+    location->position = to;
+
+    const int32_t new_media = media_state(&to, object->height1);
+    if (new_media == 1) movement |= _object_partially_under_media_flag;
+    if (new_media == 2) movement |= _object_wholly_under_media_flag;
+    if (new_media && (object->flags & _object_floats_on_media_flag)) movement |= _object_on_media_flag;
+    if (!old_media && new_media) result |= _move_entered_media_flag;
+    if (old_media && !new_media) result |= _move_exited_media_flag;
+    object->flags = (object->flags & ~(uint32_t)_object_movement_flags) | movement;
+    return result;
+}
+
+// ---- shapes --------------------------------------------------------------------
+
+void set_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point)
+{
+    object_globals.sequence_information = information;
+    object_globals.key_point = key_point;
+}
+
+void set_object_shape(int32_t object_index, int16_t sequence_index, int16_t rate, int16_t transfer_mode,
+                      int16_t transfer_period, uint16_t shape_flags, int16_t)
+{
+    object_data *object = get_object(object_index);
+    if (!VASSERT(object, "set_object_shape: no object there")) return;
+    if ((shape_flags & _ignore_duplicate_sequences_flag) && object->shape_sequence_index == sequence_index) return;
+    const shape_sequence_information information =
+        sequence_information(object->shape_collection_index, sequence_index);
+    object->shape_sequence_index = sequence_index;
+    object->shape_flags = shape_flags;
+    object->shape_rate = rate;
+    object->shape_ticks_per_frame = information.ticks_per_frame;
+    object->shape_frame_index = 0;
+    object->shape_phase = 0;
+    object->transfer_mode = (transfer_mode >= 0 && transfer_mode < NUMBER_OF_TRANSFER_MODES) ? transfer_mode : 0;
+    object->transfer_period = transfer_period > 0 ? transfer_period : 0;
+    object->transfer_phase = 0;
+    if (shape_flags & _random_sequence_frame_flag)
+        object->shape_frame_index = (int16_t)(vesk_random() % information.frames_per_view);
+    if (shape_flags & _random_sequence_phase_flag)
+    {
+        const int32_t span = information.ticks_per_frame * SHORT_FIXED_ONE;
+        const uint16_t draw = vesk_random();
+        object->shape_phase = span > 0 ? (int16_t)(draw % span) : 0;
+    }
+    if (shape_flags & _random_sequence_view_flag)
+        object->shape_view_index = (int16_t)(vesk_random() % information.number_of_views);
+    object->flags = (object->flags & ~(uint32_t)_object_animation_flags) | _object_animation_new_frame_flag;
+}
+
+void animate_object(int32_t object_index)
+{
+    object_data *object = get_object(object_index);
+    if (!VASSERT(object, "animate_object: no object there")) return;
+    uint32_t flags = object->flags & ~(uint32_t)_object_animation_flags;
+
+    if (object->shape_ticks_per_frame > 0 && object->shape_sequence_index != NONE)
+    {
+        const shape_sequence_information information =
+            sequence_information(object->shape_collection_index, object->shape_sequence_index);
+        const int32_t span = object->shape_ticks_per_frame * SHORT_FIXED_ONE;
+        const int32_t last = information.frames_per_view - 1;
+        const bool backwards = (object->flags & _object_animates_backwards_flag) != 0;
+        const bool loops = (object->shape_flags & _loop_sequence_frame_flag) != 0;
+        int32_t phase = object->shape_phase + (object->shape_rate > 0 ? object->shape_rate : 0);
+        int32_t frame = clamp32(object->shape_frame_index, 0, last);
+        // At most one full pass of the sequence per tick: a huge rate cannot spin here.
+        for (int32_t steps = 0; phase >= span && steps <= last + 1; ++steps)
+        {
+            phase -= span;
+            const int32_t end = backwards ? 0 : last;
+            if (frame == end)
+            {
+                if (!loops)
+                {
+                    phase = 0;
+                    break;
+                }
+                frame = backwards ? last : 0;
+            }
+            else frame += backwards ? -1 : 1;
+            flags |= _object_animation_new_frame_flag;
+            if (frame == information.key_frame) flags |= _object_animation_key_frame_flag;
+            if (frame == end) flags |= _object_animation_last_frame_flag;
+        }
+        if (phase >= span) phase %= span;
+        object->shape_phase = (int16_t)phase;
+        object->shape_frame_index = (int16_t)frame;
+    }
+
+    if (object->transfer_mode != _transfer_mode_none && object->transfer_period > 0)
+    {
+        if (object->transfer_phase < object->transfer_period)
+        {
+            object->transfer_phase += 1;
+            if (object->transfer_phase == object->transfer_period)
+            {
+                flags |= _object_animation_transfer_finished_flag;
+                if (object->transfer_mode == _transfer_mode_cycle) object->transfer_phase = 0;
+            }
+        }
+    }
+    object->flags = flags;
+}
+
+bool get_object_point(int32_t mode, int32_t object_index, world_point3d *out)
+{
+    const object_data *object = get_object(object_index);
+    if (!object) return false;
+    *out = object->location.position;
+    if (mode == _object_point_middle) out->z += (object->height0 + object->height1) / 2;
+    return true;
+}
+
+bool get_object_key_point(int32_t object_index, int16_t sequence_index, int16_t frame_index, angle yaw,
+                          world_point3d *out)
+{
+    const object_data *object = get_object(object_index);
+    if (!object) return false;
+    *out = object->location.position;
+    if (!object_globals.key_point) return true;
+    int16_t frame = frame_index;
+    if (frame < 0)
+    {
+        frame = sequence_information(object->shape_collection_index, sequence_index).key_frame;
+        if (frame < 0) frame = 0;
+    }
+    world_point3d offset = {0, 0, 0};
+    if (!object_globals.key_point(object->shape_collection_index, sequence_index, frame, &offset)) return true;
+    const int32_t forward = (offset.x * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
+    const int32_t left = (offset.y * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
+    const int32_t up = (offset.z * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
+    const int64_t c = cosine_rounded(yaw), s = sine_rounded(yaw);
+    out->x += (int32_t)((forward * c - left * s) >> TRIG_SHIFT);
+    out->y += (int32_t)((forward * s + left * c) >> TRIG_SHIFT);
+    out->z += up;
+    return true;
+}
+
+int32_t object_identifiers_to_object_indexes(const int32_t *identifiers, int16_t *indexes, int32_t count)
+{
+    int32_t found = 0;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const int16_t index = datum_identifier_to_index(identifiers[i]);
+        if (get_object_by_identifier(index, datum_identifier_to_identifier(identifiers[i])))
+            indexes[found++] = index;
+    }
+    return found;
+}
+
+// ---- damage --------------------------------------------------------------------
+
+static int32_t effect_modifier_for_damage(const damage_definition *damage)
+{
+    const bool long_range = (damage->flags & _damage_is_long_range_flag) != 0;
+    const int32_t physical = long_range ? _effect_modifier_long_range_physical : _effect_modifier_close_range_physical;
+    static const int8_t modifier_by_type[NUMBER_OF_DAMAGE_TYPES] = {
+        _effect_modifier_explosive, _effect_modifier_magical, _effect_modifier_paralysis,
+        _effect_modifier_healing, -1, -1, _effect_modifier_stone, -1, _effect_modifier_electrical,
+        _effect_modifier_fire, _effect_modifier_gas, _effect_modifier_charm};
+    if (damage->type < 0 || damage->type >= NUMBER_OF_DAMAGE_TYPES) return physical;
+    const int32_t modifier = modifier_by_type[damage->type];
+    return modifier < 0 ? physical : modifier;
+}
+
+int32_t damage_object(int32_t object_index, const damage_definition *damage, int32_t amount,
+                      fixed_fraction absorbed_fraction, bool *died, int32_t *damage_left)
+{
+    if (died) *died = false;
+    if (damage_left) *damage_left = 0;
+    object_data *object = get_object(object_index);
+    if (!object || !damage || object->maximum_vitality <= 0) return 0;
+    const object_definition *definition = get_object_definition(object->type);
+    const int32_t modifier =
+        definition ? definition->effect_modifiers[effect_modifier_for_damage(damage)] : (int32_t)SHORT_FIXED_ONE;
+
+    int32_t result = 0;
+    int32_t d = wrap_multiply32(amount, modifier) >> SHORT_FIXED_FRACTIONAL_BITS;
+    if (d > 0 && absorbed_fraction > 0)
+    {
+        const int32_t absorbed = (int32_t)(((int64_t)d * absorbed_fraction) >> 16);
+        d -= absorbed;
+        if (absorbed > 0) result |= _damage_result_absorbed_flag;
+    }
+    if (damage_left) *damage_left = d;
+
+    const int32_t vitality = object->vitality;
+    int32_t new_vitality = vitality;
+    switch (damage->type)
+    {
+    case _damage_hold:
+        if (d > 0) result |= _damage_result_paralysis_flag;
+        break;
+    case _damage_stoning:
+        if (d > 0) result |= _damage_result_stoning_flag;
+        break;
+    case _damage_charm:
+        if (d > 0) result |= _damage_result_charm_flag;
+        break;
+    case _damage_healing:
+        new_vitality = clamp32(vitality + d, 0, object->maximum_vitality);
+        if (new_vitality < vitality) new_vitality = vitality; // healing never hurts
+        break;
+    default:
+        new_vitality = clamp32(vitality - d, 0, object->maximum_vitality);
+        if (damage->type == _damage_gas && d > 0 && definition &&
+            definition->effect_modifiers[_effect_modifier_confusion] != 0)
+            result |= _damage_result_confusion_flag;
+        if (damage->type == _damage_explosive_electricity && d > 0) result |= _damage_result_always_shocked_flag;
+        break;
+    }
+    if (new_vitality != vitality)
+    {
+        object->vitality = (short_fixed)new_vitality;
+        result |= _damage_result_vitality_changed_flag;
+        if (vitality > 0 && new_vitality == 0 && died) *died = true;
+    }
+    if (result && object->tracking_priority && object_globals.tracking)
+        object_globals.tracking(object_index, object->tracking_priority);
+    return result;
+}
+
+// ---- tracking and interpolation ------------------------------------------------
+
+void set_object_tracking_procedure(object_tracking_procedure procedure) { object_globals.tracking = procedure; }
+
+void begin_motion_interpolated_frame(void) {}
+bool interpolate_object_history(int32_t, world_point3d *) { return false; }
+void record_local_projectile_history(int32_t, const world_point3d *) {}
+bool interpolate_local_projectile_history(int32_t, world_point3d *) { return false; }
+
+// ---- checks and hash -----------------------------------------------------------
+
+bool object_chains_are_consistent(void)
+{
+    const int32_t count = object_data_globals.count;
+    int32_t linked = 0;
+    for (int32_t y = 0; y < mesh_height; ++y)
+        for (int32_t x = 0; x < mesh_width; ++x)
+        {
+            int32_t steps = 0;
+            for (int32_t index = get_mesh_cell(x, y)->first_object_index; index != NONE; ++steps)
+            {
+                const object_data *object = get_object(index);
+                if (!object || steps > count)
+                {
+                    log_message(__FILE__, __LINE__, "cell (%d, %d): chain reaches a free slot or loops", (int)x,
+                                (int)y);
+                    return false;
+                }
+                int16_t cell_x, cell_y;
+                cell_for_position(&object->location.position, &cell_x, &cell_y);
+                if (cell_x != x || cell_y != y || object->cell_x != x || object->cell_y != y)
+                {
+                    log_message(__FILE__, __LINE__, "object %d stands in cell (%d, %d) but is chained in (%d, %d)",
+                                (int)index, (int)cell_x, (int)cell_y, (int)x, (int)y);
+                    return false;
+                }
+                linked += 1;
+                index = object->next_object_index;
+            }
+        }
+    int32_t used = 0;
+    for (int32_t index = 0; index < count; ++index)
+        if (get_object(index)) used += 1;
+    if (mesh_width > 0 && linked != used)
+    {
+        log_message(__FILE__, __LINE__, "%d objects exist but %d are chained", (int)used, (int)linked);
+        return false;
+    }
+    return true;
+}
+
+// Flags only this machine's interface and camera set.
+static const uint32_t LOCAL_OBJECT_FLAGS = _object_is_selected_flag | _object_is_tracking_flag |
+                                           _object_attack_highlighted_flag | _object_mouse_over_highlighted_flag;
+
+void hash_objects(uint32_t *hash)
+{
+    const int32_t count = object_data_globals.count;
+    state_hash_add_int32(hash, count);
+    for (int32_t index = 0; index < count; ++index)
+    {
+        const object_data *object = get_object(index);
+        if (!object) continue;
+        const int32_t fields[] = {
+            index, object->identifier, object->type, (int32_t)(object->flags & ~LOCAL_OBJECT_FLAGS),
+            object->extra_flags, object->owner, object->owner_index, object->location.position.x,
+            object->location.position.y, object->location.position.z, object->location.velocity.i,
+            object->location.velocity.j, object->location.velocity.k, object->location.height,
+            object->location.yaw, object->location.pitch, object->radius, object->height0, object->height1,
+            object->scale, object->shape_sequence_index, object->shape_frame_index, object->shape_view_index,
+            object->shape_phase, object->shape_ticks_per_frame, object->transfer_mode, object->transfer_phase,
+            object->vitality, object->maximum_vitality, object->state, object->expiry, object->next_object_index,
+            object->parasitic_object_index, object->color_table_permutation};
+        for (int32_t field : fields) state_hash_add_int32(hash, field);
+    }
+}
