@@ -77,7 +77,7 @@ static void unlink_object(int32_t object_index, object_data *object)
     object->cell_x = object->cell_y = NONE;
 }
 
-static shape_sequence_information sequence_information(int16_t collection_index, int16_t sequence_index)
+shape_sequence_information get_shape_sequence_information(int16_t collection_index, int16_t sequence_index)
 {
     shape_sequence_information information = {1, 1, 1, NONE};
     if (object_globals.sequence_information &&
@@ -483,7 +483,7 @@ void set_object_shape(int32_t object_index, int16_t sequence_index, int16_t rate
     if (!VASSERT(object, "set_object_shape: no object there")) return;
     if ((shape_flags & _ignore_duplicate_sequences_flag) && object->shape_sequence_index == sequence_index) return;
     const shape_sequence_information information =
-        sequence_information(object->shape_collection_index, sequence_index);
+        get_shape_sequence_information(object->shape_collection_index, sequence_index);
     object->shape_sequence_index = sequence_index;
     object->shape_flags = shape_flags;
     object->shape_rate = rate;
@@ -515,7 +515,7 @@ void animate_object(int32_t object_index)
     if (object->shape_ticks_per_frame > 0 && object->shape_sequence_index != NONE)
     {
         const shape_sequence_information information =
-            sequence_information(object->shape_collection_index, object->shape_sequence_index);
+            get_shape_sequence_information(object->shape_collection_index, object->shape_sequence_index);
         const int32_t span = object->shape_ticks_per_frame * SHORT_FIXED_ONE;
         const int32_t last = information.frames_per_view - 1;
         const bool backwards = (object->flags & _object_animates_backwards_flag) != 0;
@@ -580,7 +580,7 @@ bool get_object_key_point(int32_t object_index, int16_t sequence_index, int16_t 
     int16_t frame = frame_index;
     if (frame < 0)
     {
-        frame = sequence_information(object->shape_collection_index, sequence_index).key_frame;
+        frame = get_shape_sequence_information(object->shape_collection_index, sequence_index).key_frame;
         if (frame < 0) frame = 0;
     }
     world_point3d offset = {0, 0, 0};

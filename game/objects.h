@@ -368,6 +368,8 @@ typedef bool (*shape_sequence_information_procedure)(int16_t collection_index, i
 typedef bool (*shape_key_point_procedure)(int16_t collection_index, int16_t sequence_index, int16_t frame_index,
                                           world_point3d *offset);
 void set_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point);
+// What is known of a sequence (at least one frame and one view; ticks per frame 0 or more).
+shape_sequence_information get_shape_sequence_information(int16_t collection_index, int16_t sequence_index);
 
 // Sets the object's animation: the sequence at frame 0, phase 0, `rate`
 // (256 = normal), the transfer mode and period.  With
