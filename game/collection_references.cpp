@@ -6,7 +6,7 @@
 
 #include "cseries/log.h"
 
-static const byte_swap_code collection_reference_byte_swapping_data[] = {
+const byte_swap_code collection_reference_byte_swapping_data[] = {
     _begin_bs_array, 1, _4byte, _2byte, _2byte,
     _begin_bs_array, MAXIMUM_COLLECTION_REFERENCE_PERMUTATIONS, _2byte, _end_bs_array,
     _4byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, 20,

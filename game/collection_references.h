@@ -40,6 +40,7 @@ struct collection_reference_definition
 static_assert(sizeof(collection_reference_definition) == 64);
 static_assert(offsetof(collection_reference_definition, flags) == 24);
 
+extern const byte_swap_code collection_reference_byte_swapping_data[];
 extern definition_globals collection_references;
 
 bool initialize_collection_references(void);

@@ -9,7 +9,7 @@
 #include "state_hash.h"
 #include "tag_files/data.h"
 
-static const byte_swap_code model_animation_definition_byte_swapping_data[] = {
+const byte_swap_code model_animation_definition_byte_swapping_data[] = {
     _begin_bs_array, 1, _4byte, _2byte, _2byte, _2byte, _2byte, 20,
     _begin_bs_array, MAXIMUM_MODEL_ANIMATION_FRAMES, _4byte, _end_bs_array,
     _end_bs_array};

@@ -66,6 +66,7 @@ struct model_animation_data
     int16_t marker_index;
 };
 
+extern const byte_swap_code model_animation_definition_byte_swapping_data[];
 extern definition_globals model_animation_definitions;
 
 bool initialize_model_animations(void);
