@@ -73,3 +73,16 @@ for source in "$root"/data/maps/*.map; do
 done
 pack "$out/tags/foundation1.tags" --type foundation --name "foundation1" "$work/foundation1"
 echo "maps built in $out"
+
+# Objects: every data/objects/<group>/<subgroup>.txt becomes a tag of that
+# group (object definitions, scenery, geometry, models...) in the first
+# foundation file, next to the maps that place them.
+for source in "$root"/data/objects/*/*.txt; do
+    [ -f "$source" ] || continue
+    group=$(basename "$(dirname "$source")")
+    subgroup=$(basename "$source" .txt)
+    "$tool" objects "$work/foundation1/$group.$subgroup" --group "$group" --subgroup "$subgroup" \
+        --name "$subgroup" "$source"
+done
+pack "$out/tags/foundation1.tags" --type foundation --name "foundation1" "$work/foundation1"
+echo "objects built in $out"

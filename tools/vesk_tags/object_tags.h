@@ -1,0 +1,25 @@
+#pragma once
+// The "objects" command of the data tool: writes an object definition
+// ('obje'), collection reference ('core'), scenery definition ('scen'),
+// geometry ('geom'), model definition ('mode') or model animation ('mani')
+// as a local tag file from a small text description.
+//
+//   vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE
+//
+// Source: one statement per line, '#' starts a comment; numbers may be
+// decimal or 0x hex; CODE is four characters or "none".
+//   obje: flags N | radius N | height N | vitality N | gravity N | elasticity N
+//         | scale N | scale_delta N | terminal_velocity N | modifier INDEX N
+//   core: collection CODE | permutation COLOR_TABLE (up to 8)
+//   scen: flags N | collection CODE | object CODE | sequence N | ticks_per_frame N | color_table N
+//   geom: center X Y Z | material SEQUENCE | vertex X Y Z
+//         | surface MATERIAL V0 V1 V2 [FLAGS]   (normal and plane computed; corners
+//           counter-clockwise seen from the front)
+//   mode: geometry CODE | collection CODE | color_table N | flags N
+//         | permutation COLLECTION COLOR_TABLE [VIEW...]   (1 to 8)
+//   mani: flags N | ticks_per_frame N | forward_sound N | backward_sound N | frame CODE (1 to 32)
+// A refused line is reported with its line number.
+
+// Returns 0, 1 with a reason on standard error for a refused source, 2 for
+// wrong usage.
+int object_tags_command(int argc, char **argv);
