@@ -1,7 +1,63 @@
 #!/bin/sh
 # Builds the demo data set into the directory the game runs from (the directory
 # of the executable, given as the first argument).  Every file is made by the
-# project's own tools from the sources in data/.
+# project's own tools from the sources in data/: each file
+# data/<file>/GROUP.SUBGROUP.NAME becomes one tag of that tag file.
 set -eu
+if [ $# -ne 1 ]; then
+    echo "usage: $0 PROGRAM-DIRECTORY" >&2
+    exit 2
+fi
 out=$1
+root=$(cd "$(dirname "$0")/.." && pwd)
+tool="$out/vesk_tags"
+if [ ! -x "$tool" ]; then
+    echo "$0: $tool is missing; build the tools first" >&2
+    exit 1
+fi
 mkdir -p "$out/tags" "$out/plugins" "$out/preferences"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT INT TERM
+
+# Wraps every source file of data/$1 as a local tag file under $work/$1.
+wrap_folder() {
+    mkdir -p "$work/$1"
+    [ -d "$root/data/$1" ] || return 0
+    for source in "$root/data/$1"/*.*.*; do
+        [ -f "$source" ] || continue
+        base=$(basename "$source")
+        group=$(printf '%s' "$base" | cut -d. -f1)
+        subgroup=$(printf '%s' "$base" | cut -d. -f2)
+        name=$(printf '%s' "$base" | cut -d. -f3-)
+        "$tool" wrap "$work/$1/$group.$subgroup" --group "$group" --subgroup "$subgroup" --name "$name" "$source"
+    done
+}
+
+# Packs into a temporary name first so that a failure never leaves a
+# half-written tag file where the game looks.
+pack() {
+    target=$1
+    shift
+    "$tool" pack "$target.partial" "$@"
+    mv "$target.partial" "$target"
+}
+
+for n in 1 2 3 4 5; do
+    wrap_folder "foundation$n"
+    pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
+done
+wrap_folder patch1
+pack "$out/tags/patch1.tags" --type patch --patch 1 --name patch1 "$work/patch1"
+
+# Interface texts: every data/strings/<group>/<subgroup>.txt (group stli, ditl
+# or text) becomes a tag named after its subgroup, packed into the interface file.
+mkdir -p "$work/interface"
+for source in "$root"/data/strings/*/*.txt; do
+    [ -f "$source" ] || continue
+    group=$(basename "$(dirname "$source")")
+    subgroup=$(basename "$source" .txt)
+    "$tool" strings "$work/interface/$group-$subgroup.tag" --group "$group" --subgroup "$subgroup" \
+        --name "$subgroup" "$source"
+done
+pack "$out/tags/interface.tags" --type interface --name "interface" "$work/interface"
+echo "demo data built in $out"

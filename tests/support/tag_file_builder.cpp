@@ -1,0 +1,120 @@
+// Builds tag files for tests.
+
+#include "tag_file_builder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cseries/errors.h"
+#include "tag_files/tag_files.h"
+
+test_tag make_test_tag(tag group, tag subgroup, const std::string &name, const std::string &text, int16_t version)
+{
+    return test_tag{group, subgroup, name, version, std::vector<uint8_t>(text.begin(), text.end())};
+}
+
+std::string enter_test_directory(void)
+{
+    const char *base = getenv("TMPDIR");
+    std::string pattern = std::string(base && base[0] ? base : "/tmp") + "/vesk_tag_test_XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (!mkdtemp(buffer.data())) abort();
+    std::string path = buffer.data();
+    if (chdir(path.c_str()) != 0) abort();
+    mkdir(TAG_FILES_FOLDER, 0755);
+    mkdir(PLUGINS_FOLDER, 0755);
+    mkdir(LOCAL_TAGS_FOLDER, 0755);
+    return path;
+}
+
+bool write_monolithic_file(const std::string &path, int32_t type, const std::vector<test_tag> &tags, const char *name,
+                           const char *url, int16_t patch_number, int16_t version, uint8_t hidden)
+{
+    tag_pack_parameters parameters;
+    memset(&parameters, 0, sizeof(parameters));
+    parameters.type = type;
+    parameters.version = version;
+    parameters.hidden = hidden;
+    parameters.patch_number = patch_number;
+    strlcpy(parameters.name, name, sizeof(parameters.name));
+    strlcpy(parameters.url, url, sizeof(parameters.url));
+    std::vector<tag_pack_item> items;
+    for (const test_tag &t : tags)
+    {
+        tag_pack_item item;
+        memset(&item, 0, sizeof(item));
+        item.group_tag = t.group_tag;
+        item.subgroup_tag = t.subgroup_tag;
+        strlcpy(item.name, t.name.c_str(), sizeof(item.name));
+        item.version = t.version;
+        item.size = (int32_t)t.data.size();
+        item.data = t.data.data();
+        items.push_back(item);
+    }
+    int32_t size;
+    void *file = monolithic_tag_file_build(&parameters, items.data(), (int32_t)items.size(), &size);
+    if (!file) return false;
+    bool ok = write_file_bytes(path, std::vector<uint8_t>((uint8_t *)file, (uint8_t *)file + size));
+    free(file);
+    return ok;
+}
+
+bool write_foundation_files(const std::vector<test_tag> &tags)
+{
+    for (int32_t i = 0; i < NUMBER_OF_FOUNDATION_TAG_FILES; i++)
+    {
+        std::string path = std::string(TAG_FILES_FOLDER) + "/" + foundation_tag_file_name(i);
+        if (!write_monolithic_file(path, _tag_file_type_foundation, i == 0 ? tags : std::vector<test_tag>()))
+            return false;
+    }
+    return true;
+}
+
+bool write_local_file(const std::string &path, const test_tag &t)
+{
+    std::vector<uint8_t> bytes(sizeof(local_tag_file_header) + t.data.size());
+    local_tag_file_header_build((local_tag_file_header *)bytes.data(), t.group_tag, t.subgroup_tag, t.version, 0,
+                                t.name.c_str(), (int32_t)t.data.size());
+    if (!t.data.empty()) memcpy(bytes.data() + sizeof(local_tag_file_header), t.data.data(), t.data.size());
+    return write_file_bytes(path, bytes);
+}
+
+std::vector<uint8_t> read_file_bytes(const std::string &path)
+{
+    std::vector<uint8_t> bytes;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    int c;
+    while ((c = fgetc(file)) != EOF) bytes.push_back((uint8_t)c);
+    fclose(file);
+    return bytes;
+}
+
+bool write_file_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    FILE *file = fopen(path.c_str(), "wb");
+    if (!file) return false;
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+std::vector<uint8_t> read_tag_bytes(int32_t tag_index)
+{
+    tag_file_info info;
+    if (!tag_file_info_get(tag_index, &info)) return {};
+    std::vector<uint8_t> bytes((size_t)info.size);
+    if (!tag_file_read(tag_index, 0, info.size, bytes.data())) return {};
+    return bytes;
+}
+
+static void silent_message_box(const char *) {}
+
+void quiet_error_manager(void)
+{
+    set_message_box_proc(silent_message_box);
+    set_ignore_errors(true);
+}

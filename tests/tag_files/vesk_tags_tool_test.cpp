@@ -1,0 +1,127 @@
+// The tag tool as map makers use it: local tags made by the store, packed,
+// listed and unpacked again must come back byte for byte; damaged files are
+// refused with a reason and a non-zero status.
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/tag_file_builder.h"
+#include "tag_files/plugins.h"
+#include "tag_files/tag_files.h"
+
+namespace
+{
+namespace fs = std::filesystem;
+
+class VeskTagsTool : public ::testing::Test
+{
+protected:
+    std::string directory, previous, tool;
+
+    void SetUp() override
+    {
+        char working[4096];
+        previous = getcwd(working, sizeof(working)) ? working : "/";
+        tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_tags").string();
+        if (!fs::exists(tool)) GTEST_SKIP() << "the tool is not built next to the tests";
+        directory = enter_test_directory();
+        quiet_error_manager();
+    }
+    void TearDown() override
+    {
+        dispose_tag_files();
+        if (chdir(previous.c_str()) != 0) abort();
+        if (!directory.empty()) fs::remove_all(directory);
+    }
+    // Runs the tool; its exit status, with standard output in `*out`.
+    int run(const std::string &arguments, std::string *out = nullptr)
+    {
+        std::string command = "'" + tool + "' " + arguments + " >tool.out 2>tool.err";
+        int status = system(command.c_str());
+        if (out)
+        {
+            std::ifstream file("tool.out");
+            std::stringstream text;
+            text << file.rdbuf();
+            *out = text.str();
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(VeskTagsTool, pack_list_unpack_round_trips_byte_for_byte)
+{
+    ASSERT_TRUE(write_foundation_files({}));
+    initialize_tag_files();
+    ASSERT_EQ(tag_files_open(0, nullptr, 0, -1, 0), 0);
+    const tag groups[] = {FOUR_CHARACTER_CODE('u', 'n', 'i', 't'), COLLECTION_GROUP_TAG, MESH_GROUP_TAG};
+    for (int i = 0; i < 12; i++)
+    {
+        int32_t index = tag_file_new(groups[i % 3], ("tag " + std::to_string(i)).c_str(), (int16_t)i);
+        ASSERT_GT(index, 0);
+        std::string data(i * 13, (char)('a' + i));
+        ASSERT_TRUE(tag_file_write(&index, 0, (int32_t)data.size(), data.data()));
+    }
+    ASSERT_TRUE(tag_files_flush());
+    dispose_tag_files();
+
+    ASSERT_EQ(run("pack out.tags --type plugin --name Pack --url example.org local"), 0);
+    std::string listing;
+    ASSERT_EQ(run("list out.tags", &listing), 0);
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 12);
+    EXPECT_NE(listing.find("mesh "), std::string::npos);
+    EXPECT_NE(listing.find(" 5 65 tag 5\n"), std::string::npos) << listing;
+    ASSERT_EQ(run("unpack out.tags again"), 0);
+
+    int compared = 0;
+    for (const auto &entry : fs::recursive_directory_iterator("local"))
+    {
+        if (!entry.is_regular_file()) continue;
+        fs::path copy = fs::path("again") / fs::relative(entry.path(), "local");
+        EXPECT_EQ(read_file_bytes(entry.path().string()), read_file_bytes(copy.string())) << copy;
+        compared++;
+    }
+    EXPECT_EQ(compared, 12);
+    int unpacked = 0;
+    for (const auto &entry : fs::recursive_directory_iterator("again")) unpacked += entry.is_regular_file();
+    EXPECT_EQ(unpacked, 12);
+
+    // The packed file is one the store accepts as a plug-in.
+    fs::rename("out.tags", "plugins/Pack");
+    initialize_tag_files();
+    EXPECT_EQ(tag_file_get_plugin_count(), 1);
+}
+
+TEST_F(VeskTagsTool, damaged_files_are_refused_with_a_reason)
+{
+    ASSERT_TRUE(write_monolithic_file("good.tags", _tag_file_type_foundation,
+                                      {make_test_tag(MESH_GROUP_TAG, FOUR_CHARACTER_CODE('m', 'a', 'p', '1'), "map", "data")}));
+    std::vector<uint8_t> good = read_file_bytes("good.tags");
+    std::string listing;
+    ASSERT_EQ(run("list good.tags", &listing), 0);
+    EXPECT_EQ(listing, "mesh map1 1 4 map\n");
+    for (size_t cut : {size_t(0), size_t(10), size_t(300), good.size() - 1})
+    {
+        ASSERT_TRUE(write_file_bytes("bad.tags", std::vector<uint8_t>(good.begin(), good.begin() + (long)cut)));
+        EXPECT_EQ(run("list bad.tags", &listing), 1) << cut;
+        EXPECT_EQ(listing, "");
+        std::ifstream error("tool.err");
+        std::string line;
+        std::getline(error, line);
+        EXPECT_NE(line.find("refused"), std::string::npos) << line;
+    }
+    EXPECT_EQ(run("list missing.tags"), 1);
+    EXPECT_EQ(run("unpack bad.tags out"), 1);
+    EXPECT_EQ(run("pack x.tags --type nonsense good.tags"), 2);
+    EXPECT_EQ(run("pack x.tags --type patch good.tags"), 1) << "inputs must be local tag files";
+    EXPECT_FALSE(fs::exists("x.tags"));
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+// The data tool's "strings" command.  See string_tags.h.
+
+#include "string_tags.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cseries/cseries.h"
+#include "cseries/tags.h"
+#include "tag_files/tag_file_formats.h"
+#include "vesk/string_lists.h"
+
+static int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Splits the source into rows, resolving escapes.  False with a message naming
+// the line otherwise.
+static bool parse_string_source(const char *label, const std::string &source, std::vector<std::string> *rows)
+{
+    std::string row;
+    int32_t line = 1;
+    bool row_open = false;
+    for (size_t i = 0; i < source.size(); ++i)
+    {
+        const char c = source[i];
+        if (c == '\n')
+        {
+            rows->push_back(row);
+            row.clear();
+            row_open = false;
+            line += 1;
+            continue;
+        }
+        row_open = true;
+        if (c == 0)
+        {
+            fprintf(stderr, "vesk_tags: %s:%d: a zero byte would end the text early\n", label, (int)line);
+            return false;
+        }
+        if (c == '\r' && i + 1 < source.size() && source[i + 1] == '\n') continue; // a CRLF line end
+        if (c != '\\')
+        {
+            row += c;
+            continue;
+        }
+        if (i + 1 >= source.size())
+        {
+            fprintf(stderr, "vesk_tags: %s:%d: a lone backslash ends the file\n", label, (int)line);
+            return false;
+        }
+        const char escape = source[++i];
+        switch (escape)
+        {
+        case '\\': row += '\\'; break;
+        case 'r': row += '\r'; break;
+        case 'n': row += '\n'; break;
+        case 't': row += '\t'; break;
+        case 'x':
+        {
+            const int high = i + 1 < source.size() ? hex_digit(source[i + 1]) : -1;
+            const int low = i + 2 < source.size() ? hex_digit(source[i + 2]) : -1;
+            if (high < 0 || low < 0 || (high == 0 && low == 0))
+            {
+                fprintf(stderr, "vesk_tags: %s:%d: \\x needs two hex digits, not 00\n", label, (int)line);
+                return false;
+            }
+            row += (char)(high * 16 + low);
+            i += 2;
+            break;
+        }
+        default:
+            fprintf(stderr, "vesk_tags: %s:%d: unknown escape \\%c\n", label, (int)line, escape);
+            return false;
+        }
+    }
+    if (row_open) rows->push_back(row);
+    return true;
+}
+
+static bool read_source(const char *path, std::string *text)
+{
+    FILE *file = fopen(path, "rb");
+    if (!file) return false;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+    {
+        text->append(buffer, got);
+        if (text->size() > (size_t)MAXIMUM_STRING_LIST_DATA_SIZE) break;
+    }
+    const bool ok = !ferror(file);
+    fclose(file);
+    return ok;
+}
+
+static int string_tags_usage(void)
+{
+    fprintf(stderr, "usage: vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n");
+    return 2;
+}
+
+static int string_tags_refuse(const char *path, const char *reason)
+{
+    fprintf(stderr, "vesk_tags: %s: %s\n", path, reason);
+    return 1;
+}
+
+int string_tags_command(int argc, char **argv)
+{
+    if (argc < 3) return string_tags_usage();
+    const char *output_path = argv[2];
+    const char *group_text = nullptr, *subgroup_text = nullptr, *name = nullptr, *source_path = nullptr;
+    for (int i = 3; i < argc; ++i)
+    {
+        const bool has_value = i + 1 < argc;
+        if (strcmp(argv[i], "--group") == 0 && has_value) group_text = argv[++i];
+        else if (strcmp(argv[i], "--subgroup") == 0 && has_value) subgroup_text = argv[++i];
+        else if (strcmp(argv[i], "--name") == 0 && has_value) name = argv[++i];
+        else if (!source_path && argv[i][0] != '-') source_path = argv[i];
+        else return string_tags_usage();
+    }
+    if (!group_text || !subgroup_text || !name || !source_path) return string_tags_usage();
+
+    tag group;
+    int16_t version;
+    if (strcmp(group_text, "stli") == 0) group = STRING_LIST_GROUP_TAG, version = STRING_LIST_VERSION;
+    else if (strcmp(group_text, "ditl") == 0) group = DIALOG_STRING_LIST_GROUP_TAG, version = STRING_LIST_VERSION;
+    else if (strcmp(group_text, "text") == 0) group = STRING_GROUP_TAG, version = STRING_VERSION;
+    else return string_tags_usage();
+    if (strlen(subgroup_text) != 4) return string_tags_refuse(subgroup_text, "a subgroup has four characters");
+    if (!tag_name_is_valid(name)) return string_tags_refuse(name, "not a valid tag name");
+
+    std::string source;
+    if (!read_source(source_path, &source)) return string_tags_refuse(source_path, "cannot be read");
+    std::vector<std::string> rows;
+    if (!parse_string_source(source_path, source, &rows)) return 1;
+
+    std::string data;
+    if (group == STRING_GROUP_TAG)
+    {
+        if (rows.size() != 1) return string_tags_refuse(source_path, "a 'text' tag holds exactly one row");
+        data.assign(rows[0].c_str(), rows[0].size() + 1);
+    }
+    else
+    {
+        std::vector<const char *> texts;
+        for (const std::string &row : rows) texts.push_back(row.c_str());
+        const int32_t size = encode_string_list_data(texts.data(), (int32_t)texts.size(), nullptr, 0);
+        if (size == NONE) return string_tags_refuse(source_path, "too many rows or too much text for one list");
+        data.resize((size_t)size);
+        encode_string_list_data(texts.data(), (int32_t)texts.size(), data.data(), size);
+    }
+
+    local_tag_file_header header;
+    local_tag_file_header_build(&header, group, string_to_tag(subgroup_text), version, 0, name,
+                                (int32_t)data.size());
+    FILE *output = fopen(output_path, "wb");
+    bool ok = output && fwrite(&header, sizeof(header), 1, output) == 1 &&
+              fwrite(data.data(), 1, data.size(), output) == data.size();
+    if (output) ok = fclose(output) == 0 && ok;
+    if (!ok)
+    {
+        remove(output_path);
+        return string_tags_refuse(output_path, "cannot be written");
+    }
+    return 0;
+}

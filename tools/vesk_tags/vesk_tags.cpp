@@ -1,0 +1,383 @@
+// vesk_tags: makes, lists and unpacks tag files through the store's own
+// readers and builder, for map makers, tests and the demo data.
+//
+//   vesk_tags pack OUT.tags --type foundation|patch|plugin|interface|interface-plugin|lobby-plugin|gameplay-plugin|addon
+//                 [--name N --url U --patch P --version V --hidden] FILES-OR-DIRS...
+//   vesk_tags list FILE
+//   vesk_tags unpack FILE DIR
+//   vesk_tags wrap OUT --group G --subgroup S --name N [--version V] DATA-FILE
+//   vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE   (string_tags.h)
+//
+// Every damaged input is refused with a one-line reason on standard error
+// and exit status 1; wrong usage exits with 2.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "cseries/byte_swapping.h"
+#include "cseries/tags.h"
+#include "tag_files/tag_file_formats.h"
+#include "string_tags.h"
+
+struct loaded_tag
+{
+    tag_pack_item item;
+    std::vector<uint8_t> data;
+    std::string path;
+};
+
+static int usage(void)
+{
+    fprintf(stderr,
+            "usage: vesk_tags pack OUT --type foundation|patch|plugin|interface|interface-plugin|lobby-plugin|"
+            "gameplay-plugin|addon [--name N] [--url U] [--patch P] [--version V] [--hidden] FILES-OR-DIRS...\n"
+            "       vesk_tags list FILE\n"
+            "       vesk_tags unpack FILE DIR\n"
+            "       vesk_tags wrap OUT --group G --subgroup S --name N [--version V] DATA-FILE\n"
+            "       vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n");
+    return 2;
+}
+
+static int refuse(const char *path, const char *reason)
+{
+    fprintf(stderr, "vesk_tags: %s: %s\n", path, reason && reason[0] ? reason : "refused");
+    return 1;
+}
+
+static bool read_whole_file(const char *path, std::vector<uint8_t> *bytes)
+{
+    FILE *file = fopen(path, "rb");
+    if (!file) return false;
+    bytes->clear();
+    uint8_t buffer[64 * 1024];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+    {
+        bytes->insert(bytes->end(), buffer, buffer + got);
+        if (bytes->size() > 0x7FFFFFF0u) break;
+    }
+    bool ok = !ferror(file) && bytes->size() <= 0x7FFFFFF0u;
+    fclose(file);
+    return ok;
+}
+
+static bool write_whole_file(const char *path, const void *data, size_t size)
+{
+    FILE *file = fopen(path, "wb");
+    if (!file) return false;
+    bool ok = fwrite(data, 1, size, file) == size;
+    return fclose(file) == 0 && ok;
+}
+
+// Reads one local tag file, checked by the store's own reader.
+static bool load_local_tag(const char *path, loaded_tag *out, std::string *reason)
+{
+    std::vector<uint8_t> bytes;
+    if (!read_whole_file(path, &bytes))
+    {
+        *reason = strerror(errno);
+        return false;
+    }
+    local_tag_file_header header;
+    memset(&header, 0, sizeof(header));
+    memcpy(&header, bytes.data(), bytes.size() < sizeof(header) ? bytes.size() : sizeof(header));
+    if (!local_tag_file_header_parse(path, &header, (int64_t)bytes.size()))
+    {
+        *reason = tag_file_last_refusal();
+        return false;
+    }
+    out->path = path;
+    out->data.assign(bytes.begin() + sizeof(header), bytes.begin() + sizeof(header) + header.data_size);
+    memset(&out->item, 0, sizeof(out->item));
+    out->item.group_tag = header.group_tag;
+    out->item.subgroup_tag = header.subgroup_tag;
+    memcpy(out->item.name, header.name, TAG_NAME_SIZE);
+    out->item.user_data = header.user_data;
+    out->item.version = header.version;
+    out->item.size = header.data_size;
+    return true;
+}
+
+// Every regular file under `path` (itself when it is a file), by name,
+// hidden ones left out.
+static bool collect_files(const std::string &path, std::vector<std::string> *files)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return false;
+    if (S_ISREG(status.st_mode))
+    {
+        files->push_back(path);
+        return true;
+    }
+    if (!S_ISDIR(status.st_mode)) return false;
+    DIR *directory = opendir(path.c_str());
+    if (!directory) return false;
+    std::vector<std::string> names;
+    while (struct dirent *entry = readdir(directory))
+        if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(directory);
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names)
+        if (!collect_files(path + "/" + name, files)) return false;
+    return true;
+}
+
+static bool parse_type(const char *text, int32_t *type)
+{
+    static const struct
+    {
+        const char *name;
+        int32_t type;
+    } types[] = {
+        {"foundation", _tag_file_type_foundation}, {"patch", _tag_file_type_patch},
+        {"plugin", _tag_file_type_plugin}, {"interface", _tag_file_type_interface_file},
+        {"interface-plugin", _tag_file_type_interface_plugin}, {"lobby-plugin", _tag_file_type_lobby_plugin},
+        {"gameplay-plugin", _tag_file_type_gameplay_plugin}, {"addon", _tag_file_type_addon},
+    };
+    for (const auto &entry : types)
+        if (strcmp(text, entry.name) == 0)
+        {
+            *type = entry.type;
+            return true;
+        }
+    return false;
+}
+
+static bool parse_number(const char *text, long minimum, long maximum, long *value)
+{
+    char *end;
+    errno = 0;
+    *value = strtol(text, &end, 0);
+    return text[0] && !*end && !errno && *value >= minimum && *value <= maximum;
+}
+
+static int command_pack(int argc, char **argv)
+{
+    if (argc < 3) return usage();
+    const char *out = argv[2];
+    tag_pack_parameters parameters;
+    memset(&parameters, 0, sizeof(parameters));
+    parameters.type = NONE;
+    parameters.version = -1;
+    std::vector<std::string> inputs;
+    for (int i = 3; i < argc; i++)
+    {
+        std::string option = argv[i];
+        bool has_value = i + 1 < argc;
+        long value;
+        if (option == "--type" && has_value)
+        {
+            if (!parse_type(argv[++i], &parameters.type)) return usage();
+        }
+        else if (option == "--name" && has_value)
+        {
+            if (strlen(argv[++i]) > MAXIMUM_TAG_NAME_LENGTH) return refuse(argv[i], "name longer than 31 characters");
+            strlcpy(parameters.name, argv[i], sizeof(parameters.name));
+        }
+        else if (option == "--url" && has_value)
+        {
+            if (strlen(argv[++i]) > MAXIMUM_TAG_URL_LENGTH) return refuse(argv[i], "url longer than 63 characters");
+            strlcpy(parameters.url, argv[i], sizeof(parameters.url));
+        }
+        else if (option == "--patch" && has_value)
+        {
+            if (!parse_number(argv[++i], 0, 32767, &value)) return usage();
+            parameters.patch_number = (int16_t)value;
+        }
+        else if (option == "--version" && has_value)
+        {
+            if (!parse_number(argv[++i], -32768, 65535, &value)) return usage();
+            parameters.version = (int16_t)(uint16_t)value;
+        }
+        else if (option == "--hidden") parameters.hidden = 1;
+        else if (option.size() > 1 && option[0] == '-' && option[1] == '-') return usage();
+        else inputs.push_back(option);
+    }
+    if (parameters.type == NONE) return usage();
+
+    std::vector<std::string> files;
+    for (const std::string &input : inputs)
+        if (!collect_files(input, &files)) return refuse(input.c_str(), "cannot be read");
+    std::vector<loaded_tag> tags(files.size());
+    for (size_t i = 0; i < files.size(); i++)
+    {
+        std::string reason;
+        if (!load_local_tag(files[i].c_str(), &tags[i], &reason)) return refuse(files[i].c_str(), reason.c_str());
+    }
+    std::vector<tag_pack_item> items;
+    for (loaded_tag &loaded : tags)
+    {
+        loaded.item.data = loaded.data.data();
+        items.push_back(loaded.item);
+    }
+    int32_t size;
+    void *file = monolithic_tag_file_build(&parameters, items.data(), (int32_t)items.size(), &size);
+    if (!file) return refuse(out, tag_file_last_refusal());
+    bool written = write_whole_file(out, file, (size_t)size);
+    free(file);
+    if (!written) return refuse(out, strerror(errno));
+    return 0;
+}
+
+static void print_line(tag group, tag subgroup, int32_t version, int32_t size, const char *name)
+{
+    char group_text[5], subgroup_text[5];
+    printf("%s %s %d %d %s\n", tag_to_string_buffer(group, group_text), tag_to_string_buffer(subgroup, subgroup_text),
+           (int)version, (int)size, name);
+}
+
+// Reads FILE as a monolithic or a local tag file; fills what it holds.
+static bool load_any(const char *path, std::vector<uint8_t> *bytes, monolithic_tag_file_header *header,
+                     monolithic_tag_entry **entries, loaded_tag *local, bool *is_local, std::string *reason)
+{
+    *entries = nullptr;
+    if (!read_whole_file(path, bytes))
+    {
+        *reason = strerror(errno);
+        return false;
+    }
+    *is_local = bytes->size() >= 4 && read_be32(bytes->data()) == (uint32_t)LOCAL_TAG_FILE_MAGIC;
+    if (*is_local) return load_local_tag(path, local, reason);
+    if (!monolithic_tag_file_parse(path, bytes->data(), (int64_t)bytes->size(), true, header, entries))
+    {
+        *reason = tag_file_last_refusal();
+        return false;
+    }
+    return true;
+}
+
+static int command_list(int argc, char **argv)
+{
+    if (argc != 3) return usage();
+    std::vector<uint8_t> bytes;
+    monolithic_tag_file_header header;
+    monolithic_tag_entry *entries;
+    loaded_tag local;
+    bool is_local;
+    std::string reason;
+    if (!load_any(argv[2], &bytes, &header, &entries, &local, &is_local, &reason)) return refuse(argv[2], reason.c_str());
+    if (is_local) print_line(local.item.group_tag, local.item.subgroup_tag, local.item.version, local.item.size, local.item.name);
+    else
+        for (int32_t i = 0; i < header.tag_count; i++)
+            print_line(entries[i].group_tag, entries[i].subgroup_tag, entries[i].version, entries[i].size, entries[i].name);
+    free(entries);
+    return 0;
+}
+
+static bool make_directory(const std::string &path)
+{
+    return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+static int command_unpack(int argc, char **argv)
+{
+    if (argc != 4) return usage();
+    std::vector<uint8_t> bytes;
+    monolithic_tag_file_header header;
+    monolithic_tag_entry *entries;
+    loaded_tag local;
+    bool is_local;
+    std::string reason;
+    if (!load_any(argv[2], &bytes, &header, &entries, &local, &is_local, &reason)) return refuse(argv[2], reason.c_str());
+    std::vector<tag_pack_item> items;
+    if (is_local)
+    {
+        local.item.data = local.data.data();
+        items.push_back(local.item);
+    }
+    else
+        for (int32_t i = 0; i < header.tag_count; i++)
+        {
+            tag_pack_item item;
+            memset(&item, 0, sizeof(item));
+            item.group_tag = entries[i].group_tag;
+            item.subgroup_tag = entries[i].subgroup_tag;
+            memcpy(item.name, entries[i].name, TAG_NAME_SIZE);
+            item.user_data = entries[i].user_data;
+            item.version = entries[i].version;
+            item.size = entries[i].size;
+            item.data = bytes.data() + entries[i].offset;
+            items.push_back(item);
+        }
+    free(entries);
+    std::string root = argv[3];
+    if (!make_directory(root)) return refuse(argv[3], strerror(errno));
+    // The same layout as the game's local folder: one folder per group, one
+    // file per tag named by the tag.
+    for (const tag_pack_item &item : items)
+    {
+        char group_directory[9];
+        std::string folder = root + "/" + tag_group_directory_name(item.group_tag, group_directory);
+        std::string path = folder + "/" + item.name;
+        if (!make_directory(folder)) return refuse(folder.c_str(), strerror(errno));
+        struct stat status;
+        if (stat(path.c_str(), &status) == 0) return refuse(path.c_str(), "exists already (two tags of that name?)");
+        std::vector<uint8_t> out(sizeof(local_tag_file_header) + (size_t)item.size);
+        local_tag_file_header_build((local_tag_file_header *)out.data(), item.group_tag, item.subgroup_tag, item.version,
+                                    item.user_data, item.name, item.size);
+        if (item.size > 0) memcpy(out.data() + sizeof(local_tag_file_header), item.data, (size_t)item.size);
+        if (!write_whole_file(path.c_str(), out.data(), out.size())) return refuse(path.c_str(), strerror(errno));
+    }
+    return 0;
+}
+
+static bool parse_code(const char *text, tag *code)
+{
+    if (strlen(text) != 4) return false;
+    *code = string_to_tag(text);
+    return *code != NONE && *code != 0;
+}
+
+static int command_wrap(int argc, char **argv)
+{
+    if (argc < 3) return usage();
+    const char *out = argv[2];
+    tag group = NONE, subgroup = NONE;
+    const char *name = nullptr, *input = nullptr;
+    int16_t version = 1;
+    for (int i = 3; i < argc; i++)
+    {
+        std::string option = argv[i];
+        bool has_value = i + 1 < argc;
+        long value;
+        if (option == "--group" && has_value) { if (!parse_code(argv[++i], &group)) return usage(); }
+        else if (option == "--subgroup" && has_value) { if (!parse_code(argv[++i], &subgroup)) return usage(); }
+        else if (option == "--name" && has_value) name = argv[++i];
+        else if (option == "--version" && has_value)
+        {
+            if (!parse_number(argv[++i], -32768, 32767, &value)) return usage();
+            version = (int16_t)value;
+        }
+        else if (!input && option[0] != '-') input = argv[i];
+        else return usage();
+    }
+    if (group == NONE || subgroup == NONE || !name || !input) return usage();
+    if (!tag_name_is_valid(name)) return refuse(name, "not a valid tag name");
+    std::vector<uint8_t> data;
+    if (!read_whole_file(input, &data)) return refuse(input, strerror(errno));
+    std::vector<uint8_t> bytes(sizeof(local_tag_file_header) + data.size());
+    local_tag_file_header_build((local_tag_file_header *)bytes.data(), group, subgroup, version, 0, name,
+                                (int32_t)data.size());
+    if (!data.empty()) memcpy(bytes.data() + sizeof(local_tag_file_header), data.data(), data.size());
+    if (!write_whole_file(out, bytes.data(), bytes.size())) return refuse(out, strerror(errno));
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) return usage();
+    std::string command = argv[1];
+    if (command == "pack") return command_pack(argc, argv);
+    if (command == "list") return command_list(argc, argv);
+    if (command == "unpack") return command_unpack(argc, argv);
+    if (command == "wrap") return command_wrap(argc, argv);
+    if (command == "strings") return string_tags_command(argc, argv);
+    return usage();
+}
