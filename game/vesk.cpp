@@ -40,6 +40,7 @@ static struct vesk_globals
     bool local_folder_disabled;
     bool headless;
     bool assert_warning_given;
+    bool playing_command_line_film;
     int32_t exit_status;
     int32_t last_local_time;
     uint32_t main_flags;
@@ -190,7 +191,7 @@ static void enter_game_state(int16_t state)
     {
         if (!initialize_vesk_for_new_map(&vesk_globals.next_game, vesk_globals.local_folder_disabled))
         {
-            vesk_globals.exit_status = 1;
+            if (vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
             set_game_state(_game_state_displaying_main_menu);
             return;
         }
@@ -451,6 +452,7 @@ bool start_film_from_path(const char *path)
         return false;
     }
     set_next_game_data(&data);
+    vesk_globals.playing_command_line_film = true;
     set_game_state(_game_state_running);
     return true;
 }
