@@ -41,6 +41,9 @@ void state_hash_add_int32(uint32_t *hash, int32_t value)
     state_hash_add(hash, bytes, sizeof(bytes));
 }
 
+// The game type and option bits are left out: a film replays as type 0 and,
+// when it is not a solo film, without limited visibility, yet must hash as the
+// game it recorded.
 uint32_t compute_state_hash(void)
 {
     uint32_t hash = 0;
@@ -48,7 +51,6 @@ uint32_t compute_state_hash(void)
     state_hash_add_int32(&hash, (int32_t)get_random_seed());
     state_hash_add_int32(&hash, game_->scoring);
     state_hash_add_int32(&hash, game_->difficulty_level);
-    state_hash_add_int32(&hash, (int32_t)game_->option_flags);
     state_hash_add_int32(&hash, (int32_t)(game_->flags.load() & SYNCHRONIZED_GAME_FLAGS));
     state_hash_add_int32(&hash, game_->time_state);
     state_hash_add_int32(&hash, game_->time_remaining);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 
 #include "cseries/errors.h"
 #include "cseries/files.h"
@@ -18,6 +19,8 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
+#include "tag_files/tag_files.h"
+#include "vesk_random.h"
 
 static const char OOS_CHECKER_FILMS_DIRECTORY[] = "oos_checker_films";
 
@@ -37,6 +40,7 @@ static struct vesk_globals
     bool local_folder_disabled;
     bool headless;
     bool assert_warning_given;
+    bool playing_command_line_film;
     int32_t exit_status;
     int32_t last_local_time;
     uint32_t main_flags;
@@ -74,9 +78,51 @@ static bool startup_poweruser_settings(void)
 static bool startup_game_record(void)
 {
     initialize_game_record();
+    // The local generator differs from run to run; it also draws new games' seeds.
+    set_local_random_seed((uint32_t)time(nullptr) ^ ((uint32_t)getpid() << 16) ^ machine_tick_count());
     get_default_new_game_data(&vesk_globals.next_game, _game_type_local, NONE);
     vesk_globals.current_game = vesk_globals.next_game;
     return true;
+}
+
+static bool startup_errors(void)
+{
+    // The definitions registry needs no start-up: each group registers itself.
+    set_ignore_errors(false);
+    clear_pending_error();
+    return true;
+}
+
+static bool startup_tag_files(void)
+{
+    initialize_tag_files();
+    // A missing or refused file has been reported; the pending error reaches
+    // the player at the first frame, and the other files stay open.
+    const int32_t code = tag_files_open(0, nullptr, 0, -1, 0);
+    if (code != 0) log_message(nullptr, -1, "the tag files opened with error %d", code);
+    return true;
+}
+
+static bool startup_game_preferences(void)
+{
+    connect_game_preferences_to_store();
+    return initialize_game_preferences();
+}
+
+static bool verify_required_patches(void)
+{
+    char missing[MAXIMUM_FILE_NAME] = "";
+    if (tag_files_check_required_patches(missing, sizeof(missing))) return true;
+    char text[MAXIMUM_FILE_NAME + 64];
+    slprintf(text, sizeof(text), "Required patch file '%s' is missing.", missing);
+    log_message(nullptr, -1, "%s", text);
+    show_message_box(text);
+    return false;
+}
+
+static bool mesh_tag_exists(tag mesh_tag)
+{
+    return tag_file_open(MESH_GROUP_TAG, mesh_tag) != NONE;
 }
 
 static bool startup_single_instance_lock(void)
@@ -101,12 +147,16 @@ static void vesk_game_triggered_assert(void)
 
 void register_game_core_hooks(void)
 {
-    // The definitions registry and the tag-file store take their steps
-    // (_startup_definitions_and_errors, _startup_tag_files) when they join.
+    register_startup_procedure(_startup_definitions_and_errors, startup_errors);
     register_startup_procedure(_startup_poweruser_settings, startup_poweruser_settings);
     register_startup_procedure(_startup_game_record, startup_game_record);
+    register_startup_procedure(_startup_tag_files, startup_tag_files);
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
-    register_startup_procedure(_startup_game_preferences, initialize_game_preferences);
+    register_startup_procedure(_startup_game_preferences, startup_game_preferences);
+    core_procedures procedures = {};
+    procedures.verify_required_patches = verify_required_patches;
+    procedures.map_exists = mesh_tag_exists;
+    register_core_procedures(&procedures);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);
 }
 
@@ -141,7 +191,7 @@ static void enter_game_state(int16_t state)
     {
         if (!initialize_vesk_for_new_map(&vesk_globals.next_game, vesk_globals.local_folder_disabled))
         {
-            vesk_globals.exit_status = 1;
+            if (vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
             set_game_state(_game_state_displaying_main_menu);
             return;
         }
@@ -402,6 +452,7 @@ bool start_film_from_path(const char *path)
         return false;
     }
     set_next_game_data(&data);
+    vesk_globals.playing_command_line_film = true;
     set_game_state(_game_state_running);
     return true;
 }

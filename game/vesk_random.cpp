@@ -2,6 +2,7 @@
 
 #include "vesk_random.h"
 
+#include "game_records.h"
 #include "gameplay_versions.h"
 
 static struct random_globals
@@ -36,6 +37,15 @@ bool vesk_random_frequency_corrected(int32_t fraction, int32_t version_threshold
     const int32_t r = vesk_random();
     if (current_gameplay_version <= version_threshold) return r <= fraction;
     return fraction > r || (fraction > 65534 && current_gameplay_version > 1805);
+}
+
+void reset_game_seeds(new_game_parameter_data *parameters, const char *caller)
+{
+    const uint32_t high = local_random();
+    parameters->random_seed = (high << 16) | local_random();
+    parameters->initial_team_random_seed = (int16_t)local_random();
+    log_message(nullptr, -1, "%s: new game seeds 0x%08x and %d", caller ? caller : "?", parameters->random_seed,
+                parameters->initial_team_random_seed);
 }
 
 uint32_t get_random_seed(void) { return random_globals.seed; }

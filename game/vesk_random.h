@@ -28,6 +28,12 @@ uint32_t get_random_seed(void);
 // Sets the synchronized seed (map start, films, tests).
 void set_random_seed(uint32_t seed);
 
+// Draws fresh seeds for a new game's parameters (`random_seed` and
+// `initial_team_random_seed`) from the local generator, never from the
+// synchronized one; logs them with `caller`.
+struct new_game_parameter_data;
+void reset_game_seeds(new_game_parameter_data *parameters, const char *caller);
+
 uint32_t get_local_random_seed(void);
 void set_local_random_seed(uint32_t seed);
 
