@@ -13,8 +13,6 @@
 enum
 {
     MAXIMUM_PLAYERS_PER_MAP = 16,
-    MAXIMUM_TEAMS_PER_MAP = 16,
-    NUMBER_OF_DIFFICULTY_LEVELS = 5,
     NUMBER_OF_GAME_SCORING_TYPES = 16,
     ENCODED_PLUGIN_DATA_SIZE = 512,
     MAXIMUM_PLUGINS_PER_GAME = 64,
@@ -131,12 +129,21 @@ static_assert(offsetof(new_game_parameter_data, version) == 36);
 static_assert(offsetof(new_game_parameter_data, plugin_count) == 42);
 static_assert(offsetof(new_game_parameter_data, plugin_data) == 44);
 
+// Shared with the mesh format (either header may come first).
+#ifndef VESK_SHARED_MAP_LIMITS_AND_COLOR
+#define VESK_SHARED_MAP_LIMITS_AND_COLOR
+enum
+{
+    MAXIMUM_TEAMS_PER_MAP = 16,
+    NUMBER_OF_DIFFICULTY_LEVELS = 5,
+};
 // A colour as 16-bit words (red, green, blue, flags).
 struct rgb_color
 {
     uint16_t red, green, blue, flags;
 };
 static_assert(sizeof(rgb_color) == 8);
+#endif
 
 // A player's look as shown to others.  84 bytes stored.
 struct player_appearance_data
