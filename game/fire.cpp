@@ -37,7 +37,8 @@ static void hash_fire(uint32_t *hash)
 
 void initialize_fire(void)
 {
-    initialize_data(&burning_cell_globals);
+    // Start-up runs once in the game; tests and tools may run it again.
+    if (!burning_cell_globals.blocks) initialize_data(&burning_cell_globals);
     register_state_hash_procedure(hash_fire);
 }
 

@@ -38,7 +38,8 @@ static void hash_flags(uint32_t *hash)
 
 void initialize_flags(void)
 {
-    initialize_data(&flag_data_globals);
+    // Start-up runs once in the game; tests and tools may run it again.
+    if (!flag_data_globals.blocks) initialize_data(&flag_data_globals);
     flag_globals = {};
     register_state_hash_procedure(hash_flags);
 }

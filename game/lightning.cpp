@@ -73,8 +73,9 @@ void set_lightning_object_point_procedure(lightning_object_point_procedure proce
 
 void initialize_lightning(void)
 {
-    initialize_definitions(&lightning_definition_globals);
-    initialize_data(&lightning_data_globals);
+    if (!lightning_definition_globals.registered) initialize_definitions(&lightning_definition_globals);
+    // Start-up runs once in the game; tests and tools may run it again.
+    if (!lightning_data_globals.blocks) initialize_data(&lightning_data_globals);
     register_state_hash_procedure(hash_lightning);
 }
 

@@ -37,7 +37,8 @@ static void hash_mesh_effects(uint32_t *hash)
 
 void initialize_mesh_effects(void)
 {
-    initialize_data(&mesh_effect_data_globals);
+    // Start-up runs once in the game; tests and tools may run it again.
+    if (!mesh_effect_data_globals.blocks) initialize_data(&mesh_effect_data_globals);
     register_state_hash_procedure(hash_mesh_effects);
 }
 

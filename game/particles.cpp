@@ -52,7 +52,7 @@ static void hash_particles(uint32_t *hash)
 
 void initialize_particles(void)
 {
-    initialize_definitions(&weather_definition_globals);
+    if (!weather_definition_globals.registered) initialize_definitions(&weather_definition_globals);
     particle_globals = {};
     particle_globals.definition_index = NONE;
     register_state_hash_procedure(hash_particles);

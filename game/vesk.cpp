@@ -19,6 +19,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
+#include "map_life.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
@@ -357,6 +358,7 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
             dispose_map_steps_before(step);
             return false;
         }
+        report_map_loading_progress(step + 1, NUMBER_OF_MAP_STEPS);
     }
     vesk_globals.map_loaded = true;
     tick_procedure map_actions = get_tick_procedure(_tick_map_actions);
