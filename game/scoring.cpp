@@ -134,7 +134,7 @@ static int32_t flags_owned_by(int16_t team, bool only_taken_from_others)
     for (int32_t i = 0; i < get_flag_slot_count(); ++i)
     {
         const flag_data *flag = get_flag_data(i);
-        if (flag && flag->owner_team_index == team && (!only_taken_from_others || flag->home_team_index != team))
+        if (flag && flag->owner_team_index == team && (!only_taken_from_others || (flag->home_team_index != NONE && flag->home_team_index != team)))
             ++owned;
     }
     return owned;
