@@ -1,6 +1,10 @@
-// The program's entry point: prepares the environment (working directory, log,
-// crash handler, system information, single-instance lock) and, until the game
-// core exists, stops there.
+// The program's entry point: prepares the environment, brings the game up,
+// runs the main loop until the game state is "quit", and releases everything.
+//
+// Command line: "--version" prints the version and exits; "--oos_check"
+// replays every film of "oos_checker_films" and logs whether each stays in
+// step; a single other argument is a film to play; without arguments the game
+// starts at the intro or the main menu.
 
 #include <cstdio>
 #include <cstring>
@@ -10,7 +14,38 @@
 #include "cseries/errors.h"
 #include "cseries/files.h"
 #include "cseries/system_info.h"
+#include "game_hooks.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "iniparser3.0b/inifile.h"
 #include "version.h"
+#include "vesk.h"
+
+enum command_line_mode
+{
+    _mode_normal,
+    _mode_film,
+    _mode_oos_check,
+    _mode_version,
+    _mode_bad_arguments,
+};
+
+// Every subsystem that is built registers its hooks here, before anything
+// starts.  The core runs with any of them missing.
+static void register_built_subsystems(void)
+{
+    register_game_core_hooks();
+}
+
+static int32_t parse_command_line(int argc, char **argv)
+{
+    if (argc <= 1) return _mode_normal;
+    if (argc > 2) return _mode_bad_arguments;
+    if (strcmp(argv[1], "--version") == 0) return _mode_version;
+    if (strcmp(argv[1], "--oos_check") == 0) return _mode_oos_check;
+    if (strncmp(argv[1], "--", 2) == 0 || argv[1][0] == 0) return _mode_bad_arguments;
+    return _mode_film;
+}
 
 // The header line of this run in the log: version and command line.
 static void build_log_header(char *buffer, size_t size, int argc, char **argv)
@@ -19,12 +54,30 @@ static void build_log_header(char *buffer, size_t size, int argc, char **argv)
     for (int i = 0; i < argc; ++i) slprintfcat(buffer, size, " %s", argv[i]);
 }
 
+static void release_environment(void)
+{
+    dispose_poweruser_settings();
+    release_single_instance_lock();
+    dispose_crash_handler();
+    close_log_file();
+}
+
 int main(int argc, char **argv)
 {
-    if (argc > 1 && strcmp(argv[1], "--version") == 0)
+    register_built_subsystems();
+    const core_procedures *core = get_core_procedures();
+    if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(false);
+
+    const int32_t mode = parse_command_line(argc, argv);
+    if (mode == _mode_version)
     {
         printf("%s\n", VESK_VERSION_STRING);
         return 0;
+    }
+    if (mode == _mode_bad_arguments)
+    {
+        fprintf(stderr, "usage: %s [--version | --oos_check | film]\n", argv[0]);
+        return 2;
     }
 
     if (!set_working_directory_to_executable())
@@ -37,23 +90,46 @@ int main(int argc, char **argv)
     open_log_file(header);
     initialize_crash_handler();
     initialize_system_information();
+    set_vesk_headless(mode == _mode_oos_check);
 
-    if (!acquire_single_instance_lock())
+    if (!initialize_vesk())
     {
-        log_message(nullptr, -1, "Another copy of the game is already running.");
-        show_message_box("Another copy of the game is already running.");
-        close_log_file();
+        release_environment();
         return 1;
     }
+    if (core->start_network_module_manager) core->start_network_module_manager();
+    set_main_global_flags(0);
 
-    // The game core (start-up of the subsystems, the main loop and the game
-    // states) is not built yet: say so and stop cleanly.
-    log_message(nullptr, -1, "Environment ready; the game core is not built yet.");
-    printf("%s: environment ready (log, crash handler, single-instance lock);\n"
-           "the game itself is not built yet.\n", VESK_VERSION_STRING);
+    int32_t status = 0;
+    if (mode == _mode_film && !start_film_from_path(argv[1])) status = 1;
+    if (mode == _mode_normal) pick_first_game_state();
 
-    release_single_instance_lock();
-    dispose_crash_handler();
-    close_log_file();
-    return 0;
+    if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(true);
+    if (core->verify_required_patches && !core->verify_required_patches())
+    {
+        release_environment();
+        return 11;
+    }
+
+    if (mode == _mode_oos_check)
+    {
+        status = run_out_of_sync_check();
+    }
+    else if (status == 0)
+    {
+        while (game_->state != _game_state_quit)
+        {
+            if (!game_state_change_pending(nullptr) && game_->state == _game_state_starting_up)
+                set_game_state(_game_state_quit); // nothing was asked of the first pass
+            update_everything();
+        }
+        if (get_vesk_exit_status() != 0) status = get_vesk_exit_status();
+    }
+
+    if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(false);
+    if (core->close_all_dialogs) core->close_all_dialogs();
+    dispose_vesk_from_old_map();
+    log_message(nullptr, -1, "%s exits with status %d", VESK_VERSION_STRING, status);
+    release_environment();
+    return status;
 }

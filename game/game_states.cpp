@@ -1,0 +1,94 @@
+// Requests for state changes and the interrupting states' bookkeeping.
+
+#include "game_states.h"
+
+#include "game_time.h"
+
+static struct game_state_globals
+{
+    bool change_pending;
+    int16_t pending_state;
+} game_state_globals;
+
+static bool game_state_is_valid(int16_t state)
+{
+    return state >= 0 && state < NUMBER_OF_GAME_STATES && state != 8 && state != 13;
+}
+
+bool game_state_is_interrupting(int16_t state)
+{
+    return state == _game_state_displaying_cutscene || state == _game_state_modal_dialog ||
+           state == _game_state_modal_loop || state == _game_state_modal_draw_loop;
+}
+
+void set_game_state(int16_t state)
+{
+    if (!game_state_is_valid(state) || game_state_is_interrupting(state) || state == _game_state_starting_up)
+    {
+        log_message(__FILE__, __LINE__, "refused a request for game state %d", state);
+        return;
+    }
+    game_state_globals.change_pending = true;
+    game_state_globals.pending_state = state;
+}
+
+bool game_state_change_pending(int16_t *state)
+{
+    if (state && game_state_globals.change_pending) *state = game_state_globals.pending_state;
+    return game_state_globals.change_pending;
+}
+
+void clear_pending_game_state(void)
+{
+    game_state_globals.change_pending = false;
+    game_state_globals.pending_state = NONE;
+}
+
+int16_t enter_interrupting_game_state(int16_t state)
+{
+    if (!game_state_is_interrupting(state))
+    {
+        log_message(__FILE__, __LINE__, "game state %d is not an interrupting state", state);
+        return NONE;
+    }
+    const int16_t interrupted = game_->state;
+    if (!game_state_is_interrupting(interrupted)) game_->state_when_in_modal_loop = interrupted;
+    game_->state = state;
+    return interrupted;
+}
+
+void leave_interrupting_game_state(int16_t interrupted_state)
+{
+    if (!VASSERT(game_state_is_interrupting(game_->state), "leaving an interrupting state that was not entered"))
+        return;
+    if (!VASSERT(game_state_is_valid(interrupted_state), "bad interrupted state")) return;
+    game_->state = interrupted_state;
+}
+
+int16_t get_underlying_game_state(void)
+{
+    return game_state_is_interrupting(game_->state) ? game_->state_when_in_modal_loop : game_->state;
+}
+
+const char *game_state_name(int16_t state)
+{
+    switch (state)
+    {
+    case _game_state_starting_up: return "starting up";
+    case _game_state_quit: return "quit";
+    case _game_state_displaying_main_menu: return "main menu";
+    case _game_state_running: return "running";
+    case _game_state_new_game: return "new game";
+    case _game_state_network_setup: return "network setup";
+    case _game_state_preferences: return "preferences";
+    case _game_state_post_game: return "post-game";
+    case _game_state_displaying_intro_sequence: return "intro";
+    case _game_state_displaying_mesh_prologue: return "prologue";
+    case _game_state_displaying_mesh_epilogue: return "epilogue";
+    case _game_state_displaying_cutscene: return "cutscene";
+    case _game_state_modal_dialog: return "modal dialog";
+    case _game_state_modal_loop: return "modal loop";
+    case _game_state_modal_draw_loop: return "modal draw loop";
+    default: return "unknown";
+    }
+}

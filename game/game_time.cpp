@@ -1,0 +1,347 @@
+// The game record, local time, pause and speed, the tick driver and the sync
+// bookkeeping.
+
+#include "game_time.h"
+
+#include "game_hooks.h"
+#include "game_records.h"
+#include "game_states.h"
+#include "gameplay_versions.h"
+#include "state_hash.h"
+#include "vesk_random.h"
+
+static game_data game_record;
+game_data *const game_ = &game_record;
+
+int16_t local_player_index = NONE;
+int16_t local_player_team_index = NONE;
+
+const byte_swap_code sync_command_data_byte_swapping_data[] = {
+    _begin_bs_array, 1, _4byte, _4byte, _4byte, _end_bs_array};
+
+struct sync_snapshot
+{
+    int32_t time; // NONE: empty
+    uint32_t random_seed;
+    uint32_t state_hash;
+};
+
+static struct game_time_globals
+{
+    bool unbounded_ticks;
+    bool sync_originator;
+    int32_t speed_remainder; // eighths of a tick carried to the next frame
+    sync_snapshot snapshots[NUMBER_OF_SYNC_SNAPSHOTS]; // by (time / 512) modulo the count
+    bool unverifiable_sync_logged;
+} game_time_globals;
+
+// Eighths of normal speed; index 5 is normal.
+static const int32_t game_speed_table[NUMBER_OF_GAME_SPEEDS] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 64};
+
+static void clear_sync_snapshots(void)
+{
+    for (sync_snapshot &snapshot : game_time_globals.snapshots) snapshot.time = NONE;
+    game_time_globals.unverifiable_sync_logged = false;
+}
+
+void initialize_game_record(void)
+{
+    game_->state = _game_state_starting_up;
+    game_->state_when_in_modal_loop = game_->state;
+    game_->type = _game_type_local;
+    game_->scoring = 0;
+    game_->difficulty_level = DEFAULT_DIFFICULTY_LEVEL;
+    game_->time_state = _game_time_pregame;
+    game_->endgame_state = _endgame_unresolved;
+    game_->forced_endgame_type = _forced_endgame_none;
+    game_->winning_team_index = NONE;
+    game_->game_speed = NORMAL_GAME_SPEED_INDEX;
+    game_->option_flags = 0;
+    game_->flags.store(0);
+    game_->local_time.store(0);
+    game_->game_time = 0;
+    game_->target_time = 0;
+    game_->time_limit = NONE;
+    game_->pregame_time_limit = 0;
+    game_->time_remaining = NONE;
+    game_->game_time_at_end = NONE;
+    local_player_index = NONE;
+    local_player_team_index = NONE;
+    current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
+    game_time_globals.unbounded_ticks = false;
+    game_time_globals.sync_originator = false;
+    game_time_globals.speed_remainder = 0;
+    clear_sync_snapshots();
+}
+
+static void take_sync_snapshot(void)
+{
+    sync_snapshot *snapshot =
+        &game_time_globals.snapshots[(game_->game_time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS];
+    snapshot->time = game_->game_time;
+    snapshot->random_seed = get_random_seed();
+    snapshot->state_hash = compute_state_hash();
+}
+
+void begin_game_time(const new_game_data *data)
+{
+    const new_game_parameter_data *parameters = &data->parameters;
+    game_->type = parameters->type;
+    game_->scoring = parameters->scoring;
+    game_->option_flags = parameters->option_flags;
+    game_->difficulty_level = parameters->difficulty_level;
+    game_->time_limit = parameters->time_limit > 0 ? parameters->time_limit : NONE;
+    game_->pregame_time_limit = parameters->pregame_time_limit > 0 ? parameters->pregame_time_limit : 0;
+    game_->game_time = 0;
+    game_->target_time = 0;
+    game_->flags.fetch_and(_game_is_local_time_paused_flag);
+    game_->endgame_state = _endgame_unresolved;
+    game_->forced_endgame_type = _forced_endgame_none;
+    game_->winning_team_index = NONE;
+    game_->game_time_at_end = NONE;
+    if (game_->pregame_time_limit > 0)
+    {
+        game_->time_state = _game_time_pregame;
+        game_->time_remaining = game_->pregame_time_limit;
+    }
+    else if (game_->time_limit != NONE)
+    {
+        game_->time_state = _game_time_countdown;
+        game_->time_remaining = game_->time_limit;
+    }
+    else
+    {
+        game_->time_state = _game_time_no_countdown;
+        game_->time_remaining = NONE;
+    }
+    if (game_->type == _game_type_networked) game_->game_speed = NORMAL_GAME_SPEED_INDEX;
+    game_time_globals.speed_remainder = 0;
+    game_time_globals.sync_originator = game_->type == _game_type_local || game_->type == _game_type_demo;
+    set_random_seed(parameters->random_seed);
+    begin_sync_snapshots();
+}
+
+void begin_sync_snapshots(void)
+{
+    clear_sync_snapshots();
+    take_sync_snapshot();
+}
+
+// ---- local time, pause, speed ---------------------------------------------------
+
+void advance_local_time(void)
+{
+    if (!(game_->flags.load() & _game_is_local_time_paused_flag)) game_->local_time.fetch_add(1);
+}
+
+void pause_local_time(bool pause)
+{
+    if (pause)
+        game_->flags.fetch_or(_game_is_local_time_paused_flag);
+    else
+        game_->flags.fetch_and(~(uint32_t)_game_is_local_time_paused_flag);
+}
+
+void pause_game(bool pause)
+{
+    if (pause)
+        game_->flags.fetch_or(_game_is_paused_flag);
+    else
+        game_->flags.fetch_and(~(uint32_t)_game_is_paused_flag);
+}
+
+bool game_is_paused(void)
+{
+    return (game_->flags.load() & _game_is_paused_flag) != 0;
+}
+
+int32_t game_speed_eighths(int16_t speed_index)
+{
+    return (speed_index >= 0 && speed_index < NUMBER_OF_GAME_SPEEDS) ? game_speed_table[speed_index] : 0;
+}
+
+bool set_game_speed(int16_t speed_index)
+{
+    if (speed_index < 0 || speed_index >= NUMBER_OF_GAME_SPEEDS) return false;
+    if (game_->type == _game_type_networked && speed_index != NORMAL_GAME_SPEED_INDEX) return false;
+    game_->game_speed = speed_index;
+    return true;
+}
+
+void set_unbounded_game_ticks(bool unbounded)
+{
+    game_time_globals.unbounded_ticks = unbounded;
+}
+
+// ---- the tick driver ------------------------------------------------------------
+
+void update_command_queue(int32_t ticks)
+{
+    const core_procedures *core = get_core_procedures();
+    switch (game_->type)
+    {
+    case _game_type_replay:
+        if (core->update_replay) core->update_replay(ticks);
+        break;
+    case _game_type_local:
+    case _game_type_demo:
+        if (core->queue_local_commands) core->queue_local_commands(game_->target_time, local_player_index);
+        if (ticks > 0) game_->target_time += ticks;
+        break;
+    default: // network games: the network layer moves the target time
+        break;
+    }
+}
+
+int32_t update_vesk(int32_t local_ticks)
+{
+    int32_t ticks = 0;
+    const bool paused = game_is_paused() && game_->type != _game_type_networked;
+    if (!paused && local_ticks > 0)
+    {
+        // Speed applies in eighths, the remainder carried, so 3/8 x runs
+        // exactly 3 ticks in 8 local ticks however the frames fall.
+        int32_t eighths = game_speed_eighths(game_->game_speed);
+        if (game_->type == _game_type_networked || eighths == 0) eighths = 8;
+        const int64_t total = (int64_t)local_ticks * eighths + game_time_globals.speed_remainder;
+        ticks = (int32_t)(total / 8 > INT32_MAX ? INT32_MAX : total / 8);
+        game_time_globals.speed_remainder = (int32_t)(total % 8);
+    }
+    update_command_queue(ticks);
+
+    int32_t ran = 0;
+    while (game_->game_time < game_->target_time &&
+           (game_time_globals.unbounded_ticks || ran < MAXIMUM_GAME_TICKS_PER_FRAME))
+    {
+        if (paused) break;
+        update_game_tick();
+        ++ran;
+    }
+    return ran;
+}
+
+static inline void call_tick(int32_t step)
+{
+    tick_procedure procedure = get_tick_procedure(step);
+    if (procedure) procedure();
+}
+
+static void count_down_time_limit(void)
+{
+    if (game_->time_state == _game_time_pregame)
+    {
+        if (game_->time_remaining > 0) --game_->time_remaining;
+        if (game_->time_remaining <= 0)
+        {
+            game_->time_state = game_->time_limit != NONE ? _game_time_countdown : _game_time_no_countdown;
+            game_->time_remaining = game_->time_limit;
+        }
+    }
+    else if (game_->time_state == _game_time_countdown && game_->time_remaining > 0)
+    {
+        if (--game_->time_remaining == 0) call_tick(_tick_time_limit_expired);
+    }
+}
+
+void update_game_tick(void)
+{
+    call_tick(_tick_unit_commands);
+    call_tick(_tick_lightning);
+    call_tick(_tick_projectiles);
+    call_tick(current_gameplay_version > 1300 ? _tick_units : _tick_units_1300);
+    call_tick(_tick_mesh_effects);
+    call_tick(_tick_map_actions);
+    call_tick(_tick_explosions);
+    call_tick(_tick_particle_clock);
+    if (current_gameplay_version < 1701) call_tick(_tick_statistics);
+    call_tick(_tick_model_effects);
+    call_tick(_tick_fire);
+    call_tick(_tick_mirror_groups);
+    call_tick(_tick_camera_tracking);
+    call_tick(_tick_scripted_camera);
+    call_tick(_tick_connectors);
+    call_tick(_tick_animating_scenery);
+    call_tick(_tick_wind);
+    call_tick(_tick_model_animations);
+    call_tick(_tick_overhead_text);
+    call_tick(_tick_fades);
+    if (current_gameplay_version >= 1701) call_tick(_tick_statistics);
+
+    ++game_->game_time;
+    count_down_time_limit();
+    call_tick(_tick_endgame);
+
+    if (game_->game_time % SYNC_SNAPSHOT_PERIOD == 0) take_sync_snapshot();
+    if (game_->game_time % SYNC_COMMAND_PERIOD == 0 && game_time_globals.sync_originator)
+    {
+        const core_procedures *core = get_core_procedures();
+        const int32_t latest = game_->game_time - game_->game_time % SYNC_SNAPSHOT_PERIOD;
+        sync_command_data data;
+        if (core->queue_sync_command && get_sync_snapshot(latest, &data.random_seed, &data.state_hash))
+        {
+            data.snapshot_time = latest;
+            core->queue_sync_command(&data);
+        }
+    }
+    call_tick(_tick_autosave);
+}
+
+// ---- synchronization ------------------------------------------------------------
+
+void set_sync_originator(bool originator)
+{
+    game_time_globals.sync_originator = originator;
+}
+
+bool is_sync_originator(void)
+{
+    return game_time_globals.sync_originator;
+}
+
+bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash)
+{
+    if (time < 0 || time % SYNC_SNAPSHOT_PERIOD != 0) return false;
+    const sync_snapshot *snapshot =
+        &game_time_globals.snapshots[(time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS];
+    if (snapshot->time != time) return false;
+    if (random_seed) *random_seed = snapshot->random_seed;
+    if (state_hash) *state_hash = snapshot->state_hash;
+    return true;
+}
+
+bool handle_sync_command(const sync_command_data *data)
+{
+    uint32_t seed, hash;
+    if (!get_sync_snapshot(data->snapshot_time, &seed, &hash))
+    {
+        if (!game_time_globals.unverifiable_sync_logged)
+            log_message(__FILE__, __LINE__, "sync command for tick %d cannot be checked at tick %d",
+                        data->snapshot_time, game_->game_time);
+        game_time_globals.unverifiable_sync_logged = true;
+        return true;
+    }
+    if (seed == data->random_seed && hash == data->state_hash) return true;
+    log_message(__FILE__, __LINE__, "tick %d: seed 0x%08x hash 0x%08x here, 0x%08x 0x%08x from the originator",
+                data->snapshot_time, seed, hash, data->random_seed, data->state_hash);
+    game_is_out_of_sync(__FILE__, __LINE__);
+    return false;
+}
+
+void game_is_out_of_sync(const char *source, int32_t line)
+{
+    const uint32_t before = game_->flags.fetch_or(_game_is_out_of_sync_flag);
+    if (before & _game_is_out_of_sync_flag) return;
+    log_message(source, line, "the game is out of sync at tick %d", game_->game_time);
+    const core_procedures *core = get_core_procedures();
+    if (core->out_of_sync) core->out_of_sync();
+}
+
+char *time_to_string(int32_t ticks, char *buffer, size_t size)
+{
+    const int32_t seconds = ticks > 0 ? ticks / GAME_TICKS_PER_SECOND : 0;
+    if (seconds >= 3600)
+        slprintf(buffer, size, "%d:%02d:%02d", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+    else
+        slprintf(buffer, size, "%d:%02d", seconds / 60, seconds % 60);
+    return buffer;
+}

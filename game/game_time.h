@@ -1,0 +1,195 @@
+#pragma once
+// The game record, game time and the tick driver.
+//
+// Game time counts ticks (30 per second of game time) since the game began.
+// Each frame update_vesk advances the command stream, which moves the target
+// time, then runs whole ticks while game time is behind the target, at most
+// MAXIMUM_GAME_TICKS_PER_FRAME of them (no limit while a saved game is restored
+// or films are checked).  One tick calls the tick hooks in their fixed order
+// (game_hooks.h), then advances game time, counts the time limit down and does
+// the sync bookkeeping.
+//
+// Local time counts 30 Hz ticks of this machine: the input timer thread
+// advances it; everything else only reads it.
+//
+// Inside the tick: integers only, vesk_random only, no local state.
+
+#include <atomic>
+
+#include "cseries/byte_swapping.h"
+#include "cseries/cseries.h"
+
+struct new_game_data;
+
+enum
+{
+    GAME_TICKS_PER_SECOND = 30,
+    MAXIMUM_GAME_TICKS_PER_FRAME = 15,
+    SYNC_SNAPSHOT_PERIOD = 512,    // ticks between saved seeds and times
+    SYNC_COMMAND_PERIOD = 170,     // ticks between the originator's sync commands
+    NUMBER_OF_SYNC_SNAPSHOTS = 8,  // sync commands older than this many snapshots cannot be checked
+    NUMBER_OF_GAME_SPEEDS = 11,
+    NORMAL_GAME_SPEED_INDEX = 5,
+};
+
+enum game_flag_bits
+{
+    _game_is_over_flag = 1u << 1,
+    _game_is_out_of_sync_flag = 1u << 3,
+    _game_is_disabled_flag = 1u << 4,
+    _game_is_paused_flag = 1u << 5,
+    _game_is_local_time_paused_flag = 1u << 6,
+    _game_is_suspended_flag = 1u << 7,
+    // The flags every machine of a game agrees on (the others are local).
+    SYNCHRONIZED_GAME_FLAGS = _game_is_over_flag | _game_is_suspended_flag,
+};
+
+enum game_time_state
+{
+    _game_time_pregame = 0,
+    _game_time_no_countdown,
+    _game_time_countdown,
+    _game_time_random_endgame_countdown,
+    _game_time_suspended_ending,
+    _game_time_ending,
+};
+
+enum endgame_state
+{
+    _endgame_unresolved = 0,
+    _endgame_successful_victory,
+    _endgame_failed_victory,
+    _endgame_resolved,
+};
+
+enum forced_endgame_type
+{
+    _forced_endgame_none = 0,
+    _forced_endgame_quit,
+    _forced_endgame_rehost,
+    _forced_endgame_restart,
+};
+
+// The one game record.  In memory only (films and packets carry
+// new_game_data).  `flags` and `local_time` are shared with the timer thread.
+struct game_data
+{
+    int16_t state;                    // game_state
+    int16_t state_when_in_modal_loop; // the state under the interrupting states
+    int16_t type;                     // game_type
+    int16_t scoring;
+    int16_t difficulty_level;
+    int16_t time_state;               // game_time_state
+    int16_t endgame_state;
+    int16_t forced_endgame_type;
+    int16_t winning_team_index;       // NONE while nobody has won
+    int16_t game_speed;               // index, NORMAL_GAME_SPEED_INDEX = 1x
+    uint32_t option_flags;
+    std::atomic<uint32_t> flags;      // game_flag_bits
+    std::atomic<int32_t> local_time;
+    int32_t game_time;
+    int32_t target_time;              // the command stream lets the game run up to here
+    int32_t time_limit;               // ticks; NONE or 0: none
+    int32_t pregame_time_limit;
+    int32_t time_remaining;           // of the pregame, then of the time limit; NONE without a limit
+    int32_t game_time_at_end;
+};
+
+extern game_data *const game_;
+
+// The local player and team of the game in progress; NONE for an observer or
+// a film without a local player.
+extern int16_t local_player_index;
+extern int16_t local_player_team_index;
+
+// Sync commands carry the originator's latest snapshot.  12 bytes, big-endian
+// on the wire.
+struct sync_command_data
+{
+    int32_t snapshot_time;
+    uint32_t random_seed;
+    uint32_t state_hash;
+};
+static_assert(sizeof(sync_command_data) == 12);
+extern const byte_swap_code sync_command_data_byte_swapping_data[];
+
+// Clears the game record: no game, state "starting up", normal speed, the
+// default gameplay version.  The start-up's "game record" step.
+void initialize_game_record(void);
+
+// Sets the record up for a new game from its checked parameters: type,
+// scoring, options, difficulty, time limits, times 0, flags cleared (the local
+// ones kept), endgame unresolved, the synchronized seed from the parameters,
+// sync snapshots emptied and the first one taken.
+void begin_game_time(const new_game_data *data);
+
+// ---- local time, pause, speed -------------------------------------------------
+
+// Called 30 times a second by the input timer thread: local_time + 1 unless
+// local time is paused.
+void advance_local_time(void);
+void pause_local_time(bool pause);
+
+// Pauses or resumes the game: no ticks run while paused; local time goes on.
+// A network game cannot be paused by one machine (peers' commands keep
+// coming): there the flag is set for the interface but ticks go on.
+void pause_game(bool pause);
+bool game_is_paused(void);
+
+// The game speed as an index into the speed table (1/8 x .. 8 x, index 5 = 1 x).
+// False (unchanged) for an index out of range, or any speed but normal in a
+// network game.
+bool set_game_speed(int16_t speed_index);
+// Eighths of normal speed of a speed index; 0 for an index out of range.
+int32_t game_speed_eighths(int16_t speed_index);
+
+// Lifts the per-frame tick budget (saved-game restore, film checking).
+void set_unbounded_game_ticks(bool unbounded);
+
+// ---- the tick driver ---------------------------------------------------------------
+
+// Advances the command stream by `ticks` game ticks: films and saved games
+// (type 0) hand over to the replay; single-player and demo games (2, 3) have
+// their outgoing commands stamped with the target time and the local player,
+// then the target time advances by `ticks`; network games (1) do nothing (the
+// network layer moves the target time).
+void update_command_queue(int32_t ticks);
+
+// One frame of the game: scales `local_ticks` by the game speed (0 while
+// paused), advances the command stream, runs ticks up to the target time
+// within the budget.  Returns the number of ticks run.  Call only while a map
+// is loaded (idle_vesk checks that).
+int32_t update_vesk(int32_t local_ticks);
+
+// One game tick (update_vesk calls it; tests call it alone).
+void update_game_tick(void);
+
+// ---- synchronization ---------------------------------------------------------------
+
+// Forgets every snapshot and takes the one of the current tick (map start, once
+// every marker is placed, so that it covers the placement's draws).
+void begin_sync_snapshots(void);
+
+// This machine queues the sync commands: the host of a network game, the
+// local machine of a single-player game; nobody while a film plays.
+void set_sync_originator(bool originator);
+bool is_sync_originator(void);
+
+// The snapshot taken at game time `time` (a multiple of 512 still kept).
+// False when there is none.
+bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash);
+
+// Checks a sync command against this machine's snapshot of the same tick: a
+// different seed or hash makes the game out of sync.  A snapshot this machine
+// no longer keeps (or never took) cannot be checked: logged, nothing else.
+// Returns false when the command showed the game out of step.
+bool handle_sync_command(const sync_command_data *data);
+
+// Reports that the game left lock-step (logged with `source` and `line`, the
+// player told through the hook) and sets _game_is_out_of_sync_flag.  Only the
+// first report of a game does anything; later ones are quiet.
+void game_is_out_of_sync(const char *source, int32_t line);
+
+// Game time as text: "m:ss", or "h:mm:ss" from an hour on; negative times read
+// as 0.  Returns `buffer`.
+char *time_to_string(int32_t ticks, char *buffer, size_t size);

@@ -1,0 +1,62 @@
+// The hash of the synchronized game.
+
+#include "state_hash.h"
+
+#include "cseries/byte_swapping.h"
+#include "cseries/crc.h"
+#include "game_time.h"
+#include "vesk_random.h"
+
+static struct state_hash_globals
+{
+    state_hash_procedure procedures[MAXIMUM_STATE_HASH_PROCEDURES];
+    int32_t count;
+} state_hash_globals;
+
+bool register_state_hash_procedure(state_hash_procedure procedure)
+{
+    if (!procedure || state_hash_globals.count >= MAXIMUM_STATE_HASH_PROCEDURES)
+    {
+        log_message(__FILE__, __LINE__, "state hash procedure refused (null or table full)");
+        return false;
+    }
+    state_hash_globals.procedures[state_hash_globals.count++] = procedure;
+    return true;
+}
+
+void reset_state_hash_procedures(void)
+{
+    state_hash_globals.count = 0;
+}
+
+void state_hash_add(uint32_t *hash, const void *data, size_t size)
+{
+    *hash = crc32_update(*hash, data, size);
+}
+
+void state_hash_add_int32(uint32_t *hash, int32_t value)
+{
+    uint8_t bytes[4];
+    write_be32(bytes, (uint32_t)value);
+    state_hash_add(hash, bytes, sizeof(bytes));
+}
+
+// The game type and option bits are left out: a film replays as type 0 and,
+// when it is not a solo film, without limited visibility, yet must hash as the
+// game it recorded.
+uint32_t compute_state_hash(void)
+{
+    uint32_t hash = 0;
+    state_hash_add_int32(&hash, game_->game_time);
+    state_hash_add_int32(&hash, (int32_t)get_random_seed());
+    state_hash_add_int32(&hash, game_->scoring);
+    state_hash_add_int32(&hash, game_->difficulty_level);
+    state_hash_add_int32(&hash, (int32_t)(game_->flags.load() & SYNCHRONIZED_GAME_FLAGS));
+    state_hash_add_int32(&hash, game_->time_state);
+    state_hash_add_int32(&hash, game_->time_remaining);
+    state_hash_add_int32(&hash, game_->endgame_state);
+    state_hash_add_int32(&hash, game_->winning_team_index);
+    state_hash_add_int32(&hash, game_->game_time_at_end);
+    for (int32_t i = 0; i < state_hash_globals.count; ++i) state_hash_globals.procedures[i](&hash);
+    return hash;
+}

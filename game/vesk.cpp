@@ -1,0 +1,546 @@
+// Start-up, the main loop, state changes, action dispatch and map life.
+
+#include "vesk.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "cseries/errors.h"
+#include "cseries/files.h"
+#include "cseries/tags.h"
+#include "cseries/timers.h"
+#include "game_hooks.h"
+#include "game_preferences.h"
+#include "game_records.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "iniparser3.0b/inifile.h"
+#include "tag_files/tag_files.h"
+#include "vesk_random.h"
+
+static const char OOS_CHECKER_FILMS_DIRECTORY[] = "oos_checker_films";
+
+enum
+{
+    MAXIMUM_OOS_CHECKER_FILMS = 256,
+    // Local ticks handed to a film per pass while checking: the film's target
+    // time moves this far, and the unbounded budget runs up to it.
+    OOS_CHECK_TICKS_PER_PASS = 30 * 60,
+    // Passes without a tick before a film that will not end counts as stalled.
+    OOS_CHECK_STALLED_PASSES = 64,
+};
+
+static struct vesk_globals
+{
+    bool map_loaded;
+    bool local_folder_disabled;
+    bool headless;
+    bool assert_warning_given;
+    bool playing_command_line_film;
+    int32_t exit_status;
+    int32_t last_local_time;
+    uint32_t main_flags;
+    new_game_data next_game;
+    new_game_data current_game;
+} vesk_globals;
+
+// ---- start-up ----------------------------------------------------------------
+
+bool initialize_vesk(void)
+{
+    int32_t built = 0;
+    for (int32_t step = 0; step < NUMBER_OF_STARTUP_STEPS; ++step)
+    {
+        startup_procedure procedure = get_startup_procedure(step);
+        if (!procedure) continue;
+        log_message(nullptr, -1, "initializing %s", startup_step_name(step));
+        if (!procedure())
+        {
+            log_message(nullptr, -1, "start-up stopped at %s", startup_step_name(step));
+            return false;
+        }
+        ++built;
+    }
+    log_message(nullptr, -1, "start-up done: %d of %d subsystems built", built, (int32_t)NUMBER_OF_STARTUP_STEPS);
+    return true;
+}
+
+static bool startup_poweruser_settings(void)
+{
+    load_poweruser_settings(); // optional: without it every section keeps its defaults
+    return true;
+}
+
+static bool startup_game_record(void)
+{
+    initialize_game_record();
+    // The local generator differs from run to run; it also draws new games' seeds.
+    set_local_random_seed((uint32_t)time(nullptr) ^ ((uint32_t)getpid() << 16) ^ machine_tick_count());
+    get_default_new_game_data(&vesk_globals.next_game, _game_type_local, NONE);
+    vesk_globals.current_game = vesk_globals.next_game;
+    return true;
+}
+
+static bool startup_errors(void)
+{
+    // The definitions registry needs no start-up: each group registers itself.
+    set_ignore_errors(false);
+    clear_pending_error();
+    return true;
+}
+
+static bool startup_tag_files(void)
+{
+    initialize_tag_files();
+    // A missing or refused file has been reported; the pending error reaches
+    // the player at the first frame, and the other files stay open.
+    const int32_t code = tag_files_open(0, nullptr, 0, -1, 0);
+    if (code != 0) log_message(nullptr, -1, "the tag files opened with error %d", code);
+    return true;
+}
+
+static bool startup_game_preferences(void)
+{
+    connect_game_preferences_to_store();
+    return initialize_game_preferences();
+}
+
+static bool verify_required_patches(void)
+{
+    char missing[MAXIMUM_FILE_NAME] = "";
+    if (tag_files_check_required_patches(missing, sizeof(missing))) return true;
+    char text[MAXIMUM_FILE_NAME + 64];
+    slprintf(text, sizeof(text), "Required patch file '%s' is missing.", missing);
+    log_message(nullptr, -1, "%s", text);
+    show_message_box(text);
+    return false;
+}
+
+static bool mesh_tag_exists(tag mesh_tag)
+{
+    return tag_file_open(MESH_GROUP_TAG, mesh_tag) != NONE;
+}
+
+static bool startup_single_instance_lock(void)
+{
+    if (acquire_single_instance_lock()) return true;
+    log_message(nullptr, -1, "Another copy of the game is already running.");
+    show_message_box("Another copy of the game is already running.");
+    return false;
+}
+
+// Before every assertion's log line: under the default rules, tell the player
+// once per game that a film of it would help.
+static void vesk_game_triggered_assert(void)
+{
+    if (!vesk_globals.map_loaded || current_gameplay_version != DEFAULT_GAMEPLAY_VERSION) return;
+    if (vesk_globals.assert_warning_given) return;
+    vesk_globals.assert_warning_given = true;
+    const core_procedures *core = get_core_procedures();
+    if (core->print_to_console)
+        core->print_to_console("[WARNING] Assert encountered! Please submit a bug report with a film of the game.");
+}
+
+void register_game_core_hooks(void)
+{
+    register_startup_procedure(_startup_definitions_and_errors, startup_errors);
+    register_startup_procedure(_startup_poweruser_settings, startup_poweruser_settings);
+    register_startup_procedure(_startup_game_record, startup_game_record);
+    register_startup_procedure(_startup_tag_files, startup_tag_files);
+    register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
+    register_startup_procedure(_startup_game_preferences, startup_game_preferences);
+    core_procedures procedures = {};
+    procedures.verify_required_patches = verify_required_patches;
+    procedures.map_exists = mesh_tag_exists;
+    register_core_procedures(&procedures);
+    set_game_triggered_assert_proc(vesk_game_triggered_assert);
+}
+
+// ---- states ------------------------------------------------------------------
+
+static void fall_back_from_state(int16_t state)
+{
+    switch (state)
+    {
+    case _game_state_displaying_intro_sequence:
+        set_game_state(_game_state_displaying_main_menu);
+        break;
+    case _game_state_displaying_mesh_prologue:
+        set_game_state(_game_state_running);
+        break;
+    case _game_state_displaying_main_menu:
+        // Without a front end there is nothing to show or choose.
+        log_message(nullptr, -1, "no main menu is built yet: nothing to show, quitting");
+        set_game_state(_game_state_quit);
+        break;
+    default:
+        log_message(nullptr, -1, "the %s state is not built yet: back to the main menu", game_state_name(state));
+        set_game_state(_game_state_displaying_main_menu);
+        break;
+    }
+}
+
+static void enter_game_state(int16_t state)
+{
+    game_state_procedure entry = get_game_state_entry_procedure(state);
+    if (state == _game_state_running)
+    {
+        if (!initialize_vesk_for_new_map(&vesk_globals.next_game, vesk_globals.local_folder_disabled))
+        {
+            if (vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
+            set_game_state(_game_state_displaying_main_menu);
+            return;
+        }
+        if (entry) entry();
+        return;
+    }
+    if (state == _game_state_quit) return;
+    if (entry)
+        entry();
+    else
+        fall_back_from_state(state);
+}
+
+bool apply_pending_game_state_change(void)
+{
+    int16_t next;
+    if (!game_state_change_pending(&next)) return false;
+    if (game_state_is_interrupting(game_->state)) return false; // waits for the outermost loop to end
+    clear_pending_game_state();
+
+    const int16_t old = game_->state;
+    const core_procedures *core = get_core_procedures();
+    log_message(nullptr, -1, "game state: %s -> %s", game_state_name(old), game_state_name(next));
+    game_state_procedure exit = get_game_state_exit_procedure(old);
+    if (exit) exit();
+    if (vesk_globals.map_loaded && (old == _game_state_running || old == _game_state_displaying_main_menu))
+        dispose_vesk_from_old_map();
+    if (core->flush_actions) core->flush_actions();
+    if (core->set_screen_parameters_for_new_state) core->set_screen_parameters_for_new_state(next);
+    game_->state = next;
+    enter_game_state(next);
+    return true;
+}
+
+void pick_first_game_state(void)
+{
+    if (get_game_state_entry_procedure(_game_state_displaying_intro_sequence))
+        set_game_state(_game_state_displaying_intro_sequence);
+    else
+        set_game_state(_game_state_displaying_main_menu);
+}
+
+bool game_world_is_shown(void)
+{
+    const int16_t state = get_underlying_game_state();
+    return vesk_globals.map_loaded && (state == _game_state_running || state == _game_state_displaying_main_menu);
+}
+
+// ---- the main loop ---------------------------------------------------------------
+
+void update_everything(void)
+{
+    const core_procedures *core = get_core_procedures();
+    if (core->platform_specific_update) core->platform_specific_update(true);
+    if (core->update_metaserver) core->update_metaserver();
+    if (core->vesk_net_process) core->vesk_net_process();
+    apply_pending_game_state_change();
+
+    // Without an input layer the local ticks come from local time alone.
+    const int32_t now = game_->local_time.load();
+    int32_t local_ticks = core->update_actions ? core->update_actions() : now - vesk_globals.last_local_time;
+    vesk_globals.last_local_time = now;
+    if (local_ticks < 0) local_ticks = 0;
+
+    idle_vesk(local_ticks);
+    if (core->update_sound_manager) core->update_sound_manager(local_ticks);
+
+    int32_t code;
+    char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+    if (error_pending(&code, text, sizeof(text)))
+    {
+        if (core->report_pending_error) core->report_pending_error(code, text);
+        clear_pending_error();
+    }
+}
+
+void idle_vesk(int32_t local_ticks)
+{
+    const core_procedures *core = get_core_procedures();
+    const bool world = game_world_is_shown();
+    const int32_t game_ticks = world ? update_vesk(local_ticks) : 0;
+    if (core->draw_frame) core->draw_frame(game_ticks, world);
+}
+
+static inline bool offer_action(int32_t consumer, action_data *action)
+{
+    action_procedure procedure = get_action_procedure(consumer);
+    return procedure ? procedure(action) : false;
+}
+
+void process_action(action_data *action)
+{
+    offer_action(_action_cursor_visibility, action);
+    if (offer_action(_action_modal_loop, action)) return;
+    offer_action(_action_global_keys, action);
+    if (offer_action(_action_dialogs, action)) return;
+    if (!game_world_is_shown()) return;
+    offer_action(_action_pointer_to_view, action);
+    offer_action(_action_tutorial_watcher, action);
+    if (offer_action(_action_overhead_map, action)) return;
+    if (!offer_action(_action_selection, action)) offer_action(_action_camera, action);
+}
+
+// ---- map life --------------------------------------------------------------------
+
+static void dispose_map_steps_before(int32_t end)
+{
+    for (int32_t step = end - 1; step >= 0; --step)
+    {
+        map_dispose_procedure dispose = get_map_dispose_procedure(step);
+        if (dispose) dispose();
+    }
+}
+
+bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_folder)
+{
+    const core_procedures *core = get_core_procedures();
+    if (core->flush_actions) core->flush_actions();
+    if (vesk_globals.map_loaded) dispose_vesk_from_old_map();
+    vesk_globals.local_folder_disabled = disable_local_folder;
+    if (!data)
+    {
+        map_initialize_procedure tag_files = get_map_initialize_procedure(_map_tag_files);
+        return tag_files ? tag_files(nullptr) : true;
+    }
+
+    new_game_data checked = *data;
+    if (!verify_new_game_data(&checked))
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "The game's set-up is damaged and cannot be played.");
+        return false;
+    }
+    if (checked.parameters.type < 0 || checked.parameters.type >= NUMBER_OF_GAME_TYPES)
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "The game's set-up names an unknown game type (%d).",
+                      checked.parameters.type);
+        return false;
+    }
+    if (checked.parameters.type != _game_type_replay)
+        current_gameplay_version =
+            compute_gameplay_version(&checked.parameters, compute_minimum_build_number(&checked));
+    if (!gameplay_version_is_known(current_gameplay_version))
+    {
+        ERROR_MESSAGE(_error_data_version_mismatch, "The game uses an unknown version of the rules (%s).",
+                      get_version_string(checked.parameters.version & 0xFFFF, true));
+        current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
+        return false;
+    }
+
+    vesk_globals.current_game = checked;
+    vesk_globals.assert_warning_given = false;
+    begin_game_time(&checked);
+    local_player_index = checked.local_player_index;
+    local_player_team_index =
+        local_player_index != NONE ? checked.players[local_player_index].team_index : (int16_t)NONE;
+
+    for (int32_t step = 0; step < NUMBER_OF_MAP_STEPS; ++step)
+    {
+        map_initialize_procedure initialize = get_map_initialize_procedure(step);
+        if (initialize && !initialize(&checked))
+        {
+            log_message(nullptr, -1, "the map could not start (step %d)", step);
+            dispose_map_steps_before(step);
+            return false;
+        }
+    }
+    vesk_globals.map_loaded = true;
+    tick_procedure map_actions = get_tick_procedure(_tick_map_actions);
+    if (map_actions) map_actions();
+    begin_sync_snapshots();
+    log_message(nullptr, -1, "map '%s' started: game type %d, rules %s, seed 0x%08x",
+                tag_to_string(checked.parameters.scenario_tag), checked.parameters.type,
+                gameplay_version_to_string(current_gameplay_version), checked.parameters.random_seed);
+    return true;
+}
+
+void dispose_vesk_from_old_map(void)
+{
+    if (!vesk_globals.map_loaded) return;
+    dispose_map_steps_before(NUMBER_OF_MAP_STEPS);
+    vesk_globals.map_loaded = false;
+}
+
+bool vesk_map_is_loaded(void) { return vesk_globals.map_loaded; }
+bool vesk_local_folder_disabled(void) { return vesk_globals.local_folder_disabled; }
+
+void set_next_game_data(const new_game_data *data) { vesk_globals.next_game = *data; }
+const new_game_data *get_next_game_data(void) { return &vesk_globals.next_game; }
+const new_game_data *get_current_game_data(void) { return &vesk_globals.current_game; }
+
+bool change_single_player_map(tag mesh_tag, bool enter_immediately)
+{
+    const core_procedures *core = get_core_procedures();
+    const bool current = mesh_tag == NONE;
+    const tag level = current ? vesk_globals.current_game.parameters.scenario_tag : mesh_tag;
+    if (!core->map_exists || !core->map_exists(level))
+    {
+        log_message(__FILE__, __LINE__, "level '%s' does not exist", tag_to_string(level));
+        return false;
+    }
+    if (current) vesk_globals.next_game = vesk_globals.current_game;
+    vesk_globals.next_game.parameters.type = _game_type_local;
+    vesk_globals.next_game.parameters.scenario_tag = level;
+    set_game_state(enter_immediately ? _game_state_running : _game_state_displaying_mesh_prologue);
+    return true;
+}
+
+void restart_game(void)
+{
+    vesk_globals.next_game = vesk_globals.current_game;
+    set_game_state(_game_state_running);
+}
+
+int32_t wait_local_time(int32_t ticks)
+{
+    const core_procedures *core = get_core_procedures();
+    const int32_t start = game_->local_time.load();
+    const uint32_t start_ms = machine_tick_count();
+    const uint32_t limit_ms = (uint32_t)(ticks > 0 ? ticks : 0) * 1000u / GAME_TICKS_PER_SECOND + 1000u;
+    for (;;)
+    {
+        const int32_t passed = game_->local_time.load() - start;
+        if (passed >= ticks || machine_tick_count() - start_ms >= limit_ms) return passed;
+        if (core->platform_specific_update)
+            core->platform_specific_update(true);
+        else
+            usleep(1000);
+    }
+}
+
+void draw_dialogs_immediately(void)
+{
+    const core_procedures *core = get_core_procedures();
+    if (core->draw_frame) core->draw_frame(0, game_world_is_shown());
+    if (core->platform_specific_update) core->platform_specific_update(false);
+}
+
+// ---- command-line modes ------------------------------------------------------------
+
+bool vesk_is_headless(void) { return vesk_globals.headless; }
+void set_vesk_headless(bool headless) { vesk_globals.headless = headless; }
+int32_t get_vesk_exit_status(void) { return vesk_globals.exit_status; }
+uint32_t get_main_global_flags(void) { return vesk_globals.main_flags; }
+void set_main_global_flags(uint32_t flags) { vesk_globals.main_flags = flags; }
+
+bool start_film_from_path(const char *path)
+{
+    const core_procedures *core = get_core_procedures();
+    if (!core->begin_film_from_path)
+    {
+        log_message(nullptr, -1, "cannot play the film '%s': film playback is not built yet", path);
+        return false;
+    }
+    new_game_data data;
+    if (!core->begin_film_from_path(path, &data))
+    {
+        log_message(nullptr, -1, "the film '%s' cannot be played", path);
+        return false;
+    }
+    set_next_game_data(&data);
+    vesk_globals.playing_command_line_film = true;
+    set_game_state(_game_state_running);
+    return true;
+}
+
+// Files in the check folder, for when no film reader is there to list them;
+// NONE when the folder exists but cannot be read.
+static int32_t count_files_in_oos_checker_folder(void)
+{
+    DIR *directory = opendir(OOS_CHECKER_FILMS_DIRECTORY);
+    if (!directory) return 0; // a missing folder holds nothing to check
+    int32_t count = 0;
+    for (const dirent *entry = readdir(directory); entry; entry = readdir(directory))
+        if (entry->d_name[0] != '.') ++count;
+    closedir(directory);
+    return count;
+}
+
+// Plays one film to its end at full speed; true when it stayed in step.
+static bool check_one_film(int32_t film)
+{
+    const core_procedures *core = get_core_procedures();
+    new_game_data data;
+    char name[MAXIMUM_FILE_NAME] = "";
+    if (!core->begin_oos_checker_film(film, &data, name, sizeof(name)))
+    {
+        log_message(nullptr, -1, "out-of-sync check: film %d could not be started", film);
+        return false;
+    }
+    if (!initialize_vesk_for_new_map(&data, true))
+    {
+        log_message(nullptr, -1, "out-of-sync check: the map of film \"%s\" could not start", name);
+        return false;
+    }
+    game_->state = _game_state_running;
+    int32_t stalled = 0;
+    bool finished = false;
+    while (stalled < OOS_CHECK_STALLED_PASSES)
+    {
+        if (core->replay_over && core->replay_over())
+        {
+            finished = true;
+            break;
+        }
+        stalled = update_vesk(OOS_CHECK_TICKS_PER_PASS) > 0 ? 0 : stalled + 1;
+    }
+    const bool in_step = finished && !(game_->flags.load() & _game_is_out_of_sync_flag);
+    log_message(nullptr, -1, "out-of-sync check: film \"%s\": %s at tick %d", name,
+                !finished ? "stalled before its end" : (in_step ? "in step" : "OUT OF SYNC"), game_->game_time);
+    dispose_vesk_from_old_map();
+    return in_step;
+}
+
+int32_t run_out_of_sync_check(void)
+{
+    const core_procedures *core = get_core_procedures();
+    int32_t films[MAXIMUM_OOS_CHECKER_FILMS];
+    int32_t count;
+    if (core->find_oos_checker_films && core->begin_oos_checker_film)
+    {
+        count = core->find_oos_checker_films(films, MAXIMUM_OOS_CHECKER_FILMS);
+        if (count < 0)
+        {
+            log_message(nullptr, -1, "out-of-sync check: the folder \"%s\" cannot be read", OOS_CHECKER_FILMS_DIRECTORY);
+            return 1;
+        }
+        if (count > MAXIMUM_OOS_CHECKER_FILMS) count = MAXIMUM_OOS_CHECKER_FILMS;
+    }
+    else
+    {
+        count = count_files_in_oos_checker_folder();
+        if (count > 0)
+        {
+            log_message(nullptr, -1, "out-of-sync check: %d files in \"%s\", but film playback is not built yet: nothing was checked",
+                        count, OOS_CHECKER_FILMS_DIRECTORY);
+            return 1;
+        }
+    }
+    if (count == 0)
+    {
+        log_message(nullptr, -1, "out-of-sync check: no films in \"%s\": nothing to check", OOS_CHECKER_FILMS_DIRECTORY);
+        return 0;
+    }
+
+    set_unbounded_game_ticks(true);
+    int32_t failed = 0;
+    for (int32_t i = 0; i < count; ++i)
+        if (!check_one_film(films[i])) ++failed;
+    set_unbounded_game_ticks(false);
+    log_message(nullptr, -1, "out-of-sync check: %d films, %d in step, %d failed", count, count - failed, failed);
+    return failed ? 1 : 0;
+}
