@@ -61,3 +61,15 @@ for source in "$root"/data/strings/*/*.txt; do
 done
 pack "$out/tags/interface.tags" --type interface --name "interface" "$work/interface"
 echo "demo data built in $out"
+
+# Maps: every data/maps/<name>.map becomes a 'mesh' tag whose subgroup is the
+# first four characters of its name, added to the first foundation file
+# (which is packed again with them).
+for source in "$root"/data/maps/*.map; do
+    [ -f "$source" ] || continue
+    name=$(basename "$source" .map)
+    subgroup=$(printf '%s' "$name" | tr -d '_' | cut -c1-4)
+    "$tool" mesh "$work/foundation1/mesh.$subgroup" --subgroup "$subgroup" --name "$(printf '%s' "$name" | tr '_' ' ')" "$source"
+done
+pack "$out/tags/foundation1.tags" --type foundation --name "foundation1" "$work/foundation1"
+echo "maps built in $out"

@@ -7,6 +7,7 @@
 //   vesk_tags unpack FILE DIR
 //   vesk_tags wrap OUT --group G --subgroup S --name N [--version V] DATA-FILE
 //   vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE   (string_tags.h)
+//   vesk_tags mesh OUT --subgroup S --name N SOURCE   (mesh_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
 // and exit status 1; wrong usage exits with 2.
@@ -24,6 +25,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
+#include "mesh_tags.h"
 #include "string_tags.h"
 
 struct loaded_tag
@@ -41,7 +43,8 @@ static int usage(void)
             "       vesk_tags list FILE\n"
             "       vesk_tags unpack FILE DIR\n"
             "       vesk_tags wrap OUT --group G --subgroup S --name N [--version V] DATA-FILE\n"
-            "       vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n");
+            "       vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n"
+            "       vesk_tags mesh OUT --subgroup S --name N SOURCE\n");
     return 2;
 }
 
@@ -379,5 +382,6 @@ int main(int argc, char **argv)
     if (command == "unpack") return command_unpack(argc, argv);
     if (command == "wrap") return command_wrap(argc, argv);
     if (command == "strings") return string_tags_command(argc, argv);
+    if (command == "mesh") return mesh_tags_command(argc, argv);
     return usage();
 }

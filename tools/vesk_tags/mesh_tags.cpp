@@ -1,0 +1,337 @@
+// The data tool's "mesh" command.  See mesh_tags.h.
+
+#include "mesh_tags.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cseries/cseries.h"
+#include "mesh.h"
+#include "mesh_builder.h"
+#include "tag_files/tag_file_formats.h"
+
+namespace {
+
+struct mesh_source
+{
+    mesh_builder_input input;
+    std::vector<mesh_cell> cells;
+    std::vector<mesh_marker_palette_entry> palette;
+    std::vector<mesh_marker> markers;
+    int32_t width = 0, height = 0;
+};
+
+struct source_reader
+{
+    const char *path;
+    std::vector<std::string> lines;
+    size_t next = 0;
+};
+
+bool refuse_line(const source_reader *reader, size_t line, const char *reason)
+{
+    fprintf(stderr, "vesk_tags: %s:%zu: %s\n", reader->path, line, reason);
+    return false;
+}
+
+std::vector<std::string> split_words(const std::string &line)
+{
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size())
+    {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) i++;
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') i++;
+        if (i > start) words.push_back(line.substr(start, i - start));
+    }
+    return words;
+}
+
+bool parse_integer(const std::string &word, int64_t low, int64_t high, int64_t *value)
+{
+    errno = 0;
+    char *end = nullptr;
+    long long parsed = strtoll(word.c_str(), &end, 0);
+    if (errno != 0 || end == word.c_str() || *end != 0 || parsed < low || parsed > high) return false;
+    *value = parsed;
+    return true;
+}
+
+bool parse_code(const std::string &word, tag *code)
+{
+    if (word == "none")
+    {
+        *code = NONE;
+        return true;
+    }
+    if (word.size() != 4) return false;
+    *code = FOUR_CHARACTER_CODE(word[0], word[1], word[2], word[3]);
+    return true;
+}
+
+tag *header_tag_field(mesh_header *header, const std::string &field)
+{
+    static const struct
+    {
+        const char *name;
+        size_t offset;
+    } fields[] = {
+        {"landscape", offsetof(mesh_header, landscape_collection_tag)},
+        {"overhead", offsetof(mesh_header, overhead_map_collection_tag)},
+        {"interface", offsetof(mesh_header, interface_tag)},
+        {"observer", offsetof(mesh_header, observer_physics_constants_tag)},
+        {"media", offsetof(mesh_header, media_tag)},
+        {"description", offsetof(mesh_header, map_description_string_list_tag)},
+        {"pregame", offsetof(mesh_header, pregame_collection_tag)},
+        {"postgame", offsetof(mesh_header, postgame_collection_tag)},
+        {"hints", offsetof(mesh_header, hints_string_list_tag)},
+        {"ambient", offsetof(mesh_header, global_ambient_sound_tag)},
+        {"preload", offsetof(mesh_header, preload_tag)},
+        {"blood", offsetof(mesh_header, blood_collection_tag)},
+        {"narration", offsetof(mesh_header, narration_sound_tag)},
+    };
+    for (const auto &f : fields)
+        if (field == f.name) return (tag *)((uint8_t *)header + f.offset);
+    return nullptr;
+}
+
+// Reads the `height` lines of a grid statement into `rows`.
+bool read_grid(source_reader *reader, size_t statement_line, int32_t width, int32_t height, bool numbers,
+               std::vector<std::vector<std::string>> *rows)
+{
+    rows->clear();
+    while ((int32_t)rows->size() < height)
+    {
+        if (reader->next >= reader->lines.size()) return refuse_line(reader, statement_line, "the grid ends early");
+        const size_t line = ++reader->next;
+        const std::string &text = reader->lines[line - 1];
+        std::vector<std::string> cells;
+        if (numbers)
+            cells = split_words(text);
+        else
+            for (char c : text) cells.push_back(std::string(1, c));
+        while (!numbers && !cells.empty() && (cells.back() == "\r" || cells.back() == " ")) cells.pop_back();
+        if ((int32_t)cells.size() != width) return refuse_line(reader, line, "a grid row needs one entry per cell");
+        rows->push_back(cells);
+    }
+    return true;
+}
+
+bool parse_source(source_reader *reader, mesh_source *source)
+{
+    mesh_header *header = &source->input.header;
+    header->reverb_environment = NONE;
+    for (tag *t = &header->landscape_collection_tag; t <= &header->blood_collection_tag; t++) *t = NONE;
+    std::vector<std::vector<std::string>> grid;
+    while (reader->next < reader->lines.size())
+    {
+        const size_t line = ++reader->next;
+        std::string text = reader->lines[line - 1];
+        size_t hash = text.find('#');
+        if (hash != std::string::npos) text.resize(hash);
+        std::vector<std::string> words = split_words(text);
+        if (words.empty()) continue;
+        const std::string &verb = words[0];
+        int64_t a, b, c, d, e, f, g;
+        if (verb != "size" && source->width == 0) return refuse_line(reader, line, "the first statement must be size");
+        if (verb == "size")
+        {
+            if (words.size() != 3 || !parse_integer(words[1], MINIMUM_MESH_SIZE, MAXIMUM_MESH_SIZE, &a) ||
+                !parse_integer(words[2], MINIMUM_MESH_SIZE, MAXIMUM_MESH_SIZE, &b) || (a & 1) || (b & 1) ||
+                source->width != 0)
+                return refuse_line(reader, line, "size needs two even sizes from 2 to 1024, once");
+            source->width = (int32_t)a, source->height = (int32_t)b;
+            header->mesh_width = (int16_t)a, header->mesh_height = (int16_t)b;
+            source->cells.assign((size_t)(a * b), mesh_cell{0, 0, 0, NONE, NONE, 0});
+        }
+        else if (verb == "name")
+        {
+            std::string name = text.substr(text.find("name") + 4);
+            while (!name.empty() && (name[0] == ' ' || name[0] == '\t')) name.erase(0, 1);
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\r')) name.pop_back();
+            if (name.empty() || name.size() >= sizeof(header->printed_name))
+                return refuse_line(reader, line, "name needs 1 to 63 characters");
+            strlcpy(header->printed_name, name.c_str(), sizeof(header->printed_name));
+        }
+        else if (verb == "teams" || verb == "level" || verb == "priority")
+        {
+            const int64_t high = verb == "teams" ? MAXIMUM_TEAMS_PER_MAP : INT16_MAX;
+            if (words.size() != 2 || !parse_integer(words[1], 0, high, &a)) return refuse_line(reader, line, "bad number");
+            (verb == "teams" ? header->team_count : verb == "level" ? header->level : header->priority) = (int16_t)a;
+        }
+        else if (verb == "flags" || verb == "extra_flags")
+        {
+            if (words.size() != 2 || !parse_integer(words[1], 0, UINT32_MAX, &a)) return refuse_line(reader, line, "bad flags");
+            (verb == "flags" ? header->flags : header->extra_flags) = (uint32_t)a;
+        }
+        else if (verb == "zones")
+        {
+            if (words.size() != 5) return refuse_line(reader, line, "zones needs four widths");
+            for (int i = 0; i < 4; i++)
+            {
+                const int32_t across = (i & 1) ? source->height : source->width;
+                if (!parse_integer(words[1 + i], 0, across / 2, &a)) return refuse_line(reader, line, "bad zone width");
+                header->edge_of_mesh_buffer_zones[i] = (int16_t)a;
+            }
+        }
+        else if (verb == "tag")
+        {
+            tag *field = words.size() == 3 ? header_tag_field(header, words[1]) : nullptr;
+            if (field == nullptr || !parse_code(words[2], field)) return refuse_line(reader, line, "tag needs a field and a code");
+        }
+        else if (verb == "heights" || verb == "terrain" || (verb == "media" && words.size() == 2))
+        {
+            const bool numbers = verb == "heights";
+            int64_t level = 0;
+            if (verb == "media" && !parse_integer(words[1], INT16_MIN, INT16_MAX, &level))
+                return refuse_line(reader, line, "media needs a level");
+            if (!read_grid(reader, line, source->width, source->height, numbers, &grid)) return false;
+            for (int32_t y = 0; y < source->height; y++)
+            {
+                for (int32_t x = 0; x < source->width; x++)
+                {
+                    mesh_cell *cell = &source->cells[x + y * source->width];
+                    const std::string &entry = grid[y][x];
+                    const size_t row_line = line + 1 + y;
+                    if (verb == "heights")
+                    {
+                        if (!parse_integer(entry, INT16_MIN, INT16_MAX, &a)) return refuse_line(reader, row_line, "bad height");
+                        cell->height = (int16_t)a;
+                    }
+                    else if (verb == "terrain")
+                    {
+                        const char *digits = "0123456789abcdef";
+                        const char *at = strchr(digits, entry[0]);
+                        if (at == nullptr || entry[0] == 0) return refuse_line(reader, row_line, "terrain types are 0-9, a-f");
+                        const uint16_t type = (uint16_t)(at - digits);
+                        cell->flags = (uint16_t)((cell->flags & ~0xFF) | type | (type << 4));
+                    }
+                    else
+                    {
+                        uint16_t media = 0;
+                        switch (entry[0])
+                        {
+                        case '.': break;
+                        case '~': media = _mesh_cell_carries_media_flags; break;
+                        case '/': media = _mesh_cell_triangle0_is_media_flag; break;
+                        case '\\': media = _mesh_cell_triangle1_is_media_flag; break;
+                        default: return refuse_line(reader, row_line, "media cells are . ~ / or \\");
+                        }
+                        if (media)
+                        {
+                            cell->flags |= media;
+                            cell->media_height = (int16_t)level;
+                        }
+                    }
+                }
+            }
+        }
+        else if (verb == "palette")
+        {
+            tag code;
+            if (words.size() != 4 || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
+                !parse_integer(words[2], -1, MAXIMUM_TEAMS_PER_MAP - 1, &b) || !parse_code(words[3], &code))
+                return refuse_line(reader, line, "palette needs TYPE TEAM CODE");
+            source->palette.push_back(mesh_marker_palette_entry{(int16_t)a, (int16_t)b, 0, code, NONE, 0});
+        }
+        else if (verb == "marker")
+        {
+            const int32_t right = source->width * WORLD_ONE - 1, bottom = source->height * WORLD_ONE - 1;
+            if (words.size() != 8 || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
+                !parse_integer(words[2], -1, MAXIMUM_MARKER_PALETTE_ENTRIES_PER_MAP, &b) ||
+                !parse_integer(words[3], INT16_MIN, INT16_MAX, &c) || !parse_integer(words[4], 0, right, &d) ||
+                !parse_integer(words[5], 0, bottom, &e) || !parse_integer(words[6], INT32_MIN, INT32_MAX, &f) ||
+                !parse_integer(words[7], 0, 65535, &g))
+                return refuse_line(reader, line, "marker needs TYPE PALETTE IDENTIFIER X Y Z YAW on the map");
+            mesh_marker marker = {(int16_t)a, (int16_t)b, (int16_t)c, 0, 0, {(int32_t)d, (int32_t)e, (int32_t)f},
+                                  (angle)g, 0, NONE, 0};
+            source->markers.push_back(marker);
+        }
+        else
+        {
+            return refuse_line(reader, line, "unknown statement");
+        }
+    }
+    if (source->width == 0) return refuse_line(reader, reader->lines.size(), "no size statement");
+    return true;
+}
+
+int mesh_usage(void)
+{
+    fprintf(stderr, "usage: vesk_tags mesh OUT --subgroup S --name N SOURCE\n");
+    return 2;
+}
+
+} // namespace
+
+int mesh_tags_command(int argc, char **argv)
+{
+    if (argc < 3) return mesh_usage();
+    const char *output_path = argv[2], *subgroup_text = nullptr, *name = nullptr, *source_path = nullptr;
+    for (int i = 3; i < argc; ++i)
+    {
+        const bool has_value = i + 1 < argc;
+        if (strcmp(argv[i], "--subgroup") == 0 && has_value) subgroup_text = argv[++i];
+        else if (strcmp(argv[i], "--name") == 0 && has_value) name = argv[++i];
+        else if (!source_path) source_path = argv[i];
+        else return mesh_usage();
+    }
+    tag subgroup;
+    if (!subgroup_text || !name || !source_path || !parse_code(subgroup_text, &subgroup) || subgroup == NONE)
+        return mesh_usage();
+    if (!tag_name_is_valid(name)) return fprintf(stderr, "vesk_tags: %s: not a valid tag name\n", name), 1;
+
+    source_reader reader;
+    reader.path = source_path;
+    FILE *file = fopen(source_path, "rb");
+    if (!file) return fprintf(stderr, "vesk_tags: %s: %s\n", source_path, strerror(errno)), 1;
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0 && text.size() < 16 * MEG) text.append(buffer, got);
+    fclose(file);
+    size_t start = 0;
+    while (start <= text.size())
+    {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        reader.lines.push_back(line);
+        start = end + 1;
+    }
+
+    mesh_source source;
+    memset(&source.input, 0, sizeof(source.input));
+    if (!parse_source(&reader, &source)) return 1;
+    source.input.cells = source.cells.data();
+    source.input.palette = source.palette.data();
+    source.input.palette_count = (int32_t)source.palette.size();
+    source.input.markers = source.markers.data();
+    source.input.marker_count = (int32_t)source.markers.size();
+
+    int32_t size = 0;
+    uint8_t *data = build_mesh_tag_data(&source.input, &size);
+    // The game's own loader must take what the tool writes.
+    if (data == nullptr || !load_mesh_from_memory(data, size))
+    {
+        free(data);
+        return fprintf(stderr, "vesk_tags: %s: the map does not make a sound mesh tag\n", source_path), 1;
+    }
+    dispose_mesh_from_old_map();
+    std::vector<uint8_t> bytes(sizeof(local_tag_file_header) + (size_t)size);
+    local_tag_file_header_build((local_tag_file_header *)bytes.data(), MESH_TAG_GROUP, subgroup, MESH_TAG_VERSION, 0,
+                                name, size);
+    memcpy(bytes.data() + sizeof(local_tag_file_header), data, (size_t)size);
+    free(data);
+    FILE *out = fopen(output_path, "wb");
+    const bool written = out && fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    if (out && fclose(out) != 0) return fprintf(stderr, "vesk_tags: %s: %s\n", output_path, strerror(errno)), 1;
+    if (!written) return fprintf(stderr, "vesk_tags: %s: %s\n", output_path, strerror(errno)), 1;
+    return 0;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The "mesh" command of the data tool: writes a map ('mesh' tag, version 11)
+// as a local tag file from a small text description.
+//
+//   vesk_tags mesh OUT --subgroup S --name N SOURCE
+//
+// Source: one statement per line, '#' starts a comment.
+//   size W H                       cells, both even, 2..1024 (first statement)
+//   name TEXT                      the name map lists show
+//   teams N | flags N | extra_flags N | level N | priority N
+//   zones LEFT TOP RIGHT BOTTOM    cells kept clear of the camera per side
+//   tag FIELD CODE                 FIELD: landscape overhead interface observer media
+//                                  description pregame postgame hints ambient preload
+//                                  blood narration; CODE four characters or "none"
+//   heights                        then H lines of W vertex heights (integers)
+//   terrain                        then H lines of W characters: the terrain type
+//                                  0-9, a-f of both triangles of the cell
+//   media LEVEL                    then H lines of W characters: '.' dry, '~' both
+//                                  triangles under media at LEVEL, '/' triangle 0 only,
+//                                  '\' triangle 1 only
+//   palette TYPE TEAM CODE         a palette entry (TEAM -1 for none)
+//   marker TYPE PALETTE IDENTIFIER X Y Z YAW    a marker (world units, angle units)
+// Every refused line is reported with its line number.
+
+// Runs the command; `argv` is the tool's whole command line (argv[1] is
+// "mesh").  Returns 0, 1 with a reason on standard error for a refused
+// source, 2 for wrong usage.
+int mesh_tags_command(int argc, char **argv);
