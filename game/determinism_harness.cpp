@@ -14,6 +14,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "map_life.h"
+#include "mesh.h"
 #include "mesh_effects.h"
 #include "particles.h"
 #include "players.h"
@@ -113,6 +114,7 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
     if (!harness_globals.started_up)
     {
         register_game_core_hooks();
+        register_mesh_hooks();
         register_world_and_player_hooks();
         // A headless run may share its directory with a running game.
         register_startup_procedure(_startup_single_instance_lock, nullptr);

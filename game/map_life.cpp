@@ -16,7 +16,6 @@
 #include "particles.h"
 #include "players.h"
 #include "scoring.h"
-#include "stains.h"
 #include "statistics.h"
 #include "vesk.h"
 #include "wind.h"
@@ -50,12 +49,6 @@ static bool startup_flags(void) { initialize_flags(); return true; }
 static bool startup_mesh_effects(void) { initialize_mesh_effects(); return true; }
 static bool startup_particles(void) { initialize_particles(); return true; }
 static bool startup_wind(void) { initialize_wind(); return true; }
-static bool startup_mesh(void)
-{
-    initialize_mesh();
-    initialize_stains();
-    return true;
-}
 static bool startup_lightning(void) { initialize_lightning(); return true; }
 static bool startup_connectors(void)
 {
@@ -95,17 +88,16 @@ static void dispose_map_players(void)
     dispose_players_from_old_map();
 }
 
-static bool map_mesh(const new_game_data *data)
-{
-    if (!initialize_mesh_for_new_map(data->parameters.scenario_tag)) return false;
-    const mesh_header *header = get_mesh_header();
-    set_minimum_team_count(header->team_count);
-    repair_game_scoring_for_map(header->flags);
-    return true;
-}
-
+// After the mesh: the map's own team count and the scoring types it offers
+// take effect before anything is counted.
 static bool map_statistics(const new_game_data *data)
 {
+    const mesh_header *header = get_mesh_header();
+    if (header)
+    {
+        set_minimum_team_count(header->team_count);
+        repair_game_scoring_for_map(header->flags);
+    }
     initialize_statistics_for_new_map();
     return true;
 }
@@ -149,7 +141,6 @@ void register_world_and_player_hooks(void)
     register_startup_procedure(_startup_mesh_effects, startup_mesh_effects);
     register_startup_procedure(_startup_particles, startup_particles);
     register_startup_procedure(_startup_wind, startup_wind);
-    register_startup_procedure(_startup_mesh, startup_mesh);
     register_startup_procedure(_startup_lightning, startup_lightning);
     register_startup_procedure(_startup_connectors, startup_connectors);
     register_startup_procedure(_startup_fire, startup_fire);
@@ -157,7 +148,6 @@ void register_world_and_player_hooks(void)
 
     register_map_procedures(_map_tag_files, map_tag_files, dispose_map_tag_files);
     register_map_procedures(_map_players, map_players, dispose_map_players);
-    register_map_procedures(_map_mesh, map_mesh, dispose_mesh_from_old_map);
     register_map_procedures(_map_statistics, map_statistics, dispose_statistics_from_old_map);
     register_map_procedures(_map_world_effects, map_world_effects, dispose_map_world_effects);
 

@@ -6,8 +6,8 @@
 //
 // A map starts in this order (the steps of later subsystems fall between):
 // tag files with the game's plug-ins; players, teams, flags and scoring; the
-// mesh (the map's team count and the scoring types it offers are taken then);
-// statistics; the world effects (lightning, fire, weather, wind, mesh
+// mesh (its own module's step); statistics, taking the map's team count and
+// the scoring types it offers; the world effects (lightning, fire, weather, wind, mesh
 // effects, connectors, mirror groups); then the markers are placed by their
 // owners.  Disposal runs in reverse; the ended map's players and statistics
 // are kept for the post-game dialogs.
@@ -15,7 +15,7 @@
 #include "cseries/cseries.h"
 
 // Registers every step named above.  Call once before initialize_vesk, after
-// register_game_core_hooks.
+// register_game_core_hooks and register_mesh_hooks.
 void register_world_and_player_hooks(void);
 
 // The loading progress: `step` of `step_count` stages done.  The progress

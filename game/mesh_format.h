@@ -6,6 +6,8 @@
 // byte-swap description, applied in place.  docs/formats.md describes the
 // layout for map makers.
 
+#include "game_limits.h"
+#include "rgb_color.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -78,21 +80,6 @@ enum
     _mesh_is_last_level_flag = 1 << _mesh_is_last_level_bit,
 };
 
-// Shared with the mesh format (either header may come first).
-#ifndef VESK_SHARED_MAP_LIMITS_AND_COLOR
-#define VESK_SHARED_MAP_LIMITS_AND_COLOR
-enum
-{
-    MAXIMUM_TEAMS_PER_MAP = 16,
-    NUMBER_OF_DIFFICULTY_LEVELS = 5,
-};
-// A colour as 16-bit words (red, green, blue, flags).
-struct rgb_color
-{
-    uint16_t red, green, blue, flags;
-};
-static_assert(sizeof(rgb_color) == 8);
-#endif
 
 enum
 {
