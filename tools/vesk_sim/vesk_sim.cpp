@@ -3,6 +3,9 @@
 //
 //     vesk_sim [--data DIR] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
 //
+// DIR is the directory holding "tags" and "plugins" (default: the working
+// directory), as the game finds them beside its executable.
+//
 // Prints "<tick> <hash as 8 hex digits>" per tick and exits 0; a map that
 // cannot be started prints one line with the reason and exits 1; bad
 // arguments exit 2.
