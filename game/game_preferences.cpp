@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gameplay_versions.h"
+#include "tag_files/preferences.h"
 
 const byte_swap_code game_preferences_byte_swapping_data[] = {
     _begin_bs_array, 1,
@@ -81,6 +82,31 @@ bool verify_game_preferences(void *data)
     repair_new_game_parameter_data(&record->solo_new_game_params);
     repair_new_game_parameter_data(&record->multi_new_game_params);
     return true;
+}
+
+static preferences_globals game_preferences_store = {
+    GAME_PREFERENCES_NAME, sizeof(game_preferences), GAME_PREFERENCES_VERSION, default_game_preferences,
+    verify_game_preferences, game_preferences_byte_swapping_data, FOUR_CHARACTER_CODE('g', 'a', 'm', '2'), nullptr};
+
+// The store gives the defaults for a missing or refused record, verified.
+static bool read_game_preferences_from_store(game_preferences *record)
+{
+    const void *data = read_preferences_convert(&game_preferences_store, nullptr);
+    if (!data) return false;
+    memcpy(record, data, sizeof(*record));
+    return true;
+}
+
+static bool write_game_preferences_to_store(const game_preferences *record)
+{
+    if (!game_preferences_store.data) return false;
+    memcpy(game_preferences_store.data, record, sizeof(*record));
+    return write_preferences(&game_preferences_store);
+}
+
+void connect_game_preferences_to_store(void)
+{
+    set_game_preferences_storage(read_game_preferences_from_store, write_game_preferences_to_store);
 }
 
 void set_game_preferences_storage(game_preferences_read_procedure read, game_preferences_write_procedure write)

@@ -89,6 +89,10 @@ typedef bool (*game_preferences_read_procedure)(game_preferences *record);
 typedef bool (*game_preferences_write_procedure)(const game_preferences *record);
 void set_game_preferences_storage(game_preferences_read_procedure read, game_preferences_write_procedure write);
 
+// Connects the record to the preferences store (the 'pref' local tag named
+// "game 2"); call after the tag files are open.
+void connect_game_preferences_to_store(void);
+
 // Loads the record: the defaults, then the stored record when there is one.
 // Always true (a missing or refused record leaves the defaults, logged).
 bool initialize_game_preferences(void);

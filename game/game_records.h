@@ -7,17 +7,16 @@
 // Anything read from outside may be wrong: verify_new_game_data repairs what
 // can be repaired and refuses the rest before a game is started from it.
 
+#include "game_limits.h"
+#include "rgb_color.h"
+#include "tag_files/plugins.h"
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 
 enum
 {
-    MAXIMUM_PLAYERS_PER_MAP = 16,
-    MAXIMUM_TEAMS_PER_MAP = 16,
-    NUMBER_OF_DIFFICULTY_LEVELS = 5,
     NUMBER_OF_GAME_SCORING_TYPES = 16,
     ENCODED_PLUGIN_DATA_SIZE = 512,
-    MAXIMUM_PLUGINS_PER_GAME = 64,
     PLAYER_NAME_SIZE = 32,
 
     CURRENT_VERSION_IDENTIFIER = 2182, // this program's version, as players and games carry it
@@ -131,12 +130,6 @@ static_assert(offsetof(new_game_parameter_data, version) == 36);
 static_assert(offsetof(new_game_parameter_data, plugin_count) == 42);
 static_assert(offsetof(new_game_parameter_data, plugin_data) == 44);
 
-// A colour as 16-bit words (red, green, blue, flags).
-struct rgb_color
-{
-    uint16_t red, green, blue, flags;
-};
-static_assert(sizeof(rgb_color) == 8);
 
 // A player's look as shown to others.  84 bytes stored.
 struct player_appearance_data

@@ -157,7 +157,8 @@ void update_command_queue(int32_t ticks);
 
 // One frame of the game: scales `local_ticks` by the game speed (0 while
 // paused), advances the command stream, runs ticks up to the target time
-// within the budget.  Returns the number of ticks run.  Nothing without a game.
+// within the budget.  Returns the number of ticks run.  Call only while a map
+// is loaded (idle_vesk checks that).
 int32_t update_vesk(int32_t local_ticks);
 
 // One game tick (update_vesk calls it; tests call it alone).

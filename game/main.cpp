@@ -18,6 +18,8 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "iniparser3.0b/inifile.h"
+#include "map_life.h"
+#include "mesh.h"
 #include "version.h"
 #include "vesk.h"
 
@@ -35,6 +37,8 @@ enum command_line_mode
 static void register_built_subsystems(void)
 {
     register_game_core_hooks();
+    register_mesh_hooks();
+    register_world_and_player_hooks();
 }
 
 static int32_t parse_command_line(int argc, char **argv)

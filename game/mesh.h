@@ -194,3 +194,7 @@ typedef void (*media_coverage_initialize_procedure)(const uint16_t *values, int3
 typedef void (*media_coverage_dispose_procedure)(void);
 void set_media_coverage_procedures(media_coverage_initialize_procedure initialize,
                                    media_coverage_dispose_procedure dispose);
+
+// Registers the mesh's start-up and per-map steps with the game core and its
+// entry-point reader with the tag-file store.  Call before initialize_vesk.
+void register_mesh_hooks(void);

@@ -6,6 +6,8 @@
 // byte-swap description, applied in place.  docs/formats.md describes the
 // layout for map makers.
 
+#include "game_limits.h"
+#include "rgb_color.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -30,13 +32,11 @@ enum
     MESH_TILE_SIZE = 14, // cells per renderer tile side
     MESH_TEXELS_PER_CELL = 8,
 
-    MAXIMUM_TEAMS_PER_MAP = 16,
     MAXIMUM_MAP_ACTIONS_PER_MAP = 1024,
     MAP_ACTION_RECORD_SIZE = 64,
     MAP_ACTION_PARAMETER_BUFFER_SIZE = 98304,
     MAXIMUM_MARKER_PALETTE_ENTRIES_PER_MAP = 1024,
     MAXIMUM_MARKERS_PER_MAP = 4096,
-    NUMBER_OF_DIFFICULTY_LEVELS = 5,
     NUMBER_OF_REVERB_ENVIRONMENTS = 26,
     NUMBER_OF_CUTSCENES = 3, // opening, win, loss
     MAXIMUM_CUTSCENE_NAME_SIZE = 64,
@@ -80,12 +80,6 @@ enum
     _mesh_is_last_level_flag = 1 << _mesh_is_last_level_bit,
 };
 
-// A colour as the interface and renderer use it: 16-bit channels and flags.
-struct rgb_color
-{
-    uint16_t red, green, blue, flags;
-};
-static_assert(sizeof(rgb_color) == 8);
 
 enum
 {

@@ -19,6 +19,8 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
+#include "map_life.h"
+#include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
 static const char OOS_CHECKER_FILMS_DIRECTORY[] = "oos_checker_films";
@@ -39,6 +41,7 @@ static struct vesk_globals
     bool local_folder_disabled;
     bool headless;
     bool assert_warning_given;
+    bool playing_command_line_film;
     int32_t exit_status;
     int32_t last_local_time;
     uint32_t main_flags;
@@ -83,6 +86,46 @@ static bool startup_game_record(void)
     return true;
 }
 
+static bool startup_errors(void)
+{
+    // The definitions registry needs no start-up: each group registers itself.
+    set_ignore_errors(false);
+    clear_pending_error();
+    return true;
+}
+
+static bool startup_tag_files(void)
+{
+    initialize_tag_files();
+    // A missing or refused file has been reported; the pending error reaches
+    // the player at the first frame, and the other files stay open.
+    const int32_t code = tag_files_open(0, nullptr, 0, -1, 0);
+    if (code != 0) log_message(nullptr, -1, "the tag files opened with error %d", code);
+    return true;
+}
+
+static bool startup_game_preferences(void)
+{
+    connect_game_preferences_to_store();
+    return initialize_game_preferences();
+}
+
+static bool verify_required_patches(void)
+{
+    char missing[MAXIMUM_FILE_NAME] = "";
+    if (tag_files_check_required_patches(missing, sizeof(missing))) return true;
+    char text[MAXIMUM_FILE_NAME + 64];
+    slprintf(text, sizeof(text), "Required patch file '%s' is missing.", missing);
+    log_message(nullptr, -1, "%s", text);
+    show_message_box(text);
+    return false;
+}
+
+static bool mesh_tag_exists(tag mesh_tag)
+{
+    return tag_file_open(MESH_GROUP_TAG, mesh_tag) != NONE;
+}
+
 static bool startup_single_instance_lock(void)
 {
     if (acquire_single_instance_lock()) return true;
@@ -105,12 +148,16 @@ static void vesk_game_triggered_assert(void)
 
 void register_game_core_hooks(void)
 {
-    // The definitions registry and the tag-file store take their steps
-    // (_startup_definitions_and_errors, _startup_tag_files) when they join.
+    register_startup_procedure(_startup_definitions_and_errors, startup_errors);
     register_startup_procedure(_startup_poweruser_settings, startup_poweruser_settings);
     register_startup_procedure(_startup_game_record, startup_game_record);
+    register_startup_procedure(_startup_tag_files, startup_tag_files);
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
-    register_startup_procedure(_startup_game_preferences, initialize_game_preferences);
+    register_startup_procedure(_startup_game_preferences, startup_game_preferences);
+    core_procedures procedures = {};
+    procedures.verify_required_patches = verify_required_patches;
+    procedures.map_exists = mesh_tag_exists;
+    register_core_procedures(&procedures);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);
 }
 
@@ -145,7 +192,7 @@ static void enter_game_state(int16_t state)
     {
         if (!initialize_vesk_for_new_map(&vesk_globals.next_game, vesk_globals.local_folder_disabled))
         {
-            vesk_globals.exit_status = 1;
+            if (vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
             set_game_state(_game_state_displaying_main_menu);
             return;
         }
@@ -311,6 +358,7 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
             dispose_map_steps_before(step);
             return false;
         }
+        report_map_loading_progress(step + 1, NUMBER_OF_MAP_STEPS);
     }
     vesk_globals.map_loaded = true;
     tick_procedure map_actions = get_tick_procedure(_tick_map_actions);
@@ -406,6 +454,7 @@ bool start_film_from_path(const char *path)
         return false;
     }
     set_next_game_data(&data);
+    vesk_globals.playing_command_line_film = true;
     set_game_state(_game_state_running);
     return true;
 }

@@ -98,7 +98,8 @@ bool start_film_from_path(const char *path);
 // step (or there was nothing to check), 1 otherwise.
 int32_t run_out_of_sync_check(void);
 
-// The program's exit status so far (0 unless something failed).
+// The program's exit status so far: 1 when the film named on the command line
+// could not start, else 0.
 int32_t get_vesk_exit_status(void);
 
 enum main_global_flag_bits

@@ -3,6 +3,7 @@
 #include "world.h"
 
 #include <climits>
+#include <cmath>
 
 static int32_t saturate32(int64_t value)
 {
@@ -88,45 +89,20 @@ int32_t signed_angular_difference(angle from, angle to)
 
 // ---- roots and distances ------------------------------------------------------
 
-int32_t isqrt(uint32_t value)
-{
-    uint32_t root = 0, bit = 1u << 30;
-    while (bit > value) bit >>= 2;
-    while (bit != 0)
-    {
-        if (value >= root + bit)
-        {
-            value -= root + bit;
-            root = (root >> 1) + bit;
-        }
-        else
-        {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
-    return (int32_t)root;
-}
-
+// The hardware root is only a first guess: the integer corrections below make
+// the result the exact floor root whatever the floating point unit did, so
+// every machine gets the same answer.
 int64_t isqrt64(uint64_t value)
 {
-    uint64_t root = 0, bit = 1ull << 62;
-    while (bit > value) bit >>= 2;
-    while (bit != 0)
-    {
-        if (value >= root + bit)
-        {
-            value -= root + bit;
-            root = (root >> 1) + bit;
-        }
-        else
-        {
-            root >>= 1;
-        }
-        bit >>= 2;
-    }
+    uint64_t root = (uint64_t)sqrt((double)value);
+    const uint64_t largest = 0xFFFFFFFFull; // the root of any 64-bit value fits 32 bits
+    if (root > largest) root = largest;
+    while (root * root > value) root -= 1;
+    while (root < largest && (root + 1) * (root + 1) <= value) root += 1;
     return (int64_t)root;
 }
+
+int32_t isqrt(uint32_t value) { return (int32_t)isqrt64(value); }
 
 world_distance distance2d(const world_point2d *a, const world_point2d *b)
 {

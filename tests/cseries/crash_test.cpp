@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +10,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,16 +18,9 @@
 
 #include "cseries/cseries.h"
 #include "cseries/crash.h"
+#include "support/scratch.h"
 
 namespace {
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::stringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
-}
 
 std::vector<std::string> directory_names(const char *directory)
 {
@@ -97,8 +87,9 @@ struct crash_row
     bool log_is_moved;
 };
 
-void crash_in_child(const crash_row &row)
+int crash_in_child(const void *context)
 {
+    const crash_row &row = *(const crash_row *)context;
     if (!open_log_file("crash test")) _exit(98);
     initialize_crash_handler();
     for (crash_procedure procedure : row.procedures)
@@ -107,28 +98,13 @@ void crash_in_child(const crash_row &row)
     }
     log_message(__FILE__, __LINE__, "about to crash");
     row.trigger();
-    _exit(99);
+    return 99;
 }
 
 class crash_test : public ::testing::Test
 {
 protected:
-    char directory[64] = "/tmp/vesk_crash_test_XXXXXX";
-    char previous_directory[PATH_MAX] = "";
-
-    void SetUp() override
-    {
-        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        ASSERT_EQ(chdir(directory), 0);
-    }
-
-    void TearDown() override
-    {
-        if (chdir(previous_directory) != 0) ADD_FAILURE() << "cannot return to " << previous_directory;
-        std::string command = std::string("rm -rf '") + directory + "'";
-        if (system(command.c_str()) != 0) ADD_FAILURE() << command;
-    }
+    scratch_directory scratch;
 
     void clear_directory(void)
     {
@@ -141,23 +117,8 @@ protected:
     // Runs the row in a child; returns its wait status and the seconds it took.
     int run_crash(const crash_row &row, time_t *started, time_t *ended)
     {
-        fflush(nullptr);
         *started = time(nullptr);
-        const pid_t child = fork();
-        if (child == 0) crash_in_child(row);
-        // A handler that hangs must fail the test, not stall it.
-        int status = -1;
-        for (int waited = 0; waitpid(child, &status, WNOHANG) == 0; ++waited)
-        {
-            if (waited == 3000)
-            {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                ADD_FAILURE() << "the crashing child did not end within 30 seconds";
-                break;
-            }
-            usleep(10000);
-        }
+        const int status = run_in_child(crash_in_child, &row, 30);
         *ended = time(nullptr);
         return status;
     }
@@ -183,7 +144,7 @@ TEST_F(crash_test, crash_writes_the_signal_and_backtrace_runs_procedures_and_mov
         const int status = run_crash(row, &started, &ended);
         ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
         EXPECT_EQ(WTERMSIG(status), row.expected_signal);
-        EXPECT_EQ(read_file("marker.txt"), row.expected_marker);
+        EXPECT_EQ(read_whole_file("marker.txt"), row.expected_marker);
 
         std::string log_name = LOG_FILE_NAME;
         if (row.log_is_moved)
@@ -205,7 +166,7 @@ TEST_F(crash_test, crash_writes_the_signal_and_backtrace_runs_procedures_and_mov
             EXPECT_GE(local_name_date(ended), date);
         }
 
-        const std::string log = read_file(log_name);
+        const std::string log = read_whole_file(log_name);
         EXPECT_NE(log.find("about to crash\n"), std::string::npos);
         const std::regex crash_line(R"((^|\n)\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  crash: signal )" +
                                     std::to_string(row.expected_signal == SIGBUS ? SIGSEGV : row.expected_signal) +
@@ -229,8 +190,8 @@ TEST_F(crash_test, hanging_procedure_is_ended_by_the_watchdog)
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), SIGALRM);
     EXPECT_LE(ended - started, CRASH_WATCHDOG_SECONDS + 3);
-    EXPECT_EQ(read_file("marker.txt"), "h");
-    EXPECT_NE(read_file(LOG_FILE_NAME).find("crash: signal 11\n"), std::string::npos);
+    EXPECT_EQ(read_whole_file("marker.txt"), "h");
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("crash: signal 11\n"), std::string::npos);
 }
 
 TEST_F(crash_test, procedure_table_is_bounded_and_dispose_restores_the_previous_action)

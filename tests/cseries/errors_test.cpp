@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -17,53 +15,14 @@
 
 #include "cseries/cseries.h"
 #include "cseries/errors.h"
+#include "support/scratch.h"
 
 namespace {
-
-std::string read_file(const char *path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::stringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
-}
-
-void write_file(const char *path, const std::string &text)
-{
-    const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0755);
-    if (descriptor < 0) return;
-    if (write(descriptor, text.data(), text.size()) != (ssize_t)text.size()) perror(path);
-    close(descriptor);
-}
-
-// Runs `body` in a child process and returns its wait status.  The child never
-// returns into the test framework.
-int run_in_child(void (*body)(int), int argument)
-{
-    fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        body(argument);
-        _exit(99);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    return status;
-}
 
 class errors_test : public ::testing::Test
 {
 protected:
-    char directory[64] = "/tmp/vesk_errors_test_XXXXXX";
-    char previous_directory[PATH_MAX] = "";
-
-    void SetUp() override
-    {
-        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        ASSERT_EQ(chdir(directory), 0);
-    }
+    scratch_directory scratch;
 
     void TearDown() override
     {
@@ -71,21 +30,20 @@ protected:
         clear_pending_error();
         set_ignore_errors(false);
         set_message_box_proc(nullptr);
-        if (chdir(previous_directory) != 0) ADD_FAILURE() << "cannot return to " << previous_directory;
-        std::string command = std::string("rm -rf '") + directory + "'";
-        if (system(command.c_str()) != 0) ADD_FAILURE() << command;
     }
 };
 
 // Records what the box would show, and whether the log line was there first.
 void recording_message_box(const char *text)
 {
-    const bool logged = read_file(LOG_FILE_NAME).find(text) != std::string::npos;
-    write_file("box.txt", std::string(text) + (logged ? " (logged first)" : " (not logged)"));
+    const bool logged = read_whole_file(LOG_FILE_NAME).find(text) != std::string::npos;
+    const std::string box = std::string(text) + (logged ? " (logged first)" : " (not logged)");
+    if (!write_whole_file("box.txt", box.data(), box.size())) perror("box.txt");
 }
 
-void report_fatal_error(int code)
+int report_fatal_error(const void *context)
 {
+    int code = *(const int *)context;
     set_message_box_proc(recording_message_box);
     if (!open_log_file("header")) _exit(98);
     if (code < 0)
@@ -95,6 +53,7 @@ void report_fatal_error(int code)
         code = -code;
     }
     error_message(code, "/deep/path/fatal_site.cpp", 42, "code %d", code);
+    return 99;
 }
 
 TEST_F(errors_test, fatal_codes_log_show_a_box_and_exit_with_the_code)
@@ -116,13 +75,13 @@ TEST_F(errors_test, fatal_codes_log_show_a_box_and_exit_with_the_code)
         SCOPED_TRACE(row.argument);
         unlink(LOG_FILE_NAME);
         unlink("box.txt");
-        const int status = run_in_child(report_fatal_error, row.argument);
+        const int status = run_in_child(report_fatal_error, &row.argument, 30);
         ASSERT_TRUE(WIFEXITED(status)) << status;
         EXPECT_EQ(WEXITSTATUS(status), row.status);
         const std::string text = std::string(row.name) + ": code " + std::to_string(row.status);
-        EXPECT_NE(read_file(LOG_FILE_NAME).find("  fatal_site.cpp, line #42: " + text + "\n"), std::string::npos)
-            << read_file(LOG_FILE_NAME);
-        EXPECT_EQ(read_file("box.txt"), text + " (logged first)");
+        EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("  fatal_site.cpp, line #42: " + text + "\n"), std::string::npos)
+            << read_whole_file(LOG_FILE_NAME);
+        EXPECT_EQ(read_whole_file("box.txt"), text + " (logged first)");
     }
 }
 
@@ -152,7 +111,7 @@ TEST_F(errors_test, first_pending_error_is_kept_until_cleared_and_ignored_ones_a
     ASSERT_TRUE(error_pending(&code, nullptr, 0));
     EXPECT_EQ(code, _error_data_corrupted);
 
-    const std::string log = read_file(LOG_FILE_NAME);
+    const std::string log = read_whole_file(LOG_FILE_NAME);
     for (const char *line : {"File system Read: couldn't read 'maps/one'", "Data Missing: interface appearance missing.",
                              "Warning: detail texture missing", "Data Corrupted: bad tag"})
     {
@@ -175,11 +134,15 @@ const box_row box_rows[] = {
     {":97", "0", "0", "zenity"},
     {":97", "127", "1", "zenity xmessage"}, // zenity missing its libraries, xmessage unable to connect
 };
-const box_row *current_box_row = nullptr;
-
-void show_box_with_fake_programs(int)
+// A fake program must be executable: written whole, then marked.
+void write_script(const char *path, const char *text)
 {
-    const box_row &row = *current_box_row;
+    if (!write_whole_file(path, text, strlen(text)) || chmod(path, 0755) != 0) perror(path);
+}
+
+int show_box_with_fake_programs(const void *context)
+{
+    const box_row &row = *(const box_row *)context;
     // The fake programs note that they ran and with which text.
     const char *script = "#!/bin/sh\nfor a; do last=\"$a\"; done\nprintf '%%s %%s\\n' \"$(basename $0)\" \"$last\" >> runs.txt\nexit %s\n";
     char text[512];
@@ -187,12 +150,12 @@ void show_box_with_fake_programs(int)
     if (row.zenity_status)
     {
         snprintf(text, sizeof(text), script, row.zenity_status);
-        write_file("bin/zenity", text);
+        write_script("bin/zenity", text);
     }
     if (row.xmessage_status)
     {
         snprintf(text, sizeof(text), script, row.xmessage_status);
-        write_file("bin/xmessage", text);
+        write_script("bin/xmessage", text);
     }
     char path[PATH_MAX + 8];
     if (!getcwd(path, PATH_MAX)) _exit(96);
@@ -204,7 +167,7 @@ void show_box_with_fake_programs(int)
     dup2(descriptor, STDERR_FILENO);
     set_message_box_proc(nullptr);
     show_message_box("Another copy of the game is already running.");
-    _exit(0);
+    return 0;
 }
 
 TEST_F(errors_test, message_box_tries_zenity_then_xmessage_and_always_writes_standard_error)
@@ -212,10 +175,9 @@ TEST_F(errors_test, message_box_tries_zenity_then_xmessage_and_always_writes_sta
     for (const box_row &row : box_rows)
     {
         SCOPED_TRACE(row.expected_runs);
-        current_box_row = &row;
-        const int status = run_in_child(show_box_with_fake_programs, 0);
+        const int status = run_in_child(show_box_with_fake_programs, &row, 30);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_EQ(read_file("stderr.txt"), "Another copy of the game is already running.\n");
+        EXPECT_EQ(read_whole_file("stderr.txt"), "Another copy of the game is already running.\n");
         std::string expected;
         std::istringstream programs(row.expected_runs);
         for (std::string program; programs >> program;)
@@ -223,8 +185,10 @@ TEST_F(errors_test, message_box_tries_zenity_then_xmessage_and_always_writes_sta
             expected += program + " " + (program == "zenity" ? "--text=" : "") +
                         "Another copy of the game is already running.\n";
         }
-        EXPECT_EQ(read_file("runs.txt"), expected);
-        if (system("rm -rf bin runs.txt stderr.txt") != 0) ADD_FAILURE();
+        EXPECT_EQ(read_whole_file("runs.txt"), expected);
+        EXPECT_TRUE(remove_directory_tree("bin"));
+        unlink("runs.txt");
+        unlink("stderr.txt");
     }
 }
 

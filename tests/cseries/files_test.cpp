@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -11,35 +10,24 @@
 #include <unistd.h>
 
 #include "cseries/errors.h"
+#include "support/scratch.h"
 
 namespace {
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
 
 // Every test works in a directory of its own (tests run in parallel) and
 // starts with no pending error.
 class files_test : public ::testing::Test
 {
 public:
-    char directory[64] = "/tmp/vesk_files_test.XXXXXX";
-    char previous_directory[PATH_MAX] = "";
+    scratch_directory scratch;
+    const char *const directory = scratch.path;
 
-    void SetUp() override
-    {
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
-        clear_pending_error();
-    }
+    void SetUp() override { clear_pending_error(); }
 
     void TearDown() override
     {
         release_single_instance_lock();
         set_data_directory(nullptr);
-        EXPECT_EQ(chdir(previous_directory), 0);
-        nftw(directory, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
         clear_pending_error();
     }
 
@@ -61,12 +49,6 @@ public:
         ASSERT_TRUE(file_write(&reference, (int32_t)contents.size(), contents.data()));
         ASSERT_TRUE(file_close(&reference));
     }
-
-    static int32_t pending_code(void)
-    {
-        int32_t code = _error_none;
-        return error_pending(&code, nullptr, 0) ? code : _error_none;
-    }
 };
 
 TEST_F(files_test, write_lock_excludes_a_second_writer_until_close)
@@ -77,7 +59,7 @@ TEST_F(files_test, write_lock_excludes_a_second_writer_until_close)
 
     ASSERT_TRUE(file_open(&first, _permission_read_flag | _permission_write_flag));
     EXPECT_FALSE(file_open(&second, _permission_write_flag));
-    EXPECT_EQ(pending_code(), _error_file_open);
+    EXPECT_EQ(pending_error_code(), _error_file_open);
     EXPECT_EQ(second.descriptor, -1);
 
     // Readers take no lock.
@@ -113,7 +95,7 @@ TEST_F(files_test, read_into_memory_gives_the_size_and_four_zero_bytes)
     int32_t size = 99;
     EXPECT_EQ(file_read_into_memory(&missing, &size), nullptr);
     EXPECT_EQ(size, 0);
-    EXPECT_EQ(pending_code(), _error_none);
+    EXPECT_EQ(pending_error_code(), _error_none);
 }
 
 TEST_F(files_test, writes_at_positions_extend_with_zeros_and_move_the_position)
@@ -131,10 +113,10 @@ TEST_F(files_test, writes_at_positions_extend_with_zeros_and_move_the_position)
     EXPECT_EQ(memcmp(buffer, "ab\0\0\0\0\0\0\0\0yz!", 13), 0);
 
     EXPECT_FALSE(file_read_from_position(&reference, 10, 4, buffer)); // only 3 there
-    EXPECT_EQ(pending_code(), _error_file_read);
+    EXPECT_EQ(pending_error_code(), _error_file_read);
     clear_pending_error();
     EXPECT_FALSE(file_write_to_position(&reference, -1, 1, "x"));
-    EXPECT_EQ(pending_code(), _error_file_write);
+    EXPECT_EQ(pending_error_code(), _error_file_write);
     clear_pending_error();
 
     ASSERT_TRUE(file_set_size(&reference, 4));
@@ -180,7 +162,7 @@ TEST_F(files_test, create_without_a_name_makes_the_directory_and_its_parents)
     ASSERT_TRUE(file_reference_set_name(&reference, ""));
     EXPECT_TRUE(file_delete(&reference));
     EXPECT_FALSE(file_exists(&reference));
-    EXPECT_EQ(pending_code(), _error_none);
+    EXPECT_EQ(pending_error_code(), _error_none);
 }
 
 TEST_F(files_test, get_name_gives_each_part_and_cuts_to_the_buffer)
@@ -256,7 +238,7 @@ TEST_F(files_test, missing_files_are_quiet_and_real_failures_leave_their_code)
     EXPECT_FALSE(file_exists(&missing));
     EXPECT_FALSE(file_open(&missing, _permission_read_flag));
     EXPECT_FALSE(file_open(&missing, _permission_write_flag));
-    EXPECT_EQ(pending_code(), _error_none);
+    EXPECT_EQ(pending_error_code(), _error_none);
 
     // Location 0 follows the working directory.
     ASSERT_EQ(chdir(directory), 0);
@@ -319,18 +301,14 @@ TEST_F(files_test, missing_files_are_quiet_and_real_failures_leave_their_code)
         SCOPED_TRACE(test.what);
         clear_pending_error();
         EXPECT_FALSE(test.attempt(this));
-        EXPECT_EQ(pending_code(), test.code);
+        EXPECT_EQ(pending_error_code(), test.code);
     }
 }
 
-// Runs `attempt` in a child process and returns its exit status.
-static int status_of_child(bool (*attempt)(void))
+// Exits 0 when the child took the lock, 1 when it could not.
+static int take_lock_in_child(const void *)
 {
-    pid_t child = fork();
-    if (child == 0) _exit(attempt() ? 0 : 1);
-    int status = -1;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return acquire_single_instance_lock() ? 0 : 1;
 }
 
 TEST_F(files_test, a_second_process_cannot_take_the_single_instance_lock)
@@ -353,7 +331,7 @@ TEST_F(files_test, a_second_process_cannot_take_the_single_instance_lock)
     ASSERT_EQ(read(from_holder[0], &ready, 1), 1);
     ASSERT_EQ(ready, 'y');
 
-    EXPECT_EQ(status_of_child(acquire_single_instance_lock), 1);
+    EXPECT_EQ(exit_code_of(run_in_child(take_lock_in_child, nullptr, 30)), 1);
 
     char done = 'x';
     ASSERT_EQ(write(to_holder[1], &done, 1), 1);
@@ -366,7 +344,7 @@ TEST_F(files_test, a_second_process_cannot_take_the_single_instance_lock)
     close(from_holder[1]);
 
     // Free again once the holder is gone; taking it twice is harmless.
-    EXPECT_EQ(status_of_child(acquire_single_instance_lock), 0);
+    EXPECT_EQ(exit_code_of(run_in_child(take_lock_in_child, nullptr, 30)), 0);
     EXPECT_TRUE(acquire_single_instance_lock());
     EXPECT_TRUE(acquire_single_instance_lock());
 }

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -15,21 +13,14 @@
 #include <vector>
 
 #include "cseries/cseries.h"
+#include "support/scratch.h"
 
 namespace {
-
-std::string read_file(const char *path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::stringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
-}
 
 std::vector<std::string> log_lines(void)
 {
     std::vector<std::string> lines;
-    std::stringstream contents(read_file(LOG_FILE_NAME));
+    std::stringstream contents(read_whole_file(LOG_FILE_NAME));
     for (std::string line; std::getline(contents, line);) lines.push_back(line);
     return lines;
 }
@@ -48,23 +39,12 @@ std::string local_date_now(void)
 class log_test : public ::testing::Test
 {
 protected:
-    char directory[64] = "/tmp/vesk_log_test_XXXXXX";
-    char previous_directory[PATH_MAX] = "";
-
-    void SetUp() override
-    {
-        ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        ASSERT_EQ(chdir(directory), 0);
-    }
+    scratch_directory scratch;
 
     void TearDown() override
     {
         close_log_file();
         set_game_triggered_assert_proc(nullptr);
-        unlink(LOG_FILE_NAME);
-        if (chdir(previous_directory) != 0) ADD_FAILURE() << "cannot return to " << previous_directory;
-        rmdir(directory);
     }
 };
 

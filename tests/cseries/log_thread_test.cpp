@@ -2,16 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <thread>
 #include <unistd.h>
 
 #include "cseries/cseries.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -28,11 +28,8 @@ void log_numbered_lines(int thread_number)
 
 TEST(log_thread, two_threads_leave_only_whole_lines_in_order)
 {
-    char previous_directory[PATH_MAX];
-    ASSERT_NE(getcwd(previous_directory, sizeof(previous_directory)), nullptr);
-    char directory[] = "/tmp/vesk_log_thread_test_XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    ASSERT_EQ(chdir(directory), 0);
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
 
     ASSERT_TRUE(open_log_file("header"));
     std::thread first(log_numbered_lines, 1);
@@ -41,7 +38,7 @@ TEST(log_thread, two_threads_leave_only_whole_lines_in_order)
     second.join();
     close_log_file();
 
-    std::ifstream stream(LOG_FILE_NAME);
+    std::istringstream stream(read_whole_file(LOG_FILE_NAME));
     const std::regex whole_line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  thread_writer\.cpp, line #([12]): )"
                                 R"(thread ([12]) line (\d+) padding-to-make-the-write-long-enough-to-interleave-if-it-were-split)");
     int next_line[3] = {0, 0, 0};
@@ -63,10 +60,6 @@ TEST(log_thread, two_threads_leave_only_whole_lines_in_order)
     EXPECT_EQ(malformed, 0);
     EXPECT_EQ(next_line[1], LINES_PER_THREAD);
     EXPECT_EQ(next_line[2], LINES_PER_THREAD);
-
-    unlink(LOG_FILE_NAME);
-    ASSERT_EQ(chdir(previous_directory), 0);
-    rmdir(directory);
 }
 
 } // namespace

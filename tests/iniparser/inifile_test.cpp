@@ -12,6 +12,7 @@
 
 #include "cseries/cseries.h"
 #include "iniparser3.0b/inifile.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -25,35 +26,13 @@ void load_text(const std::string &text)
     ASSERT_TRUE(load_poweruser_settings_from_buffer(text.data(), text.size()));
 }
 
-// A working directory of its own, so the relative "preferences/poweruser.txt"
-// of one test never meets another's.
-struct scratch_directory
+// Writes the relative "preferences/poweruser.txt"; callers work in a
+// scratch_directory, so one test's file never meets another's.
+void write_settings(const std::string &text)
 {
-    char path[64] = "/tmp/inifile_test_XXXXXX";
-    char previous[PATH_MAX] = {};
-    scratch_directory()
-    {
-        EXPECT_NE(mkdtemp(path), nullptr);
-        EXPECT_NE(getcwd(previous, sizeof(previous)), nullptr);
-        EXPECT_EQ(chdir(path), 0);
-    }
-    ~scratch_directory()
-    {
-        unlink(POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME);
-        rmdir(POWERUSER_DIRECTORY_NAME);
-        EXPECT_EQ(chdir(previous), 0);
-        rmdir(path);
-        dispose_poweruser_settings();
-    }
-    void write_settings(const std::string &text)
-    {
-        mkdir(POWERUSER_DIRECTORY_NAME, 0755);
-        FILE *stream = fopen(POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME, "wb");
-        ASSERT_NE(stream, nullptr);
-        fwrite(text.data(), 1, text.size(), stream);
-        fclose(stream);
-    }
-};
+    mkdir(POWERUSER_DIRECTORY_NAME, 0755);
+    ASSERT_TRUE(write_whole_file(POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME, text.data(), text.size()));
+}
 
 // One field of each scalar type, for the conversion table.
 struct mixed_record
@@ -79,13 +58,14 @@ const inifile_section mixed_section = {
 TEST(inifile, missing_file_section_or_key_keeps_the_defaults)
 {
     scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
     memset(&mixed_target, 0xA5, sizeof(mixed_target));
     EXPECT_FALSE(load_poweruser_settings()); // no file
     EXPECT_EQ(inifile_readsec(&mixed_section), 0);
     EXPECT_EQ(memcmp(&mixed_target, &mixed_defaults, sizeof(mixed_record)), 0);
     EXPECT_FALSE(inifile_key_present(&mixed_section, "number"));
 
-    scratch.write_settings("[Other]\nnumber = 1\n[Mixed]\nflag = 0\n");
+    write_settings("[Other]\nnumber = 1\n[Mixed]\nflag = 0\n");
     EXPECT_TRUE(load_poweruser_settings());
     memset(&mixed_target, 0xA5, sizeof(mixed_target));
     EXPECT_EQ(inifile_readsec(&mixed_section), 1);
@@ -99,6 +79,7 @@ TEST(inifile, missing_file_section_or_key_keeps_the_defaults)
                                     &mixed_defaults, sizeof(mixed_record)};
     EXPECT_EQ(inifile_readsec(&absent), 0);
     EXPECT_TRUE(mixed_target.flag);
+    dispose_poweruser_settings();
 }
 
 TEST(inifile, value_texts_become_fields_or_keep_the_default)
@@ -341,7 +322,8 @@ TEST(inifile, every_registered_section_reads_from_one_sample_file)
                                             &lookup, nullptr, sizeof(lookup)};
 
     scratch_directory scratch;
-    scratch.write_settings(
+    ASSERT_TRUE(scratch.entered);
+    write_settings(
         "; power-user settings\r\n"
         "[Screenshots]\r\n"
         "HardwareIngameFormat = bmp\r\n"

@@ -9,6 +9,7 @@
 
 #include "cseries/cseries.h"
 #include "iniparser3.0b/iniparser.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -25,18 +26,6 @@ struct parsed_text
         return ini_get_value(&file, ini_find_section(&file, section), key);
     }
 };
-
-std::string read_whole_file(const char *path)
-{
-    std::string text;
-    FILE *stream = fopen(path, "rb");
-    if (!stream) return text;
-    char buffer[512];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), stream)) > 0) text.append(buffer, got);
-    fclose(stream);
-    return text;
-}
 
 TEST(ini_parser, section_and_key_names_are_case_blind_and_may_hold_dots)
 {
@@ -117,11 +106,8 @@ TEST(ini_parser, line_endings_and_byte_order_mark_are_tolerated)
 
 TEST(ini_parser, broken_lines_are_logged_skipped_and_the_rest_is_read)
 {
-    char directory[] = "/tmp/ini_parser_test_XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    char previous[PATH_MAX];
-    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
-    ASSERT_EQ(chdir(directory), 0);
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
     ASSERT_TRUE(open_log_file("ini test"));
 
     std::string text = "Orphan = before any heading\n" // 1
@@ -152,10 +138,6 @@ TEST(ini_parser, broken_lines_are_logged_skipped_and_the_rest_is_read)
         EXPECT_NE(log.find("test.ini, line " + std::to_string(line) + ":"), std::string::npos) << line;
     }
     EXPECT_EQ(log.find("line 7:"), std::string::npos);
-
-    unlink(LOG_FILE_NAME);
-    ASSERT_EQ(chdir(previous), 0);
-    rmdir(directory);
 }
 
 TEST(ini_parser, an_oversized_buffer_is_refused_and_leaves_an_empty_file)

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cseries/errors.h"
 #include "tag_files/tag_files.h"
 
 test_tag make_test_tag(tag group, tag subgroup, const std::string &name, const std::string &text, int16_t version)
@@ -16,18 +15,19 @@ test_tag make_test_tag(tag group, tag subgroup, const std::string &name, const s
     return test_tag{group, subgroup, name, version, std::vector<uint8_t>(text.begin(), text.end())};
 }
 
-std::string enter_test_directory(void)
+void make_store_folders(void)
 {
-    const char *base = getenv("TMPDIR");
-    std::string pattern = std::string(base && base[0] ? base : "/tmp") + "/vesk_tag_test_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back(0);
-    if (!mkdtemp(buffer.data())) abort();
-    std::string path = buffer.data();
-    if (chdir(path.c_str()) != 0) abort();
     mkdir(TAG_FILES_FOLDER, 0755);
     mkdir(PLUGINS_FOLDER, 0755);
     mkdir(LOCAL_TAGS_FOLDER, 0755);
+}
+
+std::string enter_test_directory(void)
+{
+    char path[PATH_MAX];
+    if (!make_scratch_directory("tag_test", path, sizeof(path))) abort();
+    if (chdir(path) != 0) abort();
+    make_store_folders();
     return path;
 }
 
@@ -83,25 +83,6 @@ bool write_local_file(const std::string &path, const test_tag &t)
     return write_file_bytes(path, bytes);
 }
 
-std::vector<uint8_t> read_file_bytes(const std::string &path)
-{
-    std::vector<uint8_t> bytes;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file) return bytes;
-    int c;
-    while ((c = fgetc(file)) != EOF) bytes.push_back((uint8_t)c);
-    fclose(file);
-    return bytes;
-}
-
-bool write_file_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
-{
-    FILE *file = fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
-}
-
 std::vector<uint8_t> read_tag_bytes(int32_t tag_index)
 {
     tag_file_info info;
@@ -109,12 +90,4 @@ std::vector<uint8_t> read_tag_bytes(int32_t tag_index)
     std::vector<uint8_t> bytes((size_t)info.size);
     if (!tag_file_read(tag_index, 0, info.size, bytes.data())) return {};
     return bytes;
-}
-
-static void silent_message_box(const char *) {}
-
-void quiet_error_manager(void)
-{
-    set_message_box_proc(silent_message_box);
-    set_ignore_errors(true);
 }

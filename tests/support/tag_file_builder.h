@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cseries/cseries.h"
+#include "support/scratch.h"
 #include "tag_files/tag_file_formats.h"
 
 struct test_tag
@@ -21,8 +22,12 @@ struct test_tag
 // A tag whose data is `text` (without terminator).
 test_tag make_test_tag(tag group, tag subgroup, const std::string &name, const std::string &text, int16_t version = 1);
 
+// Makes "tags", "plugins" and "local" in the current directory.
+void make_store_folders(void);
+
 // Makes a fresh directory under the system's temporary folder, changes into
-// it and makes "tags", "plugins" and "local" in it.  Returns its path.
+// it and makes the store's folders in it.  Returns its path; the caller
+// removes it.  A fixture holding a scratch_directory needs only make_store_folders.
 std::string enter_test_directory(void);
 
 // Writes a monolithic file at `path` (relative to the current directory).
@@ -36,11 +41,5 @@ bool write_foundation_files(const std::vector<test_tag> &tags);
 // Writes a local tag file at `path`.
 bool write_local_file(const std::string &path, const test_tag &tag);
 
-std::vector<uint8_t> read_file_bytes(const std::string &path);
-bool write_file_bytes(const std::string &path, const std::vector<uint8_t> &bytes);
-
 // The tag's data read back through the store; empty when it cannot be read.
 std::vector<uint8_t> read_tag_bytes(int32_t tag_index);
-
-// Keeps message boxes and pending errors of the error manager out of test runs.
-void quiet_error_manager(void);

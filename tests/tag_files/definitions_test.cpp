@@ -10,7 +10,6 @@
 namespace {
 
 using store_fixture::packed_tag;
-using store_fixture::take_pending_error;
 
 #define TEST_GROUP FOUR_CHARACTER_CODE('t', 's', 't', 'd')
 

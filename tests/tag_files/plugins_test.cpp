@@ -48,13 +48,11 @@ bool answer_no(const char *, const char *) { return ++questions_asked < 0; }
 class Plugins : public ::testing::Test
 {
 protected:
-    std::string directory, previous;
+    scratch_directory scratch;
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        directory = enter_test_directory();
+        make_store_folders();
         quiet_error_manager();
         set_entry_point_reader(test_entry_point_reader);
         questions_asked = 0;
@@ -66,8 +64,6 @@ protected:
         set_plugin_question_proc(nullptr);
         set_temporary_collection_procs(nullptr, nullptr);
         set_component_plugin_names(nullptr, nullptr);
-        if (chdir(previous.c_str()) != 0) abort();
-        std::filesystem::remove_all(directory);
     }
     // Plug-ins "P00".."Pnn" with one map each, then the store opened on them.
     void install_plugins(int count, int32_t type = _tag_file_type_plugin)

@@ -13,9 +13,6 @@
 
 namespace {
 
-using store_fixture::read_whole_file;
-using store_fixture::take_pending_error;
-
 // Version 3 of the test record.
 struct test_preferences
 {
@@ -268,7 +265,7 @@ TEST_F(preferences, records_work_with_the_local_folder_left_out)
 TEST_F(preferences, an_unreadable_preferences_directory_gives_no_data)
 {
     // A file where the directory should be cannot be listed, even by root.
-    ASSERT_TRUE(store_fixture::write_whole_file(PREFERENCES_FOLDER, "x", 1));
+    ASSERT_TRUE(write_whole_file(PREFERENCES_FOLDER, "x", 1));
     start_store();
     EXPECT_EQ(read(), nullptr);
     EXPECT_EQ(descriptor.data, nullptr);
@@ -276,11 +273,8 @@ TEST_F(preferences, an_unreadable_preferences_directory_gives_no_data)
 
 TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_file)
 {
-    char directory[PATH_MAX], previous[PATH_MAX];
-    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
-    snprintf(directory, sizeof(directory), "%s/vesk_components_XXXXXX", P_tmpdir);
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    ASSERT_EQ(chdir(directory), 0);
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
 
     char chosen[64];
     EXPECT_FALSE(read_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, chosen, sizeof(chosen)));
@@ -293,7 +287,7 @@ TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_fil
     EXPECT_EQ(access("preferences/interface plugin.new", F_OK), -1);
 
     // A hand-edited file: a line break is dropped, a long name cut to 31.
-    ASSERT_TRUE(store_fixture::write_whole_file("preferences/metaserver plugin", "Lobby\n", 6));
+    ASSERT_TRUE(write_whole_file("preferences/metaserver plugin", "Lobby\n", 6));
     EXPECT_TRUE(read_plugin_component_file(METASERVER_PLUGIN_COMPONENT_FILE_NAME, chosen, sizeof(chosen)));
     EXPECT_STREQ(chosen, "Lobby");
     const std::string long_name(40, 'n');
@@ -304,10 +298,6 @@ TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_fil
     ASSERT_TRUE(write_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, ""));
     EXPECT_EQ(access("preferences/interface plugin", F_OK), -1);
     EXPECT_TRUE(write_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, "")); // already gone
-
-    ASSERT_EQ(chdir(previous), 0);
-    std::string command = std::string("rm -rf '") + directory + "'";
-    ASSERT_EQ(system(command.c_str()), 0);
 }
 
 } // namespace

@@ -5,54 +5,26 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-#include <unistd.h>
 #include <sys/stat.h>
 
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
+#include "support/scratch.h"
+#include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
 
 namespace store_fixture {
 
-inline void quiet_message_box(const char *) {}
-
-// The code of the pending error (0 when none), which is then cleared.
-inline int32_t take_pending_error(void)
-{
-    int32_t code = 0;
-    if (!error_pending(&code, nullptr, 0)) code = 0;
-    clear_pending_error();
-    return code;
-}
-
-inline std::string read_whole_file(const char *path)
-{
-    std::string text;
-    FILE *file = fopen(path, "rb");
-    if (!file) return text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, got);
-    fclose(file);
-    return text;
-}
-
-inline bool write_whole_file(const std::string &path, const void *data, size_t size)
-{
-    FILE *file = fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool ok = fwrite(data, 1, size, file) == size;
-    return fclose(file) == 0 && ok;
-}
+// The shared helpers, under the names these tests have long used.
+using ::read_whole_file;
+using ::take_pending_error;
+using ::write_whole_file;
 
 // One tag for a monolithic file.
 struct packed_tag
@@ -67,18 +39,13 @@ struct packed_tag
 class store_test : public ::testing::Test
 {
 protected:
-    char directory[PATH_MAX] = {};
-    char previous[PATH_MAX] = {};
+    scratch_directory scratch;
 
     void SetUp() override
     {
-        ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
-        snprintf(directory, sizeof(directory), "%s/vesk_store_XXXXXX", P_tmpdir);
-        ASSERT_NE(mkdtemp(directory), nullptr);
-        ASSERT_EQ(chdir(directory), 0);
         mkdir(TAG_FILES_FOLDER, 0755);
         mkdir(PLUGINS_FOLDER, 0755);
-        set_message_box_proc(quiet_message_box);
+        quiet_message_boxes();
         open_log_file("store test");
     }
 
@@ -87,9 +54,6 @@ protected:
         dispose_tag_files();
         close_log_file();
         clear_pending_error();
-        if (chdir(previous) != 0) return;
-        std::string command = std::string("rm -rf '") + directory + "'";
-        if (system(command.c_str()) != 0) ADD_FAILURE() << "could not remove " << directory;
     }
 
     // Starts the store over the files written so far (plug-ins are scanned now).
@@ -121,27 +85,9 @@ protected:
     void write_monolithic_file(const std::string &path, int32_t type, const char *name,
                                const std::vector<packed_tag> &tags)
     {
-        tag_pack_parameters parameters;
-        memset(&parameters, 0, sizeof(parameters));
-        parameters.type = type;
-        parameters.version = PLUGIN_VERSION_NO_FLAGS;
-        strlcpy(parameters.name, name, sizeof(parameters.name));
-        std::vector<tag_pack_item> items(tags.size());
-        for (size_t i = 0; i < tags.size(); ++i)
-        {
-            memset(&items[i], 0, sizeof(items[i]));
-            items[i].group_tag = tags[i].group;
-            items[i].subgroup_tag = tags[i].subgroup;
-            strlcpy(items[i].name, tags[i].name, sizeof(items[i].name));
-            items[i].version = tags[i].version;
-            items[i].size = (int32_t)tags[i].data.size();
-            items[i].data = tags[i].data.data();
-        }
-        int32_t size = 0;
-        void *file = monolithic_tag_file_build(&parameters, items.data(), (int32_t)items.size(), &size);
-        ASSERT_NE(file, nullptr);
-        ASSERT_TRUE(write_whole_file(path, file, (size_t)size));
-        free(file);
+        std::vector<test_tag> built;
+        for (const packed_tag &t : tags) built.push_back(make_test_tag(t.group, t.subgroup, t.name, t.data, t.version));
+        ASSERT_TRUE(::write_monolithic_file(path, type, built, name, "", 0, PLUGIN_VERSION_NO_FLAGS));
     }
 
     void write_foundation_file(const std::vector<packed_tag> &tags)

@@ -22,22 +22,17 @@ const tag BASE = FOUR_CHARACTER_CODE('b', 'a', 's', 'e');
 class TagStore : public ::testing::Test
 {
 protected:
-    std::string directory;
-    std::string previous;
+    scratch_directory scratch;
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        directory = enter_test_directory();
+        make_store_folders();
         quiet_error_manager();
     }
     void TearDown() override
     {
         dispose_tag_files();
         set_entry_point_reader(nullptr);
-        if (chdir(previous.c_str()) != 0) abort();
-        std::filesystem::remove_all(directory);
     }
     // Opens the store on what the test wrote; the result code of tag_files_open.
     int32_t open_store(int32_t local_choice = 0, std::vector<int16_t> plugins = {})
@@ -327,7 +322,7 @@ TEST_F(TagStore, a_film_opens_by_path_whatever_the_switch)
     ASSERT_TRUE(write_local_file("elsewhere/My Film", make_test_tag(RECORDING_GROUP_TAG, FOUR_CHARACTER_CODE('f', 'i', 'l', 'm'),
                                                                      "My Film", "commands", 3)));
     ASSERT_EQ(open_store(1), 0);
-    int32_t index = tag_file_open_local_file((directory + "/elsewhere/My Film").c_str());
+    int32_t index = tag_file_open_local_file((std::string(scratch.path) + "/elsewhere/My Film").c_str());
     ASSERT_GT(index, 0);
     tag_file_info info;
     ASSERT_TRUE(tag_file_info_get(index, &info));

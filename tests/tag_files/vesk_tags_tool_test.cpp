@@ -5,10 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -23,36 +19,24 @@ namespace fs = std::filesystem;
 class VeskTagsTool : public ::testing::Test
 {
 protected:
-    std::string directory, previous, tool;
+    scratch_directory scratch;
+    std::string tool;
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_tags").string();
+        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
         if (!fs::exists(tool)) GTEST_SKIP() << "the tool is not built next to the tests";
-        directory = enter_test_directory();
+        make_store_folders();
         quiet_error_manager();
     }
-    void TearDown() override
-    {
-        dispose_tag_files();
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
-    }
+    void TearDown() override { dispose_tag_files(); }
     // Runs the tool; its exit status, with standard output in `*out`.
     int run(const std::string &arguments, std::string *out = nullptr)
     {
         std::string command = "'" + tool + "' " + arguments + " >tool.out 2>tool.err";
         int status = system(command.c_str());
-        if (out)
-        {
-            std::ifstream file("tool.out");
-            std::stringstream text;
-            text << file.rdbuf();
-            *out = text.str();
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (out) *out = read_whole_file("tool.out");
+        return exit_code_of(status);
     }
 };
 
@@ -112,9 +96,8 @@ TEST_F(VeskTagsTool, damaged_files_are_refused_with_a_reason)
         ASSERT_TRUE(write_file_bytes("bad.tags", std::vector<uint8_t>(good.begin(), good.begin() + (long)cut)));
         EXPECT_EQ(run("list bad.tags", &listing), 1) << cut;
         EXPECT_EQ(listing, "");
-        std::ifstream error("tool.err");
-        std::string line;
-        std::getline(error, line);
+        const std::string error = read_whole_file("tool.err");
+        const std::string line = error.substr(0, error.find('\n'));
         EXPECT_NE(line.find("refused"), std::string::npos) << line;
     }
     EXPECT_EQ(run("list missing.tags"), 1);

@@ -1,0 +1,201 @@
+// The headless determinism harness.
+
+#include "determinism_harness.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "cseries/errors.h"
+#include "cseries/tags.h"
+#include "fire.h"
+#include "game_hooks.h"
+#include "game_records.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "map_life.h"
+#include "mesh.h"
+#include "mesh_effects.h"
+#include "particles.h"
+#include "players.h"
+#include "scoring.h"
+#include "state_hash.h"
+#include "statistics.h"
+#include "vesk.h"
+#include "vesk_random.h"
+
+static struct harness_globals
+{
+    bool started_up;
+    bool running;
+    const simulation_command *commands;
+    int32_t command_count;
+    int32_t next_command;
+    uint32_t *hashes;
+    int32_t first_tick;
+    int32_t ticks;
+} harness_globals;
+
+static void execute_command(const simulation_command *command)
+{
+    switch (command->verb)
+    {
+    case _simulation_score_points: score_points(command->a, command->b); break;
+    case _simulation_start_fire: try_to_start_fire(NONE, NONE, NONE, command->x, command->y); break;
+    case _simulation_new_mesh_effect:
+    {
+        const new_mesh_effect_data effect = {0, command->a, {command->x, command->y, 0}};
+        new_mesh_effect(&effect);
+        break;
+    }
+    case _simulation_switch_snowing: switch_snowing_states(); break;
+    case _simulation_eliminate_team: eliminate_team(command->a); break;
+    case _simulation_damage:
+        adjust_damage_statistics(command->a, command->b, command->x, command->y != 0, false, false, true, false);
+        break;
+    case _simulation_end_game: end_game(command->a != 0); break;
+    case _simulation_ally: ally_with_team(command->a, command->b, command->x != 0); break;
+    default: log_message(__FILE__, __LINE__, "simulation verb %d unknown", command->verb); break;
+    }
+}
+
+static void record_hash_of_tick(int32_t tick)
+{
+    const int32_t slot = tick - harness_globals.first_tick;
+    if (harness_globals.hashes && slot >= 0 && slot < harness_globals.ticks)
+        harness_globals.hashes[slot] = compute_state_hash();
+}
+
+// Runs first in every tick: the state now is the state after the tick before.
+static void harness_tick(void)
+{
+    const int32_t now = game_->game_time;
+    if (now > harness_globals.first_tick) record_hash_of_tick(now - 1);
+    while (harness_globals.next_command < harness_globals.command_count &&
+           harness_globals.commands[harness_globals.next_command].tick <= now)
+    {
+        const simulation_command *command = &harness_globals.commands[harness_globals.next_command++];
+        if (command->tick == now) execute_command(command);
+    }
+}
+
+static const struct
+{
+    const char *name;
+    int16_t verb;
+} simulation_verb_names[] = {
+    {"score", _simulation_score_points}, {"fire", _simulation_start_fire},   {"effect", _simulation_new_mesh_effect},
+    {"snow", _simulation_switch_snowing}, {"eliminate", _simulation_eliminate_team}, {"damage", _simulation_damage},
+    {"end", _simulation_end_game},       {"ally", _simulation_ally},
+};
+
+int16_t simulation_verb_from_name(const char *name)
+{
+    for (size_t i = 0; name && i < NUMBER_OF(simulation_verb_names); ++i)
+    {
+        if (strcmp(name, simulation_verb_names[i].name) == 0) return simulation_verb_names[i].verb;
+    }
+    return NONE;
+}
+
+static void quiet_message_box(const char *) {}
+
+bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size)
+{
+    if (reason && reason_size) reason[0] = 0;
+    stop_simulation();
+    if (data_directory && chdir(data_directory) != 0)
+    {
+        slprintf(reason, reason_size, "cannot enter the data directory \"%s\"", data_directory);
+        return false;
+    }
+    set_vesk_headless(true);
+    set_message_box_proc(quiet_message_box);
+    if (!harness_globals.started_up)
+    {
+        register_game_core_hooks();
+        register_mesh_hooks();
+        register_world_and_player_hooks();
+        // A headless run may share its directory with a running game.
+        register_startup_procedure(_startup_single_instance_lock, nullptr);
+        if (!get_tick_procedure(_tick_unit_commands)) register_tick_procedure(_tick_unit_commands, harness_tick);
+        if (!initialize_vesk())
+        {
+            slprintf(reason, reason_size, "the game could not start up");
+            return false;
+        }
+        harness_globals.started_up = true;
+    }
+    clear_pending_error();
+
+    new_game_data data;
+    get_default_new_game_data(&data, _game_type_local, map);
+    data.parameters.random_seed = seed;
+    data.parameters.scoring = 0;
+    data.player_count = 2;
+    data.local_player_index = 0;
+    for (int16_t i = 0; i < 2; ++i)
+    {
+        data.players[i].team_index = i;
+        data.players[i].type = i == 0 ? _player_is_human : _player_is_computer;
+        data.players[i].unique_identifier = i + 1;
+        data.players[i].team_captain_identifier = i + 1;
+        data.players[i].version = CURRENT_VERSION_IDENTIFIER;
+        data.players[i].build_number = CURRENT_BUILD_NUMBER;
+        slprintf(data.players[i].appearance.name, sizeof(data.players[i].appearance.name), "Player %d", i + 1);
+    }
+    set_sync_originator(false);
+    if (!initialize_vesk_for_new_map(&data, true))
+    {
+        int32_t code = 0;
+        char text[256] = "";
+        if (error_pending(&code, text, sizeof(text)) && text[0])
+            slprintf(reason, reason_size, "map '%s' cannot start: %s", tag_to_string(map), text);
+        else
+            slprintf(reason, reason_size, "map '%s' cannot start", tag_to_string(map));
+        clear_pending_error();
+        return false;
+    }
+    harness_globals.running = true;
+    return true;
+}
+
+bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,
+                    const simulation_pacing *pacing, uint32_t *hashes)
+{
+    if (!harness_globals.running || ticks < 0) return false;
+    harness_globals.commands = commands;
+    harness_globals.command_count = commands ? command_count : 0;
+    harness_globals.next_command = 0;
+    harness_globals.hashes = hashes;
+    harness_globals.first_tick = game_->game_time;
+    harness_globals.ticks = ticks;
+
+    const simulation_pacing normal = {1, NORMAL_GAME_SPEED_INDEX, 0};
+    if (!pacing) pacing = &normal;
+    set_game_speed(pacing->game_speed);
+    const int32_t end = harness_globals.first_tick + ticks;
+    const int32_t local_ticks = pacing->local_ticks_per_frame > 0 ? pacing->local_ticks_per_frame : 1;
+    // Frames run until the last tick ran; the per-frame budget may make the
+    // game lag its target for a while.  A frame that runs no tick at all
+    // while the target is reached ends the loop (nothing more can happen).
+    int32_t idle_frames = 0;
+    while (game_->game_time < end && idle_frames < 1024)
+    {
+        const int32_t ran = update_vesk(local_ticks);
+        idle_frames = ran ? 0 : idle_frames + 1;
+        for (int32_t i = 0; i < pacing->local_random_draws_per_frame; ++i) local_random();
+    }
+    // The state after the last tick: the tick after it has not begun.
+    if (game_->game_time == end) record_hash_of_tick(end - 1);
+    harness_globals.hashes = nullptr;
+    harness_globals.commands = nullptr;
+    set_game_speed(NORMAL_GAME_SPEED_INDEX);
+    return game_->game_time >= end;
+}
+
+void stop_simulation(void)
+{
+    if (harness_globals.running) dispose_vesk_from_old_map();
+    harness_globals.running = false;
+}

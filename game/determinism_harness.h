@@ -1,0 +1,64 @@
+#pragma once
+// A headless game for proving determinism: starts a map from a seed without a
+// window, feeds a scripted stream of commands at their ticks, runs ticks with
+// a chosen frame pacing and game speed, and records the state hash after
+// every tick.  Two runs from the same map, seed and commands must give the
+// same trace; frame pacing, speed and local_random draws must not change it.
+//
+// The commands are the harness's own: until the command layer exists they
+// call the simulation services directly, inside the tick, at the start of the
+// tick they name (the place unit commands take).
+//
+// Main thread only; one simulation at a time.
+
+#include <cstddef>
+
+#include "cseries/cseries.h"
+
+enum simulation_verb
+{
+    _simulation_score_points = 0, // team = a, points = b
+    _simulation_start_fire,       // cell (x, y)
+    _simulation_new_mesh_effect,  // type a at (x, y)
+    _simulation_switch_snowing,
+    _simulation_eliminate_team,   // team a
+    _simulation_damage,           // unit type a hurts unit type b by x, died when y is non-zero
+    _simulation_end_game,         // immediate when a is non-zero
+    _simulation_ally,             // team a towards team b, forms when x is non-zero
+    NUMBER_OF_SIMULATION_VERBS
+};
+
+struct simulation_command
+{
+    int32_t tick;   // the game time at which it runs
+    int16_t verb;   // simulation_verb
+    int16_t a, b;
+    int32_t x, y;
+};
+
+struct simulation_pacing
+{
+    int32_t local_ticks_per_frame; // at least 1
+    int16_t game_speed;            // speed index; normal is NORMAL_GAME_SPEED_INDEX
+    int32_t local_random_draws_per_frame; // drawn between frames: must change nothing
+};
+
+// Brings the game up headless (once per process: the start-up steps run
+// again only for what a test reset) in `data_directory` (null: the current
+// directory) and starts the map `map` as a single-player game of two players
+// on teams 0 and 1, seeded with `seed`.  False with a one-line reason in
+// `reason` when the map cannot start; nothing stays set up then.
+bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size);
+
+// Runs `ticks` ticks from where the game stands, executing each command at
+// its tick, and writes the state hash after each tick into `hashes` (`ticks`
+// entries).  Commands must be in tick order.  False when no simulation runs.
+bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,
+                    const simulation_pacing *pacing, uint32_t *hashes);
+
+// Disposes the map; the program stays in the main-menu state.
+void stop_simulation(void);
+
+// Parses a verb name ("score", "fire", "effect", "snow", "eliminate",
+// "damage", "end", "ally"); NONE when unknown.
+int16_t simulation_verb_from_name(const char *name);

@@ -1,0 +1,77 @@
+#pragma once
+// Weather: a map's weather definition (group 'weat', the subgroup being the
+// map's mesh tag; none on a map without weather) drives a synchronized state
+// machine advanced by the particle clock: it snows for a period and clears
+// for a period, and the intensity eases toward its target each tick.
+// Projectiles read the intensity (it promotes burning ones), scripts switch
+// the snow and scale the particle count.  The particles themselves are
+// visual: only their number follows from the state.
+//
+// Without weather: intensity 0, no ambient sound, nothing drawn, no wind.
+
+#include "cseries/byte_swapping.h"
+#include "cseries/cseries.h"
+#include "world.h"
+
+struct definition_globals;
+
+#define WEATHER_DEFINITION_GROUP FOUR_CHARACTER_CODE('w', 'e', 'a', 't')
+
+enum
+{
+    WEATHER_DEFINITION_VERSION = 1,
+    MAXIMUM_WEATHER_DEFINITIONS = 4,
+    // The intensity moves toward its target by at most this much per tick.
+    WEATHER_INTENSITY_STEP = 256,
+};
+
+enum weather_definition_flag_bits
+{
+    _weather_starts_snowing_flag = 1,
+    _weather_has_wind_flag = 2,
+};
+
+// 32 bytes stored.
+struct weather_definition
+{
+    uint16_t flags;
+    int16_t maximum_particles;   // at the full intensity and a multiplier of 1.0
+    int16_t snowing_ticks;       // length of a snowy period; 0: it does not change by itself
+    int16_t clear_ticks;         // length of a clear period
+    tag ambient_sound_tag;       // NONE: silent
+    angle wind_direction;        // where the wind blows to
+    int16_t wind_speed;          // world units per tick, 8.8
+    int16_t wind_gust;           // the speed wanders this much above and below, 8.8
+    int16_t wind_gust_period;    // ticks of one gust cycle; 0: steady
+    int32_t unused[3];
+};
+static_assert(sizeof(weather_definition) == 32);
+extern const byte_swap_code weather_definition_byte_swapping_data[];
+
+void initialize_particles(void);
+// Finds the map's weather (`mesh_tag` is the map's tag; NONE: none) and starts
+// its state.  Never fails: a map without a usable weather tag has none.
+void initialize_particles_for_new_map(tag mesh_tag);
+void dispose_particles_from_old_map(void);
+// The particle clock, once per tick.
+void update_particles(void);
+
+definition_globals *get_weather_definition_group(void);
+// The map's weather definition, or null.
+const weather_definition *get_map_weather_definition(void);
+
+// Toggles the snow now; true when it switched (false without weather).
+bool switch_snowing_states(void);
+// Scales the target particle count (8.8, 1.0 = 256); negative counts as 0.
+void set_target_particle_number_multiplier(short_fixed multiplier);
+
+// The weather's intensity at a point; 0 without weather.
+fixed_fraction particle_system_intensity(const world_point2d *point);
+// True while it snows.
+bool particle_system_is_snowing(void);
+// The particles shown now (visual).
+int32_t particle_system_particle_count(void);
+
+// The ambient sound of the weather: its tag and volume = particles x 256 /
+// maximum particles.  False without weather or without an ambient sound.
+bool particle_system_ambient_sound(const world_point2d *point, tag *ambient_sound_tag, short_fixed *volume);

@@ -1,0 +1,464 @@
+// Scoring rules, scores, goals and the end of a game.
+
+#include "scoring.h"
+
+#include <cstring>
+
+#include "flags.h"
+#include "game_records.h"
+#include "game_sounds.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "players.h"
+#include "state_hash.h"
+#include "statistics.h"
+
+static struct scoring_globals
+{
+    int32_t endgame_countdown; // NONE: not ending
+    bool end_pending;          // end_game while suspended
+    bool pending_immediate;
+    int32_t starting_sides;    // sides in the game at its first scoring tick; NONE before
+    int32_t counted_target_kills[MAXIMUM_TEAMS_PER_GAME];
+    int32_t counted_game_kills[MAXIMUM_TEAMS_PER_GAME];
+    goal_data goals[MAXIMUM_GOALS_PER_MAP];
+    int32_t goal_count;
+    game_over_procedure game_over;
+} scoring_globals;
+
+static void hash_scoring(uint32_t *hash)
+{
+    state_hash_add_int32(hash, scoring_globals.endgame_countdown);
+    state_hash_add_int32(hash, scoring_globals.end_pending);
+    state_hash_add_int32(hash, scoring_globals.starting_sides);
+    state_hash_add_int32(hash, scoring_globals.goal_count);
+}
+
+void initialize_scoring(void)
+{
+    scoring_globals = {};
+    scoring_globals.endgame_countdown = NONE;
+    scoring_globals.starting_sides = NONE;
+    register_state_hash_procedure(hash_scoring);
+}
+
+void initialize_scoring_for_new_map(void)
+{
+    const game_over_procedure game_over = scoring_globals.game_over;
+    scoring_globals = {};
+    scoring_globals.endgame_countdown = NONE;
+    scoring_globals.starting_sides = NONE;
+    scoring_globals.game_over = game_over;
+}
+
+int16_t repair_game_scoring_for_map(uint32_t map_scoring_flags)
+{
+    const uint32_t offered = map_scoring_flags & 0xFFFFu;
+    if (offered == 0 || (game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES &&
+                         (offered & (1u << game_->scoring))))
+        return game_->scoring;
+    int16_t lowest = 0;
+    while (!(offered & (1u << lowest))) ++lowest;
+    log_message(__FILE__, __LINE__, "the map does not offer scoring %d: playing scoring %d", game_->scoring, lowest);
+    game_->scoring = lowest;
+    return lowest;
+}
+
+// ---- scores ----------------------------------------------------------------------
+
+static team_data *scoring_team(int32_t team_index, const char *caller)
+{
+    if (team_index < 0 || team_index >= get_team_count())
+    {
+        log_message(__FILE__, __LINE__, "%s: no team %d", caller, team_index);
+        return nullptr;
+    }
+    return get_team_data(team_index);
+}
+
+void set_points(int32_t team_index, int32_t score)
+{
+    team_data *team = scoring_team(team_index, "set_points");
+    if (team) team->score = score;
+}
+
+void score_points(int32_t team_index, int32_t points)
+{
+    team_data *team = scoring_team(team_index, "score_points");
+    if (team) team->score = wrap_add32(team->score, points);
+}
+
+void use_custom_scoring(void) { game_->scoring = _scoring_custom; }
+
+void new_goal(int32_t team_index, int32_t point_count, const world_point2d *points)
+{
+    if (team_index < 0 || team_index >= MAXIMUM_TEAMS_PER_GAME || scoring_globals.goal_count >= MAXIMUM_GOALS_PER_MAP ||
+        point_count < 0 || (point_count > 0 && !points))
+    {
+        log_message(__FILE__, __LINE__, "goal of team %d with %d points refused", team_index, point_count);
+        return;
+    }
+    goal_data *goal = &scoring_globals.goals[scoring_globals.goal_count++];
+    memset(goal, 0, sizeof(*goal));
+    goal->team_index = (int16_t)team_index;
+    goal->point_count = (int16_t)(point_count > MAXIMUM_POINTS_PER_GOAL ? MAXIMUM_POINTS_PER_GOAL : point_count);
+    if (goal->point_count > 0) memcpy(goal->points, points, sizeof(world_point2d) * (size_t)goal->point_count);
+}
+
+int32_t get_goal_count(void) { return scoring_globals.goal_count; }
+const goal_data *get_goal(int32_t index)
+{
+    return index >= 0 && index < scoring_globals.goal_count ? &scoring_globals.goals[index] : nullptr;
+}
+
+// ---- the rules -------------------------------------------------------------------------
+
+typedef void (*scoring_rule_procedure)(void);
+
+static void take_possession(flag_data *flag, int16_t team)
+{
+    if (flag->owner_team_index == team) return;
+    flag->owner_team_index = team;
+    team_data *owner = get_team_data(team);
+    if (owner) owner->game_time_at_last_capture = game_->game_time;
+}
+
+static void count_possession(team_data *team)
+{
+    team->game_time_of_possession = (team->game_time_of_possession == NONE ? 0 : team->game_time_of_possession) + 1;
+}
+
+static int32_t flags_owned_by(int16_t team, bool only_taken_from_others)
+{
+    int32_t owned = 0;
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        const flag_data *flag = get_flag_data(i);
+        if (flag && flag->owner_team_index == team && (!only_taken_from_others || (flag->home_team_index != NONE && flag->home_team_index != team)))
+            ++owned;
+    }
+    return owned;
+}
+
+// Attrition: a team's score is the damage it dealt to its enemies.
+static void attrition_rule(void)
+{
+    for (int16_t t = 0; t < get_team_count(); ++t) get_team_data(t)->score = get_team_statistics(t)->damage_to_enemies;
+}
+
+// Steal the bacon, last man on the hill, balls on parade: a team alone at a
+// flag takes it; a team holding any flag scores 1 (else 0) and counts the
+// ticks it holds one.
+static void possession_rule(void)
+{
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        flag_data *flag = get_flag_data(i);
+        if (flag && flag->controlling_team_index != NONE) take_possession(flag, flag->controlling_team_index);
+    }
+    for (int16_t t = 0; t < get_team_count(); ++t)
+    {
+        team_data *team = get_team_data(t);
+        team->score = flags_owned_by(t, false) > 0 ? 1 : 0;
+        if (team->score) count_possession(team);
+    }
+}
+
+// The numbers of the numbered flags on the map, bit n for flag n.
+static uint32_t numbered_flags_on_map(void)
+{
+    uint32_t numbers = 0;
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        const flag_data *flag = get_flag_data(i);
+        if (flag && flag->number != NONE) numbers |= 1u << (flag->number & 31);
+    }
+    return numbers;
+}
+
+// Scavenger hunt (any order) and flag rally (in order of number): a team alone
+// at a numbered flag collects it; the score is the number collected.
+static void collection_rule(bool in_order)
+{
+    const uint32_t numbers = numbered_flags_on_map();
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        const flag_data *flag = get_flag_data(i);
+        if (!flag || flag->number == NONE || flag->controlling_team_index == NONE) continue;
+        team_data *team = get_team_data(flag->controlling_team_index);
+        if (!team) continue;
+        const uint32_t bit = 1u << (flag->number & 31);
+        if (team->numbered_flags_captured_flags & bit) continue;
+        if (in_order && ((numbers & (bit - 1)) & ~team->numbered_flags_captured_flags)) continue;
+        team->numbered_flags_captured_flags |= bit;
+        team->game_time_at_last_capture = game_->game_time;
+    }
+    for (int16_t t = 0; t < get_team_count(); ++t)
+    {
+        team_data *team = get_team_data(t);
+        team->score = __builtin_popcount(team->numbered_flags_captured_flags);
+    }
+}
+
+static void scavenger_hunt_rule(void) { collection_rule(false); }
+static void flag_rally_rule(void) { collection_rule(true); }
+
+// Capture the flag: a team alone at an enemy's flag takes it (its owner
+// retakes it the same way); a team scores the flags it holds of other teams.
+static void capture_the_flag_rule(void)
+{
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        flag_data *flag = get_flag_data(i);
+        if (!flag || flag->controlling_team_index == NONE) continue;
+        const int16_t taker = flag->controlling_team_index;
+        if (flag->owner_team_index == NONE || !teams_are_allied(taker, flag->owner_team_index) ||
+            taker == flag->home_team_index)
+            take_possession(flag, taker);
+    }
+    for (int16_t t = 0; t < get_team_count(); ++t) get_team_data(t)->score = flags_owned_by(t, true);
+}
+
+// Territories: a team alone at a flag takes it; the score is the flags held now.
+static void territories_rule(void)
+{
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        flag_data *flag = get_flag_data(i);
+        if (flag && flag->controlling_team_index != NONE) take_possession(flag, flag->controlling_team_index);
+    }
+    for (int16_t t = 0; t < get_team_count(); ++t) get_team_data(t)->score = flags_owned_by(t, false);
+}
+
+// Captures: every time a team takes a flag it did not hold, it scores 1.
+static void captures_rule(void)
+{
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        flag_data *flag = get_flag_data(i);
+        if (!flag || flag->controlling_team_index == NONE || flag->owner_team_index == flag->controlling_team_index)
+            continue;
+        take_possession(flag, flag->controlling_team_index);
+        ++get_team_data(flag->controlling_team_index)->score;
+    }
+}
+
+// King of the hill: a team alone at any flag scores one per tick (its score
+// is the time it held the hill).  King of the map: only while alone at every flag.
+static void hill_rule(bool every_flag)
+{
+    uint32_t holding = 0, flags_seen = 0;
+    uint32_t holding_all = 0xFFFFu;
+    for (int32_t i = 0; i < get_flag_slot_count(); ++i)
+    {
+        const flag_data *flag = get_flag_data(i);
+        if (!flag) continue;
+        ++flags_seen;
+        const uint32_t bit = flag->controlling_team_index != NONE ? 1u << flag->controlling_team_index : 0;
+        holding |= bit;
+        holding_all &= bit;
+    }
+    if (every_flag) holding = flags_seen ? holding_all : 0;
+    for (int16_t t = 0; t < get_team_count(); ++t)
+    {
+        if (!(holding & (1u << t))) continue;
+        team_data *team = get_team_data(t);
+        ++team->score;
+        count_possession(team);
+    }
+}
+
+static void king_of_the_hill_rule(void) { hill_rule(false); }
+static void king_of_the_map_rule(void) { hill_rule(true); }
+
+// Assassination and hunting: scripts may set scores too, so kills are added
+// as they happen rather than overwriting the score.
+static void kill_count_rule(bool target_kills)
+{
+    for (int16_t t = 0; t < get_team_count(); ++t)
+    {
+        const team_statistics *statistics = get_team_statistics(t);
+        const int32_t now = target_kills ? statistics->netgame_target_kills : statistics->game_kills;
+        int32_t *counted = target_kills ? &scoring_globals.counted_target_kills[t] : &scoring_globals.counted_game_kills[t];
+        if (now != *counted) score_points(t, now - *counted);
+        *counted = now;
+    }
+}
+
+static void assassination_rule(void) { kill_count_rule(true); }
+static void hunting_rule(void) { kill_count_rule(false); }
+// Cattle drive and custom: scores come from scripts only.
+static void scripted_rule(void) {}
+
+static const scoring_rule_procedure scoring_rules[NUMBER_OF_SCORING_TYPES] = {
+    attrition_rule,        possession_rule,    possession_rule, scavenger_hunt_rule,
+    flag_rally_rule,       capture_the_flag_rule, possession_rule, territories_rule,
+    captures_rule,         king_of_the_hill_rule, scripted_rule, assassination_rule,
+    hunting_rule,          scripted_rule,      king_of_the_hill_rule, king_of_the_map_rule,
+};
+
+static bool game_has_ended(void)
+{
+    return game_->endgame_state != _endgame_unresolved || scoring_globals.endgame_countdown != NONE ||
+           (game_->flags.load() & _game_is_over_flag);
+}
+
+void update_game_scoring(void)
+{
+    if (game_has_ended()) return;
+    update_flag_control();
+    if (game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES) scoring_rules[game_->scoring]();
+
+    // One side left of a game that began with several ends it.
+    const int32_t sides = count_remaining_sides();
+    if (scoring_globals.starting_sides == NONE) scoring_globals.starting_sides = sides;
+    if (scoring_globals.starting_sides > 1 && sides <= 1)
+    {
+        end_game(false);
+        return;
+    }
+    // A collection game ends when a team has every numbered flag.
+    if (game_->scoring == _scoring_scavenger_hunt || game_->scoring == _scoring_flag_rally)
+    {
+        const uint32_t numbers = numbered_flags_on_map();
+        for (int16_t t = 0; numbers && t < get_team_count(); ++t)
+        {
+            if ((get_team_data(t)->numbered_flags_captured_flags & numbers) == numbers)
+            {
+                end_game(false);
+                return;
+            }
+        }
+    }
+}
+
+// ---- the end of a game ----------------------------------------------------------------
+
+static int16_t settle_winning_team(void)
+{
+    if (game_->winning_team_index != NONE) return game_->winning_team_index;
+    const team_ranking_data *first = get_team_ranking(0);
+    const team_ranking_data *second = get_team_ranking(1);
+    if (!first || (second && second->place == first->place)) return NONE;
+    return first->team_index;
+}
+
+void end_game(bool immediate)
+{
+    if (scoring_globals.endgame_countdown != NONE || (game_->flags.load() & _game_is_over_flag)) return;
+    if (game_->flags.load() & _game_is_suspended_flag)
+    {
+        scoring_globals.end_pending = true;
+        scoring_globals.pending_immediate = scoring_globals.pending_immediate || immediate;
+        game_->time_state = _game_time_suspended_ending;
+        return;
+    }
+    scoring_globals.end_pending = false;
+    force_player_statistics_update();
+    game_->winning_team_index = settle_winning_team();
+    game_->endgame_state = _endgame_resolved;
+    game_->game_time_at_end = game_->game_time;
+    game_->time_state = _game_time_ending;
+    scoring_globals.endgame_countdown = immediate ? IMMEDIATE_ENDGAME_COUNTDOWN_TICKS : ENDGAME_COUNTDOWN_TICKS;
+
+    build_draxil_net_game_standings(2);
+    build_postgame_report();
+    add_game_to_permanent_player_rankings();
+
+    // Heard only here: the local team decides, so no simulated state may follow from it.
+    if (local_player_team_index != NONE)
+    {
+        if (game_->winning_team_index == NONE)
+            queue_game_sound(_game_sound_game_over);
+        else
+            queue_game_sound(teams_are_allied(local_player_team_index, game_->winning_team_index) ? _game_sound_victory
+                                                                                                  : _game_sound_defeat);
+    }
+}
+
+void suspend_end_game(bool suspend)
+{
+    if (suspend)
+    {
+        game_->flags.fetch_or(_game_is_suspended_flag);
+        return;
+    }
+    game_->flags.fetch_and(~(uint32_t)_game_is_suspended_flag);
+    if (scoring_globals.end_pending) end_game(scoring_globals.pending_immediate);
+}
+
+int32_t get_endgame_countdown(void) { return scoring_globals.endgame_countdown; }
+
+void set_game_over_procedure(game_over_procedure procedure) { scoring_globals.game_over = procedure; }
+
+static void request_state_after_game(void)
+{
+    switch (game_->type)
+    {
+    case _game_type_local: set_game_state(_game_state_displaying_mesh_epilogue); break;
+    case _game_type_networked: set_game_state(_game_state_post_game); break;
+    default: set_game_state(_game_state_displaying_main_menu); break;
+    }
+}
+
+void update_endgame(void)
+{
+    if (scoring_globals.endgame_countdown == NONE || scoring_globals.endgame_countdown == 0) return;
+    if (--scoring_globals.endgame_countdown > 0) return;
+    game_->flags.fetch_or(_game_is_over_flag);
+    if (scoring_globals.game_over)
+        scoring_globals.game_over();
+    else
+        request_state_after_game();
+}
+
+void handle_time_limit_expired(void) { end_game(false); }
+
+void end_game_and_change_state(void)
+{
+    end_game(true);
+    game_->flags.fetch_or(_game_is_over_flag);
+    scoring_globals.endgame_countdown = 0;
+    if (scoring_globals.game_over)
+        scoring_globals.game_over();
+    else
+        request_state_after_game();
+}
+
+// ---- texts ----------------------------------------------------------------------
+
+static const char *const scoring_names[NUMBER_OF_SCORING_TYPES] = {
+    "Attrition",       "Steal the Bacon",  "Last Man on the Hill", "Scavenger Hunt", "Flag Rally",
+    "Capture the Flag", "Balls on Parade", "Territories",          "Captures",       "King of the Hill",
+    "Cattle Drive",    "Assassination",    "Hunting",              "Custom",         "King of the Hill",
+    "King of the Map",
+};
+
+static const char *const scoring_rules_texts[NUMBER_OF_SCORING_TYPES] = {
+    "The team that deals the most damage to its enemies wins.",
+    "Stand alone at the flag to take it; the team holding it at the end wins.",
+    "Stand alone on the hill to take it; the team holding it at the end wins.",
+    "Stand alone at each numbered flag to collect it; the team with the most flags wins.",
+    "Collect the numbered flags in order by standing alone at each; the team with the most flags wins.",
+    "Stand alone at an enemy flag to take it; the team holding the most enemy flags wins.",
+    "Push the balls and stand alone at one to take it; the team holding a ball at the end wins.",
+    "Stand alone at a flag to take it; the team holding the most flags at the end wins.",
+    "Each flag taken from another team scores a point; the team with the most points wins.",
+    "Stand alone on a hill to hold it; the team that holds a hill longest wins.",
+    "Drive the herd; the map's own rules give the points.",
+    "Kill the enemy's marked units; each kill scores a point.",
+    "Hunt the game; each kill scores a point.",
+    "The map's own rules give the points.",
+    "Stand alone on a hill to hold it; the team that holds a hill longest wins.",
+    "Stand alone at every flag at once to hold the map; the team that holds it longest wins.",
+};
+
+const char *get_game_scoring_string(void)
+{
+    return game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES ? scoring_names[game_->scoring] : "";
+}
+
+const char *get_game_rules_string(void)
+{
+    return game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES ? scoring_rules_texts[game_->scoring] : "";
+}

@@ -1,0 +1,119 @@
+#pragma once
+// The scoring of a game and its end: each scoring type's rule (a table of
+// procedures run once per tick), the scores scripts set, goals, and the end
+// of the game with its countdown and suspension.  docs/scoring.md gives the
+// rules of the scoring types.
+//
+// Simulation thread only.
+
+#include "cseries/cseries.h"
+#include "world.h"
+
+enum game_scoring_type
+{
+    _scoring_attrition = 0,
+    _scoring_steal_the_bacon,
+    _scoring_last_man_on_the_hill,
+    _scoring_scavenger_hunt,
+    _scoring_flag_rally,
+    _scoring_capture_the_flag,
+    _scoring_balls_on_parade,
+    _scoring_territories,
+    _scoring_captures,
+    _scoring_king_of_the_hill,
+    _scoring_cattle_drive,
+    _scoring_assassination,
+    _scoring_hunting,
+    _scoring_custom,
+    _scoring_king_of_the_hill_vux,
+    _scoring_king_of_the_map,
+    NUMBER_OF_SCORING_TYPES
+};
+
+enum
+{
+    ENDGAME_COUNTDOWN_TICKS = 300,
+    IMMEDIATE_ENDGAME_COUNTDOWN_TICKS = 1,
+    MAXIMUM_GOALS_PER_MAP = 16,
+    MAXIMUM_POINTS_PER_GOAL = 32,
+};
+
+// Once at start-up.
+void initialize_scoring(void);
+// A new map: no goals, no end pending, the scoring bookkeeping cleared.
+void initialize_scoring_for_new_map(void);
+
+// The scoring types a map offers are bits 0-15 of its flags.  When the map
+// offers some and not the game's, the game's scoring becomes the lowest one
+// offered (logged).  A map that offers none takes any scoring.  Returns the
+// scoring in force.
+int16_t repair_game_scoring_for_map(uint32_t map_scoring_flags);
+
+// The per-tick step of the scoring (before the statistics take the tick):
+// flag control, the scoring type's rule, and the end of a game decided by it
+// (one side left, every numbered flag collected).  Nothing once the game ended.
+void update_game_scoring(void);
+
+// ---- scores ----------------------------------------------------------------------
+
+// Sets / adds to a team's score.  Ignored (logged) for a team out of range.
+void set_points(int32_t team_index, int32_t score);
+void score_points(int32_t team_index, int32_t points);
+// Switches the game to custom scoring: only scripts change scores from now on.
+void use_custom_scoring(void);
+
+// A goal outline a script gives a team (shown by the interface).  Points past
+// MAXIMUM_POINTS_PER_GOAL are dropped, a goal past MAXIMUM_GOALS_PER_MAP or a
+// team out of range is refused (logged).
+struct goal_data
+{
+    int16_t team_index;
+    int16_t point_count;
+    world_point2d points[MAXIMUM_POINTS_PER_GOAL];
+};
+void new_goal(int32_t team_index, int32_t point_count, const world_point2d *points);
+int32_t get_goal_count(void);
+const goal_data *get_goal(int32_t index);
+
+// ---- the end of a game ----------------------------------------------------------------
+
+// Ends the game.  While the end is suspended it only marks the end pending
+// (time state "suspended ending"); the end happens when the suspension is
+// lifted.  Otherwise: statistics and rankings updated, the winning team
+// settled (a script's choice stands; else the team alone in first place, or
+// NONE for a shared first place), endgame state resolved, game_time_at_end
+// recorded, the standings, report and lasting rankings built, the victory or
+// defeat sound played for the local player, and the ending countdown started:
+// 1 tick when `immediate`, else 300.  A game already ending is left as it is.
+void end_game(bool immediate);
+
+// Sets or clears the postponement of the end.  Clearing it with an end
+// pending ends the game then.
+void suspend_end_game(bool suspend);
+
+// Ticks left of the ending countdown; NONE when the game is not ending.
+int32_t get_endgame_countdown(void);
+
+// What happens when the countdown runs out, after _game_is_over_flag is set.
+// The default asks for the state that follows a game of its type (epilogue
+// for single player, post-game for network games, main menu for films and
+// the demo).  A registered procedure replaces it.
+typedef void (*game_over_procedure)(void);
+void set_game_over_procedure(game_over_procedure procedure);
+
+// The ending countdown, one tick: at 0 the game is over.  The core's
+// endgame tick step.
+void update_endgame(void);
+
+// The time limit ran out: the game ends.
+void handle_time_limit_expired(void);
+
+// The quit dialog's end: ends the game at once and asks for the state that
+// follows it, without waiting for the countdown.
+void end_game_and_change_state(void);
+
+// ---- texts ----------------------------------------------------------------------
+
+// The name of the game's scoring ("Capture the Flag") and its rule in one line.
+const char *get_game_scoring_string(void);
+const char *get_game_rules_string(void);

@@ -1,0 +1,821 @@
+// Statistics, samples, rankings, reports, standings and the statistics file.
+
+#include "statistics.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cseries/files.h"
+#include "cseries/tags.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "state_hash.h"
+#include "vesk.h"
+
+struct unit_statistics_type
+{
+    int16_t player_index; // NONE: type not named
+    int32_t cost;
+    int32_t count;
+    int32_t vitality;
+    int32_t uncontrollable;
+};
+
+struct game_statistics
+{
+    player_statistics players[MAXIMUM_PLAYERS_PER_GAME];
+    team_statistics teams[MAXIMUM_TEAMS_PER_GAME];
+    player_statistics unattributed;
+    unit_statistics_type types[MAXIMUM_UNIT_STATISTICS_TYPES];
+
+    statistics_sample samples[MAXIMUM_STATISTICS_SAMPLES + 1]; // closed ones, then the open one
+    int32_t sample_count;
+    int32_t ticks_per_sample;
+    int32_t ticks_in_last_sample;
+    int32_t last_team_scores[MAXIMUM_TEAMS_PER_GAME];
+
+    team_ranking_data team_rankings[MAXIMUM_TEAMS_PER_GAME];
+    player_ranking_data player_rankings[MAXIMUM_PLAYERS_PER_GAME];
+    int32_t team_ranking_count;
+    int32_t player_ranking_count;
+};
+
+static struct statistics_globals
+{
+    game_statistics current;
+    game_statistics old_map;
+    bool old_map_kept;
+
+    permanent_player_ranking_data permanent[MAXIMUM_PLAYERS_PER_GAME];
+    int32_t permanent_count;
+
+    encoded_postgame_report report;
+
+    draxil_net_game_standings standings;
+    draxil_net_game_standings_player standings_players[MAXIMUM_PLAYERS_PER_GAME];
+    int32_t standings_player_records;
+} statistics_globals;
+
+static struct statistics_globals &globals(void)
+{
+    return statistics_globals;
+}
+
+static void hash_player_statistics(uint32_t *hash, const player_statistics *s)
+{
+    state_hash_add_int32(hash, s->casualty_count);
+    state_hash_add_int32(hash, s->casualty_cost);
+    state_hash_add_int32(hash, s->extant_unit_count);
+    state_hash_add_int32(hash, s->extant_cost);
+    state_hash_add_int32(hash, s->uncontrollable_count);
+    state_hash_add_int32(hash, s->total_kill_count);
+    state_hash_add_int32(hash, s->total_damage);
+    state_hash_add_int32(hash, s->total_damage_taken);
+    state_hash_add_int32(hash, s->points_killed);
+    state_hash_add_int32(hash, s->damage_to_allies);
+}
+
+static void hash_statistics(uint32_t *hash)
+{
+    const game_statistics *g = &globals().current;
+    const int32_t players = get_player_count(), teams = get_team_count();
+    for (int32_t i = 0; i < players; ++i) hash_player_statistics(hash, &g->players[i]);
+    hash_player_statistics(hash, &g->unattributed);
+    for (int32_t i = 0; i < teams; ++i)
+    {
+        state_hash_add_int32(hash, g->teams[i].enemy_kills);
+        state_hash_add_int32(hash, g->teams[i].damage_to_enemies);
+        state_hash_add_int32(hash, g->teams[i].netgame_target_kills);
+        state_hash_add_int32(hash, g->teams[i].game_kills);
+    }
+    state_hash_add_int32(hash, g->sample_count);
+    state_hash_add_int32(hash, g->ticks_per_sample);
+    state_hash_add_int32(hash, g->ticks_in_last_sample);
+    // The open sample stands for all of them: closed samples only ever merge.
+    const statistics_sample *open = &g->samples[g->sample_count];
+    for (int32_t i = 0; i < players; ++i)
+    {
+        state_hash_add_int32(hash, open->players[i].damage_to_subtract);
+        state_hash_add_int32(hash, open->players[i].score);
+    }
+    for (int32_t i = 0; i < teams; ++i)
+    {
+        state_hash_add_int32(hash, open->teams[i].enemy_kills);
+        state_hash_add_int32(hash, open->teams[i].damage_to_enemies);
+    }
+}
+
+static void clear_game_statistics(game_statistics *g)
+{
+    memset(g, 0, sizeof(*g));
+    for (int32_t i = 0; i < MAXIMUM_UNIT_STATISTICS_TYPES; ++i) g->types[i].player_index = NONE;
+    g->ticks_per_sample = INITIAL_TICKS_PER_STATISTICS_SAMPLE;
+}
+
+void initialize_statistics(void)
+{
+    memset(&statistics_globals, 0, sizeof(statistics_globals));
+    clear_game_statistics(&globals().current);
+    register_state_hash_procedure(hash_statistics);
+}
+
+void initialize_statistics_for_new_map(void)
+{
+    clear_game_statistics(&globals().current);
+    memset(&globals().report, 0, sizeof(globals().report));
+}
+
+void dispose_statistics_from_old_map(void)
+{
+    globals().old_map = globals().current;
+    globals().old_map_kept = true;
+    clear_game_statistics(&globals().current);
+}
+
+bool ressurect_player_statistics_from_old_map(void)
+{
+    if (!globals().old_map_kept) return false;
+    globals().current = globals().old_map;
+    return true;
+}
+
+// ---- counting -------------------------------------------------------------------------
+
+static unit_statistics_type *get_type(int16_t unit_type)
+{
+    if (unit_type < 0 || unit_type >= MAXIMUM_UNIT_STATISTICS_TYPES) return nullptr;
+    return &globals().current.types[unit_type];
+}
+
+// The statistics of the player owning the type; the unattributed record for
+// NONE or a type nobody owns.
+static player_statistics *type_owner_statistics(const unit_statistics_type *type)
+{
+    if (!type || type->player_index == NONE) return &globals().current.unattributed;
+    return &globals().current.players[type->player_index];
+}
+
+static int16_t type_team(const unit_statistics_type *type)
+{
+    if (!type || type->player_index == NONE || type->player_index >= get_player_count()) return NONE;
+    return get_player_data(type->player_index)->team_index;
+}
+
+void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
+{
+    unit_statistics_type *type = get_type(unit_type);
+    if (!type || player_index < NONE || player_index >= MAXIMUM_PLAYERS_PER_GAME)
+    {
+        log_message(__FILE__, __LINE__, "unit statistics type %d of player %d refused", unit_type, player_index);
+        return;
+    }
+    type->player_index = player_index;
+    type->cost = cost;
+}
+
+void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vitality_delta)
+{
+    unit_statistics_type *type = get_type(unit_type);
+    if (!type) return;
+    type->count += count_delta;
+    type->vitality += vitality_delta;
+    player_statistics *owner = type_owner_statistics(type);
+    owner->extant_unit_count += count_delta;
+    owner->extant_cost += count_delta * type->cost;
+}
+
+void adjust_unit_statistics_for_uncontrollability(int16_t unit_type, int32_t delta)
+{
+    unit_statistics_type *type = get_type(unit_type);
+    if (!type) return;
+    type->uncontrollable += delta;
+    type_owner_statistics(type)->uncontrollable_count += delta;
+}
+
+void clear_unit_statistics(int16_t unit_type)
+{
+    unit_statistics_type *type = get_type(unit_type);
+    if (!type) return;
+    player_statistics *owner = type_owner_statistics(type);
+    owner->extant_unit_count -= type->count;
+    owner->extant_cost -= type->count * type->cost;
+    owner->uncontrollable_count -= type->uncontrollable;
+    type->count = type->vitality = type->uncontrollable = 0;
+}
+
+static statistics_sample *open_sample(void)
+{
+    return &globals().current.samples[globals().current.sample_count];
+}
+
+void adjust_damage_statistics(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage, bool died,
+                              bool netgame_target, bool ambient_life, bool adjust_damage, bool scoring_hack)
+{
+    game_statistics *g = &globals().current;
+    const unit_statistics_type *aggressor_type = get_type(aggressor_unit_type);
+    const unit_statistics_type *target_type = get_type(target_unit_type);
+    player_statistics *aggressor = type_owner_statistics(aggressor_type);
+    const int16_t aggressor_team = type_team(aggressor_type);
+    const int16_t target_team = type_team(target_type);
+    statistics_sample *sample = open_sample();
+    statistics_sample_team *sample_team =
+        aggressor_team != NONE ? &sample->teams[aggressor_team] : &sample->unattributed;
+    const int16_t aggressor_player = aggressor_type ? aggressor_type->player_index : (int16_t)NONE;
+
+    if (ambient_life)
+    {
+        // Nobody's units: they only count as game in hunting.
+        if (died && scoring_hack && aggressor_team != NONE) ++g->teams[aggressor_team].game_kills;
+        return;
+    }
+
+    player_statistics *target = type_owner_statistics(target_type);
+    const bool friendly = aggressor_team != NONE && target_team != NONE && teams_are_allied(aggressor_team, target_team);
+    if (adjust_damage && damage != 0)
+    {
+        target->total_damage_taken += damage;
+        if (friendly)
+        {
+            aggressor->damage_to_allies += damage;
+            if (aggressor_player != NONE) sample->players[aggressor_player].damage_to_subtract += damage;
+        }
+        else
+        {
+            aggressor->total_damage += damage;
+            if (aggressor_team != NONE) g->teams[aggressor_team].damage_to_enemies += damage;
+            sample_team->damage_to_enemies += damage;
+        }
+    }
+    if (died)
+    {
+        const int32_t cost = target_type ? target_type->cost : 0;
+        ++target->casualty_count;
+        target->casualty_cost += cost;
+        if (!friendly)
+        {
+            ++aggressor->total_kill_count;
+            aggressor->points_killed += cost;
+            if (aggressor_team != NONE)
+            {
+                ++g->teams[aggressor_team].enemy_kills;
+                if (netgame_target) ++g->teams[aggressor_team].netgame_target_kills;
+            }
+            ++sample_team->enemy_kills;
+            if (target_team != NONE && local_player_team_index != NONE && aggressor_team == local_player_team_index)
+                ++sample->teams[target_team].kills_against_by_local_team;
+        }
+    }
+}
+
+const player_statistics *get_player_statistics(int32_t player_index)
+{
+    if (player_index < 0 || player_index >= MAXIMUM_PLAYERS_PER_GAME) return nullptr;
+    return &globals().current.players[player_index];
+}
+
+const team_statistics *get_team_statistics(int32_t team_index)
+{
+    if (team_index < 0 || team_index >= MAXIMUM_TEAMS_PER_GAME) return nullptr;
+    return &globals().current.teams[team_index];
+}
+
+const player_statistics *get_unattributed_statistics(void) { return &globals().current.unattributed; }
+
+// ---- samples ------------------------------------------------------------------------------
+
+static void add_sample(statistics_sample *into, const statistics_sample *from)
+{
+    for (int32_t i = 0; i < MAXIMUM_PLAYERS_PER_GAME; ++i)
+    {
+        into->players[i].damage_to_subtract += from->players[i].damage_to_subtract;
+        into->players[i].score += from->players[i].score;
+    }
+    for (int32_t i = 0; i <= MAXIMUM_TEAMS_PER_GAME; ++i)
+    {
+        statistics_sample_team *a = i < MAXIMUM_TEAMS_PER_GAME ? &into->teams[i] : &into->unattributed;
+        const statistics_sample_team *b = i < MAXIMUM_TEAMS_PER_GAME ? &from->teams[i] : &from->unattributed;
+        a->enemy_kills += b->enemy_kills;
+        a->damage_to_enemies += b->damage_to_enemies;
+        a->kills_against_by_local_team += b->kills_against_by_local_team;
+    }
+}
+
+// All samples used: pairs merge into one, each covering twice the ticks.  The
+// open sample moves down with them and keeps its ticks.
+static void compact_samples(game_statistics *g)
+{
+    const int32_t half = g->sample_count / 2;
+    for (int32_t i = 0; i < half; ++i)
+    {
+        statistics_sample merged = g->samples[2 * i];
+        add_sample(&merged, &g->samples[2 * i + 1]);
+        g->samples[i] = merged;
+    }
+    g->samples[half] = g->samples[g->sample_count];
+    memset(&g->samples[half + 1], 0, sizeof(statistics_sample) * (size_t)(g->sample_count - half));
+    g->sample_count = half;
+    g->ticks_per_sample *= 2;
+}
+
+void update_statistics(void)
+{
+    game_statistics *g = &globals().current;
+    statistics_sample *sample = open_sample();
+    for (int16_t t = 0; t < get_team_count(); ++t)
+    {
+        const team_data *team = get_team_data(t);
+        const int32_t delta = team->score - g->last_team_scores[t];
+        if (delta != 0 && team->captain_player_index != NONE) sample->players[team->captain_player_index].score += delta;
+        g->last_team_scores[t] = team->score;
+    }
+    if (++g->ticks_in_last_sample < g->ticks_per_sample) return;
+    g->ticks_in_last_sample = 0;
+    ++g->sample_count;
+    if (g->sample_count == MAXIMUM_STATISTICS_SAMPLES) compact_samples(g);
+}
+
+const statistics_sample *get_player_statistics_sample_range(int32_t *count, int32_t *ticks_per_sample,
+                                                            int32_t *ticks_in_last_sample)
+{
+    const game_statistics *g = &globals().current;
+    if (count) *count = g->sample_count;
+    if (ticks_per_sample) *ticks_per_sample = g->ticks_per_sample;
+    if (ticks_in_last_sample) *ticks_in_last_sample = g->ticks_in_last_sample;
+    return g->samples;
+}
+
+// ---- rankings -------------------------------------------------------------------------------
+
+// Whether team a ranks strictly above team b; equal keys share a place.
+static int32_t compare_team_results(int16_t a, int16_t b)
+{
+    const team_data *ta = get_team_data(a), *tb = get_team_data(b);
+    const bool ea = ta->flags & _team_has_been_eliminated_flag, eb = tb->flags & _team_has_been_eliminated_flag;
+    if (ea != eb) return ea ? 1 : -1;
+    if (ea && ta->game_time_at_elimination != tb->game_time_at_elimination)
+        return ta->game_time_at_elimination > tb->game_time_at_elimination ? -1 : 1;
+    if (ta->score != tb->score) return ta->score > tb->score ? -1 : 1;
+    return 0;
+}
+
+static void add_counts(team_ranking_data *team, const player_statistics *s)
+{
+    team->casualty_count += s->casualty_count;
+    team->casualty_cost += s->casualty_cost;
+    team->extant_unit_count += s->extant_unit_count;
+    team->extant_cost += s->extant_cost;
+    team->uncontrollable_count += s->uncontrollable_count;
+    team->total_kill_count += s->total_kill_count;
+    team->total_damage += s->total_damage;
+    team->total_damage_taken += s->total_damage_taken;
+}
+
+void force_player_statistics_update(void)
+{
+    game_statistics *g = &globals().current;
+    const int16_t team_count = get_team_count(), player_count = get_player_count();
+
+    // Insertion sort by results, ties kept in team order: stable and at most 16.
+    int16_t order[MAXIMUM_TEAMS_PER_GAME];
+    for (int16_t t = 0; t < team_count; ++t)
+    {
+        int16_t j = t;
+        while (j > 0 && compare_team_results(t, order[j - 1]) < 0)
+        {
+            order[j] = order[j - 1];
+            --j;
+        }
+        order[j] = t;
+    }
+    g->team_ranking_count = team_count;
+    for (int16_t i = 0; i < team_count; ++i)
+    {
+        team_ranking_data *ranking = &g->team_rankings[i];
+        memset(ranking, 0, sizeof(*ranking));
+        ranking->team_index = order[i];
+        ranking->place = (i > 0 && compare_team_results(order[i], order[i - 1]) == 0) ? g->team_rankings[i - 1].place : i;
+        ranking->score = get_team_data(order[i])->score;
+        for (int16_t p = 0; p < player_count; ++p)
+        {
+            if (get_player_data(p)->team_index == order[i]) add_counts(ranking, &g->players[p]);
+        }
+    }
+
+    int32_t rank = 0;
+    for (int32_t pass = 0; pass <= team_count; ++pass)
+    {
+        const int16_t team = pass < team_count ? order[pass] : (int16_t)NONE;
+        for (int16_t p = 0; p < player_count; ++p)
+        {
+            const player_data *player = get_player_data(p);
+            const int16_t player_team = player->team_index >= 0 && player->team_index < team_count ? player->team_index
+                                                                                                  : (int16_t)NONE;
+            if (player_team != team) continue;
+            player_ranking_data *ranking = &g->player_rankings[rank++];
+            const player_statistics *s = &g->players[p];
+            ranking->player_index = p;
+            ranking->rejoined_as_player_index = NONE;
+            ranking->casualty_count = s->casualty_count;
+            ranking->casualty_cost = s->casualty_cost;
+            ranking->extant_unit_count = s->extant_unit_count;
+            ranking->extant_cost = s->extant_cost;
+            ranking->uncontrollable_count = s->uncontrollable_count;
+            ranking->total_kill_count = s->total_kill_count;
+            ranking->total_damage = s->total_damage;
+            ranking->total_damage_taken = s->total_damage_taken;
+        }
+    }
+    // A dropped player who came back holds a later record with the same
+    // network identifier: the earlier record points at it.
+    for (int32_t r = 0; r < rank; ++r)
+    {
+        const player_data *player = get_player_data(g->player_rankings[r].player_index);
+        if (!(player->flags & _player_has_been_dropped_flag)) continue;
+        for (int16_t later = (int16_t)(g->player_rankings[r].player_index + 1); later < player_count; ++later)
+        {
+            if (get_player_data(later)->unique_identifier == player->unique_identifier)
+                g->player_rankings[r].rejoined_as_player_index = later;
+        }
+    }
+    g->player_ranking_count = rank;
+}
+
+const team_ranking_data *get_team_ranking(int32_t place)
+{
+    const game_statistics *g = &globals().current;
+    if (place < 0 || place >= g->team_ranking_count) return nullptr;
+    return &g->team_rankings[place];
+}
+
+const player_ranking_data *get_player_ranking(int32_t rank)
+{
+    const game_statistics *g = &globals().current;
+    if (rank < 0 || rank >= g->player_ranking_count) return nullptr;
+    return &g->player_rankings[rank];
+}
+
+// ---- lasting rankings --------------------------------------------------------------------------
+
+static int16_t team_place(int16_t team_index)
+{
+    for (int32_t i = 0; i < globals().current.team_ranking_count; ++i)
+    {
+        if (globals().current.team_rankings[i].team_index == team_index) return globals().current.team_rankings[i].place;
+    }
+    return NONE;
+}
+
+void add_game_to_permanent_player_rankings(void)
+{
+    auto &s = globals();
+    for (int16_t p = 0; p < get_player_count(); ++p)
+    {
+        const player_data *player = get_player_data(p);
+        if (player->flags & _player_is_observer_flag) continue;
+        permanent_player_ranking_data *entry = nullptr;
+        for (int32_t i = 0; i < s.permanent_count && !entry; ++i)
+        {
+            if (s.permanent[i].unique_identifier == player->unique_identifier) entry = &s.permanent[i];
+        }
+        if (!entry)
+        {
+            if (s.permanent_count >= MAXIMUM_PLAYERS_PER_GAME) continue;
+            entry = &s.permanent[s.permanent_count++];
+            memset(entry, 0, sizeof(*entry));
+            entry->unique_identifier = player->unique_identifier;
+        }
+        entry->player_index = p;
+        entry->rejoined_as_player_index = NONE;
+        const player_statistics *stats = &s.current.players[p];
+        entry->casualty_count += stats->casualty_count;
+        entry->total_kill_count += stats->total_kill_count;
+        entry->total_damage += stats->total_damage;
+        const int16_t place = team_place(player->team_index);
+        if (place >= 0 && place < NUMBER_OF_PERMANENT_STANDINGS)
+        {
+            ++entry->standings[place];
+            entry->score += FIXED_ONE >> place;
+        }
+    }
+}
+
+const permanent_player_ranking_data *get_permanent_player_rankings(int32_t *count)
+{
+    if (count) *count = globals().permanent_count;
+    return globals().permanent;
+}
+
+void reset_permanent_player_rankings(void) { globals().permanent_count = 0; }
+
+// ---- the post-game report -----------------------------------------------------------------
+
+char *format_damage_string(int32_t damage, char *buffer, size_t size)
+{
+    const int64_t value = damage < 0 ? -(int64_t)damage : damage;
+    const char *sign = damage < 0 ? "-" : "";
+    if (value < 10000)
+        slprintf(buffer, size, "%s%d", sign, (int32_t)value);
+    else if (value < 1000000)
+        slprintf(buffer, size, "%s%d.%dk", sign, (int32_t)(value / 1000), (int32_t)(value % 1000 / 100));
+    else
+        slprintf(buffer, size, "%s%d.%dM", sign, (int32_t)(value / 1000000), (int32_t)(value % 1000000 / 100000));
+    return buffer;
+}
+
+struct report_builder
+{
+    encoded_postgame_report *report;
+    bool full;
+};
+
+static bool report_add(report_builder *builder, const char *text)
+{
+    encoded_postgame_report *report = builder->report;
+    const size_t length = strlen(text) + 1;
+    if (builder->full || report->string_buffer_size + length > POSTGAME_REPORT_STRING_BUFFER_SIZE)
+    {
+        builder->full = true;
+        return false;
+    }
+    memcpy(report->strings + report->string_buffer_size, text, length);
+    report->string_buffer_size = (int16_t)(report->string_buffer_size + length);
+    ++report->string_count;
+    return true;
+}
+
+// Adds a row of `columns` cells; a row that does not fit is taken back whole.
+static void report_add_row(report_builder *builder, int32_t table, const char *const *cells, int32_t columns)
+{
+    encoded_postgame_report *report = builder->report;
+    const int16_t size = report->string_buffer_size, count = report->string_count;
+    for (int32_t c = 0; c < columns; ++c)
+    {
+        if (!report_add(builder, cells[c]))
+        {
+            report->string_buffer_size = size;
+            report->string_count = count;
+            return;
+        }
+    }
+    ++report->table_row_counts[table];
+}
+
+static void report_add_table(report_builder *builder, int32_t table, const char *title)
+{
+    if (report_add(builder, title)) builder->report->valid_table_flags |= (uint16_t)(1u << table);
+}
+
+void build_postgame_report(void)
+{
+    encoded_postgame_report *report = &globals().report;
+    memset(report, 0, sizeof(*report));
+    report_builder builder = {report, false};
+    const game_statistics *g = &globals().current;
+    char a[32], b[32], c[32], d[32];
+
+    const team_ranking_data *first = get_team_ranking(0);
+    const char *result = "Game over";
+    if (local_player_team_index != NONE && first)
+        result = team_place(local_player_team_index) == 0 ? "Victory" : "Defeat";
+    report_add_table(&builder, 0, result);
+
+    // Table 1: the local side's players.
+    report_add_table(&builder, 1, "Your forces");
+    const char *header1[] = {"Player", "Kills", "Losses", "Damage"};
+    report_add_row(&builder, 1, header1, 4);
+    for (int16_t p = 0; p < get_player_count(); ++p)
+    {
+        const player_data *player = get_player_data(p);
+        if (local_player_team_index == NONE || player->team_index != local_player_team_index) continue;
+        const player_statistics *s = &g->players[p];
+        slprintf(a, sizeof(a), "%d", s->total_kill_count);
+        slprintf(b, sizeof(b), "%d", s->casualty_count);
+        format_damage_string(s->total_damage, c, sizeof(c));
+        const char *row[] = {player->appearance.name, a, b, c};
+        report_add_row(&builder, 1, row, 4);
+    }
+
+    // Table 2: every team's result.
+    report_add_table(&builder, 2, "Standings");
+    const char *header2[] = {"Team", "Place", "Score"};
+    report_add_row(&builder, 2, header2, 3);
+    for (int32_t i = 0; i < g->team_ranking_count; ++i)
+    {
+        const team_ranking_data *ranking = &g->team_rankings[i];
+        const team_data *team = get_team_data(ranking->team_index);
+        const char *name = team->captain_player_index != NONE
+                               ? get_player_data(team->captain_player_index)->appearance.team_name
+                               : "";
+        slprintf(a, sizeof(a), "%s", name[0] ? name : "Team");
+        slprintf(b, sizeof(b), "%d", ranking->place + 1);
+        slprintf(c, sizeof(c), "%d", ranking->score);
+        const char *row[] = {a, b, c};
+        report_add_row(&builder, 2, row, 3);
+    }
+
+    // Table 3: the losses of the other teams.
+    report_add_table(&builder, 3, "Enemy losses");
+    for (int32_t i = 0; i < g->team_ranking_count; ++i)
+    {
+        const team_ranking_data *ranking = &g->team_rankings[i];
+        if (ranking->team_index == local_player_team_index) continue;
+        slprintf(a, sizeof(a), "Team %d", ranking->team_index + 1);
+        slprintf(b, sizeof(b), "%d", ranking->casualty_count);
+        const char *row[] = {a, b};
+        report_add_row(&builder, 3, row, 2);
+    }
+
+    time_to_string(game_->game_time, d, sizeof(d));
+    slprintf(a, sizeof(a), "Time played: %s", d);
+    report_add_table(&builder, 4, a);
+    report_add_table(&builder, 5, gameplay_version_to_string(current_gameplay_version));
+}
+
+const encoded_postgame_report *get_encoded_postgame_report(void) { return &globals().report; }
+
+const char *get_next_encoded_postgame_report_string(const encoded_postgame_report *report, int32_t *position)
+{
+    if (!report || !position || *position < 0 || *position >= report->string_buffer_size ||
+        report->string_buffer_size > POSTGAME_REPORT_STRING_BUFFER_SIZE)
+        return nullptr;
+    const char *text = report->strings + *position;
+    const size_t length = strnlen(text, (size_t)(report->string_buffer_size - *position));
+    if (*position + (int32_t)length >= report->string_buffer_size) return nullptr; // unterminated
+    *position += (int32_t)length + 1;
+    return text;
+}
+
+// ---- the standings record ----------------------------------------------------------------
+
+const byte_swap_code draxil_net_game_standings_byte_swapping_data[] = {
+    _begin_bs_array, 1,
+    _2byte, _2byte, _4byte, _4byte, _4byte, _4byte, _2byte, _2byte,
+    _begin_bs_array, MAXIMUM_TEAMS_PER_GAME, _2byte, _2byte, _2byte, _2byte, _4byte, _end_bs_array,
+    _end_bs_array};
+const byte_swap_code draxil_net_game_standings_player_byte_swapping_data[] = {
+    _begin_bs_array, 1, _2byte, _2byte, _4byte, _4byte, _4byte, _4byte, _4byte, _4byte, _end_bs_array};
+
+void build_draxil_net_game_standings(int16_t game_ended_code)
+{
+    auto &s = globals();
+    const game_statistics *g = &s.current;
+    draxil_net_game_standings *standings = &s.standings;
+    memset(standings, 0, sizeof(*standings));
+    memset(s.standings_players, 0, sizeof(s.standings_players));
+
+    const int16_t player_count = get_player_count(), team_count = get_team_count();
+    const int32_t end = game_->game_time_at_end != NONE ? game_->game_time_at_end : game_->game_time;
+    standings->game_ended_code = game_ended_code;
+    standings->game_scoring = game_->scoring;
+    standings->game_version = current_gameplay_version;
+    standings->time_limit = game_->time_limit;
+    standings->actual_time_elapsed = end;
+    standings->draxil_net_player_id =
+        local_player_index != NONE && local_player_index < player_count
+            ? get_player_data(local_player_index)->metaserver_player_id
+            : NONE;
+    standings->number_of_players = player_count;
+    standings->number_of_teams = team_count;
+    for (int16_t t = 0; t < team_count; ++t)
+    {
+        const team_data *team = get_team_data(t);
+        draxil_net_game_standings_team *record = &standings->teams[t];
+        const int16_t place = team_place(t);
+        record->place = place;
+        record->captain_player_index = team->captain_player_index;
+        record->team_valid_flag = team->number_of_players > 0;
+        record->team_eliminated_flag = (team->flags & _team_has_been_eliminated_flag) != 0;
+        record->time_of_elimination = team->game_time_at_elimination;
+    }
+    for (int16_t p = 0; p < player_count; ++p)
+    {
+        const player_data *player = get_player_data(p);
+        const player_statistics *stats = &g->players[p];
+        draxil_net_game_standings_player *record = &s.standings_players[p];
+        const bool dropped = (player->flags & _player_has_been_dropped_flag) != 0;
+        record->team_index = player->team_index;
+        record->player_finished_game_flag = !dropped;
+        record->time_played = (dropped ? player->game_time_at_drop : end) - player->game_time_at_join;
+        record->units_killed = stats->total_kill_count;
+        record->units_lost = stats->casualty_count;
+        record->points_killed = stats->points_killed;
+        record->points_lost = stats->casualty_cost;
+        record->draxil_net_player_id = player->metaserver_player_id;
+    }
+    s.standings_player_records =
+        player_count > MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS ? (int32_t)player_count : (int32_t)MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS;
+}
+
+const draxil_net_game_standings *get_draxil_net_game_standings(void) { return &globals().standings; }
+
+const draxil_net_game_standings_player *get_draxil_net_game_standings_players(int32_t *player_record_count)
+{
+    if (player_record_count) *player_record_count = globals().standings_player_records;
+    return globals().standings_players;
+}
+
+int32_t encode_draxil_net_game_standings(uint8_t *buffer, int32_t size)
+{
+    const auto &s = globals();
+    const int32_t records = s.standings_player_records;
+    const int32_t total = DRAXIL_NET_GAME_STANDINGS_SIZE + DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * records;
+    if (!buffer || size < total) return NONE;
+    memcpy(buffer, &s.standings, DRAXIL_NET_GAME_STANDINGS_SIZE);
+    byte_swap_data("draxil_net_game_standings", buffer, DRAXIL_NET_GAME_STANDINGS_SIZE, 1,
+                   draxil_net_game_standings_byte_swapping_data);
+    uint8_t *players = buffer + DRAXIL_NET_GAME_STANDINGS_SIZE;
+    memcpy(players, s.standings_players, (size_t)DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * records);
+    byte_swap_data("draxil_net_game_standings_player", players, DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE, records,
+                   draxil_net_game_standings_player_byte_swapping_data);
+    return total;
+}
+
+// ---- the statistics file -------------------------------------------------------------------
+
+static const char RECORDING_STATS_DIRECTORY[] = "recording_stats";
+
+bool save_game_statistics_csv(const char *name)
+{
+    if (!name || !name[0] || name[0] == '.' || strchr(name, '/') || strchr(name, '\\'))
+    {
+        log_message(__FILE__, __LINE__, "statistics file name refused: \"%s\"", name ? name : "(null)");
+        return false;
+    }
+    file_reference directory;
+    file_reference_create(&directory, _file_reference_application_relative);
+    if (!file_reference_add_directory(&directory, RECORDING_STATS_DIRECTORY) ||
+        (!file_exists(&directory) && !file_create(&directory)))
+    {
+        log_message(__FILE__, __LINE__, "cannot make the directory \"%s\"", RECORDING_STATS_DIRECTORY);
+        return false;
+    }
+    char file_name[MAXIMUM_FILE_NAME];
+    if (slprintf(file_name, sizeof(file_name), "%s.csv", name) >= (int32_t)sizeof(file_name) - 1)
+    {
+        log_message(__FILE__, __LINE__, "statistics file name too long: \"%s\"", name);
+        return false;
+    }
+    file_reference file = directory;
+    if (!file_reference_set_name(&file, file_name))
+    {
+        log_message(__FILE__, __LINE__, "statistics file name refused: \"%s\"", name);
+        return false;
+    }
+
+    // Whole text first, then one write: a failure leaves no half file behind
+    // that could be taken for a finished one.
+    force_player_statistics_update();
+    const game_statistics *g = &globals().current;
+    size_t capacity = 4096 + 512 * (size_t)(get_player_count() + get_team_count());
+    char *text = (char *)malloc(capacity);
+    if (!text) return false;
+    text[0] = 0;
+    char time_text[32];
+    slprintfcat(text, capacity, "game,scoring,rules,ticks,time\n%s,%d,%s,%d,%s\n",
+                tag_to_string(get_current_game_data()->parameters.scenario_tag), game_->scoring,
+                gameplay_version_to_string(current_gameplay_version), game_->game_time,
+                time_to_string(game_->game_time, time_text, sizeof(time_text)));
+    slprintfcat(text, capacity, "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n");
+    for (int32_t i = 0; i < g->team_ranking_count; ++i)
+    {
+        const team_ranking_data *ranking = &g->team_rankings[i];
+        const team_data *team = get_team_data(ranking->team_index);
+        slprintfcat(text, capacity, "%d,%d,%d,%d,%d,%d\n", ranking->team_index, ranking->place + 1, ranking->score,
+                    team->game_time_at_elimination, g->teams[ranking->team_index].enemy_kills,
+                    g->teams[ranking->team_index].damage_to_enemies);
+    }
+    slprintfcat(text, capacity,
+                "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,"
+                "damage_dealt,damage_taken,damage_to_allies\n");
+    for (int16_t p = 0; p < get_player_count(); ++p)
+    {
+        const player_data *player = get_player_data(p);
+        const player_statistics *s = &g->players[p];
+        // Quotes inside a name are doubled so that every reader splits the line alike.
+        char name_field[2 * PLAYER_NAME_SIZE + 3];
+        size_t n = 0;
+        name_field[n++] = '"';
+        for (const char *c = player->appearance.name; *c && n < sizeof(name_field) - 3; ++c)
+        {
+            if (*c == '"') name_field[n++] = '"';
+            name_field[n++] = *c;
+        }
+        name_field[n++] = '"';
+        name_field[n] = 0;
+        slprintfcat(text, capacity, "%d,%s,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", p, name_field, player->team_index,
+                    player->type, s->total_kill_count, s->casualty_count, s->casualty_cost, s->extant_unit_count,
+                    s->extant_cost, s->total_damage, s->total_damage_taken, s->damage_to_allies);
+    }
+
+    bool ok = file_create(&file) && file_open(&file, _permission_write_flag);
+    if (ok)
+    {
+        ok = file_write(&file, (int32_t)strlen(text), text);
+        ok = file_close(&file) && ok;
+    }
+    free(text);
+    if (!ok) log_message(__FILE__, __LINE__, "could not write the statistics file \"%s\"", file_name);
+    return ok;
+}

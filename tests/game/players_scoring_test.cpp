@@ -1,0 +1,359 @@
+// Players, teams, alliances, scoring, the end of a game, statistics and the
+// standings record, driven through their services as the tick would.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "cseries/byte_swapping.h"
+#include "flags.h"
+#include "game_records.h"
+#include "game_sounds.h"
+#include "game_time.h"
+#include "players.h"
+#include "scoring.h"
+#include "state_hash.h"
+#include "statistics.h"
+#include "support/game_core_fixture.h"
+
+namespace {
+
+class players_scoring_test : public ::testing::Test
+{
+protected:
+    new_game_data data;
+
+    // A game of `teams` teams with one player each (player i on team i), or
+    // the player records given.
+    void start(int16_t teams, int16_t scoring = 0)
+    {
+        reset_game_core();
+        initialize_players();
+        initialize_scoring();
+        initialize_statistics();
+        initialize_flags();
+        initialize_game_sounds();
+        data = make_test_game_data(_game_type_local, 1820, 1, teams);
+        for (int16_t i = 0; i < teams; ++i) data.players[i].unique_identifier = 100 + i;
+        data.parameters.scoring = scoring;
+        begin_game_time(&data);
+        local_player_index = 0;
+        local_player_team_index = 0;
+        initialize_players_for_new_map(&data);
+        initialize_flags_for_new_map();
+        initialize_scoring_for_new_map();
+        initialize_statistics_for_new_map();
+    }
+    void tick(int32_t count = 1)
+    {
+        for (int32_t i = 0; i < count; ++i)
+        {
+            update_game_scoring();
+            update_statistics();
+            ++game_->game_time;
+            update_endgame();
+        }
+    }
+};
+
+TEST_F(players_scoring_test, alliances_are_one_directional_and_teams_ally_with_themselves)
+{
+    start(3);
+    EXPECT_TRUE(teams_are_allied(1, 1));
+    EXPECT_FALSE(teams_are_allied(0, 1));
+    ally_with_team(0, 1, true);
+    ally_with_team(1, 0, true);
+    EXPECT_TRUE(teams_are_allied(0, 1));
+    ally_with_team(0, 1, false);
+    EXPECT_FALSE(teams_are_allied(0, 1));
+    EXPECT_TRUE(teams_are_allied(1, 0)); // only team 0's side ended
+    EXPECT_FALSE(teams_are_allied(NONE, NONE));
+    EXPECT_FALSE(teams_are_allied(0, 16));
+    ally_with_team(0, 0, false); // ignored
+    EXPECT_TRUE(teams_are_allied(0, 0));
+}
+
+TEST_F(players_scoring_test, set_up_is_repaired_and_captains_found)
+{
+    reset_game_core();
+    initialize_players();
+    data = make_test_game_data(_game_type_local, 1820, 1, 4);
+    const int16_t teams[] = {1, 1, 40, -3};
+    for (int16_t i = 0; i < 4; ++i)
+    {
+        data.players[i].team_index = teams[i];
+        data.players[i].unique_identifier = 10 + i;
+        data.players[i].team_captain_identifier = 11; // player 1 leads team 1
+    }
+    begin_game_time(&data);
+    initialize_players_for_new_map(&data);
+    ASSERT_EQ(get_player_count(), 4);
+    EXPECT_EQ(get_team_data(1)->captain_player_index, 1);
+    EXPECT_EQ(get_team_data(1)->number_of_players, 2);
+    // Damaged team indexes land on the lowest team nobody took.
+    EXPECT_EQ(get_player_data(2)->team_index, 0);
+    EXPECT_EQ(get_player_data(3)->team_index, 2);
+    EXPECT_EQ(get_team_count(), 3);
+}
+
+TEST_F(players_scoring_test, joins_fill_127_records_then_are_refused_and_ended_map_is_kept)
+{
+    start(2);
+    new_player_data joiner = data.players[1];
+    for (int32_t i = get_player_count(); i < MAXIMUM_PLAYERS_PER_GAME; ++i) ASSERT_NE(new_player_in_game(&joiner), NONE);
+    EXPECT_EQ(new_player_in_game(&joiner), NONE);
+    EXPECT_EQ(get_player_count(), MAXIMUM_PLAYERS_PER_GAME);
+    set_points(1, 42);
+    dispose_players_from_old_map();
+    EXPECT_EQ(get_player_count(), 0);
+    ASSERT_TRUE(ressurect_players_from_old_map());
+    EXPECT_EQ(get_player_count(), MAXIMUM_PLAYERS_PER_GAME);
+    EXPECT_EQ(get_team_data(1)->score, 42);
+}
+
+TEST_F(players_scoring_test, sort_puts_teams_in_order_with_captains_first)
+{
+    new_player_data players[4] = {};
+    const int16_t teams[] = {1, 0, 1, 0};
+    for (int i = 0; i < 4; ++i)
+    {
+        players[i].team_index = teams[i];
+        players[i].unique_identifier = i;
+        players[i].team_captain_identifier = teams[i] == 1 ? 2 : 77; // team 0's captain is nobody
+    }
+    players[0].flags = _player_is_observer_flag;
+    sort_new_player_data(players, 4, true);
+    EXPECT_EQ(players[0].unique_identifier, 1);
+    EXPECT_EQ(players[1].unique_identifier, 3);
+    EXPECT_EQ(players[2].unique_identifier, 2); // team 1's captain
+    EXPECT_EQ(players[3].unique_identifier, 0); // the observer last
+    EXPECT_EQ(players[0].team_captain_identifier, -1);
+}
+
+TEST_F(players_scoring_test, end_game_counts_down_300_or_1_and_suspension_only_marks_it_pending)
+{
+    struct
+    {
+        bool immediate;
+        int32_t countdown;
+    } cases[] = {{false, ENDGAME_COUNTDOWN_TICKS}, {true, IMMEDIATE_ENDGAME_COUNTDOWN_TICKS}};
+    for (const auto &c : cases)
+    {
+        start(2);
+        end_game(c.immediate);
+        EXPECT_EQ(game_->endgame_state, _endgame_resolved);
+        EXPECT_EQ(game_->game_time_at_end, 0);
+        EXPECT_EQ(get_endgame_countdown(), c.countdown);
+        tick(c.countdown - 1);
+        EXPECT_FALSE(game_->flags.load() & _game_is_over_flag);
+        tick();
+        EXPECT_TRUE(game_->flags.load() & _game_is_over_flag);
+    }
+
+    start(2);
+    suspend_end_game(true);
+    end_game(false);
+    EXPECT_EQ(game_->endgame_state, _endgame_unresolved);
+    EXPECT_EQ(game_->time_state, _game_time_suspended_ending);
+    EXPECT_EQ(get_endgame_countdown(), NONE);
+    tick(10);
+    suspend_end_game(false);
+    EXPECT_EQ(game_->endgame_state, _endgame_resolved);
+    EXPECT_EQ(game_->game_time_at_end, 10);
+    // A script may overwrite the state after the end (a light victory).
+    game_->endgame_state = _endgame_successful_victory;
+    end_game(false);
+    EXPECT_EQ(game_->endgame_state, _endgame_successful_victory);
+}
+
+TEST_F(players_scoring_test, rankings_share_places_and_the_next_place_skips)
+{
+    start(5, _scoring_custom);
+    const int32_t scores[] = {10, 30, 30, 5, 10};
+    for (int32_t t = 0; t < 5; ++t) set_points(t, scores[t]);
+    eliminate_team(3);
+    force_player_statistics_update();
+    const int16_t expected_team[] = {1, 2, 0, 4, 3};
+    const int16_t expected_place[] = {0, 0, 2, 2, 4};
+    for (int32_t i = 0; i < 5; ++i)
+    {
+        ASSERT_NE(get_team_ranking(i), nullptr);
+        EXPECT_EQ(get_team_ranking(i)->team_index, expected_team[i]) << i;
+        EXPECT_EQ(get_team_ranking(i)->place, expected_place[i]) << i;
+    }
+    EXPECT_EQ(get_team_ranking(5), nullptr);
+    end_game(true);
+    EXPECT_EQ(game_->winning_team_index, NONE); // first place is shared
+    EXPECT_EQ(get_game_sound_request_count(_game_sound_game_over), 1);
+}
+
+TEST_F(players_scoring_test, the_last_side_standing_ends_the_game_and_wins)
+{
+    start(3);
+    ally_with_team(1, 2, true);
+    ally_with_team(2, 1, true);
+    tick();
+    eliminate_team(0);
+    EXPECT_EQ(get_team_data(0)->game_time_at_elimination, 1);
+    tick();
+    EXPECT_EQ(game_->endgame_state, _endgame_resolved);
+    EXPECT_NE(game_->winning_team_index, 0);
+}
+
+TEST_F(players_scoring_test, damage_lands_in_player_team_and_unattributed_buckets)
+{
+    start(3);
+    ally_with_team(0, 1, true);
+    set_unit_statistics_type(0, 0, 100); // player 0's units cost 100
+    set_unit_statistics_type(1, 1, 50);
+    set_unit_statistics_type(2, 2, 20);
+    adjust_unit_statistics(2, 3, 300);
+    EXPECT_EQ(get_player_statistics(2)->extant_unit_count, 3);
+    EXPECT_EQ(get_player_statistics(2)->extant_cost, 60);
+
+    adjust_damage_statistics(0, 2, 40, true, false, false, true, false);   // enemy kill
+    adjust_damage_statistics(0, 1, 15, false, false, false, true, false);  // friendly fire
+    adjust_damage_statistics(NONE, 0, 7, false, false, false, true, false); // nobody's
+    adjust_damage_statistics(2, NONE, 9, true, false, true, true, true);   // game killed
+    EXPECT_EQ(get_player_statistics(0)->total_damage, 40);
+    EXPECT_EQ(get_player_statistics(0)->total_kill_count, 1);
+    EXPECT_EQ(get_player_statistics(0)->points_killed, 20);
+    EXPECT_EQ(get_player_statistics(0)->damage_to_allies, 15);
+    EXPECT_EQ(get_player_statistics(0)->total_damage_taken, 7);
+    EXPECT_EQ(get_player_statistics(2)->casualty_count, 1);
+    EXPECT_EQ(get_player_statistics(2)->casualty_cost, 20);
+    EXPECT_EQ(get_team_statistics(0)->enemy_kills, 1);
+    EXPECT_EQ(get_team_statistics(0)->damage_to_enemies, 40);
+    EXPECT_EQ(get_team_statistics(2)->game_kills, 1);
+    EXPECT_EQ(get_unattributed_statistics()->total_damage, 7);
+
+    int32_t count = 0, per_sample = 0, in_last = 0;
+    const statistics_sample *samples = get_player_statistics_sample_range(&count, &per_sample, &in_last);
+    EXPECT_EQ(samples[count].teams[0].damage_to_enemies, 40);
+    EXPECT_EQ(samples[count].players[0].damage_to_subtract, 15);
+    EXPECT_EQ(samples[count].unattributed.damage_to_enemies, 7);
+    EXPECT_EQ(samples[count].teams[2].kills_against_by_local_team, 1);
+
+    tick(); // attrition: the score is the damage dealt to enemies
+    EXPECT_EQ(get_team_data(0)->score, 40);
+}
+
+TEST_F(players_scoring_test, samples_grow_then_compact_keeping_their_totals)
+{
+    start(2, _scoring_custom);
+    int32_t count = 0, per_sample = 0, in_last = 0;
+    const int32_t ticks = INITIAL_TICKS_PER_STATISTICS_SAMPLE * MAXIMUM_STATISTICS_SAMPLES + 7;
+    set_unit_statistics_type(0, 0, 1);
+    for (int32_t i = 0; i < ticks; ++i)
+    {
+        adjust_damage_statistics(0, NONE, 1, false, false, false, true, false);
+        tick();
+    }
+    const statistics_sample *samples = get_player_statistics_sample_range(&count, &per_sample, &in_last);
+    EXPECT_EQ(per_sample, 2 * INITIAL_TICKS_PER_STATISTICS_SAMPLE);
+    EXPECT_EQ(count * per_sample + in_last, ticks);
+    int64_t total = 0;
+    for (int32_t i = 0; i <= count; ++i) total += samples[i].teams[0].damage_to_enemies;
+    EXPECT_EQ(total, ticks);
+    EXPECT_EQ(samples[0].teams[0].damage_to_enemies, per_sample);
+}
+
+TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
+{
+    start(2, _scoring_custom);
+    get_player_data(0)->metaserver_player_id = 0x01020304;
+    set_unit_statistics_type(0, 0, 30);
+    set_unit_statistics_type(1, 1, 25);
+    adjust_damage_statistics(0, 1, 25, true, false, false, true, false);
+    set_points(0, 3);
+    tick(99);
+    end_game(false);
+    int32_t records = 0;
+    get_draxil_net_game_standings_players(&records);
+    ASSERT_EQ(records, 16);
+    std::vector<uint8_t> wire(216 + 28 * 16);
+    ASSERT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size()), (int32_t)wire.size());
+    EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
+    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x1C, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
+    EXPECT_EQ(0, memcmp(wire.data(), head, sizeof(head)));
+    // Team 0: place 0, captain 0, valid, not eliminated, no elimination time; team 1: place 1.
+    const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 1, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(0, memcmp(wire.data() + 24, teams, sizeof(teams)));
+    EXPECT_EQ(wire[24 + 12 * 2 + 4], 0); // team 2 unused: not valid
+    // Player 0: team 0, finished, 99 ticks, 1 killed, 0 lost, 25 points killed, 0 lost, lobby id.
+    const uint8_t player0[] = {0, 0, 0, 1, 0, 0, 0, 99, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 25, 0, 0, 0, 0, 1, 2, 3, 4};
+    EXPECT_EQ(0, memcmp(wire.data() + 216, player0, sizeof(player0)));
+    EXPECT_EQ(wire[216 + 28 + 11], 0);   // player 1 killed nothing
+    EXPECT_EQ(wire[216 + 28 + 15], 1);   // and lost one
+    for (size_t i = 216 + 28 * 2; i < wire.size(); ++i) ASSERT_EQ(wire[i], 0) << i;
+}
+
+TEST_F(players_scoring_test, flag_rules_take_hold_and_collect)
+{
+    struct case_data
+    {
+        int16_t scoring;
+        int32_t expected_score_team1;
+    } cases[] = {
+        {_scoring_territories, 2},   {_scoring_king_of_the_hill, 5}, {_scoring_scavenger_hunt, 2},
+        {_scoring_flag_rally, 0},    {_scoring_captures, 2},         {_scoring_capture_the_flag, 1},
+        {_scoring_steal_the_bacon, 1},
+    };
+    for (const auto &c : cases)
+    {
+        start(2, c.scoring);
+        const world_point3d a = {1000, 1000, 0}, b = {9000, 9000, 0}, far = {30000, 30000, 0};
+        new_flag(_flag_banner, 1, 0, 11, &a); // team 0's flag, numbered 1
+        new_flag(_flag_banner, 2, NONE, 12, &b);
+        new_flag(_flag_banner, 0, NONE, 13, &far); // number 0: team 1 never stands there
+        // Team 1 alone stands at the first two flags.
+        set_teams_near_point_procedure([](const world_point2d *point, int32_t radius) -> uint32_t {
+            return point->x < 20000 ? 2u : 0u;
+        });
+        tick(5);
+        EXPECT_EQ(get_team_data(1)->score, c.expected_score_team1) << "scoring " << c.scoring;
+        set_teams_near_point_procedure(nullptr);
+    }
+}
+
+TEST_F(players_scoring_test, balls_move_away_from_their_pusher_and_banners_do_not)
+{
+    start(2);
+    const world_point3d at = {5000, 5000, 0};
+    new_flag(_flag_ball, NONE, NONE, 21, &at);
+    new_flag(_flag_banner, NONE, NONE, 22, &at);
+    const world_point2d west = {4000, 5000};
+    EXPECT_EQ(monster_bumped_flag(&west, 21, 160, 8192, 8192), 1);
+    EXPECT_EQ(get_flag_data(0)->location.x, 5010);
+    EXPECT_EQ(get_flag_data(0)->location.y, 5000);
+    EXPECT_EQ(monster_bumped_flag(&west, 22, 160, 8192, 8192), 0);
+    EXPECT_EQ(monster_bumped_flag(&west, 99, 160, 8192, 8192), 0);
+    for (int i = 0; i < 1000; ++i) monster_bumped_flag(&west, 21, 4000, 8192, 8192);
+    EXPECT_EQ(get_flag_data(0)->location.x, 8191); // never off the map
+    reclaim_dormant_flag(21);
+    EXPECT_EQ(get_flag_data(0)->location.x, 5000);
+}
+
+TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions_stop)
+{
+    start(2);
+    set_points(0, 1);
+    end_game(true);
+    const encoded_postgame_report *report = get_encoded_postgame_report();
+    EXPECT_EQ(report->valid_table_flags, 0x3F);
+    int32_t position = 0, strings = 0;
+    const char *first = get_next_encoded_postgame_report_string(report, &position);
+    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(first, "Victory");
+    for (++strings; get_next_encoded_postgame_report_string(report, &position); ++strings) {}
+    EXPECT_EQ(strings, report->string_count);
+    position = -5;
+    EXPECT_EQ(get_next_encoded_postgame_report_string(report, &position), nullptr);
+    encoded_postgame_report damaged = *report;
+    memset(damaged.strings, 'x', sizeof(damaged.strings)); // no terminator anywhere
+    position = 0;
+    EXPECT_EQ(get_next_encoded_postgame_report_string(&damaged, &position), nullptr);
+}
+
+} // namespace

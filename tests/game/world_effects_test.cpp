@@ -1,0 +1,211 @@
+// The life of each world effect: lightning strikes on time, fire burns out
+// and leaves its mark, a plain map has no wind or weather, mesh effects age out.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "fire.h"
+#include "lightning.h"
+#include "mesh.h"
+#include "mesh_builder.h"
+#include "mesh_effects.h"
+#include "particles.h"
+#include "state_hash.h"
+#include "tag_files/definitions.h"
+#include "wind.h"
+
+namespace {
+
+// An 8x8 map; cell (1, 1) carries media.
+static bool load_test_mesh(uint32_t flags)
+{
+    std::vector<mesh_cell> cells(64, mesh_cell{0, 0, 0, -1, -1, 0});
+    cells[1 + 8].flags = _mesh_cell_triangle0_is_media_flag | _mesh_cell_triangle1_is_media_flag;
+    mesh_builder_input input = {};
+    input.header.flags = flags;
+    input.header.mesh_width = input.header.mesh_height = 8;
+    input.header.team_count = 2;
+    input.header.reverb_environment = NONE;
+    input.cells = cells.data();
+    int32_t size = 0;
+    uint8_t *data = build_mesh_tag_data(&input, &size);
+    const bool ok = data && load_mesh_from_memory(data, size);
+    free(data);
+    return ok;
+}
+
+class world_effects_test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        reset_state_hash_procedures();
+        initialize_mesh();
+        initialize_fire();
+        initialize_lightning();
+        initialize_particles();
+        initialize_wind();
+        initialize_mesh_effects();
+        initialize_fire_for_new_map();
+        initialize_lightning_for_new_map();
+        initialize_particles_for_new_map(NONE);
+        initialize_wind_for_new_map();
+        initialize_mesh_effects_for_new_map();
+    }
+    void TearDown() override
+    {
+        dispose_mesh_effects_from_old_map();
+        dispose_wind_from_old_map();
+        dispose_particles_from_old_map();
+        dispose_lightning_from_old_map();
+        dispose_fire_from_old_map();
+        dispose_mesh_from_old_map();
+        set_lightning_object_point_procedure(nullptr);
+    }
+};
+
+TEST_F(world_effects_test, fire_burns_out_and_keeps_the_scorched_flag)
+{
+    ASSERT_TRUE(load_test_mesh(_mesh_can_catch_fire_flag));
+    ASSERT_TRUE(try_to_start_fire(3, 7, 2, 2, 3));
+    EXPECT_FALSE(try_to_start_fire(3, 7, 2, 2, 3)); // burns already
+    EXPECT_FALSE(try_to_start_fire(3, 7, 2, 1, 1)); // media
+    EXPECT_FALSE(try_to_start_fire(3, 7, 2, 8, 0)); // off the map
+    EXPECT_FALSE(cell_is_on_fire(-1, 0));
+    EXPECT_TRUE(cell_is_on_fire(2, 3));
+    EXPECT_TRUE(get_mesh_cell(2, 3)->flags & _mesh_cell_was_or_is_on_fire_flag);
+    for (int32_t t = 0; t < FIRE_BURN_TICKS - 1; ++t) update_fire();
+    EXPECT_TRUE(cell_is_on_fire(2, 3));
+    EXPECT_EQ(get_fire_ticks_remaining(2, 3), 1);
+    update_fire();
+    EXPECT_FALSE(cell_is_on_fire(2, 3));
+    EXPECT_EQ(get_burning_cell_count(), 0);
+    EXPECT_TRUE(get_mesh_cell(2, 3)->flags & _mesh_cell_was_or_is_on_fire_flag);
+    EXPECT_TRUE(try_to_start_fire(3, 7, 2, 2, 3)); // scorched ground burns again
+}
+
+TEST_F(world_effects_test, fire_needs_a_map_that_can_catch_fire)
+{
+    ASSERT_TRUE(load_test_mesh(0));
+    EXPECT_FALSE(try_to_start_fire(NONE, NONE, NONE, 2, 3));
+    EXPECT_FALSE(get_mesh_cell(2, 3)->flags & _mesh_cell_was_or_is_on_fire_flag);
+}
+
+static std::vector<fixed_fraction> heard;
+static void hear(void *, const world_point3d *, fixed_fraction volume) { heard.push_back(volume); }
+
+TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seven_reports)
+{
+    ASSERT_TRUE(load_test_mesh(_mesh_can_catch_fire_flag));
+    try_to_start_fire(NONE, NONE, NONE, 0, 0);
+    try_to_start_fire(NONE, NONE, NONE, 6, 0);
+    const world_point3d listener = {6 * 512 + 256, 256, 0};
+    struct
+    {
+        int32_t count_before;
+        size_t reports;
+    } cases[] = {{0, 1}, {6, 1}, {7, 0}};
+    for (const auto &c : cases)
+    {
+        heard.clear();
+        int32_t count = c.count_before;
+        report_fire_as_sound_source(&listener, 512, 4096, nullptr, &count, hear);
+        ASSERT_EQ(heard.size(), c.reports);
+        EXPECT_EQ(count, c.count_before + (int32_t)c.reports);
+        if (c.reports)
+        {
+            EXPECT_EQ(heard[0], FIXED_FRACTION_ONE); // the cell under the listener
+        }
+    }
+}
+
+static world_point3d target_point = {5000, 6000, 70};
+static int16_t target_identifier = 9;
+static bool target_alive = true;
+static bool object_point(int32_t, world_point3d *point, int16_t *identifier)
+{
+    *point = target_point;
+    *identifier = target_identifier;
+    return target_alive;
+}
+
+TEST_F(world_effects_test, lightning_strikes_after_its_ticks_and_frees_itself)
+{
+    lightning_definition definition = {};
+    definition.strike_ticks = 4;
+    definition.linger_ticks = 3;
+    const int32_t type = new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('b', 'o', 'l', 't'), &definition);
+    ASSERT_NE(type, NONE);
+    set_lightning_object_point_procedure(object_point);
+
+    struct
+    {
+        int32_t target;
+        int16_t identifier_at_strike;
+        world_point3d expected;
+    } cases[] = {{NONE, 9, {100, 200, 0}}, {5, 9, {5000, 6000, 70}}, {5, 10, {100, 200, 0}}};
+    for (const auto &c : cases)
+    {
+        target_identifier = 9;
+        const new_lightning_data data = {(int16_t)type, NONE, c.target, {0, 0, 0}, {100, 200, 0}};
+        const int32_t bolt = new_lightning(&data);
+        ASSERT_NE(bolt, NONE);
+        const int16_t identifier = get_lightning_data(bolt)->identifier;
+        for (int32_t t = 0; t < 3; ++t) update_lightning();
+        EXPECT_EQ(get_lightning_state(bolt), _lightning_travelling);
+        target_identifier = c.identifier_at_strike; // a new object in the target's slot is not struck
+        update_lightning();
+        ASSERT_EQ(get_lightning_state(bolt), _lightning_struck);
+        const world_point3d strike = get_lightning_data(bolt)->strike_point;
+        EXPECT_EQ(strike.x, c.expected.x);
+        EXPECT_EQ(strike.z, c.expected.z);
+        for (int32_t t = 0; t < 3; ++t) update_lightning();
+        EXPECT_EQ(get_lightning_state(bolt), NONE);
+        EXPECT_EQ(get_lightning_data_by_identifier(bolt, identifier), nullptr);
+    }
+    const new_lightning_data unknown = {(int16_t)(type + 1), NONE, NONE, {0, 0, 0}, {1, 1, 0}};
+    EXPECT_EQ(new_lightning(&unknown), NONE);
+
+    const new_lightning_data data = {(int16_t)type, NONE, NONE, {0, 0, 0}, {1, 1, 0}};
+    const int32_t bolt = new_lightning(&data);
+    const world_point3d moved = {40, 50, 60};
+    change_lightning_endpoints(bolt, nullptr, &moved);
+    for (int32_t t = 0; t < 4; ++t) update_lightning();
+    EXPECT_EQ(get_lightning_data(bolt)->strike_point.y, 50);
+    EXPECT_EQ(get_lightning_data(bolt)->origin.x, 0);
+}
+
+TEST_F(world_effects_test, a_plain_map_has_no_wind_or_weather)
+{
+    ASSERT_TRUE(load_test_mesh(0));
+    const world_point2d point = {1000, 1000};
+    EXPECT_EQ(get_wind_velocity(), nullptr);
+    update_wind();
+    EXPECT_EQ(get_wind_velocity(), nullptr);
+    EXPECT_FALSE(switch_snowing_states());
+    update_particles();
+    EXPECT_EQ(particle_system_intensity(&point), 0);
+    tag ambient = 0;
+    short_fixed volume = 0;
+    EXPECT_FALSE(particle_system_ambient_sound(&point, &ambient, &volume));
+    EXPECT_EQ(particle_system_particle_count(), 0);
+}
+
+TEST_F(world_effects_test, mesh_effects_age_out_at_their_duration)
+{
+    const new_mesh_effect_data data = {0, _mesh_effect_small_shockwave, {512, 512, 0}};
+    const int32_t effect = new_mesh_effect(&data);
+    ASSERT_NE(effect, NONE);
+    const new_mesh_effect_data bad = {0, NUMBER_OF_MESH_EFFECT_TYPES, {0, 0, 0}};
+    EXPECT_EQ(new_mesh_effect(&bad), NONE);
+    const int32_t duration = get_mesh_effect_duration(_mesh_effect_small_shockwave);
+    for (int32_t t = 0; t < duration - 1; ++t) update_mesh_effects();
+    ASSERT_NE(get_mesh_effect_data(effect), nullptr);
+    EXPECT_GT(get_mesh_effect_radius(get_mesh_effect_data(effect)), 0);
+    update_mesh_effects();
+    EXPECT_EQ(get_mesh_effect_count(), 0);
+}
+
+} // namespace
