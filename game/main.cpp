@@ -19,6 +19,7 @@
 #include "game_time.h"
 #include "iniparser3.0b/inifile.h"
 #include "map_life.h"
+#include "markers.h"
 #include "mesh.h"
 #include "version.h"
 #include "vesk.h"
@@ -39,6 +40,7 @@ static void register_built_subsystems(void)
     register_game_core_hooks();
     register_mesh_hooks();
     register_world_and_player_hooks();
+    register_object_world_hooks();
 }
 
 static int32_t parse_command_line(int argc, char **argv)

@@ -32,7 +32,7 @@ protected:
 
 TEST_F(demo_objects_test, demo_map_places_its_scenery_and_model)
 {
-    const fs::path tool = fs::path(previous) / ".." / "bin" / "vesk_tags";
+    const fs::path tool = fs::path(scratch.previous) / ".." / "bin" / "vesk_tags";
     const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
     if (!fs::exists(tool)) GTEST_SKIP() << "the data tool is missing";
     std::vector<store_fixture::packed_tag> tags;
