@@ -13,14 +13,13 @@
 #include "game_records.h"
 #include "game_states.h"
 #include "game_time.h"
-#include "map_life.h"
-#include "mesh.h"
 #include "mesh_effects.h"
 #include "particles.h"
 #include "players.h"
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
+#include "subsystems.h"
 #include "vesk.h"
 #include "vesk_random.h"
 
@@ -113,9 +112,7 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
     set_message_box_proc(quiet_message_box);
     if (!harness_globals.started_up)
     {
-        register_game_core_hooks();
-        register_mesh_hooks();
-        register_world_and_player_hooks();
+        register_built_subsystems();
         // A headless run may share its directory with a running game.
         register_startup_procedure(_startup_single_instance_lock, nullptr);
         if (!get_tick_procedure(_tick_unit_commands)) register_tick_procedure(_tick_unit_commands, harness_tick);
@@ -125,6 +122,8 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
             return false;
         }
         harness_globals.started_up = true;
+        // No front end shows the menu: the game rests in its state between maps.
+        game_->state = _game_state_displaying_main_menu;
     }
     clear_pending_error();
 
@@ -154,8 +153,10 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
         else
             slprintf(reason, reason_size, "map '%s' cannot start", tag_to_string(map));
         clear_pending_error();
+        game_->state = _game_state_displaying_main_menu;
         return false;
     }
+    game_->state = _game_state_running;
     harness_globals.running = true;
     return true;
 }
@@ -196,6 +197,10 @@ bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t c
 
 void stop_simulation(void)
 {
-    if (harness_globals.running) dispose_vesk_from_old_map();
+    if (harness_globals.running)
+    {
+        dispose_vesk_from_old_map();
+        game_->state = _game_state_displaying_main_menu;
+    }
     harness_globals.running = false;
 }

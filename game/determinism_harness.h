@@ -43,11 +43,12 @@ struct simulation_pacing
     int32_t local_random_draws_per_frame; // drawn between frames: must change nothing
 };
 
-// Brings the game up headless (once per process: the start-up steps run
-// again only for what a test reset) in `data_directory` (null: the current
-// directory) and starts the map `map` as a single-player game of two players
-// on teams 0 and 1, seeded with `seed`.  False with a one-line reason in
-// `reason` when the map cannot start; nothing stays set up then.
+// Brings the game up headless once per process, with every built subsystem
+// registered as the program registers them, in `data_directory` (null: the
+// current directory), and starts the map `map` as a single-player game of two
+// players on teams 0 and 1, seeded with `seed`: the game state is "running".
+// False with a one-line reason in `reason` when the map cannot start; what
+// was set up is disposed and the game rests in the main-menu state.
 bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size);
 
 // Runs `ticks` ticks from where the game stands, executing each command at

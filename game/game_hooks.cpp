@@ -11,6 +11,8 @@ static struct game_hooks_globals
     startup_procedure startup[NUMBER_OF_STARTUP_STEPS];
     map_initialize_procedure map_initialize[NUMBER_OF_MAP_STEPS];
     map_dispose_procedure map_dispose[NUMBER_OF_MAP_STEPS];
+    map_initialize_procedure store_initialize[NUMBER_OF_STARTUP_STEPS];
+    map_dispose_procedure store_dispose[NUMBER_OF_STARTUP_STEPS];
     tick_procedure tick[NUMBER_OF_TICK_STEPS];
     action_procedure action[NUMBER_OF_ACTION_CONSUMERS];
     game_state_procedure state_entry[NUMBER_OF_GAME_STATES];
@@ -59,18 +61,33 @@ bool register_startup_procedure(int32_t step, startup_procedure procedure)
     return store_hook("start-up", step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.startup, procedure);
 }
 
-bool register_map_procedures(int32_t step, map_initialize_procedure initialize, map_dispose_procedure dispose)
+// A pair of per-map slots: both procedures of a step belong to one owner.
+static bool store_map_pair(const char *table, int32_t index, int32_t count, map_initialize_procedure *initializers,
+                           map_dispose_procedure *disposers, map_initialize_procedure initialize,
+                           map_dispose_procedure dispose)
 {
-    if (step < 0 || step >= NUMBER_OF_MAP_STEPS ||
-        (initialize && game_hooks_globals.map_initialize[step] && game_hooks_globals.map_initialize[step] != initialize) ||
-        (dispose && game_hooks_globals.map_dispose[step] && game_hooks_globals.map_dispose[step] != dispose))
+    if (index < 0 || index >= count || (initialize && initializers[index] && initializers[index] != initialize) ||
+        (dispose && disposers[index] && disposers[index] != dispose))
     {
-        log_message(__FILE__, __LINE__, "map hook %d out of range or taken", step);
+        log_message(__FILE__, __LINE__, "%s hook %d out of range or taken", table, index);
         return false;
     }
-    game_hooks_globals.map_initialize[step] = initialize;
-    game_hooks_globals.map_dispose[step] = dispose;
+    initializers[index] = initialize;
+    disposers[index] = dispose;
     return true;
+}
+
+bool register_map_procedures(int32_t step, map_initialize_procedure initialize, map_dispose_procedure dispose)
+{
+    return store_map_pair("map", step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_initialize,
+                          game_hooks_globals.map_dispose, initialize, dispose);
+}
+
+bool register_map_store_procedures(int32_t startup_step, map_initialize_procedure initialize,
+                                   map_dispose_procedure dispose)
+{
+    return store_map_pair("map store", startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_initialize,
+                          game_hooks_globals.store_dispose, initialize, dispose);
 }
 
 bool register_tick_procedure(int32_t step, tick_procedure procedure)
@@ -146,6 +163,16 @@ map_initialize_procedure get_map_initialize_procedure(int32_t step)
 map_dispose_procedure get_map_dispose_procedure(int32_t step)
 {
     return load_hook(step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_dispose);
+}
+
+map_initialize_procedure get_map_store_initialize_procedure(int32_t startup_step)
+{
+    return load_hook(startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_initialize);
+}
+
+map_dispose_procedure get_map_store_dispose_procedure(int32_t startup_step)
+{
+    return load_hook(startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_dispose);
 }
 
 tick_procedure get_tick_procedure(int32_t step)

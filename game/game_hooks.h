@@ -91,9 +91,10 @@ typedef bool (*startup_procedure)(void);
 enum map_step
 {
     _map_tag_files,            // plug-ins the game needs, the tag files
-    _map_definitions,          // per-map definition groups and data arrays emptied
+    _map_definitions,          // per-map stores emptied, in start-up order (the core's own step)
     _map_players,              // players and teams from the set-up
     _map_mesh,                 // the terrain and its blocks, media, lighting
+    _map_markers,              // the markers and palettes stored in the mesh
     _map_render,
     _map_interface,
     _map_console,
@@ -131,6 +132,10 @@ enum map_step
 // done are disposed in reverse order.
 typedef bool (*map_initialize_procedure)(const new_game_data *data);
 typedef void (*map_dispose_procedure)(void);
+
+// ---- per-map stores: the map step _map_definitions empties the definition
+// groups and data arrays of every module in start-up order (a module's slot is
+// its start-up step), and its disposal frees them in the reverse order --------
 
 // ---- the game tick: update_vesk calls these once per tick, in this order ----
 
@@ -227,6 +232,9 @@ struct core_procedures
 
 bool register_startup_procedure(int32_t step, startup_procedure procedure);
 bool register_map_procedures(int32_t step, map_initialize_procedure initialize, map_dispose_procedure dispose);
+// `startup_step` is the start-up step of the module owning the stores.
+bool register_map_store_procedures(int32_t startup_step, map_initialize_procedure initialize,
+                                   map_dispose_procedure dispose);
 bool register_tick_procedure(int32_t step, tick_procedure procedure);
 bool register_action_procedure(int32_t consumer, action_procedure procedure);
 bool register_game_state_procedures(int16_t state, game_state_procedure entry, game_state_procedure exit);
@@ -239,6 +247,8 @@ startup_procedure get_startup_procedure(int32_t step);
 const char *startup_step_name(int32_t step);
 map_initialize_procedure get_map_initialize_procedure(int32_t step);
 map_dispose_procedure get_map_dispose_procedure(int32_t step);
+map_initialize_procedure get_map_store_initialize_procedure(int32_t startup_step);
+map_dispose_procedure get_map_store_dispose_procedure(int32_t startup_step);
 tick_procedure get_tick_procedure(int32_t step);
 action_procedure get_action_procedure(int32_t consumer);
 game_state_procedure get_game_state_entry_procedure(int16_t state);

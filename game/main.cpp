@@ -18,9 +18,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "iniparser3.0b/inifile.h"
-#include "map_life.h"
-#include "markers.h"
-#include "mesh.h"
+#include "subsystems.h"
 #include "version.h"
 #include "vesk.h"
 
@@ -32,16 +30,6 @@ enum command_line_mode
     _mode_version,
     _mode_bad_arguments,
 };
-
-// Every subsystem that is built registers its hooks here, before anything
-// starts.  The core runs with any of them missing.
-static void register_built_subsystems(void)
-{
-    register_game_core_hooks();
-    register_mesh_hooks();
-    register_world_and_player_hooks();
-    register_object_world_hooks();
-}
 
 static int32_t parse_command_line(int argc, char **argv)
 {

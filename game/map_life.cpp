@@ -1,5 +1,5 @@
 // Registration of the game core's start-up, map and tick steps for players,
-// scoring, statistics, flags, the mesh and the world effects.
+// scoring, statistics, flags and the world effects; the tag files of a game.
 
 #include "map_life.h"
 
@@ -17,6 +17,8 @@
 #include "players.h"
 #include "scoring.h"
 #include "statistics.h"
+#include "tag_files/plugins.h"
+#include "tag_files/tag_files.h"
 #include "vesk.h"
 #include "wind.h"
 
@@ -34,6 +36,18 @@ void set_map_loading_progress_procedure(map_loading_progress_procedure procedure
 void report_map_loading_progress(int32_t step, int32_t step_count)
 {
     if (map_life_globals.progress) map_life_globals.progress(step, step_count);
+}
+
+bool open_tag_files_for_game(const void *encoded_plugins, int32_t size, int32_t local_choice)
+{
+    if (encoded_plugins && size > 0)
+    {
+        if (tag_file_plugins_open(encoded_plugins, size, _plugins_open_encoded_flag)) return true;
+        log_message(__FILE__, __LINE__, "the game's plug-ins cannot be opened");
+        return false;
+    }
+    const int16_t none = 0;
+    return tag_files_open(local_choice, &none, 0, -1, 0) == 0;
 }
 
 // ---- start-up ------------------------------------------------------------------

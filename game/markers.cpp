@@ -374,46 +374,56 @@ static bool startup_scenery(void) { return initialize_scenery(); }
 static bool startup_model_animations(void) { return initialize_model_animations(); }
 static bool startup_model_effects(void) { return initialize_model_effects(); }
 
-static bool begin_object_world(const new_game_data *)
+// Per-map stores, one procedure per owner's start-up step: emptied in
+// start-up order before the players and the mesh, freed in the reverse order.
+static bool empty_model_stores(const new_game_data *)
 {
-    initialize_definitions_for_new_map(&object_definitions);
     initialize_collection_references_for_new_map();
     initialize_models_for_new_map();
-    initialize_scenery_for_new_map();
-    initialize_model_animations_for_new_map();
-    initialize_objects_for_new_map();
-    return initialize_markers_for_new_map();
+    return true;
 }
-
-static void end_object_world(void)
+static void free_model_stores(void)
 {
-    dispose_markers_from_old_map();
-    dispose_objects_from_old_map();
-    dispose_model_animations_from_old_map();
-    dispose_scenery_from_old_map();
     dispose_models_from_old_map();
     dispose_collection_references_from_old_map();
+}
+static bool empty_object_stores(const new_game_data *)
+{
+    initialize_definitions_for_new_map(&object_definitions);
+    initialize_objects_for_new_map();
+    return true;
+}
+static void free_object_stores(void)
+{
+    dispose_objects_from_old_map();
     dispose_definitions_from_old_map(&object_definitions);
 }
-
-static bool begin_model_effects(const new_game_data *)
+static bool empty_scenery_stores(const new_game_data *) { initialize_scenery_for_new_map(); return true; }
+static bool empty_model_animation_stores(const new_game_data *)
+{
+    initialize_model_animations_for_new_map();
+    return true;
+}
+static bool empty_model_effect_stores(const new_game_data *)
 {
     initialize_model_effects_for_new_map();
     return true;
 }
 
+// After the mesh: its markers and palettes are copied.
+static bool copy_markers_step(const new_game_data *) { return initialize_markers_for_new_map(); }
+
+// The placement steps follow get_marker_placement_order: observers, models and
+// model animations; scenery; projectiles; units; local projectile groups;
+// sound sources and then every type no step names.
 static bool place_models_step(const new_game_data *)
 {
+    place_markers_of_type(_marker_observer);
     place_markers_of_type(_marker_model);
     place_markers_of_type(_marker_model_animation);
     return true;
 }
-static bool place_scenery_step(const new_game_data *)
-{
-    place_markers_of_type(_marker_observer);
-    place_markers_of_type(_marker_scenery);
-    return true;
-}
+static bool place_scenery_step(const new_game_data *) { place_markers_of_type(_marker_scenery); return true; }
 static bool place_projectiles_step(const new_game_data *) { place_markers_of_type(_marker_projectile); return true; }
 static bool place_units_step(const new_game_data *) { place_markers_of_type(_marker_monster); return true; }
 static bool place_local_projectile_groups_step(const new_game_data *)
@@ -423,9 +433,14 @@ static bool place_local_projectile_groups_step(const new_game_data *)
 }
 static bool place_sound_sources_step(const new_game_data *)
 {
-    place_markers_of_type(_marker_sound_source);
-    for (int16_t type = 0; type < NUMBER_OF_MARKER_TYPES; ++type)
-        if (type == 6 || type == 7 || type == 8) place_markers_of_type(type);
+    int16_t order[NUMBER_OF_MARKER_TYPES];
+    get_marker_placement_order(order);
+    bool reached = false;
+    for (int16_t type : order)
+    {
+        reached = reached || type == _marker_sound_source;
+        if (reached) place_markers_of_type(type);
+    }
     return true;
 }
 
@@ -438,8 +453,14 @@ void register_object_world_hooks(void)
     register_startup_procedure(_startup_model_animations, startup_model_animations);
     register_startup_procedure(_startup_model_effects, startup_model_effects);
 
-    register_map_procedures(_map_model_animations, begin_object_world, end_object_world);
-    register_map_procedures(_map_model_effects, begin_model_effects, dispose_model_effects_from_old_map);
+    register_map_store_procedures(_startup_models, empty_model_stores, free_model_stores);
+    register_map_store_procedures(_startup_objects, empty_object_stores, free_object_stores);
+    register_map_store_procedures(_startup_scenery, empty_scenery_stores, dispose_scenery_from_old_map);
+    register_map_store_procedures(_startup_model_animations, empty_model_animation_stores,
+                                  dispose_model_animations_from_old_map);
+    register_map_store_procedures(_startup_model_effects, empty_model_effect_stores,
+                                  dispose_model_effects_from_old_map);
+    register_map_procedures(_map_markers, copy_markers_step, dispose_markers_from_old_map);
     register_map_procedures(_map_place_models, place_models_step, nullptr);
     register_map_procedures(_map_place_scenery, place_scenery_step, nullptr);
     register_map_procedures(_map_place_projectiles, place_projectiles_step, nullptr);

@@ -20,6 +20,9 @@ bool register_state_hash_procedure(state_hash_procedure procedure)
         log_message(__FILE__, __LINE__, "state hash procedure refused (null or table full)");
         return false;
     }
+    // A module started twice (tests) must not count its records twice.
+    for (int32_t i = 0; i < state_hash_globals.count; ++i)
+        if (state_hash_globals.procedures[i] == procedure) return true;
     state_hash_globals.procedures[state_hash_globals.count++] = procedure;
     return true;
 }

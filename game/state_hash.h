@@ -21,8 +21,8 @@ enum { MAXIMUM_STATE_HASH_PROCEDURES = 32 };
 // padding bytes, records in index order.
 typedef void (*state_hash_procedure)(uint32_t *hash);
 
-// Registered procedures run in registration order.  False (logged) when the
-// table is full or the procedure is null.
+// Registered procedures run in registration order; registering one again
+// changes nothing.  False (logged) when the table is full or the procedure is null.
 bool register_state_hash_procedure(state_hash_procedure procedure);
 void reset_state_hash_procedures(void);
 

@@ -146,8 +146,37 @@ static void vesk_game_triggered_assert(void)
         core->print_to_console("[WARNING] Assert encountered! Please submit a bug report with a film of the game.");
 }
 
+// ---- the per-map stores (map step _map_definitions) ------------------------------
+
+static void dispose_map_stores_before(int32_t end)
+{
+    for (int32_t step = end - 1; step >= 0; --step)
+    {
+        map_dispose_procedure dispose = get_map_store_dispose_procedure(step);
+        if (dispose) dispose();
+    }
+}
+
+static bool initialize_map_stores(const new_game_data *data)
+{
+    for (int32_t step = 0; step < NUMBER_OF_STARTUP_STEPS; ++step)
+    {
+        map_initialize_procedure initialize = get_map_store_initialize_procedure(step);
+        if (initialize && !initialize(data))
+        {
+            log_message(nullptr, -1, "the stores of %s could not be emptied for the map", startup_step_name(step));
+            dispose_map_stores_before(step);
+            return false;
+        }
+    }
+    return true;
+}
+
+static void dispose_map_stores(void) { dispose_map_stores_before(NUMBER_OF_STARTUP_STEPS); }
+
 void register_game_core_hooks(void)
 {
+    register_map_procedures(_map_definitions, initialize_map_stores, dispose_map_stores);
     register_startup_procedure(_startup_definitions_and_errors, startup_errors);
     register_startup_procedure(_startup_poweruser_settings, startup_poweruser_settings);
     register_startup_procedure(_startup_game_record, startup_game_record);

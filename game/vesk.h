@@ -15,8 +15,9 @@ struct new_game_data;
 bool initialize_vesk(void);
 
 // Installs the core's own start-up steps (power-user settings, the game
-// record, the single-instance lock, the game preferences) and its assertion
-// hook.  Call once before initialize_vesk.
+// record, the single-instance lock, the game preferences), the map step that
+// empties every module's per-map stores, and its assertion hook.  Call once
+// before initialize_vesk.
 void register_game_core_hooks(void);
 
 // One pass of the main loop: platform events, network polling, a pending

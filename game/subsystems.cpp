@@ -1,0 +1,17 @@
+// Registration of every built subsystem.  A later subsystem adds its own
+// registration call here, after the ones it builds on.
+
+#include "subsystems.h"
+
+#include "map_life.h"
+#include "markers.h"
+#include "mesh.h"
+#include "vesk.h"
+
+void register_built_subsystems(void)
+{
+    register_game_core_hooks();
+    register_mesh_hooks();
+    register_world_and_player_hooks();
+    register_object_world_hooks();
+}
