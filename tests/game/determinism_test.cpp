@@ -1,10 +1,12 @@
-// The determinism harness on the demo map: the same seed and commands give the
-// same per-tick state hashes however the frames fall, whatever the game speed
-// and however often the local generator is drawn; one perturbed value shows.
+// The determinism harness on the demo map with its trees and watchtower: the
+// same seed and commands give the same per-tick state hashes however the
+// frames fall, whatever the game speed and however often the local generator
+// is drawn; one perturbed value shows from its tick on; failed starts leave
+// nothing behind.
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -12,56 +14,89 @@
 #include <vector>
 
 #include "determinism_harness.h"
+#include "game_hooks.h"
+#include "game_states.h"
 #include "game_time.h"
+#include "map_life.h"
+#include "markers.h"
 #include "mesh_format.h"
+#include "models.h"
+#include "objects.h"
 #include "players.h"
+#include "support/demo_data.h"
 #include "support/tag_file_builder.h"
+#include "vesk.h"
 
 namespace {
 namespace fs = std::filesystem;
 
 const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
+const tag BROKEN = FOUR_CHARACTER_CODE('b', 'r', 'o', 'k');
+const tag MISSING = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+
+std::vector<int32_t> progress_steps;
+void record_progress(int32_t step, int32_t step_count)
+{
+    EXPECT_EQ(step_count, NUMBER_OF_MAP_STEPS);
+    progress_steps.push_back(step);
+}
 
 class determinism_test : public ::testing::Test
 {
 protected:
-    std::string directory, previous, tool, source;
+    std::string directory, previous, bin;
 
     void SetUp() override
     {
         char working[4096];
         previous = getcwd(working, sizeof(working)) ? working : "/";
-        tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_tags").string();
-        source = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / "demo_valley.map").string();
-        if (!fs::exists(tool) || !fs::exists(source)) GTEST_SKIP() << "the tool or the map source is missing";
+        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+        const std::string tool = data_tool_path();
+        if (!fs::exists(tool)) GTEST_SKIP() << "the data tool is missing";
         directory = enter_test_directory();
-        const std::string command = "'" + tool + "' mesh demo.tag --subgroup demo --name 'demo valley' '" + source + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-        std::vector<uint8_t> file = read_file_bytes("demo.tag");
-        ASSERT_GT(file.size(), sizeof(local_tag_file_header));
-        test_tag map = {MESH_TAG_GROUP, DEMO, "demo valley", MESH_TAG_VERSION,
-                        std::vector<uint8_t>(file.begin() + sizeof(local_tag_file_header), file.end())};
-        ASSERT_TRUE(write_foundation_files({map}));
+        std::vector<test_tag> tags;
+        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+        // A map whose header reads well but whose body is cut short: refused
+        // by the mesh step, after the steps before it have set up.
+        test_tag broken = tags.front();
+        broken.subgroup_tag = BROKEN;
+        broken.name = "broken valley";
+        broken.data.resize(MESH_HEADER_SIZE + 16);
+        tags.push_back(broken);
+        ASSERT_TRUE(write_foundation_files(tags));
         ASSERT_TRUE(write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1));
     }
     void TearDown() override
     {
         stop_simulation();
+        set_map_loading_progress_procedure(nullptr);
         if (chdir(previous.c_str()) != 0) abort();
         if (!directory.empty()) fs::remove_all(directory);
     }
 
+    void start(uint32_t seed)
+    {
+        char reason[256];
+        ASSERT_TRUE(start_simulation(nullptr, DEMO, seed, reason, sizeof(reason))) << reason;
+    }
+    std::vector<uint32_t> run(int32_t ticks, const std::vector<simulation_command> &commands,
+                              const simulation_pacing &pacing)
+    {
+        std::vector<uint32_t> hashes((size_t)ticks, 0);
+        EXPECT_TRUE(run_simulation(ticks, commands.data(), (int32_t)commands.size(), &pacing, hashes.data()));
+        return hashes;
+    }
     std::vector<uint32_t> trace(uint32_t seed, const std::vector<simulation_command> &commands,
                                 const simulation_pacing &pacing, int32_t ticks = 240)
     {
-        char reason[256];
-        EXPECT_TRUE(start_simulation(nullptr, DEMO, seed, reason, sizeof(reason))) << reason;
-        std::vector<uint32_t> hashes((size_t)ticks, 0);
-        EXPECT_TRUE(run_simulation(ticks, commands.data(), (int32_t)commands.size(), &pacing, hashes.data()));
+        start(seed);
+        std::vector<uint32_t> hashes = run(ticks, commands, pacing);
         stop_simulation();
         return hashes;
     }
 };
+
+const simulation_pacing normal = {1, NORMAL_GAME_SPEED_INDEX, 0};
 
 const std::vector<simulation_command> script = {
     {5, _simulation_score_points, 0, 3, 0, 0},      {12, _simulation_new_mesh_effect, 1, 0, 4000, 4000},
@@ -69,9 +104,20 @@ const std::vector<simulation_command> script = {
     {60, _simulation_start_fire, 0, 0, 3, 3},       {90, _simulation_switch_snowing, 0, 0, 0, 0},
 };
 
+TEST_F(determinism_test, the_demo_map_starts_with_its_objects_placed_in_marker_order)
+{
+    start(3);
+    EXPECT_EQ(game_->state, _game_state_running);
+    EXPECT_EQ(get_model_count(), 1);
+    const int32_t trees = get_marker_count(_marker_scenery);
+    ASSERT_GT(trees, 0);
+    EXPECT_EQ(get_object_count(), trees);
+    for (int32_t i = 0; i < trees; ++i) EXPECT_EQ(get_marker_by_index(_marker_scenery, i)->data_index, i);
+    EXPECT_TRUE(object_chains_are_consistent());
+}
+
 TEST_F(determinism_test, same_seed_gives_the_same_trace_whatever_the_pacing_speed_and_local_draws)
 {
-    const simulation_pacing normal = {1, NORMAL_GAME_SPEED_INDEX, 0};
     const std::vector<uint32_t> reference = trace(77, script, normal);
     EXPECT_NE(reference.front(), reference.back());
     const simulation_pacing pacings[] = {
@@ -84,47 +130,104 @@ TEST_F(determinism_test, same_seed_gives_the_same_trace_whatever_the_pacing_spee
     EXPECT_NE(trace(78, script, normal), reference);
 }
 
-TEST_F(determinism_test, a_planted_fault_changes_the_trace_from_its_tick_on)
+// The trace of 150 ticks and then 90 more, with `plant` run between them.
+static std::vector<uint32_t> split_trace(const std::vector<simulation_command> &commands, void (*plant)(void))
 {
-    const simulation_pacing normal = {1, NORMAL_GAME_SPEED_INDEX, 0};
-    const std::vector<uint32_t> reference = trace(5, script, normal);
-    std::vector<simulation_command> faulty = script;
-    faulty.push_back({150, _simulation_damage, NONE, NONE, 1, 0}); // one synchronized value moves
-    const std::vector<uint32_t> perturbed = trace(5, faulty, normal);
-    for (size_t t = 0; t < 150; ++t) ASSERT_EQ(perturbed[t], reference[t]) << t;
-    for (size_t t = 150; t < perturbed.size(); ++t) ASSERT_NE(perturbed[t], reference[t]) << t;
+    std::vector<simulation_command> first, second;
+    for (const auto &command : commands) (command.tick < 150 ? first : second).push_back(command);
+    char reason[256];
+    EXPECT_TRUE(start_simulation(nullptr, DEMO, 5, reason, sizeof(reason))) << reason;
+    std::vector<uint32_t> hashes(240, 0);
+    EXPECT_TRUE(run_simulation(150, first.data(), (int32_t)first.size(), &normal, hashes.data()));
+    if (plant) plant();
+    EXPECT_TRUE(run_simulation(90, second.data(), (int32_t)second.size(), &normal, hashes.data() + 150));
+    stop_simulation();
+    return hashes;
 }
 
-TEST_F(determinism_test, maps_start_and_stop_again_and_again_and_a_missing_map_is_refused)
+TEST_F(determinism_test, a_planted_fault_changes_the_trace_from_its_tick_on)
 {
-    char reason[256];
-    for (int32_t i = 0; i < 8; ++i)
+    const std::vector<uint32_t> reference = split_trace(script, nullptr);
+    EXPECT_EQ(reference, trace(5, script, normal)) << "a pause between runs changes nothing";
+
+    std::vector<simulation_command> faulty = script;
+    faulty.push_back({150, _simulation_damage, NONE, NONE, 1, 0}); // one counted value moves
+    struct
     {
-        ASSERT_TRUE(start_simulation(nullptr, DEMO, (uint32_t)i, reason, sizeof(reason))) << reason;
-        EXPECT_EQ(get_player_count(), 2);
-        stop_simulation();
-        EXPECT_EQ(get_player_count(), 0);
+        const char *what;
+        std::vector<uint32_t> trace;
+    } const planted[] = {
+        {"statistics", split_trace(faulty, nullptr)},
+        {"a tree's height", split_trace(script, [] { get_object(0)->location.position.z += 1; })},
+        {"a tree's shape phase", split_trace(script, [] { get_object(1)->shape_phase ^= 1; })},
+    };
+    for (const auto &fault : planted)
+    {
+        for (size_t t = 0; t < 150; ++t) ASSERT_EQ(fault.trace[t], reference[t]) << fault.what << " at " << t;
+        for (size_t t = 150; t < fault.trace.size(); ++t) ASSERT_NE(fault.trace[t], reference[t]) << fault.what << " at " << t;
     }
-    EXPECT_FALSE(start_simulation(nullptr, FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'), 1, reason, sizeof(reason)));
-    EXPECT_NE(std::string(reason).find("none"), std::string::npos) << reason;
-    EXPECT_EQ(get_player_count(), 0);
-    ASSERT_TRUE(start_simulation(nullptr, DEMO, 1, reason, sizeof(reason))) << reason; // still usable
+}
+
+TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_main_menu)
+{
+    set_map_loading_progress_procedure(record_progress);
+    std::vector<int32_t> every_step;
+    for (int32_t step = 1; step <= NUMBER_OF_MAP_STEPS; ++step) every_step.push_back(step);
+    const std::vector<int32_t> before_mesh(every_step.begin(), every_step.begin() + _map_mesh);
+    char reason[256];
+    for (int32_t i = 0; i < 6; ++i)
+    {
+        const struct
+        {
+            tag map;
+            const char *reason;
+        } refused[] = {{MISSING, "none"}, {BROKEN, "brok"}};
+        for (const auto &bad : refused)
+        {
+            progress_steps.clear();
+            EXPECT_FALSE(start_simulation(nullptr, bad.map, (uint32_t)i, reason, sizeof(reason)));
+            EXPECT_NE(std::string(reason).find(bad.reason), std::string::npos) << reason;
+            EXPECT_EQ(progress_steps, before_mesh) << "each step reported once, in order, up to the failure";
+            EXPECT_FALSE(vesk_map_is_loaded());
+            EXPECT_EQ(game_->state, _game_state_displaying_main_menu);
+            EXPECT_EQ(get_player_count(), 0);
+            EXPECT_EQ(get_object_count(), 0);
+            EXPECT_EQ(get_model_count(), 0);
+        }
+        progress_steps.clear();
+        start((uint32_t)i);
+        EXPECT_EQ(progress_steps, every_step);
+        EXPECT_EQ(get_player_count(), 2);
+        EXPECT_GT(get_object_count(), 0);
+        run(10, {}, normal);
+        stop_simulation();
+        EXPECT_EQ(game_->state, _game_state_displaying_main_menu);
+        EXPECT_EQ(get_player_count(), 0);
+        EXPECT_EQ(get_object_count(), 0);
+    }
 }
 
 TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing_map)
 {
-    const std::string sim = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_sim").string();
+    const std::string sim = (fs::path(bin) / "vesk_sim").string();
     if (!fs::exists(sim)) GTEST_SKIP() << "vesk_sim is missing";
     const std::string base = "'" + sim + "' --data '" + directory + "' --seed 9 --ticks 20";
     const std::string good = base + " --map demo > out.txt", bad = base + " --map none > bad.txt";
     EXPECT_EQ(system(good.c_str()), 0);
-    std::vector<uint8_t> out = read_file_bytes("out.txt");
-    const std::string text(out.begin(), out.end());
+    const std::string text = read_whole_file("out.txt");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20);
     EXPECT_EQ(text.rfind("20 ", 0) == std::string::npos && text.find("\n20 ") != std::string::npos, true);
+
+    // The tool runs exactly what the harness runs: the same hashes.
+    start(9);
+    const std::vector<uint32_t> hashes = run(20, {}, normal);
+    char line[32];
+    snprintf(line, sizeof(line), "20 %08x\n", hashes.back());
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+
     const int status = system(bad.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-    std::vector<uint8_t> refusal = read_file_bytes("bad.txt");
+    const std::string refusal = read_whole_file("bad.txt");
     EXPECT_EQ(std::count(refusal.begin(), refusal.end(), '\n'), 1);
 }
 

@@ -1,0 +1,69 @@
+#include "support/demo_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "cseries/byte_swapping.h"
+#include "support/scratch.h"
+
+namespace fs = std::filesystem;
+
+std::string data_tool_path(void)
+{
+    char working[PATH_MAX];
+    const std::string here = getcwd(working, sizeof(working)) ? working : ".";
+    return fs::absolute(fs::path(here) / ".." / "bin" / "vesk_tags").string();
+}
+
+// Runs the tool writing "demo_out.tag" and turns the local tag file into a tag
+// of the group and subgroup the tool wrote, with the tool's version.
+static bool make_tag(const std::string &tool, const std::string &arguments, std::vector<test_tag> *tags)
+{
+    const std::string command = "'" + tool + "' " + arguments + " > /dev/null";
+    if (system(command.c_str()) != 0)
+    {
+        ADD_FAILURE() << command;
+        return false;
+    }
+    const std::vector<uint8_t> file = read_file_bytes("demo_out.tag");
+    if (file.size() < sizeof(local_tag_file_header))
+    {
+        ADD_FAILURE() << "the tool wrote no tag: " << command;
+        return false;
+    }
+    const uint8_t *header = file.data();
+    test_tag made;
+    made.group_tag = read_be32(header + offsetof(local_tag_file_header, group_tag));
+    made.subgroup_tag = read_be32(header + offsetof(local_tag_file_header, subgroup_tag));
+    made.version = (int16_t)read_be16(header + offsetof(local_tag_file_header, version));
+    made.name.assign((const char *)header + offsetof(local_tag_file_header, name),
+                     strnlen((const char *)header + offsetof(local_tag_file_header, name), TAG_NAME_SIZE));
+    made.data.assign(file.begin() + sizeof(local_tag_file_header), file.end());
+    tags->push_back(made);
+    return true;
+}
+
+bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    std::vector<test_tag> made;
+    if (!make_tag(tool, "mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
+                            (data / "maps" / "demo_valley.map").string() + "'", &made))
+        return false;
+    std::vector<fs::path> sources;
+    for (const auto &entry : fs::recursive_directory_iterator(data / "objects"))
+        if (entry.is_regular_file() && entry.path().extension() == ".txt") sources.push_back(entry.path());
+    std::sort(sources.begin(), sources.end()); // a fixed order of tags, whatever the directory gives
+    for (const fs::path &source : sources)
+    {
+        const std::string group = source.parent_path().filename().string(), subgroup = source.stem().string();
+        if (!make_tag(tool, "objects demo_out.tag --group " + group + " --subgroup " + subgroup + " --name " +
+                                subgroup + " '" + source.string() + "'", &made))
+            return false;
+    }
+    tags->insert(tags->end(), made.begin(), made.end());
+    return true;
+}
