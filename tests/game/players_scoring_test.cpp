@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cseries/byte_swapping.h"
 #include "flags.h"
@@ -16,6 +20,7 @@
 #include "state_hash.h"
 #include "statistics.h"
 #include "support/game_core_fixture.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -354,6 +359,55 @@ TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions
     memset(damaged.strings, 'x', sizeof(damaged.strings)); // no terminator anywhere
     position = 0;
     EXPECT_EQ(get_next_encoded_postgame_report_string(&damaged, &position), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// The statistics file of a game of two: its three blocks, refused names, and
+// the file replaced only by a complete one.
+TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blocks)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    start(2);
+    strcpy(get_player_data(0)->appearance.name, "Ann \"the\" Axe");
+    strcpy(get_player_data(1)->appearance.name, "Bo");
+    set_unit_statistics_type(0, 0, 100); // unit type 0 is player 0's, type 1 player 1's
+    set_unit_statistics_type(1, 1, 50);
+    adjust_unit_statistics(1, 2, 100);
+    adjust_damage_statistics(0, 1, 40, true, false, false, true, false);
+    tick(45);
+
+    ASSERT_TRUE(save_game_statistics_csv("game one"));
+    const std::string text = read_whole_file("recording_stats/game one.csv");
+    const std::string expected_tail =
+        "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n"
+        "0,1,40,-1,1,40\n"
+        "1,2,0,-1,0,0\n"
+        "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,damage_dealt,damage_taken,"
+        "damage_to_allies\n"
+        "0,\"Ann \"\"the\"\" Axe\",0,0,1,0,0,0,0,40,0,0\n"
+        "1,\"Bo\",1,0,0,1,50,2,100,0,40,0\n";
+    EXPECT_EQ(text.rfind("game,scoring,rules,ticks,time\n", 0), 0u) << text;
+    EXPECT_NE(text.find(",1.8.2,45,0:01\n"), std::string::npos) << text;
+    ASSERT_GE(text.size(), expected_tail.size());
+    EXPECT_EQ(text.substr(text.size() - expected_tail.size()), expected_tail) << text;
+
+    const std::string long_name(300, 'x');
+    const char *const refused[] = {nullptr, "", ".hidden", "a/b", "a\\b", "..", long_name.c_str()};
+    for (const char *name : refused) EXPECT_FALSE(save_game_statistics_csv(name)) << (name ? name : "(null)");
+
+    // A write that cannot finish leaves the earlier file as it was, and no partial file.
+    ASSERT_TRUE(write_whole_file("recording_stats/kept.csv", "earlier\n", 8));
+    ASSERT_EQ(mkdir("recording_stats/kept.csv.partial", 0755), 0); // stands where the text would go
+    EXPECT_FALSE(save_game_statistics_csv("kept"));
+    EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), "earlier\n");
+    ASSERT_EQ(rmdir("recording_stats/kept.csv.partial"), 0);
+    EXPECT_TRUE(save_game_statistics_csv("kept"));
+    EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), text);
+    EXPECT_FALSE(std::filesystem::exists("recording_stats/kept.csv.partial"));
 }
 
 } // namespace
