@@ -1,7 +1,8 @@
 // The life of each world effect: lightning strikes on time, fire burns out
-// and leaves its mark, a plain map has no wind or weather, mesh effects age out.
+// and leaves its mark, a plain map has no wind or weather, a map with weather
+// snows and clears in its periods, mesh effects age out.
 
-#include <gtest/gtest.h>
+#include "tag_files/store_fixture.h"
 
 #include <cstdlib>
 #include <vector>
@@ -206,6 +207,93 @@ TEST_F(world_effects_test, mesh_effects_age_out_at_their_duration)
     EXPECT_GT(get_mesh_effect_radius(get_mesh_effect_data(effect)), 0);
     update_mesh_effects();
     EXPECT_EQ(get_mesh_effect_count(), 0);
+}
+
+// A map with weather: the definition is a tag whose subgroup is the map's tag.
+class weather_test : public store_fixture::store_test
+{
+protected:
+    void SetUp() override
+    {
+        store_test::SetUp();
+        start_store();
+        reset_state_hash_procedures();
+        initialize_particles();
+        initialize_wind();
+    }
+    void TearDown() override
+    {
+        dispose_wind_from_old_map();
+        dispose_particles_from_old_map();
+        store_test::TearDown();
+    }
+    void store_weather(const char *name, weather_definition definition)
+    {
+        ASSERT_TRUE(byte_swap_data(name, &definition, sizeof(definition), 1, weather_definition_byte_swapping_data));
+        write_local_tag(WEATHER_DEFINITION_GROUP, name, WEATHER_DEFINITION_VERSION, &definition, sizeof(definition));
+    }
+};
+
+TEST_F(weather_test, snow_comes_and_goes_in_its_periods_and_the_intensity_eases)
+{
+    store_weather("snow", {0, 100, 4, 2, FOUR_CHARACTER_CODE('w', 'i', 'n', 'd'), 0, 0, 0, 0, {}});
+    initialize_particles_for_new_map(FOUR_CHARACTER_CODE('s', 'n', 'o', 'w'));
+    initialize_wind_for_new_map();
+    ASSERT_NE(get_map_weather_definition(), nullptr);
+    EXPECT_EQ(get_wind_velocity(), nullptr) << "no wind without its flag";
+    const world_point2d point = {1000, 1000};
+    EXPECT_FALSE(particle_system_is_snowing());
+    EXPECT_EQ(particle_system_intensity(&point), 0);
+
+    // Clear for 2 ticks, snowing for 4, clear again; 256 a tick toward the target.
+    const struct
+    {
+        int32_t tick;
+        bool snowing;
+        int32_t intensity;
+    } expected[] = {{1, false, 0}, {2, true, 256}, {5, true, 1024}, {6, false, 768}, {7, false, 512}, {8, true, 768}};
+    int32_t tick = 0;
+    for (const auto &e : expected)
+    {
+        while (tick < e.tick) update_particles(), ++tick;
+        EXPECT_EQ(particle_system_is_snowing(), e.snowing) << "tick " << tick;
+        EXPECT_EQ(particle_system_intensity(&point), e.intensity) << "tick " << tick;
+    }
+
+    // A script's switch starts a fresh period.
+    EXPECT_TRUE(switch_snowing_states());
+    EXPECT_FALSE(particle_system_is_snowing());
+    EXPECT_TRUE(switch_snowing_states());
+    for (int32_t t = 0; t < 3; ++t) update_particles();
+    EXPECT_TRUE(particle_system_is_snowing()) << "the period began again at the switch";
+}
+
+TEST_F(weather_test, weather_without_periods_keeps_its_state_and_brings_its_wind)
+{
+    store_weather("still", {_weather_starts_snowing_flag | _weather_has_wind_flag, 50, 0, 0,
+                            FOUR_CHARACTER_CODE('w', 'i', 'n', 'd'), 16384, 256, 0, 0, {}});
+    initialize_particles_for_new_map(FOUR_CHARACTER_CODE('s', 't', 'i', 'l'));
+    initialize_wind_for_new_map();
+    const world_point2d point = {0, 0};
+    EXPECT_TRUE(particle_system_is_snowing());
+    EXPECT_EQ(particle_system_intensity(&point), FIXED_FRACTION_ONE) << "a map that starts snowing starts at full";
+    for (int32_t t = 0; t < 1000; ++t) update_particles();
+    EXPECT_TRUE(particle_system_is_snowing());
+    // At full intensity every particle shows and the ambient sound plays at
+    // particles x 256 / maximum.
+    set_target_particle_number_multiplier(512);
+    EXPECT_EQ(particle_system_particle_count(), 100);
+    tag ambient = 0;
+    short_fixed volume = 0;
+    ASSERT_TRUE(particle_system_ambient_sound(&point, &ambient, &volume));
+    EXPECT_EQ(ambient, FOUR_CHARACTER_CODE('w', 'i', 'n', 'd'));
+    EXPECT_EQ(volume, 512);
+    ASSERT_NE(get_wind_velocity(), nullptr);
+    update_wind();
+    EXPECT_NE(get_wind_velocity()->i | get_wind_velocity()->j, 0);
+    // Another map's tag finds no weather.
+    initialize_particles_for_new_map(FOUR_CHARACTER_CODE('o', 't', 'h', 'r'));
+    EXPECT_EQ(particle_system_intensity(&point), 0);
 }
 
 } // namespace
