@@ -42,37 +42,21 @@ pack() {
     mv "$target.partial" "$target"
 }
 
+# Every source is turned into a tag first; each file is then packed once.
 for n in 1 2 3 4 5; do
     wrap_folder "foundation$n"
-    pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
 done
 wrap_folder patch1
-pack "$out/tags/patch1.tags" --type patch --patch 1 --name patch1 "$work/patch1"
-
-# Interface texts: every data/strings/<group>/<subgroup>.txt (group stli, ditl
-# or text) becomes a tag named after its subgroup, packed into the interface file.
-mkdir -p "$work/interface"
-for source in "$root"/data/strings/*/*.txt; do
-    [ -f "$source" ] || continue
-    group=$(basename "$(dirname "$source")")
-    subgroup=$(basename "$source" .txt)
-    "$tool" strings "$work/interface/$group-$subgroup.tag" --group "$group" --subgroup "$subgroup" \
-        --name "$subgroup" "$source"
-done
-pack "$out/tags/interface.tags" --type interface --name "interface" "$work/interface"
-echo "demo data built in $out"
 
 # Maps: every data/maps/<name>.map becomes a 'mesh' tag whose subgroup is the
-# first four characters of its name, added to the first foundation file
-# (which is packed again with them).
+# first four characters of its name, in the first foundation file.
 for source in "$root"/data/maps/*.map; do
     [ -f "$source" ] || continue
     name=$(basename "$source" .map)
     subgroup=$(printf '%s' "$name" | tr -d '_' | cut -c1-4)
-    "$tool" mesh "$work/foundation1/mesh.$subgroup" --subgroup "$subgroup" --name "$(printf '%s' "$name" | tr '_' ' ')" "$source"
+    "$tool" mesh "$work/foundation1/mesh.$subgroup" --subgroup "$subgroup" \
+        --name "$(printf '%s' "$name" | tr '_' ' ')" "$source"
 done
-pack "$out/tags/foundation1.tags" --type foundation --name "foundation1" "$work/foundation1"
-echo "maps built in $out"
 
 # Objects: every data/objects/<group>/<subgroup>.txt becomes a tag of that
 # group (object definitions, scenery, geometry, models...) in the first
@@ -84,5 +68,21 @@ for source in "$root"/data/objects/*/*.txt; do
     "$tool" objects "$work/foundation1/$group.$subgroup" --group "$group" --subgroup "$subgroup" \
         --name "$subgroup" "$source"
 done
-pack "$out/tags/foundation1.tags" --type foundation --name "foundation1" "$work/foundation1"
-echo "objects built in $out"
+
+# Interface texts: every data/strings/<group>/<subgroup>.txt (group stli, ditl
+# or text) becomes a tag named after its subgroup, in the interface file.
+mkdir -p "$work/interface"
+for source in "$root"/data/strings/*/*.txt; do
+    [ -f "$source" ] || continue
+    group=$(basename "$(dirname "$source")")
+    subgroup=$(basename "$source" .txt)
+    "$tool" strings "$work/interface/$group-$subgroup.tag" --group "$group" --subgroup "$subgroup" \
+        --name "$subgroup" "$source"
+done
+
+for n in 1 2 3 4 5; do
+    pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
+done
+pack "$out/tags/patch1.tags" --type patch --patch 1 --name patch1 "$work/patch1"
+pack "$out/tags/interface.tags" --type interface --name "interface" "$work/interface"
+echo "demo data built in $out"
