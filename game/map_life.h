@@ -4,13 +4,14 @@
 // flags, the mesh and the world effects, registered into the hook table in
 // their documented places (game_hooks.h); and the progress report of loading.
 //
-// A map starts in this order (the steps of later subsystems fall between):
-// tag files with the game's plug-ins; players, teams, flags and scoring; the
-// mesh (its own module's step); statistics, taking the map's team count and
-// the scoring types it offers; the world effects (lightning, fire, weather, wind, mesh
-// effects, connectors, mirror groups); then the markers are placed by their
-// owners.  Disposal runs in reverse; the ended map's players and statistics
-// are kept for the post-game dialogs.
+// A map starts in the order of the map steps (game_hooks.h, documented in
+// docs/architecture.md): tag files with the game's plug-ins; every module's
+// per-map stores emptied; players, teams, flags and scoring; the mesh and its
+// markers; statistics, taking the map's team count and the scoring types it
+// offers; the world effects (lightning, fire, weather, wind, mesh effects,
+// connectors, mirror groups); then the markers are placed by their owners.
+// Disposal runs in reverse; the ended map's players and statistics are kept
+// for the post-game dialogs.
 
 #include "cseries/cseries.h"
 
