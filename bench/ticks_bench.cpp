@@ -33,7 +33,11 @@ static void BM_demo_map_ticks(benchmark::State &state)
     int64_t ticks = 0;
     for (auto _ : state)
     {
-        run_simulation(300, commands, (int32_t)(sizeof(commands) / sizeof(commands[0])), &pacing, nullptr);
+        if (!run_simulation(300, commands, (int32_t)(sizeof(commands) / sizeof(commands[0])), &pacing, nullptr))
+        {
+            state.SkipWithError("the game stopped running ticks");
+            break;
+        }
         ticks += 300;
     }
     stop_simulation();
