@@ -70,14 +70,27 @@ static bool resolve_in_group(definition_globals *group, marker_palette_entry *en
 static bool observer_palette_entry(marker_palette_entry *) { return true; }
 static int32_t observer_from_marker(marker_data *, marker_palette_entry *) { return NONE; }
 
+// A record placed from a marker takes the marker's identifier in the slot's
+// identifier field, except 0: that value marks a free slot, and a map whose
+// marker carries it would free the record behind its array's back (the slot
+// then handed out again while cells still name it).  Such a record keeps the
+// identifier its array gave it.
+static bool marker_identifier_can_be_taken(const marker_data *marker)
+{
+    if (marker->identifier != 0) return true;
+    log_message(__FILE__, __LINE__, "marker %d of type %d has identifier 0: its record keeps its own",
+                (int)marker->marker_index, (int)marker->type);
+    return false;
+}
+
 static bool scenery_palette_entry(marker_palette_entry *entry) { return resolve_in_group(&scenery_definitions, entry); }
 static int32_t scenery_from_marker(marker_data *marker, marker_palette_entry *entry)
 {
     const int32_t object_index =
         new_scenery(entry->tag_index, &marker->location, (marker->flags & _marker_is_invisible_flag) != 0);
     if (object_index == NONE) return NONE;
-    set_datum_identifier(get_object_array(), object_index, marker->identifier);
-    marker->data_identifier = marker->identifier;
+    if (marker_identifier_can_be_taken(marker)) set_datum_identifier(get_object_array(), object_index, marker->identifier);
+    marker->data_identifier = get_object(object_index)->identifier;
     return object_index;
 }
 
@@ -103,9 +116,10 @@ static int32_t model_from_marker(marker_data *marker, marker_palette_entry *entr
     data.pitch = marker->location.pitch;
     const int32_t model_index = new_model(&data);
     if (model_index == NONE) return NONE;
-    get_model(model_index)->marker_index = marker->marker_index;
-    get_model(model_index)->identifier = marker->identifier;
-    marker->data_identifier = marker->identifier;
+    model_data *model = get_model(model_index);
+    model->marker_index = marker->marker_index;
+    if (marker_identifier_can_be_taken(marker)) model->identifier = marker->identifier;
+    marker->data_identifier = model->identifier;
     return model_index;
 }
 
@@ -121,9 +135,9 @@ static int32_t model_animation_from_marker(marker_data *marker, marker_palette_e
         new_model_animation(entry->tag_index, &location, marker->location.yaw, marker->location.pitch);
     if (animation_index == NONE) return NONE;
     model_animation_data *animation = get_model_animation(animation_index);
-    animation->identifier = marker->identifier;
+    if (marker_identifier_can_be_taken(marker)) animation->identifier = marker->identifier;
     animation->marker_index = marker->marker_index;
-    marker->data_identifier = marker->identifier;
+    marker->data_identifier = animation->identifier;
     return animation_index;
 }
 

@@ -2,16 +2,47 @@
 // entry-point reader of the tag-file store, and the random generators it
 // draws from for stains.
 
+#include "cseries/byte_swapping.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "mesh.h"
+#include "state_hash.h"
 #include "tag_files/plugins.h"
 #include "vesk_random.h"
+
+// The cells are synchronized: fire scorches their flags for good, and their
+// object chains and model claims decide what movers meet.  Row by row, each
+// cell's flags, heights, first object and model as big-endian 16-bit words.
+static void hash_mesh_cells(uint32_t *hash)
+{
+    const int32_t WORDS_PER_CELL = 5;
+    uint8_t row[MAXIMUM_MESH_SIZE * WORDS_PER_CELL * 2];
+    state_hash_add_int32(hash, mesh_width);
+    state_hash_add_int32(hash, mesh_height);
+    if (!mesh_is_loaded()) return;
+    for (int32_t y = 0; y < mesh_height; ++y)
+    {
+        uint8_t *out = row;
+        for (int32_t x = 0; x < mesh_width && x < MAXIMUM_MESH_SIZE; ++x)
+        {
+            const mesh_cell *cell = get_mesh_cell(x, y);
+            const uint16_t words[WORDS_PER_CELL] = {cell->flags, (uint16_t)cell->height, (uint16_t)cell->media_height,
+                                                    (uint16_t)cell->first_object_index, (uint16_t)cell->model_index};
+            for (uint16_t word : words)
+            {
+                write_be16(out, word);
+                out += 2;
+            }
+        }
+        state_hash_add(hash, row, (size_t)(out - row));
+    }
+}
 
 static bool startup_mesh(void)
 {
     initialize_mesh();
     set_mesh_random_procedures(vesk_random, local_random);
+    register_state_hash_procedure(hash_mesh_cells);
     return true;
 }
 

@@ -216,7 +216,10 @@ int32_t new_model(const new_model_data *data)
     model_data *model = get_model(model_index);
     model->type = data->type;
     model->flags = data->flags;
-    const int16_t permutation = (int16_t)(data->permutation < 0 ? 0 : data->permutation);
+    // The renderer indexes the definition's permutations with it: keep it
+    // inside the count, as model effects do.
+    const int32_t permutations = definition->model_permutation_count > 0 ? definition->model_permutation_count : 1;
+    const int16_t permutation = (int16_t)(data->permutation < 0 ? 0 : data->permutation % permutations);
     model->model_permutation = model->desired_model_permutation = permutation;
     model->yaw = data->yaw;
     model->pitch = data->pitch;

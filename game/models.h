@@ -87,7 +87,7 @@ struct new_model_data
 {
     int16_t type;
     uint16_t flags;
-    int16_t permutation;
+    int16_t permutation; // below 0 means 0; beyond the definition's count it wraps
     int16_t scale; // 512 = 1.0; 0 means 1.0
     world_point3d location;
     angle yaw, pitch;

@@ -19,6 +19,7 @@
 #include "game_time.h"
 #include "map_life.h"
 #include "markers.h"
+#include "mesh.h"
 #include "mesh_format.h"
 #include "models.h"
 #include "objects.h"
@@ -160,6 +161,7 @@ TEST_F(determinism_test, a_planted_fault_changes_the_trace_from_its_tick_on)
         {"statistics", split_trace(faulty, nullptr)},
         {"a tree's height", split_trace(script, [] { get_object(0)->location.position.z += 1; })},
         {"a tree's shape phase", split_trace(script, [] { get_object(1)->shape_phase ^= 1; })},
+        {"a scorched cell", split_trace(script, [] { get_mesh_cell(9, 9)->flags ^= _mesh_cell_was_or_is_on_fire_flag; })},
     };
     for (const auto &fault : planted)
     {

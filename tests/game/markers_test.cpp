@@ -174,6 +174,58 @@ TEST_F(markers_test, markers_are_found_counted_and_placed_in_the_fixed_order)
     EXPECT_EQ(get_marker_palette_entry(_marker_monster, 1)->count, 0);
 }
 
+// Identifier 0 marks a free slot in every data array: a marker carrying it must
+// not free the record placed from it, nor let the slot be handed out twice.
+TEST_F(markers_test, markers_with_identifier_zero_leave_their_records_in_place)
+{
+    store_model("boxg", "boxm");
+    store_animation("anim", 2, 3);
+    scenery_definition tree;
+    memset(&tree, 0, sizeof(tree));
+    tree.collection_tag = tree.object_tag = NONE;
+    ASSERT_TRUE(store_definition_tag(SCENERY_DEFINITION_GROUP_TAG, "tree", &tree, sizeof(tree)));
+
+    objects_world_map map;
+    map.palette = {{_marker_model, NONE, 0, T4('b', 'o', 'x', 'm'), NONE, 0},
+                   {_marker_model_animation, NONE, 0, T4('a', 'n', 'i', 'm'), NONE, 0},
+                   {_marker_scenery, NONE, 0, T4('t', 'r', 'e', 'e'), NONE, 0}};
+    map.markers = {marker(_marker_model, 0, 0, 1300, 1300), marker(_marker_model_animation, 0, 0, 3300, 3300),
+                   marker(_marker_scenery, 0, 0, 600, 3000)};
+    ASSERT_TRUE(load_objects_world(map));
+    EXPECT_EQ(place_all_markers(), 3);
+
+    const struct
+    {
+        int16_t type;
+        bool (*exists)(int32_t);
+    } placed_records[] = {
+        {_marker_model, [](int32_t i) { return get_model(i) != nullptr; }},
+        {_marker_model_animation, [](int32_t i) { return get_model_animation(i) != nullptr; }},
+        {_marker_scenery, [](int32_t i) { return get_object(i) != nullptr; }},
+    };
+    for (const auto &record : placed_records)
+    {
+        const marker_data *placed_marker = get_marker_by_index(record.type, 0);
+        ASSERT_NE(placed_marker->data_index, NONE) << record.type;
+        EXPECT_TRUE(record.exists(placed_marker->data_index)) << record.type;
+        EXPECT_NE(placed_marker->data_identifier, 0) << record.type;
+    }
+    // The model's slot stays taken: a new model gets another one, and the
+    // cells under the first still name the first.
+    const int32_t first = get_marker_by_index(_marker_model, 0)->data_index;
+    new_model_data data;
+    memset(&data, 0, sizeof(data));
+    data.type = get_model(first)->type;
+    data.location = {6 * 512, 6 * 512, 0};
+    data.permutation = 9; // beyond the definition's four: wraps to 1
+    const int32_t second = new_model(&data);
+    ASSERT_NE(second, NONE);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(get_model_index_from_mesh_cell(2, 2), first);
+    EXPECT_EQ(get_model(second)->model_permutation, 1);
+    EXPECT_TRUE(object_chains_are_consistent());
+}
+
 TEST_F(markers_test, damaged_geometry_is_refused_before_anything_reads_it)
 {
     std::vector<geometry_material> materials;
