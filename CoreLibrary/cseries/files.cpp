@@ -199,6 +199,16 @@ char *file_reference_get_name(const file_reference *reference, int32_t parts, ch
 
 // ---- creating, opening, closing ----------------------------------------------
 
+// Takes an exclusive flock on `descriptor` or gives up at once: 0, or the
+// errno (EWOULDBLOCK when another holder has it).
+static int lock_exclusive_without_waiting(int descriptor)
+{
+    int result;
+    do result = flock(descriptor, LOCK_EX | LOCK_NB);
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
+}
+
 // mkdir -p of `path` (modified during the walk, restored after).
 static bool make_directories(char *path)
 {
@@ -271,12 +281,9 @@ bool file_open(file_reference *reference, int32_t permissions)
 
     if (writing)
     {
-        int result;
-        do result = flock(descriptor, LOCK_EX | LOCK_NB);
-        while (result != 0 && errno == EINTR);
-        if (result != 0)
+        const int error = lock_exclusive_without_waiting(descriptor);
+        if (error)
         {
-            int error = errno;
             close(descriptor);
             if (error == EWOULDBLOCK)
                 ERROR_MESSAGE(_error_file_open, "'%s' is in use by another program", path);
@@ -557,12 +564,9 @@ bool acquire_single_instance_lock(void)
                     SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(errno));
         return true;
     }
-    int result;
-    do result = flock(descriptor, LOCK_EX | LOCK_NB);
-    while (result != 0 && errno == EINTR);
-    if (result != 0)
+    const int error = lock_exclusive_without_waiting(descriptor);
+    if (error)
     {
-        int error = errno;
         close(descriptor);
         if (error == EWOULDBLOCK) return false;
         log_message(__FILE__, __LINE__, "Cannot lock '%s' (%s); running without it",

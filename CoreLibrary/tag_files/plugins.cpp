@@ -152,6 +152,9 @@ static void plugin_scan_file(int16_t location, const char *name)
     tag_source_close(source);
 }
 
+// qsort may not call strcmp through a pointer of another type.
+static int compare_file_names(const void *a, const void *b) { return strcmp((const char *)a, (const char *)b); }
+
 static void plugin_scan_folder(int16_t location)
 {
     file_reference folder;
@@ -175,7 +178,7 @@ static void plugin_scan_folder(int16_t location)
         strlcpy(names[count++], entry->d_name, MAXIMUM_FILE_NAME);
     }
     closedir(handle);
-    qsort(names, (size_t)count, MAXIMUM_FILE_NAME, (int (*)(const void *, const void *))strcmp);
+    qsort(names, (size_t)count, MAXIMUM_FILE_NAME, compare_file_names);
     for (int32_t i = 0; i < count; i++) plugin_scan_file(location, names[i]);
 }
 

@@ -438,7 +438,8 @@ static int16_t directory_find_or_add(int16_t location, const char *path)
     struct tag_file_globals *g = &tag_file_globals;
     for (int32_t i = 0; i < g->directory_count; i++)
         if (g->directories[i].location == location && strcmp(g->directories[i].path, path) == 0) return (int16_t)i;
-    if (g->directory_count >= 0x7FFF) return NONE;
+    // A path cut to fit could name another folder.
+    if (g->directory_count >= 0x7FFF || strlen(path) >= MAXIMUM_FILE_REFERENCE_PATH) return NONE;
     local_directory *directories =
         (local_directory *)realloc(g->directories, sizeof(local_directory) * (size_t)(g->directory_count + 1));
     if (!directories) return NONE;
@@ -1424,30 +1425,65 @@ bool tag_file_name_set(int32_t *tag_index, const char *name)
 
 // ---- local files given by path -------------------------------------------------------
 
+// The folder of `path` as a canonical absolute path (no ".", ".." or links,
+// which file references refuse) and the file name after it.  False when the
+// folder does not exist or the path does not fit.
+static bool resolve_local_path(const char *path, char directory[PATH_MAX], const char **file_name)
+{
+    const char *slash = strrchr(path, '/');
+    *file_name = slash ? slash + 1 : path;
+    char part[PATH_MAX];
+    if (!slash) strlcpy(part, ".", sizeof(part));
+    else if (slash == path) strlcpy(part, "/", sizeof(part));
+    else
+    {
+        size_t length = (size_t)(slash - path);
+        if (length >= sizeof(part)) return false;
+        memcpy(part, path, length);
+        part[length] = 0;
+    }
+    return realpath(part, directory) != nullptr;
+}
+
+// The local tag already standing for the file at `full_path`, however it was
+// reached (a managed folder or another spelling of the path), or NONE.  Two
+// headers on one file would each keep their own size and go stale.
+static int32_t local_slot_of_file(const char *full_path)
+{
+    struct stat target;
+    if (stat(full_path, &target) != 0) return NONE;
+    struct tag_file_globals *g = &tag_file_globals;
+    for (int32_t slot = 0; slot < g->header_high; slot++)
+    {
+        const tag_header *h = &g->headers[slot];
+        file_reference file;
+        char path[PATH_MAX];
+        struct stat status;
+        if (!h->salt || !(h->flags & _header_local_flag) || !local_reference(h, &file)) continue;
+        file_reference_get_name(&file, _name_full_path, path, sizeof(path));
+        if (stat(path, &status) == 0 && status.st_dev == target.st_dev && status.st_ino == target.st_ino) return slot;
+    }
+    return NONE;
+}
+
 int32_t tag_file_open_local_file(const char *path)
 {
     if (!tag_file_globals.initialized) initialize_tag_files();
     if (!path || !path[0]) return NONE;
-    char absolute[PATH_MAX];
-    if (path[0] == '/') strlcpy(absolute, path, sizeof(absolute));
-    else
+    char directory_path[PATH_MAX];
+    const char *file_name;
+    if (!resolve_local_path(path, directory_path, &file_name))
     {
-        char working[PATH_MAX];
-        if (!getcwd(working, sizeof(working))) return NONE;
-        slprintf(absolute, sizeof(absolute), "%s/%s", working, path);
+        log_message(__FILE__, __LINE__, "local tag file '%s' cannot be opened: no such folder", path);
+        return NONE;
     }
-    char *slash = strrchr(absolute, '/');
-    const char *file_name = slash + 1;
-    *slash = 0;
     if (!file_name[0] || strlen(file_name) >= sizeof(tag_file_globals.headers[0].file_name)) return NONE;
-    int16_t directory = directory_find_or_add(_file_reference_absolute, absolute[0] ? absolute + 1 : "");
+    int16_t directory = directory_find_or_add(_file_reference_absolute, directory_path + 1);
     if (directory == NONE) return NONE;
-    struct tag_file_globals *g = &tag_file_globals;
-    for (int32_t slot = 0; slot < g->header_high; slot++)
-        if (g->headers[slot].salt && g->headers[slot].directory == directory &&
-            strcmp(g->headers[slot].file_name, file_name) == 0)
-            return header_index(slot);
-    int32_t slot = local_file_add(directory, file_name, _header_external_flag, false);
+    char full_path[PATH_MAX];
+    slprintf(full_path, sizeof(full_path), "%s/%s", directory_path[1] ? directory_path : "", file_name);
+    int32_t slot = local_slot_of_file(full_path);
+    if (slot == NONE) slot = local_file_add(directory, file_name, _header_external_flag, false);
     return slot == NONE ? NONE : header_index(slot);
 }
 
@@ -1455,13 +1491,7 @@ int32_t tag_files_open_local_folder(const char *path, int32_t *indexes, int32_t 
 {
     if (!path || !path[0]) return -1;
     char absolute[PATH_MAX];
-    if (path[0] == '/') strlcpy(absolute, path, sizeof(absolute));
-    else
-    {
-        char working[PATH_MAX];
-        if (!getcwd(working, sizeof(working))) return -1;
-        slprintf(absolute, sizeof(absolute), "%s/%s", working, path);
-    }
+    if (!realpath(path, absolute)) return -1;
     int16_t directory = directory_find_or_add(_file_reference_absolute, absolute + 1);
     if (directory == NONE) return -1;
     char(*names)[MAXIMUM_FILE_NAME];

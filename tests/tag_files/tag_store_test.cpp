@@ -334,6 +334,21 @@ TEST_F(TagStore, a_film_opens_by_path_whatever_the_switch)
     int32_t indexes[4];
     EXPECT_EQ(tag_files_open_local_folder("elsewhere", indexes, 4), 1);
     EXPECT_EQ(indexes[0], index);
+
+    // Other spellings of the same file, as a shell hands them over, give the same tag.
+    for (const char *spelling : {"./elsewhere/My Film", "elsewhere/../elsewhere/My Film", "elsewhere//My Film"})
+        EXPECT_EQ(tag_file_open_local_file(spelling), index) << spelling;
+    EXPECT_EQ(tag_files_open_local_folder("./elsewhere/.", indexes, 4), 1);
+    EXPECT_EQ(indexes[0], index);
+
+    // A film the store keeps in its own folder, opened by path, is that same
+    // tag: a second handle would keep the size it had when opened.
+    int32_t recorded = tag_file_new(RECORDING_GROUP_TAG, "recorded", 3);
+    ASSERT_TRUE(tag_file_write(&recorded, 0, 4, "abcd"));
+    int32_t by_path = tag_file_open_local_file((std::string(FILMS_FOLDER) + "/recorded").c_str());
+    EXPECT_EQ(by_path, recorded);
+    ASSERT_TRUE(tag_file_write(&recorded, 4, 4, "efgh"));
+    EXPECT_EQ(text_of(by_path), "abcdefgh");
 }
 
 TEST_F(TagStore, foundation_checksum_follows_every_data_byte)
