@@ -191,6 +191,22 @@ bool write_preferences(preferences_globals *preferences)
                       preferences->name);
         return false;
     }
+    // A write cut short by a crash after the old record was deleted left the
+    // only complete copy under the aside name.  Writing aside again would
+    // replace that copy before the new one is safe, so it takes its real name
+    // first.
+    char aside_name[TAG_NAME_SIZE];
+    write_aside_name(preferences->name, aside_name);
+    if (tag_file_find_by_name(PREFERENCES_GROUP_TAG, preferences->name) == NONE)
+    {
+        int32_t leftover = tag_file_find_by_name(PREFERENCES_GROUP_TAG, aside_name);
+        if (leftover != NONE && !tag_file_name_set(&leftover, preferences->name))
+        {
+            log_message(__FILE__, __LINE__, "preferences '%s': the record left aside could not be restored",
+                        preferences->name);
+        }
+    }
+
     memcpy(stored, preferences->data, (size_t)preferences->size);
     bool ok = !preferences->byte_swapping_data ||
               byte_swap_data(preferences->name, stored, preferences->size, 1, preferences->byte_swapping_data);
@@ -198,8 +214,6 @@ bool write_preferences(preferences_globals *preferences)
     // Written and flushed aside first; only then is the old record deleted and
     // the new one given its name.  A crash in between leaves the complete new
     // record under the aside name, where reading finds it.
-    char aside_name[TAG_NAME_SIZE];
-    write_aside_name(preferences->name, aside_name);
     int32_t aside = NONE;
     if (ok)
     {

@@ -244,6 +244,17 @@ TEST_F(preferences, a_write_cut_short_leaves_the_old_record_or_the_new_one)
     ASSERT_TRUE(tag_file_delete(tag_file_find_by_name(PREFERENCES_GROUP_TAG, descriptor.name)));
     EXPECT_EQ(read()->volume, 75);
 
+    // A write that fails before its own record is safe must not cost the
+    // record left aside: it takes its real name as the write begins.
+    const byte_swap_code *description = descriptor.byte_swapping_data;
+    static const byte_swap_code broken[] = {_begin_bs_array, 1, _4byte, _end_bs_array};
+    descriptor.byte_swapping_data = broken;
+    EXPECT_FALSE(write_preferences(&descriptor));
+    clear_pending_error();
+    descriptor.byte_swapping_data = description;
+    EXPECT_EQ(count_preferences_tags(), 1);
+    EXPECT_EQ((uint8_t)stored_bytes()[1], 75);
+
     // The next write puts it back under its own name.
     ASSERT_TRUE(write_preferences(&descriptor));
     EXPECT_EQ(count_preferences_tags(), 1);
