@@ -186,7 +186,14 @@ void update_command_queue(int32_t ticks)
     case _game_type_local:
     case _game_type_demo:
         if (core->queue_local_commands) core->queue_local_commands(game_->target_time, local_player_index);
-        if (ticks > 0) game_->target_time += ticks;
+        if (ticks > 0)
+        {
+            int32_t target = game_->target_time + ticks;
+            const int32_t lead_limit = game_->game_time + MAXIMUM_LOCAL_TARGET_LEAD;
+            if (!game_time_globals.unbounded_ticks && target > lead_limit)
+                target = game_->target_time > lead_limit ? game_->target_time : lead_limit;
+            game_->target_time = target;
+        }
         break;
     default: // network games: the network layer moves the target time
         break;

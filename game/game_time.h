@@ -25,6 +25,10 @@ enum
 {
     GAME_TICKS_PER_SECOND = 30,
     MAXIMUM_GAME_TICKS_PER_FRAME = 15,
+    // How far a single-player or demo game's target time may run ahead of game
+    // time: its commands are stamped with the target, so a longer lead would
+    // delay the player's orders when the budget keeps cutting frames short.
+    MAXIMUM_LOCAL_TARGET_LEAD = 2 * 30,
     SYNC_SNAPSHOT_PERIOD = 512,    // ticks between saved seeds and times
     SYNC_COMMAND_PERIOD = 170,     // ticks between the originator's sync commands
     NUMBER_OF_SYNC_SNAPSHOTS = 8,  // sync commands older than this many snapshots cannot be checked
@@ -151,8 +155,9 @@ void set_unbounded_game_ticks(bool unbounded);
 // Advances the command stream by `ticks` game ticks: films and saved games
 // (type 0) hand over to the replay; single-player and demo games (2, 3) have
 // their outgoing commands stamped with the target time and the local player,
-// then the target time advances by `ticks`; network games (1) do nothing (the
-// network layer moves the target time).
+// then the target time advances by `ticks`, to at most
+// MAXIMUM_LOCAL_TARGET_LEAD ahead of game time (unless ticks are unbounded);
+// network games (1) do nothing (the network layer moves the target time).
 void update_command_queue(int32_t ticks);
 
 // One frame of the game: scales `local_ticks` by the game speed (0 while

@@ -101,6 +101,8 @@ int main(int argc, char **argv)
     if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(true);
     if (core->verify_required_patches && !core->verify_required_patches())
     {
+        // The input timer was just started: stop it before the environment goes.
+        if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(false);
         release_environment();
         return 11;
     }

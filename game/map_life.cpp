@@ -9,6 +9,7 @@
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_sounds.h"
+#include "game_time.h"
 #include "lightning.h"
 #include "mesh.h"
 #include "mesh_effects.h"
@@ -40,14 +41,21 @@ void report_map_loading_progress(int32_t step, int32_t step_count)
 
 bool open_tag_files_for_game(const void *encoded_plugins, int32_t size, int32_t local_choice)
 {
+    int16_t plugins[MAXIMUM_PLUGINS_PER_GAME] = {};
+    int32_t plugin_count = 0;
     if (encoded_plugins && size > 0)
     {
-        if (tag_file_plugins_open(encoded_plugins, size, _plugins_open_encoded_flag)) return true;
-        log_message(__FILE__, __LINE__, "the game's plug-ins cannot be opened");
-        return false;
+        // Decoded here rather than through tag_file_plugins_open, which keeps
+        // the store's current local-folder choice: a film or a network game
+        // must not see this machine's local copies when it asked to leave them out.
+        if (size < ENCODED_PLUGIN_LIST_SIZE ||
+            !tag_file_plugins_decode(plugins, &plugin_count, encoded_plugins, nullptr, nullptr, 0))
+        {
+            log_message(__FILE__, __LINE__, "the game's plug-ins cannot be opened");
+            return false;
+        }
     }
-    const int16_t none = 0;
-    return tag_files_open(local_choice, &none, 0, -1, 0) == 0;
+    return tag_files_open(local_choice, plugins, plugin_count, -1, 0) == 0;
 }
 
 // ---- start-up ------------------------------------------------------------------
@@ -91,6 +99,13 @@ static void dispose_map_tag_files(void) {}
 static bool map_players(const new_game_data *data)
 {
     initialize_players_for_new_map(data);
+    // The local team is the one the local player ended up on: an observer has
+    // none, and a damaged team index has been repaired.
+    if (local_player_index != NONE)
+    {
+        const player_data *local = get_player_data(local_player_index);
+        local_player_team_index = local ? (int16_t)local->team_index : (int16_t)NONE;
+    }
     initialize_flags_for_new_map();
     initialize_scoring_for_new_map();
     return true;

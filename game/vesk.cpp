@@ -375,8 +375,16 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
     vesk_globals.assert_warning_given = false;
     begin_game_time(&checked);
     local_player_index = checked.local_player_index;
-    local_player_team_index =
-        local_player_index != NONE ? checked.players[local_player_index].team_index : (int16_t)NONE;
+    // The set-up's word until the players step has placed the local player
+    // (an observer has no team; a team out of range is repaired there).
+    local_player_team_index = NONE;
+    if (local_player_index != NONE)
+    {
+        const new_player_data *local = &checked.players[local_player_index];
+        if (!(local->flags & _player_is_observer_flag) && local->team_index >= 0 &&
+            local->team_index < MAXIMUM_TEAMS_PER_MAP)
+            local_player_team_index = local->team_index;
+    }
 
     for (int32_t step = 0; step < NUMBER_OF_MAP_STEPS; ++step)
     {

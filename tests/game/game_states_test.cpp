@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "cseries/errors.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "map_life.h"
+#include "players.h"
 #include "support/game_core_fixture.h"
+#include "support/tag_file_builder.h"
+#include "tag_files/plugins.h"
+#include "tag_files/tag_files.h"
 #include "vesk.h"
 
 static void trace(const char *name) { game_core_trace.push_back(name); }
@@ -185,6 +192,79 @@ TEST(game_map_life, a_damaged_or_unknown_set_up_is_refused_without_exiting)
     const new_game_data film = make_test_game_data(_game_type_replay, 1820, 1);
     EXPECT_FALSE(initialize_vesk_for_new_map(&film, false));
     clear_pending_error();
+}
+
+// The local team follows the local player as the players step placed him:
+// an observer has none, a damaged team index is repaired, never taken raw.
+TEST(game_map_life, the_local_team_is_the_local_players_own)
+{
+    reset_game_core();
+    register_world_and_player_hooks();
+    ASSERT_TRUE(initialize_vesk());
+    for (int32_t step : {_map_tag_files, _map_statistics, _map_world_effects})
+        register_map_procedures(step, nullptr, nullptr);
+    const struct
+    {
+        const char *what;
+        uint16_t flags;
+        int16_t team_index;
+        int16_t local_team;
+    } cases[] = {
+        {"a plain player", 0, 1, 1},
+        {"an observer", _player_is_observer_flag, 1, NONE},
+        {"a team out of range", 0, 40, 1}, // player 0 holds team 0: the lowest free one
+    };
+    for (const auto &c : cases)
+    {
+        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
+        data.local_player_index = 1;
+        data.players[1].flags = c.flags;
+        data.players[1].team_index = c.team_index;
+        ASSERT_TRUE(initialize_vesk_for_new_map(&data, false)) << c.what;
+        EXPECT_EQ(local_player_team_index, c.local_team) << c.what;
+        EXPECT_EQ(local_player_team_index, get_player_data(1)->team_index) << c.what;
+        dispose_vesk_from_old_map();
+    }
+}
+
+// A game that leaves the local folder out must not see local copies of game
+// data, whether or not it names plug-ins: films and peers rely on it.
+TEST(game_map_life, a_game_without_the_local_folder_never_sees_local_tags)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    make_store_folders();
+    mkdir("local/mesh", 0755);
+    reset_game_core();
+    const tag LOCAL_MAP = FOUR_CHARACTER_CODE('m', 'i', 'n', 'e');
+    ASSERT_TRUE(write_foundation_files({make_test_tag(MESH_GROUP_TAG, FOUR_CHARACTER_CODE('b', 'a', 's', 'e'), "base", "b")}));
+    ASSERT_TRUE(write_monolithic_file("plugins/Extra", _tag_file_type_plugin,
+                                      {make_test_tag(MESH_GROUP_TAG, FOUR_CHARACTER_CODE('x', 't', 'r', 'a'), "extra", "x")},
+                                      "Extra", "example.org"));
+    ASSERT_TRUE(write_local_file("local/mesh/mine", make_test_tag(MESH_GROUP_TAG, LOCAL_MAP, "mine", "m")));
+    initialize_tag_files();
+    tag_files_open(0, nullptr, -1, -1, 0);
+    clear_pending_error();
+    ASSERT_NE(tag_file_open(MESH_GROUP_TAG, LOCAL_MAP), NONE);
+
+    const int16_t extra = 0;
+    uint8_t encoded[ENCODED_PLUGIN_LIST_SIZE];
+    ASSERT_GT(tag_file_plugins_encode(&extra, 1, encoded), 0);
+    const struct
+    {
+        const void *plugins;
+        int32_t local_choice;
+        bool local_seen;
+    } cases[] = {{encoded, 1, false}, {encoded, 0, true}, {nullptr, 1, false}, {nullptr, 0, true}};
+    for (const auto &c : cases)
+    {
+        open_tag_files_for_game(c.plugins, c.plugins ? ENCODED_PLUGIN_LIST_SIZE : 0, c.local_choice);
+        clear_pending_error();
+        EXPECT_EQ(tag_file_open(MESH_GROUP_TAG, LOCAL_MAP) != NONE, c.local_seen)
+            << (c.plugins ? "with" : "without") << " plug-ins, local choice " << c.local_choice;
+        EXPECT_EQ(tag_file_open(MESH_GROUP_TAG, FOUR_CHARACTER_CODE('x', 't', 'r', 'a')) != NONE, c.plugins != nullptr);
+    }
+    dispose_tag_files();
 }
 
 TEST(game_main_loop, start_up_runs_in_order_and_stops_at_a_failure)

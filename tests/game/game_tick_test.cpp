@@ -142,6 +142,18 @@ TEST(game_tick, target_time_speed_budget_and_pause)
     EXPECT_EQ(update_vesk(0), 40 - 2 * MAXIMUM_GAME_TICKS_PER_FRAME);
     EXPECT_EQ(game_->game_time, 44);
 
+    // When the budget keeps cutting frames short (8 x at a low frame rate),
+    // the target's lead stays bounded, so the player's orders are not delayed
+    // by a growing backlog.
+    ASSERT_TRUE(set_game_speed(NUMBER_OF_GAME_SPEEDS - 1));
+    for (int i = 0; i < 100; ++i) update_vesk(3);
+    EXPECT_LE(game_->target_time - game_->game_time, (int32_t)MAXIMUM_LOCAL_TARGET_LEAD);
+    stamped_time = NONE;
+    update_vesk(0);
+    EXPECT_LE(stamped_time - game_->game_time, (int32_t)MAXIMUM_LOCAL_TARGET_LEAD);
+    while (game_->game_time < game_->target_time) update_vesk(0);
+    ASSERT_TRUE(set_game_speed(NORMAL_GAME_SPEED_INDEX));
+
     // Speed in eighths with the remainder carried: 3/8 x gives 3 ticks per 8.
     ASSERT_TRUE(set_game_speed(2));
     int32_t ran = 0;
