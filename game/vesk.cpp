@@ -449,7 +449,9 @@ int32_t wait_local_time(int32_t ticks)
     const core_procedures *core = get_core_procedures();
     const int32_t start = game_->local_time.load();
     const uint32_t start_ms = machine_tick_count();
-    const uint32_t limit_ms = (uint32_t)(ticks > 0 ? ticks : 0) * 1000u / GAME_TICKS_PER_SECOND + 1000u;
+    // In 64 bits: a long wait must not wrap into a short one.
+    const uint64_t wanted_ms = (uint64_t)(ticks > 0 ? ticks : 0) * 1000u / GAME_TICKS_PER_SECOND + 1000u;
+    const uint32_t limit_ms = wanted_ms > UINT32_MAX / 2 ? UINT32_MAX / 2 : (uint32_t)wanted_ms;
     for (;;)
     {
         const int32_t passed = game_->local_time.load() - start;
