@@ -7,12 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cseries/cseries.h"
+#include "cseries/files.h"
 #include "iniparser3.0b/iniparser.h"
 
 #define POWERUSER_FILE_PATH POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME
@@ -269,48 +267,29 @@ bool load_poweruser_settings_from_buffer(const char *data, size_t size)
 bool load_poweruser_settings(void)
 {
     dispose_poweruser_settings();
-    int descriptor = open(POWERUSER_FILE_PATH, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-    {
-        if (errno != ENOENT && errno != ENOTDIR)
-        {
-            log_message(nullptr, -1, "%s: cannot be opened (%s); defaults used",
-                        POWERUSER_FILE_PATH, strerror(errno));
-        }
-        return false;
-    }
-    struct stat status;
+    file_reference file;
+    file_reference_create(&file, _file_reference_application_relative);
+    file_reference_add_directory(&file, POWERUSER_DIRECTORY_NAME);
+    file_reference_set_name(&file, POWERUSER_FILE_NAME);
+    // A missing file is quiet; one that cannot be opened is reported by file_open.
+    if (!file_open(&file, _permission_read_flag)) return false;
+
+    // The size is checked before reading, so a huge file is refused unread.
+    const int64_t size = file_get_size(&file);
     char *data = nullptr;
-    size_t size = 0;
-    bool ok = fstat(descriptor, &status) == 0;
-    if (!ok || !S_ISREG(status.st_mode) || status.st_size > MAXIMUM_INI_BUFFER_SIZE)
+    bool ok = size >= 0 && size <= MAXIMUM_INI_BUFFER_SIZE;
+    if (size > MAXIMUM_INI_BUFFER_SIZE)
     {
-        log_message(nullptr, -1, "%s: %s; defaults used", POWERUSER_FILE_PATH,
-                    !ok ? strerror(errno) : !S_ISREG(status.st_mode) ? "not a regular file" : "too large");
-        ok = false;
+        log_message(nullptr, -1, "%s: too large (%lld bytes); defaults used", POWERUSER_FILE_PATH,
+                    (long long)size);
     }
-    else
+    if (ok)
     {
-        size = (size_t)status.st_size;
-        data = (char *)malloc(size + 1);
-        ok = data != nullptr;
+        data = (char *)malloc((size_t)size + 1);
+        ok = data && file_read_from_position(&file, 0, (int32_t)size, data);
     }
-    for (size_t done = 0; ok && done < size;)
-    {
-        ssize_t got = read(descriptor, data + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0)
-        {
-            // A file cut short while we read it is treated like an unreadable one.
-            log_message(nullptr, -1, "%s: read failed (%s); defaults used", POWERUSER_FILE_PATH,
-                        got < 0 ? strerror(errno) : "file shrank");
-            ok = false;
-            break;
-        }
-        done += (size_t)got;
-    }
-    close(descriptor);
-    if (ok) ok = load_poweruser_settings_from_buffer(data, size);
+    file_close(&file);
+    if (ok) ok = load_poweruser_settings_from_buffer(data, (size_t)size);
     free(data);
     return ok;
 }
