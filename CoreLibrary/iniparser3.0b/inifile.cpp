@@ -2,7 +2,6 @@
 
 #include "iniparser3.0b/inifile.h"
 
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -84,11 +83,10 @@ static bool parse_real(const char *text, double *result)
     const char *p = (*text == '+' || *text == '-') ? text + 1 : text;
     if (!((*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9'))) return false;
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;
+    // An overflow comes back as an infinity; an underflow as a value near 0, which is kept.
     char *end = nullptr;
-    errno = 0;
     double value = strtod(text, &end);
     if (end == text || *end || !std::isfinite(value)) return false;
-    if (errno == ERANGE && fabs(value) > 1.0) return false;
     *result = value;
     return true;
 }
