@@ -118,53 +118,48 @@ static bool copy_string_field(uint8_t *field, int32_t capacity, const char *valu
     return fits;
 }
 
-static bool read_boolean(const inifile_read_context *context, const inifile_entry *entry, const char *value)
+// Stores `size` bytes of `result` in the entry's field when the text was
+// `parsed`; otherwise logs the refusal and leaves the field alone.
+static bool store_parsed_value(const inifile_read_context *context, const inifile_entry *entry,
+                               const char *value, bool parsed, const void *result, size_t size,
+                               const char *what)
 {
-    bool result;
-    if (!parse_boolean(value, &result))
+    if (!parsed)
     {
-        log_refused_value(context, entry, value, "a boolean (1, 0, yes, no, true, false, on, off)");
+        log_refused_value(context, entry, value, what);
         return false;
     }
-    memcpy(context->target + entry->offset, &result, sizeof(result));
+    memcpy(context->target + entry->offset, result, size);
     return true;
+}
+
+static bool read_boolean(const inifile_read_context *context, const inifile_entry *entry, const char *value)
+{
+    bool result = false;
+    return store_parsed_value(context, entry, value, parse_boolean(value, &result), &result, sizeof(result),
+                              "a boolean (1, 0, yes, no, true, false, on, off)");
 }
 
 static bool read_integer(const inifile_read_context *context, const inifile_entry *entry, const char *value)
 {
-    int32_t result;
-    if (!parse_integer(value, &result))
-    {
-        log_refused_value(context, entry, value, "a 32-bit integer");
-        return false;
-    }
-    memcpy(context->target + entry->offset, &result, sizeof(result));
-    return true;
+    int32_t result = 0;
+    return store_parsed_value(context, entry, value, parse_integer(value, &result), &result, sizeof(result),
+                              "a 32-bit integer");
 }
 
 static bool read_float(const inifile_read_context *context, const inifile_entry *entry, const char *value)
 {
-    double result;
-    if (!parse_real(value, &result) || fabs(result) > FLT_MAX)
-    {
-        log_refused_value(context, entry, value, "a number");
-        return false;
-    }
-    float single = (float)result;
-    memcpy(context->target + entry->offset, &single, sizeof(single));
-    return true;
+    double result = 0;
+    const bool parsed = parse_real(value, &result) && fabs(result) <= FLT_MAX;
+    const float single = parsed ? (float)result : 0.0f; // out of range, the cast is undefined
+    return store_parsed_value(context, entry, value, parsed, &single, sizeof(single), "a number");
 }
 
 static bool read_double(const inifile_read_context *context, const inifile_entry *entry, const char *value)
 {
-    double result;
-    if (!parse_real(value, &result))
-    {
-        log_refused_value(context, entry, value, "a number");
-        return false;
-    }
-    memcpy(context->target + entry->offset, &result, sizeof(result));
-    return true;
+    double result = 0;
+    return store_parsed_value(context, entry, value, parse_real(value, &result), &result, sizeof(result),
+                              "a number");
 }
 
 static bool read_string(const inifile_read_context *context, const inifile_entry *entry, const char *value)
