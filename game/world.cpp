@@ -31,6 +31,13 @@ fixed fixed_divide(fixed a, fixed b)
 
 // ---- trigonometry -------------------------------------------------------------
 
+// lo cos[i] - hi sin[i] at table entry i (0..128); the cosine is the entry a
+// quarter turn on.
+static int64_t octant_difference(int64_t lo, int64_t hi, int32_t index)
+{
+    return lo * sine_table[index + NUMBER_OF_TRIG_ENTRIES / 4] - hi * sine_table[index];
+}
+
 // The angle in 0..8192 (an eighth of a turn) whose tangent is lo / hi, for
 // 0 <= lo <= hi, hi > 0.  f(i) = lo cos[i] - hi sin[i] falls from lo * 16384
 // at entry 0 to at most 0 at entry 128; the root lies between the last entry
@@ -38,17 +45,17 @@ fixed fixed_divide(fixed a, fixed b)
 static int32_t first_octant_arctangent(int64_t lo, int64_t hi)
 {
     int32_t low = 0, high = NUMBER_OF_TRIG_ENTRIES / 8; // f(low) >= 0 always
-    if (lo * cosine_table[high] - hi * sine_table[high] >= 0) return EIGHTH_CIRCLE;
+    if (octant_difference(lo, hi, high) >= 0) return EIGHTH_CIRCLE;
     while (high - low > 1)
     {
         int32_t middle = (low + high) / 2;
-        if (lo * cosine_table[middle] - hi * sine_table[middle] >= 0)
+        if (octant_difference(lo, hi, middle) >= 0)
             low = middle;
         else
             high = middle;
     }
-    int64_t f0 = lo * cosine_table[low] - hi * sine_table[low];
-    int64_t f1 = lo * cosine_table[high] - hi * sine_table[high]; // < 0
+    int64_t f0 = octant_difference(lo, hi, low);
+    int64_t f1 = octant_difference(lo, hi, high); // < 0
     int64_t fraction = (f0 << ANGLE_TO_TRIG_SHIFT) / (f0 - f1); // 0..63
     return (low << ANGLE_TO_TRIG_SHIFT) + (int32_t)fraction;
 }
