@@ -371,39 +371,25 @@ int32_t DDA(int32_t x0, int32_t y0, int32_t x1, int32_t y1, void *context, dda_c
 {
     int64_t dx = (int64_t)x1 - x0, dy = (int64_t)y1 - y0;
     int64_t adx = absolute64(dx), ady = absolute64(dy);
-    int32_t sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
     int64_t x = x0, y = y0;
-    if (adx >= ady)
+    // One step along the major axis per cell (x on a tie), the minor one when
+    // the error says so.
+    const bool x_major = adx >= ady;
+    int64_t *major = x_major ? &x : &y, *minor = x_major ? &y : &x;
+    const int32_t major_step = (x_major ? dx : dy) < 0 ? -1 : 1, minor_step = (x_major ? dy : dx) < 0 ? -1 : 1;
+    const int64_t major_length = x_major ? adx : ady, minor_length = x_major ? ady : adx;
+    int64_t error = 2 * minor_length - major_length;
+    for (int64_t step = 0; step <= major_length; step++)
     {
-        int64_t error = 2 * ady - adx;
-        for (int64_t step = 0; step <= adx; step++)
+        int32_t result = callback(context, (int32_t)x, (int32_t)y);
+        if (result != 0) return result;
+        if (error > 0)
         {
-            int32_t result = callback(context, (int32_t)x, (int32_t)y);
-            if (result != 0) return result;
-            if (error > 0)
-            {
-                y += sy;
-                error -= 2 * adx;
-            }
-            error += 2 * ady;
-            x += sx;
+            *minor += minor_step;
+            error -= 2 * major_length;
         }
-    }
-    else
-    {
-        int64_t error = 2 * adx - ady;
-        for (int64_t step = 0; step <= ady; step++)
-        {
-            int32_t result = callback(context, (int32_t)x, (int32_t)y);
-            if (result != 0) return result;
-            if (error > 0)
-            {
-                x += sx;
-                error -= 2 * ady;
-            }
-            error += 2 * adx;
-            y += sy;
-        }
+        error += 2 * minor_length;
+        *major += major_step;
     }
     return 0;
 }
