@@ -237,8 +237,6 @@ bool load_mesh_from_memory(const void *data, int32_t size)
         return refuse_mesh("marker_palette_count", header.marker_palette_count);
     if (header.marker_count < 0 || header.marker_count > MAXIMUM_MARKERS_PER_MAP)
         return refuse_mesh("marker_count", header.marker_count);
-    if (header.map_action_count < 0 || header.map_action_count > MAXIMUM_MAP_ACTIONS_PER_MAP)
-        return refuse_mesh("map_action_count", header.map_action_count);
     if (header.media_coverage_region_size < 0 || (header.media_coverage_region_size & 1) != 0)
         return refuse_mesh("media_coverage_region_size", header.media_coverage_region_size);
 
@@ -252,7 +250,6 @@ bool load_mesh_from_memory(const void *data, int32_t size)
         {"markers_offset", header.markers_offset, (int64_t)header.marker_count * (int64_t)sizeof(mesh_marker)},
     };
     if (!mesh_blocks_are_valid(blocks, (int32_t)NUMBER_OF(blocks), size)) return false;
-    if (header.cells_size == 0) return refuse_mesh("cells_size", 0);
 
     // Every range is known to lie inside the tag: copy it and convert the copy.
     uint8_t *copy = (uint8_t *)malloc((size_t)size);
