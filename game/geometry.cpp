@@ -104,9 +104,8 @@ bool load_geometry_arrays(const geometry_header *header, const uint8_t *data, in
               byte_swap_data("geometry vertex", geometry.vertices, VERTEX_SIZE, geometry.vertex_count,
                              geometry_vertex_byte_swapping_data) &&
               byte_swap_data("geometry surface", geometry.surfaces, sizeof(geometry_surface),
-                             geometry.surface_count, geometry_surface_byte_swapping_data);
-    for (int32_t i = 0; ok && i < geometry.dependency_count; ++i)
-        geometry.dependency_list[i] = (int16_t)((cursor[2 * i] << 8) | cursor[2 * i + 1]);
+                             geometry.surface_count, geometry_surface_byte_swapping_data) &&
+              byte_swap_memory("geometry dependency", geometry.dependency_list, geometry.dependency_count, _2byte);
 
     for (int32_t i = 0; ok && i < geometry.material_count; ++i)
     {
@@ -159,9 +158,7 @@ static bool postprocess_geometry(definition_globals *group, int32_t index, int32
 {
     const geometry_header *header = (const geometry_header *)record;
     geometry_definition *runtime = (geometry_definition *)get_definition_runtime(group, index);
-    if (!runtime) return false;
-    if (runtime->storage) free(runtime->storage); // a reload
-    memset(runtime, 0, sizeof(*runtime));
+    if (!runtime) return false; // the registry hands it over zeroed
     if (!counts_are_sound(header))
         return refuse_geometry("counts beyond their limits (2048 vertices, 512 surfaces, 32 materials)",
                                header->vertex_count);
@@ -236,10 +233,10 @@ uint8_t *build_geometry_tag_data(const geometry_definition *geometry, int32_t *s
     byte_swap_data("geometry surface", cursor, sizeof(geometry_surface), header.surface_count,
                    geometry_surface_byte_swapping_data);
     cursor += surface_bytes;
-    for (int32_t i = 0; i < header.dependency_count; ++i)
+    if (header.dependency_count > 0)
     {
-        cursor[2 * i] = (uint8_t)((uint16_t)geometry->dependency_list[i] >> 8);
-        cursor[2 * i + 1] = (uint8_t)geometry->dependency_list[i];
+        memcpy(cursor, geometry->dependency_list, (size_t)header.dependency_count * 2);
+        byte_swap_memory("geometry dependency", cursor, header.dependency_count, _2byte);
     }
     *size = total;
     return data;

@@ -11,6 +11,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "game_hooks.h"
+#include "game_records.h"
 #include "game_time.h"
 #include "mesh.h"
 #include "model_animations.h"
@@ -21,11 +22,6 @@
 #include "scenery.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
-
-enum
-{
-    HUNTING_GAME_SCORING = 12,
-};
 
 struct marker_type_table
 {
@@ -292,7 +288,7 @@ int32_t new_marker_palette_entry(int16_t type, const marker_palette_entry *entry
 bool palette_compatible_with_game_scoring(const marker_palette_entry *entry)
 {
     if (!entry) return false;
-    if (entry->flags & _marker_palette_hunted_creature_flag) return game_->scoring == HUNTING_GAME_SCORING;
+    if (entry->flags & _marker_palette_hunted_creature_flag) return game_->scoring == _game_scoring_hunting;
     return true;
 }
 

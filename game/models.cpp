@@ -133,11 +133,26 @@ static void update_model_vectors(model_data *model)
     }
 }
 
-static void release_cells(int32_t model_index)
+// The cells under the model's bounds, clamped to the map; false without a mesh.
+static bool cells_under_model(const model_data *model, int32_t *x0, int32_t *y0, int32_t *x1, int32_t *y1)
 {
-    // A model may have moved since it claimed its cells, so every cell naming it goes.
-    for (int32_t y = 0; y < mesh_height; ++y)
-        for (int32_t x = 0; x < mesh_width; ++x)
+    if (mesh_width <= 0 || mesh_height <= 0) return false;
+    *x0 = clamp32(model->bounds[0].x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
+    *x1 = clamp32(model->bounds[1].x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
+    *y0 = clamp32(model->bounds[0].y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+    *y1 = clamp32(model->bounds[1].y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+    return true;
+}
+
+// The bounds change only between a release and the claim that follows, so
+// the cells a model claimed all lie under its current bounds: model effects
+// turn models every tick, and a walk of the whole map each time is not needed.
+static void release_cells(int32_t model_index, const model_data *model)
+{
+    int32_t x0, y0, x1, y1;
+    if (!cells_under_model(model, &x0, &y0, &x1, &y1)) return;
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x)
         {
             mesh_cell *cell = get_mesh_cell(x, y);
             if (cell->model_index == model_index) cell->model_index = NONE;
@@ -146,11 +161,8 @@ static void release_cells(int32_t model_index)
 
 static void claim_cells(int32_t model_index, const model_data *model)
 {
-    if (mesh_width <= 0 || mesh_height <= 0) return;
-    const int32_t x0 = clamp32(model->bounds[0].x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
-    const int32_t x1 = clamp32(model->bounds[1].x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
-    const int32_t y0 = clamp32(model->bounds[0].y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
-    const int32_t y1 = clamp32(model->bounds[1].y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+    int32_t x0, y0, x1, y1;
+    if (!cells_under_model(model, &x0, &y0, &x1, &y1)) return;
     for (int32_t y = y0; y <= y1; ++y)
         for (int32_t x = x0; x <= x1; ++x)
         {
@@ -236,7 +248,7 @@ void delete_model(int32_t model_index)
 {
     model_data *model = get_model(model_index);
     if (!VASSERT(model, "delete_model: no model there")) return;
-    release_cells(model_index);
+    release_cells(model_index, model);
     delete_datum(&model_data_globals, model_index);
 }
 
@@ -247,7 +259,7 @@ void set_model_orientation(int32_t model_index, angle yaw, angle pitch, int16_t 
     model->yaw = yaw;
     model->pitch = pitch;
     model->scale = scale;
-    release_cells(model_index);
+    release_cells(model_index, model);
     update_model_vectors(model);
     claim_cells(model_index, model);
 }
@@ -259,7 +271,7 @@ bool set_model_type(int32_t model_index, int16_t type)
     if (!model || !definition || !get_geometry_definition(definition->geometry_index)) return false;
     if (model->type == type) return true;
     model->type = type;
-    release_cells(model_index);
+    release_cells(model_index, model);
     update_model_vectors(model);
     claim_cells(model_index, model);
     return true;

@@ -258,19 +258,13 @@ bool replace_object(int32_t old_index, int32_t new_index)
 
     *old_object = *new_object_record;
     old_object->identifier = identifier;
-    if (has_cell && cell_x == new_cell_x && cell_y == new_cell_y)
+    old_object->next_object_index = next;
+    old_object->cell_x = cell_x;
+    old_object->cell_y = cell_y;
+    // In the same cell the record keeps the old place in the chain; else it
+    // leaves the old cell's chain and joins its own.
+    if (!has_cell || cell_x != new_cell_x || cell_y != new_cell_y)
     {
-        // Same cell: keep the old place in the chain.
-        old_object->next_object_index = next;
-        old_object->cell_x = cell_x;
-        old_object->cell_y = cell_y;
-    }
-    else
-    {
-        // Take the old record out of its chain under its old cell, then link anew.
-        old_object->next_object_index = next;
-        old_object->cell_x = cell_x;
-        old_object->cell_y = cell_y;
         unlink_object(old_index, old_object);
         link_object(old_index, old_object);
     }

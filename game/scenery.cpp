@@ -115,10 +115,11 @@ void update_animating_scenery(void)
         if (!definition || !(definition->flags & _scenery_animates_flag)) continue;
         scenery_animation *animation = &scenery_globals.animations[i];
         if (--animation->ticks_left > 0) continue;
-        animation->ticks_left = definition->ticks_per_frame > 0 ? definition->ticks_per_frame : 1;
-        const int32_t frames =
-            get_shape_sequence_information(definition->collection_index, definition->sequence_index).frames_per_view;
-        animation->frame = (int16_t)((animation->frame + 1) % frames);
+        const shape_sequence_information information =
+            get_shape_sequence_information(definition->collection_index, definition->sequence_index);
+        int16_t ticks = definition->ticks_per_frame > 0 ? definition->ticks_per_frame : information.ticks_per_frame;
+        animation->ticks_left = ticks > 0 ? ticks : 1;
+        animation->frame = (int16_t)((animation->frame + 1) % information.frames_per_view);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "models.h"
 #include "objects.h"
 #include "scenery.h"
+#include "support/demo_data.h"
 #include "support/objects_world.h"
 
 namespace {
@@ -32,32 +33,11 @@ protected:
 
 TEST_F(demo_objects_test, demo_map_places_its_scenery_and_model)
 {
-    const fs::path tool = fs::path(scratch.previous) / ".." / "bin" / "vesk_tags";
-    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    const std::string tool = (fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
     if (!fs::exists(tool)) GTEST_SKIP() << "the data tool is missing";
-    std::vector<store_fixture::packed_tag> tags;
-    std::vector<std::string> names;
-    auto make = [&](const std::string &arguments, tag group, tag subgroup, const char *name) {
-        const std::string command = "'" + tool.string() + "' " + arguments + " > /dev/null";
-        ASSERT_EQ(system(command.c_str()), 0) << command;
-        const std::string bytes = store_fixture::read_whole_file("out.tag");
-        ASSERT_GT(bytes.size(), sizeof(local_tag_file_header));
-        names.push_back(name);
-        tags.push_back({group, subgroup, nullptr, 1, bytes.substr(sizeof(local_tag_file_header))});
-    };
-    make("mesh out.tag --subgroup demo --name 'demo valley' '" + (data / "maps" / "demo_valley.map").string() + "'",
-         MESH_TAG_GROUP, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), "demo valley");
-    tags.back().version = MESH_TAG_VERSION;
-    for (const char *group : {"obje", "scen", "geom", "mode"})
-        for (const auto &entry : fs::directory_iterator(data / "objects" / group))
-        {
-            const std::string subgroup = entry.path().stem().string();
-            make(std::string("objects out.tag --group ") + group + " --subgroup " + subgroup + " --name " + subgroup +
-                     " '" + entry.path().string() + "'",
-                 string_to_tag(group), string_to_tag(subgroup.c_str()), subgroup.c_str());
-        }
-    for (size_t i = 0; i < tags.size(); ++i) tags[i].name = names[i].c_str();
-    write_foundation_file(tags);
+    std::vector<test_tag> tags;
+    ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+    ASSERT_TRUE(write_foundation_files(tags));
     start_store();
 
     ASSERT_TRUE(load_objects_world(objects_world_map{})); // starts the modules

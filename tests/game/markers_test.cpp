@@ -268,6 +268,33 @@ TEST_F(markers_test, damaged_geometry_is_refused_before_anything_reads_it)
         EXPECT_FALSE(load_geometry_arrays(&parsed, damaged.data() + header, (int32_t)damaged.size() - header, &out))
             << r.name;
     }
+    // A dependency list goes out big-endian and comes back as it was.
+    std::vector<geometry_surface> with_run = surfaces;
+    with_run[0].dependency_table_index = 0;
+    int16_t run[2] = {1, NONE};
+    geometry_definition listed = box;
+    listed.surfaces = with_run.data();
+    listed.dependency_list = run;
+    listed.dependency_count = 2;
+    int32_t listed_size = 0;
+    uint8_t *listed_bytes = build_geometry_tag_data(&listed, &listed_size);
+    ASSERT_NE(listed_bytes, nullptr);
+    const uint8_t *list_at = listed_bytes + listed_size - 4;
+    EXPECT_EQ(std::vector<uint8_t>(list_at, list_at + 4), (std::vector<uint8_t>{0x00, 0x01, 0xFF, 0xFF}));
+    geometry_header listed_header;
+    memset(&listed_header, 0, sizeof(listed_header));
+    listed_header.vertex_count = 8;
+    listed_header.surface_count = box.surface_count;
+    listed_header.material_count = 1;
+    listed_header.dependency_count = 2;
+    geometry_definition loaded;
+    ASSERT_TRUE(load_geometry_arrays(&listed_header, listed_bytes + header, listed_size - header, &loaded));
+    EXPECT_EQ(loaded.dependency_list[0], 1);
+    EXPECT_EQ(loaded.dependency_list[1], NONE);
+    EXPECT_EQ(loaded.surfaces[0].dependency_table_index, 0);
+    free(loaded.storage);
+    free(listed_bytes);
+
     // Through the store: the model naming a refused geometry is refused too.
     bytes.resize(bytes.size() - 10);
     write_local_tag(GEOMETRY_DEFINITION_GROUP_TAG, "bad!", 1, bytes.data(), (int32_t)bytes.size());

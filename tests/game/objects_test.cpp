@@ -9,6 +9,7 @@
 #include "mesh.h"
 #include "object_definitions.h"
 #include "objects.h"
+#include "scenery.h"
 #include "support/objects_world.h"
 #include "tag_files/data.h"
 
@@ -262,6 +263,39 @@ TEST_F(objects_test, animation_flags_fall_on_exactly_the_right_ticks)
     }
     EXPECT_EQ(new_frames, 2);
     EXPECT_EQ(finished_at, 5); // once, on the tick the period ends
+}
+
+TEST_F(objects_test, animating_scenery_steps_at_its_own_or_its_sequences_rate)
+{
+    load(objects_world_map{});
+    set_shape_procedures(test_sequence_information, nullptr); // 4 frames, 2 ticks each
+    struct scenery_case
+    {
+        const char *name;
+        int16_t ticks_per_frame;
+        int16_t frames[6]; // after ticks 1..6
+    } cases[] = {
+        {"the sequence's two ticks", 0, {1, 1, 2, 2, 3, 3}},
+        {"three ticks of its own", 3, {1, 1, 1, 2, 2, 2}},
+    };
+    for (const scenery_case &c : cases)
+    {
+        initialize_scenery_for_new_map();
+        scenery_definition definition;
+        memset(&definition, 0, sizeof(definition));
+        definition.flags = _scenery_animates_flag;
+        definition.sequence_index = 1;
+        definition.ticks_per_frame = c.ticks_per_frame;
+        const int32_t index = new_definition(&scenery_definitions, FOUR_CHARACTER_CODE('t', 'r', 'e', 'e'), &definition);
+        ASSERT_NE(index, NONE);
+        for (int32_t tick = 0; tick < 6; ++tick)
+        {
+            update_animating_scenery();
+            int16_t sequence = NONE, frame = NONE;
+            ASSERT_TRUE(get_animation_parameters_for_scenery(index, &sequence, &frame));
+            EXPECT_EQ(frame, c.frames[tick]) << c.name << " tick " << tick + 1;
+        }
+    }
 }
 
 TEST_F(objects_test, damage_matches_hand_computed_values)
