@@ -237,8 +237,6 @@ bool load_mesh_from_memory(const void *data, int32_t size)
         return refuse_mesh("marker_palette_count", header.marker_palette_count);
     if (header.marker_count < 0 || header.marker_count > MAXIMUM_MARKERS_PER_MAP)
         return refuse_mesh("marker_count", header.marker_count);
-    if (header.map_action_count < 0 || header.map_action_count > MAXIMUM_MAP_ACTIONS_PER_MAP)
-        return refuse_mesh("map_action_count", header.map_action_count);
     if (header.media_coverage_region_size < 0 || (header.media_coverage_region_size & 1) != 0)
         return refuse_mesh("media_coverage_region_size", header.media_coverage_region_size);
 
@@ -252,7 +250,6 @@ bool load_mesh_from_memory(const void *data, int32_t size)
         {"markers_offset", header.markers_offset, (int64_t)header.marker_count * (int64_t)sizeof(mesh_marker)},
     };
     if (!mesh_blocks_are_valid(blocks, (int32_t)NUMBER_OF(blocks), size)) return false;
-    if (header.cells_size == 0) return refuse_mesh("cells_size", 0);
 
     // Every range is known to lie inside the tag: copy it and convert the copy.
     uint8_t *copy = (uint8_t *)malloc((size_t)size);
@@ -369,13 +366,18 @@ mesh_cell *get_mesh_cell(int32_t cell_x, int32_t cell_y)
     return outside;
 }
 
-// The height of vertex (x, y); the far vertices of the last row and column
-// are the cells' own.
+// The height of vertex (x, y) of `cells`; the far vertices of the last row
+// and column are the cells' own.
+static int32_t clamped_vertex_height(const mesh_cell *cells, int32_t width, int32_t height, int32_t x, int32_t y)
+{
+    if (x >= width) x = width - 1;
+    if (y >= height) y = height - 1;
+    return cells[x + y * width].height;
+}
+
 static int32_t vertex_height(int32_t x, int32_t y)
 {
-    if (x >= mesh_width) x = mesh_width - 1;
-    if (y >= mesh_height) y = mesh_height - 1;
-    return mesh_globals.cells[x + y * mesh_width].height;
+    return clamped_vertex_height(mesh_globals.cells, mesh_width, mesh_height, x, y);
 }
 
 int32_t get_mesh_triangle(const world_point2d *point)
@@ -479,11 +481,10 @@ static const struct
 } fan_triangles[8] = {{0, 1}, {1, 0}, {1, 1}, {2, 1}, {2, 0}, {3, 1}, {3, 0}, {0, 0}};
 static const int8_t block_cell_offsets[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
 
-static int32_t clamped_vertex_height(const mesh_cell *cells, int32_t width, int32_t height, int32_t x, int32_t y)
+// Cell c (clockwise from the top left) of the block whose first cell is (x, y).
+static const mesh_cell *block_cell(const mesh_cell *cells, int32_t width, int32_t x, int32_t y, int32_t c)
 {
-    if (x >= width) x = width - 1;
-    if (y >= height) y = height - 1;
-    return cells[x + y * width].height;
+    return &cells[(x + block_cell_offsets[c][0]) + (y + block_cell_offsets[c][1]) * width];
 }
 
 // Whether the block at (x, y) cannot be drawn as its two large triangles.
@@ -499,8 +500,7 @@ static bool block_needs_fan(const mesh_cell *cells, int32_t width, int32_t heigh
     bool first_media = false;
     for (int32_t k = 0; k < 8; k++)
     {
-        const mesh_cell *cell = &cells[(x + block_cell_offsets[fan_triangles[k].cell][0]) +
-                                       (y + block_cell_offsets[fan_triangles[k].cell][1]) * width];
+        const mesh_cell *cell = block_cell(cells, width, x, y, fan_triangles[k].cell);
         if (cell->flags & _mesh_cell_is_not_rendered_flag) return true;
         const bool media = triangle_is_media(cell, fan_triangles[k].triangle);
         if (k == 0) first_media = media;
@@ -543,15 +543,12 @@ void build_mesh_LOD_data(const mesh_cell *cells, int32_t width, int32_t height, 
             }
             for (int32_t c = 0; c < 4; c++)
             {
-                const mesh_cell *cell = &cells[(x + block_cell_offsets[c][0]) + (y + block_cell_offsets[c][1]) * width];
-                if (!(cell->flags & _mesh_cell_is_not_rendered_flag))
+                if (!(block_cell(cells, width, x, y, c)->flags & _mesh_cell_is_not_rendered_flag))
                     word |= (uint16_t)(1 << (_cell_rendered_first_bit + c));
             }
             for (int32_t k = 0; k < 8; k++)
             {
-                const mesh_cell *cell = &cells[(x + block_cell_offsets[fan_triangles[k].cell][0]) +
-                                               (y + block_cell_offsets[fan_triangles[k].cell][1]) * width];
-                if (triangle_is_media(cell, fan_triangles[k].triangle))
+                if (triangle_is_media(block_cell(cells, width, x, y, fan_triangles[k].cell), fan_triangles[k].triangle))
                     word |= (uint16_t)(1 << (_cell_triangle_media_first_bit + k));
             }
             words[bx + by * blocks_across] = word;

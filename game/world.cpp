@@ -31,6 +31,13 @@ fixed fixed_divide(fixed a, fixed b)
 
 // ---- trigonometry -------------------------------------------------------------
 
+// lo cos[i] - hi sin[i] at table entry i (0..128); the cosine is the entry a
+// quarter turn on.
+static int64_t octant_difference(int64_t lo, int64_t hi, int32_t index)
+{
+    return lo * sine_table[index + NUMBER_OF_TRIG_ENTRIES / 4] - hi * sine_table[index];
+}
+
 // The angle in 0..8192 (an eighth of a turn) whose tangent is lo / hi, for
 // 0 <= lo <= hi, hi > 0.  f(i) = lo cos[i] - hi sin[i] falls from lo * 16384
 // at entry 0 to at most 0 at entry 128; the root lies between the last entry
@@ -38,17 +45,17 @@ fixed fixed_divide(fixed a, fixed b)
 static int32_t first_octant_arctangent(int64_t lo, int64_t hi)
 {
     int32_t low = 0, high = NUMBER_OF_TRIG_ENTRIES / 8; // f(low) >= 0 always
-    if (lo * cosine_table[high] - hi * sine_table[high] >= 0) return EIGHTH_CIRCLE;
+    if (octant_difference(lo, hi, high) >= 0) return EIGHTH_CIRCLE;
     while (high - low > 1)
     {
         int32_t middle = (low + high) / 2;
-        if (lo * cosine_table[middle] - hi * sine_table[middle] >= 0)
+        if (octant_difference(lo, hi, middle) >= 0)
             low = middle;
         else
             high = middle;
     }
-    int64_t f0 = lo * cosine_table[low] - hi * sine_table[low];
-    int64_t f1 = lo * cosine_table[high] - hi * sine_table[high]; // < 0
+    int64_t f0 = octant_difference(lo, hi, low);
+    int64_t f1 = octant_difference(lo, hi, high); // < 0
     int64_t fraction = (f0 << ANGLE_TO_TRIG_SHIFT) / (f0 - f1); // 0..63
     return (low << ANGLE_TO_TRIG_SHIFT) + (int32_t)fraction;
 }
@@ -364,39 +371,25 @@ int32_t DDA(int32_t x0, int32_t y0, int32_t x1, int32_t y1, void *context, dda_c
 {
     int64_t dx = (int64_t)x1 - x0, dy = (int64_t)y1 - y0;
     int64_t adx = absolute64(dx), ady = absolute64(dy);
-    int32_t sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
     int64_t x = x0, y = y0;
-    if (adx >= ady)
+    // One step along the major axis per cell (x on a tie), the minor one when
+    // the error says so.
+    const bool x_major = adx >= ady;
+    int64_t *major = x_major ? &x : &y, *minor = x_major ? &y : &x;
+    const int32_t major_step = (x_major ? dx : dy) < 0 ? -1 : 1, minor_step = (x_major ? dy : dx) < 0 ? -1 : 1;
+    const int64_t major_length = x_major ? adx : ady, minor_length = x_major ? ady : adx;
+    int64_t error = 2 * minor_length - major_length;
+    for (int64_t step = 0; step <= major_length; step++)
     {
-        int64_t error = 2 * ady - adx;
-        for (int64_t step = 0; step <= adx; step++)
+        int32_t result = callback(context, (int32_t)x, (int32_t)y);
+        if (result != 0) return result;
+        if (error > 0)
         {
-            int32_t result = callback(context, (int32_t)x, (int32_t)y);
-            if (result != 0) return result;
-            if (error > 0)
-            {
-                y += sy;
-                error -= 2 * adx;
-            }
-            error += 2 * ady;
-            x += sx;
+            *minor += minor_step;
+            error -= 2 * major_length;
         }
-    }
-    else
-    {
-        int64_t error = 2 * adx - ady;
-        for (int64_t step = 0; step <= ady; step++)
-        {
-            int32_t result = callback(context, (int32_t)x, (int32_t)y);
-            if (result != 0) return result;
-            if (error > 0)
-            {
-                x += sx;
-                error -= 2 * ady;
-            }
-            error += 2 * adx;
-            y += sy;
-        }
+        error += 2 * minor_length;
+        *major += major_step;
     }
     return 0;
 }

@@ -106,20 +106,21 @@ inline int32_t wrap_multiply32(int32_t a, int32_t b) { return (int32_t)((uint32_
 
 // ---- trigonometry -----------------------------------------------------------
 
-// 1024 entries each, 16384 = 1.0.  Entry i is the value at angle i << 6.
+// 1024 entries, 16384 = 1.0.  Entry i is the sine of angle i << 6.  A quarter
+// turn is a whole number of entries, so the cosine of an angle is exactly the
+// table's sine a quarter turn on.
 extern const int16_t sine_table[NUMBER_OF_TRIG_ENTRIES];
-extern const int16_t cosine_table[NUMBER_OF_TRIG_ENTRIES];
 
-// The two ways callers look the tables up.  The truncating index is angle >> 6
+// The two ways callers look the table up.  The truncating index is angle >> 6
 // (renderer, sound).  The rounding index of the simulation is (angle + 32) >> 6,
 // which for angles 65504..65535 would be 1024, one past the table: it is masked
 // so that those angles read entry 0, the value a full turn has.
 inline int32_t trig_index(angle a) { return a >> ANGLE_TO_TRIG_SHIFT; }
 inline int32_t trig_index_rounded(angle a) { return ((a + 32) >> ANGLE_TO_TRIG_SHIFT) & TRIG_ENTRY_MASK; }
 inline int32_t sine_rounded(angle a) { return sine_table[trig_index_rounded(a)]; }
-inline int32_t cosine_rounded(angle a) { return cosine_table[trig_index_rounded(a)]; }
+inline int32_t cosine_rounded(angle a) { return sine_rounded((angle)(a + QUARTER_CIRCLE)); }
 inline int32_t sine_truncated(angle a) { return sine_table[trig_index(a)]; }
-inline int32_t cosine_truncated(angle a) { return cosine_table[trig_index(a)]; }
+inline int32_t cosine_truncated(angle a) { return sine_truncated((angle)(a + QUARTER_CIRCLE)); }
 
 // The angle of the vector (dx, dy); 0 for the zero vector.  Interpolated
 // between table entries, so tan of the result agrees with dy/dx to within one

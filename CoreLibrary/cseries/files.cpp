@@ -476,52 +476,37 @@ bool file_set_size(file_reference *reference, int64_t size)
 void *file_read_into_memory(file_reference *reference, int32_t *size)
 {
     enum { TRAILING_ZEROS = 4 };
-    char path[PATH_MAX];
     if (size) *size = 0;
-    if (!reference->name[0] || !resolve_path_or_report(reference, path, sizeof(path), _error_file_read)) return nullptr;
+    if (!reference->name[0]) return nullptr;
+    // A descriptor of its own, so the caller's reference may be open or closed.
+    file_reference own = *reference;
+    own.descriptor = -1;
+    own.locked = false;
+    if (!file_open(&own, _permission_read_flag)) return nullptr;
 
-    int descriptor = open(path, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-    {
-        if (!is_missing_error(errno))
-            ERROR_MESSAGE(_error_file_open, "Cannot open '%s' (%s)", path, strerror(errno));
-        return nullptr;
-    }
-
+    const int64_t length = file_get_size(&own);
     char *buffer = nullptr;
-    struct stat status;
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+    if (length > (int64_t)(INT32_MAX - TRAILING_ZEROS))
     {
-        ERROR_MESSAGE(_error_file_read, "'%s' is not a regular file", path);
+        ERROR_MESSAGE(_error_file_read, "'%s' is too large (%lld bytes)", own.name, (long long)length);
     }
-    else if (status.st_size > (off_t)(INT32_MAX - TRAILING_ZEROS))
+    else if (length >= 0 && !(buffer = (char *)malloc((size_t)length + TRAILING_ZEROS)))
     {
-        ERROR_MESSAGE(_error_file_read, "'%s' is too large (%lld bytes)", path, (long long)status.st_size);
+        ERROR_MESSAGE(_error_file_read, "No memory for the %lld bytes of '%s'", (long long)length, own.name);
     }
-    else if (!(buffer = (char *)malloc((size_t)status.st_size + TRAILING_ZEROS)))
+    else if (buffer && !file_read_from_position(&own, 0, (int32_t)length, buffer))
     {
-        ERROR_MESSAGE(_error_file_read, "No memory for the %lld bytes of '%s'", (long long)status.st_size, path);
+        // A file that shrank under us, or an I/O error: never hand out a
+        // partly filled buffer.
+        free(buffer);
+        buffer = nullptr;
     }
-    else
+    if (buffer)
     {
-        const int64_t length = status.st_size;
-        int64_t got = read_fully(descriptor, 0, length, buffer);
-        if (got != length)
-        {
-            // A file that shrank under us, or an I/O error: never hand out a
-            // partly filled buffer.
-            ERROR_MESSAGE(_error_file_read, "Reading '%s' failed (%lld of %lld bytes)", path, (long long)got,
-                          (long long)length);
-            free(buffer);
-            buffer = nullptr;
-        }
-        else
-        {
-            memset(buffer + length, 0, TRAILING_ZEROS);
-            if (size) *size = (int32_t)length;
-        }
+        memset(buffer + length, 0, TRAILING_ZEROS);
+        if (size) *size = (int32_t)length;
     }
-    close(descriptor);
+    file_close(&own);
     return buffer;
 }
 

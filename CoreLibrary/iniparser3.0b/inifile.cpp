@@ -2,17 +2,14 @@
 
 #include "iniparser3.0b/inifile.h"
 
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cseries/cseries.h"
+#include "cseries/files.h"
 #include "iniparser3.0b/iniparser.h"
 
 #define POWERUSER_FILE_PATH POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME
@@ -86,11 +83,10 @@ static bool parse_real(const char *text, double *result)
     const char *p = (*text == '+' || *text == '-') ? text + 1 : text;
     if (!((*p >= '0' && *p <= '9') || (*p == '.' && p[1] >= '0' && p[1] <= '9'))) return false;
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;
+    // An overflow comes back as an infinity; an underflow as a value near 0, which is kept.
     char *end = nullptr;
-    errno = 0;
     double value = strtod(text, &end);
     if (end == text || *end || !std::isfinite(value)) return false;
-    if (errno == ERANGE && fabs(value) > 1.0) return false;
     *result = value;
     return true;
 }
@@ -122,53 +118,48 @@ static bool copy_string_field(uint8_t *field, int32_t capacity, const char *valu
     return fits;
 }
 
-static bool read_boolean(const inifile_read_context *context, const inifile_entry *entry, const char *value)
+// Stores `size` bytes of `result` in the entry's field when the text was
+// `parsed`; otherwise logs the refusal and leaves the field alone.
+static bool store_parsed_value(const inifile_read_context *context, const inifile_entry *entry,
+                               const char *value, bool parsed, const void *result, size_t size,
+                               const char *what)
 {
-    bool result;
-    if (!parse_boolean(value, &result))
+    if (!parsed)
     {
-        log_refused_value(context, entry, value, "a boolean (1, 0, yes, no, true, false, on, off)");
+        log_refused_value(context, entry, value, what);
         return false;
     }
-    memcpy(context->target + entry->offset, &result, sizeof(result));
+    memcpy(context->target + entry->offset, result, size);
     return true;
+}
+
+static bool read_boolean(const inifile_read_context *context, const inifile_entry *entry, const char *value)
+{
+    bool result = false;
+    return store_parsed_value(context, entry, value, parse_boolean(value, &result), &result, sizeof(result),
+                              "a boolean (1, 0, yes, no, true, false, on, off)");
 }
 
 static bool read_integer(const inifile_read_context *context, const inifile_entry *entry, const char *value)
 {
-    int32_t result;
-    if (!parse_integer(value, &result))
-    {
-        log_refused_value(context, entry, value, "a 32-bit integer");
-        return false;
-    }
-    memcpy(context->target + entry->offset, &result, sizeof(result));
-    return true;
+    int32_t result = 0;
+    return store_parsed_value(context, entry, value, parse_integer(value, &result), &result, sizeof(result),
+                              "a 32-bit integer");
 }
 
 static bool read_float(const inifile_read_context *context, const inifile_entry *entry, const char *value)
 {
-    double result;
-    if (!parse_real(value, &result) || fabs(result) > FLT_MAX)
-    {
-        log_refused_value(context, entry, value, "a number");
-        return false;
-    }
-    float single = (float)result;
-    memcpy(context->target + entry->offset, &single, sizeof(single));
-    return true;
+    double result = 0;
+    const bool parsed = parse_real(value, &result) && fabs(result) <= FLT_MAX;
+    const float single = parsed ? (float)result : 0.0f; // out of range, the cast is undefined
+    return store_parsed_value(context, entry, value, parsed, &single, sizeof(single), "a number");
 }
 
 static bool read_double(const inifile_read_context *context, const inifile_entry *entry, const char *value)
 {
-    double result;
-    if (!parse_real(value, &result))
-    {
-        log_refused_value(context, entry, value, "a number");
-        return false;
-    }
-    memcpy(context->target + entry->offset, &result, sizeof(result));
-    return true;
+    double result = 0;
+    return store_parsed_value(context, entry, value, parse_real(value, &result), &result, sizeof(result),
+                              "a number");
 }
 
 static bool read_string(const inifile_read_context *context, const inifile_entry *entry, const char *value)
@@ -269,48 +260,29 @@ bool load_poweruser_settings_from_buffer(const char *data, size_t size)
 bool load_poweruser_settings(void)
 {
     dispose_poweruser_settings();
-    int descriptor = open(POWERUSER_FILE_PATH, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-    {
-        if (errno != ENOENT && errno != ENOTDIR)
-        {
-            log_message(nullptr, -1, "%s: cannot be opened (%s); defaults used",
-                        POWERUSER_FILE_PATH, strerror(errno));
-        }
-        return false;
-    }
-    struct stat status;
+    file_reference file;
+    file_reference_create(&file, _file_reference_application_relative);
+    file_reference_add_directory(&file, POWERUSER_DIRECTORY_NAME);
+    file_reference_set_name(&file, POWERUSER_FILE_NAME);
+    // A missing file is quiet; one that cannot be opened is reported by file_open.
+    if (!file_open(&file, _permission_read_flag)) return false;
+
+    // The size is checked before reading, so a huge file is refused unread.
+    const int64_t size = file_get_size(&file);
     char *data = nullptr;
-    size_t size = 0;
-    bool ok = fstat(descriptor, &status) == 0;
-    if (!ok || !S_ISREG(status.st_mode) || status.st_size > MAXIMUM_INI_BUFFER_SIZE)
+    bool ok = size >= 0 && size <= MAXIMUM_INI_BUFFER_SIZE;
+    if (size > MAXIMUM_INI_BUFFER_SIZE)
     {
-        log_message(nullptr, -1, "%s: %s; defaults used", POWERUSER_FILE_PATH,
-                    !ok ? strerror(errno) : !S_ISREG(status.st_mode) ? "not a regular file" : "too large");
-        ok = false;
+        log_message(nullptr, -1, "%s: too large (%lld bytes); defaults used", POWERUSER_FILE_PATH,
+                    (long long)size);
     }
-    else
+    if (ok)
     {
-        size = (size_t)status.st_size;
-        data = (char *)malloc(size + 1);
-        ok = data != nullptr;
+        data = (char *)malloc((size_t)size + 1);
+        ok = data && file_read_from_position(&file, 0, (int32_t)size, data);
     }
-    for (size_t done = 0; ok && done < size;)
-    {
-        ssize_t got = read(descriptor, data + done, size - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0)
-        {
-            // A file cut short while we read it is treated like an unreadable one.
-            log_message(nullptr, -1, "%s: read failed (%s); defaults used", POWERUSER_FILE_PATH,
-                        got < 0 ? strerror(errno) : "file shrank");
-            ok = false;
-            break;
-        }
-        done += (size_t)got;
-    }
-    close(descriptor);
-    if (ok) ok = load_poweruser_settings_from_buffer(data, size);
+    file_close(&file);
+    if (ok) ok = load_poweruser_settings_from_buffer(data, (size_t)size);
     free(data);
     return ok;
 }

@@ -66,8 +66,10 @@ struct inifile_section
 
 // Reads "preferences/poweruser.txt" from the working directory and keeps it
 // parsed for inifile_readsec, replacing any file loaded before.  A missing
-// file is normal and logs nothing; a file that cannot be read is logged.
-// False in both cases; sections then keep their defaults.
+// file is normal and logs nothing; a file larger than MAXIMUM_INI_BUFFER_SIZE
+// is logged and not read; one that cannot be opened or read is reported
+// through the error manager (files.h).  False in all these cases; sections
+// then keep their defaults.
 bool load_poweruser_settings(void);
 
 // Parses `size` bytes of `data` as the power-user file (load_poweruser_settings

@@ -16,9 +16,7 @@ struct loaded_string_list
     tag subgroup;
     bool refused; // the tag is corrupt: lookups give NONE until it is deleted
     int32_t count; // rows; 1 for a string
-    int32_t size; // bytes of `data`, without the zero byte added after them
-    char *data; // the stored bytes followed by one zero byte
-    int32_t *offsets; // host-order offset of each row into `data`
+    char *data; // the stored bytes, checked at load, followed by one zero byte
 };
 
 static struct string_list_globals
@@ -36,7 +34,6 @@ static loaded_string_list *get_loaded_list(int32_t index)
 static void release_list(loaded_string_list *list)
 {
     free(list->data);
-    free(list->offsets);
     memset(list, 0, sizeof(*list));
 }
 
@@ -108,7 +105,6 @@ static bool read_list(loaded_string_list *list, int32_t tag_index)
         return false;
     }
 
-    list->size = info.size;
     list->data = (char *)malloc((size_t)info.size + 1);
     if (!list->data)
     {
@@ -127,8 +123,7 @@ static bool read_list(loaded_string_list *list, int32_t tag_index)
             return false;
         }
         list->count = 1;
-        list->offsets = (int32_t *)calloc(1, sizeof(int32_t));
-        return list->offsets != nullptr;
+        return true;
     }
 
     const int32_t count = validate_string_list_data(list->data, info.size);
@@ -139,10 +134,6 @@ static bool read_list(loaded_string_list *list, int32_t tag_index)
         return false;
     }
     list->count = count;
-    list->offsets = (int32_t *)calloc((size_t)(count > 0 ? count : 1), sizeof(int32_t));
-    if (!list->offsets) return false;
-    for (int32_t row = 0; row < count; ++row)
-        list->offsets[row] = (int32_t)read_be32(list->data + STRING_LIST_HEADER_SIZE + 4 * row);
     return true;
 }
 
@@ -172,12 +163,9 @@ static int32_t find_or_load(tag group, tag subgroup)
     if (!read_list(list, tag_index))
     {
         // Kept as refused, so that a corrupt list is reported once.
-        free(list->data);
-        free(list->offsets);
-        list->data = nullptr;
-        list->offsets = nullptr;
-        list->count = 0;
-        list->size = 0;
+        release_list(list);
+        list->group = group;
+        list->subgroup = subgroup;
         list->refused = true;
         return NONE;
     }
@@ -205,7 +193,9 @@ const char *get_string_from_list(int32_t list_index, int32_t row)
 {
     const loaded_string_list *list = get_loaded_list(list_index);
     if (!list || row < 0 || row >= list->count) return "";
-    return list->data + list->offsets[row];
+    // A string is its one row; a list's offsets were checked when it was read.
+    if (list->group == STRING_GROUP_TAG) return list->data;
+    return list->data + read_be32(list->data + STRING_LIST_HEADER_SIZE + 4 * row);
 }
 
 int32_t count_strings_in_list(int32_t list_index)

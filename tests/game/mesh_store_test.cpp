@@ -87,4 +87,17 @@ TEST_F(mesh_store_test, demo_map_is_an_entry_point_and_loads)
     EXPECT_FALSE(mesh_is_loaded());
 }
 
+// A source too large to read whole would lose its last statements; the tool
+// must refuse it rather than write the map without them.
+TEST_F(mesh_store_test, oversized_map_source_is_refused_not_cut_short)
+{
+    std::string text = read_whole_file(source);
+    ASSERT_FALSE(text.empty());
+    text += "#" + std::string(16 * MEG, ' ') + "\nmarker 3 0 99 600 600 0 0\n";
+    ASSERT_TRUE(write_whole_file("big.map", text.data(), text.size()));
+    std::string command = "'" + tool + "' mesh big.tag --subgroup dval --name big big.map 2>/dev/null";
+    EXPECT_NE(system(command.c_str()), 0);
+    EXPECT_FALSE(fs::exists("big.tag"));
+}
+
 } // namespace

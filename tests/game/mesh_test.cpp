@@ -135,7 +135,7 @@ TEST_F(mesh_test, corrupted_meshes_are_refused_and_the_old_map_stays)
     synthetic_map map(4, 4);
     map.cell(1, 1).flags = _mesh_cell_triangle0_is_media_flag | _mesh_cell_triangle1_is_media_flag;
     const std::vector<uint8_t> good = map.build();
-    const int32_t cells = (int32_t)read_be32(&good[112]), LOD = (int32_t)read_be32(&good[120]);
+    const int32_t cells = (int32_t)read_be32(&good[112]);
     const int32_t actions = (int32_t)read_be32(&good[132]), coverage = (int32_t)read_be32(&good[140]);
     const int32_t markers = (int32_t)read_be32(&good[156]);
     ASSERT_GT(coverage, 0);
@@ -184,7 +184,6 @@ TEST_F(mesh_test, corrupted_meshes_are_refused_and_the_old_map_stays)
         {"tag cut short", [](std::vector<uint8_t> &b) { b.resize(b.size() - 4); }},
         {"tag smaller than a header", [](std::vector<uint8_t> &b) { b.resize(1000); }},
     };
-    (void)LOD;
 
     synthetic_map other(6, 8);
     const std::vector<uint8_t> loaded = other.build();

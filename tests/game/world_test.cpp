@@ -12,21 +12,24 @@ namespace {
 
 world_point2d p2(int32_t x, int32_t y) { return world_point2d{x, y}; }
 
-TEST(world_trig, tables_match_the_sine_and_are_exact_at_quarter_turns)
+// Every value films depend on: the table and both cosine lookups at every
+// entry's angle are the nearest integers to 16384 sin and 16384 cos (no entry
+// lies near a half, so the rounding is unambiguous).
+TEST(world_trig, lookups_are_the_rounded_sine_and_cosine_at_every_entry)
 {
-    EXPECT_EQ(sine_table[0], 0);
     EXPECT_EQ(sine_table[256], 16384);
-    EXPECT_EQ(sine_table[512], 0);
     EXPECT_EQ(sine_table[768], -16384);
-    EXPECT_EQ(cosine_table[0], 16384);
-    EXPECT_EQ(cosine_table[256], 0);
-    EXPECT_EQ(cosine_table[512], -16384);
-    EXPECT_EQ(cosine_table[768], 0);
     for (int i = 0; i < NUMBER_OF_TRIG_ENTRIES; i++)
     {
-        double exact = 16384.0 * std::sin(2.0 * M_PI * i / 1024.0);
-        ASSERT_LE(std::fabs(sine_table[i] - exact), 0.5) << i;
-        ASSERT_EQ(cosine_table[i], sine_table[(i + 256) & 1023]) << i;
+        const double turn = 2.0 * M_PI * i / 1024.0;
+        const angle a = (angle)(i << ANGLE_TO_TRIG_SHIFT);
+        const int32_t cosine = (int32_t)std::lround(16384.0 * std::cos(turn));
+        ASSERT_EQ(sine_table[i], std::lround(16384.0 * std::sin(turn))) << i;
+        ASSERT_EQ(sine_truncated(a), sine_table[i]) << i;
+        ASSERT_EQ(cosine_truncated(a), cosine) << i;
+        ASSERT_EQ(cosine_rounded(a), cosine) << i;
+        ASSERT_EQ(cosine_truncated((angle)(a + 63)), cosine) << i;
+        ASSERT_EQ(cosine_rounded((angle)(a - 32)), cosine) << i;
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "cseries/cseries.h"
 #include "iniparser3.0b/inifile.h"
+#include "iniparser3.0b/iniparser.h"
 #include "support/scratch.h"
 
 namespace {
@@ -80,6 +81,26 @@ TEST(inifile, missing_file_section_or_key_keeps_the_defaults)
     EXPECT_EQ(inifile_readsec(&absent), 0);
     EXPECT_TRUE(mixed_target.flag);
     dispose_poweruser_settings();
+}
+
+TEST(inifile, an_oversized_or_unreadable_file_is_refused_whole)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    quiet_message_boxes();
+    std::string oversized = "[Mixed]\nnumber = 1\n";
+    oversized.resize(MAXIMUM_INI_BUFFER_SIZE + 1, '\n');
+    write_settings(oversized);
+    EXPECT_FALSE(load_poweruser_settings());
+    EXPECT_EQ(inifile_readsec(&mixed_section), 0);
+    EXPECT_EQ(mixed_target.number, 7);
+
+    // A directory where the file belongs.
+    ASSERT_EQ(unlink(POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME), 0);
+    ASSERT_EQ(mkdir(POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME, 0755), 0);
+    EXPECT_FALSE(load_poweruser_settings());
+    EXPECT_NE(take_pending_error(), 0);
+    EXPECT_EQ(inifile_readsec(&mixed_section), 0);
 }
 
 TEST(inifile, value_texts_become_fields_or_keep_the_default)

@@ -16,6 +16,9 @@
 
 namespace {
 
+// Bytes of source: a 1024 x 1024 map with every grid written out needs about 10 MB.
+const size_t MAXIMUM_MESH_SOURCE_SIZE = 16 * MEG;
+
 struct mesh_source
 {
     mesh_builder_input input;
@@ -290,11 +293,19 @@ int mesh_tags_command(int argc, char **argv)
     reader.path = source_path;
     FILE *file = fopen(source_path, "rb");
     if (!file) return fprintf(stderr, "vesk_tags: %s: %s\n", source_path, strerror(errno)), 1;
+    // A source cut short would still parse and write a map without its last
+    // statements: a larger one than the biggest map needs, or a read that
+    // fails, is refused instead.
     std::string text;
     char buffer[4096];
     size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0 && text.size() < 16 * MEG) text.append(buffer, got);
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0 && text.size() <= MAXIMUM_MESH_SOURCE_SIZE)
+        text.append(buffer, got);
+    const bool read_failed = ferror(file) != 0;
     fclose(file);
+    if (read_failed) return fprintf(stderr, "vesk_tags: %s: the source could not be read\n", source_path), 1;
+    if (text.size() > MAXIMUM_MESH_SOURCE_SIZE)
+        return fprintf(stderr, "vesk_tags: %s: larger than %d bytes\n", source_path, (int)MAXIMUM_MESH_SOURCE_SIZE), 1;
     size_t start = 0;
     while (start <= text.size())
     {
