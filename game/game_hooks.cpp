@@ -61,33 +61,34 @@ bool register_startup_procedure(int32_t step, startup_procedure procedure)
     return store_hook("start-up", step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.startup, procedure);
 }
 
-// A pair of per-map slots: both procedures of a step belong to one owner.
-static bool store_map_pair(const char *table, int32_t index, int32_t count, map_initialize_procedure *initializers,
-                           map_dispose_procedure *disposers, map_initialize_procedure initialize,
-                           map_dispose_procedure dispose)
+// A pair of slots (initialize and dispose, entry and exit): both procedures
+// belong to one owner, so neither is stored unless both may be.
+template <typename A, typename B>
+static bool store_hook_pair(const char *table, int32_t index, int32_t count, A *firsts, B *seconds, A first,
+                            B second)
 {
-    if (index < 0 || index >= count || (initialize && initializers[index] && initializers[index] != initialize) ||
-        (dispose && disposers[index] && disposers[index] != dispose))
+    if (index < 0 || index >= count || (first && firsts[index] && firsts[index] != first) ||
+        (second && seconds[index] && seconds[index] != second))
     {
         log_message(__FILE__, __LINE__, "%s hook %d out of range or taken", table, index);
         return false;
     }
-    initializers[index] = initialize;
-    disposers[index] = dispose;
+    firsts[index] = first;
+    seconds[index] = second;
     return true;
 }
 
 bool register_map_procedures(int32_t step, map_initialize_procedure initialize, map_dispose_procedure dispose)
 {
-    return store_map_pair("map", step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_initialize,
-                          game_hooks_globals.map_dispose, initialize, dispose);
+    return store_hook_pair("map", step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_initialize,
+                           game_hooks_globals.map_dispose, initialize, dispose);
 }
 
 bool register_map_store_procedures(int32_t startup_step, map_initialize_procedure initialize,
                                    map_dispose_procedure dispose)
 {
-    return store_map_pair("map store", startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_initialize,
-                          game_hooks_globals.store_dispose, initialize, dispose);
+    return store_hook_pair("map store", startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_initialize,
+                           game_hooks_globals.store_dispose, initialize, dispose);
 }
 
 bool register_tick_procedure(int32_t step, tick_procedure procedure)
@@ -102,16 +103,8 @@ bool register_action_procedure(int32_t consumer, action_procedure procedure)
 
 bool register_game_state_procedures(int16_t state, game_state_procedure entry, game_state_procedure exit)
 {
-    if (state < 0 || state >= NUMBER_OF_GAME_STATES ||
-        (entry && game_hooks_globals.state_entry[state] && game_hooks_globals.state_entry[state] != entry) ||
-        (exit && game_hooks_globals.state_exit[state] && game_hooks_globals.state_exit[state] != exit))
-    {
-        log_message(__FILE__, __LINE__, "game state hook %d out of range or taken", state);
-        return false;
-    }
-    game_hooks_globals.state_entry[state] = entry;
-    game_hooks_globals.state_exit[state] = exit;
-    return true;
+    return store_hook_pair("game state", state, NUMBER_OF_GAME_STATES, game_hooks_globals.state_entry,
+                           game_hooks_globals.state_exit, entry, exit);
 }
 
 void register_core_procedures(const core_procedures *procedures)

@@ -110,8 +110,6 @@ enum map_step
     _map_commands,
     _map_statistics,
     _map_world_effects,        // lightning, fire, wind, particles, mesh effects, connectors, mirror groups
-    _map_model_animations,
-    _map_model_effects,
     _map_map_actions,
     _map_preload_map_action_tags,
     _map_place_models,

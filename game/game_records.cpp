@@ -91,6 +91,11 @@ static void terminate_player_names(new_player_data *player)
 
 bool verify_new_game_data(new_game_data *data)
 {
+    if (data->parameters.type < 0 || data->parameters.type >= NUMBER_OF_GAME_TYPES)
+    {
+        log_message(__FILE__, __LINE__, "game set-up refused: unknown game type %d", data->parameters.type);
+        return false;
+    }
     if (data->player_count < 0 || data->player_count > MAXIMUM_PLAYERS_PER_MAP)
     {
         log_message(__FILE__, __LINE__, "game set-up refused: %d players (at most %d)", data->player_count,

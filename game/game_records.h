@@ -236,8 +236,8 @@ int32_t repair_new_game_parameter_data(new_game_parameter_data *parameters);
 // Checks a game's set-up before a game starts from it (films, saved games,
 // packets): the parameters are repaired as above; names are terminated; player
 // records past the count are cleared.  False (logged, record unusable) when
-// the player count lies outside 0..16 or the local player index is neither
-// NONE nor one of the players.
+// the game type is unknown, the player count lies outside 0..16 or the local
+// player index is neither NONE nor one of the players.
 bool verify_new_game_data(new_game_data *data);
 
 // The lowest `build_number` among the players of type human; 32767 for an

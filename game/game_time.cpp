@@ -118,7 +118,9 @@ void begin_game_time(const new_game_data *data)
     game_time_globals.speed_remainder = 0;
     game_time_globals.sync_originator = game_->type == _game_type_local || game_->type == _game_type_demo;
     set_random_seed(parameters->random_seed);
-    begin_sync_snapshots();
+    // The first snapshot waits for the map start to place its markers
+    // (begin_sync_snapshots): hashing the half-built world here would be thrown away.
+    clear_sync_snapshots();
 }
 
 void begin_sync_snapshots(void)

@@ -124,7 +124,8 @@ void initialize_game_record(void);
 // Sets the record up for a new game from its checked parameters: type,
 // scoring, options, difficulty, time limits, times 0, flags cleared (the local
 // ones kept), endgame unresolved, the synchronized seed from the parameters,
-// sync snapshots emptied and the first one taken.
+// sync snapshots emptied (the map start takes the first with
+// begin_sync_snapshots once its markers are placed).
 void begin_game_time(const new_game_data *data);
 
 // ---- local time, pause, speed -------------------------------------------------

@@ -26,7 +26,6 @@
 static struct map_life_globals
 {
     map_loading_progress_procedure progress;
-    bool tag_files_opened_for_game;
 } map_life_globals;
 
 void set_map_loading_progress_procedure(map_loading_progress_procedure procedure)
@@ -93,8 +92,6 @@ static bool map_tag_files(const new_game_data *data)
                                        local_choice);
     return open_tag_files_for_game(nullptr, 0, local_choice);
 }
-
-static void dispose_map_tag_files(void) {}
 
 static bool map_players(const new_game_data *data)
 {
@@ -175,7 +172,7 @@ void register_world_and_player_hooks(void)
     register_startup_procedure(_startup_fire, startup_fire);
     register_startup_procedure(_startup_game_sounds, startup_game_sounds);
 
-    register_map_procedures(_map_tag_files, map_tag_files, dispose_map_tag_files);
+    register_map_procedures(_map_tag_files, map_tag_files, nullptr); // the next map reopens them
     register_map_procedures(_map_players, map_players, dispose_map_players);
     register_map_procedures(_map_statistics, map_statistics, dispose_statistics_from_old_map);
     register_map_procedures(_map_world_effects, map_world_effects, dispose_map_world_effects);

@@ -354,12 +354,6 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
         ERROR_MESSAGE(_error_data_corrupted, "The game's set-up is damaged and cannot be played.");
         return false;
     }
-    if (checked.parameters.type < 0 || checked.parameters.type >= NUMBER_OF_GAME_TYPES)
-    {
-        ERROR_MESSAGE(_error_data_corrupted, "The game's set-up names an unknown game type (%d).",
-                      checked.parameters.type);
-        return false;
-    }
     if (checked.parameters.type != _game_type_replay)
         current_gameplay_version =
             compute_gameplay_version(&checked.parameters, compute_minimum_build_number(&checked));

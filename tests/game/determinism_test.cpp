@@ -231,6 +231,11 @@ TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
     const std::string refusal = read_whole_file("bad.txt");
     EXPECT_EQ(std::count(refusal.begin(), refusal.end(), '\n'), 1);
+
+    // A team number that does not fit is refused, never cut to another team.
+    const std::string wide = base + " --map demo --command 1 score 65536 1 0 0 > /dev/null 2>&1";
+    const int usage = system(wide.c_str());
+    EXPECT_TRUE(WIFEXITED(usage) && WEXITSTATUS(usage) == 2);
 }
 
 } // namespace

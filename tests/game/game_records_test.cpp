@@ -126,6 +126,7 @@ TEST(game_records, damaged_set_ups_are_repaired_or_refused)
          [](const new_game_data *d) { EXPECT_EQ(d->players[5].team_index, 0); }},
         {"16 players", [](new_game_data *d) { d->player_count = 16; }, true, nullptr},
         {"17 players", [](new_game_data *d) { d->player_count = 17; }, false, nullptr},
+        {"game type 4", [](new_game_data *d) { d->parameters.type = NUMBER_OF_GAME_TYPES; }, false, nullptr},
         {"local player 1 of 1", [](new_game_data *d) { d->local_player_index = 1; }, false, nullptr},
         {"no local player", [](new_game_data *d) { d->local_player_index = NONE; }, true, nullptr},
     };

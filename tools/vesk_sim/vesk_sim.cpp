@@ -62,8 +62,11 @@ int main(int argc, char **argv)
             simulation_command command = {};
             command.verb = simulation_verb_from_name(argv[i + 2]);
             if (!parse_integer(argv[i + 1], 0, INT32_MAX, &values[0]) || command.verb == NONE) return usage(), 2;
+            // A and B are 16-bit (teams, types): a larger value is refused, not cut.
             for (int k = 1; k < 5; ++k)
-                if (!parse_integer(argv[i + 2 + k], INT32_MIN, INT32_MAX, &values[k])) return usage(), 2;
+                if (!parse_integer(argv[i + 2 + k], k <= 2 ? INT16_MIN : INT32_MIN, k <= 2 ? INT16_MAX : INT32_MAX,
+                                   &values[k]))
+                    return usage(), 2;
             command.tick = (int32_t)values[0];
             command.a = (int16_t)values[1];
             command.b = (int16_t)values[2];
