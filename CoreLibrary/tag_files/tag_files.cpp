@@ -560,16 +560,11 @@ static int compare_file_names(const void *a, const void *b)
     return strcmp((const char *)a, (const char *)b);
 }
 
-// The regular files (or, with `directories`, the subfolders) of a folder, by
-// name, hidden ones left out.  A malloc'd array of MAXIMUM_FILE_NAME-byte
-// names (free() it); -1 when the folder cannot be read.
-static int32_t folder_list(int32_t directory, bool directories, char (**names)[MAXIMUM_FILE_NAME])
+int32_t folder_list(const file_reference *folder, bool directories, char (**names)[MAXIMUM_FILE_NAME])
 {
     *names = nullptr;
-    file_reference folder;
     char path[PATH_MAX];
-    if (!directory_reference(directory, nullptr, &folder)) return -1;
-    file_reference_get_name(&folder, _name_directory_flag, path, sizeof(path));
+    file_reference_get_name(folder, _name_directory_flag, path, sizeof(path));
     DIR *handle = opendir(path);
     if (!handle) return -1;
     int32_t count = 0, capacity = 0;
@@ -599,12 +594,20 @@ static int32_t folder_list(int32_t directory, bool directories, char (**names)[M
     return count;
 }
 
+// folder_list of folder `directory` of the directory table.
+static int32_t directory_list(int32_t directory, bool directories, char (**names)[MAXIMUM_FILE_NAME])
+{
+    file_reference folder;
+    *names = nullptr;
+    return directory_reference(directory, nullptr, &folder) ? folder_list(&folder, directories, names) : -1;
+}
+
 static void local_folder_scan(const char *path)
 {
     int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
     if (directory == NONE) return;
     char(*names)[MAXIMUM_FILE_NAME];
-    int32_t count = folder_list(directory, false, &names);
+    int32_t count = directory_list(directory, false, &names);
     for (int32_t i = 0; i < count; i++) local_file_add(directory, names[i], 0, true);
     free(names);
 }
@@ -618,7 +621,7 @@ static void local_folders_scan(void)
     int16_t root = directory_find_or_add(_file_reference_application_relative, LOCAL_TAGS_FOLDER);
     if (root == NONE) return;
     char(*groups)[MAXIMUM_FILE_NAME];
-    int32_t count = folder_list(root, true, &groups);
+    int32_t count = directory_list(root, true, &groups);
     for (int32_t i = 0; i < count; i++)
     {
         char path[MAXIMUM_FILE_REFERENCE_PATH];
@@ -924,7 +927,7 @@ static int32_t open_patches(void)
 {
     int16_t directory = directory_find_or_add(_file_reference_application_relative, TAG_FILES_FOLDER);
     char(*names)[MAXIMUM_FILE_NAME];
-    int32_t count = directory == NONE ? -1 : folder_list(directory, false, &names);
+    int32_t count = directory == NONE ? -1 : directory_list(directory, false, &names);
     if (count <= 0) return 0;
     patch_candidate *candidates = (patch_candidate *)calloc((size_t)count, sizeof(patch_candidate));
     int32_t candidate_count = 0, error = 0;
@@ -1517,7 +1520,7 @@ int32_t tag_files_open_local_folder(const char *path, int32_t *indexes, int32_t 
     int16_t directory = directory_find_or_add(_file_reference_absolute, absolute + 1);
     if (directory == NONE) return -1;
     char(*names)[MAXIMUM_FILE_NAME];
-    int32_t count = folder_list(directory, false, &names);
+    int32_t count = directory_list(directory, false, &names);
     if (count < 0) return -1;
     int32_t opened = 0;
     for (int32_t i = 0; i < count && opened < maximum; i++)
