@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
 
 #include "cseries/byte_swapping.h"
 #include "cseries/files.h"
@@ -152,34 +150,15 @@ static void plugin_scan_file(int16_t location, const char *name)
     tag_source_close(source);
 }
 
-// qsort may not call strcmp through a pointer of another type.
-static int compare_file_names(const void *a, const void *b) { return strcmp((const char *)a, (const char *)b); }
-
 static void plugin_scan_folder(int16_t location)
 {
     file_reference folder;
-    char path[PATH_MAX];
     file_reference_create(&folder, location);
     if (!file_reference_add_directory(&folder, PLUGINS_FOLDER)) return;
-    file_reference_get_name(&folder, _name_directory_flag, path, sizeof(path));
-    DIR *handle = opendir(path);
-    if (!handle) return;
-    enum { MAXIMUM_SCANNED = 4 * MAXIMUM_PLUGINS };
-    static char names[MAXIMUM_SCANNED][MAXIMUM_FILE_NAME];
-    int32_t count = 0;
-    struct dirent *entry;
-    while ((entry = readdir(handle)) != nullptr && count < MAXIMUM_SCANNED)
-    {
-        if (entry->d_name[0] == '.' || strlen(entry->d_name) >= MAXIMUM_FILE_NAME) continue;
-        char full[PATH_MAX];
-        struct stat status;
-        slprintf(full, sizeof(full), "%s/%s", path, entry->d_name);
-        if (stat(full, &status) != 0 || !S_ISREG(status.st_mode)) continue;
-        strlcpy(names[count++], entry->d_name, MAXIMUM_FILE_NAME);
-    }
-    closedir(handle);
-    qsort(names, (size_t)count, MAXIMUM_FILE_NAME, compare_file_names);
+    char(*names)[MAXIMUM_FILE_NAME];
+    int32_t count = folder_list(&folder, false, &names);
     for (int32_t i = 0; i < count; i++) plugin_scan_file(location, names[i]);
+    free(names);
 }
 
 void plugins_scan(void)

@@ -560,16 +560,11 @@ static int compare_file_names(const void *a, const void *b)
     return strcmp((const char *)a, (const char *)b);
 }
 
-// The regular files (or, with `directories`, the subfolders) of a folder, by
-// name, hidden ones left out.  A malloc'd array of MAXIMUM_FILE_NAME-byte
-// names (free() it); -1 when the folder cannot be read.
-static int32_t folder_list(int32_t directory, bool directories, char (**names)[MAXIMUM_FILE_NAME])
+int32_t folder_list(const file_reference *folder, bool directories, char (**names)[MAXIMUM_FILE_NAME])
 {
     *names = nullptr;
-    file_reference folder;
     char path[PATH_MAX];
-    if (!directory_reference(directory, nullptr, &folder)) return -1;
-    file_reference_get_name(&folder, _name_directory_flag, path, sizeof(path));
+    file_reference_get_name(folder, _name_directory_flag, path, sizeof(path));
     DIR *handle = opendir(path);
     if (!handle) return -1;
     int32_t count = 0, capacity = 0;
@@ -599,12 +594,20 @@ static int32_t folder_list(int32_t directory, bool directories, char (**names)[M
     return count;
 }
 
+// folder_list of folder `directory` of the directory table.
+static int32_t directory_list(int32_t directory, bool directories, char (**names)[MAXIMUM_FILE_NAME])
+{
+    file_reference folder;
+    *names = nullptr;
+    return directory_reference(directory, nullptr, &folder) ? folder_list(&folder, directories, names) : -1;
+}
+
 static void local_folder_scan(const char *path)
 {
     int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
     if (directory == NONE) return;
     char(*names)[MAXIMUM_FILE_NAME];
-    int32_t count = folder_list(directory, false, &names);
+    int32_t count = directory_list(directory, false, &names);
     for (int32_t i = 0; i < count; i++) local_file_add(directory, names[i], 0, true);
     free(names);
 }
@@ -618,7 +621,7 @@ static void local_folders_scan(void)
     int16_t root = directory_find_or_add(_file_reference_application_relative, LOCAL_TAGS_FOLDER);
     if (root == NONE) return;
     char(*groups)[MAXIMUM_FILE_NAME];
-    int32_t count = folder_list(root, true, &groups);
+    int32_t count = directory_list(root, true, &groups);
     for (int32_t i = 0; i < count; i++)
     {
         char path[MAXIMUM_FILE_REFERENCE_PATH];
@@ -711,22 +714,33 @@ static bool write_zeros(file_reference *file, int64_t offset, int64_t count)
 }
 
 // Makes a new local tag file (header, then `size` bytes from `copy_slot`'s
-// data when it is not NONE) in the group's folder and gives it a header.
+// data when it is not NONE) in the group's folder and gives it a header.  The
+// file is written under a hidden name and renamed into place, so neither a
+// half-written tag nor, when `replaced_slot` is not NONE, the loss of the tag
+// it replaces can be seen: that tag's file and header go only once the new
+// file stands in its place.  On failure nothing changes.
 static int32_t local_tag_create(tag group, tag subgroup, const char *name, int16_t version, uint32_t user_data,
-                                int32_t copy_slot)
+                                int32_t copy_slot, int32_t replaced_slot)
 {
     struct tag_file_globals *g = &tag_file_globals;
     char path[MAXIMUM_FILE_REFERENCE_PATH];
     group_folder(group, path, sizeof(path));
     int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
-    file_reference folder, file;
+    char aside_name[TAG_NAME_SIZE + 8];
+    slprintf(aside_name, sizeof(aside_name), ".%s.new", name); // folder scans pass over hidden files
+    file_reference folder, file, aside, replaced;
     if (directory == NONE || !directory_reference(directory, nullptr, &folder) || !file_create(&folder) ||
-        !directory_reference(directory, name, &file))
+        !directory_reference(directory, name, &file) || !directory_reference(directory, aside_name, &aside))
     {
         ERROR_MESSAGE(_error_file_create, "Cannot make the folder for local tag '%s'", name);
         return NONE;
     }
-    if (file_exists(&file))
+    char file_path[PATH_MAX], aside_path[PATH_MAX], replaced_path[PATH_MAX] = "";
+    file_reference_get_name(&file, _name_full_path, file_path, sizeof(file_path));
+    file_reference_get_name(&aside, _name_full_path, aside_path, sizeof(aside_path));
+    if (replaced_slot != NONE && local_reference(&g->headers[replaced_slot], &replaced))
+        file_reference_get_name(&replaced, _name_full_path, replaced_path, sizeof(replaced_path));
+    if (file_exists(&file) && strcmp(file_path, replaced_path) != 0)
     {
         // A file of that name that the store does not manage as this group's
         // tag belongs to someone else: never overwrite it.
@@ -736,8 +750,8 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name, int16
     int32_t size = copy_slot == NONE ? 0 : g->headers[copy_slot].size;
     local_tag_file_header header;
     local_tag_file_header_build(&header, group, subgroup, version, user_data, name, size);
-    bool ok = file_create(&file) && file_open(&file, _permission_write_flag) &&
-              file_write_to_position(&file, 0, sizeof(header), &header);
+    bool ok = file_create(&aside) && file_open(&aside, _permission_write_flag) &&
+              file_write_to_position(&aside, 0, sizeof(header), &header);
     if (ok && copy_slot != NONE)
     {
         uint8_t *chunk = (uint8_t *)malloc(COPY_CHUNK_SIZE);
@@ -747,19 +761,34 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name, int16
         {
             int32_t length = size - done < COPY_CHUNK_SIZE ? size - done : COPY_CHUNK_SIZE;
             ok = tag_file_read(copy_index, done, length, chunk) &&
-                 file_write_to_position(&file, (int64_t)sizeof(header) + done, length, chunk);
+                 file_write_to_position(&aside, (int64_t)sizeof(header) + done, length, chunk);
         }
         free(chunk);
     }
-    if (file.descriptor >= 0) file_close(&file);
+    if (aside.descriptor >= 0) file_close(&aside);
+    if (ok) ok = rename(aside_path, file_path) == 0;
     if (!ok)
     {
-        file_delete(&file);
+        unlink(aside_path);
         ERROR_MESSAGE(_error_file_write, "Cannot write local tag '%s'", name);
         return NONE;
     }
+    if (replaced_slot != NONE)
+    {
+        // Its file is gone already when the new one took its path.
+        if (replaced_path[0] && strcmp(file_path, replaced_path) != 0) file_delete(&replaced);
+        order_remove(replaced_slot);
+        header_free(replaced_slot);
+    }
     int32_t slot = local_file_add(directory, name, 0, false);
-    if (slot != NONE) g->headers[slot].flags |= _header_dirty_flag;
+    if (slot == NONE)
+    {
+        // A file the store cannot stand for would turn up as a stray tag at
+        // the next reopen.
+        file_delete(&file);
+        return NONE;
+    }
+    g->headers[slot].flags |= _header_dirty_flag;
     return slot;
 }
 
@@ -803,7 +832,7 @@ static int32_t writable_slot(int32_t *tag_index)
                       h->name);
         return NONE;
     }
-    int32_t copy = local_tag_create(h->group_tag, h->subgroup_tag, h->name, h->version, h->user_data, slot);
+    int32_t copy = local_tag_create(h->group_tag, h->subgroup_tag, h->name, h->version, h->user_data, slot, NONE);
     if (copy != NONE) *tag_index = header_index(copy);
     return copy;
 }
@@ -898,7 +927,7 @@ static int32_t open_patches(void)
 {
     int16_t directory = directory_find_or_add(_file_reference_application_relative, TAG_FILES_FOLDER);
     char(*names)[MAXIMUM_FILE_NAME];
-    int32_t count = directory == NONE ? -1 : folder_list(directory, false, &names);
+    int32_t count = directory == NONE ? -1 : directory_list(directory, false, &names);
     if (count <= 0) return 0;
     patch_candidate *candidates = (patch_candidate *)calloc((size_t)count, sizeof(patch_candidate));
     int32_t candidate_count = 0, error = 0;
@@ -1327,11 +1356,7 @@ static int32_t new_local_tag(tag group, const char *name, int16_t version, bool 
     }
     tag subgroup = NONE;
     int32_t replaced = local_find_by_name(group, name, NONE);
-    if (replaced != NONE)
-    {
-        if (!random_subgroup) subgroup = tag_file_globals.headers[replaced].subgroup_tag;
-        local_tag_remove(replaced);
-    }
+    if (replaced != NONE && !random_subgroup) subgroup = tag_file_globals.headers[replaced].subgroup_tag;
     if (subgroup == NONE && !random_subgroup)
     {
         char code[5] = {};
@@ -1346,7 +1371,7 @@ static int32_t new_local_tag(tag group, const char *name, int16_t version, bool 
         return NONE;
     }
     if (ensure_local_source() == NONE) return NONE;
-    int32_t slot = local_tag_create(group, subgroup, name, version, 0, NONE);
+    int32_t slot = local_tag_create(group, subgroup, name, version, 0, NONE, replaced);
     return slot == NONE ? NONE : header_index(slot);
 }
 
@@ -1495,7 +1520,7 @@ int32_t tag_files_open_local_folder(const char *path, int32_t *indexes, int32_t 
     int16_t directory = directory_find_or_add(_file_reference_absolute, absolute + 1);
     if (directory == NONE) return -1;
     char(*names)[MAXIMUM_FILE_NAME];
-    int32_t count = folder_list(directory, false, &names);
+    int32_t count = directory_list(directory, false, &names);
     if (count < 0) return -1;
     int32_t opened = 0;
     for (int32_t i = 0; i < count && opened < maximum; i++)

@@ -146,7 +146,9 @@ bool tag_files_flush(void);
 // `version`; a local tag of that group with the same name (without regard to
 // case) is replaced.  The subgroup is the replaced tag's, else the name's
 // first four characters when free in the group, else a random free one.
-// NONE (reported) for a name that is not allowed or a file that cannot be made.
+// The new file takes the replaced one's place in one step.  NONE (reported)
+// for a name that is not allowed or a file that cannot be made; a tag it
+// would have replaced then stays as it was.
 int32_t tag_file_new(tag group, const char *name, int16_t version);
 
 // Same, always with a fresh random subgroup that is free in the group and is

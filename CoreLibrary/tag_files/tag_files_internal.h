@@ -5,9 +5,8 @@
 #include <cstdint>
 
 #include "cseries/cseries.h"
+#include "cseries/files.h"
 #include "tag_files/tag_file_formats.h"
-
-struct file_reference;
 
 // Precedence levels of open files, lowest first.
 enum tag_source_level
@@ -34,6 +33,11 @@ int32_t tag_source_enumerate_group(int32_t source_index, tag group, int32_t *ind
 
 // The visible winning tags of `group` whose file is of precedence `level`.
 int32_t tag_files_enumerate_level(tag group, int32_t level, int32_t *indexes, int32_t maximum);
+
+// The regular files (or, with `directories`, the subfolders) of `folder`, by
+// name, hidden ones left out.  A malloc'd array of MAXIMUM_FILE_NAME-byte
+// names (free() it; null when there are none); -1 when the folder cannot be read.
+int32_t folder_list(const file_reference *folder, bool directories, char (**names)[MAXIMUM_FILE_NAME]);
 
 // plugins.cpp: scan "plugins", forget the table, name the file of a plug-in,
 // and the chosen component plug-ins (0 interface, 1 lobby; NONE when none).

@@ -213,11 +213,28 @@ TEST_F(TagStore, local_tags_grow_rename_replace_delete_and_survive_a_reopen)
     EXPECT_TRUE(read_tag_bytes(replacement).empty());
     EXPECT_TRUE(std::filesystem::exists("local/unit/RENAMED"));
     EXPECT_FALSE(std::filesystem::exists("local/unit/Renamed"));
+    EXPECT_FALSE(std::filesystem::exists("local/unit/.RENAMED.new"));
 
     ASSERT_TRUE(tag_file_delete(replacement));
     EXPECT_EQ(tag_file_enumerate(&filter, nullptr, -1), 0);
     EXPECT_FALSE(std::filesystem::exists("local/unit/RENAMED"));
     EXPECT_FALSE(tag_file_delete(replacement));
+}
+
+TEST_F(TagStore, a_replacement_that_cannot_be_made_keeps_the_old_tag)
+{
+    ASSERT_TRUE(write_foundation_files({}));
+    ASSERT_EQ(open_store(), 0);
+    int32_t index = tag_file_new(UNIT, "Alpha", 1);
+    ASSERT_TRUE(tag_file_write(&index, 0, 4, "keep"));
+    // Another program's file holds the new spelling of the name.
+    ASSERT_TRUE(write_whole_file("local/unit/ALPHA", "foreign", 7));
+
+    EXPECT_EQ(tag_file_new(UNIT, "ALPHA", 2), NONE);
+    EXPECT_EQ(tag_file_find_by_name(UNIT, "alpha"), index);
+    EXPECT_EQ(text_of(index), "keep");
+    EXPECT_EQ(read_whole_file("local/unit/ALPHA"), "foreign");
+    EXPECT_FALSE(std::filesystem::exists("local/unit/.ALPHA.new"));
 }
 
 TEST_F(TagStore, names_that_could_leave_the_folder_are_refused)

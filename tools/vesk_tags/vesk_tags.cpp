@@ -30,13 +30,6 @@
 #include "object_tags.h"
 #include "string_tags.h"
 
-struct loaded_tag
-{
-    tag_pack_item item;
-    std::vector<uint8_t> data;
-    std::string path;
-};
-
 static int usage(void)
 {
     fprintf(stderr,
@@ -82,15 +75,11 @@ static bool write_whole_file(const char *path, const void *data, size_t size)
     return fclose(file) == 0 && ok;
 }
 
-// Reads one local tag file, checked by the store's own reader.
-static bool load_local_tag(const char *path, loaded_tag *out, std::string *reason)
+// The tag of a local tag file's `bytes`, checked by the store's own reader;
+// its data points into `bytes`.
+static bool local_tag_item(const char *path, const std::vector<uint8_t> &bytes, tag_pack_item *item,
+                           std::string *reason)
 {
-    std::vector<uint8_t> bytes;
-    if (!read_whole_file(path, &bytes))
-    {
-        *reason = strerror(errno);
-        return false;
-    }
     local_tag_file_header header;
     memset(&header, 0, sizeof(header));
     memcpy(&header, bytes.data(), bytes.size() < sizeof(header) ? bytes.size() : sizeof(header));
@@ -99,15 +88,14 @@ static bool load_local_tag(const char *path, loaded_tag *out, std::string *reaso
         *reason = tag_file_last_refusal();
         return false;
     }
-    out->path = path;
-    out->data.assign(bytes.begin() + sizeof(header), bytes.begin() + sizeof(header) + header.data_size);
-    memset(&out->item, 0, sizeof(out->item));
-    out->item.group_tag = header.group_tag;
-    out->item.subgroup_tag = header.subgroup_tag;
-    memcpy(out->item.name, header.name, TAG_NAME_SIZE);
-    out->item.user_data = header.user_data;
-    out->item.version = header.version;
-    out->item.size = header.data_size;
+    memset(item, 0, sizeof(*item));
+    item->group_tag = header.group_tag;
+    item->subgroup_tag = header.subgroup_tag;
+    memcpy(item->name, header.name, TAG_NAME_SIZE);
+    item->user_data = header.user_data;
+    item->version = header.version;
+    item->size = header.data_size;
+    item->data = bytes.data() + sizeof(header);
     return true;
 }
 
@@ -211,17 +199,14 @@ static int command_pack(int argc, char **argv)
     std::vector<std::string> files;
     for (const std::string &input : inputs)
         if (!collect_files(input, &files)) return refuse(input.c_str(), "cannot be read");
-    std::vector<loaded_tag> tags(files.size());
+    std::vector<std::vector<uint8_t>> contents(files.size());
+    std::vector<tag_pack_item> items(files.size());
     for (size_t i = 0; i < files.size(); i++)
     {
         std::string reason;
-        if (!load_local_tag(files[i].c_str(), &tags[i], &reason)) return refuse(files[i].c_str(), reason.c_str());
-    }
-    std::vector<tag_pack_item> items;
-    for (loaded_tag &loaded : tags)
-    {
-        loaded.item.data = loaded.data.data();
-        items.push_back(loaded.item);
+        if (!read_whole_file(files[i].c_str(), &contents[i])) return refuse(files[i].c_str(), strerror(errno));
+        if (!local_tag_item(files[i].c_str(), contents[i], &items[i], &reason))
+            return refuse(files[i].c_str(), reason.c_str());
     }
     int32_t size;
     void *file = monolithic_tag_file_build(&parameters, items.data(), (int32_t)items.size(), &size);
@@ -239,23 +224,43 @@ static void print_line(tag group, tag subgroup, int32_t version, int32_t size, c
            (int)version, (int)size, name);
 }
 
-// Reads FILE as a monolithic or a local tag file; fills what it holds.
-static bool load_any(const char *path, std::vector<uint8_t> *bytes, monolithic_tag_file_header *header,
-                     monolithic_tag_entry **entries, loaded_tag *local, bool *is_local, std::string *reason)
+// The tags of FILE, a monolithic or a local tag file, with their data
+// pointing into `bytes`.
+static bool load_items(const char *path, std::vector<uint8_t> *bytes, std::vector<tag_pack_item> *items,
+                       std::string *reason)
 {
-    *entries = nullptr;
     if (!read_whole_file(path, bytes))
     {
         *reason = strerror(errno);
         return false;
     }
-    *is_local = bytes->size() >= 4 && read_be32(bytes->data()) == (uint32_t)LOCAL_TAG_FILE_MAGIC;
-    if (*is_local) return load_local_tag(path, local, reason);
-    if (!monolithic_tag_file_parse(path, bytes->data(), (int64_t)bytes->size(), true, header, entries))
+    items->clear();
+    if (bytes->size() >= 4 && read_be32(bytes->data()) == (uint32_t)LOCAL_TAG_FILE_MAGIC)
+    {
+        items->resize(1);
+        return local_tag_item(path, *bytes, &(*items)[0], reason);
+    }
+    monolithic_tag_file_header header;
+    monolithic_tag_entry *entries;
+    if (!monolithic_tag_file_parse(path, bytes->data(), (int64_t)bytes->size(), true, &header, &entries))
     {
         *reason = tag_file_last_refusal();
         return false;
     }
+    for (int32_t i = 0; i < header.tag_count; i++)
+    {
+        tag_pack_item item;
+        memset(&item, 0, sizeof(item));
+        item.group_tag = entries[i].group_tag;
+        item.subgroup_tag = entries[i].subgroup_tag;
+        memcpy(item.name, entries[i].name, TAG_NAME_SIZE);
+        item.user_data = entries[i].user_data;
+        item.version = entries[i].version;
+        item.size = entries[i].size;
+        item.data = bytes->data() + entries[i].offset;
+        items->push_back(item);
+    }
+    free(entries);
     return true;
 }
 
@@ -263,17 +268,11 @@ static int command_list(int argc, char **argv)
 {
     if (argc != 3) return usage();
     std::vector<uint8_t> bytes;
-    monolithic_tag_file_header header;
-    monolithic_tag_entry *entries;
-    loaded_tag local;
-    bool is_local;
+    std::vector<tag_pack_item> items;
     std::string reason;
-    if (!load_any(argv[2], &bytes, &header, &entries, &local, &is_local, &reason)) return refuse(argv[2], reason.c_str());
-    if (is_local) print_line(local.item.group_tag, local.item.subgroup_tag, local.item.version, local.item.size, local.item.name);
-    else
-        for (int32_t i = 0; i < header.tag_count; i++)
-            print_line(entries[i].group_tag, entries[i].subgroup_tag, entries[i].version, entries[i].size, entries[i].name);
-    free(entries);
+    if (!load_items(argv[2], &bytes, &items, &reason)) return refuse(argv[2], reason.c_str());
+    for (const tag_pack_item &item : items)
+        print_line(item.group_tag, item.subgroup_tag, item.version, item.size, item.name);
     return 0;
 }
 
@@ -286,33 +285,9 @@ static int command_unpack(int argc, char **argv)
 {
     if (argc != 4) return usage();
     std::vector<uint8_t> bytes;
-    monolithic_tag_file_header header;
-    monolithic_tag_entry *entries;
-    loaded_tag local;
-    bool is_local;
-    std::string reason;
-    if (!load_any(argv[2], &bytes, &header, &entries, &local, &is_local, &reason)) return refuse(argv[2], reason.c_str());
     std::vector<tag_pack_item> items;
-    if (is_local)
-    {
-        local.item.data = local.data.data();
-        items.push_back(local.item);
-    }
-    else
-        for (int32_t i = 0; i < header.tag_count; i++)
-        {
-            tag_pack_item item;
-            memset(&item, 0, sizeof(item));
-            item.group_tag = entries[i].group_tag;
-            item.subgroup_tag = entries[i].subgroup_tag;
-            memcpy(item.name, entries[i].name, TAG_NAME_SIZE);
-            item.user_data = entries[i].user_data;
-            item.version = entries[i].version;
-            item.size = entries[i].size;
-            item.data = bytes.data() + entries[i].offset;
-            items.push_back(item);
-        }
-    free(entries);
+    std::string reason;
+    if (!load_items(argv[2], &bytes, &items, &reason)) return refuse(argv[2], reason.c_str());
     std::string root = argv[3];
     if (!make_directory(root)) return refuse(argv[3], strerror(errno));
     // The same layout as the game's local folder: one folder per group, one
