@@ -26,6 +26,7 @@ enum
 };
 
 static bool postprocess_geometry(definition_globals *group, int32_t index, int32_t tag_index, void *record);
+static void release_geometry_arrays(void *runtime);
 
 definition_globals geometry_definitions = {
     .name = "geometry",
@@ -40,6 +41,7 @@ definition_globals geometry_definitions = {
     .default_definition = nullptr,
     .tag_header_user_data = nullptr,
     .byte_swapping_data = geometry_header_byte_swapping_data,
+    .release_runtime = release_geometry_arrays,
 };
 
 static int32_t arrays_size(const geometry_header *header)
@@ -174,6 +176,12 @@ static bool postprocess_geometry(definition_globals *group, int32_t index, int32
     return ok;
 }
 
+// The registry calls this before it zeroes a definition's side record.
+static void release_geometry_arrays(void *runtime)
+{
+    free(((geometry_definition *)runtime)->storage);
+}
+
 bool initialize_geometry(void)
 {
     return geometry_definitions.registered || initialize_definitions(&geometry_definitions);
@@ -183,17 +191,7 @@ void initialize_geometry_for_new_map(void) { initialize_definitions_for_new_map(
 
 void dispose_geometry_from_old_map(void)
 {
-    if (!geometry_definitions.registered) return;
-    for (int32_t i = 0; i < geometry_definitions.count; ++i)
-    {
-        geometry_definition *runtime = (geometry_definition *)get_definition_runtime(&geometry_definitions, i);
-        if (runtime && runtime->storage)
-        {
-            free(runtime->storage);
-            memset(runtime, 0, sizeof(*runtime));
-        }
-    }
-    dispose_definitions_from_old_map(&geometry_definitions);
+    if (geometry_definitions.registered) dispose_definitions_from_old_map(&geometry_definitions);
 }
 
 geometry_definition *get_geometry_definition(int32_t index)

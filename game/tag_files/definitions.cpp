@@ -40,10 +40,18 @@ static void *slot_runtime(definition_globals *group, int32_t index)
                                    : nullptr;
 }
 
+// Gives the module back what it kept in a slot's side record, then zeroes it.
+static void release_runtime(definition_globals *group, int32_t index)
+{
+    if (group->runtime_size <= 0) return;
+    if (group->release_runtime && group->flags[index] != 0) group->release_runtime(slot_runtime(group, index));
+    memset(slot_runtime(group, index), 0, (size_t)group->runtime_size);
+}
+
 static void empty_slot(definition_globals *group, int32_t index)
 {
     memset(slot_record(group, index), 0, (size_t)group->size);
-    if (group->runtime_size > 0) memset(slot_runtime(group, index), 0, (size_t)group->runtime_size);
+    release_runtime(group, index);
     group->flags[index] = 0;
     group->subgroups[index] = NONE;
     group->tag_indexes[index] = NONE;
@@ -146,6 +154,7 @@ void dispose_definitions(void)
     for (int32_t i = 0; i < definitions_globals.group_count; ++i)
     {
         definition_globals *group = definitions_globals.groups[i];
+        for (int32_t index = 0; group->flags && index < group->maximum_count; ++index) release_runtime(group, index);
         free(group->definitions);
         free(group->flags);
         free(group->subgroups);
@@ -292,8 +301,8 @@ int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, boo
 
     // Reserved before the dependencies load, so that a reference back to this
     // definition, direct or through others, finds this slot.
+    release_runtime(group, index);
     claim_slot(group, index, subgroup, _definition_loading_flag);
-    if (group->runtime_size > 0) memset(slot_runtime(group, index), 0, (size_t)group->runtime_size);
 
     definitions_globals.load_depth += 1;
     void *record = slot_record(group, index);

@@ -73,6 +73,10 @@ typedef bool (*definition_convert_procedure)(definition_globals *group, int32_t 
                                              void *definition, int16_t version);
 // Fills `definition` (`size` bytes) with the group's default record.
 typedef void (*definition_default_procedure)(void *definition);
+// Releases what a module keeps in a definition's side record (allocated
+// arrays...) before the registry zeroes it: on delete, clear, reload and at the
+// end of the map.
+typedef void (*definition_release_runtime_procedure)(void *runtime);
 // The user data a tool stores in a tag header for this record.
 typedef uint32_t (*definition_tag_header_user_data_procedure)(const void *definition);
 
@@ -91,6 +95,7 @@ struct definition_globals
     definition_default_procedure default_definition; // null: zeros
     definition_tag_header_user_data_procedure tag_header_user_data; // may be null
     const byte_swap_code *byte_swapping_data; // null: the record is taken as stored
+    definition_release_runtime_procedure release_runtime; // may be null
 
     // ---- kept by the registry
     void *definitions; // maximum_count records of size bytes
@@ -114,14 +119,14 @@ bool initialize_definitions(definition_globals *group);
 void initialize_definitions_for_new_map(definition_globals *group);
 
 // Frees the group's definitions of the map that ends and marks it not set up
-// (count NONE).  A module that keeps resources in its definitions or their
-// side records releases them before calling this.
+// (count NONE).  Side records are handed to the group's `release_runtime`
+// procedure first.
 void dispose_definitions_from_old_map(definition_globals *group);
 
 // The index of the group's definition read from the tag `subgroup`, loading
 // it when needed; NONE when it cannot be loaded.  With `reload`, an already
 // loaded definition is read again from the tag that now wins (its side record
-// is zeroed, so its module releases what it kept there first).  A missing tag
+// goes through `release_runtime` and is zeroed first).  A missing tag
 // or a refused postprocess reports code 11 only when `error_if_not_found`; a
 // version the group cannot take is code 9, a full group code 13, loads nested
 // deeper than MAXIMUM_DEFINITION_LOAD_DEPTH code 14.  A definition that

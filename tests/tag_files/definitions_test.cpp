@@ -36,6 +36,13 @@ struct test_runtime
 
 int32_t postprocess_calls;
 int32_t convert_calls;
+int32_t release_calls;
+
+// Counts the side records handed back that a postprocess had filled.
+void release_test_runtime(void *runtime)
+{
+    if (((test_runtime *)runtime)->postprocess_calls > 0) release_calls += 1;
+}
 
 void default_test_definition(void *record)
 {
@@ -105,9 +112,11 @@ protected:
         group.convert = convert_test_definition;
         group.default_definition = default_test_definition;
         group.byte_swapping_data = test_definition_bs;
+        group.release_runtime = release_test_runtime;
         ASSERT_TRUE(initialize_definitions(&group));
         postprocess_calls = 0;
         convert_calls = 0;
+        release_calls = 0;
     }
 
     void TearDown() override
@@ -320,11 +329,19 @@ TEST_F(definitions, side_records_are_zeroed_per_definition_and_hold_host_pointer
     EXPECT_EQ(runtime_a->pointer, try_and_get_definition(&group, a));
     EXPECT_EQ(runtime_a->postprocess_calls, 1);
 
+    // Whatever a module kept in a side record is handed back before the
+    // registry zeroes it: on delete, on reload and at the end of the map.
     delete_definition(&group, a);
+    EXPECT_EQ(release_calls, 1);
     EXPECT_EQ(get_definition_runtime(&group, a), nullptr);
     const int32_t copy = new_definition(&group, string_to_tag("rt_a"), record(b));
     EXPECT_EQ(copy, a);
     EXPECT_EQ(((test_runtime *)get_definition_runtime(&group, copy))->pointer, nullptr);
+    EXPECT_EQ(load("rt_b", true, true), b);
+    EXPECT_EQ(release_calls, 2);
+    EXPECT_EQ(((test_runtime *)get_definition_runtime(&group, b))->postprocess_calls, 1);
+    dispose_definitions_from_old_map(&group);
+    EXPECT_EQ(release_calls, 3);
 }
 
 TEST_F(definitions, reload_reads_the_tag_that_now_wins)
