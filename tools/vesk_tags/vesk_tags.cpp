@@ -29,6 +29,11 @@
 #include "mesh_tags.h"
 #include "object_tags.h"
 #include "string_tags.h"
+#include "tool_support.h"
+
+// Tag files and data files are read whole; the store's formats count their
+// bytes in 32 bits.
+static const size_t MAXIMUM_TOOL_INPUT_SIZE = 0x7FFFFFF0u;
 
 static int usage(void)
 {
@@ -44,40 +49,9 @@ static int usage(void)
     return 2;
 }
 
-static int refuse(const char *path, const char *reason)
-{
-    fprintf(stderr, "vesk_tags: %s: %s\n", path, reason && reason[0] ? reason : "refused");
-    return 1;
-}
-
-static bool read_whole_file(const char *path, std::vector<uint8_t> *bytes)
-{
-    FILE *file = fopen(path, "rb");
-    if (!file) return false;
-    bytes->clear();
-    uint8_t buffer[64 * 1024];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
-    {
-        bytes->insert(bytes->end(), buffer, buffer + got);
-        if (bytes->size() > 0x7FFFFFF0u) break;
-    }
-    bool ok = !ferror(file) && bytes->size() <= 0x7FFFFFF0u;
-    fclose(file);
-    return ok;
-}
-
-static bool write_whole_file(const char *path, const void *data, size_t size)
-{
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    bool ok = fwrite(data, 1, size, file) == size;
-    return fclose(file) == 0 && ok;
-}
-
 // The tag of a local tag file's `bytes`, checked by the store's own reader;
 // its data points into `bytes`.
-static bool local_tag_item(const char *path, const std::vector<uint8_t> &bytes, tag_pack_item *item,
+static bool local_tag_item(const char *path, const std::string &bytes, tag_pack_item *item,
                            std::string *reason)
 {
     local_tag_file_header header;
@@ -144,14 +118,6 @@ static bool parse_type(const char *text, int32_t *type)
     return false;
 }
 
-static bool parse_number(const char *text, long minimum, long maximum, long *value)
-{
-    char *end;
-    errno = 0;
-    *value = strtol(text, &end, 0);
-    return text[0] && !*end && !errno && *value >= minimum && *value <= maximum;
-}
-
 static int command_pack(int argc, char **argv)
 {
     if (argc < 3) return usage();
@@ -165,29 +131,29 @@ static int command_pack(int argc, char **argv)
     {
         std::string option = argv[i];
         bool has_value = i + 1 < argc;
-        long value;
+        int64_t value;
         if (option == "--type" && has_value)
         {
             if (!parse_type(argv[++i], &parameters.type)) return usage();
         }
         else if (option == "--name" && has_value)
         {
-            if (strlen(argv[++i]) > MAXIMUM_TAG_NAME_LENGTH) return refuse(argv[i], "name longer than 31 characters");
+            if (strlen(argv[++i]) > MAXIMUM_TAG_NAME_LENGTH) return tool_refuse(argv[i], "name longer than 31 characters");
             strlcpy(parameters.name, argv[i], sizeof(parameters.name));
         }
         else if (option == "--url" && has_value)
         {
-            if (strlen(argv[++i]) > MAXIMUM_TAG_URL_LENGTH) return refuse(argv[i], "url longer than 63 characters");
+            if (strlen(argv[++i]) > MAXIMUM_TAG_URL_LENGTH) return tool_refuse(argv[i], "url longer than 63 characters");
             strlcpy(parameters.url, argv[i], sizeof(parameters.url));
         }
         else if (option == "--patch" && has_value)
         {
-            if (!parse_number(argv[++i], 0, 32767, &value)) return usage();
+            if (!tool_parse_number(argv[++i], 0, 32767, &value)) return usage();
             parameters.patch_number = (int16_t)value;
         }
         else if (option == "--version" && has_value)
         {
-            if (!parse_number(argv[++i], -32768, 65535, &value)) return usage();
+            if (!tool_parse_number(argv[++i], -32768, 65535, &value)) return usage();
             parameters.version = (int16_t)(uint16_t)value;
         }
         else if (option == "--hidden") parameters.hidden = 1;
@@ -198,22 +164,23 @@ static int command_pack(int argc, char **argv)
 
     std::vector<std::string> files;
     for (const std::string &input : inputs)
-        if (!collect_files(input, &files)) return refuse(input.c_str(), "cannot be read");
-    std::vector<std::vector<uint8_t>> contents(files.size());
+        if (!collect_files(input, &files)) return tool_refuse(input.c_str(), "cannot be read");
+    std::vector<std::string> contents(files.size());
     std::vector<tag_pack_item> items(files.size());
     for (size_t i = 0; i < files.size(); i++)
     {
         std::string reason;
-        if (!read_whole_file(files[i].c_str(), &contents[i])) return refuse(files[i].c_str(), strerror(errno));
+        if (!tool_read_file(files[i].c_str(), MAXIMUM_TOOL_INPUT_SIZE, &contents[i], &reason))
+            return tool_refuse(files[i].c_str(), reason.c_str());
         if (!local_tag_item(files[i].c_str(), contents[i], &items[i], &reason))
-            return refuse(files[i].c_str(), reason.c_str());
+            return tool_refuse(files[i].c_str(), reason.c_str());
     }
     int32_t size;
     void *file = monolithic_tag_file_build(&parameters, items.data(), (int32_t)items.size(), &size);
-    if (!file) return refuse(out, tag_file_last_refusal());
-    bool written = write_whole_file(out, file, (size_t)size);
+    if (!file) return tool_refuse(out, tag_file_last_refusal());
+    bool written = tool_write_file(out, file, (size_t)size);
     free(file);
-    if (!written) return refuse(out, strerror(errno));
+    if (!written) return tool_refuse(out, strerror(errno));
     return 0;
 }
 
@@ -226,16 +193,11 @@ static void print_line(tag group, tag subgroup, int32_t version, int32_t size, c
 
 // The tags of FILE, a monolithic or a local tag file, with their data
 // pointing into `bytes`.
-static bool load_items(const char *path, std::vector<uint8_t> *bytes, std::vector<tag_pack_item> *items,
-                       std::string *reason)
+static bool load_items(const char *path, std::string *bytes, std::vector<tag_pack_item> *items, std::string *reason)
 {
-    if (!read_whole_file(path, bytes))
-    {
-        *reason = strerror(errno);
-        return false;
-    }
+    if (!tool_read_file(path, MAXIMUM_TOOL_INPUT_SIZE, bytes, reason)) return false;
     items->clear();
-    if (bytes->size() >= 4 && read_be32(bytes->data()) == (uint32_t)LOCAL_TAG_FILE_MAGIC)
+    if (bytes->size() >= 4 && read_be32((const uint8_t *)bytes->data()) == (uint32_t)LOCAL_TAG_FILE_MAGIC)
     {
         items->resize(1);
         return local_tag_item(path, *bytes, &(*items)[0], reason);
@@ -267,10 +229,10 @@ static bool load_items(const char *path, std::vector<uint8_t> *bytes, std::vecto
 static int command_list(int argc, char **argv)
 {
     if (argc != 3) return usage();
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     std::vector<tag_pack_item> items;
     std::string reason;
-    if (!load_items(argv[2], &bytes, &items, &reason)) return refuse(argv[2], reason.c_str());
+    if (!load_items(argv[2], &bytes, &items, &reason)) return tool_refuse(argv[2], reason.c_str());
     for (const tag_pack_item &item : items)
         print_line(item.group_tag, item.subgroup_tag, item.version, item.size, item.name);
     return 0;
@@ -284,12 +246,12 @@ static bool make_directory(const std::string &path)
 static int command_unpack(int argc, char **argv)
 {
     if (argc != 4) return usage();
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     std::vector<tag_pack_item> items;
     std::string reason;
-    if (!load_items(argv[2], &bytes, &items, &reason)) return refuse(argv[2], reason.c_str());
+    if (!load_items(argv[2], &bytes, &items, &reason)) return tool_refuse(argv[2], reason.c_str());
     std::string root = argv[3];
-    if (!make_directory(root)) return refuse(argv[3], strerror(errno));
+    if (!make_directory(root)) return tool_refuse(argv[3], strerror(errno));
     // The same layout as the game's local folder: one folder per group, one
     // file per tag named by the tag.
     for (const tag_pack_item &item : items)
@@ -297,23 +259,14 @@ static int command_unpack(int argc, char **argv)
         char group_directory[9];
         std::string folder = root + "/" + tag_group_directory_name(item.group_tag, group_directory);
         std::string path = folder + "/" + item.name;
-        if (!make_directory(folder)) return refuse(folder.c_str(), strerror(errno));
+        if (!make_directory(folder)) return tool_refuse(folder.c_str(), strerror(errno));
         struct stat status;
-        if (stat(path.c_str(), &status) == 0) return refuse(path.c_str(), "exists already (two tags of that name?)");
-        std::vector<uint8_t> out(sizeof(local_tag_file_header) + (size_t)item.size);
-        local_tag_file_header_build((local_tag_file_header *)out.data(), item.group_tag, item.subgroup_tag, item.version,
-                                    item.user_data, item.name, item.size);
-        if (item.size > 0) memcpy(out.data() + sizeof(local_tag_file_header), item.data, (size_t)item.size);
-        if (!write_whole_file(path.c_str(), out.data(), out.size())) return refuse(path.c_str(), strerror(errno));
+        if (stat(path.c_str(), &status) == 0) return tool_refuse(path.c_str(), "exists already (two tags of that name?)");
+        if (!tool_write_local_tag_file(path.c_str(), item.group_tag, item.subgroup_tag, item.version, item.user_data,
+                                       item.name, item.data, item.size))
+            return 1;
     }
     return 0;
-}
-
-static bool parse_code(const char *text, tag *code)
-{
-    if (strlen(text) != 4) return false;
-    *code = string_to_tag(text);
-    return *code != NONE && *code != 0;
 }
 
 static int command_wrap(int argc, char **argv)
@@ -327,28 +280,24 @@ static int command_wrap(int argc, char **argv)
     {
         std::string option = argv[i];
         bool has_value = i + 1 < argc;
-        long value;
-        if (option == "--group" && has_value) { if (!parse_code(argv[++i], &group)) return usage(); }
-        else if (option == "--subgroup" && has_value) { if (!parse_code(argv[++i], &subgroup)) return usage(); }
+        int64_t value;
+        if (option == "--group" && has_value) { if (!tool_parse_code(argv[++i], false, &group)) return usage(); }
+        else if (option == "--subgroup" && has_value) { if (!tool_parse_code(argv[++i], false, &subgroup)) return usage(); }
         else if (option == "--name" && has_value) name = argv[++i];
         else if (option == "--version" && has_value)
         {
-            if (!parse_number(argv[++i], -32768, 32767, &value)) return usage();
+            if (!tool_parse_number(argv[++i], -32768, 32767, &value)) return usage();
             version = (int16_t)value;
         }
         else if (!input && option[0] != '-') input = argv[i];
         else return usage();
     }
     if (group == NONE || subgroup == NONE || !name || !input) return usage();
-    if (!tag_name_is_valid(name)) return refuse(name, "not a valid tag name");
-    std::vector<uint8_t> data;
-    if (!read_whole_file(input, &data)) return refuse(input, strerror(errno));
-    std::vector<uint8_t> bytes(sizeof(local_tag_file_header) + data.size());
-    local_tag_file_header_build((local_tag_file_header *)bytes.data(), group, subgroup, version, 0, name,
-                                (int32_t)data.size());
-    if (!data.empty()) memcpy(bytes.data() + sizeof(local_tag_file_header), data.data(), data.size());
-    if (!write_whole_file(out, bytes.data(), bytes.size())) return refuse(out, strerror(errno));
-    return 0;
+    if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
+    std::string data, reason;
+    if (!tool_read_file(input, MAXIMUM_TOOL_INPUT_SIZE, &data, &reason))
+        return tool_refuse(input, reason.c_str());
+    return tool_write_local_tag_file(out, group, subgroup, version, 0, name, data.data(), (int32_t)data.size()) ? 0 : 1;
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,106 @@
+// Helpers of the data tool's commands.  See tool_support.h.
+
+#include "tool_support.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tag_files/tag_file_formats.h"
+
+bool tool_read_file(const char *path, size_t limit, std::string *bytes, std::string *reason)
+{
+    bytes->clear();
+    FILE *file = fopen(path, "rb");
+    if (!file)
+    {
+        *reason = strerror(errno);
+        return false;
+    }
+    char buffer[64 * 1024];
+    size_t got;
+    while (bytes->size() <= limit && (got = fread(buffer, 1, sizeof(buffer), file)) > 0) bytes->append(buffer, got);
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) *reason = "cannot be read";
+    else if (bytes->size() > limit) *reason = "larger than " + std::to_string(limit) + " bytes";
+    else return true;
+    bytes->clear();
+    return false;
+}
+
+void tool_split_lines(const std::string &text, std::vector<std::string> *lines)
+{
+    lines->clear();
+    size_t start = 0;
+    while (start < text.size())
+    {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r') length -= 1;
+        lines->push_back(text.substr(start, length));
+        start = end + 1;
+    }
+}
+
+bool tool_write_file(const char *path, const void *data, size_t size)
+{
+    FILE *file = fopen(path, "wb");
+    if (!file) return false;
+    bool ok = fwrite(data, 1, size, file) == size;
+    ok = fclose(file) == 0 && ok;
+    if (!ok)
+    {
+        const int error = errno;
+        remove(path);
+        errno = error;
+    }
+    return ok;
+}
+
+bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_t version, uint32_t user_data,
+                               const char *name, const void *data, int32_t size)
+{
+    std::vector<uint8_t> bytes(sizeof(local_tag_file_header) + (size_t)size);
+    local_tag_file_header_build((local_tag_file_header *)bytes.data(), group, subgroup, version, user_data, name, size);
+    if (size > 0) memcpy(bytes.data() + sizeof(local_tag_file_header), data, (size_t)size);
+    if (tool_write_file(path, bytes.data(), bytes.size())) return true;
+    tool_refuse(path, strerror(errno));
+    return false;
+}
+
+bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+{
+    char *end;
+    errno = 0;
+    const long long parsed = strtoll(text, &end, 0);
+    if (!text[0] || *end || errno || parsed < minimum || parsed > maximum) return false;
+    *value = parsed;
+    return true;
+}
+
+bool tool_parse_code(const char *text, bool none_allowed, tag *code)
+{
+    if (none_allowed && strcmp(text, "none") == 0)
+    {
+        *code = NONE;
+        return true;
+    }
+    if (strlen(text) != 4) return false;
+    *code = string_to_tag(text);
+    return *code != NONE;
+}
+
+int tool_refuse(const char *path, const char *reason)
+{
+    fprintf(stderr, "vesk_tags: %s: %s\n", path, reason && reason[0] ? reason : "refused");
+    return 1;
+}
+
+int tool_refuse_line(const char *path, size_t line, const char *reason)
+{
+    fprintf(stderr, "vesk_tags: %s:%zu: %s\n", path, line, reason);
+    return 1;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// What every command of the data tool shares: reading a whole input file,
+// the number and four-character-code syntax of its options and sources, the
+// one-line refusal, and writing a local tag file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cseries/tags.h"
+
+// Reads all of `path` into `*bytes`.  False, with `*reason` saying why, when
+// it cannot be opened or read or holds more than `limit` bytes: a file is
+// never taken cut short.
+bool tool_read_file(const char *path, size_t limit, std::string *bytes, std::string *reason);
+
+// Splits a text source into its lines: a line break ends a line, a carriage
+// return just before it is dropped, and text after the last break is a last
+// line.  A line may be of any length.
+void tool_split_lines(const std::string &text, std::vector<std::string> *lines);
+
+// Writes `size` bytes to `path`, replacing it.  False when any step fails,
+// with errno telling why and nothing left at `path`.
+bool tool_write_file(const char *path, const void *data, size_t size);
+
+// Writes a local tag file of the given tag: its header, then the data.
+// False after the refusal line when it cannot be written; nothing is left
+// at `path` then.
+bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_t version, uint32_t user_data,
+                               const char *name, const void *data, int32_t size);
+
+// `text` as a whole number (decimal, 0x hex, or octal with a leading 0) from
+// `minimum` to `maximum`.  False for anything else.
+bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value);
+
+// `text` as a four-character code.  With `none_allowed` the word "none" is
+// NONE; otherwise "none" is just the code 'none'.  False for any other length
+// and for the all-ones code, which would read as NONE.
+bool tool_parse_code(const char *text, bool none_allowed, tag *code);
+
+// Prints "vesk_tags: PATH: REASON" (or "PATH:LINE:") on standard error and
+// returns 1, the tool's exit status for a refused input.
+int tool_refuse(const char *path, const char *reason);
+int tool_refuse_line(const char *path, size_t line, const char *reason);
