@@ -107,4 +107,15 @@ TEST_F(VeskTagsTool, damaged_files_are_refused_with_a_reason)
     EXPECT_FALSE(fs::exists("x.tags"));
 }
 
+// A source longer than any list could hold is refused whole; read in part it
+// would make a list missing its last rows.
+TEST_F(VeskTagsTool, oversized_strings_source_is_refused_not_cut_short)
+{
+    std::string source;
+    for (int i = 0; i <= MEG; i++) source += "\\x41"; // 4 bytes of source, 1 of text
+    ASSERT_TRUE(write_whole_file("big.txt", source.data(), source.size()));
+    EXPECT_EQ(run("strings big.tag --group stli --subgroup big_ --name big big.txt"), 1);
+    EXPECT_FALSE(fs::exists("big.tag"));
+}
+
 } // namespace

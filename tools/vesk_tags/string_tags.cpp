@@ -1,6 +1,7 @@
 // The data tool's "strings" command.  See string_tags.h.
 
 #include "string_tags.h"
+#include "tool_support.h"
 
 #include <cstdio>
 #include <cstring>
@@ -84,32 +85,14 @@ static bool parse_string_source(const char *label, const std::string &source, st
     return true;
 }
 
-static bool read_source(const char *path, std::string *text)
-{
-    FILE *file = fopen(path, "rb");
-    if (!file) return false;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
-    {
-        text->append(buffer, got);
-        if (text->size() > (size_t)MAXIMUM_STRING_LIST_DATA_SIZE) break;
-    }
-    const bool ok = !ferror(file);
-    fclose(file);
-    return ok;
-}
+// Every byte of a list comes from at most four bytes of source (\xHH), so a
+// longer source cannot fit; it is refused whole rather than read in part.
+static const size_t MAXIMUM_STRING_SOURCE_SIZE = 4 * (size_t)MAXIMUM_STRING_LIST_DATA_SIZE;
 
 static int string_tags_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n");
     return 2;
-}
-
-static int string_tags_refuse(const char *path, const char *reason)
-{
-    fprintf(stderr, "vesk_tags: %s: %s\n", path, reason);
-    return 1;
 }
 
 int string_tags_command(int argc, char **argv)
@@ -134,18 +117,21 @@ int string_tags_command(int argc, char **argv)
     else if (strcmp(group_text, "ditl") == 0) group = DIALOG_STRING_LIST_GROUP_TAG, version = STRING_LIST_VERSION;
     else if (strcmp(group_text, "text") == 0) group = STRING_GROUP_TAG, version = STRING_VERSION;
     else return string_tags_usage();
-    if (strlen(subgroup_text) != 4) return string_tags_refuse(subgroup_text, "a subgroup has four characters");
-    if (!tag_name_is_valid(name)) return string_tags_refuse(name, "not a valid tag name");
+    tag subgroup;
+    if (!tool_parse_code(subgroup_text, false, &subgroup))
+        return tool_refuse(subgroup_text, "a subgroup has four characters");
+    if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
 
-    std::string source;
-    if (!read_source(source_path, &source)) return string_tags_refuse(source_path, "cannot be read");
+    std::string source, reason;
+    if (!tool_read_file(source_path, MAXIMUM_STRING_SOURCE_SIZE, &source, &reason))
+        return tool_refuse(source_path, reason.c_str());
     std::vector<std::string> rows;
     if (!parse_string_source(source_path, source, &rows)) return 1;
 
     std::string data;
     if (group == STRING_GROUP_TAG)
     {
-        if (rows.size() != 1) return string_tags_refuse(source_path, "a 'text' tag holds exactly one row");
+        if (rows.size() != 1) return tool_refuse(source_path, "a 'text' tag holds exactly one row");
         data.assign(rows[0].c_str(), rows[0].size() + 1);
     }
     else
@@ -153,22 +139,12 @@ int string_tags_command(int argc, char **argv)
         std::vector<const char *> texts;
         for (const std::string &row : rows) texts.push_back(row.c_str());
         const int32_t size = encode_string_list_data(texts.data(), (int32_t)texts.size(), nullptr, 0);
-        if (size == NONE) return string_tags_refuse(source_path, "too many rows or too much text for one list");
+        if (size == NONE) return tool_refuse(source_path, "too many rows or too much text for one list");
         data.resize((size_t)size);
         encode_string_list_data(texts.data(), (int32_t)texts.size(), data.data(), size);
     }
 
-    local_tag_file_header header;
-    local_tag_file_header_build(&header, group, string_to_tag(subgroup_text), version, 0, name,
-                                (int32_t)data.size());
-    FILE *output = fopen(output_path, "wb");
-    bool ok = output && fwrite(&header, sizeof(header), 1, output) == 1 &&
-              fwrite(data.data(), 1, data.size(), output) == data.size();
-    if (output) ok = fclose(output) == 0 && ok;
-    if (!ok)
-    {
-        remove(output_path);
-        return string_tags_refuse(output_path, "cannot be written");
-    }
+    if (!tool_write_local_tag_file(output_path, group, subgroup, version, 0, name, data.data(), (int32_t)data.size()))
+        return 1;
     return 0;
 }
