@@ -1,8 +1,8 @@
 // The data tool's "mesh" command.  See mesh_tags.h.
 
 #include "mesh_tags.h"
+#include "tool_support.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +37,7 @@ struct source_reader
 
 bool refuse_line(const source_reader *reader, size_t line, const char *reason)
 {
-    fprintf(stderr, "vesk_tags: %s:%zu: %s\n", reader->path, line, reason);
+    tool_refuse_line(reader->path, line, reason);
     return false;
 }
 
@@ -57,24 +57,12 @@ std::vector<std::string> split_words(const std::string &line)
 
 bool parse_integer(const std::string &word, int64_t low, int64_t high, int64_t *value)
 {
-    errno = 0;
-    char *end = nullptr;
-    long long parsed = strtoll(word.c_str(), &end, 0);
-    if (errno != 0 || end == word.c_str() || *end != 0 || parsed < low || parsed > high) return false;
-    *value = parsed;
-    return true;
+    return tool_parse_number(word.c_str(), low, high, value);
 }
 
 bool parse_code(const std::string &word, tag *code)
 {
-    if (word == "none")
-    {
-        *code = NONE;
-        return true;
-    }
-    if (word.size() != 4) return false;
-    *code = FOUR_CHARACTER_CODE(word[0], word[1], word[2], word[3]);
-    return true;
+    return tool_parse_code(word.c_str(), true, code);
 }
 
 tag *header_tag_field(mesh_header *header, const std::string &field)
@@ -287,35 +275,14 @@ int mesh_tags_command(int argc, char **argv)
     tag subgroup;
     if (!subgroup_text || !name || !source_path || !parse_code(subgroup_text, &subgroup) || subgroup == NONE)
         return mesh_usage();
-    if (!tag_name_is_valid(name)) return fprintf(stderr, "vesk_tags: %s: not a valid tag name\n", name), 1;
+    if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
 
     source_reader reader;
     reader.path = source_path;
-    FILE *file = fopen(source_path, "rb");
-    if (!file) return fprintf(stderr, "vesk_tags: %s: %s\n", source_path, strerror(errno)), 1;
-    // A source cut short would still parse and write a map without its last
-    // statements: a larger one than the biggest map needs, or a read that
-    // fails, is refused instead.
-    std::string text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0 && text.size() <= MAXIMUM_MESH_SOURCE_SIZE)
-        text.append(buffer, got);
-    const bool read_failed = ferror(file) != 0;
-    fclose(file);
-    if (read_failed) return fprintf(stderr, "vesk_tags: %s: the source could not be read\n", source_path), 1;
-    if (text.size() > MAXIMUM_MESH_SOURCE_SIZE)
-        return fprintf(stderr, "vesk_tags: %s: larger than %d bytes\n", source_path, (int)MAXIMUM_MESH_SOURCE_SIZE), 1;
-    size_t start = 0;
-    while (start <= text.size())
-    {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        reader.lines.push_back(line);
-        start = end + 1;
-    }
+    std::string text, reason;
+    if (!tool_read_file(source_path, MAXIMUM_MESH_SOURCE_SIZE, &text, &reason))
+        return tool_refuse(source_path, reason.c_str());
+    tool_split_lines(text, &reader.lines);
 
     mesh_source source;
     memset(&source.input, 0, sizeof(source.input));
@@ -332,17 +299,12 @@ int mesh_tags_command(int argc, char **argv)
     if (data == nullptr || !load_mesh_from_memory(data, size))
     {
         free(data);
-        return fprintf(stderr, "vesk_tags: %s: the map does not make a sound mesh tag\n", source_path), 1;
+        return tool_refuse(source_path, "the map does not make a sound mesh tag");
     }
     dispose_mesh_from_old_map();
-    std::vector<uint8_t> bytes(sizeof(local_tag_file_header) + (size_t)size);
-    local_tag_file_header_build((local_tag_file_header *)bytes.data(), MESH_TAG_GROUP, subgroup, MESH_TAG_VERSION, 0,
-                                name, size);
-    memcpy(bytes.data() + sizeof(local_tag_file_header), data, (size_t)size);
+    const bool written =
+        tool_write_local_tag_file(output_path, MESH_TAG_GROUP, subgroup, MESH_TAG_VERSION, 0, name, data, size);
     free(data);
-    FILE *out = fopen(output_path, "wb");
-    const bool written = out && fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (out && fclose(out) != 0) return fprintf(stderr, "vesk_tags: %s: %s\n", output_path, strerror(errno)), 1;
-    if (!written) return fprintf(stderr, "vesk_tags: %s: %s\n", output_path, strerror(errno)), 1;
+    if (!written) return 1;
     return 0;
 }
