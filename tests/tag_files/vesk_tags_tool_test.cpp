@@ -118,4 +118,26 @@ TEST_F(VeskTagsTool, oversized_strings_source_is_refused_not_cut_short)
     EXPECT_FALSE(fs::exists("big.tag"));
 }
 
+// A line is one statement however long: a long comment's tail must not turn
+// into a statement, nor a long statement into two.
+TEST_F(VeskTagsTool, long_object_source_lines_read_as_one_statement)
+{
+    const struct
+    {
+        std::string long_form, short_form;
+    } cases[] = {
+        {"radius 5\n#" + std::string(1022, 'x') + "radius 99\n", "radius 5\n"},
+        {"radius" + std::string(2000, ' ') + "7\nheight 3\n", "radius 7\nheight 3\n"},
+    };
+    for (const auto &c : cases)
+    {
+        fs::remove("long.tag");
+        ASSERT_TRUE(write_whole_file("long.txt", c.long_form.data(), c.long_form.size()));
+        ASSERT_TRUE(write_whole_file("short.txt", c.short_form.data(), c.short_form.size()));
+        EXPECT_EQ(run("objects long.tag --group obje --subgroup tree --name tree long.txt"), 0);
+        ASSERT_EQ(run("objects short.tag --group obje --subgroup tree --name tree short.txt"), 0);
+        EXPECT_EQ(read_file_bytes("long.tag"), read_file_bytes("short.tag")) << c.short_form;
+    }
+}
+
 } // namespace

@@ -1,8 +1,8 @@
 // The data tool's "objects" command.  See object_tags.h.
 
 #include "object_tags.h"
+#include "tool_support.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,61 +24,51 @@ namespace {
 
 struct source_line
 {
-    int number;
+    size_t number;
     std::vector<std::string> words;
 };
 
+// Far more than the largest geometry's source needs.
+const size_t MAXIMUM_OBJECT_SOURCE_SIZE = 16 * MEG;
+
+// The statements of the source at `path`, comments dropped.  Lines are taken
+// whole, however long.  False after the refusal line when it cannot be read.
 bool read_source(const char *path, std::vector<source_line> *lines)
 {
-    FILE *file = fopen(path, "rb");
-    if (!file) return false;
-    char buffer[1024];
-    int number = 0;
-    while (fgets(buffer, sizeof(buffer), file))
+    std::string text, reason;
+    if (!tool_read_file(path, MAXIMUM_OBJECT_SOURCE_SIZE, &text, &reason))
     {
-        ++number;
-        std::string text = buffer;
-        const size_t comment = text.find('#');
-        if (comment != std::string::npos) text.resize(comment);
-        std::istringstream stream(text);
-        source_line line{number, {}};
+        tool_refuse(path, reason.c_str());
+        return false;
+    }
+    std::vector<std::string> texts;
+    tool_split_lines(text, &texts);
+    for (size_t i = 0; i < texts.size(); ++i)
+    {
+        const size_t comment = texts[i].find('#');
+        if (comment != std::string::npos) texts[i].resize(comment);
+        std::istringstream stream(texts[i]);
+        source_line line{i + 1, {}};
         std::string word;
         while (stream >> word) line.words.push_back(word);
         if (!line.words.empty()) lines->push_back(line);
     }
-    fclose(file);
     return true;
 }
 
-bool number(const std::string &text, long minimum, long maximum, long *value)
+bool number(const std::string &text, int64_t minimum, int64_t maximum, int64_t *value)
 {
-    char *end;
-    errno = 0;
-    *value = strtol(text.c_str(), &end, 0);
-    return !text.empty() && !*end && !errno && *value >= minimum && *value <= maximum;
+    return tool_parse_number(text.c_str(), minimum, maximum, value);
 }
 
 bool code(const std::string &text, tag *value)
 {
-    if (text == "none")
-    {
-        *value = NONE;
-        return true;
-    }
-    if (text.size() != 4) return false;
-    *value = string_to_tag(text.c_str());
-    return true;
-}
-
-int refuse_line(const char *path, int line, const char *reason)
-{
-    fprintf(stderr, "vesk_tags: %s:%d: %s\n", path, line, reason);
-    return 1;
+    return tool_parse_code(text.c_str(), true, value);
 }
 
 // Reads the numbers words[first..] into `values`; false when one is not a 16-bit number.
-bool numbers(const source_line &line, size_t first, size_t count, long *values, long minimum = -32768,
-             long maximum = 65535)
+bool numbers(const source_line &line, size_t first, size_t count, int64_t *values, int64_t minimum = -32768,
+             int64_t maximum = 65535)
 {
     if (line.words.size() != first + count) return false;
     for (size_t i = 0; i < count; ++i)
@@ -89,7 +79,7 @@ bool numbers(const source_line &line, size_t first, size_t count, long *values, 
 bool parse_object(const source_line &line, object_definition *d)
 {
     const std::string &key = line.words[0];
-    long v[2];
+    int64_t v[2];
     if (key == "modifier")
     {
         if (!numbers(line, 1, 2, v) || v[0] < 0 || v[0] >= NUMBER_OF_EFFECT_MODIFIERS) return false;
@@ -112,7 +102,7 @@ bool parse_object(const source_line &line, object_definition *d)
 
 bool parse_reference(const source_line &line, collection_reference_definition *d)
 {
-    long v;
+    int64_t v;
     if (line.words[0] == "collection") return line.words.size() == 2 && code(line.words[1], &d->collection_tag);
     if (line.words[0] == "permutation" && numbers(line, 1, 1, &v) &&
         d->number_of_permutations < MAXIMUM_COLLECTION_REFERENCE_PERMUTATIONS)
@@ -126,7 +116,7 @@ bool parse_reference(const source_line &line, collection_reference_definition *d
 bool parse_scenery(const source_line &line, scenery_definition *d)
 {
     const std::string &key = line.words[0];
-    long v;
+    int64_t v;
     if (key == "collection") return line.words.size() == 2 && code(line.words[1], &d->collection_tag);
     if (key == "object") return line.words.size() == 2 && code(line.words[1], &d->object_tag);
     if (key == "flags") return numbers(line, 1, 1, &v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v), true);
@@ -149,7 +139,7 @@ struct geometry_source
 bool parse_geometry(const source_line &line, geometry_source *g)
 {
     const std::string &key = line.words[0];
-    long v[5];
+    int64_t v[5];
     if (key == "center" && numbers(line, 1, 3, v, -1000000, 1000000))
         g->center = {(int32_t)v[0], (int32_t)v[1], (int32_t)v[2]};
     else if (key == "material" && numbers(line, 1, 1, v)) g->materials.push_back({(int16_t)v[0], NONE, NONE, NONE});
@@ -157,7 +147,7 @@ bool parse_geometry(const source_line &line, geometry_source *g)
         g->vertices.push_back({(int32_t)v[0], (int32_t)v[1], (int32_t)v[2]});
     else if (key == "surface" && (numbers(line, 1, 4, v, 0, 32767) || numbers(line, 1, 5, v, 0, 32767)))
     {
-        if (v[0] >= (long)g->materials.size()) return false;
+        if (v[0] >= (int64_t)g->materials.size()) return false;
         geometry_surface surface;
         memset(&surface, 0, sizeof(surface));
         surface.material_index = (int16_t)v[0];
@@ -166,7 +156,7 @@ bool parse_geometry(const source_line &line, geometry_source *g)
         world_point3d p[3];
         for (int c = 0; c < 3; ++c)
         {
-            if (v[1 + c] >= (long)g->vertices.size()) return false;
+            if (v[1 + c] >= (int64_t)g->vertices.size()) return false;
             surface.corners[c].vertex_index = (int16_t)v[1 + c];
             p[c] = g->vertices[(size_t)v[1 + c]];
         }
@@ -187,7 +177,7 @@ bool parse_geometry(const source_line &line, geometry_source *g)
 bool parse_model(const source_line &line, model_definition *d)
 {
     const std::string &key = line.words[0];
-    long v;
+    int64_t v;
     if (key == "geometry") return line.words.size() == 2 && code(line.words[1], &d->geometry_tag);
     if (key == "collection") return line.words.size() == 2 && code(line.words[1], &d->collection_tag);
     if (key == "flags") return numbers(line, 1, 1, &v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v), true);
@@ -212,7 +202,7 @@ bool parse_model(const source_line &line, model_definition *d)
 bool parse_animation(const source_line &line, model_animation_definition *d)
 {
     const std::string &key = line.words[0];
-    long v;
+    int64_t v;
     if (key == "frame" && line.words.size() == 2 && d->number_of_frames < MAXIMUM_MODEL_ANIMATION_FRAMES)
         return code(line.words[1], &d->frame_model_tags[d->number_of_frames++]);
     if (key == "flags") return numbers(line, 1, 1, &v, 0, 7) && ((d->flags = (uint32_t)v), true);
@@ -247,17 +237,9 @@ int object_tags_command(int argc, char **argv)
         else return 2;
     }
     if (!out || !name || !source || group == NONE || subgroup == NONE) return 2;
-    if (!tag_name_is_valid(name))
-    {
-        fprintf(stderr, "vesk_tags: %s: not a valid tag name\n", name);
-        return 1;
-    }
+    if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(source, &lines))
-    {
-        fprintf(stderr, "vesk_tags: %s: %s\n", source, strerror(errno));
-        return 1;
-    }
+    if (!read_source(source, &lines)) return 1;
 
     object_definition object;
     memset(&object, 0, sizeof(object));
@@ -291,7 +273,7 @@ int object_tags_command(int argc, char **argv)
         case MODEL_ANIMATION_DEFINITION_GROUP_TAG: ok = parse_animation(line, &animation); break;
         default: return 2;
         }
-        if (!ok) return refuse_line(source, line.number, "not understood, out of range, or one too many");
+        if (!ok) return tool_refuse_line(source, line.number, "not understood, out of range, or one too many");
     }
 
     std::vector<uint8_t> data;
@@ -309,11 +291,11 @@ int object_tags_command(int argc, char **argv)
         break;
     case MODEL_DEFINITION_GROUP_TAG:
         if (model.model_permutation_count == 0 || model.geometry_tag == NONE)
-            return refuse_line(source, 0, "a model needs its geometry and at least one permutation");
+            return tool_refuse_line(source, 0, "a model needs its geometry and at least one permutation");
         data = swapped(&model, sizeof(model), model_definition_byte_swapping_data);
         break;
     case MODEL_ANIMATION_DEFINITION_GROUP_TAG:
-        if (animation.number_of_frames == 0) return refuse_line(source, 0, "an animation needs a frame");
+        if (animation.number_of_frames == 0) return tool_refuse_line(source, 0, "an animation needs a frame");
         data = swapped(&animation, sizeof(animation), model_animation_definition_byte_swapping_data);
         break;
     default:
@@ -329,23 +311,16 @@ int object_tags_command(int argc, char **argv)
         g.surfaces = geometry.surfaces.data();
         if (geometry.vertices.size() > MAXIMUM_GEOMETRY_VERTICES || geometry.surfaces.size() > MAXIMUM_GEOMETRY_SURFACES ||
             geometry.materials.size() > MAXIMUM_GEOMETRY_MATERIALS)
-            return refuse_line(source, 0, "more than 2048 vertices, 512 surfaces or 32 materials");
+            return tool_refuse_line(source, 0, "more than 2048 vertices, 512 surfaces or 32 materials");
         int32_t size = 0;
         uint8_t *bytes = build_geometry_tag_data(&g, &size);
-        if (!bytes) return refuse_line(source, 0, "geometry cannot be laid out");
+        if (!bytes) return tool_refuse_line(source, 0, "geometry cannot be laid out");
         data.assign(bytes, bytes + size);
         free(bytes);
         break;
     }
     }
 
-    std::vector<uint8_t> file(sizeof(local_tag_file_header) + data.size());
-    local_tag_file_header_build((local_tag_file_header *)file.data(), group, subgroup, version, 0, name,
-                                (int32_t)data.size());
-    memcpy(file.data() + sizeof(local_tag_file_header), data.data(), data.size());
-    FILE *output = fopen(out, "wb");
-    const bool written = output && fwrite(file.data(), 1, file.size(), output) == file.size();
-    if (output && fclose(output) != 0) return refuse_line(out, 0, strerror(errno));
-    if (!written) return refuse_line(out, 0, strerror(errno));
+    if (!tool_write_local_tag_file(out, group, subgroup, version, 0, name, data.data(), (int32_t)data.size())) return 1;
     return 0;
 }
