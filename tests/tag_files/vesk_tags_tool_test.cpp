@@ -140,4 +140,12 @@ TEST_F(VeskTagsTool, long_object_source_lines_read_as_one_statement)
     }
 }
 
+// A group the command does not make is wrong usage, even with nothing to parse.
+TEST_F(VeskTagsTool, objects_of_an_unknown_group_are_wrong_usage)
+{
+    ASSERT_TRUE(write_whole_file("empty.txt", "", 0));
+    EXPECT_EQ(run("objects odd.tag --group xxxx --subgroup tree --name tree empty.txt"), 2);
+    EXPECT_FALSE(fs::exists("odd.tag"));
+}
+
 } // namespace

@@ -221,6 +221,12 @@ std::vector<uint8_t> swapped(const void *record, int32_t size, const byte_swap_c
     return bytes;
 }
 
+int object_usage(void)
+{
+    fprintf(stderr, "usage: vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE\n");
+    return 2;
+}
+
 } // namespace
 
 int object_tags_command(int argc, char **argv)
@@ -234,9 +240,9 @@ int object_tags_command(int argc, char **argv)
         else if (option == "--subgroup" && i + 1 < argc) code(argv[++i], &subgroup);
         else if (option == "--name" && i + 1 < argc) name = argv[++i];
         else if (!source && option[0] != '-') source = argv[i];
-        else return 2;
+        else return object_usage();
     }
-    if (!out || !name || !source || group == NONE || subgroup == NONE) return 2;
+    if (!out || !name || !source || group == NONE || subgroup == NONE) return object_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     std::vector<source_line> lines;
     if (!read_source(source, &lines)) return 1;
@@ -271,7 +277,7 @@ int object_tags_command(int argc, char **argv)
         case GEOMETRY_DEFINITION_GROUP_TAG: ok = parse_geometry(line, &geometry); break;
         case MODEL_DEFINITION_GROUP_TAG: ok = parse_model(line, &model); break;
         case MODEL_ANIMATION_DEFINITION_GROUP_TAG: ok = parse_animation(line, &animation); break;
-        default: return 2;
+        default: return object_usage();
         }
         if (!ok) return tool_refuse_line(source, line.number, "not understood, out of range, or one too many");
     }
@@ -298,7 +304,7 @@ int object_tags_command(int argc, char **argv)
         if (animation.number_of_frames == 0) return tool_refuse_line(source, 0, "an animation needs a frame");
         data = swapped(&animation, sizeof(animation), model_animation_definition_byte_swapping_data);
         break;
-    default:
+    case GEOMETRY_DEFINITION_GROUP_TAG:
     {
         geometry_definition g;
         memset(&g, 0, sizeof(g));
@@ -319,6 +325,7 @@ int object_tags_command(int argc, char **argv)
         free(bytes);
         break;
     }
+    default: return object_usage();
     }
 
     if (!tool_write_local_tag_file(out, group, subgroup, version, 0, name, data.data(), (int32_t)data.size())) return 1;
