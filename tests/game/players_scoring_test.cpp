@@ -416,13 +416,13 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
 
     // A write that cannot finish leaves the earlier file as it was, and no partial file.
     ASSERT_TRUE(write_whole_file("recording_stats/kept.csv", "earlier\n", 8));
-    ASSERT_EQ(mkdir("recording_stats/kept.csv.partial", 0755), 0); // stands where the text would go
+    ASSERT_EQ(mkdir("recording_stats/kept.csv.new", 0755), 0); // stands where the text would go
     EXPECT_FALSE(save_game_statistics_csv("kept"));
     EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), "earlier\n");
-    ASSERT_EQ(rmdir("recording_stats/kept.csv.partial"), 0);
+    ASSERT_EQ(rmdir("recording_stats/kept.csv.new"), 0);
     EXPECT_TRUE(save_game_statistics_csv("kept"));
     EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), text);
-    EXPECT_FALSE(std::filesystem::exists("recording_stats/kept.csv.partial"));
+    EXPECT_FALSE(std::filesystem::exists("recording_stats/kept.csv.new"));
 }
 
 } // namespace
