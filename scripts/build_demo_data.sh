@@ -58,27 +58,24 @@ for source in "$root"/data/maps/*.map; do
         --name "$(printf '%s' "$name" | tr '_' ' ')" "$source"
 done
 
-# Objects: every data/objects/<group>/<subgroup>.txt becomes a tag of that
-# group (object definitions, scenery, geometry, models...) in the first
-# foundation file, next to the maps that place them.
-for source in "$root"/data/objects/*/*.txt; do
-    [ -f "$source" ] || continue
-    group=$(basename "$(dirname "$source")")
-    subgroup=$(basename "$source" .txt)
-    "$tool" objects "$work/foundation1/$group.$subgroup" --group "$group" --subgroup "$subgroup" \
-        --name "$subgroup" "$source"
-done
+# Text sources: every data/<kind>/<group>/<subgroup>.txt becomes a tag of that
+# group named after its subgroup, made by `vesk_tags <command>`.
+convert_texts() {
+    command=$1 kind=$2 destination=$3
+    mkdir -p "$destination"
+    for source in "$root/data/$kind"/*/*.txt; do
+        [ -f "$source" ] || continue
+        group=$(basename "$(dirname "$source")")
+        subgroup=$(basename "$source" .txt)
+        "$tool" "$command" "$destination/$group.$subgroup" --group "$group" --subgroup "$subgroup" \
+            --name "$subgroup" "$source"
+    done
+}
 
-# Interface texts: every data/strings/<group>/<subgroup>.txt (group stli, ditl
-# or text) becomes a tag named after its subgroup, in the interface file.
-mkdir -p "$work/interface"
-for source in "$root"/data/strings/*/*.txt; do
-    [ -f "$source" ] || continue
-    group=$(basename "$(dirname "$source")")
-    subgroup=$(basename "$source" .txt)
-    "$tool" strings "$work/interface/$group-$subgroup.tag" --group "$group" --subgroup "$subgroup" \
-        --name "$subgroup" "$source"
-done
+# Object definitions, scenery, geometry, models... go in the first foundation
+# file next to the maps that place them; interface texts in the interface file.
+convert_texts objects objects "$work/foundation1"
+convert_texts strings strings "$work/interface"
 
 for n in 1 2 3 4 5; do
     pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
