@@ -4,6 +4,7 @@
 
 #include "game_records.h"
 #include "game_time.h"
+#include "players.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
 
@@ -148,12 +149,16 @@ void reclaim_dormant_flag(int32_t object_index)
 void update_flag_control(void)
 {
     const int32_t radius = flag_contesting_radius();
+    // Units of a team the game does not have (damaged map data) hold nothing:
+    // the scoring rules index the teams by the controlling team.
+    const uint32_t existing_teams = (1u << get_team_count()) - 1;
     for (int32_t i = 0; i < flag_data_globals.count; ++i)
     {
         flag_data *flag = get_flag_data(i);
         if (!flag) continue;
         const world_point2d point = {flag->location.x, flag->location.y};
-        const uint32_t teams = flag_globals.teams_near_point ? flag_globals.teams_near_point(&point, radius) : 0;
+        const uint32_t teams =
+            flag_globals.teams_near_point ? flag_globals.teams_near_point(&point, radius) & existing_teams : 0;
         // Exactly one bit: that team alone stands there.
         flag->controlling_team_index = NONE;
         if (teams != 0 && (teams & (teams - 1)) == 0)

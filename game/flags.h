@@ -91,5 +91,6 @@ void reclaim_dormant_flag(int32_t object_index);
 
 // Asks the unit layer which team alone stands at each flag (bit t of the
 // answer; a flag with two or more teams, or none, is controlled by nobody),
-// and records it in `controlling_team_index`.  Called each tick by the scoring.
+// and records it in `controlling_team_index`; bits of teams the game does not
+// have are ignored.  Called each tick by the scoring.
 void update_flag_control(void);

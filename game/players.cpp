@@ -291,9 +291,8 @@ int32_t count_remaining_sides(void)
 
 // ---- set-up helpers ------------------------------------------------------------------
 
-static int32_t sort_key(const new_player_data *players, int32_t count, int32_t i)
+static int32_t sort_key(const new_player_data *player)
 {
-    const new_player_data *player = &players[i];
     const bool observer = (player->flags & _player_is_observer_flag) != 0;
     const int32_t team = observer || player->team_index < 0 ? 0x7FFF : player->team_index;
     const bool captain = player->team_captain_identifier == player->unique_identifier;
@@ -318,11 +317,10 @@ void sort_new_player_data(new_player_data *players, int32_t count, bool fix_dang
     // Insertion sort: stable, and at most 16 records.
     for (int32_t i = 1; i < count; ++i)
     {
-        new_player_data moving = players[i];
-        new_player_data scratch[1] = {moving};
-        const int32_t key = sort_key(scratch, 1, 0);
+        const new_player_data moving = players[i];
+        const int32_t key = sort_key(&moving);
         int32_t j = i - 1;
-        while (j >= 0 && sort_key(players, count, j) > key)
+        while (j >= 0 && sort_key(&players[j]) > key)
         {
             players[j + 1] = players[j];
             --j;

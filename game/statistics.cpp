@@ -752,26 +752,15 @@ bool save_game_statistics_csv(const char *name)
         return false;
     }
     char file_name[MAXIMUM_FILE_NAME];
-    if (slprintf(file_name, sizeof(file_name), "%s.csv", name) >= (int32_t)sizeof(file_name) - 1)
-    {
-        log_message(__FILE__, __LINE__, "statistics file name too long: \"%s\"", name);
-        return false;
-    }
-    char partial_name[MAXIMUM_FILE_NAME];
-    if (slprintf(partial_name, sizeof(partial_name), "%s.partial", file_name) >= (int32_t)sizeof(partial_name) - 1)
-    {
-        log_message(__FILE__, __LINE__, "statistics file name too long: \"%s\"", name);
-        return false;
-    }
-    file_reference file = directory, partial = directory;
-    if (!file_reference_set_name(&file, file_name) || !file_reference_set_name(&partial, partial_name))
+    file_reference file = directory;
+    if (slprintf(file_name, sizeof(file_name), "%s.csv", name) >= (int32_t)sizeof(file_name) - 1 ||
+        !file_reference_set_name(&file, file_name))
     {
         log_message(__FILE__, __LINE__, "statistics file name refused: \"%s\"", name);
         return false;
     }
 
-    // Whole text first, then one write: a failure leaves no half file behind
-    // that could be taken for a finished one.
+    // The whole text first, then one write.
     force_player_statistics_update();
     const game_statistics *g = &globals().current;
     size_t capacity = 4096 + 512 * (size_t)(get_player_count() + get_team_count());
@@ -815,23 +804,9 @@ bool save_game_statistics_csv(const char *name)
                     s->extant_cost, s->total_damage, s->total_damage_taken, s->damage_to_allies);
     }
 
-    // Written beside the file and renamed over it when complete: a failed
-    // write leaves the earlier file of that name as it was.
-    bool ok = file_create(&partial) && file_open(&partial, _permission_write_flag);
-    if (ok)
-    {
-        ok = file_write(&partial, (int32_t)strlen(text), text);
-        ok = file_close(&partial) && ok;
-    }
+    // Replaced whole: a failed write leaves the earlier file of that name as it was.
+    const bool ok = file_write_from_memory(&file, (int32_t)strlen(text), text);
     free(text);
-    char from[PATH_MAX], to[PATH_MAX];
-    file_reference_get_name(&partial, 7, from, sizeof(from));
-    file_reference_get_name(&file, 7, to, sizeof(to));
-    if (ok) ok = rename(from, to) == 0;
-    if (!ok)
-    {
-        if (file_exists(&partial)) file_delete(&partial);
-        log_message(__FILE__, __LINE__, "could not write the statistics file \"%s\"", file_name);
-    }
+    if (!ok) log_message(__FILE__, __LINE__, "could not write the statistics file \"%s\"", file_name);
     return ok;
 }

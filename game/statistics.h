@@ -286,8 +286,8 @@ int32_t encode_draxil_net_game_standings(uint8_t *buffer, int32_t size);
 // ---- the statistics file -------------------------------------------------------------------
 
 // Writes the statistics of the game just played to "recording_stats/<name>.csv"
-// (the directory is made when missing), whole: the text goes to
-// "<name>.csv.partial" and is renamed over the file when complete.  False
+// (the directory is made when missing), replacing an earlier file of that
+// name whole: it is never seen half written.  False
 // (logged) when the name is empty, too long, holds a path separator or starts
 // with '.', or the file cannot be written; an earlier file of that name is
 // then left as it was.

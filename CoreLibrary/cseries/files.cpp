@@ -510,6 +510,38 @@ void *file_read_into_memory(file_reference *reference, int32_t *size)
     return buffer;
 }
 
+bool file_write_from_memory(file_reference *reference, int32_t length, const void *data)
+{
+    static const char ASIDE_SUFFIX[] = ".new";
+    char path[PATH_MAX], aside[PATH_MAX];
+    if (!reference->name[0] || length < 0 || (length > 0 && !data) ||
+        !resolve_path_or_report(reference, path, sizeof(path), _error_file_write))
+        return false;
+    if (strlen(path) + sizeof(ASIDE_SUFFIX) > sizeof(aside))
+    {
+        ERROR_MESSAGE(_error_file_write, "The name '%s' is too long to write the file aside", path);
+        return false;
+    }
+    strcpy(aside, path);
+    strcat(aside, ASIDE_SUFFIX);
+
+    const int descriptor = open(aside, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+    {
+        ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", aside, strerror(errno));
+        return false;
+    }
+    bool ok = write_fully(descriptor, 0, length, data) && fsync(descriptor) == 0;
+    ok = close(descriptor) == 0 && ok;
+    if (ok) ok = rename(aside, path) == 0;
+    if (!ok)
+    {
+        ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", path, strerror(errno));
+        unlink(aside);
+    }
+    return ok;
+}
+
 // ---- the program's environment ---------------------------------------------
 
 bool set_working_directory_to_executable(void)

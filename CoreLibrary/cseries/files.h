@@ -117,6 +117,13 @@ bool file_set_size(file_reference *reference, int64_t size);
 // It uses a descriptor of its own: the reference may be open or closed.
 void *file_read_into_memory(file_reference *reference, int32_t *size);
 
+// Replaces the file with the `length` bytes of `data`, whole: they are written
+// and flushed to "<name>.new" beside it, which then takes the file's name, so
+// the file is never seen half written.  False when the aside file cannot be
+// made, written or renamed (or its name does not fit); the earlier file is
+// then left as it was and no aside file remains.  The directory must exist.
+bool file_write_from_memory(file_reference *reference, int32_t length, const void *data);
+
 // ---- the program's environment ------------------------------------------
 
 // Changes the working directory to the directory of the running executable

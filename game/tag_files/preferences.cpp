@@ -288,25 +288,8 @@ bool write_plugin_component_file(const char *component_name, const char *chosen)
     file_reference_add_directory(&directory, PREFERENCES_FOLDER);
     if (!file_create(&directory)) return false;
 
-    char aside_name[MAXIMUM_FILE_NAME];
-    slprintf(aside_name, sizeof(aside_name), "%s.new", component_name);
-    file_reference aside = directory;
-    file_reference_set_name(&aside, aside_name);
     const int32_t length = (int32_t)strnlen(chosen, MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH);
-    bool ok = file_create(&aside) && file_open(&aside, _permission_write_flag);
-    if (ok)
-    {
-        ok = file_write(&aside, length, chosen);
-        ok = file_close(&aside) && ok;
-    }
-    char aside_path[PATH_MAX], path[PATH_MAX];
-    file_reference_get_name(&aside, _name_full_path, aside_path, sizeof(aside_path));
-    file_reference_get_name(&file, _name_full_path, path, sizeof(path));
-    if (ok) ok = rename(aside_path, path) == 0;
-    if (!ok)
-    {
-        unlink(aside_path);
-        ERROR_MESSAGE(_error_file_write, "the plug-in component file '%s' could not be written", component_name);
-    }
+    const bool ok = file_write_from_memory(&file, length, chosen);
+    if (!ok) ERROR_MESSAGE(_error_file_write, "the plug-in component file '%s' could not be written", component_name);
     return ok;
 }

@@ -322,6 +322,21 @@ TEST_F(players_scoring_test, flag_rules_take_hold_and_collect)
     }
 }
 
+TEST_F(players_scoring_test, units_of_a_team_the_game_lacks_control_no_flag)
+{
+    for (const int16_t scoring : {_scoring_captures, _scoring_territories, _scoring_king_of_the_hill})
+    {
+        start(2, scoring);
+        const world_point3d at = {1000, 1000, 0};
+        new_flag(_flag_banner, NONE, NONE, 11, &at);
+        set_teams_near_point_procedure([](const world_point2d *, int32_t) -> uint32_t { return 1u << 20; });
+        tick(3);
+        EXPECT_EQ(get_flag_data(0)->controlling_team_index, NONE) << "scoring " << scoring;
+        EXPECT_EQ(get_team_data(0)->score + get_team_data(1)->score, 0) << "scoring " << scoring;
+        set_teams_near_point_procedure(nullptr);
+    }
+}
+
 TEST_F(players_scoring_test, balls_move_away_from_their_pusher_and_banners_do_not)
 {
     start(2);
@@ -401,13 +416,13 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
 
     // A write that cannot finish leaves the earlier file as it was, and no partial file.
     ASSERT_TRUE(write_whole_file("recording_stats/kept.csv", "earlier\n", 8));
-    ASSERT_EQ(mkdir("recording_stats/kept.csv.partial", 0755), 0); // stands where the text would go
+    ASSERT_EQ(mkdir("recording_stats/kept.csv.new", 0755), 0); // stands where the text would go
     EXPECT_FALSE(save_game_statistics_csv("kept"));
     EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), "earlier\n");
-    ASSERT_EQ(rmdir("recording_stats/kept.csv.partial"), 0);
+    ASSERT_EQ(rmdir("recording_stats/kept.csv.new"), 0);
     EXPECT_TRUE(save_game_statistics_csv("kept"));
     EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), text);
-    EXPECT_FALSE(std::filesystem::exists("recording_stats/kept.csv.partial"));
+    EXPECT_FALSE(std::filesystem::exists("recording_stats/kept.csv.new"));
 }
 
 } // namespace
