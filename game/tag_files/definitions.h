@@ -135,6 +135,18 @@ void dispose_definitions_from_old_map(definition_globals *group);
 int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool error_if_not_found,
                                     bool reload);
 
+// Reads bulk data of a definition ahead, before its dependencies and
+// postprocess run (the preloader); true when it read them.
+typedef bool (*definition_fetch_procedure)(definition_globals *group, int32_t tag_index, void *definition,
+                                           void *runtime);
+
+// As try_definition_tag_to_index, loading the definition when it is missing,
+// except that a definition read now from its tag is first handed to `fetch`;
+// when `fetch` answers true the definition carries _definition_preloaded_flag
+// before its postprocess runs, so that the postprocess can skip the read.  An
+// already loaded definition is returned as it is.
+int32_t fetch_definition_tag_to_index(definition_globals *group, tag subgroup, definition_fetch_procedure fetch);
+
 // The index of an already loaded definition read from `subgroup`; NONE when
 // none is loaded.  Copies made by new_definition are not found by tag.
 int32_t subgroup_tag_to_definition_index(definition_globals *group, tag subgroup);
