@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "cseries/byte_swapping.h"
+#include "support/expected_assertions.h"
 #include "support/scratch.h"
 #include "tag_files/definitions.h"
 #include "vesk/preloading.h"
@@ -270,11 +271,17 @@ TEST_F(preloading_test, fetch_reads_bulk_data_ahead_and_marks_it_before_postproc
 
 TEST_F(preloading_test, a_bulk_reader_slot_takes_one_procedure)
 {
-    EXPECT_FALSE(register_load_collection_header_data_procedure(nullptr));
+    {
+        expected_assertions expect(1, "load_collection_header_data");
+        EXPECT_FALSE(register_load_collection_header_data_procedure(nullptr));
+    }
     ASSERT_TRUE(register_load_collection_header_data_procedure(read_bulk));
-    EXPECT_FALSE(register_load_collection_header_data_procedure(
-        [](int32_t, void *, void *, bool) { return false; }));
-    EXPECT_FALSE(register_load_font_character_data_procedure(nullptr));
+    {
+        expected_assertions expect(2);
+        EXPECT_FALSE(register_load_collection_header_data_procedure(
+            [](int32_t, void *, void *, bool) { return false; }));
+        EXPECT_FALSE(register_load_font_character_data_procedure(nullptr));
+    }
     // The first one stays.
     EXPECT_TRUE(load_collection_header_data(0, nullptr, nullptr, true));
     EXPECT_EQ(bulk_reads, 1);
