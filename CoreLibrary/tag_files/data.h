@@ -3,10 +3,10 @@
 // projectiles, map actions, overhead texts, sound sources...).
 //
 // Every record starts with its 16-bit identifier; 0 marks a free slot.  The
-// identifier belongs to this module: change it only through
-// set_datum_identifier (an array with machine-unique identifiers keeps count
-// of the values in use, and a value written behind its back would be handed
-// out again).  A
+// identifier belongs to this module: change it through set_datum_identifier.
+// An array with machine-unique identifiers keeps count of the values in use,
+// so one written into a record behind its back could be handed out again; it
+// says so (an assertion) when it next meets such a record.  A
 // record is addressed by its index (16-bit, 0 .. capacity-1) and, when it must
 // be remembered across ticks, by the 32-bit datum identifier
 // (identifier << 16) | index, which goes stale once the slot is freed or reused.
