@@ -219,6 +219,33 @@ TEST_F(markers_test, state_hash_takes_in_synchronized_markers_only)
     EXPECT_NE(compute_state_hash(), before);
 }
 
+// Models have unique identifiers: one taken from a marker must be skipped by
+// every model made later while it stands, as a film made before expects.
+TEST_F(markers_test, identifiers_taken_from_markers_are_not_handed_out_again)
+{
+    store_model("boxg", "boxm");
+    objects_world_map map;
+    map.palette = {{_marker_model, NONE, 0, T4('b', 'o', 'x', 'm'), NONE, 0}};
+    map.markers = {marker(_marker_model, 0, 2, 1300, 1300)};
+    ASSERT_TRUE(load_objects_world(map));
+    ASSERT_EQ(place_all_markers(), 1);
+    ASSERT_NE(model_identifier_to_model_index(2), NONE);
+
+    new_model_data data;
+    memset(&data, 0, sizeof(data));
+    data.type = get_marker_palette_entry(_marker_model, 0)->tag_index;
+    data.location = {3300, 3300, 0};
+    const int32_t made = new_model(&data);
+    ASSERT_NE(made, NONE);
+    // The marker's model took value 1 of the sequence before it took 2.
+    EXPECT_EQ(get_model(made)->identifier, 3);
+    delete_model(model_identifier_to_model_index(2));
+    data.location = {5300, 5300, 0};
+    const int32_t next = new_model(&data);
+    ASSERT_NE(next, NONE);
+    EXPECT_EQ(get_model(next)->identifier, 4);
+}
+
 // Identifier 0 marks a free slot in every data array: a marker carrying it must
 // not free the record placed from it, nor let the slot be handed out twice.
 TEST_F(markers_test, markers_with_identifier_zero_leave_their_records_in_place)
