@@ -72,7 +72,7 @@ collection_reference_definition *get_collection_reference(int32_t index)
 int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_color[4],
                                     const uint16_t secondary_color[4], bool share)
 {
-    const int32_t original_index = try_definition_tag_to_index(&collection_references, reference_tag, true, false);
+    const int32_t original_index = try_definition_tag_to_index(&collection_references, reference_tag, true, 0);
     const collection_reference_definition *original = get_collection_reference(original_index);
     if (!original) return NONE;
     collection_reference_definition copy = *original;

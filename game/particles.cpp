@@ -64,7 +64,9 @@ void initialize_particles_for_new_map(tag mesh_tag)
     particle_globals = {};
     particle_globals.multiplier = SHORT_FIXED_ONE;
     particle_globals.definition_index =
-        mesh_tag == NONE ? NONE : try_definition_tag_to_index(&weather_definition_globals, mesh_tag, false, false);
+        mesh_tag == NONE ? NONE
+                         : try_definition_tag_to_index(&weather_definition_globals, mesh_tag, true,
+                                                       _definition_lookup_quiet_flag);
     const weather_definition *definition = get_map_weather_definition();
     if (definition && (definition->flags & _weather_starts_snowing_flag))
     {

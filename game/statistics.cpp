@@ -627,7 +627,7 @@ void build_postgame_report(void)
         report_add_row(&builder, 3, row, 2);
     }
 
-    time_to_string(game_->game_time, d, sizeof(d));
+    time_to_string_bounded(game_->game_time, d, sizeof(d));
     slprintf(a, sizeof(a), "Time played: %s", d);
     report_add_table(&builder, 4, a);
     report_add_table(&builder, 5, gameplay_version_to_string(current_gameplay_version));
@@ -771,7 +771,7 @@ bool save_game_statistics_csv(const char *name)
     slprintfcat(text, capacity, "game,scoring,rules,ticks,time\n%s,%d,%s,%d,%s\n",
                 tag_to_string(get_current_game_data()->parameters.scenario_tag), game_->scoring,
                 gameplay_version_to_string(current_gameplay_version), game_->game_time,
-                time_to_string(game_->game_time, time_text, sizeof(time_text)));
+                time_to_string_bounded(game_->game_time, time_text, sizeof(time_text)));
     slprintfcat(text, capacity, "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n");
     for (int32_t i = 0; i < g->team_ranking_count; ++i)
     {
