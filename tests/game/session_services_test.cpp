@@ -14,6 +14,7 @@
 #include "game_time.h"
 #include "object_sounds.h"
 #include "session_state.h"
+#include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 #include "unit_facts.h"
 
@@ -169,8 +170,12 @@ TEST_F(session_services_test, each_registration_point_takes_one_procedure_and_re
     };
     for (const point &p : points)
     {
-        EXPECT_FALSE(p.register_null()) << p.name;
+        {
+            expected_assertions expect(1, "null");
+            EXPECT_FALSE(p.register_null()) << p.name;
+        }
         EXPECT_TRUE(p.register_first()) << p.name;
+        expected_assertions expect(1, "registered already");
         EXPECT_FALSE(p.register_again()) << p.name;
     }
     // The first registrations answer: no unit exists, no listener hears the fire.
