@@ -145,7 +145,8 @@ void report_fire_as_sound_source(void *user_data, int32_t *report_count, ambient
         ++candidates;
         short_fixed volume = SHORT_FIXED_ONE;
         if (distance > near_distance && far_distance > near_distance)
-            volume = (short_fixed)(((int64_t)SHORT_FIXED_ONE * (far_distance - distance)) / (far_distance - near_distance));
+            volume = (short_fixed)(((int64_t)SHORT_FIXED_ONE * (far_distance - distance)) /
+                                   (far_distance - near_distance));
         if (volume > loudest_volume)
         {
             loudest_volume = volume;

@@ -14,7 +14,8 @@ static bool decode_parameters_plugins(const new_game_parameter_data *parameters,
 {
     *count = 0;
     if (tag_file_plugins_decode(indexes, count, parameters->plugin_data, nullptr, nullptr, 0)) return true;
-    log_message(__FILE__, __LINE__, "the game's plug-in list does not decode here; its gameplay plug-ins are left as they are");
+    log_message(__FILE__, __LINE__,
+                "the game's plug-in list does not decode here; its gameplay plug-ins are left as they are");
     return false;
 }
 

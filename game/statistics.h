@@ -276,8 +276,8 @@ static_assert(offsetof(draxil_net_game_standings, actual_time_elapsed) == 12);
 static_assert(offsetof(draxil_net_game_standings, number_of_players) == 20);
 static_assert(offsetof(draxil_net_game_standings, teams) == 24);
 static_assert(offsetof(draxil_net_game_standings, players) == DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET);
-static_assert(sizeof(draxil_net_game_standings) ==
-              DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET + DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * (int)MAXIMUM_PLAYERS_PER_GAME);
+static_assert(sizeof(draxil_net_game_standings) == DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET +
+                                                      DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * (int)MAXIMUM_PLAYERS_PER_GAME);
 
 // The header with the team records, and one player record.
 extern const byte_swap_code draxil_net_game_standings_byte_swapping_data[];
