@@ -690,7 +690,7 @@ static bool resolve_mesh_media(tag media_tag, int32_t *media_type)
     *media_type = NONE;
     if (media_tag == NONE || !media_definitions.registered || media_definitions.count == NONE) return true;
     if (tag_file_open(MEDIA_DEFINITION_GROUP_TAG, media_tag) != NONE)
-        *media_type = try_definition_tag_to_index(&media_definitions, media_tag, true, false);
+        *media_type = try_definition_tag_to_index(&media_definitions, media_tag, true, 0);
     if (*media_type != NONE) return true;
     ERROR_MESSAGE(_error_data_corrupted, "mesh refused: media_tag '%s' is missing or refused", tag_to_string(media_tag));
     return false;

@@ -240,7 +240,7 @@ bool preload_map_definitions(tag preload_tag)
         ERROR_MESSAGE(_error_data_corrupted, "preload tag '%s' is missing", tag_to_string(preload_tag));
         return false;
     }
-    const int32_t index = try_definition_tag_to_index(&preload_definitions, preload_tag, true, false);
+    const int32_t index = try_definition_tag_to_index(&preload_definitions, preload_tag, true, 0);
     if (index == NONE) return false;
     preloading_globals.map_preload_index = index;
 

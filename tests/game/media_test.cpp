@@ -195,7 +195,7 @@ TEST_F(media_test, corrupted_media_definitions_are_refused_by_game_and_tool)
     for (size_t i = 0; i < NUMBER_OF(cases); ++i)
     {
         EXPECT_EQ(try_definition_tag_to_index(&media_definitions, FOUR_CHARACTER_CODE('b', 'a', 'd', '0' + (char)i),
-                                              true, false),
+                                              true, 0),
                   NONE)
             << cases[i].field;
         EXPECT_EQ(take_pending_error(), _error_data_corrupted) << cases[i].field;

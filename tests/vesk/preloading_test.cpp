@@ -263,7 +263,7 @@ TEST_F(preloading_test, fetch_reads_bulk_data_ahead_and_marks_it_before_postproc
     clear_definition(&collections, again);
     bulk_answer = true;
     const int32_t plain_load =
-        try_definition_tag_to_index(&collections, FOUR_CHARACTER_CODE('c', 'o', 'l', 'l'), true, false);
+        try_definition_tag_to_index(&collections, FOUR_CHARACTER_CODE('c', 'o', 'l', 'l'), true, 0);
     ASSERT_NE(plain_load, NONE);
     EXPECT_FALSE(collections.flags[plain_load] & _definition_preloaded_flag);
     EXPECT_EQ(bulk_reads, 3);
