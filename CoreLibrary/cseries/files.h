@@ -111,6 +111,14 @@ bool file_write_to_position(file_reference *reference, int64_t offset, int32_t l
 // Cuts or extends the open file to `size` bytes.
 bool file_set_size(file_reference *reference, int64_t size);
 
+// Flushes the open file's data to the disk (fsync).  False when that failed:
+// the data written may then not survive a crash.
+bool file_synchronize(file_reference *reference);
+
+// Gives `from` the name of `to`, replacing a file of that name at once
+// (rename(2)).  False, with nothing changed, when it cannot.
+bool file_rename(const file_reference *from, const file_reference *to);
+
 // The whole file (opened and closed here) in a new buffer followed by four
 // zero bytes; the caller frees it with free().  `size` (may be null) gets the
 // file's length.  Null when it cannot be opened or read, or is 2 GiB or more.
@@ -123,6 +131,17 @@ void *file_read_into_memory(file_reference *reference, int32_t *size);
 // made, written or renamed (or its name does not fit); the earlier file is
 // then left as it was and no aside file remains.  The directory must exist.
 bool file_write_from_memory(file_reference *reference, int32_t length, const void *data);
+
+// ---- failure injection, for tests -------------------------------------------
+
+// Every step here that changes the disk (creating, writing, resizing,
+// flushing, renaming, deleting) first calls the installed procedure, with the
+// step's name ("create", "write", "resize", "sync", "rename", "delete") and
+// the path: false makes the step fail as a failing disk would (EIO).  A test
+// may also end the process inside it, to cut a write short at that step.
+// Null (the default) removes it.  Returns the previous procedure.
+typedef bool (*file_step_procedure)(const char *step, const char *path);
+file_step_procedure set_file_step_procedure(file_step_procedure procedure);
 
 // ---- the program's environment ------------------------------------------
 
