@@ -505,6 +505,14 @@ TEST_F(TagStore, damaged_monolithic_files_are_refused_whole)
         {"name with a slash", [](std::vector<uint8_t> &b, size_t f, size_t) { b[f + 8] = '/'; }},
         {"duplicate tag", [](std::vector<uint8_t> &b, size_t f, size_t s) { memcpy(&b[s], &b[f], 8); }},
         {"one data byte changed", [](std::vector<uint8_t> &b, size_t, size_t) { b[b.size() - 5] ^= 1; }},
+        // The header lies outside the checksum: each of its fields is checked.
+        {"tag count lowered", [](std::vector<uint8_t> &b, size_t, size_t) { write_be32(&b[20], 1); }},
+        {"tag count zero", [](std::vector<uint8_t> &b, size_t, size_t) { write_be32(&b[20], 0); }},
+        {"reserved byte after the url", [](std::vector<uint8_t> &b, size_t, size_t) { b[255] = 1; }},
+        {"reserved word", [](std::vector<uint8_t> &b, size_t, size_t) { b[35] = 1; }},
+        {"pad byte", [](std::vector<uint8_t> &b, size_t, size_t) { b[13] = 1; }},
+        {"hidden neither 0 nor 1", [](std::vector<uint8_t> &b, size_t, size_t) { b[12] = 2; }},
+        {"a local file's type", [](std::vector<uint8_t> &b, size_t, size_t) { write_be16(&b[8], 3); }},
     };
     for (const damage &d : damages)
     {
