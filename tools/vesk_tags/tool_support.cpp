@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "tag_files/tag_file_formats.h"
 
@@ -45,16 +47,37 @@ void tool_split_lines(const std::string &text, std::vector<std::string> *lines)
     }
 }
 
+// Written and flushed aside first, then renamed over `path` in one step: a
+// full disk or a failed write leaves the earlier file as it was.
 bool tool_write_file(const char *path, const void *data, size_t size)
 {
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    bool ok = fwrite(data, 1, size, file) == size;
-    ok = fclose(file) == 0 && ok;
+    const std::string aside = std::string(path) + ".new";
+    const int descriptor = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < size;)
+    {
+        const ssize_t put = write(descriptor, (const char *)data + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = ENOSPC;
+        ok = put > 0;
+        if (ok) done += (size_t)put;
+    }
+    ok = ok && fsync(descriptor) == 0;
+    int error = errno;
+    if (close(descriptor) != 0 && ok)
+    {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(aside.c_str(), path) != 0)
+    {
+        ok = false;
+        error = errno;
+    }
     if (!ok)
     {
-        const int error = errno;
-        remove(path);
+        unlink(aside.c_str());
         errno = error;
     }
     return ok;
@@ -73,10 +96,16 @@ bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_
 
 bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
 {
+    // Decimal only: "010" is ten, and hex, signs other than a leading '-',
+    // spaces and trailing characters are refused rather than guessed at.
+    const char *digits = text[0] == '-' ? text + 1 : text;
+    if (!digits[0]) return false;
+    for (const char *c = digits; *c; c++)
+        if (*c < '0' || *c > '9') return false;
     char *end;
     errno = 0;
-    const long long parsed = strtoll(text, &end, 0);
-    if (!text[0] || *end || errno || parsed < minimum || parsed > maximum) return false;
+    const long long parsed = strtoll(text, &end, 10);
+    if (*end || errno || parsed < minimum || parsed > maximum) return false;
     *value = parsed;
     return true;
 }
