@@ -279,7 +279,9 @@ bool file_open(file_reference *reference, int32_t permissions)
     if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_open)) return false;
 
     const bool writing = (permissions & (_permission_write_flag | _permission_append_flag)) != 0;
-    int descriptor = open(path, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Without blocking, so that a fifo (or a device) in a file's place is
+    // refused below instead of holding the caller until someone writes to it.
+    int descriptor = open(path, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0)
     {
         if (!is_missing_error(errno))
@@ -294,6 +296,8 @@ bool file_open(file_reference *reference, int32_t permissions)
         ERROR_MESSAGE(_error_file_open, "'%s' is not a regular file", path);
         return false;
     }
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
 
     if (writing)
     {
@@ -623,15 +627,29 @@ bool set_working_directory_to_executable(void)
     return true;
 }
 
+// A lock that cannot be taken leaves nothing to stop a second copy of the
+// game: told in the log, on standard error and in a message box (the way the
+// second copy's refusal is shown; show_message_box writes standard error
+// too), once per process.
+static void report_single_instance_lock_failure(const char *what, int error)
+{
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true)) return;
+    char text[256];
+    snprintf(text, sizeof(text), "Cannot %s the lock file '%s' (%s): a second copy of the game would not be noticed.",
+             what, SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(error));
+    log_message(__FILE__, __LINE__, "%s", text);
+    show_message_box(text);
+}
+
 bool acquire_single_instance_lock(void)
 {
     if (file_globals.single_instance_descriptor >= 0) return true;
 
-    int descriptor = open(SINGLE_INSTANCE_LOCK_FILE_NAME, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int descriptor = open(SINGLE_INSTANCE_LOCK_FILE_NAME, O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (descriptor < 0)
     {
-        log_message(__FILE__, __LINE__, "Cannot create the lock file '%s' (%s); running without it",
-                    SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(errno));
+        report_single_instance_lock_failure("create", errno);
         return true;
     }
     const int error = lock_exclusive_without_waiting(descriptor);
@@ -639,8 +657,7 @@ bool acquire_single_instance_lock(void)
     {
         close(descriptor);
         if (error == EWOULDBLOCK) return false;
-        log_message(__FILE__, __LINE__, "Cannot lock '%s' (%s); running without it",
-                    SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(error));
+        report_single_instance_lock_failure("lock", error);
         return true;
     }
     file_globals.single_instance_descriptor = descriptor;

@@ -153,9 +153,11 @@ bool set_working_directory_to_executable(void);
 
 // Takes the single-instance lock (flock on "vesk.lock" in the working
 // directory) for the life of the process; children do not inherit it.  False
-// when another copy holds it.  When the lock file cannot be made at all, that is
-// logged and the answer is true: nothing shows that another copy runs.  True
-// again when this process holds it already.
+// when another copy holds it.  When the lock file cannot be made or locked for
+// any other reason the answer is true (nothing shows that another copy runs),
+// and that is told once per process in the log and with show_message_box
+// (which writes standard error as well).  True again when this process holds
+// it already.
 bool acquire_single_instance_lock(void);
 
 // Releases it (tests, and before exec).
