@@ -151,7 +151,8 @@ TEST_F(VeskTagsTool, a_failed_write_keeps_the_earlier_output)
     EXPECT_FALSE(fs::exists("out.tag.new"));
 }
 
-// Numbers are decimal: "010" is ten, never eight; anything else is wrong usage.
+// Numbers on the command line are decimal: "010" is ten, never eight;
+// anything else is wrong usage.
 TEST_F(VeskTagsTool, numbers_are_decimal_only)
 {
     ASSERT_TRUE(write_whole_file("data.bin", "x", 1));
@@ -168,6 +169,12 @@ TEST_F(VeskTagsTool, numbers_are_decimal_only)
             << bad;
         EXPECT_FALSE(fs::exists("w.tag")) << bad;
     }
+    // Sources keep their "0x" hex, but a leading zero is no longer octal.
+    ASSERT_TRUE(write_whole_file("octal.txt", "radius 010\n", 11));
+    EXPECT_EQ(run("objects o.tag --group obje --subgroup tree --name tree octal.txt"), 1);
+    EXPECT_FALSE(fs::exists("o.tag"));
+    ASSERT_TRUE(write_whole_file("ten.txt", "radius 10\n", 10));
+    EXPECT_EQ(run("objects o.tag --group obje --subgroup tree --name tree ten.txt"), 0);
 }
 
 // A line is one statement however long: a long comment's tail must not turn

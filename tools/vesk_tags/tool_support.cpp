@@ -94,20 +94,41 @@ bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_
     return false;
 }
 
-bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+// Digits only after an optional '-', in `base` (10 or 16), within the range.
+static bool parse_digits(const char *text, int base, int64_t minimum, int64_t maximum, int64_t *value)
 {
-    // Decimal only: "010" is ten, and hex, signs other than a leading '-',
-    // spaces and trailing characters are refused rather than guessed at.
-    const char *digits = text[0] == '-' ? text + 1 : text;
+    const bool negative = text[0] == '-';
+    const char *digits = negative ? text + 1 : text;
+    if (base == 16) digits += 2; // the "0x" the caller found
     if (!digits[0]) return false;
     for (const char *c = digits; *c; c++)
-        if (*c < '0' || *c > '9') return false;
+    {
+        const bool decimal = *c >= '0' && *c <= '9';
+        const bool hex = (*c >= 'a' && *c <= 'f') || (*c >= 'A' && *c <= 'F');
+        if (!decimal && !(base == 16 && hex)) return false;
+    }
     char *end;
     errno = 0;
-    const long long parsed = strtoll(text, &end, 10);
+    const long long parsed = strtoll(text, &end, base);
     if (*end || errno || parsed < minimum || parsed > maximum) return false;
     *value = parsed;
     return true;
+}
+
+bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+{
+    // "010" would have read as eight: a leading zero before more digits is
+    // refused rather than guessed at.
+    const char *digits = text[0] == '-' ? text + 1 : text;
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        return parse_digits(text, 16, minimum, maximum, value);
+    if (digits[0] == '0' && digits[1]) return false;
+    return parse_digits(text, 10, minimum, maximum, value);
+}
+
+bool tool_parse_argument_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+{
+    return parse_digits(text, 10, minimum, maximum, value);
 }
 
 bool tool_parse_code(const char *text, bool none_allowed, tag *code)

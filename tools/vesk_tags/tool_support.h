@@ -32,10 +32,16 @@ bool tool_write_file(const char *path, const void *data, size_t size);
 bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_t version, uint32_t user_data,
                                const char *name, const void *data, int32_t size);
 
-// `text` as a whole decimal number (an optional '-', then digits only; a
-// leading 0 changes nothing) from `minimum` to `maximum`.  False for anything
-// else: hex, other signs, spaces, trailing characters, overflow.
+// A number of a source file: `text` as a whole number from `minimum` to
+// `maximum`, in decimal or with "0x" in hex, after an optional '-'.  False for
+// anything else: a leading 0 before more digits (no octal), other signs,
+// spaces, trailing characters, overflow.
 bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value);
+
+// A number of the command line: decimal only (an optional '-', then digits;
+// "010" is ten), from `minimum` to `maximum`.  False for anything else: hex,
+// other signs, spaces, trailing characters, overflow.
+bool tool_parse_argument_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value);
 
 // `text` as a four-character code.  With `none_allowed` the word "none" is
 // NONE; otherwise "none" is just the code 'none'.  False for any other length
