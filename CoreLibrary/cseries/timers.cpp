@@ -15,6 +15,7 @@
 #include <mutex>
 #include <pthread.h>
 
+#include "cseries/crash.h"
 #include "cseries/cseries.h"
 
 enum
@@ -112,6 +113,7 @@ static int64_t timer_deadline(int64_t start, int64_t n, int32_t calls_per_second
 
 static void *timer_task_thread(void *argument)
 {
+    install_thread_alternate_signal_stack(); // a crash here is then still handled
     timer_task *task = (timer_task *)argument;
     int64_t start = monotonic_nanoseconds();
     int64_t n = 0;
