@@ -209,6 +209,8 @@ model_data *get_model(int32_t model_index)
     return (model_data *)get_datum(&model_data_globals, model_index);
 }
 
+datum_globals *get_model_array(void) { return &model_data_globals; }
+
 int32_t get_model_count(void) { return model_data_globals.count; }
 
 int32_t new_model(const new_model_data *data)
