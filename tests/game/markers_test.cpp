@@ -376,7 +376,7 @@ TEST_F(markers_test, damaged_geometry_is_refused_before_anything_reads_it)
     model.model_permutation_count = 1;
     ASSERT_TRUE(store_definition_tag(MODEL_DEFINITION_GROUP_TAG, "badm", &model, sizeof(model)));
     ASSERT_TRUE(load_objects_world(objects_world_map{}));
-    EXPECT_EQ(try_definition_tag_to_index(&model_definitions, T4('b', 'a', 'd', 'm'), false, false), NONE);
+    EXPECT_EQ(try_definition_tag_to_index(&model_definitions, T4('b', 'a', 'd', 'm'), true, _definition_lookup_quiet_flag), NONE);
 }
 
 TEST_F(markers_test, model_animations_step_in_every_mode)
@@ -384,7 +384,7 @@ TEST_F(markers_test, model_animations_step_in_every_mode)
     store_model("boxg", "boxm");
     store_animation("door", 4, 2);
     ASSERT_TRUE(load_objects_world(objects_world_map{}));
-    const int16_t definition = (int16_t)try_definition_tag_to_index(&model_animation_definitions, T4('d', 'o', 'o', 'r'), true, false);
+    const int16_t definition = (int16_t)try_definition_tag_to_index(&model_animation_definitions, T4('d', 'o', 'o', 'r'), true, 0);
     ASSERT_NE(definition, NONE);
     struct mode_case
     {
@@ -431,7 +431,7 @@ TEST_F(markers_test, model_effects_reach_their_final_values_at_exactly_the_durat
 {
     store_model("boxg", "boxm");
     ASSERT_TRUE(load_objects_world(objects_world_map{}));
-    const int16_t type = (int16_t)try_definition_tag_to_index(&model_definitions, T4('b', 'o', 'x', 'm'), true, false);
+    const int16_t type = (int16_t)try_definition_tag_to_index(&model_definitions, T4('b', 'o', 'x', 'm'), true, 0);
     new_model_data data;
     memset(&data, 0, sizeof(data));
     data.type = type;
