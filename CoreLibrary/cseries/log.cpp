@@ -24,7 +24,9 @@ static struct log_globals
     std::atomic<assertion_observer_procedure> assertion_observer{nullptr};
     // A failed write is told on standard error once per opened log, not once
     // per line; changed under the lock.
-    bool write_failure_reported;
+    // Initialized here like every member, so that these globals are ready
+    // before any other file's static constructors run.
+    bool write_failure_reported = false;
 } log_globals;
 
 static const char *file_name_after_last_separator(const char *path)

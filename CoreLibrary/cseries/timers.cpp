@@ -64,7 +64,7 @@ struct timer_globals
 {
     std::mutex lock; // guards the table's states
     timer_task tasks[MAXIMUM_TIMER_TASKS];
-    uint16_t next_salt; // 0 before the first task: read as 1
+    uint16_t next_salt = 0; // 0 before the first task: read as 1
 };
 
 static struct timer_globals timer_globals;
