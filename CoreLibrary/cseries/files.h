@@ -80,7 +80,8 @@ bool file_create(file_reference *reference);
 // Opens an existing regular file.  With the write flag it takes an exclusive
 // advisory lock without waiting and fails when another holder has it; with the
 // append flag (which implies writing) it positions at the end.  False when
-// missing (nothing pending), when not a regular file, when locked elsewhere,
+// missing (nothing pending), when not a regular file (a fifo is refused at
+// once, without waiting for its other end), when locked elsewhere,
 // or when the reference is open already.  The lock belongs to the open file:
 // a second file_open of the same file in this process conflicts as well.
 bool file_open(file_reference *reference, int32_t permissions);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,10 @@ TEST_F(VeskTagsTool, a_failed_write_keeps_the_earlier_output)
     EXPECT_EQ(run("wrap out.tag --group data --subgroup big_ --name big data.bin"), 0);
     EXPECT_EQ(read_file_bytes("out.tag").size(), sizeof(local_tag_file_header) + data.size());
     EXPECT_FALSE(fs::exists("out.tag.new"));
+    // Only a file is replaced: a fifo given as the output stays a fifo.
+    ASSERT_EQ(mkfifo("pipe.tag", 0644), 0);
+    EXPECT_EQ(run("wrap pipe.tag --group data --subgroup big_ --name big data.bin"), 1);
+    EXPECT_TRUE(fs::is_fifo("pipe.tag"));
 }
 
 // Numbers on the command line are decimal: "010" is ten, never eight;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tag_files/tag_file_formats.h"
@@ -51,6 +52,14 @@ void tool_split_lines(const std::string &text, std::vector<std::string> *lines)
 // full disk or a failed write leaves the earlier file as it was.
 bool tool_write_file(const char *path, const void *data, size_t size)
 {
+    // Only a file is replaced: a device or a fifo given as the output would
+    // otherwise lose its node to the rename.
+    struct stat status;
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode))
+    {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP;
+        return false;
+    }
     const std::string aside = std::string(path) + ".new";
     const int descriptor = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (descriptor < 0) return false;

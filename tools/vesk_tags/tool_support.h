@@ -23,7 +23,8 @@ void tool_split_lines(const std::string &text, std::vector<std::string> *lines);
 // Writes `size` bytes to `path`, replacing it whole: they are written and
 // flushed to "PATH.new", which then takes the name.  False when any step
 // fails, with errno telling why; a file at `path` is then left as it was, and
-// no aside file remains.
+// no aside file remains.  Anything but a regular file at `path` (a directory,
+// a device) is refused untouched.
 bool tool_write_file(const char *path, const void *data, size_t size);
 
 // Writes a local tag file of the given tag: its header, then the data.
