@@ -100,6 +100,8 @@ function(vesk_library name)
     target_include_directories(${name} PUBLIC
         ${CMAKE_SOURCE_DIR}/CoreLibrary ${CMAKE_SOURCE_DIR}/game ${CMAKE_SOURCE_DIR}
         ${CMAKE_BINARY_DIR}/generated)
+    # Tools, tests and benchmarks include the shared tool code by its own
+    # name ("determinism_harness.h").
     foreach(dir ${arg_DIRECTORIES})
         if(dir MATCHES "^tools/")
             target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/${dir})

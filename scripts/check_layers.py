@@ -21,7 +21,7 @@ import sys
 CHECKED_DIRECTORIES = ("CoreLibrary", "game", "tools/shared")
 INCLUDE_ROOTS = ("CoreLibrary", "game", ".", "tools/shared")
 TABLE_HEADER = "| Directory or module | Library | Layer | Holds |"
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
 def layer_rank(layer):
@@ -112,9 +112,9 @@ def source_files(root):
                     yield os.path.relpath(os.path.join(directory, name), root)
 
 
-def resolve_include(root, including, included):
+def resolve_include(root, including, included, quoted):
     """The repository-relative file an include names; None outside the tree."""
-    candidates = [os.path.join(os.path.dirname(including), included)]
+    candidates = [os.path.join(os.path.dirname(including), included)] if quoted else []
     candidates += [os.path.join(top, included) for top in INCLUDE_ROOTS]
     for candidate in candidates:
         candidate = os.path.normpath(candidate)
@@ -158,10 +158,10 @@ def check(root, manifest_path, doc_path):
             match = INCLUDE.match(line)
             if not match:
                 continue
-            target = resolve_include(root, path, match.group(1))
+            target = resolve_include(root, path, match.group(2), match.group(1) == '"')
             if target is None:
                 continue  # a system or generated header
-            where = "%s:%d: includes \"%s\"" % (path, number, match.group(1))
+            where = "%s:%d: includes %s" % (path, number, match.group(0).split("include", 1)[1].strip())
             if target not in manifest.owners:
                 errors.append("%s, which no library of the game owns" % where)
                 continue

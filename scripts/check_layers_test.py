@@ -89,6 +89,9 @@ class layer_check(unittest.TestCase):
         errors = self.run_check(changes={"CoreLibrary/base/base.cpp": '#include "side/side.h"\n'})
         self.assertEqual(len(errors), 1, errors)
         self.assertIn("does not link", errors[0])
+        errors = self.run_check(changes={"CoreLibrary/base/base.cpp": '#include <cstring>\n  #  include <units.h>\n'})
+        self.assertEqual(len(errors), 1, errors)
+        self.assertIn("base.cpp:2: includes <units.h> of units", errors[0])
 
     def test_upward_or_forward_links_are_faults(self):
         errors = self.run_check(manifest=MANIFEST.replace("library base 1\n", "library base 1 core\n"))
