@@ -124,7 +124,7 @@ static bool map_statistics(const new_game_data *data)
         set_minimum_team_count(header->team_count);
         repair_game_scoring_for_map(header->flags);
     }
-    initialize_statistics_for_new_map();
+    initialize_statistics_for_new_map(data->parameters.scenario_tag);
     return true;
 }
 

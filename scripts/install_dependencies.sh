@@ -16,6 +16,7 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 x11-utils
+python3
 "
 
 missing=""

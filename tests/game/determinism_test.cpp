@@ -53,7 +53,7 @@ protected:
         previous = getcwd(working, sizeof(working)) ? working : "/";
         bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
         const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) GTEST_SKIP() << "the data tool is missing";
+        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         directory = enter_test_directory();
         std::vector<test_tag> tags;
         ASSERT_TRUE(make_demo_map_tags(tool, &tags));
@@ -212,7 +212,7 @@ TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_m
 TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing_map)
 {
     const std::string sim = (fs::path(bin) / "vesk_sim").string();
-    if (!fs::exists(sim)) GTEST_SKIP() << "vesk_sim is missing";
+    if (!fs::exists(sim)) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
     const std::string base = "'" + sim + "' --data '" + directory + "' --seed 9 --ticks 20";
     const std::string good = base + " --map demo > out.txt", bad = base + " --map none > bad.txt";
     EXPECT_EQ(system(good.c_str()), 0);

@@ -11,6 +11,7 @@
 
 #include "cseries/errors.h"
 #include "mesh.h"
+#include "support/demo_data.h"
 #include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -29,7 +30,7 @@ protected:
         previous = getcwd(working, sizeof(working)) ? working : "/";
         tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_tags").string();
         source = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / "demo_valley.map").string();
-        if (!fs::exists(tool) || !fs::exists(source)) GTEST_SKIP() << "the tool or the map source is missing";
+        if (!fs::exists(tool) || !fs::exists(source)) SKIP_OR_FAIL_UNDER_CI("the tool or the map source is missing");
         directory = enter_test_directory();
         quiet_error_manager();
         initialize_mesh();

@@ -50,7 +50,7 @@ protected:
         initialize_players_for_new_map(&data);
         initialize_flags_for_new_map();
         initialize_scoring_for_new_map();
-        initialize_statistics_for_new_map();
+        initialize_statistics_for_new_map(data.parameters.scenario_tag);
     }
     void tick(int32_t count = 1)
     {
