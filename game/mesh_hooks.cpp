@@ -41,7 +41,7 @@ static void hash_mesh_cells(uint32_t *hash)
 static bool startup_mesh(void)
 {
     initialize_mesh();
-    set_mesh_random_procedures(vesk_random, local_random);
+    register_mesh_random_procedures(vesk_random, local_random);
     register_state_hash_procedure(hash_mesh_cells);
     return true;
 }

@@ -16,6 +16,8 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 x11-utils
+pkg-config
+libsdl1.2-compat-dev
 "
 
 missing=""

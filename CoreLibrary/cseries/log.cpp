@@ -75,9 +75,14 @@ static void write_line_locked(const char *prefix, const char *body, bool dated)
 
 bool open_log_file(const char *header)
 {
+    return open_log_file_at(LOG_FILE_NAME, header);
+}
+
+bool open_log_file_at(const char *path, const char *header)
+{
     std::lock_guard<std::mutex> guard(log_globals.lock);
     if (log_globals.descriptor >= 0) close(log_globals.descriptor);
-    log_globals.descriptor = open(LOG_FILE_NAME, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    log_globals.descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (log_globals.descriptor < 0) return false;
     write_line_locked("", header ? header : "", true);
     return true;

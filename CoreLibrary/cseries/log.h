@@ -17,6 +17,8 @@ enum { MAXIMUM_LOG_MESSAGE_LENGTH = 1023 };
 // header line: `header` (the version string and the command line), dated.
 // False when the file cannot be opened; logging then writes nothing.
 bool open_log_file(const char *header);
+// The same for the log at `path` (a tool's "--log FILE").
+bool open_log_file_at(const char *path, const char *header);
 
 // Closes the log; later messages are dropped.
 void close_log_file(void);
