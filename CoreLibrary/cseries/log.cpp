@@ -20,6 +20,7 @@ static struct log_globals
     // written whole under this lock.
     std::mutex lock;
     std::atomic<game_triggered_assert_procedure> assert_procedure{nullptr};
+    std::atomic<assertion_observer_procedure> assertion_observer{nullptr};
 } log_globals;
 
 static const char *file_name_after_last_separator(const char *path)
@@ -144,20 +145,29 @@ void game_triggered_assert(void)
     if (procedure) procedure();
 }
 
+assertion_observer_procedure set_assertion_observer(assertion_observer_procedure procedure)
+{
+    return log_globals.assertion_observer.exchange(procedure);
+}
+
 void assertion_failed(const char *file, int32_t line, int32_t kind, const char *expression, const char *text)
 {
     game_triggered_assert();
     const char *e = expression ? expression : "";
     const char *t = text ? text : "";
+    char message[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
     switch (kind)
     {
-    case _assertion_assert: log_message(file, line, "assert: %s", e); break;
-    case _assertion_vassert: log_message(file, line, "vassert: %s - %s", e, t); break;
-    case _assertion_vwarn: log_message(file, line, "vwarn: %s - %s", e, t); break;
-    case _assertion_vpause: log_message(file, line, "vpause: %s", t); break;
+    case _assertion_assert: snprintf(message, sizeof(message), "assert: %s", e); break;
+    case _assertion_vassert: snprintf(message, sizeof(message), "vassert: %s - %s", e, t); break;
+    case _assertion_vwarn: snprintf(message, sizeof(message), "vwarn: %s - %s", e, t); break;
+    case _assertion_vpause: snprintf(message, sizeof(message), "vpause: %s", t); break;
     default:
-        if (text) log_message(file, line, "halt: %s", t);
-        else log_message(file, line, "halt");
+        if (text) snprintf(message, sizeof(message), "halt: %s", t);
+        else snprintf(message, sizeof(message), "halt");
         break;
     }
+    log_message(file, line, "%s", message);
+    assertion_observer_procedure observer = log_globals.assertion_observer;
+    if (observer) observer(file, line, message);
 }

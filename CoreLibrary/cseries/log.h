@@ -54,6 +54,14 @@ game_triggered_assert_procedure set_game_triggered_assert_proc(game_triggered_as
 // Calls the installed hook.  Every assertion calls it before its log line.
 void game_triggered_assert(void);
 
+// Sees every failed assertion after its line is logged, with the line's text
+// ("vassert: count >= 0 - negative count").  For test harnesses, which turn an
+// assertion nobody declared into a failure; the game leaves it empty.  Called
+// on whatever thread failed the assertion.  Null empties the slot.  Returns the
+// previous observer.
+typedef void (*assertion_observer_procedure)(const char *file, int32_t line, const char *message);
+assertion_observer_procedure set_assertion_observer(assertion_observer_procedure procedure);
+
 enum assertion_kind
 {
     _assertion_assert, // "assert: %s"

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/expected_assertions.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -144,7 +146,10 @@ TEST_F(log_test, assertions_run_the_hook_then_log_their_line_and_go_on)
         SCOPED_TRACE(row.expected);
         const int calls = hook_calls;
         const size_t before = log_lines().size();
-        row.fail();
+        {
+            expected_assertions expect(1, row.expected);
+            row.fail();
+        }
         EXPECT_EQ(hook_calls, calls + 1);
         EXPECT_EQ(lines_seen_by_hook, before);
         const std::vector<std::string> lines = log_lines();
@@ -164,12 +169,16 @@ TEST_F(log_test, assertions_run_the_hook_then_log_their_line_and_go_on)
     EXPECT_TRUE(VWARN(++evaluations == 3, "unused"));
     EXPECT_EQ(hook_calls, calls);
     EXPECT_EQ(log_lines().size(), before);
-    EXPECT_FALSE(VASSERT(++evaluations == 0, "fails"));
-    EXPECT_FALSE(ASSERT(++evaluations == 0));
+    {
+        expected_assertions expect(2);
+        EXPECT_FALSE(VASSERT(++evaluations == 0, "fails"));
+        EXPECT_FALSE(ASSERT(++evaluations == 0));
+    }
     EXPECT_EQ(evaluations, 5);
     EXPECT_EQ(hook_calls, calls + 2);
 
     EXPECT_EQ(set_game_triggered_assert_proc(nullptr), counting_hook);
+    expected_assertions expect(1);
     ASSERT(false);
     EXPECT_EQ(hook_calls, calls + 2);
 }

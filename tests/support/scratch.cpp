@@ -2,6 +2,8 @@
 
 #include "scratch.h"
 
+#include "support/expected_assertions.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -110,7 +112,11 @@ int run_in_child(int (*body)(const void *context), const void *context, int32_t 
         ADD_FAILURE() << "cannot fork: " << strerror(errno);
         return -1;
     }
-    if (child == 0) _exit(body(context));
+    if (child == 0)
+    {
+        const int code = body(context);
+        _exit(unexpected_assertion_count() ? UNEXPECTED_ASSERTION_EXIT_CODE : code);
+    }
 
     int status = -1;
     for (int32_t waited = 0;; ++waited) // in steps of 10 ms

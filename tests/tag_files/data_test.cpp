@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/expected_assertions.h"
+
 #include <cstring>
 #include <vector>
 
@@ -14,14 +16,11 @@ struct test_record
     int32_t value;
 };
 
-int assertion_count = 0;
-void count_assertion(void) { ++assertion_count; }
-
-// A fresh array per test, released at the end; assertions are counted.
+// A fresh array per test, released at the end.  Any assertion a test does
+// not declare fails it.
 struct test_array
 {
     datum_globals globals = {};
-    game_triggered_assert_procedure previous;
 
     test_array(int32_t maximum_count, uint32_t flags = 0)
     {
@@ -29,14 +28,11 @@ struct test_array
         globals.size = sizeof(test_record);
         globals.maximum_count = maximum_count;
         globals.flags = flags;
-        assertion_count = 0;
-        previous = set_game_triggered_assert_proc(count_assertion);
         EXPECT_TRUE(initialize_data(&globals));
     }
     ~test_array()
     {
         dispose_data(&globals);
-        set_game_triggered_assert_proc(previous);
     }
 
     test_record *record(int32_t index) { return (test_record *)get_datum(&globals, index); }
@@ -92,7 +88,6 @@ TEST(data_array, new_datum_takes_lowest_free_slot_zero_filled_with_fresh_identif
     EXPECT_EQ(new_datum(&array.globals), 2);
     EXPECT_EQ(new_datum(&array.globals), 4);
     EXPECT_EQ(array.globals.count, 5);
-    EXPECT_EQ(assertion_count, 0);
 }
 
 TEST(data_array, same_history_gives_same_slots_and_identifiers)
@@ -114,8 +109,7 @@ TEST(data_array, same_history_gives_same_slots_and_identifiers)
         EXPECT_EQ(trace, run_history(&first.globals, history));
         dispose_data_from_old_map(&second.globals);
         EXPECT_EQ(trace, run_history(&second.globals, history));
-        EXPECT_EQ(assertion_count, 0);
-    }
+        }
 }
 
 TEST(data_array, full_array_gives_none_until_a_slot_is_freed)
@@ -144,11 +138,12 @@ TEST(data_array, delete_lowers_count_past_every_trailing_free_slot)
         delete_datum(&array.globals, step.index);
         EXPECT_EQ(array.globals.count, step.count_after) << "after deleting " << step.index;
     }
-    EXPECT_EQ(assertion_count, 0);
 
     // A second delete of a slot is refused with an assertion and changes nothing.
-    delete_datum(&array.globals, 0);
-    EXPECT_EQ(assertion_count, 1);
+    {
+        expected_assertions expect(1, "free slot");
+        delete_datum(&array.globals, 0);
+    }
     EXPECT_EQ(array.globals.count, 0);
 }
 
@@ -168,10 +163,10 @@ TEST(data_array, lookup_by_identifier_fails_once_the_slot_is_freed_or_reused)
     ASSERT_EQ(new_datum(&array.globals), index);
     EXPECT_EQ(get_datum_by_identifier(&array.globals, index, identifier), nullptr);
     EXPECT_NE(get_datum_by_identifier(&array.globals, index, array.identifier(index)), nullptr);
-    EXPECT_EQ(assertion_count, 0);
 
     // Indexes outside the array are refused, never read.
     const int32_t bad_indexes[] = {NONE, 4, 0x7FFF, -40000};
+    expected_assertions expect(4 * (int32_t)NUMBER_OF(bad_indexes), "outside data array");
     for (int32_t bad : bad_indexes)
     {
         EXPECT_EQ(get_datum(&array.globals, bad), nullptr);
@@ -179,7 +174,6 @@ TEST(data_array, lookup_by_identifier_fails_once_the_slot_is_freed_or_reused)
         delete_datum(&array.globals, bad);
         set_datum_identifier(&array.globals, bad, 1);
     }
-    EXPECT_EQ(assertion_count, 4 * (int)NUMBER_OF(bad_indexes));
 }
 
 TEST(data_array, set_datum_identifier_replaces_a_used_record_identifier)
@@ -190,12 +184,13 @@ TEST(data_array, set_datum_identifier_replaces_a_used_record_identifier)
     set_datum_identifier(&array.globals, index, 1234);
     EXPECT_EQ(get_datum_by_identifier(&array.globals, index, 1234), array.record(index));
     EXPECT_EQ(get_datum_by_identifier(&array.globals, index, old_identifier), nullptr);
-    EXPECT_EQ(assertion_count, 0);
 
     // 0 would free the slot behind the array's back; a free slot stays free.
-    set_datum_identifier(&array.globals, index, 0);
-    set_datum_identifier(&array.globals, 3, 55);
-    EXPECT_EQ(assertion_count, 2);
+    {
+        expected_assertions expect(2, "set_datum_identifier");
+        set_datum_identifier(&array.globals, index, 0);
+        set_datum_identifier(&array.globals, 3, 55);
+    }
     EXPECT_EQ(array.identifier(index), 1234);
     EXPECT_EQ(get_datum(&array.globals, 3), nullptr);
     EXPECT_EQ(array.globals.count, 1);
@@ -258,9 +253,10 @@ TEST(data_array, import_places_records_in_order_and_renames_clashes)
     set_datum_identifier(&array.globals, 0, 5);
 
     const test_record records[] = {{7, 0, 10}, {0, 0, 11}, {5, 0, 12}, {7, 0, 13}, {9, 0, 14}};
-    ASSERT_TRUE(import_data(&array.globals, records, NUMBER_OF(records)));
-
-    EXPECT_EQ(assertion_count, 2); // the two clashes
+    {
+        expected_assertions expect(2, "already used"); // the two clashes
+        ASSERT_TRUE(import_data(&array.globals, records, NUMBER_OF(records)));
+    }
     EXPECT_EQ(array.globals.count, 6);
     EXPECT_EQ(get_datum(&array.globals, 2), nullptr); // identifier 0 leaves its slot free
     const int32_t expected_values[] = {0, 10, 0, 12, 13, 14};
@@ -296,14 +292,19 @@ TEST(data_array, import_that_does_not_fit_changes_nothing)
     delete_datum(&array.globals, 0);
     const test_record records[] = {{1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}};
 
-    EXPECT_FALSE(import_data(&array.globals, records, 4));
-    EXPECT_FALSE(import_data(&array.globals, records, -1));
-    EXPECT_EQ(assertion_count, 2);
+    {
+        expected_assertions expect(2);
+        EXPECT_FALSE(import_data(&array.globals, records, 4));
+        EXPECT_FALSE(import_data(&array.globals, records, -1));
+    }
     EXPECT_EQ(array.globals.count, 2);
     EXPECT_EQ(get_datum(&array.globals, 0), nullptr);
     EXPECT_EQ(get_datum(&array.globals, 3), nullptr);
 
-    EXPECT_TRUE(import_data(&array.globals, records, 3)); // exactly the free slots 0, 2, 3
+    {
+        expected_assertions expect(2, "already used"); // 2 and 3 are taken: renamed
+        EXPECT_TRUE(import_data(&array.globals, records, 3)); // exactly the free slots 0, 2, 3
+    }
     EXPECT_EQ(array.globals.count, 4);
 }
 
@@ -348,7 +349,6 @@ TEST(data_array, compress_keeps_order_and_iteration_visits_used_records)
     }
     EXPECT_EQ(visited, (std::vector<int32_t>{1, 2, 5, 7, 0}));
     EXPECT_EQ(array.globals.count, 0);
-    EXPECT_EQ(assertion_count, 0);
 }
 
 TEST(data_array, growable_array_adds_blocks_without_moving_records)
@@ -374,7 +374,6 @@ TEST(data_array, growable_array_adds_blocks_without_moving_records)
     for (int32_t i = 0; i < MAXIMUM_DATA_ARRAY_COUNT; ++i) ASSERT_EQ(new_datum(&large.globals), i);
     EXPECT_EQ(new_datum(&large.globals), NONE);
     EXPECT_EQ(large.globals.capacity, MAXIMUM_DATA_ARRAY_COUNT);
-    EXPECT_EQ(assertion_count, 0);
 }
 
 TEST(data_array, unusable_descriptor_is_refused)
@@ -391,11 +390,8 @@ TEST(data_array, unusable_descriptor_is_refused)
         strlcpy(globals.name, c.name, sizeof(globals.name));
         globals.size = c.size;
         globals.maximum_count = c.maximum_count;
-        assertion_count = 0;
-        game_triggered_assert_procedure previous = set_game_triggered_assert_proc(count_assertion);
+        expected_assertions expect(2);
         EXPECT_FALSE(initialize_data(&globals)) << c.name;
         EXPECT_EQ(new_datum(&globals), NONE);
-        EXPECT_EQ(assertion_count, 2);
-        set_game_triggered_assert_proc(previous);
     }
 }

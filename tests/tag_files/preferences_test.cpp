@@ -5,6 +5,8 @@
 
 #include "tag_files/store_fixture.h"
 
+#include "support/expected_assertions.h"
+
 #include <fcntl.h>
 
 #include "cseries/byte_swapping.h"
@@ -205,6 +207,7 @@ TEST_F(preferences, defaults_that_fail_verification_assert_valid)
 {
     start_store();
     defaults_are_valid = false;
+    expected_assertions expect(1, "assert: valid");
     const test_preferences *data = read();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->volume, 999);
@@ -249,7 +252,10 @@ TEST_F(preferences, a_write_cut_short_leaves_the_old_record_or_the_new_one)
     const byte_swap_code *description = descriptor.byte_swapping_data;
     static const byte_swap_code broken[] = {_begin_bs_array, 1, _4byte, _end_bs_array};
     descriptor.byte_swapping_data = broken;
-    EXPECT_FALSE(write_preferences(&descriptor));
+    {
+        expected_assertions expect(1, "walks 4 bytes");
+        EXPECT_FALSE(write_preferences(&descriptor));
+    }
     clear_pending_error();
     descriptor.byte_swapping_data = description;
     EXPECT_EQ(count_preferences_tags(), 1);
