@@ -58,7 +58,7 @@ bool read_mesh_header(tag mesh_tag, mesh_header *header);
 // The entry-point reader of the tag-file store: fills the map's mesh_flags,
 // printed_name, dependency_name, level and priority from the header of the
 // 'mesh' tag at `tag_index`.  False for a tag of another version or a header
-// that is refused (reported).  Register it with set_entry_point_reader before
+// that is refused (reported).  Register it with register_entry_point_reader_procedure before
 // the store first opens its files.
 struct full_entry_point;
 bool read_mesh_entry_point(int32_t tag_index, full_entry_point *entry);
