@@ -71,7 +71,7 @@ void clear_all_registrations(void)
         for (int32_t i = 0; i < table->count; ++i) table->slots[i] = nullptr;
 }
 
-const registration_table *first_registration_table(void)
+registration_table *first_registration_table(void)
 {
     return first_table;
 }

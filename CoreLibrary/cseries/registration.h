@@ -48,8 +48,8 @@ bool fill_registration_pair(registration_table *first, registration_table *secon
 // Empties every slot of every table (tests, between cases).
 void clear_all_registrations(void);
 
-// The first of all tables (walk with ->next); for tests and the docs check.
-const registration_table *first_registration_table(void);
+// The first of all tables (walk with ->next); for tests.
+registration_table *first_registration_table(void);
 
 // A typed table of `N` slots of procedure type `P`.
 template <typename P, int32_t N>
