@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cseries/log.h"
+#include "tag_files/tag_files.h"
 
 const byte_swap_code collection_reference_byte_swapping_data[] = {
     _begin_bs_array, 1, _4byte, _2byte, _2byte,
@@ -12,15 +13,13 @@ const byte_swap_code collection_reference_byte_swapping_data[] = {
     _4byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, 20,
     _end_bs_array};
 
-#define COLLECTION_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('.', '2', '5', '6')
-
 static void collection_reference_dependencies(definition_globals *, int32_t, int32_t, void *record,
                                               definition_dependency_report report)
 {
     collection_reference_definition *reference = (collection_reference_definition *)record;
     reference->collection_index = NONE;
-    if (get_definition_group(COLLECTION_DEFINITION_GROUP_TAG))
-        report(COLLECTION_DEFINITION_GROUP_TAG, reference->collection_tag, &reference->collection_index, 0);
+    if (get_definition_group(COLLECTION_GROUP_TAG))
+        report(COLLECTION_GROUP_TAG, reference->collection_tag, &reference->collection_index, 0);
 }
 
 static bool postprocess_collection_reference(definition_globals *, int32_t, int32_t, void *record)
@@ -72,7 +71,7 @@ collection_reference_definition *get_collection_reference(int32_t index)
 int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_color[4],
                                     const uint16_t secondary_color[4], bool share)
 {
-    const int32_t original_index = try_definition_tag_to_index(&collection_references, reference_tag, true, false);
+    const int32_t original_index = try_definition_tag_to_index(&collection_references, reference_tag, true, 0);
     const collection_reference_definition *original = get_collection_reference(original_index);
     if (!original) return NONE;
     collection_reference_definition copy = *original;

@@ -53,7 +53,8 @@ static void execute_command(const simulation_command *command)
     case _simulation_switch_snowing: switch_snowing_states(); break;
     case _simulation_eliminate_team: eliminate_team(command->a); break;
     case _simulation_damage:
-        adjust_damage_statistics(command->a, command->b, command->x, command->y != 0, false, false, true, false);
+        adjust_damage_statistics_for_unit_type(command->a, command->b, command->x, command->y != 0, false, false, true,
+                                               false);
         break;
     case _simulation_end_game: end_game(command->a != 0); break;
     case _simulation_ally: ally_with_team(command->a, command->b, command->x != 0); break;

@@ -107,12 +107,28 @@ int32_t get_burning_cell_count(void)
     return count;
 }
 
-void report_fire_as_sound_source(const world_point3d *listener, int32_t near_distance, int32_t far_distance,
-                                 void *user_data, int32_t *report_count, fire_sound_report_procedure report)
+static fire_sound_parameters_procedure fire_sound_parameters_proc;
+
+bool register_fire_sound_parameters_procedure(fire_sound_parameters_procedure procedure)
 {
-    if (!listener || !report_count || !report || *report_count >= MAXIMUM_FIRE_SOUND_REPORTS) return;
+    if (!VASSERT(procedure, "a null fire sound parameters procedure")) return false;
+    if (!VASSERT(!fire_sound_parameters_proc, "the fire sound parameters procedure is registered already"))
+        return false;
+    fire_sound_parameters_proc = procedure;
+    return true;
+}
+
+void clear_fire_sound_parameters_procedure(void) { fire_sound_parameters_proc = nullptr; }
+
+void report_fire_as_sound_source(void *user_data, int32_t *report_count, ambient_sound_report_procedure report)
+{
+    if (!report_count || !report || *report_count >= MAXIMUM_FIRE_SOUND_REPORTS) return;
+    fire_sound_parameters parameters;
+    if (!fire_sound_parameters_proc || !fire_sound_parameters_proc(&parameters)) return;
+    const world_point3d *listener = &parameters.listener;
+    const int32_t near_distance = parameters.near_distance, far_distance = parameters.far_distance;
     int32_t candidates = 0;
-    fixed_fraction loudest_volume = 0;
+    short_fixed loudest_volume = 0;
     world_point2d loudest = {0, 0};
     for (int32_t i = 0; i < burning_cell_globals.count && candidates < MAXIMUM_FIRE_SOUND_CANDIDATES; ++i)
     {
@@ -127,9 +143,10 @@ void report_fire_as_sound_source(const world_point3d *listener, int32_t near_dis
         const int32_t distance = distance2d(&centre, &ear);
         if (distance >= far_distance) continue;
         ++candidates;
-        fixed_fraction volume = FIXED_FRACTION_ONE;
+        short_fixed volume = SHORT_FIXED_ONE;
         if (distance > near_distance && far_distance > near_distance)
-            volume = (fixed_fraction)(((int64_t)FIXED_FRACTION_ONE * (far_distance - distance)) / (far_distance - near_distance));
+            volume = (short_fixed)(((int64_t)SHORT_FIXED_ONE * (far_distance - distance)) /
+                                   (far_distance - near_distance));
         if (volume > loudest_volume)
         {
             loudest_volume = volume;
@@ -138,6 +155,6 @@ void report_fire_as_sound_source(const world_point3d *listener, int32_t near_dis
     }
     if (loudest_volume == 0) return;
     const world_point3d point = {loudest.x, loudest.y, get_mesh_height(&loudest, _mesh_ground_height)};
-    report(user_data, &point, loudest_volume);
+    report(user_data, &point, parameters.ambient_sound_index, loudest_volume);
     ++*report_count;
 }

@@ -42,12 +42,38 @@ int32_t get_fire_ticks_remaining(int32_t cell_x, int32_t cell_y);
 // The number of burning cells.
 int32_t get_burning_cell_count(void);
 
+// ---- the fire as a sound source --------------------------------------------------------
+
+// What the fire needs of the sound layer to be heard: where the listener is,
+// and the index and the near and far distances of the fire ambient ('amfi').
+struct fire_sound_parameters
+{
+    world_point3d listener;
+    int16_t ambient_sound_index;
+    int32_t near_distance; // full volume within
+    int32_t far_distance;  // silent from
+};
+
+// Fills `parameters`; false while there is no listener (nothing is reported).
+typedef bool (*fire_sound_parameters_procedure)(fire_sound_parameters *parameters);
+
+// The sound layer's answer.  Refused (assertion, the first kept) for a null
+// procedure or when one is registered already.  Until it is registered, the
+// fire is not heard.
+bool register_fire_sound_parameters_procedure(fire_sound_parameters_procedure procedure);
+// Forgets it (tests and shut-down).
+void clear_fire_sound_parameters_procedure(void);
+
+// A reporter of the sound layer: an ambient sound at `location` (null: no
+// place) with `volume` (8.8, 256 = full).
+typedef void (*ambient_sound_report_procedure)(void *user_data, const world_point3d *location,
+                                               int16_t ambient_sound_index, short_fixed volume);
+
 // Reports the fire as one sound source.  Of up to 64 burning cells whose
 // centres lie within MAXIMUM_AMBIENT_SOUND_RADIUS of the listener on each axis
-// and nearer than `far_distance`, the loudest (full volume within
-// `near_distance`, falling linearly to nothing at `far_distance`) is reported
-// at the mesh height of its centre, when `*report_count` is below 7; the count
-// then rises.  Nothing when no cell burns near.
-typedef void (*fire_sound_report_procedure)(void *user_data, const world_point3d *point, fixed_fraction volume);
-void report_fire_as_sound_source(const world_point3d *listener, int32_t near_distance, int32_t far_distance,
-                                 void *user_data, int32_t *report_count, fire_sound_report_procedure report);
+// and nearer than the ambient's far distance, the loudest (full volume within
+// its near distance, falling linearly to nothing at the far distance) is
+// reported through `report` at the mesh height of its centre, when
+// `*report_count` is below 7; the count then rises.  Nothing when no cell
+// burns near or the sound layer gives no listener.
+void report_fire_as_sound_source(void *user_data, int32_t *report_count, ambient_sound_report_procedure report);

@@ -6,9 +6,11 @@
 
 #include "game_records.h"
 #include "game_time.h"
+#include "mesh.h"
 #include "players.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
+#include "unit_facts.h"
 
 static datum_globals flag_data_globals = {.name = "flags", .size = sizeof(flag_data),
                                           .maximum_count = MAXIMUM_FLAGS_PER_MAP};
@@ -112,8 +114,17 @@ static world_distance clamp_distance(world_distance value, world_distance maximu
     return value;
 }
 
-int32_t monster_bumped_flag(const world_point2d *pusher, int32_t flag_object_index, int32_t strength,
-                            world_distance map_width, world_distance map_height)
+int32_t monster_bumped_flag(int32_t unit_index, int32_t flag_object_index, int32_t strength)
+{
+    unit_facts unit;
+    if (!get_unit_facts(unit_index, &unit)) return 0;
+    const world_point2d pusher = {unit.position.x, unit.position.y};
+    return push_flag_from_point(&pusher, flag_object_index, strength, (world_distance)mesh_width * WORLD_ONE,
+                                (world_distance)mesh_height * WORLD_ONE);
+}
+
+int32_t push_flag_from_point(const world_point2d *pusher, int32_t flag_object_index, int32_t strength,
+                             world_distance map_width, world_distance map_height)
 {
     const int32_t flag_index = find_flag_by_object(flag_object_index);
     if (flag_index == NONE) return 0;

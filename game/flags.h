@@ -76,14 +76,18 @@ bool register_flag_moved_procedure(flag_moved_procedure procedure);
 // The contesting radius of the current scoring (2048 in cattle drive, else 2560).
 int32_t flag_contesting_radius(void);
 
-// A unit standing at `pusher` meets the flag carried by `flag_object_index`
-// with `strength` (twice the unit's base speed): a ball moves away from the
-// pusher by strength / 16 world units and 1 is returned; a banner does not
-// move and 0 is returned (the meeting counts as an obstruction).  A ball is
-// never pushed off the map (`map_width`, `map_height` in world units, 0: no
-// bound).  0 for an object that carries no flag.
-int32_t monster_bumped_flag(const world_point2d *pusher, int32_t flag_object_index, int32_t strength,
-                            world_distance map_width, world_distance map_height);
+// The unit at `unit_index` (a "monster" index) meets the flag carried by
+// `flag_object_index` with `strength` (twice the unit's base speed): a ball
+// moves away from where the unit stands (unit_facts.h) by strength / 16 world
+// units, never off the map, and 1 is returned; a banner does not move and 0 is
+// returned (the meeting counts as an obstruction).  0, nothing moved, for an
+// object that carries no flag or a unit that does not exist.
+int32_t monster_bumped_flag(int32_t unit_index, int32_t flag_object_index, int32_t strength);
+
+// The push itself, from the point `pusher`, within `map_width` x
+// `map_height` world units (0: no bound).
+int32_t push_flag_from_point(const world_point2d *pusher, int32_t flag_object_index, int32_t strength,
+                             world_distance map_width, world_distance map_height);
 
 // An object carrying a flag went dormant (dropped): the flag goes back to its
 // home and to the team it was placed with.  Nothing for an object that carries no flag.

@@ -353,7 +353,7 @@ void game_is_out_of_sync(const char *source, int32_t line)
     if (out_of_sync) out_of_sync();
 }
 
-char *time_to_string(int32_t ticks, char *buffer, size_t size)
+char *time_to_string_bounded(int32_t ticks, char *buffer, size_t size)
 {
     const int32_t seconds = ticks > 0 ? ticks / GAME_TICKS_PER_SECOND : 0;
     if (seconds >= 3600)
@@ -361,4 +361,10 @@ char *time_to_string(int32_t ticks, char *buffer, size_t size)
     else
         slprintf(buffer, size, "%d:%02d", seconds / 60, seconds % 60);
     return buffer;
+}
+
+char *time_to_string(int32_t ticks, char *buffer, uint32_t flags)
+{
+    (void)flags;
+    return time_to_string_bounded(ticks, buffer, TIME_STRING_SIZE);
 }

@@ -198,6 +198,20 @@ bool handle_sync_command(const sync_command_data *data);
 // first report of a game does anything; later ones are quiet.
 void game_is_out_of_sync(const char *source, int32_t line);
 
-// Game time as text: "m:ss", or "h:mm:ss" from an hour on; negative times read
-// as 0.  Returns `buffer`.
-char *time_to_string(int32_t ticks, char *buffer, size_t size);
+// ---- game time as text ---------------------------------------------------------------
+
+enum
+{
+    // Bytes that time_to_string may write: the longest text, that of the
+    // largest 32-bit tick count ("19884:06:28"), and its terminator fit.
+    TIME_STRING_SIZE = 16,
+};
+
+// Game time as text, as the script trace and the reports show it: "m:ss", or
+// "h:mm:ss" from an hour on; negative times read as 0.  `buffer` holds at
+// least TIME_STRING_SIZE bytes.  No flag is defined: pass 0 (other bits are
+// ignored).  Returns `buffer`.
+char *time_to_string(int32_t ticks, char *buffer, uint32_t flags);
+
+// The same text cut to `size` bytes including the terminator.
+char *time_to_string_bounded(int32_t ticks, char *buffer, size_t size);

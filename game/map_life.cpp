@@ -44,7 +44,7 @@ bool open_tag_files_for_game(const void *encoded_plugins, int32_t size, int32_t 
     int32_t plugin_count = 0;
     if (encoded_plugins && size > 0)
     {
-        // Decoded here rather than through tag_file_plugins_open, which keeps
+        // Decoded here rather than through tag_file_plugins_open_encoded, which keeps
         // the store's current local-folder choice: a film or a network game
         // must not see this machine's local copies when it asked to leave them out.
         if (size < ENCODED_PLUGIN_LIST_SIZE ||

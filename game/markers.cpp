@@ -116,7 +116,8 @@ static int32_t model_from_marker(marker_data *marker, marker_palette_entry *entr
     if (model_index == NONE) return NONE;
     model_data *model = get_model(model_index);
     model->marker_index = marker->marker_index;
-    if (marker_identifier_can_be_taken(marker)) model->identifier = marker->identifier;
+    if (marker_identifier_can_be_taken(marker))
+        set_datum_identifier(get_model_array(), model_index, marker->identifier);
     marker->data_identifier = model->identifier;
     return model_index;
 }
@@ -363,12 +364,22 @@ int32_t place_all_markers(void)
     return made;
 }
 
+bool marker_type_is_local(int16_t type)
+{
+    return type == _marker_sound_source || type == _marker_local_projectile_group;
+}
+
+// Sound sources and local projectile groups are heard and seen, never read by
+// the simulation: each machine keeps its own (what was made, their flags), so
+// a difference there must not read as a game out of step.  Only their count,
+// which the map fixes, is taken in.
 void hash_markers(uint32_t *hash)
 {
-    for (int32_t type = 0; type < NUMBER_OF_MARKER_TYPES; ++type)
+    for (int16_t type = 0; type < NUMBER_OF_MARKER_TYPES; ++type)
     {
         const marker_type_table *table = &marker_globals.types[type];
         state_hash_add_int32(hash, table->marker_count);
+        if (marker_type_is_local(type)) continue;
         for (int32_t i = 0; i < table->marker_count; ++i)
         {
             const marker_data *marker = &table->markers[i];

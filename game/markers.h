@@ -137,4 +137,9 @@ int32_t place_all_markers(void);
 // the mesh) and each placement step places its types.
 void register_object_world_hooks(void);
 
+// Whether markers of the type stand for local, per-machine records (sound
+// sources, local projectile groups): the state hash leaves those out.
+bool marker_type_is_local(int16_t type);
+
+// Adds the synchronized markers and palette entries to the state hash.
 void hash_markers(uint32_t *hash);

@@ -674,7 +674,7 @@ bool register_media_coverage_procedures(media_coverage_initialize_procedure init
 // reported.  Its size goes to `size`.
 static int32_t open_mesh_tag(tag mesh_tag, int32_t *size)
 {
-    const int32_t tag_index = tag_file_open(MESH_TAG_GROUP, mesh_tag);
+    const int32_t tag_index = tag_file_open(MESH_GROUP_TAG, mesh_tag);
     tag_file_info info;
     if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
     {

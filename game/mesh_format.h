@@ -13,9 +13,8 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
+#include "tag_files/tag_files.h"
 #include "world.h"
-
-#define MESH_TAG_GROUP FOUR_CHARACTER_CODE('m', 'e', 's', 'h')
 
 enum
 {
@@ -79,7 +78,6 @@ enum
     _mesh_is_last_level_bit = 0, // the last map of its scenario
     _mesh_is_last_level_flag = 1 << _mesh_is_last_level_bit,
 };
-
 
 enum
 {

@@ -10,6 +10,7 @@
 #include "mesh.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
+#include "tag_files/tag_files.h"
 
 const byte_swap_code model_definition_byte_swapping_data[] = {
     _begin_bs_array, 1,
@@ -17,25 +18,22 @@ const byte_swap_code model_definition_byte_swapping_data[] = {
     _begin_bs_array, MAXIMUM_MODEL_PERMUTATIONS, _4byte, _2byte, _2byte, MODEL_PERMUTATION_MATERIALS, _end_bs_array,
     _end_bs_array};
 
-// The collections group of the 2D layer, when it is registered.
-#define COLLECTION_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('.', '2', '5', '6')
-
 static void model_definition_dependencies(definition_globals *, int32_t, int32_t, void *record,
                                           definition_dependency_report report)
 {
     model_definition *definition = (model_definition *)record;
     report(GEOMETRY_DEFINITION_GROUP_TAG, definition->geometry_tag, &definition->geometry_index, 0);
-    const bool collections = get_definition_group(COLLECTION_DEFINITION_GROUP_TAG) != nullptr;
+    const bool collections = get_definition_group(COLLECTION_GROUP_TAG) != nullptr;
     definition->collection_index = NONE;
     if (collections)
-        report(COLLECTION_DEFINITION_GROUP_TAG, definition->collection_tag, &definition->collection_index,
+        report(COLLECTION_GROUP_TAG, definition->collection_tag, &definition->collection_index,
                _dependency_optional_flag);
     for (int32_t i = 0; i < MAXIMUM_MODEL_PERMUTATIONS; ++i)
     {
         model_permutation *permutation = &definition->model_permutations[i];
         permutation->collection_index = definition->collection_index;
         if (collections && permutation->collection_tag != NONE && permutation->collection_tag != 0)
-            report(COLLECTION_DEFINITION_GROUP_TAG, permutation->collection_tag, &permutation->collection_index,
+            report(COLLECTION_GROUP_TAG, permutation->collection_tag, &permutation->collection_index,
                    _dependency_optional_flag);
     }
 }
@@ -208,6 +206,8 @@ model_data *get_model(int32_t model_index)
     if (model_index < 0 || model_index >= MAXIMUM_MODELS_PER_MAP) return nullptr;
     return (model_data *)get_datum(&model_data_globals, model_index);
 }
+
+datum_globals *get_model_array(void) { return &model_data_globals; }
 
 int32_t get_model_count(void) { return model_data_globals.count; }
 

@@ -100,6 +100,7 @@ void dispose_models_from_old_map(void);
 
 model_definition *get_model_definition(int32_t index);
 model_data *get_model(int32_t model_index); // null for a free slot or out of range
+struct datum_globals *get_model_array(void);
 int32_t get_model_count(void);
 
 // Makes a model and claims the free cells under it; NONE when the array is

@@ -704,7 +704,7 @@ bool object_chains_are_consistent(void)
                                 (int)y);
                     return false;
                 }
-                int16_t cell_x, cell_y;
+                int16_t cell_x = NONE, cell_y = NONE;
                 cell_for_position(&object->location.position, &cell_x, &cell_y);
                 if (cell_x != x || cell_y != y || object->cell_x != x || object->cell_y != y)
                 {

@@ -64,7 +64,9 @@ void initialize_particles_for_new_map(tag mesh_tag)
     particle_globals = {};
     particle_globals.multiplier = SHORT_FIXED_ONE;
     particle_globals.definition_index =
-        mesh_tag == NONE ? NONE : try_definition_tag_to_index(&weather_definition_globals, mesh_tag, false, false);
+        mesh_tag == NONE ? NONE
+                         : try_definition_tag_to_index(&weather_definition_globals, mesh_tag, true,
+                                                       _definition_lookup_quiet_flag);
     const weather_definition *definition = get_map_weather_definition();
     if (definition && (definition->flags & _weather_starts_snowing_flag))
     {
@@ -133,13 +135,18 @@ int32_t particle_system_particle_count(void)
     return (int32_t)((scaled * particle_globals.intensity) / FIXED_FRACTION_ONE);
 }
 
-bool particle_system_ambient_sound(const world_point2d *point, tag *ambient_sound_tag, short_fixed *volume)
+bool particle_system_ambient_sound(const world_point2d *point, int16_t *ambient_sound_index, short_fixed *volume)
 {
     const weather_definition *definition = get_map_weather_definition();
     if (!definition || definition->ambient_sound_tag == NONE || definition->maximum_particles <= 0) return false;
+    definition_globals *ambients = get_definition_group(AMBIENT_SOUND_DEFINITION_GROUP_TAG);
+    if (!ambients || ambients->count == NONE) return false;
+    const int32_t index =
+        try_definition_tag_to_index(ambients, definition->ambient_sound_tag, true, _definition_lookup_quiet_flag);
+    if (index == NONE) return false;
     int32_t value = particle_system_particle_count() * 256 / definition->maximum_particles;
     if (value > 0x7FFF) value = 0x7FFF;
-    if (ambient_sound_tag) *ambient_sound_tag = definition->ambient_sound_tag;
+    if (ambient_sound_index) *ambient_sound_index = (int16_t)index;
     if (volume) *volume = (short_fixed)value;
     return true;
 }

@@ -16,6 +16,10 @@
 struct definition_globals;
 
 #define WEATHER_DEFINITION_GROUP FOUR_CHARACTER_CODE('w', 'e', 'a', 't')
+// The sound layer's ambient sound definitions, through which the weather's
+// ambient tag becomes a sound index.  That layer comes later and registers
+// the group; its code stands here, where the core needs it.
+#define AMBIENT_SOUND_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('a', 'm', 's', 'o')
 
 enum
 {
@@ -72,6 +76,9 @@ bool particle_system_is_snowing(void);
 // The particles shown now (visual).
 int32_t particle_system_particle_count(void);
 
-// The ambient sound of the weather: its tag and volume = particles x 256 /
-// maximum particles.  False without weather or without an ambient sound.
-bool particle_system_ambient_sound(const world_point2d *point, tag *ambient_sound_tag, short_fixed *volume);
+// The ambient sound of the weather: its index among the ambient sound
+// definitions (the weather's ambient tag, loaded through that group when
+// needed) and volume = particles x 256 / maximum particles.  False without
+// weather, without an ambient sound, or while its tag cannot be had (the
+// group is not registered or not set up for the map, or the tag is missing).
+bool particle_system_ambient_sound(const world_point2d *point, int16_t *ambient_sound_index, short_fixed *volume);

@@ -8,6 +8,7 @@
 
 #include "game_time.h"
 #include "state_hash.h"
+#include "unit_facts.h"
 
 static struct player_globals
 {
@@ -239,6 +240,14 @@ bool teams_are_allied(int32_t team_a, int32_t team_b)
     if (!team_index_is_valid(team_a) || !team_index_is_valid(team_b)) return false;
     if (team_a == team_b) return true;
     return TEST_FLAG(player_globals.teams[team_a].allied_team_flags, team_b) != 0;
+}
+
+bool monsters_are_allied(int32_t unit_a, int32_t unit_b)
+{
+    unit_facts a, b;
+    if (!get_unit_facts(unit_a, &a) || !get_unit_facts(unit_b, &b)) return false;
+    if (a.team_index == NONE || b.team_index == NONE) return false;
+    return teams_are_allied(a.team_index, b.team_index);
 }
 
 void ally_with_team(int32_t team0, int32_t team1, bool form)

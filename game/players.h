@@ -113,6 +113,11 @@ void drop_player(int16_t player_index);
 // valid team.
 bool teams_are_allied(int32_t team_a, int32_t team_b);
 
+// True when the units at `unit_a` and `unit_b` ("monster" indexes) are on
+// teams_are_allied teams (the unit layer gives their teams, unit_facts.h).
+// False when either does not exist or belongs to no team.
+bool monsters_are_allied(int32_t unit_a, int32_t unit_b);
+
 // Forms (or with `form` false ends) the alliance of team0 towards team1; the
 // other direction is not touched.  Ignored (logged) for an index out of range
 // or a team allying with itself.

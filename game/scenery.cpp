@@ -9,13 +9,12 @@
 #include "object_definitions.h"
 #include "objects.h"
 #include "state_hash.h"
+#include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
 const byte_swap_code scenery_definition_byte_swapping_data[] = {
     _begin_bs_array, 1, _4byte, _4byte, _4byte, _2byte, _2byte, _2byte, _2byte, 104, _2byte, _2byte,
     _end_bs_array};
-
-#define COLLECTION_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('.', '2', '5', '6')
 
 static void scenery_dependencies(definition_globals *, int32_t, int32_t, void *record,
                                  definition_dependency_report report)
@@ -23,8 +22,8 @@ static void scenery_dependencies(definition_globals *, int32_t, int32_t, void *r
     scenery_definition *definition = (scenery_definition *)record;
     report(OBJECT_DEFINITION_GROUP_TAG, definition->object_tag, &definition->object_type, _dependency_optional_flag);
     definition->collection_index = NONE;
-    if (get_definition_group(COLLECTION_DEFINITION_GROUP_TAG))
-        report(COLLECTION_DEFINITION_GROUP_TAG, definition->collection_tag, &definition->collection_index,
+    if (get_definition_group(COLLECTION_GROUP_TAG))
+        report(COLLECTION_GROUP_TAG, definition->collection_tag, &definition->collection_index,
                _dependency_optional_flag);
 }
 

@@ -12,6 +12,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "state_hash.h"
+#include "unit_facts.h"
 #include "vesk.h"
 
 struct unit_statistics_type
@@ -54,8 +55,6 @@ static struct statistics_globals
     encoded_postgame_report report;
 
     draxil_net_game_standings standings;
-    draxil_net_game_standings_player standings_players[MAXIMUM_PLAYERS_PER_GAME];
-    int32_t standings_player_records;
 } statistics_globals;
 
 static struct statistics_globals &globals(void)
@@ -210,8 +209,22 @@ static statistics_sample *open_sample(void)
     return &globals().current.samples[globals().current.sample_count];
 }
 
-void adjust_damage_statistics(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage, bool died,
+void adjust_damage_statistics(int16_t aggressor_unit_type, int32_t target_unit, int32_t damage, bool died,
                               bool netgame_target, bool ambient_life, bool adjust_damage, bool scoring_hack)
+{
+    unit_facts target;
+    if (!get_unit_facts(target_unit, &target))
+    {
+        log_message(__FILE__, __LINE__, "damage to unit #%d not counted: no such unit", (int)target_unit);
+        return;
+    }
+    adjust_damage_statistics_for_unit_type(aggressor_unit_type, target.unit_type, damage, died, netgame_target,
+                                           ambient_life, adjust_damage, scoring_hack);
+}
+
+void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage,
+                                            bool died, bool netgame_target, bool ambient_life, bool adjust_damage,
+                                            bool scoring_hack)
 {
     game_statistics *g = &globals().current;
     const unit_statistics_type *aggressor_type = get_type(aggressor_unit_type);
@@ -627,7 +640,7 @@ void build_postgame_report(void)
         report_add_row(&builder, 3, row, 2);
     }
 
-    time_to_string(game_->game_time, d, sizeof(d));
+    time_to_string_bounded(game_->game_time, d, sizeof(d));
     slprintf(a, sizeof(a), "Time played: %s", d);
     report_add_table(&builder, 4, a);
     report_add_table(&builder, 5, gameplay_version_to_string(current_gameplay_version));
@@ -663,7 +676,6 @@ void build_draxil_net_game_standings(int16_t game_ended_code)
     const game_statistics *g = &s.current;
     draxil_net_game_standings *standings = &s.standings;
     memset(standings, 0, sizeof(*standings));
-    memset(s.standings_players, 0, sizeof(s.standings_players));
 
     const int16_t player_count = get_player_count(), team_count = get_team_count();
     const int32_t end = game_->game_time_at_end != NONE ? game_->game_time_at_end : game_->game_time;
@@ -693,7 +705,7 @@ void build_draxil_net_game_standings(int16_t game_ended_code)
     {
         const player_data *player = get_player_data(p);
         const player_statistics *stats = &g->players[p];
-        draxil_net_game_standings_player *record = &s.standings_players[p];
+        draxil_net_game_standings_player *record = &standings->players[p];
         const bool dropped = (player->flags & _player_has_been_dropped_flag) != 0;
         record->team_index = player->team_index;
         record->player_finished_game_flag = !dropped;
@@ -704,31 +716,29 @@ void build_draxil_net_game_standings(int16_t game_ended_code)
         record->points_lost = stats->casualty_cost;
         record->draxil_net_player_id = player->metaserver_player_id;
     }
-    s.standings_player_records =
-        player_count > MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS ? (int32_t)player_count : (int32_t)MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS;
 }
 
 const draxil_net_game_standings *get_draxil_net_game_standings(void) { return &globals().standings; }
 
-const draxil_net_game_standings_player *get_draxil_net_game_standings_players(int32_t *player_record_count)
+int32_t draxil_net_game_standings_size(const draxil_net_game_standings *standings)
 {
-    if (player_record_count) *player_record_count = globals().standings_player_records;
-    return globals().standings_players;
+    int32_t records = standings->number_of_players;
+    if (records < 0 || records > MAXIMUM_PLAYERS_PER_GAME) records = MAXIMUM_PLAYERS_PER_GAME;
+    if (records < MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS) records = MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS;
+    return DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET + DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * records;
 }
 
 int32_t encode_draxil_net_game_standings(uint8_t *buffer, int32_t size)
 {
-    const auto &s = globals();
-    const int32_t records = s.standings_player_records;
-    const int32_t total = DRAXIL_NET_GAME_STANDINGS_SIZE + DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * records;
+    const draxil_net_game_standings *standings = &globals().standings;
+    const int32_t total = draxil_net_game_standings_size(standings);
+    const int32_t records = (total - DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET) / DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE;
     if (!buffer || size < total) return NONE;
-    memcpy(buffer, &s.standings, DRAXIL_NET_GAME_STANDINGS_SIZE);
-    byte_swap_data("draxil_net_game_standings", buffer, DRAXIL_NET_GAME_STANDINGS_SIZE, 1,
+    memcpy(buffer, standings, (size_t)total);
+    byte_swap_data("draxil_net_game_standings", buffer, DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET, 1,
                    draxil_net_game_standings_byte_swapping_data);
-    uint8_t *players = buffer + DRAXIL_NET_GAME_STANDINGS_SIZE;
-    memcpy(players, s.standings_players, (size_t)DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * records);
-    byte_swap_data("draxil_net_game_standings_player", players, DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE, records,
-                   draxil_net_game_standings_player_byte_swapping_data);
+    byte_swap_data("draxil_net_game_standings_player", buffer + DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET,
+                   DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE, records, draxil_net_game_standings_player_byte_swapping_data);
     return total;
 }
 
@@ -771,7 +781,7 @@ bool save_game_statistics_csv(const char *name)
     slprintfcat(text, capacity, "game,scoring,rules,ticks,time\n%s,%d,%s,%d,%s\n",
                 tag_to_string(get_current_game_data()->parameters.scenario_tag), game_->scoring,
                 gameplay_version_to_string(current_gameplay_version), game_->game_time,
-                time_to_string(game_->game_time, time_text, sizeof(time_text)));
+                time_to_string_bounded(game_->game_time, time_text, sizeof(time_text)));
     slprintfcat(text, capacity, "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n");
     for (int32_t i = 0; i < g->team_ranking_count; ++i)
     {

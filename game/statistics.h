@@ -64,7 +64,14 @@ void clear_unit_statistics(int16_t unit_type);
 // the damage amounts are recorded (else only the death).  `scoring_hack`:
 // the target is game in hunting.  Damage between allied teams is
 // friendly fire: it counts as damage to subtract, never as a kill.
-void adjust_damage_statistics(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage, bool died,
+void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage,
+                                            bool died, bool netgame_target, bool ambient_life, bool adjust_damage,
+                                            bool scoring_hack);
+
+// The same for the unit at `target_unit` (a "monster" index), whose unit type
+// the unit layer gives (unit_facts.h).  Nothing is recorded (logged) when no
+// such unit exists.
+void adjust_damage_statistics(int16_t aggressor_unit_type, int32_t target_unit, int32_t damage, bool died,
                               bool netgame_target, bool ambient_life, bool adjust_damage, bool scoring_hack);
 
 // ---- reading the counts ------------------------------------------------------------------
@@ -218,7 +225,7 @@ char *format_damage_string(int32_t damage, char *buffer, size_t size);
 
 enum
 {
-    DRAXIL_NET_GAME_STANDINGS_SIZE = 216,
+    DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET = 216, // the header and the 16 team records
     DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE = 28,
     MINIMUM_DRAXIL_NET_GAME_STANDINGS_PLAYERS = 16,
 };
@@ -248,6 +255,10 @@ static_assert(sizeof(draxil_net_game_standings_player) == DRAXIL_NET_GAME_STANDI
 static_assert(offsetof(draxil_net_game_standings_player, time_played) == 4);
 static_assert(offsetof(draxil_net_game_standings_player, draxil_net_player_id) == 24);
 
+// The standings of a network game as the lobby service takes them: a header,
+// 16 team records (unused teams zero), then one record per player.  On the
+// wire the player records are max(16, number_of_players) long
+// (draxil_net_game_standings_size); the rest of `players` is zero.
 struct draxil_net_game_standings
 {
     int16_t game_ended_code;
@@ -259,28 +270,32 @@ struct draxil_net_game_standings
     int16_t number_of_players;
     int16_t number_of_teams;
     draxil_net_game_standings_team teams[MAXIMUM_TEAMS_PER_GAME];
+    draxil_net_game_standings_player players[MAXIMUM_PLAYERS_PER_GAME];
 };
-static_assert(sizeof(draxil_net_game_standings) == DRAXIL_NET_GAME_STANDINGS_SIZE);
 static_assert(offsetof(draxil_net_game_standings, actual_time_elapsed) == 12);
 static_assert(offsetof(draxil_net_game_standings, number_of_players) == 20);
 static_assert(offsetof(draxil_net_game_standings, teams) == 24);
+static_assert(offsetof(draxil_net_game_standings, players) == DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET);
+static_assert(sizeof(draxil_net_game_standings) == DRAXIL_NET_GAME_STANDINGS_PLAYERS_OFFSET +
+                                                      DRAXIL_NET_GAME_STANDINGS_PLAYER_SIZE * (int)MAXIMUM_PLAYERS_PER_GAME);
 
+// The header with the team records, and one player record.
 extern const byte_swap_code draxil_net_game_standings_byte_swapping_data[];
 extern const byte_swap_code draxil_net_game_standings_player_byte_swapping_data[];
 
-// Builds the standings of the game just ended (host order): the header, the
-// 16 team records (unused teams zero), and max(16, player count) player
-// records (unused ones zero).  `game_ended_code` as the caller gives it (the
-// quit dialog: 2 clean, 1 with an error pending).
+// Builds the standings of the game just ended (host order).  `game_ended_code`
+// as the caller gives it (the quit dialog: 2 clean, 1 with an error pending).
 void build_draxil_net_game_standings(int16_t game_ended_code);
 
-// The header of the last built standings and its player records;
-// `*player_record_count` gets max(16, number_of_players).
+// The standings last built (host order), the one record the lobby reads.
 const draxil_net_game_standings *get_draxil_net_game_standings(void);
-const draxil_net_game_standings_player *get_draxil_net_game_standings_players(int32_t *player_record_count);
 
-// The wire form of the last built standings, big-endian: 216 + 28 x records
-// bytes into `buffer`.  Returns the size, or NONE when `size` is too small.
+// Bytes of `standings` on the wire: 216 + 28 x max(16, number_of_players);
+// a player count outside 0..127 counts as 127.
+int32_t draxil_net_game_standings_size(const draxil_net_game_standings *standings);
+
+// The wire form of the last built standings, big-endian, into `buffer`.
+// Returns the size, or NONE when `size` is too small.
 int32_t encode_draxil_net_game_standings(uint8_t *buffer, int32_t size);
 
 // ---- the statistics file -------------------------------------------------------------------

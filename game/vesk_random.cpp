@@ -13,6 +13,8 @@ static struct random_globals
     uint32_t local_draws;
 } random_globals = {0, 0x2545F491u, 0, 0};
 
+const uint32_t &random_seed = random_globals.seed;
+
 static inline uint32_t next_seed(uint32_t seed)
 {
     return seed * 1664525u + 1013904223u; // unsigned: wraps at 32 bits

@@ -23,7 +23,10 @@ uint16_t local_random(void);
 // event stays certain).
 bool vesk_random_frequency_corrected(int32_t fraction, int32_t version_threshold);
 
-// The synchronized seed (it goes into the state hash and the sync snapshots).
+// The synchronized seed (it goes into the state hash and the sync snapshots),
+// readable by name as the later subsystems read it (".seeds" prints it); only
+// set_random_seed changes it.
+extern const uint32_t &random_seed;
 uint32_t get_random_seed(void);
 // Sets the synchronized seed (map start, films, tests).
 void set_random_seed(uint32_t seed);

@@ -110,6 +110,8 @@ inline int32_t wrap_multiply32(int32_t a, int32_t b) { return (int32_t)((uint32_
 // turn is a whole number of entries, so the cosine of an angle is exactly the
 // table's sine a quarter turn on.
 extern const int16_t sine_table[NUMBER_OF_TRIG_ENTRIES];
+// The same scale; entry i is the cosine of angle i << 6 (sine_table[(i + 256) & 1023]).
+extern const int16_t cosine_table[NUMBER_OF_TRIG_ENTRIES];
 
 // The two ways callers look the table up.  The truncating index is angle >> 6
 // (renderer, sound).  The rounding index of the simulation is (angle + 32) >> 6,
@@ -118,9 +120,9 @@ extern const int16_t sine_table[NUMBER_OF_TRIG_ENTRIES];
 inline int32_t trig_index(angle a) { return a >> ANGLE_TO_TRIG_SHIFT; }
 inline int32_t trig_index_rounded(angle a) { return ((a + 32) >> ANGLE_TO_TRIG_SHIFT) & TRIG_ENTRY_MASK; }
 inline int32_t sine_rounded(angle a) { return sine_table[trig_index_rounded(a)]; }
-inline int32_t cosine_rounded(angle a) { return sine_rounded((angle)(a + QUARTER_CIRCLE)); }
+inline int32_t cosine_rounded(angle a) { return cosine_table[trig_index_rounded(a)]; }
 inline int32_t sine_truncated(angle a) { return sine_table[trig_index(a)]; }
-inline int32_t cosine_truncated(angle a) { return sine_truncated((angle)(a + QUARTER_CIRCLE)); }
+inline int32_t cosine_truncated(angle a) { return cosine_table[trig_index(a)]; }
 
 // The angle of the vector (dx, dy); 0 for the zero vector.  Interpolated
 // between table entries, so tan of the result agrees with dy/dx to within one

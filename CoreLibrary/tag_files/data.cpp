@@ -33,6 +33,46 @@ static void set_record_identifier(uint8_t *record, int16_t identifier)
     memcpy(record, &identifier, sizeof(identifier));
 }
 
+// ---- identifiers in use -------------------------------------------------
+// An array with machine-unique identifiers counts, for each value of the
+// sequence, the used slots that hold it, so finding an unused value costs the
+// same with 10 or 30,000 live records.  Every write of an identifier by this
+// module goes through note_slot_identifier; the counts then always equal what
+// the records hold, unless a caller wrote an identifier into a record itself.
+
+static bool tracks_identifiers(const datum_globals *globals) { return globals->identifier_counts != nullptr; }
+
+// Records that slot `index` now holds `identifier` (0: free).
+static void note_slot_identifier(datum_globals *globals, int32_t index, int16_t identifier)
+{
+    if (!tracks_identifiers(globals)) return;
+    const int16_t previous = globals->slot_identifiers[index];
+    if (previous > 0) --globals->identifier_counts[previous];
+    globals->slot_identifiers[index] = identifier;
+    if (identifier > 0) ++globals->identifier_counts[identifier];
+}
+
+// Writes the identifier into the record at `index` and keeps the counts.
+static void write_slot_identifier(datum_globals *globals, int32_t index, int16_t identifier)
+{
+    set_record_identifier(record_address(globals, index), identifier);
+    note_slot_identifier(globals, index, identifier);
+}
+
+// A record whose identifier differs from the one this module gave it was
+// changed behind the array's back: said loudly, and the counts follow the record.
+static void check_slot_identifier(datum_globals *globals, int32_t index, const char *procedure)
+{
+    if (!tracks_identifiers(globals)) return;
+    const int16_t held = record_identifier(record_address(globals, index));
+    if (held == globals->slot_identifiers[index]) return;
+    char text[160];
+    slprintf(text, sizeof(text), "%s: record #%d of data array '%s' holds identifier #%d, not #%d (written "
+             "behind the array's back)", procedure, index, globals->name, held, globals->slot_identifiers[index]);
+    assertion_failed(__FILE__, __LINE__, _assertion_vassert, "held==slot_identifiers[index]", text);
+    note_slot_identifier(globals, index, held);
+}
+
 static bool slot_is_free(const datum_globals *globals, int32_t index)
 {
     return record_identifier(record_address(globals, index)) == 0;
@@ -65,6 +105,7 @@ static bool index_is_valid(const datum_globals *globals, int32_t index, const ch
 
 static bool identifier_in_use(const datum_globals *globals, int16_t identifier)
 {
+    if (tracks_identifiers(globals) && identifier > 0) return globals->identifier_counts[identifier] != 0;
     for (int32_t index = 0; index < globals->count; ++index)
     {
         if (record_identifier(record_address(globals, index)) == identifier) return true;
@@ -166,6 +207,12 @@ static void empty_data(datum_globals *globals)
     globals->count = 0;
     globals->next_identifier = 1;
     globals->first_free_hint = 0;
+    if (tracks_identifiers(globals))
+    {
+        memset(globals->identifier_counts, 0, (size_t)(MAXIMUM_DATUM_IDENTIFIER + 1) * sizeof(uint16_t));
+        memset(globals->slot_identifiers, 0,
+               (size_t)globals->block_count * (size_t)globals->maximum_count * sizeof(int16_t));
+    }
 }
 
 // ---- life cycle ----------------------------------------------------------
@@ -193,16 +240,29 @@ bool initialize_data(datum_globals *globals)
         growable ? (MAXIMUM_DATA_ARRAY_COUNT + globals->maximum_count - 1) / globals->maximum_count : 1;
     uint8_t **blocks = (uint8_t **)calloc((size_t)block_count, sizeof(uint8_t *));
     uint8_t *records = (uint8_t *)calloc((size_t)globals->maximum_count, (size_t)globals->size);
-    if (!blocks || !records)
+    uint16_t *identifier_counts = nullptr;
+    int16_t *slot_identifiers = nullptr;
+    const bool muids = TEST_FLAG(globals->flags, _data_array_muids_bit);
+    if (muids)
+    {
+        identifier_counts = (uint16_t *)calloc((size_t)MAXIMUM_DATUM_IDENTIFIER + 1, sizeof(uint16_t));
+        slot_identifiers =
+            (int16_t *)calloc((size_t)block_count * (size_t)globals->maximum_count, sizeof(int16_t));
+    }
+    if (!blocks || !records || (muids && (!identifier_counts || !slot_identifiers)))
     {
         free(blocks);
         free(records);
+        free(identifier_counts);
+        free(slot_identifiers);
         ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate #%d records of #%d bytes for data array '%s'",
                       globals->maximum_count, globals->size, globals->name);
         return false;
     }
     blocks[0] = records;
     globals->blocks = blocks;
+    globals->identifier_counts = identifier_counts;
+    globals->slot_identifiers = slot_identifiers;
     globals->block_count = block_count;
     globals->capacity = globals->maximum_count;
     globals->count = 0;
@@ -229,6 +289,10 @@ void dispose_data(datum_globals *globals)
     for (int32_t block = 0; block < globals->block_count; ++block) free(globals->blocks[block]);
     free(globals->blocks);
     globals->blocks = nullptr;
+    free(globals->identifier_counts);
+    globals->identifier_counts = nullptr;
+    free(globals->slot_identifiers);
+    globals->slot_identifiers = nullptr;
     globals->block_count = 0;
     globals->capacity = 0;
     globals->count = 0;
@@ -244,12 +308,13 @@ int32_t new_datum(datum_globals *globals)
 
     const int32_t index = find_free_slot(globals, 0);
     if (index == NONE) return NONE;
+    check_slot_identifier(globals, index, "new_datum");
 
     const int16_t identifier = TEST_FLAG(globals->flags, _data_array_muids_bit) ? take_unused_identifier(globals)
                                                                                : take_identifier(globals);
     uint8_t *record = record_address(globals, index);
     memset(record, 0, (size_t)globals->size);
-    set_record_identifier(record, identifier);
+    write_slot_identifier(globals, index, identifier);
     if (index >= globals->count) globals->count = index + 1;
     globals->first_free_hint = index + 1;
     return index;
@@ -261,7 +326,8 @@ void delete_datum(datum_globals *globals, int32_t index)
     uint8_t *record = record_address(globals, index);
     if (!VASSERT(record_identifier(record) != 0, "delete_datum of a free slot")) return;
 
-    set_record_identifier(record, 0);
+    check_slot_identifier(globals, index, "delete_datum");
+    write_slot_identifier(globals, index, 0);
     if (index < globals->first_free_hint) globals->first_free_hint = index;
     lower_count_past_free_slots(globals);
 }
@@ -273,7 +339,8 @@ void set_datum_identifier(datum_globals *globals, int32_t index, int16_t identif
     if (!VASSERT(record_identifier(record) != 0, "set_datum_identifier of a free slot")) return;
     if (!VASSERT(identifier != 0, "set_datum_identifier with identifier 0")) return;
 
-    set_record_identifier(record, identifier);
+    check_slot_identifier(globals, index, "set_datum_identifier");
+    write_slot_identifier(globals, index, identifier);
 }
 
 void *get_datum_by_identifier(datum_globals *globals, int32_t index, int16_t identifier)
@@ -320,14 +387,16 @@ bool import_data(datum_globals *globals, const void *buffer, int32_t count)
 
         const bool clash = identifier_in_use(globals, identifier);
         uint8_t *record = record_address(globals, index);
+        check_slot_identifier(globals, index, "import_data");
         memcpy(record, source, (size_t)globals->size);
+        note_slot_identifier(globals, index, identifier);
         if (clash)
         {
             char text[128];
             slprintf(text, sizeof(text), "import_data: identifier #%d is already used in data array '%s'",
                      identifier, globals->name);
             assertion_failed(__FILE__, __LINE__, _assertion_vassert, "!identifier_in_use", text);
-            set_record_identifier(record, take_unused_identifier(globals));
+            write_slot_identifier(globals, index, take_unused_identifier(globals));
         }
         if (index >= globals->count) globals->count = index + 1;
     }
@@ -343,10 +412,12 @@ void compress_data(datum_globals *globals)
     {
         uint8_t *record = record_address(globals, index);
         if (record_identifier(record) == 0) continue;
+        check_slot_identifier(globals, index, "compress_data");
         if (index != used)
         {
             memcpy(record_address(globals, used), record, (size_t)globals->size);
-            set_record_identifier(record, 0);
+            note_slot_identifier(globals, used, record_identifier(record));
+            write_slot_identifier(globals, index, 0);
         }
         ++used;
     }

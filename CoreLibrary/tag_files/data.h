@@ -2,7 +2,11 @@
 // Data arrays: fixed-capacity pools of equal-size records (units, paths,
 // projectiles, map actions, overhead texts, sound sources...).
 //
-// Every record starts with its 16-bit identifier; 0 marks a free slot.  A
+// Every record starts with its 16-bit identifier; 0 marks a free slot.  The
+// identifier belongs to this module: change it through set_datum_identifier.
+// An array with machine-unique identifiers keeps count of the values in use,
+// so one written into a record behind its back could be handed out again; it
+// says so (an assertion) when it next meets such a record.  A
 // record is addressed by its index (16-bit, 0 .. capacity-1) and, when it must
 // be remembered across ticks, by the 32-bit datum identifier
 // (identifier << 16) | index, which goes stale once the slot is freed or reused.
@@ -79,6 +83,12 @@ struct datum_globals
     int32_t first_free_hint = 0; // no slot below it is free
     int32_t block_count = 0; // entries of `blocks`
     uint8_t **blocks = nullptr; // `maximum_count` records each; null before initialize_data
+    // Arrays with machine-unique identifiers only: how many used slots hold
+    // each identifier 1 .. MAXIMUM_DATUM_IDENTIFIER, and the identifier this
+    // module last gave each slot, so new_datum finds an unused value without
+    // reading every record.
+    uint16_t *identifier_counts = nullptr;
+    int16_t *slot_identifiers = nullptr;
 };
 
 // ---- the 32-bit datum identifier ---------------------------------------

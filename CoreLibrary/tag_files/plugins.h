@@ -126,18 +126,19 @@ bool tag_file_plugins_decode(int16_t *plugin_indexes, int32_t *count, const void
 int32_t tag_file_plugins_decode_missing(const void *encoded, int32_t size, missing_plugin_info *missing,
                                         int32_t maximum);
 
-enum tag_file_plugins_open_flags
-{
-    _plugins_open_encoded_bit = 0, // `plugins` is a 512-byte encoded list
-    _plugins_open_preview_bit = 1, // the game's own plug-in choice stays as it was
+// Reopens the store with the `count` plug-ins of `plugin_indexes` as the
+// game's plug-ins, so that their tags take effect.  With `preview` the game's
+// own plug-in choice is kept: the next tag_files_open that keeps the choice
+// goes back to it (a described game's map is read, then the player's choice
+// returns).  False, with the store untouched, for a count outside 0..16 or an
+// index that names no installed plug-in; false also when reopening reported an
+// error (the files that could be opened are open then).
+bool tag_file_plugins_open(const int16_t *plugin_indexes, int32_t count, bool preview);
 
-    _plugins_open_encoded_flag = 1 << _plugins_open_encoded_bit,
-    _plugins_open_preview_flag = 1 << _plugins_open_preview_bit,
-};
-
-// Reopens the store with these plug-ins so that their tags take effect.
-// False when the list does not decode or a listed plug-in is missing.
-bool tag_file_plugins_open(const void *plugins, int32_t count, int32_t flags);
+// The same for the plug-ins of a 512-byte encoded list (films, network
+// games).  False, with the store untouched, when the list does not decode or
+// a listed plug-in is not installed.
+bool tag_file_plugins_open_encoded(const void *encoded, bool preview);
 
 // Resolves the plug-ins a map needs: the user's choice (order kept, bad and
 // repeated indexes dropped), the required plug-in named `required_name`, then

@@ -1662,30 +1662,42 @@ void tag_file_collection_close_temporary(int32_t which)
     g->temporary_plugin_index = NONE;
 }
 
-bool tag_file_plugins_open(const void *plugins, int32_t count, int32_t flags)
+bool tag_file_plugins_open(const int16_t *plugin_indexes, int32_t count, bool preview)
 {
     struct tag_file_globals *g = &tag_file_globals;
-    int16_t indexes[MAXIMUM_PLUGINS_PER_GAME];
-    int32_t index_count = 0;
-    if (flags & _plugins_open_encoded_flag)
+    if (count < 0 || count > MAXIMUM_PLUGINS_PER_GAME || (count > 0 && !plugin_indexes))
     {
-        if (!tag_file_plugins_decode(indexes, &index_count, plugins, nullptr, nullptr, 0)) return false;
+        log_message(__FILE__, __LINE__, "cannot open %d plug-ins (0 to %d)", (int)count,
+                    (int)MAXIMUM_PLUGINS_PER_GAME);
+        return false;
     }
-    else
+    int16_t indexes[MAXIMUM_PLUGINS_PER_GAME];
+    for (int32_t i = 0; i < count; i++)
     {
-        const int16_t *list = (const int16_t *)plugins;
-        for (int32_t i = 0; list && i < count && index_count < MAXIMUM_PLUGINS_PER_GAME; i++)
-            indexes[index_count++] = list[i];
+        if (!get_plugin_data(plugin_indexes[i]))
+        {
+            log_message(__FILE__, __LINE__, "cannot open plug-in #%d: it is not installed", (int)plugin_indexes[i]);
+            return false;
+        }
+        indexes[i] = plugin_indexes[i];
     }
     int16_t saved[MAXIMUM_PLUGINS_PER_GAME];
     int32_t saved_count = g->game_plugin_count;
     memcpy(saved, g->game_plugins, sizeof(saved));
-    tag_files_open(-1, indexes, index_count, -1, 0);
-    if (flags & _plugins_open_preview_flag)
+    const int32_t error = tag_files_open(-1, indexes, count, -1, 0);
+    if (preview)
     {
         // The next tag_files_open that keeps the choice goes back to the game's own.
         memcpy(g->game_plugins, saved, sizeof(saved));
         g->game_plugin_count = saved_count;
     }
-    return true;
+    return error == 0;
+}
+
+bool tag_file_plugins_open_encoded(const void *encoded, bool preview)
+{
+    int16_t indexes[MAXIMUM_PLUGINS_PER_GAME];
+    int32_t count = 0;
+    if (!encoded || !tag_file_plugins_decode(indexes, &count, encoded, nullptr, nullptr, 0)) return false;
+    return tag_file_plugins_open(indexes, count, preview);
 }

@@ -183,7 +183,8 @@ static void report_dependency(tag group_tag, tag dependency_tag, int16_t *index,
     definition_globals *group = get_definition_group(group_tag);
     if (!VASSERT(group, "dependency on a group that is not registered")) return;
     const bool optional = (dependency_flags & _dependency_optional_flag) != 0;
-    *index = (int16_t)try_definition_tag_to_index(group, dependency_tag, !optional, false);
+    *index = (int16_t)try_definition_tag_to_index(group, dependency_tag, true,
+                                                  optional ? (uint32_t)_definition_lookup_quiet_flag : 0u);
 }
 
 // Reads the tag into the free (or reloading) slot `index`: the stored record,
@@ -248,9 +249,12 @@ static bool read_definition(definition_globals *group, int32_t index, tag subgro
     return true;
 }
 
-int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool error_if_not_found, bool reload)
+int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool load, uint32_t flags)
 {
     if (!VASSERT(group_is_set_up(group), group ? group->name : "no definition group")) return NONE;
+    if (!load) return subgroup == NONE ? NONE : subgroup_tag_to_definition_index(group, subgroup);
+    const bool error_if_not_found = (flags & _definition_lookup_quiet_flag) == 0;
+    const bool reload = (flags & _definition_lookup_reload_flag) != 0;
     if (subgroup == NONE)
     {
         if (error_if_not_found) ERROR_MESSAGE(_error_data_missing, "%s definition of no tag", group->name);

@@ -123,17 +123,30 @@ void initialize_definitions_for_new_map(definition_globals *group);
 // procedure first.
 void dispose_definitions_from_old_map(definition_globals *group);
 
-// The index of the group's definition read from the tag `subgroup`, loading
-// it when needed; NONE when it cannot be loaded.  With `reload`, an already
-// loaded definition is read again from the tag that now wins (its side record
-// goes through `release_runtime` and is zeroed first).  A missing tag
-// or a refused postprocess reports code 11 only when `error_if_not_found`; a
-// version the group cannot take is code 9, a full group code 13, loads nested
-// deeper than MAXIMUM_DEFINITION_LOAD_DEPTH code 14.  A definition that
-// depends on itself, directly or through others, gets the index of its slot,
-// which is reserved before its dependencies load.
-int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool error_if_not_found,
-                                    bool reload);
+// How try_definition_tag_to_index treats a tag it loads.
+enum definition_lookup_flags
+{
+    // An already loaded definition is read again from the tag that now wins
+    // (its side record goes through `release_runtime` and is zeroed first).
+    _definition_lookup_reload_bit = 0,
+    // A missing tag, or one the group's postprocess refuses, is not reported
+    // (the caller has a fallback or reports it in its own words).
+    _definition_lookup_quiet_bit = 1,
+
+    _definition_lookup_reload_flag = FLAG(_definition_lookup_reload_bit),
+    _definition_lookup_quiet_flag = FLAG(_definition_lookup_quiet_bit),
+};
+
+// The index of the group's definition read from the tag `subgroup`.  With
+// `load` false only an already loaded definition is found (nothing is read,
+// nothing reported); with `load` true a definition not yet loaded is loaded
+// and postprocessed.  NONE when it is not there or cannot be loaded.
+// A missing tag or a refused postprocess reports code 11 unless `flags` has
+// _definition_lookup_quiet_flag; a version the group cannot take is code 9, a
+// full group code 13, loads nested deeper than MAXIMUM_DEFINITION_LOAD_DEPTH
+// code 14.  A definition that depends on itself, directly or through others,
+// gets the index of its slot, which is reserved before its dependencies load.
+int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool load, uint32_t flags);
 
 // The index of an already loaded definition read from `subgroup`; NONE when
 // none is loaded.  Copies made by new_definition are not found by tag.

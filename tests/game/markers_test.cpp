@@ -15,6 +15,7 @@
 #include "models.h"
 #include "objects.h"
 #include "scenery.h"
+#include "state_hash.h"
 #include "support/objects_world.h"
 
 namespace {
@@ -175,6 +176,77 @@ TEST_F(markers_test, markers_are_found_counted_and_placed_in_the_fixed_order)
     EXPECT_EQ(get_marker_palette_entry(_marker_monster, 1)->count, 0);
 }
 
+// Sound sources and local projectile groups are each machine's own: what one
+// machine made of them, or their flags, must not set its hash apart, while
+// the same change to a synchronized marker must.
+TEST_F(markers_test, state_hash_takes_in_synchronized_markers_only)
+{
+    objects_world_map map;
+    map.palette = {{_marker_monster, 0, 0, T4('u', 'n', 'i', 't'), NONE, 0},
+                   {_marker_sound_source, NONE, 0, T4('w', 'a', 't', 'r'), NONE, 0},
+                   {_marker_local_projectile_group, NONE, 0, T4('g', 'l', 'o', 'w'), NONE, 0}};
+    map.markers = {marker(_marker_monster, 0, 30, 700, 700), marker(_marker_sound_source, 0, 40, 100, 100),
+                   marker(_marker_local_projectile_group, 0, 50, 300, 300)};
+    ASSERT_TRUE(load_objects_world(map));
+    const marker_type_procedures units = {accept_entry, record_unit}, sounds = {accept_entry, record_sound};
+    register_marker_type_procedures(_marker_monster, &units);
+    register_marker_type_procedures(_marker_sound_source, &sounds);
+    register_marker_type_procedures(_marker_local_projectile_group, &sounds);
+    const uint32_t before = compute_state_hash();
+
+    EXPECT_TRUE(marker_type_is_local(_marker_sound_source));
+    EXPECT_TRUE(marker_type_is_local(_marker_local_projectile_group));
+    EXPECT_FALSE(marker_type_is_local(_marker_monster));
+    // One machine makes its sound and glow, turns the glow's marker on, the other does not.
+    EXPECT_EQ(place_markers_of_type(_marker_sound_source), 1);
+    EXPECT_EQ(place_markers_of_type(_marker_local_projectile_group), 1);
+    for (int16_t type : {_marker_sound_source, _marker_local_projectile_group})
+    {
+        marker_data *local = get_marker_by_index(type, 0);
+        ASSERT_NE(local, nullptr);
+        local->flags ^= _marker_is_invisible_flag;
+        local->data_identifier = 99;
+        local->location.position.x += 512;
+    }
+    EXPECT_EQ(compute_state_hash(), before);
+
+    marker_data *unit = get_marker_by_identifier(_marker_monster, 30);
+    ASSERT_NE(unit, nullptr);
+    unit->flags ^= _marker_is_invisible_flag;
+    EXPECT_NE(compute_state_hash(), before);
+    unit->flags ^= _marker_is_invisible_flag;
+    EXPECT_EQ(compute_state_hash(), before);
+    EXPECT_EQ(place_markers_of_type(_marker_monster), 1);
+    EXPECT_NE(compute_state_hash(), before);
+}
+
+// Models have unique identifiers: one taken from a marker must be skipped by
+// every model made later while it stands, as a film made before expects.
+TEST_F(markers_test, identifiers_taken_from_markers_are_not_handed_out_again)
+{
+    store_model("boxg", "boxm");
+    objects_world_map map;
+    map.palette = {{_marker_model, NONE, 0, T4('b', 'o', 'x', 'm'), NONE, 0}};
+    map.markers = {marker(_marker_model, 0, 2, 1300, 1300)};
+    ASSERT_TRUE(load_objects_world(map));
+    ASSERT_EQ(place_all_markers(), 1);
+    ASSERT_NE(model_identifier_to_model_index(2), NONE);
+
+    new_model_data data;
+    memset(&data, 0, sizeof(data));
+    data.type = get_marker_palette_entry(_marker_model, 0)->tag_index;
+    data.location = {3300, 3300, 0};
+    const int32_t made = new_model(&data);
+    ASSERT_NE(made, NONE);
+    // The marker's model took value 1 of the sequence before it took 2.
+    EXPECT_EQ(get_model(made)->identifier, 3);
+    delete_model(model_identifier_to_model_index(2));
+    data.location = {5300, 5300, 0};
+    const int32_t next = new_model(&data);
+    ASSERT_NE(next, NONE);
+    EXPECT_EQ(get_model(next)->identifier, 4);
+}
+
 // Identifier 0 marks a free slot in every data array: a marker carrying it must
 // not free the record placed from it, nor let the slot be handed out twice.
 TEST_F(markers_test, markers_with_identifier_zero_leave_their_records_in_place)
@@ -305,7 +377,7 @@ TEST_F(markers_test, damaged_geometry_is_refused_before_anything_reads_it)
     model.model_permutation_count = 1;
     ASSERT_TRUE(store_definition_tag(MODEL_DEFINITION_GROUP_TAG, "badm", &model, sizeof(model)));
     ASSERT_TRUE(load_objects_world(objects_world_map{}));
-    EXPECT_EQ(try_definition_tag_to_index(&model_definitions, T4('b', 'a', 'd', 'm'), false, false), NONE);
+    EXPECT_EQ(try_definition_tag_to_index(&model_definitions, T4('b', 'a', 'd', 'm'), true, _definition_lookup_quiet_flag), NONE);
 }
 
 TEST_F(markers_test, model_animations_step_in_every_mode)
@@ -313,7 +385,7 @@ TEST_F(markers_test, model_animations_step_in_every_mode)
     store_model("boxg", "boxm");
     store_animation("door", 4, 2);
     ASSERT_TRUE(load_objects_world(objects_world_map{}));
-    const int16_t definition = (int16_t)try_definition_tag_to_index(&model_animation_definitions, T4('d', 'o', 'o', 'r'), true, false);
+    const int16_t definition = (int16_t)try_definition_tag_to_index(&model_animation_definitions, T4('d', 'o', 'o', 'r'), true, 0);
     ASSERT_NE(definition, NONE);
     struct mode_case
     {
@@ -360,7 +432,7 @@ TEST_F(markers_test, model_effects_reach_their_final_values_at_exactly_the_durat
 {
     store_model("boxg", "boxm");
     ASSERT_TRUE(load_objects_world(objects_world_map{}));
-    const int16_t type = (int16_t)try_definition_tag_to_index(&model_definitions, T4('b', 'o', 'x', 'm'), true, false);
+    const int16_t type = (int16_t)try_definition_tag_to_index(&model_definitions, T4('b', 'o', 'x', 'm'), true, 0);
     new_model_data data;
     memset(&data, 0, sizeof(data));
     data.type = type;

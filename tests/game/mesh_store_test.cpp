@@ -52,7 +52,7 @@ TEST_F(mesh_store_test, demo_map_is_an_entry_point_and_loads)
     ASSERT_EQ(system(command.c_str()), 0);
     std::vector<uint8_t> file = read_file_bytes("demo.tag");
     ASSERT_GT(file.size(), sizeof(local_tag_file_header) + MESH_HEADER_SIZE);
-    test_tag map = {MESH_TAG_GROUP, FOUR_CHARACTER_CODE('d', 'v', 'a', 'l'), "demo valley", MESH_TAG_VERSION,
+    test_tag map = {MESH_GROUP_TAG, FOUR_CHARACTER_CODE('d', 'v', 'a', 'l'), "demo valley", MESH_TAG_VERSION,
                     std::vector<uint8_t>(file.begin() + sizeof(local_tag_file_header), file.end())};
     ASSERT_TRUE(write_foundation_files({map}));
 

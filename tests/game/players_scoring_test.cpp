@@ -16,12 +16,14 @@
 #include "game_records.h"
 #include "game_sounds.h"
 #include "game_time.h"
+#include "mesh.h"
 #include "players.h"
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
 #include "support/game_core_fixture.h"
 #include "support/scratch.h"
+#include "unit_facts.h"
 
 namespace {
 
@@ -218,10 +220,10 @@ TEST_F(players_scoring_test, damage_lands_in_player_team_and_unattributed_bucket
     EXPECT_EQ(get_player_statistics(2)->extant_unit_count, 3);
     EXPECT_EQ(get_player_statistics(2)->extant_cost, 60);
 
-    adjust_damage_statistics(0, 2, 40, true, false, false, true, false);   // enemy kill
-    adjust_damage_statistics(0, 1, 15, false, false, false, true, false);  // friendly fire
-    adjust_damage_statistics(NONE, 0, 7, false, false, false, true, false); // nobody's
-    adjust_damage_statistics(2, NONE, 9, true, false, true, true, true);   // game killed
+    adjust_damage_statistics_for_unit_type(0, 2, 40, true, false, false, true, false);   // enemy kill
+    adjust_damage_statistics_for_unit_type(0, 1, 15, false, false, false, true, false);  // friendly fire
+    adjust_damage_statistics_for_unit_type(NONE, 0, 7, false, false, false, true, false); // nobody's
+    adjust_damage_statistics_for_unit_type(2, NONE, 9, true, false, true, true, true);   // game killed
     EXPECT_EQ(get_player_statistics(0)->total_damage, 40);
     EXPECT_EQ(get_player_statistics(0)->total_kill_count, 1);
     EXPECT_EQ(get_player_statistics(0)->points_killed, 20);
@@ -253,7 +255,7 @@ TEST_F(players_scoring_test, samples_grow_then_compact_keeping_their_totals)
     set_unit_statistics_type(0, 0, 1);
     for (int32_t i = 0; i < ticks; ++i)
     {
-        adjust_damage_statistics(0, NONE, 1, false, false, false, true, false);
+        adjust_damage_statistics_for_unit_type(0, NONE, 1, false, false, false, true, false);
         tick();
     }
     const statistics_sample *samples = get_player_statistics_sample_range(&count, &per_sample, &in_last);
@@ -271,13 +273,13 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     get_player_data(0)->metaserver_player_id = 0x01020304;
     set_unit_statistics_type(0, 0, 30);
     set_unit_statistics_type(1, 1, 25);
-    adjust_damage_statistics(0, 1, 25, true, false, false, true, false);
+    adjust_damage_statistics_for_unit_type(0, 1, 25, true, false, false, true, false);
     set_points(0, 3);
     tick(99);
     end_game(false);
-    int32_t records = 0;
-    get_draxil_net_game_standings_players(&records);
-    ASSERT_EQ(records, 16);
+    const draxil_net_game_standings *standings = get_draxil_net_game_standings();
+    ASSERT_EQ(draxil_net_game_standings_size(standings), 216 + 28 * 16);
+    EXPECT_EQ(standings->players[0].points_killed, 25); // one record: header, teams and players
     std::vector<uint8_t> wire(216 + 28 * 16);
     ASSERT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size()), (int32_t)wire.size());
     EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
@@ -293,6 +295,18 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     EXPECT_EQ(wire[216 + 28 + 11], 0);   // player 1 killed nothing
     EXPECT_EQ(wire[216 + 28 + 15], 1);   // and lost one
     for (size_t i = 216 + 28 * 2; i < wire.size(); ++i) ASSERT_EQ(wire[i], 0) << i;
+
+    // The player records on the wire: at least 16, one per player beyond, never past the record.
+    draxil_net_game_standings sized = {};
+    const struct { int16_t players; int32_t size; } sizes[] = {
+        {0, 216 + 28 * 16}, {16, 216 + 28 * 16}, {17, 216 + 28 * 17}, {127, 216 + 28 * 127},
+        {128, 216 + 28 * 127}, {-1, 216 + 28 * 127},
+    };
+    for (const auto &c : sizes)
+    {
+        sized.number_of_players = c.players;
+        EXPECT_EQ(draxil_net_game_standings_size(&sized), c.size) << c.players;
+    }
 }
 
 TEST_F(players_scoring_test, flag_rules_take_hold_and_collect)
@@ -345,15 +359,77 @@ TEST_F(players_scoring_test, balls_move_away_from_their_pusher_and_banners_do_no
     new_flag(_flag_ball, NONE, NONE, 21, &at);
     new_flag(_flag_banner, NONE, NONE, 22, &at);
     const world_point2d west = {4000, 5000};
-    EXPECT_EQ(monster_bumped_flag(&west, 21, 160, 8192, 8192), 1);
+    EXPECT_EQ(push_flag_from_point(&west, 21, 160, 8192, 8192), 1);
     EXPECT_EQ(get_flag_data(0)->location.x, 5010);
     EXPECT_EQ(get_flag_data(0)->location.y, 5000);
-    EXPECT_EQ(monster_bumped_flag(&west, 22, 160, 8192, 8192), 0);
-    EXPECT_EQ(monster_bumped_flag(&west, 99, 160, 8192, 8192), 0);
-    for (int i = 0; i < 1000; ++i) monster_bumped_flag(&west, 21, 4000, 8192, 8192);
+    EXPECT_EQ(push_flag_from_point(&west, 22, 160, 8192, 8192), 0);
+    EXPECT_EQ(push_flag_from_point(&west, 99, 160, 8192, 8192), 0);
+    for (int i = 0; i < 1000; ++i) push_flag_from_point(&west, 21, 4000, 8192, 8192);
     EXPECT_EQ(get_flag_data(0)->location.x, 8191); // never off the map
     reclaim_dormant_flag(21);
     EXPECT_EQ(get_flag_data(0)->location.x, 5000);
+}
+
+// Four units as the unit layer would describe them: one per team 0-2, and
+// one of nobody's (ambient life).
+bool test_unit_facts(int32_t unit_index, unit_facts *facts)
+{
+    static const unit_facts units[] = {
+        {0, 0, 0, 21, {4000, 5000, 0}},
+        {1, 1, 1, NONE, {0, 0, 0}},
+        {2, 2, 2, NONE, {0, 0, 0}},
+        {NONE, NONE, NONE, NONE, {0, 0, 0}},
+    };
+    if (unit_index < 0 || unit_index >= 4) return false;
+    *facts = units[unit_index];
+    return true;
+}
+
+TEST_F(players_scoring_test, services_taking_a_unit_ask_the_unit_layer_and_ignore_units_that_do_not_exist)
+{
+    start(3);
+    ally_with_team(0, 1, true);
+    set_unit_statistics_type(0, 0, 100);
+    set_unit_statistics_type(2, 2, 20);
+    const world_point3d at = {5000, 5000, 0};
+    new_flag(_flag_ball, NONE, NONE, 21, &at);
+    const int16_t saved_width = mesh_width, saved_height = mesh_height;
+    mesh_width = 16; // 8192 world units
+    mesh_height = 16;
+
+    // Before the unit layer registers, no unit exists: nothing happens.
+    EXPECT_FALSE(monsters_are_allied(0, 0));
+    adjust_damage_statistics(0, 2, 40, true, false, false, true, false);
+    EXPECT_EQ(get_player_statistics(0)->total_damage, 0);
+    EXPECT_EQ(monster_bumped_flag(0, 21, 160), 0);
+    EXPECT_EQ(get_flag_data(0)->location.x, 5000);
+
+    ASSERT_TRUE(register_unit_facts_procedure(test_unit_facts));
+    const struct
+    {
+        int32_t a, b;
+        bool allied;
+    } pairs[] = {
+        {0, 0, true}, {0, 1, true}, {1, 0, false}, // team 0 allied towards 1 only
+        {0, 2, false}, {3, 3, false}, {0, 3, false}, {0, 99, false}, {NONE, 0, false},
+    };
+    for (const auto &p : pairs) EXPECT_EQ(monsters_are_allied(p.a, p.b), p.allied) << p.a << " " << p.b;
+
+    adjust_damage_statistics(0, 2, 40, true, false, false, true, false); // unit 2 is of type 2
+    adjust_damage_statistics(0, 99, 40, true, false, false, true, false); // no such unit
+    EXPECT_EQ(get_player_statistics(0)->total_damage, 40);
+    EXPECT_EQ(get_player_statistics(0)->total_kill_count, 1);
+    EXPECT_EQ(get_player_statistics(2)->casualty_count, 1);
+
+    EXPECT_EQ(monster_bumped_flag(0, 21, 160), 1); // unit 0 stands west of the ball
+    EXPECT_EQ(get_flag_data(0)->location.x, 5010);
+    EXPECT_EQ(monster_bumped_flag(99, 21, 160), 0);
+    for (int i = 0; i < 1000; ++i) monster_bumped_flag(0, 21, 4000);
+    EXPECT_EQ(get_flag_data(0)->location.x, 8191); // never off the map
+
+    mesh_width = saved_width;
+    mesh_height = saved_height;
+    clear_unit_facts_procedure();
 }
 
 TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions_stop)
@@ -393,7 +469,7 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     set_unit_statistics_type(0, 0, 100); // unit type 0 is player 0's, type 1 player 1's
     set_unit_statistics_type(1, 1, 50);
     adjust_unit_statistics(1, 2, 100);
-    adjust_damage_statistics(0, 1, 40, true, false, false, true, false);
+    adjust_damage_statistics_for_unit_type(0, 1, 40, true, false, false, true, false);
     tick(45);
 
     ASSERT_TRUE(save_game_statistics_csv("game one"));

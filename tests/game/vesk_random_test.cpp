@@ -19,6 +19,7 @@ TEST(vesk_random, follows_the_stated_generator_from_several_seeds)
         uint64_t reference = start;
         for (int i = 0; i < 1000; ++i) ASSERT_EQ(vesk_random(), reference_next(&reference)) << start << " draw " << i;
         EXPECT_EQ(get_random_seed(), (uint32_t)reference);
+        EXPECT_EQ(random_seed, (uint32_t)reference); // readable by name as the seed in play
     }
     set_random_seed(0);
     EXPECT_EQ(vesk_random(), 0x3C6E); // 1013904223 >> 16

@@ -95,15 +95,33 @@ TEST_F(world_effects_test, fire_needs_a_map_that_can_catch_fire)
     EXPECT_FALSE(get_mesh_cell(2, 3)->flags & _mesh_cell_was_or_is_on_fire_flag);
 }
 
-static std::vector<fixed_fraction> heard;
-static void hear(void *, const world_point3d *, fixed_fraction volume) { heard.push_back(volume); }
+struct heard_report
+{
+    world_point3d location;
+    int16_t ambient;
+    short_fixed volume;
+};
+static std::vector<heard_report> heard;
+static void hear(void *, const world_point3d *location, int16_t ambient, short_fixed volume)
+{
+    heard.push_back({*location, ambient, volume});
+}
+static bool fire_listener(fire_sound_parameters *parameters)
+{
+    *parameters = {{6 * 512 + 256, 256, 0}, 17, 512, 4096};
+    return true;
+}
 
 TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seven_reports)
 {
     ASSERT_TRUE(load_test_mesh(_mesh_can_catch_fire_flag));
     try_to_start_fire(NONE, NONE, NONE, 0, 0);
     try_to_start_fire(NONE, NONE, NONE, 6, 0);
-    const world_point3d listener = {6 * 512 + 256, 256, 0};
+    int32_t count = 0;
+    report_fire_as_sound_source(nullptr, &count, hear);
+    EXPECT_TRUE(heard.empty()) << "no listener before the sound layer registers";
+
+    ASSERT_TRUE(register_fire_sound_parameters_procedure(fire_listener));
     struct
     {
         int32_t count_before;
@@ -112,15 +130,20 @@ TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seve
     for (const auto &c : cases)
     {
         heard.clear();
-        int32_t count = c.count_before;
-        report_fire_as_sound_source(&listener, 512, 4096, nullptr, &count, hear);
+        count = c.count_before;
+        report_fire_as_sound_source(nullptr, &count, hear);
         ASSERT_EQ(heard.size(), c.reports);
         EXPECT_EQ(count, c.count_before + (int32_t)c.reports);
         if (c.reports)
         {
-            EXPECT_EQ(heard[0], FIXED_FRACTION_ONE); // the cell under the listener
+            // The cell under the listener, at full volume, with the fire ambient's index.
+            EXPECT_EQ(heard[0].location.x, 6 * 512 + 256);
+            EXPECT_EQ(heard[0].location.y, 256);
+            EXPECT_EQ(heard[0].ambient, 17);
+            EXPECT_EQ(heard[0].volume, SHORT_FIXED_ONE);
         }
     }
+    clear_fire_sound_parameters_procedure();
 }
 
 static world_point3d target_point = {5000, 6000, 70};
@@ -189,7 +212,7 @@ TEST_F(world_effects_test, a_plain_map_has_no_wind_or_weather)
     EXPECT_FALSE(switch_snowing_states());
     update_particles();
     EXPECT_EQ(particle_system_intensity(&point), 0);
-    tag ambient = 0;
+    int16_t ambient = 0;
     short_fixed volume = 0;
     EXPECT_FALSE(particle_system_ambient_sound(&point, &ambient, &volume));
     EXPECT_EQ(particle_system_particle_count(), 0);
@@ -284,11 +307,26 @@ TEST_F(weather_test, weather_without_periods_keeps_its_state_and_brings_its_wind
     // particles x 256 / maximum.
     set_target_particle_number_multiplier(512);
     EXPECT_EQ(particle_system_particle_count(), 100);
-    tag ambient = 0;
+    // Its ambient tag becomes an index of the sound layer's ambient group,
+    // and only once that group is there for the map.
+    int16_t ambient = NONE;
     short_fixed volume = 0;
+    EXPECT_FALSE(particle_system_ambient_sound(&point, &ambient, &volume)) << "no ambient group yet";
+    static definition_globals ambients = {"ambient sound", AMBIENT_SOUND_DEFINITION_GROUP_TAG, 1, 4, 4};
+    if (!get_definition_group(AMBIENT_SOUND_DEFINITION_GROUP_TAG))
+    {
+        ASSERT_TRUE(initialize_definitions(&ambients));
+    }
+    initialize_definitions_for_new_map(&ambients);
+    EXPECT_FALSE(particle_system_ambient_sound(&point, &ambient, &volume)) << "its tag is missing";
+    const uint8_t record[4] = {};
+    write_local_tag(AMBIENT_SOUND_DEFINITION_GROUP_TAG, "wind", 1, record, sizeof(record));
+    write_local_tag(AMBIENT_SOUND_DEFINITION_GROUP_TAG, "othr", 1, record, sizeof(record));
+    ASSERT_EQ(try_definition_tag_to_index(&ambients, FOUR_CHARACTER_CODE('o', 't', 'h', 'r'), true, 0), 0);
     ASSERT_TRUE(particle_system_ambient_sound(&point, &ambient, &volume));
-    EXPECT_EQ(ambient, FOUR_CHARACTER_CODE('w', 'i', 'n', 'd'));
+    EXPECT_EQ(ambient, 1);
     EXPECT_EQ(volume, 512);
+    dispose_definitions_from_old_map(&ambients);
     ASSERT_NE(get_wind_velocity(), nullptr);
     update_wind();
     EXPECT_NE(get_wind_velocity()->i | get_wind_velocity()->j, 0);

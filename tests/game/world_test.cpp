@@ -26,6 +26,7 @@ TEST(world_trig, lookups_are_the_rounded_sine_and_cosine_at_every_entry)
         const int32_t cosine = (int32_t)std::lround(16384.0 * std::cos(turn));
         ASSERT_EQ(sine_table[i], std::lround(16384.0 * std::sin(turn))) << i;
         ASSERT_EQ(sine_truncated(a), sine_table[i]) << i;
+        ASSERT_EQ(cosine_table[i], cosine) << i;
         ASSERT_EQ(cosine_truncated(a), cosine) << i;
         ASSERT_EQ(cosine_rounded(a), cosine) << i;
         ASSERT_EQ(cosine_truncated((angle)(a + 63)), cosine) << i;

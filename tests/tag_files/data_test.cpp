@@ -213,6 +213,130 @@ TEST(data_array, muids_skip_identifiers_still_in_use)
     }
 }
 
+// The data array as it first stood: the lowest free slot, and a new
+// identifier checked against every used record.  Films and peers depend on
+// the identifiers it handed out, so every faster form must hand out the same.
+struct reference_array
+{
+    std::vector<int16_t> identifiers; // per slot ever used, 0 free
+    int16_t next_identifier = 1;
+    size_t capacity;
+    bool muids;
+
+    reference_array(int32_t capacity, bool muids) : capacity((size_t)capacity), muids(muids) {}
+
+    bool in_use(int16_t identifier) const
+    {
+        for (int16_t held : identifiers)
+            if (held == identifier) return true;
+        return false;
+    }
+    int16_t take(void)
+    {
+        const int16_t identifier = next_identifier;
+        next_identifier = identifier >= MAXIMUM_DATUM_IDENTIFIER ? 1 : (int16_t)(identifier + 1);
+        return identifier;
+    }
+    int32_t create(void)
+    {
+        for (size_t index = 0; index < capacity; ++index)
+        {
+            if (index == identifiers.size()) identifiers.push_back(0);
+            if (identifiers[index] != 0) continue;
+            int16_t identifier = take();
+            for (int32_t attempt = 0; muids && in_use(identifier) && attempt < MAXIMUM_DATUM_IDENTIFIER; ++attempt)
+                identifier = take();
+            identifiers[index] = identifier;
+            return (int32_t)index;
+        }
+        return NONE;
+    }
+};
+
+TEST(data_array, long_random_history_hands_out_the_reference_identifiers)
+{
+    struct
+    {
+        uint32_t flags;
+        int32_t block, capacity, live_limit;
+    } const cases[] = {{_data_array_muids_flag, 700, 700, 650},
+                       {_data_array_muids_flag | _data_array_growable_flag, 64, MAXIMUM_DATA_ARRAY_COUNT, 900},
+                       {0, 300, 300, 300}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.flags);
+        test_array array(c.block, c.flags);
+        reference_array reference(c.capacity, (c.flags & _data_array_muids_flag) != 0);
+        std::vector<int32_t> used;
+        uint32_t seed = 2026;
+        auto draw = [&seed](uint32_t n) {
+            seed = seed * 1664525u + 1013904223u;
+            return (seed >> 8) % n;
+        };
+        // Long-lived records collide with the sequence after every wrap, and
+        // forced identifiers land just ahead of it.
+        for (int32_t step = 0; step < 120000; ++step)
+        {
+            const uint32_t choice = draw(100);
+            const bool fill = (int32_t)used.size() < c.live_limit && (step / 5000) % 2 == 0;
+            if (!used.empty() && choice < 4)
+            {
+                const int32_t index = used[draw((uint32_t)used.size())];
+                int16_t identifier = (int16_t)(reference.next_identifier + (int32_t)draw(6));
+                if (identifier <= 0) identifier = (int16_t)-1 - (int16_t)draw(3);
+                set_datum_identifier(&array.globals, index, identifier);
+                reference.identifiers[(size_t)index] = identifier;
+            }
+            else if (!used.empty() && (choice < (fill ? 40u : 58u) || (int32_t)used.size() >= c.live_limit))
+            {
+                const size_t at = draw((uint32_t)used.size());
+                const int32_t index = used[at];
+                used[at] = used.back();
+                used.pop_back();
+                delete_datum(&array.globals, index);
+                reference.identifiers[(size_t)index] = 0;
+            }
+            else
+            {
+                const int32_t expected = reference.create();
+                const int32_t index = new_datum(&array.globals);
+                ASSERT_EQ(index, expected) << "step " << step;
+                if (index == NONE) continue;
+                ASSERT_EQ(array.identifier(index), reference.identifiers[(size_t)index]) << "step " << step;
+                used.push_back(index);
+            }
+        }
+        EXPECT_GT(reference.next_identifier, 0);
+        ASSERT_LE(array.globals.count, (int32_t)reference.identifiers.size());
+        for (int32_t index = 0; index < array.globals.count; ++index)
+            ASSERT_EQ(array.identifier(index), reference.identifiers[(size_t)index]) << index;
+    }
+}
+
+// An identifier written into a record by hand escapes the count of values in
+// use: the array says so when it next meets the record, and from then on
+// follows what the record holds.
+TEST(data_array, identifier_written_behind_the_arrays_back_is_caught)
+{
+    test_array array(4, _data_array_muids_flag);
+    ASSERT_EQ(new_datum(&array.globals), 0);
+    ASSERT_EQ(new_datum(&array.globals), 1);
+    array.record(0)->identifier = 3;
+    {
+        expected_assertions expect(1, "behind the array's back");
+        delete_datum(&array.globals, 0);
+    }
+    EXPECT_EQ(array.identifier(new_datum(&array.globals)), 3);
+    // Freed by hand: the slot is taken again with a fresh count.
+    array.record(1)->identifier = 0;
+    {
+        expected_assertions expect(1, "behind the array's back");
+        EXPECT_EQ(new_datum(&array.globals), 1);
+    }
+    EXPECT_EQ(array.identifier(1), 4);
+    EXPECT_EQ(array.identifier(new_datum(&array.globals)), 5);
+}
+
 TEST(data_array, identifier_sequence_wraps_to_one_never_zero_or_negative)
 {
     const uint32_t flag_cases[] = {0, _data_array_muids_flag};

@@ -132,9 +132,12 @@ protected:
         return write_local_tag(TEST_GROUP, name, version, data.data(), (int32_t)data.size());
     }
 
+    // Loads when needed; a missing tag is reported unless quiet.
     int32_t load(const char *name, bool error_if_not_found = true, bool reload = false)
     {
-        return try_definition_tag_to_index(&group, string_to_tag(name), error_if_not_found, reload);
+        const uint32_t flags = (error_if_not_found ? 0u : (uint32_t)_definition_lookup_quiet_flag) |
+                               (reload ? (uint32_t)_definition_lookup_reload_flag : 0u);
+        return try_definition_tag_to_index(&group, string_to_tag(name), true, flags);
     }
 
     const test_definition *record(int32_t index)
@@ -219,6 +222,39 @@ TEST_F(definitions, failed_postprocess_leaves_a_hole_and_reports_only_when_asked
     EXPECT_EQ(load("none", true), NONE);
     EXPECT_EQ(take_pending_error(), _error_data_missing);
     EXPECT_EQ(load("late"), 1);
+}
+
+TEST_F(definitions, the_load_flag_decides_whether_a_definition_not_yet_loaded_is_read)
+{
+    start_store();
+    add("lazy", 2, stored(5, 0, 0, NONE));
+    initialize_definitions_for_new_map(&group);
+
+    // Without load nothing is read and nothing reported, whatever the flags.
+    struct row
+    {
+        const char *name;
+        uint32_t flags;
+    };
+    for (const row &r : {row{"lazy", 0u}, row{"lazy", (uint32_t)_definition_lookup_reload_flag},
+                         row{"gone", 0u}})
+    {
+        EXPECT_EQ(try_definition_tag_to_index(&group, string_to_tag(r.name), false, r.flags), NONE) << r.name;
+        EXPECT_EQ(take_pending_error(), 0) << r.name;
+    }
+    EXPECT_EQ(group.count, 0);
+    EXPECT_EQ(postprocess_calls, 0);
+
+    // With load the tag is read once; a later lookup without load finds it.
+    const int32_t index = try_definition_tag_to_index(&group, string_to_tag("lazy"), true, 0);
+    ASSERT_NE(index, NONE);
+    EXPECT_EQ(try_definition_tag_to_index(&group, string_to_tag("lazy"), false, 0), index);
+    EXPECT_EQ(postprocess_calls, 1);
+    // A missing tag asked to load is code 11 by default, quiet on request.
+    EXPECT_EQ(try_definition_tag_to_index(&group, string_to_tag("gone"), true, 0), NONE);
+    EXPECT_EQ(take_pending_error(), _error_data_missing);
+    EXPECT_EQ(try_definition_tag_to_index(&group, string_to_tag("gone"), true, _definition_lookup_quiet_flag), NONE);
+    EXPECT_EQ(take_pending_error(), 0);
 }
 
 TEST_F(definitions, self_and_mutual_dependencies_resolve_to_the_reserved_slots)

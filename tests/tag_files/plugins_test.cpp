@@ -425,4 +425,68 @@ TEST_F(Plugins, the_temporary_collection_closes_the_previous_plugin)
     EXPECT_FALSE(tag_file_info_get(b_index, &info));
 }
 
+TEST_F(Plugins, opening_plugins_for_a_preview_keeps_the_games_own_choice)
+{
+    ASSERT_TRUE(write_foundation_files({}));
+    ASSERT_TRUE(write_monolithic_file("plugins/A", _tag_file_type_plugin, {make_test_tag(PICS, FOUR_CHARACTER_CODE('o', 'n', 'l', 'a'), "a", "A")}, "A"));
+    ASSERT_TRUE(write_monolithic_file("plugins/B", _tag_file_type_plugin, {make_test_tag(PICS, FOUR_CHARACTER_CODE('o', 'n', 'l', 'b'), "b", "B")}, "B"));
+    const tag only_a = FOUR_CHARACTER_CODE('o', 'n', 'l', 'a');
+    const tag only_b = FOUR_CHARACTER_CODE('o', 'n', 'l', 'b');
+    open_store({0}); // the game plays with A
+
+    // Plain opening makes B the game's choice; a later reopen keeps it.
+    const int16_t b[] = {1};
+    ASSERT_TRUE(tag_file_plugins_open(b, 1, false));
+    EXPECT_NE(tag_file_open(PICS, only_b), NONE);
+    EXPECT_EQ(tag_file_open(PICS, only_a), NONE);
+    ASSERT_EQ(tag_files_open(-1, nullptr, -1, -1, 0), 0);
+    EXPECT_NE(tag_file_open(PICS, only_b), NONE);
+
+    // A preview shows A's tags now, and the next reopen goes back to B.
+    const int16_t a[] = {0};
+    ASSERT_TRUE(tag_file_plugins_open(a, 1, true));
+    EXPECT_NE(tag_file_open(PICS, only_a), NONE);
+    ASSERT_EQ(tag_files_open(-1, nullptr, -1, -1, 0), 0);
+    EXPECT_EQ(tag_file_open(PICS, only_a), NONE);
+    EXPECT_NE(tag_file_open(PICS, only_b), NONE);
+
+    // The encoded form opens the same plug-ins.
+    uint8_t encoded[ENCODED_PLUGIN_LIST_SIZE];
+    ASSERT_GT(tag_file_plugins_encode(a, 1, encoded), 0);
+    ASSERT_TRUE(tag_file_plugins_open_encoded(encoded, true));
+    EXPECT_NE(tag_file_open(PICS, only_a), NONE);
+}
+
+TEST_F(Plugins, opening_plugins_that_are_not_there_is_refused_and_changes_nothing)
+{
+    ASSERT_TRUE(write_foundation_files({}));
+    install_plugins(1);
+    open_store({0});
+    const tag map = FOUR_CHARACTER_CODE('m', 'p', '0', '0');
+    ASSERT_NE(tag_file_open(MESH_GROUP_TAG, map), NONE);
+    const int32_t tag_index = tag_file_open(MESH_GROUP_TAG, map);
+
+    std::vector<int16_t> seventeen(17, 0);
+    const int16_t missing[] = {0, 5};
+    struct row
+    {
+        const char *what;
+        const int16_t *indexes;
+        int32_t count;
+    };
+    for (const row &r : {row{"negative count", missing, -1}, row{"more than 16", seventeen.data(), 17},
+                         row{"a plug-in not installed", missing, 2}, row{"no list", nullptr, 1}})
+    {
+        EXPECT_FALSE(tag_file_plugins_open(r.indexes, r.count, false)) << r.what;
+        tag_file_info info;
+        EXPECT_TRUE(tag_file_info_get(tag_index, &info)) << r.what << ": the store was not reopened";
+    }
+    uint8_t garbage[ENCODED_PLUGIN_LIST_SIZE];
+    memset(garbage, 0xFF, sizeof(garbage));
+    EXPECT_FALSE(tag_file_plugins_open_encoded(garbage, false));
+    EXPECT_FALSE(tag_file_plugins_open_encoded(nullptr, false));
+    tag_file_info info;
+    EXPECT_TRUE(tag_file_info_get(tag_index, &info));
+}
+
 } // namespace

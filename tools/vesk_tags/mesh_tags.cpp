@@ -303,7 +303,7 @@ int mesh_tags_command(int argc, char **argv)
     }
     dispose_mesh_from_old_map();
     const bool written =
-        tool_write_local_tag_file(output_path, MESH_TAG_GROUP, subgroup, MESH_TAG_VERSION, 0, name, data, size);
+        tool_write_local_tag_file(output_path, MESH_GROUP_TAG, subgroup, MESH_TAG_VERSION, 0, name, data, size);
     free(data);
     if (!written) return 1;
     return 0;
