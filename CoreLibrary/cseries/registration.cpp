@@ -29,7 +29,7 @@ static const char *slot_refusal(const registration_table *table, int32_t index, 
 {
     if (index < 0 || index >= table->count) return "is outside its table";
     if (!procedure) return "was offered a null procedure";
-    if (table->slots[index] && table->slots[index] != procedure) return "is taken already";
+    if (table->slots[index]) return "is taken already";
     return nullptr;
 }
 

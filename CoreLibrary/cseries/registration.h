@@ -7,9 +7,8 @@
 // an assertion, and changes nothing:
 //   - a null procedure,
 //   - a slot index outside the table,
-//   - a slot that holds another procedure already (the first one stays).
-// Filling a slot again with the procedure it holds is accepted and changes
-// nothing, so registering a subsystem twice is harmless.
+//   - a slot that holds a procedure already, even the same one (the first
+//     registration stays): a subsystem registers once per process.
 //
 // The slots live outside every module's globals record, so `initialize_X`
 // and a map change never empty them.  Only `clear_all_registrations` (tests)
