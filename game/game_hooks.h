@@ -213,7 +213,6 @@ typedef void (*tick_observer_procedure)(void);
     X(selection, "selection")                 /* true: the camera does not get it */               \
     X(camera, "camera")
 
-
 #define ACTION_CONSUMER_ENUM_VALUE(identifier, name) _action_##identifier,
 enum action_consumer
 {
@@ -229,8 +228,8 @@ typedef bool (*action_procedure)(action_data *action);
 typedef void (*game_state_procedure)(void);
 
 // ---- single procedures of the program and the main loop ---------------------
-// X(name, return type, parameters, what it does).  Each becomes
-// `name_procedure`, `register_name_procedure` and `get_name_procedure`.
+// X(name, return type, parameters).  Each becomes `name_procedure`,
+// `register_name_procedure` and `get_name_procedure`.
 
 #define CORE_PROCEDURE_LIST(X) \
     X(set_keyboard_queue_task_state, void, (bool running))                 /* the 30 Hz input timer */ \
