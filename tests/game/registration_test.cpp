@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cseries/registration.h"
+#include "object_definitions.h"
 #include "flags.h"
 #include "game_hooks.h"
 #include "game_sounds.h"
@@ -31,6 +32,7 @@
 #include "statistics.h"
 #include "subsystems.h"
 #include "support/expected_assertions.h"
+#include "support/objects_world.h"
 
 namespace {
 
@@ -189,6 +191,55 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
         EXPECT_EQ(after[i], before[i]) << "slot " << i;
     }
     EXPECT_GT(filled, 20);
+}
+
+// The core offers lightning a way to find its target object; the object world
+// fills it, so a bolt strikes where its target stands, and its fixed end
+// once the target is gone.
+TEST_F(registration, a_bolt_strikes_its_target_object_where_the_object_world_says_it_stands)
+{
+    ASSERT_TRUE(load_objects_world(objects_world_map()));
+    register_object_world_hooks();
+    initialize_lightning();
+    initialize_lightning_for_new_map();
+    lightning_definition bolt_definition = {};
+    bolt_definition.strike_ticks = 1;
+    bolt_definition.linger_ticks = 1;
+    const int32_t bolt_type =
+        new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('b', 'o', 'l', 't'), &bolt_definition);
+    object_definition definition = {};
+    for (auto &modifier : definition.effect_modifiers) modifier = 256;
+    definition.radius = 16;
+    definition.height = 32;
+    definition.scale_lower_bound = 256;
+    const int32_t object_type = new_definition(&object_definitions, FOUR_CHARACTER_CODE('t', 'e', 's', 't'), &definition);
+    ASSERT_NE(bolt_type, NONE);
+    ASSERT_NE(object_type, NONE);
+    new_object_data data = {};
+    data.type = (int16_t)object_type;
+    data.scale = 256;
+    data.location.position = {1000, 1500, 0};
+    const int32_t target = new_object(&data);
+    ASSERT_NE(target, NONE);
+    const world_point3d stands = get_object(target)->location.position;
+
+    for (const bool alive : {true, false})
+    {
+        if (!alive) delete_object(target);
+        const new_lightning_data bolt = {(int16_t)bolt_type, NONE, target, {0, 0, 0}, {100, 200, 0}};
+        const int32_t index = new_lightning(&bolt);
+        ASSERT_NE(index, NONE);
+        update_lightning();
+        ASSERT_EQ(get_lightning_state(index), _lightning_struck);
+        const world_point3d strike = get_lightning_data(index)->strike_point;
+        const world_point3d expected = alive ? stands : world_point3d{100, 200, 0};
+        EXPECT_EQ(strike.x, expected.x) << (alive ? "alive" : "gone");
+        EXPECT_EQ(strike.y, expected.y) << (alive ? "alive" : "gone");
+        EXPECT_EQ(strike.z, expected.z) << (alive ? "alive" : "gone");
+        update_lightning();
+    }
+    dispose_lightning_from_old_map();
+    dispose_objects_world();
 }
 
 // ---- the documentation agrees with the code ------------------------------------
