@@ -18,6 +18,7 @@
 #include "object_definitions.h"
 #include "flags.h"
 #include "game_hooks.h"
+#include "game_states.h"
 #include "game_sounds.h"
 #include "lightning.h"
 #include "map_life.h"
@@ -290,6 +291,30 @@ TEST(registration_documents, the_ordered_lists_in_the_architecture_document_are_
     EXPECT_EQ(documented_list(document, "action_consumer"),
               code_list(NUMBER_OF_ACTION_CONSUMERS, action_consumer_name));
     EXPECT_EQ(documented_list(document, "event_consumer"), code_list(NUMBER_OF_EVENT_CONSUMERS, event_consumer_name));
+}
+
+// The game-state table lists each state of the list, with its number, once,
+// and marks exactly the interrupting ones.
+TEST(registration_documents, the_game_state_table_is_the_list_in_code)
+{
+    const std::string document = read_architecture_document();
+    const size_t start = document.find("### Game states");
+    ASSERT_NE(start, std::string::npos);
+    std::istringstream lines(document.substr(start, document.find("\n\n", document.find("| Number", start)) - start));
+    std::vector<std::string> documented, expected;
+    const std::regex row(R"(^\| (\d+) \| ([^|]+) \| ([^|]*)\|$)");
+    for (std::string line; std::getline(lines, line);)
+    {
+        std::smatch match;
+        if (!std::regex_match(line, match, row)) continue;
+        const bool interrupting = match[3].str().find("interrupting") != std::string::npos;
+        documented.push_back(match[1].str() + " " + match[2].str() + (interrupting ? " (interrupting)" : ""));
+    }
+#define GAME_STATE_ROW(identifier, number, name, interrupting) \
+    expected.push_back(std::to_string(number) + " " + name + (interrupting ? " (interrupting)" : ""));
+    GAME_STATE_LIST(GAME_STATE_ROW)
+#undef GAME_STATE_ROW
+    EXPECT_EQ(documented, expected);
 }
 
 // Every registration point a header declares has its row in the one table.
