@@ -184,16 +184,19 @@ static void handle_signal(int signal_number, siginfo_t *, void *)
     length = append_text(line, length, "  crash: signal ");
     length = append_decimal(line, length, signal_number, 1);
     line[length++] = '\n';
+    // Armed before anything that may hang: backtrace() is not
+    // async-signal-safe (the unwinder may wait for a lock the crashed code
+    // holds), nor is a procedure bound to return (a full disk).  The default
+    // SIGALRM action ends the process.
+    set_default_action_and_unblock(SIGALRM);
+    alarm(CRASH_WATCHDOG_SECONDS);
+
     write_all_from_handler(descriptor, line, length);
 
     void *frames[MAXIMUM_BACKTRACE_DEPTH];
     const int frame_count = backtrace(frames, MAXIMUM_BACKTRACE_DEPTH);
     backtrace_symbols_fd(frames, frame_count, descriptor);
 
-    // A procedure that hangs (a lock held by the crashed code, a full disk)
-    // must not keep the process alive: the default SIGALRM action ends it.
-    set_default_action_and_unblock(SIGALRM);
-    alarm(CRASH_WATCHDOG_SECONDS);
     const int32_t procedure_count = crash_globals.procedure_count.load(std::memory_order_acquire);
     for (int32_t i = 0; i < procedure_count; ++i)
     {
@@ -280,6 +283,57 @@ void initialize_crash_handler(void)
         }
     }
     crash_globals.installed = true;
+}
+
+// The alternate stack of a thread other than the main one; its destructor
+// runs as the thread ends, on the thread itself, when the stack is not in use.
+struct thread_alternate_stack
+{
+    void *memory = nullptr;
+
+    ~thread_alternate_stack()
+    {
+        if (!memory) return;
+        stack_t current;
+        if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == memory)
+        {
+            stack_t disabled;
+            memset(&disabled, 0, sizeof(disabled));
+            disabled.ss_flags = SS_DISABLE;
+            sigaltstack(&disabled, nullptr);
+        }
+        munmap(memory, CRASH_STACK_SIZE);
+        memory = nullptr;
+    }
+};
+
+static thread_local thread_alternate_stack thread_stack;
+
+bool install_thread_alternate_signal_stack(void)
+{
+    if (thread_stack.memory) return true;
+    // One given by someone else (a sanitizer's runtime) is kept: it is theirs
+    // to free.
+    stack_t current;
+    if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return true;
+    void *memory = mmap(nullptr, CRASH_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+    {
+        log_message(__FILE__, __LINE__, "no alternate signal stack for a thread (errno %d)", errno);
+        return false;
+    }
+    stack_t stack;
+    memset(&stack, 0, sizeof(stack));
+    stack.ss_sp = memory;
+    stack.ss_size = CRASH_STACK_SIZE;
+    if (sigaltstack(&stack, nullptr) != 0)
+    {
+        log_message(__FILE__, __LINE__, "no alternate signal stack for a thread (errno %d)", errno);
+        munmap(memory, CRASH_STACK_SIZE);
+        return false;
+    }
+    thread_stack.memory = memory;
+    return true;
 }
 
 bool register_crash_procedure(crash_procedure procedure)

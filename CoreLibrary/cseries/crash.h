@@ -16,8 +16,8 @@ enum
 };
 
 // Installs the handler for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT, with
-// an alternate stack for the calling thread (a crash in another thread is
-// handled on that thread's own stack).  Call from the main thread after the
+// an alternate stack for the calling thread (other threads get theirs from
+// install_thread_alternate_signal_stack).  Call from the main thread after the
 // log is open, in the directory that holds the log: the paths of the log and
 // of the crash log are fixed here.  Calling it again refreshes them.
 void initialize_crash_handler(void);
@@ -28,6 +28,13 @@ void initialize_crash_handler(void);
 // and bounded in time: after CRASH_WATCHDOG_SECONDS the process is ended by
 // SIGALRM, and the log is then left under its own name.
 bool register_crash_procedure(crash_procedure procedure);
+
+// Gives the calling thread an alternate signal stack of its own, so that a
+// crash by stack overflow in it still reaches the handler.  Every thread the
+// program starts calls it first thing in its entry procedure; the stack is
+// freed when the thread ends.  False (logged) when none could be made; true
+// at once when the thread has one already.
+bool install_thread_alternate_signal_stack(void);
 
 // Removes every registered procedure and restores the signal actions and the
 // alternate stack that were in place before initialize_crash_handler.

@@ -3,6 +3,7 @@
 
 #include "cseries/files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,22 @@ static struct file_globals
     std::mutex lock; // guards data_directory
     char data_directory[MAXIMUM_FILE_REFERENCE_PATH];
     int single_instance_descriptor = -1;
+    std::atomic<file_step_procedure> step_procedure{nullptr};
 } file_globals;
+
+file_step_procedure set_file_step_procedure(file_step_procedure procedure)
+{
+    return file_globals.step_procedure.exchange(procedure);
+}
+
+// False, with errno EIO, when the installed test procedure fails this step.
+static bool step_allowed(const char *step, const char *path)
+{
+    const file_step_procedure procedure = file_globals.step_procedure.load();
+    if (!procedure || procedure(step, path)) return true;
+    errno = EIO;
+    return false;
+}
 
 // ---- names ----------------------------------------------------------------
 
@@ -232,12 +248,12 @@ bool file_create(file_reference *reference)
 
     if (!reference->name[0])
     {
-        if (make_directories(path)) return true;
+        if (step_allowed("create", path) && make_directories(path)) return true;
         ERROR_MESSAGE(_error_file_create, "Cannot create the directory '%s' (%s)", path, strerror(errno));
         return false;
     }
 
-    int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int descriptor = step_allowed("create", path) ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
     if (descriptor < 0)
     {
         ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", path, strerror(errno));
@@ -263,7 +279,9 @@ bool file_open(file_reference *reference, int32_t permissions)
     if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_open)) return false;
 
     const bool writing = (permissions & (_permission_write_flag | _permission_append_flag)) != 0;
-    int descriptor = open(path, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Without blocking, so that a fifo (or a device) in a file's place is
+    // refused below instead of holding the caller until someone writes to it.
+    int descriptor = open(path, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0)
     {
         if (!is_missing_error(errno))
@@ -278,6 +296,8 @@ bool file_open(file_reference *reference, int32_t permissions)
         ERROR_MESSAGE(_error_file_open, "'%s' is not a regular file", path);
         return false;
     }
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
 
     if (writing)
     {
@@ -326,7 +346,7 @@ bool file_delete(file_reference *reference)
 {
     char path[PATH_MAX];
     if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_general)) return false;
-    int result = reference->name[0] ? unlink(path) : rmdir(path);
+    int result = !step_allowed("delete", path) ? -1 : reference->name[0] ? unlink(path) : rmdir(path);
     if (result == 0) return true;
     ERROR_MESSAGE(_error_file_general, "Cannot delete '%s' (%s)", path, strerror(errno));
     return false;
@@ -430,7 +450,7 @@ bool file_write_to_position(file_reference *reference, int64_t offset, int32_t l
                       (long long)offset, reference->name);
         return false;
     }
-    if (!write_fully(reference->descriptor, offset, length, data))
+    if (!step_allowed("write", reference->name) || !write_fully(reference->descriptor, offset, length, data))
     {
         ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", reference->name, strerror(errno));
         return false;
@@ -462,15 +482,50 @@ bool file_set_size(file_reference *reference, int64_t size)
         ERROR_MESSAGE(_error_file_write, "Bad size %lld for '%s'", (long long)size, reference->name);
         return false;
     }
-    int result;
-    do result = ftruncate(reference->descriptor, (off_t)size);
-    while (result != 0 && errno == EINTR);
+    int result = -1;
+    if (step_allowed("resize", reference->name))
+    {
+        do result = ftruncate(reference->descriptor, (off_t)size);
+        while (result != 0 && errno == EINTR);
+    }
     if (result != 0)
     {
         ERROR_MESSAGE(_error_file_write, "Cannot resize '%s' (%s)", reference->name, strerror(errno));
         return false;
     }
     return true;
+}
+
+bool file_synchronize(file_reference *reference)
+{
+    if (reference->descriptor < 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "'%s' is not open", reference->name);
+        return false;
+    }
+    int result = -1;
+    if (step_allowed("sync", reference->name))
+    {
+        do result = fsync(reference->descriptor);
+        while (result != 0 && errno == EINTR);
+    }
+    if (result != 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "Cannot flush '%s' to the disk (%s)", reference->name, strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool file_rename(const file_reference *from, const file_reference *to)
+{
+    char from_path[PATH_MAX], to_path[PATH_MAX];
+    if (!resolve_path_or_report(from, from_path, sizeof(from_path), _error_file_write) ||
+        !resolve_path_or_report(to, to_path, sizeof(to_path), _error_file_write))
+        return false;
+    if (step_allowed("rename", to_path) && rename(from_path, to_path) == 0) return true;
+    ERROR_MESSAGE(_error_file_write, "Cannot rename '%s' to '%s' (%s)", from_path, to_path, strerror(errno));
+    return false;
 }
 
 void *file_read_into_memory(file_reference *reference, int32_t *size)
@@ -525,15 +580,17 @@ bool file_write_from_memory(file_reference *reference, int32_t length, const voi
     strcpy(aside, path);
     strcat(aside, ASIDE_SUFFIX);
 
-    const int descriptor = open(aside, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int descriptor =
+        step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
     if (descriptor < 0)
     {
         ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", aside, strerror(errno));
         return false;
     }
-    bool ok = write_fully(descriptor, 0, length, data) && fsync(descriptor) == 0;
+    bool ok = step_allowed("write", aside) && write_fully(descriptor, 0, length, data) &&
+              step_allowed("sync", aside) && fsync(descriptor) == 0;
     ok = close(descriptor) == 0 && ok;
-    if (ok) ok = rename(aside, path) == 0;
+    if (ok) ok = step_allowed("rename", path) && rename(aside, path) == 0;
     if (!ok)
     {
         ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", path, strerror(errno));
@@ -570,15 +627,29 @@ bool set_working_directory_to_executable(void)
     return true;
 }
 
+// A lock that cannot be taken leaves nothing to stop a second copy of the
+// game: told in the log, on standard error and in a message box (the way the
+// second copy's refusal is shown; show_message_box writes standard error
+// too), once per process.
+static void report_single_instance_lock_failure(const char *what, int error)
+{
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true)) return;
+    char text[256];
+    snprintf(text, sizeof(text), "Cannot %s the lock file '%s' (%s): a second copy of the game would not be noticed.",
+             what, SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(error));
+    log_message(__FILE__, __LINE__, "%s", text);
+    show_message_box(text);
+}
+
 bool acquire_single_instance_lock(void)
 {
     if (file_globals.single_instance_descriptor >= 0) return true;
 
-    int descriptor = open(SINGLE_INSTANCE_LOCK_FILE_NAME, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int descriptor = open(SINGLE_INSTANCE_LOCK_FILE_NAME, O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (descriptor < 0)
     {
-        log_message(__FILE__, __LINE__, "Cannot create the lock file '%s' (%s); running without it",
-                    SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(errno));
+        report_single_instance_lock_failure("create", errno);
         return true;
     }
     const int error = lock_exclusive_without_waiting(descriptor);
@@ -586,8 +657,7 @@ bool acquire_single_instance_lock(void)
     {
         close(descriptor);
         if (error == EWOULDBLOCK) return false;
-        log_message(__FILE__, __LINE__, "Cannot lock '%s' (%s); running without it",
-                    SINGLE_INSTANCE_LOCK_FILE_NAME, strerror(error));
+        report_single_instance_lock_failure("lock", error);
         return true;
     }
     file_globals.single_instance_descriptor = descriptor;

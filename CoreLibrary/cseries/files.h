@@ -80,7 +80,8 @@ bool file_create(file_reference *reference);
 // Opens an existing regular file.  With the write flag it takes an exclusive
 // advisory lock without waiting and fails when another holder has it; with the
 // append flag (which implies writing) it positions at the end.  False when
-// missing (nothing pending), when not a regular file, when locked elsewhere,
+// missing (nothing pending), when not a regular file (a fifo is refused at
+// once, without waiting for its other end), when locked elsewhere,
 // or when the reference is open already.  The lock belongs to the open file:
 // a second file_open of the same file in this process conflicts as well.
 bool file_open(file_reference *reference, int32_t permissions);
@@ -111,6 +112,14 @@ bool file_write_to_position(file_reference *reference, int64_t offset, int32_t l
 // Cuts or extends the open file to `size` bytes.
 bool file_set_size(file_reference *reference, int64_t size);
 
+// Flushes the open file's data to the disk (fsync).  False when that failed:
+// the data written may then not survive a crash.
+bool file_synchronize(file_reference *reference);
+
+// Gives `from` the name of `to`, replacing a file of that name at once
+// (rename(2)).  False, with nothing changed, when it cannot.
+bool file_rename(const file_reference *from, const file_reference *to);
+
 // The whole file (opened and closed here) in a new buffer followed by four
 // zero bytes; the caller frees it with free().  `size` (may be null) gets the
 // file's length.  Null when it cannot be opened or read, or is 2 GiB or more.
@@ -124,6 +133,17 @@ void *file_read_into_memory(file_reference *reference, int32_t *size);
 // then left as it was and no aside file remains.  The directory must exist.
 bool file_write_from_memory(file_reference *reference, int32_t length, const void *data);
 
+// ---- failure injection, for tests -------------------------------------------
+
+// Every step here that changes the disk (creating, writing, resizing,
+// flushing, renaming, deleting) first calls the installed procedure, with the
+// step's name ("create", "write", "resize", "sync", "rename", "delete") and
+// the path: false makes the step fail as a failing disk would (EIO).  A test
+// may also end the process inside it, to cut a write short at that step.
+// Null (the default) removes it.  Returns the previous procedure.
+typedef bool (*file_step_procedure)(const char *step, const char *path);
+file_step_procedure set_file_step_procedure(file_step_procedure procedure);
+
 // ---- the program's environment ------------------------------------------
 
 // Changes the working directory to the directory of the running executable
@@ -134,9 +154,11 @@ bool set_working_directory_to_executable(void);
 
 // Takes the single-instance lock (flock on "vesk.lock" in the working
 // directory) for the life of the process; children do not inherit it.  False
-// when another copy holds it.  When the lock file cannot be made at all, that is
-// logged and the answer is true: nothing shows that another copy runs.  True
-// again when this process holds it already.
+// when another copy holds it.  When the lock file cannot be made or locked for
+// any other reason the answer is true (nothing shows that another copy runs),
+// and that is told once per process in the log and with show_message_box
+// (which writes standard error as well).  True again when this process holds
+// it already.
 bool acquire_single_instance_lock(void);
 
 // Releases it (tests, and before exec).

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static struct log_globals
@@ -21,6 +22,11 @@ static struct log_globals
     std::mutex lock;
     std::atomic<game_triggered_assert_procedure> assert_procedure{nullptr};
     std::atomic<assertion_observer_procedure> assertion_observer{nullptr};
+    // A failed write is told on standard error once per opened log, not once
+    // per line; changed under the lock.
+    // Initialized here like every member, so that these globals are ready
+    // before any other file's static constructors run.
+    bool write_failure_reported = false;
 } log_globals;
 
 static const char *file_name_after_last_separator(const char *path)
@@ -43,6 +49,15 @@ static size_t format_date_prefix(char *buffer, size_t size)
     return n < 0 ? 0 : ((size_t)n < size ? (size_t)n : size - 1);
 }
 
+// Nothing else tells the player that the log is not being kept: standard
+// error is the one place left.  The caller holds the lock.
+static void report_write_failure_locked(int error)
+{
+    if (log_globals.write_failure_reported) return;
+    log_globals.write_failure_reported = true;
+    fprintf(stderr, "%s: cannot be written (%s); later lines may be lost\n", LOG_FILE_NAME, strerror(error));
+}
+
 static void write_all(int descriptor, const char *text, size_t length)
 {
     while (length > 0)
@@ -51,6 +66,12 @@ static void write_all(int descriptor, const char *text, size_t length)
         if (written < 0)
         {
             if (errno == EINTR) continue;
+            report_write_failure_locked(errno);
+            return;
+        }
+        if (written == 0)
+        {
+            report_write_failure_locked(ENOSPC);
             return;
         }
         text += written;
@@ -83,8 +104,31 @@ bool open_log_file_at(const char *path, const char *header)
 {
     std::lock_guard<std::mutex> guard(log_globals.lock);
     if (log_globals.descriptor >= 0) close(log_globals.descriptor);
-    log_globals.descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (log_globals.descriptor < 0) return false;
+    log_globals.descriptor = -1;
+    log_globals.write_failure_reported = false;
+    // Without blocking: a fifo in the log's place would otherwise hold the
+    // start-up until something reads it.  Only a regular file is taken.
+    int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    int error = errno;
+    struct stat status;
+    if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)))
+    {
+        close(descriptor);
+        descriptor = -1;
+        error = EINVAL;
+    }
+    if (descriptor >= 0)
+    {
+        const int flags = fcntl(descriptor, F_GETFL);
+        if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    if (descriptor < 0)
+    {
+        fprintf(stderr, "%s: cannot be opened (%s); the game runs without a log\n", path,
+                error == EINVAL || error == ENXIO ? "not a regular file" : strerror(error));
+        return false;
+    }
+    log_globals.descriptor = descriptor;
     write_line_locked("", header ? header : "", true);
     return true;
 }

@@ -15,7 +15,10 @@ enum { MAXIMUM_LOG_MESSAGE_LENGTH = 1023 };
 
 // Opens (appends to) the log in the working directory and writes the run's
 // header line: `header` (the version string and the command line), dated.
-// False when the file cannot be opened; logging then writes nothing.
+// False when the file cannot be opened or is not a regular file (a fifo is
+// refused without waiting for a reader); that is told on standard error, and
+// logging then writes nothing.  A write that fails later is told on standard
+// error once per opened log.
 bool open_log_file(const char *header);
 // The same for the log at `path` (a tool's "--log FILE").
 bool open_log_file_at(const char *path, const char *header);

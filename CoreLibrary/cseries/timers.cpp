@@ -15,6 +15,7 @@
 #include <mutex>
 #include <pthread.h>
 
+#include "cseries/crash.h"
 #include "cseries/cseries.h"
 
 enum
@@ -33,9 +34,21 @@ enum timer_task_state
     _timer_task_removing, // one caller of remove_timer_task is joining it
 };
 
+// A handle is built like a tag index: salt in the high 16 bits, slot in the
+// low 16.  The salt changes each time a slot is given to a task and is never
+// 0, so a handle is never a plain slot number and a stale handle never names
+// the task that took its slot over.
+enum
+{
+    TIMER_HANDLE_SLOT_MASK = 0xFFFF,
+    TIMER_HANDLE_SALT_SHIFT = 16,
+    MAXIMUM_TIMER_SALT = 0x7FFF, // keeps every handle positive
+};
+
 struct timer_task
 {
     int32_t state; // timer_task_state, guarded by the globals' lock
+    uint16_t salt; // of the running task's handle; 0 while the slot is not running
     int32_t calls_per_second;
     timer_task_procedure procedure;
     void *refcon;
@@ -51,6 +64,7 @@ struct timer_globals
 {
     std::mutex lock; // guards the table's states
     timer_task tasks[MAXIMUM_TIMER_TASKS];
+    uint16_t next_salt = 0; // 0 before the first task: read as 1
 };
 
 static struct timer_globals timer_globals;
@@ -99,6 +113,7 @@ static int64_t timer_deadline(int64_t start, int64_t n, int32_t calls_per_second
 
 static void *timer_task_thread(void *argument)
 {
+    install_thread_alternate_signal_stack(); // a crash here is then still handled
     timer_task *task = (timer_task *)argument;
     int64_t start = monotonic_nanoseconds();
     int64_t n = 0;
@@ -177,6 +192,7 @@ static int32_t timer_task_claim_slot(void)
             if (task->state == _timer_task_running && timer_task_has_ended(task))
             {
                 task->state = _timer_task_removing;
+                task->salt = 0;
                 ended_index = index;
                 break;
             }
@@ -193,6 +209,7 @@ static void timer_task_release_slot(int32_t index)
 {
     std::lock_guard<std::mutex> guard(timer_globals.lock);
     timer_globals.tasks[index].state = _timer_task_free;
+    timer_globals.tasks[index].salt = 0;
 }
 
 int32_t install_timer_task(int32_t calls_per_second, timer_task_procedure procedure,
@@ -249,17 +266,23 @@ int32_t install_timer_task(int32_t calls_per_second, timer_task_procedure proced
     }
 
     std::lock_guard<std::mutex> guard(timer_globals.lock);
+    const uint16_t salt = timer_globals.next_salt ? timer_globals.next_salt : 1;
+    timer_globals.next_salt = (uint16_t)(salt >= MAXIMUM_TIMER_SALT ? 1 : salt + 1);
+    task->salt = salt;
     task->state = _timer_task_running;
-    return index;
+    return ((int32_t)salt << TIMER_HANDLE_SALT_SHIFT) | index;
 }
 
-bool remove_timer_task(int32_t index)
+bool remove_timer_task(int32_t handle)
 {
-    if (index < 0 || index >= MAXIMUM_TIMER_TASKS) return false;
+    if (handle <= 0) return false;
+    const int32_t index = handle & TIMER_HANDLE_SLOT_MASK;
+    const uint16_t salt = (uint16_t)((uint32_t)handle >> TIMER_HANDLE_SALT_SHIFT);
+    if (salt == 0 || index >= MAXIMUM_TIMER_TASKS) return false;
     timer_task *task = &timer_globals.tasks[index];
     {
         std::lock_guard<std::mutex> guard(timer_globals.lock);
-        if (task->state != _timer_task_running) return false;
+        if (task->state != _timer_task_running || task->salt != salt) return false;
         // Joining its own thread would wait forever.
         if (pthread_equal(task->thread, pthread_self()))
         {

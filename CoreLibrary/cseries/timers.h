@@ -11,12 +11,14 @@ enum { MAXIMUM_TIMER_TASKS = 8 };
 // Starts a thread that calls `procedure(refcon)` `calls_per_second` times a
 // second, at deadlines start + n/frequency on the monotonic clock (no drift; a
 // task more than a second behind skips ahead instead of bursting), until the
-// procedure returns false or the task is removed.  Returns a task handle (an
-// index below MAXIMUM_TIMER_TASKS), or NONE when the frequency is not positive,
+// procedure returns false or the task is removed.  Returns a task handle
+// (positive; salt in the high 16 bits, slot in the low 16, so a handle goes
+// stale once its task is removed or its slot taken over, and never names the
+// next task of that slot), or NONE when the frequency is not positive,
 // the procedure is null, every slot is taken or no thread could be started.
 // A task that ended by returning false keeps its slot until it is removed; only
 // when every slot is taken does a new task take over such a slot (its old
-// handle is then stale: remove ended tasks to keep their handles meaningful).
+// handle is then stale, and removing it is refused).
 int32_t install_timer_task(int32_t calls_per_second, timer_task_procedure procedure,
                            void *refcon);
 

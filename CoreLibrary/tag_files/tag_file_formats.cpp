@@ -92,6 +92,25 @@ uint32_t tag_file_checksum_of(uint32_t crc) { return crc ? crc : 1; }
 
 // ---- monolithic files ----------------------------------------------------
 
+static bool all_zero(const void *bytes, size_t size)
+{
+    for (size_t i = 0; i < size; i++)
+        if (((const uint8_t *)bytes)[i]) return false;
+    return true;
+}
+
+static bool monolithic_type_is_known(int32_t type)
+{
+    return type == _tag_file_type_foundation || type == _tag_file_type_plugin || type == _tag_file_type_patch ||
+           type == _tag_file_type_interface_file || type == _tag_file_type_interface_plugin ||
+           type == _tag_file_type_addon || type == _tag_file_type_lobby_plugin ||
+           type == _tag_file_type_gameplay_plugin;
+}
+
+// The checksum covers the bytes after the header only, so every header field
+// is held to what the builder writes: the directory right after the header,
+// and the reserved bytes zero.  (The directory and data are then checked to
+// fill the rest of the file; see monolithic_entries_check.)
 static bool monolithic_header_check(const char *label, monolithic_tag_file_header *header, int64_t size)
 {
     const char *reason = nullptr;
@@ -100,6 +119,11 @@ static bool monolithic_header_check(const char *label, monolithic_tag_file_heade
     else if (header->header_size != sizeof(monolithic_tag_file_header)) reason = "wrong header size";
     else if ((int64_t)header->file_size != size) reason = size < (int64_t)header->file_size ? "truncated" : "trailing bytes after the end";
     else if (header->tag_count < 0 || header->tag_count > MAXIMUM_TAG_HEADERS) reason = "tag count out of range";
+    else if (!monolithic_type_is_known(header->type)) reason = "unknown type";
+    else if (header->hidden > 1) reason = "hidden flag neither 0 nor 1";
+    else if (header->pad0 != 0 || header->reserved0 != 0 || !all_zero(header->reserved, sizeof(header->reserved)))
+        reason = "reserved bytes are not 0";
+    else if (header->directory_offset != sizeof(monolithic_tag_file_header)) reason = "directory not right after the header";
     else if (header->directory_offset < sizeof(monolithic_tag_file_header) ||
              (int64_t)header->directory_offset + (int64_t)header->tag_count * (int64_t)sizeof(monolithic_tag_entry) > size)
         reason = "directory outside the file";
@@ -152,22 +176,29 @@ static bool monolithic_entries_check(const char *label, const monolithic_tag_fil
         if (!tag_name_field_is_valid(entry->name, TAG_NAME_SIZE)) reason = "name without terminator";
         else if (!tag_name_is_valid(entry->name)) reason = "name not allowed";
         else if (entry->group_tag == NONE || entry->group_tag == 0 || entry->subgroup_tag == NONE) reason = "group or subgroup is none";
+        else if (entry->flags != 0 || entry->reserved[0] != 0 || entry->reserved[1] != 0) reason = "reserved bytes are not 0";
         else if (entry->size < 0) reason = "negative size";
         else if (start < (int64_t)sizeof(monolithic_tag_file_header) || end > size) reason = "data outside the file";
         else if (entry->size > 0 && start < directory_end && end > directory_start) reason = "data overlaps the directory";
         ranges[i] = {start, end, entry->group_tag, entry->subgroup_tag};
     }
-    if (!reason && count > 1)
+    if (!reason)
     {
         qsort(ranges, (size_t)count, sizeof(entry_range), compare_ranges);
         bad = NONE;
-        int64_t reached = 0;
+        // The data fills the file from the directory's end, each range
+        // padded to four bytes at most: bytes no tag holds mean a tag count
+        // lowered by hand (the directory entries past it and their data
+        // would be dropped unseen).
+        int64_t reached = directory_end;
         for (int32_t i = 0; i < count && !reason; i++)
         {
             if (ranges[i].end == ranges[i].start) continue;
             if (ranges[i].start < reached) reason = "data ranges overlap";
+            else if (ranges[i].start - reached > 3) reason = "bytes that no tag holds (wrong tag count?)";
             if (ranges[i].end > reached) reached = ranges[i].end;
         }
+        if (!reason && size - reached > 3) reason = "bytes that no tag holds (wrong tag count?)";
         qsort(ranges, (size_t)count, sizeof(entry_range), compare_codes);
         for (int32_t i = 1; i < count && !reason; i++)
             if (compare_codes(&ranges[i - 1], &ranges[i]) == 0) reason = "two tags with the same group and subgroup";

@@ -718,10 +718,14 @@ static bool write_zeros(file_reference *file, int64_t offset, int64_t count)
 // half-written tag nor, when `replaced_slot` is not NONE, the loss of the tag
 // it replaces can be seen: that tag's file and header go only once the new
 // file stands in its place.  On failure nothing changes.
-static int32_t local_tag_create(tag group, tag subgroup, const char *name, int16_t version, uint32_t user_data,
+static int32_t local_tag_create(tag group, tag subgroup, const char *name_given, int16_t version, uint32_t user_data,
                                 int32_t copy_slot, int32_t replaced_slot)
 {
     struct tag_file_globals *g = &tag_file_globals;
+    // The name may point into the header table (a copy of a packed tag takes
+    // its name), which local_file_add below may move when it grows.
+    char name[TAG_NAME_SIZE];
+    strlcpy(name, name_given, sizeof(name));
     char path[MAXIMUM_FILE_REFERENCE_PATH];
     group_folder(group, path, sizeof(path));
     int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
@@ -765,7 +769,7 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name, int16
         free(chunk);
     }
     if (aside.descriptor >= 0) file_close(&aside);
-    if (ok) ok = rename(aside_path, file_path) == 0;
+    if (ok) ok = file_rename(&aside, &file);
     if (!ok)
     {
         unlink(aside_path);
@@ -791,12 +795,16 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name, int16
     return slot;
 }
 
-static void local_tag_remove(int32_t slot)
+// Deletes a local tag's file and header.  False, with both kept, when the
+// file is still there: its record would come back at the next open.
+static bool local_tag_remove(int32_t slot)
 {
     file_reference file;
-    if (local_reference(&tag_file_globals.headers[slot], &file)) file_delete(&file);
+    if (local_reference(&tag_file_globals.headers[slot], &file) && !file_delete(&file) && file_exists(&file))
+        return false;
     order_remove(slot);
     header_free(slot);
+    return true;
 }
 
 // The local tag that stands for `*tag_index` when it must change: itself, or
@@ -1331,13 +1339,15 @@ bool tag_files_flush(void)
         bool synced = local_reference(h, &file) && file_open(&file, _permission_read_flag);
         if (synced)
         {
-            synced = fsync(file.descriptor) == 0;
+            synced = file_synchronize(&file);
             file_close(&file);
         }
         if (!synced)
         {
+            // Still dirty: the next flush tries again.
             ERROR_MESSAGE(_error_file_write, "Local tag '%s' could not be written to disk", h->name);
             ok = false;
+            continue;
         }
         h->flags &= (uint16_t)~_header_dirty_flag;
     }
@@ -1392,8 +1402,7 @@ bool tag_file_delete(int32_t tag_index)
         log_message(__FILE__, __LINE__, "tag_file_delete: %s", h ? "tags of monolithic files never change" : "no such tag");
         return false;
     }
-    local_tag_remove(header_slot(h));
-    return true;
+    return local_tag_remove(header_slot(h));
 }
 
 bool tag_file_name_set(int32_t *tag_index, const char *name)
@@ -1423,11 +1432,7 @@ bool tag_file_name_set(int32_t *tag_index, const char *name)
         log_message(__FILE__, __LINE__, "cannot rename tag to '%s': a different file of that name exists", name);
         return false;
     }
-    if (rename(from_path, to_path) != 0)
-    {
-        ERROR_MESSAGE(_error_file_write, "Cannot rename '%s' to '%s' (%s)", from_path, to_path, strerror(errno));
-        return false;
-    }
+    if (!file_rename(&from, &to)) return false;
     strlcpy(h->file_name, name, sizeof(h->file_name));
     char field[TAG_NAME_SIZE] = {};
     strncpy(field, name, TAG_NAME_SIZE - 1);

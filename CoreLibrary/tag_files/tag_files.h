@@ -139,7 +139,8 @@ bool tag_file_read_ahead(int32_t tag_index, int32_t offset, int32_t size, void *
 bool tag_file_write(int32_t *tag_index, int32_t offset, int32_t size, const void *data);
 
 // Makes every local tag written since the last flush durable on disk.
-// False when one could not be synced (reported).
+// False when one could not be synced (reported); such a tag stays due, and
+// the next flush tries it again.
 bool tag_files_flush(void);
 
 // Creates an empty local tag of `group` named `name` with tag version
@@ -157,7 +158,8 @@ int32_t tag_file_new(tag group, const char *name, int16_t version);
 int32_t tag_file_new_with_random_subgroup_tag(tag group, const char *name, int16_t version);
 
 // Deletes a local tag and its file; its index goes stale.  False for a stale
-// index or a tag of a monolithic file (which never changes).
+// index, a tag of a monolithic file (which never changes), or a file that
+// could not be removed (reported; the tag then stays, index and all).
 bool tag_file_delete(int32_t tag_index);
 
 // Renames a tag (at most 31 characters, no '/', "..", leading '.' or control

@@ -23,7 +23,9 @@ enum
     STRING_LIST_VERSION = 1,
     STRING_VERSION = 1,
     MAXIMUM_STRING_LISTS = 512, // lists, dialog lists and strings loaded at once
-    MAXIMUM_STRING_LIST_DATA_SIZE = MEG, // larger tags are refused as corrupt
+    // Larger tags (lists, dialog lists and texts, a text's terminator
+    // included) are refused as corrupt; the data tool makes none larger.
+    MAXIMUM_STRING_LIST_DATA_SIZE = MEG,
     STRING_LIST_HEADER_SIZE = 4,
 };
 

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <regex>
 #include <string>
@@ -18,7 +20,24 @@
 
 #include "cseries/cseries.h"
 #include "cseries/crash.h"
+#include "cseries/timers.h"
 #include "support/scratch.h"
+
+// The unwinder may wait for ever on a lock the crashed code holds.  This
+// stand-in for backtrace() does so on request, and otherwise forwards to the
+// real one.
+static volatile sig_atomic_t unwinder_hangs = 0;
+
+extern "C" int backtrace(void **frames, int size)
+{
+    if (unwinder_hangs)
+        for (;;) pause();
+    static int (*const real)(void **, int) = (int (*)(void **, int))dlsym(RTLD_NEXT, "backtrace");
+    return real ? real(frames, size) : 0;
+}
+
+// The sanitizer's own alternate stacks would hide a thread that has none.
+extern "C" const char *__asan_default_options(void) { return "use_sigaltstack=0"; }
 
 namespace {
 
@@ -192,6 +211,56 @@ TEST_F(crash_test, hanging_procedure_is_ended_by_the_watchdog)
     EXPECT_LE(ended - started, CRASH_WATCHDOG_SECONDS + 3);
     EXPECT_EQ(read_whole_file("marker.txt"), "h");
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("crash: signal 11\n"), std::string::npos);
+}
+
+void crash_with_a_hanging_unwinder(void)
+{
+    unwinder_hangs = 1;
+    raise(SIGSEGV);
+}
+
+TEST_F(crash_test, an_unwinder_that_hangs_is_ended_by_the_watchdog)
+{
+    const crash_row row = {"unwinder hangs", crash_with_a_hanging_unwinder, {first_procedure, nullptr}, SIGALRM, "",
+                           false};
+    time_t started, ended;
+    const int status = run_crash(row, &started, &ended);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), SIGALRM);
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("crash: signal 11\n"), std::string::npos);
+}
+
+// Deep enough to overflow any thread's stack; not instrumented, so the fault
+// is the plain one a release build meets.
+volatile int32_t recursion_limit = INT32_MAX;
+
+__attribute__((no_sanitize("address", "undefined"), noinline)) int32_t recurse_for_ever(int32_t depth)
+{
+    volatile char frame[4096];
+    frame[0] = (char)depth;
+    if (depth >= recursion_limit) return frame[0];
+    return recurse_for_ever(depth + 1) + frame[0];
+}
+
+bool overflow_the_stack(void *) { return recurse_for_ever(0) != 0; }
+
+void overflow_the_timer_thread(void)
+{
+    if (install_timer_task(100, overflow_the_stack, nullptr) == NONE) _exit(96);
+    for (;;) pause();
+}
+
+// Without an alternate stack of its own, a thread whose stack overflowed has
+// nowhere to run the handler: the process dies with no word in the log.
+TEST_F(crash_test, a_stack_overflow_in_the_timer_thread_reaches_the_handler)
+{
+    const crash_row row = {"overflow", overflow_the_timer_thread, {first_procedure, nullptr}, SIGSEGV, "1", true};
+    time_t started, ended;
+    const int status = run_crash(row, &started, &ended);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+    EXPECT_EQ(read_whole_file("marker.txt"), "1");
+    EXPECT_EQ(access(LOG_FILE_NAME, F_OK), -1) << "the log was not moved: the handler never ran";
 }
 
 TEST_F(crash_test, procedure_table_is_bounded_and_dispose_restores_the_previous_action)

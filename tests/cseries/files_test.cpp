@@ -1,5 +1,6 @@
 #include "cseries/files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -347,6 +348,47 @@ TEST_F(files_test, a_second_process_cannot_take_the_single_instance_lock)
     EXPECT_EQ(exit_code_of(run_in_child(take_lock_in_child, nullptr, 30)), 0);
     EXPECT_TRUE(acquire_single_instance_lock());
     EXPECT_TRUE(acquire_single_instance_lock());
+}
+
+// A fifo where a file is expected is refused at once, for reading and for
+// writing, instead of waiting for the other end.
+int open_fifo_in_child(const void *context)
+{
+    file_reference reference = *(const file_reference *)context;
+    if (file_open(&reference, _permission_read_flag)) return 1;
+    if (file_open(&reference, _permission_write_flag)) return 2;
+    return 0;
+}
+
+TEST_F(files_test, a_fifo_is_refused_without_waiting)
+{
+    file_reference reference = reference_to("fifo");
+    char path[PATH_MAX];
+    ASSERT_EQ(mkfifo(file_reference_get_name(&reference, _name_full_path, path), 0644), 0);
+    EXPECT_EQ(exit_code_of(run_in_child(open_fifo_in_child, &reference, 10)), 0);
+}
+
+// A lock that cannot be taken for a reason other than another holder lets the
+// game run, but says so once: on standard error (the default message box
+// writes it there) and in the message box.
+int take_an_impossible_lock_in_child(const void *)
+{
+    if (!freopen("stderr.txt", "w", stderr)) return 1;
+    setvbuf(stderr, nullptr, _IONBF, 0);
+    unsetenv("DISPLAY");
+    set_message_box_proc(nullptr);
+    if (!acquire_single_instance_lock() || !acquire_single_instance_lock()) return 2;
+    return 0;
+}
+
+TEST_F(files_test, a_lock_that_cannot_be_taken_is_reported_once)
+{
+    ASSERT_EQ(chdir(directory), 0);
+    ASSERT_EQ(mkdir(SINGLE_INSTANCE_LOCK_FILE_NAME, 0755), 0);
+    EXPECT_EQ(exit_code_of(run_in_child(take_an_impossible_lock_in_child, nullptr, 30)), 0);
+    const std::string told = read_whole_file("stderr.txt");
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    EXPECT_NE(told.find(SINGLE_INSTANCE_LOCK_FILE_NAME), std::string::npos) << told;
 }
 
 } // namespace

@@ -11,6 +11,9 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -181,6 +184,68 @@ TEST_F(log_test, assertions_run_the_hook_then_log_their_line_and_go_on)
     expected_assertions expect(1);
     ASSERT(false);
     EXPECT_EQ(hook_calls, calls + 2);
+}
+
+// The log cannot tell of its own trouble: it goes to standard error, once.
+// Each case runs in a child whose standard error is a file, with a timeout
+// so that a log open that waits (a fifo) fails instead of hanging.
+enum { CHILD_DONE = 7 };
+
+std::string run_with_captured_stderr(int (*body)(const void *))
+{
+    const int status = run_in_child(body, nullptr, 10);
+    EXPECT_EQ(exit_code_of(status), CHILD_DONE);
+    return read_whole_file("stderr.txt");
+}
+
+void capture_stderr(void)
+{
+    FILE *file = freopen("stderr.txt", "w", stderr);
+    if (!file) _exit(1);
+    setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+int open_log_in_child(const void *)
+{
+    capture_stderr();
+    return open_log_file("header") ? 1 : log_file_is_open() ? 2 : CHILD_DONE;
+}
+
+int write_past_the_size_limit_in_child(const void *)
+{
+    capture_stderr();
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {300, 300};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !open_log_file("header")) return 1;
+    for (int i = 0; i < 20; i++) log_message(__FILE__, __LINE__, "line %d of a log that fills up", i);
+    return CHILD_DONE;
+}
+
+size_t count_lines(const std::string &text)
+{
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines;
+}
+
+TEST_F(log_test, a_log_that_cannot_be_opened_or_written_is_told_on_standard_error_once)
+{
+    ASSERT_EQ(mkfifo(LOG_FILE_NAME, 0644), 0);
+    std::string told = run_with_captured_stderr(open_log_in_child);
+    EXPECT_EQ(count_lines(told), 1u) << told;
+    EXPECT_NE(told.find(LOG_FILE_NAME), std::string::npos) << told;
+    EXPECT_NE(told.find("not a regular file"), std::string::npos) << told;
+
+    ASSERT_EQ(unlink(LOG_FILE_NAME), 0);
+    ASSERT_EQ(mkdir(LOG_FILE_NAME, 0755), 0);
+    told = run_with_captured_stderr(open_log_in_child);
+    EXPECT_EQ(count_lines(told), 1u) << told;
+    EXPECT_NE(told.find(LOG_FILE_NAME), std::string::npos) << told;
+
+    ASSERT_EQ(rmdir(LOG_FILE_NAME), 0);
+    told = run_with_captured_stderr(write_past_the_size_limit_in_child);
+    EXPECT_EQ(count_lines(told), 1u) << told;
+    EXPECT_NE(told.find("cannot be written"), std::string::npos) << told;
 }
 
 } // namespace

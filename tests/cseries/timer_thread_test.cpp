@@ -199,6 +199,43 @@ TEST(timer_task, refuses_bad_arguments_and_a_full_table)
     for (int32_t i = 0; i < MAXIMUM_TIMER_TASKS; ++i) EXPECT_TRUE(remove_timer_task(tasks[i]));
 }
 
+// A handle names one task, not a slot: once a slot serves another task the
+// old handle must not stop it, whether the first task was removed or ended by
+// itself and had its slot taken over.
+TEST(timer_task, a_stale_handle_never_stops_the_task_that_reuses_its_slot)
+{
+    static std::atomic<int32_t> calls{0};
+    const int32_t first = install_timer_task(50, count_call, &calls);
+    ASSERT_NE(first, NONE);
+    EXPECT_GT(first, 0);
+    ASSERT_TRUE(remove_timer_task(first));
+    const int32_t second = install_timer_task(50, count_call, &calls);
+    ASSERT_NE(second, NONE);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second & 0xFFFF, first & 0xFFFF) << "the test expects the freed slot to be reused";
+    EXPECT_FALSE(remove_timer_task(first));
+    const int32_t calls_before = calls.load();
+    EXPECT_TRUE(wait_for([calls_before] { return calls.load() > calls_before; }, 5000))
+        << "a stale handle stopped the task now in its slot";
+    EXPECT_TRUE(remove_timer_task(second));
+
+    // Fill the table with one task that ends by itself, then take its slot over.
+    static stopping_record record;
+    record.calls.store(0);
+    int32_t tasks[MAXIMUM_TIMER_TASKS];
+    tasks[0] = install_timer_task(200, stop_after_five_calls, &record);
+    ASSERT_NE(tasks[0], NONE);
+    for (int32_t i = 1; i < MAXIMUM_TIMER_TASKS; ++i) ASSERT_NE(tasks[i] = install_timer_task(10, count_call, &calls), NONE);
+    ASSERT_TRUE(wait_for([] { return record.calls.load() >= 5; }, 5000));
+    sleep_milliseconds(50);
+    const int32_t taker = install_timer_task(10, count_call, &calls);
+    ASSERT_NE(taker, NONE);
+    EXPECT_NE(taker, tasks[0]);
+    EXPECT_FALSE(remove_timer_task(tasks[0]));
+    EXPECT_TRUE(remove_timer_task(taker));
+    for (int32_t i = 1; i < MAXIMUM_TIMER_TASKS; ++i) EXPECT_TRUE(remove_timer_task(tasks[i]));
+}
+
 TEST(machine_tick_count, follows_the_monotonic_clock_in_milliseconds)
 {
     const uint32_t before = machine_tick_count();

@@ -103,6 +103,23 @@ TEST(inifile, an_oversized_or_unreadable_file_is_refused_whole)
     EXPECT_EQ(inifile_readsec(&mixed_section), 0);
 }
 
+// Opening a fifo for reading waits for a writer: start-up would hang.  Run in
+// a child, so that a regression fails on the timeout instead of stalling.
+int load_settings_in_child(const void *)
+{
+    quiet_message_boxes();
+    return load_poweruser_settings() ? 1 : take_pending_error() != 0 ? 0 : 2;
+}
+
+TEST(inifile, a_fifo_in_the_settings_place_is_refused_without_waiting)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    ASSERT_EQ(mkdir(POWERUSER_DIRECTORY_NAME, 0755), 0);
+    ASSERT_EQ(mkfifo(POWERUSER_DIRECTORY_NAME "/" POWERUSER_FILE_NAME, 0644), 0);
+    EXPECT_EQ(exit_code_of(run_in_child(load_settings_in_child, nullptr, 10)), 0);
+}
+
 TEST(inifile, value_texts_become_fields_or_keep_the_default)
 {
     struct

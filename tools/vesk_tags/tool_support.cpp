@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tag_files/tag_file_formats.h"
 
@@ -45,16 +48,45 @@ void tool_split_lines(const std::string &text, std::vector<std::string> *lines)
     }
 }
 
+// Written and flushed aside first, then renamed over `path` in one step: a
+// full disk or a failed write leaves the earlier file as it was.
 bool tool_write_file(const char *path, const void *data, size_t size)
 {
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    bool ok = fwrite(data, 1, size, file) == size;
-    ok = fclose(file) == 0 && ok;
+    // Only a file is replaced: a device or a fifo given as the output would
+    // otherwise lose its node to the rename.
+    struct stat status;
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode))
+    {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP;
+        return false;
+    }
+    const std::string aside = std::string(path) + ".new";
+    const int descriptor = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < size;)
+    {
+        const ssize_t put = write(descriptor, (const char *)data + done, size - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = ENOSPC;
+        ok = put > 0;
+        if (ok) done += (size_t)put;
+    }
+    ok = ok && fsync(descriptor) == 0;
+    int error = errno;
+    if (close(descriptor) != 0 && ok)
+    {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(aside.c_str(), path) != 0)
+    {
+        ok = false;
+        error = errno;
+    }
     if (!ok)
     {
-        const int error = errno;
-        remove(path);
+        unlink(aside.c_str());
         errno = error;
     }
     return ok;
@@ -71,14 +103,41 @@ bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_
     return false;
 }
 
-bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+// Digits only after an optional '-', in `base` (10 or 16), within the range.
+static bool parse_digits(const char *text, int base, int64_t minimum, int64_t maximum, int64_t *value)
 {
+    const bool negative = text[0] == '-';
+    const char *digits = negative ? text + 1 : text;
+    if (base == 16) digits += 2; // the "0x" the caller found
+    if (!digits[0]) return false;
+    for (const char *c = digits; *c; c++)
+    {
+        const bool decimal = *c >= '0' && *c <= '9';
+        const bool hex = (*c >= 'a' && *c <= 'f') || (*c >= 'A' && *c <= 'F');
+        if (!decimal && !(base == 16 && hex)) return false;
+    }
     char *end;
     errno = 0;
-    const long long parsed = strtoll(text, &end, 0);
-    if (!text[0] || *end || errno || parsed < minimum || parsed > maximum) return false;
+    const long long parsed = strtoll(text, &end, base);
+    if (*end || errno || parsed < minimum || parsed > maximum) return false;
     *value = parsed;
     return true;
+}
+
+bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+{
+    // "010" would have read as eight: a leading zero before more digits is
+    // refused rather than guessed at.
+    const char *digits = text[0] == '-' ? text + 1 : text;
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        return parse_digits(text, 16, minimum, maximum, value);
+    if (digits[0] == '0' && digits[1]) return false;
+    return parse_digits(text, 10, minimum, maximum, value);
+}
+
+bool tool_parse_argument_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+{
+    return parse_digits(text, 10, minimum, maximum, value);
 }
 
 bool tool_parse_code(const char *text, bool none_allowed, tag *code)

@@ -20,8 +20,11 @@ bool tool_read_file(const char *path, size_t limit, std::string *bytes, std::str
 // line.  A line may be of any length.
 void tool_split_lines(const std::string &text, std::vector<std::string> *lines);
 
-// Writes `size` bytes to `path`, replacing it.  False when any step fails,
-// with errno telling why and nothing left at `path`.
+// Writes `size` bytes to `path`, replacing it whole: they are written and
+// flushed to "PATH.new", which then takes the name.  False when any step
+// fails, with errno telling why; a file at `path` is then left as it was, and
+// no aside file remains.  Anything but a regular file at `path` (a directory,
+// a device) is refused untouched.
 bool tool_write_file(const char *path, const void *data, size_t size);
 
 // Writes a local tag file of the given tag: its header, then the data.
@@ -30,9 +33,16 @@ bool tool_write_file(const char *path, const void *data, size_t size);
 bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_t version, uint32_t user_data,
                                const char *name, const void *data, int32_t size);
 
-// `text` as a whole number (decimal, 0x hex, or octal with a leading 0) from
-// `minimum` to `maximum`.  False for anything else.
+// A number of a source file: `text` as a whole number from `minimum` to
+// `maximum`, in decimal or with "0x" in hex, after an optional '-'.  False for
+// anything else: a leading 0 before more digits (no octal), other signs,
+// spaces, trailing characters, overflow.
 bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value);
+
+// A number of the command line: decimal only (an optional '-', then digits;
+// "010" is ten), from `minimum` to `maximum`.  False for anything else: hex,
+// other signs, spaces, trailing characters, overflow.
+bool tool_parse_argument_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value);
 
 // `text` as a four-character code.  With `none_allowed` the word "none" is
 // NONE; otherwise "none" is just the code 'none'.  False for any other length

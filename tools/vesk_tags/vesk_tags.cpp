@@ -148,12 +148,12 @@ static int command_pack(int argc, char **argv)
         }
         else if (option == "--patch" && has_value)
         {
-            if (!tool_parse_number(argv[++i], 0, 32767, &value)) return usage();
+            if (!tool_parse_argument_number(argv[++i], 0, 32767, &value)) return usage();
             parameters.patch_number = (int16_t)value;
         }
         else if (option == "--version" && has_value)
         {
-            if (!tool_parse_number(argv[++i], -32768, 65535, &value)) return usage();
+            if (!tool_parse_argument_number(argv[++i], -32768, 65535, &value)) return usage();
             parameters.version = (int16_t)(uint16_t)value;
         }
         else if (option == "--hidden") parameters.hidden = 1;
@@ -286,7 +286,7 @@ static int command_wrap(int argc, char **argv)
         else if (option == "--name" && has_value) name = argv[++i];
         else if (option == "--version" && has_value)
         {
-            if (!tool_parse_number(argv[++i], -32768, 32767, &value)) return usage();
+            if (!tool_parse_argument_number(argv[++i], -32768, 32767, &value)) return usage();
             version = (int16_t)value;
         }
         else if (!input && option[0] != '-') input = argv[i];
