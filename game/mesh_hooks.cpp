@@ -41,7 +41,7 @@ static void hash_mesh_cells(uint32_t *hash)
 static bool startup_mesh(void)
 {
     initialize_mesh();
-    set_mesh_random_procedures(vesk_random, local_random);
+    register_mesh_random_procedures(vesk_random, local_random);
     register_state_hash_procedure(hash_mesh_cells);
     return true;
 }
@@ -55,7 +55,7 @@ void register_mesh_hooks(void)
 {
     // The store reads every map's facts while it opens its files, which happens
     // before the mesh's own start-up step: the reader goes in now.
-    set_entry_point_reader(read_mesh_entry_point);
+    register_entry_point_reader_procedure(read_mesh_entry_point);
     register_startup_procedure(_startup_mesh, startup_mesh);
     register_map_procedures(_map_mesh, initialize_mesh_for_game, dispose_mesh_from_old_map);
 }

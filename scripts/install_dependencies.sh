@@ -17,6 +17,8 @@ libgmock-dev
 libbenchmark-dev
 x11-utils
 python3
+pkg-config
+libsdl1.2-compat-dev
 "
 
 missing=""

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "cseries/registration.h"
 #include "cseries/errors.h"
 #include "mesh.h"
 #include "support/demo_data.h"
@@ -39,7 +40,7 @@ protected:
     {
         dispose_mesh_from_old_map();
         dispose_tag_files();
-        set_entry_point_reader(nullptr);
+        clear_all_registrations();
         clear_pending_error();
         if (chdir(previous.c_str()) != 0) abort();
         if (!directory.empty()) fs::remove_all(directory);
@@ -56,7 +57,7 @@ TEST_F(mesh_store_test, demo_map_is_an_entry_point_and_loads)
                     std::vector<uint8_t>(file.begin() + sizeof(local_tag_file_header), file.end())};
     ASSERT_TRUE(write_foundation_files({map}));
 
-    set_entry_point_reader(read_mesh_entry_point);
+    register_entry_point_reader_procedure(read_mesh_entry_point);
     initialize_tag_files();
     tag_files_open(0, nullptr, 0, -1, 0);
     int32_t count = 0;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
 #include "flags.h"
 #include "game_records.h"
 #include "game_sounds.h"
@@ -327,12 +328,12 @@ TEST_F(players_scoring_test, flag_rules_take_hold_and_collect)
         new_flag(_flag_banner, 2, NONE, 12, &b);
         new_flag(_flag_banner, 0, NONE, 13, &far); // number 0: team 1 never stands there
         // Team 1 alone stands at the first two flags.
-        set_teams_near_point_procedure([](const world_point2d *point, int32_t radius) -> uint32_t {
+        register_teams_near_point_procedure([](const world_point2d *point, int32_t radius) -> uint32_t {
             return point->x < 20000 ? 2u : 0u;
         });
         tick(5);
         EXPECT_EQ(get_team_data(1)->score, c.expected_score_team1) << "scoring " << c.scoring;
-        set_teams_near_point_procedure(nullptr);
+        clear_all_registrations();
     }
 }
 
@@ -343,11 +344,11 @@ TEST_F(players_scoring_test, units_of_a_team_the_game_lacks_control_no_flag)
         start(2, scoring);
         const world_point3d at = {1000, 1000, 0};
         new_flag(_flag_banner, NONE, NONE, 11, &at);
-        set_teams_near_point_procedure([](const world_point2d *, int32_t) -> uint32_t { return 1u << 20; });
+        register_teams_near_point_procedure([](const world_point2d *, int32_t) -> uint32_t { return 1u << 20; });
         tick(3);
         EXPECT_EQ(get_flag_data(0)->controlling_team_index, NONE) << "scoring " << scoring;
         EXPECT_EQ(get_team_data(0)->score + get_team_data(1)->score, 0) << "scoring " << scoring;
-        set_teams_near_point_procedure(nullptr);
+        clear_all_registrations();
     }
 }
 
