@@ -429,7 +429,7 @@ TEST_F(players_scoring_test, services_taking_a_unit_ask_the_unit_layer_and_ignor
 
     mesh_width = saved_width;
     mesh_height = saved_height;
-    clear_unit_facts_procedure();
+    clear_all_registrations();
 }
 
 TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions_stop)

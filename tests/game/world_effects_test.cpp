@@ -143,7 +143,6 @@ TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seve
             EXPECT_EQ(heard[0].volume, SHORT_FIXED_ONE);
         }
     }
-    clear_fire_sound_parameters_procedure();
 }
 
 static world_point3d target_point = {5000, 6000, 70};
