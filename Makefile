@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: all run test deps release check-sanitized check-thread check-fuzz bench clean
+.PHONY: all run test deps release demo-data check-sanitized check-thread check-release fuzz-build check-fuzz fuzz bench clean
 
 all: release
 
@@ -15,15 +15,19 @@ release: deps
 	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 
-# Builds the game and its demo data, then starts it from its own directory.
-run: release
+demo-data: release
 	./scripts/build_demo_data.sh $(BUILD)/release/bin
+
+# Builds the game and its demo data, then starts it from its own directory.
+run: demo-data
 	cd $(BUILD)/release/bin && ./vesk --version && ./vesk
 
 # Every test: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
-# with g++, the threaded tests under ThreadSanitizer with clang++, and a short
-# bounded run of every fuzz target.
-test: deps check-sanitized check-thread check-fuzz
+# with g++ (with the layer check), the threaded tests under ThreadSanitizer with
+# clang++, the release game and its demo data built as `make run` builds them
+# and checked end to end, and a short run of the fuzz targets sharing one time
+# budget.  At most 15 minutes on two cores.
+test: deps check-sanitized check-thread check-release check-fuzz
 
 check-sanitized:
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
@@ -38,17 +42,30 @@ check-thread:
 	cmake --build $(BUILD)/tsan -j $(JOBS)
 	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
 
-FUZZ_SECONDS ?= 20
-check-fuzz:
+# The release game, its demo data and the headless end-to-end check.
+check-release: demo-data
+	./scripts/check_release.sh $(BUILD)/release/bin
+
+# Seconds of fuzzing shared by all targets: FUZZ_TOTAL_SECONDS in `make test`,
+# FUZZ_LONG_SECONDS in `make fuzz`.
+FUZZ_TOTAL_SECONDS ?= 100
+FUZZ_LONG_SECONDS ?= 3600
+fuzz-build:
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
-	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_SECONDS)
+
+check-fuzz: fuzz-build
+	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
+
+fuzz: deps fuzz-build
+	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_LONG_SECONDS)
 
 bench: deps
 	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=ON
 	cmake --build $(BUILD)/release -j $(JOBS)
-	for b in $(BUILD)/release/bin/bench_*; do $$b; done
+	./scripts/build_demo_data.sh $(BUILD)/release/bin
+	set -e; for b in $(BUILD)/release/bin/bench_*; do $$b; done
 
 clean:
 	rm -rf $(BUILD)

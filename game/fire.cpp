@@ -2,6 +2,7 @@
 
 #include "fire.h"
 
+#include "cseries/registration.h"
 #include "mesh.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
@@ -107,24 +108,19 @@ int32_t get_burning_cell_count(void)
     return count;
 }
 
-static fire_sound_parameters_procedure fire_sound_parameters_proc;
+static procedure_slot<fire_sound_parameters_procedure> fire_sound_parameters_slot("fire sound parameters");
 
 bool register_fire_sound_parameters_procedure(fire_sound_parameters_procedure procedure)
 {
-    if (!VASSERT(procedure, "a null fire sound parameters procedure")) return false;
-    if (!VASSERT(!fire_sound_parameters_proc, "the fire sound parameters procedure is registered already"))
-        return false;
-    fire_sound_parameters_proc = procedure;
-    return true;
+    return fire_sound_parameters_slot.fill(procedure);
 }
-
-void clear_fire_sound_parameters_procedure(void) { fire_sound_parameters_proc = nullptr; }
 
 void report_fire_as_sound_source(void *user_data, int32_t *report_count, ambient_sound_report_procedure report)
 {
     if (!report_count || !report || *report_count >= MAXIMUM_FIRE_SOUND_REPORTS) return;
     fire_sound_parameters parameters;
-    if (!fire_sound_parameters_proc || !fire_sound_parameters_proc(&parameters)) return;
+    const fire_sound_parameters_procedure parameters_procedure = fire_sound_parameters_slot.get();
+    if (!parameters_procedure || !parameters_procedure(&parameters)) return;
     const world_point3d *listener = &parameters.listener;
     const int32_t near_distance = parameters.near_distance, far_distance = parameters.far_distance;
     int32_t candidates = 0;

@@ -61,8 +61,6 @@ typedef bool (*fire_sound_parameters_procedure)(fire_sound_parameters *parameter
 // procedure or when one is registered already.  Until it is registered, the
 // fire is not heard.
 bool register_fire_sound_parameters_procedure(fire_sound_parameters_procedure procedure);
-// Forgets it (tests and shut-down).
-void clear_fire_sound_parameters_procedure(void);
 
 // A reporter of the sound layer: an ambient sound at `location` (null: no
 // place) with `volume` (8.8, 256 = full).

@@ -2,6 +2,8 @@
 
 #include "flags.h"
 
+#include "cseries/registration.h"
+
 #include "game_records.h"
 #include "game_time.h"
 #include "mesh.h"
@@ -13,11 +15,9 @@
 static datum_globals flag_data_globals = {.name = "flags", .size = sizeof(flag_data),
                                           .maximum_count = MAXIMUM_FLAGS_PER_MAP};
 
-static struct flag_globals
-{
-    teams_near_point_procedure teams_near_point;
-    flag_moved_procedure flag_moved;
-} flag_globals;
+// Registrations: the module's start-up and map changes never empty them.
+static procedure_slot<teams_near_point_procedure> teams_near_point_slot("teams near point");
+static procedure_slot<flag_moved_procedure> flag_moved_slot("flag moved");
 
 static void hash_flags(uint32_t *hash)
 {
@@ -43,7 +43,6 @@ void initialize_flags(void)
 {
     // Start-up runs once in the game; tests and tools may run it again.
     if (!flag_data_globals.blocks) initialize_data(&flag_data_globals);
-    flag_globals = {};
     register_state_hash_procedure(hash_flags);
 }
 
@@ -95,12 +94,12 @@ int32_t find_flag_by_object(int32_t object_index)
     return NONE;
 }
 
-void set_teams_near_point_procedure(teams_near_point_procedure procedure)
+bool register_teams_near_point_procedure(teams_near_point_procedure procedure)
 {
-    flag_globals.teams_near_point = procedure;
+    return teams_near_point_slot.fill(procedure);
 }
 
-void set_flag_moved_procedure(flag_moved_procedure procedure) { flag_globals.flag_moved = procedure; }
+bool register_flag_moved_procedure(flag_moved_procedure procedure) { return flag_moved_slot.fill(procedure); }
 
 int32_t flag_contesting_radius(void)
 {
@@ -143,7 +142,7 @@ int32_t push_flag_from_point(const world_point2d *pusher, int32_t flag_object_in
                                       map_width);
     flag->location.y = clamp_distance(flag->location.y + ((distance * sine_rounded(direction)) >> TRIG_SHIFT),
                                       map_height);
-    if (flag_globals.flag_moved) flag_globals.flag_moved(flag->object_index, &flag->location);
+    if (flag_moved_slot.get()) flag_moved_slot.get()(flag->object_index, &flag->location);
     return 1;
 }
 
@@ -154,7 +153,7 @@ void reclaim_dormant_flag(int32_t object_index)
     flag_data *flag = get_flag_data(flag_index);
     flag->location = flag->home;
     flag->owner_team_index = flag->home_team_index;
-    if (flag_globals.flag_moved) flag_globals.flag_moved(flag->object_index, &flag->location);
+    if (flag_moved_slot.get()) flag_moved_slot.get()(flag->object_index, &flag->location);
 }
 
 void update_flag_control(void)
@@ -169,7 +168,7 @@ void update_flag_control(void)
         if (!flag) continue;
         const world_point2d point = {flag->location.x, flag->location.y};
         const uint32_t teams =
-            flag_globals.teams_near_point ? flag_globals.teams_near_point(&point, radius) & existing_teams : 0;
+            teams_near_point_slot.get() ? teams_near_point_slot.get()(&point, radius) & existing_teams : 0;
         // Exactly one bit: that team alone stands there.
         flag->controlling_team_index = NONE;
         if (teams != 0 && (teams & (teams - 1)) == 0)

@@ -2,198 +2,136 @@
 
 #include "game_hooks.h"
 
-#include <cstring>
+#include "cseries/registration.h"
 
-#include "game_states.h"
+#define LIST_NAME(identifier, name) name,
+static const char *const startup_step_names[] = {STARTUP_STEP_LIST(LIST_NAME)};
+static const char *const map_step_names[] = {MAP_STEP_LIST(LIST_NAME)};
+static const char *const tick_step_names[] = {TICK_STEP_LIST(LIST_NAME)};
+static const char *const action_consumer_names[] = {ACTION_CONSUMER_LIST(LIST_NAME)};
+#undef LIST_NAME
 
-static struct game_hooks_globals
+static const char *name_in(const char *const *names, int32_t count, int32_t index)
 {
-    startup_procedure startup[NUMBER_OF_STARTUP_STEPS];
-    map_initialize_procedure map_initialize[NUMBER_OF_MAP_STEPS];
-    map_dispose_procedure map_dispose[NUMBER_OF_MAP_STEPS];
-    map_initialize_procedure store_initialize[NUMBER_OF_STARTUP_STEPS];
-    map_dispose_procedure store_dispose[NUMBER_OF_STARTUP_STEPS];
-    tick_procedure tick[NUMBER_OF_TICK_STEPS];
-    action_procedure action[NUMBER_OF_ACTION_CONSUMERS];
-    game_state_procedure state_entry[NUMBER_OF_GAME_STATES];
-    game_state_procedure state_exit[NUMBER_OF_GAME_STATES];
-    core_procedures core;
-} game_hooks_globals;
-
-static const char *const startup_step_names[NUMBER_OF_STARTUP_STEPS] = {
-    "definitions registry and error state", "preloading", "power-user settings", "screenshots", "cutscenes",
-    "collections", "strings", "fonts", "game record", "plug-in component preferences", "tag files",
-    "single-instance lock", "input definitions", "world tables", "renderer", "interface", "console",
-    "overhead map", "fades", "media", "models", "markers", "objects", "scenery", "projectiles", "units",
-    "explosions", "players", "statistics", "flags", "mesh effects", "map actions", "particles", "wind",
-    "commands", "recording", "detail maps", "mesh", "lightning", "connectors", "fire", "local projectiles",
-    "model animations", "key bindings", "game preferences", "screen", "actions", "observer", "formations",
-    "sound manager", "sound lists", "game sounds", "model effects", "overhead text",
-};
-
-// Stores `procedure` into `*slot` unless another holds it.  The table is
-// generic over the procedure type; every caller passes its own slot array.
-template <typename P>
-static bool store_hook(const char *table, int32_t index, int32_t count, P *slots, P procedure)
-{
-    if (index < 0 || index >= count)
-    {
-        log_message(__FILE__, __LINE__, "%s hook %d out of range (0..%d)", table, index, count - 1);
-        return false;
-    }
-    if (procedure && slots[index] && slots[index] != procedure)
-    {
-        log_message(__FILE__, __LINE__, "%s hook %d is taken already", table, index);
-        return false;
-    }
-    slots[index] = procedure;
-    return true;
+    return index >= 0 && index < count ? names[index] : "unknown";
 }
 
-template <typename P>
-static P load_hook(int32_t index, int32_t count, P const *slots)
+const char *startup_step_name(startup_step step)
 {
-    return (index >= 0 && index < count) ? slots[index] : nullptr;
+    return name_in(startup_step_names, NUMBER_OF_STARTUP_STEPS, step);
 }
 
-bool register_startup_procedure(int32_t step, startup_procedure procedure)
+const char *map_step_name(map_step step)
 {
-    return store_hook("start-up", step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.startup, procedure);
+    return name_in(map_step_names, NUMBER_OF_MAP_STEPS, step);
 }
 
-// A pair of slots (initialize and dispose, entry and exit): both procedures
-// belong to one owner, so neither is stored unless both may be.
-template <typename A, typename B>
-static bool store_hook_pair(const char *table, int32_t index, int32_t count, A *firsts, B *seconds, A first,
-                            B second)
+const char *tick_step_name(tick_step step)
 {
-    if (index < 0 || index >= count || (first && firsts[index] && firsts[index] != first) ||
-        (second && seconds[index] && seconds[index] != second))
-    {
-        log_message(__FILE__, __LINE__, "%s hook %d out of range or taken", table, index);
-        return false;
-    }
-    firsts[index] = first;
-    seconds[index] = second;
-    return true;
+    return name_in(tick_step_names, NUMBER_OF_TICK_STEPS, step);
 }
 
-bool register_map_procedures(int32_t step, map_initialize_procedure initialize, map_dispose_procedure dispose)
+const char *action_consumer_name(action_consumer consumer)
 {
-    return store_hook_pair("map", step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_initialize,
-                           game_hooks_globals.map_dispose, initialize, dispose);
+    return name_in(action_consumer_names, NUMBER_OF_ACTION_CONSUMERS, consumer);
 }
 
-bool register_map_store_procedures(int32_t startup_step, map_initialize_procedure initialize,
+static const char *startup_slot_name(int32_t index) { return startup_step_name((startup_step)index); }
+static const char *map_slot_name(int32_t index) { return map_step_name((map_step)index); }
+static const char *tick_slot_name(int32_t index) { return tick_step_name((tick_step)index); }
+static const char *action_slot_name(int32_t index) { return action_consumer_name((action_consumer)index); }
+static const char *state_slot_name(int32_t index) { return game_state_name((int16_t)index); }
+
+static procedure_table<startup_procedure, NUMBER_OF_STARTUP_STEPS> startup_slots("start-up step", startup_slot_name);
+static procedure_table<map_initialize_procedure, NUMBER_OF_MAP_STEPS> map_initialize_slots("map step initializer",
+                                                                                          map_slot_name);
+static procedure_table<map_dispose_procedure, NUMBER_OF_MAP_STEPS> map_dispose_slots("map step disposer",
+                                                                                    map_slot_name);
+static procedure_table<map_initialize_procedure, NUMBER_OF_STARTUP_STEPS> store_initialize_slots(
+    "per-map stores initializer", startup_slot_name);
+static procedure_table<map_dispose_procedure, NUMBER_OF_STARTUP_STEPS> store_dispose_slots("per-map stores disposer",
+                                                                                          startup_slot_name);
+static procedure_table<tick_procedure, NUMBER_OF_TICK_STEPS> tick_slots("tick step", tick_slot_name);
+static procedure_slot<tick_observer_procedure> tick_observer_slot("tick observer");
+static procedure_table<action_procedure, NUMBER_OF_ACTION_CONSUMERS> action_slots("action consumer",
+                                                                                 action_slot_name);
+static procedure_table<game_state_procedure, NUMBER_OF_GAME_STATES> state_entry_slots("game state entry",
+                                                                                     state_slot_name);
+static procedure_table<game_state_procedure, NUMBER_OF_GAME_STATES> state_exit_slots("game state exit",
+                                                                                    state_slot_name);
+
+#define CORE_PROCEDURE_DEFINITIONS(name, result, parameters)                                         \
+    static procedure_slot<name##_procedure> name##_slot(#name);                                    \
+    bool register_##name##_procedure(name##_procedure procedure) { return name##_slot.fill(procedure); } \
+    name##_procedure get_##name##_procedure(void) { return name##_slot.get(); }
+CORE_PROCEDURE_LIST(CORE_PROCEDURE_DEFINITIONS)
+#undef CORE_PROCEDURE_DEFINITIONS
+
+template <typename A, typename B, typename T1, typename T2>
+static bool fill_pair(T1 *first, T2 *second, int32_t index, A a, B b)
+{
+    return fill_registration_pair(first->raw(), second->raw(), index, reinterpret_cast<any_procedure>(a),
+                                  reinterpret_cast<any_procedure>(b));
+}
+
+bool register_startup_procedure(startup_step step, startup_procedure procedure)
+{
+    return startup_slots.fill(step, procedure);
+}
+
+bool register_map_procedures(map_step step, map_initialize_procedure initialize, map_dispose_procedure dispose)
+{
+    return fill_pair(&map_initialize_slots, &map_dispose_slots, step, initialize, dispose);
+}
+
+bool register_map_store_procedures(startup_step step, map_initialize_procedure initialize,
                                    map_dispose_procedure dispose)
 {
-    return store_hook_pair("map store", startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_initialize,
-                           game_hooks_globals.store_dispose, initialize, dispose);
+    return fill_pair(&store_initialize_slots, &store_dispose_slots, step, initialize, dispose);
 }
 
-bool register_tick_procedure(int32_t step, tick_procedure procedure)
+bool register_tick_procedure(tick_step step, tick_procedure procedure)
 {
-    return store_hook("tick", step, NUMBER_OF_TICK_STEPS, game_hooks_globals.tick, procedure);
+    return tick_slots.fill(step, procedure);
 }
 
-bool register_action_procedure(int32_t consumer, action_procedure procedure)
+bool register_tick_observer_procedure(tick_observer_procedure procedure)
 {
-    return store_hook("action", consumer, NUMBER_OF_ACTION_CONSUMERS, game_hooks_globals.action, procedure);
+    return tick_observer_slot.fill(procedure);
 }
 
-bool register_game_state_procedures(int16_t state, game_state_procedure entry, game_state_procedure exit)
+bool register_action_procedure(action_consumer consumer, action_procedure procedure)
 {
-    return store_hook_pair("game state", state, NUMBER_OF_GAME_STATES, game_hooks_globals.state_entry,
-                           game_hooks_globals.state_exit, entry, exit);
+    return action_slots.fill(consumer, procedure);
 }
 
-void register_core_procedures(const core_procedures *procedures)
+bool register_game_state_procedures(game_state state, game_state_procedure entry, game_state_procedure exit)
 {
-    // Field by field: a later subsystem fills only what it provides.
-    core_procedures *core = &game_hooks_globals.core;
-#define TAKE(field) if (procedures->field) core->field = procedures->field
-    TAKE(set_keyboard_queue_task_state);
-    TAKE(start_network_module_manager);
-    TAKE(verify_required_patches);
-    TAKE(close_all_dialogs);
-    TAKE(platform_specific_update);
-    TAKE(update_metaserver);
-    TAKE(vesk_net_process);
-    TAKE(flush_actions);
-    TAKE(set_screen_parameters_for_new_state);
-    TAKE(update_actions);
-    TAKE(draw_frame);
-    TAKE(update_sound_manager);
-    TAKE(report_pending_error);
-    TAKE(update_replay);
-    TAKE(queue_local_commands);
-    TAKE(queue_sync_command);
-    TAKE(replay_over);
-    TAKE(begin_film_from_path);
-    TAKE(find_oos_checker_films);
-    TAKE(begin_oos_checker_film);
-    TAKE(out_of_sync);
-    TAKE(map_exists);
-    TAKE(print_to_console);
-#undef TAKE
+    return fill_pair(&state_entry_slots, &state_exit_slots, state, entry, exit);
 }
 
-startup_procedure get_startup_procedure(int32_t step)
+startup_procedure get_startup_procedure(startup_step step) { return startup_slots.get(step); }
+map_initialize_procedure get_map_initialize_procedure(map_step step) { return map_initialize_slots.get(step); }
+map_dispose_procedure get_map_dispose_procedure(map_step step) { return map_dispose_slots.get(step); }
+map_initialize_procedure get_map_store_initialize_procedure(startup_step step)
 {
-    return load_hook(step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.startup);
+    return store_initialize_slots.get(step);
 }
+map_dispose_procedure get_map_store_dispose_procedure(startup_step step) { return store_dispose_slots.get(step); }
+tick_procedure get_tick_procedure(tick_step step) { return tick_slots.get(step); }
+tick_observer_procedure get_tick_observer_procedure(void) { return tick_observer_slot.get(); }
+action_procedure get_action_procedure(action_consumer consumer) { return action_slots.get(consumer); }
+game_state_procedure get_game_state_entry_procedure(game_state state) { return state_entry_slots.get(state); }
+game_state_procedure get_game_state_exit_procedure(game_state state) { return state_exit_slots.get(state); }
 
-const char *startup_step_name(int32_t step)
+void unregister_map_procedures(map_step step)
 {
-    return (step >= 0 && step < NUMBER_OF_STARTUP_STEPS) ? startup_step_names[step] : "unknown";
-}
-
-map_initialize_procedure get_map_initialize_procedure(int32_t step)
-{
-    return load_hook(step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_initialize);
-}
-
-map_dispose_procedure get_map_dispose_procedure(int32_t step)
-{
-    return load_hook(step, NUMBER_OF_MAP_STEPS, game_hooks_globals.map_dispose);
-}
-
-map_initialize_procedure get_map_store_initialize_procedure(int32_t startup_step)
-{
-    return load_hook(startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_initialize);
-}
-
-map_dispose_procedure get_map_store_dispose_procedure(int32_t startup_step)
-{
-    return load_hook(startup_step, NUMBER_OF_STARTUP_STEPS, game_hooks_globals.store_dispose);
-}
-
-tick_procedure get_tick_procedure(int32_t step)
-{
-    return load_hook(step, NUMBER_OF_TICK_STEPS, game_hooks_globals.tick);
-}
-
-action_procedure get_action_procedure(int32_t consumer)
-{
-    return load_hook(consumer, NUMBER_OF_ACTION_CONSUMERS, game_hooks_globals.action);
-}
-
-game_state_procedure get_game_state_entry_procedure(int16_t state)
-{
-    return load_hook<game_state_procedure>(state, NUMBER_OF_GAME_STATES, game_hooks_globals.state_entry);
-}
-
-game_state_procedure get_game_state_exit_procedure(int16_t state)
-{
-    return load_hook<game_state_procedure>(state, NUMBER_OF_GAME_STATES, game_hooks_globals.state_exit);
-}
-
-const core_procedures *get_core_procedures(void)
-{
-    return &game_hooks_globals.core;
+    if (!VASSERT(step >= 0 && step < NUMBER_OF_MAP_STEPS, "unregistering a map step outside the list")) return;
+    map_initialize_slots.raw()->slots[step] = nullptr;
+    map_dispose_slots.raw()->slots[step] = nullptr;
 }
 
 void reset_game_hooks(void)
 {
-    memset(&game_hooks_globals, 0, sizeof(game_hooks_globals));
+    clear_all_registrations();
 }

@@ -2,6 +2,8 @@
 
 #include "game_preferences.h"
 
+#include "cseries/registration.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -22,9 +24,11 @@ const byte_swap_code game_preferences_byte_swapping_data[] = {
 static struct game_preferences_globals
 {
     game_preferences record;
-    game_preferences_read_procedure read;
-    game_preferences_write_procedure write;
 } game_preferences_globals;
+
+// Outside game_preferences_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<game_preferences_read_procedure> storage_read_slot("game preferences read");
+static procedure_slot<game_preferences_write_procedure> storage_write_slot("game preferences write");
 
 static const uint32_t DEFAULT_GAME_PREFERENCE_FLAGS =
     _game_pref_show_subtitles_flag | _game_pref_status_bar_visible_flag | _game_pref_control_bar_visible_flag |
@@ -106,24 +110,24 @@ static bool write_game_preferences_to_store(const game_preferences *record)
 
 void connect_game_preferences_to_store(void)
 {
-    set_game_preferences_storage(read_game_preferences_from_store, write_game_preferences_to_store);
+    register_game_preferences_storage_procedures(read_game_preferences_from_store, write_game_preferences_to_store);
 }
 
-void set_game_preferences_storage(game_preferences_read_procedure read, game_preferences_write_procedure write)
+bool register_game_preferences_storage_procedures(game_preferences_read_procedure read,
+                                                  game_preferences_write_procedure write)
 {
-    game_preferences_globals.read = read;
-    game_preferences_globals.write = write;
+    return fill_procedure_pair(&storage_read_slot, &storage_write_slot, read, write);
 }
 
 bool initialize_game_preferences(void)
 {
     game_preferences *record = &game_preferences_globals.record;
     default_game_preferences(record);
-    if (!game_preferences_globals.read)
+    if (!storage_read_slot.get())
     {
         log_message(nullptr, -1, "game preferences: no preferences store, using the defaults");
     }
-    else if (!game_preferences_globals.read(record))
+    else if (!storage_read_slot.get()(record))
     {
         default_game_preferences(record);
         log_message(nullptr, -1, "game preferences: no stored record, using the defaults");
@@ -139,8 +143,8 @@ game_preferences *get_game_preferences(void)
 
 bool write_game_preferences(void)
 {
-    if (!game_preferences_globals.write) return false;
-    return game_preferences_globals.write(&game_preferences_globals.record);
+    if (!storage_write_slot.get()) return false;
+    return storage_write_slot.get()(&game_preferences_globals.record);
 }
 
 bool solo_level_visited(tag mesh_tag, int16_t plugin_index)

@@ -87,7 +87,8 @@ bool verify_game_preferences(void *record);
 // stores it.  Until a store registers, the record lives in memory only.
 typedef bool (*game_preferences_read_procedure)(game_preferences *record);
 typedef bool (*game_preferences_write_procedure)(const game_preferences *record);
-void set_game_preferences_storage(game_preferences_read_procedure read, game_preferences_write_procedure write);
+bool register_game_preferences_storage_procedures(game_preferences_read_procedure read,
+                                                  game_preferences_write_procedure write);
 
 // Connects the record to the preferences store (the 'pref' local tag named
 // "game 2"); call after the tag files are open.

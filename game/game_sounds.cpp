@@ -2,6 +2,8 @@
 
 #include "game_sounds.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 // The sound tags are the data set's ('soun' group); a missing tag plays nothing.
@@ -21,11 +23,13 @@ static const tag game_sound_tags[NUMBER_OF_GAME_SOUNDS] = {
 
 static struct game_sound_globals
 {
-    play_game_sound_procedure play;
     int32_t requests[NUMBER_OF_GAME_SOUNDS];
 } game_sound_globals;
 
-void set_play_game_sound_procedure(play_game_sound_procedure procedure) { game_sound_globals.play = procedure; }
+// Outside game_sound_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<play_game_sound_procedure> play_slot("play game sound");
+
+bool register_play_game_sound_procedure(play_game_sound_procedure procedure) { return play_slot.fill(procedure); }
 
 void initialize_game_sounds(void)
 {
@@ -45,7 +49,7 @@ void queue_game_sound(int16_t sound)
         return;
     }
     ++game_sound_globals.requests[sound];
-    if (game_sound_globals.play) game_sound_globals.play(game_sound_tags[sound]);
+    if (play_slot.get()) play_slot.get()(game_sound_tags[sound]);
 }
 
 int32_t get_game_sound_request_count(int16_t sound)

@@ -34,7 +34,7 @@ enum game_sound
 
 // Plays a sound tag on this machine (the sound subsystem registers it).
 typedef void (*play_game_sound_procedure)(tag sound_tag);
-void set_play_game_sound_procedure(play_game_sound_procedure procedure);
+bool register_play_game_sound_procedure(play_game_sound_procedure procedure);
 
 // Once at start-up.
 void initialize_game_sounds(void);

@@ -12,13 +12,25 @@ static struct game_state_globals
 
 static bool game_state_is_valid(int16_t state)
 {
-    return state >= 0 && state < NUMBER_OF_GAME_STATES && state != 8 && state != 13;
+    switch (state)
+    {
+#define GAME_STATE_CASE(identifier, number, name, interrupting) case number:
+        GAME_STATE_LIST(GAME_STATE_CASE)
+#undef GAME_STATE_CASE
+        return true;
+    default: return false;
+    }
 }
 
 bool game_state_is_interrupting(int16_t state)
 {
-    return state == _game_state_displaying_cutscene || state == _game_state_modal_dialog ||
-           state == _game_state_modal_loop || state == _game_state_modal_draw_loop;
+    switch (state)
+    {
+#define GAME_STATE_CASE(identifier, number, name, interrupting) case number: return interrupting;
+        GAME_STATE_LIST(GAME_STATE_CASE)
+#undef GAME_STATE_CASE
+    default: return false;
+    }
 }
 
 void set_game_state(int16_t state)
@@ -74,21 +86,9 @@ const char *game_state_name(int16_t state)
 {
     switch (state)
     {
-    case _game_state_starting_up: return "starting up";
-    case _game_state_quit: return "quit";
-    case _game_state_displaying_main_menu: return "main menu";
-    case _game_state_running: return "running";
-    case _game_state_new_game: return "new game";
-    case _game_state_network_setup: return "network setup";
-    case _game_state_preferences: return "preferences";
-    case _game_state_post_game: return "post-game";
-    case _game_state_displaying_intro_sequence: return "intro";
-    case _game_state_displaying_mesh_prologue: return "prologue";
-    case _game_state_displaying_mesh_epilogue: return "epilogue";
-    case _game_state_displaying_cutscene: return "cutscene";
-    case _game_state_modal_dialog: return "modal dialog";
-    case _game_state_modal_loop: return "modal loop";
-    case _game_state_modal_draw_loop: return "modal draw loop";
+#define GAME_STATE_CASE(identifier, number, name, interrupting) case number: return name;
+        GAME_STATE_LIST(GAME_STATE_CASE)
+#undef GAME_STATE_CASE
     default: return "unknown";
     }
 }

@@ -13,25 +13,33 @@
 
 #include "cseries/cseries.h"
 
+// The states: identifier, number (fixed: films and peers never carry it, but
+// the numbers are the ones every later subsystem is written against), name,
+// and whether it interrupts another state.  8 and 13 are unused.
+#define GAME_STATE_LIST(X)                                                   \
+    X(starting_up, 0, "starting up", false) /* before the first state */     \
+    X(quit, 1, "quit", false)               /* the main loop ends */         \
+    X(displaying_main_menu, 2, "main menu", false)                           \
+    X(running, 3, "running", false)                                          \
+    X(new_game, 4, "new game", false)                                        \
+    X(network_setup, 5, "network setup", false)                              \
+    X(preferences, 6, "preferences", false)                                  \
+    X(post_game, 7, "post-game", false)                                      \
+    X(displaying_intro_sequence, 9, "intro", false)                          \
+    X(displaying_mesh_prologue, 10, "prologue", false)                       \
+    X(displaying_mesh_epilogue, 11, "epilogue", false)                       \
+    X(displaying_cutscene, 12, "cutscene", true)                             \
+    X(modal_dialog, 14, "modal dialog", true)                                \
+    X(modal_loop, 15, "modal loop", true)                                    \
+    X(modal_draw_loop, 16, "modal draw loop", true)
+
+#define GAME_STATE_ENUM_VALUE(identifier, number, name, interrupting) _game_state_##identifier = number,
 enum game_state
 {
-    _game_state_starting_up = 0,              // before the first state
-    _game_state_quit = 1,                     // the main loop ends
-    _game_state_displaying_main_menu = 2,
-    _game_state_running = 3,
-    _game_state_new_game = 4,
-    _game_state_network_setup = 5,
-    _game_state_preferences = 6,
-    _game_state_post_game = 7,
-    _game_state_displaying_intro_sequence = 9,
-    _game_state_displaying_mesh_prologue = 10,
-    _game_state_displaying_mesh_epilogue = 11,
-    _game_state_displaying_cutscene = 12,     // interrupting
-    _game_state_modal_dialog = 14,            // interrupting
-    _game_state_modal_loop = 15,              // interrupting
-    _game_state_modal_draw_loop = 16,         // interrupting
+    GAME_STATE_LIST(GAME_STATE_ENUM_VALUE)
     NUMBER_OF_GAME_STATES = 17
 };
+#undef GAME_STATE_ENUM_VALUE
 
 // Requests a change to `state`; the last request before the next pass wins.
 // A state outside the table, or an interrupting state, is refused (logged).

@@ -179,15 +179,19 @@ void set_unbounded_game_ticks(bool unbounded)
 
 void update_command_queue(int32_t ticks)
 {
-    const core_procedures *core = get_core_procedures();
     switch (game_->type)
     {
     case _game_type_replay:
-        if (core->update_replay) core->update_replay(ticks);
+    {
+        update_replay_procedure update_replay = get_update_replay_procedure();
+        if (update_replay) update_replay(ticks);
         break;
+    }
     case _game_type_local:
     case _game_type_demo:
-        if (core->queue_local_commands) core->queue_local_commands(game_->target_time, local_player_index);
+    {
+        queue_local_commands_procedure queue_local_commands = get_queue_local_commands_procedure();
+        if (queue_local_commands) queue_local_commands(game_->target_time, local_player_index);
         if (ticks > 0)
         {
             int32_t target = game_->target_time + ticks;
@@ -197,6 +201,7 @@ void update_command_queue(int32_t ticks)
             game_->target_time = target;
         }
         break;
+    }
     default: // network games: the network layer moves the target time
         break;
     }
@@ -229,7 +234,7 @@ int32_t update_vesk(int32_t local_ticks)
     return ran;
 }
 
-static inline void call_tick(int32_t step)
+static inline void call_tick(tick_step step)
 {
     tick_procedure procedure = get_tick_procedure(step);
     if (procedure) procedure();
@@ -283,16 +288,19 @@ void update_game_tick(void)
     if (game_->game_time % SYNC_SNAPSHOT_PERIOD == 0) take_sync_snapshot();
     if (game_->game_time % SYNC_COMMAND_PERIOD == 0 && game_time_globals.sync_originator)
     {
-        const core_procedures *core = get_core_procedures();
+        queue_sync_command_procedure queue_sync_command = get_queue_sync_command_procedure();
         const int32_t latest = game_->game_time - game_->game_time % SYNC_SNAPSHOT_PERIOD;
         sync_command_data data;
-        if (core->queue_sync_command && get_sync_snapshot(latest, &data.random_seed, &data.state_hash))
+        if (queue_sync_command && get_sync_snapshot(latest, &data.random_seed, &data.state_hash))
         {
             data.snapshot_time = latest;
-            core->queue_sync_command(&data);
+            queue_sync_command(&data);
         }
     }
     call_tick(_tick_autosave);
+
+    tick_observer_procedure observer = get_tick_observer_procedure();
+    if (observer) observer();
 }
 
 // ---- synchronization ------------------------------------------------------------
@@ -341,8 +349,8 @@ void game_is_out_of_sync(const char *source, int32_t line)
     const uint32_t before = game_->flags.fetch_or(_game_is_out_of_sync_flag);
     if (before & _game_is_out_of_sync_flag) return;
     log_message(source, line, "the game is out of sync at tick %d", game_->game_time);
-    const core_procedures *core = get_core_procedures();
-    if (core->out_of_sync) core->out_of_sync();
+    out_of_sync_procedure out_of_sync = get_out_of_sync_procedure();
+    if (out_of_sync) out_of_sync();
 }
 
 char *time_to_string_bounded(int32_t ticks, char *buffer, size_t size)

@@ -167,7 +167,9 @@ void update_command_queue(int32_t ticks);
 // is loaded (idle_vesk checks that).
 int32_t update_vesk(int32_t local_ticks);
 
-// One game tick (update_vesk calls it; tests call it alone).
+// One game tick (update_vesk calls it; tests call it alone): the tick steps
+// in list order, game time + 1, the countdowns, the sync bookkeeping, the
+// autosave step, then the tick observer (game_hooks.h).
 void update_game_tick(void);
 
 // ---- synchronization ---------------------------------------------------------------

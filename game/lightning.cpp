@@ -2,6 +2,8 @@
 
 #include "lightning.h"
 
+#include "cseries/registration.h"
+
 #include "state_hash.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
@@ -36,10 +38,8 @@ static definition_globals lightning_definition_globals = {
 static datum_globals lightning_data_globals = {.name = "lightning", .size = sizeof(lightning_data),
                                                .maximum_count = MAXIMUM_LIGHTNING_BOLTS};
 
-static struct lightning_globals
-{
-    lightning_object_point_procedure object_point;
-} lightning_globals;
+// Outside any globals record: a module's start-up and map changes never empty a registration.
+static procedure_slot<lightning_object_point_procedure> object_point_slot("lightning object point");
 
 static void hash_point(uint32_t *hash, const world_point3d *p)
 {
@@ -66,9 +66,9 @@ static void hash_lightning(uint32_t *hash)
     }
 }
 
-void set_lightning_object_point_procedure(lightning_object_point_procedure procedure)
+bool register_lightning_object_point_procedure(lightning_object_point_procedure procedure)
 {
-    lightning_globals.object_point = procedure;
+    return object_point_slot.fill(procedure);
 }
 
 void initialize_lightning(void)
@@ -116,8 +116,8 @@ int32_t new_lightning(const new_lightning_data *data)
     // and whose slot was reused is not struck by mistake.
     world_point3d point;
     int16_t identifier;
-    if (data->target_object_index != NONE && lightning_globals.object_point &&
-        lightning_globals.object_point(data->target_object_index, &point, &identifier))
+    if (data->target_object_index != NONE && object_point_slot.get() &&
+        object_point_slot.get()(data->target_object_index, &point, &identifier))
     {
         bolt->target_object_index = data->target_object_index;
         bolt->target_object_identifier = identifier;
@@ -157,8 +157,8 @@ static world_point3d strike_point_of(lightning_data *bolt)
 {
     world_point3d point;
     int16_t identifier;
-    if (bolt->target_object_index != NONE && lightning_globals.object_point &&
-        lightning_globals.object_point(bolt->target_object_index, &point, &identifier) &&
+    if (bolt->target_object_index != NONE && object_point_slot.get() &&
+        object_point_slot.get()(bolt->target_object_index, &point, &identifier) &&
         identifier == bolt->target_object_identifier)
         return point;
     bolt->target_object_index = NONE;

@@ -77,7 +77,7 @@ struct lightning_data
 // Where an object is now, and its identifier (the object layer registers it).
 // False for an object that does not exist.
 typedef bool (*lightning_object_point_procedure)(int32_t object_index, world_point3d *point, int16_t *identifier);
-void set_lightning_object_point_procedure(lightning_object_point_procedure procedure);
+bool register_lightning_object_point_procedure(lightning_object_point_procedure procedure);
 
 void initialize_lightning(void);
 void initialize_lightning_for_new_map(void);

@@ -59,8 +59,8 @@ static void release_environment(void)
 int main(int argc, char **argv)
 {
     register_built_subsystems();
-    const core_procedures *core = get_core_procedures();
-    if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(false);
+    const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
+    if (set_keyboard_task) set_keyboard_task(false);
 
     const int32_t mode = parse_command_line(argc, argv);
     if (mode == _mode_version)
@@ -91,18 +91,20 @@ int main(int argc, char **argv)
         release_environment();
         return 1;
     }
-    if (core->start_network_module_manager) core->start_network_module_manager();
+    const start_network_module_manager_procedure start_network = get_start_network_module_manager_procedure();
+    if (start_network) start_network();
     set_main_global_flags(0);
 
     int32_t status = 0;
     if (mode == _mode_film && !start_film_from_path(argv[1])) status = 1;
     if (mode == _mode_normal) pick_first_game_state();
 
-    if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(true);
-    if (core->verify_required_patches && !core->verify_required_patches())
+    if (set_keyboard_task) set_keyboard_task(true);
+    const verify_required_patches_procedure verify_patches = get_verify_required_patches_procedure();
+    if (verify_patches && !verify_patches())
     {
         // The input timer was just started: stop it before the environment goes.
-        if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(false);
+        if (set_keyboard_task) set_keyboard_task(false);
         release_environment();
         return 11;
     }
@@ -122,8 +124,9 @@ int main(int argc, char **argv)
         if (get_vesk_exit_status() != 0) status = get_vesk_exit_status();
     }
 
-    if (core->set_keyboard_queue_task_state) core->set_keyboard_queue_task_state(false);
-    if (core->close_all_dialogs) core->close_all_dialogs();
+    if (set_keyboard_task) set_keyboard_task(false);
+    const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
+    if (close_dialogs) close_dialogs();
     dispose_vesk_from_old_map();
     log_message(nullptr, -1, "%s exits with status %d", VESK_VERSION_STRING, status);
     release_environment();

@@ -3,6 +3,8 @@
 
 #include "map_life.h"
 
+#include "cseries/registration.h"
+
 #include "connectors.h"
 #include "fire.h"
 #include "flags.h"
@@ -23,19 +25,17 @@
 #include "vesk.h"
 #include "wind.h"
 
-static struct map_life_globals
-{
-    map_loading_progress_procedure progress;
-} map_life_globals;
+// Outside any globals record: a module's start-up and map changes never empty a registration.
+static procedure_slot<map_loading_progress_procedure> progress_slot("map loading progress");
 
-void set_map_loading_progress_procedure(map_loading_progress_procedure procedure)
+bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure)
 {
-    map_life_globals.progress = procedure;
+    return progress_slot.fill(procedure);
 }
 
 void report_map_loading_progress(int32_t step, int32_t step_count)
 {
-    if (map_life_globals.progress) map_life_globals.progress(step, step_count);
+    if (progress_slot.get()) progress_slot.get()(step, step_count);
 }
 
 bool open_tag_files_for_game(const void *encoded_plugins, int32_t size, int32_t local_choice)
@@ -124,7 +124,7 @@ static bool map_statistics(const new_game_data *data)
         set_minimum_team_count(header->team_count);
         repair_game_scoring_for_map(header->flags);
     }
-    initialize_statistics_for_new_map();
+    initialize_statistics_for_new_map(data->parameters.scenario_tag);
     return true;
 }
 

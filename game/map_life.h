@@ -22,7 +22,7 @@ void register_world_and_player_hooks(void);
 // The loading progress: `step` of `step_count` stages done.  The progress
 // dialog registers it; initialize_vesk_for_new_map reports each map step.
 typedef void (*map_loading_progress_procedure)(int32_t step, int32_t step_count);
-void set_map_loading_progress_procedure(map_loading_progress_procedure procedure);
+bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure);
 void report_map_loading_progress(int32_t step, int32_t step_count);
 
 // Reopens the tag files for a game: with its encoded plug-in list (`size`

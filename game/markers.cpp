@@ -9,10 +9,12 @@
 #include "collection_references.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "lightning.h"
 #include "mesh.h"
 #include "model_animations.h"
 #include "model_effects.h"
@@ -25,7 +27,6 @@
 
 struct marker_type_table
 {
-    marker_type_procedures procedures;
     marker_palette_entry *palette; // MAXIMUM_MARKER_PALETTE_ENTRIES_PER_MAP
     int32_t palette_count;
     marker_data *markers; // MAXIMUM_MARKERS_PER_MAP
@@ -44,15 +45,16 @@ static marker_type_table *type_table(int16_t type)
     return &marker_globals.types[type];
 }
 
+// Outside marker_globals: one owner per type, kept across start-ups and maps.
+static procedure_table<marker_palette_procedure, NUMBER_OF_MARKER_TYPES> palette_slots("marker type palette entry");
+static procedure_table<marker_placement_procedure, NUMBER_OF_MARKER_TYPES> placement_slots("marker type placement");
+
 bool register_marker_type_procedures(int16_t type, const marker_type_procedures *procedures)
 {
-    if (type < 0 || type >= NUMBER_OF_MARKER_TYPES)
-    {
-        log_message(__FILE__, __LINE__, "marker type %d out of range", (int)type);
-        return false;
-    }
-    marker_globals.types[type].procedures = *procedures;
-    return true;
+    if (!VASSERT(procedures, "marker type procedures missing")) return false;
+    return fill_registration_pair(palette_slots.raw(), placement_slots.raw(), type,
+                                  reinterpret_cast<any_procedure>(procedures->new_palette_entry),
+                                  reinterpret_cast<any_procedure>(procedures->new_from_marker));
 }
 
 // ---- the core's own types --------------------------------------------------------
@@ -140,8 +142,22 @@ static int32_t model_animation_from_marker(marker_data *marker, marker_palette_e
 
 // ---- life cycle --------------------------------------------------------------------
 
+static void register_core_marker_types(void)
+{
+    const marker_type_procedures observer = {observer_palette_entry, observer_from_marker};
+    const marker_type_procedures scenery = {scenery_palette_entry, scenery_from_marker};
+    const marker_type_procedures model = {model_palette_entry, model_from_marker};
+    const marker_type_procedures animation = {model_animation_palette_entry, model_animation_from_marker};
+    register_marker_type_procedures(_marker_observer, &observer);
+    register_marker_type_procedures(_marker_scenery, &scenery);
+    register_marker_type_procedures(_marker_model, &model);
+    register_marker_type_procedures(_marker_model_animation, &animation);
+}
+
 bool initialize_markers(void)
 {
+    // The core's own types, again when tests have emptied every registration.
+    if (!placement_slots.get(_marker_observer)) register_core_marker_types();
     if (marker_globals.initialized) return true;
     for (int32_t type = 0; type < NUMBER_OF_MARKER_TYPES; ++type)
     {
@@ -154,14 +170,6 @@ bool initialize_markers(void)
             return false;
         }
     }
-    const marker_type_procedures observer = {observer_palette_entry, observer_from_marker};
-    const marker_type_procedures scenery = {scenery_palette_entry, scenery_from_marker};
-    const marker_type_procedures model = {model_palette_entry, model_from_marker};
-    const marker_type_procedures animation = {model_animation_palette_entry, model_animation_from_marker};
-    register_marker_type_procedures(_marker_observer, &observer);
-    register_marker_type_procedures(_marker_scenery, &scenery);
-    register_marker_type_procedures(_marker_model, &model);
-    register_marker_type_procedures(_marker_model_animation, &animation);
     register_state_hash_procedure(hash_markers);
     marker_globals.initialized = true;
     return true;
@@ -295,11 +303,12 @@ bool palette_compatible_with_game_scoring(const marker_palette_entry *entry)
 
 // ---- placement -----------------------------------------------------------------------
 
-static bool resolve_palette_entry(marker_type_table *table, marker_palette_entry *entry)
+static bool resolve_palette_entry(int16_t type, marker_palette_entry *entry)
 {
     if (entry->resolved == 0)
     {
-        const bool ok = table->procedures.new_palette_entry && table->procedures.new_palette_entry(entry);
+        const marker_palette_procedure new_palette_entry = palette_slots.get(type);
+        const bool ok = new_palette_entry && new_palette_entry(entry);
         entry->resolved = ok ? 1 : -1;
         if (!ok)
             log_message(__FILE__, __LINE__, "marker palette entry of type %d naming '%s' cannot be used; its markers are skipped",
@@ -311,8 +320,9 @@ static bool resolve_palette_entry(marker_type_table *table, marker_palette_entry
 int32_t place_markers_of_type(int16_t type)
 {
     marker_type_table *table = type_table(type);
-    if (!table || !table->procedures.new_from_marker) return 0;
-    for (int32_t i = 0; i < table->palette_count; ++i) resolve_palette_entry(table, &table->palette[i]);
+    const marker_placement_procedure new_from_marker = placement_slots.get(type);
+    if (!table || !new_from_marker) return 0;
+    for (int32_t i = 0; i < table->palette_count; ++i) resolve_palette_entry(type, &table->palette[i]);
     int32_t made = 0;
     for (int32_t i = 0; i < table->marker_count; ++i)
     {
@@ -321,7 +331,7 @@ int32_t place_markers_of_type(int16_t type)
         if (entry && entry->resolved != 1) continue;
         if (!entry && type != _marker_observer) continue;
         if (marker->minimum_difficulty_level > game_->difficulty_level) continue;
-        const int32_t index = table->procedures.new_from_marker(marker, entry);
+        const int32_t index = new_from_marker(marker, entry);
         if (index == NONE) continue;
         marker->data_index = (int16_t)index;
         if (entry) entry->count += 1;
@@ -465,6 +475,15 @@ static bool place_sound_sources_step(const new_game_data *)
     return true;
 }
 
+// Where a bolt's target object stands: the object layer answers for lightning.
+static bool lightning_object_point(int32_t object_index, world_point3d *point, int16_t *identifier)
+{
+    const object_data *object = get_object(object_index);
+    if (!object || !get_object_point(_object_point_position, object_index, point)) return false;
+    *identifier = object->identifier;
+    return true;
+}
+
 void register_object_world_hooks(void)
 {
     register_startup_procedure(_startup_models, startup_models);
@@ -492,4 +511,6 @@ void register_object_world_hooks(void)
     register_tick_procedure(_tick_model_effects, update_model_effects);
     register_tick_procedure(_tick_animating_scenery, update_animating_scenery);
     register_tick_procedure(_tick_model_animations, update_model_animations);
+
+    register_lightning_object_point_procedure(lightning_object_point);
 }

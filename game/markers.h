@@ -91,8 +91,9 @@ struct marker_type_procedures
     marker_placement_procedure new_from_marker;
 };
 
-// Installs the procedures of a type (start-up).  False (logged) for a type
-// out of range.
+// Installs the procedures of a type (start-up), one owner per type.  Refused
+// with an assertion, changing nothing: a type out of range, no procedures, a
+// type another owner holds already.
 bool register_marker_type_procedures(int16_t type, const marker_type_procedures *procedures);
 
 bool initialize_markers(void);

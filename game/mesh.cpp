@@ -3,6 +3,8 @@
 
 #include "mesh.h"
 
+#include "cseries/registration.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -61,13 +63,15 @@ static struct mesh_globals
     mesh_marker *markers;
 
     mesh_cell outside_cell;
-
-    landscape_bitmap_procedure landscape_bitmap;
-    permanent_overlay_procedure permanent_overlay;
-    mesh_random_procedure synchronized_random, local_random;
-    media_coverage_initialize_procedure coverage_initialize;
-    media_coverage_dispose_procedure coverage_dispose;
 } mesh_globals;
+
+// Outside mesh_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<landscape_bitmap_procedure> landscape_bitmap_slot("landscape bitmap");
+static procedure_slot<permanent_overlay_procedure> permanent_overlay_slot("permanent overlay");
+static procedure_slot<mesh_random_procedure> synchronized_random_slot("mesh synchronized random");
+static procedure_slot<mesh_random_procedure> local_random_slot("mesh local random");
+static procedure_slot<media_coverage_initialize_procedure> coverage_initialize_slot("media coverage initialize");
+static procedure_slot<media_coverage_dispose_procedure> coverage_dispose_slot("media coverage dispose");
 
 // ---- validation --------------------------------------------------------------------
 
@@ -313,7 +317,7 @@ bool load_mesh_from_memory(const void *data, int32_t size)
     mesh_globals.markers = markers;
     set_mesh_sizes(installed);
     min_cell_height = lowest;
-    if (mesh_globals.coverage_initialize) mesh_globals.coverage_initialize(coverage, mesh_globals.coverage_size);
+    if (coverage_initialize_slot.get()) coverage_initialize_slot.get()(coverage, mesh_globals.coverage_size);
     return true;
 }
 
@@ -327,7 +331,7 @@ void initialize_mesh(void)
 void dispose_mesh_from_old_map(void)
 {
     if (mesh_globals.data == nullptr) return;
-    if (mesh_globals.coverage_dispose) mesh_globals.coverage_dispose();
+    if (coverage_dispose_slot.get()) coverage_dispose_slot.get()();
     free(mesh_globals.data);
     mesh_globals.data = nullptr;
     mesh_globals.size = 0;
@@ -585,16 +589,16 @@ const mesh_marker *get_mesh_markers(int32_t *count)
 
 // ---- landscape maps ---------------------------------------------------------------------
 
-void set_landscape_bitmap_procedure(landscape_bitmap_procedure procedure)
+bool register_landscape_bitmap_procedure(landscape_bitmap_procedure procedure)
 {
-    mesh_globals.landscape_bitmap = procedure;
+    return landscape_bitmap_slot.fill(procedure);
 }
 
 static uint8_t *submesh_bitmap(int32_t submesh_index, int32_t which)
 {
-    if (mesh_globals.header == nullptr || mesh_globals.landscape_bitmap == nullptr) return nullptr;
+    if (mesh_globals.header == nullptr || landscape_bitmap_slot.get() == nullptr) return nullptr;
     if (submesh_index < 0 || submesh_index >= submesh_width * submesh_height) return nullptr;
-    return mesh_globals.landscape_bitmap(submesh_index * 2 + which);
+    return landscape_bitmap_slot.get()(submesh_index * 2 + which);
 }
 
 uint8_t *get_submesh_color_map_base_address(int32_t submesh_index, bool ignored) { return submesh_bitmap(submesh_index, 0); }
@@ -602,15 +606,14 @@ uint8_t *get_submesh_shadow_map_base_address(int32_t submesh_index, bool ignored
 
 // ---- stains and media -------------------------------------------------------------------
 
-void set_permanent_overlay_procedure(permanent_overlay_procedure procedure)
+bool register_permanent_overlay_procedure(permanent_overlay_procedure procedure)
 {
-    mesh_globals.permanent_overlay = procedure;
+    return permanent_overlay_slot.fill(procedure);
 }
 
-void set_mesh_random_procedures(mesh_random_procedure synchronized, mesh_random_procedure local)
+bool register_mesh_random_procedures(mesh_random_procedure synchronized, mesh_random_procedure local)
 {
-    mesh_globals.synchronized_random = synchronized;
-    mesh_globals.local_random = local;
+    return fill_procedure_pair(&synchronized_random_slot, &local_random_slot, synchronized, local);
 }
 
 // The random draw comes first and always, so that whether it happens never
@@ -619,7 +622,7 @@ static void stain(int32_t collection_index, int32_t sequence_index, const world_
                   mesh_random_procedure random)
 {
     const uint16_t index = random ? random() : 0;
-    if (!point_is_on_mesh(point) || mesh_globals.permanent_overlay == nullptr) return;
+    if (!point_is_on_mesh(point) || permanent_overlay_slot.get() == nullptr) return;
     if (collection_index < 0 || collection_index > UINT8_MAX || sequence_index < 0 || sequence_index > UINT8_MAX) return;
     permanent_overlay_data overlay;
     overlay.collection_index = (uint8_t)collection_index;
@@ -627,23 +630,23 @@ static void stain(int32_t collection_index, int32_t sequence_index, const world_
     overlay.index = index;
     overlay.origin.x = (int16_t)(point->x >> 6);
     overlay.origin.y = (int16_t)(point->y >> 6);
-    mesh_globals.permanent_overlay(&overlay);
+    permanent_overlay_slot.get()(&overlay);
 }
 
 void stain_mesh(int32_t collection_index, int32_t sequence_index, const world_point2d *point)
 {
-    stain(collection_index, sequence_index, point, mesh_globals.synchronized_random);
+    stain(collection_index, sequence_index, point, synchronized_random_slot.get());
 }
 
 void local_stain_mesh(int32_t collection_index, int32_t sequence_index, const world_point2d *point)
 {
-    stain(collection_index, sequence_index, point, mesh_globals.local_random);
+    stain(collection_index, sequence_index, point, local_random_slot.get());
 }
 
 void bloody_mesh(const world_point2d *point)
 {
     const int32_t collection = mesh_globals.header ? mesh_globals.header->blood_collection_index : (int32_t)NONE;
-    stain(collection, 0, point, mesh_globals.local_random);
+    stain(collection, 0, point, local_random_slot.get());
 }
 
 int32_t get_mesh_media_projectile_group_type(int32_t splash_type)
@@ -652,11 +655,10 @@ int32_t get_mesh_media_projectile_group_type(int32_t splash_type)
     return get_media_projectile_group_type(mesh_globals.header->media_type, splash_type);
 }
 
-void set_media_coverage_procedures(media_coverage_initialize_procedure initialize,
-                                   media_coverage_dispose_procedure dispose)
+bool register_media_coverage_procedures(media_coverage_initialize_procedure initialize,
+                                        media_coverage_dispose_procedure dispose)
 {
-    mesh_globals.coverage_initialize = initialize;
-    mesh_globals.coverage_dispose = dispose;
+    return fill_procedure_pair(&coverage_initialize_slot, &coverage_dispose_slot, initialize, dispose);
 }
 
 // ---- the tag-file store ------------------------------------------------------------------

@@ -62,7 +62,7 @@ bool read_mesh_header(tag mesh_tag, mesh_header *header);
 // The entry-point reader of the tag-file store: fills the map's mesh_flags,
 // printed_name, dependency_name, level and priority from the header of the
 // 'mesh' tag at `tag_index`.  False for a tag of another version or a header
-// that is refused (reported).  Register it with set_entry_point_reader before
+// that is refused (reported).  Register it with register_entry_point_reader_procedure before
 // the store first opens its files.
 struct full_entry_point;
 bool read_mesh_entry_point(int32_t tag_index, full_entry_point *entry);
@@ -139,7 +139,7 @@ const mesh_marker *get_mesh_markers(int32_t *count);
 // The address of landscape-collection bitmap `bitmap_index` (256 x 256 bytes,
 // 256 per row), or null; the collection module registers it.
 typedef uint8_t *(*landscape_bitmap_procedure)(int32_t bitmap_index);
-void set_landscape_bitmap_procedure(landscape_bitmap_procedure procedure);
+bool register_landscape_bitmap_procedure(landscape_bitmap_procedure procedure);
 
 // Submesh s (cell x >> 5 + submesh_width * (cell y >> 5)) is coloured by
 // landscape bitmap 2s and shaded by 2s + 1.  Null for a negative or too large
@@ -167,8 +167,8 @@ struct permanent_overlay_data
 // nothing is drawn).
 typedef void (*permanent_overlay_procedure)(const permanent_overlay_data *overlay);
 typedef uint16_t (*mesh_random_procedure)(void);
-void set_permanent_overlay_procedure(permanent_overlay_procedure procedure);
-void set_mesh_random_procedures(mesh_random_procedure synchronized, mesh_random_procedure local);
+bool register_permanent_overlay_procedure(permanent_overlay_procedure procedure);
+bool register_mesh_random_procedures(mesh_random_procedure synchronized, mesh_random_procedure local);
 
 // A permanent stain of the collection's sequence at the point; the frame is
 // chosen by one vesk_random draw, taken even when nothing can be drawn so that
@@ -191,8 +191,8 @@ int32_t get_mesh_media_projectile_group_type(int32_t splash_type);
 // 0 without media) and disposal; called at load and dispose.
 typedef void (*media_coverage_initialize_procedure)(const uint16_t *values, int32_t size);
 typedef void (*media_coverage_dispose_procedure)(void);
-void set_media_coverage_procedures(media_coverage_initialize_procedure initialize,
-                                   media_coverage_dispose_procedure dispose);
+bool register_media_coverage_procedures(media_coverage_initialize_procedure initialize,
+                                        media_coverage_dispose_procedure dispose);
 
 // Registers the mesh's start-up and per-map steps with the game core and its
 // entry-point reader with the tag-file store.  Call before initialize_vesk.

@@ -43,7 +43,7 @@ static void hash_mesh_cells(uint32_t *hash)
 static bool startup_mesh(void)
 {
     initialize_mesh();
-    set_mesh_random_procedures(vesk_random, local_random);
+    register_mesh_random_procedures(vesk_random, local_random);
     register_state_hash_procedure(hash_mesh_cells);
     return true;
 }
@@ -71,7 +71,7 @@ void register_mesh_hooks(void)
 {
     // The store reads every map's facts while it opens its files, which happens
     // before the mesh's own start-up step: the reader goes in now.
-    set_entry_point_reader(read_mesh_entry_point);
+    register_entry_point_reader_procedure(read_mesh_entry_point);
     register_startup_procedure(_startup_preloading, startup_preloading);
     register_startup_procedure(_startup_media, startup_media);
     register_startup_procedure(_startup_mesh, startup_mesh);

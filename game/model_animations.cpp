@@ -2,6 +2,8 @@
 
 #include "model_animations.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 #include "cseries/log.h"
@@ -75,8 +77,10 @@ static datum_globals model_animation_data_globals = {
 static struct model_animation_globals
 {
     bool initialized;
-    model_animation_sound_procedure sound;
 } model_animation_globals;
+
+// Outside model_animation_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<model_animation_sound_procedure> sound_slot("model animation sound");
 
 bool initialize_model_animations(void)
 {
@@ -233,9 +237,9 @@ void update_model_animations(void)
     }
 }
 
-void set_model_animation_sound_procedure(model_animation_sound_procedure procedure)
+bool register_model_animation_sound_procedure(model_animation_sound_procedure procedure)
 {
-    model_animation_globals.sound = procedure;
+    return sound_slot.fill(procedure);
 }
 
 void play_model_animation_sound(int32_t animation_index, int32_t sound_type)
@@ -243,12 +247,12 @@ void play_model_animation_sound(int32_t animation_index, int32_t sound_type)
     const model_animation_data *animation = get_model_animation(animation_index);
     const model_animation_definition *definition =
         animation ? get_model_animation_definition(animation->definition_index) : nullptr;
-    if (!definition || !model_animation_globals.sound) return;
+    if (!definition || !sound_slot.get()) return;
     const int16_t sound = sound_type == _model_animation_forward_sound ? definition->forward_sound_type
                                                                         : definition->backward_sound_type;
     world_point3d location;
     if (sound != NONE && get_model_centerpoint(animation->current_model_index, &location))
-        model_animation_globals.sound(sound, &location);
+        sound_slot.get()(sound, &location);
 }
 
 int32_t model_animation_identifier_to_model_animation_index(int16_t identifier)

@@ -2,6 +2,8 @@
 
 #include "model_effects.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 #include "cseries/log.h"
@@ -15,9 +17,11 @@ static datum_globals model_effect_data_globals = {
 static struct model_effect_globals
 {
     bool initialized;
-    model_effect_projectile_procedure projectile;
-    model_effect_finished_procedure finished;
 } model_effect_globals;
+
+// Outside model_effect_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<model_effect_projectile_procedure> projectile_slot("model effect projectile");
+static procedure_slot<model_effect_finished_procedure> finished_slot("model effect finished");
 
 bool initialize_model_effects(void)
 {
@@ -31,10 +35,14 @@ bool initialize_model_effects(void)
 void initialize_model_effects_for_new_map(void) { initialize_data_for_new_map(&model_effect_data_globals); }
 void dispose_model_effects_from_old_map(void) { dispose_data_from_old_map(&model_effect_data_globals); }
 
-void set_model_effect_procedures(model_effect_projectile_procedure projectile, model_effect_finished_procedure finished)
+bool register_model_effect_projectile_procedure(model_effect_projectile_procedure procedure)
 {
-    model_effect_globals.projectile = projectile;
-    model_effect_globals.finished = finished;
+    return projectile_slot.fill(procedure);
+}
+
+bool register_model_effect_finished_procedure(model_effect_finished_procedure procedure)
+{
+    return finished_slot.fill(procedure);
 }
 
 model_effect_data *get_model_effect(int32_t effect_index)
@@ -138,12 +146,12 @@ static void end_model_effect(int32_t effect_index, model_effect_data *effect)
 {
     const model_effect_data finished = *effect;
     delete_datum(&model_effect_data_globals, effect_index);
-    if ((finished.flags & _model_effect_create_projectile_flag) && model_effect_globals.projectile)
-        model_effect_globals.projectile(finished.projectile_type_to_create, &finished.projectile_origin,
+    if ((finished.flags & _model_effect_create_projectile_flag) && projectile_slot.get())
+        projectile_slot.get()(finished.projectile_type_to_create, &finished.projectile_origin,
                                         finished.model_index);
     if (finished.flags & _model_effect_delete_model_flag) delete_model(finished.model_index);
-    if (finished.map_action_identifier != NONE && model_effect_globals.finished)
-        model_effect_globals.finished(finished.map_action_identifier);
+    if (finished.map_action_identifier != NONE && finished_slot.get())
+        finished_slot.get()(finished.map_action_identifier);
 }
 
 void update_model_effects(void)

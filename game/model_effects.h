@@ -84,6 +84,9 @@ void update_model_effects(void);
 // script that started it.
 typedef void (*model_effect_projectile_procedure)(tag projectile_type, const world_point3d *origin, int32_t model_index);
 typedef void (*model_effect_finished_procedure)(int32_t map_action_identifier);
-void set_model_effect_procedures(model_effect_projectile_procedure projectile, model_effect_finished_procedure finished);
+// Two owners, two points: the projectile layer fills the first, the map
+// actions the second.
+bool register_model_effect_projectile_procedure(model_effect_projectile_procedure procedure);
+bool register_model_effect_finished_procedure(model_effect_finished_procedure procedure);
 
 void hash_model_effects(uint32_t *hash);

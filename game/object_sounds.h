@@ -10,8 +10,6 @@ typedef void (*play_object_sound_procedure)(int32_t object_index, int16_t sound_
 // The sound layer's player.  Refused (assertion, the first kept) for a null
 // procedure or when one is registered already.
 bool register_play_object_sound_procedure(play_object_sound_procedure procedure);
-// Forgets it (tests and shut-down).
-void clear_play_object_sound_procedure(void);
 
 // Plays the sound definition `sound_index` at the object `object_index`.
 // Nothing for a NONE object or sound, or before the sound layer registers.

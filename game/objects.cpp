@@ -2,6 +2,8 @@
 
 #include "objects.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 #include "cseries/log.h"
@@ -19,10 +21,12 @@ static datum_globals object_data_globals = {
 static struct object_globals
 {
     bool initialized;
-    shape_sequence_information_procedure sequence_information;
-    shape_key_point_procedure key_point;
-    object_tracking_procedure tracking;
 } object_globals;
+
+// Outside object_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<shape_sequence_information_procedure> sequence_information_slot("shape sequence information");
+static procedure_slot<shape_key_point_procedure> key_point_slot("shape key point");
+static procedure_slot<object_tracking_procedure> tracking_slot("object tracking");
 
 // ---- helpers -------------------------------------------------------------------
 
@@ -80,8 +84,8 @@ static void unlink_object(int32_t object_index, object_data *object)
 shape_sequence_information get_shape_sequence_information(int16_t collection_index, int16_t sequence_index)
 {
     shape_sequence_information information = {1, 1, 1, NONE};
-    if (object_globals.sequence_information &&
-        !object_globals.sequence_information(collection_index, sequence_index, &information))
+    if (sequence_information_slot.get() &&
+        !sequence_information_slot.get()(collection_index, sequence_index, &information))
         information = {1, 1, 1, NONE};
     if (information.frames_per_view < 1) information.frames_per_view = 1;
     if (information.number_of_views < 1) information.number_of_views = 1;
@@ -203,8 +207,8 @@ int32_t new_object(const new_object_data *data)
         object->flags |= _object_on_ground_flag;
     }
     link_object(object_index, object);
-    if (object->tracking_priority && object_globals.tracking)
-        object_globals.tracking(object_index, object->tracking_priority);
+    if (object->tracking_priority && tracking_slot.get())
+        tracking_slot.get()(object_index, object->tracking_priority);
     return object_index;
 }
 
@@ -464,10 +468,9 @@ int32_t move_object(int32_t object_index)
 
 // ---- shapes --------------------------------------------------------------------
 
-void set_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point)
+bool register_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point)
 {
-    object_globals.sequence_information = information;
-    object_globals.key_point = key_point;
+    return fill_procedure_pair(&sequence_information_slot, &key_point_slot, information, key_point);
 }
 
 void set_object_shape(int32_t object_index, int16_t sequence_index, int16_t rate, int16_t transfer_mode,
@@ -570,7 +573,7 @@ bool get_object_key_point(int32_t object_index, int16_t sequence_index, int16_t 
     const object_data *object = get_object(object_index);
     if (!object) return false;
     *out = object->location.position;
-    if (!object_globals.key_point) return true;
+    if (!key_point_slot.get()) return true;
     int16_t frame = frame_index;
     if (frame < 0)
     {
@@ -578,7 +581,7 @@ bool get_object_key_point(int32_t object_index, int16_t sequence_index, int16_t 
         if (frame < 0) frame = 0;
     }
     world_point3d offset = {0, 0, 0};
-    if (!object_globals.key_point(object->shape_collection_index, sequence_index, frame, &offset)) return true;
+    if (!key_point_slot.get()(object->shape_collection_index, sequence_index, frame, &offset)) return true;
     const int32_t forward = (offset.x * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
     const int32_t left = (offset.y * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
     const int32_t up = (offset.z * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
@@ -668,14 +671,14 @@ int32_t damage_object(int32_t object_index, const damage_definition *damage, int
         result |= _damage_result_vitality_changed_flag;
         if (vitality > 0 && new_vitality == 0 && died) *died = true;
     }
-    if (result && object->tracking_priority && object_globals.tracking)
-        object_globals.tracking(object_index, object->tracking_priority);
+    if (result && object->tracking_priority && tracking_slot.get())
+        tracking_slot.get()(object_index, object->tracking_priority);
     return result;
 }
 
 // ---- tracking and interpolation ------------------------------------------------
 
-void set_object_tracking_procedure(object_tracking_procedure procedure) { object_globals.tracking = procedure; }
+bool register_object_tracking_procedure(object_tracking_procedure procedure) { return tracking_slot.fill(procedure); }
 
 void begin_motion_interpolated_frame(void) {}
 bool interpolate_object_history(int32_t, world_point3d *) { return false; }

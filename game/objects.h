@@ -367,7 +367,7 @@ typedef bool (*shape_sequence_information_procedure)(int16_t collection_index, i
                                                      shape_sequence_information *information);
 typedef bool (*shape_key_point_procedure)(int16_t collection_index, int16_t sequence_index, int16_t frame_index,
                                           world_point3d *offset);
-void set_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point);
+bool register_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point);
 // What is known of a sequence (at least one frame and one view; ticks per frame 0 or more).
 shape_sequence_information get_shape_sequence_information(int16_t collection_index, int16_t sequence_index);
 
@@ -437,7 +437,7 @@ int32_t damage_object(int32_t object_index, const damage_definition *definition,
 // priority).  The camera is local: what it does with an offer never reaches
 // the simulation.
 typedef void (*object_tracking_procedure)(int32_t object_index, int32_t priority);
-void set_object_tracking_procedure(object_tracking_procedure procedure);
+bool register_object_tracking_procedure(object_tracking_procedure procedure);
 
 // Motion interpolation: with the preference off (the only mode built) these
 // record nothing, and the interpolating calls return false so the renderer

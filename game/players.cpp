@@ -2,6 +2,8 @@
 
 #include "players.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 #include "game_time.h"
@@ -14,7 +16,7 @@ static struct player_globals
     team_data teams[MAXIMUM_TEAMS_PER_GAME];
     int16_t player_count;
     int16_t team_count;
-    eliminate_units_procedure eliminate_units;
+
 
     // The ended map's records, for the post-game dialogs.
     bool old_map_kept;
@@ -23,6 +25,9 @@ static struct player_globals
     int16_t old_player_count;
     int16_t old_team_count;
 } player_globals;
+
+// Outside player_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<eliminate_units_procedure> eliminate_units_slot("eliminate units");
 
 static void hash_players_and_teams(uint32_t *hash)
 {
@@ -258,9 +263,9 @@ void ally_with_team(int32_t team0, int32_t team1, bool form)
 
 // ---- elimination -----------------------------------------------------------------
 
-void set_eliminate_units_procedure(eliminate_units_procedure procedure)
+bool register_eliminate_units_procedure(eliminate_units_procedure procedure)
 {
-    player_globals.eliminate_units = procedure;
+    return eliminate_units_slot.fill(procedure);
 }
 
 void eliminate_team(int32_t team_index)
@@ -274,7 +279,7 @@ void eliminate_team(int32_t team_index)
     if (team->flags & _team_has_been_eliminated_flag) return;
     team->flags |= _team_has_been_eliminated_flag;
     team->game_time_at_elimination = game_->game_time;
-    if (player_globals.eliminate_units) player_globals.eliminate_units((int16_t)team_index);
+    if (eliminate_units_slot.get()) eliminate_units_slot.get()((int16_t)team_index);
 }
 
 int32_t count_remaining_sides(void)

@@ -128,7 +128,7 @@ void ally_with_team(int32_t team0, int32_t team1, bool form);
 // The units of a beaten team are removed by the unit layer, which registers
 // this (until then elimination only marks the team).
 typedef void (*eliminate_units_procedure)(int16_t team_index);
-void set_eliminate_units_procedure(eliminate_units_procedure procedure);
+bool register_eliminate_units_procedure(eliminate_units_procedure procedure);
 
 // Eliminates a team: flag bit 0, the current game time, its units removed.
 // A team already eliminated, or an index out of range, is left alone.

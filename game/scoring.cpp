@@ -2,6 +2,8 @@
 
 #include "scoring.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 #include "flags.h"
@@ -23,8 +25,10 @@ static struct scoring_globals
     int32_t counted_game_kills[MAXIMUM_TEAMS_PER_GAME];
     goal_data goals[MAXIMUM_GOALS_PER_MAP];
     int32_t goal_count;
-    game_over_procedure game_over;
 } scoring_globals;
+
+// Outside scoring_globals: a module's start-up and map changes never empty a registration.
+static procedure_slot<game_over_procedure> game_over_slot("game over");
 
 static void hash_scoring(uint32_t *hash)
 {
@@ -44,11 +48,9 @@ void initialize_scoring(void)
 
 void initialize_scoring_for_new_map(void)
 {
-    const game_over_procedure game_over = scoring_globals.game_over;
     scoring_globals = {};
     scoring_globals.endgame_countdown = NONE;
     scoring_globals.starting_sides = NONE;
-    scoring_globals.game_over = game_over;
 }
 
 int16_t repair_game_scoring_for_map(uint32_t map_scoring_flags)
@@ -389,7 +391,7 @@ void suspend_end_game(bool suspend)
 
 int32_t get_endgame_countdown(void) { return scoring_globals.endgame_countdown; }
 
-void set_game_over_procedure(game_over_procedure procedure) { scoring_globals.game_over = procedure; }
+bool register_game_over_procedure(game_over_procedure procedure) { return game_over_slot.fill(procedure); }
 
 static void request_state_after_game(void)
 {
@@ -406,8 +408,8 @@ void update_endgame(void)
     if (scoring_globals.endgame_countdown == NONE || scoring_globals.endgame_countdown == 0) return;
     if (--scoring_globals.endgame_countdown > 0) return;
     game_->flags.fetch_or(_game_is_over_flag);
-    if (scoring_globals.game_over)
-        scoring_globals.game_over();
+    if (game_over_slot.get())
+        game_over_slot.get()();
     else
         request_state_after_game();
 }
@@ -419,8 +421,8 @@ void end_game_and_change_state(void)
     end_game(true);
     game_->flags.fetch_or(_game_is_over_flag);
     scoring_globals.endgame_countdown = 0;
-    if (scoring_globals.game_over)
-        scoring_globals.game_over();
+    if (game_over_slot.get())
+        game_over_slot.get()();
     else
         request_state_after_game();
 }

@@ -99,7 +99,7 @@ int32_t get_endgame_countdown(void);
 // for single player, post-game for network games, main menu for films and
 // the demo).  A registered procedure replaces it.
 typedef void (*game_over_procedure)(void);
-void set_game_over_procedure(game_over_procedure procedure);
+bool register_game_over_procedure(game_over_procedure procedure);
 
 // The ending countdown, one tick: at 0 the game is over.  The core's
 // endgame tick step.

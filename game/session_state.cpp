@@ -2,6 +2,7 @@
 
 #include "session_state.h"
 
+#include "cseries/registration.h"
 #include "game_records.h"
 #include "game_time.h"
 
@@ -11,8 +12,9 @@ bool joining_mid_game = false;
 static struct session_state_globals
 {
     bool restoring_from_saved_game;
-    time_remaining_string_procedure time_remaining_string;
 } session_state_globals;
+
+static procedure_slot<time_remaining_string_procedure> time_remaining_string_slot("time remaining string");
 
 bool toggle_display_chat(void)
 {
@@ -32,23 +34,16 @@ bool prevent_cutscenes_from_playing(void)
 
 bool register_time_remaining_string_procedure(time_remaining_string_procedure procedure)
 {
-    if (!VASSERT(procedure, "a null time remaining string procedure")) return false;
-    if (!VASSERT(!session_state_globals.time_remaining_string,
-                 "the time remaining string procedure is registered already"))
-        return false;
-    session_state_globals.time_remaining_string = procedure;
-    return true;
+    return time_remaining_string_slot.fill(procedure);
 }
-
-void clear_time_remaining_string_procedure(void) { session_state_globals.time_remaining_string = nullptr; }
 
 char *get_time_remaining_string(char *buffer)
 {
     if (!buffer) return buffer;
     buffer[0] = '\0';
-    if (session_state_globals.time_remaining_string)
+    if (const time_remaining_string_procedure procedure = time_remaining_string_slot.get())
     {
-        session_state_globals.time_remaining_string(buffer, TIME_REMAINING_STRING_SIZE);
+        procedure(buffer, TIME_REMAINING_STRING_SIZE);
         buffer[TIME_REMAINING_STRING_SIZE - 1] = '\0'; // whatever the procedure wrote, the text ends
     }
     return buffer;

@@ -47,8 +47,6 @@ typedef void (*time_remaining_string_procedure)(char *buffer, size_t size);
 // The network layer's text.  Refused (assertion, the first kept) for a null
 // procedure or when one is registered already.
 bool register_time_remaining_string_procedure(time_remaining_string_procedure procedure);
-// Forgets it (tests and shut-down).
-void clear_time_remaining_string_procedure(void);
 
 // The remaining time of the join as text, into `buffer` of at least
 // TIME_REMAINING_STRING_SIZE bytes; empty until the network layer registers.

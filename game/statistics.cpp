@@ -13,7 +13,6 @@
 #include "gameplay_versions.h"
 #include "state_hash.h"
 #include "unit_facts.h"
-#include "vesk.h"
 
 struct unit_statistics_type
 {
@@ -48,6 +47,7 @@ static struct statistics_globals
     game_statistics current;
     game_statistics old_map;
     bool old_map_kept;
+    tag scenario_tag; // the map of the game counted, kept past its end for the report
 
     permanent_player_ranking_data permanent[MAXIMUM_PLAYERS_PER_GAME];
     int32_t permanent_count;
@@ -120,8 +120,9 @@ void initialize_statistics(void)
     register_state_hash_procedure(hash_statistics);
 }
 
-void initialize_statistics_for_new_map(void)
+void initialize_statistics_for_new_map(tag scenario_tag)
 {
+    globals().scenario_tag = scenario_tag;
     clear_game_statistics(&globals().current);
     memset(&globals().report, 0, sizeof(globals().report));
 }
@@ -779,7 +780,7 @@ bool save_game_statistics_csv(const char *name)
     text[0] = 0;
     char time_text[32];
     slprintfcat(text, capacity, "game,scoring,rules,ticks,time\n%s,%d,%s,%d,%s\n",
-                tag_to_string(get_current_game_data()->parameters.scenario_tag), game_->scoring,
+                tag_to_string(globals().scenario_tag), game_->scoring,
                 gameplay_version_to_string(current_gameplay_version), game_->game_time,
                 time_to_string_bounded(game_->game_time, time_text, sizeof(time_text)));
     slprintfcat(text, capacity, "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n");

@@ -31,8 +31,9 @@ enum
 
 // Once at start-up (and the lasting rankings are emptied).
 void initialize_statistics(void);
-// Empties the game's statistics and samples for a new map.
-void initialize_statistics_for_new_map(void);
+// Empties the game's statistics and samples for a new map, the map
+// `scenario_tag` (named in the saved statistics).
+void initialize_statistics_for_new_map(tag scenario_tag);
 // Keeps the ended map's statistics for the post-game dialogs, then empties them.
 void dispose_statistics_from_old_map(void);
 // Restores the statistics of the map that ended last.  False when none was kept.

@@ -28,8 +28,6 @@ typedef bool (*unit_facts_procedure)(int32_t unit_index, unit_facts *facts);
 // procedure or when one is registered already.
 bool register_unit_facts_procedure(unit_facts_procedure procedure);
 
-// Forgets the registered procedure (tests and shut-down).
-void clear_unit_facts_procedure(void);
 
 // The facts of the unit at `unit_index`.  False, with `facts` untouched, when
 // no unit layer is registered or it knows no such unit.

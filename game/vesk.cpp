@@ -20,6 +20,7 @@
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
 #include "map_life.h"
+#include "platform_events.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
@@ -42,6 +43,7 @@ static struct vesk_globals
     bool headless;
     bool assert_warning_given;
     bool playing_command_line_film;
+    bool without_single_instance_lock;
     int32_t exit_status;
     int32_t last_local_time;
     uint32_t main_flags;
@@ -54,8 +56,9 @@ static struct vesk_globals
 bool initialize_vesk(void)
 {
     int32_t built = 0;
-    for (int32_t step = 0; step < NUMBER_OF_STARTUP_STEPS; ++step)
+    for (int32_t index = 0; index < NUMBER_OF_STARTUP_STEPS; ++index)
     {
+        const startup_step step = (startup_step)index;
         startup_procedure procedure = get_startup_procedure(step);
         if (!procedure) continue;
         log_message(nullptr, -1, "initializing %s", startup_step_name(step));
@@ -128,6 +131,7 @@ static bool mesh_tag_exists(tag mesh_tag)
 
 static bool startup_single_instance_lock(void)
 {
+    if (vesk_globals.without_single_instance_lock) return true;
     if (acquire_single_instance_lock()) return true;
     log_message(nullptr, -1, "Another copy of the game is already running.");
     show_message_box("Another copy of the game is already running.");
@@ -141,9 +145,9 @@ static void vesk_game_triggered_assert(void)
     if (!vesk_globals.map_loaded || current_gameplay_version != DEFAULT_GAMEPLAY_VERSION) return;
     if (vesk_globals.assert_warning_given) return;
     vesk_globals.assert_warning_given = true;
-    const core_procedures *core = get_core_procedures();
-    if (core->print_to_console)
-        core->print_to_console("[WARNING] Assert encountered! Please submit a bug report with a film of the game.");
+    print_to_console_procedure print = get_print_to_console_procedure();
+    if (print)
+        print("[WARNING] Assert encountered! Please submit a bug report with a film of the game.");
 }
 
 // ---- the per-map stores (map step _map_definitions) ------------------------------
@@ -152,20 +156,21 @@ static void dispose_map_stores_before(int32_t end)
 {
     for (int32_t step = end - 1; step >= 0; --step)
     {
-        map_dispose_procedure dispose = get_map_store_dispose_procedure(step);
+        map_dispose_procedure dispose = get_map_store_dispose_procedure((startup_step)step);
         if (dispose) dispose();
     }
 }
 
 static bool initialize_map_stores(const new_game_data *data)
 {
-    for (int32_t step = 0; step < NUMBER_OF_STARTUP_STEPS; ++step)
+    for (int32_t index = 0; index < NUMBER_OF_STARTUP_STEPS; ++index)
     {
+        const startup_step step = (startup_step)index;
         map_initialize_procedure initialize = get_map_store_initialize_procedure(step);
         if (initialize && !initialize(data))
         {
             log_message(nullptr, -1, "the stores of %s could not be emptied for the map", startup_step_name(step));
-            dispose_map_stores_before(step);
+            dispose_map_stores_before(index);
             return false;
         }
     }
@@ -183,10 +188,8 @@ void register_game_core_hooks(void)
     register_startup_procedure(_startup_tag_files, startup_tag_files);
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
     register_startup_procedure(_startup_game_preferences, startup_game_preferences);
-    core_procedures procedures = {};
-    procedures.verify_required_patches = verify_required_patches;
-    procedures.map_exists = mesh_tag_exists;
-    register_core_procedures(&procedures);
+    register_verify_required_patches_procedure(verify_required_patches);
+    register_map_exists_procedure(mesh_tag_exists);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);
 }
 
@@ -216,7 +219,7 @@ static void fall_back_from_state(int16_t state)
 
 static void enter_game_state(int16_t state)
 {
-    game_state_procedure entry = get_game_state_entry_procedure(state);
+    game_state_procedure entry = get_game_state_entry_procedure((game_state)state);
     if (state == _game_state_running)
     {
         if (!initialize_vesk_for_new_map(&vesk_globals.next_game, vesk_globals.local_folder_disabled))
@@ -243,14 +246,15 @@ bool apply_pending_game_state_change(void)
     clear_pending_game_state();
 
     const int16_t old = game_->state;
-    const core_procedures *core = get_core_procedures();
     log_message(nullptr, -1, "game state: %s -> %s", game_state_name(old), game_state_name(next));
-    game_state_procedure exit = get_game_state_exit_procedure(old);
+    game_state_procedure exit = get_game_state_exit_procedure((game_state)old);
     if (exit) exit();
     if (vesk_globals.map_loaded && (old == _game_state_running || old == _game_state_displaying_main_menu))
         dispose_vesk_from_old_map();
-    if (core->flush_actions) core->flush_actions();
-    if (core->set_screen_parameters_for_new_state) core->set_screen_parameters_for_new_state(next);
+    flush_actions_procedure flush = get_flush_actions_procedure();
+    if (flush) flush();
+    set_screen_parameters_for_new_state_procedure set_screen = get_set_screen_parameters_for_new_state_procedure();
+    if (set_screen) set_screen(next);
     game_->state = next;
     enter_game_state(next);
     return true;
@@ -274,39 +278,43 @@ bool game_world_is_shown(void)
 
 void update_everything(void)
 {
-    const core_procedures *core = get_core_procedures();
-    if (core->platform_specific_update) core->platform_specific_update(true);
-    if (core->update_metaserver) core->update_metaserver();
-    if (core->vesk_net_process) core->vesk_net_process();
+    platform_specific_update(true);
+    update_metaserver_procedure update_metaserver = get_update_metaserver_procedure();
+    if (update_metaserver) update_metaserver();
+    vesk_net_process_procedure net_process = get_vesk_net_process_procedure();
+    if (net_process) net_process();
     apply_pending_game_state_change();
 
     // Without an input layer the local ticks come from local time alone.
     const int32_t now = game_->local_time.load();
-    int32_t local_ticks = core->update_actions ? core->update_actions() : now - vesk_globals.last_local_time;
+    update_actions_procedure update_actions = get_update_actions_procedure();
+    int32_t local_ticks = update_actions ? update_actions() : now - vesk_globals.last_local_time;
     vesk_globals.last_local_time = now;
     if (local_ticks < 0) local_ticks = 0;
 
     idle_vesk(local_ticks);
-    if (core->update_sound_manager) core->update_sound_manager(local_ticks);
+    update_sound_manager_procedure update_sound_manager = get_update_sound_manager_procedure();
+    if (update_sound_manager) update_sound_manager(local_ticks);
 
     int32_t code;
     char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
     if (error_pending(&code, text, sizeof(text)))
     {
-        if (core->report_pending_error) core->report_pending_error(code, text);
+        report_pending_error_procedure report = get_report_pending_error_procedure();
+        if (report) report(code, text);
         clear_pending_error();
     }
 }
 
 void idle_vesk(int32_t local_ticks)
 {
-    const core_procedures *core = get_core_procedures();
     const bool world = game_world_is_shown();
     const int32_t game_ticks = world ? update_vesk(local_ticks) : 0;
-    if (core->draw_frame) core->draw_frame(game_ticks, world);
+    draw_frame_procedure draw_frame = get_draw_frame_procedure();
+    if (draw_frame) draw_frame(game_ticks, world);
 }
 
-static inline bool offer_action(int32_t consumer, action_data *action)
+static inline bool offer_action(action_consumer consumer, action_data *action)
 {
     action_procedure procedure = get_action_procedure(consumer);
     return procedure ? procedure(action) : false;
@@ -331,15 +339,15 @@ static void dispose_map_steps_before(int32_t end)
 {
     for (int32_t step = end - 1; step >= 0; --step)
     {
-        map_dispose_procedure dispose = get_map_dispose_procedure(step);
+        map_dispose_procedure dispose = get_map_dispose_procedure((map_step)step);
         if (dispose) dispose();
     }
 }
 
 bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_folder)
 {
-    const core_procedures *core = get_core_procedures();
-    if (core->flush_actions) core->flush_actions();
+    flush_actions_procedure flush = get_flush_actions_procedure();
+    if (flush) flush();
     if (vesk_globals.map_loaded) dispose_vesk_from_old_map();
     vesk_globals.local_folder_disabled = disable_local_folder;
     if (!data)
@@ -380,16 +388,17 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
             local_player_team_index = local->team_index;
     }
 
-    for (int32_t step = 0; step < NUMBER_OF_MAP_STEPS; ++step)
+    for (int32_t index = 0; index < NUMBER_OF_MAP_STEPS; ++index)
     {
+        const map_step step = (map_step)index;
         map_initialize_procedure initialize = get_map_initialize_procedure(step);
         if (initialize && !initialize(&checked))
         {
-            log_message(nullptr, -1, "the map could not start (step %d)", step);
-            dispose_map_steps_before(step);
+            log_message(nullptr, -1, "the map could not start (step %d, %s)", index, map_step_name(step));
+            dispose_map_steps_before(index);
             return false;
         }
-        report_map_loading_progress(step + 1, NUMBER_OF_MAP_STEPS);
+        report_map_loading_progress(index + 1, NUMBER_OF_MAP_STEPS);
     }
     vesk_globals.map_loaded = true;
     tick_procedure map_actions = get_tick_procedure(_tick_map_actions);
@@ -417,10 +426,10 @@ const new_game_data *get_current_game_data(void) { return &vesk_globals.current_
 
 bool change_single_player_map(tag mesh_tag, bool enter_immediately)
 {
-    const core_procedures *core = get_core_procedures();
+    map_exists_procedure map_exists = get_map_exists_procedure();
     const bool current = mesh_tag == NONE;
     const tag level = current ? vesk_globals.current_game.parameters.scenario_tag : mesh_tag;
-    if (!core->map_exists || !core->map_exists(level))
+    if (!map_exists || !map_exists(level))
     {
         log_message(__FILE__, __LINE__, "level '%s' does not exist", tag_to_string(level));
         return false;
@@ -440,7 +449,6 @@ void restart_game(void)
 
 int32_t wait_local_time(int32_t ticks)
 {
-    const core_procedures *core = get_core_procedures();
     const int32_t start = game_->local_time.load();
     const uint32_t start_ms = machine_tick_count();
     // In 64 bits: a long wait must not wrap into a short one.
@@ -450,23 +458,23 @@ int32_t wait_local_time(int32_t ticks)
     {
         const int32_t passed = game_->local_time.load() - start;
         if (passed >= ticks || machine_tick_count() - start_ms >= limit_ms) return passed;
-        if (core->platform_specific_update)
-            core->platform_specific_update(true);
-        else
-            usleep(1000);
+        // No frame is drawn while waiting: events only, then a short sleep.
+        platform_specific_update(false);
+        usleep(1000);
     }
 }
 
 void draw_dialogs_immediately(void)
 {
-    const core_procedures *core = get_core_procedures();
-    if (core->draw_frame) core->draw_frame(0, game_world_is_shown());
-    if (core->platform_specific_update) core->platform_specific_update(false);
+    draw_frame_procedure draw_frame = get_draw_frame_procedure();
+    if (draw_frame) draw_frame(0, game_world_is_shown());
+    platform_specific_update(false);
 }
 
 // ---- command-line modes ------------------------------------------------------------
 
 bool vesk_is_headless(void) { return vesk_globals.headless; }
+void set_vesk_without_single_instance_lock(bool without) { vesk_globals.without_single_instance_lock = without; }
 void set_vesk_headless(bool headless) { vesk_globals.headless = headless; }
 int32_t get_vesk_exit_status(void) { return vesk_globals.exit_status; }
 uint32_t get_main_global_flags(void) { return vesk_globals.main_flags; }
@@ -474,14 +482,14 @@ void set_main_global_flags(uint32_t flags) { vesk_globals.main_flags = flags; }
 
 bool start_film_from_path(const char *path)
 {
-    const core_procedures *core = get_core_procedures();
-    if (!core->begin_film_from_path)
+    begin_film_from_path_procedure begin_film = get_begin_film_from_path_procedure();
+    if (!begin_film)
     {
         log_message(nullptr, -1, "cannot play the film '%s': film playback is not built yet", path);
         return false;
     }
     new_game_data data;
-    if (!core->begin_film_from_path(path, &data))
+    if (!begin_film(path, &data))
     {
         log_message(nullptr, -1, "the film '%s' cannot be played", path);
         return false;
@@ -508,10 +516,11 @@ static int32_t count_files_in_oos_checker_folder(void)
 // Plays one film to its end at full speed; true when it stayed in step.
 static bool check_one_film(int32_t film)
 {
-    const core_procedures *core = get_core_procedures();
+    begin_oos_checker_film_procedure begin_film = get_begin_oos_checker_film_procedure();
+    replay_over_procedure replay_over = get_replay_over_procedure();
     new_game_data data;
     char name[MAXIMUM_FILE_NAME] = "";
-    if (!core->begin_oos_checker_film(film, &data, name, sizeof(name)))
+    if (!begin_film(film, &data, name, sizeof(name)))
     {
         log_message(nullptr, -1, "out-of-sync check: film %d could not be started", film);
         return false;
@@ -526,7 +535,7 @@ static bool check_one_film(int32_t film)
     bool finished = false;
     while (stalled < OOS_CHECK_STALLED_PASSES)
     {
-        if (core->replay_over && core->replay_over())
+        if (replay_over && replay_over())
         {
             finished = true;
             break;
@@ -542,12 +551,12 @@ static bool check_one_film(int32_t film)
 
 int32_t run_out_of_sync_check(void)
 {
-    const core_procedures *core = get_core_procedures();
+    find_oos_checker_films_procedure find_films = get_find_oos_checker_films_procedure();
     int32_t films[MAXIMUM_OOS_CHECKER_FILMS];
     int32_t count;
-    if (core->find_oos_checker_films && core->begin_oos_checker_film)
+    if (find_films && get_begin_oos_checker_film_procedure())
     {
-        count = core->find_oos_checker_films(films, MAXIMUM_OOS_CHECKER_FILMS);
+        count = find_films(films, MAXIMUM_OOS_CHECKER_FILMS);
         if (count < 0)
         {
             log_message(nullptr, -1, "out-of-sync check: the folder \"%s\" cannot be read", OOS_CHECKER_FILMS_DIRECTORY);

@@ -75,7 +75,7 @@ bool change_single_player_map(tag mesh_tag, bool enter_immediately);
 // Starts the game in play again from its set-up.
 void restart_game(void);
 
-// Waits, pumping platform events with the frame limiter, until local time has
+// Waits, pumping platform events (no frame is drawn), until local time has
 // advanced by `ticks`; returns the ticks that passed.  Gives up after the
 // wall-clock time of those ticks plus one second, so a stopped input timer
 // cannot hang the caller.
@@ -89,6 +89,10 @@ void draw_dialogs_immediately(void);
 // True when the program runs without a window (checking films).
 bool vesk_is_headless(void);
 void set_vesk_headless(bool headless);
+
+// A run that may share its directory with a running game (the headless
+// determinism harness) leaves the single-instance lock alone.
+void set_vesk_without_single_instance_lock(bool without);
 
 // Starts the film at `path` as the first game.  False (logged) when films
 // cannot be played or the film is refused.

@@ -16,6 +16,9 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 x11-utils
+python3
+pkg-config
+libsdl1.2-compat-dev
 "
 
 missing=""

@@ -97,13 +97,18 @@ static void write_line_locked(const char *prefix, const char *body, bool dated)
 
 bool open_log_file(const char *header)
 {
+    return open_log_file_at(LOG_FILE_NAME, header);
+}
+
+bool open_log_file_at(const char *path, const char *header)
+{
     std::lock_guard<std::mutex> guard(log_globals.lock);
     if (log_globals.descriptor >= 0) close(log_globals.descriptor);
     log_globals.descriptor = -1;
     log_globals.write_failure_reported = false;
     // Without blocking: a fifo in the log's place would otherwise hold the
     // start-up until something reads it.  Only a regular file is taken.
-    int descriptor = open(LOG_FILE_NAME, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     int error = errno;
     struct stat status;
     if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)))
@@ -119,7 +124,7 @@ bool open_log_file(const char *header)
     }
     if (descriptor < 0)
     {
-        fprintf(stderr, "%s: cannot be opened (%s); the game runs without a log\n", LOG_FILE_NAME,
+        fprintf(stderr, "%s: cannot be opened (%s); the game runs without a log\n", path,
                 error == EINVAL || error == ENXIO ? "not a regular file" : strerror(error));
         return false;
     }

@@ -20,6 +20,8 @@ enum { MAXIMUM_LOG_MESSAGE_LENGTH = 1023 };
 // logging then writes nothing.  A write that fails later is told on standard
 // error once per opened log.
 bool open_log_file(const char *header);
+// The same for the log at `path` (a tool's "--log FILE").
+bool open_log_file_at(const char *path, const char *header);
 
 // Closes the log; later messages are dropped.
 void close_log_file(void);

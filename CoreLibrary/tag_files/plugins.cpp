@@ -7,6 +7,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/files.h"
+#include "cseries/registration.h"
 #include "tag_files/tag_files.h"
 #include "tag_files/tag_files_internal.h"
 
@@ -30,9 +31,6 @@ struct encoded_plugin // one decoded entry of an encoded list
 
 static struct plugin_globals
 {
-    entry_point_reader_procedure entry_point_reader;
-    plugin_question_procedure question;
-
     plugin_entry plugins[MAXIMUM_PLUGINS];
     int32_t plugin_count;
 
@@ -47,19 +45,26 @@ static struct plugin_globals
     full_entry_point base_entries[MAXIMUM_ENTRY_POINTS];
     int32_t base_entry_count;
     bool local_disabled;
-} plugin_globals = {nullptr, nullptr, {}, 0, {}, {NONE, NONE}, {}, {}, 0, {}, 0, false};
+} plugin_globals = {{}, 0, {}, {NONE, NONE}, {}, {}, 0, {}, 0, false};
 
-void set_entry_point_reader(entry_point_reader_procedure procedure) { plugin_globals.entry_point_reader = procedure; }
+// Outside plugin_globals: opening and closing the store never empties them.
+static procedure_slot<entry_point_reader_procedure> entry_point_reader_slot("entry point reader");
+static procedure_slot<plugin_question_procedure> question_slot("plugin question");
 
-void set_plugin_question_proc(plugin_question_procedure procedure) { plugin_globals.question = procedure; }
+bool register_entry_point_reader_procedure(entry_point_reader_procedure procedure)
+{
+    return entry_point_reader_slot.fill(procedure);
+}
+
+bool register_plugin_question_procedure(plugin_question_procedure procedure) { return question_slot.fill(procedure); }
 
 // Reads the entry point of one 'mesh' tag through the registered reader.
 static bool read_entry_point(int32_t tag_index, int16_t plugin_index, full_entry_point *entry)
 {
-    if (!plugin_globals.entry_point_reader) return false;
+    if (!entry_point_reader_slot.get()) return false;
     memset(entry, 0, sizeof(*entry));
     tag_file_info info;
-    if (!tag_file_info_get(tag_index, &info) || !plugin_globals.entry_point_reader(tag_index, entry)) return false;
+    if (!tag_file_info_get(tag_index, &info) || !entry_point_reader_slot.get()(tag_index, entry)) return false;
     entry->subgroup_tag = info.subgroup_tag;
     memcpy(entry->name, info.name, TAG_NAME_SIZE);
     entry->plugin_index = plugin_index;
@@ -434,8 +439,8 @@ bool tag_files_build_plugin_indices_for_entrypoint(int16_t *plugin_indexes, int3
         if (required == NONE)
         {
             log_message(__FILE__, __LINE__, "the map needs plug-in '%s', which is not installed", required_name);
-            bool go_on = interactive && plugin_globals.question &&
-                         plugin_globals.question("Missing plugin required", "Continue anyways?");
+            bool go_on = interactive && question_slot.get() &&
+                         question_slot.get()("Missing plugin required", "Continue anyways?");
             if (!go_on) return false;
         }
         else wanted[wanted_count++] = required;

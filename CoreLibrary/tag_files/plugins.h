@@ -77,12 +77,12 @@ struct full_entry_point // one map offered to the player
 // The game core registers it before the store first opens; until then no
 // tag is an entry point.
 typedef bool (*entry_point_reader_procedure)(int32_t tag_index, full_entry_point *entry);
-void set_entry_point_reader(entry_point_reader_procedure procedure);
+bool register_entry_point_reader_procedure(entry_point_reader_procedure procedure);
 
 // Asks the player a yes/no question (title, text); true for yes.  The dialog
 // layer installs one; until then every question is answered no.
 typedef bool (*plugin_question_procedure)(const char *title, const char *text);
-void set_plugin_question_proc(plugin_question_procedure procedure);
+bool register_plugin_question_procedure(plugin_question_procedure procedure);
 
 // ---- the plug-in table -----------------------------------------------------
 

@@ -18,6 +18,7 @@
 #include "cseries/crc.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
+#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files_internal.h"
@@ -130,8 +131,6 @@ static struct tag_file_globals
     int32_t temporary_source;
     int32_t temporary_plugin_index;
     int32_t temporary_collection_index;
-    temporary_collection_load_procedure temporary_load;
-    temporary_collection_dispose_procedure temporary_dispose;
 } tag_file_globals;
 
 // ---- handles and headers ---------------------------------------------------
@@ -1611,17 +1610,20 @@ void tag_files_verify_required_patches(void)
 
 // ---- temporary collection preview ---------------------------------------------------------
 
-void set_temporary_collection_procs(temporary_collection_load_procedure load,
-                                    temporary_collection_dispose_procedure dispose)
+// Outside tag_file_globals: initializing the store never empties them.
+static procedure_slot<temporary_collection_load_procedure> temporary_load_slot("temporary collection load");
+static procedure_slot<temporary_collection_dispose_procedure> temporary_dispose_slot("temporary collection dispose");
+
+bool register_temporary_collection_procedures(temporary_collection_load_procedure load,
+                                              temporary_collection_dispose_procedure dispose)
 {
-    tag_file_globals.temporary_load = load;
-    tag_file_globals.temporary_dispose = dispose;
+    return fill_procedure_pair(&temporary_load_slot, &temporary_dispose_slot, load, dispose);
 }
 
 static void temporary_collection_dispose(void)
 {
     struct tag_file_globals *g = &tag_file_globals;
-    if (g->temporary_collection_index != NONE && g->temporary_dispose) g->temporary_dispose(g->temporary_collection_index);
+    if (g->temporary_collection_index != NONE && temporary_dispose_slot.get()) temporary_dispose_slot.get()(g->temporary_collection_index);
     g->temporary_collection_index = NONE;
 }
 
@@ -1651,8 +1653,8 @@ int32_t tag_file_collection_open_temporary(int32_t plugin_index, tag collection_
             h->subgroup_tag == collection_tag)
             tag_index = header_index(slot);
     }
-    if (tag_index == NONE || !g->temporary_load) return NONE;
-    g->temporary_collection_index = g->temporary_load(tag_index);
+    if (tag_index == NONE || !temporary_load_slot.get()) return NONE;
+    g->temporary_collection_index = temporary_load_slot.get()(tag_index);
     return g->temporary_collection_index;
 }
 

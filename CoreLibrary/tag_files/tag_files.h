@@ -208,8 +208,8 @@ int32_t required_patch_number(int32_t index);
 // `tag_index` and return its collection index (NONE on failure); dispose it.
 typedef int32_t (*temporary_collection_load_procedure)(int32_t tag_index);
 typedef void (*temporary_collection_dispose_procedure)(int32_t collection_index);
-void set_temporary_collection_procs(temporary_collection_load_procedure load,
-                                    temporary_collection_dispose_procedure dispose);
+bool register_temporary_collection_procedures(temporary_collection_load_procedure load,
+                                              temporary_collection_dispose_procedure dispose);
 
 // Opens collection `collection_tag` of plug-in `plugin_index` for a preview,
 // outside the precedence chain, discarding the previous temporary collection

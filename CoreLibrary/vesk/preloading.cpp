@@ -7,6 +7,7 @@
 
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "tag_files/tag_files.h"
 
@@ -32,10 +33,12 @@ struct preload_runtime
 
 static struct preloading_globals
 {
-    bulk_data_procedure load_collection_header_data;
-    bulk_data_procedure load_font_character_data;
     int32_t map_preload_index; // the map's 'prel' definition, NONE without one
-} preloading_globals = {nullptr, nullptr, NONE};
+} preloading_globals = {NONE};
+
+// Outside preloading_globals: start-up and map changes never empty a registration.
+static procedure_slot<bulk_data_procedure> collection_header_data_slot("load collection header data");
+static procedure_slot<bulk_data_procedure> font_character_data_slot("load font character data");
 
 // ---- the stored layout -------------------------------------------------------------
 
@@ -288,40 +291,24 @@ int32_t fetch_definition_from_tag(tag group_tag, tag subgroup)
 
 // ---- bulk readers --------------------------------------------------------------------
 
-static bool register_bulk_data_procedure(bulk_data_procedure *slot, bulk_data_procedure procedure, const char *name)
-{
-    if (!VASSERT(procedure != nullptr, name)) return false;
-    if (!VASSERT(*slot == nullptr, name)) return false;
-    *slot = procedure;
-    return true;
-}
-
 bool register_load_collection_header_data_procedure(bulk_data_procedure procedure)
 {
-    return register_bulk_data_procedure(&preloading_globals.load_collection_header_data, procedure,
-                                        "load_collection_header_data is registered once, and not null");
+    return collection_header_data_slot.fill(procedure);
 }
 
 bool register_load_font_character_data_procedure(bulk_data_procedure procedure)
 {
-    return register_bulk_data_procedure(&preloading_globals.load_font_character_data, procedure,
-                                        "load_font_character_data is registered once, and not null");
+    return font_character_data_slot.fill(procedure);
 }
 
 bool load_collection_header_data(int32_t tag_index, void *header, void *runtime, bool read_ahead)
 {
-    const bulk_data_procedure procedure = preloading_globals.load_collection_header_data;
+    const bulk_data_procedure procedure = collection_header_data_slot.get();
     return procedure != nullptr && procedure(tag_index, header, runtime, read_ahead);
 }
 
 bool load_font_character_data(int32_t tag_index, void *font, void *runtime, bool read_ahead)
 {
-    const bulk_data_procedure procedure = preloading_globals.load_font_character_data;
+    const bulk_data_procedure procedure = font_character_data_slot.get();
     return procedure != nullptr && procedure(tag_index, font, runtime, read_ahead);
-}
-
-void reset_preloading_procedures(void)
-{
-    preloading_globals.load_collection_header_data = nullptr;
-    preloading_globals.load_font_character_data = nullptr;
 }

@@ -146,8 +146,8 @@ int32_t fetch_definition_from_tag(tag group_tag, tag subgroup);
 // it was read.  The record is already byte-swapped; its postprocess has not run.
 typedef bool (*bulk_data_procedure)(int32_t tag_index, void *definition, void *runtime, bool read_ahead);
 
-// Each slot takes one procedure: a second registration or a null procedure is
-// refused (logged assertion, false) and the first stays.
+// Shared registration slots (cseries/registration.h): a second procedure or a
+// null one is refused (logged assertion, false) and the first stays.
 bool register_load_collection_header_data_procedure(bulk_data_procedure procedure);
 bool register_load_font_character_data_procedure(bulk_data_procedure procedure);
 
@@ -155,5 +155,3 @@ bool register_load_font_character_data_procedure(bulk_data_procedure procedure);
 bool load_collection_header_data(int32_t tag_index, void *header, void *runtime, bool read_ahead);
 bool load_font_character_data(int32_t tag_index, void *font, void *runtime, bool read_ahead);
 
-// Empties both reader slots (tests).
-void reset_preloading_procedures(void);

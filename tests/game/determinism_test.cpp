@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cseries/log.h"
 #include "determinism_harness.h"
 #include "game_hooks.h"
 #include "game_states.h"
@@ -53,7 +54,7 @@ protected:
         previous = getcwd(working, sizeof(working)) ? working : "/";
         bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
         const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) GTEST_SKIP() << "the data tool is missing";
+        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         directory = enter_test_directory();
         std::vector<test_tag> tags;
         ASSERT_TRUE(make_demo_map_tags(tool, &tags));
@@ -70,7 +71,6 @@ protected:
     void TearDown() override
     {
         stop_simulation();
-        set_map_loading_progress_procedure(nullptr);
         if (chdir(previous.c_str()) != 0) abort();
         if (!directory.empty()) fs::remove_all(directory);
     }
@@ -172,7 +172,7 @@ TEST_F(determinism_test, a_planted_fault_changes_the_trace_from_its_tick_on)
 
 TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_main_menu)
 {
-    set_map_loading_progress_procedure(record_progress);
+    register_map_loading_progress_procedure(record_progress);
     std::vector<int32_t> every_step;
     for (int32_t step = 1; step <= NUMBER_OF_MAP_STEPS; ++step) every_step.push_back(step);
     const std::vector<int32_t> before_mesh(every_step.begin(), every_step.begin() + _map_mesh);
@@ -212,13 +212,17 @@ TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_m
 TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing_map)
 {
     const std::string sim = (fs::path(bin) / "vesk_sim").string();
-    if (!fs::exists(sim)) GTEST_SKIP() << "vesk_sim is missing";
+    if (!fs::exists(sim)) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
     const std::string base = "'" + sim + "' --data '" + directory + "' --seed 9 --ticks 20";
-    const std::string good = base + " --map demo > out.txt", bad = base + " --map none > bad.txt";
+    const std::string good = base + " --map demo > out.txt 2> err.txt";
+    const std::string bad = base + " --map none > bad_out.txt 2> bad.txt";
     EXPECT_EQ(system(good.c_str()), 0);
     const std::string text = read_whole_file("out.txt");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20);
     EXPECT_EQ(text.rfind("20 ", 0) == std::string::npos && text.find("\n20 ") != std::string::npos, true);
+    EXPECT_EQ(read_whole_file("err.txt"), "");
+    // The log sits in the working directory of the call, as the game's does.
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("vesk_sim started"), std::string::npos);
 
     // The tool runs exactly what the harness runs: the same hashes.
     start(9);
@@ -227,15 +231,45 @@ TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing
     snprintf(line, sizeof(line), "20 %08x\n", hashes.back());
     EXPECT_NE(text.find(line), std::string::npos) << text;
 
+    // A refusal goes to standard error; standard output holds the trace alone.
     const int status = system(bad.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
     const std::string refusal = read_whole_file("bad.txt");
     EXPECT_EQ(std::count(refusal.begin(), refusal.end(), '\n'), 1);
+    EXPECT_EQ(read_whole_file("bad_out.txt"), "");
 
-    // A team number that does not fit is refused, never cut to another team.
-    const std::string wide = base + " --map demo --command 1 score 65536 1 0 0 > /dev/null 2>&1";
-    const int usage = system(wide.c_str());
-    EXPECT_TRUE(WIFEXITED(usage) && WEXITSTATUS(usage) == 2);
+    // --log names the log.
+    const std::string logged = base + " --map demo --log other_log.txt > /dev/null 2>&1";
+    EXPECT_EQ(system(logged.c_str()), 0);
+    EXPECT_NE(read_whole_file("other_log.txt").find("map 'demo' started"), std::string::npos);
+}
+
+// Numbers are decimal: a leading zero never makes octal, and anything that
+// is not plainly a decimal number in range is refused (status 2).
+TEST_F(determinism_test, the_tool_reads_numbers_as_decimal_only)
+{
+    const std::string sim = (fs::path(bin) / "vesk_sim").string();
+    if (!fs::exists(sim)) GTEST_SKIP() << "vesk_sim is missing";
+    const std::string base = "'" + sim + "' --data '" + directory + "' --map demo";
+    const auto run_tool = [&](const std::string &arguments, const char *output) {
+        const std::string command = base + " " + arguments + " > " + output + " 2> /dev/null";
+        const int status = system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    ASSERT_EQ(run_tool("--seed 10 --ticks 5", "ten.txt"), 0);
+    ASSERT_EQ(run_tool("--seed 010 --ticks 5", "zero_ten.txt"), 0);
+    ASSERT_EQ(run_tool("--seed 8 --ticks 5", "eight.txt"), 0);
+    EXPECT_EQ(read_whole_file("zero_ten.txt"), read_whole_file("ten.txt"));
+    EXPECT_NE(read_whole_file("zero_ten.txt"), read_whole_file("eight.txt"));
+
+    const char *const refused[] = {
+        "--seed 0x10 --ticks 5", "--seed +5 --ticks 5", "--seed -1 --ticks 5", "--seed 7x --ticks 5",
+        "--seed '' --ticks 5", "--seed 4294967296 --ticks 5", "--seed 99999999999999999999 --ticks 5",
+        "--seed 7 --ticks 1e3", "--seed 7 --ticks 5 --command 1 score 65536 1 0 0",
+        "--seed 7 --ticks 5 --command 010x score 0 1 0 0", "--seed 7 --ticks 5 --command 1 score 0 1 ' 5' 0",
+    };
+    for (const char *arguments : refused) EXPECT_EQ(run_tool(arguments, "/dev/null"), 2) << arguments;
+    EXPECT_EQ(run_tool("--seed 7 --ticks 5 --command 1 score 0 -3 -7 0", "/dev/null"), 0) << "signed fields take a sign";
 }
 
 } // namespace

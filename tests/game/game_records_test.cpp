@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "game_preferences.h"
+#include "cseries/registration.h"
 #include "game_records.h"
 #include "gameplay_versions.h"
 
@@ -265,7 +266,7 @@ TEST(game_preferences, stored_bytes_round_trip_and_damage_is_repaired)
 
 TEST(game_preferences, visited_levels_are_kept_once_and_the_oldest_makes_room)
 {
-    set_game_preferences_storage(nullptr, nullptr);
+    clear_all_registrations(); // no store
     ASSERT_TRUE(initialize_game_preferences());
     EXPECT_FALSE(write_game_preferences()) << "no store: nothing claims to be saved";
     const tag first = FOUR_CHARACTER_CODE('l', 'v', 0, 0);
@@ -279,11 +280,11 @@ TEST(game_preferences, visited_levels_are_kept_once_and_the_oldest_makes_room)
     EXPECT_TRUE(solo_level_visited(first + 100, NONE));
 
     // A store that has no record leaves the defaults.
-    set_game_preferences_storage([](game_preferences *record) { record->flags = 0xFFFFFFFF; return false; },
-                                 [](const game_preferences *) { return true; });
+    register_game_preferences_storage_procedures([](game_preferences *record) { record->flags = 0xFFFFFFFF; return false; },
+                                                 [](const game_preferences *) { return true; });
     ASSERT_TRUE(initialize_game_preferences());
     EXPECT_TRUE(get_game_preferences()->flags & _game_pref_show_subtitles_flag);
     EXPECT_FALSE(get_game_preferences()->flags & _game_pref_censored_flag);
     EXPECT_TRUE(write_game_preferences());
-    set_game_preferences_storage(nullptr, nullptr);
+    clear_all_registrations();
 }

@@ -23,10 +23,8 @@ TEST(game_states, a_request_applies_once_at_the_next_pass_and_the_last_one_wins)
     register_game_state_procedures(_game_state_preferences, [] { trace("enter preferences"); },
                                    [] { trace("leave preferences"); });
     register_game_state_procedures(_game_state_new_game, [] { trace("enter new game"); }, nullptr);
-    core_procedures procedures = {};
-    procedures.set_screen_parameters_for_new_state = [](int16_t state) { trace("screen"); };
-    procedures.flush_actions = [] { trace("flush"); };
-    register_core_procedures(&procedures);
+    register_set_screen_parameters_for_new_state_procedure([](int16_t state) { trace("screen"); });
+    register_flush_actions_procedure([] { trace("flush"); });
 
     set_game_state(_game_state_new_game);
     set_game_state(_game_state_preferences);
@@ -136,9 +134,7 @@ TEST(game_map_life, single_player_levels_are_changed_only_when_they_exist)
     const tag level_one = FOUR_CHARACTER_CODE('l', '1', ' ', ' ');
     const tag missing = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
     EXPECT_FALSE(change_single_player_map(level_one, false)) << "no store: no level exists";
-    core_procedures procedures = {};
-    procedures.map_exists = [](tag mesh) { return mesh != FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'); };
-    register_core_procedures(&procedures);
+    register_map_exists_procedure([](tag mesh) { return mesh != FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'); });
     EXPECT_FALSE(change_single_player_map(missing, true));
     EXPECT_FALSE(game_state_change_pending(nullptr));
 
@@ -201,8 +197,7 @@ TEST(game_map_life, the_local_team_is_the_local_players_own)
     reset_game_core();
     register_world_and_player_hooks();
     ASSERT_TRUE(initialize_vesk());
-    for (int32_t step : {_map_tag_files, _map_statistics, _map_world_effects})
-        register_map_procedures(step, nullptr, nullptr);
+    for (map_step step : {_map_tag_files, _map_statistics, _map_world_effects}) unregister_map_procedures(step);
     const struct
     {
         const char *what;
@@ -281,8 +276,6 @@ TEST(game_main_loop, start_up_runs_in_order_and_stops_at_a_failure)
     failing_step = _startup_tag_files;
     EXPECT_FALSE(initialize_vesk());
     EXPECT_EQ(game_core_trace, std::vector<std::string>{"tag files"});
-    EXPECT_FALSE(register_startup_procedure(_startup_world_tables, [] { return true; })) << "a taken slot";
-    EXPECT_FALSE(register_startup_procedure(NUMBER_OF_STARTUP_STEPS, [] { return true; }));
 }
 
 static bool world_step_uses[NUMBER_OF_ACTION_CONSUMERS];
@@ -302,7 +295,7 @@ TEST(game_main_loop, actions_reach_their_consumers_in_order_until_one_uses_them)
         [](action_data *) { trace(names[7]); return world_step_uses[7]; },
         [](action_data *) { trace(names[8]); return world_step_uses[8]; },
     };
-    for (int32_t i = 0; i < NUMBER_OF_ACTION_CONSUMERS; ++i) register_action_procedure(i, procedures[i]);
+    for (int32_t i = 0; i < NUMBER_OF_ACTION_CONSUMERS; ++i) register_action_procedure((action_consumer)i, procedures[i]);
     const struct
     {
         bool in_game;

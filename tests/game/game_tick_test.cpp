@@ -44,7 +44,27 @@ static void register_tracing_tick_steps(void)
         trace_model_effects, trace_fire, trace_mirror_groups, trace_camera_tracking, trace_scripted_camera,
         trace_connectors, trace_animating_scenery, trace_wind, trace_model_animations, trace_overhead_text,
         trace_fades, nullptr, trace_endgame, trace_autosave};
-    for (int32_t step = 0; step < NUMBER_OF_TICK_STEPS; ++step) register_tick_procedure(step, procedures[step]);
+    for (int32_t step = 0; step < NUMBER_OF_TICK_STEPS; ++step)
+        if (procedures[step]) register_tick_procedure((tick_step)step, procedures[step]);
+    register_tick_observer_procedure([] { game_core_trace.push_back("observer"); });
+}
+
+// The order the driver must follow, read from the one list: the units step
+// of the version, statistics at its place below 1701 and after the fades from
+// 1701 on, the expiry step only when a time limit runs out.
+static std::string tick_order_from_list(int32_t version)
+{
+    std::string order;
+#define EXPECTED_STEP(identifier, name)                                                              \
+    if (_tick_##identifier == _tick_units_1300 ? version <= 1300                                     \
+        : _tick_##identifier == _tick_units     ? version > 1300                                     \
+        : _tick_##identifier == _tick_statistics ? version < 1701                                    \
+                                                : _tick_##identifier != _tick_time_limit_expired)  \
+        order += #identifier " ";                                                                    \
+    if (_tick_##identifier == _tick_fades && version >= 1701) order += "statistics ";
+    TICK_STEP_LIST(EXPECTED_STEP)
+#undef EXPECTED_STEP
+    return order + "observer ";
 }
 
 static std::string join(const std::vector<std::string> &names)
@@ -65,11 +85,11 @@ TEST(game_tick, runs_its_steps_in_order_under_each_version_gate)
         int32_t version;
         std::string order;
     } cases[] = {
-        {1300, head + "units_1300 " + middle + "statistics " + tail + "endgame autosave "},
-        {1500, head + "units " + middle + "statistics " + tail + "endgame autosave "},
-        {1700, head + "units " + middle + "statistics " + tail + "endgame autosave "},
-        {1710, head + "units " + middle + tail + "statistics endgame autosave "},
-        {1820, head + "units " + middle + tail + "statistics endgame autosave "},
+        {1300, head + "units_1300 " + middle + "statistics " + tail + "endgame autosave observer "},
+        {1500, head + "units " + middle + "statistics " + tail + "endgame autosave observer "},
+        {1700, head + "units " + middle + "statistics " + tail + "endgame autosave observer "},
+        {1710, head + "units " + middle + tail + "statistics endgame autosave observer "},
+        {1820, head + "units " + middle + tail + "statistics endgame autosave observer "},
     };
     for (const auto &c : cases)
     {
@@ -80,6 +100,7 @@ TEST(game_tick, runs_its_steps_in_order_under_each_version_gate)
         game_core_trace.clear();
         update_game_tick();
         EXPECT_EQ(join(game_core_trace), c.order) << "version " << c.version;
+        EXPECT_EQ(join(game_core_trace), tick_order_from_list(c.version)) << "the list and the driver disagree";
         EXPECT_EQ(game_->game_time, 1);
     }
 }
@@ -104,7 +125,7 @@ TEST(game_tick, version_gates_switch_exactly_at_the_stated_numbers)
         update_game_tick();
         EXPECT_EQ(game_core_trace[3], c.old_units ? "units_1300" : "units") << c.version;
         EXPECT_EQ(game_core_trace[8] == "statistics", c.early_statistics) << c.version;
-        EXPECT_EQ(game_core_trace[game_core_trace.size() - 3] == "statistics", !c.early_statistics) << c.version;
+        EXPECT_EQ(game_core_trace[game_core_trace.size() - 4] == "statistics", !c.early_statistics) << c.version;
     }
 }
 
@@ -121,10 +142,8 @@ static void stamp_commands(int32_t target_time, int16_t player)
 TEST(game_tick, target_time_speed_budget_and_pause)
 {
     reset_game_core();
-    core_procedures procedures = {};
-    procedures.update_replay = replay_moves_target;
-    procedures.queue_local_commands = stamp_commands;
-    register_core_procedures(&procedures);
+    register_update_replay_procedure(replay_moves_target);
+    register_queue_local_commands_procedure(stamp_commands);
 
     // Single player: the target advances by the frame's ticks and exactly
     // those ticks run; commands are stamped with the target before it moves.
@@ -244,10 +263,8 @@ static void simulation_step(void)
 
 static void install_peer_hooks(void)
 {
-    core_procedures procedures = {};
-    procedures.queue_sync_command = capture_sync_command;
-    procedures.out_of_sync = count_out_of_sync;
-    register_core_procedures(&procedures);
+    register_queue_sync_command_procedure(capture_sync_command);
+    register_out_of_sync_procedure(count_out_of_sync);
     register_tick_procedure(_tick_units, simulation_step);
 }
 
@@ -328,11 +345,12 @@ TEST(game_sync, state_hash_leaves_local_fields_out)
 // ---- checking films ----------------------------------------------------------------
 
 static int32_t film_ends_at;
-static int32_t find_two_films(int32_t *films, int32_t maximum)
+static int32_t films_in_folder;
+static int32_t find_films(int32_t *films, int32_t maximum)
 {
     films[0] = 0;
     films[1] = 1;
-    return 2;
+    return films_in_folder;
 }
 // Film 0 was recorded without the fault, film 1 with one: both carry the
 // originator's sync commands of the clean game.
@@ -368,19 +386,17 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
 
     reset_game_core();
     install_peer_hooks();
-    core_procedures procedures = {};
-    procedures.find_oos_checker_films = find_two_films;
-    procedures.begin_oos_checker_film = begin_film;
-    procedures.update_replay = film_replay;
-    procedures.replay_over = film_over;
-    register_core_procedures(&procedures);
+    register_find_oos_checker_films_procedure(find_films);
+    register_begin_oos_checker_film_procedure(begin_film);
+    register_update_replay_procedure(film_replay);
+    register_replay_over_procedure(film_over);
     register_tick_procedure(_tick_unit_commands, execute_recorded_sync);
+    films_in_folder = 2;
     film_ends_at = 1000;
     EXPECT_EQ(run_out_of_sync_check(), 1);
     EXPECT_FALSE(vesk_map_is_loaded());
 
     // Both clean: status 0.
-    procedures.find_oos_checker_films = [](int32_t *films, int32_t) { films[0] = 0; return 1; };
-    register_core_procedures(&procedures);
+    films_in_folder = 1;
     EXPECT_EQ(run_out_of_sync_check(), 0);
 }

@@ -4,6 +4,7 @@
 // in every mode, and effects ending exactly on their last tick.
 
 #include "tag_files/store_fixture.h"
+#include "cseries/registration.h"
 
 #include "game_time.h"
 #include "geometry.h"
@@ -438,7 +439,7 @@ TEST_F(markers_test, model_effects_reach_their_final_values_at_exactly_the_durat
     data.location = {2000, 2000, 0};
     const int32_t model = new_model(&data);
     ASSERT_NE(model, NONE);
-    set_model_effect_procedures(nullptr, record_finished);
+    register_model_effect_finished_procedure(record_finished);
 
     new_model_effect_data effect;
     memset(&effect, 0, sizeof(effect));
@@ -486,7 +487,7 @@ TEST_F(markers_test, model_effects_reach_their_final_values_at_exactly_the_durat
     EXPECT_EQ(get_model(model), nullptr);
     EXPECT_EQ(get_model_index_from_mesh_cell(3, 3), NONE);
     EXPECT_FALSE(new_model_effect(model, NONE, &effect));
-    set_model_effect_procedures(nullptr, nullptr);
+    clear_all_registrations();
 }
 
 } // namespace

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "cseries/registration.h"
 #include "cseries/errors.h"
 #include "mesh.h"
+#include "support/demo_data.h"
 #include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -29,7 +31,7 @@ protected:
         previous = getcwd(working, sizeof(working)) ? working : "/";
         tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_tags").string();
         source = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / "demo_valley.map").string();
-        if (!fs::exists(tool) || !fs::exists(source)) GTEST_SKIP() << "the tool or the map source is missing";
+        if (!fs::exists(tool) || !fs::exists(source)) SKIP_OR_FAIL_UNDER_CI("the tool or the map source is missing");
         directory = enter_test_directory();
         quiet_error_manager();
         initialize_mesh();
@@ -38,7 +40,7 @@ protected:
     {
         dispose_mesh_from_old_map();
         dispose_tag_files();
-        set_entry_point_reader(nullptr);
+        clear_all_registrations();
         clear_pending_error();
         if (chdir(previous.c_str()) != 0) abort();
         if (!directory.empty()) fs::remove_all(directory);
@@ -55,7 +57,7 @@ TEST_F(mesh_store_test, demo_map_is_an_entry_point_and_loads)
                     std::vector<uint8_t>(file.begin() + sizeof(local_tag_file_header), file.end())};
     ASSERT_TRUE(write_foundation_files({map}));
 
-    set_entry_point_reader(read_mesh_entry_point);
+    register_entry_point_reader_procedure(read_mesh_entry_point);
     initialize_tag_files();
     tag_files_open(0, nullptr, 0, -1, 0);
     int32_t count = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cseries/errors.h"
+#include "cseries/registration.h"
 #include "mesh.h"
 #include "mesh_builder.h"
 
@@ -356,8 +357,8 @@ TEST_F(mesh_test, stains_draw_their_generator_even_off_the_map_and_submesh_maps_
     const std::vector<uint8_t> &bytes = map.build();
     ASSERT_TRUE(load_mesh_from_memory(bytes.data(), (int32_t)bytes.size()));
     stains = stain_log();
-    set_permanent_overlay_procedure(record_stain);
-    set_mesh_random_procedures(synchronized_draw, local_draw);
+    register_permanent_overlay_procedure(record_stain);
+    register_mesh_random_procedures(synchronized_draw, local_draw);
     world_point2d on = {1000, 2000}, off = {-1, 2000};
     stain_mesh(4, 2, &on);
     stain_mesh(4, 2, &off);
@@ -371,15 +372,13 @@ TEST_F(mesh_test, stains_draw_their_generator_even_off_the_map_and_submesh_maps_
     EXPECT_EQ(stains.overlays[0].origin.y, 2000 >> 6);
     EXPECT_EQ(stains.overlays[1].sequence_index, 3);
 
-    set_landscape_bitmap_procedure(landscape_bitmap);
+    register_landscape_bitmap_procedure(landscape_bitmap);
     EXPECT_EQ(get_submesh_color_map_base_address(3, false), landscape_bitmaps[6]);
     EXPECT_EQ(get_submesh_shadow_map_base_address(3, false), landscape_bitmaps[7]);
     EXPECT_EQ(get_submesh_color_map_base_address(-1, false), nullptr);
     EXPECT_EQ(get_submesh_color_map_base_address(6, false), nullptr);
     EXPECT_EQ(get_mesh_media_projectile_group_type(2), NONE);
-    set_permanent_overlay_procedure(nullptr);
-    set_mesh_random_procedures(nullptr, nullptr);
-    set_landscape_bitmap_procedure(nullptr);
+    clear_all_registrations();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "cseries/registration.h"
 #include "mesh.h"
 #include "object_definitions.h"
 #include "objects.h"
@@ -23,7 +24,7 @@ protected:
     void load(const objects_world_map &map) { ASSERT_TRUE(load_objects_world(map)); }
     void TearDown() override
     {
-        set_shape_procedures(nullptr, nullptr);
+        clear_all_registrations();
         dispose_objects_world();
         clear_pending_error();
     }
@@ -225,7 +226,7 @@ bool test_sequence_information(int16_t, int16_t, shape_sequence_information *inf
 TEST_F(objects_test, animation_flags_fall_on_exactly_the_right_ticks)
 {
     load(objects_world_map{});
-    set_shape_procedures(test_sequence_information, nullptr);
+    register_shape_procedures(test_sequence_information, nullptr);
     const int32_t index = make(NONE, 100, 100);
     struct animation_case
     {
@@ -273,7 +274,7 @@ TEST_F(objects_test, animation_flags_fall_on_exactly_the_right_ticks)
 TEST_F(objects_test, animating_scenery_steps_at_its_own_or_its_sequences_rate)
 {
     load(objects_world_map{});
-    set_shape_procedures(test_sequence_information, nullptr); // 4 frames, 2 ticks each
+    register_shape_procedures(test_sequence_information, nullptr); // 4 frames, 2 ticks each
     struct scenery_case
     {
         const char *name;

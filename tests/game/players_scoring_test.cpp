@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
 #include "flags.h"
 #include "game_records.h"
 #include "game_sounds.h"
@@ -50,7 +51,7 @@ protected:
         initialize_players_for_new_map(&data);
         initialize_flags_for_new_map();
         initialize_scoring_for_new_map();
-        initialize_statistics_for_new_map();
+        initialize_statistics_for_new_map(data.parameters.scenario_tag);
     }
     void tick(int32_t count = 1)
     {
@@ -327,12 +328,12 @@ TEST_F(players_scoring_test, flag_rules_take_hold_and_collect)
         new_flag(_flag_banner, 2, NONE, 12, &b);
         new_flag(_flag_banner, 0, NONE, 13, &far); // number 0: team 1 never stands there
         // Team 1 alone stands at the first two flags.
-        set_teams_near_point_procedure([](const world_point2d *point, int32_t radius) -> uint32_t {
+        register_teams_near_point_procedure([](const world_point2d *point, int32_t radius) -> uint32_t {
             return point->x < 20000 ? 2u : 0u;
         });
         tick(5);
         EXPECT_EQ(get_team_data(1)->score, c.expected_score_team1) << "scoring " << c.scoring;
-        set_teams_near_point_procedure(nullptr);
+        clear_all_registrations();
     }
 }
 
@@ -343,11 +344,11 @@ TEST_F(players_scoring_test, units_of_a_team_the_game_lacks_control_no_flag)
         start(2, scoring);
         const world_point3d at = {1000, 1000, 0};
         new_flag(_flag_banner, NONE, NONE, 11, &at);
-        set_teams_near_point_procedure([](const world_point2d *, int32_t) -> uint32_t { return 1u << 20; });
+        register_teams_near_point_procedure([](const world_point2d *, int32_t) -> uint32_t { return 1u << 20; });
         tick(3);
         EXPECT_EQ(get_flag_data(0)->controlling_team_index, NONE) << "scoring " << scoring;
         EXPECT_EQ(get_team_data(0)->score + get_team_data(1)->score, 0) << "scoring " << scoring;
-        set_teams_near_point_procedure(nullptr);
+        clear_all_registrations();
     }
 }
 
@@ -428,7 +429,7 @@ TEST_F(players_scoring_test, services_taking_a_unit_ask_the_unit_layer_and_ignor
 
     mesh_width = saved_width;
     mesh_height = saved_height;
-    clear_unit_facts_procedure();
+    clear_all_registrations();
 }
 
 TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions_stop)

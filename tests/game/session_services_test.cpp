@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cseries/registration.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,10 +31,7 @@ protected:
         display_chat = false;
         joining_mid_game = false;
         set_restoring_from_saved_game(false);
-        clear_time_remaining_string_procedure();
-        clear_play_object_sound_procedure();
-        clear_unit_facts_procedure();
-        clear_fire_sound_parameters_procedure();
+        clear_all_registrations();
     }
 };
 
@@ -80,7 +79,7 @@ TEST_F(session_services_test, the_remaining_time_text_comes_from_the_network_lay
     get_time_remaining_string(buffer);
     EXPECT_EQ(strlen(buffer), (size_t)TIME_REMAINING_STRING_SIZE - 1);
 
-    clear_time_remaining_string_procedure();
+    clear_all_registrations();
     ASSERT_TRUE(register_time_remaining_string_procedure([](char *text, size_t size) { snprintf(text, size, "0:42"); }));
     EXPECT_STREQ(get_time_remaining_string(buffer), "0:42");
 }
@@ -175,7 +174,7 @@ TEST_F(session_services_test, each_registration_point_takes_one_procedure_and_re
             EXPECT_FALSE(p.register_null()) << p.name;
         }
         EXPECT_TRUE(p.register_first()) << p.name;
-        expected_assertions expect(1, "registered already");
+        expected_assertions expect(1, "taken already");
         EXPECT_FALSE(p.register_again()) << p.name;
     }
     // The first registrations answer: no unit exists, no listener hears the fire.

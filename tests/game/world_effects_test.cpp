@@ -3,6 +3,7 @@
 // snows and clears in its periods, mesh effects age out.
 
 #include "tag_files/store_fixture.h"
+#include "cseries/registration.h"
 
 #include <cstdlib>
 #include <vector>
@@ -63,7 +64,7 @@ protected:
         dispose_lightning_from_old_map();
         dispose_fire_from_old_map();
         dispose_mesh_from_old_map();
-        set_lightning_object_point_procedure(nullptr);
+        clear_all_registrations();
     }
 };
 
@@ -142,7 +143,6 @@ TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seve
             EXPECT_EQ(heard[0].volume, SHORT_FIXED_ONE);
         }
     }
-    clear_fire_sound_parameters_procedure();
 }
 
 static world_point3d target_point = {5000, 6000, 70};
@@ -162,7 +162,7 @@ TEST_F(world_effects_test, lightning_strikes_after_its_ticks_and_frees_itself)
     definition.linger_ticks = 3;
     const int32_t type = new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('b', 'o', 'l', 't'), &definition);
     ASSERT_NE(type, NONE);
-    set_lightning_object_point_procedure(object_point);
+    register_lightning_object_point_procedure(object_point);
 
     struct
     {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -10,6 +11,12 @@
 #include "support/scratch.h"
 
 namespace fs = std::filesystem;
+
+bool running_under_ci(void)
+{
+    const char *ci = getenv("CI");
+    return ci && ci[0] && strcmp(ci, "0") != 0;
+}
 
 std::string data_tool_path(void)
 {

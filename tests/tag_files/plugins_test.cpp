@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cseries/registration.h"
 #include "cseries/byte_swapping.h"
 #include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
@@ -54,15 +55,13 @@ protected:
     {
         make_store_folders();
         quiet_error_manager();
-        set_entry_point_reader(test_entry_point_reader);
+        register_entry_point_reader_procedure(test_entry_point_reader);
         questions_asked = 0;
     }
     void TearDown() override
     {
         dispose_tag_files();
-        set_entry_point_reader(nullptr);
-        set_plugin_question_proc(nullptr);
-        set_temporary_collection_procs(nullptr, nullptr);
+        clear_all_registrations();
         set_component_plugin_names(nullptr, nullptr);
     }
     // Plug-ins "P00".."Pnn" with one map each, then the store opened on them.
@@ -334,11 +333,13 @@ TEST_F(Plugins, resolving_a_maps_plugins_asks_when_one_is_missing)
     EXPECT_FALSE(tag_files_build_plugin_indices_for_entrypoint(result, &count, 16, user, 1, 1024, 1, "Absent", &earlier, 0,
                                                                true))
         << "no question procedure: the answer is no";
-    set_plugin_question_proc(answer_no);
+    register_plugin_question_procedure(answer_no);
     EXPECT_FALSE(tag_files_build_plugin_indices_for_entrypoint(result, &count, 16, user, 1, 1024, 1, "Absent", &earlier, 0,
                                                                true));
     EXPECT_EQ(questions_asked, 1);
-    set_plugin_question_proc(answer_yes);
+    clear_all_registrations(); // a slot takes one procedure: start again with the other answer
+    register_entry_point_reader_procedure(test_entry_point_reader);
+    register_plugin_question_procedure(answer_yes);
     EXPECT_FALSE(tag_files_build_plugin_indices_for_entrypoint(result, &count, 16, user, 1, 1024, 1, "Absent", &earlier, 0,
                                                                false))
         << "non-interactive: never asks, fails";
@@ -407,7 +408,7 @@ TEST_F(Plugins, the_temporary_collection_closes_the_previous_plugin)
     ASSERT_TRUE(write_monolithic_file("plugins/B", _tag_file_type_plugin, {make_test_tag(PICS, FOUR_CHARACTER_CODE('b', 'a', 'n', 'n'), "banner", "B")}, "B"));
     open_store();
     EXPECT_EQ(tag_file_collection_open_temporary(0, FOUR_CHARACTER_CODE('b', 'a', 'n', 'n')), NONE) << "no loader registered";
-    set_temporary_collection_procs(test_load, test_dispose);
+    register_temporary_collection_procedures(test_load, test_dispose);
     int32_t first = tag_file_collection_open_temporary(0, FOUR_CHARACTER_CODE('b', 'a', 'n', 'n'));
     ASSERT_NE(first, NONE);
     int32_t a_index = loaded_tag_index;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cseries/registration.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
 #include "cseries/tags.h"
@@ -33,7 +34,7 @@ protected:
     void TearDown() override
     {
         dispose_tag_files();
-        set_entry_point_reader(nullptr);
+        clear_all_registrations();
     }
     // Opens the store on what the test wrote; the result code of tag_files_open.
     int32_t open_store(int32_t local_choice = 0, std::vector<int16_t> plugins = {})

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/demo_data.h"
 #include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -26,7 +27,7 @@ protected:
     void SetUp() override
     {
         tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) GTEST_SKIP() << "the tool is not built next to the tests";
+        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
         make_store_folders();
         quiet_error_manager();
     }

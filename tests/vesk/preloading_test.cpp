@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
 #include "tag_files/definitions.h"
@@ -197,7 +198,7 @@ protected:
         store_test::SetUp();
         bulk_reads = postprocess_calls = 0;
         bulk_answer = true;
-        reset_preloading_procedures();
+        clear_all_registrations();
         ASSERT_TRUE(initialize_preloading());
         for (definition_globals *g : {&collections, &fonts, &plain}) ASSERT_TRUE(initialize_definitions(g));
     }
@@ -205,7 +206,7 @@ protected:
     {
         dispose_preloading_from_old_map();
         dispose_definitions();
-        reset_preloading_procedures();
+        clear_all_registrations();
         store_test::TearDown();
     }
     void start_map(const std::vector<packed_tag> &tags)
@@ -272,7 +273,7 @@ TEST_F(preloading_test, fetch_reads_bulk_data_ahead_and_marks_it_before_postproc
 TEST_F(preloading_test, a_bulk_reader_slot_takes_one_procedure)
 {
     {
-        expected_assertions expect(1, "load_collection_header_data");
+        expected_assertions expect(1, "load collection header data");
         EXPECT_FALSE(register_load_collection_header_data_procedure(nullptr));
     }
     ASSERT_TRUE(register_load_collection_header_data_procedure(read_bulk));

@@ -1,43 +1,75 @@
 // vesk_sim: runs a map headless from a seed and prints the state hash after
 // every tick, to compare runs and machines.
 //
-//     vesk_sim [--data DIR] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
+//     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
 //
 // DIR is the directory holding "tags" and "plugins" (default: the working
-// directory), as the game finds them beside its executable.
+// directory), as the game finds them beside its executable.  The log is
+// "vesk_log.txt" in the working directory, as the game keeps it, or FILE.
+// Numbers are decimal: no base prefix, no sign where none is meaningful,
+// nothing after the digits, nothing outside the field's range.
 //
-// Prints "<tick> <hash as 8 hex digits>" per tick and exits 0; a map that
-// cannot be started prints one line with the reason and exits 1; bad
+// Prints "<tick> <hash as 8 hex digits>" per tick on standard output, each as
+// its tick ends, and exits 0; refusals and errors go to standard error: a map
+// that cannot be started gives one line with the reason and exits 1; bad
 // arguments exit 2.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
+#include "version.h"
 
 static void usage(void)
 {
-    fprintf(stderr, "usage: vesk_sim [--data DIR] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...\n");
+    fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
+                    "[--command TICK VERB A B X Y]...\n");
 }
 
-static bool parse_integer(const char *text, int64_t minimum, int64_t maximum, int64_t *value)
+// Decimal only: an optional '-' (when `minimum` is negative) and digits, all
+// of the text, within [minimum, maximum].  Leading zeros are decimal ("010" is
+// ten).  False, with a line on standard error, otherwise.
+static bool parse_decimal(const char *option, const char *text, int64_t minimum, int64_t maximum, int64_t *value)
 {
-    if (!text || !*text) return false;
-    errno = 0;
-    char *end = nullptr;
-    const long long parsed = strtoll(text, &end, 0);
-    if (errno || *end || parsed < minimum || parsed > maximum) return false;
-    *value = parsed;
+    const char *p = text ? text : "";
+    bool negative = false;
+    if (*p == '-' && minimum < 0)
+    {
+        negative = true;
+        ++p;
+    }
+    bool ok = *p != 0;
+    int64_t magnitude = 0;
+    // Every bound is far below 2^59, so magnitude * 10 + 9 never overflows.
+    const int64_t limit = negative ? -minimum : maximum;
+    for (; ok && *p; ++p)
+    {
+        if (*p < '0' || *p > '9' || magnitude * 10 + (*p - '0') > limit)
+            ok = false;
+        else
+            magnitude = magnitude * 10 + (*p - '0');
+    }
+    if (!ok)
+    {
+        fprintf(stderr, "vesk_sim: %s wants a decimal number from %lld to %lld, not \"%s\"\n", option,
+                (long long)minimum, (long long)maximum, text ? text : "");
+        return false;
+    }
+    *value = negative ? -magnitude : magnitude;
     return true;
+}
+
+static void print_tick(int32_t tick, uint32_t hash, void *)
+{
+    printf("%d %08x\n", tick, hash);
 }
 
 int main(int argc, char **argv)
 {
-    const char *data = nullptr, *map = nullptr;
+    const char *data = nullptr, *map = nullptr, *log = nullptr;
     int64_t seed = -1, ticks = -1;
     std::vector<simulation_command> commands;
     for (int i = 1; i < argc; ++i)
@@ -46,56 +78,87 @@ int main(int argc, char **argv)
         const bool has_value = i + 1 < argc;
         if (!strcmp(option, "--data") && has_value)
             data = argv[++i];
+        else if (!strcmp(option, "--log") && has_value)
+            log = argv[++i];
         else if (!strcmp(option, "--map") && has_value)
             map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
         {
-            if (!parse_integer(argv[++i], 0, 0xFFFFFFFFll, &seed)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &seed)) return usage(), 2;
         }
         else if (!strcmp(option, "--ticks") && has_value)
         {
-            if (!parse_integer(argv[++i], 0, 100000000, &ticks)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 0, 100000000, &ticks)) return usage(), 2;
         }
         else if (!strcmp(option, "--command") && i + 6 < argc)
         {
             int64_t values[5];
             simulation_command command = {};
             command.verb = simulation_verb_from_name(argv[i + 2]);
-            if (!parse_integer(argv[i + 1], 0, INT32_MAX, &values[0]) || command.verb == NONE) return usage(), 2;
+            if (command.verb == NONE)
+            {
+                fprintf(stderr, "vesk_sim: unknown command verb \"%s\"\n", argv[i + 2]);
+                return usage(), 2;
+            }
+            if (!parse_decimal(option, argv[i + 1], 0, INT32_MAX, &values[0])) return usage(), 2;
             // A and B are 16-bit (teams, types): a larger value is refused, not cut.
             for (int k = 1; k < 5; ++k)
-                if (!parse_integer(argv[i + 2 + k], k <= 2 ? INT16_MIN : INT32_MIN, k <= 2 ? INT16_MAX : INT32_MAX,
-                                   &values[k]))
+                if (!parse_decimal(option, argv[i + 2 + k], k <= 2 ? INT16_MIN : INT32_MIN,
+                                   k <= 2 ? INT16_MAX : INT32_MAX, &values[k]))
                     return usage(), 2;
             command.tick = (int32_t)values[0];
             command.a = (int16_t)values[1];
             command.b = (int16_t)values[2];
             command.x = (int32_t)values[3];
             command.y = (int32_t)values[4];
-            if (!commands.empty() && commands.back().tick > command.tick) return usage(), 2;
+            if (!commands.empty() && commands.back().tick > command.tick)
+            {
+                fprintf(stderr, "vesk_sim: commands must be given in tick order\n");
+                return usage(), 2;
+            }
             commands.push_back(command);
             i += 6;
         }
         else
+        {
+            fprintf(stderr, "vesk_sim: unexpected argument \"%s\"\n", option);
             return usage(), 2;
+        }
     }
     if (!map || strlen(map) != 4 || seed < 0 || ticks < 0) return usage(), 2;
+
+    // Before the harness enters the data directory: a relative FILE, like the
+    // default log, names a file in the working directory of the call.
+    char header[512];
+    slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
+    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
+    // A log that cannot be opened is reported on standard error; the run goes on.
+    if (log)
+        open_log_file_at(log, header);
+    else
+        open_log_file(header);
 
     char reason[512];
     const tag map_tag = string_to_tag(map);
     if (!start_simulation(data, map_tag, (uint32_t)seed, reason, sizeof(reason)))
     {
-        printf("%s\n", reason);
+        fprintf(stderr, "%s\n", reason);
+        close_log_file();
         return 1;
     }
-    std::vector<uint32_t> hashes((size_t)ticks);
-    const bool ran = run_simulation((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr, hashes.data());
+    const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
+                                              nullptr, print_tick, nullptr);
     stop_simulation();
+    close_log_file();
+    if (fflush(stdout) != 0 || ferror(stdout))
+    {
+        fprintf(stderr, "vesk_sim: the trace could not be written\n");
+        return 1;
+    }
     if (!ran)
     {
-        printf("the game stopped before tick %lld\n", (long long)ticks);
+        fprintf(stderr, "the game stopped before tick %lld\n", (long long)ticks);
         return 1;
     }
-    for (int64_t t = 0; t < ticks; ++t) printf("%lld %08x\n", (long long)(t + 1), hashes[(size_t)t]);
     return 0;
 }

@@ -5,9 +5,10 @@
 // every tick.  Two runs from the same map, seed and commands must give the
 // same trace; frame pacing, speed and local_random draws must not change it.
 //
-// The commands are the harness's own: until the command layer exists they
-// call the simulation services directly, inside the tick, at the start of the
-// tick they name (the place unit commands take).
+// The commands are the harness's own, outside the command stream: they call
+// the simulation services directly, between the end of the tick before and
+// the start of the tick they name.  The hash is taken through the core's
+// after-tick observer (game_hooks.h), so the harness holds no tick step.
 //
 // Main thread only; one simulation at a time.
 
@@ -53,9 +54,19 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
 
 // Runs `ticks` ticks from where the game stands, executing each command at
 // its tick, and writes the state hash after each tick into `hashes` (`ticks`
-// entries).  Commands must be in tick order.  False when no simulation runs.
+// entries; may be null).  Commands must be in tick order.  False when no simulation runs.
 bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,
                     const simulation_pacing *pacing, uint32_t *hashes);
+
+// One tick's result as it is computed: `tick` counts from 1 for the first
+// tick of the run.
+typedef void (*simulation_report_procedure)(int32_t tick, uint32_t hash, void *context);
+
+// run_simulation that also hands each tick's hash to `report` (may be null)
+// when the tick ends; `hashes` may be null then.
+bool run_simulation_reporting(int32_t ticks, const simulation_command *commands, int32_t command_count,
+                              const simulation_pacing *pacing, uint32_t *hashes, simulation_report_procedure report,
+                              void *report_context);
 
 // Disposes the map; the program stays in the main-menu state.
 void stop_simulation(void);

@@ -31,6 +31,9 @@ static struct harness_globals
     int32_t command_count;
     int32_t next_command;
     uint32_t *hashes;
+    simulation_report_procedure report;
+    void *report_context;
+    bool running_ticks;
     int32_t first_tick;
     int32_t ticks;
 } harness_globals;
@@ -62,21 +65,32 @@ static void execute_command(const simulation_command *command)
 static void record_hash_of_tick(int32_t tick)
 {
     const int32_t slot = tick - harness_globals.first_tick;
-    if (harness_globals.hashes && slot >= 0 && slot < harness_globals.ticks)
-        harness_globals.hashes[slot] = compute_state_hash();
+    if (slot < 0 || slot >= harness_globals.ticks) return;
+    const uint32_t hash = compute_state_hash();
+    if (harness_globals.hashes) harness_globals.hashes[slot] = hash;
+    if (harness_globals.report) harness_globals.report(tick + 1, hash, harness_globals.report_context);
 }
 
-// Runs first in every tick: the state now is the state after the tick before.
-static void harness_tick(void)
+// Runs the commands of the tick about to start.  Called before the first tick
+// of a run and at the end of each tick: nothing the game does between two
+// ticks touches the simulation, so this is the state that tick begins from.
+static void execute_commands_of_tick(int32_t now)
 {
-    const int32_t now = game_->game_time;
-    if (now > harness_globals.first_tick) record_hash_of_tick(now - 1);
     while (harness_globals.next_command < harness_globals.command_count &&
            harness_globals.commands[harness_globals.next_command].tick <= now)
     {
         const simulation_command *command = &harness_globals.commands[harness_globals.next_command++];
         if (command->tick == now) execute_command(command);
     }
+}
+
+// The core calls this when a tick ends: the state now is the state after it.
+static void harness_tick_ended(void)
+{
+    if (!harness_globals.running_ticks) return;
+    const int32_t now = game_->game_time;
+    record_hash_of_tick(now - 1);
+    if (now < harness_globals.first_tick + harness_globals.ticks) execute_commands_of_tick(now);
 }
 
 static const struct
@@ -115,8 +129,8 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
     {
         register_built_subsystems();
         // A headless run may share its directory with a running game.
-        register_startup_procedure(_startup_single_instance_lock, nullptr);
-        if (!get_tick_procedure(_tick_unit_commands)) register_tick_procedure(_tick_unit_commands, harness_tick);
+        set_vesk_without_single_instance_lock(true);
+        register_tick_observer_procedure(harness_tick_ended);
         if (!initialize_vesk())
         {
             slprintf(reason, reason_size, "the game could not start up");
@@ -165,13 +179,24 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
 bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,
                     const simulation_pacing *pacing, uint32_t *hashes)
 {
+    return run_simulation_reporting(ticks, commands, command_count, pacing, hashes, nullptr, nullptr);
+}
+
+bool run_simulation_reporting(int32_t ticks, const simulation_command *commands, int32_t command_count,
+                              const simulation_pacing *pacing, uint32_t *hashes, simulation_report_procedure report,
+                              void *report_context)
+{
     if (!harness_globals.running || ticks < 0) return false;
     harness_globals.commands = commands;
     harness_globals.command_count = commands ? command_count : 0;
     harness_globals.next_command = 0;
     harness_globals.hashes = hashes;
+    harness_globals.report = report;
+    harness_globals.report_context = report_context;
     harness_globals.first_tick = game_->game_time;
     harness_globals.ticks = ticks;
+    harness_globals.running_ticks = true;
+    if (ticks > 0) execute_commands_of_tick(harness_globals.first_tick);
 
     const simulation_pacing normal = {1, NORMAL_GAME_SPEED_INDEX, 0};
     if (!pacing) pacing = &normal;
@@ -188,9 +213,9 @@ bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t c
         idle_frames = ran ? 0 : idle_frames + 1;
         for (int32_t i = 0; i < pacing->local_random_draws_per_frame; ++i) local_random();
     }
-    // The state after the last tick: the tick after it has not begun.
-    if (game_->game_time == end) record_hash_of_tick(end - 1);
+    harness_globals.running_ticks = false;
     harness_globals.hashes = nullptr;
+    harness_globals.report = nullptr;
     harness_globals.commands = nullptr;
     set_game_speed(NORMAL_GAME_SPEED_INDEX);
     return game_->game_time >= end;

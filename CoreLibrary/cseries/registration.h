@@ -1,0 +1,99 @@
+#pragma once
+// Registration points: how a lower module calls up into one built after it.
+//
+// A point is a table of typed slots (a single procedure is a table of one).
+// The later module fills its slot once at start-up; the lower module calls it
+// when it is filled and does its default otherwise.  Every point refuses, with
+// an assertion, and changes nothing:
+//   - a null procedure,
+//   - a slot index outside the table,
+//   - a slot that holds a procedure already, even the same one (the first
+//     registration stays): a subsystem registers once per process.
+//
+// The slots live outside every module's globals record, so `initialize_X`
+// and a map change never empty them.  Only `clear_all_registrations` (tests)
+// does.
+//
+// Main thread only; register before the main loop starts.
+
+#include <cstdint>
+
+// Every procedure is stored as this type and cast back to its own on reading
+// (a round trip through another function pointer type is exact).
+typedef void (*any_procedure)(void);
+
+struct registration_table
+{
+    const char *name;                        // "tick step", "flag moved", ...
+    any_procedure *slots;
+    int32_t count;
+    const char *(*slot_name)(int32_t index); // null: slots are numbered
+    registration_table *next;                // every table, for clearing and walking
+};
+
+// Links `table` into the list of every table.  The slot tables below call it
+// from their constructors.
+void link_registration_table(registration_table *table);
+
+// Fills slot `index` of `table`, or refuses (assertion) as described above.
+bool fill_registration_slot(registration_table *table, int32_t index, any_procedure procedure);
+
+// Fills slot `index` of two tables together (the two halves of one owner's
+// pair, e.g. a map step's initializer and disposer).  Either half may be null
+// but not both; when either half is refused, neither is stored.
+bool fill_registration_pair(registration_table *first, registration_table *second, int32_t index,
+                            any_procedure first_procedure, any_procedure second_procedure);
+
+// Empties every slot of every table (tests, between cases).
+void clear_all_registrations(void);
+
+// The first of all tables (walk with ->next); for tests.
+registration_table *first_registration_table(void);
+
+// A typed table of `N` slots of procedure type `P`.
+template <typename P, int32_t N>
+class procedure_table
+{
+public:
+    explicit procedure_table(const char *name, const char *(*slot_name)(int32_t) = nullptr)
+        : table{name, slots, N, slot_name, nullptr}
+    {
+        link_registration_table(&table);
+    }
+    bool fill(int32_t index, P procedure)
+    {
+        return fill_registration_slot(&table, index, reinterpret_cast<any_procedure>(procedure));
+    }
+    // Null when the slot is empty or the index is outside the table.
+    P get(int32_t index) const
+    {
+        return index >= 0 && index < N ? reinterpret_cast<P>(slots[index]) : nullptr;
+    }
+    registration_table *raw(void) { return &table; }
+
+private:
+    any_procedure slots[N] = {};
+    registration_table table;
+};
+
+// One typed slot.
+template <typename P>
+class procedure_slot
+{
+public:
+    explicit procedure_slot(const char *name) : slots(name) {}
+    bool fill(P procedure) { return slots.fill(0, procedure); }
+    P get(void) const { return slots.get(0); }
+    registration_table *raw(void) { return slots.raw(); }
+
+private:
+    procedure_table<P, 1> slots;
+};
+
+// Fills two single slots that one owner fills together (fill_registration_pair).
+template <typename A, typename B>
+bool fill_procedure_pair(procedure_slot<A> *first, procedure_slot<B> *second, A first_procedure, B second_procedure)
+{
+    return fill_registration_pair(first->raw(), second->raw(), 0, reinterpret_cast<any_procedure>(first_procedure),
+                                  reinterpret_cast<any_procedure>(second_procedure));
+}

@@ -1,0 +1,191 @@
+# The game's static libraries, one or more per subsystem, declared in building
+# order.  A library takes whole directories, single modules (a module is
+# "dir/name": dir/name.cpp and dir/name.h), or both; a module named by a later
+# library leaves the directory library it would otherwise fall into, so
+# modules of several subsystems can share a directory.  Every source file
+# belongs to exactly one library: scripts/check_layers.py fails on a file no
+# library takes, on an include of a later layer's header, on an include of a
+# library not linked, and on a layer table in docs/architecture.md that
+# differs from these declarations.
+#
+#   vesk_library(<name> LAYER <layer>
+#                [DIRECTORIES <dir>...] [MODULES <dir/name>...]
+#                [LINKS <earlier vesk library>...] [EXTERNAL <system library>...])
+#
+# LAYER is the subsystem number (1-13); `all` for the library that joins every
+# subsystem; `tools` for code only tools, tests and benchmarks link.  LINKS
+# names only libraries declared before it, of the same or an earlier layer;
+# anything else stops the configuration.
+
+set(VESK_LAYER_MANIFEST ${CMAKE_BINARY_DIR}/layers.txt)
+set_property(GLOBAL PROPERTY VESK_LIBRARIES "")
+set_property(GLOBAL PROPERTY VESK_CLAIMED_MODULES "")
+
+# A layer's place in the building order.
+function(vesk_layer_rank layer out)
+    if(layer MATCHES "^([1-9]|1[0-3])$")
+        set(${out} ${layer} PARENT_SCOPE)
+    elseif(layer STREQUAL "all")
+        set(${out} 100 PARENT_SCOPE)
+    elseif(layer STREQUAL "tools")
+        set(${out} 200 PARENT_SCOPE)
+    else()
+        message(FATAL_ERROR "vesk_library: unknown layer '${layer}' (1-13, all or tools)")
+    endif()
+endfunction()
+
+# The existing files of module `module` (relative to the source root).
+function(vesk_module_files module out)
+    set(files "")
+    foreach(extension .cpp .h)
+        if(EXISTS ${CMAKE_SOURCE_DIR}/${module}${extension})
+            list(APPEND files ${CMAKE_SOURCE_DIR}/${module}${extension})
+        endif()
+    endforeach()
+    if(NOT files)
+        message(FATAL_ERROR "vesk_library: module '${module}' has neither ${module}.cpp nor ${module}.h")
+    endif()
+    set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+function(vesk_library name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "LAYER" "DIRECTORIES;MODULES;LINKS;EXTERNAL")
+    if(arg_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "vesk_library(${name}): unexpected '${arg_UNPARSED_ARGUMENTS}'")
+    endif()
+    vesk_layer_rank("${arg_LAYER}" rank)
+    get_property(libraries GLOBAL PROPERTY VESK_LIBRARIES)
+    foreach(link ${arg_LINKS})
+        if(NOT link IN_LIST libraries)
+            message(FATAL_ERROR "vesk_library(${name}): links '${link}', which is not a library declared before it")
+        endif()
+        get_target_property(link_rank ${link} VESK_LAYER_RANK)
+        if(link_rank GREATER rank)
+            message(FATAL_ERROR "vesk_library(${name}): layer ${arg_LAYER} cannot link '${link}' of a later layer")
+        endif()
+    endforeach()
+
+    get_property(claimed GLOBAL PROPERTY VESK_CLAIMED_MODULES)
+    set(sources "")
+    foreach(dir ${arg_DIRECTORIES})
+        file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.h)
+        list(FILTER found EXCLUDE REGEX ".*/main\\.cpp$")
+        foreach(file ${found})
+            if(NOT file IN_LIST claimed)
+                list(APPEND sources ${file})
+            endif()
+        endforeach()
+    endforeach()
+    foreach(module ${arg_MODULES})
+        vesk_module_files(${module} files)
+        foreach(file ${files})
+            if(file IN_LIST claimed)
+                message(FATAL_ERROR "vesk_library(${name}): ${file} already belongs to another library")
+            endif()
+            # The module leaves the directory library that took it.
+            foreach(earlier ${libraries})
+                get_target_property(earlier_sources ${earlier} SOURCES)
+                if(file IN_LIST earlier_sources)
+                    list(REMOVE_ITEM earlier_sources ${file})
+                    set_property(TARGET ${earlier} PROPERTY SOURCES ${earlier_sources})
+                endif()
+            endforeach()
+            list(APPEND claimed ${file})
+            list(APPEND sources ${file})
+        endforeach()
+    endforeach()
+    set_property(GLOBAL PROPERTY VESK_CLAIMED_MODULES ${claimed})
+
+    add_library(${name} STATIC ${sources} ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
+    target_include_directories(${name} PUBLIC
+        ${CMAKE_SOURCE_DIR}/CoreLibrary ${CMAKE_SOURCE_DIR}/game ${CMAKE_SOURCE_DIR}
+        ${CMAKE_BINARY_DIR}/generated)
+    # Tools, tests and benchmarks include the shared tool code by its own
+    # name ("determinism_harness.h").
+    foreach(dir ${arg_DIRECTORIES})
+        if(dir MATCHES "^tools/")
+            target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/${dir})
+        endif()
+    endforeach()
+    target_link_libraries(${name} PUBLIC ${arg_LINKS} ${arg_EXTERNAL})
+    set_target_properties(${name} PROPERTIES
+        VESK_LAYER "${arg_LAYER}" VESK_LAYER_RANK ${rank}
+        VESK_DIRECTORIES "${arg_DIRECTORIES}" VESK_MODULES "${arg_MODULES}")
+    set_property(GLOBAL APPEND PROPERTY VESK_LIBRARIES ${name})
+endfunction()
+
+# An executable of the game itself (not a tool or test): recorded so that the
+# layer check knows its files and what it links.
+function(vesk_program name layer)
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "SOURCES;LINKS")
+    vesk_layer_rank("${layer}" rank)
+    add_executable(${name} ${arg_SOURCES})
+    target_link_libraries(${name} PRIVATE ${arg_LINKS})
+    set_target_properties(${name} PROPERTIES VESK_LAYER "${layer}")
+    set_property(GLOBAL APPEND PROPERTY VESK_PROGRAMS ${name})
+endfunction()
+
+# The game's libraries `target` links, however they were added (declared, or
+# by a later target_link_libraries), so the check sees every link.
+function(vesk_linked_libraries target out)
+    get_property(libraries GLOBAL PROPERTY VESK_LIBRARIES)
+    get_target_property(direct ${target} LINK_LIBRARIES)
+    get_target_property(interface ${target} INTERFACE_LINK_LIBRARIES)
+    set(links "")
+    foreach(link ${direct} ${interface})
+        if(link IN_LIST libraries AND NOT link IN_LIST links)
+            list(APPEND links ${link})
+        endif()
+    endforeach()
+    set(${out} ${links} PARENT_SCOPE)
+endfunction()
+
+# Writes what the layer check reads: one line per library, program and file.
+#   library <name> <layer> <links...>
+#   declares <name> <directory/ or module>
+#   program <name> <layer> <links...>
+#   file <library or program> <path relative to the source root>
+function(vesk_write_layer_manifest)
+    get_property(libraries GLOBAL PROPERTY VESK_LIBRARIES)
+    set(text "")
+    foreach(name ${libraries})
+        get_target_property(layer ${name} VESK_LAYER)
+        vesk_linked_libraries(${name} links)
+        get_target_property(dirs ${name} VESK_DIRECTORIES)
+        get_target_property(modules ${name} VESK_MODULES)
+        get_target_property(sources ${name} SOURCES)
+        foreach(property links dirs modules)
+            if(NOT ${property})
+                set(${property} "")
+            endif()
+        endforeach()
+        list(JOIN links " " links)
+        string(APPEND text "library ${name} ${layer} ${links}\n")
+        foreach(dir ${dirs})
+            string(APPEND text "declares ${name} ${dir}/\n")
+        endforeach()
+        foreach(module ${modules})
+            string(APPEND text "declares ${name} ${module}\n")
+        endforeach()
+        foreach(file ${sources})
+            file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${file})
+            if(NOT relative STREQUAL "cmake/empty.cpp")
+                string(APPEND text "file ${name} ${relative}\n")
+            endif()
+        endforeach()
+    endforeach()
+    get_property(programs GLOBAL PROPERTY VESK_PROGRAMS)
+    foreach(name ${programs})
+        get_target_property(layer ${name} VESK_LAYER)
+        vesk_linked_libraries(${name} links)
+        get_target_property(sources ${name} SOURCES)
+        list(JOIN links " " links)
+        string(APPEND text "program ${name} ${layer} ${links}\n")
+        foreach(file ${sources})
+            file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/${file})
+            string(APPEND text "file ${name} ${relative}\n")
+        endforeach()
+    endforeach()
+    file(WRITE ${VESK_LAYER_MANIFEST}.new "${text}")
+    file(COPY_FILE ${VESK_LAYER_MANIFEST}.new ${VESK_LAYER_MANIFEST} ONLY_IF_DIFFERENT)
+endfunction()

@@ -1,0 +1,352 @@
+// Registration points: the refusal rules hold for every slot of every point,
+// steps are typed, registrations outlive every start-up and map change, and
+// docs/architecture.md lists every point and every ordered list as the code
+// has them.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "cseries/registration.h"
+#include "object_definitions.h"
+#include "flags.h"
+#include "game_hooks.h"
+#include "game_states.h"
+#include "game_sounds.h"
+#include "lightning.h"
+#include "map_life.h"
+#include "markers.h"
+#include "mesh.h"
+#include "model_animations.h"
+#include "model_effects.h"
+#include "objects.h"
+#include "platform_events.h"
+#include "players.h"
+#include "scoring.h"
+#include "statistics.h"
+#include "subsystems.h"
+#include "support/expected_assertions.h"
+#include "support/objects_world.h"
+
+namespace {
+
+// A step of one list is not accepted where another list's step is expected,
+// nor as a bare integer.
+static_assert(std::is_invocable_v<decltype(&register_tick_procedure), tick_step, tick_procedure>);
+static_assert(!std::is_invocable_v<decltype(&register_tick_procedure), startup_step, tick_procedure>);
+static_assert(!std::is_invocable_v<decltype(&register_tick_procedure), int32_t, tick_procedure>);
+static_assert(!std::is_invocable_v<decltype(&register_startup_procedure), map_step, startup_procedure>);
+static_assert(!std::is_invocable_v<decltype(&register_map_procedures), tick_step, map_initialize_procedure,
+                                   map_dispose_procedure>);
+static_assert(!std::is_invocable_v<decltype(&register_action_procedure), event_consumer, action_procedure>);
+static_assert(!std::is_invocable_v<decltype(&register_event_consumer_procedure), action_consumer,
+                                   event_consumer_procedure>);
+
+void first_procedure(void) {}
+void second_procedure(void) {}
+
+class registration : public ::testing::Test
+{
+protected:
+    void SetUp() override { clear_all_registrations(); }
+    void TearDown() override { clear_all_registrations(); }
+};
+
+// Walks every table the program links: each slot takes its first procedure
+// and refuses it again, another one and null, keeping the first; an index
+// outside the table is refused.
+TEST_F(registration, every_slot_refuses_a_second_or_null_procedure_and_keeps_the_first)
+{
+    register_built_subsystems(); // links every built module's points into this program
+    clear_all_registrations();
+    std::set<std::string> names;
+    int32_t slot_count = 0;
+    for (registration_table *table = first_registration_table(); table; table = table->next)
+    {
+        names.insert(table->name);
+        for (int32_t i = 0; i < table->count; ++i, ++slot_count)
+        {
+            ASSERT_TRUE(fill_registration_slot(table, i, first_procedure)) << table->name << " " << i;
+            {
+                expected_assertions expect(3, "registration refused");
+                EXPECT_FALSE(fill_registration_slot(table, i, first_procedure)) << "the same procedure again";
+                EXPECT_FALSE(fill_registration_slot(table, i, second_procedure)) << table->name << " " << i;
+                EXPECT_FALSE(fill_registration_slot(table, i, nullptr)) << table->name << " " << i;
+            }
+            EXPECT_EQ(table->slots[i], first_procedure) << table->name << " " << i;
+        }
+        expected_assertions expect(2, "outside its table");
+        EXPECT_FALSE(fill_registration_slot(table, -1, first_procedure));
+        EXPECT_FALSE(fill_registration_slot(table, table->count, first_procedure));
+    }
+    // One of each kind: step tables, pairs, per-type tables, single slots of
+    // the core, of the event pump, of a world module and of the tag store.
+    for (const char *kind : {"start-up step", "map step initializer", "map step disposer", "per-map stores initializer",
+                             "tick step", "tick observer", "action consumer", "game state entry", "draw_frame",
+                             "event consumer", "limit framerate", "game over", "mesh local random",
+                             "marker type placement", "entry point reader", "temporary collection load"})
+        EXPECT_EQ(names.count(kind), 1u) << kind;
+    EXPECT_GT(slot_count, (int32_t)NUMBER_OF_STARTUP_STEPS + (int32_t)NUMBER_OF_MAP_STEPS + (int32_t)NUMBER_OF_TICK_STEPS);
+}
+
+bool initialize_a(const new_game_data *) { return true; }
+bool initialize_b(const new_game_data *) { return true; }
+void dispose_a(void) {}
+void dispose_b(void) {}
+uint16_t draw_a(void) { return 1; }
+uint16_t draw_b(void) { return 2; }
+
+// A pair belongs to one owner: when either half is refused, neither is
+// stored.  Typed entry points refuse what the tables refuse.
+TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
+{
+    ASSERT_TRUE(register_map_procedures(_map_mesh, nullptr, dispose_a));
+    {
+        expected_assertions expect(1, "taken already");
+        EXPECT_FALSE(register_map_procedures(_map_mesh, initialize_b, dispose_b));
+    }
+    EXPECT_EQ(get_map_initialize_procedure(_map_mesh), nullptr) << "the free half was not taken either";
+    EXPECT_EQ(get_map_dispose_procedure(_map_mesh), dispose_a);
+    {
+        expected_assertions expect(3, "registration refused");
+        EXPECT_FALSE(register_map_procedures(_map_players, nullptr, nullptr)) << "nothing offered";
+        EXPECT_FALSE(register_map_procedures((map_step)NUMBER_OF_MAP_STEPS, initialize_a, dispose_a));
+        EXPECT_FALSE(register_map_store_procedures((startup_step)-1, initialize_a, nullptr));
+    }
+    ASSERT_TRUE(register_mesh_random_procedures(draw_a, draw_b));
+    {
+        expected_assertions expect(1, "taken already");
+        EXPECT_FALSE(register_mesh_random_procedures(draw_b, draw_b));
+    }
+    const marker_type_procedures markers = {nullptr, nullptr};
+    {
+        expected_assertions expect(2, "registration refused");
+        EXPECT_FALSE(register_marker_type_procedures(_marker_scenery, &markers)) << "no procedure at all";
+        EXPECT_FALSE(register_marker_type_procedures(NUMBER_OF_MARKER_TYPES, &markers));
+    }
+}
+
+uint32_t no_teams(const world_point2d *, int32_t) { return 0; }
+void no_flag_move(int32_t, const world_point3d *) {}
+void no_elimination(int16_t) {}
+void no_game_over(void) {}
+void no_sound(int16_t, const world_point3d *) {}
+void no_game_sound(tag) {}
+void no_progress(int32_t, int32_t) {}
+void no_tracking(int32_t, int32_t) {}
+void no_projectile(tag, const world_point3d *, int32_t) {}
+void no_finish(int32_t) {}
+
+std::vector<any_procedure> snapshot_of_every_slot(void)
+{
+    std::vector<any_procedure> slots;
+    for (registration_table *table = first_registration_table(); table; table = table->next)
+        slots.insert(slots.end(), table->slots, table->slots + table->count);
+    return slots;
+}
+
+// A module's start-up and its per-map set-up used to empty its globals record,
+// hooks included: a subsystem registered before them lost its procedures.
+TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
+{
+    register_built_subsystems();
+    register_teams_near_point_procedure(no_teams);
+    register_flag_moved_procedure(no_flag_move);
+    register_eliminate_units_procedure(no_elimination);
+    register_game_over_procedure(no_game_over);
+    register_model_animation_sound_procedure(no_sound);
+    register_play_game_sound_procedure(no_game_sound);
+    register_map_loading_progress_procedure(no_progress);
+    register_object_tracking_procedure(no_tracking);
+    register_model_effect_projectile_procedure(no_projectile);
+    register_model_effect_finished_procedure(no_finish);
+    const std::vector<any_procedure> before = snapshot_of_every_slot();
+
+    initialize_mesh();
+    initialize_flags();
+    initialize_players();
+    initialize_scoring();
+    initialize_scoring_for_new_map();
+    initialize_statistics();
+    initialize_lightning();
+    initialize_game_sounds();
+    ASSERT_TRUE(initialize_markers());
+    ASSERT_TRUE(initialize_objects());
+    ASSERT_TRUE(initialize_model_animations());
+    ASSERT_TRUE(initialize_model_effects());
+    // Start-ups may fill their own slots (the core marker types); none empties one.
+    const std::vector<any_procedure> after = snapshot_of_every_slot();
+    ASSERT_EQ(after.size(), before.size());
+    int32_t filled = 0;
+    for (size_t i = 0; i < before.size(); ++i)
+    {
+        if (!before[i]) continue;
+        ++filled;
+        EXPECT_EQ(after[i], before[i]) << "slot " << i;
+    }
+    EXPECT_GT(filled, 20);
+}
+
+// The core offers lightning a way to find its target object; the object world
+// fills it, so a bolt strikes where its target stands, and its fixed end
+// once the target is gone.
+TEST_F(registration, a_bolt_strikes_its_target_object_where_the_object_world_says_it_stands)
+{
+    ASSERT_TRUE(load_objects_world(objects_world_map()));
+    register_object_world_hooks();
+    initialize_lightning();
+    initialize_lightning_for_new_map();
+    lightning_definition bolt_definition = {};
+    bolt_definition.strike_ticks = 1;
+    bolt_definition.linger_ticks = 1;
+    const int32_t bolt_type =
+        new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('b', 'o', 'l', 't'), &bolt_definition);
+    object_definition definition = {};
+    for (auto &modifier : definition.effect_modifiers) modifier = 256;
+    definition.radius = 16;
+    definition.height = 32;
+    definition.scale_lower_bound = 256;
+    const int32_t object_type = new_definition(&object_definitions, FOUR_CHARACTER_CODE('t', 'e', 's', 't'), &definition);
+    ASSERT_NE(bolt_type, NONE);
+    ASSERT_NE(object_type, NONE);
+    new_object_data data = {};
+    data.type = (int16_t)object_type;
+    data.scale = 256;
+    data.location.position = {1000, 1500, 0};
+    const int32_t target = new_object(&data);
+    ASSERT_NE(target, NONE);
+    const world_point3d stands = get_object(target)->location.position;
+
+    for (const bool alive : {true, false})
+    {
+        if (!alive) delete_object(target);
+        const new_lightning_data bolt = {(int16_t)bolt_type, NONE, target, {0, 0, 0}, {100, 200, 0}};
+        const int32_t index = new_lightning(&bolt);
+        ASSERT_NE(index, NONE);
+        update_lightning();
+        ASSERT_EQ(get_lightning_state(index), _lightning_struck);
+        const world_point3d strike = get_lightning_data(index)->strike_point;
+        const world_point3d expected = alive ? stands : world_point3d{100, 200, 0};
+        EXPECT_EQ(strike.x, expected.x) << (alive ? "alive" : "gone");
+        EXPECT_EQ(strike.y, expected.y) << (alive ? "alive" : "gone");
+        EXPECT_EQ(strike.z, expected.z) << (alive ? "alive" : "gone");
+        update_lightning();
+    }
+    dispose_lightning_from_old_map();
+    dispose_objects_world();
+}
+
+// ---- the documentation agrees with the code ------------------------------------
+
+std::string read_architecture_document(void)
+{
+    const std::filesystem::path path =
+        std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "docs" / "architecture.md";
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The items of the list marked "<!-- list NAME -->" ... "<!-- end list -->".
+std::vector<std::string> documented_list(const std::string &document, const std::string &name)
+{
+    std::vector<std::string> items;
+    const std::string begin = "<!-- list " + name + " -->";
+    const size_t start = document.find(begin);
+    if (start == std::string::npos) return items;
+    const size_t end = document.find("<!-- end list -->", start);
+    std::istringstream lines(document.substr(start + begin.size(), end - start - begin.size()));
+    const std::regex item(R"(^\d+\. (.+)$)");
+    for (std::string line; std::getline(lines, line);)
+    {
+        std::smatch match;
+        if (std::regex_match(line, match, item)) items.push_back(match[1]);
+    }
+    return items;
+}
+
+template <typename E>
+std::vector<std::string> code_list(int32_t count, const char *(*name)(E))
+{
+    std::vector<std::string> items;
+    for (int32_t i = 0; i < count; ++i) items.push_back(name((E)i));
+    return items;
+}
+
+TEST(registration_documents, the_ordered_lists_in_the_architecture_document_are_the_lists_in_code)
+{
+    const std::string document = read_architecture_document();
+    ASSERT_FALSE(document.empty());
+    EXPECT_EQ(documented_list(document, "startup_step"), code_list(NUMBER_OF_STARTUP_STEPS, startup_step_name));
+    EXPECT_EQ(documented_list(document, "map_step"), code_list(NUMBER_OF_MAP_STEPS, map_step_name));
+    EXPECT_EQ(documented_list(document, "tick_step"), code_list(NUMBER_OF_TICK_STEPS, tick_step_name));
+    EXPECT_EQ(documented_list(document, "action_consumer"),
+              code_list(NUMBER_OF_ACTION_CONSUMERS, action_consumer_name));
+    EXPECT_EQ(documented_list(document, "event_consumer"), code_list(NUMBER_OF_EVENT_CONSUMERS, event_consumer_name));
+}
+
+// The game-state table lists each state of the list, with its number, once,
+// and marks exactly the interrupting ones.
+TEST(registration_documents, the_game_state_table_is_the_list_in_code)
+{
+    const std::string document = read_architecture_document();
+    const size_t start = document.find("### Game states");
+    ASSERT_NE(start, std::string::npos);
+    std::istringstream lines(document.substr(start, document.find("\n\n", document.find("| Number", start)) - start));
+    std::vector<std::string> documented, expected;
+    const std::regex row(R"(^\| (\d+) \| ([^|]+) \| ([^|]*)\|$)");
+    for (std::string line; std::getline(lines, line);)
+    {
+        std::smatch match;
+        if (!std::regex_match(line, match, row)) continue;
+        const bool interrupting = match[3].str().find("interrupting") != std::string::npos;
+        documented.push_back(match[1].str() + " " + match[2].str() + (interrupting ? " (interrupting)" : ""));
+    }
+#define GAME_STATE_ROW(identifier, number, name, interrupting) \
+    expected.push_back(std::to_string(number) + " " + name + (interrupting ? " (interrupting)" : ""));
+    GAME_STATE_LIST(GAME_STATE_ROW)
+#undef GAME_STATE_ROW
+    EXPECT_EQ(documented, expected);
+}
+
+// Every registration point a header declares has its row in the one table.
+TEST(registration_documents, every_registration_point_has_its_row_in_the_table)
+{
+    const std::string document = read_architecture_document();
+    const size_t table_start = document.find("### Registration table");
+    ASSERT_NE(table_start, std::string::npos);
+    const std::string table = document.substr(table_start, document.find("\n### ", table_start + 1) - table_start);
+
+    std::set<std::string> points = {"set_game_triggered_assert_proc", "set_assertion_observer", "set_message_box_proc"};
+#define CORE_POINT(name, result, parameters) points.insert("register_" #name "_procedure");
+    CORE_PROCEDURE_LIST(CORE_POINT)
+#undef CORE_POINT
+    const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path() / ".." / "..";
+    const std::regex declaration(R"(^\s*bool\s+(register_\w+_procedures?)\s*\()");
+    int32_t headers = 0;
+    for (const char *directory : {"CoreLibrary", "game"})
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(root / directory))
+        {
+            if (entry.path().extension() != ".h") continue;
+            ++headers;
+            std::ifstream file(entry.path());
+            for (std::string line; std::getline(file, line);)
+            {
+                std::smatch match;
+                if (std::regex_search(line, match, declaration)) points.insert(match[1]);
+            }
+        }
+    ASSERT_GT(headers, 10);
+    for (const std::string &point : points)
+        EXPECT_NE(table.find("`" + point + "`"), std::string::npos) << point << " has no row in the registration table";
+}
+
+} // namespace
