@@ -12,6 +12,7 @@
 #include "cseries/tags.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
+#include "vesk/preloading.h"
 
 int16_t mesh_width, mesh_height;
 int16_t submesh_width, submesh_height;
@@ -69,7 +70,6 @@ static procedure_slot<landscape_bitmap_procedure> landscape_bitmap_slot("landsca
 static procedure_slot<permanent_overlay_procedure> permanent_overlay_slot("permanent overlay");
 static procedure_slot<mesh_random_procedure> synchronized_random_slot("mesh synchronized random");
 static procedure_slot<mesh_random_procedure> local_random_slot("mesh local random");
-static procedure_slot<media_projectile_group_procedure> media_projectile_group_slot("media projectile group");
 static procedure_slot<media_coverage_initialize_procedure> coverage_initialize_slot("media coverage initialize");
 static procedure_slot<media_coverage_dispose_procedure> coverage_dispose_slot("media coverage dispose");
 
@@ -649,17 +649,10 @@ void bloody_mesh(const world_point2d *point)
     stain(collection, 0, point, local_random_slot.get());
 }
 
-bool register_media_projectile_group_procedure(media_projectile_group_procedure procedure)
-{
-    return media_projectile_group_slot.fill(procedure);
-}
-
 int32_t get_mesh_media_projectile_group_type(int32_t splash_type)
 {
-    if (splash_type < 0 || splash_type >= NUMBER_OF_MEDIA_SPLASH_TYPES) return NONE;
-    if (mesh_globals.header == nullptr || mesh_globals.header->media_type == NONE) return NONE;
-    if (media_projectile_group_slot.get() == nullptr) return NONE;
-    return media_projectile_group_slot.get()(mesh_globals.header->media_type, splash_type);
+    if (mesh_globals.header == nullptr) return NONE;
+    return get_media_projectile_group_type(mesh_globals.header->media_type, splash_type);
 }
 
 bool register_media_coverage_procedures(media_coverage_initialize_procedure initialize,
@@ -691,6 +684,28 @@ static int32_t open_mesh_tag(tag mesh_tag, int32_t *size)
     return tag_index;
 }
 
+// The media definition the header names, loaded for the map: NONE for a map
+// without media, or when this program does not set media up (tools, tests).
+// A missing or refused media tag refuses the map.
+static bool resolve_mesh_media(tag media_tag, int32_t *media_type)
+{
+    *media_type = NONE;
+    if (media_tag == NONE || !media_definitions.registered || media_definitions.count == NONE) return true;
+    if (tag_file_open(MEDIA_DEFINITION_GROUP_TAG, media_tag) != NONE)
+        *media_type = try_definition_tag_to_index(&media_definitions, media_tag, true, 0);
+    if (*media_type != NONE) return true;
+    ERROR_MESSAGE(_error_data_corrupted, "mesh refused: media_tag '%s' is missing or refused", tag_to_string(media_tag));
+    return false;
+}
+
+static bool preload_mesh_definitions(tag preload_tag)
+{
+    if (preload_map_definitions(preload_tag)) return true;
+    ERROR_MESSAGE(_error_data_corrupted, "mesh refused: preload_tag '%s' is missing or refused",
+                  tag_to_string(preload_tag));
+    return false;
+}
+
 bool initialize_mesh_for_new_map(tag mesh_tag)
 {
     dispose_mesh_from_old_map();
@@ -704,8 +719,13 @@ bool initialize_mesh_for_new_map(tag mesh_tag)
         ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate #%d bytes for the mesh tag", size);
         return false;
     }
-    const bool loaded = tag_file_read(tag_index, 0, size, data) && load_mesh_from_memory(data, size);
+    mesh_header header;
+    int32_t media_type = NONE;
+    const bool loaded = tag_file_read(tag_index, 0, size, data) && read_mesh_header_from_memory(data, size, &header) &&
+                        resolve_mesh_media(header.media_tag, &media_type) && preload_mesh_definitions(header.preload_tag) &&
+                        load_mesh_from_memory(data, size);
     free(data);
+    if (loaded) mesh_globals.header->media_type = (int16_t)media_type;
     return loaded;
 }
 

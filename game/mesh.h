@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "media.h"
 #include "mesh_format.h"
 #include "world.h"
 
@@ -23,8 +24,11 @@ extern int16_t min_cell_height; // the lowest cell height
 // Once at start-up: no mesh loaded, hooks cleared.
 void initialize_mesh(void);
 
-// Loads the map `mesh_tag` through the tag-file store.  False, with the
-// reason reported (code 11 for a missing tag, code 10 for a refused one), when
+// Loads the map `mesh_tag` through the tag-file store, resolves its media
+// (`media_tag` becomes `media_type`) and preloads what its 'prel' tag lists,
+// when those groups are set up for the map.  False, with the reason reported
+// (code 11 for a missing mesh tag, code 10 for a refused one, or for a media
+// or preload tag that is missing or refused, the field named in the log), when
 // it cannot be used; no mesh is loaded then.
 bool initialize_mesh_for_new_map(tag mesh_tag);
 
@@ -177,15 +181,10 @@ void local_stain_mesh(int32_t collection_index, int32_t sequence_index, const wo
 // "censored" preference, so a synchronized draw would split the machines.
 void bloody_mesh(const world_point2d *point);
 
-enum
-{
-    NUMBER_OF_MEDIA_SPLASH_TYPES = 7, // 0-2 sizes, 3 bloody, 4 floating, 5 steam, 6 footstep
-};
-// The projectile group type of splash `splash_type` for the map's media type;
-// registered by the media module.
-typedef int32_t (*media_projectile_group_procedure)(int32_t media_type, int32_t splash_type);
-bool register_media_projectile_group_procedure(media_projectile_group_procedure procedure);
-// NONE for a splash type outside 0-6, a map without media or an unregistered hook.
+// The projectile group (a 'prgr' definition index) of splash `splash_type`
+// (media_splash_type) of the map's media, resolved from the mesh header's
+// `media_type` when the map starts.  NONE for a splash type outside 0-6, a map
+// without media, or a splash its media leaves empty.
 int32_t get_mesh_media_projectile_group_type(int32_t splash_type);
 
 // The renderer's media coverage set-up (values in host order, size in bytes,

@@ -1,6 +1,7 @@
 // Joins the mesh to the game core: its start-up and per-map steps, the
 // entry-point reader of the tag-file store, and the random generators it
-// draws from for stains.
+// draws from for stains.  The preloader and the media definitions, which the
+// mesh step reads when a map starts, come up here too.
 
 #include "cseries/byte_swapping.h"
 #include "game_hooks.h"
@@ -8,6 +9,7 @@
 #include "mesh.h"
 #include "state_hash.h"
 #include "tag_files/plugins.h"
+#include "vesk/preloading.h"
 #include "vesk_random.h"
 
 // The cells are synchronized: fire scorches their flags for good, and their
@@ -46,6 +48,20 @@ static bool startup_mesh(void)
     return true;
 }
 
+static bool startup_preloading(void) { return initialize_preloading(); }
+static bool startup_media(void) { return initialize_media(); }
+
+static bool empty_preload_stores(const new_game_data *)
+{
+    initialize_preloading_for_new_map();
+    return true;
+}
+static bool empty_media_stores(const new_game_data *)
+{
+    initialize_media_for_new_map();
+    return true;
+}
+
 static bool initialize_mesh_for_game(const new_game_data *data)
 {
     return initialize_mesh_for_new_map(data->parameters.scenario_tag);
@@ -56,6 +72,10 @@ void register_mesh_hooks(void)
     // The store reads every map's facts while it opens its files, which happens
     // before the mesh's own start-up step: the reader goes in now.
     register_entry_point_reader_procedure(read_mesh_entry_point);
+    register_startup_procedure(_startup_preloading, startup_preloading);
+    register_startup_procedure(_startup_media, startup_media);
     register_startup_procedure(_startup_mesh, startup_mesh);
+    register_map_store_procedures(_startup_preloading, empty_preload_stores, dispose_preloading_from_old_map);
+    register_map_store_procedures(_startup_media, empty_media_stores, dispose_media_from_old_map);
     register_map_procedures(_map_mesh, initialize_mesh_for_game, dispose_mesh_from_old_map);
 }

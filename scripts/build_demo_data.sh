@@ -75,6 +75,9 @@ convert_texts() {
 # Object definitions, scenery, geometry, models... go in the first foundation
 # file next to the maps that place them; interface texts in the interface file.
 convert_texts objects objects "$work/foundation1"
+# Media definitions and preload lists go with the maps that name them.
+convert_texts media media "$work/foundation1"
+convert_texts preload preload "$work/foundation1"
 convert_texts strings strings "$work/interface"
 
 for n in 1 2 3 4 5; do

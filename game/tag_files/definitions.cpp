@@ -249,6 +249,15 @@ static bool read_definition(definition_globals *group, int32_t index, tag subgro
     return true;
 }
 
+// The definition fetch_definition_tag_to_index is loading, met by
+// try_definition_tag_to_index once the record is read.
+static struct
+{
+    definition_globals *group;
+    tag subgroup;
+    definition_fetch_procedure procedure;
+} pending_fetch;
+
 int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool load, uint32_t flags)
 {
     if (!VASSERT(group_is_set_up(group), group ? group->name : "no definition group")) return NONE;
@@ -308,8 +317,16 @@ int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, boo
     release_runtime(group, index);
     claim_slot(group, index, subgroup, _definition_loading_flag);
 
-    definitions_globals.load_depth += 1;
     void *record = slot_record(group, index);
+    if (pending_fetch.procedure && pending_fetch.group == group && pending_fetch.subgroup == subgroup)
+    {
+        const definition_fetch_procedure fetch = pending_fetch.procedure;
+        pending_fetch.procedure = nullptr; // only the definition asked for, never its dependencies
+        if (fetch(group, tag_index, record, slot_runtime(group, index)))
+            group->flags[index] |= _definition_preloaded_flag;
+    }
+
+    definitions_globals.load_depth += 1;
     if (group->dependencies) group->dependencies(group, index, tag_index, record, report_dependency);
     const bool accepted = !group->postprocess || group->postprocess(group, index, tag_index, record);
     definitions_globals.load_depth -= 1;
@@ -325,6 +342,16 @@ int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, boo
         return NONE;
     }
     group->flags[index] &= (uint8_t)~_definition_loading_flag;
+    return index;
+}
+
+int32_t fetch_definition_tag_to_index(definition_globals *group, tag subgroup, definition_fetch_procedure fetch)
+{
+    pending_fetch.group = group;
+    pending_fetch.subgroup = subgroup;
+    pending_fetch.procedure = fetch;
+    const int32_t index = try_definition_tag_to_index(group, subgroup, true, 0);
+    pending_fetch.procedure = nullptr;
     return index;
 }
 

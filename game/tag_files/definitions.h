@@ -148,6 +148,18 @@ enum definition_lookup_flags
 // gets the index of its slot, which is reserved before its dependencies load.
 int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, bool load, uint32_t flags);
 
+// Reads bulk data of a definition ahead, before its dependencies and
+// postprocess run (the preloader); true when it read them.
+typedef bool (*definition_fetch_procedure)(definition_globals *group, int32_t tag_index, void *definition,
+                                           void *runtime);
+
+// As try_definition_tag_to_index, loading the definition when it is missing,
+// except that a definition read now from its tag is first handed to `fetch`;
+// when `fetch` answers true the definition carries _definition_preloaded_flag
+// before its postprocess runs, so that the postprocess can skip the read.  An
+// already loaded definition is returned as it is.
+int32_t fetch_definition_tag_to_index(definition_globals *group, tag subgroup, definition_fetch_procedure fetch);
+
 // The index of an already loaded definition read from `subgroup`; NONE when
 // none is loaded.  Copies made by new_definition are not found by tag.
 int32_t subgroup_tag_to_definition_index(definition_globals *group, tag subgroup);

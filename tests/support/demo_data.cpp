@@ -71,6 +71,22 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
                                 subgroup + " '" + source.string() + "'", &made))
             return false;
     }
+    // The lake's media and the map's preload list, made by their own commands.
+    for (const char *kind : {"media", "preload"})
+    {
+        std::vector<fs::path> lists;
+        if (fs::exists(data / kind))
+            for (const auto &entry : fs::recursive_directory_iterator(data / kind))
+                if (entry.is_regular_file() && entry.path().extension() == ".txt") lists.push_back(entry.path());
+        std::sort(lists.begin(), lists.end());
+        for (const fs::path &source : lists)
+        {
+            const std::string subgroup = source.stem().string();
+            if (!make_tag(tool, std::string(kind) + " demo_out.tag --subgroup " + subgroup + " --name " + subgroup +
+                                    " '" + source.string() + "'", &made))
+                return false;
+        }
+    }
     tags->insert(tags->end(), made.begin(), made.end());
     return true;
 }

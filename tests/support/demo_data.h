@@ -1,7 +1,8 @@
 #pragma once
-// The demo map as the tests see it: its mesh and every object source under
-// data/objects, made by the project's data tool from the sources in data/, the
-// way the demo data script makes them.
+// The demo map as the tests see it: its mesh, every object source under
+// data/objects and the media and preload lists under data/media and
+// data/preload, made by the project's data tool from the sources in data/,
+// the way the demo data script makes them.
 
 #include <string>
 #include <vector>

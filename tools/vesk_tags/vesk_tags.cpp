@@ -9,6 +9,8 @@
 //   vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE   (string_tags.h)
 //   vesk_tags mesh OUT --subgroup S --name N SOURCE   (mesh_tags.h)
 //   vesk_tags objects OUT --group G --subgroup S --name N SOURCE   (object_tags.h)
+//   vesk_tags media OUT --subgroup S --name N SOURCE   (map_data_tags.h)
+//   vesk_tags preload OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
 // and exit status 1; wrong usage exits with 2.
@@ -26,6 +28,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
+#include "map_data_tags.h"
 #include "mesh_tags.h"
 #include "object_tags.h"
 #include "string_tags.h"
@@ -45,7 +48,9 @@ static int usage(void)
             "       vesk_tags wrap OUT --group G --subgroup S --name N [--version V] DATA-FILE\n"
             "       vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n"
             "       vesk_tags mesh OUT --subgroup S --name N SOURCE\n"
-            "       vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE\n");
+            "       vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE\n"
+            "       vesk_tags media OUT --subgroup S --name N SOURCE\n"
+            "       vesk_tags preload OUT --subgroup S --name N SOURCE\n");
     return 2;
 }
 
@@ -311,5 +316,7 @@ int main(int argc, char **argv)
     if (command == "strings") return string_tags_command(argc, argv);
     if (command == "mesh") return mesh_tags_command(argc, argv);
     if (command == "objects") return object_tags_command(argc, argv);
+    if (command == "media") return media_tags_command(argc, argv);
+    if (command == "preload") return preload_tags_command(argc, argv);
     return usage();
 }

@@ -1,0 +1,211 @@
+// The data tool's "media" and "preload" commands.  See map_data_tags.h.
+
+#include "map_data_tags.h"
+#include "tool_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cseries/byte_swapping.h"
+#include "cseries/tags.h"
+#include "media.h"
+#include "tag_files/tag_file_formats.h"
+#include "vesk/preloading.h"
+
+namespace {
+
+struct source_line
+{
+    size_t number;
+    std::vector<std::string> words;
+};
+
+// A full preload list is about 60 KB of text.
+const size_t MAXIMUM_MAP_DATA_SOURCE_SIZE = MEG;
+
+bool read_source(const char *path, std::vector<source_line> *lines)
+{
+    std::string text, reason;
+    if (!tool_read_file(path, MAXIMUM_MAP_DATA_SOURCE_SIZE, &text, &reason))
+    {
+        tool_refuse(path, reason.c_str());
+        return false;
+    }
+    std::vector<std::string> texts;
+    tool_split_lines(text, &texts);
+    for (size_t i = 0; i < texts.size(); ++i)
+    {
+        const size_t comment = texts[i].find('#');
+        if (comment != std::string::npos) texts[i].resize(comment);
+        std::istringstream stream(texts[i]);
+        source_line line{i + 1, {}};
+        std::string word;
+        while (stream >> word) line.words.push_back(word);
+        if (!line.words.empty()) lines->push_back(line);
+    }
+    return true;
+}
+
+bool numbers(const source_line &line, size_t count, int64_t minimum, int64_t maximum, int64_t *values)
+{
+    if (line.words.size() != 1 + count) return false;
+    for (size_t i = 0; i < count; ++i)
+        if (!tool_parse_number(line.words[1 + i].c_str(), minimum, maximum, &values[i])) return false;
+    return true;
+}
+
+struct command_arguments
+{
+    const char *out = nullptr, *name = nullptr, *source = nullptr;
+    tag subgroup = NONE;
+};
+
+// OUT [--group G] --subgroup S --name N SOURCE; the group, when given, must be `group`.
+bool parse_arguments(int argc, char **argv, tag group, command_arguments *arguments)
+{
+    arguments->out = argc > 2 ? argv[2] : nullptr;
+    for (int i = 3; i < argc; ++i)
+    {
+        const std::string option = argv[i];
+        tag given = NONE;
+        if (option == "--group" && i + 1 < argc)
+        {
+            if (!tool_parse_code(argv[++i], false, &given) || given != group) return false;
+        }
+        else if (option == "--subgroup" && i + 1 < argc)
+        {
+            if (!tool_parse_code(argv[++i], false, &arguments->subgroup)) return false;
+        }
+        else if (option == "--name" && i + 1 < argc) arguments->name = argv[++i];
+        else if (!arguments->source && option[0] != '-') arguments->source = argv[i];
+        else return false;
+    }
+    return arguments->out && arguments->name && arguments->source && arguments->subgroup != NONE;
+}
+
+int usage(const char *command, const char *group)
+{
+    fprintf(stderr, "usage: vesk_tags %s OUT [--group %s] --subgroup S --name N SOURCE\n", command, group);
+    return 2;
+}
+
+bool parse_splash_type(const std::string &word, int64_t *type)
+{
+    static const char *const names[NUMBER_OF_MEDIA_SPLASH_TYPES] = {"small", "medium", "large", "bloody",
+                                                                     "floating", "steam", "footstep"};
+    for (int64_t i = 0; i < NUMBER_OF_MEDIA_SPLASH_TYPES; ++i)
+        if (word == names[i]) return (*type = i), true;
+    return tool_parse_number(word.c_str(), 0, NUMBER_OF_MEDIA_SPLASH_TYPES - 1, type);
+}
+
+bool parse_media(const source_line &line, media_definition *d)
+{
+    const std::string &key = line.words[0];
+    int64_t v[4];
+    if (key == "flags") return numbers(line, 1, 0, 0xFFFFFFFF, v) && ((d->flags = (uint32_t)v[0]), true);
+    if (key == "splash")
+        return line.words.size() == 3 && parse_splash_type(line.words[1], &v[0]) &&
+               tool_parse_code(line.words[2].c_str(), true, &d->projectile_group_tags[v[0]]);
+    if (key == "wobble_magnitude" || key == "wobble_phase_multiplier")
+    {
+        if (!numbers(line, 3, -32768, 32767, v)) return false;
+        int16_t *axes = key == "wobble_magnitude" ? d->wobble_magnitude : d->wobble_phase_multiplier;
+        for (int i = 0; i < 3; ++i) axes[i] = (int16_t)v[i];
+        return true;
+    }
+    if (key == "reflection_transparency")
+        return numbers(line, 1, 0, 65535, v) && ((d->reflection_transparency = (fixed_fraction)v[0]), true);
+    if (key == "reflection_tint" && numbers(line, 4, 0, 65535, v))
+    {
+        d->reflection_tint_fraction = (uint16_t)v[0];
+        d->reflection_tint_color = {(uint16_t)v[1], (uint16_t)v[2], (uint16_t)v[3], 0};
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int media_tags_command(int argc, char **argv)
+{
+    command_arguments arguments;
+    if (!parse_arguments(argc, argv, MEDIA_DEFINITION_GROUP_TAG, &arguments)) return usage("media", "medi");
+    if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
+    std::vector<source_line> lines;
+    if (!read_source(arguments.source, &lines)) return 1;
+
+    media_definition media;
+    memset(&media, 0, sizeof(media));
+    for (file_tag &group : media.projectile_group_tags) group = NONE;
+    for (const source_line &line : lines)
+        if (!parse_media(line, &media))
+            return tool_refuse_line(arguments.source, line.number, "not understood or out of range");
+    if (const char *refusal = media_definition_refusal(&media))
+    {
+        const std::string reason = std::string("the game would refuse the media definition: ") + refusal;
+        return tool_refuse_line(arguments.source, 0, reason.c_str());
+    }
+
+    byte_swap_data("media_definition", &media, sizeof(media), 1, media_definition_byte_swapping_data);
+    return tool_write_local_tag_file(arguments.out, MEDIA_DEFINITION_GROUP_TAG, arguments.subgroup,
+                                     MEDIA_DEFINITION_VERSION, 0, arguments.name, &media, sizeof(media))
+               ? 0
+               : 1;
+}
+
+int preload_tags_command(int argc, char **argv)
+{
+    command_arguments arguments;
+    if (!parse_arguments(argc, argv, PRELOAD_DEFINITION_GROUP_TAG, &arguments)) return usage("preload", "prel");
+    if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
+    std::vector<source_line> lines;
+    if (!read_source(arguments.source, &lines)) return 1;
+
+    std::vector<preload_data> tags;
+    std::vector<bitmap_preload_data> bitmaps;
+    for (const source_line &line : lines)
+    {
+        const std::string &key = line.words[0];
+        int64_t index = 0;
+        bool ok = false;
+        if (key == "tag" && line.words.size() == 3 && tags.size() < MAXIMUM_PRELOADED_TAGS_PER_MAP)
+        {
+            preload_data entry;
+            ok = tool_parse_code(line.words[1].c_str(), false, &entry.group_tag) &&
+                 tool_parse_code(line.words[2].c_str(), false, &entry.subgroup_tag);
+            if (ok) tags.push_back(entry);
+        }
+        else if (key == "bitmap" && line.words.size() == 3 && bitmaps.size() < MAXIMUM_PRELOADED_TAGS_PER_MAP)
+        {
+            bitmap_preload_data entry = {NONE, 0, 0};
+            ok = tool_parse_code(line.words[1].c_str(), false, &entry.collection_tag) &&
+                 tool_parse_number(line.words[2].c_str(), 0, MAXIMUM_PRELOADED_BITMAP_INDEX, &index);
+            entry.bitmap_index = (int16_t)index;
+            if (ok) bitmaps.push_back(entry);
+        }
+        if (!ok) return tool_refuse_line(arguments.source, line.number, "not understood, out of range, or one too many");
+    }
+
+    const int32_t size = encode_preload_tag_data(tags.data(), (int32_t)tags.size(), bitmaps.data(),
+                                                 (int32_t)bitmaps.size(), nullptr, 0);
+    std::vector<uint8_t> data((size_t)(size > 0 ? size : 0));
+    if (size <= 0 || encode_preload_tag_data(tags.data(), (int32_t)tags.size(), bitmaps.data(), (int32_t)bitmaps.size(),
+                                             data.data(), size) != size)
+        return tool_refuse_line(arguments.source, 0, "the preload list cannot be laid out");
+    preload_list *check = (preload_list *)malloc(sizeof(preload_list));
+    const char *refusal = check ? read_preload_tag_data(data.data(), size, check) : "memory";
+    free(check);
+    if (refusal)
+    {
+        const std::string reason = std::string("the game would refuse the preload list: ") + refusal;
+        return tool_refuse_line(arguments.source, 0, reason.c_str());
+    }
+    return tool_write_local_tag_file(arguments.out, PRELOAD_DEFINITION_GROUP_TAG, arguments.subgroup,
+                                     PRELOAD_DEFINITION_VERSION, 0, arguments.name, data.data(), size)
+               ? 0
+               : 1;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The "media" and "preload" commands of the data tool: write a media
+// definition ('medi') or a map's preload list ('prel') as a local tag file
+// from a small text description.  The tool refuses what the game refuses: the
+// record is checked by the game's own validator before it is written.
+//
+//   vesk_tags media OUT [--group medi] --subgroup S --name N SOURCE
+//   vesk_tags preload OUT [--group prel] --subgroup S --name N SOURCE
+//
+// Source: one statement per line, '#' starts a comment; CODE is four
+// characters or "none".
+//   media:   flags N | splash TYPE CODE   (TYPE 0-6 or small, medium, large,
+//            bloody, floating, steam, footstep; a 'prgr' tag)
+//            | wobble_magnitude X Y Z | wobble_phase_multiplier X Y Z
+//            | reflection_transparency N (0-65535)
+//            | reflection_tint FRACTION RED GREEN BLUE (fraction 0-256)
+//   preload: tag GROUP SUBGROUP (up to 2048, read in this order)
+//            | bitmap COLLECTION INDEX (up to 2048; index 0-16383)
+// A refused line is reported with its line number.
+
+// Return 0, 1 with a reason on standard error for a refused source, 2 for
+// wrong usage.
+int media_tags_command(int argc, char **argv);
+int preload_tags_command(int argc, char **argv);
