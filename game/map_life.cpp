@@ -25,19 +25,6 @@
 #include "vesk.h"
 #include "wind.h"
 
-// Outside any globals record: a module's start-up and map changes never empty a registration.
-static procedure_slot<map_loading_progress_procedure> progress_slot("map loading progress");
-
-bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure)
-{
-    return progress_slot.fill(procedure);
-}
-
-void report_map_loading_progress(int32_t step, int32_t step_count)
-{
-    if (progress_slot.get()) progress_slot.get()(step, step_count);
-}
-
 bool open_tag_files_for_game(const void *encoded_plugins, int32_t size, int32_t local_choice)
 {
     int16_t plugins[MAXIMUM_PLUGINS_PER_GAME] = {};

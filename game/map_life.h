@@ -2,7 +2,7 @@
 // The game core's own part of a map's life: the start-up, per-map and tick
 // steps of the tag files for a game, players and teams, scoring, statistics,
 // flags, the mesh and the world effects, registered into the hook table in
-// their documented places (game_hooks.h); and the progress report of loading.
+// their documented places (game_hooks.h).
 //
 // A map starts in the order of the map steps (game_hooks.h, documented in
 // docs/architecture.md): tag files with the game's plug-ins; every module's
@@ -18,12 +18,6 @@
 // Registers every step named above.  Call once before initialize_vesk, after
 // register_game_core_hooks and register_mesh_hooks.
 void register_world_and_player_hooks(void);
-
-// The loading progress: `step` of `step_count` stages done.  The progress
-// dialog registers it; initialize_vesk_for_new_map reports each map step.
-typedef void (*map_loading_progress_procedure)(int32_t step, int32_t step_count);
-bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure);
-void report_map_loading_progress(int32_t step, int32_t step_count);
 
 // Reopens the tag files for a game: with its encoded plug-in list (`size`
 // bytes) when given, else with no game plug-ins; `local_choice` 1 leaves the

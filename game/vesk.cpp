@@ -10,6 +10,7 @@
 
 #include "cseries/errors.h"
 #include "cseries/files.h"
+#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
 #include "game_hooks.h"
@@ -19,7 +20,6 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
-#include "map_life.h"
 #include "platform_events.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
@@ -50,6 +50,14 @@ static struct vesk_globals
     new_game_data next_game;
     new_game_data current_game;
 } vesk_globals;
+
+// Outside the globals record: a map change never empties a registration.
+static procedure_slot<map_loading_progress_procedure> progress_slot("map loading progress");
+
+bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure)
+{
+    return progress_slot.fill(procedure);
+}
 
 // ---- start-up ----------------------------------------------------------------
 
@@ -398,7 +406,7 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
             dispose_map_steps_before(index);
             return false;
         }
-        report_map_loading_progress(index + 1, NUMBER_OF_MAP_STEPS);
+        if (progress_slot.get()) progress_slot.get()(index + 1, NUMBER_OF_MAP_STEPS);
     }
     vesk_globals.map_loaded = true;
     tick_procedure map_actions = get_tick_procedure(_tick_map_actions);

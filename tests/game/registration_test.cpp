@@ -22,6 +22,7 @@
 #include "game_sounds.h"
 #include "lightning.h"
 #include "map_life.h"
+#include "vesk.h"
 #include "markers.h"
 #include "mesh.h"
 #include "model_animations.h"
