@@ -1,6 +1,6 @@
 #pragma once
 // What the core asks about a unit before the unit layer exists.  Services
-// that later Parts call with a unit (the damage statistics, alliances between
+// that later subsystems call with a unit (the damage statistics, alliances between
 // units, a unit pushing a ball) need a few facts of it: its unit type for the
 // statistics, its team, its owner, its object and where it stands.  The unit
 // layer registers the procedure that answers; until then no unit exists, and
