@@ -6,6 +6,7 @@
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
+#include "unit_commands.h"
 #include "vesk.h"
 
 void register_built_subsystems(void)
@@ -14,4 +15,5 @@ void register_built_subsystems(void)
     register_mesh_hooks();
     register_world_and_player_hooks();
     register_object_world_hooks();
+    register_command_hooks();
 }
