@@ -1129,6 +1129,7 @@ void register_recording_hooks(void)
 {
     register_startup_procedure(_startup_recording, startup_recording);
     register_map_procedures(_map_recording, map_recording, dispose_recording_from_old_map);
+    register_incoming_command_recorder_procedure(record_incoming_command);
     register_update_replay_procedure(update_replay);
     register_replay_over_procedure(replay_over);
     register_begin_film_from_path_procedure(begin_film_from_path);
