@@ -587,6 +587,8 @@ void recording_crash_handler(void)
 bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
 {
     recording_globals_data *g = recording_globals;
+    // A prepared replay whose map never started is replaced.
+    if (g && g->state == _state_starting_replay) g->state = _state_uninitialized;
     if (!g || g->state != _state_uninitialized)
     {
         char text[96];
