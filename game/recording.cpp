@@ -132,10 +132,10 @@ bool register_tag_save_dialog_procedure(tag_save_dialog_procedure procedure)
 static int32_t open_recording_tag(void)
 {
     recording_globals_data *g = recording_globals;
-    int32_t index = tag_file_open(g->recording_group_tag, g->recording_subgroup_tag);
-    // A film opened by path leaves the store when the map reopens it.
-    if (index == NONE && g->replay_path[0]) index = tag_file_open_local_file(g->replay_path);
-    return index;
+    // A film opened by path leaves the store when the map reopens it, and a
+    // film of the same subgroup in "films" must not stand in for it.
+    if (g->replay_path[0]) return tag_file_open_local_file(g->replay_path);
+    return tag_file_open(g->recording_group_tag, g->recording_subgroup_tag);
 }
 
 static int32_t tag_size(int32_t tag_index)
@@ -296,8 +296,11 @@ bool initialize_recording_for_new_map(const new_game_data *data)
     if (g->state == _state_starting_replay || g->state == _state_replaying)
     {
         g->state = _state_replaying;
-        if (g->replay_path[0] && tag_file_open(g->recording_group_tag, g->recording_subgroup_tag) == NONE)
-            tag_file_open_local_file(g->replay_path);
+        if (g->replay_path[0] && tag_file_open_local_file(g->replay_path) == NONE)
+        {
+            ERROR_MESSAGE(_error_file_read, "couldn't read recording tag header in update_replay()");
+            end_replay_with_error();
+        }
         return true;
     }
     const int16_t type = data->parameters.type;
@@ -596,6 +599,7 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
         VASSERT(false, text);
         return false;
     }
+    g->replay_path[0] = 0;
     const tag group = replay ? RECORDING_GROUP_TAG : SAVED_GAME_GROUP_TAG;
     const int32_t tag_index = tag_file_open(group, subgroup_tag);
     if (tag_index == NONE)
@@ -1121,7 +1125,9 @@ static bool startup_recording(void)
 {
     if (recording_globals) return true; // a second start-up in one process (tests, the harness)
     if (!initialize_recording()) return false;
-    register_crash_procedure(recording_crash_handler);
+    // The crash handler's table outlives every registration point.
+    static bool crash_procedure_registered = false;
+    if (!crash_procedure_registered) crash_procedure_registered = register_crash_procedure(recording_crash_handler);
     return true;
 }
 
