@@ -20,6 +20,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "statistics.h"
+#include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
 
 #define MT00_SCENARIO_TAG FOUR_CHARACTER_CODE('m', 't', '0', '0')
@@ -28,11 +29,12 @@ enum
 {
     RECORDING_STREAM_PIECE_SIZE = 1024,
     MAXIMUM_OOS_CHECKER_FILMS = 256,
-    LOCAL_TAG_FILE_HEADER_SIZE = 64,        // the store's local tag file: header, then the data
-    LOCAL_TAG_FILE_NAME_OFFSET = 24,
-    LOCAL_TAG_FILE_SUBGROUP_OFFSET = 12,
-    LOCAL_TAG_FILE_DATA_SIZE_OFFSET = 56,
-    LOCAL_TAG_NAME_SIZE = 32,
+    // The store's local tag file: its header, then the tag's data.
+    LOCAL_TAG_FILE_HEADER_SIZE = sizeof(local_tag_file_header),
+    LOCAL_TAG_FILE_NAME_OFFSET = offsetof(local_tag_file_header, name),
+    LOCAL_TAG_FILE_SUBGROUP_OFFSET = offsetof(local_tag_file_header, subgroup_tag),
+    LOCAL_TAG_FILE_DATA_SIZE_OFFSET = offsetof(local_tag_file_header, data_size),
+    LOCAL_TAG_NAME_SIZE = sizeof(((local_tag_file_header *)nullptr)->name),
 };
 
 struct recording_globals_data

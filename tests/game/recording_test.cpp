@@ -567,4 +567,53 @@ TEST_F(film_test, a_crash_leaves_a_film_that_replays)
     EXPECT_EQ(executed.size(), 40u);
 }
 
+// The tools end to end: a recorded run and its replay print one trace, the
+// game checks the film as in step, and vesk_film lists it.
+TEST_F(film_test, tools_record_replay_check_and_list_a_film)
+{
+    const std::string bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+    for (const char *tool : {"vesk_sim", "vesk", "vesk_film"})
+        if (!fs::exists(fs::path(bin) / tool)) SKIP_OR_FAIL_UNDER_CI(std::string(tool) + " is missing");
+    const std::string sim = "'" + bin + "/vesk_sim' --data '" + directory + "'";
+    ASSERT_EQ(system((sim + " --map demo --seed 5 --ticks 3000 --record F > recorded.txt 2> err.txt").c_str()), 0)
+        << read_whole_file("err.txt");
+    ASSERT_EQ(system((sim + " --film F > replayed.txt 2> err.txt").c_str()), 0) << read_whole_file("err.txt");
+    const std::string recorded = read_whole_file("recorded.txt");
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 3000);
+    EXPECT_EQ(recorded, read_whole_file("replayed.txt"));
+    // Harness verbs act outside the stream: a film could not hold them.
+    const int refused = system((sim + " --map demo --seed 5 --ticks 10 --record G --command 5 score 0 1 0 0 "
+                                      "> /dev/null 2> refused.txt").c_str());
+    EXPECT_TRUE(WIFEXITED(refused) && WEXITSTATUS(refused) == 2);
+    EXPECT_NE(read_whole_file("refused.txt").find("--record"), std::string::npos);
+
+    fs::create_directory(OOS_CHECKER_FILMS_FOLDER);
+    fs::copy_file("F", std::string(OOS_CHECKER_FILMS_FOLDER) + "/F");
+    fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    const int checked = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(checked) && WEXITSTATUS(checked) == 0) << read_whole_file("oos.txt");
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("film \"F\": in step at tick 3000"), std::string::npos)
+        << read_whole_file(LOG_FILE_NAME);
+
+    // A damaged film is reported and fails the check.
+    std::vector<uint8_t> bytes = read_file_bytes("F");
+    write_be16(&bytes[64 + RECORDING_FILE_HEADER_SIZE + 6], 99); // the first block's count
+    ASSERT_TRUE(write_file_bytes(std::string(OOS_CHECKER_FILMS_FOLDER) + "/F", bytes));
+    const int failed = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(failed) && WEXITSTATUS(failed) == 1);
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("film \"F\": could not be read"), std::string::npos);
+
+    ASSERT_EQ(system(("'" + bin + "/vesk_film' F > listing.txt").c_str()), 0);
+    const std::string listing = read_whole_file("listing.txt");
+    EXPECT_NE(listing.find("header: version 3, type 0 (film), data offset 2600, ending time 3000"), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("block 0 at 2600: flags 0x1 (last)"), std::string::npos) << listing;
+    for (int32_t time = 170; time < 3000; time += 170)
+        EXPECT_NE(listing.find("time " + std::to_string(time) + " verb 1 (sync) player 0 size 20"), std::string::npos)
+            << time;
+    const int listed = system(("'" + bin + "/vesk_film' oos_checker_films/F > /dev/null 2> damaged.txt").c_str());
+    EXPECT_TRUE(WIFEXITED(listed) && WEXITSTATUS(listed) == 1);
+    EXPECT_NE(read_whole_file("damaged.txt").find("count disagrees"), std::string::npos);
+}
+
 } // namespace
