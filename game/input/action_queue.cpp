@@ -89,8 +89,8 @@ bool initialize_actions(void)
         action_globals.last_queued_time = game_->local_time.load();
     }
     initialize_action_preprocessing();
-    // The selection and the keyboard task start here once they are built.
-    return true;
+    // The selection starts here once it is built.
+    return initialize_keyboard();
 }
 
 bool initialize_actions_for_new_map(void)
@@ -144,6 +144,7 @@ void register_action_queue_hooks(void)
     register_startup_procedure(_startup_actions, startup_actions);
     register_update_actions_procedure(update_actions);
     register_flush_actions_procedure(flush_actions);
+    register_set_keyboard_queue_task_state_procedure(set_keyboard_queue_task_state);
 }
 
 // ---- flags of one record ----------------------------------------------------------

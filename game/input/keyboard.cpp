@@ -1,9 +1,14 @@
 #include "input/keyboard.h"
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <mutex>
 
 #include "cseries/cseries.h"
 #include "cseries/registration.h"
+#include "cseries/timers.h"
+#include "game_time.h"
 #include "input/action_queue.h"
 
 namespace {
@@ -205,4 +210,82 @@ void preprocess_action(action_data *action)
 bool register_alternate_preset_recall_procedure(alternate_preset_recall_procedure procedure)
 {
     return alternate_preset_recall_slot.fill(procedure);
+}
+
+// ---- the keyboard task ----------------------------------------------------------
+
+enum
+{
+    KEYBOARD_TASK_CALLS_PER_SECOND = 30,
+};
+
+static struct keyboard_global_data
+{
+    std::mutex lock; // installing and removing the task (main thread and exit)
+    int32_t keyboard_queue_task = NONE;
+    bool removal_registered = false;
+    // Read by the timer thread every tick.
+    std::atomic<bool> keyboard_queue_task_state{false};
+} keyboard_globals;
+
+// The record of one tick from what is held down.  Without key bindings no
+// control is bound, so only the pointer is filled in.
+static void fill_in_action(action_data *action, bool synchronous)
+{
+    (void)synchronous;
+    int16_t x = 0, y = 0;
+    if (get_mouse_position_vesk(&x, &y)) set_action_flag(action, _action_pointer_valid_bit);
+    action->pointer.x = x;
+    action->pointer.y = y;
+}
+
+static bool keyboard_queue_task_proc(void *refcon)
+{
+    (void)refcon;
+    if (!keyboard_globals.keyboard_queue_task_state.load()) return true;
+    action_data action = {};
+    action.ascii_code = -1;
+    action.key_code = -1;
+    fill_in_action(&action, false);
+    queue_action(&action);
+    advance_local_time();
+    return true;
+}
+
+static void remove_keyboard_queue_task_at_exit(void)
+{
+    remove_keyboard_queue_task();
+}
+
+bool initialize_keyboard(void)
+{
+    std::lock_guard<std::mutex> guard(keyboard_globals.lock);
+    if (keyboard_globals.keyboard_queue_task != NONE) return true;
+    keyboard_globals.keyboard_queue_task =
+        install_timer_task(KEYBOARD_TASK_CALLS_PER_SECOND, keyboard_queue_task_proc, nullptr);
+    if (!VASSERT(keyboard_globals.keyboard_queue_task != NONE, "keyboard_globals.keyboard_queue_task")) return false;
+    if (!keyboard_globals.removal_registered)
+    {
+        keyboard_globals.removal_registered = true;
+        atexit(remove_keyboard_queue_task_at_exit);
+    }
+    return true;
+}
+
+void set_keyboard_queue_task_state(bool state)
+{
+    keyboard_globals.keyboard_queue_task_state.store(state);
+}
+
+bool get_keyboard_queue_task_state(void)
+{
+    return keyboard_globals.keyboard_queue_task_state.load();
+}
+
+void remove_keyboard_queue_task(void)
+{
+    std::lock_guard<std::mutex> guard(keyboard_globals.lock);
+    if (keyboard_globals.keyboard_queue_task == NONE) return;
+    remove_timer_task(keyboard_globals.keyboard_queue_task);
+    keyboard_globals.keyboard_queue_task = NONE;
 }

@@ -22,3 +22,22 @@ void preprocess_action(action_data *action);
 // formation instead.  The key bindings register it; until then they do not.
 typedef bool (*alternate_preset_recall_procedure)(void);
 bool register_alternate_preset_recall_procedure(alternate_preset_recall_procedure procedure);
+
+// ---- the keyboard task ----------------------------------------------------------
+// A timer task, 30 times a second: while its state is on it queues one action
+// record built from the input held this tick, then advances the game's local
+// time, the clock every frame's ticks are counted by.  Until the key bindings
+// and the device layer exist, the record carries the pointer only.
+
+// Installs the task (start-up; the action queue's start-up calls it).  A
+// second call keeps the task already running.  False when no task could be
+// started.  The task is removed at exit.
+bool initialize_keyboard(void);
+
+// The task, and key presses, produce records only while the state is on;
+// `main` turns it off before start-up and on once start-up is done.
+void set_keyboard_queue_task_state(bool state);
+bool get_keyboard_queue_task_state(void);
+
+// Removes the task (exit; tests).  Safe when none runs.
+void remove_keyboard_queue_task(void);
