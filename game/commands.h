@@ -13,6 +13,8 @@
 
 #include "cseries/byte_swapping.h"
 
+struct sync_command_data; // game_time.h
+
 enum
 {
     MAXIMUM_COMMAND_SIZE = 4096,
@@ -91,7 +93,8 @@ void dispose_commands_from_old_map(void);
 // A record is stored whole and contiguous and never wraps around the end of
 // the ring; it is stored only while the free space is strictly greater than
 // its size.  A record whose size lies outside 8..MAXIMUM_COMMAND_SIZE or whose
-// time is negative is refused when stored.
+// time is negative is refused when stored.  An empty outgoing ring starts
+// again at offset 0, so it takes any record it can hold.
 
 // Stores a copy in the outgoing ring; a full ring drops it (false).
 bool queue_outgoing_command(const command_header *command);
@@ -103,8 +106,9 @@ bool queue_incoming_command(const command_header *command);
 command_header *dequeue_outgoing_command(void);
 // The oldest incoming record when its time is at most `time`, else null
 // (records are taken strictly in queue order).  A damaged record met here
-// empties the ring and puts the game out of sync once.  The pointer stays
-// valid until the next record is stored into the same ring.
+// empties the ring and puts the game out of sync once.  The pointer is to an
+// aligned copy of the record, valid until the next record is taken from or
+// stored into the same ring.
 command_header *dequeue_incoming_command(int32_t time);
 // Dequeues every incoming record.
 void flush_incoming_queue(void);
@@ -112,6 +116,26 @@ void flush_incoming_queue(void);
 int32_t free_space_in_incoming_queue(void);
 // Always 0.
 int32_t get_local_command_latency(void);
+
+// ---- the command stream -----------------------------------------------------
+// Single-player and demo games: each frame every outgoing command is stamped
+// with the target time and the local player, offered to the sniffer, queued as
+// incoming and, once queued, handed to the recorder.
+
+// Sees each local command before it is queued; false drops it.  Until filled
+// every command is accepted.
+typedef bool (*command_sniffing_procedure)(command_header *command);
+bool register_command_sniffing_procedure(command_sniffing_procedure procedure);
+
+// Told of every local command once it is queued as incoming (header in host
+// order).  Until filled nothing is recorded.
+typedef void (*incoming_command_recorder_procedure)(const command_header *command);
+bool register_incoming_command_recorder_procedure(incoming_command_recorder_procedure procedure);
+
+// The core procedures queue_local_commands and queue_sync_command (game_hooks.h).
+void queue_local_commands(int32_t target_time, int16_t player_index);
+// Encodes a _command_sync command and queues it outgoing.
+void queue_sync_command(const sync_command_data *data);
 
 // ---- the codec --------------------------------------------------------------
 // Fields follow one another with no gaps: data (one record, converted with

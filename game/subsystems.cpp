@@ -7,6 +7,7 @@
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
+#include "unit_commands.h"
 #include "vesk.h"
 
 void register_built_subsystems(void)
@@ -15,5 +16,6 @@ void register_built_subsystems(void)
     register_mesh_hooks();
     register_world_and_player_hooks();
     register_object_world_hooks();
+    register_command_hooks();
     register_action_queue_hooks();
 }
