@@ -154,7 +154,14 @@ static bool command_queue(command_queue_data *queue, const command_header *comma
     else
         queue->last_queue_time = command->time;
 
-    if (queue->restart_when_empty && queue->read_offset == queue->write_offset) empty_command_queue(queue);
+    if (queue->restart_when_empty)
+    {
+        // The reader may have taken the last record before the wrap without
+        // having moved back to 0 yet: the ring is empty all the same.
+        if (queue->read_offset > queue->write_offset && queue->read_offset >= queue->wrap_offset)
+            queue->read_offset = 0;
+        if (queue->read_offset == queue->write_offset) empty_command_queue(queue);
+    }
 
     const int32_t size = command->size;
     if (queue->write_offset >= queue->read_offset && queue->write_offset + size > queue->buffer_size)

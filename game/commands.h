@@ -93,7 +93,8 @@ void dispose_commands_from_old_map(void);
 // A record is stored whole and contiguous and never wraps around the end of
 // the ring; it is stored only while the free space is strictly greater than
 // its size.  A record whose size lies outside 8..MAXIMUM_COMMAND_SIZE or whose
-// time is negative is refused when stored.
+// time is negative is refused when stored.  An empty outgoing ring starts
+// again at offset 0, so it takes any record it can hold.
 
 // Stores a copy in the outgoing ring; a full ring drops it (false).
 bool queue_outgoing_command(const command_header *command);

@@ -3,6 +3,7 @@
 
 #include "subsystems.h"
 
+#include "input/action_queue.h"
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
@@ -17,5 +18,6 @@ void register_built_subsystems(void)
     register_world_and_player_hooks();
     register_object_world_hooks();
     register_command_hooks();
+    register_action_queue_hooks();
     register_recording_hooks();
 }

@@ -2,6 +2,8 @@
 
 #include "unit_commands.h"
 
+#include <cstring>
+
 #include "commands.h"
 #include "cseries/cseries.h"
 #include "cseries/log.h"
@@ -25,7 +27,7 @@ static procedure_table<command_verb_procedure, NUMBER_OF_COMMAND_VERBS> command_
 
 static struct command_executor_globals
 {
-    uint32_t unknown_verbs_logged; // bit v: verb v had no procedure this map
+    bool unknown_verb_logged[256]; // by the verb's byte: it had no procedure this map
 } command_executor_globals;
 
 bool register_command_verb_procedure(int16_t verb, command_verb_procedure procedure)
@@ -35,7 +37,7 @@ bool register_command_verb_procedure(int16_t verb, command_verb_procedure proced
 
 void reset_command_executor(void)
 {
-    command_executor_globals.unknown_verbs_logged = 0;
+    memset(command_executor_globals.unknown_verb_logged, 0, sizeof(command_executor_globals.unknown_verb_logged));
 }
 
 // Makes the command's player an index into the game's players.  False: the
@@ -77,12 +79,11 @@ void execute_monster_commands(void)
         const command_verb_procedure procedure = command_verb_procedures.get(command->verb);
         if (!procedure)
         {
-            const int32_t verb = command->verb;
-            const bool in_range = verb >= 0 && verb < 32;
-            if (!in_range || !(command_executor_globals.unknown_verbs_logged & (1u << verb)))
-                log_message(__FILE__, __LINE__, "no procedure runs commands of verb %d (%s); skipped", verb,
-                            command_verb_name(verb));
-            if (in_range) command_executor_globals.unknown_verbs_logged |= 1u << verb;
+            bool *logged = &command_executor_globals.unknown_verb_logged[(uint8_t)command->verb];
+            if (!*logged)
+                log_message(__FILE__, __LINE__, "no procedure runs commands of verb %d (%s); skipped", command->verb,
+                            command_verb_name(command->verb));
+            *logged = true;
             continue;
         }
         if (!procedure(command))
