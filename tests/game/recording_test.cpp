@@ -28,6 +28,8 @@
 #include "support/tag_file_builder.h"
 #include "tag_files/tag_files.h"
 #include "unit_commands.h"
+#include "vesk.h"
+#include "game_states.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -565,6 +567,78 @@ TEST_F(film_test, a_crash_leaves_a_film_that_replays)
     EXPECT_FALSE(replay_failed());
     EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
     EXPECT_EQ(executed.size(), 40u);
+}
+
+// A saved game is the film of its level up to the save: restoring it replays
+// the commands up to that tick at full speed, then recording goes on in a new
+// last recording that starts with those commands.
+TEST_F(film_test, a_restored_saved_game_turns_into_the_last_recording)
+{
+    const std::string film = record_scripted_game();
+    const std::vector<executed_command> recorded = executed;
+    recording_file_header film_header;
+    const std::vector<uint8_t> bytes = read_file_bytes(film);
+    ASSERT_FALSE(blocks_of(film, &film_header).empty());
+    const int32_t SAVE_TIME = 1500;
+
+    std::vector<uint8_t> data(bytes.begin() + LOCAL_HEADER, bytes.end());
+    write_be16(&data[2], _saved_game_recording_type);
+    write_be32(&data[8], (uint32_t)SAVE_TIME);
+    int32_t save = tag_file_new_with_random_subgroup_tag(SAVED_GAME_GROUP_TAG, "restored", SAVE_GAME_VERSION_NUMBER);
+    ASSERT_NE(save, NONE);
+    ASSERT_TRUE(tag_file_write(&save, 0, (int32_t)data.size(), data.data()));
+    tag_file_info info;
+    ASSERT_TRUE(tag_file_info_get(save, &info));
+
+    executed.clear();
+    new_game_data game;
+    ASSERT_TRUE(private_start_replay(info.subgroup_tag, &game, false));
+    EXPECT_EQ(game.parameters.type, _game_type_replay);
+    EXPECT_EQ(get_replay_game_type(), _game_type_local);
+    EXPECT_TRUE(game_is_solo_replay());
+    ASSERT_TRUE(initialize_vesk_for_new_map(&game, true));
+    game_->state = _game_state_running;
+    set_unbounded_game_ticks(true);
+    for (int32_t pass = 0; pass < 200 && !replay_over(); ++pass) update_vesk(1);
+    set_unbounded_game_ticks(false);
+    EXPECT_TRUE(replay_over());
+    EXPECT_EQ(game_->game_time, SAVE_TIME);
+    EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+    std::vector<executed_command> before_save;
+    for (const executed_command &command : recorded)
+        if (command.time < SAVE_TIME) before_save.push_back(command);
+    EXPECT_TRUE(executed == before_save);
+
+    // The continued game's film: the saved game's commands up to the save.
+    dispose_vesk_from_old_map();
+    game_->state = _game_state_displaying_main_menu;
+    recording_file_header last_header;
+    const std::vector<block_info> last = blocks_of(std::string(FILMS_FOLDER) + "/Last Game", &last_header);
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last_header.recording_ending_time, SAVE_TIME);
+    EXPECT_EQ(last.back().flags, 1u);
+    int32_t stored = 0;
+    for (const block_info &block : last)
+    {
+        EXPECT_LE(block.size, RECORDING_BUFFER_SIZE);
+        stored += block.count;
+    }
+    // Every recorded command up to the save, sync commands included, and none after it.
+    int32_t expected = 0;
+    for (size_t at = (size_t)(LOCAL_HEADER + film_header.data_offset); at + 8 <= bytes.size();)
+    {
+        const int32_t size = read_be16(&bytes[at + 4]);
+        for (int32_t offset = 0; offset < size;)
+        {
+            if ((int32_t)read_be32(&bytes[at + 8 + (size_t)offset + 4]) <= SAVE_TIME) ++expected;
+            offset += (int16_t)read_be16(&bytes[at + 8 + (size_t)offset]);
+        }
+        const bool was_last = read_be32(&bytes[at]) & 1;
+        at += 8 + (size_t)size;
+        if (was_last) break;
+    }
+    EXPECT_GT(expected, 100);
+    EXPECT_EQ(stored, expected);
 }
 
 // The tools end to end: a recorded run and its replay print one trace, the
