@@ -7,6 +7,7 @@
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
+#include "recording.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -18,4 +19,5 @@ void register_built_subsystems(void)
     register_object_world_hooks();
     register_command_hooks();
     register_action_queue_hooks();
+    register_recording_hooks();
 }

@@ -284,6 +284,20 @@ bool game_world_is_shown(void)
 
 // ---- the main loop ---------------------------------------------------------------
 
+// A film that played to its end, or stopped on damage it could not read
+// (`failed`: an error is pending), returns to the main menu.
+static void end_finished_film(bool failed)
+{
+    if (!vesk_globals.map_loaded || game_->type != _game_type_replay || game_->state != _game_state_running) return;
+    replay_over_procedure replay_over = get_replay_over_procedure();
+    if (!replay_over || !replay_over() || game_state_change_pending(nullptr)) return;
+    log_message(nullptr, -1, failed ? "the film stopped at tick %d: it could not be read further"
+                                    : "the film ended at tick %d",
+                game_->game_time);
+    if (failed && vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
+    set_game_state(_game_state_displaying_main_menu);
+}
+
 void update_everything(void)
 {
     platform_specific_update(true);
@@ -306,6 +320,7 @@ void update_everything(void)
 
     int32_t code;
     char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+    end_finished_film(error_pending(&code, text, sizeof(text)));
     if (error_pending(&code, text, sizeof(text)))
     {
         report_pending_error_procedure report = get_report_pending_error_procedure();
@@ -528,6 +543,7 @@ static bool check_one_film(int32_t film)
     replay_over_procedure replay_over = get_replay_over_procedure();
     new_game_data data;
     char name[MAXIMUM_FILE_NAME] = "";
+    clear_pending_error();
     if (!begin_film(film, &data, name, sizeof(name)))
     {
         log_message(nullptr, -1, "out-of-sync check: film %d could not be started", film);
@@ -550,9 +566,18 @@ static bool check_one_film(int32_t film)
         }
         stalled = update_vesk(OOS_CHECK_TICKS_PER_PASS) > 0 ? 0 : stalled + 1;
     }
-    const bool in_step = finished && !(game_->flags.load() & _game_is_out_of_sync_flag);
-    log_message(nullptr, -1, "out-of-sync check: film \"%s\": %s at tick %d", name,
-                !finished ? "stalled before its end" : (in_step ? "in step" : "OUT OF SYNC"), game_->game_time);
+    // A film that stopped on damage has reported it: not all of it was checked.
+    int32_t code = _error_none;
+    char reason[MAXIMUM_LOG_MESSAGE_LENGTH + 1] = "";
+    const bool damaged = error_pending(&code, reason, sizeof(reason));
+    clear_pending_error();
+    const bool in_step = finished && !damaged && !(game_->flags.load() & _game_is_out_of_sync_flag);
+    if (damaged)
+        log_message(nullptr, -1, "out-of-sync check: film \"%s\": could not be read at tick %d (%s)", name,
+                    game_->game_time, reason);
+    else
+        log_message(nullptr, -1, "out-of-sync check: film \"%s\": %s at tick %d", name,
+                    !finished ? "stalled before its end" : (in_step ? "in step" : "OUT OF SYNC"), game_->game_time);
     dispose_vesk_from_old_map();
     return in_step;
 }

@@ -2,14 +2,16 @@
 # End-to-end check of the release game and its demo data, as `make run` builds
 # them into PROGRAM-DIRECTORY: the headless simulation of the demo map gives
 # the same per-tick trace twice from one seed and another from another seed,
-# and the game checks an empty set of films headless and exits 0.
+# a recorded run and the replay of its film print the same trace, the game
+# checks an empty set of films and then that film headless and exits 0, and
+# vesk_film lists the film with its sync commands.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
     exit 2
 fi
 bin=$(cd "$1" && pwd)
-for program in vesk vesk_sim; do
+for program in vesk vesk_sim vesk_film; do
     if [ ! -x "$bin/$program" ]; then
         echo "$0: $bin/$program is missing; build the release game first" >&2
         exit 1
@@ -65,3 +67,38 @@ if [ "$status" -ne 0 ]; then
     exit 1
 fi
 echo "vesk --oos_check: no films, exit 0, headless"
+
+# A recorded run and its film: one trace; the game checks the film in step.
+if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 5 --ticks 3000 --record "$work/film" >"$work/recorded" 2>"$work/recorded.err" ||
+   ! "$bin/vesk_sim" --data "$bin" --film "$work/film" >"$work/replayed" 2>"$work/replayed.err"; then
+    echo "$0: vesk_sim --record or --film failed:" >&2
+    cat "$work/recorded.err" "$work/replayed.err" >&2
+    exit 1
+fi
+if ! cmp -s "$work/recorded" "$work/replayed"; then
+    echo "$0: the replay of the film printed another trace than the recorded run:" >&2
+    diff "$work/recorded" "$work/replayed" | head -n 10 >&2
+    exit 1
+fi
+echo "vesk_sim: --record and --film print one trace (3000 ticks)"
+mkdir -p "$work/game/oos_checker_films"
+cp "$work/film" "$work/game/oos_checker_films/demo_seed_5"
+status=0
+(cd "$work/game" && env -u DISPLAY -u WAYLAND_DISPLAY timeout 120 ./vesk --oos_check >"$work/oos.out" 2>&1) || status=$?
+if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt"; then
+    echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
+    tail -n 20 "$work/game/vesk_log.txt" >&2
+    exit 1
+fi
+echo "vesk --oos_check: the recorded film is in step, exit 0"
+if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
+    echo "$0: vesk_film could not list the film" >&2
+    exit 1
+fi
+syncs=$(grep -c 'verb 1 (sync)' "$work/listing" || true)
+if [ "$syncs" -ne 17 ]; then
+    echo "$0: vesk_film lists $syncs sync commands, not 17 (one every 170 ticks):" >&2
+    head -n 20 "$work/listing" >&2
+    exit 1
+fi
+echo "vesk_film: header, blocks and 17 sync commands"

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "cseries/errors.h"
@@ -16,6 +17,7 @@
 #include "mesh_effects.h"
 #include "particles.h"
 #include "players.h"
+#include "recording.h"
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -114,7 +116,8 @@ int16_t simulation_verb_from_name(const char *name)
 
 static void quiet_message_box(const char *) {}
 
-bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size)
+// Enters the data directory and starts the game up headless once per process.
+static bool bring_up_headless_game(const char *data_directory, char *reason, size_t reason_size)
 {
     if (reason && reason_size) reason[0] = 0;
     stop_simulation();
@@ -141,6 +144,33 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
         game_->state = _game_state_displaying_main_menu;
     }
     clear_pending_error();
+    return true;
+}
+
+// Starts the map of `data`; on failure the reason names `map`.
+static bool start_map_of_simulation(const new_game_data *data, tag map, char *reason, size_t reason_size)
+{
+    set_sync_originator(false);
+    if (!initialize_vesk_for_new_map(data, true))
+    {
+        int32_t code = 0;
+        char text[256] = "";
+        if (error_pending(&code, text, sizeof(text)) && text[0])
+            slprintf(reason, reason_size, "map '%s' cannot start: %s", tag_to_string(map), text);
+        else
+            slprintf(reason, reason_size, "map '%s' cannot start", tag_to_string(map));
+        clear_pending_error();
+        game_->state = _game_state_displaying_main_menu;
+        return false;
+    }
+    game_->state = _game_state_running;
+    harness_globals.running = true;
+    return true;
+}
+
+bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size)
+{
+    if (!bring_up_headless_game(data_directory, reason, reason_size)) return false;
 
     new_game_data data;
     get_default_new_game_data(&data, _game_type_local, map);
@@ -158,22 +188,63 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
         data.players[i].build_number = CURRENT_BUILD_NUMBER;
         slprintf(data.players[i].appearance.name, sizeof(data.players[i].appearance.name), "Player %d", i + 1);
     }
-    set_sync_originator(false);
-    if (!initialize_vesk_for_new_map(&data, true))
+    return start_map_of_simulation(&data, map, reason, reason_size);
+}
+
+bool start_simulation_from_film(const char *data_directory, const char *film_path, int32_t *ticks, char *reason,
+                                size_t reason_size)
+{
+    if (ticks) *ticks = 0;
+    if (!bring_up_headless_game(data_directory, reason, reason_size)) return false;
+    recording_file_header header;
+    new_game_data data;
+    const int32_t tag_index = tag_file_open_local_file(film_path);
+    if (tag_index == NONE || !read_recording_header(tag_index, &header) || !begin_film_from_path(film_path, &data))
     {
         int32_t code = 0;
         char text[256] = "";
         if (error_pending(&code, text, sizeof(text)) && text[0])
-            slprintf(reason, reason_size, "map '%s' cannot start: %s", tag_to_string(map), text);
+            slprintf(reason, reason_size, "the film \"%s\" cannot be played: %s", film_path, text);
         else
-            slprintf(reason, reason_size, "map '%s' cannot start", tag_to_string(map));
+            slprintf(reason, reason_size, "the film \"%s\" cannot be played", film_path);
         clear_pending_error();
-        game_->state = _game_state_displaying_main_menu;
         return false;
     }
-    game_->state = _game_state_running;
-    harness_globals.running = true;
+    if (!start_map_of_simulation(&data, data.parameters.scenario_tag, reason, reason_size))
+        return false;
+    if (ticks) *ticks = header.recording_ending_time;
     return true;
+}
+
+bool save_simulation_film(const char *path, char *reason, size_t reason_size)
+{
+    const tag subgroup = get_last_recording_subgroup();
+    const int32_t tag_index = subgroup == (tag)NONE ? NONE : tag_file_open(RECORDING_GROUP_TAG, subgroup);
+    if (tag_index == NONE)
+    {
+        slprintf(reason, reason_size, "no film was recorded");
+        return false;
+    }
+    char source_path[1024];
+    slprintf(source_path, sizeof(source_path), "%s/%s", FILMS_FOLDER, tag_file_full_filename_get(tag_index));
+    FILE *source = fopen(source_path, "rb");
+    FILE *destination = source ? fopen(path, "wb") : nullptr;
+    bool ok = source && destination;
+    char piece[8192];
+    while (ok)
+    {
+        const size_t count = fread(piece, 1, sizeof(piece), source);
+        if (count > 0 && fwrite(piece, 1, count, destination) != count) ok = false;
+        if (count < sizeof(piece))
+        {
+            if (ferror(source)) ok = false;
+            break;
+        }
+    }
+    if (source) fclose(source);
+    if (destination && fclose(destination) != 0) ok = false;
+    if (!ok) slprintf(reason, reason_size, "the film could not be written to \"%s\"", path);
+    return ok;
 }
 
 bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,

@@ -52,6 +52,19 @@ struct simulation_pacing
 // was set up is disposed and the game rests in the main-menu state.
 bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size);
 
+// Brings the game up as start_simulation does and starts the film at
+// `film_path` (a local tag file; absolute, or relative to `data_directory`)
+// instead of a seeded game: the film gives the map, seed and players, and
+// `ticks` receives its length (the game time at which it was closed).  False
+// with a one-line reason when the film cannot be read or its map started.
+bool start_simulation_from_film(const char *data_directory, const char *film_path, int32_t *ticks, char *reason,
+                                size_t reason_size);
+
+// Copies the film of the last simulation, closed by stop_simulation, to
+// `path` as a local tag file (replaced when it exists).  False with a
+// one-line reason when there is none or it cannot be written.
+bool save_simulation_film(const char *path, char *reason, size_t reason_size);
+
 // Runs `ticks` ticks from where the game stands, executing each command at
 // its tick, and writes the state hash after each tick into `hashes` (`ticks`
 // entries; may be null).  Commands must be in tick order.  False when no simulation runs.

@@ -2,7 +2,14 @@
 // every tick, to compare runs and machines.
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
+//              [--record FILM]
+//     vesk_sim [--data DIR] [--log FILE] --film FILM
 //
+// --record writes the run's film to FILM as a local tag file; its commands
+// are the game's own, so it cannot be given with --command, whose verbs act
+// outside the command stream.  --film replays FILM instead of starting from a
+// seed: the film gives the map, seed and length, and the trace is the one
+// the recorded run printed.
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
 // "vesk_log.txt" in the working directory, as the game keeps it, or FILE.
@@ -16,6 +23,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "cseries/cseries.h"
@@ -26,7 +35,8 @@
 static void usage(void)
 {
     fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
-                    "[--command TICK VERB A B X Y]...\n");
+                    "[--command TICK VERB A B X Y]... [--record FILM]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --film FILM\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -69,7 +79,7 @@ static void print_tick(int32_t tick, uint32_t hash, void *)
 
 int main(int argc, char **argv)
 {
-    const char *data = nullptr, *map = nullptr, *log = nullptr;
+    const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr;
     int64_t seed = -1, ticks = -1;
     std::vector<simulation_command> commands;
     for (int i = 1; i < argc; ++i)
@@ -80,6 +90,10 @@ int main(int argc, char **argv)
             data = argv[++i];
         else if (!strcmp(option, "--log") && has_value)
             log = argv[++i];
+        else if (!strcmp(option, "--record") && has_value)
+            record = argv[++i];
+        else if (!strcmp(option, "--film") && has_value)
+            film = argv[++i];
         else if (!strcmp(option, "--map") && has_value)
             map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
@@ -125,7 +139,25 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    if (!map || strlen(map) != 4 || seed < 0 || ticks < 0) return usage(), 2;
+    if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record))
+    {
+        fprintf(stderr, "vesk_sim: --film gives the map, seed and length; it takes no --map, --seed, --ticks, "
+                        "--command or --record\n");
+        return usage(), 2;
+    }
+    if (record && !commands.empty())
+    {
+        fprintf(stderr, "vesk_sim: --record cannot be given with --command: those verbs act outside the command "
+                        "stream, so the film could not replay them\n");
+        return usage(), 2;
+    }
+    if (!film && (!map || strlen(map) != 4 || seed < 0 || ticks < 0)) return usage(), 2;
+    // Both name files in the working directory of the call, which the
+    // harness leaves for the data directory.
+    char working[4096];
+    const std::string directory = getcwd(working, sizeof(working)) ? working : ".";
+    const std::string record_path = record ? (record[0] == '/' ? record : directory + "/" + record) : "";
+    const std::string film_path = film ? (film[0] == '/' ? film : directory + "/" + film) : "";
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
@@ -139,8 +171,11 @@ int main(int argc, char **argv)
         open_log_file(header);
 
     char reason[512];
-    const tag map_tag = string_to_tag(map);
-    if (!start_simulation(data, map_tag, (uint32_t)seed, reason, sizeof(reason)))
+    int32_t film_ticks = 0;
+    const bool started = film ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
+                              : start_simulation(data, string_to_tag(map), (uint32_t)seed, reason, sizeof(reason));
+    if (film) ticks = film_ticks;
+    if (!started)
     {
         fprintf(stderr, "%s\n", reason);
         close_log_file();
@@ -149,7 +184,14 @@ int main(int argc, char **argv)
     const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
                                               nullptr, print_tick, nullptr);
     stop_simulation();
+    bool film_written = true;
+    if (record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
     close_log_file();
+    if (!film_written)
+    {
+        fprintf(stderr, "vesk_sim: %s\n", reason);
+        return 1;
+    }
     if (fflush(stdout) != 0 || ferror(stdout))
     {
         fprintf(stderr, "vesk_sim: the trace could not be written\n");

@@ -1,0 +1,81 @@
+// Ticks per second a film replays at in the out-of-sync check: the demo map's
+// recorded game (3000 ticks from seed 5, its sync commands every 170 ticks)
+// played to its end without a window and without a tick budget, as
+// `vesk --oos_check` plays each film.  The demo data is read from the build's
+// program directory (scripts/build_demo_data.sh); without it the benchmark
+// fails.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "determinism_harness.h"
+#include "game_time.h"
+#include "recording.h"
+
+#ifndef VESK_DEMO_DATA_DIRECTORY
+#define VESK_DEMO_DATA_DIRECTORY "."
+#endif
+
+enum
+{
+    FILM_TICKS = 3000,
+    OOS_CHECK_LOCAL_TICKS_PER_PASS = 30 * 60, // as the game's check hands them
+};
+
+// Records the film once per process into a scratch file; "" when it cannot.
+static std::string record_demo_film(char *reason, size_t reason_size)
+{
+    static std::string path;
+    if (!path.empty()) return path;
+    char directory[] = "/tmp/vesk_film_bench_XXXXXX";
+    if (!mkdtemp(directory)) return "";
+    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 5, reason, reason_size))
+        return "";
+    const bool ran = run_simulation(FILM_TICKS, nullptr, 0, nullptr, nullptr);
+    stop_simulation();
+    const std::string film = std::string(directory) + "/demo.film";
+    if (!ran || !save_simulation_film(film.c_str(), reason, reason_size)) return "";
+    path = film;
+    return path;
+}
+
+static void BM_film_replay_in_out_of_sync_check(benchmark::State &state)
+{
+    char reason[512] = "";
+    const std::string film = record_demo_film(reason, sizeof(reason));
+    if (film.empty())
+    {
+        char text[768];
+        snprintf(text, sizeof(text), "no film: %s (build the demo data: scripts/build_demo_data.sh %s)", reason,
+                 VESK_DEMO_DATA_DIRECTORY);
+        state.SkipWithError(text);
+        return;
+    }
+    int64_t ticks = 0;
+    for (auto _ : state)
+    {
+        int32_t length = 0;
+        if (!start_simulation_from_film(nullptr, film.c_str(), &length, reason, sizeof(reason)))
+        {
+            state.SkipWithError(reason);
+            break;
+        }
+        set_unbounded_game_ticks(true);
+        int32_t passes = 0;
+        while (!replay_over() && passes++ < 1000) update_vesk(OOS_CHECK_LOCAL_TICKS_PER_PASS);
+        set_unbounded_game_ticks(false);
+        const bool in_step = replay_over() && !replay_failed() && !(game_->flags.load() & _game_is_out_of_sync_flag);
+        ticks += game_->game_time;
+        stop_simulation();
+        if (!in_step || length != FILM_TICKS)
+        {
+            state.SkipWithError("the film did not replay in step to its end");
+            break;
+        }
+    }
+    state.counters["ticks_per_second"] = benchmark::Counter((double)ticks, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_film_replay_in_out_of_sync_check)->Unit(benchmark::kMillisecond);

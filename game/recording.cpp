@@ -1,0 +1,1148 @@
+// Recording films and playing them back.
+
+#include "recording.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "cseries/crash.h"
+#include "cseries/errors.h"
+#include "cseries/log.h"
+#include "cseries/registration.h"
+#include "cseries/tags.h"
+#include "game_hooks.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "statistics.h"
+#include "tag_files/tag_file_formats.h"
+#include "tag_files/tag_files.h"
+
+#define MT00_SCENARIO_TAG FOUR_CHARACTER_CODE('m', 't', '0', '0')
+
+enum
+{
+    RECORDING_STREAM_PIECE_SIZE = 1024,
+    MAXIMUM_OOS_CHECKER_FILMS = 256,
+    // The store's local tag file: its header, then the tag's data.
+    LOCAL_TAG_FILE_HEADER_SIZE = sizeof(local_tag_file_header),
+    LOCAL_TAG_FILE_NAME_OFFSET = offsetof(local_tag_file_header, name),
+    LOCAL_TAG_FILE_SUBGROUP_OFFSET = offsetof(local_tag_file_header, subgroup_tag),
+    LOCAL_TAG_FILE_DATA_SIZE_OFFSET = offsetof(local_tag_file_header, data_size),
+    LOCAL_TAG_NAME_SIZE = sizeof(((local_tag_file_header *)nullptr)->name),
+};
+
+struct recording_globals_data
+{
+    int16_t state;
+    int16_t original_game_type;
+    uint8_t buffer[RECORDING_BUFFER_SIZE];
+    int16_t buffer_size;
+    int16_t command_count;
+    tag recording_group_tag, recording_subgroup_tag;
+    int32_t recording_tag_offset;
+    tag last_save_game_tag;
+    bool solo_replay;
+    int32_t replay_speed;
+    bool game_can_be_reentered;
+    int32_t recording_end_time;
+    int32_t oldest_command_in_buffer_time;
+    char last_save_game_name[RECORDING_NAME_SIZE + 1];
+    char begin_replay_button_name[64 + 1];
+
+    // Not in the stored description of the record: this program's own.
+    bool replay_failed;    // the replay stopped on a film it could not read
+    bool film_incomplete;  // a command could not be stored in the film
+    char replay_path[PATH_MAX]; // the film's file when it was opened by path ("" otherwise)
+};
+
+static recording_globals_data *recording_globals;
+static char last_viewed_recording_file_name[RECORDING_NAME_SIZE + 1];
+
+// What the crash procedure needs, prepared while nothing is failing: it may
+// make no call that allocates, locks or formats.
+static struct crash_film_data
+{
+    char film_path[PATH_MAX];  // the film being recorded
+    char folder_path[PATH_MAX]; // where the crash copy goes
+    int64_t utc_offset_seconds;
+    volatile sig_atomic_t running;
+} crash_film;
+
+static struct oos_checker_films_data
+{
+    int32_t count;
+    char paths[MAXIMUM_OOS_CHECKER_FILMS][PATH_MAX];
+} *oos_checker_films;
+
+// ---- registration points ---------------------------------------------------------
+
+static procedure_slot<monster_initializers_size_procedure> initializers_size_slot("monster initializers size");
+static procedure_slot<export_monster_initializers_procedure> initializers_export_slot("export monster initializers");
+static procedure_slot<import_monster_initializers_procedure> initializers_import_slot("import monster initializers");
+static procedure_slot<reset_monster_initializers_procedure> initializers_reset_slot("reset monster initializers");
+static procedure_slot<send_recording_stream_header_procedure> stream_header_slot("recording stream header");
+static procedure_slot<send_recording_stream_command_procedure> stream_command_slot("recording stream command");
+static procedure_slot<send_recording_stream_end_procedure> stream_end_slot("recording stream end");
+static procedure_slot<open_missing_plugins_dialog_procedure> missing_plugins_slot("missing plug-ins dialog");
+static procedure_slot<tag_save_dialog_procedure> tag_save_dialog_slot("tag-save dialog");
+
+bool register_monster_initializers_export_procedures(monster_initializers_size_procedure size,
+                                                     export_monster_initializers_procedure export_initializers)
+{
+    return fill_procedure_pair(&initializers_size_slot, &initializers_export_slot, size, export_initializers);
+}
+
+bool register_monster_initializers_import_procedures(import_monster_initializers_procedure import_initializers,
+                                                     reset_monster_initializers_procedure reset)
+{
+    return fill_procedure_pair(&initializers_import_slot, &initializers_reset_slot, import_initializers, reset);
+}
+
+bool register_send_recording_stream_header_to_metaserver_procedure(send_recording_stream_header_procedure procedure)
+{
+    return stream_header_slot.fill(procedure);
+}
+
+bool register_send_recording_stream_command_to_metaserver_procedure(send_recording_stream_command_procedure procedure)
+{
+    return stream_command_slot.fill(procedure);
+}
+
+bool register_send_recording_stream_end_to_metaserver_procedure(send_recording_stream_end_procedure procedure)
+{
+    return stream_end_slot.fill(procedure);
+}
+
+bool register_open_missing_plugins_dialog_procedure(open_missing_plugins_dialog_procedure procedure)
+{
+    return missing_plugins_slot.fill(procedure);
+}
+
+bool register_tag_save_dialog_procedure(tag_save_dialog_procedure procedure)
+{
+    return tag_save_dialog_slot.fill(procedure);
+}
+
+// ---- helpers -------------------------------------------------------------------------
+
+static int32_t open_recording_tag(void)
+{
+    recording_globals_data *g = recording_globals;
+    // A film opened by path leaves the store when the map reopens it, and a
+    // film of the same subgroup in "films" must not stand in for it.
+    if (g->replay_path[0]) return tag_file_open_local_file(g->replay_path);
+    return tag_file_open(g->recording_group_tag, g->recording_subgroup_tag);
+}
+
+static int32_t tag_size(int32_t tag_index)
+{
+    tag_file_info info;
+    return tag_file_info_get(tag_index, &info) ? info.size : -1;
+}
+
+// Copies `size` bytes from offset `from` of one tag to offset `to` of another.
+static bool copy_tag_bytes(int32_t source, int32_t from, int32_t *destination, int32_t to, int32_t size)
+{
+    uint8_t piece[4096];
+    for (int32_t done = 0; done < size;)
+    {
+        const int32_t count = size - done < (int32_t)sizeof(piece) ? size - done : (int32_t)sizeof(piece);
+        if (!tag_file_read(source, from + done, count, piece)) return false;
+        if (!tag_file_write(destination, to + done, count, piece)) return false;
+        done += count;
+    }
+    return true;
+}
+
+static void remember_film_for_crashes(int32_t tag_index)
+{
+    crash_film.film_path[0] = 0;
+    crash_film.folder_path[0] = 0;
+    char directory[PATH_MAX];
+    if (!getcwd(directory, sizeof(directory))) return;
+    slprintf(crash_film.folder_path, sizeof(crash_film.folder_path), "%s/%s", directory, FILMS_FOLDER);
+    slprintf(crash_film.film_path, sizeof(crash_film.film_path), "%s/%s", crash_film.folder_path,
+             tag_file_full_filename_get(tag_index));
+    const time_t now = time(nullptr);
+    struct tm local;
+    crash_film.utc_offset_seconds = localtime_r(&now, &local) ? (int64_t)local.tm_gmtoff : 0;
+}
+
+static void end_replay_with_error(void)
+{
+    recording_globals->state = _state_replay_done;
+    recording_globals->replay_failed = true;
+}
+
+// ---- life cycle ---------------------------------------------------------------------
+
+static void stop_recording_at_exit(void)
+{
+    if (recording_globals) stop_recording();
+}
+
+bool initialize_recording(void)
+{
+    if (!VASSERT(!recording_globals, "!recording_globals")) return true;
+    recording_globals = (recording_globals_data *)calloc(1, sizeof(recording_globals_data));
+    oos_checker_films = (oos_checker_films_data *)calloc(1, sizeof(oos_checker_films_data));
+    if (!recording_globals || !oos_checker_films)
+    {
+        ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate recording globals");
+        return false;
+    }
+    recording_globals->state = _state_uninitialized;
+    recording_globals->last_save_game_tag = NONE;
+    recording_globals->recording_group_tag = NONE;
+    recording_globals->recording_subgroup_tag = NONE;
+    static bool exit_procedure_registered = false;
+    if (!exit_procedure_registered) exit_procedure_registered = atexit(stop_recording_at_exit) == 0;
+    return true;
+}
+
+void dispose_recording(void)
+{
+    free(recording_globals);
+    recording_globals = nullptr;
+    free(oos_checker_films);
+    oos_checker_films = nullptr;
+    crash_film.film_path[0] = 0;
+}
+
+// Sends the film written so far to the lobby stream.
+static void stream_recording_header(int32_t tag_index, int32_t size)
+{
+    send_recording_stream_header_procedure send = stream_header_slot.get();
+    if (!send) return;
+    uint8_t piece[RECORDING_STREAM_PIECE_SIZE];
+    for (int32_t done = 0; done < size;)
+    {
+        const int32_t count = size - done < RECORDING_STREAM_PIECE_SIZE ? size - done : RECORDING_STREAM_PIECE_SIZE;
+        if (!tag_file_read(tag_index, done, count, piece)) return;
+        send(piece, count);
+        done += count;
+    }
+}
+
+// Creates the last-recording film with the header and unit initializers of a
+// game of `data` and enters state 1.
+static bool start_new_recording(const new_game_data *data)
+{
+    recording_globals_data *g = recording_globals;
+    const char *name = get_replay_filename_string(_string_index_last_recording_filename);
+    const int32_t previous = tag_file_find_by_name(RECORDING_GROUP_TAG, name);
+    if (previous != NONE) tag_file_delete(previous);
+    int32_t tag_index = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, name, RECORDING_VERSION_NUMBER);
+    if (tag_index == NONE)
+    {
+        ERROR_MESSAGE(_error_file_create, "couldn't create new recording");
+        return false;
+    }
+
+    int32_t initializers_length = 0;
+    void *initializers = nullptr;
+    monster_initializers_size_procedure size = initializers_size_slot.get();
+    export_monster_initializers_procedure export_initializers = initializers_export_slot.get();
+    if (size && export_initializers)
+    {
+        initializers_length = size();
+        if (initializers_length < 0) initializers_length = 0;
+        if (initializers_length > 0)
+        {
+            initializers = malloc((size_t)initializers_length);
+            if (!initializers || !export_initializers(initializers, initializers_length))
+            {
+                log_message(__FILE__, __LINE__, "the unit initializers could not be exported: the film has none");
+                initializers_length = 0;
+            }
+        }
+    }
+    recording_file_header file_header;
+    bool written = write_recording_header(&tag_index, _normal_recording_type, data, 0, initializers_length, 0, 0) &&
+                   read_recording_header(tag_index, &file_header);
+    if (written && initializers_length > 0 &&
+        !tag_file_write(&tag_index, file_header.monster_initializers_offset, initializers_length, initializers))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to write the monster_initializers");
+        written = false;
+    }
+    free(initializers);
+    if (!written) return false;
+
+    tag_file_info info;
+    tag_file_info_get(tag_index, &info);
+    g->state = _state_recording;
+    g->recording_group_tag = RECORDING_GROUP_TAG;
+    g->recording_subgroup_tag = info.subgroup_tag;
+    g->buffer_size = 0;
+    g->command_count = 0;
+    g->film_incomplete = false;
+    g->recording_tag_offset = file_header.data_offset;
+    remember_film_for_crashes(tag_index);
+    stream_recording_header(tag_index, file_header.data_offset);
+    return true;
+}
+
+bool initialize_recording_for_new_map(const new_game_data *data)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g || !data) return true;
+    // A prepared replay begins with the map it set up, whether or not a map
+    // was disposed before it.
+    if (g->state == _state_starting_replay || g->state == _state_replaying)
+    {
+        g->state = _state_replaying;
+        if (g->replay_path[0] && tag_file_open_local_file(g->replay_path) == NONE)
+        {
+            ERROR_MESSAGE(_error_file_read, "couldn't read recording tag header in update_replay()");
+            end_replay_with_error();
+        }
+        return true;
+    }
+    const int16_t type = data->parameters.type;
+    if (type != _game_type_networked && !(type == _game_type_local && data->parameters.scenario_tag != MT00_SCENARIO_TAG))
+        return true;
+    if (!VASSERT(g->state == _state_uninitialized, "recording_globals->state==_state_uninitialized")) return true;
+    // A game without its film is still a game: the failure has been reported.
+    start_new_recording(data);
+    return true;
+}
+
+void dispose_recording_from_old_map(void)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g) return;
+    switch (g->state)
+    {
+    case _state_uninitialized:
+    case _state_replaying:
+    case _state_replay_finishing:
+    case _state_replay_done:
+        g->state = _state_uninitialized;
+        g->replay_path[0] = 0;
+        break;
+    case _state_recording:
+        stop_recording();
+        break;
+    case _state_starting_replay:
+        g->state = _state_replaying;
+        break;
+    default:
+    {
+        char text[64];
+        slprintf(text, sizeof(text), "What is state %d?", g->state);
+        HALT(text);
+        g->state = _state_uninitialized;
+        break;
+    }
+    }
+}
+
+// ---- recording -------------------------------------------------------------------------
+
+// Writes the buffer as a block at the recording offset; the last block also
+// stamps the header with the ending time.  The buffer is emptied even when a
+// write fails: the film stays as written so far.
+static bool flush_recording_buffer(bool last_block)
+{
+    recording_globals_data *g = recording_globals;
+    if (!VASSERT(g && g->state == _state_recording, "recording_globals && recording_globals->state==_state_recording"))
+        return false;
+    if (!last_block && g->buffer_size == 0) return true;
+    bool written = false;
+    int32_t tag_index = tag_file_open(g->recording_group_tag, g->recording_subgroup_tag);
+    if (tag_index == NONE)
+        ERROR_MESSAGE(_error_file_read, "couldn't read recording tag header for flushing");
+    else
+    {
+        recording_block_header block = {last_block ? (uint32_t)_last_recording_block_flag : 0u,
+                                        (uint16_t)g->buffer_size, g->command_count};
+        byte_swap_recording_block_header(&block);
+        if (!tag_file_write(&tag_index, g->recording_tag_offset, sizeof(block), &block))
+            ERROR_MESSAGE(_error_file_write, "couldn't write block header to recording");
+        else if (g->buffer_size > 0 &&
+                 !tag_file_write(&tag_index, g->recording_tag_offset + (int32_t)sizeof(block), g->buffer_size, g->buffer))
+            ERROR_MESSAGE(_error_file_write, "couldn't write command data to recording");
+        else
+        {
+            g->recording_tag_offset += (int32_t)sizeof(block) + g->buffer_size;
+            written = true;
+        }
+        recording_file_header file_header;
+        if (written && last_block)
+            written = read_recording_header(tag_index, &file_header) &&
+                      write_recording_header(&tag_index, file_header.type, &file_header.game, game_->game_time,
+                                             file_header.monster_initializers_length,
+                                             file_header.monster_placement_length, file_header.snapshot_length);
+    }
+    g->buffer_size = 0;
+    g->command_count = 0;
+    return written;
+}
+
+void record_incoming_command(const command_header *command)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g || g->state != _state_recording || !command) return;
+    if (!VASSERT(command->size >= (int16_t)sizeof(command_header), "command->size >= sizeof(struct command_header)"))
+        return;
+    const int32_t size = command->size;
+    // The stream gets the command as the film stores it: header big-endian.
+    alignas(command_header) static uint8_t stored[MAXIMUM_COMMAND_SIZE];
+    const int32_t copied = size < MAXIMUM_COMMAND_SIZE ? size : MAXIMUM_COMMAND_SIZE;
+    memcpy(stored, command, (size_t)copied);
+    byte_swap_command_header_big((command_header *)stored);
+    send_recording_stream_command_procedure stream = stream_command_slot.get();
+    if (stream) stream((const command_header *)stored);
+    if (command->verb == _command_null) return;
+    if (size > RECORDING_BUFFER_SIZE)
+    {
+        // No block can hold it, and a film never splits a command.
+        log_message(__FILE__, __LINE__, "error: a command of %d bytes (verb %d, time %d) is larger than a film block "
+                                        "and is left out of the film, which is now incomplete",
+                    size, command->verb, command->time);
+        g->film_incomplete = true;
+        return;
+    }
+    if (g->buffer_size + size > RECORDING_BUFFER_SIZE) flush_recording_buffer(false);
+    if (g->state != _state_recording) return;
+    memcpy(g->buffer + g->buffer_size, stored, (size_t)size);
+    g->buffer_size = (int16_t)(g->buffer_size + size);
+    ++g->command_count;
+}
+
+void stop_recording(void)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g || g->state != _state_recording) return;
+    send_recording_stream_end_procedure stream_end = stream_end_slot.get();
+    if (stream_end) stream_end(game_->game_time);
+    flush_recording_buffer(true);
+    tag_files_flush();
+    if (g->film_incomplete) log_message(__FILE__, __LINE__, "the film of this game is incomplete");
+    g->state = _state_uninitialized;
+    crash_film.film_path[0] = 0;
+}
+
+// ---- the crash procedure -----------------------------------------------------------------
+// Plain system calls on the film's file, whose layout the store documents: a
+// 64-byte header (name at 24, data size at 56), then the tag's data.
+
+static bool write_whole_at(int descriptor, const void *data, size_t size, off_t offset)
+{
+    const uint8_t *bytes = (const uint8_t *)data;
+    while (size > 0)
+    {
+        const ssize_t written = pwrite(descriptor, bytes, size, offset);
+        if (written <= 0) return false;
+        bytes += written;
+        size -= (size_t)written;
+        offset += written;
+    }
+    return true;
+}
+
+static void crash_log(const char *first, const char *second, const char *third)
+{
+    const int descriptor = log_file_descriptor();
+    if (descriptor < 0) return;
+    const char *parts[] = {first, second, third, "\n"};
+    for (const char *part : parts)
+        if (part && write(descriptor, part, strlen(part)) < 0) return;
+}
+
+static size_t append_number(char *buffer, size_t length, int64_t value, int32_t width)
+{
+    char digits[24];
+    int32_t count = 0;
+    uint64_t magnitude = value < 0 ? 0 : (uint64_t)value;
+    do
+    {
+        digits[count++] = (char)('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count < width) digits[count++] = '0';
+    while (count > 0) buffer[length++] = digits[--count];
+    return length;
+}
+
+// "Crash- YYYY-MM-DD hh.mm.ss" in local time, from the offset taken when the
+// film started (localtime may lock).
+static void crash_film_name(char *name)
+{
+    const int64_t seconds = (int64_t)time(nullptr) + crash_film.utc_offset_seconds;
+    int64_t days = seconds / 86400, second_of_day = seconds % 86400;
+    if (second_of_day < 0) second_of_day += 86400, days -= 1;
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t day_of_era = days - era * 146097;
+    const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const int64_t month_from_march = (5 * day_of_year + 2) / 153;
+    const int64_t day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
+    const int64_t month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
+    const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+    size_t length = 0;
+    for (const char *p = "Crash- "; *p; ++p) name[length++] = *p;
+    length = append_number(name, length, year, 4);
+    name[length++] = '-';
+    length = append_number(name, length, month, 2);
+    name[length++] = '-';
+    length = append_number(name, length, day, 2);
+    name[length++] = ' ';
+    length = append_number(name, length, second_of_day / 3600, 2);
+    name[length++] = '.';
+    length = append_number(name, length, second_of_day / 60 % 60, 2);
+    name[length++] = '.';
+    length = append_number(name, length, second_of_day % 60, 2);
+    name[length] = 0;
+}
+
+// Closes the film in its file: the buffer as the last block, the ending time,
+// the data size.
+static bool close_film_from_handler(int descriptor)
+{
+    recording_globals_data *g = recording_globals;
+    uint8_t block[sizeof(recording_block_header)];
+    write_be32(block, _last_recording_block_flag);
+    write_be16(block + 4, (uint16_t)g->buffer_size);
+    write_be16(block + 6, (uint16_t)g->command_count);
+    const off_t start = LOCAL_TAG_FILE_HEADER_SIZE + (off_t)g->recording_tag_offset;
+    uint8_t word[4];
+    write_be32(word, (uint32_t)game_->game_time);
+    uint8_t data_size[4];
+    write_be32(data_size, (uint32_t)(g->recording_tag_offset + (int32_t)sizeof(block) + g->buffer_size));
+    return write_whole_at(descriptor, block, sizeof(block), start) &&
+           write_whole_at(descriptor, g->buffer, (size_t)g->buffer_size, start + (off_t)sizeof(block)) &&
+           write_whole_at(descriptor, word, sizeof(word),
+                          LOCAL_TAG_FILE_HEADER_SIZE + offsetof(recording_file_header, recording_ending_time)) &&
+           write_whole_at(descriptor, data_size, sizeof(data_size), LOCAL_TAG_FILE_DATA_SIZE_OFFSET) &&
+           fsync(descriptor) == 0;
+}
+
+// Copies the closed film to a new file named `name` with its own subgroup.
+static bool copy_film_from_handler(int source, const char *path, const char *name)
+{
+    const int destination = open(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (destination < 0) return false;
+    uint8_t piece[4096];
+    off_t offset = 0;
+    bool ok = true;
+    for (;;)
+    {
+        const ssize_t count = pread(source, piece, sizeof(piece), offset);
+        if (count < 0) ok = false;
+        if (count <= 0) break;
+        if (offset == 0 && count >= LOCAL_TAG_FILE_HEADER_SIZE)
+        {
+            memset(piece + LOCAL_TAG_FILE_NAME_OFFSET, 0, LOCAL_TAG_NAME_SIZE);
+            memcpy(piece + LOCAL_TAG_FILE_NAME_OFFSET, name, strlen(name));
+            // Any subgroup but the film's own, 0 and NONE; the store sorts out
+            // the rare clash with another film as it does for any two files.
+            uint32_t subgroup = (uint32_t)time(nullptr) ^ ((uint32_t)getpid() << 12) ^ 0x43726173u;
+            if (subgroup == 0 || subgroup == (uint32_t)NONE || subgroup == read_be32(piece + LOCAL_TAG_FILE_SUBGROUP_OFFSET))
+                subgroup ^= 0x5a5a0001u;
+            write_be32(piece + LOCAL_TAG_FILE_SUBGROUP_OFFSET, subgroup);
+        }
+        if (!write_whole_at(destination, piece, (size_t)count, offset))
+        {
+            ok = false;
+            break;
+        }
+        offset += count;
+    }
+    if (fsync(destination) != 0) ok = false;
+    close(destination);
+    return ok;
+}
+
+void recording_crash_handler(void)
+{
+    recording_globals_data *g = recording_globals;
+    if (crash_film.running) return;
+    crash_film.running = 1;
+    if (!g || g->state != _state_recording || !crash_film.film_path[0]) return;
+    const int descriptor = open(crash_film.film_path, O_RDWR);
+    if (descriptor < 0) return;
+    if (close_film_from_handler(descriptor))
+    {
+        g->state = _state_uninitialized;
+        crash_log("Recording Buffers Flushed", nullptr, nullptr);
+        char name[LOCAL_TAG_NAME_SIZE];
+        crash_film_name(name);
+        char path[PATH_MAX];
+        size_t length = 0;
+        for (const char *p = crash_film.folder_path; *p && length < sizeof(path) - 40; ++p) path[length++] = *p;
+        path[length++] = '/';
+        for (const char *p = name; *p; ++p) path[length++] = *p;
+        path[length] = 0;
+        if (copy_film_from_handler(descriptor, path, name)) crash_log("Saved Recording To '", name, "'");
+    }
+    close(descriptor);
+}
+
+// ---- playback -----------------------------------------------------------------------------
+
+bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
+{
+    recording_globals_data *g = recording_globals;
+    // A prepared replay whose map never started is replaced.
+    if (g && g->state == _state_starting_replay) g->state = _state_uninitialized;
+    if (!g || g->state != _state_uninitialized)
+    {
+        char text[96];
+        slprintf(text, sizeof(text), "globals: 0x%x state: %d", g ? 1u : 0u, g ? (int32_t)g->state : (int32_t)NONE);
+        VASSERT(false, text);
+        return false;
+    }
+    g->replay_path[0] = 0;
+    const tag group = replay ? RECORDING_GROUP_TAG : SAVED_GAME_GROUP_TAG;
+    const int32_t tag_index = tag_file_open(group, subgroup_tag);
+    if (tag_index == NONE)
+    {
+        ERROR_MESSAGE(_error_file_open, "couldn't open recording tag '%s'", tag_to_string(subgroup_tag));
+        return false;
+    }
+    recording_file_header file_header;
+    if (!read_recording_header(tag_index, &file_header)) return false;
+    strlcpy(last_viewed_recording_file_name, tag_file_name_get(tag_index), sizeof(last_viewed_recording_file_name));
+    *data = file_header.game;
+    log_message(nullptr, -1, replay ? "Replaying film \"%s\" ..." : "Loading saved game \"%s\" ...",
+                last_viewed_recording_file_name);
+
+    const int16_t stored_type = data->parameters.type;
+    g->game_can_be_reentered = stored_type == _game_type_local;
+    g->solo_replay = stored_type == _game_type_local || (data->parameters.option_flags & _game_option_cooperative_flag);
+    g->original_game_type = stored_type;
+    data->parameters.type = _game_type_replay;
+    current_gameplay_version = compute_gameplay_version(&data->parameters, compute_minimum_build_number(data));
+    if (!g->solo_replay)
+    {
+        data->parameters.option_flags &= ~(uint32_t)_game_option_limited_visibility_flag;
+        data->local_player_index = NONE;
+    }
+
+    const int32_t length = file_header.monster_initializers_length;
+    if (length > 0)
+    {
+        void *initializers = malloc((size_t)length);
+        const bool read = initializers && tag_file_read(tag_index, file_header.monster_initializers_offset, length,
+                                                        initializers);
+        import_monster_initializers_procedure import_initializers = initializers_import_slot.get();
+        const bool imported = read && (!import_initializers || import_initializers(initializers, length));
+        free(initializers);
+        if (!imported)
+        {
+            ERROR_MESSAGE(_error_file_read, "couldn't read the unit initializers of '%s'", last_viewed_recording_file_name);
+            return false;
+        }
+    }
+    else if (initializers_reset_slot.get())
+        initializers_reset_slot.get()();
+
+    g->state = _state_starting_replay;
+    g->recording_group_tag = group;
+    g->recording_subgroup_tag = subgroup_tag;
+    g->buffer_size = 0;
+    g->command_count = 0;
+    g->replay_speed = NORMAL_REPLAY_SPEED_INDEX;
+    g->recording_tag_offset = file_header.data_offset;
+    g->oldest_command_in_buffer_time = 0;
+    g->recording_end_time = file_header.recording_ending_time;
+    g->replay_failed = false;
+    if (!replay) g->last_save_game_tag = subgroup_tag;
+    return true;
+}
+
+bool enter_replay_immediately(tag subgroup_tag, new_game_data *data)
+{
+    return private_start_replay(subgroup_tag, data, true);
+}
+
+bool begin_replay(new_game_data *data, tag replay_tag)
+{
+    const int32_t tag_index = tag_file_open(RECORDING_GROUP_TAG, replay_tag);
+    recording_file_header file_header;
+    if (!read_recording_header(tag_index, &file_header)) return false;
+    const new_game_parameter_data *parameters = &file_header.game.parameters;
+    static missing_plugin_info missing[MAXIMUM_MISSING_PLUGINS];
+    const int32_t missing_count = tag_file_plugins_decode_missing(parameters->plugin_data, ENCODED_PLUGIN_DATA_SIZE,
+                                                                  missing, MAXIMUM_MISSING_PLUGINS);
+    if (missing_count < 0)
+    {
+        log_message(__FILE__, __LINE__, "film '%s' refused: its plug-in list does not decode", tag_file_name_get(tag_index));
+        return false;
+    }
+    if (missing_count > 0)
+    {
+        open_missing_plugins_dialog_procedure dialog = missing_plugins_slot.get();
+        const int32_t shown = missing_count < MAXIMUM_MISSING_PLUGINS ? missing_count : MAXIMUM_MISSING_PLUGINS;
+        if (dialog)
+            dialog(missing, shown, 2);
+        else
+            log_message(__FILE__, __LINE__, "film '%s' refused: it needs %d plug-ins that are not installed (first: '%s')",
+                        tag_file_name_get(tag_index), missing_count, missing[0].name);
+        return false;
+    }
+    if (!get_mesh_display_name_in_plugin_list(parameters->scenario_tag, nullptr, 0, parameters->plugin_data,
+                                              ENCODED_PLUGIN_DATA_SIZE))
+    {
+        log_message(__FILE__, __LINE__, "film '%s' refused: its map '%s' is not available", tag_file_name_get(tag_index),
+                    tag_to_string(parameters->scenario_tag));
+        return false;
+    }
+    return private_start_replay(replay_tag, data, true);
+}
+
+// Queues the commands of one block read into the buffer; a saved game stops
+// at its end.  The block has been checked.
+static void queue_block_commands(int32_t size, bool saved_game)
+{
+    recording_globals_data *g = recording_globals;
+    alignas(command_header) static uint8_t command[MAXIMUM_COMMAND_SIZE];
+    for (int32_t offset = 0; offset + (int32_t)sizeof(command_header) <= size;)
+    {
+        command_header header;
+        memcpy(&header, g->buffer + offset, sizeof(header));
+        byte_swap_command_header_big(&header);
+        if (header.size < (int16_t)sizeof(command_header) || header.size > size - offset) break;
+        if (saved_game && header.time > g->recording_end_time) break;
+        if (header.time >= g->oldest_command_in_buffer_time)
+        {
+            memcpy(command, g->buffer + offset, (size_t)header.size);
+            memcpy(command, &header, sizeof(header));
+            queue_incoming_command((const command_header *)command);
+            g->oldest_command_in_buffer_time = header.time;
+        }
+        offset += header.size;
+    }
+}
+
+// Reads and queues the next block; false when no block more can be read now.
+static bool read_next_block(bool saved_game)
+{
+    recording_globals_data *g = recording_globals;
+    const char *name = last_viewed_recording_file_name;
+    const int32_t tag_index = open_recording_tag();
+    if (tag_index == NONE)
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read recording tag header in update_replay()");
+        end_replay_with_error();
+        return false;
+    }
+    const int32_t size_of_tag = tag_size(tag_index);
+    const int32_t left = size_of_tag - g->recording_tag_offset;
+    recording_block_header block;
+    if (left < (int32_t)sizeof(block))
+    {
+        // A film cut short (the game did not close it): play what was read.
+        log_message(__FILE__, __LINE__, "warning: film '%s' ends without its last block (offset 0x%x of %d bytes): "
+                                        "it plays to its last whole command",
+                    name, g->recording_tag_offset, size_of_tag);
+        if (g->recording_end_time < g->oldest_command_in_buffer_time + 1)
+            g->recording_end_time = g->oldest_command_in_buffer_time + 1;
+        g->state = _state_replay_finishing;
+        g->oldest_command_in_buffer_time = g->recording_end_time;
+        return false;
+    }
+    if (!tag_file_read(tag_index, g->recording_tag_offset, sizeof(block), &block))
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read block header from replay '%s' offset: 0x%x size to read: %d size got: %d",
+                      name, g->recording_tag_offset, 8, 8);
+        end_replay_with_error();
+        return false;
+    }
+    byte_swap_recording_block_header(&block);
+    const int32_t size = block.size;
+    if (size > RECORDING_BUFFER_SIZE)
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read command data from replay '%s'", name);
+        end_replay_with_error();
+        return false;
+    }
+    const int32_t available = left - (int32_t)sizeof(block);
+    if (available < size)
+    {
+        // The last block is cut: its whole commands still play.
+        if (available > 0 && tag_file_read(tag_index, g->recording_tag_offset + (int32_t)sizeof(block), available, g->buffer))
+            queue_block_commands(available, saved_game);
+        log_message(__FILE__, __LINE__, "warning: film '%s' is cut inside a block at offset 0x%x: it plays to its last "
+                                        "whole command",
+                    name, g->recording_tag_offset);
+        if (g->recording_end_time < g->oldest_command_in_buffer_time + 1)
+            g->recording_end_time = g->oldest_command_in_buffer_time + 1;
+        g->state = _state_replay_finishing;
+        g->oldest_command_in_buffer_time = g->recording_end_time;
+        return false;
+    }
+    if (size > 0 && !tag_file_read(tag_index, g->recording_tag_offset + (int32_t)sizeof(block), size, g->buffer))
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read command data from replay '%s'", name);
+        end_replay_with_error();
+        return false;
+    }
+    const char *problem = recording_block_problem(g->buffer, size, block.command_count);
+    if (problem)
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "film '%s' is damaged at offset 0x%x: %s", name, g->recording_tag_offset,
+                      problem);
+        end_replay_with_error();
+        return false;
+    }
+    queue_block_commands(size, saved_game);
+    g->recording_tag_offset += (int32_t)sizeof(block) + size;
+    if (block.flags & _last_recording_block_flag)
+    {
+        g->state = _state_replay_finishing;
+        g->oldest_command_in_buffer_time = g->recording_end_time;
+        return false;
+    }
+    return true;
+}
+
+void update_replay(int32_t local_ticks_elapsed)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g) return;
+    const bool saved_game = g->recording_group_tag == SAVED_GAME_GROUP_TAG;
+    if (g->state == _state_replaying || g->state == _state_replay_finishing)
+    {
+        // Blocks are read ahead while the queue has room for a whole one and
+        // the commands read so far do not reach the time the game runs to.
+        const int32_t wanted = game_->target_time + (local_ticks_elapsed > 0 ? local_ticks_elapsed : 0);
+        while (g->state == _state_replaying && free_space_in_incoming_queue() >= RECORDING_BUFFER_SIZE &&
+               (saved_game || g->oldest_command_in_buffer_time <= wanted))
+            if (!read_next_block(saved_game)) break;
+    }
+
+    if (g->state == _state_replaying || g->state == _state_replay_finishing)
+    {
+        int32_t target;
+        if (saved_game)
+            target = g->recording_end_time < g->oldest_command_in_buffer_time ? g->recording_end_time
+                                                                               : g->oldest_command_in_buffer_time;
+        else
+        {
+            target = game_->target_time + (local_ticks_elapsed > 0 ? local_ticks_elapsed : 0);
+            // Never past a command not read yet (the next block may hold more
+            // of the same tick), nor past the end of a closed film.
+            if (g->state == _state_replaying && target > g->oldest_command_in_buffer_time)
+                target = g->oldest_command_in_buffer_time > game_->target_time ? g->oldest_command_in_buffer_time
+                                                                               : game_->target_time;
+            if (g->recording_end_time > 0 && target > g->recording_end_time) target = g->recording_end_time;
+        }
+        if (target > game_->target_time) game_->target_time = target;
+    }
+
+    if (g->state == _state_replay_finishing && game_->game_time >= g->recording_end_time)
+    {
+        if (saved_game)
+        {
+            if (duplicate_current_recording_into_last_recording())
+                g->state = _state_recording;
+            else
+                g->state = _state_replay_done;
+        }
+        else
+            g->state = _state_replay_done;
+    }
+}
+
+bool replay_over(void)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g) return true;
+    switch (g->state)
+    {
+    case _state_uninitialized:
+    case _state_recording:
+    case _state_replay_done: return true;
+    case _state_starting_replay:
+    case _state_replaying:
+    case _state_replay_finishing: return false;
+    default:
+    {
+        char text[64];
+        slprintf(text, sizeof(text), "What is state %d?", g->state);
+        HALT(text);
+        return false;
+    }
+    }
+}
+
+bool replay_failed(void) { return recording_globals && recording_globals->replay_failed; }
+int16_t get_replay_game_type(void) { return recording_globals ? recording_globals->original_game_type : (int16_t)NONE; }
+bool game_is_solo_replay(void) { return recording_globals && recording_globals->solo_replay; }
+
+const char *get_saved_game_name(void)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g || g->recording_group_tag == NONE) return "";
+    const int32_t tag_index = tag_file_open(g->recording_group_tag, g->recording_subgroup_tag);
+    return tag_index == NONE ? "" : tag_file_name_get(tag_index);
+}
+
+void save_game_statistics_to_last_viewed_recording_csv(void)
+{
+    save_game_statistics_csv(last_viewed_recording_file_name);
+}
+
+// ---- the last recording ---------------------------------------------------------------------
+
+tag get_last_recording_subgroup(void)
+{
+    const int32_t tag_index =
+        tag_file_find_by_name(RECORDING_GROUP_TAG, get_replay_filename_string(_string_index_last_recording_filename));
+    tag_file_info info;
+    return tag_index != NONE && tag_file_info_get(tag_index, &info) ? info.subgroup_tag : (tag)NONE;
+}
+
+// Copies the last recording into the film at `*destination`.
+static bool copy_last_recording_into(int32_t *destination)
+{
+    const tag last = get_last_recording_subgroup();
+    const int32_t source = last == (tag)NONE ? NONE : tag_file_open(RECORDING_GROUP_TAG, last);
+    const int32_t size = source == NONE ? -1 : tag_size(source);
+    if (size < 0 || *destination == NONE || !copy_tag_bytes(source, 0, destination, 0, size))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't copy the last recording");
+        return false;
+    }
+    return true;
+}
+
+bool duplicate_last_replay(tag new_subgroup_tag)
+{
+    int32_t destination = tag_file_open(RECORDING_GROUP_TAG, new_subgroup_tag);
+    return copy_last_recording_into(&destination);
+}
+
+bool duplicate_last_replay_as(const char *name)
+{
+    int32_t destination = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, name, RECORDING_VERSION_NUMBER);
+    if (destination == NONE)
+    {
+        ERROR_MESSAGE(_error_file_create, "couldn't create the film '%s'", name ? name : "");
+        return false;
+    }
+    if (copy_last_recording_into(&destination)) return true;
+    tag_file_delete(destination);
+    return false;
+}
+
+bool save_last_replay(const char *name, int32_t *tag_index_out)
+{
+    if (tag_index_out) *tag_index_out = NONE;
+    if (get_last_recording_subgroup() == (tag)NONE) return false;
+    tag_save_dialog_procedure dialog = tag_save_dialog_slot.get();
+    if (!dialog) return false;
+    const char *default_name = name ? name : get_replay_filename_string(_string_index_untitled_replay);
+    int32_t destination = dialog("", RECORDING_GROUP_TAG, default_name, RECORDING_VERSION_NUMBER, nullptr);
+    if (destination == NONE) return false;
+    if (!copy_last_recording_into(&destination))
+    {
+        tag_file_delete(destination);
+        return false;
+    }
+    if (tag_index_out) *tag_index_out = destination;
+    return true;
+}
+
+bool duplicate_current_recording_into_last_recording(void)
+{
+    recording_globals_data *g = recording_globals;
+    const int32_t saved = tag_file_open(g->recording_group_tag, g->recording_subgroup_tag);
+    if (saved == NONE)
+    {
+        ERROR_MESSAGE(_error_file_general, "Unable to duplicate the current recording into last recording!");
+        return false;
+    }
+    recording_file_header saved_header;
+    if (!read_recording_header(saved, &saved_header))
+    {
+        char group[5], subgroup[5];
+        ERROR_MESSAGE(_error_file_read, "Unable to read the current recording header (%s:%s)!",
+                      tag_to_string_buffer(g->recording_group_tag, group),
+                      tag_to_string_buffer(g->recording_subgroup_tag, subgroup));
+        return false;
+    }
+    const tag saved_group = g->recording_group_tag, saved_subgroup = g->recording_subgroup_tag;
+    const int32_t end_time = g->recording_end_time;
+
+    g->state = _state_uninitialized;
+    new_game_data data = saved_header.game;
+    data.parameters.type = _game_type_local;
+    if (!start_new_recording(&data)) return false;
+    int32_t last = tag_file_open(RECORDING_GROUP_TAG, g->recording_subgroup_tag);
+    recording_file_header last_header;
+    if (last == NONE)
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read tag header for last recording");
+        return false;
+    }
+    if (!read_recording_header(last, &last_header))
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read new recording header!");
+        return false;
+    }
+
+    // The blocks of the saved game up to its end, none marked last.
+    const int32_t source = tag_file_open(saved_group, saved_subgroup);
+    int32_t offset = saved_header.data_offset;
+    const int32_t size_of_source = tag_size(source);
+    for (;;)
+    {
+        recording_block_header block;
+        if (offset + (int32_t)sizeof(block) > size_of_source) break; // cut short: what was there is kept
+        if (!tag_file_read(source, offset, sizeof(block), &block))
+        {
+            ERROR_MESSAGE(_error_file_read, "couldn't read block header from last recording");
+            return false;
+        }
+        byte_swap_recording_block_header(&block);
+        if (block.size > RECORDING_BUFFER_SIZE)
+        {
+            log_message(__FILE__, __LINE__, "command_length<=RECORDING_BUFFER_SIZE");
+            return false;
+        }
+        uint8_t commands[RECORDING_BUFFER_SIZE];
+        if (block.size > 0 && (offset + (int32_t)sizeof(block) + block.size > size_of_source ||
+                               !tag_file_read(source, offset + (int32_t)sizeof(block), block.size, commands)))
+        {
+            ERROR_MESSAGE(_error_file_read, "couldn't read commands from last recording");
+            return false;
+        }
+        if (recording_block_problem(commands, block.size, block.command_count))
+        {
+            ERROR_MESSAGE(_error_data_corrupted, "the saved game's commands are damaged at offset 0x%x", offset);
+            return false;
+        }
+        // Cut before the first command stamped after the end.
+        int32_t kept = 0, count = 0;
+        bool cut = false;
+        while (kept < block.size)
+        {
+            const int32_t command_size = (int16_t)read_be16(commands + kept);
+            if ((int32_t)read_be32(commands + kept + 4) > end_time)
+            {
+                cut = true;
+                break;
+            }
+            kept += command_size;
+            ++count;
+        }
+        recording_block_header copy = {0, (uint16_t)kept, (int16_t)count};
+        byte_swap_recording_block_header(&copy);
+        if (!tag_file_write(&last, g->recording_tag_offset, sizeof(copy), &copy))
+        {
+            ERROR_MESSAGE(_error_file_write, "couldn't write block header to last recording");
+            return false;
+        }
+        if (kept > 0 && !tag_file_write(&last, g->recording_tag_offset + (int32_t)sizeof(copy), kept, commands))
+        {
+            ERROR_MESSAGE(_error_file_write, "couldn't write commands to last recording");
+            return false;
+        }
+        g->recording_tag_offset += (int32_t)sizeof(copy) + kept;
+        offset += (int32_t)sizeof(block) + block.size;
+        if (cut || (block.flags & _last_recording_block_flag)) break;
+    }
+    return true;
+}
+
+const char *get_recording_time_string(void)
+{
+    static char text[32];
+    const time_t now = time(nullptr);
+    struct tm local;
+    if (!localtime_r(&now, &local) || !strftime(text, sizeof(text), RECORDING_TIME_FORMAT, &local)) text[0] = 0;
+    return text;
+}
+
+// ---- the command line and the out-of-sync check ------------------------------------------
+
+bool begin_film_from_path(const char *path, new_game_data *data)
+{
+    if (!recording_globals) return false;
+    const int32_t tag_index = tag_file_open_local_file(path);
+    tag_file_info info;
+    if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
+    {
+        log_message(__FILE__, __LINE__, "the film '%s' cannot be opened", path ? path : "");
+        return false;
+    }
+    if (info.group_tag != RECORDING_GROUP_TAG)
+    {
+        log_message(__FILE__, __LINE__, "'%s' is no film (group '%s')", path, tag_to_string(info.group_tag));
+        return false;
+    }
+    if (!enter_replay_immediately(info.subgroup_tag, data)) return false;
+    // The map start reopens the store, which closes files opened by path.
+    if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
+    return true;
+}
+
+int32_t find_oos_checker_films(int32_t *films, int32_t maximum)
+{
+    if (!oos_checker_films) return NONE;
+    oos_checker_films->count = 0;
+    int32_t indexes[MAXIMUM_OOS_CHECKER_FILMS];
+    const int32_t opened = tag_files_open_local_folder(OOS_CHECKER_FILMS_FOLDER, indexes, MAXIMUM_OOS_CHECKER_FILMS);
+    if (opened < 0)
+    {
+        // A missing folder holds nothing to check.
+        return access(OOS_CHECKER_FILMS_FOLDER, F_OK) == 0 ? NONE : 0;
+    }
+    char directory[PATH_MAX];
+    if (!realpath(OOS_CHECKER_FILMS_FOLDER, directory)) return NONE;
+    for (int32_t i = 0; i < opened; ++i)
+    {
+        // Indexes go stale when a film's map reopens the store: keep paths.
+        slprintf(oos_checker_films->paths[oos_checker_films->count], PATH_MAX, "%s/%s", directory,
+                 tag_file_full_filename_get(indexes[i]));
+        if (films && oos_checker_films->count < maximum) films[oos_checker_films->count] = oos_checker_films->count;
+        ++oos_checker_films->count;
+    }
+    return oos_checker_films->count < maximum ? oos_checker_films->count : maximum;
+}
+
+bool begin_oos_checker_film(int32_t film, new_game_data *data, char *name, size_t name_size)
+{
+    if (!oos_checker_films || film < 0 || film >= oos_checker_films->count) return false;
+    const char *path = oos_checker_films->paths[film];
+    const char *slash = strrchr(path, '/');
+    if (name && name_size) strlcpy(name, slash ? slash + 1 : path, name_size);
+    return begin_film_from_path(path, data);
+}
+
+// ---- registration -----------------------------------------------------------------------------
+
+static bool startup_recording(void)
+{
+    if (recording_globals) return true; // a second start-up in one process (tests, the harness)
+    if (!initialize_recording()) return false;
+    // The crash handler's table outlives every registration point.
+    static bool crash_procedure_registered = false;
+    if (!crash_procedure_registered) crash_procedure_registered = register_crash_procedure(recording_crash_handler);
+    return true;
+}
+
+static bool map_recording(const new_game_data *data) { return initialize_recording_for_new_map(data); }
+
+void register_recording_hooks(void)
+{
+    register_startup_procedure(_startup_recording, startup_recording);
+    register_map_procedures(_map_recording, map_recording, dispose_recording_from_old_map);
+    register_incoming_command_recorder_procedure(record_incoming_command);
+    register_update_replay_procedure(update_replay);
+    register_replay_over_procedure(replay_over);
+    register_begin_film_from_path_procedure(begin_film_from_path);
+    register_find_oos_checker_films_procedure(find_oos_checker_films);
+    register_begin_oos_checker_film_procedure(begin_oos_checker_film);
+}

@@ -1,0 +1,186 @@
+// Films and saved games as they are stored: the header, the block header and
+// the saved-game header, their conversion and their checks.
+
+#include "recording_format.h"
+
+#include <cstring>
+
+#include "commands.h"
+#include "cseries/errors.h"
+#include "cseries/tags.h"
+#include "vesk/string_lists.h"
+
+const byte_swap_code recording_file_header_byte_swapping_data[] = {
+    _begin_bs_array, 1,
+    _2byte, _2byte,                                 // version, type
+    _4byte, _4byte, _4byte, _4byte,                 // data_offset, ending time, snapshot offset and length
+    _4byte, _4byte, _4byte, _4byte,                 // initializers and placement offsets and lengths
+    (byte_swap_code)sizeof(new_game_data),          // game: its own description
+    _4byte, _4byte,                                 // the two checksums
+    _end_bs_array};
+
+const byte_swap_code recording_block_header_byte_swapping_data[] = {
+    _begin_bs_array, 1, _4byte, _2byte, _2byte, _end_bs_array};
+
+const byte_swap_code save_game_header_byte_swapping_data[] = {
+    _begin_bs_array, 1,
+    _2byte, _2byte,                                 // snapshot width, height
+    _4byte, _4byte, _2byte, 2,                      // observer: x, y, yaw, 2 bytes as they are
+    _2byte, 2,                                      // encoding, unused_short
+    _4byte,                                         // zoom_factor
+    _begin_bs_array, NUMBER_OF_CACHED_CONSOLE_LINES, _2byte, CACHED_LINE_STRING_SIZE, _end_bs_array,
+    _2byte, 2,                                      // line count, pad
+    _end_bs_array};
+
+void byte_swap_recording_header(recording_file_header *file_header)
+{
+    byte_swap_data("recording_file_header", file_header, sizeof(*file_header), 1,
+                   recording_file_header_byte_swapping_data);
+    byte_swap_new_game_data(&file_header->game);
+}
+
+void byte_swap_recording_block_header(recording_block_header *block)
+{
+    byte_swap_data("recording_block_header", block, sizeof(*block), 1, recording_block_header_byte_swapping_data);
+}
+
+void byte_swap_save_game_header(save_game_header *header)
+{
+    byte_swap_data("save_game_header", header, sizeof(*header), 1, save_game_header_byte_swapping_data);
+}
+
+const char *recording_header_problem(const recording_file_header *h, int32_t tag_size)
+{
+    if (h->version < 0 || h->version > RECORDING_VERSION_NUMBER) return "unknown version";
+    if (h->type != _normal_recording_type && h->type != _saved_game_recording_type) return "unknown recording type";
+    if (h->game.player_count < 0 || h->game.player_count > MAXIMUM_PLAYERS_PER_MAP) return "player count outside 0..16";
+    if (h->snapshot_offset != RECORDING_FILE_HEADER_SIZE) return "the snapshot does not follow the header";
+    if (h->snapshot_length < 0 || h->monster_initializers_length < 0 || h->monster_placement_length < 0)
+        return "a negative region length";
+    // In 64 bits: lengths near 2 GiB must not wrap into a plausible layout.
+    const int64_t initializers = (int64_t)h->snapshot_offset + h->snapshot_length;
+    if (h->monster_initializers_offset != initializers) return "the unit initializers do not follow the snapshot";
+    const int64_t placement = initializers + h->monster_initializers_length;
+    if (h->monster_placement_offset != placement) return "the unit placement does not follow the initializers";
+    const int64_t data = placement + h->monster_placement_length;
+    if (h->data_offset < RECORDING_FILE_HEADER_SIZE || h->data_offset != data)
+        return "the commands do not follow the placement";
+    if (tag_size >= 0 && data > tag_size) return "the regions run past the end of the tag";
+    if (h->recording_ending_time < 0) return "a negative ending time";
+    return nullptr;
+}
+
+const char *recording_block_problem(const void *commands, int32_t size, int32_t command_count)
+{
+    if (size < 0 || size > RECORDING_BUFFER_SIZE) return "block larger than the recording buffer";
+    const uint8_t *bytes = (const uint8_t *)commands;
+    int32_t offset = 0, count = 0;
+    while (offset < size)
+    {
+        const int32_t left = size - offset;
+        if (left < MINIMUM_COMMAND_SIZE) return "a command header is cut by the end of the block";
+        const int32_t command_size = (int16_t)read_be16(bytes + offset);
+        if (command_size < MINIMUM_COMMAND_SIZE || command_size > left) return "a command size does not fit the block";
+        offset += command_size;
+        ++count;
+    }
+    if (count != command_count) return "the command count disagrees with the commands";
+    return nullptr;
+}
+
+// Reads and converts the header; the reason is written to `problem` (a static
+// text) when it cannot be used.  Reports nothing itself.
+static bool read_recording_header_quietly(int32_t tag_index, recording_file_header *file_header, const char **problem)
+{
+    tag_file_info info;
+    *problem = nullptr;
+    if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
+    {
+        *problem = "no such tag";
+        return false;
+    }
+    if (info.size < RECORDING_FILE_HEADER_SIZE)
+    {
+        *problem = "shorter than its header";
+        return false;
+    }
+    if (!tag_file_read(tag_index, 0, sizeof(*file_header), file_header))
+    {
+        *problem = "unreadable";
+        return false;
+    }
+    byte_swap_recording_header(file_header);
+    *problem = recording_header_problem(file_header, info.size);
+    return *problem == nullptr;
+}
+
+bool read_recording_header(int32_t tag_index, recording_file_header *file_header)
+{
+    if (tag_index == NONE) return false;
+    const char *problem;
+    if (read_recording_header_quietly(tag_index, file_header, &problem)) return true;
+    const char *name = tag_file_name_get(tag_index);
+    if (problem && !strcmp(problem, "unknown version") && file_header->version > RECORDING_VERSION_NUMBER)
+        ERROR_MESSAGE(_error_file_read, "recording '%s' is too new. (%d <= %d)", name, file_header->version,
+                      RECORDING_VERSION_NUMBER);
+    else if (problem && (!strcmp(problem, "unreadable") || !strcmp(problem, "shorter than its header") ||
+                         !strcmp(problem, "no such tag")))
+        ERROR_MESSAGE(_error_file_read, "couldn't read the header for recording '%s'", name);
+    else
+        ERROR_MESSAGE(_error_data_corrupted, "recording '%s' is damaged: %s", name, problem ? problem : "?");
+    return false;
+}
+
+bool write_recording_header(int32_t *tag_index, int16_t type, const new_game_data *data,
+                            int32_t game_time_at_end_of_recording, int32_t monster_initializers_length,
+                            int32_t monster_placement_length, int32_t snapshot_length)
+{
+    if (!VASSERT(data->player_count >= 0 && data->player_count <= MAXIMUM_PLAYERS_PER_MAP,
+                 "file_header.game.player_count <= MAXIMUM_PLAYERS_PER_MAP"))
+        return false;
+    recording_file_header file_header;
+    memset(&file_header, 0, sizeof(file_header));
+    file_header.version = RECORDING_VERSION_NUMBER;
+    file_header.type = type;
+    file_header.recording_ending_time = game_time_at_end_of_recording;
+    file_header.snapshot_offset = RECORDING_FILE_HEADER_SIZE;
+    file_header.snapshot_length = snapshot_length;
+    file_header.monster_initializers_offset = file_header.snapshot_offset + snapshot_length;
+    file_header.monster_initializers_length = monster_initializers_length;
+    file_header.monster_placement_offset = file_header.monster_initializers_offset + monster_initializers_length;
+    file_header.monster_placement_length = monster_placement_length;
+    file_header.data_offset = file_header.monster_placement_offset + monster_placement_length;
+    file_header.game = *data;
+    for (int32_t i = data->player_count; i < MAXIMUM_PLAYERS_PER_MAP; ++i)
+        memset(&file_header.game.players[i], 0, sizeof(file_header.game.players[i]));
+    byte_swap_recording_header(&file_header);
+    if (*tag_index == NONE || !tag_file_write(tag_index, 0, sizeof(file_header), &file_header))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't write new game data to recording");
+        return false;
+    }
+    return true;
+}
+
+bool valid_replay_or_save_version(int32_t tag_index, void *)
+{
+    tag_file_info info;
+    if (!tag_file_info_get(tag_index, &info)) return false;
+    if (info.group_tag != RECORDING_GROUP_TAG && info.group_tag != SAVED_GAME_GROUP_TAG) return false;
+    if (info.version > RECORDING_VERSION_NUMBER) return false;
+    recording_file_header file_header;
+    const char *problem;
+    return read_recording_header_quietly(tag_index, &file_header, &problem);
+}
+
+const char *get_replay_filename_string(int16_t row)
+{
+    // Used when the interface data lack the list: each distinct, so the last
+    // recording is never taken for a film the player named.
+    static const char *const fallback[NUMBER_OF_REPLAY_FILENAME_STRINGS] = {"Last Game", "Saved Game",
+                                                                             "Untitled Replay"};
+    if (row < 0 || row >= NUMBER_OF_REPLAY_FILENAME_STRINGS) return "";
+    const int32_t list = string_list_tag_to_string_index(REPLAY_FILENAMES_STRING_LIST_TAG);
+    const char *text = list != NONE && row < count_strings_in_list(list) ? get_string_from_list(list, row) : "";
+    return text[0] ? text : fallback[row];
+}

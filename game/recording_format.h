@@ -1,0 +1,208 @@
+#pragma once
+// Films and saved games as they are stored: local tags of the tag-file store,
+// films in group 'reco', saved games in group 'save', both of tag version 3.
+//
+//   recording_file_header              at 0, 2600 bytes
+//   snapshot (saved games only)        at snapshot_offset = 2600, snapshot_length bytes
+//   unit initializers                  at monster_initializers_offset = 2600 + snapshot_length
+//   unit placement (always empty)      at monster_placement_offset = initializers offset + length
+//   command blocks                     at data_offset = placement offset + length, to the end
+//
+// A command block is a recording_block_header followed by `size` bytes of
+// whole commands, each with its header big-endian, none of verb 0.  The last
+// block of a complete film carries _last_recording_block_flag and may be empty.
+// Every multi-byte field is big-endian; each record converts in place with its
+// byte-swap description (the same call both ways).
+//
+// Main thread only.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cseries/byte_swapping.h"
+#include "cseries/cseries.h"
+#include "game_records.h"
+#include "tag_files/tag_files.h"
+
+#define REPLAY_FILENAMES_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'r', 'f')
+#define AUTOSAVE_PREFIX "Autosave- "
+#define CRASH_RECORDING_NAME_FORMAT "Crash- %s"
+#define RECORDING_TIME_FORMAT "%Y-%m-%d %H.%M.%S"
+
+enum
+{
+    RECORDING_VERSION_NUMBER = 3,
+    SAVE_GAME_VERSION_NUMBER = 3,
+    RECORDING_BUFFER_SIZE = 2048,   // the largest block of commands
+    RECORDING_FILE_HEADER_SIZE = 2600,
+    SAVE_GAME_HEADER_SIZE = 2608,
+    SAVE_GAME_SNAPSHOT_WIDTH = 160,
+    SAVE_GAME_SNAPSHOT_HEIGHT = 120,
+    NUMBER_OF_CACHED_CONSOLE_LINES = 10,
+    CACHED_LINE_STRING_SIZE = 256,
+    MAXIMUM_REPLAYS = 2048,          // films listed at most
+    RECORDING_NAME_SIZE = 32,        // last_save_game_name, last_viewed_recording_file_name
+};
+
+enum recording_type
+{
+    _normal_recording_type = 0,    // a film
+    _saved_game_recording_type = 1 // a saved game
+};
+
+// Rows of the string list 'inrf'.
+enum
+{
+    _string_index_last_recording_filename = 0,
+    _string_index_new_saved_game_filename,
+    _string_index_untitled_replay,
+    NUMBER_OF_REPLAY_FILENAME_STRINGS
+};
+
+enum recording_block_flags
+{
+    _last_recording_block_flag = 1u << 0,
+};
+
+// The header of a film or saved game.  2600 bytes stored.
+struct recording_file_header
+{
+    int16_t version;                     // RECORDING_VERSION_NUMBER; 4 or more is refused
+    int16_t type;                        // recording_type
+    int32_t data_offset;                 // the first command block
+    int32_t recording_ending_time;       // 0 while a film is written; the game time when it closed
+    int32_t snapshot_offset;             // 2600
+    int32_t snapshot_length;             // 0 in films
+    int32_t monster_initializers_offset;
+    int32_t monster_initializers_length;
+    int32_t monster_placement_offset;
+    int32_t monster_placement_length;    // written as 0
+    new_game_data game;                  // players past player_count are zero bytes
+    uint32_t public_tags_checksum;       // written as 0, not read
+    uint32_t private_tags_checksum;      // written as 0, not read
+};
+static_assert(sizeof(recording_file_header) == RECORDING_FILE_HEADER_SIZE);
+static_assert(offsetof(recording_file_header, type) == 2);
+static_assert(offsetof(recording_file_header, data_offset) == 4);
+static_assert(offsetof(recording_file_header, recording_ending_time) == 8);
+static_assert(offsetof(recording_file_header, snapshot_offset) == 12);
+static_assert(offsetof(recording_file_header, snapshot_length) == 16);
+static_assert(offsetof(recording_file_header, monster_initializers_offset) == 20);
+static_assert(offsetof(recording_file_header, monster_initializers_length) == 24);
+static_assert(offsetof(recording_file_header, monster_placement_offset) == 28);
+static_assert(offsetof(recording_file_header, monster_placement_length) == 32);
+static_assert(offsetof(recording_file_header, game) == 36);
+static_assert(offsetof(recording_file_header, public_tags_checksum) == 2592);
+static_assert(offsetof(recording_file_header, private_tags_checksum) == 2596);
+// The header's own fields; `game` is left as bytes here and converted by
+// byte_swap_new_game_data.
+extern const byte_swap_code recording_file_header_byte_swapping_data[];
+
+// 8 bytes in front of each block of commands.
+struct recording_block_header
+{
+    uint32_t flags;        // recording_block_flags
+    uint16_t size;         // bytes of commands that follow, at most RECORDING_BUFFER_SIZE
+    int16_t command_count; // commands in the block
+};
+static_assert(sizeof(recording_block_header) == 8);
+static_assert(offsetof(recording_block_header, size) == 4);
+static_assert(offsetof(recording_block_header, command_count) == 6);
+extern const byte_swap_code recording_block_header_byte_swapping_data[];
+
+// Where the camera stood when a game was saved.  12 bytes stored; the last
+// two are not converted.
+struct observer_location
+{
+    int32_t x, y;
+    int16_t yaw; // angle
+    uint8_t unused[2];
+};
+static_assert(sizeof(observer_location) == 12);
+
+// One line of the console as a saved game keeps it.  258 bytes stored.
+struct cached_line
+{
+    int16_t owner_player_index;
+    char string[CACHED_LINE_STRING_SIZE]; // not converted
+};
+static_assert(sizeof(cached_line) == 258);
+
+// At snapshot_offset of a saved game, followed by the snapshot's pixels
+// (width x height, 2 or 4 bytes each, big-endian).  2608 bytes stored.
+struct save_game_header
+{
+    int16_t snapshot_width;  // SAVE_GAME_SNAPSHOT_WIDTH
+    int16_t snapshot_height; // SAVE_GAME_SNAPSHOT_HEIGHT
+    observer_location observer;
+    int16_t encoding;        // 0: 16-bit 555, 1: 16-bit 565, 2: 32-bit
+    int16_t unused_short;    // not converted
+    int32_t zoom_factor;     // fixed
+    cached_line cached_console_text[NUMBER_OF_CACHED_CONSOLE_LINES];
+    int16_t cached_console_line_count;
+    int16_t pad; // not converted
+};
+static_assert(sizeof(save_game_header) == SAVE_GAME_HEADER_SIZE);
+static_assert(offsetof(save_game_header, observer) == 4);
+static_assert(offsetof(save_game_header, encoding) == 16);
+static_assert(offsetof(save_game_header, unused_short) == 18);
+static_assert(offsetof(save_game_header, zoom_factor) == 20);
+static_assert(offsetof(save_game_header, cached_console_text) == 24);
+static_assert(offsetof(save_game_header, cached_console_line_count) == 2604);
+static_assert(offsetof(save_game_header, pad) == 2606);
+extern const byte_swap_code save_game_header_byte_swapping_data[];
+
+// Snapshot bytes of a saved game whose pixels take `bytes_per_pixel` (2 or 4):
+// the saved-game header and 160 x 120 pixels.
+constexpr int32_t save_game_snapshot_length(int32_t bytes_per_pixel)
+{
+    return SAVE_GAME_HEADER_SIZE + SAVE_GAME_SNAPSHOT_WIDTH * SAVE_GAME_SNAPSHOT_HEIGHT * bytes_per_pixel;
+}
+
+// ---- conversion ------------------------------------------------------------
+
+// Converts the header in place, `game` included (both directions).
+void byte_swap_recording_header(recording_file_header *file_header);
+void byte_swap_recording_block_header(recording_block_header *block);
+void byte_swap_save_game_header(save_game_header *header);
+
+// ---- checking ----------------------------------------------------------------
+
+// Checks a converted header against the layout: version below 4, a known
+// type, 0..16 players, the snapshot at 2600, every length non-negative and
+// each region where the one before it ends, and data_offset at least 2600.
+// `tag_size`, when not negative, must also hold every region.  Null when the
+// header is sound, else the reason (a static text).
+const char *recording_header_problem(const recording_file_header *file_header, int32_t tag_size);
+
+// Checks the commands of one block (`size` bytes, big-endian headers as
+// stored) against its count: every command 8 <= size <= the bytes left, the
+// commands exactly filling the block, and as many as `command_count`.  Null
+// when sound, else the reason (a static text).
+const char *recording_block_problem(const void *commands, int32_t size, int32_t command_count);
+
+// ---- reading and writing ------------------------------------------------------
+
+// Reads and converts the 2600-byte header of the film or saved game at
+// `tag_index`.  False for NONE; a header that cannot be read is reported with
+// code 3 "couldn't read the header for recording '%s'"; a version of 4 or more
+// with code 3 "recording '%s' is too new. (%d <= %d)"; a header that breaks
+// the layout with code 3 and the reason.  `file_header` is not to be used then.
+bool read_recording_header(int32_t tag_index, recording_file_header *file_header);
+
+// Writes a fresh header (version 3, `type`, the ending time and lengths, the
+// offsets as the layout gives them, a copy of `data` with the players past
+// player_count zeroed) at offset 0 of the tag.  False, reported with code 4
+// "couldn't write new game data to recording", when it cannot be written; a
+// player count outside 0..16 is refused with an assertion.
+bool write_recording_header(int32_t *tag_index, int16_t type, const new_game_data *data,
+                            int32_t game_time_at_end_of_recording, int32_t monster_initializers_length,
+                            int32_t monster_placement_length, int32_t snapshot_length);
+
+// The filter of every film and saved-game list: true for a 'reco' or 'save'
+// tag of tag version below 4 whose header reads.  `user_data` is unused.
+bool valid_replay_or_save_version(int32_t tag_index, void *user_data);
+
+// String `row` of 'inrf' (_string_index_*), or the built-in name for that row
+// when the list is missing, short, or holds an empty string there.
+const char *get_replay_filename_string(int16_t row);

@@ -1,0 +1,693 @@
+// Films: the stored header and its golden offsets, recording a game's command
+// stream in blocks and replaying it to the same commands at the same ticks,
+// refusing damaged films without a crash or a hang, and the film left behind
+// by a crash.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "commands.h"
+#include "cseries/crash.h"
+#include "cseries/crc.h"
+#include "cseries/errors.h"
+#include "cseries/log.h"
+#include "determinism_harness.h"
+#include "game_time.h"
+#include "recording.h"
+#include "recording_format.h"
+#include "support/demo_data.h"
+#include "support/expected_assertions.h"
+#include "support/scratch.h"
+#include "support/tag_file_builder.h"
+#include "tag_files/tag_files.h"
+#include "unit_commands.h"
+#include "vesk.h"
+#include "game_states.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
+const int32_t LOCAL_HEADER = 64; // the store's local tag file header
+
+// ---- the header -----------------------------------------------------------------
+
+class recording_header_test : public ::testing::Test
+{
+protected:
+    scratch_directory scratch;
+    void SetUp() override
+    {
+        quiet_message_boxes();
+        initialize_tag_files();
+    }
+    void TearDown() override
+    {
+        dispose_tag_files();
+        clear_pending_error();
+    }
+
+    new_game_data one_player_game(void)
+    {
+        new_game_data data;
+        get_default_new_game_data(&data, _game_type_local, DEMO);
+        data.player_count = 1;
+        data.local_player_index = 0;
+        data.players[0].team_index = 0;
+        data.players[0].build_number = CURRENT_BUILD_NUMBER;
+        // Junk past the count must not reach the film.
+        memset(&data.players[5], 0x5a, sizeof(data.players[5]));
+        return data;
+    }
+    std::vector<uint8_t> header_bytes(int32_t tag_index)
+    {
+        std::vector<uint8_t> bytes(RECORDING_FILE_HEADER_SIZE);
+        EXPECT_TRUE(tag_file_read(tag_index, 0, (int32_t)bytes.size(), bytes.data()));
+        return bytes;
+    }
+};
+
+TEST_F(recording_header_test, offsets_follow_the_regions_as_stored)
+{
+    const struct
+    {
+        int32_t snapshot, initializers, initializers_offset, data_offset;
+    } rows[] = {
+        {0, 0, 2600, 2600},
+        {save_game_snapshot_length(2), 0, 43608, 43608},
+        {save_game_snapshot_length(4), 0, 82008, 82008},
+        {0, 100, 2600, 2700},
+    };
+    EXPECT_EQ(save_game_snapshot_length(2), 41008);
+    EXPECT_EQ(save_game_snapshot_length(4), 79408);
+    const new_game_data data = one_player_game();
+    for (const auto &row : rows)
+    {
+        int32_t tag_index = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, "header", RECORDING_VERSION_NUMBER);
+        ASSERT_NE(tag_index, NONE);
+        ASSERT_TRUE(write_recording_header(&tag_index, _normal_recording_type, &data, 5400, row.initializers, 0,
+                                           row.snapshot));
+        const std::vector<uint8_t> bytes = header_bytes(tag_index);
+        EXPECT_EQ(read_be16(&bytes[0]), 3);
+        EXPECT_EQ(read_be32(&bytes[4]), (uint32_t)row.data_offset);
+        EXPECT_EQ(read_be32(&bytes[8]), 5400u);
+        EXPECT_EQ(read_be32(&bytes[12]), 2600u);
+        EXPECT_EQ(read_be32(&bytes[16]), (uint32_t)row.snapshot);
+        EXPECT_EQ(read_be32(&bytes[20]), (uint32_t)row.initializers_offset);
+        EXPECT_EQ(read_be32(&bytes[24]), (uint32_t)row.initializers);
+        EXPECT_EQ(read_be32(&bytes[28]), (uint32_t)row.data_offset);
+        EXPECT_EQ(read_be32(&bytes[32]), 0u);
+        // The game's scenario at 36 + 12, big-endian; the player count at 36 + 556.
+        EXPECT_EQ(read_be32(&bytes[36 + 12]), (uint32_t)DEMO);
+        EXPECT_EQ(read_be16(&bytes[36 + 556]), 1);
+        // 15 player records of zero bytes after the one player, and the checksums.
+        const auto players_end = bytes.begin() + 36 + 572 + 16 * 124;
+        EXPECT_TRUE(std::all_of(bytes.begin() + 36 + 572 + 124, players_end, [](uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(std::all_of(players_end, bytes.end(), [](uint8_t b) { return b == 0; }));
+
+        // A snapshot region needs its bytes before the header reads back.
+        if (row.data_offset > RECORDING_FILE_HEADER_SIZE)
+        {
+            const uint8_t zero = 0;
+            ASSERT_TRUE(tag_file_write(&tag_index, row.data_offset - 1, 1, &zero));
+        }
+        recording_file_header header;
+        ASSERT_TRUE(read_recording_header(tag_index, &header));
+        EXPECT_EQ(header.game.player_count, 1);
+        EXPECT_EQ(header.recording_ending_time, 5400);
+        EXPECT_EQ(header.monster_initializers_offset, row.initializers_offset);
+        EXPECT_EQ(0, memcmp(&header.game.players[0], &data.players[0], sizeof(data.players[0])));
+        EXPECT_TRUE(valid_replay_or_save_version(tag_index, nullptr));
+        tag_file_delete(tag_index);
+    }
+}
+
+TEST_F(recording_header_test, a_header_that_breaks_the_layout_is_refused)
+{
+    const new_game_data data = one_player_game();
+    const struct
+    {
+        const char *name;
+        int32_t offset, size;
+        uint32_t value;
+        int32_t error;
+    } rows[] = {
+        {"version 4", 0, 2, 4, _error_file_read},
+        {"17 players", 36 + 556, 2, 17, _error_data_corrupted},
+        {"negative players", 36 + 556, 2, 0xffff, _error_data_corrupted},
+        {"data before the header ends", 4, 4, 2000, _error_data_corrupted},
+        {"snapshot elsewhere", 12, 4, 2604, _error_data_corrupted},
+        {"initializers past the tag", 24, 4, 100, _error_data_corrupted},
+        {"negative snapshot", 16, 4, 0xfffffff0u, _error_data_corrupted},
+        {"unknown type", 2, 2, 7, _error_data_corrupted},
+    };
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        int32_t tag_index = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, "bad", RECORDING_VERSION_NUMBER);
+        ASSERT_TRUE(write_recording_header(&tag_index, _normal_recording_type, &data, 0, 0, 0, 0));
+        uint8_t field[4];
+        if (row.size == 2)
+            write_be16(field, (uint16_t)row.value);
+        else
+            write_be32(field, row.value);
+        ASSERT_TRUE(tag_file_write(&tag_index, row.offset, row.size, field));
+        recording_file_header header;
+        EXPECT_FALSE(read_recording_header(tag_index, &header));
+        EXPECT_EQ(take_pending_error(), row.error);
+        EXPECT_FALSE(valid_replay_or_save_version(tag_index, nullptr));
+        tag_file_delete(tag_index);
+    }
+    // Too short to hold a header, and no tag at all.
+    int32_t tag_index = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, "short", RECORDING_VERSION_NUMBER);
+    const uint8_t bytes[100] = {};
+    ASSERT_TRUE(tag_file_write(&tag_index, 0, sizeof(bytes), bytes));
+    recording_file_header header;
+    EXPECT_FALSE(read_recording_header(tag_index, &header));
+    EXPECT_EQ(take_pending_error(), _error_file_read);
+    EXPECT_FALSE(read_recording_header(NONE, &header));
+    // A tag of version 4 is left out of the lists whatever it holds.
+    int32_t newer = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, "newer", 4);
+    ASSERT_TRUE(write_recording_header(&newer, _normal_recording_type, &data, 0, 0, 0, 0));
+    EXPECT_FALSE(valid_replay_or_save_version(newer, nullptr));
+    // And a player count beyond 16 is never written.
+    new_game_data crowded = data;
+    crowded.player_count = 17;
+    expected_assertions expect(1, "player_count");
+    EXPECT_FALSE(write_recording_header(&tag_index, _normal_recording_type, &crowded, 0, 0, 0, 0));
+}
+
+TEST_F(recording_header_test, block_walk_checks_every_size_and_the_count)
+{
+    const auto command = [](std::vector<uint8_t> *block, int32_t size, int32_t declared) {
+        const size_t at = block->size();
+        block->resize(at + (size_t)std::max(size, 8), 0);
+        write_be16(&(*block)[at], (uint16_t)declared);
+        (*block)[at + 2] = 10;
+    };
+    std::vector<uint8_t> good;
+    command(&good, 8, 8);
+    command(&good, 20, 20);
+    EXPECT_EQ(recording_block_problem(good.data(), (int32_t)good.size(), 2), nullptr);
+    EXPECT_EQ(recording_block_problem(nullptr, 0, 0), nullptr);
+    EXPECT_NE(recording_block_problem(good.data(), (int32_t)good.size(), 3), nullptr);
+    EXPECT_NE(recording_block_problem(good.data(), 2049, 2), nullptr);
+    for (int32_t bad : {0, 7, -1, 30})
+    {
+        std::vector<uint8_t> block;
+        command(&block, 8, 8);
+        command(&block, 20, bad);
+        EXPECT_NE(recording_block_problem(block.data(), (int32_t)block.size(), 2), nullptr) << bad;
+    }
+    // A header cut by the end of the block.
+    std::vector<uint8_t> cut = good;
+    cut.resize(cut.size() + 4, 0);
+    EXPECT_NE(recording_block_problem(cut.data(), (int32_t)cut.size(), 2), nullptr);
+}
+
+TEST_F(recording_header_test, replay_file_names_fall_back_when_the_list_is_missing)
+{
+    EXPECT_STREQ(get_replay_filename_string(_string_index_last_recording_filename), "Last Game");
+    EXPECT_STREQ(get_replay_filename_string(_string_index_new_saved_game_filename), "Saved Game");
+    EXPECT_STREQ(get_replay_filename_string(_string_index_untitled_replay), "Untitled Replay");
+    EXPECT_STREQ(get_replay_filename_string(3), "");
+}
+
+// ---- recording and replaying a game -------------------------------------------------
+
+struct executed_command
+{
+    int32_t time, verb, player, size;
+    uint32_t crc;
+    bool operator==(const executed_command &o) const
+    {
+        return time == o.time && verb == o.verb && player == o.player && size == o.size && crc == o.crc;
+    }
+};
+std::vector<executed_command> executed;
+std::vector<int32_t> streamed_verbs;
+int32_t streamed_end_time = NONE;
+
+bool log_executed_command(command_header *command)
+{
+    executed.push_back({game_->game_time, command->verb, command->player_index, command->size,
+                        crc32_update(0, (const uint8_t *)(command + 1), (size_t)(command->size - 8))});
+    return true;
+}
+void stream_command(const command_header *command) { streamed_verbs.push_back(((const int8_t *)command)[2]); }
+void stream_end(int32_t time) { streamed_end_time = time; }
+
+const int16_t LOGGED_VERBS[] = {_command_rename, _command_chat, _command_sketch};
+
+// The test's own: the slots take one registration per process.
+void register_test_procedures(void)
+{
+    static bool registered = false;
+    if (registered) return;
+    registered = true;
+    for (int16_t verb : LOGGED_VERBS) register_command_verb_procedure(verb, log_executed_command);
+    register_send_recording_stream_command_to_metaserver_procedure(stream_command);
+    register_send_recording_stream_end_to_metaserver_procedure(stream_end);
+}
+
+// A command of `size` bytes of verb `verb`, its data a pattern of `seed`.
+std::vector<uint8_t> make_command(int16_t verb, int32_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes((size_t)size);
+    for (int32_t i = 8; i < size; ++i) bytes[(size_t)i] = (uint8_t)(seed * 31 + (uint32_t)i * 7);
+    command_header header = {(int16_t)size, (int8_t)verb, NONE, 0};
+    memcpy(bytes.data(), &header, sizeof(header));
+    return bytes;
+}
+
+class film_test : public ::testing::Test
+{
+protected:
+    std::string directory, previous;
+
+    void SetUp() override
+    {
+        char working[4096];
+        previous = getcwd(working, sizeof(working)) ? working : "/";
+        const std::string tool = data_tool_path();
+        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+        directory = enter_test_directory();
+        std::vector<test_tag> tags;
+        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+        ASSERT_TRUE(write_foundation_files(tags));
+        ASSERT_TRUE(write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1));
+        open_log_file("film test");
+        register_test_procedures();
+        executed.clear();
+        streamed_verbs.clear();
+        streamed_end_time = NONE;
+    }
+    void TearDown() override
+    {
+        stop_simulation();
+        clear_pending_error();
+        close_log_file();
+        if (chdir(previous.c_str()) != 0) abort();
+        if (!directory.empty()) fs::remove_all(directory);
+    }
+
+    void start(uint32_t seed)
+    {
+        char reason[256];
+        ASSERT_TRUE(start_simulation(nullptr, DEMO, seed, reason, sizeof(reason))) << reason;
+    }
+
+    // Plays the film at `path` to its end, one local tick per frame, and
+    // returns the ticks run; a damaged film ends early.
+    int32_t replay(const std::string &path, bool expect_start = true)
+    {
+        char reason[256];
+        int32_t ticks = 0;
+        const bool started = start_simulation_from_film(nullptr, path.c_str(), &ticks, reason, sizeof(reason));
+        EXPECT_EQ(started, expect_start) << reason;
+        if (!started) return -1;
+        int32_t frames = 0;
+        while (!replay_over() && frames++ < 20000) update_vesk(1);
+        EXPECT_TRUE(replay_over()) << "the replay did not end";
+        const int32_t ran = game_->game_time;
+        stop_simulation();
+        return ran;
+    }
+
+    // The blocks of the film at `path` (a local tag file): sizes and counts.
+    struct block_info
+    {
+        uint32_t flags;
+        int32_t size, count;
+        std::vector<int32_t> verbs;
+    };
+    std::vector<block_info> blocks_of(const std::string &path, recording_file_header *header)
+    {
+        const std::vector<uint8_t> file = read_file_bytes(path);
+        std::vector<block_info> blocks;
+        if (file.size() < (size_t)(LOCAL_HEADER + RECORDING_FILE_HEADER_SIZE)) return blocks;
+        memcpy(header, &file[LOCAL_HEADER], sizeof(*header));
+        byte_swap_recording_header(header);
+        for (size_t at = (size_t)(LOCAL_HEADER + header->data_offset); at + 8 <= file.size();)
+        {
+            block_info block = {read_be32(&file[at]), read_be16(&file[at + 4]), (int16_t)read_be16(&file[at + 6]), {}};
+            for (int32_t offset = 0; offset < block.size;)
+            {
+                block.verbs.push_back((int8_t)file[at + 8 + (size_t)offset + 2]);
+                offset += (int16_t)read_be16(&file[at + 8 + (size_t)offset]);
+            }
+            blocks.push_back(block);
+            at += 8 + (size_t)block.size;
+            if (block.flags & 1) break;
+        }
+        return blocks;
+    }
+
+    // Records a game of 3000 ticks with about 500 scripted commands: local
+    // ones through the outgoing ring, a few as the network hands them over
+    // (one of exactly 2048 bytes), null commands among them.  Returns the
+    // film's path.
+    std::string record_scripted_game(void)
+    {
+        start(5);
+        uint32_t draw = 12345;
+        const auto next = [&draw](uint32_t range) {
+            draw = draw * 1103515245u + 12345u;
+            return (draw >> 16) % range;
+        };
+        for (int32_t frame = 0; frame < 3000; ++frame)
+        {
+            if (frame % 6 == 0 && frame < 2990)
+            {
+                const int16_t verb = next(5) == 0 ? (int16_t)_command_null : LOGGED_VERBS[next(3)];
+                const std::vector<uint8_t> command = make_command(verb, 8 + (int32_t)next(400), (uint32_t)frame);
+                EXPECT_TRUE(queue_outgoing_command((const command_header *)command.data()));
+            }
+            if (frame == 1000 || frame == 1001 || frame == 2000)
+            {
+                // As the network queues a host's command: stamped, queued, recorded.
+                std::vector<uint8_t> command = make_command(_command_chat, frame == 1000 ? 2048 : 1500, 7);
+                command_header *header = (command_header *)command.data();
+                header->player_index = 1;
+                header->time = game_->target_time + 1;
+                EXPECT_TRUE(queue_incoming_command(header));
+                record_incoming_command(header);
+            }
+            update_vesk(1);
+        }
+        EXPECT_EQ(game_->game_time, 3000);
+        stop_simulation();
+        EXPECT_EQ(streamed_end_time, 3000);
+        char reason[256];
+        EXPECT_TRUE(save_simulation_film("recorded.film", reason, sizeof(reason))) << reason;
+        return fs::absolute("recorded.film").string();
+    }
+};
+
+TEST_F(film_test, replay_executes_the_recorded_commands_at_their_ticks)
+{
+    const std::string film = record_scripted_game();
+    const std::vector<executed_command> recorded = executed;
+    ASSERT_GT(recorded.size(), 380u);
+    EXPECT_NE(std::find(streamed_verbs.begin(), streamed_verbs.end(), (int32_t)_command_null), streamed_verbs.end())
+        << "null commands reach the lobby stream";
+
+    recording_file_header header;
+    const std::vector<block_info> blocks = blocks_of(film, &header);
+    ASSERT_GT(blocks.size(), 20u);
+    EXPECT_EQ(header.recording_ending_time, 3000);
+    EXPECT_EQ(header.data_offset, RECORDING_FILE_HEADER_SIZE);
+    bool has_2048 = false;
+    int32_t sync_commands = 0;
+    for (size_t i = 0; i < blocks.size(); ++i)
+    {
+        EXPECT_LE(blocks[i].size, RECORDING_BUFFER_SIZE);
+        EXPECT_EQ((int32_t)blocks[i].verbs.size(), blocks[i].count);
+        EXPECT_EQ((blocks[i].flags & 1) != 0, i + 1 == blocks.size());
+        has_2048 = has_2048 || blocks[i].size == 2048;
+        for (int32_t verb : blocks[i].verbs)
+        {
+            EXPECT_NE(verb, _command_null) << "null commands are never stored";
+            if (verb == _command_sync) ++sync_commands;
+        }
+    }
+    EXPECT_TRUE(has_2048) << "the 2048-byte command fills a block alone";
+    EXPECT_GE(sync_commands, 3000 / 170);
+
+    executed.clear();
+    EXPECT_EQ(replay(film), 3000);
+    EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+    EXPECT_FALSE(replay_failed());
+    ASSERT_EQ(executed.size(), recorded.size());
+    EXPECT_TRUE(executed == recorded);
+}
+
+TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
+{
+    start(3);
+    update_vesk(1);
+    std::vector<uint8_t> command = make_command(_command_chat, 3000, 1);
+    command_header *header = (command_header *)command.data();
+    header->player_index = 0;
+    header->time = game_->target_time + 1;
+    record_incoming_command(header);
+    const std::vector<uint8_t> small = make_command(_command_rename, 40, 2);
+    ASSERT_TRUE(queue_outgoing_command((const command_header *)small.data()));
+    for (int32_t i = 0; i < 20; ++i) update_vesk(1);
+    stop_simulation();
+    char reason[256];
+    ASSERT_TRUE(save_simulation_film("big.film", reason, sizeof(reason))) << reason;
+    recording_file_header film_header;
+    const std::vector<block_info> blocks = blocks_of("big.film", &film_header);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_rename}));
+    EXPECT_EQ(streamed_verbs.front(), _command_chat) << "the stream still gets it";
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
+}
+
+TEST_F(film_test, a_short_game_has_one_last_block_with_its_ending_time)
+{
+    start(4);
+    // Only the sync command of tick 0 would be stored: run past none.
+    for (int32_t i = 0; i < 100; ++i) update_vesk(1);
+    stop_simulation();
+    char reason[256];
+    ASSERT_TRUE(save_simulation_film("short.film", reason, sizeof(reason))) << reason;
+    recording_file_header header;
+    const std::vector<block_info> blocks = blocks_of("short.film", &header);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].flags, 1u);
+    EXPECT_EQ(header.recording_ending_time, 100);
+    EXPECT_EQ(replay("short.film"), 100);
+}
+
+// Every damage ends the replay with a logged reason: never a crash, a hang or
+// a read past a buffer.  A film cut short plays to its last whole command.
+TEST_F(film_test, damaged_films_end_their_replay)
+{
+    const std::string film = record_scripted_game();
+    const std::vector<uint8_t> bytes = read_file_bytes(film);
+    recording_file_header header;
+    const std::vector<block_info> blocks = blocks_of(film, &header);
+    ASSERT_GT(blocks.size(), 3u);
+    const size_t first_block = (size_t)(LOCAL_HEADER + header.data_offset);
+    const size_t second_block = first_block + 8 + (size_t)blocks[0].size;
+
+    // Sets a big-endian field of the film and fixes nothing else.
+    const auto with = [&bytes](size_t at, int32_t size, uint32_t value) {
+        std::vector<uint8_t> copy = bytes;
+        if (size == 2) write_be16(&copy[at], (uint16_t)value);
+        else write_be32(&copy[at], value);
+        return copy;
+    };
+    const auto cut = [&bytes](size_t size) { return std::vector<uint8_t>(bytes.begin(), bytes.begin() + (long)size); };
+    const auto local_size = [](std::vector<uint8_t> copy) {
+        // The store refuses a file shorter than its stated data: state the
+        // size that is there, and no ending time, as a film the game never
+        // closed has.
+        write_be32(&copy[56], (uint32_t)(copy.size() - LOCAL_HEADER));
+        write_be32(&copy[LOCAL_HEADER + 8], 0);
+        return copy;
+    };
+    const struct
+    {
+        const char *name;
+        std::vector<uint8_t> bytes;
+        bool starts, fails;
+    } rows[] = {
+        {"version 4", with(LOCAL_HEADER + 0, 2, 4), false, true},
+        {"17 players", with(LOCAL_HEADER + 36 + 556, 2, 17), false, true},
+        {"data offset 2000", with(LOCAL_HEADER + 4, 4, 2000), false, true},
+        {"block of 3000 bytes", with(second_block + 4, 2, 3000), true, true},
+        {"block size past the end", with(second_block + 4, 2, 2040), true, true},
+        {"count too high", with(second_block + 6, 2, (uint32_t)blocks[1].count + 1), true, true},
+        {"count negative", with(second_block + 6, 2, 0xffff), true, true},
+        {"command size 0", with(second_block + 8, 2, 0), true, true},
+        {"command size 7", with(second_block + 8, 2, 7), true, true},
+        {"command size -1", with(second_block + 8, 2, 0xffff), true, true},
+        {"command size past the block", with(second_block + 8, 2, 2047), true, true},
+        {"cut inside a block", local_size(cut(second_block + 20)), true, false},
+        {"cut after a block", local_size(cut(second_block)), true, false},
+        {"cut inside the header", local_size(cut(LOCAL_HEADER + 100)), false, true},
+    };
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(write_file_bytes("damaged.film", row.bytes));
+        const int32_t ran = replay(fs::absolute("damaged.film").string(), row.starts);
+        if (row.starts)
+        {
+            EXPECT_EQ(replay_failed(), row.fails);
+            EXPECT_LT(ran, 3000);
+        }
+        clear_pending_error();
+    }
+}
+
+int crash_while_recording(const void *)
+{
+    if (!open_log_file("film crash test")) return 98;
+    char reason[256];
+    if (!start_simulation(nullptr, DEMO, 11, reason, sizeof(reason))) return 97;
+    initialize_crash_handler();
+    for (int32_t frame = 0; frame < 400; ++frame)
+    {
+        if (frame % 10 == 0)
+        {
+            const std::vector<uint8_t> command = make_command(_command_chat, 60, (uint32_t)frame);
+            queue_outgoing_command((const command_header *)command.data());
+        }
+        update_vesk(1);
+    }
+    raise(SIGSEGV);
+    return 99;
+}
+
+TEST_F(film_test, a_crash_leaves_a_film_that_replays)
+{
+    const int status = run_in_child(crash_while_recording, nullptr, 60);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    std::string crash_film;
+    for (const auto &entry : fs::directory_iterator(FILMS_FOLDER))
+        if (entry.path().filename().string().rfind("Crash- ", 0) == 0) crash_film = entry.path().string();
+    ASSERT_FALSE(crash_film.empty()) << read_whole_file("vesk_log.txt");
+    recording_file_header header;
+    const std::vector<block_info> blocks = blocks_of(crash_film, &header);
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(blocks.back().flags, 1u);
+    EXPECT_EQ(header.recording_ending_time, 400);
+    EXPECT_EQ(replay(fs::absolute(crash_film).string()), 400);
+    EXPECT_FALSE(replay_failed());
+    EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+    EXPECT_EQ(executed.size(), 40u);
+}
+
+// A saved game is the film of its level up to the save: restoring it replays
+// the commands up to that tick at full speed, then recording goes on in a new
+// last recording that starts with those commands.
+TEST_F(film_test, a_restored_saved_game_turns_into_the_last_recording)
+{
+    const std::string film = record_scripted_game();
+    const std::vector<executed_command> recorded = executed;
+    recording_file_header film_header;
+    const std::vector<uint8_t> bytes = read_file_bytes(film);
+    ASSERT_FALSE(blocks_of(film, &film_header).empty());
+    const int32_t SAVE_TIME = 1500;
+
+    std::vector<uint8_t> data(bytes.begin() + LOCAL_HEADER, bytes.end());
+    write_be16(&data[2], _saved_game_recording_type);
+    write_be32(&data[8], (uint32_t)SAVE_TIME);
+    int32_t save = tag_file_new_with_random_subgroup_tag(SAVED_GAME_GROUP_TAG, "restored", SAVE_GAME_VERSION_NUMBER);
+    ASSERT_NE(save, NONE);
+    ASSERT_TRUE(tag_file_write(&save, 0, (int32_t)data.size(), data.data()));
+    tag_file_info info;
+    ASSERT_TRUE(tag_file_info_get(save, &info));
+
+    executed.clear();
+    new_game_data game;
+    ASSERT_TRUE(private_start_replay(info.subgroup_tag, &game, false));
+    EXPECT_EQ(game.parameters.type, _game_type_replay);
+    EXPECT_EQ(get_replay_game_type(), _game_type_local);
+    EXPECT_TRUE(game_is_solo_replay());
+    ASSERT_TRUE(initialize_vesk_for_new_map(&game, true));
+    game_->state = _game_state_running;
+    set_unbounded_game_ticks(true);
+    for (int32_t pass = 0; pass < 200 && !replay_over(); ++pass) update_vesk(1);
+    set_unbounded_game_ticks(false);
+    EXPECT_TRUE(replay_over());
+    EXPECT_EQ(game_->game_time, SAVE_TIME);
+    EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+    std::vector<executed_command> before_save;
+    for (const executed_command &command : recorded)
+        if (command.time < SAVE_TIME) before_save.push_back(command);
+    EXPECT_TRUE(executed == before_save);
+
+    // The continued game's film: the saved game's commands up to the save.
+    dispose_vesk_from_old_map();
+    game_->state = _game_state_displaying_main_menu;
+    recording_file_header last_header;
+    const std::vector<block_info> last = blocks_of(std::string(FILMS_FOLDER) + "/Last Game", &last_header);
+    ASSERT_FALSE(last.empty());
+    EXPECT_EQ(last_header.recording_ending_time, SAVE_TIME);
+    EXPECT_EQ(last.back().flags, 1u);
+    int32_t stored = 0;
+    for (const block_info &block : last)
+    {
+        EXPECT_LE(block.size, RECORDING_BUFFER_SIZE);
+        stored += block.count;
+    }
+    // Every recorded command up to the save, sync commands included, and none after it.
+    int32_t expected = 0;
+    for (size_t at = (size_t)(LOCAL_HEADER + film_header.data_offset); at + 8 <= bytes.size();)
+    {
+        const int32_t size = read_be16(&bytes[at + 4]);
+        for (int32_t offset = 0; offset < size;)
+        {
+            if ((int32_t)read_be32(&bytes[at + 8 + (size_t)offset + 4]) <= SAVE_TIME) ++expected;
+            offset += (int16_t)read_be16(&bytes[at + 8 + (size_t)offset]);
+        }
+        const bool was_last = read_be32(&bytes[at]) & 1;
+        at += 8 + (size_t)size;
+        if (was_last) break;
+    }
+    EXPECT_GT(expected, 100);
+    EXPECT_EQ(stored, expected);
+}
+
+// The tools end to end: a recorded run and its replay print one trace, the
+// game checks the film as in step, and vesk_film lists it.
+TEST_F(film_test, tools_record_replay_check_and_list_a_film)
+{
+    const std::string bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+    for (const char *tool : {"vesk_sim", "vesk", "vesk_film"})
+        if (!fs::exists(fs::path(bin) / tool)) SKIP_OR_FAIL_UNDER_CI(std::string(tool) + " is missing");
+    const std::string sim = "'" + bin + "/vesk_sim' --data '" + directory + "'";
+    ASSERT_EQ(system((sim + " --map demo --seed 5 --ticks 3000 --record F > recorded.txt 2> err.txt").c_str()), 0)
+        << read_whole_file("err.txt");
+    ASSERT_EQ(system((sim + " --film F > replayed.txt 2> err.txt").c_str()), 0) << read_whole_file("err.txt");
+    const std::string recorded = read_whole_file("recorded.txt");
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 3000);
+    EXPECT_EQ(recorded, read_whole_file("replayed.txt"));
+    // Harness verbs act outside the stream: a film could not hold them.
+    const int refused = system((sim + " --map demo --seed 5 --ticks 10 --record G --command 5 score 0 1 0 0 "
+                                      "> /dev/null 2> refused.txt").c_str());
+    EXPECT_TRUE(WIFEXITED(refused) && WEXITSTATUS(refused) == 2);
+    EXPECT_NE(read_whole_file("refused.txt").find("--record"), std::string::npos);
+
+    fs::create_directory(OOS_CHECKER_FILMS_FOLDER);
+    fs::copy_file("F", std::string(OOS_CHECKER_FILMS_FOLDER) + "/F");
+    fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    const int checked = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(checked) && WEXITSTATUS(checked) == 0) << read_whole_file("oos.txt");
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("film \"F\": in step at tick 3000"), std::string::npos)
+        << read_whole_file(LOG_FILE_NAME);
+
+    // A damaged film is reported and fails the check.
+    std::vector<uint8_t> bytes = read_file_bytes("F");
+    write_be16(&bytes[64 + RECORDING_FILE_HEADER_SIZE + 6], 99); // the first block's count
+    ASSERT_TRUE(write_file_bytes(std::string(OOS_CHECKER_FILMS_FOLDER) + "/F", bytes));
+    const int failed = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(failed) && WEXITSTATUS(failed) == 1);
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("film \"F\": could not be read"), std::string::npos);
+
+    ASSERT_EQ(system(("'" + bin + "/vesk_film' F > listing.txt").c_str()), 0);
+    const std::string listing = read_whole_file("listing.txt");
+    EXPECT_NE(listing.find("header: version 3, type 0 (film), data offset 2600, ending time 3000"), std::string::npos)
+        << listing;
+    EXPECT_NE(listing.find("block 0 at 2600: flags 0x1 (last)"), std::string::npos) << listing;
+    for (int32_t time = 170; time < 3000; time += 170)
+        EXPECT_NE(listing.find("time " + std::to_string(time) + " verb 1 (sync) player 0 size 20"), std::string::npos)
+            << time;
+    const int listed = system(("'" + bin + "/vesk_film' oos_checker_films/F > /dev/null 2> damaged.txt").c_str());
+    EXPECT_TRUE(WIFEXITED(listed) && WEXITSTATUS(listed) == 1);
+    EXPECT_NE(read_whole_file("damaged.txt").find("count disagrees"), std::string::npos);
+}
+
+} // namespace
