@@ -107,11 +107,10 @@ void flush_actions(void)
     queue_clear(&action_globals.actions);
 }
 
-bool queue_action(const action_data *action)
+// Stamps and stores one record; the caller holds the queue lock.
+static bool queue_action_locked(const action_data *action)
 {
-    if (!VASSERT(action, "no action to queue")) return false;
     action_data stamped = *action;
-    std::lock_guard<std::mutex> guard(action_globals.queue_action_lock);
     stamped.time = game_->local_time.load();
     int32_t delta = stamped.time - action_globals.last_queued_time;
     if (delta < 0) delta = 0;
@@ -122,10 +121,33 @@ bool queue_action(const action_data *action)
     return true;
 }
 
+bool queue_action(const action_data *action)
+{
+    if (!VASSERT(action, "no action to queue")) return false;
+    std::lock_guard<std::mutex> guard(action_globals.queue_action_lock);
+    return queue_action_locked(action);
+}
+
+bool queue_action_and_advance_local_time(const action_data *action)
+{
+    if (!VASSERT(action, "no action to queue")) return false;
+    std::lock_guard<std::mutex> guard(action_globals.queue_action_lock);
+    const bool queued = queue_action_locked(action);
+    advance_local_time();
+    return queued;
+}
+
 int32_t update_actions(void)
 {
-    const int32_t now = game_->local_time.load();
-    int32_t waiting = queue_count(&action_globals.actions);
+    // Local time and the records waiting are read together: the keyboard task
+    // queues its record and advances the time as one step, so a record is
+    // never taken here before the tick it opened has been counted.
+    int32_t now, waiting;
+    {
+        std::lock_guard<std::mutex> guard(action_globals.queue_action_lock);
+        now = game_->local_time.load();
+        waiting = queue_count(&action_globals.actions);
+    }
     bool any = false;
     int32_t earliest = now;
     action_data action;

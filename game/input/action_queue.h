@@ -135,6 +135,11 @@ void flush_actions(void);
 // then left alone) or for a null action (assertion).  The caller's record is
 // not changed.  Timer thread and main thread.
 bool queue_action(const action_data *action);
+// The keyboard task's tick: queues the tick's record, then advances local
+// time, as one step as update_actions sees it (so a frame never takes the
+// record before its tick is counted).  The time advances even when the record
+// is dropped.
+bool queue_action_and_advance_local_time(const action_data *action);
 
 // Main thread, once per frame: takes the records waiting on entry, in queue
 // order, preprocesses each and hands it to process_action.  Returns the local

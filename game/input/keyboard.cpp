@@ -8,7 +8,6 @@
 #include "cseries/cseries.h"
 #include "cseries/registration.h"
 #include "cseries/timers.h"
-#include "game_time.h"
 #include "input/action_queue.h"
 
 namespace {
@@ -247,8 +246,7 @@ static bool keyboard_queue_task_proc(void *refcon)
     action.ascii_code = -1;
     action.key_code = -1;
     fill_in_action(&action, false);
-    queue_action(&action);
-    advance_local_time();
+    queue_action_and_advance_local_time(&action);
     return true;
 }
 

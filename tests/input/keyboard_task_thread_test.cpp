@@ -66,4 +66,24 @@ TEST(keyboard_task, queues_a_record_and_advances_local_time_each_tick_only_while
     remove_keyboard_queue_task(); // twice is harmless
 }
 
+// A main loop spinning far faster than 30 Hz must still count every tick: the
+// frames' local ticks add up to exactly the ticks local time moved.
+TEST(keyboard_task, frames_that_spin_between_ticks_count_every_tick)
+{
+    reset_game_core();
+    ASSERT_TRUE(register_action_procedure(_action_cursor_visibility, count_action));
+    ASSERT_TRUE(initialize_actions());
+    ASSERT_TRUE(initialize_keyboard());
+
+    const int32_t start = game_->local_time.load();
+    int32_t counted = 0;
+    set_keyboard_queue_task_state(true);
+    while (game_->local_time.load() - start < 10) counted += update_actions();
+    set_keyboard_queue_task_state(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    counted += update_actions();
+    EXPECT_EQ(counted, game_->local_time.load() - start);
+    remove_keyboard_queue_task();
+}
+
 } // namespace
