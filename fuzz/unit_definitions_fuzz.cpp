@@ -39,7 +39,7 @@ void check_attack(const monster_attack_definition &attack)
 {
     if (attack.extra_flags & ~MONSTER_ATTACK_EXTRA_FLAGS_MASK) abort();
     for (const monster_attack_sequence &sequence : attack.sequences)
-        if (sequence.sequence_index < NONE) abort();
+        if (sequence.sequence_index < NONE || (sequence.flags & ~MONSTER_ATTACK_SEQUENCE_FLAGS_MASK)) abort();
     if (attack.projectile_type != NONE) abort();
 }
 

@@ -93,7 +93,10 @@ static void validate_attack(monster_attack_definition *attack, const char *name,
     attack->projectile_type = NONE;
     check_flags_16(&attack->extra_flags, MONSTER_ATTACK_EXTRA_FLAGS_MASK, name, label);
     for (monster_attack_sequence &sequence : attack->sequences)
+    {
+        check_flags_16(&sequence.flags, MONSTER_ATTACK_SEQUENCE_FLAGS_MASK, name, "attack sequence flags");
         check_sequence_index(&sequence.sequence_index, name, label);
+    }
     check_not_negative(&attack->initial_velocity_delta, name, label);
     check_not_negative(&attack->recovery_time, name, label);
 }

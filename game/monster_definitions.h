@@ -224,10 +224,20 @@ enum monster_attack_extra_flags
     MONSTER_ATTACK_EXTRA_FLAGS_MASK = 0xFF,
 };
 
-// One animation an attack may play; `flags` are free for the attack code.
+// monster_attack_sequence.flags: the pitches a sequence is played at.
+enum monster_attack_sequence_flags
+{
+    _sequence_normal_flag = 0x1, // level
+    _sequence_declinated_flag = 0x2, // aiming down
+    _sequence_elevated_flag = 0x4, // aiming up
+
+    MONSTER_ATTACK_SEQUENCE_FLAGS_MASK = 0x7,
+};
+
+// One animation an attack may play.
 struct monster_attack_sequence
 {
-    uint16_t flags;
+    uint16_t flags; // monster_attack_sequence_flags
     int16_t sequence_index; // NONE: unused
 };
 static_assert(sizeof(monster_attack_sequence) == 4);

@@ -78,13 +78,11 @@ void default_projectile_definition(void *record)
 
 const projectile_definition *get_default_projectile_definition(void)
 {
-    static projectile_definition definition;
-    static bool made = false;
-    if (!made)
-    {
-        default_projectile_definition(&definition);
-        made = true;
-    }
+    static const projectile_definition definition = [] {
+        projectile_definition d;
+        default_projectile_definition(&d);
+        return d;
+    }();
     return &definition;
 }
 

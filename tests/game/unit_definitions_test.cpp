@@ -67,6 +67,7 @@ TEST(definition_records, monster_counts_indexes_and_flags_are_brought_into_their
     m.sound_types[2] = 16;
     m.attacks[1].extra_flags = 0x1FF;
     m.attacks[2].sequences[1].sequence_index = -2;
+    m.attacks[2].sequences[1].flags = 0x0C;
     m.attacks[3].recovery_time = -1;
     m.collection_index = 7; // stored run-time bytes
     m.attacks[0].projectile_type = 3;
@@ -83,6 +84,7 @@ TEST(definition_records, monster_counts_indexes_and_flags_are_brought_into_their
     EXPECT_EQ(m.sound_types[2], NONE);
     EXPECT_EQ(m.attacks[1].extra_flags, 0xFF);
     EXPECT_EQ(m.attacks[2].sequences[1].sequence_index, NONE);
+    EXPECT_EQ(m.attacks[2].sequences[1].flags, _sequence_elevated_flag);
     EXPECT_EQ(m.attacks[3].recovery_time, 0);
     EXPECT_EQ(m.collection_index, NONE);
     EXPECT_EQ(m.attacks[0].projectile_type, NONE);
