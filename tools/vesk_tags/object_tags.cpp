@@ -239,7 +239,6 @@ struct field_spec
 };
 
 #define FIELD(type, member, kind) {#member, offsetof(type, member), kind, 1}
-#define ARRAY(type, member, kind, count) {#member, offsetof(type, member), kind, count}
 
 const field_spec attack_fields[] = {
     FIELD(monster_attack_definition, flags, _field_u16),
@@ -432,7 +431,6 @@ const field_spec local_group_fields[] = {
 };
 
 #undef FIELD
-#undef ARRAY
 
 // Stores words[first..] per the matching field of `fields` into `record`
 // (host order).  A negative count is an array of that many entries of four
