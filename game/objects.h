@@ -11,6 +11,7 @@
 
 #include <cstddef>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "world.h"
 
@@ -225,6 +226,11 @@ struct damage_definition
     int16_t damage_to_velocity;
 };
 static_assert(sizeof(damage_definition) == 16);
+static_assert(offsetof(damage_definition, rate_of_expansion) == 12);
+
+// Eight 16-bit fields; records that hold a damage nest these codes.
+inline constexpr byte_swap_code damage_definition_byte_swapping_data[] = {
+    _begin_bs_array, 1, _begin_bs_array, 8, _2byte, _end_bs_array, _end_bs_array};
 
 enum damage_type
 {

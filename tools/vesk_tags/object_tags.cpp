@@ -14,10 +14,14 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/tags.h"
 #include "geometry.h"
+#include "local_projectile_groups.h"
 #include "model_animations.h"
 #include "models.h"
+#include "monster_definitions.h"
 #include "object_definitions.h"
+#include "projectile_definitions.h"
 #include "scenery.h"
+#include "unit_definitions.h"
 #include "tag_files/tag_file_formats.h"
 
 namespace {
@@ -214,6 +218,313 @@ bool parse_animation(const source_line &line, model_animation_definition *d)
     return true;
 }
 
+// ---- the unit and projectile groups: one table of fields per record
+
+enum field_kind
+{
+    _field_u32,
+    _field_tag,
+    _field_i16,
+    _field_u16,
+    _field_i8,
+    _field_u8,
+};
+
+struct field_spec
+{
+    const char *key;
+    size_t offset;
+    field_kind kind;
+    int32_t count; // 1: `key VALUE`; more: `key INDEX VALUE`
+};
+
+#define FIELD(type, member, kind) {#member, offsetof(type, member), kind, 1}
+
+const field_spec attack_fields[] = {
+    FIELD(monster_attack_definition, flags, _field_u16),
+    FIELD(monster_attack_definition, extra_flags, _field_u16),
+    {"projectile", offsetof(monster_attack_definition, projectile_tag), _field_tag, 1},
+    FIELD(monster_attack_definition, miss_fraction, _field_u16),
+    FIELD(monster_attack_definition, minimum_range, _field_i16),
+    FIELD(monster_attack_definition, maximum_range, _field_i16),
+    FIELD(monster_attack_definition, repetitions, _field_i16),
+    FIELD(monster_attack_definition, initial_velocity_lower_bound, _field_i16),
+    FIELD(monster_attack_definition, initial_velocity_delta, _field_i16),
+    FIELD(monster_attack_definition, initial_velocity_error, _field_i16),
+    FIELD(monster_attack_definition, recovery_time, _field_i16),
+    FIELD(monster_attack_definition, recovery_time_experience_delta, _field_i16),
+    FIELD(monster_attack_definition, velocity_improvement_with_experience, _field_i16),
+    FIELD(monster_attack_definition, mana_cost, _field_i16),
+    {"sequence_flags", offsetof(monster_attack_definition, sequences), _field_u16, -NUMBER_OF_MONSTER_ATTACK_SEQUENCES},
+    {"sequence", offsetof(monster_attack_definition, sequences) + 2, _field_i16, -NUMBER_OF_MONSTER_ATTACK_SEQUENCES},
+};
+
+const field_spec unit_fields[] = {
+    {"monster", offsetof(unit_definition, monster_tag), _field_tag, 1},
+    {"collection_reference", offsetof(unit_definition, collection_reference_tag), _field_tag, 1},
+};
+
+const field_spec monster_fields[] = {
+    FIELD(monster_definition, flags, _field_u32),
+    FIELD(monster_definition, hack_flags, _field_u32),
+    FIELD(monster_definition, more_hack_flags, _field_u32),
+    FIELD(monster_definition, extra_flags, _field_u32),
+    {"collection", offsetof(monster_definition, collection_tag), _field_tag, 1},
+    FIELD(monster_definition, monster_class, _field_i16),
+    FIELD(monster_definition, size, _field_i16),
+    FIELD(monster_definition, pathfinding_radius, _field_i16),
+    FIELD(monster_definition, visibility_type, _field_i16),
+    FIELD(monster_definition, terrain_impassability_flags, _field_u16),
+    FIELD(monster_definition, turning_speed, _field_u16),
+    FIELD(monster_definition, base_movement_speed, _field_i16),
+    FIELD(monster_definition, warning_distance, _field_i16),
+    FIELD(monster_definition, critical_distance, _field_i16),
+    FIELD(monster_definition, activation_distance, _field_i16),
+    FIELD(monster_definition, healing_fraction, _field_u16),
+    FIELD(monster_definition, left_handed_fraction, _field_u16),
+    FIELD(monster_definition, absorbed_fraction, _field_u16),
+    FIELD(monster_definition, flinch_system_shock, _field_u16),
+    FIELD(monster_definition, propelled_system_shock, _field_u16),
+    FIELD(monster_definition, hard_death_system_shock, _field_u16),
+    FIELD(monster_definition, berserk_system_shock, _field_u16),
+    FIELD(monster_definition, berserk_vitality, _field_i16),
+    FIELD(monster_definition, damage_to_propulsion, _field_i16),
+    FIELD(monster_definition, experience_point_value, _field_i16),
+    FIELD(monster_definition, initial_ammunition_lower_bound, _field_i16),
+    FIELD(monster_definition, initial_ammunition_delta, _field_i16),
+    FIELD(monster_definition, maximum_ammunition_count, _field_i16),
+    FIELD(monster_definition, maximum_mana, _field_i16),
+    FIELD(monster_definition, mana_recharge_rate, _field_i16),
+    FIELD(monster_definition, maximum_artifacts_carried, _field_i16),
+    FIELD(monster_definition, number_of_attacks, _field_i16),
+    FIELD(monster_definition, desired_projectile_volume, _field_i16),
+    FIELD(monster_definition, attack_frequency_lower_bound, _field_i16),
+    FIELD(monster_definition, attack_frequency_delta, _field_i16),
+    FIELD(monster_definition, use_attack_frequency, _field_i16),
+    FIELD(monster_definition, longest_range, _field_i16),
+    FIELD(monster_definition, next_name_string_index, _field_i16),
+    {"sequence", offsetof(monster_definition, sequence_indexes), _field_i16, NUMBER_OF_MONSTER_SEQUENCES},
+    {"terrain_cost", offsetof(monster_definition, terrain_costs), _field_i8, NUMBER_OF_MONSTER_TERRAIN_COSTS},
+    {"movement_modifier", offsetof(monster_definition, movement_modifiers), _field_u8, NUMBER_OF_MONSTER_TERRAIN_COSTS},
+    {"sound_type", offsetof(monster_definition, sound_types), _field_i16, NUMBER_OF_MONSTER_DEFINITION_SOUNDS},
+    {"sound", offsetof(monster_definition, sound_tags), _field_tag, NUMBER_OF_MONSTER_DEFINITION_SOUNDS},
+    {"names", offsetof(monster_definition, names_string_list_tag), _field_tag, 1},
+    {"spellings", offsetof(monster_definition, spelling_string_list_tag), _field_tag, 1},
+    {"ammunition_projectile", offsetof(monster_definition, ammunition_projectile_tag), _field_tag, 1},
+    {"entrance_group", offsetof(monster_definition, entrance_projectile_group_tag), _field_tag, 1},
+    {"exit_group", offsetof(monster_definition, exit_projectile_group_tag), _field_tag, 1},
+    {"melee_impact_group", offsetof(monster_definition, melee_impact_projectile_group_tag), _field_tag, 1},
+    {"blocked_impact_group", offsetof(monster_definition, blocked_impact_projectile_group_tag), _field_tag, 1},
+    {"absorbed_impact_group", offsetof(monster_definition, absorbed_impact_projectile_group_tag), _field_tag, 1},
+    {"burning_death_group", offsetof(monster_definition, burning_death_projectile_group_tag), _field_tag, 1},
+    {"dying_group", offsetof(monster_definition, dying_projectile_group_tag), _field_tag, 1},
+    {"exploding_group", offsetof(monster_definition, exploding_projectile_group_tag), _field_tag, 1},
+    {"local_group", offsetof(monster_definition, local_projectile_group_tag), _field_tag, 1},
+    {"object", offsetof(monster_definition, object_tag), _field_tag, 1},
+};
+
+const field_spec artifact_fields[] = {
+    FIELD(artifact_definition, flags, _field_u32),
+    {"monster_restriction", offsetof(artifact_definition, monster_restriction_tag), _field_tag, 1},
+    {"override", offsetof(artifact_definition, override_tag), _field_tag, 1},
+    FIELD(artifact_definition, maximum_charges, _field_i16),
+    FIELD(artifact_definition, initial_charges_lower_bound, _field_i16),
+    FIELD(artifact_definition, initial_charges_delta, _field_i16),
+    FIELD(artifact_definition, expiry_timer, _field_i16),
+    {"bonus_modifier", offsetof(artifact_definition, bonus_effect_modifiers), _field_i16, NUMBER_OF_MONSTER_EFFECT_MODIFIERS},
+    {"projectile", offsetof(artifact_definition, projectile_tags), _field_tag, NUMBER_OF_ARTIFACT_PROJECTILE_TYPES},
+};
+
+const field_spec projectile_fields[] = {
+    FIELD(projectile_definition, flags, _field_u32),
+    {"collection", offsetof(projectile_definition, collection_tag), _field_tag, 1},
+    {"sequence", offsetof(projectile_definition, sequence_indexes), _field_i16, NUMBER_OF_PROJECTILE_SEQUENCES},
+    FIELD(projectile_definition, splash_or_rebound_effect_type, _field_i16),
+    {"detonation_group", offsetof(projectile_definition, detonation_projectile_group_tag), _field_tag, 1},
+    {"contrail", offsetof(projectile_definition, contrail_projectile_tag), _field_tag, 1},
+    FIELD(projectile_definition, ticks_between_contrails, _field_i16),
+    FIELD(projectile_definition, maximum_contrail_count, _field_i16),
+    {"object", offsetof(projectile_definition, object_tag), _field_tag, 1},
+    FIELD(projectile_definition, inertia_lower_bound, _field_i16),
+    FIELD(projectile_definition, inertia_delta, _field_i16),
+    FIELD(projectile_definition, random_initial_velocity, _field_i16),
+    FIELD(projectile_definition, volume, _field_i16),
+    FIELD(projectile_definition, tracking_priority, _field_i16),
+    FIELD(projectile_definition, promotion_on_detonation_fraction, _field_u16),
+    FIELD(projectile_definition, detonation_frequency, _field_u16),
+    FIELD(projectile_definition, media_detonation_frequency, _field_u16),
+    FIELD(projectile_definition, detonation_velocity, _field_i16),
+    FIELD(projectile_definition, projectile_class, _field_i16),
+    {"lightning", offsetof(projectile_definition, lightning_tag), _field_tag, 1},
+    {"sound", offsetof(projectile_definition, sound_tags), _field_tag, NUMBER_OF_PROJECTILE_SOUNDS},
+    FIELD(projectile_definition, animation_rate_lower_bound, _field_i16),
+    FIELD(projectile_definition, animation_rate_delta, _field_i16),
+    FIELD(projectile_definition, lifespan_lower_bound, _field_i16),
+    FIELD(projectile_definition, lifespan_delta, _field_i16),
+    FIELD(projectile_definition, initial_contrail_frequency, _field_u16),
+    FIELD(projectile_definition, final_contrail_frequency, _field_u16),
+    FIELD(projectile_definition, contrail_frequency_delta, _field_u16),
+    FIELD(projectile_definition, guided_turning_speed, _field_u16),
+    {"promoted_projectile", offsetof(projectile_definition, promoted_projectile_tag), _field_tag, 1},
+    {"promotion_group", offsetof(projectile_definition, promotion_projectile_group_tag), _field_tag, 1},
+    FIELD(projectile_definition, maximum_safe_acceleration, _field_i16),
+    FIELD(projectile_definition, acceleration_detonation_fraction, _field_u16),
+    {"damage_type", offsetof(projectile_definition, damage) + offsetof(damage_definition, type), _field_i16, 1},
+    {"damage_flags", offsetof(projectile_definition, damage) + offsetof(damage_definition, flags), _field_u16, 1},
+    {"damage_lower_bound", offsetof(projectile_definition, damage) + offsetof(damage_definition, damage_lower_bound), _field_i16, 1},
+    {"damage_delta", offsetof(projectile_definition, damage) + offsetof(damage_definition, damage_delta), _field_i16, 1},
+    {"damage_radius_lower_bound", offsetof(projectile_definition, damage) + offsetof(damage_definition, radius_lower_bound), _field_i16, 1},
+    {"damage_radius_delta", offsetof(projectile_definition, damage) + offsetof(damage_definition, radius_delta), _field_i16, 1},
+    {"damage_rate_of_expansion", offsetof(projectile_definition, damage) + offsetof(damage_definition, rate_of_expansion), _field_i16, 1},
+    {"damage_to_velocity", offsetof(projectile_definition, damage) + offsetof(damage_definition, damage_to_velocity), _field_i16, 1},
+    {"artifact", offsetof(projectile_definition, artifact_tag), _field_tag, 1},
+    {"target_detonation_group", offsetof(projectile_definition, target_detonation_projectile_group_tag), _field_tag, 1},
+    {"geometry", offsetof(projectile_definition, geometry_tag), _field_tag, 1},
+    FIELD(projectile_definition, delay_lower_bound, _field_i16),
+    FIELD(projectile_definition, delay_delta, _field_i16),
+    {"local_group", offsetof(projectile_definition, local_projectile_group_tag), _field_tag, 1},
+    FIELD(projectile_definition, nearby_target_radius, _field_i16),
+    FIELD(projectile_definition, exclude_nearby_target_radius, _field_i16),
+    {"promotion_unit", offsetof(projectile_definition, promotion_unit_tag), _field_tag, 1},
+    FIELD(projectile_definition, use_accel, _field_u8),
+};
+
+const field_spec projectile_group_fields[] = {
+    FIELD(projectile_group_definition, mesh_effect_type, _field_i16),
+    FIELD(projectile_group_definition, number_of_parts, _field_i16),
+    {"sound", offsetof(projectile_group_definition, sound_tag), _field_tag, 1},
+    {"local_group", offsetof(projectile_group_definition, local_projectile_group_tag), _field_tag, 1},
+};
+
+const field_spec part_fields[] = {
+    FIELD(projectile_group_part, flags, _field_u32),
+    {"projectile", offsetof(projectile_group_part, projectile_tag), _field_tag, 1},
+    {"fail_projectile", offsetof(projectile_group_part, fail_projectile_tag), _field_tag, 1},
+    FIELD(projectile_group_part, count_lower_bound, _field_i16),
+    FIELD(projectile_group_part, count_delta, _field_i16),
+    FIELD(projectile_group_part, appearing_fraction, _field_u16),
+    FIELD(projectile_group_part, position_lower_bound, _field_i16),
+    FIELD(projectile_group_part, position_delta, _field_i16),
+};
+
+const field_spec local_group_fields[] = {
+    FIELD(local_projectile_group_definition, flags, _field_u32),
+    {"collection", offsetof(local_projectile_group_definition, collection_tag), _field_tag, 1},
+    {"sequence", offsetof(local_projectile_group_definition, sequence_index), _field_i16, 1},
+    {"color_table", offsetof(local_projectile_group_definition, color_table_index), _field_i16, 1},
+    FIELD(local_projectile_group_definition, maximum_projectiles, _field_i16),
+    FIELD(local_projectile_group_definition, emission_lower_bound, _field_i16),
+    FIELD(local_projectile_group_definition, emission_delta, _field_i16),
+    FIELD(local_projectile_group_definition, lifespan_lower_bound, _field_i16),
+    FIELD(local_projectile_group_definition, lifespan_delta, _field_i16),
+    FIELD(local_projectile_group_definition, radius, _field_i16),
+    FIELD(local_projectile_group_definition, height, _field_i16),
+    FIELD(local_projectile_group_definition, velocity_lower_bound, _field_i16),
+    FIELD(local_projectile_group_definition, velocity_delta, _field_i16),
+    FIELD(local_projectile_group_definition, gravity, _field_i16),
+    FIELD(local_projectile_group_definition, scale_lower_bound, _field_i16),
+    FIELD(local_projectile_group_definition, scale_delta, _field_i16),
+    FIELD(local_projectile_group_definition, duration, _field_i16),
+    FIELD(local_projectile_group_definition, transition_in, _field_i16),
+    FIELD(local_projectile_group_definition, transition_out, _field_i16),
+    FIELD(local_projectile_group_definition, animation_rate, _field_i16),
+};
+
+#undef FIELD
+
+// Stores words[first..] per the matching field of `fields` into `record`
+// (host order).  A negative count is an array of that many entries of four
+// bytes' stride (the attack sequences).  False when no field matches or a
+// value is out of its range.
+template <size_t N>
+bool parse_field(const source_line &line, size_t first, const field_spec (&fields)[N], uint8_t *record)
+{
+    if (line.words.size() <= first) return false;
+    for (const field_spec &field : fields)
+    {
+        if (line.words[first] != field.key) continue;
+        const int32_t count = field.count < 0 ? -field.count : field.count;
+        const size_t stride = field.count < 0 ? 4 : 0;
+        size_t at = first + 1;
+        int64_t index = 0;
+        if (count > 1 && (line.words.size() <= at || !number(line.words[at++], 0, count - 1, &index))) return false;
+        if (line.words.size() != at + 1) return false;
+        const std::string &text = line.words[at];
+        int64_t value = 0;
+        uint8_t *p = record + field.offset;
+        switch (field.kind)
+        {
+        case _field_tag:
+        {
+            tag t;
+            if (!code(text, &t)) return false;
+            memcpy(p + index * 4, &t, 4);
+            return true;
+        }
+        case _field_u32:
+            if (!number(text, 0, 0xFFFFFFFFll, &value)) return false;
+            {
+                const uint32_t v = (uint32_t)value;
+                memcpy(p + index * 4, &v, 4);
+            }
+            return true;
+        case _field_i16:
+        case _field_u16:
+        {
+            if (!number(text, field.kind == _field_i16 ? -32768 : 0, field.kind == _field_i16 ? 32767 : 65535, &value))
+                return false;
+            const uint16_t v = (uint16_t)value;
+            memcpy(p + index * (stride ? stride : 2), &v, 2);
+            return true;
+        }
+        case _field_i8:
+        case _field_u8:
+        {
+            if (!number(text, field.kind == _field_i8 ? -128 : 0, field.kind == _field_i8 ? 127 : 255, &value))
+                return false;
+            p[index] = (uint8_t)value;
+            return true;
+        }
+        }
+    }
+    return false;
+}
+
+// `attack INDEX FIELD ...` of a monster and `override_attack FIELD ...` of an artifact.
+bool parse_monster(const source_line &line, monster_definition *d)
+{
+    int64_t index;
+    if (line.words[0] == "attack")
+        return line.words.size() > 2 && number(line.words[1], 0, MAXIMUM_ATTACKS_PER_MONSTER - 1, &index) &&
+               parse_field(line, 2, attack_fields, (uint8_t *)&d->attacks[index]);
+    return parse_field(line, 0, monster_fields, (uint8_t *)d);
+}
+
+bool parse_artifact(const source_line &line, artifact_definition *d)
+{
+    if (line.words[0] == "override_attack")
+        return parse_field(line, 1, attack_fields, (uint8_t *)&d->override_attack);
+    return parse_field(line, 0, artifact_fields, (uint8_t *)d);
+}
+
+// `part INDEX FIELD ...`; the part count follows the highest part named
+// unless `number_of_parts` says otherwise.
+bool parse_projectile_group(const source_line &line, projectile_group_definition *d, int16_t *parts_named)
+{
+    int64_t index;
+    if (line.words[0] == "part")
+    {
+        if (line.words.size() <= 2 || !number(line.words[1], 0, MAXIMUM_PARTS_PER_PROJECTILE_GROUP - 1, &index))
+            return false;
+        if (*parts_named < index + 1) *parts_named = (int16_t)(index + 1);
+        return parse_field(line, 2, part_fields, (uint8_t *)&d->parts[index]);
+    }
+    return parse_field(line, 0, projectile_group_fields, (uint8_t *)d);
+}
+
+// The run-time fields a tag stores as zero: the loader fills them.
+void clear_runtime(monster_attack_definition *attack) { attack->projectile_type = 0; }
+
 std::vector<uint8_t> swapped(const void *record, int32_t size, const byte_swap_code *codes)
 {
     std::vector<uint8_t> bytes((const uint8_t *)record, (const uint8_t *)record + size);
@@ -223,7 +534,8 @@ std::vector<uint8_t> swapped(const void *record, int32_t size, const byte_swap_c
 
 int object_usage(void)
 {
-    fprintf(stderr, "usage: vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE\n");
+    fprintf(stderr, "usage: vesk_tags objects OUT --group obje|core|scen|geom|mode|mani|unit|mons|arti|proj|prgr|lpgr "
+                    "--subgroup S --name N SOURCE\n");
     return 2;
 }
 
@@ -265,6 +577,20 @@ int object_tags_command(int argc, char **argv)
     animation.ticks_per_frame = 1;
     animation.forward_sound_type = animation.backward_sound_type = NONE;
     geometry_source geometry;
+    unit_definition unit;
+    default_unit_definition(&unit);
+    monster_definition monster;
+    default_monster_definition(&monster);
+    artifact_definition artifact;
+    default_artifact_definition(&artifact);
+    projectile_definition projectile;
+    default_projectile_definition(&projectile);
+    projectile_group_definition projectile_group;
+    default_projectile_group_definition(&projectile_group);
+    int16_t parts_named = 0;
+    bool parts_counted = false;
+    local_projectile_group_definition local_group;
+    default_local_projectile_group_definition(&local_group);
 
     for (const source_line &line : lines)
     {
@@ -277,6 +603,17 @@ int object_tags_command(int argc, char **argv)
         case GEOMETRY_DEFINITION_GROUP_TAG: ok = parse_geometry(line, &geometry); break;
         case MODEL_DEFINITION_GROUP_TAG: ok = parse_model(line, &model); break;
         case MODEL_ANIMATION_DEFINITION_GROUP_TAG: ok = parse_animation(line, &animation); break;
+        case UNIT_DEFINITION_GROUP_TAG: ok = parse_field(line, 0, unit_fields, (uint8_t *)&unit); break;
+        case MONSTER_DEFINITION_GROUP_TAG: ok = parse_monster(line, &monster); break;
+        case ARTIFACT_DEFINITION_GROUP_TAG: ok = parse_artifact(line, &artifact); break;
+        case PROJECTILE_DEFINITION_GROUP_TAG: ok = parse_field(line, 0, projectile_fields, (uint8_t *)&projectile); break;
+        case PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
+            ok = parse_projectile_group(line, &projectile_group, &parts_named);
+            parts_counted = parts_counted || line.words[0] == "number_of_parts";
+            break;
+        case LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
+            ok = parse_field(line, 0, local_group_fields, (uint8_t *)&local_group);
+            break;
         default: return object_usage();
         }
         if (!ok) return tool_refuse_line(source, line.number, "not understood, out of range, or one too many");
@@ -284,8 +621,53 @@ int object_tags_command(int argc, char **argv)
 
     std::vector<uint8_t> data;
     int16_t version = 1;
+    uint32_t user_data = 0;
     switch (group)
     {
+    case UNIT_DEFINITION_GROUP_TAG:
+        unit.player_index = 0;
+        unit.parent_unit_tag = 0;
+        unit.monster_type = unit.collection_reference_index = 0;
+        data = swapped(&unit, sizeof(unit), unit_definition_byte_swapping_data);
+        break;
+    case MONSTER_DEFINITION_GROUP_TAG:
+    {
+        for (monster_attack_definition &attack : monster.attacks) clear_runtime(&attack);
+        const size_t runtime = offsetof(monster_definition, collection_index);
+        memset((uint8_t *)&monster + runtime, 0, sizeof(monster) - runtime);
+        data = swapped(&monster, sizeof(monster), monster_definition_byte_swapping_data);
+        break;
+    }
+    case ARTIFACT_DEFINITION_GROUP_TAG:
+    {
+        clear_runtime(&artifact.override_attack);
+        const size_t runtime = offsetof(artifact_definition, monster_restriction_type);
+        memset((uint8_t *)&artifact + runtime, 0, sizeof(artifact) - runtime);
+        data = swapped(&artifact, sizeof(artifact), artifact_definition_byte_swapping_data);
+        break;
+    }
+    case PROJECTILE_DEFINITION_GROUP_TAG:
+    {
+        const size_t runtime = offsetof(projectile_definition, local_projectile_group_type);
+        memset((uint8_t *)&projectile + runtime, 0, sizeof(projectile) - runtime);
+        user_data = get_projectile_definition_tag_header_user_data(&projectile);
+        data = swapped(&projectile, sizeof(projectile), projectile_definition_byte_swapping_data);
+        break;
+    }
+    case PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
+    {
+        if (!parts_counted) projectile_group.number_of_parts = parts_named;
+        for (projectile_group_part &part : projectile_group.parts)
+            part.projectile_type = part.fail_projectile_type = 0;
+        const size_t runtime = offsetof(projectile_group_definition, sound_index);
+        memset((uint8_t *)&projectile_group + runtime, 0, sizeof(projectile_group) - runtime);
+        data = swapped(&projectile_group, sizeof(projectile_group), projectile_group_definition_byte_swapping_data);
+        break;
+    }
+    case LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
+        local_group.collection_index = 0;
+        data = swapped(&local_group, sizeof(local_group), local_projectile_group_definition_byte_swapping_data);
+        break;
     case OBJECT_DEFINITION_GROUP_TAG:
         data = swapped(&object, sizeof(object), object_definition_byte_swapping_data);
         break;
@@ -328,6 +710,6 @@ int object_tags_command(int argc, char **argv)
     default: return object_usage();
     }
 
-    if (!tool_write_local_tag_file(out, group, subgroup, version, 0, name, data.data(), (int32_t)data.size())) return 1;
+    if (!tool_write_local_tag_file(out, group, subgroup, version, user_data, name, data.data(), (int32_t)data.size())) return 1;
     return 0;
 }

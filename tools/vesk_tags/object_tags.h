@@ -1,10 +1,13 @@
 #pragma once
 // The "objects" command of the data tool: writes an object definition
 // ('obje'), collection reference ('core'), scenery definition ('scen'),
-// geometry ('geom'), model definition ('mode') or model animation ('mani')
-// as a local tag file from a small text description.
+// geometry ('geom'), model definition ('mode'), model animation ('mani'),
+// unit ('unit'), monster ('mons'), artifact ('arti'), projectile ('proj'),
+// projectile group ('prgr') or local projectile group ('lpgr') definition as
+// a local tag file from a small text description.
 //
-//   vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE
+//   vesk_tags objects OUT --group obje|core|scen|geom|mode|mani|unit|mons|arti|proj|prgr|lpgr
+//                     --subgroup S --name N SOURCE
 //
 // Source: one statement per line, '#' starts a comment; numbers may be
 // decimal or 0x hex; CODE is four characters or "none".
@@ -18,6 +21,14 @@
 //   mode: geometry CODE | collection CODE | color_table N | flags N
 //         | permutation COLLECTION COLOR_TABLE [VIEW...]   (1 to 8)
 //   mani: flags N | ticks_per_frame N | forward_sound N | backward_sound N | frame CODE (1 to 32)
+//   unit, mons, arti, proj, prgr, lpgr: `FIELD VALUE`, or `FIELD INDEX VALUE`
+//         for an array, with the field names of docs/formats.md (tags by
+//         their short names: monster, collection, object, sound, ...);
+//         mons: `attack INDEX FIELD [INDEX] VALUE`; arti: `override_attack
+//         FIELD [INDEX] VALUE`; prgr: `part INDEX FIELD VALUE` (the part count
+//         follows the highest part named unless number_of_parts is given).
+//         Fields not named keep the group's defaults; run-time fields are
+//         written as zero.
 // A refused line is reported with its line number.
 
 // Returns 0, 1 with a reason on standard error for a refused source, 2 for

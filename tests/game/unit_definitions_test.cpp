@@ -1,0 +1,315 @@
+// The unit and projectile definition records as the loader takes them: short
+// tags read through the registry get the group's defaults for their tail, and
+// the checks repair or refuse counts, indexes and flags outside their tables
+// before anything indexes a table with them.
+
+#include "tag_files/store_fixture.h"
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "cseries/byte_swapping.h"
+#include "local_projectile_groups.h"
+#include "monster_definitions.h"
+#include "projectile_definitions.h"
+#include "tag_files/definitions.h"
+#include "unit_definitions.h"
+
+namespace {
+
+template <typename T> T defaults(void (*fill)(void *))
+{
+    T record;
+    fill(&record);
+    return record;
+}
+
+TEST(definition_records, swap_descriptions_walk_exactly_their_records)
+{
+    const struct
+    {
+        const byte_swap_code *codes;
+        size_t size;
+    } records[] = {
+        {unit_definition_byte_swapping_data, sizeof(unit_definition)},
+        {monster_definition_byte_swapping_data, sizeof(monster_definition)},
+        {artifact_definition_byte_swapping_data, sizeof(artifact_definition)},
+        {projectile_definition_byte_swapping_data, sizeof(projectile_definition)},
+        {projectile_group_definition_byte_swapping_data, sizeof(projectile_group_definition)},
+        {local_projectile_group_definition_byte_swapping_data, sizeof(local_projectile_group_definition)},
+        {damage_definition_byte_swapping_data, sizeof(damage_definition)},
+    };
+    for (const auto &r : records) EXPECT_EQ(byte_swap_description_size(r.codes), (int32_t)r.size);
+}
+
+// The damage inside a projectile is swapped as its own eight 16-bit fields.
+TEST(definition_records, damage_fields_are_big_endian_words_in_their_order)
+{
+    damage_definition damage = {5, 0x0004, 300, 20, 512, 64, 16, -3};
+    uint8_t bytes[sizeof(damage)];
+    memcpy(bytes, &damage, sizeof(damage));
+    ASSERT_TRUE(byte_swap_data("damage", bytes, sizeof(bytes), 1, damage_definition_byte_swapping_data));
+    const uint8_t golden[] = {0, 5, 0, 4, 1, 44, 0, 20, 2, 0, 0, 64, 0, 16, 0xFF, 0xFD};
+    EXPECT_EQ(memcmp(bytes, golden, sizeof(golden)), 0);
+}
+
+TEST(definition_records, monster_counts_indexes_and_flags_are_brought_into_their_tables)
+{
+    monster_definition m = defaults<monster_definition>(default_monster_definition);
+    m.flags = 0xFFFFFFFF;
+    m.hack_flags = 0x80000001;
+    m.number_of_attacks = 5;
+    m.maximum_artifacts_carried = 12; // a unit holds nine
+    m.initial_ammunition_delta = -4;
+    m.sequence_indexes[3] = -7;
+    m.sequence_indexes[4] = 250; // whether the collection has it is the loader's question
+    m.sound_types[2] = 16;
+    m.attacks[1].extra_flags = 0x1FF;
+    m.attacks[2].sequences[1].sequence_index = -2;
+    m.attacks[2].sequences[1].flags = 0x0C;
+    m.attacks[3].recovery_time = -1;
+    m.collection_index = 7; // stored run-time bytes
+    m.attacks[0].projectile_type = 3;
+    ASSERT_TRUE(validate_monster_definition(&m, "test"));
+    EXPECT_EQ(m.flags, (uint32_t)MONSTER_DEFINITION_FLAGS_MASK);
+    EXPECT_TRUE(m.flags & _monster_invisible_on_overhead_map_flag);
+    EXPECT_TRUE(m.flags & _monster_targetable_if_ambient_flag);
+    EXPECT_EQ(m.hack_flags, (uint32_t)_monster_hack_unit_can_charge_flag);
+    EXPECT_EQ(m.number_of_attacks, MAXIMUM_ATTACKS_PER_MONSTER);
+    EXPECT_EQ(m.maximum_artifacts_carried, MAXIMUM_ARTIFACTS_PER_MONSTER);
+    EXPECT_EQ(m.initial_ammunition_delta, 0);
+    EXPECT_EQ(m.sequence_indexes[3], NONE);
+    EXPECT_EQ(m.sequence_indexes[4], 250);
+    EXPECT_EQ(m.sound_types[2], NONE);
+    EXPECT_EQ(m.attacks[1].extra_flags, 0xFF);
+    EXPECT_EQ(m.attacks[2].sequences[1].sequence_index, NONE);
+    EXPECT_EQ(m.attacks[2].sequences[1].flags, _sequence_elevated_flag);
+    EXPECT_EQ(m.attacks[3].recovery_time, 0);
+    EXPECT_EQ(m.collection_index, NONE);
+    EXPECT_EQ(m.attacks[0].projectile_type, NONE);
+
+    m.number_of_attacks = -1;
+    m.maximum_artifacts_carried = -1;
+    ASSERT_TRUE(validate_monster_definition(&m, "test"));
+    EXPECT_EQ(m.number_of_attacks, 0);
+    EXPECT_EQ(m.maximum_artifacts_carried, 0);
+
+    // Nothing safe stands in for these.
+    for (int16_t monster_class : {(int16_t)-1, (int16_t)NUMBER_OF_MONSTER_CLASSES})
+    {
+        monster_definition bad = defaults<monster_definition>(default_monster_definition);
+        bad.monster_class = monster_class;
+        EXPECT_FALSE(validate_monster_definition(&bad, "test")) << monster_class;
+    }
+    monster_definition slow = defaults<monster_definition>(default_monster_definition);
+    slow.base_movement_speed = -1;
+    EXPECT_FALSE(validate_monster_definition(&slow, "test"));
+}
+
+TEST(definition_records, artifacts_that_override_their_owner_must_name_a_unit)
+{
+    artifact_definition a = defaults<artifact_definition>(default_artifact_definition);
+    a.flags = _artifact_overrides_owner_monster_flag | 0x80000000u;
+    EXPECT_FALSE(validate_artifact_definition(&a, "test"));
+    a.override_tag = 0;
+    EXPECT_FALSE(validate_artifact_definition(&a, "test"));
+    a.override_tag = FOUR_CHARACTER_CODE('w', 'a', '0', '2');
+    a.initial_charges_delta = -3;
+    a.override_attack.sequences[0].sequence_index = -9;
+    a.monster_override_type = 4;
+    ASSERT_TRUE(validate_artifact_definition(&a, "test"));
+    EXPECT_EQ(a.flags, (uint32_t)_artifact_overrides_owner_monster_flag);
+    EXPECT_EQ(a.initial_charges_delta, 0);
+    EXPECT_EQ(a.override_attack.sequences[0].sequence_index, NONE);
+    EXPECT_EQ(a.monster_override_type, NONE);
+}
+
+TEST(definition_records, projectiles_refuse_unknown_damage_and_repair_the_rest)
+{
+    for (int16_t type : {(int16_t)-2, (int16_t)NUMBER_OF_DAMAGE_TYPES})
+    {
+        projectile_definition p = defaults<projectile_definition>(default_projectile_definition);
+        p.damage.type = type;
+        EXPECT_FALSE(validate_projectile_definition(&p, "test")) << type;
+    }
+    projectile_definition p = defaults<projectile_definition>(default_projectile_definition);
+    p.damage.type = _damage_fire;
+    p.damage.flags = 0xFFFF;
+    p.damage.radius_delta = -5;
+    p.projectile_class = NUMBER_OF_PROJECTILE_CLASSES;
+    p.sequence_indexes[2] = -3;
+    p.lifespan_delta = -1;
+    p.object_type = 12;
+    p.sound_indexes[1] = 3;
+    ASSERT_TRUE(validate_projectile_definition(&p, "test"));
+    EXPECT_EQ(p.damage.flags, 0xF);
+    EXPECT_EQ(p.damage.radius_delta, 0);
+    EXPECT_EQ(p.projectile_class, NONE);
+    EXPECT_EQ(p.sequence_indexes[2], NONE);
+    EXPECT_EQ(p.lifespan_delta, 0);
+    EXPECT_EQ(p.object_type, NONE);
+    EXPECT_EQ(p.sound_indexes[1], NONE);
+    // Every definition flag is a defined bit: none is cleared.
+    p.flags = 0xFFFFFFFF;
+    ASSERT_TRUE(validate_projectile_definition(&p, "test"));
+    EXPECT_EQ(p.flags, 0xFFFFFFFFu);
+}
+
+TEST(definition_records, projectile_groups_keep_their_parts_inside_the_table)
+{
+    projectile_group_definition g = defaults<projectile_group_definition>(default_projectile_group_definition);
+    g.number_of_parts = MAXIMUM_PARTS_PER_PROJECTILE_GROUP + 1;
+    g.mesh_effect_type = 3;
+    g.flags = 1;
+    g.parts[0].flags = 0x7;
+    g.parts[6].count_delta = -2;
+    g.parts[1].projectile_type = 9;
+    g.sound_index = 2;
+    ASSERT_TRUE(validate_projectile_group_definition(&g, "test"));
+    EXPECT_EQ(g.number_of_parts, MAXIMUM_PARTS_PER_PROJECTILE_GROUP);
+    EXPECT_EQ(g.mesh_effect_type, NONE);
+    EXPECT_EQ(g.flags, 0u);
+    EXPECT_EQ(g.parts[0].flags, (uint32_t)(_projectile_group_part_is_central_flag | _projectile_group_part_on_ground_flag));
+    EXPECT_EQ(g.parts[6].count_delta, 0);
+    EXPECT_EQ(g.parts[1].projectile_type, NONE);
+    EXPECT_EQ(g.sound_index, NONE);
+    g.number_of_parts = -4;
+    ASSERT_TRUE(validate_projectile_group_definition(&g, "test"));
+    EXPECT_EQ(g.number_of_parts, 0);
+}
+
+TEST(definition_records, local_projectile_groups_and_units)
+{
+    local_projectile_group_definition l =
+        defaults<local_projectile_group_definition>(default_local_projectile_group_definition);
+    l.maximum_projectiles = 500;
+    l.flags = 0xFFFFFFFF;
+    l.duration = -1;
+    ASSERT_TRUE(validate_local_projectile_group_definition(&l, "test"));
+    EXPECT_EQ(l.maximum_projectiles, MAXIMUM_LOCAL_PROJECTILES_PER_GROUP);
+    EXPECT_EQ(l.flags, (uint32_t)LOCAL_PROJECTILE_GROUP_FLAGS_MASK);
+    EXPECT_EQ(l.duration, 0);
+    l.sequence_index = 2; // a sequence of no collection cannot be drawn
+    EXPECT_FALSE(validate_local_projectile_group_definition(&l, "test"));
+
+    unit_definition u = defaults<unit_definition>(default_unit_definition);
+    EXPECT_FALSE(validate_unit_definition(&u, "test"));
+    u.monster_tag = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
+    u.collection_reference_tag = 0;
+    EXPECT_FALSE(validate_unit_definition(&u, "test"));
+    u.collection_reference_tag = FOUR_CHARACTER_CODE('w', 'a', '1', 'c');
+    u.player_index = 3;
+    u.monster_type = 0;
+    ASSERT_TRUE(validate_unit_definition(&u, "test"));
+    EXPECT_EQ(u.player_index, NONE);
+    EXPECT_EQ(u.monster_type, NONE);
+}
+
+// The records through the registry's loader, as the groups' rows will take
+// them: a tag shorter than the record keeps what it stores and gets the
+// defaults for the rest.
+class definition_loading : public store_fixture::store_test
+{
+protected:
+    std::vector<definition_globals> groups;
+
+    template <typename T>
+    definition_globals *add(tag group, const byte_swap_code *codes, void (*fill)(void *),
+                            bool (*check)(T *, const char *))
+    {
+        definition_globals g = {};
+        strlcpy(g.name, "test group", sizeof(g.name));
+        g.group = group;
+        g.current_version = 1;
+        g.maximum_count = 4;
+        g.size = sizeof(T);
+        g.default_definition = fill;
+        g.byte_swapping_data = codes;
+        g.postprocess = (definition_postprocess_procedure)check_procedure<T>;
+        checks[group] = (void *)check;
+        groups.push_back(g);
+        return &groups.back();
+    }
+    template <typename T> static bool check_procedure(definition_globals *g, int32_t, int32_t, void *record)
+    {
+        return ((bool (*)(T *, const char *))checks[g->group])((T *)record, "test");
+    }
+    static inline std::map<tag, void *> checks;
+
+    void TearDown() override
+    {
+        dispose_definitions();
+        store_test::TearDown();
+    }
+};
+
+TEST_F(definition_loading, short_tags_get_the_defaults_for_their_tail)
+{
+    groups.reserve(4);
+    definition_globals *projectiles = add<projectile_definition>(
+        PROJECTILE_DEFINITION_GROUP_TAG, projectile_definition_byte_swapping_data, default_projectile_definition,
+        validate_projectile_definition);
+    definition_globals *monsters = add<monster_definition>(MONSTER_DEFINITION_GROUP_TAG,
+                                                           monster_definition_byte_swapping_data,
+                                                           default_monster_definition, validate_monster_definition);
+    definition_globals *parts = add<projectile_group_definition>(
+        PROJECTILE_GROUP_DEFINITION_GROUP_TAG, projectile_group_definition_byte_swapping_data,
+        default_projectile_group_definition, validate_projectile_group_definition);
+    for (definition_globals &g : groups) ASSERT_TRUE(initialize_definitions(&g));
+    start_store();
+
+    // A projectile stored up to its guided turning speed (92 bytes).
+    uint8_t projectile[92];
+    memset(projectile, 0, sizeof(projectile));
+    write_be32(projectile + 0, _projectile_is_guided_flag);
+    write_be32(projectile + 4, (uint32_t)NONE);
+    write_be16(projectile + 44, 1000); // detonation frequency
+    write_be16(projectile + 90, 2000); // turning speed
+    write_local_tag(PROJECTILE_DEFINITION_GROUP_TAG, "arro", 1, projectile, sizeof(projectile));
+    // A monster stored up to its attack count, with six attacks.
+    uint8_t monster[74];
+    memset(monster, 0, sizeof(monster));
+    write_be16(monster + 32, 900);
+    write_be16(monster + 72, 6);
+    write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "wa01", 1, monster, sizeof(monster));
+    // A projectile group that claims nine parts.
+    uint8_t group[16];
+    memset(group, 0, sizeof(group));
+    write_be16(group + 4, 7); // no such mesh effect
+    write_be16(group + 6, 9);
+    write_local_tag(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, "bang", 1, group, sizeof(group));
+    for (definition_globals &g : groups) initialize_definitions_for_new_map(&g);
+
+    const int32_t p = try_definition_tag_to_index(projectiles, FOUR_CHARACTER_CODE('a', 'r', 'r', 'o'), true, 0);
+    ASSERT_NE(p, NONE);
+    const projectile_definition *pd = (const projectile_definition *)try_and_get_definition(projectiles, p);
+    EXPECT_EQ(pd->flags, (uint32_t)_projectile_is_guided_flag);
+    EXPECT_EQ(pd->detonation_frequency, 1000);
+    EXPECT_EQ(pd->guided_turning_speed, 2000);
+    EXPECT_EQ(pd->promoted_projectile_tag, NONE);
+    EXPECT_EQ(pd->damage.type, NONE);
+    EXPECT_EQ(pd->geometry_tag, NONE);
+    EXPECT_EQ(pd->promotion_unit_tag, 0);
+    EXPECT_EQ(pd->object_type, NONE);
+
+    const int32_t m = try_definition_tag_to_index(monsters, FOUR_CHARACTER_CODE('w', 'a', '0', '1'), true, 0);
+    ASSERT_NE(m, NONE);
+    const monster_definition *md = (const monster_definition *)try_and_get_definition(monsters, m);
+    EXPECT_EQ(md->base_movement_speed, 900);
+    EXPECT_EQ(md->number_of_attacks, MAXIMUM_ATTACKS_PER_MONSTER);
+    EXPECT_EQ(md->attacks[3].projectile_tag, NONE);
+    EXPECT_EQ(md->sequence_indexes[0], NONE);
+    EXPECT_EQ(md->movement_modifiers[15], 100);
+    EXPECT_EQ(md->object_tag, NONE);
+
+    const int32_t g = try_definition_tag_to_index(parts, FOUR_CHARACTER_CODE('b', 'a', 'n', 'g'), true, 0);
+    ASSERT_NE(g, NONE);
+    const projectile_group_definition *gd = (const projectile_group_definition *)try_and_get_definition(parts, g);
+    EXPECT_EQ(gd->number_of_parts, MAXIMUM_PARTS_PER_PROJECTILE_GROUP);
+    EXPECT_EQ(gd->mesh_effect_type, NONE);
+    EXPECT_EQ(gd->parts[6].appearing_fraction, FIXED_FRACTION_ONE);
+    for (definition_globals &d : groups) dispose_definitions_from_old_map(&d);
+}
+
+} // namespace
