@@ -819,6 +819,17 @@ void update_replay(int32_t local_ticks_elapsed)
         while (g->state == _state_replaying && free_space_in_incoming_queue() >= RECORDING_BUFFER_SIZE &&
                (saved_game || g->oldest_command_in_buffer_time <= wanted))
             if (!read_next_block(saved_game)) break;
+        // A closed film never runs past its ending time, so once the commands
+        // read reach beyond it nothing left to read can run: without this the
+        // reading waits for a target that is held at the end, for ever.
+        if (g->state == _state_replaying && g->recording_end_time > 0 &&
+            g->oldest_command_in_buffer_time > g->recording_end_time)
+        {
+            log_message(__FILE__, __LINE__, "warning: film '%s' holds commands after its ending time %d: it ends there",
+                        last_viewed_recording_file_name, g->recording_end_time);
+            g->state = _state_replay_finishing;
+            g->oldest_command_in_buffer_time = g->recording_end_time;
+        }
     }
 
     if (g->state == _state_replaying || g->state == _state_replay_finishing)

@@ -531,6 +531,19 @@ TEST_F(film_test, damaged_films_end_their_replay)
     }
 }
 
+// A closed film stops at its ending time: blocks still unread whose commands
+// come after it can never run, so the replay ends there instead of waiting
+// for them forever.
+TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
+{
+    const std::string film = record_scripted_game();
+    std::vector<uint8_t> bytes = read_file_bytes(film);
+    write_be32(&bytes[LOCAL_HEADER + 8], 1000); // the ending time, with blocks of later commands after it
+    ASSERT_TRUE(write_file_bytes("early.film", bytes));
+    EXPECT_EQ(replay(fs::absolute("early.film").string()), 1000);
+    EXPECT_FALSE(replay_failed());
+}
+
 int crash_while_recording(const void *)
 {
     if (!open_log_file("film crash test")) return 98;
