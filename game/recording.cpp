@@ -295,6 +295,16 @@ bool initialize_recording_for_new_map(const new_game_data *data)
     if (!g || !data) return true;
     // A prepared replay begins with the map it set up, whether or not a map
     // was disposed before it.
+    if ((g->state == _state_starting_replay || g->state == _state_replaying) &&
+        data->parameters.type != _game_type_replay)
+    {
+        // The map of a prepared replay never started, and this game is no
+        // replay: it must not run as one, unrecorded.
+        log_message(__FILE__, __LINE__, "the film \"%s\" set up for playing was never started: dropped",
+                    last_viewed_recording_file_name);
+        g->state = _state_uninitialized;
+        g->replay_path[0] = 0;
+    }
     if (g->state == _state_starting_replay || g->state == _state_replaying)
     {
         g->state = _state_replaying;

@@ -544,6 +544,29 @@ TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
     EXPECT_FALSE(replay_failed());
 }
 
+// A film set up for playing whose map never started does not take over the
+// next game started otherwise: that game is recorded as any other.
+TEST_F(film_test, a_film_whose_map_never_started_leaves_the_next_game_recorded)
+{
+    start(4);
+    for (int32_t i = 0; i < 50; ++i) update_vesk(1);
+    stop_simulation();
+    char reason[256];
+    ASSERT_TRUE(save_simulation_film("first.film", reason, sizeof(reason))) << reason;
+
+    new_game_data data;
+    ASSERT_TRUE(begin_film_from_path(fs::absolute("first.film").c_str(), &data));
+    start(6); // a single-player game, not the film
+    EXPECT_TRUE(replay_over()) << "the new game is recorded, not taken for the film";
+    for (int32_t i = 0; i < 80; ++i) update_vesk(1);
+    stop_simulation();
+    ASSERT_TRUE(save_simulation_film("second.film", reason, sizeof(reason))) << reason;
+    recording_file_header header;
+    ASSERT_FALSE(blocks_of("second.film", &header).empty());
+    EXPECT_EQ(header.recording_ending_time, 80);
+    EXPECT_EQ(header.game.parameters.random_seed, 6u);
+}
+
 int crash_while_recording(const void *)
 {
     if (!open_log_file("film crash test")) return 98;
