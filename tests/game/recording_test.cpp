@@ -567,6 +567,31 @@ TEST_F(film_test, a_film_whose_map_never_started_leaves_the_next_game_recorded)
     EXPECT_EQ(header.game.parameters.random_seed, 6u);
 }
 
+// Every file in the check folder is a film to check: one the store cannot
+// even open is listed too, so that it fails instead of being passed over.
+TEST_F(film_test, the_check_lists_every_file_of_its_folder)
+{
+    start(4);
+    for (int32_t i = 0; i < 50; ++i) update_vesk(1);
+    stop_simulation();
+    fs::create_directory(OOS_CHECKER_FILMS_FOLDER);
+    const std::string folder = std::string(OOS_CHECKER_FILMS_FOLDER) + "/";
+    char reason[256];
+    ASSERT_TRUE(save_simulation_film((folder + "A").c_str(), reason, sizeof(reason))) << reason;
+    const std::vector<uint8_t> film = read_file_bytes(folder + "A");
+    ASSERT_TRUE(write_file_bytes(folder + "B", std::vector<uint8_t>(film.begin(), film.begin() + 40)));
+    ASSERT_TRUE(write_file_bytes(folder + ".hidden", film));
+
+    int32_t films[8];
+    ASSERT_EQ(find_oos_checker_films(films, 8), 2);
+    new_game_data data;
+    char name[64];
+    EXPECT_TRUE(begin_oos_checker_film(films[0], &data, name, sizeof(name)));
+    EXPECT_STREQ(name, "A");
+    EXPECT_FALSE(begin_oos_checker_film(films[1], &data, name, sizeof(name)));
+    EXPECT_STREQ(name, "B");
+}
+
 int crash_while_recording(const void *)
 {
     if (!open_log_file("film crash test")) return 98;
