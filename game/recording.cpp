@@ -406,11 +406,13 @@ void record_incoming_command(const command_header *command)
     if (!g || g->state != _state_recording || !command) return;
     if (!VASSERT(command->size >= (int16_t)sizeof(command_header), "command->size >= sizeof(struct command_header)"))
         return;
+    // No ring holds a larger one, and the copy below could not: the stream
+    // would read past it.
+    if (!VASSERT(command->size <= MAXIMUM_COMMAND_SIZE, "command->size <= MAXIMUM_COMMAND_SIZE")) return;
     const int32_t size = command->size;
     // The stream gets the command as the film stores it: header big-endian.
     alignas(command_header) static uint8_t stored[MAXIMUM_COMMAND_SIZE];
-    const int32_t copied = size < MAXIMUM_COMMAND_SIZE ? size : MAXIMUM_COMMAND_SIZE;
-    memcpy(stored, command, (size_t)copied);
+    memcpy(stored, command, (size_t)size);
     byte_swap_command_header_big((command_header *)stored);
     send_recording_stream_command_procedure stream = stream_command_slot.get();
     if (stream) stream((const command_header *)stored);

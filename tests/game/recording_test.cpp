@@ -241,7 +241,14 @@ bool log_executed_command(command_header *command)
                         crc32_update(0, (const uint8_t *)(command + 1), (size_t)(command->size - 8))});
     return true;
 }
-void stream_command(const command_header *command) { streamed_verbs.push_back(((const int8_t *)command)[2]); }
+uint32_t streamed_crc = 0;
+void stream_command(const command_header *command)
+{
+    // As the lobby stream sends it: the whole command, by its stored size.
+    const int16_t size = (int16_t)read_be16(command);
+    streamed_crc = crc32_update(streamed_crc, (const uint8_t *)command, (size_t)size);
+    streamed_verbs.push_back(((const int8_t *)command)[2]);
+}
 void stream_end(int32_t time) { streamed_end_time = time; }
 
 const int16_t LOGGED_VERBS[] = {_command_rename, _command_chat, _command_sketch};
@@ -450,6 +457,24 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_rename}));
     EXPECT_EQ(streamed_verbs.front(), _command_chat) << "the stream still gets it";
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
+}
+
+// A command no ring would hold (over 4096 bytes) is refused whole: neither the
+// stream nor the film reads past the bytes the recorder copies.
+TEST_F(film_test, a_command_over_the_largest_size_is_refused)
+{
+    start(3);
+    update_vesk(1);
+    std::vector<uint8_t> command = make_command(_command_chat, 5000, 1);
+    command_header *header = (command_header *)command.data();
+    header->player_index = 0;
+    header->time = game_->target_time + 1;
+    streamed_verbs.clear();
+    {
+        expected_assertions expect(1, "MAXIMUM_COMMAND_SIZE");
+        record_incoming_command(header);
+    }
+    EXPECT_TRUE(streamed_verbs.empty());
 }
 
 TEST_F(film_test, a_short_game_has_one_last_block_with_its_ending_time)
