@@ -776,4 +776,23 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
     EXPECT_NE(read_whole_file("damaged.txt").find("count disagrees"), std::string::npos);
 }
 
+// A film named on the command line is found where the caller stands, though
+// the game runs from its own directory.
+TEST_F(film_test, a_film_path_on_the_command_line_is_the_callers)
+{
+    const std::string bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+    for (const char *tool : {"vesk_sim", "vesk"})
+        if (!fs::exists(fs::path(bin) / tool)) SKIP_OR_FAIL_UNDER_CI(std::string(tool) + " is missing");
+    const std::string sim = "'" + bin + "/vesk_sim' --data '" + directory + "'";
+    fs::create_directory("elsewhere");
+    ASSERT_EQ(system((sim + " --map demo --seed 5 --ticks 15 --record elsewhere/short.film > /dev/null 2> err.txt").c_str()), 0)
+        << read_whole_file("err.txt");
+    fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    const int played =
+        system("cd elsewhere && env -u DISPLAY -u WAYLAND_DISPLAY ../vesk short.film > ../played.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(played) && WEXITSTATUS(played) == 0) << read_whole_file("played.txt");
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("the film ended at tick 15"), std::string::npos)
+        << read_whole_file(LOG_FILE_NAME);
+}
+
 } // namespace
