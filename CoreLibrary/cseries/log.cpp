@@ -27,6 +27,8 @@ static struct log_globals
     // Initialized here like every member, so that these globals are ready
     // before any other file's static constructors run.
     bool write_failure_reported = false;
+    // The opened log's path, for that report (a tool may name its own log).
+    char path[1024] = "";
 } log_globals;
 
 static const char *file_name_after_last_separator(const char *path)
@@ -55,7 +57,8 @@ static void report_write_failure_locked(int error)
 {
     if (log_globals.write_failure_reported) return;
     log_globals.write_failure_reported = true;
-    fprintf(stderr, "%s: cannot be written (%s); later lines may be lost\n", LOG_FILE_NAME, strerror(error));
+    fprintf(stderr, "%s: cannot be written (%s); later lines may be lost\n",
+            log_globals.path[0] ? log_globals.path : LOG_FILE_NAME, strerror(error));
 }
 
 static void write_all(int descriptor, const char *text, size_t length)
@@ -129,6 +132,7 @@ bool open_log_file_at(const char *path, const char *header)
         return false;
     }
     log_globals.descriptor = descriptor;
+    snprintf(log_globals.path, sizeof(log_globals.path), "%s", path);
     write_line_locked("", header ? header : "", true);
     return true;
 }

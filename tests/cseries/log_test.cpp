@@ -221,6 +221,17 @@ int write_past_the_size_limit_in_child(const void *)
     return CHILD_DONE;
 }
 
+// A log opened by path (a tool's "--log FILE") that fills up is told by that path.
+int write_past_the_size_limit_of_a_named_log_in_child(const void *)
+{
+    capture_stderr();
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {300, 300};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !open_log_file_at("named_log.txt", "header")) return 1;
+    for (int i = 0; i < 20; i++) log_message(__FILE__, __LINE__, "line %d of a log that fills up", i);
+    return CHILD_DONE;
+}
+
 size_t count_lines(const std::string &text)
 {
     size_t lines = 0;
@@ -246,6 +257,11 @@ TEST_F(log_test, a_log_that_cannot_be_opened_or_written_is_told_on_standard_erro
     told = run_with_captured_stderr(write_past_the_size_limit_in_child);
     EXPECT_EQ(count_lines(told), 1u) << told;
     EXPECT_NE(told.find("cannot be written"), std::string::npos) << told;
+
+    told = run_with_captured_stderr(write_past_the_size_limit_of_a_named_log_in_child);
+    EXPECT_EQ(count_lines(told), 1u) << told;
+    EXPECT_EQ(told.find(LOG_FILE_NAME), std::string::npos) << told;
+    EXPECT_NE(told.find("named_log.txt: cannot be written"), std::string::npos) << told;
 }
 
 } // namespace
