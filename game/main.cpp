@@ -6,8 +6,10 @@
 // step; a single other argument is a film to play; without arguments the game
 // starts at the intro or the main menu.
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "cseries/cseries.h"
 #include "cseries/crash.h"
@@ -74,6 +76,18 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // The game runs from its own directory: a film path relative to where it
+    // was called from is made whole first.
+    char film_path[PATH_MAX] = "";
+    if (mode == _mode_film)
+    {
+        char directory[PATH_MAX];
+        if (argv[1][0] != '/' && getcwd(directory, sizeof(directory)))
+            slprintf(film_path, sizeof(film_path), "%s/%s", directory, argv[1]);
+        else
+            strlcpy(film_path, argv[1], sizeof(film_path));
+    }
+
     if (!set_working_directory_to_executable())
     {
         fprintf(stderr, "%s: cannot change into the program's directory\n", VESK_VERSION_STRING);
@@ -96,7 +110,7 @@ int main(int argc, char **argv)
     set_main_global_flags(0);
 
     int32_t status = 0;
-    if (mode == _mode_film && !start_film_from_path(argv[1])) status = 1;
+    if (mode == _mode_film && !start_film_from_path(film_path)) status = 1;
     if (mode == _mode_normal) pick_first_game_state();
 
     if (set_keyboard_task) set_keyboard_task(true);

@@ -2,9 +2,12 @@
 
 #include "recording.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 
 #include "cseries/crash.h"
 #include "cseries/errors.h"
+#include "cseries/files.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
@@ -295,6 +299,16 @@ bool initialize_recording_for_new_map(const new_game_data *data)
     if (!g || !data) return true;
     // A prepared replay begins with the map it set up, whether or not a map
     // was disposed before it.
+    if ((g->state == _state_starting_replay || g->state == _state_replaying) &&
+        data->parameters.type != _game_type_replay)
+    {
+        // The map of a prepared replay never started, and this game is no
+        // replay: it must not run as one, unrecorded.
+        log_message(__FILE__, __LINE__, "the film \"%s\" set up for playing was never started: dropped",
+                    last_viewed_recording_file_name);
+        g->state = _state_uninitialized;
+        g->replay_path[0] = 0;
+    }
     if (g->state == _state_starting_replay || g->state == _state_replaying)
     {
         g->state = _state_replaying;
@@ -392,11 +406,13 @@ void record_incoming_command(const command_header *command)
     if (!g || g->state != _state_recording || !command) return;
     if (!VASSERT(command->size >= (int16_t)sizeof(command_header), "command->size >= sizeof(struct command_header)"))
         return;
+    // No ring holds a larger one, and the copy below could not: the stream
+    // would read past it.
+    if (!VASSERT(command->size <= MAXIMUM_COMMAND_SIZE, "command->size <= MAXIMUM_COMMAND_SIZE")) return;
     const int32_t size = command->size;
     // The stream gets the command as the film stores it: header big-endian.
     alignas(command_header) static uint8_t stored[MAXIMUM_COMMAND_SIZE];
-    const int32_t copied = size < MAXIMUM_COMMAND_SIZE ? size : MAXIMUM_COMMAND_SIZE;
-    memcpy(stored, command, (size_t)copied);
+    memcpy(stored, command, (size_t)size);
     byte_swap_command_header_big((command_header *)stored);
     send_recording_stream_command_procedure stream = stream_command_slot.get();
     if (stream) stream((const command_header *)stored);
@@ -819,6 +835,17 @@ void update_replay(int32_t local_ticks_elapsed)
         while (g->state == _state_replaying && free_space_in_incoming_queue() >= RECORDING_BUFFER_SIZE &&
                (saved_game || g->oldest_command_in_buffer_time <= wanted))
             if (!read_next_block(saved_game)) break;
+        // A closed film never runs past its ending time, so once the commands
+        // read reach beyond it nothing left to read can run: without this the
+        // reading waits for a target that is held at the end, for ever.
+        if (g->state == _state_replaying && g->recording_end_time > 0 &&
+            g->oldest_command_in_buffer_time > g->recording_end_time)
+        {
+            log_message(__FILE__, __LINE__, "warning: film '%s' holds commands after its ending time %d: it ends there",
+                        last_viewed_recording_file_name, g->recording_end_time);
+            g->state = _state_replay_finishing;
+            g->oldest_command_in_buffer_time = g->recording_end_time;
+        }
     }
 
     if (g->state == _state_replaying || g->state == _state_replay_finishing)
@@ -1088,28 +1115,45 @@ bool begin_film_from_path(const char *path, new_game_data *data)
     return true;
 }
 
+static int compare_film_names(const void *a, const void *b)
+{
+    return strcmp((const char *)a, (const char *)b);
+}
+
 int32_t find_oos_checker_films(int32_t *films, int32_t maximum)
 {
     if (!oos_checker_films) return NONE;
     oos_checker_films->count = 0;
-    int32_t indexes[MAXIMUM_OOS_CHECKER_FILMS];
-    const int32_t opened = tag_files_open_local_folder(OOS_CHECKER_FILMS_FOLDER, indexes, MAXIMUM_OOS_CHECKER_FILMS);
-    if (opened < 0)
-    {
-        // A missing folder holds nothing to check.
-        return access(OOS_CHECKER_FILMS_FOLDER, F_OK) == 0 ? NONE : 0;
-    }
+    // Every file is listed, not only those the store opens: a film too
+    // damaged to open must fail the check, not be passed over.
+    DIR *folder = opendir(OOS_CHECKER_FILMS_FOLDER);
+    if (!folder) return errno == ENOENT ? 0 : NONE; // a missing folder holds nothing to check
     char directory[PATH_MAX];
-    if (!realpath(OOS_CHECKER_FILMS_FOLDER, directory)) return NONE;
-    for (int32_t i = 0; i < opened; ++i)
+    if (!realpath(OOS_CHECKER_FILMS_FOLDER, directory))
     {
-        // Indexes go stale when a film's map reopens the store: keep paths.
-        slprintf(oos_checker_films->paths[oos_checker_films->count], PATH_MAX, "%s/%s", directory,
-                 tag_file_full_filename_get(indexes[i]));
-        if (films && oos_checker_films->count < maximum) films[oos_checker_films->count] = oos_checker_films->count;
-        ++oos_checker_films->count;
+        closedir(folder);
+        return NONE;
     }
-    return oos_checker_films->count < maximum ? oos_checker_films->count : maximum;
+    static char names[MAXIMUM_OOS_CHECKER_FILMS][MAXIMUM_FILE_NAME];
+    int32_t count = 0;
+    for (const dirent *entry = readdir(folder); entry && count < MAXIMUM_OOS_CHECKER_FILMS; entry = readdir(folder))
+    {
+        if (entry->d_name[0] == '.' || strlen(entry->d_name) >= MAXIMUM_FILE_NAME) continue;
+        char path[PATH_MAX];
+        struct stat status;
+        if (slprintf(path, sizeof(path), "%s/%s", directory, entry->d_name) >= (int32_t)sizeof(path) - 1) continue;
+        if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        strlcpy(names[count++], entry->d_name, MAXIMUM_FILE_NAME);
+    }
+    closedir(folder);
+    if (count > 1) qsort(names, (size_t)count, MAXIMUM_FILE_NAME, compare_film_names);
+    for (int32_t i = 0; i < count; ++i)
+    {
+        slprintf(oos_checker_films->paths[i], PATH_MAX, "%s/%s", directory, names[i]);
+        if (films && i < maximum) films[i] = i;
+    }
+    oos_checker_films->count = count;
+    return count < maximum ? count : maximum;
 }
 
 bool begin_oos_checker_film(int32_t film, new_game_data *data, char *name, size_t name_size)

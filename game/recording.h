@@ -56,7 +56,8 @@ void dispose_recording_from_old_map(void);
 // Appends one command (host order) to the film; only while recording.  Null
 // commands go to the lobby stream only.  A command larger than a block
 // (2048 bytes) cannot be stored: it is logged as an error and the film is
-// marked incomplete.
+// marked incomplete.  One over MAXIMUM_COMMAND_SIZE, which no ring holds, is
+// refused with an assertion and streamed nowhere.
 void record_incoming_command(const command_header *command);
 
 // Closes the film being recorded: the lobby stream is told the ending time,

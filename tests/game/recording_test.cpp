@@ -241,7 +241,14 @@ bool log_executed_command(command_header *command)
                         crc32_update(0, (const uint8_t *)(command + 1), (size_t)(command->size - 8))});
     return true;
 }
-void stream_command(const command_header *command) { streamed_verbs.push_back(((const int8_t *)command)[2]); }
+uint32_t streamed_crc = 0;
+void stream_command(const command_header *command)
+{
+    // As the lobby stream sends it: the whole command, by its stored size.
+    const int16_t size = (int16_t)read_be16(command);
+    streamed_crc = crc32_update(streamed_crc, (const uint8_t *)command, (size_t)size);
+    streamed_verbs.push_back(((const int8_t *)command)[2]);
+}
 void stream_end(int32_t time) { streamed_end_time = time; }
 
 const int16_t LOGGED_VERBS[] = {_command_rename, _command_chat, _command_sketch};
@@ -452,6 +459,24 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
 }
 
+// A command no ring would hold (over 4096 bytes) is refused whole: neither the
+// stream nor the film reads past the bytes the recorder copies.
+TEST_F(film_test, a_command_over_the_largest_size_is_refused)
+{
+    start(3);
+    update_vesk(1);
+    std::vector<uint8_t> command = make_command(_command_chat, 5000, 1);
+    command_header *header = (command_header *)command.data();
+    header->player_index = 0;
+    header->time = game_->target_time + 1;
+    streamed_verbs.clear();
+    {
+        expected_assertions expect(1, "MAXIMUM_COMMAND_SIZE");
+        record_incoming_command(header);
+    }
+    EXPECT_TRUE(streamed_verbs.empty());
+}
+
 TEST_F(film_test, a_short_game_has_one_last_block_with_its_ending_time)
 {
     start(4);
@@ -529,6 +554,67 @@ TEST_F(film_test, damaged_films_end_their_replay)
         }
         clear_pending_error();
     }
+}
+
+// A closed film stops at its ending time: blocks still unread whose commands
+// come after it can never run, so the replay ends there instead of waiting
+// for them forever.
+TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
+{
+    const std::string film = record_scripted_game();
+    std::vector<uint8_t> bytes = read_file_bytes(film);
+    write_be32(&bytes[LOCAL_HEADER + 8], 1000); // the ending time, with blocks of later commands after it
+    ASSERT_TRUE(write_file_bytes("early.film", bytes));
+    EXPECT_EQ(replay(fs::absolute("early.film").string()), 1000);
+    EXPECT_FALSE(replay_failed());
+}
+
+// A film set up for playing whose map never started does not take over the
+// next game started otherwise: that game is recorded as any other.
+TEST_F(film_test, a_film_whose_map_never_started_leaves_the_next_game_recorded)
+{
+    start(4);
+    for (int32_t i = 0; i < 50; ++i) update_vesk(1);
+    stop_simulation();
+    char reason[256];
+    ASSERT_TRUE(save_simulation_film("first.film", reason, sizeof(reason))) << reason;
+
+    new_game_data data;
+    ASSERT_TRUE(begin_film_from_path(fs::absolute("first.film").c_str(), &data));
+    start(6); // a single-player game, not the film
+    EXPECT_TRUE(replay_over()) << "the new game is recorded, not taken for the film";
+    for (int32_t i = 0; i < 80; ++i) update_vesk(1);
+    stop_simulation();
+    ASSERT_TRUE(save_simulation_film("second.film", reason, sizeof(reason))) << reason;
+    recording_file_header header;
+    ASSERT_FALSE(blocks_of("second.film", &header).empty());
+    EXPECT_EQ(header.recording_ending_time, 80);
+    EXPECT_EQ(header.game.parameters.random_seed, 6u);
+}
+
+// Every file in the check folder is a film to check: one the store cannot
+// even open is listed too, so that it fails instead of being passed over.
+TEST_F(film_test, the_check_lists_every_file_of_its_folder)
+{
+    start(4);
+    for (int32_t i = 0; i < 50; ++i) update_vesk(1);
+    stop_simulation();
+    fs::create_directory(OOS_CHECKER_FILMS_FOLDER);
+    const std::string folder = std::string(OOS_CHECKER_FILMS_FOLDER) + "/";
+    char reason[256];
+    ASSERT_TRUE(save_simulation_film((folder + "A").c_str(), reason, sizeof(reason))) << reason;
+    const std::vector<uint8_t> film = read_file_bytes(folder + "A");
+    ASSERT_TRUE(write_file_bytes(folder + "B", std::vector<uint8_t>(film.begin(), film.begin() + 40)));
+    ASSERT_TRUE(write_file_bytes(folder + ".hidden", film));
+
+    int32_t films[8];
+    ASSERT_EQ(find_oos_checker_films(films, 8), 2);
+    new_game_data data;
+    char name[64];
+    EXPECT_TRUE(begin_oos_checker_film(films[0], &data, name, sizeof(name)));
+    EXPECT_STREQ(name, "A");
+    EXPECT_FALSE(begin_oos_checker_film(films[1], &data, name, sizeof(name)));
+    EXPECT_STREQ(name, "B");
 }
 
 int crash_while_recording(const void *)
@@ -688,6 +774,25 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
     const int listed = system(("'" + bin + "/vesk_film' oos_checker_films/F > /dev/null 2> damaged.txt").c_str());
     EXPECT_TRUE(WIFEXITED(listed) && WEXITSTATUS(listed) == 1);
     EXPECT_NE(read_whole_file("damaged.txt").find("count disagrees"), std::string::npos);
+}
+
+// A film named on the command line is found where the caller stands, though
+// the game runs from its own directory.
+TEST_F(film_test, a_film_path_on_the_command_line_is_the_callers)
+{
+    const std::string bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+    for (const char *tool : {"vesk_sim", "vesk"})
+        if (!fs::exists(fs::path(bin) / tool)) SKIP_OR_FAIL_UNDER_CI(std::string(tool) + " is missing");
+    const std::string sim = "'" + bin + "/vesk_sim' --data '" + directory + "'";
+    fs::create_directory("elsewhere");
+    ASSERT_EQ(system((sim + " --map demo --seed 5 --ticks 15 --record elsewhere/short.film > /dev/null 2> err.txt").c_str()), 0)
+        << read_whole_file("err.txt");
+    fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    const int played =
+        system("cd elsewhere && env -u DISPLAY -u WAYLAND_DISPLAY ../vesk short.film > ../played.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(played) && WEXITSTATUS(played) == 0) << read_whole_file("played.txt");
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("the film ended at tick 15"), std::string::npos)
+        << read_whole_file(LOG_FILE_NAME);
 }
 
 } // namespace
