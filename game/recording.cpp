@@ -1136,16 +1136,35 @@ int32_t find_oos_checker_films(int32_t *films, int32_t maximum)
     }
     static char names[MAXIMUM_OOS_CHECKER_FILMS][MAXIMUM_FILE_NAME];
     int32_t count = 0;
-    for (const dirent *entry = readdir(folder); entry && count < MAXIMUM_OOS_CHECKER_FILMS; entry = readdir(folder))
+    // A film the check would pass over (one too many, or a name too long to
+    // keep) makes the whole check fail: it must never report success for
+    // films it did not play.
+    const char *unchecked = nullptr;
+    for (const dirent *entry = readdir(folder); entry && !unchecked; entry = readdir(folder))
     {
-        if (entry->d_name[0] == '.' || strlen(entry->d_name) >= MAXIMUM_FILE_NAME) continue;
+        if (entry->d_name[0] == '.') continue;
         char path[PATH_MAX];
         struct stat status;
-        if (slprintf(path, sizeof(path), "%s/%s", directory, entry->d_name) >= (int32_t)sizeof(path) - 1) continue;
+        if (slprintf(path, sizeof(path), "%s/%s", directory, entry->d_name) >= (int32_t)sizeof(path) - 1 ||
+            strlen(entry->d_name) >= MAXIMUM_FILE_NAME)
+        {
+            unchecked = "a file name too long to check";
+            continue;
+        }
         if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        if (count == MAXIMUM_OOS_CHECKER_FILMS)
+        {
+            unchecked = "more films than one check plays (256)";
+            continue;
+        }
         strlcpy(names[count++], entry->d_name, MAXIMUM_FILE_NAME);
     }
     closedir(folder);
+    if (unchecked)
+    {
+        log_message(nullptr, -1, "out-of-sync check: \"%s\" holds %s", OOS_CHECKER_FILMS_FOLDER, unchecked);
+        return NONE;
+    }
     if (count > 1) qsort(names, (size_t)count, MAXIMUM_FILE_NAME, compare_film_names);
     for (int32_t i = 0; i < count; ++i)
     {

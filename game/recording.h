@@ -128,7 +128,9 @@ const char *get_recording_time_string(void);
 // Opens the film at `path` (a local tag file anywhere) and sets its replay up.
 bool begin_film_from_path(const char *path, new_game_data *data);
 // Lists the films in "oos_checker_films" (file-name order); at most `maximum`
-// numbers written to `films`.  NONE when the folder cannot be read.
+// numbers written to `films`.  NONE when the folder cannot be read or holds a
+// film the check would have to leave out (more than 256, or a name too long),
+// so the check fails instead of passing films it never played.
 int32_t find_oos_checker_films(int32_t *films, int32_t maximum);
 // Sets up the replay of listed film `film`; its name goes to `name`.
 bool begin_oos_checker_film(int32_t film, new_game_data *data, char *name, size_t name_size);

@@ -617,6 +617,24 @@ TEST_F(film_test, the_check_lists_every_file_of_its_folder)
     EXPECT_STREQ(name, "B");
 }
 
+// A folder the check could not play whole fails it, rather than passing the
+// films it leaves out.
+TEST_F(film_test, a_folder_with_films_the_check_would_leave_out_fails_it)
+{
+    start(4);
+    stop_simulation();
+    fs::create_directory(OOS_CHECKER_FILMS_FOLDER);
+    const std::string folder = std::string(OOS_CHECKER_FILMS_FOLDER) + "/";
+    for (int32_t i = 0; i < 256; ++i)
+    {
+        ASSERT_TRUE(write_file_bytes(folder + "film" + std::to_string(i), std::vector<uint8_t>(8, 0)));
+    }
+    int32_t films[256];
+    EXPECT_EQ(find_oos_checker_films(films, 256), 256);
+    ASSERT_TRUE(write_file_bytes(folder + "one more", std::vector<uint8_t>(8, 0)));
+    EXPECT_EQ(find_oos_checker_films(films, 256), NONE);
+}
+
 int crash_while_recording(const void *)
 {
     if (!open_log_file("film crash test")) return 98;
