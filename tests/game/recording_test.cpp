@@ -780,6 +780,15 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
     const int failed = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
     EXPECT_TRUE(WIFEXITED(failed) && WEXITSTATUS(failed) == 1);
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("film \"F\": could not be read"), std::string::npos);
+    // vesk_sim fails the same film, and one never closed, instead of passing them.
+    const int damaged_replay = system((sim + " --film oos_checker_films/F > /dev/null 2> err.txt").c_str());
+    EXPECT_TRUE(WIFEXITED(damaged_replay) && WEXITSTATUS(damaged_replay) == 1) << read_whole_file("err.txt");
+    std::vector<uint8_t> unclosed = read_file_bytes("F");
+    for (int32_t i = 0; i < 4; ++i) unclosed[64 + 8 + (size_t)i] = 0; // the ending time
+    ASSERT_TRUE(write_file_bytes("unclosed", unclosed));
+    const int unclosed_replay = system((sim + " --film unclosed > unclosed.txt 2> err.txt").c_str());
+    EXPECT_TRUE(WIFEXITED(unclosed_replay) && WEXITSTATUS(unclosed_replay) == 1) << read_whole_file("err.txt");
+    EXPECT_NE(read_whole_file("err.txt").find("no finished game"), std::string::npos);
 
     ASSERT_EQ(system(("'" + bin + "/vesk_film' F > listing.txt").c_str()), 0);
     const std::string listing = read_whole_file("listing.txt");

@@ -30,6 +30,7 @@
 #include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
+#include "recording.h"
 #include "version.h"
 
 static void usage(void)
@@ -181,8 +182,17 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
+    if (film && ticks <= 0)
+    {
+        // A film never closed has no ending time: there is no game to replay.
+        fprintf(stderr, "vesk_sim: the film holds no finished game (its ending time is %lld)\n", (long long)ticks);
+        stop_simulation();
+        close_log_file();
+        return 1;
+    }
     const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
                                               nullptr, print_tick, nullptr);
+    const bool film_failed = film && replay_failed();
     stop_simulation();
     bool film_written = true;
     if (record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
@@ -200,6 +210,11 @@ int main(int argc, char **argv)
     if (!ran)
     {
         fprintf(stderr, "the game stopped before tick %lld\n", (long long)ticks);
+        return 1;
+    }
+    if (film_failed)
+    {
+        fprintf(stderr, "vesk_sim: the film could not be read to its end (see the log)\n");
         return 1;
     }
     return 0;
