@@ -8,6 +8,7 @@
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
+#include "projectiles.h"
 #include "recording.h"
 #include "unit_commands.h"
 #include "vesk.h"
@@ -22,4 +23,5 @@ void register_built_subsystems(void)
     register_action_queue_hooks();
     register_recording_hooks();
     register_damage_hooks();
+    register_projectile_hooks();
 }
