@@ -1397,14 +1397,11 @@ void update_projectiles(void)
 
 static bool startup_projectiles(void) { return initialize_projectiles(); }
 
+// The groups are emptied in their start-up place, after the object
+// definitions the internal projectiles load with; the tag files are open.
 static bool empty_projectile_stores(const new_game_data *)
 {
     initialize_projectiles_for_new_map();
-    return true;
-}
-
-static bool map_internal_projectiles(const new_game_data *)
-{
     initialize_internal_projectiles_for_new_map();
     preload_projectile_sequences();
     return true;
@@ -1419,7 +1416,6 @@ void register_projectile_hooks(void)
 {
     register_startup_procedure(_startup_projectiles, startup_projectiles);
     register_map_store_procedures(_startup_projectiles, empty_projectile_stores, dispose_projectiles_from_old_map);
-    register_map_procedures(_map_local_projectiles, map_internal_projectiles, nullptr);
     register_tick_procedure(_tick_projectiles, update_projectiles);
     register_accelerate_projectile_procedure(accelerate_projectile_hook);
     static const marker_type_procedures procedures = {new_projectile_palette_entry, new_projectile_from_marker};
