@@ -2,7 +2,7 @@
 // detonation into damage, load shedding, the promotion recursion guard,
 // markers, sleep and wake, and the state hash.
 
-#include <gtest/gtest.h>
+#include "tag_files/store_fixture.h"
 
 #include "support/expected_assertions.h"
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/errors.h"
 #include "cseries/registration.h"
 #include "damage.h"
@@ -24,6 +25,7 @@
 #include "state_hash.h"
 #include "support/objects_world.h"
 #include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
 namespace {
@@ -385,6 +387,107 @@ TEST_F(projectiles_test, accelerate_projectile_refuses_other_objects_and_detonat
     data.damage = 100 << 8;
     accelerate_projectile(&damage, &data, get_projectile_data(index)->object_index);
     EXPECT_EQ(get_projectile_data(index), nullptr);
+}
+
+// The registry rows: dependencies resolved in order through stored tags,
+// the absent-tag rules and the postprocess refusals.
+class projectile_registry_test : public store_fixture::store_test
+{
+protected:
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        objects_world_map map;
+        ASSERT_TRUE(load_objects_world(map));
+        ASSERT_TRUE(initialize_projectiles());
+        initialize_projectiles_for_new_map();
+        object_definition o;
+        memset(&o, 0, sizeof(o));
+        o.maximum_vitality = 10;
+        ASSERT_TRUE(store_definition_tag(OBJECT_DEFINITION_GROUP_TAG, "boxy", &o, sizeof(o)));
+    }
+    void TearDown() override
+    {
+        dispose_projectiles_from_old_map();
+        clear_all_registrations();
+        dispose_objects_world();
+        store_test::TearDown();
+    }
+    static bool store(tag group, const char *name, const void *record, int32_t size, const byte_swap_code *codes)
+    {
+        std::vector<uint8_t> bytes((const uint8_t *)record, (const uint8_t *)record + size);
+        if (!byte_swap_data(name, bytes.data(), size, 1, codes)) return false;
+        int32_t index = tag_file_new(group, name, 1);
+        return index != NONE && tag_file_write(&index, 0, size, bytes.data());
+    }
+    static projectile_definition arrow(void)
+    {
+        projectile_definition d;
+        default_projectile_definition(&d);
+        d.object_tag = FOUR_CHARACTER_CODE('b', 'o', 'x', 'y');
+        d.artifact_tag = 0; // 0 counts as absent for these four
+        d.geometry_tag = 0;
+        d.local_projectile_group_tag = 0;
+        d.target_detonation_projectile_group_tag = 0;
+        return d;
+    }
+    int32_t load(tag subgroup)
+    {
+        return try_definition_tag_to_index(get_projectile_definition_group(), subgroup, true, _definition_lookup_quiet_flag);
+    }
+};
+
+TEST_F(projectile_registry_test, dependencies_resolve_and_absent_tags_follow_their_rules)
+{
+    projectile_definition puff = arrow();
+    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "puff", &puff, sizeof(puff), projectile_definition_byte_swapping_data));
+    projectile_definition shot = arrow();
+    shot.contrail_projectile_tag = FOUR_CHARACTER_CODE('p', 'u', 'f', 'f');
+    shot.sequence_indexes[0] = 3;
+    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "shot", &shot, sizeof(shot), projectile_definition_byte_swapping_data));
+    projectile_definition melee = arrow();
+    melee.flags = _projectile_is_melee_attack_flag;
+    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "mele", &melee, sizeof(melee), projectile_definition_byte_swapping_data));
+    projectile_definition lost = arrow();
+    lost.local_projectile_group_tag = FOUR_CHARACTER_CODE('m', 'i', 's', 's');
+    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "lost", &lost, sizeof(lost), projectile_definition_byte_swapping_data));
+    projectile_definition bare = arrow();
+    bare.object_tag = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "bare", &bare, sizeof(bare), projectile_definition_byte_swapping_data));
+    projectile_group_definition group;
+    default_projectile_group_definition(&group);
+    group.number_of_parts = 1;
+    group.parts[0].projectile_tag = FOUR_CHARACTER_CODE('s', 'h', 'o', 't');
+    group.parts[0].count_lower_bound = 2;
+    ASSERT_TRUE(store(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, "volley", &group, sizeof(group),
+                      projectile_group_definition_byte_swapping_data));
+
+    const int32_t shot_index = load(FOUR_CHARACTER_CODE('s', 'h', 'o', 't'));
+    ASSERT_NE(shot_index, NONE);
+    const projectile_definition *loaded = get_projectile_definition(shot_index);
+    EXPECT_EQ(loaded->object_type, subgroup_tag_to_definition_index(&object_definitions, FOUR_CHARACTER_CODE('b', 'o', 'x', 'y')));
+    EXPECT_EQ(loaded->contrail_projectile_type, load(FOUR_CHARACTER_CODE('p', 'u', 'f', 'f')));
+    EXPECT_NE(loaded->contrail_projectile_type, NONE);
+    // No collection: valid, and no sequences.
+    EXPECT_EQ(loaded->collection_index, NONE);
+    EXPECT_EQ(loaded->sequence_indexes[0], NONE);
+    EXPECT_EQ(loaded->artifact_index, NONE);
+    EXPECT_EQ(loaded->local_projectile_group_type, NONE);
+    EXPECT_TRUE(loaded->damage.flags & _damage_is_long_range_flag);
+
+    const int32_t melee_index = load(FOUR_CHARACTER_CODE('m', 'e', 'l', 'e'));
+    ASSERT_NE(melee_index, NONE);
+    EXPECT_FALSE(get_projectile_definition(melee_index)->damage.flags & _damage_is_long_range_flag);
+
+    EXPECT_EQ(load(FOUR_CHARACTER_CODE('l', 'o', 's', 't')), NONE); // missing local group
+    EXPECT_EQ(load(FOUR_CHARACTER_CODE('b', 'a', 'r', 'e')), NONE); // missing object definition
+
+    const int32_t group_index = (int32_t)try_definition_tag_to_index(get_projectile_group_definition_group(),
+                                                                     FOUR_CHARACTER_CODE('v', 'o', 'l', 'l'), true, 0);
+    ASSERT_NE(group_index, NONE);
+    EXPECT_EQ(get_projectile_group_definition(group_index)->parts[0].projectile_type, shot_index);
 }
 
 } // namespace
