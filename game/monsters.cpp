@@ -6,6 +6,7 @@
 
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
+#include "flags.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -397,6 +398,24 @@ static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)
     return true;
 }
 
+uint32_t teams_with_units_near_point(const world_point2d *point, int32_t radius)
+{
+    uint32_t teams = 0;
+    const int64_t reach = (int64_t)radius * radius;
+    for (int32_t index = 0; index < monster_data_globals.count; ++index)
+    {
+        const monster_data *monster = get_monster_data(index);
+        if (!monster || monster->owner_team_index < 0 || monster->owner_team_index >= 32 ||
+            (monster->flags & _monster_has_left_the_mesh_flag))
+            continue;
+        const object_data *object = get_object(monster->object_index);
+        if (!object) continue;
+        const int64_t dx = object->location.position.x - point->x, dy = object->location.position.y - point->y;
+        if (dx * dx + dy * dy <= reach) teams |= 1u << monster->owner_team_index;
+    }
+    return teams;
+}
+
 // ---- registration ----------------------------------------------------------------------
 
 static bool startup_units(void)
@@ -417,4 +436,5 @@ void register_monster_hooks(void)
     register_startup_procedure(_startup_units, startup_units);
     register_map_store_procedures(_startup_units, empty_monster_stores, dispose_monsters_from_old_map);
     register_unit_facts_procedure(monster_unit_facts);
+    register_teams_near_point_procedure(teams_with_units_near_point);
 }

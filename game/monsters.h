@@ -382,6 +382,11 @@ uint8_t build_cell_impassability_flags(uint16_t terrain_flags, const world_point
 int16_t get_formation_identifier(void);
 int16_t get_default_formation_index(void);
 
+// Bit t for every team t with a unit on the map (not left the mesh) whose
+// object stands within `radius` of the point (squared distances in 64 bits):
+// the flags' question, registered with them.
+uint32_t teams_with_units_near_point(const world_point2d *point, int32_t radius);
+
 // Adds every synchronized field of every used record, in index order.
 void hash_monsters(uint32_t *hash);
 

@@ -409,6 +409,12 @@ TEST_F(monsters_test, unit_facts_and_palette_entries_come_from_the_record)
     EXPECT_EQ(facts.position.x, 2100);
     EXPECT_EQ(facts.position.y, 2300);
     EXPECT_FALSE(get_unit_facts(index + 1, &facts));
+    const int32_t far_unit = make_unit(6000, 2300);
+    get_monster_data(far_unit)->owner_team_index = 1;
+    const world_point2d near = {2100, 2800};
+    EXPECT_EQ(teams_with_units_near_point(&near, 500), 1u);
+    EXPECT_EQ(teams_with_units_near_point(&near, 499), 0u);
+    EXPECT_EQ(teams_with_units_near_point(&near, 4000), 3u);
 
     marker_palette_entry team_entry = {};
     team_entry.team_index = 0;
