@@ -156,22 +156,6 @@ static bool mirrors(const sequence_data &sequence, int32_t view)
 
 bool validate_collection(const collection_header *header, const uint8_t *data, const char *name)
 {
-    const int64_t data_size = header->data_size;
-    if (data_size < 0) return refuse(name, "data_size", data_size);
-    if (header->data_delta != 0) return refuse(name, "data_delta", header->data_delta);
-    for (int32_t i = 0; i < NUMBER_OF_COLLECTION_BLOCKS; ++i)
-    {
-        const collection_block_data &block = header->blocks[i];
-        char field[64];
-        snprintf(field, sizeof(field), "%s count", block_rules[i].name);
-        if (block.count < 0) return refuse(name, field, block.count);
-        snprintf(field, sizeof(field), "%s offset or size", block_rules[i].name);
-        if (!inside(block.offset, block.size, data_size)) return refuse(name, field, block.offset);
-        snprintf(field, sizeof(field), "%s size", block_rules[i].name);
-        if ((int64_t)block.count * block_rules[i].record_size > block.size) return refuse(name, field, block.size);
-    }
-    const int32_t color_tables = header->blocks[_collection_block_color_tables].count;
-    if (color_tables != 1) return refuse(name, "color_table_count", color_tables);
     const int32_t bitmap_count = header->blocks[_collection_block_bitmap_references].count;
     if (bitmap_count > MAXIMUM_BITMAPS_PER_COLLECTION)
     {
@@ -188,6 +172,22 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
                       (int)sequence_count, (int)MAXIMUM_SEQUENCES_PER_COLLECTION, name);
         return false;
     }
+    const int64_t data_size = header->data_size;
+    if (data_size < 0) return refuse(name, "data_size", data_size);
+    if (header->data_delta != 0) return refuse(name, "data_delta", header->data_delta);
+    for (int32_t i = 0; i < NUMBER_OF_COLLECTION_BLOCKS; ++i)
+    {
+        const collection_block_data &block = header->blocks[i];
+        char field[64];
+        snprintf(field, sizeof(field), "%s count", block_rules[i].name);
+        if (block.count < 0) return refuse(name, field, block.count);
+        snprintf(field, sizeof(field), "%s offset or size", block_rules[i].name);
+        if (!inside(block.offset, block.size, data_size)) return refuse(name, field, block.offset);
+        snprintf(field, sizeof(field), "%s size", block_rules[i].name);
+        if ((int64_t)block.count * block_rules[i].record_size > block.size) return refuse(name, field, block.size);
+    }
+    const int32_t color_tables = header->blocks[_collection_block_color_tables].count;
+    if (color_tables != 1) return refuse(name, "color_table_count", color_tables);
     const int32_t instance_count = header->blocks[_collection_block_bitmap_instances].count;
     const int32_t shadow_map_count = header->blocks[_collection_block_shadow_maps].count;
 
@@ -498,6 +498,26 @@ static bool postprocess_collection_header(definition_globals *group, int32_t def
     }
     header->flags |= _collection_header_initialized_flag;
     return true;
+}
+
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name)
+{
+    if (size < COLLECTION_HEADER_SIZE) return refuse(name, "tag smaller than its header", size);
+    collection_header header;
+    memcpy(&header, tag_data, sizeof(header));
+    byte_swap_data("collection", &header, (int32_t)sizeof(header), 1, collection_header_byte_swapping_data);
+    header.flags &= ~(uint32_t)_collection_header_initialized_flag;
+    if (header.data_offset < COLLECTION_HEADER_SIZE) return refuse(name, "data_offset", header.data_offset);
+    if (!inside(header.data_offset, header.data_size, size)) return refuse(name, "data_size", header.data_size);
+    collection_runtime runtime;
+    memset(&runtime, 0, sizeof(runtime));
+    runtime.data = (uint8_t *)malloc(header.data_size > 0 ? (size_t)header.data_size : 1);
+    if (!runtime.data) return false;
+    memcpy(runtime.data, (const uint8_t *)tag_data + header.data_offset, (size_t)header.data_size);
+    runtime.data_size = header.data_size;
+    const bool accepted = validate_collection(&header, runtime.data, name) && build_collection_tables(&header, &runtime, name);
+    release_collection_runtime(&runtime);
+    return accepted;
 }
 
 definition_globals collections = {

@@ -23,8 +23,7 @@
 #include "tag_files/tag_files.h"
 #include "world.h"
 
-// A pixel position in a bitmap (the input layer's point2d has the same form,
-// but this module sits beside it, not above it).
+// A pixel position in a bitmap.
 struct bitmap_point
 {
     int16_t x, y;
@@ -278,6 +277,11 @@ int32_t get_collection_index(tag collection_tag);
 // anything that would read outside the block or a table.  `name` labels the
 // messages.
 bool validate_collection(const collection_header *header, const uint8_t *data, const char *name);
+
+// The whole load of a stored collection tag (`size` bytes: the header, then
+// the rest of the tag) done in memory and undone: true when the game would
+// take it.  For the fuzz target and checks that have no store.
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name);
 
 // Lookups of a loaded collection; null, 0 or NONE for a missing collection or
 // an index out of range (at either end).
