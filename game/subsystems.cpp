@@ -3,6 +3,7 @@
 
 #include "subsystems.h"
 
+#include "damage.h"
 #include "input/action_queue.h"
 #include "map_life.h"
 #include "markers.h"
@@ -22,4 +23,5 @@ void register_built_subsystems(void)
     register_action_queue_hooks();
     register_recording_hooks();
     register_shapes_hooks();
+    register_damage_hooks();
 }
