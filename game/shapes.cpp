@@ -197,12 +197,14 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
         const bitmap_reference reference = read_record<bitmap_reference>(
             data, bitmaps.offset + (int64_t)i * BITMAP_REFERENCE_SIZE, bitmap_reference_byte_swapping_data);
         if (reference.size < STORED_BITMAP_HEADER_SIZE) return refuse(name, "bitmap size", reference.size);
-        if (!inside(reference.offset, reference.size, data_size)) return refuse(name, "bitmap offset", reference.offset);
+        if (!inside(reference.offset, reference.size, data_size))
+            return refuse(name, "bitmap offset", reference.offset);
         const int16_t width = read_s16(data + reference.offset), height = read_s16(data + reference.offset + 2);
         if (width < 1 || width > MAXIMUM_BITMAP_DIMENSION || height < 1 || height > MAXIMUM_BITMAP_DIMENSION)
         {
-            ERROR_MESSAGE(_error_data_corrupted, "invalid bitmap data for bitmap \"%.*s\" (index %d) of \"%s\" collection",
-                          64, reference.name, (int)i, name);
+            ERROR_MESSAGE(_error_data_corrupted,
+                          "invalid bitmap data for bitmap \"%.*s\" (index %d) of \"%s\" collection", 64, reference.name,
+                          (int)i, name);
             return false;
         }
         if (reference.width != width) return refuse(name, "bitmap reference width", reference.width);
@@ -325,7 +327,8 @@ static void build_redundant_collection_data(const collection_header *header, col
 {
     const int32_t sequence_count = header->blocks[_collection_block_sequence_references].count;
     const int32_t instance_count = header->blocks[_collection_block_bitmap_instances].count;
-    for (int32_t i = 0; i < instance_count; ++i) runtime->instances[i].lowres_bitmap_index = runtime->instances[i].bitmap_index;
+    for (int32_t i = 0; i < instance_count; ++i)
+        runtime->instances[i].lowres_bitmap_index = runtime->instances[i].bitmap_index;
     for (int32_t s = 0; s < sequence_count; ++s)
     {
         sequence_data *sequence = &runtime->sequences[s];
@@ -398,7 +401,8 @@ static bool build_collection_tables(const collection_header *header, collection_
     const int32_t instance_count = header->blocks[_collection_block_bitmap_instances].count;
     const int32_t bitmap_count = header->blocks[_collection_block_bitmap_references].count;
     int64_t total_frames = 0, total_entries = 0;
-    sequence_reference *references = (sequence_reference *)calloc((size_t)sequence_count + 1, sizeof(sequence_reference));
+    sequence_reference *references =
+        (sequence_reference *)calloc((size_t)sequence_count + 1, sizeof(sequence_reference));
     runtime->sequences = (sequence_data *)calloc((size_t)sequence_count + 1, sizeof(sequence_data));
     runtime->sequence_names = (char(*)[64])calloc((size_t)sequence_count + 1, 64);
     runtime->first_frames = (int32_t *)calloc((size_t)sequence_count + 1, sizeof(int32_t));
@@ -412,7 +416,8 @@ static bool build_collection_tables(const collection_header *header, collection_
         references[s] = read_record<sequence_reference>(
             data, header->blocks[_collection_block_sequence_references].offset + (int64_t)s * SEQUENCE_REFERENCE_SIZE,
             sequence_reference_byte_swapping_data);
-        runtime->sequences[s] = read_record<sequence_data>(data, references[s].offset, sequence_data_byte_swapping_data);
+        runtime->sequences[s] =
+            read_record<sequence_data>(data, references[s].offset, sequence_data_byte_swapping_data);
         for (int32_t c = 0; c < 63 && references[s].name[c]; ++c)
             runtime->sequence_names[s][c] = (char)tolower((unsigned char)references[s].name[c]);
         runtime->first_frames[s] = (int32_t)total_frames;
@@ -515,7 +520,8 @@ bool check_collection_tag_data(const void *tag_data, int32_t size, const char *n
     if (!runtime.data) return false;
     memcpy(runtime.data, (const uint8_t *)tag_data + header.data_offset, (size_t)header.data_size);
     runtime.data_size = header.data_size;
-    const bool accepted = validate_collection(&header, runtime.data, name) && build_collection_tables(&header, &runtime, name);
+    const bool accepted =
+        validate_collection(&header, runtime.data, name) && build_collection_tables(&header, &runtime, name);
     release_collection_runtime(&runtime);
     return accepted;
 }
@@ -553,7 +559,8 @@ static const collection_runtime *loaded_collection(int32_t collection_index)
 {
     const collection_header *header = get_collection_header(collection_index);
     if (!header || !(header->flags & _collection_header_initialized_flag)) return nullptr;
-    const collection_runtime *runtime = (const collection_runtime *)get_definition_runtime(&collections, collection_index);
+    const collection_runtime *runtime =
+        (const collection_runtime *)get_definition_runtime(&collections, collection_index);
     return runtime && runtime->sequences ? runtime : nullptr;
 }
 
@@ -588,15 +595,16 @@ const sequence_frame_data *get_sequence_frame(int32_t collection_index, int32_t 
 {
     const sequence_data *sequence = get_sequence(collection_index, sequence_index);
     if (!sequence || !index_in(frame_index, sequence->frames_per_view)) return nullptr;
-    return &loaded_collection(collection_index)->frames[loaded_collection(collection_index)->first_frames[sequence_index] +
-                                                        frame_index];
+    return &loaded_collection(collection_index)
+                ->frames[loaded_collection(collection_index)->first_frames[sequence_index] + frame_index];
 }
 
 const bitmap_instance_data *get_bitmap_instance(int32_t collection_index, int32_t instance_index)
 {
     const collection_runtime *runtime = loaded_collection(collection_index);
     if (!runtime ||
-        !index_in(instance_index, get_collection_header(collection_index)->blocks[_collection_block_bitmap_instances].count))
+        !index_in(instance_index,
+                  get_collection_header(collection_index)->blocks[_collection_block_bitmap_instances].count))
         return nullptr;
     return &runtime->instances[instance_index];
 }

@@ -16,6 +16,7 @@
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "tag_files/definitions.h"
+#include "vesk/preloading.h"
 
 namespace {
 
@@ -209,7 +210,8 @@ TEST_F(collections_test, sequence_facts_and_key_points_reach_the_object_layer)
     const bitmap_instance_data *source = get_bitmap_instance(c, 2);
     const bitmap_instance_data *mirrored = get_bitmap_instance(c, 6);
     ASSERT_TRUE(source && mirrored);
-    EXPECT_EQ(mirrored->flags & _bitmap_instance_mirror_horizontal_flag, (uint32_t)_bitmap_instance_mirror_horizontal_flag);
+    EXPECT_EQ(mirrored->flags & _bitmap_instance_mirror_horizontal_flag,
+              (uint32_t)_bitmap_instance_mirror_horizontal_flag);
     EXPECT_EQ(source->flags & _bitmap_instance_mirror_horizontal_flag, 0u);
     EXPECT_EQ(mirrored->key_point.x, 20 - 14);
     // Scale 10 world units a pixel: registration (10, 8) in a 20 x 10 bitmap.
@@ -294,6 +296,34 @@ TEST_F(collections_test, services_default_until_graphics_fill_them)
     EXPECT_FALSE(purged);
 }
 
+// The preloader reads the data block ahead through this module's reader; the
+// load then takes that block instead of reading it again, and checks it all
+// the same.
+TEST_F(collections_test, a_block_read_ahead_by_the_preloader_is_used_and_checked)
+{
+    const definition_fetch_procedure ahead = [](definition_globals *, int32_t tag_index, void *definition,
+                                                void *runtime) {
+        return load_collection_header_data(tag_index, definition, runtime, true);
+    };
+    std::filesystem::remove_all(LOCAL_TAGS_FOLDER);
+    start_store();
+    const std::vector<uint8_t> good = eight_views().bytes;
+    write_local_tag(COLLECTION_GROUP_TAG, "coll", COLLECTION_VERSION_NUMBER, good.data(), (int32_t)good.size());
+    std::vector<uint8_t> bad = good;
+    write_be16(&bad[eight_views().sequence + 14], 7); // key frame past the frames
+    write_local_tag(COLLECTION_GROUP_TAG, "bad!", COLLECTION_VERSION_NUMBER, bad.data(), (int32_t)bad.size());
+    initialize_shapes_for_new_map();
+    const int32_t c = fetch_definition_tag_to_index(&collections, COLL, ahead);
+    ASSERT_NE(c, NONE);
+    EXPECT_TRUE(collections.flags[c] & _definition_preloaded_flag);
+    EXPECT_EQ(get_shape_sequence_information((int16_t)c, 0).number_of_views, 8);
+    EXPECT_EQ(fetch_definition_tag_to_index(&collections, FOUR_CHARACTER_CODE('b', 'a', 'd', '!'), ahead), NONE);
+    int32_t code = 0;
+    EXPECT_TRUE(error_pending(&code, nullptr, 0));
+    EXPECT_EQ(code, _error_data_corrupted);
+    clear_pending_error();
+}
+
 // Every field that places or sizes something is checked before it is used:
 // the tag is refused with code 10 (15 for the count limits) and nothing is
 // read outside it.
@@ -315,24 +345,32 @@ TEST_F(collections_test, corrupt_collections_are_refused)
         {"data delta", [&](auto &b) { put32(b, H + 256, 4); }, _error_data_corrupted},
         {"data block past the tag", [&](auto &b) { put32(b, H + 252, read_be32(&b[252]) + 1); }, _error_data_corrupted},
         {"data block inside the header", [&](auto &b) { put32(b, H + 248, 0); }, _error_data_corrupted},
-        {"instance block past the data", [&](auto &b) { put32(b, H + block + 16 * 3 + 4, 0x7FFFFFF0); }, _error_data_corrupted},
+        {"instance block past the data", [&](auto &b) { put32(b, H + block + 16 * 3 + 4, 0x7FFFFFF0); },
+         _error_data_corrupted},
         {"more instances than bytes", [&](auto &b) { put32(b, H + block + 16 * 3, 9); }, _error_data_corrupted},
         {"negative sequence count", [&](auto &b) { put32(b, H + block + 16 * 4, 0xFFFFFFFF); }, _error_data_corrupted},
         {"257 sequences", [&](auto &b) { put32(b, H + block + 16 * 4, 257); }, _error_array_out_of_bounds},
         {"16385 bitmaps", [&](auto &b) { put32(b, H + block + 16 * 2, 16385); }, _error_array_out_of_bounds},
-        {"bitmap past the data", [&](auto &b) { put32(b, good.bitmap_references + 64, 0x7FFFFF00); }, _error_data_corrupted},
+        {"bitmap past the data", [&](auto &b) { put32(b, good.bitmap_references + 64, 0x7FFFFF00); },
+         _error_data_corrupted},
         {"bitmap 4097 wide", [&](auto &b) { put16(b, good.bitmap, 4097); }, _error_data_corrupted},
         {"bitmap 0 high", [&](auto &b) { put16(b, good.bitmap + 2, 0); }, _error_data_corrupted},
-        {"reference and bitmap disagree", [&](auto &b) { put16(b, good.bitmap_references + 76, 21); }, _error_data_corrupted},
+        {"reference and bitmap disagree", [&](auto &b) { put16(b, good.bitmap_references + 76, 21); },
+         _error_data_corrupted},
         {"instance names a missing bitmap", [&](auto &b) { put16(b, good.instances + 28, 1); }, _error_data_corrupted},
-        {"sequence past the data", [&](auto &b) { put32(b, good.sequence_references + 64, 0x7FFFFFF0); }, _error_data_corrupted},
-        {"more frames than the sequence holds", [&](auto &b) { put16(b, good.sequence + 10, 3); }, _error_data_corrupted},
-        {"more views than the sequence holds", [&](auto &b) { put16(b, good.sequence + 8, 200); }, _error_data_corrupted},
+        {"sequence past the data", [&](auto &b) { put32(b, good.sequence_references + 64, 0x7FFFFFF0); },
+         _error_data_corrupted},
+        {"more frames than the sequence holds", [&](auto &b) { put16(b, good.sequence + 10, 3); },
+         _error_data_corrupted},
+        {"more views than the sequence holds", [&](auto &b) { put16(b, good.sequence + 8, 200); },
+         _error_data_corrupted},
         {"negative views", [&](auto &b) { put16(b, good.sequence + 8, 0xFFFF); }, _error_data_corrupted},
         {"key frame past the frames", [&](auto &b) { put16(b, good.sequence + 14, 2); }, _error_data_corrupted},
-        {"frame names a missing instance", [&](auto &b) { put16(b, good.sequence + 64 + 46 + 2, 8); }, _error_data_corrupted},
+        {"frame names a missing instance", [&](auto &b) { put16(b, good.sequence + 64 + 46 + 2, 8); },
+         _error_data_corrupted},
         {"frame names a missing shadow map", [&](auto &b) { put16(b, good.sequence + 64, 0); }, _error_data_corrupted},
-        {"mirrored view shares its source", [&](auto &b) { put16(b, good.sequence + 64 + 46 + 2 * 6, 2); }, _error_data_corrupted},
+        {"mirrored view shares its source", [&](auto &b) { put16(b, good.sequence + 64 + 46 + 2 * 6, 2); },
+         _error_data_corrupted},
     };
     for (const corruption &c : cases)
     {

@@ -146,7 +146,8 @@ bool parse_line(const source_line &line, tool_collection *collection)
         collection->sequences.push_back(sequence);
         return true;
     }
-    if (key == "flags" && collection->sequences.empty() && count == 2 && number(line.words[1], 0, 0xFFFFFFFF, &values[0]))
+    if (key == "flags" && collection->sequences.empty() && count == 2 &&
+        number(line.words[1], 0, 0xFFFFFFFF, &values[0]))
     {
         collection->flags = (uint32_t)values[0];
         return true;
@@ -364,7 +365,8 @@ int collection_tags_command(int argc, char **argv)
 
     tool_collection collection;
     for (const source_line &line : lines)
-        if (!parse_line(line, &collection)) return tool_refuse_line(source, line.number, "not understood or out of range");
+        if (!parse_line(line, &collection))
+            return tool_refuse_line(source, line.number, "not understood or out of range");
     for (tool_sequence &sequence : collection.sequences)
         if (const char *refusal = complete_sequence(&sequence, &collection))
             return tool_refuse_line(source, 0, (std::string("sequence ") + sequence.name + ": " + refusal).c_str());
