@@ -10,6 +10,7 @@
 #include "markers.h"
 #include "mesh.h"
 #include "recording.h"
+#include "shapes.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -22,6 +23,7 @@ void register_built_subsystems(void)
     register_command_hooks();
     register_action_queue_hooks();
     register_recording_hooks();
+    register_shapes_hooks();
     register_damage_hooks();
     register_monster_hooks();
 }
