@@ -4,6 +4,7 @@
 #include "subsystems.h"
 
 #include "damage.h"
+#include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
 #include "markers.h"
@@ -24,4 +25,5 @@ void register_built_subsystems(void)
     register_recording_hooks();
     register_shapes_hooks();
     register_damage_hooks();
+    register_monster_hooks();
 }
