@@ -285,7 +285,8 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
         forgets_path = true;
         const monster_attack_definition *attack = attack_definition_for(monster, permutation, true);
         monster_attack_sequence_procedure choose = monster_attack_sequence_slot.get();
-        sequence = attack && choose ? choose(monster_index, attack, monster->estimated_projectile_pitch) : (int16_t)NONE;
+        sequence = attack && choose ? choose(monster_index, attack, monster->estimated_projectile_pitch)
+                                    : (int16_t)NONE;
         const monster_attack_definition *repeated = attack_definition_for(monster, permutation, false);
         monster->repeated_obstruction_count = repeated ? repeated->repetitions : 0;
         break;
@@ -449,11 +450,11 @@ void set_most_appropriate_monster_action(int32_t monster_index)
             }
             if (!resume)
             {
-            monster->flags &= ~(uint32_t)(_monster_is_using_special_ability_flag | _monster_has_valid_target_flag |
-                                          _monster_has_valid_target_index_flag);
-            monster->waypoint_count = 0;
-            set_monster_action(monster_index, _monster_action_idle, 0);
-            return;
+                monster->flags &= ~(uint32_t)(_monster_is_using_special_ability_flag |
+                                              _monster_has_valid_target_flag | _monster_has_valid_target_index_flag);
+                monster->waypoint_count = 0;
+                set_monster_action(monster_index, _monster_action_idle, 0);
+                return;
             }
         }
     }
@@ -535,10 +536,12 @@ void set_most_appropriate_monster_action(int32_t monster_index)
     switch (monster->action)
     {
     case _monster_action_turning:
+    {
+        const bool runs = (monster->extra_flags & _monster_wants_to_run_extra_flag) != 0;
         set_monster_action(monster_index, _monster_action_moving,
-                           (monster->extra_flags & _monster_wants_to_run_extra_flag) ? _monster_action_permutation_running
-                                                                                     : next_permutation);
+                           runs ? (int32_t)_monster_action_permutation_running : next_permutation);
         break;
+    }
     case _monster_action_moving:
         set_monster_action(monster_index, _monster_action_moving, monster->action_permutation);
         break;
@@ -748,9 +751,10 @@ void monster_picking_up(int32_t monster_index)
             {
                 monster = get_monster_data(monster_index);
                 if (!monster) return;
-                if ((monster->flags & _monster_responding_to_command_flag) && monster->internal_command_identifier != NONE)
-                    if (map_action_succeeded_procedure succeeded = map_action_succeeded_slot.get())
-                        succeeded(monster->internal_command_identifier);
+                map_action_succeeded_procedure succeeded = map_action_succeeded_slot.get();
+                if (succeeded && (monster->flags & _monster_responding_to_command_flag) &&
+                    monster->internal_command_identifier != NONE)
+                    succeeded(monster->internal_command_identifier);
             }
         }
     }
@@ -763,7 +767,6 @@ void monster_being_held(int32_t monster_index)
     monster_data *monster = get_monster_data(monster_index);
     const object_data *object = monster ? get_object(monster->object_index) : nullptr;
     if (!object) return;
-    monster->attack_timer = (int16_t)(monster->attack_timer - 1);
     if (monster->attack_timer >= 0) return;
     if (current_gameplay_version >= 1511 && object->color_table_permutation == 1)
         set_monster_action(monster_index, _monster_action_stoned, _monster_action_permutation_stoned);
@@ -783,7 +786,6 @@ void monster_stoned(int32_t monster_index)
         new_internal_projectile_group(monster_index, _internal_projectile_group_stoning_effect);
         monster = get_monster_data(monster_index);
         if (!monster) return;
-        monster->attack_timer = (int16_t)(monster->attack_timer - 1);
         if (monster->attack_timer < 0) monster->action_permutation = _monster_action_permutation_stoned;
         break;
     case _monster_action_permutation_stoned: break;
@@ -801,7 +803,6 @@ void monster_paralyzed(int32_t monster_index)
     case _monster_action_permutation_being_paralyzed:
     case _monster_action_permutation_paralyzed:
     case _monster_action_permutation_recovering_from_paralysis:
-        monster->attack_timer = (int16_t)(monster->attack_timer - 1);
         if (monster->attack_timer >= 0) return;
         break;
     default: HALT("paralyzed unit in an unknown permutation"); return;
@@ -850,13 +851,52 @@ void install_monster_action_procedures(void)
     monster_action_fns[_monster_action_taking_damage] = monster_taking_damage;
 }
 
-bool register_handle_monster_attack_procedure(handle_monster_attack_procedure p) { return handle_monster_attack_slot.fill(p); }
-bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure p) { return monster_attack_sequence_slot.fill(p); }
-bool register_give_object_to_monster_procedure(give_object_to_monster_procedure p) { return give_object_to_monster_slot.fill(p); }
-bool register_closest_target_procedure(closest_target_procedure p) { return closest_target_slot.fill(p); }
-bool register_switch_target_procedure(switch_target_procedure p) { return switch_target_slot.fill(p); }
-bool register_map_action_succeeded_procedure(map_action_succeeded_procedure p) { return map_action_succeeded_slot.fill(p); }
-bool register_add_tracking_object_procedure(add_tracking_object_procedure p) { return add_tracking_object_slot.fill(p); }
-bool register_projectile_group_type_procedure(projectile_group_type_procedure p) { return projectile_group_type_slot.fill(p); }
-bool register_new_internal_projectile_group_procedure(new_internal_projectile_group_procedure p) { return new_internal_group_slot.fill(p); }
-bool register_artifact_overrides_monster_procedure(artifact_overrides_monster_procedure p) { return artifact_overrides_slot.fill(p); }
+bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure)
+{
+    return handle_monster_attack_slot.fill(procedure);
+}
+
+bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure)
+{
+    return monster_attack_sequence_slot.fill(procedure);
+}
+
+bool register_give_object_to_monster_procedure(give_object_to_monster_procedure procedure)
+{
+    return give_object_to_monster_slot.fill(procedure);
+}
+
+bool register_closest_target_procedure(closest_target_procedure procedure)
+{
+    return closest_target_slot.fill(procedure);
+}
+
+bool register_switch_target_procedure(switch_target_procedure procedure)
+{
+    return switch_target_slot.fill(procedure);
+}
+
+bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure)
+{
+    return map_action_succeeded_slot.fill(procedure);
+}
+
+bool register_add_tracking_object_procedure(add_tracking_object_procedure procedure)
+{
+    return add_tracking_object_slot.fill(procedure);
+}
+
+bool register_projectile_group_type_procedure(projectile_group_type_procedure procedure)
+{
+    return projectile_group_type_slot.fill(procedure);
+}
+
+bool register_new_internal_projectile_group_procedure(new_internal_projectile_group_procedure procedure)
+{
+    return new_internal_group_slot.fill(procedure);
+}
+
+bool register_artifact_overrides_monster_procedure(artifact_overrides_monster_procedure procedure)
+{
+    return artifact_overrides_slot.fill(procedure);
+}

@@ -77,7 +77,9 @@ void idle_monster_after_target_death(int32_t monster_index);
 // parasitic objects.
 void crossfade_monster_color_table_permutation(int32_t monster_index, int16_t permutation, int16_t ticks);
 
-// Action procedures, once per tick through monster_action_fns.
+// Action procedures, once per tick through monster_action_fns.  The per-tick
+// update counts `attack_timer` down before them (resting at -1); the timed
+// actions act once it is below 0.
 void monster_idle(int32_t monster_index);
 void monster_celebrating(int32_t monster_index);
 void monster_taunting(int32_t monster_index);

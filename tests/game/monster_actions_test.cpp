@@ -136,7 +136,8 @@ protected:
         m.attacks[1].flags = _monster_attack_is_reflexive_flag;
         m.healing_fraction = 100;
         std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
-        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1, monster_definition_byte_swapping_data));
+        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
+                                   monster_definition_byte_swapping_data));
         write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
                         (int32_t)bytes.size());
     }
@@ -178,7 +179,8 @@ protected:
     void give_target_and_path(int32_t index)
     {
         monster_data *m = unit(index);
-        m->flags |= _monster_has_valid_target_flag | _monster_has_valid_target_index_flag | _monster_needs_new_path_flag;
+        m->flags |=
+            _monster_has_valid_target_flag | _monster_has_valid_target_index_flag | _monster_needs_new_path_flag;
         m->flags &= ~(uint32_t)_monster_attack_was_aborted_flag;
         m->target_monster_index = 3;
         m->waypoint_count = 2;
@@ -186,9 +188,13 @@ protected:
         m->last_target_location = {5, 5};
         body(index)->location.velocity = {4, 4, 0};
     }
-    // One tick of the current action with the given animation flags.
+    // One tick of the current action with the given animation flags, after
+    // the per-tick update's countdown of the action timer.
     void tick(int32_t index, uint32_t animation_flags)
     {
+        const int32_t action = unit(index)->action;
+        if (unit(index)->attack_timer >= 0 && action != 7 && action != 8 && action != 10)
+            --unit(index)->attack_timer;
         object_data *object = body(index);
         object->flags = (object->flags & ~(uint32_t)_object_animation_flags) | animation_flags;
         monster_action_fns[unit(index)->action](index);
@@ -455,6 +461,66 @@ TEST_F(monster_actions_test, the_most_appropriate_action_follows_target_waypoint
     EXPECT_TRUE(unit(index)->flags & _monster_has_celebrated_flag);
     set_most_appropriate_monster_action(index);
     EXPECT_EQ(unit(index)->action, 1);
+}
+
+TEST_F(monster_actions_test, a_finished_special_ability_resumes_or_idles_by_version)
+{
+    const int32_t index = make_unit();
+    // From 1601 a unit with waypoints moves on; at 1600 it needs an attack
+    // made and a deferred order, else it idles and forgets its waypoints.
+    for (int32_t version : {1600, 1601})
+    {
+        SCOPED_TRACE(version);
+        current_gameplay_version = version;
+        set_monster_action(index, 6, 0);
+        unit(index)->flags |= _monster_is_using_special_ability_flag;
+        unit(index)->waypoint_count = 2;
+        unit(index)->waypoint_index = 0;
+        set_most_appropriate_monster_action(index);
+        EXPECT_EQ(unit(index)->action, version >= 1601 ? 4 : 1);
+        EXPECT_EQ(unit(index)->waypoint_count, version >= 1601 ? 2 : 0);
+    }
+    // A deferred second use moves on with a new path, even without waypoints.
+    set_monster_action(index, 6, 0);
+    unit(index)->waypoint_count = 0;
+    unit(index)->flags |= _monster_is_using_special_ability_flag;
+    unit(index)->extra_flags |= _monster_deferred_uses_special_extra_flag;
+    set_most_appropriate_monster_action(index);
+    EXPECT_EQ(unit(index)->action, 4);
+    EXPECT_TRUE(unit(index)->flags & _monster_will_use_special_ability_flag);
+    EXPECT_FALSE(unit(index)->extra_flags & _monster_deferred_uses_special_extra_flag);
+}
+
+TEST_F(monster_actions_test, an_attack_ending_on_a_deferred_order_clears_target_bits_by_version)
+{
+    struct row
+    {
+        int32_t version;
+        uint32_t kept;
+    };
+    const uint32_t bits = _monster_has_valid_target_index_flag | _monster_has_valid_target_location_flag;
+    const row rows[] = {{1300, 0}, {1600, 0}, {1601, _monster_has_valid_target_flag}, {1691, 0}};
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.version);
+        current_gameplay_version = r.version;
+        const int32_t index = make_unit();
+        give_target_and_path(index);
+        definition()->attacks[0].repetitions = 1;
+        set_monster_action(index, 8, 0);
+        unit(index)->flags |= _monster_has_valid_target_flag | bits;
+        unit(index)->extra_flags |= _monster_has_deferred_movement_command_extra_flag;
+        unit(index)->waypoint_count = 0;
+        tick(index, _object_animation_last_frame_flag);
+        const monster_data *m = unit(index);
+        const bool deferred_kept = r.version < 1301;
+        EXPECT_EQ((m->extra_flags & _monster_has_deferred_movement_command_extra_flag) != 0, deferred_kept);
+        if (r.version >= 1601)
+        {
+            EXPECT_EQ(m->flags & (bits | _monster_has_valid_target_flag), r.kept);
+        }
+        delete_monster(index, false);
+    }
 }
 
 TEST_F(monster_actions_test, draws_of_the_entry_operations_and_the_idle_cycle)
