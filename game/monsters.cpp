@@ -14,6 +14,7 @@
 #include "gameplay_versions.h"
 #include "markers.h"
 #include "mesh.h"
+#include "monster_actions.h"
 #include "monster_definitions.h"
 #include "objects.h"
 #include "players.h"
@@ -48,6 +49,7 @@ bool initialize_monsters(void)
 {
     // Start-up runs once in the game; tests and tools may run it again.
     if (!monster_data_globals.blocks && !initialize_data(&monster_data_globals)) return false;
+    install_monster_action_procedures();
     return initialize_monster_definitions() && initialize_unit_definitions();
 }
 
@@ -243,9 +245,9 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
         monster->flags |= _monster_ignores_user_commands_flag;
         monster->extra_flags |= _monster_has_no_visibility_extra_flag;
     }
-    // 14. The unit starts idle; the action machine enters the action.
-    monster->action = _monster_action_idle;
-    monster->action_permutation = 0;
+    // 14. The unit starts idle through the action machine (one draw for the
+    // animation rate, and set_object_shape's).
+    set_monster_action(monster_index, _monster_action_idle, 0);
     // 15.
     if (palette_entry_flags & _marker_palette_ambient_life_flag)
         monster->extra_flags |= _monster_is_ambient_life_extra_flag;

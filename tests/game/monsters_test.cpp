@@ -261,8 +261,9 @@ TEST_F(monsters_test, init_monster_fields_and_draws_by_version)
         set_random_seed(77);
         reset_random_draw_counts();
         const int32_t index = make_unit(2000, 2000, _marker_palette_hunted_creature_flag);
-        // Speed spread (300: d = 8) and left-handedness; no ammunition, a seeded counter.
-        EXPECT_EQ(get_vesk_random_draw_count(), 2u);
+        // Speed spread (300: d = 8), the idle animation rate and left-handedness;
+        // no ammunition, a seeded counter, no idle sequence to draw a frame of.
+        EXPECT_EQ(get_vesk_random_draw_count(), 3u);
         const monster_data *m = get_monster_data(index);
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(m->extra_flags, c.extra_flags);
@@ -295,28 +296,30 @@ TEST_F(monsters_test, every_conditional_draw_is_taken_only_when_its_term_exists)
     monster_definition *definition = get_monster_definition(
         try_definition_tag_to_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'), true, 0));
     ASSERT_NE(definition, nullptr);
-    // Every term: ammunition delta, speed spread, an unseeded counter.
+    // Every term: ammunition delta, speed spread, an unseeded counter (and
+    // the idle rate and left-handedness, always).
     definition->initial_ammunition_lower_bound = 5;
     definition->initial_ammunition_delta = 4;
     definition->next_name_string_index = NONE;
     definition->left_handed_fraction = 0xFFFF;
     reset_random_draw_counts();
     const int32_t all = make_unit();
-    EXPECT_EQ(get_vesk_random_draw_count(), 4u);
+    EXPECT_EQ(get_vesk_random_draw_count(), 5u);
     EXPECT_GE(get_monster_data(all)->ammunition_count, 5);
     EXPECT_LT(get_monster_data(all)->ammunition_count, 9);
     EXPECT_GE(definition->next_name_string_index, 1);
     EXPECT_EQ(get_monster_data(all)->original_name_string_index, (definition->next_name_string_index - 1) & 127);
     EXPECT_TRUE(get_object(get_monster_data(all)->object_index)->flags & _object_is_horizontally_mirrored_flag);
 
-    // None: speed 36 has no spread, left-handedness is always drawn.
+    // None: speed 36 has no spread; the idle rate and left-handedness are
+    // always drawn.
     definition->initial_ammunition_delta = 0;
     definition->base_movement_speed = 36;
     definition->left_handed_fraction = 0;
     definition->maximum_artifacts_carried = 40; // past the nine held slots
     reset_random_draw_counts();
     const int32_t none = make_unit();
-    EXPECT_EQ(get_vesk_random_draw_count(), 1u);
+    EXPECT_EQ(get_vesk_random_draw_count(), 2u);
     EXPECT_EQ(get_monster_data(none)->base_movement_speed, 36);
     EXPECT_EQ(get_monster_data(none)->ammunition_count, 5);
     EXPECT_EQ(get_monster_data(none)->maximum_artifacts_carried, MAXIMUM_HELD_OBJECTS_PER_MONSTER);
