@@ -6,6 +6,14 @@
 
 #include "cseries/log.h"
 #include "definition_checks.h"
+#include "local_projectile_groups.h"
+#include "media.h"
+#include "object_definitions.h"
+#include "projectile_definitions.h"
+#include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
+#include "unit_definitions.h"
+#include "vesk/string_lists.h"
 
 // An attack: flags, tag, eight 16-bit fields with the sequences, then the
 // run-time projectile type and the spare bytes left as they are.
@@ -160,4 +168,161 @@ bool validate_artifact_definition(artifact_definition *d, const char *name)
     d->monster_restriction_type = d->monster_override_type = NONE;
     for (int16_t &type : d->projectile_types) type = NONE;
     return true;
+}
+
+// ---- the registry rows -----------------------------------------------------
+
+// A group that is not registered (a tool or test without it) leaves the index
+// NONE rather than refusing the definition.
+static void report_if_registered(definition_dependency_report report, tag group, tag dependency, int16_t *index,
+                                 uint32_t flags)
+{
+    *index = NONE;
+    if (dependency == NONE || dependency == 0 || !get_definition_group(group)) return;
+    report(group, dependency, index, flags);
+}
+
+// Dependencies in the order the record lists them: the collection, the
+// object, the two string lists, the ammunition, each attack's projectile, the
+// projectile groups, the local projectile group.
+static void monster_definition_dependencies(definition_globals *, int32_t, int32_t, void *record,
+                                            definition_dependency_report report)
+{
+    monster_definition *d = (monster_definition *)record;
+    report_if_registered(report, COLLECTION_GROUP_TAG, d->collection_tag, &d->collection_index,
+                         _dependency_load_eagerly_flag);
+    report_if_registered(report, OBJECT_DEFINITION_GROUP_TAG, d->object_tag, &d->object_type,
+                         _dependency_load_eagerly_flag);
+    report_if_registered(report, STRING_LIST_GROUP_TAG, d->names_string_list_tag, &d->names_string_list_index,
+                         _dependency_optional_flag);
+    report_if_registered(report, STRING_LIST_GROUP_TAG, d->spelling_string_list_tag,
+                         &d->spelling_string_list_index, _dependency_optional_flag);
+    report_if_registered(report, PROJECTILE_DEFINITION_GROUP_TAG, d->ammunition_projectile_tag,
+                         &d->ammunition_projectile_type, _dependency_optional_flag);
+    for (monster_attack_definition &attack : d->attacks)
+        report_if_registered(report, PROJECTILE_DEFINITION_GROUP_TAG, attack.projectile_tag, &attack.projectile_type,
+                             _dependency_optional_flag);
+    const struct
+    {
+        tag *group_tag;
+        int16_t *type;
+    } groups[] = {
+        {&d->entrance_projectile_group_tag, &d->entrance_projectile_group_type},
+        {&d->exit_projectile_group_tag, &d->exit_projectile_group_type},
+        {&d->melee_impact_projectile_group_tag, &d->melee_impact_projectile_group_type},
+        {&d->blocked_impact_projectile_group_tag, &d->blocked_impact_projectile_group_type},
+        {&d->absorbed_impact_projectile_group_tag, &d->absorbed_impact_projectile_group_type},
+        {&d->burning_death_projectile_group_tag, &d->burning_death_projectile_group_type},
+        {&d->dying_projectile_group_tag, &d->dying_projectile_group_type},
+        {&d->exploding_projectile_group_tag, &d->exploding_projectile_group_type},
+    };
+    for (const auto &group : groups)
+        report_if_registered(report, PROJECTILE_GROUP_DEFINITION_GROUP_TAG, *group.group_tag, group.type,
+                             _dependency_optional_flag);
+    report_if_registered(report, LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->local_projectile_group_tag,
+                         &d->local_projectile_group_type, _dependency_optional_flag);
+}
+
+// Validation resets the run-time block, which by now holds the dependency
+// indexes: keep them across it.
+static bool postprocess_monster_definition(definition_globals *group, int32_t index, int32_t, void *record)
+{
+    monster_definition *d = (monster_definition *)record;
+    const size_t runtime = offsetof(monster_definition, collection_index);
+    uint8_t saved[sizeof(monster_definition) - runtime];
+    int16_t attack_types[MAXIMUM_ATTACKS_PER_MONSTER];
+    memcpy(saved, (const uint8_t *)d + runtime, sizeof(saved));
+    for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i) attack_types[i] = d->attacks[i].projectile_type;
+    if (!validate_monster_definition(d, get_definition_name(group, index))) return false;
+    memcpy((uint8_t *)d + runtime, saved, sizeof(saved));
+    for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i) d->attacks[i].projectile_type = attack_types[i];
+    return true;
+}
+
+static void artifact_definition_dependencies(definition_globals *, int32_t, int32_t, void *record,
+                                             definition_dependency_report report)
+{
+    artifact_definition *d = (artifact_definition *)record;
+    report_if_registered(report, UNIT_DEFINITION_GROUP_TAG, d->monster_restriction_tag, &d->monster_restriction_type,
+                         _dependency_optional_flag);
+    report_if_registered(report, UNIT_DEFINITION_GROUP_TAG, d->override_tag, &d->monster_override_type,
+                         _dependency_optional_flag);
+    for (int32_t i = 0; i < NUMBER_OF_ARTIFACT_PROJECTILE_TYPES; ++i)
+        report_if_registered(report, PROJECTILE_DEFINITION_GROUP_TAG, d->projectile_tags[i], &d->projectile_types[i],
+                             _dependency_optional_flag);
+    report_if_registered(report, PROJECTILE_DEFINITION_GROUP_TAG, d->override_attack.projectile_tag,
+                         &d->override_attack.projectile_type, _dependency_optional_flag);
+}
+
+static bool postprocess_artifact_definition(definition_globals *group, int32_t index, int32_t, void *record)
+{
+    artifact_definition *d = (artifact_definition *)record;
+    const int16_t restriction = d->monster_restriction_type, override_type = d->monster_override_type;
+    const int16_t attack_type = d->override_attack.projectile_type;
+    int16_t types[NUMBER_OF_ARTIFACT_PROJECTILE_TYPES];
+    memcpy(types, d->projectile_types, sizeof(types));
+    if (!validate_artifact_definition(d, get_definition_name(group, index))) return false;
+    d->monster_restriction_type = restriction;
+    d->monster_override_type = override_type;
+    d->override_attack.projectile_type = attack_type;
+    memcpy(d->projectile_types, types, sizeof(types));
+    return true;
+}
+
+definition_globals monster_definitions = {
+    .name = "monster",
+    .group = MONSTER_DEFINITION_GROUP_TAG,
+    .current_version = MONSTER_DEFINITION_VERSION,
+    .maximum_count = MAXIMUM_MONSTER_DEFINITIONS_PER_MAP,
+    .size = sizeof(monster_definition),
+    .runtime_size = 0,
+    .dependencies = monster_definition_dependencies,
+    .postprocess = postprocess_monster_definition,
+    .convert = nullptr,
+    .default_definition = default_monster_definition,
+    .tag_header_user_data = nullptr,
+    .byte_swapping_data = monster_definition_byte_swapping_data,
+};
+
+definition_globals artifact_definitions = {
+    .name = "artifact",
+    .group = ARTIFACT_DEFINITION_GROUP_TAG,
+    .current_version = ARTIFACT_DEFINITION_VERSION,
+    .maximum_count = MAXIMUM_ARTIFACT_DEFINITIONS_PER_MAP,
+    .size = sizeof(artifact_definition),
+    .runtime_size = 0,
+    .dependencies = artifact_definition_dependencies,
+    .postprocess = postprocess_artifact_definition,
+    .convert = nullptr,
+    .default_definition = default_artifact_definition,
+    .tag_header_user_data = nullptr,
+    .byte_swapping_data = artifact_definition_byte_swapping_data,
+};
+
+bool initialize_monster_definitions(void)
+{
+    return (monster_definitions.registered || initialize_definitions(&monster_definitions)) &&
+           (artifact_definitions.registered || initialize_definitions(&artifact_definitions));
+}
+
+void initialize_monster_definitions_for_new_map(void)
+{
+    initialize_definitions_for_new_map(&monster_definitions);
+    initialize_definitions_for_new_map(&artifact_definitions);
+}
+
+void dispose_monster_definitions_from_old_map(void)
+{
+    dispose_definitions_from_old_map(&monster_definitions);
+    dispose_definitions_from_old_map(&artifact_definitions);
+}
+
+monster_definition *get_monster_definition(int32_t index)
+{
+    return (monster_definition *)try_and_get_definition(&monster_definitions, index);
+}
+
+artifact_definition *get_artifact_definition(int32_t index)
+{
+    return (artifact_definition *)try_and_get_definition(&artifact_definitions, index);
 }

@@ -448,3 +448,18 @@ void default_artifact_definition(void *record);
 // the record cannot be used.  `name` labels the log lines.
 bool validate_monster_definition(monster_definition *definition, const char *name);
 bool validate_artifact_definition(artifact_definition *definition, const char *name);
+
+// ---- the registry rows "monster" and "artifact" -------------------------------
+
+struct definition_globals;
+extern definition_globals monster_definitions;
+extern definition_globals artifact_definitions;
+
+// Register both groups once at start-up (false: logged by the registry).
+bool initialize_monster_definitions(void);
+void initialize_monster_definitions_for_new_map(void);
+void dispose_monster_definitions_from_old_map(void);
+
+// The definition at `index`, or null for a hole or an index out of range.
+monster_definition *get_monster_definition(int32_t index);
+artifact_definition *get_artifact_definition(int32_t index);

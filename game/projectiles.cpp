@@ -16,15 +16,17 @@
 #include "markers.h"
 #include "mesh.h"
 #include "mesh_format.h"
+#include "monster_actions.h"
+#include "monsters.h"
 #include "object_definitions.h"
 #include "particles.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
 #include "vesk_random.h"
 #include "wind.h"
 
-#define COLLECTION_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('.', '2', '5', '6')
 
 // ---- registration points ----------------------------------------------------------
 
@@ -33,14 +35,14 @@ static procedure_slot<spend_monster_mana_procedure> spend_mana_slot("spend monst
 static procedure_slot<make_monster_visible_procedure> make_visible_slot("make monster visible");
 static procedure_slot<new_monster_at_location_procedure> new_monster_slot("new monster at location");
 static procedure_slot<new_projectile_local_group_procedure> local_group_slot("projectile local group");
-static procedure_slot<preload_sequence_index_procedure> preload_sequence_slot("preload sequence index");
+static procedure_slot<projectile_sequence_preload_procedure> preload_sequence_slot("projectile sequence preload");
 
 bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure p) { return monster_facts_slot.fill(p); }
 bool register_spend_monster_mana_procedure(spend_monster_mana_procedure p) { return spend_mana_slot.fill(p); }
 bool register_make_monster_visible_procedure(make_monster_visible_procedure p) { return make_visible_slot.fill(p); }
 bool register_new_monster_at_location_procedure(new_monster_at_location_procedure p) { return new_monster_slot.fill(p); }
 bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure p) { return local_group_slot.fill(p); }
-bool register_preload_sequence_index_procedure(preload_sequence_index_procedure p) { return preload_sequence_slot.fill(p); }
+bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p) { return preload_sequence_slot.fill(p); }
 
 static bool get_monster_facts(int32_t monster_index, projectile_monster_facts *facts)
 {
@@ -64,8 +66,8 @@ static void projectile_definition_dependencies(definition_globals *, int32_t, in
     projectile_definition *d = (projectile_definition *)record;
     // A dependency on a group nobody registered is an assertion in the
     // registry: the collections may not be built into this program yet.
-    if (get_definition_group(COLLECTION_DEFINITION_GROUP_TAG))
-        report(COLLECTION_DEFINITION_GROUP_TAG, d->collection_tag, &d->collection_index, 0);
+    if (get_definition_group(COLLECTION_GROUP_TAG))
+        report(COLLECTION_GROUP_TAG, d->collection_tag, &d->collection_index, 0);
     report(OBJECT_DEFINITION_GROUP_TAG, d->object_tag, &d->object_type, 0);
     report(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->detonation_projectile_group_tag,
            &d->detonation_projectile_group_type, _dependency_optional_flag);
@@ -106,7 +108,7 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
         d->collection_index = NONE;
         for (int16_t &sequence : d->sequence_indexes) sequence = NONE;
     }
-    else if (!get_definition_group(COLLECTION_DEFINITION_GROUP_TAG))
+    else if (!get_definition_group(COLLECTION_GROUP_TAG))
     {
         // Without the collections module every sequence counts as present
         // (the object layer's default shape facts); nothing to index.
@@ -114,7 +116,7 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
     }
     else
     {
-        d->collection_index = lookup(COLLECTION_DEFINITION_GROUP_TAG, d->collection_tag);
+        d->collection_index = lookup(COLLECTION_GROUP_TAG, d->collection_tag);
         if (d->collection_index == NONE)
         {
             valid = false;
@@ -233,7 +235,7 @@ const projectile_group_definition *get_projectile_group_definition(int32_t type)
 
 void preload_projectile_sequences(void)
 {
-    preload_sequence_index_procedure preload = preload_sequence_slot.get();
+    projectile_sequence_preload_procedure preload = preload_sequence_slot.get();
     if (!preload || !projectile_definitions.registered || projectile_definitions.count == NONE) return;
     bool stop = false;
     for (int32_t index = 0; index < projectile_definitions.count && !stop; ++index)
@@ -1412,11 +1414,34 @@ static void accelerate_projectile_hook(const damage_definition *definition, dama
     accelerate_projectile(definition, data, object_index);
 }
 
+// The unit action machine's internal groups ('prgr' tags it resolves per map).
+static int16_t projectile_group_type_of_tag(tag group_tag)
+{
+    if (!projectile_group_definitions.registered || projectile_group_definitions.count == NONE || absent(group_tag))
+        return NONE;
+    return (int16_t)try_definition_tag_to_index(&projectile_group_definitions, group_tag, true,
+                                                _definition_lookup_quiet_flag);
+}
+
+static void new_internal_group(const internal_projectile_group_request *request)
+{
+    new_projectile_group_data group = {};
+    group.type = request->type;
+    group.owner_object_index = request->owner_object_index;
+    group.bounds_object_index = request->bounds_object_index;
+    group.owner_monster_index = request->owner_monster_index;
+    group.epicenter = request->epicenter;
+    new_projectile_group(&group);
+}
+
 void register_projectile_hooks(void)
 {
     register_startup_procedure(_startup_projectiles, startup_projectiles);
     register_map_store_procedures(_startup_projectiles, empty_projectile_stores, dispose_projectiles_from_old_map);
     register_tick_procedure(_tick_projectiles, update_projectiles);
+    register_monster_died_proc(orphan_monster_projectiles);
+    register_projectile_group_type_procedure(projectile_group_type_of_tag);
+    register_new_internal_projectile_group_procedure(new_internal_group);
     register_accelerate_projectile_procedure(accelerate_projectile_hook);
     static const marker_type_procedures procedures = {new_projectile_palette_entry, new_projectile_from_marker};
     register_marker_type_procedures(_marker_projectile, &procedures);

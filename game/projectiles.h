@@ -233,8 +233,8 @@ bool register_new_monster_at_location_procedure(new_monster_at_location_procedur
 typedef int32_t (*new_projectile_local_group_procedure)(int16_t type, int32_t object_index);
 bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure procedure);
 // Ahead-of-time read of a sequence's frames; sets *stop to end the pass.
-typedef void (*preload_sequence_index_procedure)(int16_t collection_index, int16_t sequence_index, bool *stop);
-bool register_preload_sequence_index_procedure(preload_sequence_index_procedure procedure);
+typedef void (*projectile_sequence_preload_procedure)(int16_t collection_index, int16_t sequence_index, bool *stop);
+bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure procedure);
 
 void preload_projectile_sequences(void);
 

@@ -4,12 +4,14 @@
 #include "subsystems.h"
 
 #include "damage.h"
+#include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
 #include "projectiles.h"
 #include "recording.h"
+#include "shapes.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -22,6 +24,8 @@ void register_built_subsystems(void)
     register_command_hooks();
     register_action_queue_hooks();
     register_recording_hooks();
+    register_shapes_hooks();
     register_damage_hooks();
+    register_monster_hooks();
     register_projectile_hooks();
 }

@@ -78,6 +78,13 @@ convert_texts objects objects "$work/foundation1"
 # Media definitions and preload lists go with the maps that name them.
 convert_texts media media "$work/foundation1"
 convert_texts preload preload "$work/foundation1"
+# Collections: every data/collections/<subgroup>.txt becomes a '.256' tag
+# (the file is not named by its group: a leading dot would hide it).
+for source in "$root"/data/collections/*.txt; do
+    [ -f "$source" ] || continue
+    subgroup=$(basename "$source" .txt)
+    "$tool" collection "$work/foundation1/collection.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
+done
 convert_texts strings strings "$work/interface"
 
 for n in 1 2 3 4 5; do

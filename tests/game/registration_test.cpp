@@ -134,7 +134,6 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
     }
 }
 
-uint32_t no_teams(const world_point2d *, int32_t) { return 0; }
 void no_flag_move(int32_t, const world_point3d *) {}
 void no_elimination(int16_t) {}
 void no_game_over(void) {}
@@ -158,7 +157,6 @@ std::vector<any_procedure> snapshot_of_every_slot(void)
 TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
 {
     register_built_subsystems();
-    register_teams_near_point_procedure(no_teams);
     register_flag_moved_procedure(no_flag_move);
     register_eliminate_units_procedure(no_elimination);
     register_game_over_procedure(no_game_over);

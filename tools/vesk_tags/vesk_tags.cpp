@@ -11,6 +11,7 @@
 //   vesk_tags objects OUT --group G --subgroup S --name N SOURCE   (object_tags.h)
 //   vesk_tags media OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags preload OUT --subgroup S --name N SOURCE   (map_data_tags.h)
+//   vesk_tags collection OUT --subgroup S --name N SOURCE   (collection_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
 // and exit status 1; wrong usage exits with 2.
@@ -28,6 +29,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
+#include "collection_tags.h"
 #include "map_data_tags.h"
 #include "mesh_tags.h"
 #include "object_tags.h"
@@ -50,7 +52,8 @@ static int usage(void)
             "       vesk_tags mesh OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE\n"
             "       vesk_tags media OUT --subgroup S --name N SOURCE\n"
-            "       vesk_tags preload OUT --subgroup S --name N SOURCE\n");
+            "       vesk_tags preload OUT --subgroup S --name N SOURCE\n"
+            "       vesk_tags collection OUT --subgroup S --name N SOURCE\n");
     return 2;
 }
 
@@ -318,5 +321,6 @@ int main(int argc, char **argv)
     if (command == "objects") return object_tags_command(argc, argv);
     if (command == "media") return media_tags_command(argc, argv);
     if (command == "preload") return preload_tags_command(argc, argv);
+    if (command == "collection") return collection_tags_command(argc, argv);
     return usage();
 }

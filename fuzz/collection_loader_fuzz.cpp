@@ -1,0 +1,37 @@
+// The collection loader on arbitrary bytes taken as a stored '.256' tag (the
+// header, then the rest of the tag): the checks must refuse whatever would
+// make the load read or write outside the tag or its tables, and a collection
+// they accept must build its tables without doing so.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "cseries/errors.h"
+#include "gameplay_versions.h"
+#include "shapes.h"
+
+static void ignore_message_box(const char *) {}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static bool initialized = false;
+    if (!initialized)
+    {
+        set_message_box_proc(ignore_message_box);
+        set_ignore_errors(true);
+        initialized = true;
+    }
+    if (size < 1 || size > 4 * MEG) return 0;
+    // The first byte picks the gameplay version, for both key point products.
+    current_gameplay_version = (data[0] & 1) ? 1709 : 1811;
+    data += 1;
+    size -= 1;
+    // An exact-size copy, so that a read past the end is caught.
+    uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
+    if (!copy) return 0;
+    if (size) memcpy(copy, data, size);
+    check_collection_tag_data(copy, (int32_t)size, "fuzz");
+    free(copy);
+    return 0;
+}

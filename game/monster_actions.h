@@ -1,0 +1,137 @@
+#pragma once
+// The unit action machine: the one door into an action (`set_monster_action`),
+// the common way out (`set_most_appropriate_monster_action`), the small entry
+// operations, and the per-tick procedures of the actions that end by
+// themselves.  The moving, healing and propelled procedures come with the
+// modules that own them and fill their slots of `monster_action_fns`.
+//
+// Simulation: integer arithmetic; every vesk_random draw and its order is in
+// docs/determinism.md ("The unit action machine").  Main thread only.
+
+#include <cstdint>
+
+#include "cseries/cseries.h"
+#include "world.h"
+
+struct monster_attack_definition;
+
+// The fixed table of internal projectile groups (the effects of healing,
+// paralysis, stoning, teleporting and holding), resolved per map.
+enum internal_projectile_group
+{
+    _internal_projectile_group_healing_start = 0,
+    _internal_projectile_group_healing_effect,
+    _internal_projectile_group_paralysis_start,
+    _internal_projectile_group_paralysis_effect,
+    _internal_projectile_group_paralysis_done,
+    _internal_projectile_group_stoning_start,
+    _internal_projectile_group_stoning_effect,
+    _internal_projectile_group_stone_impact_effect,
+    _internal_projectile_group_stone_detonation_effect,
+    _internal_projectile_group_teleport_in,
+    _internal_projectile_group_teleport_out,
+    _internal_projectile_group_tain_in,
+    _internal_projectile_group_tain_out,
+    _internal_projectile_group_hold_effect,
+    NUMBER_OF_INTERNAL_PROJECTILE_GROUPS // 14
+};
+
+// The 'prgr' tag of an internal group (both tain groups share one tag).
+tag get_internal_projectile_group_tag(int32_t index);
+// The resolved projectile group type of an internal group, NONE when absent
+// or when `index` is outside the table.
+int16_t get_internal_projectile_group_type(int32_t index);
+// Resolves the 14 tags through the registered resolver (NONE for each while
+// none is registered).
+void initialize_internal_projectile_groups_for_new_map(void);
+
+// What new_internal_projectile_group asks the projectiles to make: a request
+// of that type owned by and bounded by the unit's object, at its position,
+// without velocity.
+struct internal_projectile_group_request
+{
+    int16_t type;
+    int16_t owner_object_index;
+    int16_t bounds_object_index;
+    int16_t owner_monster_index;
+    world_point3d epicenter;
+};
+// Makes internal group `index` at the unit when its type is not NONE.
+void new_internal_projectile_group(int32_t monster_index, int32_t index);
+
+// ---- the machine ---------------------------------------------------------------
+
+// Enters `action` (1..16).  Anything else is logged ("halt") and refused: the
+// unit keeps its old action, so the next tick runs a procedure that exists.
+void set_monster_action(int32_t monster_index, int32_t action, int32_t permutation);
+void set_most_appropriate_monster_action(int32_t monster_index);
+void set_monster_action_holding_for_attack(int32_t monster_index);
+void set_monster_movement_animation(int32_t monster_index, int32_t permutation);
+void make_monster_celebrate(int32_t monster_index);
+// A free slot is ignored (logged) in every version.
+void make_monster_taunt(int32_t monster_index);
+void idle_monster_after_target_death(int32_t monster_index);
+
+// Sets the object's colour permutation and marks the headshot display dirty.
+// The fading copy is only seen, never simulated; it comes with the renderer's
+// parasitic objects.
+void crossfade_monster_color_table_permutation(int32_t monster_index, int16_t permutation, int16_t ticks);
+
+// Action procedures, once per tick through monster_action_fns.  The per-tick
+// update counts `attack_timer` down before them (resting at -1); the timed
+// actions act once it is below 0.
+void monster_idle(int32_t monster_index);
+void monster_celebrating(int32_t monster_index);
+void monster_taunting(int32_t monster_index);
+void monster_attacking(int32_t monster_index);
+void monster_blocking(int32_t monster_index);
+void monster_picking_up(int32_t monster_index);
+void monster_being_held(int32_t monster_index);
+void monster_stoned(int32_t monster_index);
+void monster_paralyzed(int32_t monster_index);
+void monster_taking_damage(int32_t monster_index);
+
+// Fills the slots of the procedures above in monster_action_fns (idempotent;
+// initialize_monsters calls it).
+void install_monster_action_procedures(void);
+
+// ---- registration points (later modules answer them) -------------------------
+
+// Executes the attack on its key frame.
+typedef void (*handle_monster_attack_procedure)(int32_t monster_index, int32_t attack_index, bool execute);
+// The sequence an attack plays at the unit's pitch; NONE when none.
+typedef int16_t (*monster_attack_sequence_procedure)(int32_t monster_index,
+                                                     const monster_attack_definition *attack, angle pitch);
+// Hands the object to the unit; true when it took it.
+typedef bool (*give_object_to_monster_procedure)(int32_t monster_index, int32_t object_index);
+// The most appropriate target within `mode`'s reach; NONE when none.
+typedef int32_t (*closest_target_procedure)(int32_t monster_index, int32_t mode);
+// Switches the unit to the target; false when refused.
+typedef bool (*switch_target_procedure)(int32_t monster_index, int32_t target_index, uint32_t flags);
+// A map action's order was carried out.
+typedef void (*map_action_succeeded_procedure)(int32_t internal_command_identifier);
+// Offers the object to camera tracking.
+typedef void (*add_tracking_object_procedure)(int32_t object_index, int32_t player_index);
+// The projectile group type of a 'prgr' tag, NONE when absent.
+typedef int16_t (*projectile_group_type_procedure)(tag group_tag);
+// Makes the projectile group.
+typedef void (*new_internal_projectile_group_procedure)(const internal_projectile_group_request *request);
+// Whether the wielded artifact's override applies to the unit.
+typedef bool (*artifact_overrides_monster_procedure)(int32_t artifact_index, int32_t monster_index);
+
+bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure);
+bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure);
+bool register_give_object_to_monster_procedure(give_object_to_monster_procedure procedure);
+bool register_closest_target_procedure(closest_target_procedure procedure);
+bool register_switch_target_procedure(switch_target_procedure procedure);
+bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure);
+bool register_add_tracking_object_procedure(add_tracking_object_procedure procedure);
+bool register_projectile_group_type_procedure(projectile_group_type_procedure procedure);
+bool register_new_internal_projectile_group_procedure(new_internal_projectile_group_procedure procedure);
+bool register_artifact_overrides_monster_procedure(artifact_overrides_monster_procedure procedure);
+
+enum
+{
+    _switch_target_activate_adjacents_flag = 0x1,
+    MONSTER_HOLD_TICKS = 1590,
+};

@@ -1,0 +1,442 @@
+// The unit record and the unit array.  See monsters.h.
+
+#include "monsters.h"
+
+#include <cstring>
+
+#include "cseries/cstrings.h"
+#include "cseries/log.h"
+#include "flags.h"
+#include "game_hooks.h"
+#include "game_preferences.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "markers.h"
+#include "mesh.h"
+#include "monster_actions.h"
+#include "monster_definitions.h"
+#include "objects.h"
+#include "players.h"
+#include "state_hash.h"
+#include "statistics.h"
+#include "tag_files/data.h"
+#include "tag_files/definitions.h"
+#include "unit_definitions.h"
+#include "unit_facts.h"
+#include "vesk/string_lists.h"
+#include "vesk_random.h"
+
+static datum_globals monster_data_globals = {
+    .name = "monster", .size = sizeof(monster_data), .maximum_count = MAXIMUM_MONSTERS_PER_MAP};
+
+monster_action_procedure monster_action_fns[NUMBER_OF_MONSTER_ACTIONS] = {};
+
+static monster_died_procedure monster_died_procs[MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS];
+static int32_t number_of_monster_died_procs = 0;
+
+// Formation identifiers run 1, 2, ... from the start of each map.
+static int16_t next_formation_identifier = 1;
+
+enum
+{
+    DEFAULT_FORMATION_INDEX = 0,
+};
+
+// ---- life cycle ---------------------------------------------------------------
+
+bool initialize_monsters(void)
+{
+    // Start-up runs once in the game; tests and tools may run it again.
+    if (!monster_data_globals.blocks && !initialize_data(&monster_data_globals)) return false;
+    install_monster_action_procedures();
+    return initialize_monster_definitions() && initialize_unit_definitions();
+}
+
+void initialize_monsters_for_new_map(void)
+{
+    initialize_data_for_new_map(&monster_data_globals);
+    initialize_monster_definitions_for_new_map();
+    initialize_unit_definitions_for_new_map();
+    next_formation_identifier = 1;
+}
+
+void dispose_monsters_from_old_map(void)
+{
+    dispose_data_from_old_map(&monster_data_globals);
+    dispose_monster_definitions_from_old_map();
+    dispose_unit_definitions_from_old_map();
+}
+
+datum_globals *get_monster_array(void) { return &monster_data_globals; }
+
+monster_data *get_monster_data(int32_t monster_index)
+{
+    if (!monster_data_globals.blocks || monster_index < 0 || monster_index >= monster_data_globals.capacity)
+        return nullptr;
+    return (monster_data *)get_datum(&monster_data_globals, monster_index);
+}
+
+// ---- died procedures ------------------------------------------------------------
+
+bool register_monster_died_proc(monster_died_procedure procedure)
+{
+    char text[128];
+    csprintf(text, "tried to register more than #%d monster_died procedures.",
+             (int)MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
+    if (!VASSERT(number_of_monster_died_procs < MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS, text)) return false;
+    if (!procedure) return false;
+    monster_died_procs[number_of_monster_died_procs++] = procedure;
+    return true;
+}
+
+int32_t get_monster_died_proc_count(void) { return number_of_monster_died_procs; }
+
+void reset_monster_died_procs(void)
+{
+    memset(monster_died_procs, 0, sizeof(monster_died_procs));
+    number_of_monster_died_procs = 0;
+}
+
+static void call_monster_died_procs(int32_t monster_index, uint32_t died_flags)
+{
+    for (int32_t i = 0; i < number_of_monster_died_procs; ++i) monster_died_procs[i](monster_index, died_flags);
+}
+
+// ---- neighbouring services ----------------------------------------------------------
+
+int16_t get_formation_identifier(void)
+{
+    const int16_t identifier = next_formation_identifier;
+    next_formation_identifier = identifier >= 0x7FFF ? 1 : (int16_t)(identifier + 1);
+    return identifier;
+}
+
+int16_t get_default_formation_index(void) { return DEFAULT_FORMATION_INDEX; }
+
+// A point inside triangle `triangle` of the cell, by the triangle rule of
+// get_mesh_triangle: the cell's diagonal alternates with the parity of x + y.
+static world_point2d triangle_sample_point(int32_t cell_x, int32_t cell_y, int32_t triangle)
+{
+    const bool odd = ((cell_x ^ cell_y) & 1) != 0;
+    world_point2d point;
+    point.x = (world_distance)(cell_x * WORLD_ONE + (triangle == 0 ? 64 : 448));
+    if (odd)
+        point.y = (world_distance)(cell_y * WORLD_ONE + (triangle == 0 ? 64 : 448));
+    else
+        point.y = (world_distance)(cell_y * WORLD_ONE + (triangle == 0 ? 448 : 64));
+    return point;
+}
+
+static bool cell_is_on_mesh(int32_t cell_x, int32_t cell_y)
+{
+    return cell_x >= 0 && cell_y >= 0 && cell_x < mesh_width && cell_y < mesh_height;
+}
+
+// Bit 0 / bit 1: the triangle's terrain type is barred to the unit.
+static uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y)
+{
+    uint32_t barred = 0;
+    for (int32_t triangle = 0; triangle < 2; ++triangle)
+    {
+        const world_point2d sample = triangle_sample_point(cell_x, cell_y, triangle);
+        if (terrain_flags & (1u << get_mesh_terrain_type(&sample))) barred |= 1u << triangle;
+    }
+    return barred;
+}
+
+uint8_t build_cell_impassability_flags(uint16_t terrain_flags, const world_point2d *location)
+{
+    if (!location || mesh_width <= 0 || mesh_height <= 0) return 0;
+    const int32_t cell_x = location->x >> WORLD_FRACTIONAL_BITS;
+    const int32_t cell_y = location->y >> WORLD_FRACTIONAL_BITS;
+    uint32_t result = cell_is_on_mesh(cell_x, cell_y) ? barred_triangles(terrain_flags, cell_x, cell_y) : 3;
+    // Leaving toward lower y, lower x, higher y, higher x (bits 4-7): barred
+    // when the neighbour is off the mesh or both of its triangles are barred.
+    static const int8_t steps[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
+    for (int32_t direction = 0; direction < 4; ++direction)
+    {
+        const int32_t x = cell_x + steps[direction][0], y = cell_y + steps[direction][1];
+        if (!cell_is_on_mesh(x, y) || barred_triangles(terrain_flags, x, y) == 3) result |= 1u << (4 + direction);
+    }
+    return (uint8_t)result;
+}
+
+// ---- init_monster ---------------------------------------------------------------------
+
+void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type, int32_t object_index,
+                  int16_t player_index, int16_t team_index, uint32_t palette_entry_flags,
+                  const world_point2d *location, bool reset_underwater_flags)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    monster_definition *definition = get_monster_definition(monster_type);
+    object_data *object = get_object(object_index);
+    if (!monster || !definition || !object || !location)
+    {
+        VASSERT(false, "init_monster needs a used record, a monster definition, an object and a location");
+        return;
+    }
+
+    // 1.
+    monster->type = monster_type;
+    monster->unit_type = unit_type;
+    monster->collection_reference_index = (int16_t)get_unit_collection_reference_index(unit_type, player_index);
+    monster->object_index = (int16_t)object_index;
+    // 2.
+    monster->path_index = NONE;
+    monster->map_action_index = NONE;
+    monster->marker_index = NONE;
+    monster->extra_flags = current_gameplay_version > 1300 ? (uint32_t)_monster_inside_object_allowed_extra_flag : 0u;
+    monster->orig_color_table_index = (uint8_t)object->color_table_index;
+    monster->carrying_object_index = monster->target_monster_index = NONE;
+    monster->artifact_index = monster->deferred_target_index = NONE;
+    monster->display_dirty_flags = ALL_MONSTER_DISPLAY_DIRTY_FLAGS;
+    // 3.
+    int32_t ammunition = definition->initial_ammunition_lower_bound;
+    if (definition->initial_ammunition_delta > 0)
+        ammunition += ((int32_t)vesk_random() * definition->initial_ammunition_delta) >> 16;
+    monster->ammunition_count = (int8_t)ammunition;
+    // 4.
+    monster->held_object_count = 0;
+    for (int16_t &held : monster->held_object_indexes) held = NONE;
+    monster->current_local_projectile_group_index = NONE;
+    monster->current_overhead_text_index = NONE;
+    monster->artifact_timer = 0;
+    // 5.
+    const world_point2d object_point = {object->location.position.x, object->location.position.y};
+    monster->height_over_mesh = (int16_t)(object->location.position.z - get_mesh_height(&object_point, 0));
+    // 6.
+    monster->terrain_impassability_flags = definition->terrain_impassability_flags;
+    monster->cell_impassability_flags =
+        build_cell_impassability_flags(monster->terrain_impassability_flags, location);
+    // 7.
+    monster->mana = definition->maximum_mana;
+    // 8. A spread of about +/-2.7 %, in 16 bits as stored.
+    const int16_t speed = definition->base_movement_speed;
+    const int16_t spread = (int16_t)((speed * 7) >> 8);
+    const int32_t offset = spread > 0 ? ((2 * spread * (int32_t)vesk_random()) >> 16) : 0;
+    monster->base_movement_speed = (int16_t)(speed - spread + offset);
+    // 9. The formation fields are local: only this machine's preference decides.
+    monster->owner_team_index = (int8_t)team_index;
+    monster->owner_player_index = (int8_t)player_index;
+    monster->formation_index = get_default_formation_index();
+    monster->formation_identifier = get_formation_identifier();
+    const game_preferences *preferences = get_game_preferences();
+    if (player_index == local_player_index && player_index != NONE && preferences &&
+        (preferences->flags & _game_pref_no_persistent_formations_flag))
+        monster->formation_index = monster->formation_position = monster->last_formation_index = NONE;
+    // 10.
+    monster->local_projectile_group_index = NONE;
+    // 11.
+    if (!(current_gameplay_version > 1300 && (object->flags & FLAG(_object_is_invisible_bit))))
+        adjust_unit_statistics(unit_type, 1, object->vitality);
+    // 12. The definition's counter runs on through every unit of the type.
+    monster->name[0] = 0;
+    if (definition->next_name_string_index < 0) definition->next_name_string_index = (int16_t)(vesk_random() & 0x7FFF);
+    const int32_t counter = definition->next_name_string_index;
+    const int32_t names = definition->names_string_list_index == NONE
+                              ? 0
+                              : count_strings_in_list(definition->names_string_list_index);
+    monster->original_name_string_index = (int8_t)(names > 0 ? counter % names : counter & 127);
+    definition->next_name_string_index = (int16_t)(counter + 1);
+    // 13.
+    if (palette_entry_flags & _marker_palette_uncontrollable_flag)
+    {
+        monster->flags |= _monster_ignores_user_commands_flag;
+        monster->extra_flags |= _monster_has_no_visibility_extra_flag;
+    }
+    // 14. The unit starts idle through the action machine (one draw for the
+    // animation rate, and set_object_shape's).
+    set_monster_action(monster_index, _monster_action_idle, 0);
+    // 15.
+    if (palette_entry_flags & _marker_palette_ambient_life_flag)
+        monster->extra_flags |= _monster_is_ambient_life_extra_flag;
+    if (palette_entry_flags & _marker_palette_hunted_creature_flag)
+    {
+        monster->extra_flags |= _monster_is_hunted_creature_extra_flag;
+        if (game_->scoring == _game_scoring_hunting && current_gameplay_version >= 1721)
+            monster->flags |= _monster_ignores_user_commands_flag;
+    }
+    // 16.
+    object->flags |= FLAG(_object_is_solid_bit) | FLAG(_object_must_be_included_in_explosions_bit);
+    if (definition->flags & _monster_invisible_on_overhead_map_flag)
+        object->flags |= FLAG(_object_invisible_on_overhead_map_bit);
+    if (!(definition->flags & _monster_does_not_respect_visibility_flag))
+        object->flags |= FLAG(_object_respects_monster_visibility_bit);
+    if (definition->flags & _monster_allows_projectiles_to_pass_through_flag)
+        object->flags |= FLAG(_object_is_permeable_bit);
+    if (definition->flags & _monster_floats_flag)
+        object->flags |= FLAG(_object_floats_on_land_bit) | FLAG(_object_floats_on_media_bit);
+    // 17.
+    if (definition->hack_flags & _monster_hack_walks_on_water_flag)
+    {
+        object->flags |= FLAG(_object_floats_on_media_bit);
+        object->location.position.z = get_mesh_height(&object_point, 0);
+        if (reset_underwater_flags)
+            object->flags &= ~(FLAG(_object_partially_under_media_bit) | FLAG(_object_wholly_under_media_bit));
+    }
+    // 18.
+    if (definition->flags & _monster_cannot_be_autotargeted_flag)
+        monster->extra_flags |= _monster_cannot_be_autotargeted_extra_flag;
+    if (definition->hack_flags & _monster_hack_doesnt_auto_target_flag)
+        monster->extra_flags |= _monster_does_not_autotarget_extra_flag;
+    // 19. One draw, always.
+    if (vesk_random() < (uint16_t)definition->left_handed_fraction)
+        object->flags |= FLAG(_object_is_horizontally_mirrored_bit);
+    // 20. The inventory limit is bounded by the nine held slots, whatever the
+    // definition says, so that picking up never writes past them.
+    monster->propulsion_speed = 0;
+    int32_t artifacts = definition->maximum_artifacts_carried;
+    if (artifacts < 0 || artifacts > MAXIMUM_HELD_OBJECTS_PER_MONSTER)
+    {
+        log_message(__FILE__, __LINE__, "unit %d: %d artifacts carried clamped to 0..%d", (int)monster_index,
+                    (int)artifacts, (int)MAXIMUM_HELD_OBJECTS_PER_MONSTER);
+        artifacts = artifacts < 0 ? 0 : MAXIMUM_HELD_OBJECTS_PER_MONSTER;
+    }
+    monster->maximum_artifacts_carried = (int8_t)artifacts;
+    monster->orig_type = monster->type;
+    monster->orig_base_movement_speed = monster->base_movement_speed;
+    // 21. Local projectile groups (a unit's glow) are visual only and come
+    // with their module; until then current_local_projectile_group_index
+    // stays NONE, which the simulation never reads.
+}
+
+// ---- delete_monster ---------------------------------------------------------------
+
+void delete_monster(int32_t monster_index, bool show_censored_death)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    if (!monster && current_gameplay_version >= 1811) return;
+    const uint32_t died_flags = _monster_died_clear_presets_flag |
+                                (show_censored_death ? (uint32_t)_monster_died_show_censored_death_flag : 0u);
+    call_monster_died_procs(monster_index, died_flags);
+    // A free slot's stale object and path may belong to someone else by now:
+    // only a used record is taken apart.  A died procedure may itself have
+    // freed the record, so look again.
+    monster = get_monster_data(monster_index);
+    if (!monster) return;
+    if (monster->object_index != NONE && get_object(monster->object_index)) delete_object(monster->object_index);
+    delete_datum(&monster_data_globals, monster_index);
+}
+
+// ---- new_monster_palette_entry -------------------------------------------------------
+
+void new_monster_palette_entry(marker_palette_entry *entry)
+{
+    if (!entry) return;
+    if (entry->flags & _marker_palette_ambient_life_flag)
+    {
+        const int32_t index = try_definition_tag_to_index(&unit_definitions, entry->tag, true, 0);
+        unit_definition *definition = get_unit_definition(index);
+        if (definition) definition->player_index = 0;
+        entry->tag_index = (int16_t)index;
+        entry->player_index = 0;
+        const player_data *player = get_player_count() > 0 ? get_player_data(0) : nullptr;
+        entry->team_index = player ? (int16_t)player->team_index : (int16_t)NONE;
+        return;
+    }
+    if (entry->team_index == NONE) return;
+    const team_data *team = get_team_data(entry->team_index);
+    if (!team) return;
+    for (int16_t player_index = 0; player_index < get_player_count(); ++player_index)
+    {
+        const player_data *player = get_player_data(player_index);
+        if (!player || player->team_index != entry->team_index) continue;
+        const int32_t copy = customize_unit_definition_for_player(entry->tag, player_index);
+        if (player_index != team->captain_player_index) continue;
+        if ((entry->flags & _marker_palette_uncontrollable_flag) && game_->scoring == _game_scoring_custom)
+            entry->tag_index = (int16_t)try_definition_tag_to_index(&unit_definitions, entry->tag, true, 0);
+        else
+            entry->tag_index = (int16_t)copy;
+        entry->player_index = player_index;
+    }
+}
+
+// ---- state hash and unit facts ---------------------------------------------------------
+
+void hash_monsters(uint32_t *hash)
+{
+    for (int32_t index = 0; index < monster_data_globals.count; ++index)
+    {
+        const monster_data *m = get_monster_data(index);
+        if (!m) continue;
+        const int32_t fields[] = {
+            index, m->identifier, m->type, (int32_t)m->flags, (int32_t)m->extra_flags, m->object_index,
+            m->carrying_object_index, m->artifact_index, m->unit_type, m->owner_team_index,
+            m->owner_player_index, m->cell_impassability_flags, m->ticks_until_updating,
+            m->terrain_impassability_flags, m->repeated_obstruction_count, m->path_index, m->path_segment_length,
+            m->waypoint_count, m->waypoint_index, m->desired_yaw, m->final_desired_yaw,
+            m->waypoints[0].x, m->waypoints[0].y, m->waypoints[1].x, m->waypoints[1].y,
+            m->waypoints[2].x, m->waypoints[2].y, m->waypoints[3].x, m->waypoints[3].y,
+            m->path_destination.x, m->path_destination.y, m->target_location.x, m->target_location.y,
+            m->last_target_location.x, m->last_target_location.y, m->target_location_height,
+            m->target_monster_index, m->deferred_target_index, m->attack_timer, m->confusion_timer,
+            m->estimated_projectile_flight_time, m->estimated_projectile_pitch, m->projectile_initial_velocity,
+            m->avoiding_object_index, m->pick_up_object_index, m->pick_up_object_identifier,
+            m->aggressor_monster_index, m->internal_command_identifier, m->mana, m->base_movement_speed,
+            m->formation_identifier, m->formation_angle, m->height_over_mesh, m->action, m->action_permutation,
+            m->ammunition_count, m->display_dirty_flags, m->experience, m->battles_survived,
+            m->original_name_string_index, m->maximum_artifacts_carried, m->held_object_count,
+            m->orig_color_table_index, m->collection_reference_index, (int32_t)m->artifact_timer, m->orig_type,
+            m->orig_base_movement_speed, m->map_action_index, m->marker_index, m->propelled_yaw,
+            m->propelled_timer, m->propulsion_speed,
+        };
+        for (int32_t field : fields) state_hash_add_int32(hash, field);
+        for (int16_t held : m->held_object_indexes) state_hash_add_int32(hash, held);
+        state_hash_add(hash, m->name, sizeof(m->name));
+    }
+}
+
+static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)
+{
+    const monster_data *monster = get_monster_data(unit_index);
+    if (!monster) return false;
+    facts->unit_type = monster->unit_type;
+    facts->team_index = monster->owner_team_index;
+    facts->player_index = monster->owner_player_index;
+    const object_data *object = get_object(monster->object_index);
+    facts->object_index = object ? (int32_t)monster->object_index : (int32_t)NONE;
+    facts->position = object ? object->location.position : world_point3d{0, 0, 0};
+    return true;
+}
+
+uint32_t teams_with_units_near_point(const world_point2d *point, int32_t radius)
+{
+    uint32_t teams = 0;
+    const int64_t reach = (int64_t)radius * radius;
+    for (int32_t index = 0; index < monster_data_globals.count; ++index)
+    {
+        const monster_data *monster = get_monster_data(index);
+        if (!monster || monster->owner_team_index < 0 || monster->owner_team_index >= 32 ||
+            (monster->flags & _monster_has_left_the_mesh_flag))
+            continue;
+        const object_data *object = get_object(monster->object_index);
+        if (!object) continue;
+        const int64_t dx = object->location.position.x - point->x, dy = object->location.position.y - point->y;
+        if (dx * dx + dy * dy <= reach) teams |= 1u << monster->owner_team_index;
+    }
+    return teams;
+}
+
+// ---- registration ----------------------------------------------------------------------
+
+static bool startup_units(void)
+{
+    if (!initialize_monsters()) return false;
+    register_state_hash_procedure(hash_monsters);
+    return true;
+}
+
+static bool empty_monster_stores(const new_game_data *)
+{
+    initialize_monsters_for_new_map();
+    return true;
+}
+
+void register_monster_hooks(void)
+{
+    register_startup_procedure(_startup_units, startup_units);
+    register_map_store_procedures(_startup_units, empty_monster_stores, dispose_monsters_from_old_map);
+    register_unit_facts_procedure(monster_unit_facts);
+    register_teams_near_point_procedure(teams_with_units_near_point);
+}

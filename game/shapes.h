@@ -1,0 +1,338 @@
+#pragma once
+// Collections ('.256', "collection"): sprite sets of a colour table, bitmaps,
+// their placements (bitmap instances) and animation sequences of frames and
+// views.  This module loads them and answers what the simulation reads of a
+// sequence: its frames, views, ticks per frame, key frame and the key point of
+// each frame, through the object layer's shape procedures.  Pixels stay in the
+// loaded data block as stored; drawing them is not done here.
+//
+// A loaded collection is checked whole before anything is built from it: every
+// block, record, index and size must lie inside the tag, else the tag is
+// refused with code 10 naming the field.  The stored header's initialized bit
+// is ignored (cleared on load), so a tag cannot skip its own checks.
+//
+// Main thread only.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cseries/byte_swapping.h"
+#include "cseries/cseries.h"
+#include "rgb_color.h"
+#include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
+#include "world.h"
+
+// A pixel position in a bitmap.
+struct bitmap_point
+{
+    int16_t x, y;
+};
+static_assert(sizeof(bitmap_point) == 4);
+
+enum
+{
+    COLLECTION_VERSION_NUMBER = 4,
+    MAXIMUM_COLLECTIONS_PER_MAP = 256,
+    MAXIMUM_BITMAPS_PER_COLLECTION = 16384,
+    BITMAP_INDEX_BITS = 14,
+    MAXIMUM_SEQUENCES_PER_COLLECTION = 256,
+    MAXIMUM_BITMAP_DIMENSION = 4096,
+    PIXELS_TO_WORLD_MULTIPLIER = 10,
+    MAXIMUM_SHADING_TABLES_PER_COLLECTION = 128,
+
+    COLLECTION_HEADER_SIZE = 320,
+    COLOR_TABLE_SIZE = 2080,
+    HUE_CHANGE_SIZE = 128,
+    BITMAP_REFERENCE_SIZE = 128,
+    BITMAP_INSTANCE_SIZE = 64,
+    SEQUENCE_REFERENCE_SIZE = 128,
+    SHADOW_MAP_SIZE = 32,
+    SEQUENCE_DATA_SIZE = 64,
+    SEQUENCE_FRAME_HEADER_SIZE = 46, // followed by one 16-bit instance index per view
+    STORED_BITMAP_HEADER_SIZE = 52,
+};
+
+enum collection_header_flag_bits
+{
+    _collection_header_initialized_bit = 0,
+    _collection_header_initialized_flag = FLAG(_collection_header_initialized_bit),
+};
+
+// user_data_flags: what the collection may be used for.
+enum
+{
+    _collection_used_for_textures_flag = 1,
+    _collection_used_for_monsters_flag = 2,
+    _collection_used_for_projectiles_flag = 4,
+    _collection_used_for_scenery_flag = 8,
+    _collection_used_for_atmospheric_effects_flag = 16,
+    _collection_used_for_interface_flag = 32,
+    _collection_is_color_map_flag = 256,
+};
+
+enum sequence_flags
+{
+    _sequence_uses_mirroring_flag = 1,
+    _sequence_has_frame_data_flag = 2,
+    _sequence_has_no_rotation_flag = 4,
+};
+
+enum bitmap_instance_flags
+{
+    _bitmap_instance_mirror_horizontal_flag = 1,
+    _bitmap_instance_mirror_vertical_flag = 2,
+    _bitmap_instance_transparent_flag = 4,
+    _bitmap_instance_key_point_obscured_flag = 8,
+    _bitmap_instance_texture_flag = 16,
+    _bitmap_instance_high_resolution_flag = 32,
+};
+
+// The blocks of the data block, in header order.
+enum collection_block
+{
+    _collection_block_color_tables = 0,
+    _collection_block_hue_changes,
+    _collection_block_bitmap_references,
+    _collection_block_bitmap_instances,
+    _collection_block_sequence_references,
+    _collection_block_shadow_maps,
+    _collection_block_blend_table,
+    _collection_block_remapping_table,
+    NUMBER_OF_COLLECTION_BLOCKS
+};
+
+// Where a block lies: count records, `offset` from the start of the data
+// block, `size` bytes.  `pointer` is a stored run-time word, written 0.
+struct collection_block_data
+{
+    int32_t count;
+    int32_t offset;
+    int32_t size;
+    uint32_t pointer;
+};
+static_assert(sizeof(collection_block_data) == 16);
+
+// 320 bytes stored; the registry's record.
+struct collection_header
+{
+    uint32_t flags;
+    uint32_t user_data_flags;
+    uint8_t unused1[56];
+    collection_block_data blocks[NUMBER_OF_COLLECTION_BLOCKS];
+    uint32_t shading_table_count; // run time; not swapped
+    uint32_t shading_table_pointers; // run time; not swapped
+    uint8_t unused3[48];
+    int32_t data_offset; // of the data block in the tag's data
+    int32_t data_size;
+    int32_t data_delta; // must be 0
+    uint32_t data; // run time
+    uint8_t unused2[40];
+    uint8_t extractor_data[16];
+};
+static_assert(sizeof(collection_header) == COLLECTION_HEADER_SIZE);
+static_assert(offsetof(collection_header, blocks) == 64);
+static_assert(offsetof(collection_header, shading_table_count) == 192);
+static_assert(offsetof(collection_header, data_offset) == 248);
+static_assert(offsetof(collection_header, data) == 260);
+static_assert(offsetof(collection_header, extractor_data) == 304);
+
+// 128 bytes stored.
+struct hue_change
+{
+    char name[64];
+    uint16_t hue0, hue1;
+    uint8_t colors_effected[32];
+    uint16_t minimum_saturation;
+    uint16_t median_hue;
+    uint16_t flags;
+    uint16_t unused[3];
+    uint8_t extractor_data[16];
+};
+static_assert(sizeof(hue_change) == HUE_CHANGE_SIZE);
+static_assert(offsetof(hue_change, minimum_saturation) == 100);
+static_assert(offsetof(hue_change, extractor_data) == 112);
+
+// 128 bytes stored.
+struct sequence_reference
+{
+    char name[64];
+    int32_t offset; // of the sequence in the data block
+    int32_t size;
+    uint32_t sequence; // run time
+    uint8_t unused[36];
+    uint8_t extractor_data[16];
+};
+static_assert(sizeof(sequence_reference) == SEQUENCE_REFERENCE_SIZE);
+static_assert(offsetof(sequence_reference, offset) == 64);
+static_assert(offsetof(sequence_reference, extractor_data) == 112);
+
+// 64 bytes stored, followed by frames_per_view frames of
+// SEQUENCE_FRAME_HEADER_SIZE + 2 * number_of_views bytes.
+struct sequence_data
+{
+    uint32_t flags; // sequence_flags
+    fixed pixels_to_world; // 16.16
+    int16_t number_of_views;
+    int16_t frames_per_view;
+    int16_t ticks_per_frame;
+    int16_t key_frame;
+    int16_t loop_frame;
+    int16_t sound_indexes[3]; // run time
+    tag sound_tags[3]; // first frame, key frame, last frame; NONE when absent
+    int16_t transfer_mode;
+    int16_t transfer_period;
+    fixed radius, height0, height1; // 16.16 pixels
+    short_world_distance world_radius, world_height0, world_height1; // computed
+    int16_t unused[3];
+};
+static_assert(sizeof(sequence_data) == SEQUENCE_DATA_SIZE);
+static_assert(offsetof(sequence_data, number_of_views) == 8);
+static_assert(offsetof(sequence_data, sound_tags) == 24);
+static_assert(offsetof(sequence_data, transfer_mode) == 36);
+static_assert(offsetof(sequence_data, radius) == 40);
+static_assert(offsetof(sequence_data, world_radius) == 52);
+
+// The frame record as the loader keeps it (stored: shadow map index, the key
+// point as three 16-bit world distances, 38 unused bytes).
+struct sequence_frame_data
+{
+    int16_t shadow_map_index;
+    world_point3d key_point; // computed at load
+};
+
+// 64 bytes stored.
+struct bitmap_instance_data
+{
+    uint32_t flags; // bitmap_instance_flags
+    int16_t unused1[3];
+    int16_t lowres_bitmap_index; // run time
+    bitmap_point registration_point;
+    int16_t world_top, world_left, world_right, world_bottom; // computed
+    bitmap_point key_point;
+    int16_t bitmap_index;
+    int16_t highres_bitmap_index;
+    fixed highres_pixels_to_world;
+    bitmap_point highres_registration_point;
+    int16_t unused2[4];
+    uint8_t extractor_data[16];
+};
+static_assert(sizeof(bitmap_instance_data) == BITMAP_INSTANCE_SIZE);
+static_assert(offsetof(bitmap_instance_data, registration_point) == 12);
+static_assert(offsetof(bitmap_instance_data, key_point) == 24);
+static_assert(offsetof(bitmap_instance_data, bitmap_index) == 28);
+static_assert(offsetof(bitmap_instance_data, highres_registration_point) == 36);
+static_assert(offsetof(bitmap_instance_data, extractor_data) == 48);
+
+// 128 bytes stored.
+struct bitmap_reference
+{
+    char name[64];
+    int32_t offset; // of the stored bitmap in the data block
+    int32_t size;
+    uint32_t bitmap; // run time
+    int16_t width, height;
+    uint8_t runtime[32]; // texture-cache words; run time, not swapped
+    uint8_t extractor_data[16];
+};
+static_assert(sizeof(bitmap_reference) == BITMAP_REFERENCE_SIZE);
+static_assert(offsetof(bitmap_reference, width) == 76);
+static_assert(offsetof(bitmap_reference, runtime) == 80);
+static_assert(offsetof(bitmap_reference, extractor_data) == 112);
+
+// 32 bytes stored.
+struct shadow_map_data
+{
+    uint32_t flags;
+    fixed registration_x, registration_y; // 16.16 bitmap pixels
+    int16_t bitmap_index;
+    int16_t unused;
+    uint8_t extractor_data[16];
+};
+static_assert(sizeof(shadow_map_data) == SHADOW_MAP_SIZE);
+static_assert(offsetof(shadow_map_data, bitmap_index) == 12);
+
+extern const byte_swap_code collection_header_byte_swapping_data[];
+extern const byte_swap_code hue_change_byte_swapping_data[];
+extern const byte_swap_code sequence_reference_byte_swapping_data[];
+extern const byte_swap_code sequence_data_byte_swapping_data[];
+extern const byte_swap_code bitmap_instance_byte_swapping_data[];
+extern const byte_swap_code bitmap_reference_byte_swapping_data[];
+extern const byte_swap_code shadow_map_byte_swapping_data[];
+extern const byte_swap_code stored_bitmap_header_byte_swapping_data[];
+
+extern definition_globals collections;
+
+// Registers the group (start-up); empties it for a map; frees it.
+bool initialize_shapes(void);
+void initialize_shapes_for_new_map(void);
+void dispose_shapes_from_old_map(void);
+
+// The loaded collection of `collection_tag` (loaded now when missing), or NONE.
+int32_t get_collection_index(tag collection_tag);
+
+// Checks a stored collection whole: `header` in host order, `data` the stored
+// data block of `header->data_size` bytes.  False, after a code-10 error that
+// names the field (code 15 for the bitmap and sequence count limits), for
+// anything that would read outside the block or a table.  `name` labels the
+// messages.
+bool validate_collection(const collection_header *header, const uint8_t *data, const char *name);
+
+// The whole load of a stored collection tag (`size` bytes: the header, then
+// the rest of the tag) done in memory and undone: true when the game would
+// take it.  For the fuzz target and checks that have no store.
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name);
+
+// Lookups of a loaded collection; null, 0 or NONE for a missing collection or
+// an index out of range (at either end).
+const collection_header *get_collection_header(int32_t collection_index);
+int32_t get_collection_sequence_count(int32_t collection_index);
+int32_t get_collection_bitmap_count(int32_t collection_index);
+const sequence_data *get_sequence(int32_t collection_index, int32_t sequence_index);
+const sequence_frame_data *get_sequence_frame(int32_t collection_index, int32_t sequence_index, int32_t frame_index);
+const bitmap_instance_data *get_bitmap_instance(int32_t collection_index, int32_t instance_index);
+const bitmap_reference *get_bitmap_reference(int32_t collection_index, int32_t bitmap_index);
+// The bitmap instance of a sequence's frame at a view: view NONE counts the
+// frame over all views (view = k / frames, frame = k mod frames with
+// k = frame mod frames * views).  NONE when any of them is missing.
+int32_t get_sequence_instance_index(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame);
+// Case-insensitive; NONE when no sequence has that name.
+int32_t get_named_sequence_index(int32_t collection_index, const char *name);
+
+// A sequence of n views stores n < 3 ? n : n / 2 + 1 of them; with mirroring,
+// view v at or past that count shows view (n & 1) + 2 * displayed - v - 2
+// mirrored (the view itself for views below the count; NONE out of range).
+int32_t number_of_displayed_views_in_sequence(int32_t number_of_views);
+int32_t mirror_sequence_view(int32_t number_of_views, int32_t view);
+
+// ---- services later graphics fill ------------------------------------------
+
+// Whether the collection holds the sequence: false for collection NONE, true
+// for sequence NONE; an index out of range logs error 15.  Until the graphics
+// subsystem fills the slot, a sequence is valid when its collection holds it.
+typedef bool (*verify_sequence_index_procedure)(int32_t collection_index, int32_t sequence_index);
+bool register_verify_sequence_index_procedure(verify_sequence_index_procedure procedure);
+bool verify_sequence_index(int32_t collection_index, int32_t sequence_index);
+
+// A new shading table of the collection for the replacement colours (either
+// may be null), mode, tint fraction and tint colour; its index.  Until the
+// graphics subsystem fills the slot no table is made and the answer is NONE.
+typedef int32_t (*add_shading_table_procedure)(int32_t collection_index, const rgb_color *primary,
+                                               const rgb_color *secondary, int32_t mode, fixed tint_fraction,
+                                               const rgb_color *tint_color);
+bool register_add_shading_table_to_collection_index_procedure(add_shading_table_procedure procedure);
+int32_t add_shading_table_to_collection_index(int32_t collection_index, const rgb_color *primary,
+                                              const rgb_color *secondary, int32_t mode, fixed tint_fraction,
+                                              const rgb_color *tint_color);
+
+// Readies the sequence's bitmaps for drawing; sets `*had_to_purge` when a
+// cache had to give room (it may be null).  Until the graphics subsystem fills
+// the slot nothing is prepared and nothing purged.
+typedef void (*preload_sequence_index_procedure)(int32_t collection_index, int32_t sequence_index,
+                                                 bool *had_to_purge);
+bool register_preload_sequence_index_procedure(preload_sequence_index_procedure procedure);
+void preload_sequence_index(int32_t collection_index, int32_t sequence_index, bool *had_to_purge);
+
+// Registers the group's start-up and per-map steps, the object layer's shape
+// procedures and the preloader's collection reader.
+void register_shapes_hooks(void);
