@@ -17,6 +17,7 @@
 #include "mesh.h"
 #include "mesh_format.h"
 #include "monster_actions.h"
+#include "monster_definitions.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "particles.h"
@@ -44,16 +45,44 @@ bool register_new_monster_at_location_procedure(new_monster_at_location_procedur
 bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure p) { return local_group_slot.fill(p); }
 bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p) { return preload_sequence_slot.fill(p); }
 
+// What a projectile reads of a unit: the unit record itself, unless a later
+// module answers for it.
 static bool get_monster_facts(int32_t monster_index, projectile_monster_facts *facts)
 {
-    projectile_monster_facts_procedure procedure = monster_facts_slot.get();
-    return monster_index != NONE && procedure && procedure(monster_index, facts);
+    if (monster_index == NONE) return false;
+    if (projectile_monster_facts_procedure procedure = monster_facts_slot.get()) return procedure(monster_index, facts);
+    const monster_data *monster = get_monster_data(monster_index);
+    if (!monster) return false;
+    facts->unit_type = monster->unit_type;
+    facts->owner_player_index = monster->owner_player_index;
+    facts->object_index = monster->object_index;
+    facts->identifier = monster->identifier;
+    facts->ignores_user_commands = (monster->flags & _monster_ignores_user_commands_flag) != 0;
+    facts->ambient_life = (monster->extra_flags & _monster_is_ambient_life_extra_flag) != 0;
+    facts->no_visibility = (monster->extra_flags & _monster_has_no_visibility_extra_flag) != 0;
+    facts->mana = monster->mana;
+    const monster_definition *definition = get_monster_definition(monster->type);
+    facts->maximum_mana = definition ? definition->maximum_mana : (short_fixed)0;
+    return true;
 }
 
+// The owner steps out of hiding; its height follows from version 1710.
 static void make_monster_visible(int32_t monster_index)
 {
-    if (monster_index == NONE) return;
-    if (make_monster_visible_procedure procedure = make_visible_slot.get()) procedure(monster_index);
+    monster_data *monster = monster_index == NONE ? nullptr : get_monster_data(monster_index);
+    if (!monster) return;
+    monster->flags &= ~(uint32_t)(_monster_has_celebrated_flag | _monster_has_left_the_mesh_flag);
+    if (object_data *object = get_object(monster->object_index)) object->flags &= ~(uint32_t)_object_is_invisible_flag;
+    if (current_gameplay_version >= 1710)
+        if (make_monster_visible_procedure procedure = make_visible_slot.get()) procedure(monster_index);
+}
+
+static void spend_monster_mana(int32_t monster_index)
+{
+    if (spend_monster_mana_procedure procedure = spend_mana_slot.get())
+        procedure(monster_index);
+    else if (monster_data *monster = get_monster_data(monster_index))
+        monster->mana = 0;
 }
 
 // ---- definition groups ------------------------------------------------------------
@@ -878,7 +907,7 @@ void detonate_projectile(const world_point3d *epicenter, short_world_distance ve
                 damage.mana_proportion = owner.maximum_mana > 0
                     ? (fixed_fraction)std::min<int64_t>(((int64_t)owner.mana << 16) / owner.maximum_mana, 65535)
                     : (fixed_fraction)65535;
-                if (spend_monster_mana_procedure spend = spend_mana_slot.get()) spend(p->owner_monster_index);
+                spend_monster_mana(p->owner_monster_index);
             }
             const damage_definition definition = d->damage;
             if (cause_damage(obstacle_index, &definition, &damage) & _detonation_projectile_group_handled_by_obstacle_flag)

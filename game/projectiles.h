@@ -205,7 +205,8 @@ int32_t get_projectile_recursion_depth(void);
 // Filled by the modules built after this one; until then each answers
 // "nothing happened".
 
-// What a projectile needs of a unit.  False: no such unit.
+// What a projectile needs of a unit (read from the unit record unless a
+// procedure is registered).  False: no such unit.
 struct projectile_monster_facts
 {
     int16_t unit_type; // its unit definition
@@ -217,11 +218,13 @@ struct projectile_monster_facts
 };
 typedef bool (*projectile_monster_facts_procedure)(int32_t monster_index, projectile_monster_facts *facts);
 bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure procedure);
-// The unit's mana becomes 0 (a mana-proportional detonation spent it).
+// The unit's mana becomes 0 (a mana-proportional detonation spent it);
+// without a procedure the record's mana is set to 0.
 typedef void (*spend_monster_mana_procedure)(int32_t monster_index);
 bool register_spend_monster_mana_procedure(spend_monster_mana_procedure procedure);
-// The unit steps out of hiding: flags lose has-celebrated and has-left-the-mesh,
-// its object loses invisible, and (from 1710) its location height is updated.
+// From gameplay version 1710, after a unit stepped out of hiding (its flags
+// lost has-celebrated and has-left-the-mesh, its object invisible): its
+// location height is updated.
 typedef void (*make_monster_visible_procedure)(int32_t monster_index);
 bool register_make_monster_visible_procedure(make_monster_visible_procedure procedure);
 // Promotion into a unit; the new unit's index or NONE.

@@ -389,6 +389,57 @@ TEST_F(projectiles_test, accelerate_projectile_refuses_other_objects_and_detonat
     EXPECT_EQ(get_projectile_data(index), nullptr);
 }
 
+int32_t spent_monster = NONE;
+bool owner_without_mana_capacity(int32_t monster_index, projectile_monster_facts *facts)
+{
+    *facts = {};
+    facts->unit_type = 4;
+    facts->owner_player_index = 1;
+    facts->object_index = NONE;
+    facts->identifier = (int16_t)(100 + monster_index);
+    facts->mana = 50;
+    facts->maximum_mana = 0; // a unit type without mana
+    return true;
+}
+void record_spent(int32_t monster_index) { spent_monster = monster_index; }
+
+TEST_F(projectiles_test, owners_mana_without_a_maximum_and_orphaning)
+{
+    register_projectile_monster_facts_procedure(owner_without_mana_capacity);
+    register_spend_monster_mana_procedure(record_spent);
+    spent_monster = NONE;
+    projectile_definition d = base_definition(object_type);
+    d.flags = _projectile_damage_proportional_to_mana_flag;
+    d.damage = {_damage_explosion, 0, 40, 0, 256, 0, 0, 0};
+    const int16_t type = add(d);
+    new_projectile_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = type;
+    request.location.position = {700, 700, 0};
+    request.damage_scale = 256;
+    request.owner_monster_index = 9;
+    request.owner_projectile_index = request.owner_object_index = NONE;
+    request.target_monster_index = 9;
+    const int32_t index = new_projectile(&request);
+    ASSERT_NE(index, NONE);
+    EXPECT_EQ(get_projectile_data(index)->owner_unit_index, 4);
+    EXPECT_EQ(get_projectile_data(index)->original_owner_player_index, 1);
+
+    // The owner dies: the projectile forgets it as owner and as target.
+    orphan_monster_projectiles(9, 0);
+    EXPECT_EQ(get_projectile_data(index)->owner_monster_index, NONE);
+    EXPECT_EQ(get_projectile_data(index)->target_monster_index, NONE);
+
+    // A living owner without a mana maximum spends its mana on the whole amount.
+    get_projectile_data(index)->owner_monster_index = 9;
+    const int32_t victim = target(750, 700);
+    const short_fixed vitality = get_object(victim)->vitality;
+    detonate_projectile(nullptr, 0, index, NONE, false);
+    EXPECT_EQ(spent_monster, 9);
+    EXPECT_EQ(get_object(victim)->vitality, vitality - 40);
+    EXPECT_EQ(get_projectile_data(index), nullptr);
+}
+
 // The registry rows: dependencies resolved in order through stored tags,
 // the absent-tag rules and the postprocess refusals.
 class projectile_registry_test : public store_fixture::store_test
