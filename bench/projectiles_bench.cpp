@@ -22,7 +22,8 @@
 static void load_flat_mesh(bool first)
 {
     std::vector<mesh_cell> cells(64 * 64);
-    for (auto &cell : cells) cell = {0, 0, 0, NONE, NONE, 0};
+    for (auto &cell : cells)
+        cell = {0, 0, 0, NONE, NONE, 0};
     mesh_builder_input input;
     memset(&input, 0, sizeof(input));
     input.header.mesh_width = 64;
@@ -32,8 +33,10 @@ static void load_flat_mesh(bool first)
     input.cells = cells.data();
     int32_t size = 0;
     uint8_t *data = build_mesh_tag_data(&input, &size);
-    if (first) initialize_mesh();
-    else dispose_mesh_from_old_map();
+    if (first)
+        initialize_mesh();
+    else
+        dispose_mesh_from_old_map();
     if (!data || !load_mesh_from_memory(data, size) ||
         (first && (!initialize_object_definitions() || !initialize_objects() || !initialize_projectiles())))
     {
@@ -55,16 +58,19 @@ static int16_t start_projectile_world(void)
     initialize_projectiles_for_new_map();
     object_definition object;
     memset(&object, 0, sizeof(object));
-    for (auto &modifier : object.effect_modifiers) modifier = SHORT_FIXED_ONE;
+    for (auto &modifier : object.effect_modifiers)
+        modifier = SHORT_FIXED_ONE;
     object.scale_lower_bound = SHORT_FIXED_ONE;
     object.height = 64;
-    const int16_t object_type = (int16_t)new_definition(&object_definitions, FOUR_CHARACTER_CODE('b', 'n', 'c', 'h'), &object);
+    const int16_t object_type =
+        (int16_t)new_definition(&object_definitions, FOUR_CHARACTER_CODE('b', 'n', 'c', 'h'), &object);
     projectile_definition definition;
     default_projectile_definition(&definition);
     definition.object_type = object_type;
     definition.sequence_indexes[_projectile_sequence_in_flight] = 0;
     current_gameplay_version = 1900;
-    return (int16_t)new_definition(get_projectile_definition_group(), FOUR_CHARACTER_CODE('b', 'n', 'c', 'h'), &definition);
+    return (int16_t)new_definition(get_projectile_definition_group(), FOUR_CHARACTER_CODE('b', 'n', 'c', 'h'),
+                                   &definition);
 }
 
 static void bench_update_projectiles_full_array(benchmark::State &state)
@@ -75,7 +81,8 @@ static void bench_update_projectiles_full_array(benchmark::State &state)
         new_projectile_data request;
         memset(&request, 0, sizeof(request));
         request.type = type;
-        request.location.position = {(world_distance)(512 + (i % 32) * 1000), (world_distance)(512 + (i / 32) * 1000), 1000};
+        request.location.position = {(world_distance)(512 + (i % 32) * 1000), (world_distance)(512 + (i / 32) * 1000),
+                                     1000};
         request.location.velocity = {(int16_t)((i & 1) ? 1 : -1), (int16_t)((i & 2) ? 1 : -1), 0};
         request.damage_scale = SHORT_FIXED_ONE;
         request.owner_monster_index = request.owner_projectile_index = request.owner_object_index = NONE;

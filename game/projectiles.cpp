@@ -28,7 +28,6 @@
 #include "vesk_random.h"
 #include "wind.h"
 
-
 // ---- registration points ----------------------------------------------------------
 
 static procedure_slot<projectile_monster_facts_procedure> monster_facts_slot("projectile monster facts");
@@ -38,12 +37,24 @@ static procedure_slot<new_monster_at_location_procedure> new_monster_slot("new m
 static procedure_slot<new_projectile_local_group_procedure> local_group_slot("projectile local group");
 static procedure_slot<projectile_sequence_preload_procedure> preload_sequence_slot("projectile sequence preload");
 
-bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure p) { return monster_facts_slot.fill(p); }
+bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure p)
+{
+    return monster_facts_slot.fill(p);
+}
 bool register_spend_monster_mana_procedure(spend_monster_mana_procedure p) { return spend_mana_slot.fill(p); }
 bool register_make_monster_visible_procedure(make_monster_visible_procedure p) { return make_visible_slot.fill(p); }
-bool register_new_monster_at_location_procedure(new_monster_at_location_procedure p) { return new_monster_slot.fill(p); }
-bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure p) { return local_group_slot.fill(p); }
-bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p) { return preload_sequence_slot.fill(p); }
+bool register_new_monster_at_location_procedure(new_monster_at_location_procedure p)
+{
+    return new_monster_slot.fill(p);
+}
+bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure p)
+{
+    return local_group_slot.fill(p);
+}
+bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p)
+{
+    return preload_sequence_slot.fill(p);
+}
 
 // What a projectile reads of a unit: the unit record itself, unless a later
 // module answers for it.
@@ -135,7 +146,8 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
     if (d->collection_tag == (tag)NONE)
     {
         d->collection_index = NONE;
-        for (int16_t &sequence : d->sequence_indexes) sequence = NONE;
+        for (int16_t &sequence : d->sequence_indexes)
+            sequence = NONE;
     }
     else if (!get_definition_group(COLLECTION_GROUP_TAG))
     {
@@ -149,7 +161,8 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
         if (d->collection_index == NONE)
         {
             valid = false;
-            for (int16_t &sequence : d->sequence_indexes) sequence = NONE;
+            for (int16_t &sequence : d->sequence_indexes)
+                sequence = NONE;
         }
     }
     if (d->flags & _projectile_is_lightning_flag)
@@ -158,11 +171,13 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
         if (d->lightning_index == NONE) valid = false;
     }
     if (!(d->flags & _projectile_is_melee_attack_flag)) d->damage.flags |= _damage_is_long_range_flag;
-    valid &= optional_lookup(PROJECTILE_DEFINITION_GROUP_TAG, d->contrail_projectile_tag, false, &d->contrail_projectile_type);
+    valid &= optional_lookup(PROJECTILE_DEFINITION_GROUP_TAG, d->contrail_projectile_tag, false,
+                             &d->contrail_projectile_type);
     valid &= optional_lookup(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->detonation_projectile_group_tag, false,
                              &d->detonation_projectile_group_type);
     valid &= optional_lookup(FOUR_CHARACTER_CODE('a', 'r', 't', 'i'), d->artifact_tag, true, &d->artifact_index);
-    valid &= optional_lookup(PROJECTILE_DEFINITION_GROUP_TAG, d->promoted_projectile_tag, false, &d->promoted_projectile_type);
+    valid &= optional_lookup(PROJECTILE_DEFINITION_GROUP_TAG, d->promoted_projectile_tag, false,
+                             &d->promoted_projectile_type);
     valid &= optional_lookup(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->promotion_projectile_group_tag, false,
                              &d->promotion_projectile_group_type);
     valid &= optional_lookup(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->target_detonation_projectile_group_tag, true,
@@ -280,8 +295,8 @@ void preload_projectile_sequences(void)
 static datum_globals projectile_data_globals = {
     .name = "projectile", .size = sizeof(projectile_data), .maximum_count = MAXIMUM_PROJECTILES_PER_MAP};
 
-static const tag internal_projectile_tags[NUMBER_OF_INTERNAL_PROJECTILES] = {
-    FOUR_CHARACTER_CODE('i', 'n', 'd', 'c'), FOUR_CHARACTER_CODE('i', 'n', 's', 't')};
+static const tag internal_projectile_tags[NUMBER_OF_INTERNAL_PROJECTILES] = {FOUR_CHARACTER_CODE('i', 'n', 'd', 'c'),
+                                                                             FOUR_CHARACTER_CODE('i', 'n', 's', 't')};
 static int16_t internal_projectile_types[NUMBER_OF_INTERNAL_PROJECTILES] = {NONE, NONE};
 
 static struct
@@ -303,14 +318,16 @@ int32_t get_projectile_slot_count(void) { return projectile_data_globals.blocks 
 int32_t get_projectile_count(void)
 {
     int32_t count = 0;
-    for (int32_t index = 0; index < get_projectile_slot_count(); ++index) count += get_projectile_data(index) != nullptr;
+    for (int32_t index = 0; index < get_projectile_slot_count(); ++index)
+        count += get_projectile_data(index) != nullptr;
     return count;
 }
 
 int16_t get_internal_projectile_type(int32_t internal_type)
 {
-    return internal_type >= 0 && internal_type < NUMBER_OF_INTERNAL_PROJECTILES ? internal_projectile_types[internal_type]
-                                                                                 : (int16_t)NONE;
+    return internal_type >= 0 && internal_type < NUMBER_OF_INTERNAL_PROJECTILES
+               ? internal_projectile_types[internal_type]
+               : (int16_t)NONE;
 }
 
 int32_t get_projectile_recursion_depth(void) { return recursion_detector.depth; }
@@ -322,14 +339,35 @@ static void hash_projectiles(uint32_t *hash)
         const projectile_data *p = get_projectile_data(index);
         if (!p) continue;
         const int32_t fields[] = {
-            index, p->identifier, p->flags, p->type, p->object_index, p->target_monster_index, p->owner_unit_index,
-            p->owner_monster_index, p->damage_scale, p->ticks_since_last_contrail, p->contrail_count, p->lifespan,
-            p->contrail_frequency, p->particle_system_density, p->delay, p->last_bounce_stain_position.x,
-            p->last_bounce_stain_position.y, p->lightning_index, p->lightning_identifier, p->target_location.x,
-            p->target_location.y, p->target_location.z, p->visible_projectile_group_type,
-            p->original_owner_player_index, p->guided_speed, p->last_distance_to_target,
+            index,
+            p->identifier,
+            p->flags,
+            p->type,
+            p->object_index,
+            p->target_monster_index,
+            p->owner_unit_index,
+            p->owner_monster_index,
+            p->damage_scale,
+            p->ticks_since_last_contrail,
+            p->contrail_count,
+            p->lifespan,
+            p->contrail_frequency,
+            p->particle_system_density,
+            p->delay,
+            p->last_bounce_stain_position.x,
+            p->last_bounce_stain_position.y,
+            p->lightning_index,
+            p->lightning_identifier,
+            p->target_location.x,
+            p->target_location.y,
+            p->target_location.z,
+            p->visible_projectile_group_type,
+            p->original_owner_player_index,
+            p->guided_speed,
+            p->last_distance_to_target,
         };
-        for (int32_t field : fields) state_hash_add_int32(hash, field);
+        for (int32_t field : fields)
+            state_hash_add_int32(hash, field);
     }
 }
 
@@ -337,7 +375,8 @@ bool initialize_projectiles(void)
 {
     if (!projectile_data_globals.blocks && !initialize_data(&projectile_data_globals)) return false;
     if (!projectile_definitions.registered && !initialize_definitions(&projectile_definitions)) return false;
-    if (!projectile_group_definitions.registered && !initialize_definitions(&projectile_group_definitions)) return false;
+    if (!projectile_group_definitions.registered && !initialize_definitions(&projectile_group_definitions))
+        return false;
     register_state_hash_procedure(hash_projectiles);
     return true;
 }
@@ -348,7 +387,8 @@ void initialize_projectiles_for_new_map(void)
     if (projectile_definitions.registered) initialize_definitions_for_new_map(&projectile_definitions);
     if (projectile_group_definitions.registered) initialize_definitions_for_new_map(&projectile_group_definitions);
     recursion_detector = {};
-    for (int16_t &type : internal_projectile_types) type = NONE;
+    for (int16_t &type : internal_projectile_types)
+        type = NONE;
 }
 
 void dispose_projectiles_from_old_map(void)
@@ -361,11 +401,11 @@ void dispose_projectiles_from_old_map(void)
 void initialize_internal_projectiles_for_new_map(void)
 {
     for (int32_t i = 0; i < NUMBER_OF_INTERNAL_PROJECTILES; ++i)
-        internal_projectile_types[i] = projectile_definitions.registered && projectile_definitions.count != NONE
-                                           ? (int16_t)try_definition_tag_to_index(&projectile_definitions,
-                                                                                  internal_projectile_tags[i], true,
-                                                                                  _definition_lookup_quiet_flag)
-                                           : (int16_t)NONE;
+        internal_projectile_types[i] =
+            projectile_definitions.registered && projectile_definitions.count != NONE
+                ? (int16_t)try_definition_tag_to_index(&projectile_definitions, internal_projectile_tags[i], true,
+                                                       _definition_lookup_quiet_flag)
+                : (int16_t)NONE;
 }
 
 // ---- helpers ------------------------------------------------------------------------
@@ -398,7 +438,8 @@ static void delete_projectile_and_object(int32_t projectile_index)
 static bool projectile_is_decorative(const projectile_definition *d)
 {
     const object_definition *object = get_object_definition(d->object_type);
-    return (d->flags & (_projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag)) &&
+    return (d->flags &
+            (_projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag)) &&
            d->damage.type == NONE && !(d->flags & _projectile_is_bloody_do_not_draw_flag) &&
            (!object || object->gravity == 0) && d->target_detonation_projectile_group_type == NONE &&
            d->detonation_projectile_group_type == NONE && d->promotion_projectile_group_type == NONE &&
@@ -422,7 +463,8 @@ static int32_t find_nearby_target(const projectile_definition *d, const world_po
     const mesh_header *header = get_mesh_header();
     if (!header) return NONE;
     const int32_t width = header->mesh_width, height = header->mesh_height;
-    const int32_t r = d->nearby_target_radius > 0 ? (int32_t)d->nearby_target_radius : (int32_t)NEARBY_TARGET_MONSTER_RADIUS;
+    const int32_t r =
+        d->nearby_target_radius > 0 ? (int32_t)d->nearby_target_radius : (int32_t)NEARBY_TARGET_MONSTER_RADIUS;
     int32_t e = d->exclude_nearby_target_radius;
     if (e < 0 || current_gameplay_version < 1511) e = 0;
     int32_t window_width = 2 * r + 1, window_height = 2 * r + 1;
@@ -518,7 +560,8 @@ int32_t new_projectile(const new_projectile_data *data)
     request.color_table_index = d->color_table_index;
     // Scale and inertia draw here, before new_object, in this order.
     const int32_t scale_lower = object_definition && object_definition->scale_lower_bound
-                                    ? (int32_t)object_definition->scale_lower_bound : (int32_t)SHORT_FIXED_ONE;
+                                    ? (int32_t)object_definition->scale_lower_bound
+                                    : (int32_t)SHORT_FIXED_ONE;
     request.scale = (short_fixed)(scale_lower + random_delta(object_definition ? object_definition->scale_delta : 0));
     if (request.scale == 0) request.scale = 1; // 0 would make new_object draw again
     const int32_t inertia = d->inertia_lower_bound + random_delta(d->inertia_delta);
@@ -594,10 +637,10 @@ int32_t new_projectile(const new_projectile_data *data)
     object->flags &= ~(uint32_t)(_object_on_ground_flag | _object_at_rest_flag);
 
     const int16_t rate = (int16_t)(d->animation_rate_lower_bound + random_delta(d->animation_rate_delta));
-    const uint16_t shape_flags = (d->flags & _projectile_detonates_when_animation_loops_flag)
-                                     ? (uint16_t)_random_sequence_view_flag
-                                     : (uint16_t)(_random_sequence_frame_flag | _random_sequence_phase_flag |
-                                                  _random_sequence_view_flag);
+    const uint16_t shape_flags =
+        (d->flags & _projectile_detonates_when_animation_loops_flag)
+            ? (uint16_t)_random_sequence_view_flag
+            : (uint16_t)(_random_sequence_frame_flag | _random_sequence_phase_flag | _random_sequence_view_flag);
     set_object_shape(object_index, d->sequence_indexes[_projectile_sequence_in_flight], rate, _transfer_mode_none, 0,
                      shape_flags, 0);
     object = get_object(object_index);
@@ -643,8 +686,8 @@ int32_t new_projectile(const new_projectile_data *data)
             }
         }
     }
-    if (const projectile_data *parent = data->owner_projectile_index != NONE
-                                            ? get_projectile_data(data->owner_projectile_index) : nullptr)
+    if (const projectile_data *parent =
+            data->owner_projectile_index != NONE ? get_projectile_data(data->owner_projectile_index) : nullptr)
     {
         p->damage_scale = parent->damage_scale;
         p->owner_unit_index = parent->owner_unit_index;
@@ -654,7 +697,8 @@ int32_t new_projectile(const new_projectile_data *data)
         if (p->target_monster_index == NONE) p->target_monster_index = parent->target_monster_index;
     }
     if ((d->flags & _projectile_marks_target_has_having_been_chosen_flag) && target_object_index != NONE)
-        if (object_data *target = get_object(target_object_index)) target->flags |= _object_was_chosen_to_take_damage_flag;
+        if (object_data *target = get_object(target_object_index))
+            target->flags |= _object_was_chosen_to_take_damage_flag;
     if (data->flags & _projectile_is_masonary_flag) object->color_table_permutation = 1;
     if (data->flags & _projectile_is_smoking_flag) object->color_table_permutation = 4;
     if (d->flags & _projectile_centered_on_target_flag) p->flags |= _projectile_detonates_immediately_flag;
@@ -677,7 +721,8 @@ int32_t new_projectile(const new_projectile_data *data)
     {
         const bool melee_without_target = (d->flags & _projectile_is_melee_attack_flag) && target_object_index == NONE;
         if (!melee_without_target) detonate_projectile(nullptr, 0, projectile_index, target_object_index, false);
-        if (get_projectile_data(projectile_index) && get_projectile_data(projectile_index)->object_index == object_index)
+        if (get_projectile_data(projectile_index) &&
+            get_projectile_data(projectile_index)->object_index == object_index)
             delete_projectile_and_object(projectile_index);
         return NONE;
     }
@@ -703,7 +748,8 @@ static void leave_recursion_guard(void)
     if (--recursion_detector.depth > 0 || !recursion_detector.overflow) return;
     char subgroup[8] = {};
     const tag t = recursion_detector.subgroup;
-    for (int32_t i = 0; i < 4; ++i) subgroup[i] = (char)((t >> (24 - 8 * i)) & 0xFF);
+    for (int32_t i = 0; i < 4; ++i)
+        subgroup[i] = (char)((t >> (24 - 8 * i)) & 0xFF);
     char line[160];
     snprintf(line, sizeof(line), "### projectile promotion failed on '%s' (%s): exceeded %d promotions", subgroup,
              get_definition_name(&projectile_definitions, recursion_detector.type), MAXIMUM_PROMOTION_RECURSION_DEPTH);
@@ -714,7 +760,8 @@ static void leave_recursion_guard(void)
 }
 
 int32_t new_projectile_group_part(const new_projectile_group_data *data, short_fixed position_lower_bound,
-                                  short_fixed position_delta, int16_t projectile_type, uint32_t part_flags, bool no_blood)
+                                  short_fixed position_delta, int16_t projectile_type, uint32_t part_flags,
+                                  bool no_blood)
 {
     const projectile_definition *d = get_projectile_definition(projectile_type);
     const object_data *bounds = get_object(data->bounds_object_index);
@@ -751,7 +798,8 @@ int32_t new_projectile_group_part(const new_projectile_group_data *data, short_f
     if (data->flags & _new_projectile_group_uses_vector_flag)
         request.location.velocity = data->vector;
     else
-        line_segment_to_vector(&request.location.velocity, &data->epicenter, &request.location.position, data->velocity);
+        line_segment_to_vector(&request.location.velocity, &data->epicenter, &request.location.position,
+                               data->velocity);
     request.type = projectile_type;
     if (data->flags & _new_projectile_group_has_masonary_source_flag)
     {
@@ -766,7 +814,8 @@ int32_t new_projectile_group_part(const new_projectile_group_data *data, short_f
          d->projectile_class == _projectile_class_potentially_explosive_object))
         request.flags |= _projectile_detonates_immediately_flag;
     request.damage_scale = SHORT_FIXED_ONE;
-    request.owner_projectile_index = bounds && bounds->owner == _object_is_projectile ? bounds->owner_index : (int16_t)NONE;
+    request.owner_projectile_index =
+        bounds && bounds->owner == _object_is_projectile ? bounds->owner_index : (int16_t)NONE;
     request.owner_object_index = data->owner_object_index;
     request.owner_monster_index = bounds && bounds->owner == _object_is_monster ? bounds->owner_index : (int16_t)NONE;
     if (!uses_vux() && data->owner_monster_index != NONE) request.owner_monster_index = data->owner_monster_index;
@@ -793,7 +842,8 @@ void new_projectile_group(const new_projectile_group_data *data)
         const int32_t count = part.count_lower_bound + random_delta(part.count_delta);
         for (int32_t n = 0; n < count; ++n)
         {
-            const int16_t type = vesk_random() > part.appearing_fraction ? part.fail_projectile_type : part.projectile_type;
+            const int16_t type =
+                vesk_random() > part.appearing_fraction ? part.fail_projectile_type : part.projectile_type;
             if (type == NONE) continue;
             new_projectile_group_part(data, part.position_lower_bound, part.position_delta, type, part.flags,
                                       (data->flags & _new_projectile_group_no_blood_flag) != 0);
@@ -866,7 +916,8 @@ void detonate_projectile(const world_point3d *epicenter, short_world_distance ve
     if (!d || !get_object(p->object_index)) return;
     const int16_t identifier = p->identifier;
     const bool cannot_detonate = (p->flags & _projectile_cannot_detonate_flag) != 0;
-    if (cannot_detonate && !(d->flags & (_projectile_is_melee_attack_flag | _projectile_bloodies_landscape_flag))) return;
+    if (cannot_detonate && !(d->flags & (_projectile_is_melee_attack_flag | _projectile_bloodies_landscape_flag)))
+        return;
     if (vesk_random_frequency_corrected(d->promotion_on_detonation_fraction, 1720))
     {
         promote_projectile(projectile_index);
@@ -904,13 +955,15 @@ void detonate_projectile(const world_point3d *epicenter, short_world_distance ve
                 damage.flags |= _damage_proportional_to_mana_flag;
                 damage.mana_used = owner.mana;
                 // A unit type without mana would divide by zero: it spends all.
-                damage.mana_proportion = owner.maximum_mana > 0
-                    ? (fixed_fraction)std::min<int64_t>(((int64_t)owner.mana << 16) / owner.maximum_mana, 65535)
-                    : (fixed_fraction)65535;
+                damage.mana_proportion =
+                    owner.maximum_mana > 0
+                        ? (fixed_fraction)std::min<int64_t>(((int64_t)owner.mana << 16) / owner.maximum_mana, 65535)
+                        : (fixed_fraction)65535;
                 spend_monster_mana(p->owner_monster_index);
             }
             const damage_definition definition = d->damage;
-            if (cause_damage(obstacle_index, &definition, &damage) & _detonation_projectile_group_handled_by_obstacle_flag)
+            if (cause_damage(obstacle_index, &definition, &damage) &
+                _detonation_projectile_group_handled_by_obstacle_flag)
             {
                 handled_by_obstacle = true;
                 group_type = damage.detonation_projectile_group_type;
@@ -987,8 +1040,10 @@ int32_t wake_projectile(int32_t object_index, int32_t owner_unit_index)
     request.damage_scale = SHORT_FIXED_ONE;
     request.owner_object_index = (int16_t)object_index;
     request.owner_monster_index = request.owner_projectile_index = request.target_monster_index = NONE;
-    if (dormant->color_table_permutation == 1) request.flags |= _projectile_cannot_detonate_flag | _projectile_is_masonary_flag;
-    const uint32_t kept = dormant->flags & (_object_is_flag_flag | _object_is_solid_flag | _object_respects_monster_visibility_flag);
+    if (dormant->color_table_permutation == 1)
+        request.flags |= _projectile_cannot_detonate_flag | _projectile_is_masonary_flag;
+    const uint32_t kept =
+        dormant->flags & (_object_is_flag_flag | _object_is_solid_flag | _object_respects_monster_visibility_flag);
     const int16_t player = dormant->original_owner_player_index;
     const uint16_t origin = (uint16_t)(dormant->dormant_proj_flags & PROJECTILE_ORIGIN_FLAGS);
     const int32_t index = new_projectile(&request);
@@ -996,7 +1051,8 @@ int32_t wake_projectile(int32_t object_index, int32_t owner_unit_index)
     if (!p) return NONE;
     object_data *object = get_object(p->object_index);
     object->flags = (object->flags & ~(uint32_t)(_object_is_flag_flag | _object_is_solid_flag |
-                                                 _object_respects_monster_visibility_flag)) | kept;
+                                                 _object_respects_monster_visibility_flag)) |
+                    kept;
     p->owner_unit_index = (int16_t)owner_unit_index;
     p->original_owner_player_index = player;
     p->flags = (uint16_t)((p->flags & ~PROJECTILE_ORIGIN_FLAGS) | origin);
@@ -1021,7 +1077,8 @@ int32_t fade_object(bool out, int32_t object_index, int16_t delay, int16_t fade_
     object->transfer_mode = out ? _transfer_mode_transparent_fade_out : _transfer_mode_transparent_fade_in;
     object->transfer_phase = 0;
     object->transfer_period = fade_ticks;
-    if (current_gameplay_version >= 1711 && current_gameplay_version <= 1717) object->flags &= ~(uint32_t)_object_is_invisible_flag;
+    if (current_gameplay_version >= 1711 && current_gameplay_version <= 1717)
+        object->flags &= ~(uint32_t)_object_is_invisible_flag;
     if (delay && !out) object->flags |= _object_is_invisible_flag;
     return index;
 }
@@ -1214,12 +1271,14 @@ static int32_t update_one_projectile(int32_t index)
     }
 
     // Animation.
-    const uint32_t loops = _projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag;
+    const uint32_t loops =
+        _projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag;
     if (!(object->flags & _object_at_rest_flag) || (d->flags & (loops | _projectile_animates_at_rest_flag)))
     {
         animate_object(p->object_index);
         object = get_object(p->object_index);
-        if (((d->flags & _projectile_detonates_when_animation_loops_flag) && (object->flags & _object_animation_last_frame_flag)) ||
+        if (((d->flags & _projectile_detonates_when_animation_loops_flag) &&
+             (object->flags & _object_animation_last_frame_flag)) ||
             ((d->flags & _projectile_detonates_when_transfer_loops_flag) &&
              (object->flags & _object_animation_transfer_finished_flag)))
         {
@@ -1239,9 +1298,11 @@ static int32_t update_one_projectile(int32_t index)
             p->contrail_count++;
             new_projectile_data request;
             memset(&request, 0, sizeof(request));
-            request.type = (p->flags & _projectile_is_masonary_flag) ? internal_projectile_types[_internal_projectile_masonary_dust]
-                           : (p->flags & _projectile_is_smoking_flag) ? internal_projectile_types[_internal_projectile_smoke_trail]
-                                                                       : d->contrail_projectile_type;
+            request.type = (p->flags & _projectile_is_masonary_flag)
+                               ? internal_projectile_types[_internal_projectile_masonary_dust]
+                           : (p->flags & _projectile_is_smoking_flag)
+                               ? internal_projectile_types[_internal_projectile_smoke_trail]
+                               : d->contrail_projectile_type;
             request.location = object->location;
             request.damage_scale = SHORT_FIXED_ONE;
             request.owner_projectile_index = (int16_t)index;
@@ -1254,8 +1315,8 @@ static int32_t update_one_projectile(int32_t index)
         // Toward the final frequency by the delta, never past it.
         const int32_t target = d->final_contrail_frequency, current = p->contrail_frequency;
         const int32_t step = d->contrail_frequency_delta;
-        p->contrail_frequency = (fixed_fraction)(current < target ? std::min(current + step, target)
-                                                                  : std::max(current - step, target));
+        p->contrail_frequency =
+            (fixed_fraction)(current < target ? std::min(current + step, target) : std::max(current - step, target));
     }
     p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
     if (!p) return _update_projectile_null; // freed meanwhile (skipped in every version)
@@ -1288,17 +1349,21 @@ static int32_t update_one_projectile(int32_t index)
         }
         if (move_flags & (_move_entered_media_flag | _move_exited_media_flag))
         {
-            const int32_t splash = (d->flags & _projectile_floats_flag) ? 4
+            const int32_t splash = (d->flags & _projectile_floats_flag)               ? 4
                                    : (d->flags & _projectile_bloodies_landscape_flag) ? 3
-                                   : (d->splash_or_rebound_effect_type >= 0 && d->splash_or_rebound_effect_type < 3) ? d->splash_or_rebound_effect_type
-                                   : (d->flags & _projectile_is_on_fire_flag) ? 5 : NONE;
+                                   : (d->splash_or_rebound_effect_type >= 0 && d->splash_or_rebound_effect_type < 3)
+                                       ? d->splash_or_rebound_effect_type
+                                   : (d->flags & _projectile_is_on_fire_flag) ? 5
+                                                                              : NONE;
             const int32_t group_type = splash == NONE ? NONE : get_mesh_media_projectile_group_type(splash);
             if (group_type != NONE)
             {
-                const mesh_cell *cell = get_mesh_cell(object->location.position.x >> 9, object->location.position.y >> 9);
+                const mesh_cell *cell =
+                    get_mesh_cell(object->location.position.x >> 9, object->location.position.y >> 9);
                 new_projectile_group_data group = {};
                 group.type = (int16_t)group_type;
-                group.flags = _new_projectile_group_uses_vector_flag | _new_projectile_group_uses_epicenter_as_origin_flag;
+                group.flags =
+                    _new_projectile_group_uses_vector_flag | _new_projectile_group_uses_epicenter_as_origin_flag;
                 group.epicenter = {object->location.position.x, object->location.position.y,
                                    cell ? cell->media_height : object->location.position.z};
                 group.vector = {object->location.velocity.i, object->location.velocity.j,
@@ -1314,7 +1379,8 @@ static int32_t update_one_projectile(int32_t index)
         if (!uses_vux() && (move_flags & _move_entered_media_flag) &&
             vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
             state = _update_projectile_detonate;
-        if (move_flags & (_move_struck_ground_flag | _move_struck_ceiling_flag | _move_struck_object_flag | _move_struck_cell_flag))
+        if (move_flags &
+            (_move_struck_ground_flag | _move_struck_ceiling_flag | _move_struck_object_flag | _move_struck_cell_flag))
         {
             rebound_sound = true;
             if (move_flags & _move_struck_object_flag)
@@ -1330,20 +1396,23 @@ static int32_t update_one_projectile(int32_t index)
             if (vesk_random_frequency_corrected(d->detonation_frequency, 1720))
             {
                 const world_vector3d &v = object->location.velocity;
-                const bool slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE && v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
+                const bool slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
+                                  v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
                                   v.k < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
                 if (!(d->damage.type == _damage_kinetic && slow) || uses_vux() ||
                     (current_gameplay_version >= 1501 && d->use_accel == 1))
                 {
                     state = _update_projectile_detonate;
                     if (current_gameplay_version >= 1711 && obstacle_index != NONE)
-                        if (const object_data *struck = get_object(obstacle_index); struck && struck->owner == _object_is_monster)
+                        if (const object_data *struck = get_object(obstacle_index);
+                            struck && struck->owner == _object_is_monster)
                             p->target_monster_index = struck->owner_index;
                 }
             }
             else
             {
-                if ((move_flags & _move_struck_ground_flag) && d->sequence_indexes[_projectile_sequence_bounce_stain] != NONE)
+                if ((move_flags & _move_struck_ground_flag) &&
+                    d->sequence_indexes[_projectile_sequence_bounce_stain] != NONE)
                 {
                     const world_point2d here = {object->location.position.x, object->location.position.y};
                     // Nearer than the separation, as films of this game expect.
@@ -1355,7 +1424,8 @@ static int32_t update_one_projectile(int32_t index)
                 }
                 if (d->flags & _projectile_contrail_frequency_reset_after_bouncing_flag)
                     p->contrail_frequency = d->initial_contrail_frequency;
-                if (d->use_accel == 1 && world_magnitude3d(&object->location.velocity) > 3 * d->maximum_safe_acceleration &&
+                if (d->use_accel == 1 &&
+                    world_magnitude3d(&object->location.velocity) > 3 * d->maximum_safe_acceleration &&
                     vesk_random_frequency_corrected(d->acceleration_detonation_fraction, 1720))
                     state = _update_projectile_detonate;
             }
@@ -1381,7 +1451,7 @@ static int32_t update_one_projectile(int32_t index)
     {
         if (--p->lifespan <= 0)
             state = (d->flags & _projectile_is_promoted_at_end_of_lifespan_flag) ? _update_projectile_promote
-                                                                                  : _update_projectile_detonate;
+                                                                                 : _update_projectile_detonate;
     }
     if ((p->flags & _projectile_detonates_immediately_flag) || (d->flags & _projectile_continually_detonates_flag))
         state = _update_projectile_detonate;

@@ -76,7 +76,7 @@ struct projectile_data
 {
     int16_t identifier;
     uint16_t flags; // projectile_data_flags
-    int16_t type; // 'proj' definition; NONE for a fading special projectile
+    int16_t type;   // 'proj' definition; NONE for a fading special projectile
     int16_t object_index;
     int16_t target_monster_index;
     int16_t owner_unit_index; // unit type of the firing unit
@@ -137,7 +137,7 @@ enum new_projectile_group_flags : uint32_t
 struct new_projectile_group_data
 {
     uint32_t flags; // new_projectile_group_flags
-    int16_t type; // 'prgr' definition
+    int16_t type;   // 'prgr' definition
     int16_t owner_object_index, bounds_object_index, owner_monster_index;
     world_point3d epicenter;
     world_distance velocity;
@@ -155,7 +155,7 @@ enum update_projectile_state
 enum internal_projectile_type
 {
     _internal_projectile_masonary_dust = 0, // 'indc'
-    _internal_projectile_smoke_trail, // 'inst'
+    _internal_projectile_smoke_trail,       // 'inst'
     NUMBER_OF_INTERNAL_PROJECTILES
 };
 
@@ -175,8 +175,8 @@ const projectile_group_definition *get_projectile_group_definition(int32_t type)
 int16_t get_internal_projectile_type(int32_t internal_type);
 
 projectile_data *get_projectile_data(int32_t projectile_index); // null for a free slot
-int32_t get_projectile_slot_count(void); // high-water mark: walk 0..count-1
-int32_t get_projectile_count(void); // slots in use
+int32_t get_projectile_slot_count(void);                        // high-water mark: walk 0..count-1
+int32_t get_projectile_count(void);                             // slots in use
 
 // ---- operations ------------------------------------------------------------------
 

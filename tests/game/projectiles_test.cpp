@@ -28,7 +28,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
-namespace {
+namespace
+{
 
 std::vector<std::string> console_lines;
 void record_console(const char *text) { console_lines.push_back(text); }
@@ -81,7 +82,8 @@ protected:
     {
         object_definition o;
         memset(&o, 0, sizeof(o));
-        for (auto &modifier : o.effect_modifiers) modifier = 256;
+        for (auto &modifier : o.effect_modifiers)
+            modifier = 256;
         o.flags = flags;
         o.gravity = gravity;
         o.maximum_vitality = vitality;
@@ -103,7 +105,8 @@ protected:
     }
     int16_t add(const projectile_definition &d)
     {
-        return (int16_t)new_definition(get_projectile_definition_group(), FOUR_CHARACTER_CODE('p', 'r', '0', '0' + next_tag++), &d);
+        return (int16_t)new_definition(get_projectile_definition_group(),
+                                       FOUR_CHARACTER_CODE('p', 'r', '0', '0' + next_tag++), &d);
     }
 
     int32_t fire(int16_t type, world_point3d position, world_vector3d velocity = {0, 0, 0})
@@ -218,7 +221,8 @@ TEST_F(projectiles_test, ballistic_flight_follows_the_closed_form_and_detonates_
     const int32_t object_index = get_projectile_data(index)->object_index;
     // Flight time to the ground: z(t) = z0 + t*vk - g*t*(t+1)/2 <= 0.
     int32_t landing = 1;
-    while (start.z + landing * velocity.k - gravity * landing * (landing + 1) / 2 > 0) ++landing;
+    while (start.z + landing * velocity.k - gravity * landing * (landing + 1) / 2 > 0)
+        ++landing;
     const int32_t land_x = start.x + landing * velocity.i, land_y = start.y + landing * velocity.j;
     const int32_t victim = target((world_distance)land_x + 100, (world_distance)land_y);
     const short_fixed vitality = get_object(victim)->vitality;
@@ -251,10 +255,13 @@ TEST_F(projectiles_test, load_shedding_thresholds_and_the_promotion_unit_excepti
     decoration.promotion_unit_tag = FOUR_CHARACTER_CODE('u', 'n', 'i', 't');
     const int16_t promoting_type = add(decoration);
 
-    auto fill_to = [&](int32_t count) {
-        while (get_projectile_count() < count) ASSERT_NE(fire(filler, {500, 500, 100}), NONE);
+    auto fill_to = [&](int32_t count)
+    {
+        while (get_projectile_count() < count)
+            ASSERT_NE(fire(filler, {500, 500, 100}), NONE);
     };
-    auto try_one = [&](int16_t type) {
+    auto try_one = [&](int16_t type)
+    {
         const int32_t index = fire(type, {500, 500, 100});
         if (index == NONE) return false;
         const int32_t object_index = get_projectile_data(index)->object_index;
@@ -285,7 +292,8 @@ TEST_F(projectiles_test, self_promoting_definition_stops_at_depth_256_with_one_c
     d.flags = _projectile_definition_detonates_immediately_flag;
     d.promotion_on_detonation_fraction = 65535;
     const int16_t type = add(d);
-    projectile_definition *stored = (projectile_definition *)try_and_get_definition(get_projectile_definition_group(), type);
+    projectile_definition *stored =
+        (projectile_definition *)try_and_get_definition(get_projectile_definition_group(), type);
     stored->promoted_projectile_type = type;
 
     EXPECT_EQ(fire(type, {500, 500, 100}), NONE);
@@ -361,7 +369,8 @@ TEST_F(projectiles_test, fade_animates_then_deletes_its_object)
     const int32_t index = fade_object(true, victim, 0, 3);
     ASSERT_NE(index, NONE);
     EXPECT_EQ(get_object(victim)->owner, _object_is_special_projectile);
-    for (int tick = 0; tick < 2; ++tick) update_projectiles();
+    for (int tick = 0; tick < 2; ++tick)
+        update_projectiles();
     EXPECT_NE(get_object(victim), nullptr);
     update_projectiles();
     EXPECT_EQ(get_object(victim), nullptr);
@@ -486,27 +495,33 @@ protected:
     }
     int32_t load(tag subgroup)
     {
-        return try_definition_tag_to_index(get_projectile_definition_group(), subgroup, true, _definition_lookup_quiet_flag);
+        return try_definition_tag_to_index(get_projectile_definition_group(), subgroup, true,
+                                           _definition_lookup_quiet_flag);
     }
 };
 
 TEST_F(projectile_registry_test, dependencies_resolve_and_absent_tags_follow_their_rules)
 {
     projectile_definition puff = arrow();
-    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "puff", &puff, sizeof(puff), projectile_definition_byte_swapping_data));
+    ASSERT_TRUE(
+        store(PROJECTILE_DEFINITION_GROUP_TAG, "puff", &puff, sizeof(puff), projectile_definition_byte_swapping_data));
     projectile_definition shot = arrow();
     shot.contrail_projectile_tag = FOUR_CHARACTER_CODE('p', 'u', 'f', 'f');
     shot.sequence_indexes[0] = 3;
-    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "shot", &shot, sizeof(shot), projectile_definition_byte_swapping_data));
+    ASSERT_TRUE(
+        store(PROJECTILE_DEFINITION_GROUP_TAG, "shot", &shot, sizeof(shot), projectile_definition_byte_swapping_data));
     projectile_definition melee = arrow();
     melee.flags = _projectile_is_melee_attack_flag;
-    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "mele", &melee, sizeof(melee), projectile_definition_byte_swapping_data));
+    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "mele", &melee, sizeof(melee),
+                      projectile_definition_byte_swapping_data));
     projectile_definition lost = arrow();
     lost.local_projectile_group_tag = FOUR_CHARACTER_CODE('m', 'i', 's', 's');
-    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "lost", &lost, sizeof(lost), projectile_definition_byte_swapping_data));
+    ASSERT_TRUE(
+        store(PROJECTILE_DEFINITION_GROUP_TAG, "lost", &lost, sizeof(lost), projectile_definition_byte_swapping_data));
     projectile_definition bare = arrow();
     bare.object_tag = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
-    ASSERT_TRUE(store(PROJECTILE_DEFINITION_GROUP_TAG, "bare", &bare, sizeof(bare), projectile_definition_byte_swapping_data));
+    ASSERT_TRUE(
+        store(PROJECTILE_DEFINITION_GROUP_TAG, "bare", &bare, sizeof(bare), projectile_definition_byte_swapping_data));
     projectile_group_definition group;
     default_projectile_group_definition(&group);
     group.number_of_parts = 1;
@@ -518,7 +533,8 @@ TEST_F(projectile_registry_test, dependencies_resolve_and_absent_tags_follow_the
     const int32_t shot_index = load(FOUR_CHARACTER_CODE('s', 'h', 'o', 't'));
     ASSERT_NE(shot_index, NONE);
     const projectile_definition *loaded = get_projectile_definition(shot_index);
-    EXPECT_EQ(loaded->object_type, subgroup_tag_to_definition_index(&object_definitions, FOUR_CHARACTER_CODE('b', 'o', 'x', 'y')));
+    EXPECT_EQ(loaded->object_type,
+              subgroup_tag_to_definition_index(&object_definitions, FOUR_CHARACTER_CODE('b', 'o', 'x', 'y')));
     EXPECT_EQ(loaded->contrail_projectile_type, load(FOUR_CHARACTER_CODE('p', 'u', 'f', 'f')));
     EXPECT_NE(loaded->contrail_projectile_type, NONE);
     // No collection: valid, and no sequences.
