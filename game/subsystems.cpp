@@ -9,6 +9,7 @@
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
+#include "projectiles.h"
 #include "recording.h"
 #include "shapes.h"
 #include "unit_commands.h"
@@ -26,4 +27,5 @@ void register_built_subsystems(void)
     register_shapes_hooks();
     register_damage_hooks();
     register_monster_hooks();
+    register_projectile_hooks();
 }
