@@ -26,12 +26,6 @@
 
 namespace {
 
-struct source_line
-{
-    size_t number;
-    std::vector<std::string> words;
-};
-
 // Far more than the largest geometry's source needs.
 const size_t MAXIMUM_OBJECT_SOURCE_SIZE = 16 * MEG;
 
@@ -39,25 +33,7 @@ const size_t MAXIMUM_OBJECT_SOURCE_SIZE = 16 * MEG;
 // whole, however long.  False after the refusal line when it cannot be read.
 bool read_source(const char *path, std::vector<source_line> *lines)
 {
-    std::string text, reason;
-    if (!tool_read_file(path, MAXIMUM_OBJECT_SOURCE_SIZE, &text, &reason))
-    {
-        tool_refuse(path, reason.c_str());
-        return false;
-    }
-    std::vector<std::string> texts;
-    tool_split_lines(text, &texts);
-    for (size_t i = 0; i < texts.size(); ++i)
-    {
-        const size_t comment = texts[i].find('#');
-        if (comment != std::string::npos) texts[i].resize(comment);
-        std::istringstream stream(texts[i]);
-        source_line line{i + 1, {}};
-        std::string word;
-        while (stream >> word) line.words.push_back(word);
-        if (!line.words.empty()) lines->push_back(line);
-    }
-    return true;
+    return tool_read_source(path, MAXIMUM_OBJECT_SOURCE_SIZE, lines);
 }
 
 bool number(const std::string &text, int64_t minimum, int64_t maximum, int64_t *value)

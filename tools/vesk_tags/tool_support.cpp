@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -162,4 +163,27 @@ int tool_refuse_line(const char *path, size_t line, const char *reason)
 {
     fprintf(stderr, "vesk_tags: %s:%zu: %s\n", path, line, reason);
     return 1;
+}
+
+bool tool_read_source(const char *path, size_t limit, std::vector<source_line> *lines)
+{
+    std::string text, reason;
+    if (!tool_read_file(path, limit, &text, &reason))
+    {
+        tool_refuse(path, reason.c_str());
+        return false;
+    }
+    std::vector<std::string> texts;
+    tool_split_lines(text, &texts);
+    for (size_t i = 0; i < texts.size(); ++i)
+    {
+        const size_t comment = texts[i].find('#');
+        if (comment != std::string::npos) texts[i].resize(comment);
+        std::istringstream stream(texts[i]);
+        source_line line{i + 1, {}};
+        std::string word;
+        while (stream >> word) line.words.push_back(word);
+        if (!line.words.empty()) lines->push_back(line);
+    }
+    return true;
 }

@@ -20,6 +20,19 @@ bool tool_read_file(const char *path, size_t limit, std::string *bytes, std::str
 // line.  A line may be of any length.
 void tool_split_lines(const std::string &text, std::vector<std::string> *lines);
 
+// One statement of a word-based source: its line number and its words,
+// comments ('#' to the end of the line) dropped.
+struct source_line
+{
+    size_t number;
+    std::vector<std::string> words;
+};
+
+// Reads the source at `path` (at most `limit` bytes) into its statements,
+// blank and comment-only lines left out; lines are taken whole, however
+// long.  False after the refusal line when it cannot be read.
+bool tool_read_source(const char *path, size_t limit, std::vector<source_line> *lines);
+
 // Writes `size` bytes to `path`, replacing it whole: they are written and
 // flushed to "PATH.new", which then takes the name.  False when any step
 // fails, with errno telling why; a file at `path` is then left as it was, and
