@@ -37,9 +37,16 @@ simulate() { # seed, trace file
         exit 1
     fi
 }
+simulate 3 "$work/three"
+simulate 3 "$work/three_again"
 simulate 7 "$work/seven"
 simulate 7 "$work/seven_again"
 simulate 8 "$work/eight"
+if ! cmp -s "$work/three" "$work/three_again"; then
+    echo "$0: two runs of the demo map with seed 3 (its explosive set off) gave different traces:" >&2
+    diff "$work/three" "$work/three_again" | head -n 10 >&2
+    exit 1
+fi
 if ! cmp -s "$work/seven" "$work/seven_again"; then
     echo "$0: two runs of the demo map with seed 7 gave different traces:" >&2
     diff "$work/seven" "$work/seven_again" | head -n 10 >&2
@@ -49,7 +56,7 @@ if cmp -s "$work/seven" "$work/eight"; then
     echo "$0: seeds 7 and 8 gave the same trace: the seed changes nothing" >&2
     exit 1
 fi
-echo "vesk_sim: seed 7 twice gives one trace ($ticks ticks), seed 8 another"
+echo "vesk_sim: seeds 3 and 7 twice give one trace each ($ticks ticks), seed 8 another"
 
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
@@ -81,16 +88,29 @@ if ! cmp -s "$work/recorded" "$work/replayed"; then
     exit 1
 fi
 echo "vesk_sim: --record and --film print one trace (3000 ticks)"
+# The seed-3 run with its explosive, recorded: the same trace as unrecorded.
+if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 3 --ticks "$ticks" --record "$work/film3" >"$work/recorded3" 2>"$work/recorded3.err"; then
+    echo "$0: vesk_sim --seed 3 --record failed:" >&2
+    cat "$work/recorded3.err" >&2
+    exit 1
+fi
+if ! cmp -s "$work/three" "$work/recorded3"; then
+    echo "$0: recording the seed-3 run changed its trace:" >&2
+    diff "$work/three" "$work/recorded3" | head -n 10 >&2
+    exit 1
+fi
 mkdir -p "$work/game/oos_checker_films"
 cp "$work/film" "$work/game/oos_checker_films/demo_seed_5"
+cp "$work/film3" "$work/game/oos_checker_films/demo_seed_3"
 status=0
 (cd "$work/game" && env -u DISPLAY -u WAYLAND_DISPLAY timeout 120 ./vesk --oos_check >"$work/oos.out" 2>&1) || status=$?
-if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt"; then
+if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt"; then
     echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
     tail -n 20 "$work/game/vesk_log.txt" >&2
     exit 1
 fi
-echo "vesk --oos_check: the recorded film is in step, exit 0"
+echo "vesk --oos_check: the recorded films (seeds 5 and 3) are in step, exit 0"
 if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
     echo "$0: vesk_film could not list the film" >&2
     exit 1

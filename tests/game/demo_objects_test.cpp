@@ -47,7 +47,7 @@ TEST_F(demo_objects_test, demo_map_places_its_scenery_and_model)
     initialize_scenery_for_new_map();
     ASSERT_TRUE(initialize_markers_for_new_map());
     game_->difficulty_level = 2;
-    EXPECT_EQ(place_markers_of_type(_marker_model) + place_markers_of_type(_marker_scenery), 5);
+    EXPECT_EQ(place_markers_of_type(_marker_model) + place_markers_of_type(_marker_scenery), 6);
 
     // The listing a map maker reads: every object with its cell.
     int32_t listed = 0;
@@ -61,7 +61,7 @@ TEST_F(demo_objects_test, demo_map_places_its_scenery_and_model)
                        (int)object->location.position.y, (int)object->location.position.z);
                 listed += 1;
             }
-    EXPECT_EQ(listed, 4);
+    EXPECT_EQ(listed, 5);
     EXPECT_TRUE(object_chains_are_consistent());
     const marker_data *tree = get_marker_by_identifier(_marker_scenery, 100);
     ASSERT_NE(tree, nullptr);

@@ -76,7 +76,7 @@ TEST_F(mesh_store_test, demo_map_is_an_entry_point_and_loads)
     EXPECT_EQ(mesh_width, 32);
     int32_t markers = 0;
     get_mesh_markers(&markers);
-    EXPECT_EQ(markers, 13); // 2 camera starts, 6 units, 4 trees, 1 watchtower
+    EXPECT_EQ(markers, 19); // 2 camera starts, 8 units, 4 trees, a shed, 1 watchtower, 3 projectiles
     world_point2d lake = {10 * 512 + 256, 21 * 512 + 256}, ridge = {17 * 512, 16 * 512};
     EXPECT_EQ(get_mesh_height(&lake, _mesh_surface_height), 0); // the water's surface
     EXPECT_LT(get_mesh_height(&lake, _mesh_ground_height), 0);

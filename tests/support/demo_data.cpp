@@ -71,9 +71,11 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
                                 subgroup + " '" + source.string() + "'", &made))
             return false;
     }
-    // The lake's media and the map's preload list, made by their own commands.
-    for (const char *kind : {"media", "preload"})
+    // The lake's media, the map's preload list and the collections ('.256'),
+    // made by their own commands.
+    for (const char *kind : {"media", "preload", "collections"})
     {
+        const std::string command = strcmp(kind, "collections") == 0 ? "collection" : kind;
         std::vector<fs::path> lists;
         if (fs::exists(data / kind))
             for (const auto &entry : fs::recursive_directory_iterator(data / kind))
@@ -82,7 +84,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
         for (const fs::path &source : lists)
         {
             const std::string subgroup = source.stem().string();
-            if (!make_tag(tool, std::string(kind) + " demo_out.tag --subgroup " + subgroup + " --name " + subgroup +
+            if (!make_tag(tool, command + " demo_out.tag --subgroup " + subgroup + " --name " + subgroup +
                                     " '" + source.string() + "'", &made))
                 return false;
         }

@@ -1,8 +1,9 @@
 #pragma once
 // The demo map as the tests see it: its mesh, every object source under
-// data/objects and the media and preload lists under data/media and
-// data/preload, made by the project's data tool from the sources in data/,
-// the way the demo data script makes them.
+// data/objects, the media and preload lists under data/media and
+// data/preload and the collections under data/collections, made by the
+// project's data tool from the sources in data/, the way the demo data
+// script makes them.
 
 #include <string>
 #include <vector>

@@ -18,8 +18,11 @@
 //   media LEVEL                    then H lines of W characters: '.' dry, '~' both
 //                                  triangles under media at LEVEL, '/' triangle 0 only,
 //                                  '\' triangle 1 only
-//   palette TYPE TEAM CODE         a palette entry (TEAM -1 for none)
-//   marker TYPE PALETTE IDENTIFIER X Y Z YAW    a marker (world units, angle units)
+//   palette TYPE TEAM CODE [FLAGS] a palette entry (TEAM -1 for none; FLAGS the
+//                                  palette flag bits, 0 when left out)
+//   marker TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS]
+//                                  a marker (world units, angle units; FLAGS the
+//                                  marker flag bits, e.g. 4 detonates immediately)
 // Every refused line is reported with its line number.
 
 // Runs the command; `argv` is the tool's whole command line (argv[1] is
