@@ -1412,7 +1412,10 @@ static int32_t update_one_projectile(int32_t index)
                 disconnect_object_from_mesh(p->object_index);
                 object->location.position = bolt->strike_point;
                 reconnect_object_to_mesh(p->object_index);
-                if (get_object(bolt->target_object_index)) obstacle_index = bolt->target_object_index;
+                // The target by identifier too: its slot may hold another object now.
+                if (const object_data *target = get_object(bolt->target_object_index);
+                    target && target->identifier == bolt->target_object_identifier)
+                    obstacle_index = bolt->target_object_index;
                 state = _update_projectile_detonate;
             }
             else if (move_flags & _move_struck_object_flag)
@@ -1422,7 +1425,11 @@ static int32_t update_one_projectile(int32_t index)
                 if (struck && struck->owner == _object_is_monster)
                 {
                     p->target_monster_index = struck->owner_index;
-                    if (bolt) bolt->target_object_index = obstacle_index;
+                    if (bolt)
+                    {
+                        bolt->target_object_index = obstacle_index;
+                        bolt->target_object_identifier = struck->identifier;
+                    }
                 }
                 state = _update_projectile_detonate;
             }

@@ -432,6 +432,19 @@ TEST_F(projectiles_test, lightning_bolt_is_made_probed_and_strikes_without_extra
     }
     EXPECT_EQ(get_projectile_data(index), nullptr);
     EXPECT_EQ(get_object(object_index), nullptr);
+
+    // Something standing in the bolt's path is struck before the bolt ends.
+    d.damage = {_damage_explosion, 0, 100, 0, 256, 0, 0, 0};
+    request.type = add(d);
+    const int32_t victim = target(2150, 1000);
+    const short_fixed vitality = get_object(victim)->vitality;
+    request.location.position = {2000, 1000, 20};
+    request.target_location = {2300, 1000, 20};
+    const int32_t struck = new_projectile(&request);
+    ASSERT_NE(struck, NONE);
+    update_projectiles();
+    EXPECT_EQ(get_projectile_data(struck), nullptr);
+    EXPECT_LT(get_object(victim)->vitality, vitality);
 }
 
 TEST_F(projectiles_test, landscape_fire_starts_only_on_a_map_that_can_burn)
