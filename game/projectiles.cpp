@@ -8,6 +8,9 @@
 
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "fire.h"
+#include "lightning.h"
+#include "mesh_effects.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -36,6 +39,7 @@ static procedure_slot<make_monster_visible_procedure> make_visible_slot("make mo
 static procedure_slot<new_monster_at_location_procedure> new_monster_slot("new monster at location");
 static procedure_slot<new_projectile_local_group_procedure> local_group_slot("projectile local group");
 static procedure_slot<projectile_sequence_preload_procedure> preload_sequence_slot("projectile sequence preload");
+static procedure_slot<projectile_sound_procedure> sound_slot("projectile sound");
 
 bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure p)
 {
@@ -51,6 +55,19 @@ bool register_new_projectile_local_group_procedure(new_projectile_local_group_pr
 {
     return local_group_slot.fill(p);
 }
+bool register_projectile_sound_procedure(projectile_sound_procedure p) { return sound_slot.fill(p); }
+
+// Sounds are heard, never simulated: the sound layer may draw only from its
+// own random source, so a silent build and a loud one stay in step.
+static void play_projectile_sound(int16_t sound_index, int32_t object_index)
+{
+    if (sound_index == NONE) return;
+    const object_data *object = get_object(object_index);
+    if (!object) return;
+    if (projectile_sound_procedure procedure = sound_slot.get())
+        procedure(sound_index, object_index, &object->location.position, SHORT_FIXED_ONE, 0);
+}
+
 bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p)
 {
     return preload_sequence_slot.fill(p);
@@ -705,17 +722,37 @@ int32_t new_projectile(const new_projectile_data *data)
 
     if (d->flags & _projectile_is_lightning_flag)
     {
-        // Lightning bolts are not built into projectiles yet: the creation
-        // fails, and the object goes with the datum in every version.
-        log_message(__FILE__, __LINE__, "lightning projectile '%s' not made: no bolts for projectiles",
-                    get_definition_name(&projectile_definitions, data->type));
-        delete_object(object_index);
-        delete_datum(&projectile_data_globals, projectile_index);
-        return NONE;
+        // The bolt runs from the owner to the target unit, or to the
+        // requested target location; with neither there is nowhere to strike.
+        projectile_monster_facts source = {}, target = {};
+        new_lightning_data bolt = {};
+        bolt.type = d->lightning_index;
+        bolt.source_object_index =
+            get_monster_facts(data->owner_monster_index, &source) ? source.object_index : (int32_t)NONE;
+        bolt.target_object_index =
+            get_monster_facts(data->target_monster_index, &target) ? target.object_index : (int32_t)NONE;
+        bolt.p0 = bolt.p1 = object->location.position;
+        bool placed = bolt.target_object_index != NONE;
+        if (!placed && (data->flags & _projectile_has_valid_target_location_flag))
+        {
+            bolt.p1 = data->target_location;
+            placed = true;
+        }
+        const int32_t lightning_index = placed ? new_lightning(&bolt) : (int32_t)NONE;
+        const lightning_data *lightning = lightning_index == NONE ? nullptr : get_lightning_data(lightning_index);
+        if (!lightning)
+        {
+            delete_object(object_index);
+            delete_datum(&projectile_data_globals, projectile_index);
+            return NONE;
+        }
+        p->lightning_index = (int16_t)lightning_index;
+        p->lightning_identifier = lightning->identifier;
     }
     if (d->local_projectile_group_type != NONE)
         if (new_projectile_local_group_procedure procedure = local_group_slot.get())
             p->local_projectile_group_index = (int16_t)procedure(d->local_projectile_group_type, object_index);
+    play_projectile_sound(d->sound_indexes[_projectile_sound_flight], object_index);
 
     if (d->flags & (_projectile_is_melee_attack_flag | _projectile_definition_detonates_immediately_flag))
     {
@@ -836,6 +873,19 @@ void new_projectile_group(const new_projectile_group_data *data)
     if (!group) return;
     // Copied: a part's projectiles may load or reload definitions.
     const projectile_group_definition definition = *group;
+    if (!(data->flags & _new_projectile_group_cannot_detonate_flag))
+        if (const object_data *bounds = get_object(data->bounds_object_index))
+        {
+            if (definition.mesh_effect_type != NONE)
+            {
+                // The shockwave lies on the terrain: only x and y place it.
+                new_mesh_effect_data effect = {};
+                effect.type = definition.mesh_effect_type;
+                effect.origin = {bounds->location.position.x, bounds->location.position.y, 0};
+                new_mesh_effect(&effect);
+            }
+            play_projectile_sound(definition.sound_index, data->bounds_object_index);
+        }
     for (int32_t i = 0; i < definition.number_of_parts; ++i)
     {
         const projectile_group_part &part = definition.parts[i];
@@ -1000,8 +1050,15 @@ void detonate_projectile(const world_point3d *epicenter, short_world_distance ve
     if (!p) return;
     if (d->flags & _projectile_can_set_landscape_on_fire_flag)
     {
-        // Fire on the landscape belongs to the mesh's fire module, which
-        // decides whether the map can burn.
+        const mesh_header *header = get_mesh_header();
+        if (header && (header->flags & _mesh_can_catch_fire_flag))
+        {
+            projectile_monster_facts owner = {};
+            const int16_t owner_identifier =
+                get_monster_facts(p->owner_monster_index, &owner) ? owner.identifier : (int16_t)NONE;
+            try_to_start_fire(p->owner_unit_index, p->owner_monster_index, owner_identifier,
+                              location.position.x >> 9, location.position.y >> 9);
+        }
     }
     if (d->flags & _projectile_makes_owner_monster_visible_flag) make_monster_visible(p->owner_monster_index);
     p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, projectile_index, identifier);
@@ -1326,7 +1383,70 @@ static int32_t update_one_projectile(int32_t index)
     int32_t obstacle_index = NONE;
     int32_t move_flags = 0;
     bool rebound_sound = false;
-    if (!(object->flags & _object_at_rest_flag))
+    bool bolt_gone = false;
+    if (d->flags & _projectile_is_lightning_flag)
+    {
+        lightning_data *bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+        if (!bolt)
+            bolt_gone = true;
+        else
+        {
+            // The object probes the bolt's path for whatever stands in it.
+            const lightning_definition *ld = get_lightning_definition(bolt->type);
+            const bool bigger = (game_->option_flags & (_game_option_uses_vux_flag | _game_option_uses_anticlump_flag)) ||
+                                (ld && (ld->flags & _lightning_uses_bigger_probe_flag));
+            const auto toward = [](world_distance to, world_distance from)
+            { return (int16_t)std::clamp<int32_t>(to - from, -INT16_MAX, INT16_MAX); };
+            object->location.velocity = {toward(bolt->end_point.x, object->location.position.x),
+                                         toward(bolt->end_point.y, object->location.position.y),
+                                         toward(bolt->end_point.z, object->location.position.z)};
+            object->radius = bigger ? 192 : 128;
+            object->height0 = bigger ? -96 : -64;
+            object->height1 = bigger ? 96 : 64;
+            object->flags &= ~(uint32_t)_object_on_ground_flag;
+            move_flags = move_object(p->object_index);
+            object = get_object(p->object_index);
+            bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+            if (bolt && bolt->state == _lightning_struck)
+            {
+                disconnect_object_from_mesh(p->object_index);
+                object->location.position = bolt->strike_point;
+                reconnect_object_to_mesh(p->object_index);
+                // The target by identifier too: its slot may hold another object now.
+                if (const object_data *target = get_object(bolt->target_object_index);
+                    target && target->identifier == bolt->target_object_identifier)
+                    obstacle_index = bolt->target_object_index;
+                state = _update_projectile_detonate;
+            }
+            else if (move_flags & _move_struck_object_flag)
+            {
+                obstacle_index = move_flags_struck_object_index(move_flags);
+                const object_data *struck = get_object(obstacle_index);
+                if (struck && struck->owner == _object_is_monster)
+                {
+                    p->target_monster_index = struck->owner_index;
+                    if (bolt)
+                    {
+                        bolt->target_object_index = obstacle_index;
+                        bolt->target_object_identifier = struck->identifier;
+                    }
+                }
+                state = _update_projectile_detonate;
+            }
+            else if ((move_flags & _move_struck_ground_flag) &&
+                     !(ld && (ld->flags & _lightning_keeps_target_after_ground_strike_flag)))
+            {
+                if (bolt)
+                {
+                    bolt->target_object_index = NONE;
+                    const world_point3d end = bolt->end_point;
+                    change_lightning_endpoints(p->lightning_index, nullptr, &end);
+                }
+                state = _update_projectile_detonate;
+            }
+        }
+    }
+    else if (!(object->flags & _object_at_rest_flag))
     {
         move_flags = move_object(p->object_index);
         object = get_object(p->object_index);
@@ -1440,22 +1560,28 @@ static int32_t update_one_projectile(int32_t index)
         }
     }
 
-    if (d->flags & _projectile_is_on_fire_flag)
+    // A lightning projectile whose bolt is gone keeps the state it has: none
+    // of the rules below apply to it this tick.
+    if (!bolt_gone)
     {
-        if (object->flags & _object_partially_under_media_flag)
-            state = _update_projectile_promote;
-        else if (got_time && vesk_random_frequency_corrected(p->particle_system_density, 1720))
-            state = _update_projectile_promote;
+        if (d->flags & _projectile_is_on_fire_flag)
+        {
+            if (object->flags & _object_partially_under_media_flag)
+                state = _update_projectile_promote;
+            else if (got_time && vesk_random_frequency_corrected(p->particle_system_density, 1720))
+                state = _update_projectile_promote;
+        }
+        if (!(p->flags & _projectile_has_no_lifespan_flag))
+        {
+            if (--p->lifespan <= 0)
+                state = (d->flags & _projectile_is_promoted_at_end_of_lifespan_flag) ? _update_projectile_promote
+                                                                                     : _update_projectile_detonate;
+        }
+        if ((p->flags & _projectile_detonates_immediately_flag) || (d->flags & _projectile_continually_detonates_flag))
+            state = _update_projectile_detonate;
     }
-    if (!(p->flags & _projectile_has_no_lifespan_flag))
-    {
-        if (--p->lifespan <= 0)
-            state = (d->flags & _projectile_is_promoted_at_end_of_lifespan_flag) ? _update_projectile_promote
-                                                                                 : _update_projectile_detonate;
-    }
-    if ((p->flags & _projectile_detonates_immediately_flag) || (d->flags & _projectile_continually_detonates_flag))
-        state = _update_projectile_detonate;
-    (void)rebound_sound; // sounds are local: the sound module plays them from its own pass
+    if (rebound_sound && state != _update_projectile_detonate)
+        play_projectile_sound(d->sound_indexes[_projectile_sound_rebound], p->object_index);
 
     switch (state)
     {

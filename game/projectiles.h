@@ -239,6 +239,15 @@ bool register_new_projectile_local_group_procedure(new_projectile_local_group_pr
 typedef void (*projectile_sequence_preload_procedure)(int16_t collection_index, int16_t sequence_index, bool *stop);
 bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure procedure);
 
+// Plays a projectile's sound (flight at creation, rebound after a strike
+// that did not detonate, a group's sound on its bounds object) at the object.
+// Until the sound layer registers, projectiles are silent.  Sounds are heard,
+// not simulated: the procedure must not draw from the synchronized random
+// source or change the game.
+typedef void (*projectile_sound_procedure)(int16_t sound_index, int32_t object_index, const world_point3d *location,
+                                           short_fixed pitch, uint16_t flags);
+bool register_projectile_sound_procedure(projectile_sound_procedure procedure);
+
 void preload_projectile_sequences(void);
 
 // Registers start-up, per-map stores, map steps, the tick step, the marker

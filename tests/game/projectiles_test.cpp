@@ -15,10 +15,15 @@
 #include "cseries/registration.h"
 #include "damage.h"
 #include "explosions.h"
+#include "fire.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "lightning.h"
 #include "markers.h"
+#include "mesh.h"
+#include "mesh_effects.h"
+#include "mesh_format.h"
 #include "object_definitions.h"
 #include "objects.h"
 #include "projectiles.h"
@@ -33,6 +38,19 @@ namespace
 
 std::vector<std::string> console_lines;
 void record_console(const char *text) { console_lines.push_back(text); }
+
+struct heard_sound
+{
+    int16_t sound_index;
+    int32_t object_index;
+};
+std::vector<heard_sound> heard_sounds;
+void record_sound(int16_t sound_index, int32_t object_index, const world_point3d *, short_fixed pitch, uint16_t flags)
+{
+    EXPECT_EQ(pitch, 256);
+    EXPECT_EQ(flags, 0);
+    heard_sounds.push_back({sound_index, object_index});
+}
 
 // The generator's sequence, replayed to predict what each draw gave.
 struct generator_replica
@@ -59,6 +77,13 @@ protected:
         initialize_explosions_for_new_map();
         ASSERT_TRUE(initialize_projectiles());
         initialize_projectiles_for_new_map();
+        initialize_lightning();
+        initialize_lightning_for_new_map();
+        initialize_fire();
+        initialize_fire_for_new_map();
+        initialize_mesh_effects();
+        initialize_mesh_effects_for_new_map();
+        heard_sounds.clear();
         current_gameplay_version = 1900;
         game_->game_time = 0;
         game_->option_flags = 0;
@@ -71,6 +96,9 @@ protected:
     void TearDown() override
     {
         dispose_projectiles_from_old_map();
+        dispose_mesh_effects_from_old_map();
+        dispose_fire_from_old_map();
+        dispose_lightning_from_old_map();
         dispose_explosions_from_old_map();
         clear_all_registrations();
         dispose_objects_world();
@@ -347,6 +375,149 @@ TEST_F(projectiles_test, marker_places_a_sleeping_projectile_that_wakes_in_the_s
     EXPECT_EQ(get_object(exploding)->owner, _object_is_projectile);
     update_projectiles();
     EXPECT_EQ(get_object_by_identifier(exploding, 78), nullptr);
+}
+
+TEST_F(projectiles_test, lightning_bolt_is_made_probed_and_strikes_without_extra_draws)
+{
+    lightning_definition bolt_definition = {};
+    bolt_definition.strike_ticks = 3;
+    bolt_definition.linger_ticks = 2;
+    const int16_t bolt_type = (int16_t)new_definition(get_lightning_definition_group(),
+                                                      FOUR_CHARACTER_CODE('l', 'g', '0', '0'), &bolt_definition);
+    ASSERT_NE(bolt_type, NONE);
+    projectile_definition plain = base_definition(object_type);
+    projectile_definition d = plain;
+    d.flags = _projectile_is_lightning_flag;
+    d.lightning_index = bolt_type;
+    const int16_t type = add(d), plain_type = add(plain);
+
+    // Neither a target unit nor a target location: nowhere to strike.
+    EXPECT_EQ(fire(type, {1000, 1000, 200}), NONE);
+    EXPECT_EQ(get_projectile_count(), 0);
+    EXPECT_EQ(get_lightning_bolt_count(), 0);
+
+    // The bolt itself draws nothing: the same draws as a plain projectile.
+    set_random_seed(77);
+    ASSERT_NE(fire(plain_type, {1000, 1000, 200}), NONE);
+    const uint32_t plain_seed = get_random_seed();
+
+    set_random_seed(77);
+    new_projectile_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = type;
+    request.flags = _projectile_has_valid_target_location_flag;
+    request.location.position = {1000, 1000, 200};
+    request.damage_scale = 256;
+    request.owner_monster_index = request.owner_projectile_index = request.owner_object_index = NONE;
+    request.target_monster_index = NONE;
+    request.target_location = {1300, 1000, 200};
+    const int32_t index = new_projectile(&request);
+    ASSERT_NE(index, NONE);
+    EXPECT_EQ(get_random_seed(), plain_seed);
+    const projectile_data *p = get_projectile_data(index);
+    const lightning_data *bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+    ASSERT_NE(bolt, nullptr);
+    EXPECT_EQ(bolt->end_point.x, 1300);
+    const int32_t object_index = p->object_index;
+
+    // The probe reaches the bolt's end at once and waits there for the strike.
+    update_projectiles();
+    ASSERT_NE(get_object(object_index), nullptr);
+    EXPECT_EQ(get_object(object_index)->location.position.x, 1300);
+    EXPECT_EQ(get_object(object_index)->radius, 128);
+    for (int32_t tick = 0; tick < 4 && get_projectile_data(index); ++tick)
+    {
+        update_lightning();
+        update_projectiles();
+    }
+    EXPECT_EQ(get_projectile_data(index), nullptr);
+    EXPECT_EQ(get_object(object_index), nullptr);
+
+    // Something standing in the bolt's path is struck before the bolt ends.
+    d.damage = {_damage_explosion, 0, 100, 0, 256, 0, 0, 0};
+    request.type = add(d);
+    const int32_t victim = target(2150, 1000);
+    const short_fixed vitality = get_object(victim)->vitality;
+    request.location.position = {2000, 1000, 20};
+    request.target_location = {2300, 1000, 20};
+    const int32_t struck = new_projectile(&request);
+    ASSERT_NE(struck, NONE);
+    update_projectiles();
+    EXPECT_EQ(get_projectile_data(struck), nullptr);
+    EXPECT_LT(get_object(victim)->vitality, vitality);
+}
+
+TEST_F(projectiles_test, landscape_fire_starts_only_on_a_map_that_can_burn)
+{
+    projectile_definition d = base_definition(object_type);
+    d.flags = _projectile_can_set_landscape_on_fire_flag | _projectile_definition_detonates_immediately_flag;
+    const int16_t type = add(d);
+
+    set_random_seed(5);
+    EXPECT_EQ(fire(type, {2100, 1100, 100}), NONE); // detonates at creation
+    const uint32_t seed_without_fire = get_random_seed();
+    EXPECT_EQ(get_burning_cell_count(), 0);
+
+    get_mesh_header()->flags |= _mesh_can_catch_fire_flag;
+    set_random_seed(5);
+    EXPECT_EQ(fire(type, {2100, 1100, 100}), NONE);
+    EXPECT_EQ(get_random_seed(), seed_without_fire);
+    EXPECT_TRUE(cell_is_on_fire(2100 >> 9, 1100 >> 9));
+    EXPECT_EQ(get_burning_cell_count(), 1);
+}
+
+TEST_F(projectiles_test, groups_start_their_mesh_effect_and_sounds_play_where_they_belong)
+{
+    register_projectile_sound_procedure(record_sound);
+    projectile_group_definition group;
+    default_projectile_group_definition(&group);
+    group.mesh_effect_type = _mesh_effect_ripple;
+    group.sound_index = 7;
+    const int16_t group_type = (int16_t)new_definition(get_projectile_group_definition_group(),
+                                                       FOUR_CHARACTER_CODE('g', 'r', '0', '0'), &group);
+    ASSERT_NE(group_type, NONE);
+    const int32_t bounds = target(1500, 1700);
+    new_projectile_group_data request = {};
+    request.type = group_type;
+    request.owner_object_index = request.bounds_object_index = (int16_t)bounds;
+    request.owner_monster_index = NONE;
+    new_projectile_group(&request);
+    ASSERT_EQ(get_mesh_effect_count(), 1);
+    const mesh_effect_data *effect = get_mesh_effect_data(0);
+    ASSERT_NE(effect, nullptr);
+    EXPECT_EQ(effect->type, _mesh_effect_ripple);
+    EXPECT_EQ(effect->origin.x, 1500);
+    EXPECT_EQ(effect->origin.y, 1700);
+    ASSERT_EQ(heard_sounds.size(), 1u);
+    EXPECT_EQ(heard_sounds[0].sound_index, 7);
+    EXPECT_EQ(heard_sounds[0].object_index, bounds);
+
+    // A group that cannot detonate starts neither.
+    request.flags = _new_projectile_group_cannot_detonate_flag;
+    new_projectile_group(&request);
+    EXPECT_EQ(get_mesh_effect_count(), 1);
+    EXPECT_EQ(heard_sounds.size(), 1u);
+
+    // Flight at creation, rebound off the ground while it bounces on.
+    heard_sounds.clear();
+    projectile_definition d = base_definition(add_object_definition(4, 0, 1000));
+    d.lifespan_lower_bound = 1000;
+    d.sound_indexes[_projectile_sound_flight] = 3;
+    d.sound_indexes[_projectile_sound_rebound] = 4;
+    d.detonation_frequency = 0; // it bounces on
+    const int16_t type = add(d);
+    const int32_t index = fire(type, {3000, 3000, 20}, {0, 0, -10});
+    ASSERT_NE(index, NONE);
+    const int32_t object_index = get_projectile_data(index)->object_index;
+    ASSERT_EQ(heard_sounds.size(), 1u);
+    EXPECT_EQ(heard_sounds[0].sound_index, 3);
+    EXPECT_EQ(heard_sounds[0].object_index, object_index);
+    for (int32_t tick = 0; tick < 4; ++tick)
+        update_projectiles();
+    ASSERT_NE(get_projectile_data(index), nullptr);
+    ASSERT_GE(heard_sounds.size(), 2u);
+    EXPECT_EQ(heard_sounds[1].sound_index, 4);
+    EXPECT_EQ(heard_sounds[1].object_index, object_index);
 }
 
 TEST_F(projectiles_test, state_hash_follows_projectiles_but_not_their_local_group)
