@@ -27,6 +27,7 @@
 #include "state_hash.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
+#include "collection_services.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
 #include "wind.h"
@@ -181,6 +182,17 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
             for (int16_t &sequence : d->sequence_indexes)
                 sequence = NONE;
         }
+        else
+        {
+            // A sequence the collection lacks would be drawn from outside it.
+            for (int16_t sequence : d->sequence_indexes)
+                if (!verify_sequence_index(d->collection_index, sequence)) valid = false;
+            // A projectile drawn in its shooter's colours shares the
+            // shooter's table; every other one gets a lit table of its own.
+            if (!(d->flags & _projectile_uses_owner_color_table_index_flag))
+                d->color_table_index =
+                    (int16_t)add_shading_table_to_collection_index(d->collection_index, nullptr, nullptr, 0, 0, nullptr);
+        }
     }
     if (d->flags & _projectile_is_lightning_flag)
     {
@@ -297,13 +309,17 @@ const projectile_group_definition *get_projectile_group_definition(int32_t type)
 void preload_projectile_sequences(void)
 {
     projectile_sequence_preload_procedure preload = preload_sequence_slot.get();
-    if (!preload || !projectile_definitions.registered || projectile_definitions.count == NONE) return;
+    if (!projectile_definitions.registered || projectile_definitions.count == NONE) return;
     bool stop = false;
     for (int32_t index = 0; index < projectile_definitions.count && !stop; ++index)
     {
         const projectile_definition *d = get_projectile_definition(index);
-        if (d && d->sequence_indexes[_projectile_sequence_in_flight] != NONE)
+        if (!d || d->sequence_indexes[_projectile_sequence_in_flight] == NONE) continue;
+        // The collections' own preloader serves unless a reader was registered here.
+        if (preload)
             preload(d->collection_index, d->sequence_indexes[_projectile_sequence_in_flight], &stop);
+        else
+            preload_sequence_index(d->collection_index, d->sequence_indexes[_projectile_sequence_in_flight], &stop);
     }
 }
 

@@ -647,30 +647,10 @@ int32_t get_named_sequence_index(int32_t collection_index, const char *name)
     return NONE;
 }
 
-// ---- services later graphics fill ------------------------------------------
+// ---- the collections' own sequence check ------------------------------------
 
-static procedure_slot<verify_sequence_index_procedure> verify_sequence_slot("verify sequence index");
-static procedure_slot<add_shading_table_procedure> add_shading_table_slot("add shading table to collection");
-static procedure_slot<preload_sequence_index_procedure> preload_sequence_slot("preload sequence index");
-
-bool register_verify_sequence_index_procedure(verify_sequence_index_procedure procedure)
+static bool collection_holds_sequence(int32_t collection_index, int32_t sequence_index)
 {
-    return verify_sequence_slot.fill(procedure);
-}
-
-bool register_add_shading_table_to_collection_index_procedure(add_shading_table_procedure procedure)
-{
-    return add_shading_table_slot.fill(procedure);
-}
-
-bool register_preload_sequence_index_procedure(preload_sequence_index_procedure procedure)
-{
-    return preload_sequence_slot.fill(procedure);
-}
-
-bool verify_sequence_index(int32_t collection_index, int32_t sequence_index)
-{
-    if (verify_sequence_slot.get()) return verify_sequence_slot.get()(collection_index, sequence_index);
     if (collection_index == NONE) return false;
     if (sequence_index == NONE) return true;
     const int32_t count = get_collection_sequence_count(collection_index);
@@ -678,20 +658,6 @@ bool verify_sequence_index(int32_t collection_index, int32_t sequence_index)
     ERROR_MESSAGE(_error_array_out_of_bounds, "sequence #%d not in [#0,#%d) for \"%s\" collection", (int)sequence_index,
                   (int)count, get_definition_name(&collections, collection_index));
     return false;
-}
-
-int32_t add_shading_table_to_collection_index(int32_t collection_index, const rgb_color *primary,
-                                              const rgb_color *secondary, int32_t mode, fixed tint_fraction,
-                                              const rgb_color *tint_color)
-{
-    if (!add_shading_table_slot.get()) return NONE;
-    return add_shading_table_slot.get()(collection_index, primary, secondary, mode, tint_fraction, tint_color);
-}
-
-void preload_sequence_index(int32_t collection_index, int32_t sequence_index, bool *had_to_purge)
-{
-    if (had_to_purge) *had_to_purge = false;
-    if (preload_sequence_slot.get()) preload_sequence_slot.get()(collection_index, sequence_index, had_to_purge);
 }
 
 // ---- the object layer's shape procedures -------------------------------------
@@ -732,4 +698,5 @@ void register_shapes_hooks(void)
     register_map_store_procedures(_startup_collections, empty_shape_stores, dispose_shapes_from_old_map);
     register_shape_procedures(shape_sequence_information_proc, shape_key_point_proc);
     register_load_collection_header_data_procedure(load_collection_data_ahead);
+    register_collection_holds_sequence_procedure(collection_holds_sequence);
 }

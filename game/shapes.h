@@ -18,6 +18,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
+#include "collection_services.h"
 #include "rgb_color.h"
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
@@ -307,32 +308,11 @@ int32_t mirror_sequence_view(int32_t number_of_views, int32_t view);
 
 // ---- services later graphics fill ------------------------------------------
 
-// Whether the collection holds the sequence: false for collection NONE, true
-// for sequence NONE; an index out of range logs error 15.  Until the graphics
-// subsystem fills the slot, a sequence is valid when its collection holds it.
-typedef bool (*verify_sequence_index_procedure)(int32_t collection_index, int32_t sequence_index);
-bool register_verify_sequence_index_procedure(verify_sequence_index_procedure procedure);
-bool verify_sequence_index(int32_t collection_index, int32_t sequence_index);
-
-// A new shading table of the collection for the replacement colours (either
-// may be null), mode, tint fraction and tint colour; its index.  Until the
-// graphics subsystem fills the slot no table is made and the answer is NONE.
-typedef int32_t (*add_shading_table_procedure)(int32_t collection_index, const rgb_color *primary,
-                                               const rgb_color *secondary, int32_t mode, fixed tint_fraction,
-                                               const rgb_color *tint_color);
-bool register_add_shading_table_to_collection_index_procedure(add_shading_table_procedure procedure);
-int32_t add_shading_table_to_collection_index(int32_t collection_index, const rgb_color *primary,
-                                              const rgb_color *secondary, int32_t mode, fixed tint_fraction,
-                                              const rgb_color *tint_color);
-
-// Readies the sequence's bitmaps for drawing; sets `*had_to_purge` when a
-// cache had to give room (it may be null).  Until the graphics subsystem fills
-// the slot nothing is prepared and nothing purged.
-typedef void (*preload_sequence_index_procedure)(int32_t collection_index, int32_t sequence_index,
-                                                 bool *had_to_purge);
-bool register_preload_sequence_index_procedure(preload_sequence_index_procedure procedure);
-void preload_sequence_index(int32_t collection_index, int32_t sequence_index, bool *had_to_purge);
+// `verify_sequence_index`, `add_shading_table_to_collection_index` and
+// `preload_sequence_index` live in collection_services.h, below the units that
+// call them; this module answers `verify_sequence_index` until graphics fill it.
 
 // Registers the group's start-up and per-map steps, the object layer's shape
-// procedures and the preloader's collection reader.
+// procedures, the preloader's collection reader and the collections' own
+// answer to whether a sequence is held.
 void register_shapes_hooks(void);

@@ -12,10 +12,15 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
 #include "gameplay_versions.h"
+#include "object_definitions.h"
 #include "objects.h"
+#include "projectile_definitions.h"
+#include "projectiles.h"
 #include "shapes.h"
 #include "support/demo_data.h"
+#include "support/objects_world.h"
 #include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
 
 namespace {
@@ -294,6 +299,76 @@ TEST_F(collections_test, services_default_until_graphics_fill_them)
     bool purged = true;
     preload_sequence_index(c, 0, &purged);
     EXPECT_FALSE(purged);
+}
+
+// Without the collections module nothing says how many sequences a
+// collection holds: any real sequence of a real collection passes.
+TEST(collection_services, verify_defaults_without_the_collections_module)
+{
+    clear_all_registrations();
+    EXPECT_FALSE(verify_sequence_index(NONE, 0));
+    EXPECT_TRUE(verify_sequence_index(3, NONE));
+    EXPECT_TRUE(verify_sequence_index(3, 40));
+    EXPECT_FALSE(verify_sequence_index(3, -2));
+}
+
+int32_t stand_in_shading_table(int32_t, const rgb_color *, const rgb_color *, int32_t, fixed, const rgb_color *)
+{
+    return 7;
+}
+
+// Projectile definitions check the sequences they name against their
+// collection and take a shading table of their own unless they borrow their
+// shooter's.
+TEST_F(collections_test, projectile_definitions_verify_sequences_and_take_shading_tables)
+{
+    const int32_t c = load(eight_views().bytes);
+    ASSERT_NE(c, NONE);
+    ASSERT_TRUE(load_objects_world({}));
+    ASSERT_TRUE(initialize_projectiles());
+    initialize_projectiles_for_new_map();
+    register_add_shading_table_to_collection_index_procedure(stand_in_shading_table);
+    object_definition o;
+    memset(&o, 0, sizeof(o));
+    o.maximum_vitality = 10;
+    ASSERT_TRUE(store_definition_tag(OBJECT_DEFINITION_GROUP_TAG, "boxy", &o, sizeof(o)));
+    auto store_projectile = [](const char *name, int16_t sequence, uint32_t flags) {
+        projectile_definition d;
+        default_projectile_definition(&d);
+        d.object_tag = FOUR_CHARACTER_CODE('b', 'o', 'x', 'y');
+        d.artifact_tag = d.geometry_tag = d.local_projectile_group_tag = d.target_detonation_projectile_group_tag = 0;
+        d.collection_tag = COLL;
+        d.sequence_indexes[_projectile_sequence_in_flight] = sequence;
+        d.flags = flags;
+        if (!byte_swap_data(name, &d, sizeof(d), 1, projectile_definition_byte_swapping_data)) return false;
+        int32_t index = tag_file_new(PROJECTILE_DEFINITION_GROUP_TAG, name, 1);
+        return index != NONE && tag_file_write(&index, 0, sizeof(d), &d);
+    };
+    ASSERT_TRUE(store_projectile("good", 0, 0));
+    ASSERT_TRUE(store_projectile("ownr", 0, _projectile_uses_owner_color_table_index_flag));
+    ASSERT_TRUE(store_projectile("over", 1, 0));
+    auto projectile = [](tag subgroup) {
+        return (int32_t)try_definition_tag_to_index(get_projectile_definition_group(), subgroup, true,
+                                                    _definition_lookup_quiet_flag);
+    };
+
+    const int32_t good = projectile(FOUR_CHARACTER_CODE('g', 'o', 'o', 'd'));
+    ASSERT_NE(good, NONE);
+    EXPECT_EQ(get_projectile_definition(good)->collection_index, c);
+    EXPECT_EQ(get_projectile_definition(good)->color_table_index, 7);
+    const int32_t owner = projectile(FOUR_CHARACTER_CODE('o', 'w', 'n', 'r'));
+    ASSERT_NE(owner, NONE);
+    EXPECT_EQ(get_projectile_definition(owner)->color_table_index, NONE);
+
+    // The collection holds one sequence: a definition naming the second is refused.
+    EXPECT_EQ(projectile(FOUR_CHARACTER_CODE('o', 'v', 'e', 'r')), NONE);
+    int32_t code = 0;
+    EXPECT_TRUE(error_pending(&code, nullptr, 0));
+    EXPECT_EQ(code, _error_array_out_of_bounds);
+    clear_pending_error();
+
+    dispose_projectiles_from_old_map();
+    dispose_objects_world();
 }
 
 // The preloader reads the data block ahead through this module's reader; the
