@@ -35,14 +35,14 @@ struct built_collection
     size_t bitmap_references, instances, sequence_references, sequence, bitmap;
 };
 
-struct instance_spec
+struct instance_layout
 {
     int16_t bitmap, rx, ry, kx, ky;
 };
 
 // One bitmap of 20 x 10 pixels; the instances given; one sequence of `views`
 // views whose frames name the instances given (one list per frame).
-built_collection build(int16_t views, uint32_t sequence_flags, const std::vector<instance_spec> &instances,
+built_collection build(int16_t views, uint32_t sequence_flags, const std::vector<instance_layout> &instances,
                        const std::vector<std::vector<int16_t>> &frames, int16_t key_frame = 1,
                        fixed pixels_to_world = 0x10000)
 {
@@ -67,13 +67,13 @@ built_collection build(int16_t views, uint32_t sequence_flags, const std::vector
     bitmap.height = 10;
     append(&bitmap, sizeof(bitmap), bitmap_reference_byte_swapping_data);
     built.instances = COLLECTION_HEADER_SIZE + data.size();
-    for (const instance_spec &spec : instances)
+    for (const instance_layout &layout : instances)
     {
         bitmap_instance_data instance = {};
-        instance.bitmap_index = spec.bitmap;
+        instance.bitmap_index = layout.bitmap;
         instance.highres_bitmap_index = NONE;
-        instance.registration_point = {spec.rx, spec.ry};
-        instance.key_point = {spec.kx, spec.ky};
+        instance.registration_point = {layout.rx, layout.ry};
+        instance.key_point = {layout.kx, layout.ky};
         append(&instance, sizeof(instance), bitmap_instance_byte_swapping_data);
     }
     built.sequence_references = COLLECTION_HEADER_SIZE + data.size();
@@ -143,7 +143,7 @@ built_collection build(int16_t views, uint32_t sequence_flags, const std::vector
 // load); frame 1 reuses them.
 built_collection eight_views(void)
 {
-    std::vector<instance_spec> instances;
+    std::vector<instance_layout> instances;
     for (int16_t v = 0; v < 8; ++v) instances.push_back({0, 10, 8, (int16_t)(12 + v), 2});
     const std::vector<int16_t> frame = {0, 1, 2, 3, 4, 5, 6, 7};
     return build(8, _sequence_uses_mirroring_flag, instances, {frame, frame});
