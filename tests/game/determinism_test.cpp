@@ -64,9 +64,7 @@ protected:
         broken.subgroup_tag = BROKEN;
         broken.name = "broken valley";
         broken.data.resize(MESH_HEADER_SIZE + 16);
-        tags.push_back(broken);
-        ASSERT_TRUE(write_foundation_files(tags));
-        ASSERT_TRUE(write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1));
+        ASSERT_TRUE(write_demo_data_set(tool, {broken}));
     }
     void TearDown() override
     {

@@ -286,10 +286,7 @@ protected:
         const std::string tool = data_tool_path();
         if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         directory = enter_test_directory();
-        std::vector<test_tag> tags;
-        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-        ASSERT_TRUE(write_foundation_files(tags));
-        ASSERT_TRUE(write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1));
+        ASSERT_TRUE(write_demo_data_set(tool));
         open_log_file("film test");
         register_test_procedures();
         executed.clear();

@@ -92,3 +92,14 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     tags->insert(tags->end(), made.begin(), made.end());
     return true;
 }
+
+bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags)
+{
+    std::vector<test_tag> tags;
+    if (!make_demo_map_tags(tool, &tags)) return false;
+    tags.insert(tags.end(), extra_tags.begin(), extra_tags.end());
+    const bool written = write_foundation_files(tags) &&
+                         write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1);
+    EXPECT_TRUE(written) << "the demo data set could not be written";
+    return written;
+}

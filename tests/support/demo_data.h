@@ -30,3 +30,9 @@ std::string data_tool_path(void);
 // current directory, and appends them to `tags`.  False (a test failure added)
 // when the tool fails on a source; nothing is appended then.
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags);
+
+// Writes the demo data set into the current directory as the game reads it:
+// the foundation files holding the demo tags (and `extra_tags` after them)
+// and an empty patch file.  False (a test failure added) when a tool run or
+// a write fails.
+bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags = {});
