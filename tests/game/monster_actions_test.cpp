@@ -81,21 +81,10 @@ protected:
         write_foundation_file({});
         start_store();
         reset_game_core();
-        initialize_players();
-        initialize_statistics();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
         data.players[0].team_index = 0;
         data.players[1].team_index = 1;
-        begin_game_time(&data);
-        local_player_index = 0;
-        initialize_players_for_new_map(&data);
-        initialize_statistics_for_new_map(data.parameters.scenario_tag);
-        objects_world_map map;
-        map.width = 16;
-        map.height = 16;
-        ASSERT_TRUE(load_objects_world(map));
-        ASSERT_TRUE(initialize_monsters());
-        initialize_monsters_for_new_map();
+        ASSERT_TRUE(start_units_world(&data));
         current_gameplay_version = 1820;
         calls = recorded();
 
@@ -115,8 +104,7 @@ protected:
     {
         current_gameplay_version = saved_version;
         game_->winning_team_index = NONE;
-        dispose_monsters_from_old_map();
-        dispose_objects_world();
+        dispose_units_world();
         clear_all_registrations();
         initialize_internal_projectile_groups_for_new_map();
         store_test::TearDown();

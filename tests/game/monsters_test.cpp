@@ -51,8 +51,6 @@ protected:
         write_foundation_file({});
         start_store();
         reset_game_core();
-        initialize_players();
-        initialize_statistics();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 3);
         const int16_t teams[3] = {0, 0, 1};
         for (int16_t i = 0; i < 3; ++i)
@@ -63,16 +61,7 @@ protected:
         }
         data.players[2].team_captain_identifier = 12;
         data.players[0].flags |= _player_uses_appearance_colors_flag;
-        begin_game_time(&data);
-        local_player_index = 0;
-        initialize_players_for_new_map(&data);
-        initialize_statistics_for_new_map(data.parameters.scenario_tag);
-        objects_world_map map;
-        map.width = 16;
-        map.height = 16;
-        ASSERT_TRUE(load_objects_world(map));
-        ASSERT_TRUE(initialize_monsters());
-        initialize_monsters_for_new_map();
+        ASSERT_TRUE(start_units_world(&data));
         reset_monster_died_procs();
         died_calls.clear();
 
@@ -91,8 +80,7 @@ protected:
         current_gameplay_version = saved_version;
         game_->scoring = 0;
         reset_monster_died_procs();
-        dispose_monsters_from_old_map();
-        dispose_objects_world();
+        dispose_units_world();
         clear_all_registrations();
         store_test::TearDown();
     }

@@ -7,6 +7,11 @@
 #include "markers.h"
 #include "mesh.h"
 #include "mesh_builder.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "monsters.h"
+#include "players.h"
+#include "statistics.h"
 #include "model_animations.h"
 #include "model_effects.h"
 #include "models.h"
@@ -140,4 +145,26 @@ bool store_box_geometry_tag(const char *name, world_distance size)
     const bool ok = store_bytes(GEOMETRY_DEFINITION_GROUP_TAG, name, data, bytes);
     free(data);
     return ok;
+}
+
+bool start_units_world(const new_game_data *data)
+{
+    initialize_players();
+    initialize_statistics();
+    begin_game_time(data);
+    local_player_index = 0;
+    initialize_players_for_new_map(data);
+    initialize_statistics_for_new_map(data->parameters.scenario_tag);
+    objects_world_map map;
+    map.width = 16;
+    map.height = 16;
+    if (!load_objects_world(map) || !initialize_monsters()) return false;
+    initialize_monsters_for_new_map();
+    return true;
+}
+
+void dispose_units_world(void)
+{
+    dispose_monsters_from_old_map();
+    dispose_objects_world();
 }

@@ -25,6 +25,14 @@ struct objects_world_map
 bool load_objects_world(const objects_world_map &map);
 void dispose_objects_world(void);
 
+struct new_game_data;
+
+// Starts the game of `data` (players, teams, statistics, local player 0) on
+// an empty 16 x 16 object world with the unit record's stores emptied: what
+// the tests of units need before they make one.  Needs an open store.
+bool start_units_world(const new_game_data *data);
+void dispose_units_world(void);
+
 // A box of `size` world units on each side, its base centred on the origin,
 // with one material: 8 vertices, 12 surfaces.
 geometry_definition make_box_geometry(world_distance size, std::vector<geometry_material> *materials,
