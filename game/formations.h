@@ -1,0 +1,2 @@
+#pragma once
+// Formations: slot layouts of the ten formation types and their per-map life.

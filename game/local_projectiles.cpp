@@ -1,0 +1,3 @@
+// Local (visual-only) projectiles and their groups.
+
+#include "local_projectiles.h"

@@ -1,0 +1,2 @@
+#pragma once
+// Local (visual-only) projectiles and their groups.

@@ -1,0 +1,2 @@
+#pragma once
+// Attack choice and execution and the line-of-fire services.

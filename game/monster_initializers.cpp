@@ -1,0 +1,3 @@
+// Veterans: the unit initializers carried from level to level.
+
+#include "monster_initializers.h"

@@ -1,0 +1,2 @@
+#pragma once
+// Veterans: the unit initializers carried from level to level.

@@ -1,0 +1,3 @@
+// Unit lists: identifiers and indexes, the list filters, centre points, markers, evaluate_monster.
+
+#include "monster_lists.h"

@@ -1,0 +1,3 @@
+// Unit movement: the moving action and the units' own mover.
+
+#include "monster_movement.h"

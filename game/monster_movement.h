@@ -1,0 +1,2 @@
+#pragma once
+// Unit movement: the moving action and the units' own mover.

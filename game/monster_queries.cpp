@@ -1,0 +1,3 @@
+// Queries about one unit: names, experience, artifact charges, nearest enemy, sounds.
+
+#include "monster_queries.h"

@@ -1,0 +1,2 @@
+#pragma once
+// Queries about one unit: names, experience, artifact charges, nearest enemy, sounds.

@@ -1,0 +1,2 @@
+#pragma once
+// The local player's fog of war: the visibility buffers of the mesh.

@@ -1,0 +1,2 @@
+#pragma once
+// Pathfinding: the path array, the grid search and obstacle avoidance.
