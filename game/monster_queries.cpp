@@ -8,5 +8,6 @@ int32_t get_relevant_experience(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
     if (!monster) return 0;
-    return monster->experience < MAXIMUM_RELEVANT_EXPERIENCE ? monster->experience : MAXIMUM_RELEVANT_EXPERIENCE;
+    const int32_t experience = monster->experience;
+    return experience < (int32_t)MAXIMUM_RELEVANT_EXPERIENCE ? experience : (int32_t)MAXIMUM_RELEVANT_EXPERIENCE;
 }
