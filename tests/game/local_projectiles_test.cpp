@@ -13,6 +13,13 @@
 #include "cseries/registration.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "collection_references.h"
+#include "gameplay_versions.h"
+#include "monster_definitions.h"
+#include "monsters.h"
+#include "players.h"
+#include "support/game_core_fixture.h"
+#include "unit_definitions.h"
 #include "local_projectile_groups.h"
 #include "local_projectiles.h"
 #include "markers.h"
@@ -20,6 +27,7 @@
 #include "objects.h"
 #include "state_hash.h"
 #include "support/objects_world.h"
+#include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
 
@@ -350,6 +358,163 @@ TEST_F(local_projectiles_test, local_activity_draws_nothing_synchronized_and_lea
     EXPECT_EQ(get_vesk_random_draw_count(), 0u);
     EXPECT_EQ(get_random_seed(), seed);
     EXPECT_EQ(compute_state_hash(), hash);
+}
+
+// A unit's glow: made by init_monster without a synchronized draw, following
+// the unit's object, with the owner's colours only when the definition asks
+// for them and shares the object's collection, and owned from version 1511.
+class unit_glow_test : public store_fixture::store_test
+{
+protected:
+    int32_t saved_version = current_gameplay_version;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        reset_game_core();
+        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
+        ASSERT_TRUE(start_units_world(&data));
+        ASSERT_TRUE(initialize_local_projectile_group_definitions());
+        initialize_local_projectile_group_definitions_for_new_map();
+        initialize_local_projectiles();
+        initialize_local_projectiles_for_new_map();
+
+        collection_reference_definition reference;
+        memset(&reference, 0, sizeof(reference));
+        reference.collection_tag = NONE;
+        reference.number_of_permutations = 1;
+        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        store_glow("owng", _local_projectile_group_is_continuous_flag | _local_projectile_group_uses_owner_color_table_flag);
+        store_glow("plng", _local_projectile_group_is_continuous_flag);
+        store_monster("mown", "owng");
+        store_monster("mpln", "plng");
+        store_unit("uown", "mown");
+        store_unit("upln", "mpln");
+    }
+    void TearDown() override
+    {
+        current_gameplay_version = saved_version;
+        dispose_local_projectiles_from_old_map();
+        dispose_local_projectile_group_definitions_from_old_map();
+        dispose_units_world();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+
+    void store_glow(const char *name, uint32_t flags)
+    {
+        local_projectile_group_definition d;
+        default_local_projectile_group_definition(&d);
+        d.flags = flags;
+        d.maximum_projectiles = 4;
+        d.emission_lower_bound = 1;
+        d.lifespan_lower_bound = 8;
+        d.color_table_index = 9;
+        std::vector<uint8_t> bytes((uint8_t *)&d, (uint8_t *)&d + sizeof(d));
+        ASSERT_TRUE(byte_swap_data(name, bytes.data(), (int32_t)bytes.size(), 1,
+                                   local_projectile_group_definition_byte_swapping_data));
+        write_local_tag(LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG, name, LOCAL_PROJECTILE_GROUP_DEFINITION_VERSION,
+                        bytes.data(), (int32_t)bytes.size());
+    }
+
+    void store_monster(const char *name, const char *glow)
+    {
+        monster_definition m;
+        default_monster_definition(&m);
+        m.collection_tag = NONE;
+        m.base_movement_speed = 300;
+        m.next_name_string_index = 1;
+        m.local_projectile_group_tag = string_to_tag(glow);
+        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
+        ASSERT_TRUE(byte_swap_data(name, bytes.data(), (int32_t)bytes.size(), 1, monster_definition_byte_swapping_data));
+        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, name, MONSTER_DEFINITION_VERSION, bytes.data(),
+                        (int32_t)bytes.size());
+    }
+
+    void store_unit(const char *name, const char *monster)
+    {
+        uint8_t bytes[128];
+        memset(bytes, 0, sizeof(bytes));
+        memcpy(bytes, monster, 4);
+        memcpy(bytes + 4, "refa", 4);
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, name, UNIT_DEFINITION_VERSION, bytes, sizeof(bytes));
+    }
+
+    int32_t make_unit(const char *unit_name, int16_t object_collection)
+    {
+        const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, string_to_tag(unit_name), true, 0);
+        EXPECT_NE(unit_type, NONE);
+        const unit_definition *unit = get_unit_definition(unit_type);
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.owner = _object_is_monster;
+        request.location.position = {2000, 2000, 0};
+        request.location.yaw = 0x2000;
+        request.collection_index = NONE;
+        request.color_table_index = 2;
+        const int32_t object_index = new_object(&request);
+        get_object(object_index)->shape_collection_index = object_collection;
+        const int32_t monster_index = new_datum(get_monster_array());
+        const world_point2d location = {2000, 2000};
+        init_monster(monster_index, unit->monster_type, (int16_t)unit_type, object_index, 0, 0, 0, &location, true);
+        return monster_index;
+    }
+};
+
+TEST_F(unit_glow_test, a_new_unit_gets_its_glow_without_a_synchronized_draw)
+{
+    struct expected
+    {
+        const char *unit;
+        int32_t version;
+        int16_t object_collection;
+        int16_t color_table_index;
+        bool owned;
+    };
+    const expected cases[] = {
+        {"uown", 1510, 5, 2, false}, // the owner's colours: the object's collection is the glow's
+        {"uown", 1511, 5, 2, true},
+        {"uown", 1511, 6, 9, true}, // another collection: the definition's colours
+        {"upln", 1511, 5, 9, true}, // not asked for
+    };
+    // Both glows draw from collection 5.
+    for (const char *glow : {"owng", "plng"})
+        ((local_projectile_group_definition *)try_and_get_definition(
+             &local_projectile_group_definitions,
+             try_definition_tag_to_index(&local_projectile_group_definitions, string_to_tag(glow), true, 0)))
+            ->collection_index = 5;
+    for (const expected &c : cases)
+    {
+        SCOPED_TRACE(c.unit);
+        SCOPED_TRACE(c.version);
+        current_gameplay_version = c.version;
+        set_random_seed(77);
+        reset_random_draw_counts();
+        const int32_t index = make_unit(c.unit, c.object_collection);
+        EXPECT_EQ(get_vesk_random_draw_count(), 3u) << "the speed spread, the idle rate, left-handedness only";
+        const monster_data *monster = get_monster_data(index);
+        ASSERT_NE(monster, nullptr);
+        const local_projectile_group_data *glow = get_local_projectile_group(monster->current_local_projectile_group_index);
+        ASSERT_NE(glow, nullptr);
+        EXPECT_EQ(glow->central_object_index, monster->object_index);
+        EXPECT_EQ(glow->center.x, 2000);
+        EXPECT_EQ(glow->yaw, 0x2000);
+        EXPECT_EQ(glow->opacity, FIXED_FRACTION_ONE);
+        EXPECT_EQ(glow->color_table_index, c.color_table_index);
+        EXPECT_EQ(glow->owner_monster_index, c.owned ? index : NONE);
+        EXPECT_EQ(monster->local_projectile_group_index, NONE);
+
+        // The unit goes: its glow stops following and fades out by itself.
+        const int32_t group_index = monster->current_local_projectile_group_index;
+        update_local_projectiles(2);
+        delete_monster(index, false);
+        update_local_projectiles(1);
+        EXPECT_EQ(get_local_projectile_group(group_index), nullptr);
+    }
 }
 
 } // namespace
