@@ -6,6 +6,8 @@
 
 #include "cseries/log.h"
 #include "definition_checks.h"
+#include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
 
 const byte_swap_code local_projectile_group_definition_byte_swapping_data[] = {
     _begin_bs_array, 1,
@@ -41,4 +43,64 @@ bool validate_local_projectile_group_definition(local_projectile_group_definitio
     }
     d->collection_index = NONE;
     return true;
+}
+
+// ---- the definition group --------------------------------------------------------
+
+static void local_projectile_group_definition_dependencies(definition_globals *, int32_t, int32_t, void *record,
+                                                           definition_dependency_report report)
+{
+    local_projectile_group_definition *d = (local_projectile_group_definition *)record;
+    // Tools and tests may run without collections: the index stays NONE then.
+    d->collection_index = NONE;
+    if (get_definition_group(COLLECTION_GROUP_TAG) && d->collection_tag != NONE && d->collection_tag != 0)
+        report(COLLECTION_GROUP_TAG, d->collection_tag, &d->collection_index, _dependency_optional_flag);
+}
+
+static bool postprocess_local_projectile_group_definition(definition_globals *group, int32_t index, int32_t,
+                                                          void *record)
+{
+    local_projectile_group_definition *d = (local_projectile_group_definition *)record;
+    const int16_t collection_index = d->collection_index;
+    if (!validate_local_projectile_group_definition(d, get_definition_name(group, index))) return false;
+    d->collection_index = collection_index;
+    return true;
+}
+
+definition_globals local_projectile_group_definitions = {
+    .name = "local proj group",
+    .group = LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG,
+    .current_version = LOCAL_PROJECTILE_GROUP_DEFINITION_VERSION,
+    .maximum_count = MAXIMUM_LOCAL_PROJECTILE_GROUP_DEFINITIONS_PER_MAP,
+    .size = sizeof(local_projectile_group_definition),
+    .runtime_size = 0,
+    .dependencies = local_projectile_group_definition_dependencies,
+    .postprocess = postprocess_local_projectile_group_definition,
+    .convert = nullptr,
+    .default_definition = default_local_projectile_group_definition,
+    .tag_header_user_data = nullptr,
+    .byte_swapping_data = local_projectile_group_definition_byte_swapping_data,
+};
+
+bool initialize_local_projectile_group_definitions(void)
+{
+    return local_projectile_group_definitions.registered || initialize_definitions(&local_projectile_group_definitions);
+}
+
+void initialize_local_projectile_group_definitions_for_new_map(void)
+{
+    if (local_projectile_group_definitions.registered)
+        initialize_definitions_for_new_map(&local_projectile_group_definitions);
+}
+
+void dispose_local_projectile_group_definitions_from_old_map(void)
+{
+    if (local_projectile_group_definitions.registered)
+        dispose_definitions_from_old_map(&local_projectile_group_definitions);
+}
+
+const local_projectile_group_definition *get_local_projectile_group_definition(int32_t type)
+{
+    if (type < 0 || !local_projectile_group_definitions.registered) return nullptr;
+    return (const local_projectile_group_definition *)try_and_get_definition(&local_projectile_group_definitions, type);
 }

@@ -82,3 +82,15 @@ void default_local_projectile_group_definition(void *record);
 
 // Checks a loaded, swapped record; repairs are logged, false (logged) refuses it.
 bool validate_local_projectile_group_definition(local_projectile_group_definition *definition, const char *name);
+
+// The group of the definitions, "local proj group".  The projectiles set it
+// up and empty it with their own per-map stores, because projectile and unit
+// definitions name local groups and load them as dependencies: it must be
+// ready before the first of them loads.  Registering twice does nothing.
+struct definition_globals;
+extern definition_globals local_projectile_group_definitions;
+bool initialize_local_projectile_group_definitions(void);
+void initialize_local_projectile_group_definitions_for_new_map(void);
+void dispose_local_projectile_group_definitions_from_old_map(void);
+// The definition of a type, or null (no such type, or the group not set up).
+const local_projectile_group_definition *get_local_projectile_group_definition(int32_t type);

@@ -12,10 +12,13 @@
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "local_projectile_groups.h"
+#include "local_projectiles.h"
 #include "markers.h"
 #include "mesh.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
+#include "monster_initializers.h"
 #include "objects.h"
 #include "players.h"
 #include "state_hash.h"
@@ -50,6 +53,7 @@ bool initialize_monsters(void)
     // Start-up runs once in the game; tests and tools may run it again.
     if (!monster_data_globals.blocks && !initialize_data(&monster_data_globals)) return false;
     install_monster_action_procedures();
+    initialize_monster_initializers();
     return initialize_monster_definitions() && initialize_unit_definitions();
 }
 
@@ -58,6 +62,7 @@ void initialize_monsters_for_new_map(void)
     initialize_data_for_new_map(&monster_data_globals);
     initialize_monster_definitions_for_new_map();
     initialize_unit_definitions_for_new_map();
+    mark_monster_initializers_as_unused();
     next_formation_identifier = 1;
 }
 
@@ -296,9 +301,28 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     monster->maximum_artifacts_carried = (int8_t)artifacts;
     monster->orig_type = monster->type;
     monster->orig_base_movement_speed = monster->base_movement_speed;
-    // 21. Local projectile groups (a unit's glow) are visual only and come
-    // with their module; until then current_local_projectile_group_index
-    // stays NONE, which the simulation never reads.
+    // 21. The unit's glow: local, never read by the simulation, no draw.
+    if (definition->local_projectile_group_type != NONE)
+    {
+        const local_projectile_group_definition *group =
+            get_local_projectile_group_definition(definition->local_projectile_group_type);
+        new_local_projectile_group_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = definition->local_projectile_group_type;
+        request.center = object->location.position;
+        request.central_object_index = (int16_t)object_index;
+        request.central_object_identifier = object->identifier;
+        request.opacity = FIXED_FRACTION_ONE;
+        request.yaw = object->location.yaw;
+        const bool owner_colors = group && (group->flags & _local_projectile_group_uses_owner_color_table_flag) &&
+                                  group->collection_index != NONE &&
+                                  group->collection_index == object->shape_collection_index;
+        request.color_table_index = owner_colors ? object->color_table_index : (int16_t)NONE;
+        const int32_t group_index = new_local_projectile_group(&request);
+        monster->current_local_projectile_group_index = (int16_t)group_index;
+        if (current_gameplay_version >= 1511 && group_index != NONE)
+            set_local_projectile_group_owner(group_index, monster_index, monster->identifier);
+    }
 }
 
 // ---- delete_monster ---------------------------------------------------------------

@@ -10,6 +10,8 @@
 #include "cseries/registration.h"
 #include "fire.h"
 #include "lightning.h"
+#include "local_projectile_groups.h"
+#include "local_projectiles.h"
 #include "mesh_effects.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
@@ -410,6 +412,7 @@ bool initialize_projectiles(void)
     if (!projectile_definitions.registered && !initialize_definitions(&projectile_definitions)) return false;
     if (!projectile_group_definitions.registered && !initialize_definitions(&projectile_group_definitions))
         return false;
+    if (!initialize_local_projectile_group_definitions()) return false;
     register_state_hash_procedure(hash_projectiles);
     return true;
 }
@@ -419,6 +422,7 @@ void initialize_projectiles_for_new_map(void)
     if (projectile_data_globals.blocks) initialize_data_for_new_map(&projectile_data_globals);
     if (projectile_definitions.registered) initialize_definitions_for_new_map(&projectile_definitions);
     if (projectile_group_definitions.registered) initialize_definitions_for_new_map(&projectile_group_definitions);
+    initialize_local_projectile_group_definitions_for_new_map();
     recursion_detector = {};
     for (int16_t &type : internal_projectile_types)
         type = NONE;
@@ -429,6 +433,7 @@ void dispose_projectiles_from_old_map(void)
     if (projectile_data_globals.blocks) dispose_data_from_old_map(&projectile_data_globals);
     if (projectile_definitions.registered) dispose_definitions_from_old_map(&projectile_definitions);
     if (projectile_group_definitions.registered) dispose_definitions_from_old_map(&projectile_group_definitions);
+    dispose_local_projectile_group_definitions_from_old_map();
 }
 
 void initialize_internal_projectiles_for_new_map(void)
@@ -901,6 +906,24 @@ void new_projectile_group(const new_projectile_group_data *data)
                 new_mesh_effect(&effect);
             }
             play_projectile_sound(definition.sound_index, data->bounds_object_index);
+        }
+    // The group's look: local, so no draw and nothing the simulation reads.
+    if (definition.local_projectile_group_type != NONE)
+        if (const object_data *bounds = get_object(data->bounds_object_index))
+        {
+            const object_data *owner = get_object(data->owner_object_index);
+            new_local_projectile_group_data request;
+            memset(&request, 0, sizeof(request));
+            request.type = definition.local_projectile_group_type;
+            request.center = bounds->location.position;
+            request.center.z += (bounds->height0 + bounds->height1) / 2;
+            request.central_object_index = NONE;
+            request.bounds_object_index = data->bounds_object_index;
+            request.bounds_object_identifier = bounds->identifier;
+            request.opacity = FIXED_FRACTION_ONE;
+            request.yaw = bounds->location.yaw;
+            request.color_table_index = owner ? owner->color_table_index : (int16_t)NONE;
+            new_local_projectile_group(&request);
         }
     for (int32_t i = 0; i < definition.number_of_parts; ++i)
     {

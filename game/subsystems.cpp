@@ -4,6 +4,8 @@
 #include "subsystems.h"
 
 #include "damage.h"
+#include "local_projectiles.h"
+#include "monster_initializers.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -28,4 +30,8 @@ void register_built_subsystems(void)
     register_damage_hooks();
     register_monster_hooks();
     register_projectile_hooks();
+    register_local_projectile_hooks();
+    register_monster_initializers_export_procedures(get_monster_initializers_export_length,
+                                                    export_monster_initializers_to_buffer);
+    register_monster_initializers_import_procedures(import_monster_initializers, reset_monster_initializers);
 }
