@@ -6,6 +6,7 @@
 #include "damage.h"
 #include "local_projectiles.h"
 #include "monster_initializers.h"
+#include "monster_attacks.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -29,6 +30,7 @@ void register_built_subsystems(void)
     register_shapes_hooks();
     register_damage_hooks();
     register_monster_hooks();
+    register_monster_attack_hooks();
     register_projectile_hooks();
     register_local_projectile_hooks();
     register_monster_initializers_export_procedures(get_monster_initializers_export_length,

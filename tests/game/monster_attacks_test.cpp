@@ -1,0 +1,729 @@
+// Attacks: the three aims against hand-computed values and against a real
+// flight, the range gained over a drop, the friendly-fire preflight, misses,
+// the exact draws of aim, execute and abort, the index rules, the line-of-fire
+// services, a thrown object replaced by another held one, and a unit whose
+// slot is refilled during its own strike.
+
+#include "tag_files/store_fixture.h"
+
+#include "support/expected_assertions.h"
+
+#include <cstring>
+#include <vector>
+
+#include "collection_references.h"
+#include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
+#include "explosions.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "mesh.h"
+#include "monster_actions.h"
+#include "monster_attacks.h"
+#include "monster_definitions.h"
+#include "monsters.h"
+#include "object_definitions.h"
+#include "objects.h"
+#include "players.h"
+#include "projectiles.h"
+#include "support/game_core_fixture.h"
+#include "support/objects_world.h"
+#include "tag_files/data.h"
+#include "tag_files/definitions.h"
+#include "unit_definitions.h"
+#include "vesk_random.h"
+
+namespace {
+
+constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
+constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
+constexpr tag MONSTER_TAG = FOUR_CHARACTER_CODE('m', 'o', 'n', 's');
+
+std::vector<int16_t> sounds_played;
+void record_sound(int32_t, int16_t sound_type) { sounds_played.push_back(sound_type); }
+
+// ---- the aim solution, computed by hand ---------------------------------------------
+
+projectile_aim_problem problem(world_point3d target, int32_t velocity, int32_t gravity)
+{
+    projectile_aim_problem p = {};
+    p.origin = p.shooter = {0, 0, 0};
+    p.target = target;
+    p.velocity = velocity;
+    p.gravity = gravity;
+    return p;
+}
+
+TEST(projectile_aim, ballistic_arcs_match_the_hand_computed_roots)
+{
+    // v 100, g -2, 1000 away on the level: A = 4, B = -10000,
+    // disc = 10^8 - 10^6 * 4 = 96,000,000, q = 9797.
+    projectile_aim_solution s;
+    projectile_aim_problem p = problem({1000, 0, 0}, 100, -2);
+    solve_projectile_aim(&p, &s);
+    EXPECT_TRUE(s.solved);
+    EXPECT_EQ(s.kind, _projectile_aim_ballistic);
+    // t^2 = 2 (10000 - 9797) / 4 = 101, t = 10; sin = (0 + 100) * 16384 / 1000 = 1638.
+    EXPECT_EQ(s.flight_time, 10);
+    EXPECT_EQ(s.pitch, arcsine(1638));
+    EXPECT_GT(s.pitch, 1000); // about 5.7 degrees up
+    EXPECT_LT(s.pitch, 1100);
+
+    // The indirect (high) arc: t^2 = 2 (9797 + 10000) / 4 = 9898, t = 99;
+    // sin = 9801 * 16384 / 9900 = 16220.
+    p.aim_flags = _aim_projectile_indirect_flag;
+    solve_projectile_aim(&p, &s);
+    EXPECT_TRUE(s.solved);
+    EXPECT_EQ(s.flight_time, 99);
+    EXPECT_EQ(s.pitch, arcsine(16220));
+
+    // Out of reach (v 20 over 5000): the pitch is half of the angle of
+    // (-dz, h), 45 degrees, and the point moves to the reach
+    // R = ((11585 * 20) >> 14)^2 * -2 / -2 = 14 * 14 = 196.
+    p = problem({5000, 0, 0}, 20, -2);
+    solve_projectile_aim(&p, &s);
+    EXPECT_FALSE(s.solved);
+    EXPECT_EQ(s.pitch, 8192);
+    EXPECT_EQ(s.target.x, 196);
+    EXPECT_EQ(s.target.y, 0);
+    EXPECT_EQ(s.target.z, 0);
+}
+
+TEST(projectile_aim, straight_and_fixed_pitch_aims_match_the_hand_computed_values)
+{
+    projectile_aim_solution s;
+    // Straight: h = 500, dz = 120: atan(0.24) is 2456.7 angle units;
+    // flight isqrt(264400) / 50 = 514 / 50 = 10.
+    projectile_aim_problem p = problem({300, 400, 120}, 50, 0);
+    solve_projectile_aim(&p, &s);
+    EXPECT_TRUE(s.solved);
+    EXPECT_EQ(s.kind, _projectile_aim_straight);
+    EXPECT_NEAR(s.pitch, 2457, 64);
+    EXPECT_EQ(s.flight_time, 10);
+
+    // Fixed pitch on the level, 2000 away: pitch 8192 (cos = sin = 11585),
+    // drop = -2000, t = isqrt(2000) = 44, speed = (2000 << 14) / (11585 * 44) = 64.
+    p = problem({2000, 0, 0}, 200, -2);
+    p.fixed_pitch = true;
+    solve_projectile_aim(&p, &s);
+    EXPECT_TRUE(s.solved);
+    EXPECT_EQ(s.kind, _projectile_aim_fixed_pitch);
+    EXPECT_EQ(s.pitch, 8192);
+    EXPECT_EQ(s.flight_time, 44);
+    EXPECT_EQ(s.velocity, 64);
+    // Faster than the projectile can go: no solution.
+    p.velocity = 60;
+    solve_projectile_aim(&p, &s);
+    EXPECT_FALSE(s.solved);
+
+    // A target more than 768 below and within 2048 is lobbed (ballistic).
+    p = problem({1000, 0, -1000}, 200, -2);
+    p.fixed_pitch = p.lob_to_hit_lower_nearby_units = true;
+    solve_projectile_aim(&p, &s);
+    EXPECT_EQ(s.kind, _projectile_aim_ballistic);
+    EXPECT_TRUE(s.solved);
+}
+
+TEST(projectile_aim, degenerate_definitions_fail_without_dividing_by_zero)
+{
+    projectile_aim_solution s;
+    // Fixed pitch whose flight rounds to 0 ticks: 2 * drop / g = 4 / 8 = 0.
+    projectile_aim_problem p = problem({2, 0, 0}, 200, -8);
+    p.fixed_pitch = true;
+    solve_projectile_aim(&p, &s);
+    EXPECT_FALSE(s.solved);
+    // Fixed pitch without gravity, and with gravity pulling up (logged).
+    p = problem({2000, 0, 0}, 200, 0);
+    p.fixed_pitch = true;
+    solve_projectile_aim(&p, &s);
+    EXPECT_FALSE(s.solved);
+    {
+        expected_assertions expect(1, "gravity");
+        p.gravity = 3;
+        solve_projectile_aim(&p, &s);
+        EXPECT_FALSE(s.solved);
+    }
+    // Zero speed: straight flights take 0 ticks, ballistic ones fall short at once.
+    p = problem({2000, 0, 0}, 0, 0);
+    solve_projectile_aim(&p, &s);
+    EXPECT_TRUE(s.solved);
+    EXPECT_EQ(s.flight_time, 0);
+    p.gravity = -2;
+    solve_projectile_aim(&p, &s);
+    EXPECT_FALSE(s.solved);
+    EXPECT_EQ(s.target.x, 0);
+    // The same point: nothing to aim along.
+    p = problem({0, 0, 0}, 100, -2);
+    solve_projectile_aim(&p, &s);
+    EXPECT_TRUE(s.solved);
+}
+
+TEST(projectile_aim, one_draw_per_sequence_choice_whatever_the_candidates)
+{
+    monster_attack_definition attack;
+    memset(&attack, 0, sizeof(attack));
+    for (auto &sequence : attack.sequences) sequence = {_sequence_normal_flag, NONE};
+    attack.sequences[2] = {_sequence_normal_flag, 42};
+    attack.sequences[3] = {_sequence_elevated_flag, 43};
+    reset_random_draw_counts();
+    EXPECT_EQ(get_monster_attack_sequence_index(&attack, 0), 2); // the one normal candidate
+    EXPECT_EQ(get_monster_attack_sequence_index(&attack, 8000), 3); // aiming up
+    EXPECT_EQ(get_monster_attack_sequence_index(&attack, 40000), 2); // down: no declinated one
+    EXPECT_EQ(get_monster_attack_sequence_index(nullptr, 0), 0);
+    EXPECT_EQ(get_vesk_random_draw_count(), 4u);
+}
+
+// ---- units ------------------------------------------------------------------------------
+
+class monster_attacks_test : public store_fixture::store_test
+{
+protected:
+    int32_t saved_version = current_gameplay_version;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        reset_game_core();
+        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
+        data.players[0].team_index = 0;
+        data.players[1].team_index = 1;
+        ASSERT_TRUE(start_units_world(&data));
+        ASSERT_TRUE(initialize_explosions());
+        initialize_explosions_for_new_map();
+        ASSERT_TRUE(initialize_projectiles());
+        initialize_projectiles_for_new_map();
+        register_monster_hooks();
+        register_monster_attack_hooks();
+        register_play_monster_sound_procedure(record_sound);
+        current_gameplay_version = 1820;
+        sounds_played.clear();
+
+        collection_reference_definition reference;
+        memset(&reference, 0, sizeof(reference));
+        reference.collection_tag = COLLECTION_A;
+        reference.number_of_permutations = 1;
+        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        monster_definition m;
+        default_monster_definition(&m);
+        m.collection_tag = COLLECTION_A;
+        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
+        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
+        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
+                                   monster_definition_byte_swapping_data));
+        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
+                        (int32_t)bytes.size());
+        uint8_t unit[128];
+        memset(unit, 0, sizeof(unit));
+        memcpy(unit, "mons", 4);
+        memcpy(unit + 4, "refa", 4);
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+
+        arrow_object = add_object_definition(2);
+        arrow = add_projectile(arrow_object);
+    }
+    void TearDown() override
+    {
+        current_gameplay_version = saved_version;
+        dispose_projectiles_from_old_map();
+        dispose_explosions_from_old_map();
+        dispose_units_world();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+
+    int16_t add_object_definition(int16_t gravity)
+    {
+        object_definition o;
+        memset(&o, 0, sizeof(o));
+        for (auto &modifier : o.effect_modifiers) modifier = 256;
+        o.gravity = gravity;
+        o.maximum_vitality = 1000;
+        o.scale_lower_bound = 256;
+        return (int16_t)new_definition(&object_definitions, FOUR_CHARACTER_CODE('o', 'b', '0', '0' + next_tag++), &o);
+    }
+    int16_t add_projectile(int16_t object, uint32_t flags = 0, int16_t damage_radius = 0)
+    {
+        projectile_definition d;
+        default_projectile_definition(&d);
+        d.object_type = object;
+        d.sequence_indexes[0] = 0;
+        d.lifespan_lower_bound = 400;
+        d.inertia_lower_bound = 256;
+        d.flags = flags;
+        d.damage.type = NONE;
+        d.damage.radius_lower_bound = damage_radius;
+        return (int16_t)new_definition(get_projectile_definition_group(),
+                                       FOUR_CHARACTER_CODE('p', 'r', '0', '0' + next_tag++), &d);
+    }
+
+    monster_definition *definition(void)
+    {
+        return get_monster_definition(try_definition_tag_to_index(&monster_definitions, MONSTER_TAG, true, 0));
+    }
+    // Attack `i`: a primary arrow of speed 100 reaching 8000, 30 ticks of recovery.
+    monster_attack_definition &arrow_attack(int32_t i)
+    {
+        monster_attack_definition &a = definition()->attacks[i];
+        a.flags = _monster_attack_is_primary_flag;
+        a.projectile_type = arrow;
+        a.maximum_range = 8000;
+        a.initial_velocity_lower_bound = 100;
+        a.repetitions = 1;
+        a.recovery_time = 30;
+        for (auto &sequence : a.sequences) sequence = {0, NONE};
+        a.sequences[0] = {_sequence_normal_flag, 140};
+        if (definition()->number_of_attacks <= i) definition()->number_of_attacks = (int16_t)(i + 1);
+        return a;
+    }
+
+    int32_t make_unit(int16_t player, world_point3d at)
+    {
+        const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.owner = _object_is_monster;
+        request.location.position = at;
+        request.collection_index = NONE;
+        const int32_t object_index = new_object(&request);
+        const int32_t monster_index = new_datum(get_monster_array());
+        EXPECT_NE(monster_index, NONE);
+        get_object(object_index)->owner_index = (int16_t)monster_index;
+        const world_point2d location = {at.x, at.y};
+        const int16_t type = (int16_t)subgroup_tag_to_definition_index(&monster_definitions, MONSTER_TAG);
+        init_monster(monster_index, type, (int16_t)unit_type, object_index, player, player, 0, &location, true);
+        get_object(object_index)->location.position = at;
+        monster(monster_index)->attack_timer = 0;
+        return monster_index;
+    }
+    monster_data *monster(int32_t index) { return get_monster_data(index); }
+    object_data *body(int32_t index) { return get_object(get_monster_data(index)->object_index); }
+    void target(int32_t attacker, int32_t victim)
+    {
+        monster(attacker)->flags |= _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
+        monster(attacker)->target_monster_index = (int16_t)victim;
+    }
+
+    int16_t arrow_object = NONE, arrow = NONE;
+    int32_t next_tag = 0;
+};
+
+TEST_F(monster_attacks_test, a_solved_ballistic_shot_lands_within_a_cell_of_its_target)
+{
+    arrow_attack(0).initial_velocity_lower_bound = 150; // reaches 150^2 / 2 = 11250
+    const int32_t archer = make_unit(0, {1500, 4000, 0});
+    const int32_t victim = make_unit(1, {6500, 4200, 0});
+    target(archer, victim);
+    ASSERT_TRUE(handle_monster_attack(archer, 0, _monster_attack_aim));
+    EXPECT_EQ(monster(archer)->action, _monster_action_aiming_attack);
+    EXPECT_GT(monster(archer)->estimated_projectile_pitch, 0);
+    EXPECT_GT(monster(archer)->estimated_projectile_flight_time, 0);
+    set_monster_action(archer, _monster_action_attacking, 0);
+    ASSERT_TRUE(handle_monster_attack(archer, 0, _monster_attack_execute));
+    ASSERT_EQ(get_projectile_count(), 1);
+    int32_t object_index = NONE;
+    for (int32_t i = 0; i < get_projectile_slot_count(); ++i)
+        if (const projectile_data *p = get_projectile_data(i)) object_index = p->object_index;
+    world_point3d landing = {};
+    for (int32_t tick = 0; tick < 300; ++tick)
+    {
+        const object_data *o = get_object(object_index);
+        if (!o) break;
+        landing = o->location.position;
+        if (tick > 0 && o->location.position.z <= 0) break;
+        update_projectiles();
+        ++game_->game_time;
+    }
+    const world_point2d landed = {landing.x, landing.y}, aimed = {6500, 4200};
+    EXPECT_LE(distance2d(&landed, &aimed), WORLD_ONE) << landing.x << ", " << landing.y;
+}
+
+TEST_F(monster_attacks_test, a_target_far_below_extends_the_reach_by_the_height_rule)
+{
+    monster_attack_definition &a = arrow_attack(0);
+    a.maximum_range = 1000;
+    a.initial_velocity_lower_bound = 40;
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const int32_t victim = make_unit(1, {7200, 4000, 0});
+    target(archer, victim);
+    // Level: 6200 - 1000.
+    EXPECT_EQ(linear_distance_to_best_point_of_attack(archer), 5200);
+    // 1000 below: the reach grows by (13369344 / 40 * 1000) >> 16 = 5099.
+    body(archer)->location.position.z = 1000;
+    EXPECT_EQ(linear_distance_to_best_point_of_attack(archer), 6200 - 6099);
+    body(victim)->location.position.x = 7000;
+    EXPECT_EQ(linear_distance_to_best_point_of_attack(archer), 0);
+    EXPECT_EQ(monster(archer)->path_destination.x, 1000);
+}
+
+TEST_F(monster_attacks_test, the_preflight_holds_fire_near_friends_unless_ordered)
+{
+    monster_attack_definition &a = arrow_attack(0);
+    a.flags |= _monster_attack_avoids_friendly_units_flag;
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const int32_t victim = make_unit(1, {5000, 5000, 0});
+    const int32_t friend_unit = make_unit(0, {5000, 5400, 0});
+    body(friend_unit)->vitality = 100;
+    target(archer, victim);
+    struct row
+    {
+        int16_t enemy;
+        bool ordered, fires;
+    };
+    for (const row r : {row{250, false, false}, row{301, false, true}, row{250, true, true}, row{301, true, true}})
+    {
+        SCOPED_TRACE(r.enemy * 10 + r.ordered);
+        sounds_played.clear();
+        body(victim)->vitality = r.enemy;
+        monster(archer)->flags &= ~(uint32_t)_monster_responding_to_target_command_flag;
+        if (r.ordered) monster(archer)->flags |= _monster_responding_to_target_command_flag;
+        set_monster_action(archer, _monster_action_holding_for_attack, 0);
+        target(archer, victim);
+        EXPECT_EQ(handle_monster_attack(archer, 0, _monster_attack_aim), r.fires);
+        const bool warned = !sounds_played.empty() && sounds_played[0] == _monster_sound_attack_enemy_with_friendly_units_nearby;
+        EXPECT_EQ(warned, r.ordered && r.enemy == 250);
+    }
+}
+
+TEST_F(monster_attacks_test, a_miss_launches_nothing_and_still_recovers)
+{
+    monster_attack_definition &a = arrow_attack(0);
+    a.miss_fraction = 65535;
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    target(archer, make_unit(1, {4000, 4000, 0}));
+    set_random_seed(7);
+    monster(archer)->attack_timer = 0;
+    EXPECT_TRUE(handle_monster_attack(archer, 0, _monster_attack_execute));
+    EXPECT_EQ(get_projectile_count(), 0);
+    EXPECT_FALSE(monster(archer)->flags & _monster_has_attacked_flag);
+    EXPECT_GE(monster(archer)->attack_timer, 30);
+    EXPECT_LE(monster(archer)->attack_timer, 35);
+}
+
+TEST_F(monster_attacks_test, aim_execute_and_abort_draw_exactly_as_documented)
+{
+    monster_attack_definition &a = arrow_attack(0);
+    a.initial_velocity_delta = 20;
+    a.initial_velocity_error = 3;
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    target(archer, make_unit(1, {4000, 4000, 0}));
+
+    // The draws of the projectile itself, made the same way.
+    new_projectile_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = arrow;
+    request.location.position = {1000, 4000, 0};
+    request.owner_monster_index = request.owner_projectile_index = request.owner_object_index = NONE;
+    request.target_monster_index = NONE;
+    reset_random_draw_counts();
+    ASSERT_NE(new_projectile(&request), NONE);
+    const uint32_t projectile_draws = get_vesk_random_draw_count();
+
+    // Aim at 1750, where aiming changes no shape: sequence, speed, recovery.
+    current_gameplay_version = 1750;
+    reset_random_draw_counts();
+    ASSERT_TRUE(handle_monster_attack(archer, 0, _monster_attack_aim));
+    EXPECT_EQ(get_vesk_random_draw_count(), 3u);
+    // Execute: the miss draw, three velocity errors, the projectile, recovery.
+    reset_random_draw_counts();
+    ASSERT_TRUE(handle_monster_attack(archer, 0, _monster_attack_execute));
+    EXPECT_EQ(get_vesk_random_draw_count(), 1u + 3u + projectile_draws + 1u);
+    // Once struck, an abort does nothing; before, it fumbles: the miss draw,
+    // speed, pitch, yaw, three velocity errors, the projectile, recovery.
+    reset_random_draw_counts();
+    EXPECT_FALSE(handle_monster_attack(archer, 0, _monster_attack_abort));
+    EXPECT_EQ(get_vesk_random_draw_count(), 0u);
+    monster(archer)->flags &= ~(uint32_t)_monster_has_attacked_flag;
+    reset_random_draw_counts();
+    ASSERT_TRUE(handle_monster_attack(archer, 0, _monster_attack_abort));
+    EXPECT_EQ(get_vesk_random_draw_count(), 1u + 3u + 3u + projectile_draws + 1u);
+}
+
+TEST_F(monster_attacks_test, attack_indexes_follow_their_version_rules_and_never_leave_the_table)
+{
+    arrow_attack(0);
+    arrow_attack(1);
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const monster_attack_definition *attacks = definition()->attacks;
+    struct row
+    {
+        int32_t version, index;
+        const monster_attack_definition *expected;
+    };
+    const row rows[] = {
+        {1600, 3, &attacks[3]}, {1601, 3, &attacks[1]}, // beyond the attacks: the last from 1601
+        {1600, 7, &attacks[3]}, {1600, -5, &attacks[0]}, {1601, -5, &attacks[0]}, // outside the table: clamped
+        {1510, ARTIFACT_ATTACK_INDEX, nullptr}, {1511, ARTIFACT_ATTACK_INDEX, &attacks[0]}, // no artifact
+    };
+    for (const row &r : rows)
+    {
+        current_gameplay_version = r.version;
+        EXPECT_EQ(get_monster_attack_definition(archer, r.index), r.expected) << r.version << " " << r.index;
+    }
+    EXPECT_EQ(get_monster_attack_definition(NONE, 0), nullptr);
+}
+
+TEST_F(monster_attacks_test, a_dead_target_is_not_aimed_at)
+{
+    arrow_attack(0);
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const int32_t victim = make_unit(1, {4000, 4000, 0});
+    target(archer, victim);
+    delete_monster(victim, false);
+    reset_random_draw_counts();
+    EXPECT_FALSE(handle_monster_attack(archer, 0, _monster_attack_aim));
+    EXPECT_EQ(get_vesk_random_draw_count(), 0u);
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 0);
+    EXPECT_FALSE(handle_monster_attack(NONE, 0, _monster_attack_aim));
+    EXPECT_FALSE(handle_monster_attack(archer, NONE, _monster_attack_aim));
+}
+
+// The replacement of a unit whose slot its own strike freed.
+int32_t respawn_slot = NONE;
+int16_t respawn_type = NONE, respawn_unit_type = NONE;
+void respawn_during_strike(int32_t monster_index)
+{
+    delete_monster(monster_index, false); // its object goes with it
+    new_object_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = NONE;
+    request.scale = 256;
+    request.owner = _object_is_monster;
+    request.location.position = {3000, 3000, 0};
+    request.collection_index = NONE;
+    const int32_t body = new_object(&request);
+    const int32_t index = new_datum(get_monster_array());
+    ASSERT_EQ(index, monster_index);
+    get_object(body)->owner_index = (int16_t)index;
+    const world_point2d location = {3000, 3000};
+    init_monster(index, respawn_type, respawn_unit_type, body, 0, 0, 0, &location, true);
+    get_monster_data(index)->attack_timer = 0;
+    respawn_slot = index;
+}
+
+TEST_F(monster_attacks_test, a_thrown_object_replaced_by_another_is_deleted_and_a_refilled_slot_is_left_alone)
+{
+    monster_attack_definition &a = arrow_attack(0);
+    a.flags |= _monster_attack_uses_carried_projectile_flag;
+    const int32_t thrower = make_unit(0, {1000, 4000, 0});
+    target(thrower, make_unit(1, {4000, 4000, 0}));
+    int16_t held[2];
+    for (int16_t &object : held)
+    {
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = arrow_object;
+        request.scale = 256;
+        request.owner = _object_is_dormant_projectile;
+        request.owner_index = arrow;
+        request.location.position = {1000, 4000, 0};
+        request.collection_index = NONE;
+        object = (int16_t)new_object(&request);
+        get_object(object)->flags |= _object_is_invisible_flag;
+    }
+    monster_data *m = monster(thrower);
+    m->held_object_indexes[0] = held[0];
+    m->held_object_indexes[1] = held[1];
+    m->held_object_count = 2;
+    m->carrying_object_index = held[0];
+    const int16_t thrown_identifier = get_object(held[0])->identifier;
+    set_monster_action(thrower, _monster_action_attacking, 0);
+
+    ASSERT_TRUE(handle_monster_attack(thrower, 0, _monster_attack_execute));
+    m = monster(thrower);
+    EXPECT_EQ(get_object(held[0]), nullptr) << "the thrown object's old body is freed";
+    EXPECT_EQ(m->carrying_object_index, held[1]);
+    EXPECT_EQ(m->held_object_count, 1);
+    EXPECT_EQ(m->held_object_indexes[0], held[1]);
+    EXPECT_EQ(m->action, _monster_action_holding_for_attack);
+    int32_t projectile_object = NONE;
+    for (int32_t i = 0; i < get_projectile_slot_count(); ++i)
+        if (const projectile_data *p = get_projectile_data(i)) projectile_object = p->object_index;
+    ASSERT_NE(projectile_object, NONE);
+    EXPECT_EQ(get_object(projectile_object)->identifier, thrown_identifier);
+
+    // The second throw: the unit is replaced in its slot while it lets go.
+    respawn_type = m->type;
+    respawn_unit_type = m->unit_type;
+    register_switch_monster_artifact_procedure(respawn_during_strike);
+    m->flags &= ~(uint32_t)_monster_has_attacked_flag;
+    const int16_t old_identifier = m->identifier;
+    EXPECT_TRUE(handle_monster_attack(thrower, 0, _monster_attack_execute));
+    ASSERT_EQ(respawn_slot, thrower);
+    EXPECT_NE(monster(thrower)->identifier, old_identifier);
+    EXPECT_EQ(monster(thrower)->attack_timer, 0) << "no recovery for the newcomer";
+}
+
+TEST_F(monster_attacks_test, out_of_ammunition_attack_refills_and_the_retreat_reduction_accumulates)
+{
+    monster_attack_definition &bow = arrow_attack(0);
+    bow.flags |= _monster_attack_uses_ammunition_flag;
+    monster_attack_definition &reload = arrow_attack(1);
+    reload.flags |= _monster_attack_uses_ammunition_flag;
+    reload.repetitions = -10;
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    target(archer, make_unit(1, {4000, 4000, 0}));
+    monster(archer)->ammunition_count = 0;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 1);
+    ASSERT_TRUE(handle_monster_attack(archer, 1, _monster_attack_execute));
+    EXPECT_EQ(monster(archer)->ammunition_count, 10);
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 0);
+
+}
+
+TEST_F(monster_attacks_test, a_retreating_unit_takes_the_speed_reduction_again_for_every_candidate)
+{
+    // The target 3000 away at speed 100: each candidate examined takes another
+    // 100 * 45 = 4500 off the distance, so candidate i sees 3000 - 4500 (i + 1).
+    for (int32_t i = 0; i < 4; ++i)
+    {
+        monster_attack_definition &x = arrow_attack(i);
+        x.minimum_range = (int16_t)(3000 - 4500 * (i + 1) - 10);
+        x.maximum_range = (int16_t)(3000 - 4500 * (i + 1) + 10);
+    }
+    definition()->turning_speed = 0;
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const int32_t enemy = make_unit(1, {4000, 4000, 0});
+    target(archer, enemy);
+    monster(enemy)->base_movement_speed = 100;
+    monster(archer)->flags |= _monster_is_retreating_flag;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 0);
+    definition()->attacks[0].maximum_range = -2000; // candidate 0 out of its window now
+    definition()->attacks[1].maximum_range = -7000;
+    definition()->attacks[2].maximum_range = -12000;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 3);
+    monster(archer)->flags &= ~(uint32_t)_monster_is_retreating_flag;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), NONE);
+}
+
+TEST_F(monster_attacks_test, trying_an_attack_sets_the_timer_for_the_players_kind_and_reports_the_outcome)
+{
+    arrow_attack(0);
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const int32_t victim = make_unit(1, {4000, 4000, 0});
+    target(archer, victim);
+    monster(archer)->flags |= _monster_is_retreating_flag;
+    EXPECT_TRUE(try_monster_attack(archer));
+    EXPECT_EQ(monster(archer)->attack_timer, 15);
+    EXPECT_FALSE(monster(archer)->flags & _monster_is_retreating_flag);
+    EXPECT_TRUE(monster(archer)->extra_flags & _monster_chain_lightning_prevention_extra_flag);
+
+    // A computer player's unit in a cooperative game waits longer at the easy levels.
+    get_player_data(0)->type = _player_is_computer;
+    game_->option_flags |= _game_option_cooperative_flag;
+    for (const auto &[difficulty, ticks] : {std::pair{0, 45}, std::pair{1, 30}, std::pair{2, 15}})
+    {
+        game_->difficulty_level = (int16_t)difficulty;
+        target(archer, victim);
+        EXPECT_TRUE(try_monster_attack(archer));
+        EXPECT_EQ(monster(archer)->attack_timer, ticks);
+    }
+    game_->option_flags &= ~(uint32_t)_game_option_cooperative_flag;
+
+    // Nothing in range: the holding unit looks for a new path and is marked as failing.
+    body(victim)->location.position.x = 15000;
+    set_monster_action(archer, _monster_action_holding_for_attack, 0);
+    target(archer, victim);
+    EXPECT_FALSE(try_monster_attack(archer));
+    EXPECT_TRUE(monster(archer)->flags & _monster_needs_new_path_flag);
+    EXPECT_TRUE(monster(archer)->extra_flags & _monster_failed_to_attack_extra_flag);
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_special_ability_attack_index), NONE);
+}
+
+// ---- the line-of-fire services ----------------------------------------------------------
+
+TEST_F(monster_attacks_test, the_ground_check_follows_the_line_or_the_arc_and_ignores_the_outside)
+{
+    // A ridge across x = 2048..2560.
+    for (int32_t y = 0; y < mesh_height; ++y)
+        for (int32_t x = 4; x <= 5; ++x) get_mesh_cell(x, y)->height = 600;
+    const world_point3d low = {500, 3000, 100}, far_side = {4000, 3000, 100};
+    world_point3d hit;
+    EXPECT_TRUE(check_for_ground_obstruction(&low, &far_side, 0, &hit, nullptr));
+    EXPECT_GE(hit.x, 1536);
+    EXPECT_LE(hit.x, 2560);
+    const world_point3d high = {500, 3000, 900}, high_target = {4000, 3000, 900};
+    EXPECT_FALSE(check_for_ground_obstruction(&high, &high_target, 0, nullptr, nullptr));
+    // A falling object launched at 45 degrees clears the ridge on its arc.
+    object_definition falling;
+    memset(&falling, 0, sizeof(falling));
+    falling.gravity = 2;
+    EXPECT_TRUE(check_for_ground_obstruction(&low, &far_side, 0, nullptr, &falling));
+    EXPECT_FALSE(check_for_ground_obstruction(&low, &far_side, 8192, nullptr, &falling));
+    // Off the mesh nothing obstructs.
+    const world_point3d outside = {-5000, -5000, -1000}, outside_target = {-1000, -5000, -1000};
+    EXPECT_FALSE(check_for_ground_obstruction(&outside, &outside_target, 0, nullptr, nullptr));
+}
+
+TEST_F(monster_attacks_test, the_object_check_finds_the_nearest_blocker_within_its_reach)
+{
+    auto post = [&](world_point3d at, int16_t radius) {
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.owner = _object_is_scenery;
+        request.location.position = at;
+        request.collection_index = NONE;
+        const int32_t index = new_object(&request);
+        object_data *o = get_object(index);
+        o->radius = radius;
+        o->height0 = 0;
+        o->height1 = 200;
+        o->flags |= _object_is_solid_flag;
+        return index;
+    };
+    const int32_t near_post = post({1600, 3010, 0}, 64);
+    const int32_t far_post = post({2600, 2990, 0}, 64);
+    const int32_t at_target = post({4000, 3000, 0}, 64);
+    (void)at_target;
+    const world_point3d origin = {1000, 3000, 100}, goal = {4000, 3000, 100};
+    EXPECT_EQ(check_for_object_obstruction(NONE, &origin, &goal, 2048, 0, true, false, false), near_post);
+    EXPECT_EQ(check_for_object_obstruction(near_post, &origin, &goal, 2048, 0, true, false, false), far_post);
+    // Beyond the reach, or steered round by a guided projectile.
+    EXPECT_EQ(check_for_object_obstruction(near_post, &origin, &goal, 768, 0, true, false, false), NONE);
+    EXPECT_EQ(check_for_object_obstruction(near_post, &origin, &goal, 2048, 0, true, false, true), NONE);
+    // Climbing at 45 degrees the line passes over both; without the pitch check it does not.
+    EXPECT_EQ(check_for_object_obstruction(NONE, &origin, &goal, 2048, 8192, true, false, false), NONE);
+    EXPECT_EQ(check_for_object_obstruction(NONE, &origin, &goal, 2048, 8192, false, false, false), near_post);
+    // The object at the target end is what is shot at.
+    const world_point3d short_goal = {4000, 3000, 100}, start = {3000, 3000, 100};
+    EXPECT_EQ(check_for_object_obstruction(NONE, &start, &short_goal, 2048, 0, true, false, false), NONE);
+}
+
+TEST_F(monster_attacks_test, friends_in_the_line_of_fire_make_the_aim_fail_enemies_do_not)
+{
+    arrow_attack(0);
+    definition()->attacks[0].projectile_type = add_projectile(add_object_definition(0));
+    const int32_t archer = make_unit(0, {1000, 4000, 0});
+    const int32_t victim = make_unit(1, {4000, 4000, 0});
+    const int32_t blocker = make_unit(0, {1800, 4000, 0});
+    for (const int32_t index : {archer, victim, blocker})
+    {
+        body(index)->radius = 64;
+        body(index)->height1 = 200;
+    }
+    target(archer, victim);
+    // A friend standing still: the archer steps aside and does not aim.
+    EXPECT_FALSE(handle_monster_attack(archer, 0, _monster_attack_aim));
+    EXPECT_EQ(monster(archer)->action, _monster_action_moving);
+    EXPECT_TRUE(monster(archer)->flags & _monster_evading_obstacle_flag);
+    EXPECT_NE(monster(archer)->desired_yaw, 0);
+    // A moving friend: the complaint instead.
+    monster(archer)->flags &= ~(uint32_t)(_monster_evading_obstacle_flag | _monster_is_evading_obstacle_to_attack_flag);
+    monster(blocker)->action = _monster_action_moving;
+    target(archer, victim);
+    EXPECT_FALSE(handle_monster_attack(archer, 0, _monster_attack_aim));
+    ASSERT_FALSE(sounds_played.empty());
+    EXPECT_EQ(sounds_played.back(), _monster_sound_attack_obstructed_by_friendly_unit);
+    // An enemy in the way does not block.
+    monster(blocker)->owner_team_index = 1;
+    monster(blocker)->owner_player_index = 1;
+    EXPECT_TRUE(handle_monster_attack(archer, 0, _monster_attack_aim));
+}
+
+} // namespace
