@@ -4,6 +4,7 @@
 #include "subsystems.h"
 
 #include "damage.h"
+#include "monster_visibility.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -28,4 +29,5 @@ void register_built_subsystems(void)
     register_damage_hooks();
     register_monster_hooks();
     register_projectile_hooks();
+    register_monster_visibility_hooks();
 }
