@@ -11,6 +11,12 @@ enum
     MAXIMUM_RELEVANT_EXPERIENCE = 5,
 };
 
+// linear_distance_to_enemy's answer when there is no enemy.
+enum : int32_t
+{
+    NO_ENEMY_DISTANCE = INT32_MAX,
+};
+
 // The experience that sharpens a unit's attacks: one step per kill credited,
 // capped at MAXIMUM_RELEVANT_EXPERIENCE.  0 for a free slot or a bad index.
 int32_t get_relevant_experience(int32_t monster_index);
@@ -21,10 +27,6 @@ int32_t get_relevant_experience(int32_t monster_index);
 // unit's (units of no team are nobody's allies).  One pass over the unit
 // array, squares in 64 bits.  NO_ENEMY_DISTANCE when there is none, or for a
 // free slot, a bad index or a unit without an object.
-enum : int32_t
-{
-    NO_ENEMY_DISTANCE = INT32_MAX,
-};
 world_distance linear_distance_to_enemy(int32_t monster_index);
 
 // Local: whether the local player sees the unit.  False for a free slot or a
