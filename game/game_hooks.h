@@ -57,6 +57,7 @@ struct sync_command_data;
     X(scenery, "scenery")                                             \
     X(projectiles, "projectiles")                                     \
     X(units, "units")                                                 \
+    X(visibility_buffers, "visibility buffers")                       \
     X(explosions, "explosions")                                       \
     X(players, "players")                                             \
     X(statistics, "statistics")                                       \
@@ -107,6 +108,7 @@ typedef bool (*startup_procedure)(void);
     X(players, "players")                     /* players and teams from the set-up */                                         \
     X(mesh, "mesh")                           /* the terrain and its blocks, media, lighting */                               \
     X(markers, "markers")                     /* the markers and palettes stored in the mesh */                               \
+    X(visibility_buffers, "visibility buffers") /* the local player's fog of war, sized by the mesh */                        \
     X(render, "render")                                                                                                       \
     X(interface, "interface")                                                                                                 \
     X(console, "console")                                                                                                     \

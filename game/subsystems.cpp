@@ -7,6 +7,7 @@
 #include "local_projectiles.h"
 #include "monster_initializers.h"
 #include "monster_attacks.h"
+#include "monster_visibility.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -36,4 +37,5 @@ void register_built_subsystems(void)
     register_monster_initializers_export_procedures(get_monster_initializers_export_length,
                                                     export_monster_initializers_to_buffer);
     register_monster_initializers_import_procedures(import_monster_initializers, reset_monster_initializers);
+    register_monster_visibility_hooks();
 }
