@@ -16,7 +16,9 @@
 #include "mesh.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
+#include "monster_movement.h"
 #include "objects.h"
+#include "path.h"
 #include "players.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -50,12 +52,14 @@ bool initialize_monsters(void)
     // Start-up runs once in the game; tests and tools may run it again.
     if (!monster_data_globals.blocks && !initialize_data(&monster_data_globals)) return false;
     install_monster_action_procedures();
-    return initialize_monster_definitions() && initialize_unit_definitions();
+    install_monster_movement_procedures();
+    return initialize_pathfinding() && initialize_monster_definitions() && initialize_unit_definitions();
 }
 
 void initialize_monsters_for_new_map(void)
 {
     initialize_data_for_new_map(&monster_data_globals);
+    initialize_pathfinding_for_new_map();
     initialize_monster_definitions_for_new_map();
     initialize_unit_definitions_for_new_map();
     next_formation_identifier = 1;
@@ -64,6 +68,7 @@ void initialize_monsters_for_new_map(void)
 void dispose_monsters_from_old_map(void)
 {
     dispose_data_from_old_map(&monster_data_globals);
+    dispose_pathfinding_from_old_map();
     dispose_monster_definitions_from_old_map();
     dispose_unit_definitions_from_old_map();
 }
@@ -316,6 +321,7 @@ void delete_monster(int32_t monster_index, bool show_censored_death)
     monster = get_monster_data(monster_index);
     if (!monster) return;
     if (monster->object_index != NONE && get_object(monster->object_index)) delete_object(monster->object_index);
+    delete_path(&monster->path_index);
     delete_datum(&monster_data_globals, monster_index);
 }
 
@@ -424,6 +430,7 @@ static bool startup_units(void)
 {
     if (!initialize_monsters()) return false;
     register_state_hash_procedure(hash_monsters);
+    register_state_hash_procedure(hash_paths);
     return true;
 }
 
@@ -439,4 +446,5 @@ void register_monster_hooks(void)
     register_map_store_procedures(_startup_units, empty_monster_stores, dispose_monsters_from_old_map);
     register_unit_facts_procedure(monster_unit_facts);
     register_teams_near_point_procedure(teams_with_units_near_point);
+    register_monster_movement_hooks();
 }
