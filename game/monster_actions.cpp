@@ -836,6 +836,12 @@ void monster_taking_damage(int32_t monster_index)
 
 // ---- registration ------------------------------------------------------------------------
 
+bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t flags)
+{
+    switch_target_procedure procedure = switch_target_slot.get();
+    return procedure && procedure(monster_index, target_index, flags);
+}
+
 void install_monster_action_procedures(void)
 {
     monster_action_fns[_monster_action_idle] = monster_idle;

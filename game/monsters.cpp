@@ -108,6 +108,11 @@ static void call_monster_died_procs(int32_t monster_index, uint32_t died_flags)
     for (int32_t i = 0; i < number_of_monster_died_procs; ++i) monster_died_procs[i](monster_index, died_flags);
 }
 
+void call_monster_died_procedures(int32_t monster_index, uint32_t died_flags)
+{
+    call_monster_died_procs(monster_index, died_flags);
+}
+
 // ---- neighbouring services ----------------------------------------------------------
 
 int16_t get_formation_identifier(void)
