@@ -10,6 +10,7 @@
 #include "monsters.h"
 #include "object_definitions.h"
 #include "objects.h"
+#include "path.h"
 #include "players.h"
 #include "vesk_random.h"
 
@@ -106,9 +107,7 @@ void forget_path(monster_data *monster)
     monster->extra_flags &= ~(uint32_t)_monster_deviating_left_extra_flag;
     monster->waypoint_count = 0;
     monster->flags &= ~(uint32_t)(_monster_needs_new_path_flag | _monster_has_obstructed_path_flag);
-    // Paths are freed by pathfinding, which owns them; until it exists a
-    // unit never holds one.
-    monster->path_index = NONE;
+    delete_path(&monster->path_index);
 }
 
 void forget_target(monster_data *monster)
@@ -836,6 +835,12 @@ void monster_taking_damage(int32_t monster_index)
 }
 
 // ---- registration ------------------------------------------------------------------------
+
+bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t flags)
+{
+    switch_target_procedure procedure = switch_target_slot.get();
+    return procedure && procedure(monster_index, target_index, flags);
+}
 
 void install_monster_action_procedures(void)
 {

@@ -119,6 +119,10 @@ typedef void (*new_internal_projectile_group_procedure)(const internal_projectil
 // Whether the wielded artifact's override applies to the unit.
 typedef bool (*artifact_overrides_monster_procedure)(int32_t artifact_index, int32_t monster_index);
 
+// Asks the registered target switch to make `target_index` the unit's target
+// (`flags`: the switch's mode); false when refused or none is registered.
+bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t flags);
+
 bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure);
 bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure);
 bool register_give_object_to_monster_procedure(give_object_to_monster_procedure procedure);

@@ -19,7 +19,9 @@
 #include "monster_actions.h"
 #include "monster_definitions.h"
 #include "monster_initializers.h"
+#include "monster_movement.h"
 #include "objects.h"
+#include "path.h"
 #include "players.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -53,13 +55,15 @@ bool initialize_monsters(void)
     // Start-up runs once in the game; tests and tools may run it again.
     if (!monster_data_globals.blocks && !initialize_data(&monster_data_globals)) return false;
     install_monster_action_procedures();
+    install_monster_movement_procedures();
     initialize_monster_initializers();
-    return initialize_monster_definitions() && initialize_unit_definitions();
+    return initialize_pathfinding() && initialize_monster_definitions() && initialize_unit_definitions();
 }
 
 void initialize_monsters_for_new_map(void)
 {
     initialize_data_for_new_map(&monster_data_globals);
+    initialize_pathfinding_for_new_map();
     initialize_monster_definitions_for_new_map();
     initialize_unit_definitions_for_new_map();
     mark_monster_initializers_as_unused();
@@ -69,6 +73,7 @@ void initialize_monsters_for_new_map(void)
 void dispose_monsters_from_old_map(void)
 {
     dispose_data_from_old_map(&monster_data_globals);
+    dispose_pathfinding_from_old_map();
     dispose_monster_definitions_from_old_map();
     dispose_unit_definitions_from_old_map();
 }
@@ -106,6 +111,11 @@ void reset_monster_died_procs(void)
 static void call_monster_died_procs(int32_t monster_index, uint32_t died_flags)
 {
     for (int32_t i = 0; i < number_of_monster_died_procs; ++i) monster_died_procs[i](monster_index, died_flags);
+}
+
+void call_monster_died_procedures(int32_t monster_index, uint32_t died_flags)
+{
+    call_monster_died_procs(monster_index, died_flags);
 }
 
 // ---- neighbouring services ----------------------------------------------------------
@@ -340,6 +350,7 @@ void delete_monster(int32_t monster_index, bool show_censored_death)
     monster = get_monster_data(monster_index);
     if (!monster) return;
     if (monster->object_index != NONE && get_object(monster->object_index)) delete_object(monster->object_index);
+    delete_path(&monster->path_index);
     delete_datum(&monster_data_globals, monster_index);
 }
 
@@ -448,6 +459,7 @@ static bool startup_units(void)
 {
     if (!initialize_monsters()) return false;
     register_state_hash_procedure(hash_monsters);
+    register_state_hash_procedure(hash_paths);
     return true;
 }
 
@@ -463,4 +475,5 @@ void register_monster_hooks(void)
     register_map_store_procedures(_startup_units, empty_monster_stores, dispose_monsters_from_old_map);
     register_unit_facts_procedure(monster_unit_facts);
     register_teams_near_point_procedure(teams_with_units_near_point);
+    register_monster_movement_hooks();
 }

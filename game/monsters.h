@@ -350,6 +350,8 @@ monster_data *get_monster_data(int32_t monster_index);
 // stored.  False when refused.
 bool register_monster_died_proc(monster_died_procedure procedure);
 int32_t get_monster_died_proc_count(void);
+// Tells every died procedure (a unit that left the mesh, for instance).
+void call_monster_died_procedures(int32_t monster_index, uint32_t died_flags);
 // Tests: forget every died procedure.
 void reset_monster_died_procs(void);
 

@@ -1,3 +1,1013 @@
-// Pathfinding: the path array, the grid search and obstacle avoidance.
+// Pathfinding: the path array, the grid search and obstacle avoidance.  See path.h.
 
 #include "path.h"
+
+#include <cstring>
+
+#include "cseries/log.h"
+#include "fire.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "mesh.h"
+#include "monster_definitions.h"
+#include "monsters.h"
+#include "object_definitions.h"
+#include "objects.h"
+#include "players.h"
+#include "scenery.h"
+#include "state_hash.h"
+#include "tag_files/data.h"
+
+const int8_t direction_delta_x[NUMBER_OF_DIRECTIONS] = {1, 1, -1, -1, 0, 1, 0, -1};
+const int8_t direction_delta_y[NUMBER_OF_DIRECTIONS] = {1, -1, -1, 1, 1, 0, -1, 0};
+
+enum
+{
+    MAXIMUM_GRID_WAYPOINTS = MAXIMUM_TEMPORARY_WAYPOINTS - 1, // 23 come from the grid route
+    PATH_BITMAP_BYTES = PATH_BOX_WIDTH * PATH_BOX_WIDTH / 8,
+    FIRE_CELL_FLAG = 0x200,
+    OBSTRUCTING_TERRAIN_A = 14,
+    OBSTRUCTING_TERRAIN_B = 15,
+};
+
+static struct path_globals
+{
+    datum_globals paths = {.name = "path", .size = sizeof(postprocessed_path_data), .maximum_count = MAXIMUM_PATHS};
+    path_node nodes[MAXIMUM_NODES];
+    int32_t node_count;
+    int32_t window_left, window_top;
+    int16_t fire_factor; // of the search under way
+    obstruction_avoidance_globals avoidance;
+} path_globals;
+
+// ---- life cycle ----------------------------------------------------------------
+
+bool initialize_pathfinding(void)
+{
+    // Start-up runs once in the game; tests and tools may run it again.
+    return path_globals.paths.blocks || initialize_data(&path_globals.paths);
+}
+
+void initialize_pathfinding_for_new_map(void) { initialize_data_for_new_map(&path_globals.paths); }
+
+void dispose_pathfinding_from_old_map(void) { dispose_data_from_old_map(&path_globals.paths); }
+
+datum_globals *get_path_array(void) { return &path_globals.paths; }
+
+postprocessed_path_data *get_path_data(int32_t path_index)
+{
+    if (!path_globals.paths.blocks || path_index < 0 || path_index >= path_globals.paths.capacity) return nullptr;
+    return (postprocessed_path_data *)get_datum(&path_globals.paths, path_index);
+}
+
+void hash_paths(uint32_t *hash)
+{
+    for (int32_t index = 0; index < path_globals.paths.count; ++index)
+    {
+        const postprocessed_path_data *path = get_path_data(index);
+        if (!path) continue;
+        const int32_t fields[] = {index, path->identifier, path->flags, path->waypoint.x, path->waypoint.y,
+                                  path->monster_index};
+        for (int32_t field : fields) state_hash_add_int32(hash, field);
+    }
+}
+
+// ---- cells ------------------------------------------------------------------------
+
+static bool cell_on_mesh(int32_t cell_x, int32_t cell_y)
+{
+    return cell_x >= 0 && cell_y >= 0 && cell_x < mesh_width && cell_y < mesh_height;
+}
+
+static bool terrain_bars(uint16_t flags, uint16_t terrain_mask)
+{
+    return (terrain_mask >> (flags & 0xF) & 1) || (terrain_mask >> ((flags >> 4) & 0xF) & 1);
+}
+
+bool path_cell_is_passable(int32_t cell_x, int32_t cell_y, uint16_t terrain_mask)
+{
+    return cell_on_mesh(cell_x, cell_y) && !terrain_bars(get_mesh_cell(cell_x, cell_y)->flags, terrain_mask);
+}
+
+static bool cell_burns(int32_t cell_x, int32_t cell_y, uint16_t flags)
+{
+    return (flags & FIRE_CELL_FLAG) && cell_is_on_fire(cell_x, cell_y);
+}
+
+// ---- effect modifier ----------------------------------------------------------------
+
+// The unit's magical-damage modifier as the inventory rules give it: an
+// artifact's bonus replaces the unit's own modifiers unless it overrides the
+// unit itself (while preferred) or, from 1601, declines to.
+static int32_t magical_effect_modifier(const monster_data *monster)
+{
+    const bool use_artifact = current_gameplay_version > 1689;
+    const bool prefer_override = current_gameplay_version < 1721;
+    const bool default_to_object = current_gameplay_version > 1800;
+    const monster_definition *definition = get_monster_definition(monster->type);
+    const object_data *object = get_object(monster->object_index);
+    auto own_modifier = [&]() -> int32_t {
+        const object_definition *od = nullptr;
+        if (default_to_object && object) od = get_object_definition(object->type);
+        else if (definition) od = get_object_definition(definition->object_type);
+        return od ? (int32_t)od->effect_modifiers[_effect_modifier_magical] : (int32_t)SHORT_FIXED_ONE;
+    };
+    const artifact_definition *artifact = use_artifact && monster->carrying_object_index != NONE
+                                              ? get_artifact_definition(monster->artifact_index)
+                                              : nullptr;
+    if (!artifact) return own_modifier();
+    if (prefer_override && (artifact->flags & _artifact_overrides_owner_monster_flag) &&
+        (artifact->monster_restriction_type == NONE || artifact->monster_restriction_type == monster->type))
+        return own_modifier();
+    if (current_gameplay_version >= 1601 && (artifact->flags & _artifact_does_not_override_monster_effect_modifiers_flag))
+        return own_modifier();
+    return artifact->bonus_effect_modifiers[_effect_modifier_magical];
+}
+
+int16_t path_fire_factor(int32_t monster_index)
+{
+    const monster_data *monster = monster_index == NONE ? nullptr : get_monster_data(monster_index);
+    if (!monster) return 0;
+    return (int16_t)(FIRE_PENALTY_MULTIPLIER * magical_effect_modifier(monster));
+}
+
+// ---- grid search --------------------------------------------------------------------
+
+int32_t get_path_node_count(void) { return path_globals.node_count; }
+
+const path_node *get_path_node(int32_t node_index)
+{
+    return node_index >= 0 && node_index < path_globals.node_count ? &path_globals.nodes[node_index] : nullptr;
+}
+
+void get_path_window_origin(int32_t *left, int32_t *top)
+{
+    *left = path_globals.window_left;
+    *top = path_globals.window_top;
+}
+
+static int32_t window_edge(int32_t start, int32_t mesh_size)
+{
+    if (start <= PATH_BOX_WIDTH / 2 - 1) return 0;
+    int32_t edge = start - PATH_BOX_WIDTH / 2;
+    // On a mesh narrower than the window the window reaches past its far edge.
+    if (mesh_size >= PATH_BOX_WIDTH && mesh_size - PATH_BOX_WIDTH < edge) edge = mesh_size - PATH_BOX_WIDTH;
+    return edge;
+}
+
+static int32_t path_estimate(int32_t cell_x, int32_t cell_y, const path_variables *variables)
+{
+    int32_t dx = cell_x - variables->x1, dy = cell_y - variables->y1;
+    if (dx < 0) dx = -dx;
+    if (dy < 0) dy = -dy;
+    return dx > dy ? COST_PER_CELL * dx + (COST_PER_CELL / 2) * dy : COST_PER_CELL * dy + (COST_PER_CELL / 2) * dx;
+}
+
+// Bit n of the entry: direction n may be tried from a cell whose triangles are
+// barred as indexed (bit 0: the low nibble's type, bit 1: the high one's), by
+// the parity of the cell's x + y.
+static const uint8_t allowed_directions[4][2] = {{255, 255}, {157, 206}, {103, 59}, {5, 10}};
+
+int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
+{
+    variables->flags &= ~(uint16_t)_partial_path_flag;
+    path_globals.node_count = 0;
+    if (!VASSERT(variables->x0 != variables->x1 || variables->y0 != variables->y1,
+                 "source_x != dest_x || source_y != dest_y"))
+        return NONE;
+    const uint16_t mask = variables->terrain_impassability_flags;
+    const int32_t left = window_edge(variables->x0, mesh_width), top = window_edge(variables->y0, mesh_height);
+    path_globals.window_left = left;
+    path_globals.window_top = top;
+    const int16_t fire_factor = path_fire_factor(monster_index);
+    path_globals.fire_factor = fire_factor;
+    uint8_t taken[PATH_BITMAP_BYTES];
+    memset(taken, 0, sizeof(taken));
+
+    path_node *nodes = path_globals.nodes;
+    const int32_t start_estimate = path_estimate(variables->x0, variables->y0, variables);
+    nodes[0] = {NONE, NONE, (uint8_t)(variables->x0 - left), (uint8_t)(variables->y0 - top), -1, 0,
+                (int16_t)start_estimate};
+    path_globals.node_count = 1;
+    int32_t open = 0, best = 0, best_estimate = start_estimate;
+
+    while (open != NONE)
+    {
+        const int32_t current = open;
+        open = nodes[current].next_node;
+        const int32_t cell_x = left + nodes[current].x, cell_y = top + nodes[current].y;
+        const uint16_t cell_flags = get_mesh_cell(cell_x, cell_y)->flags;
+        const int32_t barred = ((mask >> (cell_flags & 0xF)) & 1) | (((mask >> ((cell_flags >> 4) & 0xF)) & 1) << 1);
+        const uint32_t allowed = allowed_directions[barred][(cell_x + cell_y) & 1];
+        // The step's cost follows how the current node was reached.
+        const int32_t base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
+
+        for (int32_t direction = 0; direction < NUMBER_OF_DIRECTIONS; ++direction)
+        {
+            if (!(allowed & (1u << direction))) continue;
+            const int32_t x = cell_x + direction_delta_x[direction], y = cell_y + direction_delta_y[direction];
+            if (!cell_on_mesh(x, y)) continue;
+            const int32_t rx = x - left, ry = y - top;
+            const bool passable = path_cell_is_passable(x, y, mask);
+            if (rx < 0 || ry < 0 || rx >= PATH_BOX_WIDTH || ry >= PATH_BOX_WIDTH)
+            {
+                if (!passable) continue;
+                variables->flags |= _partial_path_flag;
+                return current;
+            }
+            const int32_t bit = ry * PATH_BOX_WIDTH + rx;
+            if ((taken[bit >> 3] >> (bit & 7)) & 1) continue;
+            if (!passable) continue;
+            taken[bit >> 3] |= (uint8_t)(1u << (bit & 7));
+
+            int32_t step = base_step;
+            if (cell_burns(x, y, get_mesh_cell(x, y)->flags)) step += (step * fire_factor) >> 8;
+            if (path_globals.node_count >= MAXIMUM_NODES) continue;
+
+            const int32_t node = path_globals.node_count++;
+            const int32_t estimate = path_estimate(x, y, variables);
+            path_node *n = &nodes[node];
+            n->x = (uint8_t)rx;
+            n->y = (uint8_t)ry;
+            n->direction = (int8_t)direction;
+            n->parent_node = (int16_t)current;
+            n->cost = (int16_t)(nodes[current].cost + step); // wraps on purpose
+            n->total_cost = (int16_t)(n->cost + estimate); // wraps on purpose
+            if (estimate < best_estimate)
+            {
+                best = node;
+                best_estimate = estimate;
+            }
+            if (x == variables->x1 && y == variables->y1) return node;
+
+            // Before the first entry whose total is not lower: newest first among equals.
+            int32_t previous = NONE;
+            for (int32_t entry = open; entry != NONE && nodes[entry].total_cost < n->total_cost;
+                 entry = nodes[entry].next_node)
+                previous = entry;
+            if (previous == NONE)
+            {
+                n->next_node = (int16_t)open;
+                open = node;
+            }
+            else
+            {
+                n->next_node = nodes[previous].next_node;
+                nodes[previous].next_node = (int16_t)node;
+            }
+        }
+    }
+    if (best == 0) return NONE;
+    variables->flags |= _partial_path_flag;
+    return best;
+}
+
+// ---- the line test -----------------------------------------------------------------
+
+namespace {
+
+struct line_test
+{
+    uint16_t mask;
+    bool fire_test;
+};
+
+// Cells off the mesh (a line near an edge can compute one) do not block.
+bool cell_blocks_line(const line_test *test, int32_t cell_x, int32_t cell_y)
+{
+    const int16_t x = (int16_t)cell_x, y = (int16_t)cell_y;
+    if (!cell_on_mesh(x, y)) return false;
+    const uint16_t flags = get_mesh_cell(x, y)->flags;
+    return terrain_bars(flags, test->mask) || (test->fire_test && cell_burns(x, y, flags));
+}
+
+// One piece of at most 30720 units on its long axis: true when blocked.
+bool piece_is_blocked(const line_test *test, const world_point2d *p, const world_point2d *q)
+{
+    const int32_t px = (int16_t)(p->x >> WORLD_FRACTIONAL_BITS), py = (int16_t)(p->y >> WORLD_FRACTIONAL_BITS);
+    const int32_t qx = (int16_t)(q->x >> WORLD_FRACTIONAL_BITS), qy = (int16_t)(q->y >> WORLD_FRACTIONAL_BITS);
+    if (cell_blocks_line(test, px, py)) return true;
+    if (py == qy)
+    {
+        if (px == qx) return false;
+        const int32_t s = px < qx ? 1 : -1;
+        for (int32_t x = px + s;; x += s)
+        {
+            if (cell_blocks_line(test, x, py)) return true;
+            if (x == qx) return false;
+        }
+    }
+    if (px == qx)
+    {
+        const int32_t s = py < qy ? 1 : -1;
+        for (int32_t y = py + s;; y += s)
+        {
+            if (cell_blocks_line(test, px, y)) return true;
+            if (y == qy) return false;
+        }
+    }
+    const int32_t ex = q->x - p->x, ey = q->y - p->y;
+    const int32_t abs_ex = ex < 0 ? -ex : ex, abs_ey = ey < 0 ? -ey : ey;
+    if (abs_ex > abs_ey)
+    {
+        const int32_t s = px < qx ? 1 : -1;
+        const int16_t m = (int16_t)(((int32_t)(int16_t)ey * 256) / ex);
+        const int32_t b = p->y - ((p->x * m) >> 8);
+        int32_t previous = py;
+        for (int32_t x = px + s;; x += s)
+        {
+            const int32_t r = (int16_t)(((((x * WORLD_ONE) * m) >> 8) + b) >> WORLD_FRACTIONAL_BITS);
+            if (r != previous && cell_blocks_line(test, s > 0 ? x - 1 : x, s > 0 ? r : previous)) return true;
+            if (cell_blocks_line(test, x, r)) return true;
+            previous = r;
+            if (x == qx) return false;
+        }
+    }
+    const int32_t s = py < qy ? 1 : -1;
+    const int16_t m = (int16_t)(((int32_t)(int16_t)ex * 256) / ey);
+    const int32_t b = p->x - ((p->y * m) >> 8);
+    int32_t previous = px;
+    for (int32_t y = py + s;; y += s)
+    {
+        const int32_t c = (int16_t)(((((y * WORLD_ONE) * m) >> 8) + b) >> WORLD_FRACTIONAL_BITS);
+        if (c != previous && cell_blocks_line(test, s > 0 ? c : previous, s > 0 ? y - 1 : y)) return true;
+        if (cell_blocks_line(test, c, y)) return true;
+        previous = c;
+        if (y == qy) return false;
+    }
+}
+
+} // namespace
+
+bool path_line_is_clear(const world_point2d *source, const world_point2d *target, uint16_t terrain_mask,
+                        bool fire_test)
+{
+    const line_test test = {terrain_mask, fire_test};
+    const int32_t dx = target->x - source->x, dy = target->y - source->y;
+    const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
+    const int32_t length = abs_dx > abs_dy ? abs_dx : abs_dy;
+    const int32_t pieces = length <= 30720 ? 1 : length / 30720 + 1;
+    for (int32_t j = 0; j < pieces; ++j)
+    {
+        const int32_t f0 = (256 * j) / pieces, f1 = (256 * (j + 1)) / pieces;
+        const world_point2d p = {source->x + ((dx * f0) >> 8), source->y + ((dy * f0) >> 8)};
+        const world_point2d q = {source->x + ((dx * f1) >> 8), source->y + ((dy * f1) >> 8)};
+        if (piece_is_blocked(&test, &p, &q)) return false;
+    }
+    return true;
+}
+
+// ---- straightening ------------------------------------------------------------------
+
+static world_point2d cell_centre(int32_t cell_x, int32_t cell_y)
+{
+    return {cell_x * WORLD_ONE + WORLD_ONE_HALF, cell_y * WORLD_ONE + WORLD_ONE_HALF};
+}
+
+int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *directions, int32_t step_count,
+                                  world_point2d *waypoints)
+{
+    int32_t count = 0, previous = NONE;
+    for (int32_t number = 0; number < step_count; ++number)
+    {
+        const int32_t direction = directions[number];
+        if (direction < 0 || direction >= NUMBER_OF_DIRECTIONS)
+        {
+            char text[96];
+            csprintf(text, "%p: step #%d (#%d) is not a direction", (const void *)directions, (int)number,
+                     (int)direction);
+            VASSERT(false, text);
+            VASSERT(false, "direction>=0 && direction<NUMBER_OF_DIRECTIONS");
+            break;
+        }
+        cell_x += direction_delta_x[direction];
+        cell_y += direction_delta_y[direction];
+        // A step in the direction of the one before moves that run's end.
+        if (direction == previous) --count;
+        if (count < MAXIMUM_GRID_WAYPOINTS) waypoints[count++] = cell_centre(cell_x, cell_y);
+        previous = direction;
+    }
+    return count;
+}
+
+void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
+{
+    // 1. The directions from the start to the end node.
+    int8_t steps[MAXIMUM_NODES];
+    int32_t step_count = 0;
+    for (int32_t node = end_node; node > 0 && node < path_globals.node_count;
+         node = path_globals.nodes[node].parent_node)
+    {
+        if (!VASSERT(step_count < MAXIMUM_NODES - 1, "step_count < MAXIMUM_NODES")) break;
+        steps[step_count++] = path_globals.nodes[node].direction;
+    }
+    path->flags = variables->flags;
+    const bool partial = (variables->flags & _partial_path_flag) != 0;
+
+    // 2.
+    int8_t forward[MAXIMUM_NODES];
+    for (int32_t i = 0; i < step_count; ++i) forward[i] = steps[step_count - 1 - i];
+    world_point2d temporary[MAXIMUM_TEMPORARY_WAYPOINTS];
+    const int32_t count = build_temporary_waypoints(variables->x0, variables->y0, forward, step_count, temporary);
+
+    // 3. The line-of-sight pass.
+    const monster_data *monster = get_monster_data(path->monster_index);
+    const bool fire_test = monster && magical_effect_modifier(monster) != 0;
+    world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
+    int32_t chosen_count = 0;
+    VASSERT(count > 0, "waypoint_count");
+    for (int32_t i = 1; i <= count; ++i)
+    {
+        if (partial && i == count)
+        {
+            chosen[chosen_count++] = temporary[count - 1];
+            break;
+        }
+        const world_point2d *source = chosen_count ? &chosen[chosen_count - 1] : &variables->p0;
+        const world_point2d *target = i < count ? &temporary[i] : &variables->p1;
+        if (!path_line_is_clear(source, target, variables->terrain_impassability_flags, fire_test))
+            chosen[chosen_count++] = temporary[i - 1];
+    }
+    // 4.
+    if (!partial) chosen[chosen_count++] = variables->p1;
+    VASSERT(chosen_count <= MAXIMUM_TEMPORARY_WAYPOINTS, "new_waypoint_count <= MAXIMUM_TEMPORARY_WAYPOINTS");
+
+    // 5. A lone final waypoint keeps the unit's body out of obstructed neighbours.
+    world_point2d waypoint = chosen_count ? chosen[0] : variables->p0;
+    if (chosen_count == 1 && !partial)
+    {
+        const object_data *object = get_object(variables->owner_object_index);
+        const int32_t radius = object ? object->radius : 0;
+        const int32_t x = waypoint.x >> WORLD_FRACTIONAL_BITS, y = waypoint.y >> WORLD_FRACTIONAL_BITS;
+        const int32_t neighbours[4][2] = {{x, y - 1}, {x, y + 1}, {x - 1, y}, {x + 1, y}};
+        for (const auto &neighbour : neighbours)
+        {
+            obstructed_cell_bounds box;
+            int32_t boxes = 0;
+            report_obstructed_cell_bounds(neighbour[0], neighbour[1], &box, &boxes, radius);
+            if (!boxes) continue;
+            world_point2d entry;
+            if (clip_line_to_box(box.left, box.right, box.top, box.bottom, &variables->p0, &waypoint, &entry) !=
+                _clip_missed)
+                waypoint = entry;
+        }
+    }
+    path->waypoint = waypoint;
+}
+
+// ---- paths --------------------------------------------------------------------------
+
+static void clamp_into_mesh(world_point2d *point)
+{
+    const world_distance right = mesh_width * WORLD_ONE - 1, bottom = mesh_height * WORLD_ONE - 1;
+    if (point->x > right) point->x = right;
+    if (point->y > bottom) point->y = bottom;
+    if (point->x < 0) point->x = 0;
+    if (point->y < 0) point->y = 0;
+}
+
+int32_t new_path(int32_t monster_index, path_variables *variables)
+{
+    clamp_into_mesh(&variables->p0);
+    clamp_into_mesh(&variables->p1);
+    variables->x0 = (int16_t)(variables->p0.x >> WORLD_FRACTIONAL_BITS);
+    variables->y0 = (int16_t)(variables->p0.y >> WORLD_FRACTIONAL_BITS);
+    variables->x1 = (int16_t)(variables->p1.x >> WORLD_FRACTIONAL_BITS);
+    variables->y1 = (int16_t)(variables->p1.y >> WORLD_FRACTIONAL_BITS);
+
+    const int32_t path_index = new_datum(&path_globals.paths);
+    if (path_index == NONE) return NEW_PATH_ARRAY_FULL;
+    postprocessed_path_data *path = get_path_data(path_index);
+    path->monster_index = monster_index;
+    if (variables->x0 == variables->x1 && variables->y0 == variables->y1)
+    {
+        variables->flags = 0;
+        path->flags = 0;
+        path->waypoint = variables->p1;
+    }
+    else
+    {
+        const int32_t end_node = build_pathfinding_tree(monster_index, variables);
+        if (end_node == NONE)
+        {
+            variables->p1 = variables->p0;
+            delete_datum(&path_globals.paths, path_index);
+            return NEW_PATH_NO_ROUTE;
+        }
+        postprocess_path(path, end_node, variables);
+    }
+    if (monster_data *monster = get_monster_data(monster_index)) monster->path_destination = path->waypoint;
+    return path_index;
+}
+
+void delete_path(int16_t *path_index)
+{
+    if (!path_index) return;
+    if (*path_index != NONE && get_path_data(*path_index)) delete_datum(&path_globals.paths, *path_index);
+    *path_index = NONE;
+}
+
+// ---- unit services --------------------------------------------------------------------
+
+bool use_monster_pathfinding_radius(int32_t monster_index, int32_t other_monster_index)
+{
+    if (!get_monster_data(monster_index) || !get_monster_data(other_monster_index)) return false;
+    return monsters_are_allied(monster_index, other_monster_index);
+}
+
+void report_obstructed_cell_bounds(int32_t cell_x, int32_t cell_y, obstructed_cell_bounds *boxes, int32_t *count,
+                                   int32_t radius)
+{
+    if (!boxes || !count || *count < 0 || *count >= MAXIMUM_OBSTRUCTED_CELL_BOUNDS) return;
+    if (!cell_on_mesh(cell_x, cell_y)) return;
+    const mesh_cell *cell = get_mesh_cell(cell_x, cell_y);
+    if (cell->model_index == NONE) return;
+    const int32_t a = cell->flags & 0xF, b = (cell->flags >> 4) & 0xF;
+    if (a != OBSTRUCTING_TERRAIN_A && a != OBSTRUCTING_TERRAIN_B && b != OBSTRUCTING_TERRAIN_A &&
+        b != OBSTRUCTING_TERRAIN_B)
+        return;
+    const int32_t far_x = cell_x + 1 < mesh_width ? cell_x + 1 : mesh_width - 1;
+    const int32_t far_y = cell_y + 1 < mesh_height ? cell_y + 1 : mesh_height - 1;
+    obstructed_cell_bounds *box = &boxes[(*count)++];
+    box->left = cell_x * WORLD_ONE - radius;
+    box->top = cell_y * WORLD_ONE - radius;
+    box->right = far_x * WORLD_ONE + radius;
+    box->bottom = far_y * WORLD_ONE + radius;
+}
+
+void update_monster_impassability_for_cell(int32_t cell_x, int32_t cell_y)
+{
+    for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
+        for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+        {
+            if (!cell_on_mesh(x, y)) continue;
+            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            {
+                const object_data *object = get_object(object_index);
+                if (!object) break;
+                if (object->owner == _object_is_monster)
+                {
+                    monster_data *monster = get_monster_data(object->owner_index);
+                    if (monster && monster->object_index == object_index)
+                    {
+                        const world_point2d location = {object->location.position.x, object->location.position.y};
+                        monster->cell_impassability_flags =
+                            build_cell_impassability_flags(monster->terrain_impassability_flags, &location);
+                    }
+                }
+                object_index = object->next_object_index;
+            }
+        }
+}
+
+// ---- obstacle avoidance ----------------------------------------------------------------
+
+const obstruction_avoidance_globals *get_obstruction_avoidance_globals(void) { return &path_globals.avoidance; }
+
+namespace {
+
+// From 1601: a unit of a human player, not in a cooperative game's computer team.
+bool plain_player_controlled(const monster_data *monster)
+{
+    if (current_gameplay_version < 1601) return false;
+    if (monster->flags & _monster_ignores_user_commands_flag) return false;
+    return monster->owner_team_index == 0 || !(game_->option_flags & _game_option_cooperative_flag);
+}
+
+bool walks_around_blockage(const monster_definition *definition)
+{
+    return (definition->more_hack_flags & _monster_more_hack_walks_around_blockage_flag) != 0;
+}
+
+bool scenery_definition_is_netgame_flag(int32_t index)
+{
+    const scenery_definition *definition = get_scenery_definition(index);
+    return definition && (definition->flags & _scenery_is_netgame_flag_flag);
+}
+
+bool facing_within_quarter(const object_data *a, const object_data *b)
+{
+    return angular_difference(a->location.yaw, b->location.yaw) < QUARTER_CIRCLE;
+}
+
+// Whether another unit's object counts as an obstacle for the mover; fills
+// the obstacle's radius and flags when it does.
+bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
+                      const object_data *mover_object, const object_data *object, obstacle *result)
+{
+    const int32_t other_index = object->owner_index;
+    const monster_data *other = get_monster_data(other_index);
+    const monster_definition *other_definition = other ? get_monster_definition(other->type) : nullptr;
+    if (!other || !other_definition) return false;
+    const int32_t s = definition->size, o = other_definition->size;
+    if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
+    if (current_gameplay_version >= 1301 &&
+        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
+        return false;
+    const bool plain = plain_player_controlled(mover);
+    const bool walks_around = walks_around_blockage(definition);
+    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+    const world_point2d there = {object->location.position.x, object->location.position.y};
+    const int32_t distance = distance2d(&here, &there);
+    if (plain && !walks_around &&
+        distance - definition->pathfinding_radius - other_definition->pathfinding_radius > 1536)
+        return false;
+    const bool allied = monsters_are_allied(monster_index, other_index);
+    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
+    if (other->action == _monster_action_moving)
+    {
+        if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
+            (mover->base_movement_speed <= other->base_movement_speed || distance > DISTANCE_TO_AVOID_SLOWPOKES))
+            return false;
+        if (current_gameplay_version >= 1501 && (plain || walks_around) && (allied || plain))
+        {
+            if (current_gameplay_version < 1721 && (int16_t)mover_object->location.yaw >= 0) return false;
+            if (other_pauses || facing_within_quarter(object, mover_object)) return false;
+        }
+    }
+    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
+    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
+    if (mover->flags & _monster_has_valid_target_index_flag)
+    {
+        const monster_data *target = get_monster_data(mover->target_monster_index);
+        if (target && !allied && other->type == target->type) return false;
+    }
+    if (use_monster_pathfinding_radius(monster_index, other_index))
+    {
+        result->radius = other_definition->pathfinding_radius;
+        result->flags = _obstacle_is_friendly_monster_flag;
+    }
+    else
+    {
+        result->radius = object->radius;
+        result->flags = 0;
+    }
+    if (other->action == _monster_action_moving || other->action == _monster_action_turning ||
+        (other->flags & _monster_needs_new_path_flag))
+        result->flags |= _obstacle_is_temporary_flag;
+    return true;
+}
+
+bool object_is_obstacle(const monster_data *mover, const monster_definition *definition,
+                        const object_data *mover_object, int32_t object_index, const object_data *object)
+{
+    if ((mover->flags & _monster_wants_to_pick_up_object_flag) && mover->pick_up_object_index == object_index &&
+        mover->pick_up_object_identifier == object->identifier)
+        return false;
+    if ((game_->option_flags & _game_option_uses_vux_flag) && (object->flags & _object_is_flag_flag) &&
+        (current_gameplay_version < 1601 || (mover_object->flags & _object_floats_on_media_flag)))
+        return false;
+    if (current_gameplay_version >= 1510 && (definition->flags & _monster_flies_flag) &&
+        (object->owner == _object_is_scenery || object->owner == _object_is_projectile ||
+         object->owner == _object_is_dormant_projectile) &&
+        object->height1 - object->height0 < mover->height_over_mesh)
+        return false;
+    return true;
+}
+
+void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
+                       const object_data *mover_object)
+{
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    const angle turned = (angle)(mover->desired_yaw + 0x2000);
+    const int32_t quarter = turned >> 14;
+    const int32_t f = (turned & 0x3FFF) * 2 + 0x4000;
+    int32_t ox, oy;
+    switch (quarter)
+    {
+    case 0: ox = 4, oy = (65536 - f) >> 12; break;
+    case 1: ox = f >> 12, oy = 4; break;
+    case 2: ox = 12, oy = f >> 12; break;
+    default: ox = (65536 - f) >> 12, oy = 12; break;
+    }
+    const int32_t unit_x = mover_object->location.position.x >> WORLD_FRACTIONAL_BITS;
+    const int32_t unit_y = mover_object->location.position.y >> WORLD_FRACTIONAL_BITS;
+    int32_t corner_x = unit_x - ox, corner_y = unit_y - oy;
+    if (corner_x > mesh_width - FIND_POSSIBLE_OBSTACLES_BOX_WIDTH)
+        corner_x = mesh_width - FIND_POSSIBLE_OBSTACLES_BOX_WIDTH;
+    if (corner_y > mesh_height - FIND_POSSIBLE_OBSTACLES_BOX_WIDTH)
+        corner_y = mesh_height - FIND_POSSIBLE_OBSTACLES_BOX_WIDTH;
+    // A mesh narrower than the block puts the corner off the mesh: only cells on it are visited.
+    if (corner_x < 0) corner_x = 0;
+    if (corner_y < 0) corner_y = 0;
+
+    for (int32_t y = corner_y; y < corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && y < mesh_height; ++y)
+        for (int32_t x = corner_x; x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
+            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            {
+                const object_data *object = get_object(object_index);
+                if (!object) break;
+                const int32_t next = object->next_object_index;
+                if (object_index != mover->object_index && (object->flags & _object_is_solid_flag) &&
+                    !(object->flags & _object_is_invisible_flag) &&
+                    avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER)
+                {
+                    obstacle candidate = {0, {object->location.position.x, object->location.position.y},
+                                          object->radius, (int16_t)object_index};
+                    const bool counts =
+                        object->owner == _object_is_monster
+                            ? unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
+                            : object_is_obstacle(mover, definition, mover_object, object_index, object);
+                    if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+                }
+                object_index = next;
+            }
+}
+
+int32_t obstacle_clearance(const obstacle *o)
+{
+    const obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    int32_t clearance = o->radius + 95 +
+                        ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                        : avoidance->monster_radius);
+    if (current_gameplay_version < 1301) return clearance;
+    const object_data *object = get_object(o->object_index);
+    if (!object) return clearance;
+    bool halved = false;
+    const bool version_1500 = current_gameplay_version == 1500;
+    switch (object->owner)
+    {
+    case _object_is_scenery: halved = !scenery_definition_is_netgame_flag(object->owner_index); break;
+    case _object_is_projectile:
+        halved = version_1500 ? !scenery_definition_is_netgame_flag(object->owner_index)
+                              : !(object->flags & _object_is_flag_flag);
+        break;
+    case _object_is_dormant_projectile:
+        halved = version_1500 ? !scenery_definition_is_netgame_flag(object->owner_index) : true;
+        break;
+    default: break;
+    }
+    return halved ? clearance / 2 : clearance;
+}
+
+bool destination_inside_obstacle(const world_point2d *destination)
+{
+    const obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    for (int32_t i = 0; i < avoidance->obstacle_count; ++i)
+    {
+        const obstacle *o = &avoidance->obstacles[i];
+        if (o->flags & _obstacle_is_temporary_flag) continue;
+        if (distance2d(destination, &o->center) < obstacle_clearance(o)) return true;
+    }
+    return false;
+}
+
+void clamp_point_into_mesh(world_point2d *point)
+{
+    const world_distance right = mesh_width * WORLD_ONE, bottom = mesh_height * WORLD_ONE;
+    if (point->x < 0) point->x = 0;
+    if (point->y < 0) point->y = 0;
+    if (point->x >= right) point->x = right - 1;
+    if (point->y >= bottom) point->y = bottom - 1;
+}
+
+bool point_cell_is_passable(const world_point2d *point, uint16_t mask)
+{
+    return path_cell_is_passable(point->x >> WORLD_FRACTIONAL_BITS, point->y >> WORLD_FRACTIONAL_BITS, mask);
+}
+
+} // namespace
+
+bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t avoided_object_index, int32_t depth)
+{
+    if (depth > ITERATION_CUTOFF) return false;
+    if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
+                 "state== _finding_leftmost || state== _finding_rightmost"))
+        return false;
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    const monster_data *mover = get_monster_data(avoidance->monster_index);
+    const monster_definition *definition = mover ? get_monster_definition(mover->type) : nullptr;
+    const object_data *mover_object = mover ? get_object(mover->object_index) : nullptr;
+    if (!definition || !mover_object) return false;
+    const world_point2d start = avoidance->start;
+    const world_point2d p = *end_point;
+    const int32_t d = distance2d(&p, &start);
+
+    int32_t chosen = NONE;
+    uint16_t chosen_alpha = 0;
+    int32_t chosen_r = 0, chosen_big_r = 0, chosen_d = 0, chosen_mover_radius = 0;
+    angle chosen_beta = 0;
+    bool inside = false;
+    for (int32_t i = 0; i < avoidance->obstacle_count && !inside; ++i)
+    {
+        const obstacle *o = &avoidance->obstacles[i];
+        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
+                                         ? avoidance->friendly_monster_radius
+                                         : avoidance->monster_radius;
+        const int32_t r = o->radius + mover_radius, big_r = r + MINIMUM_AVOID_RADIUS;
+        world_point2d e = start;
+        if (d != 0)
+        {
+            const int64_t f = ((int64_t)(big_r + d) * 65536) / d;
+            e.x = start.x + (world_distance)(((int64_t)(p.x - start.x) * f) >> 16);
+            e.y = start.y + (world_distance)(((int64_t)(p.y - start.y) * f) >> 16);
+        }
+        world_point2d foot;
+        if (!closest_point_on_line_segment2d(&o->center, &start, &e, &foot) ||
+            !world_distance2d_less_than(&foot, &o->center, big_r))
+            continue;
+        const angle beta = arctangent(o->center.x - start.x, o->center.y - start.y);
+        const int32_t distance = distance2d(&o->center, &start);
+        angle alpha;
+        bool stands_inside = false;
+        if (distance < r + TRUE_AVOID_RADIUS)
+        {
+            if (distance <= r + 94)
+            {
+                alpha = QUARTER_CIRCLE;
+                stands_inside = true;
+            }
+            else
+                alpha = arcsine(((r + 95) * TRIG_MAGNITUDE) / distance);
+        }
+        else
+            alpha = arcsine(((r + TRUE_AVOID_RADIUS) * TRIG_MAGNITUDE) / distance);
+        if (stands_inside || alpha > chosen_alpha)
+        {
+            chosen = i;
+            chosen_alpha = alpha;
+            chosen_r = r;
+            chosen_big_r = big_r;
+            chosen_d = distance;
+            chosen_beta = beta;
+            chosen_mover_radius = mover_radius;
+            inside = stands_inside;
+        }
+    }
+    if (chosen == NONE)
+    {
+        if (state == _finding_leftmost) avoidance->leftmost_point = p;
+        else avoidance->rightmost_point = p;
+        return false;
+    }
+
+    obstacle *o = &avoidance->obstacles[chosen];
+    int32_t tangent;
+    if (chosen_d > chosen_big_r)
+    {
+        const int32_t reach = chosen_d < chosen_r + TRUE_AVOID_RADIUS ? chosen_big_r : chosen_r + TRUE_AVOID_RADIUS;
+        tangent = (int32_t)isqrt64((uint64_t)((int64_t)chosen_d * chosen_d - (int64_t)reach * reach));
+    }
+    else
+        tangent = chosen_mover_radius;
+    tangent += OVERSHOOT_DISTANCE;
+    VASSERT(tangent != 0, "distance_to_tangent!=0");
+
+    const angle plus = (angle)(chosen_beta + chosen_alpha), minus = (angle)(chosen_beta - chosen_alpha);
+    const world_point2d a = {start.x + ((cosine_rounded(plus) * tangent) >> TRIG_SHIFT),
+                             start.y + ((sine_rounded(plus) * tangent) >> TRIG_SHIFT)};
+    const world_point2d b = {start.x + ((cosine_rounded(minus) * tangent) >> TRIG_SHIFT),
+                             start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
+    if (inside) o->radius = 0;
+
+    const int64_t side = (int64_t)(a.x - start.x) * (p.y - start.y) - (int64_t)(a.y - start.y) * (p.x - start.x);
+    const world_point2d next = (state == _finding_leftmost) == (side <= 0) ? a : b;
+
+    if (current_gameplay_version >= 1301)
+    {
+        const bool plain = plain_player_controlled(mover);
+        bool may = walks_around_blockage(definition);
+        if (!may && plain)
+        {
+            const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+            const object_data *obstacle_object = get_object(o->object_index);
+            const world_point2d there =
+                obstacle_object ? world_point2d{obstacle_object->location.position.x,
+                                                obstacle_object->location.position.y}
+                                : o->center;
+            may = world_distance2d_less_than(&here, &there, definition->pathfinding_radius + o->radius + 512);
+        }
+        if (may && avoided_object_index != NONE && avoided_object_index == o->object_index &&
+            (plain || definition->pathfinding_radius > 99))
+            avoidance->avoiding_same_object_again = true;
+    }
+    if (state == _finding_leftmost) avoidance->leftmost_object_index = o->object_index;
+    else avoidance->rightmost_object_index = o->object_index;
+    find_avoidance_point(&next, state, avoided_object_index, depth + 1);
+    return true;
+}
+
+void adjust_path_destination_for_obstacles(int32_t monster_index)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    const monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
+    const object_data *object = monster ? get_object(monster->object_index) : nullptr;
+    if (!monster || !definition || !object) return;
+    const world_point2d unit = {object->location.position.x, object->location.position.y};
+
+    // 1.
+    const postprocessed_path_data *path = monster->path_index == NONE ? nullptr : get_path_data(monster->path_index);
+    if (!path)
+    {
+        monster->path_destination = unit;
+        return;
+    }
+    monster->path_destination = path->waypoint;
+
+    // 2-4.
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    avoidance->obstacle_count = 0;
+    avoidance->monster_index = monster_index;
+    const bool walks_around = walks_around_blockage(definition);
+    if (current_gameplay_version == 1500)
+        avoidance->monster_radius = definition->pathfinding_radius + 21;
+    else if ((game_->option_flags & (_game_option_uses_vux_flag | _game_option_uses_anticlump_flag)) ||
+             (current_gameplay_version >= 1501 && walks_around))
+        avoidance->monster_radius =
+            definition->pathfinding_radius > object->radius ? definition->pathfinding_radius : object->radius;
+    else
+        avoidance->monster_radius = object->radius;
+    avoidance->friendly_monster_radius = definition->pathfinding_radius;
+    if (mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
+
+    // 5. A destination inside an obstacle is pulled back toward the unit.
+    world_point2d destination = monster->path_destination;
+    if (!(monster->flags & _monster_has_valid_target_index_flag) && avoidance->obstacle_count > 0)
+    {
+        const world_point2d first = destination;
+        for (int32_t k = 9; k >= 0 && destination_inside_obstacle(&destination); --k)
+        {
+            destination.x = unit.x + ((first.x - unit.x) * k) / 10;
+            destination.y = unit.y + ((first.y - unit.y) * k) / 10;
+        }
+    }
+    monster->path_destination = destination;
+
+    // 6.
+    int32_t dx = destination.x - unit.x, dy = destination.y - unit.y;
+    const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
+    if ((abs_dx < MINIMUM_ADJUST_RADIUS && abs_dy < MINIMUM_ADJUST_RADIUS) ||
+        ((monster->flags & _monster_has_valid_target_index_flag) && abs_dx < ATTACK_ADJUST_RADIUS &&
+         abs_dy < ATTACK_ADJUST_RADIUS))
+    {
+        monster->flags &= ~(uint32_t)_monster_has_obstructed_path_flag;
+        return;
+    }
+
+    // 7. The leg is cut to 16 cells.
+    const int64_t length = isqrt64((uint64_t)((int64_t)dx * dx + (int64_t)dy * dy));
+    if (length > MAXIMUM_PATH_SEGMENT_DISTANCE)
+    {
+        destination.x = unit.x + (world_distance)(((int64_t)dx * MAXIMUM_PATH_SEGMENT_DISTANCE) / length);
+        destination.y = unit.y + (world_distance)(((int64_t)dy * MAXIMUM_PATH_SEGMENT_DISTANCE) / length);
+        monster->path_destination = destination;
+    }
+    avoidance->start = unit;
+    avoidance->leftmost_point = avoidance->rightmost_point = {-1, -1};
+    avoidance->leftmost_object_index = avoidance->rightmost_object_index = NONE;
+    avoidance->avoiding_same_object_again = false;
+    if (avoidance->obstacle_count == 0) return;
+
+    // 8.
+    bool result = find_avoidance_point(&destination, _finding_leftmost, monster->avoiding_object_index, 0);
+    if (result) result = find_avoidance_point(&destination, _finding_rightmost, monster->avoiding_object_index, 0);
+
+    // 9.
+    world_point2d left = avoidance->leftmost_point, right = avoidance->rightmost_point;
+    if (left.x == -1 || left.y == -1 || right.x == -1 || right.y == -1) return;
+    clamp_point_into_mesh(&left);
+    clamp_point_into_mesh(&right);
+    const bool left_open = point_cell_is_passable(&left, definition->terrain_impassability_flags);
+    const bool right_open = point_cell_is_passable(&right, definition->terrain_impassability_flags);
+    if (!left_open && !right_open)
+    {
+        monster->flags |= _monster_has_obstructed_path_flag;
+        return;
+    }
+    bool take_left;
+    if (left_open != right_open)
+        take_left = left_open;
+    else
+    {
+        const angle bearing = arctangent(destination.x - unit.x, destination.y - unit.y);
+        const int32_t left_turn = angular_difference(arctangent(left.x - unit.x, left.y - unit.y), bearing);
+        const int32_t right_turn = angular_difference(arctangent(right.x - unit.x, right.y - unit.y), bearing);
+        take_left = left_turn < right_turn;
+    }
+    const bool plain = plain_player_controlled(monster);
+    if (result && current_gameplay_version >= 1301 && avoidance->avoiding_same_object_again &&
+        (plain || definition->pathfinding_radius > 99) && (plain || walks_around))
+        take_left = (monster->extra_flags & _monster_deviating_left_extra_flag) != 0;
+
+    // 10.
+    if (take_left)
+    {
+        monster->path_destination = left;
+        monster->extra_flags |= _monster_deviating_left_extra_flag;
+        monster->avoiding_object_index = avoidance->leftmost_object_index;
+    }
+    else
+    {
+        monster->path_destination = right;
+        monster->extra_flags &= ~(uint32_t)_monster_deviating_left_extra_flag;
+        monster->avoiding_object_index = avoidance->rightmost_object_index;
+    }
+    if (result)
+        monster->flags |= _monster_has_obstructed_path_flag;
+    else
+    {
+        monster->avoiding_object_index = NONE;
+        monster->flags &= ~(uint32_t)_monster_has_obstructed_path_flag;
+    }
+}

@@ -147,7 +147,7 @@ bool store_box_geometry_tag(const char *name, world_distance size)
     return ok;
 }
 
-bool start_units_world(const new_game_data *data)
+bool start_units_world(const new_game_data *data, const objects_world_map *given_map)
 {
     initialize_players();
     initialize_statistics();
@@ -158,6 +158,7 @@ bool start_units_world(const new_game_data *data)
     objects_world_map map;
     map.width = 16;
     map.height = 16;
+    if (given_map) map = *given_map;
     if (!load_objects_world(map) || !initialize_monsters()) return false;
     initialize_monsters_for_new_map();
     return true;

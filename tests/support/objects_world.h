@@ -30,7 +30,8 @@ struct new_game_data;
 // Starts the game of `data` (players, teams, statistics, local player 0) on
 // an empty 16 x 16 object world with the unit record's stores emptied: what
 // the tests of units need before they make one.  Needs an open store.
-bool start_units_world(const new_game_data *data);
+// `map`, when given, replaces the 16 x 16 one.
+bool start_units_world(const new_game_data *data, const objects_world_map *map = nullptr);
 void dispose_units_world(void);
 
 // A box of `size` world units on each side, its base centred on the origin,

@@ -1,0 +1,393 @@
+// Unit movement: the charge speed's extended step, landing on the
+// destination, the version gates of re-aiming, the mesh border, the allied
+// collision radius, footprints, sliding along barred terrain, and invariants
+// of random steps on a mesh with barred triangles.
+
+#include "tag_files/store_fixture.h"
+
+#include "support/expected_assertions.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "collection_references.h"
+#include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
+#include "fire.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "mesh.h"
+#include "monster_actions.h"
+#include "monster_definitions.h"
+#include "monsters.h"
+#include "object_definitions.h"
+#include "objects.h"
+#include "monster_movement.h"
+#include "path.h"
+#include "vesk_random.h"
+#include "state_hash.h"
+#include "support/game_core_fixture.h"
+#include "support/objects_world.h"
+#include "tag_files/data.h"
+#include "tag_files/definitions.h"
+#include "unit_definitions.h"
+
+namespace {
+
+constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
+constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
+constexpr uint16_t WALL_MASK = 1u << 1; // terrain type 1 is barred
+
+
+class movement_test : public store_fixture::store_test
+{
+protected:
+    int32_t saved_version = current_gameplay_version;
+    bool world_started = false;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        reset_game_core();
+        register_monster_hooks();
+        current_gameplay_version = 1820;
+
+        collection_reference_definition reference;
+        memset(&reference, 0, sizeof(reference));
+        reference.collection_tag = COLLECTION_A;
+        reference.number_of_permutations = 1;
+        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        monster_definition m;
+        default_monster_definition(&m);
+        m.collection_tag = COLLECTION_A;
+        m.terrain_impassability_flags = WALL_MASK;
+        m.pathfinding_radius = 60;
+        m.base_movement_speed = 0;
+        m.flags = _monster_translates_continuously_flag;
+        m.turning_speed = 65535;
+        for (uint8_t &modifier : m.movement_modifiers) modifier = 255;
+        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
+        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
+        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
+                                   monster_definition_byte_swapping_data));
+        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
+                        (int32_t)bytes.size());
+        uint8_t unit_bytes[128];
+        memset(unit_bytes, 0, sizeof(unit_bytes));
+        memcpy(unit_bytes, "mons", 4);
+        memcpy(unit_bytes + 4, "refa", 4);
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit_bytes, sizeof(unit_bytes));
+    }
+    void TearDown() override
+    {
+        current_gameplay_version = saved_version;
+        if (world_started) dispose_units_world();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+
+    // Rows of the art are y, columns x: '.' open, '#' both triangles barred,
+    // 'a' only the low nibble's triangle barred, 'b' only the high one's.
+    void start_world(const std::vector<std::string> &art)
+    {
+        objects_world_map map;
+        map.width = (int16_t)art[0].size();
+        map.height = (int16_t)art.size();
+        start_world(map.width, map.height);
+        for (int32_t y = 0; y < map.height; ++y)
+            for (int32_t x = 0; x < map.width; ++x)
+            {
+                const char c = art[y][x];
+                get_mesh_cell(x, y)->flags = c == '#' ? 0x11 : c == 'a' ? 0x01 : c == 'b' ? 0x10 : 0;
+            }
+    }
+    void start_world(int16_t width, int16_t height)
+    {
+        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
+        data.players[0].team_index = 0;
+        data.players[1].team_index = 1;
+        objects_world_map map;
+        map.width = width;
+        map.height = height;
+        ASSERT_TRUE(start_units_world(&data, &map));
+        world_started = true;
+    }
+
+    int32_t definition_index(void)
+    {
+        return subgroup_tag_to_definition_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'));
+    }
+    int32_t make_unit(world_point2d at, int16_t player = 0, int16_t radius = 50)
+    {
+        try_definition_tag_to_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'), true, 0);
+        const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.owner = _object_is_monster;
+        request.location.position = {at.x, at.y, 0};
+        request.collection_index = NONE;
+        const int32_t object_index = new_object(&request);
+        const int32_t monster_index = new_datum(get_monster_array());
+        get_object(object_index)->owner_index = (int16_t)monster_index;
+        get_object(object_index)->radius = radius;
+        init_monster(monster_index, (int16_t)definition_index(), (int16_t)unit_type, object_index, player, player, 0,
+                     &at, true);
+        return monster_index;
+    }
+    int32_t make_solid_object(world_point2d at, int16_t radius)
+    {
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.location.position = {at.x, at.y, 0};
+        request.collection_index = NONE;
+        const int32_t object_index = new_object(&request);
+        get_object(object_index)->radius = radius;
+        get_object(object_index)->flags |= _object_is_solid_flag;
+        return object_index;
+    }
+
+    struct request_result
+    {
+        int32_t index;
+        path_variables variables;
+    };
+    request_result request(int32_t monster_index, world_point2d from, world_point2d to, uint16_t mask = WALL_MASK)
+    {
+        request_result r;
+        memset(&r.variables, 0, sizeof(r.variables));
+        r.variables.terrain_impassability_flags = mask;
+        r.variables.owner_object_index = NONE;
+        r.variables.p0 = from;
+        r.variables.p1 = to;
+        r.index = new_path(monster_index, &r.variables);
+        return r;
+    }
+    const postprocessed_path_data *path(int32_t index) { return get_path_data(index); }
+
+    // The cells of the route the last search ended at, end first.
+    std::vector<std::pair<int32_t, int32_t>> route_cells(int32_t end_node)
+    {
+        int32_t left, top;
+        get_path_window_origin(&left, &top);
+        std::vector<std::pair<int32_t, int32_t>> cells;
+        for (const path_node *n = get_path_node(end_node); n; n = get_path_node(n->parent_node))
+            cells.push_back({left + n->x, top + n->y});
+        return cells;
+    }
+
+
+    // A walking unit of speed `speed` (units per tick) at `at`, heading for `to`.
+    int32_t walker(world_point2d at, world_point2d to, int16_t speed = 100, int16_t player = 0)
+    {
+        const int32_t index = make_unit(at, player);
+        monster_data *m = get_monster_data(index);
+        set_monster_action(index, _monster_action_moving, 0);
+        m->base_movement_speed = speed;
+        m->path_destination = to;
+        m->path_segment_length = 30000;
+        m->ticks_until_updating = 0;
+        return index;
+    }
+    object_data *body(int32_t index) { return get_object(get_monster_data(index)->object_index); }
+};
+
+TEST(movement_arithmetic, the_charge_gain_is_truncated_in_extended_precision)
+{
+    EXPECT_EQ(monster_charge_speed_gain(900, 13), 116); // 117 in double precision
+    EXPECT_EQ(monster_charge_speed_gain(900, 0), 180);
+    EXPECT_EQ(monster_charge_speed_gain(900, -4), 180);
+    EXPECT_EQ(monster_charge_speed_gain(1000, 50), 500);
+    EXPECT_EQ(monster_charge_speed_gain(0, 13), 0);
+}
+
+TEST_F(movement_test, a_unit_one_step_short_lands_exactly_and_then_asks_for_a_path)
+{
+    start_world(16, 16);
+    const int32_t unit = walker({2000, 2000}, {2060, 2030});
+    monster_action_fns[_monster_action_moving](unit);
+    EXPECT_EQ(body(unit)->location.position.x, 2060);
+    EXPECT_EQ(body(unit)->location.position.y, 2030);
+    EXPECT_EQ(get_monster_data(unit)->path_segment_length, 0);
+    EXPECT_TRUE(get_monster_data(unit)->extra_flags & _monster_actually_moved_extra_flag);
+    get_monster_data(unit)->flags &= ~(uint32_t)_monster_needs_new_path_flag;
+    monster_moving(unit);
+    EXPECT_TRUE(get_monster_data(unit)->flags & _monster_needs_new_path_flag);
+    EXPECT_FALSE(get_monster_data(unit)->extra_flags & _monster_actually_moved_extra_flag);
+}
+
+TEST_F(movement_test, a_destination_on_the_same_row_is_aimed_at_only_from_1710)
+{
+    for (int32_t version : {1709, 1710})
+    {
+        SCOPED_TRACE(version);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = version;
+        const int32_t unit = walker({2000, 2000}, {5000, 2000});
+        get_monster_data(unit)->desired_yaw = 1000;
+        body(unit)->location.yaw = 1000;
+        monster_moving(unit);
+        EXPECT_EQ(get_monster_data(unit)->desired_yaw, version >= 1710 ? 0 : 1000);
+        EXPECT_EQ(get_monster_data(unit)->ticks_until_updating, 15);
+    }
+}
+
+TEST_F(movement_test, a_unit_pushed_past_the_border_band_stops_992_inside_and_leaves_the_game)
+{
+    start_world(16, 16);
+    std::vector<int32_t> told;
+    static std::vector<int32_t> *died;
+    died = &told;
+    register_monster_died_proc([](int32_t index, uint32_t flags) { died->push_back(index * 10 + (int32_t)flags); });
+    const int32_t unit = walker({1050, 3000}, {100, 3000});
+    body(unit)->location.yaw = HALF_CIRCLE;
+    get_monster_data(unit)->desired_yaw = HALF_CIRCLE;
+    get_monster_data(unit)->target_monster_index = 5;
+    get_monster_data(unit)->flags |= _monster_has_valid_target_flag;
+    monster_moving(unit);
+    EXPECT_EQ(body(unit)->location.position.x, 992);
+    EXPECT_TRUE(body(unit)->flags & _object_is_invisible_flag);
+    EXPECT_TRUE(get_monster_data(unit)->flags & _monster_has_left_the_mesh_flag);
+    EXPECT_FALSE(get_monster_data(unit)->flags & _monster_has_valid_target_flag);
+    EXPECT_EQ(get_monster_data(unit)->target_monster_index, NONE);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], unit * 10 + _monster_died_clear_presets_flag);
+    reset_monster_died_procs();
+}
+
+TEST_F(movement_test, allies_collide_at_their_pathfinding_radii_and_with_vux_at_their_bodies)
+{
+    for (bool vux : {false, true})
+    {
+        SCOPED_TRACE(vux);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        if (vux) game_->option_flags |= _game_option_uses_vux_flag;
+        // Radii 50 + 50 + 85 = 185 with the option, pathfinding radii 60 + 60 = 120 without.
+        const int32_t unit = walker({2000, 2000}, {3000, 2000});
+        const int32_t other = make_unit({2300, 2000}, 0);
+        body(unit)->height1 = body(other)->height1 = 100;
+        body(unit)->location.velocity = {250, 0, 0};
+        const int32_t result = move_monster_object(get_monster_data(unit)->object_index);
+        EXPECT_TRUE(result & _move_struck_object_flag);
+        EXPECT_EQ(body(unit)->location.position.x, vux ? 2300 - 185 : 2300 - 120);
+        game_->option_flags &= ~(uint32_t)_game_option_uses_vux_flag;
+    }
+}
+
+TEST_F(movement_test, footprints_alternate_sides_and_darken_only_bright_texels)
+{
+    start_world(16, 16);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 16; ++x) get_mesh_cell(x, y)->flags = 0x77; // terrain 7 takes footprints
+    static uint8_t shadow[256 * 256];
+    memset(shadow, 200, sizeof(shadow));
+    register_landscape_bitmap_procedure([](int32_t) -> uint8_t * { return shadow; });
+    const int32_t unit = walker({2000, 2000}, {6000, 2000}, 10);
+    body(unit)->radius = 128;
+    std::vector<int32_t> touched;
+    for (int32_t frame = 0; frame < 2; ++frame)
+    {
+        body(unit)->shape_frame_index = (int16_t)frame;
+        monster_moving(unit);
+        for (int32_t i = 0; i < 256 * 256; ++i)
+            if (shadow[i] != 200 && std::find(touched.begin(), touched.end(), i) == touched.end()) touched.push_back(i);
+    }
+    ASSERT_EQ(touched.size(), 2u);
+    // One mark on each side of the path (y = 2000 is texel row 31).
+    const int32_t rows[2] = {touched[0] / 256, touched[1] / 256};
+    EXPECT_NE(rows[0] < 31, rows[1] < 31);
+    for (int32_t i : touched) EXPECT_GE(shadow[i], 200 - 9);
+    for (int32_t i : touched) EXPECT_LE(shadow[i], 200 - 6);
+    memset(shadow, 80, sizeof(shadow)); // dark texels stay as they are
+    monster_moving(unit);
+    for (uint8_t texel : shadow) ASSERT_EQ(texel, 80);
+}
+
+TEST_F(movement_test, a_step_into_barred_terrain_slides_along_x_before_1501_and_along_y_from_it)
+{
+    for (int32_t version : {1500, 1501})
+    {
+        SCOPED_TRACE(version);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = version;
+        get_mesh_cell(4, 4)->flags = 0x10;
+        // From (3, 3) diagonally into the barred triangle of (4, 4): both
+        // (4, 3) and (3, 4) are open; before 1501 the step goes on.
+        const int32_t unit = walker({2000, 2000}, {3000, 3000});
+        body(unit)->location.velocity = {100, 100, 0};
+        const int32_t result = move_monster_object(get_monster_data(unit)->object_index);
+        EXPECT_TRUE(result & _move_struck_cell_flag);
+        EXPECT_EQ(body(unit)->location.position.x, version >= 1501 ? 2000 : 2100);
+        EXPECT_EQ(body(unit)->location.position.y, 2100);
+    }
+}
+
+TEST_F(movement_test, random_steps_never_end_in_barred_triangles_or_inside_solid_objects)
+{
+    start_world(16, 16);
+    std::mt19937 generator(11);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 16; ++x)
+        {
+            const uint32_t roll = generator() % 10;
+            get_mesh_cell(x, y)->flags = roll == 0 ? 0x11 : roll == 1 ? 0x01 : roll == 2 ? 0x10 : 0;
+        }
+    const int32_t unit = walker({4100, 4100}, {4100, 4100});
+    get_mesh_cell(4100 >> 9, 4100 >> 9)->flags = 0;
+    get_monster_data(unit)->cell_impassability_flags =
+        build_cell_impassability_flags(WALL_MASK, &get_monster_data(unit)->path_destination);
+    const int32_t pillar = make_solid_object({5200, 4100}, 60);
+    const int32_t object_index = get_monster_data(unit)->object_index;
+    get_object(pillar)->height1 = get_object(object_index)->height1 = 100;
+    for (int32_t step = 0; step < 3000; ++step)
+    {
+        object_data *o = get_object(object_index);
+        const world_point3d before = o->location.position;
+        const world_point2d before2d = {before.x, before.y};
+        const bool started_barred = (WALL_MASK >> get_mesh_terrain_type(&before2d)) & 1;
+        const world_point2d pillar_at = {5200, 4100};
+        const bool started_inside = distance2d(&before2d, &pillar_at) < 50 + 60 + 85;
+        o->location.velocity = {(int16_t)((int32_t)(generator() % 401) - 200),
+                                (int16_t)((int32_t)(generator() % 401) - 200), 0};
+        const int32_t result = move_monster_object(object_index);
+        o = get_object(object_index);
+        const world_point2d after = {o->location.position.x, o->location.position.y};
+        const bool moved = after.x != before.x || after.y != before.y || o->location.position.z != before.z;
+        ASSERT_EQ(moved, (get_monster_data(unit)->extra_flags & _monster_actually_moved_extra_flag) != 0) << step;
+        (void)result;
+        if (!started_barred) { ASSERT_FALSE((WALL_MASK >> get_mesh_terrain_type(&after)) & 1) << step; }
+        if (!started_inside) { ASSERT_GE(distance2d(&after, &pillar_at), 50 + 60 + 85 - 2) << step; }
+        ASSERT_GE(after.x, 992);
+        ASSERT_LE(after.x, 16 * 512 - 993);
+    }
+    EXPECT_TRUE(object_chains_are_consistent());
+}
+
+TEST_F(movement_test, the_moving_actions_run_monster_moving_and_projectiles_update_heights_through_it)
+{
+    start_world(16, 16);
+    for (int32_t action = _monster_action_moving; action <= _monster_action_aiming_attack; ++action)
+        EXPECT_EQ(monster_action_fns[action], monster_moving);
+    const int32_t unit = walker({2000, 2000}, {2000, 2000});
+    body(unit)->location.position.z = 900;
+    update_monster_location_height(unit);
+    EXPECT_EQ(body(unit)->location.position.z, 0);
+    bool over = true;
+    const world_point2d point = {2000, 2000};
+    EXPECT_EQ(get_height_for_new_position(&point, false, true, 40, &over), 40);
+    EXPECT_FALSE(over);
+}
+
+} // namespace

@@ -1,0 +1,694 @@
+// Pathfinding: the grid search and straightening on hand-drawn grids whose
+// waypoints were worked out by hand, the line test's asymmetries, properties
+// over random grids, obstacle avoidance, the path array's life and the cell
+// services the movement code uses.
+
+#include "tag_files/store_fixture.h"
+
+#include "support/expected_assertions.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "collection_references.h"
+#include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
+#include "fire.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "mesh.h"
+#include "monster_actions.h"
+#include "monster_definitions.h"
+#include "monsters.h"
+#include "object_definitions.h"
+#include "objects.h"
+#include "path.h"
+#include "state_hash.h"
+#include "support/game_core_fixture.h"
+#include "support/objects_world.h"
+#include "tag_files/data.h"
+#include "tag_files/definitions.h"
+#include "unit_definitions.h"
+
+namespace {
+
+constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
+constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
+constexpr uint16_t WALL_MASK = 1u << 1; // terrain type 1 is barred
+
+world_point2d centre(int32_t x, int32_t y) { return {x * 512 + 256, y * 512 + 256}; }
+
+class path_test : public store_fixture::store_test
+{
+protected:
+    int32_t saved_version = current_gameplay_version;
+    bool world_started = false;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        reset_game_core();
+        register_monster_hooks();
+        current_gameplay_version = 1820;
+
+        collection_reference_definition reference;
+        memset(&reference, 0, sizeof(reference));
+        reference.collection_tag = COLLECTION_A;
+        reference.number_of_permutations = 1;
+        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        monster_definition m;
+        default_monster_definition(&m);
+        m.collection_tag = COLLECTION_A;
+        m.terrain_impassability_flags = WALL_MASK;
+        m.pathfinding_radius = 60;
+        m.base_movement_speed = 0;
+        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
+        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
+        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
+                                   monster_definition_byte_swapping_data));
+        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
+                        (int32_t)bytes.size());
+        uint8_t unit_bytes[128];
+        memset(unit_bytes, 0, sizeof(unit_bytes));
+        memcpy(unit_bytes, "mons", 4);
+        memcpy(unit_bytes + 4, "refa", 4);
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit_bytes, sizeof(unit_bytes));
+    }
+    void TearDown() override
+    {
+        current_gameplay_version = saved_version;
+        if (world_started) dispose_units_world();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+
+    // Rows of the art are y, columns x: '.' open, '#' both triangles barred,
+    // 'a' only the low nibble's triangle barred, 'b' only the high one's.
+    void start_world(const std::vector<std::string> &art)
+    {
+        objects_world_map map;
+        map.width = (int16_t)art[0].size();
+        map.height = (int16_t)art.size();
+        start_world(map.width, map.height);
+        for (int32_t y = 0; y < map.height; ++y)
+            for (int32_t x = 0; x < map.width; ++x)
+            {
+                const char c = art[y][x];
+                get_mesh_cell(x, y)->flags = c == '#' ? 0x11 : c == 'a' ? 0x01 : c == 'b' ? 0x10 : 0;
+            }
+    }
+    void start_world(int16_t width, int16_t height)
+    {
+        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
+        data.players[0].team_index = 0;
+        data.players[1].team_index = 1;
+        objects_world_map map;
+        map.width = width;
+        map.height = height;
+        ASSERT_TRUE(start_units_world(&data, &map));
+        world_started = true;
+    }
+
+    int32_t definition_index(void)
+    {
+        return subgroup_tag_to_definition_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'));
+    }
+    int32_t make_unit(world_point2d at, int16_t player = 0, int16_t radius = 50)
+    {
+        try_definition_tag_to_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'), true, 0);
+        const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.owner = _object_is_monster;
+        request.location.position = {at.x, at.y, 0};
+        request.collection_index = NONE;
+        const int32_t object_index = new_object(&request);
+        const int32_t monster_index = new_datum(get_monster_array());
+        get_object(object_index)->owner_index = (int16_t)monster_index;
+        get_object(object_index)->radius = radius;
+        init_monster(monster_index, (int16_t)definition_index(), (int16_t)unit_type, object_index, player, player, 0,
+                     &at, true);
+        return monster_index;
+    }
+    int32_t make_solid_object(world_point2d at, int16_t radius)
+    {
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.location.position = {at.x, at.y, 0};
+        request.collection_index = NONE;
+        const int32_t object_index = new_object(&request);
+        get_object(object_index)->radius = radius;
+        get_object(object_index)->flags |= _object_is_solid_flag;
+        return object_index;
+    }
+
+    struct request_result
+    {
+        int32_t index;
+        path_variables variables;
+    };
+    request_result request(int32_t monster_index, world_point2d from, world_point2d to, uint16_t mask = WALL_MASK)
+    {
+        request_result r;
+        memset(&r.variables, 0, sizeof(r.variables));
+        r.variables.terrain_impassability_flags = mask;
+        r.variables.owner_object_index = NONE;
+        r.variables.p0 = from;
+        r.variables.p1 = to;
+        r.index = new_path(monster_index, &r.variables);
+        return r;
+    }
+    const postprocessed_path_data *path(int32_t index) { return get_path_data(index); }
+
+    // The cells of the route the last search ended at, end first.
+    std::vector<std::pair<int32_t, int32_t>> route_cells(int32_t end_node)
+    {
+        int32_t left, top;
+        get_path_window_origin(&left, &top);
+        std::vector<std::pair<int32_t, int32_t>> cells;
+        for (const path_node *n = get_path_node(end_node); n; n = get_path_node(n->parent_node))
+            cells.push_back({left + n->x, top + n->y});
+        return cells;
+    }
+};
+
+// ---- grid search and straightening ---------------------------------------------------
+
+TEST_F(path_test, a_destination_in_the_start_cell_is_the_waypoint_without_a_search)
+{
+    start_world(16, 16);
+    const request_result r = request(NONE, {1000, 1000}, {1300, 1200});
+    ASSERT_GE(r.index, 0);
+    EXPECT_EQ(path(r.index)->flags, 0);
+    EXPECT_EQ(path(r.index)->waypoint.x, 1300);
+    EXPECT_EQ(path(r.index)->waypoint.y, 1200);
+}
+
+TEST_F(path_test, hand_drawn_grids_give_the_waypoints_worked_out_by_hand)
+{
+    struct row
+    {
+        const char *name;
+        std::vector<std::string> art;
+        world_point2d from, to;
+        world_point2d waypoint;
+        uint16_t flags;
+    };
+    const row rows[] = {
+        // The wall's one gap is in the lower row: the first leg ends in the gap's
+        // neighbour, the last cell seen from the start.
+        {"wall with one gap", {"..#...", "......"}, centre(0, 0), centre(4, 0), centre(2, 1), 0},
+        // Nothing reaches the destination: the reachable cell nearest to it.
+        {"enclosed destination",
+         {"........", "........", "........", "........", "........", "........", "......##", ".....###"},
+         centre(0, 0), centre(7, 7), centre(7, 5), _partial_path_flag},
+        {"straight corridor", {"########", "........", "########", "########"}, centre(0, 1), centre(7, 1),
+         centre(7, 1), 0},
+        // Both triangles barred: an even cell leaves only diagonally along +x+y
+        // or -x-y, an odd one along +x-y or -x+y; every line from inside it is
+        // blocked, so the first step's cell is the waypoint.
+        {"doubly impassable even start", {"........", "........", "..#.....", "........", "........", "........"},
+         centre(2, 2), centre(6, 2), centre(3, 3), 0},
+        {"doubly impassable odd start", {"........", "........", "...#....", "........", "........", "........"},
+         centre(3, 2), centre(7, 2), centre(4, 1), 0},
+        // Around a wall cell both ways cost alike: the newest node is taken
+        // first, so the route passes west of it.
+        {"newest first among equal totals", {"....", "....", ".#..", "....", "....", "...."}, centre(1, 1), centre(1, 3),
+         centre(0, 2), 0},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(r.art);
+        const request_result result = request(NONE, r.from, r.to);
+        ASSERT_GE(result.index, 0);
+        EXPECT_EQ(path(result.index)->waypoint.x, r.waypoint.x);
+        EXPECT_EQ(path(result.index)->waypoint.y, r.waypoint.y);
+        EXPECT_EQ(path(result.index)->flags, r.flags);
+    }
+}
+
+TEST_F(path_test, an_enclosed_start_has_no_route_once_then_a_path_to_itself)
+{
+    start_world({"......", ".###..", ".#.#..", ".###..", "......", "......"});
+    path_variables variables;
+    memset(&variables, 0, sizeof(variables));
+    variables.terrain_impassability_flags = WALL_MASK;
+    variables.owner_object_index = NONE;
+    variables.p0 = {2 * 512 + 100, 2 * 512 + 300};
+    variables.p1 = centre(5, 5);
+    EXPECT_EQ(new_path(NONE, &variables), NEW_PATH_NO_ROUTE);
+    EXPECT_EQ(variables.p1.x, variables.p0.x);
+    EXPECT_EQ(variables.p1.y, variables.p0.y);
+    EXPECT_EQ(get_path_array()->count, 0); // the record was given back
+    const int32_t again = new_path(NONE, &variables);
+    ASSERT_GE(again, 0);
+    EXPECT_EQ(path(again)->waypoint.x, 2 * 512 + 100);
+    EXPECT_EQ(path(again)->waypoint.y, 2 * 512 + 300);
+}
+
+TEST_F(path_test, a_route_leaving_the_window_ends_before_the_first_cell_outside_it)
+{
+    std::vector<std::string> art(4, std::string(140, '#'));
+    art[1] = std::string(140, '.');
+    start_world(art);
+    const request_result r = request(NONE, centre(2, 1), centre(135, 1));
+    ASSERT_GE(r.index, 0);
+    EXPECT_EQ(path(r.index)->flags, _partial_path_flag);
+    EXPECT_EQ(path(r.index)->waypoint.x, centre(127, 1).x);
+    EXPECT_EQ(path(r.index)->waypoint.y, centre(127, 1).y);
+}
+
+TEST_F(path_test, points_off_the_mesh_are_clamped_into_it)
+{
+    start_world(8, 8);
+    const request_result r = request(NONE, {-5000, -300}, {99999, 2000});
+    ASSERT_GE(r.index, 0);
+    EXPECT_EQ(r.variables.p0.x, 0);
+    EXPECT_EQ(r.variables.p0.y, 0);
+    EXPECT_EQ(r.variables.p1.x, 8 * 512 - 1);
+    EXPECT_EQ(r.variables.x1, 7);
+    EXPECT_EQ(path(r.index)->waypoint.x, 8 * 512 - 1);
+    EXPECT_EQ(path(r.index)->waypoint.y, 2000);
+}
+
+TEST_F(path_test, runs_beyond_the_twenty_third_only_move_its_end_with_repeated_steps)
+{
+    // 30 steps alternating +x+y and +x, then three more +x.
+    std::vector<int8_t> steps;
+    for (int32_t i = 0; i < 30; ++i) steps.push_back(i % 2 ? 5 : 0);
+    world_point2d waypoints[MAXIMUM_TEMPORARY_WAYPOINTS];
+    // Every step is a new run: the 23 first run ends are kept.
+    EXPECT_EQ(build_temporary_waypoints(0, 0, steps.data(), (int32_t)steps.size(), waypoints), 23);
+    EXPECT_EQ(waypoints[0].x, centre(1, 1).x);
+    EXPECT_EQ(waypoints[22].x, centre(23, 12).x);
+    EXPECT_EQ(waypoints[22].y, centre(23, 12).y);
+    // Steps 31 (+x after +x) and on move the 23rd to the cell they reach.
+    steps.insert(steps.end(), {5, 5, 5});
+    EXPECT_EQ(build_temporary_waypoints(0, 0, steps.data(), (int32_t)steps.size(), waypoints), 23);
+    EXPECT_EQ(waypoints[22].x, centre(33, 15).x);
+    EXPECT_EQ(waypoints[22].y, centre(33, 15).y);
+    // A straight run keeps only its end.
+    const int8_t straight[] = {4, 4, 4, 0, 0};
+    EXPECT_EQ(build_temporary_waypoints(3, 3, straight, 5, waypoints), 2);
+    EXPECT_EQ(waypoints[0].y, centre(3, 6).y);
+    EXPECT_EQ(waypoints[1].x, centre(5, 8).x);
+    const int8_t broken[] = {4, 9};
+    {
+        expected_assertions expect(2);
+        EXPECT_EQ(build_temporary_waypoints(3, 3, broken, 2, waypoints), 1);
+    }
+}
+
+TEST_F(path_test, a_burning_cell_is_avoided_only_when_the_fire_modifier_is_positive)
+{
+    start_world({"........", "........", "........", "........", "........", "........"});
+    ASSERT_TRUE(get_mesh_header());
+    get_mesh_header()->flags |= _mesh_can_catch_fire_flag;
+    initialize_fire();
+    initialize_fire_for_new_map();
+    ASSERT_TRUE(try_to_start_fire(NONE, NONE, 0, 3, 2));
+    ASSERT_TRUE(try_to_start_fire(NONE, NONE, 0, 4, 2));
+    const int32_t unit = make_unit(centre(0, 2));
+    auto passes_fire = [&](void) {
+        path_variables v;
+        memset(&v, 0, sizeof(v));
+        v.terrain_impassability_flags = WALL_MASK;
+        v.p0 = centre(0, 2);
+        v.p1 = centre(7, 2);
+        v.x0 = 0, v.y0 = 2, v.x1 = 7, v.y1 = 2;
+        const int32_t end = build_pathfinding_tree(unit, &v);
+        bool through = false;
+        for (const auto &cell : route_cells(end)) through |= cell.second == 2 && (cell.first == 3 || cell.first == 4);
+        return through;
+    };
+    EXPECT_GT(path_fire_factor(unit), 0);
+    EXPECT_FALSE(passes_fire());
+    const world_point2d west = centre(0, 2), east = centre(7, 2);
+    EXPECT_FALSE(path_line_is_clear(&west, &east, WALL_MASK, true));
+
+    // A unit whose object takes no magical damage walks through.
+    object_definition immune;
+    memset(&immune, 0, sizeof(immune));
+    for (short_fixed &modifier : immune.effect_modifiers) modifier = 256;
+    immune.effect_modifiers[_effect_modifier_magical] = 0;
+    const int32_t type = new_definition(&object_definitions, FOUR_CHARACTER_CODE('i', 'm', 'm', 'u'), &immune);
+    ASSERT_NE(type, NONE);
+    get_object(get_monster_data(unit)->object_index)->type = (int16_t)type;
+    EXPECT_EQ(path_fire_factor(unit), 0);
+    EXPECT_TRUE(passes_fire());
+    EXPECT_TRUE(path_line_is_clear(&west, &east, WALL_MASK, false));
+    dispose_fire_from_old_map();
+}
+
+TEST_F(path_test, the_line_test_walks_plus_x_and_minus_x_through_different_cells)
+{
+    const world_point2d p = {500, 10}, q = {1500, 600};
+    struct row
+    {
+        const char *name;
+        std::vector<std::string> art;
+        bool forward_clear, backward_clear;
+    };
+    const row rows[] = {
+        // Toward +x each column takes the row at its left edge: (2, 0), never
+        // the end cell (2, 1); toward -x the row change tests (1, 1).
+        {"wall beside the end", {"..#.", "....", "....", "...."}, false, true},
+        {"wall on the far diagonal", {"....", ".#..", "....", "...."}, true, false},
+        {"open", {"....", "....", "....", "...."}, true, true},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(r.art);
+        EXPECT_EQ(path_line_is_clear(&p, &q, WALL_MASK, false), r.forward_clear);
+        // The backward walk computes row -1 for column 0: off the mesh, it does not block.
+        EXPECT_EQ(path_line_is_clear(&q, &p, WALL_MASK, false), r.backward_clear);
+    }
+}
+
+TEST_F(path_test, lines_longer_than_one_piece_test_every_column)
+{
+    std::vector<std::string> art(20, std::string(140, '.'));
+    start_world(art);
+    const world_point2d a = centre(0, 0), b = centre(139, 19);
+    EXPECT_TRUE(path_line_is_clear(&a, &b, WALL_MASK, false));
+    EXPECT_TRUE(path_line_is_clear(&b, &a, WALL_MASK, false));
+    for (int32_t column : {30, 60, 61, 121, 139})
+    {
+        SCOPED_TRACE(column);
+        for (int32_t y = 0; y < 20; ++y) get_mesh_cell(column, y)->flags = 0x11;
+        EXPECT_FALSE(path_line_is_clear(&a, &b, WALL_MASK, false));
+        EXPECT_FALSE(path_line_is_clear(&b, &a, WALL_MASK, false));
+        for (int32_t y = 0; y < 20; ++y) get_mesh_cell(column, y)->flags = 0;
+    }
+    // Along one row only that row's cells count.
+    const world_point2d c = centre(0, 5), d = centre(139, 5);
+    get_mesh_cell(70, 4)->flags = get_mesh_cell(70, 6)->flags = 0x11;
+    EXPECT_TRUE(path_line_is_clear(&c, &d, WALL_MASK, false));
+}
+
+TEST_F(path_test, random_grids_keep_the_search_inside_its_bounds_and_repeat_exactly)
+{
+    std::mt19937 generator(7);
+    for (int32_t trial = 0; trial < 40; ++trial)
+    {
+        SCOPED_TRACE(trial);
+        const int32_t size = trial % 2 ? 24 : 40;
+        std::vector<std::string> art(size, std::string(size, '.'));
+        for (auto &line : art)
+            for (char &c : line)
+            {
+                const uint32_t roll = generator() % 100;
+                c = roll < 22 ? '#' : roll < 26 ? 'a' : roll < 30 ? 'b' : '.';
+            }
+        int32_t sx, sy, dx, dy;
+        do
+        {
+            sx = (int32_t)(generator() % size), sy = (int32_t)(generator() % size);
+            dx = (int32_t)(generator() % size), dy = (int32_t)(generator() % size);
+        } while ((sx == dx && sy == dy) || art[sy][sx] != '.');
+        if (world_started) dispose_units_world();
+        start_world(art);
+        const world_point2d from = {sx * 512 + 37, sy * 512 + 401}, to = centre(dx, dy);
+        const request_result first = request(NONE, from, to);
+        const int32_t nodes = get_path_node_count();
+        ASSERT_NE(first.index, NEW_PATH_ARRAY_FULL);
+        EXPECT_LE(nodes, MAXIMUM_NODES);
+        int32_t left, top;
+        get_path_window_origin(&left, &top);
+        for (int32_t i = 1; i < nodes; ++i)
+        {
+            const path_node *n = get_path_node(i);
+            EXPECT_TRUE(path_cell_is_passable(left + n->x, top + n->y, WALL_MASK)) << i;
+            const path_node *parent = get_path_node(n->parent_node);
+            ASSERT_TRUE(parent);
+            EXPECT_EQ(parent->x + direction_delta_x[n->direction], n->x);
+            EXPECT_EQ(parent->y + direction_delta_y[n->direction], n->y);
+        }
+        if (first.index < 0) continue;
+        const postprocessed_path_data result = *path(first.index);
+        // A complete path's waypoint passes the line test from the start, unless
+        // it is the end of the route's first straight run, which no line tests.
+        if (!(result.flags & _partial_path_flag))
+        {
+            path_variables v = first.variables;
+            std::vector<int8_t> directions;
+            for (const path_node *n = get_path_node(build_pathfinding_tree(NONE, &v)); n && n->direction >= 0;
+                 n = get_path_node(n->parent_node))
+                directions.insert(directions.begin(), n->direction);
+            world_point2d runs[MAXIMUM_TEMPORARY_WAYPOINTS];
+            build_temporary_waypoints(v.x0, v.y0, directions.data(), (int32_t)directions.size(), runs);
+            if (result.waypoint.x != runs[0].x || result.waypoint.y != runs[0].y)
+            {
+                EXPECT_TRUE(path_line_is_clear(&first.variables.p0, &result.waypoint, WALL_MASK, false));
+            }
+        }
+        const request_result second = request(NONE, from, to);
+        ASSERT_GE(second.index, 0);
+        EXPECT_EQ(get_path_node_count(), nodes);
+        EXPECT_EQ(path(second.index)->waypoint.x, result.waypoint.x);
+        EXPECT_EQ(path(second.index)->waypoint.y, result.waypoint.y);
+        EXPECT_EQ(path(second.index)->flags, result.flags);
+    }
+}
+
+TEST_F(path_test, a_big_open_window_stops_at_the_node_pool)
+{
+    std::vector<std::string> art(140, std::string(140, '.'));
+    for (int32_t x = 0; x < 140; ++x) art[100][x] = '#'; // the destination lies beyond a wall
+    start_world(art);
+    const request_result r = request(NONE, centre(70, 70), centre(70, 120));
+    EXPECT_EQ(get_path_node_count(), MAXIMUM_NODES);
+    ASSERT_GE(r.index, 0);
+    EXPECT_EQ(path(r.index)->flags, _partial_path_flag);
+}
+
+// ---- the path array ------------------------------------------------------------------
+
+TEST_F(path_test, paths_are_freed_by_delete_path_by_the_action_machine_and_with_their_unit)
+{
+    start_world(16, 16);
+    register_state_hash_procedure(hash_paths);
+    const int32_t unit = make_unit(centre(2, 2));
+    monster_data *m = get_monster_data(unit);
+    const uint32_t empty_hash = compute_state_hash();
+    const request_result r = request(unit, centre(2, 2), centre(10, 9));
+    ASSERT_GE(r.index, 0);
+    m->path_index = (int16_t)r.index;
+    EXPECT_EQ(m->path_destination.x, path(r.index)->waypoint.x);
+    EXPECT_NE(compute_state_hash(), empty_hash);
+
+    int16_t field = m->path_index;
+    delete_path(&field);
+    EXPECT_EQ(field, NONE);
+    EXPECT_FALSE(get_path_data(r.index));
+    delete_path(&field); // NONE: nothing to free
+    m->path_index = (int16_t)request(unit, centre(2, 2), centre(10, 9)).index;
+    const int32_t second = m->path_index;
+    set_monster_action(unit, _monster_action_idle, 0); // forgets the path
+    EXPECT_EQ(m->path_index, NONE);
+    EXPECT_FALSE(get_path_data(second));
+
+    m->path_index = (int16_t)request(unit, centre(2, 2), centre(10, 9)).index;
+    const int32_t third = m->path_index;
+    delete_monster(unit, false);
+    EXPECT_FALSE(get_path_data(third));
+}
+
+TEST_F(path_test, a_full_path_array_answers_minus_one)
+{
+    start_world(16, 16);
+    for (int32_t i = 0; i < MAXIMUM_PATHS; ++i) ASSERT_GE(request(NONE, centre(1, 1), centre(1, 1)).index, 0);
+    EXPECT_EQ(request(NONE, centre(1, 1), centre(5, 5)).index, NEW_PATH_ARRAY_FULL);
+}
+
+// ---- cell services ---------------------------------------------------------------------
+
+TEST_F(path_test, obstructed_cell_bounds_cover_model_cells_of_terrain_14_and_15_up_to_the_last_column)
+{
+    start_world(16, 16);
+    get_mesh_cell(3, 4)->model_index = 0;
+    get_mesh_cell(3, 4)->flags = 0x0E;
+    get_mesh_cell(15, 15)->model_index = 2;
+    get_mesh_cell(15, 15)->flags = 0xF0;
+    get_mesh_cell(15, 0)->model_index = 2;
+    get_mesh_cell(15, 0)->flags = 0x0F;
+    get_mesh_cell(6, 6)->model_index = 1;
+    get_mesh_cell(6, 6)->flags = 0xDD; // terrain 13: nothing
+    get_mesh_cell(7, 7)->flags = 0xEE; // no model: nothing
+    obstructed_cell_bounds boxes[MAXIMUM_OBSTRUCTED_CELL_BOUNDS];
+    int32_t count = 0;
+    for (const auto &cell : std::vector<std::pair<int32_t, int32_t>>{{3, 4}, {6, 6}, {7, 7}, {-1, 4}, {16, 2}, {15, 15}, {15, 0}})
+        report_obstructed_cell_bounds(cell.first, cell.second, boxes, &count, 40);
+    ASSERT_EQ(count, 3);
+    EXPECT_EQ(boxes[0].left, 3 * 512 - 40);
+    EXPECT_EQ(boxes[0].top, 4 * 512 - 40);
+    EXPECT_EQ(boxes[0].right, 4 * 512 + 40);
+    EXPECT_EQ(boxes[0].bottom, 5 * 512 + 40);
+    EXPECT_EQ(boxes[1].left, 15 * 512 - 40);
+    EXPECT_EQ(boxes[1].right, 15 * 512 + 40); // the last column's far edge
+    EXPECT_EQ(boxes[1].bottom, 15 * 512 + 40); // and the last row's
+    EXPECT_EQ(boxes[2].top, -40);
+    EXPECT_EQ(boxes[2].bottom, 512 + 40);
+    report_obstructed_cell_bounds(3, 4, boxes, &count, 40);
+    EXPECT_EQ(count, 4);
+    report_obstructed_cell_bounds(3, 4, boxes, &count, 40); // full: nothing more
+    EXPECT_EQ(count, 4);
+}
+
+TEST_F(path_test, a_lone_waypoint_stops_where_the_line_enters_an_obstructed_neighbour)
+{
+    start_world(16, 16);
+    get_mesh_cell(8, 3)->model_index = 0;
+    get_mesh_cell(8, 3)->flags = 0xEE;
+    const int32_t unit = make_unit(centre(2, 2), 0, 100);
+    path_variables v;
+    memset(&v, 0, sizeof(v));
+    v.owner_object_index = get_monster_data(unit)->object_index;
+    v.p0 = {1024, 1536};
+    v.p1 = {4000, 1536 + 100}; // cell (7, 3); its neighbour (8, 3) is obstructed
+    const int32_t index = new_path(unit, &v);
+    ASSERT_GE(index, 0);
+    // The box of (8, 3) grown by 100 begins at x = 3996: the line stops there.
+    EXPECT_EQ(path(index)->waypoint.x, 8 * 512 - 100);
+    EXPECT_EQ(path(index)->flags, 0);
+}
+
+TEST_F(path_test, units_rebuild_their_footprint_when_a_neighbouring_cell_changes)
+{
+    start_world(16, 16);
+    const int32_t unit = make_unit(centre(5, 5));
+    const int32_t far = make_unit(centre(12, 12));
+    EXPECT_EQ(get_monster_data(unit)->cell_impassability_flags, 0);
+    get_mesh_cell(6, 5)->flags = 0x11;
+    get_mesh_cell(12, 11)->flags = 0x11;
+    update_monster_impassability_for_cell(6, 5);
+    EXPECT_EQ(get_monster_data(unit)->cell_impassability_flags, 0x80); // leaving toward higher x
+    EXPECT_EQ(get_monster_data(far)->cell_impassability_flags, 0); // not near the changed cell
+    update_monster_impassability_for_cell(15, 15); // the corner: only cells on the mesh
+}
+
+TEST_F(path_test, allies_keep_apart_by_pathfinding_radius_and_enemies_by_their_bodies)
+{
+    start_world(16, 16);
+    const int32_t a = make_unit(centre(2, 2), 0), b = make_unit(centre(4, 2), 0), enemy = make_unit(centre(6, 2), 1);
+    EXPECT_TRUE(use_monster_pathfinding_radius(a, b));
+    EXPECT_FALSE(use_monster_pathfinding_radius(a, enemy));
+    EXPECT_FALSE(use_monster_pathfinding_radius(a, NONE));
+}
+
+// ---- obstacle avoidance ---------------------------------------------------------------
+
+class avoidance_test : public path_test
+{
+protected:
+    int32_t unit = NONE;
+    void aim(world_point2d waypoint)
+    {
+        monster_data *m = get_monster_data(unit);
+        const world_point2d here = {2000, 2000};
+        m->path_index = (int16_t)request(unit, here, waypoint).index;
+        ASSERT_NE(m->path_index, NONE);
+        m->desired_yaw = 0;
+    }
+};
+
+TEST_F(avoidance_test, one_obstacle_ahead_is_passed_on_the_side_away_from_it)
+{
+    for (int32_t side : {+1, -1})
+    {
+        SCOPED_TRACE(side);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        unit = make_unit({2000, 2000});
+        aim({6000, 2000});
+        const int32_t object = make_solid_object({3000, 2000 + side * 100}, 100);
+        adjust_path_destination_for_obstacles(unit);
+        const monster_data *m = get_monster_data(unit);
+        EXPECT_TRUE(m->flags & _monster_has_obstructed_path_flag);
+        EXPECT_EQ(m->avoiding_object_index, object);
+        // The tangent point lies 918 + 256 from the unit, on the side opposite the obstacle.
+        const world_point2d start = {2000, 2000};
+        EXPECT_NEAR(distance2d(&start, &m->path_destination), 1174, 2);
+        EXPECT_LT((m->path_destination.y - 2000) * side, -300);
+        EXPECT_EQ((m->extra_flags & _monster_deviating_left_extra_flag) != 0, side < 0);
+    }
+}
+
+TEST_F(avoidance_test, a_unit_inside_an_obstacle_gets_a_quarter_turn_tangent_and_zeroes_its_radius)
+{
+    start_world(16, 16);
+    unit = make_unit({2000, 2000});
+    aim({6000, 2000});
+    make_solid_object({2200, 2000}, 100);
+    adjust_path_destination_for_obstacles(unit);
+    const obstruction_avoidance_globals *avoidance = get_obstruction_avoidance_globals();
+    EXPECT_EQ(avoidance->obstacles[0].radius, 0);
+    EXPECT_EQ(avoidance->leftmost_point.x, 2000); // a quarter turn off the bearing, 50 + 256 away
+    EXPECT_EQ(avoidance->leftmost_point.y, 2306);
+    EXPECT_LT(get_monster_data(unit)->path_destination.y, 2000); // the right side turns less
+}
+
+TEST_F(avoidance_test, a_recursion_that_never_clears_leaves_destination_and_flags)
+{
+    start_world(16, 16);
+    unit = make_unit({2000, 2000});
+    aim({6000, 2000});
+    monster_data *m = get_monster_data(unit);
+    m->avoiding_object_index = 77;
+    make_solid_object({2100, 2000}, 100); // the unit stays inside it even with its radius zeroed
+    adjust_path_destination_for_obstacles(unit);
+    EXPECT_EQ(m->path_destination.x, 6000);
+    EXPECT_EQ(m->path_destination.y, 2000);
+    EXPECT_EQ(m->avoiding_object_index, 77);
+    EXPECT_FALSE(m->flags & _monster_has_obstructed_path_flag);
+}
+
+TEST_F(avoidance_test, a_destination_inside_an_obstacle_is_pulled_back_and_near_ones_need_no_avoidance)
+{
+    start_world(16, 16);
+    unit = make_unit({2000, 2000});
+    aim({4000, 2000});
+    make_solid_object({4300, 2000}, 200); // clearance 200 + 95 + 50 = 345
+    adjust_path_destination_for_obstacles(unit);
+    // k = 9 gives (3800, 2000), 500 from the centre: outside.
+    EXPECT_EQ(get_monster_data(unit)->path_destination.x, 3800);
+    EXPECT_EQ(get_monster_data(unit)->path_destination.y, 2000);
+
+    monster_data *m = get_monster_data(unit);
+    delete_path(&m->path_index);
+    aim({2040, 2040});
+    m->flags |= _monster_has_obstructed_path_flag;
+    adjust_path_destination_for_obstacles(unit);
+    EXPECT_FALSE(m->flags & _monster_has_obstructed_path_flag);
+    delete_path(&m->path_index);
+    adjust_path_destination_for_obstacles(unit); // no path: stays where it is
+    EXPECT_EQ(m->path_destination.x, 2000);
+}
+
+TEST_F(avoidance_test, a_mesh_narrower_than_the_obstacle_block_finds_only_cells_on_it)
+{
+    start_world(12, 12);
+    unit = make_unit({1000, 1000});
+    aim({5500, 5500});
+    get_monster_data(unit)->desired_yaw = 8192;
+    make_solid_object({5700, 5700}, 50);
+    make_solid_object({3000, 3100}, 100);
+    adjust_path_destination_for_obstacles(unit);
+    EXPECT_EQ(get_obstruction_avoidance_globals()->obstacle_count, 2);
+    EXPECT_TRUE(get_monster_data(unit)->flags & _monster_has_obstructed_path_flag);
+}
+
+} // namespace
