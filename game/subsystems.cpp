@@ -4,6 +4,7 @@
 #include "subsystems.h"
 
 #include "damage.h"
+#include "monster_commands.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -27,5 +28,6 @@ void register_built_subsystems(void)
     register_shapes_hooks();
     register_damage_hooks();
     register_monster_hooks();
+    register_monster_command_hooks();
     register_projectile_hooks();
 }
