@@ -8,7 +8,9 @@
 #include <string>
 
 #include "cseries/cseries.h"
+#include "commands.h"
 #include "determinism_harness.h"
+#include "game_time.h"
 #include "mesh.h"
 #include "monster_commands.h"
 #include "monster_lists.h"
@@ -57,7 +59,7 @@ static bool parse_number(const std::string &text, int64_t minimum, int64_t maxim
         if (magnitude > (negative ? -minimum : maximum)) return false;
     }
     *value = negative ? -magnitude : magnitude;
-    return true;
+    return *value >= minimum;
 }
 
 static std::vector<std::string> split(const std::string &text, char separator)
@@ -236,6 +238,15 @@ static void give_order(const unit_order *order)
 void give_unit_orders_of_tick(int32_t tick, void *context)
 {
     const std::vector<unit_order> *orders = (const std::vector<unit_order> *)context;
+    bool first = true;
     for (const unit_order &order : *orders)
-        if (order.tick == tick) give_order(&order);
+    {
+        if (order.tick != tick) continue;
+        // The game's own outgoing commands (a sync command) are stamped first,
+        // exactly as the next frame would stamp them, so that only the orders
+        // are stamped as their players'.
+        if (first) queue_local_commands(game_->target_time, local_player_index);
+        first = false;
+        give_order(&order);
+    }
 }
