@@ -599,6 +599,15 @@ void make_monster_taunt(int32_t monster_index)
         monster->extra_flags &= ~(uint32_t)_monster_has_deferred_movement_command_extra_flag;
 }
 
+void report_monster_order_completed(int32_t monster_index)
+{
+    const monster_data *monster = get_monster_data(monster_index);
+    const map_action_succeeded_procedure succeeded = map_action_succeeded_slot.get();
+    if (monster && succeeded && (monster->flags & _monster_responding_to_command_flag) &&
+        monster->internal_command_identifier >= 0)
+        succeeded(monster->internal_command_identifier);
+}
+
 void idle_monster_after_target_death(int32_t monster_index)
 {
     monster_data *monster = get_monster_data(monster_index);
@@ -750,10 +759,7 @@ void monster_picking_up(int32_t monster_index)
             {
                 monster = get_monster_data(monster_index);
                 if (!monster) return;
-                map_action_succeeded_procedure succeeded = map_action_succeeded_slot.get();
-                if (succeeded && (monster->flags & _monster_responding_to_command_flag) &&
-                    monster->internal_command_identifier != NONE)
-                    succeeded(monster->internal_command_identifier);
+                report_monster_order_completed(monster_index);
             }
         }
     }

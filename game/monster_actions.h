@@ -72,6 +72,12 @@ void make_monster_celebrate(int32_t monster_index);
 void make_monster_taunt(int32_t monster_index);
 void idle_monster_after_target_death(int32_t monster_index);
 
+// The unit's order has been carried out: when a map action gave it (the unit
+// responds to a command and keeps an internal command identifier of 0 or
+// more), that identifier goes to the map-action-succeeded procedure.  A
+// player's order (NONE) and an order of no action (-2) report nothing.
+void report_monster_order_completed(int32_t monster_index);
+
 // Sets the object's colour permutation and marks the headshot display dirty.
 // The fading copy is only seen, never simulated; it comes with the renderer's
 // parasitic objects.

@@ -8,6 +8,7 @@
 #include "monster_initializers.h"
 #include "monster_attacks.h"
 #include "monster_visibility.h"
+#include "monster_commands.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -32,6 +33,7 @@ void register_built_subsystems(void)
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();
+    register_monster_command_hooks();
     register_projectile_hooks();
     register_local_projectile_hooks();
     register_monster_initializers_export_procedures(get_monster_initializers_export_length,

@@ -251,7 +251,8 @@ void stream_command(const command_header *command)
 }
 void stream_end(int32_t time) { streamed_end_time = time; }
 
-const int16_t LOGGED_VERBS[] = {_command_rename, _command_chat, _command_sketch};
+// Verbs no built subsystem runs yet (the unit layer runs rename and chat).
+const int16_t LOGGED_VERBS[] = {_command_unit_adjustment, _command_sync_formation, _command_sketch};
 
 // The test's own: the slots take one registration per process.
 void register_test_procedures(void)
@@ -377,7 +378,7 @@ protected:
             if (frame == 1000 || frame == 1001 || frame == 2000)
             {
                 // As the network queues a host's command: stamped, queued, recorded.
-                std::vector<uint8_t> command = make_command(_command_chat, frame == 1000 ? 2048 : 1500, 7);
+                std::vector<uint8_t> command = make_command(_command_sync_formation, frame == 1000 ? 2048 : 1500, 7);
                 command_header *header = (command_header *)command.data();
                 header->player_index = 1;
                 header->time = game_->target_time + 1;
@@ -437,12 +438,12 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
 {
     start(3);
     update_vesk(1);
-    std::vector<uint8_t> command = make_command(_command_chat, 3000, 1);
+    std::vector<uint8_t> command = make_command(_command_sync_formation, 3000, 1);
     command_header *header = (command_header *)command.data();
     header->player_index = 0;
     header->time = game_->target_time + 1;
     record_incoming_command(header);
-    const std::vector<uint8_t> small = make_command(_command_rename, 40, 2);
+    const std::vector<uint8_t> small = make_command(_command_unit_adjustment, 40, 2);
     ASSERT_TRUE(queue_outgoing_command((const command_header *)small.data()));
     for (int32_t i = 0; i < 20; ++i) update_vesk(1);
     stop_simulation();
@@ -451,8 +452,8 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     recording_file_header film_header;
     const std::vector<block_info> blocks = blocks_of("big.film", &film_header);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_rename}));
-    EXPECT_EQ(streamed_verbs.front(), _command_chat) << "the stream still gets it";
+    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_unit_adjustment}));
+    EXPECT_EQ(streamed_verbs.front(), _command_sync_formation) << "the stream still gets it";
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
 }
 
@@ -462,7 +463,7 @@ TEST_F(film_test, a_command_over_the_largest_size_is_refused)
 {
     start(3);
     update_vesk(1);
-    std::vector<uint8_t> command = make_command(_command_chat, 5000, 1);
+    std::vector<uint8_t> command = make_command(_command_sync_formation, 5000, 1);
     command_header *header = (command_header *)command.data();
     header->player_index = 0;
     header->time = game_->target_time + 1;
@@ -642,7 +643,7 @@ int crash_while_recording(const void *)
     {
         if (frame % 10 == 0)
         {
-            const std::vector<uint8_t> command = make_command(_command_chat, 60, (uint32_t)frame);
+            const std::vector<uint8_t> command = make_command(_command_sync_formation, 60, (uint32_t)frame);
             queue_outgoing_command((const command_header *)command.data());
         }
         update_vesk(1);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "commands.h"
 #include "cseries/errors.h"
 #include "cseries/tags.h"
 #include "fire.h"
@@ -38,6 +39,8 @@ static struct harness_globals
     bool running_ticks;
     int32_t first_tick;
     int32_t ticks;
+    simulation_tick_procedure tick_procedure;
+    void *tick_context;
 } harness_globals;
 
 static void execute_command(const simulation_command *command)
@@ -84,6 +87,28 @@ static void execute_commands_of_tick(int32_t now)
         const simulation_command *command = &harness_globals.commands[harness_globals.next_command++];
         if (command->tick == now) execute_command(command);
     }
+    if (harness_globals.tick_procedure) harness_globals.tick_procedure(now, harness_globals.tick_context);
+}
+
+void set_simulation_tick_procedure(simulation_tick_procedure procedure, void *context)
+{
+    harness_globals.tick_procedure = procedure;
+    harness_globals.tick_context = context;
+}
+
+int32_t queue_outgoing_commands_as_player(int32_t tick, int16_t player_index)
+{
+    int32_t queued = 0;
+    command_header *command;
+    while ((command = dequeue_outgoing_command()) != nullptr)
+    {
+        command->time = tick;
+        command->player_index = (int8_t)player_index;
+        if (!queue_incoming_command(command)) continue;
+        record_incoming_command(command);
+        ++queued;
+    }
+    return queued;
 }
 
 // The core calls this when a tick ends: the state now is the state after it.

@@ -81,6 +81,18 @@ bool run_simulation_reporting(int32_t ticks, const simulation_command *commands,
                               const simulation_pacing *pacing, uint32_t *hashes, simulation_report_procedure report,
                               void *report_context);
 
+// Called at the start of every tick of a run (with the game time the tick
+// will have), after the harness commands of that tick: the place where a
+// tool gives orders through the game's own command builders.  Null: none.
+typedef void (*simulation_tick_procedure)(int32_t tick, void *context);
+void set_simulation_tick_procedure(simulation_tick_procedure procedure, void *context);
+
+// Takes every command waiting in the outgoing ring, stamps it with `tick` and
+// `player_index` as the command stream stamps the local player's, queues it
+// incoming and records it in the film: orders given "as" any player of the
+// single-player game.  Returns how many were queued.
+int32_t queue_outgoing_commands_as_player(int32_t tick, int16_t player_index);
+
 // Disposes the map; the program stays in the main-menu state.
 void stop_simulation(void);
 

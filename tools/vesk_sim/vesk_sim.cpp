@@ -2,14 +2,16 @@
 // every tick, to compare runs and machines.
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
-//              [--record FILM]
+//              [--orders FILE] [--record FILM]
 //     vesk_sim [--data DIR] [--log FILE] --film FILM
 //
 // --record writes the run's film to FILM as a local tag file; its commands
 // are the game's own, so it cannot be given with --command, whose verbs act
 // outside the command stream.  --film replays FILM instead of starting from a
 // seed: the film gives the map, seed and length, and the trace is the one
-// the recorded run printed.
+// the recorded run printed.  --orders gives the unit orders of FILE, one
+// timed order per line, as the players' own commands (docs/determinism.md);
+// a line that does not parse is refused with its number (exit 2).
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
 // "vesk_log.txt" in the working directory, as the game keeps it, or FILE.
@@ -31,12 +33,13 @@
 #include "cseries/tags.h"
 #include "determinism_harness.h"
 #include "recording.h"
+#include "unit_orders.h"
 #include "version.h"
 
 static void usage(void)
 {
     fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
-                    "[--command TICK VERB A B X Y]... [--record FILM]\n"
+                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM\n");
 }
 
@@ -80,7 +83,8 @@ static void print_tick(int32_t tick, uint32_t hash, void *)
 
 int main(int argc, char **argv)
 {
-    const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr;
+    const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr,
+               *orders_path = nullptr;
     int64_t seed = -1, ticks = -1;
     std::vector<simulation_command> commands;
     for (int i = 1; i < argc; ++i)
@@ -95,6 +99,8 @@ int main(int argc, char **argv)
             record = argv[++i];
         else if (!strcmp(option, "--film") && has_value)
             film = argv[++i];
+        else if (!strcmp(option, "--orders") && has_value)
+            orders_path = argv[++i];
         else if (!strcmp(option, "--map") && has_value)
             map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
@@ -140,11 +146,21 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record))
+    if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path))
     {
         fprintf(stderr, "vesk_sim: --film gives the map, seed and length; it takes no --map, --seed, --ticks, "
-                        "--command or --record\n");
+                        "--command, --orders or --record\n");
         return usage(), 2;
+    }
+    std::vector<unit_order> orders;
+    if (orders_path)
+    {
+        char why[512];
+        if (!read_unit_orders(orders_path, &orders, why, sizeof(why)))
+        {
+            fprintf(stderr, "vesk_sim: %s: %s\n", orders_path, why);
+            return usage(), 2;
+        }
     }
     if (record && !commands.empty())
     {
@@ -190,6 +206,7 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
+    if (!orders.empty()) set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
     const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
                                               nullptr, print_tick, nullptr);
     const bool film_failed = film && replay_failed();

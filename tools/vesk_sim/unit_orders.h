@@ -1,0 +1,31 @@
+#pragma once
+// The timed unit orders of `vesk_sim --orders FILE`: read from the file, then
+// given at their ticks through the game's own command builders as the
+// commands of the player each line names.  The syntax is in
+// docs/determinism.md.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "world.h"
+
+struct unit_order
+{
+    int32_t line;   // in the file, for messages
+    int32_t tick;   // the game time at which it runs
+    int16_t player; // 0 or 1
+    int16_t order;  // unit_order_type (unit_orders.cpp)
+    std::vector<int16_t> units;   // marker identifiers, which units take as their own
+    std::vector<int16_t> targets; // the same, of the units attacked
+    std::vector<world_point2d> points;
+};
+
+// Reads every line of `path`.  False with "line N: why" (or why the file
+// cannot be read) in `reason` for the first line that does not parse; no
+// order is kept then.
+bool read_unit_orders(const char *path, std::vector<unit_order> *orders, char *reason, size_t reason_size);
+
+// The harness's tick procedure: gives the orders of `tick` (context: the
+// std::vector<unit_order> read above, in tick order).
+void give_unit_orders_of_tick(int32_t tick, void *context);
