@@ -22,6 +22,8 @@
 #include "players.h"
 #include "projectile_definitions.h"
 #include "projectiles.h"
+#include "local_projectiles.h"
+#include "monster_queries.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
@@ -29,11 +31,8 @@
 
 namespace {
 
-procedure_slot<play_monster_sound_procedure> play_monster_sound_slot("play monster sound");
 procedure_slot<set_monster_magical_invisibility_procedure> magical_invisibility_slot("set monster magical invisibility");
 procedure_slot<switch_monster_artifact_procedure> switch_monster_artifact_slot("switch monster artifact");
-procedure_slot<local_group_central_object_procedure> local_group_central_object_slot(
-    "local projectile group central object");
 
 constexpr int32_t NO_PRESELECTION_MINIMUM_RANGE = 512000;
 // 204 << 16: the range a projectile gains per unit of height, over its speed.
@@ -194,7 +193,7 @@ monster_attack_definition *mutable_attack_definition(int32_t monster_index, int3
 
 void play_sound(int32_t monster_index, int16_t sound_type)
 {
-    if (play_monster_sound_procedure play = play_monster_sound_slot.get()) play(monster_index, sound_type);
+    play_monster_sound(monster_index, sound_type);
 }
 
 // A failed aim takes up the target the unit put off.
@@ -515,8 +514,8 @@ void hand_over_wielded_object(int32_t monster_index, monster_data *monster, int3
             const artifact_definition *artifact = definition ? get_artifact_definition(definition->artifact_index) : nullptr;
             if (artifact && flag(artifact->flags, _artifact_keeps_charge_flag)) thrown->state = wielded->state;
             if (version >= 1301 && projectile->local_projectile_group_index != NONE)
-                if (local_group_central_object_procedure follow = local_group_central_object_slot.get())
-                    follow(projectile->local_projectile_group_index, projectile->object_index, thrown->identifier);
+                set_local_projectile_group_central_object(projectile->local_projectile_group_index,
+                                                          projectile->object_index, thrown->identifier);
         }
     }
     if (wielded_index == NONE) return;
@@ -1372,11 +1371,6 @@ bool handle_monster_attack(int32_t monster_index, int32_t attack_index, int32_t 
 
 // ---- registration -----------------------------------------------------------------------------
 
-bool register_play_monster_sound_procedure(play_monster_sound_procedure procedure)
-{
-    return play_monster_sound_slot.fill(procedure);
-}
-
 bool register_set_monster_magical_invisibility_procedure(set_monster_magical_invisibility_procedure procedure)
 {
     return magical_invisibility_slot.fill(procedure);
@@ -1385,11 +1379,6 @@ bool register_set_monster_magical_invisibility_procedure(set_monster_magical_inv
 bool register_switch_monster_artifact_procedure(switch_monster_artifact_procedure procedure)
 {
     return switch_monster_artifact_slot.fill(procedure);
-}
-
-bool register_local_group_central_object_procedure(local_group_central_object_procedure procedure)
-{
-    return local_group_central_object_slot.fill(procedure);
 }
 
 static void handle_monster_attack_on_key_frame(int32_t monster_index, int32_t attack_index, bool execute)

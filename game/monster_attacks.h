@@ -180,20 +180,13 @@ void solve_projectile_aim(const projectile_aim_problem *problem, projectile_aim_
 
 // ---- registration points (later modules answer them) -------------------------------
 
-// Plays one of the unit's sound types (heard, never simulated).
-typedef void (*play_monster_sound_procedure)(int32_t monster_index, int16_t sound_type);
 // Sets or clears the unit's magical invisibility.
 typedef void (*set_monster_magical_invisibility_procedure)(int32_t monster_index, bool invisible);
 // The unit takes up the artifact of the object it wields now.
 typedef void (*switch_monster_artifact_procedure)(int32_t monster_index);
-// A local projectile group follows the object from now on (visual only).
-typedef void (*local_group_central_object_procedure)(int32_t local_group_index, int32_t object_index,
-                                                     int16_t object_identifier);
 
-bool register_play_monster_sound_procedure(play_monster_sound_procedure procedure);
 bool register_set_monster_magical_invisibility_procedure(set_monster_magical_invisibility_procedure procedure);
 bool register_switch_monster_artifact_procedure(switch_monster_artifact_procedure procedure);
-bool register_local_group_central_object_procedure(local_group_central_object_procedure procedure);
 
 // Fills the action machine's attack and attack-sequence points.
 void register_monster_attack_hooks(void);

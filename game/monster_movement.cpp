@@ -10,6 +10,7 @@
 #include "gameplay_versions.h"
 #include "mesh.h"
 #include "monster_actions.h"
+#include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monsters.h"
 #include "object_definitions.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-procedure_slot<try_monster_attack_procedure> try_attack_slot("try monster attack");
 
 enum
 {
@@ -85,8 +85,7 @@ void lose_invisibility(monster_data *monster)
 
 bool try_attack(int32_t monster_index)
 {
-    try_monster_attack_procedure procedure = try_attack_slot.get();
-    return procedure && procedure(monster_index);
+    return try_monster_attack(monster_index);
 }
 
 bool wants_to_attack_on_the_move(const monster_data *monster)
@@ -155,11 +154,6 @@ void trigger_block(int32_t monster_index, monster_data *monster, monster_definit
 }
 
 } // namespace
-
-bool register_try_monster_attack_procedure(try_monster_attack_procedure procedure)
-{
-    return try_attack_slot.fill(procedure);
-}
 
 // ---- heights ------------------------------------------------------------------------
 

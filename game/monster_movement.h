@@ -49,12 +49,6 @@ void update_monster_location_height(int32_t monster_index);
 // truncated toward zero.
 int32_t monster_charge_speed_gain(int32_t speed, int8_t charge_byte);
 
-// Starts an attack when the unit holds or moves within range; true when one
-// was started.  The attack module registers it; until then no unit attacks on
-// the move.
-typedef bool (*try_monster_attack_procedure)(int32_t monster_index);
-bool register_try_monster_attack_procedure(try_monster_attack_procedure procedure);
-
 // Fills the moving actions' slots of monster_action_fns (idempotent;
 // initialize_monsters calls it).
 void install_monster_movement_procedures(void);

@@ -24,6 +24,7 @@
 #include "monster_definitions.h"
 #include "monsters.h"
 #include "object_definitions.h"
+#include "object_sounds.h"
 #include "objects.h"
 #include "players.h"
 #include "projectiles.h"
@@ -40,8 +41,11 @@ constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 constexpr tag MONSTER_TAG = FOUR_CHARACTER_CODE('m', 'o', 'n', 's');
 
+// The units' definition plays sound index 100 + t for sound type t, so the
+// object sounds heard give back the types.
+constexpr int16_t SOUND_INDEX_OF_TYPE_0 = 100;
 std::vector<int16_t> sounds_played;
-void record_sound(int32_t, int16_t sound_type) { sounds_played.push_back(sound_type); }
+void record_sound(int32_t, int16_t sound_index) { sounds_played.push_back((int16_t)(sound_index - SOUND_INDEX_OF_TYPE_0)); }
 
 // ---- the aim solution, computed by hand ---------------------------------------------
 
@@ -197,7 +201,7 @@ protected:
         initialize_projectiles_for_new_map();
         register_monster_hooks();
         register_monster_attack_hooks();
-        register_play_monster_sound_procedure(record_sound);
+        register_play_object_sound_procedure(record_sound);
         current_gameplay_version = 1820;
         sounds_played.clear();
 
@@ -296,6 +300,11 @@ protected:
         const world_point2d location = {at.x, at.y};
         const int16_t type = (int16_t)subgroup_tag_to_definition_index(&monster_definitions, MONSTER_TAG);
         init_monster(monster_index, type, (int16_t)unit_type, object_index, player, player, 0, &location, true);
+        for (int16_t i = 0; i < NUMBER_OF_MONSTER_DEFINITION_SOUNDS; ++i)
+        {
+            definition()->sound_types[i] = i;
+            definition()->sound_indexes[i] = (int16_t)(SOUND_INDEX_OF_TYPE_0 + i);
+        }
         get_object(object_index)->location.position = at;
         monster(monster_index)->attack_timer = 0;
         return monster_index;
