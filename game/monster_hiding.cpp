@@ -1,0 +1,3 @@
+// Hiding, calling in and healing units, and their special-ability modes.
+
+#include "monster_hiding.h"

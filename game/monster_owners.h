@@ -1,0 +1,2 @@
+#pragma once
+// Death notices and change of owner: who is told of a death, and units changing hands.

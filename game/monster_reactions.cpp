@@ -1,0 +1,3 @@
+// Damage reactions: how a unit takes a hit, and propelled units.
+
+#include "monster_reactions.h"

@@ -1,0 +1,3 @@
+// Target scanning and switching.
+
+#include "monster_targets.h"

@@ -1,0 +1,2 @@
+#pragma once
+// Target scanning and switching.

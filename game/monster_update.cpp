@@ -1,0 +1,3 @@
+// The per-tick unit update.
+
+#include "monster_update.h"
