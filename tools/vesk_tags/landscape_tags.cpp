@@ -128,9 +128,10 @@ builder_collection landscape_collection(const landscape &land)
     for (int32_t type = 0; type < 16; ++type)
         for (int32_t shade = 0; shade < SHADES_PER_TERRAIN; ++shade)
             collection.colors.colors[type * SHADES_PER_TERRAIN + shade] = terrain_color(type, shade);
-    for (int32_t s = 0; s < submesh_width * submesh_height; ++s)
+    const int32_t across = land.width / SUBMESH_TEXELS, down = land.height / SUBMESH_TEXELS;
+    for (int32_t s = 0; s < across * down; ++s)
     {
-        const int32_t left = (s % submesh_width) * SUBMESH_TEXELS, top = (s / submesh_width) * SUBMESH_TEXELS;
+        const int32_t left = (s % across) * SUBMESH_TEXELS, top = (s / across) * SUBMESH_TEXELS;
         builder_bitmap color = new_builder_bitmap("color " + std::to_string(s), SUBMESH_TEXELS, SUBMESH_TEXELS,
                                                   _builder_flat_8bit, 0);
         builder_bitmap shadow = new_builder_bitmap("shadow " + std::to_string(s), SUBMESH_TEXELS, SUBMESH_TEXELS,
