@@ -2,10 +2,13 @@
 
 #include "shapes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "cseries/cstrings.h"
 #include "cseries/errors.h"
@@ -287,6 +290,23 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
         if (reference.width != width) return refuse(name, "bitmap reference width", reference.width);
         if (reference.height != height) return refuse(name, "bitmap reference height", reference.height);
         if (!validate_stored_bitmap(data + reference.offset, reference.size, name)) return false;
+    }
+
+    // Bitmaps are made ready in place, each swapping its own bytes: two that
+    // share bytes would change each other after their checks.
+    if (bitmap_count > 1)
+    {
+        std::vector<std::pair<int32_t, int32_t>> ranges((size_t)bitmap_count);
+        for (int32_t i = 0; i < bitmap_count; ++i)
+        {
+            const bitmap_reference reference = read_record<bitmap_reference>(
+                data, bitmaps.offset + (int64_t)i * BITMAP_REFERENCE_SIZE, bitmap_reference_byte_swapping_data);
+            ranges[(size_t)i] = {reference.offset, reference.size};
+        }
+        std::sort(ranges.begin(), ranges.end());
+        for (size_t i = 1; i < ranges.size(); ++i)
+            if ((int64_t)ranges[i - 1].first + ranges[i - 1].second > ranges[i].first)
+                return refuse(name, "bitmaps that share bytes", ranges[i].first);
     }
 
     const collection_block_data &instances = header->blocks[_collection_block_bitmap_instances];
@@ -675,7 +695,7 @@ static bool postprocess_collection_header(definition_globals *group, int32_t def
     return true;
 }
 
-bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name)
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name, collection_bitmap_visitor visit)
 {
     if (size < COLLECTION_HEADER_SIZE) return refuse(name, "tag smaller than its header", size);
     collection_header header;
@@ -692,6 +712,9 @@ bool check_collection_tag_data(const void *tag_data, int32_t size, const char *n
     runtime.data_size = header.data_size;
     const bool accepted =
         validate_collection(&header, runtime.data, name) && build_collection_tables(&header, &runtime, name);
+    if (accepted && visit)
+        for (int32_t i = 0; i < header.blocks[_collection_block_bitmap_references].count; ++i)
+            visit(runtime.bitmap_records[i], &runtime.colors);
     release_collection_runtime(&runtime);
     return accepted;
 }

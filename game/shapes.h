@@ -273,7 +273,10 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
 // The whole load of a stored collection tag (`size` bytes: the header, then
 // the rest of the tag) done in memory and undone: true when the game would
 // take it.  For the fuzz target and checks that have no store.
-bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name);
+// `visit`, when given, sees every ready bitmap of a collection it takes.
+typedef void (*collection_bitmap_visitor)(const bitmap_data *bitmap, const color_table *colors);
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name,
+                               collection_bitmap_visitor visit = nullptr);
 
 // Lookups of a loaded collection.  An index out of range at either end (NONE
 // included) never reads outside a table: each answer says what it gives then.

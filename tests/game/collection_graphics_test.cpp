@@ -334,6 +334,13 @@ TEST_F(collection_graphics, bitmaps_that_do_not_add_up_are_refused)
         EXPECT_FALSE(check_collection_tag_data(bad.data(), (int32_t)bad.size(), "bad"));
         clear_pending_error();
     }
+    // Two references sharing bytes: each would swap the other's rows after its check.
+    std::vector<uint8_t> shared = good;
+    const size_t second = COLLECTION_HEADER_SIZE + header.blocks[_collection_block_bitmap_references].offset +
+                          2 * BITMAP_REFERENCE_SIZE + 64;
+    memcpy(&shared[second], &shared[second - BITMAP_REFERENCE_SIZE], 64); // the same stored bitmap, whole
+    EXPECT_FALSE(check_collection_tag_data(shared.data(), (int32_t)shared.size(), "bad"));
+    clear_pending_error();
     std::vector<uint8_t> shallow = good; // an 8-bit bitmap claiming 16-bit pixels in the same bytes
     write_be16(&shallow[COLLECTION_HEADER_SIZE + reference.offset + 8], 16);
     EXPECT_FALSE(check_collection_tag_data(shallow.data(), (int32_t)shallow.size(), "bad"));

@@ -18,7 +18,6 @@
 
 namespace {
 
-const int32_t TEXELS_PER_CELL = 8;
 const int32_t SUBMESH_TEXELS = 256;
 const int32_t SHADES_PER_TERRAIN = 16;
 
