@@ -1,7 +1,9 @@
 // The collection loader on arbitrary bytes taken as a stored '.256' tag (the
 // header, then the rest of the tag): the checks must refuse whatever would
 // make the load read or write outside the tag or its tables, and a collection
-// they accept must build its tables without doing so.
+// they accept must build its tables and ready bitmaps without doing so, and
+// every bitmap it takes must expand whole (flat or run-length, one- or
+// two-byte pixels) without a read outside its pixels.
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,19 @@
 #include "cseries/errors.h"
 #include "gameplay_versions.h"
 #include "shapes.h"
+
+#include <vector>
+
+static void expand_bitmap(const bitmap_data *bitmap, const color_table *colors)
+{
+    // A run-length bitmap of empty rows may be 4096 x 4096 in a few kilobytes:
+    // its first rows are enough.
+    const int16_t width = bitmap->width;
+    const int16_t height = (int16_t)(bitmap->height < (1 << 18) / width ? bitmap->height : (1 << 18) / width);
+    std::vector<uint8_t> buffer((size_t)width * height * 2);
+    decompress_bitmap(colors, bitmap, buffer.data(), width, height, width, _decompress_bitmap_8, false);
+    decompress_bitmap(colors, bitmap, buffer.data(), width, height, (int16_t)(2 * width), _decompress_bitmap_88, true);
+}
 
 static void ignore_message_box(const char *) {}
 
@@ -31,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
     if (!copy) return 0;
     if (size) memcpy(copy, data, size);
-    check_collection_tag_data(copy, (int32_t)size, "fuzz");
+    check_collection_tag_data(copy, (int32_t)size, "fuzz", expand_bitmap);
     free(copy);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cseries/log.h"
+#include "cseries/registration.h"
 #include "tag_files/tag_files.h"
 
 const byte_swap_code collection_reference_byte_swapping_data[] = {
@@ -68,6 +69,13 @@ collection_reference_definition *get_collection_reference(int32_t index)
     return (collection_reference_definition *)try_and_get_definition(&collection_references, index);
 }
 
+static procedure_slot<custom_collection_reference_procedure> custom_reference_slot("custom collection reference");
+
+bool register_custom_collection_reference_procedure(custom_collection_reference_procedure procedure)
+{
+    return custom_reference_slot.fill(procedure);
+}
+
 int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_color[4],
                                     const uint16_t secondary_color[4], bool share)
 {
@@ -76,8 +84,10 @@ int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_co
     if (!original) return NONE;
     collection_reference_definition copy = *original;
     copy.flags = _collection_reference_is_custom_flag;
-    memset(copy.primary_color, 0, sizeof(copy.primary_color));
-    memset(copy.secondary_color, 0, sizeof(copy.secondary_color));
+    // A colour not given is marked unused (rgb flag 4), so it recolours nothing.
+    const uint16_t unused_color[4] = {0, 0, 0, 4};
+    memcpy(copy.primary_color, unused_color, sizeof(copy.primary_color));
+    memcpy(copy.secondary_color, unused_color, sizeof(copy.secondary_color));
     if (primary_color) memcpy(copy.primary_color, primary_color, sizeof(copy.primary_color));
     if (secondary_color) memcpy(copy.secondary_color, secondary_color, sizeof(copy.secondary_color));
     if (share)
@@ -86,10 +96,13 @@ int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_co
             const collection_reference_definition *other = get_collection_reference(i);
             if (other && (other->flags & _collection_reference_is_custom_flag) &&
                 get_definition_subgroup(&collection_references, i) == reference_tag &&
-                memcmp(other, &copy, sizeof(copy)) == 0)
+                memcmp(other->primary_color, copy.primary_color, sizeof(copy.primary_color)) == 0 &&
+                memcmp(other->secondary_color, copy.secondary_color, sizeof(copy.secondary_color)) == 0)
                 return i;
         }
-    return new_definition(&collection_references, reference_tag, &copy);
+    const int32_t index = new_definition(&collection_references, reference_tag, &copy);
+    if (index != NONE && custom_reference_slot.get()) custom_reference_slot.get()(get_collection_reference(index));
+    return index;
 }
 
 int32_t get_collection_reference_permutation(int32_t reference_index, int32_t color_table_index)

@@ -72,6 +72,9 @@ static procedure_slot<mesh_random_procedure> synchronized_random_slot("mesh sync
 static procedure_slot<mesh_random_procedure> local_random_slot("mesh local random");
 static procedure_slot<media_coverage_initialize_procedure> coverage_initialize_slot("media coverage initialize");
 static procedure_slot<media_coverage_dispose_procedure> coverage_dispose_slot("media coverage dispose");
+static procedure_slot<landscape_collection_procedure> landscape_collection_slot("landscape collection");
+static procedure_slot<color_map_shading_table_procedure> color_map_shading_slot("color map shading table");
+static procedure_slot<color_map_blend_table_procedure> color_map_blend_slot("color map blend table");
 
 // ---- validation --------------------------------------------------------------------
 
@@ -317,6 +320,14 @@ bool load_mesh_from_memory(const void *data, int32_t size)
     mesh_globals.markers = markers;
     set_mesh_sizes(installed);
     min_cell_height = lowest;
+    if (landscape_collection_slot.get() && !landscape_collection_slot.get()(installed))
+    {
+        // The coverage hook has not been told of this mesh: nothing to undo there.
+        free(mesh_globals.data);
+        memset(&mesh_globals, 0, sizeof(mesh_globals));
+        set_mesh_sizes(nullptr);
+        return false;
+    }
     if (coverage_initialize_slot.get()) coverage_initialize_slot.get()(coverage, mesh_globals.coverage_size);
     return true;
 }
@@ -599,6 +610,27 @@ static uint8_t *submesh_bitmap(int32_t submesh_index, int32_t which)
     if (mesh_globals.header == nullptr || landscape_bitmap_slot.get() == nullptr) return nullptr;
     if (submesh_index < 0 || submesh_index >= submesh_width * submesh_height) return nullptr;
     return landscape_bitmap_slot.get()(submesh_index * 2 + which);
+}
+
+bool register_landscape_collection_procedure(landscape_collection_procedure procedure)
+{
+    return landscape_collection_slot.fill(procedure);
+}
+
+bool register_color_map_table_procedures(color_map_shading_table_procedure shading_table,
+                                         color_map_blend_table_procedure blend_table)
+{
+    return fill_procedure_pair(&color_map_shading_slot, &color_map_blend_slot, shading_table, blend_table);
+}
+
+const void *get_color_map_shading_table(void)
+{
+    return mesh_globals.header && color_map_shading_slot.get() ? color_map_shading_slot.get()() : nullptr;
+}
+
+const uint8_t *get_color_map_blend_table(void)
+{
+    return mesh_globals.header && color_map_blend_slot.get() ? color_map_blend_slot.get()() : nullptr;
 }
 
 uint8_t *get_submesh_color_map_base_address(int32_t submesh_index, bool ignored) { return submesh_bitmap(submesh_index, 0); }

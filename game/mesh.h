@@ -147,6 +147,23 @@ bool register_landscape_bitmap_procedure(landscape_bitmap_procedure procedure);
 uint8_t *get_submesh_color_map_base_address(int32_t submesh_index, bool ignored);
 uint8_t *get_submesh_shadow_map_base_address(int32_t submesh_index, bool ignored);
 
+// Loads the landscape collection the header names (NONE: none), writes its
+// run-time `landscape_collection_index` and makes its lighting table; false,
+// reported, when it cannot.  Called by the loader once the mesh is installed,
+// before the media coverage hook; a false answer refuses the map.  Until the
+// collections module registers, the map has no landscape collection.
+typedef bool (*landscape_collection_procedure)(mesh_header *header);
+bool register_landscape_collection_procedure(landscape_collection_procedure procedure);
+
+// The landscape collection's lighting table and its 256 x 256 blend table
+// ([existing << 8 | new]); null without them (until registered, always).
+typedef const void *(*color_map_shading_table_procedure)(void);
+typedef const uint8_t *(*color_map_blend_table_procedure)(void);
+bool register_color_map_table_procedures(color_map_shading_table_procedure shading_table,
+                                         color_map_blend_table_procedure blend_table);
+const void *get_color_map_shading_table(void);
+const uint8_t *get_color_map_blend_table(void);
+
 // ---- stains and media -------------------------------------------------------------
 
 // A permanent overlay request: stamp frame/view `index` of the collection's

@@ -2,18 +2,27 @@
 
 #include "shapes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "cseries/cstrings.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "cseries/tags.h"
 #include "game_hooks.h"
 #include "gameplay_versions.h"
+#include "collection_references.h"
+#include "hardware_rasterizer.h"
+#include "mesh.h"
 #include "objects.h"
+#include "render/render_tables.h"
+#include "screen.h"
 #include "vesk/preloading.h"
 
 // ---- byte-swap descriptions ---------------------------------------------------------
@@ -47,12 +56,6 @@ const byte_swap_code bitmap_reference_byte_swapping_data[] = {
 const byte_swap_code shadow_map_byte_swapping_data[] = {
     _begin_bs_array, 1, _4byte, _4byte, _4byte, _2byte, 2, 16, _end_bs_array};
 
-// The stored bitmap header: nine 16-bit words (width .. encoding), 30 bytes
-// of run-time words, the first row slot.
-const byte_swap_code stored_bitmap_header_byte_swapping_data[] = {
-    _begin_bs_array, 1, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, 30, 4,
-    _end_bs_array};
-
 // ---- the run-time side record ----------------------------------------------------
 
 // What a loaded collection keeps beside its header: the stored data block, and
@@ -71,7 +74,26 @@ struct collection_runtime
     int16_t *frame_instances; // per frame, one instance index per view
     bitmap_instance_data *instances;
     bitmap_reference *bitmaps;
+
+    color_table colors; // host order
+    hue_change *hue_changes; // hue_change_count, host order
+    int32_t hue_change_count;
+    shadow_map_data *shadow_maps; // host order
+    int32_t shadow_map_count;
+    bitmap_data **bitmap_records; // bitmap_count, over the pixels in `data`
+    uint8_t *blend_table; // in `data`, or null
+    uint8_t *remapping_table; // in `data`, or null
+    int32_t remapping_table_size;
+    bool redundant_data_built; // the low-resolution indexes are taken once
+    shading_table_list *shading_tables;
 };
+
+static struct shapes_globals
+{
+    uint8_t *transparency_tables; // NUMBER_OF_TRANSPARENCY_MODES tables, normal first
+    bool initialized; // set up for a map
+    bool highres_active;
+} shapes_globals;
 
 static void release_collection_runtime(void *record)
 {
@@ -85,6 +107,13 @@ static void release_collection_runtime(void *record)
     free(runtime->frame_instances);
     free(runtime->instances);
     free(runtime->bitmaps);
+    free(runtime->hue_changes);
+    free(runtime->shadow_maps);
+    if (runtime->bitmap_records)
+        for (int32_t i = 0; runtime->bitmap_records[i]; ++i) free(runtime->bitmap_records[i]);
+    free(runtime->bitmap_records);
+    free_shading_table_list(runtime->shading_tables);
+    free(runtime->shading_tables);
     memset(runtime, 0, sizeof(*runtime));
 }
 
@@ -131,27 +160,74 @@ static int16_t read_s16(const uint8_t *p) { return (int16_t)read_be16(p); }
 
 static bool index_in(int64_t index, int64_t count) { return index >= 0 && index < count; }
 
-int32_t number_of_displayed_views_in_sequence(int32_t number_of_views)
-{
-    return number_of_views < 3 ? number_of_views : number_of_views / 2 + 1;
-}
-
-int32_t mirror_sequence_view(int32_t number_of_views, int32_t view)
-{
-    const int32_t displayed = number_of_displayed_views_in_sequence(number_of_views);
-    if (view >= 0 && view < displayed) return view;
-    if (view < displayed || view >= number_of_views)
-    {
-        VWARN(false, "view>=unmirrored_view_count && view<number_of_views");
-        return NONE;
-    }
-    return (number_of_views & 1) + 2 * displayed - view - 2;
-}
-
 static bool mirrors(const sequence_data &sequence, int32_t view)
 {
     return (sequence.flags & _sequence_uses_mirroring_flag) &&
            view >= number_of_displayed_views_in_sequence(sequence.number_of_views);
+}
+
+// The bytes one stored pixel takes: two for index-and-nibble pixels, else the depth's.
+static int32_t stored_pixel_size(const stored_bitmap_header &header)
+{
+    return (header.flags & _4bit_transparency_encoded_flag) ? 2 : header.logical_bit_depth / 8;
+}
+
+// A stored bitmap (`size` bytes at `stored`: its header in file order, the row
+// table space unless it has none, then the pixels): its depth, row size and
+// every run-length row must lie inside it.
+static bool validate_stored_bitmap(const uint8_t *stored, int32_t size, const char *name)
+{
+    stored_bitmap_header header;
+    memcpy(&header, stored, sizeof(header));
+    byte_swap_data("bitmap data", &header, (int32_t)sizeof(header), 1, stored_bitmap_header_byte_swapping_data);
+    const int32_t depth = header.logical_bit_depth;
+    if (depth != 8 && depth != 16 && depth != 24 && depth != 32) return refuse(name, "bitmap logical_bit_depth", depth);
+    if ((header.flags & _4bit_transparency_encoded_flag) && depth != 8)
+        return refuse(name, "bitmap with two-byte pixels of another depth", depth);
+    const int32_t pixel_size = stored_pixel_size(header);
+    const int32_t upshift = pixel_size == 3 ? 0 : pixel_size >> 1;
+    if (header.pixel_upshift != upshift) return refuse(name, "bitmap pixel_upshift", header.pixel_upshift);
+    if ((header.flags & _bitmap_extended_encoding_flag) &&
+        (header.encoding < 0 || header.encoding >= NUMBER_OF_BITMAP_ENCODINGS))
+        return refuse(name, "bitmap encoding", header.encoding);
+    const bool encoded = header.flags & _1bit_transparency_encoded_flag;
+    const bool no_row_table = header.flags & _no_row_address_table_flag;
+    const int64_t pixels_size = (int64_t)size - STORED_BITMAP_HEADER_SIZE - (no_row_table ? 0 : 4 * (int64_t)header.height);
+    if (pixels_size < 0) return refuse(name, "bitmap size", size);
+    const uint8_t *pixels = stored + size - pixels_size;
+    if (!encoded)
+    {
+        if (header.bytes_per_row < (int64_t)header.width * pixel_size)
+            return refuse(name, "bitmap bytes_per_row", header.bytes_per_row);
+        if ((int64_t)header.bytes_per_row * header.height > pixels_size)
+            return refuse(name, "bitmap pixels past its size", header.bytes_per_row);
+        return true;
+    }
+    if (no_row_table) return refuse(name, "run-length bitmap without a row table", header.flags);
+    if (!(header.flags & _word_aligned_encoding_flag)) return refuse(name, "run-length bitmap not word aligned", header.flags);
+    if (pixel_size == 3) return refuse(name, "run-length bitmap of 24 bits", depth);
+    int64_t position = 0;
+    for (int32_t y = 0; y < header.height; ++y)
+    {
+        if (position + 4 > pixels_size) return refuse(name, "run-length row past the bitmap", y);
+        const int16_t span_count = read_s16(pixels + position), pixel_count = read_s16(pixels + position + 2);
+        if (span_count < 0 || span_count > header.width) return refuse(name, "run-length span_count", span_count);
+        if (pixel_count < 0 || pixel_count > header.width) return refuse(name, "run-length pixel_count", pixel_count);
+        if (position + 4 + 4 * (int64_t)span_count > pixels_size) return refuse(name, "run-length spans past the bitmap", y);
+        int32_t previous_end = 0, sum = 0;
+        for (int32_t i = 0; i < span_count; ++i)
+        {
+            const int16_t start = read_s16(pixels + position + 4 + 4 * i), end = read_s16(pixels + position + 6 + 4 * i);
+            if (start < previous_end || start >= end || end > header.width) return refuse(name, "run-length span", start);
+            previous_end = end;
+            sum += end - start;
+        }
+        if (sum != pixel_count) return refuse(name, "run-length pixel_count against its spans", pixel_count);
+        const encoded_span_header row = {span_count, pixel_count};
+        position += encoded_row_size(&row, header.pixel_upshift, true);
+        if (position > pixels_size) return refuse(name, "run-length pixels past the bitmap", y);
+    }
+    return true;
 }
 
 bool validate_collection(const collection_header *header, const uint8_t *data, const char *name)
@@ -188,6 +264,10 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
     }
     const int32_t color_tables = header->blocks[_collection_block_color_tables].count;
     if (color_tables != 1) return refuse(name, "color_table_count", color_tables);
+    const int32_t color_count = (int32_t)read_be32(data + header->blocks[_collection_block_color_tables].offset);
+    if (color_count < 0 || color_count > MAXIMUM_COLORS_PER_TABLE) return refuse(name, "color_count", color_count);
+    const collection_block_data &blend = header->blocks[_collection_block_blend_table];
+    if (blend.count != 0 && blend.size < 256 * 256) return refuse(name, "blend table size", blend.size);
     const int32_t instance_count = header->blocks[_collection_block_bitmap_instances].count;
     const int32_t shadow_map_count = header->blocks[_collection_block_shadow_maps].count;
 
@@ -209,6 +289,24 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
         }
         if (reference.width != width) return refuse(name, "bitmap reference width", reference.width);
         if (reference.height != height) return refuse(name, "bitmap reference height", reference.height);
+        if (!validate_stored_bitmap(data + reference.offset, reference.size, name)) return false;
+    }
+
+    // Bitmaps are made ready in place, each swapping its own bytes: two that
+    // share bytes would change each other after their checks.
+    if (bitmap_count > 1)
+    {
+        std::vector<std::pair<int32_t, int32_t>> ranges((size_t)bitmap_count);
+        for (int32_t i = 0; i < bitmap_count; ++i)
+        {
+            const bitmap_reference reference = read_record<bitmap_reference>(
+                data, bitmaps.offset + (int64_t)i * BITMAP_REFERENCE_SIZE, bitmap_reference_byte_swapping_data);
+            ranges[(size_t)i] = {reference.offset, reference.size};
+        }
+        std::sort(ranges.begin(), ranges.end());
+        for (size_t i = 1; i < ranges.size(); ++i)
+            if ((int64_t)ranges[i - 1].first + ranges[i - 1].second > ranges[i].first)
+                return refuse(name, "bitmaps that share bytes", ranges[i].first);
     }
 
     const collection_block_data &instances = header->blocks[_collection_block_bitmap_instances];
@@ -327,8 +425,10 @@ static void build_redundant_collection_data(const collection_header *header, col
 {
     const int32_t sequence_count = header->blocks[_collection_block_sequence_references].count;
     const int32_t instance_count = header->blocks[_collection_block_bitmap_instances].count;
-    for (int32_t i = 0; i < instance_count; ++i)
-        runtime->instances[i].lowres_bitmap_index = runtime->instances[i].bitmap_index;
+    if (!runtime->redundant_data_built)
+        for (int32_t i = 0; i < instance_count; ++i)
+            runtime->instances[i].lowres_bitmap_index = runtime->instances[i].bitmap_index;
+    runtime->redundant_data_built = true;
     for (int32_t s = 0; s < sequence_count; ++s)
     {
         sequence_data *sequence = &runtime->sequences[s];
@@ -353,12 +453,18 @@ static void build_redundant_collection_data(const collection_header *header, col
                     *instance = runtime->instances[entries[mirror_sequence_view(views, v)]];
                     instance->flags ^= _bitmap_instance_mirror_horizontal_flag;
                 }
-                instance->bitmap_index = instance->lowres_bitmap_index;
+                const bool highres = shapes_globals.highres_active &&
+                                     (instance->flags & _bitmap_instance_high_resolution_flag) &&
+                                     instance->highres_bitmap_index != NONE;
+                instance->bitmap_index = highres ? instance->highres_bitmap_index : instance->lowres_bitmap_index;
+                const bitmap_point registration =
+                    highres ? instance->highres_registration_point : instance->registration_point;
+                const int64_t instance_scale = highres ? (int64_t)instance->highres_pixels_to_world : scale;
                 if (instance->bitmap_index != NONE)
                 {
                     const bitmap_reference &bitmap = runtime->bitmaps[instance->bitmap_index];
-                    const int64_t w = bitmap.width, h = bitmap.height;
-                    const int64_t rx = instance->registration_point.x, ry = instance->registration_point.y;
+                    const int64_t w = bitmap.width, h = bitmap.height, scale = instance_scale;
+                    const int64_t rx = registration.x, ry = registration.y;
                     instance->world_top = (int16_t)((ry * scale) >> 16);
                     instance->world_bottom = (int16_t)-(((h - ry) * scale) >> 16);
                     if (mirrored)
@@ -391,6 +497,88 @@ static void build_redundant_collection_data(const collection_header *header, col
             key_point->z = -z;
         }
     }
+}
+
+// The colour table, hue changes, shadow maps, optional tables and a ready
+// bitmap record over each stored bitmap's pixels (swapped to host order in
+// place) of a checked data block.
+static bool build_collection_bitmaps(const collection_header *header, collection_runtime *runtime)
+{
+    uint8_t *data = runtime->data;
+    const collection_block_data *blocks = header->blocks;
+    memcpy(&runtime->colors, data + blocks[_collection_block_color_tables].offset, sizeof(color_table));
+    byte_swap_color_table(&runtime->colors);
+    if (!(header->user_data_flags & _collection_is_color_map_flag)) runtime->colors.colors[0] = {0, 0, 0, 0};
+
+    runtime->hue_change_count = blocks[_collection_block_hue_changes].count;
+    runtime->hue_changes = (hue_change *)calloc((size_t)runtime->hue_change_count + 1, sizeof(hue_change));
+    runtime->shadow_map_count = blocks[_collection_block_shadow_maps].count;
+    runtime->shadow_maps = (shadow_map_data *)calloc((size_t)runtime->shadow_map_count + 1, sizeof(shadow_map_data));
+    const int32_t bitmap_count = blocks[_collection_block_bitmap_references].count;
+    runtime->bitmap_records = (bitmap_data **)calloc((size_t)bitmap_count + 1, sizeof(bitmap_data *));
+    runtime->shading_tables = (shading_table_list *)calloc(1, sizeof(shading_table_list));
+    if (!runtime->hue_changes || !runtime->shadow_maps || !runtime->bitmap_records || !runtime->shading_tables)
+        return false;
+    for (int32_t i = 0; i < runtime->hue_change_count; ++i)
+        runtime->hue_changes[i] = read_record<hue_change>(
+            data, blocks[_collection_block_hue_changes].offset + (int64_t)i * HUE_CHANGE_SIZE, hue_change_byte_swapping_data);
+    for (int32_t i = 0; i < runtime->shadow_map_count; ++i)
+        runtime->shadow_maps[i] = read_record<shadow_map_data>(
+            data, blocks[_collection_block_shadow_maps].offset + (int64_t)i * SHADOW_MAP_SIZE, shadow_map_byte_swapping_data);
+    runtime->blend_table = blocks[_collection_block_blend_table].count ? data + blocks[_collection_block_blend_table].offset : nullptr;
+    runtime->remapping_table =
+        blocks[_collection_block_remapping_table].count ? data + blocks[_collection_block_remapping_table].offset : nullptr;
+    runtime->remapping_table_size = runtime->remapping_table ? blocks[_collection_block_remapping_table].size : 0;
+
+    for (int32_t i = 0; i < bitmap_count; ++i)
+    {
+        const bitmap_reference &reference = runtime->bitmaps[i];
+        stored_bitmap_header stored;
+        memcpy(&stored, data + reference.offset, sizeof(stored));
+        byte_swap_data("bitmap data", &stored, (int32_t)sizeof(stored), 1, stored_bitmap_header_byte_swapping_data);
+        bitmap_data *bitmap = (bitmap_data *)calloc(1, sizeof_bitmap(stored.height, stored.flags));
+        if (!bitmap) return false;
+        runtime->bitmap_records[i] = bitmap;
+        bitmap->width = stored.width;
+        bitmap->height = stored.height;
+        bitmap->bytes_per_row = stored.bytes_per_row;
+        bitmap->flags = stored.flags;
+        bitmap->logical_bit_depth = stored.logical_bit_depth;
+        bitmap->width_bits = stored.width_bits;
+        bitmap->height_bits = stored.height_bits;
+        bitmap->pixel_upshift = stored.pixel_upshift;
+        bitmap->encoding = stored.encoding;
+        bitmap->collection_index = bitmap->bitmap_index = NONE;
+        const int32_t row_table = (stored.flags & _no_row_address_table_flag) ? 0 : 4 * stored.height;
+        bitmap->row_addresses[0] = data + reference.offset + STORED_BITMAP_HEADER_SIZE + row_table;
+        byte_swap_bitmap_pixels(bitmap, true);
+        precalculate_bitmap_row_addresses(bitmap);
+        if ((bitmap->flags & _bitmap_extended_encoding_flag) && bitmap->encoding == _16bit_555_encoding)
+            bitmap->encoding = _r8g8b8a5h3_sprite_rle_bitmap_encoding;
+        postprocess_extracted_bitmap(bitmap);
+    }
+    return true;
+}
+
+// The sound definitions of each sequence's three sounds; NONE (quietly) while
+// no sound group is registered.
+static void resolve_sequence_sounds(collection_runtime *runtime, int32_t sequence_count, const char *name)
+{
+    definition_globals *sounds = get_definition_group(FOUR_CHARACTER_CODE('s', 'o', 'u', 'n'));
+    for (int32_t s = 0; s < sequence_count; ++s)
+        for (int32_t i = 0; i < 3; ++i)
+        {
+            sequence_data &sequence = runtime->sequences[s];
+            sequence.sound_indexes[i] = NONE;
+            if (!sounds || sequence.sound_tags[i] == NONE) continue;
+            sequence.sound_indexes[i] =
+                (int16_t)try_definition_tag_to_index(sounds, sequence.sound_tags[i], true, _definition_lookup_quiet_flag);
+            if (sequence.sound_indexes[i] == NONE)
+            {
+                ERROR_MESSAGE(_error_data_missing, "failed to load sequence sound %s:%s:'%s'", name,
+                              runtime->sequence_names[s], tag_to_string(sequence.sound_tags[i]));
+            }
+        }
 }
 
 // Host copies of the records the lookups read, from a checked data block.
@@ -456,6 +644,7 @@ static bool build_collection_tables(const collection_header *header, collection_
         for (char &c : runtime->bitmaps[i].name) c = (char)tolower((unsigned char)c);
     }
     free(references);
+    if (ok) ok = build_collection_bitmaps(header, runtime);
     if (!ok)
     {
         ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate the tables of %s collection.", name);
@@ -501,11 +690,12 @@ static bool postprocess_collection_header(definition_globals *group, int32_t def
         release_collection_runtime(runtime);
         return false;
     }
+    resolve_sequence_sounds(runtime, header->blocks[_collection_block_sequence_references].count, name);
     header->flags |= _collection_header_initialized_flag;
     return true;
 }
 
-bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name)
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name, collection_bitmap_visitor visit)
 {
     if (size < COLLECTION_HEADER_SIZE) return refuse(name, "tag smaller than its header", size);
     collection_header header;
@@ -522,6 +712,9 @@ bool check_collection_tag_data(const void *tag_data, int32_t size, const char *n
     runtime.data_size = header.data_size;
     const bool accepted =
         validate_collection(&header, runtime.data, name) && build_collection_tables(&header, &runtime, name);
+    if (accepted && visit)
+        for (int32_t i = 0; i < header.blocks[_collection_block_bitmap_references].count; ++i)
+            visit(runtime.bitmap_records[i], &runtime.colors);
     release_collection_runtime(&runtime);
     return accepted;
 }
@@ -542,25 +735,99 @@ definition_globals collections = {
     .release_runtime = release_collection_runtime,
 };
 
-bool initialize_shapes(void) { return collections.registered || initialize_definitions(&collections); }
 
-void initialize_shapes_for_new_map(void) { initialize_definitions_for_new_map(&collections); }
+// ---- life cycle ------------------------------------------------------------------------
 
-void dispose_shapes_from_old_map(void) { dispose_definitions_from_old_map(&collections); }
+bool initialize_shapes(void)
+{
+    if (!shapes_globals.transparency_tables)
+    {
+        const int32_t size = (int32_t)NUMBER_OF_TRANSPARENCY_MODES * (int32_t)TRANSPARENCY_TABLE_SIZE;
+        shapes_globals.transparency_tables = (uint8_t *)malloc((size_t)size);
+        if (!shapes_globals.transparency_tables)
+        {
+            ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate #%d bytes for transparency tables", (int)size);
+            return false;
+        }
+        build_transparency_table(_transparency_normal, shapes_globals.transparency_tables);
+        build_transparency_table(_transparency_overlay, shapes_globals.transparency_tables + TRANSPARENCY_TABLE_SIZE);
+    }
+    return collections.registered || initialize_definitions(&collections);
+}
+
+void initialize_shapes_for_new_map(void)
+{
+    int16_t bit_depth = 32, encoding = _32bit_encoding;
+    if (active_screen.screen_initialized && active_screen.rasterizer_code == _rasterizer_software)
+    {
+        bit_depth = active_screen.bit_depth;
+        encoding = active_screen.encoding;
+    }
+    else if (active_screen.screen_initialized)
+        get_shapes_bit_depth_and_encoding_hardware(&bit_depth, &encoding);
+    set_shading_sizes(bit_depth, encoding);
+    shapes_globals.highres_active = false;
+    initialize_definitions_for_new_map(&collections);
+    shapes_globals.initialized = true;
+}
+
+void dispose_shapes_from_old_map(void)
+{
+    dispose_definitions_from_old_map(&collections);
+    shapes_globals.initialized = false;
+}
 
 int32_t get_collection_index(tag collection_tag)
 {
     return try_definition_tag_to_index(&collections, collection_tag, true, 0);
 }
 
+int32_t try_and_get_collection_index(tag collection_tag)
+{
+    return try_definition_tag_to_index(&collections, collection_tag, true, _definition_lookup_reload_flag);
+}
+
+void delete_collection(int32_t collection_index)
+{
+    if (try_and_get_definition(&collections, collection_index)) delete_definition(&collections, collection_index);
+}
+
+void delete_collection_tag(tag collection_tag)
+{
+    delete_collection(subgroup_tag_to_definition_index(&collections, collection_tag));
+}
+
+int32_t load_temporary_collection(int32_t tag_index)
+{
+    tag_file_info info;
+    if (!collections.registered || collections.count == NONE || !tag_file_info_get(tag_index, &info)) return NONE;
+    if (info.size < COLLECTION_HEADER_SIZE) return NONE;
+    collection_header header;
+    if (!tag_file_read(tag_index, 0, COLLECTION_HEADER_SIZE, &header)) return NONE;
+    byte_swap_data("collection", &header, (int32_t)sizeof(header), 1, collection_header_byte_swapping_data);
+    if (info.version > COLLECTION_VERSION_NUMBER ||
+        (info.version != COLLECTION_VERSION_NUMBER &&
+         !convert_collection_header(&collections, tag_index, &header, (int16_t)info.version)))
+        return NONE;
+    const int32_t index = new_definition(&collections, info.subgroup_tag, &header);
+    if (index == NONE) return NONE;
+    if (!postprocess_collection_header(&collections, index, tag_index, try_and_get_definition(&collections, index)))
+    {
+        delete_definition(&collections, index);
+        return NONE;
+    }
+    return index;
+}
+
+void dispose_temporary_collection(int32_t collection_index) { delete_collection(collection_index); }
+
 // ---- lookups ---------------------------------------------------------------------
 
-static const collection_runtime *loaded_collection(int32_t collection_index)
+static collection_runtime *loaded_collection(int32_t collection_index)
 {
     const collection_header *header = get_collection_header(collection_index);
     if (!header || !(header->flags & _collection_header_initialized_flag)) return nullptr;
-    const collection_runtime *runtime =
-        (const collection_runtime *)get_definition_runtime(&collections, collection_index);
+    collection_runtime *runtime = (collection_runtime *)get_definition_runtime(&collections, collection_index);
     return runtime && runtime->sequences ? runtime : nullptr;
 }
 
@@ -568,6 +835,11 @@ const collection_header *get_collection_header(int32_t collection_index)
 {
     if (!collections.registered) return nullptr;
     return (const collection_header *)try_and_get_definition(&collections, collection_index);
+}
+
+const char *get_collection_name(int32_t collection_index)
+{
+    return collections.registered ? get_definition_name(&collections, collection_index) : "<unknown>";
 }
 
 int32_t get_collection_sequence_count(int32_t collection_index)
@@ -584,41 +856,169 @@ int32_t get_collection_bitmap_count(int32_t collection_index)
                : 0;
 }
 
-const sequence_data *get_sequence(int32_t collection_index, int32_t sequence_index)
+// The sequence itself; null out of range (the simulation's strict lookup).
+static sequence_data *held_sequence(int32_t collection_index, int32_t sequence_index)
 {
-    const collection_runtime *runtime = loaded_collection(collection_index);
+    collection_runtime *runtime = loaded_collection(collection_index);
     if (!runtime || !index_in(sequence_index, get_collection_sequence_count(collection_index))) return nullptr;
     return &runtime->sequences[sequence_index];
 }
 
+// An index out of range means sequence 0, when the collection has one.
+static int32_t sequence_or_first(int32_t collection_index, int32_t sequence_index)
+{
+    const int32_t count = get_collection_sequence_count(collection_index);
+    if (count < 1) return NONE;
+    return index_in(sequence_index, count) ? sequence_index : 0;
+}
+
+const sequence_data *get_sequence(int32_t collection_index, int32_t sequence_index)
+{
+    return held_sequence(collection_index, sequence_or_first(collection_index, sequence_index));
+}
+
+const sequence_reference *get_sequence_reference(int32_t collection_index, int32_t sequence_index)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    const int32_t index = sequence_or_first(collection_index, sequence_index);
+    if (!runtime || index == NONE) return nullptr;
+    static sequence_reference reference;
+    const collection_header *header = get_collection_header(collection_index);
+    reference = read_record<sequence_reference>(
+        runtime->data, header->blocks[_collection_block_sequence_references].offset + (int64_t)index * SEQUENCE_REFERENCE_SIZE,
+        sequence_reference_byte_swapping_data);
+    memcpy(reference.name, runtime->sequence_names[index], sizeof(reference.name));
+    return &reference;
+}
+
+const char *get_sequence_name(int32_t collection_index, int32_t sequence_index)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    const int32_t index = sequence_or_first(collection_index, sequence_index);
+    return runtime && index != NONE ? runtime->sequence_names[index] : "";
+}
+
 const sequence_frame_data *get_sequence_frame(int32_t collection_index, int32_t sequence_index, int32_t frame_index)
 {
-    const sequence_data *sequence = get_sequence(collection_index, sequence_index);
-    if (!sequence || !index_in(frame_index, sequence->frames_per_view)) return nullptr;
-    return &loaded_collection(collection_index)
-                ->frames[loaded_collection(collection_index)->first_frames[sequence_index] + frame_index];
+    const sequence_data *sequence = held_sequence(collection_index, sequence_index);
+    if (!sequence) return nullptr;
+    if (!index_in(frame_index, sequence->frames_per_view))
+    {
+        log_message(__FILE__, __LINE__, "%s: frame #%d of sequence #%d not in [#0,#%d)",
+                    get_collection_name(collection_index), (int)frame_index, (int)sequence_index,
+                    (int)sequence->frames_per_view);
+        return nullptr;
+    }
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    return &runtime->frames[runtime->first_frames[sequence_index] + frame_index];
+}
+
+// Record `index` of `count`, or record 0 (logged) out of range; null when there is none.
+template <typename T>
+static const T *record_or_first(const T *records, int32_t count, int32_t index, int32_t collection_index,
+                                const char *what)
+{
+    if (!records || count < 1) return nullptr;
+    if (index_in(index, count)) return &records[index];
+    log_message(__FILE__, __LINE__, "%s: %s #%d not in [#0,#%d)", get_collection_name(collection_index), what,
+                (int)index, (int)count);
+    return &records[0];
 }
 
 const bitmap_instance_data *get_bitmap_instance(int32_t collection_index, int32_t instance_index)
 {
     const collection_runtime *runtime = loaded_collection(collection_index);
-    if (!runtime ||
-        !index_in(instance_index,
-                  get_collection_header(collection_index)->blocks[_collection_block_bitmap_instances].count))
-        return nullptr;
-    return &runtime->instances[instance_index];
+    if (!runtime) return nullptr;
+    return record_or_first(runtime->instances,
+                           get_collection_header(collection_index)->blocks[_collection_block_bitmap_instances].count,
+                           instance_index, collection_index, "bitmap_instance");
+}
+
+const shadow_map_data *get_shadow_map(int32_t collection_index, int32_t shadow_map_index)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime) return nullptr;
+    return record_or_first(runtime->shadow_maps, runtime->shadow_map_count, shadow_map_index, collection_index,
+                           "shadow_map");
+}
+
+static bool is_color_map(int32_t collection_index)
+{
+    const collection_header *header = get_collection_header(collection_index);
+    return header && (header->user_data_flags & _collection_is_color_map_flag);
 }
 
 const bitmap_reference *get_bitmap_reference(int32_t collection_index, int32_t bitmap_index)
 {
     const collection_runtime *runtime = loaded_collection(collection_index);
     if (!runtime || !index_in(bitmap_index, get_collection_bitmap_count(collection_index))) return nullptr;
+    VWARN(!is_color_map(collection_index), "!(header->user_data_flags&_collection_is_color_map_flag)");
     return &runtime->bitmaps[bitmap_index];
+}
+
+// Marks a bitmap as the collection's on first use and, when its pixels are
+// single bytes or flat words, gives it colour-key transparency when a byte is 0.
+static void first_use_of_bitmap(bitmap_data *bitmap, int32_t collection_index, int32_t bitmap_index, bool scan)
+{
+    if (bitmap->flags & _bitmap_in_collection_flag) return;
+    bitmap->flags |= _bitmap_in_collection_flag;
+    bitmap->collection_index = (int16_t)collection_index;
+    bitmap->bitmap_index = (int16_t)bitmap_index;
+    if (!scan || (bitmap->flags & (_bitmap_color_key_transparency_flag | _1bit_transparency_encoded_flag |
+                                   _4bit_transparency_encoded_flag)))
+        return;
+    const size_t row_bytes = (size_t)bitmap->width << bitmap->pixel_upshift;
+    for (int32_t y = 0; y < bitmap->height; ++y)
+    {
+        const uint8_t *row = bitmap->row_addresses[0] + (ptrdiff_t)y * bitmap->bytes_per_row;
+        if (memchr(row, 0, row_bytes))
+        {
+            bitmap->flags |= _bitmap_color_key_transparency_flag;
+            return;
+        }
+    }
+}
+
+bitmap_data *get_bitmap(int32_t collection_index, int32_t bitmap_index)
+{
+    collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime || !index_in(bitmap_index, get_collection_bitmap_count(collection_index))) return nullptr;
+    bitmap_data *bitmap = runtime->bitmap_records[bitmap_index];
+    first_use_of_bitmap(bitmap, collection_index, bitmap_index, true);
+    return bitmap;
+}
+
+void preload_bitmap(int32_t collection_index, int32_t bitmap_index, bool *had_to_purge)
+{
+    if (had_to_purge) *had_to_purge = false;
+    collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime || !index_in(bitmap_index, get_collection_bitmap_count(collection_index))) return;
+    bitmap_data *bitmap = runtime->bitmap_records[bitmap_index];
+    first_use_of_bitmap(bitmap, collection_index, bitmap_index, bitmap->encoding == _no_encoding);
+}
+
+static void preload_sequence(int32_t collection_index, int32_t sequence_index, bool *had_to_purge)
+{
+    if (had_to_purge) *had_to_purge = false;
+    const sequence_data *sequence = held_sequence(collection_index, sequence_index);
+    if (!sequence) return;
+    const int32_t total = (int32_t)sequence->frames_per_view * sequence->number_of_views;
+    for (int32_t k = 0; k < total; ++k)
+    {
+        bool purged = false;
+        preload_bitmap(collection_index, get_sequence_bitmap_index(collection_index, sequence_index, NONE, k, nullptr, nullptr),
+                       &purged);
+        if (purged)
+        {
+            if (had_to_purge) *had_to_purge = true;
+            return;
+        }
+    }
 }
 
 int32_t get_sequence_instance_index(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame)
 {
-    const sequence_data *sequence = get_sequence(collection_index, sequence_index);
+    const sequence_data *sequence = held_sequence(collection_index, sequence_index);
     if (!sequence || sequence->frames_per_view < 1 || sequence->number_of_views < 1) return NONE;
     const int32_t frames = sequence->frames_per_view, views = sequence->number_of_views;
     if (view == NONE)
@@ -637,6 +1037,38 @@ int32_t get_sequence_instance_index(int32_t collection_index, int32_t sequence_i
     return runtime->frame_instances[runtime->first_entries[sequence_index] + (int64_t)frame * views + view];
 }
 
+int32_t get_sequence_bitmap_index(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame,
+                                  point2d *registration_point, point2d *key_point)
+{
+    const int32_t instance_index = get_sequence_instance_index(collection_index, sequence_index, view, frame);
+    if (instance_index == NONE) return NONE;
+    const bitmap_instance_data *instance = &loaded_collection(collection_index)->instances[instance_index];
+    if (registration_point) *registration_point = {instance->registration_point.x, instance->registration_point.y};
+    if (key_point) *key_point = {instance->key_point.x, instance->key_point.y};
+    return instance->bitmap_index;
+}
+
+bitmap_data *get_sequence_bitmap(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame,
+                                 point2d *registration_point, point2d *key_point)
+{
+    return get_bitmap(collection_index,
+                      get_sequence_bitmap_index(collection_index, sequence_index, view, frame, registration_point, key_point));
+}
+
+rgb_color *get_rgb_color_from_sequence(int32_t collection_index, int32_t sequence_index, int32_t color_index,
+                                       rgb_color *color)
+{
+    *color = {65535, 65535, 65535, 0};
+    const bitmap_data *strip = get_sequence_bitmap(collection_index, sequence_index, 0, 0, nullptr, nullptr);
+    // Only a flat strip of single-byte indexes can be read as one.
+    if (!strip || strip->logical_bit_depth != 8 ||
+        (strip->flags & (_1bit_transparency_encoded_flag | _4bit_transparency_encoded_flag)))
+        return color;
+    if (color_index < 0 || color_index >= strip->width) return color;
+    *color = loaded_collection(collection_index)->colors.colors[strip->row_addresses[0][color_index]];
+    return color;
+}
+
 int32_t get_named_sequence_index(int32_t collection_index, const char *name)
 {
     const collection_runtime *runtime = loaded_collection(collection_index);
@@ -645,6 +1077,202 @@ int32_t get_named_sequence_index(int32_t collection_index, const char *name)
     for (int32_t i = 0; i < count; ++i)
         if (strcasecmp_(runtime->sequence_names[i], name) == 0) return i;
     return NONE;
+}
+
+int32_t get_named_bitmap_index(int32_t collection_index, const char *name)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime || !name) return NONE;
+    const int32_t count = get_collection_bitmap_count(collection_index);
+    for (int32_t i = 0; i < count; ++i)
+    {
+        char stored[65];
+        memcpy(stored, runtime->bitmaps[i].name, 64);
+        stored[64] = 0;
+        if (strcasecmp_(stored, name) == 0) return i;
+    }
+    return NONE;
+}
+
+int32_t count_sequence_bitmaps(int32_t collection_index, int32_t sequence_index, int32_t mode)
+{
+    const sequence_data *sequence = held_sequence(collection_index, sequence_index);
+    if (!sequence) return 0;
+    switch (mode)
+    {
+    case _count_views_times_frames: return (int32_t)sequence->number_of_views * sequence->frames_per_view;
+    case _count_frames_per_view: return sequence->frames_per_view;
+    case _count_views: return sequence->number_of_views;
+    default: return 0;
+    }
+}
+
+bool verify_bitmap_index(int32_t collection_index, int32_t bitmap_index)
+{
+    const int32_t count = get_collection_bitmap_count(collection_index);
+    if (index_in(bitmap_index, count)) return true;
+    ERROR_MESSAGE(_error_array_out_of_bounds, "bitmap #%d not in [#0,#%d) for \"%s\" collection", (int)bitmap_index,
+                  (int)count, get_collection_name(collection_index));
+    return false;
+}
+
+uint8_t *get_submesh_bitmap_base_address(int32_t collection_index, int32_t bitmap_index)
+{
+    collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime || !is_color_map(collection_index) ||
+        !index_in(bitmap_index, get_collection_bitmap_count(collection_index)))
+        return nullptr;
+    return runtime->bitmap_records[bitmap_index]->row_addresses[0];
+}
+
+const color_table *get_color_table(int32_t collection_index)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    return runtime ? &runtime->colors : nullptr;
+}
+
+const hue_change *get_collection_hue_changes(int32_t collection_index, int32_t *count)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    *count = runtime ? runtime->hue_change_count : 0;
+    return runtime ? runtime->hue_changes : nullptr;
+}
+
+const uint8_t *get_remapping_table(int32_t collection_index, int32_t *size)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    if (size) *size = runtime ? runtime->remapping_table_size : 0;
+    return runtime ? runtime->remapping_table : nullptr;
+}
+
+const uint8_t *get_blend_table(int32_t collection_index)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime) return nullptr;
+    if (!runtime->blend_table)
+        log_message(__FILE__, __LINE__, "%s: doesn't have a blend table", get_collection_name(collection_index));
+    return runtime->blend_table;
+}
+
+bool add_blend_table_to_collection_index(int32_t collection_index)
+{
+    const collection_runtime *runtime = loaded_collection(collection_index);
+    VASSERT(runtime && runtime->blend_table, "the collection has a blend table");
+    return true;
+}
+
+const uint8_t *get_transparency_table(int32_t mode)
+{
+    if (!shapes_globals.transparency_tables || mode < 0 || mode >= NUMBER_OF_TRANSPARENCY_MODES) return nullptr;
+    return shapes_globals.transparency_tables + (size_t)mode * TRANSPARENCY_TABLE_SIZE;
+}
+
+int16_t get_shapes_encoding(void) { return get_shading_sizes()->encoding; }
+
+void equalize_sequence_collision_rectangles(int32_t collection_index, int32_t primary_sequence,
+                                            int32_t secondary_sequence)
+{
+    if (primary_sequence == NONE || secondary_sequence == NONE) return;
+    const sequence_data *primary = held_sequence(collection_index, primary_sequence);
+    sequence_data *secondary = held_sequence(collection_index, secondary_sequence);
+    if (!primary || !secondary) return;
+    secondary->radius = primary->radius;
+    secondary->height0 = primary->height0;
+    secondary->height1 = primary->height1;
+    secondary->world_radius = primary->world_radius;
+    secondary->world_height0 = primary->world_height0;
+    secondary->world_height1 = primary->world_height1;
+}
+
+bool test_collection_replacement_colors(int32_t collection_index, const rgb_color *replacement_colors,
+                                        int32_t replacement_color_count, const rgb_color *primary,
+                                        const rgb_color *secondary)
+{
+    int32_t count = 0;
+    const hue_change *changes = get_collection_hue_changes(collection_index, &count);
+    if (count > replacement_color_count) count = replacement_color_count;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const bool replacement_used = !(replacement_colors[i].flags & _color_unused_flag);
+        if ((changes[i].flags & _hue_change_primary_flag) && replacement_used && primary &&
+            !(primary->flags & _color_unused_flag))
+            return true;
+        if ((changes[i].flags & _hue_change_secondary_flag) && replacement_used && secondary &&
+            !(secondary->flags & _color_unused_flag))
+            return true;
+    }
+    return false;
+}
+
+bool write_bitmap_to_collection(int32_t collection_index, int32_t bitmap_index, const bitmap_data *bitmap)
+{
+    collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime || !bitmap || !index_in(bitmap_index, get_collection_bitmap_count(collection_index))) return false;
+    const bitmap_data *stored = runtime->bitmap_records[bitmap_index];
+    const int16_t kept_flags = (int16_t)~(_bitmap_postprocessed_flags | _bitmap_color_key_transparency_flag);
+    if (!VASSERT(bitmap->width == stored->width, "bitmap->width==stored->width") ||
+        !VASSERT(bitmap->height == stored->height, "bitmap->height==stored->height") ||
+        !VASSERT(bitmap->bytes_per_row == stored->bytes_per_row, "bitmap->bytes_per_row==stored->bytes_per_row") ||
+        !VASSERT((bitmap->flags & kept_flags) == (stored->flags & kept_flags), "bitmap->flags==stored->flags"))
+        return false;
+    const bitmap_reference &reference = runtime->bitmaps[bitmap_index];
+    const collection_header *header = get_collection_header(collection_index);
+    int32_t tag_index = get_definition_tag_header(&collections, collection_index);
+    if (tag_index == NONE) return false;
+    // The stored form: the header as stored, the row table space, the pixels in file order.
+    uint8_t *buffer = (uint8_t *)malloc((size_t)reference.size);
+    if (!buffer) return false;
+    const uint8_t *stored_bytes = runtime->data + reference.offset;
+    memcpy(buffer, stored_bytes, (size_t)reference.size);
+    const size_t pixels_offset = (size_t)(stored->row_addresses[0] - stored_bytes);
+    const size_t pixels_size = (size_t)reference.size - pixels_offset;
+    // A bitmap of the same size, row size and flags has the same pixel layout.
+    memcpy(buffer + pixels_offset, bitmap->row_addresses[0], pixels_size);
+    bitmap_data file_order = *stored;
+    file_order.row_addresses[0] = buffer + pixels_offset;
+    byte_swap_bitmap_pixels(&file_order, false);
+    const bool written = tag_file_write(&tag_index, header->data_offset + reference.offset, reference.size, buffer);
+    if (written) memmove(stored->row_addresses[0], bitmap->row_addresses[0], pixels_size);
+    free(buffer);
+    return written;
+}
+
+shading_table_list *get_collection_shading_table_list(int32_t collection_index)
+{
+    collection_runtime *runtime = loaded_collection(collection_index);
+    return runtime ? runtime->shading_tables : nullptr;
+}
+
+void *get_shapes_bitmap_cache(void) { return nullptr; }
+void *get_shapes_submesh_cache(void) { return nullptr; }
+void preload_submesh_cache(void) {}
+
+// ---- high resolution --------------------------------------------------------------------
+
+bool highres_sprites_enabled(void) { return shapes_globals.highres_active; }
+
+static void rebuild_every_collection(void)
+{
+    if (!collections.registered || collections.count == NONE) return;
+    for (int32_t i = 0; i < collections.count; ++i)
+        if (collection_runtime *runtime = loaded_collection(i)) build_redundant_collection_data(get_collection_header(i), runtime);
+}
+
+// Nothing switches high resolution on: each switch only turns it off.
+void enable_highres_sprites(bool enable)
+{
+    if (!shapes_globals.highres_active) return;
+    shapes_globals.highres_active = false;
+    rebuild_every_collection();
+}
+
+void toggle_highres_sprites(void) { enable_highres_sprites(false); }
+
+bool perma_disable_highres_sprites(void)
+{
+    // The screen preferences record is not kept yet: nothing to clear.
+    enable_highres_sprites(false);
+    return false;
 }
 
 // ---- the collections' own sequence check ------------------------------------
@@ -660,12 +1288,112 @@ static bool collection_holds_sequence(int32_t collection_index, int32_t sequence
     return false;
 }
 
+// ---- the units' shading tables and custom references -------------------------------------
+
+// The replacement colours of a table in a player's colours: a primary hue
+// change takes the primary colour, a secondary one the secondary; the rest
+// keep the collection's colours.
+static int32_t player_replacement_colors(int32_t collection_index, const rgb_color *primary,
+                                         const rgb_color *secondary, rgb_color colors[MAXIMUM_SHADING_TABLE_HUE_CHANGES])
+{
+    int32_t count = 0;
+    const hue_change *changes = get_collection_hue_changes(collection_index, &count);
+    if (count > MAXIMUM_SHADING_TABLE_HUE_CHANGES) count = MAXIMUM_SHADING_TABLE_HUE_CHANGES;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        colors[i] = {0, 0, 0, _color_unused_flag};
+        if ((changes[i].flags & _hue_change_primary_flag) && primary && !(primary->flags & _color_unused_flag))
+            colors[i] = *primary;
+        else if ((changes[i].flags & _hue_change_secondary_flag) && secondary &&
+                 !(secondary->flags & _color_unused_flag))
+            colors[i] = *secondary;
+    }
+    return count;
+}
+
+// The units' service: a sprite table of the collection, in the player's
+// colours when either is given.  Every caller asks for a sprite table.
+static int32_t unit_shading_table(int32_t collection_index, const rgb_color *primary, const rgb_color *secondary,
+                                  int32_t, fixed tint_fraction, const rgb_color *tint_color)
+{
+    if (!primary && !secondary)
+        return add_shading_table_to_collection_index(collection_index, nullptr, 0, _add_shading_table_for_tinting,
+                                                     tint_fraction, tint_color);
+    rgb_color colors[MAXIMUM_SHADING_TABLE_HUE_CHANGES];
+    const int32_t count = player_replacement_colors(collection_index, primary, secondary, colors);
+    return add_shading_table_to_collection_index(collection_index, colors, count, _add_shading_table_for_tinting,
+                                                 tint_fraction, tint_color);
+}
+
+// A custom reference's permutations all take one table in its player's colours.
+static void color_custom_collection_reference(collection_reference_definition *reference)
+{
+    if (reference->collection_index == NONE) return;
+    const rgb_color primary = {reference->primary_color[0], reference->primary_color[1], reference->primary_color[2],
+                               reference->primary_color[3]};
+    const rgb_color secondary = {reference->secondary_color[0], reference->secondary_color[1],
+                                 reference->secondary_color[2], reference->secondary_color[3]};
+    const int32_t table = unit_shading_table(reference->collection_index, &primary, &secondary, 0, 0, nullptr);
+    if (table == NONE) return;
+    for (int32_t p = 0; p < reference->number_of_permutations; ++p) reference->color_table_indexes[p] = (int16_t)table;
+}
+
+// ---- the mesh's landscape ---------------------------------------------------------------
+
+bool load_landscape_collection(mesh_header *header)
+{
+    header->landscape_collection_index = NONE;
+    // Maps built by code leave the field 0: no landscape, as NONE.
+    if (header->landscape_collection_tag == NONE || header->landscape_collection_tag == 0) return true;
+    const int32_t index = get_collection_index(header->landscape_collection_tag);
+    if (index == NONE) return false;
+    if (!is_color_map(index))
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "landscape collection \"%s\" is not a colour map",
+                      get_collection_name(index));
+        return false;
+    }
+    header->landscape_collection_index = (int16_t)index;
+    add_shading_table_to_mesh(index, header->dark_fraction, &header->dark_color, header->transition_point,
+                              header->light_fraction, &header->light_color);
+    return true;
+}
+
+// A 256 x 256 flat 8-bit bitmap of the landscape; null otherwise.
+static uint8_t *landscape_bitmap(int32_t bitmap_index)
+{
+    const mesh_header *header = get_mesh_header();
+    if (!header || header->landscape_collection_index == NONE) return nullptr;
+    collection_runtime *runtime = loaded_collection(header->landscape_collection_index);
+    if (!runtime || !index_in(bitmap_index, get_collection_bitmap_count(header->landscape_collection_index)))
+        return nullptr;
+    const bitmap_data *bitmap = runtime->bitmap_records[bitmap_index];
+    if (bitmap->width != 256 || bitmap->height != 256 || bitmap->bytes_per_row != 256 ||
+        bitmap->logical_bit_depth != 8 || (bitmap->flags & (_1bit_transparency_encoded_flag | _4bit_transparency_encoded_flag)))
+        return nullptr;
+    return get_submesh_bitmap_base_address(header->landscape_collection_index, bitmap_index);
+}
+
+static const void *landscape_shading_table(void)
+{
+    const mesh_header *header = get_mesh_header();
+    if (!header || header->landscape_collection_index == NONE) return nullptr;
+    return get_shading_table(header->landscape_collection_index, 0, NONE);
+}
+
+static const uint8_t *landscape_blend_table(void)
+{
+    const mesh_header *header = get_mesh_header();
+    if (!header || header->landscape_collection_index == NONE) return nullptr;
+    return get_blend_table(header->landscape_collection_index);
+}
+
 // ---- the object layer's shape procedures -------------------------------------
 
 static bool shape_sequence_information_proc(int16_t collection_index, int16_t sequence_index,
                                             shape_sequence_information *information)
 {
-    const sequence_data *sequence = get_sequence(collection_index, sequence_index);
+    const sequence_data *sequence = held_sequence(collection_index, sequence_index);
     if (!sequence) return false;
     information->frames_per_view = sequence->frames_per_view;
     information->number_of_views = sequence->number_of_views;
@@ -677,9 +1405,9 @@ static bool shape_sequence_information_proc(int16_t collection_index, int16_t se
 static bool shape_key_point_proc(int16_t collection_index, int16_t sequence_index, int16_t frame_index,
                                  world_point3d *offset)
 {
-    const sequence_frame_data *frame = get_sequence_frame(collection_index, sequence_index, frame_index);
-    if (!frame) return false;
-    *offset = frame->key_point;
+    const sequence_data *sequence = held_sequence(collection_index, sequence_index);
+    if (!sequence || !index_in(frame_index, sequence->frames_per_view)) return false;
+    *offset = get_sequence_frame(collection_index, sequence_index, frame_index)->key_point;
     return true;
 }
 
@@ -699,4 +1427,11 @@ void register_shapes_hooks(void)
     register_shape_procedures(shape_sequence_information_proc, shape_key_point_proc);
     register_load_collection_header_data_procedure(load_collection_data_ahead);
     register_collection_holds_sequence_procedure(collection_holds_sequence);
+    register_add_shading_table_to_collection_index_procedure(unit_shading_table);
+    register_preload_sequence_index_procedure(preload_sequence);
+    register_custom_collection_reference_procedure(color_custom_collection_reference);
+    register_landscape_collection_procedure(load_landscape_collection);
+    register_landscape_bitmap_procedure(landscape_bitmap);
+    register_color_map_table_procedures(landscape_shading_table, landscape_blend_table);
+    register_temporary_collection_procedures(load_temporary_collection, dispose_temporary_collection);
 }

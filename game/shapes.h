@@ -1,15 +1,21 @@
 #pragma once
-// Collections ('.256', "collection"): sprite sets of a colour table, bitmaps,
-// their placements (bitmap instances) and animation sequences of frames and
-// views.  This module loads them and answers what the simulation reads of a
-// sequence: its frames, views, ticks per frame, key frame and the key point of
-// each frame, through the object layer's shape procedures.  Pixels stay in the
-// loaded data block as stored; drawing them is not done here.
+// Collections ('.256', "collection"): sprite sets of one colour table, the
+// bitmaps, their placements (bitmap instances), animation sequences of frames
+// and views, shadow maps, and optional blend and remapping tables.  Units,
+// projectiles, scenery, effects, interface pictures and the terrain's colour
+// and shadow maps (colour-map collections) are all collections.  This module
+// loads them, turns every stored bitmap into a ready `bitmap_data` over the
+// loaded data block, derives the world-space data of sequences and instances,
+// and answers the lookups of drawing and of the simulation (the sequence facts
+// and key points it reads through the object layer).  Their shading tables are
+// shading_tables.h.
 //
 // A loaded collection is checked whole before anything is built from it: every
-// block, record, index and size must lie inside the tag, else the tag is
-// refused with code 10 naming the field.  The stored header's initialized bit
-// is ignored (cleared on load), so a tag cannot skip its own checks.
+// block, record, index, bitmap size and run-length row must lie inside the
+// tag, else the tag is refused with code 10 naming the field (15 for the count
+// limits).  The stored header's initialized bit is ignored (cleared on load),
+// so a tag cannot skip its own checks.  Run-time pointers live in the
+// registry's side record of each collection, never in the stored words.
 //
 // Main thread only.
 
@@ -18,10 +24,14 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
+#include "bitmaps.h"
 #include "collection_services.h"
+#include "shading_tables.h"
 #include "rgb_color.h"
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
+#include "vesk/shape_file.h"
+#include "mesh_format.h"
 #include "world.h"
 
 // A pixel position in a bitmap.
@@ -40,11 +50,9 @@ enum
     MAXIMUM_SEQUENCES_PER_COLLECTION = 256,
     MAXIMUM_BITMAP_DIMENSION = 4096,
     PIXELS_TO_WORLD_MULTIPLIER = 10,
-    MAXIMUM_SHADING_TABLES_PER_COLLECTION = 128,
 
     COLLECTION_HEADER_SIZE = 320,
     COLOR_TABLE_SIZE = 2080,
-    HUE_CHANGE_SIZE = 128,
     BITMAP_REFERENCE_SIZE = 128,
     BITMAP_INSTANCE_SIZE = 64,
     SEQUENCE_REFERENCE_SIZE = 128,
@@ -137,22 +145,6 @@ static_assert(offsetof(collection_header, shading_table_count) == 192);
 static_assert(offsetof(collection_header, data_offset) == 248);
 static_assert(offsetof(collection_header, data) == 260);
 static_assert(offsetof(collection_header, extractor_data) == 304);
-
-// 128 bytes stored.
-struct hue_change
-{
-    char name[64];
-    uint16_t hue0, hue1;
-    uint8_t colors_effected[32];
-    uint16_t minimum_saturation;
-    uint16_t median_hue;
-    uint16_t flags;
-    uint16_t unused[3];
-    uint8_t extractor_data[16];
-};
-static_assert(sizeof(hue_change) == HUE_CHANGE_SIZE);
-static_assert(offsetof(hue_change, minimum_saturation) == 100);
-static_assert(offsetof(hue_change, extractor_data) == 112);
 
 // 128 bytes stored.
 struct sequence_reference
@@ -260,7 +252,6 @@ extern const byte_swap_code sequence_data_byte_swapping_data[];
 extern const byte_swap_code bitmap_instance_byte_swapping_data[];
 extern const byte_swap_code bitmap_reference_byte_swapping_data[];
 extern const byte_swap_code shadow_map_byte_swapping_data[];
-extern const byte_swap_code stored_bitmap_header_byte_swapping_data[];
 
 extern definition_globals collections;
 
@@ -282,37 +273,117 @@ bool validate_collection(const collection_header *header, const uint8_t *data, c
 // The whole load of a stored collection tag (`size` bytes: the header, then
 // the rest of the tag) done in memory and undone: true when the game would
 // take it.  For the fuzz target and checks that have no store.
-bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name);
+// `visit`, when given, sees every ready bitmap of a collection it takes.
+typedef void (*collection_bitmap_visitor)(const bitmap_data *bitmap, const color_table *colors);
+bool check_collection_tag_data(const void *tag_data, int32_t size, const char *name,
+                               collection_bitmap_visitor visit = nullptr);
 
-// Lookups of a loaded collection; null, 0 or NONE for a missing collection or
-// an index out of range (at either end).
+// Lookups of a loaded collection.  An index out of range at either end (NONE
+// included) never reads outside a table: each answer says what it gives then.
 const collection_header *get_collection_header(int32_t collection_index);
-int32_t get_collection_sequence_count(int32_t collection_index);
+// The tag's name ("<unknown>" when none).
+const char *get_collection_name(int32_t collection_index);
+int32_t get_collection_sequence_count(int32_t collection_index); // 0 when not loaded
 int32_t get_collection_bitmap_count(int32_t collection_index);
+// Sequence 0 for an index out of range; null when the collection has none.
 const sequence_data *get_sequence(int32_t collection_index, int32_t sequence_index);
+const sequence_reference *get_sequence_reference(int32_t collection_index, int32_t sequence_index);
+const char *get_sequence_name(int32_t collection_index, int32_t sequence_index); // lower case
+// Null (logged) for a frame out of range.
 const sequence_frame_data *get_sequence_frame(int32_t collection_index, int32_t sequence_index, int32_t frame_index);
+// Record 0 (logged) for an index out of range; null when there is none.
 const bitmap_instance_data *get_bitmap_instance(int32_t collection_index, int32_t instance_index);
+const shadow_map_data *get_shadow_map(int32_t collection_index, int32_t shadow_map_index);
+// Null for an index out of range (and, logged, for a colour-map collection).
 const bitmap_reference *get_bitmap_reference(int32_t collection_index, int32_t bitmap_index);
+// The bitmap, ready to draw; null for an index out of range.  The first call
+// marks it as the collection's and, unless it is run-length or has two-byte
+// pixels, gives it colour-key transparency when any pixel byte is 0.
+bitmap_data *get_bitmap(int32_t collection_index, int32_t bitmap_index);
 // The bitmap instance of a sequence's frame at a view: view NONE counts the
 // frame over all views (view = k / frames, frame = k mod frames with
 // k = frame mod frames * views).  NONE when any of them is missing.
 int32_t get_sequence_instance_index(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame);
-// Case-insensitive; NONE when no sequence has that name.
+// The bitmap index of that instance (NONE when missing), with its
+// registration and key points when the out points are given.
+int32_t get_sequence_bitmap_index(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame,
+                                  point2d *registration_point, point2d *key_point);
+bitmap_data *get_sequence_bitmap(int32_t collection_index, int32_t sequence_index, int32_t view, int32_t frame,
+                                 point2d *registration_point, point2d *key_point);
+// The palette strip: pixel `color_index` of the first row of view 0, frame 0
+// names the colour; white for an index outside the strip or a strip that is
+// not a flat 8-bit bitmap.
+rgb_color *get_rgb_color_from_sequence(int32_t collection_index, int32_t sequence_index, int32_t color_index,
+                                       rgb_color *color);
+// Case-insensitive; the name is only read.  NONE when nothing has that name.
 int32_t get_named_sequence_index(int32_t collection_index, const char *name);
+int32_t get_named_bitmap_index(int32_t collection_index, const char *name);
+enum count_sequence_bitmaps_mode
+{
+    _count_views_times_frames = 0,
+    _count_frames_per_view = 1,
+    _count_views = 2,
+};
+int32_t count_sequence_bitmaps(int32_t collection_index, int32_t sequence_index, int32_t mode);
+// False with error 15 for a bitmap out of range.
+bool verify_bitmap_index(int32_t collection_index, int32_t bitmap_index);
+// The first pixel of bitmap `bitmap_index` of a colour-map collection; null otherwise.
+uint8_t *get_submesh_bitmap_base_address(int32_t collection_index, int32_t bitmap_index);
+// Exactly one colour table (asserted); null when not loaded.
+const color_table *get_color_table(int32_t collection_index);
+const hue_change *get_collection_hue_changes(int32_t collection_index, int32_t *count);
+// Null (logged for the blend table) when the collection has none.
+const uint8_t *get_remapping_table(int32_t collection_index, int32_t *size);
+const uint8_t *get_blend_table(int32_t collection_index);
+bool add_blend_table_to_collection_index(int32_t collection_index);
+// The 16 KB transparency table of `mode` (transparency_mode); null for another mode.
+const uint8_t *get_transparency_table(int32_t mode);
+int16_t get_shapes_encoding(void);
+// The secondary sequence takes the primary's radius and heights (world ones too).
+void equalize_sequence_collision_rectangles(int32_t collection_index, int32_t primary_sequence,
+                                            int32_t secondary_sequence);
+// Whether some hue change would be recoloured: a primary one when neither the
+// primary nor replacement colour i is unused, a secondary one likewise.
+bool test_collection_replacement_colors(int32_t collection_index, const rgb_color *replacement_colors,
+                                        int32_t replacement_color_count, const rgb_color *primary,
+                                        const rgb_color *secondary);
+// Writes `bitmap` back over bitmap `bitmap_index` in the collection's tag
+// (same size, row size and flags, each asserted).  False when it cannot.
+bool write_bitmap_to_collection(int32_t collection_index, int32_t bitmap_index, const bitmap_data *bitmap);
+// The shading-table list of a loaded collection (shading_tables.cpp keeps it).
+shading_table_list *get_collection_shading_table_list(int32_t collection_index);
 
-// A sequence of n views stores n < 3 ? n : n / 2 + 1 of them; with mirroring,
-// view v at or past that count shows view (n & 1) + 2 * displayed - v - 2
-// mirrored (the view itself for views below the count; NONE out of range).
-int32_t number_of_displayed_views_in_sequence(int32_t number_of_views);
-int32_t mirror_sequence_view(int32_t number_of_views, int32_t view);
+// Loading and unloading by hand.  try_and_get_collection_index reads the tag
+// again even when it is loaded.
+int32_t try_and_get_collection_index(tag collection_tag);
+void delete_collection(int32_t collection_index);
+void delete_collection_tag(tag collection_tag);
+// The preview's collection: loads the tag at `tag_index` into a slot of its
+// own (NONE when refused); disposing deletes it.
+int32_t load_temporary_collection(int32_t tag_index);
+void dispose_temporary_collection(int32_t collection_index);
 
-// ---- services later graphics fill ------------------------------------------
+// Preloading: readies a bitmap (the first use above); nothing has to be purged.
+void preload_bitmap(int32_t collection_index, int32_t bitmap_index, bool *had_to_purge);
+// No caches exist.
+void *get_shapes_bitmap_cache(void);
+void *get_shapes_submesh_cache(void);
+void preload_submesh_cache(void);
 
-// `verify_sequence_index`, `add_shading_table_to_collection_index` and
-// `preload_sequence_index` live in collection_services.h, below the units that
-// call them; this module answers `verify_sequence_index` until graphics fill it.
+// High-resolution sprites: nothing switches them on; switching them off
+// rebuilds the world data of every loaded collection.
+bool highres_sprites_enabled(void);
+void enable_highres_sprites(bool enable);
+void toggle_highres_sprites(void);
+bool perma_disable_highres_sprites(void);
+
+// The landscape collection of the current mesh: loaded from its header's tag
+// with its lighting table (the mesh's load hook).
+bool load_landscape_collection(mesh_header *header);
 
 // Registers the group's start-up and per-map steps, the object layer's shape
-// procedures, the preloader's collection reader and the collections' own
-// answer to whether a sequence is held.
+// procedures, the preloader's collection reader, the collection services the
+// units call (sequence check, shading tables, preloading), the landscape
+// hooks of the mesh, the colours of custom collection references and the
+// preview's procedures.
 void register_shapes_hooks(void);

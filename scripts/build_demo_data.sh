@@ -56,6 +56,13 @@ for source in "$root"/data/maps/*.map; do
     subgroup=$(printf '%s' "$name" | tr -d '_' | cut -c1-4)
     "$tool" mesh "$work/foundation1/mesh.$subgroup" --subgroup "$subgroup" \
         --name "$(printf '%s' "$name" | tr '_' ' ')" "$source"
+    # The landscape collection the map names ("tag landscape CODE"), made
+    # from the map's own terrain types and relief.
+    landscape=$(awk '$1 == "tag" && $2 == "landscape" { print $3; exit }' "$source")
+    if [ -n "$landscape" ] && [ "$landscape" != "none" ]; then
+        "$tool" landscape "$work/foundation1/collection.$landscape" --subgroup "$landscape" \
+            --name "$(printf '%s' "$name" | tr '_' ' ') landscape" "$source"
+    fi
 done
 
 # Text sources: every data/<kind>/<group>/<subgroup>.txt becomes a tag of that

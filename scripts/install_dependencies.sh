@@ -19,6 +19,7 @@ x11-utils
 python3
 pkg-config
 libsdl1.2-compat-dev
+libpng-dev
 "
 
 missing=""

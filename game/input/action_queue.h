@@ -15,12 +15,7 @@
 
 #include <cstdint>
 
-// A pointer position in pixels.
-struct point2d
-{
-    int16_t x;
-    int16_t y;
-};
+#include "point2d.h" // a pointer position in pixels
 
 // ---- action flags -------------------------------------------------------------
 // Flag n is bit n % 32 of flags[n / 32].  Bits 0-9 are held camera controls;

@@ -243,8 +243,9 @@ TEST_F(collections_test, sequence_facts_and_key_points_reach_the_object_layer)
     EXPECT_EQ(get_sequence_instance_index(c, 0, NONE, 9), 4);
     EXPECT_EQ(get_sequence_instance_index(c, 0, 6, 3), 6);
     EXPECT_EQ(get_sequence_instance_index(c, 0, NONE, -1), NONE);
-    EXPECT_EQ(get_sequence(c, 1), nullptr);
-    EXPECT_EQ(get_sequence(c, -1), nullptr);
+    // Past either end a sequence lookup gives sequence 0; a bitmap lookup nothing.
+    EXPECT_EQ(get_sequence(c, 1), get_sequence(c, 0));
+    EXPECT_EQ(get_sequence(c, -1), get_sequence(c, 0));
     EXPECT_EQ(get_bitmap_reference(c, 1), nullptr);
 }
 
@@ -283,7 +284,7 @@ TEST_F(collections_test, versions_one_and_four_load_two_is_refused)
     clear_pending_error();
 }
 
-TEST_F(collections_test, services_default_until_graphics_fill_them)
+TEST_F(collections_test, the_collection_services_answer_from_the_collections)
 {
     const int32_t c = load(eight_views().bytes);
     ASSERT_NE(c, NONE);
@@ -295,7 +296,9 @@ TEST_F(collections_test, services_default_until_graphics_fill_them)
     EXPECT_TRUE(error_pending(&code, nullptr, 0));
     EXPECT_EQ(code, _error_array_out_of_bounds);
     clear_pending_error();
-    EXPECT_EQ(add_shading_table_to_collection_index(c, nullptr, nullptr, 0, 0, nullptr), NONE);
+    // The first table of a collection is 0, and a plain table asked again is that one.
+    EXPECT_EQ(add_shading_table_to_collection_index(c, nullptr, nullptr, 0, 0, nullptr), 0);
+    EXPECT_EQ(add_shading_table_to_collection_index(c, nullptr, nullptr, 0, 0, nullptr), 0);
     bool purged = true;
     preload_sequence_index(c, 0, &purged);
     EXPECT_FALSE(purged);
@@ -312,11 +315,6 @@ TEST(collection_services, verify_defaults_without_the_collections_module)
     EXPECT_FALSE(verify_sequence_index(3, -2));
 }
 
-int32_t stand_in_shading_table(int32_t, const rgb_color *, const rgb_color *, int32_t, fixed, const rgb_color *)
-{
-    return 7;
-}
-
 // Projectile definitions check the sequences they name against their
 // collection and take a shading table of their own unless they borrow their
 // shooter's.
@@ -327,7 +325,6 @@ TEST_F(collections_test, projectile_definitions_verify_sequences_and_take_shadin
     ASSERT_TRUE(load_objects_world({}));
     ASSERT_TRUE(initialize_projectiles());
     initialize_projectiles_for_new_map();
-    register_add_shading_table_to_collection_index_procedure(stand_in_shading_table);
     object_definition o;
     memset(&o, 0, sizeof(o));
     o.maximum_vitality = 10;
@@ -355,7 +352,7 @@ TEST_F(collections_test, projectile_definitions_verify_sequences_and_take_shadin
     const int32_t good = projectile(FOUR_CHARACTER_CODE('g', 'o', 'o', 'd'));
     ASSERT_NE(good, NONE);
     EXPECT_EQ(get_projectile_definition(good)->collection_index, c);
-    EXPECT_EQ(get_projectile_definition(good)->color_table_index, 7);
+    EXPECT_EQ(get_projectile_definition(good)->color_table_index, 0);
     const int32_t owner = projectile(FOUR_CHARACTER_CODE('o', 'w', 'n', 'r'));
     ASSERT_NE(owner, NONE);
     EXPECT_EQ(get_projectile_definition(owner)->color_table_index, NONE);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 #include "cseries/byte_swapping.h"
@@ -53,12 +55,30 @@ static bool make_tag(const std::string &tool, const std::string &arguments, std:
     return true;
 }
 
+// The code after "tag landscape" in a map source.
+static std::string landscape_subgroup(const fs::path &map)
+{
+    std::ifstream file(map);
+    for (std::string line; std::getline(file, line);)
+    {
+        std::istringstream words(line);
+        std::string first, field, code;
+        if (words >> first >> field >> code && first == "tag" && field == "landscape") return code;
+    }
+    return "none";
+}
+
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
     const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
     std::vector<test_tag> made;
     if (!make_tag(tool, "mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
                             (data / "maps" / "demo_valley.map").string() + "'", &made))
+        return false;
+    // The map's landscape collection, made from the map source as the demo data script makes it.
+    if (!make_tag(tool, "landscape demo_out.tag --subgroup " + landscape_subgroup(data / "maps" / "demo_valley.map") +
+                            " --name 'demo valley landscape' '" + (data / "maps" / "demo_valley.map").string() + "'",
+                  &made))
         return false;
     std::vector<fs::path> sources;
     for (const auto &entry : fs::recursive_directory_iterator(data / "objects"))

@@ -13,6 +13,8 @@
 #include "cseries/tags.h"
 #include "shapes.h"
 #include "tag_files/tag_file_formats.h"
+#include "collection_builder.h"
+#include "render/render_tables.h"
 #include "tool_support.h"
 
 namespace {
@@ -22,29 +24,6 @@ const size_t MAXIMUM_COLLECTION_SOURCE_SIZE = MEG;
 const int64_t MAXIMUM_TOOL_VIEWS = 64;
 const int64_t MAXIMUM_TOOL_FRAMES = 1024;
 const int64_t MAXIMUM_TOOL_INSTANCES = 32767;
-
-struct tool_bitmap
-{
-    std::string name;
-    int16_t width, height;
-    uint8_t color;
-};
-
-struct tool_sequence
-{
-    std::string name;
-    sequence_data data;
-    std::vector<std::vector<int16_t>> frames; // instance indexes as given
-};
-
-struct tool_collection
-{
-    uint32_t flags = 0;
-    rgb_color colors[256] = {};
-    std::vector<tool_bitmap> bitmaps;
-    std::vector<bitmap_instance_data> instances;
-    std::vector<tool_sequence> sequences;
-};
 
 bool read_source(const char *path, std::vector<source_line> *lines)
 {
@@ -63,9 +42,27 @@ bool frame_or_none(const std::string &word, int64_t *value)
     return number(word, 0, MAXIMUM_TOOL_FRAMES - 1, value);
 }
 
+// A pixel value or "none" (transparent).
+bool pixel_value(const std::string &word, uint16_t *value)
+{
+    int64_t v = 0;
+    if (word == "none") return (*value = BUILDER_TRANSPARENT), true;
+    if (!number(word, 0, 65534, &v)) return false;
+    *value = (uint16_t)v;
+    return true;
+}
+
+bool bitmap_form(const std::string &word, int32_t *form)
+{
+    static const char *const names[NUMBER_OF_BUILDER_BITMAP_FORMS] = {"flat", "rle", "rle_nibble", "nibble", "flat16"};
+    for (int32_t i = 0; i < NUMBER_OF_BUILDER_BITMAP_FORMS; ++i)
+        if (word == names[i]) return (*form = i), true;
+    return false;
+}
+
 bool valid_name(const std::string &name) { return !name.empty() && name.size() < 64; }
 
-bool parse_sequence_line(const source_line &line, tool_sequence *sequence)
+bool parse_sequence_line(const source_line &line, builder_sequence *sequence, const builder_collection &collection)
 {
     const std::string &key = line.words[0];
     sequence_data &data = sequence->data;
@@ -80,6 +77,7 @@ bool parse_sequence_line(const source_line &line, tool_sequence *sequence)
         }
         if (frame.empty() || (int64_t)sequence->frames.size() >= MAXIMUM_TOOL_FRAMES) return false;
         sequence->frames.push_back(frame);
+        sequence->frame_shadow_maps.push_back(NONE);
         return true;
     }
     if (line.words.size() != 2) return false;
@@ -95,11 +93,42 @@ bool parse_sequence_line(const source_line &line, tool_sequence *sequence)
     else if (key == "radius" && number(word, 0, 32767, &value)) data.radius = (fixed)(value << 16);
     else if (key == "height0" && number(word, -32768, 32767, &value)) data.height0 = (fixed)(value * 65536);
     else if (key == "height1" && number(word, -32768, 32767, &value)) data.height1 = (fixed)(value * 65536);
+    else if (key == "shadow" && !sequence->frames.empty() &&
+             number(word, 0, (int64_t)collection.shadow_maps.size() - 1, &value))
+        sequence->frame_shadow_maps.back() = (int16_t)value;
     else return false;
     return true;
 }
 
-bool parse_line(const source_line &line, tool_collection *collection)
+// Drawing statements on the last bitmap.
+bool parse_drawing_line(const source_line &line, builder_bitmap *bitmap)
+{
+    const std::string &key = line.words[0];
+    const size_t count = line.words.size();
+    int64_t v[4] = {};
+    uint16_t value = 0;
+    auto coordinates = [&](size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (!number(line.words[1 + i], -4096, 8192, &v[i])) return false;
+        return true;
+    };
+    if (key == "rectangle" && count == 6 && coordinates(4) && pixel_value(line.words[5], &value))
+        builder_fill_rectangle(bitmap, (int32_t)v[0], (int32_t)v[1], (int32_t)v[2], (int32_t)v[3], value);
+    else if (key == "ellipse" && count == 6 && coordinates(4) && pixel_value(line.words[5], &value))
+        builder_fill_ellipse(bitmap, (int32_t)v[0], (int32_t)v[1], (int32_t)v[2], (int32_t)v[3], value);
+    else if (key == "gradient" && count == 7 && coordinates(4))
+    {
+        int64_t first = 0, last = 0;
+        if (!number(line.words[5], 0, 255, &first) || !number(line.words[6], 0, 255, &last)) return false;
+        builder_vertical_gradient(bitmap, (int32_t)v[0], (int32_t)v[1], (int32_t)v[2], (int32_t)v[3], (uint8_t)first,
+                                  (uint8_t)last);
+    }
+    else if (key == "outline" && count == 2 && pixel_value(line.words[1], &value)) builder_outline(bitmap, value);
+    else return false;
+    return true;
+}
+
+bool parse_line(const source_line &line, builder_collection *collection)
 {
     const std::string &key = line.words[0];
     const size_t count = line.words.size();
@@ -109,39 +138,72 @@ bool parse_line(const source_line &line, tool_collection *collection)
         if (count != 2 || !valid_name(line.words[1]) ||
             collection->sequences.size() >= (size_t)MAXIMUM_SEQUENCES_PER_COLLECTION)
             return false;
-        tool_sequence sequence;
-        memset(&sequence.data, 0, sizeof(sequence.data));
-        sequence.name = line.words[1];
-        sequence.data.number_of_views = 1;
-        sequence.data.ticks_per_frame = 1;
-        sequence.data.key_frame = NONE;
-        sequence.data.loop_frame = NONE;
-        sequence.data.pixels_to_world = 0x10000;
-        for (tag &sound : sequence.data.sound_tags) sound = NONE;
-        for (int16_t &index : sequence.data.sound_indexes) index = NONE;
-        collection->sequences.push_back(sequence);
+        collection->sequences.push_back(new_builder_sequence(line.words[1]));
         return true;
     }
     if (key == "flags" && collection->sequences.empty() && count == 2 &&
         number(line.words[1], 0, 0xFFFFFFFF, &values[0]))
     {
-        collection->flags = (uint32_t)values[0];
+        collection->user_data_flags = (uint32_t)values[0];
         return true;
     }
     if (key == "color" && count == 5 && number(line.words[1], 0, 255, &values[0]) &&
         number(line.words[2], 0, 65535, &values[1]) && number(line.words[3], 0, 65535, &values[2]) &&
         number(line.words[4], 0, 65535, &values[3]))
     {
-        collection->colors[values[0]] = {(uint16_t)values[1], (uint16_t)values[2], (uint16_t)values[3], 0};
+        collection->colors.colors[values[0]] = {(uint16_t)values[1], (uint16_t)values[2], (uint16_t)values[3], 0};
         return true;
     }
-    if (key == "bitmap" && (count == 4 || count == 5) && valid_name(line.words[1]) &&
+    if (key == "bitmap" && count >= 4 && count <= 6 && valid_name(line.words[1]) &&
         number(line.words[2], 1, MAXIMUM_BITMAP_DIMENSION, &values[0]) &&
         number(line.words[3], 1, MAXIMUM_BITMAP_DIMENSION, &values[1]) &&
-        (count == 4 || number(line.words[4], 0, 255, &values[2])) &&
         collection->bitmaps.size() < (size_t)MAXIMUM_BITMAPS_PER_COLLECTION)
     {
-        collection->bitmaps.push_back({line.words[1], (int16_t)values[0], (int16_t)values[1], (uint8_t)values[2]});
+        uint16_t fill = 0;
+        int32_t form = _builder_flat_8bit;
+        if (count >= 5 && !pixel_value(line.words[4], &fill)) return false;
+        if (count == 6 && !bitmap_form(line.words[5], &form)) return false;
+        if (form != _builder_flat_16bit && fill != BUILDER_TRANSPARENT && fill > 255 &&
+            form != _builder_rle_8bit_nibble && form != _builder_flat_8bit_nibble)
+            return false;
+        collection->bitmaps.push_back(new_builder_bitmap(line.words[1], (int16_t)values[0], (int16_t)values[1], form, fill));
+        return true;
+    }
+    if ((key == "rectangle" || key == "ellipse" || key == "gradient" || key == "outline") && collection->sequences.empty())
+        return !collection->bitmaps.empty() && parse_drawing_line(line, &collection->bitmaps.back());
+    if (key == "hue_change" && count == 7 && valid_name(line.words[1]) && number(line.words[2], 0, 65535, &values[0]) &&
+        number(line.words[3], 0, 65535, &values[1]) && number(line.words[4], 0, 65535, &values[2]) &&
+        number(line.words[5], 0, 65535, &values[3]) && number(line.words[6], 0, 3, &values[4]))
+    {
+        hue_change change;
+        memset(&change, 0, sizeof(change));
+        strlcpy(change.name, line.words[1].c_str(), sizeof(change.name));
+        change.hue0 = (uint16_t)values[0];
+        change.hue1 = (uint16_t)values[1];
+        change.minimum_saturation = (uint16_t)values[2];
+        change.median_hue = (uint16_t)values[3];
+        change.flags = (uint16_t)values[4];
+        collection->hue_changes.push_back(change);
+        return true;
+    }
+    if (key == "shadow_map" && (count == 4 || count == 5))
+    {
+        if (!number(line.words[1], 0, (int64_t)collection->bitmaps.size() - 1, &values[0]) ||
+            !number(line.words[2], -32768, 32767, &values[1]) || !number(line.words[3], -32768, 32767, &values[2]) ||
+            (count == 5 && !number(line.words[4], 0, 7, &values[3])))
+            return false;
+        shadow_map_data shadow;
+        memset(&shadow, 0, sizeof(shadow));
+        shadow.flags = (uint32_t)values[3];
+        shadow.registration_x = (fixed)(values[1] * 65536);
+        shadow.registration_y = (fixed)(values[2] * 65536);
+        shadow.bitmap_index = (int16_t)values[0];
+        collection->shadow_maps.push_back(shadow);
+        return true;
+    }
+    if (key == "blend_table" && count == 1)
+    {
+        collection->blend_table.assign(256 * 256, 0); // built once every colour is known
         return true;
     }
     if (key == "instance" && (count == 6 || count == 7))
@@ -151,159 +213,12 @@ bool parse_line(const source_line &line, tool_collection *collection)
             if (!number(line.words[i], -32768, 32767, &values[i - 1])) return false;
         if (count == 7 && !number(line.words[6], 0, 63, &values[5])) return false;
         if (collection->instances.size() >= (size_t)MAXIMUM_TOOL_INSTANCES) return false;
-        bitmap_instance_data instance;
-        memset(&instance, 0, sizeof(instance));
-        instance.flags = (uint32_t)values[5];
-        instance.bitmap_index = (int16_t)values[0];
-        instance.lowres_bitmap_index = NONE;
-        instance.highres_bitmap_index = NONE;
-        instance.registration_point = {(int16_t)values[1], (int16_t)values[2]};
-        instance.key_point = {(int16_t)values[3], (int16_t)values[4]};
-        collection->instances.push_back(instance);
+        collection->instances.push_back(builder_instance((int16_t)values[0], (int16_t)values[1], (int16_t)values[2],
+                                                         (int16_t)values[3], (int16_t)values[4], (uint32_t)values[5]));
         return true;
     }
     if (collection->sequences.empty()) return false;
-    return parse_sequence_line(line, &collection->sequences.back());
-}
-
-// Every frame with one instance per view (mirrored views made here), the key
-// and loop frames inside the frames.  Null when all is well, else why not.
-const char *complete_sequence(tool_sequence *sequence, tool_collection *collection)
-{
-    sequence_data &data = sequence->data;
-    const int32_t views = data.number_of_views;
-    const bool mirroring = data.flags & _sequence_uses_mirroring_flag;
-    const int32_t displayed = number_of_displayed_views_in_sequence(views);
-    if (sequence->frames.empty()) return "a sequence without frames";
-    data.frames_per_view = (int16_t)sequence->frames.size();
-    data.flags |= _sequence_has_frame_data_flag;
-    if (data.key_frame >= data.frames_per_view) return "key_frame is not a frame of the sequence";
-    if (data.loop_frame >= data.frames_per_view) return "loop_frame is not a frame of the sequence";
-    for (std::vector<int16_t> &frame : sequence->frames)
-    {
-        for (int16_t instance : frame)
-            if (instance >= (int16_t)collection->instances.size()) return "a frame names an instance not given";
-        if (mirroring && (int32_t)frame.size() == displayed && displayed < views)
-            for (int32_t v = displayed; v < views; ++v)
-            {
-                if (collection->instances.size() >= (size_t)MAXIMUM_TOOL_INSTANCES) return "too many instances";
-                collection->instances.push_back(collection->instances[frame[mirror_sequence_view(views, v)]]);
-                frame.push_back((int16_t)(collection->instances.size() - 1));
-            }
-        if ((int32_t)frame.size() != views) return "a frame whose instance count is not the sequence's views";
-    }
-    return nullptr;
-}
-
-void append(std::vector<uint8_t> *out, const void *record, size_t size, const byte_swap_code *codes)
-{
-    std::vector<uint8_t> bytes((const uint8_t *)record, (const uint8_t *)record + size);
-    if (codes) byte_swap_data("collection", bytes.data(), (int32_t)size, 1, codes);
-    out->insert(out->end(), bytes.begin(), bytes.end());
-}
-
-void put16(std::vector<uint8_t> *out, int16_t value)
-{
-    uint8_t bytes[2];
-    write_be16(bytes, (uint16_t)value);
-    out->insert(out->end(), bytes, bytes + 2);
-}
-
-int16_t log2_of_power(int16_t value)
-{
-    if (value & (value - 1)) return 0;
-    int16_t bits = 0;
-    while ((1 << bits) < value) ++bits;
-    return bits;
-}
-
-// The data block and its header (host order).
-void build_collection(const tool_collection &collection, collection_header *header, std::vector<uint8_t> *data)
-{
-    memset(header, 0, sizeof(*header));
-    header->user_data_flags = collection.flags;
-    collection_block_data *blocks = header->blocks;
-
-    // The colour table: count, seed, cookie, 20 unused bytes, 256 colours.
-    uint8_t table[COLOR_TABLE_SIZE] = {};
-    write_be32(table, 256);
-    for (int32_t i = 0; i < 256; ++i)
-    {
-        write_be16(table + 32 + 8 * i, collection.colors[i].red);
-        write_be16(table + 32 + 8 * i + 2, collection.colors[i].green);
-        write_be16(table + 32 + 8 * i + 4, collection.colors[i].blue);
-    }
-    blocks[_collection_block_color_tables] = {1, 0, COLOR_TABLE_SIZE, 0};
-    data->insert(data->end(), table, table + COLOR_TABLE_SIZE);
-
-    // Where the sequences and bitmaps go: after every fixed-size block.
-    const int32_t bitmap_count = (int32_t)collection.bitmaps.size();
-    const int32_t instance_count = (int32_t)collection.instances.size();
-    const int32_t sequence_count = (int32_t)collection.sequences.size();
-    int32_t position = COLOR_TABLE_SIZE;
-    blocks[_collection_block_hue_changes] = {0, position, 0, 0};
-    blocks[_collection_block_bitmap_references] = {bitmap_count, position, bitmap_count * BITMAP_REFERENCE_SIZE, 0};
-    position += bitmap_count * BITMAP_REFERENCE_SIZE;
-    blocks[_collection_block_bitmap_instances] = {instance_count, position, instance_count * BITMAP_INSTANCE_SIZE, 0};
-    position += instance_count * BITMAP_INSTANCE_SIZE;
-    blocks[_collection_block_sequence_references] = {sequence_count, position,
-                                                     sequence_count * SEQUENCE_REFERENCE_SIZE, 0};
-    position += sequence_count * SEQUENCE_REFERENCE_SIZE;
-    blocks[_collection_block_shadow_maps] = {0, position, 0, 0};
-    blocks[_collection_block_blend_table] = {0, position, 0, 0};
-    blocks[_collection_block_remapping_table] = {0, position, 0, 0};
-
-    std::vector<uint8_t> sequences, bitmaps;
-    std::vector<sequence_reference> sequence_references;
-    for (const tool_sequence &sequence : collection.sequences)
-    {
-        sequence_reference reference;
-        memset(&reference, 0, sizeof(reference));
-        strlcpy(reference.name, sequence.name.c_str(), sizeof(reference.name));
-        reference.offset = position + (int32_t)sequences.size();
-        const size_t start = sequences.size();
-        append(&sequences, &sequence.data, sizeof(sequence.data), sequence_data_byte_swapping_data);
-        for (const std::vector<int16_t> &frame : sequence.frames)
-        {
-            put16(&sequences, NONE); // no shadow map
-            for (int i = 0; i < 3 + 19; ++i) put16(&sequences, 0); // key point (computed), unused
-            for (int16_t instance : frame) put16(&sequences, instance);
-        }
-        reference.size = (int32_t)(sequences.size() - start);
-        sequence_references.push_back(reference);
-    }
-    position += (int32_t)sequences.size();
-    std::vector<bitmap_reference> bitmap_references;
-    for (const tool_bitmap &bitmap : collection.bitmaps)
-    {
-        bitmap_reference reference;
-        memset(&reference, 0, sizeof(reference));
-        strlcpy(reference.name, bitmap.name.c_str(), sizeof(reference.name));
-        reference.offset = position + (int32_t)bitmaps.size();
-        reference.width = bitmap.width;
-        reference.height = bitmap.height;
-        const size_t start = bitmaps.size();
-        // width, height, bytes per row, flags (no row table), depth 8,
-        // width and height bits, pixel upshift, encoding; run-time words.
-        const int16_t words[9] = {bitmap.width, bitmap.height, bitmap.width, 32, 8,
-                                  log2_of_power(bitmap.width), log2_of_power(bitmap.height), 0, 0};
-        for (int16_t word : words) put16(&bitmaps, word);
-        bitmaps.insert(bitmaps.end(), STORED_BITMAP_HEADER_SIZE - 18, 0);
-        bitmaps.insert(bitmaps.end(), (size_t)bitmap.width * (size_t)bitmap.height, bitmap.color);
-        reference.size = (int32_t)(bitmaps.size() - start);
-        bitmap_references.push_back(reference);
-    }
-
-    for (const bitmap_reference &reference : bitmap_references)
-        append(data, &reference, sizeof(reference), bitmap_reference_byte_swapping_data);
-    for (const bitmap_instance_data &instance : collection.instances)
-        append(data, &instance, sizeof(instance), bitmap_instance_byte_swapping_data);
-    for (const sequence_reference &reference : sequence_references)
-        append(data, &reference, sizeof(reference), sequence_reference_byte_swapping_data);
-    data->insert(data->end(), sequences.begin(), sequences.end());
-    data->insert(data->end(), bitmaps.begin(), bitmaps.end());
-    header->data_offset = COLLECTION_HEADER_SIZE;
-    header->data_size = (int32_t)data->size();
+    return parse_sequence_line(line, &collection->sequences.back(), *collection);
 }
 
 int usage(void)
@@ -339,21 +254,21 @@ int collection_tags_command(int argc, char **argv)
     std::vector<source_line> lines;
     if (!read_source(source, &lines)) return 1;
 
-    tool_collection collection;
+    builder_collection collection;
+    collection.colors.color_count = MAXIMUM_COLORS_PER_TABLE;
     for (const source_line &line : lines)
         if (!parse_line(line, &collection))
             return tool_refuse_line(source, line.number, "not understood or out of range");
-    for (tool_sequence &sequence : collection.sequences)
-        if (const char *refusal = complete_sequence(&sequence, &collection))
+    for (builder_sequence &sequence : collection.sequences)
+        if (const char *refusal = complete_builder_sequence(&sequence, &collection))
             return tool_refuse_line(source, 0, (std::string("sequence ") + sequence.name + ": " + refusal).c_str());
+    for (hue_change &change : collection.hue_changes) update_colors_effected_by_hue_change(&collection.colors, &change);
+    if (!collection.blend_table.empty()) build_blend_table(&collection.colors, collection.blend_table.data());
 
-    collection_header header;
-    std::vector<uint8_t> data;
-    build_collection(collection, &header, &data);
-    if ((int64_t)data.size() + COLLECTION_HEADER_SIZE > 0x7FFFFFF0) return tool_refuse(source, "collection too large");
-    std::vector<uint8_t> tag_data;
-    append(&tag_data, &header, sizeof(header), collection_header_byte_swapping_data);
-    tag_data.insert(tag_data.end(), data.begin(), data.end());
+    const std::vector<uint8_t> tag_data = build_collection_tag_data(collection);
+    if (tag_data.empty()) return tool_refuse(source, "collection too large");
+    if (!check_collection_tag_data(tag_data.data(), (int32_t)tag_data.size(), name))
+        return tool_refuse(source, "the collection does not make a sound collection tag");
     return tool_write_local_tag_file(out, COLLECTION_GROUP_TAG, subgroup, COLLECTION_VERSION_NUMBER, 0, name,
                                      tag_data.data(), (int32_t)tag_data.size())
                ? 0

@@ -264,6 +264,38 @@ int mesh_usage(void)
 
 } // namespace
 
+uint8_t *mesh_source_to_tag_data(const char *source_path, int32_t *size)
+{
+    source_reader reader;
+    reader.path = source_path;
+    std::string text, reason;
+    if (!tool_read_file(source_path, MAXIMUM_MESH_SOURCE_SIZE, &text, &reason))
+    {
+        tool_refuse(source_path, reason.c_str());
+        return nullptr;
+    }
+    tool_split_lines(text, &reader.lines);
+
+    mesh_source source;
+    memset(&source.input, 0, sizeof(source.input));
+    if (!parse_source(&reader, &source)) return nullptr;
+    source.input.cells = source.cells.data();
+    source.input.palette = source.palette.data();
+    source.input.palette_count = (int32_t)source.palette.size();
+    source.input.markers = source.markers.data();
+    source.input.marker_count = (int32_t)source.markers.size();
+
+    uint8_t *data = build_mesh_tag_data(&source.input, size);
+    // The game's own loader must take what the tool writes.
+    if (data == nullptr || !load_mesh_from_memory(data, *size))
+    {
+        free(data);
+        tool_refuse(source_path, "the map does not make a sound mesh tag");
+        return nullptr;
+    }
+    return data;
+}
+
 int mesh_tags_command(int argc, char **argv)
 {
     if (argc < 3) return mesh_usage();
@@ -281,30 +313,9 @@ int mesh_tags_command(int argc, char **argv)
         return mesh_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
 
-    source_reader reader;
-    reader.path = source_path;
-    std::string text, reason;
-    if (!tool_read_file(source_path, MAXIMUM_MESH_SOURCE_SIZE, &text, &reason))
-        return tool_refuse(source_path, reason.c_str());
-    tool_split_lines(text, &reader.lines);
-
-    mesh_source source;
-    memset(&source.input, 0, sizeof(source.input));
-    if (!parse_source(&reader, &source)) return 1;
-    source.input.cells = source.cells.data();
-    source.input.palette = source.palette.data();
-    source.input.palette_count = (int32_t)source.palette.size();
-    source.input.markers = source.markers.data();
-    source.input.marker_count = (int32_t)source.markers.size();
-
     int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&source.input, &size);
-    // The game's own loader must take what the tool writes.
-    if (data == nullptr || !load_mesh_from_memory(data, size))
-    {
-        free(data);
-        return tool_refuse(source_path, "the map does not make a sound mesh tag");
-    }
+    uint8_t *data = mesh_source_to_tag_data(source_path, &size);
+    if (!data) return 1;
     dispose_mesh_from_old_map();
     const bool written =
         tool_write_local_tag_file(output_path, MESH_GROUP_TAG, subgroup, MESH_TAG_VERSION, 0, name, data, size);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 // The "mesh" command of the data tool: writes a map ('mesh' tag, version 11)
 // as a local tag file from a small text description.
 //
@@ -29,3 +30,8 @@
 // "mesh").  Returns 0, 1 with a reason on standard error for a refused
 // source, 2 for wrong usage.
 int mesh_tags_command(int argc, char **argv);
+
+// Reads the map source at `path` into mesh tag data (malloc'd, `*size`
+// bytes) and loads it as the current mesh; null after the refusal line when
+// the source is refused.
+uint8_t *mesh_source_to_tag_data(const char *path, int32_t *size);

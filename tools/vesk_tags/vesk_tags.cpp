@@ -30,6 +30,7 @@
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
 #include "collection_tags.h"
+#include "landscape_tags.h"
 #include "map_data_tags.h"
 #include "mesh_tags.h"
 #include "object_tags.h"
@@ -53,7 +54,8 @@ static int usage(void)
             "       vesk_tags objects OUT --group obje|core|scen|geom|mode|mani --subgroup S --name N SOURCE\n"
             "       vesk_tags media OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags preload OUT --subgroup S --name N SOURCE\n"
-            "       vesk_tags collection OUT --subgroup S --name N SOURCE\n");
+            "       vesk_tags collection OUT --subgroup S --name N SOURCE\n"
+            "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n");
     return 2;
 }
 
@@ -322,5 +324,6 @@ int main(int argc, char **argv)
     if (command == "media") return media_tags_command(argc, argv);
     if (command == "preload") return preload_tags_command(argc, argv);
     if (command == "collection") return collection_tags_command(argc, argv);
+    if (command == "landscape") return landscape_tags_command(argc, argv);
     return usage();
 }
