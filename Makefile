@@ -39,7 +39,7 @@ check-sanitized:
 check-thread:
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_SANITIZE=thread -DVESK_BENCH=OFF -DVESK_WERROR=ON
-	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cmake --build $(BUILD)/tsan -j $(JOBS) --target thread_tests
 	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
 
 # The release game, its demo data and the headless end-to-end check.
