@@ -267,6 +267,33 @@ TEST_F(monster_update_test, the_action_timer_rests_at_minus_one_and_stale_target
     }
 }
 
+TEST_F(monster_update_test, a_confused_idle_unit_wanders_with_three_draws_until_its_confusion_ends)
+{
+    start_world();
+    const int32_t dazed = make_unit(0, {8000, 8000});
+    const int32_t enemy = make_unit(1, {9000, 8000});
+    aim(dazed, enemy);
+    set_monster_action(dazed, _monster_action_idle, 0);
+    aim(dazed, enemy);
+    unit(dazed)->extra_flags |= _monster_is_confused_extra_flag | _monster_does_not_autotarget_extra_flag;
+    unit(dazed)->confusion_timer = 3;
+    reset_random_draw_counts();
+    update_monster(dazed);
+    // Whether to strike, the direction, the waypoint order's final yaw (no melee attack to strike with).
+    EXPECT_EQ(get_vesk_random_draw_count(), 3u);
+    EXPECT_EQ(unit(dazed)->target_monster_index, NONE);
+    ASSERT_EQ(unit(dazed)->waypoint_count, 1);
+    const world_point2d start = {8000, 8000};
+    const world_distance reach = distance2d(&start, &unit(dazed)->waypoints[0]);
+    EXPECT_GE(reach, 510);
+    EXPECT_LE(reach, 512);
+    EXPECT_EQ(unit(dazed)->confusion_timer, 2);
+
+    update_monster(dazed); // plans the walk: no longer idle, no wander
+    update_monster(dazed); // the timer runs out
+    EXPECT_FALSE(unit(dazed)->extra_flags & (_monster_is_confused_extra_flag | _monster_does_not_autotarget_extra_flag));
+}
+
 // ---- the loop ---------------------------------------------------------------------------------
 
 TEST_F(monster_update_test, entrance_groups_wait_for_the_end_of_the_pregame)
