@@ -142,6 +142,8 @@ bool register_artifact_overrides_monster_procedure(artifact_overrides_monster_pr
 
 enum
 {
-    _switch_target_activate_adjacents_flag = 0x1,
+    // The target switch's flag that rouses the unit's neighbours (its other
+    // flags are in monster_targets.h: 0x1 is the command override).
+    _switch_target_activate_adjacents_flag = 0x2,
     MONSTER_HOLD_TICKS = 1590,
 };
