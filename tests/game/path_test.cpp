@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -462,6 +463,150 @@ TEST_F(path_test, random_grids_keep_the_search_inside_its_bounds_and_repeat_exac
         EXPECT_EQ(path(second.index)->waypoint.y, result.waypoint.y);
         EXPECT_EQ(path(second.index)->flags, result.flags);
     }
+}
+
+// The search as first written: a sorted singly linked open list, each node
+// inserted before the first entry whose total is not lower, and a bitmap of
+// marked cells.  The search's own open list must give exactly its nodes.
+struct reference_search
+{
+    path_node nodes[MAXIMUM_NODES];
+    int32_t node_count = 0;
+    uint16_t flags = 0;
+
+    int32_t run(const path_variables &v)
+    {
+        static const uint8_t allowed_directions[4][2] = {{255, 255}, {157, 206}, {103, 59}, {5, 10}};
+        auto edge = [](int32_t start, int32_t size) {
+            if (start <= 63) return 0;
+            int32_t e = start - 64;
+            if (size >= 128 && size - 128 < e) e = size - 128;
+            return e;
+        };
+        auto estimate = [&](int32_t x, int32_t y) {
+            const int32_t dx = std::abs(x - v.x1), dy = std::abs(y - v.y1);
+            return dx > dy ? 16 * dx + 8 * dy : 16 * dy + 8 * dx;
+        };
+        auto passable = [&](int32_t x, int32_t y) { return path_cell_is_passable(x, y, v.terrain_impassability_flags); };
+        const int32_t left = edge(v.x0, mesh_width), top = edge(v.y0, mesh_height);
+        std::vector<bool> marked(128 * 128, false);
+        nodes[0] = {NONE, NONE, (uint8_t)(v.x0 - left), (uint8_t)(v.y0 - top), -1, 0, (int16_t)estimate(v.x0, v.y0)};
+        node_count = 1;
+        flags = 0;
+        int32_t open = 0, best = 0, best_estimate = estimate(v.x0, v.y0);
+        while (open != NONE)
+        {
+            const int32_t current = open;
+            open = nodes[current].next_node;
+            const int32_t cx = left + nodes[current].x, cy = top + nodes[current].y;
+            const uint16_t cell = get_mesh_cell(cx, cy)->flags;
+            const int32_t a = (v.terrain_impassability_flags >> (cell & 0xF)) & 1;
+            const int32_t b = (v.terrain_impassability_flags >> ((cell >> 4) & 0xF)) & 1;
+            const uint32_t allowed = allowed_directions[a | b << 1][(cx + cy) & 1];
+            const int32_t base_step = nodes[current].direction < 4 ? 22 : 16;
+            for (int32_t d = 0; d < 8; ++d)
+            {
+                if (!(allowed & (1u << d))) continue;
+                const int32_t x = cx + direction_delta_x[d], y = cy + direction_delta_y[d];
+                if (x < 0 || y < 0 || x >= mesh_width || y >= mesh_height) continue;
+                const int32_t rx = x - left, ry = y - top;
+                if (rx < 0 || ry < 0 || rx >= 128 || ry >= 128)
+                {
+                    if (!passable(x, y)) continue;
+                    flags = _partial_path_flag;
+                    return current;
+                }
+                if (marked[ry * 128 + rx] || !passable(x, y)) continue;
+                marked[ry * 128 + rx] = true;
+                if (node_count >= MAXIMUM_NODES) continue;
+                const int32_t node = node_count++;
+                path_node *n = &nodes[node];
+                *n = {NONE, (int16_t)current, (uint8_t)rx, (uint8_t)ry, (int8_t)d,
+                      (int16_t)(nodes[current].cost + base_step), 0};
+                n->total_cost = (int16_t)(n->cost + estimate(x, y));
+                if (estimate(x, y) < best_estimate) best = node, best_estimate = estimate(x, y);
+                if (x == v.x1 && y == v.y1) return node;
+                int32_t previous = NONE;
+                for (int32_t e = open; e != NONE && nodes[e].total_cost < n->total_cost; e = nodes[e].next_node)
+                    previous = e;
+                if (previous == NONE) n->next_node = (int16_t)open, open = node;
+                else n->next_node = nodes[previous].next_node, nodes[previous].next_node = (int16_t)node;
+            }
+        }
+        if (best == 0) return NONE;
+        flags = _partial_path_flag;
+        return best;
+    }
+};
+
+TEST_F(path_test, the_open_list_takes_nodes_in_the_order_of_a_sorted_list_on_random_grids)
+{
+    std::mt19937 generator(1234);
+    const std::unique_ptr<reference_search> reference = std::make_unique<reference_search>();
+    int32_t partial = 0, pool_filled = 0, left_window = 0;
+    for (int32_t trial = 0; trial < 120; ++trial)
+    {
+        SCOPED_TRACE(trial);
+        // Small meshes, meshes narrower than the window, and a few wider ones.
+        // (Mesh sides are even.)
+        const int32_t width = trial % 10 == 0 ? 150 + 2 * (int32_t)(generator() % 10) : 8 + 2 * (int32_t)(generator() % 30);
+        const int32_t height = trial % 10 == 5 ? 140 : trial % 10 == 0 ? 8 : 8 + 2 * (int32_t)(generator() % 30);
+        const uint32_t density = trial % 10 == 0 ? 5 : 5 + generator() % 35;
+        std::vector<std::string> art(height, std::string(width, '.'));
+        for (auto &line : art)
+            for (char &c : line)
+            {
+                const uint32_t roll = generator() % 100;
+                c = roll < density ? '#' : roll < density + 4 ? 'a' : roll < density + 8 ? 'b' : '.';
+            }
+        int32_t sx, sy, dx, dy;
+        do
+        {
+            sx = (int32_t)(generator() % width), sy = (int32_t)(generator() % height);
+            dx = (int32_t)(generator() % width), dy = (int32_t)(generator() % height);
+            if (trial % 10 == 0) sx %= 8, dx = width - 1 - dx % 8; // a long way east, through the window's edge
+        } while (sx == dx && sy == dy);
+        if (world_started) dispose_units_world();
+        start_world(art);
+        const world_point2d from = {sx * 512 + 100, sy * 512 + 300}, to = {dx * 512 + 400, dy * 512 + 17};
+
+        path_variables v;
+        memset(&v, 0, sizeof(v));
+        v.terrain_impassability_flags = WALL_MASK;
+        v.p0 = from;
+        v.p1 = to;
+        v.x0 = (int16_t)sx, v.y0 = (int16_t)sy, v.x1 = (int16_t)dx, v.y1 = (int16_t)dy;
+        const int32_t expected_end = reference->run(v);
+        const int32_t end = build_pathfinding_tree(NONE, &v);
+        ASSERT_EQ(end, expected_end);
+        ASSERT_EQ(v.flags, reference->flags);
+        ASSERT_EQ(get_path_node_count(), reference->node_count);
+        for (int32_t i = 0; i < reference->node_count; ++i)
+        {
+            const path_node *n = get_path_node(i), *r = &reference->nodes[i];
+            ASSERT_TRUE(n->x == r->x && n->y == r->y && n->direction == r->direction &&
+                        n->parent_node == r->parent_node && n->cost == r->cost && n->total_cost == r->total_cost)
+                << "node " << i;
+        }
+        partial += (v.flags & _partial_path_flag) != 0;
+        pool_filled += reference->node_count == MAXIMUM_NODES;
+        left_window += width > 128 && (v.flags & _partial_path_flag) && end != NONE &&
+                       (get_path_node(end)->x == 0 || get_path_node(end)->x == 127);
+
+        // And the whole request agrees with itself when asked again.
+        const request_result first = request(NONE, from, to);
+        const request_result second = request(NONE, from, to);
+        ASSERT_EQ(first.index >= 0, second.index >= 0);
+        if (first.index >= 0)
+        {
+            EXPECT_EQ(path(first.index)->waypoint.x, path(second.index)->waypoint.x);
+            EXPECT_EQ(path(first.index)->waypoint.y, path(second.index)->waypoint.y);
+        }
+    }
+    // The grids reach the search's three endings.
+    EXPECT_GT(partial, 10);
+    EXPECT_GT(pool_filled, 3);
+    EXPECT_GT(left_window, 0);
 }
 
 TEST_F(path_test, a_big_open_window_stops_at_the_node_pool)
