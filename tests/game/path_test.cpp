@@ -836,4 +836,106 @@ TEST_F(avoidance_test, a_mesh_narrower_than_the_obstacle_block_finds_only_cells_
     EXPECT_TRUE(get_monster_data(unit)->flags & _monster_has_obstructed_path_flag);
 }
 
+TEST_F(avoidance_test, a_destination_is_pulled_back_by_the_clearance_each_version_gives_the_obstacle)
+{
+    // The waypoint lies 300 from the obstacle's centre; the full clearance
+    // (200 + 95 + 50 = 345, or 200 + 95 + 81 in 1500) pulls it back to 3800,
+    // half of it does not.
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        int16_t owner;
+        int16_t owner_index;
+        bool flag_object;
+        bool pulled;
+    };
+    const row rows[] = {
+        {"scenery, 1300", 1300, _object_is_scenery, 3, false, true},
+        {"scenery, 1301", 1301, _object_is_scenery, 3, false, false},
+        // In 1500 a projectile is judged by the scenery definition at its own
+        // index: none is loaded at 100, so it is halved, flag or no flag.
+        {"flag-carrying projectile 100, 1500", 1500, _object_is_projectile, 100, true, false},
+        {"flag-carrying projectile 100, 1501", 1501, _object_is_projectile, 100, true, true},
+        {"flag-carrying projectile 100, 1499", 1499, _object_is_projectile, 100, true, true},
+        {"projectile, 1501", 1501, _object_is_projectile, 100, false, false},
+        {"dormant projectile, 1501", 1501, _object_is_dormant_projectile, 100, true, false},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = r.version;
+        unit = make_unit({2000, 2000});
+        aim({4000, 2000});
+        const int32_t object = make_solid_object({4300, 2000}, 200);
+        get_object(object)->owner = r.owner;
+        get_object(object)->owner_index = r.owner_index;
+        if (r.flag_object) get_object(object)->flags |= _object_is_flag_flag;
+        adjust_path_destination_for_obstacles(unit);
+        ASSERT_EQ(get_obstruction_avoidance_globals()->obstacle_count, 1);
+        // Pulled back to 3800 the leg clears the obstacle; left at 4000 it has to bend round it.
+        const monster_data *m = get_monster_data(unit);
+        if (r.pulled)
+        {
+            EXPECT_EQ(m->path_destination.x, 3800);
+            EXPECT_EQ(m->path_destination.y, 2000);
+        }
+        EXPECT_EQ((m->flags & _monster_has_obstructed_path_flag) != 0, !r.pulled);
+    }
+}
+
+TEST_F(avoidance_test, moving_units_stop_being_obstacles_by_the_rules_of_each_version)
+{
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        bool walks_around;
+        angle mover_yaw, other_yaw;
+        int16_t other_action;
+        world_point2d other_at;
+        int16_t other_player;
+        int32_t obstacles;
+    };
+    // The mover (speed 20) faces east; the ally ahead is slower (10) and near,
+    // so the rule of allies walking the same way does not pass it over.
+    const row rows[] = {
+        // From 1501 a unit that walks around blockages passes over a moving ally facing its way.
+        {"facing ally, 1500", 1500, true, 65000, 65000, _monster_action_moving, {2800, 2000}, 0, 1},
+        {"facing ally, 1501", 1501, true, 65000, 65000, _monster_action_moving, {2800, 2000}, 0, 0},
+        {"facing ally, 1501, not walking around", 1501, false, 65000, 65000, _monster_action_moving, {2800, 2000}, 0, 1},
+        // Before 1721 a mover facing a non-negative yaw passes over any moving ally.
+        {"oncoming ally, 1720", 1720, true, 0, HALF_CIRCLE, _monster_action_moving, {2800, 2000}, 0, 0},
+        {"oncoming ally, 1721", 1721, true, 0, HALF_CIRCLE, _monster_action_moving, {2800, 2000}, 0, 1},
+        // From 1601 a plain player-controlled unit ignores units more than 1536 beyond their radii.
+        {"distant enemy, 1600", 1600, false, 0, 0, _monster_action_idle, {7000, 2000}, 1, 1},
+        {"distant enemy, 1601", 1601, false, 0, 0, _monster_action_idle, {7000, 2000}, 1, 0},
+        {"near enemy, 1601", 1601, false, 0, 0, _monster_action_idle, {3500, 2000}, 1, 1},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = r.version;
+        unit = make_unit({2000, 2000});
+        aim({6000, 2000});
+        const int32_t other = make_unit(r.other_at, r.other_player);
+        monster_definition *definition = get_monster_definition(get_monster_data(unit)->type);
+        definition->more_hack_flags = r.walks_around ? _monster_more_hack_walks_around_blockage_flag : 0;
+        set_monster_action(other, r.other_action, 0);
+        monster_data *m = get_monster_data(unit), *o = get_monster_data(other);
+        o->flags &= ~(uint32_t)_monster_needs_new_path_flag;
+        m->base_movement_speed = 20;
+        o->base_movement_speed = 10;
+        get_object(m->object_index)->location.yaw = r.mover_yaw;
+        get_object(o->object_index)->location.yaw = r.other_yaw;
+        adjust_path_destination_for_obstacles(unit);
+        EXPECT_EQ(get_obstruction_avoidance_globals()->obstacle_count, r.obstacles);
+        definition->more_hack_flags = 0;
+    }
+}
+
 } // namespace
