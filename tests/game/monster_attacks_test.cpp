@@ -722,6 +722,14 @@ TEST_F(monster_attacks_test, friends_in_the_line_of_fire_make_the_aim_fail_enemi
     EXPECT_EQ(monster(archer)->action, _monster_action_moving);
     EXPECT_TRUE(monster(archer)->flags & _monster_evading_obstacle_flag);
     EXPECT_NE(monster(archer)->desired_yaw, 0);
+    // While it sidesteps it does not try to attack, and keeps its timer.
+    EXPECT_TRUE(monster(archer)->flags & _monster_is_evading_obstacle_to_attack_flag);
+    monster(archer)->attack_timer = 0;
+    reset_random_draw_counts();
+    EXPECT_FALSE(try_monster_attack(archer));
+    EXPECT_EQ(monster(archer)->attack_timer, 0);
+    EXPECT_EQ(get_vesk_random_draw_count(), 0u);
+    EXPECT_EQ(monster(archer)->action, _monster_action_moving);
     // A moving friend: the complaint instead.
     monster(archer)->flags &= ~(uint32_t)(_monster_evading_obstacle_flag | _monster_is_evading_obstacle_to_attack_flag);
     monster(blocker)->action = _monster_action_moving;
