@@ -360,7 +360,12 @@ void sidestep_obstruction(int32_t monster_index, monster_data *monster, const ob
     monster->path_destination.x = body->location.position.x + ((cosine_rounded(monster->desired_yaw) * length) >> TRIG_SHIFT);
     monster->path_destination.y = body->location.position.y + ((sine_rounded(monster->desired_yaw) * length) >> TRIG_SHIFT);
     const int32_t permutation = monster->action == _monster_action_moving ? monster->action_permutation : 0;
+    const int16_t identifier = monster->identifier;
     set_monster_action(monster_index, _monster_action_moving, permutation);
+    // Entering an action clears the flag; the sidestep keeps it until the unit
+    // arrives or plans anew, so that it does not try to attack on the way.
+    monster = get_monster_data(monster_index);
+    if (monster && monster->identifier == identifier) monster->flags |= _monster_is_evading_obstacle_to_attack_flag;
 }
 
 // The line-of-fire checks of a solved aim; true when the shot is clear.

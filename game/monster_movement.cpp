@@ -462,7 +462,9 @@ bool respect_terrain(mover *m)
                 }
                 else if (p == 0)
                 {
-                    const int32_t fraction = x & 511;
+                    // The side of the nudge follows the point's new place on the
+                    // diagonal (x & 511 is u now), which keeps it in its cell.
+                    const int32_t fraction = u;
                     x = base_x + u;
                     y = base_y + u;
                     if (!(cell_flags & 1))
@@ -477,7 +479,7 @@ bool respect_terrain(mover *m)
                 }
                 else
                 {
-                    const int32_t fraction = x & 511;
+                    const int32_t fraction = u;
                     x = base_x + u;
                     y = base_y + (511 - u);
                     if (!(cell_flags & 1))

@@ -2,6 +2,7 @@
 
 #include "path.h"
 
+#include <bit>
 #include <cstring>
 
 #include "cseries/log.h"
@@ -25,11 +26,23 @@ const int8_t direction_delta_y[NUMBER_OF_DIRECTIONS] = {1, -1, -1, 1, 1, 0, -1, 
 enum
 {
     MAXIMUM_GRID_WAYPOINTS = MAXIMUM_TEMPORARY_WAYPOINTS - 1, // 23 come from the grid route
-    PATH_BITMAP_BYTES = PATH_BOX_WIDTH * PATH_BOX_WIDTH / 8,
+    SEEN_STRIDE = PATH_BOX_WIDTH + 2,
     FIRE_CELL_FLAG = 0x200,
     OBSTRUCTING_TERRAIN_A = 14,
     OBSTRUCTING_TERRAIN_B = 15,
 };
+
+// What the search knows of a cell of its window.
+enum
+{
+    CELL_UNSEEN = 0,
+    CELL_TAKEN = 1, // passable and marked
+    CELL_BLOCKED = 2, // impassable, or off the mesh
+    CELL_OUTSIDE = 3, // the frame: outside the window
+};
+
+static const int32_t seen_offsets[NUMBER_OF_DIRECTIONS] = {
+    SEEN_STRIDE + 1, -SEEN_STRIDE + 1, -SEEN_STRIDE - 1, SEEN_STRIDE - 1, SEEN_STRIDE, 1, -SEEN_STRIDE, -1};
 
 static struct path_globals
 {
@@ -38,6 +51,7 @@ static struct path_globals
     int32_t node_count;
     int32_t window_left, window_top;
     int16_t fire_factor; // of the search under way
+    uint8_t seen[SEEN_STRIDE * SEEN_STRIDE]; // the search window framed by a row or column on each side
     obstruction_avoidance_globals avoidance;
 } path_globals;
 
@@ -169,6 +183,60 @@ static int32_t path_estimate(int32_t cell_x, int32_t cell_y, const path_variable
 // the parity of the cell's x + y.
 static const uint8_t allowed_directions[4][2] = {{255, 255}, {157, 206}, {103, 59}, {5, 10}};
 
+// The open list.  The search takes the node with the lowest total cost and,
+// among equal totals, the newest one: the order of a list kept sorted by
+// inserting each node before the first entry whose total is not lower.  Nodes
+// are numbered in the order they are made, so that order is (total cost
+// ascending, node index descending); a binary heap keeps it in one key.
+struct open_list
+{
+    int32_t keys[MAXIMUM_NODES];
+    int32_t count;
+};
+
+static inline int32_t open_list_key(const path_node *nodes, int32_t node)
+{
+    return (int32_t)nodes[node].total_cost * 65536 + (65535 - node);
+}
+
+static void open_list_push(open_list *open, const path_node *nodes, int32_t node)
+{
+    const int32_t key = open_list_key(nodes, node);
+    int32_t hole = open->count++;
+    while (hole > 0)
+    {
+        const int32_t parent = (hole - 1) >> 1;
+        if (open->keys[parent] <= key) break;
+        open->keys[hole] = open->keys[parent];
+        hole = parent;
+    }
+    open->keys[hole] = key;
+}
+
+static int32_t open_list_pop(open_list *open)
+{
+    const int32_t head = open->keys[0];
+    const int32_t last = open->keys[--open->count];
+    const int32_t count = open->count;
+    int32_t hole = 0;
+    for (;;)
+    {
+        int32_t child = 2 * hole + 1;
+        if (child >= count) break;
+        if (child + 1 < count && open->keys[child + 1] < open->keys[child]) ++child;
+        if (last <= open->keys[child]) break;
+        open->keys[hole] = open->keys[child];
+        hole = child;
+    }
+    if (count > 0) open->keys[hole] = last;
+    return 65535 - (head & 0xFFFF);
+}
+
+static inline bool on_window_edge(const path_node *node)
+{
+    return node->x == 0 || node->y == 0 || node->x == PATH_BOX_WIDTH - 1 || node->y == PATH_BOX_WIDTH - 1;
+}
+
 int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
 {
     variables->flags &= ~(uint16_t)_partial_path_flag;
@@ -182,47 +250,79 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     path_globals.window_top = top;
     const int16_t fire_factor = path_fire_factor(monster_index);
     path_globals.fire_factor = fire_factor;
-    uint8_t taken[PATH_BITMAP_BYTES];
-    memset(taken, 0, sizeof(taken));
+    // Each cell of the window is looked up on the mesh once: a passable cell is
+    // taken at once (as the bitmap of marked cells would have it), an impassable
+    // or missing one is remembered as blocked, and the frame around the window
+    // stands for the cells outside it.
+    // The mesh keeps its cells row by row; the search reads them straight from
+    // the array (every cell it reads lies on the mesh).
+    const mesh_cell *cells = get_mesh_cell(0, 0);
+    if (!VASSERT(get_mesh_cell(variables->x0, variables->y0) == &cells[variables->x0 + variables->y0 * mesh_width],
+                 "mesh cells stored row by row"))
+        return NONE;
+    uint8_t *seen = path_globals.seen;
+    memset(seen, CELL_UNSEEN, sizeof(path_globals.seen));
+    for (int32_t i = 0; i < SEEN_STRIDE; ++i)
+        seen[i] = seen[(SEEN_STRIDE - 1) * SEEN_STRIDE + i] = seen[i * SEEN_STRIDE] =
+            seen[i * SEEN_STRIDE + SEEN_STRIDE - 1] = CELL_OUTSIDE;
 
     path_node *nodes = path_globals.nodes;
     const int32_t start_estimate = path_estimate(variables->x0, variables->y0, variables);
     nodes[0] = {NONE, NONE, (uint8_t)(variables->x0 - left), (uint8_t)(variables->y0 - top), -1, 0,
                 (int16_t)start_estimate};
     path_globals.node_count = 1;
-    int32_t open = 0, best = 0, best_estimate = start_estimate;
+    open_list open;
+    open.count = 0;
+    open_list_push(&open, nodes, 0);
+    int32_t best = 0, best_estimate = start_estimate;
 
-    while (open != NONE)
+    // Once the pool is full nothing is added, so a node can only end the search
+    // through a neighbour outside the window: only nodes on the window's edge
+    // are worth expanding, and when none is left open the outcome is known.
+    int32_t open_edge_nodes = on_window_edge(&nodes[0]) ? 1 : 0;
+
+    while (open.count > 0)
     {
-        const int32_t current = open;
-        open = nodes[current].next_node;
+        const bool full = path_globals.node_count >= MAXIMUM_NODES;
+        if (full && open_edge_nodes == 0) break;
+        const int32_t current = open_list_pop(&open);
+        if (on_window_edge(&nodes[current])) --open_edge_nodes;
+        else if (full) continue;
         const int32_t cell_x = left + nodes[current].x, cell_y = top + nodes[current].y;
-        const uint16_t cell_flags = get_mesh_cell(cell_x, cell_y)->flags;
+        const uint16_t cell_flags = cells[cell_x + cell_y * mesh_width].flags;
         const int32_t barred = ((mask >> (cell_flags & 0xF)) & 1) | (((mask >> ((cell_flags >> 4) & 0xF)) & 1) << 1);
         const uint32_t allowed = allowed_directions[barred][(cell_x + cell_y) & 1];
         // The step's cost follows how the current node was reached.
         const int32_t base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
 
-        for (int32_t direction = 0; direction < NUMBER_OF_DIRECTIONS; ++direction)
+        const int32_t here = (nodes[current].y + 1) * SEEN_STRIDE + nodes[current].x + 1;
+        for (uint32_t remaining = allowed; remaining; remaining &= remaining - 1)
         {
-            if (!(allowed & (1u << direction))) continue;
+            const int32_t direction = std::countr_zero(remaining); // in ascending order
+            uint8_t *seen = &path_globals.seen[here + seen_offsets[direction]];
+            if (*seen == CELL_TAKEN || *seen == CELL_BLOCKED) continue;
             const int32_t x = cell_x + direction_delta_x[direction], y = cell_y + direction_delta_y[direction];
-            if (!cell_on_mesh(x, y)) continue;
-            const int32_t rx = x - left, ry = y - top;
-            const bool passable = path_cell_is_passable(x, y, mask);
-            if (rx < 0 || ry < 0 || rx >= PATH_BOX_WIDTH || ry >= PATH_BOX_WIDTH)
+            if (!cell_on_mesh(x, y))
             {
-                if (!passable) continue;
+                *seen = CELL_BLOCKED;
+                continue;
+            }
+            const uint16_t flags = cells[x + y * mesh_width].flags;
+            if (terrain_bars(flags, mask))
+            {
+                *seen = CELL_BLOCKED;
+                continue;
+            }
+            if (*seen == CELL_OUTSIDE)
+            {
                 variables->flags |= _partial_path_flag;
                 return current;
             }
-            const int32_t bit = ry * PATH_BOX_WIDTH + rx;
-            if ((taken[bit >> 3] >> (bit & 7)) & 1) continue;
-            if (!passable) continue;
-            taken[bit >> 3] |= (uint8_t)(1u << (bit & 7));
+            *seen = CELL_TAKEN;
+            const int32_t rx = x - left, ry = y - top;
 
             int32_t step = base_step;
-            if (cell_burns(x, y, get_mesh_cell(x, y)->flags)) step += (step * fire_factor) >> 8;
+            if (cell_burns(x, y, flags)) step += (step * fire_factor) >> 8;
             if (path_globals.node_count >= MAXIMUM_NODES) continue;
 
             const int32_t node = path_globals.node_count++;
@@ -241,21 +341,9 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             }
             if (x == variables->x1 && y == variables->y1) return node;
 
-            // Before the first entry whose total is not lower: newest first among equals.
-            int32_t previous = NONE;
-            for (int32_t entry = open; entry != NONE && nodes[entry].total_cost < n->total_cost;
-                 entry = nodes[entry].next_node)
-                previous = entry;
-            if (previous == NONE)
-            {
-                n->next_node = (int16_t)open;
-                open = node;
-            }
-            else
-            {
-                n->next_node = nodes[previous].next_node;
-                nodes[previous].next_node = (int16_t)node;
-            }
+            n->next_node = NONE;
+            open_list_push(&open, nodes, node);
+            if (on_window_edge(n)) ++open_edge_nodes;
         }
     }
     if (best == 0) return NONE;

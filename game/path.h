@@ -82,7 +82,7 @@ struct path_variables
 // One search node of the static pool.
 struct path_node
 {
-    int16_t next_node; // open list link, NONE ends it
+    int16_t next_node; // NONE: the open list is kept beside the pool
     int16_t parent_node; // NONE for the start node
     uint8_t x, y; // cell relative to the search window
     int8_t direction; // how it was reached; -1 for the start node

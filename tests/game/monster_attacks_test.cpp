@@ -722,6 +722,14 @@ TEST_F(monster_attacks_test, friends_in_the_line_of_fire_make_the_aim_fail_enemi
     EXPECT_EQ(monster(archer)->action, _monster_action_moving);
     EXPECT_TRUE(monster(archer)->flags & _monster_evading_obstacle_flag);
     EXPECT_NE(monster(archer)->desired_yaw, 0);
+    // While it sidesteps it does not try to attack, and keeps its timer.
+    EXPECT_TRUE(monster(archer)->flags & _monster_is_evading_obstacle_to_attack_flag);
+    monster(archer)->attack_timer = 0;
+    reset_random_draw_counts();
+    EXPECT_FALSE(try_monster_attack(archer));
+    EXPECT_EQ(monster(archer)->attack_timer, 0);
+    EXPECT_EQ(get_vesk_random_draw_count(), 0u);
+    EXPECT_EQ(monster(archer)->action, _monster_action_moving);
     // A moving friend: the complaint instead.
     monster(archer)->flags &= ~(uint32_t)(_monster_evading_obstacle_flag | _monster_is_evading_obstacle_to_attack_flag);
     monster(blocker)->action = _monster_action_moving;
@@ -733,6 +741,329 @@ TEST_F(monster_attacks_test, friends_in_the_line_of_fire_make_the_aim_fail_enemi
     monster(blocker)->owner_team_index = 1;
     monster(blocker)->owner_player_index = 1;
     EXPECT_TRUE(handle_monster_attack(archer, 0, _monster_attack_aim));
+}
+
+// ---- the choice and its version gates ------------------------------------------------------
+
+TEST_F(monster_attacks_test, best_possible_takes_an_in_range_attack_else_the_last_out_of_range_one)
+{
+    // The target stands 3000 away on the level.
+    struct row
+    {
+        const char *name;
+        std::vector<std::pair<int16_t, int16_t>> ranges; // minimum, maximum
+        int32_t best_possible, best_immediate;
+    };
+    const row rows[] = {
+        {"two too far, the third in range", {{0, 1000}, {0, 2000}, {0, 5000}}, 2, 2},
+        {"two too far: the second", {{0, 1000}, {0, 2000}}, 1, NONE},
+        {"three too far: the third", {{0, 1000}, {0, 2000}, {0, 2500}}, 2, NONE},
+        {"too close after too far: the far one stays", {{0, 1000}, {4000, 6000}}, 0, NONE},
+        {"too far after too close replaces it", {{4000, 6000}, {0, 1000}}, 1, NONE},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        definition()->number_of_attacks = 0;
+        for (size_t i = 0; i < r.ranges.size(); ++i)
+        {
+            monster_attack_definition &a = arrow_attack((int32_t)i);
+            a.minimum_range = r.ranges[i].first;
+            a.maximum_range = r.ranges[i].second;
+        }
+        const int32_t archer = make_unit(0, {1000, 4000, 0});
+        target(archer, make_unit(1, {4000, 4000, 0}));
+        EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_possible_attack_index), r.best_possible);
+        EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), r.best_immediate);
+    }
+}
+
+TEST_F(monster_attacks_test, the_version_gates_of_the_choice_fall_at_their_boundaries)
+{
+    enum setup
+    {
+        out_of_arrows, // attack 0: the out-of-ammunition attack, no arrows left
+        flying_target, // attack 0 prohibited against fliers, the target flies
+        ground_special, // a special ability against a ground point, mode 2
+        ground_reflexive_special,
+    };
+    struct row
+    {
+        const char *name;
+        setup kind;
+        int32_t version;
+        int32_t mode;
+        int32_t expected;
+    };
+    const row rows[] = {
+        {"out of arrows, 1300", out_of_arrows, 1300, _choose_best_immediate_attack_index, NONE},
+        {"out of arrows, 1301", out_of_arrows, 1301, _choose_best_immediate_attack_index, 0},
+        {"prohibited against fliers, 1510", flying_target, 1510, _choose_best_immediate_attack_index, 0},
+        {"prohibited against fliers, 1511", flying_target, 1511, _choose_best_immediate_attack_index, NONE},
+        {"special at a ground point, 1300", ground_special, 1300, _choose_special_ability_attack_index, NONE},
+        {"special at a ground point, 1301", ground_special, 1301, _choose_special_ability_attack_index, 0},
+        {"reflexive special at a ground point, 1719", ground_reflexive_special, 1719,
+         _choose_special_ability_attack_index, NONE},
+        {"reflexive special at a ground point, 1720", ground_reflexive_special, 1720,
+         _choose_special_ability_attack_index, 0},
+    };
+    const int16_t blade = add_projectile(arrow_object, _projectile_is_melee_attack_flag | _projectile_centered_on_target_flag);
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        monster_attack_definition &a = arrow_attack(0);
+        definition()->flags &= ~(uint32_t)_monster_flies_flag;
+        const int32_t archer = make_unit(0, {1000, 4000, 0});
+        const int32_t victim = make_unit(1, {4000, 4000, 0});
+        target(archer, victim);
+        switch (r.kind)
+        {
+        case out_of_arrows:
+            a.flags |= _monster_attack_uses_ammunition_flag;
+            a.repetitions = -10;
+            monster(archer)->ammunition_count = 0;
+            break;
+        case flying_target:
+            a.extra_flags = _monster_attack_prohibited_vs_flying_extra_flag;
+            definition()->flags |= _monster_flies_flag;
+            break;
+        case ground_special:
+        case ground_reflexive_special:
+            a.flags = _monster_attack_is_special_ability_flag |
+                      (r.kind == ground_reflexive_special ? _monster_attack_is_reflexive_flag : 0);
+            a.projectile_type = blade;
+            monster(archer)->flags &= ~(uint32_t)_monster_has_valid_target_index_flag;
+            monster(archer)->flags |= _monster_has_valid_target_location_flag;
+            break;
+        }
+        current_gameplay_version = r.version;
+        EXPECT_EQ(choose_monster_attack_index(archer, r.mode), r.expected);
+        current_gameplay_version = 1820;
+        a.extra_flags = 0;
+        delete_monster(archer, false);
+        delete_monster(victim, false);
+    }
+    definition()->flags &= ~(uint32_t)_monster_flies_flag;
+}
+
+class artifact_attacks_test : public monster_attacks_test
+{
+protected:
+    int32_t archer = NONE, victim = NONE;
+    int32_t artifact_type = NONE;
+    int16_t wielded = NONE;
+
+    // The archer wields an artifact whose override attack is an arrow in range;
+    // its own attack 0 is in range too.
+    artifact_definition *arm(uint32_t flags)
+    {
+        arrow_attack(0);
+        archer = make_unit(0, {1000, 4000, 0});
+        victim = make_unit(1, {4000, 4000, 0});
+        target(archer, victim);
+        artifact_definition a;
+        default_artifact_definition(&a);
+        a.flags = _artifact_overrides_owner_attack_flag | flags;
+        a.override_attack = definition()->attacks[0];
+        artifact_type = new_definition(&artifact_definitions, FOUR_CHARACTER_CODE('a', 'r', 't', '0' + next_tag++), &a);
+        EXPECT_NE(artifact_type, NONE);
+        new_object_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = NONE;
+        request.scale = 256;
+        request.collection_index = NONE;
+        request.location.position = {1000, 4000, 0};
+        wielded = (int16_t)new_object(&request);
+        monster(archer)->carrying_object_index = wielded;
+        monster(archer)->artifact_index = (int16_t)artifact_type;
+        return get_artifact_definition(artifact_type);
+    }
+    // A unit type of a second unit definition, of the same collection or not.
+    int16_t other_unit_type(bool same_collection)
+    {
+        monster_definition m = *definition();
+        m.collection_index = (int16_t)(definition()->collection_index + (same_collection ? 0 : 1));
+        const int32_t monster_type = new_definition(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', '0' + next_tag++), &m);
+        unit_definition u;
+        memset(&u, 0, sizeof(u));
+        u.monster_type = (int16_t)monster_type;
+        u.player_index = NONE;
+        return (int16_t)new_definition(&unit_definitions, FOUR_CHARACTER_CODE('u', 'n', 't', '0' + next_tag++), &u);
+    }
+    void restrict_to(artifact_definition *a, int16_t unit_type)
+    {
+        a->monster_restriction_tag = FOUR_CHARACTER_CODE('r', 'e', 's', 't');
+        a->monster_restriction_type = unit_type;
+    }
+};
+
+TEST_F(artifact_attacks_test, an_unrestricted_artifact_attack_comes_first)
+{
+    arm(0);
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), ARTIFACT_ATTACK_INDEX);
+    // Spent charges take it out.
+    artifact_definition *a = get_artifact_definition(artifact_type);
+    a->initial_charges_lower_bound = 3;
+    get_object(wielded)->state = 0;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 0);
+    get_object(wielded)->state = 1;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), ARTIFACT_ATTACK_INDEX);
+}
+
+TEST_F(artifact_attacks_test, a_restricted_artifact_admits_its_own_unit_type_or_with_the_collection_rule_its_collection)
+{
+    artifact_definition *a = arm(_artifact_restrict_overrides_flag);
+    const int16_t own = monster(archer)->unit_type;
+    struct row
+    {
+        const char *name;
+        int16_t unit_type;
+        uint32_t collection_flag;
+        int32_t expected;
+    };
+    const int16_t stranger = other_unit_type(false), cousin = other_unit_type(true);
+    a = get_artifact_definition(artifact_type);
+    const row rows[] = {
+        {"the unit's own type", own, 0, ARTIFACT_ATTACK_INDEX},
+        {"another type", stranger, 0, 0},
+        {"another type of the same collection", cousin, 0, 0},
+        {"the collection rule, same collection", cousin, _artifact_restricted_by_collection_flag, ARTIFACT_ATTACK_INDEX},
+        {"the collection rule, another collection", stranger, _artifact_restricted_by_collection_flag, 0},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        restrict_to(a, r.unit_type);
+        a->flags = (a->flags & ~(uint32_t)_artifact_restricted_by_collection_flag) | r.collection_flag;
+        EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), r.expected);
+    }
+    // A restriction flag without a restriction tag admits everyone.
+    a->monster_restriction_tag = NONE;
+    a->monster_restriction_type = stranger;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), ARTIFACT_ATTACK_INDEX);
+}
+
+TEST_F(artifact_attacks_test, from_1511_an_artifact_attack_that_hides_the_others_ends_the_search)
+{
+    artifact_definition *a = arm(_artifact_override_attack_hides_other_monster_attacks_flag);
+    a->override_attack.maximum_range = 1000; // out of range
+    current_gameplay_version = 1510;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), 0);
+    current_gameplay_version = 1511;
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), NONE);
+    EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_possible_attack_index), ARTIFACT_ATTACK_INDEX);
+}
+
+// ---- the version gates of aim, strike and tail ----------------------------------------------
+
+TEST_F(monster_attacks_test, a_failed_aim_takes_up_the_deferred_target_from_1301_and_forgets_its_special_from_1501)
+{
+    arrow_attack(0); // reaches about 100^2 / 2 = 5000
+    for (int32_t version : {1300, 1301, 1500, 1501})
+    {
+        SCOPED_TRACE(version);
+        const int32_t archer = make_unit(0, {500, 4000, 0});
+        const int32_t far_away = make_unit(1, {7800, 4000, 0});
+        const int32_t deferred = make_unit(1, {2000, 5000, 0});
+        target(archer, far_away);
+        monster(archer)->deferred_target_index = (int16_t)deferred;
+        monster(archer)->extra_flags |= _monster_deferred_uses_special_extra_flag;
+        current_gameplay_version = version;
+        EXPECT_FALSE(handle_monster_attack(archer, 0, _monster_attack_aim));
+        const monster_data *m = monster(archer);
+        EXPECT_EQ(m->target_monster_index, version >= 1301 ? deferred : far_away);
+        EXPECT_EQ(m->deferred_target_index, version >= 1301 ? NONE : deferred);
+        EXPECT_EQ((m->flags & _monster_will_use_special_ability_flag) != 0, version >= 1301);
+        EXPECT_EQ((m->extra_flags & _monster_deferred_uses_special_extra_flag) != 0, version < 1501);
+        current_gameplay_version = 1820;
+        for (const int32_t unit : {archer, far_away, deferred}) delete_monster(unit, false);
+    }
+}
+
+TEST_F(monster_attacks_test, the_strike_and_its_tail_follow_their_version_gates)
+{
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        bool deferred_command, no_recovery;
+        bool keeps_target_flag, recovers;
+    };
+    const row rows[] = {
+        // A strike that resumes a deferred movement order: from 1691 the target flag goes too.
+        {"deferred order, 1690", 1690, true, false, true, true},
+        {"deferred order, 1691", 1691, true, false, false, true},
+        // From 1511 an attack may need no recovery time.
+        {"no recovery, 1510", 1510, false, true, true, true},
+        {"no recovery, 1511", 1511, false, true, true, false},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        monster_attack_definition &a = arrow_attack(0);
+        a.extra_flags = r.no_recovery ? _monster_attack_does_not_require_recovery_time_extra_flag : 0;
+        const int32_t archer = make_unit(0, {1000, 4000, 0});
+        const int32_t victim = make_unit(1, {4000, 4000, 0});
+        target(archer, victim);
+        if (r.deferred_command) monster(archer)->extra_flags |= _monster_has_deferred_movement_command_extra_flag;
+        current_gameplay_version = r.version;
+        ASSERT_TRUE(handle_monster_attack(archer, 0, _monster_attack_execute));
+        const monster_data *m = monster(archer);
+        EXPECT_TRUE(m->flags & _monster_has_attacked_flag);
+        EXPECT_EQ((m->flags & _monster_has_valid_target_flag) != 0, r.keeps_target_flag);
+        if (r.deferred_command)
+        {
+            EXPECT_FALSE(m->flags & _monster_has_valid_target_index_flag);
+            EXPECT_TRUE(m->flags & _monster_needs_new_path_flag);
+        }
+        EXPECT_EQ(m->attack_timer >= 30, r.recovers);
+        EXPECT_EQ(m->attack_timer == 0, !r.recovers);
+        current_gameplay_version = 1820;
+        a.extra_flags = 0;
+        delete_monster(archer, false);
+        delete_monster(victim, false);
+    }
+}
+
+TEST_F(monster_attacks_test, from_1501_a_thrower_takes_up_another_object_of_the_kind_it_threw)
+{
+    monster_attack_definition &a = arrow_attack(0);
+    a.flags |= _monster_attack_uses_carried_projectile_flag;
+    const int16_t axe = add_projectile(arrow_object);
+    for (int32_t version : {1500, 1501})
+    {
+        SCOPED_TRACE(version);
+        const int32_t thrower = make_unit(0, {1000, 4000, 0});
+        const int32_t victim = make_unit(1, {4000, 4000, 0});
+        target(thrower, victim);
+        // Held: an arrow (wielded), an axe, another arrow.
+        int16_t held[3];
+        const int16_t kinds[3] = {arrow, axe, arrow};
+        for (int32_t i = 0; i < 3; ++i)
+        {
+            new_object_data request;
+            memset(&request, 0, sizeof(request));
+            request.type = arrow_object;
+            request.scale = 256;
+            request.owner = _object_is_dormant_projectile;
+            request.owner_index = kinds[i];
+            request.location.position = {1000, 4000, 0};
+            request.collection_index = NONE;
+            held[i] = (int16_t)new_object(&request);
+            get_object(held[i])->flags |= _object_is_invisible_flag;
+            monster(thrower)->held_object_indexes[i] = held[i];
+        }
+        monster(thrower)->held_object_count = 3;
+        monster(thrower)->carrying_object_index = held[0];
+        current_gameplay_version = version;
+        ASSERT_TRUE(handle_monster_attack(thrower, 0, _monster_attack_execute));
+        // Before 1501 the object now in the thrown one's place (the axe).
+        EXPECT_EQ(monster(thrower)->carrying_object_index, version >= 1501 ? held[2] : held[1]);
+        EXPECT_EQ(monster(thrower)->held_object_count, 2);
+        current_gameplay_version = 1820;
+        delete_monster(thrower, false);
+        delete_monster(victim, false);
+    }
 }
 
 } // namespace

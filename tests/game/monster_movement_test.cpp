@@ -28,6 +28,8 @@
 #include "objects.h"
 #include "monster_movement.h"
 #include "path.h"
+#include "projectile_definitions.h"
+#include "projectiles.h"
 #include "vesk_random.h"
 #include "state_hash.h"
 #include "support/game_core_fixture.h"
@@ -331,6 +333,182 @@ TEST_F(movement_test, a_step_into_barred_terrain_slides_along_x_before_1501_and_
         EXPECT_TRUE(result & _move_struck_cell_flag);
         EXPECT_EQ(body(unit)->location.position.x, version >= 1501 ? 2000 : 2100);
         EXPECT_EQ(body(unit)->location.position.y, 2100);
+    }
+}
+
+TEST_F(movement_test, a_step_into_a_barred_triangle_of_its_own_cell_is_nudged_back_over_the_diagonal)
+{
+    // Triangle 0 of a cell is where x & 511 < u, u = y & 511, or 511 - (y & 511)
+    // in an odd cell (bit 9 of x ^ y set).  The point lands on the diagonal at
+    // u and moves one unit into the open triangle, the way that keeps it in
+    // its cell as u says.
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        int32_t cell_x, cell_y;
+        uint16_t flags; // 0x01: triangle 0 barred, 0x10: triangle 1
+        int32_t start_fx, start_fy;
+        int16_t vx, vy;
+        int32_t end_fx, end_fy;
+    };
+    const row rows[] = {
+        // Even cell, triangle 0 barred: (100, 400) becomes (400, 400); u >= 256: y - 1.
+        {"even, triangle 0", 1820, 4, 4, 0x01, 400, 100, -300, 300, 400, 399},
+        // Even cell, triangle 1 barred: (400, 100) becomes (100, 100); u <= 256: y + 1.
+        {"even, triangle 1", 1820, 4, 4, 0x10, 100, 400, 300, -300, 100, 101},
+        // Odd cell, triangle 0 barred: (100, 200), u = 311: (311, 200); u >= 256: y + 1.
+        {"odd, triangle 0", 1820, 5, 4, 0x01, 400, 400, -300, -200, 311, 201},
+        // Odd cell, triangle 1 barred: (450, 200), u = 311: (311, 200); u > 256: x - 1.
+        {"odd, triangle 1", 1820, 5, 4, 0x10, 50, 50, 400, 150, 310, 200},
+        // Before 1301 both fractions take y & 511 and nothing is nudged.
+        {"even, triangle 0, 1300", 1300, 4, 4, 0x01, 400, 100, -300, 300, 400, 400},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = r.version;
+        get_mesh_cell(r.cell_x, r.cell_y)->flags = r.flags;
+        const world_point2d start = {r.cell_x * 512 + r.start_fx, r.cell_y * 512 + r.start_fy};
+        const int32_t unit = walker(start, start);
+        monster_data *m = get_monster_data(unit);
+        m->terrain_impassability_flags = WALL_MASK;
+        m->cell_impassability_flags = build_cell_impassability_flags(WALL_MASK, &start);
+        ASSERT_EQ(m->cell_impassability_flags & 3, r.flags == 0x01 ? 1 : 2);
+        body(unit)->location.velocity = {r.vx, r.vy, 0};
+        const int32_t result = move_monster_object(m->object_index);
+        EXPECT_TRUE(result & _move_struck_cell_flag);
+        EXPECT_EQ(body(unit)->location.position.x, r.cell_x * 512 + r.end_fx);
+        EXPECT_EQ(body(unit)->location.position.y, r.cell_y * 512 + r.end_fy);
+        if (r.version >= 1301)
+        {
+            const world_point2d end = {body(unit)->location.position.x, body(unit)->location.position.y};
+            EXPECT_FALSE((WALL_MASK >> get_mesh_terrain_type(&end)) & 1);
+        }
+    }
+}
+
+TEST_F(movement_test, a_struck_object_pushes_the_step_out_unless_a_unit_that_walks_around_stays)
+{
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        bool walks_around;
+        int32_t object_x;
+        uint16_t pushed_cell_flags;
+        int32_t end_x;
+    };
+    // The unit (radius 50) steps 200 east from x = 2000 toward a post of radius 50: reach 185.
+    const row rows[] = {
+        {"pushed out to the reach", 1820, true, 2300, 0, 2300 - 185},
+        // Onto the post's centre: nowhere to push to.  From 1301 a unit that
+        // walks around blockages stays where it was instead.
+        {"onto the centre, 1300", 1300, true, 2200, 0, 2200},
+        {"onto the centre, 1301", 1301, true, 2200, 0, 2000},
+        {"onto the centre, not walking around", 1301, false, 2200, 0, 2200},
+        // It also stays when the pushed point's cell has a barred second triangle.
+        {"pushed into barred terrain", 1301, true, 2300, 0x10, 2000},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = r.version;
+        get_mesh_cell(4, 3)->flags = r.pushed_cell_flags;
+        const int32_t unit = walker({2000, 2000}, {2200, 2000});
+        monster_definition *definition = get_monster_definition(definition_index());
+        definition->more_hack_flags = r.walks_around ? _monster_more_hack_walks_around_blockage_flag : 0;
+        const int32_t post = make_solid_object({r.object_x, 2000}, 50);
+        get_object(post)->height1 = body(unit)->height1 = 100;
+        body(unit)->location.velocity = {200, 0, 0};
+        const int32_t result = move_monster_object(get_monster_data(unit)->object_index);
+        EXPECT_TRUE(result & _move_struck_object_flag);
+        EXPECT_EQ(move_flags_struck_object_index(result), post);
+        EXPECT_EQ(body(unit)->location.position.x, r.end_x);
+        EXPECT_EQ(body(unit)->location.position.y, 2000);
+        EXPECT_EQ((get_monster_data(unit)->extra_flags & _monster_actually_moved_extra_flag) != 0, r.end_x != 2000);
+        definition->more_hack_flags = 0;
+    }
+}
+
+TEST_F(movement_test, in_1690_exactly_a_unit_targeting_itself_stays_after_the_second_attack_test)
+{
+    // A unit sidestepping to attack fails its try at once and keeps its timer,
+    // so the test of the attack on the move still passes afterwards.
+    for (int32_t version : {1689, 1690, 1691})
+    {
+        SCOPED_TRACE(version);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = version;
+        const int32_t unit = walker({2000, 2000}, {4000, 2000});
+        monster_data *m = get_monster_data(unit);
+        m->flags |= _monster_has_valid_target_flag | _monster_is_evading_obstacle_to_attack_flag;
+        m->target_monster_index = (int16_t)unit;
+        m->attack_timer = 0;
+        monster_moving(unit);
+        EXPECT_TRUE(m->extra_flags & _monster_failed_to_attack_extra_flag);
+        EXPECT_EQ(body(unit)->location.position.x, version == 1690 ? 2000 : 2100);
+    }
+}
+
+// Every sequence: 1 tick per frame with the key frame at `key_frame`.
+int16_t key_frame = 0;
+bool key_frame_information(int16_t, int16_t, shape_sequence_information *information)
+{
+    *information = {40, 1, 1, key_frame};
+    return true;
+}
+
+TEST_F(movement_test, a_melee_strike_makes_a_target_holding_toward_the_striker_block_25_ticks_ahead_at_most)
+{
+    ASSERT_TRUE(register_shape_procedures(key_frame_information, nullptr));
+    for (int16_t frame : {25, 26})
+    {
+        SCOPED_TRACE(frame);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        ASSERT_TRUE(initialize_projectiles());
+        initialize_projectiles_for_new_map();
+        key_frame = frame;
+        projectile_definition blade;
+        default_projectile_definition(&blade);
+        blade.flags = _projectile_is_melee_attack_flag;
+        const int32_t blade_type = new_definition(get_projectile_definition_group(), FOUR_CHARACTER_CODE('b', 'l', 'a', 'd'), &blade);
+        ASSERT_NE(blade_type, NONE);
+        const int32_t striker = walker({2000, 2000}, {2000, 2000});
+        monster_definition *definition = get_monster_definition(definition_index());
+        definition->number_of_attacks = 1;
+        definition->attacks[0].projectile_type = (int16_t)blade_type;
+        definition->attacks[0].flags = 0;
+
+        const int32_t target = make_unit({2300, 2000}, 1);
+        set_monster_action(striker, _monster_action_aiming_attack, 0);
+        set_monster_action(target, _monster_action_holding_for_attack, 0);
+        monster_data *s = get_monster_data(striker), *t = get_monster_data(target);
+        s->flags |= _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
+        s->target_monster_index = (int16_t)target;
+        t->target_monster_index = (int16_t)striker;
+        t->attack_timer = 9;
+        s->desired_yaw = body(striker)->location.yaw; // the turn is done: it strikes now
+        monster_moving(striker);
+        EXPECT_EQ(s->action, _monster_action_attacking);
+        if (frame == 25)
+        {
+            EXPECT_EQ(t->action, _monster_action_blocking);
+            EXPECT_EQ(t->action_permutation, 25 + 4);
+            EXPECT_EQ(t->attack_timer, 9 + 30);
+        }
+        else
+        {
+            EXPECT_EQ(t->action, _monster_action_holding_for_attack);
+            EXPECT_EQ(t->attack_timer, 9);
+        }
+        dispose_projectiles_from_old_map();
     }
 }
 

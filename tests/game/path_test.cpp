@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -464,6 +465,150 @@ TEST_F(path_test, random_grids_keep_the_search_inside_its_bounds_and_repeat_exac
     }
 }
 
+// The search as first written: a sorted singly linked open list, each node
+// inserted before the first entry whose total is not lower, and a bitmap of
+// marked cells.  The search's own open list must give exactly its nodes.
+struct reference_search
+{
+    path_node nodes[MAXIMUM_NODES];
+    int32_t node_count = 0;
+    uint16_t flags = 0;
+
+    int32_t run(const path_variables &v)
+    {
+        static const uint8_t allowed_directions[4][2] = {{255, 255}, {157, 206}, {103, 59}, {5, 10}};
+        auto edge = [](int32_t start, int32_t size) {
+            if (start <= 63) return 0;
+            int32_t e = start - 64;
+            if (size >= 128 && size - 128 < e) e = size - 128;
+            return e;
+        };
+        auto estimate = [&](int32_t x, int32_t y) {
+            const int32_t dx = std::abs(x - v.x1), dy = std::abs(y - v.y1);
+            return dx > dy ? 16 * dx + 8 * dy : 16 * dy + 8 * dx;
+        };
+        auto passable = [&](int32_t x, int32_t y) { return path_cell_is_passable(x, y, v.terrain_impassability_flags); };
+        const int32_t left = edge(v.x0, mesh_width), top = edge(v.y0, mesh_height);
+        std::vector<bool> marked(128 * 128, false);
+        nodes[0] = {NONE, NONE, (uint8_t)(v.x0 - left), (uint8_t)(v.y0 - top), -1, 0, (int16_t)estimate(v.x0, v.y0)};
+        node_count = 1;
+        flags = 0;
+        int32_t open = 0, best = 0, best_estimate = estimate(v.x0, v.y0);
+        while (open != NONE)
+        {
+            const int32_t current = open;
+            open = nodes[current].next_node;
+            const int32_t cx = left + nodes[current].x, cy = top + nodes[current].y;
+            const uint16_t cell = get_mesh_cell(cx, cy)->flags;
+            const int32_t a = (v.terrain_impassability_flags >> (cell & 0xF)) & 1;
+            const int32_t b = (v.terrain_impassability_flags >> ((cell >> 4) & 0xF)) & 1;
+            const uint32_t allowed = allowed_directions[a | b << 1][(cx + cy) & 1];
+            const int32_t base_step = nodes[current].direction < 4 ? 22 : 16;
+            for (int32_t d = 0; d < 8; ++d)
+            {
+                if (!(allowed & (1u << d))) continue;
+                const int32_t x = cx + direction_delta_x[d], y = cy + direction_delta_y[d];
+                if (x < 0 || y < 0 || x >= mesh_width || y >= mesh_height) continue;
+                const int32_t rx = x - left, ry = y - top;
+                if (rx < 0 || ry < 0 || rx >= 128 || ry >= 128)
+                {
+                    if (!passable(x, y)) continue;
+                    flags = _partial_path_flag;
+                    return current;
+                }
+                if (marked[ry * 128 + rx] || !passable(x, y)) continue;
+                marked[ry * 128 + rx] = true;
+                if (node_count >= MAXIMUM_NODES) continue;
+                const int32_t node = node_count++;
+                path_node *n = &nodes[node];
+                *n = {NONE, (int16_t)current, (uint8_t)rx, (uint8_t)ry, (int8_t)d,
+                      (int16_t)(nodes[current].cost + base_step), 0};
+                n->total_cost = (int16_t)(n->cost + estimate(x, y));
+                if (estimate(x, y) < best_estimate) best = node, best_estimate = estimate(x, y);
+                if (x == v.x1 && y == v.y1) return node;
+                int32_t previous = NONE;
+                for (int32_t e = open; e != NONE && nodes[e].total_cost < n->total_cost; e = nodes[e].next_node)
+                    previous = e;
+                if (previous == NONE) n->next_node = (int16_t)open, open = node;
+                else n->next_node = nodes[previous].next_node, nodes[previous].next_node = (int16_t)node;
+            }
+        }
+        if (best == 0) return NONE;
+        flags = _partial_path_flag;
+        return best;
+    }
+};
+
+TEST_F(path_test, the_open_list_takes_nodes_in_the_order_of_a_sorted_list_on_random_grids)
+{
+    std::mt19937 generator(1234);
+    const std::unique_ptr<reference_search> reference = std::make_unique<reference_search>();
+    int32_t partial = 0, pool_filled = 0, left_window = 0;
+    for (int32_t trial = 0; trial < 120; ++trial)
+    {
+        SCOPED_TRACE(trial);
+        // Small meshes, meshes narrower than the window, and a few wider ones.
+        // (Mesh sides are even.)
+        const int32_t width = trial % 10 == 0 ? 150 + 2 * (int32_t)(generator() % 10) : 8 + 2 * (int32_t)(generator() % 30);
+        const int32_t height = trial % 10 == 5 ? 140 : trial % 10 == 0 ? 8 : 8 + 2 * (int32_t)(generator() % 30);
+        const uint32_t density = trial % 10 == 0 ? 5 : 5 + generator() % 35;
+        std::vector<std::string> art(height, std::string(width, '.'));
+        for (auto &line : art)
+            for (char &c : line)
+            {
+                const uint32_t roll = generator() % 100;
+                c = roll < density ? '#' : roll < density + 4 ? 'a' : roll < density + 8 ? 'b' : '.';
+            }
+        int32_t sx, sy, dx, dy;
+        do
+        {
+            sx = (int32_t)(generator() % width), sy = (int32_t)(generator() % height);
+            dx = (int32_t)(generator() % width), dy = (int32_t)(generator() % height);
+            if (trial % 10 == 0) sx %= 8, dx = width - 1 - dx % 8; // a long way east, through the window's edge
+        } while (sx == dx && sy == dy);
+        if (world_started) dispose_units_world();
+        start_world(art);
+        const world_point2d from = {sx * 512 + 100, sy * 512 + 300}, to = {dx * 512 + 400, dy * 512 + 17};
+
+        path_variables v;
+        memset(&v, 0, sizeof(v));
+        v.terrain_impassability_flags = WALL_MASK;
+        v.p0 = from;
+        v.p1 = to;
+        v.x0 = (int16_t)sx, v.y0 = (int16_t)sy, v.x1 = (int16_t)dx, v.y1 = (int16_t)dy;
+        const int32_t expected_end = reference->run(v);
+        const int32_t end = build_pathfinding_tree(NONE, &v);
+        ASSERT_EQ(end, expected_end);
+        ASSERT_EQ(v.flags, reference->flags);
+        ASSERT_EQ(get_path_node_count(), reference->node_count);
+        for (int32_t i = 0; i < reference->node_count; ++i)
+        {
+            const path_node *n = get_path_node(i), *r = &reference->nodes[i];
+            ASSERT_TRUE(n->x == r->x && n->y == r->y && n->direction == r->direction &&
+                        n->parent_node == r->parent_node && n->cost == r->cost && n->total_cost == r->total_cost)
+                << "node " << i;
+        }
+        partial += (v.flags & _partial_path_flag) != 0;
+        pool_filled += reference->node_count == MAXIMUM_NODES;
+        left_window += width > 128 && (v.flags & _partial_path_flag) && end != NONE &&
+                       (get_path_node(end)->x == 0 || get_path_node(end)->x == 127);
+
+        // And the whole request agrees with itself when asked again.
+        const request_result first = request(NONE, from, to);
+        const request_result second = request(NONE, from, to);
+        ASSERT_EQ(first.index >= 0, second.index >= 0);
+        if (first.index >= 0)
+        {
+            EXPECT_EQ(path(first.index)->waypoint.x, path(second.index)->waypoint.x);
+            EXPECT_EQ(path(first.index)->waypoint.y, path(second.index)->waypoint.y);
+        }
+    }
+    // The grids reach the search's three endings.
+    EXPECT_GT(partial, 10);
+    EXPECT_GT(pool_filled, 3);
+    EXPECT_GT(left_window, 0);
+}
+
 TEST_F(path_test, a_big_open_window_stops_at_the_node_pool)
 {
     std::vector<std::string> art(140, std::string(140, '.'));
@@ -689,6 +834,108 @@ TEST_F(avoidance_test, a_mesh_narrower_than_the_obstacle_block_finds_only_cells_
     adjust_path_destination_for_obstacles(unit);
     EXPECT_EQ(get_obstruction_avoidance_globals()->obstacle_count, 2);
     EXPECT_TRUE(get_monster_data(unit)->flags & _monster_has_obstructed_path_flag);
+}
+
+TEST_F(avoidance_test, a_destination_is_pulled_back_by_the_clearance_each_version_gives_the_obstacle)
+{
+    // The waypoint lies 300 from the obstacle's centre; the full clearance
+    // (200 + 95 + 50 = 345, or 200 + 95 + 81 in 1500) pulls it back to 3800,
+    // half of it does not.
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        int16_t owner;
+        int16_t owner_index;
+        bool flag_object;
+        bool pulled;
+    };
+    const row rows[] = {
+        {"scenery, 1300", 1300, _object_is_scenery, 3, false, true},
+        {"scenery, 1301", 1301, _object_is_scenery, 3, false, false},
+        // In 1500 a projectile is judged by the scenery definition at its own
+        // index: none is loaded at 100, so it is halved, flag or no flag.
+        {"flag-carrying projectile 100, 1500", 1500, _object_is_projectile, 100, true, false},
+        {"flag-carrying projectile 100, 1501", 1501, _object_is_projectile, 100, true, true},
+        {"flag-carrying projectile 100, 1499", 1499, _object_is_projectile, 100, true, true},
+        {"projectile, 1501", 1501, _object_is_projectile, 100, false, false},
+        {"dormant projectile, 1501", 1501, _object_is_dormant_projectile, 100, true, false},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = r.version;
+        unit = make_unit({2000, 2000});
+        aim({4000, 2000});
+        const int32_t object = make_solid_object({4300, 2000}, 200);
+        get_object(object)->owner = r.owner;
+        get_object(object)->owner_index = r.owner_index;
+        if (r.flag_object) get_object(object)->flags |= _object_is_flag_flag;
+        adjust_path_destination_for_obstacles(unit);
+        ASSERT_EQ(get_obstruction_avoidance_globals()->obstacle_count, 1);
+        // Pulled back to 3800 the leg clears the obstacle; left at 4000 it has to bend round it.
+        const monster_data *m = get_monster_data(unit);
+        if (r.pulled)
+        {
+            EXPECT_EQ(m->path_destination.x, 3800);
+            EXPECT_EQ(m->path_destination.y, 2000);
+        }
+        EXPECT_EQ((m->flags & _monster_has_obstructed_path_flag) != 0, !r.pulled);
+    }
+}
+
+TEST_F(avoidance_test, moving_units_stop_being_obstacles_by_the_rules_of_each_version)
+{
+    struct row
+    {
+        const char *name;
+        int32_t version;
+        bool walks_around;
+        angle mover_yaw, other_yaw;
+        int16_t other_action;
+        world_point2d other_at;
+        int16_t other_player;
+        int32_t obstacles;
+    };
+    // The mover (speed 20) faces east; the ally ahead is slower (10) and near,
+    // so the rule of allies walking the same way does not pass it over.
+    const row rows[] = {
+        // From 1501 a unit that walks around blockages passes over a moving ally facing its way.
+        {"facing ally, 1500", 1500, true, 65000, 65000, _monster_action_moving, {2800, 2000}, 0, 1},
+        {"facing ally, 1501", 1501, true, 65000, 65000, _monster_action_moving, {2800, 2000}, 0, 0},
+        {"facing ally, 1501, not walking around", 1501, false, 65000, 65000, _monster_action_moving, {2800, 2000}, 0, 1},
+        // Before 1721 a mover facing a non-negative yaw passes over any moving ally.
+        {"oncoming ally, 1720", 1720, true, 0, HALF_CIRCLE, _monster_action_moving, {2800, 2000}, 0, 0},
+        {"oncoming ally, 1721", 1721, true, 0, HALF_CIRCLE, _monster_action_moving, {2800, 2000}, 0, 1},
+        // From 1601 a plain player-controlled unit ignores units more than 1536 beyond their radii.
+        {"distant enemy, 1600", 1600, false, 0, 0, _monster_action_idle, {7000, 2000}, 1, 1},
+        {"distant enemy, 1601", 1601, false, 0, 0, _monster_action_idle, {7000, 2000}, 1, 0},
+        {"near enemy, 1601", 1601, false, 0, 0, _monster_action_idle, {3500, 2000}, 1, 1},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(16, 16);
+        current_gameplay_version = r.version;
+        unit = make_unit({2000, 2000});
+        aim({6000, 2000});
+        const int32_t other = make_unit(r.other_at, r.other_player);
+        monster_definition *definition = get_monster_definition(get_monster_data(unit)->type);
+        definition->more_hack_flags = r.walks_around ? _monster_more_hack_walks_around_blockage_flag : 0;
+        set_monster_action(other, r.other_action, 0);
+        monster_data *m = get_monster_data(unit), *o = get_monster_data(other);
+        o->flags &= ~(uint32_t)_monster_needs_new_path_flag;
+        m->base_movement_speed = 20;
+        o->base_movement_speed = 10;
+        get_object(m->object_index)->location.yaw = r.mover_yaw;
+        get_object(o->object_index)->location.yaw = r.other_yaw;
+        adjust_path_destination_for_obstacles(unit);
+        EXPECT_EQ(get_obstruction_avoidance_globals()->obstacle_count, r.obstacles);
+        definition->more_hack_flags = 0;
+    }
 }
 
 } // namespace
