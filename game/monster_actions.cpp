@@ -7,6 +7,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "monster_definitions.h"
+#include "monster_inventory.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "objects.h"
@@ -122,33 +123,6 @@ void forget_target(monster_data *monster)
                                   _monster_target_has_caused_melee_damage_flag);
     monster->flags |= _monster_attack_was_aborted_flag;
     monster->last_target_location = {0, 0};
-}
-
-// The paralysis modifier (entry 5) of the unit's effect modifiers.
-int32_t paralysis_modifier(const monster_data *monster)
-{
-    const monster_definition *definition = get_monster_definition(monster->type);
-    const object_data *object = get_object(monster->object_index);
-    auto object_type_modifier = [&](bool own_type) -> int32_t {
-        const object_definition *od = nullptr;
-        if (own_type && object) od = get_object_definition(object->type);
-        else if (definition) od = get_object_definition(definition->object_type);
-        return od ? od->effect_modifiers[_effect_modifier_paralysis] : 256;
-    };
-    const bool own_type = current_gameplay_version >= 1801;
-    const artifact_definition *artifact =
-        monster->carrying_object_index != NONE ? get_artifact_definition(monster->artifact_index) : nullptr;
-    if (!artifact) return object_type_modifier(own_type);
-    if (current_gameplay_version <= 1720)
-    {
-        artifact_overrides_monster_procedure overrides = artifact_overrides_slot.get();
-        const int32_t monster_index = monster->object_index != NONE && object ? object->owner_index : (int32_t)NONE;
-        if (overrides && overrides(monster->artifact_index, monster_index)) return object_type_modifier(false);
-    }
-    if (current_gameplay_version <= 1600 ||
-        !(artifact->flags & _artifact_does_not_override_monster_effect_modifiers_flag))
-        return artifact->bonus_effect_modifiers[_effect_modifier_paralysis];
-    return object_type_modifier(own_type);
 }
 
 bool on_last_frame(const object_data *object)
@@ -818,7 +792,8 @@ void monster_paralyzed(int32_t monster_index)
     {
         const int32_t ticks = 150 + (((int32_t)vesk_random() * 210) >> 16);
         monster->action_permutation = _monster_action_permutation_paralyzed;
-        monster->attack_timer = (int16_t)((ticks * paralysis_modifier(monster)) >> 8);
+        monster->attack_timer =
+            (int16_t)((ticks * get_monster_effect_modifier(monster_index, _effect_modifier_paralysis)) >> 8);
         break;
     }
     case _monster_action_permutation_paralyzed:

@@ -14,6 +14,7 @@
 #include "models.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
+#include "monster_inventory.h"
 #include "monster_orders.h"
 #include "monster_queries.h"
 #include "monsters.h"
@@ -31,8 +32,6 @@
 
 namespace {
 
-procedure_slot<set_monster_magical_invisibility_procedure> magical_invisibility_slot("set monster magical invisibility");
-procedure_slot<switch_monster_artifact_procedure> switch_monster_artifact_slot("switch monster artifact");
 
 constexpr int32_t NO_PRESELECTION_MINIMUM_RANGE = 512000;
 // 204 << 16: the range a projectile gains per unit of height, over its speed.
@@ -576,8 +575,7 @@ void hand_over_wielded_object(int32_t monster_index, monster_data *monster, int3
     }
     if (version >= 1301)
     {
-        if (switch_monster_artifact_procedure switch_artifact = switch_monster_artifact_slot.get())
-            switch_artifact(monster_index);
+        switch_monster_artifact(monster_index);
         monster = get_monster_data(monster_index);
         if (!monster) return;
     }
@@ -1343,10 +1341,7 @@ bool handle_monster_attack(int32_t monster_index, int32_t attack_index, int32_t 
                      flag(attack->flags, _monster_attack_is_reflexive_flag);
     if (flag(monster->extra_flags, _monster_is_invisible_extra_flag))
     {
-        if (set_monster_magical_invisibility_procedure set_invisibility = magical_invisibility_slot.get())
-            set_invisibility(monster_index, false);
-        else
-            monster->extra_flags &= ~(uint32_t)_monster_is_invisible_extra_flag;
+        set_monster_magical_invisibility(monster_index, false);
         monster = get_monster_data(monster_index);
         if (!monster || monster->identifier != identifier) return false;
     }
@@ -1375,16 +1370,6 @@ bool handle_monster_attack(int32_t monster_index, int32_t attack_index, int32_t 
 }
 
 // ---- registration -----------------------------------------------------------------------------
-
-bool register_set_monster_magical_invisibility_procedure(set_monster_magical_invisibility_procedure procedure)
-{
-    return magical_invisibility_slot.fill(procedure);
-}
-
-bool register_switch_monster_artifact_procedure(switch_monster_artifact_procedure procedure)
-{
-    return switch_monster_artifact_slot.fill(procedure);
-}
 
 static void handle_monster_attack_on_key_frame(int32_t monster_index, int32_t attack_index, bool execute)
 {

@@ -178,15 +178,7 @@ struct projectile_aim_solution
 // zero speed or gravity, and a fixed-pitch flight of 0 ticks, fail.
 void solve_projectile_aim(const projectile_aim_problem *problem, projectile_aim_solution *solution);
 
-// ---- registration points (later modules answer them) -------------------------------
-
-// Sets or clears the unit's magical invisibility.
-typedef void (*set_monster_magical_invisibility_procedure)(int32_t monster_index, bool invisible);
-// The unit takes up the artifact of the object it wields now.
-typedef void (*switch_monster_artifact_procedure)(int32_t monster_index);
-
-bool register_set_monster_magical_invisibility_procedure(set_monster_magical_invisibility_procedure procedure);
-bool register_switch_monster_artifact_procedure(switch_monster_artifact_procedure procedure);
+// ---- registration ----------------------------------------------------------------------
 
 // Fills the action machine's attack and attack-sequence points.
 void register_monster_attack_hooks(void);

@@ -11,6 +11,8 @@
 #include "monster_commands.h"
 #include "monster_targets.h"
 #include "monster_update.h"
+#include "monster_inventory.h"
+#include "monster_reactions.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -44,4 +46,6 @@ void register_built_subsystems(void)
     register_monster_visibility_hooks();
     register_monster_target_hooks();
     register_monster_update_hooks();
+    register_monster_inventory_hooks();
+    register_monster_reaction_hooks();
 }

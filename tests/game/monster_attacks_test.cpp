@@ -22,6 +22,7 @@
 #include "monster_actions.h"
 #include "monster_attacks.h"
 #include "monster_definitions.h"
+#include "monster_inventory.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "object_sounds.h"
@@ -556,9 +557,38 @@ TEST_F(monster_attacks_test, a_thrown_object_replaced_by_another_is_deleted_and_
     EXPECT_EQ(get_object(projectile_object)->identifier, thrown_identifier);
 
     // The second throw: the unit is replaced in its slot while it lets go.
+    // The object it takes up next carries an artifact that turns it into an
+    // inanimate thing, which the selection is told of: there the slot is refilled.
     respawn_type = m->type;
     respawn_unit_type = m->unit_type;
-    register_switch_monster_artifact_procedure(respawn_during_strike);
+    monster_definition inanimate = *definition();
+    inanimate.flags |= _monster_is_inanimate_object_flag;
+    const int32_t inanimate_type =
+        new_definition(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', '2'), &inanimate);
+    uint8_t unit_record[128];
+    memset(unit_record, 0, sizeof(unit_record));
+    unit_definition *unit = (unit_definition *)unit_record;
+    unit->player_index = NONE;
+    unit->monster_type = (int16_t)inanimate_type;
+    const int32_t inanimate_unit = new_definition(&unit_definitions, FOUR_CHARACTER_CODE('w', 'a', '0', '2'), unit);
+    artifact_definition relic;
+    default_artifact_definition(&relic);
+    relic.flags = _artifact_overrides_owner_monster_flag;
+    relic.monster_override_type = (int16_t)inanimate_unit;
+    const int16_t relic_projectile = add_projectile(arrow_object);
+    ((projectile_definition *)try_and_get_definition(get_projectile_definition_group(), relic_projectile))
+        ->artifact_index = (int16_t)new_definition(&artifact_definitions, FOUR_CHARACTER_CODE('a', 'r', 't', '0'), &relic);
+    new_object_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = arrow_object;
+    request.scale = 256;
+    request.owner = _object_is_dormant_projectile;
+    request.owner_index = relic_projectile;
+    request.location.position = {1000, 4000, 0};
+    request.collection_index = NONE;
+    m->held_object_indexes[1] = (int16_t)new_object(&request);
+    m->held_object_count = 2;
+    register_remove_monster_from_current_selections_procedure(respawn_during_strike);
     m->flags &= ~(uint32_t)_monster_has_attacked_flag;
     const int16_t old_identifier = m->identifier;
     EXPECT_TRUE(handle_monster_attack(thrower, 0, _monster_attack_execute));
