@@ -9,6 +9,8 @@
 #include "monster_attacks.h"
 #include "monster_visibility.h"
 #include "monster_commands.h"
+#include "monster_life.h"
+#include "monster_owners.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -40,4 +42,6 @@ void register_built_subsystems(void)
                                                     export_monster_initializers_to_buffer);
     register_monster_initializers_import_procedures(import_monster_initializers, reset_monster_initializers);
     register_monster_visibility_hooks();
+    register_monster_life_hooks();
+    register_monster_owner_hooks();
 }
