@@ -83,6 +83,40 @@ static monster_data *monster_by_identifier(int32_t monster_index, int16_t identi
     return monster && monster->identifier == identifier ? monster : nullptr;
 }
 
+// Who a unit is, taken on entry.  A unit placed again from its marker takes
+// the marker's identifier, often in the same slot: only its object, whose
+// identifiers never repeat while the map runs, tells the two apart.
+struct unit_identity
+{
+    int32_t index;
+    int16_t identifier;
+    int16_t object_index;
+    int16_t object_identifier;
+};
+
+static unit_identity capture_identity(int32_t monster_index)
+{
+    unit_identity identity = {monster_index, 0, NONE, 0};
+    if (const monster_data *monster = get_monster_data(monster_index))
+    {
+        identity.identifier = monster->identifier;
+        identity.object_index = monster->object_index;
+        if (const object_data *object = get_object(monster->object_index)) identity.object_identifier = object->identifier;
+    }
+    return identity;
+}
+
+// The record when it is still the unit captured, else null.
+static monster_data *same_unit(const unit_identity *identity)
+{
+    monster_data *monster = monster_by_identifier(identity->index, identity->identifier);
+    if (!monster || monster->object_index != identity->object_index) return nullptr;
+    const object_data *object = get_object(monster->object_index);
+    if (identity->object_index != NONE && (!object || object->identifier != identity->object_identifier))
+        return nullptr;
+    return monster;
+}
+
 // The unit's marker: by identifier before gameplay version 1711, by the
 // index the unit remembers from then on.
 static marker_data *marker_of_monster(const monster_data *monster)
@@ -441,14 +475,9 @@ static void fade_out_copy(int32_t object_index, int16_t ticks)
     if (projectile_data *projectile = get_projectile_data(fading)) projectile->owner_monster_index = NONE;
 }
 
-// The death's projectile group (the death type falls back as the
-// definition's groups allow); its request is also where the drops appear.
-static void make_death_projectile_group(int32_t monster_index, const monster_definition *definition,
-                                        const damage_definition *damage, const damage_data *data, int16_t death_type,
-                                        new_projectile_group_data *group)
+int16_t choose_death_projectile_group(const monster_definition *definition, int16_t death_type,
+                                      int16_t *death_type_used)
 {
-    monster_data *monster = get_monster_data(monster_index);
-    object_data *object = get_object(monster->object_index);
     int16_t type = NONE;
     if (definition)
     {
@@ -480,6 +509,19 @@ static void make_death_projectile_group(int32_t monster_index, const monster_def
             break;
         }
     }
+    if (death_type_used) *death_type_used = death_type;
+    return type;
+}
+
+// The death's projectile group (the death type falls back as the
+// definition's groups allow); its request is also where the drops appear.
+static void make_death_projectile_group(int32_t monster_index, const monster_definition *definition,
+                                        const damage_definition *damage, const damage_data *data, int16_t death_type,
+                                        new_projectile_group_data *group)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    object_data *object = get_object(monster->object_index);
+    const int16_t type = choose_death_projectile_group(definition, death_type, &death_type);
     memset(group, 0, sizeof(*group));
     group->type = type;
     group->owner_object_index = group->bounds_object_index = monster->object_index;
@@ -525,9 +567,10 @@ static void drop_ammunition(monster_data *monster, const monster_definition *def
                                   definition->ammunition_projectile_type, 0, false);
 }
 
-static void drop_held_objects(int32_t monster_index, int16_t identifier, const new_projectile_group_data *group)
+static void drop_held_objects(const unit_identity *identity, const new_projectile_group_data *group)
 {
-    monster_data *monster = monster_by_identifier(monster_index, identifier);
+    const int32_t monster_index = identity->index;
+    monster_data *monster = same_unit(identity);
     if (!monster) return;
     int16_t held[MAXIMUM_HELD_OBJECTS_PER_MONSTER];
     int32_t held_count = monster->held_object_count;
@@ -538,10 +581,10 @@ static void drop_held_objects(int32_t monster_index, int16_t identifier, const n
     for (int32_t i = 0; i < held_count; ++i)
     {
         if (held[i] == NONE || held[i] == carried) continue;
-        if (!monster_by_identifier(monster_index, identifier)) return;
+        if (!same_unit(identity)) return;
         drop_carried_object(monster_index, held[i], group);
     }
-    if (carried != NONE && monster_by_identifier(monster_index, identifier))
+    if (carried != NONE && same_unit(identity))
         drop_carried_object(monster_index, carried, group);
 }
 
@@ -628,7 +671,8 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
                                          _monster_died_show_censored_death_flag | _monster_died_clear_presets_flag);
         return;
     }
-    const int16_t identifier = monster->identifier;
+    const unit_identity identity = capture_identity(monster_index);
+    const int16_t identifier = identity.identifier;
     const monster_definition *death = death_definition(monster);
 
     if (death_type == _monster_death_disintegration)
@@ -636,7 +680,7 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
         if (monster->action != _monster_action_stoned && !(monster->flags & _monster_has_left_the_mesh_flag))
         {
             set_monster_action(monster_index, _monster_action_taking_damage, _monster_death_disintegration);
-            monster = monster_by_identifier(monster_index, identifier);
+            monster = same_unit(&identity);
             if (!monster) return;
             fade_out_copy(monster->object_index,
                           (int16_t)(DISINTEGRATION_FADE_TICKS + (((int32_t)vesk_random() * 30) >> 16)));
@@ -644,24 +688,23 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
     }
     else
     {
-        if (!data)
-            log_message(__FILE__, __LINE__, "assert: %s (unit %d dies at its object)", "damage_data",
-                        (int)monster_index);
+        // Reported; the death then happens at the unit's object.
+        VASSERT(data, "damage_data");
         new_projectile_group_data group;
         make_death_projectile_group(monster_index, death, definition, data, death_type, &group);
         // The group may have killed the unit already (and its marker made
         // another in the same slot): that death has done everything.
-        monster = monster_by_identifier(monster_index, identifier);
+        monster = same_unit(&identity);
         if (!monster) return;
         if (monster->action == _monster_action_stoned && !(monster->extra_flags & _monster_immobile_extra_flag))
         {
             new_internal_projectile_group(monster_index, _internal_projectile_group_stone_detonation_effect);
-            monster = monster_by_identifier(monster_index, identifier);
+            monster = same_unit(&identity);
             if (!monster) return;
         }
         drop_ammunition(monster, get_monster_definition(monster->type), &group);
-        drop_held_objects(monster_index, identifier, &group);
-        monster = monster_by_identifier(monster_index, identifier);
+        drop_held_objects(&identity, &group);
+        monster = same_unit(&identity);
         if (!monster) return;
     }
 
@@ -683,12 +726,12 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
                                monster->owner_team_index};
 
     call_monster_died_procedures(monster_index, _monster_died_show_censored_death_flag | _monster_died_clear_presets_flag);
-    monster = monster_by_identifier(monster_index, identifier);
+    monster = same_unit(&identity);
     if (!monster) return;
     if (current_gameplay_version >= 1721)
     {
         if (delete_monster_map_action_procedure procedure = delete_map_action_slot.get()) procedure(monster_index);
-        monster = monster_by_identifier(monster_index, identifier);
+        monster = same_unit(&identity);
         if (!monster) return;
     }
     if (monster->object_index != NONE && get_object(monster->object_index)) delete_object(monster->object_index);

@@ -34,6 +34,14 @@ int32_t new_monster_at_location(tag parent_unit_tag, const world_location3d *loc
 void kill_monster(int32_t monster_index, const damage_definition *definition, const damage_data *data,
                   int16_t death_type);
 
+// The projectile group of a death (NONE: none): soft takes the dying group,
+// else the exploding one (and becomes hard); hard the exploding group, else
+// the dying one; fire the burning group, else the dying one (both becoming
+// soft).  `death_type_used` (may be null) gets the death it becomes.
+struct monster_definition;
+int16_t choose_death_projectile_group(const monster_definition *definition, int16_t death_type,
+                                      int16_t *death_type_used);
+
 // Disintegrates every unit of the team placed from a marker that is not
 // ambient life; each such marker forgets its unit.
 void eliminate_units_of_losing_team(int16_t team_index);
