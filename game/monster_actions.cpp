@@ -823,6 +823,12 @@ bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t
     return procedure && procedure(monster_index, target_index, flags);
 }
 
+int32_t find_closest_monster_target(int32_t monster_index, int32_t mode)
+{
+    closest_target_procedure procedure = closest_target_slot.get();
+    return procedure ? procedure(monster_index, mode) : (int32_t)NONE;
+}
+
 void install_monster_action_procedures(void)
 {
     monster_action_fns[_monster_action_idle] = monster_idle;

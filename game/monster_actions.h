@@ -128,6 +128,9 @@ typedef bool (*artifact_overrides_monster_procedure)(int32_t artifact_index, int
 // Asks the registered target switch to make `target_index` the unit's target
 // (`flags`: the switch's mode); false when refused or none is registered.
 bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t flags);
+// Asks the registered target scan for the unit's most appropriate target in
+// `mode`; NONE when none is found or none is registered.
+int32_t find_closest_monster_target(int32_t monster_index, int32_t mode);
 
 bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure);
 bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure);

@@ -93,6 +93,13 @@ const monster_initializer *get_monster_initializer(tag parent_unit_tag, tag mons
     return found;
 }
 
+void release_monster_initializer(const monster_initializer *initializer)
+{
+    for (int32_t i = 0; i < monster_initializer_globals.count; ++i)
+        if (&monster_initializer_globals.initializers[i] == initializer)
+            monster_initializer_globals.initializers[i].flags &= ~(uint32_t)_monster_initializer_used_flag;
+}
+
 // ---- the film layer's forms -----------------------------------------------------
 
 int32_t get_monster_initializers_export_length(void)

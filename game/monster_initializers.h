@@ -82,6 +82,10 @@ const monster_initializer *get_monster_initializers(int32_t *count);
 // any, whose monster tag is `monster_tag`; it is marked used.  Null when there
 // is none (or no such player).
 const monster_initializer *get_monster_initializer(tag parent_unit_tag, tag monster_tag, int16_t player_index);
+// Gives back a veteran that get_monster_initializer handed out but whose unit
+// was not placed after all: its used bit is cleared.  Anything that is not
+// one of the set's records is ignored.
+void release_monster_initializer(const monster_initializer *initializer);
 
 // The forms the film layer's registration points take (the films sit above
 // the units, so game/subsystems.cpp joins them): the length export would

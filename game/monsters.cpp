@@ -18,6 +18,7 @@
 #include "mesh.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
+#include "monster_hiding.h"
 #include "monster_initializers.h"
 #include "monster_movement.h"
 #include "monster_reactions.h"
@@ -58,6 +59,7 @@ bool initialize_monsters(void)
     install_monster_action_procedures();
     install_monster_movement_procedures();
     install_monster_reaction_procedures();
+    install_monster_hiding_procedures();
     initialize_monster_initializers();
     return initialize_pathfinding() && initialize_monster_definitions() && initialize_unit_definitions();
 }

@@ -13,6 +13,8 @@
 #include "monster_update.h"
 #include "monster_inventory.h"
 #include "monster_reactions.h"
+#include "monster_life.h"
+#include "monster_owners.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "map_life.h"
@@ -48,4 +50,6 @@ void register_built_subsystems(void)
     register_monster_update_hooks();
     register_monster_inventory_hooks();
     register_monster_reaction_hooks();
+    register_monster_life_hooks();
+    register_monster_owner_hooks();
 }

@@ -23,6 +23,7 @@
 #include "mesh.h"
 #include "mesh_format.h"
 #include "models.h"
+#include "monsters.h"
 #include "objects.h"
 #include "players.h"
 #include "support/demo_data.h"
@@ -110,8 +111,20 @@ TEST_F(determinism_test, the_demo_map_starts_with_its_objects_placed_in_marker_o
     EXPECT_EQ(get_model_count(), 1);
     const int32_t trees = get_marker_count(_marker_scenery);
     ASSERT_GT(trees, 0);
-    EXPECT_EQ(get_object_count(), trees + get_marker_count(_marker_projectile)); // scenery, then what lies about
+    // Scenery, then what lies about, then the units of both teams.
+    const int32_t units = get_marker_count(_marker_monster);
+    EXPECT_EQ(units, 8);
+    EXPECT_EQ(get_object_count(), trees + get_marker_count(_marker_projectile) + units);
     for (int32_t i = 0; i < trees; ++i) EXPECT_EQ(get_marker_by_index(_marker_scenery, i)->data_index, i);
+    for (int32_t i = 0; i < units; ++i)
+    {
+        const marker_data *marker = get_marker_by_index(_marker_monster, i);
+        const monster_data *unit = get_monster_data(marker->data_index);
+        ASSERT_NE(unit, nullptr) << "unit marker " << marker->identifier;
+        EXPECT_EQ(unit->identifier, marker->identifier);
+        EXPECT_EQ(unit->marker_index, i);
+        EXPECT_EQ(get_object(unit->object_index)->owner_index, marker->data_index);
+    }
     EXPECT_TRUE(object_chains_are_consistent());
 }
 

@@ -135,7 +135,6 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
 }
 
 void no_flag_move(int32_t, const world_point3d *) {}
-void no_elimination(int16_t) {}
 void no_game_over(void) {}
 void no_sound(int16_t, const world_point3d *) {}
 void no_game_sound(tag) {}
@@ -158,7 +157,6 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
 {
     register_built_subsystems();
     register_flag_moved_procedure(no_flag_move);
-    register_eliminate_units_procedure(no_elimination);
     register_game_over_procedure(no_game_over);
     register_model_animation_sound_procedure(no_sound);
     register_play_game_sound_procedure(no_game_sound);

@@ -15,6 +15,7 @@
 #include "game_records.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "mesh_effects.h"
 #include "particles.h"
 #include "players.h"
@@ -41,6 +42,8 @@ static struct harness_globals
     int32_t ticks;
     simulation_tick_procedure tick_procedure;
     void *tick_context;
+    bool gameplay_version_chosen; // else the program's own
+    int32_t gameplay_version;
 } harness_globals;
 
 static void execute_command(const simulation_command *command)
@@ -213,7 +216,21 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
         data.players[i].build_number = CURRENT_BUILD_NUMBER;
         slprintf(data.players[i].appearance.name, sizeof(data.players[i].appearance.name), "Player %d", i + 1);
     }
+    if (harness_globals.gameplay_version_chosen &&
+        !update_game_parameters_for_gameplay_version(harness_globals.gameplay_version, &data.parameters))
+    {
+        slprintf(reason, reason_size, "gameplay version %d cannot run", (int)harness_globals.gameplay_version);
+        return false;
+    }
     return start_map_of_simulation(&data, map, reason, reason_size);
+}
+
+bool set_simulation_gameplay_version(int32_t gameplay_version)
+{
+    if (gameplay_version != NONE && !gameplay_version_is_known(gameplay_version)) return false;
+    harness_globals.gameplay_version_chosen = gameplay_version != NONE;
+    harness_globals.gameplay_version = gameplay_version;
+    return true;
 }
 
 bool start_simulation_from_film(const char *data_directory, const char *film_path, int32_t *ticks, char *reason,

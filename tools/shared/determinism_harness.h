@@ -52,6 +52,12 @@ struct simulation_pacing
 // was set up is disposed and the game rests in the main-menu state.
 bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size);
 
+// The gameplay version the next start_simulation writes into its game's
+// parameters (so that its film replays under it too); NONE, the default,
+// leaves the program's own.  False, changing nothing, for a version the
+// gameplay-version table does not hold.
+bool set_simulation_gameplay_version(int32_t gameplay_version);
+
 // Brings the game up as start_simulation does and starts the film at
 // `film_path` (a local tag file; absolute, or relative to `data_directory`)
 // instead of a seeded game: the film gives the map, seed and players, and

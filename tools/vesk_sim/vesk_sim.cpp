@@ -2,8 +2,8 @@
 // every tick, to compare runs and machines.
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
-//              [--orders FILE] [--record FILM]
-//     vesk_sim [--data DIR] [--log FILE] --film FILM
+//              [--orders FILE] [--record FILM] [--gameplay-version V] [--report]
+//     vesk_sim [--data DIR] [--log FILE] --film FILM [--report]
 //
 // --record writes the run's film to FILM as a local tag file; its commands
 // are the game's own, so it cannot be given with --command, whose verbs act
@@ -12,6 +12,12 @@
 // the recorded run printed.  --orders gives the unit orders of FILE, one
 // timed order per line, as the players' own commands (docs/determinism.md);
 // a line that does not parse is refused with its number (exit 2).
+// --gameplay-version runs the new game under gameplay version V, one of the
+// rows of the gameplay-version table (a value between rows is refused, exit
+// 2); it is written into the game's parameters, so a film recorded with it
+// replays under it.  --report prints, after the last tick, one line per team
+// ("team T placed P alive A": the units made from its markers so far and
+// those alive now) and "winning team T" when the game has ended with one.
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
 // "vesk_log.txt" in the working directory, as the game keeps it, or FILE.
@@ -32,6 +38,12 @@
 #include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "markers.h"
+#include "monsters.h"
+#include "players.h"
 #include "recording.h"
 #include "unit_orders.h"
 #include "version.h"
@@ -39,8 +51,9 @@
 static void usage(void)
 {
     fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
-                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM]\n"
-                    "       vesk_sim [--data DIR] [--log FILE] --film FILM\n");
+                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
+                    "[--report]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -76,6 +89,28 @@ static bool parse_decimal(const char *option, const char *text, int64_t minimum,
     return true;
 }
 
+// The teams' units: placed from markers (the palette entries' counts) and
+// alive now; then the winner, when there is one.
+static void print_report(void)
+{
+    for (int16_t team = 0; team < get_team_count(); ++team)
+    {
+        int32_t placed = 0, alive = 0;
+        for (int32_t i = 0; i < get_marker_palette_entry_count(_marker_monster); ++i)
+        {
+            const marker_palette_entry *entry = get_marker_palette_entry(_marker_monster, i);
+            if (entry->team_index == team) placed += entry->count;
+        }
+        for (int32_t i = 0; i < MAXIMUM_MONSTERS_PER_MAP; ++i)
+        {
+            const monster_data *monster = get_monster_data(i);
+            if (monster && monster->owner_team_index == team) ++alive;
+        }
+        printf("team %d placed %d alive %d\n", (int)team, (int)placed, (int)alive);
+    }
+    if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
+}
+
 static void print_tick(int32_t tick, uint32_t hash, void *)
 {
     printf("%d %08x\n", tick, hash);
@@ -85,7 +120,8 @@ int main(int argc, char **argv)
 {
     const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr,
                *orders_path = nullptr;
-    int64_t seed = -1, ticks = -1;
+    int64_t seed = -1, ticks = -1, gameplay_version = NONE;
+    bool report = false;
     std::vector<simulation_command> commands;
     for (int i = 1; i < argc; ++i)
     {
@@ -101,6 +137,18 @@ int main(int argc, char **argv)
             film = argv[++i];
         else if (!strcmp(option, "--orders") && has_value)
             orders_path = argv[++i];
+        else if (!strcmp(option, "--report"))
+            report = true;
+        else if (!strcmp(option, "--gameplay-version") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 0, 100000, &gameplay_version)) return usage(), 2;
+            if (!gameplay_version_is_known((int32_t)gameplay_version))
+            {
+                fprintf(stderr, "vesk_sim: gameplay version %lld is not one the game can run\n",
+                        (long long)gameplay_version);
+                return usage(), 2;
+            }
+        }
         else if (!strcmp(option, "--map") && has_value)
             map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
@@ -146,10 +194,11 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path))
+    if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
+                 gameplay_version != NONE))
     {
-        fprintf(stderr, "vesk_sim: --film gives the map, seed and length; it takes no --map, --seed, --ticks, "
-                        "--command, --orders or --record\n");
+        fprintf(stderr, "vesk_sim: --film gives the map, seed, version and length; it takes no --map, --seed, "
+                        "--ticks, --command, --orders, --gameplay-version or --record\n");
         return usage(), 2;
     }
     std::vector<unit_order> orders;
@@ -189,6 +238,7 @@ int main(int argc, char **argv)
 
     char reason[512];
     int32_t film_ticks = 0;
+    if (gameplay_version != NONE) set_simulation_gameplay_version((int32_t)gameplay_version);
     const bool started = film ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
                               : start_simulation(data, string_to_tag(map), (uint32_t)seed, reason, sizeof(reason));
     if (film) ticks = film_ticks;
@@ -210,6 +260,7 @@ int main(int argc, char **argv)
     const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
                                               nullptr, print_tick, nullptr);
     const bool film_failed = film && replay_failed();
+    if (report && ran) print_report();
     stop_simulation();
     bool film_written = true;
     if (record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));

@@ -1,0 +1,124 @@
+// vesk_sim with the demo battle end to end: the demo map places both teams'
+// units, the battle orders run, the report counts each team's units, the same
+// seed gives the same trace and another seed another; a chosen gameplay
+// version runs, is carried into the film and replays; a version between the
+// table's rows is refused.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "support/demo_data.h"
+#include "support/scratch.h"
+#include "support/tag_file_builder.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+constexpr int TICKS = 900;
+
+class vesk_sim_battle_test : public ::testing::Test
+{
+protected:
+    std::string directory, previous, bin, orders;
+
+    void SetUp() override
+    {
+        char working[4096];
+        previous = getcwd(working, sizeof(working)) ? working : "/";
+        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+        orders = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "orders" / "battle.txt").string();
+        const std::string tool = data_tool_path();
+        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+        if (!fs::exists(fs::path(bin) / "vesk_sim")) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
+        ASSERT_TRUE(fs::exists(orders)) << orders;
+        directory = enter_test_directory();
+        ASSERT_TRUE(write_demo_data_set(tool));
+    }
+    void TearDown() override
+    {
+        if (chdir(previous.c_str()) != 0) abort();
+        if (!directory.empty()) fs::remove_all(directory);
+    }
+    // Runs vesk_sim; its standard output lands in `output`.
+    int run(const std::string &arguments, std::string *output = nullptr)
+    {
+        const std::string out = directory + "/out.txt";
+        const int status = system(("'" + bin + "/vesk_sim' --data '" + directory + "' --log '" + directory +
+                                   "/sim_log.txt' " + arguments + " > '" + out + "' 2> '" + directory + "/err.txt'")
+                                      .c_str());
+        if (output)
+        {
+            std::ifstream file(out);
+            std::stringstream text;
+            text << file.rdbuf();
+            *output = text.str();
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string battle(int seed, const std::string &extra = "")
+    {
+        std::string output;
+        EXPECT_EQ(run("--map demo --seed " + std::to_string(seed) + " --ticks " + std::to_string(TICKS) +
+                          " --orders '" + orders + "' --report " + extra,
+                      &output),
+                  0);
+        return output;
+    }
+};
+
+// The hash lines, without the report.
+std::string trace_of(const std::string &output)
+{
+    std::string trace;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9') trace += line + "\n";
+    return trace;
+}
+
+TEST_F(vesk_sim_battle_test, the_battle_places_both_teams_reports_them_and_repeats_its_trace)
+{
+    const std::string first = battle(7), second = battle(7), other = battle(8);
+    EXPECT_EQ(first, second);
+    EXPECT_NE(trace_of(first), trace_of(other));
+    const std::regex team("^team ([01]) placed (\\d+) alive (\\d+)$");
+    int teams = 0;
+    std::istringstream lines(first);
+    for (std::string line; std::getline(lines, line);)
+    {
+        std::smatch match;
+        if (std::regex_match(line, match, team))
+        {
+            ++teams;
+            EXPECT_EQ(std::stoi(match[2]), 4) << line; // the demo's four unit markers a team
+            EXPECT_LE(std::stoi(match[3]), 4) << line;
+        }
+        else
+            EXPECT_TRUE(std::regex_match(line, std::regex("^\\d+ [0-9a-f]{8}$|^winning team \\d+$"))) << line;
+    }
+    EXPECT_EQ(teams, 2);
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), TICKS + 2 + (first.find("winning") != std::string::npos));
+}
+
+TEST_F(vesk_sim_battle_test, a_chosen_gameplay_version_runs_goes_into_the_film_and_a_version_between_rows_is_refused)
+{
+    for (const char *version : {"1301", "1721", "1999", "12"})
+        EXPECT_EQ(run(std::string("--map demo --seed 7 --ticks 10 --gameplay-version ") + version), 2) << version;
+
+    const std::string recorded = battle(7, "--gameplay-version 1720 --record battle.film");
+    std::string replayed;
+    ASSERT_EQ(run("--film battle.film --report", &replayed), 0);
+    EXPECT_EQ(replayed, recorded);
+    EXPECT_EQ(run("--film battle.film --gameplay-version 1720"), 2);
+}
+
+} // namespace
