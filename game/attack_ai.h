@@ -1,0 +1,2 @@
+#pragma once
+// The attack AI: groups of units told by the scripts to attack, given targets after each script pass.

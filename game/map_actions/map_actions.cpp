@@ -1,0 +1,3 @@
+// Map actions: the scripts every map carries, their records, parameters and engine.
+
+#include "map_actions.h"

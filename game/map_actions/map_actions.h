@@ -1,0 +1,2 @@
+#pragma once
+// Map actions: the scripts every map carries, their records, parameters and engine.

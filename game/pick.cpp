@@ -1,0 +1,3 @@
+// Picking: which object of the last rendered frame lies under a point or inside a rectangle.
+
+#include "pick.h"

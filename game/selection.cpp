@@ -1,0 +1,3 @@
+// The selection: the units the local player has picked, its presets and modes, and the orders given from it.
+
+#include "selection.h"

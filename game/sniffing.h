@@ -1,0 +1,2 @@
+#pragma once
+// The tutorial watcher: watches the player's actions and commands for the tutorial's scripts.

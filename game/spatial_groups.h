@@ -1,0 +1,2 @@
+#pragma once
+// Spatial groups: clusters of units of one team and type, rebuilt whenever the scripts run.
