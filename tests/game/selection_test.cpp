@@ -212,7 +212,7 @@ TEST_F(selection_test, select_all_twice_empties_and_general_keys_send_their_type
     EXPECT_TRUE(outgoing().empty()) << "a single unit cannot rotate";
 }
 
-TEST_F(selection_test, nothing_happens_before_a_frame_and_with_the_right_button_ignored)
+TEST_F(selection_test, nothing_happens_before_a_frame_is_drawn)
 {
     install_test_render_frame(nullptr, nullptr);
     action_data all = action({0, 0}, {_selection_all_bit});
