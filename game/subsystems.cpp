@@ -1,6 +1,7 @@
 // Registration of every built subsystem.  A later subsystem adds its own
 // registration call here, after the ones it builds on.
 
+#include "selection.h"
 #include "subsystems.h"
 
 #include "damage.h"
@@ -52,4 +53,5 @@ void register_built_subsystems(void)
     register_monster_reaction_hooks();
     register_monster_life_hooks();
     register_monster_owner_hooks();
+    register_selection_hooks();
 }

@@ -1,0 +1,223 @@
+// The selection over a small world (16 x 16 cells, two teams, a synthetic
+// frame putting each unit's sprite on screen and terrain under it):
+// membership, modes, deaths, and orders checked by decoding the outgoing
+// command queue, never by looking inside the selection.
+
+#include "support/expected_assertions.h"
+#include "support/monster_test_world.h"
+
+#include "commands.h"
+#include "game_hooks.h"
+#include "monster_commands.h"
+#include "selection.h"
+#include "synthetic_frame.h"
+
+namespace {
+
+class selection_test : public monster_test_world
+{
+protected:
+    synthetic_frame frame;
+    std::vector<int32_t> mine, theirs;
+
+    void SetUp() override
+    {
+        monster_test_world::SetUp();
+        start_world(16, 16);
+        ASSERT_TRUE(initialize_commands());
+        ASSERT_TRUE(initialize_commands_for_new_map());
+        local_player_index = 0;
+        local_player_team_index = 0;
+        initialize_selection();
+        initialize_selection_for_new_map();
+        for (int32_t i = 0; i < 6; ++i) mine.push_back(unit_at(0, {3584 + 128 * i, 3584}));
+        for (int32_t i = 0; i < 4; ++i) theirs.push_back(unit_at(1, {4608 + 128 * i, 4608}));
+        for (int32_t u : mine) frame.object_rectangle(unit(u)->object_index);
+        for (int32_t u : theirs) frame.object_rectangle(unit(u)->object_index);
+        frame.mesh_triangle({0, 0}, {16, 0}, {0, 16});
+        frame.mesh_triangle({16, 0}, {16, 16}, {0, 16});
+        frame.link_and_install();
+    }
+    void TearDown() override
+    {
+        install_test_render_frame(nullptr, nullptr);
+        dispose_selection_from_old_map();
+        dispose_commands_from_old_map();
+        monster_test_world::TearDown();
+    }
+    int32_t unit_at(int16_t player, world_point2d at)
+    {
+        const int32_t u = make_unit(player, at);
+        body(u)->radius = 32, body(u)->height0 = 0, body(u)->height1 = 96;
+        return u;
+    }
+    point2d screen_of(int32_t u)
+    {
+        return synthetic_frame::project(body(u)->location.position.x, body(u)->location.position.y + 48);
+    }
+    action_data action(point2d at, std::initializer_list<int32_t> bits, int32_t time = 0)
+    {
+        action_data a = {};
+        a.time = time;
+        a.time_delta = 1;
+        a.pointer = at;
+        a.key_code = a.ascii_code = -1;
+        for (int32_t bit : bits) set_action_flag(&a, bit);
+        return a;
+    }
+    void click(point2d at, std::initializer_list<int32_t> modifiers = {}, int32_t time = 0)
+    {
+        std::vector<int32_t> press(modifiers);
+        press.push_back(_left_mouse_click_bit);
+        press.push_back(_left_mouse_down_bit);
+        action_data a = action(at, {}, time);
+        for (int32_t bit : press) set_action_flag(&a, bit);
+        update_selection(&a);
+        action_data up = action(at, {}, time + 1);
+        for (int32_t bit : modifiers) set_action_flag(&up, bit);
+        update_selection(&up);
+    }
+    // The verbs of the commands waiting in the outgoing ring, decoded.
+    struct decoded
+    {
+        int verb;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<decoded> outgoing(void)
+    {
+        std::vector<decoded> result;
+        while (command_header *c = dequeue_outgoing_command())
+            result.push_back({c->verb, std::vector<uint8_t>((uint8_t *)c, (uint8_t *)c + c->size)});
+        return result;
+    }
+    static int16_t be16(const std::vector<uint8_t> &b, size_t at) { return (int16_t)(b[at] << 8 | b[at + 1]); }
+    void select(std::initializer_list<int32_t> units)
+    {
+        select_nothing();
+        for (int32_t u : units) add_monster_index_to_current_selection(u);
+    }
+};
+
+TEST_F(selection_test, membership_changes_only_what_it_must_and_a_full_list_stays_full)
+{
+    add_monster_index_to_current_selection(mine[0]);
+    const selection_globals_ *g = get_selection_globals();
+    EXPECT_EQ(get_current_selection_count(), 1);
+    EXPECT_TRUE(body(mine[0])->flags & _object_is_selected_flag);
+    selection_data copy = g->current_selection;
+    copy.flags = 0;
+    adjust_monster_index_in_selection(&copy, mine[0], _adjust_selection_add);
+    adjust_monster_index_in_selection(&copy, mine[1], _adjust_selection_subtract);
+    EXPECT_EQ(copy.count, 1);
+    EXPECT_EQ(copy.flags, 0) << "adding a present unit and subtracting an absent one change nothing";
+
+    selection_data full = {};
+    for (int32_t i = 0; i < MAXIMUM_NUMBER_OF_SELECTED_MONSTERS; ++i) full.monster_indexes[full.count++] = mine[0];
+    full.flags = 0;
+    adjust_monster_index_in_selection(&full, mine[1], _adjust_selection_add);
+    EXPECT_EQ(full.count, MAXIMUM_NUMBER_OF_SELECTED_MONSTERS) << "the 127th addition is ignored";
+    EXPECT_TRUE(full.flags & _selection_is_dirty_flag) << "yet marks the list dirty";
+
+    {
+        expected_assertions expect(1);
+        EXPECT_EQ(get_current_selection_index(5), NONE);
+    }
+}
+
+TEST_F(selection_test, modes_drop_waypoints_and_follow_their_rules)
+{
+    select({mine[0], mine[1]});
+    EXPECT_TRUE(change_selection_mode(_selection_mode_attack));
+    EXPECT_FALSE(change_selection_mode(_selection_mode_yell)) << "chat needs a network game";
+    EXPECT_FALSE(change_selection_mode(_selection_mode_ally)) << "ally needs a network game";
+    game_->type = _game_type_networked;
+    EXPECT_TRUE(change_selection_mode(_selection_mode_yell));
+    game_->option_flags |= _game_option_allow_alliances_flag;
+    EXPECT_FALSE(change_selection_mode(_selection_mode_ally)) << "two teams only";
+    game_->type = _game_type_replay;
+    EXPECT_FALSE(change_selection_mode(_selection_mode_recall_preset)) << "a film allows only none";
+    EXPECT_TRUE(change_selection_mode(_selection_mode_none));
+    game_->type = _game_type_local;
+    select_nothing();
+    EXPECT_FALSE(change_selection_mode(_selection_mode_attack)) << "needs a selection";
+    EXPECT_EQ(get_selection_globals()->mode, _selection_mode_none);
+}
+
+TEST_F(selection_test, a_death_with_presets_cleared_leaves_every_list_and_one_without_keeps_presets)
+{
+    select({mine[0], mine[1]});
+    set_preset_selection(3);
+    outgoing();
+    remove_monster_index_from_all_selections(mine[0], 0);
+    EXPECT_EQ(find_monster_index_in_current_selection(mine[0]), -1);
+    EXPECT_EQ(get_selection_globals()->preset_selections[3].count, 2) << "kept without the flag";
+    remove_monster_index_from_all_selections(mine[1], _monster_died_clear_presets_flag);
+    EXPECT_EQ(get_selection_globals()->preset_selections[3].count, 1);
+    EXPECT_EQ(get_current_selection_count(), 0);
+
+    const int16_t identifiers[] = {unit(mine[2])->identifier, 999, unit(mine[3])->identifier};
+    set_preset_selection_by_identifiers(5, 3, identifiers);
+    EXPECT_EQ(get_selection_globals()->preset_selections[5].count, 2);
+    set_preset_selection_by_identifiers(16, 3, identifiers);
+    set_preset_selection_by_identifiers(-1, 3, identifiers);
+    recall_preset_selection(5, nullptr);
+    EXPECT_EQ(get_current_selection_count(), 2);
+}
+
+TEST_F(selection_test, a_click_selects_a_unit_and_a_ground_click_sends_one_movement_command)
+{
+    click(screen_of(mine[0]));
+    EXPECT_EQ(get_current_selection_count(), 1);
+    EXPECT_EQ(get_current_selection_index(0), mine[0]);
+    EXPECT_TRUE(outgoing().empty());
+
+    const point2d ground = synthetic_frame::project(6144, 6144);
+    click(ground, {}, 10);
+    const auto commands = outgoing();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].verb, _command_movement);
+    const std::vector<uint8_t> &b = commands[0].bytes;
+    EXPECT_EQ(be16(b, 16), 1) << "one unit";
+    EXPECT_EQ(be16(b, 18), unit(mine[0])->identifier);
+    EXPECT_EQ(be16(b, 20), 1) << "one waypoint";
+
+    // Shift collects without sending; a click near the first waypoint loops.
+    click(synthetic_frame::project(5120, 5120), {_shift_down_bit}, 30);
+    click(synthetic_frame::project(7168, 5120), {_shift_down_bit}, 40);
+    EXPECT_TRUE(outgoing().empty());
+    click(synthetic_frame::project(5130, 5120), {}, 50);
+    const auto loop = outgoing();
+    ASSERT_EQ(loop.size(), 1u);
+    EXPECT_EQ(be16(loop[0].bytes, 8) & _command_movement_loop_flag, _command_movement_loop_flag);
+}
+
+TEST_F(selection_test, select_all_twice_empties_and_general_keys_send_their_type)
+{
+    action_data all = action({0, 0}, {_selection_all_bit});
+    update_selection(&all);
+    EXPECT_EQ(get_current_selection_count(), 6);
+    update_selection(&all);
+    EXPECT_EQ(get_current_selection_count(), 0);
+
+    select({mine[0], mine[1]});
+    action_data retreat = action({0, 0}, {_selection_retreat_bit});
+    update_selection(&retreat);
+    const auto commands = outgoing();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].verb, _command_general);
+    EXPECT_EQ(be16(commands[0].bytes, 10), _command_general_retreat);
+
+    select({mine[0]});
+    selection_rotate(true);
+    EXPECT_TRUE(outgoing().empty()) << "a single unit cannot rotate";
+}
+
+TEST_F(selection_test, nothing_happens_before_a_frame_is_drawn)
+{
+    install_test_render_frame(nullptr, nullptr);
+    action_data all = action({0, 0}, {_selection_all_bit});
+    EXPECT_FALSE(update_selection(&all));
+    EXPECT_EQ(get_current_selection_count(), 0);
+}
+
+} // namespace
