@@ -279,8 +279,9 @@ TEST_F(monster_update_test, a_confused_idle_unit_wanders_with_three_draws_until_
     unit(dazed)->confusion_timer = 3;
     reset_random_draw_counts();
     update_monster(dazed);
-    // Whether to strike, the direction, the waypoint order's final yaw (no melee attack to strike with).
-    EXPECT_EQ(get_vesk_random_draw_count(), 3u);
+    // Whether to strike, the direction, the waypoint order's final yaw (no melee attack to strike with),
+    // then the idle action's one draw for the cycle its one-frame sequence completed.
+    EXPECT_EQ(get_vesk_random_draw_count(), 4u);
     EXPECT_EQ(unit(dazed)->target_monster_index, NONE);
     ASSERT_EQ(unit(dazed)->waypoint_count, 1);
     const world_point2d start = {8000, 8000};
