@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "damage.h"
 #include "game_records.h"
 #include "game_time.h"
@@ -19,6 +18,7 @@
 #include "monster_inventory.h"
 #include "monster_life.h"
 #include "monster_movement.h"
+#include "monster_owners.h"
 #include "monster_queries.h"
 #include "monsters.h"
 #include "object_definitions.h"
@@ -33,7 +33,6 @@
 
 namespace {
 
-procedure_slot<change_monster_owner_procedure> change_monster_owner_slot("change monster owner");
 
 enum
 {
@@ -211,9 +210,7 @@ bool react_to_charm(const damage_data *data, int32_t monster_index)
             changes = unit && unit->player_index == player && unit->monster_type == monster->orig_type;
         }
     }
-    if (changes)
-        if (change_monster_owner_procedure change = change_monster_owner_slot.get())
-            change(monster_index, (int16_t)player, true);
+    if (changes) change_monster_owner(monster_index, (int16_t)player, true);
     return version < 1601 || changes;
 }
 
@@ -736,11 +733,6 @@ void monster_being_propelled(int32_t monster_index)
 void install_monster_reaction_procedures(void)
 {
     monster_action_fns[_monster_action_being_propelled] = monster_being_propelled;
-}
-
-bool register_change_monster_owner_procedure(change_monster_owner_procedure procedure)
-{
-    return change_monster_owner_slot.fill(procedure);
 }
 
 void register_monster_reaction_hooks(void)

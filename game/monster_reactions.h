@@ -47,10 +47,5 @@ void install_monster_reaction_procedures(void);
 
 // ---- registration --------------------------------------------------------------------
 
-// A charmed unit changes sides: the owners' change of owner (unit, player,
-// clear identifier).  Until filled a charm changes nobody's side.
-typedef void (*change_monster_owner_procedure)(int32_t monster_index, int16_t player_index, bool clear_identifier);
-bool register_change_monster_owner_procedure(change_monster_owner_procedure procedure);
-
 // Registers accelerate_monster with the damage code (game/subsystems.cpp).
 void register_monster_reaction_hooks(void);

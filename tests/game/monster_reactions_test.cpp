@@ -11,16 +11,11 @@
 
 #include "damage.h"
 #include "mesh.h"
+#include "monster_owners.h"
 
 using namespace inventory_world;
 
 namespace {
-
-std::vector<std::pair<int32_t, int16_t>> owner_changes;
-void record_owner_change(int32_t monster_index, int16_t player_index, bool)
-{
-    owner_changes.push_back({monster_index, player_index});
-}
 
 class monster_reactions_test : public world
 {
@@ -28,8 +23,6 @@ protected:
     void SetUp() override
     {
         world::SetUp();
-        owner_changes.clear();
-        register_change_monster_owner_procedure(record_owner_change);
     }
 
     damage_definition damage_of(int16_t type, uint16_t flags = 0)
@@ -234,18 +227,16 @@ TEST_F(monster_reactions_test, charm_changes_sides_by_the_rule_of_its_version)
         SCOPED_TRACE(r.version * 10 + r.owner_unit);
         current_gameplay_version = r.version;
         get_unit_definition(copy_unit)->player_index = (int16_t)(r.copy_exists ? 1 : 2);
-        owner_changes.clear();
         const int32_t attacker = make_unit(1, {3000, 4000, 0});
         const int32_t u = make_unit(0, {4000, 4000, 0});
         const damage_definition charm = damage_of(_damage_charm);
         damage_data data = hit(2560, attacker);
         data.owner_unit_index = r.owner_unit;
         accelerate_monster(&charm, &data, u);
-        EXPECT_EQ(owner_changes.size(), r.changes ? 1u : 0u);
-        if (r.changes && !owner_changes.empty())
-        {
-            EXPECT_EQ(owner_changes[0], (std::pair<int32_t, int16_t>{u, 1}));
-        }
+        // A unit that changed hands took a traded identifier and its new
+        // owner's copy of the unit type.
+        EXPECT_EQ((uint16_t)monster(u)->identifier >= FIRST_TRADED_MONSTER_IDENTIFIER, r.changes);
+        EXPECT_EQ(monster(u)->owner_player_index, r.changes ? 1 : 0);
         EXPECT_EQ((data.flags & _detonation_projectile_group_handled_by_obstacle_flag) != 0, !r.cancels);
         delete_monster(u, false);
         delete_monster(attacker, false);
