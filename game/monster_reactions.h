@@ -42,6 +42,17 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
 // Action 16: one tick of the throw.
 void monster_being_propelled(int32_t monster_index);
 
+// How a hit on the unit goes into the statistics, by version, scoring and the
+// unit's flags; `owner_monster_index` is the damage's owner unit (NONE: none).
+enum damage_statistics_route
+{
+    _damage_not_recorded,
+    _damage_recorded_normally, // by the damage's owner unit type
+    _damage_recorded_as_ambient, // nobody's, the unit's target flags kept
+    _damage_recorded_as_ambient_without_target, // nobody's, not a scoring target
+};
+int32_t route_damage_statistics(int32_t monster_index, int32_t owner_monster_index);
+
 // Fills action 16 of monster_action_fns (idempotent; initialize_monsters calls it).
 void install_monster_reaction_procedures(void);
 
