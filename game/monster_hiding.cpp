@@ -16,6 +16,7 @@
 #include "monster_actions.h"
 #include "monster_attacks.h"
 #include "monster_definitions.h"
+#include "monster_inventory.h"
 #include "monster_life.h"
 #include "monster_movement.h"
 #include "monsters.h"
@@ -31,7 +32,6 @@ enum
     TAIN_FADE_TICKS = 60,
     PLAIN_FADE_TICKS = 30, // hiding adds up to 30 drawn
     HIDING_DELAY_RANGE = 30, // the fading copy starts within this many ticks
-    CALLING_IN_DELAY_RANGE = 60,
     HEALING_TICKS = 75, // a full heal (or a full hurt) takes this many steps
     MAXIMUM_EXPERIENCE = 255,
 };
@@ -202,28 +202,19 @@ int32_t make_monster_visible(int16_t marker_identifier, int16_t mode)
         }
         else if (mode >= _monster_visibility_mode_teleport && mode <= _monster_visibility_mode_fade)
         {
-            const int16_t ticks = mode == _monster_visibility_mode_tain ? (int16_t)TAIN_FADE_TICKS
-                                                                        : (int16_t)TELEPORT_FADE_TICKS;
-            const int32_t copy = duplicate_object(monster->object_index);
-            if (copy != NONE)
+            int16_t ticks = PLAIN_ENTRANCE_FADE_TICKS, group = NONE;
+            if (mode == _monster_visibility_mode_teleport)
             {
-                const int16_t delay = (int16_t)(((int32_t)vesk_random() * CALLING_IN_DELAY_RANGE) >> 16);
-                const int32_t fading = fade_object(false, copy, delay, ticks);
-                if (fading == NONE)
-                    delete_object(copy);
-                else
-                {
-                    projectile_data *projectile = get_projectile_data(fading);
-                    projectile->owner_monster_index = (int16_t)monster_index;
-                    if (mode == _monster_visibility_mode_teleport)
-                        projectile->visible_projectile_group_type =
-                            get_internal_projectile_group_type(_internal_projectile_group_teleport_in);
-                    else if (mode == _monster_visibility_mode_tain)
-                        projectile->visible_projectile_group_type =
-                            get_internal_projectile_group_type(_internal_projectile_group_tain_in);
-                    waits = true;
-                }
+                ticks = TELEPORT_IN_FADE_TICKS;
+                group = get_internal_projectile_group_type(_internal_projectile_group_teleport_in);
             }
+            else if (mode == _monster_visibility_mode_tain)
+            {
+                ticks = TAIN_IN_FADE_TICKS;
+                group = get_internal_projectile_group_type(_internal_projectile_group_tain_in);
+            }
+            // Without a copy the unit is simply visible.
+            waits = new_monster_entrance_fade(monster_index, ticks, group);
         }
     }
     monster = get_monster_data(monster_index);

@@ -6,7 +6,6 @@
 
 #include "commands.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "gameplay_versions.h"
 #include "local_projectile_groups.h"
 #include "local_projectiles.h"
@@ -14,6 +13,7 @@
 #include "monster_actions.h"
 #include "monster_commands.h"
 #include "monster_definitions.h"
+#include "monster_owners.h"
 #include "monster_queries.h"
 #include "monsters.h"
 #include "object_definitions.h"
@@ -24,8 +24,6 @@
 
 namespace {
 
-procedure_slot<remove_monster_from_current_selections_procedure> remove_from_selections_slot(
-    "remove monster from current selections");
 
 const short_fixed neutral_effect_modifiers[NUMBER_OF_EFFECT_MODIFIERS] = {256, 256, 256, 256, 256, 256, 256, 256,
                                                                           256, 256, 256, 256, 256, 256, 256, 256};
@@ -161,11 +159,7 @@ int16_t unit_monster_type(int32_t unit_index)
     return unit ? unit->monster_type : (int16_t)NONE;
 }
 
-void remove_from_current_selections(int32_t monster_index)
-{
-    if (remove_monster_from_current_selections_procedure remove = remove_from_selections_slot.get())
-        remove(monster_index);
-}
+void remove_from_current_selections(int32_t monster_index) { remove_monster_from_selections(monster_index, 0); }
 
 bool same_unit(int32_t monster_index, int16_t identifier)
 {
@@ -910,10 +904,6 @@ void set_monster_magical_invisibility(int32_t monster_index, bool invisible)
 
 // ---- registration ----------------------------------------------------------------------------
 
-bool register_remove_monster_from_current_selections_procedure(remove_monster_from_current_selections_procedure procedure)
-{
-    return remove_from_selections_slot.fill(procedure);
-}
 
 void register_monster_inventory_hooks(void)
 {

@@ -148,11 +148,6 @@ void set_monster_magical_invisibility(int32_t monster_index, bool invisible);
 
 // ---- registration -------------------------------------------------------------------------
 
-// The selection forgets the unit (an artifact turned it into an inanimate
-// object).  Until filled nothing is removed.
-typedef void (*remove_monster_from_current_selections_procedure)(int32_t monster_index);
-bool register_remove_monster_from_current_selections_procedure(remove_monster_from_current_selections_procedure procedure);
-
 // Fills the action machine's give-object and artifact-override points and the
 // unit commands' inventory executor (game/subsystems.cpp).
 void register_monster_inventory_hooks(void);

@@ -42,6 +42,12 @@ bool register_remove_monster_from_selections_procedure(remove_monster_from_selec
     return remove_from_selections_slot.fill(procedure);
 }
 
+void remove_monster_from_selections(int32_t monster_index, uint32_t died_flags)
+{
+    if (remove_monster_from_selections_procedure procedure = remove_from_selections_slot.get())
+        procedure(monster_index, died_flags);
+}
+
 // ---- monster_died ------------------------------------------------------------------------
 
 static const monster_definition *death_look_definition(const monster_data *dead)
@@ -311,8 +317,7 @@ void detach_monster(int32_t monster_index, int16_t new_owner_player_index, bool 
     int16_t sound = NONE;
     if (local_player_index != NONE && monster->owner_player_index == local_player_index)
     {
-        if (remove_monster_from_selections_procedure procedure = remove_from_selections_slot.get())
-            procedure(monster_index);
+        remove_monster_from_selections(monster_index, _monster_died_clear_presets_flag);
         sound = _game_sound_units_detached;
     }
     else if (local_player_index != NONE && new_owner_player_index == local_player_index)

@@ -40,10 +40,14 @@ void monster_player_control_changed(int32_t monster_index);
 
 // ---- registration point (filled by the selection) -----------------------------
 
-// The unit leaves every selection of the local player (mode 2: presets too).
-// Local only.  Until filled nothing is removed.
-typedef void (*remove_monster_from_selections_procedure)(int32_t monster_index);
+// The unit leaves the local player's current selections; with
+// _monster_died_clear_presets_flag in `died_flags` the presets too (a unit the
+// local player loses).  Local only.  Until filled nothing is removed.
+typedef void (*remove_monster_from_selections_procedure)(int32_t monster_index, uint32_t died_flags);
 bool register_remove_monster_from_selections_procedure(remove_monster_from_selections_procedure procedure);
+// Calls the procedure of the point above, if any (an artifact that turns a
+// unit into an inanimate object calls it with no flags).
+void remove_monster_from_selections(int32_t monster_index, uint32_t died_flags);
 
 // The died procedure and the detach verb (game/subsystems.cpp).
 void register_monster_owner_hooks(void);

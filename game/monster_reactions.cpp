@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "damage.h"
 #include "game_records.h"
 #include "game_time.h"
@@ -19,6 +18,7 @@
 #include "monster_inventory.h"
 #include "monster_life.h"
 #include "monster_movement.h"
+#include "monster_owners.h"
 #include "monster_queries.h"
 #include "monsters.h"
 #include "object_definitions.h"
@@ -33,7 +33,6 @@
 
 namespace {
 
-procedure_slot<change_monster_owner_procedure> change_monster_owner_slot("change monster owner");
 
 enum
 {
@@ -136,46 +135,24 @@ void record_damage_statistics(const damage_data *data, int32_t monster_index, in
 {
     const monster_data *monster = get_monster_data(monster_index);
     if (!monster) return;
-    const int32_t version = current_gameplay_version;
-    if (damage < 0 && version >= 1511) damage = 0;
+    if (damage < 0 && current_gameplay_version >= 1511) damage = 0;
     const bool netgame = (monster->extra_flags &
                           (_monster_is_netgame_target_extra_flag | _monster_is_hunted_creature_extra_flag)) != 0;
     const bool ambient_life = (monster->extra_flags & _monster_is_ambient_life_extra_flag) != 0;
-    const bool ignores = (monster->flags & _monster_ignores_user_commands_flag) != 0;
-    auto normal = [&]() {
+    switch (route_damage_statistics(monster_index, data->owner_monster_index))
+    {
+    case _damage_recorded_normally:
         adjust_damage_statistics(data->owner_unit_index, monster_index, damage, died, netgame, ambient_life, true,
                                  false);
-    };
-    auto ambient = [&](bool n) { adjust_damage_statistics(NONE, monster_index, damage, died, n, true, true, true); };
-
-    if (version <= 1300 || (version >= 1690 && version <= 1700))
-    {
-        if (ignores && !netgame) return;
-        if (version == 1300)
-        {
-            normal();
-            return;
-        }
+        break;
+    case _damage_recorded_as_ambient:
+        adjust_damage_statistics(NONE, monster_index, damage, died, netgame, true, true, true);
+        break;
+    case _damage_recorded_as_ambient_without_target:
+        adjust_damage_statistics(NONE, monster_index, damage, died, false, true, true, true);
+        break;
+    default: break;
     }
-    const bool counts_as_ambient =
-        ignores && (monster->extra_flags & _monster_has_no_visibility_extra_flag) &&
-        (!netgame || (game_->scoring != _game_scoring_assassination && game_->scoring != _game_scoring_hunting));
-    if (is_hunting_game())
-    {
-        const monster_data *owner = data->owner_monster_index != NONE ? get_monster_data(data->owner_monster_index) : nullptr;
-        if (owner && (owner->extra_flags & _monster_is_hunted_creature_extra_flag))
-        {
-            ambient(false);
-            return;
-        }
-        if (version <= 1720 && data->owner_monster_index == NONE)
-        {
-            ambient(netgame);
-            return;
-        }
-    }
-    if (counts_as_ambient) ambient(netgame);
-    else normal();
 }
 
 // Step 6h: a charmed unit may change sides.  True when the detonation group
@@ -211,9 +188,7 @@ bool react_to_charm(const damage_data *data, int32_t monster_index)
             changes = unit && unit->player_index == player && unit->monster_type == monster->orig_type;
         }
     }
-    if (changes)
-        if (change_monster_owner_procedure change = change_monster_owner_slot.get())
-            change(monster_index, (int16_t)player, true);
+    if (changes) change_monster_owner(monster_index, (int16_t)player, true);
     return version < 1601 || changes;
 }
 
@@ -733,14 +708,35 @@ void monster_being_propelled(int32_t monster_index)
     monster->propelled_timer = (int16_t)(monster->propelled_timer - 1);
 }
 
+int32_t route_damage_statistics(int32_t monster_index, int32_t owner_monster_index)
+{
+    const monster_data *monster = get_monster_data(monster_index);
+    if (!monster) return _damage_not_recorded;
+    const int32_t version = current_gameplay_version;
+    const bool netgame = (monster->extra_flags &
+                          (_monster_is_netgame_target_extra_flag | _monster_is_hunted_creature_extra_flag)) != 0;
+    const bool ignores = (monster->flags & _monster_ignores_user_commands_flag) != 0;
+    if (version <= 1300 || (version >= 1690 && version <= 1700))
+    {
+        if (ignores && !netgame) return _damage_not_recorded;
+        if (version == 1300) return _damage_recorded_normally;
+    }
+    const bool counts_as_ambient =
+        ignores && (monster->extra_flags & _monster_has_no_visibility_extra_flag) &&
+        (!netgame || (game_->scoring != _game_scoring_assassination && game_->scoring != _game_scoring_hunting));
+    if (is_hunting_game())
+    {
+        const monster_data *owner = owner_monster_index != NONE ? get_monster_data(owner_monster_index) : nullptr;
+        if (owner && (owner->extra_flags & _monster_is_hunted_creature_extra_flag))
+            return _damage_recorded_as_ambient_without_target;
+        if (version <= 1720 && owner_monster_index == NONE) return _damage_recorded_as_ambient;
+    }
+    return counts_as_ambient ? _damage_recorded_as_ambient : _damage_recorded_normally;
+}
+
 void install_monster_reaction_procedures(void)
 {
     monster_action_fns[_monster_action_being_propelled] = monster_being_propelled;
-}
-
-bool register_change_monster_owner_procedure(change_monster_owner_procedure procedure)
-{
-    return change_monster_owner_slot.fill(procedure);
 }
 
 void register_monster_reaction_hooks(void)

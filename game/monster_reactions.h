@@ -42,15 +42,21 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
 // Action 16: one tick of the throw.
 void monster_being_propelled(int32_t monster_index);
 
+// How a hit on the unit goes into the statistics, by version, scoring and the
+// unit's flags; `owner_monster_index` is the damage's owner unit (NONE: none).
+enum damage_statistics_route
+{
+    _damage_not_recorded,
+    _damage_recorded_normally, // by the damage's owner unit type
+    _damage_recorded_as_ambient, // nobody's, the unit's target flags kept
+    _damage_recorded_as_ambient_without_target, // nobody's, not a scoring target
+};
+int32_t route_damage_statistics(int32_t monster_index, int32_t owner_monster_index);
+
 // Fills action 16 of monster_action_fns (idempotent; initialize_monsters calls it).
 void install_monster_reaction_procedures(void);
 
 // ---- registration --------------------------------------------------------------------
-
-// A charmed unit changes sides: the owners' change of owner (unit, player,
-// clear identifier).  Until filled a charm changes nobody's side.
-typedef void (*change_monster_owner_procedure)(int32_t monster_index, int16_t player_index, bool clear_identifier);
-bool register_change_monster_owner_procedure(change_monster_owner_procedure procedure);
 
 // Registers accelerate_monster with the damage code (game/subsystems.cpp).
 void register_monster_reaction_hooks(void);

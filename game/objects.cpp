@@ -516,7 +516,6 @@ void animate_object(int32_t object_index)
         const int32_t span = object->shape_ticks_per_frame * SHORT_FIXED_ONE;
         const int32_t last = information.frames_per_view - 1;
         const bool backwards = (object->flags & _object_animates_backwards_flag) != 0;
-        const bool loops = (object->shape_flags & _loop_sequence_frame_flag) != 0;
         int32_t phase = object->shape_phase + (object->shape_rate > 0 ? object->shape_rate : 0);
         int32_t frame = clamp32(object->shape_frame_index, 0, last);
         // At most one full pass of the sequence per tick: a huge rate cannot spin here.
@@ -524,15 +523,10 @@ void animate_object(int32_t object_index)
         {
             phase -= span;
             const int32_t end = backwards ? 0 : last;
+            // Every sequence cycles: a unit walks, idles and repeats its
+            // strikes on the frames of one sequence set once.
             if (frame == end)
-            {
-                if (!loops)
-                {
-                    phase = 0;
-                    break;
-                }
                 frame = backwards ? last : 0;
-            }
             else frame += backwards ? -1 : 1;
             flags |= _object_animation_new_frame_flag;
             if (frame == information.key_frame) flags |= _object_animation_key_frame_flag;

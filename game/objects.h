@@ -390,8 +390,8 @@ void set_object_shape(int32_t object_index, int16_t sequence_index, int16_t rate
 // ticks_per_frame * 256 the frame steps (backward with
 // _object_animates_backwards_flag) and the new-frame flag is set, the key-frame
 // flag when the frame reached is the key frame, the last-frame flag when it is
-// the sequence's last (first going backward).  Past the last frame a looping
-// sequence starts over, any other stays on its last frame.  Frozen while
+// the sequence's last (first going backward).  Past the last frame every
+// sequence starts over (the loop flag changes nothing here).  Frozen while
 // shape_ticks_per_frame is 0.  The transfer phase counts ticks up to the
 // period: the transfer-finished flag is set on the tick it gets there (and,
 // for the cycle mode, at the end of every period).

@@ -12,6 +12,7 @@
 #include "gameplay_versions.h"
 #include "mesh.h"
 #include "monster_definitions.h"
+#include "monster_inventory.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "objects.h"
@@ -111,39 +112,20 @@ static bool cell_burns(int32_t cell_x, int32_t cell_y, uint16_t flags)
 
 // ---- effect modifier ----------------------------------------------------------------
 
-// The unit's magical-damage modifier as the inventory rules give it: an
-// artifact's bonus replaces the unit's own modifiers unless it overrides the
-// unit itself (while preferred) or, from 1601, declines to.
-static int32_t magical_effect_modifier(const monster_data *monster)
+// The unit's magical-damage modifier under pathfinding's own version rules
+// (the artifact counts from 1690).
+static int32_t magical_effect_modifier(int32_t monster_index)
 {
-    const bool use_artifact = current_gameplay_version > 1689;
-    const bool prefer_override = current_gameplay_version < 1721;
-    const bool default_to_object = current_gameplay_version > 1800;
-    const monster_definition *definition = get_monster_definition(monster->type);
-    const object_data *object = get_object(monster->object_index);
-    auto own_modifier = [&]() -> int32_t {
-        const object_definition *od = nullptr;
-        if (default_to_object && object) od = get_object_definition(object->type);
-        else if (definition) od = get_object_definition(definition->object_type);
-        return od ? (int32_t)od->effect_modifiers[_effect_modifier_magical] : (int32_t)SHORT_FIXED_ONE;
-    };
-    const artifact_definition *artifact = use_artifact && monster->carrying_object_index != NONE
-                                              ? get_artifact_definition(monster->artifact_index)
-                                              : nullptr;
-    if (!artifact) return own_modifier();
-    if (prefer_override && (artifact->flags & _artifact_overrides_owner_monster_flag) &&
-        (artifact->monster_restriction_type == NONE || artifact->monster_restriction_type == monster->type))
-        return own_modifier();
-    if (current_gameplay_version >= 1601 && (artifact->flags & _artifact_does_not_override_monster_effect_modifiers_flag))
-        return own_modifier();
-    return artifact->bonus_effect_modifiers[_effect_modifier_magical];
+    const int32_t version = current_gameplay_version;
+    return get_monster_effect_modifiers(monster_index, version > 1689, version < 1721,
+                                        version > 1800)[_effect_modifier_magical];
 }
 
 int16_t path_fire_factor(int32_t monster_index)
 {
     const monster_data *monster = monster_index == NONE ? nullptr : get_monster_data(monster_index);
     if (!monster) return 0;
-    return (int16_t)(FIRE_PENALTY_MULTIPLIER * magical_effect_modifier(monster));
+    return (int16_t)(FIRE_PENALTY_MULTIPLIER * magical_effect_modifier(monster_index));
 }
 
 // ---- grid search --------------------------------------------------------------------
@@ -501,7 +483,7 @@ void postprocess_path(postprocessed_path_data *path, int32_t end_node, const pat
 
     // 3. The line-of-sight pass.
     const monster_data *monster = get_monster_data(path->monster_index);
-    const bool fire_test = monster && magical_effect_modifier(monster) != 0;
+    const bool fire_test = monster && magical_effect_modifier(path->monster_index) != 0;
     world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
     int32_t chosen_count = 0;
     VASSERT(count > 0, "waypoint_count");

@@ -503,9 +503,14 @@ void remove_monster_index_from_all_selections(int32_t monster_index, uint32_t di
                                               _adjust_selection_subtract);
 }
 
-static void remove_monster_from_selections_and_presets(int32_t monster_index)
+// The units' one point: a unit the local player loses leaves the presets too;
+// one an artifact turned into an inanimate object leaves the current
+// selections only.
+static void remove_monster_from_selections(int32_t monster_index, uint32_t died_flags)
 {
-    remove_monster_index_from_all_selections(monster_index, _monster_died_clear_presets_flag);
+    if (died_flags & _monster_died_clear_presets_flag)
+        remove_monster_index_from_all_selections(monster_index, died_flags);
+    else remove_monster_index_from_current_selections(monster_index);
 }
 
 int16_t get_current_selection_count(void) { return selection_globals.current_selection.count; }
@@ -1880,8 +1885,6 @@ bool update_selection(action_data *action)
 
 static bool selection_action_consumer(action_data *action) { return update_selection(action); }
 
-static void remove_from_current_selections(int32_t monster_index) { remove_monster_index_from_current_selections(monster_index); }
-
 void register_selection_hooks(void)
 {
     initialize_selection();
@@ -1890,6 +1893,5 @@ void register_selection_hooks(void)
     // then the selection takes the observer's map step itself.
     register_map_procedures(_map_observer, initialize_selection_map_step, dispose_selection_from_old_map);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
-    register_remove_monster_from_selections_procedure(remove_monster_from_selections_and_presets);
-    register_remove_monster_from_current_selections_procedure(remove_from_current_selections);
+    register_remove_monster_from_selections_procedure(remove_monster_from_selections);
 }

@@ -4,7 +4,8 @@
 # the same per-tick trace twice from one seed and another from another seed,
 # a recorded run and the replay of its film print the same trace, the game
 # checks an empty set of films and then that film headless and exits 0, and
-# vesk_film lists the film with its sync commands.
+# vesk_film lists the film with its sync commands; the demo battle repeats
+# its trace, beats one side, and its film replays and is checked in step.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
@@ -58,6 +59,52 @@ if cmp -s "$work/seven" "$work/eight"; then
 fi
 echo "vesk_sim: seeds 3 and 7 twice give one trace each ($ticks ticks), seed 8 another"
 
+# The demo battle: both teams ordered to attack each other.  One trace per
+# seed, another for another seed, and by the end one team is eliminated or has
+# lost more than half of its units.  Its film replays to the same trace.
+orders="$(cd "$(dirname "$0")/.." && pwd)/data/orders/battle.txt"
+battle_ticks=6000
+battle() { # seed, output file, extra arguments
+    seed=$1
+    out=$2
+    shift 2
+    if ! "$bin/vesk_sim" --data "$bin" --map demo --seed "$seed" --ticks "$battle_ticks" --orders "$orders" \
+        --report "$@" >"$out" 2>"$out.err"; then
+        echo "$0: the demo battle with seed $seed failed:" >&2
+        cat "$out.err" >&2
+        exit 1
+    fi
+}
+battle 7 "$work/battle7"
+battle 7 "$work/battle7_again" --record "$work/battle_film"
+battle 8 "$work/battle8"
+if ! cmp -s "$work/battle7" "$work/battle7_again"; then
+    echo "$0: two runs of the demo battle with seed 7 (one recorded) gave different traces:" >&2
+    diff "$work/battle7" "$work/battle7_again" | head -n 10 >&2
+    exit 1
+fi
+if cmp -s "$work/battle7" "$work/battle8"; then
+    echo "$0: the demo battle gave the same trace with seeds 7 and 8" >&2
+    exit 1
+fi
+if ! awk '$1 == "team" && $3 == "placed" && $5 == "alive" && 2 * $6 < $4 { beaten = 1 } END { exit !beaten }' \
+    "$work/battle7"; then
+    echo "$0: in the demo battle no team was eliminated or lost more than half of its units:" >&2
+    grep -v '^[0-9]' "$work/battle7" >&2
+    exit 1
+fi
+if ! "$bin/vesk_sim" --data "$bin" --film "$work/battle_film" --report >"$work/battle_replayed" 2>"$work/battle_replayed.err"; then
+    echo "$0: the replay of the battle's film failed:" >&2
+    cat "$work/battle_replayed.err" >&2
+    exit 1
+fi
+if ! cmp -s "$work/battle7" "$work/battle_replayed"; then
+    echo "$0: the replay of the battle's film printed another trace than the recorded run:" >&2
+    diff "$work/battle7" "$work/battle_replayed" | head -n 10 >&2
+    exit 1
+fi
+echo "vesk_sim: the demo battle (seed 7, $battle_ticks ticks) repeats its trace, seed 8 gives another, a side is beaten: $(grep '^team' "$work/battle7" | tr '\n' ' ')and its film replays to the same trace"
+
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
@@ -102,15 +149,17 @@ fi
 mkdir -p "$work/game/oos_checker_films"
 cp "$work/film" "$work/game/oos_checker_films/demo_seed_5"
 cp "$work/film3" "$work/game/oos_checker_films/demo_seed_3"
+cp "$work/battle_film" "$work/game/oos_checker_films/demo_battle"
 status=0
 (cd "$work/game" && env -u DISPLAY -u WAYLAND_DISPLAY timeout 120 ./vesk --oos_check >"$work/oos.out" 2>&1) || status=$?
 if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt"; then
+   ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"demo_battle\": in step at tick $battle_ticks" "$work/game/vesk_log.txt"; then
     echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
     tail -n 20 "$work/game/vesk_log.txt" >&2
     exit 1
 fi
-echo "vesk --oos_check: the recorded films (seeds 5 and 3) are in step, exit 0"
+echo "vesk --oos_check: the recorded films (seeds 5 and 3, and the battle) are in step, exit 0"
 if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
     echo "$0: vesk_film could not list the film" >&2
     exit 1

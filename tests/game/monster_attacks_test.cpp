@@ -23,6 +23,7 @@
 #include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monster_inventory.h"
+#include "monster_owners.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "object_sounds.h"
@@ -495,7 +496,7 @@ TEST_F(monster_attacks_test, a_dead_target_is_not_aimed_at)
 // The replacement of a unit whose slot its own strike freed.
 int32_t respawn_slot = NONE;
 int16_t respawn_type = NONE, respawn_unit_type = NONE;
-void respawn_during_strike(int32_t monster_index)
+void respawn_during_strike(int32_t monster_index, uint32_t)
 {
     delete_monster(monster_index, false); // its object goes with it
     new_object_data request;
@@ -588,7 +589,7 @@ TEST_F(monster_attacks_test, a_thrown_object_replaced_by_another_is_deleted_and_
     request.collection_index = NONE;
     m->held_object_indexes[1] = (int16_t)new_object(&request);
     m->held_object_count = 2;
-    register_remove_monster_from_current_selections_procedure(respawn_during_strike);
+    register_remove_monster_from_selections_procedure(respawn_during_strike);
     m->flags &= ~(uint32_t)_monster_has_attacked_flag;
     const int16_t old_identifier = m->identifier;
     EXPECT_TRUE(handle_monster_attack(thrower, 0, _monster_attack_execute));

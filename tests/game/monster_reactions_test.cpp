@@ -11,16 +11,11 @@
 
 #include "damage.h"
 #include "mesh.h"
+#include "monster_owners.h"
 
 using namespace inventory_world;
 
 namespace {
-
-std::vector<std::pair<int32_t, int16_t>> owner_changes;
-void record_owner_change(int32_t monster_index, int16_t player_index, bool)
-{
-    owner_changes.push_back({monster_index, player_index});
-}
 
 class monster_reactions_test : public world
 {
@@ -28,8 +23,6 @@ protected:
     void SetUp() override
     {
         world::SetUp();
-        owner_changes.clear();
-        register_change_monster_owner_procedure(record_owner_change);
     }
 
     damage_definition damage_of(int16_t type, uint16_t flags = 0)
@@ -234,19 +227,73 @@ TEST_F(monster_reactions_test, charm_changes_sides_by_the_rule_of_its_version)
         SCOPED_TRACE(r.version * 10 + r.owner_unit);
         current_gameplay_version = r.version;
         get_unit_definition(copy_unit)->player_index = (int16_t)(r.copy_exists ? 1 : 2);
-        owner_changes.clear();
         const int32_t attacker = make_unit(1, {3000, 4000, 0});
         const int32_t u = make_unit(0, {4000, 4000, 0});
         const damage_definition charm = damage_of(_damage_charm);
         damage_data data = hit(2560, attacker);
         data.owner_unit_index = r.owner_unit;
         accelerate_monster(&charm, &data, u);
-        EXPECT_EQ(owner_changes.size(), r.changes ? 1u : 0u);
-        if (r.changes && !owner_changes.empty())
-        {
-            EXPECT_EQ(owner_changes[0], (std::pair<int32_t, int16_t>{u, 1}));
-        }
+        // A unit that changed hands took a traded identifier and its new
+        // owner's copy of the unit type.
+        EXPECT_EQ((uint16_t)monster(u)->identifier >= FIRST_TRADED_MONSTER_IDENTIFIER, r.changes);
+        EXPECT_EQ(monster(u)->owner_player_index, r.changes ? 1 : 0);
         EXPECT_EQ((data.flags & _detonation_projectile_group_handled_by_obstacle_flag) != 0, !r.cancels);
+        delete_monster(u, false);
+        delete_monster(attacker, false);
+    }
+}
+
+TEST_F(monster_reactions_test, damage_goes_into_the_statistics_by_version_scoring_and_flags)
+{
+    const uint32_t ignores = _monster_ignores_user_commands_flag;
+    const uint32_t hidden = _monster_has_no_visibility_extra_flag, target = _monster_is_netgame_target_extra_flag,
+                   hunted = _monster_is_hunted_creature_extra_flag;
+    enum
+    {
+        no_owner,
+        plain_owner,
+        hunted_owner
+    };
+    struct row
+    {
+        int32_t version;
+        int16_t scoring;
+        uint32_t flags, extra_flags;
+        int32_t owner;
+        int32_t route;
+    };
+    const row rows[] = {
+        // Up to 1300 and 1690-1700 a unit that ignores its owner is left out unless it is a target;
+        // 1300 itself records every other hit normally.
+        {1300, 0, ignores, hidden, plain_owner, _damage_not_recorded},
+        {1300, 0, ignores, hidden | target, plain_owner, _damage_recorded_normally},
+        {1300, _game_scoring_hunting, 0, 0, no_owner, _damage_recorded_normally},
+        {1695, 0, ignores, hidden, plain_owner, _damage_not_recorded},
+        {1695, 0, ignores, hidden | target, plain_owner, _damage_recorded_as_ambient},
+        // Elsewhere a hidden unit that ignores its owner counts as ambient, unless it is a
+        // target of assassination or hunting.
+        {1500, 0, ignores, hidden, plain_owner, _damage_recorded_as_ambient},
+        {1500, 0, ignores, 0, plain_owner, _damage_recorded_normally},
+        {1701, _game_scoring_assassination, ignores, hidden | target, plain_owner, _damage_recorded_normally},
+        {1701, _game_scoring_cattle_drive, ignores, hidden | target, plain_owner, _damage_recorded_as_ambient},
+        // Hunting: the hunted creatures' damage is nobody's; damage without an owner too up to 1720.
+        {1800, _game_scoring_hunting, 0, 0, hunted_owner, _damage_recorded_as_ambient_without_target},
+        {1720, _game_scoring_hunting, 0, 0, no_owner, _damage_recorded_as_ambient},
+        {1721, _game_scoring_hunting, 0, 0, no_owner, _damage_recorded_normally},
+        {1721, _game_scoring_hunting, ignores, hidden | hunted, plain_owner, _damage_recorded_normally},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << r.version << " scoring " << r.scoring << " flags " << r.flags << "/"
+                                        << r.extra_flags << " owner " << r.owner);
+        current_gameplay_version = r.version;
+        game_->scoring = r.scoring;
+        const int32_t attacker = make_unit(1, {3000, 4000, 0});
+        const int32_t u = make_unit(0, {4000, 4000, 0});
+        monster(u)->flags |= r.flags;
+        monster(u)->extra_flags |= r.extra_flags;
+        if (r.owner == hunted_owner) monster(attacker)->extra_flags |= hunted;
+        EXPECT_EQ(route_damage_statistics(u, r.owner == no_owner ? NONE : attacker), r.route);
         delete_monster(u, false);
         delete_monster(attacker, false);
     }

@@ -2,7 +2,8 @@
 // meeting points and its version gates, waypoint loops and the end of an
 // order reported to the scripts, mana by version, entrance groups after the
 // pregame, a unit made during the loop, the stale-target gate and the resting
-// action timer; and a small battle whose invariants hold on every tick.
+// action timer; and a small battle, a hundred seeds with deaths, whose
+// invariants hold on every tick.
 
 #include "support/monster_test_world.h"
 
@@ -12,6 +13,8 @@
 
 #include "monster_actions.h"
 #include "monster_orders.h"
+#include "monster_owners.h"
+#include "monster_reactions.h"
 #include "monster_update.h"
 #include "object_definitions.h"
 #include "path.h"
@@ -279,8 +282,9 @@ TEST_F(monster_update_test, a_confused_idle_unit_wanders_with_three_draws_until_
     unit(dazed)->confusion_timer = 3;
     reset_random_draw_counts();
     update_monster(dazed);
-    // Whether to strike, the direction, the waypoint order's final yaw (no melee attack to strike with).
-    EXPECT_EQ(get_vesk_random_draw_count(), 3u);
+    // Whether to strike, the direction, the waypoint order's final yaw (no melee attack to strike with),
+    // then the idle action's one draw for the cycle its one-frame sequence completed.
+    EXPECT_EQ(get_vesk_random_draw_count(), 4u);
     EXPECT_EQ(unit(dazed)->target_monster_index, NONE);
     ASSERT_EQ(unit(dazed)->waypoint_count, 1);
     const world_point2d start = {8000, 8000};
@@ -388,7 +392,12 @@ protected:
         d.sequence_indexes[0] = 0;
         d.lifespan_lower_bound = 200;
         d.inertia_lower_bound = 256;
-        d.damage.type = NONE;
+        // Kinetic damage around where it lands that kills a unit of 256 in
+        // one or two hits.
+        d.damage.type = _damage_kinetic;
+        d.damage.damage_lower_bound = 160;
+        d.damage.damage_delta = 128;
+        d.damage.radius_lower_bound = 512;
         return (int16_t)new_definition(get_projectile_definition_group(), FOUR_CHARACTER_CODE('p', 'r', '0', '0'), &d);
     }
 
@@ -422,10 +431,13 @@ protected:
     }
 };
 
-TEST_F(monster_battle_test, twenty_seeds_of_a_small_battle_keep_every_invariant)
+TEST_F(monster_battle_test, a_hundred_seeds_of_a_small_battle_with_deaths_keep_every_invariant)
 {
     start_world(32, 32);
     register_shape_procedures(battle_shape_information, nullptr);
+    // Hits reach the units' reactions, and deaths tell the owners' died procedure.
+    register_monster_reaction_hooks();
+    register_monster_owner_hooks();
     monster_definition *d = definition();
     d->flags |= _monster_translates_continuously_flag;
     d->monster_class = _monster_class_missile;
@@ -446,7 +458,8 @@ TEST_F(monster_battle_test, twenty_seeds_of_a_small_battle_keep_every_invariant)
     a.sequences[0] = {_sequence_normal_flag, 140};
     d->number_of_attacks = 1;
 
-    for (int32_t seed = 1; seed <= 20; ++seed)
+    int32_t deaths = 0;
+    for (int32_t seed = 1; seed <= 100 && !HasFatalFailure(); ++seed)
     {
         SCOPED_TRACE(seed);
         set_random_seed((uint32_t)seed);
@@ -458,6 +471,10 @@ TEST_F(monster_battle_test, twenty_seeds_of_a_small_battle_keep_every_invariant)
             const int32_t jitter = (int32_t)(vesk_random() % 2048);
             const world_point2d where = {side ? 8500 + jitter : 4000 + jitter, 2500 + i * 700 + jitter / 4};
             units.push_back(make_unit(side, where, side ? 32768 : 0));
+            // A body that arrows can strike.
+            body(units.back())->vitality = body(units.back())->maximum_vitality = 256;
+            body(units.back())->radius = 64;
+            body(units.back())->height1 = 256;
         }
         // Some are ordered across the field, the rest find their targets by scanning.
         for (int32_t i = 0; i < 16; i += 3)
@@ -466,6 +483,12 @@ TEST_F(monster_battle_test, twenty_seeds_of_a_small_battle_keep_every_invariant)
             set_monster_waypoints(units[(size_t)i], 1, &across, false, 0);
             unit(units[(size_t)i])->flags |= _monster_responding_to_command_flag;
         }
+        std::vector<int16_t> identifiers;
+        for (int32_t index : units) identifiers.push_back(unit(index)->identifier);
+        auto living = [&](size_t i) {
+            const monster_data *m = get_monster_data(units[i]);
+            return m && m->identifier == identifiers[i];
+        };
         const world_point2d walker_start = at(units[0]);
         int32_t most_in_flight = 0;
         for (int32_t tick = 0; tick < 90 && !HasFatalFailure(); ++tick)
@@ -476,17 +499,31 @@ TEST_F(monster_battle_test, twenty_seeds_of_a_small_battle_keep_every_invariant)
             check_invariants(seed, tick);
             if (get_projectile_count() > most_in_flight) most_in_flight = get_projectile_count();
         }
-        // A battle took place: targets were taken, shots fired, orders walked.
-        int32_t with_targets = 0;
-        for (int32_t index : units)
-            if (get_monster_data(index) && get_monster_data(index)->target_monster_index != NONE) ++with_targets;
-        EXPECT_GT(with_targets, 0);
+        // A battle took place: shots fired, orders walked, and units that
+        // are left took targets.
+        int32_t with_targets = 0, alive = 0;
+        for (size_t i = 0; i < units.size(); ++i)
+        {
+            if (!living(i))
+            {
+                ++deaths;
+                continue;
+            }
+            ++alive;
+            if (get_monster_data(units[i])->target_monster_index != NONE) ++with_targets;
+        }
+        EXPECT_TRUE(alive == 0 || with_targets > 0);
         EXPECT_GT(most_in_flight, 0);
-        const world_point2d walker_end = at(units[0]);
-        EXPECT_GT(distance2d(&walker_start, &walker_end), 500);
-        for (int32_t index : units)
-            if (get_monster_data(index)) delete_monster(index, false);
+        if (living(0))
+        {
+            const world_point2d walker_end = at(units[0]);
+            EXPECT_GT(distance2d(&walker_start, &walker_end), 500);
+        }
+        for (size_t i = 0; i < units.size(); ++i)
+            if (living(i)) delete_monster(units[i], false);
     }
+    // Shots hit home: units died, and the invariants held over their deaths.
+    EXPECT_GT(deaths, 100);
 }
 
 } // namespace

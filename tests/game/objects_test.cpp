@@ -240,7 +240,7 @@ TEST_F(objects_test, animation_flags_fall_on_exactly_the_right_ticks)
                    L = _object_animation_last_frame_flag;
     const animation_case cases[] = {
         // Two ticks per frame, frames 0..3, key frame 2.
-        {"plays once", 0, false, {0, N, 0, N | K, 0, N | L, 0, 0, 0, 0}},
+        {"cycles without the loop flag too", 0, false, {0, N, 0, N | K, 0, N | L, 0, N, 0, N}},
         {"loops", _loop_sequence_frame_flag, false, {0, N, 0, N | K, 0, N | L, 0, N, 0, N}},
         {"backwards loops", _loop_sequence_frame_flag, true, {0, N, 0, N | K, 0, N, 0, N | L, 0, N}},
     };

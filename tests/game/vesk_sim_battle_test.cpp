@@ -1,6 +1,7 @@
 // vesk_sim with the demo battle end to end: the demo map places both teams'
-// units, the battle orders run, the report counts each team's units, the same
-// seed gives the same trace and another seed another; a chosen gameplay
+// units, the battle orders run and one side is beaten, the report counts each
+// team's units, the same seed gives the same trace and another seed another;
+// every row of the gameplay-version table fights it through; a chosen gameplay
 // version runs, is carried into the film and replays; a version between the
 // table's rows is refused.
 
@@ -64,10 +65,10 @@ protected:
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::string battle(int seed, const std::string &extra = "")
+    std::string battle(int seed, const std::string &extra = "", int ticks = TICKS)
     {
         std::string output;
-        EXPECT_EQ(run("--map demo --seed " + std::to_string(seed) + " --ticks " + std::to_string(TICKS) +
+        EXPECT_EQ(run("--map demo --seed " + std::to_string(seed) + " --ticks " + std::to_string(ticks) +
                           " --orders '" + orders + "' --report " + extra,
                       &output),
                   0);
@@ -92,6 +93,7 @@ TEST_F(vesk_sim_battle_test, the_battle_places_both_teams_reports_them_and_repea
     EXPECT_NE(trace_of(first), trace_of(other));
     const std::regex team("^team ([01]) placed (\\d+) alive (\\d+)$");
     int teams = 0;
+    bool beaten = false; // a team eliminated or down to fewer than half its units
     std::istringstream lines(first);
     for (std::string line; std::getline(lines, line);)
     {
@@ -101,12 +103,27 @@ TEST_F(vesk_sim_battle_test, the_battle_places_both_teams_reports_them_and_repea
             ++teams;
             EXPECT_EQ(std::stoi(match[2]), 4) << line; // the demo's four unit markers a team
             EXPECT_LE(std::stoi(match[3]), 4) << line;
+            beaten |= 2 * std::stoi(match[3]) < std::stoi(match[2]);
         }
         else
             EXPECT_TRUE(std::regex_match(line, std::regex("^\\d+ [0-9a-f]{8}$|^winning team \\d+$"))) << line;
     }
     EXPECT_EQ(teams, 2);
+    EXPECT_TRUE(beaten) << "the teams did not fight:\n" << first.substr(first.find("team "));
     EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), TICKS + 2 + (first.find("winning") != std::string::npos));
+}
+
+// Every row of the gameplay-version table, each on one side of the gates the
+// unit tests pin, runs the battle through its first fights without a crash
+// (half the length keeps the sweep fast).
+TEST_F(vesk_sim_battle_test, the_battle_runs_under_every_gameplay_version)
+{
+    for (const char *version :
+         {"1300", "1400", "1500", "1510", "1600", "1690", "1695", "1700", "1710", "1720", "1800", "1805", "1810", "1820"})
+    {
+        const std::string output = battle(7, std::string("--gameplay-version ") + version, TICKS / 2);
+        EXPECT_NE(output.find("team 1 placed 4 alive"), std::string::npos) << version;
+    }
 }
 
 TEST_F(vesk_sim_battle_test, a_chosen_gameplay_version_runs_goes_into_the_film_and_a_version_between_rows_is_refused)
