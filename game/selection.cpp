@@ -506,7 +506,7 @@ void remove_monster_index_from_all_selections(int32_t monster_index, uint32_t di
 // The units' one point: a unit the local player loses leaves the presets too;
 // one an artifact turned into an inanimate object leaves the current
 // selections only.
-static void remove_monster_from_selections(int32_t monster_index, uint32_t died_flags)
+static void leave_selections(int32_t monster_index, uint32_t died_flags)
 {
     if (died_flags & _monster_died_clear_presets_flag)
         remove_monster_index_from_all_selections(monster_index, died_flags);
@@ -1893,5 +1893,5 @@ void register_selection_hooks(void)
     // then the selection takes the observer's map step itself.
     register_map_procedures(_map_observer, initialize_selection_map_step, dispose_selection_from_old_map);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
-    register_remove_monster_from_selections_procedure(remove_monster_from_selections);
+    register_remove_monster_from_selections_procedure(leave_selections);
 }
