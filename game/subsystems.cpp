@@ -18,6 +18,7 @@
 #include "monster_owners.h"
 #include "monsters.h"
 #include "input/action_queue.h"
+#include "map_actions/map_actions.h"
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
@@ -54,4 +55,5 @@ void register_built_subsystems(void)
     register_monster_life_hooks();
     register_monster_owner_hooks();
     register_selection_hooks();
+    register_map_action_hooks();
 }

@@ -1,0 +1,137 @@
+// The table of action procedures and its lookup.
+
+#include "action_procs.h"
+
+#include "flow_control_action_procs.h"
+#include "gameplay_versions.h"
+#include "map_action_parameters.h"
+#include "math_action_proc.h"
+#include "unit_order_action_procs.h"
+
+// Sorted by tag as unsigned four-character codes, so a bisection finds a row.
+static constexpr registered_map_action_proc registered_map_action_procs[] = {
+    {FOUR_CHARACTER_CODE('a', 'c', 'l', 'i'), action_list_action_proc, "action_list_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('a', 'm', 'b', 'i'), action_proc_not_built_yet, "ambient_sound_action_proc", 0, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('a', 'n', 'i', 'm'), action_proc_not_built_yet, "model_animation_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('a', 's', 's', 'a'), action_proc_not_built_yet, "assassin_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('a', 't', 't', 'a'), attack_command_action_proc, "attack_command_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('b', 'e', 'a', 'r'), action_proc_not_built_yet, "bear_action_proc", 1720, 0},
+    {FOUR_CHARACTER_CODE('c', 'h', 'i', 'c'), action_proc_not_built_yet, "chicken_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('c', 't', 'r', 'l'), action_proc_not_built_yet, "unit_control_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('d', 'e', 'e', 'r'), action_proc_not_built_yet, "deer_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('d', 'e', 'l', 'a'), delay_action_proc, "delay_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('e', 'n', 'd', '2'), custom_endgame_action_proc, "custom_endgame_action_proc", 1720, 0},
+    {FOUR_CHARACTER_CODE('e', 'n', 'd', 'g'), endgame_action_proc, "endgame_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('f', 'a', 'd', 'e'), action_proc_not_built_yet, "ingame_fade_action_proc", 1600, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('f', 'o', 'l', 'l'), action_proc_not_built_yet, "follow_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'e', 'n', 'e'), general_command_action_proc, "general_command_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'e', 'o', 'm'), action_proc_not_built_yet, "geometry_filter_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'i', 'r', 'l'), action_proc_not_built_yet, "harass_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'o', 'a', 'l'), action_proc_not_built_yet, "goal_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'r', 'o', 'u'), action_proc_not_built_yet, "group_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'u', 'a', 'r'), action_proc_not_built_yet, "guard_group_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('i', 'n', 'v', 'i'), action_proc_not_built_yet, "invisible_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('k', 'n', 'o', 't'), action_proc_not_built_yet, "world_knot_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'e', 'a', 'd'), action_proc_not_built_yet, "lead_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'e', 'g', 'i'), action_proc_not_built_yet, "legion_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'i', 'g', 'h'), action_proc_not_built_yet, "lightning_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'o', 'c', 'k'), lock_action_proc, "lock_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'o', 'o', 'k'), action_proc_not_built_yet, "look_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'p', 'g', 'r'), action_proc_not_built_yet, "local_projectile_group_action_proc", 0, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('m', 'a', 't', 'h'), math_action_proc, "math_action_proc", 1600, 0},
+    {FOUR_CHARACTER_CODE('m', 'e', 'a', 'n'), action_proc_not_built_yet, "meander_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'e', 'c', 'e'), action_proc_not_built_yet, "mesh_cell_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'e', 'l', 'e'), action_proc_not_built_yet, "melee_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'i', 's', 's'), mission_action_proc, "mission_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'o', 'e', 'f'), action_proc_not_built_yet, "model_effect_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'o', 'm', 'a'), action_proc_not_built_yet, "move_marker_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'o', 'v', 'e'), action_proc_not_built_yet, "movement_command_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'u', 'n', 'g'), munger_action_proc, "munger_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('n', 'g', 't', 'y'), action_proc_not_built_yet, "game_type_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('o', 'b', 'c', 'o'), action_proc_not_built_yet, "object_control_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('o', 'b', 'm', 'o'), action_proc_not_built_yet, "observer_movement_action_proc", 0, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('p', 'a', 'r', 't'), action_proc_not_built_yet, "particle_system_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'e', 'a', 's'), action_proc_not_built_yet, "peasant_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'i', 'c', 'k'), action_proc_not_built_yet, "pick_up_object_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 'a', 'n'), action_proc_not_built_yet, "netgame_time_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 'a', 't'), action_proc_not_built_yet, "platoon_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 'm', 'o'), action_proc_not_built_yet, "platoon_movement_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 's', 'c'), action_proc_not_built_yet, "platoon_movement_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 'y', 'c'), action_proc_not_built_yet, "player_count_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('q', 'u', 'n', 'i'), action_proc_not_built_yet, "query_units_action_proc", 1720, 0},
+    {FOUR_CHARACTER_CODE('r', 'o', 'u', 't'), action_proc_not_built_yet, "rout_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'c', 'o', 'r'), action_proc_not_built_yet, "custom_scoring_action_proc", 1720, 0},
+    {FOUR_CHARACTER_CODE('s', 'h', 'a', 'm'), action_proc_not_built_yet, "shaman_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'n', 'i', 'f'), sniffer_action_proc, "sniffer_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'o', 'a', 'r'), action_proc_not_built_yet, "soaring_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'o', 'u', 'n'), action_proc_not_built_yet, "sound_action_proc", 0, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('s', 'p', 'u', 'p'), action_proc_not_built_yet, "split_up_group_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'q', 'u', 'a'), action_proc_not_built_yet, "squad_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'u', 'i', 'c'), action_proc_not_built_yet, "suicide_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'u', 'r', 'r'), action_proc_not_built_yet, "surround_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('t', 'u', 'n', 'i'), action_proc_not_built_yet, "test_units_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('u', 'i', 'n', 'd'), action_proc_not_built_yet, "unit_indicators_action_proc", 1720, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('w', 'a', 'n', 'd'), action_proc_not_built_yet, "wander_action_proc", 0, 0},
+};
+static_assert(NUMBER_OF(registered_map_action_procs) == NUMBER_OF_REGISTERED_MAP_ACTION_PROCS);
+
+static constexpr bool rows_are_sorted(const registered_map_action_proc *rows, int32_t count)
+{
+    for (int32_t i = 1; i < count; i++)
+        if ((uint32_t)rows[i - 1].tag >= (uint32_t)rows[i].tag) return false;
+    return true;
+}
+static_assert(rows_are_sorted(registered_map_action_procs, NUMBER_OF_REGISTERED_MAP_ACTION_PROCS));
+
+static struct action_proc_globals
+{
+    const registered_map_action_proc *rows;
+    int32_t count;
+} action_proc_globals = {registered_map_action_procs, NUMBER_OF_REGISTERED_MAP_ACTION_PROCS};
+
+void initialize_action_procs(void)
+{
+    action_proc_globals.rows = registered_map_action_procs;
+    action_proc_globals.count = NUMBER_OF_REGISTERED_MAP_ACTION_PROCS;
+}
+
+const registered_map_action_proc *action_tag_to_action_proc(action_tag tag)
+{
+    int32_t low = 0, high = action_proc_globals.count;
+    while (low < high)
+    {
+        const int32_t middle = low + (high - low) / 2;
+        if ((uint32_t)action_proc_globals.rows[middle].tag < (uint32_t)tag)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low >= action_proc_globals.count) return nullptr;
+    const registered_map_action_proc *row = &action_proc_globals.rows[low];
+    if (row->tag != tag) return nullptr;
+    if (!(current_gameplay_version > row->implemented_after_gameplay_version)) return nullptr;
+    return row;
+}
+
+const registered_map_action_proc *get_registered_map_action_procs(int32_t *count)
+{
+    if (count) *count = NUMBER_OF_REGISTERED_MAP_ACTION_PROCS;
+    return registered_map_action_procs;
+}
+
+void set_action_proc_table_for_tests(const registered_map_action_proc *rows, int32_t count)
+{
+    if (!rows || count <= 0 || !VASSERT(rows_are_sorted(rows, count), "action procedure rows out of order"))
+    {
+        initialize_action_procs();
+        return;
+    }
+    action_proc_globals.rows = rows;
+    action_proc_globals.count = count;
+}
+
+uint32_t action_proc_not_built_yet(int32_t action_index)
+{
+    map_action_debug(action_index, "not built yet");
+    return 0;
+}

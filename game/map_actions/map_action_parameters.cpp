@@ -1,0 +1,743 @@
+// Searching and editing map-action parameters, identifier lists, the trace.
+
+#include "map_action_parameters.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cseries/tags.h"
+#include "game_hooks.h"
+#include "game_time.h"
+#include "rgb_color.h"
+#include "tag_files/data.h"
+#include "world.h"
+
+namespace {
+
+struct parameter_cache
+{
+    int32_t action_index;
+    uint32_t link_flag;
+    int32_t game_time;
+    uint32_t map_actions_state;
+    uint32_t generation;
+    bool valid;
+    bool exhausted;
+    int32_t count;
+    map_action_parameter handles[MAXIMUM_CACHED_MAP_ACTION_PARAMETERS];
+    find_map_action_parameter_state search;
+};
+
+// A buffer for data copied out of the parameter buffer before an edit moves it.
+struct scratch_copy
+{
+    uint8_t local[512];
+    uint8_t *bytes = local;
+    bool copy(const void *data, int32_t size)
+    {
+        if (size > (int32_t)sizeof(local))
+        {
+            bytes = (uint8_t *)malloc((size_t)size);
+            if (!bytes) return false;
+        }
+        if (data && size > 0) memcpy(bytes, data, (size_t)size);
+        return true;
+    }
+    ~scratch_copy()
+    {
+        if (bytes != local) free(bytes);
+    }
+};
+
+} // namespace
+
+static struct map_action_parameter_globals
+{
+    parameter_cache cache;
+    uint32_t cache_generation; // bumped per map so a cache of the old map never answers
+} map_action_parameter_globals;
+
+static map_action_globals *globals(void) { return get_map_action_globals(); }
+
+// The offset of entry `parameter_index` of the action in the buffer, or NONE.
+static int32_t entry_offset(const map_action *action, int32_t parameter_index)
+{
+    if (parameter_index < 0 || parameter_index >= action->parameter_count) return NONE;
+    const uint8_t *buffer = globals()->parameter_buffer;
+    int32_t offset = action->parameters_offset;
+    for (int32_t i = 0; i < parameter_index; i++)
+    {
+        const map_action_parameter_header *header = (const map_action_parameter_header *)(buffer + offset);
+        const int32_t size = map_action_parameter_entry_size(header->type, header->count);
+        if (size == NONE) return NONE;
+        offset += size;
+    }
+    return offset;
+}
+
+static map_action_parameter_header *header_at(int32_t offset)
+{
+    return (map_action_parameter_header *)(globals()->parameter_buffer + offset);
+}
+
+static void changed(void) { globals()->map_actions_state++; }
+
+void reset_map_action_parameter_cache(void)
+{
+    map_action_parameter_globals.cache.valid = false;
+    map_action_parameter_globals.cache_generation++;
+}
+
+// ---- search ----------------------------------------------------------------------
+
+void new_find_map_action_parameter_state(find_map_action_parameter_state *state, int32_t action_index,
+                                         uint32_t flags, field_tag field_name_filter, int16_t type_filter)
+{
+    memset(state, 0, sizeof(*state));
+    state->flags = flags;
+    state->field_name_filter = field_name_filter;
+    VASSERT(type_filter == NONE || (type_filter >= 0 && type_filter < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES),
+            "type_filter==NONE || (type_filter>=0 && type_filter<NUMBER_OF_MAP_ACTION_PARAMETER_TYPES)");
+    state->type_filter = type_filter;
+    state->stack[0].action_index = (int16_t)action_index;
+    state->stack[0].parameter_index = 0;
+    state->stack_size = 1;
+    state->stack_index = 0;
+}
+
+static bool parameter_matches(uint32_t flags, field_tag name_filter, int16_t type_filter, field_tag name,
+                              int16_t type, int16_t count)
+{
+    if (type_filter != NONE && type_filter != type) return false;
+    if (name_filter != NONE && name_filter != name) return false;
+    if (count >= 1) return !(flags & _only_return_one_element_arrays_flag) || count == 1;
+    return count == 0 && (flags & _return_empty_arrays_flag);
+}
+
+bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_action_parameter *result)
+{
+    while (state->stack_index < state->stack_size)
+    {
+        find_map_action_parameter_stack_entry *entry = &state->stack[state->stack_index];
+        const map_action *action = get_map_action(entry->action_index);
+        int32_t offset = action ? entry_offset(action, entry->parameter_index) : NONE;
+        while (action && offset != NONE && entry->parameter_index < action->parameter_count)
+        {
+            const map_action_parameter_header *header = header_at(offset);
+            const int32_t size = map_action_parameter_entry_size(header->type, header->count);
+            if (size == NONE) break;
+            const int16_t parameter_index = entry->parameter_index++;
+            offset += size;
+            if (!(state->flags & _dont_resolve_links_flag) && header->type == _parameter_action_identifier &&
+                header->field_name == _map_action_field_name_link)
+            {
+                const int16_t *identifiers = (const int16_t *)(header + 1);
+                for (int32_t i = 0; i < header->count; i++)
+                {
+                    const int32_t linked = action_identifier_to_action_index(identifiers[i]);
+                    if (linked == NONE) continue;
+                    bool searched = false;
+                    for (int32_t j = 0; j < state->stack_index && !searched; j++)
+                        searched = state->stack[j].action_index == linked;
+                    if (searched || state->stack_size >= MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE) continue;
+                    state->stack[state->stack_size].action_index = (int16_t)linked;
+                    state->stack[state->stack_size].parameter_index = 0;
+                    state->stack_size++;
+                }
+                entry = &state->stack[state->stack_index];
+                continue;
+            }
+            if (parameter_matches(state->flags, state->field_name_filter, state->type_filter, header->field_name,
+                                  header->type, header->count))
+            {
+                if (result)
+                {
+                    result->field_name = header->field_name;
+                    result->type = header->type;
+                    result->count = header->count;
+                    result->action_index = entry->action_index;
+                    result->parameter_index = parameter_index;
+                }
+                return true;
+            }
+        }
+        state->stack_index++;
+    }
+    return false;
+}
+
+bool get_map_action_parameter(map_action_parameter *result, int32_t action_index, uint32_t flags,
+                              field_tag field_name, int16_t type)
+{
+    if (!get_map_action(action_index)) return false;
+    parameter_cache *cache = &map_action_parameter_globals.cache;
+    const uint32_t link_flag = flags & _dont_resolve_links_flag;
+    if (!cache->valid || cache->action_index != action_index || cache->link_flag != link_flag ||
+        cache->game_time != game_->game_time || cache->map_actions_state != globals()->map_actions_state ||
+        cache->generation != map_action_parameter_globals.cache_generation)
+    {
+        cache->valid = true;
+        cache->action_index = action_index;
+        cache->link_flag = link_flag;
+        cache->game_time = game_->game_time;
+        cache->map_actions_state = globals()->map_actions_state;
+        cache->generation = map_action_parameter_globals.cache_generation;
+        cache->count = 0;
+        cache->exhausted = false;
+        new_find_map_action_parameter_state(&cache->search, action_index, link_flag | _return_empty_arrays_flag,
+                                            NONE, NONE);
+    }
+    for (int32_t i = 0; i < MAXIMUM_CACHED_MAP_ACTION_PARAMETERS; i++)
+    {
+        if (i == cache->count)
+        {
+            if (cache->exhausted) return false;
+            if (!find_next_map_action_parameter(&cache->search, &cache->handles[cache->count]))
+            {
+                cache->exhausted = true;
+                return false;
+            }
+            cache->count++;
+        }
+        const map_action_parameter *handle = &cache->handles[i];
+        if (parameter_matches(flags, field_name, type, handle->field_name, handle->type, handle->count))
+        {
+            if (result) *result = *handle;
+            return true;
+        }
+    }
+    find_map_action_parameter_state state;
+    new_find_map_action_parameter_state(&state, action_index, flags, field_name, type);
+    return find_next_map_action_parameter(&state, result);
+}
+
+int32_t get_combined_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, void *data,
+                                          int32_t maximum_count)
+{
+    const parameter_definition *definition = get_parameter_definition(type);
+    if (!definition || maximum_count <= 0) return 0;
+    find_map_action_parameter_state state;
+    new_find_map_action_parameter_state(&state, action_index, 0, field_name, type);
+    map_action_parameter parameter;
+    int32_t copied = 0;
+    while (copied < maximum_count && find_next_map_action_parameter(&state, &parameter))
+        copied += copy_map_action_parameter_values(
+            &parameter, (uint8_t *)data + (int64_t)copied * definition->size, maximum_count - copied);
+    return copied;
+}
+
+// The offset of the entry a handle names, checked against its stored header.
+static int32_t locate_parameter(const map_action_parameter *parameter)
+{
+    const map_action *action = parameter ? get_map_action(parameter->action_index) : nullptr;
+    if (!action) return NONE;
+    const int32_t offset = entry_offset(action, parameter->parameter_index);
+    if (offset == NONE) return NONE;
+    const map_action_parameter_header *header = header_at(offset);
+    if (!VASSERT(parameter->type == header->type, "parameter->type==header->type") ||
+        !VASSERT(parameter->field_name == header->field_name, "parameter->field_name==header->field_name") ||
+        !VASSERT(parameter->count == header->count, "parameter->count==header->count"))
+        return NONE;
+    return offset;
+}
+
+void *extract_parameter_array_address(const map_action_parameter *parameter)
+{
+    const int32_t offset = locate_parameter(parameter);
+    return offset == NONE ? nullptr : globals()->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE;
+}
+
+int32_t copy_map_action_parameter_values(const map_action_parameter *parameter, void *data, int32_t count)
+{
+    const parameter_definition *definition = get_parameter_definition(parameter->type);
+    const void *values = extract_parameter_array_address(parameter);
+    if (!definition || !values || count <= 0) return 0;
+    if (count > parameter->count) count = parameter->count;
+    memcpy(data, values, (size_t)count * definition->size);
+    return count;
+}
+
+bool build_map_action_parameter(map_action_parameter *result, int32_t action_index, int32_t parameter_index)
+{
+    const map_action_parameter_header *header = get_map_action_parameter_header(action_index, parameter_index);
+    if (!header) return false;
+    result->field_name = header->field_name;
+    result->type = header->type;
+    result->count = header->count;
+    result->action_index = (int16_t)action_index;
+    result->parameter_index = (int16_t)parameter_index;
+    return true;
+}
+
+const map_action_parameter_header *get_map_action_parameter_header(int32_t action_index, int32_t parameter_index)
+{
+    const map_action *action = get_map_action(action_index);
+    const int32_t offset = action ? entry_offset(action, parameter_index) : NONE;
+    return offset == NONE ? nullptr : header_at(offset);
+}
+
+// ---- typed getters -----------------------------------------------------------------
+
+static bool get_indexed_value(int32_t action_index, field_tag field_name, int16_t type, int32_t index, void *out,
+                              int32_t values_per_item)
+{
+    map_action_parameter parameter;
+    if (!get_map_action_parameter(&parameter, action_index, 0, field_name, type)) return false;
+    const parameter_definition *definition = get_parameter_definition(type);
+    if (index < 0 || (int64_t)(index + 1) * values_per_item > parameter.count) return false;
+    const uint8_t *values = (const uint8_t *)extract_parameter_array_address(&parameter);
+    if (!values) return false;
+    memcpy(out, values + (int64_t)index * values_per_item * definition->size, (size_t)definition->size * values_per_item);
+    return true;
+}
+
+bool get_indexed_long_integer_parameter(int32_t action_index, field_tag field_name, int16_t type, int32_t *out,
+                                        int32_t index)
+{
+    const parameter_definition *definition = get_parameter_definition(type);
+    if (!VASSERT(definition && definition->size == 4, "get_parameter_definition(type)->size==4")) return false;
+    return get_indexed_value(action_index, field_name, type, index, out, 1);
+}
+
+bool get_indexed_short_integer_parameter(int32_t action_index, field_tag field_name, int16_t type, int16_t *out,
+                                         int32_t index)
+{
+    const parameter_definition *definition = get_parameter_definition(type);
+    if (!VASSERT(definition && definition->size == 2, "get_parameter_definition(type)->size==2")) return false;
+    return get_indexed_value(action_index, field_name, type, index, out, 1);
+}
+
+bool get_indexed_byte_parameter(int32_t action_index, field_tag field_name, int16_t type, uint8_t *out,
+                                int32_t index)
+{
+    const parameter_definition *definition = get_parameter_definition(type);
+    if (!VASSERT(definition && definition->size == 1, "get_parameter_definition(type)->size==1")) return false;
+    return get_indexed_value(action_index, field_name, type, index, out, 1);
+}
+
+bool get_indexed_world_point2d_parameter(int32_t action_index, field_tag field_name, world_point2d *out,
+                                         int32_t index)
+{
+    return get_indexed_value(action_index, field_name, _parameter_world_point2d, index, out, 1);
+}
+
+bool get_indexed_world_point3d_parameter(int32_t action_index, field_tag field_name, world_point3d *out,
+                                         int32_t index)
+{
+    return get_indexed_value(action_index, field_name, _parameter_world_point3d, index, out, 1);
+}
+
+bool get_indexed_world_rectangle2d_parameter(int32_t action_index, field_tag field_name, world_rectangle2d *out,
+                                             int32_t index)
+{
+    return get_indexed_value(action_index, field_name, _parameter_world_rectangle2d, index, out, 1);
+}
+
+bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb_color *out, int32_t index)
+{
+    int32_t values[3];
+    if (!get_indexed_value(action_index, field_name, _parameter_integer, index, values, 3)) return false;
+    for (int32_t &value : values) value = value < 0 ? 0 : (value > 65535 ? 65535 : value);
+    out->red = (uint16_t)values[0];
+    out->green = (uint16_t)values[1];
+    out->blue = (uint16_t)values[2];
+    return true;
+}
+
+bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer)
+{
+    map_action_parameter parameter;
+    if (!get_map_action_parameter(&parameter, action_index, _dont_resolve_links_flag, field_name,
+                                  _parameter_character) ||
+        parameter.count != size)
+        return false;
+    return copy_map_action_parameter_values(&parameter, buffer, size) == size;
+}
+
+// ---- editors ---------------------------------------------------------------------------
+
+bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_parameters_size)
+{
+    map_action_globals *g = globals();
+    if (!VASSERT(g->initialized, "map_action_globals->initialized")) return false;
+    if (!VASSERT(new_parameters_size >= 0, "#%d is an invalid parameter size")) return false;
+    map_action *action = get_map_action(action_index);
+    if (!action) return false;
+    if (new_parameters_size > MAXIMUM_MAP_ACTION_RUN_SIZE)
+    {
+        map_action_debug(action_index, "parameters of #%d bytes do not fit a run", new_parameters_size);
+        return false;
+    }
+    if (g->parameter_buffer_size + new_parameters_size >= PARAMETER_BUFFER_SIZE)
+    {
+        map_action_debug(action_index, "not enough MA params memory available for adjustments (%d bytes needed)",
+                         new_parameters_size);
+        return false;
+    }
+    const int32_t old_size = action->parameters_size, old_offset = action->parameters_offset;
+    const int32_t used = g->parameter_buffer_size;
+    if (!VASSERT(old_size >= 0 && old_offset >= 0 && old_offset + old_size <= used, "parameter run outside the buffer"))
+        return false;
+    uint8_t *buffer = g->parameter_buffer;
+    const int32_t kept = old_size < new_parameters_size ? old_size : new_parameters_size;
+    // The run goes to the end: copy it there, then close the gap it leaves.
+    memmove(buffer + used, buffer + old_offset, (size_t)kept);
+    memset(buffer + used + kept, 0, (size_t)(new_parameters_size - kept));
+    memmove(buffer + old_offset, buffer + old_offset + old_size, (size_t)(used + new_parameters_size - old_offset - old_size));
+    datum_globals *array = get_map_action_array();
+    for (int32_t index = 0; index < array->count; index++)
+    {
+        map_action *other = get_map_action(index);
+        if (other && index != action_index && other->parameters_offset > old_offset) other->parameters_offset -= old_size;
+    }
+    action->parameters_offset = used - old_size;
+    action->parameters_size = (int16_t)new_parameters_size;
+    g->parameter_buffer_size = used + new_parameters_size - old_size;
+    // Nothing stale stays past the bytes in use.
+    memset(buffer + g->parameter_buffer_size, 0, (size_t)(used + new_parameters_size - g->parameter_buffer_size));
+    changed();
+    return true;
+}
+
+bool adjust_map_action_parameter_size(int32_t action_index, int32_t parameter_index, int32_t new_count)
+{
+    if (!VASSERT(new_count == NONE || new_count >= 0, "new_count==NONE || (new_count>=0)")) return false;
+    map_action *action = get_map_action(action_index);
+    const int32_t offset = action ? entry_offset(action, parameter_index) : NONE;
+    if (offset == NONE) return false;
+    const map_action_parameter_header old_header = *header_at(offset);
+    const int32_t relative = offset - action->parameters_offset;
+    if (new_count > MAXIMUM_MAP_ACTION_RUN_SIZE)
+    {
+        map_action_debug(action_index, "parameter of #%d values does not fit a run", new_count);
+        changed();
+        return false;
+    }
+    const int32_t old_entry_size = map_action_parameter_entry_size(old_header.type, old_header.count);
+    const int32_t new_entry_size = new_count == NONE ? 0 : map_action_parameter_entry_size(old_header.type, new_count);
+    if (old_entry_size == NONE || new_entry_size == NONE) return false;
+    const int32_t old_run_size = action->parameters_size;
+    const int32_t new_run_size = old_run_size + new_entry_size - old_entry_size;
+    if (new_run_size > MAXIMUM_MAP_ACTION_RUN_SIZE)
+    {
+        map_action_debug(action_index, "parameter of #%d values does not fit a run", new_count);
+        changed();
+        return false;
+    }
+    const int32_t tail = old_run_size - relative - old_entry_size;
+    bool result = true;
+    if (new_run_size > old_run_size)
+    {
+        if (!adjust_map_action_parameters_size(action_index, new_run_size))
+        {
+            changed();
+            return false;
+        }
+    }
+    else if (new_run_size < old_run_size &&
+             get_map_action_globals()->parameter_buffer_size + new_run_size >= PARAMETER_BUFFER_SIZE)
+    {
+        // The shrink would be refused after the entries moved: refuse first.
+        map_action_debug(action_index, "not enough MA params memory available for adjustments (%d bytes needed)",
+                         new_run_size);
+        changed();
+        return false;
+    }
+    uint8_t *run = globals()->parameter_buffer + action->parameters_offset;
+    memmove(run + relative + new_entry_size, run + relative + old_entry_size, (size_t)tail);
+    if (new_count == NONE)
+        action->parameter_count--;
+    else
+    {
+        map_action_parameter_header *header = (map_action_parameter_header *)(run + relative);
+        header->count = (int16_t)new_count;
+        if (new_entry_size > old_entry_size)
+        {
+            const int32_t value_size = get_parameter_definition(old_header.type)->size;
+            const int32_t kept = MAP_ACTION_PARAMETER_HEADER_SIZE + old_header.count * value_size;
+            memset(run + relative + kept, 0, (size_t)(new_entry_size - kept));
+        }
+    }
+    if (new_run_size < old_run_size) result = adjust_map_action_parameters_size(action_index, new_run_size);
+    changed();
+    return result;
+}
+
+bool new_map_action_parameter(map_action_parameter *result, int32_t action_index, field_tag field_name, int16_t type)
+{
+    map_action *action = get_map_action(action_index);
+    if (!action || !get_parameter_definition(type) || action->parameter_count >= MAXIMUM_MAP_ACTION_RUN_SIZE)
+        return false;
+    const int32_t old_size = action->parameters_size;
+    if (!adjust_map_action_parameters_size(action_index, old_size + MAP_ACTION_PARAMETER_HEADER_SIZE)) return false;
+    map_action_parameter_header *header = header_at(action->parameters_offset + old_size);
+    header->type = type;
+    header->count = 0;
+    header->field_name = field_name;
+    const int16_t parameter_index = action->parameter_count++;
+    changed();
+    if (result)
+    {
+        result->field_name = field_name;
+        result->type = type;
+        result->count = 0;
+        result->action_index = (int16_t)action_index;
+        result->parameter_index = parameter_index;
+    }
+    return true;
+}
+
+bool set_map_action_parameter(map_action_parameter *parameter, int32_t new_count, const void *data)
+{
+    const parameter_definition *definition = get_parameter_definition(parameter->type);
+    if (!definition || new_count < 0 || locate_parameter(parameter) == NONE) return false;
+    scratch_copy copy;
+    if (!copy.copy(data, new_count * definition->size)) return false;
+    if (!adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, new_count)) return false;
+    parameter->count = (int16_t)new_count;
+    uint8_t *values = (uint8_t *)extract_parameter_array_address(parameter);
+    if (!values) return false;
+    if (data)
+        memcpy(values, copy.bytes, (size_t)new_count * definition->size);
+    else
+        memset(values, 0, (size_t)new_count * definition->size);
+    changed();
+    return true;
+}
+
+bool append_to_map_action_parameter(map_action_parameter *parameter, int32_t appended_count, const void *data)
+{
+    const parameter_definition *definition = get_parameter_definition(parameter->type);
+    if (!definition || appended_count < 0 || locate_parameter(parameter) == NONE) return false;
+    scratch_copy copy;
+    if (!copy.copy(data, appended_count * definition->size)) return false;
+    const int32_t old_count = parameter->count;
+    if (!adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, old_count + appended_count))
+        return false;
+    parameter->count = (int16_t)(old_count + appended_count);
+    uint8_t *values = (uint8_t *)extract_parameter_array_address(parameter);
+    if (!values) return false;
+    if (data) memcpy(values + old_count * definition->size, copy.bytes, (size_t)appended_count * definition->size);
+    changed();
+    return true;
+}
+
+bool copy_map_action_parameter(const map_action_parameter *source, map_action_parameter *destination)
+{
+    if (!VASSERT(source->type == destination->type, "source->type==destination->type")) return false;
+    const parameter_definition *definition = get_parameter_definition(source->type);
+    const void *values = extract_parameter_array_address(source);
+    if (!definition || !values) return false;
+    scratch_copy copy;
+    if (!copy.copy(values, source->count * definition->size)) return false;
+    return set_map_action_parameter(destination, source->count, copy.bytes);
+}
+
+void delete_map_action_parameter(map_action_parameter *parameter)
+{
+    if (locate_parameter(parameter) == NONE) return;
+    adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, NONE);
+}
+
+bool set_unique_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, int32_t count,
+                                     const void *data)
+{
+    const parameter_definition *definition = get_parameter_definition(type);
+    const map_action *action = get_map_action(action_index);
+    if (!definition || !action || count < 0) return false;
+    scratch_copy copy;
+    if (!copy.copy(data, count * definition->size)) return false;
+    for (int32_t index = 0; index < action->parameter_count;)
+    {
+        const map_action_parameter_header *header = get_map_action_parameter_header(action_index, index);
+        if (header && header->field_name == field_name && header->type == type)
+        {
+            if (!adjust_map_action_parameter_size(action_index, index, NONE)) return false;
+        }
+        else
+            index++;
+    }
+    map_action_parameter parameter;
+    if (!new_map_action_parameter(&parameter, action_index, field_name, type)) return false;
+    if (data && count >= 1) return set_map_action_parameter(&parameter, count, copy.bytes);
+    return true;
+}
+
+void set_map_action_parameter_type(map_action_parameter *parameter, int16_t type)
+{
+    if (!get_parameter_definition(type) || locate_parameter(parameter) == NONE || parameter->type == type) return;
+    if (!adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, 0)) return;
+    parameter->count = 0;
+    header_at(locate_parameter(parameter))->type = type;
+    parameter->type = type;
+    changed();
+}
+
+void set_map_action_parameter_field_name(map_action_parameter *parameter, field_tag field_name)
+{
+    const int32_t offset = locate_parameter(parameter);
+    if (offset == NONE) return;
+    header_at(offset)->field_name = field_name;
+    parameter->field_name = field_name;
+    changed();
+}
+
+int32_t new_map_action(int32_t parent_action_index)
+{
+    datum_globals *array = get_map_action_array();
+    const int32_t action_index = new_datum(array);
+    if (action_index == NONE) return NONE;
+    map_action *action = get_map_action(action_index);
+    const int16_t identifier = action->identifier;
+    const map_action *parent = parent_action_index == NONE ? nullptr : get_map_action(parent_action_index);
+    if (parent) *action = *parent;
+    action->identifier = identifier;
+    if (!parent) action->tag = NONE;
+    action->parameters_offset = globals()->parameter_buffer_size;
+    action->parameter_count = 0;
+    action->parameters_size = 0;
+    changed();
+    if (parent && parent->parameters_size > 0)
+    {
+        const int32_t size = parent->parameters_size;
+        const int16_t parameter_count = parent->parameter_count;
+        scratch_copy copy;
+        if (copy.copy(globals()->parameter_buffer + parent->parameters_offset, size) &&
+            adjust_map_action_parameters_size(action_index, size))
+        {
+            memcpy(globals()->parameter_buffer + action->parameters_offset, copy.bytes, (size_t)size);
+            action->parameter_count = parameter_count;
+        }
+    }
+    return action_index;
+}
+
+void delete_map_action(int32_t action_index)
+{
+    map_action *action = get_map_action(action_index);
+    if (!action) return;
+    map_action_debug(action_index, "deleted");
+    if (action->parameters_size > 0) adjust_map_action_parameters_size(action_index, 0);
+    action->parameter_count = 0;
+    action->parameters_size = 0;
+    action->flags &= ~(uint32_t)_map_action_runtime_flags;
+    delete_datum(get_map_action_array(), action_index);
+    changed();
+}
+
+// ---- identifier lists ------------------------------------------------------------------------
+
+int32_t action_identifier_to_action_index(int32_t identifier)
+{
+    if (identifier == 0 || identifier == NONE) return NONE;
+    datum_globals *array = get_map_action_array();
+    if (!array->blocks) return NONE;
+    for (int32_t index = 0; index < array->count; index++)
+    {
+        const map_action *action = get_map_action(index);
+        if (action && action->identifier == identifier) return index;
+    }
+    return NONE;
+}
+
+void call_function_with_action_identifiers(map_action_function function, const int16_t *identifiers, int32_t count)
+{
+    int16_t copied[MAXIMUM_LOCAL_ACTION_IDENTIFIERS];
+    if (count > MAXIMUM_LOCAL_ACTION_IDENTIFIERS) count = MAXIMUM_LOCAL_ACTION_IDENTIFIERS;
+    if (count <= 0) return;
+    memcpy(copied, identifiers, (size_t)count * sizeof(int16_t));
+    for (int32_t i = 0; i < count; i++) function(action_identifier_to_action_index(copied[i]));
+}
+
+bool call_functions_with_actions_in_parameter(map_action_function function, int32_t action_index, field_tag field_name)
+{
+    map_action_parameter parameter;
+    if (!get_map_action_parameter(&parameter, action_index, 0, field_name, _parameter_action_identifier)) return false;
+    int16_t identifiers[MAXIMUM_LOCAL_ACTION_IDENTIFIERS];
+    const int32_t count = copy_map_action_parameter_values(&parameter, identifiers, MAXIMUM_LOCAL_ACTION_IDENTIFIERS);
+    call_function_with_action_identifiers(function, identifiers, count);
+    return true;
+}
+
+bool test_actions_for_success(const int16_t *identifiers, int32_t count, bool all)
+{
+    for (int32_t i = 0; i < count; i++)
+    {
+        const map_action *action = get_map_action(action_identifier_to_action_index(identifiers[i]));
+        if (!action) continue;
+        const bool succeeded = (action->flags & _map_action_succeeded_flag) != 0;
+        if (all && !succeeded) return false;
+        if (!all && succeeded) return true;
+    }
+    return all;
+}
+
+// ---- trace ---------------------------------------------------------------------------------------
+
+static bool has_debug_entry(int32_t action_index)
+{
+    return get_map_action(action_index) &&
+           get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, _map_action_field_name_debug,
+                                    _parameter_flag);
+}
+
+bool map_action_debug_enabled(int32_t action_index)
+{
+    if (globals()->debug) return true;
+    return action_index != NONE && has_debug_entry(action_index);
+}
+
+void map_action_debug_varargs(int32_t action_index, bool error, const char *format, va_list arguments)
+{
+    enum { TRACE_LINE_SIZE = 256 };
+    char line[TRACE_LINE_SIZE];
+    int32_t length;
+    const map_action *action = action_index == NONE ? nullptr : get_map_action(action_index);
+    if (!action)
+        length = snprintf(line, sizeof(line), "%s", error ? "xxx " : "--- ");
+    else
+    {
+        char time_text[TIME_STRING_SIZE];
+        length = snprintf(line, sizeof(line), "@game_time %d (%s) %s MA [%s] %s  ", (int)game_->game_time,
+                          time_to_string(game_->game_time, time_text, 0), error ? "XXX" : "###",
+                          tag_to_string(action->tag), get_map_action_name(action_index));
+    }
+    if (length < 0) length = 0;
+    if (length < TRACE_LINE_SIZE - 1) vsnprintf(line + length, sizeof(line) - (size_t)length, format, arguments);
+    write_to_error_file(line, false);
+    if (action && (action->flags & _map_action_initially_active_flag) && has_debug_entry(action_index))
+        globals()->debug = true;
+}
+
+void map_action_debug(int32_t action_index, const char *format, ...)
+{
+    if (!map_action_debug_enabled(action_index)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    map_action_debug_varargs(action_index, false, format, arguments);
+    va_end(arguments);
+}
+
+void map_action_error(int32_t action_index, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    map_action_debug_varargs(action_index, true, format, arguments);
+    va_end(arguments);
+}
+
+void set_map_action_debug_status(int32_t new_status)
+{
+    map_action_globals *g = globals();
+    switch (new_status)
+    {
+    case _map_action_debug_on: g->debug = true; break;
+    case _map_action_debug_off: g->debug = false; break;
+    case _map_action_debug_toggle: g->debug = !g->debug; break;
+    default: return;
+    }
+    const char *text = g->debug ? "map action debugging on" : "map action debugging off";
+    write_to_error_file(text, false);
+    if (print_to_console_procedure print = get_print_to_console_procedure()) print(text);
+}

@@ -1,0 +1,151 @@
+#pragma once
+// Searching and editing the parameters of map actions, the identifier lists
+// and the script trace.
+//
+// A search walks the action's own entries, then the entries of every action
+// its 'link' entries name, breadth-first (a stack of 64 actions); a handle
+// (map_action_parameter) names one entry by action and position.  Every edit
+// may move any action's run to the end of the shared buffer: hold handles
+// and indexes across an edit, never addresses into the buffer, and copy data
+// out of the buffer before resizing (the editors copy what they are given
+// before they move anything, so passing an address into the buffer is safe).
+//
+// Main thread only, inside the game tick.
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "map_actions.h"
+#include "world.h"
+
+struct rgb_color;
+
+// A rectangle parameter: its minimum corner, then its maximum corner.
+struct world_rectangle2d
+{
+    world_point2d minimum, maximum;
+};
+static_assert(sizeof(world_rectangle2d) == 16);
+
+enum
+{
+    MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE = 64,
+    MAXIMUM_CACHED_MAP_ACTION_PARAMETERS = 64,
+};
+
+enum find_map_action_parameter_flags : uint32_t
+{
+    _dont_resolve_links_flag = 1,
+    _return_empty_arrays_flag = 2,
+    _only_return_one_element_arrays_flag = 4,
+};
+
+struct find_map_action_parameter_stack_entry
+{
+    int16_t action_index;
+    int16_t parameter_index; // the next entry to look at
+};
+
+struct find_map_action_parameter_state
+{
+    uint32_t flags;
+    field_tag field_name_filter; // NONE: every name
+    int16_t type_filter; // NONE: every type
+    int16_t stack_index;
+    int16_t stack_size;
+    find_map_action_parameter_stack_entry stack[MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE];
+};
+
+// Drops the lookup cache (a new map, a new block).
+void reset_map_action_parameter_cache(void);
+
+// ---- search -----------------------------------------------------------------------
+
+void new_find_map_action_parameter_state(find_map_action_parameter_state *state, int32_t action_index,
+                                         uint32_t flags, field_tag field_name_filter, int16_t type_filter);
+// The next matching entry into `result` (may be null); false when none is left.
+bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_action_parameter *result);
+// The first matching entry of the action (cached); `result` may be null to
+// test presence.  Flag parameters are found with _return_empty_arrays_flag.
+bool get_map_action_parameter(map_action_parameter *result, int32_t action_index, uint32_t flags,
+                              field_tag field_name, int16_t type);
+// Concatenates the values of every matching entry with values (links
+// followed) into `data`, at most `maximum_count` values; the number copied.
+int32_t get_combined_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, void *data,
+                                          int32_t maximum_count);
+// The address of the entry's first value; valid until the buffer next changes.
+// Null (with an assertion) when the handle no longer matches its entry.
+void *extract_parameter_array_address(const map_action_parameter *parameter);
+// Copies `count` values (at most the entry's count) of the entry into `data`;
+// the number copied.
+int32_t copy_map_action_parameter_values(const map_action_parameter *parameter, void *data, int32_t count);
+bool build_map_action_parameter(map_action_parameter *result, int32_t action_index, int32_t parameter_index);
+// The stored header, or null for an index outside the action.
+const map_action_parameter_header *get_map_action_parameter_header(int32_t action_index, int32_t parameter_index);
+
+// ---- typed getters: false when absent, empty or the index is outside the values
+
+bool get_indexed_long_integer_parameter(int32_t action_index, field_tag field_name, int16_t type, int32_t *out,
+                                        int32_t index);
+bool get_indexed_short_integer_parameter(int32_t action_index, field_tag field_name, int16_t type, int16_t *out,
+                                         int32_t index);
+bool get_indexed_byte_parameter(int32_t action_index, field_tag field_name, int16_t type, uint8_t *out,
+                                int32_t index);
+bool get_indexed_world_point2d_parameter(int32_t action_index, field_tag field_name, world_point2d *out,
+                                         int32_t index);
+bool get_indexed_world_point3d_parameter(int32_t action_index, field_tag field_name, world_point3d *out,
+                                         int32_t index);
+bool get_indexed_world_rectangle2d_parameter(int32_t action_index, field_tag field_name, world_rectangle2d *out,
+                                             int32_t index);
+bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb_color *out, int32_t index);
+// Copies the entry's bytes (type 1, links not followed) when it holds exactly `size`.
+bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer);
+
+// ---- editors: each change increments map_actions_state ----------------------------
+
+// Resizes the action's run; false (nothing changed) when the buffer would
+// reach PARAMETER_BUFFER_SIZE or the run would pass MAXIMUM_MAP_ACTION_RUN_SIZE.
+bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_parameters_size);
+// Resizes one entry to `new_count` values, or removes it for NONE.
+bool adjust_map_action_parameter_size(int32_t action_index, int32_t parameter_index, int32_t new_count);
+bool new_map_action_parameter(map_action_parameter *result, int32_t action_index, field_tag field_name,
+                              int16_t type);
+bool set_map_action_parameter(map_action_parameter *parameter, int32_t new_count, const void *data);
+bool append_to_map_action_parameter(map_action_parameter *parameter, int32_t appended_count, const void *data);
+bool copy_map_action_parameter(const map_action_parameter *source, map_action_parameter *destination);
+void delete_map_action_parameter(map_action_parameter *parameter);
+bool set_unique_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, int32_t count,
+                                     const void *data);
+void set_map_action_parameter_type(map_action_parameter *parameter, int16_t type);
+void set_map_action_parameter_field_name(map_action_parameter *parameter, field_tag field_name);
+// A new action (tag NONE, no entries), or a copy of the parent's record and
+// entries; NONE when the array is full.
+int32_t new_map_action(int32_t parent_action_index);
+// Traces "deleted", empties the run, clears the counts and run-time flags and
+// frees the slot.  A free slot is left alone.
+void delete_map_action(int32_t action_index);
+
+// ---- identifier lists -------------------------------------------------------------------
+
+int32_t action_identifier_to_action_index(int32_t identifier);
+typedef void (*map_action_function)(int32_t action_index);
+void call_function_with_action_identifiers(map_action_function function, const int16_t *identifiers, int32_t count);
+bool call_functions_with_actions_in_parameter(map_action_function function, int32_t action_index,
+                                              field_tag field_name);
+bool test_actions_for_success(const int16_t *identifiers, int32_t count, bool all);
+
+// ---- trace ---------------------------------------------------------------------------------
+
+enum map_action_debug_status
+{
+    _map_action_debug_on = 0,
+    _map_action_debug_off,
+    _map_action_debug_toggle,
+};
+
+void map_action_debug(int32_t action_index, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void map_action_error(int32_t action_index, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void map_action_debug_varargs(int32_t action_index, bool error, const char *format, va_list arguments);
+void set_map_action_debug_status(int32_t new_status);
+// True when map_action_debug would write a line for the action.
+bool map_action_debug_enabled(int32_t action_index);

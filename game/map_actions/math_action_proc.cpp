@@ -1,0 +1,232 @@
+// 'math': arithmetic and logic in 32.32 fixed point over parameters.
+
+#include "math_action_proc.h"
+
+#include "map_action_engine.h"
+#include "map_action_parameters.h"
+#include "script_math.h"
+
+static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
+
+static long_fixed integer_to_long_fixed(int32_t value) { return (long_fixed)((uint64_t)(int64_t)value << 32); }
+static long_fixed fixed_to_long_fixed(int32_t value) { return (long_fixed)((uint64_t)(int64_t)value << 16); }
+static int32_t long_fixed_integer_part(long_fixed value) { return (int32_t)asr64(value, 32); }
+static int32_t long_fixed_to_fixed(long_fixed value) { return (int32_t)(uint32_t)(uint64_t)asr64(value, 16); }
+static long double long_fixed_to_real(long_fixed value) { return (long double)value / 4294967296.0L; }
+static long_fixed truth(bool value) { return value ? integer_to_long_fixed(1) : 0; }
+
+static bool has_flag(int32_t action_index, field_tag name)
+{
+    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
+}
+
+// The type of the first parameter of that name on the action itself (any
+// type, empty ones included), or NONE.
+static int16_t own_parameter_type(int32_t action_index, field_tag name)
+{
+    map_action_parameter parameter;
+    if (!get_map_action_parameter(&parameter, action_index, _dont_resolve_links_flag | _return_empty_arrays_flag, name,
+                                  NONE))
+        return NONE;
+    return parameter.type;
+}
+
+// When the named parameter exists but holds no readable first value: the
+// sum of the first value of every integer or fixed parameter of that name
+// reachable from the action, empty ones counting 0.
+static long_fixed sum_reachable_values(int32_t action_index, field_tag name)
+{
+    find_map_action_parameter_state state;
+    new_find_map_action_parameter_state(&state, action_index, _return_empty_arrays_flag, name, NONE);
+    map_action_parameter parameter;
+    long_fixed sum = 0;
+    while (find_next_map_action_parameter(&state, &parameter))
+    {
+        if (parameter.count < 1) continue;
+        int32_t value;
+        if (parameter.type != _parameter_integer && parameter.type != _parameter_fixed) continue;
+        if (copy_map_action_parameter_values(&parameter, &value, 1) != 1) continue;
+        sum = add64_wrap(sum, parameter.type == _parameter_fixed ? fixed_to_long_fixed(value) : integer_to_long_fixed(value));
+    }
+    return sum;
+}
+
+long_fixed get_operand(int32_t action_index, field_tag integer_name, field_tag fixed_name, field_tag action_name,
+                       field_tag field_name_name, field_tag negative_name, field_tag not_name)
+{
+    long_fixed operand = 0;
+    int32_t value;
+    int16_t source_identifier;
+    int32_t source_field;
+    if (get_indexed_long_integer_parameter(action_index, integer_name, _parameter_integer, &value, 0))
+        operand = integer_to_long_fixed(value);
+    else if (get_indexed_long_integer_parameter(action_index, fixed_name, _parameter_fixed, &value, 0))
+        operand = fixed_to_long_fixed(value);
+    else if (get_indexed_short_integer_parameter(action_index, action_name, _parameter_action_identifier,
+                                                 &source_identifier, 0) &&
+             source_identifier != NONE &&
+             get_indexed_long_integer_parameter(action_index, field_name_name, _parameter_field_name, &source_field, 0) &&
+             source_field != NONE)
+    {
+        const int32_t source = action_identifier_to_action_index(source_identifier);
+        const int16_t type = source == NONE ? (int16_t)NONE : own_parameter_type(source, source_field);
+        if (type != NONE)
+        {
+            if (type == _parameter_fixed &&
+                get_indexed_long_integer_parameter(source, source_field, _parameter_fixed, &value, 0))
+                operand = fixed_to_long_fixed(value);
+            else if (type != _parameter_fixed &&
+                     get_indexed_long_integer_parameter(source, source_field, _parameter_integer, &value, 0))
+                operand = integer_to_long_fixed(value);
+            else
+                operand = sum_reachable_values(source, source_field);
+        }
+    }
+    if (has_flag(action_index, not_name)) operand = operand == 0 ? integer_to_long_fixed(1) : 0;
+    if (has_flag(action_index, negative_name)) operand = neg64_wrap(operand);
+    return operand;
+}
+
+namespace {
+
+enum math_operator
+{
+    _math_operator_add,
+    _math_operator_subtract,
+    _math_operator_multiply,
+    _math_operator_divide,
+    _math_operator_remainder,
+    _math_operator_less,
+    _math_operator_less_or_equal,
+    _math_operator_greater,
+    _math_operator_greater_or_equal,
+    _math_operator_equal,
+    _math_operator_not_equal,
+    _math_operator_boolean_and,
+    _math_operator_boolean_or,
+    _math_operator_boolean_xor,
+    NUMBER_OF_MATH_OPERATORS
+};
+
+struct math_operator_definition
+{
+    field_tag field_name;
+    const char *format; // debug line: left, right, result as reals
+};
+
+const math_operator_definition math_operators[NUMBER_OF_MATH_OPERATORS] = {
+    {FOUR_CHARACTER_CODE('+', '_', '_', '_'), "%Lf + %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('-', '_', '_', '_'), "%Lf - %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('*', '_', '_', '_'), "%Lf * %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('d', 'i', 'v', '_'), "%Lf / %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('%', '_', '_', '_'), nullptr},
+    {FOUR_CHARACTER_CODE('<', '_', '_', '_'), "%Lf < %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('<', '=', '_', '_'), "%Lf <= %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('>', '_', '_', '_'), "%Lf > %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('>', '=', '_', '_'), "%Lf >= %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('=', '=', '_', '_'), "%Lf == %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('!', '=', '_', '_'), "%Lf != %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('a', 'n', 'd', '_'), "%Lf && %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('o', 'r', '_', '_'), "%Lf || %Lf = %Lf"},
+    {FOUR_CHARACTER_CODE('x', 'o', 'r', '_'), "%Lf (xor) %Lf = %Lf"},
+};
+
+// Stores one value as fixed or as integer with set_unique_map_action_parameter.
+void store_result(int32_t action_index, field_tag name, bool as_fixed, long_fixed result)
+{
+    const int32_t value = as_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);
+    set_unique_map_action_parameter(action_index, name, as_fixed ? _parameter_fixed : _parameter_integer, 1, &value);
+}
+
+} // namespace
+
+uint32_t math_action_proc(int32_t action_index)
+{
+    const long_fixed left = get_operand(action_index, field('l', 'i', 'n', 't'), field('l', 'f', 'i', 'x'),
+                                        field('l', 'a', 'c', 't'), field('l', 'f', 'l', 'd'), field('l', 'n', 'e', 'g'),
+                                        field('l', 'n', 'o', 't'));
+    const long_fixed right = get_operand(action_index, field('r', 'i', 'n', 't'), field('r', 'f', 'i', 'x'),
+                                         field('r', 'a', 'c', 't'), field('r', 'f', 'l', 'd'), field('r', 'n', 'e', 'g'),
+                                         field('r', 'n', 'o', 't'));
+    int32_t chosen = NONE;
+    for (int32_t i = 0; i < NUMBER_OF_MATH_OPERATORS && chosen == NONE; i++)
+        if (has_flag(action_index, math_operators[i].field_name)) chosen = i;
+    long_fixed result = left;
+    switch (chosen)
+    {
+    case _math_operator_add: result = add64_wrap(left, right); break;
+    case _math_operator_subtract: result = sub64_wrap(left, right); break;
+    case _math_operator_multiply: result = mul_32_32_fixed(left, right); break;
+    case _math_operator_divide:
+        if (right == 0)
+        {
+            map_action_debug(action_index, "%Lf / %Lf = failed (divide by zero)!", long_fixed_to_real(left),
+                             long_fixed_to_real(right));
+            return 0;
+        }
+        result = integer_to_long_fixed((int32_t)(uint32_t)(uint64_t)div64_guarded(left, right));
+        break;
+    case _math_operator_remainder:
+    {
+        const int32_t dividend = long_fixed_integer_part(left), divisor = long_fixed_integer_part(right);
+        if (divisor == 0)
+        {
+            map_action_debug(action_index, "%ld %% %ld = failed (modulo by zero)!", (long)dividend, (long)divisor);
+            return 0;
+        }
+        result = integer_to_long_fixed(rem32_guarded(dividend, divisor));
+        map_action_debug(action_index, "%ld %% %ld = %Lf", (long)dividend, (long)divisor, long_fixed_to_real(result));
+        break;
+    }
+    case _math_operator_less: result = truth(left < right); break;
+    case _math_operator_less_or_equal: result = truth(left <= right); break;
+    case _math_operator_greater: result = truth(left > right); break;
+    case _math_operator_greater_or_equal: result = truth(left >= right); break;
+    case _math_operator_equal: result = truth(left == right); break;
+    case _math_operator_not_equal: result = truth(left != right); break;
+    case _math_operator_boolean_and: result = truth(left != 0 && right != 0); break;
+    case _math_operator_boolean_or: result = truth(left != 0 || right != 0); break;
+    case _math_operator_boolean_xor: result = truth((left != 0) != (right != 0)); break;
+    default: break;
+    }
+    if (chosen == NONE)
+        map_action_debug(action_index, "%Lf = %Lf (no operand, left-value passed through)", long_fixed_to_real(left),
+                         long_fixed_to_real(result));
+    else if (math_operators[chosen].format)
+        map_action_debug(action_index, math_operators[chosen].format, long_fixed_to_real(left),
+                         long_fixed_to_real(right), long_fixed_to_real(result));
+    if (has_flag(action_index, field('o', 'n', 'o', 't')))
+    {
+        const long_fixed before = result;
+        result = truth(result == 0);
+        map_action_debug(action_index, "!%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
+    }
+    if (has_flag(action_index, field('o', 'n', 'e', 'g')))
+    {
+        const long_fixed before = result;
+        result = neg64_wrap(result);
+        map_action_debug(action_index, "-%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
+    }
+    const int16_t refx_type = own_parameter_type(action_index, field('r', 'e', 'f', 'x'));
+    store_result(action_index, field('r', 'e', 'f', 'x'), refx_type == NONE || refx_type == _parameter_fixed, result);
+    const int16_t resu_type = own_parameter_type(action_index, field('r', 'e', 's', 'u'));
+    store_result(action_index, field('r', 'e', 's', 'u'), resu_type == _parameter_fixed, result);
+    int16_t destination_identifier;
+    int32_t destination_field;
+    if (get_indexed_short_integer_parameter(action_index, field('d', 'a', 'c', 't'), _parameter_action_identifier,
+                                            &destination_identifier, 0) &&
+        destination_identifier != NONE &&
+        get_indexed_long_integer_parameter(action_index, field('d', 'f', 'l', 'd'), _parameter_field_name,
+                                           &destination_field, 0) &&
+        destination_field != NONE)
+    {
+        const int32_t destination = action_identifier_to_action_index(destination_identifier);
+        if (destination != NONE)
+        {
+            const int16_t type = own_parameter_type(destination, destination_field);
+            const bool as_fixed = type == NONE ? has_flag(action_index, field('f', 'i', 'x', 'd')) : type == _parameter_fixed;
+            store_result(destination, destination_field, as_fixed, result);
+        }
+    }
+    return result != 0 ? _map_action_proc_succeeded_flag : 0;
+}

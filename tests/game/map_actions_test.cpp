@@ -1,0 +1,361 @@
+// The map-action block and the parameters: import refusals, round trips,
+// preload, the search order and cache, and the editors against a plain
+// reference model.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "cseries/errors.h"
+#include "rgb_color.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "map_action_block_writer.h"
+#include "support/expected_assertions.h"
+#include "support/game_core_fixture.h"
+#include "tag_files/data.h"
+
+namespace {
+
+class map_actions_test : public ::testing::Test
+{
+protected:
+    int32_t saved_version = current_gameplay_version;
+    void SetUp() override
+    {
+        reset_game_core();
+        ASSERT_TRUE(initialize_map_actions());
+        initialize_map_actions_for_new_map();
+        game_->game_time = 0;
+        game_->type = _game_type_local;
+        current_gameplay_version = 1820;
+        clear_pending_error();
+    }
+    void TearDown() override
+    {
+        dispose_map_actions_from_old_map();
+        current_gameplay_version = saved_version;
+        clear_pending_error();
+    }
+    int32_t pending_code(void)
+    {
+        int32_t code = 0;
+        if (!error_pending(&code, nullptr, 0)) return 0;
+        clear_pending_error();
+        return code;
+    }
+};
+
+// One action holding a parameter of every type, each with an odd count.
+std::vector<test_action> every_type_block(void)
+{
+    std::vector<test_action> actions;
+    test_action a{1, four("math")};
+    a.flags = _map_action_initially_active_flag | _map_action_is_active_flag;
+    a.lower = 30;
+    a.delta = 7;
+    for (int16_t type = 0; type < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES; type++)
+    {
+        const int16_t count = (int16_t)(2 * (type % 3) + 1);
+        std::vector<uint8_t> values((size_t)count * get_parameter_definition(type)->size);
+        for (size_t i = 0; i < values.size(); i++) values[i] = (uint8_t)(i * 7 + type);
+        a.raw(type, FOUR_CHARACTER_CODE('t', 'y', 'p', (char)('a' + type)), count, values.data(), (int32_t)values.size());
+    }
+    actions.push_back(a);
+    test_action b{5, four("dela")};
+    b.text(_map_action_field_name_name, "second").ids(four("link"), {1});
+    actions.push_back(b);
+    return actions;
+}
+
+TEST_F(map_actions_test, a_block_of_every_type_survives_import_and_export_byte_for_byte)
+{
+    const std::vector<test_action> actions = every_type_block();
+    const std::vector<uint8_t> written = write_map_action_block(actions);
+    std::vector<uint8_t> copy = written;
+    ASSERT_TRUE(import_map_actions((int32_t)actions.size(), (int32_t)copy.size(), copy.data(), true));
+    EXPECT_EQ(get_map_action(0)->parameter_count, NUMBER_OF_MAP_ACTION_PARAMETER_TYPES);
+    EXPECT_STREQ(get_map_action_name(1), "second");
+    EXPECT_STREQ(get_map_action_name(0), "<unnamed action>");
+    int32_t count = 0, size = 0;
+    uint8_t *exported = (uint8_t *)export_map_actions(&count, &size);
+    ASSERT_NE(exported, nullptr);
+    EXPECT_EQ(count, 2);
+    ASSERT_EQ(size, (int32_t)written.size());
+    EXPECT_EQ(0, memcmp(exported, written.data(), written.size()));
+    free(exported);
+}
+
+TEST_F(map_actions_test, entries_are_padded_to_four_bytes)
+{
+    EXPECT_EQ(map_action_parameter_entry_size(_parameter_character, 5), 16);
+    EXPECT_EQ(map_action_parameter_entry_size(_parameter_monster_identifier, 3), 16);
+    EXPECT_EQ(map_action_parameter_entry_size(_parameter_world_point2d, 1), 16);
+    EXPECT_EQ(map_action_parameter_entry_size(99, 0), 8);
+    EXPECT_EQ(map_action_parameter_entry_size(99, 1), NONE);
+}
+
+TEST_F(map_actions_test, an_unknown_type_imports_only_without_values)
+{
+    test_action a{1, four("math")};
+    a.raw(99, four("oddx"), 0, nullptr, 0);
+    ASSERT_TRUE(import_test_actions({a}));
+    EXPECT_EQ(pending_code(), 0);
+    test_action b{1, four("math")};
+    uint8_t value = 1;
+    b.raw(99, four("oddx"), 1, &value, 1);
+    EXPECT_FALSE(import_test_actions({b}));
+    EXPECT_EQ(pending_code(), _error_data_corrupted);
+    EXPECT_EQ(get_map_action_array()->count, 0) << "a refused block leaves no action";
+}
+
+// Corrupt blocks are refused with code 10 before anything is copied.
+TEST_F(map_actions_test, corrupt_blocks_are_refused_with_code_10)
+{
+    test_action a{1, four("math")};
+    a.ints(four("resu"), {1, 2, 3});
+    const std::vector<uint8_t> good = write_map_action_block({a});
+    struct case_data
+    {
+        const char *what;
+        int32_t count, size;
+        void (*damage)(std::vector<uint8_t> *block);
+    };
+    const case_data cases[] = {
+        {"negative count", -1, (int32_t)good.size(), nullptr},
+        {"count past the array", 1025, (int32_t)good.size(), nullptr},
+        {"buffer smaller than the records", 1, 63, nullptr},
+        {"area of 98304 bytes", 1, 64 + 98304, nullptr},
+        {"truncated area", 1, (int32_t)good.size() - 4, nullptr},
+        {"negative entry count", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 66, 0xFFFF); }},
+        {"negative type with values", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 64, 0xFFFE); }},
+        {"run past the area", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be32(b->data() + 24, 8); }},
+        {"negative run offset", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be32(b->data() + 24, 0xFFFFFFF0u); }},
+    };
+    for (const case_data &c : cases)
+    {
+        std::vector<uint8_t> block = good;
+        block.resize(64 + 98304 + 16, 0);
+        if (c.damage) c.damage(&block);
+        EXPECT_FALSE(import_map_actions(c.count, c.size, block.data(), true)) << c.what;
+        EXPECT_EQ(pending_code(), _error_data_corrupted) << c.what;
+        EXPECT_EQ(get_map_action_array()->count, 0) << c.what;
+        EXPECT_EQ(get_map_action_parameter_buffer_size(), 0) << c.what;
+    }
+}
+
+TEST_F(map_actions_test, a_run_with_fewer_entries_than_its_count_is_clamped)
+{
+    test_action a{1, four("math")};
+    a.ints(four("resu"), {4});
+    std::vector<uint8_t> block = write_map_action_block({a});
+    write_be16(block.data() + 20, 3);
+    {
+        expected_assertions expect(1, "clamped");
+        ASSERT_TRUE(import_map_actions(1, (int32_t)block.size(), block.data(), true));
+    }
+    EXPECT_EQ(get_map_action(0)->parameter_count, 1);
+}
+
+TEST_F(map_actions_test, preload_makes_string_list_values_none)
+{
+    test_action a{1, four("math")};
+    a.ints(four("strs"), {0x41424344, 7}, _parameter_string_list_tag);
+    ASSERT_TRUE(import_test_actions({a}));
+    preload_map_action_tags();
+    int32_t value = 0;
+    ASSERT_TRUE(get_indexed_long_integer_parameter(0, four("strs"), _parameter_string_list_tag, &value, 1));
+    EXPECT_EQ(value, NONE);
+}
+
+// ---- search -----------------------------------------------------------------------------
+
+std::vector<int32_t> search_order(int32_t action_index, uint32_t flags, field_tag name)
+{
+    std::vector<int32_t> order;
+    find_map_action_parameter_state state;
+    new_find_map_action_parameter_state(&state, action_index, flags, name, NONE);
+    map_action_parameter p;
+    while (find_next_map_action_parameter(&state, &p)) order.push_back(p.action_index * 100 + p.parameter_index);
+    return order;
+}
+
+TEST_F(map_actions_test, links_are_searched_breadth_first_with_the_repeats_of_the_stack)
+{
+    test_action a{1, four("math")}, b{2, four("math")}, d{4, four("math")}, s{5, four("math")};
+    a.ints(four("valu"), {1}).ids(four("link"), {2, 4});
+    b.ints(four("valu"), {2}).ids(four("link"), {4});
+    d.ints(four("valu"), {4});
+    s.ints(four("valu"), {5}).ids(four("link"), {5});
+    ASSERT_TRUE(import_test_actions({a, b, d, s}));
+    EXPECT_EQ(search_order(0, 0, NONE), (std::vector<int32_t>{0, 100, 200, 200}));
+    EXPECT_EQ(search_order(3, 0, NONE), (std::vector<int32_t>{300, 300}));
+    EXPECT_TRUE(search_order(0, 0, four("link")).empty());
+    EXPECT_EQ(search_order(0, _dont_resolve_links_flag, four("link")), (std::vector<int32_t>{1}));
+    int32_t values[5];
+    EXPECT_EQ(get_combined_map_action_parameter(0, four("valu"), _parameter_integer, values, 5), 4);
+    EXPECT_EQ(values[3], 4);
+}
+
+TEST_F(map_actions_test, the_search_stack_holds_64_actions)
+{
+    std::vector<test_action> chain;
+    for (int16_t i = 1; i <= 70; i++)
+    {
+        test_action a{i, four("math")};
+        a.ints(four("valu"), {i});
+        if (i < 70) a.ids(four("link"), {(int16_t)(i + 1)});
+        chain.push_back(a);
+    }
+    ASSERT_TRUE(import_test_actions(chain));
+    EXPECT_EQ(search_order(0, 0, four("valu")).size(), 64u);
+}
+
+TEST_F(map_actions_test, flags_need_empty_arrays_and_the_cache_follows_edits_and_ticks)
+{
+    test_action a{1, four("math")};
+    a.flag(four("debg")).ints(four("valu"), {3});
+    ASSERT_TRUE(import_test_actions({a}));
+    EXPECT_FALSE(get_map_action_parameter(nullptr, 0, 0, four("debg"), _parameter_flag));
+    EXPECT_TRUE(get_map_action_parameter(nullptr, 0, _return_empty_arrays_flag, four("debg"), _parameter_flag));
+    int32_t value = 0;
+    ASSERT_TRUE(get_indexed_long_integer_parameter(0, four("valu"), _parameter_integer, &value, 0));
+    const int32_t nine = 9;
+    ASSERT_TRUE(set_unique_map_action_parameter(0, four("valu"), _parameter_integer, 1, &nine));
+    ASSERT_TRUE(get_indexed_long_integer_parameter(0, four("valu"), _parameter_integer, &value, 0));
+    EXPECT_EQ(value, 9);
+    // More than 64 entries: the cache falls back to a plain search.
+    for (int32_t i = 0; i < 70; i++) ASSERT_TRUE(new_map_action_parameter(nullptr, 0, four("fill"), _parameter_integer));
+    ASSERT_TRUE(set_unique_map_action_parameter(0, four("last"), _parameter_integer, 1, &nine));
+    game_->game_time = 32;
+    EXPECT_TRUE(get_indexed_long_integer_parameter(0, four("last"), _parameter_integer, &value, 0));
+    rgb_color color;
+    const int32_t five[5] = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(set_unique_map_action_parameter(0, four("colr"), _parameter_integer, 5, five));
+    EXPECT_TRUE(get_indexed_color_parameter(0, four("colr"), &color, 0));
+    EXPECT_FALSE(get_indexed_color_parameter(0, four("colr"), &color, 1));
+}
+
+// ---- editors against a reference model ---------------------------------------------------------
+
+struct model_entry
+{
+    field_tag name;
+    int16_t type;
+    std::vector<int32_t> values;
+};
+
+TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_after_every_step)
+{
+    std::vector<test_action> actions;
+    for (int16_t i = 1; i <= 50; i++) actions.push_back(test_action{i, four("math")});
+    ASSERT_TRUE(import_test_actions(actions));
+    std::map<int32_t, std::vector<model_entry>> model;
+    for (int32_t i = 0; i < 50; i++) model[i];
+    std::mt19937 random(1234);
+    const field_tag names[3] = {four("aaaa"), four("bbbb"), four("#ccc")};
+    for (int32_t step = 0; step < 10000; step++)
+    {
+        auto it = model.begin();
+        std::advance(it, random() % model.size());
+        const int32_t action = it->first;
+        std::vector<model_entry> &entries = it->second;
+        const field_tag name = names[random() % 3];
+        const int32_t operation = random() % 6;
+        if (operation == 0)
+        {
+            std::vector<int32_t> values(random() % 6);
+            for (int32_t &v : values) v = (int32_t)random();
+            ASSERT_TRUE(set_unique_map_action_parameter(action, name, _parameter_integer, (int32_t)values.size(), values.data()));
+            std::erase_if(entries, [&](const model_entry &e) { return e.name == name && e.type == _parameter_integer; });
+            entries.push_back({name, _parameter_integer, values.empty() ? std::vector<int32_t>{} : values});
+        }
+        else if (operation == 1 && !entries.empty())
+        {
+            const int32_t index = random() % entries.size();
+            map_action_parameter p;
+            ASSERT_TRUE(build_map_action_parameter(&p, action, index));
+            std::vector<int32_t> more(random() % 4, (int32_t)step);
+            ASSERT_TRUE(append_to_map_action_parameter(&p, (int32_t)more.size(), more.data()));
+            entries[index].values.insert(entries[index].values.end(), more.begin(), more.end());
+        }
+        else if (operation == 2 && !entries.empty())
+        {
+            const int32_t index = random() % entries.size();
+            ASSERT_TRUE(adjust_map_action_parameter_size(action, index, NONE));
+            entries.erase(entries.begin() + index);
+        }
+        else if (operation == 3 && !entries.empty())
+        {
+            const int32_t index = random() % entries.size();
+            const int32_t count = random() % 5;
+            ASSERT_TRUE(adjust_map_action_parameter_size(action, index, count));
+            entries[index].values.resize(count, 0);
+        }
+        else if (operation == 4 && model.size() > 30)
+        {
+            delete_map_action(action);
+            model.erase(it);
+        }
+        else if (operation == 5 && model.size() < 70)
+        {
+            const int32_t parent = model.begin()->first;
+            const int32_t made = new_map_action(parent);
+            ASSERT_NE(made, NONE);
+            model[made] = model[parent];
+        }
+        // Every action holds exactly its model's entries, and nothing else is in use.
+        int32_t in_use = 0;
+        for (const auto &[index, expected] : model)
+        {
+            const map_action *record = get_map_action(index);
+            ASSERT_NE(record, nullptr);
+            ASSERT_EQ(record->parameter_count, (int16_t)expected.size()) << "step " << step;
+            in_use += record->parameters_size;
+            for (size_t e = 0; e < expected.size(); e++)
+            {
+                map_action_parameter p;
+                ASSERT_TRUE(build_map_action_parameter(&p, index, (int32_t)e));
+                ASSERT_EQ(p.field_name, expected[e].name);
+                ASSERT_EQ(p.count, (int16_t)expected[e].values.size()) << "step " << step;
+                std::vector<int32_t> values(p.count);
+                copy_map_action_parameter_values(&p, values.data(), p.count);
+                ASSERT_EQ(values, expected[e].values) << "step " << step;
+            }
+        }
+        ASSERT_EQ(in_use, get_map_action_parameter_buffer_size()) << "step " << step;
+    }
+}
+
+TEST_F(map_actions_test, the_buffer_limit_and_the_16_bit_sizes_refuse_and_change_nothing)
+{
+    ASSERT_TRUE(import_test_actions({test_action{1, four("math")}, test_action{2, four("math")}}));
+    // 8 + 8189 * 4 = 32764 bytes: one more value passes the 16-bit size.
+    std::vector<int32_t> values(8189, 7);
+    ASSERT_TRUE(set_unique_map_action_parameter(0, four("bulk"), _parameter_integer, 8189, values.data()));
+    map_action_parameter p;
+    ASSERT_TRUE(get_map_action_parameter(&p, 0, 0, four("bulk"), _parameter_integer));
+    const int32_t before = get_map_action_parameter_buffer_size();
+    EXPECT_FALSE(append_to_map_action_parameter(&p, 1, values.data()));
+    EXPECT_EQ(get_map_action_parameter_buffer_size(), before);
+    EXPECT_EQ(p.count, 8189);
+    // Fill the buffer with runs of other actions to just under its size.
+    while (get_map_action_parameter_buffer_size() + 32764 < PARAMETER_BUFFER_SIZE)
+    {
+        const int32_t action = new_map_action(NONE);
+        ASSERT_TRUE(set_unique_map_action_parameter(action, four("bulk"), _parameter_integer, 8189, values.data()));
+    }
+    const int32_t full = get_map_action_parameter_buffer_size();
+    const int32_t left = PARAMETER_BUFFER_SIZE - full;
+    ASSERT_EQ(left, 12);
+    EXPECT_FALSE(adjust_map_action_parameters_size(1, left)) << "the buffer may not reach 98304 bytes";
+    EXPECT_TRUE(adjust_map_action_parameters_size(1, left - 1));
+    EXPECT_EQ(get_map_action_parameter_buffer_size(), PARAMETER_BUFFER_SIZE - 1);
+    int32_t check = 0;
+    ASSERT_TRUE(get_indexed_long_integer_parameter(0, four("bulk"), _parameter_integer, &check, 8188));
+    EXPECT_EQ(check, 7);
+}
+
+} // namespace
