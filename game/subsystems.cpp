@@ -23,6 +23,7 @@
 #include "projectiles.h"
 #include "recording.h"
 #include "shapes.h"
+#include "sniffing.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -52,4 +53,5 @@ void register_built_subsystems(void)
     register_monster_reaction_hooks();
     register_monster_life_hooks();
     register_monster_owner_hooks();
+    register_sniffing_hooks();
 }
