@@ -120,11 +120,9 @@ static int32_t nearby_square_start(int32_t cell, int32_t size)
 }
 
 // Adds to the group every unit of its team and type in the 3 x 3 cells
-// around `member` that is in no group yet.
-static void gather_nearby_monsters(spatial_group *group, const object_data *member)
+// starting at (start_x, start_y) that is in no group yet.
+static void gather_nearby_monsters(spatial_group *group, int32_t start_x, int32_t start_y)
 {
-    const int32_t start_x = nearby_square_start(member->location.position.x >> WORLD_FRACTIONAL_BITS, mesh_width);
-    const int32_t start_y = nearby_square_start(member->location.position.y >> WORLD_FRACTIONAL_BITS, mesh_height);
     for (int32_t y = start_y; y < start_y + NEARBY_CELL_DIAMETER; ++y)
     {
         for (int32_t x = start_x; x < start_x + NEARBY_CELL_DIAMETER; ++x)
@@ -227,10 +225,22 @@ static bool build_groups(void)
         group->monster_indexes[0] = (int16_t)seed;
         group->monster_count = 1;
         mark_monster_used(seed);
+        // A square this group has read already holds nothing more for it:
+        // its units only ever leave the pool, and a read takes every unit it
+        // meets.  Skipping it changes nothing but the time spent.
+        int32_t squares_read[MAXIMUM_MONSTERS_PER_MAP];
+        int32_t square_count = 0;
         for (int32_t k = 0; k < group->monster_count && group->monster_count < limit; ++k)
         {
             const object_data *member = get_object(get_monster_data(group->monster_indexes[k])->object_index);
-            gather_nearby_monsters(group, member);
+            const int32_t start_x = nearby_square_start(member->location.position.x >> WORLD_FRACTIONAL_BITS, mesh_width);
+            const int32_t start_y = nearby_square_start(member->location.position.y >> WORLD_FRACTIONAL_BITS, mesh_height);
+            const int32_t square = (start_y << 16) | (start_x & 0xFFFF);
+            bool read = false;
+            for (int32_t i = 0; i < square_count && !read; ++i) read = squares_read[i] == square;
+            if (read) continue;
+            if (square_count < MAXIMUM_MONSTERS_PER_MAP) squares_read[square_count++] = square;
+            gather_nearby_monsters(group, start_x, start_y);
         }
         fill_group_fields(group);
 
