@@ -1,3 +1,312 @@
 // The tutorial watcher: watches the player's actions and commands for the tutorial's scripts.
 
 #include "sniffing.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "commands.h"
+#include "cseries/errors.h"
+#include "cseries/log.h"
+#include "cseries/registration.h"
+#include "game_hooks.h"
+#include "game_time.h"
+#include "input/action_queue.h"
+#include "monster_commands.h"
+#include "vesk_random.h"
+
+enum
+{
+    NUMBER_OF_VALID_ACTION_FLAGS = 12,
+    NUMBER_OF_INVALID_KEY_CODES = 16,
+    // Formations the formation cases ask for.
+    SNIFFING_LOOSE_LINE_FORMATION = 2,
+    SNIFFING_VANGUARD_FORMATION = 8,
+};
+
+// The input a tutorial judges: the camera controls, the overhead map, pause.
+static const int32_t valid_action_flags[NUMBER_OF_VALID_ACTION_FLAGS] = {
+    _orbit_left_bit, _orbit_right_bit, _move_forward_bit, _move_backward_bit, _yaw_left_bit, _yaw_right_bit,
+    _move_left_bit,  _move_right_bit,  _zoom_in_bit,      _zoom_out_bit,      _toggle_overhead_map_bit, _pause_game_bit,
+};
+
+// Keys that are never judged: Escape (0), the function keys F1-F12 (1-12),
+// Print Screen (13), Scroll Lock (14) and Pause (15).
+static const int16_t invalid_key_codes[NUMBER_OF_INVALID_KEY_CODES] = {0, 1, 2, 3, 4, 5, 6, 7,
+                                                                       8, 9, 10, 11, 12, 13, 14, 15};
+
+static struct sniffing_globals
+{
+    uint32_t flags; // sniffing_flag_bits
+    struct command_header *command_header; // the scratch copy; null outside a map
+    int16_t internal_action_identifier;
+    int16_t test_case;
+    int32_t next_possible_error_time; // game tick
+    int32_t time_between_errors_min, time_between_errors_delta;
+} sniffing_globals;
+
+static procedure_slot<overhead_map_state_procedure> overhead_map_state_slot("overhead map state");
+static procedure_slot<sniffing_report_procedure> sniffing_report_slot("sniffing report");
+
+bool register_overhead_map_state_procedure(overhead_map_state_procedure procedure)
+{
+    return overhead_map_state_slot.fill(procedure);
+}
+
+bool register_sniffing_report_procedure(sniffing_report_procedure procedure)
+{
+    return sniffing_report_slot.fill(procedure);
+}
+
+int16_t get_sniffing_test_case(void) { return sniffing_globals.test_case; }
+uint32_t get_sniffing_flags(void) { return sniffing_globals.flags; }
+int32_t get_sniffing_next_possible_error_time(void) { return sniffing_globals.next_possible_error_time; }
+
+// ---- life cycle ------------------------------------------------------------------------
+
+bool initialize_sniffing_for_new_map(void)
+{
+    sniffing_globals.test_case = _sniffing_not_watching;
+    if (!sniffing_globals.command_header)
+    {
+        // 8-byte aligned: the codec reads the 32-bit fields of the copy in place.
+        sniffing_globals.command_header = (struct command_header *)aligned_alloc(8, SNIFFING_COMMAND_BUFFER_SIZE);
+        if (!sniffing_globals.command_header)
+        {
+            ERROR_MESSAGE(8, "couldn't allocate #%d bytes for command header", (int)SNIFFING_COMMAND_BUFFER_SIZE);
+            return false;
+        }
+    }
+    return true;
+}
+
+void dispose_sniffing_from_old_map(void)
+{
+    free(sniffing_globals.command_header);
+    sniffing_globals.command_header = nullptr;
+    sniffing_globals.test_case = _sniffing_not_watching;
+}
+
+static bool sniffing_map_step(const new_game_data *) { return initialize_sniffing_for_new_map(); }
+
+// ---- the script's switch -----------------------------------------------------------------
+
+bool toggle_sniffing(const new_sniffing_data *data)
+{
+    if (!data) return false;
+    if (data->test_case == _sniffing_overhead_map_is_shown)
+    {
+        const overhead_map_state_procedure shown = overhead_map_state_slot.get();
+        return shown && shown();
+    }
+    sniffing_globals.flags = data->flags | _sniffing_report_errors_flag;
+    sniffing_globals.test_case = data->test_case;
+    sniffing_globals.internal_action_identifier = data->action_identifier;
+    sniffing_globals.time_between_errors_min = data->time_between_errors_min;
+    sniffing_globals.time_between_errors_delta = data->time_between_errors_delta;
+    sniffing_globals.next_possible_error_time = wrap_add32(game_->game_time, data->initial_delay_before_errors);
+    return false;
+}
+
+// ---- success and error -------------------------------------------------------------------
+
+static void report_to_action(bool succeeded)
+{
+    const sniffing_report_procedure report = sniffing_report_slot.get();
+    if (report) report(sniffing_globals.internal_action_identifier, succeeded);
+}
+
+static void sniffing_succeeded(void)
+{
+    if (!(sniffing_globals.flags & _sniffing_already_successful_flag)) report_to_action(true);
+    if (sniffing_globals.flags & _sniffing_clear_after_success_flag) sniffing_globals.test_case = _sniffing_not_watching;
+    if (!(sniffing_globals.flags & _sniffing_keep_reporting_errors_after_initial_success_flag))
+        sniffing_globals.flags &= ~(uint32_t)_sniffing_report_errors_flag;
+    sniffing_globals.flags |= _sniffing_already_successful_flag;
+}
+
+// Reports an error when errors are reported and one is due, and sets when
+// the next may come: one vesk_random draw when the interval has a random part.
+static void sniffing_error(bool due_without_time)
+{
+    if (!(sniffing_globals.flags & _sniffing_report_errors_flag)) return;
+    const bool due = game_->game_time > sniffing_globals.next_possible_error_time ||
+                     (due_without_time && sniffing_globals.next_possible_error_time == NONE);
+    if (!due) return;
+    report_to_action(false);
+    int32_t next = wrap_add32(game_->game_time, sniffing_globals.time_between_errors_min);
+    if (sniffing_globals.time_between_errors_delta > 0)
+        next = wrap_add32(next, (int32_t)(((int64_t)vesk_random() * sniffing_globals.time_between_errors_delta) >> 16));
+    sniffing_globals.next_possible_error_time = next;
+}
+
+// ---- input ---------------------------------------------------------------------------------
+
+bool we_have_action_flags(const action_data *action)
+{
+    if (!action) return false;
+    for (int32_t i = 0; i < NUMBER_OF_VALID_ACTION_FLAGS; ++i)
+        if (test_action_flag(action, valid_action_flags[i])) return true;
+    if (action->key_code == NONE) return false;
+    for (int32_t i = 0; i < NUMBER_OF_INVALID_KEY_CODES; ++i)
+        if (action->key_code == invalid_key_codes[i]) return false;
+    return true;
+}
+
+// The two action flags each input case succeeds on (the same one twice for
+// the overhead map); false for a case that is not an input case.
+static bool input_case_flags(int16_t test_case, int32_t *first, int32_t *second)
+{
+    switch (test_case)
+    {
+    case _sniffing_input_toggle_overhead_map: *first = *second = _toggle_overhead_map_bit; return true;
+    case _sniffing_input_orbit: *first = _orbit_left_bit, *second = _orbit_right_bit; return true;
+    case _sniffing_input_move_forward_or_backward: *first = _move_forward_bit, *second = _move_backward_bit; return true;
+    case _sniffing_input_yaw: *first = _yaw_left_bit, *second = _yaw_right_bit; return true;
+    case _sniffing_input_move_sideways: *first = _move_left_bit, *second = _move_right_bit; return true;
+    case _sniffing_input_zoom: *first = _zoom_in_bit, *second = _zoom_out_bit; return true;
+    default: return false;
+    }
+}
+
+bool handle_action_sniffing(action_data *action)
+{
+    int32_t first, second;
+    if (!action || !input_case_flags(sniffing_globals.test_case, &first, &second)) return false;
+    if (!we_have_action_flags(action)) return false;
+    if (test_action_flag(action, first) || test_action_flag(action, second))
+    {
+        sniffing_succeeded();
+        return false;
+    }
+    sniffing_error(false);
+    memset(action, 0, sizeof(*action));
+    action->key_code = NONE;
+    action->ascii_code = NONE;
+    return true;
+}
+
+// ---- commands ------------------------------------------------------------------------------
+
+// The parts of a decoded command the cases look at.
+struct sniffed_command
+{
+    int16_t verb;
+    uint16_t flags;
+    int16_t general_type;
+    int16_t formation_index;
+    bool special_ability_on_self; // the target list repeats the aggressor list over the shorter one
+};
+
+// Decodes the copy in the scratch buffer.  False when it cannot be decoded.
+static bool decode_sniffed_command(command_header *copy, sniffed_command *command)
+{
+    command->verb = copy->verb;
+    command_codec_state state;
+    switch (copy->verb)
+    {
+    case _command_general:
+    {
+        command_decode_new(&state, copy, _command_general);
+        const command_general_data *data = (const command_general_data *)command_decode_data(
+            &state, sizeof(command_general_data), command_general_data_byte_swapping_data);
+        if (!data) return false;
+        command->general_type = data->type;
+        return true;
+    }
+    case _command_movement:
+    {
+        command_decode_new(&state, copy, _command_movement);
+        const command_movement_data *data = (const command_movement_data *)command_decode_data(
+            &state, sizeof(command_movement_data), command_movement_data_byte_swapping_data);
+        if (!data) return false;
+        command->flags = data->flags;
+        command->formation_index = data->formation_index;
+        return true;
+    }
+    case _command_target:
+    {
+        command_decode_new(&state, copy, _command_target);
+        const command_target_data *data = (const command_target_data *)command_decode_data(
+            &state, sizeof(command_target_data), command_target_data_byte_swapping_data);
+        int16_t aggressor_count = 0, target_count = 0;
+        const int16_t *aggressors = data ? (const int16_t *)command_decode_array(
+                                               &state, &aggressor_count, sizeof(int16_t),
+                                               command_unit_identifier_byte_swapping_data)
+                                         : nullptr;
+        const int16_t *targets = aggressors ? (const int16_t *)command_decode_array(
+                                                  &state, &target_count, sizeof(int16_t),
+                                                  command_unit_identifier_byte_swapping_data)
+                                            : nullptr;
+        if (!targets) return false;
+        command->flags = data->flags;
+        const int16_t shorter = aggressor_count < target_count ? aggressor_count : target_count;
+        command->special_ability_on_self = true;
+        for (int16_t i = 0; i < shorter; ++i)
+            if (aggressors[i] != targets[i]) command->special_ability_on_self = false;
+        return true;
+    }
+    default: return true; // the cases look at nothing but the verb
+    }
+}
+
+static bool command_meets_case(const sniffed_command *command, int16_t test_case)
+{
+    const bool special = command->verb == _command_target && (command->flags & _command_target_special_ability_flag);
+    const bool formation = command->verb == _command_movement && (command->flags & _command_movement_formation_flag);
+    if (test_case >= _sniffing_command_general_first && test_case <= _sniffing_command_general_first + 4)
+        return command->verb == _command_general && command->general_type == test_case - _sniffing_command_general_first;
+    switch (test_case)
+    {
+    case _sniffing_command_movement: return command->verb == _command_movement;
+    case _sniffing_command_target: return command->verb == _command_target;
+    case _sniffing_command_attack_location: return command->verb == _command_attack_location;
+    case _sniffing_command_pick_up: return command->verb == _command_pick_up;
+    case _sniffing_command_target_movement_or_stop:
+        return command->verb == _command_target || command->verb == _command_movement ||
+               (command->verb == _command_general && command->general_type == _command_general_stop);
+    case _sniffing_command_special_ability_on_self: return special && command->special_ability_on_self;
+    case _sniffing_command_special_ability_on_others: return special && !command->special_ability_on_self;
+    case _sniffing_command_special_ability: return special;
+    case _sniffing_command_loose_line_formation:
+        return formation && command->formation_index == SNIFFING_LOOSE_LINE_FORMATION;
+    case _sniffing_command_vanguard_formation:
+        return formation && command->formation_index == SNIFFING_VANGUARD_FORMATION;
+    case _sniffing_command_any_formation: return formation;
+    default: return false;
+    }
+}
+
+bool handle_command_sniffing(command_header *command)
+{
+    const int16_t test_case = sniffing_globals.test_case;
+    if (test_case < _sniffing_command_general_first || test_case > _sniffing_command_any_formation) return true;
+    if (!command) return false;
+    if (!VASSERT(sniffing_globals.command_header, "globals.command_header")) return false;
+    if (command->size < MINIMUM_COMMAND_SIZE || command->size > SNIFFING_COMMAND_BUFFER_SIZE)
+    {
+        log_message(__FILE__, __LINE__, "tutorial watcher: a command of %d bytes cannot be judged; dropped",
+                    (int)command->size);
+        return false;
+    }
+    memcpy(sniffing_globals.command_header, command, (size_t)command->size);
+    if (command->verb == _command_null || command->verb == _command_sync) return true;
+
+    sniffed_command sniffed = {};
+    if (decode_sniffed_command(sniffing_globals.command_header, &sniffed) && command_meets_case(&sniffed, test_case))
+    {
+        sniffing_succeeded();
+        return true;
+    }
+    sniffing_error(true);
+    return false;
+}
+
+// ---- registration ----------------------------------------------------------------------------
+
+void register_sniffing_hooks(void)
+{
+    register_map_procedures(_map_tutorial, sniffing_map_step, dispose_sniffing_from_old_map);
+    register_action_procedure(_action_tutorial_watcher, handle_action_sniffing);
+    register_command_sniffing_procedure(handle_command_sniffing);
+}

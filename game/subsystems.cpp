@@ -5,6 +5,10 @@
 #include "subsystems.h"
 
 #include "damage.h"
+#include "map_actions/flow_control_action_procs.h"
+#include "map_actions/map_action_engine.h"
+#include "map_actions/map_action_parameters.h"
+#include "sniffing.h"
 #include "local_projectiles.h"
 #include "monster_initializers.h"
 #include "monster_attacks.h"
@@ -25,8 +29,18 @@
 #include "projectiles.h"
 #include "recording.h"
 #include "shapes.h"
+#include "sniffing.h"
 #include "unit_commands.h"
 #include "vesk.h"
+
+// The tutorial watcher's verdicts go to the action that asked for them.
+static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
+{
+    const int32_t action_index = action_identifier_to_action_index(action_identifier);
+    if (action_index == NONE) return;
+    if (succeeded) set_map_action_success(action_index);
+    else set_map_action_error(action_index);
+}
 
 void register_built_subsystems(void)
 {
@@ -56,4 +70,7 @@ void register_built_subsystems(void)
     register_monster_owner_hooks();
     register_selection_hooks();
     register_map_action_hooks();
+    register_sniffing_hooks();
+    register_toggle_sniffing_procedure(toggle_sniffing);
+    register_sniffing_report_procedure(report_sniffing_to_map_action);
 }

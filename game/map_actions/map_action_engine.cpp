@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "action_procs.h"
-#include "attack_ai_placeholder.h"
+#include "attack_ai.h"
+#include "spatial_groups.h"
 #include "cseries/tags.h"
 #include "game_records.h"
 #include "game_time.h"

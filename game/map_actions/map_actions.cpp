@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "action_procs.h"
-#include "attack_ai_placeholder.h"
+#include "attack_ai.h"
+#include "spatial_groups.h"
 #include "cseries/errors.h"
 #include "game_hooks.h"
 #include "map_action_engine.h"

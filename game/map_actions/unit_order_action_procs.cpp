@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "attack_ai_placeholder.h"
+#include "attack_ai.h"
+#include "spatial_groups.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "map_action_engine.h"
