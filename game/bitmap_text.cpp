@@ -1153,7 +1153,7 @@ bool find_string_click_point(int32_t font_index, int16_t style, const char *stri
         {
             decode_character(string, next, &size);
             next += size;
-        } while (size && next < *end_index && is_two_byte_code(decode_character(string, next, &size)));
+        } while (size && next < *end_index && is_escape(decode_character(string, next, &size)));
         if (!size || next > *end_index || next >= TEXT_BUFFER_SIZE - 1) break;
         memcpy(buffer, string, (size_t)next);
         buffer[next] = 0;
