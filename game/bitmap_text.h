@@ -39,7 +39,8 @@
 enum
 {
     FONT_DEFINITION_VERSION_NUMBER = 1,
-    MAXIMUM_FONT_DEFINITIONS_PER_MAP = 16,
+    // Six interface fonts with four style fonts each must fit at once.
+    MAXIMUM_FONT_DEFINITIONS_PER_MAP = 32,
     FONT_DEFINITION_SIZE = 64,
     FONT_CHARACTER_HEADER_SIZE = 16,
     MAXIMUM_FONT_CHARACTER_DIMENSION = 1024, // glyph sizes are below this
