@@ -242,7 +242,7 @@ static bool finish_font(font_definition *font, font_runtime *runtime, const char
     if (!index_font_characters(font, runtime, name, glyphs)) return false;
     font->leading_width = (int16_t)((font->ascending_height + font->descending_height) / 5);
     font_character **single = runtime->lead_byte_character_tables[0];
-    if (single && !single[' ']) single[' '] = &global_space_character;
+    if (single && !single[32]) single[32] = &global_space_character;
     font->characters = 0;
     font->lead_byte_character_tables = 0;
     return true;
