@@ -9,16 +9,38 @@
 
 #include <cstdint>
 
+#include "point2d.h"
+
+struct bitmap_data;
+struct font_character;
+
 struct hardware_rasterizer_procedures
 {
     // Whether textures must be square (the texture sizes of bitmaps).
     bool (*requires_square_textures)(void);
     // The bit depth and encoding sprites are prepared in with a hardware rasterizer.
     void (*get_shapes_bit_depth_and_encoding)(int16_t *bit_depth, int16_t *encoding);
+
+    // The 2D drawers of a frame buffer of a hardware encoding.  Colours are
+    // 0xAARRGGBB.  These may be null: what a null one would draw is dropped
+    // with a "halt" line, as without a back end.
+    void (*draw_line)(bitmap_data *destination, uint32_t color, const point2d *p0, const point2d *p1);
+    void (*fill_polygon)(bitmap_data *destination, uint32_t color, const point2d *vertices, int16_t vertex_count);
+    // Already clamped to the bitmap; called only when left != right.
+    void (*fill_rectangle)(bitmap_data *destination, uint32_t color, int16_t left, int16_t right, int16_t top,
+                           int16_t bottom);
+    // The source rectangle of `source` at `destination_point`, through the
+    // source's colour table (256 pixels) when it is 8-bit.
+    void (*copy_bitmap)(bitmap_data *destination, const bitmap_data *source, const void *source_color_table,
+                        const rectangle2d *source_rectangle, const point2d *destination_point, uint16_t transparency);
+    // A glyph of the glyph atlas (bitmap_text.h): `width` x `height` pixels
+    // from (atlas_x, atlas_y) of the atlas drawn at (x, y).
+    void (*draw_character)(bitmap_data *destination, const font_character *glyph, uint32_t color, int16_t x,
+                           int16_t y, int16_t atlas_x, int16_t atlas_y, int16_t width, int16_t height);
 };
 
 // The back end's table, kept by pointer (it must outlive the program's use).
-// Every procedure of it must be given.
+// Every procedure before the 2D drawers must be given.
 typedef const hardware_rasterizer_procedures *(*hardware_rasterizer_table_procedure)(void);
 bool register_hardware_rasterizer_procedure(hardware_rasterizer_table_procedure procedure);
 
@@ -27,3 +49,16 @@ bool is_hardware_encoding(int16_t encoding);
 
 bool rasterizer_requires_square_textures(void);
 void get_shapes_bit_depth_and_encoding_hardware(int16_t *bit_depth, int16_t *encoding);
+
+// The 2D drawers of the back end (see the table).  Without a back end, or
+// when it lacks the drawer, a "halt" line is logged and nothing is drawn.
+void draw_line_hardware(bitmap_data *destination, uint32_t color, const point2d *p0, const point2d *p1);
+void fill_polygon_hardware(bitmap_data *destination, uint32_t color, const point2d *vertices, int16_t vertex_count);
+void fill_rectangle_hardware(bitmap_data *destination, uint32_t color, int16_t left, int16_t right, int16_t top,
+                             int16_t bottom);
+void copy_bitmap_hardware(bitmap_data *destination, const bitmap_data *source, const void *source_color_table,
+                          const rectangle2d *source_rectangle, const point2d *destination_point,
+                          uint16_t transparency);
+void draw_character_to_hardware_frame_buffer(bitmap_data *destination, const font_character *glyph, uint32_t color,
+                                             int16_t x, int16_t y, int16_t atlas_x, int16_t atlas_y, int16_t width,
+                                             int16_t height);

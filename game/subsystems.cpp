@@ -30,6 +30,7 @@
 #include "recording.h"
 #include "shapes.h"
 #include "sniffing.h"
+#include "bitmap_text.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -52,6 +53,7 @@ void register_built_subsystems(void)
     register_action_queue_hooks();
     register_recording_hooks();
     register_shapes_hooks();
+    register_bitmap_text_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();

@@ -94,6 +94,24 @@ for source in "$root"/data/collections/*.txt; do
 done
 convert_texts strings strings "$work/interface"
 
+# Interface fonts: every line of data/fonts/interface.txt makes a font and its
+# four style fonts, rendered from the DejaVu faces, in the interface file.
+faces=/usr/share/fonts/truetype/dejavu
+grep -v '^#' "$root/data/fonts/interface.txt" | while read -r plain italic bold condensed underlined size name; do
+    [ -n "$plain" ] || continue
+    "$tool" font "$work/interface/font.$plain" --subgroup "$plain" --name "$name" \
+        --face "$faces/DejaVuSans.ttf" --size "$size" \
+        --italic "$italic" --bold "$bold" --condensed "$condensed" --underlined "$underlined"
+    "$tool" font "$work/interface/font.$italic" --subgroup "$italic" --name "$name italic" \
+        --face "$faces/DejaVuSans-Oblique.ttf" --size "$size"
+    "$tool" font "$work/interface/font.$bold" --subgroup "$bold" --name "$name bold" \
+        --face "$faces/DejaVuSans-Bold.ttf" --size "$size"
+    "$tool" font "$work/interface/font.$condensed" --subgroup "$condensed" --name "$name condensed" \
+        --face "$faces/DejaVuSansCondensed.ttf" --size "$size"
+    "$tool" font "$work/interface/font.$underlined" --subgroup "$underlined" --name "$name underlined" \
+        --face "$faces/DejaVuSans.ttf" --size "$size" --underline
+done
+
 for n in 1 2 3 4 5; do
     pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
 done

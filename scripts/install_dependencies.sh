@@ -20,6 +20,9 @@ python3
 pkg-config
 libsdl1.2-compat-dev
 libpng-dev
+libfreetype-dev
+fonts-dejavu-core
+fonts-dejavu-extra
 "
 
 missing=""

@@ -12,6 +12,7 @@
 //   vesk_tags media OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags preload OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags collection OUT --subgroup S --name N SOURCE   (collection_tags.h)
+//   vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) [STYLES]   (font_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
 // and exit status 1; wrong usage exits with 2.
@@ -30,6 +31,7 @@
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
 #include "collection_tags.h"
+#include "font_tags.h"
 #include "landscape_tags.h"
 #include "map_data_tags.h"
 #include "mesh_tags.h"
@@ -55,6 +57,8 @@ static int usage(void)
             "       vesk_tags media OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags preload OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags collection OUT --subgroup S --name N SOURCE\n"
+            "       vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) "
+            "[--italic T] [--bold T] [--condensed T] [--underlined T]\n"
             "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n");
     return 2;
 }
@@ -325,5 +329,6 @@ int main(int argc, char **argv)
     if (command == "preload") return preload_tags_command(argc, argv);
     if (command == "collection") return collection_tags_command(argc, argv);
     if (command == "landscape") return landscape_tags_command(argc, argv);
+    if (command == "font") return font_tags_command(argc, argv);
     return usage();
 }
