@@ -109,6 +109,25 @@ static uint8_t monster_marks[MAXIMUM_MONSTERS_PER_MAP];
 const selection_globals_ *get_selection_globals(void) { return &selection_globals; }
 
 static bool test_flag(const action_data *action, int32_t bit) { return test_action_flag(action, bit); }
+
+// An action's ticks, as the countdowns use them: a record's delta is 0 or 1,
+// but a damaged or hand-made one may carry any value, which must neither
+// wrap a 16-bit countdown back to a positive count nor run one backwards.
+enum
+{
+    MAXIMUM_ACTION_TICKS = 1024,
+};
+static int32_t action_ticks(const action_data *action)
+{
+    const int32_t delta = action->time_delta;
+    return delta < 0 ? 0 : delta > MAXIMUM_ACTION_TICKS ? MAXIMUM_ACTION_TICKS : delta;
+}
+// A 16-bit countdown less the action's ticks, stopping at -1.
+static int16_t count_down(int32_t ticks, const action_data *action)
+{
+    const int32_t left = ticks - action_ticks(action);
+    return (int16_t)(left < -1 ? -1 : left);
+}
 static bool in_replay(void) { return game_->type == _game_type_replay; }
 
 static const monster_definition *definition_of(const monster_data *monster)
@@ -1000,7 +1019,10 @@ void update_band_selection_or_gesture(const action_data *action)
         if (step < MINIMUM_GESTURE_VELOCITY)
         {
             if (selection_globals.low_velocity_gesture_ticks != NONE)
-                selection_globals.low_velocity_gesture_ticks = (int16_t)(selection_globals.low_velocity_gesture_ticks + action->time_delta);
+                {
+                const int32_t slow = selection_globals.low_velocity_gesture_ticks + action_ticks(action);
+                selection_globals.low_velocity_gesture_ticks = (int16_t)(slow > INT16_MAX ? INT16_MAX : slow);
+            }
         }
         else
             selection_globals.low_velocity_gesture_ticks = 0;
@@ -1353,6 +1375,9 @@ static void ground_order(world_point2d point, uint16_t flags, angle facing, bool
 static void release(void)
 {
     const int16_t state = selection_globals.state;
+    // A consumed press (locked) ends with its release too, or no press would
+    // ever be taken again.
+    if (state == _selection_locked) selection_globals.state = _selection_idle;
     if (state < _selection_possible_gesture || state > _selection_band) return;
     const action_data *press = &selection_globals.original_action;
     const pick_state *picked = &selection_globals.original_pick;
@@ -1619,12 +1644,12 @@ static void idle_keys(const action_data *action)
     if (selection_globals.mode == _selection_mode_recall_preset)
     {
         if (test_flag(action, _selection_preset_selection_bit)) *ticks = alternate ? 0 : MODIFIER_STICKY_TICKS;
-        else if ((*ticks = (int16_t)(*ticks - action->time_delta)) < 0) change_selection_mode(_selection_mode_none);
+        else if ((*ticks = count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
     }
     else if (selection_globals.mode == _selection_mode_attack)
     {
         if (test_flag(action, _selection_attack_bit)) *ticks = 0;
-        else if ((*ticks = (int16_t)(*ticks - action->time_delta)) < 0) change_selection_mode(_selection_mode_none);
+        else if ((*ticks = count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
     }
     int32_t digit = -1;
     if (!test_flag(action, _key_repeat_bit) && action->key_code >= FIRST_DIGIT_KEY_CODE && action->key_code <= LAST_DIGIT_KEY_CODE)
@@ -1648,7 +1673,7 @@ static void idle_keys(const action_data *action)
         {
             selection_globals.preset_selection_index = (int16_t)digit;
             if (selection_globals.current_selection.count == 0) recall_preset_selection(digit, action);
-            else if ((selection_globals.preset_selection_ticks += action->time_delta) > WAIT_FOR_SELECTION_SET_PRESET)
+            else if ((selection_globals.preset_selection_ticks += action_ticks(action)) > WAIT_FOR_SELECTION_SET_PRESET)
             {
                 set_preset_selection(digit);
                 selection_globals.preset_selection_index = NONE;
@@ -1735,7 +1760,7 @@ static void end_of_action(const action_data *action)
 {
     if (selection_globals.target_highlight_ticks > 0)
     {
-        selection_globals.target_highlight_ticks = (int16_t)(selection_globals.target_highlight_ticks - action->time_delta);
+        selection_globals.target_highlight_ticks = count_down(selection_globals.target_highlight_ticks, action);
         if (selection_globals.target_highlight_ticks <= 0)
         {
             selection_globals.target_highlight_ticks = 0;
@@ -1784,7 +1809,7 @@ bool update_selection(action_data *action)
     if (selection_globals.ticks_until_reselection_after_command != 0)
     {
         selection_globals.ticks_until_reselection_after_command =
-            (int16_t)(selection_globals.ticks_until_reselection_after_command - action->time_delta);
+            count_down(selection_globals.ticks_until_reselection_after_command, action);
         if (selection_globals.ticks_until_reselection_after_command <= 0)
         {
             selection_globals.ticks_until_reselection_after_command = 0;
