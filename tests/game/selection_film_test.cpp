@@ -4,7 +4,7 @@
 // tick and the film records it, the executor runs it at that tick and the
 // units walk; the film of that game then replays to the same per-tick state
 // hashes, with no out-of-sync flag (the selection's object marks stay out of
-// the hash).
+// the hash).  The console's prompts come from the data set's string lists.
 
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@
 #include "selection.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
+#include "tag_files/tag_file_formats.h"
 #include "support/tag_file_builder.h"
 #include "synthetic_frame.h"
 #include "vesk.h"
@@ -108,6 +109,35 @@ void play(int32_t tick, void *context)
     }
 }
 
+// The selection's string list `subgroup` made by the data tool from its
+// source in data/strings/stli, as the demo data script makes it.
+bool make_string_list(const std::string &tool, const char *subgroup, std::vector<test_tag> *tags)
+{
+    const fs::path source = fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "strings" / "stli" /
+                            (std::string(subgroup) + ".txt");
+    const std::string command = "'" + tool + "' strings list.tag --group stli --subgroup " + subgroup + " --name " +
+                                subgroup + " '" + source.string() + "' > /dev/null";
+    if (system(command.c_str()) != 0) return false;
+    const std::vector<uint8_t> file = read_file_bytes("list.tag");
+    if (file.size() < sizeof(local_tag_file_header)) return false;
+    test_tag made;
+    made.group_tag = read_be32(file.data() + offsetof(local_tag_file_header, group_tag));
+    made.subgroup_tag = read_be32(file.data() + offsetof(local_tag_file_header, subgroup_tag));
+    made.version = (int16_t)read_be16(file.data() + offsetof(local_tag_file_header, version));
+    made.name = subgroup;
+    made.data.assign(file.begin() + sizeof(local_tag_file_header), file.end());
+    tags->push_back(made);
+    return true;
+}
+
+// What the console is asked to show.
+std::vector<std::string> prompts, popups;
+void record_prompts(const char *first, const char *second, int32_t menu)
+{
+    prompts.push_back(std::string(first) + "|" + second + "|" + std::to_string(menu));
+}
+void record_popup(const char *left, const char *right, int32_t ticks) { popups.push_back(std::string(left) + "|" + right); }
+
 class selection_film_test : public ::testing::Test
 {
 protected:
@@ -120,7 +150,9 @@ protected:
         const std::string tool = data_tool_path();
         if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
+        std::vector<test_tag> strings;
+        for (const char *list : {"insm", "insp"}) ASSERT_TRUE(make_string_list(tool, list, &strings));
+        ASSERT_TRUE(write_demo_data_set(tool, strings));
         open_log_file("selection film test");
     }
     void TearDown() override
@@ -203,7 +235,7 @@ std::vector<uint32_t> play_demo_game(script_state *script)
     return hashes;
 }
 
-TEST_F(selection_film_test, an_order_given_through_the_selection_is_stamped_recorded_run_and_replayed)
+TEST_F(selection_film_test, an_order_given_through_the_selection_is_stamped_recorded_run_and_replayed_and_prompts_are_read)
 {
     script_state script;
     const std::vector<uint32_t> recorded = play_demo_game(&script);
@@ -245,6 +277,29 @@ TEST_F(selection_film_test, an_order_given_through_the_selection_is_stamped_reco
     EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
     stop_simulation();
     EXPECT_EQ(replayed, recorded);
+
+    // The console's prompts and the preset pop-up's title come from the
+    // string lists of the data set.
+    ASSERT_TRUE(start_simulation(nullptr, DEMO, 3, reason, sizeof(reason))) << reason;
+    synthetic_frame frame(3072, 7168);
+    frame.link_and_install();
+    ASSERT_TRUE(register_console_prompts_procedure(record_prompts));
+    ASSERT_TRUE(register_console_popup_procedure(record_popup));
+    prompts.clear();
+    int32_t first = NONE;
+    for (int32_t i = 0; i < MAXIMUM_MONSTERS_PER_MAP && first == NONE; ++i)
+        if (get_monster_data(i) && get_monster_data(i)->owner_player_index == local_player_index) first = i;
+    add_monster_index_to_current_selection(first);
+    ASSERT_TRUE(change_selection_mode(_selection_mode_attack));
+    ASSERT_TRUE(change_selection_mode(_selection_mode_set_formation_in_place));
+    ASSERT_TRUE(change_selection_mode(_selection_mode_none));
+    EXPECT_EQ(prompts, (std::vector<std::string>{"Attack:|Click a target or the ground|-1",
+                                                 "Formation:|(change in place)|-1", "||-1"}))
+        << "in-place formations share the formation prompt";
+    set_preset_selection(2);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].substr(0, popups[0].find('|')), "Preset 3:");
+    stop_simulation();
 }
 
 } // namespace
