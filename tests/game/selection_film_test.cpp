@@ -27,6 +27,7 @@
 #include "players.h"
 #include "recording_format.h"
 #include "selection.h"
+#include "selection_orders.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "tag_files/tag_file_formats.h"

@@ -17,6 +17,7 @@
 #include "game_hooks.h"
 #include "monster_commands.h"
 #include "selection.h"
+#include "selection_orders.h"
 #include "synthetic_frame.h"
 #include "unit_commands.h"
 
