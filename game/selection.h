@@ -18,6 +18,8 @@
 #include "pick.h"
 #include "world.h"
 
+struct object_data;
+
 enum
 {
     MAXIMUM_NUMBER_OF_SELECTED_MONSTERS = 126,
@@ -220,19 +222,6 @@ int32_t scan_and_get_monsters(int16_t *list, int32_t count, int32_t maximum, int
                               int32_t player, int16_t player_test, int32_t team, int16_t team_test,
                               int32_t collection, int16_t collection_test, bool inanimate, int16_t inanimate_test);
 
-// ---- orders ----------------------------------------------------------------------------
-
-// Once per action record (the core's selection consumer).  True when the
-// console's text input took the action.  Nothing happens before a frame was
-// drawn.
-bool update_selection(action_data *action);
-void handle_selection_action(const action_data *action);
-void selection_rotate(bool clockwise);
-// Local only: the units' `formation_index` is the interface's memory.
-void assign_formation_to_selection(int32_t formation_index, bool in_place);
-// NONE finds the one teammate.
-void selection_detach_command(int32_t new_owner_player_index);
-
 // ---- what the selection asks of later subsystems ---------------------------------------
 
 // The console (neutral until filled: takes no action, no input, no prompts).
@@ -287,3 +276,43 @@ bool register_selection_input_options_procedure(selection_input_options_procedur
 // The core's action consumer, the map step, the died procedure, the preset
 // verb and the units' remove-from-selection points (game/subsystems.cpp).
 void register_selection_hooks(void);
+
+// ---- within the selection: what selection.cpp shares with selection_orders.cpp ----------
+
+// The marker sprites of the interface collection.
+enum interface_sequence
+{
+    _interface_sequence_destination_marker = 0,
+    _interface_sequence_waypoint_marker = 1,
+    _interface_sequence_attack_marker = 2,
+    _interface_sequence_impassable_destination_marker = 4,
+};
+
+// The record, writable (the orders' half of the module only).
+selection_globals_ *get_mutable_selection_globals(void);
+// Not empty and controllable.
+bool selection_is_usable(void);
+bool selection_input_option(int32_t bit);
+// An action's ticks for the countdowns: its delta held to 0..1024.
+int32_t selection_action_ticks(const action_data *action);
+// A countdown less the action's ticks, stopping at -1.
+int16_t selection_count_down(int32_t ticks, const action_data *action);
+// The larger of the horizontal and vertical distance.
+int32_t selection_pointer_distance(point2d a, point2d b);
+bool monster_is_commandable_on_mesh_for_selection(int32_t monster_index);
+object_data *get_selection_unit_object(int32_t monster_index);
+void set_selection_object_mark(int32_t monster_index, uint32_t flag, bool on);
+// The markers (nothing until the renderer registers them).
+void new_selection_local_sprite(const world_point2d *at, int16_t sequence);
+void remove_selection_local_sprites(bool immediately);
+// Mode none, the selected marks hidden for the reselection countdown.
+void finish_selection_order(void);
+void send_selection_general_order(int16_t type);
+void highlight_selection_targets(bool on);
+void handle_selection_double_click(const action_data *action);
+void update_selection_mouse_over_highlight(const action_data *action);
+int32_t get_selection_preset_usable_count(const selection_data *preset);
+// The local team's other players and the other live teams, in order.
+int32_t get_selection_local_teammates(int16_t *players);
+int32_t get_selection_other_live_teams(int16_t *teams);
+bool selection_team_is_live(int32_t team_index);

@@ -4,98 +4,15 @@
 // command queue, never by looking inside the selection.
 
 #include "support/expected_assertions.h"
-#include "support/monster_test_world.h"
 
-#include "commands.h"
-#include "game_hooks.h"
-#include "monster_commands.h"
-#include "selection.h"
-#include "synthetic_frame.h"
+#include "selection_world.h"
 
 namespace {
 
-class selection_test : public monster_test_world
+class selection_test : public selection_world
 {
 protected:
-    synthetic_frame frame;
-    std::vector<int32_t> mine, theirs;
-
-    void SetUp() override
-    {
-        monster_test_world::SetUp();
-        start_world(16, 16);
-        ASSERT_TRUE(initialize_commands());
-        ASSERT_TRUE(initialize_commands_for_new_map());
-        local_player_index = 0;
-        local_player_team_index = 0;
-        initialize_selection();
-        initialize_selection_for_new_map();
-        for (int32_t i = 0; i < 6; ++i) mine.push_back(unit_at(0, {3584 + 128 * i, 3584}));
-        for (int32_t i = 0; i < 4; ++i) theirs.push_back(unit_at(1, {4608 + 128 * i, 4608}));
-        for (int32_t u : mine) frame.object_rectangle(unit(u)->object_index);
-        for (int32_t u : theirs) frame.object_rectangle(unit(u)->object_index);
-        frame.mesh_triangle({0, 0}, {16, 0}, {0, 16});
-        frame.mesh_triangle({16, 0}, {16, 16}, {0, 16});
-        frame.link_and_install();
-    }
-    void TearDown() override
-    {
-        install_test_render_frame(nullptr, nullptr);
-        dispose_selection_from_old_map();
-        dispose_commands_from_old_map();
-        monster_test_world::TearDown();
-    }
-    int32_t unit_at(int16_t player, world_point2d at)
-    {
-        const int32_t u = make_unit(player, at);
-        body(u)->radius = 32, body(u)->height0 = 0, body(u)->height1 = 96;
-        return u;
-    }
-    point2d screen_of(int32_t u)
-    {
-        return synthetic_frame::project(body(u)->location.position.x, body(u)->location.position.y + 48);
-    }
-    action_data action(point2d at, std::initializer_list<int32_t> bits, int32_t time = 0)
-    {
-        action_data a = {};
-        a.time = time;
-        a.time_delta = 1;
-        a.pointer = at;
-        a.key_code = a.ascii_code = -1;
-        for (int32_t bit : bits) set_action_flag(&a, bit);
-        return a;
-    }
-    void click(point2d at, std::initializer_list<int32_t> modifiers = {}, int32_t time = 0)
-    {
-        std::vector<int32_t> press(modifiers);
-        press.push_back(_left_mouse_click_bit);
-        press.push_back(_left_mouse_down_bit);
-        action_data a = action(at, {}, time);
-        for (int32_t bit : press) set_action_flag(&a, bit);
-        update_selection(&a);
-        action_data up = action(at, {}, time + 1);
-        for (int32_t bit : modifiers) set_action_flag(&up, bit);
-        update_selection(&up);
-    }
-    // The verbs of the commands waiting in the outgoing ring, decoded.
-    struct decoded
-    {
-        int verb;
-        std::vector<uint8_t> bytes;
-    };
-    std::vector<decoded> outgoing(void)
-    {
-        std::vector<decoded> result;
-        while (command_header *c = dequeue_outgoing_command())
-            result.push_back({c->verb, std::vector<uint8_t>((uint8_t *)c, (uint8_t *)c + c->size)});
-        return result;
-    }
     static int16_t be16(const std::vector<uint8_t> &b, size_t at) { return (int16_t)(b[at] << 8 | b[at + 1]); }
-    void select(std::initializer_list<int32_t> units)
-    {
-        select_nothing();
-        for (int32_t u : units) add_monster_index_to_current_selection(u);
-    }
 };
 
 TEST_F(selection_test, membership_changes_only_what_it_must_and_a_full_list_stays_full)
@@ -171,8 +88,9 @@ TEST_F(selection_test, a_click_selects_a_unit_and_a_ground_click_sends_one_movem
     EXPECT_EQ(get_current_selection_index(0), mine[0]);
     EXPECT_TRUE(outgoing().empty());
 
-    const point2d ground = synthetic_frame::project(6144, 6144);
-    click(ground, {}, 10);
+    const point2d there = ground(6144, 5632);
+    wait(20);
+    click(there);
     const auto commands = outgoing();
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].verb, _command_movement);
@@ -182,10 +100,13 @@ TEST_F(selection_test, a_click_selects_a_unit_and_a_ground_click_sends_one_movem
     EXPECT_EQ(be16(b, 20), 1) << "one waypoint";
 
     // Shift collects without sending; a click near the first waypoint loops.
-    click(synthetic_frame::project(5120, 5120), {_shift_down_bit}, 30);
-    click(synthetic_frame::project(7168, 5120), {_shift_down_bit}, 40);
+    wait(20);
+    click(synthetic_frame::project(5120, 5120), {_shift_down_bit});
+    wait(20);
+    click(synthetic_frame::project(6144, 5120), {_shift_down_bit});
     EXPECT_TRUE(outgoing().empty());
-    click(synthetic_frame::project(5130, 5120), {}, 50);
+    wait(20);
+    click(synthetic_frame::project(5130, 5120));
     const auto loop = outgoing();
     ASSERT_EQ(loop.size(), 1u);
     EXPECT_EQ(be16(loop[0].bytes, 8) & _command_movement_loop_flag, _command_movement_loop_flag);

@@ -1,8 +1,9 @@
 #pragma once
 // A hand-built last frame for picking and the selection: a camera straight
-// above world point (4096, 4096) at height 4096, looking down, with a focal
-// length of 512 pixels, so one world unit is 1/8 pixel: world (x, y) lies at
-// screen (320 + (x - 4096) / 8, 240 - (y - 4096) / 8) on a 640 x 480 screen.
+// above world point (4096, 4096) (or another centre) at height 4096, looking
+// down, with a focal length of 512 pixels, so one world unit is 1/8 pixel:
+// world (x, y) lies at screen (320 + (x - 4096) / 8, 240 - (y - 4096) / 8) on
+// a 640 x 480 screen.
 // Surfaces live in std::deques so their addresses stay put; link() chains them
 // in the order added (nearest first, as the renderer leaves its list).
 
@@ -21,20 +22,26 @@ struct synthetic_frame
     std::deque<render_rectangle> rectangles;
     std::vector<render_surface *> order;
 
-    synthetic_frame()
+    explicit synthetic_frame(world_distance centre_x = 4096, world_distance centre_y = 4096)
     {
         view = {};
         view.screen_width = 640;
         view.screen_height = 480;
         view.centre = {320, 240};
-        view.origin = {4096, 4096, 4096};
+        view.origin = {centre_x, centre_y, 4096};
         for (int i = 0; i < 3; ++i) view.world_to_viewer_rotation[i][i] = 16384;
         view.world_to_screen = 512;
     }
 
+    // Where a ground point lies on screen in a frame centred on (4096, 4096).
     static point2d project(world_distance x, world_distance y)
     {
         return {(int16_t)(320 + (x - 4096) / 8), (int16_t)(240 - (y - 4096) / 8)};
+    }
+    // Where a ground point lies on screen in this frame.
+    point2d screen(world_distance x, world_distance y) const
+    {
+        return {(int16_t)(320 + (x - view.origin.x) / 8), (int16_t)(240 - (y - view.origin.y) / 8)};
     }
 
     render_vertex *vertex(point2d screen, point2d mesh, world_point3d p = {0, 0, 0})
@@ -50,7 +57,7 @@ struct synthetic_frame
         t.header.packed = pack_surface_word(flags, _surface_type_triangle, _surface_subtype_mesh_triangle);
         const point2d cells[3] = {a, b, c};
         for (int i = 0; i < 3; ++i)
-            t.corners[i].vertex = vertex(project(cells[i].x * 512, cells[i].y * 512), cells[i]);
+            t.corners[i].vertex = vertex(screen(cells[i].x * 512, cells[i].y * 512), cells[i]);
         triangles.push_back(t);
         order.push_back(&triangles.back().header);
         return order.back();
@@ -75,7 +82,7 @@ struct synthetic_frame
         {
             const world_point3d p = {world[i].x - view.origin.x, world[i].y - view.origin.y,
                                      world[i].z - view.origin.z};
-            t.corners[i].vertex = vertex(project(world[i].x, world[i].y), {(int16_t)i, 0}, p);
+            t.corners[i].vertex = vertex(screen(world[i].x, world[i].y), {(int16_t)i, 0}, p);
         }
         t.model_index = model_index;
         t.triangle_index = triangle_index;

@@ -1,0 +1,690 @@
+// Orders from the selection: each action record's pass through the selection
+// (update_selection), the release that sends a movement or facing order, the
+// idle keys, the console's finished lines, the keys acting on the whole
+// selection, rotation, formations and detaching.  Works on the selection's
+// record (selection.cpp).
+
+#include "selection_orders.h"
+
+#include <cstring>
+
+#include "cseries/log.h"
+#include "cseries/registration.h"
+#include "cseries/timers.h"
+#include "formations.h"
+#include "game_hooks.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "mesh.h"
+#include "mesh_format.h"
+#include "monster_commands.h"
+#include "monster_definitions.h"
+#include "monster_hiding.h"
+#include "monster_inventory.h"
+#include "monster_lists.h"
+#include "monster_owners.h"
+#include "monster_queries.h"
+#include "monsters.h"
+#include "objects.h"
+#include "players.h"
+#include "session_state.h"
+#include "vesk/string_lists.h"
+
+// ---- what only the orders ask of later subsystems ----------------------------------------
+
+static procedure_slot<console_handled_action_procedure> console_handled_action_slot("console handled action");
+static procedure_slot<console_input_procedure> console_input_slot("console input");
+static procedure_slot<inventory_buttons_procedure> update_inventory_buttons_slot("update inventory buttons");
+static procedure_slot<inventory_buttons_procedure> toggle_inventory_slot("toggle control bar inventory");
+static procedure_slot<any_ingame_dialogs_open_procedure> dialogs_open_slot("any in-game dialogs open");
+static procedure_slot<get_observer_location_procedure> get_observer_location_slot("get observer location");
+static procedure_slot<set_observer_location_procedure> set_observer_location_slot("set observer location");
+bool register_console_handled_action_procedure(console_handled_action_procedure p) { return console_handled_action_slot.fill(p); }
+bool register_console_input_procedure(console_input_procedure p) { return console_input_slot.fill(p); }
+bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle)
+{
+    return fill_procedure_pair(&update_inventory_buttons_slot, &toggle_inventory_slot, update, toggle);
+}
+bool register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open_procedure p) { return dialogs_open_slot.fill(p); }
+bool register_observer_location_procedures(get_observer_location_procedure get, set_observer_location_procedure set)
+{
+    return fill_procedure_pair(&get_observer_location_slot, &set_observer_location_slot, get, set);
+}
+
+// ---- shared with selection.cpp -----------------------------------------------------------
+
+static selection_globals_ &selection_globals = *get_mutable_selection_globals();
+
+static bool test_flag(const action_data *action, int32_t bit) { return test_action_flag(action, bit); }
+static bool shift(const action_data *a) { return test_flag(a, _shift_down_bit); }
+static bool option_key(const action_data *a) { return test_flag(a, _option_down_bit); }
+static bool in_replay(void) { return game_->type == _game_type_replay; }
+
+// ---- orders from the selection ---------------------------------------------------------
+
+static void reference_point(const monster_data *m, world_point2d *at)
+{
+    const object_data *object = get_object(m->object_index);
+    if (m->waypoint_count > 0 && m->waypoint_count <= MAXIMUM_WAYPOINTS_PER_MONSTER) *at = m->waypoints[m->waypoint_count - 1];
+    else if (object) *at = {object->location.position.x, object->location.position.y};
+}
+
+static void draw_destination_markers(const command_movement_data *data, bool preview)
+{
+    const selection_data *s = &selection_globals.current_selection;
+    const int32_t n = selection_globals.waypoint_count;
+    if (n <= 0 || s->count <= 0) return;
+    static world_point2d destinations[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS * MAXIMUM_SELECTION_WAYPOINTS];
+    build_movement_command_destinations(data, local_player_index, s->monster_indexes, s->count,
+                                        selection_globals.waypoints, n, destinations);
+    for (int32_t u = 0; u < s->count; ++u)
+    {
+        const monster_data *m = get_monster_data(s->monster_indexes[u]);
+        if (!m) continue;
+        for (int32_t w = 0; w < n; ++w)
+        {
+            const world_point2d *at = &destinations[u * n + w];
+            const int32_t terrain = get_mesh_terrain_type(at);
+            const bool impassable = terrain >= 0 && terrain < 16 && (m->terrain_impassability_flags & (1u << terrain));
+            const int16_t sequence = impassable ? _interface_sequence_impassable_destination_marker
+                                     : (!preview && w == n - 1) ? _interface_sequence_destination_marker
+                                                                : _interface_sequence_waypoint_marker;
+            new_selection_local_sprite(at, sequence);
+        }
+    }
+}
+
+// The formation a ground order carries: the one all local commandable units
+// share, else the default one when the group is spread out.
+static void choose_formation(command_movement_data *data)
+{
+    const selection_data *s = &selection_globals.current_selection;
+    int32_t counts[10] = {}, total = 0;
+    for (int32_t i = 0; i < s->count; ++i)
+    {
+        const monster_data *m = get_monster_data(s->monster_indexes[i]);
+        if (!m || m->owner_team_index != local_player_team_index ||
+            !(evaluate_monster_for_selection_purposes(s->monster_indexes[i]) & _monster_is_commandable_evaluation_flag))
+            continue;
+        ++total;
+        if (m->formation_index >= 0 && m->formation_index < 10) ++counts[m->formation_index];
+    }
+    for (int32_t f = 0; f < 10; ++f)
+        if (counts[f] == total)
+        {
+            data->flags |= _command_movement_formation_flag;
+            data->formation_index = (int16_t)f;
+            if (total > 0 || f == 9) return;
+        }
+    const int32_t cap = current_gameplay_version < 1301 ? 30 : MAXIMUM_NUMBER_OF_SELECTED_MONSTERS;
+    int16_t gathered[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
+    bool taken[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS] = {};
+    int32_t count = 0;
+    if (s->count > 0) gathered[count++] = s->monster_indexes[0], taken[0] = true;
+    for (int32_t next = 0; next < count && count < cap; ++next)
+    {
+        const object_data *a = get_selection_unit_object(gathered[next]);
+        if (!a) continue;
+        for (int32_t i = 0; i < s->count && count < cap; ++i)
+        {
+            const object_data *b = get_selection_unit_object(s->monster_indexes[i]);
+            if (taken[i] || !b) continue;
+            const int64_t dx = a->location.position.x - b->location.position.x;
+            const int64_t dy = a->location.position.y - b->location.position.y;
+            if (dx * dx + dy * dy < (int64_t)MAXIMUM_SEPARATION_BEFORE_REFORMING * MAXIMUM_SEPARATION_BEFORE_REFORMING)
+                gathered[count++] = s->monster_indexes[i], taken[i] = true;
+        }
+    }
+    data->flags &= ~(uint16_t)_command_movement_formation_flag;
+    data->formation_index = 0;
+    if (count < s->count && get_default_formation_index() != NONE)
+    {
+        data->flags |= _command_movement_formation_flag;
+        data->formation_index = get_default_formation_index();
+    }
+}
+
+static void send_movement(command_movement_data *data)
+{
+    const selection_data *s = &selection_globals.current_selection;
+    handle_movement_command(NONE, data, s->count, s->monster_indexes, selection_globals.waypoint_count,
+                            selection_globals.waypoints);
+    draw_destination_markers(data, false);
+    remove_selection_local_sprites(false);
+    play_monsters_sound(s->monster_indexes, s->count, 3);
+    selection_globals.waypoint_count = 0;
+    finish_selection_order();
+}
+
+static void ground_order(world_point2d point, uint16_t flags, angle facing, bool collect)
+{
+    command_movement_data data = {flags, 0, facing, 0};
+    int32_t near = -1;
+    for (int32_t i = 0; i < selection_globals.waypoint_count && near < 0; ++i)
+        if (distance2d(&point, &selection_globals.waypoints[i]) < MINIMUM_WAYPOINT_SEPARATION) near = i;
+    bool send = true;
+    if (near >= 0)
+    {
+        data.flags |= _command_movement_loop_flag;
+        if (near > 0) data.flags |= _command_movement_loop_back_and_forth_flag;
+    }
+    else
+    {
+        if (selection_globals.waypoint_count < MAXIMUM_SELECTION_WAYPOINTS)
+            selection_globals.waypoints[selection_globals.waypoint_count++] = point;
+        send = !collect;
+    }
+    choose_formation(&data);
+    if (!send)
+    {
+        remove_selection_local_sprites(true);
+        draw_destination_markers(&data, true);
+        return;
+    }
+    send_movement(&data);
+}
+
+static void release(void)
+{
+    const int16_t state = selection_globals.state;
+    // A consumed press (locked) ends with its release too, or no press would
+    // ever be taken again.
+    if (state == _selection_locked) selection_globals.state = _selection_idle;
+    if (state < _selection_possible_gesture || state > _selection_band) return;
+    const action_data *press = &selection_globals.original_action;
+    const pick_state *picked = &selection_globals.original_pick;
+    if ((state == _selection_possible_gesture || state == _selection_possible_band) &&
+        selection_globals.sloppy_monster_index != NONE && !selection_globals.suppress_selection)
+    {
+        handle_single_friendly_monster_click(selection_globals.sloppy_monster_index);
+        selection_globals.double_click_mode = _selection_double_click_select_like_units;
+        selection_globals.old_selected_monster_index = selection_globals.sloppy_monster_index;
+    }
+    else if (state != _selection_band && selection_is_usable())
+    {
+        const bool gesture = state == _selection_gesture;
+        angle facing = 0;
+        if (gesture)
+        {
+            // The facing from the press point to where the pointer is now.
+            pick_state end;
+            new_pick_by_point_state(&end, selection_globals.last_action.pointer, _pick_triangle_flags);
+            world_point2d start = picked->mesh_location;
+            if (picked->return_flags == _pick_objects_flag)
+            {
+                const object_data *o = get_object(picked->object_index);
+                if (o) start = {o->location.position.x, o->location.position.y};
+            }
+            const uint32_t r = pick(&end);
+            if (r == _pick_mesh_triangles_flag) facing = arctangent(end.mesh_location.x - start.x, end.mesh_location.y - start.y);
+            else if (r == _pick_model_triangles_flag)
+                facing = arctangent(end.model_location.x - start.x, end.model_location.y - start.y);
+        }
+        const uint16_t gesture_flags = gesture ? _command_movement_final_facing_flag : 0;
+        switch (picked->return_flags)
+        {
+        case _pick_model_triangles_flag: break;
+        case _pick_objects_flag:
+            if (gesture)
+            {
+                const int16_t saved = selection_globals.waypoint_count;
+                selection_globals.waypoint_count = 0;
+                command_movement_data data = {_command_movement_final_facing_flag, 0, facing, 0};
+                send_movement(&data);
+                selection_globals.waypoint_count = saved;
+            }
+            else if (selection_globals.waypoint_count > 0)
+            {
+                command_movement_data data = {_command_movement_loop_flag | _command_movement_last_waypoint_is_centerpoint_flag, 0, 0, 0};
+                send_movement(&data);
+            }
+            break;
+        case _pick_mesh_triangles_flag:
+            ground_order(picked->mesh_location, gesture_flags, facing, shift(press));
+            break;
+        default:
+            log_message(__FILE__, __LINE__, "original_pick(%p) returned #%d.", (const void *)picked, (int)picked->return_flags);
+            break;
+        }
+    }
+    selection_globals.state = _selection_idle;
+}
+
+void selection_rotate(bool clockwise)
+{
+    const selection_data *s = &selection_globals.current_selection;
+    if (!selection_is_usable() || s->count < 2) return;
+    const angle rotation = (angle)(clockwise ? -ROTATION_AMOUNT : ROTATION_AMOUNT);
+    int64_t sx = 0, sy = 0;
+    world_point2d points[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
+    for (int32_t i = 0; i < s->count; ++i)
+    {
+        points[i] = {0, 0};
+        const monster_data *m = get_monster_data(s->monster_indexes[i]);
+        if (m) reference_point(m, &points[i]);
+        sx += points[i].x, sy += points[i].y;
+    }
+    const world_point2d centre = {(world_distance)(sx / s->count), (world_distance)(sy / s->count)};
+    const command_rotation_data data = {0, rotation, centre};
+    handle_rotation_command(NONE, &data, s->count, s->monster_indexes);
+    for (int32_t i = 0; i < s->count; ++i)
+    {
+        rotate_point2d(&points[i], &centre, (angle)-rotation);
+        const monster_data *m = get_monster_data(s->monster_indexes[i]);
+        const int32_t terrain = get_mesh_terrain_type(&points[i]);
+        const bool impassable = m && terrain >= 0 && terrain < 16 && (m->terrain_impassability_flags & (1u << terrain));
+        new_selection_local_sprite(&points[i], impassable ? _interface_sequence_impassable_destination_marker
+                                                : _interface_sequence_destination_marker);
+    }
+    remove_selection_local_sprites(false);
+    play_monsters_sound(s->monster_indexes, s->count, 3);
+    finish_selection_order();
+}
+
+void assign_formation_to_selection(int32_t formation_index, bool in_place)
+{
+    if (!valid_formation_index(formation_index)) return;
+    const selection_data *s = &selection_globals.current_selection;
+    int32_t counts[10] = {}, best = formation_index, best_count = 0, n = 0;
+    int16_t units[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
+    for (int32_t i = 0; i < s->count; ++i)
+    {
+        monster_data *m = get_monster_data(s->monster_indexes[i]);
+        if (!m || m->owner_team_index != local_player_team_index || monster_is_ambient_for_selection_purposes(s->monster_indexes[i]) ||
+            !(evaluate_monster_for_selection_purposes(s->monster_indexes[i]) & _monster_is_commandable_evaluation_flag))
+            continue;
+        if (m->formation_index >= 0 && m->formation_index < 10 && ++counts[m->formation_index] > best_count)
+            best_count = counts[m->formation_index], best = m->formation_index;
+        m->formation_index = (int16_t)formation_index; // local: the simulation never reads it
+        units[n++] = s->monster_indexes[i];
+    }
+    selection_globals.formation_index = (int16_t)formation_index;
+    if (!in_place || n == 0)
+    {
+        change_selection_mode(_selection_mode_formation);
+        return;
+    }
+    int64_t sx = 0, sy = 0, sc = 0, ss = 0;
+    world_point2d points[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const monster_data *m = get_monster_data(units[i]);
+        points[i] = {0, 0};
+        reference_point(m, &points[i]);
+        sx += points[i].x, sy += points[i].y;
+        const object_data *o = get_object(m->object_index);
+        const angle yaw = m->waypoint_count > 0 ? m->final_desired_yaw : (o ? o->location.yaw : 0);
+        sc += cosine_table[trig_index_rounded(yaw)], ss += sine_table[trig_index_rounded(yaw)];
+    }
+    const world_point2d centre = {(world_distance)(sx / n), (world_distance)(sy / n)};
+    const angle facing = arctangent((world_distance)(sc / n), (world_distance)(ss / n));
+    const double ux = cosine_rounded(facing) / 16384.0, uy = sine_rounded(facing) / 16384.0;
+    double low = 0, high = 0;
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const double d = (points[i].x - centre.x) * ux + (points[i].y - centre.y) * uy;
+        if (i == 0 || d < low) low = d;
+        if (i == 0 || d > high) high = d;
+    }
+    const double along = (best <= 4 || best == 8) ? high : (best == 6 || best == 7) ? low : 0.0;
+    const world_point2d destination = {(world_distance)(centre.x + ux * along + (ux * along >= 0 ? 0.5 : -0.5)),
+                                       (world_distance)(centre.y + uy * along + (uy * along >= 0 ? 0.5 : -0.5))};
+    bool near = false;
+    for (int32_t i = 0; i < selection_globals.waypoint_count; ++i)
+        near |= distance2d(&destination, &selection_globals.waypoints[i]) < MINIMUM_WAYPOINT_SEPARATION;
+    if (!near && selection_globals.waypoint_count < MAXIMUM_SELECTION_WAYPOINTS)
+        selection_globals.waypoints[selection_globals.waypoint_count++] = destination;
+    command_movement_data data = {_command_movement_formation_flag | _command_movement_final_facing_flag,
+                                  (int16_t)formation_index, facing, 0};
+    send_movement(&data);
+}
+
+void selection_detach_command(int32_t new_owner_player_index)
+{
+    if (new_owner_player_index == NONE)
+    {
+        int32_t found = 0;
+        for (int32_t p = 0; p < get_player_count(); ++p)
+        {
+            const player_data *player = get_player_data(p);
+            if (!player || p == local_player_index || player->team_index != local_player_team_index ||
+                (player->flags & _player_has_been_dropped_flag))
+                continue;
+            VWARN(found == 0, "more than one teammate to detach to");
+            new_owner_player_index = p, ++found;
+        }
+    }
+    const selection_data *s = &selection_globals.current_selection;
+    if (new_owner_player_index == NONE || s->count <= 0) return;
+    const command_detach_data data = {0, (int16_t)new_owner_player_index};
+    handle_detach_command(NONE, &data, s->count, s->monster_indexes);
+    change_selection_mode(_selection_mode_none);
+    if (new_owner_player_index != local_player_index) select_nothing();
+    for (int32_t i = 0; i < s->count; ++i) set_selection_object_mark(s->monster_indexes[i], _object_is_selected_flag, false);
+    selection_globals.ticks_until_reselection_after_command = TICKS_UNTIL_RESELECTION_AFTER_COMMAND;
+}
+
+static void centre_camera_on_selection(void)
+{
+    const selection_data *s = &selection_globals.current_selection;
+    world_point2d centre;
+    if (!get_observer_location_slot.get() || !set_observer_location_slot.get() || s->count <= 0) return;
+    if (get_centerpoint_of_monster_indexes(s->count, s->monster_indexes, &centre) == 0 && centre.x == -1) return;
+    world_point2d at;
+    if (get_observer_location_slot.get()(&at)) set_observer_location_slot.get()(&centre);
+}
+
+void handle_selection_action(const action_data *action)
+{
+    if (!action) return;
+    const bool shifted = shift(action);
+    if (test_flag(action, _selection_rotate_preset_bit))
+    {
+        int32_t found = match_current_selection_preset2(false);
+        if (found < 0) found = match_current_selection_preset2(true);
+        int32_t chosen = -1;
+        for (int32_t k = 0; k < NUMBER_OF_SELECTION_PRESETS && chosen < 0; ++k)
+        {
+            int32_t p;
+            if (found < 0) p = shifted ? NUMBER_OF_SELECTION_PRESETS - 1 - k : k;
+            else p = (found + (shifted ? -(k + 1) : k + 1) + 2 * NUMBER_OF_SELECTION_PRESETS) % NUMBER_OF_SELECTION_PRESETS;
+            if (found >= 0 && p == found) break;
+            if (get_selection_preset_usable_count(&selection_globals.preset_selections[p]) > 0) chosen = p;
+        }
+        if (chosen >= 0)
+        {
+            recall_preset_selection(chosen, nullptr);
+            if (!test_flag(action, _dont_move_observer_bit) && !shifted) centre_camera_on_selection();
+        }
+    }
+    if (test_flag(action, _selection_clear_preset_bit) && selection_is_usable())
+    {
+        const int32_t p = match_current_selection_preset2(false);
+        if (p >= 0)
+        {
+            selection_globals.preset_selections[p].count = 0;
+            select_nothing();
+        }
+    }
+    if (test_flag(action, _selection_all_bit)) select_all();
+    if (test_flag(action, _selection_center_selection_bit)) centre_camera_on_selection();
+    if (test_flag(action, _latched_preset_selection_bit)) change_selection_mode(_selection_mode_recall_preset);
+    if (test_flag(action, _selection_rename_bit)) change_selection_mode(_selection_mode_rename);
+    if (test_flag(action, _selection_chat_bit) && !(dialogs_open_slot.get() && dialogs_open_slot.get()()) &&
+        !joining_mid_game && local_player_team_index != NONE)
+    {
+        const team_data *team = get_team_data(local_player_team_index);
+        change_selection_mode((team && team->number_of_players == 1) || shifted ? _selection_mode_yell : _selection_mode_whisper);
+    }
+    if (test_flag(action, _selection_inventory_bit))
+    {
+        if (option_key(action)) change_selection_mode(_selection_mode_inventory_next);
+        else if (!shifted && selection_input_option(_selection_input_control_bar_inventory_bit))
+        {
+            if (toggle_inventory_slot.get()) toggle_inventory_slot.get()();
+        }
+        else if (!shifted)
+            change_selection_mode(_selection_mode_inventory);
+    }
+    if (test_flag(action, _selection_choose_formation_bit))
+        change_selection_mode(shifted ? _selection_mode_set_formation_in_place : _selection_mode_set_formation);
+    if (test_flag(action, _selection_detach_units_bit)) change_selection_mode(_selection_mode_detach_units);
+    if (test_flag(action, _selection_ally_bit)) change_selection_mode(_selection_mode_ally);
+    if (test_flag(action, _selection_scatter_bit)) send_selection_general_order(_command_general_scatter);
+    if (test_flag(action, _selection_retreat_bit)) send_selection_general_order(_command_general_retreat);
+    if (test_flag(action, _selection_guard_bit)) send_selection_general_order(_command_general_guard);
+    if (test_flag(action, _selection_taunt_bit)) send_selection_general_order(_command_general_taunt);
+    if (test_flag(action, _selection_special_ability_bit)) change_selection_mode(_selection_mode_special_ability);
+    if (test_flag(action, _selection_stop_bit)) send_selection_general_order(_command_general_stop);
+    if (test_flag(action, _latched_attack_bit) && !shifted) change_selection_mode(_selection_mode_attack);
+    if (selection_input_option(_selection_input_right_click_attack_bit) && test_flag(action, _right_mouse_click_bit))
+        change_selection_mode(_selection_mode_attack);
+    if (test_flag(action, _selection_rotate_clockwise_bit)) selection_rotate(true);
+    if (test_flag(action, _selection_rotate_counterclockwise_bit)) selection_rotate(false);
+}
+
+enum
+{
+    FIRST_DIGIT_KEY_CODE = 17, // keys 1..9, 0
+    LAST_DIGIT_KEY_CODE = 26,
+};
+
+static void idle_keys(const action_data *action)
+{
+    const bool alternate = selection_input_option(_selection_input_alternate_preset_recall_bit);
+    int16_t *ticks = &selection_globals.modifier_key_ticks;
+    if (selection_globals.mode == _selection_mode_recall_preset)
+    {
+        if (test_flag(action, _selection_preset_selection_bit)) *ticks = alternate ? 0 : MODIFIER_STICKY_TICKS;
+        else if ((*ticks = selection_count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
+    }
+    else if (selection_globals.mode == _selection_mode_attack)
+    {
+        if (test_flag(action, _selection_attack_bit)) *ticks = 0;
+        else if ((*ticks = selection_count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
+    }
+    int32_t digit = -1;
+    if (!test_flag(action, _key_repeat_bit) && action->key_code >= FIRST_DIGIT_KEY_CODE && action->key_code <= LAST_DIGIT_KEY_CODE)
+        digit = action->key_code - FIRST_DIGIT_KEY_CODE;
+    const bool preset_mode = selection_globals.mode == _selection_mode_recall_preset && !alternate;
+    if (preset_mode) digit = get_action_flag_range(action, _preset_selection_or_formation_valid_bit, NUMBER_OF_PRESET_SELECTION_OR_FORMATION_BITS);
+    if (digit < 0 && !preset_mode)
+    {
+        handle_selection_action(action);
+        return;
+    }
+    if (digit > 9) digit = -1;
+    switch (selection_globals.mode)
+    {
+    case _selection_mode_recall_preset:
+        if (alternate)
+        {
+            if (digit >= 0) set_preset_selection(digit), change_selection_mode(_selection_mode_none);
+        }
+        else if (digit >= 0)
+        {
+            selection_globals.preset_selection_index = (int16_t)digit;
+            if (selection_globals.current_selection.count == 0) recall_preset_selection(digit, action);
+            else if ((selection_globals.preset_selection_ticks += selection_action_ticks(action)) > WAIT_FOR_SELECTION_SET_PRESET)
+            {
+                set_preset_selection(digit);
+                selection_globals.preset_selection_index = NONE;
+                change_selection_mode(_selection_mode_none);
+            }
+        }
+        else if (selection_globals.preset_selection_index != NONE)
+        {
+            recall_preset_selection(selection_globals.preset_selection_index, action);
+            selection_globals.preset_selection_index = NONE;
+            selection_globals.preset_selection_ticks = 0;
+        }
+        break;
+    case _selection_mode_detach_units:
+    {
+        int16_t mates[MAXIMUM_PLAYERS_PER_GAME];
+        const int32_t count = get_selection_local_teammates(mates);
+        const int32_t pick_index = shift(action) && count > digit + 10 ? digit + 10 : digit;
+        if (pick_index >= 0 && pick_index < count) selection_detach_command(mates[pick_index]);
+        change_selection_mode(_selection_mode_none);
+        break;
+    }
+    case _selection_mode_ally:
+    {
+        int16_t teams[MAXIMUM_TEAMS_PER_GAME];
+        const int32_t count = get_selection_other_live_teams(teams);
+        const int32_t pick_index = shift(action) && count > digit + 10 ? digit + 10 : digit;
+        if (pick_index >= 0 && pick_index < count && local_player_team_index != NONE && selection_team_is_live(local_player_team_index))
+        {
+            const command_ally_data data = {0, 0, local_player_team_index, teams[pick_index]};
+            handle_ally_command(NONE, &data);
+        }
+        change_selection_mode(_selection_mode_none);
+        break;
+    }
+    case _selection_mode_inventory: break; // the interface's inventory (not built here)
+    case _selection_mode_set_formation:
+    case _selection_mode_set_formation_in_place:
+        if (valid_formation_index(digit))
+            assign_formation_to_selection(digit, selection_globals.mode == _selection_mode_set_formation_in_place);
+        break;
+    default:
+    {
+        const bool twice = test_flag(action, _key_double_bit) && !test_flag(action, _selection_preset_selection_bit);
+        if (!alternate)
+        {
+            if (valid_formation_index(digit)) assign_formation_to_selection(digit, twice);
+        }
+        else if (digit >= 0)
+        {
+            recall_preset_selection(digit, action);
+            if (twice) centre_camera_on_selection();
+        }
+        break;
+    }
+    }
+}
+
+static void console_input_completion(void)
+{
+    const console_input_procedure input = console_input_slot.get();
+    if (!input) return;
+    char buffer[256] = {};
+    const int32_t result = input(buffer, (int32_t)sizeof(buffer) - 1);
+    buffer[sizeof(buffer) - 1] = 0;
+    if (result == 2)
+    {
+        const selection_data *s = &selection_globals.current_selection;
+        if (selection_globals.mode == _selection_mode_rename && selection_is_usable() && buffer[0])
+        {
+            const command_rename_data data = {0, 0};
+            handle_rename_command(NONE, &data, s->count, s->monster_indexes, buffer);
+        }
+        else if ((selection_globals.mode == _selection_mode_whisper || selection_globals.mode == _selection_mode_yell) && buffer[0])
+        {
+            const command_chat_data data = {(uint16_t)(selection_globals.mode == _selection_mode_whisper ? _command_chat_private_flag : 0), 0};
+            queue_chat_command(&data, buffer);
+        }
+    }
+    if (result == 2 || result == 3) change_selection_mode(_selection_mode_none);
+}
+
+static void end_of_action(const action_data *action)
+{
+    if (selection_globals.target_highlight_ticks > 0)
+    {
+        selection_globals.target_highlight_ticks = selection_count_down(selection_globals.target_highlight_ticks, action);
+        if (selection_globals.target_highlight_ticks <= 0)
+        {
+            selection_globals.target_highlight_ticks = 0;
+            highlight_selection_targets(false);
+        }
+    }
+    console_input_completion();
+    selection_globals.last_action = *action;
+    if (selection_input_option(_selection_input_control_bar_inventory_bit) && update_inventory_buttons_slot.get())
+        update_inventory_buttons_slot.get()();
+}
+
+
+bool update_selection(action_data *action)
+{
+    if (!action || !get_last_render_view()) return false;
+    if (!VWARN(selection_globals.state != _selection_uninitialized, "update_selection() without a map")) return false;
+    selection_data *s = &selection_globals.current_selection;
+    if (selection_globals.ticks_until_reselection_after_command != 0)
+    {
+        selection_globals.ticks_until_reselection_after_command =
+            selection_count_down(selection_globals.ticks_until_reselection_after_command, action);
+        if (selection_globals.ticks_until_reselection_after_command <= 0)
+        {
+            selection_globals.ticks_until_reselection_after_command = 0;
+            for (int32_t i = 0; i < s->count; ++i) set_selection_object_mark(s->monster_indexes[i], _object_is_selected_flag, true);
+        }
+    }
+    if (!in_replay() && (s->flags & _selection_is_not_controllable_flag) && s->count > 0)
+    {
+        bool all = true;
+        for (int32_t i = 0; i < s->count && all; ++i) all = monster_is_commandable_on_mesh_for_selection(s->monster_indexes[i]);
+        if (all) s->flags &= ~(uint16_t)_selection_is_not_controllable_flag;
+        else
+            for (int32_t i = s->count - 1; i >= 0; --i)
+                if (!get_local_monster_visibility(s->monster_indexes[i]))
+                    adjust_monster_index_in_selection(s, s->monster_indexes[i], _adjust_selection_subtract);
+    }
+    update_selection_mouse_over_highlight(action);
+    if (selection_input_option(_selection_input_right_click_ignored_bit) &&
+        (test_flag(action, _right_mouse_down_bit) || test_flag(action, _right_mouse_click_bit) ||
+         test_flag(action, _double_right_mouse_down_bit)))
+        return false;
+    if (console_handled_action_slot.get() && console_handled_action_slot.get()(action))
+    {
+        end_of_action(action);
+        return true;
+    }
+    const int32_t elapsed = action->time - selection_globals.original_action.time;
+    if (test_flag(action, _selection_cancel_bit))
+    {
+        const int16_t state = selection_globals.state;
+        const selection_data saved = selection_globals.saved_selection;
+        select_nothing();
+        if (state == _selection_band)
+            for (int32_t i = 0; i < saved.count; ++i) adjust_monster_index_in_selection(s, saved.monster_indexes[i], _adjust_selection_invert);
+        selection_globals.state = _selection_locked;
+    }
+    else if (test_flag(action, _double_left_mouse_down_bit) &&
+             selection_pointer_distance(action->pointer, selection_globals.original_action.pointer) < BAND_SELECTION_START_RADIUS &&
+             elapsed >= 0 && elapsed < WAIT_FOR_DOUBLE_CLICK_DELAY)
+    {
+        handle_selection_double_click(action);
+        selection_globals.state = _selection_locked;
+        selection_globals.double_click_mode = NONE;
+    }
+    else
+    {
+        if (selection_input_option(_selection_input_right_click_attack_bit) && test_flag(action, _right_mouse_click_bit))
+            change_selection_mode(_selection_mode_attack);
+        if (test_flag(action, _right_mouse_click_bit) && selection_input_option(_selection_input_right_button_deselects_bit))
+            select_nothing();
+        const bool idle = selection_globals.state == _selection_idle;
+        const bool pressed = idle ? (test_flag(action, _left_mouse_click_bit) || test_flag(action, _right_mouse_click_bit))
+                                  : (test_flag(action, _left_mouse_down_bit) || test_flag(action, _right_mouse_down_bit));
+        if (pressed)
+        {
+            selection_globals.suppress_selection = option_key(action) || test_flag(action, _right_mouse_down_bit);
+            const int16_t mode = selection_globals.mode;
+            if (mode == _selection_mode_recall_preset)
+            {
+                selection_globals.state = _selection_idle;
+                change_selection_mode(_selection_mode_none);
+            }
+            if (mode >= _selection_mode_rename && mode <= _selection_mode_ally)
+            {
+                selection_globals.state = _selection_locked;
+                change_selection_mode(_selection_mode_none);
+            }
+            else
+                switch (selection_globals.state)
+                {
+                case _selection_idle: start_new_selection(action); break;
+                case _selection_possible_gesture:
+                    if (test_flag(action, _left_mouse_down_bit) && selection_input_option(_selection_input_left_click_gestures_disabled_bit))
+                        selection_globals.state = _selection_possible_band;
+                    update_band_selection_or_gesture(action);
+                    break;
+                case _selection_gesture:
+                case _selection_possible_band:
+                case _selection_band: update_band_selection_or_gesture(action); break;
+                case _selection_locked: break;
+                default: log_message(__FILE__, __LINE__, "what is selection state #%d?", (int)selection_globals.state); break;
+                }
+        }
+        else
+        {
+            release();
+            idle_keys(action);
+        }
+    }
+    end_of_action(action);
+    return false;
+}
