@@ -31,7 +31,7 @@ test: deps check-sanitized check-thread check-release check-fuzz
 
 check-sanitized:
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
-	    -DVESK_SANITIZE=address,undefined -DVESK_WERROR=ON
+	    -DVESK_SANITIZE=address,undefined -DVESK_WERROR=ON -DVESK_BENCH=OFF
 	cmake --build $(BUILD)/asan -j $(JOBS)
 	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --output-on-failure -j $(JOBS) -L unit
