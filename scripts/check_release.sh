@@ -5,7 +5,9 @@
 # a recorded run and the replay of its film print the same trace, the game
 # checks an empty set of films and then that film headless and exits 0, and
 # vesk_film lists the film with its sync commands; the demo battle repeats
-# its trace, beats one side, and its film replays and is checked in step.
+# its trace, beats one side, and its film replays and is checked in step; the
+# scripted test map attacks at tick 96, ends the game when a team is gone, and
+# its film replays and is checked in step.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
@@ -105,6 +107,45 @@ if ! cmp -s "$work/battle7" "$work/battle_replayed"; then
 fi
 echo "vesk_sim: the demo battle (seed 7, $battle_ticks ticks) repeats its trace, seed 8 gives another, a side is beaten: $(grep '^team' "$work/battle7" | tr '\n' ' ')and its film replays to the same trace"
 
+# The scripted test map: its script orders the attack at tick 96, hands team
+# 1 over and ends the game when a team is gone, naming the winner; the trace
+# of its 'debg' actions goes to the log.  One trace per seed, and its film
+# replays to it.
+scripted_ticks=1200
+scripted() { # output file, extra arguments
+    out=$1
+    shift
+    if ! "$bin/vesk_sim" --data "$bin" --map scri --seed 7 --ticks "$scripted_ticks" --report "$@" >"$out" 2>"$out.err"; then
+        echo "$0: the scripted map with seed 7 failed:" >&2
+        cat "$out.err" >&2
+        exit 1
+    fi
+}
+scripted "$work/scripted" --log "$work/scripted.log"
+scripted "$work/scripted_again" --record "$work/scripted_film"
+if ! cmp -s "$work/scripted" "$work/scripted_again"; then
+    echo "$0: two runs of the scripted map with seed 7 (one recorded) gave different traces:" >&2
+    diff "$work/scripted" "$work/scripted_again" | head -n 10 >&2
+    exit 1
+fi
+if ! grep -q '^@game_time 96 .* MA \[atta\] team 0 attacks  normal attack' "$work/scripted.log" ||
+   ! grep -q 'MA \[endg\] team [01] wins  team [01] victory' "$work/scripted.log" ||
+   ! grep -q '^winning team [01]$' "$work/scripted" ||
+   ! grep -q '^team [01] placed 4 alive 0$' "$work/scripted"; then
+    echo "$0: the scripted map did not attack at tick 96 and end the game when a team was gone:" >&2
+    grep -v '^[0-9]' "$work/scripted" >&2
+    grep 'MA \[' "$work/scripted.log" | tail -n 10 >&2
+    exit 1
+fi
+if ! "$bin/vesk_sim" --data "$bin" --film "$work/scripted_film" --report >"$work/scripted_replayed" 2>"$work/scripted_replayed.err" ||
+   ! cmp -s "$work/scripted" "$work/scripted_replayed"; then
+    echo "$0: the replay of the scripted map's film failed or printed another trace:" >&2
+    cat "$work/scripted_replayed.err" >&2
+    diff "$work/scripted" "$work/scripted_replayed" | head -n 10 >&2
+    exit 1
+fi
+echo "vesk_sim: the scripted map (seed 7, $scripted_ticks ticks) attacks at tick 96, ends with $(grep '^winning' "$work/scripted"), repeats its trace, and its film replays to it"
+
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
@@ -150,16 +191,18 @@ mkdir -p "$work/game/oos_checker_films"
 cp "$work/film" "$work/game/oos_checker_films/demo_seed_5"
 cp "$work/film3" "$work/game/oos_checker_films/demo_seed_3"
 cp "$work/battle_film" "$work/game/oos_checker_films/demo_battle"
+cp "$work/scripted_film" "$work/game/oos_checker_films/scripted_seed_7"
 status=0
 (cd "$work/game" && env -u DISPLAY -u WAYLAND_DISPLAY timeout 120 ./vesk --oos_check >"$work/oos.out" 2>&1) || status=$?
 if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"demo_battle\": in step at tick $battle_ticks" "$work/game/vesk_log.txt"; then
+   ! grep -q "film \"demo_battle\": in step at tick $battle_ticks" "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"scripted_seed_7\": in step at tick $scripted_ticks" "$work/game/vesk_log.txt"; then
     echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
     tail -n 20 "$work/game/vesk_log.txt" >&2
     exit 1
 fi
-echo "vesk --oos_check: the recorded films (seeds 5 and 3, and the battle) are in step, exit 0"
+echo "vesk --oos_check: the recorded films (seeds 5 and 3, the battle and the scripted map) are in step, exit 0"
 if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
     echo "$0: vesk_film could not list the film" >&2
     exit 1

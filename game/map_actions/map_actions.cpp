@@ -215,8 +215,13 @@ bool import_map_actions(int32_t count, int32_t buffer_size, void *buffer, bool b
     uint8_t *area = bytes ? bytes + count * MAP_ACTION_SIZE : nullptr;
     const block_reader area_reader = {area, byte_swap};
 
+    // Where the entries begin: a run must begin at one, or the entries read
+    // through it after the conversion would not be the ones checked here.
+    static uint8_t entry_starts[PARAMETER_BUFFER_SIZE / PARAMETER_ALIGNMENT];
+    memset(entry_starts, 0, sizeof(entry_starts));
     for (int64_t offset = 0; offset < area_size;)
     {
+        entry_starts[offset / PARAMETER_ALIGNMENT] = 1;
         bool type_error;
         const int32_t size = checked_entry_size(area_reader, offset, area_size, &type_error);
         if (type_error)
@@ -242,6 +247,9 @@ bool import_map_actions(int32_t count, int32_t buffer_size, void *buffer, bool b
             (int64_t)record->parameters_offset + record->parameters_size > area_size)
             return refuse_block("map action parameters", i);
         if (record->identifier == 0 || record->parameters_size == 0) continue;
+        if (record->parameters_offset % PARAMETER_ALIGNMENT != 0 ||
+            !entry_starts[record->parameters_offset / PARAMETER_ALIGNMENT])
+            return refuse_block("map action parameters not at an entry", i);
         for (int32_t j = 0; j < run_count; j++)
             if (record->parameters_offset < runs[j].offset + runs[j].size &&
                 runs[j].offset < record->parameters_offset + record->parameters_size)

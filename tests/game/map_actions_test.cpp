@@ -133,6 +133,12 @@ TEST_F(map_actions_test, corrupt_blocks_are_refused_with_code_10)
         {"negative type with values", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 64, 0xFFFE); }},
         {"run past the area", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be32(b->data() + 24, 8); }},
         {"negative run offset", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be32(b->data() + 24, 0xFFFFFFF0u); }},
+        // Read from there the values look like an entry (type 0, count 1), but
+        // converted they are not: the run must begin at an entry.
+        {"run beginning inside an entry", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) {
+             write_be32(b->data() + 24, 8);
+             write_be16(b->data() + 22, 12);
+         }},
     };
     for (const case_data &c : cases)
     {

@@ -113,6 +113,23 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     return true;
 }
 
+bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
+                               std::vector<test_tag> *tags)
+{
+    const fs::path map = fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / source;
+    std::vector<test_tag> made;
+    if (!make_tag(tool, "mesh demo_out.tag --subgroup " + subgroup + " --name '" + subgroup + "' '" + map.string() + "'",
+                  &made))
+        return false;
+    const std::string landscape = landscape_subgroup(map);
+    if (landscape != "none" && !make_tag(tool, "landscape demo_out.tag --subgroup " + landscape + " --name '" +
+                                                   subgroup + " landscape' '" + map.string() + "'",
+                                         &made))
+        return false;
+    tags->insert(tags->end(), made.begin(), made.end());
+    return true;
+}
+
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags)
 {
     std::vector<test_tag> tags;

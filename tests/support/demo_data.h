@@ -31,6 +31,12 @@ std::string data_tool_path(void);
 // when the tool fails on a source; nothing is appended then.
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags);
 
+// Makes the map data/maps/`source` as the tag 'mesh' `subgroup`, and the
+// landscape collection it names, with `tool`, as the demo data script does;
+// appends them to `tags`.  False (a test failure added) when the tool fails.
+bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
+                               std::vector<test_tag> *tags);
+
 // Writes the demo data set into the current directory as the game reads it:
 // the foundation files holding the demo tags (and `extra_tags` after them)
 // and an empty patch file.  False (a test failure added) when a tool run or

@@ -20,7 +20,7 @@
 // those alive now) and "winning team T" when the game has ended with one.
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
-// "vesk_log.txt" in the working directory, as the game keeps it, or FILE.
+// "vesk_log.txt" in DIR, as the game keeps it beside its data, or FILE.
 // Numbers are decimal: no base prefix, no sign where none is meaningful,
 // nothing after the digits, nothing outside the field's range.
 //
@@ -233,6 +233,8 @@ int main(int argc, char **argv)
     // A log that cannot be opened is reported on standard error; the run goes on.
     if (log)
         open_log_file_at(log, header);
+    else if (data)
+        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
     else
         open_log_file(header);
 

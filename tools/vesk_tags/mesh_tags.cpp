@@ -1,6 +1,7 @@
 // The data tool's "mesh" command.  See mesh_tags.h.
 
 #include "mesh_tags.h"
+#include "map_action_source.h"
 #include "tool_support.h"
 
 #include <cstdio>
@@ -25,6 +26,8 @@ struct mesh_source
     std::vector<mesh_cell> cells;
     std::vector<mesh_marker_palette_entry> palette;
     std::vector<mesh_marker> markers;
+    std::vector<map_action_source_action> actions;
+    std::vector<uint8_t> map_action_block; // as stored
     int32_t width = 0, height = 0;
 };
 
@@ -247,12 +250,31 @@ bool parse_source(source_reader *reader, mesh_source *source)
                                   (angle)g, 0, NONE, 0};
             source->markers.push_back(marker);
         }
+        else if (verb == "action")
+        {
+            map_action_source_action action;
+            const char *reason = nullptr;
+            if (!parse_map_action_statement(words, &action, &reason)) return refuse_line(reader, line, reason);
+            source->actions.push_back(action);
+        }
+        else if (verb == "parameter")
+        {
+            map_action_source_parameter parameter;
+            const char *reason = nullptr;
+            if (source->actions.empty()) return refuse_line(reader, line, "a parameter needs an action before it");
+            if (!parse_map_action_parameter_statement(words, text, &parameter, &reason))
+                return refuse_line(reader, line, reason);
+            source->actions.back().parameters.push_back(parameter);
+        }
         else
         {
             return refuse_line(reader, line, "unknown statement");
         }
     }
     if (source->width == 0) return refuse_line(reader, reader->lines.size(), "no size statement");
+    const char *reason = nullptr;
+    if (!build_map_action_block(source->actions, &source->map_action_block, &reason))
+        return refuse_line(reader, reader->lines.size(), reason);
     return true;
 }
 
@@ -284,6 +306,9 @@ uint8_t *mesh_source_to_tag_data(const char *source_path, int32_t *size)
     source.input.palette_count = (int32_t)source.palette.size();
     source.input.markers = source.markers.data();
     source.input.marker_count = (int32_t)source.markers.size();
+    source.input.map_actions = source.map_action_block.data();
+    source.input.map_action_count = (int32_t)source.actions.size();
+    source.input.map_action_size = (int32_t)source.map_action_block.size();
 
     uint8_t *data = build_mesh_tag_data(&source.input, size);
     // The game's own loader must take what the tool writes.

@@ -24,6 +24,16 @@
 //   marker TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS]
 //                                  a marker (world units, angle units; FLAGS the
 //                                  marker flag bits, e.g. 4 detonates immediately)
+//   action IDENTIFIER TAG FLAGS MODE LOWER DELTA
+//                                  a map action (identifier 1..32767, procedure tag or
+//                                  "none", flag bits 0..31, deactivation mode 0..4,
+//                                  trigger delay lower bound and delta in ticks)
+//   parameter NAME TYPE [VALUE...] an entry of the last action: TYPE one of flag character
+//                                  unit action angle integer distance field fixed
+//                                  projectile_group string_list sound projectile point2d
+//                                  rectangle object model sound_source point3d
+//                                  local_projectile_group animation (or 0..20); values as
+//                                  docs/formats.md "Writing map actions" gives them
 // Every refused line is reported with its line number.
 
 // Runs the command; `argv` is the tool's whole command line (argv[1] is
