@@ -55,6 +55,7 @@ enum mesh_flag_bits
     _mesh_models_dont_limit_rendering_bit = 22,
     _mesh_is_training_map_bit = 23,
     _mesh_leaves_overhead_map_closed_bit = 24,
+    _mesh_has_terrain_following_camera_bit = 25, // the camera's focus rides the filtered terrain
     _mesh_overhead_map_doesnt_scroll_bit = 27,
     _mesh_uses_anticlump_bit = 29,
     _mesh_uses_vvux_bit = 30,
@@ -69,6 +70,7 @@ enum mesh_flag_bits
     _mesh_is_training_map_flag = 1 << _mesh_is_training_map_bit,
     _mesh_leaves_overhead_map_closed_flag = 1 << _mesh_leaves_overhead_map_closed_bit,
     _mesh_overhead_map_doesnt_scroll_flag = 1 << _mesh_overhead_map_doesnt_scroll_bit,
+    _mesh_has_terrain_following_camera_flag = 1 << _mesh_has_terrain_following_camera_bit,
 };
 #define _mesh_requires_plugin_flag (1u << _mesh_requires_plugin_bit)
 

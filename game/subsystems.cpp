@@ -22,6 +22,7 @@
 #include "monster_owners.h"
 #include "monsters.h"
 #include "input/action_queue.h"
+#include "input/input_definitions.h"
 #include "map_actions/map_actions.h"
 #include "map_life.h"
 #include "markers.h"
@@ -51,6 +52,7 @@ void register_built_subsystems(void)
     register_object_world_hooks();
     register_command_hooks();
     register_action_queue_hooks();
+    register_input_definition_hooks();
     register_recording_hooks();
     register_shapes_hooks();
     register_bitmap_text_hooks();

@@ -151,3 +151,32 @@ struct rendered_view_data
     int16_t world_to_viewer_rotation[3][3]; // 2.14 fixed (16384 = 1.0)
     int32_t world_to_screen;        // the focal length in pixels
 };
+
+// ---- the view to draw -------------------------------------------------------------------
+
+// The camera's view of one frame, built by the camera (build_observer_view)
+// before the renderer draws.  In memory only.
+enum view_data_flag_bits
+{
+    _view_filtering_bit = 0,
+    _view_demo_bit = 4,
+    _view_media_bit = 5,
+
+    _view_filtering_flag = 1u << _view_filtering_bit,
+    _view_demo_flag = 1u << _view_demo_bit,
+    _view_media_flag = 1u << _view_media_bit,
+};
+
+struct view_data
+{
+    uint32_t flags;                 // view_data_flag_bits
+    int16_t resolution_width, resolution_height;
+    int16_t half_resolution_width, half_resolution_height;
+    world_location3d location;      // the eye: position, velocity, height in world units; yaw and pitch
+    int32_t tick_count;             // the game's local time
+    int32_t game_ticks_elapsed;     // game ticks since the previous view
+    float tangent_of_half_field_of_view;
+    float horizontal_offset;        // of the projection centre, in half resolutions
+    float vertical_offset;
+    int16_t rasterizer_code;
+};
