@@ -84,7 +84,7 @@ void hash_paths(uint32_t *hash)
         if (!path) continue;
         const int32_t fields[] = {index, path->identifier, path->flags, path->waypoint.x, path->waypoint.y,
                                   path->monster_index};
-        for (int32_t field : fields) state_hash_add_int32(hash, field);
+        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
     }
 }
 
@@ -780,6 +780,8 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                             ? unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
                             : object_is_obstacle(mover, definition, mover_object, object_index, object);
                     if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+                    // Full: nothing later in the block can count any more.
+                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
                 }
                 object_index = next;
             }
