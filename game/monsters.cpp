@@ -428,6 +428,12 @@ void hash_monsters(uint32_t *hash)
     }
 }
 
+bool monster_records_are_allied(const monster_data *a, const monster_data *b)
+{
+    return a->owner_team_index != NONE && b->owner_team_index != NONE &&
+           teams_are_allied(a->owner_team_index, b->owner_team_index);
+}
+
 static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)
 {
     const monster_data *monster = get_monster_data(unit_index);

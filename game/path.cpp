@@ -683,7 +683,7 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     if (plain && !walks_around &&
         distance - definition->pathfinding_radius - other_definition->pathfinding_radius > 1536)
         return false;
-    const bool allied = monsters_are_allied(monster_index, other_index);
+    const bool allied = monster_records_are_allied(mover, other);
     const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other->action == _monster_action_moving)
     {
@@ -703,7 +703,7 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
         const monster_data *target = get_monster_data(mover->target_monster_index);
         if (target && !allied && other->type == target->type) return false;
     }
-    if (use_monster_pathfinding_radius(monster_index, other_index))
+    if (allied) // use_monster_pathfinding_radius: both units exist
     {
         result->radius = other_definition->pathfinding_radius;
         result->flags = _obstacle_is_friendly_monster_flag;
