@@ -679,16 +679,27 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     const bool walks_around = walks_around_blockage(definition);
     const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
     const world_point2d there = {object->location.position.x, object->location.position.y};
-    const int32_t distance = distance2d(&here, &there);
+    // The distance is only compared, so it is compared squared (the root is
+    // the floor root, so `distance > limit` is `dx² + dy² >= (limit + 1)²`);
+    // points farther apart than any mesh take the root itself.
+    const int64_t dx = (int64_t)there.x - here.x, dy = (int64_t)there.y - here.y;
+    const bool near = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24);
+    const int64_t squared = dx * dx + dy * dy;
+    const auto farther_than = [&](int32_t limit) {
+        if (!near) return distance2d(&here, &there) > limit;
+        return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
+    };
     if (plain && !walks_around &&
-        distance - definition->pathfinding_radius - other_definition->pathfinding_radius > 1536)
+        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
+              : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
+                    1536))
         return false;
     const bool allied = monster_records_are_allied(mover, other);
     const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other->action == _monster_action_moving)
     {
         if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
-            (mover->base_movement_speed <= other->base_movement_speed || distance > DISTANCE_TO_AVOID_SLOWPOKES))
+            (mover->base_movement_speed <= other->base_movement_speed || farther_than(DISTANCE_TO_AVOID_SLOWPOKES)))
             return false;
         if (current_gameplay_version >= 1501 && (plain || walks_around) && (allied || plain))
         {
