@@ -392,7 +392,7 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
                 const monster_data *found_monster = get_monster_data(found_index);
                 if (!found_monster) continue;
                 int32_t candidate;
-                if (monsters_are_allied(monster_index, found_index))
+                if (monster_records_are_allied(monster, found_monster))
                 {
                     if (!has_flags(found_monster->flags, _monster_has_valid_target_index_flag) ||
                         has_flags(found_monster->flags,

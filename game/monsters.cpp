@@ -420,10 +420,18 @@ void hash_monsters(uint32_t *hash)
             m->orig_base_movement_speed, m->map_action_index, m->marker_index, m->propelled_yaw,
             m->propelled_timer, m->propulsion_speed,
         };
-        for (int32_t field : fields) state_hash_add_int32(hash, field);
-        for (int16_t held : m->held_object_indexes) state_hash_add_int32(hash, held);
+        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
+        int32_t held[NUMBER_OF(m->held_object_indexes)];
+        for (size_t i = 0; i < NUMBER_OF(held); ++i) held[i] = m->held_object_indexes[i];
+        state_hash_add_int32s(hash, held, NUMBER_OF(held));
         state_hash_add(hash, m->name, sizeof(m->name));
     }
+}
+
+bool monster_records_are_allied(const monster_data *a, const monster_data *b)
+{
+    return a->owner_team_index != NONE && b->owner_team_index != NONE &&
+           teams_are_allied(a->owner_team_index, b->owner_team_index);
 }
 
 static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)

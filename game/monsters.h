@@ -345,6 +345,10 @@ void dispose_monsters_from_old_map(void);
 datum_globals *get_monster_array(void);
 // The record at `index`, null for a free slot or an index out of range.
 monster_data *get_monster_data(int32_t monster_index);
+// monsters_are_allied for two used records of the array, read straight from
+// them (the core's unit facts that it asks for come from the same fields): for
+// the scans that meet every unit of a region.
+bool monster_records_are_allied(const monster_data *a, const monster_data *b);
 
 // Adds a died procedure; a ninth is refused with a logged assertion and not
 // stored.  False when refused.

@@ -416,11 +416,15 @@ int32_t move_object(int32_t object_index)
                     if (other_index != object_index && (other->flags & _object_is_solid_flag) &&
                         !(other->flags & _object_is_invisible_flag))
                     {
-                        const world_point2d a = {to.x, to.y};
-                        const world_point2d b = {other->location.position.x, other->location.position.y};
-                        const int32_t reach = object->radius + other->radius;
+                        // distance2d (the floor root of dx² + dy²) is below `reach`
+                        // exactly when dx² + dy² is below reach²; a side of reach or
+                        // more settles it first, and keeps the squares small.
+                        const int64_t dx = (int64_t)other->location.position.x - to.x;
+                        const int64_t dy = (int64_t)other->location.position.y - to.y;
+                        const int64_t reach = (int64_t)object->radius + other->radius;
                         const int32_t dz = to.z - other->location.position.z;
-                        if (distance2d(&a, &b) < reach && dz >= other->height0 && dz <= other->height1)
+                        if (dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
+                            -dy < reach && dx * dx + dy * dy < reach * reach)
                         {
                             if (struck_count == 0)
                                 result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
@@ -743,6 +747,6 @@ void hash_objects(uint32_t *hash)
             object->shape_phase, object->shape_ticks_per_frame, object->transfer_mode, object->transfer_phase,
             object->vitality, object->maximum_vitality, object->state, object->expiry, object->next_object_index,
             object->parasitic_object_index, object->color_table_permutation};
-        for (int32_t field : fields) state_hash_add_int32(hash, field);
+        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
     }
 }

@@ -84,7 +84,7 @@ void hash_paths(uint32_t *hash)
         if (!path) continue;
         const int32_t fields[] = {index, path->identifier, path->flags, path->waypoint.x, path->waypoint.y,
                                   path->monster_index};
-        for (int32_t field : fields) state_hash_add_int32(hash, field);
+        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
     }
 }
 
@@ -679,16 +679,27 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     const bool walks_around = walks_around_blockage(definition);
     const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
     const world_point2d there = {object->location.position.x, object->location.position.y};
-    const int32_t distance = distance2d(&here, &there);
+    // The distance is only compared, so it is compared squared (the root is
+    // the floor root, so `distance > limit` is `dx² + dy² >= (limit + 1)²`);
+    // points farther apart than any mesh take the root itself.
+    const int64_t dx = (int64_t)there.x - here.x, dy = (int64_t)there.y - here.y;
+    const bool near = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24);
+    const int64_t squared = dx * dx + dy * dy;
+    const auto farther_than = [&](int32_t limit) {
+        if (!near) return distance2d(&here, &there) > limit;
+        return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
+    };
     if (plain && !walks_around &&
-        distance - definition->pathfinding_radius - other_definition->pathfinding_radius > 1536)
+        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
+              : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
+                    1536))
         return false;
-    const bool allied = monsters_are_allied(monster_index, other_index);
+    const bool allied = monster_records_are_allied(mover, other);
     const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other->action == _monster_action_moving)
     {
         if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
-            (mover->base_movement_speed <= other->base_movement_speed || distance > DISTANCE_TO_AVOID_SLOWPOKES))
+            (mover->base_movement_speed <= other->base_movement_speed || farther_than(DISTANCE_TO_AVOID_SLOWPOKES)))
             return false;
         if (current_gameplay_version >= 1501 && (plain || walks_around) && (allied || plain))
         {
@@ -703,7 +714,7 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
         const monster_data *target = get_monster_data(mover->target_monster_index);
         if (target && !allied && other->type == target->type) return false;
     }
-    if (use_monster_pathfinding_radius(monster_index, other_index))
+    if (allied) // use_monster_pathfinding_radius: both units exist
     {
         result->radius = other_definition->pathfinding_radius;
         result->flags = _obstacle_is_friendly_monster_flag;
@@ -780,6 +791,8 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                             ? unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
                             : object_is_obstacle(mover, definition, mover_object, object_index, object);
                     if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+                    // Full: nothing later in the block can count any more.
+                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
                 }
                 object_index = next;
             }

@@ -401,8 +401,7 @@ static void hash_projectiles(uint32_t *hash)
             p->guided_speed,
             p->last_distance_to_target,
         };
-        for (int32_t field : fields)
-            state_hash_add_int32(hash, field);
+        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
     }
 }
 

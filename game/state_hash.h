@@ -28,6 +28,9 @@ void reset_state_hash_procedures(void);
 
 void state_hash_add(uint32_t *hash, const void *data, size_t size);
 void state_hash_add_int32(uint32_t *hash, int32_t value);
+// The same bytes as state_hash_add_int32 on each of `count` values in turn,
+// fed to the CRC in large pieces: the way to hash a record's fields.
+void state_hash_add_int32s(uint32_t *hash, const int32_t *values, size_t count);
 
 // The hash of the synchronized game as it stands.
 uint32_t compute_state_hash(void);

@@ -14,6 +14,9 @@
 
 static uint8_t *record_address(const datum_globals *globals, int32_t index)
 {
+    // Most arrays never grow: their records all lie in the first block, and
+    // the lookup then needs no division (it sits under every record access).
+    if (index < globals->maximum_count) return globals->blocks[0] + (size_t)index * (size_t)globals->size;
     const int32_t block = index / globals->maximum_count;
     const int32_t slot = index % globals->maximum_count;
     return globals->blocks[block] + (size_t)slot * (size_t)globals->size;
@@ -351,7 +354,7 @@ void *get_datum_by_identifier(datum_globals *globals, int32_t index, int16_t ide
     return held != 0 && held == identifier ? record : nullptr;
 }
 
-void *get_datum(datum_globals *globals, int32_t index)
+void *get_datum_checked(datum_globals *globals, int32_t index)
 {
     if (!index_is_valid(globals, index, "get_datum")) return nullptr;
     uint8_t *record = record_address(globals, index);

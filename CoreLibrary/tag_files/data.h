@@ -27,6 +27,8 @@
 //     ...
 //     initialize_data(&monster_data_globals);
 
+#include <cstring>
+
 #include "cseries/cseries.h"
 
 enum
@@ -151,9 +153,27 @@ void set_datum_identifier(datum_globals *globals, int32_t index, int16_t identif
 // died or its slot was reused).  Null with an assertion for an index out of range.
 void *get_datum_by_identifier(datum_globals *globals, int32_t index, int16_t identifier);
 
+// get_datum for any index: its out-of-line half.
+void *get_datum_checked(datum_globals *globals, int32_t index);
+
 // The record at `index`, null when the slot is free.  Null with an assertion
-// for an index out of range.
-void *get_datum(datum_globals *globals, int32_t index);
+// for an index out of range.  Inline (the lookup sits under every walk of
+// every array); every refusal goes through get_datum_checked.
+inline void *get_datum(datum_globals *globals, int32_t index)
+{
+    if (globals && globals->blocks && index >= 0 && index < globals->capacity)
+    {
+        // Most arrays never grow: the first block then needs no division.
+        const int32_t size = globals->size, block_size = globals->maximum_count;
+        uint8_t *record = index < block_size ? globals->blocks[0] + (size_t)index * (size_t)size
+                                             : globals->blocks[index / block_size] +
+                                                   (size_t)(index % block_size) * (size_t)size;
+        int16_t identifier;
+        memcpy(&identifier, record, sizeof(identifier));
+        return identifier != 0 ? record : nullptr;
+    }
+    return get_datum_checked(globals, index);
+}
 
 // Copies `count` records of the array's record size from `buffer`, in order,
 // into the free slots from the lowest one up; each record takes the next free

@@ -73,7 +73,8 @@ bool save_simulation_film(const char *path, char *reason, size_t reason_size);
 
 // Runs `ticks` ticks from where the game stands, executing each command at
 // its tick, and writes the state hash after each tick into `hashes` (`ticks`
-// entries; may be null).  Commands must be in tick order.  False when no simulation runs.
+// entries; may be null: no hash is computed then).  Commands must be in tick
+// order.  False when no simulation runs.
 bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,
                     const simulation_pacing *pacing, uint32_t *hashes);
 
