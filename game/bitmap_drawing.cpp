@@ -1153,12 +1153,27 @@ void tile_and_bevel_rectangle(bitmap_data *destination, int32_t collection_index
         else if (flags & _tile_rectangle_bottom_justified_flag) area.top = (int16_t)(bounds->bottom - h);
         if (flags & _tile_rectangle_left_justified_flag) area.right = (int16_t)(bounds->left + w);
         else if (flags & _tile_rectangle_right_justified_flag) area.left = (int16_t)(bounds->right - w);
+        // The insets narrow the area and never widen it: a corner, justified
+        // both ways, keeps to its own corner instead of running the length of
+        // its edge (and leaving no room for the opposite corner and the bevel).
         if (flags & _tile_rectangle_respect_bevel_inset_flag)
         {
-            if (flags & _tile_rectangle_top_justified_flag) area.left = top_edge[0], area.right = top_edge[1];
-            else if (flags & _tile_rectangle_bottom_justified_flag) area.left = bottom_edge[0], area.right = bottom_edge[1];
-            else if (flags & _tile_rectangle_left_justified_flag) area.top = left_edge[0], area.bottom = left_edge[1];
-            else if (flags & _tile_rectangle_right_justified_flag) area.top = right_edge[0], area.bottom = right_edge[1];
+            const int16_t *edge = nullptr;
+            bool across = true;
+            if (flags & _tile_rectangle_top_justified_flag) edge = top_edge;
+            else if (flags & _tile_rectangle_bottom_justified_flag) edge = bottom_edge;
+            else if (flags & _tile_rectangle_left_justified_flag) edge = left_edge, across = false;
+            else if (flags & _tile_rectangle_right_justified_flag) edge = right_edge, across = false;
+            if (edge && across)
+            {
+                if (edge[0] > area.left) area.left = edge[0];
+                if (edge[1] < area.right) area.right = edge[1];
+            }
+            else if (edge)
+            {
+                if (edge[0] > area.top) area.top = edge[0];
+                if (edge[1] < area.bottom) area.bottom = edge[1];
+            }
         }
         if (flags & _tile_rectangle_set_bevel_inset_flag)
         {

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -395,6 +396,149 @@ TEST_F(bitmap_text, stepping_click_points_and_wrap_points_respect_every_boundary
     end = 6;
     EXPECT_TRUE(find_string_wrap_point(font, NONE, "abcdef", 2 * A, 0, &end));
     EXPECT_EQ(end, 6);
+}
+
+
+// Strings that end inside an escape or a two-byte code, or run past the
+// 256-byte buffers, each held in a block of exactly its size so that a read
+// past its terminator is caught: they measure to the glyphs they hold, step,
+// hit-test and wrap inside themselves, and draw nothing outside their bounds.
+TEST_F(bitmap_text, broken_and_overlong_strings_stay_inside_their_bytes)
+{
+    load("1");
+    struct row
+    {
+        std::string text;
+        int32_t width;
+    };
+    std::string pairs;
+    for (int32_t i = 0; i < 150; ++i) pairs += "\x81\x40";
+    const row rows[] = {
+        {"ab|", 3 * A}, // a lone bar at the end is a bar
+        {"|", A},
+        {"x|lhelp", 5 * A}, // a link never closed
+        {"ab|\x81", 2 * A}, // an escape of a stray lead byte
+        {"ab\x81", 2 * A}, // a lead byte with no trail
+        {"\x81", 0},
+        {std::string(300, 'x'), 300 * A},
+        {pairs + "\x81", 300 * A},
+        {std::string(255, 'y') + "|", 256 * A},
+    };
+    bitmap_data *b = new_bitmap(200, 24, 0, _32bit_encoding, 0);
+    const rectangle2d bounds = {2, 3, 16, 150};
+    const rectangle2d held = {2, 3, 17, 151}; // the bounds and the shadow's
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << "string of " << r.text.size() << " bytes starting " << r.text.substr(0, 8));
+        const int32_t length = (int32_t)r.text.size();
+        const std::unique_ptr<char[]> text(new char[(size_t)length + 1]);
+        memcpy(text.get(), r.text.c_str(), (size_t)length + 1);
+        EXPECT_EQ(string_width(font, NONE, text.get()), r.width);
+        int32_t lines = 0;
+        EXPECT_EQ(string_width_multiline(font, NONE, text.get(), &lines), r.width);
+        int32_t height = 0;
+        get_string_height(text.get(), font, NONE, 40, &height);
+        EXPECT_GT(height, 0);
+        wrap_string_result line;
+        for (uint32_t flags : {0u, (uint32_t)_draw_string_wrap_flag})
+        {
+            wrap_string(text.get(), NONE, font, 40, flags, &line);
+            EXPECT_LE(line.line_length, length);
+        }
+        // Stepping forward and back visits the same boundaries and stops at the end.
+        std::vector<int32_t> forward = {0};
+        for (int32_t index = 0; index < length;)
+        {
+            get_next_character(text.get(), &index);
+            forward.push_back(index);
+        }
+        EXPECT_EQ(forward.back(), length);
+        std::vector<int32_t> backward = {length};
+        for (int32_t index = length; index > 0;)
+        {
+            get_previous_character(text.get(), &index);
+            backward.insert(backward.begin(), index);
+        }
+        EXPECT_EQ(backward, forward);
+        for (int32_t offset : {-1, 0, A + 1, r.width / 2, r.width + 50})
+        {
+            int32_t end = length;
+            EXPECT_TRUE(find_string_click_point(font, NONE, text.get(), offset, &end));
+            EXPECT_GE(end, 0);
+            EXPECT_LE(end, length);
+            end = length;
+            find_string_click_point_wrapped(font, NONE, text.get(), 40, offset, 2 * TEST_FONT_LEADING + 20, &end);
+            EXPECT_LE(end, length);
+        }
+        int32_t end = length;
+        find_string_wrap_point(font, NONE, text.get(), 40, 0, &end);
+        EXPECT_LE(end, length);
+        char link[8];
+        for (int32_t position = 0; position <= length; position += 1 + position / 16)
+        {
+            if (get_link_url_at_string_position(text.get(), position, link, sizeof(link)))
+            {
+                EXPECT_LT(strlen(link), sizeof(link));
+            }
+        }
+        // Drawn plain, wrapped and shadowed: nothing outside the bounds.
+        for (uint32_t flags : {0u, (uint32_t)_draw_string_wrap_flag, (uint32_t)_draw_string_shadow_flag,
+                               (uint32_t)(_draw_string_right_justified_flag | _draw_string_color_codes_flag)})
+        {
+            memset(b->row_addresses[0], 0, (size_t)b->bytes_per_row * b->height);
+            point2d origin = {0, 0};
+            draw_string(b, &origin, &bounds, nullptr, font, NONE, &rgb_white, text.get(), flags, 0);
+            if (flags == 0 && length < 256 - 3 && r.width < bounds.right - bounds.left - 2 * A)
+            {
+                EXPECT_EQ(origin.x, r.width) << "drawn whole";
+            }
+            for (int32_t y = 0; y < b->height; ++y)
+                for (int32_t x = 0; x < b->width; ++x)
+                {
+                    if (x < held.left || x >= held.right || y < held.top || y >= held.bottom)
+                    {
+                        ASSERT_EQ(b->row_addresses[y][4 * x], 0) << x << "," << y << " flags " << flags;
+                    }
+                }
+        }
+    }
+    free(b);
+}
+
+// Destinations text cannot be drawn into: run-length, two-byte and grey-scale
+// bitmaps are refused with a line and left as they were; a hardware frame
+// buffer with no atlas is refused, and with an atlas but no back end every
+// glyph is a "halt" line and nothing else.
+TEST_F(bitmap_text, refused_and_hardware_destinations_are_never_written)
+{
+    load();
+    for (int16_t flag : {_1bit_transparency_encoded_flag, _4bit_light_mask_encoded_flag, _4bit_transparency_encoded_flag,
+                         _grayscale_bitmap_flag})
+    {
+        bitmap_data *b = new_bitmap(40, 12, 0, _32bit_encoding, 0);
+        memset(b->row_addresses[0], 0x5A, (size_t)b->bytes_per_row * b->height);
+        b->flags |= flag;
+        const std::vector<uint8_t> before(b->row_addresses[0], b->row_addresses[0] + (size_t)b->bytes_per_row * b->height);
+        {
+            expected_assertions expect(1, "draw_string");
+            draw_string(b, nullptr, nullptr, nullptr, font, NONE, &rgb_white, "abc", _draw_string_shadow_flag, 0);
+        }
+        EXPECT_EQ(std::vector<uint8_t>(b->row_addresses[0], b->row_addresses[0] + (size_t)b->bytes_per_row * b->height),
+                  before)
+            << flag;
+        free(b);
+    }
+    bitmap_data frame_buffer;
+    initialize_bitmap_data_lite(&frame_buffer, nullptr, 64, 16, 0, _opengl_frame_buffer_encoding);
+    {
+        expected_assertions expect(1, "global_hardware_font");
+        draw_string(&frame_buffer, nullptr, nullptr, nullptr, font, NONE, &rgb_white, "ab", 0, 0);
+    }
+    ASSERT_NE(initialize_hardware_font(font), nullptr);
+    {
+        expected_assertions expect(2, "halt");
+        draw_string(&frame_buffer, nullptr, nullptr, nullptr, font, NONE, &rgb_white, "a b", 0, 0);
+    }
 }
 
 } // namespace
