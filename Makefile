@@ -12,7 +12,7 @@ deps:
 	./scripts/install_dependencies.sh
 
 release: deps
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 
 demo-data: release
@@ -53,7 +53,7 @@ FUZZ_LONG_SECONDS ?= 3600
 fuzz-build:
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF
-	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
 
 check-fuzz: fuzz-build
 	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
