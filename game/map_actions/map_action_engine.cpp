@@ -63,8 +63,13 @@ int32_t map_action_delay(const map_action *action)
 
 struct chain_rule
 {
+    constexpr chain_rule(field_tag name, map_action_function procedure)
+        : field_name(name), function(procedure), summary_bit(map_action_summary_bit(name))
+    {
+    }
     field_tag field_name;
     map_action_function function;
+    uint32_t summary_bit; // 0 when the summary does not cover the name
 };
 
 // Reads the action's own type-3 entries in stored order and, for each whose
@@ -75,6 +80,15 @@ static void run_chain_lists(int32_t action_index, const chain_rule *rules, int32
 {
     const map_action *action = get_map_action(action_index);
     if (!action) return;
+    // No list to run: nothing would be called, so nothing could change.
+    uint32_t mask = 0;
+    bool summarized = true;
+    for (int32_t r = 0; r < rule_count; r++)
+    {
+        mask |= rules[r].summary_bit;
+        summarized = summarized && rules[r].summary_bit != 0;
+    }
+    if (summarized && !(get_map_action_own_entry_summary(action_index) & mask)) return;
     const int16_t identifier = action->identifier;
     for (int32_t parameter_index = 0;; parameter_index++)
     {
@@ -231,6 +245,9 @@ static bool local_restriction_allows(int32_t action_index, field_tag field_name,
 // failed ('prer' or 'inhi').
 static field_tag failed_condition(int32_t action_index)
 {
+    constexpr uint32_t mask = map_action_summary_bit(_map_action_field_name_prerequisites) |
+                              map_action_summary_bit(_map_action_field_name_inhibitors);
+    if (!(get_map_action_own_entry_summary(action_index) & mask)) return NONE;
     const map_action *action = get_map_action(action_index);
     for (int32_t parameter_index = 0; action && parameter_index < action->parameter_count; parameter_index++)
     {

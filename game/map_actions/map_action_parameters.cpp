@@ -2,6 +2,7 @@
 
 #include "map_action_parameters.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,10 +53,42 @@ struct scratch_copy
 
 } // namespace
 
+// Where the last entry looked up by index lay.  Callers mostly walk an
+// action's entries in order, so the next lookup starts from here instead of
+// from the run's first entry.  Valid while nothing changed (the counter and
+// the per-map generation, as for the lookup cache) for the same record.
+struct entry_cursor
+{
+    const map_action *action;
+    int32_t parameters_offset;
+    uint32_t map_actions_state;
+    uint32_t generation;
+    int32_t parameter_index;
+    int32_t offset;
+};
+
+// The last summary worked out, and for which action and state of the entries.
+struct entry_summary
+{
+    int32_t action_index;
+    int16_t identifier;
+    int16_t parameter_count;
+    int32_t parameters_offset;
+    uint32_t entries_state;
+    uint32_t generation;
+    bool valid;
+    uint32_t bits;
+};
+
 static struct map_action_parameter_globals
 {
+    // Incremented with map_actions_state by every edit here (not by the
+    // engine's flag and time changes, which leave the entries alone).
+    uint32_t entries_state;
+    entry_summary summary;
     parameter_cache cache;
     uint32_t cache_generation; // bumped per map so a cache of the old map never answers
+    entry_cursor cursor;
 } map_action_parameter_globals;
 
 static map_action_globals *globals(void) { return get_map_action_globals(); }
@@ -64,15 +97,30 @@ static map_action_globals *globals(void) { return get_map_action_globals(); }
 static int32_t entry_offset(const map_action *action, int32_t parameter_index)
 {
     if (parameter_index < 0 || parameter_index >= action->parameter_count) return NONE;
-    const uint8_t *buffer = globals()->parameter_buffer;
-    int32_t offset = action->parameters_offset;
-    for (int32_t i = 0; i < parameter_index; i++)
+    const map_action_globals *g = globals();
+    const uint8_t *buffer = g->parameter_buffer;
+    entry_cursor *cursor = &map_action_parameter_globals.cursor;
+    int32_t offset = action->parameters_offset, i = 0;
+    if (cursor->action == action && cursor->parameters_offset == action->parameters_offset &&
+        cursor->map_actions_state == g->map_actions_state &&
+        cursor->generation == map_action_parameter_globals.cache_generation && cursor->parameter_index <= parameter_index)
+    {
+        offset = cursor->offset;
+        i = cursor->parameter_index;
+    }
+    for (; i < parameter_index; i++)
     {
         const map_action_parameter_header *header = (const map_action_parameter_header *)(buffer + offset);
         const int32_t size = map_action_parameter_entry_size(header->type, header->count);
         if (size == NONE) return NONE;
         offset += size;
     }
+    cursor->action = action;
+    cursor->parameters_offset = action->parameters_offset;
+    cursor->map_actions_state = g->map_actions_state;
+    cursor->generation = map_action_parameter_globals.cache_generation;
+    cursor->parameter_index = parameter_index;
+    cursor->offset = offset;
     return offset;
 }
 
@@ -81,7 +129,11 @@ static map_action_parameter_header *header_at(int32_t offset)
     return (map_action_parameter_header *)(globals()->parameter_buffer + offset);
 }
 
-static void changed(void) { globals()->map_actions_state++; }
+static void changed(void)
+{
+    globals()->map_actions_state++;
+    map_action_parameter_globals.entries_state++;
+}
 
 void reset_map_action_parameter_cache(void)
 {
@@ -270,6 +322,46 @@ bool build_map_action_parameter(map_action_parameter *result, int32_t action_ind
     return true;
 }
 
+uint32_t get_map_action_own_entry_summary(int32_t action_index)
+{
+    const map_action *action = get_map_action(action_index);
+    if (!action) return 0;
+    entry_summary *summary = &map_action_parameter_globals.summary;
+    if (summary->valid && summary->action_index == action_index && summary->identifier == action->identifier &&
+        summary->parameter_count == action->parameter_count && summary->parameters_offset == action->parameters_offset &&
+        summary->entries_state == map_action_parameter_globals.entries_state &&
+        summary->generation == map_action_parameter_globals.cache_generation)
+        return summary->bits;
+    uint32_t bits = 0;
+    const uint8_t *buffer = globals()->parameter_buffer;
+    int32_t offset = action->parameters_offset;
+    for (int32_t i = 0; i < action->parameter_count; i++)
+    {
+        const map_action_parameter_header *header = (const map_action_parameter_header *)(buffer + offset);
+        const int32_t size = map_action_parameter_entry_size(header->type, header->count);
+        if (size == NONE) break;
+        // Only flags and identifier lists are summarized.
+        const uint32_t bit = header->type == _parameter_flag || header->type == _parameter_action_identifier
+                                 ? map_action_summary_bit(header->field_name)
+                                 : 0;
+        if (bit)
+        {
+            const map_action_summary_name &name = map_action_summary_names[std::countr_zero(bit)];
+            if (header->type == name.type && (header->count >= 1 || (name.empty_too && header->count == 0))) bits |= bit;
+        }
+        offset += size;
+    }
+    summary->valid = true;
+    summary->action_index = action_index;
+    summary->identifier = action->identifier;
+    summary->parameter_count = action->parameter_count;
+    summary->parameters_offset = action->parameters_offset;
+    summary->entries_state = map_action_parameter_globals.entries_state;
+    summary->generation = map_action_parameter_globals.cache_generation;
+    summary->bits = bits;
+    return bits;
+}
+
 const map_action_parameter_header *get_map_action_parameter_header(int32_t action_index, int32_t parameter_index)
 {
     const map_action *action = get_map_action(action_index);
@@ -385,8 +477,18 @@ bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_paramet
     memmove(buffer + used, buffer + old_offset, (size_t)kept);
     memset(buffer + used + kept, 0, (size_t)(new_parameters_size - kept));
     memmove(buffer + old_offset, buffer + old_offset + old_size, (size_t)(used + new_parameters_size - old_offset - old_size));
+    // Every edit walks every record: the records of the array's first block
+    // are read in place, past it through get_map_action.
     datum_globals *array = get_map_action_array();
-    for (int32_t index = 0; index < array->count; index++)
+    const int32_t in_place = array->count < array->maximum_count ? array->count : array->maximum_count;
+    map_action *records = array->blocks ? (map_action *)array->blocks[0] : nullptr;
+    for (int32_t index = 0; records && index < in_place; index++)
+    {
+        map_action *other = &records[index];
+        if (other->identifier != 0 && index != action_index && other->parameters_offset > old_offset)
+            other->parameters_offset -= old_size;
+    }
+    for (int32_t index = in_place; index < array->count; index++)
     {
         map_action *other = get_map_action(index);
         if (other && index != action_index && other->parameters_offset > old_offset) other->parameters_offset -= old_size;
@@ -459,6 +561,8 @@ bool adjust_map_action_parameter_size(int32_t action_index, int32_t parameter_in
             memset(run + relative + kept, 0, (size_t)(new_entry_size - kept));
         }
     }
+    // The entries moved: nothing cached about them may answer during the shrink.
+    changed();
     if (new_run_size < old_run_size) result = adjust_map_action_parameters_size(action_index, new_run_size);
     changed();
     return result;
@@ -677,6 +781,11 @@ bool test_actions_for_success(const int16_t *identifiers, int32_t count, bool al
 
 static bool has_debug_entry(int32_t action_index)
 {
+    // Most actions have neither a 'debg' entry nor links: the search could
+    // only come back empty, so it is spared (and the lookup cache kept).
+    constexpr uint32_t mask =
+        map_action_summary_bit(_map_action_field_name_debug) | map_action_summary_bit(_map_action_field_name_link);
+    if (!(get_map_action_own_entry_summary(action_index) & mask)) return false;
     return get_map_action(action_index) &&
            get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, _map_action_field_name_debug,
                                     _parameter_flag);

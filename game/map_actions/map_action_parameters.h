@@ -69,6 +69,48 @@ bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_
 // test presence.  Flag parameters are found with _return_empty_arrays_flag.
 bool get_map_action_parameter(map_action_parameter *result, int32_t action_index, uint32_t flags,
                               field_tag field_name, int16_t type);
+// The entries the engine looks for on every trigger, one bit each in an
+// action's summary: the lists it runs (action identifiers with at least one
+// value), 'link' (the same) and 'debg' (a flag, empty or not).
+struct map_action_summary_name
+{
+    field_tag field_name;
+    int16_t type;
+    bool empty_too;
+};
+inline constexpr map_action_summary_name map_action_summary_names[] = {
+    {_map_action_field_name_activate_on_activation, _parameter_action_identifier, false},
+    {_map_action_field_name_deactivate_on_activation, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_on_deactivation, _parameter_action_identifier, false},
+    {_map_action_field_name_deactivate_on_deactivation, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_on_trigger, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_on_execution, _parameter_action_identifier, false},
+    {_map_action_field_name_trigger_simultaneously, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_on_success, _parameter_action_identifier, false},
+    {_map_action_field_name_deactivate_on_success, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_on_failure, _parameter_action_identifier, false},
+    {_map_action_field_name_deactivate_on_failure, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_on_error, _parameter_action_identifier, false},
+    {_map_action_field_name_deactivate_on_error, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_when_inhibited, _parameter_action_identifier, false},
+    {_map_action_field_name_activate_when_missing_prerequisites, _parameter_action_identifier, false},
+    {_map_action_field_name_prerequisites, _parameter_action_identifier, false},
+    {_map_action_field_name_inhibitors, _parameter_action_identifier, false},
+    {_map_action_field_name_link, _parameter_action_identifier, false},
+    {_map_action_field_name_debug, _parameter_flag, true},
+};
+// The summary bit of a name of that table (0 for any other name).
+constexpr uint32_t map_action_summary_bit(field_tag field_name)
+{
+    for (uint32_t i = 0; i < sizeof(map_action_summary_names) / sizeof(map_action_summary_names[0]); i++)
+        if (map_action_summary_names[i].field_name == field_name) return 1u << i;
+    return 0;
+}
+// Which of those entries the action itself holds (links not followed, read
+// up to a damaged entry); 0 for a free slot.  Remembered until an entry or
+// run changes, so asking before each list or trace costs almost nothing.
+uint32_t get_map_action_own_entry_summary(int32_t action_index);
+
 // Concatenates the values of every matching entry with values (links
 // followed) into `data`, at most `maximum_count` values; the number copied.
 int32_t get_combined_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, void *data,

@@ -61,7 +61,13 @@ map_action *get_map_action(int32_t action_index)
 {
     if (action_index < 0 || action_index >= map_action_data_globals.count || !map_action_data_globals.blocks)
         return nullptr;
-    return (map_action *)get_datum(&map_action_data_globals, action_index);
+    // Every search, edit and pass goes through here many times per action:
+    // the records of the first block are read in place (the same answer as
+    // get_datum, whose checks the bounds above already cover).
+    if (action_index >= map_action_data_globals.maximum_count)
+        return (map_action *)get_datum(&map_action_data_globals, action_index);
+    map_action *action = (map_action *)(map_action_data_globals.blocks[0] + (size_t)action_index * sizeof(map_action));
+    return action->identifier != 0 ? action : nullptr;
 }
 
 // ---- life cycle ----------------------------------------------------------------
