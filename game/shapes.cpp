@@ -23,6 +23,7 @@
 #include "objects.h"
 #include "render/render_tables.h"
 #include "screen.h"
+#include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
 
 // ---- byte-swap descriptions ---------------------------------------------------------
@@ -986,6 +987,29 @@ bitmap_data *get_bitmap(int32_t collection_index, int32_t bitmap_index)
     bitmap_data *bitmap = runtime->bitmap_records[bitmap_index];
     first_use_of_bitmap(bitmap, collection_index, bitmap_index, true);
     return bitmap;
+}
+
+bool report_preloaded_bitmaps(tag mesh_tag, tag preload_tag)
+{
+    int32_t tag_index = tag_file_open(PRELOAD_DEFINITION_GROUP_TAG, preload_tag);
+    preload_definition header;
+    if (tag_index == NONE || !tag_file_read(tag_index, 0, (int32_t)sizeof(header), &header) ||
+        !byte_swap_data("preload_definition", &header, (int32_t)sizeof(header), 1,
+                        preload_definition_byte_swapping_data))
+    {
+        ERROR_MESSAGE(3, "couldn't read header for preload data for map %s", tag_to_string(mesh_tag));
+        return false;
+    }
+    header.bitmap_preload_data_count = 0;
+    header.bitmap_preload_data_size = 0;
+    header.bitmap_preload_data_offset = header.preload_data_offset + header.preload_data_size;
+    byte_swap_data("preload_definition", &header, (int32_t)sizeof(header), 1, preload_definition_byte_swapping_data);
+    if (!tag_file_write(&tag_index, 0, (int32_t)sizeof(header), &header))
+    {
+        ERROR_MESSAGE(4, "couldn't write preload definition for map %s", tag_to_string(mesh_tag));
+        return false;
+    }
+    return true;
 }
 
 void preload_bitmap(int32_t collection_index, int32_t bitmap_index, bool *had_to_purge)

@@ -365,6 +365,12 @@ void dispose_temporary_collection(int32_t collection_index);
 
 // Preloading: readies a bitmap (the first use above); nothing has to be purged.
 void preload_bitmap(int32_t collection_index, int32_t bitmap_index, bool *had_to_purge);
+// Rewrites the header of the map's 'prel' tag `preload_tag` with an empty
+// bitmap list placed right after its preload data: no bitmap read-ahead is
+// recorded, so the next load of the map reads none.  False, reported (code 3
+// for the read, 4 for the write), when the header cannot be read or written;
+// the tag is then left as it was.
+bool report_preloaded_bitmaps(tag mesh_tag, tag preload_tag);
 // No caches exist.
 void *get_shapes_bitmap_cache(void);
 void *get_shapes_submesh_cache(void);

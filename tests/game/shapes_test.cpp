@@ -545,3 +545,35 @@ TEST_F(collections_test, the_data_tool_writes_what_the_game_loads)
 }
 
 } // namespace
+
+// After a map the 'prel' tag keeps its definitions and loses its bitmap list,
+// which now starts right after them; a map without one reports code 3.
+TEST_F(collections_test, preloaded_bitmaps_are_reported_as_an_empty_list_after_the_definitions)
+{
+    const preload_data tags[2] = {{COLLECTION_GROUP_TAG, COLL},
+                                  {COLLECTION_GROUP_TAG, FOUR_CHARACTER_CODE('t', 'w', 'o', ' ')}};
+    const bitmap_preload_data bitmaps[2] = {{COLL, 3, 0}, {COLL, 4, 0}};
+    std::vector<uint8_t> stored((size_t)encode_preload_tag_data(tags, 2, bitmaps, 2, nullptr, 0));
+    ASSERT_EQ(encode_preload_tag_data(tags, 2, bitmaps, 2, stored.data(), (int32_t)stored.size()),
+              (int32_t)stored.size());
+    std::filesystem::remove_all(LOCAL_TAGS_FOLDER);
+    start_store();
+    const tag demo = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
+    write_local_tag(PRELOAD_DEFINITION_GROUP_TAG, "demo", 1, stored.data(), (int32_t)stored.size());
+
+    ASSERT_TRUE(report_preloaded_bitmaps(demo, demo));
+    const int32_t index = tag_file_open(PRELOAD_DEFINITION_GROUP_TAG, demo);
+    ASSERT_NE(index, NONE);
+    std::vector<uint8_t> now(stored.size());
+    ASSERT_TRUE(tag_file_read(index, 0, (int32_t)now.size(), now.data()));
+    preload_list list;
+    ASSERT_EQ(read_preload_tag_data(now.data(), (int32_t)now.size(), &list), nullptr);
+    EXPECT_EQ(list.header.preload_data_count, 2);
+    EXPECT_EQ(list.tags[1].subgroup_tag, tags[1].subgroup_tag);
+    EXPECT_EQ(list.header.bitmap_preload_data_count, 0);
+    EXPECT_EQ(list.header.bitmap_preload_data_size, 0);
+    EXPECT_EQ(list.header.bitmap_preload_data_offset, list.header.preload_data_offset + list.header.preload_data_size);
+
+    EXPECT_FALSE(report_preloaded_bitmaps(demo, FOUR_CHARACTER_CODE('n', 'o', 'n', 'e')));
+    EXPECT_EQ(take_pending_error(), _error_file_read);
+}
