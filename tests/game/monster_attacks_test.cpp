@@ -32,7 +32,7 @@
 #include "projectiles.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
-#include "support/unit_tags_test.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
@@ -182,25 +182,16 @@ TEST(projectile_aim, one_draw_per_sequence_choice_whatever_the_candidates)
 
 // ---- units ------------------------------------------------------------------------------
 
-class monster_attacks_test : public unit_tags_test
+class monster_attacks_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
-        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
-        data.players[0].team_index = 0;
-        data.players[1].team_index = 1;
-        ASSERT_TRUE(start_units_world(&data));
-        ASSERT_TRUE(initialize_explosions());
-        initialize_explosions_for_new_map();
-        ASSERT_TRUE(initialize_projectiles());
-        initialize_projectiles_for_new_map();
+        start_unit_store();
+        ASSERT_NO_FATAL_FAILURE(start_units_world_for_teams({0, 1}));
+        ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
         register_monster_attack_hooks();
         register_play_object_sound_procedure(record_sound);
@@ -270,14 +261,7 @@ protected:
     int32_t make_unit(int16_t player, world_point3d at)
     {
         const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = at;
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object(at);
         const int32_t monster_index = new_datum(get_monster_array());
         EXPECT_NE(monster_index, NONE);
         get_object(object_index)->owner_index = (int16_t)monster_index;
@@ -481,14 +465,7 @@ int16_t respawn_type = NONE, respawn_unit_type = NONE;
 void respawn_during_strike(int32_t monster_index, uint32_t)
 {
     delete_monster(monster_index, false); // its object goes with it
-    new_object_data request;
-    memset(&request, 0, sizeof(request));
-    request.type = NONE;
-    request.scale = 256;
-    request.owner = _object_is_monster;
-    request.location.position = {3000, 3000, 0};
-    request.collection_index = NONE;
-    const int32_t body = new_object(&request);
+    const int32_t body = new_unit_object({3000, 3000, 0});
     const int32_t index = new_datum(get_monster_array());
     ASSERT_EQ(index, monster_index);
     get_object(body)->owner_index = (int16_t)index;

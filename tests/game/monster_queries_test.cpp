@@ -26,7 +26,7 @@
 #include "players.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
-#include "support/unit_tags_test.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
@@ -40,7 +40,7 @@ constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 std::vector<std::pair<int32_t, int16_t>> played;
 void record_sound(int32_t object_index, int16_t sound_index) { played.push_back({object_index, sound_index}); }
 
-class monster_queries_test : public unit_tags_test
+class monster_queries_test : public unit_world_test
 {
 protected:
     int16_t saved_team = local_player_team_index;
@@ -48,10 +48,7 @@ protected:
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 3);
         ASSERT_TRUE(start_units_world(&data));
         local_player_team_index = 0;
@@ -78,14 +75,7 @@ protected:
     {
         const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
         EXPECT_NE(unit_type, NONE);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = {x, y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object({x, y, 0});
         const int32_t monster_index = new_datum(get_monster_array());
         EXPECT_NE(monster_index, NONE);
         get_object(object_index)->owner_index = (int16_t)monster_index;

@@ -27,12 +27,12 @@
 #include "projectiles.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
-#include "support/unit_tags_test.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
-class monster_test_world : public unit_tags_test
+class monster_test_world : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
@@ -44,10 +44,7 @@ protected:
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         ASSERT_NO_FATAL_FAILURE(write_unit_tags([](monster_definition &m) { m.base_movement_speed = 0; }));
     }
     void TearDown() override
@@ -77,10 +74,7 @@ protected:
         map.height = height;
         ASSERT_TRUE(start_units_world(&data, &map));
         started = true;
-        ASSERT_TRUE(initialize_explosions());
-        initialize_explosions_for_new_map();
-        ASSERT_TRUE(initialize_projectiles());
-        initialize_projectiles_for_new_map();
+        ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
         register_monster_attack_hooks();
         register_monster_target_hooks();

@@ -4,7 +4,7 @@
 // definition 'mons' that finds terrain type 1 barred, and units and solid
 // objects placed directly.  Header-only: include it in a test file.
 
-#include "support/unit_tags_test.h"
+#include "support/unit_world_test.h"
 
 #include <cstring>
 #include <string>
@@ -26,7 +26,7 @@
 inline constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 inline constexpr uint16_t WALL_MASK = 1u << 1; // terrain type 1 is barred
 
-class path_test_world : public unit_tags_test
+class path_test_world : public unit_world_test
 {
 protected:
     // A test's own fields of the units' definition, on top of the barred
@@ -38,10 +38,7 @@ protected:
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         register_monster_hooks();
         current_gameplay_version = 1820;
 
@@ -95,14 +92,7 @@ protected:
     {
         try_definition_tag_to_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'), true, 0);
         const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = {at.x, at.y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object({at.x, at.y, 0});
         const int32_t monster_index = new_datum(get_monster_array());
         get_object(object_index)->owner_index = (int16_t)monster_index;
         get_object(object_index)->radius = radius;
