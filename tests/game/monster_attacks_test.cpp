@@ -32,6 +32,7 @@
 #include "projectiles.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
@@ -39,7 +40,6 @@
 
 namespace {
 
-constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 constexpr tag MONSTER_TAG = FOUR_CHARACTER_CODE('m', 'o', 'n', 's');
 
@@ -182,50 +182,23 @@ TEST(projectile_aim, one_draw_per_sequence_choice_whatever_the_candidates)
 
 // ---- units ------------------------------------------------------------------------------
 
-class monster_attacks_test : public store_fixture::store_test
+class monster_attacks_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
-        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
-        data.players[0].team_index = 0;
-        data.players[1].team_index = 1;
-        ASSERT_TRUE(start_units_world(&data));
-        ASSERT_TRUE(initialize_explosions());
-        initialize_explosions_for_new_map();
-        ASSERT_TRUE(initialize_projectiles());
-        initialize_projectiles_for_new_map();
+        start_unit_store();
+        ASSERT_NO_FATAL_FAILURE(start_units_world_for_teams({0, 1}));
+        ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
         register_monster_attack_hooks();
         register_play_object_sound_procedure(record_sound);
         current_gameplay_version = 1820;
         sounds_played.clear();
 
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_A;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
-        monster_definition m;
-        default_monster_definition(&m);
-        m.collection_tag = COLLECTION_A;
-        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
-        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
-        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
-                                   monster_definition_byte_swapping_data));
-        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
-                        (int32_t)bytes.size());
-        uint8_t unit[128];
-        memset(unit, 0, sizeof(unit));
-        memcpy(unit, "mons", 4);
-        memcpy(unit + 4, "refa", 4);
-        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+        ASSERT_NO_FATAL_FAILURE(write_unit_tags());
 
         arrow_object = add_object_definition(2);
         arrow = add_projectile(arrow_object);
@@ -288,14 +261,7 @@ protected:
     int32_t make_unit(int16_t player, world_point3d at)
     {
         const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = at;
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object(at);
         const int32_t monster_index = new_datum(get_monster_array());
         EXPECT_NE(monster_index, NONE);
         get_object(object_index)->owner_index = (int16_t)monster_index;
@@ -499,14 +465,7 @@ int16_t respawn_type = NONE, respawn_unit_type = NONE;
 void respawn_during_strike(int32_t monster_index, uint32_t)
 {
     delete_monster(monster_index, false); // its object goes with it
-    new_object_data request;
-    memset(&request, 0, sizeof(request));
-    request.type = NONE;
-    request.scale = 256;
-    request.owner = _object_is_monster;
-    request.location.position = {3000, 3000, 0};
-    request.collection_index = NONE;
-    const int32_t body = new_object(&request);
+    const int32_t body = new_unit_object({3000, 3000, 0});
     const int32_t index = new_datum(get_monster_array());
     ASSERT_EQ(index, monster_index);
     get_object(body)->owner_index = (int16_t)index;

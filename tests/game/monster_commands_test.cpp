@@ -30,6 +30,7 @@
 #include "players.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_commands.h"
@@ -38,7 +39,6 @@
 
 namespace {
 
-constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 
 struct hooked
@@ -69,22 +69,15 @@ void record_inventory(int16_t verb, int32_t player, const command_inventory_data
 }
 void record_success(int32_t identifier) { hooks.succeeded.push_back(identifier); }
 
-class monster_commands_test : public store_fixture::store_test
+class monster_commands_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
-        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 3);
-        data.players[0].team_index = 0;
-        data.players[1].team_index = 1;
-        data.players[2].team_index = 0;
-        ASSERT_TRUE(start_units_world(&data));
+        start_unit_store();
+        ASSERT_NO_FATAL_FAILURE(start_units_world_for_teams({0, 1, 0}));
         current_gameplay_version = 1820;
         hooks = hooked();
         register_command_hooks();
@@ -99,25 +92,7 @@ protected:
         initialize_formations_for_new_map();
         game_->game_time = 0;
 
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_A;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
-        monster_definition m;
-        default_monster_definition(&m);
-        m.collection_tag = COLLECTION_A;
-        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
-        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
-        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
-                                   monster_definition_byte_swapping_data));
-        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
-                        (int32_t)bytes.size());
-        uint8_t unit[128];
-        memset(unit, 0, sizeof(unit));
-        memcpy(unit, "mons", 4);
-        memcpy(unit + 4, "refa", 4);
-        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+        ASSERT_NO_FATAL_FAILURE(write_unit_tags());
     }
     void TearDown() override
     {
@@ -133,14 +108,7 @@ protected:
         const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
         const int32_t type =
             try_definition_tag_to_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'), true, 0);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = {x, y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object({x, y, 0});
         const int32_t monster_index = new_datum(get_monster_array());
         EXPECT_NE(monster_index, NONE);
         get_object(object_index)->owner_index = (int16_t)monster_index;

@@ -18,25 +18,19 @@
 #include "players.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 
 namespace {
 
-class monster_lists_test : public store_fixture::store_test
+class monster_lists_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
-        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 3);
-        data.players[0].team_index = 0;
-        data.players[1].team_index = 1;
-        data.players[2].team_index = 2;
-        ASSERT_TRUE(start_units_world(&data));
+        start_unit_store();
+        ASSERT_NO_FATAL_FAILURE(start_units_world_for_teams({0, 1, 2}));
     }
     void TearDown() override
     {
@@ -47,14 +41,7 @@ protected:
     // A bare record with an object: enough for the lists.
     int16_t make_unit(int8_t player, int8_t team, world_distance x, world_distance y)
     {
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = {x, y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object({x, y, 0});
         const int32_t index = new_datum(get_monster_array());
         monster_data *monster = get_monster_data(index);
         monster->object_index = (int16_t)object_index;

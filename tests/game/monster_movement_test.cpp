@@ -3,7 +3,7 @@
 // collision radius, footprints, sliding along barred terrain, and invariants
 // of random steps on a mesh with barred triangles.
 
-#include "tag_files/store_fixture.h"
+#include "support/path_test_world.h"
 
 #include "support/expected_assertions.h"
 
@@ -40,153 +40,15 @@
 
 namespace {
 
-constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
-constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
-constexpr uint16_t WALL_MASK = 1u << 1; // terrain type 1 is barred
-
-
-class movement_test : public store_fixture::store_test
+class movement_test : public path_test_world
 {
 protected:
-    int32_t saved_version = current_gameplay_version;
-    bool world_started = false;
-
-    void SetUp() override
+    void adjust_definition(monster_definition &m) override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
-        register_monster_hooks();
-        current_gameplay_version = 1820;
-
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_A;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
-        monster_definition m;
-        default_monster_definition(&m);
-        m.collection_tag = COLLECTION_A;
-        m.terrain_impassability_flags = WALL_MASK;
-        m.pathfinding_radius = 60;
-        m.base_movement_speed = 0;
         m.flags = _monster_translates_continuously_flag;
         m.turning_speed = 65535;
         for (uint8_t &modifier : m.movement_modifiers) modifier = 255;
-        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
-        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
-        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
-                                   monster_definition_byte_swapping_data));
-        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
-                        (int32_t)bytes.size());
-        uint8_t unit_bytes[128];
-        memset(unit_bytes, 0, sizeof(unit_bytes));
-        memcpy(unit_bytes, "mons", 4);
-        memcpy(unit_bytes + 4, "refa", 4);
-        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit_bytes, sizeof(unit_bytes));
     }
-    void TearDown() override
-    {
-        current_gameplay_version = saved_version;
-        if (world_started) dispose_units_world();
-        clear_all_registrations();
-        store_test::TearDown();
-    }
-
-    // Rows of the art are y, columns x: '.' open, '#' both triangles barred,
-    // 'a' only the low nibble's triangle barred, 'b' only the high one's.
-    void start_world(const std::vector<std::string> &art)
-    {
-        objects_world_map map;
-        map.width = (int16_t)art[0].size();
-        map.height = (int16_t)art.size();
-        start_world(map.width, map.height);
-        for (int32_t y = 0; y < map.height; ++y)
-            for (int32_t x = 0; x < map.width; ++x)
-            {
-                const char c = art[y][x];
-                get_mesh_cell(x, y)->flags = c == '#' ? 0x11 : c == 'a' ? 0x01 : c == 'b' ? 0x10 : 0;
-            }
-    }
-    void start_world(int16_t width, int16_t height)
-    {
-        new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
-        data.players[0].team_index = 0;
-        data.players[1].team_index = 1;
-        objects_world_map map;
-        map.width = width;
-        map.height = height;
-        ASSERT_TRUE(start_units_world(&data, &map));
-        world_started = true;
-    }
-
-    int32_t definition_index(void)
-    {
-        return subgroup_tag_to_definition_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'));
-    }
-    int32_t make_unit(world_point2d at, int16_t player = 0, int16_t radius = 50)
-    {
-        try_definition_tag_to_index(&monster_definitions, FOUR_CHARACTER_CODE('m', 'o', 'n', 's'), true, 0);
-        const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = {at.x, at.y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
-        const int32_t monster_index = new_datum(get_monster_array());
-        get_object(object_index)->owner_index = (int16_t)monster_index;
-        get_object(object_index)->radius = radius;
-        init_monster(monster_index, (int16_t)definition_index(), (int16_t)unit_type, object_index, player, player, 0,
-                     &at, true);
-        return monster_index;
-    }
-    int32_t make_solid_object(world_point2d at, int16_t radius)
-    {
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.location.position = {at.x, at.y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
-        get_object(object_index)->radius = radius;
-        get_object(object_index)->flags |= _object_is_solid_flag;
-        return object_index;
-    }
-
-    struct request_result
-    {
-        int32_t index;
-        path_variables variables;
-    };
-    request_result request(int32_t monster_index, world_point2d from, world_point2d to, uint16_t mask = WALL_MASK)
-    {
-        request_result r;
-        memset(&r.variables, 0, sizeof(r.variables));
-        r.variables.terrain_impassability_flags = mask;
-        r.variables.owner_object_index = NONE;
-        r.variables.p0 = from;
-        r.variables.p1 = to;
-        r.index = new_path(monster_index, &r.variables);
-        return r;
-    }
-    const postprocessed_path_data *path(int32_t index) { return get_path_data(index); }
-
-    // The cells of the route the last search ended at, end first.
-    std::vector<std::pair<int32_t, int32_t>> route_cells(int32_t end_node)
-    {
-        int32_t left, top;
-        get_path_window_origin(&left, &top);
-        std::vector<std::pair<int32_t, int32_t>> cells;
-        for (const path_node *n = get_path_node(end_node); n; n = get_path_node(n->parent_node))
-            cells.push_back({left + n->x, top + n->y});
-        return cells;
-    }
-
 
     // A walking unit of speed `speed` (units per tick) at `at`, heading for `to`.
     int32_t walker(world_point2d at, world_point2d to, int16_t speed = 100, int16_t player = 0)

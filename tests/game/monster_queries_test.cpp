@@ -26,6 +26,7 @@
 #include "players.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
@@ -34,13 +35,12 @@
 
 namespace {
 
-constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 
 std::vector<std::pair<int32_t, int16_t>> played;
 void record_sound(int32_t object_index, int16_t sound_index) { played.push_back({object_index, sound_index}); }
 
-class monster_queries_test : public store_fixture::store_test
+class monster_queries_test : public unit_world_test
 {
 protected:
     int16_t saved_team = local_player_team_index;
@@ -48,10 +48,7 @@ protected:
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 3);
         ASSERT_TRUE(start_units_world(&data));
         local_player_team_index = 0;
@@ -60,24 +57,7 @@ protected:
         ASSERT_TRUE(initialize_monster_visibility_for_new_map());
         played.clear();
 
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_A;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
-        monster_definition m;
-        default_monster_definition(&m);
-        m.collection_tag = COLLECTION_A;
-        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
-        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
-                                   monster_definition_byte_swapping_data));
-        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
-                        (int32_t)bytes.size());
-        uint8_t unit[128];
-        memset(unit, 0, sizeof(unit));
-        memcpy(unit, "mons", 4);
-        memcpy(unit + 4, "refa", 4);
-        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+        ASSERT_NO_FATAL_FAILURE(write_unit_tags({}, false));
     }
     void TearDown() override
     {
@@ -95,14 +75,7 @@ protected:
     {
         const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, UNIT_TAG, true, 0);
         EXPECT_NE(unit_type, NONE);
-        new_object_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = NONE;
-        request.scale = 256;
-        request.owner = _object_is_monster;
-        request.location.position = {x, y, 0};
-        request.collection_index = NONE;
-        const int32_t object_index = new_object(&request);
+        const int32_t object_index = new_unit_object({x, y, 0});
         const int32_t monster_index = new_datum(get_monster_array());
         EXPECT_NE(monster_index, NONE);
         get_object(object_index)->owner_index = (int16_t)monster_index;

@@ -27,11 +27,12 @@
 #include "projectiles.h"
 #include "support/game_core_fixture.h"
 #include "support/objects_world.h"
+#include "support/unit_world_test.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
-class monster_test_world : public store_fixture::store_test
+class monster_test_world : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
@@ -43,30 +44,8 @@ protected:
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_TAG;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
-        monster_definition m;
-        default_monster_definition(&m);
-        m.collection_tag = COLLECTION_TAG;
-        m.base_movement_speed = 0;
-        for (int32_t i = 0; i < 19; ++i) m.sequence_indexes[i] = (int16_t)(100 + i);
-        std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
-        ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
-                                   monster_definition_byte_swapping_data));
-        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
-                        (int32_t)bytes.size());
-        uint8_t unit[128];
-        memset(unit, 0, sizeof(unit));
-        memcpy(unit, "mons", 4);
-        memcpy(unit + 4, "refa", 4);
-        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+        start_unit_store();
+        ASSERT_NO_FATAL_FAILURE(write_unit_tags([](monster_definition &m) { m.base_movement_speed = 0; }));
     }
     void TearDown() override
     {
@@ -95,10 +74,7 @@ protected:
         map.height = height;
         ASSERT_TRUE(start_units_world(&data, &map));
         started = true;
-        ASSERT_TRUE(initialize_explosions());
-        initialize_explosions_for_new_map();
-        ASSERT_TRUE(initialize_projectiles());
-        initialize_projectiles_for_new_map();
+        ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
         register_monster_attack_hooks();
         register_monster_target_hooks();
