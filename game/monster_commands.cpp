@@ -422,15 +422,31 @@ static world_point2d monster_position(const monster_data *monster)
 
 // ---- the verbs ------------------------------------------------------------------------------------
 
+// Starts decoding an order: the verb's record, then the units it names as the
+// validity filter keeps them (into monster_command_globals.units).  Null, with
+// `count` 0, when the command does not decode.
+static const void *decode_order(command_codec_state *state, command_header *command, const order_context *context,
+                                int16_t verb, int16_t record_size, const byte_swap_code *record_byte_swapping,
+                                int32_t *count)
+{
+    *count = 0;
+    command_decode_new(state, command, verb);
+    const void *data = command_decode_data(state, record_size, record_byte_swapping);
+    if (!data || !decode_ordered_units(state, context, order_is_from_player(context), monster_command_globals.units,
+                                       count))
+        return nullptr;
+    return data;
+}
+
 static bool run_movement(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_movement);
-    const command_movement_data *data = (const command_movement_data *)command_decode_data(
-        &state, sizeof(command_movement_data), command_movement_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_movement_data *data = (const command_movement_data *)decode_order(
+        &state, command, context, _command_movement, sizeof(command_movement_data),
+        command_movement_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     int16_t waypoint_count = 0;
     const world_point2d *waypoints = (const world_point2d *)command_decode_array(
         &state, &waypoint_count, sizeof(world_point2d), command_waypoint_byte_swapping_data);
@@ -485,13 +501,12 @@ static bool run_movement(command_header *command, const order_context *context)
 static bool run_target(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_target);
-    const command_target_data *data = (const command_target_data *)command_decode_data(
-        &state, sizeof(command_target_data), command_target_data_byte_swapping_data);
-    int32_t count = 0, target_count = 0;
+    int32_t count, target_count = 0;
+    const command_target_data *data = (const command_target_data *)decode_order(
+        &state, command, context, _command_target, sizeof(command_target_data),
+        command_target_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units, *targets = monster_command_globals.targets;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count) ||
-        !decode_ordered_units(&state, context, false, targets, &target_count))
+    if (!data || !decode_ordered_units(&state, context, false, targets, &target_count))
         return false;
     if (target_count == 0) return true;
 
@@ -538,12 +553,12 @@ static bool run_target(command_header *command, const order_context *context)
 static bool run_attack_location(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_attack_location);
-    const command_attack_location_data *data = (const command_attack_location_data *)command_decode_data(
-        &state, sizeof(command_attack_location_data), command_attack_location_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_attack_location_data *data = (const command_attack_location_data *)decode_order(
+        &state, command, context, _command_attack_location, sizeof(command_attack_location_data),
+        command_attack_location_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     const uint32_t flags = data->flags & (_command_attack_location_special_ability_flag |
                                           _command_attack_location_ignore_model_collision_flag);
     for (int32_t i = 0; i < count; ++i)
@@ -559,12 +574,12 @@ static bool run_attack_location(command_header *command, const order_context *co
 static bool run_pick_up(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_pick_up);
-    const command_pick_up_data *data = (const command_pick_up_data *)command_decode_data(
-        &state, sizeof(command_pick_up_data), command_pick_up_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_pick_up_data *data = (const command_pick_up_data *)decode_order(
+        &state, command, context, _command_pick_up, sizeof(command_pick_up_data),
+        command_pick_up_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     if (!get_object_by_identifier(data->object_index, data->object_identifier))
     {
         // Someone took it first, or the sender named an object that never was.
@@ -632,12 +647,12 @@ static void retreat_unit(int32_t monster_index)
 static bool run_general(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_general);
-    const command_general_data *data = (const command_general_data *)command_decode_data(
-        &state, sizeof(command_general_data), command_general_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_general_data *data = (const command_general_data *)decode_order(
+        &state, command, context, _command_general, sizeof(command_general_data),
+        command_general_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     if (data->type < 0 || data->type >= NUMBER_OF_COMMAND_GENERAL_TYPES)
     {
         log_skipped_order(context, "a general order outside the table");
@@ -678,11 +693,12 @@ static bool run_general(command_header *command, const order_context *context)
 static bool run_rename(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_rename);
-    const void *data = command_decode_data(&state, sizeof(command_rename_data), command_rename_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const void *data = decode_order(
+        &state, command, context, _command_rename, sizeof(command_rename_data),
+        command_rename_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     const char *name = command_decode_string(&state, MAXIMUM_MONSTER_NAME_LENGTH);
     if (!name) return false;
     for (int32_t i = 0; i < count; ++i)
@@ -699,12 +715,12 @@ static bool run_rename(command_header *command, const order_context *context)
 static bool run_rotation(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_rotation);
-    const command_rotation_data *data = (const command_rotation_data *)command_decode_data(
-        &state, sizeof(command_rotation_data), command_rotation_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_rotation_data *data = (const command_rotation_data *)decode_order(
+        &state, command, context, _command_rotation, sizeof(command_rotation_data),
+        command_rotation_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     const angle turn = (angle)(0x10000 - data->rotation_angle);
     for (int32_t i = 0; i < count; ++i)
     {
@@ -745,12 +761,12 @@ static bool player_is_in_game(int32_t player_index)
 static bool run_detach(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, _command_detach);
-    const command_detach_data *data = (const command_detach_data *)command_decode_data(
-        &state, sizeof(command_detach_data), command_detach_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_detach_data *data = (const command_detach_data *)decode_order(
+        &state, command, context, _command_detach, sizeof(command_detach_data),
+        command_detach_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     if (!player_is_in_game(data->new_owner_player_index))
     {
         log_skipped_order(context, "a new owner who is not in the game");
@@ -764,12 +780,12 @@ static bool run_detach(command_header *command, const order_context *context)
 static bool run_inventory(command_header *command, const order_context *context)
 {
     command_codec_state state;
-    command_decode_new(&state, command, context->verb);
-    const command_inventory_data *data = (const command_inventory_data *)command_decode_data(
-        &state, sizeof(command_inventory_data), command_inventory_data_byte_swapping_data);
-    int32_t count = 0;
+    int32_t count;
+    const command_inventory_data *data = (const command_inventory_data *)decode_order(
+        &state, command, context, context->verb, sizeof(command_inventory_data),
+        command_inventory_data_byte_swapping_data, &count);
     int16_t *units = monster_command_globals.units;
-    if (!data || !decode_ordered_units(&state, context, order_is_from_player(context), units, &count)) return false;
+    if (!data) return false;
     const command_inventory_data copy = *data;
     const inventory_command_procedure inventory = inventory_command_slot.get();
     if (inventory && count > 0) inventory(context->verb, context->player_index, &copy, count, units);
