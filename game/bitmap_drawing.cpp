@@ -209,23 +209,6 @@ void mirror_bitmap_horizontally(bitmap_data *bitmap)
 }
 
 // ---- pixel access and blending ---------------------------------------------------------------
-// Rows of run-length sprites are only 2-byte aligned, so wide pixels are
-// moved with memcpy, which the compiler turns into plain loads.
-
-static inline uint16_t load16(const uint8_t *p)
-{
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
-static inline uint32_t load32(const uint8_t *p)
-{
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-static inline void store16(uint8_t *p, uint16_t v) { memcpy(p, &v, 2); }
-static inline void store32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
 
 static inline uint16_t blend555(uint16_t d, uint16_t s, const uint8_t *t)
 {
@@ -345,15 +328,15 @@ static inline void plot(uint8_t *row, int32_t x, const solid_pen *pen)
     {
     case _solid_8bit: row[x] = (uint8_t)pen->pixel; break;
     case _solid_16bit_555:
-    case _solid_16bit_565: store16(row + 2 * x, (uint16_t)pen->pixel); break;
+    case _solid_16bit_565: store_pixel16(row + 2 * x, (uint16_t)pen->pixel); break;
     case _solid_transparent_16bit_555:
-        store16(row + 2 * x, blend555(load16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
+        store_pixel16(row + 2 * x, blend555(load_pixel16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
         break;
     case _solid_transparent_16bit_565:
-        store16(row + 2 * x, blend565(load16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
+        store_pixel16(row + 2 * x, blend565(load_pixel16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
         break;
-    case _solid_32bit: store32(row + 4 * x, pen->pixel); break;
-    case _solid_transparent_32bit: store32(row + 4 * x, blend32(load32(row + 4 * x), pen->pixel, pen->table)); break;
+    case _solid_32bit: store_pixel32(row + 4 * x, pen->pixel); break;
+    case _solid_transparent_32bit: store_pixel32(row + 4 * x, blend32(load_pixel32(row + 4 * x), pen->pixel, pen->table)); break;
     default: break;
     }
 }
@@ -365,19 +348,19 @@ static void fill_span(uint8_t *row, int32_t x0, int32_t x1, const solid_pen *pen
     {
     case _solid_16bit_555:
     case _solid_16bit_565:
-        for (int32_t x = x0; x < x1; ++x) store16(row + 2 * x, (uint16_t)pen->pixel);
+        for (int32_t x = x0; x < x1; ++x) store_pixel16(row + 2 * x, (uint16_t)pen->pixel);
         break;
     case _solid_transparent_16bit_555:
-        for (int32_t x = x0; x < x1; ++x) store16(row + 2 * x, blend555(load16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
+        for (int32_t x = x0; x < x1; ++x) store_pixel16(row + 2 * x, blend555(load_pixel16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
         break;
     case _solid_transparent_16bit_565:
-        for (int32_t x = x0; x < x1; ++x) store16(row + 2 * x, blend565(load16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
+        for (int32_t x = x0; x < x1; ++x) store_pixel16(row + 2 * x, blend565(load_pixel16(row + 2 * x), (uint16_t)pen->pixel, pen->table));
         break;
     case _solid_32bit:
-        for (int32_t x = x0; x < x1; ++x) store32(row + 4 * x, pen->pixel);
+        for (int32_t x = x0; x < x1; ++x) store_pixel32(row + 4 * x, pen->pixel);
         break;
     case _solid_transparent_32bit:
-        for (int32_t x = x0; x < x1; ++x) store32(row + 4 * x, blend32(load32(row + 4 * x), pen->pixel, pen->table));
+        for (int32_t x = x0; x < x1; ++x) store_pixel32(row + 4 * x, blend32(load_pixel32(row + 4 * x), pen->pixel, pen->table));
         break;
     default:
         for (int32_t x = x0; x < x1; ++x) plot(row, x, pen);
@@ -598,8 +581,8 @@ struct copy_state
 };
 typedef void (*copy_run_procedure)(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c);
 
-static inline uint16_t color16(const copy_state *c, uint8_t index) { return load16(c->colors + 2 * index); }
-static inline uint32_t color32(const copy_state *c, uint8_t index) { return load32(c->colors + 4 * index); }
+static inline uint16_t color16(const copy_state *c, uint8_t index) { return load_pixel16(c->colors + 2 * index); }
+static inline uint32_t color32(const copy_state *c, uint8_t index) { return load_pixel32(c->colors + 4 * index); }
 
 // The level of a two-byte pixel in the constant-and-encoded modes: that of
 // the larger of the pixel and the constant, both with the level in bits 8-11.
@@ -612,87 +595,87 @@ static inline int32_t combined_level(const uint8_t *s, uint32_t transparency)
 static void run_bytes(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *) { memcpy(d, s, (size_t)n); }
 static void run_8_to_16(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store16(d + 2 * i, color16(c, s[i]));
+    for (int32_t i = 0; i < n; ++i) store_pixel16(d + 2 * i, color16(c, s[i]));
 }
 static void run_16_to_16(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *) { memcpy(d, s, (size_t)n * 2); }
 static void run_555_to_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i)
     {
-        const uint32_t p = load16(s + 2 * i);
-        store32(d + 4 * i, 0xFF000000u | ((p >> 10) & 31) << 19 | ((p >> 5) & 31) << 11 | (p & 31) << 3);
+        const uint32_t p = load_pixel16(s + 2 * i);
+        store_pixel32(d + 4 * i, 0xFF000000u | ((p >> 10) & 31) << 19 | ((p >> 5) & 31) << 11 | (p & 31) << 3);
     }
 }
 static void run_565_to_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i)
     {
-        const uint32_t p = load16(s + 2 * i);
-        store32(d + 4 * i, 0xFF000000u | ((p >> 11) & 31) << 19 | ((p >> 6) & 31) << 11 | (p & 31) << 3);
+        const uint32_t p = load_pixel16(s + 2 * i);
+        store_pixel32(d + 4 * i, 0xFF000000u | ((p >> 11) & 31) << 19 | ((p >> 6) & 31) << 11 | (p & 31) << 3);
     }
 }
 static void run_32_to_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i)
     {
-        const uint32_t p = load32(s + 4 * i);
-        store16(d + 2 * i, (uint16_t)(((p >> 19) & 31) << 10 | ((p >> 11) & 31) << 5 | ((p >> 3) & 31)));
+        const uint32_t p = load_pixel32(s + 4 * i);
+        store_pixel16(d + 2 * i, (uint16_t)(((p >> 19) & 31) << 10 | ((p >> 11) & 31) << 5 | ((p >> 3) & 31)));
     }
 }
 static void run_32_to_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i)
     {
-        const uint32_t p = load32(s + 4 * i);
-        store16(d + 2 * i, (uint16_t)(((p >> 19) & 31) << 11 | ((p >> 11) & 31) << 6 | ((p >> 3) & 31)));
+        const uint32_t p = load_pixel32(s + 4 * i);
+        store_pixel16(d + 2 * i, (uint16_t)(((p >> 19) & 31) << 11 | ((p >> 11) & 31) << 6 | ((p >> 3) & 31)));
     }
 }
 static void run_555_to_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i)
     {
-        const uint16_t p = load16(s + 2 * i);
-        store16(d + 2 * i, (uint16_t)((p & 0x7FE0) << 1 | (p & 0x3F)));
+        const uint16_t p = load_pixel16(s + 2 * i);
+        store_pixel16(d + 2 * i, (uint16_t)((p & 0x7FE0) << 1 | (p & 0x3F)));
     }
 }
 static void run_565_to_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i)
     {
-        const uint16_t p = load16(s + 2 * i);
-        store16(d + 2 * i, (uint16_t)(((p >> 1) & 0x7FE0) | (p & 0x1F)));
+        const uint16_t p = load_pixel16(s + 2 * i);
+        store_pixel16(d + 2 * i, (uint16_t)(((p >> 1) & 0x7FE0) | (p & 0x1F)));
     }
 }
 static void run_16_blend_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store16(d + 2 * i, blend565(load16(d + 2 * i), load16(s + 2 * i), c->table));
+    for (int32_t i = 0; i < n; ++i) store_pixel16(d + 2 * i, blend565(load_pixel16(d + 2 * i), load_pixel16(s + 2 * i), c->table));
 }
 static void run_16_blend_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store16(d + 2 * i, blend555(load16(d + 2 * i), load16(s + 2 * i), c->table));
+    for (int32_t i = 0; i < n; ++i) store_pixel16(d + 2 * i, blend555(load_pixel16(d + 2 * i), load_pixel16(s + 2 * i), c->table));
 }
 static void run_8_blend_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store16(d + 2 * i, blend555(load16(d + 2 * i), color16(c, s[i]), c->table));
+    for (int32_t i = 0; i < n; ++i) store_pixel16(d + 2 * i, blend555(load_pixel16(d + 2 * i), color16(c, s[i]), c->table));
 }
 static void run_8_blend_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store16(d + 2 * i, blend565(load16(d + 2 * i), color16(c, s[i]), c->table));
+    for (int32_t i = 0; i < n; ++i) store_pixel16(d + 2 * i, blend565(load_pixel16(d + 2 * i), color16(c, s[i]), c->table));
 }
 static void run_8_key_to_16(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
     for (int32_t i = 0; i < n; ++i)
-        if (s[i]) store16(d + 2 * i, color16(c, s[i]));
+        if (s[i]) store_pixel16(d + 2 * i, color16(c, s[i]));
 }
 static void run_8_key_blend_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
     for (int32_t i = 0; i < n; ++i)
-        if (s[i]) store16(d + 2 * i, blend555(load16(d + 2 * i), color16(c, s[i]), c->table));
+        if (s[i]) store_pixel16(d + 2 * i, blend555(load_pixel16(d + 2 * i), color16(c, s[i]), c->table));
 }
 static void run_8_key_blend_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
     for (int32_t i = 0; i < n; ++i)
-        if (s[i]) store16(d + 2 * i, blend565(load16(d + 2 * i), color16(c, s[i]), c->table));
+        if (s[i]) store_pixel16(d + 2 * i, blend565(load_pixel16(d + 2 * i), color16(c, s[i]), c->table));
 }
 static void run_encoded_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
@@ -700,7 +683,7 @@ static void run_encoded_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_
     {
         const int32_t level = s[1] & 15;
         const uint16_t color = color16(c, s[0]);
-        store16(d + 2 * i, level ? blend555(load16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
+        store_pixel16(d + 2 * i, level ? blend555(load_pixel16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
     }
 }
 static void run_encoded_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
@@ -709,7 +692,7 @@ static void run_encoded_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_
     {
         const int32_t level = s[1] & 15;
         const uint16_t color = color16(c, s[0]);
-        store16(d + 2 * i, level ? blend565(load16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
+        store_pixel16(d + 2 * i, level ? blend565(load_pixel16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
     }
 }
 static void run_constant_encoded_555(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
@@ -718,7 +701,7 @@ static void run_constant_encoded_555(uint8_t *d, const uint8_t *s, int32_t n, co
     {
         const int32_t level = combined_level(s, c->transparency);
         const uint16_t color = color16(c, s[0]);
-        store16(d + 2 * i, level ? blend555(load16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
+        store_pixel16(d + 2 * i, level ? blend555(load_pixel16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
     }
 }
 static void run_constant_encoded_565(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
@@ -727,31 +710,31 @@ static void run_constant_encoded_565(uint8_t *d, const uint8_t *s, int32_t n, co
     {
         const int32_t level = combined_level(s, c->transparency);
         const uint16_t color = color16(c, s[0]);
-        store16(d + 2 * i, level ? blend565(load16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
+        store_pixel16(d + 2 * i, level ? blend565(load_pixel16(d + 2 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
     }
 }
 static void run_8_to_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store32(d + 4 * i, color32(c, s[i]));
+    for (int32_t i = 0; i < n; ++i) store_pixel32(d + 4 * i, color32(c, s[i]));
 }
 static void run_8_key_to_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
     for (int32_t i = 0; i < n; ++i)
-        if (s[i]) store32(d + 4 * i, color32(c, s[i]));
+        if (s[i]) store_pixel32(d + 4 * i, color32(c, s[i]));
 }
 static void run_32_to_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *) { memcpy(d, s, (size_t)n * 4); }
 static void run_32_blend_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store32(d + 4 * i, blend32(load32(d + 4 * i), load32(s + 4 * i), c->table));
+    for (int32_t i = 0; i < n; ++i) store_pixel32(d + 4 * i, blend32(load_pixel32(d + 4 * i), load_pixel32(s + 4 * i), c->table));
 }
 static void run_8_blend_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
-    for (int32_t i = 0; i < n; ++i) store32(d + 4 * i, blend32(load32(d + 4 * i), color32(c, s[i]), c->table));
+    for (int32_t i = 0; i < n; ++i) store_pixel32(d + 4 * i, blend32(load_pixel32(d + 4 * i), color32(c, s[i]), c->table));
 }
 static void run_8_key_blend_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
     for (int32_t i = 0; i < n; ++i)
-        if (s[i]) store32(d + 4 * i, blend32(load32(d + 4 * i), color32(c, s[i]), c->table));
+        if (s[i]) store_pixel32(d + 4 * i, blend32(load_pixel32(d + 4 * i), color32(c, s[i]), c->table));
 }
 static void run_encoded_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
 {
@@ -759,7 +742,7 @@ static void run_encoded_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_s
     {
         const int32_t level = s[1] & 15;
         const uint32_t color = color32(c, s[0]);
-        store32(d + 4 * i, level ? blend32(load32(d + 4 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
+        store_pixel32(d + 4 * i, level ? blend32(load_pixel32(d + 4 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
     }
 }
 static void run_constant_encoded_32(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *c)
@@ -768,14 +751,14 @@ static void run_constant_encoded_32(uint8_t *d, const uint8_t *s, int32_t n, con
     {
         const int32_t level = combined_level(s, c->transparency);
         const uint32_t color = color32(c, s[0]);
-        store32(d + 4 * i, level ? blend32(load32(d + 4 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
+        store_pixel32(d + 4 * i, level ? blend32(load_pixel32(d + 4 * i), color, c->levels + level * TRANSPARENCY_LEVEL_SIZE) : color);
     }
 }
 static void run_555_to_24(uint8_t *d, const uint8_t *s, int32_t n, const copy_state *)
 {
     for (int32_t i = 0; i < n; ++i, d += 3)
     {
-        const uint16_t p = load16(s + 2 * i);
+        const uint16_t p = load_pixel16(s + 2 * i);
         d[0] = (uint8_t)(((p >> 10) & 31) << 3);
         d[1] = (uint8_t)(((p >> 5) & 31) << 3);
         d[2] = (uint8_t)((p & 31) << 3);
@@ -785,7 +768,7 @@ static void run_565_to_24(uint8_t *d, const uint8_t *s, int32_t n, const copy_st
 {
     for (int32_t i = 0; i < n; ++i, d += 3)
     {
-        const uint16_t p = load16(s + 2 * i);
+        const uint16_t p = load_pixel16(s + 2 * i);
         d[0] = (uint8_t)(((p >> 11) & 31) << 3);
         d[1] = (uint8_t)(((p >> 6) & 31) << 3);
         d[2] = (uint8_t)((p & 31) << 3);
@@ -795,7 +778,7 @@ static void run_32_to_24(uint8_t *d, const uint8_t *s, int32_t n, const copy_sta
 {
     for (int32_t i = 0; i < n; ++i, d += 3)
     {
-        const uint32_t p = load32(s + 4 * i);
+        const uint32_t p = load_pixel32(s + 4 * i);
         d[0] = (uint8_t)(p >> 16);
         d[1] = (uint8_t)(p >> 8);
         d[2] = (uint8_t)p;

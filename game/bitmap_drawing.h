@@ -17,6 +17,7 @@
 // Main thread only.
 
 #include <cstdint>
+#include <cstring>
 
 #include "bitmaps.h"
 #include "point2d.h"
@@ -30,6 +31,25 @@ enum
 
 // Shared constant colours.
 extern const rgb_color rgb_white, rgb_red, rgb_green, rgb_blue, rgb_black;
+
+// ---- pixel access -------------------------------------------------------------------------
+// Rows of run-length sprites are only 2-byte aligned, so wide pixels are
+// moved with memcpy, which the compiler turns into plain loads and stores.
+
+inline uint16_t load_pixel16(const uint8_t *p)
+{
+    uint16_t v;
+    memcpy(&v, p, 2);
+    return v;
+}
+inline uint32_t load_pixel32(const uint8_t *p)
+{
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+inline void store_pixel16(uint8_t *p, uint16_t v) { memcpy(p, &v, 2); }
+inline void store_pixel32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
 
 // ---- rectangles and points ----------------------------------------------------------------
 

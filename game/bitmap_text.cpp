@@ -607,21 +607,6 @@ int16_t compute_style_at_end_of_string(const char *string, int16_t style)
 
 // ---- drawing -----------------------------------------------------------------------------------------
 
-static inline uint16_t load16(const uint8_t *p)
-{
-    uint16_t v;
-    memcpy(&v, p, 2);
-    return v;
-}
-static inline uint32_t load32(const uint8_t *p)
-{
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return v;
-}
-static inline void store16(uint8_t *p, uint16_t v) { memcpy(p, &v, 2); }
-static inline void store32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
-
 static inline uint8_t *text_row(const bitmap_data *bitmap, int32_t y)
 {
     return (bitmap->flags & _no_row_address_table_flag) ? bitmap->row_addresses[0] + (intptr_t)y * bitmap->bytes_per_row
@@ -689,16 +674,16 @@ static void draw_glyph(bitmap_data *destination, int32_t kind, const font_charac
                 if (p == 255) continue;
                 if (p == 0 && !t4)
                 {
-                    store16(row + 2 * c, packed);
+                    store_pixel16(row + 2 * c, packed);
                     continue;
                 }
                 const uint8_t *t = table + glyph_level(p, t4) * 1024;
-                const uint16_t d = load16(row + 2 * c);
+                const uint16_t d = load_pixel16(row + 2 * c);
                 if (is_555)
-                    store16(row + 2 * c, (uint16_t)(t[((d >> 10) & 31) * 32 + sr] << 10 | t[((d >> 5) & 31) * 32 + sg] << 5 |
+                    store_pixel16(row + 2 * c, (uint16_t)(t[((d >> 10) & 31) * 32 + sr] << 10 | t[((d >> 5) & 31) * 32 + sg] << 5 |
                                                     t[(d & 31) * 32 + sb]));
                 else
-                    store16(row + 2 * c, (uint16_t)(t[(d >> 11) * 32 + sr] << 11 | t[((d >> 6) & 31) * 32 + sg] << 6 |
+                    store_pixel16(row + 2 * c, (uint16_t)(t[(d >> 11) * 32 + sr] << 11 | t[((d >> 6) & 31) * 32 + sg] << 6 |
                                                     t[(d & 31) * 32 + sb]));
             }
         }
@@ -718,12 +703,12 @@ static void draw_glyph(bitmap_data *destination, int32_t kind, const font_charac
                 if (p == 255) continue;
                 if (p == 0 && !t4)
                 {
-                    store32(row + 4 * c, packed);
+                    store_pixel32(row + 4 * c, packed);
                     continue;
                 }
                 const uint8_t *t = table + glyph_level(p, t4) * 1024;
-                const uint32_t d = load32(row + 4 * c);
-                store32(row + 4 * c, 0xFF000000u | (uint32_t)t[((d >> 19) & 31) * 32 + sr] << 19 |
+                const uint32_t d = load_pixel32(row + 4 * c);
+                store_pixel32(row + 4 * c, 0xFF000000u | (uint32_t)t[((d >> 19) & 31) * 32 + sr] << 19 |
                                          (uint32_t)t[((d >> 11) & 31) * 32 + sg] << 11 |
                                          (uint32_t)t[((d >> 3) & 31) * 32 + sb] << 3);
             }
