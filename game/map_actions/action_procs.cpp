@@ -4,48 +4,55 @@
 
 #include "flow_control_action_procs.h"
 #include "gameplay_versions.h"
+#include "geometry_filter_action_proc.h"
+#include "group_action_procs.h"
+#include "group_movement_action_procs.h"
 #include "map_action_parameters.h"
 #include "math_action_proc.h"
+#include "platoon_movement_action_proc.h"
+#include "test_units_action_proc.h"
+#include "unit_control_action_proc.h"
 #include "unit_order_action_procs.h"
+#include "world_action_procs.h"
 
 // Sorted by tag as unsigned four-character codes, so a bisection finds a row.
 static constexpr registered_map_action_proc registered_map_action_procs[] = {
     {FOUR_CHARACTER_CODE('a', 'c', 'l', 'i'), action_list_action_proc, "action_list_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('a', 'm', 'b', 'i'), action_proc_not_built_yet, "ambient_sound_action_proc", 0, _map_action_proc_local_flag},
-    {FOUR_CHARACTER_CODE('a', 'n', 'i', 'm'), action_proc_not_built_yet, "model_animation_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('a', 'n', 'i', 'm'), model_animation_action_proc, "model_animation_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('a', 's', 's', 'a'), action_proc_not_built_yet, "assassin_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('a', 't', 't', 'a'), attack_command_action_proc, "attack_command_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('b', 'e', 'a', 'r'), action_proc_not_built_yet, "bear_action_proc", 1720, 0},
     {FOUR_CHARACTER_CODE('c', 'h', 'i', 'c'), action_proc_not_built_yet, "chicken_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('c', 't', 'r', 'l'), action_proc_not_built_yet, "unit_control_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('c', 't', 'r', 'l'), unit_control_action_proc, "unit_control_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('d', 'e', 'e', 'r'), action_proc_not_built_yet, "deer_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('d', 'e', 'l', 'a'), delay_action_proc, "delay_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('e', 'n', 'd', '2'), custom_endgame_action_proc, "custom_endgame_action_proc", 1720, 0},
     {FOUR_CHARACTER_CODE('e', 'n', 'd', 'g'), endgame_action_proc, "endgame_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('f', 'a', 'd', 'e'), action_proc_not_built_yet, "ingame_fade_action_proc", 1600, _map_action_proc_local_flag},
-    {FOUR_CHARACTER_CODE('f', 'o', 'l', 'l'), action_proc_not_built_yet, "follow_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('f', 'o', 'l', 'l'), follow_action_proc, "follow_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('g', 'e', 'n', 'e'), general_command_action_proc, "general_command_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('g', 'e', 'o', 'm'), action_proc_not_built_yet, "geometry_filter_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'e', 'o', 'm'), geometry_filter_action_proc, "geometry_filter_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('g', 'i', 'r', 'l'), action_proc_not_built_yet, "harass_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('g', 'o', 'a', 'l'), action_proc_not_built_yet, "goal_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('g', 'r', 'o', 'u'), action_proc_not_built_yet, "group_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('g', 'u', 'a', 'r'), action_proc_not_built_yet, "guard_group_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'r', 'o', 'u'), group_action_proc, "group_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('g', 'u', 'a', 'r'), guard_group_action_proc, "guard_group_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('i', 'n', 'v', 'i'), action_proc_not_built_yet, "invisible_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('k', 'n', 'o', 't'), action_proc_not_built_yet, "world_knot_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('l', 'e', 'a', 'd'), action_proc_not_built_yet, "lead_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'e', 'a', 'd'), lead_action_proc, "lead_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('l', 'e', 'g', 'i'), action_proc_not_built_yet, "legion_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('l', 'i', 'g', 'h'), action_proc_not_built_yet, "lightning_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('l', 'o', 'c', 'k'), lock_action_proc, "lock_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('l', 'o', 'o', 'k'), action_proc_not_built_yet, "look_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('l', 'o', 'o', 'k'), look_action_proc, "look_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('l', 'p', 'g', 'r'), action_proc_not_built_yet, "local_projectile_group_action_proc", 0, _map_action_proc_local_flag},
     {FOUR_CHARACTER_CODE('m', 'a', 't', 'h'), math_action_proc, "math_action_proc", 1600, 0},
-    {FOUR_CHARACTER_CODE('m', 'e', 'a', 'n'), action_proc_not_built_yet, "meander_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('m', 'e', 'c', 'e'), action_proc_not_built_yet, "mesh_cell_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('m', 'e', 'l', 'e'), action_proc_not_built_yet, "melee_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'e', 'a', 'n'), meander_action_proc, "meander_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'e', 'c', 'e'), mesh_cell_action_proc, "mesh_cell_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'e', 'l', 'e'), melee_action_proc, "melee_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('m', 'i', 's', 's'), mission_action_proc, "mission_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('m', 'o', 'e', 'f'), action_proc_not_built_yet, "model_effect_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('m', 'o', 'm', 'a'), action_proc_not_built_yet, "move_marker_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('m', 'o', 'v', 'e'), action_proc_not_built_yet, "movement_command_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'o', 'e', 'f'), model_effect_action_proc, "model_effect_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'o', 'm', 'a'), move_marker_action_proc, "move_marker_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('m', 'o', 'v', 'e'), movement_command_action_proc, "movement_command_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('m', 'u', 'n', 'g'), munger_action_proc, "munger_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('n', 'g', 't', 'y'), action_proc_not_built_yet, "game_type_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('o', 'b', 'c', 'o'), action_proc_not_built_yet, "object_control_action_proc", 0, 0},
@@ -54,24 +61,24 @@ static constexpr registered_map_action_proc registered_map_action_procs[] = {
     {FOUR_CHARACTER_CODE('p', 'e', 'a', 's'), action_proc_not_built_yet, "peasant_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('p', 'i', 'c', 'k'), action_proc_not_built_yet, "pick_up_object_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('p', 'l', 'a', 'n'), action_proc_not_built_yet, "netgame_time_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('p', 'l', 'a', 't'), action_proc_not_built_yet, "platoon_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('p', 'l', 'm', 'o'), action_proc_not_built_yet, "platoon_movement_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('p', 'l', 's', 'c'), action_proc_not_built_yet, "platoon_movement_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 'a', 't'), platoon_action_proc, "platoon_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 'm', 'o'), platoon_movement_action_proc, "platoon_movement_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('p', 'l', 's', 'c'), platoon_movement_action_proc, "platoon_movement_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('p', 'l', 'y', 'c'), action_proc_not_built_yet, "player_count_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('q', 'u', 'n', 'i'), action_proc_not_built_yet, "query_units_action_proc", 1720, 0},
-    {FOUR_CHARACTER_CODE('r', 'o', 'u', 't'), action_proc_not_built_yet, "rout_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('r', 'o', 'u', 't'), rout_action_proc, "rout_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('s', 'c', 'o', 'r'), action_proc_not_built_yet, "custom_scoring_action_proc", 1720, 0},
     {FOUR_CHARACTER_CODE('s', 'h', 'a', 'm'), action_proc_not_built_yet, "shaman_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('s', 'n', 'i', 'f'), sniffer_action_proc, "sniffer_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('s', 'o', 'a', 'r'), action_proc_not_built_yet, "soaring_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('s', 'o', 'u', 'n'), action_proc_not_built_yet, "sound_action_proc", 0, _map_action_proc_local_flag},
-    {FOUR_CHARACTER_CODE('s', 'p', 'u', 'p'), action_proc_not_built_yet, "split_up_group_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('s', 'q', 'u', 'a'), action_proc_not_built_yet, "squad_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'p', 'u', 'p'), split_up_group_action_proc, "split_up_group_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'q', 'u', 'a'), squad_action_proc, "squad_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('s', 'u', 'i', 'c'), action_proc_not_built_yet, "suicide_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('s', 'u', 'r', 'r'), action_proc_not_built_yet, "surround_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('t', 'u', 'n', 'i'), action_proc_not_built_yet, "test_units_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('s', 'u', 'r', 'r'), surround_action_proc, "surround_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('t', 'u', 'n', 'i'), test_units_action_proc, "test_units_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('u', 'i', 'n', 'd'), action_proc_not_built_yet, "unit_indicators_action_proc", 1720, _map_action_proc_local_flag},
-    {FOUR_CHARACTER_CODE('w', 'a', 'n', 'd'), action_proc_not_built_yet, "wander_action_proc", 0, 0},
+    {FOUR_CHARACTER_CODE('w', 'a', 'n', 'd'), wander_action_proc, "wander_action_proc", 0, 0},
 };
 static_assert(NUMBER_OF(registered_map_action_procs) == NUMBER_OF_REGISTERED_MAP_ACTION_PROCS);
 
