@@ -7,7 +7,9 @@
 # vesk_film lists the film with its sync commands; the demo battle repeats
 # its trace, beats one side, and its film replays and is checked in step; the
 # scripted test map attacks at tick 96, ends the game when a team is gone, and
-# its film replays and is checked in step.
+# its film replays and is checked in step; the campaign test map repeats its
+# trace, gives another for another seed, and its film replays and is checked
+# in step.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
@@ -146,6 +148,49 @@ if ! "$bin/vesk_sim" --data "$bin" --film "$work/scripted_film" --report >"$work
 fi
 echo "vesk_sim: the scripted map (seed 7, $scripted_ticks ticks) attacks at tick 96, ends with $(grep '^winning' "$work/scripted"), repeats its trace, and its film replays to it"
 
+# The campaign test map: guards, a platoon, a leader and his follower, a
+# filter whose results a unit test counts and a unit control hands over, a
+# formation move, changed cells and the gate's animation.  One trace per seed,
+# another for another seed, its 'debg' trace in the log, and its film replays
+# to it (and is checked in step below).
+campaign_ticks=1200
+campaign() { # seed, output file, extra arguments
+    seed=$1
+    out=$2
+    shift 2
+    if ! "$bin/vesk_sim" --data "$bin" --map camp --seed "$seed" --ticks "$campaign_ticks" --report "$@" >"$out" 2>"$out.err"; then
+        echo "$0: the campaign map with seed $seed failed:" >&2
+        cat "$out.err" >&2
+        exit 1
+    fi
+}
+campaign 7 "$work/campaign" --log "$work/campaign.log"
+campaign 7 "$work/campaign_again" --record "$work/campaign_film"
+campaign 8 "$work/campaign8"
+if ! cmp -s "$work/campaign" "$work/campaign_again"; then
+    echo "$0: two runs of the campaign map with seed 7 (one recorded) gave different traces:" >&2
+    diff "$work/campaign" "$work/campaign_again" | head -n 10 >&2
+    exit 1
+fi
+if cmp -s "$work/campaign" "$work/campaign8"; then
+    echo "$0: the campaign map gave the same trace with seeds 7 and 8" >&2
+    exit 1
+fi
+if ! grep -q 'MA \[plat\] the platoon ' "$work/campaign.log" ||
+   ! grep -q 'MA \[geom\] stragglers in the south-east ' "$work/campaign.log"; then
+    echo "$0: the campaign map's log holds no trace of its platoon or its filter:" >&2
+    grep 'MA \[' "$work/campaign.log" | tail -n 10 >&2
+    exit 1
+fi
+if ! "$bin/vesk_sim" --data "$bin" --film "$work/campaign_film" --report >"$work/campaign_replayed" 2>"$work/campaign_replayed.err" ||
+   ! cmp -s "$work/campaign" "$work/campaign_replayed"; then
+    echo "$0: the replay of the campaign map's film failed or printed another trace:" >&2
+    cat "$work/campaign_replayed.err" >&2
+    diff "$work/campaign" "$work/campaign_replayed" | head -n 10 >&2
+    exit 1
+fi
+echo "vesk_sim: the campaign map (seeds 7 and 8, $campaign_ticks ticks) repeats its trace, seed 8 gives another, and its film replays to it"
+
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
@@ -192,17 +237,19 @@ cp "$work/film" "$work/game/oos_checker_films/demo_seed_5"
 cp "$work/film3" "$work/game/oos_checker_films/demo_seed_3"
 cp "$work/battle_film" "$work/game/oos_checker_films/demo_battle"
 cp "$work/scripted_film" "$work/game/oos_checker_films/scripted_seed_7"
+cp "$work/campaign_film" "$work/game/oos_checker_films/campaign_seed_7"
 status=0
 (cd "$work/game" && env -u DISPLAY -u WAYLAND_DISPLAY timeout 120 ./vesk --oos_check >"$work/oos.out" 2>&1) || status=$?
 if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_battle\": in step at tick $battle_ticks" "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"scripted_seed_7\": in step at tick $scripted_ticks" "$work/game/vesk_log.txt"; then
+   ! grep -q "film \"scripted_seed_7\": in step at tick $scripted_ticks" "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"campaign_seed_7\": in step at tick $campaign_ticks" "$work/game/vesk_log.txt"; then
     echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
     tail -n 20 "$work/game/vesk_log.txt" >&2
     exit 1
 fi
-echo "vesk --oos_check: the recorded films (seeds 5 and 3, the battle and the scripted map) are in step, exit 0"
+echo "vesk --oos_check: the recorded films (seeds 5 and 3, the battle, the scripted and the campaign maps) are in step, exit 0"
 if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
     echo "$0: vesk_film could not list the film" >&2
     exit 1
