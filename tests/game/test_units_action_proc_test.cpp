@@ -1,0 +1,255 @@
+// The unit test 'tuni': the empty-list matrix across 1710/1711, which of the
+// per-unit thresholds is read, the local-only selection test, the tests that
+// replace every earlier result, the power ratio's boundary, the averages over
+// the largest list seen, 'devi' on the first trigger, the circle without a
+// radius, the '#glo' record, and the 'clos' draws against a known seed.
+
+#include "script_unit_world.h"
+
+#include "support/expected_assertions.h"
+
+#include <functional>
+
+#include "game_records.h"
+#include "map_actions/test_units_action_proc.h"
+
+namespace {
+
+constexpr uint32_t ran = _map_action_proc_executed_flag;
+constexpr uint32_t passed = _map_action_proc_executed_flag | _map_action_proc_succeeded_flag;
+
+class test_units_action_proc_test : public script_unit_world
+{
+protected:
+    // Imports one 'tuni' (identifier 1) built by `build` and triggers it.
+    uint32_t run(const std::function<void(test_action &)> &build)
+    {
+        dispose_map_actions_from_old_map();
+        initialize_map_actions_for_new_map();
+        test_action tuni{1, four("tuni")};
+        build(tuni);
+        EXPECT_TRUE(import_test_actions({tuni}));
+        return trigger_map_action(0);
+    }
+};
+
+TEST_F(test_units_action_proc_test, an_empty_list_fails_waypoint_and_unit_tests_only_from_1711)
+{
+    place_unit(1, {3000, 3000}, 77); // an enemy for 'same', 'diff' and 'clos'
+    struct row
+    {
+        const char *name;
+        std::function<void(test_action &)> build;
+        uint32_t at_1710, at_1711;
+    };
+    const std::vector<row> rows = {
+        {"count equal 0", [](test_action &a) { a.ints(four("___="), {0}); }, passed, passed},
+        {"count above 0", [](test_action &a) { a.ints(four("___>"), {0}); }, ran, ran},
+        {"fwan", [](test_action &a) { points(a, "fwan", {{100, 100}}); }, passed, ran},
+        {"ammo", [](test_action &a) { a.ints(four("ammo"), {0}); }, passed, ran},
+        {"taun", [](test_action &a) { a.flag(four("taun")); }, ran, ran},
+        {"hold", [](test_action &a) { names(a, "hold", {"pra0"}); }, ran, ran},
+        {"holi", [](test_action &a) { names(a, "holi", {"pra0"}); }, ran, ran},
+        {"user", [](test_action &a) { a.flag(four("user")); }, ran, ran},
+        {"same, empty enem", [](test_action &a) { a.flag(four("same")); }, passed, passed},
+        {"same, an enemy", [](test_action &a) { a.flag(four("same")).units(four("enem"), {77}); }, ran, ran},
+        {"diff", [](test_action &a) { a.flag(four("diff")).units(four("enem"), {77}); }, ran, ran},
+        {"clos", [](test_action &a) { a.ints(four("clos"), {100000}, _parameter_world_distance); }, ran, ran},
+    };
+    for (int32_t version : {1710, 1711})
+    {
+        current_gameplay_version = version;
+        for (const row &r : rows)
+        {
+            SCOPED_TRACE(std::string(r.name) + " at " + std::to_string(version));
+            const uint32_t result = run([&](test_action &a) {
+                a.units(four("subj"), {999}); // names no unit
+                r.build(a);
+            });
+            EXPECT_EQ(result, version == 1710 ? r.at_1710 : r.at_1711);
+        }
+    }
+}
+
+TEST_F(test_units_action_proc_test, only_the_first_per_unit_threshold_present_is_read)
+{
+    const int32_t soldier = place_unit(0, {2000, 2000}, 10);
+    monster(soldier)->ammunition_count = 5;
+    monster(soldier)->experience = 0;
+    monster(soldier)->mana = 0;
+    definition()->maximum_mana = 256;
+    // 'exp>' 10 would fail; it is not read when 'ammo' is there.
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("ammo"), {3}).ints(four("exp>"), {10}); }),
+              passed);
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("exp>"), {10}); }), ran);
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("ammo"), {5}); }), ran);
+    // With 'mana' present 'chr>' is not read (the unit carries no artifact).
+    EXPECT_EQ(run([](test_action &a) {
+                  a.units(four("subj"), {10}).fixeds(four("mana"), {-1}).ints(four("chr>"), {3});
+              }),
+              passed);
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("chr>"), {3}); }), ran);
+}
+
+TEST_F(test_units_action_proc_test, selection_counts_only_in_local_games)
+{
+    place_unit(0, {2000, 2000}, 10); // not selected
+    const auto selected = [](test_action &a) { a.units(four("subj"), {10}).flag(four("sele")); };
+    game_->type = _game_type_local;
+    EXPECT_EQ(run(selected), ran);
+    for (int16_t type : {(int16_t)_game_type_networked, (int16_t)_game_type_replay})
+    {
+        game_->type = type;
+        EXPECT_EQ(run(selected), passed) << type;
+    }
+}
+
+TEST_F(test_units_action_proc_test, user_order_and_a_close_enemy_replace_earlier_failures)
+{
+    const int32_t soldier = place_unit(0, {2000, 2000}, 10);
+    place_unit(1, {2050, 2000}, 20);
+    // A count of 5 fails; 'user' decides instead.
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("___="), {5}).flag(four("user")); }), ran);
+    monster(soldier)->flags |= _monster_has_received_user_command_flag;
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("___="), {5}).flag(four("user")); }),
+              passed);
+    // The enemy 50 away is within the minimum: no draw, success.
+    const uint32_t seed = get_random_seed();
+    EXPECT_EQ(run([](test_action &a) {
+                  a.units(four("subj"), {10}).ints(four("___="), {5}).ints(four("clos"), {100},
+                                                                             _parameter_world_distance);
+              }),
+              passed);
+    EXPECT_EQ(get_random_seed(), seed);
+    // 'clos' comes after 'user': a failed 'user' is replaced in turn.
+    monster(soldier)->flags &= ~_monster_has_received_user_command_flag;
+    EXPECT_EQ(run([](test_action &a) {
+                  a.units(four("subj"), {10}).flag(four("user")).ints(four("clos"), {100}, _parameter_world_distance);
+              }),
+              passed);
+}
+
+TEST_F(test_units_action_proc_test, an_equal_power_ratio_passes_both_comparisons)
+{
+    place_unit(0, {2000, 2000}, 10);
+    place_unit(0, {2100, 2000}, 11);
+    place_unit(1, {2200, 2000}, 20);
+    place_unit(1, {2300, 2000}, 21);
+    const auto ratio = [](const char *name, int32_t value) {
+        return [=](test_action &a) { a.units(four("subj"), {10, 11, 20, 21}).fixeds(four(name), {value}); };
+    };
+    EXPECT_EQ(run(ratio("por<", 65536)), passed);
+    EXPECT_EQ(run(ratio("por>", 65536)), passed);
+    EXPECT_EQ(run(ratio("por<", 65535)), ran);
+    EXPECT_EQ(run(ratio("por>", 65537)), ran);
+    // No unit of team 1: the ratio is the largest value.
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).fixeds(four("por>"), {0x7FFFFFFF}); }), passed);
+}
+
+TEST_F(test_units_action_proc_test, averages_divide_by_the_largest_list_seen_and_the_record_keeps_it)
+{
+    for (int16_t i = 0; i < 4; i++) place_unit(0, {2000 + i * 100, 2000}, (int16_t)(10 + i));
+    test_action tuni{1, four("tuni")};
+    tuni.units(four("subj"), {10, 11, 12, 13}).fixeds(four(">vit"), {32767}).fixeds(four("<vit"), {32769});
+    ASSERT_TRUE(import_test_actions({tuni}));
+    EXPECT_EQ(trigger_map_action(0), ran); // four at full health: 65536
+    test_unit_globals globals;
+    ASSERT_TRUE(get_map_action_structure(0, _common_internal_field_name_globals, sizeof(globals), &globals));
+    EXPECT_EQ(globals.maximum_monster_count, 4);
+
+    delete_monster(index_of(12), false);
+    delete_monster(index_of(13), false);
+    EXPECT_EQ(trigger_map_action(0), passed); // two of four: 32768
+    ASSERT_TRUE(get_map_action_structure(0, _common_internal_field_name_globals, sizeof(globals), &globals));
+    EXPECT_EQ(globals.maximum_monster_count, 4);
+    EXPECT_EQ(values_of<uint8_t>(0, _common_internal_field_name_globals, _parameter_character).size(), 8u);
+}
+
+TEST_F(test_units_action_proc_test, health_change_fails_on_the_first_trigger_after_activation)
+{
+    const int32_t soldier = place_unit(0, {2000, 2000}, 10);
+    test_action tuni{1, four("tuni")};
+    tuni.units(four("subj"), {10}).fixeds(four("devi"), {1000});
+    ASSERT_TRUE(import_test_actions({tuni}));
+    activate_map_action(0);
+    body(soldier)->vitality = 10000; // already hurt: still a failure, the reference is taken
+    EXPECT_EQ(trigger_map_action(0), ran);
+    EXPECT_EQ(trigger_map_action(0), ran); // unchanged since
+    body(soldier)->vitality = 5000;
+    EXPECT_EQ(trigger_map_action(0), passed); // moved by a quarter
+}
+
+TEST_F(test_units_action_proc_test, a_one_point_circle_without_radius_keeps_nothing_reversed_everything_visible)
+{
+    place_unit(0, {2000, 2000}, 10);
+    const int32_t hidden = place_unit(0, {2100, 2000}, 11);
+    body(hidden)->flags |= _object_is_invisible_flag;
+    const auto circle = [](bool reversed) {
+        return [=](test_action &a) {
+            a.units(four("subj"), {10, 11});
+            points(a, "radi", {{2000, 2000}});
+            if (reversed) a.flag(four("repo"));
+            a.ints(four("___="), {reversed ? 1 : 0});
+        };
+    };
+    EXPECT_EQ(run(circle(false)), passed);
+    EXPECT_EQ(run(circle(true)), passed);
+    // Two points: the radius reaches the rim.
+    EXPECT_EQ(run([](test_action &a) {
+                  a.units(four("subj"), {10});
+                  points(a, "radi", {{1900, 2000}, {2200, 2000}});
+                  a.ints(four("___="), {1});
+              }),
+              passed);
+}
+
+// Three enemies 600 from the unit with radii 100..1100: each draw passes when
+// its high byte is below (500 * 256) / 1000 = 128.  The search stops at the
+// first close enemy; the draws taken are exactly those before it.
+TEST_F(test_units_action_proc_test, close_enemy_search_draws_once_per_candidate_in_list_order)
+{
+    place_unit(0, {2000, 2000}, 10);
+    place_unit(1, {2600, 2000}, 20);
+    place_unit(1, {2000, 2600}, 21);
+    place_unit(1, {1400, 2000}, 22);
+    for (uint32_t seed : {1u, 2u, 3u, 4u, 5u, 6u})
+    {
+        SCOPED_TRACE(seed);
+        set_random_seed(seed);
+        std::vector<uint16_t> draws;
+        for (int i = 0; i < 5; i++) draws.push_back(vesk_random());
+        int32_t taken = 0;
+        bool found = false;
+        while (taken < 3 && !found) found = ((draws[taken++] >> 8) & 0xFF) < 128;
+
+        set_random_seed(seed);
+        const uint32_t result = run([](test_action &a) {
+            a.units(four("subj"), {10}).units(four("enem"), {20, 21, 22});
+            a.ints(four("clos"), {100, 1100}, _parameter_world_distance);
+        });
+        EXPECT_EQ(result, found ? passed : ran);
+        EXPECT_EQ(vesk_random(), draws[taken]);
+    }
+}
+
+// Without 'enem' every other team's unit is a candidate, in slot order; an
+// ambient-life unit takes its draw but is no enemy.
+TEST_F(test_units_action_proc_test, close_search_without_an_enemy_list_skips_own_team_and_ambient_life)
+{
+    place_unit(0, {2000, 2000}, 10);
+    place_unit(0, {2010, 2000}, 11); // own team, inside the minimum: not a candidate
+    place_unit(1, {2050, 2000}, 20);
+    definition()->monster_class = _monster_class_ambient_life;
+    set_random_seed(9);
+    const uint32_t seed = get_random_seed();
+    EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("clos"), {10, 1000}, _parameter_world_distance); }),
+              ran);
+    set_random_seed(seed);
+    vesk_random();
+    const uint16_t after_one = vesk_random();
+    set_random_seed(seed);
+    run([](test_action &a) { a.units(four("subj"), {10}).ints(four("clos"), {10, 1000}, _parameter_world_distance); });
+    EXPECT_EQ(vesk_random(), after_one); // the animal's draw was taken
+}
+
+} // namespace
