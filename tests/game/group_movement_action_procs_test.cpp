@@ -220,7 +220,8 @@ TEST_F(group_movement_action_procs_test, surround_turns_units_round_the_enemy_at
 {
     start();
     const int16_t a = soldier(0, {10000, 10000}, 51), b = soldier(0, {10000, 10512}, 52);
-    soldier(1, {20000, 10000}, 53);
+    soldier(1, {20000, 9800}, 53); // one group centred on (20000, 10000), radius 200
+    soldier(1, {20000, 10200}, 54);
     test_action surround{7, four("surr")};
     surround.units(four("subj"), {a, b});
     ASSERT_TRUE(import_test_actions({surround}));
@@ -231,6 +232,7 @@ TEST_F(group_movement_action_procs_test, surround_turns_units_round_the_enemy_at
         if (group->team_index == 1) enemy = group;
     ASSERT_NE(enemy, nullptr);
     const int32_t reach = enemy->radius + enemy->range;
+    ASSERT_GE(reach, 200);
     // a is pushed away from b, straight down (a quarter turn from its
     // bearing off the enemy): clamped to 10922 from half a turn.
     const angle turned = (angle)((int32_t)HALF_CIRCLE + MAXIMUM_SURROUND_ANGULAR_DELTA);
