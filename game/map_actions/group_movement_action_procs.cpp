@@ -297,6 +297,8 @@ uint32_t wander_action_proc(int32_t action_index)
 
 // ---- follow -----------------------------------------------------------------------------------
 
+using namespace follow_globals_flags;
+
 // What one run of a follow action found around its followers.
 struct follow_surroundings
 {

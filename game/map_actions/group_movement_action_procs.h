@@ -67,7 +67,11 @@ static_assert(offsetof(surround_action_proc_globals, time_causing_a_charge) == 8
 
 // ---- follow: the '#glo' record (32 bytes) -------------------------------------------------
 
-enum follow_globals_flags : uint32_t
+// The flags stand in their own namespace: other procedures' records use the
+// same names for their own bits.
+namespace follow_globals_flags
+{
+enum : uint32_t
 {
     _globals_initialized_flag = 1,
     _falling_behind_flag = 2,
@@ -76,6 +80,7 @@ enum follow_globals_flags : uint32_t
     _stop_when_idle_flag = 16,
     _blinkered_flag = 32,
 };
+} // namespace follow_globals_flags
 
 struct follow_action_proc_globals
 {

@@ -27,6 +27,8 @@
 
 namespace {
 
+using namespace follow_globals_flags;
+
 constexpr uint32_t executed = _map_action_proc_executed_flag;
 constexpr uint32_t succeeded = _map_action_proc_succeeded_flag;
 constexpr uint32_t deactivated = _map_action_proc_deactivate_flag;
