@@ -169,9 +169,9 @@ bool guard_radii_call_for_attack(int32_t distance, int32_t inner, int32_t outer,
     if (proximity < 0) return true;
     if (proximity >= MAXIMUM_PROXIMITY_TO_INNER_RADIUS) return false;
     if (already_attacking) return true;
-    const int32_t p = (int32_t)proximity;
-    const int32_t chance = 16384 + div32_guarded(p * 16384, (int32_t)((int64_t)inner - outer));
-    return chance > (int32_t)vesk_random();
+    // In 64 bits: inner - outer may pass 32 bits for radii far apart.
+    const int64_t chance = 16384 + div64_guarded(proximity * 16384, (int64_t)inner - outer);
+    return chance > (int64_t)vesk_random();
 }
 
 // ---- groups --------------------------------------------------------------------------------

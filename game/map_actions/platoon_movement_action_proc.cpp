@@ -53,6 +53,9 @@ static constexpr field_tag _platoon_field_name_squads = field('#', 's', 'q', 'u'
 static constexpr field_tag _platoon_field_name_attacking = field('#', 'a', 't', 't');
 static constexpr field_tag _platoon_field_name_allies = field('a', 'l', 'l', 'i');
 
+// a - b, wrapping at 32 bits.
+static int32_t difference32(int32_t a, int32_t b) { return (int32_t)((uint32_t)a - (uint32_t)b); }
+
 // ---- small readers and writers ---------------------------------------------------------
 
 static bool has_flag(int32_t action_index, field_tag name)
@@ -219,8 +222,8 @@ static int32_t scout_test(int32_t action_index, const platoon_view *view, int32_
     for (int32_t i = 0; i < view->unit_count; i++)
         our_power += monster_type_combined_power(get_monster_data(view->units[i])->type);
     int32_t group_power = chosen->power;
-    const angle towards_us = arctangent(wrap_add32(view->center.x, -chosen->center.x),
-                                        wrap_add32(view->center.y, -chosen->center.y));
+    const angle towards_us = arctangent(difference32(view->center.x, chosen->center.x),
+                                        difference32(view->center.y, chosen->center.y));
     if (angular_difference(chosen->facing, towards_us) >= 16385) group_power /= 2;
     const int64_t ratio = group_power == 0 ? 0x7FFFFFFF : div64_guarded(our_power * 65536, group_power);
 
@@ -291,7 +294,7 @@ static angle scouting_reference(int32_t action_index, const platoon_view *view, 
         map_action_debug(action_index, "couldn't get waypoint index for scouting");
         return 0;
     }
-    return arctangent(wrap_add32(view->center.x, -waypoint.x), wrap_add32(view->center.y, -waypoint.y));
+    return arctangent(difference32(view->center.x, waypoint.x), difference32(view->center.y, waypoint.y));
 }
 
 static int32_t clamp_correction(int32_t value)
@@ -312,8 +315,8 @@ static void scout(int32_t action_index, const platoon_view *view, int32_t substa
 {
     const angle reference = scouting_reference(action_index, view, substate);
     const int32_t reach = scouted->range + scouted->radius;
-    const angle towards = arctangent(wrap_add32(scouted->center.x, -view->center.x),
-                                     wrap_add32(scouted->center.y, -view->center.y));
+    const angle towards = arctangent(difference32(scouted->center.x, view->center.x),
+                                     difference32(scouted->center.y, view->center.y));
     const angle facing = (angle)(towards + scouting_correction((int32_t)towards - (int32_t)reference));
     const world_point2d destination = {
         (int32_t)(scouted->center.x - asr64((int64_t)reach * cosine_rounded(facing), TRIG_SHIFT)),
@@ -475,7 +478,7 @@ static void move(int32_t action_index, const platoon_view *view, int32_t old_sub
                     interpolate_waypoint(action_index, 1, 1, n, &other);
                 else
                     interpolate_waypoint(action_index, count >= 2 ? 2 : (loop ? 1 : count), 0, n, &other);
-                facing = arctangent(wrap_add32(other.x, -target.x), wrap_add32(other.y, -target.y));
+                facing = arctangent(difference32(other.x, target.x), difference32(other.y, target.y));
             }
             else
             {
@@ -483,16 +486,16 @@ static void move(int32_t action_index, const platoon_view *view, int32_t old_sub
                     interpolate_waypoint(action_index, w, i - 1, n, &other);
                 else
                     interpolate_waypoint(action_index, w - 1, n - 1, n, &other);
-                facing = arctangent(wrap_add32(target.x, -other.x), wrap_add32(target.y, -other.y));
+                facing = arctangent(difference32(target.x, other.x), difference32(target.y, other.y));
             }
         }
         else
         {
             target = waypoints[w];
             if (w > 0)
-                facing = arctangent(wrap_add32(target.x, -waypoints[w - 1].x), wrap_add32(target.y, -waypoints[w - 1].y));
+                facing = arctangent(difference32(target.x, waypoints[w - 1].x), difference32(target.y, waypoints[w - 1].y));
             else if (count > 1)
-                facing = arctangent(wrap_add32(waypoints[1].x, -target.x), wrap_add32(waypoints[1].y, -target.y));
+                facing = arctangent(difference32(waypoints[1].x, target.x), difference32(waypoints[1].y, target.y));
         }
         int32_t scatter;
         if (get_indexed_long_integer_parameter(action_index, _platoon_movement_field_name_waypoint_radii,

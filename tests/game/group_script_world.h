@@ -23,7 +23,7 @@
 
 namespace group_script_world_detail {
 
-// (identifier, game time) of each 'recd' run.
+// The identifier of each run of 'recd' and 'chng'.
 inline std::vector<int16_t> &recorded_runs(void)
 {
     static std::vector<int16_t> runs;
