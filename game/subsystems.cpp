@@ -23,6 +23,7 @@
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "input/input_definitions.h"
+#include "input/keyboard.h"
 #include "map_actions/map_actions.h"
 #include "map_life.h"
 #include "markers.h"
@@ -52,6 +53,7 @@ void register_built_subsystems(void)
     register_object_world_hooks();
     register_command_hooks();
     register_action_queue_hooks();
+    register_keyboard_hooks();
     register_input_definition_hooks();
     register_recording_hooks();
     register_shapes_hooks();

@@ -142,6 +142,9 @@ int32_t update_actions(void)
     // Local time and the records waiting are read together: the keyboard task
     // queues its record and advances the time as one step, so a record is
     // never taken here before the tick it opened has been counted.
+    // The timer thread may not read the game record: it sees the state as
+    // this frame found it.
+    publish_game_state_to_keyboard_task(game_->state);
     int32_t now, waiting;
     {
         std::lock_guard<std::mutex> guard(action_globals.queue_action_lock);

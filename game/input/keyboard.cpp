@@ -8,7 +8,14 @@
 #include "cseries/cseries.h"
 #include "cseries/registration.h"
 #include "cseries/timers.h"
+#include "game_hooks.h"
+#include "game_states.h"
+#include "game_time.h"
 #include "input/action_queue.h"
+#include "input/input_controller_sdl.h"
+#include "input/input_definitions.h"
+#include "input/touch_controller.h"
+#include "platform_events.h"
 
 namespace {
 
@@ -216,6 +223,13 @@ bool register_alternate_preset_recall_procedure(alternate_preset_recall_procedur
 enum
 {
     KEYBOARD_TASK_CALLS_PER_SECOND = 30,
+    MAXIMUM_KEY_DOWN_EVENTS = 16,
+};
+
+struct key_down_event
+{
+    int16_t ascii_code;
+    int16_t key_code;
 };
 
 static struct keyboard_global_data
@@ -225,29 +239,149 @@ static struct keyboard_global_data
     bool removal_registered = false;
     // Read by the timer thread every tick.
     std::atomic<bool> keyboard_queue_task_state{false};
+    std::atomic<int16_t> game_state{_game_state_starting_up};
+    // Main thread; reset with the state and otherwise unused.
+    int16_t last_keydown = NONE;
+    int32_t last_keydown_ticks = 0;
+    int16_t last_ascii_equivalent = NONE;
+    key_down_event key_down_events[MAXIMUM_KEY_DOWN_EVENTS] = {};
+    int32_t queue_read_index = 0;
+    int32_t queue_write_index = 0;
 } keyboard_globals;
 
-// The record of one tick from what is held down.  Without key bindings no
-// control is bound, so only the pointer is filled in.
-static void fill_in_action(action_data *action, bool synchronous)
+static procedure_slot<mouse_cursor_visible_procedure> mouse_cursor_visible_slot("mouse cursor visible");
+
+static bool mouse_cursor_is_visible(void)
 {
-    (void)synchronous;
-    int16_t x = 0, y = 0;
-    if (get_mouse_position_vesk(&x, &y)) set_action_flag(action, _action_pointer_valid_bit);
-    action->pointer.x = x;
-    action->pointer.y = y;
+    const mouse_cursor_visible_procedure visible = mouse_cursor_visible_slot.get();
+    return visible ? visible() : true;
 }
 
-static bool keyboard_queue_task_proc(void *refcon)
+// A record with nothing in it: no key, no character.
+static action_data empty_action(void)
+{
+    action_data action = {};
+    action.ascii_code = NONE;
+    action.key_code = NONE;
+    return action;
+}
+
+static bool control_matches(const control_definition *control, const action_data *action, bool synchronous)
+{
+    // Event-only controls (the digit keys choosing a preset...) act once per
+    // press, never while their key is merely held.
+    if (control->action_bit_flags & _control_event_only_flag)
+        return synchronous && control->device == _input_device_keyboard && control->code == action->key_code;
+    return test_control_definition(control);
+}
+
+void fill_in_action(action_data *action, bool synchronous)
+{
+    if (!action) return;
+    // The snapshot is never freed, so a binding edit on the main thread
+    // cannot pull it from under this loop.
+    const input_definition_snapshot *bindings = get_input_definition_snapshot();
+    if (bindings)
+    {
+        for (const control_definition &control : bindings->definition.controls)
+        {
+            if (control.device == _input_device_mouse && control.code == _mouse_axis_wheel) continue;
+            if (!control_matches(&control, action, synchronous)) continue;
+            if (control.action_bit_flags & _control_sets_value_range_flag)
+                set_action_flag_range(action, control.action_bit, control.action_bit_flags & _control_value_mask);
+            set_action_flag(action, control.action_bit);
+        }
+    }
+    int16_t x = 0, y = 0;
+    if (get_mouse_position_vesk(&x, &y) && mouse_cursor_is_visible()) set_action_flag(action, _action_pointer_valid_bit);
+    action->pointer.x = x;
+    action->pointer.y = y;
+    apply_multitouch_to_action(action);
+}
+
+static int16_t clamp_to_int16(int32_t value)
+{
+    if (value > INT16_MAX) return INT16_MAX;
+    if (value < INT16_MIN) return INT16_MIN;
+    return (int16_t)value;
+}
+
+bool keyboard_queue_task_proc(void *refcon)
 {
     (void)refcon;
     if (!keyboard_globals.keyboard_queue_task_state.load()) return true;
-    action_data action = {};
-    action.ascii_code = -1;
-    action.key_code = -1;
+    refresh_device_states();
+    action_data action = empty_action();
     fill_in_action(&action, false);
+
+    const input_definition_snapshot *bindings = get_input_definition_snapshot();
+    const uint32_t mouse_flags = bindings ? bindings->mouse_controls.flags : (uint32_t)_mouse_control_enabled_flag;
+    // With the wheel doing nothing in a running game, notches wait in the
+    // accumulator until the setting or the state changes.
+    if (!((mouse_flags & _mouse_control_wheel_does_nothing_flag) &&
+          keyboard_globals.game_state.load() == _game_state_running))
+    {
+        if (mouse_flags & _mouse_control_wheel_moves_flag) get_smooth_scroll_deltas();
+        int32_t x_delta = 0, y_delta = 0;
+        get_mouse_wheel_delta_for_axis(_mouse_wheel_axis_x, &x_delta);
+        get_mouse_wheel_delta_for_axis(_mouse_wheel_axis_y, &y_delta);
+        action.xwheel_delta = clamp_to_int16(x_delta);
+        action.wheel_delta = clamp_to_int16(y_delta);
+    }
+    if (action.wheel_delta != 0 || action.xwheel_delta != 0)
+    {
+        // The wheel is an edge, the rest is held: the copy without the wheel
+        // tells the consumers the movement is over.
+        queue_action(&action);
+        action.wheel_delta = 0;
+        action.xwheel_delta = 0;
+    }
     queue_action_and_advance_local_time(&action);
     return true;
+}
+
+void add_input_to_queue(int16_t device_code, int16_t control_code, bool repeat, bool shift_down, bool option_down,
+                        bool command_down, bool control_down)
+{
+    if (!keyboard_globals.keyboard_queue_task_state.load()) return;
+    action_data action = empty_action();
+    action.time = game_->local_time.load();
+    if (device_code == _input_device_keyboard)
+    {
+        if (control_code < 0 || control_code >= NUMBER_OF_KEYBOARD_DEVICE_CODES) return;
+        if (repeat && key_repeats_ignored(control_code)) return;
+        action.key_code = control_code;
+        action.ascii_code = ascii_equivalent_of_key(control_code, shift_down, option_down);
+    }
+    if (repeat) set_action_flag(&action, _key_repeat_bit);
+    if (shift_down) set_action_flag(&action, _shift_down_bit);
+    if (option_down) set_action_flag(&action, _option_down_bit);
+    if (command_down) set_action_flag(&action, _command_down_bit);
+    if (control_down) set_action_flag(&action, _control_down_bit);
+    fill_in_action(&action, true);
+    queue_action(&action);
+}
+
+bool key_down(int16_t keyboard_code)
+{
+    const control_definition control = {_input_device_keyboard, keyboard_code, 0, 0};
+    return test_control_definition(&control);
+}
+
+bool mouse_down(int16_t mouse_code)
+{
+    const control_definition control = {_input_device_mouse, mouse_code, 0, 0};
+    return test_control_definition(&control);
+}
+
+void publish_game_state_to_keyboard_task(int16_t state)
+{
+    keyboard_globals.game_state.store(state);
+}
+
+bool register_mouse_cursor_visible_procedure(mouse_cursor_visible_procedure procedure)
+{
+    return mouse_cursor_visible_slot.fill(procedure);
 }
 
 static void remove_keyboard_queue_task_at_exit(void)
@@ -259,6 +393,8 @@ bool initialize_keyboard(void)
 {
     std::lock_guard<std::mutex> guard(keyboard_globals.lock);
     if (keyboard_globals.keyboard_queue_task != NONE) return true;
+    initialize_input_device();
+    initialize_touch_controller();
     keyboard_globals.keyboard_queue_task =
         install_timer_task(KEYBOARD_TASK_CALLS_PER_SECOND, keyboard_queue_task_proc, nullptr);
     if (!VASSERT(keyboard_globals.keyboard_queue_task != NONE, "keyboard_globals.keyboard_queue_task")) return false;
@@ -272,6 +408,11 @@ bool initialize_keyboard(void)
 
 void set_keyboard_queue_task_state(bool state)
 {
+    keyboard_globals.queue_read_index = 0;
+    keyboard_globals.queue_write_index = 0;
+    keyboard_globals.last_ascii_equivalent = NONE;
+    keyboard_globals.last_keydown = NONE;
+    keyboard_globals.last_keydown_ticks = 0;
     keyboard_globals.keyboard_queue_task_state.store(state);
 }
 
@@ -286,4 +427,22 @@ void remove_keyboard_queue_task(void)
     if (keyboard_globals.keyboard_queue_task == NONE) return;
     remove_timer_task(keyboard_globals.keyboard_queue_task);
     keyboard_globals.keyboard_queue_task = NONE;
+    release_input_devices();
+}
+
+// The global key of the input layer: Ctrl+G grabs or releases pointer and
+// keyboard.  A held G's repeats do not flip it back and forth.
+static bool handle_grab_key(action_data *action)
+{
+    if (action->key_code == _key_g && test_action_flag(action, _control_down_bit) &&
+        !test_action_flag(action, _key_repeat_bit))
+        toggle_sdl_grab_mode();
+    return false;
+}
+
+void register_keyboard_hooks(void)
+{
+    register_event_consumer_procedure(_event_consumer_input, queue_input_event_if_necessary);
+    register_pointer_position_procedure(get_mouse_position);
+    register_action_procedure(_action_global_keys, handle_grab_key);
 }

@@ -3,6 +3,7 @@
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
 //              [--orders FILE] [--record FILM] [--gameplay-version V] [--report]
+//              [--input FILE]
 //     vesk_sim [--data DIR] [--log FILE] --film FILM [--report]
 //
 // --record writes the run's film to FILM as a local tag file; its commands
@@ -18,6 +19,9 @@
 // replays under it.  --report prints, after the last tick, one line per team
 // ("team T placed P alive A": the units made from its markers so far and
 // those alive now) and "winning team T" when the game has ended with one.
+// --input feeds the timed keyboard and mouse events of FILE through the
+// game's input layer, one keyboard-task tick per game tick
+// (docs/determinism.md); a line that does not parse is refused (exit 2).
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
 // "vesk_log.txt" in DIR, as the game keeps it beside its data, or FILE.
@@ -41,6 +45,7 @@
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "input_events.h"
 #include "markers.h"
 #include "monsters.h"
 #include "players.h"
@@ -52,7 +57,7 @@ static void usage(void)
 {
     fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
                     "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
-                    "[--report]\n"
+                    "[--report] [--input FILE]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report]\n");
 }
 
@@ -119,7 +124,7 @@ static void print_tick(int32_t tick, uint32_t hash, void *)
 int main(int argc, char **argv)
 {
     const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr,
-               *orders_path = nullptr;
+               *orders_path = nullptr, *input_path = nullptr;
     int64_t seed = -1, ticks = -1, gameplay_version = NONE;
     bool report = false;
     std::vector<simulation_command> commands;
@@ -137,6 +142,8 @@ int main(int argc, char **argv)
             film = argv[++i];
         else if (!strcmp(option, "--orders") && has_value)
             orders_path = argv[++i];
+        else if (!strcmp(option, "--input") && has_value)
+            input_path = argv[++i];
         else if (!strcmp(option, "--report"))
             report = true;
         else if (!strcmp(option, "--gameplay-version") && has_value)
@@ -201,6 +208,16 @@ int main(int argc, char **argv)
                         "--ticks, --command, --orders, --gameplay-version or --record\n");
         return usage(), 2;
     }
+    input_feed input = {};
+    if (input_path)
+    {
+        char why[512];
+        if (!read_input_events(input_path, &input.events, why, sizeof(why)))
+        {
+            fprintf(stderr, "vesk_sim: %s: %s\n", input_path, why);
+            return usage(), 2;
+        }
+    }
     std::vector<unit_order> orders;
     if (orders_path)
     {
@@ -258,7 +275,15 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
-    if (!orders.empty()) set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    if (input_path)
+    {
+        // The device events drive the input layer on this thread, tick by tick.
+        input.orders = orders.empty() ? nullptr : &orders;
+        take_over_keyboard_task();
+        set_simulation_tick_procedure(feed_input_events_of_tick, &input);
+    }
+    else if (!orders.empty())
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
     const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
                                               nullptr, print_tick, nullptr);
     const bool film_failed = film && replay_failed();

@@ -1,0 +1,109 @@
+// vesk_sim --input end to end: timed keyboard and mouse events go through the
+// game's input layer tick by tick, the same file gives the same output, input
+// leaves the state hash alone, and a line that does not parse is refused with
+// its number.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "support/demo_data.h"
+#include "support/scratch.h"
+#include "support/tag_file_builder.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+class vesk_sim_input_test : public ::testing::Test
+{
+protected:
+    std::string directory, previous, bin;
+
+    void SetUp() override
+    {
+        char working[4096];
+        previous = getcwd(working, sizeof(working)) ? working : "/";
+        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+        const std::string tool = data_tool_path();
+        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+        if (!fs::exists(fs::path(bin) / "vesk_sim")) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
+        directory = enter_test_directory();
+        ASSERT_TRUE(write_demo_data_set(tool));
+    }
+    void TearDown() override
+    {
+        if (chdir(previous.c_str()) != 0) abort();
+        if (!directory.empty()) fs::remove_all(directory);
+    }
+    void write_events(const char *text)
+    {
+        std::ofstream file("events.txt");
+        file << text;
+    }
+    int run(const std::string &arguments)
+    {
+        const int status = system(("'" + bin + "/vesk_sim' --data '" + directory + "' " + arguments).c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+} // namespace
+
+TEST_F(vesk_sim_input_test, input_runs_the_same_twice_and_leaves_the_state_hash_alone)
+{
+    write_events("# forward, a turn, the wheel, a typed plus\n"
+                 "5 pointer 320 240\n"
+                 "10 key down w\n"
+                 "40 key up w\n"
+                 "50 wheel up\n"
+                 "50 wheel up\n"
+                 "60 wheel down\n"
+                 "70 key down shift\n"
+                 "70 key down equals\n"
+                 "71 key up equals\n"
+                 "71 key up shift\n"
+                 "80 key down control\n"
+                 "80 key down g\n"
+                 "81 key up g\n"
+                 "81 key up control\n");
+    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 --input events.txt > first.txt 2> err.txt"), 0)
+        << read_whole_file("err.txt");
+    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 --input events.txt > second.txt 2> err.txt"), 0)
+        << read_whole_file("err.txt");
+    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 > plain.txt 2> err.txt"), 0) << read_whole_file("err.txt");
+    EXPECT_FALSE(read_whole_file("first.txt").empty());
+    EXPECT_EQ(read_whole_file("first.txt"), read_whole_file("second.txt"));
+    EXPECT_EQ(read_whole_file("first.txt"), read_whole_file("plain.txt")) << "input is local";
+}
+
+TEST_F(vesk_sim_input_test, a_line_that_does_not_parse_is_refused_with_its_number)
+{
+    const struct
+    {
+        const char *text;
+        const char *expected;
+    } rows[] = {
+        {"10 key down w\n20 key down nosuchkey\n", "line 2"},
+        {"# c\n\n10 button down thumb\n", "line 3"},
+        {"10 pointer 5\n", "line 1"},
+        {"10 pointer -5 5\n", "line 1"},
+        {"10 wheel sideways\n", "line 1"},
+        {"20 quit\n10 quit\n", "line 2"},
+        {"0x10 quit\n", "line 1"},
+        {"10 quit now\n", "line 1"},
+        {"10\n", "line 1"},
+    };
+    for (const auto &row : rows)
+    {
+        write_events(row.text);
+        EXPECT_EQ(run("--map demo --seed 1 --ticks 5 --input events.txt > out.txt 2> err.txt"), 2) << row.text;
+        EXPECT_NE(read_whole_file("err.txt").find(row.expected), std::string::npos)
+            << row.text << read_whole_file("err.txt");
+        EXPECT_EQ(read_whole_file("out.txt"), "") << "no game starts";
+    }
+    EXPECT_EQ(run("--map demo --seed 1 --ticks 5 --input missing.txt > /dev/null 2>&1"), 2);
+}
