@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,11 +20,22 @@ namespace {
 
 void ignore_message_box(const char *) {}
 
-// A store of its own in a scratch directory, with the local folder only.
+std::string store_directory;
+
+void remove_store(void)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(store_directory, ignored);
+}
+
+// A store of its own in a scratch directory (removed at exit), with the
+// local folder only.
 bool enter_store(void)
 {
     char directory[] = "/tmp/obpc_fuzz_XXXXXX";
     if (!mkdtemp(directory) || chdir(directory) != 0) return false;
+    store_directory = directory;
+    atexit(remove_store);
     mkdir("tags", 0755);
     mkdir("plugins", 0755);
     mkdir(LOCAL_TAGS_FOLDER, 0755);

@@ -130,8 +130,11 @@ void add_tracking_object(int32_t object_index, int32_t owner_team_index)
             if (list[i].priority < lowest->priority) lowest = &list[i];
         if (object->tracking_priority <= lowest->priority) return;
         chosen = lowest;
-        // The followed entry is overwritten in place: the next tick's choice
-        // sees its new object under the same index and switches to it.
+        // Overwriting the followed entry in place would leave the camera on an
+        // object the list no longer holds (and frozen once it is gone): the
+        // entry is given up, and the next tick's choice starts afresh.
+        if (object_tracking_globals.tracking.list_index == chosen - list)
+            object_tracking_globals.tracking.list_index = NONE;
     }
     chosen->object_index = (int16_t)object_index;
     chosen->object_identifier = object->identifier;

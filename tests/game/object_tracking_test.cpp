@@ -160,6 +160,30 @@ TEST_F(object_tracking_test, offers_fill_the_last_free_entry_and_replace_only_a_
     EXPECT_EQ(get_tracking_list()[0].duration, PROJECTILE_TRACKING_TIME);
 }
 
+TEST_F(object_tracking_test, an_offer_that_replaces_the_followed_entry_is_followed_next)
+{
+    int32_t objects[MAXIMUM_NUMBER_OF_TRACKED_ITEMS];
+    for (int32_t i = 0; i < MAXIMUM_NUMBER_OF_TRACKED_ITEMS; i++)
+    {
+        objects[i] = moving(cell_centre(3 + i, 4), i == 0 ? 5 : 10);
+        add_tracking_object(objects[i], 0);
+    }
+    // Offers fill the list from its end: the last object offered sits first.
+    const int32_t chosen = objects[MAXIMUM_NUMBER_OF_TRACKED_ITEMS - 1];
+    ticks(1);
+    ASSERT_EQ(followed_object(), chosen) << "the first entry of the highest priority";
+    // The followed object drops to the lowest priority; a better offer takes its entry.
+    get_object(chosen)->tracking_priority = 1;
+    ticks(1);
+    ASSERT_EQ(followed_object(), chosen) << "the followed entry stays while none is strictly higher";
+    const int32_t better = moving(cell_centre(4, 7), 20);
+    add_tracking_object(better, 0);
+    ticks(1);
+    EXPECT_EQ(followed_object(), better);
+    frame();
+    EXPECT_EQ(get_tracking_data()->object_index, better) << "the camera is on the object its entry holds";
+}
+
 TEST_F(object_tracking_test, one_entry_is_renewed_and_of_two_the_followed_one_runs_out)
 {
     const int32_t walker = tracked_unit(cell_centre(4, 4), 25);
