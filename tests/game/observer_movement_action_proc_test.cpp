@@ -19,6 +19,8 @@
 #include "map_actions/action_procs.h"
 #include "map_actions/observer_movement_action_proc.h"
 #include "observer.h"
+#include "render/render_surfaces.h"
+#include "state_hash.h"
 #include "support/scratch.h"
 #include "vesk_random.h"
 
@@ -222,8 +224,10 @@ TEST_F(observer_movement_test, the_table_row_reaches_the_procedure_once_register
     EXPECT_EQ(get_camera_control_flags(), _camera_controlled_by_object_tracking_flag);
 }
 
-TEST_F(observer_movement_test, flights_leave_the_synchronized_generator_alone)
+TEST_F(observer_movement_test, flights_leave_the_state_hash_and_the_synchronized_generator_alone)
 {
+    make_unit(0, {30 * 512, CAMERA_Y});
+    const uint32_t hash = compute_state_hash();
     const uint32_t seed = get_random_seed();
     reset_random_draw_counts();
     test_action a = obmo(1);
@@ -231,8 +235,11 @@ TEST_F(observer_movement_test, flights_leave_the_synchronized_generator_alone)
     a.flag(four("shak"));
     EXPECT_EQ(run(a), _map_action_proc_succeeded_flag);
     ticks_of_flight();
+    view_data view;
+    build_observer_view(&view, 1, 640, 480); // a shaken view
     EXPECT_EQ(get_vesk_random_draw_count(), 0u);
     EXPECT_EQ(get_random_seed(), seed);
+    EXPECT_EQ(compute_state_hash(), hash);
 }
 
 } // namespace
