@@ -457,8 +457,6 @@ void dispose_selection_from_old_map(void)
     selection_globals.mode = _selection_mode_none;
 }
 
-static bool initialize_selection_map_step(const new_game_data *) { return initialize_selection_for_new_map(); }
-
 // ---- removals --------------------------------------------------------------------------
 
 void remove_monster_index_from_current_selections(int32_t monster_index)
@@ -1267,9 +1265,6 @@ void register_selection_hooks(void)
 {
     initialize_selection();
     register_action_procedure(_action_selection, selection_action_consumer);
-    // The observer's per-map start will call it once the camera exists; until
-    // then the selection takes the observer's map step itself.
-    register_map_procedures(_map_observer, initialize_selection_map_step, dispose_selection_from_old_map);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
     register_remove_monster_from_selections_procedure(leave_selections);
 }

@@ -33,6 +33,8 @@
 #include "shapes.h"
 #include "sniffing.h"
 #include "bitmap_text.h"
+#include "camera_control.h"
+#include "observer.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -75,6 +77,8 @@ void register_built_subsystems(void)
     register_monster_life_hooks();
     register_monster_owner_hooks();
     register_selection_hooks();
+    register_observer_hooks();
+    register_camera_control_hooks();
     register_map_action_hooks();
     register_sniffing_hooks();
     register_toggle_sniffing_procedure(toggle_sniffing);

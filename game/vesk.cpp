@@ -333,6 +333,8 @@ void idle_vesk(int32_t local_ticks)
 {
     const bool world = game_world_is_shown();
     const int32_t game_ticks = world ? update_vesk(local_ticks) : 0;
+    update_camera_procedure update_camera = get_update_camera_procedure();
+    if (world && update_camera) update_camera(game_ticks);
     draw_frame_procedure draw_frame = get_draw_frame_procedure();
     if (draw_frame) draw_frame(game_ticks, world);
 }

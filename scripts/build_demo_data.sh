@@ -82,9 +82,11 @@ convert_texts() {
 # Object definitions, scenery, geometry, models... go in the first foundation
 # file next to the maps that place them; interface texts in the interface file.
 convert_texts objects objects "$work/foundation1"
-# Media definitions and preload lists go with the maps that name them.
+# Media definitions, preload lists and camera limits go with the maps that name them.
 convert_texts media media "$work/foundation1"
 convert_texts preload preload "$work/foundation1"
+# The camera's physics limits the maps name ("tag observer CODE").
+convert_texts observer observer "$work/foundation1"
 # Collections: every data/collections/<subgroup>.txt becomes a '.256' tag
 # (the file is not named by its group: a leading dot would hide it).
 for source in "$root"/data/collections/*.txt; do

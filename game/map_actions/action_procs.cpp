@@ -2,6 +2,8 @@
 
 #include "action_procs.h"
 
+#include "cseries/registration.h"
+
 #include "flow_control_action_procs.h"
 #include "gameplay_versions.h"
 #include "geometry_filter_action_proc.h"
@@ -14,6 +16,20 @@
 #include "unit_control_action_proc.h"
 #include "unit_order_action_procs.h"
 #include "world_action_procs.h"
+
+static procedure_slot<observer_movement_action_procedure> observer_movement_slot("observer movement action");
+
+// The 'obmo' row: the camera's procedure once player control registered it.
+static uint32_t observer_movement_row(int32_t action_index)
+{
+    const observer_movement_action_procedure procedure = observer_movement_slot.get();
+    return procedure ? procedure(action_index) : action_proc_not_built_yet(action_index);
+}
+
+bool register_observer_movement_action_procedure(observer_movement_action_procedure procedure)
+{
+    return observer_movement_slot.fill(procedure);
+}
 
 // Sorted by tag as unsigned four-character codes, so a bisection finds a row.
 static constexpr registered_map_action_proc registered_map_action_procs[] = {
@@ -56,7 +72,7 @@ static constexpr registered_map_action_proc registered_map_action_procs[] = {
     {FOUR_CHARACTER_CODE('m', 'u', 'n', 'g'), munger_action_proc, "munger_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('n', 'g', 't', 'y'), action_proc_not_built_yet, "game_type_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('o', 'b', 'c', 'o'), action_proc_not_built_yet, "object_control_action_proc", 0, 0},
-    {FOUR_CHARACTER_CODE('o', 'b', 'm', 'o'), action_proc_not_built_yet, "observer_movement_action_proc", 0, _map_action_proc_local_flag},
+    {FOUR_CHARACTER_CODE('o', 'b', 'm', 'o'), observer_movement_row, "observer_movement_action_proc", 0, _map_action_proc_local_flag},
     {FOUR_CHARACTER_CODE('p', 'a', 'r', 't'), action_proc_not_built_yet, "particle_system_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('p', 'e', 'a', 's'), action_proc_not_built_yet, "peasant_action_proc", 0, 0},
     {FOUR_CHARACTER_CODE('p', 'i', 'c', 'k'), action_proc_not_built_yet, "pick_up_object_action_proc", 0, 0},

@@ -206,7 +206,7 @@ TEST_P(observer_camera, velocities_accelerate_to_their_cap_and_decay)
     EXPECT_FLOAT_EQ(velocity(_observer_velocity_yaw), -68 * 6.28318530718f / 65536.0f);
 
     // Scripts own the camera: the keys are removed and everything decays.
-    set_camera_control_flags(_camera_controlled_by_map_action_flag);
+    set_camera_control_flags(_camera_controlled_by_map_actions_flag);
     act({_move_forward_bit}, 20);
     EXPECT_EQ(velocity(_observer_velocity_yaw), 0);
     EXPECT_EQ(velocity(_observer_velocity_parallel), 0);

@@ -139,7 +139,6 @@ void no_game_over(void) {}
 void no_sound(int16_t, const world_point3d *) {}
 void no_game_sound(tag) {}
 void no_progress(int32_t, int32_t) {}
-void no_tracking(int32_t, int32_t) {}
 void no_projectile(tag, const world_point3d *, int32_t) {}
 void no_finish(int32_t) {}
 
@@ -161,7 +160,6 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
     register_model_animation_sound_procedure(no_sound);
     register_play_game_sound_procedure(no_game_sound);
     register_map_loading_progress_procedure(no_progress);
-    register_object_tracking_procedure(no_tracking);
     register_model_effect_projectile_procedure(no_projectile);
     register_model_effect_finished_procedure(no_finish);
     const std::vector<any_procedure> before = snapshot_of_every_slot();

@@ -91,9 +91,9 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
                                 subgroup + " '" + source.string() + "'", &made))
             return false;
     }
-    // The lake's media, the map's preload list and the collections ('.256'),
-    // made by their own commands.
-    for (const char *kind : {"media", "preload", "collections"})
+    // The lake's media, the map's preload list, the collections ('.256') and
+    // the camera's limits ('obpc'), made by their own commands.
+    for (const char *kind : {"media", "preload", "collections", "observer"})
     {
         const std::string command = strcmp(kind, "collections") == 0 ? "collection" : kind;
         std::vector<fs::path> lists;

@@ -2,9 +2,9 @@
 // every tick, to compare runs and machines.
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
-//              [--orders FILE] [--record FILM] [--gameplay-version V] [--report]
+//              [--orders FILE] [--record FILM] [--gameplay-version V] [--report] [--camera]
 //              [--input FILE]
-//     vesk_sim [--data DIR] [--log FILE] --film FILM [--report]
+//     vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]
 //
 // --record writes the run's film to FILM as a local tag file; its commands
 // are the game's own, so it cannot be given with --command, whose verbs act
@@ -22,6 +22,9 @@
 // --input feeds the timed keyboard and mouse events of FILE through the
 // game's input layer, one keyboard-task tick per game tick
 // (docs/determinism.md); a line that does not parse is refused (exit 2).
+// --camera runs the camera's frame update after every tick on a tick clock
+// and prints "camera TICK X Y YAW PITCH ZOOM" after the tick's hash line
+// (camera_trace.h); the camera is local, so the hashes do not change.
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
 // "vesk_log.txt" in DIR, as the game keeps it beside its data, or FILE.
@@ -39,6 +42,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "camera_trace.h"
 #include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
@@ -57,8 +61,8 @@ static void usage(void)
 {
     fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
                     "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
-                    "[--report] [--input FILE]\n"
-                    "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report]\n");
+                    "[--report] [--camera] [--input FILE]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -116,9 +120,12 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
+static bool camera_trace;
+
 static void print_tick(int32_t tick, uint32_t hash, void *)
 {
     printf("%d %08x\n", tick, hash);
+    if (camera_trace) print_camera_after_tick(tick);
 }
 
 int main(int argc, char **argv)
@@ -144,6 +151,8 @@ int main(int argc, char **argv)
             orders_path = argv[++i];
         else if (!strcmp(option, "--input") && has_value)
             input_path = argv[++i];
+        else if (!strcmp(option, "--camera"))
+            camera_trace = true;
         else if (!strcmp(option, "--report"))
             report = true;
         else if (!strcmp(option, "--gameplay-version") && has_value)
@@ -284,8 +293,10 @@ int main(int argc, char **argv)
     }
     else if (!orders.empty())
         set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    if (camera_trace) start_camera_trace();
     const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
                                               nullptr, print_tick, nullptr);
+    if (camera_trace) stop_camera_trace();
     const bool film_failed = film && replay_failed();
     if (report && ran) print_report();
     stop_simulation();

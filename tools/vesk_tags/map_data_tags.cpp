@@ -13,6 +13,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/tags.h"
 #include "media.h"
+#include "observer_constants.h"
 #include "tag_files/tag_file_formats.h"
 #include "vesk/preloading.h"
 
@@ -104,7 +105,51 @@ bool parse_media(const source_line &line, media_definition *d)
     return false;
 }
 
+// NAME MAX ACC DEC (both directions) or NAME MAX ACC DEC MAX ACC DEC
+// (negative, then positive); whole units per game tick.
+bool parse_observer_constant(const source_line &line, observer_physics_constants *d)
+{
+    static const char *const names[NUMBER_OF_OBSERVER_PHYSICS_CONSTANTS] = {
+        "parallel", "orthogonal", "yaw", "orbit", "vertical", "pitch", "zoom"};
+    int32_t which = NONE;
+    for (int32_t i = 0; i < NUMBER_OF_OBSERVER_PHYSICS_CONSTANTS; ++i)
+        if (line.words[0] == names[i]) which = i;
+    int64_t v[6];
+    const size_t count = line.words.size() - 1;
+    if (which == NONE || (count != 3 && count != 6) || !numbers(line, count, INT32_MIN, INT32_MAX, v)) return false;
+    if (count == 3)
+        for (int i = 0; i < 3; ++i) v[3 + i] = v[i];
+    observer_physics_constant &constant = d->constants[which];
+    constant.negative = {(fixed)v[0], (fixed)v[1], (fixed)v[2]};
+    constant.positive = {(fixed)v[3], (fixed)v[4], (fixed)v[5]};
+    return true;
+}
+
 } // namespace
+
+int observer_tags_command(int argc, char **argv)
+{
+    command_arguments arguments;
+    if (!parse_arguments(argc, argv, OBSERVER_PHYSICS_CONSTANTS_GROUP_TAG, &arguments)) return usage("observer", "obpc");
+    if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
+    std::vector<source_line> lines;
+    if (!read_source(arguments.source, &lines)) return 1;
+
+    // Constants a source does not name keep the game's defaults.
+    observer_physics_constants constants;
+    default_observer_physics_constants(&constants);
+    for (const source_line &line : lines)
+        if (!parse_observer_constant(line, &constants))
+            return tool_refuse_line(arguments.source, line.number, "not understood or out of range");
+
+    byte_swap_data("observer_physics_constants", &constants, sizeof(constants), 1,
+                   observer_physics_constants_byte_swapping_data);
+    return tool_write_local_tag_file(arguments.out, OBSERVER_PHYSICS_CONSTANTS_GROUP_TAG, arguments.subgroup,
+                                     OBSERVER_PHYSICS_CONSTANTS_VERSION, 0, arguments.name, &constants,
+                                     sizeof(constants))
+               ? 0
+               : 1;
+}
 
 int media_tags_command(int argc, char **argv)
 {

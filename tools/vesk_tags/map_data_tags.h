@@ -1,11 +1,13 @@
 #pragma once
-// The "media" and "preload" commands of the data tool: write a media
-// definition ('medi') or a map's preload list ('prel') as a local tag file
+// The "media", "preload" and "observer" commands of the data tool: write a
+// media definition ('medi'), a map's preload list ('prel') or a map's camera
+// physics limits ('obpc') as a local tag file
 // from a small text description.  The tool refuses what the game refuses: the
 // record is checked by the game's own validator before it is written.
 //
 //   vesk_tags media OUT [--group medi] --subgroup S --name N SOURCE
 //   vesk_tags preload OUT [--group prel] --subgroup S --name N SOURCE
+//   vesk_tags observer OUT [--group obpc] --subgroup S --name N SOURCE
 //
 // Source: one statement per line, '#' starts a comment; CODE is four
 // characters or "none".
@@ -16,9 +18,14 @@
 //            | reflection_tint FRACTION RED GREEN BLUE (fraction 0-256)
 //   preload: tag GROUP SUBGROUP (up to 2048, read in this order)
 //            | bitmap COLLECTION INDEX (up to 2048; index 0-16383)
+//   observer: NAME MAX ACC DEC  or  NAME MAX ACC DEC MAX ACC DEC (negative
+//            direction, then positive; 32-bit whole units per game tick);
+//            NAME parallel, orthogonal, yaw, orbit, vertical, pitch or zoom;
+//            a constant not named keeps the game's default
 // A refused line is reported with its line number.
 
 // Return 0, 1 with a reason on standard error for a refused source, 2 for
 // wrong usage.
 int media_tags_command(int argc, char **argv);
 int preload_tags_command(int argc, char **argv);
+int observer_tags_command(int argc, char **argv);
