@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,31 +54,73 @@ protected:
 
 } // namespace
 
-TEST_F(vesk_sim_input_test, input_runs_the_same_twice_and_leaves_the_state_hash_alone)
+// The camera's line of a tick in a --camera trace: position, yaw, pitch, zoom.
+struct camera_line
+{
+    double x = 0, y = 0, yaw = 0, pitch = 0, zoom = 0;
+};
+
+static bool find_camera_line(const std::string &trace, int tick, camera_line *line)
+{
+    const std::string key = "camera " + std::to_string(tick) + " ";
+    const size_t at = trace.find(key);
+    if (at == std::string::npos || (at != 0 && trace[at - 1] != '\n')) return false;
+    return sscanf(trace.c_str() + at + key.size(), "%lf %lf %lf %lf %lf", &line->x, &line->y, &line->yaw, &line->pitch,
+                  &line->zoom) == 5;
+}
+
+static std::string without_camera_lines(const std::string &trace)
+{
+    std::string kept;
+    size_t start = 0;
+    while (start < trace.size())
+    {
+        size_t end = trace.find('\n', start);
+        end = end == std::string::npos ? trace.size() : end + 1;
+        if (trace.compare(start, 7, "camera ") != 0) kept.append(trace, start, end - start);
+        start = end;
+    }
+    return kept;
+}
+
+TEST_F(vesk_sim_input_test, input_moves_the_camera_the_same_twice_and_leaves_the_state_hash_alone)
 {
     write_events("# forward, a turn, the wheel, a typed plus\n"
+                 "0 wheel zooms\n"
                  "5 pointer 320 240\n"
                  "10 key down w\n"
                  "40 key up w\n"
                  "50 wheel up\n"
                  "50 wheel up\n"
-                 "60 wheel down\n"
-                 "70 key down shift\n"
-                 "70 key down equals\n"
-                 "71 key up equals\n"
-                 "71 key up shift\n"
-                 "80 key down control\n"
-                 "80 key down g\n"
-                 "81 key up g\n"
-                 "81 key up control\n");
-    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 --input events.txt > first.txt 2> err.txt"), 0)
+                 "80 wheel down\n"
+                 "100 key down shift\n"
+                 "100 key down equals\n"
+                 "101 key up equals\n"
+                 "101 key up shift\n"
+                 "110 key down control\n"
+                 "110 key down g\n"
+                 "111 key up g\n"
+                 "111 key up control\n");
+    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 --input events.txt --camera > first.txt 2> err.txt"), 0)
         << read_whole_file("err.txt");
-    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 --input events.txt > second.txt 2> err.txt"), 0)
+    ASSERT_EQ(run("--map demo --seed 1 --ticks 120 --input events.txt --camera > second.txt 2> err.txt"), 0)
         << read_whole_file("err.txt");
     ASSERT_EQ(run("--map demo --seed 1 --ticks 120 > plain.txt 2> err.txt"), 0) << read_whole_file("err.txt");
-    EXPECT_FALSE(read_whole_file("first.txt").empty());
-    EXPECT_EQ(read_whole_file("first.txt"), read_whole_file("second.txt"));
-    EXPECT_EQ(read_whole_file("first.txt"), read_whole_file("plain.txt")) << "input is local";
+    const std::string first = read_whole_file("first.txt");
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first, read_whole_file("second.txt"));
+    EXPECT_EQ(without_camera_lines(first), read_whole_file("plain.txt")) << "input and the camera are local";
+
+    camera_line before, held, after_in, after_out;
+    ASSERT_TRUE(find_camera_line(first, 9, &before));
+    ASSERT_TRUE(find_camera_line(first, 45, &held));
+    ASSERT_TRUE(find_camera_line(first, 75, &after_in));
+    ASSERT_TRUE(find_camera_line(first, 115, &after_out));
+    EXPECT_GT((held.x - before.x) * (held.x - before.x) + (held.y - before.y) * (held.y - before.y), 1.0)
+        << "the forward key moves the camera";
+    EXPECT_EQ(held.zoom, before.zoom);
+    EXPECT_GT(after_in.zoom, held.zoom) << "a notch up zooms in";
+    EXPECT_LT(after_out.zoom, after_in.zoom) << "a notch down zooms out";
 }
 
 TEST_F(vesk_sim_input_test, a_line_that_does_not_parse_is_refused_with_its_number)

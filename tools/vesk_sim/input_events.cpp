@@ -8,6 +8,7 @@
 #include "cseries/cseries.h"
 #include "input/action_queue.h"
 #include "input/input_controller_sdl.h"
+#include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "unit_orders.h"
 
@@ -146,6 +147,17 @@ bool parse_event(const std::vector<std::string> &words, int32_t *pointer_x, int3
         event->button.y = (uint16_t)*pointer_y;
         return true;
     }
+    if (kind == "wheel" && arguments == 1 && (words[2] == "zooms" || words[2] == "moves" || words[2] == "ignored"))
+    {
+        // Not a device event: the player's choice of what the wheel does,
+        // as the mouse options of the current binding set would hold it.
+        event->type = SDL_USEREVENT;
+        event->user.type = SDL_USEREVENT;
+        event->user.code = words[2] == "zooms" ? _mouse_control_wheel_zooms_flag
+                           : words[2] == "moves" ? _mouse_control_wheel_moves_flag
+                                                 : 0;
+        return true;
+    }
     if (kind == "quit" && arguments == 0)
     {
         event->type = SDL_QUIT;
@@ -243,7 +255,17 @@ void feed_input_events_of_tick(int32_t tick, void *context)
     while (feed->next < feed->events.size() && feed->events[feed->next].tick <= tick)
     {
         const input_event &entry = feed->events[feed->next++];
-        if (entry.tick == tick) queue_input_event_if_necessary(&entry.event);
+        if (entry.tick != tick) continue;
+        if (entry.event.type == SDL_USEREVENT)
+        {
+            const input_definition definition = *get_input_definition();
+            mouse_control_data mouse_controls = *get_mouse_controls();
+            mouse_controls.flags = (mouse_controls.flags & ~(uint32_t)_mouse_control_wheel_flags_mask) |
+                                   (uint32_t)entry.event.user.code;
+            slam_current_settings(&definition, &mouse_controls, definition.set_index);
+        }
+        else
+            queue_input_event_if_necessary(&entry.event);
     }
     keyboard_queue_task_proc(nullptr);
     update_actions();
