@@ -235,7 +235,9 @@ uint8_t get_interface_color_index(int32_t index)
     const bitmap_data *strip = get_interface_bitmap(INTERFACE_SWATCH_BITMAP_INDEX);
     // Only a flat 8-bit strip holds one index per byte: a run-length row
     // starts with its span header, a 16-bit strip with colour words.
-    if (!strip || strip->encoding != _8bit_encoding || strip->height < 1 ||
+    // Collections keep 8-bit bitmaps as encoding 0 of logical depth 8.
+    if (!strip || (strip->encoding != _8bit_encoding && strip->encoding != _no_encoding) ||
+        strip->logical_bit_depth != 8 || strip->pixel_upshift != 0 || strip->height < 1 ||
         (strip->flags & (_1bit_transparency_encoded_flag | _4bit_transparency_encoded_flag)) ||
         index >= strip->width || !strip->row_addresses[0])
         return 0;

@@ -6,6 +6,7 @@
 //
 //   vesk_tags media OUT [--group medi] --subgroup S --name N SOURCE
 //   vesk_tags preload OUT [--group prel] --subgroup S --name N SOURCE
+//   vesk_tags interface OUT [--group inte] --subgroup S --name N SOURCE
 //
 // Source: one statement per line, '#' starts a comment; CODE is four
 // characters or "none".
@@ -16,9 +17,13 @@
 //            | reflection_tint FRACTION RED GREEN BLUE (fraction 0-256)
 //   preload: tag GROUP SUBGROUP (up to 2048, read in this order)
 //            | bitmap COLLECTION INDEX (up to 2048; index 0-16383)
+//   interface: collection CODE (the '.256' of its sprites, colours and
+//            swatches) | font INDEX CODE|none (INDEX 0-7; fonts 0-5 are
+//            used, 0-2 are required)
 // A refused line is reported with its line number.
 
 // Return 0, 1 with a reason on standard error for a refused source, 2 for
 // wrong usage.
 int media_tags_command(int argc, char **argv);
 int preload_tags_command(int argc, char **argv);
+int interface_tags_command(int argc, char **argv);
