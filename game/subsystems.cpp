@@ -35,6 +35,8 @@
 #include "bitmap_text.h"
 #include "camera_control.h"
 #include "observer.h"
+#include "image_files.h"
+#include "interface_definitions.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -60,6 +62,8 @@ void register_built_subsystems(void)
     register_recording_hooks();
     register_shapes_hooks();
     register_bitmap_text_hooks();
+    register_image_file_hooks();
+    register_interface_definition_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();

@@ -114,6 +114,20 @@ grep -v '^#' "$root/data/fonts/interface.txt" | while read -r plain italic bold 
         --face "$faces/DejaVuSans.ttf" --size "$size" --underline
 done
 
+# The interface's look: every data/interface/collections/<subgroup>.txt
+# becomes a '.256' tag and every data/interface/inte/<subgroup>.txt an
+# interface definition ('inte'), in the interface file.
+for source in "$root"/data/interface/collections/*.txt; do
+    [ -f "$source" ] || continue
+    subgroup=$(basename "$source" .txt)
+    "$tool" collection "$work/interface/collection.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
+done
+for source in "$root"/data/interface/inte/*.txt; do
+    [ -f "$source" ] || continue
+    subgroup=$(basename "$source" .txt)
+    "$tool" interface "$work/interface/inte.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
+done
+
 for n in 1 2 3 4 5; do
     pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
 done

@@ -20,6 +20,8 @@ python3
 pkg-config
 libsdl1.2-compat-dev
 libpng-dev
+libjpeg62-turbo-dev
+libstb-dev
 libfreetype-dev
 fonts-dejavu-core
 fonts-dejavu-extra

@@ -12,6 +12,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/tags.h"
+#include "interface_definitions.h"
 #include "media.h"
 #include "observer_constants.h"
 #include "tag_files/tag_file_formats.h"
@@ -227,6 +228,46 @@ int preload_tags_command(int argc, char **argv)
     }
     return tool_write_local_tag_file(arguments.out, PRELOAD_DEFINITION_GROUP_TAG, arguments.subgroup,
                                      PRELOAD_DEFINITION_VERSION, 0, arguments.name, data.data(), size)
+               ? 0
+               : 1;
+}
+
+int interface_tags_command(int argc, char **argv)
+{
+    command_arguments arguments;
+    if (!parse_arguments(argc, argv, INTERFACE_DEFINITION_GROUP_TAG, &arguments)) return usage("interface", "inte");
+    if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
+    std::vector<source_line> lines;
+    if (!read_source(arguments.source, &lines)) return 1;
+
+    // The stored record: the default's tags, the unused words and the
+    // run-time tail zero.
+    interface_definition d;
+    memset(&d, 0, sizeof(d));
+    const interface_definition *defaults = get_default_interface_definition();
+    d.collection_tag = defaults->collection_tag;
+    memcpy(d.font_tags, defaults->font_tags, sizeof(d.font_tags));
+    for (const source_line &line : lines)
+    {
+        const std::string &key = line.words[0];
+        int64_t index = 0;
+        bool ok = false;
+        if (key == "collection" && line.words.size() == 2)
+            ok = tool_parse_code(line.words[1].c_str(), false, &d.collection_tag);
+        else if (key == "font" && line.words.size() == 3)
+            ok = tool_parse_number(line.words[1].c_str(), 0, MAXIMUM_INTERFACE_FONT_TAGS - 1, &index) &&
+                 tool_parse_code(line.words[2].c_str(), true, &d.font_tags[index]);
+        if (!ok) return tool_refuse_line(arguments.source, line.number, "not understood or out of range");
+    }
+    if (d.collection_tag == (tag)NONE)
+        return tool_refuse_line(arguments.source, 0, "the game would refuse the interface: no collection");
+    for (int32_t i = 0; i < 3; ++i)
+        if (d.font_tags[i] == (tag)NONE)
+            return tool_refuse_line(arguments.source, 0, "the game would refuse the interface: fonts 0-2 are required");
+
+    byte_swap_data("interface_definition", &d, sizeof(d), 1, interface_definition_byte_swapping_data);
+    return tool_write_local_tag_file(arguments.out, INTERFACE_DEFINITION_GROUP_TAG, arguments.subgroup,
+                                     INTERFACE_DEFINITION_VERSION_NUMBER, 0, arguments.name, &d, sizeof(d))
                ? 0
                : 1;
 }

@@ -8,6 +8,7 @@
 //   vesk_tags media OUT [--group medi] --subgroup S --name N SOURCE
 //   vesk_tags preload OUT [--group prel] --subgroup S --name N SOURCE
 //   vesk_tags observer OUT [--group obpc] --subgroup S --name N SOURCE
+//   vesk_tags interface OUT [--group inte] --subgroup S --name N SOURCE
 //
 // Source: one statement per line, '#' starts a comment; CODE is four
 // characters or "none".
@@ -22,6 +23,9 @@
 //            direction, then positive; 32-bit whole units per game tick);
 //            NAME parallel, orthogonal, yaw, orbit, vertical, pitch or zoom;
 //            a constant not named keeps the game's default
+//   interface: collection CODE (the '.256' of its sprites, colours and
+//            swatches) | font INDEX CODE|none (INDEX 0-7; fonts 0-5 are
+//            used, 0-2 are required)
 // A refused line is reported with its line number.
 
 // Return 0, 1 with a reason on standard error for a refused source, 2 for
@@ -29,3 +33,4 @@
 int media_tags_command(int argc, char **argv);
 int preload_tags_command(int argc, char **argv);
 int observer_tags_command(int argc, char **argv);
+int interface_tags_command(int argc, char **argv);

@@ -12,6 +12,7 @@
 //   vesk_tags media OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags preload OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags observer OUT --subgroup S --name N SOURCE   (map_data_tags.h)
+//   vesk_tags interface OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags collection OUT --subgroup S --name N SOURCE   (collection_tags.h)
 //   vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) [STYLES]   (font_tags.h)
 //
@@ -58,6 +59,7 @@ static int usage(void)
             "       vesk_tags media OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags preload OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags observer OUT --subgroup S --name N SOURCE\n"
+            "       vesk_tags interface OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags collection OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) "
             "[--italic T] [--bold T] [--condensed T] [--underlined T]\n"
@@ -330,6 +332,7 @@ int main(int argc, char **argv)
     if (command == "media") return media_tags_command(argc, argv);
     if (command == "preload") return preload_tags_command(argc, argv);
     if (command == "observer") return observer_tags_command(argc, argv);
+    if (command == "interface") return interface_tags_command(argc, argv);
     if (command == "collection") return collection_tags_command(argc, argv);
     if (command == "landscape") return landscape_tags_command(argc, argv);
     if (command == "font") return font_tags_command(argc, argv);
