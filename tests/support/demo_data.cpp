@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <unistd.h>
 
@@ -55,6 +58,103 @@ static bool make_tag(const std::string &tool, const std::string &arguments, std:
     return true;
 }
 
+// ---- a cache of made tags, shared by the test processes ---------------------------
+// Every test case runs in its own process, and making the demo tags runs the
+// data tool dozens of times: the tags made once are kept beside the tool,
+// under a name that changes whenever the tool or a source file changes.
+
+static void add_file_to_key(const fs::path &path, std::string *key)
+{
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    const auto time = fs::last_write_time(path, error);
+    *key += path.string() + "|" + std::to_string(error ? 0 : size) + "|" +
+            std::to_string(error ? 0 : (long long)time.time_since_epoch().count()) + "\n";
+}
+
+static fs::path cache_path(const std::string &tool, const std::string &key)
+{
+    char name[32];
+    snprintf(name, sizeof(name), "%016zx.tags", std::hash<std::string>()(key));
+    return fs::path(tool).parent_path() / ".." / "demo_tags_cache" / name;
+}
+
+static bool read_cached_tags(const fs::path &path, const std::string &key, std::vector<test_tag> *tags)
+{
+    const std::vector<uint8_t> bytes = read_file_bytes(path.string());
+    size_t at = 0;
+    auto take = [&](size_t count) -> const uint8_t * {
+        if (bytes.size() - at < count) return nullptr;
+        const uint8_t *p = bytes.data() + at;
+        at += count;
+        return p;
+    };
+    const uint8_t *p = take(4);
+    if (!p) return false;
+    const uint32_t key_size = read_be32(p);
+    const uint8_t *stored_key = take(key_size);
+    if (!stored_key || std::string((const char *)stored_key, key_size) != key || !(p = take(4))) return false;
+    std::vector<test_tag> read;
+    for (uint32_t count = read_be32(p); count > 0; count--)
+    {
+        test_tag made;
+        const uint8_t *header = take(14);
+        if (!header) return false;
+        made.group_tag = read_be32(header);
+        made.subgroup_tag = read_be32(header + 4);
+        made.version = (int16_t)read_be16(header + 8);
+        const uint32_t name_size = read_be32(header + 10);
+        const uint8_t *name = take(name_size);
+        if (!name || !(p = take(4))) return false;
+        made.name.assign((const char *)name, name_size);
+        const uint32_t data_size = read_be32(p);
+        const uint8_t *data = take(data_size);
+        if (!data) return false;
+        made.data.assign(data, data + data_size);
+        read.push_back(std::move(made));
+    }
+    if (at != bytes.size()) return false;
+    tags->insert(tags->end(), read.begin(), read.end());
+    return true;
+}
+
+// Written under a name of this process, then renamed, so a test reading the
+// cache never sees half a file.
+static void write_cached_tags(const fs::path &path, const std::string &key, const std::vector<test_tag> &tags)
+{
+    std::vector<uint8_t> bytes;
+    auto put32 = [&](uint32_t value) {
+        uint8_t b[4];
+        write_be32(b, value);
+        bytes.insert(bytes.end(), b, b + 4);
+    };
+    put32((uint32_t)key.size());
+    bytes.insert(bytes.end(), key.begin(), key.end());
+    put32((uint32_t)tags.size());
+    for (const test_tag &made : tags)
+    {
+        put32(made.group_tag);
+        put32(made.subgroup_tag);
+        uint8_t version[2];
+        write_be16(version, (uint16_t)made.version);
+        bytes.insert(bytes.end(), version, version + 2);
+        put32((uint32_t)made.name.size());
+        bytes.insert(bytes.end(), made.name.begin(), made.name.end());
+        put32((uint32_t)made.data.size());
+        bytes.insert(bytes.end(), made.data.begin(), made.data.end());
+    }
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    const fs::path partial = path.string() + "." + std::to_string(getpid());
+    {
+        std::ofstream file(partial, std::ios::binary);
+        file.write((const char *)bytes.data(), (std::streamsize)bytes.size());
+        if (!file) return (void)fs::remove(partial, error);
+    }
+    fs::rename(partial, path, error);
+    if (error) fs::remove(partial, error);
+}
+
 // The code after "tag landscape" in a map source.
 static std::string landscape_subgroup(const fs::path &map)
 {
@@ -68,9 +168,25 @@ static std::string landscape_subgroup(const fs::path &map)
     return "none";
 }
 
+static const char *const demo_source_kinds[] = {"media", "preload", "collections", "observer"};
+
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
     const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    std::string key = "demo tags\n";
+    add_file_to_key(tool, &key);
+    add_file_to_key(data / "maps" / "demo_valley.map", &key);
+    {
+        std::vector<fs::path> all;
+        for (const char *kind : {"objects", "media", "preload", "collections", "observer"})
+            if (fs::exists(data / kind))
+                for (const auto &entry : fs::recursive_directory_iterator(data / kind))
+                    if (entry.is_regular_file()) all.push_back(entry.path());
+        std::sort(all.begin(), all.end());
+        for (const fs::path &path : all) add_file_to_key(path, &key);
+    }
+    const fs::path cached = cache_path(tool, key);
+    if (read_cached_tags(cached, key, tags)) return true;
     std::vector<test_tag> made;
     if (!make_tag(tool, "mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
                             (data / "maps" / "demo_valley.map").string() + "'", &made))
@@ -93,7 +209,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     }
     // The lake's media, the map's preload list, the collections ('.256') and
     // the camera's limits ('obpc'), made by their own commands.
-    for (const char *kind : {"media", "preload", "collections", "observer"})
+    for (const char *kind : demo_source_kinds)
     {
         const std::string command = strcmp(kind, "collections") == 0 ? "collection" : kind;
         std::vector<fs::path> lists;
@@ -109,6 +225,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
                 return false;
         }
     }
+    write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
     return true;
 }
@@ -117,6 +234,11 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
                                std::vector<test_tag> *tags)
 {
     const fs::path map = fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / source;
+    std::string key = "map tags\n" + subgroup + "\n";
+    add_file_to_key(tool, &key);
+    add_file_to_key(map, &key);
+    const fs::path cached = cache_path(tool, key);
+    if (read_cached_tags(cached, key, tags)) return true;
     std::vector<test_tag> made;
     if (!make_tag(tool, "mesh demo_out.tag --subgroup " + subgroup + " --name '" + subgroup + "' '" + map.string() + "'",
                   &made))
@@ -126,6 +248,7 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
                                                    subgroup + " landscape' '" + map.string() + "'",
                                          &made))
         return false;
+    write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
     return true;
 }
