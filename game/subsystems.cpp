@@ -32,6 +32,7 @@
 #include "shapes.h"
 #include "sniffing.h"
 #include "bitmap_text.h"
+#include "screen.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -56,6 +57,7 @@ void register_built_subsystems(void)
     register_recording_hooks();
     register_shapes_hooks();
     register_bitmap_text_hooks();
+    register_screen_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();
