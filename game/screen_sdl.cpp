@@ -36,6 +36,17 @@ static struct screen_globals
 
 // ---- the real SDL calls ------------------------------------------------------
 
+// The code of the X error a property change caused, caught instead of
+// Xlib's default handler, which would end the program.
+static int x11_property_error;
+
+static int note_x11_property_error(Display *display, XErrorEvent *error)
+{
+    (void)display;
+    x11_property_error = error->error_code;
+    return 0;
+}
+
 static bool real_set_x11_window_properties(const long *icon_property, int32_t icon_property_count)
 {
     SDL_SysWMinfo info;
@@ -45,9 +56,12 @@ static bool real_set_x11_window_properties(const long *icon_property, int32_t ic
     info.version.patch = 14;
     if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11) return false;
     Display *display = info.info.x11.display;
-    const Window window = info.info.x11.wmwindow;
-    if (!display) return false;
+    const Window window = info.info.x11.wmwindow ? info.info.x11.wmwindow : info.info.x11.window;
+    if (!display || !window) return false;
     if (info.info.x11.lock_func) info.info.x11.lock_func();
+    XSync(display, False); // errors of earlier requests are not ours
+    x11_property_error = 0;
+    int (*previous_handler)(Display *, XErrorEvent *) = XSetErrorHandler(note_x11_property_error);
     const char *desktop_file = getenv("GIO_LAUNCHED_DESKTOP_FILE");
     if (desktop_file)
     {
@@ -60,9 +74,12 @@ static bool real_set_x11_window_properties(const long *icon_property, int32_t ic
     if (icon != None)
         XChangeProperty(display, window, icon, XA_CARDINAL, 32, PropModeReplace, (const unsigned char *)icon_property,
                         icon_property_count);
-    XFlush(display);
+    XSync(display, False);
+    XSetErrorHandler(previous_handler);
     if (info.info.x11.unlock_func) info.info.x11.unlock_func();
-    return true;
+    if (x11_property_error)
+        log_message(__FILE__, __LINE__, "the window's properties were refused (X error %d)", x11_property_error);
+    return x11_property_error == 0;
 }
 
 static const sdl_video_procedures real_procedures = {
