@@ -18,9 +18,6 @@
 #include "screen_sdl.h"
 #include "screen_setup.h"
 
-// SDL's video layer keeps a few blocks of its own past SDL_Quit; they are not
-// the screen's.
-extern "C" const char *__lsan_default_suppressions(void) { return "leak:libSDL2\n"; }
 
 namespace {
 

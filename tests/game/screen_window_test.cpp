@@ -22,9 +22,6 @@
 #include "screen_sdl.h"
 #include "screen_setup.h"
 
-// SDL's video layer (and the session bus it asks about the screen saver)
-// keep a few blocks of their own past SDL_Quit; they are not the screen's.
-extern "C" const char *__lsan_default_suppressions(void) { return "leak:libSDL2\nleak:libdbus\n"; }
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
