@@ -82,3 +82,15 @@ void draw_character_to_hardware_frame_buffer(bitmap_data *destination, const fon
     table->draw_character(destination, glyph, color, x, y, atlas_x, atlas_y, width, height);
 }
 #undef HARDWARE_DRAWER
+
+void query_opengl_devices(void)
+{
+    const hardware_rasterizer_procedures *table = hardware_table();
+    if (table && table->query_opengl_devices) table->query_opengl_devices();
+}
+
+bool rasterizer_supports_direct_dialog_rasterization(const device_info *device)
+{
+    const hardware_rasterizer_procedures *table = hardware_table();
+    return table && table->supports_direct_dialog_rasterization && table->supports_direct_dialog_rasterization(device);
+}

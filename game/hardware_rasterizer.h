@@ -13,6 +13,7 @@
 
 struct bitmap_data;
 struct font_character;
+struct device_info;
 
 struct hardware_rasterizer_procedures
 {
@@ -37,6 +38,10 @@ struct hardware_rasterizer_procedures
     // from (atlas_x, atlas_y) of the atlas drawn at (x, y).
     void (*draw_character)(bitmap_data *destination, const font_character *glyph, uint32_t color, int16_t x,
                            int16_t y, int16_t atlas_x, int16_t atlas_y, int16_t width, int16_t height);
+    // Reports each OpenGL device with display_device_query_and_report_modes.
+    void (*query_opengl_devices)(void);
+    // Whether the device draws dialogs straight into its frame.
+    bool (*supports_direct_dialog_rasterization)(const device_info *device);
 };
 
 // The back end's table, kept by pointer (it must outlive the program's use).
@@ -62,3 +67,8 @@ void copy_bitmap_hardware(bitmap_data *destination, const bitmap_data *source, c
 void draw_character_to_hardware_frame_buffer(bitmap_data *destination, const font_character *glyph, uint32_t color,
                                              int16_t x, int16_t y, int16_t atlas_x, int16_t atlas_y, int16_t width,
                                              int16_t height);
+
+// The OpenGL devices for the screen's device table; none without a back end.
+void query_opengl_devices(void);
+// False without a back end (and, as the back end answers, always false).
+bool rasterizer_supports_direct_dialog_rasterization(const device_info *device);

@@ -1,8 +1,35 @@
-// The record of the display in use.  See screen.h.
+// The screen.  See screen.h.
 
 #include "screen.h"
 
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
 #include "cseries/cseries.h"
+#include "bitmaps.h"
+#include "cseries/cstrings.h"
+#include "cseries/errors.h"
+#include "cseries/log.h"
+#include "cseries/registration.h"
+#include "cseries/timers.h"
+#include "game_hooks.h"
+#include "game_preferences.h"
+#include "game_records.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "hardware_rasterizer.h"
+#include "input/action_queue.h"
+#include "observer.h"
+#include "platform_events.h"
+#include "render/render_effects.h"
+#include "screen_preferences.h"
+#include "screen_sdl.h"
+#include "screen_setup.h"
+#include "vesk.h"
 
 active_color_environment initial_active_screen(void)
 {
@@ -29,3 +56,651 @@ active_color_environment initial_active_screen(void)
 }
 
 active_color_environment active_screen = initial_active_screen();
+
+// ---- the running screen -----------------------------------------------------------
+
+int16_t original_screen_width = NONE, original_screen_height = NONE;
+frame_rate_sample_data frame_rate_samples;
+
+static struct screen_module_globals
+{
+    bool buffers_opened; // the first set_screen_parameters always opens them
+    uint8_t last_in_game;
+    int32_t offscreen_rows; // row slots of active_screen.offscreen_pixels_structure
+    bool window_visible; // not iconified
+    uint32_t last_frame_start; // the frame limiter's
+} screen_module_globals;
+
+// What the input timer reads of the screen: copies that a mode change
+// rewrites but never frees.
+static struct
+{
+    std::atomic<int32_t> width{640}, height{480}, dpi{96};
+    std::atomic<bool> window_active{true};
+} pointer_screen_facts;
+
+// Outside every globals record: start-up never empties a registration.
+static procedure_slot<networked_game_supports_ping_procedure> supports_ping_slot("networked game supports ping");
+static procedure_slot<local_player_latency_procedure> local_latency_slot("local player latency");
+static procedure_slot<bar_height_procedure> control_bar_height_slot("control bar height");
+static procedure_slot<bar_height_procedure> status_bar_height_slot("status bar height");
+static procedure_slot<main_menu_dialog_size_procedure> main_menu_size_slot("main menu dialog size");
+static procedure_slot<get_sdl_grab_mode_procedure> get_grab_mode_slot("get sdl grab mode");
+static procedure_slot<set_sdl_grab_mode_procedure> set_grab_mode_slot("set sdl grab mode");
+static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text");
+
+bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
+                              local_player_latency_procedure latency)
+{
+    return fill_procedure_pair(&supports_ping_slot, &local_latency_slot, supports_ping, latency);
+}
+
+bool register_bar_height_procedures(bar_height_procedure control_bar_height, bar_height_procedure status_bar_height)
+{
+    return fill_procedure_pair(&control_bar_height_slot, &status_bar_height_slot, control_bar_height,
+                               status_bar_height);
+}
+
+bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure procedure)
+{
+    return main_menu_size_slot.fill(procedure);
+}
+
+bool register_sdl_grab_mode_procedures(get_sdl_grab_mode_procedure get, set_sdl_grab_mode_procedure set)
+{
+    return fill_procedure_pair(&get_grab_mode_slot, &set_grab_mode_slot, get, set);
+}
+
+bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure) { return draw_fps_text_slot.fill(procedure); }
+
+void set_screen_grab_mode(int32_t mode)
+{
+    set_sdl_grab_mode_procedure set = set_grab_mode_slot.get();
+    if (set) set(mode);
+}
+
+static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
+{
+    *width = 640;
+    *height = 480;
+    main_menu_dialog_size_procedure procedure = main_menu_size_slot.get();
+    if (procedure) procedure(width, height);
+}
+
+static int16_t bar_height(const procedure_slot<bar_height_procedure> &slot)
+{
+    bar_height_procedure procedure = slot.get();
+    const int16_t height = procedure ? procedure() : 0;
+    return height > 0 ? height : 0;
+}
+
+static void publish_pointer_screen_facts(void)
+{
+    pointer_screen_facts.width.store(active_screen.physical_pixel_width > 0 ? active_screen.physical_pixel_width : 640);
+    pointer_screen_facts.height.store(active_screen.physical_pixel_height > 0 ? active_screen.physical_pixel_height
+                                                                              : 480);
+    pointer_screen_facts.dpi.store(active_screen.dpi > 0 ? active_screen.dpi : 96);
+}
+
+// ---- modes --------------------------------------------------------------------------
+
+bool is_valid_resolution(int16_t width, int16_t height) { return width > 639 && height > 479; }
+bool display_device_supports_gamma(void) { return false; }
+void display_device_set_gamma(bool enable, short_fixed gamma)
+{
+    (void)enable;
+    (void)gamma;
+}
+bool is_windowed_mode(void) { return false; }
+
+void reset_active_screen_to_prefs(void)
+{
+    const screen_parameters *prefs = active_screen.prefs;
+    if (!prefs) return;
+    active_screen.device_index = prefs->device_index;
+    active_screen.mode_index = prefs->mode_index;
+    active_screen.gamma = prefs->gamma;
+    if (prefs->flags & _screen_pref_landscape_filtering_flag) active_screen.flags |= _screen_landscape_filtering_flag;
+    else active_screen.flags &= (uint16_t)~_screen_landscape_filtering_flag;
+}
+
+void set_active_screen(int16_t device_index, int16_t mode_index)
+{
+    VASSERT(active_screen.screen_initialized, "active_screen.screen_initialized");
+    if ((uint16_t)device_index < 65535 && (uint16_t)mode_index < 65535)
+    {
+        active_screen.device_index = device_index;
+        active_screen.mode_index = mode_index;
+    }
+    else
+    {
+        // The main menu: a mode of exactly its dialog's size.
+        int16_t width, height, found_device = NONE, found_mode = NONE;
+        get_main_menu_dialog_size(&width, &height);
+        const tag preferred = active_screen.prefs ? active_screen.prefs->rasterizer_id : SOFTWARE_RASTERIZER_ID;
+        if (!find_device_and_mode(preferred, nullptr, width, height, &found_device, &found_mode) ||
+            !rasterizer_supports_direct_dialog_rasterization(get_screen_device(found_device)))
+        {
+            if (!find_device_and_mode(SOFTWARE_RASTERIZER_ID, nullptr, width, height, &found_device, &found_mode))
+                found_device = found_mode = NONE;
+        }
+        active_screen.device_index = found_device;
+        active_screen.mode_index = found_mode;
+    }
+
+    device_info *device = nullptr;
+    if (active_screen.device_index >= 0 && active_screen.device_index < get_screen_device_count())
+        device = get_screen_device(active_screen.device_index);
+    if (device && VASSERT(active_screen.mode_index >= 0 && active_screen.mode_index < device->mode_count,
+                          "mode_index >= 0 && mode_index < device->mode_count"))
+    {
+        const device_mode_info *mode = &device->modes[active_screen.mode_index];
+        active_screen.rasterizer_code = device->rasterizer_code;
+        active_screen.width = mode->width;
+        active_screen.height = mode->height;
+        active_screen.bit_depth = mode->bit_depth;
+        active_screen.refresh_rate = mode->refresh_rate;
+        active_screen.device = device;
+    }
+    else
+    {
+        // Nothing can show the main menu (or the indices name nothing): the
+        // software fallback.
+        active_screen.device_index = active_screen.mode_index = NONE;
+        active_screen.rasterizer_code = _rasterizer_software;
+        active_screen.width = 640;
+        active_screen.height = 480;
+        active_screen.bit_depth = DESIRED_BIT_DEPTH;
+        active_screen.refresh_rate = 0;
+        active_screen.device = nullptr;
+    }
+    active_screen.physical_pixel_width = active_screen.width;
+    active_screen.physical_pixel_height = active_screen.height;
+    active_screen.encoding = active_screen.bit_depth == 16 ? _16bit_565_encoding : _32bit_encoding;
+}
+
+static void clear_frame_rate_samples(void)
+{
+    frame_rate_samples.current_fps = 0.0f;
+    memset(frame_rate_samples.frame_count_buckets, 0, sizeof(frame_rate_samples.frame_count_buckets));
+    memset(frame_rate_samples.bucket_start_ticks, 0, sizeof(frame_rate_samples.bucket_start_ticks));
+}
+
+static void free_offscreen_pixels_structure(void)
+{
+    free(active_screen.offscreen_pixels_structure);
+    active_screen.offscreen_pixels_structure = nullptr;
+    screen_module_globals.offscreen_rows = 0;
+}
+
+static void allocate_offscreen_pixels_structure(void)
+{
+    VASSERT(!active_screen.offscreen_pixels_structure, "!active_screen.offscreen_pixels_structure");
+    free_offscreen_pixels_structure();
+    const int32_t rows = active_screen.height > 0 ? active_screen.height : 1;
+    active_screen.offscreen_pixels_structure = (bitmap_data *)calloc(1, sizeof_bitmap(rows, 0));
+    if (!active_screen.offscreen_pixels_structure)
+        error_message(_error_out_of_memory, __FILE__, __LINE__, "could not allocate pixel structures");
+    screen_module_globals.offscreen_rows = rows;
+}
+
+// Opens the active mode; when SDL refuses it, a 640 x 480 window in software,
+// and when even that fails the program stops: nothing ever draws through a
+// missing surface.
+static void open_drawing_buffers(void)
+{
+    if (!allocate_drawing_buffers(active_screen.device_index, active_screen.mode_index, true))
+    {
+        log_message(__FILE__, __LINE__, "allocate_drawing_buffers failed for %d x %d x %d: falling back to 640 x 480 "
+                    "in a window", (int32_t)active_screen.width, (int32_t)active_screen.height,
+                    (int32_t)active_screen.bit_depth);
+        active_screen.device_index = active_screen.mode_index = NONE;
+        active_screen.device = nullptr;
+        active_screen.rasterizer_code = _rasterizer_software;
+        active_screen.width = active_screen.physical_pixel_width = 640;
+        active_screen.height = active_screen.physical_pixel_height = 480;
+        active_screen.bit_depth = DESIRED_BIT_DEPTH;
+        active_screen.refresh_rate = 0;
+        active_screen.encoding = _32bit_encoding;
+        if (!open_fallback_video_mode())
+        {
+            log_message(__FILE__, __LINE__, "no video mode could be opened, not even 640 x 480 in a window");
+            show_message_box("The screen could not be opened, not even as a 640 x 480 window.\nGood bye.\n");
+            exit(1);
+        }
+        const int16_t encoding = screen_surface_encoding();
+        if (encoding != NONE) active_screen.encoding = encoding;
+    }
+    allocate_offscreen_pixels_structure();
+}
+
+static void log_running_mode(void)
+{
+    const device_info *device = active_screen.device;
+    if (!active_screen.in_game || !device || active_screen.mode_index < 0) return;
+    const device_mode_info *mode = &device->modes[active_screen.mode_index];
+    // No device here syncs to the display: the vertical-sync note waits for a back end that does.
+    const bool vsync = false;
+    log_message(nullptr, -1, "Running %s at %d x %d%s%s", device->name,
+                (int32_t)lroundf((float)active_screen.width * mode->scale),
+                (int32_t)lroundf((float)active_screen.height * mode->scale), mode->scale != 1.0f ? " [HiDPI]" : "",
+                vsync ? " (VSync ON)" : "");
+}
+
+void set_screen_parameters(int16_t old_device_index, int16_t old_mode_index)
+{
+    const int16_t old_width = active_screen.width, old_height = active_screen.height;
+    const int16_t old_bit_depth = active_screen.bit_depth;
+    set_active_screen(active_screen.device_index, active_screen.mode_index);
+
+    const bool changed = active_screen.device_index != old_device_index || active_screen.mode_index != old_mode_index ||
+                         active_screen.width != old_width || active_screen.height != old_height ||
+                         active_screen.bit_depth != old_bit_depth;
+    if (!screen_module_globals.buffers_opened || changed)
+    {
+        if (screen_module_globals.buffers_opened)
+        {
+            dispose_drawing_buffers();
+            free_offscreen_pixels_structure();
+        }
+        screen_module_globals.buffers_opened = true;
+        open_drawing_buffers();
+    }
+    clear_frame_rate_samples();
+    log_running_mode();
+    screen_module_globals.last_in_game = active_screen.in_game;
+    publish_pointer_screen_facts();
+}
+
+void set_screen_parameters_for_new_state(int16_t new_state)
+{
+    if (!active_screen.screen_initialized) return;
+    const active_color_environment before = active_screen;
+    reset_active_screen_to_prefs();
+    if (new_state == _game_state_running)
+    {
+        active_screen.in_game = 1;
+        active_screen.in_game_type = (uint8_t)game_->type;
+    }
+    else
+    {
+        active_screen.device_index = active_screen.mode_index = NONE;
+        active_screen.in_game = 0;
+        active_screen.in_game_type = 255;
+    }
+    if (active_screen.device_index != before.device_index || active_screen.mode_index != before.mode_index ||
+        active_screen.gamma != before.gamma || active_screen.flags != before.flags ||
+        active_screen.in_game != before.in_game || active_screen.in_game_type != before.in_game_type)
+        set_screen_parameters(before.device_index, before.mode_index);
+}
+
+void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_t physical_pixel_height, int32_t dpi,
+                                            uint16_t pixel_zoom_factor, bool change_screen)
+{
+    if (dpi <= 0) dpi = 96; // a screen that reports no density is taken at the ordinary one
+    if (physical_pixel_width == active_screen.physical_pixel_width &&
+        physical_pixel_height == active_screen.physical_pixel_height && dpi == active_screen.dpi)
+        return;
+    active_screen.physical_pixel_width = (int16_t)physical_pixel_width;
+    active_screen.physical_pixel_height = (int16_t)physical_pixel_height;
+    active_screen.dpi = (int16_t)dpi;
+    active_screen.width = (int16_t)(physical_pixel_width * 96 / dpi);
+    active_screen.height = (int16_t)(physical_pixel_height * 96 / dpi);
+    if (active_screen.prefs) active_screen.prefs->pixel_zoom_factor = pixel_zoom_factor;
+    if (change_screen && active_screen.rasterizer_code == _rasterizer_software)
+    {
+        dispose_drawing_buffers();
+        free_offscreen_pixels_structure();
+        if (!create_sdl_window(active_screen.width, active_screen.height, active_screen.bit_depth, 0))
+            open_drawing_buffers(); // falls back, or stops
+        else
+            allocate_offscreen_pixels_structure();
+    }
+    // The bars, the overhead map and the dialogs learn of the new size when they exist.
+    publish_pointer_screen_facts();
+}
+
+// ---- bounds -------------------------------------------------------------------------
+
+void get_screen_bounds(rectangle2d *bounds)
+{
+    VASSERT(active_screen.screen_initialized, "active_screen.screen_initialized");
+    bounds->top = bounds->left = 0;
+    bounds->right = active_screen.width;
+    bounds->bottom = active_screen.height;
+}
+
+void get_physical_screen_bounds(rectangle2d *bounds)
+{
+    VASSERT(active_screen.screen_initialized, "active_screen.screen_initialized");
+    bounds->top = bounds->left = 0;
+    bounds->right = active_screen.physical_pixel_width;
+    bounds->bottom = active_screen.physical_pixel_height;
+}
+
+bool gui_overlaps_screen_bitmap(void)
+{
+    const game_preferences *preferences = get_game_preferences();
+    return (preferences && (preferences->flags & _game_pref_use_transparency_flag)) ||
+           active_screen.rasterizer_code == _rasterizer_3dfx;
+}
+
+void calculate_destination_frame(rectangle2d *frame)
+{
+    get_screen_bounds(frame);
+    if (gui_overlaps_screen_bitmap()) return;
+    frame->top = (int16_t)(frame->top + bar_height(status_bar_height_slot));
+    frame->bottom = (int16_t)(frame->bottom - bar_height(control_bar_height_slot));
+    if (frame->bottom < frame->top) frame->bottom = frame->top;
+}
+
+// ---- the back buffer ----------------------------------------------------------------
+
+bitmap_data *initialize_offscreen_bitmap_with_data(const rectangle2d *bounds, void *data, int32_t bytes_per_row)
+{
+    bitmap_data *bitmap = active_screen.offscreen_pixels_structure;
+    if (!bitmap || !data) return nullptr;
+    memset(bitmap, 0, offsetof(bitmap_data, row_addresses));
+    int32_t width = bounds->right - bounds->left, height = bounds->bottom - bounds->top;
+    if (width < 0) width = 0;
+    if (height < 0) height = 0;
+    if (height > screen_module_globals.offscreen_rows) height = screen_module_globals.offscreen_rows;
+    set_bitmap_encoding(bitmap, active_screen.encoding);
+    bitmap->width = (int16_t)width;
+    bitmap->height = (int16_t)height;
+    bitmap->bytes_per_row = (int16_t)(bytes_per_row >= 1 ? bytes_per_row : width << bitmap->pixel_upshift);
+    bitmap->row_addresses[0] = (uint8_t *)data + (ptrdiff_t)bounds->top * bitmap->bytes_per_row +
+                               ((ptrdiff_t)bounds->left << bitmap->pixel_upshift);
+    precalculate_bitmap_row_addresses(bitmap);
+    return bitmap;
+}
+
+static bitmap_data *lend_back_buffer(const rectangle2d *bounds)
+{
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        HALT("no hardware back end lends its frame buffer");
+        return nullptr;
+    }
+    return initialize_offscreen_bitmap(bounds);
+}
+
+static void return_back_buffer(bitmap_data *bitmap)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) release_offscreen_bitmap(bitmap);
+}
+
+bitmap_data *get_render_destination(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
+void release_render_destination(bitmap_data *bitmap) { return_back_buffer(bitmap); }
+bitmap_data *get_linear_backbuffer(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
+void release_linear_backbuffer(bitmap_data *bitmap) { return_back_buffer(bitmap); }
+
+void clear_backbuffer(void)
+{
+    if (!active_screen.screen_initialized) return;
+    rectangle2d bounds;
+    get_screen_bounds(&bounds);
+    bitmap_data *bitmap = get_linear_backbuffer(&bounds);
+    if (!bitmap) return;
+    zero_bitmap_pixels(bitmap);
+    release_linear_backbuffer(bitmap);
+}
+
+void display_backbuffer(const rectangle2d *rectangle)
+{
+    if (!active_screen.screen_initialized || !screen_surface_exists()) return;
+    rectangle2d whole;
+    if (!rectangle)
+    {
+        get_screen_bounds(&whole);
+        rectangle = &whole;
+    }
+    if (rectangle->left >= rectangle->right || rectangle->top >= rectangle->bottom) return;
+    copy_offscreen_world_to_screen(rectangle);
+}
+
+// ---- the frame rate ------------------------------------------------------------------
+
+void update_fps_only_at(uint32_t now)
+{
+    frame_rate_sample_data *samples = &frame_rate_samples;
+    const int32_t bucket = (int32_t)((now / MACHINE_TICKS_PER_FPS_UPDATE) % FPS_HISTORY_PERIODS);
+    if (now - samples->bucket_start_ticks[bucket] > MACHINE_TICKS_PER_FPS_UPDATE - 1)
+    {
+        samples->bucket_start_ticks[bucket] = now;
+        samples->frame_count_buckets[bucket] = 1;
+    }
+    else
+    {
+        samples->frame_count_buckets[bucket]++;
+    }
+
+    uint32_t frames = 0, earliest_age = 0, latest_age = 0;
+    bool any = false;
+    for (int32_t i = 0; i < FPS_HISTORY_PERIODS; ++i)
+    {
+        // Ages, not start times: the clock may wrap between two buckets.
+        const uint32_t age = now - samples->bucket_start_ticks[i];
+        if (age < MACHINE_TICKS_PER_FPS_UPDATE || age >= FPS_HISTORY_LENGTH_MACHINE_TICKS) continue;
+        frames += samples->frame_count_buckets[i];
+        if (!any || age > earliest_age) earliest_age = age;
+        if (!any || age < latest_age) latest_age = age;
+        any = true;
+    }
+    const uint32_t span = earliest_age - latest_age + MACHINE_TICKS_PER_FPS_UPDATE;
+    samples->current_fps = any ? (float)frames / ((float)span / 1000.0f) : 0.0f;
+}
+
+void update_fps_only(void) { update_fps_only_at(machine_tick_count()); }
+
+void build_fps_display_text(char *buffer, size_t size)
+{
+    if (!size) return;
+    buffer[0] = 0;
+    if (frame_rate_samples.display_flags & _display_fps_flag)
+    {
+        if (frame_rate_samples.current_fps < 1.0f) slprintfcat(buffer, size, "fps: --\r");
+        else slprintfcat(buffer, size, "fps: %3.1f\r", (double)frame_rate_samples.current_fps);
+    }
+    networked_game_supports_ping_procedure supports_ping = supports_ping_slot.get();
+    if ((frame_rate_samples.display_flags & _display_ping_flag) && active_screen.in_game &&
+        active_screen.in_game_type == _game_type_networked && supports_ping && supports_ping())
+    {
+        local_player_latency_procedure latency_procedure = local_latency_slot.get();
+        const uint16_t latency = latency_procedure ? latency_procedure() : 65535;
+        if (latency == 65535) slprintfcat(buffer, size, "ping: \xB0\r");
+        else slprintfcat(buffer, size, "ping: %d ms\r", (int32_t)latency);
+    }
+}
+
+void update_fps_display(view_data *view)
+{
+    if (!frame_rate_samples.display_flags) return;
+    char text[64];
+    build_fps_display_text(text, sizeof(text));
+    draw_fps_text_procedure draw = draw_fps_text_slot.get();
+    if (draw && text[0]) draw(view, text);
+}
+
+void toggle_fps_display(void) { frame_rate_samples.display_flags ^= _display_fps_flag | _display_ping_flag; }
+
+void limit_framerate(void)
+{
+    const screen_parameters *prefs = active_screen.prefs;
+    uint32_t now = machine_tick_count();
+    if (prefs && prefs->max_fps > 0)
+    {
+        const uint32_t interval = 1000u / (uint32_t)prefs->max_fps;
+        const uint32_t elapsed = now - screen_module_globals.last_frame_start;
+        if (elapsed < interval)
+        {
+            const uint32_t wait = interval - elapsed;
+            struct timespec pause = {(time_t)(wait / 1000), (long)(wait % 1000) * 1000000L};
+            nanosleep(&pause, nullptr);
+            now = machine_tick_count();
+        }
+    }
+    screen_module_globals.last_frame_start = now;
+}
+
+// ---- the frame ------------------------------------------------------------------------
+
+static void add_to_changed(rectangle2d *changed, const rectangle2d *rectangle)
+{
+    if (rectangle->left >= rectangle->right || rectangle->top >= rectangle->bottom) return;
+    if (changed->left >= changed->right || changed->top >= changed->bottom)
+    {
+        *changed = *rectangle;
+        return;
+    }
+    if (rectangle->left < changed->left) changed->left = rectangle->left;
+    if (rectangle->top < changed->top) changed->top = rectangle->top;
+    if (rectangle->right > changed->right) changed->right = rectangle->right;
+    if (rectangle->bottom > changed->bottom) changed->bottom = rectangle->bottom;
+}
+
+void draw_frame(int32_t game_ticks, bool world_shown)
+{
+    (void)game_ticks;
+    if (!active_screen.screen_initialized || !screen_surface_exists()) return;
+    if (!screen_module_globals.window_visible || game_->state == _game_state_modal_draw_loop) return;
+
+    rectangle2d changed = {0, 0, 0, 0};
+    if (world_shown)
+    {
+        rectangle2d frame;
+        calculate_destination_frame(&frame);
+        bitmap_data *destination = get_render_destination(&frame);
+        if (destination)
+        {
+            // The scene renderer draws the observer's view into `destination` here.
+            release_render_destination(destination);
+            add_to_changed(&changed, &frame);
+        }
+    }
+    // The dialogs draw their dirty parts into the linear back buffer here, and
+    // a requested screenshot is taken, before the changes are shown.
+    display_backbuffer(&changed);
+}
+
+// ---- the core's hooks --------------------------------------------------------------------
+
+static bool startup_screen(void)
+{
+    if (vesk_is_headless()) return true; // the film checker shows nothing
+    initialize_screen();
+    return true;
+}
+
+void initialize_screen(void)
+{
+    initialize_drawing_manager();
+    VASSERT(!active_screen.screen_initialized, "!active_screen.screen_initialized");
+    get_true_screen_dimensions(&original_screen_width, &original_screen_height);
+    screen_parameters *prefs = (screen_parameters *)malloc(sizeof(screen_parameters));
+    if (!prefs)
+        error_message(_error_out_of_memory, __FILE__, __LINE__, "couldn't allocate #%d bytes for screen_prefs",
+                      (int32_t)sizeof(screen_parameters));
+    register_postrasterization_effect(update_fps_display, -100);
+    load_screen_parameters(prefs);
+    free(active_screen.prefs);
+    active_screen.prefs = prefs;
+    active_screen.screen_initialized = true;
+    screen_module_globals.window_visible = true;
+    pointer_screen_facts.window_active.store(true);
+    set_screen_parameters(active_screen.device_index, active_screen.mode_index);
+}
+
+// Activation, exposure and the window's close button.
+static void handle_window_event(const SDL_Event *event)
+{
+    switch (event->type)
+    {
+    case SDL_ACTIVEEVENT:
+        if (event->active.state & SDL_APPACTIVE) screen_module_globals.window_visible = event->active.gain != 0;
+        if (event->active.state & (SDL_APPINPUTFOCUS | SDL_APPACTIVE))
+            pointer_screen_facts.window_active.store(event->active.gain != 0);
+        break;
+    case SDL_VIDEOEXPOSE:
+        display_backbuffer(nullptr);
+        break;
+    case SDL_QUIT:
+        set_game_state(_game_state_quit);
+        break;
+    default:
+        break;
+    }
+}
+
+static void report_pointer_screen(pointer_screen_data *screen)
+{
+    screen->width = pointer_screen_facts.width.load();
+    screen->height = pointer_screen_facts.height.load();
+    screen->dpi = pointer_screen_facts.dpi.load();
+    screen->window_active = pointer_screen_facts.window_active.load();
+}
+
+// Without an open screen (headless runs) the observer keeps its 640 x 480.
+static void observer_screen_bounds(rectangle2d *bounds)
+{
+    if (active_screen.screen_initialized) get_screen_bounds(bounds);
+    else *bounds = {0, 0, 480, 640};
+}
+
+static void observer_destination_frame(rectangle2d *frame)
+{
+    if (active_screen.screen_initialized) calculate_destination_frame(frame);
+    else *frame = {0, 0, 480, 640};
+}
+
+static bool pointer_to_view(action_data *action)
+{
+    if (!active_screen.screen_initialized) return false;
+    rectangle2d frame;
+    calculate_destination_frame(&frame);
+    action->pointer.x = (int16_t)(action->pointer.x - frame.left);
+    action->pointer.y = (int16_t)(action->pointer.y - frame.top);
+    return false;
+}
+
+// Until the front end registers the main menu, the main-menu state shows the
+// cleared window and waits for it to be closed.
+static void enter_stand_in_main_menu(void)
+{
+    if (!active_screen.screen_initialized || !screen_surface_exists())
+    {
+        log_message(nullptr, -1, "no main menu is built yet: nothing to show, quitting");
+        set_game_state(_game_state_quit);
+        return;
+    }
+    log_message(nullptr, -1, "no main menu is built yet: the window stays open until it is closed");
+    clear_backbuffer();
+    display_backbuffer(nullptr);
+}
+
+void register_screen_hooks(void)
+{
+    register_startup_procedure(_startup_screen, startup_screen);
+    register_draw_frame_procedure(draw_frame);
+    register_set_screen_parameters_for_new_state_procedure(set_screen_parameters_for_new_state);
+    register_limit_framerate_procedure(limit_framerate);
+    register_event_consumer_procedure(_event_consumer_window, handle_window_event);
+    register_pointer_screen_procedure(report_pointer_screen);
+    register_observer_screen_procedures(observer_screen_bounds, observer_destination_frame);
+    register_action_procedure(_action_pointer_to_view, pointer_to_view);
+    register_game_state_procedures(_game_state_displaying_main_menu, enter_stand_in_main_menu, nullptr);
+}
+
+void reset_screen_for_tests(void)
+{
+    free(active_screen.prefs);
+    free(active_screen.offscreen_pixels_structure);
+    active_screen = initial_active_screen();
+    memset(&screen_module_globals, 0, sizeof(screen_module_globals));
+    memset(&frame_rate_samples, 0, sizeof(frame_rate_samples));
+    original_screen_width = original_screen_height = NONE;
+    publish_pointer_screen_facts();
+    pointer_screen_facts.window_active.store(true);
+    clear_render_effects();
+    reset_screen_sdl();
+}

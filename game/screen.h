@@ -1,14 +1,22 @@
 #pragma once
-// The record of the display in use (`active_screen`).  This module will own
-// the display; for now it declares the record with its values before any
-// screen is opened, which the collections read to choose the sprite encoding.
-// Without an open screen (`screen_initialized` false: headless simulations,
-// the film checker, the tools) sprites are prepared in 32 bits.
+// The screen: the one place that owns the display.  It keeps the record of
+// the display in use (`active_screen`: which device and mode, its size and
+// pixel encoding, whether a game runs), opens and re-opens the video mode
+// (through game/screen_sdl, the only file that calls SDL video), lends the
+// back buffer to the renderer and the dialogs as a `bitmap_data`, shows it,
+// and measures the frame rate.  Collections read `active_screen` to choose
+// the sprite encoding; without an open screen (`screen_initialized` false:
+// headless simulations, the film checker, the tools) sprites are prepared in
+// 32 bits.
 //
-// Main thread only.
+// Main thread only, except the pointer's screen facts, which the input timer
+// reads through its own copy.
 
 #include <cstdint>
 
+#include <cstddef>
+
+#include "point2d.h"
 #include "world.h"
 
 struct device_info;
@@ -56,3 +64,149 @@ extern active_color_environment active_screen;
 
 // The values before any screen is opened (what active_screen starts with).
 active_color_environment initial_active_screen(void);
+
+// The desktop size read at start (the default mode is chosen from it).
+extern int16_t original_screen_width, original_screen_height;
+
+// ---- life cycle and modes ----------------------------------------------------
+
+// Once at start: the drawing manager, the desktop size, the preferences, the
+// frame-rate read-out; then opens the main-menu mode.  A program that cannot
+// open even the 640 x 480 window stops with a message box and a log line.
+void initialize_screen(void);
+// Device, mode and gamma from the preferences; the landscape-filtering flag.
+void reset_active_screen_to_prefs(void);
+// Stores the indices (or, for NONE, the main-menu mode: 640 x 480 on the
+// preferred device able to show dialogs, else on software, else the
+// 640 x 480 x 32 software fallback) and the mode's facts.
+void set_active_screen(int16_t device_index, int16_t mode_index);
+// Applies the indices now in active_screen; the arguments are those before
+// the change.  Re-opens the video mode only on the first call and when the
+// device, mode, size or depth changed; always clears the frame-rate samples.
+void set_screen_parameters(int16_t old_device_index, int16_t old_mode_index);
+// The state machine's screen step: the main-menu mode outside the running
+// game, the preferred mode in it.
+void set_screen_parameters_for_new_state(int16_t new_state);
+// Nothing when the physical size and dpi are unchanged; else the logical size
+// is physical x 96 / dpi and the buffers are re-opened.  Nothing calls it.
+void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_t physical_pixel_height, int32_t dpi,
+                                            uint16_t pixel_zoom_factor, bool change_screen);
+// Width above 639 and height above 479.
+bool is_valid_resolution(int16_t width, int16_t height);
+bool display_device_supports_gamma(void); // false
+void display_device_set_gamma(bool enable, short_fixed gamma); // nothing
+bool is_windowed_mode(void); // false
+
+// ---- bounds ------------------------------------------------------------------
+
+void get_screen_bounds(rectangle2d *bounds);
+void get_physical_screen_bounds(rectangle2d *bounds);
+// The screen less the visible bars, unless the bars are drawn over the scene.
+void calculate_destination_frame(rectangle2d *frame);
+// True when the bars are drawn over the scene (translucent bars, or code 3).
+bool gui_overlaps_screen_bitmap(void);
+
+// ---- the back buffer -----------------------------------------------------------
+// Only one bitmap is lent at a time; every lend is released before the next.
+// Null when no video surface is open (nothing may draw then).
+
+bitmap_data *get_render_destination(const rectangle2d *bounds);
+void release_render_destination(bitmap_data *bitmap);
+bitmap_data *get_linear_backbuffer(const rectangle2d *bounds);
+void release_linear_backbuffer(bitmap_data *bitmap);
+// Wraps memory as the lent bitmap: the bounds' top-left is its origin, rows
+// `bytes_per_row` apart (width x depth when below 1).
+bitmap_data *initialize_offscreen_bitmap_with_data(const rectangle2d *bounds, void *data, int32_t bytes_per_row);
+// Zeroes the whole back buffer.
+void clear_backbuffer(void);
+// Shows the rectangle (null: the whole screen; empty: nothing).
+void display_backbuffer(const rectangle2d *rectangle);
+
+// ---- the frame rate ------------------------------------------------------------
+
+enum
+{
+    FPS_HISTORY_PERIODS = 8,
+    MACHINE_TICKS_PER_FPS_UPDATE = 125,
+    FPS_HISTORY_LENGTH_MACHINE_TICKS = 1000,
+};
+
+enum
+{
+    _display_fps_flag = 1,
+    _display_ping_flag = 2,
+};
+
+struct frame_rate_sample_data
+{
+    uint32_t display_flags;
+    uint32_t frame_count_buckets[FPS_HISTORY_PERIODS];
+    uint32_t bucket_start_ticks[FPS_HISTORY_PERIODS];
+    float current_fps;
+};
+extern frame_rate_sample_data frame_rate_samples;
+
+struct view_data;
+
+// One rendered frame, at machine_tick_count or at `now` (milliseconds).
+void update_fps_only(void);
+void update_fps_only_at(uint32_t now);
+// The read-out's text ("fps: %3.1f\r" or "fps: --\r", then the ping line in
+// network games that measure it); empty when nothing is displayed.
+void build_fps_display_text(char *buffer, size_t size);
+// The post-rasterization effect at priority -100: draws the read-out.
+void update_fps_display(view_data *view);
+// Frame rate and ping together, on and off.
+void toggle_fps_display(void);
+
+// Sleeps until the next frame may begin when the preferences cap the frame
+// rate (max_fps positive).
+void limit_framerate(void);
+
+// ---- the frame -------------------------------------------------------------------
+
+// The core's drawing procedure (once per main-loop pass): the scene's frame
+// while the world is shown, then the dialogs, then the union of what changed
+// is shown.
+void draw_frame(int32_t game_ticks, bool world_shown);
+
+// ---- the screen's neighbours -------------------------------------------------------
+
+// Networking: whether the network game measures latency, and the local
+// player's latency in milliseconds (65535: none yet).  Until registered:
+// false and 65535.
+typedef bool (*networked_game_supports_ping_procedure)(void);
+typedef uint16_t (*local_player_latency_procedure)(void);
+bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
+                              local_player_latency_procedure latency);
+
+// The bars: the visible height in pixels of the control bar (bottom) and the
+// status bar (top), 0 when hidden.  Until registered: hidden.
+typedef int16_t (*bar_height_procedure)(void);
+bool register_bar_height_procedures(bar_height_procedure control_bar_height, bar_height_procedure status_bar_height);
+
+// The main menu: the size of its dialog.  Until registered: 640 x 480.
+typedef void (*main_menu_dialog_size_procedure)(int16_t *width, int16_t *height);
+bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure procedure);
+
+// Player control: the input grab mode (1 = the pointer is grabbed).  Until
+// registered a full-screen mode grabs nothing.
+typedef int32_t (*get_sdl_grab_mode_procedure)(void);
+typedef void (*set_sdl_grab_mode_procedure)(int32_t mode);
+bool register_sdl_grab_mode_procedures(get_sdl_grab_mode_procedure get, set_sdl_grab_mode_procedure set);
+// Sets the grab mode through the registered procedure (nothing until then).
+void set_screen_grab_mode(int32_t mode);
+
+// The interface: draws the frame-rate read-out's text (white, interface font
+// 2, right-justified in the view's hole).  Until registered nothing is drawn.
+typedef void (*draw_fps_text_procedure)(view_data *view, const char *text);
+bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure);
+
+// Joins the screen to the core: the start-up step, the frame, the state
+// step, the frame limiter, the window events, the pointer's screen, the
+// observer's rectangles, the pointer-to-view consumer, and the stand-in
+// main-menu state.
+void register_screen_hooks(void);
+
+// Forgets the screen's state as before start-up (tests).
+void reset_screen_for_tests(void);

@@ -37,6 +37,7 @@
 #include "observer.h"
 #include "image_files.h"
 #include "interface_definitions.h"
+#include "screen.h"
 #include "unit_commands.h"
 #include "vesk.h"
 
@@ -64,6 +65,7 @@ void register_built_subsystems(void)
     register_bitmap_text_hooks();
     register_image_file_hooks();
     register_interface_definition_hooks();
+    register_screen_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();

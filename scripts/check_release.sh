@@ -9,7 +9,8 @@
 # scripted test map attacks at tick 96, ends the game when a team is gone, and
 # its film replays and is checked in step; the campaign test map repeats its
 # trace, gives another for another seed, and its film replays and is checked
-# in step.
+# in step; the game opens its window on an X server of its own and ends when
+# it is closed.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
@@ -207,6 +208,37 @@ if [ "$status" -ne 0 ]; then
     exit 1
 fi
 echo "vesk --oos_check: no films, exit 0, headless"
+
+# The game as `make run` starts it, on an X server of its own (never a DISPLAY
+# found in the environment): the 640 x 480 window "VESK" of the main menu
+# appears within a bounded wait, and closing it (SDL turns SIGTERM into a quit
+# event) ends the game with status 0 and no assertion in the log.
+cat >"$work/window.sh" <<'WINDOW'
+cd "$1" && ./vesk >"$2" 2>&1 &
+pid=$!
+found=1
+for i in $(seq 100); do
+    if xwininfo -name VESK >"$3" 2>/dev/null; then found=0; break; fi
+    sleep 0.2
+done
+kill -TERM $pid 2>/dev/null
+status=0
+wait $pid || status=$?
+[ "$found" -eq 0 ] || exit 3
+exit $status
+WINDOW
+status=0
+rm -f "$work/game/vesk_log.txt"
+(unset DISPLAY WAYLAND_DISPLAY; timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" sh "$work/window.sh" "$work/game" \
+    "$work/window.out" "$work/window.info") || status=$?
+if [ "$status" -ne 0 ] || ! grep -q "Width: 640" "$work/window.info" || ! grep -q "Height: 480" "$work/window.info" ||
+   grep -qi "assert" "$work/game/vesk_log.txt"; then
+    echo "$0: vesk showed no 640 x 480 window VESK, or did not end cleanly when it was closed (status $status):" >&2
+    cat "$work/window.out" "$work/window.info" >&2
+    if [ -f "$work/game/vesk_log.txt" ]; then tail -n 20 "$work/game/vesk_log.txt" >&2; fi
+    exit 1
+fi
+echo "vesk: the main menu's 640 x 480 window VESK, closed with status 0"
 
 # A recorded run and its film: one trace; the game checks the film in step.
 if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 5 --ticks 3000 --record "$work/film" >"$work/recorded" 2>"$work/recorded.err" ||

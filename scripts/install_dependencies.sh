@@ -19,6 +19,10 @@ x11-utils
 python3
 pkg-config
 libsdl1.2-compat-dev
+libx11-dev
+xvfb
+libstb-dev
+libjpeg62-turbo-dev
 libpng-dev
 libjpeg62-turbo-dev
 libstb-dev
