@@ -85,8 +85,6 @@ static procedure_slot<local_player_latency_procedure> local_latency_slot("local 
 static procedure_slot<bar_height_procedure> control_bar_height_slot("control bar height");
 static procedure_slot<bar_height_procedure> status_bar_height_slot("status bar height");
 static procedure_slot<main_menu_dialog_size_procedure> main_menu_size_slot("main menu dialog size");
-static procedure_slot<get_sdl_grab_mode_procedure> get_grab_mode_slot("get sdl grab mode");
-static procedure_slot<set_sdl_grab_mode_procedure> set_grab_mode_slot("set sdl grab mode");
 static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text");
 
 bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
@@ -106,18 +104,7 @@ bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure pr
     return main_menu_size_slot.fill(procedure);
 }
 
-bool register_sdl_grab_mode_procedures(get_sdl_grab_mode_procedure get, set_sdl_grab_mode_procedure set)
-{
-    return fill_procedure_pair(&get_grab_mode_slot, &set_grab_mode_slot, get, set);
-}
-
 bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure) { return draw_fps_text_slot.fill(procedure); }
-
-void set_screen_grab_mode(int32_t mode)
-{
-    set_sdl_grab_mode_procedure set = set_grab_mode_slot.get();
-    if (set) set(mode);
-}
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
 {

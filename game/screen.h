@@ -189,14 +189,6 @@ bool register_bar_height_procedures(bar_height_procedure control_bar_height, bar
 typedef void (*main_menu_dialog_size_procedure)(int16_t *width, int16_t *height);
 bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure procedure);
 
-// Player control: the input grab mode (1 = the pointer is grabbed).  Until
-// registered a full-screen mode grabs nothing.
-typedef int32_t (*get_sdl_grab_mode_procedure)(void);
-typedef void (*set_sdl_grab_mode_procedure)(int32_t mode);
-bool register_sdl_grab_mode_procedures(get_sdl_grab_mode_procedure get, set_sdl_grab_mode_procedure set);
-// Sets the grab mode through the registered procedure (nothing until then).
-void set_screen_grab_mode(int32_t mode);
-
 // The interface: draws the frame-rate read-out's text (white, interface font
 // 2, right-justified in the view's hole).  Until registered nothing is drawn.
 typedef void (*draw_fps_text_procedure)(view_data *view, const char *text);

@@ -11,6 +11,7 @@
 #include "bitmaps.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "input/input_controller_sdl.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
@@ -294,7 +295,7 @@ static SDL_Surface *open_video_mode(int32_t width, int32_t height, int32_t depth
         log_message(__FILE__, __LINE__, "SDL_SetVideoMode() failed: %s", sdl()->get_error());
         return nullptr;
     }
-    if (!windowed) set_screen_grab_mode(1); // full screen keeps the pointer; a window keeps its mode
+    if (!windowed) set_sdl_grab_mode(true); // full screen keeps the pointer; a window keeps its mode
     set_window_properties();
     screen_globals.screen = surface;
     return surface;
