@@ -8,15 +8,13 @@
 
 #include <SDL.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <poll.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/expected_assertions.h"
+#include "support/x_server.h"
 
 #include "screen.h"
 #include "screen_sdl.h"
@@ -33,64 +31,6 @@ static void enable_leak_checks(void) {}
 #endif
 
 namespace {
-
-// An Xvfb of our own on a free display, stopped when the process ends.
-class own_x_server
-{
-public:
-    bool start(std::string *why)
-    {
-        if (access("/usr/bin/Xvfb", X_OK) != 0)
-        {
-            *why = "Xvfb is not installed (scripts/install_dependencies.sh installs it)";
-            return false;
-        }
-        int pipe_ends[2];
-        if (pipe(pipe_ends) != 0) return false;
-        pid = fork();
-        if (pid == 0)
-        {
-            close(pipe_ends[0]);
-            const std::string fd = std::to_string(pipe_ends[1]);
-            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
-                  "tcp", "-noreset", (char *)nullptr);
-            _exit(127);
-        }
-        close(pipe_ends[1]);
-        std::string number;
-        pollfd waiting = {pipe_ends[0], POLLIN, 0};
-        while (poll(&waiting, 1, 10000) > 0)
-        {
-            char c;
-            if (read(pipe_ends[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(pipe_ends[0]);
-        if (number.empty())
-        {
-            *why = "Xvfb did not start";
-            stop();
-            return false;
-        }
-        display = ":" + number;
-        return true;
-    }
-    void stop(void)
-    {
-        if (pid > 0)
-        {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        pid = -1;
-    }
-    ~own_x_server() { stop(); }
-
-    std::string display;
-
-private:
-    pid_t pid = -1;
-};
 
 std::string run(const std::string &command)
 {

@@ -1,0 +1,20 @@
+#pragma once
+// An X server of the test's own (Xvfb on a free display), so window tests
+// never depend on a DISPLAY they find; stopped when the object goes.
+
+#include <string>
+#include <sys/types.h>
+
+class own_x_server
+{
+public:
+    // False with why in `why` when Xvfb is missing or does not start.
+    bool start(std::string *why);
+    void stop(void);
+    ~own_x_server() { stop(); }
+
+    std::string display; // ":N" once started
+
+private:
+    pid_t pid = -1;
+};
