@@ -50,6 +50,16 @@ static bool cell_is_free(int32_t x, int32_t y)
     return true;
 }
 
+// Whether the cell (x, y), clamped to the mesh, is free; its clamped
+// coordinates into `found_x` and `found_y` when it is.
+static bool free_clamped_cell(int32_t x, int32_t y, int32_t *found_x, int32_t *found_y)
+{
+    const int32_t px = clamp_cell(x, mesh_width), py = clamp_cell(y, mesh_height);
+    if (!cell_is_free(px, py)) return false;
+    *found_x = px, *found_y = py;
+    return true;
+}
+
 // The centre of the first free cell on the rings around `centre`'s cell (each
 // cell clamped to the mesh): on ring k the columns x - k and x + k row by
 // row, then the rows y - k and y + k column by column.  `centre` itself when
@@ -61,29 +71,11 @@ static world_point2d find_free_spot(world_point2d centre)
     {
         int32_t found_x = NONE, found_y = NONE;
         for (int32_t y = cy - k; y <= cy + k && found_x == NONE; y++)
-        {
             for (int32_t x : {cx - k, cx + k})
-            {
-                const int32_t px = clamp_cell(x, mesh_width), py = clamp_cell(y, mesh_height);
-                if (cell_is_free(px, py))
-                {
-                    found_x = px, found_y = py;
-                    break;
-                }
-            }
-        }
+                if (free_clamped_cell(x, y, &found_x, &found_y)) break;
         for (int32_t x = cx - k; x <= cx + k && found_x == NONE; x++)
-        {
             for (int32_t y : {cy - k, cy + k})
-            {
-                const int32_t px = clamp_cell(x, mesh_width), py = clamp_cell(y, mesh_height);
-                if (cell_is_free(px, py))
-                {
-                    found_x = px, found_y = py;
-                    break;
-                }
-            }
-        }
+                if (free_clamped_cell(x, y, &found_x, &found_y)) break;
         if (found_x == NONE) continue;
         if (k == MOVE_MARKER_SEARCH_RINGS - 1) break;
         return {found_x * 512 + 256, found_y * 512 + 256};

@@ -150,19 +150,27 @@ static bool is_enemy_group(const spatial_group *group, int32_t team_index)
     return group->team_index != team_index && !teams_are_allied(team_index, group->team_index);
 }
 
-// 'plmo': attack the nearest enemy group inside the guard radii.
-static int32_t guard_test(int32_t action_index, const platoon_view *view, int32_t substate)
+// The action's two radii into `radius`; false, with `complaint` in the
+// script trace, when the entry is missing or does not hold exactly two.
+static bool get_radii(int32_t action_index, int32_t radius[2], const char *complaint)
 {
-    if (view->unit_count == 0) return _substate_moving;
     map_action_parameter radii;
-    int32_t radius[2];
     if (!get_map_action_parameter(&radii, action_index, 0, _platoon_movement_field_name_radii,
                                   _parameter_world_distance) ||
         radii.count != 2 || copy_map_action_parameter_values(&radii, radius, 2) != 2)
     {
-        map_action_debug(action_index, "no guard radius");
-        return _substate_moving;
+        map_action_debug(action_index, "%s", complaint);
+        return false;
     }
+    return true;
+}
+
+// 'plmo': attack the nearest enemy group inside the guard radii.
+static int32_t guard_test(int32_t action_index, const platoon_view *view, int32_t substate)
+{
+    if (view->unit_count == 0) return _substate_moving;
+    int32_t radius[2];
+    if (!get_radii(action_index, radius, "no guard radius")) return _substate_moving;
     int32_t distance;
     if (!closest_enemy_spatial_group(&view->center, view->team_index, &distance)) return _substate_moving;
     return guard_radii_call_for_attack(distance, radius[0], radius[1], substate == _platoon_substate_attacking)
@@ -181,15 +189,8 @@ static int32_t scout_test(int32_t action_index, const platoon_view *view, int32_
 {
     *scouted = nullptr;
     if (view->unit_count == 0) return _substate_moving;
-    map_action_parameter radii;
     int32_t radius[2];
-    if (!get_map_action_parameter(&radii, action_index, 0, _platoon_movement_field_name_radii,
-                                  _parameter_world_distance) ||
-        radii.count != 2 || copy_map_action_parameter_values(&radii, radius, 2) != 2)
-    {
-        map_action_debug(action_index, "no scout radius");
-        return _substate_moving;
-    }
+    if (!get_radii(action_index, radius, "no scout radius")) return _substate_moving;
     const int32_t scout_radius = radius[1];
     const bool charging = substate == _platoon_substate_attacking &&
                           has_flag(action_index, _platoon_scouting_field_name_charge_on_ally_call_flag);

@@ -27,6 +27,7 @@
 #include "objects.h"
 #include "players.h"
 #include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/tag_file_builder.h"
 #include "vesk.h"
 
@@ -44,34 +45,28 @@ void record_progress(int32_t step, int32_t step_count)
     progress_steps.push_back(step);
 }
 
-class determinism_test : public ::testing::Test
+class determinism_test : public vesk_sim_fixture
 {
 protected:
-    std::string directory, previous, bin;
-
-    void SetUp() override
+    // The harness runs in this process; the tests that run vesk_sim check for it themselves.
+    std::vector<std::string> programs_needed(void) const override { return {}; }
+    bool make_extra_tags(std::vector<test_tag> *extra) override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        directory = enter_test_directory();
         std::vector<test_tag> tags;
-        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+        if (!make_demo_map_tags(tool, &tags)) return false;
         // A map whose header reads well but whose body is cut short: refused
         // by the mesh step, after the steps before it have set up.
         test_tag broken = tags.front();
         broken.subgroup_tag = BROKEN;
         broken.name = "broken valley";
         broken.data.resize(MESH_HEADER_SIZE + 16);
-        ASSERT_TRUE(write_demo_data_set(tool, {broken}));
+        extra->push_back(broken);
+        return true;
     }
     void TearDown() override
     {
         stop_simulation();
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
+        vesk_sim_fixture::TearDown();
     }
 
     void start(uint32_t seed)

@@ -121,7 +121,7 @@ protected:
         test_action group{1, four("grou")};
         group.units(four("subj"), ours).ids(four("stat"), {2});
         test_action guard{2, four("guar")};
-        point(guard, "poin", {{8000, 8000}});
+        points(guard, "poin", {{8000, 8000}});
         distances(guard, "radi", {1024, 4096});
         guard.ids(four("acti"), {3, 4}).ids(four("rese"), {5});
         ASSERT_TRUE(import_test_actions({group, guard, {3, four("recd")}, {4, four("recd")}, {5, four("recd")}}));
@@ -200,7 +200,7 @@ protected:
         all.ids(four("init"), {20});
         test_action east{11, four("recd")};
         east.ints(four("coun"), {5});
-        point(east, "deci", {{100000, 4000}});
+        points(east, "deci", {{100000, 4000}});
         test_action half{12, four("recd")};
         half.fixeds(four("coun"), {0x8000});
         test_action negative{13, four("recd")};
@@ -350,22 +350,22 @@ TEST_F(platoon_test, squads_are_sent_to_their_places_turned_by_the_platoon_facin
     soldier(0, {1000, 1500}, 41);
     soldier(0, {1500, 1000}, 42);
     test_action platoon{1, four("plat")};
-    point(platoon, "cent", {{1000, 1000}});
+    points(platoon, "cent", {{1000, 1000}});
     angles(platoon, "faci", {16384});
     platoon.ids(four("init"), {5, 6, 7, 8});
     test_action squad_a{5, four("squa")};
     squad_a.units(four("subj"), {41}).ints(four("form"), {0});
-    point(squad_a, "cent", {{1000, 1500}});
+    points(squad_a, "cent", {{1000, 1500}});
     test_action squad_b{6, four("squa")};
     squad_b.units(four("subj"), {42}).ints(four("form"), {4});
-    point(squad_b, "cent", {{1500, 1000}});
+    points(squad_b, "cent", {{1500, 1000}});
     angles(squad_b, "faci", {8192});
     test_action no_units{7, four("squa")};
     no_units.units(four("subj"), {77}).ints(four("form"), {0});
-    point(no_units, "cent", {{0, 0}});
+    points(no_units, "cent", {{0, 0}});
     test_action no_formation{8, four("squa")};
     no_formation.units(four("subj"), {41});
-    point(no_formation, "cent", {{0, 0}});
+    points(no_formation, "cent", {{0, 0}});
     ASSERT_TRUE(import_test_actions({platoon, squad_a, squad_b, no_units, no_formation}));
 
     reset_platoon(action(1));

@@ -6,7 +6,7 @@
 // checks its settings, arrives, leaves the band, flees, yells and finds a
 // carried target object.
 
-#include "support/monster_test_world.h"
+#include "script_test_world.h"
 
 #include "support/expected_assertions.h"
 
@@ -33,54 +33,15 @@ constexpr uint32_t executed = _map_action_proc_executed_flag;
 constexpr uint32_t succeeded = _map_action_proc_succeeded_flag;
 constexpr uint32_t deactivated = _map_action_proc_deactivate_flag;
 
-class group_movement_action_procs_test : public monster_test_world
+class group_movement_action_procs_test : public script_test_world
 {
 protected:
-    void SetUp() override
-    {
-        monster_test_world::SetUp();
-        ASSERT_TRUE(initialize_map_actions());
-        ASSERT_TRUE(initialize_spatial_groups());
-        ASSERT_TRUE(initialize_attack_ai());
-    }
-    void TearDown() override
-    {
-        dispose_map_actions_from_old_map();
-        monster_test_world::TearDown();
-    }
     void start(int32_t version = 1820)
     {
         start_world(64, 64, version);
-        initialize_map_actions_for_new_map();
-        initialize_spatial_groups_for_new_map();
-        initialize_attack_ai_for_new_map();
+        initialize_script_modules_for_new_map();
         game_->game_time = 32;
         set_random_seed(5);
-    }
-    void stop()
-    {
-        dispose_map_actions_from_old_map();
-        dispose_attack_ai_from_old_map();
-        dispose_spatial_groups_from_old_map();
-        dispose_projectiles_from_old_map();
-        dispose_explosions_from_old_map();
-        dispose_units_world();
-        clear_all_registrations();
-        started = false;
-    }
-    // A unit of `player` at `at` with identifier `identifier` and no order.
-    int16_t soldier(int16_t player, world_point2d at, int16_t identifier)
-    {
-        const int32_t index = make_unit(player, at);
-        unit(index)->identifier = identifier;
-        unit(index)->internal_command_identifier = NONE;
-        return identifier;
-    }
-    int32_t index_of(int16_t identifier)
-    {
-        int16_t index = NONE;
-        monster_identifiers_to_monster_indexes(&identifier, &index, 1);
-        return index;
     }
     monster_data *by_id(int16_t identifier) { return unit(index_of(identifier)); }
     // Where the unit was last sent alone (its first waypoint).
@@ -95,15 +56,7 @@ protected:
     {
         return (get_map_action(action_index)->flags & _map_action_is_active_flag) != 0;
     }
-    int32_t stored(int32_t action_index, const char *name)
-    {
-        map_action_parameter parameter;
-        int32_t value = 0x7EADBEEF;
-        if (get_map_action_parameter(&parameter, action_index, _dont_resolve_links_flag, four(name),
-                                     _parameter_integer))
-            copy_map_action_parameter_values(&parameter, &value, 1);
-        return value;
-    }
+    int32_t stored(int32_t action_index, const char *name) { return own_integer_of(action_index, name, 0x7EADBEEF); }
     void store(int32_t action_index, const char *name, int32_t value)
     {
         ASSERT_TRUE(set_unique_map_action_parameter(action_index, four(name), _parameter_integer, 1, &value));
@@ -116,12 +69,6 @@ protected:
         return n;
     }
 };
-
-test_action &points(test_action &action, const char *name, const std::vector<world_point2d> &values)
-{
-    return action.raw(_parameter_world_point2d, four(name), (int16_t)values.size(), values.data(),
-                      (int32_t)(values.size() * sizeof(world_point2d)));
-}
 
 bool same_point(world_point2d a, world_point2d b) { return a.x == b.x && a.y == b.y; }
 

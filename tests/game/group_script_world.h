@@ -5,7 +5,7 @@
 // its group a new state ('chng': the group's state becomes the action's
 // 'next' list), and helpers to place armies and read run-time entries.
 
-#include "support/monster_test_world.h"
+#include "script_test_world.h"
 
 #include <vector>
 
@@ -63,15 +63,12 @@ inline const registered_map_action_proc group_test_rows[] = {
 
 } // namespace group_script_world_detail
 
-class group_script_world : public monster_test_world
+class group_script_world : public script_test_world
 {
 protected:
     void SetUp() override
     {
-        monster_test_world::SetUp();
-        ASSERT_TRUE(initialize_map_actions());
-        ASSERT_TRUE(initialize_spatial_groups());
-        ASSERT_TRUE(initialize_attack_ai());
+        ASSERT_NO_FATAL_FAILURE(script_test_world::SetUp());
         set_action_proc_table_for_tests(group_script_world_detail::group_test_rows,
                                         NUMBER_OF(group_script_world_detail::group_test_rows));
         group_script_world_detail::recorded_runs().clear();
@@ -79,71 +76,34 @@ protected:
     void TearDown() override
     {
         set_action_proc_table_for_tests(nullptr, 0);
-        dispose_map_actions_from_old_map();
-        monster_test_world::TearDown();
+        script_test_world::TearDown();
     }
     void start(int32_t version = 1820)
     {
         start_world(64, 64, version);
-        initialize_map_actions_for_new_map();
-        initialize_spatial_groups_for_new_map();
-        initialize_attack_ai_for_new_map();
+        initialize_script_modules_for_new_map();
         game_->game_time = 0;
         set_random_seed(5);
     }
     // Ends the world of one round of a table, so the next round starts anew.
     void stop(void)
     {
-        dispose_map_actions_from_old_map();
-        dispose_attack_ai_from_old_map();
-        dispose_spatial_groups_from_old_map();
-        dispose_projectiles_from_old_map();
-        dispose_explosions_from_old_map();
-        dispose_units_world();
-        clear_all_registrations();
-        started = false;
+        script_test_world::stop();
         runs().clear();
     }
     std::vector<int16_t> &runs(void) { return group_script_world_detail::recorded_runs(); }
 
-    // A unit of `player` at `at` with the given identifier.
-    int16_t soldier(int16_t player, world_point2d at, int16_t identifier)
-    {
-        const int32_t index = make_unit(player, at);
-        unit(index)->identifier = identifier;
-        unit(index)->internal_command_identifier = NONE;
-        return identifier;
-    }
-    int32_t index_of(int16_t identifier)
-    {
-        int16_t index = NONE;
-        monster_identifiers_to_monster_indexes(&identifier, &index, 1);
-        return index;
-    }
     int32_t action(int16_t identifier) { return action_identifier_to_action_index(identifier); }
 
     // The first value of an action's own entry, or `otherwise`.
     int32_t own_integer(int16_t identifier, const char *name, int32_t otherwise = -12345)
     {
-        map_action_parameter parameter;
-        int32_t value;
-        if (!get_map_action_parameter(&parameter, action(identifier), _dont_resolve_links_flag, four(name),
-                                      _parameter_integer) ||
-            copy_map_action_parameter_values(&parameter, &value, 1) != 1)
-            return otherwise;
-        return value;
+        return own_integer_of(action(identifier), name, otherwise);
     }
     // The values of an action's own identifier entry (empty when absent).
     std::vector<int16_t> own_identifiers(int16_t identifier, const char *name, int16_t type = _parameter_action_identifier)
     {
-        map_action_parameter parameter;
-        std::vector<int16_t> values;
-        if (!get_map_action_parameter(&parameter, action(identifier), _dont_resolve_links_flag | _return_empty_arrays_flag,
-                                      four(name), type))
-            return values;
-        values.resize((size_t)parameter.count);
-        copy_map_action_parameter_values(&parameter, values.data(), parameter.count);
-        return values;
+        return values_of<int16_t>(action(identifier), four(name), type);
     }
     bool has_own(int16_t identifier, const char *name, int16_t type)
     {
@@ -155,11 +115,6 @@ protected:
     uint32_t draws_since(uint32_t mark) { return get_vesk_random_draw_count() - mark; }
 };
 
-inline test_action &point(test_action &a, const char *name, std::vector<world_point2d> points)
-{
-    return a.raw(_parameter_world_point2d, four(name), (int16_t)points.size(), points.data(),
-                 (int32_t)(points.size() * sizeof(world_point2d)));
-}
 inline test_action &angles(test_action &a, const char *name, std::vector<int16_t> values)
 {
     return a.raw(_parameter_angle, four(name), (int16_t)values.size(), values.data(), (int32_t)(values.size() * 2));

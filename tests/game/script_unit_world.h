@@ -6,6 +6,7 @@
 // units with identifiers and read what a procedure wrote.
 
 #include "monster_inventory_world.h"
+#include "script_test_world.h"
 
 #include <vector>
 
@@ -41,36 +42,12 @@ protected:
         monster(index)->identifier = identifier;
         return index;
     }
-    int32_t index_of(int16_t identifier)
-    {
-        int16_t index = NONE;
-        monster_identifiers_to_monster_indexes(&identifier, &index, 1);
-        return index;
-    }
-
-    // The values of the action's own entry `name` of `type` (empty when absent).
-    template <typename value_type>
-    std::vector<value_type> values_of(int32_t action_index, field_tag name, int16_t type)
-    {
-        map_action_parameter parameter;
-        if (!get_map_action_parameter(&parameter, action_index, _dont_resolve_links_flag | _return_empty_arrays_flag,
-                                      name, type))
-            return {};
-        std::vector<value_type> values(parameter.count);
-        copy_map_action_parameter_values(&parameter, values.data(), parameter.count);
-        return values;
-    }
     std::vector<int16_t> unit_list(int32_t action_index, const char *name)
     {
         return values_of<int16_t>(action_index, four(name), _parameter_monster_identifier);
     }
 };
 
-inline test_action &points(test_action &action, const char *name, std::vector<world_point2d> values)
-{
-    return action.raw(_parameter_world_point2d, four(name), (int16_t)values.size(), values.data(),
-                      (int32_t)(values.size() * sizeof(world_point2d)));
-}
 inline test_action &names(test_action &action, const char *name, std::vector<const char *> values)
 {
     std::vector<int32_t> tags;

@@ -7,7 +7,7 @@
 // 1511 and deletes before, and a list position passed as a held slot before
 // 1721 drops nothing the unit does not have.
 
-#include "support/monster_test_world.h"
+#include "script_test_world.h"
 
 #include "support/expected_assertions.h"
 
@@ -41,7 +41,7 @@ mesh_marker hidden_unit_marker(int16_t palette, int16_t identifier, world_distan
     return {_marker_monster, palette, identifier, 0, _marker_is_invisible_flag, {x, y, 0}, 0, 0, NONE, 0};
 }
 
-class unit_control_action_proc_test : public monster_test_world
+class unit_control_action_proc_test : public script_test_world
 {
 protected:
     void SetUp() override
@@ -61,9 +61,7 @@ protected:
                                    monster_definition_byte_swapping_data));
         write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mon2", MONSTER_DEFINITION_VERSION, bytes.data(),
                         (int32_t)bytes.size());
-        ASSERT_TRUE(initialize_map_actions());
-        ASSERT_TRUE(initialize_spatial_groups());
-        ASSERT_TRUE(initialize_attack_ai());
+        ASSERT_NO_FATAL_FAILURE(initialize_script_modules());
         deaths.clear();
     }
     void TearDown() override
@@ -98,33 +96,14 @@ protected:
             new_monster_palette_entry(get_marker_palette_entry(_marker_monster, i));
         for (int32_t p = 0; p < (int32_t)teams.size(); p++)
             ASSERT_NE(customize_unit_definition_for_player(UNIT_TAG, p), NONE);
-        initialize_map_actions_for_new_map();
-        initialize_spatial_groups_for_new_map();
-        initialize_attack_ai_for_new_map();
+        initialize_script_modules_for_new_map();
         set_random_seed(5);
-    }
-    void stop()
-    {
-        dispose_map_actions_from_old_map();
-        dispose_attack_ai_from_old_map();
-        dispose_spatial_groups_from_old_map();
-        dispose_projectiles_from_old_map();
-        dispose_explosions_from_old_map();
-        dispose_units_world();
-        clear_all_registrations();
-        started = false;
     }
     // A unit of `player` with identifier `identifier`.
     int32_t soldier(int16_t player, int16_t identifier, world_point2d at = {4000, 4000})
     {
         const int32_t index = make_unit(player, at);
         unit(index)->identifier = identifier;
-        return index;
-    }
-    int32_t index_of(int16_t identifier)
-    {
-        int16_t index = NONE;
-        monster_identifiers_to_monster_indexes(&identifier, &index, 1);
         return index;
     }
     // The unit holds (and wields) one bare object in slot 0.

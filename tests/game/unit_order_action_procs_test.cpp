@@ -4,7 +4,7 @@
 // and 'end2' end (or hold) the game, and 'dela' hands its units over at the
 // passes their due ticks give.
 
-#include "support/monster_test_world.h"
+#include "script_test_world.h"
 
 #include "support/expected_assertions.h"
 
@@ -23,27 +23,13 @@
 
 namespace {
 
-class unit_order_action_procs_test : public monster_test_world
+class unit_order_action_procs_test : public script_test_world
 {
 protected:
-    void SetUp() override
-    {
-        monster_test_world::SetUp();
-        ASSERT_TRUE(initialize_map_actions());
-        ASSERT_TRUE(initialize_spatial_groups());
-        ASSERT_TRUE(initialize_attack_ai());
-    }
-    void TearDown() override
-    {
-        dispose_map_actions_from_old_map();
-        monster_test_world::TearDown();
-    }
     void start(int32_t version = 1820, int16_t width = 64)
     {
         start_world(width, width, version);
-        initialize_map_actions_for_new_map();
-        initialize_spatial_groups_for_new_map();
-        initialize_attack_ai_for_new_map();
+        initialize_script_modules_for_new_map();
         initialize_scoring();
         initialize_scoring_for_new_map();
         game_->game_time = 0;
@@ -56,19 +42,8 @@ protected:
     {
         std::vector<int16_t> identifiers;
         for (int32_t i = 0; i < count; i++)
-        {
-            const int32_t index = make_unit(player, {x * 512 + (i % 20) * 100, y * 512 + (i / 20) * 100});
-            unit(index)->identifier = (int16_t)(first + i);
-            unit(index)->internal_command_identifier = NONE;
-            identifiers.push_back((int16_t)(first + i));
-        }
+            identifiers.push_back(soldier(player, {x * 512 + (i % 20) * 100, y * 512 + (i / 20) * 100}, (int16_t)(first + i)));
         return identifiers;
-    }
-    int32_t index_of(int16_t identifier)
-    {
-        int16_t index = NONE;
-        monster_identifiers_to_monster_indexes(&identifier, &index, 1);
-        return index;
     }
     int32_t ordered(const std::vector<int16_t> &identifiers, int16_t internal_identifier)
     {
@@ -82,25 +57,6 @@ protected:
         map_action_parameter parameter;
         ASSERT_TRUE(get_map_action_parameter(&parameter, action_index, _dont_resolve_links_flag, name, NONE));
         delete_map_action_parameter(&parameter);
-    }
-    // Ends the world of one round of a table, so the next round starts anew.
-    void stop()
-    {
-        dispose_map_actions_from_old_map();
-        dispose_attack_ai_from_old_map();
-        dispose_spatial_groups_from_old_map();
-        dispose_projectiles_from_old_map();
-        dispose_explosions_from_old_map();
-        dispose_units_world();
-        clear_all_registrations();
-        started = false;
-    }
-    // Runs the script passes from the current time up to `last`.
-    void run_until(int32_t last)
-    {
-        if (game_->game_time == 0) update_map_actions();
-        for (; game_->game_time <= last; game_->game_time++) update_map_actions();
-        game_->game_time = last + 1;
     }
 };
 

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
@@ -26,36 +27,24 @@ namespace fs = std::filesystem;
 
 constexpr int TICKS = 900;
 
-class vesk_sim_battle_test : public ::testing::Test
+class vesk_sim_battle_test : public vesk_sim_fixture
 {
 protected:
-    std::string directory, previous, bin, orders;
+    std::string orders;
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+        vesk_sim_fixture::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         orders = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "orders" / "battle.txt").string();
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        if (!fs::exists(fs::path(bin) / "vesk_sim")) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
         ASSERT_TRUE(fs::exists(orders)) << orders;
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
-    }
-    void TearDown() override
-    {
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
     }
     // Runs vesk_sim; its standard output lands in `output`.
     int run(const std::string &arguments, std::string *output = nullptr)
     {
         const std::string out = directory + "/out.txt";
-        const int status = system(("'" + bin + "/vesk_sim' --data '" + directory + "' --log '" + directory +
-                                   "/sim_log.txt' " + arguments + " > '" + out + "' 2> '" + directory + "/err.txt'")
-                                      .c_str());
+        const int status = run_vesk_sim("--log '" + directory + "/sim_log.txt' " + arguments + " > '" + out + "' 2> '" +
+                                        directory + "/err.txt'");
         if (output)
         {
             std::ifstream file(out);
@@ -63,7 +52,7 @@ protected:
             text << file.rdbuf();
             *output = text.str();
         }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
     }
     std::string battle(int seed, const std::string &extra = "", int ticks = TICKS)
     {

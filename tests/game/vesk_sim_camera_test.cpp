@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
@@ -20,35 +21,17 @@ namespace fs = std::filesystem;
 
 constexpr int TICKS = 120;
 
-class vesk_sim_camera_test : public ::testing::Test
+class vesk_sim_camera_test : public vesk_sim_fixture
 {
 protected:
-    std::string directory, previous, bin;
-
-    void SetUp() override
-    {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        if (!fs::exists(fs::path(bin) / "vesk_sim")) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
-    }
-    void TearDown() override
-    {
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
-    }
     std::string run(const std::string &arguments)
     {
         const std::string out = directory + "/out.txt";
-        const int status = system(("'" + bin + "/vesk_sim' --data '" + directory + "' --log '" + directory +
-                                   "/sim_log.txt' --map demo --seed 1 --ticks " + std::to_string(TICKS) + " " +
-                                   arguments + " > '" + out + "' 2> '" + directory + "/err.txt'")
-                                      .c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_whole_file(directory + "/err.txt");
+        EXPECT_EQ(run_vesk_sim("--log '" + directory + "/sim_log.txt' --map demo --seed 1 --ticks " +
+                               std::to_string(TICKS) + " " + arguments + " > '" + out + "' 2> '" + directory +
+                               "/err.txt'"),
+                  0)
+            << read_whole_file(directory + "/err.txt");
         return read_whole_file(out);
     }
 };

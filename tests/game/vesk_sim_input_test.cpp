@@ -13,43 +13,22 @@
 #include <unistd.h>
 
 #include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-class vesk_sim_input_test : public ::testing::Test
+class vesk_sim_input_test : public vesk_sim_fixture
 {
 protected:
-    std::string directory, previous, bin;
-
-    void SetUp() override
-    {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        if (!fs::exists(fs::path(bin) / "vesk_sim")) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
-    }
-    void TearDown() override
-    {
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
-    }
     void write_events(const char *text)
     {
         std::ofstream file("events.txt");
         file << text;
     }
-    int run(const std::string &arguments)
-    {
-        const int status = system(("'" + bin + "/vesk_sim' --data '" + directory + "' " + arguments).c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int run(const std::string &arguments) { return run_vesk_sim(arguments); }
 };
 
 } // namespace

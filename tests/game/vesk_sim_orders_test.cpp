@@ -11,44 +11,23 @@
 #include <unistd.h>
 
 #include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-class vesk_sim_orders_test : public ::testing::Test
+class vesk_sim_orders_test : public vesk_sim_fixture
 {
 protected:
-    std::string directory, previous, bin;
-
-    void SetUp() override
-    {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        for (const char *name : {"vesk_sim", "vesk_film"})
-            if (!fs::exists(fs::path(bin) / name)) SKIP_OR_FAIL_UNDER_CI(std::string(name) + " is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
-    }
-    void TearDown() override
-    {
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
-    }
+    std::vector<std::string> programs_needed(void) const override { return {"vesk_sim", "vesk_film"}; }
     void write_orders(const char *text)
     {
         std::ofstream file("orders.txt");
         file << text;
     }
-    int run(const std::string &arguments)
-    {
-        const int status = system(("'" + bin + "/vesk_sim' --data '" + directory + "' " + arguments).c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int run(const std::string &arguments) { return run_vesk_sim(arguments); }
 };
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/scratch.h"
 
 namespace {
@@ -23,38 +24,27 @@ namespace fs = std::filesystem;
 
 constexpr int TICKS = 1200;
 
-class vesk_sim_scripts_test : public ::testing::Test
+class vesk_sim_scripts_test : public vesk_sim_fixture
 {
 protected:
-    std::string directory, previous, bin;
-
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        if (!fs::exists(fs::path(bin) / "vesk_sim")) SKIP_OR_FAIL_UNDER_CI("vesk_sim is missing");
-        directory = enter_test_directory();
-        std::vector<test_tag> scripted;
-        ASSERT_TRUE(make_demo_map_source_tags(tool, "scripted_valley.map", "scri", &scripted));
-        ASSERT_TRUE(write_demo_data_set(tool, scripted));
+        vesk_sim_fixture::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         // vesk_sim runs from elsewhere: the log must land in the data directory.
         fs::create_directory(directory + "/elsewhere");
     }
-    void TearDown() override
+    bool make_extra_tags(std::vector<test_tag> *tags) override
     {
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
+        return make_demo_map_source_tags(tool, "scripted_valley.map", "scri", tags);
     }
     // Runs vesk_sim from "elsewhere"; its standard output, and the log it left.
     int run(const std::string &arguments, std::string *output, std::string *log = nullptr)
     {
         fs::remove(directory + "/vesk_log.txt");
         const std::string out = directory + "/out.txt";
-        const int status = system(("cd '" + directory + "/elsewhere' && '" + bin + "/vesk_sim' --data '" + directory +
-                                   "' " + arguments + " > '" + out + "' 2> '" + directory + "/err.txt'")
+        const int status = system(("cd '" + directory + "/elsewhere' && " +
+                                   vesk_sim_command(arguments + " > '" + out + "' 2> '" + directory + "/err.txt'"))
                                       .c_str());
         *output = read_whole_file(out);
         if (log) *log = read_whole_file(directory + "/vesk_log.txt");

@@ -6,7 +6,7 @@
 // shifts units and hands bodies over; 'mece' changes cell flags; 'anim' tests
 // and drives animations; 'moef' builds its effect record.
 
-#include "support/monster_test_world.h"
+#include "script_test_world.h"
 
 #include "support/expected_assertions.h"
 
@@ -37,15 +37,12 @@ void record_selection_removal(int32_t monster_index, uint32_t) { removed_from_se
 
 constexpr int16_t MARKER_IDENTIFIER = 55;
 
-class world_action_procs_test : public monster_test_world
+class world_action_procs_test : public script_test_world
 {
 protected:
     void SetUp() override
     {
-        monster_test_world::SetUp();
-        ASSERT_TRUE(initialize_map_actions());
-        ASSERT_TRUE(initialize_spatial_groups());
-        ASSERT_TRUE(initialize_attack_ai());
+        ASSERT_NO_FATAL_FAILURE(script_test_world::SetUp());
         // A box model and an eight-frame animation of it.
         ASSERT_TRUE(store_box_geometry_tag("boxg", 512));
         model_definition model;
@@ -63,11 +60,6 @@ protected:
         for (int i = 0; i < 8; ++i) animation.frame_model_tags[i] = FOUR_CHARACTER_CODE('b', 'o', 'x', 'm');
         ASSERT_TRUE(store_definition_tag(MODEL_ANIMATION_DEFINITION_GROUP_TAG, "door", &animation, sizeof(animation)));
         removed_from_selections.clear();
-    }
-    void TearDown() override
-    {
-        dispose_map_actions_from_old_map();
-        monster_test_world::TearDown();
     }
     // A 64 x 64 world with one unit marker (identifier MARKER_IDENTIFIER).
     void start(int32_t version = 1820)
@@ -90,51 +82,21 @@ protected:
         current_gameplay_version = version;
         game_->time_state = _game_time_no_countdown;
         definition();
-        initialize_map_actions_for_new_map();
-        initialize_spatial_groups_for_new_map();
-        initialize_attack_ai_for_new_map();
+        initialize_script_modules_for_new_map();
         game_->game_time = 0;
         game_->winning_team_index = NONE;
         removed_from_selections.clear();
         set_random_seed(5);
-    }
-    void stop()
-    {
-        dispose_map_actions_from_old_map();
-        dispose_attack_ai_from_old_map();
-        dispose_spatial_groups_from_old_map();
-        dispose_projectiles_from_old_map();
-        dispose_explosions_from_old_map();
-        dispose_units_world();
-        clear_all_registrations();
-        started = false;
     }
     // `count` units of `player` in a row from `at`, 100 apart; identifiers from `first`.
     std::vector<int16_t> army(int16_t player, int32_t count, world_point2d at, int16_t first)
     {
         std::vector<int16_t> identifiers;
         for (int32_t i = 0; i < count; i++)
-        {
-            const int32_t index = make_unit(player, {at.x + i * 100, at.y});
-            unit(index)->identifier = (int16_t)(first + i);
-            unit(index)->internal_command_identifier = NONE;
-            identifiers.push_back((int16_t)(first + i));
-        }
+            identifiers.push_back(soldier(player, {at.x + i * 100, at.y}, (int16_t)(first + i)));
         return identifiers;
     }
-    int32_t index_of(int16_t identifier)
-    {
-        int16_t index = NONE;
-        monster_identifiers_to_monster_indexes(&identifier, &index, 1);
-        return index;
-    }
     monster_data *named(int16_t identifier) { return unit(index_of(identifier)); }
-    void run_until(int32_t last)
-    {
-        if (game_->game_time == 0) update_map_actions();
-        for (; game_->game_time <= last; game_->game_time++) update_map_actions();
-        game_->game_time = last + 1;
-    }
     std::vector<uint8_t> stored_globals(int32_t action_index, int32_t size)
     {
         std::vector<uint8_t> bytes((size_t)size);
