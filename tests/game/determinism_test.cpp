@@ -48,6 +48,13 @@ void record_progress(int32_t step, int32_t step_count)
     EXPECT_EQ(step_count, NUMBER_OF_MAP_STEPS);
     progress_steps.push_back(step);
 }
+// The slot takes one procedure for the life of the process, which may run
+// several cases.
+void listen_to_progress(void)
+{
+    static const bool registered = register_map_loading_progress_procedure(record_progress);
+    EXPECT_TRUE(registered);
+}
 
 class determinism_test : public ::testing::Test
 {
@@ -201,7 +208,7 @@ TEST_F(determinism_test, a_planted_fault_changes_the_trace_from_its_tick_on)
 
 TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_main_menu)
 {
-    register_map_loading_progress_procedure(record_progress);
+    listen_to_progress();
     std::vector<int32_t> every_step;
     for (int32_t step = 1; step <= NUMBER_OF_MAP_STEPS; ++step) every_step.push_back(step);
     const std::vector<int32_t> before_mesh(every_step.begin(), every_step.begin() + _map_mesh);
@@ -244,7 +251,7 @@ TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_m
 TEST_F(determinism_test, a_map_without_a_usable_interface_does_not_start)
 {
     ASSERT_TRUE(open_log_file("interface test"));
-    register_map_loading_progress_procedure(record_progress);
+    listen_to_progress();
     std::vector<int32_t> up_to_interface;
     for (int32_t step = 1; step <= _map_interface; ++step) up_to_interface.push_back(step);
     char reason[256];
