@@ -11,6 +11,7 @@
 #include "cseries/tags.h"
 #include "cseries/log.h"
 #include "game_hooks.h"
+#include "mesh.h"
 #include "shading_tables.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -62,6 +63,13 @@ void dispose_interface_store(void)
 {
     interface_globals.definition_index = NONE;
     if (interface_definitions.registered) dispose_definitions_from_old_map(&interface_definitions);
+}
+
+// Every map names its look; one naming none cannot start.
+bool map_interface_step(const new_game_data *)
+{
+    const mesh_header *header = get_mesh_header();
+    return initialize_interface_for_new_map(header ? header->interface_tag : (tag)NONE);
 }
 
 } // namespace
@@ -261,4 +269,5 @@ void register_interface_definition_hooks(void)
 {
     register_startup_procedure(_startup_interface, startup_interface);
     register_map_store_procedures(_startup_interface, empty_interface_store, dispose_interface_store);
+    register_map_procedures(_map_interface, map_interface_step, dispose_interface_from_old_map);
 }

@@ -13,11 +13,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/log.h"
+#include "cseries/tags.h"
 #include "determinism_harness.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "interface_definitions.h"
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
@@ -37,12 +40,21 @@ namespace fs = std::filesystem;
 const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
 const tag BROKEN = FOUR_CHARACTER_CODE('b', 'r', 'o', 'k');
 const tag MISSING = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+const tag NO_INTERFACE = FOUR_CHARACTER_CODE('n', 'o', 'i', 'n');
+const tag NO_FONT_1 = FOUR_CHARACTER_CODE('n', 'o', 'f', '1');
 
 std::vector<int32_t> progress_steps;
 void record_progress(int32_t step, int32_t step_count)
 {
     EXPECT_EQ(step_count, NUMBER_OF_MAP_STEPS);
     progress_steps.push_back(step);
+}
+// The slot takes one procedure for the life of the process, which may run
+// several cases.
+void listen_to_progress(void)
+{
+    static const bool registered = register_map_loading_progress_procedure(record_progress);
+    EXPECT_TRUE(registered);
 }
 
 class determinism_test : public vesk_sim_fixture
@@ -60,7 +72,24 @@ protected:
         broken.subgroup_tag = BROKEN;
         broken.name = "broken valley";
         broken.data.resize(MESH_HEADER_SIZE + 16);
-        extra->push_back(broken);
+        // The demo map naming no interface, and naming one without font 1.
+        test_tag no_interface = tags.front(), no_font_1 = tags.front();
+        no_interface.subgroup_tag = NO_INTERFACE;
+        write_be32(no_interface.data.data() + offsetof(mesh_header, interface_tag), (uint32_t)NONE);
+        no_font_1.subgroup_tag = NO_FONT_1;
+        write_be32(no_font_1.data.data() + offsetof(mesh_header, interface_tag), NO_FONT_1);
+        const auto menu = std::find_if(tags.begin(), tags.end(), [](const test_tag &t) {
+            return t.group_tag == INTERFACE_DEFINITION_GROUP_TAG && t.subgroup_tag == INTERFACE_FILE_DEFINITION_TAG;
+        });
+        if (menu == tags.end())
+        {
+            ADD_FAILURE() << "the demo tags hold the interface file's definition";
+            return false;
+        }
+        test_tag look_without_font_1 = *menu;
+        look_without_font_1.subgroup_tag = NO_FONT_1;
+        write_be32(look_without_font_1.data.data() + offsetof(interface_definition, font_tags) + 4, (uint32_t)NONE);
+        extra->insert(extra->end(), {broken, no_interface, no_font_1, look_without_font_1});
         return true;
     }
     void TearDown() override
@@ -178,7 +207,7 @@ TEST_F(determinism_test, a_planted_fault_changes_the_trace_from_its_tick_on)
 
 TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_main_menu)
 {
-    register_map_loading_progress_procedure(record_progress);
+    listen_to_progress();
     std::vector<int32_t> every_step;
     for (int32_t step = 1; step <= NUMBER_OF_MAP_STEPS; ++step) every_step.push_back(step);
     const std::vector<int32_t> before_mesh(every_step.begin(), every_step.begin() + _map_mesh);
@@ -213,6 +242,46 @@ TEST_F(determinism_test, failed_starts_dispose_what_was_set_up_and_rest_in_the_m
         EXPECT_EQ(get_player_count(), 0);
         EXPECT_EQ(get_object_count(), 0);
     }
+}
+
+// Every map names its interface: one naming none, or one whose definition
+// lacks a required font, stops at the interface step with the data-missing
+// error, and leaves nothing set up.
+TEST_F(determinism_test, a_map_without_a_usable_interface_does_not_start)
+{
+    ASSERT_TRUE(open_log_file("interface test"));
+    listen_to_progress();
+    std::vector<int32_t> up_to_interface;
+    for (int32_t step = 1; step <= _map_interface; ++step) up_to_interface.push_back(step);
+    char reason[256];
+    for (const tag map : {NO_INTERFACE, NO_FONT_1})
+    {
+        progress_steps.clear();
+        EXPECT_FALSE(start_simulation(nullptr, map, 1, reason, sizeof(reason))) << tag_to_string(map);
+        EXPECT_NE(std::string(reason).find("interface appearance missing."), std::string::npos) << reason;
+        EXPECT_EQ(progress_steps, up_to_interface) << tag_to_string(map);
+        EXPECT_FALSE(vesk_map_is_loaded());
+        EXPECT_EQ(game_->state, _game_state_displaying_main_menu);
+        EXPECT_EQ(get_interface_definition(), nullptr);
+        EXPECT_EQ(get_player_count(), 0);
+    }
+    close_log_file();
+    const std::string log = read_whole_file(LOG_FILE_NAME);
+    size_t lines = 0;
+    for (size_t at = log.find("Data Missing: interface appearance missing."); at != std::string::npos;
+         at = log.find("Data Missing: interface appearance missing.", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 2u) << log;
+    EXPECT_NE(log.find("interface font 1 ("), std::string::npos) << log;
+
+    // The demo map's own interface loads, with its fonts.
+    start(1);
+    ASSERT_NE(get_interface_definition(), nullptr);
+    EXPECT_EQ(get_definition_subgroup(&interface_definitions, 0), INTERFACE_FILE_DEFINITION_TAG);
+    for (int32_t font = 0; font < NUMBER_OF_INTERFACE_FONTS; ++font)
+        EXPECT_NE(get_interface_font_index(font), NONE) << font;
+    stop_simulation();
+    EXPECT_EQ(get_interface_definition(), nullptr);
 }
 
 TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing_map)

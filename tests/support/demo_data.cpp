@@ -168,6 +168,48 @@ static std::string landscape_subgroup(const fs::path &map)
     return "none";
 }
 
+// The text sources directly under `folder`, in name order.
+static std::vector<fs::path> text_sources(const fs::path &folder)
+{
+    std::vector<fs::path> sources;
+    if (fs::exists(folder))
+        for (const auto &entry : fs::directory_iterator(folder))
+            if (entry.is_regular_file() && entry.path().extension() == ".txt") sources.push_back(entry.path());
+    std::sort(sources.begin(), sources.end());
+    return sources;
+}
+
+// The look every map start loads: the interface collections and definitions
+// of data/interface, and the plain interface fonts of data/fonts/interface.txt.
+// The fonts are the tool's fixed test font: rendering the demo's faces is
+// slow, and the map start needs only that the fonts load.
+static bool make_interface_tags(const std::string &tool, const fs::path &data, std::vector<test_tag> *made)
+{
+    for (const fs::path &source : text_sources(data / "interface" / "collections"))
+    {
+        const std::string subgroup = source.stem().string();
+        if (!make_tag(tool, "collection demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                                source.string() + "'", made))
+            return false;
+    }
+    for (const fs::path &source : text_sources(data / "interface" / "inte"))
+    {
+        const std::string subgroup = source.stem().string();
+        if (!make_tag(tool, "interface demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                                source.string() + "'", made))
+            return false;
+    }
+    std::ifstream fonts(data / "fonts" / "interface.txt");
+    for (std::string line; std::getline(fonts, line);)
+    {
+        std::istringstream words(line);
+        std::string plain;
+        if (!(words >> plain) || plain[0] == '#') continue;
+        if (!make_tag(tool, "font demo_out.tag --test --subgroup " + plain + " --name " + plain, made)) return false;
+    }
+    return true;
+}
+
 static const char *const demo_source_kinds[] = {"media", "preload", "collections", "observer"};
 
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
@@ -178,7 +220,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     add_file_to_key(data / "maps" / "demo_valley.map", &key);
     {
         std::vector<fs::path> all;
-        for (const char *kind : {"objects", "media", "preload", "collections", "observer"})
+        for (const char *kind : {"objects", "media", "preload", "collections", "observer", "interface", "fonts"})
             if (fs::exists(data / kind))
                 for (const auto &entry : fs::recursive_directory_iterator(data / kind))
                     if (entry.is_regular_file()) all.push_back(entry.path());
@@ -225,6 +267,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
                 return false;
         }
     }
+    if (!make_interface_tags(tool, data, &made)) return false;
     write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
     return true;

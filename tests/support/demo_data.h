@@ -27,13 +27,16 @@ bool running_under_ci(void);
 std::string data_tool_path(void);
 
 // Makes the demo map 'demo' and its object tags with `tool`, working in the
-// current directory, and appends them to `tags`.  False (a test failure added)
+// current directory, and appends them to `tags`.  They include the interface
+// every demo map names (data/interface), with the tool's test font standing
+// in for each interface font.  False (a test failure added)
 // when the tool fails on a source; nothing is appended then.
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags);
 
 // Makes the map data/maps/`source` as the tag 'mesh' `subgroup`, and the
 // landscape collection it names, with `tool`, as the demo data script does;
-// appends them to `tags`.  False (a test failure added) when the tool fails.
+// appends them to `tags`.  The other tags it names (camera limits,
+// interface...) are those of make_demo_map_tags.  False (a test failure added) when the tool fails.
 bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
                                std::vector<test_tag> *tags);
 
