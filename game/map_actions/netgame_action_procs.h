@@ -1,0 +1,11 @@
+#pragma once
+// The procedures of network games and custom scoring: 'plyc', 'plan', 'ngty', 'scor', 'goal', 'obco'.
+
+#include <cstdint>
+
+uint32_t player_count_action_proc(int32_t action_index);
+uint32_t netgame_time_action_proc(int32_t action_index);
+uint32_t game_type_action_proc(int32_t action_index);
+uint32_t custom_scoring_action_proc(int32_t action_index);
+uint32_t goal_action_proc(int32_t action_index);
+uint32_t object_control_action_proc(int32_t action_index);
