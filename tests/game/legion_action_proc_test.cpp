@@ -18,7 +18,6 @@ namespace {
 
 constexpr uint32_t executed = _map_action_proc_executed_flag;
 constexpr uint32_t deactivated = _map_action_proc_deactivate_flag;
-constexpr int16_t no_value = NONE;
 
 class legion_action_proc_test : public script_test_world
 {
@@ -355,6 +354,74 @@ TEST_F(legion_action_proc_test, a_legion_that_loses_more_than_its_vitality_delta
     EXPECT_EQ(g.state, _legion_state_attacking);
     EXPECT_EQ(g.combined_friendly_vitality, 743);
     EXPECT_TRUE(g.flags & _legion_took_damage_flag);
+}
+
+} // namespace
+
+namespace {
+
+// ---- the odds -------------------------------------------------------------------------------------
+
+// One unit (power 1) against one enemy inside the inner attack radius: the
+// legion attacks only when 1.0 is strictly above 'pora', and turns back to
+// moving once the enemy stands beyond the outer radius.
+TEST_F(legion_action_proc_test, a_legion_attacks_on_better_odds_than_its_ratio_and_moves_again_out_of_range)
+{
+    for (const int32_t ratio : {65535, 65536})
+    {
+        SCOPED_TRACE(ratio);
+        start();
+        const int16_t a = soldier(0, {10000, 10000}, 71);
+        const int16_t enemy = soldier(1, {10000, 16000}, 81);
+        test_action legion = line_legion(10);
+        legion.fixeds(four("pora"), {ratio}).ids(four("acmo"), {30}).ids(four("demo"), {31});
+        ASSERT_TRUE(import_test_actions({legion, container(20, {a}), {30, four("wait")}, {31, four("wait")}}));
+        activate_map_action(action(31));
+
+        EXPECT_EQ(run(10), executed);
+        legion_action_proc_globals g = globals_of(10);
+        // The enemy's reach leaves line[0] free: the legion holds there, facing it.
+        EXPECT_EQ(g.desired_centerpoint.x, 10000);
+        EXPECT_EQ(g.desired_facing, QUARTER_CIRCLE);
+        EXPECT_TRUE(g.flags & _legion_in_range_flag);
+        EXPECT_EQ(g.state, ratio < 65536 ? _legion_state_attacking : _legion_state_moving);
+        if (ratio == 65536)
+        {
+            stop();
+            continue;
+        }
+        place(index_of(enemy), {10000, 25000});
+        EXPECT_EQ(run(10), executed);
+        g = globals_of(10);
+        EXPECT_EQ(g.state, _legion_state_moving);
+        EXPECT_TRUE(is_active(30));
+        EXPECT_FALSE(is_active(31));
+        EXPECT_TRUE(ordered(a));
+        stop();
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A circular legion stands on the circle round line[0] through line[1],
+// towards the closest enemy.
+TEST_F(legion_action_proc_test, a_circular_legion_stands_on_its_circle_towards_the_enemy)
+{
+    start();
+    const int16_t a = soldier(0, {10000, 10000}, 71);
+    soldier(1, {10000, 18000}, 81);
+    test_action legion = line_legion(10, 13000);
+    legion.flag(four("circ"));
+    ASSERT_TRUE(import_test_actions({legion, container(20, {a})}));
+    EXPECT_EQ(run(10), executed);
+    const legion_action_proc_globals g = globals_of(10);
+    EXPECT_EQ(g.circle_radius, 3000);
+    EXPECT_EQ(g.desired_facing, QUARTER_CIRCLE);
+    EXPECT_EQ(by_id(a)->waypoints[0].x, 10000);
+    EXPECT_EQ(by_id(a)->waypoints[0].y, 13000);
+    EXPECT_EQ(by_id(a)->final_desired_yaw, QUARTER_CIRCLE);
 }
 
 } // namespace
