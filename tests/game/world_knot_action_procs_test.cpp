@@ -223,7 +223,8 @@ TEST_F(world_knot_test, unit_indicators_replace_each_units_text_and_fall_back_to
     EXPECT_EQ(unit(b)->current_overhead_text_index, 4);
 }
 
-// Without the interface no text exists and the units keep NONE.
+// Without the interface no text exists and the units keep NONE; the
+// simulated state is untouched.
 TEST_F(world_knot_test, unit_indicators_without_the_interface_leave_units_without_text)
 {
     start();
@@ -233,8 +234,13 @@ TEST_F(world_knot_test, unit_indicators_without_the_interface_leave_units_withou
     test_action plain{10, four("uind")};
     plain.units(four("subj"), {1}).ints(four("otxt"), {four("labl")}, _parameter_field_name);
     ASSERT_TRUE(import_test_actions({plain}));
+    uint32_t before = 0, after = 0;
+    hash_monsters(&before);
     trigger_map_action(0);
     EXPECT_EQ(unit(a)->current_overhead_text_index, NONE);
+    // The text index is local: the units' state hash does not see it.
+    hash_monsters(&after);
+    EXPECT_EQ(before, after);
 }
 
 // ---- units inside a radius and the 'subj' rewrite ------------------------------------------
