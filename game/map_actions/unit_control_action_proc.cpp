@@ -31,6 +31,7 @@
 #include "statistics.h"
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
+#include "world_knot_action_procs.h"
 
 enum
 {
@@ -538,8 +539,7 @@ uint32_t unit_control_action_proc(int32_t action_index)
                 monster->display_dirty_flags |= _monster_ammunition_dirty_flag;
             }
     if (current_gameplay_version > 1300) change_inventories(action_index, units, unit_count);
-    // The overhead text of the same action ('otxt' and its companions) belongs
-    // here; no overhead text exists yet.
+    overhead_text_action_proc(action_index, units, unit_count);
     if (current_gameplay_version > 1300) change_mana_and_health(action_index, units, unit_count);
 
     if (get_long(action_index, field('n', 'e', 'n', 'a'), _parameter_integer, &value))
