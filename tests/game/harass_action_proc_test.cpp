@@ -335,6 +335,51 @@ TEST_F(harass_test, casualties_leave_once_fire_casu_and_the_last_one_deactivates
     EXPECT_EQ(record().unit_count, 0);
 }
 
+TEST_F(harass_test, without_enemies_units_head_back_to_the_waypoint_beyond_its_radius)
+{
+    const int32_t unit = place(0, {1000, 1000}, harasser_id);
+    import({harasser_id}, [](test_action &a) { points(a, "wayp", {{5000, 1000}}); });
+    run();
+    EXPECT_EQ(state_of(0), _harass_state_returning_to_waypoint);
+    EXPECT_EQ(monster(unit)->internal_command_identifier, INTERNAL_COMMAND_IDENTIFIER_NO_ACTION);
+    get_object(monster(unit)->object_index)->location.position.x = 5000 - 2559;
+    run();
+    EXPECT_EQ(state_of(0), _harass_state_idle);
+
+    // Back with an object: idle within the wander radius, else sent back.
+    harass_globals globals = record();
+    globals.units[0].state = _harass_state_picking_up_item_to_throw;
+    ASSERT_TRUE(set_unique_map_action_parameter(0, four("#glo"), _parameter_character, sizeof(globals), &globals));
+    monster(unit)->carrying_object_index = (int16_t)make_dormant(throwable, {100, 100, 0});
+    get_object(monster(unit)->object_index)->location.position.x = 5000 - 2561;
+    run();
+    EXPECT_EQ(state_of(0), _harass_state_returning_to_waypoint);
+}
+
+TEST_F(harass_test, a_retreating_unit_close_and_below_half_turns_suicidal_when_its_stored_vitality_is_lower)
+{
+    for (bool stored_below_current : {true, false})
+    {
+        SCOPED_TRACE(stored_below_current);
+        stop_units();
+        const int32_t unit = place(0, {3500, 4000}, harasser_id);
+        place_enemy({3000, 4000});
+        import({harasser_id});
+        run(shaped(0, 200)); // in front within reach: circling
+        harass_globals globals = record();
+        globals.units[0].state = _harass_state_retreating_from_enemy;
+        object_data *body = get_object(monster(unit)->object_index);
+        body->vitality = (short_fixed)(body->maximum_vitality / 2 - 1);
+        // As the procedure reads it: the stored vitality below the current one.
+        globals.units[0].last_vitality = (short_fixed)(stored_below_current ? body->vitality - 1 : body->vitality);
+        ASSERT_TRUE(set_unique_map_action_parameter(0, four("#glo"), _parameter_character, sizeof(globals), &globals));
+        run(shaped(0, 200));
+        EXPECT_EQ(state_of(0), stored_below_current ? _harass_state_suiciding_enemy : _harass_state_retreating_from_enemy);
+        EXPECT_EQ(attack_ordered(), stored_below_current);
+        EXPECT_EQ(record().units[0].last_vitality, body->vitality);
+    }
+}
+
 TEST_F(harass_test, an_illegal_state_is_logged_and_kept)
 {
     place(0, {1000, 1000}, harasser_id);
