@@ -181,8 +181,9 @@ static void set_unit_state(invisible_globals *globals, searcher_data *searcher, 
         const int32_t speed = monster ? monster->base_movement_speed : 0;
         int32_t delay = 2;
         if (speed > 0 && placed) delay += distance2d(&destination, &at) / (speed * 32);
-        // Long walks are counted in the record's signed byte, as stored.
-        searcher->delay = (int8_t)(uint8_t)(uint32_t)delay;
+        // The wait is kept in a signed byte: a long walk waits the longest it
+        // can hold instead of wrapping to a wait that has already run out.
+        searcher->delay = (int8_t)(delay > INT8_MAX ? INT8_MAX : delay);
         break;
     }
     case _unit_watching_media:

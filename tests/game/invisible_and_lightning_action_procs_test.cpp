@@ -349,6 +349,20 @@ TEST_F(invisible_and_lightning_test, invisible_ground_attack_count_series)
     EXPECT_EQ(count_of(0), 0);
 }
 
+// A wander far away at a slow pace waits the longest the record holds
+// (127) rather than a wrapped, already expired wait.
+TEST_F(invisible_and_lightning_test, invisible_long_wander_waits_127)
+{
+    start();
+    ASSERT_NO_FATAL_FAILURE(hunt({9000, 10000}, {2000, 2000}));
+    named(100)->base_movement_speed = 1;
+    set_searcher(0, 0, 0, 0, 0);
+    trigger_map_action(0);
+    EXPECT_EQ(state_of(0), 0);
+    EXPECT_EQ(delay_of(0), 127);
+    EXPECT_EQ(named(100)->internal_command_identifier, 7);
+}
+
 // Without waypoints a searcher whose wait runs out stands still: no order,
 // no draw.
 TEST_F(invisible_and_lightning_test, invisible_searcher_without_waypoints_stands_still)
