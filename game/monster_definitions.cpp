@@ -31,8 +31,8 @@ const byte_swap_code monster_definition_byte_swapping_data[] = {
     _begin_bs_array, NUMBER_OF_MONSTER_DEFINITION_SOUNDS, _2byte, _end_bs_array,
     _begin_bs_array, NUMBER_OF_MONSTER_DEFINITION_SOUNDS, _4byte, _end_bs_array,
     _begin_bs_array, MAXIMUM_ATTACKS_PER_MONSTER, MONSTER_ATTACK_BYTE_SWAPPING, _end_bs_array,
-    _begin_bs_array, 13, _4byte, _end_bs_array,
-    396, 64,
+    _begin_bs_array, 14, _4byte, _end_bs_array,
+    392, 64,
     _end_bs_array};
 
 const byte_swap_code artifact_definition_byte_swapping_data[] = {
@@ -70,6 +70,7 @@ void default_monster_definition(void *record)
     definition->burning_death_projectile_group_tag = definition->dying_projectile_group_tag = NONE;
     definition->exploding_projectile_group_tag = definition->local_projectile_group_tag = NONE;
     definition->object_tag = NONE;
+    definition->map_action_tag = NONE;
     definition->collection_index = definition->object_type = NONE;
     definition->names_string_list_index = definition->spelling_string_list_index = NONE;
     definition->ammunition_projectile_type = definition->entrance_projectile_group_type = NONE;
