@@ -70,7 +70,6 @@ void default_monster_definition(void *record)
     definition->burning_death_projectile_group_tag = definition->dying_projectile_group_tag = NONE;
     definition->exploding_projectile_group_tag = definition->local_projectile_group_tag = NONE;
     definition->object_tag = NONE;
-    definition->map_action_tag = NONE;
     definition->collection_index = definition->object_type = NONE;
     definition->names_string_list_index = definition->spelling_string_list_index = NONE;
     definition->ammunition_projectile_type = definition->entrance_projectile_group_type = NONE;

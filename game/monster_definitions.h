@@ -336,7 +336,7 @@ struct monster_definition
     tag exploding_projectile_group_tag;
     tag local_projectile_group_tag; // 'lpgr'
     tag object_tag; // 'obje'
-    tag map_action_tag; // the ambient-life behaviour of its units; NONE or 0: none
+    tag map_action_tag; // the ambient-life behaviour of its units; 0 (the default) or NONE: none
     uint8_t unused[392];
 
     // Run time: filled by the loader, never stored.

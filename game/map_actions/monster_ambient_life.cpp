@@ -271,15 +271,6 @@ bool create_map_action_for_new_monster(int32_t monster_index)
     return create_map_action_for_monster(monster_index, definition->map_action_tag);
 }
 
-void delete_monster_map_action(int32_t monster_index)
-{
-    monster_data *monster = get_monster_data(monster_index);
-    if (!monster || monster->map_action_index == NONE) return;
-    const int32_t action_index = monster->map_action_index;
-    monster->map_action_index = NONE;
-    delete_map_action(action_index);
-}
-
 // ---- commands ------------------------------------------------------------------------------
 
 static void move_monster(int32_t monster_index, world_point2d destination, uint16_t flags)
@@ -691,5 +682,4 @@ void hash_monster_ambient_life(uint32_t *hash)
 void register_monster_ambient_life_hooks(void)
 {
     register_create_map_action_for_monster_procedure(create_map_action_for_new_monster);
-    register_delete_monster_map_action_procedure(delete_monster_map_action);
 }

@@ -81,8 +81,6 @@ bool create_map_action_for_monster(int32_t monster_index, action_tag tag);
 // (`map_action_tag`, NONE or 0: none) gets its script; false when it names
 // none or no action could be made.
 bool create_map_action_for_new_monster(int32_t monster_index);
-// Deletes a dying unit's script (its block stays until compaction).
-void delete_monster_map_action(int32_t monster_index);
 // Moves the blocks of the living units to the front of the pool, in unit
 // order, each copied with the size it was allocated with.
 void compact_map_action_memory_pool(void);
@@ -110,8 +108,8 @@ uint32_t deer_action_proc(int32_t action_index);
 uint32_t peasant_action_proc(int32_t action_index);
 uint32_t soaring_action_proc(int32_t action_index);
 
-// Fills the units' points (a new unit's script, a dying unit's script) and
-// the state hash.  Called by register_map_action_hooks.
+// Fills the units' point for a new unit's script (a dying unit's script is
+// deleted by the engine's own point).  Called by register_map_action_hooks.
 void register_monster_ambient_life_hooks(void);
 // The state hash's contribution: the pool's sizes and the bytes in use.
 void hash_monster_ambient_life(uint32_t *hash);

@@ -178,7 +178,7 @@ TEST_F(monster_ambient_life_test, an_unknown_tag_gets_an_action_and_no_block_and
     EXPECT_EQ(get_random_seed(), SEED);
 }
 
-TEST_F(monster_ambient_life_test, a_new_unit_takes_its_behaviour_from_its_definition_and_loses_its_action_on_death)
+TEST_F(monster_ambient_life_test, a_new_unit_takes_its_behaviour_from_its_definition)
 {
     start();
     const world_point2d at = {4000, 4000};
@@ -192,10 +192,6 @@ TEST_F(monster_ambient_life_test, a_new_unit_takes_its_behaviour_from_its_defini
     EXPECT_EQ(get_map_action_tag(action_index), PEASANT);
     ASSERT_NE(block<peasant_action_data>(index), nullptr);
     EXPECT_TRUE(same_point(block<peasant_action_data>(index)->original_position, at));
-    delete_monster_map_action(index);
-    EXPECT_EQ(get_map_action(action_index), nullptr);
-    EXPECT_EQ(unit(index)->map_action_index, NONE);
-    delete_monster_map_action(index);
 }
 
 // ---- who runs ------------------------------------------------------------------------------------
