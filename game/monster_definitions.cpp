@@ -31,8 +31,8 @@ const byte_swap_code monster_definition_byte_swapping_data[] = {
     _begin_bs_array, NUMBER_OF_MONSTER_DEFINITION_SOUNDS, _2byte, _end_bs_array,
     _begin_bs_array, NUMBER_OF_MONSTER_DEFINITION_SOUNDS, _4byte, _end_bs_array,
     _begin_bs_array, MAXIMUM_ATTACKS_PER_MONSTER, MONSTER_ATTACK_BYTE_SWAPPING, _end_bs_array,
-    _begin_bs_array, 13, _4byte, _end_bs_array,
-    396, 64,
+    _begin_bs_array, 14, _4byte, _end_bs_array,
+    392, 64,
     _end_bs_array};
 
 const byte_swap_code artifact_definition_byte_swapping_data[] = {

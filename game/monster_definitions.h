@@ -336,7 +336,8 @@ struct monster_definition
     tag exploding_projectile_group_tag;
     tag local_projectile_group_tag; // 'lpgr'
     tag object_tag; // 'obje'
-    uint8_t unused[396];
+    tag map_action_tag; // the ambient-life behaviour of its units; 0 (the default) or NONE: none
+    uint8_t unused[392];
 
     // Run time: filled by the loader, never stored.
     int16_t collection_index;
@@ -370,7 +371,8 @@ static_assert(offsetof(monster_definition, sound_tags) == 192);
 static_assert(offsetof(monster_definition, attacks) == 256);
 static_assert(offsetof(monster_definition, names_string_list_tag) == 512);
 static_assert(offsetof(monster_definition, object_tag) == 560);
-static_assert(offsetof(monster_definition, unused) == 564);
+static_assert(offsetof(monster_definition, map_action_tag) == 564);
+static_assert(offsetof(monster_definition, unused) == 568);
 static_assert(offsetof(monster_definition, collection_index) == 960);
 static_assert(offsetof(monster_definition, sound_indexes) == 988);
 

@@ -134,7 +134,7 @@ static void make_map_action_for_monster(int32_t monster_index)
         if (create_map_action_for_monster_procedure procedure = create_map_action_slot.get())
             made = procedure(monster_index);
     monster = get_monster_data(monster_index);
-    if (monster && !made) monster->monster_map_action_data = nullptr;
+    if (monster && !made) monster->monster_map_action_data = NONE;
 }
 
 // The entrance flag of a unit whose definition always plays its entrance.

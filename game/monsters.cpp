@@ -204,6 +204,7 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     // 2.
     monster->path_index = NONE;
     monster->map_action_index = NONE;
+    monster->monster_map_action_data = NONE;
     monster->marker_index = NONE;
     monster->extra_flags = current_gameplay_version > 1300 ? (uint32_t)_monster_inside_object_allowed_extra_flag : 0u;
     monster->orig_color_table_index = (uint8_t)object->color_table_index;

@@ -315,7 +315,9 @@ struct monster_data
     uint32_t artifact_timer;
     int16_t orig_type;
     int16_t orig_base_movement_speed;
-    void *monster_map_action_data; // owned by the ambient-life pool
+    // Offset of its ambient-life block in that module's pool; NONE: none.
+    // An offset, not a pointer: the pool moves blocks when it compacts.
+    int32_t monster_map_action_data;
     int32_t map_action_index; // NONE
     int32_t marker_index; // NONE
     angle propelled_yaw;

@@ -13,6 +13,7 @@
 #include "game_hooks.h"
 #include "map_action_engine.h"
 #include "map_action_parameters.h"
+#include "monster_ambient_life.h"
 #include "mesh.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
@@ -89,6 +90,7 @@ bool initialize_map_actions(void)
     }
     map_actions_module_globals.started = true;
     register_state_hash_procedure(hash_map_actions);
+    register_state_hash_procedure(hash_monster_ambient_life);
     return true;
 }
 
@@ -109,6 +111,7 @@ void initialize_map_actions_for_new_map(void)
     memset(globals->parameter_buffer, 0, PARAMETER_BUFFER_SIZE);
     initialize_spatial_groups_for_new_map();
     initialize_attack_ai_for_new_map();
+    initialize_monster_map_action_memory_pool_for_new_map();
     initialize_data_for_new_map(&map_action_data_globals);
     globals->debug = false;
     globals->initial_actions_activated = false;
@@ -565,4 +568,5 @@ void register_map_action_hooks(void)
     register_map_procedures(_map_preload_map_action_tags, map_step_preload_map_action_tags, nullptr);
     register_tick_procedure(_tick_map_actions, update_map_actions);
     register_map_action_engine_hooks();
+    register_monster_ambient_life_hooks();
 }

@@ -379,7 +379,7 @@ TEST_F(monsters_test, the_state_hash_covers_synchronized_fields_only)
     m->current_overhead_text_index = 3;
     m->current_local_projectile_group_index = 4;
     m->local_projectile_group_index = 8;
-    m->monster_map_action_data = m;
+    m->monster_map_action_data = 12;
     EXPECT_EQ(hash(), before);
     m->mana += 1;
     EXPECT_NE(hash(), before);

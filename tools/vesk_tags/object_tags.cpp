@@ -297,6 +297,7 @@ const field_spec monster_fields[] = {
     {"exploding_group", offsetof(monster_definition, exploding_projectile_group_tag), _field_tag, 1},
     {"local_group", offsetof(monster_definition, local_projectile_group_tag), _field_tag, 1},
     {"object", offsetof(monster_definition, object_tag), _field_tag, 1},
+    {"map_action", offsetof(monster_definition, map_action_tag), _field_tag, 1},
 };
 
 const field_spec artifact_fields[] = {
