@@ -25,6 +25,7 @@
 #include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "map_actions/map_actions.h"
+#include "map_actions/query_sound_suicide_action_procs.h"
 #include "map_life.h"
 #include "markers.h"
 #include "mesh.h"
@@ -89,4 +90,5 @@ void register_built_subsystems(void)
     register_sniffing_hooks();
     register_toggle_sniffing_procedure(toggle_sniffing);
     register_sniffing_report_procedure(report_sniffing_to_map_action);
+    register_sound_listener_procedure(sound_listener_proc);
 }
