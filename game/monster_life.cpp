@@ -70,6 +70,12 @@ bool register_delete_monster_map_action_procedure(delete_monster_map_action_proc
 {
     return delete_map_action_slot.fill(procedure);
 }
+
+void delete_map_action_of_monster(int32_t monster_index)
+{
+    if (delete_monster_map_action_procedure procedure = delete_map_action_slot.get()) procedure(monster_index);
+}
+
 bool register_delete_monster_overhead_text_procedure(delete_monster_overhead_text_procedure procedure)
 {
     return delete_overhead_text_slot.fill(procedure);
@@ -730,7 +736,7 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
     if (!monster) return;
     if (current_gameplay_version >= 1721)
     {
-        if (delete_monster_map_action_procedure procedure = delete_map_action_slot.get()) procedure(monster_index);
+        delete_map_action_of_monster(monster_index);
         monster = same_unit(&identity);
         if (!monster) return;
     }

@@ -57,6 +57,9 @@ bool register_create_map_action_for_monster_procedure(create_map_action_for_mons
 // filled nothing is deleted.
 typedef void (*delete_monster_map_action_procedure)(int32_t monster_index);
 bool register_delete_monster_map_action_procedure(delete_monster_map_action_procedure procedure);
+// Deletes the unit's script through the registered procedure (killing and
+// removing a unit both do, from gameplay version 1721).
+void delete_map_action_of_monster(int32_t monster_index);
 
 // Deletes the overhead text `overhead_text_index` of a dying unit.  Local
 // only: it must not change the game.  Until filled nothing is deleted.

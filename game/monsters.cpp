@@ -20,6 +20,7 @@
 #include "monster_definitions.h"
 #include "monster_hiding.h"
 #include "monster_initializers.h"
+#include "monster_life.h"
 #include "monster_movement.h"
 #include "monster_reactions.h"
 #include "objects.h"
@@ -354,6 +355,12 @@ void delete_monster(int32_t monster_index, bool show_censored_death)
     // freed the record, so look again.
     monster = get_monster_data(monster_index);
     if (!monster) return;
+    if (current_gameplay_version > 1720 && monster->map_action_index != NONE)
+    {
+        delete_map_action_of_monster(monster_index);
+        monster = get_monster_data(monster_index);
+        if (!monster) return;
+    }
     if (monster->object_index != NONE && get_object(monster->object_index)) delete_object(monster->object_index);
     delete_path(&monster->path_index);
     delete_datum(&monster_data_globals, monster_index);

@@ -178,6 +178,23 @@ TEST_F(monster_ambient_life_test, an_unknown_tag_gets_an_action_and_no_block_and
     EXPECT_EQ(get_random_seed(), SEED);
 }
 
+// Removing a unit without a death (trading, a player's units removed) takes
+// its script with it from 1721 on, as killing it does.
+TEST_F(monster_ambient_life_test, removing_a_unit_deletes_its_action_from_1721)
+{
+    for (const int32_t version : {1720, 1721})
+    {
+        start(version);
+        register_map_action_engine_hooks(); // the units reach the script engine through it
+        const int32_t index = animal({3000, 3000}, FOUR_CHARACTER_CODE('p', 'e', 'a', 's'));
+        const int32_t action = unit(index)->map_action_index;
+        ASSERT_NE(action, NONE);
+        delete_monster(index, false);
+        EXPECT_EQ(get_map_action(action) != nullptr, version == 1720) << version;
+        stop();
+    }
+}
+
 TEST_F(monster_ambient_life_test, a_new_unit_takes_its_behaviour_from_its_definition)
 {
     start();
