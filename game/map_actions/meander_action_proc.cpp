@@ -14,6 +14,7 @@
 #include "objects.h"
 #include "script_math.h"
 #include "tag_files/data.h"
+#include "unit_cell_scan.h"
 #include "vesk_random.h"
 #include "world_action_procs_internal.h"
 
@@ -100,54 +101,30 @@ static const object_data *monster_object(int32_t monster_index)
     return monster ? get_object(monster->object_index) : nullptr;
 }
 
-static int32_t clamp_cell(int64_t value, int32_t size)
-{
-    return value < 0 ? 0 : (value >= size ? size - 1 : (int32_t)value);
-}
-
 // The nearest visible unit of another team within `width` cells each side
-// of the unit's cell; NONE when none.  Rows in increasing y, cells in
-// increasing x, each cell's chain in order; the first of equals wins.
+// of the unit's cell; NONE when none.  The first of equals in the scan's
+// order wins.
 static int32_t nearest_threat(int32_t monster_index, int32_t width)
 {
     const monster_data *monster = get_monster_data(monster_index);
     const object_data *object = monster_object(monster_index);
-    if (!object || width < 0 || mesh_width < 1 || mesh_height < 1) return NONE;
+    if (!object) return NONE;
     const world_point2d at = {object->location.position.x, object->location.position.y};
-    const int32_t cell_x = asr32(at.x, 9), cell_y = asr32(at.y, 9);
-    const int32_t left = clamp_cell((int64_t)cell_x - width, mesh_width);
-    const int32_t right = clamp_cell((int64_t)cell_x + width, mesh_width);
-    const int32_t top = clamp_cell((int64_t)cell_y - width, mesh_height);
-    const int32_t bottom = clamp_cell((int64_t)cell_y + width, mesh_height);
     int32_t threat = NONE;
     world_distance threat_distance = 0;
-    for (int32_t y = top; y <= bottom; y++)
-    {
-        for (int32_t x = left; x <= right; x++)
+    scan_unit_objects_near(at, width, [&](const object_data *other, const monster_data *unit) {
+        if (unit->owner_team_index == monster->owner_team_index ||
+            (unit->extra_flags & _monster_is_invisible_extra_flag))
+            return false;
+        const world_point2d there = {other->location.position.x, other->location.position.y};
+        const world_distance distance = distance2d(&at, &there);
+        if (threat == NONE || distance < threat_distance)
         {
-            const datum_globals *objects = get_object_array();
-            int32_t steps = 0;
-            for (int32_t index = get_mesh_cell(x, y)->first_object_index; index != NONE && steps <= objects->count;
-                 steps++)
-            {
-                const object_data *other = get_object(index);
-                if (!other) break;
-                index = other->next_object_index;
-                if (other->owner != _object_is_monster || (other->flags & _object_is_invisible_flag)) continue;
-                const monster_data *unit = get_monster_data(other->owner_index);
-                if (!unit || unit->owner_team_index == monster->owner_team_index ||
-                    (unit->extra_flags & _monster_is_invisible_extra_flag))
-                    continue;
-                const world_point2d there = {other->location.position.x, other->location.position.y};
-                const world_distance distance = distance2d(&at, &there);
-                if (threat == NONE || distance < threat_distance)
-                {
-                    threat = other->owner_index;
-                    threat_distance = distance;
-                }
-            }
+            threat = other->owner_index;
+            threat_distance = distance;
         }
-    }
+        return false;
+    });
     return threat;
 }
 

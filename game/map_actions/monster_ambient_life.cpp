@@ -18,6 +18,7 @@
 #include "script_math.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
+#include "unit_cell_scan.h"
 #include "vesk_random.h"
 
 enum
@@ -312,49 +313,23 @@ static int32_t travel_ticks(const object_data *object, world_point2d destination
 
 // ---- threat scans ----------------------------------------------------------------------------
 
-static int32_t clamp_cell(int64_t value, int32_t size)
-{
-    return value < 0 ? 0 : (value >= size ? size - 1 : (int32_t)value);
-}
-
 // The units in the square of cells `width` each side of the scanning unit's
-// cell, rows in y order, cells in x order, each cell's chain in order, that
-// are threats to it; `visit` returns true to stop.
+// cell that are threats to it, in the scan's order; `visit` returns true to stop.
 template <typename visitor>
 static void scan_for_threats(const monster_data *monster, const object_data *object, int32_t width, bool closest_variant,
                              visitor visit)
 {
-    if (mesh_width < 1 || mesh_height < 1) return;
-    const int32_t cell_x = asr32(object->location.position.x, 9), cell_y = asr32(object->location.position.y, 9);
-    const int32_t left = clamp_cell((int64_t)cell_x - width, mesh_width);
-    const int32_t right = clamp_cell((int64_t)cell_x + width, mesh_width);
-    const int32_t top = clamp_cell((int64_t)cell_y - width, mesh_height);
-    const int32_t bottom = clamp_cell((int64_t)cell_y + width, mesh_height);
-    const datum_globals *objects = get_object_array();
-    for (int32_t y = top; y <= bottom; y++)
-    {
-        for (int32_t x = left; x <= right; x++)
+    const world_point2d at = {object->location.position.x, object->location.position.y};
+    scan_unit_objects_near(at, width, [&](const object_data *other, const monster_data *unit) {
+        if (unit->unit_type == monster->unit_type) return false;
+        if (!closest_variant)
         {
-            int32_t steps = 0;
-            for (int32_t index = get_mesh_cell(x, y)->first_object_index; index != NONE && steps <= objects->count;
-                 steps++)
-            {
-                const object_data *other = get_object(index);
-                if (!other) break;
-                index = other->next_object_index;
-                if (other->owner != _object_is_monster || (other->flags & _object_is_invisible_flag)) continue;
-                const monster_data *unit = get_monster_data(other->owner_index);
-                if (!unit || unit->unit_type == monster->unit_type) continue;
-                if (!closest_variant)
-                {
-                    if (unit->extra_flags & _monster_is_invisible_extra_flag) continue;
-                    const monster_definition *definition = get_monster_definition(unit->type);
-                    if (definition && definition->monster_class == _monster_class_ambient_life) continue;
-                }
-                if (visit(other)) return;
-            }
+            if (unit->extra_flags & _monster_is_invisible_extra_flag) return false;
+            const monster_definition *definition = get_monster_definition(unit->type);
+            if (definition && definition->monster_class == _monster_class_ambient_life) return false;
         }
-    }
+        return visit(other);
+    });
 }
 
 static const object_data *first_threat(const monster_data *monster, const object_data *object, int32_t width)
