@@ -9,7 +9,8 @@
 # scripted test map attacks at tick 96, ends the game when a team is gone, and
 # its film replays and is checked in step; the campaign test map repeats its
 # trace, gives another for another seed, and its film replays and is checked
-# in step; the game opens its window on an X server of its own and ends when
+# in step; so does the behaviours test map, whose log shows each of its
+# behaviours at work; the game opens its window on an X server of its own and ends when
 # it is closed.
 set -eu
 if [ $# -ne 1 ]; then
@@ -192,6 +193,53 @@ if ! "$bin/vesk_sim" --data "$bin" --film "$work/campaign_film" --report >"$work
 fi
 echo "vesk_sim: the campaign map (seeds 7 and 8, $campaign_ticks ticks) repeats its trace, seed 8 gives another, and its film replays to it"
 
+# The behaviours test map: ambient deer and peasants, a legion, harassers, a
+# hidden archer and his searchers, two world knots swapping their units, a
+# suicide unit, custom scoring and a goal.  One trace per seed, another for
+# another seed, its 'debg' trace in the log, and its film replays to it (and
+# is checked in step below).
+behaviours_ticks=1200
+behaviours() { # seed, output file, extra arguments
+    seed=$1
+    out=$2
+    shift 2
+    if ! "$bin/vesk_sim" --data "$bin" --map beha --seed "$seed" --ticks "$behaviours_ticks" --report "$@" >"$out" 2>"$out.err"; then
+        echo "$0: the behaviours map with seed $seed failed:" >&2
+        cat "$out.err" >&2
+        exit 1
+    fi
+}
+behaviours 7 "$work/behaviours" --log "$work/behaviours.log"
+behaviours 7 "$work/behaviours_again" --record "$work/behaviours_film"
+behaviours 8 "$work/behaviours8"
+if ! cmp -s "$work/behaviours" "$work/behaviours_again"; then
+    echo "$0: two runs of the behaviours map with seed 7 (one recorded) gave different traces:" >&2
+    diff "$work/behaviours" "$work/behaviours_again" | head -n 10 >&2
+    exit 1
+fi
+if cmp -s "$work/behaviours" "$work/behaviours8"; then
+    echo "$0: the behaviours map gave the same trace with seeds 7 and 8" >&2
+    exit 1
+fi
+for expected in 'MA \[legi\] the western legion  attacking' 'MA \[girl\] the eastern harassers ' \
+    'MA \[invi\] the search party  unit ' 'MA \[knot\] the eastern knot  state set to: teleporting in' \
+    'MA \[suic\] the suicide unit  #1 suicide monsters active' 'MA \[scor\] a point each  succeeded' \
+    'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '; do
+    if ! grep -q "$expected" "$work/behaviours.log"; then
+        echo "$0: the behaviours map's log holds no line like \"$expected\":" >&2
+        grep 'MA \[' "$work/behaviours.log" | tail -n 10 >&2
+        exit 1
+    fi
+done
+if ! "$bin/vesk_sim" --data "$bin" --film "$work/behaviours_film" --report >"$work/behaviours_replayed" 2>"$work/behaviours_replayed.err" ||
+   ! cmp -s "$work/behaviours" "$work/behaviours_replayed"; then
+    echo "$0: the replay of the behaviours map's film failed or printed another trace:" >&2
+    cat "$work/behaviours_replayed.err" >&2
+    diff "$work/behaviours" "$work/behaviours_replayed" | head -n 10 >&2
+    exit 1
+fi
+echo "vesk_sim: the behaviours map (seeds 7 and 8, $behaviours_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
+
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
@@ -270,18 +318,20 @@ cp "$work/film3" "$work/game/oos_checker_films/demo_seed_3"
 cp "$work/battle_film" "$work/game/oos_checker_films/demo_battle"
 cp "$work/scripted_film" "$work/game/oos_checker_films/scripted_seed_7"
 cp "$work/campaign_film" "$work/game/oos_checker_films/campaign_seed_7"
+cp "$work/behaviours_film" "$work/game/oos_checker_films/behaviours_seed_7"
 status=0
 (cd "$work/game" && env -u DISPLAY -u WAYLAND_DISPLAY timeout 120 ./vesk --oos_check >"$work/oos.out" 2>&1) || status=$?
 if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_battle\": in step at tick $battle_ticks" "$work/game/vesk_log.txt" ||
    ! grep -q "film \"scripted_seed_7\": in step at tick $scripted_ticks" "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"campaign_seed_7\": in step at tick $campaign_ticks" "$work/game/vesk_log.txt"; then
+   ! grep -q "film \"campaign_seed_7\": in step at tick $campaign_ticks" "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"behaviours_seed_7\": in step at tick $behaviours_ticks" "$work/game/vesk_log.txt"; then
     echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
     tail -n 20 "$work/game/vesk_log.txt" >&2
     exit 1
 fi
-echo "vesk --oos_check: the recorded films (seeds 5 and 3, the battle, the scripted and the campaign maps) are in step, exit 0"
+echo "vesk --oos_check: the recorded films (seeds 5 and 3, the battle, the scripted, the campaign and the behaviours maps) are in step, exit 0"
 if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
     echo "$0: vesk_film could not list the film" >&2
     exit 1
