@@ -32,7 +32,9 @@ static procedure_slot<observer_movement_action_procedure> observer_movement_slot
 static uint32_t observer_movement_row(int32_t action_index)
 {
     const observer_movement_action_procedure procedure = observer_movement_slot.get();
-    return procedure ? procedure(action_index) : action_proc_not_built_yet(action_index);
+    if (procedure) return procedure(action_index);
+    map_action_debug(action_index, "no camera");
+    return 0;
 }
 
 bool register_observer_movement_action_procedure(observer_movement_action_procedure procedure)
@@ -160,10 +162,4 @@ void set_action_proc_table_for_tests(const registered_map_action_proc *rows, int
     }
     action_proc_globals.rows = rows;
     action_proc_globals.count = count;
-}
-
-uint32_t action_proc_not_built_yet(int32_t action_index)
-{
-    map_action_debug(action_index, "not built yet");
-    return 0;
 }

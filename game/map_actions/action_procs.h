@@ -43,11 +43,7 @@ const registered_map_action_proc *get_registered_map_action_procs(int32_t *count
 void set_action_proc_table_for_tests(const registered_map_action_proc *rows, int32_t count);
 
 // 'obmo' flies the camera, which belongs to player control (a later layer):
-// its procedure is reached through this point.  Until it is filled the row
-// behaves as action_proc_not_built_yet.
+// its procedure is reached through this point.  Until it is filled (a
+// program without a camera) the row traces "no camera" and returns 0.
 typedef uint32_t (*observer_movement_action_procedure)(int32_t action_index);
 bool register_observer_movement_action_procedure(observer_movement_action_procedure procedure);
-
-// The stand-in of the procedures later work builds: traces "not built yet"
-// and returns 0.
-uint32_t action_proc_not_built_yet(int32_t action_index);

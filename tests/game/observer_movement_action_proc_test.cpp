@@ -217,7 +217,7 @@ TEST_F(observer_movement_test, the_table_row_reaches_the_procedure_once_register
     const registered_map_action_proc *row = action_tag_to_action_proc(four("obmo"));
     ASSERT_NE(row, nullptr);
     EXPECT_TRUE(row->flags & _map_action_proc_local_flag);
-    EXPECT_EQ(row->action_proc(action_identifier_to_action_index(1)), 0u) << "not built yet until registered";
+    EXPECT_EQ(row->action_proc(action_identifier_to_action_index(1)), 0u) << "no camera until registered";
     EXPECT_EQ(get_camera_control_flags(), 0);
     register_observer_movement_action_hooks();
     EXPECT_EQ(row->action_proc(action_identifier_to_action_index(1)), _map_action_proc_succeeded_flag);
