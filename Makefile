@@ -50,7 +50,7 @@ check-release: demo-data
 
 # Seconds of fuzzing shared by all targets: FUZZ_TOTAL_SECONDS in `make test`,
 # FUZZ_LONG_SECONDS in `make fuzz`.
-FUZZ_TOTAL_SECONDS ?= 70
+FUZZ_TOTAL_SECONDS ?= 45
 FUZZ_LONG_SECONDS ?= 3600
 fuzz-build:
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
