@@ -111,134 +111,93 @@ if ! cmp -s "$work/battle7" "$work/battle_replayed"; then
 fi
 echo "vesk_sim: the demo battle (seed 7, $battle_ticks ticks) repeats its trace, seed 8 gives another, a side is beaten: $(grep '^team' "$work/battle7" | tr '\n' ' ')and its film replays to the same trace"
 
-# The scripted test map: its script orders the attack at tick 96, hands team
-# 1 over and ends the game when a team is gone, naming the winner; the trace
-# of its 'debg' actions goes to the log.  One trace per seed, and its film
-# replays to it.
-scripted_ticks=1200
-scripted() { # output file, extra arguments
-    out=$1
-    shift
-    if ! "$bin/vesk_sim" --data "$bin" --map scri --seed 7 --ticks "$scripted_ticks" --report "$@" >"$out" 2>"$out.err"; then
-        echo "$0: the scripted map with seed 7 failed:" >&2
+# The scripted maps share their checks: a run per seed, the same trace for
+# the same seed (one run recorded), another for another seed, and the film
+# replaying to the recorded trace (and checked in step below).
+map_ticks=1200
+run_map() { # name, map tag, seed, output file, extra arguments
+    name=$1
+    map=$2
+    seed=$3
+    out=$4
+    shift 4
+    if ! "$bin/vesk_sim" --data "$bin" --map "$map" --seed "$seed" --ticks "$map_ticks" --report "$@" >"$out" 2>"$out.err"; then
+        echo "$0: the $name map with seed $seed failed:" >&2
         cat "$out.err" >&2
         exit 1
     fi
 }
-scripted "$work/scripted" --log "$work/scripted.log"
-scripted "$work/scripted_again" --record "$work/scripted_film"
-if ! cmp -s "$work/scripted" "$work/scripted_again"; then
-    echo "$0: two runs of the scripted map with seed 7 (one recorded) gave different traces:" >&2
-    diff "$work/scripted" "$work/scripted_again" | head -n 10 >&2
-    exit 1
-fi
-if ! grep -q '^@game_time 96 .* MA \[atta\] team 0 attacks  normal attack' "$work/scripted.log" ||
-   ! grep -q 'MA \[endg\] team [01] wins  team [01] victory' "$work/scripted.log" ||
-   ! grep -q '^winning team [01]$' "$work/scripted" ||
-   ! grep -q '^team [01] placed 4 alive 0$' "$work/scripted"; then
-    echo "$0: the scripted map did not attack at tick 96 and end the game when a team was gone:" >&2
+# name, map tag, output prefix: $work/PREFIX (seed 7, logged), PREFIX_again
+# (seed 7, recorded to PREFIX_film) and PREFIX8 (seed 8, unless --one-seed).
+check_map_runs() {
+    name=$1
+    map=$2
+    prefix=$3
+    run_map "$name" "$map" 7 "$work/$prefix" --log "$work/$prefix.log"
+    run_map "$name" "$map" 7 "$work/${prefix}_again" --record "$work/${prefix}_film"
+    if ! cmp -s "$work/$prefix" "$work/${prefix}_again"; then
+        echo "$0: two runs of the $name map with seed 7 (one recorded) gave different traces:" >&2
+        diff "$work/$prefix" "$work/${prefix}_again" | head -n 10 >&2
+        exit 1
+    fi
+    if [ "${4:-}" != "--one-seed" ]; then
+        run_map "$name" "$map" 8 "$work/${prefix}8"
+        if cmp -s "$work/$prefix" "$work/${prefix}8"; then
+            echo "$0: the $name map gave the same trace with seeds 7 and 8" >&2
+            exit 1
+        fi
+    fi
+    if ! "$bin/vesk_sim" --data "$bin" --film "$work/${prefix}_film" --report >"$work/${prefix}_replayed" 2>"$work/${prefix}_replayed.err" ||
+       ! cmp -s "$work/$prefix" "$work/${prefix}_replayed"; then
+        echo "$0: the replay of the $name map's film failed or printed another trace:" >&2
+        cat "$work/${prefix}_replayed.err" >&2
+        diff "$work/$prefix" "$work/${prefix}_replayed" | head -n 10 >&2
+        exit 1
+    fi
+}
+# name, log, then the patterns each of which some line of the log must match.
+check_map_log() {
+    name=$1
+    log=$2
+    shift 2
+    for expected in "$@"; do
+        if ! grep -q "$expected" "$log"; then
+            echo "$0: the $name map's log holds no line like \"$expected\":" >&2
+            grep 'MA \[' "$log" | tail -n 10 >&2
+            exit 1
+        fi
+    done
+}
+
+# The scripted test map: its script orders the attack at tick 96, hands team
+# 1 over and ends the game when a team is gone, naming the winner.
+check_map_runs scripted scri scripted --one-seed
+check_map_log scripted "$work/scripted.log" '^@game_time 96 .* MA \[atta\] team 0 attacks  normal attack' \
+    'MA \[endg\] team [01] wins  team [01] victory'
+if ! grep -q '^winning team [01]$' "$work/scripted" || ! grep -q '^team [01] placed 4 alive 0$' "$work/scripted"; then
+    echo "$0: the scripted map did not end the game when a team was gone:" >&2
     grep -v '^[0-9]' "$work/scripted" >&2
-    grep 'MA \[' "$work/scripted.log" | tail -n 10 >&2
     exit 1
 fi
-if ! "$bin/vesk_sim" --data "$bin" --film "$work/scripted_film" --report >"$work/scripted_replayed" 2>"$work/scripted_replayed.err" ||
-   ! cmp -s "$work/scripted" "$work/scripted_replayed"; then
-    echo "$0: the replay of the scripted map's film failed or printed another trace:" >&2
-    cat "$work/scripted_replayed.err" >&2
-    diff "$work/scripted" "$work/scripted_replayed" | head -n 10 >&2
-    exit 1
-fi
-echo "vesk_sim: the scripted map (seed 7, $scripted_ticks ticks) attacks at tick 96, ends with $(grep '^winning' "$work/scripted"), repeats its trace, and its film replays to it"
+echo "vesk_sim: the scripted map (seed 7, $map_ticks ticks) attacks at tick 96, ends with $(grep '^winning' "$work/scripted"), repeats its trace, and its film replays to it"
 
 # The campaign test map: guards, a platoon, a leader and his follower, a
 # filter whose results a unit test counts and a unit control hands over, a
-# formation move, changed cells and the gate's animation.  One trace per seed,
-# another for another seed, its 'debg' trace in the log, and its film replays
-# to it (and is checked in step below).
-campaign_ticks=1200
-campaign() { # seed, output file, extra arguments
-    seed=$1
-    out=$2
-    shift 2
-    if ! "$bin/vesk_sim" --data "$bin" --map camp --seed "$seed" --ticks "$campaign_ticks" --report "$@" >"$out" 2>"$out.err"; then
-        echo "$0: the campaign map with seed $seed failed:" >&2
-        cat "$out.err" >&2
-        exit 1
-    fi
-}
-campaign 7 "$work/campaign" --log "$work/campaign.log"
-campaign 7 "$work/campaign_again" --record "$work/campaign_film"
-campaign 8 "$work/campaign8"
-if ! cmp -s "$work/campaign" "$work/campaign_again"; then
-    echo "$0: two runs of the campaign map with seed 7 (one recorded) gave different traces:" >&2
-    diff "$work/campaign" "$work/campaign_again" | head -n 10 >&2
-    exit 1
-fi
-if cmp -s "$work/campaign" "$work/campaign8"; then
-    echo "$0: the campaign map gave the same trace with seeds 7 and 8" >&2
-    exit 1
-fi
-if ! grep -q 'MA \[plat\] the platoon ' "$work/campaign.log" ||
-   ! grep -q 'MA \[geom\] stragglers in the south-east ' "$work/campaign.log"; then
-    echo "$0: the campaign map's log holds no trace of its platoon or its filter:" >&2
-    grep 'MA \[' "$work/campaign.log" | tail -n 10 >&2
-    exit 1
-fi
-if ! "$bin/vesk_sim" --data "$bin" --film "$work/campaign_film" --report >"$work/campaign_replayed" 2>"$work/campaign_replayed.err" ||
-   ! cmp -s "$work/campaign" "$work/campaign_replayed"; then
-    echo "$0: the replay of the campaign map's film failed or printed another trace:" >&2
-    cat "$work/campaign_replayed.err" >&2
-    diff "$work/campaign" "$work/campaign_replayed" | head -n 10 >&2
-    exit 1
-fi
-echo "vesk_sim: the campaign map (seeds 7 and 8, $campaign_ticks ticks) repeats its trace, seed 8 gives another, and its film replays to it"
+# formation move, changed cells and the gate's animation.
+check_map_runs campaign camp campaign
+check_map_log campaign "$work/campaign.log" 'MA \[plat\] the platoon ' 'MA \[geom\] stragglers in the south-east '
+echo "vesk_sim: the campaign map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, and its film replays to it"
 
 # The behaviours test map: ambient deer and peasants, a legion, harassers, a
 # hidden archer and his searchers, two world knots swapping their units, a
-# suicide unit, custom scoring and a goal.  One trace per seed, another for
-# another seed, its 'debg' trace in the log, and its film replays to it (and
-# is checked in step below).
-behaviours_ticks=1200
-behaviours() { # seed, output file, extra arguments
-    seed=$1
-    out=$2
-    shift 2
-    if ! "$bin/vesk_sim" --data "$bin" --map beha --seed "$seed" --ticks "$behaviours_ticks" --report "$@" >"$out" 2>"$out.err"; then
-        echo "$0: the behaviours map with seed $seed failed:" >&2
-        cat "$out.err" >&2
-        exit 1
-    fi
-}
-behaviours 7 "$work/behaviours" --log "$work/behaviours.log"
-behaviours 7 "$work/behaviours_again" --record "$work/behaviours_film"
-behaviours 8 "$work/behaviours8"
-if ! cmp -s "$work/behaviours" "$work/behaviours_again"; then
-    echo "$0: two runs of the behaviours map with seed 7 (one recorded) gave different traces:" >&2
-    diff "$work/behaviours" "$work/behaviours_again" | head -n 10 >&2
-    exit 1
-fi
-if cmp -s "$work/behaviours" "$work/behaviours8"; then
-    echo "$0: the behaviours map gave the same trace with seeds 7 and 8" >&2
-    exit 1
-fi
-for expected in 'MA \[legi\] the western legion  attacking' 'MA \[girl\] the eastern harassers ' \
-    'MA \[invi\] the search party  unit ' 'MA \[knot\] the eastern knot  state set to: teleporting in' \
+# suicide unit, custom scoring and a goal.
+check_map_runs behaviours beha behaviours
+check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the western legion  attacking' \
+    'MA \[girl\] the eastern harassers ' 'MA \[invi\] the search party  unit ' \
+    'MA \[knot\] the eastern knot  state set to: teleporting in' \
     'MA \[suic\] the suicide unit  #1 suicide monsters active' 'MA \[scor\] a point each  succeeded' \
-    'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '; do
-    if ! grep -q "$expected" "$work/behaviours.log"; then
-        echo "$0: the behaviours map's log holds no line like \"$expected\":" >&2
-        grep 'MA \[' "$work/behaviours.log" | tail -n 10 >&2
-        exit 1
-    fi
-done
-if ! "$bin/vesk_sim" --data "$bin" --film "$work/behaviours_film" --report >"$work/behaviours_replayed" 2>"$work/behaviours_replayed.err" ||
-   ! cmp -s "$work/behaviours" "$work/behaviours_replayed"; then
-    echo "$0: the replay of the behaviours map's film failed or printed another trace:" >&2
-    cat "$work/behaviours_replayed.err" >&2
-    diff "$work/behaviours" "$work/behaviours_replayed" | head -n 10 >&2
-    exit 1
-fi
-echo "vesk_sim: the behaviours map (seeds 7 and 8, $behaviours_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
+    'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '
+echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
 
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
@@ -324,9 +283,9 @@ status=0
 if [ "$status" -ne 0 ] || ! grep -q 'film "demo_seed_5": in step at tick 3000' "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_seed_3\": in step at tick $ticks" "$work/game/vesk_log.txt" ||
    ! grep -q "film \"demo_battle\": in step at tick $battle_ticks" "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"scripted_seed_7\": in step at tick $scripted_ticks" "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"campaign_seed_7\": in step at tick $campaign_ticks" "$work/game/vesk_log.txt" ||
-   ! grep -q "film \"behaviours_seed_7\": in step at tick $behaviours_ticks" "$work/game/vesk_log.txt"; then
+   ! grep -q "film \"scripted_seed_7\": in step at tick $map_ticks" "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"campaign_seed_7\": in step at tick $map_ticks" "$work/game/vesk_log.txt" ||
+   ! grep -q "film \"behaviours_seed_7\": in step at tick $map_ticks" "$work/game/vesk_log.txt"; then
     echo "$0: vesk --oos_check did not find the recorded film in step (exit $status):" >&2
     tail -n 20 "$work/game/vesk_log.txt" >&2
     exit 1
