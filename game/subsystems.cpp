@@ -41,6 +41,9 @@
 #include "screen.h"
 #include "unit_commands.h"
 #include "vesk.h"
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "render/render.h"
+#include "detail_maps.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -67,6 +70,9 @@ void register_built_subsystems(void)
     register_image_file_hooks();
     register_interface_definition_hooks();
     register_screen_hooks();
+    register_dialog_hooks();
+    register_render_hooks();
+    register_detail_map_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();

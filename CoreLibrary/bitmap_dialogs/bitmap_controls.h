@@ -1,0 +1,2 @@
+#pragma once
+// The control protocol: verbs, their parameter records, the control registry.

@@ -1,0 +1,2 @@
+// Registration of the core control types.
+#include "bitmap_dialogs/register_controls.h"

@@ -1,0 +1,2 @@
+#pragma once
+// Registration of the core control types.

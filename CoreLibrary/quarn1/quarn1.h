@@ -1,0 +1,2 @@
+#pragma once
+// A lossless codec for 24-bit images.

@@ -1,0 +1,2 @@
+// Running a dialog modally.
+#include "bitmap_dialogs/bitmap_dialogs.h"

@@ -1,0 +1,2 @@
+// Detail textures ('dtex').
+#include "detail_textures.h"

@@ -1,0 +1,2 @@
+// Modal loops.
+#include "modal_loops.h"

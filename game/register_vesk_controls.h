@@ -1,0 +1,2 @@
+#pragma once
+// Registration of the game's own control types.

@@ -1,0 +1,2 @@
+// The visible part of the terrain.
+#include "render/mesh_region.h"

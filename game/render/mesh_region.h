@@ -1,0 +1,2 @@
+#pragma once
+// The visible part of the terrain.

@@ -1,0 +1,2 @@
+// The screen test of surfaces.
+#include "render/render_clip.h"

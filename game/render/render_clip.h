@@ -1,0 +1,2 @@
+#pragma once
+// The screen test of surfaces.

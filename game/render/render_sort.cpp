@@ -1,0 +1,2 @@
+// The frame's surface list.
+#include "render/render_sort.h"

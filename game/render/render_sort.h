@@ -1,0 +1,2 @@
+#pragma once
+// The frame's surface list: adding, depth sort and categories.
