@@ -26,6 +26,7 @@
 #include "observer.h"
 #include "platform_events.h"
 #include "render/render_effects.h"
+#include "render/render_surfaces.h"
 #include "screen_preferences.h"
 #include "screen_sdl.h"
 #include "screen_setup.h"
@@ -86,6 +87,9 @@ static procedure_slot<bar_height_procedure> control_bar_height_slot("control bar
 static procedure_slot<bar_height_procedure> status_bar_height_slot("status bar height");
 static procedure_slot<main_menu_dialog_size_procedure> main_menu_size_slot("main menu dialog size");
 static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text");
+static procedure_slot<render_scene_procedure> render_scene_slot("render scene");
+static procedure_slot<mark_dialogs_dirty_procedure> mark_dialogs_dirty_slot("mark dialogs dirty");
+static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
 
 bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
                               local_player_latency_procedure latency)
@@ -105,6 +109,13 @@ bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure pr
 }
 
 bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure) { return draw_fps_text_slot.fill(procedure); }
+
+bool register_render_scene_procedure(render_scene_procedure procedure) { return render_scene_slot.fill(procedure); }
+
+bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, draw_dialogs_procedure draw)
+{
+    return fill_procedure_pair(&mark_dialogs_dirty_slot, &draw_dialogs_slot, mark_dirty, draw);
+}
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
 {
@@ -560,13 +571,35 @@ void draw_frame(int32_t game_ticks, bool world_shown)
         bitmap_data *destination = get_render_destination(&frame);
         if (destination)
         {
-            // The scene renderer draws the observer's view into `destination` here.
+            render_scene_procedure render = render_scene_slot.get();
+            if (render)
+            {
+                // The view is zeroed first: the camera fills only what it knows.
+                view_data view = {};
+                build_observer_view(&view, game_ticks, (int16_t)(frame.right - frame.left),
+                                    (int16_t)(frame.bottom - frame.top));
+                render(&view, destination);
+            }
             release_render_destination(destination);
             add_to_changed(&changed, &frame);
+            // The software scene overwrote whatever dialogs lay over it.
+            mark_dialogs_dirty_procedure mark_dirty = mark_dialogs_dirty_slot.get();
+            if (mark_dirty) mark_dirty(&frame);
         }
     }
-    // The dialogs draw their dirty parts into the linear back buffer here, and
-    // a requested screenshot is taken, before the changes are shown.
+    draw_dialogs_procedure draw_dialogs = draw_dialogs_slot.get();
+    if (draw_dialogs)
+    {
+        rectangle2d screen_bounds;
+        get_screen_bounds(&screen_bounds);
+        bitmap_data *back_buffer = get_linear_backbuffer(&screen_bounds);
+        if (back_buffer)
+        {
+            draw_dialogs(back_buffer, &changed);
+            release_linear_backbuffer(back_buffer);
+        }
+    }
+    // A requested screenshot is taken here, before the changes are shown.
     display_backbuffer(&changed);
 }
 

@@ -194,6 +194,21 @@ bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure pr
 typedef void (*draw_fps_text_procedure)(view_data *view, const char *text);
 bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure);
 
+// The scene renderer: draws `view` into the lent `destination` (the frame
+// rectangle), with its post-effects.  Until registered the frame is left as
+// it was.
+typedef void (*render_scene_procedure)(view_data *view, bitmap_data *destination);
+bool register_render_scene_procedure(render_scene_procedure procedure);
+
+// The dialog layer, once per drawn frame.  `mark_dirty` marks the dialogs over
+// a rectangle the scene has just drawn; `draw` idles the dialogs and draws
+// their dirty parts into the lent back buffer `screen_bitmap`, adding what it
+// drew to `changed` (screen coordinates).  Until registered no dialog is
+// drawn.
+typedef void (*mark_dialogs_dirty_procedure)(const rectangle2d *rectangle);
+typedef void (*draw_dialogs_procedure)(bitmap_data *screen_bitmap, rectangle2d *changed);
+bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, draw_dialogs_procedure draw);
+
 // Joins the screen to the core: the start-up step, the frame, the state
 // step, the frame limiter, the window events, the pointer's screen, the
 // observer's rectangles, the pointer-to-view consumer, and the stand-in
