@@ -11,6 +11,7 @@
 #include "cseries/registration.h"
 #include "game_hooks.h"
 #include "bitmap_drawing.h"
+#include "bitmap_text.h"
 #include "bitmaps.h"
 #include "connectors.h"
 #include "hardware_rasterizer.h"
@@ -22,6 +23,7 @@
 #include "observer.h"
 #include "pick.h"
 #include "render/render_effects.h"
+#include "render/render_sort.h"
 #include "screen.h"
 
 render_globals_data render_globals;
@@ -275,7 +277,7 @@ void update_view_data(view_data *view)
     unit_trading_dialog_visible_procedure trading = unit_trading_dialog_visible_slot.get();
     rectangle2d trading_bounds;
     if (trading && trading(&trading_bounds)) view->hole.top = clamp16(trading_bounds.bottom - trading_bounds.top);
-    if (active_screen.screen_initialized && gui_overlaps_screen_bitmap())
+    if (gui_overlaps_screen_bitmap())
     {
         // The bars lie over the picture: the hole shrinks, the picture does not.
         view->hole.top = clamp16(view->hole.top + status_bar);
@@ -390,12 +392,28 @@ void build_scene(view_data *view, render_surface_list *list)
     // here, in that order, as their builders arrive.
 }
 
+// Draws each text rectangle with its style into the view's screen.
+static void rasterize_text_rectangles(void *context, render_surface **surfaces, int32_t count)
+{
+    const view_data *view = static_cast<const view_data *>(context);
+    if (!view->screen) return;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const render_text_rectangle *text = reinterpret_cast<const render_text_rectangle *>(surfaces[i]);
+        const rectangle2d bounds = {text->y0, text->x0, text->y1, text->x1};
+        draw_string(view->screen, nullptr, &bounds, nullptr, text->font_index, text->style, &text->color,
+                    text->string, text->text_flags, text->header.transparency);
+    }
+}
+
 void rasterize_scene(view_data *view, render_surface_list *list)
 {
     (void)list;
     // The software rasterizer and the hardware back end's scene calls draw
     // the sorted list here once they exist; until then the scene is left as
     // the destination held it.
+    surface_category *text = &surface_categories[_surface_category_text_rectangles];
+    if (text->count > 0) rasterize_surface_category(view, text, -1, false, 0, rasterize_text_rectangles);
     update_fps_only();
     if (!(view->flags & _render_view_omit_rasterization_effects_flag)) run_postrasterization_effects(view);
 }
@@ -407,7 +425,7 @@ static render_surface_list *begin_scene(view_data *view)
     view->region = nullptr;
     render_surface_list *list = render_new<render_surface_list>();
     if (!list) return nullptr;
-    memset(list, 0, sizeof(*list));
+    new_surface_list(list);
     render_globals.last_surface_list = list;
     return list;
 }
@@ -425,6 +443,7 @@ void render_scene(view_data *view)
     render_surface_list *list = begin_scene(view);
     if (!list) return;
     build_scene(view, list);
+    postprocess_scene(view, list);
     rasterize_scene(view, list);
 }
 
@@ -487,6 +506,7 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
     if (!failed)
     {
         build_scene(&view, list);
+        postprocess_scene(&view, list);
         view.tile_rendering = true;
         view.x_tile_size = (uint32_t)tile_width;
         view.y_tile_size = (uint32_t)tile_height;
