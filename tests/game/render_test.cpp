@@ -10,6 +10,7 @@
 #include "cseries/registration.h"
 #include "render/render.h"
 #include "screen.h"
+#include "pick.h"
 #include "support/expected_assertions.h"
 
 namespace {
@@ -324,6 +325,85 @@ TEST_F(render_view, unusable_views_are_refused_without_undefined_behaviour)
     empty.half_resolution_width = 0;
     render_scene(&empty);
     dispose_render_from_old_map();
+}
+
+// ---- screenshots ----------------------------------------------------------------------------
+
+class render_screenshots : public render_view
+{
+protected:
+    void SetUp(void) override
+    {
+        render_view::SetUp();
+        register_render_hooks();
+        initialize_render();
+        ASSERT_TRUE(initialize_render_for_new_map());
+        active_screen.screen_initialized = true;
+        active_screen.rasterizer_code = _rasterizer_software;
+        active_screen.encoding = _32bit_encoding;
+        active_screen.width = 320;
+        active_screen.height = 240;
+    }
+    void TearDown(void) override
+    {
+        active_screen.screen_initialized = false;
+        dispose_render_from_old_map();
+        render_view::TearDown();
+    }
+};
+
+TEST_F(render_screenshots, one_tile_is_the_picture_and_the_frame_picking_reads_is_kept)
+{
+    view_data frame = straight_view();
+    render_scene(&frame);
+    ASSERT_NE(last_render_surface_list(), nullptr);
+    ASSERT_NE(get_last_render_view(), nullptr) << "picking sees the frame";
+    status_bar_shown = control_bar_shown = true;
+
+    bitmap_data *picture = render_screenshot(320, 240);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->width, 320);
+    EXPECT_EQ(picture->height, 240);
+    EXPECT_EQ(picture->encoding, _32bit_encoding);
+    free(picture);
+    picture = render_screenshot(160, 120);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->width, 160);
+    free(picture);
+
+    EXPECT_TRUE(status_bar_shown && control_bar_shown) << "the bars are shown again";
+    ASSERT_NE(last_render_view(), nullptr);
+    EXPECT_EQ(last_render_view()->screen_width, 640) << "the frame's view, not the picture's";
+    EXPECT_EQ(get_last_render_view()->screen_width, 640);
+    EXPECT_EQ(get_last_render_view()->centre.x, 320);
+    EXPECT_EQ(last_render_surface_list(), nullptr) << "the pool holds the picture's scene";
+    EXPECT_EQ(get_last_render_surface_list(), nullptr);
+}
+
+TEST_F(render_screenshots, tiles_need_a_hardware_rasterizer_and_a_missing_tile_fails_the_picture)
+{
+    EXPECT_EQ(render_screenshot(800, 240), nullptr) << "2.5 screens in software";
+    EXPECT_EQ(render_screenshot(320, 241), nullptr);
+    EXPECT_EQ(render_screenshot(0, 240), nullptr);
+
+    // A rasterizer that tiles: 3 columns make one picture.
+    active_screen.rasterizer_code = _rasterizer_opengl;
+    {
+        expected_assertions expect(1, "no hardware back end");
+        bitmap_data *picture = render_screenshot(800, 240);
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->width, 800);
+        EXPECT_EQ(picture->height, 240);
+        free(picture);
+    }
+
+    // No tile can be made: nothing is returned, nothing leaks.
+    active_screen.rasterizer_code = _rasterizer_software;
+    active_screen.encoding = 0;
+    {
+        expected_assertions expect(1);
+        EXPECT_EQ(render_screenshot(320, 240), nullptr);
+    }
 }
 
 } // namespace
