@@ -299,8 +299,13 @@ struct rendered_view_data
 
 // ---- the view to draw -------------------------------------------------------------------
 
-// The camera's view of one frame, built by the camera (build_observer_view)
-// before the renderer draws.  In memory only.
+// The camera's view of one frame.  The camera (build_observer_view) fills the
+// first group; the renderer's update_view_data derives the rest.  In memory
+// only.
+//
+// Flags: the camera sets filtering (1), and 16 in demo games and 32 on maps
+// whose media reflects; the renderer reads the same bits by their effect
+// (render/render.h: _render_view_*).
 enum view_data_flag_bits
 {
     _view_filtering_bit = 0,
@@ -312,16 +317,50 @@ enum view_data_flag_bits
     _view_media_flag = 1u << _view_media_bit,
 };
 
+struct bitmap_data;
+struct mesh_region;
+struct render_map_overlay;
+
+// A rectangle in the plane at distance 1 in front of the viewer (y up).
+struct view_perspective
+{
+    float top, left, bottom, right;
+};
+
 struct view_data
 {
-    uint32_t flags;                 // view_data_flag_bits
-    int16_t resolution_width, resolution_height;
+    // ---- filled by the caller
+    uint32_t flags;                 // view_data_flag_bits, render_view_flag_bits
+    int16_t resolution_width, resolution_height; // what the projection is computed for
     int16_t half_resolution_width, half_resolution_height;
     world_location3d location;      // the eye: position, velocity, height in world units; yaw and pitch
-    int32_t tick_count;             // the game's local time
-    int32_t game_ticks_elapsed;     // game ticks since the previous view
-    float tangent_of_half_field_of_view;
-    float horizontal_offset;        // of the projection centre, in half resolutions
+    int32_t tick_count;             // the animation clock of this frame (the game's local time)
+    int32_t game_ticks_elapsed;     // game ticks since the previous view (drives local projectiles)
+    float tangent_of_half_field_of_view; // of the horizontal field of view
+    float horizontal_offset;        // off-centre projection, in fractions of the resolution
     float vertical_offset;
-    int16_t rasterizer_code;
+    int16_t rasterizer_code;        // rasterizer_code (screen.h): 0 software, 4 OpenGL
+    bitmap_data *screen;            // the destination
+
+    // ---- tiled rendering (render_screenshot)
+    bool tile_rendering;
+    uint32_t x_tile_size, y_tile_size, x_tile, y_tile;
+
+    // ---- derived by update_view_data
+    view_perspective perspective;   // the view window on the plane at distance 1
+    rectangle2d hole;               // the screen less the interface bars over it
+    rectangle2d viewport;           // where the picture lands on the device
+    float fworld_to_screen;         // half_resolution_width / tangent_of_half_field_of_view
+    int16_t iworld_to_screen;       // fworld_to_screen + 0.5, truncated
+    int16_t clip_left, clip_right, clip_top, clip_bottom;
+    int16_t xk, yk;                 // the projection centre on the screen
+    int16_t screen_width, screen_height, half_screen_width, half_screen_height;
+    // 2.14 fixed (16384 = 1.0); column c turns a world offset d into viewer
+    // coordinate c: x = (m[0][0]dx + m[1][0]dy + m[2][0]dz) >> 14, and so on.
+    int16_t world_to_viewer_rotation[3][3];
+
+    // ---- the frame's lists (in the render memory pool)
+    mesh_region *region;            // the visible terrain
+    render_surface_list *main_surface_list;
+    render_map_overlay *shadow_map_overlays, *light_map_overlays;
 };
