@@ -78,6 +78,7 @@ struct render_globals_data
     uint8_t *top_of_render_memory_pool;
     int32_t peak_render_memory_used; // of the frame before the current one
     size_t largest_render_temporary; // of the current frame
+    rendered_view_data last_rendered_view; // what picking reads of last_view
 
     // The volatile terrain maps (allocated blocks, and the maps 516 bytes in).
     uint8_t *volatile_color_map_block, *volatile_shadow_map_block;

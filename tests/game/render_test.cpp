@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bitmaps.h"
 #include "cseries/registration.h"
 #include "render/render.h"
+#include "screen.h"
+#include "pick.h"
 #include "support/expected_assertions.h"
 
 namespace {
@@ -95,6 +98,312 @@ TEST(rasterizer_codes, identifiers_and_codes_outside_the_table)
     EXPECT_EQ(rasterizer_code_to_id(5), 0x64783131);
     EXPECT_EQ(rasterizer_code_to_id(6), -1);
     EXPECT_EQ(rasterizer_code_to_id(-1), -1);
+}
+
+// ---- the view ----------------------------------------------------------------------------
+
+rectangle2d status_bar_bounds, control_bar_bounds, trading_bounds;
+bool status_bar_shown, control_bar_shown, trading_shown;
+bool status_bar_visible(rectangle2d *bounds)
+{
+    *bounds = status_bar_bounds;
+    return status_bar_shown;
+}
+bool control_bar_visible(rectangle2d *bounds)
+{
+    *bounds = control_bar_bounds;
+    return control_bar_shown;
+}
+bool trading_dialog_visible(rectangle2d *bounds)
+{
+    *bounds = trading_bounds;
+    return trading_shown;
+}
+void set_bars_visible(bool control_bar, bool status_bar)
+{
+    control_bar_shown = control_bar;
+    status_bar_shown = status_bar;
+}
+
+class render_view : public ::testing::Test
+{
+protected:
+    void SetUp(void) override
+    {
+        reset_render_for_tests();
+        clear_all_registrations();
+        active_screen = initial_active_screen();
+        status_bar_bounds = {0, 0, 20, 640};
+        control_bar_bounds = {440, 0, 480, 640};
+        trading_bounds = {0, 100, 30, 300};
+        status_bar_shown = control_bar_shown = trading_shown = false;
+        register_bar_visible_procedures(control_bar_visible, status_bar_visible);
+        register_set_bars_visible_procedure(set_bars_visible);
+        register_unit_trading_dialog_visible_procedure(trading_dialog_visible);
+    }
+    void TearDown(void) override
+    {
+        reset_render_for_tests();
+        clear_all_registrations();
+        active_screen = initial_active_screen();
+    }
+
+    // A 640 x 480 view at the origin looking along +x: world (dx, dy, dz)
+    // lies at viewer (-dy, dz, -dx), and the focal length is 640.
+    static view_data straight_view(void)
+    {
+        view_data view;
+        memset(&view, 0, sizeof(view));
+        view.resolution_width = 640;
+        view.resolution_height = 480;
+        view.half_resolution_width = 320;
+        view.half_resolution_height = 240;
+        view.tangent_of_half_field_of_view = 0.5f;
+        return view;
+    }
+};
+
+TEST_F(render_view, projection_constants_perspective_window_and_the_bars)
+{
+    view_data view = straight_view();
+    view.horizontal_offset = 0.25f;
+    view.vertical_offset = -0.125f;
+    update_view_data(&view);
+    EXPECT_FLOAT_EQ(view.fworld_to_screen, 640.0f);
+    EXPECT_EQ(view.iworld_to_screen, 640);
+    EXPECT_EQ(view.xk, 480);
+    EXPECT_EQ(view.clip_right, 480);
+    EXPECT_EQ(view.clip_left, 160);
+    EXPECT_EQ(view.yk, 181) << "-59.5 truncates toward zero";
+    EXPECT_EQ(view.clip_top, 181);
+    EXPECT_EQ(view.clip_bottom, 299);
+    EXPECT_FLOAT_EQ(view.perspective.left, -0.25f);
+    EXPECT_FLOAT_EQ(view.perspective.right, 0.75f);
+    EXPECT_FLOAT_EQ(view.perspective.bottom, -0.46875f);
+    EXPECT_FLOAT_EQ(view.perspective.top, 0.28125f);
+    EXPECT_EQ(view.screen_width, 640);
+    EXPECT_EQ(view.half_screen_height, 240);
+    EXPECT_EQ(view.hole.top, 0);
+    EXPECT_EQ(view.hole.bottom, 480);
+    EXPECT_EQ(view.hole.right, 640);
+    EXPECT_EQ(view.viewport.bottom, 480);
+
+    // Bars beside the picture shorten the perspective window, not the hole,
+    // and the status bar moves the centre up.
+    status_bar_shown = control_bar_shown = true;
+    view_data beside = straight_view();
+    beside.horizontal_offset = 0.25f;
+    beside.vertical_offset = -0.125f;
+    update_view_data(&beside);
+    EXPECT_FLOAT_EQ(beside.perspective.bottom, -0.46875f + 40 * 0.75f / 480);
+    EXPECT_FLOAT_EQ(beside.perspective.top, 0.28125f - 20 * 0.75f / 480);
+    EXPECT_EQ(beside.yk, 161);
+    EXPECT_EQ(beside.hole.top, 0);
+    EXPECT_EQ(beside.hole.bottom, 480);
+
+    // Bars drawn over the picture shrink the hole and leave the window whole.
+    active_screen.rasterizer_code = _rasterizer_3dfx;
+    trading_shown = true;
+    view_data over = straight_view();
+    over.horizontal_offset = 0.25f;
+    over.vertical_offset = -0.125f;
+    update_view_data(&over);
+    EXPECT_EQ(over.hole.top, 30 + 20) << "the trading dialog, then the status bar";
+    EXPECT_EQ(over.hole.bottom, 440);
+    EXPECT_FLOAT_EQ(over.perspective.bottom, -0.46875f);
+    EXPECT_FLOAT_EQ(over.perspective.top, 0.28125f);
+    EXPECT_EQ(over.yk, 181);
+}
+
+TEST_F(render_view, the_moved_flag_follows_size_position_and_direction)
+{
+    bitmap_data *screen = new_bitmap(640, 480, 0, _32bit_encoding, 0);
+    bitmap_data *smaller = new_bitmap(320, 480, 0, _32bit_encoding, 0);
+    ASSERT_TRUE(screen && smaller);
+    auto moved = [&](void (*change)(view_data *)) {
+        view_data view = straight_view();
+        view.screen = screen;
+        view.location.position = {1000, 2000, 300};
+        view.location.yaw = 100;
+        view.location.pitch = 200;
+        change(&view);
+        update_view_data(&view);
+        return (view.flags & _render_view_moved_flag) != 0;
+    };
+    EXPECT_FALSE(last_render_view());
+    EXPECT_TRUE(moved([](view_data *) {})) << "the first view";
+    ASSERT_TRUE(last_render_view());
+    EXPECT_FALSE(moved([](view_data *) {}));
+    EXPECT_FALSE(moved([](view_data *v) { v->tick_count = 99; v->location.height = 7; }));
+    void (*changes[])(view_data *) = {
+        [](view_data *v) { v->location.position.x++; }, [](view_data *v) { v->location.position.y--; },
+        [](view_data *v) { v->location.position.z++; }, [](view_data *v) { v->location.yaw++; },
+        [](view_data *v) { v->location.pitch++; },
+    };
+    for (auto change : changes)
+    {
+        EXPECT_TRUE(moved(change));
+        EXPECT_FALSE(moved(change)) << "the same again";
+        EXPECT_TRUE(moved([](view_data *) {})) << "and back";
+    }
+    static bitmap_data *other_screen;
+    other_screen = smaller;
+    EXPECT_TRUE(moved([](view_data *v) { v->screen = other_screen; }));
+    EXPECT_EQ(last_render_view()->screen_width, 320);
+    free(screen);
+    free(smaller);
+}
+
+TEST_F(render_view, points_on_the_viewer_plane_and_on_each_hole_edge)
+{
+    view_data view = straight_view();
+    update_view_data(&view);
+    ASSERT_EQ(view.xk, 320);
+    ASSERT_EQ(view.yk, 240);
+    struct
+    {
+        world_point3d p;
+        bool in_view;
+        const char *why;
+    } cases[] = {
+        {{0, 0, 0}, false, "the eye itself"},
+        {{0, 100, 0}, false, "z = 0: on the viewer's plane"},
+        {{1, 0, 0}, true, "z = -1: just in front"},
+        {{-1, 0, 0}, false, "behind"},
+        {{640, 320, 0}, true, "x = 0: the left edge is in"},
+        {{640, -319, 0}, true, "x = 639"},
+        {{640, -320, 0}, false, "x = 640: the right edge is out"},
+        {{640, 0, 240}, true, "y = 0: the top edge is in"},
+        {{640, 0, -239}, true, "y = 479"},
+        {{640, 0, -240}, false, "y = 480: the bottom edge is out"},
+        {{640, 321, 0}, false, "left of the left edge"},
+        {{1, 1 << 20, 0}, false, "far outside the 16-bit range"},
+    };
+    for (const auto &c : cases) EXPECT_EQ(world_point3d_in_view(&view, &c.p), c.in_view) << c.why;
+
+    world_point3d viewer;
+    const world_point3d ahead = {640, -100, 50};
+    transform_world_point_to_viewer_space(&view, &ahead, &viewer, false);
+    EXPECT_EQ(viewer.x, 100);
+    EXPECT_EQ(viewer.y, 50);
+    EXPECT_EQ(viewer.z, -640);
+    point2d screen;
+    ASSERT_TRUE(project_viewer_point(&view, &viewer, &screen));
+    EXPECT_EQ(screen.x, 420) << "to the right of the centre";
+    EXPECT_EQ(screen.y, 190) << "above the centre";
+
+    // The sums of far points do not overflow.
+    const world_point3d far = {1 << 29, -(1 << 29), 1 << 28};
+    transform_world_point_to_viewer_space(&view, &far, &viewer, false);
+    EXPECT_EQ(viewer.x, 1 << 29);
+    EXPECT_EQ(viewer.y, 1 << 28);
+    EXPECT_EQ(viewer.z, -(1 << 29));
+
+    // Mirrored in the media surface (height 0 off the map): above it the
+    // vertical difference is 2h - eye z - p.z, at or below it unchanged.
+    view.location.position = {0, 0, 10};
+    const world_point3d above = {640, 0, 100}, below = {640, 0, -50};
+    transform_world_point_to_viewer_space(&view, &above, &viewer, true);
+    EXPECT_EQ(viewer.y, -110);
+    transform_world_point_to_viewer_space(&view, &below, &viewer, true);
+    EXPECT_EQ(viewer.y, -60);
+}
+
+TEST_F(render_view, unusable_views_are_refused_without_undefined_behaviour)
+{
+    initialize_render();
+    ASSERT_TRUE(initialize_render_for_new_map());
+    for (float tangent : {0.0f, -1.0f, NAN, INFINITY, 1e-30f})
+    {
+        view_data view = straight_view();
+        view.tangent_of_half_field_of_view = tangent;
+        update_view_data(&view); // derivations stay defined
+        render_scene(&view);
+    }
+    view_data empty = straight_view();
+    empty.resolution_width = 0;
+    empty.half_resolution_width = 0;
+    render_scene(&empty);
+    dispose_render_from_old_map();
+}
+
+// ---- screenshots ----------------------------------------------------------------------------
+
+class render_screenshots : public render_view
+{
+protected:
+    void SetUp(void) override
+    {
+        render_view::SetUp();
+        register_render_hooks();
+        initialize_render();
+        ASSERT_TRUE(initialize_render_for_new_map());
+        active_screen.screen_initialized = true;
+        active_screen.rasterizer_code = _rasterizer_software;
+        active_screen.encoding = _32bit_encoding;
+        active_screen.width = 320;
+        active_screen.height = 240;
+    }
+    void TearDown(void) override
+    {
+        active_screen.screen_initialized = false;
+        dispose_render_from_old_map();
+        render_view::TearDown();
+    }
+};
+
+TEST_F(render_screenshots, one_tile_is_the_picture_and_the_frame_picking_reads_is_kept)
+{
+    view_data frame = straight_view();
+    render_scene(&frame);
+    ASSERT_NE(last_render_surface_list(), nullptr);
+    ASSERT_NE(get_last_render_view(), nullptr) << "picking sees the frame";
+    status_bar_shown = control_bar_shown = true;
+
+    bitmap_data *picture = render_screenshot(320, 240);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->width, 320);
+    EXPECT_EQ(picture->height, 240);
+    EXPECT_EQ(picture->encoding, _32bit_encoding);
+    free(picture);
+    picture = render_screenshot(160, 120);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->width, 160);
+    free(picture);
+
+    EXPECT_TRUE(status_bar_shown && control_bar_shown) << "the bars are shown again";
+    ASSERT_NE(last_render_view(), nullptr);
+    EXPECT_EQ(last_render_view()->screen_width, 640) << "the frame's view, not the picture's";
+    EXPECT_EQ(get_last_render_view()->screen_width, 640);
+    EXPECT_EQ(get_last_render_view()->centre.x, 320);
+    EXPECT_EQ(last_render_surface_list(), nullptr) << "the pool holds the picture's scene";
+    EXPECT_EQ(get_last_render_surface_list(), nullptr);
+}
+
+TEST_F(render_screenshots, tiles_need_a_hardware_rasterizer_and_a_missing_tile_fails_the_picture)
+{
+    EXPECT_EQ(render_screenshot(800, 240), nullptr) << "2.5 screens in software";
+    EXPECT_EQ(render_screenshot(320, 241), nullptr);
+    EXPECT_EQ(render_screenshot(0, 240), nullptr);
+
+    // A rasterizer that tiles: 3 columns make one picture.
+    active_screen.rasterizer_code = _rasterizer_opengl;
+    {
+        expected_assertions expect(1, "no hardware back end");
+        bitmap_data *picture = render_screenshot(800, 240);
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->width, 800);
+        EXPECT_EQ(picture->height, 240);
+        free(picture);
+    }
+
+    // No tile can be made: nothing is returned, nothing leaks.
+    active_screen.rasterizer_code = _rasterizer_software;
+    active_screen.encoding = 0;
+    {
+        expected_assertions expect(1);
+        EXPECT_EQ(render_screenshot(320, 240), nullptr);
+    }
 }
 
 } // namespace
