@@ -336,6 +336,48 @@ TEST_F(render_view, unusable_views_are_refused_without_undefined_behaviour)
     dispose_render_from_old_map();
 }
 
+TEST(render_region_queries, spans_include_both_ends_and_tiles_count_only_in_tiles_mode)
+{
+    mesh_span spans[3] = {{2, 5}, {EMPTY_SPAN_X0, EMPTY_SPAN_X1}, {7, 7}};
+    uint8_t coverage[2 * 2] = {1, 0, 0, 1};
+    mesh_region region;
+    memset(&region, 0, sizeof(region));
+    region.y0 = 10;
+    region.y1 = 12;
+    region.spans = spans;
+    region.tile_x0 = 0;
+    region.tile_x1 = 1;
+    region.tile_y0 = 0;
+    region.tile_y1 = 1;
+    region.tile_width = region.tile_height = 2;
+    region.tile_coverage_array = coverage;
+    struct
+    {
+        int32_t x, y;
+        bool visible;
+        int16_t tile_flag_in_tiles_mode;
+    } cases[] = {
+        {2, 10, true, 0}, {5, 10, true, 0}, {1, 10, false, 1}, {6, 10, false, 1}, {3, 11, false, 1},
+        {7, 12, true, 0}, {8, 12, false, 1}, {3, 9, false, 1}, {3, 13, false, 1},
+        {14, 10, false, 0}, // tile (1, 0) is not covered
+        {14, 14, false, 1}, // tile (1, 1) is
+        {28, 14, false, 0}, // tile 2 lies outside the bounds
+    };
+    for (const auto &c : cases)
+    {
+        const world_point2d point = {c.x * WORLD_ONE + 511, c.y * WORLD_ONE};
+        EXPECT_EQ(point_in_visible_mesh_region(&point, &region), c.visible) << c.x << ", " << c.y;
+        int16_t flag = 7;
+        global_maps_mode = _maps_mode_volatile;
+        EXPECT_EQ(cell_region_visibility_test(&region, c.x, c.y, &flag), c.visible);
+        EXPECT_EQ(flag, 0);
+        global_maps_mode = _maps_mode_tiles;
+        EXPECT_EQ(cell_region_visibility_test(&region, c.x, c.y, &flag), c.visible || c.tile_flag_in_tiles_mode);
+        EXPECT_EQ(flag, c.tile_flag_in_tiles_mode) << c.x << ", " << c.y;
+    }
+    global_maps_mode = _maps_mode_volatile;
+}
+
 // ---- screenshots ----------------------------------------------------------------------------
 
 class render_screenshots : public render_view
