@@ -336,6 +336,40 @@ TEST_F(render_view, unusable_views_are_refused_without_undefined_behaviour)
     dispose_render_from_old_map();
 }
 
+std::vector<int> effect_trace;
+void post_effect_high(view_data *) { effect_trace.push_back(3); }
+void post_effect_low(view_data *) { effect_trace.push_back(-100); }
+void pre_effect(view_data *view)
+{
+    effect_trace.push_back(view->main_surface_list->override_precise_z);
+    EXPECT_EQ(view->main_surface_list->surface_count, 0) << "before any builder";
+}
+
+TEST_F(render_view, effects_run_around_the_frame_unless_the_view_omits_them)
+{
+    clear_render_effects();
+    initialize_render();
+    ASSERT_TRUE(initialize_render_for_new_map());
+    ASSERT_TRUE(register_postrasterization_effect(post_effect_low, -100));
+    ASSERT_TRUE(register_postrasterization_effect(post_effect_high, 3));
+    ASSERT_TRUE(register_prerender_effect(pre_effect, -2));
+    effect_trace.clear();
+    view_data view = straight_view();
+    render_scene(&view);
+    EXPECT_EQ(effect_trace, (std::vector<int>{-2, 3, -100}));
+    EXPECT_EQ(view.main_surface_list->override_precise_z, 0) << "the builders after the effects add plain keys";
+    ASSERT_NE(view.region, nullptr) << "no mesh: an empty region";
+    EXPECT_EQ(render_globals.last_surface_list, view.main_surface_list);
+
+    effect_trace.clear();
+    view = straight_view();
+    view.flags = _render_view_omit_rasterization_effects_flag;
+    render_scene(&view);
+    EXPECT_TRUE(effect_trace.empty());
+    dispose_render_from_old_map();
+    clear_render_effects();
+}
+
 TEST(render_region_queries, spans_include_both_ends_and_tiles_count_only_in_tiles_mode)
 {
     mesh_span spans[3] = {{2, 5}, {EMPTY_SPAN_X0, EMPTY_SPAN_X1}, {7, 7}};
