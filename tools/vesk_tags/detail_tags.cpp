@@ -87,7 +87,8 @@ int32_t pattern_value(const std::string &pattern, int32_t x, int32_t y, int32_t 
     }
     if (pattern == "cracks")
     {
-        // Dark lines along the edges of a coarse cell grid jittered by the seed.
+        // Dark lines along the edges of a coarse cell grid jittered by the
+        // seed (a cell size dividing the texture's keeps the tiling seamless).
         const int32_t cell = 8 + (int32_t)(seed % 5);
         const int32_t jitter = (int32_t)noise((uint32_t)(x / cell), (uint32_t)(y / cell), seed) % 3;
         const bool edge = (x + jitter) % cell == 0 || (y + jitter) % cell == 0;
@@ -95,12 +96,12 @@ int32_t pattern_value(const std::string &pattern, int32_t x, int32_t y, int32_t 
     }
     if (pattern == "pebbles")
     {
-        // Light round spots on a 6-pixel grid, each shifted by the noise.
-        const int32_t gx = x / 6, gy = y / 6;
-        const int32_t cx = gx * 6 + 1 + (int32_t)noise((uint32_t)gx, (uint32_t)gy, seed) % 4;
-        const int32_t cy = gy * 6 + 1 + (int32_t)noise((uint32_t)gy, (uint32_t)gx, seed + 1) % 4;
+        // Light round spots on an 8-pixel grid, each shifted by the noise.
+        const int32_t gx = x / 8, gy = y / 8;
+        const int32_t cx = gx * 8 + 2 + (int32_t)noise((uint32_t)gx, (uint32_t)gy, seed) % 4;
+        const int32_t cy = gy * 8 + 2 + (int32_t)noise((uint32_t)gy, (uint32_t)gx, seed + 1) % 4;
         const int32_t dx = x - cx, dy = y - cy;
-        return (dx * dx + dy * dy <= 2 ? 50 : -10) + n / 12;
+        return (dx * dx + dy * dy <= 3 ? 50 : -10) + n / 12;
     }
     (void)width;
     return 0;
