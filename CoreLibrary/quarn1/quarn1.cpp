@@ -11,7 +11,7 @@ namespace {
 
 // Primary channel and the two secondary channels (residue slots 1 and 2) of
 // each mode.
-const int32_t mode_channels[QUARN1_NUMBER_OF_MODES][3] = {{0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
+constexpr int32_t mode_channels[QUARN1_NUMBER_OF_MODES][3] = {{0, 2, 1}, {1, 0, 2}, {2, 1, 0}};
 
 // A signed 8-bit difference folded onto a byte: 0, -1, 1, -2, ... -> 0, 1, 2, 3, ...
 inline uint8_t zigzag(int32_t difference)
@@ -43,10 +43,12 @@ bool refuse_stream(const char *reason)
     return false;
 }
 
-// The residues of every pixel in `mode` (three bytes per pixel).
-void compute_residues(const uint8_t *pixels, int32_t width, int32_t height, int32_t mode, uint8_t *residues)
+// The forward transform: the residues of every pixel in `mode` (three bytes
+// per pixel), one instance per mode so the channel roles are constants.
+template <int32_t mode>
+void _quarn1_transform2(const uint8_t *pixels, int32_t width, int32_t height, uint8_t *residues)
 {
-    const int32_t p = mode_channels[mode][0], s1 = mode_channels[mode][1], s2 = mode_channels[mode][2];
+    constexpr int32_t p = mode_channels[mode][0], s1 = mode_channels[mode][1], s2 = mode_channels[mode][2];
     const size_t row = (size_t)width * 3;
     for (int32_t y = 0; y < height; ++y)
     {
@@ -82,6 +84,13 @@ void compute_residues(const uint8_t *pixels, int32_t width, int32_t height, int3
             }
         }
     }
+}
+
+void compute_residues(const uint8_t *pixels, int32_t width, int32_t height, int32_t mode, uint8_t *residues)
+{
+    static void (*const transforms[QUARN1_NUMBER_OF_MODES])(const uint8_t *, int32_t, int32_t, uint8_t *) = {
+        _quarn1_transform2<0>, _quarn1_transform2<1>, _quarn1_transform2<2>};
+    transforms[mode](pixels, width, height, residues);
 }
 
 // Solves the residues back into pixels, in reading order.
