@@ -229,9 +229,9 @@ int32_t load_detail_map_detail_textures(const detail_map_entry entries[MAX_DTEX_
         if (indexes[i] == NONE) continue;
         const detail_texture_runtime *texture = get_detail_texture(indexes[i]);
         detail_map_globals.hardware_format_detail_textures[i] = texture->hardware_format;
-        detail_map_globals.detail_texture_scales[i][0] = (float)(entries[i].pixels_per_cell + 1) / (float)texture->width;
-        detail_map_globals.detail_texture_scales[i][1] =
-            (float)(entries[i].pixels_per_cell + 1) / (float)texture->height;
+        const float repeat = (float)(entries[i].pixels_per_cell + 1);
+        detail_map_globals.detail_texture_scales[i][0] = repeat / (float)texture->width;
+        detail_map_globals.detail_texture_scales[i][1] = repeat / (float)texture->height;
         ++count;
     }
     return count;

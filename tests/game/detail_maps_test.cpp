@@ -360,7 +360,8 @@ TEST_F(detail_maps_test, a_map_loads_its_textures_and_layers)
         EXPECT_EQ(fake_textures[(size_t)i].height, sizes[i][1]);
         EXPECT_EQ(fake_textures[(size_t)i].encoding, _24bit_rgb_888_texture_encoding);
         EXPECT_EQ(fake_textures[(size_t)i].usage_flags, (uint32_t)DETAIL_TEXTURE_USAGE_FLAGS);
-        EXPECT_EQ(fake_textures[(size_t)i].pixels, texture_pixels(sizes[i][0], sizes[i][1], code(order[i]))) << order[i];
+        EXPECT_EQ(fake_textures[(size_t)i].pixels, texture_pixels(sizes[i][0], sizes[i][1], code(order[i])))
+            << order[i];
     }
     // Slots by compacted entry: 1 grass, 2 sand, 3 rock; 0 and 4.. empty.
     preallocated_texture *const *handles = hardware_format_detail_textures();

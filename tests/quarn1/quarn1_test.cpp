@@ -118,7 +118,8 @@ bytes model_encode(const bytes &px, int w, int h, int mode, long *bits = nullptr
             {
                 std::vector<int> values;
                 for (int y = by * 8; y < std::min(h, by * 8 + 8); ++y)
-                    for (int x = bx * 8; x < std::min(w, bx * 8 + 8); ++x) values.push_back(r[(size_t)(y * w + x) * 3 + s]);
+                    for (int x = bx * 8; x < std::min(w, bx * 8 + 8); ++x)
+                        values.push_back(r[(size_t)(y * w + x) * 3 + s]);
                 int cost;
                 ks.push_back(model_k(values, &cost));
                 total += cost;
