@@ -94,3 +94,12 @@ bool rasterizer_supports_direct_dialog_rasterization(const device_info *device)
     const hardware_rasterizer_procedures *table = hardware_table();
     return table && table->supports_direct_dialog_rasterization && table->supports_direct_dialog_rasterization(device);
 }
+
+preallocated_texture *initialize_preallocated_texture(preallocated_texture *texture, bitmap_data *bitmap,
+                                                      int16_t bitmap_ownership, const void *shading_table,
+                                                      uint32_t usage_flags)
+{
+    const hardware_rasterizer_procedures *table = hardware_table();
+    if (!table || !table->initialize_preallocated_texture) return nullptr;
+    return table->initialize_preallocated_texture(texture, bitmap, bitmap_ownership, shading_table, usage_flags);
+}

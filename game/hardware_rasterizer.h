@@ -14,6 +14,15 @@
 struct bitmap_data;
 struct font_character;
 struct device_info;
+struct preallocated_texture; // the back end's resident texture record
+
+// Who owns the pixels of a bitmap handed to initialize_preallocated_texture.
+enum texture_bitmap_ownership
+{
+    _bitmap_ownership_by_caller = 0, // the caller keeps them as long as the texture lives
+    _bitmap_ownership_ephemeral, // valid only during the call: the back end copies them
+    _bitmap_ownership_by_api, // the back end takes them over
+};
 
 struct hardware_rasterizer_procedures
 {
@@ -42,6 +51,12 @@ struct hardware_rasterizer_procedures
     void (*query_opengl_devices)(void);
     // Whether the device draws dialogs straight into its frame.
     bool (*supports_direct_dialog_rasterization)(const device_info *device);
+    // A resident texture made from `bitmap` in `texture` (a new record when
+    // null) through `shading_table` (null for none) with the usage flags; null
+    // when none was made.  May be null: no texture is made.
+    preallocated_texture *(*initialize_preallocated_texture)(preallocated_texture *texture, bitmap_data *bitmap,
+                                                             int16_t bitmap_ownership, const void *shading_table,
+                                                             uint32_t usage_flags);
 };
 
 // The back end's table, kept by pointer (it must outlive the program's use).
@@ -72,3 +87,9 @@ void draw_character_to_hardware_frame_buffer(bitmap_data *destination, const fon
 void query_opengl_devices(void);
 // False without a back end (and, as the back end answers, always false).
 bool rasterizer_supports_direct_dialog_rasterization(const device_info *device);
+
+// The back end's resident texture of `bitmap` (see the table); null without
+// a back end or when it makes none (a software build makes none).
+preallocated_texture *initialize_preallocated_texture(preallocated_texture *texture, bitmap_data *bitmap,
+                                                      int16_t bitmap_ownership, const void *shading_table,
+                                                      uint32_t usage_flags);

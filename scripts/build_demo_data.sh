@@ -62,7 +62,20 @@ for source in "$root"/data/maps/*.map; do
     if [ -n "$landscape" ] && [ "$landscape" != "none" ]; then
         "$tool" landscape "$work/foundation1/collection.$landscape" --subgroup "$landscape" \
             --name "$(printf '%s' "$name" | tr '_' ' ') landscape" "$source"
+        # Its detail map, when data/detail/dmap names one for the landscape.
+        if [ -f "$root/data/detail/dmap/$landscape.txt" ]; then
+            "$tool" detail-map "$work/foundation1/dmap.$landscape" --subgroup "$landscape" \
+                --name "$(printf '%s' "$name" | tr '_' ' ') detail" --map "$source" \
+                "$root/data/detail/dmap/$landscape.txt"
+        fi
     fi
+done
+
+# Detail textures: every data/detail/dtex/<subgroup>.txt, drawn by the tool.
+for source in "$root"/data/detail/dtex/*.txt; do
+    [ -f "$source" ] || continue
+    subgroup=$(basename "$source" .txt)
+    "$tool" detail-texture "$work/foundation1/dtex.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
 done
 
 # Text sources: every data/<kind>/<group>/<subgroup>.txt becomes a tag of that

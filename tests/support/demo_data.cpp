@@ -220,7 +220,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     add_file_to_key(data / "maps" / "demo_valley.map", &key);
     {
         std::vector<fs::path> all;
-        for (const char *kind : {"objects", "media", "preload", "collections", "observer", "interface", "fonts"})
+        for (const char *kind : {"objects", "media", "preload", "collections", "observer", "interface", "fonts", "detail"})
             if (fs::exists(data / kind))
                 for (const auto &entry : fs::recursive_directory_iterator(data / kind))
                     if (entry.is_regular_file()) all.push_back(entry.path());
@@ -238,6 +238,21 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
                             " --name 'demo valley landscape' '" + (data / "maps" / "demo_valley.map").string() + "'",
                   &made))
         return false;
+    // The landscape's detail map and its detail textures (data/detail).
+    const std::string landscape = landscape_subgroup(data / "maps" / "demo_valley.map");
+    const fs::path detail_map = data / "detail" / "dmap" / (landscape + ".txt");
+    if (fs::exists(detail_map) &&
+        !make_tag(tool, "detail-map demo_out.tag --subgroup " + landscape + " --name 'demo valley detail' --map '" +
+                            (data / "maps" / "demo_valley.map").string() + "' '" + detail_map.string() + "'",
+                  &made))
+        return false;
+    for (const fs::path &source : text_sources(data / "detail" / "dtex"))
+    {
+        const std::string subgroup = source.stem().string();
+        if (!make_tag(tool, "detail-texture demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                                source.string() + "'", &made))
+            return false;
+    }
     std::vector<fs::path> sources;
     for (const auto &entry : fs::recursive_directory_iterator(data / "objects"))
         if (entry.is_regular_file() && entry.path().extension() == ".txt") sources.push_back(entry.path());

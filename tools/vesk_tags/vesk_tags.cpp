@@ -15,6 +15,8 @@
 //   vesk_tags interface OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags collection OUT --subgroup S --name N SOURCE   (collection_tags.h)
 //   vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) [STYLES]   (font_tags.h)
+//   vesk_tags detail-texture OUT --subgroup S --name N SOURCE   (detail_tags.h)
+//   vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE   (detail_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
 // and exit status 1; wrong usage exits with 2.
@@ -33,6 +35,7 @@
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
 #include "collection_tags.h"
+#include "detail_tags.h"
 #include "font_tags.h"
 #include "landscape_tags.h"
 #include "map_data_tags.h"
@@ -63,7 +66,9 @@ static int usage(void)
             "       vesk_tags collection OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) "
             "[--italic T] [--bold T] [--condensed T] [--underlined T]\n"
-            "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n");
+            "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n"
+            "       vesk_tags detail-texture OUT --subgroup S --name N SOURCE\n"
+            "       vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE\n");
     return 2;
 }
 
@@ -336,5 +341,7 @@ int main(int argc, char **argv)
     if (command == "collection") return collection_tags_command(argc, argv);
     if (command == "landscape") return landscape_tags_command(argc, argv);
     if (command == "font") return font_tags_command(argc, argv);
+    if (command == "detail-texture") return detail_texture_tags_command(argc, argv);
+    if (command == "detail-map") return detail_map_tags_command(argc, argv);
     return usage();
 }
