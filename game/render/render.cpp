@@ -22,6 +22,7 @@
 #include "objects.h"
 #include "observer.h"
 #include "pick.h"
+#include "render/mesh_region.h"
 #include "render/render_effects.h"
 #include "render/render_sort.h"
 #include "screen.h"
@@ -77,11 +78,12 @@ static size_t round_to_alignment(size_t size)
 
 size_t render_memory_per_cell(void)
 {
-    // A visible cell gives one render vertex and up to two triangles, and each
-    // surface costs the sort a pointer and three 32-bit words of scratch.
+    // A visible cell gives one render vertex (and its slot in the region's
+    // table) and up to two triangles, and each surface costs the sort a
+    // pointer and three 32-bit words of scratch.
     const size_t sort_scratch_per_surface = sizeof(void *) + 3 * sizeof(uint32_t);
-    return round_to_alignment(sizeof(render_vertex)) + 2 * round_to_alignment(sizeof(render_triangle)) +
-           2 * sort_scratch_per_surface;
+    return round_to_alignment(sizeof(render_vertex)) + sizeof(render_vertex *) +
+           2 * round_to_alignment(sizeof(render_triangle)) + 2 * sort_scratch_per_surface;
 }
 
 render_malloc_fail_procedure set_render_malloc_fail_procedure(render_malloc_fail_procedure procedure)
@@ -418,11 +420,12 @@ void rasterize_scene(view_data *view, render_surface_list *list)
     if (!(view->flags & _render_view_omit_rasterization_effects_flag)) run_postrasterization_effects(view);
 }
 
-// The frame's region and its (empty) surface list, the list becoming the last.
+// The frame's region (which resets the pool) and its empty surface list, the
+// list becoming the last.
 static render_surface_list *begin_scene(view_data *view)
 {
-    new_render_scene(0);
-    view->region = nullptr;
+    view->region = build_mesh_region(view);
+    if (!view->region) return nullptr;
     render_surface_list *list = render_new<render_surface_list>();
     if (!list) return nullptr;
     new_surface_list(list);
@@ -641,18 +644,28 @@ bool world_point3d_in_view(const view_data *view, const world_point3d *point)
 
 bool point_in_visible_mesh_region(const world_point2d *point, const mesh_region *region)
 {
-    (void)point;
-    (void)region;
-    return false;
+    const mesh_span *span =
+        get_mesh_region_span(region, point->y >> WORLD_FRACTIONAL_BITS);
+    return span && cell_in_span_inclusive(span, point->x >> WORLD_FRACTIONAL_BITS);
 }
+
+// A cell's tile: cell / 14 for every cell of a map (below 4096 cells).
+static int32_t cell_to_tile(int32_t cell) { return (int32_t)(((int64_t)cell * 4682) >> 16); }
 
 bool cell_region_visibility_test(const mesh_region *region, int32_t cell_x, int32_t cell_y, int16_t *tile_flag)
 {
-    (void)region;
-    (void)cell_x;
-    (void)cell_y;
     if (tile_flag) *tile_flag = 0;
-    return false;
+    const mesh_span *span = get_mesh_region_span(region, cell_y);
+    if (span && cell_in_span_inclusive(span, cell_x)) return true;
+    if (global_maps_mode != _maps_mode_tiles || !region->tile_coverage_array) return false;
+    const int32_t tile_x = cell_to_tile(cell_x), tile_y = cell_to_tile(cell_y);
+    if (tile_x < region->tile_x0 || tile_x > region->tile_x1 || tile_y < region->tile_y0 || tile_y > region->tile_y1)
+        return false;
+    const int32_t column = tile_x - region->tile_x0, row = tile_y - region->tile_y0;
+    if (column >= region->tile_width || row >= region->tile_height) return false;
+    if (!region->tile_coverage_array[row * region->tile_width + column]) return false;
+    if (tile_flag) *tile_flag = 1;
+    return true;
 }
 
 void get_render_statistics(const view_data *view, render_statistics *statistics)

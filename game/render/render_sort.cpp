@@ -43,6 +43,7 @@ void new_surface_list(render_surface_list *list)
 void add_surface_to_surface_list(view_data *view, render_surface *surface)
 {
     render_surface_list *list = view->main_surface_list;
+    if (!VASSERT(list, "surface added outside a frame")) return;
     const bool hardware_mesh = (view->rasterizer_code == _rasterizer_opengl || view->rasterizer_code == _rasterizer_dx11) &&
                                surface_word_subtype(surface->packed) == _surface_subtype_mesh_triangle;
     if (!hardware_mesh)

@@ -5,12 +5,21 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "bitmaps.h"
 #include "cseries/registration.h"
 #include "render/render.h"
 #include "screen.h"
+#include "mesh.h"
 #include "pick.h"
+#include "render/mesh_region.h"
+#include "render/render_effects.h"
+#include "render/render_sort.h"
+#include "support/demo_data.h"
+#include "support/scratch.h"
 #include "support/expected_assertions.h"
 
 namespace {
@@ -327,6 +336,82 @@ TEST_F(render_view, unusable_views_are_refused_without_undefined_behaviour)
     dispose_render_from_old_map();
 }
 
+std::vector<int> effect_trace;
+void post_effect_high(view_data *) { effect_trace.push_back(3); }
+void post_effect_low(view_data *) { effect_trace.push_back(-100); }
+void pre_effect(view_data *view)
+{
+    effect_trace.push_back(view->main_surface_list->override_precise_z);
+    EXPECT_EQ(view->main_surface_list->surface_count, 0) << "before any builder";
+}
+
+TEST_F(render_view, effects_run_around_the_frame_unless_the_view_omits_them)
+{
+    clear_render_effects();
+    initialize_render();
+    ASSERT_TRUE(initialize_render_for_new_map());
+    ASSERT_TRUE(register_postrasterization_effect(post_effect_low, -100));
+    ASSERT_TRUE(register_postrasterization_effect(post_effect_high, 3));
+    ASSERT_TRUE(register_prerender_effect(pre_effect, -2));
+    effect_trace.clear();
+    view_data view = straight_view();
+    render_scene(&view);
+    EXPECT_EQ(effect_trace, (std::vector<int>{-2, 3, -100}));
+    EXPECT_EQ(view.main_surface_list->override_precise_z, 0) << "the builders after the effects add plain keys";
+    ASSERT_NE(view.region, nullptr) << "no mesh: an empty region";
+    EXPECT_EQ(render_globals.last_surface_list, view.main_surface_list);
+
+    effect_trace.clear();
+    view = straight_view();
+    view.flags = _render_view_omit_rasterization_effects_flag;
+    render_scene(&view);
+    EXPECT_TRUE(effect_trace.empty());
+    dispose_render_from_old_map();
+    clear_render_effects();
+}
+
+TEST(render_region_queries, spans_include_both_ends_and_tiles_count_only_in_tiles_mode)
+{
+    mesh_span spans[3] = {{2, 5}, {EMPTY_SPAN_X0, EMPTY_SPAN_X1}, {7, 7}};
+    uint8_t coverage[2 * 2] = {1, 0, 0, 1};
+    mesh_region region;
+    memset(&region, 0, sizeof(region));
+    region.y0 = 10;
+    region.y1 = 12;
+    region.spans = spans;
+    region.tile_x0 = 0;
+    region.tile_x1 = 1;
+    region.tile_y0 = 0;
+    region.tile_y1 = 1;
+    region.tile_width = region.tile_height = 2;
+    region.tile_coverage_array = coverage;
+    struct
+    {
+        int32_t x, y;
+        bool visible;
+        int16_t tile_flag_in_tiles_mode;
+    } cases[] = {
+        {2, 10, true, 0}, {5, 10, true, 0}, {1, 10, false, 1}, {6, 10, false, 1}, {3, 11, false, 1},
+        {7, 12, true, 0}, {8, 12, false, 1}, {3, 9, false, 1}, {3, 13, false, 1},
+        {14, 10, false, 0}, // tile (1, 0) is not covered
+        {14, 14, false, 1}, // tile (1, 1) is
+        {28, 14, false, 0}, // tile 2 lies outside the bounds
+    };
+    for (const auto &c : cases)
+    {
+        const world_point2d point = {c.x * WORLD_ONE + 511, c.y * WORLD_ONE};
+        EXPECT_EQ(point_in_visible_mesh_region(&point, &region), c.visible) << c.x << ", " << c.y;
+        int16_t flag = 7;
+        global_maps_mode = _maps_mode_volatile;
+        EXPECT_EQ(cell_region_visibility_test(&region, c.x, c.y, &flag), c.visible);
+        EXPECT_EQ(flag, 0);
+        global_maps_mode = _maps_mode_tiles;
+        EXPECT_EQ(cell_region_visibility_test(&region, c.x, c.y, &flag), c.visible || c.tile_flag_in_tiles_mode);
+        EXPECT_EQ(flag, c.tile_flag_in_tiles_mode) << c.x << ", " << c.y;
+    }
+    global_maps_mode = _maps_mode_volatile;
+}
+
 // ---- screenshots ----------------------------------------------------------------------------
 
 class render_screenshots : public render_view
@@ -404,6 +489,173 @@ TEST_F(render_screenshots, tiles_need_a_hardware_rasterizer_and_a_missing_tile_f
         expected_assertions expect(1);
         EXPECT_EQ(render_screenshot(320, 240), nullptr);
     }
+}
+
+// ---- what picking reads of a frame of the demo map -------------------------------------------
+
+// Adds the region's cells as mesh triangles, two per cell, from the region's
+// render vertices: what the terrain's surfaces will do.
+void add_region_triangles(view_data *view)
+{
+    const mesh_region *region = view->region;
+    for (int32_t y = region->y0; y < region->y1; ++y)
+    {
+        const mesh_span *span = get_mesh_region_span(region, y);
+        for (int32_t x = span->x0; x < span->x1; ++x)
+        {
+            render_vertex *a = get_mesh_region_vertex(region, x, y);
+            render_vertex *b = get_mesh_region_vertex(region, x + 1, y);
+            render_vertex *c = get_mesh_region_vertex(region, x + 1, y + 1);
+            render_vertex *d = get_mesh_region_vertex(region, x, y + 1);
+            if (!a || !b || !c || !d) continue;
+            render_vertex *corners[2][3] = {{a, c, b}, {a, d, c}};
+            for (auto &triangle_corners : corners)
+            {
+                render_triangle *triangle = render_new<render_triangle>();
+                memset(triangle, 0, sizeof(*triangle));
+                triangle->header.packed = pack_surface_word(0, _surface_type_triangle, _surface_subtype_mesh_triangle);
+                for (int32_t i = 0; i < VERTICES_PER_TRIANGLE; ++i) triangle->corners[i].vertex = triangle_corners[i];
+                add_surface_to_surface_list(view, &triangle->header);
+            }
+        }
+    }
+}
+
+class render_demo_frame : public render_view
+{
+protected:
+    static std::unique_ptr<scratch_directory> scratch;
+    static std::vector<uint8_t> mesh_bytes;
+
+    static void SetUpTestSuite(void)
+    {
+        scratch = std::make_unique<scratch_directory>();
+        const std::string tool =
+            std::filesystem::absolute(std::filesystem::path(scratch->previous) / ".." / "bin" / "vesk_tags").string();
+        if (!std::filesystem::exists(tool)) return;
+        std::vector<test_tag> tags;
+        if (!make_demo_map_tags(tool, &tags)) return;
+        for (const test_tag &t : tags)
+            if (t.group_tag == FOUR_CHARACTER_CODE('m', 'e', 's', 'h') &&
+                t.subgroup_tag == FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'))
+                mesh_bytes = t.data;
+    }
+    static void TearDownTestSuite(void) { scratch.reset(); }
+
+    void SetUp(void) override
+    {
+        render_view::SetUp();
+        if (mesh_bytes.empty()) SKIP_OR_FAIL_UNDER_CI("the data tool did not make the demo map");
+        initialize_mesh();
+        ASSERT_TRUE(load_mesh_from_memory(mesh_bytes.data(), (int32_t)mesh_bytes.size()));
+        register_render_hooks();
+        clear_render_effects();
+        ASSERT_TRUE(register_prerender_effect(add_region_triangles, 0));
+        initialize_render();
+        ASSERT_TRUE(initialize_render_for_new_map());
+    }
+    void TearDown(void) override
+    {
+        dispose_render_from_old_map();
+        dispose_mesh_from_old_map();
+        clear_render_effects();
+        render_view::TearDown();
+    }
+};
+std::unique_ptr<scratch_directory> render_demo_frame::scratch;
+std::vector<uint8_t> render_demo_frame::mesh_bytes;
+
+TEST_F(render_demo_frame, picking_finds_mesh_triangles_where_the_last_view_projects_their_cells)
+{
+    bitmap_data *screen = new_bitmap(640, 480, 0, _32bit_encoding, 0);
+    ASSERT_NE(screen, nullptr);
+    view_data view = straight_view();
+    view.screen = screen;
+    view.vertical_offset = -0.14285715f;
+    const int32_t cx = mesh_width / 2, cy = mesh_height / 2;
+    view.location.position = {cx * WORLD_ONE, cy * WORLD_ONE, get_mesh_cell(cx, cy)->height + 12 * WORLD_ONE};
+    view.location.yaw = QUARTER_CIRCLE / 3;
+    view.location.pitch = (angle)(FULL_CIRCLE - EIGHTH_CIRCLE); // 45 degrees down
+    render_scene(&view);
+
+    const rendered_view_data *last = get_last_render_view();
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->screen_width, 640);
+    EXPECT_EQ(last->centre.x, view.xk);
+    EXPECT_EQ(last->centre.y, view.yk);
+    ASSERT_EQ(last_render_surface_list(), view.main_surface_list);
+
+    // Walk the list as picking does: every drawn mesh triangle's corners lie
+    // where the last view projects their cells.
+    int32_t triangles = 0, previous_key_nearer_or_equal = 0;
+    uint32_t previous_key = UINT32_MAX;
+    for (const render_surface *surface = get_last_render_surface_list(); surface; surface = surface->next_surface)
+    {
+        if (previous_key >= (uint32_t)surface->precise_z) ++previous_key_nearer_or_equal;
+        previous_key = (uint32_t)surface->precise_z;
+        ASSERT_EQ(surface_word_type(surface->packed), _surface_type_triangle);
+        ASSERT_EQ(surface_word_subtype(surface->packed), _surface_subtype_mesh_triangle);
+        if (surface_word_flags(surface->packed) & _surface_discarded_flag) continue;
+        ++triangles;
+        const render_triangle *triangle = reinterpret_cast<const render_triangle *>(surface);
+        for (const render_corner &corner : triangle->corners)
+        {
+            const render_vertex *v = corner.vertex;
+            const mesh_cell *cell = get_mesh_cell(v->mesh_vertex.x, v->mesh_vertex.y);
+            // Back to the world through the transpose, as picking turns points back.
+            const int16_t(*m)[3] = last->world_to_viewer_rotation;
+            const int64_t wx = last->origin.x + ((m[0][0] * (int64_t)v->p.x + m[0][1] * (int64_t)v->p.y +
+                                                  m[0][2] * (int64_t)v->p.z) >> 14);
+            const int64_t wy = last->origin.y + ((m[1][0] * (int64_t)v->p.x + m[1][1] * (int64_t)v->p.y +
+                                                  m[1][2] * (int64_t)v->p.z) >> 14);
+            const int64_t wz = last->origin.z + ((m[2][0] * (int64_t)v->p.x + m[2][1] * (int64_t)v->p.y +
+                                                  m[2][2] * (int64_t)v->p.z) >> 14);
+            EXPECT_NEAR(wx, v->mesh_vertex.x * WORLD_ONE, 8);
+            EXPECT_NEAR(wy, v->mesh_vertex.y * WORLD_ONE, 8);
+            EXPECT_TRUE(std::abs(wz - cell->height) <= 8 || std::abs(wz - cell->media_height) <= 8);
+            ASSERT_LT(v->p.z, 0);
+            const double sx = last->centre.x - (double)v->p.x * last->world_to_screen / v->p.z;
+            const double sy = last->centre.y + (double)v->p.y * last->world_to_screen / v->p.z;
+            EXPECT_NEAR(v->screen.x, sx, 2.0);
+            EXPECT_NEAR(v->screen.y, sy, 2.0);
+        }
+    }
+    EXPECT_GT(triangles, 100);
+    EXPECT_EQ(previous_key_nearer_or_equal, view.main_surface_list->surface_count) << "nearest first";
+
+    // Picking itself finds a terrain point under the centre of the screen.
+    pick_state state;
+    new_pick_by_point_state(&state, point2d{320, 300}, _pick_mesh_triangles_flag);
+    ASSERT_EQ(pick(&state), (uint32_t)_pick_mesh_triangles_flag);
+    EXPECT_TRUE(mesh_cell_in_bounds(state.mesh_location.x >> 9, state.mesh_location.y >> 9));
+
+    // A saved-game snapshot leaves the frame picking reads alone, but not the list.
+    active_screen.screen_initialized = true;
+    active_screen.rasterizer_code = _rasterizer_software;
+    active_screen.encoding = _32bit_encoding;
+    active_screen.width = 640;
+    active_screen.height = 480;
+    const view_data before = *last_render_view();
+    bitmap_data *snapshot = render_screenshot(160, 120);
+    ASSERT_NE(snapshot, nullptr);
+    free(snapshot);
+    EXPECT_EQ(memcmp(last_render_view(), &before, sizeof(before)), 0);
+    EXPECT_EQ(last_render_surface_list(), nullptr);
+    EXPECT_EQ(get_last_render_surface_list(), nullptr);
+    new_pick_by_point_state(&state, point2d{320, 300}, _pick_mesh_triangles_flag);
+    EXPECT_EQ(pick(&state), 0u);
+    active_screen.screen_initialized = false;
+
+    // Statistics count the drawn and the discarded triangles apart.
+    render_scene(&view);
+    render_statistics statistics;
+    get_render_statistics(&view, &statistics);
+    EXPECT_EQ(statistics.extant.mesh_triangle_count, triangles);
+    EXPECT_EQ(statistics.extant.triangle_count + statistics.discarded.triangle_count,
+              view.main_surface_list->surface_count);
+    EXPECT_GT(statistics.used_memory, 0);
+    EXPECT_EQ(statistics.total_memory, render_globals.render_memory_pool_size);
+    free(screen);
 }
 
 } // namespace
