@@ -191,7 +191,8 @@ static world_point2d project_window_point(const view_data *view, float u, float 
 {
     const int16_t (*m)[3] = view->world_to_viewer_rotation;
     float d[3];
-    for (int32_t i = 0; i < 3; i++) d[i] = FRUSTUM_RAY_SCALE * ((float)m[i][0] * u + (float)m[i][1] * v - (float)m[i][2]);
+    for (int32_t i = 0; i < 3; i++)
+        d[i] = FRUSTUM_RAY_SCALE * ((float)m[i][0] * u + (float)m[i][1] * v - (float)m[i][2]);
     if (d[2] != 0.0f)
     {
         const float t = ((float)plane_height - (float)view->location.position.z) / d[2];
@@ -275,7 +276,8 @@ static void wobble_media_vertex(const media_definition *media, int32_t x, int32_
     {
         if (media->wobble_magnitude[axis] == 0) continue;
         const uint32_t phase = ((uint32_t)(int32_t)media->wobble_phase_multiplier[axis] * t + 32u) & 65535u;
-        *coordinates[axis] += (sine_table[phase >> ANGLE_TO_TRIG_SHIFT] * (int32_t)media->wobble_magnitude[axis]) >> TRIG_SHIFT;
+        const int32_t sine = sine_table[phase >> ANGLE_TO_TRIG_SHIFT];
+        *coordinates[axis] += (sine * (int32_t)media->wobble_magnitude[axis]) >> TRIG_SHIFT;
     }
 }
 

@@ -169,7 +169,8 @@ void add_polygon_corner_to_region(mesh_region *region, int32_t x, int32_t y);
 int32_t convex_hull(world_point2d *points, int32_t count);
 
 // The edge walk's cell procedure (a dda_callback on a region being built,
-// whose spans are still indexed from original_y0): grows row y's span and the region's x0, x1, y0, y1 to include cell x, the
-// column clamped to the region rectangle; cells in the map's last row or
-// beyond and rows outside the rectangle are ignored.  Always 0.
+// whose spans are still indexed from original_y0): grows row y's span and
+// the region's x0, x1, y0, y1 to include cell x, the column clamped to the
+// region rectangle; cells in the map's last row or beyond and rows outside
+// the rectangle are ignored.  Always 0.
 int32_t extend_spans(void *region, int32_t x, int32_t y);

@@ -108,7 +108,9 @@ TEST(mesh_region_hull, convex_hull_agrees_with_a_brute_force_hull)
         for (int32_t i = 0; i < count; i++)
         {
             if (i > 0 && random() % 4 == 0) points.push_back(points[random() % points.size()]); // a repeat
-            else points.push_back({(int32_t)(random() % (2 * range + 1)) - range, (int32_t)(random() % (2 * range + 1)) - range});
+            else
+                points.push_back({(int32_t)(random() % (2 * range + 1)) - range,
+                                  (int32_t)(random() % (2 * range + 1)) - range});
         }
         expect_hull_matches_brute_force(points, "random");
     }
