@@ -349,7 +349,8 @@ int16_t get_dialog_focus(const dialog_data *dialog);        // NONE for a bad di
 int16_t get_dialog_sound_list_index(const dialog_data *dialog);
 
 // Colour `index` of the dialog colours sequence of 'baie' into `color`;
-// black when the collection or the index is missing.  Returns `color`.
+// white for an index outside the strip, black when the collection is
+// missing.  Returns `color`.
 rgb_color *get_dialog_color(rgb_color *color, int16_t index);
 
 // The union of the bounds of visible centred dialogs (popup menus); false when none.

@@ -28,6 +28,22 @@ bool check_dialog(const dialog_data *dialog);
 // The item with that identifier, NULL when missing; logs nothing.
 control_data *lookup_control(const dialog_data *dialog, int16_t item_id);
 
+// ---- loading from bytes (bitmap_dialogs.cpp) ---------------------------------------
+// What new_dialog and append_ditl do after reading the tag, for the fuzz
+// target and tests: `data` is the whole stored tag of `size` bytes, never read
+// past; `string_list_index` the dialog string list (NONE: inline texts).
+
+// False, with a code-10 log line, for a tag that is refused.
+bool load_controls_from_tag_data(dialog_data *dialog, file_tag tag, const void *data, int32_t size,
+                                 int32_t string_list_index, int16_t base, bool load_bounds);
+// new_dialog over stored bytes; NULL when refused or out of memory.
+dialog_data *new_dialog_from_tag_data(file_tag tag, const void *data, int32_t size, int32_t string_list_index,
+                                      dialog_handler_proc handler, dialog_inhibition_proc inhibitor,
+                                      int16_t sleep_time, uint16_t flags);
+
+// Makes the next use read the "UI" section again (tests).
+void forget_dialog_settings(void);
+
 // DebugControlBounds of the power-user INI section "UI" (read once with the
 // section's other keys; default false).
 bool dialog_debug_control_bounds(void);
