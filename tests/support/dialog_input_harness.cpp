@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "input/input_definitions.h"
+#include "support/game_core_fixture.h"
 #include "cseries/timers.h"
 #include "game_hooks.h"
 #include "game_time.h"
@@ -151,7 +153,7 @@ script_step idle_step(int32_t milliseconds)
     return step;
 }
 
-script_step call_step(std::function<void(void)> before, const action_data &action)
+script_step call_step(std::function<void(action_data &action)> before, const action_data &action)
 {
     script_step step = action_step(action);
     step.before = std::move(before);
@@ -168,7 +170,7 @@ static int32_t scripted_update_actions(void)
     script_step step = script.steps.front();
     script.steps.pop_front();
     ++script.passes;
-    if (step.before) step.before();
+    if (step.before) step.before(step.action);
 
     const int32_t local_time_before = game_->local_time.load();
     if (step.milliseconds < 0)
@@ -201,6 +203,12 @@ void start_main_loop_script(bitmap_data *screen)
     EXPECT_TRUE(register_draw_frame_procedure(scripted_draw_frame));
 }
 
+void restart_main_loop_script(void)
+{
+    script.steps.clear();
+    script.passes = 0;
+}
+
 void add_script_steps(std::initializer_list<script_step> steps)
 {
     for (const script_step &step : steps) script.steps.push_back(step);
@@ -219,4 +227,55 @@ size_t script_steps_left(void)
 int32_t script_passes(void)
 {
     return script.passes;
+}
+
+// ---- the fixture -------------------------------------------------------------------------------
+
+static dialog_input_test *current_dialog_input_test;
+
+void dialog_input_test::SetUp()
+{
+    reset_game_core();
+    dialog_test::SetUp();
+    register_dialog_hooks();
+    install_test_clock();
+    start_main_loop_script(screen.bitmap);
+    input_definition definition;
+    mouse_control_data mouse;
+    revert_input_definition_to_default(&definition, &mouse, 0);
+    slam_current_settings(&definition, &mouse, 0);
+    current_dialog_input_test = this;
+}
+
+void dialog_input_test::TearDown()
+{
+    current_dialog_input_test = nullptr;
+    dialog_test::TearDown();
+    remove_test_clock();
+    reset_game_core();
+}
+
+void dialog_input_test::recording_handler(dialog_data *dialog, int16_t item_id, action_data *action)
+{
+    dialog_input_test *test = current_dialog_input_test;
+    if (!test) return;
+    test->handler_calls.push_back({dialog, item_id, *action});
+    if (test->handler_disposes_dialog) dispose_dialog(dialog);
+}
+
+std::vector<int16_t> dialog_input_test::handled_items(void) const
+{
+    std::vector<int16_t> items;
+    for (const handler_call &call : handler_calls) items.push_back(call.item_id);
+    return items;
+}
+
+dialog_data *dialog_input_test::open_test_dialog(const char *subgroup,
+                                                 const std::vector<dialog_item_description> &items,
+                                                 uint16_t flags, int16_t sleep_time)
+{
+    dialog_description description;
+    description.bounds = {100, 100, 300, 400};
+    description.items = items;
+    return open_dialog(subgroup, description, flags, recording_handler, nullptr, sleep_time);
 }

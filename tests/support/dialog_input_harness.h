@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "input/action_queue.h"
+#include "support/dialog_harness.h"
 
 struct bitmap_data;
 
@@ -61,14 +63,15 @@ struct script_step
     action_data action = {};
     // Machine milliseconds the pass takes; NONE: the action's time_delta in ticks.
     int32_t milliseconds = -1;
-    // Run at the start of the pass, before the clock advances.
-    std::function<void(void)> before;
+    // Run at the start of the pass, before the clock advances; it may change
+    // the action (a position known only once the pass runs).
+    std::function<void(action_data &action)> before;
 };
 
 script_step action_step(const action_data &action);
 // A pass without an action, `milliseconds` long.
 script_step idle_step(int32_t milliseconds = 34);
-script_step call_step(std::function<void(void)> before, const action_data &action);
+script_step call_step(std::function<void(action_data &action)> before, const action_data &action);
 
 // Thrown by a pass that finds the script empty (after the failure is recorded).
 struct script_ran_dry
@@ -79,8 +82,47 @@ struct script_ran_dry
 // reset_game_core) with the scripted pass; `screen` (may be NULL) is what
 // render_dialogs draws into.  Forgets any earlier script.
 void start_main_loop_script(bitmap_data *screen);
+// Forgets the steps left and the count of passes; the slots stay plugged.
+void restart_main_loop_script(void);
 void add_script_steps(std::initializer_list<script_step> steps);
 void add_script_step(const script_step &step);
 size_t script_steps_left(void);
 // Passes run since start_main_loop_script.
 int32_t script_passes(void);
+
+// ---- the fixture -------------------------------------------------------------------------------
+
+// One call of the recording dialog handler.
+struct handler_call
+{
+    dialog_data *dialog;
+    int16_t item_id;
+    action_data action;
+};
+
+// dialog_test with an empty core and the dialog layer's hooks, the test
+// clock, the scripted pass drawing into a memory screen, the right-handed
+// key bindings, and a dialog handler that records its calls (and, when a
+// test asks, disposes of the dialog it was called for).
+class dialog_input_test : public dialog_test
+{
+protected:
+    dialog_test_screen screen;
+    std::vector<handler_call> handler_calls;
+    bool handler_disposes_dialog = false;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    static void recording_handler(dialog_data *dialog, int16_t item_id, action_data *action);
+    // The items ids the handler heard, in order.
+    std::vector<int16_t> handled_items(void) const;
+
+    // A dialog at (100, 100, 300, 400) (top, left, bottom, right) of `items`,
+    // stored as `subgroup`, with the recording handler.
+    dialog_data *open_test_dialog(const char *subgroup, const std::vector<dialog_item_description> &items,
+                                  uint16_t flags = 0, int16_t sleep_time = NONE);
+    // Screen point of the dialog point (x, y) of a dialog made by open_test_dialog.
+    static int16_t screen_x(int16_t x) { return (int16_t)(x + 100); }
+    static int16_t screen_y(int16_t y) { return (int16_t)(y + 100); }
+};
