@@ -2,6 +2,7 @@
 
 #include "bitmap_controls.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

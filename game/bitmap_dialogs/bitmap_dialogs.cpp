@@ -256,21 +256,21 @@ bool load_controls_from_tag_data(dialog_data *dialog, file_tag tag, const void *
     return true;
 }
 
-bool load_controls_and_dialog_bounds(dialog_data *dialog, file_tag tag, int16_t base, bool load_bounds)
+bool load_controls_and_dialog_bounds(dialog_data *dialog, file_tag dialog_tag, int16_t base, bool load_bounds)
 {
     if (!check_dialog(dialog)) return false;
-    const int32_t tag_index = tag_file_open(DIALOG_GROUP_TAG, tag);
+    const int32_t tag_index = tag_file_open(DIALOG_GROUP_TAG, dialog_tag);
     tag_file_info info;
     if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
     {
-        ERROR_MESSAGE(_error_data_missing, "Unable to find dialog definiton '%s'.", tag_to_string(tag));
+        ERROR_MESSAGE(_error_data_missing, "Unable to find dialog definiton '%s'.", tag_to_string(dialog_tag));
         exit(-1);
     }
-    if (info.size < SIZEOF_DIALOG_HEADER) return refuse_dialog_tag(tag, "shorter than its header");
-    if (info.size > MAXIMUM_DIALOG_TAG_SIZE) return refuse_dialog_tag(tag, "larger than any dialog");
+    if (info.size < SIZEOF_DIALOG_HEADER) return refuse_dialog_tag(dialog_tag, "shorter than its header");
+    if (info.size > MAXIMUM_DIALOG_TAG_SIZE) return refuse_dialog_tag(dialog_tag, "larger than any dialog");
     std::vector<uint8_t> data((size_t)info.size);
-    if (!tag_file_read(tag_index, 0, info.size, data.data())) return refuse_dialog_tag(tag, "unreadable");
-    return load_controls_from_tag_data(dialog, tag, data.data(), info.size, dialog_string_list_tag_to_string_index(tag),
+    if (!tag_file_read(tag_index, 0, info.size, data.data())) return refuse_dialog_tag(dialog_tag, "unreadable");
+    return load_controls_from_tag_data(dialog, dialog_tag, data.data(), info.size, dialog_string_list_tag_to_string_index(dialog_tag),
                                        base, load_bounds);
 }
 
@@ -458,10 +458,10 @@ void get_dialog_bounds(const dialog_data *dialog, rectangle2d *bounds)
     *bounds = dialog->bounds;
 }
 
-bool get_dialog_bounds_from_file(file_tag tag, rectangle2d *bounds)
+bool get_dialog_bounds_from_file(file_tag dialog_tag, rectangle2d *bounds)
 {
     if (!bounds) return false;
-    const int32_t tag_index = tag_file_open(DIALOG_GROUP_TAG, tag);
+    const int32_t tag_index = tag_file_open(DIALOG_GROUP_TAG, dialog_tag);
     if (tag_index == NONE) return false;
     dialog_header header;
     if (!tag_file_read(tag_index, 0, SIZEOF_DIALOG_HEADER, &header)) return false;

@@ -9,6 +9,8 @@
 #include "bitmaps.h"
 #include "cseries/cstrings.h"
 #include "game_time.h"
+#include "shapes.h"
+#include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
 
 // ---- the memory screen -----------------------------------------------------------
@@ -256,7 +258,9 @@ dialog_item_description probe_item(int16_t item_id, rectangle2d bounds, const ch
 void dialog_test::SetUp()
 {
     store_test::SetUp();
+    ASSERT_TRUE(initialize_shapes());
     start_store();
+    initialize_shapes_for_new_map();
     use_dialog_test_screen_bounds();
     ASSERT_TRUE(register_probe_control());
     reset_probe();
@@ -268,6 +272,8 @@ void dialog_test::TearDown()
     close_all_dialogs();
     reset_probe();
     dispose_string_lists();
+    dispose_shapes_from_old_map();
+    dispose_definitions();
     restore_dialog_test_screen_bounds();
     store_test::TearDown();
 }

@@ -135,9 +135,11 @@ dialog_item_description probe_item(int16_t item_id, rectangle2d bounds, const ch
 
 // ---- the fixture ---------------------------------------------------------------------
 
-// A scratch tag store, the 640 x 480 test screen bounds, the probe control
-// registered and reset, and the game's local time at 0.  TearDown closes
-// the dialogs a test left open and forgets the string lists it loaded.
+// A scratch tag store with the collections group set up (a test stores the
+// collections it draws with), the 640 x 480 test screen bounds, the probe
+// control registered and reset, and the game's local time at 0.  TearDown
+// closes the dialogs a test left open and forgets the string lists and
+// collections it loaded.
 class dialog_test : public store_fixture::store_test
 {
 protected:
