@@ -42,12 +42,6 @@ rgb_color item_color(int16_t item_id)
     return {(uint16_t)(0x1000 * item_id), (uint16_t)(0xF000 - 0x1000 * item_id), 0x8000, 0};
 }
 
-rectangle2d on_screen(const dialog_data *dialog, rectangle2d r)
-{
-    return {(int16_t)(r.top + dialog->bounds.top), (int16_t)(r.left + dialog->bounds.left),
-            (int16_t)(r.bottom + dialog->bounds.top), (int16_t)(r.right + dialog->bounds.left)};
-}
-
 void expect_rectangle(const rectangle2d &got, const rectangle2d &want)
 {
     EXPECT_EQ(got.top, want.top);
