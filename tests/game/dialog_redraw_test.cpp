@@ -17,8 +17,12 @@
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_drawing.h"
 #include "cseries/registration.h"
+#include "fake_sdl_video.h"
+#include "game_states.h"
+#include "game_time.h"
 #include "game_preferences.h"
 #include "iniparser3.0b/inifile.h"
+#include "screen_setup.h"
 #include "support/expected_assertions.h"
 
 namespace {
@@ -475,6 +479,99 @@ TEST_F(dialog_redraw, a_freed_dialog_is_refused_by_every_redraw_call)
         draw_dialog_into_bitmap(screen.bitmap, &foreign);
     }
     EXPECT_EQ(screen.count_changed(), 0);
+}
+
+
+// The screen's frame with the dialog layer's drawing pair: what the dialogs
+// drew is shown, a clean frame shows nothing, the scene's rectangle makes the
+// dialogs over it redraw, and a black backdrop clears what it redraws.
+class dialog_frame : public dialog_redraw
+{
+protected:
+    void SetUp() override
+    {
+        dialog_redraw::SetUp();
+        reset_screen_for_tests();
+        fake_sdl::install();
+        fake_sdl::state &fake = fake_sdl::current();
+        fake.desktop_width = 640;
+        fake.desktop_height = 480;
+        fake.any_size = true;
+        initialize_screen();
+        game_->state = _game_state_running;
+        register_dialog_redraw_hooks();
+    }
+    void TearDown() override
+    {
+        close_all_dialogs();
+        reset_screen_for_tests();
+        clear_screen_devices();
+        fake_sdl::uninstall();
+        dialog_redraw::TearDown();
+    }
+    // The back buffer's pixel.
+    uint32_t back_pixel(int16_t x, int16_t y)
+    {
+        const rectangle2d whole = {0, 0, 480, 640};
+        bitmap_data *b = get_linear_backbuffer(&whole);
+        uint32_t pixel = 0;
+        if (b) memcpy(&pixel, b->row_addresses[y] + 4 * x, 4);
+        release_linear_backbuffer(b);
+        return pixel;
+    }
+    void fill_back_buffer(uint32_t pixel)
+    {
+        const rectangle2d whole = {0, 0, 480, 640};
+        bitmap_data *b = get_linear_backbuffer(&whole);
+        ASSERT_NE(b, nullptr);
+        for (int32_t y = 0; y < b->height; ++y)
+            for (int32_t x = 0; x < b->width; ++x) memcpy(b->row_addresses[y] + 4 * x, &pixel, 4);
+        release_linear_backbuffer(b);
+    }
+    static std::vector<SDL_Rect> &updates(void) { return fake_sdl::current().updates; }
+};
+
+TEST_F(dialog_frame, the_frame_shows_what_the_dialogs_drew_and_the_scene_makes_them_redraw)
+{
+    ASSERT_EQ(active_screen.encoding, _32bit_encoding);
+    dialog_data *dialog = open("dlg1", {100, 100, 200, 300}, {probe_item(1, {10, 10, 30, 50})});
+    ASSERT_NE(dialog, nullptr);
+    fill_back_buffer(0x00123456u);
+    updates().clear();
+    draw_frame(0, false);
+    ASSERT_EQ(updates().size(), 1u);
+    EXPECT_EQ(updates()[0].x, 100);
+    EXPECT_EQ(updates()[0].y, 100);
+    EXPECT_EQ(updates()[0].w, 200);
+    EXPECT_EQ(updates()[0].h, 100);
+    EXPECT_EQ(back_pixel(150, 150), background_pixel);
+    EXPECT_EQ(back_pixel(99, 150), 0x00123456u);
+
+    // Clean: nothing drawn, nothing shown.
+    updates().clear();
+    clear_probe_calls();
+    draw_frame(0, false);
+    EXPECT_TRUE(updates().empty());
+    EXPECT_TRUE(drawn_items().empty());
+
+    // The world shown: the scene's frame (the whole screen) overwrote the
+    // dialog, which draws again.
+    draw_frame(0, true);
+    EXPECT_EQ(drawn_items(), std::vector<int16_t>({1}));
+    EXPECT_FALSE(dialogs_are_dirty(nullptr, nullptr));
+}
+
+TEST_F(dialog_frame, a_black_backdrop_clears_the_dirty_area_before_the_dialogs_draw)
+{
+    dialog_data *dialog = open("dlg1", {100, 100, 200, 300}, {probe_item(1, {10, 10, 30, 50})},
+                               _dialog_has_no_background_flag | _dialog_draws_black_backdrop_flag);
+    ASSERT_NE(dialog, nullptr);
+    set_dialog_background_transparency(dialog, 65535);
+    fill_back_buffer(0x00123456u);
+    draw_frame(0, false);
+    EXPECT_EQ(back_pixel(200, 150), 0u) << "no background: the backdrop shows";
+    EXPECT_EQ(back_pixel(115, 115), screen_pixel_of(item_color(1)));
+    EXPECT_EQ(back_pixel(99, 150), 0x00123456u) << "outside the dirt nothing is cleared";
 }
 
 } // namespace
