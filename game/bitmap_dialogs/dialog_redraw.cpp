@@ -120,9 +120,14 @@ bool intersect(const rectangle2d *a, const rectangle2d *b, rectangle2d *out)
     return true;
 }
 
+int16_t clamp_to_short(int32_t value) { return (int16_t)(value < -32768 ? -32768 : value > 32767 ? 32767 : value); }
+
+// Moved by (dx, dy), each side held to the 16-bit range (an item's bounds
+// come from a tag and may lie anywhere).
 rectangle2d offset(const rectangle2d *r, int32_t dx, int32_t dy)
 {
-    return {(int16_t)(r->top + dy), (int16_t)(r->left + dx), (int16_t)(r->bottom + dy), (int16_t)(r->right + dx)};
+    return {clamp_to_short(r->top + dy), clamp_to_short(r->left + dx), clamp_to_short(r->bottom + dy),
+            clamp_to_short(r->right + dx)};
 }
 
 bool dialog_is_visible(const dialog_data *dialog) { return dialog->private_flags & _dialog_is_visible_flag; }
@@ -399,7 +404,12 @@ void draw_dialog_in_software(bitmap_data *screen, dialog_data *dialog)
     // visible part ends up exactly as if drawn in place.
     bitmap_data *scratch = get_scratch_bitmap((int16_t)(visible.right - left), (int16_t)(visible.bottom - top),
                                               screen->encoding);
-    if (!scratch) return;
+    if (!scratch)
+    {
+        // Too large to draw through (far past the edge): it shows nothing.
+        forget_dialog_dirt(dialog);
+        return;
+    }
     const rectangle2d visible_in_dialog = offset(&visible, -left, -top);
     const point2d screen_origin_in_dialog = {(int16_t)-left, (int16_t)-top};
     copy_bitmap(scratch, &screen_origin_in_dialog, screen, &visible_in_dialog, nullptr, 0, nullptr);

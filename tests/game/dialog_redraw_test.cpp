@@ -8,7 +8,22 @@
 
 #include "support/dialog_harness.h"
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wall"
+#pragma GCC diagnostic ignored "-Wextra"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -20,6 +35,12 @@
 #include "fake_sdl_video.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
+#include "image_files.h"
+#include "shapes.h"
+#include "support/demo_data.h"
+#include "tag_files/definitions.h"
+#include "vesk/string_lists.h"
 #include "game_preferences.h"
 #include "iniparser3.0b/inifile.h"
 #include "screen_setup.h"
@@ -572,6 +593,153 @@ TEST_F(dialog_frame, a_black_backdrop_clears_the_dirty_area_before_the_dialogs_d
     EXPECT_EQ(back_pixel(200, 150), 0u) << "no background: the backdrop shows";
     EXPECT_EQ(back_pixel(115, 115), screen_pixel_of(item_color(1)));
     EXPECT_EQ(back_pixel(99, 150), 0x00123456u) << "outside the dirt nothing is cleared";
+}
+
+
+// The demo data's wait dialog 'prdn', centred on the screen with probe items
+// standing in for its static text and button (each painting its bounds in
+// the dialog colour that control draws its text in), written as PNG by the
+// image writers and read back by an independent decoder: the background's
+// rims, corners and centre tiles and the dialog colours are where the 'baie'
+// art (data/interface/collections/baie.txt) puts them, and nothing lies
+// outside the dialog.  VESK_DIALOG_FRAME names a file to keep the PNG in.
+class demo_dialog_picture : public store_fixture::store_test
+{
+protected:
+    int32_t elements = NONE;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        const std::string tool =
+            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
+        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        clear_all_registrations();
+        register_shapes_hooks();
+        ASSERT_TRUE(initialize_shapes());
+        current_gameplay_version = 1811;
+        std::vector<test_tag> tags;
+        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+        ASSERT_TRUE(write_foundation_files(tags));
+        start_store();
+        use_dialog_test_screen_bounds();
+        initialize_shapes_for_new_map();
+        elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+        reset_probe();
+        for (const char *code : {"stat", "butt"})
+            ASSERT_TRUE(register_control_handler(dialog_test_code(code), probe_control_def_proc));
+        set_probe_hook([](const probe_call &call) {
+            if (call.verb != _control_draw_verb) return;
+            rectangle2d bounds;
+            get_dialog_item_bounds(call.dialog, call.item_id, &bounds);
+            rgb_color color;
+            get_dialog_color(&color, call.item_id == WAIT_DIALOG_MESSAGE_ITEM ? _dialog_static_text_color
+                                                                              : _dialog_button_text_color);
+            fill_rectangle_clipped(call.dialog_bitmap, &color, &bounds, nullptr, 0, nullptr);
+        });
+    }
+    void TearDown() override
+    {
+        close_all_dialogs();
+        reset_probe();
+        dispose_shapes_from_old_map();
+        dispose_string_lists();
+        dispose_definitions();
+        clear_all_registrations();
+        restore_dialog_test_screen_bounds();
+        store_test::TearDown();
+    }
+};
+
+struct rgb8
+{
+    int r, g, b;
+};
+
+TEST_F(demo_dialog_picture, the_wait_dialog_shows_its_background_and_colours_where_the_art_puts_them)
+{
+    ASSERT_NE(elements, NONE);
+    dialog_data *dialog = new_dialog(WAIT_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
+    ASSERT_NE(dialog, nullptr);
+    expect_rectangle(dialog->bounds, {184, 160, 296, 480});
+    dialog_test_screen screen;
+    render_dialogs(screen.bitmap);
+    ASSERT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", "prdn", "png", 0));
+    const std::string bytes = read_whole_file("pictures/prdn.png");
+    if (const char *keep = getenv("VESK_DIALOG_FRAME"))
+        std::ofstream(keep, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+    int width = 0, height = 0, channels = 0;
+    uint8_t *pixels = stbi_load_from_memory((const stbi_uc *)bytes.data(), (int)bytes.size(), &width, &height, &channels, 3);
+    ASSERT_NE(pixels, nullptr);
+    const std::vector<uint8_t> rgb(pixels, pixels + (size_t)width * height * 3);
+    stbi_image_free(pixels);
+    ASSERT_EQ(width, 640);
+    ASSERT_EQ(height, 480);
+
+    // At dialog coordinates (x, y).
+    auto at = [&](int32_t x, int32_t y) {
+        const size_t i = ((size_t)(184 + y) * 640 + (size_t)(160 + x)) * 3;
+        return rgb8{rgb[i], rgb[i + 1], rgb[i + 2]};
+    };
+    const color_table *table = get_color_table(elements);
+    ASSERT_NE(table, nullptr);
+    auto art = [&](int32_t index) {
+        const rgb_color &c = table->colors[index];
+        return rgb8{c.red >> 8, c.green >> 8, c.blue >> 8};
+    };
+    auto same = [](rgb8 a, rgb8 b) { return abs(a.r - b.r) <= 1 && abs(a.g - b.g) <= 1 && abs(a.b - b.b) <= 1; };
+
+    const struct
+    {
+        const char *what;
+        int32_t x, y, color_index;
+    } expected[] = {
+        // The corner tiles: the dark plate (6) with the bronze stud (8, 10 its shine).
+        {"top-left corner", 0, 0, 6},
+        {"top-left stud", 4, 4, 8},
+        {"top-left shine", 3, 3, 10},
+        {"bottom-right corner", 319, 111, 6},
+        {"top-right stud", 316, 4, 8},
+        // The bevels: the outline (42) on the outer edge, then the light (4, 5)
+        // or dark (7, 6) faces.
+        {"top rim", 100, 0, 42},
+        {"top face", 100, 2, 4},
+        {"top face, lower", 100, 6, 5},
+        {"left rim", 0, 66, 42},
+        {"bottom rim", 100, 111, 42},
+        {"bottom face", 100, 108, 6},
+        {"right rim", 319, 66, 42},
+        {"right face", 317, 66, 6},
+        // Centre tiles of 32 x 32 laid from the dialog's corner: slate (1)
+        // with lighter (2) and darker (3) specks at their places in the tile.
+        {"centre tile (0, 0)", 32, 64, 1},
+        {"centre speck (15, 0)", 47, 64, 2},
+        {"centre speck (8, 8)", 40, 72, 2},
+        {"centre speck (10, 7)", 42, 71, 3},
+        {"centre speck (13, 13) of the next tile", 64 + 13, 64 + 13, 2},
+        // The items, in the dialog colours: static text (100) and button text (102).
+        {"message item", 100, 40, 100},
+        {"cancel item", 160, 83, 102},
+    };
+    for (const auto &e : expected)
+    {
+        const rgb8 got = at(e.x, e.y), want = art(e.color_index);
+        EXPECT_TRUE(same(got, want)) << e.what << " at " << e.x << ", " << e.y << ": " << got.r << " " << got.g << " "
+                                     << got.b << " instead of colour " << e.color_index << " (" << want.r << " "
+                                     << want.g << " " << want.b << ")";
+    }
+    // Nothing outside the dialog.
+    const rgb8 sentinel = {(int)((DIALOG_TEST_SENTINEL >> 16) & 255), (int)((DIALOG_TEST_SENTINEL >> 8) & 255),
+                           (int)(DIALOG_TEST_SENTINEL & 255)};
+    int32_t outside_changed = 0;
+    for (int32_t y = 0; y < 480; ++y)
+        for (int32_t x = 0; x < 640; ++x)
+        {
+            if (x >= 160 && x < 480 && y >= 184 && y < 296) continue;
+            const size_t i = ((size_t)y * 640 + x) * 3;
+            if (!same(rgb8{rgb[i], rgb[i + 1], rgb[i + 2]}, sentinel)) ++outside_changed;
+        }
+    EXPECT_EQ(outside_changed, 0);
 }
 
 } // namespace
