@@ -165,6 +165,19 @@ TEST_F(dialog_core, malformed_tags_are_refused_or_load_what_is_sound)
     EXPECT_NE(log_text().find("'zzzz', which has no procedure; skipped"), std::string::npos);
 }
 
+int open_missing_dialog(const void *)
+{
+    new_dialog(dialog_test_code("gone"), nullptr, nullptr, NONE, 0);
+    return 0;
+}
+
+TEST_F(dialog_core, a_missing_dialog_tag_ends_the_program)
+{
+    const int status = run_in_child(open_missing_dialog, nullptr, 20);
+    EXPECT_EQ(exit_code_of(status), 255);
+    EXPECT_NE(log_text().find("Unable to find dialog definiton 'gone'."), std::string::npos);
+}
+
 TEST_F(dialog_core, appending_numbers_after_the_items_and_shortening_disposes_those_above)
 {
     dialog_description five;
