@@ -368,6 +368,12 @@ bool handle_dialog_item_down(dialog_data *dialog, action_data *action)
         }
         else
         {
+            // A time_delta that jumps past 1 must not leave the pressed look on.
+            if (control->state != _control_unpressed)
+            {
+                control->state = _control_unpressed;
+                set_dialog_item_dirty(dialog, item_id);
+            }
             dialog->item_clicked = NONE;
             dialog->delay = 0;
             if (!no_delay) fire = true;

@@ -11,10 +11,12 @@
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "cseries/log.h"
+#include "cseries/tags.h"
 #include "cseries/timers.h"
 #include "game_states.h"
 #include "modal_loops.h"
 #include "shapes.h"
+#include "tag_files/tag_files.h"
 #include "vesk.h"
 
 static struct modal_dialog_globals
@@ -91,9 +93,16 @@ bool custom_modal_dialog_loop_update(void *data, action_data *action)
 // The wait dialog: 'prdn' on the background of 'innb', sequence 0.  Its
 // message would go to static text item 1, which this layer cannot set until
 // the static text control exists: the message is not shown yet.
+// A data set without the wait dialog waits without it: a missing dialog tag
+// would otherwise end the program.
 static dialog_data *new_wait_dialog(const char *message)
 {
     (void)message;
+    if (tag_file_open(DIALOG_GROUP_TAG, WAIT_DIALOG_TAG) == NONE)
+    {
+        log_message(__FILE__, __LINE__, "no wait dialog '%s': waiting without it", tag_to_string(WAIT_DIALOG_TAG));
+        return nullptr;
+    }
     dialog_data *dialog = new_dialog(WAIT_DIALOG_TAG, nullptr, nullptr, 0,
                                      _dialog_has_bevel_flag | _dialog_is_centered_flag);
     if (!dialog) return nullptr;
