@@ -14,6 +14,7 @@
 //   vesk_tags observer OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags interface OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags collection OUT --subgroup S --name N SOURCE   (collection_tags.h)
+//   vesk_tags dialog OUT [--ditl DITL-OUT] --subgroup S --name N SOURCE   (dialog_tags.h)
 //   vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) [STYLES]   (font_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
@@ -33,6 +34,7 @@
 #include "cseries/tags.h"
 #include "tag_files/tag_file_formats.h"
 #include "collection_tags.h"
+#include "dialog_tags.h"
 #include "font_tags.h"
 #include "landscape_tags.h"
 #include "map_data_tags.h"
@@ -63,6 +65,7 @@ static int usage(void)
             "       vesk_tags collection OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) "
             "[--italic T] [--bold T] [--condensed T] [--underlined T]\n"
+            "       vesk_tags dialog OUT [--ditl DITL-OUT] --subgroup S --name N SOURCE\n"
             "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n");
     return 2;
 }
@@ -334,6 +337,7 @@ int main(int argc, char **argv)
     if (command == "observer") return observer_tags_command(argc, argv);
     if (command == "interface") return interface_tags_command(argc, argv);
     if (command == "collection") return collection_tags_command(argc, argv);
+    if (command == "dialog") return dialog_tags_command(argc, argv);
     if (command == "landscape") return landscape_tags_command(argc, argv);
     if (command == "font") return font_tags_command(argc, argv);
     return usage();
