@@ -1,2 +1,42 @@
 // Registration of the game's own control types.
+
 #include "register_vesk_controls.h"
+
+#include "bitmap_dialogs/bitmap_controls.h"
+
+// The game's types in their order of registration; a type whose control is
+// not built yet has no procedure and is left out (see register_dialog_controls).
+static const struct
+{
+    file_tag tag;
+    control_def_proc procedure;
+} vesk_controls[] = {
+    {FOUR_CHARACTER_CODE('c', 'h', 'a', 't'), nullptr}, // chat list
+    {FOUR_CHARACTER_CODE('p', 'l', 'l', 'i'), nullptr}, // player list
+    {FOUR_CHARACTER_CODE('p', 'b', 'l', 'i'), nullptr}, // lobby buddy list
+    {FOUR_CHARACTER_CODE('p', 'o', 'l', 'i'), nullptr}, // lobby order list
+    {FOUR_CHARACTER_CODE('b', 'a', 'n', 'n'), nullptr}, // lobby banner
+    {FOUR_CHARACTER_CODE('c', 'g', 'r', 'f'), nullptr}, // post-game graph
+    {FOUR_CHARACTER_CODE('c', 's', 't', 't'), nullptr}, // post-game statistics list
+    {FOUR_CHARACTER_CODE('c', 'h', 'e', 'd'), nullptr}, // post-game column header
+    {FOUR_CHARACTER_CODE('r', 'o', 'o', 'm'), nullptr}, // lobby room graphic
+    {FOUR_CHARACTER_CODE('g', 'a', 'm', 'e'), nullptr}, // game graphic
+    {FOUR_CHARACTER_CODE('g', 'a', 'm', 'l'), nullptr}, // lobby game list
+    {FOUR_CHARACTER_CODE('s', 'n', 'a', 'p'), nullptr}, // saved-game snapshot
+    {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), nullptr}, // icon popup
+    {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), nullptr}, // unit status
+    {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), nullptr}, // prologue page
+    {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), nullptr}, // key binding
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), nullptr}, // tag list
+    {FOUR_CHARACTER_CODE('r', 'e', 'p', 'o'), nullptr}, // post-game report
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'p'), nullptr}, // plug-in list
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'm'), nullptr}, // entry point list
+    {FOUR_CHARACTER_CODE('m', 'p', 'l', 'l'), nullptr}, // missing plug-ins list
+};
+
+void register_vesk_controls(void)
+{
+    register_dialog_controls();
+    for (const auto &entry : vesk_controls)
+        if (entry.procedure) register_control_handler(entry.tag, entry.procedure);
+}

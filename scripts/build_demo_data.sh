@@ -141,6 +141,16 @@ for source in "$root"/data/interface/inte/*.txt; do
     "$tool" interface "$work/interface/inte.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
 done
 
+# Dialogs: every data/interface/dialogs/<subgroup>.txt becomes a dialog
+# ('bina') and, when its description puts the texts in a list, the dialog
+# string list ('ditl') of the same subgroup, in the interface file.
+for source in "$root"/data/interface/dialogs/*.txt; do
+    [ -f "$source" ] || continue
+    subgroup=$(basename "$source" .txt)
+    "$tool" dialog "$work/interface/bina.$subgroup" --ditl "$work/interface/ditl.$subgroup" \
+        --subgroup "$subgroup" --name "$subgroup" "$source"
+done
+
 for n in 1 2 3 4 5; do
     pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
 done

@@ -1,2 +1,108 @@
 // The control registry and the default control procedure.
-#include "bitmap_dialogs/bitmap_controls.h"
+
+#include "bitmap_controls.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cseries/cseries.h"
+
+struct control_handler_entry
+{
+    file_tag tag;
+    control_def_proc procedure;
+};
+
+// Grows by one entry per registration; never shrinks.
+struct control_handler_array
+{
+    control_handler_entry *array;
+    int32_t array_size;
+};
+
+static struct control_registry_globals
+{
+    control_handler_array handlers;
+} control_registry_globals;
+
+bool register_control_handler(file_tag tag, control_def_proc procedure)
+{
+    if (!VASSERT(procedure, "procedure")) return false;
+    if (find_control_handler(tag)) return true; // the first registration stays
+
+    control_handler_array *handlers = &control_registry_globals.handlers;
+    control_handler_entry *grown = (control_handler_entry *)realloc(
+        handlers->array, sizeof(control_handler_entry) * (size_t)(handlers->array_size + 1));
+    if (!grown) return false;
+    grown[handlers->array_size].tag = tag;
+    grown[handlers->array_size].procedure = procedure;
+    handlers->array = grown;
+    handlers->array_size += 1;
+    return true;
+}
+
+control_def_proc find_control_handler(file_tag tag)
+{
+    const control_handler_array *handlers = &control_registry_globals.handlers;
+    for (int32_t i = 0; i < handlers->array_size; ++i)
+        if (handlers->array[i].tag == tag) return handlers->array[i].procedure;
+    return nullptr;
+}
+
+static bool point_in_item(const control_data *item, point2d point)
+{
+    return point.x >= item->bounds.left && point.x < item->bounds.right && point.y >= item->bounds.top &&
+           point.y < item->bounds.bottom;
+}
+
+intptr_t default_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
+{
+    switch (verb)
+    {
+    case _control_new_verb:
+    {
+        const param_control_new_verb *p = (const param_control_new_verb *)parameter;
+        const char *text = p && p->text ? p->text : "";
+        const size_t size = strlen(text) + 1;
+        char *copy = (char *)malloc(size);
+        if (copy) memcpy(copy, text, size);
+        return (intptr_t)copy;
+    }
+    case _control_dispose_verb:
+        if (parameter) free(((param_control_dispose_verb *)parameter)->data);
+        return 0;
+    case _control_click_verb:
+    {
+        const param_control_click_verb *p = (const param_control_click_verb *)parameter;
+        control_data *item = find_control(dialog, item_id);
+        if (!item || !p || !p->action) return 0;
+        const bool inside = point_in_item(item, p->action->pointer);
+        const bool down = TEST_FLAG(p->action->flags[_left_mouse_down_bit / 32], _left_mouse_down_bit % 32);
+        const uint16_t state = inside && down ? _control_pressed : _control_unpressed;
+        const intptr_t result = inside && !down ? 1 : 0;
+        if (item->state != state)
+        {
+            item->state = state;
+            set_dialog_item_dirty(dialog, item_id);
+        }
+        return result;
+    }
+    case _control_new_completion_verb:
+    case _control_key_verb:
+    case _control_focus_verb:
+    case _control_draw_verb:
+    case _control_accept_new_state_verb:
+    case _control_requires_idle_time_verb:
+    case _control_idle_verb:
+    case _control_wheel_verb:
+        return 0;
+    default:
+    {
+        char text[64];
+        snprintf(text, sizeof(text), "What is verb: %d?", (int)verb);
+        HALT(text);
+        return 0;
+    }
+    }
+}

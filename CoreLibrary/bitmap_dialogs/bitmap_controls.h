@@ -1,2 +1,103 @@
 #pragma once
 // The control protocol: verbs, their parameter records, the control registry.
+//
+// Every item belongs to a control type named by a four-character code
+// (case-sensitive: 'STAT' and 'stat' are different types).  A type is one
+// control_def_proc that the dialog layer calls with a verb for everything it
+// needs of the item; the procedure handles the verbs it cares about and passes
+// the others to default_control_handler (or to the type it extends).  Its
+// create verb allocates its own record, starting with a cookie that its
+// accessors check; its dispose verb frees it.
+//
+// The registry is filled once at start-up (register_vesk_controls, before any
+// dialog exists) and read-only afterwards.  Main thread only.
+
+#include <cstdint>
+
+#include "bitmap_dialogs/bitmap_dialogs.h"
+
+enum control_verb
+{
+    _control_new_verb = 0,                 // param_control_new_verb; result: the item's extra data
+    _control_new_completion_verb = 1,      // no parameter; result ignored
+    _control_dispose_verb = 2,             // param_control_dispose_verb; result ignored
+    _control_click_verb = 3,               // param_control_click_verb; nonzero: the press completes
+    _control_key_verb = 4,                 // param_control_key_verb; nonzero: the key was used
+    _control_focus_verb = 5,               // param_control_focus_verb; gaining: nonzero = accepts
+    _control_draw_verb = 6,                // param_control_draw_verb; result ignored
+    _control_accept_new_state_verb = 7,    // param_control_accept_new_state_verb; result ignored
+    _control_requires_idle_time_verb = 8,  // no parameter; nonzero: wants the idle verb
+    _control_idle_verb = 9,                // no parameter; nonzero: redraw the item
+    _control_wheel_verb = 10,              // param_control_wheel_verb; nonzero: the wheel was used
+    NUMBER_OF_CONTROL_VERBS = 11
+};
+
+struct param_control_new_verb
+{
+    const file_control_data *definition; // identifier already offset by the base
+    const char *text;                    // never NULL ("" when the tag has none)
+};
+
+struct param_control_dispose_verb
+{
+    void *data; // the item's extra data
+};
+
+// The action's pointer is in dialog coordinates.
+struct param_control_click_verb
+{
+    action_data *action;
+};
+
+struct param_control_key_verb
+{
+    action_data *action;
+};
+
+struct param_control_focus_verb
+{
+    bool gaining_focus;
+};
+
+enum
+{
+    _control_draw_has_focus_flag = 1, // bit 0 of draw_flags
+};
+
+struct param_control_draw_verb
+{
+    bitmap_data *dialog_bitmap; // the dialog is drawn into it; item bounds are in its coordinates
+    uint16_t draw_flags;
+};
+
+// -1 for the side that did not change, else 0 or 1.
+struct param_control_accept_new_state_verb
+{
+    int16_t enabled;
+    int16_t visible;
+};
+
+// The action's pointer is in dialog coordinates.
+struct param_control_wheel_verb
+{
+    action_data *action;
+};
+
+// The fallback every type passes unhandled verbs to.  Create: a copy of the
+// item's text (NULL when memory runs out).  Dispose: frees that copy.  Click:
+// the default press tracking (pressed while the button is held inside the
+// item; 1 exactly when released inside; a state change marks the item
+// dirty).  Verbs 1 and 4-10: 0.  Any other verb: a logged halt, 0.
+intptr_t default_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
+
+// Adds a control type.  A code that already has a procedure keeps it (true);
+// false when the registry cannot grow or the procedure is NULL.
+bool register_control_handler(file_tag tag, control_def_proc procedure);
+
+// The procedure registered for the code, NULL when none.
+control_def_proc find_control_handler(file_tag tag);
+
+// Registers the core control types in their order, stopping at the first
+// failure; the last result.  Codes whose control is not built yet are left
+// out, so items of those types are skipped when a dialog loads.
+bool register_dialog_controls(void);

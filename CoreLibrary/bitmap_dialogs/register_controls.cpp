@@ -1,2 +1,41 @@
 // Registration of the core control types.
-#include "bitmap_dialogs/register_controls.h"
+
+#include "register_controls.h"
+
+// The core types in their order of registration.  A type whose control is
+// not built yet has no procedure: it is left out, and items of that type are
+// skipped (with a log line) when a dialog loads.
+static const struct
+{
+    file_tag tag;
+    control_def_proc procedure;
+} simple_controls[] = {
+    {FOUR_CHARACTER_CODE('b', 'u', 't', 't'), nullptr}, // button
+    {FOUR_CHARACTER_CODE('s', 't', 'a', 't'), nullptr}, // static text
+    {FOUR_CHARACTER_CODE('b', 'i', 't', 'm'), nullptr}, // bitmap item
+    {FOUR_CHARACTER_CODE('r', 'a', 'd', 'i'), nullptr}, // radio button
+    {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), nullptr}, // checkbox
+    {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), nullptr}, // edit text
+    {FOUR_CHARACTER_CODE('l', 'i', 's', 't'), nullptr}, // list
+    {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), nullptr}, // popup menu
+    {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), nullptr}, // string list
+    {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), nullptr}, // password edit text
+    {FOUR_CHARACTER_CODE('c', 'o', 'l', 'r'), nullptr}, // colour picker
+    {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), nullptr}, // progress bar
+    {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), nullptr}, // slider
+    {FOUR_CHARACTER_CODE('n', 'u', 'm', 'b'), nullptr}, // double arrow
+    {FOUR_CHARACTER_CODE('t', 'a', 'b', 'c'), nullptr}, // tabbed button
+    {FOUR_CHARACTER_CODE('s', 'a', 'c', 'c'), nullptr}, // lobby status bar
+};
+
+bool register_dialog_controls(void)
+{
+    bool result = true;
+    for (const auto &entry : simple_controls)
+    {
+        if (!entry.procedure) continue;
+        result = register_control_handler(entry.tag, entry.procedure);
+        if (!result) break;
+    }
+    return result;
+}

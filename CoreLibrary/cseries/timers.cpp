@@ -9,6 +9,7 @@
 
 #include "cseries/timers.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -88,8 +89,17 @@ static int64_t machine_tick_origin(void)
 
 [[maybe_unused]] static const int64_t machine_tick_origin_at_start_up = machine_tick_origin();
 
+static std::atomic<machine_tick_count_procedure> machine_tick_count_for_tests;
+
+void set_machine_tick_count_for_tests(machine_tick_count_procedure procedure)
+{
+    machine_tick_count_for_tests.store(procedure);
+}
+
 uint32_t machine_tick_count(void)
 {
+    const machine_tick_count_procedure replacement = machine_tick_count_for_tests.load();
+    if (replacement) return replacement();
     const int64_t elapsed = monotonic_nanoseconds() - machine_tick_origin();
     return (uint32_t)(uint64_t)(elapsed / NANOSECONDS_PER_MILLISECOND);
 }

@@ -32,3 +32,9 @@ bool remove_timer_task(int32_t task);
 // Milliseconds since the program started, on the monotonic clock.  It wraps
 // after 49.7 days: compare two counts by their unsigned difference.
 uint32_t machine_tick_count(void);
+
+// Tests replace the machine clock with their own (null: the real one again).
+// The timer tasks keep the monotonic clock.  Any thread may read the clock
+// while it is replaced; replace it only while no other thread runs.
+typedef uint32_t (*machine_tick_count_procedure)(void);
+void set_machine_tick_count_for_tests(machine_tick_count_procedure procedure);

@@ -30,17 +30,11 @@ std::string data_tool_path(void)
     return fs::absolute(fs::path(here) / ".." / "bin" / "vesk_tags").string();
 }
 
-// Runs the tool writing "demo_out.tag" and turns the local tag file into a tag
-// of the group and subgroup the tool wrote, with the tool's version.
-static bool make_tag(const std::string &tool, const std::string &arguments, std::vector<test_tag> *tags)
+// Turns the local tag file at `path`, which `command` wrote, into a tag of the
+// group and subgroup the tool wrote, with the tool's version.
+static bool take_made_tag(const std::string &path, const std::string &command, std::vector<test_tag> *tags)
 {
-    const std::string command = "'" + tool + "' " + arguments + " > /dev/null";
-    if (system(command.c_str()) != 0)
-    {
-        ADD_FAILURE() << command;
-        return false;
-    }
-    const std::vector<uint8_t> file = read_file_bytes("demo_out.tag");
+    const std::vector<uint8_t> file = read_file_bytes(path);
     if (file.size() < sizeof(local_tag_file_header))
     {
         ADD_FAILURE() << "the tool wrote no tag: " << command;
@@ -56,6 +50,18 @@ static bool make_tag(const std::string &tool, const std::string &arguments, std:
     made.data.assign(file.begin() + sizeof(local_tag_file_header), file.end());
     tags->push_back(made);
     return true;
+}
+
+// Runs the tool writing "demo_out.tag" and takes the tag it wrote.
+static bool make_tag(const std::string &tool, const std::string &arguments, std::vector<test_tag> *tags)
+{
+    const std::string command = "'" + tool + "' " + arguments + " > /dev/null";
+    if (system(command.c_str()) != 0)
+    {
+        ADD_FAILURE() << command;
+        return false;
+    }
+    return take_made_tag("demo_out.tag", command, tags);
 }
 
 // ---- a cache of made tags, shared by the test processes ---------------------------
@@ -198,6 +204,17 @@ static bool make_interface_tags(const std::string &tool, const fs::path &data, s
         if (!make_tag(tool, "interface demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
                                 source.string() + "'", made))
             return false;
+    }
+    // Dialogs, with their dialog string lists when the texts are in one.
+    for (const fs::path &source : text_sources(data / "interface" / "dialogs"))
+    {
+        const std::string subgroup = source.stem().string();
+        std::error_code error;
+        fs::remove("demo_ditl.tag", error);
+        const std::string arguments = "dialog demo_out.tag --ditl demo_ditl.tag --subgroup " + subgroup + " --name " +
+                                      subgroup + " '" + source.string() + "'";
+        if (!make_tag(tool, arguments, made)) return false;
+        if (fs::exists("demo_ditl.tag") && !take_made_tag("demo_ditl.tag", arguments, made)) return false;
     }
     std::ifstream fonts(data / "fonts" / "interface.txt");
     for (std::string line; std::getline(fonts, line);)

@@ -89,6 +89,22 @@ static bool parse_string_source(const char *label, const std::string &source, st
 // longer source cannot fit; it is refused whole rather than read in part.
 static const size_t MAXIMUM_STRING_SOURCE_SIZE = 4 * (size_t)MAXIMUM_STRING_LIST_DATA_SIZE;
 
+bool write_string_list_tag(const char *path, const char *source_path, tag group, tag subgroup, const char *name,
+                           const std::vector<std::string> &rows)
+{
+    std::vector<const char *> texts;
+    for (const std::string &row : rows) texts.push_back(row.c_str());
+    const int32_t size = encode_string_list_data(texts.data(), (int32_t)texts.size(), nullptr, 0);
+    if (size == NONE)
+    {
+        tool_refuse(source_path, "too many rows or too much text for one list");
+        return false;
+    }
+    std::string data((size_t)size, '\0');
+    encode_string_list_data(texts.data(), (int32_t)texts.size(), data.data(), size);
+    return tool_write_local_tag_file(path, group, subgroup, STRING_LIST_VERSION, 0, name, data.data(), size);
+}
+
 static int string_tags_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags strings OUT --group stli|ditl|text --subgroup S --name N SOURCE\n");
@@ -128,28 +144,16 @@ int string_tags_command(int argc, char **argv)
     std::vector<std::string> rows;
     if (!parse_string_source(source_path, source, &rows)) return 1;
 
-    std::string data;
-    if (group == STRING_GROUP_TAG)
+    if (group != STRING_GROUP_TAG)
+        return write_string_list_tag(output_path, source_path, group, subgroup, name, rows) ? 0 : 1;
+    if (rows.size() != 1) return tool_refuse(source_path, "a 'text' tag holds exactly one row");
+    // The game refuses a larger text as corrupt.
+    if (rows[0].size() + 1 > (size_t)MAXIMUM_STRING_LIST_DATA_SIZE)
     {
-        if (rows.size() != 1) return tool_refuse(source_path, "a 'text' tag holds exactly one row");
-        // The game refuses a larger text as corrupt.
-        if (rows[0].size() + 1 > (size_t)MAXIMUM_STRING_LIST_DATA_SIZE)
-        {
-            const std::string reason = "a text holds at most " + std::to_string(MAXIMUM_STRING_LIST_DATA_SIZE - 1) + " bytes";
-            return tool_refuse(source_path, reason.c_str());
-        }
-        data.assign(rows[0].c_str(), rows[0].size() + 1);
+        const std::string reason = "a text holds at most " + std::to_string(MAXIMUM_STRING_LIST_DATA_SIZE - 1) + " bytes";
+        return tool_refuse(source_path, reason.c_str());
     }
-    else
-    {
-        std::vector<const char *> texts;
-        for (const std::string &row : rows) texts.push_back(row.c_str());
-        const int32_t size = encode_string_list_data(texts.data(), (int32_t)texts.size(), nullptr, 0);
-        if (size == NONE) return tool_refuse(source_path, "too many rows or too much text for one list");
-        data.resize((size_t)size);
-        encode_string_list_data(texts.data(), (int32_t)texts.size(), data.data(), size);
-    }
-
+    const std::string data(rows[0].c_str(), rows[0].size() + 1);
     if (!tool_write_local_tag_file(output_path, group, subgroup, version, 0, name, data.data(), (int32_t)data.size()))
         return 1;
     return 0;

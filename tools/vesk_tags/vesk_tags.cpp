@@ -14,6 +14,7 @@
 //   vesk_tags observer OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags interface OUT --subgroup S --name N SOURCE   (map_data_tags.h)
 //   vesk_tags collection OUT --subgroup S --name N SOURCE   (collection_tags.h)
+//   vesk_tags dialog OUT [--ditl DITL-OUT] --subgroup S --name N SOURCE   (dialog_tags.h)
 //   vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) [STYLES]   (font_tags.h)
 //   vesk_tags detail-texture OUT --subgroup S --name N SOURCE   (detail_tags.h)
 //   vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE   (detail_tags.h)
@@ -36,6 +37,7 @@
 #include "tag_files/tag_file_formats.h"
 #include "collection_tags.h"
 #include "detail_tags.h"
+#include "dialog_tags.h"
 #include "font_tags.h"
 #include "landscape_tags.h"
 #include "map_data_tags.h"
@@ -66,6 +68,7 @@ static int usage(void)
             "       vesk_tags collection OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) "
             "[--italic T] [--bold T] [--condensed T] [--underlined T]\n"
+            "       vesk_tags dialog OUT [--ditl DITL-OUT] --subgroup S --name N SOURCE\n"
             "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n"
             "       vesk_tags detail-texture OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE\n");
@@ -339,6 +342,7 @@ int main(int argc, char **argv)
     if (command == "observer") return observer_tags_command(argc, argv);
     if (command == "interface") return interface_tags_command(argc, argv);
     if (command == "collection") return collection_tags_command(argc, argv);
+    if (command == "dialog") return dialog_tags_command(argc, argv);
     if (command == "landscape") return landscape_tags_command(argc, argv);
     if (command == "font") return font_tags_command(argc, argv);
     if (command == "detail-texture") return detail_texture_tags_command(argc, argv);

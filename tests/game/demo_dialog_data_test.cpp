@@ -1,0 +1,189 @@
+// The demo data's dialog art and wait dialog, loaded as the game loads them:
+// the dialog elements 'baie' hold the 22 sequences the dialogs and controls
+// draw with, in the views and frames they index and at the sizes their
+// geometry assumes; 'innb' is a nine-tile background; 'prdn' is the wait
+// dialog with its message (1) and its cancel button (2).
+
+#include "tag_files/store_fixture.h"
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_drawing.h"
+#include "cseries/byte_swapping.h"
+#include "cseries/registration.h"
+#include "gameplay_versions.h"
+#include "shapes.h"
+#include "support/demo_data.h"
+#include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
+#include "vesk/string_lists.h"
+
+namespace {
+
+class demo_dialog_data : public store_fixture::store_test
+{
+protected:
+    int32_t elements = NONE, wait_background = NONE;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        const std::string tool =
+            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
+        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        clear_all_registrations();
+        register_shapes_hooks();
+        ASSERT_TRUE(initialize_shapes());
+        current_gameplay_version = 1811;
+        std::vector<test_tag> tags;
+        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+        ASSERT_TRUE(write_foundation_files(tags));
+        start_store();
+        initialize_shapes_for_new_map();
+        elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+        wait_background = try_and_get_collection_index(WAIT_DIALOG_BACKGROUND_COLLECTION_TAG);
+    }
+    void TearDown() override
+    {
+        dispose_shapes_from_old_map();
+        dispose_string_lists();
+        dispose_definitions();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+    int32_t width(int32_t collection, int32_t sequence, int32_t view, int32_t frame)
+    {
+        const bitmap_data *b = get_sequence_bitmap(collection, sequence, view, frame, nullptr, nullptr);
+        return b ? (int32_t)b->width : (int32_t)NONE;
+    }
+    int32_t height(int32_t collection, int32_t sequence, int32_t view, int32_t frame)
+    {
+        const bitmap_data *b = get_sequence_bitmap(collection, sequence, view, frame, nullptr, nullptr);
+        return b ? (int32_t)b->height : (int32_t)NONE;
+    }
+    // Every view of a nine-tile background: each tile is there, and the
+    // corners are as wide as the side bevels and as high as the top and
+    // bottom ones, so that the bevels meet the corners without a gap.
+    void expect_nine_tiles(int32_t collection, int32_t sequence)
+    {
+        SCOPED_TRACE(testing::Message() << "sequence " << sequence);
+        ASSERT_EQ(count_sequence_bitmaps(collection, sequence, _count_frames_per_view), NUMBER_OF_TILE_RECTANGLE_STATES);
+        for (int32_t v = 0; v < count_sequence_bitmaps(collection, sequence, _count_views); ++v)
+        {
+            for (int32_t corner = _tile_rectangle_top_left_corner; corner <= _tile_rectangle_bottom_right_corner; ++corner)
+            {
+                EXPECT_EQ(width(collection, sequence, v, corner), width(collection, sequence, v, _tile_rectangle_left_bevel));
+                EXPECT_EQ(width(collection, sequence, v, corner), width(collection, sequence, v, _tile_rectangle_right_bevel));
+                EXPECT_EQ(height(collection, sequence, v, corner), height(collection, sequence, v, _tile_rectangle_top_bevel));
+                EXPECT_EQ(height(collection, sequence, v, corner), height(collection, sequence, v, _tile_rectangle_bottom_bevel));
+            }
+            EXPECT_GT(width(collection, sequence, v, _tile_rectangle_center), 0);
+        }
+    }
+};
+
+TEST_F(demo_dialog_data, the_dialog_elements_have_every_sequence_in_the_views_and_frames_the_controls_use)
+{
+    ASSERT_NE(elements, NONE);
+    ASSERT_EQ(get_collection_sequence_count(elements), NUMBER_OF_DIALOG_ELEMENT_SEQUENCES);
+    const struct
+    {
+        int32_t sequence, views, frames;
+    } shapes[] = {
+        {_dialog_elements_scrollbar_sequence, 3, 7}, // enabled, pressed, disabled x seven parts: a proportional thumb
+        {_dialog_elements_checkbox_sequence, 2, 2}, // off, on x released, pressed
+        {_dialog_elements_radio_button_sequence, 2, 2},
+        {_dialog_elements_medium_button_sequence, 1, 3}, // released, pressed, disabled
+        {_dialog_elements_scrollbar_background_sequence, 3, 9},
+        {_dialog_elements_dialog_background_sequence, 1, 9},
+        {_dialog_elements_control_background_sequence, 1, 9},
+        {_dialog_elements_popup_icon_sequence, 1, 1},
+        {_dialog_elements_short_button_sequence, 1, 3},
+        {_dialog_elements_status_bar_background_sequence, 1, 9},
+        {_dialog_elements_tiny_locking_button_sequence, 2, 2},
+        {_dialog_elements_long_button_sequence, 1, 3},
+        {_dialog_elements_longest_button_sequence, 1, 3},
+        {_dialog_elements_dialog_colors_sequence, 1, 1},
+        {_dialog_elements_slider_controls_sequence, 2, 1}, // idle, held
+        {_dialog_elements_double_arrow_control_sequence, 1, 3}, // idle, upper held, lower held
+        {_dialog_elements_tab_button_sequence, 1, 2}, // selected, not selected
+        {_dialog_elements_right_arrow_button_sequence, 1, 2},
+        {_dialog_elements_left_arrow_button_sequence, 1, 2},
+        {_dialog_elements_three_state_button_sequence, 3, 2},
+        {_dialog_elements_small_button_sequence, 1, 2},
+        {_dialog_elements_help_button_sequence, 1, 2},
+    };
+    static_assert(sizeof(shapes) / sizeof(shapes[0]) == NUMBER_OF_DIALOG_ELEMENT_SEQUENCES);
+    for (const auto &s : shapes)
+    {
+        SCOPED_TRACE(testing::Message() << "sequence " << s.sequence);
+        EXPECT_EQ(count_sequence_bitmaps(elements, s.sequence, _count_views), s.views);
+        EXPECT_EQ(count_sequence_bitmaps(elements, s.sequence, _count_frames_per_view), s.frames);
+        for (int32_t v = 0; v < s.views; ++v)
+            for (int32_t f = 0; f < s.frames; ++f) EXPECT_GT(width(elements, s.sequence, v, f), 0) << v << " " << f;
+    }
+    for (int32_t sequence : {_dialog_elements_scrollbar_background_sequence, _dialog_elements_dialog_background_sequence,
+                             _dialog_elements_control_background_sequence,
+                             _dialog_elements_status_bar_background_sequence})
+        expect_nine_tiles(elements, sequence);
+
+    // A button's default picture is chosen by the item's width (short up to
+    // 65, medium up to 94, long from 95) and its bounds grow to the picture:
+    // a picture wider than its class would widen every button of the class.
+    EXPECT_LE(width(elements, _dialog_elements_short_button_sequence, 0, 0), 65);
+    EXPECT_GE(width(elements, _dialog_elements_medium_button_sequence, 0, 0), 66);
+    EXPECT_LE(width(elements, _dialog_elements_medium_button_sequence, 0, 0), 94);
+    EXPECT_GE(width(elements, _dialog_elements_long_button_sequence, 0, 0), 95);
+    EXPECT_GT(width(elements, _dialog_elements_longest_button_sequence, 0, 0),
+              width(elements, _dialog_elements_long_button_sequence, 0, 0));
+    // The scroll bar is 16 wide, its arrows 14 high.
+    for (int32_t v = 0; v < 3; ++v)
+        for (int32_t f = 0; f < 7; ++f) EXPECT_EQ(width(elements, _dialog_elements_scrollbar_sequence, v, f), 16);
+    EXPECT_EQ(height(elements, _dialog_elements_scrollbar_sequence, 0, 0), 14);
+    EXPECT_EQ(height(elements, _dialog_elements_scrollbar_sequence, 0, 1), 14);
+}
+
+TEST_F(demo_dialog_data, the_twelve_dialog_colours_are_distinct_entries_of_their_strip)
+{
+    ASSERT_NE(elements, NONE);
+    std::set<uint64_t> seen;
+    for (int32_t i = 0; i < NUMBER_OF_DIALOG_COLORS; ++i)
+    {
+        rgb_color color;
+        get_rgb_color_from_sequence(elements, _dialog_elements_dialog_colors_sequence, i, &color);
+        seen.insert((uint64_t)color.red << 32 | (uint64_t)color.green << 16 | color.blue);
+    }
+    EXPECT_EQ(seen.size(), (size_t)NUMBER_OF_DIALOG_COLORS);
+    EXPECT_EQ(seen.count(0xFFFFFFFFFFFFull), 0u) << "white is what a strip too short answers";
+}
+
+TEST_F(demo_dialog_data, the_wait_dialog_has_its_message_and_cancel_button_on_its_own_background)
+{
+    ASSERT_NE(wait_background, NONE);
+    expect_nine_tiles(wait_background, 0);
+
+    const int32_t index = tag_file_open(DIALOG_GROUP_TAG, WAIT_DIALOG_TAG);
+    ASSERT_NE(index, NONE);
+    std::vector<uint8_t> bytes(SIZEOF_DIALOG_HEADER + 2 * SIZEOF_FILE_CONTROL_DATA);
+    ASSERT_TRUE(tag_file_read(index, 0, (int32_t)bytes.size(), bytes.data()));
+    EXPECT_EQ(read_be16(bytes.data()), CURRENT_DIALOG_VERSION);
+    ASSERT_EQ(read_be16(bytes.data() + 2), 2);
+    const uint8_t *first = bytes.data() + SIZEOF_DIALOG_HEADER, *second = first + SIZEOF_FILE_CONTROL_DATA;
+    EXPECT_EQ(read_be32(first), FOUR_CHARACTER_CODE('s', 't', 'a', 't'));
+    EXPECT_EQ(read_be16(first + 6), WAIT_DIALOG_MESSAGE_ITEM);
+    EXPECT_EQ(read_be32(second), FOUR_CHARACTER_CODE('b', 'u', 't', 't'));
+    EXPECT_EQ(read_be16(second + 6), WAIT_DIALOG_CANCEL_ITEM);
+    const int16_t button_width = (int16_t)(read_be16(second + 22) - read_be16(second + 18));
+    EXPECT_LE(button_width, 65) << "the cancel button takes the short picture";
+
+    const int32_t list = dialog_string_list_tag_to_string_index(WAIT_DIALOG_TAG);
+    ASSERT_NE(list, NONE);
+    EXPECT_STREQ(get_string_from_list(list, WAIT_DIALOG_MESSAGE_ITEM - 1), "Please wait...");
+    EXPECT_STREQ(get_string_from_list(list, WAIT_DIALOG_CANCEL_ITEM - 1), "Cancel");
+}
+
+} // namespace
