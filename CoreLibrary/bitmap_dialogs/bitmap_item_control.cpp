@@ -1,0 +1,2 @@
+// Bitmap items.
+#include "bitmap_dialogs/bitmap_item_control.h"

@@ -1,0 +1,2 @@
+// The double arrow control.
+#include "bitmap_dialogs/double_arrow_control.h"

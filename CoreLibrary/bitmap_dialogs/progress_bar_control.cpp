@@ -1,0 +1,2 @@
+// Progress bars.
+#include "bitmap_dialogs/progress_bar_control.h"

@@ -1,0 +1,2 @@
+// Radio buttons.
+#include "bitmap_dialogs/radio_control.h"

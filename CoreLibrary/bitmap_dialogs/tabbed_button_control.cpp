@@ -1,0 +1,2 @@
+// The tabbed button.
+#include "bitmap_dialogs/tabbed_button_control.h"

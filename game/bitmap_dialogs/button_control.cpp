@@ -1,0 +1,2 @@
+// Buttons and checkboxes.
+#include "bitmap_dialogs/button_control.h"

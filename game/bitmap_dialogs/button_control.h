@@ -1,0 +1,2 @@
+#pragma once
+// Buttons and checkboxes.

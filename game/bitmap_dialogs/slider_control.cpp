@@ -1,0 +1,2 @@
+// Sliders.
+#include "bitmap_dialogs/slider_control.h"

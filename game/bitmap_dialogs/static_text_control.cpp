@@ -1,0 +1,2 @@
+// Static text.
+#include "bitmap_dialogs/static_text_control.h"

@@ -1,0 +1,2 @@
+// The main menu.
+#include "main_menu.h"

@@ -1,0 +1,2 @@
+// The software rasterizer.
+#include "render/render_rasterize.h"

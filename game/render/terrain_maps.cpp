@@ -1,0 +1,2 @@
+// The terrain's colour and shadow maps: the volatile maps and the tile cache.
+#include "render/terrain_maps.h"

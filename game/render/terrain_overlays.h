@@ -1,0 +1,2 @@
+#pragma once
+// Terrain overlays, stains and the media coverage of the mesh.

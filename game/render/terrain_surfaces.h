@@ -1,0 +1,2 @@
+#pragma once
+// The terrain's surfaces: level-of-detail triangles of the visible mesh.

@@ -1,0 +1,2 @@
+// Screenshots.
+#include "screenshots.h"
