@@ -31,10 +31,8 @@
 #include "projectiles.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
+#include "demo_map_bench.h"
 
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
 
 namespace {
 
@@ -118,16 +116,7 @@ double median_of(std::vector<double> values)
 // False, with the benchmark skipped, when the battle cannot be set up.
 bool set_up_the_battle(benchmark::State &state, uint32_t seed, battle *b)
 {
-    char reason[512];
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), seed, reason,
-                          sizeof(reason)))
-    {
-        char text[768];
-        snprintf(text, sizeof(text), "%s (build the demo data: scripts/build_demo_data.sh %s)", reason,
-                 VESK_DEMO_DATA_DIRECTORY);
-        state.SkipWithError(text);
-        return false;
-    }
+    if (!start_demo_map_or_skip(state, seed)) return false;
     // The map's own units come first: run one tick so they are placed.
     run_simulation(1, nullptr, 0, nullptr, nullptr);
     *b = battle();

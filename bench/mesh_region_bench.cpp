@@ -22,23 +22,12 @@
 #include "render/mesh_region.h"
 #include "render/render.h"
 #include "render/render_surfaces.h"
+#include "demo_map_bench.h"
 
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
 
 static void build_mesh_region_on_the_demo_map(benchmark::State &state)
 {
-    char reason[512];
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, reason,
-                          sizeof(reason)))
-    {
-        char text[768];
-        snprintf(text, sizeof(text), "%s (build the demo data: scripts/build_demo_data.sh %s)", reason,
-                 VESK_DEMO_DATA_DIRECTORY);
-        state.SkipWithError(text);
-        return;
-    }
+    if (!start_demo_map_or_skip(state, 1)) return;
     const int16_t width = 1024, height = 768;
     bitmap_data *screen = new_bitmap(width, height, 0, _32bit_encoding, 0);
     const int16_t saved_mode = global_maps_mode;

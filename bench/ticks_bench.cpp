@@ -14,23 +14,12 @@
 #include "mesh_effects.h"
 #include "models.h"
 #include "objects.h"
+#include "demo_map_bench.h"
 
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
 
 static void BM_demo_map_ticks(benchmark::State &state)
 {
-    char reason[512];
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, reason,
-                          sizeof(reason)))
-    {
-        char text[768];
-        snprintf(text, sizeof(text), "%s (build the demo data: scripts/build_demo_data.sh %s)", reason,
-                 VESK_DEMO_DATA_DIRECTORY);
-        state.SkipWithError(text);
-        return;
-    }
+    if (!start_demo_map_or_skip(state, 1)) return;
     if (get_object_count() == 0 || get_model_count() == 0)
     {
         stop_simulation();

@@ -20,20 +20,6 @@ probe_answers focusable(void)
     return answers;
 }
 
-probe_answers presses_at_once(void)
-{
-    probe_answers answers;
-    answers.click = _probe_click_always;
-    return answers;
-}
-
-// Item `id` of a row of 40 x 30 items that do not overlap.
-dialog_item_description row_item(int16_t id)
-{
-    const int16_t left = (int16_t)(10 + 50 * (id - 1));
-    return probe_item(id, rectangle2d{10, left, 40, (int16_t)(left + 40)});
-}
-
 // The items that got `verb`, in order.
 std::vector<int16_t> items_given(int16_t verb)
 {

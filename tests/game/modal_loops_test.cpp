@@ -15,20 +15,6 @@
 namespace
 {
 
-probe_answers presses_at_once(void)
-{
-    probe_answers answers;
-    answers.click = _probe_click_always;
-    return answers;
-}
-
-// Item `id` of a row of 40 x 30 items.
-dialog_item_description row_item(int16_t id)
-{
-    const int16_t left = (int16_t)(10 + 50 * (id - 1));
-    return probe_item(id, rectangle2d{10, left, 40, (int16_t)(left + 40)});
-}
-
 // A pass with the action of a tick on which nothing happened (a pending press
 // advances on it; a pass without any action advances nothing).
 script_step tick(void)

@@ -279,3 +279,16 @@ dialog_data *dialog_input_test::open_test_dialog(const char *subgroup,
     description.items = items;
     return open_dialog(subgroup, description, flags, recording_handler, nullptr, sleep_time);
 }
+
+probe_answers presses_at_once(void)
+{
+    probe_answers answers;
+    answers.click = _probe_click_always;
+    return answers;
+}
+
+dialog_item_description row_item(int16_t id)
+{
+    const int16_t left = (int16_t)(10 + 50 * (id - 1));
+    return probe_item(id, rectangle2d{10, left, 40, (int16_t)(left + 40)});
+}

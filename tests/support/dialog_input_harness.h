@@ -126,3 +126,8 @@ protected:
     static int16_t screen_x(int16_t x) { return (int16_t)(x + 100); }
     static int16_t screen_y(int16_t y) { return (int16_t)(y + 100); }
 };
+
+// Probe answers of an item whose press completes at once.
+probe_answers presses_at_once(void);
+// Item `id` of a row of 40 x 30 probe items that do not overlap.
+dialog_item_description row_item(int16_t id);
