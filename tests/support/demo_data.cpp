@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "cseries/byte_swapping.h"
@@ -123,6 +126,32 @@ static bool read_cached_tags(const fs::path &path, const std::string &key, std::
     tags->insert(tags->end(), read.begin(), read.end());
     return true;
 }
+
+// Held while one process looks for a cached set and makes it when missing:
+// the test cases start as parallel processes, and without it each of them
+// would make the same tags at once.  Released when the process is done with
+// the cache (or dies).
+class cache_lock
+{
+public:
+    explicit cache_lock(const fs::path &path)
+    {
+        std::error_code error;
+        fs::create_directories(path.parent_path(), error);
+        descriptor = open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (descriptor >= 0)
+            while (flock(descriptor, LOCK_EX) != 0 && errno == EINTR) continue;
+    }
+    ~cache_lock()
+    {
+        if (descriptor >= 0) close(descriptor);
+    }
+    cache_lock(const cache_lock &) = delete;
+    cache_lock &operator=(const cache_lock &) = delete;
+
+private:
+    int descriptor = -1;
+};
 
 // Written under a name of this process, then renamed, so a test reading the
 // cache never sees half a file.
@@ -246,6 +275,8 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     }
     const fs::path cached = cache_path(tool, key);
     if (read_cached_tags(cached, key, tags)) return true;
+    const cache_lock lock(cached);
+    if (read_cached_tags(cached, key, tags)) return true; // made by another test meanwhile
     std::vector<test_tag> made;
     if (!make_tag(tool, "mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
                             (data / "maps" / "demo_valley.map").string() + "'", &made))
@@ -314,6 +345,8 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
     add_file_to_key(map, &key);
     const fs::path cached = cache_path(tool, key);
     if (read_cached_tags(cached, key, tags)) return true;
+    const cache_lock lock(cached);
+    if (read_cached_tags(cached, key, tags)) return true; // made by another test meanwhile
     std::vector<test_tag> made;
     if (!make_tag(tool, "mesh demo_out.tag --subgroup " + subgroup + " --name '" + subgroup + "' '" + map.string() + "'",
                   &made))
