@@ -25,6 +25,7 @@
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
 #include "render/render_sort.h"
+#include "render/terrain_surfaces.h"
 #include "screen.h"
 
 render_globals_data render_globals;
@@ -392,6 +393,7 @@ void build_scene(view_data *view, render_surface_list *list)
     build_connector_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
     // here, in that order, as their builders arrive.
+    if (view->region) build_mesh_surface_list(view, view->region);
 }
 
 // Draws each text rectangle with its style into the view's screen.

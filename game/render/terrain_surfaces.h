@@ -62,6 +62,7 @@ struct mesh_block_triangle
     uint8_t media_bit; // the bit of the LOD word holding its media flag (8..15)
     int8_t cell;       // the cell whose detail word it takes (full fan only), else -1
     int8_t detail_half; // triangle_info index of that cell (full fan only), else -1
+    int8_t edge;        // the block edge a fan triangle lies on; -1 for the two large ones
 };
 
 // The triangles of a block with level-of-detail word `word` and parity
@@ -81,6 +82,7 @@ struct mesh_surface_source
 {
     const uint16_t *LOD_words;
     int32_t words_per_row;
+    int32_t word_rows; // mesh_height / 2
     const mesh_cell_detail_info *detail;
     int32_t detail_width;
 };
