@@ -256,6 +256,7 @@ void initialize_media_coverage_region(const uint16_t *values, int32_t size)
     terrain_maps_globals.volatile_color_map_shading_table = get_color_map_shading_table();
     terrain_maps_globals.volatile_color_map_blend_table = get_color_map_blend_table();
 
+    invalidate_volatile_maps();
     VWARN(g.media_coverage_row_addresses == nullptr, "!media_coverage_row_addresses");
     free(g.coverage_values);
     free(g.media_coverage_row_addresses);
