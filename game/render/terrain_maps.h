@@ -27,6 +27,7 @@
 #include <cstdint>
 
 #include "render/mesh_region.h"
+#include "shading_tables.h" // SHADING_TABLES16, SHADING_TABLES32
 
 struct view_data;
 struct render_map_overlay;
@@ -45,9 +46,6 @@ enum
     PAGE_X_COUNT = 16, // pages per atlas row
     PAGE_TEXTURE_WIDTH = 128, // texels per page side: 14 cells and a one-cell border
     ATLAS_TEXTURE_WIDTH = PAGE_X_COUNT * PAGE_TEXTURE_WIDTH, // 2048
-
-    SHADING_TABLES16 = 64,
-    SHADING_TABLES32 = 256,
 };
 
 // mesh_tile.page besides a page number.
@@ -105,7 +103,7 @@ struct terrain_maps_globals_data
     const uint8_t *volatile_color_map_blend_table;
 
     // What the volatile maps hold: the local tick and the region copied last.
-    bool volatile_maps_valid;
+    bool volatile_maps_valid, tick_count_valid, missing_tables_logged;
     int32_t last_tick_count;
     int16_t copied_x0, copied_y0, copied_y1;
     mesh_span copied_spans[MESH_REGION_SPAN_ROWS];
@@ -153,6 +151,10 @@ void build_mesh_tile_texture(const mesh_tile *tile, void *destination, int32_t d
 // overlays when the tick changed, the view moved, or the region's origin,
 // rows or spans differ from those last copied; otherwise they are untouched.
 void update_maps(view_data *view);
+
+// Forgets what the volatile maps hold, so the next update_maps redraws them
+// (a new map's coverage set-up calls it).
+void invalidate_volatile_maps(void);
 
 // Converts the 64 x 64 texels of the volatile maps at (source_x, source_y)
 // through the conversion of `texture_mode` into `destination` at
