@@ -26,6 +26,9 @@
 #include "render/render_effects.h"
 #include "render/render_rasterize.h"
 #include "render/render_sort.h"
+#include "render/terrain_maps.h"
+#include "render/terrain_overlays.h"
+#include "render/terrain_surfaces.h"
 #include "screen.h"
 
 render_globals_data render_globals;
@@ -382,6 +385,7 @@ void build_scene(view_data *view, render_surface_list *list)
     view->shadow_map_overlays = nullptr;
     view->light_map_overlays = nullptr;
     view->main_surface_list = list;
+    if (global_maps_mode == _maps_mode_tiles) prepare_tile_cache(view->region);
     begin_motion_interpolated_frame();
     if (!(view->flags & _render_view_omit_rasterization_effects_flag))
         run_prerender_effects(view, run_prerender_effect);
@@ -393,6 +397,8 @@ void build_scene(view_data *view, render_surface_list *list)
     build_connector_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
     // here, in that order, as their builders arrive.
+    if (view->region) update_maps(view);
+    if (view->region) build_mesh_surface_list(view, view->region);
 }
 
 // Draws each text rectangle with its style into the view's screen.
@@ -832,6 +838,7 @@ void register_render_hooks(void)
     register_map_procedures(_map_render, initialize_render_map_step, dispose_render_from_old_map);
     register_render_scene_procedure(render_scene_into);
     register_last_render_frame_procedures(picking_last_view, picking_last_surfaces);
+    register_terrain_overlay_hooks();
 }
 
 void reset_render_for_tests(void)
