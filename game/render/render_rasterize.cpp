@@ -17,6 +17,7 @@
 #include "bitmaps.h"
 #include "cseries/log.h"
 #include "render/render.h"
+#include "render/terrain_maps.h"
 #include "shading_tables.h"
 #include "shapes.h"
 
@@ -682,6 +683,8 @@ static void take_terrain_maps(void)
     rasterizer_terrain_maps &maps = rasterizer_globals.terrain;
     maps.color_map = volatile_color_map();
     maps.shadow_map = volatile_shadow_map();
+    maps.shading_table = terrain_maps_globals.volatile_color_map_shading_table;
+    maps.blend_table = terrain_maps_globals.volatile_color_map_blend_table;
 }
 
 void rasterize_scene_software(view_data *view, render_surface_list *list)
