@@ -52,8 +52,8 @@ struct golden_frame
 // Straight down over the western plain; oblique over the lake's shore; low
 // over the hills towards the horizon.
 const golden_frame frames[] = {
-    {"plain_down_32", "5,11,14,0,-90", 32, true},
-    {"plain_down_565", "5,11,14,0,-90", 16, true},
+    {"plain_down_32", "5,12,8,90,-90", 32, true},
+    {"plain_down_565", "5,12,8,90,-90", 16, true},
     {"shore_oblique_32", "2,30,5,-40,-35", 32, true},
     {"shore_oblique_565", "2,30,5,-40,-35", 16, true},
     {"shore_oblique_32_unfiltered", "2,30,5,-40,-35", 32, false},
