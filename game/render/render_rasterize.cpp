@@ -45,7 +45,6 @@ inline uint32_t blend5(const uint8_t *level, uint32_t destination, uint32_t sour
 struct format_555
 {
     typedef uint16_t pixel;
-    static constexpr int16_t encoding = _16bit_555_encoding;
     static pixel blend(const uint8_t *level, pixel d, pixel c)
     {
         return (pixel)((blend5(level, d >> 10, c >> 10) << 10) | (blend5(level, d >> 5, c >> 5) << 5) |
@@ -58,7 +57,6 @@ struct format_555
 struct format_565
 {
     typedef uint16_t pixel;
-    static constexpr int16_t encoding = _16bit_565_encoding;
     // Green keeps the top 5 of its 6 bits; the lowest becomes 0.
     static pixel blend(const uint8_t *level, pixel d, pixel c)
     {
@@ -72,7 +70,6 @@ struct format_565
 struct format_32
 {
     typedef uint32_t pixel;
-    static constexpr int16_t encoding = _32bit_encoding;
     static pixel blend(const uint8_t *level, pixel d, pixel c)
     {
         return 0xFF000000u | (blend5(level, d >> 19, c >> 19) << 19) | (blend5(level, d >> 11, c >> 11) << 11) |
