@@ -24,6 +24,7 @@
 #include "pick.h"
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
+#include "render/render_rasterize.h"
 #include "render/render_sort.h"
 #include "render/terrain_maps.h"
 #include "render/terrain_overlays.h"
@@ -416,10 +417,9 @@ static void rasterize_text_rectangles(void *context, render_surface **surfaces, 
 
 void rasterize_scene(view_data *view, render_surface_list *list)
 {
-    (void)list;
-    // The software rasterizer and the hardware back end's scene calls draw
-    // the sorted list here once they exist; until then the scene is left as
-    // the destination held it.
+    // The hardware back end's scene calls draw the sorted list here once they
+    // exist; until then a hardware frame is left as the destination held it.
+    if (view->rasterizer_code == _rasterizer_software) rasterize_scene_software(view, list);
     surface_category *text = &surface_categories[_surface_category_text_rectangles];
     if (text->count > 0) rasterize_surface_category(view, text, -1, false, 0, rasterize_text_rectangles);
     update_fps_only();
@@ -756,6 +756,7 @@ void initialize_render(void)
     render_globals.last_view_valid = false;
     render_globals.last_surface_list = nullptr;
     initialize_scene();
+    initialize_rasterizer();
 }
 
 bool initialize_render_for_new_map(void)
@@ -766,6 +767,7 @@ bool initialize_render_for_new_map(void)
     // The software rasterizer needs nothing per map; a hardware back end
     // prepares its frame buffer here once it exists.
     if (is_hardware_encoding(active_screen.encoding)) clear_backbuffer();
+    initialize_rasterizer_for_new_map();
     active_screen.rasterizer_initialized = true;
     render_globals.initialized = true;
     render_globals.rasterizer_code = active_screen.rasterizer_code;
@@ -777,6 +779,7 @@ void dispose_render_from_old_map(void)
     if (!render_globals.initialized) return;
     render_globals.initialized = false;
     render_globals.last_surface_list = nullptr;
+    dispose_rasterizer_from_old_map();
     if (render_globals.rasterizer_code == _rasterizer_software)
     {
         clear_backbuffer();
