@@ -45,7 +45,6 @@ inline uint32_t blend5(const uint8_t *level, uint32_t destination, uint32_t sour
 struct format_555
 {
     typedef uint16_t pixel;
-    static constexpr int16_t encoding = _16bit_555_encoding;
     static pixel blend(const uint8_t *level, pixel d, pixel c)
     {
         return (pixel)((blend5(level, d >> 10, c >> 10) << 10) | (blend5(level, d >> 5, c >> 5) << 5) |
@@ -58,7 +57,6 @@ struct format_555
 struct format_565
 {
     typedef uint16_t pixel;
-    static constexpr int16_t encoding = _16bit_565_encoding;
     // Green keeps the top 5 of its 6 bits; the lowest becomes 0.
     static pixel blend(const uint8_t *level, pixel d, pixel c)
     {
@@ -72,7 +70,6 @@ struct format_565
 struct format_32
 {
     typedef uint32_t pixel;
-    static constexpr int16_t encoding = _32bit_encoding;
     static pixel blend(const uint8_t *level, pixel d, pixel c)
     {
         return 0xFF000000u | (blend5(level, d >> 19, c >> 19) << 19) | (blend5(level, d >> 11, c >> 11) << 11) |
@@ -281,44 +278,18 @@ inline uint32_t clamp_to_int32(double value)
 
 // ---- mesh triangles ----------------------------------------------------------------------
 
-template <class F>
-void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface)
+// The rows of a terrain triangle: one colour per pair of pixels, the mode
+// fixed per triangle so the inner loop has no branch on it.
+template <class F, bool filtered>
+void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                    const rasterizer_terrain_maps &maps)
 {
     typedef typename F::pixel pixel;
-    const rasterizer_terrain_maps &maps = rasterizer_globals.terrain;
-    if (!destination_usable<F>(destination) || !maps.color_map || !maps.shadow_map || !maps.shading_table) return;
-    render_triangle *triangle = reinterpret_cast<render_triangle *>(surface);
-    if (!corners_present(triangle->corners)) return;
-    const bool filtered = (surface_word_flags(surface->packed) & _surface_filtered_flag) && maps.blend_table;
-
-    point2d screen[3];
-    read_screen_corners(triangle->corners, screen);
-    const triangle_geometry g = triangle_corners(screen);
-    const int64_t determinant = triangle_determinant(g);
-    if (determinant <= 0) return;
-
-    // 8.24 cell coordinates; r = 2^24 / D as the set-up's single division.
-    const render_corner *corners = triangle->corners;
-    const int32_t t = g.top_index, c1 = (t + 1) % 3, c2 = (t + 2) % 3;
-    const int64_t r = ((int64_t)1 << 24) / determinant;
-    const int64_t dx1 = g.v1.x - g.top.x, dy1 = g.v1.y - g.top.y;
-    const int64_t dx2 = g.v2.x - g.top.x, dy2 = g.v2.y - g.top.y;
-    affine interpolants[NUMBER_OF_TEXTURE_INTERPOLANTS];
-    for (int32_t k = 0; k < NUMBER_OF_TEXTURE_INTERPOLANTS; ++k)
-    {
-        const int64_t d1 = (int64_t)corners[c1].interpolants[k] - corners[t].interpolants[k];
-        const int64_t d2 = (int64_t)corners[c2].interpolants[k] - corners[t].interpolants[k];
-        interpolants[k].at_top = (uint32_t)corners[t].interpolants[k] << 24;
-        interpolants[k].ddx = (uint32_t)(uint64_t)((d1 * dy2 - d2 * dy1) * r);
-        interpolants[k].ddy = (uint32_t)(uint64_t)((d2 * dx1 - d1 * dx2) * r);
-    }
-    const affine &u_of = interpolants[_texture_u], &v_of = interpolants[_texture_v];
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
-
     auto sample = [&](uint32_t u, uint32_t v) -> pixel {
         const int32_t index = (int32_t)(((v >> 21) & 511) * VOLATILE_MAP_TEXELS_PER_ROW + ((u >> 21) & 511));
-        if (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
+        if constexpr (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
         // The maps carry a guard row on each side, which the offsets reach.
         const int32_t second = index + secondary_address_offset_table[((u >> 19) & 3) + ((v >> 17) & 12)];
         const uint32_t color = blend[colors[second] * COLOR_MAP_COLORS + colors[index]];
@@ -348,6 +319,43 @@ void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface
         }
         if (x < right) row[x] = color; // the odd pixel at the end repeats the last colour
     });
+}
+
+template <class F>
+void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface)
+{
+    const rasterizer_terrain_maps &maps = rasterizer_globals.terrain;
+    if (!destination_usable<F>(destination) || !maps.color_map || !maps.shadow_map || !maps.shading_table) return;
+    render_triangle *triangle = reinterpret_cast<render_triangle *>(surface);
+    if (!corners_present(triangle->corners)) return;
+    const bool filtered = (surface_word_flags(surface->packed) & _surface_filtered_flag) && maps.blend_table;
+
+    point2d screen[3];
+    read_screen_corners(triangle->corners, screen);
+    const triangle_geometry g = triangle_corners(screen);
+    const int64_t determinant = triangle_determinant(g);
+    if (determinant <= 0) return;
+
+    // 8.24 cell coordinates; r = 2^24 / D as the set-up's single division.
+    const render_corner *corners = triangle->corners;
+    const int32_t t = g.top_index, c1 = (t + 1) % 3, c2 = (t + 2) % 3;
+    const int64_t r = ((int64_t)1 << 24) / determinant;
+    const int64_t dx1 = g.v1.x - g.top.x, dy1 = g.v1.y - g.top.y;
+    const int64_t dx2 = g.v2.x - g.top.x, dy2 = g.v2.y - g.top.y;
+    affine interpolants[NUMBER_OF_TEXTURE_INTERPOLANTS];
+    for (int32_t k = 0; k < NUMBER_OF_TEXTURE_INTERPOLANTS; ++k)
+    {
+        const int64_t d1 = (int64_t)corners[c1].interpolants[k] - corners[t].interpolants[k];
+        const int64_t d2 = (int64_t)corners[c2].interpolants[k] - corners[t].interpolants[k];
+        interpolants[k].at_top = (uint32_t)corners[t].interpolants[k] << 24;
+        interpolants[k].ddx = (uint32_t)(uint64_t)((d1 * dy2 - d2 * dy1) * r);
+        interpolants[k].ddy = (uint32_t)(uint64_t)((d2 * dx1 - d1 * dx2) * r);
+    }
+    const affine &u_of = interpolants[_texture_u], &v_of = interpolants[_texture_v];
+    if (filtered)
+        draw_mesh_rows<F, true>(destination, g, u_of, v_of, maps);
+    else
+        draw_mesh_rows<F, false>(destination, g, u_of, v_of, maps);
 }
 
 // ---- object and model triangles ---------------------------------------------------------
