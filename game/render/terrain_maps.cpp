@@ -258,7 +258,12 @@ static void copy_volatile_row(uint8_t *color_map, uint8_t *shadow_map, int32_t y
     if (x1 > highest) x1 = highest;
     for (int32_t x = x0; x < x1;)
     {
+        // Runs end at submesh boundaries and where the mesh begins or ends:
+        // the submesh maps hold texels past the mesh's last column, which
+        // must read as missing.
         int32_t run_end = (x & ~(SUBMESH_CELL_WIDTH - 1)) + SUBMESH_CELL_WIDTH;
+        if (x < 0 && run_end > 0) run_end = 0;
+        if (x < mesh_width && run_end > mesh_width) run_end = mesh_width;
         if (run_end > x1) run_end = x1;
         const int32_t dx = run_end - x;
         const ptrdiff_t offset =

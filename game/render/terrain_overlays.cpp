@@ -22,6 +22,7 @@ struct terrain_overlays_globals_data
     int32_t *media_coverage_row_addresses; // index of each row's first value; null without a region
     int32_t coverage_row_count;
     int32_t coverage_width; // W, texels
+    bool stain_refusal_logged, missing_region_logged;
 };
 static terrain_overlays_globals_data terrain_overlays_globals;
 
@@ -152,10 +153,19 @@ static bool stain_column_is_media(const uint16_t *row, int32_t x)
 
 void rasterize_permanent_overlay(const permanent_overlay_data *overlay)
 {
-    const terrain_overlays_globals_data &g = terrain_overlays_globals;
+    terrain_overlays_globals_data &g = terrain_overlays_globals;
     const uint8_t *blend_table = terrain_maps_globals.volatile_color_map_blend_table;
-    if (!VWARN(blend_table != nullptr, "volatile_color_map_blend_table")) return;
-    if (!VWARN(g.media_coverage_row_addresses != nullptr, "media_coverage_row_addresses")) return;
+    // Headless maps without a landscape stain too (explosions scorch): that
+    // is said once in the log, not asserted.
+    if (!blend_table || !g.media_coverage_row_addresses)
+    {
+        if (!g.stain_refusal_logged)
+            log_message(__FILE__, __LINE__, "stains are not painted: %s%s",
+                        blend_table ? "" : "volatile_color_map_blend_table ",
+                        g.media_coverage_row_addresses ? "" : "media_coverage_row_addresses");
+        g.stain_refusal_logged = true;
+        return;
+    }
     if (!overlay) return;
 
     const int32_t collection = overlay->collection_index, sequence_index = overlay->sequence_index;
@@ -319,9 +329,15 @@ void dispose_media_coverage_region(void)
 
 bool mesh_texture_pixel_is_media(int32_t x, int32_t y)
 {
-    const terrain_overlays_globals_data &g = terrain_overlays_globals;
+    terrain_overlays_globals_data &g = terrain_overlays_globals;
     if (x < 0 || y < 0 || x >= mesh_width * CELL_TEXTURE_WIDTH || y >= mesh_height * CELL_TEXTURE_WIDTH) return false;
-    if (!VWARN(g.media_coverage_row_addresses != nullptr, "media_coverage_row_addresses")) return false;
+    if (!g.media_coverage_row_addresses)
+    {
+        // A mesh loaded without the renderer's hooks: dry everywhere.
+        if (!g.missing_region_logged) log_message(__FILE__, __LINE__, "no media_coverage_row_addresses");
+        g.missing_region_logged = true;
+        return false;
+    }
     if (y >= g.coverage_row_count || x >= g.coverage_width) return false;
     const uint16_t *b = g.coverage_values + g.media_coverage_row_addresses[y];
     if (x <= b[0]) return false;
