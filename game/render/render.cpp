@@ -24,7 +24,11 @@
 #include "pick.h"
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
+#include "render/render_rasterize.h"
 #include "render/render_sort.h"
+#include "render/terrain_maps.h"
+#include "render/terrain_overlays.h"
+#include "render/terrain_surfaces.h"
 #include "screen.h"
 
 render_globals_data render_globals;
@@ -381,6 +385,7 @@ void build_scene(view_data *view, render_surface_list *list)
     view->shadow_map_overlays = nullptr;
     view->light_map_overlays = nullptr;
     view->main_surface_list = list;
+    if (global_maps_mode == _maps_mode_tiles) prepare_tile_cache(view->region);
     begin_motion_interpolated_frame();
     if (!(view->flags & _render_view_omit_rasterization_effects_flag))
         run_prerender_effects(view, run_prerender_effect);
@@ -392,6 +397,8 @@ void build_scene(view_data *view, render_surface_list *list)
     build_connector_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
     // here, in that order, as their builders arrive.
+    if (view->region) update_maps(view);
+    if (view->region) build_mesh_surface_list(view, view->region);
 }
 
 // Draws each text rectangle with its style into the view's screen.
@@ -410,10 +417,9 @@ static void rasterize_text_rectangles(void *context, render_surface **surfaces, 
 
 void rasterize_scene(view_data *view, render_surface_list *list)
 {
-    (void)list;
-    // The software rasterizer and the hardware back end's scene calls draw
-    // the sorted list here once they exist; until then the scene is left as
-    // the destination held it.
+    // The hardware back end's scene calls draw the sorted list here once they
+    // exist; until then a hardware frame is left as the destination held it.
+    if (view->rasterizer_code == _rasterizer_software) rasterize_scene_software(view, list);
     surface_category *text = &surface_categories[_surface_category_text_rectangles];
     if (text->count > 0) rasterize_surface_category(view, text, -1, false, 0, rasterize_text_rectangles);
     update_fps_only();
@@ -750,6 +756,7 @@ void initialize_render(void)
     render_globals.last_view_valid = false;
     render_globals.last_surface_list = nullptr;
     initialize_scene();
+    initialize_rasterizer();
 }
 
 bool initialize_render_for_new_map(void)
@@ -760,6 +767,7 @@ bool initialize_render_for_new_map(void)
     // The software rasterizer needs nothing per map; a hardware back end
     // prepares its frame buffer here once it exists.
     if (is_hardware_encoding(active_screen.encoding)) clear_backbuffer();
+    initialize_rasterizer_for_new_map();
     active_screen.rasterizer_initialized = true;
     render_globals.initialized = true;
     render_globals.rasterizer_code = active_screen.rasterizer_code;
@@ -771,6 +779,7 @@ void dispose_render_from_old_map(void)
     if (!render_globals.initialized) return;
     render_globals.initialized = false;
     render_globals.last_surface_list = nullptr;
+    dispose_rasterizer_from_old_map();
     if (render_globals.rasterizer_code == _rasterizer_software)
     {
         clear_backbuffer();
@@ -829,6 +838,7 @@ void register_render_hooks(void)
     register_map_procedures(_map_render, initialize_render_map_step, dispose_render_from_old_map);
     register_render_scene_procedure(render_scene_into);
     register_last_render_frame_procedures(picking_last_view, picking_last_surfaces);
+    register_terrain_overlay_hooks();
 }
 
 void reset_render_for_tests(void)

@@ -1,0 +1,221 @@
+// Golden frames: the demo map rendered by vesk_render from three cameras, in
+// 32-bit and 565, against the PNGs stored under tests/data/golden.  A frame
+// matches when at most 0.5% of its pixels differ from the stored one and none
+// by more than 8 in a channel (red, green, blue; compilers and optimisation
+// levels may round a few texels differently).  A frame that does not match
+// is written beside the test with a diff image.
+//
+// When the demo data or the renderer changes on purpose, regenerate them:
+//
+//     scripts/regenerate_golden_frames.sh BUILD-DIRECTORY
+//
+// which runs this test with VESK_REGENERATE_GOLDEN_FRAMES=1: every frame is
+// then written into tests/data/golden instead of compared.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wall"
+#pragma GCC diagnostic ignored "-Wextra"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+#include "render_harness.h"
+#include "support/demo_data.h"
+#include "support/scratch.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct golden_frame
+{
+    const char *name;
+    const char *camera;
+    int depth;
+    bool filter;
+};
+
+// Straight down over the western plain; oblique over the lake's shore; low
+// over the hills towards the horizon.
+const golden_frame frames[] = {
+    {"plain_down_32", "5,12,8,90,-90", 32, true},
+    {"plain_down_565", "5,12,8,90,-90", 16, true},
+    {"shore_oblique_32", "2,30,5,-40,-35", 32, true},
+    {"shore_oblique_565", "2,30,5,-40,-35", 16, true},
+    {"shore_oblique_32_unfiltered", "2,30,5,-40,-35", 32, false},
+    {"hills_low_32", "1,1,1.5,35,-8", 32, true},
+    {"hills_low_565", "1,1,1.5,35,-8", 16, true},
+};
+
+const int FRAME_WIDTH = 640, FRAME_HEIGHT = 480;
+
+std::string golden_directory(void) { return (fs::path(__FILE__).parent_path().parent_path() / "data" / "golden").string(); }
+
+bool regenerating(void)
+{
+    const char *value = getenv("VESK_REGENERATE_GOLDEN_FRAMES");
+    return value && *value && strcmp(value, "0") != 0;
+}
+
+struct rgb_image
+{
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels; // red, green, blue
+};
+
+bool read_png(const std::string &path, rgb_image *image)
+{
+    int channels = 0;
+    uint8_t *data = stbi_load(path.c_str(), &image->width, &image->height, &channels, 3);
+    if (!data) return false;
+    image->pixels.assign(data, data + (size_t)image->width * image->height * 3);
+    stbi_image_free(data);
+    return true;
+}
+
+class golden_frames : public ::testing::Test
+{
+protected:
+    // The demo data set, made once for every frame of the program.
+    static std::string directory, previous, bin;
+    static bool data_ready;
+
+    static void SetUpTestSuite()
+    {
+        char working[PATH_MAX];
+        previous = getcwd(working, sizeof(working)) ? working : "/";
+        bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
+        const std::string tool = data_tool_path();
+        if (!fs::exists(tool) || !fs::exists(fs::path(bin) / "vesk_render")) return;
+        directory = enter_test_directory();
+        data_ready = write_demo_data_set(tool);
+    }
+    static void TearDownTestSuite()
+    {
+        if (!previous.empty() && chdir(previous.c_str()) != 0) abort();
+        if (!directory.empty()) fs::remove_all(directory);
+    }
+    void SetUp() override
+    {
+        if (directory.empty()) SKIP_OR_FAIL_UNDER_CI("vesk_render or the data tool is missing");
+        ASSERT_TRUE(data_ready) << "the demo data set could not be written";
+    }
+
+    // Renders a frame into `out` (in the scratch directory).
+    static int render(const golden_frame &frame, const std::string &out)
+    {
+        const std::string command = "'" + bin + "/vesk_render' --data '" + directory + "' --map demo --camera " +
+                                    frame.camera + " --size " + std::to_string(FRAME_WIDTH) + "x" +
+                                    std::to_string(FRAME_HEIGHT) + " --depth " + std::to_string(frame.depth) +
+                                    " --filter " + (frame.filter ? "on" : "off") + " --omit-objects --out '" + out +
+                                    "'";
+        return exit_code_of(system(command.c_str()));
+    }
+};
+std::string golden_frames::directory, golden_frames::previous, golden_frames::bin;
+bool golden_frames::data_ready = false;
+
+TEST_F(golden_frames, frames_match_the_stored_goldens)
+{
+    int empty = 0;
+    for (const golden_frame &frame : frames)
+    {
+        SCOPED_TRACE(frame.name);
+        const std::string out = directory + "/" + frame.name + ".png";
+        ASSERT_EQ(render(frame, out), 0);
+        rgb_image image;
+        ASSERT_TRUE(read_png(out, &image)) << "the frame does not decode";
+        ASSERT_EQ(image.width, FRAME_WIDTH);
+        ASSERT_EQ(image.height, FRAME_HEIGHT);
+        if (std::all_of(image.pixels.begin(), image.pixels.end(), [](uint8_t v) { return v == 0; }))
+        {
+            ++empty;
+            continue;
+        }
+        const std::string golden = golden_directory() + "/" + frame.name + ".png";
+        if (regenerating())
+        {
+            fs::create_directories(golden_directory());
+            fs::copy_file(out, golden, fs::copy_options::overwrite_existing);
+            continue;
+        }
+        rgb_image expected;
+        ASSERT_TRUE(read_png(golden, &expected)) << "no golden " << golden << " (see the comment at the top)";
+        ASSERT_EQ(expected.width, image.width);
+        ASSERT_EQ(expected.height, image.height);
+        int differing = 0, largest = 0;
+        std::vector<uint8_t> diff(image.pixels.size(), 0);
+        for (size_t p = 0; p < image.pixels.size(); p += 3)
+        {
+            int pixel_largest = 0;
+            for (int c = 0; c < 3; ++c)
+                pixel_largest = std::max(pixel_largest, std::abs(image.pixels[p + c] - expected.pixels[p + c]));
+            if (pixel_largest > 0)
+            {
+                ++differing;
+                diff[p] = 255; // red where the frames differ, brighter the more
+                diff[p + 1] = diff[p + 2] = (uint8_t)std::min(255, pixel_largest * 8);
+            }
+            largest = std::max(largest, pixel_largest);
+        }
+        const bool matches = differing * 200 <= FRAME_WIDTH * FRAME_HEIGHT && largest <= 8;
+        if (!matches)
+        {
+            const std::string kept = previous + "/golden_" + frame.name + ".png";
+            const std::string diff_path = previous + "/golden_" + frame.name + "_diff.png";
+            fs::copy_file(out, kept, fs::copy_options::overwrite_existing);
+            char reason[256];
+            write_rgb_png(diff_path.c_str(), diff.data(), FRAME_WIDTH, FRAME_HEIGHT, reason, sizeof(reason));
+            ADD_FAILURE() << differing << " pixels differ (at most " << FRAME_WIDTH * FRAME_HEIGHT / 200
+                          << " may), the largest by " << largest << " (at most 8); the frame is " << kept
+                          << " and the difference " << diff_path;
+        }
+    }
+    if (empty == (int)(sizeof(frames) / sizeof(frames[0])))
+        GTEST_SKIP() << "every frame came out empty: the renderer draws no terrain in this build yet";
+    EXPECT_EQ(empty, 0) << "some frames came out empty";
+}
+
+TEST_F(golden_frames, two_runs_give_identical_frames)
+{
+    const golden_frame &frame = frames[2];
+    const std::string a = directory + "/again_a.png", b = directory + "/again_b.png";
+    ASSERT_EQ(render(frame, a), 0);
+    ASSERT_EQ(render(frame, b), 0);
+    rgb_image first, second;
+    ASSERT_TRUE(read_png(a, &first));
+    ASSERT_TRUE(read_png(b, &second));
+    EXPECT_TRUE(first.pixels == second.pixels);
+}
+
+TEST_F(golden_frames, unusable_cameras_and_maps_are_refused_with_a_reason)
+{
+    golden_frame frame = frames[0];
+    const std::string out = directory + "/refused.png";
+    frame.camera = "-5,11,14,0,-90"; // off the map
+    EXPECT_EQ(render(frame, out), 1);
+    frame.camera = "5,20,-3,0,-30"; // under the terrain
+    EXPECT_EQ(render(frame, out), 1);
+    frame.camera = "5,11,14,0,90"; // straight up
+    EXPECT_EQ(render(frame, out), 1);
+    EXPECT_FALSE(fs::exists(out));
+    const std::string command = "'" + bin + "/vesk_render' --data '" + directory +
+                                "' --map nope --camera 5,11,14,0,-90 --size 64x48 --depth 32 --out '" + out + "' 2>/dev/null";
+    EXPECT_EQ(exit_code_of(system(command.c_str())), 1);
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+// vesk_render: starts a map headless and renders one frame of it from a free
+// camera into a PNG, for looking at the renderer's output and for the golden
+// frames.
+//
+//     vesk_render [--data DIR] --map TAG --camera X,Y,Z,YAW,PITCH [--fov DEGREES] --size WxH
+//                 --depth 16|32 [--filter on|off] [--omit-objects] [--ticks N] --out FILE.png
+//
+// The camera's eye is at (X, Y, Z) in cells (512 world units), looking along
+// YAW degrees (0 along +x, 90 along +y) and PITCH degrees (negative looks
+// down, -90 straight down).  --fov is the horizontal field of view (default:
+// the observer's, 50 degrees at 4:3).  The map starts as vesk_sim starts it
+// (seed 0), with the screen record set to a software back buffer of the
+// given depth first (16: 565, 32: 32-bit), so collections and terrain tables
+// are built for it; N ticks run before the frame (default 0).  Filtering is
+// on unless --filter off; --omit-objects leaves out objects and models.
+// DIR holds "tags" and "plugins" (default: the working directory); the log
+// is "vesk_log.txt" in DIR.
+//
+// Exits 0 with the PNG written.  A map or camera that cannot be used, or an
+// output that cannot be written, gives one line on standard error and exits
+// 1; bad arguments exit 2.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "bitmaps.h"
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "cseries/tags.h"
+#include "determinism_harness.h"
+#include "render/render.h"
+#include "render_harness.h"
+#include "version.h"
+
+static void usage(void)
+{
+    fprintf(stderr, "usage: vesk_render [--data DIR] --map TAG --camera X,Y,Z,YAW,PITCH [--fov DEGREES] --size WxH "
+                    "--depth 16|32 [--filter on|off] [--omit-objects] [--ticks N] --out FILE.png\n");
+}
+
+static bool parse_int(const char *text, long minimum, long maximum, long *value)
+{
+    if (!text || !*text) return false;
+    char *end = nullptr;
+    const long parsed = strtol(text, &end, 10);
+    if (*end || parsed < minimum || parsed > maximum) return false;
+    *value = parsed;
+    return true;
+}
+
+int main(int argc, char **argv)
+{
+    const char *data = nullptr, *map = nullptr, *out = nullptr;
+    render_camera camera = {};
+    bool have_camera = false;
+    render_frame_options options = {};
+    options.filter = true;
+    long depth = 0, ticks = 0;
+    for (int i = 1; i < argc; ++i)
+    {
+        const char *option = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (!strcmp(option, "--data") && has_value)
+            data = argv[++i];
+        else if (!strcmp(option, "--map") && has_value)
+            map = argv[++i];
+        else if (!strcmp(option, "--out") && has_value)
+            out = argv[++i];
+        else if (!strcmp(option, "--camera") && has_value)
+        {
+            if (!parse_render_camera(argv[++i], &camera))
+            {
+                fprintf(stderr, "vesk_render: --camera wants X,Y,Z,YAW,PITCH, not \"%s\"\n", argv[i]);
+                return usage(), 2;
+            }
+            have_camera = true;
+        }
+        else if (!strcmp(option, "--fov") && has_value)
+        {
+            char *end = nullptr;
+            camera.field_of_view = strtod(argv[++i], &end);
+            if (*end || !(camera.field_of_view > 0)) return usage(), 2;
+        }
+        else if (!strcmp(option, "--size") && has_value)
+        {
+            int w = 0, h = 0, consumed = 0;
+            if (sscanf(argv[++i], "%dx%d%n", &w, &h, &consumed) != 2 || argv[i][consumed] || w < 1 || w > 4095 ||
+                h < 1 || h > 4095)
+            {
+                fprintf(stderr, "vesk_render: --size wants WxH within 1..4095, not \"%s\"\n", argv[i]);
+                return usage(), 2;
+            }
+            options.width = (int16_t)w;
+            options.height = (int16_t)h;
+        }
+        else if (!strcmp(option, "--depth") && has_value)
+        {
+            if (!parse_int(argv[++i], 16, 32, &depth) || (depth != 16 && depth != 32)) return usage(), 2;
+        }
+        else if (!strcmp(option, "--filter") && has_value)
+        {
+            const char *value = argv[++i];
+            if (!strcmp(value, "on")) options.filter = true;
+            else if (!strcmp(value, "off")) options.filter = false;
+            else return usage(), 2;
+        }
+        else if (!strcmp(option, "--omit-objects"))
+            options.omit_objects = true;
+        else if (!strcmp(option, "--ticks") && has_value)
+        {
+            if (!parse_int(argv[++i], 0, 100000000, &ticks)) return usage(), 2;
+        }
+        else
+            return usage(), 2;
+    }
+    if (!map || strlen(map) != 4 || !have_camera || !out || options.width == 0 || depth == 0) return usage(), 2;
+
+    // The output names a file in the working directory of the call, which the
+    // harness leaves for the data directory.
+    char working[4096];
+    const std::string directory = getcwd(working, sizeof(working)) ? working : ".";
+    const std::string out_path = out[0] == '/' ? out : directory + "/" + out;
+
+    char header[512];
+    slprintf(header, sizeof(header), "%s vesk_render started:", VESK_VERSION_STRING);
+    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
+    if (data)
+        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
+    else
+        open_log_file(header);
+
+    set_render_harness_screen((int32_t)depth, options.width, options.height);
+    char reason[512];
+    if (!start_simulation(data, string_to_tag(map), 0, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "%s\n", reason);
+        close_log_file();
+        return 1;
+    }
+    if (ticks > 0 && !run_simulation((int32_t)ticks, nullptr, 0, nullptr, nullptr))
+    {
+        fprintf(stderr, "vesk_render: the game stopped before tick %ld\n", ticks);
+        stop_simulation();
+        close_log_file();
+        return 1;
+    }
+    if (!render_camera_is_usable(&camera, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "vesk_render: %s\n", reason);
+        stop_simulation();
+        close_log_file();
+        return 1;
+    }
+    bitmap_data *buffer = new_render_back_buffer(options.width, options.height);
+    std::vector<uint8_t> rgb;
+    bool ok = buffer != nullptr;
+    if (ok)
+    {
+        view_data view;
+        build_render_camera_view(&view, &camera, &options, buffer);
+        render_camera_view(&view);
+        ok = render_back_buffer_to_rgb(buffer, &rgb);
+    }
+    free(buffer);
+    stop_simulation();
+    if (!ok)
+    {
+        fprintf(stderr, "vesk_render: the back buffer could not be made\n");
+        close_log_file();
+        return 1;
+    }
+    const bool written = write_rgb_png(out_path.c_str(), rgb.data(), options.width, options.height, reason,
+                                       sizeof(reason));
+    close_log_file();
+    if (!written)
+    {
+        fprintf(stderr, "vesk_render: %s\n", reason);
+        return 1;
+    }
+    return 0;
+}
