@@ -295,6 +295,8 @@ void build_mesh_surface_list_from(view_data *view, mesh_region *region, const me
 
 void build_mesh_surface_list(view_data *view, mesh_region *region)
 {
+    // Without a map there is no terrain to draw (menus, tests of the frame).
+    if (!get_mesh_header()) return;
     mesh_surface_source source = {};
     source.LOD_words = get_mesh_LOD_data();
     if (!VASSERT(source.LOD_words, "header->mesh_LOD_data")) return;

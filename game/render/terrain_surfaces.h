@@ -93,8 +93,8 @@ struct mesh_surface_source
 // coordinates follow global_maps_mode and the view's rasterizer code (tile
 // page and offsets; region-relative cells; or 8192-step fractions of a chunk
 // texture).  A triangle with a null or discarded vertex is skipped without
-// taking pool memory.  A mesh without level-of-detail data asserts
-// "header->mesh_LOD_data" and draws no terrain.
+// taking pool memory.  Without a map nothing is drawn; a mesh without
+// level-of-detail data asserts "header->mesh_LOD_data" and draws no terrain.
 void build_mesh_surface_list(view_data *view, mesh_region *region);
 
 // The same, reading the map from `source` instead of the loaded mesh.
