@@ -11,6 +11,7 @@
 #include "gameplay_versions.h"
 #include "mesh.h"
 #include "mesh_builder.h"
+#include "render/terrain_maps.h"
 #include "render/terrain_overlays.h"
 #include "screen.h"
 #include "shading_tables.h"
@@ -199,6 +200,23 @@ TEST_F(terrain_stains, a_run_length_stain_bitmap_is_skipped)
         for (int32_t X = 90; X < 130; ++X)
             changed += texel(X, Y, true) != GROUND_SHADOW || texel(X, Y, false) != GROUND_COLOR;
     EXPECT_EQ(changed, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(terrain_stains, the_unblended_colour_map_table_packs_the_landscape_palette)
+{
+    initialize_cmap_shading_tables_for_new_map();
+    ASSERT_NE(terrain_maps_globals.shade16, nullptr);
+    ASSERT_NE(terrain_maps_globals.shade32, nullptr);
+    for (uint32_t i = 0; i < 256; ++i)
+        EXPECT_EQ(terrain_maps_globals.shade32_unblended[i], i << 16 | (255 - i) << 8 | (i * 7 & 255)) << i;
+    // The full-light level keeps colours apart (a table of zeros would not).
+    EXPECT_NE(terrain_maps_globals.shade32[255 << 8 | 10], terrain_maps_globals.shade32[255 << 8 | 200]);
+    dispose_cmap_shading_tables_from_old_map();
+    EXPECT_EQ(terrain_maps_globals.shade32, nullptr);
 }
 
 } // namespace
