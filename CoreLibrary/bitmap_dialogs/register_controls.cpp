@@ -2,6 +2,10 @@
 
 #include "register_controls.h"
 
+#include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/radio_control.h"
+#include "bitmap_dialogs/tabbed_button_control.h"
+
 // The core types in their order of registration.  A type whose control is
 // not built yet has no procedure: it is left out, and items of that type are
 // skipped (with a log line) when a dialog loads.
@@ -10,11 +14,11 @@ static const struct
     file_tag tag;
     control_def_proc procedure;
 } simple_controls[] = {
-    {FOUR_CHARACTER_CODE('b', 'u', 't', 't'), nullptr}, // button
+    {FOUR_CHARACTER_CODE('b', 'u', 't', 't'), button_control_def_proc}, // button
     {FOUR_CHARACTER_CODE('s', 't', 'a', 't'), nullptr}, // static text
     {FOUR_CHARACTER_CODE('b', 'i', 't', 'm'), nullptr}, // bitmap item
-    {FOUR_CHARACTER_CODE('r', 'a', 'd', 'i'), nullptr}, // radio button
-    {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), nullptr}, // checkbox
+    {FOUR_CHARACTER_CODE('r', 'a', 'd', 'i'), radio_button_control_def_proc}, // radio button
+    {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), checkbox_button_control_def_proc}, // checkbox
     {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), nullptr}, // edit text
     {FOUR_CHARACTER_CODE('l', 'i', 's', 't'), nullptr}, // list
     {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), nullptr}, // popup menu
@@ -24,7 +28,7 @@ static const struct
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), nullptr}, // progress bar
     {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), nullptr}, // slider
     {FOUR_CHARACTER_CODE('n', 'u', 'm', 'b'), nullptr}, // double arrow
-    {FOUR_CHARACTER_CODE('t', 'a', 'b', 'c'), nullptr}, // tabbed button
+    {FOUR_CHARACTER_CODE('t', 'a', 'b', 'c'), tabbed_button_control_def_proc}, // tabbed button
     {FOUR_CHARACTER_CODE('s', 'a', 'c', 'c'), nullptr}, // lobby status bar
 };
 
