@@ -2,8 +2,13 @@
 
 #include "register_controls.h"
 
+#include "bitmap_dialogs/bitmap_item_control.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/double_arrow_control.h"
+#include "bitmap_dialogs/progress_bar_control.h"
 #include "bitmap_dialogs/radio_control.h"
+#include "bitmap_dialogs/slider_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/tabbed_button_control.h"
 
 // The core types in their order of registration.  A type whose control is
@@ -15,8 +20,8 @@ static const struct
     control_def_proc procedure;
 } simple_controls[] = {
     {FOUR_CHARACTER_CODE('b', 'u', 't', 't'), button_control_def_proc}, // button
-    {FOUR_CHARACTER_CODE('s', 't', 'a', 't'), nullptr}, // static text
-    {FOUR_CHARACTER_CODE('b', 'i', 't', 'm'), nullptr}, // bitmap item
+    {FOUR_CHARACTER_CODE('s', 't', 'a', 't'), static_text_control_def_proc}, // static text
+    {FOUR_CHARACTER_CODE('b', 'i', 't', 'm'), bitmap_control_def_proc}, // bitmap item
     {FOUR_CHARACTER_CODE('r', 'a', 'd', 'i'), radio_button_control_def_proc}, // radio button
     {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), checkbox_button_control_def_proc}, // checkbox
     {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), nullptr}, // edit text
@@ -25,9 +30,9 @@ static const struct
     {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), nullptr}, // string list
     {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), nullptr}, // password edit text
     {FOUR_CHARACTER_CODE('c', 'o', 'l', 'r'), nullptr}, // colour picker
-    {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), nullptr}, // progress bar
-    {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), nullptr}, // slider
-    {FOUR_CHARACTER_CODE('n', 'u', 'm', 'b'), nullptr}, // double arrow
+    {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), progress_bar_control_def_proc}, // progress bar
+    {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), slider_control_def_proc}, // slider
+    {FOUR_CHARACTER_CODE('n', 'u', 'm', 'b'), double_arrow_control_def_proc}, // double arrow
     {FOUR_CHARACTER_CODE('t', 'a', 'b', 'c'), tabbed_button_control_def_proc}, // tabbed button
     {FOUR_CHARACTER_CODE('s', 'a', 'c', 'c'), nullptr}, // lobby status bar
 };

@@ -10,6 +10,7 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
+#include "bitmap_dialogs/static_text_control.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
@@ -90,14 +91,13 @@ bool custom_modal_dialog_loop_update(void *data, action_data *action)
     return modal_dialog_loop_update(data, action);
 }
 
-// The wait dialog: 'prdn' on the background of 'innb', sequence 0.  Its
-// message would go to static text item 1, which this layer cannot set until
-// the static text control exists: the message is not shown yet.
+// The wait dialog: 'prdn' on the background of 'innb', sequence 0, its
+// message in static text item 1 (left as the tag has it when that item is
+// missing or not static text).
 // A data set without the wait dialog waits without it: a missing dialog tag
 // would otherwise end the program.
 static dialog_data *new_wait_dialog(const char *message)
 {
-    (void)message;
     if (tag_file_open(DIALOG_GROUP_TAG, WAIT_DIALOG_TAG) == NONE)
     {
         log_message(__FILE__, __LINE__, "no wait dialog '%s': waiting without it", tag_to_string(WAIT_DIALOG_TAG));
@@ -108,6 +108,9 @@ static dialog_data *new_wait_dialog(const char *message)
     if (!dialog) return nullptr;
     const int32_t background = get_collection_index(WAIT_DIALOG_BACKGROUND_COLLECTION_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
+    const control_data *message_item = lookup_control(dialog, WAIT_DIALOG_MESSAGE_ITEM);
+    if (message && message_item && message_item->handler == static_text_control_def_proc)
+        set_bitmap_dialog_static_item_text(dialog, WAIT_DIALOG_MESSAGE_ITEM, message);
     return dialog;
 }
 
