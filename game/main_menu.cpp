@@ -10,10 +10,12 @@
 #include "screen.h"
 #include "screen_sdl.h"
 #include "shapes.h"
+#include "vesk.h"
 
 static struct main_menu_globals
 {
     dialog_data *dialog;
+    bool opened_collections; // the menu opened the collection store and closes it again
 } main_menu_globals;
 
 // The state each button asks for; NONE for a choice that is no state of the
@@ -57,6 +59,13 @@ void enter_main_menu(void)
         set_game_state(_game_state_quit);
         return;
     }
+    // The collection store is a map's; between maps the menu opens it (empty)
+    // for its own pictures and the dialog elements.
+    if (collections.count == NONE)
+    {
+        initialize_shapes_for_new_map();
+        main_menu_globals.opened_collections = true;
+    }
     // new_dialog treats a missing tag as fatal: the menu checks first.
     if (!get_dialog_bounds_from_file(MAIN_MENU_DIALOG_TAG, &bounds))
     {
@@ -85,7 +94,13 @@ void close_main_menu_dialog(void)
     dispose_dialog(dialog);
 }
 
-void leave_main_menu(void) { close_main_menu_dialog(); }
+void leave_main_menu(void)
+{
+    close_main_menu_dialog();
+    // Closed only when no map has taken the store over meanwhile.
+    if (main_menu_globals.opened_collections && !vesk_map_is_loaded()) dispose_shapes_from_old_map();
+    main_menu_globals.opened_collections = false;
+}
 
 dialog_data *get_main_menu_dialog(void) { return main_menu_globals.dialog; }
 

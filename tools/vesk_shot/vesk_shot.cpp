@@ -191,6 +191,9 @@ int main(int argc, char **argv)
     }
 
     const std::string path = get_last_screenshot_path();
+    // The state is left as a change would leave it (the menu closes its dialog).
+    const game_state_procedure leave = get_game_state_exit_procedure((game_state)game_->state);
+    if (!quit && leave) leave();
     const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
     if (close_dialogs) close_dialogs();
     dispose_vesk_from_old_map();
