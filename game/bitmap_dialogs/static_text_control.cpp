@@ -67,7 +67,9 @@ static bool is_left_button_down(const action_data *action)
 // on a link.
 static bool open_link_at_pointer(const control_data *item, const text_extra_data *data, const action_data *action)
 {
-    int32_t position = 0;
+    if (data->font_index == NONE) return false;
+    // In: how far to look (the whole text); out: the byte under the pointer.
+    int32_t position = (int32_t)strlen(data->string);
     const int32_t width = item->bounds.right - item->bounds.left - 4;
     if (width <= 0) return false;
     if (!find_string_click_point_wrapped(data->font_index, data->style, data->string, width,
