@@ -9,13 +9,18 @@
 #include "game_states.h"
 #include "screen.h"
 #include "screen_sdl.h"
+#include "bitmap_text.h"
+#include "interface_definitions.h"
 #include "shapes.h"
-#include "vesk.h"
+
+enum
+{
+    _interface_title_font = 5, // the interface definition's largest font
+};
 
 static struct main_menu_globals
 {
     dialog_data *dialog;
-    bool opened_collections; // the menu opened the collection store and closes it again
 } main_menu_globals;
 
 // The state each button asks for; NONE for a choice that is no state of the
@@ -59,12 +64,14 @@ void enter_main_menu(void)
         set_game_state(_game_state_quit);
         return;
     }
-    // The collection store is a map's; between maps the menu opens it (empty)
-    // for its own pictures and the dialog elements.
-    if (collections.count == NONE)
+    // The collection, font and interface stores are a map's: between maps
+    // the menu sets them up for its pictures, its text and the dialog
+    // elements (the next map's start empties them again).
+    if (!initialize_interface_without_map())
     {
-        initialize_shapes_for_new_map();
-        main_menu_globals.opened_collections = true;
+        log_message(nullptr, -1, "the main menu's look cannot be loaded: quitting");
+        set_game_state(_game_state_quit);
+        return;
     }
     // new_dialog treats a missing tag as fatal: the menu checks first.
     if (!get_dialog_bounds_from_file(MAIN_MENU_DIALOG_TAG, &bounds))
@@ -82,6 +89,13 @@ void enter_main_menu(void)
     }
     const int32_t background = get_collection_index(MAIN_MENU_BACKGROUND_COLLECTION_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
+    // The title: the interface's title font, centred in its banner, in gold.
+    static const rgb_color title_color = {0xF0F0, 0xD0D0, 0x8080, 0};
+    const int32_t title_font = get_interface_font_index(_interface_title_font);
+    set_dialog_static_item_text_appearance(dialog, _main_menu_title_item,
+                                           (int16_t)(title_font != NONE ? title_font : -1), -1, &title_color,
+                                           _draw_string_center_horizontal_flag | _draw_string_center_vertical_flag |
+                                               _draw_string_shadow_flag);
     set_dialog_cancel_item(dialog, _main_menu_quit_item);
     main_menu_globals.dialog = dialog;
 }
@@ -94,13 +108,7 @@ void close_main_menu_dialog(void)
     dispose_dialog(dialog);
 }
 
-void leave_main_menu(void)
-{
-    close_main_menu_dialog();
-    // Closed only when no map has taken the store over meanwhile.
-    if (main_menu_globals.opened_collections && !vesk_map_is_loaded()) dispose_shapes_from_old_map();
-    main_menu_globals.opened_collections = false;
-}
+void leave_main_menu(void) { close_main_menu_dialog(); }
 
 dialog_data *get_main_menu_dialog(void) { return main_menu_globals.dialog; }
 
