@@ -299,9 +299,14 @@ def read_ppm(path):
         start = at
         while not data[at:at + 1].isspace(): at += 1
         fields.append(data[start:at])
-    if fields[0] != b"P6" or int(fields[3]) != 255: sys.exit("%s: not an 8-bit PPM" % path)
+    # xwdtopnm writes 16-bit samples (maxval 65535): both are read as 8 bits.
+    maxval = int(fields[3])
+    if fields[0] != b"P6" or maxval not in (255, 65535): sys.exit("%s: not a PPM of 8 or 16 bits" % path)
     width, height = int(fields[1]), int(fields[2])
-    return width, height, data[at + 1:at + 1 + width * height * 3]
+    size = 1 if maxval == 255 else 2
+    raw = data[at + 1:at + 1 + width * height * 3 * size]
+    if size == 1: return width, height, raw
+    return width, height, bytes((raw[i] * 256 + raw[i + 1]) * 255 // 65535 for i in range(0, len(raw), 2))
 w1, h1, a = read_ppm(sys.argv[1])
 w2, h2, b = read_ppm(sys.argv[2])
 if (w1, h1) != (w2, h2) or len(a) != len(b): sys.exit("sizes differ: %dx%d and %dx%d" % (w1, h1, w2, h2))
