@@ -61,3 +61,65 @@ TEST_F(main_menu, without_a_screen_the_menu_quits_and_the_plugin_question_is_ans
 }
 
 } // namespace
+
+// ---- the plug-in question on a screen ---------------------------------------------------
+
+#include <cstdlib>
+
+#include "support/dialog_input_harness.h"
+#include "screen_sdl.h"
+#include "screen_setup.h"
+#include "game_time.h"
+
+namespace {
+
+// The question's dialog, centred on the 640 x 480 screen: its top-left is
+// (140, 165); Yes is at (40, 112)-(168, 134) and No at (192, 112)-(320, 134).
+class plugin_question : public dialog_input_test
+{
+protected:
+    void SetUp() override
+    {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        dialog_input_test::SetUp();
+        // The real screen (of the same size) in place of the test screen's bounds.
+        reset_screen_for_tests();
+        initialize_screen();
+        dialog_description question;
+        question.bounds = {0, 0, 150, 360};
+        question.items = {
+            {FOUR_CHARACTER_CODE('s', 't', 'a', 't'), 1, {16, 20, 40, 340}, 0, 0, {0, 0}, ""},
+            {FOUR_CHARACTER_CODE('s', 't', 'a', 't'), 2, {48, 20, 100, 340}, 0, 0, {0, 0}, ""},
+            {FOUR_CHARACTER_CODE('b', 'u', 't', 't'), 3, {112, 40, 134, 168}, 0, 0, {0, 0}, "Yes"},
+            {FOUR_CHARACTER_CODE('b', 'u', 't', 't'), 4, {112, 192, 134, 320}, 0, 0, {0, 0}, "No"},
+        };
+        store_dialog("plgq", question);
+    }
+    void TearDown() override
+    {
+        dialog_input_test::TearDown();
+        restore_world_device();
+        reset_screen_for_tests();
+        clear_screen_devices();
+    }
+    // A click at (x, y) and its release, then passes enough for the press to fire.
+    static void script_click(int16_t x, int16_t y)
+    {
+        add_script_steps({action_step(make_click_action(x, y)), action_step(make_release_action(x, y))});
+        for (int i = 0; i < 12; ++i) add_script_step(action_step(make_test_action(1)));
+    }
+};
+
+TEST_F(plugin_question, is_a_modal_dialog_answered_by_its_two_buttons)
+{
+    ASSERT_TRUE(screen_surface_exists());
+    script_click(140 + 104, 165 + 123);
+    EXPECT_TRUE(ask_plugin_question("Missing plugin required", "Continue anyways?"));
+    EXPECT_EQ(get_underlying_game_state(), game_->state) << "the modal state was left";
+
+    restart_main_loop_script();
+    script_click(140 + 256, 165 + 123);
+    EXPECT_FALSE(ask_plugin_question("Missing plugin required", "Continue anyways?"));
+}
+
+} // namespace
