@@ -97,10 +97,12 @@ protected:
     }
     void TearDown() override
     {
-        dialog_input_test::TearDown();
+        // The real screen goes first: the dialog fixture then puts back the
+        // screen record it found.
         restore_world_device();
         reset_screen_for_tests();
         clear_screen_devices();
+        dialog_input_test::TearDown();
     }
     // A click at (x, y) and its release, then passes enough for the press to fire.
     static void script_click(int16_t x, int16_t y)
