@@ -1,2 +1,153 @@
 // The main menu.
 #include "main_menu.h"
+
+#include "cseries/log.h"
+#include "tag_files/plugins.h"
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/static_text_control.h"
+#include "game_hooks.h"
+#include "game_states.h"
+#include "screen.h"
+#include "screen_sdl.h"
+#include "bitmap_text.h"
+#include "interface_definitions.h"
+#include "shapes.h"
+
+enum
+{
+    _interface_title_font = 5, // the interface definition's largest font
+};
+
+static struct main_menu_globals
+{
+    dialog_data *dialog;
+} main_menu_globals;
+
+// The state each button asks for; NONE for a choice that is no state of the
+// core (its dialog is not built yet: the menu stays).
+static const struct
+{
+    int16_t item;
+    int16_t state;
+    const char *name;
+} main_menu_choices[] = {
+    {_main_menu_new_game_item, _game_state_new_game, "new game"},
+    {_main_menu_network_game_item, _game_state_network_setup, "network game"},
+    {_main_menu_films_item, NONE, "films"},
+    {_main_menu_load_game_item, NONE, "load game"},
+    {_main_menu_preferences_item, _game_state_preferences, "preferences"},
+    {_main_menu_quit_item, _game_state_quit, "quit"},
+};
+
+static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data *action)
+{
+    (void)dialog;
+    (void)action;
+    for (const auto &choice : main_menu_choices)
+    {
+        if (choice.item != item_id) continue;
+        if (choice.state == NONE)
+            log_message(nullptr, -1, "the %s dialog is not built yet: the main menu stays", choice.name);
+        else
+            set_game_state(choice.state);
+        return;
+    }
+}
+
+void enter_main_menu(void)
+{
+    if (main_menu_globals.dialog) return;
+    rectangle2d bounds;
+    if (!active_screen.screen_initialized || !screen_surface_exists())
+    {
+        log_message(nullptr, -1, "the main menu has no screen to show on: quitting");
+        set_game_state(_game_state_quit);
+        return;
+    }
+    // The collection, font and interface stores are a map's: between maps
+    // the menu sets them up for its pictures, its text and the dialog
+    // elements (the next map's start empties them again).
+    if (!initialize_interface_without_map())
+    {
+        log_message(nullptr, -1, "the main menu's look cannot be loaded: quitting");
+        set_game_state(_game_state_quit);
+        return;
+    }
+    // new_dialog treats a missing tag as fatal: the menu checks first.
+    if (!get_dialog_bounds_from_file(MAIN_MENU_DIALOG_TAG, &bounds))
+    {
+        log_message(nullptr, -1, "the main menu's dialog 'mmnu' cannot be read: quitting");
+        set_game_state(_game_state_quit);
+        return;
+    }
+    dialog_data *dialog = new_dialog(MAIN_MENU_DIALOG_TAG, main_menu_handler, nullptr, NONE, _dialog_is_centered_flag);
+    if (!dialog)
+    {
+        log_message(nullptr, -1, "the main menu's dialog could not be made: quitting");
+        set_game_state(_game_state_quit);
+        return;
+    }
+    const int32_t background = get_collection_index(MAIN_MENU_BACKGROUND_COLLECTION_TAG);
+    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
+    // The title: the interface's title font, centred in its banner, in gold.
+    static const rgb_color title_color = {0xF0F0, 0xD0D0, 0x8080, 0};
+    const int32_t title_font = get_interface_font_index(_interface_title_font);
+    set_dialog_static_item_text_appearance(dialog, _main_menu_title_item,
+                                           (int16_t)(title_font != NONE ? title_font : -1), -1, &title_color,
+                                           _draw_string_center_horizontal_flag | _draw_string_center_vertical_flag |
+                                               _draw_string_shadow_flag);
+    set_dialog_cancel_item(dialog, _main_menu_quit_item);
+    main_menu_globals.dialog = dialog;
+}
+
+void close_main_menu_dialog(void)
+{
+    if (!main_menu_globals.dialog) return;
+    dialog_data *dialog = main_menu_globals.dialog;
+    main_menu_globals.dialog = nullptr;
+    dispose_dialog(dialog);
+}
+
+void leave_main_menu(void) { close_main_menu_dialog(); }
+
+dialog_data *get_main_menu_dialog(void) { return main_menu_globals.dialog; }
+
+void get_main_menu_dialog_size(int16_t *width, int16_t *height)
+{
+    rectangle2d bounds;
+    if (!get_dialog_bounds_from_file(MAIN_MENU_DIALOG_TAG, &bounds)) return;
+    if (bounds.right <= bounds.left || bounds.bottom <= bounds.top) return;
+    *width = (int16_t)(bounds.right - bounds.left);
+    *height = (int16_t)(bounds.bottom - bounds.top);
+}
+
+bool ask_plugin_question(const char *title, const char *text)
+{
+    rectangle2d bounds;
+    if (!active_screen.screen_initialized || !screen_surface_exists() ||
+        !get_dialog_bounds_from_file(PLUGIN_QUESTION_DIALOG_TAG, &bounds))
+    {
+        log_message(nullptr, -1, "\"%s\" (%s): no dialog to ask it in, answered no", title ? title : "",
+                    text ? text : "");
+        return false;
+    }
+    dialog_data *dialog = new_dialog(PLUGIN_QUESTION_DIALOG_TAG, nullptr, nullptr, NONE,
+                                     _dialog_has_bevel_flag | _dialog_is_centered_flag);
+    if (!dialog) return false;
+    const int32_t background = get_collection_index(WAIT_DIALOG_BACKGROUND_COLLECTION_TAG);
+    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
+    if (title) set_bitmap_dialog_static_item_text(dialog, _plugin_question_title_item, title);
+    if (text) set_bitmap_dialog_static_item_text(dialog, _plugin_question_text_item, text);
+    set_default_dialog_item(dialog, _plugin_question_yes_item);
+    set_dialog_cancel_item(dialog, _plugin_question_no_item);
+    const int16_t answer = modal_dialog(dialog);
+    dispose_dialog(dialog);
+    return answer == _plugin_question_yes_item;
+}
+
+void register_main_menu_hooks(void)
+{
+    register_game_state_procedures(_game_state_displaying_main_menu, enter_main_menu, leave_main_menu);
+    register_main_menu_dialog_size_procedure(get_main_menu_dialog_size);
+    register_plugin_question_procedure(ask_plugin_question);
+}

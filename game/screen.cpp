@@ -90,6 +90,7 @@ static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text
 static procedure_slot<render_scene_procedure> render_scene_slot("render scene");
 static procedure_slot<mark_dialogs_dirty_procedure> mark_dialogs_dirty_slot("mark dialogs dirty");
 static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
+static procedure_slot<frame_drawn_procedure> frame_drawn_slot("frame drawn");
 
 bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
                               local_player_latency_procedure latency)
@@ -116,6 +117,8 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 {
     return fill_procedure_pair(&mark_dialogs_dirty_slot, &draw_dialogs_slot, mark_dirty, draw);
 }
+
+bool register_frame_drawn_procedure(frame_drawn_procedure procedure) { return frame_drawn_slot.fill(procedure); }
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
 {
@@ -600,6 +603,8 @@ void draw_frame(int32_t game_ticks, bool world_shown)
         }
     }
     // A requested screenshot is taken here, before the changes are shown.
+    frame_drawn_procedure frame_drawn = frame_drawn_slot.get();
+    if (frame_drawn) frame_drawn();
     display_backbuffer(&changed);
 }
 
@@ -683,21 +688,6 @@ static bool pointer_to_view(action_data *action)
     return false;
 }
 
-// Until the front end registers the main menu, the main-menu state shows the
-// cleared window and waits for it to be closed.
-static void enter_stand_in_main_menu(void)
-{
-    if (!active_screen.screen_initialized || !screen_surface_exists())
-    {
-        log_message(nullptr, -1, "no main menu is built yet: nothing to show, quitting");
-        set_game_state(_game_state_quit);
-        return;
-    }
-    log_message(nullptr, -1, "no main menu is built yet: the window stays open until it is closed");
-    clear_backbuffer();
-    display_backbuffer(nullptr);
-}
-
 void register_screen_hooks(void)
 {
     register_startup_procedure(_startup_screen, startup_screen);
@@ -708,7 +698,6 @@ void register_screen_hooks(void)
     register_pointer_screen_procedure(report_pointer_screen);
     register_observer_screen_procedures(observer_screen_bounds, observer_destination_frame);
     register_action_procedure(_action_pointer_to_view, pointer_to_view);
-    register_game_state_procedures(_game_state_displaying_main_menu, enter_stand_in_main_menu, nullptr);
 }
 
 void reset_screen_for_tests(void)

@@ -209,10 +209,16 @@ typedef void (*mark_dialogs_dirty_procedure)(const rectangle2d *rectangle);
 typedef void (*draw_dialogs_procedure)(bitmap_data *screen_bitmap, rectangle2d *changed);
 bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, draw_dialogs_procedure draw);
 
+// Screenshots, once per drawn frame: after the scene and the dialogs are in
+// the back buffer and no bitmap is lent, before it is shown.  The procedure
+// takes the screenshot that was requested, if any.  Until registered nothing
+// is taken.
+typedef void (*frame_drawn_procedure)(void);
+bool register_frame_drawn_procedure(frame_drawn_procedure procedure);
+
 // Joins the screen to the core: the start-up step, the frame, the state
 // step, the frame limiter, the window events, the pointer's screen, the
-// observer's rectangles, the pointer-to-view consumer, and the stand-in
-// main-menu state.
+// observer's rectangles and the pointer-to-view consumer.
 void register_screen_hooks(void);
 
 // Forgets the screen's state as before start-up (tests).

@@ -210,6 +210,10 @@ void init_sdl(void)
     if (screen_globals.initialized) return;
     setenv("SDL_VIDEO_WINDOW_POS", "center", 1);
     setenv("SDL_VIDEO_CENTERED", "1", 1);
+    // The game sets no gamma ramp: a DirectColor visual would only leave the
+    // window's colours to whatever colour map the X server holds, so the
+    // window asks for TrueColor (unless the player's environment says otherwise).
+    setenv("SDL_VIDEO_X11_NODIRECTCOLOR", "1", 0);
     if (sdl()->init(SDL_INIT_FLAGS) < 0)
     {
         const char *error = sdl()->get_error();

@@ -44,6 +44,8 @@
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "render/render.h"
 #include "detail_maps.h"
+#include "main_menu.h"
+#include "screenshots.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -73,6 +75,8 @@ void register_built_subsystems(void)
     register_dialog_hooks();
     register_render_hooks();
     register_detail_map_hooks();
+    register_main_menu_hooks();
+    register_screenshot_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();

@@ -10,15 +10,18 @@
 # its film replays and is checked in step; the campaign test map repeats its
 # trace, gives another for another seed, and its film replays and is checked
 # in step; so does the behaviours test map, whose log shows each of its
-# behaviours at work; the game opens its window on an X server of its own and ends when
-# it is closed.
+# behaviours at work; the game opens its window on an X server of its own,
+# shows the main menu there exactly as vesk_shot draws it headless (the window
+# read back with xwd and decoded by netpbm), and ends when it is closed;
+# vesk_shot pressing Quit ends the program, pressing New Game comes back to
+# the menu.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
     exit 2
 fi
 bin=$(cd "$1" && pwd)
-for program in vesk vesk_sim vesk_film; do
+for program in vesk vesk_sim vesk_film vesk_shot; do
     if [ ! -x "$bin/$program" ]; then
         echo "$0: $bin/$program is missing; build the release game first" >&2
         exit 1
@@ -216,10 +219,45 @@ if [ "$status" -ne 0 ]; then
 fi
 echo "vesk --oos_check: no films, exit 0, headless"
 
+# The main menu drawn headless by vesk_shot: a PNG after 30 frames; a script
+# pressing Quit ends the program with status 0; one pressing New Game logs
+# the missing state and brings the menu back.  Button centres come from the
+# dialog 'mmnu' (data/interface/dialogs/mmnu.txt).
+cp "$bin/vesk_shot" "$work/game/"
+if ! "$work/game/vesk_shot" --data "$work/game" --frames 30 >"$work/shot.out" 2>"$work/shot.err"; then
+    echo "$0: vesk_shot --frames 30 failed:" >&2
+    cat "$work/shot.out" "$work/shot.err" >&2
+    exit 1
+fi
+shot=$(tail -n 1 "$work/shot.out")
+if [ ! -f "$shot" ]; then
+    echo "$0: vesk_shot printed no screenshot path:" >&2
+    cat "$work/shot.out" >&2
+    exit 1
+fi
+printf '2 press 320 375\n4 release 320 375\n' >"$work/quit.txt"
+if ! "$work/game/vesk_shot" --data "$work/game" --frames 30 --actions "$work/quit.txt" >"$work/quit.out" 2>&1 ||
+   ! grep -q "^game state: main menu -> quit$" "$work/quit.out"; then
+    echo "$0: vesk_shot pressing Quit did not end the program with status 0:" >&2
+    cat "$work/quit.out" >&2
+    exit 1
+fi
+printf '2 press 320 165\n4 release 320 165\n' >"$work/new_game.txt"
+rm -f "$work/game/vesk_log.txt"
+if ! "$work/game/vesk_shot" --data "$work/game" --frames 30 --actions "$work/new_game.txt" >"$work/new_game.out" 2>&1 ||
+   ! grep -q "^game state: new game -> main menu$" "$work/new_game.out" ||
+   ! grep -q "the new game state is not built yet: back to the main menu" "$work/game/vesk_log.txt"; then
+    echo "$0: vesk_shot pressing New Game did not come back to the main menu:" >&2
+    cat "$work/new_game.out" >&2
+    exit 1
+fi
+echo "vesk_shot: the main menu after 30 frames ($(basename "$shot")); Quit ends the program, New Game comes back"
+
 # The game as `make run` starts it, on an X server of its own (never a DISPLAY
 # found in the environment): the 640 x 480 window "VESK" of the main menu
-# appears within a bounded wait, and closing it (SDL turns SIGTERM into a quit
-# event) ends the game with status 0 and no assertion in the log.
+# appears within a bounded wait and, read back with xwd, shows what vesk_shot
+# drew (RGB, at most 1 apart per channel); closing it (SDL turns SIGTERM into
+# a quit event) ends the game with status 0 and no assertion in the log.
 cat >"$work/window.sh" <<'WINDOW'
 cd "$1" && ./vesk >"$2" 2>&1 &
 pid=$!
@@ -228,6 +266,8 @@ for i in $(seq 100); do
     if xwininfo -name VESK >"$3" 2>/dev/null; then found=0; break; fi
     sleep 0.2
 done
+# The menu is drawn in the first frames after the window opens.
+[ "$found" -eq 0 ] && sleep 2 && xwd -silent -name VESK | xwdtopnm >"$4" 2>/dev/null
 kill -TERM $pid 2>/dev/null
 status=0
 wait $pid || status=$?
@@ -237,7 +277,7 @@ WINDOW
 status=0
 rm -f "$work/game/vesk_log.txt"
 (unset DISPLAY WAYLAND_DISPLAY; timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" sh "$work/window.sh" "$work/game" \
-    "$work/window.out" "$work/window.info") || status=$?
+    "$work/window.out" "$work/window.info" "$work/window.ppm") || status=$?
 if [ "$status" -ne 0 ] || ! grep -q "Width: 640" "$work/window.info" || ! grep -q "Height: 480" "$work/window.info" ||
    grep -qi "assert" "$work/game/vesk_log.txt"; then
     echo "$0: vesk showed no 640 x 480 window VESK, or did not end cleanly when it was closed (status $status):" >&2
@@ -245,7 +285,39 @@ if [ "$status" -ne 0 ] || ! grep -q "Width: 640" "$work/window.info" || ! grep -
     if [ -f "$work/game/vesk_log.txt" ]; then tail -n 20 "$work/game/vesk_log.txt" >&2; fi
     exit 1
 fi
-echo "vesk: the main menu's 640 x 480 window VESK, closed with status 0"
+pngtopnm "$shot" >"$work/shot.ppm"
+if ! python3 - "$work/window.ppm" "$work/shot.ppm" <<'COMPARE'
+import sys
+def read_ppm(path):
+    data = open(path, "rb").read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while data[at:at + 1].isspace(): at += 1
+        if data[at:at + 1] == b"#":
+            while data[at:at + 1] not in (b"\n", b""): at += 1
+            continue
+        start = at
+        while not data[at:at + 1].isspace(): at += 1
+        fields.append(data[start:at])
+    # xwdtopnm writes 16-bit samples (maxval 65535): both are read as 8 bits.
+    maxval = int(fields[3])
+    if fields[0] != b"P6" or maxval not in (255, 65535): sys.exit("%s: not a PPM of 8 or 16 bits" % path)
+    width, height = int(fields[1]), int(fields[2])
+    size = 1 if maxval == 255 else 2
+    raw = data[at + 1:at + 1 + width * height * 3 * size]
+    if size == 1: return width, height, raw
+    return width, height, bytes((raw[i] * 256 + raw[i + 1]) * 255 // 65535 for i in range(0, len(raw), 2))
+w1, h1, a = read_ppm(sys.argv[1])
+w2, h2, b = read_ppm(sys.argv[2])
+if (w1, h1) != (w2, h2) or len(a) != len(b): sys.exit("sizes differ: %dx%d and %dx%d" % (w1, h1, w2, h2))
+worst = max(abs(x - y) for x, y in zip(a, b))
+if worst > 1: sys.exit("the window differs from the vesk_shot frame by up to %d" % worst)
+COMPARE
+then
+    echo "$0: the window VESK does not show the main menu that vesk_shot draws" >&2
+    exit 1
+fi
+echo "vesk: the main menu's 640 x 480 window VESK shows the vesk_shot frame (xwd, at most 1 apart), closed with status 0"
 
 # A recorded run and its film: one trace; the game checks the film in step.
 if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 5 --ticks 3000 --record "$work/film" >"$work/recorded" 2>"$work/recorded.err" ||

@@ -29,6 +29,8 @@ libstb-dev
 libfreetype-dev
 fonts-dejavu-core
 fonts-dejavu-extra
+x11-apps
+netpbm
 "
 
 missing=""

@@ -375,15 +375,6 @@ TEST_F(screen, the_views_frame_leaves_the_bars_out_unless_they_are_drawn_over_it
     EXPECT_EQ(frame.bottom, 480);
 }
 
-TEST_F(screen, the_stand_in_main_menu_quits_without_a_screen)
-{
-    register_screen_hooks();
-    get_game_state_entry_procedure(_game_state_displaying_main_menu)();
-    int16_t next;
-    ASSERT_TRUE(game_state_change_pending(&next));
-    EXPECT_EQ(next, _game_state_quit);
-}
-
 std::vector<int> effect_trace;
 template <int N>
 void traced_effect(view_data *)

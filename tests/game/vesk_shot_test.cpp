@@ -1,0 +1,228 @@
+// vesk_shot end to end on the demo data set: the main menu after 30 frames
+// shows the title and every button where the dialog tag 'mmnu' puts them and
+// matches the stored golden frame; a script pressing Quit ends the program;
+// one pressing New Game logs the missing state and the menu comes back.
+//
+// The golden frame is tests/game/golden/main_menu.png.  After a change that
+// alters the menu on purpose, regenerate it with
+//     VESK_UPDATE_GOLDEN=1 ctest -R vesk_shot_test
+// from the build directory, and look at the new PNG and at the difference
+// image the run before wrote (main_menu_difference.png beside the golden,
+// written whenever the frame differs at all; never committed) before
+// committing it.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wall"
+#pragma GCC diagnostic ignored "-Wextra"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+#include "image_files.h"
+#include "support/scratch.h"
+#include "support/vesk_sim_fixture.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+const fs::path source_root = fs::path(__FILE__).parent_path().parent_path().parent_path();
+const fs::path golden_path = source_root / "tests" / "game" / "golden" / "main_menu.png";
+
+struct rgb_image
+{
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    const uint8_t *at(int x, int y) const { return rgb.data() + ((size_t)y * width + x) * 3; }
+};
+
+rgb_image decode_png(const std::string &path)
+{
+    rgb_image image;
+    const std::string bytes = read_whole_file(path);
+    int channels = 0;
+    uint8_t *pixels = bytes.empty() ? nullptr
+                                    : stbi_load_from_memory((const uint8_t *)bytes.data(), (int)bytes.size(),
+                                                            &image.width, &image.height, &channels, 3);
+    if (!pixels) return rgb_image();
+    image.rgb.assign(pixels, pixels + (size_t)image.width * image.height * 3);
+    stbi_image_free(pixels);
+    return image;
+}
+
+// An item of the dialog source: its code, identifier and rectangle.
+struct menu_item
+{
+    std::string code;
+    int id, top, left, bottom, right;
+};
+
+std::vector<menu_item> read_menu_items(void)
+{
+    std::vector<menu_item> items;
+    std::ifstream source(source_root / "data" / "interface" / "dialogs" / "mmnu.txt");
+    for (std::string line; std::getline(source, line);)
+    {
+        std::istringstream words(line);
+        std::string keyword;
+        menu_item item;
+        if (words >> keyword && keyword == "item" &&
+            words >> item.code >> item.id >> item.top >> item.left >> item.bottom >> item.right)
+            items.push_back(item);
+    }
+    return items;
+}
+
+class vesk_shot_test : public vesk_sim_fixture
+{
+protected:
+    std::vector<std::string> programs_needed(void) const override { return {"vesk_shot"}; }
+
+    // Runs vesk_shot with `arguments`; its standard output in `output`.
+    int shot(const std::string &arguments, std::string *output)
+    {
+        const std::string command = "'" + bin + "/vesk_shot' --data '" + directory + "' " + arguments +
+                                    " >shot.out 2>shot.err";
+        const int status = exit_code_of(system(command.c_str()));
+        *output = read_whole_file("shot.out");
+        return status;
+    }
+    void write_script(const char *text) { std::ofstream("script.txt") << text; }
+};
+
+// How many pixels of the rectangle differ from `ground` by more than 24 in a channel.
+int pixels_unlike(const rgb_image &image, int left, int top, int right, int bottom, const uint8_t ground[3])
+{
+    int count = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x)
+        {
+            const uint8_t *p = image.at(x, y);
+            if (abs(p[0] - ground[0]) > 24 || abs(p[1] - ground[1]) > 24 || abs(p[2] - ground[2]) > 24) ++count;
+        }
+    return count;
+}
+
+// The button's face shades from top to bottom only: the caption is what
+// differs from the face's colour at the same height beside it (at x `face`).
+int caption_pixels(const rgb_image &image, int left, int top, int right, int bottom, int face)
+{
+    int count = 0;
+    for (int y = top; y < bottom; ++y)
+    {
+        const uint8_t *ground = image.at(face, y);
+        for (int x = left; x < right; ++x)
+        {
+            const uint8_t *p = image.at(x, y);
+            if (abs(p[0] - ground[0]) > 24 || abs(p[1] - ground[1]) > 24 || abs(p[2] - ground[2]) > 24) ++count;
+        }
+    }
+    return count;
+}
+
+TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_puts_them_and_matches_the_golden)
+{
+    std::string output;
+    ASSERT_EQ(shot("--frames 30", &output), 0) << output << read_whole_file("shot.err");
+    EXPECT_NE(output.find("game state: starting up -> main menu\n"), std::string::npos) << output;
+    const std::string path = output.substr(output.rfind('\n', output.size() - 2) + 1,
+                                           output.size() - 1 - (output.rfind('\n', output.size() - 2) + 1));
+    ASSERT_EQ(path.substr(path.size() - 4), ".png") << output;
+    const rgb_image frame = decode_png(path);
+    ASSERT_EQ(frame.width, 640);
+    ASSERT_EQ(frame.height, 480);
+
+    // The picture behind: the dusk sky at the top, the dark panel between the buttons.
+    const uint8_t sky[3] = {8, 14, 40}, panel[3] = {30, 34, 48}, banner[3] = {24, 20, 36};
+    EXPECT_EQ(pixels_unlike(frame, 0, 0, 8, 8, sky), 0);
+    const std::vector<menu_item> items = read_menu_items();
+    ASSERT_EQ(items.size(), 7u);
+    for (const menu_item &item : items)
+    {
+        SCOPED_TRACE(item.code + " " + std::to_string(item.id));
+        const int area = (item.right - item.left) * (item.bottom - item.top);
+        if (item.code == "stat")
+        {
+            // The title's letters stand out from the banner.
+            EXPECT_GT(pixels_unlike(frame, item.left, item.top, item.right, item.bottom, banner), 100);
+            continue;
+        }
+        // The button's art covers its middle, and its caption adds colours to the face.
+        const int middle = (item.left + item.right) / 2;
+        EXPECT_GT(pixels_unlike(frame, middle - 40, item.top, middle + 40, item.bottom, panel), 80 * 20 * 9 / 10);
+        EXPECT_GT(caption_pixels(frame, middle - 40, item.top + 4, middle + 40, item.bottom - 4, middle - 56), 20);
+        (void)area;
+    }
+    // Between two buttons only the panel shows.
+    EXPECT_EQ(pixels_unlike(frame, 260, 180, 380, 190, panel), 0);
+
+    if (getenv("VESK_UPDATE_GOLDEN"))
+    {
+        fs::copy_file(path, golden_path, fs::copy_options::overwrite_existing);
+        GTEST_SKIP() << "golden frame written to " << golden_path;
+    }
+    const rgb_image golden = decode_png(golden_path.string());
+    ASSERT_EQ(golden.width, 640) << "no golden frame at " << golden_path;
+    ASSERT_EQ(golden.height, 480);
+    int differing = 0, worst = 0;
+    for (size_t i = 0; i < frame.rgb.size(); i += 3)
+    {
+        int pixel_worst = 0;
+        for (int c = 0; c < 3; ++c) pixel_worst = std::max(pixel_worst, abs(frame.rgb[i + c] - golden.rgb[i + c]));
+        if (pixel_worst > 0) ++differing;
+        worst = std::max(worst, pixel_worst);
+    }
+    // The golden-frame tolerance: at most 0.5 % of the pixels differ, none by more than 8.
+    EXPECT_LE(differing, 640 * 480 / 200) << "pixels differing from the golden frame";
+    EXPECT_LE(worst, 8) << "the largest difference from the golden frame";
+    if (differing > 0)
+    {
+        // The difference, eight times brighter, to look at beside the golden.
+        std::vector<uint8_t> difference(frame.rgb.size());
+        for (size_t i = 0; i < difference.size(); ++i)
+            difference[i] = (uint8_t)std::min(255, 8 * abs(frame.rgb[i] - golden.rgb[i]));
+        int32_t size = 0;
+        uint8_t *png = compress_image_to_png_file_in_memory(difference.data(), 640, 480, 640 * 3, &size);
+        ASSERT_NE(png, nullptr);
+        const fs::path difference_path = golden_path.parent_path() / "main_menu_difference.png";
+        EXPECT_TRUE(write_whole_file(difference_path.string(), png, (size_t)size));
+        free(png);
+    }
+}
+
+TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_new_game_comes_back_to_the_menu)
+{
+    std::string output;
+    write_script("# Quit, at the centre of item 7\n2 press 320 375\n4 release 320 375\n");
+    EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
+    EXPECT_NE(output.find("game state: main menu -> quit\n"), std::string::npos) << output;
+
+    write_script("# New Game, at the centre of item 2\n2 press 320 165\n4 release 320 165\n");
+    EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
+    EXPECT_NE(output.find("game state: main menu -> new game\ngame state: new game -> main menu\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find(".png\n"), std::string::npos) << "the menu came back and was shot: " << output;
+    EXPECT_NE(read_whole_file("vesk_log.txt").find("the new game state is not built yet: back to the main menu"),
+              std::string::npos);
+
+    write_script("2 press 320\n");
+    EXPECT_EQ(shot("--actions script.txt", &output), 2) << "a broken script line is refused";
+    EXPECT_NE(read_whole_file("shot.err").find("script.txt:1:"), std::string::npos);
+}
+
+} // namespace
