@@ -1,0 +1,2 @@
+// In-game fades of the whole game view.
+#include "ingame_fades.h"

@@ -1,0 +1,2 @@
+#pragma once
+// In-game fades of the whole game view.

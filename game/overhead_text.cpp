@@ -1,0 +1,2 @@
+// Texts over units.
+#include "overhead_text.h"

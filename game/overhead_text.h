@@ -1,0 +1,2 @@
+#pragma once
+// Texts over units.

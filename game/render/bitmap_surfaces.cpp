@@ -1,0 +1,2 @@
+// Surfaces made of a collection's bitmaps: quads, rectangles and oriented quads.
+#include "render/bitmap_surfaces.h"

@@ -1,0 +1,2 @@
+#pragma once
+// Line overlays over the frame: flag contesting ranges and debug drawings.
