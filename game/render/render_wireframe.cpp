@@ -252,8 +252,8 @@ void rasterize_wireframe_over_surfaces(bitmap_data *destination, uint32_t exclus
             draw_screen_edge(destination, &wireframe_color, v[1], v[2]);
             break;
         case WIREFRAME_SUBMESHES:
-            // Edges 1-2 and 0-2 cover every submesh line once over the two
-            // triangles of a cell; edge 0-1 would repeat them.
+            // A debug view: edges 1-2 and 0-2 only, with both ends on a line
+            // of the 32-cell grid; edge 0-1 is not examined.
             if (!mesh) break;
             if (on_submesh_line(v[1]) && on_submesh_line(v[2]))
                 draw_screen_edge(destination, &wireframe_color, v[1], v[2]);
