@@ -24,6 +24,7 @@
 #include "pick.h"
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
+#include "render/render_wireframe.h"
 #include "render/render_rasterize.h"
 #include "render/render_sort.h"
 #include "render/terrain_maps.h"
@@ -735,8 +736,7 @@ void initialize_scene(void)
             allocate_volatile_map("unable to allocate %d bytes for volatile shadow map.");
     render_globals.volatile_color_map = render_globals.volatile_color_map_block + VOLATILE_MAP_OFFSET;
     render_globals.volatile_shadow_map = render_globals.volatile_shadow_map_block + VOLATILE_MAP_OFFSET;
-    // The flag contesting ranges register their post-effect here once the
-    // wireframe overlays exist.
+    initialize_render_wireframe();
 }
 
 void initialize_render(void)
