@@ -2,7 +2,7 @@
 // surface: a film hides an idle pointer after 60 ticks and shows it again on
 // movement or a press, pausing shows it, the main menu and a window never hide
 // it, and entering a cutscene (or a modal state over a film) hides it at once.
-// Also the cursor type's life over a map.
+// The sprite cursor is checked with the demo interface (interface_definitions_test).
 
 #include <gtest/gtest.h>
 
@@ -224,27 +224,16 @@ TEST_F(mouse_cursor, entering_a_cutscene_hides_the_pointer_at_once_and_a_modal_s
     EXPECT_FALSE(shown());
 }
 
-TEST_F(mouse_cursor, the_cursor_type_lives_with_the_map_and_a_bad_type_is_refused)
+TEST_F(mouse_cursor, a_bad_cursor_type_is_refused_and_changes_nothing)
 {
-    initialize_mouse_cursor();
-    EXPECT_EQ(get_mouse_cursor_globals()->cursor_type, NONE);
     initialize_mouse_cursor_for_new_map();
-    EXPECT_EQ(get_mouse_cursor_globals()->cursor_type, _mouse_cursor_pointer_windows);
-    EXPECT_EQ(get_mouse_cursor_globals()->collection_index, NONE) << "no interface collection: no sprite";
     {
         expected_assertions refused(2, "NUMBER_OF_MOUSE_CURSOR_TYPES");
         set_mouse_cursor(NUMBER_OF_MOUSE_CURSOR_TYPES);
         set_mouse_cursor(-1);
     }
     EXPECT_EQ(get_mouse_cursor_globals()->cursor_type, _mouse_cursor_pointer_windows);
-    set_mouse_cursor(_mouse_cursor_attack);
-    EXPECT_EQ(get_mouse_cursor_globals()->cursor_type, _mouse_cursor_attack);
     dispose_mouse_cursor_from_old_map();
-    EXPECT_EQ(get_mouse_cursor_globals()->cursor_type, NONE);
-    EXPECT_EQ(get_mouse_cursor_globals()->collection_index, NONE);
-
-    // Drawing without a sprite leaves the destination alone.
-    rasterize_mouse_cursor(nullptr);
 }
 
 } // namespace
