@@ -12,6 +12,7 @@
 #include "cseries/log.h"
 #include "game_hooks.h"
 #include "mesh.h"
+#include "mouse_cursor/mouse_cursor.h"
 #include "shading_tables.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -103,6 +104,7 @@ definition_globals interface_definitions = {
 bool initialize_interface(void)
 {
     interface_globals.definition_index = NONE;
+    initialize_mouse_cursor();
     return interface_definitions.registered || initialize_definitions(&interface_definitions);
 }
 
@@ -123,6 +125,7 @@ bool initialize_interface_for_new_map(tag interface_tag)
         return false;
     }
     interface_globals.definition_index = index;
+    initialize_mouse_cursor_for_new_map();
     return true;
 }
 
@@ -139,7 +142,11 @@ bool initialize_interface_without_map(void)
     return initialize_interface_for_new_map(INTERFACE_FILE_DEFINITION_TAG);
 }
 
-void dispose_interface_from_old_map(void) { dispose_interface_store(); }
+void dispose_interface_from_old_map(void)
+{
+    dispose_mouse_cursor_from_old_map();
+    dispose_interface_store();
+}
 
 void interface_definition_dependencies(definition_globals *, int32_t, int32_t, void *definition,
                                        definition_dependency_report report)
@@ -270,4 +277,5 @@ void register_interface_definition_hooks(void)
     register_startup_procedure(_startup_interface, startup_interface);
     register_map_store_procedures(_startup_interface, empty_interface_store, dispose_interface_store);
     register_map_procedures(_map_interface, map_interface_step, dispose_interface_from_old_map);
+    register_mouse_cursor_hooks();
 }

@@ -18,7 +18,9 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
 #include "font_builder.h"
+#include "input/action_queue.h"
 #include "interface_definitions.h"
+#include "mouse_cursor/mouse_cursor.h"
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
@@ -271,6 +273,41 @@ TEST_F(interface_definitions_test, the_demo_interface_definition_and_collection_
         EXPECT_NE(get_sequence_bitmap_index(collection, 3, view, 0, nullptr, nullptr), NONE) << view;
     for (int32_t sequence : {0, 1, 2, 4})
         EXPECT_NE(get_sequence_bitmap_index(collection, sequence, 0, 0, nullptr, nullptr), NONE) << sequence;
+
+    // Setting up the interface set up the cursor: the windows pointer's sprite.
+    const mouse_cursor_globals_data *cursor = get_mouse_cursor_globals();
+    EXPECT_EQ(cursor->cursor_type, _mouse_cursor_pointer_windows);
+    EXPECT_EQ(cursor->collection_index, collection);
+    EXPECT_EQ(cursor->sequence_index, 3);
+    EXPECT_EQ(cursor->view_index, _mouse_cursor_pointer_windows);
+    EXPECT_EQ(cursor->color_table_index, get_interface_color_table_index());
+
+    // The attack cursor (a cross registered at its centre) drawn at the pointer.
+    ASSERT_TRUE(register_pointer_position_procedure([](int16_t *x, int16_t *y) {
+        *x = 20;
+        *y = 30;
+        return true;
+    }));
+    set_mouse_cursor(_mouse_cursor_attack);
+    EXPECT_EQ(cursor->view_index, _mouse_cursor_attack);
+    bitmap_data *target = new_bitmap(64, 64, 0, _32bit_encoding, 0);
+    ASSERT_NE(target, nullptr);
+    memset(target->row_addresses[0], 0, (size_t)target->bytes_per_row * 64);
+    rasterize_mouse_cursor(target);
+    auto lit = [&](int x, int y) {
+        const uint8_t *p = target->row_addresses[y] + x * 4;
+        return (p[0] | p[1] | p[2]) != 0;
+    };
+    EXPECT_TRUE(lit(20, 30)) << "the cross's centre on the pointer";
+    EXPECT_TRUE(lit(20, 23)) << "its top arm";
+    EXPECT_FALSE(lit(20, 21)) << "above the sprite";
+    EXPECT_FALSE(lit(12, 22)) << "the sprite's transparent corner";
+    free(target);
+
+    // Leaving the map forgets the cursor; drawing then leaves the bitmap alone.
+    dispose_interface_from_old_map();
+    EXPECT_EQ(cursor->cursor_type, NONE);
+    EXPECT_EQ(cursor->collection_index, NONE);
 }
 
 } // namespace
