@@ -46,6 +46,8 @@
 #include "detail_maps.h"
 #include "main_menu.h"
 #include "screenshots.h"
+#include "ingame_fades.h"
+#include "overhead_text.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -77,6 +79,8 @@ void register_built_subsystems(void)
     register_detail_map_hooks();
     register_main_menu_hooks();
     register_screenshot_hooks();
+    register_ingame_fade_hooks();
+    register_overhead_text_hooks();
     register_damage_hooks();
     register_monster_hooks();
     register_monster_attack_hooks();

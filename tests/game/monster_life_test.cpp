@@ -25,6 +25,7 @@
 #include "monster_life.h"
 #include "monster_owners.h"
 #include "monsters.h"
+#include "overhead_text.h"
 #include "objects.h"
 #include "players.h"
 #include "projectiles.h"
@@ -294,6 +295,31 @@ TEST_F(monster_life_test, death_groups_fall_back_from_the_missing_ones)
         EXPECT_EQ(choose_death_projectile_group(&definition, r.death, &becomes), r.group) << r.death;
         EXPECT_EQ(becomes, r.becomes) << r.death;
     }
+}
+
+TEST_F(monster_life_test, a_killed_unit_loses_its_overhead_text)
+{
+    start({unit_marker(0, 10, 1000, 1000), unit_marker(0, 11, 2000, 2000)});
+    initialize_overhead_text();
+    initialize_overhead_text_for_new_map();
+    ASSERT_TRUE(register_delete_monster_overhead_text_procedure(delete_overhead_text));
+    const int32_t a = new_monster(marker(0)), b = new_monster(marker(1));
+    overhead_text_data text = {};
+    text.timer = 100;
+    text.monster_index = (int16_t)a;
+    const int32_t shown = new_overhead_text(&text);
+    ASSERT_NE(shown, NONE);
+    unit(a)->current_overhead_text_index = (int16_t)shown;
+    text.monster_index = (int16_t)b;
+    const int32_t kept = new_overhead_text(&text);
+    unit(b)->current_overhead_text_index = (int16_t)kept;
+
+    kill_monster(a, nullptr, nullptr, _monster_death_disintegration);
+    EXPECT_EQ(get_overhead_text(shown), nullptr);
+    if (unit(a)) { EXPECT_EQ(unit(a)->current_overhead_text_index, NONE); }
+    EXPECT_NE(get_overhead_text(kept), nullptr);
+    EXPECT_EQ(unit(b)->current_overhead_text_index, kept);
+    dispose_overhead_text_from_old_map();
 }
 
 TEST_F(monster_life_test, a_respawning_unit_returns_at_its_marker_or_where_it_died_under_its_former_owner)
