@@ -12,7 +12,8 @@ deps:
 	./scripts/install_dependencies.sh
 
 release: deps
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF \
+	    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 	cmake --build $(BUILD)/release -j $(JOBS)
 
 demo-data: release
@@ -26,8 +27,8 @@ run: demo-data
 # with g++ (with the layer check), the threaded tests under ThreadSanitizer with
 # clang++, the release game and its demo data built as `make run` builds them
 # and checked end to end, and a short run of the fuzz targets sharing one time
-# budget.  At most 15 minutes on two cores.  The sanitizer builds keep line
-# tables only (-g1): their reports need files and lines, and full debug
+# budget.  At most 15 minutes on two cores.  Every build here keeps line
+# tables only (-g1): reports and backtraces need files and lines, and full debug
 # information costs compile time.
 test: deps check-sanitized check-thread check-release check-fuzz
 
@@ -54,7 +55,7 @@ FUZZ_TOTAL_SECONDS ?= 45
 FUZZ_LONG_SECONDS ?= 3600
 fuzz-build:
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
-	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF
+	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
 
 check-fuzz: fuzz-build
@@ -64,7 +65,8 @@ fuzz: deps fuzz-build
 	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_LONG_SECONDS)
 
 bench: deps
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=ON
+	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=ON \
+	    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
 	cmake --build $(BUILD)/release -j $(JOBS)
 	./scripts/build_demo_data.sh $(BUILD)/release/bin
 	set -e; for b in $(BUILD)/release/bin/bench_*; do $$b; done
