@@ -23,8 +23,9 @@ demo-data: release
 run: demo-data
 	cd $(BUILD)/release/bin && ./vesk --version && ./vesk
 
-# Every test: the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
-# with g++ (with the layer check), the threaded tests under ThreadSanitizer with
+# Every test: the whole suite with g++ under AddressSanitizer, the code under test
+# also under UndefinedBehaviorSanitizer (tests/CMakeLists.txt), with the layer check;
+# the threaded tests under ThreadSanitizer with
 # clang++, the release game and its demo data built as `make run` builds them
 # and checked end to end, and a short run of the fuzz targets sharing one time
 # budget.  At most 15 minutes on two cores.  Every build here keeps line
