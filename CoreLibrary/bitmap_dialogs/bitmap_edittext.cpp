@@ -1,0 +1,2 @@
+// The edit-text engine: typing, selection and the caret.
+#include "bitmap_dialogs/bitmap_edittext.h"

@@ -1,0 +1,2 @@
+#pragma once
+// The edit-text engine: typing, selection and the caret.

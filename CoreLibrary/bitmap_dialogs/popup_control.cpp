@@ -1,0 +1,2 @@
+// Popup menus.
+#include "bitmap_dialogs/popup_control.h"

@@ -1,0 +1,2 @@
+// The edit-text control.
+#include "bitmap_dialogs/edittext_control.h"

@@ -1,0 +1,2 @@
+#pragma once
+// The edit-text control.

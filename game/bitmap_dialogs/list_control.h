@@ -1,0 +1,2 @@
+#pragma once
+// The list control over the list engine, with type-ahead.

@@ -1,0 +1,2 @@
+#pragma once
+// The list engine: rows, selection, sorting, scrolling and the scroll bar.

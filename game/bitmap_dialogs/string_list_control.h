@@ -1,0 +1,2 @@
+#pragma once
+// Lists of strings with identifiers and enable masks.

@@ -1,0 +1,2 @@
+// Overlays the interface draws over the battlefield: the selection band and facing arrows.
+#include "interface.h"

@@ -1,0 +1,2 @@
+#pragma once
+// 3D geometry turned into model-triangle surfaces.

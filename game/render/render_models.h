@@ -1,0 +1,2 @@
+#pragma once
+// Models standing on the visible cells, each drawn once per frame.

@@ -1,0 +1,2 @@
+#pragma once
+// Particle systems and their splashes as surfaces of the frame.

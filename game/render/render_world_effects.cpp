@@ -1,0 +1,2 @@
+// Surfaces of the world effects: lightning, connectors, mesh effects, mirrors, local projectiles.
+#include "render/render_world_effects.h"
