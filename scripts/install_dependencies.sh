@@ -11,6 +11,7 @@ ninja-build
 g++
 clang-14
 libclang-rt-14-dev
+lld
 googletest
 libgtest-dev
 libgmock-dev
