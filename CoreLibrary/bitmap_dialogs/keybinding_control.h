@@ -1,0 +1,2 @@
+#pragma once
+// Capturing a key for a binding.

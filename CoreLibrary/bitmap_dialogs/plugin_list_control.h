@@ -1,0 +1,2 @@
+#pragma once
+// Lists of plug-ins.

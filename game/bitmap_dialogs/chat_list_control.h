@@ -1,0 +1,2 @@
+#pragma once
+// Chat lines that wrap and keep their styles.

@@ -1,0 +1,2 @@
+#pragma once
+// The colour wheel the picker draws and reads.

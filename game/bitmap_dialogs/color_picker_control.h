@@ -1,0 +1,2 @@
+#pragma once
+// The colour picker control.

@@ -1,0 +1,2 @@
+#pragma once
+// A chosen map or network game shown with its picture and description.

@@ -1,0 +1,2 @@
+#pragma once
+// Popups of icons.

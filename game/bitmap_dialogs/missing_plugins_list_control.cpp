@@ -1,0 +1,2 @@
+// The list of plug-ins a game needs and this machine lacks.
+#include "bitmap_dialogs/missing_plugins_list_control.h"

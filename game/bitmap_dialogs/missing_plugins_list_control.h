@@ -1,0 +1,2 @@
+#pragma once
+// The list of plug-ins a game needs and this machine lacks.

@@ -1,0 +1,2 @@
+// The unit status line of the status bar.
+#include "bitmap_dialogs/monster_status_control.h"

@@ -1,0 +1,2 @@
+#pragma once
+// The unit status line of the status bar.

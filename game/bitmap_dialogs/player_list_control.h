@@ -1,0 +1,2 @@
+#pragma once
+// The list of a game's players and teams.

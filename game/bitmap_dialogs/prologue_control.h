@@ -1,0 +1,2 @@
+#pragma once
+// Story text scrolling with faded edges.

@@ -1,0 +1,2 @@
+#pragma once
+// A saved game's snapshot picture.

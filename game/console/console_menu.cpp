@@ -1,0 +1,2 @@
+// The console's menu line.
+#include "console/console_menu.h"

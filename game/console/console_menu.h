@@ -1,0 +1,2 @@
+#pragma once
+// The console's menu line.

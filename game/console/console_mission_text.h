@@ -1,0 +1,2 @@
+#pragma once
+// The mission objectives the console shows.

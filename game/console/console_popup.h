@@ -1,0 +1,2 @@
+#pragma once
+// The short notice line over the battlefield.

@@ -1,0 +1,2 @@
+// The control bar: the selection's orders and inventory buttons.
+#include "control_bar.h"

@@ -1,0 +1,2 @@
+#pragma once
+// The control bar: the selection's orders and inventory buttons.

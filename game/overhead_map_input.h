@@ -1,0 +1,2 @@
+#pragma once
+// Input on the overhead map: moving the camera, clicks for the selection, zoom and sketches.

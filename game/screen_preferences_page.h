@@ -1,0 +1,2 @@
+#pragma once
+// The screen page of the preferences dialog.

@@ -1,0 +1,2 @@
+#pragma once
+// The status bar: the selection's name, status line and the pause, help and map buttons.
