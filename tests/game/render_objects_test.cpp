@@ -508,7 +508,7 @@ TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_w
         return index;
     };
     const int32_t first = place(1300, 1300), second = place(1400, 1200), hidden = place(1800, 1300),
-                  host = place(2300, 1300), rider = place(2350, 1300);
+                  host = place(2300, 1300), rider = place(2350, 1300), edge = place(2000, 7 * WORLD_ONE + 100);
     ASSERT_NE(rider, NONE);
     get_object(hidden)->flags |= _object_is_not_rendered_flag;
     // A parasite chain that loops back ends all the same.
@@ -534,6 +534,15 @@ TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_w
     EXPECT_EQ(std::count(drawn.begin(), drawn.end(), hidden), 0);
     EXPECT_GE(std::count(drawn.begin(), drawn.end(), rider), 2); // on its own and on its host
     EXPECT_LE(drawn.size(), 16u);
+    // The last row lies outside the region's rows: its object casts its
+    // shadow (on the ground: full density) but is not drawn.
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), edge), 0);
+    bool edge_shadow = false;
+    int32_t shadows = 0;
+    for (const render_map_overlay *o = view.shadow_map_overlays; o; o = o->next_map_overlay, ++shadows)
+        edge_shadow |= o->x0 == 2000 - 256 && o->y0 == 7 * WORLD_ONE + 100 - 128 && o->density == (65535 * 255) >> 8;
+    EXPECT_TRUE(edge_shadow);
+    EXPECT_GE(shadows, 5); // first, second, host, rider, edge: not the hidden one
     dispose_objects_world();
 }
 
