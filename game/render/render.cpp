@@ -15,6 +15,7 @@
 #include "bitmaps.h"
 #include "connectors.h"
 #include "hardware_rasterizer.h"
+#include "interface.h"
 #include "local_projectiles.h"
 #include "mesh.h"
 #include "mesh_effects.h"
@@ -793,6 +794,7 @@ void dispose_render_from_old_map(void)
 static bool startup_renderer(void)
 {
     initialize_render();
+    initialize_interface_overlays();
     return true;
 }
 
