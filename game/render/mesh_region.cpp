@@ -266,7 +266,7 @@ static bool polygon_centroid(const world_point2d *points, int32_t count, int32_t
 }
 
 // The animated media's wobble of a vertex: per axis sine(phase) x magnitude.
-static void wobble_media_vertex(const media_definition *media, int32_t x, int32_t y, int32_t tick_count,
+void wobble_media_vertex(const media_definition *media, int32_t x, int32_t y, int32_t tick_count,
                                 world_point3d *point)
 {
     // Only the low 16 bits of the phase count, so the products may wrap.

@@ -129,6 +129,14 @@ const mesh_span *get_mesh_region_span(const mesh_region *region, int32_t y);
 // cell lies outside the region rectangle.
 render_vertex *get_mesh_region_vertex(const mesh_region *region, int32_t x, int32_t y);
 
+// The animated media's wobble of a point on the media surface of cell (x, y)
+// at `tick_count`: each axis whose magnitude is not 0 moves by
+// sine(multiplier x t + 32) x magnitude, t = x x 377 + y x 211 + tick_count
+// (only the low 16 bits of the phase count).
+struct media_definition;
+void wobble_media_vertex(const media_definition *media, int32_t x, int32_t y, int32_t tick_count,
+                         world_point3d *point);
+
 // ---- building -------------------------------------------------------------------
 
 // Builds this frame's region for `view` (derived by update_view_data) in the

@@ -25,6 +25,7 @@
 #include "pick.h"
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
+#include "render/render_models.h"
 #include "render/render_wireframe.h"
 #include "render/render_rasterize.h"
 #include "render/render_sort.h"
@@ -399,6 +400,7 @@ void build_scene(view_data *view, render_surface_list *list)
     build_connector_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
     // here, in that order, as their builders arrive.
+    if (view->region && !(view->flags & _render_view_omit_models_flag)) build_models_surface_list(view, view->region);
     if (view->region) update_maps(view);
     if (view->region) build_mesh_surface_list(view, view->region);
 }

@@ -1,0 +1,492 @@
+// Models and geometry as the renderer draws them: which surfaces of a solid
+// are emitted from each side and how their corners run on the screen, faces
+// drawn from both sides, the dependency lists' drawing order, the reflection
+// pass, geometry the tables cannot hold; and, over real models, each model
+// drawn once however many cells it stands on, twice while it cross-fades.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "geometry.h"
+#include "mesh.h"
+#include "mesh_builder.h"
+#include "render/mesh_region.h"
+#include "render/render.h"
+#include "render/render_geometry.h"
+#include "render/render_models.h"
+#include "render/render_sort.h"
+#include "support/expected_assertions.h"
+
+namespace {
+
+const int32_t MAP_CELLS = 16;
+const world_point3d MAP_CENTRE = {MAP_CELLS * WORLD_ONE / 2, MAP_CELLS * WORLD_ONE / 2, 0};
+const world_vector3d FORWARD = {16384, 0, 0}, UP = {0, 0, 16384}, UNIT_SCALE = {512, 512, 512};
+
+// A geometry built in memory.  Triangles are given counter-clockwise seen
+// from their front, the normal follows from that, and the corners are stored
+// the other way round, running clockwise on the screen as the renderer draws
+// them (the convention of stored geometry).
+struct test_geometry
+{
+    std::vector<geometry_material> materials = {{0, 3, 2, 5}};
+    std::vector<world_point3d> vertices;
+    std::vector<geometry_surface> surfaces;
+    std::vector<int16_t> dependencies;
+    geometry_definition definition = {};
+
+    void triangle(int16_t a, int16_t b, int16_t c, uint16_t flags = 0)
+    {
+        geometry_surface s;
+        memset(&s, 0, sizeof(s));
+        s.flags = flags;
+        s.dependency_table_index = NONE;
+        const world_point3d &p = vertices[a], &q = vertices[b], &r = vertices[c];
+        const double ux = q.x - p.x, uy = q.y - p.y, uz = q.z - p.z;
+        const double vx = r.x - p.x, vy = r.y - p.y, vz = r.z - p.z;
+        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+        const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+        s.normal = {(int16_t)(nx * 16384 / length), (int16_t)(ny * 16384 / length), (int16_t)(nz * 16384 / length)};
+        s.d = (world_distance)(((int64_t)s.normal.i * p.x + (int64_t)s.normal.j * p.y + (int64_t)s.normal.k * p.z) >>
+                               14);
+        const int16_t stored[3] = {a, c, b};
+        for (int32_t i = 0; i < 3; ++i)
+        {
+            s.corners[i].vertex_index = stored[i];
+            s.corners[i].interpolants[0] = (int16_t)(1000 * i);
+            s.corners[i].interpolants[1] = (int16_t)(100 * i);
+        }
+        surfaces.push_back(s);
+    }
+    void quad(int16_t a, int16_t b, int16_t c, int16_t d, uint16_t flags = 0)
+    {
+        triangle(a, b, c, flags);
+        triangle(a, c, d, flags);
+    }
+    geometry_definition *get(void)
+    {
+        definition.vertex_count = (int16_t)vertices.size();
+        definition.surface_count = (int16_t)surfaces.size();
+        definition.material_count = (int16_t)materials.size();
+        definition.dependency_count = (int16_t)dependencies.size();
+        definition.materials = materials.data();
+        definition.vertices = vertices.data();
+        definition.surfaces = surfaces.data();
+        definition.dependency_list = dependencies.empty() ? nullptr : dependencies.data();
+        return &definition;
+    }
+};
+
+// Faces of the cube, two triangles each, in this order.
+enum cube_face
+{
+    _cube_bottom,
+    _cube_top,
+    _cube_south, // -y
+    _cube_north, // +y
+    _cube_west,  // -x
+    _cube_east,  // +x
+};
+
+// A cube of `size` with its base centred on the origin.
+test_geometry cube(world_distance size)
+{
+    test_geometry g;
+    const world_distance h = size / 2;
+    for (int32_t i = 0; i < 8; ++i) g.vertices.push_back({(i & 1) ? h : -h, (i & 2) ? h : -h, (i & 4) ? size : 0});
+    g.quad(0, 2, 3, 1);
+    g.quad(4, 5, 7, 6);
+    g.quad(0, 1, 5, 4);
+    g.quad(2, 6, 7, 3);
+    g.quad(0, 4, 6, 2);
+    g.quad(1, 3, 7, 5);
+    return g;
+}
+
+// A square in the plane x = 0 facing +x, 512 wide and high.
+test_geometry wall(uint16_t flags)
+{
+    test_geometry g;
+    g.vertices = {{0, -256, 0}, {0, 256, 0}, {0, 256, 512}, {0, -256, 512}};
+    g.quad(0, 1, 2, 3, flags);
+    return g;
+}
+
+std::vector<uint8_t> flat_map_bytes(void)
+{
+    std::vector<mesh_cell> cells(MAP_CELLS * MAP_CELLS, mesh_cell{0, 0, 0, NONE, NONE, 0});
+    mesh_builder_input input;
+    memset(&input, 0, sizeof(input));
+    input.header.mesh_width = input.header.mesh_height = MAP_CELLS;
+    input.header.team_count = 1;
+    input.header.reverb_environment = NONE;
+    input.header.media_type = NONE;
+    input.cells = cells.data();
+    int32_t size = 0;
+    uint8_t *data = build_mesh_tag_data(&input, &size);
+    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
+    free(data);
+    return bytes;
+}
+
+angle degrees(double d) { return (angle)(int32_t)std::lround(d * 65536.0 / 360.0); }
+
+class render_geometry_test : public ::testing::Test
+{
+protected:
+    view_data view;
+    render_surface_list list;
+    mesh_region region;
+    mesh_span spans[MAP_CELLS];
+
+    void SetUp() override
+    {
+        static const std::vector<uint8_t> map = flat_map_bytes();
+        ASSERT_FALSE(map.empty());
+        initialize_mesh();
+        ASSERT_TRUE(load_mesh_from_memory(map.data(), (int32_t)map.size()));
+        ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 20));
+        // The whole map is visible.
+        memset(&region, 0, sizeof(region));
+        region.original_width = region.original_height = MAP_CELLS;
+        region.y0 = 0;
+        region.y1 = MAP_CELLS;
+        for (mesh_span &span : spans) span = {0, MAP_CELLS};
+        region.spans = spans;
+    }
+    void TearDown() override
+    {
+        dispose_mesh_from_old_map();
+        reset_render_for_tests();
+    }
+
+    // A 640 x 480 view from `eye` along (yaw, pitch) in degrees, its list empty.
+    void look(world_point3d eye, double yaw, double pitch)
+    {
+        memset(&view, 0, sizeof(view));
+        view.resolution_width = 640;
+        view.resolution_height = 480;
+        view.half_resolution_width = 320;
+        view.half_resolution_height = 240;
+        view.tangent_of_half_field_of_view = 0.7f;
+        view.location.position = eye;
+        view.location.yaw = degrees(yaw);
+        view.location.pitch = degrees(pitch);
+        update_view_data(&view);
+        new_surface_list(&list);
+        view.main_surface_list = &list;
+        view.region = &region;
+    }
+
+    void draw(test_geometry &g, bool reflection = false, fixed_fraction transparency = 0,
+              world_point3d origin = MAP_CENTRE)
+    {
+        render_geometry(&view, &region, 7, g.get(), &origin, &UP, &FORWARD, &UNIT_SCALE, reflection, transparency);
+    }
+
+    std::vector<render_model_triangle *> drawn(void)
+    {
+        std::vector<render_model_triangle *> out;
+        for (render_surface *s = list.first_surface; s; s = s->next_surface)
+            out.push_back(reinterpret_cast<render_model_triangle *>(s));
+        return out;
+    }
+
+    static std::set<int32_t> faces_of(const std::vector<render_model_triangle *> &triangles)
+    {
+        std::set<int32_t> faces;
+        for (const render_model_triangle *t : triangles) faces.insert(t->triangle_index);
+        return faces;
+    }
+};
+
+// Clockwise with y downward, as the screen test wants front faces.
+int64_t screen_turn(const render_model_triangle *t)
+{
+    const point2d a = t->corners[0].vertex->screen, b = t->corners[1].vertex->screen, c = t->corners[2].vertex->screen;
+    return (int64_t)(b.x - a.x) * (c.y - a.y) - (int64_t)(b.y - a.y) * (c.x - a.x);
+}
+
+TEST_F(render_geometry_test, a_cube_emits_exactly_its_front_faces_running_clockwise_on_the_screen)
+{
+    struct side
+    {
+        const char *name;
+        world_point3d eye;
+        double yaw, pitch;
+        std::set<int32_t> faces;
+    };
+    const int32_t x = MAP_CENTRE.x, y = MAP_CENTRE.y;
+    const side sides[] = {
+        {"east, level", {x + 3000, y, 256}, 180, 0, {_cube_east}},
+        {"south, level", {x, y - 3000, 256}, 90, 0, {_cube_south}},
+        {"north-east, above", {x + 2000, y + 2000, 2500}, 225, -35, {_cube_east, _cube_north, _cube_top}},
+        {"west, high", {x - 2000, y, 4000}, 0, -55, {_cube_west, _cube_top}},
+    };
+    for (const side &s : sides)
+    {
+        SCOPED_TRACE(s.name);
+        test_geometry g = cube(512);
+        look(s.eye, s.yaw, s.pitch);
+        draw(g);
+        const std::vector<render_model_triangle *> triangles = drawn();
+        std::set<int32_t> expected;
+        for (int32_t face : s.faces)
+        {
+            expected.insert(2 * face);
+            expected.insert(2 * face + 1);
+        }
+        EXPECT_EQ(faces_of(triangles), expected);
+        EXPECT_EQ(triangles.size(), expected.size());
+        for (const render_model_triangle *t : triangles)
+        {
+            EXPECT_GT(screen_turn(t), 0) << "surface " << t->triangle_index;
+            EXPECT_EQ(surface_word_subtype(t->header.packed), _surface_subtype_model_triangle);
+            EXPECT_EQ(t->model_index, 7);
+            EXPECT_EQ(t->bitmap_identifier, make_bitmap_identifier(3, 5, 2, 0));
+            EXPECT_LT(t->header.z, 0);
+        }
+    }
+}
+
+TEST_F(render_geometry_test, corners_are_shared_and_take_their_interpolants_crossed)
+{
+    test_geometry g = cube(512);
+    look({MAP_CENTRE.x + 2000, MAP_CENTRE.y + 2000, 2500}, 225, -35);
+    draw(g);
+    const std::vector<render_model_triangle *> triangles = drawn();
+    ASSERT_EQ(triangles.size(), 6u);
+    // Vertex 7 (the top north-east corner) belongs to every visible face: one render vertex.
+    std::set<const render_vertex *> sevens;
+    for (const render_model_triangle *t : triangles)
+        for (int32_t c = 0; c < 3; ++c)
+        {
+            const render_corner &corner = t->corners[c];
+            const geometry_corner &source = g.surfaces[t->triangle_index].corners[c];
+            EXPECT_EQ(corner.vertex->mesh_vertex.x, source.vertex_index);
+            EXPECT_EQ(corner.interpolants[_texture_u], source.interpolants[1]);
+            EXPECT_EQ(corner.interpolants[_texture_v], source.interpolants[0]);
+            if (source.vertex_index == 7) sevens.insert(corner.vertex);
+        }
+    EXPECT_EQ(sevens.size(), 1u);
+}
+
+TEST_F(render_geometry_test, a_face_drawn_from_both_sides_turns_its_corners_round_when_seen_from_behind)
+{
+    test_geometry g = wall(_geometry_surface_no_backface_cull_flag);
+    look({MAP_CENTRE.x + 2000, MAP_CENTRE.y, 256}, 180, 0);
+    draw(g);
+    std::vector<render_model_triangle *> front = drawn();
+    ASSERT_EQ(front.size(), 2u);
+    for (const render_model_triangle *t : front)
+    {
+        EXPECT_FALSE(g.surfaces[t->triangle_index].flags & _geometry_surface_negative_flag);
+        for (int32_t c = 0; c < 3; ++c)
+            EXPECT_EQ(t->corners[c].vertex->mesh_vertex.x, g.surfaces[t->triangle_index].corners[c].vertex_index);
+        EXPECT_GT(screen_turn(t), 0);
+    }
+
+    look({MAP_CENTRE.x - 2000, MAP_CENTRE.y, 256}, 0, 0);
+    draw(g);
+    std::vector<render_model_triangle *> back = drawn();
+    ASSERT_EQ(back.size(), 2u);
+    for (const render_model_triangle *t : back)
+    {
+        EXPECT_TRUE(g.surfaces[t->triangle_index].flags & _geometry_surface_negative_flag);
+        for (int32_t c = 0; c < 3; ++c)
+            EXPECT_EQ(t->corners[c].vertex->mesh_vertex.x, g.surfaces[t->triangle_index].corners[2 - c].vertex_index);
+        EXPECT_GT(screen_turn(t), 0);
+    }
+
+    // A one-sided face is not drawn from behind at all.
+    test_geometry plain = wall(0);
+    look({MAP_CENTRE.x - 2000, MAP_CENTRE.y, 256}, 0, 0);
+    draw(plain);
+    EXPECT_TRUE(drawn().empty());
+}
+
+TEST_F(render_geometry_test, a_surface_with_a_partner_at_the_same_depth_is_drawn_after_it)
+{
+    // Both halves of a wall squarely facing the viewer: every corner at one depth.
+    test_geometry g = wall(0);
+    g.dependencies = {1, NONE};
+    g.surfaces[0].dependency_table_index = 0; // surface 0 is drawn after surface 1
+    look({MAP_CENTRE.x + 2000, MAP_CENTRE.y, 256}, 180, 0);
+    draw(g);
+    std::vector<render_model_triangle *> triangles = drawn();
+    ASSERT_EQ(triangles.size(), 2u);
+    EXPECT_EQ(triangles[0]->triangle_index, 0) << "added in surface order";
+    EXPECT_EQ(triangles[0]->header.z, triangles[1]->header.z + 1);
+
+    postprocess_scene(&view, &list);
+    // Sorted: first the nearest, which is drawn last.
+    EXPECT_EQ(reinterpret_cast<render_model_triangle *>(list.first_surface)->triangle_index, 0);
+    EXPECT_EQ(reinterpret_cast<render_model_triangle *>(list.last_surface)->triangle_index, 1);
+}
+
+TEST_F(render_geometry_test, depth_is_the_farthest_corner_or_the_nearest_with_the_closest_z_flag_and_its_nudges)
+{
+    test_geometry g = cube(512);
+    g.surfaces[2 * _cube_east].flags = _geometry_surface_uses_closest_z_flag;
+    g.surfaces[2 * _cube_east + 1].flags = _geometry_surface_uses_closest_z_flag | _geometry_surface_bit7_flag |
+                                            _geometry_surface_under_mesh_flag;
+    look({MAP_CENTRE.x + 2000, MAP_CENTRE.y + 150, 256}, 175, 0);
+    draw(g);
+    const std::vector<render_model_triangle *> triangles = drawn();
+    ASSERT_EQ(triangles.size(), 2u);
+    for (const render_model_triangle *t : triangles)
+    {
+        int32_t nearest = INT32_MIN;
+        for (const render_corner &c : t->corners) nearest = std::max(nearest, c.vertex->p.z);
+        const int32_t nudge = t->triangle_index == 2 * _cube_east ? 0 : 384 + 512;
+        EXPECT_EQ(t->header.z, nearest - nudge) << t->triangle_index;
+    }
+    test_geometry far = cube(512);
+    look({MAP_CENTRE.x + 2000, MAP_CENTRE.y + 150, 256}, 175, 0);
+    draw(far);
+    for (const render_model_triangle *t : drawn())
+    {
+        int32_t farthest = INT32_MAX;
+        for (const render_corner &c : t->corners) farthest = std::min(farthest, c.vertex->p.z);
+        EXPECT_EQ(t->header.z, farthest);
+    }
+}
+
+TEST_F(render_geometry_test, the_reflection_pass_mirrors_marks_and_recolours_and_leaves_out_mirrors)
+{
+    for (int32_t y = 0; y < MAP_CELLS; ++y)
+        for (int32_t x = 0; x < MAP_CELLS; ++x)
+        {
+            mesh_cell *cell = get_mesh_cell(x, y);
+            cell->flags |= _mesh_cell_triangle0_is_media_flag | _mesh_cell_triangle1_is_media_flag;
+            cell->media_height = 0;
+        }
+    test_geometry g = cube(512);
+    g.surfaces[2 * _cube_north].flags = _geometry_surface_reflective_flag;
+    g.surfaces[2 * _cube_north + 1].flags = _geometry_surface_reflective_flag;
+    const world_point3d eye = {MAP_CENTRE.x + 2500, MAP_CENTRE.y + 2500, 1500};
+
+    look(eye, 225, -25);
+    draw(g);
+    std::vector<render_model_triangle *> direct = drawn();
+    EXPECT_EQ(faces_of(direct), (std::set<int32_t>{2 * _cube_east, 2 * _cube_east + 1, 2 * _cube_north,
+                                                   2 * _cube_north + 1, 2 * _cube_top, 2 * _cube_top + 1}));
+    for (const render_model_triangle *t : direct)
+    {
+        const bool mirror = t->triangle_index / 2 == _cube_north;
+        EXPECT_EQ((bool)(surface_word_flags(t->header.packed) & _surface_media_flag), mirror) << t->triangle_index;
+        EXPECT_FALSE(surface_word_flags(t->header.packed) & _surface_reflection_flag);
+    }
+
+    look(eye, 225, -25);
+    draw(g, true, 30000);
+    std::vector<render_model_triangle *> reflected = drawn();
+    // Upside down the bottom shows and the top is out of sight; the mirror
+    // shows nothing of itself.
+    EXPECT_EQ(faces_of(reflected),
+              (std::set<int32_t>{2 * _cube_east, 2 * _cube_east + 1, 2 * _cube_bottom, 2 * _cube_bottom + 1}));
+    for (const render_model_triangle *t : reflected)
+    {
+        const uint32_t flags = surface_word_flags(t->header.packed);
+        EXPECT_TRUE(flags & _surface_reflection_flag);
+        EXPECT_TRUE(flags & _surface_transparent_flag);
+        EXPECT_EQ(t->header.transparency, 30000);
+        EXPECT_EQ(bitmap_identifier_color_table_permutation(t->bitmap_identifier), 3);
+        EXPECT_GT(screen_turn(t), 0);
+    }
+
+    // Without media the copy is still drawn, but not in the reflection pass.
+    look(eye, 225, -25);
+    view.flags |= _render_view_omit_media_flag;
+    draw(g, true);
+    std::vector<render_model_triangle *> plain = drawn();
+    ASSERT_FALSE(plain.empty());
+    for (const render_model_triangle *t : plain)
+        EXPECT_FALSE(surface_word_flags(t->header.packed) & _surface_reflection_flag);
+}
+
+TEST_F(render_geometry_test, surfaces_outside_the_region_or_without_a_texture_are_not_drawn)
+{
+    test_geometry g = cube(512);
+    const world_point3d eye = {MAP_CENTRE.x + 3000, MAP_CENTRE.y, 256};
+    // The cube's cells are in no row of the region.
+    region.y1 = 4;
+    look(eye, 180, 0);
+    draw(g);
+    EXPECT_TRUE(drawn().empty());
+    region.y1 = MAP_CELLS;
+
+    for (geometry_material gap : {geometry_material{0, 3, NONE, 5}, geometry_material{0, 3, 2, NONE}})
+    {
+        g.materials[0] = gap;
+        look(eye, 180, 0);
+        draw(g);
+        EXPECT_TRUE(drawn().empty());
+    }
+}
+
+TEST_F(render_geometry_test, geometry_beyond_the_tables_or_with_an_index_out_of_range_is_skipped)
+{
+    const world_point3d eye = {MAP_CENTRE.x + 3000, MAP_CENTRE.y, 256};
+    std::vector<world_point3d> many(MAXIMUM_GEOMETRY_VERTICES + 1, world_point3d{0, 0, 0});
+    struct fault
+    {
+        const char *name;
+        void (*spoil)(test_geometry *, std::vector<world_point3d> *);
+    };
+    const fault faults[] = {
+        {"2049 vertices",
+         [](test_geometry *g, std::vector<world_point3d> *many) {
+             g->get();
+             g->definition.vertices = many->data();
+             g->definition.vertex_count = MAXIMUM_GEOMETRY_VERTICES + 1;
+         }},
+        {"513 surfaces", [](test_geometry *g, std::vector<world_point3d> *) {
+             g->surfaces.resize(MAXIMUM_GEOMETRY_SURFACES + 1, g->surfaces[0]);
+             g->get();
+         }},
+        {"a corner", [](test_geometry *g, std::vector<world_point3d> *) {
+             g->surfaces[3].corners[1].vertex_index = 8;
+             g->get();
+         }},
+        {"a material", [](test_geometry *g, std::vector<world_point3d> *) {
+             g->surfaces[5].material_index = 1;
+             g->get();
+         }},
+        {"a dependency run", [](test_geometry *g, std::vector<world_point3d> *) {
+             g->dependencies = {1, NONE};
+             g->surfaces[0].dependency_table_index = 2;
+             g->get();
+         }},
+        {"a dependency", [](test_geometry *g, std::vector<world_point3d> *) {
+             g->dependencies = {12, NONE};
+             g->surfaces[0].dependency_table_index = 0;
+             g->get();
+         }},
+        {"an unended run", [](test_geometry *g, std::vector<world_point3d> *) {
+             g->dependencies = {1, 2};
+             g->surfaces[0].dependency_table_index = 0;
+             g->get();
+         }},
+    };
+    for (const fault &f : faults)
+    {
+        SCOPED_TRACE(f.name);
+        test_geometry g = cube(512);
+        f.spoil(&g, &many);
+        look(eye, 180, 0);
+        {
+            expected_assertions expect(1);
+            const world_point3d origin = MAP_CENTRE;
+            render_geometry(&view, &region, 7, &g.definition, &origin, &UP, &FORWARD, &UNIT_SCALE, false, 0);
+        }
+        EXPECT_TRUE(drawn().empty());
+    }
+}
+
+} // namespace
