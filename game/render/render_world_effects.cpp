@@ -1,6 +1,9 @@
 // Surfaces of the world effects: lightning, connectors, mesh effects, mirrors, local projectiles.
 #include "render/render_world_effects.h"
 
+#include <cstdlib>
+#include <initializer_list>
+
 #include "cseries/log.h"
 #include "connectors.h"
 #include "lightning.h"
@@ -236,8 +239,15 @@ static void build_lightning_bolt(view_data *view, mesh_region *region, const lig
     const bitmap_instance_data *instance = effect_instance(collection, 0, sequence, frame, "lightning", logged);
     if (!instance) return;
 
+    // A streak's direction is a 16-bit vector: long bolts take more segments.
+    int64_t extent = 0;
+    for (const int64_t d : {(int64_t)tip.x - bolt->origin.x, (int64_t)tip.y - bolt->origin.y,
+                            (int64_t)tip.z - bolt->origin.z})
+        if (std::llabs(d) > extent) extent = std::llabs(d);
     int32_t segments = definition->segment_count;
     if (segments < 1) segments = 1;
+    if (extent / segments > MAXIMUM_LIGHTNING_SEGMENT_LENGTH)
+        segments = (int32_t)(extent / MAXIMUM_LIGHTNING_SEGMENT_LENGTH) + 1;
     if (segments > MAXIMUM_LIGHTNING_SEGMENTS) segments = MAXIMUM_LIGHTNING_SEGMENTS;
     build_bitmap_triangles_data data = {};
     data.collection_index = (int16_t)collection;
@@ -257,12 +267,19 @@ static void build_lightning_bolt(view_data *view, mesh_region *region, const lig
             end.z = (world_distance)(bolt->origin.z + ((int64_t)tip.z - bolt->origin.z) * i / segments) +
                     lightning_wander(definition->jitter);
         }
-        // The streak runs back from its end by the segment's length.
-        const world_vector3d direction = {end.x - start.x, end.y - start.y, end.z - start.z};
+        // The streak runs back from its end by the segment's length; a
+        // segment too long for its vector (a bolt longer than the segments
+        // can carry) is left out.
+        const int32_t dx = end.x - start.x, dy = end.y - start.y, dz = end.z - start.z;
+        const int32_t limit = MAXIMUM_LIGHTNING_SEGMENT_LENGTH + 2 * (definition->jitter > 0 ? definition->jitter : 0);
         world_point3d p;
         transform_world_point_to_viewer_space(view, &end, &p, false);
-        if (p.z < EFFECT_NEAREST_VIEWER_Z)
+        if (p.z < EFFECT_NEAREST_VIEWER_Z && std::abs(dx) <= limit && std::abs(dy) <= limit && std::abs(dz) <= limit &&
+            limit <= INT16_MAX)
+        {
+            const world_vector3d direction = {(int16_t)dx, (int16_t)dy, (int16_t)dz};
             build_extended_bitmap_surface_triangles(instance, &p, &direction, view, nullptr, &data);
+        }
         start = end;
     }
 

@@ -39,6 +39,9 @@ enum
     EFFECT_NEAREST_VIEWER_Z = -34,
     // A bolt is drawn in at most this many segments.
     MAXIMUM_LIGHTNING_SEGMENTS = 32,
+    // A segment spans at most this far on each axis (its streak direction is
+    // a 16-bit vector); longer bolts take more segments, up to the maximum.
+    MAXIMUM_LIGHTNING_SEGMENT_LENGTH = 16384,
 };
 
 // Each bolt the region sees (either end on a visible cell): from its start to
