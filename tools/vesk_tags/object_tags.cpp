@@ -3,6 +3,7 @@
 #include "object_tags.h"
 #include "tool_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -125,20 +126,43 @@ bool parse_geometry(const source_line &line, geometry_source *g)
     else if (key == "material" && numbers(line, 1, 1, v)) g->materials.push_back({(int16_t)v[0], NONE, NONE, NONE});
     else if (key == "vertex" && numbers(line, 1, 3, v, -1000000, 1000000))
         g->vertices.push_back({(int32_t)v[0], (int32_t)v[1], (int32_t)v[2]});
-    else if (key == "surface" && (numbers(line, 1, 4, v, 0, 32767) || numbers(line, 1, 5, v, 0, 32767)))
+    else if (key == "surface")
     {
+        // MATERIAL V0 V1 V2 [FLAGS] [texture C0 R0 C1 R1 C2 R2]
+        source_line head = line;
+        int64_t texture[6] = {0, 0, 0, 0, 0, 0};
+        const size_t clause = std::find(line.words.begin(), line.words.end(), "texture") - line.words.begin();
+        if (clause < line.words.size())
+        {
+            source_line tail = line;
+            tail.words.erase(tail.words.begin(), tail.words.begin() + (ptrdiff_t)clause);
+            if (!numbers(tail, 1, 6, texture, 0, 65535)) return false;
+            head.words.resize(clause);
+        }
+        if (!numbers(head, 1, 4, v, 0, 32767) && !numbers(head, 1, 5, v, 0, 32767)) return false;
         if (v[0] >= (int64_t)g->materials.size()) return false;
         geometry_surface surface;
         memset(&surface, 0, sizeof(surface));
         surface.material_index = (int16_t)v[0];
-        surface.flags = line.words.size() == 6 ? (uint16_t)v[4] : 0;
+        surface.flags = head.words.size() == 6 ? (uint16_t)v[4] : 0;
         surface.dependency_table_index = NONE;
         world_point3d p[3];
         for (int c = 0; c < 3; ++c)
         {
             if (v[1 + c] >= (int64_t)g->vertices.size()) return false;
-            surface.corners[c].vertex_index = (int16_t)v[1 + c];
             p[c] = g->vertices[(size_t)v[1 + c]];
+        }
+        // The source gives the corners counter-clockwise seen from the front;
+        // they are stored the other way round, as they run on the screen when
+        // the front is seen.  A corner's first interpolant picks the texture's
+        // row, its second the column.
+        static const int stored_corner[3] = {0, 2, 1};
+        for (int c = 0; c < 3; ++c)
+        {
+            const int from = stored_corner[c];
+            surface.corners[c].vertex_index = (int16_t)v[1 + from];
+            surface.corners[c].interpolants[0] = (int16_t)(uint16_t)texture[2 * from + 1];
+            surface.corners[c].interpolants[1] = (int16_t)(uint16_t)texture[2 * from];
         }
         const int64_t ux = p[1].x - p[0].x, uy = p[1].y - p[0].y, uz = p[1].z - p[0].z;
         const int64_t vx = p[2].x - p[0].x, vy = p[2].y - p[0].y, vz = p[2].z - p[0].z;

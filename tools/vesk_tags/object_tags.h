@@ -16,8 +16,11 @@
 //   core: collection CODE | permutation COLOR_TABLE (up to 8)
 //   scen: flags N | collection CODE | object CODE | sequence N | ticks_per_frame N | color_table N
 //   geom: center X Y Z | material SEQUENCE | vertex X Y Z
-//         | surface MATERIAL V0 V1 V2 [FLAGS]   (normal and plane computed; corners
-//           counter-clockwise seen from the front)
+//         | surface MATERIAL V0 V1 V2 [FLAGS] [texture C0 R0 C1 R1 C2 R2]
+//           (corners counter-clockwise seen from the front; normal and plane
+//           computed; stored clockwise, as drawn.  Texture positions of the
+//           corners: column and row in 16-bit fractions of the texture,
+//           0-65535; 0 when left out)
 //   mode: geometry CODE | collection CODE | color_table N | flags N
 //         | permutation COLLECTION COLOR_TABLE [VIEW...]   (1 to 8)
 //   mani: flags N | ticks_per_frame N | forward_sound N | backward_sound N | frame CODE (1 to 32)
