@@ -26,6 +26,7 @@
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
 #include "render/render_models.h"
+#include "render/render_objects.h"
 #include "render/render_wireframe.h"
 #include "render/render_particles.h"
 #include "render/render_world_effects.h"
@@ -404,6 +405,7 @@ void build_scene(view_data *view, render_surface_list *list)
     build_mesh_effect_surface_list(view, view->region);
     build_lightning_surface_list(view, view->region);
     build_connector_surface_list(view, view->region);
+    if (view->region && !(view->flags & _render_view_omit_objects_flag)) build_objects_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
     // here, in that order, as their builders arrive.
     if (view->region && !(view->flags & _render_view_omit_models_flag)) build_models_surface_list(view, view->region);
@@ -810,6 +812,7 @@ static bool startup_renderer(void)
 static bool initialize_render_map_step(const new_game_data *data)
 {
     (void)data;
+    initialize_local_sprites_for_new_map();
     return initialize_render_for_new_map();
 }
 
@@ -850,6 +853,7 @@ void register_render_hooks(void)
     register_render_scene_procedure(render_scene_into);
     register_last_render_frame_procedures(picking_last_view, picking_last_surfaces);
     register_terrain_overlay_hooks();
+    register_render_objects_hooks();
 }
 
 void reset_render_for_tests(void)
