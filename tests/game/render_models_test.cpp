@@ -4,23 +4,31 @@
 // pass, geometry the tables cannot hold; and, over real models, each model
 // drawn once however many cells it stands on, twice while it cross-fades.
 
-#include <gtest/gtest.h>
+#include "tag_files/store_fixture.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <vector>
 
+#include "collection_builder.h"
+#include "cseries/registration.h"
 #include "geometry.h"
 #include "mesh.h"
 #include "mesh_builder.h"
+#include "models.h"
 #include "render/mesh_region.h"
 #include "render/render.h"
 #include "render/render_geometry.h"
 #include "render/render_models.h"
 #include "render/render_sort.h"
+#include "support/demo_data.h"
 #include "support/expected_assertions.h"
+#include "support/objects_world.h"
+#include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
 
 namespace {
 
@@ -487,6 +495,302 @@ TEST_F(render_geometry_test, geometry_beyond_the_tables_or_with_an_index_out_of_
         }
         EXPECT_TRUE(drawn().empty());
     }
+}
+
+// The tower as the data tool writes it: every face seen from outside comes
+// out, running clockwise, with the texture upright and whole on each side.
+TEST_F(render_geometry_test, the_demo_tower_as_the_tool_writes_it_shows_its_faces_textured_upright)
+{
+    const std::string tool = data_tool_path();
+    std::vector<test_tag> tags;
+    if (!std::filesystem::exists(tool) || !make_demo_map_tags(tool, &tags))
+        SKIP_OR_FAIL_UNDER_CI("the data tool did not make the demo tags");
+    const test_tag *tower = nullptr;
+    for (const test_tag &t : tags)
+        if (t.group_tag == GEOMETRY_DEFINITION_GROUP_TAG && t.subgroup_tag == FOUR_CHARACTER_CODE('t', 'o', 'w', 'r'))
+            tower = &t;
+    ASSERT_NE(tower, nullptr);
+    ASSERT_GE(tower->data.size(), sizeof(geometry_header));
+    // The stored header: four big-endian counts, then the centre.
+    const uint8_t *bytes = tower->data.data();
+    auto s16 = [&](size_t at) { return (int16_t)((bytes[at] << 8) | bytes[at + 1]); };
+    geometry_header header = {};
+    header.vertex_count = s16(0);
+    header.surface_count = s16(2);
+    header.material_count = s16(4);
+    header.dependency_count = s16(6);
+    geometry_definition geometry = {};
+    ASSERT_TRUE(load_geometry_arrays(&header, tower->data.data() + sizeof(header),
+                                     (int32_t)(tower->data.size() - sizeof(header)), &geometry));
+    for (int32_t m = 0; m < geometry.material_count; ++m)
+        geometry.materials[m] = {geometry.materials[m].sequence_index, 3, 2, 5};
+
+    look({MAP_CENTRE.x + 2500, MAP_CENTRE.y - 2500, 2500}, 135, -30);
+    const world_point3d origin = MAP_CENTRE;
+    render_geometry(&view, &region, 7, &geometry, &origin, &UP, &FORWARD, &UNIT_SCALE, false, 0);
+    const std::vector<render_model_triangle *> triangles = drawn();
+    // Top, south and east: two triangles each.
+    EXPECT_EQ(triangles.size(), 6u);
+    for (const render_model_triangle *t : triangles)
+    {
+        EXPECT_GT(screen_turn(t), 0);
+        // The upper corners of a wall take the picture's top row, the lower
+        // ones its bottom row.
+        if (geometry.surfaces[t->triangle_index].normal.k != 0) continue;
+        for (int32_t c = 0; c < 3; ++c)
+        {
+            const world_distance z = geometry.vertices[t->corners[c].vertex->mesh_vertex.x].z;
+            EXPECT_EQ((uint16_t)t->corners[c].interpolants[_texture_v], z == 0 ? 65535 : 0) << t->triangle_index;
+        }
+    }
+    free(geometry.storage);
+}
+
+// ---- models ---------------------------------------------------------------------------
+
+const tag TEXTURES = FOUR_CHARACTER_CODE('m', 't', 'e', 'x');
+
+// Two 64 x 64 textures animating one sequence (two ticks a frame), and a
+// 48 x 64 picture that cannot texture a model.
+std::vector<uint8_t> texture_collection(void)
+{
+    builder_collection c;
+    c.colors.color_count = 4;
+    c.bitmaps = {new_builder_bitmap("a", 64, 64, _builder_flat_8bit, 1),
+                 new_builder_bitmap("b", 64, 64, _builder_flat_8bit, 2),
+                 new_builder_bitmap("odd", 48, 64, _builder_flat_8bit, 3)};
+    for (int16_t b = 0; b < 3; ++b) c.instances.push_back(builder_instance(b, 0, 0, 0, 0));
+    builder_sequence anim = new_builder_sequence("anim");
+    anim.data.number_of_views = 1;
+    anim.data.ticks_per_frame = 2;
+    anim.frames = {{0}, {1}};
+    builder_sequence odd = new_builder_sequence("odd");
+    odd.data.number_of_views = 1;
+    odd.frames = {{2}};
+    for (builder_sequence *sequence : {&anim, &odd})
+    {
+        EXPECT_EQ(complete_builder_sequence(sequence, &c), nullptr);
+        c.sequences.push_back(*sequence);
+    }
+    return build_collection_tag_data(c);
+}
+
+class render_models_test : public store_fixture::store_test
+{
+protected:
+    view_data view;
+    render_surface_list list;
+    mesh_region region;
+    mesh_span spans[MAP_CELLS];
+    int32_t model_index = NONE;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        clear_all_registrations();
+        register_shapes_hooks();
+        ASSERT_TRUE(initialize_shapes());
+        const std::vector<uint8_t> collection = texture_collection();
+        write_local_tag(COLLECTION_GROUP_TAG, "mtex", COLLECTION_VERSION_NUMBER, collection.data(),
+                        (int32_t)collection.size());
+        test_geometry box = cube(512);
+        int32_t size = 0;
+        uint8_t *data = build_geometry_tag_data(box.get(), &size);
+        ASSERT_NE(data, nullptr);
+        write_local_tag(GEOMETRY_DEFINITION_GROUP_TAG, "cube", GEOMETRY_DEFINITION_VERSION, data, size);
+        free(data);
+        model_definition model;
+        memset(&model, 0, sizeof(model));
+        model.geometry_tag = FOUR_CHARACTER_CODE('c', 'u', 'b', 'e');
+        model.collection_tag = TEXTURES;
+        model.model_permutation_count = 2;
+        for (int32_t p = 0; p < MAXIMUM_MODEL_PERMUTATIONS; ++p)
+        {
+            model.model_permutations[p].collection_tag = NONE;
+            model.model_permutations[p].color_table_index = (int16_t)p;
+        }
+        ASSERT_TRUE(store_definition_tag(MODEL_DEFINITION_GROUP_TAG, "cubm", &model, sizeof(model)));
+        initialize_shapes_for_new_map();
+        ASSERT_NE(get_collection_index(TEXTURES), NONE);
+
+        objects_world_map map;
+        map.width = map.height = MAP_CELLS;
+        ASSERT_TRUE(load_objects_world(map));
+        new_model_data made;
+        memset(&made, 0, sizeof(made));
+        made.type = (int16_t)try_definition_tag_to_index(&model_definitions, FOUR_CHARACTER_CODE('c', 'u', 'b', 'm'),
+                                                         true, 0);
+        // On the corner of four cells.
+        made.location = {MAP_CENTRE.x, MAP_CENTRE.y, 0};
+        model_index = new_model(&made);
+        ASSERT_NE(model_index, NONE) << log_text();
+
+        ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 20));
+        memset(&region, 0, sizeof(region));
+        region.original_width = region.original_height = MAP_CELLS;
+        region.y1 = MAP_CELLS;
+        for (mesh_span &span : spans) span = {0, MAP_CELLS};
+        region.spans = spans;
+        look(0);
+    }
+    void TearDown() override
+    {
+        reset_render_for_tests();
+        dispose_objects_world();
+        dispose_shapes_from_old_map();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+
+    // From the north-east and above: the east, north and top faces show.
+    void look(int32_t tick_count)
+    {
+        memset(&view, 0, sizeof(view));
+        view.resolution_width = 640;
+        view.resolution_height = 480;
+        view.half_resolution_width = 320;
+        view.half_resolution_height = 240;
+        view.tangent_of_half_field_of_view = 0.7f;
+        view.location.position = {MAP_CENTRE.x + 2000, MAP_CENTRE.y + 2000, 2500};
+        view.location.yaw = degrees(225);
+        view.location.pitch = degrees(-35);
+        view.tick_count = tick_count;
+        update_view_data(&view);
+        new_surface_list(&list);
+        view.main_surface_list = &list;
+        view.region = &region;
+    }
+
+    std::vector<render_model_triangle *> drawn(void)
+    {
+        std::vector<render_model_triangle *> out;
+        for (render_surface *s = list.first_surface; s; s = s->next_surface)
+            out.push_back(reinterpret_cast<render_model_triangle *>(s));
+        return out;
+    }
+    model_data *model(void) { return get_model(model_index); }
+    model_definition *definition(void) { return get_model_definition(model()->type); }
+    geometry_definition *geometry(void) { return get_geometry_definition(definition()->geometry_index); }
+};
+
+TEST_F(render_models_test, a_model_on_four_visible_cells_is_drawn_once)
+{
+    for (int32_t y = 7; y <= 8; ++y)
+        for (int32_t x = 7; x <= 8; ++x) ASSERT_EQ(get_model_index_from_mesh_cell(x, y), model_index);
+    build_models_surface_list(&view, &region);
+    const std::vector<render_model_triangle *> triangles = drawn();
+    EXPECT_EQ(triangles.size(), 6u);
+    for (const render_model_triangle *t : triangles) EXPECT_EQ(t->model_index, model_index);
+}
+
+TEST_F(render_models_test, a_cross_fading_model_is_drawn_twice_with_both_transparencies)
+{
+    model()->model_permutation = 0;
+    model()->desired_model_permutation = 1;
+    model()->transparency = 1000;
+    model()->permutation_crossfade_amount = 40000;
+    build_models_surface_list(&view, &region);
+    int32_t incoming = 0, outgoing = 0;
+    for (const render_model_triangle *t : drawn())
+    {
+        const int32_t table = bitmap_identifier_color_table_index(t->bitmap_identifier);
+        if (table == 1 && t->header.transparency == 1000) ++incoming;
+        else if (table == 0 && t->header.transparency == 40000) ++outgoing;
+        else ADD_FAILURE() << "colour table " << table << ", transparency " << t->header.transparency;
+        EXPECT_TRUE(surface_word_flags(t->header.packed) & _surface_transparent_flag);
+    }
+    EXPECT_EQ(incoming, 6);
+    EXPECT_EQ(outgoing, 6);
+
+    // Settled, the model is drawn once, opaque.
+    model()->model_permutation = 1;
+    model()->transparency = 0;
+    look(0);
+    build_models_surface_list(&view, &region);
+    EXPECT_EQ(drawn().size(), 6u);
+    for (const render_model_triangle *t : drawn())
+        EXPECT_FALSE(surface_word_flags(t->header.packed) & _surface_transparent_flag);
+}
+
+TEST_F(render_models_test, materials_follow_the_permutation_and_the_clock)
+{
+    const int32_t collection = get_collection_index(TEXTURES);
+    geometry_material *material = &geometry()->materials[0];
+    // The model's index, the tick and the material's index make the clock;
+    // two ticks a frame.
+    const int32_t ticks[2] = {0 - model_index, 2 - model_index};
+    for (int32_t frame = 0; frame < 2; ++frame)
+    {
+        look(ticks[frame] + 4 * 1000);
+        render_model_permutation(&view, &region, model_index, 2 + 1, 0); // 3 modulo 2 counts
+        EXPECT_EQ(material->collection_index, collection);
+        EXPECT_EQ(material->color_table_index, 1);
+        EXPECT_EQ(material->bitmap_index, frame);
+        ASSERT_EQ(drawn().size(), 6u);
+        EXPECT_EQ(drawn()[0]->bitmap_identifier, make_bitmap_identifier(collection, frame, 1, 0));
+    }
+
+    // Nothing is drawn of a material hidden by its view byte, of a picture
+    // that is no power-of-two texture, or of a material without a sequence.
+    definition()->model_permutations[0].permutations[0] = 255;
+    look(0);
+    render_model_permutation(&view, &region, model_index, 0, 0);
+    EXPECT_EQ(material->bitmap_index, NONE);
+    EXPECT_TRUE(drawn().empty());
+    definition()->model_permutations[0].permutations[0] = 0;
+    material->sequence_index = 1;
+    look(0);
+    render_model_permutation(&view, &region, model_index, 0, 0);
+    EXPECT_EQ(material->bitmap_index, NONE);
+    EXPECT_TRUE(drawn().empty());
+    material->sequence_index = NONE;
+    look(0);
+    render_model_permutation(&view, &region, model_index, 0, 0);
+    EXPECT_EQ(material->color_table_index, NONE);
+    EXPECT_TRUE(drawn().empty());
+}
+
+TEST_F(render_models_test, a_reflecting_model_is_drawn_again_in_the_reflection_pass)
+{
+    model()->flags |= _model_has_reflection_flag;
+    model()->transparency = 1000;
+    build_models_surface_list(&view, &region);
+    int32_t direct = 0, reflected = 0;
+    for (const render_model_triangle *t : drawn())
+    {
+        if (surface_word_flags(t->header.packed) & _surface_reflection_flag)
+        {
+            ++reflected;
+            // The map's media lets everything show: 1 - (1 - 0)(1 - t), in
+            // 16-bit fractions.
+            EXPECT_EQ(t->header.transparency, 1001);
+            EXPECT_EQ(bitmap_identifier_color_table_permutation(t->bitmap_identifier), 3);
+        }
+        else
+        {
+            ++direct;
+            EXPECT_EQ(t->header.transparency, 1000);
+        }
+    }
+    EXPECT_EQ(direct, 6);
+    EXPECT_GT(reflected, 0);
+
+    look(0);
+    view.flags |= _render_view_omit_reflections_flag;
+    build_models_surface_list(&view, &region);
+    EXPECT_EQ(drawn().size(), 6u);
+}
+
+TEST_F(render_models_test, a_definition_without_permutations_is_skipped_with_a_log_line)
+{
+    definition()->model_permutation_count = 0;
+    {
+        expected_assertions expect(1, "permutations");
+        build_models_surface_list(&view, &region);
+    }
+    EXPECT_TRUE(drawn().empty());
 }
 
 } // namespace
