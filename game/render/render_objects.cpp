@@ -473,13 +473,18 @@ static bool object_is_submerged(const object_data *object, const mesh_cell *cell
 static void draw_parasite(view_data *view, mesh_region *region, bool fully_visible, bool under_media,
                           const object_data *host)
 {
+    // A parasite may carry its own; a chain that loops back (bad records)
+    // must not recurse for ever.
+    static int32_t depth = 0;
     const object_data *parasite = get_object(host->parasitic_object_index);
-    if (!parasite || parasite == host || parasite->parasitic_object_index == host->parasitic_object_index) return;
+    if (!parasite || parasite == host || depth >= 4) return;
+    ++depth;
     if (parasite->geometry_index == NONE)
         build_render_sprite(view, region, false, fully_visible, under_media, false, parasite,
                             host->parasitic_object_index);
     else
         render_object_geometry(view, region, parasite, host->parasitic_object_index, false);
+    --depth;
 }
 
 void build_render_sprite(view_data *view, mesh_region *region, bool reflection, bool fully_visible, bool under_media,

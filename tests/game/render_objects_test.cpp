@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -476,6 +477,64 @@ TEST_F(render_objects_test, marks_of_a_selected_object_and_no_bar_without_a_maxi
     build_render_sprite(&view, nullptr, false, true, false, false, &object, 9);
     EXPECT_TRUE(surfaces(_surface_subtype_filled_rectangle).empty());
     EXPECT_EQ(surfaces(_surface_subtype_object_rectangle).size(), 2u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_with_its_index)
+{
+    objects_world_map map;
+    ASSERT_TRUE(load_objects_world(map));
+    auto place = [&](world_distance x, world_distance y) {
+        new_object_data data = {};
+        data.type = NONE;
+        data.owner = _object_is_scenery;
+        data.scale = SHORT_FIXED_ONE;
+        data.location.position = {x, y, 0};
+        data.collection_index = (int16_t)collection;
+        const int32_t index = new_object(&data);
+        object_data *object = get_object(index);
+        if (object)
+        {
+            object->shape_collection_index = (int16_t)collection;
+            object->shape_sequence_index = TURNING;
+            object->shape_frame_index = 0;
+            object->parasitic_object_index = NONE;
+            object->geometry_index = NONE;
+            object->height1 = 300;
+        }
+        return index;
+    };
+    const int32_t first = place(1300, 1300), second = place(1400, 1200), hidden = place(1800, 1300),
+                  host = place(2300, 1300), rider = place(2350, 1300);
+    ASSERT_NE(rider, NONE);
+    get_object(hidden)->flags |= _object_is_not_rendered_flag;
+    // A parasite chain that loops back ends all the same.
+    get_object(host)->parasitic_object_index = (int16_t)rider;
+    get_object(rider)->parasitic_object_index = (int16_t)host;
+
+    // Eye 1000 units behind the map's west edge, along +x; every row of the
+    // 8 x 8 map in the region.
+    view.location.position = {-1000, 1280, 150};
+    update_view_data(&view);
+    mesh_region region = {};
+    std::vector<mesh_span> spans(8, mesh_span{0, 7});
+    region.y0 = 0;
+    region.y1 = 7;
+    region.spans = spans.data();
+    build_objects_surface_list(&view, &region);
+
+    std::vector<int32_t> drawn;
+    for (const render_surface *s : surfaces(_surface_subtype_object_rectangle))
+        drawn.push_back(rectangle(s)->object_index);
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), first), 1);
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), second), 1);
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), hidden), 0);
+    EXPECT_GE(std::count(drawn.begin(), drawn.end(), rider), 2); // on its own and on its host
+    EXPECT_LE(drawn.size(), 16u);
+    dispose_objects_world();
 }
 
 } // namespace
