@@ -307,7 +307,8 @@ void build_lightning_surface_list(view_data *view, mesh_region *region)
 void build_visible_animating_shadow_overlays(view_data *view)
 {
     if (!view || !view->region) return;
-    for (int32_t index = 0; index < MAXIMUM_MODEL_ANIMATIONS_PER_MAP; ++index)
+    const int32_t count = get_model_animation_slot_count();
+    for (int32_t index = 0; index < count; ++index)
     {
         const model_animation_data *animation = get_model_animation(index);
         const model_data *model = animation ? get_model(animation->current_model_index) : nullptr;

@@ -434,15 +434,21 @@ TEST_F(render_effects_surfaces, effects_without_a_look_add_nothing_and_particles
     EXPECT_EQ(list.surface_count, 0);
     dispose_mesh_effects_from_old_map();
 
+    // Registered once, however often the scene starts up.
     clear_render_effects();
+    initialize_particle_system_surfaces();
     initialize_particle_system_surfaces();
     static render_effect_procedure seen;
     static int16_t seen_priority;
+    static int32_t runs;
     seen = nullptr;
+    runs = 0;
     run_prerender_effects(&view, [](render_effect_procedure procedure, int16_t priority, view_data *) {
         seen = procedure;
         seen_priority = priority;
+        ++runs;
     });
+    EXPECT_EQ(runs, 1);
     EXPECT_EQ(seen, build_particle_system_surface_list);
     EXPECT_EQ(seen_priority, -2);
     clear_render_effects();
