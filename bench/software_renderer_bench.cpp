@@ -114,8 +114,8 @@ void render_frame_in_phases(view_data *view, double phases[NUMBER_OF_PHASES])
 }
 
 // The battle's things on the running demo map: trees on a 20 x 15 grid,
-// watchtowers on a 5 x 4 grid between them, and ten bursts of 100 particles
-// of the warriors' collection that stay where they appear.  Returns how many
+// watchtowers on a 5 x 4 grid between them, and ten bursts of 100 smoke
+// puffs (the effects' collection) that stay where they appear.  Returns how many
 // of each were made.
 struct battle_counts
 {
@@ -145,9 +145,9 @@ battle_counts populate_battle_scene(void)
     }
     local_projectile_group_definition definition;
     default_local_projectile_group_definition(&definition);
-    definition.collection_tag = FOUR_CHARACTER_CODE('w', 'a', 'r', 'r');
+    definition.collection_tag = FOUR_CHARACTER_CODE('p', 'a', 'r', 't');
     definition.collection_index = (int16_t)get_collection_index(definition.collection_tag);
-    definition.sequence_index = 0;
+    definition.sequence_index = 0; // the smoke puff
     definition.maximum_projectiles = 100;
     definition.emission_lower_bound = 100;
     definition.lifespan_lower_bound = 32000;
