@@ -2,7 +2,9 @@
 // rectangles (one piece for a thin band, widened inwards at the screen's
 // edge; four strips for a large one, the dark fill only with a hardware
 // rasterizer) and the facing arrow's screen polygons in both styles against
-// points worked out by hand.
+// points worked out by hand; and the facing gesture the selection reports,
+// drawn as one arrow from a ground press or one per selected unit after a
+// press on a unit.
 //
 // The arrow's view looks straight down from 6000 units above (4096, 4096)
 // with a focal length of 600: world (x, y, 0) lands at
@@ -23,6 +25,7 @@
 #include "render/render_sort.h"
 #include "screen.h"
 #include "selection.h"
+#include "selection_world.h"
 
 namespace {
 
@@ -224,6 +227,100 @@ TEST_F(interface_overlays_test, an_arrow_is_filled_where_it_projects_and_not_beh
     draw_facing_arrow(&view, &above, 0);
     for (int32_t y = 0; y < 480; y += 4)
         for (int32_t x = 0; x < 640; x += 4) ASSERT_EQ(pixel(x, y), grey) << x << "," << y;
+}
+
+// The selection's world: its synthetic frame looks straight down from 4096
+// above (4096, 4096) with a focal length of 512, so world (x, y, 0) lands at
+// (320 + (x - 4096) / 8, 240 - (y - 4096) / 8); the units of the local
+// player stand at y = 3584, x = 3584 + 128 i.
+class interface_gesture_test : public selection_world
+{
+protected:
+    std::unique_ptr<bitmap_data, bitmap_deleter> screen{new_bitmap(640, 480, 0, _32bit_encoding, 0)};
+    view_data view = {};
+
+    void SetUp() override
+    {
+        selection_world::SetUp();
+        view.screen = screen.get();
+        view.screen_width = 640;
+        view.screen_height = 480;
+        view.hole = {0, 0, 480, 640};
+        view.xk = 320;
+        view.yk = 240;
+        view.fworld_to_screen = 512.0f;
+        view.location.position = {4096, 4096, 4096};
+        for (int32_t i = 0; i < 3; ++i) view.world_to_viewer_rotation[i][i] = 16384;
+        for (int32_t y = 0; y < 480; ++y)
+            for (int32_t x = 0; x < 640; ++x) reinterpret_cast<uint32_t *>(screen->row_addresses[y])[x] = grey;
+    }
+
+    static const uint32_t grey = 0x00808080u;
+    bool drawn(point2d p) const { return reinterpret_cast<const uint32_t *>(screen->row_addresses[p.y])[p.x] != grey; }
+
+    // A facing drag in progress from `press` (ground or unit) to `pointer`.
+    void gesture(uint32_t picked, world_point2d at, int16_t object_index, point2d pointer)
+    {
+        selection_globals_ *s = get_mutable_selection_globals();
+        s->state = _selection_gesture;
+        s->first_click_was_overhead_map_click = false;
+        s->original_pick.return_flags = picked;
+        s->original_pick.mesh_location = at;
+        s->original_pick.object_index = object_index;
+        s->last_action.pointer = pointer;
+    }
+};
+
+TEST_F(interface_gesture_test, a_ground_gesture_draws_one_arrow_from_the_press_towards_the_pointer)
+{
+    add_monster_index_to_current_selection(mine[0]);
+    add_monster_index_to_current_selection(mine[5]);
+    gesture(_pick_mesh_triangles_flag, {4096, 3200}, NONE, ground(6000, 3200));
+    bool on_unit = true;
+    world_point3d start, end;
+    ASSERT_TRUE(get_gesture_vector(&on_unit, &start, &end));
+    EXPECT_FALSE(on_unit);
+    EXPECT_EQ(start.x, 4096);
+    EXPECT_EQ(start.y, 3200);
+    EXPECT_NEAR(end.x, 6000, 8) << "within a pixel";
+    EXPECT_NEAR(end.y, 3200, 8);
+    EXPECT_EQ(end.z, start.z);
+
+    rasterize_interface_effects(&view);
+    EXPECT_TRUE(drawn(ground(4096 + 400, 3200))) << "the shaft, east of the press";
+    EXPECT_FALSE(drawn(ground(4096 - 200, 3200))) << "nothing behind the press";
+    EXPECT_FALSE(drawn(ground(3584 + 400, 3584))) << "no arrow at the units";
+
+    // Not in the gesture state, or begun on the overhead map: no vector, nothing drawn.
+    get_mutable_selection_globals()->first_click_was_overhead_map_click = true;
+    EXPECT_FALSE(get_gesture_vector(&on_unit, &start, &end));
+    get_mutable_selection_globals()->first_click_was_overhead_map_click = false;
+    get_mutable_selection_globals()->state = _selection_band;
+    EXPECT_FALSE(get_gesture_vector(&on_unit, &start, &end));
+}
+
+TEST_F(interface_gesture_test, a_gesture_begun_on_a_unit_draws_an_arrow_at_every_selected_unit)
+{
+    add_monster_index_to_current_selection(mine[0]);
+    add_monster_index_to_current_selection(mine[5]);
+    // From unit 0 northwards: the arrows point up the screen.
+    gesture(_pick_objects_flag, {0, 0}, unit(mine[0])->object_index, ground(3584, 5000));
+    bool on_unit = false;
+    world_point3d start, end;
+    ASSERT_TRUE(get_gesture_vector(&on_unit, &start, &end));
+    EXPECT_TRUE(on_unit);
+    EXPECT_EQ(start.x, body(mine[0])->location.position.x);
+    EXPECT_EQ(start.y, body(mine[0])->location.position.y);
+
+    rasterize_interface_effects(&view);
+    EXPECT_TRUE(drawn(ground(3584, 3584 + 400))) << "north of unit 0";
+    EXPECT_TRUE(drawn(ground(3584 + 5 * 128, 3584 + 400))) << "north of unit 5";
+    EXPECT_FALSE(drawn(ground(3584 + 2 * 128, 3584 + 400))) << "not north of unit 2, which is not selected";
+
+    // The unit pressed on is gone: no vector.
+    body(mine[0])->location.position = {0, 0, 0};
+    get_mutable_selection_globals()->original_pick.object_index = NONE;
+    EXPECT_FALSE(get_gesture_vector(&on_unit, &start, &end));
 }
 
 } // namespace
