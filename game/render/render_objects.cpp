@@ -504,9 +504,15 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
         frame.position.z += cosine_table[(t & 1008u)] >> 9;
     }
     transform_world_point_to_viewer_space(view, &frame.position, &frame.viewer, reflection);
-    if (frame.viewer.z >= -34) return;
+    // Too near or behind the viewer the object is not drawn, but its shadow
+    // may still lie in view.
+    if (frame.viewer.z >= -34)
+    {
+        if (reflection) return;
+        shadow_only = true;
+    }
     frame.precise_z = unshifted_viewer_z(view, &frame.position, reflection);
-    frame.scale = view->fworld_to_screen / (float)frame.viewer.z;
+    frame.scale = view->fworld_to_screen / (float)std::min(frame.viewer.z, -1);
 
     // 2. Sequence, frame and view.
     int16_t sequence_index = object->shape_sequence_index, frame_index = object->shape_frame_index;
@@ -549,8 +555,9 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     fixed_fraction phase = 0;
     if (object->transfer_mode != _transfer_mode_none)
         phase = object->transfer_period > 0
-                    ? (fixed_fraction)std::min<int32_t>(((int32_t)object->transfer_phase << 16) / object->transfer_period,
-                                                        65535)
+                    ? (fixed_fraction)std::clamp<int32_t>(((int32_t)object->transfer_phase << 16) /
+                                                              object->transfer_period,
+                                                          0, 65535)
                     : 65535;
 
     const bool submerged = object_is_submerged(object, cell);

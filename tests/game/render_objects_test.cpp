@@ -22,6 +22,8 @@
 #include "objects.h"
 #include "render/render.h"
 #include "render/render_objects.h"
+#include "mesh.h"
+#include "render/mesh_region.h"
 #include "render/render_sort.h"
 #include "render/terrain_maps.h"
 #include "screen.h"
@@ -231,6 +233,41 @@ TEST_F(render_objects_test, overlay_density_falls_with_height_and_shadows_drift_
     // A shadow map the collection does not have makes nothing.
     EXPECT_EQ(stamp(7, 0), nullptr);
     EXPECT_EQ(stamp(-1, 0), nullptr);
+
+    // With the tile cache, every tile the stamp may reach (one cell of slop
+    // on each side) gets its own copy, and the view's lists stay empty.
+    std::vector<mesh_tile> tiles(9);
+    const int16_t old_width = mesh_tile_width, old_height = mesh_tile_height, old_mode = global_maps_mode;
+    mesh_tile_width = mesh_tile_height = 3;
+    terrain_maps_globals.mesh_tiles = tiles.data();
+    terrain_maps_globals.tile_count = 9;
+    global_maps_mode = _maps_mode_tiles;
+    render_map_overlay overlay = {};
+    overlay.x0 = 14 * WORLD_ONE + 100; // cell 14: tile 1, its first cell
+    overlay.y0 = 100;
+    overlay.width = overlay.bytes_per_row = 8;
+    overlay.height = 4;
+    view.shadow_map_overlays = nullptr;
+    add_overlay_to_overlay_lists(&view, &overlay);
+    overlay.bytes_per_row = 7; // shorter rows than the stamp: ignored
+    add_overlay_to_overlay_lists(&view, &overlay);
+    mesh_tile_width = old_width;
+    mesh_tile_height = old_height;
+    global_maps_mode = old_mode;
+    terrain_maps_globals.mesh_tiles = nullptr;
+    terrain_maps_globals.tile_count = 0;
+    EXPECT_EQ(view.shadow_map_overlays, nullptr);
+    for (int32_t t = 0; t < 9; ++t)
+    {
+        SCOPED_TRACE(testing::Message() << "tile " << t);
+        const bool reached = t == 0 || t == 1;
+        ASSERT_EQ(tiles[t].shadow_map_overlays != nullptr, reached);
+        EXPECT_EQ(tiles[t].light_map_overlays, nullptr);
+        if (!reached) continue;
+        EXPECT_NE(tiles[t].shadow_map_overlays, &overlay);
+        EXPECT_EQ(tiles[t].shadow_map_overlays->x0, overlay.x0);
+        EXPECT_EQ(tiles[t].shadow_map_overlays->next_map_overlay, nullptr);
+    }
 }
 
 TEST_F(render_objects_test, transfer_modes_fade_overlays_and_rectangles_by_their_formulas)
@@ -508,7 +545,7 @@ TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_w
         return index;
     };
     const int32_t first = place(1300, 1300), second = place(1400, 1200), hidden = place(1800, 1300),
-                  host = place(2300, 1300), rider = place(2350, 1300);
+                  host = place(2300, 1300), rider = place(2350, 1300), edge = place(2000, 7 * WORLD_ONE + 100);
     ASSERT_NE(rider, NONE);
     get_object(hidden)->flags |= _object_is_not_rendered_flag;
     // A parasite chain that loops back ends all the same.
@@ -534,6 +571,15 @@ TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_w
     EXPECT_EQ(std::count(drawn.begin(), drawn.end(), hidden), 0);
     EXPECT_GE(std::count(drawn.begin(), drawn.end(), rider), 2); // on its own and on its host
     EXPECT_LE(drawn.size(), 16u);
+    // The last row lies outside the region's rows: its object casts its
+    // shadow (on the ground: full density) but is not drawn.
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), edge), 0);
+    bool edge_shadow = false;
+    int32_t shadows = 0;
+    for (const render_map_overlay *o = view.shadow_map_overlays; o; o = o->next_map_overlay, ++shadows)
+        edge_shadow |= o->x0 == 2000 - 256 && o->y0 == 7 * WORLD_ONE + 100 - 128 && o->density == (65535 * 255) >> 8;
+    EXPECT_TRUE(edge_shadow);
+    EXPECT_GE(shadows, 5); // first, second, host, rider, edge: not the hidden one
     dispose_objects_world();
 }
 
