@@ -24,6 +24,7 @@
 #include "pick.h"
 #include "render/mesh_region.h"
 #include "render/render_effects.h"
+#include "render/render_objects.h"
 #include "render/render_wireframe.h"
 #include "render/render_particles.h"
 #include "render/render_world_effects.h"
@@ -402,6 +403,7 @@ void build_scene(view_data *view, render_surface_list *list)
     build_mesh_effect_surface_list(view, view->region);
     build_lightning_surface_list(view, view->region);
     build_connector_surface_list(view, view->region);
+    if (view->region && !(view->flags & _render_view_omit_objects_flag)) build_objects_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
     // here, in that order, as their builders arrive.
     if (view->region) update_maps(view);
@@ -806,6 +808,7 @@ static bool startup_renderer(void)
 static bool initialize_render_map_step(const new_game_data *data)
 {
     (void)data;
+    initialize_local_sprites_for_new_map();
     return initialize_render_for_new_map();
 }
 
@@ -846,6 +849,7 @@ void register_render_hooks(void)
     register_render_scene_procedure(render_scene_into);
     register_last_render_frame_procedures(picking_last_view, picking_last_surfaces);
     register_terrain_overlay_hooks();
+    register_render_objects_hooks();
 }
 
 void reset_render_for_tests(void)

@@ -67,6 +67,21 @@ enum bar_part
     NUMBER_OF_BAR_PARTS
 };
 
+// The interface colours of the marks (get_interface_color): the box of an
+// object that is not a unit, of the local player's own units, of an ally's
+// and of an enemy's; the label text; the first of the 22 graded colours of a
+// vitality bar's filled part (fullest last) and of its empty part.
+enum
+{
+    _interface_color_inanimate_object = 0,
+    _interface_color_enemy_unit = 2,
+    _interface_color_friendly_unit = 4,
+    _interface_color_allied_unit = 7,
+    _interface_color_vitality_filled = 12,
+    _interface_color_vitality_empty = 34,
+    _interface_color_label_text = 56,
+};
+
 // The shape transfer modes as the renderer names them (objects.h holds the
 // numbers the simulation animates).
 enum
