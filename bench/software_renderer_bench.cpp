@@ -2,7 +2,10 @@
 // the map's centre (pitch -45 degrees, yaw +0.5 degrees a frame, so the
 // volatile maps are rebuilt every frame) and the same view held still, at
 // 640 x 480, 1024 x 768 and 1920 x 1080 in 32-bit and at 1024 x 768 in 565,
-// filtering on, objects omitted.  Each run renders 60 warm-up frames and then
+// filtering on, objects omitted; and the "battle" scene: the same map with
+// 300 scenery sprites (with their shadows), 20 models and 1,000 particles
+// added, objects drawn, at the three 32-bit sizes on the orbit.  Each run
+// renders 60 warm-up frames and then
 // 600, and reports the median, 95th and 99th percentile frame times, frames
 // per second, the median of each phase (region, build, map update, sort,
 // rasterization) and the cost per pixel of the frame against a plain memory
@@ -28,6 +31,13 @@
 #include "render/render_sort.h"
 #include "render/terrain_maps.h"
 #include "render_harness.h"
+#include "local_projectile_groups.h"
+#include "local_projectiles.h"
+#include "mesh.h"
+#include "models.h"
+#include "scenery.h"
+#include "shapes.h"
+#include "tag_files/definitions.h"
 
 #ifndef VESK_DEMO_DATA_DIRECTORY
 #define VESK_DEMO_DATA_DIRECTORY "."
@@ -103,12 +113,84 @@ void render_frame_in_phases(view_data *view, double phases[NUMBER_OF_PHASES])
     phases[_phase_rasterize] = milliseconds_since(t);
 }
 
+// The battle's things on the running demo map: trees on a 20 x 15 grid,
+// watchtowers on a 5 x 4 grid between them, and ten bursts of 100 smoke
+// puffs (the effects' collection) that stay where they appear.  Returns how many
+// of each were made.
+struct battle_counts
+{
+    int32_t sprites, models, particles;
+};
+battle_counts populate_battle_scene(void)
+{
+    battle_counts counts = {0, 0, 0};
+    const int32_t tree = try_definition_tag_to_index(&scenery_definitions, FOUR_CHARACTER_CODE('t', 'r', 'e', 'e'), true, 0);
+    const int32_t tower = try_definition_tag_to_index(&model_definitions, FOUR_CHARACTER_CODE('t', 'o', 'w', 'r'), true, 0);
+    for (int32_t i = 0; tower != NONE && i < 20; ++i)
+    {
+        new_model_data model = {};
+        model.type = (int16_t)tower;
+        const world_point2d at = {(world_distance)(2048 + (i % 5) * 3072), (world_distance)(2560 + (i / 5) * 3584)};
+        const world_distance ground = get_mesh_height(&at, _mesh_ground_height);
+        model.location = {at.x, at.y, ground == MESH_NO_HEIGHT ? (world_distance)0 : ground};
+        model.yaw = (angle)(i * 5000);
+        if (new_model(&model) != NONE) ++counts.models;
+    }
+    for (int32_t i = 0; tree != NONE && i < 300; ++i)
+    {
+        world_location3d location = {};
+        location.position = {(world_distance)(640 + (i % 20) * 768), (world_distance)(768 + (i / 20) * 1024), 0};
+        location.yaw = (angle)(i * 2731);
+        if (new_scenery((int16_t)tree, &location, false) != NONE) ++counts.sprites;
+    }
+    local_projectile_group_definition definition;
+    default_local_projectile_group_definition(&definition);
+    definition.collection_tag = FOUR_CHARACTER_CODE('p', 'a', 'r', 't');
+    definition.collection_index = (int16_t)get_collection_index(definition.collection_tag);
+    definition.sequence_index = 0; // the smoke puff
+    definition.maximum_projectiles = 100;
+    definition.emission_lower_bound = 100;
+    definition.lifespan_lower_bound = 32000;
+    definition.radius = 1536;
+    definition.height = 512;
+    definition.animation_rate = 0;
+    const int32_t type = definition.collection_index == NONE
+                             ? NONE
+                             : new_definition(&local_projectile_group_definitions, FOUR_CHARACTER_CODE('b', 'a', 't', 'l'), &definition);
+    for (int32_t i = 0; type != NONE && i < 10; ++i)
+    {
+        new_local_projectile_group_data request = {};
+        request.type = (int16_t)type;
+        const world_point2d at = {(world_distance)(3072 + (i % 5) * 2560), (world_distance)(4096 + (i / 5) * 8192)};
+        const world_distance ground = get_mesh_height(&at, _mesh_surface_height);
+        request.center = {at.x, at.y, (world_distance)((ground == MESH_NO_HEIGHT ? 0 : ground) + 256)};
+        request.central_object_index = request.bounds_object_index = NONE;
+        request.opacity = FIXED_FRACTION_ONE;
+        request.color_table_index = NONE;
+        new_local_projectile_group(&request);
+    }
+    update_local_projectiles(1);
+    counts.particles = get_local_projectile_count();
+    return counts;
+}
+
+void measure_frames(benchmark::State &state, int16_t width, int16_t height, int32_t depth, bool orbit, bool battle);
+
 // range(0) x range(1) pixels, range(2) bits, range(3) 1 for the orbit, 0 held still.
 void render_demo_map_frames(benchmark::State &state)
 {
-    const int16_t width = (int16_t)state.range(0), height = (int16_t)state.range(1);
-    const int32_t depth = (int32_t)state.range(2);
-    const bool orbit = state.range(3) != 0;
+    measure_frames(state, (int16_t)state.range(0), (int16_t)state.range(1), (int32_t)state.range(2),
+                   state.range(3) != 0, false);
+}
+
+// range(0) x range(1) pixels, 32-bit, on the orbit.
+void render_battle_frames(benchmark::State &state)
+{
+    measure_frames(state, (int16_t)state.range(0), (int16_t)state.range(1), 32, true, true);
+}
+
+void measure_frames(benchmark::State &state, int16_t width, int16_t height, int32_t depth, bool orbit, bool battle)
+{
     set_render_harness_screen(depth, width, height);
     char reason[512];
     if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, reason,
@@ -120,8 +202,15 @@ void render_demo_map_frames(benchmark::State &state)
         state.SkipWithError(text);
         return;
     }
+    if (battle)
+    {
+        const battle_counts counts = populate_battle_scene();
+        state.counters["sprites"] = counts.sprites;
+        state.counters["models"] = counts.models;
+        state.counters["particles"] = counts.particles;
+    }
     bitmap_data *buffer = new_render_back_buffer(width, height);
-    render_frame_options options = {width, height, true, true};
+    render_frame_options options = {width, height, true, !battle};
     std::vector<double> frames, fills, phases[NUMBER_OF_PHASES];
     int32_t tick = 0;
     for (auto _ : state)
@@ -179,5 +268,13 @@ BENCHMARK(render_demo_map_frames)
     ->Args({1920, 1080, 32, 0})
     ->Args({1024, 768, 16, 0})
     ->ArgNames({"width", "height", "depth", "orbit"})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(render_battle_frames)
+    ->Args({640, 480})
+    ->Args({1024, 768})
+    ->Args({1920, 1080})
+    ->ArgNames({"width", "height"})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

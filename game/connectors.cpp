@@ -6,4 +6,3 @@ void initialize_connectors(void) {}
 void initialize_connectors_for_new_map(void) {}
 void dispose_connectors_from_old_map(void) {}
 void update_connectors(void) {}
-void build_connector_surface_list(view_data *view, void *region) {}

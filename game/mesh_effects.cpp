@@ -91,5 +91,3 @@ int32_t get_mesh_effect_count(void)
     for (int32_t i = 0; i < mesh_effect_data_globals.count; ++i) count += get_mesh_effect_data(i) != nullptr;
     return count;
 }
-
-void build_mesh_effect_surface_list(view_data *view, void *region) {}

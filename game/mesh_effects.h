@@ -55,5 +55,6 @@ int32_t get_mesh_effect_duration(int16_t type);
 // The radius of an effect now (grows linearly to the type's final radius).
 world_distance get_mesh_effect_radius(const mesh_effect_data *effect);
 
-// The renderer's hook: adds the visible effects' quads (nothing until the renderer exists).
+// The renderer's hook, defined on the renderer's side: adds the visible effects'
+// quads (nothing while no definition gives an effect a look).
 void build_mesh_effect_surface_list(view_data *view, void *region);

@@ -6,4 +6,3 @@ void initialize_mirror_groups(void) {}
 void initialize_mirror_groups_for_new_map(void) {}
 void dispose_mirror_groups_from_old_map(void) {}
 void update_mirror_groups(void) {}
-void build_mirror_groups_surface_list(view_data *view, void *region) {}

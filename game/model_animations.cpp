@@ -118,6 +118,11 @@ int16_t get_model_animation_frame_model_type(int32_t definition_index, int32_t f
     return runtime->frame_model_types[frame_index];
 }
 
+int32_t get_model_animation_slot_count(void)
+{
+    return model_animation_data_globals.blocks ? model_animation_data_globals.count : 0;
+}
+
 model_animation_data *get_model_animation(int32_t animation_index)
 {
     if (animation_index < 0 || animation_index >= MAXIMUM_MODEL_ANIMATIONS_PER_MAP) return nullptr;

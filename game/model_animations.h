@@ -77,6 +77,9 @@ model_animation_definition *get_model_animation_definition(int32_t index);
 // The model definition index of a definition's frame; NONE when out of range.
 int16_t get_model_animation_frame_model_type(int32_t definition_index, int32_t frame_index);
 model_animation_data *get_model_animation(int32_t animation_index);
+// Slots in use run 0 .. this - 1 (free ones read as null); 0 before the
+// array is set up.
+int32_t get_model_animation_slot_count(void);
 
 // Makes an animation of definition `definition_index` standing at `location`,
 // stopped at frame 0, with its model; NONE when either array is full or the

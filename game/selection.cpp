@@ -1257,6 +1257,46 @@ void update_selection_mouse_over_highlight(const action_data *action)
     }
 }
 
+// ---- what the interface's overlays read -------------------------------------------------
+
+bool get_band_selection_bounds(rectangle2d *bounds)
+{
+    if (selection_globals.state != _selection_band) return false;
+    if (bounds) *bounds = selection_globals.band_selection_bounds;
+    return true;
+}
+
+bool get_gesture_vector(bool *is_object, world_point3d *start, world_point3d *end)
+{
+    if (selection_globals.state != _selection_gesture || selection_globals.first_click_was_overhead_map_click)
+        return false;
+    const pick_state *press = &selection_globals.original_pick;
+    const bool on_object = press->return_flags == _pick_objects_flag;
+    world_point3d from;
+    if (on_object)
+    {
+        const object_data *object = get_object(press->object_index);
+        if (!object) return false;
+        from = object->location.position;
+    }
+    else
+    {
+        const world_distance height = get_mesh_height(&press->mesh_location, _mesh_surface_height);
+        from = {press->mesh_location.x, press->mesh_location.y, height == MESH_NO_HEIGHT ? (world_distance)0 : height};
+    }
+    pick_state state;
+    new_pick_by_point_state(&state, selection_globals.last_action.pointer, _pick_triangle_flags);
+    const uint32_t result = pick(&state);
+    world_point3d to;
+    if (result == _pick_mesh_triangles_flag) to = {state.mesh_location.x, state.mesh_location.y, from.z};
+    else if (result == _pick_model_triangles_flag) to = {state.model_location.x, state.model_location.y, from.z};
+    else return false;
+    if (is_object) *is_object = on_object;
+    if (start) *start = from;
+    if (end) *end = to;
+    return true;
+}
+
 // ---- registrations ---------------------------------------------------------------------
 
 static bool selection_action_consumer(action_data *action) { return update_selection(action); }

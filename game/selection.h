@@ -222,6 +222,19 @@ int32_t scan_and_get_monsters(int16_t *list, int32_t count, int32_t maximum, int
                               int32_t player, int16_t player_test, int32_t team, int16_t team_test,
                               int32_t collection, int16_t collection_test, bool inanimate, int16_t inanimate_test);
 
+// ---- what the interface's overlays read -------------------------------------------------
+
+// True while a rubber band is dragged (state band), with its screen rectangle.
+bool get_band_selection_bounds(rectangle2d *bounds);
+// True while a facing gesture is dragged (state gesture) from a press that
+// was not on the overhead map.  `start`: the press's ground point at the
+// mesh's surface height (0 where there is none), or, after a press on an
+// object, that object's position (false when it is gone) and *is_object set.
+// `end`: what a triangles-only pick finds under the last pointer (clamped to
+// the view), ground point or model location, at the start's height; false
+// when it finds nothing.
+bool get_gesture_vector(bool *is_object, world_point3d *start, world_point3d *end);
+
 // ---- what the selection asks of later subsystems ---------------------------------------
 
 // The console (neutral until filled: takes no action, no input, no prompts).

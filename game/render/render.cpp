@@ -15,6 +15,7 @@
 #include "bitmaps.h"
 #include "connectors.h"
 #include "hardware_rasterizer.h"
+#include "interface.h"
 #include "local_projectiles.h"
 #include "mesh.h"
 #include "mesh_effects.h"
@@ -27,6 +28,8 @@
 #include "render/render_models.h"
 #include "render/render_objects.h"
 #include "render/render_wireframe.h"
+#include "render/render_particles.h"
+#include "render/render_world_effects.h"
 #include "render/render_rasterize.h"
 #include "render/render_sort.h"
 #include "render/terrain_maps.h"
@@ -394,9 +397,13 @@ void build_scene(view_data *view, render_surface_list *list)
         run_prerender_effects(view, run_prerender_effect);
     list->override_precise_z = 0;
     if (view->game_ticks_elapsed != 0) update_local_projectiles(view->game_ticks_elapsed);
+    build_media_local_projectile_effects(view, view->region);
+    build_particle_system_splashes(view, view->region);
+    build_local_projectiles_surface_list(view, view->region);
     const mesh_header *header = get_mesh_header();
     if (header && (header->flags & _mesh_can_catch_fire_flag)) build_mirror_groups_surface_list(view, view->region);
     build_mesh_effect_surface_list(view, view->region);
+    build_lightning_surface_list(view, view->region);
     build_connector_surface_list(view, view->region);
     if (view->region && !(view->flags & _render_view_omit_objects_flag)) build_objects_surface_list(view, view->region);
     // Objects, models, the terrain maps and the terrain's own surfaces join
@@ -741,6 +748,7 @@ void initialize_scene(void)
     render_globals.volatile_color_map = render_globals.volatile_color_map_block + VOLATILE_MAP_OFFSET;
     render_globals.volatile_shadow_map = render_globals.volatile_shadow_map_block + VOLATILE_MAP_OFFSET;
     initialize_render_wireframe();
+    initialize_particle_system_surfaces();
 }
 
 void initialize_render(void)
@@ -797,6 +805,7 @@ void dispose_render_from_old_map(void)
 static bool startup_renderer(void)
 {
     initialize_render();
+    initialize_interface_overlays();
     return true;
 }
 

@@ -38,6 +38,14 @@ static bool insert_effect(effect_table *table, int32_t maximum, const char *kind
         log_message(__FILE__, __LINE__, "a null %s effect was not registered", kind);
         return false;
     }
+    for (int32_t i = 0; i < table->count; ++i)
+        if (table->effects[i].procedure == procedure)
+        {
+            // A start-up step run again (tests, tools) must not run its effect twice a frame.
+            log_message(__FILE__, __LINE__, "a %s effect registered again (priority %d) was ignored", kind,
+                        (int32_t)priority);
+            return false;
+        }
     if (table->count >= maximum)
     {
         log_message(__FILE__, __LINE__, "too many %s effects (%d): the one of priority %d is ignored", kind,

@@ -6,7 +6,8 @@
 // is drawn last and lies on top.
 //
 // The tables hold 2 pre-render and 8 post-rasterization effects; a
-// registration into a full table is logged and ignored.
+// registration into a full table, or of a procedure already in the table, is
+// logged and ignored.
 //
 // Main thread only; effects register once, at start-up.
 
@@ -22,7 +23,7 @@ enum
 
 typedef void (*render_effect_procedure)(view_data *view);
 
-// False (logged) for a null procedure or a full table.
+// False (logged) for a null procedure, one already registered or a full table.
 bool register_prerender_effect(render_effect_procedure procedure, int16_t priority);
 bool register_postrasterization_effect(render_effect_procedure procedure, int16_t priority);
 

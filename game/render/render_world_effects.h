@@ -1,2 +1,77 @@
 #pragma once
 // Surfaces of the world effects: lightning, connectors, mesh effects, mirrors, local projectiles.
+//
+// The game core and the units keep these effects as plain records (bolts,
+// shockwaves, groups of local projectiles, model animations); the builders
+// here read those records once per frame and turn what they can see into
+// surfaces of the view's main list and overlays of its overlay lists, through
+// the bitmap surface builders and the object overlays.  The core never
+// includes this header: it declares its own three builders (connectors, mesh
+// effects, mirror groups) over a forward-declared view and a void region,
+// and they are defined here.
+//
+// An effect is drawn only where a definition gives its look (a collection,
+// a sequence); the others stay undrawn:
+// - lightning: the bolt's definition names its collection; sequence 0 is the
+//   segment, its frames cycle with the bolt's age, and a frame's shadow map
+//   (a light map, usually) is stamped at the strike point once it struck;
+// - local projectiles: the group definition's collection and sequence, one
+//   camera-facing rectangle a particle, its frame's shadow map under it;
+// - model animations: shadow map k of the current model's collection is the
+//   shadow of frame k; none, none drawn;
+// - mesh effects, connectors and mirror groups: no definition gives a look
+//   yet, so nothing is drawn.
+// Bad records (a sequence or frame the collection lacks, a sequence without
+// views or frames) are skipped with a log line, once per frame at most.
+//
+// Main thread only; everything made lives in the render pool for one frame.
+
+#include <cstdint>
+
+#include "world.h"
+
+struct mesh_region;
+struct view_data;
+
+enum
+{
+    // Nothing nearer than this (viewer-space z) is drawn, as with sprites.
+    EFFECT_NEAREST_VIEWER_Z = -34,
+    // A bolt is drawn in at most this many segments.
+    MAXIMUM_LIGHTNING_SEGMENTS = 32,
+    // A segment spans at most this far on each axis (its streak direction is
+    // a 16-bit vector); longer bolts take more segments, up to the maximum.
+    MAXIMUM_LIGHTNING_SEGMENT_LENGTH = 16384,
+};
+
+// Each bolt the region sees (either end on a visible cell): from its start to
+// its tip (while travelling, the share of the way its age has covered; once
+// struck, the strike point), in the definition's segments, each a streak of
+// the segment bitmap whose inner corners wander by up to the definition's
+// jitter (local_random: the look only).
+void build_lightning_surface_list(view_data *view, mesh_region *region);
+
+// Every local projectile on a visible cell, as a rectangle of its group's
+// sequence (frame: the particle's, view 0), scaled by the particle's scale,
+// as transparent as its group's fade, with its frame's shadow map on the
+// ground below it.
+void build_local_projectiles_surface_list(view_data *view, mesh_region *region);
+
+// Local projectiles above a reflecting media cell (one with the reflection
+// flag) are drawn again mirrored in the media surface, in the reflection
+// pass.  Nothing when the view omits reflections.
+void build_media_local_projectile_effects(view_data *view, mesh_region *region);
+
+// Files the animated shadow (overlay mode 2) of each model animation whose
+// model stands on a visible cell: shadow map `current_frame_index` of the
+// model's collection, registered at the model's position.  Called by the
+// terrain maps when they redraw.
+void build_visible_animating_shadow_overlays(view_data *view);
+
+// The three the core declares (game/connectors.h, mesh_effects.h,
+// mirror_groups.h) with a void region, defined here: connectors, mirror groups
+// and mesh effects have no look yet and add nothing.
+
+// The cell of `point` lies on a visible row and span of the region (both ends
+// included); false without a region.
+bool effect_point_in_region(const mesh_region *region, const world_point3d *point);

@@ -10,6 +10,7 @@
 #include "mesh.h"
 #include "render/render.h"
 #include "render/render_tables.h"
+#include "render/render_world_effects.h"
 #include "render/terrain_overlays.h"
 #include "shapes.h"
 
@@ -292,6 +293,7 @@ static void redraw_volatile_maps(view_data *view, const mesh_region *region, int
     terrain_maps_globals_data &g = terrain_maps_globals;
     uint8_t *color_map = volatile_color_map(), *shadow_map = volatile_shadow_map();
     if (!color_map || !shadow_map) return;
+    if (!(view->flags & _render_view_omit_models_flag)) build_visible_animating_shadow_overlays(view);
     // Said once per map: every frame would drown the log.
     if (!g.missing_tables_logged &&
         (!g.volatile_color_map_shading_table || !g.volatile_color_map_blend_table) && mesh_is_loaded())
@@ -326,10 +328,9 @@ void update_maps(view_data *view)
     if (!view) return;
     const bool flush = !g.tick_count_valid || view->tick_count != g.last_tick_count;
     mesh_region *region = view->region;
-    // The animating shadows of visible models join the overlay lists here once
-    // model animations can give them.
     if (global_maps_mode == _maps_mode_tiles)
     {
+        if (flush && !(view->flags & _render_view_omit_models_flag)) build_visible_animating_shadow_overlays(view);
         cache_tiles_for_region(region, flush);
     }
     else if (region)

@@ -1,5 +1,8 @@
 // Golden frames: the demo map rendered by vesk_render from three cameras, in
-// 32-bit and 565, against the PNGs stored under tests/data/golden.  A frame
+// 32-bit and 565, terrain only, and with its objects and models from a
+// fourth; and the shore test map with its objects (a shed half in the water,
+// one under it, one on the grass seen from behind); against the PNGs stored
+// under tests/data/golden.  A frame
 // matches when at most 0.5% of its pixels differ from the stored one and none
 // by more than 8 in a channel (red, green, blue; compilers and optimisation
 // levels may round a few texels differently).  A frame that does not match
@@ -38,10 +41,15 @@ struct golden_frame
     const char *camera;
     int depth;
     bool filter;
+    const char *map = "demo";
+    bool objects = false; // objects and models drawn
+    int width = 640, height = 480;
+    const char *field_of_view = nullptr; // degrees; the observer's when null
 };
 
 // Straight down over the western plain; oblique over the lake's shore; low
-// over the hills towards the horizon.
+// over the hills towards the horizon; the demo's trees, shed and watchtower
+// from the north-west; the shore map's lake from above its northern bank.
 const golden_frame frames[] = {
     {"plain_down_32", "5,12,8,90,-90", 32, true},
     {"plain_down_565", "5,12,8,90,-90", 16, true},
@@ -50,9 +58,10 @@ const golden_frame frames[] = {
     {"shore_oblique_32_unfiltered", "2,30,5,-40,-35", 32, false},
     {"hills_low_32", "1,1,1.5,35,-8", 32, true},
     {"hills_low_565", "1,1,1.5,35,-8", 16, true},
+    {"demo_objects_32", "5,1,4,38,-18", 32, true, "demo", true, 320, 240},
+    {"demo_objects_565", "5,1,4,38,-18", 16, true, "demo", true, 320, 240},
+    {"shore_objects_32", "8,8,5,90,-55", 32, true, "gold", true, 320, 240, "90"},
 };
-
-const int FRAME_WIDTH = 640, FRAME_HEIGHT = 480;
 
 std::string golden_directory(void) { return (fs::path(__FILE__).parent_path().parent_path() / "data" / "golden").string(); }
 
@@ -93,7 +102,9 @@ protected:
         const std::string tool = data_tool_path();
         if (!fs::exists(tool) || !fs::exists(fs::path(bin) / "vesk_render")) return;
         directory = enter_test_directory();
-        data_ready = write_demo_data_set(tool);
+        std::vector<test_tag> shore;
+        data_ready = make_demo_map_source_tags(tool, "golden_shore.map", "gold", &shore) &&
+                     write_demo_data_set(tool, shore);
     }
     static void TearDownTestSuite()
     {
@@ -109,11 +120,13 @@ protected:
     // Renders a frame into `out` (in the scratch directory).
     static int render(const golden_frame &frame, const std::string &out)
     {
-        const std::string command = "'" + bin + "/vesk_render' --data '" + directory + "' --map demo --camera " +
-                                    frame.camera + " --size " + std::to_string(FRAME_WIDTH) + "x" +
-                                    std::to_string(FRAME_HEIGHT) + " --depth " + std::to_string(frame.depth) +
-                                    " --filter " + (frame.filter ? "on" : "off") + " --omit-objects --out '" + out +
-                                    "'";
+        const std::string command = "'" + bin + "/vesk_render' --data '" + directory + "' --map " + frame.map +
+                                    " --camera " + frame.camera + " --size " + std::to_string(frame.width) + "x" +
+                                    std::to_string(frame.height) + " --depth " + std::to_string(frame.depth) +
+                                    " --filter " + (frame.filter ? "on" : "off") +
+                                    (frame.objects ? "" : " --omit-objects") +
+                                    (frame.field_of_view ? std::string(" --fov ") + frame.field_of_view : "") +
+                                    " --out '" + out + "'";
         return exit_code_of(system(command.c_str()));
     }
 };
@@ -130,8 +143,8 @@ TEST_F(golden_frames, frames_match_the_stored_goldens)
         ASSERT_EQ(render(frame, out), 0);
         rgb_image image;
         ASSERT_TRUE(read_png(out, &image)) << "the frame does not decode";
-        ASSERT_EQ(image.width, FRAME_WIDTH);
-        ASSERT_EQ(image.height, FRAME_HEIGHT);
+        ASSERT_EQ(image.width, frame.width);
+        ASSERT_EQ(image.height, frame.height);
         if (std::all_of(image.pixels.begin(), image.pixels.end(), [](uint8_t v) { return v == 0; }))
         {
             ++empty;
@@ -163,15 +176,15 @@ TEST_F(golden_frames, frames_match_the_stored_goldens)
             }
             largest = std::max(largest, pixel_largest);
         }
-        const bool matches = differing * 200 <= FRAME_WIDTH * FRAME_HEIGHT && largest <= 8;
+        const bool matches = differing * 200 <= frame.width * frame.height && largest <= 8;
         if (!matches)
         {
             const std::string kept = previous + "/golden_" + frame.name + ".png";
             const std::string diff_path = previous + "/golden_" + frame.name + "_diff.png";
             fs::copy_file(out, kept, fs::copy_options::overwrite_existing);
             char reason[256];
-            write_rgb_png(diff_path.c_str(), diff.data(), FRAME_WIDTH, FRAME_HEIGHT, reason, sizeof(reason));
-            ADD_FAILURE() << differing << " pixels differ (at most " << FRAME_WIDTH * FRAME_HEIGHT / 200
+            write_rgb_png(diff_path.c_str(), diff.data(), frame.width, frame.height, reason, sizeof(reason));
+            ADD_FAILURE() << differing << " pixels differ (at most " << frame.width * frame.height / 200
                           << " may), the largest by " << largest << " (at most 8); the frame is " << kept
                           << " and the difference " << diff_path;
         }

@@ -161,6 +161,8 @@ int main(int argc, char **argv)
     {
         view_data view;
         build_render_camera_view(&view, &camera, &options, buffer);
+        // The frame follows the ticks run: local projectiles catch up on them.
+        view.game_ticks_elapsed = (int32_t)ticks;
         render_camera_view(&view);
         ok = render_back_buffer_to_rgb(buffer, &rgb);
     }

@@ -1,0 +1,457 @@
+// The world effects as surfaces: local projectiles as rectangles with their
+// shadows and their reflections over water, lightning as streaks with its
+// light at the strike, the animated shadows of model animations; what stays
+// undrawn (no region, no look, bad sequences and frames); the particle
+// systems' pre-render effect.
+//
+// The camera hangs 4096 units above world (2048, 2048) looking straight down
+// with no turn, so viewer space is the world offset from the eye and a
+// ground point lands on screen at (320 + dx / 8, 240 - dy / 8).
+
+#include "tag_files/store_fixture.h"
+
+#include "support/expected_assertions.h"
+
+#include <cstring>
+#include <vector>
+
+#include "collection_builder.h"
+#include "connectors.h"
+#include "cseries/registration.h"
+#include "lightning.h"
+#include "local_projectile_groups.h"
+#include "local_projectiles.h"
+#include "mesh.h"
+#include "mesh_effects.h"
+#include "mirror_groups.h"
+#include "model_animations.h"
+#include "models.h"
+#include "render/mesh_region.h"
+#include "render/render.h"
+#include "render/render_effects.h"
+#include "render/render_objects.h"
+#include "render/render_particles.h"
+#include "render/render_sort.h"
+#include "render/render_world_effects.h"
+#include "shapes.h"
+#include "support/objects_world.h"
+#include "tag_files/definitions.h"
+#include "vesk_random.h"
+
+namespace {
+
+const tag EFFECTS = FOUR_CHARACTER_CODE('e', 'f', 'c', 't');
+
+enum
+{
+    BOLT_SEQUENCE = 0, // the lightning segment (always sequence 0); its frame casts light map 1
+    PUFF_SEQUENCE = 1, // two frames; frame 0 casts shadow map 0
+    PUFF_BITMAP = 0,
+    BOLT_BITMAP = 1,
+};
+
+// The effects collection: a run-length puff, a flat power-of-two bolt
+// segment, a shadow map and a light map.
+builder_collection effects_collection(void)
+{
+    builder_collection c;
+    c.user_data_flags = 16; // atmospheric effects
+    c.colors.color_count = 4;
+    for (int32_t i = 0; i < 4; ++i) c.colors.colors[i] = {(uint16_t)(i * 20000), 30000, 30000, 0};
+    c.bitmaps.push_back(new_builder_bitmap("puff", 16, 16, _builder_rle_8bit, 1));
+    c.bitmaps.push_back(new_builder_bitmap("bolt", 16, 16, _builder_flat_8bit, 2));
+    c.bitmaps.push_back(new_builder_bitmap("shadow", 8, 8, _builder_flat_8bit, 200));
+    c.bitmaps.push_back(new_builder_bitmap("light", 8, 8, _builder_flat_8bit, 100));
+    shadow_map_data shadow = {};
+    shadow.bitmap_index = 2;
+    shadow.registration_x = shadow.registration_y = 4 << 16;
+    c.shadow_maps.push_back(shadow);
+    shadow.bitmap_index = 3;
+    shadow.flags = 1; // a light map
+    c.shadow_maps.push_back(shadow);
+    c.instances.push_back(builder_instance(PUFF_BITMAP, 8, 8, 8, 8));
+    c.instances.push_back(builder_instance(BOLT_BITMAP, 8, 8, 8, 8));
+
+    builder_sequence bolt = new_builder_sequence("bolt");
+    bolt.data.number_of_views = 1;
+    bolt.data.pixels_to_world = 0x10000;
+    bolt.frames = {{1}};
+    bolt.frame_shadow_maps = {1};
+    EXPECT_EQ(complete_builder_sequence(&bolt, &c), nullptr);
+    c.sequences.push_back(bolt);
+    builder_sequence puff = new_builder_sequence("puff");
+    puff.data.number_of_views = 1;
+    puff.data.pixels_to_world = 0x40000; // 4 world units a pixel
+    puff.frames = {{0}, {0}};
+    puff.frame_shadow_maps = {0, NONE};
+    EXPECT_EQ(complete_builder_sequence(&puff, &c), nullptr);
+    c.sequences.push_back(puff);
+    return c;
+}
+
+struct surface_counts
+{
+    int32_t rectangles = 0, triangles = 0, reflected = 0, other = 0;
+};
+
+class render_effects_surfaces : public store_fixture::store_test
+{
+protected:
+    int32_t effects = NONE;
+    view_data view = {};
+    render_surface_list list;
+    mesh_region region = {};
+    mesh_span spans[8];
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        write_foundation_file({});
+        start_store();
+        clear_all_registrations();
+        register_shapes_hooks();
+        ASSERT_TRUE(initialize_shapes());
+        const std::vector<uint8_t> bytes = build_collection_tag_data(effects_collection());
+        ASSERT_FALSE(bytes.empty());
+        write_local_tag(COLLECTION_GROUP_TAG, "efct", COLLECTION_VERSION_NUMBER, bytes.data(), (int32_t)bytes.size());
+        store_model();
+        initialize_shapes_for_new_map();
+        objects_world_map map;
+        map.media_cells = {{2, 2}, {5, 5}};
+        ASSERT_TRUE(load_objects_world(map));
+        get_mesh_cell(2, 2)->flags |= _mesh_cell_has_reflection_flag; // (5, 5) does not reflect
+        effects = get_collection_index(EFFECTS);
+        ASSERT_NE(effects, NONE);
+
+        initialize_lightning();
+        initialize_lightning_for_new_map();
+        ASSERT_TRUE(initialize_local_projectile_group_definitions());
+        initialize_local_projectile_group_definitions_for_new_map();
+        initialize_local_projectiles();
+        initialize_local_projectiles_for_new_map();
+        set_local_random_seed(5);
+
+        ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 20));
+        new_render_scene(0);
+        new_surface_list(&list);
+        view.main_surface_list = &list;
+        view.screen_width = 640;
+        view.screen_height = 480;
+        view.xk = 320;
+        view.yk = 240;
+        view.fworld_to_screen = 512.0f;
+        view.location.position = {2048, 2048, 4096};
+        for (int32_t i = 0; i < 3; ++i) view.world_to_viewer_rotation[i][i] = 16384;
+        see_rows(0, 7);
+        view.region = &region;
+    }
+    void TearDown() override
+    {
+        dispose_local_projectiles_from_old_map();
+        dispose_local_projectile_group_definitions_from_old_map();
+        dispose_lightning_from_old_map();
+        dispose_objects_world();
+        dispose_shapes_from_old_map();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+
+    // The region sees every cell of rows first..last.
+    void see_rows(int16_t first, int16_t last)
+    {
+        region.y0 = first;
+        region.y1 = last;
+        for (mesh_span &span : spans) span = {0, 7};
+        region.spans = spans;
+    }
+
+    void store_model(void)
+    {
+        ASSERT_TRUE(store_box_geometry_tag("boxg", 512));
+        model_definition model;
+        memset(&model, 0, sizeof(model));
+        model.geometry_tag = FOUR_CHARACTER_CODE('b', 'o', 'x', 'g');
+        model.model_permutation_count = 1;
+        model.collection_tag = EFFECTS;
+        for (auto &permutation : model.model_permutations) permutation.collection_tag = NONE;
+        ASSERT_TRUE(store_definition_tag(MODEL_DEFINITION_GROUP_TAG, "boxm", &model, sizeof(model)));
+        model_animation_definition animation;
+        memset(&animation, 0, sizeof(animation));
+        animation.number_of_frames = 4;
+        animation.ticks_per_frame = 1;
+        animation.forward_sound_type = animation.backward_sound_type = NONE;
+        for (int i = 0; i < 4; ++i) animation.frame_model_tags[i] = FOUR_CHARACTER_CODE('b', 'o', 'x', 'm');
+        ASSERT_TRUE(store_definition_tag(MODEL_ANIMATION_DEFINITION_GROUP_TAG, "door", &animation, sizeof(animation)));
+    }
+
+    // A burst of `count` particles that stay where they appear, at `center`.
+    int32_t burst(world_point3d center, int16_t count, int16_t sequence = PUFF_SEQUENCE, tag name = FOUR_CHARACTER_CODE('b', 'r', 's', 't'))
+    {
+        local_projectile_group_definition d;
+        default_local_projectile_group_definition(&d);
+        d.collection_tag = EFFECTS;
+        d.collection_index = (int16_t)effects;
+        d.sequence_index = sequence;
+        d.maximum_projectiles = count;
+        d.emission_lower_bound = count;
+        d.lifespan_lower_bound = 100;
+        d.animation_rate = 0;
+        const int32_t type = new_definition(&local_projectile_group_definitions, name, &d);
+        EXPECT_NE(type, NONE);
+        new_local_projectile_group_data request;
+        memset(&request, 0, sizeof(request));
+        request.type = (int16_t)type;
+        request.center = center;
+        request.central_object_index = request.bounds_object_index = NONE;
+        request.opacity = FIXED_FRACTION_ONE;
+        request.color_table_index = NONE;
+        const int32_t group = new_local_projectile_group(&request);
+        EXPECT_NE(group, NONE);
+        update_local_projectiles(1);
+        return group;
+    }
+
+    surface_counts count_surfaces(void) const
+    {
+        surface_counts counts;
+        for (const render_surface *s = list.first_surface; s; s = s->next_surface)
+        {
+            const uint16_t word = s->packed;
+            if (surface_word_flags(word) & _surface_reflection_flag) ++counts.reflected;
+            if (surface_word_subtype(word) == _surface_subtype_object_rectangle) ++counts.rectangles;
+            else if (surface_word_subtype(word) == _surface_subtype_object_triangle) ++counts.triangles;
+            else ++counts.other;
+        }
+        return counts;
+    }
+
+    static int32_t overlay_count(const render_map_overlay *overlay)
+    {
+        int32_t count = 0;
+        for (; overlay; overlay = overlay->next_map_overlay) ++count;
+        return count;
+    }
+
+    void restart_frame(void)
+    {
+        new_render_scene(0);
+        new_surface_list(&list);
+        view.shadow_map_overlays = view.light_map_overlays = nullptr;
+    }
+};
+
+TEST_F(render_effects_surfaces, local_projectiles_are_rectangles_of_their_sequence_with_shadows)
+{
+    burst({1536, 2560, 0}, 3);
+    ASSERT_EQ(get_local_projectile_used_count(), 3);
+    build_local_projectiles_surface_list(&view, &region);
+    const surface_counts counts = count_surfaces();
+    EXPECT_EQ(counts.rectangles, 3);
+    EXPECT_EQ(counts.other + counts.triangles + counts.reflected, 0);
+    EXPECT_EQ(overlay_count(view.shadow_map_overlays), 3) << "frame 0 casts shadow map 0";
+
+    // Placed and sized from the instance's world extents around the eye's offset.
+    const bitmap_instance_data *instance =
+        get_bitmap_instance(effects, get_sequence_instance_index(effects, PUFF_SEQUENCE, 0, 0));
+    const render_rectangle *r = (const render_rectangle *)list.first_surface;
+    local_projectile_surface particle;
+    int32_t first = 0;
+    while (!get_local_projectile_surface(first, &particle)) ++first;
+    const int32_t dx = particle.position.x - 2048, dy = particle.position.y - 2048;
+    const int32_t scale = particle.scale;
+    EXPECT_EQ(r->header.z, particle.position.z - 4096);
+    EXPECT_EQ(r->x0, (int16_t)(320 + (dx + instance->world_left * scale / 256) / 8.0));
+    EXPECT_EQ(r->y0, (int16_t)(240 - (dy + instance->world_top * scale / 256) / 8.0));
+    EXPECT_LT(r->x0, r->x1);
+    EXPECT_LT(r->y0, r->y1);
+    EXPECT_EQ(bitmap_identifier_collection_index(r->bitmap_identifier), effects);
+    EXPECT_EQ(bitmap_identifier_bitmap_index(r->bitmap_identifier), PUFF_BITMAP);
+    EXPECT_EQ(r->header.transparency, 0) << "a group at full opacity";
+    EXPECT_EQ(surface_word_flags(r->header.packed) & _surface_transparent_flag, 0u);
+
+    // Outside the region nothing at all.
+    restart_frame();
+    see_rows(6, 7);
+    build_local_projectiles_surface_list(&view, &region);
+    EXPECT_EQ(list.surface_count, 0);
+    EXPECT_EQ(view.shadow_map_overlays, nullptr);
+}
+
+TEST_F(render_effects_surfaces, reflections_of_local_projectiles_only_over_reflecting_water)
+{
+    burst({1280, 1280, 400}, 2, PUFF_SEQUENCE, FOUR_CHARACTER_CODE('w', 'e', 't', ' ')); // over cell (2, 2), which reflects
+    burst({2816, 2816, 400}, 2, PUFF_SEQUENCE, FOUR_CHARACTER_CODE('d', 'r', 'y', ' ')); // over cell (5, 5), which does not
+    build_media_local_projectile_effects(&view, &region);
+    const surface_counts counts = count_surfaces();
+    EXPECT_EQ(counts.rectangles, 2);
+    EXPECT_EQ(counts.reflected, 2);
+    for (const render_surface *s = list.first_surface; s; s = s->next_surface)
+    {
+        const render_rectangle *r = (const render_rectangle *)s;
+        EXPECT_NE(surface_word_flags(s->packed) & _surface_mirror_vertical_flag, 0u);
+        EXPECT_NE(surface_word_flags(s->packed) & _surface_transparent_flag, 0u);
+        EXPECT_EQ(bitmap_identifier_color_table_permutation(r->bitmap_identifier), 3);
+        EXPECT_GE(s->transparency, 0xE000) << "the reflection is faint";
+        EXPECT_EQ(s->z, (2 * 200 - 400) - 4096) << "mirrored in the media surface";
+    }
+    EXPECT_EQ(view.shadow_map_overlays, nullptr) << "reflections cast no shadow";
+
+    restart_frame();
+    view.flags = _render_view_omit_reflections_flag;
+    build_media_local_projectile_effects(&view, &region);
+    EXPECT_EQ(list.surface_count, 0);
+}
+
+TEST_F(render_effects_surfaces, local_projectiles_without_a_drawable_look_are_skipped)
+{
+    burst({1536, 2560, 64}, 2, 5, FOUR_CHARACTER_CODE('n', 'o', 's', 'e')); // the collection has two sequences
+    burst({1536, 1536, 64}, 2, PUFF_SEQUENCE, FOUR_CHARACTER_CODE('o', 'k', ' ', ' '));
+    // One particle of the good group on a frame its sequence lacks.
+    for (int32_t i = 0; i < get_local_projectile_count(); ++i)
+    {
+        local_projectile_data *p = (local_projectile_data *)get_local_projectile(i);
+        const local_projectile_group_data *g = p ? get_local_projectile_group(p->group_index) : nullptr;
+        if (g && get_local_projectile_group_definition(g->type)->sequence_index == PUFF_SEQUENCE)
+        {
+            p->frame_index = 9;
+            break;
+        }
+    }
+    build_local_projectiles_surface_list(&view, &region);
+    EXPECT_EQ(list.surface_count, 1) << "only the good particle on a good frame";
+}
+
+TEST_F(render_effects_surfaces, lightning_is_drawn_in_streaks_to_its_tip_and_lights_the_strike)
+{
+    lightning_definition definition = {};
+    definition.strike_ticks = 4;
+    definition.linger_ticks = 3;
+    definition.segment_count = 4;
+    definition.collection_tag = EFFECTS;
+    const int32_t type = new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('b', 'o', 'l', 't'), &definition);
+    definition.collection_tag = NONE;
+    const int32_t plain = new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('p', 'l', 'a', 'i'), &definition);
+    ASSERT_NE(type, NONE);
+    const new_lightning_data bolt = {(int16_t)type, NONE, NONE, {1024, 1024, 0}, {3072, 1024, 0}};
+    const int32_t bolt_index = new_lightning(&bolt);
+    ASSERT_NE(bolt_index, NONE);
+    const new_lightning_data unseen = {(int16_t)plain, NONE, NONE, {1024, 3072, 0}, {3072, 3072, 0}};
+    ASSERT_NE(new_lightning(&unseen), NONE);
+    update_lightning();
+    update_lightning();
+
+    // Half way: four segments of two triangles, the last one ending at x 2048.
+    build_lightning_surface_list(&view, &region);
+    surface_counts counts = count_surfaces();
+    EXPECT_EQ(counts.triangles, 8);
+    EXPECT_EQ(counts.rectangles + counts.other, 0);
+    for (const render_surface *s = list.first_surface; s; s = s->next_surface)
+    {
+        const render_triangle *t = (const render_triangle *)s;
+        EXPECT_EQ(bitmap_identifier_collection_index(t->bitmap_identifier), effects);
+        EXPECT_EQ(bitmap_identifier_bitmap_index(t->bitmap_identifier), BOLT_BITMAP);
+        EXPECT_EQ(s->z, -4096);
+    }
+    const render_triangle *last = (const render_triangle *)list.last_surface;
+    EXPECT_EQ(last->corners[0].vertex->p.x, 0) << "the tip lies under the eye";
+    EXPECT_EQ(view.light_map_overlays, nullptr) << "no light before the strike";
+
+    // Struck: it reaches the end point and lights the ground there.
+    for (int32_t i = 0; i < 3; ++i) update_lightning();
+    ASSERT_EQ(get_lightning_state(bolt_index), _lightning_struck);
+    restart_frame();
+    build_lightning_surface_list(&view, &region);
+    counts = count_surfaces();
+    EXPECT_EQ(counts.triangles, 8);
+    last = (const render_triangle *)list.last_surface;
+    EXPECT_EQ(last->corners[0].vertex->p.x, 1024);
+    ASSERT_EQ(overlay_count(view.light_map_overlays), 1);
+    EXPECT_EQ(view.light_map_overlays->mode, _overlay_light_map);
+
+    // Neither end on a visible row: nothing.
+    restart_frame();
+    see_rows(5, 7);
+    build_lightning_surface_list(&view, &region);
+    EXPECT_EQ(list.surface_count, 0);
+    EXPECT_EQ(view.light_map_overlays, nullptr);
+}
+
+TEST_F(render_effects_surfaces, animated_shadows_follow_the_animation_frame)
+{
+    const int16_t definition =
+        (int16_t)try_definition_tag_to_index(&model_animation_definitions, FOUR_CHARACTER_CODE('d', 'o', 'o', 'r'), true, 0);
+    ASSERT_NE(definition, NONE);
+    const world_point3d at = {1536, 1536, 0};
+    const int32_t index = new_model_animation(definition, &at, 0, 0);
+    ASSERT_NE(index, NONE);
+
+    build_visible_animating_shadow_overlays(&view);
+    ASSERT_EQ(overlay_count(view.shadow_map_overlays), 1);
+    const render_map_overlay *overlay = view.shadow_map_overlays;
+    EXPECT_EQ(overlay->mode, _overlay_animated_shadow_map);
+    EXPECT_EQ(overlay->x0, 1536 - (4 << 6)) << "registered 4 pixels in: 4 texels of 64 units";
+    EXPECT_EQ(overlay->width, 8);
+    EXPECT_EQ(overlay->pixels[0], 200);
+
+    // Frame 1 takes shadow map 1; frames 2 and 3 have none.
+    struct frame_case
+    {
+        int16_t frame;
+        int32_t overlays;
+        uint8_t pixel;
+    } cases[] = {{1, 1, 100}, {2, 0, 0}, {3, 0, 0}};
+    for (const frame_case &c : cases)
+    {
+        restart_frame();
+        jump_model_animation_to_frame(index, c.frame);
+        build_visible_animating_shadow_overlays(&view);
+        ASSERT_EQ(overlay_count(view.shadow_map_overlays), c.overlays) << "frame " << c.frame;
+        if (c.overlays)
+        {
+            EXPECT_EQ(view.shadow_map_overlays->pixels[0], c.pixel);
+        }
+    }
+
+    // A model off the visible rows casts nothing.
+    restart_frame();
+    jump_model_animation_to_frame(index, 0);
+    see_rows(5, 7);
+    build_visible_animating_shadow_overlays(&view);
+    EXPECT_EQ(view.shadow_map_overlays, nullptr);
+}
+
+TEST_F(render_effects_surfaces, effects_without_a_look_add_nothing_and_particles_register_at_minus_two)
+{
+    initialize_mesh_effects();
+    initialize_mesh_effects_for_new_map();
+    const new_mesh_effect_data shockwave = {0, _mesh_effect_large_shockwave, {2048, 2048, 0}};
+    ASSERT_NE(new_mesh_effect(&shockwave), NONE);
+    build_mesh_effect_surface_list(&view, &region);
+    build_connector_surface_list(&view, &region);
+    build_mirror_groups_surface_list(&view, &region);
+    build_particle_system_splashes(&view, &region);
+    build_particle_system_surface_list(&view);
+    EXPECT_EQ(list.surface_count, 0);
+    dispose_mesh_effects_from_old_map();
+
+    // Registered once, however often the scene starts up.
+    clear_render_effects();
+    initialize_particle_system_surfaces();
+    initialize_particle_system_surfaces();
+    static render_effect_procedure seen;
+    static int16_t seen_priority;
+    static int32_t runs;
+    seen = nullptr;
+    runs = 0;
+    run_prerender_effects(&view, [](render_effect_procedure procedure, int16_t priority, view_data *) {
+        seen = procedure;
+        seen_priority = priority;
+        ++runs;
+    });
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(seen, build_particle_system_surface_list);
+    EXPECT_EQ(seen_priority, -2);
+    clear_render_effects();
+}
+
+} // namespace
