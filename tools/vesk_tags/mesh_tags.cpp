@@ -173,6 +173,19 @@ bool parse_source(source_reader *reader, mesh_source *source)
                 header->edge_of_mesh_buffer_zones[i] = (int16_t)a;
             }
         }
+        else if (verb == "lighting")
+        {
+            int64_t v[9];
+            static const int64_t high[9] = {256, 65535, 65535, 65535, 65536, 256, 65535, 65535, 65535};
+            bool ok = words.size() == 10;
+            for (int i = 0; ok && i < 9; i++) ok = parse_integer(words[1 + i], 0, high[i], &v[i]);
+            if (!ok) return refuse_line(reader, line, "lighting needs a fraction, a colour, a transition, a fraction and a colour");
+            header->dark_fraction = (short_fixed)v[0];
+            header->dark_color = rgb_color{(uint16_t)v[1], (uint16_t)v[2], (uint16_t)v[3], 0};
+            header->transition_point = (fixed)v[4];
+            header->light_fraction = (short_fixed)v[5];
+            header->light_color = rgb_color{(uint16_t)v[6], (uint16_t)v[7], (uint16_t)v[8], 0};
+        }
         else if (verb == "tag")
         {
             tag *field = words.size() == 3 ? header_tag_field(header, words[1]) : nullptr;

@@ -10,6 +10,13 @@
 //   name TEXT                      the name map lists show
 //   teams N | flags N | extra_flags N | level N | priority N
 //   zones LEFT TOP RIGHT BOTTOM    cells kept clear of the camera per side
+//   lighting DARK R G B TRANSITION LIGHT R G B
+//                                  the terrain's shading: how far its darkest level
+//                                  moves towards the dark colour and its lightest
+//                                  towards the light one (fractions, 256 = all the
+//                                  way), colours as 16-bit channels, and the level
+//                                  where darkening turns to lightening (65536 = the
+//                                  lightest); without it shadows do not darken
 //   tag FIELD CODE                 FIELD: landscape overhead interface observer media
 //                                  description pregame postgame hints ambient preload
 //                                  blood narration; CODE four characters or "none"
