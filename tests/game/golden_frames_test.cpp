@@ -1,6 +1,6 @@
 // Golden frames: the demo map rendered by vesk_render from three cameras, in
 // 32-bit and 565, terrain only, and with its objects and models from a
-// fourth; and the shore test map with its objects (a shed half in the water,
+// fourth, and its units; and the shore test map with its objects (a shed half in the water,
 // one under it, one on the grass seen from behind); against the PNGs stored
 // under tests/data/golden.  A frame
 // matches when at most 0.5% of its pixels differ from the stored one and none
@@ -45,6 +45,7 @@ struct golden_frame
     bool objects = false; // objects and models drawn
     int width = 640, height = 480;
     const char *field_of_view = nullptr; // degrees; the observer's when null
+    int ticks = 0;                       // game ticks run before the frame
 };
 
 // Straight down over the western plain; oblique over the lake's shore; low
@@ -61,6 +62,8 @@ const golden_frame frames[] = {
     {"demo_objects_32", "5,1,4,38,-18", 32, true, "demo", true, 320, 240},
     {"demo_objects_565", "5,1,4,38,-18", 16, true, "demo", true, 320, 240},
     {"shore_objects_32", "8,8,5,90,-55", 32, true, "gold", true, 320, 240, "90"},
+    // Both teams' units after one tick (their sight has filled the fog of war).
+    {"demo_units_32", "5,10,3,90,-35", 32, true, "demo", true, 320, 240, nullptr, 1},
 };
 
 std::string golden_directory(void) { return (fs::path(__FILE__).parent_path().parent_path() / "data" / "golden").string(); }
@@ -126,6 +129,7 @@ protected:
                                     " --filter " + (frame.filter ? "on" : "off") +
                                     (frame.objects ? "" : " --omit-objects") +
                                     (frame.field_of_view ? std::string(" --fov ") + frame.field_of_view : "") +
+                                    (frame.ticks ? " --ticks " + std::to_string(frame.ticks) : "") +
                                     " --out '" + out + "'";
         return exit_code_of(system(command.c_str()));
     }
