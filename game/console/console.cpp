@@ -31,9 +31,6 @@
 
 static_assert(_key_caps_lock == 44 && _key_return == 56 && _keypad_enter == 98);
 
-const byte_swap_code cached_line_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, CACHED_CONSOLE_LINE_SIZE,
-                                                         _end_bs_array};
-
 enum
 {
     LONG_MODE_LINE_COUNT = 50,
@@ -342,9 +339,19 @@ void append_chat(int32_t owner_player_index, const char *buffer, int32_t mode)
         const int32_t searched_end = end;
         const bool fits = find_string_wrap_point(font, NONE, text, width, start, &end);
         if (end <= start || end > searched_end) end = searched_end;
+        // A word wider than the line has no wrap point: it is cut where it
+        // stops fitting, a whole character at a time.
         char piece[CONSOLE_LINE_BUFFER_SIZE];
-        memcpy(piece, text + start, (size_t)(end - start));
-        piece[end - start] = 0;
+        for (;;)
+        {
+            memcpy(piece, text + start, (size_t)(end - start));
+            piece[end - start] = 0;
+            if (string_width(font, NONE, piece) < width) break;
+            int32_t previous = end - start;
+            get_previous_character(piece, &previous);
+            if (previous <= 0) break;
+            end = start + previous;
+        }
         cputs(false, owner_player_index, piece, mode);
         if (fits && end == (int32_t)length) break;
         start = end;
@@ -386,6 +393,11 @@ void start_console_input(const char *default_string, int32_t maximum_length)
     if (maximum_length > MAXIMUM_EDITTEXT_LENGTH) maximum_length = MAXIMUM_EDITTEXT_LENGTH;
     console_globals.input_state = _console_input_typing;
     console_globals.input_ticks = console_local_time();
+    // Until a frame places the field, typing is limited by the screen's width.
+    rectangle2d screen, bounds = {0, 0, INPUT_BAND_HEIGHT, 0};
+    get_screen_bounds(&screen);
+    bounds.right = (int16_t)(screen.right - screen.left - INPUT_FIELD_RIGHT_MARGIN);
+    set_edittext_bounds(console_globals.input_edittext, &bounds);
     set_edittext_maximum_length(console_globals.input_edittext, maximum_length);
     set_edittext_string(console_globals.input_edittext, default_string);
     // The caret goes after the default text.
