@@ -41,6 +41,8 @@ enum
     INVENTORY_BUTTON_TOP = 8,
     INVENTORY_BUTTON_BOTTOM = 24,
     MAXIMUM_INVENTORY_STRING_LENGTH = 127,
+    // A larger count from the selection is taken as this (it only narrows the row).
+    MAXIMUM_INVENTORY_ENTRIES = 1000,
 };
 
 // Strings of the list 'incb'.
