@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bitmap_dialogs/button_control.h"
+#include "console/console.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
@@ -186,7 +187,7 @@ void layout_inventory_buttons(int32_t dialog_width, int32_t count, inventory_but
 
 // Whether the console's text input is taking the keys (the chat button then
 // keeps its name).
-static bool console_taking_input(void) { return false; }
+static bool console_taking_input(void) { return get_console_input_state() == _console_input_typing; }
 
 static bool network_game(void) { return game_->type == _game_type_networked; }
 
