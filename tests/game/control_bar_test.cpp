@@ -20,6 +20,7 @@
 
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_text.h"
+#include "console/console.h"
 #include "control_bar.h"
 #include "game_preferences.h"
 #include "game_time.h"
@@ -427,6 +428,15 @@ TEST_F(control_bar, in_network_games_chat_and_ally_follow_teams_options_and_shif
     update_control_bar();
     EXPECT_EQ(name(1), "Yell") << "shift chats to everyone";
     press_shift(false);
+    initialize_console();
+    ASSERT_TRUE(initialize_console_for_new_map());
+    start_console_input("", 40);
+    update_control_bar();
+    EXPECT_EQ(name(1), "Yell") << "the caption stays while the console takes the keys";
+    stop_console_input();
+    update_control_bar();
+    EXPECT_EQ(name(1), "Whisper");
+    dispose_console_from_old_map();
 
     get_team_data(0)->flags |= _team_has_been_eliminated_flag;
     update_control_bar();
