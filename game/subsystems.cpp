@@ -48,6 +48,7 @@
 #include "screenshots.h"
 #include "ingame_fades.h"
 #include "overhead_text.h"
+#include "control_bar.h"
 #include "console/console.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
@@ -106,5 +107,6 @@ void register_built_subsystems(void)
     register_toggle_sniffing_procedure(toggle_sniffing);
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
+    register_control_bar_hooks();
     register_console_hooks();
 }
