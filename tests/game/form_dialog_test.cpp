@@ -1,0 +1,437 @@
+// The tests' form dialog (tests/data/interface/dialogs/form.txt: a name
+// field, a string list of maps, a password field, a plain list, a popup and
+// the default button), made by the data tool and drawn with the demo's dialog
+// art and the tool's fixed test font, driven through the dialog layer's own
+// input path with the test clock: a scripted session whose frame is written
+// as PNG (VESK_FORM_FRAME names a file to keep it in), and seeded runs of
+// random actions over the edit-text engine and the list controls that check
+// the engines' invariants after every action (under the sanitizers in CI).
+// The data is made once and shared through the data cache.
+
+#include "tag_files/store_fixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bitmap_dialogs/bitmap_edittext.h"
+#include "bitmap_dialogs/dialogs_private.h"
+#include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/password_edittext.h"
+#include "bitmap_drawing.h"
+#include "bitmap_text.h"
+#include "cseries/registration.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "image_files.h"
+#include "input/input_definitions.h"
+#include "interface_definitions.h"
+#include "register_vesk_controls.h"
+#include "shapes.h"
+#include "support/demo_data.h"
+#include "support/dialog_harness.h"
+#include "support/dialog_input_harness.h"
+#include "support/expected_assertions.h"
+#include "support/game_core_fixture.h"
+#include "tag_files/definitions.h"
+#include "vesk/string_lists.h"
+
+namespace {
+
+// The form's items (form.txt).
+enum
+{
+    NAME_ITEM = 1,
+    MAP_ITEM = 2,
+    PASSWORD_ITEM = 3,
+    PLAYERS_ITEM = 4,
+    DIFFICULTY_ITEM = 5,
+    START_ITEM = 6,
+};
+const rectangle2d form_bounds = {90, 120, 390, 520};
+
+int16_t screen_x(int16_t x) { return (int16_t)(x + form_bounds.left); }
+int16_t screen_y(int16_t y) { return (int16_t)(y + form_bounds.top); }
+
+// The key code a typed byte comes with: its letter's key for letters, else
+// one no control gives a meaning of its own.
+int16_t key_code_of(uint8_t byte)
+{
+    static const int16_t letters[26] = {_key_a, _key_b, _key_c, _key_d, _key_e, _key_f, _key_g, _key_h, _key_i,
+                                        _key_j, _key_k, _key_l, _key_m, _key_n, _key_o, _key_p, _key_q, _key_r,
+                                        _key_s, _key_t, _key_u, _key_v, _key_w, _key_x, _key_y, _key_z};
+    const uint8_t lower = (uint8_t)tolower(byte);
+    if (lower >= 'a' && lower <= 'z') return letters[lower - 'a'];
+    return _key_x;
+}
+
+class form_dialog : public store_fixture::store_test
+{
+protected:
+    static std::vector<test_tag> *tags;  // the demo's interface and the test dialogs
+    static std::vector<test_tag> *fixed; // the same with the fixed-thumb 'baie'
+    dialog_test_screen screen;
+    dialog_data *dialog = nullptr;
+    std::vector<int16_t> heard; // the items the dialog's handler heard, in order
+    static form_dialog *current;
+
+    static void TearDownTestSuite()
+    {
+        delete tags;
+        delete fixed;
+        tags = fixed = nullptr;
+    }
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        const std::string tool = data_tool();
+        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        if (!tags)
+        {
+            tags = new std::vector<test_tag>;
+            ASSERT_TRUE(make_demo_map_tags(tool, tags));
+            ASSERT_TRUE(make_test_dialog_tags(tool, tags));
+            // Double-byte text on, so that typed and listed text may hold two-byte characters.
+            const char *rows[] = {"1", "...", " ", " -", "", ".,!?)", "49"};
+            std::vector<uint8_t> list(4096);
+            const int32_t size = encode_string_list_data(rows, 7, list.data(), (int32_t)list.size());
+            list.resize((size_t)size);
+            tags->push_back({STRING_LIST_GROUP_TAG, FOUR_CHARACTER_CODE('i', 'n', '#', '1'), "in#1",
+                             STRING_LIST_VERSION, list});
+        }
+        current = this;
+    }
+
+    // Loads `with` into the store and starts the interface, the dialog layer
+    // and the test clock.
+    void start(const std::vector<test_tag> &with)
+    {
+        reset_game_core();
+        clear_all_registrations();
+        register_shapes_hooks();
+        register_dialog_hooks();
+        ASSERT_TRUE(initialize_shapes());
+        ASSERT_TRUE(initialize_font_definitions());
+        ASSERT_TRUE(initialize_interface());
+        current_gameplay_version = 1811;
+        ASSERT_TRUE(write_foundation_files(with));
+        start_store();
+        use_dialog_test_screen_bounds();
+        initialize_shapes_for_new_map();
+        initialize_font_definitions_for_new_map();
+        ASSERT_TRUE(initialize_interface_without_map());
+        install_test_clock(1000);
+    }
+
+    void TearDown() override
+    {
+        current = nullptr;
+        close_all_dialogs();
+        remove_test_clock();
+        dispose_interface_from_old_map();
+        dispose_font_definitions_from_old_map();
+        dispose_shapes_from_old_map();
+        dispose_string_lists();
+        dispose_definitions();
+        clear_all_registrations();
+        restore_dialog_test_screen_bounds();
+        reset_game_core();
+        store_test::TearDown();
+    }
+
+    static void handler(dialog_data *, int16_t item_id, action_data *)
+    {
+        if (current) current->heard.push_back(item_id);
+    }
+
+    void open_form(void)
+    {
+        dialog = new_dialog(dialog_test_code("form"), handler, nullptr, NONE, 0);
+        ASSERT_NE(dialog, nullptr);
+        set_default_dialog_item(dialog, START_ITEM);
+    }
+
+    // One pass of the main loop with `action`, `milliseconds` after the last.
+    void feed(action_data action, uint32_t milliseconds = 34)
+    {
+        advance_test_clock_milliseconds(milliseconds);
+        action.time = game_->local_time.load();
+        dialogs_handled_action(&action);
+        idle_dialogs();
+    }
+    // A press and release at a dialog point.
+    void click(int16_t x, int16_t y, bool shift = false)
+    {
+        action_data down = make_click_action(screen_x(x), screen_y(y));
+        if (shift) down = with_action_flag(down, _shift_down_bit);
+        feed(down);
+        feed(make_release_action(screen_x(x), screen_y(y)));
+    }
+    void key(int16_t key_code, int16_t ascii = NONE, uint32_t milliseconds = 34, bool shift = false)
+    {
+        action_data action = make_key_action(key_code, ascii);
+        if (shift) action = with_action_flag(action, _shift_down_bit);
+        feed(action, milliseconds);
+    }
+    void type(const char *text, uint32_t milliseconds = 34)
+    {
+        for (const char *p = text; *p; ++p) key(key_code_of((uint8_t)*p), (uint8_t)*p, milliseconds);
+    }
+    std::string name_text(int16_t item_id = NAME_ITEM)
+    {
+        char text[EDITTEXT_BUFFER_SIZE];
+        get_bitmap_dialog_edit_item_text(dialog, item_id, text, sizeof(text));
+        return text;
+    }
+    // The test tags with the fixed-thumb dialog elements in place of the demo's.
+    const std::vector<test_tag> &fixed_thumb_tags(void)
+    {
+        if (!fixed)
+        {
+            std::vector<test_tag> made;
+            EXPECT_TRUE(make_fixed_thumb_dialog_elements_tag(data_tool(), &made));
+            fixed = new std::vector<test_tag>;
+            for (const test_tag &t : *tags)
+                if (t.group_tag != COLLECTION_GROUP_TAG || t.subgroup_tag != INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG)
+                    fixed->push_back(t);
+            fixed->insert(fixed->end(), made.begin(), made.end());
+        }
+        return *fixed;
+    }
+    std::string data_tool(void) const
+    {
+        return std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
+    }
+    uint32_t pixel(int16_t x, int16_t y) const { return screen.pixel(screen_x(x), screen_y(y)); }
+};
+std::vector<test_tag> *form_dialog::tags = nullptr;
+std::vector<test_tag> *form_dialog::fixed = nullptr;
+form_dialog *form_dialog::current = nullptr;
+
+// ---- the data ----------------------------------------------------------------------------
+
+TEST_F(form_dialog, the_tool_writes_the_form_and_the_fixed_thumb_art)
+{
+    start(*tags);
+    open_form();
+    const struct
+    {
+        int16_t item_id;
+        const char *type;
+        rectangle2d bounds;
+    } items[] = {{NAME_ITEM, "edit", {32, 16, 54, 184}},     {MAP_ITEM, "slst", {32, 208, 152, 384}},
+                 {PASSWORD_ITEM, "pass", {82, 16, 104, 184}}, {PLAYERS_ITEM, "list", {136, 16, 232, 184}},
+                 {START_ITEM, "butt", {252, 288, 274, 384}}};
+    for (const auto &item : items)
+    {
+        const control_data *control = find_control(dialog, item.item_id);
+        ASSERT_NE(control, nullptr) << item.type;
+        EXPECT_EQ(control->tag, dialog_test_code(item.type));
+        rectangle2d bounds;
+        get_dialog_item_bounds(dialog, item.item_id, &bounds);
+        if (item.item_id != START_ITEM) EXPECT_TRUE(equal_rectangle2d(&bounds, &item.bounds)) << item.type;
+    }
+    EXPECT_NE(find_control(dialog, DIFFICULTY_ITEM), nullptr);
+    const int32_t elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    ASSERT_NE(elements, NONE);
+    const sequence_data *scroll_bar = get_sequence(elements, _dialog_elements_scrollbar_sequence);
+    ASSERT_NE(scroll_bar, nullptr);
+    EXPECT_EQ(scroll_bar->number_of_views, 3);
+    EXPECT_EQ(scroll_bar->frames_per_view, 7) << "the demo's art has the proportional thumb";
+}
+
+TEST_F(form_dialog, the_fixed_thumb_art_has_six_scroll_bar_frames_per_view)
+{
+    start(fixed_thumb_tags());
+    const int32_t elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    ASSERT_NE(elements, NONE);
+    const sequence_data *scroll_bar = get_sequence(elements, _dialog_elements_scrollbar_sequence);
+    ASSERT_NE(scroll_bar, nullptr);
+    EXPECT_EQ(scroll_bar->number_of_views, 3);
+    EXPECT_EQ(scroll_bar->frames_per_view, 6);
+    EXPECT_EQ(get_collection_sequence_count(elements), NUMBER_OF_DIALOG_ELEMENT_SEQUENCES);
+}
+
+// ---- random actions ----------------------------------------------------------------------
+
+// Bytes random text is made of: plain letters and digits, the escape bar,
+// markup codes, two-byte leads and trails, the mask byte, a line break.
+const uint8_t text_bytes[] = {'a', 'b', 'z', 'A', '0', '7', '-', ' ', '|', '|', 'b', 'p', 'l', '3', 0x81, 0x82, 0xA1,
+                              0x40, 0xA1, 0x7F, 0xA5, 0xC3, '\r', '.', 0xFE};
+
+std::string random_text(std::mt19937 &random, int32_t longest)
+{
+    const int32_t length = (int32_t)(random() % (uint32_t)(longest + 1));
+    std::string text;
+    for (int32_t i = 0; i < length; ++i)
+    {
+        uint8_t byte = text_bytes[random() % sizeof(text_bytes)];
+        text.push_back((char)byte);
+    }
+    return text;
+}
+
+// The byte offsets at which the units of `text` begin, and its length.
+std::vector<int32_t> unit_starts(const std::string &text)
+{
+    std::vector<int32_t> starts;
+    int32_t index = 0;
+    while (index < (int32_t)text.size())
+    {
+        starts.push_back(index);
+        const int32_t before = index;
+        get_next_character(text.c_str(), &index);
+        if (index <= before) index = before + 1;
+    }
+    starts.push_back((int32_t)text.size());
+    return starts;
+}
+
+// True when the cut at `at` splits a two-byte character of `text` (escape
+// pairs may be cut: they are two characters of the text as typed).
+bool splits_two_byte_character(const std::string &text, int32_t at)
+{
+    int32_t index = 0;
+    while (index < (int32_t)text.size() && index < at)
+    {
+        const int32_t before = index;
+        const uint32_t character = get_next_character(text.c_str(), &index);
+        if (index > at && character > 0xFF && text[(size_t)before] != '|') return true;
+        if (index <= before) break;
+    }
+    return false;
+}
+
+void expect_edit_invariants(const edittext_data *edit, int32_t step)
+{
+    const void *end = memchr(edit->string, 0, sizeof(edit->string));
+    ASSERT_NE(end, nullptr) << step;
+    const int32_t length = (int32_t)strlen(edit->string);
+    ASSERT_LE(edit->maximum_length, MAXIMUM_EDITTEXT_LENGTH) << step;
+    ASSERT_LE(length, edit->maximum_length) << step;
+    ASSERT_GE(edit->selection_start, 0) << step;
+    ASSERT_LE(edit->selection_start, edit->selection_end) << step;
+    ASSERT_LE(edit->selection_end, length) << step;
+}
+
+// Thousands of seeded random actions on edit records of random flags and
+// widths: typing any byte, editing and caret keys with and without shift and
+// control, new texts and maxima, selections, presses and drags, draws and
+// reads into buffers of every size.  After each the record's invariants hold;
+// backspace removes exactly the character before the caret; a new text is
+// a prefix of what was given, cut only between characters.
+TEST_F(form_dialog, random_actions_keep_the_edit_engine_consistent)
+{
+    start(*tags);
+    std::mt19937 random(20261207);
+    const int16_t caret_keys[] = {_key_home, _key_end, _key_left_arrow, _key_right_arrow, _key_up_arrow,
+                                  _key_down_arrow, _key_a, _key_e};
+    const int32_t flag_choices[] = {0, _edittext_is_password_flag, _edittext_is_number_only_flag,
+                                    _allow_text_to_wrap_flag, _no_cursor_movement_flag,
+                                    _allow_text_to_wrap_flag | _edittext_is_password_flag};
+    int32_t steps = 0;
+    for (int32_t record = 0; record < 12; ++record)
+    {
+        const int16_t width = (int16_t)(20 + random() % 600);
+        const rectangle2d bounds = {10, 10, (int16_t)(10 + 12 + random() % 40), (int16_t)(10 + width)};
+        edittext_data *edit = new_edittext(&bounds, flag_choices[record % 6]);
+        ASSERT_NE(edit, nullptr);
+        for (int32_t action_index = 0; action_index < 400; ++action_index, ++steps)
+        {
+            const std::string before(edit->string);
+            int16_t start = edit->selection_start, end = edit->selection_end;
+            const uint32_t choice = random() % 100;
+            if (choice < 40)
+            {
+                const uint8_t byte = text_bytes[random() % sizeof(text_bytes)];
+                action_data action = make_key_action(key_code_of(byte), byte);
+                const bool accepted = handle_edittext_action(edit, &action);
+                if (accepted)
+                    EXPECT_EQ((int32_t)strlen(edit->string), (int32_t)before.size() - (end - start) + 1) << steps;
+                else EXPECT_EQ(before, edit->string) << steps;
+            }
+            else if (choice < 52)
+            {
+                action_data action = make_key_action(_key_delete, NONE);
+                handle_edittext_action(edit, &action);
+                if (start == end && start > 0)
+                {
+                    int32_t back = start;
+                    get_previous_character(before.c_str(), &back);
+                    const std::string expected = before.substr(0, (size_t)back) + before.substr((size_t)start);
+                    EXPECT_EQ(std::string(edit->string), expected) << steps << " caret " << start;
+                    EXPECT_EQ(edit->selection_start, back) << steps;
+                }
+            }
+            else if (choice < 56)
+            {
+                action_data action = make_key_action(_key_forward_delete, NONE);
+                handle_edittext_action(edit, &action);
+            }
+            else if (choice < 72)
+            {
+                action_data action = make_key_action(caret_keys[random() % 8], NONE);
+                if (random() % 2) action = with_action_flag(action, _shift_down_bit);
+                if (random() % 3 == 0) action = with_action_flag(action, _control_down_bit);
+                handle_edittext_action(edit, &action);
+            }
+            else if (choice < 78)
+            {
+                const std::string text = random_text(random, random() % 4 == 0 ? 600 : 40);
+                set_edittext_string(edit, text.c_str());
+                const std::string now(edit->string);
+                EXPECT_EQ(text.compare(0, now.size(), now), 0) << steps << ": a prefix";
+                EXPECT_FALSE(splits_two_byte_character(text, (int32_t)now.size())) << steps;
+                EXPECT_EQ(edit->selection_start, 0);
+            }
+            else if (choice < 81)
+            {
+                set_edittext_maximum_length(edit, (int32_t)(random() % (MAXIMUM_EDITTEXT_LENGTH + 1)));
+                EXPECT_FALSE(splits_two_byte_character(before, (int32_t)strlen(edit->string))) << steps;
+            }
+            else if (choice < 86)
+            {
+                select_edit_text_range(edit, (int32_t)(random() % 300) - 20, (int32_t)(random() % 300) - 20);
+            }
+            else if (choice < 88)
+            {
+                set_edit_text_select_click(edit, (int32_t)(random() % 300) - 20);
+            }
+            else if (choice < 90)
+            {
+                delete_selection(edit);
+            }
+            else if (choice < 95)
+            {
+                const point2d point = {(int16_t)(random() % 700) - 30, (int16_t)(random() % 80)};
+                if (random() % 2) place_cursor(edit, point);
+                else make_selection(edit, point, random() % 2);
+            }
+            else if (choice < 97)
+            {
+                set_edittext_flag(edit, _cursor_is_visible_flag, random() % 2);
+                draw_edittext(edit, screen.bitmap, random() % 2);
+            }
+            else
+            {
+                const size_t size = random() % 300;
+                std::unique_ptr<char[]> buffer(new char[size ? size : 1]);
+                get_edittext_string(edit, size ? buffer.get() : nullptr, (int32_t)size);
+                if (size) EXPECT_EQ(std::string(buffer.get()), before.substr(0, std::min(before.size(), size - 1)));
+            }
+            expect_edit_invariants(edit, steps);
+            if (HasFatalFailure()) break;
+        }
+        dispose_edittext(edit);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_EQ(steps, 12 * 400);
+}
+
+} // namespace
