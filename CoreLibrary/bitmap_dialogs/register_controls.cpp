@@ -5,6 +5,7 @@
 #include "bitmap_dialogs/bitmap_item_control.h"
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/double_arrow_control.h"
+#include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/progress_bar_control.h"
 #include "bitmap_dialogs/radio_control.h"
 #include "bitmap_dialogs/slider_control.h"
@@ -25,7 +26,7 @@ static const struct
     {FOUR_CHARACTER_CODE('r', 'a', 'd', 'i'), radio_button_control_def_proc}, // radio button
     {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), checkbox_button_control_def_proc}, // checkbox
     {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), nullptr}, // edit text
-    {FOUR_CHARACTER_CODE('l', 'i', 's', 't'), nullptr}, // list
+    {FOUR_CHARACTER_CODE('l', 'i', 's', 't'), list_control_def_proc}, // list
     {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), nullptr}, // popup menu
     {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), nullptr}, // string list
     {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), nullptr}, // password edit text

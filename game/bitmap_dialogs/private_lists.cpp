@@ -1,2 +1,1035 @@
 // The list engine: rows, selection, sorting, scrolling and the scroll bar.
+
 #include "bitmap_dialogs/private_lists.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_drawing.h"
+#include "bitmap_text.h"
+#include "bitmaps.h"
+#include "collection_services.h"
+#include "cseries/log.h"
+#include "cseries/sorting.h"
+#include "cseries/timers.h"
+#include "interface_definitions.h"
+#include "shapes.h"
+
+static struct
+{
+    // The list sort_list is ordering, for the comparison (which has no context).
+    private_list_data *current_list_being_sorted;
+} private_lists_globals;
+
+// ---- checks --------------------------------------------------------------------
+
+static bool list_is_good(const private_list_data *list)
+{
+    if (list && list->cookie == LIST_COOKIE) return true;
+    char text[64];
+    snprintf(text, sizeof(text), "List at 0x%" PRIxPTR " is bad!", (uintptr_t)list);
+    assertion_failed(__FILE__, __LINE__, _assertion_vassert, "list && (list->cookie== LIST_COOKIE)", text);
+    return false;
+}
+
+static bool row_is_good(const private_list_data *list, int32_t row)
+{
+    return VASSERT(row >= 0 && row < list->actual_row_count, "row>=0 && row<list->actual_row_count");
+}
+
+// ---- derived quantities -----------------------------------------------------------
+
+static int32_t view_height(const private_list_data *list)
+{
+    return (int32_t)list->bounds.bottom - list->bounds.top - 2 * (int32_t)list->vertical_gutter;
+}
+
+static int32_t content_height(const private_list_data *list)
+{
+    if (list->actual_row_count <= 0) return 0;
+    const row_data *last = &list->rows[list->actual_row_count - 1];
+    return last->height_in_list + last->height;
+}
+
+static int32_t visible_rows_height(const private_list_data *list)
+{
+    int32_t sum = 0;
+    for (int32_t i = 0; i < list->actual_row_count; ++i)
+        if (list->rows[i].flags & _row_visible_flag) sum += list->rows[i].height;
+    return sum;
+}
+
+// The top of the row after this one: its own bottom when visible, its top when hidden.
+static int32_t visible_bottom(const row_data *row)
+{
+    return row->height_in_list + ((row->flags & _row_visible_flag) ? row->height : 0);
+}
+
+// The top row is clamped first: deletions leave its index alone and it may
+// name a vacated slot.
+static int32_t scroll_position(const private_list_data *list)
+{
+    if (list->actual_row_count <= 0) return 0;
+    int32_t top = list->top_visible_row;
+    if (top < 0) top = 0;
+    if (top >= list->actual_row_count) top = list->actual_row_count - 1;
+    return list->rows[top].height_in_list + list->pixel_offset_within_row;
+}
+
+static void get_scrollbar_rectangle(const private_list_data *list, rectangle2d *scrollbar)
+{
+    *scrollbar = list->bounds;
+    scrollbar->left = (int16_t)(list->bounds.right - SCROLL_BAR_WIDTH);
+}
+
+// Places the view at position p: never below 0, never past the last page.
+static void scroll_to(private_list_data *list, int64_t p)
+{
+    const int64_t last_page = (int64_t)content_height(list) - view_height(list);
+    if (p > last_page) p = last_page;
+    if (p < 0) p = 0;
+    // Visible bottoms never decrease along the rows, so the first row whose
+    // visible bottom passes p is the first visible row that does.
+    int32_t low = 0, high = list->actual_row_count;
+    while (low < high)
+    {
+        const int32_t middle = low + (high - low) / 2;
+        if (visible_bottom(&list->rows[middle]) > p) high = middle;
+        else low = middle + 1;
+    }
+    if (low >= list->actual_row_count) return;
+    list->top_visible_row = (int16_t)low;
+    list->pixel_offset_within_row = (int32_t)(p - list->rows[low].height_in_list);
+}
+
+// Row tops from `first` on, then the scroll flag, then the view clamped so it
+// never shows space below the last row.
+static void update_positions(private_list_data *list, int32_t first)
+{
+    const int32_t count = list->actual_row_count;
+    if (first < 0) first = 0;
+    int32_t y = first > 0 && first <= count ? visible_bottom(&list->rows[first - 1]) : 0;
+    for (int32_t i = first; i < count; ++i)
+    {
+        list->rows[i].height_in_list = y;
+        y = visible_bottom(&list->rows[i]);
+    }
+    if (list->top_visible_row >= count) list->top_visible_row = (int16_t)(count > 0 ? count - 1 : 0);
+    if (list->top_visible_row < 0) list->top_visible_row = 0;
+    if (count > 0 && content_height(list) > view_height(list))
+    {
+        list->flags |= _list_has_vertical_scroll_flag;
+        scroll_to(list, scroll_position(list));
+    }
+    else
+    {
+        list->flags &= (uint16_t)~_list_has_vertical_scroll_flag;
+        list->top_visible_row = 0;
+        list->pixel_offset_within_row = 0;
+    }
+}
+
+// ---- creation ------------------------------------------------------------------
+
+private_list_data *new_private_list(const rectangle2d *bounds, uint16_t flags)
+{
+    if (!VASSERT(bounds, "no bounds")) return nullptr;
+    private_list_data *list = (private_list_data *)calloc(1, sizeof(private_list_data));
+    if (!list) return nullptr;
+    list->rows = (row_data *)calloc(DEFAULT_LIST_ALLOCATED_ROW_COUNT, sizeof(row_data));
+    if (!list->rows)
+    {
+        free(list);
+        return nullptr;
+    }
+    list->cookie = LIST_COOKIE;
+    list->bounds = *bounds;
+    list->font_id = (int16_t)get_interface_font_index(0);
+    list->flags = (uint16_t)(flags | _list_can_be_focused_flag);
+    list->autoscroll_mode = _autoscroll_mode_never;
+    list->allocated_row_count = DEFAULT_LIST_ALLOCATED_ROW_COUNT;
+    list->maximum_row_count = DEFAULT_LIST_MAXIMUM_ROW_COUNT;
+    list->last_row_clicked = NONE;
+    list->item_last_clicked = NONE;
+    list->double_click_item = NONE;
+    list->horizontal_gutter = DEFAULT_LIST_HORIZONTAL_GUTTER;
+    list->vertical_gutter = DEFAULT_LIST_VERTICAL_GUTTER;
+    list->arrow_scroll_rate = DEFAULT_LIST_ARROW_SCROLL_RATE;
+    list->page_up_down_rate = DEFAULT_LIST_PAGE_UP_DOWN_RATE;
+    const int16_t line_height = list->font_id >= 0 ? get_font_line_height(list->font_id) : 0;
+    for (int32_t i = 0; i < list->allocated_row_count; ++i) list->rows[i].height = line_height;
+    return list;
+}
+
+void dispose_private_list(private_list_data *list)
+{
+    if (!list_is_good(list)) return;
+    for (int32_t i = 0; i < list->actual_row_count; ++i) free(list->rows[i].data);
+    free(list->rows);
+    list->cookie = 0;
+    free(list);
+}
+
+// ---- rows ----------------------------------------------------------------------
+
+// Removes the row without touching positions.
+static void remove_row(private_list_data *list, int32_t row)
+{
+    row_data *rows = list->rows;
+    free(rows[row].data);
+    const int32_t count = list->actual_row_count;
+    memmove(&rows[row], &rows[row + 1], (size_t)(count - row - 1) * sizeof(row_data));
+    rows[count - 1].data = nullptr;
+    rows[count - 1].length = 0;
+    rows[count - 1].flags = 0;
+    list->actual_row_count = (int16_t)(count - 1);
+}
+
+// Where sorted data goes: the first row the new data sorts before, so after
+// every row that compares equal.  The rows are in order (they were sorted, or
+// put in by this very search), so a binary search finds that row.
+static int32_t sorted_insertion_index(const private_list_data *list, const void *data, int16_t length)
+{
+    const row_data *rows = list->rows;
+    int32_t low = 0, high = list->actual_row_count;
+    while (low < high)
+    {
+        const int32_t middle = low + (high - low) / 2;
+        if (list->sort_proc(data, length, rows[middle].data, rows[middle].length) < 0) high = middle;
+        else low = middle + 1;
+    }
+    return low;
+}
+
+// Scrolls the least that brings the row into view.
+static void bring_row_into_view(private_list_data *list, int32_t row)
+{
+    list_span r, w;
+    get_row_bounds_private_list((int16_t)row, &r, &w, list);
+    int64_t delta = 0;
+    if (r.top < w.top) delta = (int64_t)r.top - w.top;
+    else if (w.bottom < r.bottom) delta = (int64_t)r.bottom - w.bottom;
+    if (delta) scroll_to(list, (int64_t)scroll_position(list) + delta);
+}
+
+int16_t add_data_to_private_list(const void *data, int16_t length, private_list_data *list, int16_t row_height,
+                                 bool enabled)
+{
+    if (!list_is_good(list)) return NONE;
+    if (!VASSERT(length >= 0 && (data || length == 0), "bad row data")) return NONE;
+    void *copy = malloc(length > 0 ? (size_t)length : 1);
+    if (!copy) return NONE;
+    if (length > 0) memcpy(copy, data, (size_t)length);
+
+    // The oldest rows go first; a maximum below 1 is never stored.
+    bool removed = false;
+    while (list->actual_row_count > 0 && list->actual_row_count >= list->maximum_row_count)
+    {
+        remove_row(list, 0);
+        removed = true;
+    }
+    if (removed) update_positions(list, 0);
+    // Whether the reader sees the end of the list before the new row comes.
+    const bool had_rows = list->actual_row_count > 0;
+    const bool reader_at_end =
+        had_rows && (int64_t)content_height(list) <= (int64_t)scroll_position(list) + view_height(list);
+
+    if (list->actual_row_count >= list->allocated_row_count)
+    {
+        int32_t grown = 2 * (int32_t)list->allocated_row_count;
+        if (grown > list->maximum_row_count) grown = list->maximum_row_count;
+        row_data *rows = grown > list->allocated_row_count
+                             ? (row_data *)realloc(list->rows, (size_t)grown * sizeof(row_data))
+                             : nullptr;
+        if (!rows)
+        {
+            free(copy);
+            return NONE;
+        }
+        for (int32_t i = list->allocated_row_count; i < grown; ++i)
+            rows[i] = row_data{nullptr, 0, rows[0].height, 0, 0};
+        list->rows = rows;
+        list->allocated_row_count = (int16_t)grown;
+    }
+
+    const int32_t index = list->sort_proc ? sorted_insertion_index(list, copy, length) : list->actual_row_count;
+    const int32_t count = list->actual_row_count;
+    memmove(&list->rows[index + 1], &list->rows[index], (size_t)(count - index) * sizeof(row_data));
+    list->rows[index] = row_data{copy, 0, row_height < 0 ? (int16_t)0 : row_height, length,
+                                 (uint16_t)(enabled ? _row_enabled_flag | _row_visible_flag : _row_visible_flag)};
+    list->actual_row_count = (int16_t)(count + 1);
+    update_positions(list, index);
+
+    if (list->autoscroll_mode == _autoscroll_mode_never) return (int16_t)index;
+    if (list->autoscroll_mode == _autoscroll_mode_only_at_bottom && !(had_rows && reader_at_end))
+        return (int16_t)index;
+    int32_t target = list->actual_row_count - 1;
+    if (list->sort_proc)
+    {
+        for (int32_t r = 0; r < list->actual_row_count; ++r)
+        {
+            const row_data *row = &list->rows[r];
+            if (row->length == length && (length == 0 || memcmp(row->data, copy, (size_t)length) == 0))
+            {
+                target = r;
+                break;
+            }
+        }
+    }
+    bring_row_into_view(list, target);
+    return (int16_t)index;
+}
+
+void delete_row_from_list(int16_t row, private_list_data *list)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return;
+    if (!list->rows[row].data)
+    {
+        char text[64];
+        snprintf(text, sizeof(text), "Index: %d Actual count: %d", row, list->actual_row_count);
+        assertion_failed(__FILE__, __LINE__, _assertion_vassert, "row->data", text);
+    }
+    remove_row(list, row);
+    update_positions(list, row);
+}
+
+void delete_row_private_list(int16_t count, int16_t row, private_list_data *list)
+{
+    if (!list_is_good(list)) return;
+    for (int32_t i = 0; i < count; ++i) delete_row_from_list(row, list);
+}
+
+void set_data_in_private_list_row(private_list_data *list, int16_t row, const void *data, int16_t length)
+{
+    if (!list_is_good(list) || !row_is_good(list, row) || !VASSERT(data, "no data")) return;
+    row_data *r = &list->rows[row];
+    // A caller buffer of another length would be over-read or leave stale bytes.
+    if (!VASSERT(length == r->length, "length==row_data->length")) return;
+    if (r->data && length > 0) memcpy(r->data, data, (size_t)length);
+}
+
+void get_data_from_private_list_row(const private_list_data *list, int16_t row, void *buffer, int16_t *size)
+{
+    if (!buffer || !size || *size <= 0) return;
+    if (list_is_good(list) && row >= 0 && row < list->actual_row_count && list->rows[row].data &&
+        *size >= list->rows[row].length)
+    {
+        memcpy(buffer, list->rows[row].data, (size_t)list->rows[row].length);
+        *size = list->rows[row].length;
+        return;
+    }
+    memset(buffer, 0, (size_t)*size);
+    *size = 0;
+}
+
+const void *get_private_list_row_data_pointer(const private_list_data *list, int16_t row, int16_t *length)
+{
+    if (length) *length = 0;
+    if (!list_is_good(list) || !row_is_good(list, row)) return nullptr;
+    if (length) *length = list->rows[row].length;
+    return list->rows[row].data;
+}
+
+int16_t get_row_count_private_list(const private_list_data *list)
+{
+    return list_is_good(list) ? list->actual_row_count : 0;
+}
+
+void set_list_row_enabled(private_list_data *list, int16_t row, bool enabled)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return;
+    if (enabled) list->rows[row].flags |= _row_enabled_flag;
+    else list->rows[row].flags &= (uint16_t)~_row_enabled_flag;
+}
+
+uint16_t get_row_enabled_private_list(const private_list_data *list, int16_t row)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return 0;
+    return list->rows[row].flags & _row_enabled_flag;
+}
+
+void set_list_row_visible(private_list_data *list, int16_t row, bool visible)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return;
+    if (visible) list->rows[row].flags |= _row_visible_flag;
+    else list->rows[row].flags &= (uint16_t)~_row_visible_flag;
+    update_positions(list, row);
+}
+
+uint16_t get_row_visible_private_list(const private_list_data *list, int16_t row)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return 0;
+    return list->rows[row].flags & _row_visible_flag;
+}
+
+void set_list_line_height(private_list_data *list, int16_t height)
+{
+    if (!list_is_good(list)) return;
+    if (height < 0) height = 0;
+    for (int32_t i = 0; i < list->allocated_row_count; ++i) list->rows[i].height = height;
+    update_positions(list, 0);
+}
+
+int16_t get_list_line_height(const private_list_data *list)
+{
+    if (!list_is_good(list) || !VASSERT(list->rows, "list->rows")) return 0;
+    return list->rows[0].height;
+}
+
+int16_t get_list_line_width(const private_list_data *list)
+{
+    if (!list_is_good(list)) return 0;
+    return (int16_t)(list->bounds.right - list->bounds.left);
+}
+
+static int compare_rows_for_sort(const void *a, const void *b)
+{
+    const private_list_data *list = private_lists_globals.current_list_being_sorted;
+    const row_data *row_a = (const row_data *)a;
+    const row_data *row_b = (const row_data *)b;
+    const int32_t result = list->sort_proc(row_a->data, row_a->length, row_b->data, row_b->length);
+    return result < 0 ? -1 : (result > 0 ? 1 : 0);
+}
+
+void sort_list(private_list_data *list)
+{
+    if (!list_is_good(list) || !list->sort_proc) return;
+    if (!VASSERT(!private_lists_globals.current_list_being_sorted, "sort_list is not re-entrant")) return;
+    private_lists_globals.current_list_being_sorted = list;
+    qsort_private(list->rows, (size_t)list->actual_row_count, sizeof(row_data), compare_rows_for_sort);
+    private_lists_globals.current_list_being_sorted = nullptr;
+    update_positions(list, 0);
+}
+
+bool find_data_in_private_list(const char *text, int16_t *row, const private_list_data *list)
+{
+    if (!list_is_good(list) || !list->match_proc || !text) return false;
+    for (int32_t r = 0; r < list->actual_row_count; ++r)
+    {
+        const row_data *data = &list->rows[r];
+        if ((data->flags & _row_enabled_flag) && list->match_proc(data->data, data->length, text))
+        {
+            if (row) *row = (int16_t)r;
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- selection -----------------------------------------------------------------
+
+bool set_select_private_list(bool select, int16_t row, private_list_data *list)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return false;
+    const bool selectable =
+        (list->flags & _list_disabled_row_allow_click_flag) || (list->rows[row].flags & _row_enabled_flag);
+    if (!select)
+    {
+        list->rows[row].flags &= (uint16_t)~_row_selected_flag;
+        return selectable;
+    }
+    if (selectable || !(list->flags & _list_cant_lose_selection_flag)) unselect_all_private_list(list);
+    if (selectable) list->rows[row].flags |= _row_selected_flag;
+    return selectable;
+}
+
+bool get_select_private_list(bool multiple, int16_t *row, const private_list_data *list)
+{
+    if (!row || !list_is_good(list)) return false;
+    const int32_t start = *row < 0 ? 0 : *row;
+    if (!multiple)
+    {
+        *row = (int16_t)start;
+        return start < list->actual_row_count && (list->rows[start].flags & _row_selected_flag);
+    }
+    for (int32_t r = start; r < list->actual_row_count; ++r)
+    {
+        if (list->rows[r].flags & _row_selected_flag)
+        {
+            *row = (int16_t)r;
+            return true;
+        }
+    }
+    *row = list->actual_row_count;
+    return false;
+}
+
+bool next_row_private_list(int16_t *row, const private_list_data *list)
+{
+    if (!row || !list_is_good(list)) return false;
+    *row = (int16_t)(*row + 1);
+    return *row < list->actual_row_count;
+}
+
+void unselect_all_private_list(private_list_data *list)
+{
+    if (!list_is_good(list)) return;
+    for (int32_t r = 0; r < list->actual_row_count; ++r) list->rows[r].flags &= (uint16_t)~_row_selected_flag;
+}
+
+// ---- geometry and scrolling ---------------------------------------------------------
+
+// The pointer in list coordinates (y includes the scroll position).
+static void pointer_in_list(const private_list_data *list, point2d pointer, int32_t *x, int32_t *y)
+{
+    *x = (int32_t)pointer.x - (list->bounds.left + list->horizontal_gutter);
+    *y = (int32_t)pointer.y - (list->bounds.top + list->vertical_gutter) + scroll_position(list);
+}
+
+static int32_t inner_width(const private_list_data *list)
+{
+    return (int32_t)list->bounds.right - list->bounds.left - 2 * (int32_t)list->horizontal_gutter;
+}
+
+// The first visible row containing (x, y) whose right edge is `right`, NONE for none.
+static int32_t row_containing(const private_list_data *list, int32_t x, int32_t y, int32_t right)
+{
+    if (x < 0 || x >= right) return NONE;
+    for (int32_t r = 0; r < list->actual_row_count; ++r)
+    {
+        const row_data *row = &list->rows[r];
+        if (!(row->flags & _row_visible_flag)) continue;
+        if (row->height_in_list > y) break; // rows only go further down
+        if (y < row->height_in_list + row->height) return r;
+    }
+    return NONE;
+}
+
+int16_t get_row_at_point_private_list(const private_list_data *list, point2d point, rectangle2d *distances)
+{
+    if (!list_is_good(list) || list->actual_row_count <= 0) return NONE;
+    rectangle2d scrollbar;
+    get_scrollbar_rectangle(list, &scrollbar);
+    if (point.x >= scrollbar.left && point.x < scrollbar.right && point.y >= scrollbar.top &&
+        point.y < scrollbar.bottom)
+        return NONE;
+    int32_t x, y;
+    pointer_in_list(list, point, &x, &y);
+    const int32_t right = inner_width(list) - SCROLL_BAR_WIDTH;
+    const int32_t row = row_containing(list, x, y, right);
+    if (row != NONE && distances)
+    {
+        const row_data *r = &list->rows[row];
+        distances->left = (int16_t)x;
+        distances->right = (int16_t)(right - x);
+        distances->top = (int16_t)(y - r->height_in_list);
+        distances->bottom = (int16_t)(r->height_in_list + r->height - y);
+    }
+    return (int16_t)row;
+}
+
+void get_row_bounds_private_list(int16_t row, list_span *row_bounds, list_span *view_bounds,
+                                 const private_list_data *list)
+{
+    if (!list_is_good(list)) return;
+    const int32_t p = scroll_position(list);
+    const list_span view = {p, 0, p + view_height(list), (int32_t)list->bounds.right - list->bounds.left};
+    if (view_bounds) *view_bounds = view;
+    if (row_bounds)
+    {
+        *row_bounds = view;
+        if (row_is_good(list, row))
+        {
+            row_bounds->top = list->rows[row].height_in_list;
+            row_bounds->bottom = row_bounds->top + list->rows[row].height;
+        }
+    }
+}
+
+void make_row_visible_private_list(int16_t row, private_list_data *list, bool centre)
+{
+    if (!list_is_good(list) || row < 0 || row >= list->actual_row_count) return;
+    const int64_t h = view_height(list);
+    const int64_t y0 = scroll_position(list);
+    const int64_t y1 = y0 + h;
+    const int64_t top = list->rows[row].height_in_list;
+    const int64_t bottom = top + list->rows[row].height;
+    int64_t delta = 0;
+    if (y0 > top) delta = centre ? top - y0 - h / 2 : top - y0;
+    else if (y1 < bottom) delta = centre ? bottom - y1 + h / 2 : bottom - y1;
+    if (delta) scroll_to(list, y0 + delta);
+}
+
+void move_private_list_by_delta(private_list_data *list, int32_t delta)
+{
+    if (!list_is_good(list) || list->actual_row_count <= 0) return;
+    if (view_height(list) >= content_height(list)) return;
+    scroll_to(list, (int64_t)scroll_position(list) + delta);
+}
+
+void move_private_list(private_list_data *list, int16_t part)
+{
+    if (!list_is_good(list)) return;
+    const int32_t page = list->page_up_down_rate > 0 ? view_height(list) / list->page_up_down_rate : 0;
+    int32_t step = 0;
+    switch (part)
+    {
+    case _in_up_arrow: step = -list->arrow_scroll_rate; break;
+    case _in_down_arrow: step = list->arrow_scroll_rate; break;
+    case _in_page_up: step = -page; break;
+    case _in_page_down: step = page; break;
+    default: break;
+    }
+    move_private_list_by_delta(list, step);
+}
+
+int32_t get_private_list_scroll_position(const private_list_data *list)
+{
+    return list_is_good(list) ? scroll_position(list) : 0;
+}
+
+int32_t get_private_list_content_height(const private_list_data *list)
+{
+    return list_is_good(list) ? content_height(list) : 0;
+}
+
+int32_t get_private_list_visible_rows_height(const private_list_data *list)
+{
+    return list_is_good(list) ? visible_rows_height(list) : 0;
+}
+
+void get_private_list_scrollbar_bounds(const private_list_data *list, rectangle2d *scrollbar)
+{
+    if (!scrollbar || !list_is_good(list)) return;
+    get_scrollbar_rectangle(list, scrollbar);
+}
+
+// The thumb is proportional when the dialog elements' scroll-bar sequence
+// has the cap, widget and filler frames.
+static bool thumb_is_proportional(void)
+{
+    const int32_t collection = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    if (collection == NONE) return false;
+    if (get_collection_sequence_count(collection) <= _dialog_elements_scrollbar_sequence) return false;
+    return count_sequence_bitmaps(collection, _dialog_elements_scrollbar_sequence, _count_frames_per_view) >=
+           _proportional_thumb_bitmap_count;
+}
+
+// The thumb for a known kind; false when there is none (everything fits, or
+// the track is too short to hold a thumb).
+static bool thumb_bounds(const private_list_data *list, const rectangle2d *scrollbar, bool proportional,
+                         rectangle2d *thumb)
+{
+    if (list->actual_row_count <= 0) return false;
+    const int64_t s = (int64_t)scrollbar->bottom - scrollbar->top;
+    const int64_t track = s - (proportional ? 2 * ARROW_HEIGHT : 2 * ARROW_HEIGHT + THUMB_HEIGHT);
+    const int64_t h = view_height(list);
+    const int64_t v = visible_rows_height(list);
+    const int64_t p = scroll_position(list);
+    if (h >= v || v <= 0) return false;
+    int64_t offset, length;
+    if (proportional)
+    {
+        if (track < MINIMUM_THUMB_HEIGHT) return false;
+        length = track * h / v;
+        if (length < MINIMUM_THUMB_HEIGHT) length = MINIMUM_THUMB_HEIGHT;
+        offset = p * track / v;
+        if (track < length + offset) offset = track - length;
+        if (offset < 0) offset = 0;
+    }
+    else
+    {
+        if (track < 0) return false;
+        length = THUMB_HEIGHT;
+        offset = track * p / (v - h);
+        if (offset > track) offset = track;
+        if (offset < 0) offset = 0;
+    }
+    if (thumb)
+    {
+        thumb->left = scrollbar->left;
+        thumb->right = scrollbar->right;
+        thumb->top = (int16_t)(scrollbar->top + ARROW_HEIGHT + offset);
+        thumb->bottom = (int16_t)(thumb->top + length);
+    }
+    return true;
+}
+
+bool calculate_scroll_element_bounds(const private_list_data *list, const rectangle2d *scrollbar,
+                                     rectangle2d *up_arrow, rectangle2d *down_arrow, rectangle2d *thumb)
+{
+    if (!list_is_good(list) || !scrollbar) return false;
+    if (up_arrow)
+    {
+        *up_arrow = *scrollbar;
+        up_arrow->bottom = (int16_t)(scrollbar->top + ARROW_HEIGHT);
+    }
+    if (down_arrow)
+    {
+        *down_arrow = *scrollbar;
+        down_arrow->top = (int16_t)(scrollbar->bottom - ARROW_HEIGHT);
+    }
+    return thumb_bounds(list, scrollbar, thumb_is_proportional(), thumb);
+}
+
+// ---- presses -------------------------------------------------------------------
+
+// Moves the view while the thumb is dragged; the track's ends map to the
+// first and the last position.
+static void drag_thumb(private_list_data *list, const rectangle2d *scrollbar, int32_t y)
+{
+    const int64_t h = view_height(list);
+    const int64_t v = visible_rows_height(list);
+    int64_t position;
+    if (thumb_is_proportional())
+    {
+        const int64_t low = scrollbar->top + ARROW_HEIGHT, high = scrollbar->bottom - ARROW_HEIGHT;
+        if (high <= low) return;
+        int64_t at = (int64_t)y + list->offset_within_thumb;
+        if (at < low) at = low;
+        if (at > high) at = high;
+        position = (at - low) * v / (high - low);
+        if (position > v - h) position = v - h;
+    }
+    else
+    {
+        const int64_t half = ARROW_HEIGHT + THUMB_HEIGHT / 2;
+        const int64_t low = scrollbar->top + half, high = scrollbar->bottom - half;
+        if (high <= low) return;
+        int64_t at = y;
+        if (at < low) at = low;
+        if (at > high) at = high;
+        position = (v - h) * (at - low) / (high - low);
+    }
+    scroll_to(list, position);
+}
+
+static bool scrollbar_part(int16_t part)
+{
+    return part >= _in_up_arrow && part <= _in_page_down;
+}
+
+bool click_private_list(private_list_data *list, point2d pointer, uint16_t modifiers, bool double_clicked)
+{
+    if (!list_is_good(list)) return false;
+    const uint32_t now = machine_tick_count();
+
+    if ((list->flags & _list_has_vertical_scroll_flag) && !(list->flags & _list_dont_draw_scrollbars_flag) &&
+        list->actual_row_count > 0)
+    {
+        rectangle2d scrollbar;
+        get_scrollbar_rectangle(list, &scrollbar);
+        if (list->item_last_clicked == _in_thumb)
+        {
+            drag_thumb(list, &scrollbar, pointer.y);
+            return false;
+        }
+        if (pointer.x >= scrollbar.left && pointer.x < scrollbar.right && pointer.y >= scrollbar.top &&
+            pointer.y < scrollbar.bottom)
+        {
+            rectangle2d up, down, thumb;
+            const bool has_thumb = calculate_scroll_element_bounds(list, &scrollbar, &up, &down, &thumb);
+            int16_t part = NONE;
+            if (pointer.y < up.bottom) part = _in_up_arrow;
+            else if (has_thumb && pointer.y < thumb.top) part = _in_page_up;
+            else if (has_thumb && pointer.y < thumb.bottom) part = _in_thumb;
+            else if (pointer.y < down.top) part = has_thumb ? (int16_t)_in_page_down : (int16_t)NONE;
+            else part = _in_down_arrow;
+            if (part != NONE && (list->item_last_clicked == NONE || list->item_last_clicked == part))
+            {
+                list->item_last_clicked = part;
+                if (part == _in_thumb) list->offset_within_thumb = (int16_t)(thumb.top - pointer.y);
+                else move_private_list(list, part);
+            }
+        }
+        if (scrollbar_part(list->item_last_clicked)) return false;
+    }
+    // A press that began on the scroll bar never reaches the rows, even
+    // after the bar was gone (the rows shrank under a held press).
+    if (scrollbar_part(list->item_last_clicked)) return false;
+
+    if (list->flags & _list_cannot_accept_row_clicks_flag) return false;
+    int32_t x, y;
+    pointer_in_list(list, pointer, &x, &y);
+    int32_t right = inner_width(list);
+    if (!(list->flags & _list_dont_draw_scrollbars_flag)) right -= SCROLL_BAR_WIDTH;
+    const int32_t row = row_containing(list, x, y, right);
+
+    if (row == NONE)
+    {
+        list->flags &= (uint16_t)~_list_selection_locked_flag;
+        if (!(list->flags & _list_cant_lose_selection_flag)) unselect_all_private_list(list);
+        list->last_row_clicked = NONE;
+        list->ticks_at_last_click = now;
+        return false;
+    }
+    if (list->item_last_clicked != NONE)
+    {
+        list->last_row_clicked = (int16_t)row;
+        list->ticks_at_last_click = now;
+        return false;
+    }
+
+    list->flags &= (uint16_t)~_list_selection_locked_flag;
+    const bool selected = list->rows[row].flags & _row_selected_flag;
+    if (selected && ((list->flags & _list_click_in_selected_row_deselects_flag) ||
+                     (!double_clicked && (list->flags & _list_click_in_selected_row_deselects_not_double_flag))))
+    {
+        set_select_private_list(false, (int16_t)row, list);
+        list->item_last_clicked = _row_deselected;
+    }
+    else
+    {
+        if (set_select_private_list(true, (int16_t)row, list))
+        {
+            if (modifiers & (_list_modifier_option_flag | _list_modifier_control_flag))
+                list->flags |= _list_selection_locked_flag;
+            if (double_clicked && row == list->last_row_clicked)
+            {
+                list->item_last_clicked = _row_selected;
+                list->ticks_at_last_click = 0;
+                return true;
+            }
+        }
+        list->item_last_clicked = _row_selected;
+    }
+    list->last_row_clicked = (int16_t)row;
+    list->ticks_at_last_click = now;
+    return false;
+}
+
+void mouse_up_in_list(private_list_data *list)
+{
+    if (!list_is_good(list)) return;
+    list->item_last_clicked = NONE;
+}
+
+// ---- drawing -------------------------------------------------------------------
+
+static int16_t clamp16(int64_t value)
+{
+    return (int16_t)(value < INT16_MIN ? INT16_MIN : (value > INT16_MAX ? INT16_MAX : value));
+}
+
+static int16_t bitmap_height(int32_t collection, int32_t view, int32_t frame, int32_t frames_per_view)
+{
+    if (frames_per_view <= 0) return 0;
+    const bitmap_data *bitmap = get_sequence_bitmap(collection, _dialog_elements_scrollbar_sequence, view,
+                                                    frame % frames_per_view, nullptr, nullptr);
+    return bitmap ? bitmap->height : 0;
+}
+
+static void draw_scrollbar_element(bitmap_data *destination, int32_t collection, int32_t view, int32_t frame,
+                                   rectangle2d frame_bounds, const rectangle2d *clip, uint32_t flags)
+{
+    draw_bitmap_from_sequence(destination, collection, _dialog_elements_scrollbar_sequence, view, frame,
+                              &frame_bounds, clip, nullptr, 0, _transparency_normal, flags, 0);
+}
+
+static void draw_scrollbar(bitmap_data *destination, const private_list_data *list, const rectangle2d *scrollbar,
+                           bool enabled)
+{
+    const int32_t collection = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    if (collection == NONE) return;
+    auto state = [&](int32_t element) {
+        if (!enabled) return (int32_t)_scrollbar_disabled;
+        return list->item_last_clicked == element ? (int32_t)_scrollbar_enabled_and_clicked
+                                                  : (int32_t)_scrollbar_enabled;
+    };
+    if (list->flags & _list_scrollbars_have_background_flag)
+        tile_and_bevel_rectangle(destination, collection, _dialog_elements_scrollbar_background_sequence,
+                                 enabled ? _scrollbar_enabled : _scrollbar_disabled, scrollbar, nullptr, nullptr, 0,
+                                 _transparency_normal, nullptr);
+    draw_scrollbar_element(destination, collection, state(_in_up_arrow), _scrollbar_up_arrow, *scrollbar, nullptr,
+                           _draw_bitmap_top_justified_flag);
+    draw_scrollbar_element(destination, collection, state(_in_down_arrow), _scrollbar_down_arrow, *scrollbar,
+                           nullptr, _draw_bitmap_bottom_justified_flag);
+
+    const bool proportional = thumb_is_proportional();
+    rectangle2d thumb;
+    if (!thumb_bounds(list, scrollbar, proportional, &thumb)) return;
+    const int32_t view = state(_in_thumb);
+    if (!proportional)
+    {
+        draw_scrollbar_element(destination, collection, view, _scrollbar_thumb, thumb, nullptr,
+                               _draw_bitmap_respect_registration_point_flag);
+        return;
+    }
+    const int32_t frames = count_sequence_bitmaps(collection, _dialog_elements_scrollbar_sequence,
+                                                  _count_frames_per_view);
+    const int16_t upper_height = bitmap_height(collection, view, _scrollbar_thumb_upper_cap, frames);
+    const int16_t lower_height = bitmap_height(collection, view, _scrollbar_thumb_lower_cap, frames);
+    const int16_t widget_height = bitmap_height(collection, view, _scrollbar_thumb_widget, frames);
+    const int16_t filler_height = bitmap_height(collection, view, _scrollbar_thumb_filler, frames);
+    const int32_t thumb_height = thumb.bottom - thumb.top;
+    if (thumb_height > MINIMUM_THUMB_HEIGHT && filler_height > 0)
+    {
+        const rectangle2d clip = {(int16_t)(thumb.top + 1), thumb.left, (int16_t)(thumb.bottom - 1), thumb.right};
+        for (int32_t y = thumb.top; y <= thumb.bottom - 1; y += filler_height)
+        {
+            const rectangle2d tile = {(int16_t)y, thumb.left, (int16_t)(y + filler_height), thumb.right};
+            draw_scrollbar_element(destination, collection, view, _scrollbar_thumb_filler % frames, tile, &clip,
+                                   _draw_bitmap_top_justified_flag);
+        }
+    }
+    const int16_t widget_top = (int16_t)(thumb.top + (thumb_height - widget_height) / 2);
+    draw_scrollbar_element(destination, collection, view, _scrollbar_thumb_widget % frames,
+                           {widget_top, thumb.left, (int16_t)(widget_top + widget_height), thumb.right}, nullptr,
+                           _draw_bitmap_top_justified_flag);
+    draw_scrollbar_element(destination, collection, view, _scrollbar_thumb_upper_cap % frames,
+                           {thumb.top, thumb.left, (int16_t)(thumb.top + upper_height), thumb.right}, nullptr,
+                           _draw_bitmap_top_justified_flag);
+    draw_scrollbar_element(destination, collection, view, _scrollbar_thumb_lower_cap % frames,
+                           {(int16_t)(thumb.bottom - lower_height), thumb.left, thumb.bottom, thumb.right}, nullptr,
+                           _draw_bitmap_top_justified_flag);
+}
+
+void draw_private_list(bitmap_data *destination, const private_list_data *list, bool enabled)
+{
+    if (!destination || !list_is_good(list)) return;
+    const int32_t h = view_height(list);
+    const int32_t p = scroll_position(list);
+    const int32_t width = (int32_t)list->bounds.right - list->bounds.left;
+
+    if (list->flags & _list_has_shaded_background_flag)
+    {
+        const uint8_t *table = get_transparency_table(_transparency_normal);
+        frame_rectangle_clipped(destination, &rgb_black, &list->bounds, nullptr, 32768, table);
+        rectangle2d inside = list->bounds;
+        inset_rectangle2d(&inside, 1, 1);
+        fill_rectangle_clipped(destination, &rgb_black, &inside, nullptr, 21845, table);
+    }
+    const bool scrollbars = !(list->flags & _list_dont_draw_scrollbars_flag);
+    if (scrollbars)
+    {
+        rectangle2d scrollbar;
+        get_scrollbar_rectangle(list, &scrollbar);
+        draw_scrollbar(destination, list, &scrollbar, (list->flags & _list_has_vertical_scroll_flag) != 0);
+    }
+    if (!list->draw_proc || list->actual_row_count <= 0) return;
+
+    const int64_t dx = list->bounds.left;
+    int64_t dy = (int64_t)list->bounds.top + list->vertical_gutter - p;
+    const int32_t t = content_height(list);
+    if ((list->flags & _list_draws_from_bottom_flag) && t < h) dy += h - t;
+    const int32_t right_loss = scrollbars ? SCROLL_BAR_WIDTH : 0;
+    uint16_t flag_mask = 0xFFFF;
+    if (!enabled) flag_mask = (uint16_t)~_row_enabled_flag;
+    const uint16_t extra_flags = (list->flags & _list_allows_variable_height_rows_flag) ? _row_variable_sized_flag : 0;
+
+    // Rows before the top row lie above the view; rows only go further down.
+    int32_t first = list->top_visible_row;
+    if (first < 0 || first >= list->actual_row_count) first = 0;
+    for (int32_t r = first; r < list->actual_row_count; ++r)
+    {
+        const row_data *row = &list->rows[r];
+        if (!(row->flags & _row_visible_flag)) continue;
+        const int64_t top = row->height_in_list, bottom = top + row->height;
+        if (top >= (int64_t)p + h) break;
+        const int64_t clip_top = top > p ? top : p;
+        const int64_t clip_bottom = bottom < (int64_t)p + h ? bottom : (int64_t)p + h;
+        if (clip_bottom <= clip_top || width <= 0) continue;
+        const int64_t left = dx + list->horizontal_gutter;
+        const int64_t right = dx + width - list->horizontal_gutter - right_loss;
+        const rectangle2d row_bounds = {clamp16(top + dy), clamp16(left), clamp16(bottom + dy), clamp16(right)};
+        const rectangle2d clip = {clamp16(clip_top + dy), clamp16(left), clamp16(clip_bottom + dy), clamp16(right)};
+        list->draw_proc(destination, &row_bounds, &clip, row->data, row->length, list->font_id,
+                        (uint16_t)((row->flags & flag_mask) | extra_flags));
+    }
+}
+
+// ---- plain accessors -------------------------------------------------------------
+
+void set_private_list_bounds(private_list_data *list, const rectangle2d *bounds)
+{
+    if (!list_is_good(list) || !bounds) return;
+    list->bounds = *bounds;
+    update_positions(list, 0);
+}
+
+void get_bounds_from_private_list(const private_list_data *list, rectangle2d *bounds)
+{
+    if (!bounds) return;
+    if (!list_is_good(list))
+    {
+        *bounds = rectangle2d{0, 0, 0, 0};
+        return;
+    }
+    *bounds = list->bounds;
+}
+
+int16_t get_private_list_font_id(const private_list_data *list)
+{
+    return list_is_good(list) ? list->font_id : (int16_t)NONE;
+}
+
+void set_private_list_font_id(private_list_data *list, int16_t font_id)
+{
+    if (list_is_good(list)) list->font_id = font_id;
+}
+
+void set_list_arrow_scroll_rate(private_list_data *list, int16_t pixels)
+{
+    if (list_is_good(list)) list->arrow_scroll_rate = pixels;
+}
+
+void set_list_gutters(private_list_data *list, uint16_t horizontal, uint16_t vertical)
+{
+    if (!list_is_good(list)) return;
+    if (horizontal != LIST_GUTTER_UNCHANGED) list->horizontal_gutter = (int16_t)horizontal;
+    if (vertical != LIST_GUTTER_UNCHANGED) list->vertical_gutter = (int16_t)vertical;
+    update_positions(list, 0);
+}
+
+void set_list_maximum_row_count(private_list_data *list, int16_t count)
+{
+    if (!list_is_good(list)) return;
+    // A maximum below 1 would make every add delete forever.
+    list->maximum_row_count = count < 1 ? (int16_t)1 : count;
+}
+
+uint16_t get_private_list_flag(const private_list_data *list, uint16_t mask)
+{
+    return list_is_good(list) ? (uint16_t)(list->flags & mask) : 0;
+}
+
+void set_private_list_flag(private_list_data *list, uint16_t mask, bool on)
+{
+    if (!list_is_good(list)) return;
+    if (on) list->flags |= mask;
+    else list->flags &= (uint16_t)~mask;
+}
+
+bool get_list_focusable(const private_list_data *list)
+{
+    return list_is_good(list) && (list->flags & _list_can_be_focused_flag);
+}
+
+void set_list_double_click_item(private_list_data *list, int16_t item_id)
+{
+    if (list_is_good(list)) list->double_click_item = item_id;
+}
+
+int16_t get_list_double_click_item(const private_list_data *list)
+{
+    return list_is_good(list) ? list->double_click_item : (int16_t)NONE;
+}
+
+bool set_list_match_proc(private_list_data *list, match_list_proc procedure)
+{
+    if (!list_is_good(list) || list->match_proc == procedure) return false;
+    list->match_proc = procedure;
+    return true;
+}
+
+bool set_list_sort_proc(private_list_data *list, sort_list_proc procedure)
+{
+    if (!list_is_good(list) || list->sort_proc == procedure) return false;
+    list->sort_proc = procedure;
+    return true;
+}
+
+bool set_list_draw_proc(private_list_data *list, draw_list_proc procedure)
+{
+    if (!list_is_good(list) || list->draw_proc == procedure) return false;
+    list->draw_proc = procedure;
+    return true;
+}
+
+void set_autoscroll_mode_private_list(private_list_data *list, int16_t mode)
+{
+    if (list_is_good(list)) list->autoscroll_mode = mode;
+}
