@@ -235,7 +235,10 @@ TEST_F(form_dialog, the_tool_writes_the_form_and_the_fixed_thumb_art)
         EXPECT_EQ(control->tag, dialog_test_code(item.type));
         rectangle2d bounds;
         get_dialog_item_bounds(dialog, item.item_id, &bounds);
-        if (item.item_id != START_ITEM) EXPECT_TRUE(equal_rectangle2d(&bounds, &item.bounds)) << item.type;
+        if (item.item_id != START_ITEM)
+        {
+            EXPECT_TRUE(equal_rectangle2d(&bounds, &item.bounds)) << item.type;
+        }
     }
     EXPECT_NE(find_control(dialog, DIFFICULTY_ITEM), nullptr);
     const int32_t elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
@@ -275,22 +278,6 @@ std::string random_text(std::mt19937 &random, int32_t longest)
         text.push_back((char)byte);
     }
     return text;
-}
-
-// The byte offsets at which the units of `text` begin, and its length.
-std::vector<int32_t> unit_starts(const std::string &text)
-{
-    std::vector<int32_t> starts;
-    int32_t index = 0;
-    while (index < (int32_t)text.size())
-    {
-        starts.push_back(index);
-        const int32_t before = index;
-        get_next_character(text.c_str(), &index);
-        if (index <= before) index = before + 1;
-    }
-    starts.push_back((int32_t)text.size());
-    return starts;
 }
 
 // True when the cut at `at` splits a two-byte character of `text` (escape
@@ -409,7 +396,7 @@ TEST_F(form_dialog, random_actions_keep_the_edit_engine_consistent)
             }
             else if (choice < 95)
             {
-                const point2d point = {(int16_t)(random() % 700) - 30, (int16_t)(random() % 80)};
+                const point2d point = {(int16_t)((int32_t)(random() % 700) - 30), (int16_t)(random() % 80)};
                 if (random() % 2) place_cursor(edit, point);
                 else make_selection(edit, point, random() % 2);
             }
@@ -423,7 +410,10 @@ TEST_F(form_dialog, random_actions_keep_the_edit_engine_consistent)
                 const size_t size = random() % 300;
                 std::unique_ptr<char[]> buffer(new char[size ? size : 1]);
                 get_edittext_string(edit, size ? buffer.get() : nullptr, (int32_t)size);
-                if (size) EXPECT_EQ(std::string(buffer.get()), before.substr(0, std::min(before.size(), size - 1)));
+                if (size)
+                {
+                    EXPECT_EQ(std::string(buffer.get()), before.substr(0, std::min(before.size(), size - 1)));
+                }
             }
             expect_edit_invariants(edit, steps);
             if (HasFatalFailure()) break;
