@@ -3,6 +3,8 @@
 #include "register_vesk_controls.h"
 
 #include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/entry_point_list_control.h"
+#include "bitmap_dialogs/tag_list_control.h"
 
 // The game's types in their order of registration; a type whose control is
 // not built yet has no procedure and is left out (see register_dialog_controls).
@@ -27,10 +29,10 @@ static const struct
     {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), nullptr}, // unit status
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), nullptr}, // prologue page
     {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), nullptr}, // key binding
-    {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), nullptr}, // tag list
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), tag_list_control_def_proc}, // tag list
     {FOUR_CHARACTER_CODE('r', 'e', 'p', 'o'), nullptr}, // post-game report
     {FOUR_CHARACTER_CODE('l', 's', 't', 'p'), nullptr}, // plug-in list
-    {FOUR_CHARACTER_CODE('l', 's', 't', 'm'), nullptr}, // entry point list
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'm'), entry_point_list_control_def_proc}, // entry point list
     {FOUR_CHARACTER_CODE('m', 'p', 'l', 'l'), nullptr}, // missing plug-ins list
 };
 

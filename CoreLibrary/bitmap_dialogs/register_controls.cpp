@@ -6,10 +6,12 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/double_arrow_control.h"
 #include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/popup_control.h"
 #include "bitmap_dialogs/progress_bar_control.h"
 #include "bitmap_dialogs/radio_control.h"
 #include "bitmap_dialogs/slider_control.h"
 #include "bitmap_dialogs/static_text_control.h"
+#include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/tabbed_button_control.h"
 
 // The core types in their order of registration.  A type whose control is
@@ -27,8 +29,8 @@ static const struct
     {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), checkbox_button_control_def_proc}, // checkbox
     {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), nullptr}, // edit text
     {FOUR_CHARACTER_CODE('l', 'i', 's', 't'), list_control_def_proc}, // list
-    {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), nullptr}, // popup menu
-    {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), nullptr}, // string list
+    {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), popup_control_def_proc}, // popup menu
+    {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), string_list_control_def_proc}, // string list
     {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), nullptr}, // password edit text
     {FOUR_CHARACTER_CODE('c', 'o', 'l', 'r'), nullptr}, // colour picker
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), progress_bar_control_def_proc}, // progress bar
