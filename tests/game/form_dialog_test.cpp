@@ -23,6 +23,13 @@
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/password_edittext.h"
+// The popup's arrow height and the list's share a name: renamed here so that
+// both headers can be read by one file.
+#define ARROW_HEIGHT POPUP_ARROW_HEIGHT
+#include "bitmap_dialogs/popup_control.h"
+#undef ARROW_HEIGHT
+#include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
 #include "cseries/registration.h"
@@ -261,6 +268,148 @@ TEST_F(form_dialog, the_fixed_thumb_art_has_six_scroll_bar_frames_per_view)
     EXPECT_EQ(get_collection_sequence_count(elements), NUMBER_OF_DIALOG_ELEMENT_SEQUENCES);
 }
 
+// ---- the scripted session ---------------------------------------------------------------
+
+const struct
+{
+    const char *name;
+    int32_t identifier;
+} maps[] = {{"Apple Orchard", 10}, {"Bramble Moor", 11}, {"Abbey Ruins", 12}, {"Cinder Vale", 13},
+            {"Ash Fields", 14},    {"Deep Ford", 15},    {"Ember Gate", 16},  {"Fallow Rise", 17},
+            {"Grey Hollow", 18},   {"Heron Marsh", 19},  {"Iron Steps", 20},  {"Juniper Downs", 21},
+            {"Kestrel Point", 22}, {"Long Barrow", 23}};
+const char *const players[] = {"Aldric", "Brena", "Corwin", "Dagny", "Eamon"};
+const char *const difficulties[] = {"Easy", "Normal", "Hard"};
+
+// The players' rows: NUL-terminated names, the selected one on a light box.
+void draw_player_row(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
+                     const void *data, int16_t length, int16_t font_id, uint16_t flags)
+{
+    char name[64];
+    snprintf(name, sizeof(name), "%.*s", (int)std::max<int16_t>(0, (int16_t)(length - 1)), (const char *)data);
+    const rgb_color box = {0xE000, 0xD000, 0x9000, 0}, ink = {0x1000, 0x1000, 0x1000, 0},
+                    light = {0xF000, 0xE800, 0xD000, 0};
+    if (flags & _row_selected_flag) fill_rectangle_clipped(destination, &box, row_bounds, clip, 0, nullptr);
+    draw_string(destination, nullptr, row_bounds, clip, font_id, NONE, (flags & _row_selected_flag) ? &ink : &light,
+                name, _draw_string_center_vertical_flag, 0);
+}
+
+class form_session : public form_dialog
+{
+protected:
+    void fill_form(void)
+    {
+        for (const auto &map : maps) ASSERT_GE(add_string_to_list(dialog, MAP_ITEM, map.name, map.identifier, true), 0);
+        bitmap_set_list_draw_proc(dialog, PLAYERS_ITEM, draw_player_row);
+        for (const char *player : players) ASSERT_GE(bitmap_add_text_to_list(dialog, PLAYERS_ITEM, player, true), 0);
+        bitmap_select_list_item(dialog, PLAYERS_ITEM, 2);
+        for (const char *difficulty : difficulties) ASSERT_GE(append_string_to_popup(dialog, DIFFICULTY_ITEM, difficulty), 0);
+        set_popup_value(dialog, DIFFICULTY_ITEM, 1);
+        set_bitmap_dialog_edit_item_text(dialog, PASSWORD_ITEM, "secret");
+    }
+
+    // The pixels of an item's rectangle (dialog coordinates).
+    std::vector<uint32_t> pixels(const rectangle2d &area) const
+    {
+        std::vector<uint32_t> out;
+        for (int16_t y = area.top; y < area.bottom; ++y)
+            for (int16_t x = area.left; x < area.right; ++x) out.push_back(pixel(x, y));
+        return out;
+    }
+    // The columns of `area` in which `a` and `b` differ.
+    static std::vector<int16_t> differing_columns(const rectangle2d &area, const std::vector<uint32_t> &a,
+                                                  const std::vector<uint32_t> &b)
+    {
+        std::vector<int16_t> columns;
+        const int32_t width = area.right - area.left;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        {
+            const int16_t x = (int16_t)(area.left + (int32_t)i % width);
+            if (a[i] != b[i] && std::find(columns.begin(), columns.end(), x) == columns.end()) columns.push_back(x);
+        }
+        std::sort(columns.begin(), columns.end());
+        return columns;
+    }
+};
+
+// Click the name field, type "hello", Tab to the maps, type "ab" within half
+// a second, Return: the name is "hello", type-ahead chose the first map
+// starting with "ab" (not "Apple Orchard", which "a" alone finds), and the
+// default item fired.  Then back to the name field with the caret at its end
+// and the frame is kept as PNG: the caret blinking in the name field (seen
+// by its two phases differing in one column), the chosen map and player
+// highlighted.
+TEST_F(form_session, typing_tab_type_ahead_and_return_fill_in_the_form)
+{
+    start(*tags);
+    open_form();
+    fill_form();
+    render_dialogs(screen.bitmap);
+
+    click(60, 43);
+    EXPECT_EQ(get_dialog_focus(dialog), NAME_ITEM);
+    type("hello");
+    key(_key_tab, '\t');
+    EXPECT_EQ(get_dialog_focus(dialog), MAP_ITEM) << "Tab walks the tag's order";
+    key(_key_a, 'a', 150);
+    EXPECT_EQ(get_string_list_selected_identifier(dialog, MAP_ITEM), 10) << "\"a\" finds the first map with an A";
+    key(_key_b, 'b', 300);
+    heard.clear();
+    key(_key_return, '\r');
+
+    EXPECT_EQ(name_text(), "hello");
+    EXPECT_EQ(get_string_list_selected_identifier(dialog, MAP_ITEM), 12);
+    char chosen[STRING_LIST_TEXT_SIZE] = "";
+    int16_t row = NONE;
+    EXPECT_TRUE(get_list_selected_string(dialog, MAP_ITEM, chosen, sizeof(chosen), &row));
+    EXPECT_STREQ(chosen, "Abbey Ruins");
+    EXPECT_EQ(row, 2);
+    EXPECT_EQ(heard, (std::vector<int16_t>{START_ITEM})) << "Return presses the default item, not the list";
+    EXPECT_EQ(name_text(PASSWORD_ITEM), "secret");
+    EXPECT_EQ(bitmap_get_listbox_value(dialog, PLAYERS_ITEM), 2);
+    EXPECT_EQ(get_popup_value(dialog, DIFFICULTY_ITEM), 1);
+
+    // Back to the name field: it selects all; End leaves the caret at the end.
+    key(_key_tab, '\t', 34, true);
+    ASSERT_EQ(get_dialog_focus(dialog), NAME_ITEM);
+    key(_key_end, NONE);
+    const edittext_data *name = get_edittext_item_record(dialog, NAME_ITEM);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->selection_start, 5);
+    EXPECT_EQ(name->selection_end, 5);
+    render_dialogs(screen.bitmap);
+    const rectangle2d field = {32, 16, 54, 184};
+    const std::vector<uint32_t> shown = pixels(field);
+    EXPECT_TRUE(name->flags & _cursor_is_visible_flag);
+    feed(make_test_action(), 600);
+    EXPECT_FALSE(name->flags & _cursor_is_visible_flag) << "600 ms after the key the caret is hidden";
+    render_dialogs(screen.bitmap);
+    const std::vector<int16_t> caret = differing_columns(field, shown, pixels(field));
+    ASSERT_EQ(caret.size(), 1u) << "the caret is one column";
+    EXPECT_GT(caret[0], field.left + 5 * TEST_FONT_ADVANCE) << "after \"hello\"";
+    EXPECT_LT(caret[0], field.left + 5 * TEST_FONT_ADVANCE + 6);
+    feed(make_test_action(), 450);
+    EXPECT_TRUE(name->flags & _cursor_is_visible_flag) << "a second after the key it shows again";
+    render_dialogs(screen.bitmap);
+    EXPECT_EQ(pixels(field), shown);
+
+    // The chosen map is highlighted: its row changes when nothing is chosen.
+    const rectangle2d map_list = {32, 208, 152, 384};
+    const std::vector<uint32_t> chosen_map = pixels(map_list);
+
+    ASSERT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", "form", "png", 0));
+    std::error_code error;
+    std::filesystem::copy_file("pictures/form.png", std::filesystem::path(scratch.previous) / "form_dialog_frame.png",
+                               std::filesystem::copy_options::overwrite_existing, error);
+    EXPECT_FALSE(error) << error.message();
+    if (const char *keep = getenv("VESK_FORM_FRAME"))
+        std::filesystem::copy_file("pictures/form.png", keep, std::filesystem::copy_options::overwrite_existing);
+
+    bitmap_clear_selections(dialog, MAP_ITEM);
+    render_dialogs(screen.bitmap);
+    EXPECT_NE(pixels(map_list), chosen_map);
+}
+
 // ---- random actions ----------------------------------------------------------------------
 
 // Bytes random text is made of: plain letters and digits, the escape bar,
@@ -422,6 +571,151 @@ TEST_F(form_dialog, random_actions_keep_the_edit_engine_consistent)
         if (HasFatalFailure()) return;
     }
     EXPECT_EQ(steps, 12 * 400);
+}
+
+void expect_list_invariants(const private_list_data *list, const char *which, int32_t step)
+{
+    ASSERT_NE(list, nullptr) << which;
+    const int32_t count = list->actual_row_count;
+    ASSERT_GE(count, 0) << which << " " << step;
+    ASSERT_LE(count, list->allocated_row_count) << which << " " << step;
+    ASSERT_GE(list->maximum_row_count, 1) << which << " " << step;
+    int32_t sum = 0, selected = 0;
+    for (int32_t row = 0; row < count; ++row)
+    {
+        const row_data &r = list->rows[row];
+        ASSERT_EQ(r.height_in_list, sum) << which << " " << step << " row " << row;
+        if (r.flags & _row_visible_flag) sum += r.height;
+        if (r.flags & _row_selected_flag) ++selected;
+        ASSERT_TRUE(r.data || r.length == 0) << which << " " << step;
+    }
+    EXPECT_LE(selected, 1) << which << " " << step;
+    const int32_t view = list->bounds.bottom - list->bounds.top - 2 * list->vertical_gutter;
+    const int32_t content = count ? list->rows[count - 1].height_in_list + list->rows[count - 1].height : 0;
+    EXPECT_EQ(content, get_private_list_content_height(list)) << which << " " << step;
+    const int32_t position = get_private_list_scroll_position(list);
+    EXPECT_GE(position, 0) << which << " " << step;
+    EXPECT_LE(position, std::max(0, content - view)) << which << " " << step;
+    if (count)
+    {
+        EXPECT_GE(list->top_visible_row, 0) << which << " " << step;
+        EXPECT_LT(list->top_visible_row, count) << which << " " << step;
+        EXPECT_EQ((list->flags & _list_has_vertical_scroll_flag) != 0, content > view) << which << " " << step;
+    }
+}
+
+// Thousands of seeded random actions on the whole form through the dialog
+// layer: presses, drags and double clicks anywhere (scroll bars, rows, the
+// popup, the fields), keys of every kind with Tab moving the focus, the
+// wheel, rows of random text (escapes, two-byte codes, long lines) added,
+// deleted, hidden, disabled, sorted and selected, line heights and maxima
+// changed, with the clock crossing its 32-bit wrap.  After each action both
+// lists, both fields and the popup keep their invariants; frames are drawn
+// now and then.
+TEST_F(form_session, random_actions_keep_the_lists_and_fields_consistent)
+{
+    start(*tags);
+    install_test_clock(0xFFFFFFFFu - 40000u);
+    open_form();
+    fill_form();
+    std::mt19937 random(30);
+    const int16_t keys[] = {_key_up_arrow,  _key_down_arrow, _key_home,  _key_end,    _key_page_up,
+                            _key_page_down, _key_tab,        _key_delete, _key_left_arrow, _key_right_arrow,
+                            _key_forward_delete};
+    const rectangle2d targets[] = {{32, 208, 152, 384}, {136, 16, 232, 184}, {184, 208, 206, 384},
+                                   {32, 16, 54, 184},   {82, 16, 104, 184},  {0, 0, 300, 400}};
+    const int32_t steps = 2500;
+    for (int32_t step = 0; step < steps; ++step)
+    {
+        const uint32_t pause = random() % 8 == 0 ? 1000 + random() % 2000 : random() % 200;
+        const uint32_t choice = random() % 100;
+        if (choice < 25)
+        {
+            const rectangle2d &t = targets[random() % 6];
+            auto point_in = [&](void) {
+                return point2d{(int16_t)(t.left + (int32_t)(random() % (uint32_t)(t.right - t.left + 16)) - 8),
+                               (int16_t)(t.top + (int32_t)(random() % (uint32_t)(t.bottom - t.top + 16)) - 8)};
+            };
+            point2d at = point_in();
+            action_data down = make_click_action(screen_x(at.x), screen_y(at.y));
+            if (random() % 6 == 0) down = with_action_flag(down, _double_left_mouse_down_bit);
+            if (random() % 6 == 0) down = with_action_flag(down, _shift_down_bit);
+            feed(down, pause);
+            for (uint32_t held = random() % 5; held > 0; --held)
+            {
+                if (random() % 2) at = point_in();
+                feed(make_hold_action(screen_x(at.x), screen_y(at.y)));
+            }
+            feed(make_release_action(screen_x(at.x), screen_y(at.y)));
+        }
+        else if (choice < 50)
+        {
+            if (random() % 2)
+            {
+                key(keys[random() % (sizeof(keys) / sizeof(keys[0]))], NONE, pause, random() % 3 == 0);
+            }
+            else
+            {
+                const uint8_t byte = text_bytes[random() % sizeof(text_bytes)];
+                key(key_code_of(byte), byte, pause);
+            }
+        }
+        else if (choice < 55)
+        {
+            const rectangle2d &t = targets[random() % 2];
+            action_data wheel = make_wheel_action(screen_x((int16_t)(t.left + 20)), screen_y((int16_t)(t.top + 10)),
+                                                  (int16_t)((int32_t)(random() % 81) - 40));
+            feed(wheel, pause);
+        }
+        else
+        {
+            advance_test_clock_milliseconds(pause);
+            const int16_t list_item = random() % 2 ? MAP_ITEM : PLAYERS_ITEM;
+            const int16_t count = bitmap_get_listbox_row_count(dialog, list_item);
+            const int16_t row = count ? (int16_t)(random() % (uint32_t)count) : 0;
+            const uint32_t what = random() % 14;
+            if (what < 4)
+            {
+                const std::string text = random_text(random, list_item == MAP_ITEM ? 200 : (random() % 4 ? 30 : 600));
+                if (list_item == MAP_ITEM)
+                {
+                    EXPECT_GE(add_string_to_list(dialog, MAP_ITEM, text.c_str(), (int32_t)random() % 1000, random() % 4),
+                              0);
+                }
+                else
+                {
+                    EXPECT_GE(bitmap_add_text_to_list(dialog, PLAYERS_ITEM, text.c_str(), random() % 4), 0);
+                }
+            }
+            else if (what == 4 && count) bitmap_delete_listbox_row(dialog, list_item, row);
+            else if (what == 5 && count) bitmap_set_row_visible(dialog, list_item, row, random() % 3);
+            else if (what == 6 && count) bitmap_set_row_enabled(dialog, list_item, row, random() % 3);
+            else if (what == 7) bitmap_set_list_line_height(dialog, list_item, (int16_t)(random() % 40));
+            else if (what == 8) bitmap_sort_list(dialog, list_item);
+            else if (what == 9 && count) bitmap_select_list_item(dialog, list_item, row);
+            else if (what == 10) bitmap_set_list_maximum_row_count(dialog, PLAYERS_ITEM, (int16_t)(1 + random() % 64));
+            else if (what == 11)
+            {
+                const std::string text = random_text(random, random() % 4 ? 20 : 300);
+                set_bitmap_dialog_edit_item_text(dialog, random() % 2 ? NAME_ITEM : PASSWORD_ITEM, text.c_str());
+            }
+            else if (what == 12) set_popup_value(dialog, DIFFICULTY_ITEM, (int32_t)(random() % 5) - 1);
+            else if (count && random() % 8 == 0) bitmap_empty_list(dialog, list_item);
+            else bitmap_focus_on_list_item(dialog, list_item, -1);
+        }
+        if (step % 25 == 0) render_dialogs(screen.bitmap);
+        expect_list_invariants(get_list_control_private_list(dialog, MAP_ITEM), "maps", step);
+        expect_list_invariants(get_list_control_private_list(dialog, PLAYERS_ITEM), "players", step);
+        expect_edit_invariants(get_edittext_item_record(dialog, NAME_ITEM), step);
+        expect_edit_invariants(get_edittext_item_record(dialog, PASSWORD_ITEM), step);
+        const int32_t value = get_popup_value(dialog, DIFFICULTY_ITEM);
+        EXPECT_GE(value, -1);
+        EXPECT_LT(value, get_popup_number_of_items(dialog, DIFFICULTY_ITEM));
+        if (HasFailure()) FAIL() << "at step " << step;
+    }
+    render_dialogs(screen.bitmap);
+    EXPECT_GT(test_clock_milliseconds(), 0u);
+    EXPECT_LT(test_clock_milliseconds(), 0x80000000u) << "the clock wrapped during the run";
 }
 
 } // namespace
