@@ -141,13 +141,13 @@ static void draw_arrow_line(bitmap_data *destination, int32_t left, int32_t righ
     draw_line(destination, &popup_black, 0, nullptr, nullptr, &p0, &p1);
 }
 
-// Six lines 12, 10 ... 2 pixels long, right-aligned ARROW_RIGHT_INSET in from
+// Six lines 12, 10 ... 2 pixels long, right-aligned POPUP_ARROW_RIGHT_INSET in from
 // the row's right; an up arrow widest at the bottom, a down arrow at the top.
 static void draw_popup_arrow(bitmap_data *destination, const rectangle2d &row, int32_t line_height, bool up)
 {
-    const int32_t widest = row.top + (line_height - ARROW_HEIGHT) / 2 + (up ? ARROW_HEIGHT : 0);
-    for (int32_t k = 0; k < ARROW_HEIGHT; ++k)
-        draw_arrow_line(destination, row.right - 18 + k, row.right - ARROW_RIGHT_INSET - k, up ? widest - k : widest + k);
+    const int32_t widest = row.top + (line_height - POPUP_ARROW_HEIGHT) / 2 + (up ? POPUP_ARROW_HEIGHT : 0);
+    for (int32_t k = 0; k < POPUP_ARROW_HEIGHT; ++k)
+        draw_arrow_line(destination, row.right - 18 + k, row.right - POPUP_ARROW_RIGHT_INSET - k, up ? widest - k : widest + k);
 }
 
 static void draw_popup(const control_data *item, const popup_control_data *popup, bitmap_data *destination)

@@ -28,8 +28,8 @@ enum
     ALLOCATION_BLOCK_SIZE = 5,    // rows added when the array is full
     MAXIMUM_POPUP_ROWS = 65535,
     MAXIMUM_POPUP_ROW_LENGTH = 65535, // bytes of one row
-    ARROW_HEIGHT = 6,
-    ARROW_RIGHT_INSET = 7,
+    POPUP_ARROW_HEIGHT = 6,
+    POPUP_ARROW_RIGHT_INSET = 7,
     DROPSHADOW_WIDTH = 2,
     DROPSHADOW_HEIGHT = 2,
     // The standard drawer shows at most this many bytes of a row.

@@ -207,8 +207,8 @@ void populate_map_list_plugin_restricted(dialog_data *dialog, int16_t item_id, u
         memset(&row, 0, sizeof(row));
         row.ep = e;
         row.translated_printed_name = translate_string(e->printed_name);
-        row.prefix_symbol = rules.single_player ? (enabled ? ENTRY_POINT_ENABLED_PREFIX : ENTRY_POINT_DISABLED_PREFIX)
-                                                : NONE;
+        row.prefix_symbol = NONE;
+        if (rules.single_player) row.prefix_symbol = enabled ? ENTRY_POINT_ENABLED_PREFIX : ENTRY_POINT_DISABLED_PREFIX;
         const int16_t index = bitmap_add_data_to_list(dialog, item_id, &row, (int16_t)sizeof(row), -1, enabled);
         if (index == NONE) continue;
         added = true;
@@ -224,7 +224,7 @@ void populate_map_list_plugin_restricted(dialog_data *dialog, int16_t item_id, u
 int32_t get_entry_point_list_item_plugin_index(const dialog_data *dialog, int16_t item_id, int16_t row)
 {
     ep_list_data data;
-    return read_row(dialog, item_id, row, &data) ? data.ep->plugin_index : NONE;
+    return read_row(dialog, item_id, row, &data) ? (int32_t)data.ep->plugin_index : (int32_t)NONE;
 }
 
 bool get_entry_point_list_item_data(const dialog_data *dialog, int16_t item_id, int16_t row,

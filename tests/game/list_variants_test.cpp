@@ -9,6 +9,7 @@
 
 #include <SDL.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -120,9 +121,10 @@ protected:
     void TearDown() override
     {
         release_input_devices();
-        dialog_input_test::TearDown();
+        close_all_dialogs();
         dispose_interface_from_old_map();
         dispose_font_definitions_from_old_map();
+        dialog_input_test::TearDown();
     }
 
     void store_strings(const char *subgroup, int32_t count)
@@ -409,14 +411,16 @@ TEST_F(list_variants, a_disabled_map_row_is_drawn_two_thirds_as_bright)
     ASSERT_TRUE(get_entry_point_list_item_data(dialog, MAPS, 3, &entry));
     rgb_color color;
     get_entry_point_row_color(&color, entry, false);
-    EXPECT_EQ(color.red, 44288 * 43690 / 65536);
-    EXPECT_EQ(color.green, 3584 * 43690 / 65536);
-    EXPECT_EQ(color.blue, 58880 * 43690 / 65536);
+    EXPECT_EQ(color.red, 44288 * 43690LL / 65536);
+    EXPECT_EQ(color.green, 3584 * 43690LL / 65536);
+    EXPECT_EQ(color.blue, 58880 * 43690LL / 65536);
     get_entry_point_row_color(&color, entry, true);
     EXPECT_EQ(color.red, 44288);
 
     render_dialogs(screen.bitmap);
     ASSERT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", "maps", "png", 0));
+    if (const char *keep = getenv("VESK_MAP_LIST_FRAME"))
+        std::filesystem::copy_file("pictures/maps.png", keep, std::filesystem::copy_options::overwrite_existing);
     get_entry_point_row_color(&color, entry, false);
     const uint32_t expected = rgb_color_to_pixel32(&color) & 0xFFFFFFu;
     int32_t found = 0;

@@ -84,9 +84,10 @@ protected:
     }
     void TearDown() override
     {
-        dialog_input_test::TearDown();
+        close_all_dialogs();
         dispose_interface_from_old_map();
         dispose_font_definitions_from_old_map();
+        dialog_input_test::TearDown();
     }
 
     // A string list 'stli' of `count` strings "Row 0", "Row 1" ...
@@ -194,6 +195,8 @@ TEST_F(popup_control, expansion_keeps_the_selected_row_in_place_and_stops_at_the
     const int32_t below = (200 - (top_bounds.top + line_height + 2)) / line_height;
     EXPECT_EQ(popup->bottom_visible_item, below);
     EXPECT_EQ(open.bottom, top_bounds.top + line_height + 2 + below * line_height);
+    hold(60, row_y(TOP_POPUP, 2)); // row 0 no longer highlighted
+    ASSERT_EQ(popup->top_visible_item, 0);
     render_dialogs(screen.bitmap);
     int32_t arrow_pixels = 0;
     for (int32_t y = 0; y < line_height; ++y)
@@ -201,6 +204,7 @@ TEST_F(popup_control, expansion_keeps_the_selected_row_in_place_and_stops_at_the
     EXPECT_EQ(arrow_pixels, 0) << "no up arrow";
     release(60, 4);
     EXPECT_FALSE(record(TOP_POPUP)->expanded);
+    EXPECT_EQ(get_popup_value(dialog, TOP_POPUP), 2) << "the row highlighted last is chosen";
     EXPECT_EQ(bounds(TOP_POPUP).bottom, top_bounds.top + line_height + 2);
 
     // In the middle of the dialog the rows above the selection fit; the
