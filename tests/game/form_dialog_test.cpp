@@ -23,17 +23,14 @@
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/password_edittext.h"
-// The popup's arrow height and the list's share a name: renamed here so that
-// both headers can be read by one file.
-#define ARROW_HEIGHT POPUP_ARROW_HEIGHT
-#include "bitmap_dialogs/popup_control.h"
-#undef ARROW_HEIGHT
 #include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/popup_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
 #include "cseries/registration.h"
 #include "game_time.h"
+#include "font_builder.h"
 #include "gameplay_versions.h"
 #include "image_files.h"
 #include "input/input_definitions.h"
