@@ -5,7 +5,9 @@
 #include "bitmap_dialogs/bitmap_item_control.h"
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/double_arrow_control.h"
+#include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/password_edittext.h"
 #include "bitmap_dialogs/popup_control.h"
 #include "bitmap_dialogs/progress_bar_control.h"
 #include "bitmap_dialogs/radio_control.h"
@@ -27,11 +29,11 @@ static const struct
     {FOUR_CHARACTER_CODE('b', 'i', 't', 'm'), bitmap_control_def_proc}, // bitmap item
     {FOUR_CHARACTER_CODE('r', 'a', 'd', 'i'), radio_button_control_def_proc}, // radio button
     {FOUR_CHARACTER_CODE('c', 'h', 'e', 'k'), checkbox_button_control_def_proc}, // checkbox
-    {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), nullptr}, // edit text
+    {FOUR_CHARACTER_CODE('e', 'd', 'i', 't'), edittext_control_def_proc}, // edit text
     {FOUR_CHARACTER_CODE('l', 'i', 's', 't'), list_control_def_proc}, // list
     {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), popup_control_def_proc}, // popup menu
     {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), string_list_control_def_proc}, // string list
-    {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), nullptr}, // password edit text
+    {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), password_control_def_proc}, // password edit text
     {FOUR_CHARACTER_CODE('c', 'o', 'l', 'r'), nullptr}, // colour picker
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), progress_bar_control_def_proc}, // progress bar
     {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), slider_control_def_proc}, // slider
