@@ -223,7 +223,7 @@ form_dialog *form_dialog::current = nullptr;
 
 // ---- the data ----------------------------------------------------------------------------
 
-TEST_F(form_dialog, the_tool_writes_the_form_and_the_fixed_thumb_art)
+TEST_F(form_dialog, the_tool_writes_the_form)
 {
     start(*tags);
     open_form();
@@ -256,18 +256,6 @@ TEST_F(form_dialog, the_tool_writes_the_form_and_the_fixed_thumb_art)
     EXPECT_EQ(scroll_bar->frames_per_view, 7) << "the demo's art has the proportional thumb";
 }
 
-TEST_F(form_dialog, the_fixed_thumb_art_has_six_scroll_bar_frames_per_view)
-{
-    start(fixed_thumb_tags());
-    const int32_t elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
-    ASSERT_NE(elements, NONE);
-    const sequence_data *scroll_bar = get_sequence(elements, _dialog_elements_scrollbar_sequence);
-    ASSERT_NE(scroll_bar, nullptr);
-    EXPECT_EQ(scroll_bar->number_of_views, 3);
-    EXPECT_EQ(scroll_bar->frames_per_view, 6);
-    EXPECT_EQ(get_collection_sequence_count(elements), NUMBER_OF_DIALOG_ELEMENT_SEQUENCES);
-}
-
 // ---- the scripted session ---------------------------------------------------------------
 
 const struct
@@ -297,6 +285,8 @@ void draw_player_row(bitmap_data *destination, const rectangle2d *row_bounds, co
 class form_session : public form_dialog
 {
 protected:
+    void check_map_list_thumb(bool fixed_thumb);
+
     void fill_form(void)
     {
         for (const auto &map : maps) ASSERT_GE(add_string_to_list(dialog, MAP_ITEM, map.name, map.identifier, true), 0);
@@ -410,6 +400,38 @@ TEST_F(form_session, typing_tab_type_ahead_and_return_fill_in_the_form)
     render_dialogs(screen.bitmap);
     EXPECT_NE(pixels(map_list), chosen_map);
 }
+
+// The map list's thumb: proportional with the demo's art (the view's share
+// of the track), the fixed 14 pixels with the six-frame variant.  Both draw.
+void form_session::check_map_list_thumb(bool fixed_thumb)
+{
+    start(fixed_thumb ? fixed_thumb_tags() : *tags);
+    const int32_t elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    ASSERT_NE(elements, NONE);
+    const sequence_data *scroll_bar = get_sequence(elements, _dialog_elements_scrollbar_sequence);
+    ASSERT_NE(scroll_bar, nullptr);
+    EXPECT_EQ(scroll_bar->number_of_views, 3);
+    EXPECT_EQ(scroll_bar->frames_per_view, fixed_thumb ? 6 : 7);
+    EXPECT_EQ(get_collection_sequence_count(elements), NUMBER_OF_DIALOG_ELEMENT_SEQUENCES);
+    open_form();
+    fill_form();
+    const private_list_data *list = get_list_control_private_list(dialog, MAP_ITEM);
+    rectangle2d bar, thumb;
+    get_private_list_scrollbar_bounds(list, &bar);
+    ASSERT_TRUE(calculate_scroll_element_bounds(list, &bar, nullptr, nullptr, &thumb));
+    const int32_t view = list->bounds.bottom - list->bounds.top - 2 * list->vertical_gutter;
+    const int32_t track = bar.bottom - bar.top - 2 * 14;
+    const int32_t expected = fixed_thumb ? 14 : std::max(14, track * view / get_private_list_visible_rows_height(list));
+    EXPECT_EQ(thumb.bottom - thumb.top, expected);
+    if (!fixed_thumb)
+    {
+        EXPECT_GT(expected, 14) << "the view shows most rows: a long thumb";
+    }
+    render_dialogs(screen.bitmap);
+}
+
+TEST_F(form_session, the_demo_art_gives_a_proportional_thumb) { check_map_list_thumb(false); }
+TEST_F(form_session, the_fixed_thumb_art_gives_the_fourteen_pixel_thumb) { check_map_list_thumb(true); }
 
 // ---- random actions ----------------------------------------------------------------------
 
