@@ -22,25 +22,22 @@
 #include "bitmap_dialogs/bitmap_edittext.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/edittext_control.h"
-#include "bitmap_dialogs/password_edittext.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/popup_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
 #include "cseries/registration.h"
-#include "game_time.h"
 #include "font_builder.h"
+#include "game_time.h"
 #include "gameplay_versions.h"
 #include "image_files.h"
 #include "input/input_definitions.h"
 #include "interface_definitions.h"
-#include "register_vesk_controls.h"
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/dialog_harness.h"
 #include "support/dialog_input_harness.h"
-#include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
@@ -356,6 +353,8 @@ TEST_F(form_session, typing_tab_type_ahead_and_return_fill_in_the_form)
     EXPECT_STREQ(chosen, "Abbey Ruins");
     EXPECT_EQ(bitmap_get_listbox_value(dialog, MAP_ITEM), 1) << "the list is sorted";
     EXPECT_EQ(heard, (std::vector<int16_t>{START_ITEM})) << "Return presses the default item, not the list";
+    printf("form: name \"%s\", map row %d \"%s\", fired item %d\n", name_text().c_str(),
+           bitmap_get_listbox_value(dialog, MAP_ITEM), chosen, heard.empty() ? (int32_t)NONE : (int32_t)heard.back());
     EXPECT_EQ(name_text(PASSWORD_ITEM), "secret");
     EXPECT_EQ(bitmap_get_listbox_value(dialog, PLAYERS_ITEM), 2);
     EXPECT_EQ(get_popup_value(dialog, DIFFICULTY_ITEM), 1);
