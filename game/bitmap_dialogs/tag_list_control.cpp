@@ -33,8 +33,7 @@ int32_t tag_sort_by_name_proc(const void *a, int16_t length_a, const void *b, in
 int32_t tag_sort_by_date_proc(const void *a, int16_t length_a, const void *b, int16_t length_b)
 {
     if (!is_tag_row(length_a) || !is_tag_row(length_b)) return 0;
-    // Compared rather than subtracted: dates far apart would overflow the
-    // difference and turn the order round.
+    // Newest first.
     const int32_t time_a = ((const tag_list_data *)a)->last_modification_time;
     const int32_t time_b = ((const tag_list_data *)b)->last_modification_time;
     return (time_b > time_a) - (time_b < time_a);

@@ -28,11 +28,13 @@ enum
 {
     TOP_POPUP = 1, // at the dialog's top edge
     MIDDLE_POPUP = 2,
+    LOW_POPUP = 3, // reaching below the dialog
 };
 
 // Dialog coordinates (top, left, bottom, right); the test dialog is 200 high.
 const rectangle2d top_bounds = {0, 20, 20, 160};
 const rectangle2d middle_bounds = {60, 200, 80, 290};
+const rectangle2d low_bounds = {230, 20, 250, 160};
 
 dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
 {
@@ -77,7 +79,8 @@ protected:
         store_strings("pop4", 40);
         store_strings("pop3", 3);
         dialog = open_test_dialog("popd", {item("popu", TOP_POPUP, top_bounds, "kept text"),
-                                           item("popu", MIDDLE_POPUP, middle_bounds)});
+                                           item("popu", MIDDLE_POPUP, middle_bounds),
+                                           item("popu", LOW_POPUP, low_bounds)});
         ASSERT_NE(dialog, nullptr);
         line_height = get_font_line_height(get_interface_font_index(0));
         ASSERT_GT(line_height, 2);
@@ -285,6 +288,30 @@ TEST_F(popup_control, a_press_in_the_drop_shadow_chooses_the_last_row_shown)
     release(210, (int16_t)(open.bottom - 1));
     EXPECT_EQ(get_popup_value(dialog, MIDDLE_POPUP), 2);
     render_dialogs(screen.bitmap);
+}
+
+// Below the dialog no row fits under the selection, and without a selection
+// the rows are laid out from row 0: the rows shown never go negative.
+TEST_F(popup_control, the_rows_shown_never_go_negative)
+{
+    append_strings_to_popup(dialog, LOW_POPUP, dialog_test_code("pop3"));
+    set_popup_value(dialog, LOW_POPUP, 1);
+    toggle_popup(dialog, LOW_POPUP, true, true);
+    const popup_control_data *popup = record(LOW_POPUP);
+    EXPECT_EQ(popup->top_visible_item, 0);
+    EXPECT_EQ(popup->bottom_visible_item, 1);
+    EXPECT_EQ(bounds(LOW_POPUP).bottom, low_bounds.top + line_height + 2);
+    toggle_popup(dialog, LOW_POPUP, false, true);
+    EXPECT_EQ(get_popup_value(dialog, LOW_POPUP), 1);
+
+    EXPECT_EQ(append_string_to_popup(dialog, MIDDLE_POPUP, "Only"), 0);
+    ASSERT_EQ(get_popup_value(dialog, MIDDLE_POPUP), NONE);
+    toggle_popup(dialog, MIDDLE_POPUP, true, true);
+    EXPECT_EQ(record(MIDDLE_POPUP)->top_visible_item, 0);
+    EXPECT_EQ(record(MIDDLE_POPUP)->bottom_visible_item, 0);
+    render_dialogs(screen.bitmap);
+    toggle_popup(dialog, MIDDLE_POPUP, false, false);
+    EXPECT_EQ(get_popup_value(dialog, MIDDLE_POPUP), NONE);
 }
 
 TEST_F(popup_control, cleared_rows_are_never_read_and_bad_rows_are_refused)
