@@ -371,3 +371,93 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
     EXPECT_TRUE(written) << "the demo data set could not be written";
     return written;
 }
+
+// ---- the tests' own interface data -----------------------------------------------
+
+bool make_test_dialog_tags(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const fs::path folder = fs::path(__FILE__).parent_path() / ".." / "data" / "interface" / "dialogs";
+    std::string key = "test dialog tags\n";
+    add_file_to_key(tool, &key);
+    const std::vector<fs::path> sources = text_sources(folder);
+    for (const fs::path &source : sources) add_file_to_key(source, &key);
+    const fs::path cached = cache_path(tool, key);
+    if (read_cached_tags(cached, key, tags)) return true;
+    const cache_lock lock(cached);
+    if (read_cached_tags(cached, key, tags)) return true;
+    std::vector<test_tag> made;
+    for (const fs::path &source : sources)
+    {
+        const std::string subgroup = source.stem().string();
+        std::error_code error;
+        fs::remove("demo_ditl.tag", error);
+        const std::string arguments = "dialog demo_out.tag --ditl demo_ditl.tag --subgroup " + subgroup + " --name " +
+                                      subgroup + " '" + source.string() + "'";
+        if (!make_tag(tool, arguments, &made)) return false;
+        if (fs::exists("demo_ditl.tag") && !take_made_tag("demo_ditl.tag", arguments, &made)) return false;
+    }
+    write_cached_tags(cached, key, made);
+    tags->insert(tags->end(), made.begin(), made.end());
+    return true;
+}
+
+// The demo's dialog elements source without the last frame line of the
+// scroll bar's sequence: the sequence keeps its three views of up arrow, down
+// arrow, thumb, caps and grip, and the list code picks the fixed thumb from
+// the six frames per view.  Empty when the source does not have the sequence
+// with seven frames.
+static std::string fixed_thumb_dialog_elements_source(const fs::path &source)
+{
+    std::ifstream file(source);
+    std::string out, line;
+    bool in_scroll_bar = false;
+    int32_t frames = 0;
+    bool cut = false;
+    while (std::getline(file, line))
+    {
+        std::istringstream words(line);
+        std::string first, second;
+        words >> first >> second;
+        if (first == "sequence") in_scroll_bar = second == "scrollbar_elements";
+        if (in_scroll_bar && first == "frame" && ++frames == 7)
+        {
+            cut = true;
+            continue;
+        }
+        out += line + "\n";
+    }
+    return cut && frames == 7 ? out : std::string();
+}
+
+bool make_fixed_thumb_dialog_elements_tag(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const fs::path source =
+        fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "interface" / "collections" / "baie.txt";
+    std::string key = "fixed thumb dialog elements\n";
+    add_file_to_key(tool, &key);
+    add_file_to_key(source, &key);
+    const fs::path cached = cache_path(tool, key);
+    if (read_cached_tags(cached, key, tags)) return true;
+    const cache_lock lock(cached);
+    if (read_cached_tags(cached, key, tags)) return true;
+    const std::string text = fixed_thumb_dialog_elements_source(source);
+    if (text.empty())
+    {
+        ADD_FAILURE() << "the scroll bar's sequence of " << source << " does not have seven frames";
+        return false;
+    }
+    {
+        std::ofstream file("fixed_thumb_baie.txt");
+        file << text;
+        if (!file)
+        {
+            ADD_FAILURE() << "fixed_thumb_baie.txt could not be written";
+            return false;
+        }
+    }
+    std::vector<test_tag> made;
+    if (!make_tag(tool, "collection demo_out.tag --subgroup baie --name baie fixed_thumb_baie.txt", &made)) return false;
+    write_cached_tags(cached, key, made);
+    tags->insert(tags->end(), made.begin(), made.end());
+    return true;
+}

@@ -45,3 +45,18 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
 // and an empty patch file.  False (a test failure added) when a tool run or
 // a write fails.
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags = {});
+
+// The tests' own dialogs, made with `tool` from the sources under
+// tests/data/interface/dialogs as the demo's dialogs are made (each
+// <subgroup>.txt a dialog tag, with its dialog string list when the texts are
+// in one); appended to `tags`.  False (a test failure added) when the tool
+// fails.
+bool make_test_dialog_tags(const std::string &tool, std::vector<test_tag> *tags);
+
+// The dialog elements collection 'baie' with a fixed scroll-bar thumb, made
+// with `tool` from the demo's source with the scroll bar's elements cut to
+// six frames per view (no thumb filler): lists drawn with it get the fixed
+// 14-pixel thumb.  Stands in for the demo's 'baie' (replace that tag with
+// it).  False (a test failure added) when the source cannot be cut or the
+// tool fails.
+bool make_fixed_thumb_dialog_elements_tag(const std::string &tool, std::vector<test_tag> *tags);
