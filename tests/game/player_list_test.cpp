@@ -5,7 +5,12 @@
 
 #include "support/dialog_input_harness.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,7 +18,11 @@
 #include "bitmap_dialogs/network_services.h"
 #include "bitmap_dialogs/player_list_control.h"
 #include "game_preferences.h"
+#include "image_files.h"
 #include "register_vesk_controls.h"
+#include "shapes.h"
+#include "support/demo_data.h"
+#include "tag_files/tag_files.h"
 #include "support/expected_assertions.h"
 
 namespace {
@@ -267,6 +276,65 @@ TEST_F(player_list, idle_redraws_at_most_once_a_second_with_latencies_shown)
     test_ping = false;
     EXPECT_EQ(player_list_control_def_proc(idle, dialog, LIST_ITEM, nullptr), 0);
     remove_test_clock();
+}
+
+// The demo data's player icons, as the data tool makes them from their source.
+std::vector<uint8_t> demo_player_icons(const std::string &tool)
+{
+    const std::string source =
+        (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "interface" / "collections" / "nepi.txt")
+            .string();
+    const std::string out = (std::filesystem::temp_directory_path() / "player_list_nepi.tag").string();
+    const std::string command = tool + " collection " + out + " --subgroup nepi --name nepi " + source;
+    if (system(command.c_str()) != 0) return {};
+    std::ifstream file(out, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(out);
+    if (bytes.size() <= 64) return {};
+    return std::vector<uint8_t>(bytes.begin() + 64, bytes.end());
+}
+
+TEST_F(player_list, rows_are_drawn_inside_the_list_with_the_demo_icons)
+{
+    const std::string tool =
+        std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
+    if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    const std::vector<uint8_t> icons = demo_player_icons(tool);
+    ASSERT_FALSE(icons.empty());
+    write_local_tag(COLLECTION_GROUP_TAG, "nepi", COLLECTION_VERSION_NUMBER, icons.data(), (int32_t)icons.size());
+    ASSERT_NE(get_collection_index(PLAYER_ICON_COLLECTION_TAG), NONE);
+
+    new_player_data captain = player("Abel", 0, 10, 10);
+    captain.agreed_to_play = 1;
+    captain.appearance.caste_bitmap_index = 1;
+    new_player_data member = player("Bram", 0, 11, 10);
+    member.appearance.coat_of_arms_bitmap_index = 1;
+    member.appearance.secondary_color = {50000, 40000, 10000, 0};
+    new_player_data guest = player("Cora", 1, 20, NONE);
+    guest.flags = _player_is_from_draxil_flag;
+    guest.appearance.coat_of_arms_bitmap_index = 2;
+    guest.appearance.caste_bitmap_index = DRAXIL_CASTE_ICON_INDEX;
+    add_player_to_list(dialog, LIST_ITEM, &captain, 0, 0, 0, true);
+    add_player_to_list(dialog, LIST_ITEM, &member, 0, 11, 0, true);
+    add_player_to_list(dialog, LIST_ITEM, &guest, 0, 20, 0, false);
+    select_player_list_item_by_id(dialog, LIST_ITEM, 11);
+
+    dialog_test_screen screen;
+    param_control_draw_verb p = {screen.bitmap, 0};
+    player_list_control_def_proc(_control_draw_verb, dialog, LIST_ITEM, &p);
+    if (const char *keep = getenv("VESK_PLAYER_LIST_FRAME"))
+    {
+        ASSERT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", "player_list", "png", 0));
+        std::filesystem::copy_file("pictures/player_list.png", keep, std::filesystem::copy_options::overwrite_existing);
+    }
+    const rectangle2d drawn = screen.changed_bounds();
+    EXPECT_GE(drawn.left, 10);
+    EXPECT_GE(drawn.top, 10);
+    EXPECT_LE(drawn.right, 250);
+    EXPECT_LE(drawn.bottom, 250);
+    // Four rows of 21 pixels from the list's top gutter.
+    const rectangle2d rows_area = {12, 10, (int16_t)(12 + 4 * PLAYER_LIST_ROW_HEIGHT), 250};
+    EXPECT_GT(screen.count_changed(&rows_area), 4 * 200 * 17);
 }
 
 } // namespace
