@@ -497,6 +497,20 @@ TEST_F(game_controls, game_description_film_version_and_item_drawing)
     EXPECT_EQ(text.version[0], 'v');
     EXPECT_GE(strlen(text.version), 5u) << text.version;
 
+    // A description whose map is unknown falls back on the built-in picture;
+    // the in-progress bit is cleared from the copy.
+    net_game_description game = data.game;
+    game.flags = _net_game_in_progress_flag;
+    set_game_control_description(dialog, GAME_ITEM, &game);
+    const game_extra_data *record = (const game_extra_data *)get_dialog_item_extra_data(dialog, GAME_ITEM);
+    EXPECT_EQ(record->collection_tag, (file_tag)INTERNAL_SOLO_PREGAME_COLLECTION);
+    EXPECT_EQ(record->maximum_teams, 0);
+    EXPECT_EQ(record->game.flags, 0u);
+    set_game_graphic_is_replay(dialog, GAME_ITEM, true);
+    set_game_graphic_show_plugin_list(dialog, GAME_ITEM, true);
+    EXPECT_TRUE(record->is_replay && record->show_plugins);
+    set_game_graphic_show_plugin_list(dialog, GAME_ITEM, false);
+
     // The item with no preview draws its half-transparent box inside itself.
     dialog_test_screen screen;
     param_control_draw_verb p = {screen.bitmap, 0};
