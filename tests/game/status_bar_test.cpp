@@ -286,25 +286,24 @@ TEST_F(status_bar_test, visibility_follows_and_sets_the_game_preference)
     EXPECT_EQ(get_status_bar_collection_index(), NONE);
 }
 
-TEST_F(status_bar_test, a_dialog_tag_without_its_items_is_skipped_with_a_log_line)
+TEST_F(status_bar_test, a_bar_missing_items_skips_them)
 {
-    // A '!sba' of only the quit button replaces the demo's.
-    dialog_description broken;
-    broken.bounds = {0, 0, 40, 640};
-    dialog_item_description quit;
-    quit.type = BUTTON_CONTROL_TAG;
-    quit.item_id = _status_bar_quit_button;
-    quit.bounds = {8, 572, 40, 602};
-    broken.items.push_back(quit);
-    store_dialog("!sba", broken);
-    ASSERT_NE(open_bar(), nullptr);
-    EXPECT_EQ(get_status_bar_height(), 40);
+    // A damaged '!sba' keeps only some of its items: the bar works with those.
+    dialog_data *dialog = open_bar();
+    ASSERT_NE(dialog, nullptr);
+    for (int16_t item : {_status_bar_unit_status, _status_bar_description_text, _status_bar_portrait_button,
+                         _status_bar_map_button, _status_bar_sketch_mode_button, _status_bar_rules_text})
+        delete_control(dialog, item);
+    initialize_status_bar_dialog();
     fake.unit_selected = true;
     fake.selection_changed = true;
     update_status_bar();
     push_overhead_map_button(_push_overhead_map_button_always);
+    status_bar_dialog_handler_proc(dialog, _status_bar_sketch_mode_button, nullptr);
     pump();
     EXPECT_TRUE(push_pause_button());
+    pump();
+    EXPECT_TRUE(fake.quit_open);
 }
 
 // ---- buttons -------------------------------------------------------------------------------------
@@ -478,8 +477,11 @@ protected:
     {
         status_bar_test::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
+        // A unit is selected, so the line is shown.
+        fake.unit_selected = true;
         dialog = open_bar();
         ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(visible(_status_bar_unit_status));
         icons = get_status_bar_exp_collection_index();
         ASSERT_NE(icons, NONE);
         // The dark fill of the gold (view 0) icons of 'isb6': colour 2.
