@@ -38,6 +38,7 @@
 #include "observer.h"
 #include "image_files.h"
 #include "interface_definitions.h"
+#include "status_bar.h"
 #include "screen.h"
 #include "unit_commands.h"
 #include "vesk.h"
@@ -105,4 +106,5 @@ void register_built_subsystems(void)
     register_toggle_sniffing_procedure(toggle_sniffing);
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
+    register_status_bar_hooks();
 }
