@@ -8,15 +8,17 @@
 
 #include "bitmap_drawing.h"
 #include "bitmaps.h"
-#include "console/console.h"
 #include "console/console_popup.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "tag_files/data.h"
 #include "flags.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "commands.h"
+#include "unit_commands.h"
 #include "mesh.h"
 #include "mesh_format.h"
 #include "monster_definitions.h"
@@ -406,7 +408,8 @@ bool initialize_overhead_map_for_new_game(const new_game_data *)
     }
     else if (!header || !(header->flags & _mesh_is_complete_flag))
     {
-        cprintf(false, "### overhead map preprocessing failed");
+        print_to_console_procedure print = get_print_to_console_procedure();
+        if (print) print("### overhead map preprocessing failed");
     }
     return true;
 }
@@ -478,7 +481,7 @@ void advance_overhead_map_fade(int32_t ticks)
 void toggle_overhead_map_drawing_state(void)
 {
     if (!overhead.initialized) return;
-    const int32_t list = string_list_tag_to_string_index('inom');
+    const int32_t list = string_list_tag_to_string_index(OVERHEAD_MAP_STRING_LIST_TAG);
     if (list == NONE) return;
     overhead.desired_drawing_state = overhead.desired_drawing_state == _overhead_map_friend_or_foe_colors
                                          ? _overhead_map_team_colors
@@ -938,4 +941,5 @@ void register_overhead_map_hooks(void)
                             dispose_overhead_map_from_old_game);
     register_action_procedure(_action_overhead_map, action_for_overhead_map);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
+    register_command_verb_procedure(_command_sketch, execute_sketch_command);
 }

@@ -23,6 +23,7 @@
 
 struct bitmap_data;
 struct color_table;
+struct flag_data;
 struct new_game_data;
 struct view_data;
 
@@ -40,6 +41,9 @@ enum
     OVERHEAD_MAP_FADE_TICKS = 15,
     OVERHEAD_MAP_REDRAW_TICKS = 15, // the working bitmap is rebuilt when more ticks than this passed
 };
+
+// The pop-up texts of the colour switch: 0 the label, 1 and 2 the two states.
+#define OVERHEAD_MAP_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'o', 'm')
 
 enum overhead_map_state
 {
@@ -207,7 +211,7 @@ int16_t overhead_map_blip_slot(const overhead_map_blip_facts *unit, const overhe
 // units last (on top).  Stable.
 void sort_friendly_blips_last(blip *blips, int32_t count);
 // A flag's colour slot for the local team (NONE: none).
-int16_t overhead_map_flag_slot(const struct flag_data *flag, int16_t local_team, bool team_colors);
+int16_t overhead_map_flag_slot(const flag_data *flag, int16_t local_team, bool team_colors);
 // Draws every flag's icon through `drawer`, which gets the icon's top-left
 // corner, its bits and the colours of set and cleared bits (palette indexes of
 // the working bitmap; NONE transparent).

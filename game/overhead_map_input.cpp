@@ -16,7 +16,7 @@
 #include "input/action_queue.h"
 #include "observer.h"
 #include "players.h"
-#include "recording.h"
+#include "mesh.h"
 #include "screen.h"
 #include "status_bar.h"
 #include "unit_commands.h"
@@ -168,14 +168,14 @@ bool decode_sketch_command(command_header *command, command_sketch_data *data, i
     if (state.failed || !record || !array) return false;
     if (array_size > MAXIMUM_POINTS_PER_SKETCH_COMMAND)
     {
-        LOG_ERROR("a sketch command of %d points was refused (at most %d)", array_size,
+        log_message(__FILE__, __LINE__, "a sketch command of %d points was refused (at most %d)", array_size,
                   MAXIMUM_POINTS_PER_SKETCH_COMMAND);
         return false;
     }
     // Every command with points ends its points with (0, 0).
     if (array_size > 0 && (array[array_size - 1].x != 0 || array[array_size - 1].y != 0))
     {
-        LOG_ERROR("a sketch command without its terminating point was refused");
+        log_message(__FILE__, __LINE__, "a sketch command without its terminating point was refused");
         return false;
     }
     memcpy(data, record, sizeof(*data));
@@ -348,7 +348,6 @@ bool action_for_overhead_map(action_data *action)
         const bool left_down = test_action_flag(action, _left_mouse_down_bit);
         const bool right_down = test_action_flag(action, _right_mouse_down_bit);
         const bool left_click = test_action_flag(action, _left_mouse_click_bit);
-        bool start_drag = false;
         if (!overhead->dragging && test_action_flag(action, _shift_down_bit) &&
             !test_action_flag(action, _option_down_bit) && pointer_inside_bounds(&action->pointer) &&
             (!overhead->limited_terrain_visibility || pointer_on_map(&action->pointer)))
@@ -363,7 +362,6 @@ bool action_for_overhead_map(action_data *action)
             else if (left_down && left_click)
             {
                 overhead->dragging = true;
-                start_drag = true;
             }
         }
         if (!overhead->dragging && !used)
@@ -389,7 +387,6 @@ bool action_for_overhead_map(action_data *action)
         }
         if (overhead->dragging)
         {
-            (void)start_drag;
             if (!left_down)
                 overhead->dragging = false;
             else if (hardware_renderer())
