@@ -64,6 +64,8 @@ enum console_input_state
 enum
 {
     CONSOLE_ERRORS_STRING_LIST_TAG = FOUR_CHARACTER_CODE('i', 'n', 'c', 'e'),
+    _console_error_general = 0,
+    _console_error_out_of_sync = 1,
     _console_error_assert = 2, // "ASSERT ENCOUNTERED" when the list lacks it
 };
 

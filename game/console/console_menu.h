@@ -33,7 +33,7 @@ enum
     CONSOLE_MENU_INVENTORY_STRING_SIZE = 256,
 };
 
-// 16 bytes, allocated once at start-up.
+// Allocated once at start-up.
 struct menu_globals_data
 {
     bool initialized;
