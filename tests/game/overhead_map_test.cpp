@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "flags.h"
 #include "game_preferences.h"
+#include "image_files.h"
 #include "game_time.h"
 #include "input/action_queue.h"
 #include "mesh.h"
@@ -417,6 +418,50 @@ TEST_F(overhead_map_test, camera_corners_and_a_camera_looking_straight_down)
         for (int32_t x = 0; x < 200; ++x) lit += load_pixel32(bitmap_address(screen, (int16_t)x, (int16_t)y)) != 0;
     EXPECT_EQ(lit, 1);
     EXPECT_EQ(load_pixel32(bitmap_address(screen, 132, 82)), 0xFFFF00u);
+    free(screen);
+}
+
+TEST_F(overhead_map_test, software_drawing_sits_at_the_top_right_of_the_hole)
+{
+    active_screen.encoding = _32bit_encoding;
+    bitmap_data *screen = new_bitmap(400, 300, 0, _32bit_encoding, 0);
+    zero_bitmap_pixels(screen);
+    for (int32_t i = 0; i < 256; ++i) store_pixel32(overhead->good_bad_shading_table.pixels + 4 * i, 0x203040);
+    uint8_t indexes[NUMBER_OF_OVERHEAD_MAP_COLOR_SLOTS];
+    for (int32_t i = 0; i < NUMBER_OF_OVERHEAD_MAP_COLOR_SLOTS; ++i) indexes[i] = (uint8_t)(240 + i);
+    memcpy(overhead->good_bad_color_indexes, indexes, sizeof(indexes));
+    store_pixel32(overhead->good_bad_shading_table.pixels + 4 * (240 + _overhead_map_sketch_slot), 0xFF0000);
+    overhead->active_shading_table = &overhead->good_bad_shading_table;
+    overhead->active_color_indexes = overhead->good_bad_color_indexes;
+    overhead->original_bitmap->row_addresses[5][0] = 0; // the colour key stays transparent
+    active_screen.screen_initialized = 1;
+    overhead->map_transparency = 0;
+    overhead->sketching = true;
+    const sketch_point2d line[3] = {{10, 30}, {20, 30}, {0, 0}};
+    submit_sketch_points_to_overhead_map(1, 3, line);
+    overhead->last_real_update_tick = 0;
+
+    view_data view;
+    memset(&view, 0, sizeof(view));
+    view.screen = screen;
+    view.hole = {10, 0, 290, 400};
+    rasterize_overhead_map(&view);
+    // 5 pixels in from the hole's top-right corner.
+    EXPECT_EQ(overhead->bounds.top, 15);
+    EXPECT_EQ(overhead->bounds.right, 395);
+    EXPECT_EQ(overhead->bounds.left, 331);
+    EXPECT_EQ(overhead->bounds.bottom, 79);
+    const struct
+    {
+        int16_t x, y;
+        uint32_t pixel;
+    } probes[] = {{336, 25, 0x203040},  {330, 25, 0},        {395, 25, 0},        {331, 15, 0xFF0000},
+                  {331, 78, 0xFF0000}, {331, 17, 0x203040}, {331, 20, 0},        {341, 45, 0xFF0000}, {351, 45, 0xFF0000},
+                  {352, 45, 0x203040}, {341, 46, 0x203040}, {394, 30, 0x203040}, {331, 80, 0}};
+    for (const auto &p : probes)
+        EXPECT_EQ(load_pixel32(bitmap_address(screen, p.x, p.y)), p.pixel) << p.x << ", " << p.y;
+    // To look at it: OVERHEAD_MAP_PNG=1 leaves overhead_map.png in "frames" beside the test.
+    if (getenv("OVERHEAD_MAP_PNG")) write_bitmap_to_file_highlevel(screen, nullptr, "frames", "overhead_map", "png", 90);
     free(screen);
 }
 
