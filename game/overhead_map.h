@@ -23,6 +23,7 @@
 
 struct bitmap_data;
 struct color_table;
+struct flag_data;
 struct new_game_data;
 struct view_data;
 
@@ -40,6 +41,9 @@ enum
     OVERHEAD_MAP_FADE_TICKS = 15,
     OVERHEAD_MAP_REDRAW_TICKS = 15, // the working bitmap is rebuilt when more ticks than this passed
 };
+
+// The pop-up texts of the colour switch: 0 the label, 1 and 2 the two states.
+#define OVERHEAD_MAP_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'o', 'm')
 
 enum overhead_map_state
 {
@@ -174,6 +178,40 @@ void get_overhead_map_view_projection_corners(const world_point2d *center, angle
 void rasterize_overhead_map(view_data *view);
 // Rescans the units into blips (slot rules, at most 400, own units last).
 void update_monster_blips(void);
+
+// What the blip rules read of one unit and of the game (gathered by
+// update_monster_blips from the unit, its definition and its object).
+struct overhead_map_blip_facts
+{
+    bool ambient_life_class; // never shown
+    bool ambient_for_selection;
+    bool targetable_if_ambient; // the definition's flag
+    bool invisible_definition; // the definition hides it from the map
+    bool hunted;
+    bool allied; // allied with the local team (its own team included)
+    bool same_team; // on the local team
+    bool own; // the local player's
+    bool ignores_user_commands;
+    bool object_hidden; // wholly under media, hidden from the map, or fading out
+    bool on_visible_cell; // its cell is visible now
+    int16_t team; // NONE: no team
+};
+struct overhead_map_blip_context
+{
+    bool observer; // a network game without a local team
+    bool team_colors; // the drawing state
+    bool hunting; // the game's scoring
+    bool allow_overhead_map; // the game's option
+    bool network_film; // a replay that is not a solo replay
+    bool limited_visibility; // the game's option
+};
+// The unit's colour slot, or NONE when it gets no blip.
+int16_t overhead_map_blip_slot(const overhead_map_blip_facts *unit, const overhead_map_blip_context *game);
+// Orders blips by slot: teams first, then allied, neutral, enemy and own
+// units last (on top).  Stable.
+void sort_friendly_blips_last(blip *blips, int32_t count);
+// A flag's colour slot for the local team (NONE: none).
+int16_t overhead_map_flag_slot(const flag_data *flag, int16_t local_team, bool team_colors);
 // Draws every flag's icon through `drawer`, which gets the icon's top-left
 // corner, its bits and the colours of set and cleared bits (palette indexes of
 // the working bitmap; NONE transparent).

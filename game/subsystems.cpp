@@ -36,6 +36,7 @@
 #include "bitmap_text.h"
 #include "camera_control.h"
 #include "observer.h"
+#include "overhead_map.h"
 #include "image_files.h"
 #include "interface_definitions.h"
 #include "status_bar.h"
@@ -79,6 +80,7 @@ void register_built_subsystems(void)
     register_dialog_hooks();
     register_render_hooks();
     register_detail_map_hooks();
+    register_overhead_map_hooks();
     register_main_menu_hooks();
     register_screenshot_hooks();
     register_ingame_fade_hooks();
