@@ -24,6 +24,7 @@
 #include "console/console_popup.h"
 #include "game_hooks.h"
 #include "game_time.h"
+#include "image_files.h"
 #include "gameplay_versions.h"
 #include "input/input_definitions.h"
 #include "interface_definitions.h"
@@ -552,6 +553,20 @@ TEST_F(console, a_prompt_raises_the_lines_over_the_input_band_and_the_caret_blin
     for (int16_t x = field.left; x < field.right; ++x)
         for (int16_t y = field.top; y < field.bottom; ++y) prompt_only += pixel(x, y) != empty_band;
     EXPECT_LT(prompt_only, ink) << "without typing only the prompt is drawn";
+
+    // A whole frame to look at: VESK_CONSOLE_FRAME names the PNG to write.
+    if (const char *keep = getenv("VESK_CONSOLE_FRAME"))
+    {
+        ASSERT_TRUE(register_console_menu_inventory_procedures(fake_inventory, fake_inventory_string));
+        cputs(false, 1, "a teammate's chat line", 0);
+        cprintf(false, "Game speed is now 2x");
+        set_console_popup("Filtering", "on", 15);
+        set_console_menu_mode(_console_menu_inventory);
+        start_console_input("hello the", 49);
+        draw();
+        ASSERT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", "console", "png", 0));
+        std::filesystem::copy_file("pictures/console.png", keep, std::filesystem::copy_options::overwrite_existing);
+    }
 }
 
 TEST_F(console, the_banner_blinks_and_a_warning_shows_until_its_game_time)
