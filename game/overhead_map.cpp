@@ -143,8 +143,10 @@ bitmap_data *get_original_overhead_map_bitmap(void)
         ERROR_MESSAGE(_error_data_mismatch, "bitmap not found in overhead map collection");
         return nullptr;
     }
-    if ((bitmap->flags & (_1bit_transparency_encoded_flag | _no_row_address_table_flag)) ||
-        bitmap->encoding != _8bit_encoding)
+    // One byte a pixel, in rows the map can address.
+    if ((bitmap->flags & (_1bit_transparency_encoded_flag | _no_row_address_table_flag |
+                          _4bit_transparency_encoded_flag | _bitmap_extended_encoding_flag)) ||
+        bitmap->logical_bit_depth != 8 || bitmap->bytes_per_row != bitmap->width)
     {
         ERROR_MESSAGE(_error_data_mismatch, "incorrect bitmap format for overhead map");
         return nullptr;

@@ -6,13 +6,19 @@
 #include <gtest/gtest.h>
 
 #include "support/expected_assertions.h"
+#include "tag_files/store_fixture.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <vector>
 
 #include "bitmap_drawing.h"
+#include "collection_builder.h"
+#include "cseries/registration.h"
+#include "gameplay_versions.h"
+#include "shapes.h"
 #include "bitmaps.h"
 #include "commands.h"
 #include "flags.h"
@@ -21,6 +27,7 @@
 #include "game_time.h"
 #include "input/action_queue.h"
 #include "mesh.h"
+#include "mesh_format.h"
 #include "mesh_builder.h"
 #include "monster_visibility.h"
 #include "overhead_map.h"
@@ -683,6 +690,100 @@ TEST_F(overhead_map_test, sketch_commands_from_outside_are_bounded)
     {
         expected_assertions expect(1);
         EXPECT_FALSE(decode_sketch_command((command_header *)truncated.data(), &decoded, &count, out));
+    }
+}
+
+// ---- the picture from the map's collection ---------------------------------------------------
+
+class overhead_map_picture : public store_fixture::store_test
+{
+protected:
+    active_color_environment saved_screen = active_screen;
+    int32_t saved_version = current_gameplay_version;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        clear_all_registrations();
+        register_shapes_hooks();
+        ASSERT_TRUE(initialize_shapes());
+        ASSERT_TRUE(load_flat_mesh(64, 64));
+        active_screen.encoding = _32bit_encoding;
+        active_screen.width = 1280, active_screen.height = 1024;
+    }
+    void TearDown() override
+    {
+        dispose_overhead_map_from_old_game();
+        dispose_mesh_from_old_map();
+        active_screen = saved_screen;
+        current_gameplay_version = saved_version;
+        dispose_definitions();
+        clear_all_registrations();
+        store_test::TearDown();
+    }
+    // The map names a collection of one sequence showing `picture`.
+    void start(const builder_bitmap &picture, bool with_sequence = true)
+    {
+        builder_collection c;
+        c.colors.color_count = 16;
+        for (int32_t i = 0; i < 16; ++i) c.colors.colors[i] = {(uint16_t)(i * 4000), 30000, 20000, 0};
+        c.bitmaps.push_back(picture);
+        c.instances.push_back(builder_instance(0, 0, 0, 0, 0));
+        if (with_sequence)
+        {
+            builder_sequence sequence = new_builder_sequence("overhead map");
+            sequence.frames.push_back({0});
+            ASSERT_EQ(complete_builder_sequence(&sequence, &c), nullptr);
+            c.sequences.push_back(sequence);
+        }
+        const std::vector<uint8_t> bytes = build_collection_tag_data(c);
+        std::filesystem::remove_all(LOCAL_TAGS_FOLDER);
+        start_store();
+        write_local_tag(COLLECTION_GROUP_TAG, "over", COLLECTION_VERSION_NUMBER, bytes.data(), (int32_t)bytes.size());
+        initialize_shapes_for_new_map();
+        mesh_header *header = get_mesh_header();
+        header->overhead_map_collection_tag = FOUR_CHARACTER_CODE('o', 'v', 'e', 'r');
+        header->overhead_map_collection_index = NONE;
+        header->flags |= _mesh_is_complete_flag;
+        ASSERT_TRUE(initialize_overhead_map_for_new_game(nullptr));
+    }
+};
+
+TEST_F(overhead_map_picture, a_flat_picture_is_built_and_others_are_refused)
+{
+    current_gameplay_version = 1811;
+    builder_bitmap flat = new_builder_bitmap("map", 600, 300, _builder_flat_8bit_rows, 3);
+    start(flat);
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    ASSERT_TRUE(overhead_map_initialized());
+    EXPECT_EQ(overhead->bitmap->width, 600);
+    EXPECT_EQ(overhead->bitmap->height, 300);
+    EXPECT_EQ(overhead->sketch_point_granularity_x, 3); // bytes reach across the whole picture
+    EXPECT_EQ(overhead->sketch_point_granularity_y, 2);
+    EXPECT_EQ(overhead->limited_visibility_width, 256);
+    EXPECT_EQ(take_pending_error(), _error_none);
+    dispose_overhead_map_from_old_game();
+
+    const struct
+    {
+        const char *what;
+        builder_bitmap picture;
+        bool with_sequence;
+        int32_t error;
+    } refused[] = {
+        {"run-length", new_builder_bitmap("map", 64, 64, _builder_rle_8bit, 3), true, _error_data_mismatch},
+        {"16-bit", new_builder_bitmap("map", 64, 64, _builder_flat_16bit, 0xF800), true, _error_data_mismatch},
+        {"without a row table", new_builder_bitmap("map", 64, 64, _builder_flat_8bit, 3), true, _error_data_mismatch},
+        // The collection itself is refused before the map sees it.
+        {"too wide", new_builder_bitmap("map", 4097, 2, _builder_flat_8bit_rows, 3), true, _error_data_corrupted},
+        {"no sequence", flat, false, _error_data_mismatch},
+    };
+    for (const auto &c : refused)
+    {
+        start(c.picture, c.with_sequence);
+        EXPECT_FALSE(overhead_map_initialized()) << c.what;
+        EXPECT_EQ(take_pending_error(), c.error) << c.what;
+        dispose_overhead_map_from_old_game();
     }
 }
 
