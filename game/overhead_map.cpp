@@ -17,8 +17,6 @@
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
-#include "commands.h"
-#include "unit_commands.h"
 #include "mesh.h"
 #include "mesh_format.h"
 #include "monster_definitions.h"
@@ -416,7 +414,10 @@ bool initialize_overhead_map_for_new_game(const new_game_data *)
         overhead.initialized = true;
         if (hardware_renderer()) rezoom_overhead_map();
     }
-    else if (!header || !(header->flags & _mesh_is_complete_flag))
+    // A map that names no picture simply has no overhead map; only a named
+    // picture that could not be used is worth a line on the console.
+    else if (header && header->overhead_map_collection_tag != NONE && header->overhead_map_collection_tag != 0 &&
+             !(header->flags & _mesh_is_complete_flag))
     {
         print_to_console_procedure print = get_print_to_console_procedure();
         if (print) print("### overhead map preprocessing failed");
@@ -951,5 +952,4 @@ void register_overhead_map_hooks(void)
                             dispose_overhead_map_from_old_game);
     register_action_procedure(_action_overhead_map, action_for_overhead_map);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
-    register_command_verb_procedure(_command_sketch, execute_sketch_command);
 }
