@@ -908,7 +908,9 @@ void rasterize_overhead_map(view_data *view)
     overhead.bounds = {(int16_t)top, (int16_t)(right - display_width), (int16_t)(top + display_height),
                        (int16_t)right};
 
-    if (!hardware_renderer())
+    // The hardware back end offers no stretching copy: its frames get the
+    // map's geometry (bounds, zoom, blips) but are not drawn into here.
+    if (hardware_renderer()) return;
     {
         const point2d corner = {overhead.bounds.left, overhead.bounds.top};
         copy_bitmap(view->screen, &corner, overhead.bitmap, nullptr, overhead.active_shading_table->pixels,
