@@ -735,6 +735,8 @@ static void fill_limited_visibility_window(void)
     }
 }
 
+// Lines between consecutive sketch points, in the working bitmap's own pixels
+// (picture pixels less the window's offset).
 static void draw_sketch_lines_into_bitmap(void)
 {
     const int16_t color = slot_palette_index(_overhead_map_sketch_slot);
@@ -743,10 +745,10 @@ static void draw_sketch_lines_into_bitmap(void)
     {
         const sketch_point2d a = overhead.visible_sketch_points[i - 1], b = overhead.visible_sketch_points[i];
         if ((a.x == 0 && a.y == 0) || (b.x == 0 && b.y == 0)) continue;
-        const int32_t x0 = (int32_t)(a.x * overhead.sketch_point_granularity_x * overhead.scale) - overhead.offset.x;
-        const int32_t y0 = (int32_t)(a.y * overhead.sketch_point_granularity_y * overhead.scale) - overhead.offset.y;
-        const int32_t x1 = (int32_t)(b.x * overhead.sketch_point_granularity_x * overhead.scale) - overhead.offset.x;
-        const int32_t y1 = (int32_t)(b.y * overhead.sketch_point_granularity_y * overhead.scale) - overhead.offset.y;
+        const int32_t x0 = a.x * overhead.sketch_point_granularity_x - overhead.offset.x;
+        const int32_t y0 = a.y * overhead.sketch_point_granularity_y - overhead.offset.y;
+        const int32_t x1 = b.x * overhead.sketch_point_granularity_x - overhead.offset.x;
+        const int32_t y1 = b.y * overhead.sketch_point_granularity_y - overhead.offset.y;
         const int32_t steps = std::max(std::abs(x1 - x0), std::abs(y1 - y0));
         for (int32_t s = 0; s <= steps; ++s)
         {
