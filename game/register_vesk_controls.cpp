@@ -6,6 +6,7 @@
 #include "bitmap_dialogs/entry_point_list_control.h"
 #include "bitmap_dialogs/game_graphic_control.h"
 #include "bitmap_dialogs/icon_popup_control.h"
+#include "bitmap_dialogs/monster_status_control.h"
 #include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/prologue_control.h"
 #include "bitmap_dialogs/snapshot_control.h"
@@ -31,7 +32,7 @@ static const struct
     {FOUR_CHARACTER_CODE('g', 'a', 'm', 'l'), nullptr}, // lobby game list
     {FOUR_CHARACTER_CODE('s', 'n', 'a', 'p'), snapshot_control_handler}, // saved-game snapshot
     {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), icon_popup_control_def_proc}, // icon popup
-    {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), nullptr}, // unit status
+    {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), monster_status_control_handler}, // unit status
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), prologue_control_def_proc}, // prologue page
     {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), nullptr}, // key binding
     {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), tag_list_control_def_proc}, // tag list
