@@ -3,7 +3,11 @@
 #include "register_vesk_controls.h"
 
 #include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/chat_list_control.h"
 #include "bitmap_dialogs/entry_point_list_control.h"
+#include "bitmap_dialogs/keybinding_control.h"
+#include "bitmap_dialogs/missing_plugins_list_control.h"
+#include "bitmap_dialogs/plugin_list_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 
 // The game's types in their order of registration; a type whose control is
@@ -13,7 +17,7 @@ static const struct
     file_tag tag;
     control_def_proc procedure;
 } vesk_controls[] = {
-    {FOUR_CHARACTER_CODE('c', 'h', 'a', 't'), nullptr}, // chat list
+    {FOUR_CHARACTER_CODE('c', 'h', 'a', 't'), chat_list_control_def_proc}, // chat list
     {FOUR_CHARACTER_CODE('p', 'l', 'l', 'i'), nullptr}, // player list
     {FOUR_CHARACTER_CODE('p', 'b', 'l', 'i'), nullptr}, // lobby buddy list
     {FOUR_CHARACTER_CODE('p', 'o', 'l', 'i'), nullptr}, // lobby order list
@@ -28,12 +32,12 @@ static const struct
     {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), nullptr}, // icon popup
     {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), nullptr}, // unit status
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), nullptr}, // prologue page
-    {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), nullptr}, // key binding
+    {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), keybinding_control_def_proc}, // key binding
     {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), tag_list_control_def_proc}, // tag list
     {FOUR_CHARACTER_CODE('r', 'e', 'p', 'o'), nullptr}, // post-game report
-    {FOUR_CHARACTER_CODE('l', 's', 't', 'p'), nullptr}, // plug-in list
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'p'), plugin_list_control_def_proc}, // plug-in list
     {FOUR_CHARACTER_CODE('l', 's', 't', 'm'), entry_point_list_control_def_proc}, // entry point list
-    {FOUR_CHARACTER_CODE('m', 'p', 'l', 'l'), nullptr}, // missing plug-ins list
+    {FOUR_CHARACTER_CODE('m', 'p', 'l', 'l'), missing_plugins_list_control_handler}, // missing plug-ins list
 };
 
 void register_vesk_controls(void)
