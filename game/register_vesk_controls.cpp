@@ -5,9 +5,14 @@
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/chat_list_control.h"
 #include "bitmap_dialogs/entry_point_list_control.h"
+#include "bitmap_dialogs/game_graphic_control.h"
+#include "bitmap_dialogs/icon_popup_control.h"
 #include "bitmap_dialogs/keybinding_control.h"
 #include "bitmap_dialogs/missing_plugins_list_control.h"
+#include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/plugin_list_control.h"
+#include "bitmap_dialogs/prologue_control.h"
+#include "bitmap_dialogs/snapshot_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 
 // The game's types in their order of registration; a type whose control is
@@ -18,7 +23,7 @@ static const struct
     control_def_proc procedure;
 } vesk_controls[] = {
     {FOUR_CHARACTER_CODE('c', 'h', 'a', 't'), chat_list_control_def_proc}, // chat list
-    {FOUR_CHARACTER_CODE('p', 'l', 'l', 'i'), nullptr}, // player list
+    {FOUR_CHARACTER_CODE('p', 'l', 'l', 'i'), player_list_control_def_proc}, // player list
     {FOUR_CHARACTER_CODE('p', 'b', 'l', 'i'), nullptr}, // lobby buddy list
     {FOUR_CHARACTER_CODE('p', 'o', 'l', 'i'), nullptr}, // lobby order list
     {FOUR_CHARACTER_CODE('b', 'a', 'n', 'n'), nullptr}, // lobby banner
@@ -26,12 +31,12 @@ static const struct
     {FOUR_CHARACTER_CODE('c', 's', 't', 't'), nullptr}, // post-game statistics list
     {FOUR_CHARACTER_CODE('c', 'h', 'e', 'd'), nullptr}, // post-game column header
     {FOUR_CHARACTER_CODE('r', 'o', 'o', 'm'), nullptr}, // lobby room graphic
-    {FOUR_CHARACTER_CODE('g', 'a', 'm', 'e'), nullptr}, // game graphic
+    {FOUR_CHARACTER_CODE('g', 'a', 'm', 'e'), game_graphic_control_handler}, // game graphic
     {FOUR_CHARACTER_CODE('g', 'a', 'm', 'l'), nullptr}, // lobby game list
-    {FOUR_CHARACTER_CODE('s', 'n', 'a', 'p'), nullptr}, // saved-game snapshot
-    {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), nullptr}, // icon popup
+    {FOUR_CHARACTER_CODE('s', 'n', 'a', 'p'), snapshot_control_handler}, // saved-game snapshot
+    {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), icon_popup_control_def_proc}, // icon popup
     {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), nullptr}, // unit status
-    {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), nullptr}, // prologue page
+    {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), prologue_control_def_proc}, // prologue page
     {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), keybinding_control_def_proc}, // key binding
     {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), tag_list_control_def_proc}, // tag list
     {FOUR_CHARACTER_CODE('r', 'e', 'p', 'o'), nullptr}, // post-game report

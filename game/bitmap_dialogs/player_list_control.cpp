@@ -1,2 +1,570 @@
 // The list of a game's players and teams.
+
 #include "bitmap_dialogs/player_list_control.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/network_services.h"
+#include "bitmap_drawing.h"
+#include "bitmap_text.h"
+#include "cseries/cstrings.h"
+#include "cseries/log.h"
+#include "cseries/timers.h"
+#include "game_preferences.h"
+#include "gameplay_versions.h"
+#include "interface_definitions.h"
+#include "players.h"
+#include "shapes.h"
+
+// The one idle timer every player list shares.
+static struct player_list_globals
+{
+    uint32_t ticks_at_last_idle_redraw;
+} player_list_globals;
+
+static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
+
+static bool is_player_list(const dialog_data *dialog, int16_t item_id)
+{
+    const control_data *item = find_control(dialog, item_id);
+    if (!item) return false;
+    return VASSERT(item->handler == player_list_control_def_proc && get_list_control_private_list(dialog, item_id),
+                   "not a player list");
+}
+
+// Row `row`'s record in the list, NULL (logged) when it is not a player-list row.
+static const player_list_data *row_record(const private_list_data *list, int16_t row)
+{
+    int16_t length = 0;
+    const void *data = get_private_list_row_data_pointer(list, row, &length);
+    if (!data) return nullptr;
+    if (length != (int16_t)sizeof(player_list_data))
+    {
+        char text[128];
+        snprintf(text, sizeof(text), "Length != sizeof(struct player_list_data) (%d != %d) Data: 0x%x", length,
+                 (int)sizeof(player_list_data), (unsigned)(uintptr_t)data);
+        VASSERT(false, text);
+        return nullptr;
+    }
+    return (const player_list_data *)data;
+}
+
+static bool is_team_row(const player_list_data *row)
+{
+    return (row->flags & _player_is_actually_team_flag) != 0;
+}
+
+// The row of `uid` (a team row with `team`), NONE when none.
+static int16_t find_row(const private_list_data *list, uint32_t uid, bool team)
+{
+    const int16_t count = get_row_count_private_list(list);
+    for (int16_t row = 0; row < count; ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (record && record->uid == uid && is_team_row(record) == team) return row;
+    }
+    return NONE;
+}
+
+// A name field as a terminated string.
+static void copy_name(char *buffer, size_t size, const char *name)
+{
+    size_t length = 0;
+    while (length < PLAYER_NAME_SIZE && length + 1 < size && name[length]) ++length;
+    memcpy(buffer, name, length);
+    buffer[length] = 0;
+}
+
+static bool is_captain(const new_player_data *player)
+{
+    return player->team_captain_identifier == player->unique_identifier;
+}
+
+static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
+{
+    private_list_data *list = get_list_control_private_list(dialog, item_id);
+    if (!list) return;
+    const int16_t count = get_row_count_private_list(list);
+    std::vector<new_player_data> ordered;
+    std::vector<int16_t> player_rows;
+    for (int16_t row = 0; row < count; ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (!record || is_team_row(record)) continue;
+        ordered.push_back(record->player);
+        player_rows.push_back(row);
+    }
+    sort_new_player_data(ordered.data(), (int32_t)ordered.size(), false);
+
+    // Each player row's place in the ordered array (every place used once,
+    // so identical records still get distinct keys).
+    std::vector<int32_t> position_of_row((size_t)count, NONE);
+    std::vector<bool> used(ordered.size(), false);
+    for (int16_t row : player_rows)
+    {
+        const player_list_data *record = row_record(list, row);
+        for (size_t i = 0; i < ordered.size(); ++i)
+            if (!used[i] && memcmp(&ordered[i], &record->player, sizeof(new_player_data)) == 0)
+            {
+                used[i] = true;
+                position_of_row[(size_t)row] = (int32_t)i;
+                break;
+            }
+    }
+
+    const uint16_t quiet = bitmap_get_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag);
+    bitmap_set_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag, true);
+    for (int16_t row = 0; row < count; ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (!record) continue;
+        player_list_data copy = *record;
+        const int32_t disabled = get_row_enabled_private_list(list, row) ? 0 : PLAYER_LIST_DISABLED_SORT_OFFSET;
+        if (!is_team_row(record))
+        {
+            const int32_t i = position_of_row[(size_t)row];
+            if (i == NONE) continue;
+            copy.sort_order = (int16_t)(i * 10 + disabled);
+            copy.player.flags = ordered[(size_t)i].flags;
+        }
+        else
+        {
+            const int16_t captain_row = find_row(list, record->uid, false);
+            // A team whose captain is not listed keeps its key.
+            if (captain_row == NONE || position_of_row[(size_t)captain_row] == NONE) continue;
+            copy.sort_order = (int16_t)(position_of_row[(size_t)captain_row] * 10 - 1 + disabled);
+        }
+        set_data_in_private_list_row(list, row, &copy, (int16_t)sizeof(copy));
+    }
+    bitmap_set_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag, quiet != 0);
+    bitmap_sort_list(dialog, item_id);
+}
+
+int32_t player_list_sort_proc(const void *a, int16_t length_a, const void *b, int16_t length_b)
+{
+    if (length_a != (int16_t)sizeof(player_list_data) || length_b != (int16_t)sizeof(player_list_data)) return 0;
+    const player_list_data *pa = (const player_list_data *)a;
+    const player_list_data *pb = (const player_list_data *)b;
+    if (pa->sort_order != pb->sort_order) return pa->sort_order < pb->sort_order ? -1 : 1;
+    char name_a[PLAYER_NAME_SIZE + 1], name_b[PLAYER_NAME_SIZE + 1];
+    copy_name(name_a, sizeof(name_a), pa->player.appearance.name);
+    copy_name(name_b, sizeof(name_b), pb->player.appearance.name);
+    return csstrcmp(name_a, name_b);
+}
+
+void build_player_list_status_text(const player_list_data *row, char *buffer, int32_t size,
+                                   fixed_fraction *transparency)
+{
+    if (transparency) *transparency = 0;
+    if (!buffer || size <= 0) return;
+    buffer[0] = 0;
+    if (!row) return;
+    const game_preferences *preferences = get_game_preferences();
+    const bool show_latency = networked_game_supports_ping() && preferences &&
+                              (preferences->flags & _game_pref_show_player_latencies_flag);
+    if (show_latency)
+    {
+        if (row->uid == 0) slprintfcat(buffer, (size_t)size, "%shost", "");
+        else
+        {
+            const int32_t latency = get_player_latency((int32_t)row->uid);
+            if (latency >= 1000) slprintfcat(buffer, (size_t)size, "%s---", "");
+            else slprintfcat(buffer, (size_t)size, "%s%3dms", "", latency);
+        }
+    }
+    const char *separator = buffer[0] ? "|p|0   " : "";
+    const int32_t version = row->player.version;
+    if (row->flags & _player_show_diff_version_number_flag)
+    {
+        if (version == THIS_PROGRAM_VERSION)
+        {
+            if (row->player.build_number != THIS_PROGRAM_BUILD)
+            {
+                char build[16];
+                slprintf(build, sizeof(build), "b%d", (int)row->player.build_number);
+                slprintfcat(buffer, (size_t)size, "%s|C%s", separator, build);
+            }
+        }
+        else
+        {
+            char digits[16], number[16];
+            slprintf(digits, sizeof(digits), "%d", (int)version);
+            if (strlen(digits) <= 3) strlcpy(number, "  ??", sizeof(number));
+            else slprintf(number, sizeof(number), "%c.%c.%c", digits[1], digits[2], digits[3]);
+            slprintfcat(buffer, (size_t)size, "%s|C%s", separator, number);
+        }
+    }
+    else if ((row->flags & _player_show_version_flag) && version != 0)
+    {
+        slprintfcat(buffer, (size_t)size, "%s%s", separator, get_version_string(version, false));
+        if (transparency) *transparency = 32768;
+    }
+}
+
+void draw_player_list_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
+                           const void *data, int16_t length, int16_t, uint16_t flags)
+{
+    if (!destination || !row_bounds || !data) return;
+    if (length != (int16_t)sizeof(player_list_data)) return;
+    player_list_data row;
+    memcpy(&row, data, sizeof(row));
+    const player_appearance_data &look = row.player.appearance;
+    const bool enabled = (flags & _row_enabled_flag) != 0;
+    const fixed_fraction fill_transparency = enabled ? 16384 : 49152;
+    const fixed_fraction text_transparency = enabled ? 0 : 32768;
+    const int32_t collection = get_collection_index(PLAYER_ICON_COLLECTION_TAG);
+    const int32_t font = get_interface_font_index(0);
+    const rectangle2d b = *row_bounds;
+
+    if ((flags & _row_selected_flag) && collection != NONE)
+    {
+        rectangle2d frame = b;
+        draw_bitmap_from_sequence(destination, collection, _player_icon_list_highlight_sequence, -1, 0, &frame, clip,
+                                  nullptr, 0, _transparency_normal, _draw_bitmap_respect_registration_point_flag, 0);
+    }
+
+    rectangle2d t = {(int16_t)(b.top + 2), (int16_t)(b.left + 2), (int16_t)(b.top + 2 + CASTE_ICON_HEIGHT),
+                     (int16_t)(b.right - 2)};
+    char name[PLAYER_NAME_SIZE + 1];
+    if (is_team_row(&row))
+    {
+        fill_rectangle_clipped(destination, &look.primary_color, &t, clip, 16384, nullptr);
+        copy_name(name, sizeof(name), look.team_name);
+        draw_string(destination, nullptr, &t, clip, font, _font_style_italic, &white_color, name,
+                    _draw_string_center_vertical_flag | _draw_string_shadow_flag, 0);
+        return;
+    }
+
+    const bool member = row.player.team_captain_identifier != NONE;
+    const bool indented = member && !(row.flags & _player_show_version_flag);
+    rectangle2d icon = {t.top, t.left, (int16_t)(t.top + CASTE_ICON_HEIGHT), (int16_t)(t.left + CASTE_ICON_WIDTH)};
+    if (indented) offset_rectangle2d(&icon, TEAM_MEMBER_INDENT, 0);
+    t.left = (int16_t)(icon.right + 2);
+
+    const bool draxil = (row.player.flags & _player_is_from_draxil_flag) != 0;
+    if (collection != NONE)
+    {
+        rgb_color colors[2] = {look.primary_color, look.secondary_color};
+        rectangle2d frame = icon;
+        draw_bitmap_from_sequence(destination, collection, _player_icon_coats_of_arms_sequence, -1,
+                                  look.coat_of_arms_bitmap_index, &frame, clip, colors, text_transparency,
+                                  _transparency_normal, _draw_bitmap_respect_registration_point_flag, 0);
+    }
+    fill_rectangle_clipped(destination, indented ? &look.secondary_color : &look.primary_color, &t, clip,
+                           fill_transparency, nullptr);
+    if (draxil)
+    {
+        static const char banner[] = "vesk  vesk  vesk  vesk  vesk  vesk  vesk";
+        const point2d origins[3] = {{0, -3}, {20, 7}, {0, 17}};
+        for (const point2d &at : origins)
+        {
+            rectangle2d band = t;
+            offset_rectangle2d(&band, at.x, at.y);
+            rectangle2d band_clip;
+            if (!intersect_rectangles2d(&t, clip ? clip : &t, &band_clip)) continue;
+            draw_string(destination, nullptr, &band, &band_clip, font, -1, &white_color, banner, 0, fill_transparency);
+        }
+    }
+    if (!(row.flags & _player_dont_show_ready_icon_flag) && (row.player.agreed_to_play || (row.flags & _player_is_host_flag)) &&
+        collection != NONE)
+    {
+        rectangle2d frame = icon;
+        draw_bitmap_from_sequence(destination, collection, _player_icon_ready_sequence, -1,
+                                  (row.flags & _player_is_host_flag) ? 0 : 1, &frame, clip, nullptr,
+                                  text_transparency, _transparency_normal, 0, 0);
+    }
+    copy_name(name, sizeof(name), look.name);
+    draw_string(destination, nullptr, &t, clip, font, -1, &white_color, name,
+                _draw_string_center_vertical_flag | _draw_string_shadow_flag, text_transparency);
+
+    int32_t caste = look.caste_bitmap_index;
+    if (collection != NONE && (caste != NONE || draxil))
+    {
+        if (caste == DRAXIL_CASTE_ICON_INDEX)
+            caste = count_sequence_bitmaps(collection, _player_icon_castes_sequence, _count_frames_per_view) - 1;
+        rectangle2d frame = t;
+        if (caste >= 0 || draxil)
+            draw_bitmap_from_sequence(destination, collection, _player_icon_castes_sequence, -1, caste, &frame, clip,
+                                      nullptr, text_transparency, _transparency_normal,
+                                      _draw_bitmap_right_justified_flag | _draw_bitmap_respect_registration_point_flag,
+                                      2);
+    }
+
+    char status[PLAYER_LIST_STATUS_TEXT_SIZE];
+    fixed_fraction status_transparency = 0;
+    build_player_list_status_text(&row, status, (int32_t)sizeof(status), &status_transparency);
+    if (status[0])
+        draw_string(destination, nullptr, &t, clip, font, -1, &white_color, status,
+                    _draw_string_right_justified_flag | _draw_string_center_vertical_flag | _draw_string_shadow_flag |
+                        _draw_string_color_codes_flag,
+                    status_transparency ? status_transparency : text_transparency);
+}
+
+intptr_t player_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
+{
+    switch (verb)
+    {
+    case _control_new_completion_verb:
+    {
+        const intptr_t result = list_control_def_proc(verb, dialog, item_id, parameter);
+        bitmap_set_list_draw_proc(dialog, item_id, draw_player_list_proc);
+        bitmap_set_list_line_height(dialog, item_id, PLAYER_LIST_ROW_HEIGHT);
+        bitmap_set_list_sort_proc(dialog, item_id, player_list_sort_proc);
+        bitmap_set_list_gutters(dialog, item_id, ROW_PADDING, ROW_PADDING);
+        bitmap_set_list_flag(dialog, item_id, _list_can_be_focused_flag | _list_has_shaded_background_flag, false);
+        bitmap_set_list_flag(dialog, item_id,
+                             _list_scrollbars_have_background_flag |
+                                 _list_click_in_selected_row_deselects_not_double_flag |
+                                 _list_disabled_row_allow_click_flag,
+                             true);
+        return result;
+    }
+    case _control_requires_idle_time_verb: return 1;
+    case _control_idle_verb:
+    {
+        const game_preferences *preferences = get_game_preferences();
+        if (!networked_game_supports_ping() || !preferences ||
+            !(preferences->flags & _game_pref_show_player_latencies_flag))
+            return 0;
+        const uint32_t now = machine_tick_count();
+        if (now - player_list_globals.ticks_at_last_idle_redraw < PLAYER_LIST_IDLE_MILLISECONDS) return 0;
+        player_list_globals.ticks_at_last_idle_redraw = now;
+        return 1;
+    }
+    default: return list_control_def_proc(verb, dialog, item_id, parameter);
+    }
+}
+
+// Removes the player row and the team row of `uid` (no new sort values).
+static void delete_rows_of(dialog_data *dialog, int16_t item_id, uint32_t uid)
+{
+    const private_list_data *list = get_list_control_private_list(dialog, item_id);
+    int16_t row = find_row(list, uid, false);
+    if (row != NONE) bitmap_delete_listbox_row(dialog, item_id, row);
+    row = find_row(list, uid, true);
+    if (row != NONE) bitmap_delete_listbox_row(dialog, item_id, row);
+}
+
+static void add_team_row(dialog_data *dialog, int16_t item_id, const player_list_data *captain)
+{
+    player_list_data team = *captain;
+    team.flags = _player_is_enabled_flag | _player_is_actually_team_flag;
+    bitmap_add_data_to_list(dialog, item_id, &team, (int16_t)sizeof(team), PLAYER_LIST_ROW_HEIGHT, true);
+}
+
+void add_player_to_list(dialog_data *dialog, int16_t item_id, const new_player_data *player, int16_t host,
+                        uint32_t uid, int32_t room_id, bool enabled)
+{
+    if (!player || !is_player_list(dialog, item_id)) return;
+    delete_rows_of(dialog, item_id, uid);
+    player_list_data row;
+    memset(&row, 0, sizeof(row));
+    row.player = *player;
+    row.uid = uid;
+    row.room_id = room_id;
+    if (enabled) row.flags = _player_is_enabled_flag;
+    else bitmap_clear_selections(dialog, item_id);
+    if (uid == 0) row.flags |= _player_is_host_flag;
+    if (host == 1) row.flags |= _player_show_version_flag;
+    else if (host == 2) row.flags |= _player_show_diff_version_number_flag;
+    bitmap_add_data_to_list(dialog, item_id, &row, (int16_t)sizeof(row), PLAYER_LIST_ROW_HEIGHT, enabled);
+    if (is_captain(player)) add_team_row(dialog, item_id, &row);
+    build_list_sort_values(dialog, item_id);
+}
+
+void set_player_data_in_list(dialog_data *dialog, int16_t item_id, const new_player_data *player, int16_t,
+                             uint32_t uid)
+{
+    if (!player || !is_player_list(dialog, item_id)) return;
+    private_list_data *list = get_list_control_private_list(dialog, item_id);
+    const int16_t row = find_row(list, uid, false);
+    if (row == NONE) return;
+    player_list_data record = *row_record(list, row);
+    record.player = *player;
+    if (uid == 0) record.flags |= _player_is_host_flag;
+    else record.flags &= (uint16_t)~_player_is_host_flag;
+    bitmap_set_listbox_row_data(dialog, item_id, row, &record, (int16_t)sizeof(record));
+    const int16_t team_row = find_row(list, uid, true);
+    if (team_row != NONE)
+    {
+        if (is_captain(player))
+        {
+            player_list_data team = *row_record(list, team_row);
+            team.player = *player;
+            bitmap_set_listbox_row_data(dialog, item_id, team_row, &team, (int16_t)sizeof(team));
+        }
+        else
+            bitmap_delete_listbox_row(dialog, item_id, team_row);
+    }
+    else if (is_captain(player))
+        add_team_row(dialog, item_id, &record);
+    build_list_sort_values(dialog, item_id);
+}
+
+void delete_player_from_list_by_id(dialog_data *dialog, int16_t item_id, uint32_t id)
+{
+    if (!is_player_list(dialog, item_id)) return;
+    delete_rows_of(dialog, item_id, id);
+    build_list_sort_values(dialog, item_id);
+}
+
+void set_player_appearance_by_id(dialog_data *dialog, int16_t item_id, const player_appearance_data *appearance,
+                                 uint32_t id)
+{
+    if (!appearance || !is_player_list(dialog, item_id)) return;
+    private_list_data *list = get_list_control_private_list(dialog, item_id);
+    const int16_t row = find_row(list, id, false);
+    if (row == NONE)
+    {
+        log_message(__FILE__, __LINE__, "set_player_appearance_by_id(0x%x, %d, %d, 0x%x) failed",
+                    (unsigned)(uintptr_t)dialog, item_id, (int)id, (unsigned)(uintptr_t)appearance);
+        return;
+    }
+    player_list_data record = *row_record(list, row);
+    record.player.appearance = *appearance;
+    bitmap_set_listbox_row_data(dialog, item_id, row, &record, (int16_t)sizeof(record));
+    build_list_sort_values(dialog, item_id);
+}
+
+// The player row of `id`, NULL when none (or not a player list).
+static const player_list_data *player_row(const dialog_data *dialog, int16_t item_id, uint32_t id)
+{
+    if (!is_player_list(dialog, item_id)) return nullptr;
+    const private_list_data *list = get_list_control_private_list(dialog, item_id);
+    const int16_t row = find_row(list, id, false);
+    return row == NONE ? nullptr : row_record(list, row);
+}
+
+bool get_player_appearance_by_id(const dialog_data *dialog, int16_t item_id, uint32_t id,
+                                 player_appearance_data *appearance)
+{
+    const player_list_data *row = player_row(dialog, item_id, id);
+    if (!row || !appearance) return false;
+    *appearance = row->player.appearance;
+    return true;
+}
+
+bool get_player_from_list_by_id(const dialog_data *dialog, int16_t item_id, uint32_t id, new_player_data *player)
+{
+    const player_list_data *row = player_row(dialog, item_id, id);
+    if (!row || !player) return false;
+    *player = row->player;
+    return true;
+}
+
+void gag_player(dialog_data *dialog, int16_t item_id, uint32_t id, bool gag)
+{
+    if (!is_player_list(dialog, item_id)) return;
+    private_list_data *list = get_list_control_private_list(dialog, item_id);
+    const int16_t row = find_row(list, id, false);
+    if (row == NONE) return;
+    player_list_data record = *row_record(list, row);
+    if (gag) record.flags |= _player_is_gagged_flag;
+    else record.flags &= (uint16_t)~_player_is_gagged_flag;
+    bitmap_set_listbox_row_data(dialog, item_id, row, &record, (int16_t)sizeof(record));
+}
+
+bool player_is_gagged(const dialog_data *dialog, int16_t item_id, uint32_t id)
+{
+    const player_list_data *row = player_row(dialog, item_id, id);
+    return row && (row->flags & _player_is_gagged_flag);
+}
+
+bool player_id_in_list(const dialog_data *dialog, int16_t item_id, uint32_t id)
+{
+    return player_row(dialog, item_id, id) != nullptr;
+}
+
+void select_player_list_item_by_id(dialog_data *dialog, int16_t item_id, uint32_t id)
+{
+    if (!is_player_list(dialog, item_id)) return;
+    const int16_t row = find_row(get_list_control_private_list(dialog, item_id), id, false);
+    if (row != NONE) bitmap_select_list_item(dialog, item_id, row);
+}
+
+uint32_t get_selected_player_user_id(const dialog_data *dialog, int16_t item_id)
+{
+    if (!is_player_list(dialog, item_id)) return 0;
+    const int16_t row = bitmap_get_listbox_value(dialog, item_id);
+    if (row < 0) return 0;
+    const player_list_data *record = row_record(get_list_control_private_list(dialog, item_id), row);
+    return record ? record->uid : 0;
+}
+
+char get_selected_player_buddy_status(const dialog_data *dialog, int16_t item_id)
+{
+    if (!is_player_list(dialog, item_id) || bitmap_get_listbox_value(dialog, item_id) < 0) return 0;
+    return get_player_buddy_status((int32_t)get_selected_player_user_id(dialog, item_id));
+}
+
+uint32_t get_player_list_item_id(const dialog_data *dialog, int16_t item_id, int16_t index)
+{
+    if (!is_player_list(dialog, item_id)) return 0;
+    const player_list_data *record = row_record(get_list_control_private_list(dialog, item_id), index);
+    return record ? record->uid : 0;
+}
+
+bool player_list_item_is_team(const dialog_data *dialog, int16_t item_id, int16_t index,
+                              int32_t *team_captain_identifier)
+{
+    if (!is_player_list(dialog, item_id)) return false;
+    const player_list_data *record = row_record(get_list_control_private_list(dialog, item_id), index);
+    if (!record || !is_team_row(record)) return false;
+    if (team_captain_identifier) *team_captain_identifier = record->player.team_captain_identifier;
+    return true;
+}
+
+void player_list_show_ready_icons(dialog_data *dialog, int16_t item_id, bool show)
+{
+    if (!is_player_list(dialog, item_id)) return;
+    private_list_data *list = get_list_control_private_list(dialog, item_id);
+    const int16_t count = get_row_count_private_list(list);
+    for (int16_t row = 0; row < count; ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (!record) continue;
+        player_list_data copy = *record;
+        if (show) copy.flags &= (uint16_t)~_player_dont_show_ready_icon_flag;
+        else copy.flags |= _player_dont_show_ready_icon_flag;
+        bitmap_set_listbox_row_data(dialog, item_id, row, &copy, (int16_t)sizeof(copy));
+    }
+}
+
+bool player_list_selection_is_locked(const dialog_data *dialog, int16_t item_id)
+{
+    if (!is_player_list(dialog, item_id)) return false;
+    return bitmap_get_list_flag(dialog, item_id, _list_selection_locked_flag) != 0;
+}
+
+void clear_player_list(dialog_data *dialog, int16_t item_id)
+{
+    if (is_player_list(dialog, item_id)) bitmap_empty_list(dialog, item_id);
+}
+
+player_list_data *get_player_list_data_by_chat_appearance(const dialog_data *dialog, int16_t item_id,
+                                                          const player_appearance_data *appearance,
+                                                          player_list_data *buffer)
+{
+    if (!appearance || !buffer || !is_player_list(dialog, item_id)) return nullptr;
+    const private_list_data *list = get_list_control_private_list(dialog, item_id);
+    char wanted[PLAYER_NAME_SIZE + 1], name[PLAYER_NAME_SIZE + 1];
+    copy_name(wanted, sizeof(wanted), appearance->name);
+    const int16_t count = get_row_count_private_list(list);
+    for (int16_t row = 0; row < count; ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (!record) continue;
+        const rgb_color &a = record->player.appearance.primary_color, &b = appearance->primary_color;
+        if (a.red != b.red || a.green != b.green || a.blue != b.blue) continue;
+        copy_name(name, sizeof(name), record->player.appearance.name);
+        if (strcmp(name, wanted) != 0) continue;
+        *buffer = *record;
+        return buffer;
+    }
+    return nullptr;
+}
