@@ -118,7 +118,7 @@ protected:
         {
             demo_tags = new std::vector<test_tag>;
             ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-            ASSERT_TRUE(make_string_list_tags(tool, demo_tags));
+            ASSERT_TRUE(make_interface_tags(tool, demo_tags));
         }
         make_store_folders();
         ASSERT_TRUE(write_foundation_files(*demo_tags));
@@ -152,25 +152,36 @@ protected:
         dialog_input_test::TearDown();
     }
 
-    // The demo data's string lists the controls read ('in#1': where lines
-    // break; 'inkn': key names), made by the data tool from their sources.
-    static bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
+    // The data of a tag the data tool makes from a demo source: `command`
+    // writes a local tag file, a 64-byte header whose size field (at 56)
+    // counts the data after it.
+    static bool make_tool_tag_data(const std::string &tool, const std::string &command, std::string *data)
     {
-        const auto sources = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "strings" / "stli";
+        if (system(("'" + tool + "' " + command + " > /dev/null").c_str()) != 0) return false;
+        std::ifstream in("tool_out.tag", std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.size() < 64) return false;
+        const uint8_t *b = (const uint8_t *)bytes.data();
+        const uint32_t size = (uint32_t)b[56] << 24 | (uint32_t)b[57] << 16 | (uint32_t)b[58] << 8 | b[59];
+        if (size != bytes.size() - 64) return false;
+        *data = bytes.substr(64);
+        return true;
+    }
+    // The demo data's string lists the controls read ('in#1': where lines
+    // break; 'inkn': key names).  Its dialogs, '!prf' among them, are part
+    // of the demo tags.
+    static bool make_interface_tags(const std::string &tool, std::vector<test_tag> *tags)
+    {
+        const auto data = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data";
+        std::string bytes;
         for (const char *subgroup : {"in#1", "inkn"})
         {
-            const std::string command = "'" + tool + "' strings string_list.tag --group stli --subgroup '" + subgroup +
-                                        "' --name '" + subgroup + "' '" + (sources / (std::string(subgroup) + ".txt")).string() +
-                                        "' > /dev/null";
-            if (system(command.c_str()) != 0) return false;
-            std::ifstream in("string_list.tag", std::ios::binary);
-            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            // A local tag file: a 64-byte header whose size field (at 56) counts the data after it.
-            if (bytes.size() < 64) return false;
-            const uint32_t size = (uint32_t)bytes[56] << 24 | (uint32_t)bytes[57] << 16 | (uint32_t)bytes[58] << 8 | bytes[59];
-            if (size != bytes.size() - 64) return false;
-            tags->push_back(make_test_tag(STRING_LIST_GROUP_TAG, dialog_test_code(subgroup), subgroup,
-                                          std::string(bytes.begin() + 64, bytes.end())));
+            const std::string source = (data / "strings" / "stli" / (std::string(subgroup) + ".txt")).string();
+            if (!make_tool_tag_data(tool, std::string("strings tool_out.tag --group stli --subgroup '") + subgroup +
+                                              "' --name '" + subgroup + "' '" + source + "'",
+                                    &bytes))
+                return false;
+            tags->push_back(make_test_tag(STRING_LIST_GROUP_TAG, dialog_test_code(subgroup), subgroup, bytes));
         }
         return true;
     }
@@ -845,17 +856,8 @@ protected:
         old_prefs = active_screen.prefs;
         active_screen.prefs = &record;
 
-        std::vector<dialog_item_description> items;
-        for (int16_t id : {12, 13, 14, 15, 16, 17, 38, 39})
-            items.push_back(item("chek", id, {(int16_t)(5 + (id % 12) * 12), 150, (int16_t)(15 + (id % 12) * 12), 290}));
-        items.push_back(item("numb", 18, {100, 150, 116, 220}));
-        items.push_back(item("stat", 19, {120, 150, 132, 220}, "Texture cache"));
-        items.push_back(item("numb", 20, {136, 150, 152, 220}));
-        items.push_back(item("slst", 22, {5, 5, 60, 140}));
-        items.push_back(item("slst", 24, {65, 5, 150, 140}));
-        items.push_back(item("stat", 25, {155, 5, 167, 140}, "Gamma"));
-        items.push_back(item("slid", 26, {170, 5, 186, 140}));
-        dialog = open_test_dialog("!prf", items);
+        // The demo data's preferences dialog, as the data tool made it.
+        dialog = new_dialog(dialog_test_code("!prf"), recording_handler, nullptr, NONE, 0);
         ASSERT_NE(dialog, nullptr);
         screen_preferences_panel_handler(dialog, _preferences_panel_setup, NONE);
     }
