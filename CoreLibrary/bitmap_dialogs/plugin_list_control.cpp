@@ -199,14 +199,12 @@ void initialize_plugin_list_control(dialog_data *dialog, int16_t item_id, const 
     {
         int16_t decoded[MAXIMUM_PLUGINS_PER_GAME];
         int32_t decoded_count = 0;
-        if (plugins && tag_file_plugins_decode(decoded, &decoded_count, plugins, nullptr, nullptr, 0))
-        {
-            for (int32_t i = 0; i < decoded_count && i < MAXIMUM_PLUGINS_PER_GAME; ++i) given[given_count++] = decoded[i];
-        }
-        else if (plugins)
-        {
-            log_message(__FILE__, __LINE__, "plug-in list: the encoded plug-ins do not decode; none are given");
-        }
+        // A list naming plug-ins this machine lacks still gives the installed ones.
+        const bool all_installed =
+            plugins && tag_file_plugins_decode(decoded, &decoded_count, plugins, nullptr, nullptr, 0);
+        for (int32_t i = 0; i < decoded_count && i < MAXIMUM_PLUGINS_PER_GAME; ++i) given[given_count++] = decoded[i];
+        if (plugins && !all_installed && decoded_count == 0)
+            log_message(__FILE__, __LINE__, "plug-in list: no installed plug-in in the encoded list");
     }
     else if (plugins)
     {

@@ -49,15 +49,22 @@ static void append_chat_text_wrapped(dialog_data *dialog, int16_t item_id, const
         const size_t prefix_length = strlcpy(line.message, prefix, sizeof(line.message));
         const size_t room = sizeof(line.message) - 1 - prefix_length;
         size_t count = (size_t)(end - start);
-        if (count > room) count = room;
+        bool cut = false;
+        if (count > room)
+        {
+            // The prefix left no room for the whole line: the rest goes on the next row.
+            count = room;
+            end = start + (int32_t)count;
+            cut = true;
+        }
         memcpy(line.message + prefix_length, text + start, count);
         bitmap_add_data_to_list(dialog, item_id, &line, (int16_t)sizeof(line), 0, true);
-        if (text[end] == ' ')
+        if (!cut)
         {
             while (text[end] == ' ') ++end;
         }
         start = end;
-        if (rest_fits || start >= length) break;
+        if ((rest_fits && !cut) || start >= length) break;
         const int16_t style = compute_style_at_end_of_string(line.message, -1);
         prefix = style == _font_style_bold ? "|b" : style == _font_style_italic ? "|i" : "";
     }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "bitmap_dialogs/bitmap_edittext.h"
@@ -169,20 +170,63 @@ protected:
     }
     // The demo data's string lists the controls read ('in#1': where lines
     // break; 'inkn': key names).  Its dialogs, '!prf' among them, are part
-    // of the demo tags.
+    // of the demo tags.  Every test case runs in its own process: the lists
+    // made once are kept beside the tool, under a key of the tool's and the
+    // sources' sizes and times.
     static bool make_interface_tags(const std::string &tool, std::vector<test_tag> *tags)
     {
-        const auto data = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data";
-        std::string bytes;
-        for (const char *subgroup : {"in#1", "inkn"})
+        const auto sources = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "strings" / "stli";
+        const char *const subgroups[] = {"in#1", "inkn"};
+        std::string key;
+        for (const std::filesystem::path &path : {std::filesystem::path(tool), sources / "in#1.txt", sources / "inkn.txt"})
         {
-            const std::string source = (data / "strings" / "stli" / (std::string(subgroup) + ".txt")).string();
-            if (!make_tool_tag_data(tool, std::string("strings tool_out.tag --group stli --subgroup '") + subgroup +
-                                              "' --name '" + subgroup + "' '" + source + "'",
-                                    &bytes))
-                return false;
-            tags->push_back(make_test_tag(STRING_LIST_GROUP_TAG, dialog_test_code(subgroup), subgroup, bytes));
+            std::error_code error;
+            key += path.string() + "|" + std::to_string(std::filesystem::file_size(path, error)) + "|" +
+                   std::to_string((long long)std::filesystem::last_write_time(path, error).time_since_epoch().count()) + "\n";
         }
+        const std::string cache = tool + ".vesk_controls_string_lists";
+        std::string cached;
+        {
+            std::ifstream in(cache, std::ios::binary);
+            cached.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }
+        std::vector<std::string> lists;
+        if (cached.compare(0, key.size(), key) == 0)
+        {
+            // After the key: each list's size in decimal, a newline, its bytes.
+            size_t at = key.size();
+            while (at < cached.size() && lists.size() < 2)
+            {
+                const size_t end = cached.find('\n', at);
+                if (end == std::string::npos) break;
+                const size_t size = (size_t)std::stoul(cached.substr(at, end - at));
+                if (end + 1 + size > cached.size()) break;
+                lists.push_back(cached.substr(end + 1, size));
+                at = end + 1 + size;
+            }
+        }
+        if (lists.size() != 2)
+        {
+            lists.clear();
+            std::string bytes, out = key;
+            for (const char *subgroup : subgroups)
+            {
+                const std::string source = (sources / (std::string(subgroup) + ".txt")).string();
+                if (!make_tool_tag_data(tool, std::string("strings tool_out.tag --group stli --subgroup '") + subgroup +
+                                                  "' --name '" + subgroup + "' '" + source + "'",
+                                        &bytes))
+                    return false;
+                lists.push_back(bytes);
+                out += std::to_string(bytes.size()) + "\n" + bytes;
+            }
+            // Written aside and renamed, so a parallel test never reads half a file.
+            const std::string temporary = cache + "." + std::to_string(getpid());
+            std::ofstream(temporary, std::ios::binary) << out;
+            std::error_code ignored;
+            std::filesystem::rename(temporary, cache, ignored);
+        }
+        for (size_t i = 0; i < 2; ++i)
+            tags->push_back(make_test_tag(STRING_LIST_GROUP_TAG, dialog_test_code(subgroups[i]), subgroups[i], lists[i]));
         return true;
     }
 
@@ -759,6 +803,8 @@ TEST_F(key_binding, keys_fill_the_fields_in_turn_and_the_dialogs_keys_stay_the_d
     EXPECT_EQ(text(KEY_2), "F1");
     EXPECT_EQ(text(KEY_3), get_key_string(names, _key_z));
     EXPECT_FALSE(text(KEY_1).empty());
+    draw_frame(dialog);
+    save_picture("key_binding");
 
     // Tab and Return are the dialog's: focus moves, the default item fires,
     // the focused field's text stays.
@@ -798,8 +844,6 @@ TEST_F(key_binding, a_click_focuses_the_field_without_a_caret_and_never_fires)
     action_data next = make_test_action();
     handle_dialog_item_down(dialog, &next);
     EXPECT_TRUE(handled_items().empty()) << "presses never fire the field";
-    draw_frame(dialog);
-    save_picture("key_binding");
 }
 
 // ---- the screen page -----------------------------------------------------------------------------
