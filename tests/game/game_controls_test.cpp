@@ -19,7 +19,9 @@
 #include "bitmap_dialogs/snapshot_control.h"
 #include "bitmap_drawing.h"
 #include "bitmaps.h"
+#include "bitmap_text.h"
 #include "collection_builder.h"
+#include "font_builder.h"
 #include "image_files.h"
 #include "cseries/cstrings.h"
 #include "register_vesk_controls.h"
@@ -495,6 +497,20 @@ TEST_F(game_controls, game_description_film_version_and_item_drawing)
     EXPECT_EQ(text.version[0], 'v');
     EXPECT_GE(strlen(text.version), 5u) << text.version;
 
+    // A description whose map is unknown falls back on the built-in picture;
+    // the in-progress bit is cleared from the copy.
+    net_game_description game = data.game;
+    game.flags = _net_game_in_progress_flag;
+    set_game_control_description(dialog, GAME_ITEM, &game);
+    const game_extra_data *record = (const game_extra_data *)get_dialog_item_extra_data(dialog, GAME_ITEM);
+    EXPECT_EQ(record->collection_tag, (file_tag)INTERNAL_SOLO_PREGAME_COLLECTION);
+    EXPECT_EQ(record->maximum_teams, 0);
+    EXPECT_EQ(record->game.flags, 0u);
+    set_game_graphic_is_replay(dialog, GAME_ITEM, true);
+    set_game_graphic_show_plugin_list(dialog, GAME_ITEM, true);
+    EXPECT_TRUE(record->is_replay && record->show_plugins);
+    set_game_graphic_show_plugin_list(dialog, GAME_ITEM, false);
+
     // The item with no preview draws its half-transparent box inside itself.
     dialog_test_screen screen;
     param_control_draw_verb p = {screen.bitmap, 0};
@@ -661,6 +677,53 @@ TEST_F(game_controls, prologue_scrolls_until_done_and_never_writes_outside_its_d
     prologue_control_def_proc(_control_draw_verb, dialog, PROLOGUE_ITEM, &p);
     EXPECT_NE(load_pixel32(bitmap_address(narrow, 49, 230)), 0u);
     free(narrow);
+}
+
+TEST_F(game_controls, prologue_renders_its_text_once_into_coverage)
+{
+    ASSERT_TRUE(initialize_font_definitions());
+    const std::vector<uint8_t> font_data = build_font_tag_data(make_test_font());
+    write_local_tag(FONT_DEFINITION_GROUP_TAG, "test", FONT_DEFINITION_VERSION_NUMBER, font_data.data(),
+                    (int32_t)font_data.size());
+    initialize_font_definitions_for_new_map();
+    const int32_t font = font_tag_to_font_index(FOUR_CHARACTER_CODE('t', 'e', 's', 't'));
+    ASSERT_NE(font, NONE);
+
+    static const char story[] = "AB\rCD\rEF";
+    const rgb_color gold = {0xFFFF, 0xC000, 0x4000, 0};
+    set_prologue_control_data(dialog, PROLOGUE_ITEM, 5, &gold, font, story);
+    const prologue_control_extra_data *data =
+        (const prologue_control_extra_data *)get_dialog_item_extra_data(dialog, PROLOGUE_ITEM);
+    ASSERT_NE(data->text_bitmap, nullptr);
+    const int16_t width = prologue_bounds.right - prologue_bounds.left;
+    const int16_t height = prologue_bounds.bottom - prologue_bounds.top;
+    EXPECT_EQ(data->text_bitmap->width, width);
+    int32_t text_height = 0;
+    get_string_height(story, font, -1, width, &text_height);
+    EXPECT_EQ(data->text_bitmap->height, text_height);
+    // The first glyphs' ink boxes are (almost) full text, the bitmap past
+    // them no text at all.
+    const uint8_t *row = data->text_bitmap->row_addresses[0] + 3 * data->text_bitmap->bytes_per_row;
+    EXPECT_LT(row[3], 8);
+    EXPECT_EQ(row[3 + TEST_FONT_ADVANCE * 2], 255);
+    EXPECT_LT(data->maximum_vertical_position, 0) << "a text shorter than the item";
+    EXPECT_EQ(data->maximum_vertical_position + height - TEXT_TRANSPARENT_HEIGHT,
+              2 * (TEST_FONT_ASCENDING + TEST_FONT_DESCENDING + TEST_FONT_LEADING))
+        << "the end of the text is its last line's origin";
+    // Scrolled to its top line, the first row of text lies in the fade.
+    while (data->text_vertical_position < -2) update_prologue_control(dialog, PROLOGUE_ITEM);
+    dialog_test_screen screen;
+    param_control_draw_verb p = {screen.bitmap, 0};
+    prologue_control_def_proc(_control_draw_verb, dialog, PROLOGUE_ITEM, &p);
+    keep_picture(screen.bitmap, "prologue_text");
+    const rectangle2d drawn = screen.changed_bounds();
+    EXPECT_TRUE(interior_rectangle2d(&prologue_bounds, &drawn));
+    EXPECT_GT(screen.count_changed(), 6 * TEST_FONT_INK_WIDTH * TEST_FONT_INK_HEIGHT / 2);
+    {
+        expected_assertions expect(1, "prologue text set twice");
+        set_prologue_control_data(dialog, PROLOGUE_ITEM, 5, &gold, font, story);
+    }
+    dispose_font_definitions_from_old_map();
 }
 
 } // namespace

@@ -197,6 +197,16 @@ TEST_F(player_list, rows_answer_lookups_by_id_and_by_chat_appearance)
     player_list_show_ready_icons(dialog, LIST_ITEM, true);
     for (int16_t i = 0; i < rows(); ++i) EXPECT_FALSE(row(i).flags & _player_dont_show_ready_icon_flag);
 
+    // Names that fill their fields without terminators are read within them.
+    new_player_data loud = player("", 0, 12, 10);
+    memset(loud.appearance.name, 'Z', sizeof(loud.appearance.name));
+    memset(loud.appearance.team_name, 'Y', sizeof(loud.appearance.team_name));
+    add_player_to_list(dialog, LIST_ITEM, &loud, 0, 9, 3, true);
+    add_player_to_list(dialog, LIST_ITEM, &loud, 0, 10, 3, true);
+    EXPECT_EQ(rows(), 5) << "Abel and his team, Bram and the two loud players";
+    player_appearance_data loud_look = loud.appearance;
+    EXPECT_NE(get_player_list_data_by_chat_appearance(dialog, LIST_ITEM, &loud_look, &buffer), nullptr);
+
     // A row of another length, put there through the list calls, is skipped.
     const char junk[10] = "junk";
     bitmap_add_data_to_list(dialog, LIST_ITEM, junk, (int16_t)sizeof(junk), 21, true);
