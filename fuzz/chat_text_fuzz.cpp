@@ -4,7 +4,8 @@
 // fixed-advance test font, wrapped at the blanks the demo's 'in#1' allows.
 // Every row must stay terminated inside its 256 bytes, fit the list's
 // width unless one word is wider, and every row of a message must carry its
-// sender; the list never holds more than 1024 rows.  The first byte picks
+// sender, and nothing of the text (cut to 255 bytes) may be lost but the
+// blanks at the breaks; the list never holds more than 1024 rows.  The first byte picks
 // the type, the name, the colour and whether the message is the local
 // player's; the rest is the text.
 
@@ -118,6 +119,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                        text.data(), (control & 32) != 0);
     const int16_t rows = bitmap_get_listbox_row_count(dialog, CHAT_ITEM);
     if (rows > MAXIMUM_LINES_OF_CHAT_TEXT) abort();
+    const int16_t type = (int16_t)(control & 7);
+    const bool is_message = type == _normal_chat_message_type || type == _directed_chat_message_type ||
+                            type == _motd_chat_message_type || type == _team_chat_message_type;
+    if (!is_message && rows != 0) abort();
+    size_t expected = 0, kept = 0;
+    const size_t length = strnlen(text.data(), CHAT_STRING_LENGTH - 1);
+    for (size_t i = 0; i < length; ++i) expected += text[i] != ' ';
+    int16_t previous_style = NONE;
     for (int16_t row = 0; row < rows; ++row)
     {
         chat_list_data line;
@@ -128,6 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             abort();
         if (line.type != (control & 7)) abort();
         if (name ? strncmp(line.player_name, name, CHAT_PLAYER_NAME_SIZE - 1) != 0 : line.player_name[0] != 0) abort();
+        // A continuation row starts with the markup of the style the previous row ended in.
+        const char *own = line.message;
+        if (row > 0 && (previous_style == _font_style_bold || previous_style == _font_style_italic))
+        {
+            if (own[0] != '|' || own[1] != (previous_style == _font_style_bold ? 'b' : 'i')) abort();
+            own += 2;
+        }
+        for (const char *c = own; *c; ++c) kept += *c != ' ';
+        previous_style = compute_style_at_end_of_string(line.message, -1);
     }
+    if (is_message && kept != expected) abort();
     return 0;
 }
