@@ -3,11 +3,15 @@
 #include "register_vesk_controls.h"
 
 #include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/chat_list_control.h"
 #include "bitmap_dialogs/entry_point_list_control.h"
 #include "bitmap_dialogs/game_graphic_control.h"
 #include "bitmap_dialogs/icon_popup_control.h"
+#include "bitmap_dialogs/keybinding_control.h"
+#include "bitmap_dialogs/missing_plugins_list_control.h"
 #include "bitmap_dialogs/monster_status_control.h"
 #include "bitmap_dialogs/player_list_control.h"
+#include "bitmap_dialogs/plugin_list_control.h"
 #include "bitmap_dialogs/prologue_control.h"
 #include "bitmap_dialogs/snapshot_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
@@ -19,7 +23,7 @@ static const struct
     file_tag tag;
     control_def_proc procedure;
 } vesk_controls[] = {
-    {FOUR_CHARACTER_CODE('c', 'h', 'a', 't'), nullptr}, // chat list
+    {FOUR_CHARACTER_CODE('c', 'h', 'a', 't'), chat_list_control_def_proc}, // chat list
     {FOUR_CHARACTER_CODE('p', 'l', 'l', 'i'), player_list_control_def_proc}, // player list
     {FOUR_CHARACTER_CODE('p', 'b', 'l', 'i'), nullptr}, // lobby buddy list
     {FOUR_CHARACTER_CODE('p', 'o', 'l', 'i'), nullptr}, // lobby order list
@@ -34,12 +38,12 @@ static const struct
     {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), icon_popup_control_def_proc}, // icon popup
     {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), monster_status_control_handler}, // unit status
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), prologue_control_def_proc}, // prologue page
-    {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), nullptr}, // key binding
+    {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), keybinding_control_def_proc}, // key binding
     {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), tag_list_control_def_proc}, // tag list
     {FOUR_CHARACTER_CODE('r', 'e', 'p', 'o'), nullptr}, // post-game report
-    {FOUR_CHARACTER_CODE('l', 's', 't', 'p'), nullptr}, // plug-in list
+    {FOUR_CHARACTER_CODE('l', 's', 't', 'p'), plugin_list_control_def_proc}, // plug-in list
     {FOUR_CHARACTER_CODE('l', 's', 't', 'm'), entry_point_list_control_def_proc}, // entry point list
-    {FOUR_CHARACTER_CODE('m', 'p', 'l', 'l'), nullptr}, // missing plug-ins list
+    {FOUR_CHARACTER_CODE('m', 'p', 'l', 'l'), missing_plugins_list_control_handler}, // missing plug-ins list
 };
 
 void register_vesk_controls(void)

@@ -4,6 +4,7 @@
 
 #include "bitmap_dialogs/bitmap_item_control.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/color_picker_control.h"
 #include "bitmap_dialogs/double_arrow_control.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
@@ -34,7 +35,7 @@ static const struct
     {FOUR_CHARACTER_CODE('p', 'o', 'p', 'u'), popup_control_def_proc}, // popup menu
     {FOUR_CHARACTER_CODE('s', 'l', 's', 't'), string_list_control_def_proc}, // string list
     {FOUR_CHARACTER_CODE('p', 'a', 's', 's'), password_control_def_proc}, // password edit text
-    {FOUR_CHARACTER_CODE('c', 'o', 'l', 'r'), nullptr}, // colour picker
+    {FOUR_CHARACTER_CODE('c', 'o', 'l', 'r'), color_picker_control_handler}, // colour picker
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'g'), progress_bar_control_def_proc}, // progress bar
     {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), slider_control_def_proc}, // slider
     {FOUR_CHARACTER_CODE('n', 'u', 'm', 'b'), double_arrow_control_def_proc}, // double arrow

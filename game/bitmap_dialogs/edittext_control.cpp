@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/keybinding_control.h"
 #include "bitmap_dialogs/password_edittext.h"
 #include "bitmap_drawing.h"
 #include "cseries/log.h"
@@ -13,7 +14,9 @@
 
 static bool is_edittext_item(const control_data *item)
 {
-    return item->handler == edittext_control_def_proc || item->handler == password_control_def_proc;
+    // A key-binding field is an edit-text field with three verbs replaced.
+    return item->handler == edittext_control_def_proc || item->handler == password_control_def_proc ||
+           item->handler == keybinding_control_def_proc;
 }
 
 edittext_data *get_edittext_item_record(const dialog_data *dialog, int16_t item_id)
