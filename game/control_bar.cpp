@@ -25,45 +25,29 @@
 static control_bar_data control_bar;
 
 // The table as it stands before a map rewrites the chat and ally entries.
-static const mapping default_button_mapping[NUMBER_OF_CONTROL_BAR_BUTTONS] = {
-    {0, 1, _control_bar_button_chat, 1},
-    {0, 2, _control_bar_button_ally, 1},
-    {0, 3, _control_bar_button_stop, 1},
-    {0, 4, _control_bar_button_hold_ground, 1},
-    {0, 5, _control_bar_button_scatter, 1},
-    {0, 6, _control_bar_button_retreat, 1},
-    {0, 7, _control_bar_button_special_ability, 1},
-    {1, 8, _control_bar_button_formation_0 + 0, 2},
-    {1, 9, _control_bar_button_formation_0 + 1, 3},
-    {2, 10, _control_bar_button_formation_0 + 2, 4},
-    {3, 11, _control_bar_button_formation_0 + 3, 5},
-    {1, 12, _control_bar_button_formation_0 + 4, 6},
-    {3, 13, _control_bar_button_formation_0 + 5, 7},
-    {3, 14, _control_bar_button_formation_0 + 6, 8},
-    {2, 15, _control_bar_button_formation_0 + 7, 9},
-    {2, 16, _control_bar_button_formation_0 + 8, 10},
-    {1, 17, _control_bar_button_formation_0 + 9, 11},
-};
+#define DEFAULT_BUTTON_MAPPING \
+    { \
+    {0, 1, _control_bar_button_chat, 1}, \
+    {0, 2, _control_bar_button_ally, 1}, \
+    {0, 3, _control_bar_button_stop, 1}, \
+    {0, 4, _control_bar_button_hold_ground, 1}, \
+    {0, 5, _control_bar_button_scatter, 1}, \
+    {0, 6, _control_bar_button_retreat, 1}, \
+    {0, 7, _control_bar_button_special_ability, 1}, \
+    {1, 8, _control_bar_button_formation_0 + 0, 2}, \
+    {1, 9, _control_bar_button_formation_0 + 1, 3}, \
+    {2, 10, _control_bar_button_formation_0 + 2, 4}, \
+    {3, 11, _control_bar_button_formation_0 + 3, 5}, \
+    {1, 12, _control_bar_button_formation_0 + 4, 6}, \
+    {3, 13, _control_bar_button_formation_0 + 5, 7}, \
+    {3, 14, _control_bar_button_formation_0 + 6, 8}, \
+    {2, 15, _control_bar_button_formation_0 + 7, 9}, \
+    {2, 16, _control_bar_button_formation_0 + 8, 10}, \
+    {1, 17, _control_bar_button_formation_0 + 9, 11}, \
+    }
 
-mapping button_mapping[NUMBER_OF_CONTROL_BAR_BUTTONS] = {
-    {0, 1, _control_bar_button_chat, 1},
-    {0, 2, _control_bar_button_ally, 1},
-    {0, 3, _control_bar_button_stop, 1},
-    {0, 4, _control_bar_button_hold_ground, 1},
-    {0, 5, _control_bar_button_scatter, 1},
-    {0, 6, _control_bar_button_retreat, 1},
-    {0, 7, _control_bar_button_special_ability, 1},
-    {1, 8, _control_bar_button_formation_0 + 0, 2},
-    {1, 9, _control_bar_button_formation_0 + 1, 3},
-    {2, 10, _control_bar_button_formation_0 + 2, 4},
-    {3, 11, _control_bar_button_formation_0 + 3, 5},
-    {1, 12, _control_bar_button_formation_0 + 4, 6},
-    {3, 13, _control_bar_button_formation_0 + 5, 7},
-    {3, 14, _control_bar_button_formation_0 + 6, 8},
-    {2, 15, _control_bar_button_formation_0 + 7, 9},
-    {2, 16, _control_bar_button_formation_0 + 8, 10},
-    {1, 17, _control_bar_button_formation_0 + 9, 11},
-};
+static const mapping default_button_mapping[NUMBER_OF_CONTROL_BAR_BUTTONS] = DEFAULT_BUTTON_MAPPING;
+mapping button_mapping[NUMBER_OF_CONTROL_BAR_BUTTONS] = DEFAULT_BUTTON_MAPPING;
 
 static const rgb_color white_text = {65535, 65535, 65535, 0};
 static const rgb_color selected_inventory_text = {65535, 65535, 30583, 0};
