@@ -384,7 +384,13 @@ void make_selection(edittext_data *edit, point2d point, bool extend)
         else if (offset > edit->selection_end) edit->selection_end = (int16_t)offset;
         return;
     }
-    const int32_t anchor = edit->selection_click;
+    // The anchor was set by an earlier press; the text may have shrunk since
+    // (backspace, a new text, a lower maximum), so it is brought back inside.
+    int32_t anchor = edit->selection_click;
+    const int32_t length = text_length(edit);
+    if (anchor < 0) anchor = 0;
+    if (anchor > length) anchor = boundary_at_or_before(edit->string, length);
+    edit->selection_click = (int16_t)anchor;
     if (offset < anchor) set_selection(edit, offset, anchor);
     else set_selection(edit, anchor, offset);
 }

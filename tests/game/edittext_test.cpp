@@ -358,6 +358,15 @@ TEST_F(edittext, the_pointer_places_drags_and_extends_by_what_is_shown)
     EXPECT_EQ(selection(edit), (selection_pair{2, 7})) << "inside changes nothing";
     make_selection(edit, {5, 5}, true);
     EXPECT_EQ(selection(edit), (selection_pair{1, 7})) << "before the start moves the start";
+
+    // An anchor left behind by a text that has since shrunk stays inside it.
+    place_cursor(edit, {41, 5});
+    EXPECT_EQ(get_edit_text_select_click(edit), 7);
+    select_edit_text_range(edit, 3, 8);
+    delete_selection(edit); // "abc"; the anchor stays at 7
+    make_selection(edit, {5, 5}, false);
+    EXPECT_EQ(selection(edit), (selection_pair{1, 3})) << "the anchor at the shorter text's end";
+    EXPECT_EQ(get_edit_text_select_click(edit), 3);
 }
 
 // ---- the controls ----------------------------------------------------------------------------

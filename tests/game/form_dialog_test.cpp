@@ -603,10 +603,9 @@ TEST_F(form_dialog, random_actions_keep_the_edit_engine_consistent)
             else if (choice < 95)
             {
                 const point2d point = {(int16_t)((int32_t)(random() % 700) - 30), (int16_t)(random() % 80)};
+                // Drags also from an anchor an edit has left behind past the text.
                 if (random() % 2) place_cursor(edit, point);
-                // A drag follows the press that placed the anchor: the control never
-                // drags from an anchor an edit has left behind past the text.
-                else if (edit->selection_click <= (int32_t)strlen(edit->string)) make_selection(edit, point, random() % 2);
+                else make_selection(edit, point, random() % 2);
             }
             else if (choice < 97)
             {
