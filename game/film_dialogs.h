@@ -1,0 +1,2 @@
+#pragma once
+// The load and save dialogs and the film manager.

@@ -1,0 +1,2 @@
+// The key-binding editor and the on-screen key list.
+#include "keybinding_dialogs.h"

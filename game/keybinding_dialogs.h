@@ -1,0 +1,2 @@
+#pragma once
+// The key-binding editor and the on-screen key list.

@@ -1,0 +1,2 @@
+#pragma once
+// Saved games: saving, autosaving, continuing and reverting single-player games.

@@ -1,0 +1,2 @@
+// What the in-game interface asks of the selection: inventory, orders from the bars, names and pictures.
+#include "selection_interface.h"
