@@ -5,13 +5,17 @@
 
 #include "tag_files/store_fixture.h"
 
+#include "support/dialog_input_harness.h"
 #include "support/expected_assertions.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "bitmap_dialogs/bitmap_dialogs.h"
 #include "cseries/registration.h"
+#include "game_states.h"
+#include "game_time.h"
 #include "input/input_definitions.h"
 #include "keybinding_dialogs.h"
 #include "tag_files/preferences.h"
@@ -317,6 +321,125 @@ TEST(keybinding_layout, editor_rows_and_the_on_screen_list_fill_two_columns)
     row = keybinding_overlay_row_bounds(hole, 17, 17);
     EXPECT_EQ(row.left, 20 + 323);
     EXPECT_EQ(row.top, 13);
+}
+
+// ---- the dialog, driven by injected input --------------------------------------------------
+
+class keybinding_dialog : public dialog_input_test
+{
+protected:
+    virtual bool with_dialog_tag(void) const { return true; }
+
+    void SetUp() override
+    {
+        dialog_input_test::SetUp();
+        game_->state = _game_state_displaying_main_menu;
+        std::vector<std::string> keys, actions;
+        for (int i = 0; i < NUMBER_OF_KEYBOARD_DEVICE_CODES; i++) keys.push_back("K" + std::to_string(i));
+        for (int i = 0; i < 55; i++) actions.push_back("action " + std::to_string(i));
+        write_list("inkn", keys);
+        write_list("inan", actions);
+        write_list("inps", {"%s twice"});
+        ASSERT_TRUE(initialize_input_definition());
+
+        // The editor's items as the data file places them, on a dialog the
+        // size of the test screen so that screen and dialog points agree.
+        dialog_description dialog;
+        dialog.bounds = {0, 0, 480, 640};
+        const auto item = [&](const char *type, int16_t id, rectangle2d bounds, const char *text = "") {
+            dialog_item_description d;
+            d.type = dialog_test_code(type);
+            d.item_id = id;
+            d.bounds = bounds;
+            d.text = text;
+            dialog.items.push_back(d);
+        };
+        item("stat", 6, {12, 20, 30, 100}, "Key Set");
+        item("numb", 7, {10, 100, 32, 300});
+        item("butt", 8, {10, 320, 32, 420}, "Defaults");
+        item("stat", 4, {44, 20, 45, 21});
+        item("stat", 5, {44, 325, 45, 326});
+        for (int16_t id = 9; id <= 15; id += 2)
+        {
+            item("stat", id, {(int16_t)(338 + 12 * (id - 9)), 20, (int16_t)(356 + 12 * (id - 9)), 140}, "selector");
+            item("numb", (int16_t)(id + 1), {(int16_t)(336 + 12 * (id - 9)), 140, (int16_t)(358 + 12 * (id - 9)), 320});
+        }
+        for (int16_t id = 17; id <= 27; id++)
+            item("chek", id, {(int16_t)(336 + 12 * (id - 17)), 330, (int16_t)(346 + 12 * (id - 17)), 480}, "box");
+        item("stat", 3, {448, 20, 466, 400});
+        item("butt", 1, {446, 480, 468, 550}, "OK");
+        item("butt", 2, {446, 560, 468, 630}, "Cancel");
+        if (with_dialog_tag()) store_dialog("!key", dialog);
+    }
+
+    void write_list(const char *subgroup, const std::vector<std::string> &rows)
+    {
+        std::vector<const char *> texts;
+        for (const std::string &row : rows) texts.push_back(row.c_str());
+        std::vector<uint8_t> bytes((size_t)encode_string_list_data(texts.data(), (int32_t)texts.size(), nullptr, 0));
+        encode_string_list_data(texts.data(), (int32_t)texts.size(), bytes.data(), (int32_t)bytes.size());
+        write_local_tag(STRING_LIST_GROUP_TAG, subgroup, STRING_LIST_VERSION, bytes.data(), (int32_t)bytes.size());
+    }
+
+    // A press and release of the button whose centre is (x, y), with the
+    // ticks a visible click takes.
+    static void press(int16_t x, int16_t y)
+    {
+        add_script_steps({action_step(make_click_action(x, y)), action_step(make_release_action(x, y))});
+        for (int i = 0; i < 8; i++) add_script_step(action_step(make_test_action()));
+    }
+    static void press_ok(void) { press(515, 457); }
+    static void press_cancel(void) { press(595, 457); }
+
+    static input_definitions_data stored(void)
+    {
+        input_definitions_data record;
+        load_input_definitions(record.sets, record.mouse_sets, &record.keyboard_layout);
+        return record;
+    }
+};
+
+TEST_F(keybinding_dialog, a_key_typed_into_a_field_is_stored_only_on_ok)
+{
+    // The focus starts in the first key field (move forward): a key press renames it.
+    add_script_step(action_step(make_key_action(_key_k, 'k')));
+    press_cancel();
+    EXPECT_FALSE(modal_control_prefs_dialog());
+    EXPECT_EQ(stored().sets[0].controls[FORWARD].code, _key_w);
+    EXPECT_EQ(get_input_definition()->controls[FORWARD].code, _key_w);
+
+    restart_main_loop_script();
+    add_script_step(action_step(make_key_action(_key_k, 'k')));
+    press_ok();
+    EXPECT_TRUE(modal_control_prefs_dialog());
+    EXPECT_EQ(stored().sets[0].controls[FORWARD].code, _key_k);
+    EXPECT_EQ(get_input_definition()->controls[FORWARD].code, _key_k);
+}
+
+TEST_F(keybinding_dialog, ok_stays_disabled_while_two_fields_name_one_key)
+{
+    // Forward takes S, which backward holds: OK does nothing; then backward
+    // takes K and OK saves both.
+    add_script_step(action_step(make_key_action(_key_s, 's')));
+    press_ok();
+    add_script_step(action_step(make_key_action(_key_k, 'k')));
+    press_ok();
+    EXPECT_TRUE(modal_control_prefs_dialog());
+    const input_definitions_data after = stored();
+    EXPECT_EQ(after.sets[0].controls[FORWARD].code, _key_s);
+    EXPECT_EQ(after.sets[0].controls[BACKWARD].code, _key_k);
+}
+
+class keybinding_dialog_without_its_tag : public keybinding_dialog
+{
+protected:
+    bool with_dialog_tag(void) const override { return false; }
+};
+
+TEST_F(keybinding_dialog_without_its_tag, the_editor_does_not_open_and_the_game_goes_on)
+{
+    EXPECT_FALSE(modal_control_prefs_dialog());
+    EXPECT_EQ(script_passes(), 0);
 }
 
 } // namespace
