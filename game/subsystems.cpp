@@ -48,6 +48,7 @@
 #include "screenshots.h"
 #include "ingame_fades.h"
 #include "overhead_text.h"
+#include "console/console.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -105,4 +106,5 @@ void register_built_subsystems(void)
     register_toggle_sniffing_procedure(toggle_sniffing);
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
+    register_console_hooks();
 }

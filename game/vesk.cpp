@@ -158,6 +158,9 @@ static void vesk_game_triggered_assert(void)
         print("[WARNING] Assert encountered! Please submit a bug report with a film of the game.");
 }
 
+bool vesk_assert_warning_given(void) { return vesk_globals.assert_warning_given; }
+void set_vesk_assert_warning_given(bool given) { vesk_globals.assert_warning_given = given; }
+
 // ---- the per-map stores (map step _map_definitions) ------------------------------
 
 static void dispose_map_stores_before(int32_t end)

@@ -63,6 +63,12 @@ bool register_map_loading_progress_procedure(map_loading_progress_procedure proc
 void dispose_vesk_from_old_map(void);
 
 bool vesk_map_is_loaded(void);
+
+// The once-per-game notice that an assertion was met has been printed
+// ("[WARNING] Assert encountered! ..."); cleared when a map starts.  The
+// console reads and sets this one flag.
+bool vesk_assert_warning_given(void);
+void set_vesk_assert_warning_given(bool given);
 // True when the map in play was started with the local tag folder left out.
 bool vesk_local_folder_disabled(void);
 
