@@ -1,2 +1,403 @@
 // Input on the overhead map: moving the camera, clicks for the selection, zoom and sketches.
 #include "overhead_map_input.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bitmaps.h"
+#include "camera_control.h"
+#include "commands.h"
+#include "console/console.h"
+#include "cseries/log.h"
+#include "game_preferences.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "input/action_queue.h"
+#include "observer.h"
+#include "players.h"
+#include "mesh.h"
+#include "screen.h"
+#include "status_bar.h"
+#include "unit_commands.h"
+
+const byte_swap_code command_sketch_data_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, _2byte, _end_bs_array};
+static const byte_swap_code sketch_point2d_byte_swapping_data[] = {_begin_bs_array, 1, _byte, _byte, _end_bs_array};
+
+// A 154-pixel map on a 1024 x 768 screen.
+static const float DEFAULT_OVERHEAD_MAP_SIZE = 154.0f;
+
+static bool hardware_renderer(void) { return active_screen.rasterizer_code != _rasterizer_software; }
+static int32_t local_time_now(void) { return game_->local_time.load(); }
+
+// ---- zoom ------------------------------------------------------------------------------------
+
+float overhead_map_default_scale(void)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    int32_t w = 0, h = 0;
+    if (overhead->limited_terrain_visibility)
+        w = overhead->limited_visibility_width, h = overhead->limited_visibility_height;
+    else if (overhead->original_bitmap)
+        w = overhead->original_bitmap->width, h = overhead->original_bitmap->height;
+    if (w <= 0 || h <= 0) return 1.0f;
+    const float sx = DEFAULT_OVERHEAD_MAP_SIZE / (float)w * (float)active_screen.width / 1024.0f;
+    const float sy = DEFAULT_OVERHEAD_MAP_SIZE / (float)h * (float)active_screen.height / 768.0f;
+    return std::min(sx, sy);
+}
+
+static void set_overhead_map_scale(float scale)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    overhead->scale = scale;
+    overhead->display_width = (int16_t)(overhead->original_bitmap->width * scale);
+    overhead->display_height = (int16_t)(overhead->original_bitmap->height * scale);
+    const float default_scale = overhead_map_default_scale();
+    game_preferences *preferences = get_game_preferences();
+    if (preferences && default_scale > 0) preferences->overhead_map_scale_relative_to_default = scale / default_scale;
+}
+
+void zoom_overhead_map(float scale)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!overhead->initialized || !overhead->original_bitmap || !hardware_renderer() || !(scale > 0)) return;
+    set_overhead_map_scale(scale);
+}
+
+void rezoom_overhead_map(void)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!overhead->original_bitmap || !hardware_renderer()) return;
+    const game_preferences *preferences = get_game_preferences();
+    float factor = preferences ? preferences->overhead_map_scale_relative_to_default : 1.0f;
+    if (!(factor > 0) || !std::isfinite(factor)) factor = 1.0f;
+    set_overhead_map_scale(overhead_map_default_scale() * factor);
+}
+
+// ---- positions ----------------------------------------------------------------------------------
+
+point2d overhead_map_screen_to_picture(const point2d *screen)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    const float scale = overhead->scale > 0 ? overhead->scale : 1.0f;
+    return {(int16_t)((screen->x - overhead->bounds.left) / scale), (int16_t)((screen->y - overhead->bounds.top) / scale)};
+}
+
+world_point2d overhead_map_screen_to_world(const point2d *screen)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    const int64_t ox = (int64_t)(overhead->offset.x * overhead->scale);
+    const int64_t oy = (int64_t)(overhead->offset.y * overhead->scale);
+    const int64_t world_width = (int64_t)mesh_width * 512, world_height = (int64_t)mesh_height * 512;
+    const int64_t display_width = std::max<int64_t>(overhead->display_width, 1);
+    const int64_t display_height = std::max<int64_t>(overhead->display_height, 1);
+    world_point2d p;
+    p.x = (int32_t)(world_width + ((overhead->bounds.left - screen->x - ox) * world_width) / display_width - 1);
+    p.y = (int32_t)(((screen->y - overhead->bounds.top + oy) * world_height) / display_height);
+    return p;
+}
+
+static bool pointer_inside_bounds(const point2d *p)
+{
+    const rectangle2d &b = get_overhead_map_globals()->bounds;
+    return p->x >= b.left && p->x < b.right && p->y >= b.top && p->y < b.bottom;
+}
+
+// On the map: inside the bounds and, with limited visibility, on an explored
+// (non-transparent) pixel of the working bitmap.
+static bool pointer_on_map(const point2d *p)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!pointer_inside_bounds(p)) return false;
+    if (!overhead->limited_terrain_visibility) return true;
+    const bitmap_data *bitmap = overhead->bitmap;
+    const point2d pixel = overhead_map_screen_to_picture(p);
+    if (!bitmap || pixel.x < 0 || pixel.y < 0 || pixel.x >= bitmap->width || pixel.y >= bitmap->height) return false;
+    return bitmap->row_addresses[pixel.y][pixel.x] != 0;
+}
+
+const world_point2d *get_overhead_map_click_location(void)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    return overhead->valid_map_click_location ? &overhead->map_click_location : nullptr;
+}
+
+// ---- sketches ------------------------------------------------------------------------------------
+
+static void add_visible_sketch_points(int32_t count, const sketch_point2d *points)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!VASSERT(count <= MAXIMUM_VISIBLE_SKETCH_POINTS, "new_points_needed<=MAXIMUM_VISIBLE_SKETCH_POINTS"))
+        count = MAXIMUM_VISIBLE_SKETCH_POINTS;
+    if (count <= 0) return;
+    const int32_t excess = overhead->visible_sketch_point_count + count - MAXIMUM_VISIBLE_SKETCH_POINTS;
+    if (excess > 0)
+    {
+        memmove(overhead->visible_sketch_points, overhead->visible_sketch_points + excess,
+                (overhead->visible_sketch_point_count - excess) * sizeof(sketch_point2d));
+        overhead->visible_sketch_point_count = (int16_t)(overhead->visible_sketch_point_count - excess);
+    }
+    memcpy(overhead->visible_sketch_points + overhead->visible_sketch_point_count, points,
+           count * sizeof(sketch_point2d));
+    overhead->visible_sketch_point_count = (int16_t)(overhead->visible_sketch_point_count + count);
+}
+
+bool queue_sketch_command(const command_sketch_data *data, int32_t count, const sketch_point2d *points)
+{
+    if (!VASSERT(count >= 0 && count <= MAXIMUM_POINTS_PER_SKETCH_COMMAND, "sketch point count out of range"))
+        return false;
+    alignas(8) uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+    command_codec_state state;
+    command_encode_new(&state, buffer, _command_sketch);
+    command_encode_data(&state, sizeof(command_sketch_data), data, command_sketch_data_byte_swapping_data);
+    command_encode_array(&state, (int16_t)count, sizeof(sketch_point2d), points, sketch_point2d_byte_swapping_data);
+    if (state.failed) return false;
+    return queue_outgoing_command(state.header);
+}
+
+bool decode_sketch_command(command_header *command, command_sketch_data *data, int32_t *count,
+                           sketch_point2d points[MAXIMUM_POINTS_PER_SKETCH_COMMAND])
+{
+    command_codec_state state;
+    command_decode_new(&state, command, _command_sketch);
+    const command_sketch_data *record = (const command_sketch_data *)command_decode_data(
+        &state, sizeof(command_sketch_data), command_sketch_data_byte_swapping_data);
+    int16_t array_size = 0;
+    const sketch_point2d *array = (const sketch_point2d *)command_decode_array(
+        &state, &array_size, sizeof(sketch_point2d), sketch_point2d_byte_swapping_data);
+    if (state.failed || !record || !array) return false;
+    if (array_size > MAXIMUM_POINTS_PER_SKETCH_COMMAND)
+    {
+        log_message(__FILE__, __LINE__, "a sketch command of %d points was refused (at most %d)", array_size,
+                  MAXIMUM_POINTS_PER_SKETCH_COMMAND);
+        return false;
+    }
+    // Every command with points ends its points with (0, 0).
+    if (array_size > 0 && (array[array_size - 1].x != 0 || array[array_size - 1].y != 0))
+    {
+        log_message(__FILE__, __LINE__, "a sketch command without its terminating point was refused");
+        return false;
+    }
+    memcpy(data, record, sizeof(*data));
+    memcpy(points, array, array_size * sizeof(sketch_point2d));
+    *count = array_size;
+    return true;
+}
+
+void issue_sketch_command(bool end_of_line, uint16_t flags)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    const int32_t count = overhead->queued_sketch_point_count;
+    command_sketch_data data = {flags, 0};
+    if (count == 0)
+    {
+        if (flags) queue_sketch_command(&data, 0, nullptr);
+        return;
+    }
+    const sketch_point2d terminator = {0, 0};
+    const sketch_point2d last = overhead->queued_sketch_points[count - 1];
+    overhead->queued_sketch_points[count] = terminator;
+    if (end_of_line) add_visible_sketch_points(1, &terminator);
+    queue_sketch_command(&data, count + 1, overhead->queued_sketch_points);
+    if (end_of_line)
+        overhead->queued_sketch_point_count = 0;
+    else
+    {
+        // The next command goes on with the same line.
+        overhead->queued_sketch_points[0] = last;
+        overhead->queued_sketch_point_count = 1;
+    }
+}
+
+void change_sketch_mode(bool sketching)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    overhead->queued_sketch_point_count = 0;
+    overhead->sketching = sketching;
+    mark_overhead_map_changed();
+    if (sketching) issue_sketch_command(false, _command_sketch_start_flag);
+}
+
+void erase_sketch_points(bool forward)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    overhead->visible_sketch_point_count = 0;
+    overhead->queued_sketch_point_count = 0;
+    mark_overhead_map_changed();
+    if (forward) issue_sketch_command(false, _command_sketch_erase_flag);
+}
+
+void submit_sketch_points_to_overhead_map(int32_t, int32_t count, const sketch_point2d *points)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    count = std::clamp(count, 0, (int32_t)MAXIMUM_POINTS_PER_SKETCH_COMMAND);
+    if (!points || count == 0) return;
+    // Points come from films and other machines: keep them on the picture.
+    int32_t last_x = 255, last_y = 255;
+    if (overhead->original_bitmap && overhead->sketch_point_granularity_x > 0 && overhead->sketch_point_granularity_y > 0)
+    {
+        last_x = std::min(255, (overhead->original_bitmap->width - 1) / overhead->sketch_point_granularity_x);
+        last_y = std::min(255, (overhead->original_bitmap->height - 1) / overhead->sketch_point_granularity_y);
+    }
+    sketch_point2d clamped[MAXIMUM_POINTS_PER_SKETCH_COMMAND];
+    for (int32_t i = 0; i < count; ++i)
+    {
+        clamped[i].x = (uint8_t)std::min<int32_t>(points[i].x, std::max(last_x, 0));
+        clamped[i].y = (uint8_t)std::min<int32_t>(points[i].y, std::max(last_y, 0));
+    }
+    add_visible_sketch_points(count, clamped);
+    mark_overhead_map_changed();
+}
+
+bool execute_sketch_command(command_header *command)
+{
+    command_sketch_data data;
+    int32_t count = 0;
+    sketch_point2d points[MAXIMUM_POINTS_PER_SKETCH_COMMAND];
+    if (!decode_sketch_command(command, &data, &count, points)) return false;
+    const int32_t player_index = command->player_index;
+    const player_data *player = player_index >= 0 && player_index < get_player_count() ? get_player_data(player_index)
+                                                                                      : nullptr;
+    const bool show_all = game_->type == _game_type_replay && (game_->option_flags & _game_option_cooperative_flag);
+    if (!show_all)
+    {
+        if (player_index == local_player_index) return true;
+        if (local_player_team_index != NONE && (!player || player->team_index != local_player_team_index)) return true;
+    }
+    if (!get_overhead_map_globals()->initialized) return true;
+    submit_sketch_points_to_overhead_map(player_index, count, points);
+    if (data.flags & _command_sketch_start_flag) push_overhead_map_button(1);
+    if (data.flags & _command_sketch_erase_flag) erase_sketch_points(false);
+    return true;
+}
+
+// ---- the action ------------------------------------------------------------------------------------
+
+// The sketch point under the pointer, in picture pixels over the granularity.
+static bool sketch_point_at(const point2d *pointer, sketch_point2d *point)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    const int32_t px = pointer->x - overhead->bounds.left, py = pointer->y - overhead->bounds.top;
+    if (px < 0 || py < 0 || px >= overhead->display_width || py >= overhead->display_height) return false;
+    const float scale = overhead->scale > 0 ? overhead->scale : 1.0f;
+    const int32_t x = (int32_t)(px / scale) + overhead->offset.x, y = (int32_t)(py / scale) + overhead->offset.y;
+    point->x = (uint8_t)std::clamp(x / std::max<int32_t>(overhead->sketch_point_granularity_x, 1), 0, 255);
+    point->y = (uint8_t)std::clamp(y / std::max<int32_t>(overhead->sketch_point_granularity_y, 1), 0, 255);
+    return true;
+}
+
+static bool take_sketch_point(const action_data *action)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!test_action_flag(action, _left_mouse_down_bit)) return false;
+    sketch_point2d point;
+    if (!sketch_point_at(&action->pointer, &point)) return false;
+    const int32_t now = local_time_now();
+    if (overhead->queued_sketch_point_count > 0)
+    {
+        const sketch_point2d last = overhead->queued_sketch_points[overhead->queued_sketch_point_count - 1];
+        const int32_t dx = point.x - last.x, dy = point.y - last.y;
+        const int32_t distance = (int32_t)std::sqrt((double)(dx * dx + dy * dy));
+        if (distance < 11 && (distance < 3 || now == overhead->last_sketch_point_time)) return true;
+    }
+    overhead->last_sketch_point_time = now;
+    overhead->queued_sketch_points[overhead->queued_sketch_point_count++] = point;
+    add_visible_sketch_points(1, &point);
+    mark_overhead_map_changed();
+    if (overhead->queued_sketch_point_count > MAXIMUM_QUEUED_SKETCH_POINTS - 1) issue_sketch_command(false, 0);
+    return true;
+}
+
+static bool act_on_press(const action_data *action)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    if (overhead->sketching) return take_sketch_point(action);
+    const world_point2d location = overhead_map_screen_to_world(&action->pointer);
+    const bool option = test_action_flag(action, _option_down_bit);
+    if ((test_action_flag(action, _left_mouse_click_bit) && option) || test_action_flag(action, _right_mouse_click_bit))
+    {
+        overhead->valid_map_click_location = true;
+        overhead->map_click_location = location;
+        return true;
+    }
+    if (test_action_flag(action, _left_mouse_down_bit) && !option && get_camera_control_flags() == 0)
+    {
+        world_location3d camera;
+        get_observer_location(&camera);
+        camera.position.x = location.x;
+        camera.position.y = location.y;
+        set_observer_location(&camera);
+        return true;
+    }
+    return false;
+}
+
+bool action_for_overhead_map(action_data *action)
+{
+    overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!overhead->initialized || !action) return false;
+    bool used = false;
+    overhead->valid_map_click_location = false;
+
+    if (test_action_flag(action, _toggle_overhead_map_bit) && get_console_input_state() != 1 &&
+        !test_action_flag(action, _command_down_bit))
+        push_overhead_map_button(0);
+
+    if (overhead->state != _overhead_map_closed && overhead->state != _overhead_map_closing)
+    {
+        const bool left_down = test_action_flag(action, _left_mouse_down_bit);
+        const bool right_down = test_action_flag(action, _right_mouse_down_bit);
+        const bool left_click = test_action_flag(action, _left_mouse_click_bit);
+        if (!overhead->dragging && test_action_flag(action, _shift_down_bit) &&
+            !test_action_flag(action, _option_down_bit) && pointer_inside_bounds(&action->pointer) &&
+            (!overhead->limited_terrain_visibility || pointer_on_map(&action->pointer)))
+        {
+            overhead->drag_origin = overhead_map_screen_to_picture(&action->pointer);
+            overhead->drag_original_bounds = overhead->bounds;
+            if (right_down || (left_down && left_click && test_action_flag(action, _control_down_bit)))
+            {
+                zoom_overhead_map(overhead_map_default_scale());
+                used = true;
+            }
+            else if (left_down && left_click)
+            {
+                overhead->dragging = true;
+            }
+        }
+        if (!overhead->dragging && !used)
+        {
+            if (!left_down && !right_down)
+            {
+                overhead->mouse_state = 0;
+                if (overhead->queued_sketch_point_count > 0) issue_sketch_command(true, 0);
+            }
+            else
+            {
+                const bool on_map = pointer_on_map(&action->pointer);
+                bool acts;
+                if (overhead->mouse_state == 0)
+                {
+                    overhead->mouse_state = on_map ? 2 : 1;
+                    acts = on_map;
+                }
+                else
+                    acts = overhead->mouse_state == 2 && on_map;
+                if (acts) used = act_on_press(action);
+            }
+        }
+        if (overhead->dragging)
+        {
+            if (!left_down)
+                overhead->dragging = false;
+            else if (hardware_renderer())
+            {
+                const int32_t dy = action->pointer.y - overhead->drag_original_bounds.top;
+                if (dy >= 0 && overhead->drag_origin.y >= 0 && action->pointer.x - overhead->drag_original_bounds.left >= 0)
+                    zoom_overhead_map(((float)dy + 0.5f) / ((float)overhead->drag_origin.y + 0.5f));
+            }
+            used = true;
+        }
+    }
+    advance_overhead_map_fade(action->time_delta);
+    return used;
+}

@@ -4,6 +4,7 @@
 
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/entry_point_list_control.h"
+#include "bitmap_dialogs/monster_status_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 
 // The game's types in their order of registration; a type whose control is
@@ -26,7 +27,7 @@ static const struct
     {FOUR_CHARACTER_CODE('g', 'a', 'm', 'l'), nullptr}, // lobby game list
     {FOUR_CHARACTER_CODE('s', 'n', 'a', 'p'), nullptr}, // saved-game snapshot
     {FOUR_CHARACTER_CODE('i', 'p', 'o', 'p'), nullptr}, // icon popup
-    {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), nullptr}, // unit status
+    {FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), monster_status_control_handler}, // unit status
     {FOUR_CHARACTER_CODE('p', 'r', 'o', 'l'), nullptr}, // prologue page
     {FOUR_CHARACTER_CODE('k', 'e', 'y', 'b'), nullptr}, // key binding
     {FOUR_CHARACTER_CODE('l', 's', 't', 'g'), tag_list_control_def_proc}, // tag list

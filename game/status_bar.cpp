@@ -1,2 +1,480 @@
 // The status bar: the selection's name, status line and the pause, help and map buttons.
+
 #include "status_bar.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/static_text_control.h"
+#include "bitmap_text.h"
+#include "console/console.h"
+#include "cseries/log.h"
+#include "cseries/registration.h"
+#include "game_preferences.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "mesh.h"
+#include "mesh_format.h"
+#include "overhead_map.h"
+#include "overhead_map_input.h"
+#include "scoring.h"
+#include "screen.h"
+#include "selection.h"
+#include "shapes.h"
+#include "vesk/string_lists.h"
+
+// From the films' module (recording.h), declared here because that header and
+// the console's both define the saved-game console line `cached_line`.
+int16_t get_replay_game_type(void);
+
+static status_bar_data status_bar;
+
+// Buttons keep their size and move right; the texts and the unit status line widen.
+cached_control_position_data status_bar_control_positions[NUMBER_OF_STATUS_BAR_CONTROL_POSITIONS] = {
+    {_status_bar_quit_button, 3, false, {}, {}},
+    {_status_bar_unit_status, 4, false, {}, {}},
+    {_status_bar_description_text, 4, false, {}, {}},
+    {_status_bar_map_button, 3, false, {}, {}},
+    {_status_bar_erase_sketch_button, 3, false, {}, {}},
+    {_status_bar_sketch_mode_button, 3, false, {}, {}},
+    {_status_bar_scoring_text, 4, false, {}, {}},
+    {_status_bar_rules_text, 4, false, {}, {}},
+    {_status_bar_help_button, 3, false, {}, {}},
+};
+
+static procedure_slot<ingame_dialog_procedure> quit_dialog_slot("quit dialog");
+static procedure_slot<ingame_dialog_procedure> game_hints_dialog_slot("game hints dialog");
+static procedure_slot<selection_changed_procedure> selection_changed_slot("status bar selection changed");
+static procedure_slot<selection_status_procedure> selection_status_slot("status bar selection status");
+static procedure_slot<selection_click_procedure> selection_click_slot("status bar selection click");
+
+bool register_quit_dialog_procedure(ingame_dialog_procedure procedure)
+{
+    return quit_dialog_slot.fill(procedure);
+}
+
+bool register_game_hints_dialog_procedure(ingame_dialog_procedure procedure)
+{
+    return game_hints_dialog_slot.fill(procedure);
+}
+
+bool register_status_bar_selection_procedures(selection_changed_procedure changed, selection_status_procedure status)
+{
+    return fill_procedure_pair(&selection_changed_slot, &selection_status_slot, changed, status);
+}
+
+bool register_status_bar_selection_click_procedure(selection_click_procedure procedure)
+{
+    return selection_click_slot.fill(procedure);
+}
+
+// Asks a front-end dialog's procedure; false (nothing opens, nothing is open) until one is registered.
+static bool ingame_dialog(const procedure_slot<ingame_dialog_procedure> &slot, int16_t verb)
+{
+    const ingame_dialog_procedure procedure = slot.get();
+    return procedure ? procedure(verb, game_->type == _game_type_local) : false;
+}
+
+static void selection_click(int16_t click)
+{
+    const selection_click_procedure procedure = selection_click_slot.get();
+    if (procedure) procedure(click);
+}
+
+// ---- life --------------------------------------------------------------------------------
+
+void initialize_status_bar_for_new_map(void)
+{
+    if (!VASSERT(!status_bar.status_bar, "!status_bar.status_bar")) return;
+    rectangle2d tag_bounds;
+    if (!get_dialog_bounds_from_file(STATUS_BAR_DIALOG_TAG, &tag_bounds))
+    {
+        log_message(__FILE__, __LINE__, "the status bar's dialog '!sba' is missing or damaged: no status bar");
+        return;
+    }
+    const uint32_t preferences = get_game_preferences()->flags;
+    status_bar.collection_index = get_collection_index(STATUS_BAR_COLLECTION_TAG);
+    status_bar.exp_collection_index = get_collection_index(STATUS_BAR_EXPERIENCE_COLLECTION_TAG);
+    status_bar.status_bar = new_dialog(STATUS_BAR_DIALOG_TAG, status_bar_dialog_handler_proc,
+                                       status_bar_dialog_inhibitor_proc, NONE, STATUS_BAR_DIALOG_FLAGS);
+    if (!status_bar.status_bar)
+    {
+        log_message(__FILE__, __LINE__, "the status bar's dialog '!sba' was refused: no status bar");
+        return;
+    }
+    status_bar.height = (int16_t)(tag_bounds.bottom - tag_bounds.top);
+    // The bar starts shown or hidden as the player left it.
+    status_bar.visible = (preferences & _game_pref_status_bar_visible_flag) != 0;
+    initialize_status_bar_dialog();
+}
+
+// Whether the dialog holds the item (a damaged tag may lack some: they are skipped, logged once per map).
+static bool has_item(int16_t item_id)
+{
+    for (const control_data *item = get_first_dialog_control(status_bar.status_bar); item; item = item->next)
+        if (item->item_id == item_id) return true;
+    return false;
+}
+
+static bool has_item_of_type(int16_t item_id, file_tag type)
+{
+    return has_item(item_id) && get_bitmap_item_tag(status_bar.status_bar, item_id) == type;
+}
+
+static bool is_button(int16_t item_id)
+{
+    return has_item_of_type(item_id, BUTTON_CONTROL_TAG);
+}
+
+static void set_button_shape(int16_t item_id, int32_t collection_index, int32_t sequence_index)
+{
+    if (is_button(item_id))
+        set_button_control_shape(status_bar.status_bar, item_id, (int16_t)collection_index, (int16_t)sequence_index);
+}
+
+static void set_text(int16_t item_id, const char *text, int32_t color_frame, uint32_t flags)
+{
+    dialog_data *dialog = status_bar.status_bar;
+    if (!has_item_of_type(item_id, STATIC_TEXT_CONTROL_TAG)) return;
+    if (text) set_bitmap_dialog_static_item_text(dialog, item_id, text);
+    rgb_color color;
+    get_rgb_color_from_sequence(status_bar.collection_index, _status_bar_colors_sequence, color_frame, &color);
+    set_dialog_static_item_text_appearance(dialog, item_id, -1, NONE, &color, flags);
+}
+
+static void set_item_visible(int16_t item_id, bool visible)
+{
+    if (has_item(item_id)) bitmap_set_item_visible(status_bar.status_bar, item_id, visible);
+}
+
+// Logs the items a damaged '!sba' lacks or has of the wrong type, so each missing piece is named once per map.
+static void check_status_bar_items(void)
+{
+    static const struct
+    {
+        int16_t item_id;
+        file_tag type;
+    } expected[] = {
+        {_status_bar_quit_button, BUTTON_CONTROL_TAG},       {_status_bar_unit_status, MONSTER_STATUS_CONTROL_TAG},
+        {_status_bar_description_text, STATIC_TEXT_CONTROL_TAG}, {_status_bar_portrait_button, BUTTON_CONTROL_TAG},
+        {_status_bar_map_button, BUTTON_CONTROL_TAG},        {_status_bar_erase_sketch_button, BUTTON_CONTROL_TAG},
+        {_status_bar_sketch_mode_button, BUTTON_CONTROL_TAG}, {_status_bar_scoring_text, STATIC_TEXT_CONTROL_TAG},
+        {_status_bar_rules_text, STATIC_TEXT_CONTROL_TAG},   {_status_bar_help_button, BUTTON_CONTROL_TAG},
+    };
+    for (const auto &entry : expected)
+        if (!has_item_of_type(entry.item_id, entry.type))
+            log_message(__FILE__, __LINE__, "the status bar's dialog '!sba' lacks item %d of its type: skipped",
+                        entry.item_id);
+}
+
+// The difficulty's name from 'indl' ("" when the list or the row is missing).
+static const char *difficulty_name(void)
+{
+    const int32_t list = string_list_tag_to_string_index(DIFFICULTY_LEVEL_STRING_LIST_TAG);
+    return get_string_from_list(list, game_->difficulty_level);
+}
+
+// Moves and widens the items of the resolution table for the dialog's width.
+static void stretch_status_bar_items(void)
+{
+    dialog_data *dialog = status_bar.status_bar;
+    rectangle2d bounds;
+    get_dialog_bounds(dialog, &bounds);
+    const int32_t extra = (bounds.right - bounds.left) - STATUS_BAR_DESIGN_WIDTH;
+    for (cached_control_position_data &row : status_bar_control_positions)
+    {
+        if (!has_item(row.item_index)) continue;
+        const bool button = (row.flags & _control_position_is_button_flag) && is_button(row.item_index);
+        if (!row.initialized)
+        {
+            get_dialog_item_bounds(dialog, row.item_index, &row.starting_bounds);
+            if (button) get_button_control_original_bounds(dialog, row.item_index, &row.starting_original_bounds);
+            row.initialized = true;
+        }
+        const int16_t left_shift = (row.flags & _control_position_moves_with_right_flag) ? (int16_t)extra : 0;
+        rectangle2d moved = row.starting_bounds;
+        moved.left = (int16_t)(moved.left + left_shift);
+        moved.right = (int16_t)(moved.right + extra);
+        set_dialog_item_bounds(dialog, row.item_index, &moved);
+        if (button)
+        {
+            rectangle2d original = row.starting_original_bounds;
+            original.left = (int16_t)(original.left + left_shift);
+            original.right = (int16_t)(original.right + extra);
+            set_button_control_original_bounds(dialog, row.item_index, &original);
+        }
+    }
+}
+
+void initialize_status_bar_dialog(void)
+{
+    dialog_data *dialog = status_bar.status_bar;
+    if (!dialog) return;
+    check_status_bar_items();
+
+    rectangle2d screen;
+    get_screen_bounds(&screen);
+    const rectangle2d bounds = {0, 0, status_bar.height, (int16_t)(screen.right - screen.left)};
+    move_dialog(dialog, &bounds);
+    set_dialog_background(dialog, (int16_t)status_bar.collection_index, _status_bar_background_sequence);
+
+    if (is_button(_status_bar_portrait_button))
+    {
+        rectangle2d original;
+        get_button_control_original_bounds(dialog, _status_bar_portrait_button, &original);
+        set_dialog_item_bounds(dialog, _status_bar_portrait_button, &original);
+        find_control(dialog, _status_bar_portrait_button)->flags |= PORTRAIT_BUTTON_CONTROL_FLAGS;
+    }
+    set_button_shape(_status_bar_quit_button, status_bar.collection_index, _status_bar_quit_button_sequence);
+    set_button_shape(_status_bar_help_button, status_bar.collection_index, _status_bar_help_button_sequence);
+    set_button_shape(_status_bar_portrait_button, NONE, NONE);
+    set_button_shape(_status_bar_erase_sketch_button, status_bar.collection_index,
+                     _status_bar_erase_sketch_button_sequence);
+    set_button_shape(_status_bar_sketch_mode_button, status_bar.collection_index,
+                     _status_bar_sketch_mode_button_sequence);
+    if (is_button(_status_bar_map_button))
+        set_button_transparency(dialog, _status_bar_map_button,
+                                (game_->option_flags & _game_option_allow_overhead_map_flag)
+                                    ? 0
+                                    : DISALLOWED_MAP_BUTTON_TRANSPARENCY);
+    if (has_item(_status_bar_quit_button)) set_dialog_cancel_item(dialog, _status_bar_quit_button);
+    if (game_->type != _game_type_networked)
+    {
+        set_item_visible(_status_bar_erase_sketch_button, false);
+        set_item_visible(_status_bar_sketch_mode_button, false);
+    }
+
+    char scoring[512];
+    snprintf(scoring, sizeof(scoring), "%s  (%s)", get_game_scoring_string(), difficulty_name());
+    set_text(_status_bar_scoring_text, scoring, 2, _draw_string_shadow_flag);
+    set_text(_status_bar_rules_text, get_game_rules_string(), 3,
+             _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
+    set_text(_status_bar_description_text, nullptr, 1,
+             _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
+
+    set_button_shape(_status_bar_map_button, status_bar.collection_index, _status_bar_map_button_sequence);
+    if (is_button(_status_bar_map_button))
+        set_button_control_state(dialog, _status_bar_map_button, status_bar.map_visible ? 1 : 0);
+    if (is_button(_status_bar_portrait_button))
+        set_button_control_frame_shape(dialog, _status_bar_portrait_button, (int16_t)status_bar.collection_index,
+                                       _status_bar_portrait_frame_sequence);
+
+    stretch_status_bar_items();
+
+    set_dialog_visible(dialog, status_bar.visible != 0);
+    status_bar.force_update = true;
+    update_status_bar();
+}
+
+void update_status_bar_for_new_resolution(void)
+{
+    if (status_bar.status_bar) initialize_status_bar_dialog();
+}
+
+void dispose_status_bar_from_old_map(void)
+{
+    if (status_bar.status_bar) dispose_dialog(status_bar.status_bar);
+    status_bar = status_bar_data();
+}
+
+// ---- visibility and queries ------------------------------------------------------------------
+
+void set_status_bar_visibility(bool visible)
+{
+    if (status_bar.status_bar) set_dialog_visible(status_bar.status_bar, visible);
+    status_bar.visible = visible;
+    status_bar.force_update = visible;
+    game_preferences *preferences = get_game_preferences();
+    if (visible) preferences->flags |= _game_pref_status_bar_visible_flag;
+    else preferences->flags &= ~(uint32_t)_game_pref_status_bar_visible_flag;
+}
+
+int16_t status_bar_visible(rectangle2d *bounds)
+{
+    if (bounds && status_bar.status_bar && status_bar.visible)
+    {
+        get_dialog_bounds(status_bar.status_bar, bounds);
+        bounds->bottom = (int16_t)(bounds->top + status_bar.height);
+    }
+    return status_bar.visible;
+}
+
+int16_t get_status_bar_height(void)
+{
+    return status_bar.height;
+}
+
+int32_t get_status_bar_collection_index(void)
+{
+    return status_bar.status_bar ? status_bar.collection_index : NONE;
+}
+
+int32_t get_status_bar_exp_collection_index(void)
+{
+    return status_bar.status_bar ? status_bar.exp_collection_index : NONE;
+}
+
+dialog_data *get_status_bar_dialog(void)
+{
+    return status_bar.status_bar;
+}
+
+bool is_status_bar(const dialog_data *dialog)
+{
+    return dialog && dialog == status_bar.status_bar;
+}
+
+bool any_ingame_dialogs_open(void)
+{
+    return ingame_dialog(quit_dialog_slot, _ingame_dialog_is_open) ||
+           ingame_dialog(game_hints_dialog_slot, _ingame_dialog_is_open);
+}
+
+// ---- buttons ---------------------------------------------------------------------------------
+
+bool push_pause_button(void)
+{
+    if (!VASSERT(status_bar.status_bar, "status_bar.status_bar")) return false;
+    return press_item(status_bar.status_bar, nullptr, _status_bar_quit_button);
+}
+
+bool push_help_button(void)
+{
+    if (!VASSERT(status_bar.status_bar, "status_bar.status_bar")) return false;
+    return press_item(status_bar.status_bar, nullptr, _status_bar_help_button);
+}
+
+// Whether the map button is down.
+static bool map_button_down(void)
+{
+    return get_button_control_state(status_bar.status_bar, _status_bar_map_button) > 0;
+}
+
+void push_overhead_map_button(int32_t push_mode)
+{
+    if (!VASSERT(status_bar.status_bar, "status_bar.status_bar")) return;
+    if (!is_button(_status_bar_map_button)) return;
+    const bool down = map_button_down();
+    if (push_mode == _push_overhead_map_button_always || (push_mode == _push_overhead_map_button_to_open && !down) ||
+        (push_mode == _push_overhead_map_button_to_close && down))
+        press_item(status_bar.status_bar, nullptr, _status_bar_map_button);
+}
+
+bool status_bar_dialog_inhibitor_proc(dialog_data *, int16_t item_id)
+{
+    switch (item_id)
+    {
+    case _status_bar_quit_button: return !ingame_dialog(game_hints_dialog_slot, _ingame_dialog_is_open);
+    case _status_bar_help_button:
+        return !ingame_dialog(quit_dialog_slot, _ingame_dialog_is_open) && get_console_input_state() != 1;
+    default: return true;
+    }
+}
+
+void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action_data *)
+{
+    if (!dialog || dialog != status_bar.status_bar) return;
+    switch (item_id)
+    {
+    case _status_bar_quit_button:
+        ingame_dialog(quit_dialog_slot,
+                      get_button_control_state(dialog, item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
+        break;
+    case _status_bar_unit_status: selection_click(_status_bar_rename_selection); break;
+    case _status_bar_portrait_button: selection_click(_status_bar_point_observer_at_selection); break;
+    case _status_bar_map_button:
+        status_bar.map_visible = !status_bar.map_visible;
+        set_button_shape(_status_bar_map_button, status_bar.collection_index, _status_bar_map_button_sequence);
+        set_button_control_state(dialog, _status_bar_map_button, status_bar.map_visible ? 1 : 0);
+        if (!status_bar.map_visible && is_button(_status_bar_sketch_mode_button))
+            set_button_control_state(dialog, _status_bar_sketch_mode_button, 0);
+        set_overhead_map_visibility(status_bar.map_visible != 0);
+        break;
+    case _status_bar_erase_sketch_button: erase_sketch_points(true); break;
+    case _status_bar_sketch_mode_button:
+        change_sketch_mode(get_button_control_state(dialog, item_id) > 0);
+        if (is_button(_status_bar_map_button) && !map_button_down()) press_item(dialog, nullptr, _status_bar_map_button);
+        break;
+    case _status_bar_help_button:
+        ingame_dialog(game_hints_dialog_slot,
+                      get_button_control_state(dialog, item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
+        break;
+    default: break;
+    }
+}
+
+// ---- the per-frame update ----------------------------------------------------------------------
+
+static bool rules_are_shown(void)
+{
+    if (game_->option_flags & _game_option_cooperative_flag) return false;
+    return game_->type == _game_type_networked ||
+           (game_->type == _game_type_replay && get_replay_game_type() == _game_type_networked);
+}
+
+void update_status_bar(void)
+{
+    dialog_data *dialog = status_bar.status_bar;
+    if (!dialog) return;
+    if (!status_bar.map_initially_opened)
+    {
+        const mesh_header *header = get_mesh_header();
+        if (!header || !(header->flags & _mesh_leaves_overhead_map_closed_flag))
+            push_overhead_map_button(_push_overhead_map_button_to_open);
+        status_bar.map_initially_opened = true;
+    }
+
+    const selection_changed_procedure changed = selection_changed_slot.get();
+    const bool selection_changed = changed && changed();
+    if (!status_bar.force_update && !selection_changed) return;
+
+    static status_bar_selection_data selection;
+    memset(&selection, 0, sizeof(selection));
+    selection.portrait_collection_index = NONE;
+    selection.portrait_sequence_index = NONE;
+    selection.status.experience_allegiance = NONE;
+    selection.status.ammunition_collection_index = NONE;
+    selection.status.item_collection_index = NONE;
+    const selection_status_procedure status = selection_status_slot.get();
+    if (status) status(&selection);
+    selection.description[sizeof(selection.description) - 1] = 0;
+    const bool unit_shown = selection.portrait_collection_index != NONE;
+
+    if (is_button(_status_bar_portrait_button))
+    {
+        set_button_control_shape(dialog, _status_bar_portrait_button, selection.portrait_collection_index,
+                                 unit_shown ? selection.portrait_sequence_index : (int16_t)NONE);
+        set_button_control_replacement_colors(dialog, _status_bar_portrait_button,
+                                              unit_shown ? selection.portrait_replacement_colors : nullptr);
+    }
+    if (has_item_of_type(_status_bar_description_text, STATIC_TEXT_CONTROL_TAG))
+        set_bitmap_dialog_static_item_text(dialog, _status_bar_description_text, selection.description);
+    if (has_item_of_type(_status_bar_unit_status, MONSTER_STATUS_CONTROL_TAG))
+    {
+        status_control_data current;
+        if (get_status_control_data(dialog, _status_bar_unit_status, &current))
+        {
+            // Full veterans are the player's choice, kept by the line itself.
+            selection.status.show_full_vets = current.show_full_vets;
+            selection.status.collection_index = (int16_t)status_bar.exp_collection_index;
+            get_rgb_color_from_sequence(status_bar.collection_index, _status_bar_colors_sequence, 0,
+                                        &selection.status.color);
+            set_status_control_data(dialog, _status_bar_unit_status, &selection.status);
+        }
+    }
+
+    set_item_visible(_status_bar_unit_status, unit_shown);
+    set_item_visible(_status_bar_description_text, unit_shown);
+    set_item_visible(_status_bar_portrait_button, unit_shown);
+    set_item_visible(_status_bar_scoring_text, !unit_shown);
+    set_item_visible(_status_bar_rules_text, !unit_shown && rules_are_shown());
+    status_bar.force_update = false;
+}
+
+// ---- hooks -------------------------------------------------------------------------------------
+
+void register_status_bar_hooks(void)
+{
+    register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open);
+}

@@ -36,8 +36,10 @@
 #include "bitmap_text.h"
 #include "camera_control.h"
 #include "observer.h"
+#include "overhead_map.h"
 #include "image_files.h"
 #include "interface_definitions.h"
+#include "status_bar.h"
 #include "screen.h"
 #include "unit_commands.h"
 #include "vesk.h"
@@ -78,6 +80,7 @@ void register_built_subsystems(void)
     register_dialog_hooks();
     register_render_hooks();
     register_detail_map_hooks();
+    register_overhead_map_hooks();
     register_main_menu_hooks();
     register_screenshot_hooks();
     register_ingame_fade_hooks();
@@ -106,5 +109,6 @@ void register_built_subsystems(void)
     register_toggle_sniffing_procedure(toggle_sniffing);
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
+    register_status_bar_hooks();
     register_console_hooks();
 }
