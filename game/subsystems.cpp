@@ -51,6 +51,7 @@
 #include "ingame_fades.h"
 #include "overhead_text.h"
 #include "console/console.h"
+#include "control_bar.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -111,4 +112,5 @@ void register_built_subsystems(void)
     register_sound_listener_procedure(sound_listener_proc);
     register_status_bar_hooks();
     register_console_hooks();
+    register_control_bar_hooks();
 }
