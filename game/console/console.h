@@ -23,6 +23,7 @@
 #include "cseries/cseries.h"
 #include "cseries/byte_swapping.h"
 #include "rgb_color.h"
+#include "recording_format.h"
 
 struct action_data;
 struct view_data;
@@ -76,12 +77,9 @@ struct console_line
     int32_t size;                   // text length plus its terminator
 };
 
-// One backlog line.  258 bytes, big-endian when stored (saved games).
-struct cached_line
-{
-    int16_t owner_player_index;     // NONE: no player
-    char string[CACHED_CONSOLE_LINE_SIZE]; // terminated
-};
+// One backlog line (`cached_line`, the saved game's record of
+// recording_format.h).  258 bytes, big-endian when stored.
+static_assert((int32_t)CACHED_CONSOLE_LINE_SIZE == (int32_t)CACHED_LINE_STRING_SIZE);
 static_assert(sizeof(cached_line) == 258);
 static_assert(offsetof(cached_line, string) == 2);
 extern const byte_swap_code cached_line_byte_swapping_data[];
