@@ -10,8 +10,8 @@
 // drawn before the shot (default 30).  With --map the program enters the
 // running state on the map TAG (four characters) as a single-player game with
 // one local player instead of staying in the main menu; --camera then holds
-// the camera at the eye X,Y,Z (cells) looking along YAW, PITCH (degrees,
-// negative looking down) at every frame, as vesk_render takes it.  Each game-state change is printed as
+// the observer at every frame at the focus X,Y,Z (cells) looking along YAW,
+// PITCH (degrees, negative looking down), within the observer's own limits.  Each game-state change is printed as
 // "game state: OLD -> NEW".  Exit 0 printing the screenshot's path when it
 // was written, or when the program was told to quit; 1 with a one-line reason
 // otherwise; 2 for wrong usage.
@@ -130,14 +130,18 @@ static void request_single_player_game(tag map)
     set_game_state(_game_state_running);
 }
 
-// The observer's focus with no zoom is its eye: the camera is placed at once,
-// without smoothing, every frame (nothing else then moves it).
+// The observer is placed at once, without smoothing, at the focus X,Y,Z
+// looking along YAW and PITCH, every frame (nothing else then moves it); its
+// own limits still apply: its pitch range, its zoom (the eye stands off the
+// focus by it) and its bounds.
 static void hold_camera(const render_camera &camera)
 {
     if (!vesk_map_is_loaded() || game_->state != _game_state_running) return;
     const double to_radians = 3.14159265358979323846 / 180.0;
-    camera_sample(_camera_sample_all, false, (real)camera.x, (real)camera.y, (real)camera.z,
-                  (real)(camera.yaw * to_radians), (real)(camera.pitch * to_radians), 0);
+    const uint32_t placement = _camera_sample_x | _camera_sample_y | _camera_sample_z | _camera_sample_yaw |
+                               _camera_sample_pitch;
+    camera_sample(placement, false, (real)camera.x, (real)camera.y, (real)camera.z, (real)(camera.yaw * to_radians),
+                  (real)(camera.pitch * to_radians), 0);
 }
 
 int main(int argc, char **argv)
