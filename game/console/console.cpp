@@ -31,9 +31,6 @@
 
 static_assert(_key_caps_lock == 44 && _key_return == 56 && _keypad_enter == 98);
 
-const byte_swap_code cached_line_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, CACHED_CONSOLE_LINE_SIZE,
-                                                         _end_bs_array};
-
 enum
 {
     LONG_MODE_LINE_COUNT = 50,
@@ -331,6 +328,7 @@ void append_chat(int32_t owner_player_index, const char *buffer, int32_t mode)
     get_screen_bounds(&screen);
     int32_t width = screen.right - screen.left;
     if (owner_player_index != NONE && console_player(owner_player_index)) width -= CONSOLE_NAME_BOX_WIDTH;
+    if (width < 1) width = 32767; // no screen yet: nothing to wrap to
     const int32_t font = console_globals.input_edittext ? console_globals.input_edittext->font : console_font();
 
     int32_t start = 0;
@@ -342,9 +340,39 @@ void append_chat(int32_t owner_player_index, const char *buffer, int32_t mode)
         const int32_t searched_end = end;
         const bool fits = find_string_wrap_point(font, NONE, text, width, start, &end);
         if (end <= start || end > searched_end) end = searched_end;
+        // A word wider than the line has no wrap point: it is cut at the last
+        // whole character that still fits (found by halving), at least one.
         char piece[CONSOLE_LINE_BUFFER_SIZE];
         memcpy(piece, text + start, (size_t)(end - start));
         piece[end - start] = 0;
+        if (string_width(font, NONE, piece) >= width)
+        {
+            int32_t boundaries[TEXT_BUFFER_SIZE];
+            int32_t count = 0;
+            for (int32_t index = 0; index < end - start && count < TEXT_BUFFER_SIZE;)
+            {
+                const int32_t before = index;
+                get_next_character(piece, &index);
+                if (index <= before) break;
+                boundaries[count++] = index;
+            }
+            int32_t low = 0, high = count - 1; // boundaries[low] is kept even when too wide
+            while (low < high)
+            {
+                const int32_t middle = (low + high + 1) / 2;
+                const char saved = piece[boundaries[middle]];
+                piece[boundaries[middle]] = 0;
+                const bool narrow = string_width(font, NONE, piece) < width;
+                piece[boundaries[middle]] = saved;
+                if (narrow) low = middle;
+                else high = middle - 1;
+            }
+            if (count > 0 && boundaries[low] < end - start)
+            {
+                end = start + boundaries[low];
+                piece[end - start] = 0;
+            }
+        }
         cputs(false, owner_player_index, piece, mode);
         if (fits && end == (int32_t)length) break;
         start = end;
@@ -386,6 +414,11 @@ void start_console_input(const char *default_string, int32_t maximum_length)
     if (maximum_length > MAXIMUM_EDITTEXT_LENGTH) maximum_length = MAXIMUM_EDITTEXT_LENGTH;
     console_globals.input_state = _console_input_typing;
     console_globals.input_ticks = console_local_time();
+    // Until a frame places the field, typing is limited by the screen's width.
+    rectangle2d screen, bounds = {0, 0, INPUT_BAND_HEIGHT, 0};
+    get_screen_bounds(&screen);
+    bounds.right = (int16_t)(screen.right - screen.left - INPUT_FIELD_RIGHT_MARGIN);
+    set_edittext_bounds(console_globals.input_edittext, &bounds);
     set_edittext_maximum_length(console_globals.input_edittext, maximum_length);
     set_edittext_string(console_globals.input_edittext, default_string);
     // The caret goes after the default text.

@@ -22,8 +22,8 @@
 
 #include "cseries/cseries.h"
 #include "cseries/byte_swapping.h"
+#include "recording_format.h" // cached_line: the backlog as saved games keep it
 #include "rgb_color.h"
-#include "recording_format.h"
 
 struct action_data;
 struct view_data;
@@ -35,8 +35,8 @@ enum
     CONSOLE_LINE_BUFFER_SIZE = 1024,
     MAXIMUM_CONSOLE_STRING_POOL_SIZE = 4096,
     MAXIMUM_CONSOLE_LINES = 50,
-    MAXIMUM_CACHED_CONSOLE_LINES = 10,
-    CACHED_CONSOLE_LINE_SIZE = 256,
+    MAXIMUM_CACHED_CONSOLE_LINES = NUMBER_OF_CACHED_CONSOLE_LINES,
+    CACHED_CONSOLE_LINE_SIZE = CACHED_LINE_STRING_SIZE,
     CONSOLE_PROMPT_SIZE = 129,
     // A warning banner's text is copied into a buffer of this size.
     CONSOLE_WARNING_SIZE = 256,
@@ -76,13 +76,6 @@ struct console_line
     int32_t local_time_of_creation;
     int32_t size;                   // text length plus its terminator
 };
-
-// One backlog line (`cached_line`, the saved game's record of
-// recording_format.h).  258 bytes, big-endian when stored.
-static_assert((int32_t)CACHED_CONSOLE_LINE_SIZE == (int32_t)CACHED_LINE_STRING_SIZE);
-static_assert(sizeof(cached_line) == 258);
-static_assert(offsetof(cached_line, string) == 2);
-extern const byte_swap_code cached_line_byte_swapping_data[];
 
 struct edittext_data;
 
