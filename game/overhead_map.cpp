@@ -143,8 +143,10 @@ bitmap_data *get_original_overhead_map_bitmap(void)
         ERROR_MESSAGE(_error_data_mismatch, "bitmap not found in overhead map collection");
         return nullptr;
     }
-    if ((bitmap->flags & (_1bit_transparency_encoded_flag | _no_row_address_table_flag)) ||
-        bitmap->encoding != _8bit_encoding)
+    // One byte a pixel, in rows the map can address.
+    if ((bitmap->flags & (_1bit_transparency_encoded_flag | _no_row_address_table_flag |
+                          _4bit_transparency_encoded_flag | _bitmap_extended_encoding_flag)) ||
+        bitmap->logical_bit_depth != 8 || bitmap->bytes_per_row != bitmap->width)
     {
         ERROR_MESSAGE(_error_data_mismatch, "incorrect bitmap format for overhead map");
         return nullptr;
@@ -206,6 +208,12 @@ static rgb_color shading_table_color(const shading_table *table, int16_t encodin
     return c;
 }
 
+// The team's record; null for NONE and other indexes no team of the game has.
+static const team_data *team_or_null(int32_t team_index)
+{
+    return team_index >= 0 && team_index < get_team_count() ? get_team_data(team_index) : nullptr;
+}
+
 static int32_t overhead_map_team_slot_count(void)
 {
     int32_t teams = get_team_count();
@@ -217,10 +225,12 @@ static int32_t overhead_map_team_slot_count(void)
 
 static rgb_color team_color(int32_t team_index)
 {
-    const team_data *team = get_team_data(team_index);
+    const team_data *team = team_or_null(team_index);
     if (team && team->captain_player_index != NONE)
     {
-        const player_data *captain = get_player_data(team->captain_player_index);
+        const player_data *captain = team->captain_player_index < get_player_count()
+                                         ? get_player_data(team->captain_player_index)
+                                         : nullptr;
         if (captain) return captain->appearance.primary_color;
     }
     return captainless_team_color;
@@ -552,7 +562,7 @@ static uint32_t cell_visibility_at(const uint32_t *buffer, const world_point3d *
 
 void update_monster_blips(void)
 {
-    const team_data *local_team = get_team_data(local_player_team_index);
+    const team_data *local_team = team_or_null(local_player_team_index);
     if (game_->type == _game_type_networked && local_team && (local_team->flags & _team_has_been_eliminated_flag) &&
         !overhead.local_team_is_eliminated)
     {
@@ -611,7 +621,7 @@ int16_t overhead_map_flag_slot(const flag_data *flag, int16_t local_team, bool t
         if (team_colors) return (int16_t)(_overhead_map_first_team_slot + flag->owner_team_index);
         return flag->owner_team_index == local_team ? _overhead_map_own_slot : _overhead_map_enemy_slot;
     }
-    const team_data *team = get_team_data(local_team);
+    const team_data *team = team_or_null(local_team);
     if (team && (team->numbered_flags_captured_flags & (1u << (flag->number & 31))))
         return team_colors ? (int16_t)(_overhead_map_first_team_slot + local_team) : (int16_t)_overhead_map_own_slot;
     return _overhead_map_neutral_slot;

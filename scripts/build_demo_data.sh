@@ -59,9 +59,17 @@ for source in "$root"/data/maps/*.map; do
     # The landscape collection the map names ("tag landscape CODE"), made
     # from the map's own terrain types and relief.
     landscape=$(awk '$1 == "tag" && $2 == "landscape" { print $3; exit }' "$source")
+    # The overhead-map picture the map names ("tag overhead CODE") is drawn
+    # from the same colour map, in its palette.
+    overhead=$(awk '$1 == "tag" && $2 == "overhead" { print $3; exit }' "$source")
+    overhead_options=""
+    if [ -n "$overhead" ] && [ "$overhead" != "none" ]; then
+        overhead_options="--overhead $work/foundation1/collection.$overhead --overhead-subgroup $overhead"
+    fi
     if [ -n "$landscape" ] && [ "$landscape" != "none" ]; then
+        # shellcheck disable=SC2086 # the options are words
         "$tool" landscape "$work/foundation1/collection.$landscape" --subgroup "$landscape" \
-            --name "$(printf '%s' "$name" | tr '_' ' ') landscape" "$source"
+            --name "$(printf '%s' "$name" | tr '_' ' ') landscape" $overhead_options "$source"
         # Its detail map, when data/detail/dmap names one for the landscape.
         if [ -f "$root/data/detail/dmap/$landscape.txt" ]; then
             "$tool" detail-map "$work/foundation1/dmap.$landscape" --subgroup "$landscape" \

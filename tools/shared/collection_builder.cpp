@@ -155,10 +155,11 @@ std::vector<uint8_t> store_bitmap(const builder_bitmap &bitmap)
     const bool encoded = bitmap.form == _builder_rle_8bit || bitmap.form == _builder_rle_8bit_nibble;
     const bool nibble = bitmap.form == _builder_rle_8bit_nibble || bitmap.form == _builder_flat_8bit_nibble;
     const bool sixteen = bitmap.form == _builder_flat_16bit;
+    const bool row_table = encoded || bitmap.form == _builder_flat_8bit_rows;
     const int32_t pixel_size = nibble || sixteen ? 2 : 1;
     int16_t flags = 0, encoding = 0;
     if (encoded) flags |= _1bit_transparency_encoded_flag | _word_aligned_encoding_flag;
-    else flags |= _no_row_address_table_flag;
+    else if (!row_table) flags |= _no_row_address_table_flag;
     if (nibble) flags |= _4bit_transparency_encoded_flag;
     if (sixteen)
     {
@@ -177,7 +178,7 @@ std::vector<uint8_t> store_bitmap(const builder_bitmap &bitmap)
     std::vector<uint8_t> out;
     for (int16_t word : words) put16(&out, (uint16_t)word);
     out.insert(out.end(), STORED_BITMAP_HEADER_SIZE - 18, 0);
-    if (encoded) out.insert(out.end(), 4 * (size_t)bitmap.height, 0);
+    if (row_table) out.insert(out.end(), 4 * (size_t)bitmap.height, 0);
     auto pixel = [&](uint16_t value) {
         if (sixteen) put16(&out, value);
         else

@@ -21,6 +21,7 @@ enum builder_bitmap_form
     _builder_rle_8bit_nibble, // run-length rows of index-and-nibble pixels
     _builder_flat_8bit_nibble, // flat rows of index-and-nibble pixels
     _builder_flat_16bit, // flat 16-bit 565 pixels
+    _builder_flat_8bit_rows, // one byte a pixel, with a row table (pictures read row by row)
     NUMBER_OF_BUILDER_BITMAP_FORMS
 };
 

@@ -54,7 +54,7 @@ bool pixel_value(const std::string &word, uint16_t *value)
 
 bool bitmap_form(const std::string &word, int32_t *form)
 {
-    static const char *const names[NUMBER_OF_BUILDER_BITMAP_FORMS] = {"flat", "rle", "rle_nibble", "nibble", "flat16"};
+    static const char *const names[NUMBER_OF_BUILDER_BITMAP_FORMS] = {"flat", "rle", "rle_nibble", "nibble", "flat16", "flat_rows"};
     for (int32_t i = 0; i < NUMBER_OF_BUILDER_BITMAP_FORMS; ++i)
         if (word == names[i]) return (*form = i), true;
     return false;

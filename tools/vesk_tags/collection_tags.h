@@ -15,7 +15,8 @@
 //   color INDEX RED GREEN BLUE           a colour table entry (0-255; 0-65535)
 //   bitmap NAME WIDTH HEIGHT [VALUE [FORM]]  (1-4096 pixels, every pixel VALUE,
 //                                        0 when left out); FORM: flat (default),
-//                                        rle, rle_nibble, nibble, flat16
+//                                        rle, rle_nibble, nibble, flat16,
+//                                        flat_rows (flat, with a row table)
 //   rectangle LEFT TOP RIGHT BOTTOM VALUE | ellipse CX CY RX RY VALUE
 //   | gradient LEFT TOP RIGHT BOTTOM FIRST LAST | outline VALUE
 //                                        drawn into the last bitmap

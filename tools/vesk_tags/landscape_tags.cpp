@@ -173,9 +173,43 @@ bool write_picture(const char *path, const landscape &land, const color_table &c
     return written;
 }
 
+// The overhead map's picture: the colour map seen from above, at most
+// `maximum` pixels across, in the landscape's own palette (a texel's shade is
+// raised or lowered by its light, so the relief shows).  The picture's x axis
+// runs opposite to the world's.  Index 0 is the colour key of flat pictures:
+// the picture never uses it.
+builder_collection overhead_collection(const landscape &land, const color_table &colors, int32_t maximum)
+{
+    int32_t step = 1;
+    while (land.width / step > maximum || land.height / step > maximum) ++step;
+    const int32_t width = land.width / step, height = land.height / step;
+    builder_collection collection;
+    collection.colors = colors;
+    builder_bitmap picture = new_builder_bitmap("overhead map", (int16_t)width, (int16_t)height, _builder_flat_8bit_rows, 1);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+        {
+            const size_t at = (size_t)(y * step + step / 2) * land.width + (size_t)((width - 1 - x) * step + step / 2);
+            const int32_t type = land.color[at] / SHADES_PER_TERRAIN;
+            int32_t shade = land.color[at] % SHADES_PER_TERRAIN + ((int32_t)land.shadow[at] - 190) / 12;
+            if (shade < 0) shade = 0;
+            if (shade > SHADES_PER_TERRAIN - 1) shade = SHADES_PER_TERRAIN - 1;
+            const int32_t index = type * SHADES_PER_TERRAIN + shade;
+            picture.pixels[(size_t)y * width + x] = (uint16_t)(index ? index : 1);
+        }
+    collection.bitmaps.push_back(picture);
+    collection.instances.push_back(builder_instance(0, 0, 0, 0, 0));
+    builder_sequence sequence = new_builder_sequence("overhead map");
+    sequence.frames.push_back({0});
+    complete_builder_sequence(&sequence, &collection);
+    collection.sequences.push_back(sequence);
+    return collection;
+}
+
 int usage(void)
 {
-    fprintf(stderr, "usage: vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n");
+    fprintf(stderr, "usage: vesk_tags landscape OUT --subgroup S --name N [--png PICTURE]\n"
+                    "                          [--overhead OUT2 --overhead-subgroup S2] MAP-SOURCE\n");
     return 2;
 }
 
@@ -184,7 +218,8 @@ int usage(void)
 int landscape_tags_command(int argc, char **argv)
 {
     const char *out = argc > 2 ? argv[2] : nullptr, *name = nullptr, *source = nullptr, *picture = nullptr;
-    tag subgroup = NONE;
+    const char *overhead_out = nullptr;
+    tag subgroup = NONE, overhead_subgroup = NONE;
     for (int i = 3; i < argc; ++i)
     {
         const std::string option = argv[i];
@@ -194,10 +229,16 @@ int landscape_tags_command(int argc, char **argv)
         }
         else if (option == "--name" && i + 1 < argc) name = argv[++i];
         else if (option == "--png" && i + 1 < argc) picture = argv[++i];
+        else if (option == "--overhead" && i + 1 < argc) overhead_out = argv[++i];
+        else if (option == "--overhead-subgroup" && i + 1 < argc)
+        {
+            if (!tool_parse_code(argv[++i], false, &overhead_subgroup)) return usage();
+        }
         else if (!source && option[0] != '-') source = argv[i];
         else return usage();
     }
     if (!out || !name || !source || subgroup == NONE) return usage();
+    if (overhead_out && overhead_subgroup == NONE) return usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     int32_t size = 0;
     uint8_t *mesh = mesh_source_to_tag_data(source, &size);
@@ -211,6 +252,16 @@ int landscape_tags_command(int argc, char **argv)
     if (!check_collection_tag_data(data.data(), (int32_t)data.size(), name))
         return tool_refuse(source, "the landscape does not make a sound collection");
     if (picture && !write_picture(picture, land, collection.colors)) return tool_refuse(picture, "cannot write the picture");
+    if (overhead_out)
+    {
+        const std::vector<uint8_t> overhead = build_collection_tag_data(overhead_collection(land, collection.colors, 256));
+        const std::string overhead_name = std::string(name) + " overhead";
+        if (overhead.empty() || !check_collection_tag_data(overhead.data(), (int32_t)overhead.size(), overhead_name.c_str()))
+            return tool_refuse(source, "the overhead map does not make a sound collection");
+        if (!tool_write_local_tag_file(overhead_out, COLLECTION_GROUP_TAG, overhead_subgroup, COLLECTION_VERSION_NUMBER, 0,
+                                       overhead_name.c_str(), overhead.data(), (int32_t)overhead.size()))
+            return 1;
+    }
     return tool_write_local_tag_file(out, COLLECTION_GROUP_TAG, subgroup, COLLECTION_VERSION_NUMBER, 0, name,
                                      data.data(), (int32_t)data.size())
                ? 0

@@ -6,8 +6,12 @@
 // shadow map (bitmap 2s + 1: 0 dark to 255 full light, lit from a fixed sun in
 // the south-west over the map's relief), and the palette's 64 KB blend table.
 // With --png it also writes what the terrain looks like (colour shaded by
-// shadow) as a PNG picture of the whole map.
+// shadow) as a PNG picture of the whole map.  With --overhead it also writes
+// the map's overhead-map collection: one flat 8-bit picture of the colour map
+// seen from above (at most 256 pixels across, x mirrored as the overhead map
+// reads it) in the landscape's palette, as sequence 0, view 0, frame 0.
 //
-//   vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE
+//   vesk_tags landscape OUT --subgroup S --name N [--png PICTURE]
+//                       [--overhead OUT2 --overhead-subgroup S2] MAP-SOURCE
 
 int landscape_tags_command(int argc, char **argv);

@@ -69,7 +69,8 @@ static int usage(void)
             "       vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) "
             "[--italic T] [--bold T] [--condensed T] [--underlined T]\n"
             "       vesk_tags dialog OUT [--ditl DITL-OUT] --subgroup S --name N SOURCE\n"
-            "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE] MAP-SOURCE\n"
+            "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE]\n"
+            "                           [--overhead OUT2 --overhead-subgroup S2] MAP-SOURCE\n"
             "       vesk_tags detail-texture OUT --subgroup S --name N SOURCE\n"
             "       vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE\n");
     return 2;
