@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bitmap_dialogs/button_control.h"
+#include "console/console.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
@@ -186,7 +187,7 @@ void layout_inventory_buttons(int32_t dialog_width, int32_t count, inventory_but
 
 // Whether the console's text input is taking the keys (the chat button then
 // keeps its name).
-static bool console_taking_input(void) { return false; }
+static bool console_taking_input(void) { return get_console_input_state() == _console_input_typing; }
 
 static bool network_game(void) { return game_->type == _game_type_networked; }
 
@@ -221,6 +222,36 @@ static void set_no_delay(dialog_data *dialog, int16_t item_id)
 {
     control_data *item = find_control(dialog, item_id);
     if (item) item->flags |= _control_has_no_delay_flag;
+}
+
+// Whether item `item_id` of the dialog is a button made whole.
+static bool find_button_item(const dialog_data *dialog, int16_t item_id)
+{
+    for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
+    {
+        if (item->item_id != item_id) continue;
+        const button_control_data *data = (const button_control_data *)item->extra_data;
+        return item->tag == BUTTON_CONTROL_TAG && data && data->cookie == BUTTON_CONTROL_COOKIE;
+    }
+    return false;
+}
+
+static bool has_button(int32_t item_id)
+{
+    return item_id > 0 && item_id < 32 && (control_bar.button_items & FLAG(item_id));
+}
+
+// The bar's buttons 1 .. 17 and any inventory buttons made so far.
+static void find_button_items(void)
+{
+    control_bar.button_items = 0;
+    for (int16_t item = 1; item < FIRST_INVENTORY_BUTTON_ITEM + NUMBER_OF_INVENTORY_BUTTONS; ++item)
+        if (find_button_item(control_bar.dialog, item)) control_bar.button_items |= FLAG(item);
+}
+
+static void set_button_visible(int16_t item_id, bool visible)
+{
+    if (has_button(item_id)) bitmap_set_item_visible(control_bar.dialog, item_id, visible);
 }
 
 static int32_t dialog_width(void)
@@ -263,6 +294,11 @@ void initialize_control_bar_for_new_map(void)
     rectangle2d bounds;
     get_dialog_bounds(control_bar.dialog, &bounds);
     control_bar.height = (int16_t)(bounds.bottom - bounds.top);
+    find_button_items();
+    for (int16_t item = 1; item < FIRST_INVENTORY_BUTTON_ITEM; ++item)
+        if (!has_button(item))
+            log_message(__FILE__, __LINE__, "the control bar's dialog '%s' has no button %d: it is left out",
+                        tag_to_string(CONTROL_BAR_DIALOG_TAG), (int)item);
     initialize_control_bar();
 }
 
@@ -270,7 +306,7 @@ void initialize_control_bar_for_new_map(void)
 static point2d picture_size(int32_t entry)
 {
     point2d size = {0, 0};
-    if (control_bar.collection_index == NONE) return size;
+    if (control_bar.collection_index == NONE || !has_button(button_mapping[entry].dialog_control_index)) return size;
     const bitmap_data *bitmap =
         get_sequence_bitmap(control_bar.collection_index, button_mapping[entry].sequence_index, 0, 0, nullptr, nullptr);
     if (bitmap) size = {bitmap->width, bitmap->height};
@@ -301,6 +337,7 @@ void initialize_control_bar(void)
     for (int32_t entry = 0; entry < NUMBER_OF_CONTROL_BAR_BUTTONS; ++entry)
     {
         const int16_t item = button_mapping[entry].dialog_control_index;
+        if (!has_button(item)) continue;
         if (layout.shown[entry]) set_button_control_original_bounds(dialog, item, &layout.bounds[entry]);
         bitmap_set_item_visible(dialog, item, layout.shown[entry]);
     }
@@ -309,6 +346,7 @@ void initialize_control_bar(void)
     for (int32_t entry = 0; entry < NUMBER_OF_CONTROL_BAR_BUTTONS; ++entry)
     {
         const int16_t item = button_mapping[entry].dialog_control_index;
+        if (!has_button(item)) continue;
         set_button_control_shape(dialog, item, control_bar.collection_index, button_mapping[entry].sequence_index);
         set_button_control_text_color(dialog, item, &white_text);
         set_no_delay(dialog, item);
@@ -332,7 +370,13 @@ void initialize_control_bar(void)
         {
             const int16_t item = (int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i);
             const rectangle2d placeholder = {0, 0, 1, 1};
-            if (!new_unpressed_control(dialog, BUTTON_CONTROL_TAG, item, &placeholder, "")) continue;
+            if (!new_unpressed_control(dialog, BUTTON_CONTROL_TAG, item, &placeholder, "") ||
+                !find_button_item(dialog, item))
+            {
+                control_bar.button_items &= ~FLAG(item);
+                continue;
+            }
+            control_bar.button_items |= FLAG(item);
             set_button_transparency(dialog, item, 0);
             set_no_delay(dialog, item);
             bitmap_set_item_visible(dialog, item, false);
@@ -380,17 +424,17 @@ void set_control_bar_visibility(int32_t visible)
         if (visible == _control_bar_inventory)
         {
             for (int32_t entry = 0; entry < NUMBER_OF_CONTROL_BAR_BUTTONS; ++entry)
-                bitmap_set_item_visible(dialog, button_mapping[entry].dialog_control_index, false);
+                set_button_visible(button_mapping[entry].dialog_control_index, false);
             update_inventory_buttons();
         }
         else if (was_showing)
         {
             for (int32_t i = 0; i < NUMBER_OF_INVENTORY_BUTTONS; ++i)
-                bitmap_set_item_visible(dialog, (int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i), false);
+                set_button_visible((int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i), false);
             for (int32_t entry = 0; entry < NUMBER_OF_CONTROL_BAR_BUTTONS; ++entry)
-                bitmap_set_item_visible(dialog, button_mapping[entry].dialog_control_index,
-                                        button_mapping[entry].priority <= control_bar.max_priority &&
-                                            button_mapping[entry].button_type != _control_bar_button_none);
+                set_button_visible(button_mapping[entry].dialog_control_index,
+                                   button_mapping[entry].priority <= control_bar.max_priority &&
+                                       button_mapping[entry].button_type != _control_bar_button_none);
         }
     }
     if (active_screen.rasterizer_code == _rasterizer_software) set_dialog_dirty(dialog);
@@ -419,6 +463,7 @@ void update_control_bar(void)
     for (int32_t entry = 0; entry < NUMBER_OF_CONTROL_BAR_BUTTONS; ++entry)
     {
         const int16_t item = button_mapping[entry].dialog_control_index;
+        if (!has_button(item)) continue;
         switch (button_mapping[entry].button_type)
         {
         case _control_bar_button_ally: bitmap_set_item_enabled(dialog, item, ally_button_enabled()); break;
@@ -480,6 +525,7 @@ void rebuild_inventory_buttons(int32_t count)
     for (int32_t i = 0; i < NUMBER_OF_INVENTORY_BUTTONS; ++i)
     {
         const int16_t item = (int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i);
+        if (!has_button(item)) continue;
         if (i >= layout.count)
         {
             bitmap_set_item_visible(dialog, item, false);
@@ -513,6 +559,7 @@ void update_inventory_buttons(void)
     for (int32_t i = 0; i < buttons; ++i)
     {
         const int16_t item = (int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i);
+        if (!has_button(item)) continue;
         const int32_t entry = i - 1;
         char text[MAXIMUM_INVENTORY_STRING_LENGTH + 1] = "";
         format(text, (int32_t)sizeof(text), entry, false, false, true);

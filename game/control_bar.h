@@ -96,6 +96,10 @@ struct control_bar_data
     uint8_t inv_visible;        // the inventory row is showing
     uint8_t visibility_before_toggle;
     uint8_t max_priority;       // the highest priority that fitted
+    // Bit n: item n of the dialog is a button (items 1 .. 27).  A dialog tag
+    // without one of them leaves that button out instead of asking a
+    // missing item every frame.
+    uint32_t button_items;
 };
 
 // The table in its order; the types of entries 0 (chat) and 1 (ally) are

@@ -20,6 +20,7 @@
 
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_text.h"
+#include "console/console.h"
 #include "control_bar.h"
 #include "game_preferences.h"
 #include "game_time.h"
@@ -427,6 +428,15 @@ TEST_F(control_bar, in_network_games_chat_and_ally_follow_teams_options_and_shif
     update_control_bar();
     EXPECT_EQ(name(1), "Yell") << "shift chats to everyone";
     press_shift(false);
+    initialize_console();
+    ASSERT_TRUE(initialize_console_for_new_map());
+    start_console_input("", 40);
+    update_control_bar();
+    EXPECT_EQ(name(1), "Yell") << "the caption stays while the console takes the keys";
+    stop_console_input();
+    update_control_bar();
+    EXPECT_EQ(name(1), "Whisper");
+    dispose_console_from_old_map();
 
     get_team_data(0)->flags |= _team_has_been_eliminated_flag;
     update_control_bar();
@@ -620,6 +630,46 @@ TEST_F(control_bar, without_its_dialog_the_map_has_no_bar_and_every_operation_is
     EXPECT_EQ(control_bar_visible(&bounds), _control_bar_hidden);
     EXPECT_EQ(bounds.top, 1);
     dispose_control_bar_from_old_map();
+}
+
+TEST_F(control_bar, a_dialog_missing_buttons_leaves_them_out_without_asking_for_them_again)
+{
+    // '!cba' without item 5 (scatter) and with a probe, not a button, as item 6.
+    dispose_tag_files();
+    std::vector<test_tag> without;
+    for (const test_tag &t : *demo_tags)
+        if (!(t.group_tag == DIALOG_GROUP_TAG && t.subgroup_tag == CONTROL_BAR_DIALOG_TAG)) without.push_back(t);
+    ASSERT_TRUE(write_foundation_files(without));
+    start_store();
+    initialize_shapes_for_new_map();
+    dialog_description partial;
+    partial.bounds = {440, 0, 480, 640};
+    for (int16_t item = 1; item <= NUMBER_OF_CONTROL_BAR_BUTTONS; ++item)
+    {
+        if (item == 5) continue;
+        dialog_item_description d;
+        d.type = item == 6 ? PROBE_CONTROL_TAG : BUTTON_CONTROL_TAG;
+        d.item_id = item;
+        d.bounds = {10, 10, 32, 62};
+        partial.items.push_back(d);
+    }
+    store_dialog("!cba", partial);
+    set_inventory_flag(true);
+    start_game(_game_type_local, {1});
+
+    initialize_control_bar_for_new_map(); // no assertion: the two are left out
+    ASSERT_NE(bar(), nullptr);
+    EXPECT_NE(log_text().find("has no button 5"), std::string::npos);
+    EXPECT_NE(log_text().find("has no button 6"), std::string::npos);
+    EXPECT_EQ(original(7).left, original(4).left + 60) << "no room is kept for the missing buttons";
+    set_control_bar_visibility(_control_bar_commands);
+    update_control_bar();
+    toggle_control_bar_inventory();
+    update_control_bar();
+    toggle_control_bar_inventory();
+    update_control_bar_for_new_resolution();
+    EXPECT_EQ(control_bar_visible(nullptr), _control_bar_commands);
+    EXPECT_TRUE(visible(7));
 }
 
 TEST_F(control_bar, the_bar_is_drawn_along_the_bottom_of_the_screen)
