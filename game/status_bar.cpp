@@ -345,10 +345,16 @@ bool push_help_button(void)
     return press_item(status_bar.status_bar, nullptr, _status_bar_help_button);
 }
 
+// A button's state, 0 for a button the bar lacks.
+static int16_t button_state(int16_t item_id)
+{
+    return is_button(item_id) ? get_button_control_state(status_bar.status_bar, item_id) : 0;
+}
+
 // Whether the map button is down.
 static bool map_button_down(void)
 {
-    return get_button_control_state(status_bar.status_bar, _status_bar_map_button) > 0;
+    return button_state(_status_bar_map_button) > 0;
 }
 
 void push_overhead_map_button(int32_t push_mode)
@@ -379,7 +385,7 @@ void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action
     {
     case _status_bar_quit_button:
         ingame_dialog(quit_dialog_slot,
-                      get_button_control_state(dialog, item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
+                      button_state(item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
         break;
     case _status_bar_unit_status: selection_click(_status_bar_rename_selection); break;
     case _status_bar_portrait_button: selection_click(_status_bar_point_observer_at_selection); break;
@@ -393,12 +399,12 @@ void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action
         break;
     case _status_bar_erase_sketch_button: erase_sketch_points(true); break;
     case _status_bar_sketch_mode_button:
-        change_sketch_mode(get_button_control_state(dialog, item_id) > 0);
+        change_sketch_mode(button_state(item_id) > 0);
         if (is_button(_status_bar_map_button) && !map_button_down()) press_item(dialog, nullptr, _status_bar_map_button);
         break;
     case _status_bar_help_button:
         ingame_dialog(game_hints_dialog_slot,
-                      get_button_control_state(dialog, item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
+                      button_state(item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
         break;
     default: break;
     }
