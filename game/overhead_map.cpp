@@ -829,7 +829,10 @@ static void draw_clipped_line(bitmap_data *screen, const rgb_color *color, const
 {
     const point2d p0 = {(int16_t)std::clamp(a->x, -32768, 32767), (int16_t)std::clamp(a->y, -32768, 32767)};
     const point2d p1 = {(int16_t)std::clamp(b->x, -32768, 32767), (int16_t)std::clamp(b->y, -32768, 32767)};
-    draw_line(screen, color, overhead.overlay_transparency, nullptr, &overhead.bounds, &p0, &p1);
+    // A translucent line blends through the transparency table like the map itself.
+    draw_line(screen, color, overhead.overlay_transparency,
+              overhead.overlay_transparency ? get_transparency_table(_transparency_normal) : nullptr, &overhead.bounds,
+              &p0, &p1);
 }
 
 void rasterize_camera_trapezoid(view_data *view)

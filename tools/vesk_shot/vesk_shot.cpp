@@ -238,6 +238,9 @@ int main(int argc, char **argv)
     bool quit = false;
     for (int32_t frame = 0; frame <= frames && !quit; ++frame)
     {
+        // In a game each frame is one tick of the local clock (the input timer
+        // that keeps it never runs here), so fades and the game's ticks advance.
+        if (map && frame > 0) advance_local_time();
         if (frame > 0) feed_frame(events, &next_event, frame, &pointer);
         if (have_camera) hold_camera(camera);
         if (frame == frames) request_screenshot(_screenshot_type_capture);
