@@ -656,6 +656,34 @@ TEST_F(console, the_inventory_menu_stacks_its_rows_above_the_hole_and_closes_wit
     EXPECT_EQ(get_console_menu_globals()->menu_mode, _console_menu_none);
 }
 
+TEST_F(console, teammates_and_teams_stack_in_rows_of_their_colours_above_the_hole)
+{
+    // Players 0 (local) and 1 on team 0, player 2 alone on team 2; team 1 is empty.
+    set_console_menu_mode(_console_menu_teammates);
+    draw();
+    // One teammate, N = 1: its row's top at 480 - 26 * 2, 290 wide, 4 inside the hole.
+    const uint32_t teammate = pixel(630, 430);
+    EXPECT_NE(teammate, BACKGROUND);
+    EXPECT_GT(teammate & 0xFF, (teammate >> 16) & 0xFF) << "player 1's colour";
+    EXPECT_NE(pixel(348, 430), BACKGROUND);
+    EXPECT_EQ(pixel(344, 430), BACKGROUND);
+    EXPECT_EQ(pixel(630, 426), BACKGROUND);
+    EXPECT_EQ(pixel(630, 450), BACKGROUND);
+    const rectangle2d local_row = {454, 346, 476, 636};
+    EXPECT_EQ(screen.count_changed(&local_row), 0) << "the local player has no row";
+
+    // Teams: N = 3 teams, one row for team 2 at 480 - 26 * 4, in its captain's colour.
+    set_console_menu_mode(_console_menu_teams);
+    draw();
+    const uint32_t team = pixel(630, 380);
+    EXPECT_NE(team, BACKGROUND);
+    EXPECT_NE(team, teammate) << "player 2's colour is redder";
+    EXPECT_EQ(pixel(630, 406), BACKGROUND) << "no second row: team 1 has no players";
+    get_team_data(2)->flags |= _team_has_been_eliminated_flag;
+    draw();
+    EXPECT_EQ(screen.count_changed(), 0) << "an eliminated team is left out";
+}
+
 TEST_F(console, the_popup_is_opaque_for_its_visible_time_fades_over_six_ticks_and_goes_at_the_22nd)
 {
     game_->local_time = 0; // a popup set at time 0 shows too

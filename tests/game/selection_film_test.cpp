@@ -27,6 +27,9 @@
 #include "players.h"
 #include "recording_format.h"
 #include "selection.h"
+#include "console/console.h"
+#include "console/console_menu.h"
+#include "console/console_popup.h"
 #include "selection_orders.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
@@ -131,13 +134,8 @@ bool make_string_list(const std::string &tool, const char *subgroup, std::vector
     return true;
 }
 
-// What the console is asked to show.
-std::vector<std::string> prompts, popups;
-void record_prompts(const char *first, const char *second, int32_t menu)
-{
-    prompts.push_back(std::string(first) + "|" + second + "|" + std::to_string(menu));
-}
-void record_popup(const char *left, const char *right, int32_t ticks) { popups.push_back(std::string(left) + "|" + right); }
+// What the console shows after each change of mode.
+std::vector<std::string> prompts;
 
 class selection_film_test : public ::testing::Test
 {
@@ -284,22 +282,29 @@ TEST_F(selection_film_test, an_order_given_through_the_selection_is_stamped_reco
     ASSERT_TRUE(start_simulation(nullptr, DEMO, 3, reason, sizeof(reason))) << reason;
     synthetic_frame frame(3072, 7168);
     frame.link_and_install();
-    ASSERT_TRUE(register_console_prompts_procedure(record_prompts));
-    ASSERT_TRUE(register_console_popup_procedure(record_popup));
+    // The console fills the selection's points, so they are read from it.
+    const console_globals_data *console = get_console_globals();
+    ASSERT_TRUE(console->initialized);
+    const auto record_console_prompts = [&]() {
+        prompts.push_back(std::string(console->left_prompt) + "|" + console->right_prompt + "|" +
+                          std::to_string(get_console_menu_globals()->menu_mode));
+    };
     prompts.clear();
     int32_t first = NONE;
     for (int32_t i = 0; i < MAXIMUM_MONSTERS_PER_MAP && first == NONE; ++i)
         if (get_monster_data(i) && get_monster_data(i)->owner_player_index == local_player_index) first = i;
     add_monster_index_to_current_selection(first);
     ASSERT_TRUE(change_selection_mode(_selection_mode_attack));
+    record_console_prompts();
     ASSERT_TRUE(change_selection_mode(_selection_mode_set_formation_in_place));
+    record_console_prompts();
     ASSERT_TRUE(change_selection_mode(_selection_mode_none));
+    record_console_prompts();
     EXPECT_EQ(prompts, (std::vector<std::string>{"Attack:|Click a target or the ground|-1",
                                                  "Formation:|(change in place)|-1", "||-1"}))
         << "in-place formations share the formation prompt";
     set_preset_selection(2);
-    ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].substr(0, popups[0].find('|')), "Preset 3:");
+    EXPECT_STREQ(get_console_popup_globals()->left, "Preset 3:");
     stop_simulation();
 }
 
