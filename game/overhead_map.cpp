@@ -17,8 +17,6 @@
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
-#include "commands.h"
-#include "unit_commands.h"
 #include "mesh.h"
 #include "mesh_format.h"
 #include "monster_definitions.h"
@@ -416,7 +414,10 @@ bool initialize_overhead_map_for_new_game(const new_game_data *)
         overhead.initialized = true;
         if (hardware_renderer()) rezoom_overhead_map();
     }
-    else if (!header || !(header->flags & _mesh_is_complete_flag))
+    // A map that names no picture simply has no overhead map; only a named
+    // picture that could not be used is worth a line on the console.
+    else if (header && header->overhead_map_collection_tag != NONE && header->overhead_map_collection_tag != 0 &&
+             !(header->flags & _mesh_is_complete_flag))
     {
         print_to_console_procedure print = get_print_to_console_procedure();
         if (print) print("### overhead map preprocessing failed");
@@ -734,6 +735,8 @@ static void fill_limited_visibility_window(void)
     }
 }
 
+// Lines between consecutive sketch points, in the working bitmap's own pixels
+// (picture pixels less the window's offset).
 static void draw_sketch_lines_into_bitmap(void)
 {
     const int16_t color = slot_palette_index(_overhead_map_sketch_slot);
@@ -742,10 +745,10 @@ static void draw_sketch_lines_into_bitmap(void)
     {
         const sketch_point2d a = overhead.visible_sketch_points[i - 1], b = overhead.visible_sketch_points[i];
         if ((a.x == 0 && a.y == 0) || (b.x == 0 && b.y == 0)) continue;
-        const int32_t x0 = (int32_t)(a.x * overhead.sketch_point_granularity_x * overhead.scale) - overhead.offset.x;
-        const int32_t y0 = (int32_t)(a.y * overhead.sketch_point_granularity_y * overhead.scale) - overhead.offset.y;
-        const int32_t x1 = (int32_t)(b.x * overhead.sketch_point_granularity_x * overhead.scale) - overhead.offset.x;
-        const int32_t y1 = (int32_t)(b.y * overhead.sketch_point_granularity_y * overhead.scale) - overhead.offset.y;
+        const int32_t x0 = a.x * overhead.sketch_point_granularity_x - overhead.offset.x;
+        const int32_t y0 = a.y * overhead.sketch_point_granularity_y - overhead.offset.y;
+        const int32_t x1 = b.x * overhead.sketch_point_granularity_x - overhead.offset.x;
+        const int32_t y1 = b.y * overhead.sketch_point_granularity_y - overhead.offset.y;
         const int32_t steps = std::max(std::abs(x1 - x0), std::abs(y1 - y0));
         for (int32_t s = 0; s <= steps; ++s)
         {
@@ -910,7 +913,9 @@ void rasterize_overhead_map(view_data *view)
     overhead.bounds = {(int16_t)top, (int16_t)(right - display_width), (int16_t)(top + display_height),
                        (int16_t)right};
 
-    if (!hardware_renderer())
+    // The hardware back end offers no stretching copy: its frames get the
+    // map's geometry (bounds, zoom, blips) but are not drawn into here.
+    if (hardware_renderer()) return;
     {
         const point2d corner = {overhead.bounds.left, overhead.bounds.top};
         copy_bitmap(view->screen, &corner, overhead.bitmap, nullptr, overhead.active_shading_table->pixels,
@@ -954,5 +959,4 @@ void register_overhead_map_hooks(void)
                             dispose_overhead_map_from_old_game);
     register_action_procedure(_action_overhead_map, action_for_overhead_map);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
-    register_command_verb_procedure(_command_sketch, execute_sketch_command);
 }
