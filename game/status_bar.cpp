@@ -18,15 +18,12 @@
 #include "mesh_format.h"
 #include "overhead_map.h"
 #include "overhead_map_input.h"
+#include "recording.h"
 #include "scoring.h"
 #include "screen.h"
 #include "selection.h"
 #include "shapes.h"
 #include "vesk/string_lists.h"
-
-// From the films' module (recording.h), declared here because that header and
-// the console's both define the saved-game console line `cached_line`.
-int16_t get_replay_game_type(void);
 
 static status_bar_data status_bar;
 

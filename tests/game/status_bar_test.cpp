@@ -19,6 +19,7 @@
 #include "bitmap_dialogs/monster_status_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmaps.h"
+#include "commands.h"
 #include "bitmap_text.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -28,6 +29,7 @@
 #include "interface_definitions.h"
 #include "mesh.h"
 #include "mesh_builder.h"
+#include "overhead_map.h"
 #include "screen.h"
 #include "shapes.h"
 #include "status_bar.h"
@@ -361,6 +363,9 @@ TEST_F(status_bar_test, the_map_opens_once_per_map_unless_the_map_leaves_it_clos
 
 TEST_F(status_bar_test, map_and_sketch_buttons_work_together)
 {
+    // Entering sketch mode tells the other players through a command.
+    ASSERT_TRUE(initialize_commands());
+    ASSERT_TRUE(initialize_commands_for_new_map());
     start_game(_game_type_networked, 0);
     dialog_data *dialog = open_bar();
     ASSERT_NE(dialog, nullptr);
@@ -378,6 +383,7 @@ TEST_F(status_bar_test, map_and_sketch_buttons_work_together)
     ASSERT_TRUE(press_item(dialog, nullptr, _status_bar_sketch_mode_button));
     pump();
     EXPECT_EQ(state_of(_status_bar_sketch_mode_button), 1);
+    EXPECT_TRUE(get_overhead_map_globals()->sketching);
     push_overhead_map_button(_push_overhead_map_button_always);
     pump();
     EXPECT_EQ(state_of(_status_bar_map_button), 0);
@@ -394,6 +400,7 @@ TEST_F(status_bar_test, map_and_sketch_buttons_work_together)
     open_bar();
     EXPECT_FALSE(visible(_status_bar_sketch_mode_button));
     EXPECT_FALSE(visible(_status_bar_erase_sketch_button));
+    dispose_commands_from_old_map();
 }
 
 TEST_F(status_bar_test, a_game_without_the_overhead_map_dims_its_button)
