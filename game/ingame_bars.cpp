@@ -9,6 +9,7 @@
 #include "render/render.h"
 #include "screen.h"
 #include "status_bar.h"
+#include "vesk.h"
 
 // What a screenshot hid, so that it can be given back exactly.
 static struct ingame_bars_globals
@@ -20,6 +21,9 @@ bool initialize_ingame_bars_for_new_map(const new_game_data *data)
 {
     (void)data;
     ingame_bars_globals.control_bar_before_hiding = -1;
+    // Without a screen (the film checker, the simulation and render tools)
+    // there is nothing to show the bars on, and no view they may shorten.
+    if (vesk_is_headless()) return true;
     initialize_control_bar_for_new_map();
     // Every map starts with the control bar hidden; the player's last choice
     // is applied once the bar exists.

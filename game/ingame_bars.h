@@ -17,7 +17,7 @@ struct rectangle2d;
 // The map step "bars": the control bar (dialog '!cba', laid out for the
 // screen, then shown when the game preference asks) and the status bar
 // (dialog '!sba').  A missing bar is logged by its module and the map goes
-// on without it: never false.
+// on without it: never false.  A headless run (no screen) makes neither.
 bool initialize_ingame_bars_for_new_map(const new_game_data *data);
 // Disposes both bars (status bar first: the reverse of their making).
 void dispose_ingame_bars_from_old_map(void);

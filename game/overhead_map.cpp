@@ -32,6 +32,7 @@
 #include "screen.h"
 #include "selection.h"
 #include "shapes.h"
+#include "vesk.h"
 #include "vesk/string_lists.h"
 
 static overhead_map_globals overhead;
@@ -941,6 +942,9 @@ void rasterize_overhead_map(view_data *view)
 
 static bool initialize_overhead_map_for_new_map_step(const new_game_data *data)
 {
+    // A headless run (the film checker, the simulation and render tools) has
+    // no screen encoding to build the map's colours for, and shows nothing.
+    if (vesk_is_headless()) return true;
     return initialize_overhead_map_for_new_game(data);
 }
 
