@@ -27,7 +27,11 @@
 
 #include "support/stb_image_decoder.h"
 
+#include "cseries/byte_swapping.h"
 #include "image_files.h"
+#include "mesh_format.h"
+#include "tag_files/tag_files.h"
+#include "vesk/string_lists.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
@@ -339,6 +343,37 @@ TEST_F(vesk_shot_in_game_test, a_game_frame_shows_the_terrain_between_both_bars_
     EXPECT_GT(green, frame.width / 10) << "the terrain under the bars";
 
     if (compare_with_golden(frame, path, "in_game")) GTEST_SKIP() << "golden frame in_game.png written";
+}
+
+// The demo map's header names its mission list and its overhead-map picture,
+// and the data tools make both: the list with a title and two objectives, the
+// picture as a collection of the map's landscape.
+TEST(demo_map_data, the_mission_list_and_the_overhead_picture_the_map_names_are_made)
+{
+    const std::string tool = data_tool_path();
+    if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    const scratch_directory scratch;
+    std::vector<test_tag> tags;
+    ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+    ASSERT_TRUE(make_string_list_tags(tool, &tags));
+    const auto find = [&](tag group, tag subgroup) -> const test_tag * {
+        for (const test_tag &t : tags)
+            if (t.group_tag == group && t.subgroup_tag == subgroup) return &t;
+        return nullptr;
+    };
+    const test_tag *mesh = find(MESH_GROUP_TAG, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'));
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_GE(mesh->data.size(), sizeof(mesh_header));
+    const tag missions = (tag)read_be32(mesh->data.data() + offsetof(mesh_header, map_description_string_list_tag));
+    const tag overhead = (tag)read_be32(mesh->data.data() + offsetof(mesh_header, overhead_map_collection_tag));
+    EXPECT_EQ(missions, FOUR_CHARACTER_CODE('d', 'v', 'm', 'i'));
+    EXPECT_EQ(overhead, FOUR_CHARACTER_CODE('d', 'v', 'o', 'v'));
+    EXPECT_NE(find(STRING_LIST_GROUP_TAG, missions), nullptr) << "the mission list is made";
+    EXPECT_NE(find(COLLECTION_GROUP_TAG, overhead), nullptr) << "the overhead-map picture is made";
+    std::ifstream source(source_root / "data" / "strings" / "stli" / "dvmi.txt");
+    int rows = 0;
+    for (std::string line; std::getline(source, line);) ++rows;
+    EXPECT_EQ(rows, 3) << "a title and two objectives";
 }
 
 TEST_F(vesk_shot_in_game_test, a_map_that_cannot_start_or_a_camera_without_a_map_is_refused)
