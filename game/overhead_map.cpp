@@ -32,6 +32,7 @@
 #include "screen.h"
 #include "selection.h"
 #include "shapes.h"
+#include "vesk.h"
 #include "vesk/string_lists.h"
 
 static overhead_map_globals overhead;
@@ -832,7 +833,10 @@ static void draw_clipped_line(bitmap_data *screen, const rgb_color *color, const
 {
     const point2d p0 = {(int16_t)std::clamp(a->x, -32768, 32767), (int16_t)std::clamp(a->y, -32768, 32767)};
     const point2d p1 = {(int16_t)std::clamp(b->x, -32768, 32767), (int16_t)std::clamp(b->y, -32768, 32767)};
-    draw_line(screen, color, overhead.overlay_transparency, nullptr, &overhead.bounds, &p0, &p1);
+    // A translucent line blends through the transparency table like the map itself.
+    draw_line(screen, color, overhead.overlay_transparency,
+              overhead.overlay_transparency ? get_transparency_table(_transparency_normal) : nullptr, &overhead.bounds,
+              &p0, &p1);
 }
 
 void rasterize_camera_trapezoid(view_data *view)
@@ -938,6 +942,9 @@ void rasterize_overhead_map(view_data *view)
 
 static bool initialize_overhead_map_for_new_map_step(const new_game_data *data)
 {
+    // A headless run (the film checker, the simulation and render tools) has
+    // no screen encoding to build the map's colours for, and shows nothing.
+    if (vesk_is_headless()) return true;
     return initialize_overhead_map_for_new_game(data);
 }
 

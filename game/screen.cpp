@@ -91,6 +91,7 @@ static procedure_slot<render_scene_procedure> render_scene_slot("render scene");
 static procedure_slot<mark_dialogs_dirty_procedure> mark_dialogs_dirty_slot("mark dialogs dirty");
 static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
 static procedure_slot<frame_drawn_procedure> frame_drawn_slot("frame drawn");
+static procedure_slot<update_bars_procedure> update_bars_slot("update bars");
 
 bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
                               local_player_latency_procedure latency)
@@ -119,6 +120,8 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 }
 
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure) { return frame_drawn_slot.fill(procedure); }
+
+bool register_update_bars_procedure(update_bars_procedure procedure) { return update_bars_slot.fill(procedure); }
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
 {
@@ -565,6 +568,10 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     (void)game_ticks;
     if (!active_screen.screen_initialized || !screen_surface_exists()) return;
     if (!screen_module_globals.window_visible || game_->state == _game_state_modal_draw_loop) return;
+
+    // The bars first: their visibility shapes the frame the scene is drawn into.
+    update_bars_procedure update_bars = update_bars_slot.get();
+    if (update_bars) update_bars();
 
     rectangle2d changed = {0, 0, 0, 0};
     if (world_shown)

@@ -216,6 +216,11 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 typedef void (*frame_drawn_procedure)(void);
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure);
 
+// The in-game bars, once per drawn frame, before the scene is drawn: keep
+// their buttons and texts current.  Until registered nothing is updated.
+typedef void (*update_bars_procedure)(void);
+bool register_update_bars_procedure(update_bars_procedure procedure);
+
 // Joins the screen to the core: the start-up step, the frame, the state
 // step, the frame limiter, the window events, the pointer's screen, the
 // observer's rectangles and the pointer-to-view consumer.

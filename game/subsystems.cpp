@@ -50,9 +50,19 @@
 #include "screenshots.h"
 #include "ingame_fades.h"
 #include "overhead_text.h"
-#include "control_bar.h"
 #include "console/console.h"
+#include "control_bar.h"
+#include "ingame_bars.h"
 #include "keybinding_dialogs.h"
+
+// The observer's limited-visibility test asks where a view meets the ground:
+// the overhead map's outline of the camera from the eye's ground point.
+static bool overhead_map_view_corners(const world_point3d *eye, angle yaw, world_point2d corners[4])
+{
+    const world_point2d center = {eye->x, eye->y};
+    get_overhead_map_view_projection_corners(&center, yaw, corners);
+    return true;
+}
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -111,8 +121,10 @@ void register_built_subsystems(void)
     register_toggle_sniffing_procedure(toggle_sniffing);
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
-    register_control_bar_hooks();
     register_status_bar_hooks();
     register_console_hooks();
+    register_control_bar_hooks();
+    register_ingame_bar_hooks();
+    register_view_projection_corners_procedure(overhead_map_view_corners);
     register_keybinding_dialog_hooks();
 }

@@ -1,18 +1,22 @@
 // vesk_shot end to end on the demo data set: the main menu after 30 frames
 // shows the title and every button where the dialog tag 'mmnu' puts them and
 // matches the stored golden frame; a script pressing Quit ends the program;
-// one pressing New Game logs the missing state and the menu comes back.
+// one pressing New Game logs the missing state and the menu comes back.  In a
+// game (--map demo --camera ...) the frame shows the terrain under both bars,
+// each in the rows its dialog tag gives, and the overhead map; it matches its
+// own golden frame.
 //
-// The golden frame is tests/game/golden/main_menu.png.  After a change that
-// alters the menu on purpose, regenerate it with
+// The golden frames are tests/game/golden/main_menu.png and in_game.png.
+// After a change that alters them on purpose, regenerate them with
 //     VESK_UPDATE_GOLDEN=1 ctest -R vesk_shot_test
-// from the build directory, and look at the new PNG and at the difference
-// image the run before wrote (main_menu_difference.png beside the golden,
+// from the build directory, and look at the new PNGs and at the difference
+// images the run before wrote (<name>_difference.png beside the golden,
 // written whenever the frame differs at all; never committed) before
-// committing it.
+// committing them.
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +27,12 @@
 
 #include "support/stb_image_decoder.h"
 
+#include "cseries/byte_swapping.h"
 #include "image_files.h"
+#include "mesh_format.h"
+#include "tag_files/tag_files.h"
+#include "vesk/string_lists.h"
+#include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 
@@ -124,6 +133,60 @@ int caption_pixels(const rgb_image &image, int left, int top, int right, int bot
     return count;
 }
 
+// Compares `frame` with the golden frame `name`.png within the golden-frame
+// tolerance (at most 0.5 % of the pixels differ, none by more than 8 in a
+// channel), writing <name>_difference.png when anything differs; with
+// VESK_UPDATE_GOLDEN set, stores the frame at `path` as the golden instead.
+// True when the golden was rewritten (the caller skips).
+bool compare_with_golden(const rgb_image &frame, const std::string &path, const char *name)
+{
+    const fs::path golden_file = golden_path.parent_path() / (std::string(name) + ".png");
+    if (getenv("VESK_UPDATE_GOLDEN"))
+    {
+        fs::copy_file(path, golden_file, fs::copy_options::overwrite_existing);
+        return true;
+    }
+    const rgb_image golden = decode_png(golden_file.string());
+    EXPECT_EQ(golden.width, frame.width) << "no golden frame of this size at " << golden_file;
+    EXPECT_EQ(golden.height, frame.height);
+    if (golden.width != frame.width || golden.height != frame.height) return false;
+    int differing = 0, worst = 0;
+    for (size_t i = 0; i < frame.rgb.size(); i += 3)
+    {
+        int pixel_worst = 0;
+        for (int c = 0; c < 3; ++c) pixel_worst = std::max(pixel_worst, abs(frame.rgb[i + c] - golden.rgb[i + c]));
+        if (pixel_worst > 0) ++differing;
+        worst = std::max(worst, pixel_worst);
+    }
+    EXPECT_LE(differing, frame.width * frame.height / 200) << "pixels differing from the golden frame " << name;
+    EXPECT_LE(worst, 8) << "the largest difference from the golden frame " << name;
+    if (differing > 0)
+    {
+        // The difference, eight times brighter, to look at beside the golden.
+        std::vector<uint8_t> difference(frame.rgb.size());
+        for (size_t i = 0; i < difference.size(); ++i)
+            difference[i] = (uint8_t)std::min(255, 8 * abs(frame.rgb[i] - golden.rgb[i]));
+        int32_t size = 0;
+        uint8_t *png =
+            compress_image_to_png_file_in_memory(difference.data(), frame.width, frame.height, frame.width * 3, &size);
+        EXPECT_NE(png, nullptr);
+        if (png)
+        {
+            const fs::path difference_path = golden_path.parent_path() / (std::string(name) + "_difference.png");
+            EXPECT_TRUE(write_whole_file(difference_path.string(), png, (size_t)size));
+            free(png);
+        }
+    }
+    return false;
+}
+
+// The last line vesk_shot printed: the screenshot's path.
+std::string shot_path(const std::string &output)
+{
+    const size_t start = output.rfind('\n', output.size() - 2) + 1;
+    return output.substr(start, output.size() - 1 - start);
+}
+
 TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_puts_them_and_matches_the_golden)
 {
     std::string output;
@@ -160,38 +223,7 @@ TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_p
     // Between two buttons only the panel shows.
     EXPECT_EQ(pixels_unlike(frame, 260, 180, 380, 190, panel), 0);
 
-    if (getenv("VESK_UPDATE_GOLDEN"))
-    {
-        fs::copy_file(path, golden_path, fs::copy_options::overwrite_existing);
-        GTEST_SKIP() << "golden frame written to " << golden_path;
-    }
-    const rgb_image golden = decode_png(golden_path.string());
-    ASSERT_EQ(golden.width, 640) << "no golden frame at " << golden_path;
-    ASSERT_EQ(golden.height, 480);
-    int differing = 0, worst = 0;
-    for (size_t i = 0; i < frame.rgb.size(); i += 3)
-    {
-        int pixel_worst = 0;
-        for (int c = 0; c < 3; ++c) pixel_worst = std::max(pixel_worst, abs(frame.rgb[i + c] - golden.rgb[i + c]));
-        if (pixel_worst > 0) ++differing;
-        worst = std::max(worst, pixel_worst);
-    }
-    // The golden-frame tolerance: at most 0.5 % of the pixels differ, none by more than 8.
-    EXPECT_LE(differing, 640 * 480 / 200) << "pixels differing from the golden frame";
-    EXPECT_LE(worst, 8) << "the largest difference from the golden frame";
-    if (differing > 0)
-    {
-        // The difference, eight times brighter, to look at beside the golden.
-        std::vector<uint8_t> difference(frame.rgb.size());
-        for (size_t i = 0; i < difference.size(); ++i)
-            difference[i] = (uint8_t)std::min(255, 8 * abs(frame.rgb[i] - golden.rgb[i]));
-        int32_t size = 0;
-        uint8_t *png = compress_image_to_png_file_in_memory(difference.data(), 640, 480, 640 * 3, &size);
-        ASSERT_NE(png, nullptr);
-        const fs::path difference_path = golden_path.parent_path() / "main_menu_difference.png";
-        EXPECT_TRUE(write_whole_file(difference_path.string(), png, (size_t)size));
-        free(png);
-    }
+    if (compare_with_golden(frame, path, "main_menu")) GTEST_SKIP() << "golden frame written to " << golden_path;
 }
 
 TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_new_game_comes_back_to_the_menu)
@@ -213,6 +245,146 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_new_game_comes_back_to
     write_script("2 press 320\n");
     EXPECT_EQ(shot("--actions script.txt", &output), 2) << "a broken script line is refused";
     EXPECT_NE(read_whole_file("shot.err").find("script.txt:1:"), std::string::npos);
+}
+
+// ---- in a game ---------------------------------------------------------------------
+
+// The top and bottom of the rectangle a dialog source gives ("bounds T L B R").
+bool dialog_source_rows(const char *subgroup, int *top, int *bottom)
+{
+    std::ifstream source(source_root / "data" / "interface" / "dialogs" / (std::string(subgroup) + ".txt"));
+    for (std::string line; std::getline(source, line);)
+    {
+        std::istringstream words(line);
+        std::string keyword;
+        int left, right;
+        if (words >> keyword && keyword == "bounds" && words >> *top >> left >> *bottom >> right) return true;
+    }
+    return false;
+}
+
+// The colours of a collection source ("color N R G B", 16 bits a channel) as 8-bit triples.
+std::vector<std::array<int, 3>> collection_source_colors(const char *subgroup)
+{
+    std::vector<std::array<int, 3>> colors;
+    std::ifstream source(source_root / "data" / "interface" / "collections" / (std::string(subgroup) + ".txt"));
+    for (std::string line; std::getline(source, line);)
+    {
+        std::istringstream words(line);
+        std::string keyword;
+        int index, r, g, b;
+        if (words >> keyword && keyword == "color" && words >> index >> r >> g >> b)
+            colors.push_back({r >> 8, g >> 8, b >> 8});
+    }
+    return colors;
+}
+
+// The share of row `y` drawn in the colours of `colors` (within 12 a channel).
+double row_share_in_colors(const rgb_image &image, int y, const std::vector<std::array<int, 3>> &colors)
+{
+    int count = 0;
+    for (int x = 0; x < image.width; ++x)
+    {
+        const uint8_t *p = image.at(x, y);
+        for (const auto &c : colors)
+            if (abs(p[0] - c[0]) <= 12 && abs(p[1] - c[1]) <= 12 && abs(p[2] - c[2]) <= 12)
+            {
+                ++count;
+                break;
+            }
+    }
+    return (double)count / image.width;
+}
+
+// The interface's string lists (the bars' texts, the map's mission list)
+// join the demo data set, as the demo data script puts them in.
+class vesk_shot_in_game_test : public vesk_shot_test
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override { return make_string_list_tags(tool, tags); }
+};
+
+TEST_F(vesk_shot_in_game_test, a_game_frame_shows_the_terrain_between_both_bars_and_matches_the_golden)
+{
+    std::string output;
+    ASSERT_EQ(shot("--map demo --camera 16,30,10,-90,-28 --frames 60", &output), 0)
+        << output << read_whole_file("shot.err");
+    EXPECT_NE(output.find("game state: starting up -> running\n"), std::string::npos) << output;
+    const std::string path = shot_path(output);
+    ASSERT_EQ(path.substr(path.size() - 4), ".png") << output;
+    const rgb_image frame = decode_png(path);
+    ASSERT_GT(frame.width, 640);
+    ASSERT_GT(frame.height, 480);
+
+    // The status bar along the top and the control bar along the bottom, each
+    // as tall as its dialog tag and drawn in its own collection's colours;
+    // the rows beside them are the scene's.
+    int status_top, status_bottom, control_top, control_bottom;
+    ASSERT_TRUE(dialog_source_rows("!sba", &status_top, &status_bottom));
+    ASSERT_TRUE(dialog_source_rows("!cba", &control_top, &control_bottom));
+    const int status_height = status_bottom - status_top, control_height = control_bottom - control_top;
+    const auto status_colors = collection_source_colors("!sba"), control_colors = collection_source_colors("!cba");
+    ASSERT_FALSE(status_colors.empty());
+    ASSERT_FALSE(control_colors.empty());
+    for (int y = 0; y < status_height; ++y)
+        EXPECT_GT(row_share_in_colors(frame, y, status_colors), 0.85) << "status bar row " << y;
+    EXPECT_LT(row_share_in_colors(frame, status_height, status_colors), 0.5) << "the row under the status bar";
+    for (int y = frame.height - control_height; y < frame.height; ++y)
+        EXPECT_GT(row_share_in_colors(frame, y, control_colors), 0.85) << "control bar row " << y;
+    EXPECT_LT(row_share_in_colors(frame, frame.height - control_height - 1, control_colors), 0.5)
+        << "the row over the control bar";
+    // The terrain fills the middle: grass green somewhere on the middle row.
+    int green = 0;
+    for (int x = 0; x < frame.width; ++x)
+    {
+        const uint8_t *p = frame.at(x, frame.height / 2);
+        if (p[1] > p[0] + 16 && p[1] > p[2] + 16) ++green;
+    }
+    EXPECT_GT(green, frame.width / 10) << "the terrain under the bars";
+
+    if (compare_with_golden(frame, path, "in_game")) GTEST_SKIP() << "golden frame in_game.png written";
+}
+
+// The demo map's header names its mission list and its overhead-map picture,
+// and the data tools make both: the list with a title and two objectives, the
+// picture as a collection of the map's landscape.
+TEST(demo_map_data, the_mission_list_and_the_overhead_picture_the_map_names_are_made)
+{
+    const std::string tool = data_tool_path();
+    if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    const scratch_directory scratch;
+    std::vector<test_tag> tags;
+    ASSERT_TRUE(make_demo_map_tags(tool, &tags));
+    ASSERT_TRUE(make_string_list_tags(tool, &tags));
+    const auto find = [&](tag group, tag subgroup) -> const test_tag * {
+        for (const test_tag &t : tags)
+            if (t.group_tag == group && t.subgroup_tag == subgroup) return &t;
+        return nullptr;
+    };
+    const test_tag *mesh = find(MESH_GROUP_TAG, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'));
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_GE(mesh->data.size(), sizeof(mesh_header));
+    const tag missions = (tag)read_be32(mesh->data.data() + offsetof(mesh_header, map_description_string_list_tag));
+    const tag overhead = (tag)read_be32(mesh->data.data() + offsetof(mesh_header, overhead_map_collection_tag));
+    EXPECT_EQ(missions, FOUR_CHARACTER_CODE('d', 'v', 'm', 'i'));
+    EXPECT_EQ(overhead, FOUR_CHARACTER_CODE('d', 'v', 'o', 'v'));
+    EXPECT_NE(find(STRING_LIST_GROUP_TAG, missions), nullptr) << "the mission list is made";
+    EXPECT_NE(find(COLLECTION_GROUP_TAG, overhead), nullptr) << "the overhead-map picture is made";
+    std::ifstream source(source_root / "data" / "strings" / "stli" / "dvmi.txt");
+    int rows = 0;
+    for (std::string line; std::getline(source, line);) ++rows;
+    EXPECT_EQ(rows, 3) << "a title and two objectives";
+}
+
+TEST_F(vesk_shot_in_game_test, a_map_that_cannot_start_or_a_camera_without_a_map_is_refused)
+{
+    std::string output;
+    EXPECT_EQ(shot("--map nope --frames 3", &output), 1) << output;
+    EXPECT_NE(read_whole_file("shot.err").find("the map 'nope' did not start"), std::string::npos)
+        << read_whole_file("shot.err");
+    EXPECT_EQ(shot("--camera 16,30,10,-90,-28", &output), 2);
+    EXPECT_EQ(shot("--map demo --camera 16,30,10", &output), 2);
+    EXPECT_EQ(shot("--map toolong", &output), 2);
 }
 
 } // namespace

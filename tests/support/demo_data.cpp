@@ -256,6 +256,19 @@ static bool make_interface_tags(const std::string &tool, const fs::path &data, s
     return true;
 }
 
+// The code after "tag overhead" in a map source, "none" without one.
+static std::string overhead_subgroup(const fs::path &map)
+{
+    std::ifstream file(map);
+    for (std::string line; std::getline(file, line);)
+    {
+        std::istringstream words(line);
+        std::string first, field, code;
+        if (words >> first >> field >> code && first == "tag" && field == "overhead") return code;
+    }
+    return "none";
+}
+
 static const char *const demo_source_kinds[] = {"media", "preload", "collections", "observer"};
 
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
@@ -281,11 +294,16 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
     if (!make_tag(tool, "mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
                             (data / "maps" / "demo_valley.map").string() + "'", &made))
         return false;
-    // The map's landscape collection, made from the map source as the demo data script makes it.
-    if (!make_tag(tool, "landscape demo_out.tag --subgroup " + landscape_subgroup(data / "maps" / "demo_valley.map") +
-                            " --name 'demo valley landscape' '" + (data / "maps" / "demo_valley.map").string() + "'",
-                  &made))
-        return false;
+    // The map's landscape collection, made from the map source as the demo data script makes it, with
+    // the overhead-map picture the map names.
+    const std::string overhead = overhead_subgroup(data / "maps" / "demo_valley.map");
+    const std::string overhead_options =
+        overhead == "none" ? "" : " --overhead demo_overhead.tag --overhead-subgroup " + overhead;
+    const std::string landscape_arguments =
+        "landscape demo_out.tag --subgroup " + landscape_subgroup(data / "maps" / "demo_valley.map") +
+        " --name 'demo valley landscape'" + overhead_options + " '" + (data / "maps" / "demo_valley.map").string() + "'";
+    if (!make_tag(tool, landscape_arguments, &made)) return false;
+    if (overhead != "none" && !take_made_tag("demo_overhead.tag", landscape_arguments, &made)) return false;
     // The landscape's detail map and its detail textures (data/detail).
     const std::string landscape = landscape_subgroup(data / "maps" / "demo_valley.map");
     const fs::path detail_map = data / "detail" / "dmap" / (landscape + ".txt");
@@ -358,6 +376,20 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
         return false;
     write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
+    return true;
+}
+
+bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    for (const fs::path &source : text_sources(data / "strings" / "stli"))
+    {
+        const std::string subgroup = source.stem().string();
+        if (!make_tag(tool, "strings demo_out.tag --group stli --subgroup '" + subgroup + "' --name '" + subgroup +
+                                "' '" + source.string() + "'",
+                      tags))
+            return false;
+    }
     return true;
 }
 

@@ -40,6 +40,12 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags);
 bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
                                std::vector<test_tag> *tags);
 
+// Makes every string list of data/strings/stli (the interface's texts, the
+// maps' mission lists) with `tool`'s "strings" command, as the demo data
+// script does, and appends them to `tags`.  False (a test failure added) when
+// the tool fails on a source.
+bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags);
+
 // Writes the demo data set into the current directory as the game reads it:
 // the foundation files holding the demo tags (and `extra_tags` after them)
 // and an empty patch file.  False (a test failure added) when a tool run or
