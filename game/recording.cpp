@@ -1143,6 +1143,27 @@ bool begin_film_from_path(const char *path, new_game_data *data)
     return true;
 }
 
+bool begin_saved_game_from_path(const char *path, new_game_data *data)
+{
+    if (!recording_globals) return false;
+    const int32_t tag_index = tag_file_open_local_file(path);
+    tag_file_info info;
+    if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
+    {
+        log_message(__FILE__, __LINE__, "the saved game '%s' cannot be opened", path ? path : "");
+        return false;
+    }
+    if (info.group_tag != SAVED_GAME_GROUP_TAG)
+    {
+        log_message(__FILE__, __LINE__, "'%s' is no saved game (group '%s')", path, tag_to_string(info.group_tag));
+        return false;
+    }
+    if (!private_start_replay(info.subgroup_tag, data, false)) return false;
+    // The map start reopens the store, which closes files opened by path.
+    if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
+    return true;
+}
+
 static int compare_film_names(const void *a, const void *b)
 {
     return strcmp((const char *)a, (const char *)b);

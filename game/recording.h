@@ -140,6 +140,9 @@ void set_last_save_game(tag subgroup_tag, const char *name);
 
 // Opens the film at `path` (a local tag file anywhere) and sets its replay up.
 bool begin_film_from_path(const char *path, new_game_data *data);
+// The same for the saved game at `path`: its replay (of a saved game, so
+// recording goes on from its end) is set up.
+bool begin_saved_game_from_path(const char *path, new_game_data *data);
 // Lists the films in "oos_checker_films" (file-name order); at most `maximum`
 // numbers written to `films`.  NONE when the folder cannot be read or holds a
 // film the check would have to leave out (more than 256, or a name too long),

@@ -13,6 +13,7 @@
 #include "game_time.h"
 #include "observer.h"
 #include "recording.h"
+#include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
 
@@ -356,7 +357,9 @@ bool create_saved_game(const char *name)
         return false;
     }
 
-    char chosen[RECORDING_NAME_SIZE + 1];
+    // A tag name holds fewer characters than a name may be typed with: the
+    // copy is bounded, never the name.
+    char chosen[TAG_NAME_SIZE];
     if (name)
         strlcpy(chosen, name, sizeof(chosen));
     else
