@@ -872,7 +872,13 @@ void update_replay(int32_t local_ticks_elapsed)
         if (saved_game)
         {
             if (duplicate_current_recording_into_last_recording())
+            {
+                // The saved game goes on as the single-player game it was:
+                // its commands are the player's again, and it keeps time.
                 g->state = _state_recording;
+                game_->type = g->original_game_type;
+                set_sync_originator(game_->type == _game_type_local);
+            }
             else
                 g->state = _state_replay_done;
         }

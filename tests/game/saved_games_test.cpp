@@ -273,7 +273,7 @@ TEST_F(saved_games_test, a_save_holds_the_written_blocks_and_one_last_block_of_t
     console_line_count = 2;
     strcpy(console_lines[0].string, "first line");
     strcpy(console_lines[1].string, "second line");
-    // Three full blocks and part of a fourth.
+    // At least three full blocks and part of the next.
     for (int32_t i = 0; i < 9; ++i)
     {
         queue_command(700, (uint32_t)i);
@@ -303,16 +303,17 @@ TEST_F(saved_games_test, a_save_holds_the_written_blocks_and_one_last_block_of_t
                         tag_file_full_filename_get(tag_file_open(RECORDING_GROUP_TAG, film_subgroup)));
     recording_file_header film_header;
     const std::vector<block_info> film_blocks = blocks_of(film, &film_header);
-    ASSERT_EQ(film_blocks.size(), 3u);
-    ASSERT_EQ(blocks.size(), 4u);
-    for (size_t i = 0; i < 3; ++i)
+    const size_t written = film_blocks.size();
+    ASSERT_GE(written, 3u);
+    ASSERT_EQ(blocks.size(), written + 1);
+    for (size_t i = 0; i < written; ++i)
     {
         EXPECT_EQ(blocks[i].flags, 0u);
         EXPECT_EQ(blocks[i].commands, film_blocks[i].commands);
     }
-    EXPECT_EQ(blocks[3].flags, (uint32_t)_last_recording_block_flag);
-    EXPECT_EQ(blocks[3].count, unwritten_count);
-    EXPECT_EQ(blocks[3].commands, rest);
+    EXPECT_EQ(blocks[written].flags, (uint32_t)_last_recording_block_flag);
+    EXPECT_EQ(blocks[written].count, unwritten_count);
+    EXPECT_EQ(blocks[written].commands, rest);
 
     // The recording goes on untouched.
     tag still;
@@ -476,12 +477,17 @@ TEST_F(saved_games_test, a_restored_game_runs_as_the_original_and_records_its_co
         << reason;
     EXPECT_EQ(save_ticks, SAVE_AT);
     std::vector<uint32_t> restored(TICKS);
-    for (int32_t tick = 0; tick < TICKS; ++tick)
+    // The saved game's film plays at full speed, many ticks a frame.
+    ASSERT_TRUE(run_simulation(SAVE_AT, nullptr, 0, nullptr, restored.data()));
+    EXPECT_EQ(game_->game_time, SAVE_AT);
+    for (int32_t tick = SAVE_AT; tick < TICKS; ++tick)
     {
-        if (tick >= SAVE_AT && tick % 25 == 3) queue_command(60 + tick % 300, (uint32_t)tick);
+        if (tick % 25 == 3) queue_command(60 + tick % 300, (uint32_t)tick);
         run_simulation(1, nullptr, 0, nullptr, &restored[(size_t)tick]);
     }
     for (int32_t tick = 0; tick < TICKS; ++tick) ASSERT_EQ(restored[(size_t)tick], original[(size_t)tick]) << tick;
+    // Past the save it is the single-player game again, not a film.
+    EXPECT_EQ(game_->type, _game_type_local);
     stop_simulation();
     const std::vector<block_info> continued_blocks =
         blocks_of(read_file_bytes(std::string(FILMS_FOLDER) + "/Last Game"), &header);
