@@ -550,12 +550,12 @@ TEST_F(saved_game_tools_test, a_continued_save_prints_the_uninterrupted_trace)
         (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "orders" / "battle.txt").string();
     ASSERT_TRUE(fs::exists(orders_file));
     const std::string whole =
-        output_of(vesk_sim_command("--map demo --seed 7 --ticks 1200 --orders '" + orders_file + "'"));
-    const std::string saving = output_of(vesk_sim_command("--map demo --seed 7 --ticks 1200 --orders '" + orders_file +
-                                                          "' --save-at 600 '" + directory + "/S'"));
+        output_of(vesk_sim_command("--map demo --seed 7 --ticks 1000 --orders '" + orders_file + "'"));
+    const std::string saving = output_of(vesk_sim_command("--map demo --seed 7 --ticks 1000 --orders '" + orders_file +
+                                                          "' --save-at 500 '" + directory + "/S'"));
     EXPECT_EQ(saving, whole);
     const std::string continued =
-        output_of(vesk_sim_command("--continue '" + directory + "/S' --ticks 1200 --orders '" + orders_file + "'"));
+        output_of(vesk_sim_command("--continue '" + directory + "/S' --ticks 1000 --orders '" + orders_file + "'"));
     EXPECT_EQ(continued, whole);
     const std::string listing = output_of("'" + bin + "/vesk_film' '" + directory + "/S'");
     EXPECT_NE(listing.find("saved game"), std::string::npos) << listing;
