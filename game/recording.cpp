@@ -872,7 +872,13 @@ void update_replay(int32_t local_ticks_elapsed)
         if (saved_game)
         {
             if (duplicate_current_recording_into_last_recording())
+            {
+                // The saved game goes on as the single-player game it was:
+                // its commands are the player's again, and it keeps time.
                 g->state = _state_recording;
+                game_->type = g->original_game_type;
+                set_sync_originator(game_->type == _game_type_local);
+            }
             else
                 g->state = _state_replay_done;
         }
@@ -1083,6 +1089,34 @@ bool duplicate_current_recording_into_last_recording(void)
     return true;
 }
 
+bool get_recording_in_progress(tag *subgroup_tag, int32_t *written_end, const uint8_t **unwritten,
+                               int16_t *unwritten_size, int16_t *unwritten_count)
+{
+    const recording_globals_data *g = recording_globals;
+    if (!g || g->state != _state_recording) return false;
+    *subgroup_tag = g->recording_subgroup_tag;
+    *written_end = g->recording_tag_offset;
+    *unwritten = g->buffer;
+    *unwritten_size = g->buffer_size;
+    *unwritten_count = g->command_count;
+    return true;
+}
+
+tag get_last_save_game_tag(void) { return recording_globals ? recording_globals->last_save_game_tag : (tag)NONE; }
+
+const char *get_recording_last_save_game_name(void)
+{
+    return recording_globals ? recording_globals->last_save_game_name : "";
+}
+
+void set_last_save_game(tag subgroup_tag, const char *name)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g) return;
+    g->last_save_game_tag = subgroup_tag;
+    strlcpy(g->last_save_game_name, name ? name : "", sizeof(g->last_save_game_name));
+}
+
 const char *get_recording_time_string(void)
 {
     static char text[32];
@@ -1110,6 +1144,27 @@ bool begin_film_from_path(const char *path, new_game_data *data)
         return false;
     }
     if (!enter_replay_immediately(info.subgroup_tag, data)) return false;
+    // The map start reopens the store, which closes files opened by path.
+    if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
+    return true;
+}
+
+bool begin_saved_game_from_path(const char *path, new_game_data *data)
+{
+    if (!recording_globals) return false;
+    const int32_t tag_index = tag_file_open_local_file(path);
+    tag_file_info info;
+    if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
+    {
+        log_message(__FILE__, __LINE__, "the saved game '%s' cannot be opened", path ? path : "");
+        return false;
+    }
+    if (info.group_tag != SAVED_GAME_GROUP_TAG)
+    {
+        log_message(__FILE__, __LINE__, "'%s' is no saved game (group '%s')", path, tag_to_string(info.group_tag));
+        return false;
+    }
+    if (!private_start_replay(info.subgroup_tag, data, false)) return false;
     // The map start reopens the store, which closes files opened by path.
     if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
     return true;

@@ -123,10 +123,26 @@ bool duplicate_current_recording_into_last_recording(void);
 // The local time as "%Y-%m-%d %H.%M.%S", in a static buffer.
 const char *get_recording_time_string(void);
 
+// ---- for saved games -------------------------------------------------------------------
+
+// The film being recorded, for a saved game taken from it: its subgroup, the
+// offset where its written blocks end, and the commands not written yet (as
+// stored: headers big-endian).  False when nothing is being recorded.
+bool get_recording_in_progress(tag *subgroup_tag, int32_t *written_end, const uint8_t **unwritten,
+                               int16_t *unwritten_size, int16_t *unwritten_count);
+// The saved game created or loaded last (NONE and "" when none); restoring one
+// sets it too.  The name is cut to 32 characters.
+tag get_last_save_game_tag(void);
+const char *get_recording_last_save_game_name(void);
+void set_last_save_game(tag subgroup_tag, const char *name);
+
 // ---- the out-of-sync check and the command line -----------------------------------
 
 // Opens the film at `path` (a local tag file anywhere) and sets its replay up.
 bool begin_film_from_path(const char *path, new_game_data *data);
+// The same for the saved game at `path`: its replay (of a saved game, so
+// recording goes on from its end) is set up.
+bool begin_saved_game_from_path(const char *path, new_game_data *data);
 // Lists the films in "oos_checker_films" (file-name order); at most `maximum`
 // numbers written to `films`.  NONE when the folder cannot be read or holds a
 // film the check would have to leave out (more than 256, or a name too long),

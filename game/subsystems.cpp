@@ -54,6 +54,8 @@
 #include "control_bar.h"
 #include "ingame_bars.h"
 #include "keybinding_dialogs.h"
+#include "saved_games.h"
+#include "bitmap_dialogs/snapshot_control.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -127,4 +129,8 @@ void register_built_subsystems(void)
     register_ingame_bar_hooks();
     register_view_projection_corners_procedure(overhead_map_view_corners);
     register_keybinding_dialog_hooks();
+    register_saved_games_hooks();
+    register_render_saved_game_snapshot_procedure(render_saved_game_snapshot);
+    register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text);
+    register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture);
 }

@@ -20,6 +20,7 @@
 #include "particles.h"
 #include "players.h"
 #include "recording.h"
+#include "saved_games.h"
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -290,6 +291,84 @@ bool save_simulation_film(const char *path, char *reason, size_t reason_size)
     if (destination && fclose(destination) != 0) ok = false;
     if (!ok) slprintf(reason, reason_size, "the film could not be written to \"%s\"", path);
     return ok;
+}
+
+// Copies the local tag file `source_path` to `path`.
+static bool copy_local_tag_file(const char *source_path, const char *path)
+{
+    FILE *source = fopen(source_path, "rb");
+    FILE *destination = source ? fopen(path, "wb") : nullptr;
+    bool ok = source && destination;
+    char piece[8192];
+    while (ok)
+    {
+        const size_t count = fread(piece, 1, sizeof(piece), source);
+        if (count > 0 && fwrite(piece, 1, count, destination) != count) ok = false;
+        if (count < sizeof(piece))
+        {
+            if (ferror(source)) ok = false;
+            break;
+        }
+    }
+    if (source) fclose(source);
+    if (destination && fclose(destination) != 0) ok = false;
+    return ok;
+}
+
+bool save_simulation_game(const char *path, char *reason, size_t reason_size)
+{
+    if (!harness_globals.running)
+    {
+        slprintf(reason, reason_size, "no game runs");
+        return false;
+    }
+    set_autosave_for_new_level_hack(true);
+    const tag saved = autosave_game(true) ? get_last_save_game_tag() : (tag)NONE;
+    const int32_t tag_index = saved == (tag)NONE ? NONE : tag_file_open(SAVED_GAME_GROUP_TAG, saved);
+    if (tag_index == NONE)
+    {
+        int32_t code = 0;
+        char text[256] = "";
+        if (error_pending(&code, text, sizeof(text)) && text[0])
+            slprintf(reason, reason_size, "the game could not be saved: %s", text);
+        else
+            slprintf(reason, reason_size, "the game could not be saved");
+        clear_pending_error();
+        return false;
+    }
+    char source_path[1024];
+    slprintf(source_path, sizeof(source_path), "%s/%s", SAVED_GAMES_FOLDER, tag_file_full_filename_get(tag_index));
+    const bool ok = copy_local_tag_file(source_path, path);
+    tag_file_delete(tag_index);
+    reset_last_saved_game();
+    if (!ok) slprintf(reason, reason_size, "the saved game could not be written to \"%s\"", path);
+    return ok;
+}
+
+bool start_simulation_from_saved_game(const char *data_directory, const char *path, int32_t *save_ticks, char *reason,
+                                      size_t reason_size)
+{
+    if (save_ticks) *save_ticks = 0;
+    if (!bring_up_headless_game(data_directory, reason, reason_size)) return false;
+    recording_file_header file_header;
+    save_game_header header;
+    new_game_data data;
+    const int32_t tag_index = tag_file_open_local_file(path);
+    if (tag_index == NONE || !read_saved_game_headers(tag_index, &file_header, &header) ||
+        !begin_saved_game_from_path(path, &data))
+    {
+        int32_t code = 0;
+        char text[256] = "";
+        if (error_pending(&code, text, sizeof(text)) && text[0])
+            slprintf(reason, reason_size, "the saved game \"%s\" cannot be continued: %s", path, text);
+        else
+            slprintf(reason, reason_size, "the saved game \"%s\" cannot be continued", path);
+        clear_pending_error();
+        return false;
+    }
+    if (!start_map_of_simulation(&data, data.parameters.scenario_tag, reason, reason_size)) return false;
+    if (save_ticks) *save_ticks = file_header.recording_ending_time;
+    return true;
 }
 
 bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t command_count,

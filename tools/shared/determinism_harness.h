@@ -71,6 +71,19 @@ bool start_simulation_from_film(const char *data_directory, const char *film_pat
 // one-line reason when there is none or it cannot be written.
 bool save_simulation_film(const char *path, char *reason, size_t reason_size);
 
+// Saves the running simulation as a saved game through the autosave path (no
+// dialog) and copies it to `path` as a local tag file (replaced when it
+// exists); the saved game is then deleted from the data directory's "saved
+// games".  False with a one-line reason when it cannot be made or written.
+bool save_simulation_game(const char *path, char *reason, size_t reason_size);
+
+// Brings the game up as start_simulation does and continues the saved game at
+// `path`: its film replays at full speed up to the save, then the game goes
+// on, recorded.  `save_ticks` receives the game time of the save.  False with
+// a one-line reason when the saved game is refused or its map cannot start.
+bool start_simulation_from_saved_game(const char *data_directory, const char *path, int32_t *save_ticks, char *reason,
+                                      size_t reason_size);
+
 // Runs `ticks` ticks from where the game stands, executing each command at
 // its tick, and writes the state hash after each tick into `hashes` (`ticks`
 // entries; may be null: no hash is computed then).  Commands must be in tick

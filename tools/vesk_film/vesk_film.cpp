@@ -18,6 +18,7 @@
 #include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "recording_format.h"
+#include "saved_games.h"
 
 #include "tag_files/tag_file_formats.h"
 
@@ -106,6 +107,9 @@ int main(int argc, char **argv)
         printf("snapshot: %d x %d, encoding %d, camera at (%d, %d) facing %d, %d console lines\n",
                saved.snapshot_width, saved.snapshot_height, saved.encoding, saved.observer.x, saved.observer.y,
                saved.observer.yaw, saved.cached_console_line_count);
+        printf("snapshot size: %d bytes (header %d, pixels %d), zoom 0x%08x\n", header.snapshot_length,
+               SAVE_GAME_HEADER_SIZE, header.snapshot_length - SAVE_GAME_HEADER_SIZE, (uint32_t)saved.zoom_factor);
+        if (const char *problem = save_game_header_problem(&header, &saved)) return damaged(problem, 0);
     }
 
     int32_t offset = header.data_offset, blocks = 0, commands = 0;

@@ -5,7 +5,14 @@
 //              [--orders FILE] [--record FILM] [--gameplay-version V] [--report] [--camera]
 //              [--input FILE]
 //     vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]
+//     vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] [--camera]
 //
+// --save-at TICK SAVE (with --map) saves the game when TICK ticks have run,
+// as an autosave would, to SAVE (a local tag file); the run goes on.
+// --continue SAVE restores that saved game instead of starting from a seed:
+// its film replays up to the save, then the game goes on, to tick T; the
+// trace is the one the saving run printed.  The orders of --orders from the
+// save's tick on are given (the earlier ones are in the saved game's film).
 // --record writes the run's film to FILM as a local tag file; its commands
 // are the game's own, so it cannot be given with --command, whose verbs act
 // outside the command stream.  --film replays FILM instead of starting from a
@@ -62,7 +69,10 @@ static void usage(void)
     fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
                     "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
                     "[--report] [--camera] [--input FILE]\n"
-                    "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n");
+                    "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T --save-at TICK SAVE ...\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] "
+                    "[--camera]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -131,8 +141,8 @@ static void print_tick(int32_t tick, uint32_t hash, void *)
 int main(int argc, char **argv)
 {
     const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr,
-               *orders_path = nullptr, *input_path = nullptr;
-    int64_t seed = -1, ticks = -1, gameplay_version = NONE;
+               *orders_path = nullptr, *input_path = nullptr, *save_path = nullptr, *continue_from = nullptr;
+    int64_t seed = -1, ticks = -1, gameplay_version = NONE, save_at = -1;
     bool report = false;
     std::vector<simulation_command> commands;
     for (int i = 1; i < argc; ++i)
@@ -147,6 +157,14 @@ int main(int argc, char **argv)
             record = argv[++i];
         else if (!strcmp(option, "--film") && has_value)
             film = argv[++i];
+        else if (!strcmp(option, "--continue") && has_value)
+            continue_from = argv[++i];
+        else if (!strcmp(option, "--save-at") && i + 2 < argc)
+        {
+            if (!parse_decimal(option, argv[i + 1], 0, 100000000, &save_at)) return usage(), 2;
+            save_path = argv[i + 2];
+            i += 2;
+        }
         else if (!strcmp(option, "--orders") && has_value)
             orders_path = argv[++i];
         else if (!strcmp(option, "--input") && has_value)
@@ -217,6 +235,19 @@ int main(int argc, char **argv)
                         "--ticks, --command, --orders, --gameplay-version or --record\n");
         return usage(), 2;
     }
+    if (continue_from && (film || map || seed >= 0 || ticks < 0 || !commands.empty() || record || save_path ||
+                          input_path || gameplay_version != NONE))
+    {
+        fprintf(stderr, "vesk_sim: --continue gives the map, seed and version; it takes --ticks and --orders, and no "
+                        "--map, --seed, --command, --film, --input, --record, --save-at or --gameplay-version\n");
+        return usage(), 2;
+    }
+    if (save_path && (film || !commands.empty() || input_path || save_at > ticks))
+    {
+        fprintf(stderr, "vesk_sim: --save-at needs a seeded run (no --film, --command or --input) of at least its "
+                        "ticks\n");
+        return usage(), 2;
+    }
     input_feed input = {};
     if (input_path)
     {
@@ -243,13 +274,16 @@ int main(int argc, char **argv)
                         "stream, so the film could not replay them\n");
         return usage(), 2;
     }
-    if (!film && (!map || strlen(map) != 4 || seed < 0 || ticks < 0)) return usage(), 2;
+    if (!film && !continue_from && (!map || strlen(map) != 4 || seed < 0 || ticks < 0)) return usage(), 2;
     // Both name files in the working directory of the call, which the
     // harness leaves for the data directory.
     char working[4096];
     const std::string directory = getcwd(working, sizeof(working)) ? working : ".";
     const std::string record_path = record ? (record[0] == '/' ? record : directory + "/" + record) : "";
     const std::string film_path = film ? (film[0] == '/' ? film : directory + "/" + film) : "";
+    const std::string save_file = save_path ? (save_path[0] == '/' ? save_path : directory + "/" + save_path) : "";
+    const std::string continue_path =
+        continue_from ? (continue_from[0] == '/' ? continue_from : directory + "/" + continue_from) : "";
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
@@ -267,8 +301,20 @@ int main(int argc, char **argv)
     char reason[512];
     int32_t film_ticks = 0;
     if (gameplay_version != NONE) set_simulation_gameplay_version((int32_t)gameplay_version);
-    const bool started = film ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
-                              : start_simulation(data, string_to_tag(map), (uint32_t)seed, reason, sizeof(reason));
+    int32_t save_ticks = 0;
+    const bool started =
+        film            ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
+        : continue_from ? start_simulation_from_saved_game(data, continue_path.c_str(), &save_ticks, reason,
+                                                           sizeof(reason))
+                        : start_simulation(data, string_to_tag(map), (uint32_t)seed, reason, sizeof(reason));
+    if (continue_from)
+    {
+        // The orders before the save are in its film.
+        std::vector<unit_order> later;
+        for (const unit_order &order : orders)
+            if (order.tick >= save_ticks) later.push_back(order);
+        orders.swap(later);
+    }
     if (film) ticks = film_ticks;
     if (!started)
     {
@@ -294,10 +340,30 @@ int main(int argc, char **argv)
     else if (!orders.empty())
         set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
     if (camera_trace) start_camera_trace();
-    const bool ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr,
-                                              nullptr, print_tick, nullptr);
+    bool ran, game_saved = true;
+    if (save_path)
+    {
+        // Two runs meet at the save: the second starts with the save tick's
+        // commands and orders, exactly where the first left off.
+        ran = run_simulation_reporting((int32_t)save_at, commands.data(), (int32_t)commands.size(), nullptr, nullptr,
+                                       print_tick, nullptr);
+        if (ran) game_saved = save_simulation_game(save_file.c_str(), reason, sizeof(reason));
+        if (ran && game_saved)
+            ran = run_simulation_reporting((int32_t)(ticks - save_at), commands.data(), (int32_t)commands.size(),
+                                           nullptr, nullptr, print_tick, nullptr);
+    }
+    else
+        ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr, nullptr,
+                                       print_tick, nullptr);
     if (camera_trace) stop_camera_trace();
-    const bool film_failed = film && replay_failed();
+    const bool film_failed = (film || continue_from) && replay_failed();
+    if (!game_saved)
+    {
+        stop_simulation();
+        close_log_file();
+        fprintf(stderr, "vesk_sim: %s\n", reason);
+        return 1;
+    }
     if (report && ran) print_report();
     stop_simulation();
     bool film_written = true;
