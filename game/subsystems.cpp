@@ -52,6 +52,7 @@
 #include "overhead_text.h"
 #include "control_bar.h"
 #include "console/console.h"
+#include "selection_interface_hooks.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -112,5 +113,6 @@ void register_built_subsystems(void)
     register_sound_listener_procedure(sound_listener_proc);
     register_control_bar_hooks();
     register_status_bar_hooks();
+    register_selection_interface_hooks();
     register_console_hooks();
 }
