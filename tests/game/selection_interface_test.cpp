@@ -260,4 +260,48 @@ TEST_F(selection_interface_test, every_string_query_stays_within_buffers_of_1_to
     EXPECT_STREQ(text, "Longname, Longname.");
 }
 
+TEST_F(selection_interface_test, the_status_queries_report_changes_once_and_hide_other_teams_supplies)
+{
+    select({mine[0], mine[1]});
+    EXPECT_TRUE(selection_changed());
+    EXPECT_FALSE(selection_changed()) << "the dirty bit is cleared";
+    monster(mine[1])->display_dirty_flags = 1;
+    EXPECT_TRUE(selection_changed());
+    EXPECT_EQ(monster(mine[1])->display_dirty_flags, 0);
+    EXPECT_FALSE(selection_changed());
+
+    definition()->ammunition_projectile_type = plain;
+    monster(mine[0])->ammunition_count = 5;
+    monster(theirs[0])->ammunition_count = 5;
+    monster(mine[0])->experience = 7;
+    int16_t count, collection, sequence, color, charges;
+    select({mine[0]});
+    get_selection_ammunition(&count, &collection, &sequence, &color);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(sequence, definition()->sequence_indexes[_monster_sequence_ammunition_icon]);
+    int16_t experience, battles, allegiance;
+    get_selection_experience(&experience, &battles, &allegiance);
+    EXPECT_EQ(experience, 7);
+    EXPECT_NE(allegiance, NONE);
+    EXPECT_EQ(get_selection_random_seed(), monster(mine[0])->original_name_string_index);
+
+    select({theirs[0]});
+    ASSERT_EQ(get_current_selection_count(), 1);
+    get_selection_ammunition(&count, &collection, &sequence, &color);
+    EXPECT_EQ(count, 0) << "another team's ammunition is not shown";
+    EXPECT_EQ(collection, NONE);
+    hold(theirs[0], {plain}, 0);
+    get_selection_item(&collection, &sequence, &color, &charges);
+    EXPECT_EQ(collection, NONE) << "nor what it carries";
+
+    select({mine[0], mine[1]});
+    get_selection_experience(&experience, &battles, &allegiance);
+    EXPECT_EQ(allegiance, NONE) << "several units show no experience";
+    select({});
+    EXPECT_EQ(get_selection_random_seed(), NONE);
+    int16_t permutation;
+    get_selection_portrait(&collection, &sequence, &permutation);
+    EXPECT_EQ(collection, NONE);
+}
+
 } // namespace
