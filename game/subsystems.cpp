@@ -56,6 +56,7 @@
 #include "keybinding_dialogs.h"
 #include "saved_games.h"
 #include "bitmap_dialogs/snapshot_control.h"
+#include "selection_interface_hooks.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -124,6 +125,7 @@ void register_built_subsystems(void)
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
     register_status_bar_hooks();
+    register_selection_interface_hooks();
     register_console_hooks();
     register_control_bar_hooks();
     register_ingame_bar_hooks();
