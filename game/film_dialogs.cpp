@@ -18,9 +18,11 @@
 #include "bitmap_dialogs/tag_list_control.h"
 #include "cseries/errors.h"
 #include "cseries/registration.h"
+#include "cseries/tags.h"
 #include "game_records.h"
 #include "recording.h"
 #include "recording_format.h"
+#include "saved_games.h"
 #include "shapes.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -94,7 +96,8 @@ int16_t row_of_tag(const dialog_data *dialog, int16_t item_id, int32_t tag_index
     for (int16_t row = 0; row < rows; ++row)
     {
         tag_list_data data = {};
-        bitmap_get_listbox_row_data(dialog, item_id, row, &data, sizeof(data));
+        int16_t size = (int16_t)sizeof(data);
+        bitmap_get_listbox_row_data(dialog, item_id, row, &data, &size);
         if (data.tag_index == tag_index) return row;
     }
     return NONE;
@@ -214,23 +217,25 @@ bool save_dialog_pass(void *data, action_data *action)
     return false;
 }
 
-// Creates the 'save' tag named `name`, replacing one of that name when the
-// player agrees.  NONE when refused or when the store cannot create it.
-int32_t create_named_saved_game(const char *name, int16_t version, bool *declined)
+// Whether the name may be used: a saved game of that name is replaced only
+// when the player agrees (and is then deleted, so the new one can take it).
+bool name_free_or_replaced(const char *name)
 {
-    *declined = false;
     const int32_t existing = tag_file_find_by_name(SAVED_GAME_GROUP_TAG, name);
-    if (existing != NONE)
+    if (existing == NONE) return true;
+    unique_name_or_desires_replacement_proc replace = replace_confirmation_slot.get();
+    if (!replace)
     {
-        unique_name_or_desires_replacement_proc replace = replace_confirmation_slot.get();
-        if (!replace || !replace(SAVED_GAME_GROUP_TAG, name))
-        {
-            *declined = true;
-            return NONE;
-        }
-        if (!tag_file_delete(existing)) return NONE;
+        log_message(__FILE__, __LINE__, "saved game '%s' exists and there is no dialog to confirm its replacement", name);
+        return false;
     }
-    return tag_file_new(SAVED_GAME_GROUP_TAG, name, version);
+    if (!replace(SAVED_GAME_GROUP_TAG, name)) return false;
+    if (!tag_file_delete(existing))
+    {
+        show_message_box(CHOOSE_ANOTHER_NAME_MESSAGE);
+        return false;
+    }
+    return true;
 }
 
 // ---- the film manager -------------------------------------------------------------------
@@ -313,7 +318,7 @@ int32_t select_game_to_load_dialog(void)
             {
                 fill_tag_list(dialog, _load_game_list_item, SAVED_GAME_GROUP_TAG, MAXIMUM_REPLAYS);
                 const int16_t rows = bitmap_get_listbox_row_count(dialog, _load_game_list_item);
-                select_row(dialog, _load_game_list_item, rows == 0 ? NONE : (int16_t)(row < rows ? row : rows - 1));
+                select_row(dialog, _load_game_list_item, rows == 0 ? (int16_t)NONE : (int16_t)(row < rows ? row : rows - 1));
             }
             update_load_dialog(dialog);
             break;
@@ -330,12 +335,13 @@ int32_t select_game_to_load_dialog(void)
 
 // ---- the save dialog -----------------------------------------------------------------------------
 
-save_game_dialog_result save_game_dialog(const char *default_name, const void *pixels, int16_t width,
-                                         int16_t height, int16_t encoding, int16_t version, int32_t *tag_index)
+bool save_game_dialog(const char *default_name, const void *snapshot, int16_t width, int16_t height,
+                      int16_t encoding, char *name_out, size_t name_size)
 {
-    *tag_index = NONE;
+    if (name_out && name_size > 0) name_out[0] = 0;
+    if (!name_out || name_size == 0) return false;
     dialog_data *dialog = open_film_dialog(SAVE_GAME_DIALOG_TAG, SAVE_GAME_BACKGROUND_COLLECTION_TAG);
-    if (!dialog) return _save_game_dialog_unavailable;
+    if (!dialog) return false;
 
     set_bitmap_dialog_edit_item_maximum_length(dialog, _save_game_name_item, SAVE_GAME_NAME_LENGTH);
     char name[SAVE_GAME_NAME_LENGTH + 1];
@@ -343,37 +349,26 @@ save_game_dialog_result save_game_dialog(const char *default_name, const void *p
     set_bitmap_dialog_edit_item_text(dialog, _save_game_name_item, name);
     fill_tag_list(dialog, _save_game_list_item, SAVED_GAME_GROUP_TAG, MAXIMUM_REPLAYS);
     bitmap_set_listbox_doubleclick_itemhit(dialog, _save_game_list_item, _save_game_ok_item);
-    if (pixels) set_snapshot_item_data(dialog, _save_game_snapshot_item, pixels, width, height, encoding);
+    if (snapshot) set_snapshot_item_data(dialog, _save_game_snapshot_item, snapshot, width, height, encoding);
     set_default_dialog_item(dialog, _save_game_ok_item);
     set_dialog_cancel_item(dialog, _save_game_cancel_item);
     set_dialog_focus(dialog, _save_game_name_item);
 
     save_dialog_state state = {dialog};
     save_dialog_pass(&state, nullptr);
-    save_game_dialog_result result = _save_game_dialog_cancelled;
+    bool chosen = false;
     for (bool done = false; !done;)
     {
         const int16_t item = custom_modal_dialog(dialog, &state, save_dialog_pass);
         switch (item)
         {
         case _save_game_ok_item:
-        {
             get_bitmap_dialog_edit_item_text(dialog, _save_game_name_item, name, sizeof(name));
-            if (!has_visible_character(name)) break;
-            bool declined = false;
-            const int32_t created = create_named_saved_game(name, version, &declined);
-            if (created != NONE)
-            {
-                *tag_index = created;
-                result = _save_game_dialog_created;
-                done = true;
-            }
-            else if (!declined)
-            {
-                show_message_box(CHOOSE_ANOTHER_NAME_MESSAGE);
-            }
+            if (!has_visible_character(name) || !name_free_or_replaced(name)) break;
+            copy_string(name_out, name_size, name);
+            chosen = true;
+            done = true;
             break;
-        }
         case _save_game_list_item:
         {
             const int32_t picked = get_tag_list_selected_header(dialog, _save_game_list_item);
@@ -391,7 +386,7 @@ save_game_dialog_result save_game_dialog(const char *default_name, const void *p
         }
     }
     dispose_dialog(dialog);
-    return result;
+    return chosen;
 }
 
 // ---- the film manager ----------------------------------------------------------------------------
@@ -438,7 +433,8 @@ void setup_replay_dialog_to_match_header(dialog_data *dialog)
     {
         bitmap_set_item_enabled(dialog, _replay_play_item, true);
         set_button_control_name(dialog, _replay_play_item,
-                                plugins_missing ? FIND_PLUGINS_BUTTON_NAME : film_dialog_globals.begin_replay_button_name);
+                                plugins_missing ? FIND_PLUGINS_BUTTON_NAME
+                                                : (const char *)film_dialog_globals.begin_replay_button_name);
     }
     else
     {
@@ -534,7 +530,11 @@ bool register_film_dialog_confirmation_procedures(sure_you_want_to_delete_proc s
     return deleted && renamed && replaced;
 }
 
-void register_film_dialog_hooks(void) {}
+void register_film_dialog_hooks(void)
+{
+    register_saved_game_name_dialog_procedure(save_game_dialog);
+    register_select_game_to_load_procedure(select_game_to_load_dialog);
+}
 
 void reset_film_dialogs(void)
 {

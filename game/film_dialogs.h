@@ -64,21 +64,15 @@ enum // the film manager 'serd'
 // when cancelled or when the dialog cannot open.
 int32_t select_game_to_load_dialog(void);
 
-// How the save dialog ended.
-enum save_game_dialog_result
-{
-    _save_game_dialog_created = 0,   // `tag_index` is the new, empty 'save' tag
-    _save_game_dialog_cancelled,     // nothing written
-    _save_game_dialog_unavailable,   // the dialog could not open; nothing written
-};
-
-// The save dialog: asks for a name (prefilled with `default_name`), shows the
-// snapshot (width x height pixels, 16-bit, or 32-bit for encoding 3; none
-// when `pixels` is NULL), confirms a replacement and creates the 'save' tag of
-// version `version`, whose index goes to `tag_index` (NONE otherwise).  A name
-// the store refuses shows "Please choose a different name." and the dialog stays.
-save_game_dialog_result save_game_dialog(const char *default_name, const void *pixels, int16_t width,
-                                         int16_t height, int16_t encoding, int16_t version, int32_t *tag_index);
+// The save dialog: asks for a name (prefilled with `default_name`) and shows
+// the snapshot (width x height pixels, 16-bit, or 32-bit for encoding 3; none
+// when `snapshot` is NULL).  OK with a name that already names a saved game
+// asks whether to replace it, and on yes deletes the old one so the caller
+// can create the new; on no the dialog stays.  True with the name in `name`
+// (at most `name_size` - 1 characters); false when cancelled or when the
+// dialog cannot open.  The saved-game module creates the tag.
+bool save_game_dialog(const char *default_name, const void *snapshot, int16_t width, int16_t height,
+                      int16_t encoding, char *name, size_t name_size);
 
 // The film manager: true when a replay was started (into `data`).
 bool replay_manager(new_game_data *data);

@@ -52,6 +52,7 @@
 #include "overhead_text.h"
 #include "control_bar.h"
 #include "console/console.h"
+#include "film_dialogs.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
@@ -113,4 +114,5 @@ void register_built_subsystems(void)
     register_control_bar_hooks();
     register_status_bar_hooks();
     register_console_hooks();
+    register_film_dialog_hooks();
 }
