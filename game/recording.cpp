@@ -1083,6 +1083,34 @@ bool duplicate_current_recording_into_last_recording(void)
     return true;
 }
 
+bool get_recording_in_progress(tag *subgroup_tag, int32_t *written_end, const uint8_t **unwritten,
+                               int16_t *unwritten_size, int16_t *unwritten_count)
+{
+    const recording_globals_data *g = recording_globals;
+    if (!g || g->state != _state_recording) return false;
+    *subgroup_tag = g->recording_subgroup_tag;
+    *written_end = g->recording_tag_offset;
+    *unwritten = g->buffer;
+    *unwritten_size = g->buffer_size;
+    *unwritten_count = g->command_count;
+    return true;
+}
+
+tag get_last_save_game_tag(void) { return recording_globals ? recording_globals->last_save_game_tag : (tag)NONE; }
+
+const char *get_recording_last_save_game_name(void)
+{
+    return recording_globals ? recording_globals->last_save_game_name : "";
+}
+
+void set_last_save_game(tag subgroup_tag, const char *name)
+{
+    recording_globals_data *g = recording_globals;
+    if (!g) return;
+    g->last_save_game_tag = subgroup_tag;
+    strlcpy(g->last_save_game_name, name ? name : "", sizeof(g->last_save_game_name));
+}
+
 const char *get_recording_time_string(void)
 {
     static char text[32];

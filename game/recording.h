@@ -123,6 +123,19 @@ bool duplicate_current_recording_into_last_recording(void);
 // The local time as "%Y-%m-%d %H.%M.%S", in a static buffer.
 const char *get_recording_time_string(void);
 
+// ---- for saved games -------------------------------------------------------------------
+
+// The film being recorded, for a saved game taken from it: its subgroup, the
+// offset where its written blocks end, and the commands not written yet (as
+// stored: headers big-endian).  False when nothing is being recorded.
+bool get_recording_in_progress(tag *subgroup_tag, int32_t *written_end, const uint8_t **unwritten,
+                               int16_t *unwritten_size, int16_t *unwritten_count);
+// The saved game created or loaded last (NONE and "" when none); restoring one
+// sets it too.  The name is cut to 32 characters.
+tag get_last_save_game_tag(void);
+const char *get_recording_last_save_game_name(void);
+void set_last_save_game(tag subgroup_tag, const char *name);
+
 // ---- the out-of-sync check and the command line -----------------------------------
 
 // Opens the film at `path` (a local tag file anywhere) and sets its replay up.

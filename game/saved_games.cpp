@@ -1,2 +1,524 @@
 // Saved games: saving, autosaving, continuing and reverting single-player games.
 #include "saved_games.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cseries/byte_swapping.h"
+#include "cseries/errors.h"
+#include "cseries/log.h"
+#include "cseries/registration.h"
+#include "game_hooks.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "observer.h"
+#include "recording.h"
+#include "tag_files/tag_files.h"
+#include "vesk.h"
+
+#define MT00_SCENARIO_TAG FOUR_CHARACTER_CODE('m', 't', '0', '0')
+#define AUTOSAVE_CREATED_TEXT "Autosave created."
+
+enum
+{
+    // The screen encodings a snapshot may have (the stored value is one less).
+    FIRST_SNAPSHOT_SCREEN_ENCODING = 1, // 16-bit 555
+    SNAPSHOT_32BIT_SCREEN_ENCODING = 3,
+    MAXIMUM_STORED_SNAPSHOT_ENCODING = 2,
+};
+
+static struct saved_games_globals_data
+{
+    bool autosave_for_new_level_hack;
+    // A continued or reverted game puts its camera and console back once its
+    // first tick has run.
+    bool restoration_pending;
+    saved_game_restoration restoration;
+} saved_games_globals;
+
+static procedure_slot<saved_game_name_dialog_procedure> name_dialog_slot("saved game name dialog");
+static procedure_slot<select_game_to_load_procedure> load_dialog_slot("select game to load");
+static procedure_slot<render_saved_game_snapshot_procedure> snapshot_slot("saved game snapshot");
+static procedure_slot<save_cached_console_text_procedure> console_save_slot("save cached console text");
+static procedure_slot<restore_cached_console_text_procedure> console_restore_slot("restore cached console text");
+
+bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure)
+{
+    return name_dialog_slot.fill(procedure);
+}
+
+bool register_select_game_to_load_procedure(select_game_to_load_procedure procedure)
+{
+    return load_dialog_slot.fill(procedure);
+}
+
+bool register_render_saved_game_snapshot_procedure(render_saved_game_snapshot_procedure procedure)
+{
+    return snapshot_slot.fill(procedure);
+}
+
+bool register_cached_console_text_procedures(save_cached_console_text_procedure save,
+                                             restore_cached_console_text_procedure restore)
+{
+    return fill_procedure_pair(&console_save_slot, &console_restore_slot, save, restore);
+}
+
+static int32_t snapshot_bytes_per_pixel(int16_t screen_encoding)
+{
+    return screen_encoding == SNAPSHOT_32BIT_SCREEN_ENCODING ? 4 : 2;
+}
+
+// ---- reading ------------------------------------------------------------------------
+
+const char *save_game_header_problem(const recording_file_header *file_header, const save_game_header *header)
+{
+    if (file_header->type != _saved_game_recording_type) return "not a saved game";
+    if (header->encoding < 0 || header->encoding > MAXIMUM_STORED_SNAPSHOT_ENCODING) return "unknown snapshot encoding";
+    if (header->snapshot_width <= 0 || header->snapshot_height <= 0) return "snapshot size not positive";
+    const int64_t bytes_per_pixel = header->encoding == MAXIMUM_STORED_SNAPSHOT_ENCODING ? 4 : 2;
+    const int64_t needed =
+        SAVE_GAME_HEADER_SIZE + (int64_t)header->snapshot_width * header->snapshot_height * bytes_per_pixel;
+    if (needed > file_header->snapshot_length) return "snapshot larger than its region";
+    if (header->cached_console_line_count < 0 || header->cached_console_line_count > NUMBER_OF_CACHED_CONSOLE_LINES)
+        return "console line count out of range";
+    return nullptr;
+}
+
+bool read_saved_game_headers(int32_t tag_index, recording_file_header *file_header, save_game_header *header)
+{
+    if (tag_index == NONE) return false;
+    if (!read_recording_header(tag_index, file_header)) return false;
+    const char *name = tag_file_name_get(tag_index);
+    if (file_header->type != _saved_game_recording_type || file_header->snapshot_length < SAVE_GAME_HEADER_SIZE)
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "'%s' is not a saved game", name);
+        return false;
+    }
+    if (!tag_file_read(tag_index, file_header->snapshot_offset, SAVE_GAME_HEADER_SIZE, header))
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read save game header");
+        return false;
+    }
+    byte_swap_save_game_header(header);
+    const char *problem = save_game_header_problem(file_header, header);
+    if (problem)
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "saved game '%s' is damaged: %s", name, problem);
+        return false;
+    }
+    return true;
+}
+
+// Converts pixels between host order and big-endian (the same swap both ways).
+static void byte_swap_snapshot_pixels(void *pixels, int32_t pixel_count, int32_t bytes_per_pixel)
+{
+    uint8_t *p = (uint8_t *)pixels;
+    if (bytes_per_pixel == 4)
+        for (int32_t i = 0; i < pixel_count; ++i, p += 4)
+        {
+            uint32_t value;
+            memcpy(&value, p, 4);
+            write_be32(p, value);
+        }
+    else
+        for (int32_t i = 0; i < pixel_count; ++i, p += 2)
+        {
+            uint16_t value;
+            memcpy(&value, p, 2);
+            write_be16(p, value);
+        }
+}
+
+void *read_save_game_snapshot(int32_t tag_index, int16_t *width, int16_t *height, int16_t *encoding)
+{
+    recording_file_header file_header;
+    save_game_header header;
+    if (!read_saved_game_headers(tag_index, &file_header, &header)) return nullptr;
+    const int16_t screen_encoding = (int16_t)(header.encoding + 1);
+    const int32_t bytes_per_pixel = snapshot_bytes_per_pixel(screen_encoding);
+    const int32_t pixel_count = (int32_t)header.snapshot_width * header.snapshot_height;
+    // The headers passed: the size is within the tag.
+    void *pixels = malloc((size_t)pixel_count * (size_t)bytes_per_pixel);
+    if (!pixels)
+    {
+        ERROR_MESSAGE(_error_file_read, "Unable to allocate buffer for snapshot");
+        return nullptr;
+    }
+    if (!tag_file_read(tag_index, file_header.snapshot_offset + SAVE_GAME_HEADER_SIZE, pixel_count * bytes_per_pixel,
+                       pixels))
+    {
+        ERROR_MESSAGE(_error_file_read, "unable to read the snapshot from the save game file");
+        free(pixels);
+        return nullptr;
+    }
+    byte_swap_snapshot_pixels(pixels, pixel_count, bytes_per_pixel);
+    *width = header.snapshot_width;
+    *height = header.snapshot_height;
+    *encoding = screen_encoding;
+    return pixels;
+}
+
+bool read_save_game_snapshot_picture(int32_t tag_index, uint8_t **pixels, int16_t *width, int16_t *height,
+                                                int16_t *encoding)
+{
+    *pixels = (uint8_t *)read_save_game_snapshot(tag_index, width, height, encoding);
+    return *pixels != nullptr;
+}
+
+// ---- saving ---------------------------------------------------------------------------
+
+bool can_save_game(void)
+{
+    const new_game_data *data = get_current_game_data();
+    return game_->type == _game_type_local && data && data->parameters.scenario_tag != MT00_SCENARIO_TAG;
+}
+
+bool save_game(void)
+{
+    if (!can_save_game()) return false;
+    return create_saved_game(nullptr);
+}
+
+void set_autosave_for_new_level_hack(bool requested) { saved_games_globals.autosave_for_new_level_hack = requested; }
+bool get_autosave_for_new_level_hack(void) { return saved_games_globals.autosave_for_new_level_hack; }
+
+bool autosave_game(bool keeper)
+{
+    const bool requested = saved_games_globals.autosave_for_new_level_hack;
+    saved_games_globals.autosave_for_new_level_hack = false;
+    if (!keeper || !requested) return false;
+    char name[RECORDING_NAME_SIZE + 1];
+    slprintf(name, sizeof(name), "%s%s", AUTOSAVE_PREFIX, get_recording_time_string());
+    if (!create_saved_game(name)) return false;
+    print_to_console_procedure print = get_print_to_console_procedure();
+    if (print) print(AUTOSAVE_CREATED_TEXT);
+    return true;
+}
+
+// The 160 x 120 picture of the view, host order; black (16-bit) when the
+// renderer gives none.  Null only when no memory is left.
+static void *take_snapshot(int16_t *encoding)
+{
+    render_saved_game_snapshot_procedure render = snapshot_slot.get();
+    if (render)
+    {
+        int16_t rendered_encoding = NONE;
+        void *pixels = render(SAVE_GAME_SNAPSHOT_WIDTH, SAVE_GAME_SNAPSHOT_HEIGHT, &rendered_encoding);
+        if (pixels && rendered_encoding >= FIRST_SNAPSHOT_SCREEN_ENCODING &&
+            rendered_encoding <= SNAPSHOT_32BIT_SCREEN_ENCODING)
+        {
+            *encoding = rendered_encoding;
+            return pixels;
+        }
+        if (pixels) log_message(__FILE__, __LINE__, "the snapshot's encoding %d is unknown: a black one is saved",
+                                rendered_encoding);
+        free(pixels);
+    }
+    *encoding = FIRST_SNAPSHOT_SCREEN_ENCODING;
+    return calloc(SAVE_GAME_SNAPSHOT_WIDTH * SAVE_GAME_SNAPSHOT_HEIGHT, 2);
+}
+
+// The recording being taken, as create_saved_game copies it.
+struct recording_source
+{
+    tag subgroup_tag;
+    int32_t written_end;
+    const uint8_t *unwritten;
+    int16_t unwritten_size, unwritten_count;
+};
+
+// Steps 4 to 9: everything of the saved game `*save` after its creation.
+static bool write_saved_game(int32_t *save, const recording_source *source, void *pixels, int16_t screen_encoding)
+{
+    const int32_t film = tag_file_open(RECORDING_GROUP_TAG, source->subgroup_tag);
+    recording_file_header film_header;
+    if (film == NONE || !read_recording_header(film, &film_header))
+    {
+        ERROR_MESSAGE(_error_file_read, "Unable to read the old recording header");
+        return false;
+    }
+
+    save_game_header header;
+    memset(&header, 0, sizeof(header));
+    header.snapshot_width = SAVE_GAME_SNAPSHOT_WIDTH;
+    header.snapshot_height = SAVE_GAME_SNAPSHOT_HEIGHT;
+    world_location3d location;
+    get_observer_location(&location);
+    header.observer.x = location.position.x;
+    header.observer.y = location.position.y;
+    header.observer.yaw = location.yaw;
+    header.zoom_factor = get_observer_zoom_factor();
+    header.encoding = (int16_t)(screen_encoding - 1);
+    save_cached_console_text_procedure save_console = console_save_slot.get();
+    if (save_console) save_console(header.cached_console_text, &header.cached_console_line_count);
+    if (header.cached_console_line_count < 0 || header.cached_console_line_count > NUMBER_OF_CACHED_CONSOLE_LINES)
+        header.cached_console_line_count = 0;
+    for (cached_line &line : header.cached_console_text) line.string[CACHED_LINE_STRING_SIZE - 1] = 0;
+
+    const int32_t bytes_per_pixel = snapshot_bytes_per_pixel(screen_encoding);
+    const int32_t pixel_count = SAVE_GAME_SNAPSHOT_WIDTH * SAVE_GAME_SNAPSHOT_HEIGHT;
+    if (!write_recording_header(save, _saved_game_recording_type, &film_header.game, game_->game_time,
+                                film_header.monster_initializers_length, film_header.monster_placement_length,
+                                save_game_snapshot_length(bytes_per_pixel)))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to write the new recording header");
+        return false;
+    }
+    // Read back as stored; the regions after it are not written yet, so only
+    // its own layout is checked.
+    recording_file_header new_header;
+    if (!tag_file_read(*save, 0, RECORDING_FILE_HEADER_SIZE, &new_header) ||
+        (byte_swap_recording_header(&new_header), recording_header_problem(&new_header, -1) != nullptr))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to read the new recording header");
+        return false;
+    }
+
+    byte_swap_save_game_header(&header);
+    if (!tag_file_write(save, new_header.snapshot_offset, SAVE_GAME_HEADER_SIZE, &header))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to write the save game header header");
+        return false;
+    }
+    byte_swap_snapshot_pixels(pixels, pixel_count, bytes_per_pixel);
+    if (!tag_file_write(save, new_header.snapshot_offset + SAVE_GAME_HEADER_SIZE, pixel_count * bytes_per_pixel,
+                        pixels))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to game snapshot");
+        return false;
+    }
+
+    // The initializers, placement and every block written so far.
+    const int32_t written = source->written_end - film_header.monster_initializers_offset;
+    tag_file_info film_info;
+    if (written < 0 || !tag_file_info_get(film, &film_info) || source->written_end > film_info.size)
+    {
+        ERROR_MESSAGE(_error_file_read, "Unable to read the current recording for the save");
+        return false;
+    }
+    if (written > 0)
+    {
+        void *copy = malloc((size_t)written);
+        if (!copy)
+        {
+            ERROR_MESSAGE(_error_file_write, "Unable to allocate buffer for save game");
+            return false;
+        }
+        if (!tag_file_read(film, film_header.monster_initializers_offset, written, copy))
+        {
+            ERROR_MESSAGE(_error_file_read, "Unable to read the current recording for the save");
+            free(copy);
+            return false;
+        }
+        const bool copied = tag_file_write(save, new_header.monster_initializers_offset, written, copy);
+        free(copy);
+        if (!copied)
+        {
+            ERROR_MESSAGE(_error_file_write, "Unable to write the recording up to this point");
+            return false;
+        }
+    }
+
+    // The commands not written yet, as the last block; the film goes on as it was.
+    const int32_t block_offset = new_header.monster_initializers_offset + written;
+    recording_block_header block = {_last_recording_block_flag, (uint16_t)source->unwritten_size,
+                                    source->unwritten_count};
+    byte_swap_recording_block_header(&block);
+    if (!tag_file_write(save, block_offset, sizeof(block), &block))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't write block header to recording");
+        return false;
+    }
+    if (source->unwritten_size > 0 &&
+        !tag_file_write(save, block_offset + (int32_t)sizeof(block), source->unwritten_size, source->unwritten))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't write command data to recording");
+        return false;
+    }
+    return true;
+}
+
+bool create_saved_game(const char *name)
+{
+    recording_source source;
+    if (!get_recording_in_progress(&source.subgroup_tag, &source.written_end, &source.unwritten, &source.unwritten_size,
+                                   &source.unwritten_count) ||
+        tag_file_open(RECORDING_GROUP_TAG, source.subgroup_tag) == NONE)
+    {
+        ERROR_MESSAGE(_error_file_read, "Unable to read the current recording tag");
+        return false;
+    }
+    int16_t screen_encoding;
+    void *pixels = take_snapshot(&screen_encoding);
+    if (!pixels)
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to allocate the snapshot");
+        return false;
+    }
+
+    char chosen[RECORDING_NAME_SIZE + 1];
+    if (name)
+        strlcpy(chosen, name, sizeof(chosen));
+    else
+    {
+        saved_game_name_dialog_procedure dialog = name_dialog_slot.get();
+        if (!dialog)
+        {
+            ERROR_MESSAGE(_error_file_write, "the save dialog cannot open: the game was not saved");
+            free(pixels);
+            return false;
+        }
+        const char *last = get_recording_last_save_game_name();
+        const char *default_name = last[0] && strncmp(last, AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)) != 0
+                                       ? last
+                                       : get_replay_filename_string(_string_index_new_saved_game_filename);
+        chosen[0] = 0;
+        if (!dialog(default_name, pixels, SAVE_GAME_SNAPSHOT_WIDTH, SAVE_GAME_SNAPSHOT_HEIGHT, screen_encoding, chosen,
+                    sizeof(chosen)))
+        {
+            free(pixels); // cancelled: nothing written
+            return true;
+        }
+        chosen[sizeof(chosen) - 1] = 0;
+    }
+
+    int32_t save = tag_file_new(SAVED_GAME_GROUP_TAG, chosen, SAVE_GAME_VERSION_NUMBER);
+    if (save == NONE)
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to create a new save game file");
+        free(pixels);
+        return false;
+    }
+    const bool written = write_saved_game(&save, &source, pixels, screen_encoding);
+    free(pixels);
+    tag_file_info info;
+    if (!written || !tag_file_info_get(save, &info))
+    {
+        // Half a saved game would be offered for loading: it goes.
+        tag_file_delete(save);
+        return false;
+    }
+    tag_files_flush();
+    set_last_save_game(info.subgroup_tag, tag_file_name_get(save));
+    log_message(nullptr, -1, "Saved game \"%s\" at tick %d", tag_file_name_get(save), game_->game_time);
+    return true;
+}
+
+// ---- continuing and reverting ---------------------------------------------------------
+
+bool continue_saved_game_from_header(int32_t tag_index, new_game_data *data, saved_game_restoration *restoration)
+{
+    recording_file_header file_header;
+    save_game_header header;
+    tag_file_info info;
+    if (!read_saved_game_headers(tag_index, &file_header, &header) || !tag_file_info_get(tag_index, &info))
+        return false;
+    char name[RECORDING_NAME_SIZE + 1];
+    strlcpy(name, tag_file_name_get(tag_index), sizeof(name));
+    // The game being recorded ends here; the saved game's replay takes over.
+    stop_recording();
+    if (!private_start_replay(info.subgroup_tag, data, false)) return false;
+    restoration->save_game_ticks = file_header.recording_ending_time;
+    restoration->observer = header.observer;
+    restoration->zoom_factor = header.zoom_factor;
+    memcpy(restoration->cached_console_text, header.cached_console_text, sizeof(restoration->cached_console_text));
+    for (cached_line &line : restoration->cached_console_text) line.string[CACHED_LINE_STRING_SIZE - 1] = 0;
+    restoration->cached_console_line_count = header.cached_console_line_count;
+    set_last_save_game(info.subgroup_tag, name);
+    return true;
+}
+
+bool continue_saved_game(new_game_data *data, saved_game_restoration *restoration)
+{
+    select_game_to_load_procedure dialog = load_dialog_slot.get();
+    if (!dialog) return false;
+    const int32_t tag_index = dialog();
+    if (tag_index == NONE) return false;
+    return continue_saved_game_from_header(tag_index, data, restoration);
+}
+
+bool revert_to_last_saved_game(new_game_data *data, saved_game_restoration *restoration)
+{
+    const tag last = get_last_save_game_tag();
+    const int32_t tag_index = last == (tag)NONE ? NONE : tag_file_open(SAVED_GAME_GROUP_TAG, last);
+    if (tag_index != NONE && continue_saved_game_from_header(tag_index, data, restoration)) return true;
+    log_message(nullptr, -1, "no saved game to revert to: the level starts again");
+    change_single_player_map(NONE, false);
+    return false;
+}
+
+bool could_revert_to_last_saved_game(void) { return get_last_save_game_tag() != (tag)NONE; }
+
+void reset_last_saved_game(void) { set_last_save_game(NONE, ""); }
+
+const char *get_last_save_game_name(void) { return get_recording_last_save_game_name(); }
+
+static bool any_tag_of_group(tag group)
+{
+    tag_file_info filter;
+    tag_file_info_new(&filter);
+    filter.group_tag = group;
+    return tag_file_enumerate(&filter, nullptr, -1) > 0;
+}
+
+bool save_game_exists(void) { return any_tag_of_group(SAVED_GAME_GROUP_TAG); }
+bool replay_saved_game_available(void) { return any_tag_of_group(RECORDING_GROUP_TAG); }
+
+// Starts the map of a game continue or revert set up.
+static bool start_restored_game(const new_game_data *data, const saved_game_restoration *restoration)
+{
+    saved_games_globals.restoration = *restoration;
+    saved_games_globals.restoration_pending = true;
+    set_next_game_data(data);
+    set_game_state(_game_state_running);
+    return true;
+}
+
+bool handle_continue_game(void)
+{
+    new_game_data data;
+    saved_game_restoration restoration;
+    if (!continue_saved_game(&data, &restoration)) return false;
+    return start_restored_game(&data, &restoration);
+}
+
+bool revert_game(void)
+{
+    new_game_data data;
+    saved_game_restoration restoration;
+    if (!revert_to_last_saved_game(&data, &restoration)) return false;
+    return start_restored_game(&data, &restoration);
+}
+
+// The camera and console of a restored game, once it runs.
+static void apply_pending_restoration(void)
+{
+    if (!saved_games_globals.restoration_pending) return;
+    saved_games_globals.restoration_pending = false;
+    const saved_game_restoration *r = &saved_games_globals.restoration;
+    world_location3d location;
+    memset(&location, 0, sizeof(location));
+    location.position.x = r->observer.x;
+    location.position.y = r->observer.y;
+    location.yaw = r->observer.yaw;
+    set_actual_observer_location_and_zoom(&location, r->zoom_factor, false);
+    restore_cached_console_text_procedure restore = console_restore_slot.get();
+    if (restore) restore(r->cached_console_text, r->cached_console_line_count);
+}
+
+static void tick_autosave(void)
+{
+    apply_pending_restoration();
+    if (game_->type == _game_type_local) autosave_game(true);
+}
+
+void register_saved_games_hooks(void)
+{
+    register_tick_procedure(_tick_autosave, tick_autosave);
+}
+
+void dispose_saved_games(void)
+{
+    memset(&saved_games_globals, 0, sizeof(saved_games_globals));
+    reset_last_saved_game();
+}

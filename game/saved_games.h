@@ -32,8 +32,7 @@ struct saved_game_restoration
 
 // ---- saving --------------------------------------------------------------------
 
-// True in a single-player game (type 2) on any map but 'mt00' while its film
-// is being recorded.
+// True in a single-player game (type 2) on any map but 'mt00'.
 bool can_save_game(void);
 // Refused (false, no dialog) where can_save_game is false; else
 // create_saved_game with no name (the save dialog).
@@ -120,6 +119,10 @@ const char *save_game_header_problem(const recording_file_header *file_header, c
 // when the headers are refused or the pixels cannot be read; nothing is
 // allocated before the headers pass.
 void *read_save_game_snapshot(int32_t tag_index, int16_t *width, int16_t *height, int16_t *encoding);
+// The same in the form of the dialogs' snapshot control reader
+// (read_save_game_snapshot_proc): false when there is none.
+bool read_save_game_snapshot_picture(int32_t tag_index, uint8_t **pixels, int16_t *width, int16_t *height,
+                                     int16_t *encoding);
 
 // ---- registration points -------------------------------------------------------------
 

@@ -132,3 +132,24 @@ static void take_requested_screenshot(void)
 void register_screenshot_hooks(void) { register_frame_drawn_procedure(take_requested_screenshot); }
 
 void reset_screenshots_for_tests(void) { memset(&screenshot_globals, 0, sizeof(screenshot_globals)); }
+
+void *render_saved_game_snapshot(int16_t width, int16_t height, int16_t *encoding)
+{
+    bitmap_data *bitmap = render_screenshot(width, height);
+    if (!bitmap) return nullptr;
+    const int32_t bytes_per_pixel = bitmap->encoding == _32bit_encoding ? 4 : 2;
+    uint8_t *pixels = nullptr;
+    if (bitmap->width == width && bitmap->height == height &&
+        (bitmap->encoding == _16bit_555_encoding || bitmap->encoding == _16bit_565_encoding ||
+         bitmap->encoding == _32bit_encoding))
+        pixels = (uint8_t *)malloc((size_t)width * (size_t)height * (size_t)bytes_per_pixel);
+    if (pixels)
+    {
+        for (int32_t row = 0; row < height; ++row)
+            memcpy(pixels + (size_t)row * (size_t)width * (size_t)bytes_per_pixel, bitmap->row_addresses[row],
+                   (size_t)width * (size_t)bytes_per_pixel);
+        *encoding = bitmap->encoding;
+    }
+    free(bitmap);
+    return pixels;
+}

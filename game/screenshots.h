@@ -61,3 +61,9 @@ void register_screenshot_hooks(void);
 
 // Forgets the request, the last name and its count (tests).
 void reset_screenshots_for_tests(void);
+
+// The picture of a new saved game: the view rendered at width x height,
+// copied row by row without padding (2 or 4 bytes a pixel, host order) into
+// a newly allocated buffer the caller frees, with its screen encoding.  Null
+// when no picture can be made (no view, or no memory).
+void *render_saved_game_snapshot(int16_t width, int16_t height, int16_t *encoding);

@@ -52,6 +52,8 @@
 #include "overhead_text.h"
 #include "control_bar.h"
 #include "console/console.h"
+#include "saved_games.h"
+#include "bitmap_dialogs/snapshot_control.h"
 #include "film_dialogs.h"
 
 // The tutorial watcher's verdicts go to the action that asked for them.
@@ -114,5 +116,9 @@ void register_built_subsystems(void)
     register_control_bar_hooks();
     register_status_bar_hooks();
     register_console_hooks();
+    register_saved_games_hooks();
+    register_render_saved_game_snapshot_procedure(render_saved_game_snapshot);
+    register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text);
+    register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture);
     register_film_dialog_hooks();
 }
