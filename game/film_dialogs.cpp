@@ -31,7 +31,6 @@ namespace
 {
 
 const char *const FIND_PLUGINS_BUTTON_NAME = "Find Plugins";
-const char *const CHOOSE_ANOTHER_NAME_MESSAGE = "Please choose a different name.";
 
 struct film_dialog_globals_
 {
@@ -218,7 +217,8 @@ bool save_dialog_pass(void *data, action_data *action)
 }
 
 // Whether the name may be used: a saved game of that name is replaced only
-// when the player agrees (and is then deleted, so the new one can take it).
+// when the player agrees.  It is not deleted here: the new tag takes its
+// place in one step when it is made, so a save that fails loses nothing.
 bool name_free_or_replaced(const char *name)
 {
     const int32_t existing = tag_file_find_by_name(SAVED_GAME_GROUP_TAG, name);
@@ -229,13 +229,7 @@ bool name_free_or_replaced(const char *name)
         log_message(__FILE__, __LINE__, "saved game '%s' exists and there is no dialog to confirm its replacement", name);
         return false;
     }
-    if (!replace(SAVED_GAME_GROUP_TAG, name)) return false;
-    if (!tag_file_delete(existing))
-    {
-        show_message_box(CHOOSE_ANOTHER_NAME_MESSAGE);
-        return false;
-    }
-    return true;
+    return replace(SAVED_GAME_GROUP_TAG, name);
 }
 
 // ---- the film manager -------------------------------------------------------------------
@@ -395,41 +389,49 @@ const char *get_begin_replay_button_name(void) { return film_dialog_globals.begi
 
 void setup_replay_dialog_to_match_header(dialog_data *dialog)
 {
+    int32_t selected = selected_film(dialog);
     recording_file_header header;
+    const bool has_header = read_header_of(selected, &header);
+    tag_file_info info;
+    if (has_header && tag_file_info_get(selected, &info))
+    {
+        net_game_description description = {};
+        copy_string(description.name, sizeof(description.name), tag_file_name_get(selected));
+        film_map_available(&header, description.map_name, (int32_t)sizeof(description.map_name));
+        description.map_name[sizeof(description.map_name) - 1] = 0;
+        description.parameters = header.game.parameters;
+        set_game_control_description(dialog, _replay_description_item, &description);
+        set_game_graphic_is_replay(dialog, _replay_description_item, true);
+        // The description opened the film's plug-ins to find its map, and
+        // that leaves every tag index in the list stale: list the films again
+        // and find the selected one by its subgroup, which does not change.
+        fill_tag_list(dialog, _replay_list_item, RECORDING_GROUP_TAG, MAXIMUM_REPLAYS);
+        selected = tag_file_open(RECORDING_GROUP_TAG, info.subgroup_tag);
+        select_row(dialog, _replay_list_item, row_of_tag(dialog, _replay_list_item, selected));
+        selected = selected_film(dialog);
+    }
+
+    recording_file_header last_header;
     const int32_t last = last_recording_tag_index();
-    const bool last_playable = read_header_of(last, &header) && film_map_available(&header, nullptr, 0);
+    const bool last_playable = read_header_of(last, &last_header) && film_map_available(&last_header, nullptr, 0);
     bitmap_set_item_enabled(dialog, _replay_play_last_item, last_playable);
     bitmap_set_item_enabled(dialog, _replay_save_last_item, last_playable);
 
-    const int32_t selected = selected_film(dialog);
     const bool has_film = selected != NONE;
     bitmap_set_item_visible(dialog, _replay_description_item, has_film);
     bitmap_set_item_visible(dialog, _replay_players_item, has_film);
     bitmap_set_item_enabled(dialog, _replay_delete_item, has_film);
     bitmap_set_item_enabled(dialog, _replay_rename_item, has_film && selected != last);
     clear_player_list(dialog, _replay_players_item);
-    if (!has_film)
+    if (!has_film || !has_header)
     {
         bitmap_set_item_enabled(dialog, _replay_play_item, false);
         set_button_control_name(dialog, _replay_play_item, film_dialog_globals.begin_replay_button_name);
         return;
     }
-    if (!read_header_of(selected, &header))
-    {
-        bitmap_set_item_enabled(dialog, _replay_play_item, false);
-        return;
-    }
-
-    net_game_description description = {};
-    copy_string(description.name, sizeof(description.name), tag_file_name_get(selected));
-    const bool map_available = film_map_available(&header, description.map_name, (int32_t)sizeof(description.map_name));
-    description.map_name[sizeof(description.map_name) - 1] = 0;
-    description.parameters = header.game.parameters;
-    set_game_control_description(dialog, _replay_description_item, &description);
-    set_game_graphic_is_replay(dialog, _replay_description_item, true);
 
     const bool plugins_missing = missing_plugin_count(&header) != 0;
-    if (map_available)
+    if (film_map_available(&header, nullptr, 0))
     {
         bitmap_set_item_enabled(dialog, _replay_play_item, true);
         set_button_control_name(dialog, _replay_play_item,

@@ -67,8 +67,8 @@ int32_t select_game_to_load_dialog(void);
 // The save dialog: asks for a name (prefilled with `default_name`) and shows
 // the snapshot (width x height pixels, 16-bit, or 32-bit for encoding 3; none
 // when `snapshot` is NULL).  OK with a name that already names a saved game
-// asks whether to replace it, and on yes deletes the old one so the caller
-// can create the new; on no the dialog stays.  True with the name in `name`
+// asks whether to replace it (the new tag of that name takes the old one's
+// place when the caller makes it); on no the dialog stays.  True with the name in `name`
 // (at most `name_size` - 1 characters); false when cancelled or when the
 // dialog cannot open.  The saved-game module creates the tag.
 bool save_game_dialog(const char *default_name, const void *snapshot, int16_t width, int16_t height,
