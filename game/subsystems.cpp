@@ -56,6 +56,7 @@
 #include "keybinding_dialogs.h"
 #include "saved_games.h"
 #include "bitmap_dialogs/snapshot_control.h"
+#include "film_dialogs.h"
 #include "selection_interface_hooks.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
@@ -135,4 +136,5 @@ void register_built_subsystems(void)
     register_render_saved_game_snapshot_procedure(render_saved_game_snapshot);
     register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text);
     register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture);
+    register_film_dialog_hooks();
 }
