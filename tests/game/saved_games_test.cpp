@@ -199,9 +199,9 @@ protected:
         if (first)
         {
             first = false;
-            // The glue's snapshot, console and (no) dialog registrations find
-            // the test's in their slots.
-            expected_assertions expect(2);
+            // The glue's snapshot and console registrations and the film
+            // dialogs' name dialog find the test's in their slots.
+            expected_assertions expect(3);
             ASSERT_TRUE(start_simulation(nullptr, DEMO, seed, reason, sizeof(reason))) << reason;
         }
         else
