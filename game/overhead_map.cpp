@@ -24,6 +24,7 @@
 #include "monsters.h"
 #include "objects.h"
 #include "overhead_map_input.h"
+#include "unit_commands.h"
 #include "players.h"
 #include "recording.h"
 #include "render/mesh_region.h"
@@ -963,4 +964,6 @@ void register_overhead_map_hooks(void)
                             dispose_overhead_map_from_old_game);
     register_action_procedure(_action_overhead_map, action_for_overhead_map);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
+    // Sketches of team-mates, from the network and from films.
+    register_command_verb_procedure(_command_sketch, execute_sketch_command);
 }

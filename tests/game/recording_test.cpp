@@ -252,7 +252,7 @@ void stream_command(const command_header *command)
 void stream_end(int32_t time) { streamed_end_time = time; }
 
 // Verbs no built subsystem runs yet (the unit layer runs rename and chat).
-const int16_t LOGGED_VERBS[] = {_command_unit_adjustment, _command_sync_formation, _command_sketch};
+const int16_t LOGGED_VERBS[] = {_command_unit_adjustment, _command_sync_formation, _command_forced_endgame};
 
 // The test's own: the slots take one registration per process.
 void register_test_procedures(void)

@@ -141,8 +141,8 @@ TEST_F(command_executor_test, commands_that_cannot_run_are_skipped_whole_and_the
 {
     queue(value_command(_command_chat, 1, 0, 3));          // no player 3 in this game
     queue(value_command(_command_chat, 2, 0, NONE));       // no player at all
-    queue(value_command(_command_sketch, 3, 0, 0));        // a verb nobody runs yet
-    queue(value_command(_command_sketch, 4, 0, 0));
+    queue(value_command(_command_forced_endgame, 3, 0, 0)); // a verb nobody runs yet
+    queue(value_command(_command_forced_endgame, 4, 0, 0));
     queue(value_command(50, 5, 0, 0));                     // no such verb
     built_command short_command = value_command(_command_chat, 6, 0, 0);
     short_command.header()->size = 10;                     // its field runs past its end
