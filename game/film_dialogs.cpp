@@ -329,13 +329,13 @@ int32_t select_game_to_load_dialog(void)
 
 // ---- the save dialog -----------------------------------------------------------------------------
 
-bool save_game_dialog(const char *default_name, const void *snapshot, int16_t width, int16_t height,
-                      int16_t encoding, char *name_out, size_t name_size)
+saved_game_name_result save_game_dialog(const char *default_name, const void *snapshot, int16_t width,
+                                        int16_t height, int16_t encoding, char *name_out, size_t name_size)
 {
     if (name_out && name_size > 0) name_out[0] = 0;
-    if (!name_out || name_size == 0) return false;
+    if (!name_out || name_size == 0) return _saved_game_name_dialog_failed;
     dialog_data *dialog = open_film_dialog(SAVE_GAME_DIALOG_TAG, SAVE_GAME_BACKGROUND_COLLECTION_TAG);
-    if (!dialog) return false;
+    if (!dialog) return _saved_game_name_dialog_failed;
 
     set_bitmap_dialog_edit_item_maximum_length(dialog, _save_game_name_item, SAVE_GAME_NAME_LENGTH);
     char name[SAVE_GAME_NAME_LENGTH + 1];
@@ -380,7 +380,7 @@ bool save_game_dialog(const char *default_name, const void *snapshot, int16_t wi
         }
     }
     dispose_dialog(dialog);
-    return chosen;
+    return chosen ? _saved_game_name_chosen : _saved_game_name_cancelled;
 }
 
 // ---- the film manager ----------------------------------------------------------------------------

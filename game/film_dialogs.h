@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "cseries/cseries.h"
+#include "saved_games.h"
 
 struct dialog_data;
 struct new_game_data;
@@ -68,11 +69,11 @@ int32_t select_game_to_load_dialog(void);
 // the snapshot (width x height pixels, 16-bit, or 32-bit for encoding 3; none
 // when `snapshot` is NULL).  OK with a name that already names a saved game
 // asks whether to replace it (the new tag of that name takes the old one's
-// place when the caller makes it); on no the dialog stays.  True with the name in `name`
-// (at most `name_size` - 1 characters); false when cancelled or when the
-// dialog cannot open.  The saved-game module creates the tag.
-bool save_game_dialog(const char *default_name, const void *snapshot, int16_t width, int16_t height,
-                      int16_t encoding, char *name, size_t name_size);
+// place when the caller makes it); on no the dialog stays.  Chosen with the
+// name in `name` (at most `name_size` - 1 characters), cancelled, or failed
+// when the dialog cannot open.  The saved-game module creates the tag.
+saved_game_name_result save_game_dialog(const char *default_name, const void *snapshot, int16_t width,
+                                        int16_t height, int16_t encoding, char *name, size_t name_size);
 
 // The film manager: true when a replay was started (into `data`).
 bool replay_manager(new_game_data *data);

@@ -376,11 +376,14 @@ bool create_saved_game(const char *name)
                                        ? last
                                        : get_replay_filename_string(_string_index_new_saved_game_filename);
         chosen[0] = 0;
-        if (!dialog(default_name, pixels, SAVE_GAME_SNAPSHOT_WIDTH, SAVE_GAME_SNAPSHOT_HEIGHT, screen_encoding, chosen,
-                    sizeof(chosen)))
+        const saved_game_name_result answer = dialog(default_name, pixels, SAVE_GAME_SNAPSHOT_WIDTH,
+                                                     SAVE_GAME_SNAPSHOT_HEIGHT, screen_encoding, chosen, sizeof(chosen));
+        if (answer != _saved_game_name_chosen)
         {
-            free(pixels); // cancelled: nothing written
-            return true;
+            free(pixels); // nothing written
+            if (answer == _saved_game_name_cancelled) return true;
+            ERROR_MESSAGE(_error_file_write, "the save dialog cannot open: the game was not saved");
+            return false;
         }
         chosen[sizeof(chosen) - 1] = 0;
     }

@@ -55,13 +55,23 @@ bool autosave_game(bool keeper);
 // recording, no dialog, the tag, a header or the commands not written).
 bool create_saved_game(const char *name);
 
-// The save dialog (the front end's): returns the name chosen (copied into
-// `name`, at most `name_size` - 1 characters) and true, or false when
-// cancelled.  `snapshot` is the new picture (host order, `encoding` the
-// screen encoding).  Until one registers, a save without a name cannot be
-// made: create_saved_game(null) reports it and gives false.
-typedef bool (*saved_game_name_dialog_procedure)(const char *default_name, const void *snapshot, int16_t width,
-                                                 int16_t height, int16_t encoding, char *name, size_t name_size);
+// What the save dialog answered: a name was chosen (copied into `name`, at
+// most `name_size` - 1 characters), the player cancelled (nothing is saved,
+// and that is no failure), or the dialog could not open (the save fails).
+enum saved_game_name_result
+{
+    _saved_game_name_chosen,
+    _saved_game_name_cancelled,
+    _saved_game_name_dialog_failed
+};
+
+// The save dialog (the front end's).  `snapshot` is the new picture (host
+// order, `encoding` the screen encoding).  Until one registers, a save
+// without a name cannot be made: create_saved_game(null) reports it and
+// gives false.
+typedef saved_game_name_result (*saved_game_name_dialog_procedure)(const char *default_name, const void *snapshot,
+                                                                   int16_t width, int16_t height, int16_t encoding,
+                                                                   char *name, size_t name_size);
 bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure);
 
 // ---- continuing and reverting -----------------------------------------------------

@@ -244,7 +244,7 @@ TEST_F(film_dialogs, the_save_dialog_needs_a_visible_name_and_asks_before_replac
     char name[SAVE_GAME_NAME_LENGTH + 1] = "untouched";
     // Cancel: false, nothing chosen.
     press(_save_game_cancel_item);
-    EXPECT_FALSE(save_game_dialog("Saved game", nullptr, 0, 0, 0, name, sizeof(name)));
+    EXPECT_EQ(save_game_dialog("Saved game", nullptr, 0, 0, 0, name, sizeof(name)), _saved_game_name_cancelled);
     EXPECT_STREQ(name, "");
 
     // Only blanks: OK is disabled and does nothing.
@@ -254,12 +254,12 @@ TEST_F(film_dialogs, the_save_dialog_needs_a_visible_name_and_asks_before_replac
     });
     press(_save_game_ok_item);
     press(_save_game_cancel_item);
-    EXPECT_FALSE(save_game_dialog("   ", nullptr, 0, 0, 0, name, sizeof(name)));
+    EXPECT_EQ(save_game_dialog("   ", nullptr, 0, 0, 0, name, sizeof(name)), _saved_game_name_cancelled);
 
     // A new name is handed back, cut to the caller's buffer.
     press(_save_game_ok_item);
     char small[5];
-    EXPECT_TRUE(save_game_dialog("Castle siege", nullptr, 0, 0, 0, small, sizeof(small)));
+    EXPECT_EQ(save_game_dialog("Castle siege", nullptr, 0, 0, 0, small, sizeof(small)), _saved_game_name_chosen);
     EXPECT_STREQ(small, "Cast");
 
     // An existing name: declined, the dialog stays; picking a game copies its name.
@@ -273,7 +273,7 @@ TEST_F(film_dialogs, the_save_dialog_needs_a_visible_name_and_asks_before_replac
         EXPECT_STREQ(text, "keep me");
     });
     press(_save_game_cancel_item);
-    EXPECT_FALSE(save_game_dialog("keep me", nullptr, 0, 0, 0, name, sizeof(name)));
+    EXPECT_EQ(save_game_dialog("keep me", nullptr, 0, 0, 0, name, sizeof(name)), _saved_game_name_cancelled);
     EXPECT_EQ(tag_file_find_by_name(SAVED_GAME_GROUP_TAG, "keep me"), existing);
 
     // Accepted: the old game makes way for the new one.
@@ -285,7 +285,7 @@ TEST_F(film_dialogs, the_save_dialog_needs_a_visible_name_and_asks_before_replac
     });
     add_script_step(action_step(make_test_action()));
     press(_save_game_ok_item);
-    EXPECT_TRUE(save_game_dialog("", nullptr, 0, 0, 0, name, sizeof(name)));
+    EXPECT_EQ(save_game_dialog("", nullptr, 0, 0, 0, name, sizeof(name)), _saved_game_name_chosen);
     EXPECT_STREQ(name, "keep me");
     // Not deleted by the dialog: the new saved game replaces it when made.
     EXPECT_EQ(tag_file_find_by_name(SAVED_GAME_GROUP_TAG, "keep me"), existing);
@@ -296,7 +296,7 @@ TEST_F(film_dialogs, a_missing_dialog_tag_is_reported_and_the_game_goes_on)
     for (file_tag dialog : {LOAD_GAME_DIALOG_TAG, SAVE_GAME_DIALOG_TAG, REPLAY_DIALOG_TAG})
         ASSERT_TRUE(tag_file_delete(tag_file_open(DIALOG_GROUP_TAG, dialog)));
     char name[8];
-    EXPECT_FALSE(save_game_dialog("x", nullptr, 0, 0, 0, name, sizeof(name)));
+    EXPECT_EQ(save_game_dialog("x", nullptr, 0, 0, 0, name, sizeof(name)), _saved_game_name_dialog_failed);
     EXPECT_EQ(select_game_to_load_dialog(), NONE);
     new_game_data data = {};
     EXPECT_FALSE(replay_manager(&data));

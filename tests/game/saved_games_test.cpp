@@ -57,11 +57,14 @@ void *pattern_snapshot(int16_t width, int16_t height, int16_t *encoding)
 
 // The save dialog: cancels, or answers with a name.
 const char *dialog_answer = nullptr;
-bool test_save_dialog(const char *, const void *, int16_t, int16_t, int16_t, char *name, size_t name_size)
+bool dialog_fails = false;
+saved_game_name_result test_save_dialog(const char *, const void *, int16_t, int16_t, int16_t, char *name,
+                                        size_t name_size)
 {
-    if (!dialog_answer) return false;
+    if (dialog_fails) return _saved_game_name_dialog_failed;
+    if (!dialog_answer) return _saved_game_name_cancelled;
     strlcpy(name, dialog_answer, name_size);
-    return true;
+    return _saved_game_name_chosen;
 }
 
 cached_line console_lines[NUMBER_OF_CACHED_CONSOLE_LINES];
@@ -175,6 +178,7 @@ protected:
         if (directory.empty()) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         snapshot_encoding = NONE;
         dialog_answer = nullptr;
+        dialog_fails = false;
         console_line_count = 0;
         set_autosave_for_new_level_hack(false);
         reset_last_saved_game();
@@ -437,6 +441,13 @@ TEST_F(saved_games_test, every_failed_save_reports_false_and_leaves_no_tag)
     // Put back, the same save works.
     write_file_bytes(film_path, film);
     EXPECT_TRUE(create_saved_game("whole film"));
+    EXPECT_EQ(saved_game_count(), 1);
+
+    // A save dialog that cannot open: a failure, not a cancel.
+    dialog_fails = true;
+    EXPECT_FALSE(create_saved_game(nullptr));
+    clear_pending_error();
+    dialog_fails = false;
     EXPECT_EQ(saved_game_count(), 1);
 
     // A name the store refuses.
