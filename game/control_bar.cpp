@@ -253,6 +253,7 @@ void initialize_control_bar_for_new_map(void)
     memset(&control_bar, 0, sizeof(control_bar));
     control_bar.collection_index = NONE;
     control_bar.string_list_index = NONE;
+    control_bar.inventory_row_shaped_for = NONE;
 
     const bool network = network_game();
     for (int32_t entry = 0; entry < 2; ++entry)
@@ -348,6 +349,7 @@ void initialize_control_bar(void)
         }
     }
 
+    control_bar.inventory_row_shaped_for = NONE; // the buttons are made anew below
     if (inventory_flag())
     {
         for (int32_t i = 0; i < NUMBER_OF_INVENTORY_BUTTONS; ++i)
@@ -376,6 +378,7 @@ void dispose_control_bar_from_old_map(void)
     memset(&control_bar, 0, sizeof(control_bar));
     control_bar.collection_index = NONE;
     control_bar.string_list_index = NONE;
+    control_bar.inventory_row_shaped_for = NONE;
 }
 
 void update_control_bar_for_new_resolution(void)
@@ -505,6 +508,7 @@ void rebuild_inventory_buttons(int32_t count)
     if (!dialog) return;
     inventory_button_layout layout;
     layout_inventory_buttons(dialog_width(), count, &layout);
+    control_bar.inventory_row_shaped_for = (int16_t)count;
     const int16_t elements = (int16_t)get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
     for (int32_t i = 0; i < NUMBER_OF_INVENTORY_BUTTONS; ++i)
     {
@@ -531,14 +535,14 @@ void update_inventory_buttons(void)
     int32_t count = 0, selected = NONE;
     if (!get || !format || !get(true, &count, &selected))
     {
-        rebuild_inventory_buttons(0);
+        if (control_bar.inventory_row_shaped_for != 0) rebuild_inventory_buttons(0);
         return;
     }
     if (count < 0) count = 0;
     if (count > MAXIMUM_INVENTORY_ENTRIES) count = MAXIMUM_INVENTORY_ENTRIES;
     // The unit itself, then its items; the row is shaped for all of them,
     // but only the first ten have a button.
-    rebuild_inventory_buttons(count + 1);
+    if (control_bar.inventory_row_shaped_for != count + 1) rebuild_inventory_buttons(count + 1);
     const int32_t buttons = count + 1 < NUMBER_OF_INVENTORY_BUTTONS ? count + 1 : NUMBER_OF_INVENTORY_BUTTONS;
     for (int32_t i = 0; i < buttons; ++i)
     {

@@ -100,6 +100,9 @@ struct control_bar_data
     // without one of them leaves that button out instead of asking a
     // missing item every frame.
     uint32_t button_items;
+    // How many entries the inventory row is shaped for; NONE until it is.
+    // Shaping marks every button for drawing, so it is done only on change.
+    int16_t inventory_row_shaped_for;
 };
 
 // The table in its order; the types of entries 0 (chat) and 1 (ally) are

@@ -791,8 +791,8 @@ void rebuild_overhead_map_bitmap(void)
             memcpy(bitmap->row_addresses[r], picture->row_addresses[r], bitmap->width);
     }
     if (hardware_renderer()) return;
-    // Blips, flags and sketches go into the bitmap on the software renderer.
-    sort_friendly_blips_last(overhead.blips, overhead.number_of_blips);
+    // Blips (already in drawing order), flags and sketches go into the bitmap
+    // on the software renderer.
     const int32_t bounds_width = overhead.bounds.right - overhead.bounds.left;
     const int32_t bounds_height = overhead.bounds.bottom - overhead.bounds.top;
     for (int32_t i = 0; i < overhead.number_of_blips; ++i)

@@ -560,6 +560,13 @@ TEST_F(control_bar, the_inventory_row_shows_the_selection_and_toggles_back)
     }
     EXPECT_FALSE(visible(FIRST_INVENTORY_BUTTON_ITEM + 3));
 
+    // A frame with the same entries redraws none of the row's buttons.
+    const uint16_t redraw = _control_dirty_flag | _control_background_dirty_flag;
+    for (int16_t i = 0; i < 3; ++i) find_control(bar(), (int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i))->flags &= (uint16_t)~redraw;
+    update_control_bar();
+    for (int16_t i = 0; i < 3; ++i)
+        EXPECT_FALSE(find_control(bar(), (int16_t)(FIRST_INVENTORY_BUTTON_ITEM + i))->flags & redraw) << i;
+
     // A click picks entry item - 19; the order buttons do nothing meanwhile.
     control_bar_dialog_handler_proc(bar(), FIRST_INVENTORY_BUTTON_ITEM, nullptr);
     action_data shifted = with_action_flag(make_test_action(), _shift_down_bit);
