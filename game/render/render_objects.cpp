@@ -776,9 +776,8 @@ void build_objects_surface_list(view_data *view, mesh_region *region)
     {
         for (int32_t i = 0; i < region->tile_coverage_list_size; ++i)
         {
-            const int32_t t = region->tile_coverage_list[i];
-            if (t < 0 || t >= terrain_maps_globals.tile_count) continue;
-            const mesh_tile *tile = &terrain_maps_globals.mesh_tiles[t];
+            const mesh_tile *tile = covered_tile(region, i);
+            if (!tile) continue;
             for (int32_t y = tile->mesh_y; y <= tile->mesh_y1; ++y)
                 for (int32_t x = tile->mesh_x; x <= tile->mesh_x1; ++x)
                     build_render_objects_for_mesh_cell(view, region, x, y);

@@ -134,7 +134,7 @@ void dispose_tile_cache_from_old_map(void)
     global_maps_mode = _maps_mode_volatile;
 }
 
-static mesh_tile *covered_tile(const mesh_region *region, int32_t i)
+mesh_tile *covered_tile(const mesh_region *region, int32_t i)
 {
     const int32_t index = region->tile_coverage_list[i];
     return index < terrain_maps_globals.tile_count ? &terrain_maps_globals.mesh_tiles[index] : nullptr;

@@ -125,6 +125,10 @@ void initialize_tile_cache_for_new_map(int32_t flag);
 // Frees the tiles and puts global_maps_mode back to volatile.
 void dispose_tile_cache_from_old_map(void);
 
+// The tile entry i of the region's coverage list names, or null when it is
+// past the tile array.
+mesh_tile *covered_tile(const mesh_region *region, int32_t i);
+
 // Empties both overlay lists of every tile of the region's tile coverage.
 void prepare_tile_cache(mesh_region *region);
 
