@@ -36,15 +36,8 @@ static bool set_up(void)
 static bool write_film(const char *path, const uint8_t *data, size_t size)
 {
     local_tag_file_header header;
-    memset(&header, 0, sizeof(header));
-    write_be32(&header.magic, LOCAL_TAG_FILE_MAGIC);
-    write_be16(&header.format_version, LOCAL_TAG_FILE_FORMAT_VERSION);
-    write_be16(&header.header_size, sizeof(header));
-    write_be32(&header.group_tag, RECORDING_GROUP_TAG);
-    write_be32(&header.subgroup_tag, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'));
-    write_be16(&header.version, RECORDING_VERSION_NUMBER);
-    strcpy(header.name, "fuzz");
-    write_be32(&header.data_size, (uint32_t)size);
+    local_tag_file_header_build(&header, RECORDING_GROUP_TAG, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'), RECORDING_VERSION_NUMBER, 0, "fuzz",
+                                (int32_t)size);
     FILE *file = fopen(path, "wb");
     if (!file) return false;
     bool ok = fwrite(&header, sizeof(header), 1, file) == 1 && (size == 0 || fwrite(data, size, 1, file) == 1);

@@ -179,19 +179,27 @@ static bool bring_up_headless_game(const char *data_directory, char *reason, siz
     return true;
 }
 
+// Writes `failure` to `reason`, followed by the pending error's text if one is pending, and clears that error.
+static void explain_failure(const char *failure, char *reason, size_t reason_size)
+{
+    int32_t code = 0;
+    char text[256] = "";
+    if (error_pending(&code, text, sizeof(text)) && text[0])
+        slprintf(reason, reason_size, "%s: %s", failure, text);
+    else
+        slprintf(reason, reason_size, "%s", failure);
+    clear_pending_error();
+}
+
 // Starts the map of `data`; on failure the reason names `map`.
 static bool start_map_of_simulation(const new_game_data *data, tag map, char *reason, size_t reason_size)
 {
     set_sync_originator(false);
     if (!initialize_vesk_for_new_map(data, true))
     {
-        int32_t code = 0;
-        char text[256] = "";
-        if (error_pending(&code, text, sizeof(text)) && text[0])
-            slprintf(reason, reason_size, "map '%s' cannot start: %s", tag_to_string(map), text);
-        else
-            slprintf(reason, reason_size, "map '%s' cannot start", tag_to_string(map));
-        clear_pending_error();
+        char failure[512];
+        slprintf(failure, sizeof(failure), "map '%s' cannot start", tag_to_string(map));
+        explain_failure(failure, reason, reason_size);
         game_->state = _game_state_displaying_main_menu;
         return false;
     }
@@ -247,50 +255,15 @@ bool start_simulation_from_film(const char *data_directory, const char *film_pat
     const int32_t tag_index = tag_file_open_local_file(film_path);
     if (tag_index == NONE || !read_recording_header(tag_index, &header) || !begin_film_from_path(film_path, &data))
     {
-        int32_t code = 0;
-        char text[256] = "";
-        if (error_pending(&code, text, sizeof(text)) && text[0])
-            slprintf(reason, reason_size, "the film \"%s\" cannot be played: %s", film_path, text);
-        else
-            slprintf(reason, reason_size, "the film \"%s\" cannot be played", film_path);
-        clear_pending_error();
+        char failure[512];
+        slprintf(failure, sizeof(failure), "the film \"%s\" cannot be played", film_path);
+        explain_failure(failure, reason, reason_size);
         return false;
     }
     if (!start_map_of_simulation(&data, data.parameters.scenario_tag, reason, reason_size))
         return false;
     if (ticks) *ticks = header.recording_ending_time;
     return true;
-}
-
-bool save_simulation_film(const char *path, char *reason, size_t reason_size)
-{
-    const tag subgroup = get_last_recording_subgroup();
-    const int32_t tag_index = subgroup == (tag)NONE ? NONE : tag_file_open(RECORDING_GROUP_TAG, subgroup);
-    if (tag_index == NONE)
-    {
-        slprintf(reason, reason_size, "no film was recorded");
-        return false;
-    }
-    char source_path[1024];
-    slprintf(source_path, sizeof(source_path), "%s/%s", FILMS_FOLDER, tag_file_full_filename_get(tag_index));
-    FILE *source = fopen(source_path, "rb");
-    FILE *destination = source ? fopen(path, "wb") : nullptr;
-    bool ok = source && destination;
-    char piece[8192];
-    while (ok)
-    {
-        const size_t count = fread(piece, 1, sizeof(piece), source);
-        if (count > 0 && fwrite(piece, 1, count, destination) != count) ok = false;
-        if (count < sizeof(piece))
-        {
-            if (ferror(source)) ok = false;
-            break;
-        }
-    }
-    if (source) fclose(source);
-    if (destination && fclose(destination) != 0) ok = false;
-    if (!ok) slprintf(reason, reason_size, "the film could not be written to \"%s\"", path);
-    return ok;
 }
 
 // Copies the local tag file `source_path` to `path`.
@@ -315,6 +288,22 @@ static bool copy_local_tag_file(const char *source_path, const char *path)
     return ok;
 }
 
+bool save_simulation_film(const char *path, char *reason, size_t reason_size)
+{
+    const tag subgroup = get_last_recording_subgroup();
+    const int32_t tag_index = subgroup == (tag)NONE ? NONE : tag_file_open(RECORDING_GROUP_TAG, subgroup);
+    if (tag_index == NONE)
+    {
+        slprintf(reason, reason_size, "no film was recorded");
+        return false;
+    }
+    char source_path[1024];
+    slprintf(source_path, sizeof(source_path), "%s/%s", FILMS_FOLDER, tag_file_full_filename_get(tag_index));
+    const bool ok = copy_local_tag_file(source_path, path);
+    if (!ok) slprintf(reason, reason_size, "the film could not be written to \"%s\"", path);
+    return ok;
+}
+
 bool save_simulation_game(const char *path, char *reason, size_t reason_size)
 {
     if (!harness_globals.running)
@@ -327,13 +316,7 @@ bool save_simulation_game(const char *path, char *reason, size_t reason_size)
     const int32_t tag_index = saved == (tag)NONE ? NONE : tag_file_open(SAVED_GAME_GROUP_TAG, saved);
     if (tag_index == NONE)
     {
-        int32_t code = 0;
-        char text[256] = "";
-        if (error_pending(&code, text, sizeof(text)) && text[0])
-            slprintf(reason, reason_size, "the game could not be saved: %s", text);
-        else
-            slprintf(reason, reason_size, "the game could not be saved");
-        clear_pending_error();
+        explain_failure("the game could not be saved", reason, reason_size);
         return false;
     }
     char source_path[1024];
@@ -357,13 +340,9 @@ bool start_simulation_from_saved_game(const char *data_directory, const char *pa
     if (tag_index == NONE || !read_saved_game_headers(tag_index, &file_header, &header) ||
         !begin_saved_game_from_path(path, &data))
     {
-        int32_t code = 0;
-        char text[256] = "";
-        if (error_pending(&code, text, sizeof(text)) && text[0])
-            slprintf(reason, reason_size, "the saved game \"%s\" cannot be continued: %s", path, text);
-        else
-            slprintf(reason, reason_size, "the saved game \"%s\" cannot be continued", path);
-        clear_pending_error();
+        char failure[512];
+        slprintf(failure, sizeof(failure), "the saved game \"%s\" cannot be continued", path);
+        explain_failure(failure, reason, reason_size);
         return false;
     }
     if (!start_map_of_simulation(&data, data.parameters.scenario_tag, reason, reason_size)) return false;
