@@ -203,6 +203,5 @@ void add_missing_plugin_to_list(dialog_data *dialog, int16_t item_id, const miss
 void clear_missing_plugins_list(dialog_data *dialog, int16_t item_id)
 {
     if (!is_missing_plugins_list(dialog, item_id)) return;
-    for (int16_t row = (int16_t)(bitmap_get_listbox_row_count(dialog, item_id) - 1); row >= 0; --row)
-        bitmap_delete_listbox_row(dialog, item_id, row);
+    bitmap_empty_list(dialog, item_id);
 }
