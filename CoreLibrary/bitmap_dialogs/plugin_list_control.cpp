@@ -57,8 +57,8 @@ static const plugin_list_data *row_of(const void *data, int16_t length)
 static int32_t compare_names(const plugin_list_data *a, const plugin_list_data *b)
 {
     char x[PLUGIN_LIST_NAME_SIZE], y[PLUGIN_LIST_NAME_SIZE];
-    strlcpy(x, a->name, sizeof(x));
-    strlcpy(y, b->name, sizeof(y));
+    strlcpy_field(x, sizeof(x), a->name, sizeof(a->name));
+    strlcpy_field(y, sizeof(y), b->name, sizeof(b->name));
     return csstrcmp(x, y);
 }
 
@@ -84,7 +84,7 @@ bool plugin_list_match_proc(const void *data, int16_t length, const char *typed_
     const plugin_list_data *row = row_of(data, length);
     if (!row || !typed_text) return false;
     char name[PLUGIN_LIST_NAME_SIZE];
-    strlcpy(name, row->name, sizeof(name));
+    strlcpy_field(name, sizeof(name), row->name, sizeof(row->name));
     return string_starts_with_fuzzy(name, typed_text);
 }
 
@@ -105,7 +105,7 @@ void plugin_list_draw_proc(bitmap_data *destination, const rectangle2d *row_boun
                              : enabled           ? _dialog_list_enabled_text_color
                                                  : _dialog_list_disabled_text_color);
     char name[PLUGIN_LIST_NAME_SIZE];
-    strlcpy(name, row->name, sizeof(name));
+    strlcpy_field(name, sizeof(name), row->name, sizeof(row->name));
     draw_string(destination, nullptr, row_bounds, clip, font_id, -1, &color, name,
                 selected ? 0 : _draw_string_shadow_flag, 0);
 }

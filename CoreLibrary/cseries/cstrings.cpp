@@ -25,6 +25,16 @@ size_t strlcpy(char *destination, const char *source, size_t size)
     return length;
 }
 
+size_t strlcpy_field(char *destination, size_t size, const char *field, size_t field_size)
+{
+    if (size == 0) return 0;
+    size_t length = 0;
+    while (length < field_size && length + 1 < size && field[length]) ++length;
+    memcpy(destination, field, length);
+    destination[length] = '\0';
+    return length;
+}
+
 int32_t vslprintf(char *buffer, size_t size, const char *format, va_list arguments)
 {
     if (size == 0) return 0;

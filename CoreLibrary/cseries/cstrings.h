@@ -19,6 +19,12 @@ extern char temporary[256];
 // size is not 0.  Returns strlen(source), so a result >= size means truncation.
 size_t strlcpy(char *destination, const char *source, size_t size);
 
+// strlcpy for a fixed-size text field that may lack its terminator (a record
+// from a file or another machine): reads at most `field_size` bytes of
+// `field`, copies at most size-1 of them and terminates `destination` when
+// size is not 0.  Returns the number of characters copied.
+size_t strlcpy_field(char *destination, size_t size, const char *field, size_t field_size);
+
 // Formats into `buffer`, cut to `size` bytes including the terminator.
 // Returns the number of characters written: 0 for size 0 (nothing written),
 // size-1 when the text was cut, 0 with an empty text on a formatting error.

@@ -86,16 +86,6 @@ bool format_checked_line(char *buffer, int32_t size, const char *format, const c
     return true;
 }
 
-// A field that may arrive without its terminator, as a terminated string.
-static void copy_field(char *buffer, size_t size, const char *field, size_t field_size)
-{
-    size_t length = 0;
-    while (length < field_size && field[length]) ++length;
-    if (length >= size) length = size - 1;
-    memcpy(buffer, field, length);
-    buffer[length] = 0;
-}
-
 static const char *game_option_string(int32_t row)
 {
     return get_string_from_list(string_list_tag_to_string_index(INTERNAL_GAME_OPTIONS_STRING_LIST_TAG), row);
@@ -207,7 +197,7 @@ void assemble_game_description(const game_extra_data *data, game_description_tex
     }
 
     char name[NET_GAME_NAME_SIZE + 1];
-    copy_field(name, sizeof(name), data->game.name, sizeof(data->game.name));
+    strlcpy_field(name, sizeof(name), data->game.name, sizeof(data->game.name));
     char line[GAME_DESCRIPTION_LINE_SIZE];
     format_checked_line(line, (int32_t)sizeof(line), game_option_string(_game_options_game_line), "s", name);
     slprintf(text->game_line, sizeof(text->game_line), "%s\r", line);
@@ -233,7 +223,7 @@ void assemble_game_description(const game_extra_data *data, game_description_tex
         }
         else
         {
-            copy_field(map, sizeof(map), data->game.map_name, sizeof(data->game.map_name));
+            strlcpy_field(map, sizeof(map), data->game.map_name, sizeof(data->game.map_name));
             if (!map[0])
             {
                 strlcpy(map, translate_string("ERROR"), sizeof(map));
@@ -274,7 +264,7 @@ static void draw_plugin_list(bitmap_data *destination, const rectangle2d *bounds
         const plugin_datum *plugin = get_plugin_data(indexes[i]);
         if (!plugin || plugin->type != 1) continue;
         char name[TAG_NAME_SIZE + 1];
-        copy_field(name, sizeof(name), plugin->name, sizeof(plugin->name));
+        strlcpy_field(name, sizeof(name), plugin->name, sizeof(plugin->name));
         const bool has_maps = plugin->solo_entry_point_count + plugin->multiplayer_entry_point_count > 0;
         slprintfcat(list, sizeof(list), "%s%s\r", has_maps ? "" : "\xC6 ", name);
     }

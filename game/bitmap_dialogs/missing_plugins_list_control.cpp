@@ -57,14 +57,6 @@ static bool button_size(int32_t *width, int32_t *height)
     return true;
 }
 
-static void copy_terminated(char *destination, size_t size, const char *source, size_t source_size)
-{
-    size_t n = 0;
-    while (n < source_size && n + 1 < size && source[n]) ++n;
-    memcpy(destination, source, n);
-    destination[n] = 0;
-}
-
 void draw_missing_plugins_list_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
                                     const void *data, int16_t length, int16_t font_id, uint16_t flags)
 {
@@ -103,8 +95,8 @@ void draw_missing_plugins_list_proc(bitmap_data *destination, const rectangle2d 
     }
 
     char name[TAG_NAME_SIZE + 1], url[TAG_URL_SIZE + 1];
-    copy_terminated(name, sizeof(name), row->plugin.name, sizeof(row->plugin.name));
-    copy_terminated(url, sizeof(url), row->plugin.url, sizeof(row->plugin.url));
+    strlcpy_field(name, sizeof(name), row->plugin.name, sizeof(row->plugin.name));
+    strlcpy_field(url, sizeof(url), row->plugin.url, sizeof(row->plugin.url));
     char line[TAG_NAME_SIZE + TAG_URL_SIZE + 32];
     slprintf(line, sizeof(line), "%s\r", name);
     get_dialog_color(&color, _dialog_list_enabled_text_color);
@@ -162,8 +154,8 @@ static void click_on_buttons(dialog_data *dialog, int16_t item_id, const action_
         {
             char download[PLUGIN_DOWNLOAD_URL_SIZE];
             char name[TAG_NAME_SIZE + 1], url[TAG_URL_SIZE + 1];
-            copy_terminated(name, sizeof(name), row.plugin.name, sizeof(row.plugin.name));
-            copy_terminated(url, sizeof(url), row.plugin.url, sizeof(row.plugin.url));
+            strlcpy_field(name, sizeof(name), row.plugin.name, sizeof(row.plugin.name));
+            strlcpy_field(url, sizeof(url), row.plugin.url, sizeof(row.plugin.url));
             if (lookup_plugin(name, url, row.plugin.checksum, download, (int32_t)sizeof(download)))
                 go_to_url(download);
             else
@@ -211,6 +203,5 @@ void add_missing_plugin_to_list(dialog_data *dialog, int16_t item_id, const miss
 void clear_missing_plugins_list(dialog_data *dialog, int16_t item_id)
 {
     if (!is_missing_plugins_list(dialog, item_id)) return;
-    for (int16_t row = (int16_t)(bitmap_get_listbox_row_count(dialog, item_id) - 1); row >= 0; --row)
-        bitmap_delete_listbox_row(dialog, item_id, row);
+    bitmap_empty_list(dialog, item_id);
 }

@@ -74,10 +74,7 @@ static int16_t find_row(const private_list_data *list, uint32_t uid, bool team)
 // A name field as a terminated string.
 static void copy_name(char *buffer, size_t size, const char *name)
 {
-    size_t length = 0;
-    while (length < PLAYER_NAME_SIZE && length + 1 < size && name[length]) ++length;
-    memcpy(buffer, name, length);
-    buffer[length] = 0;
+    strlcpy_field(buffer, size, name, PLAYER_NAME_SIZE);
 }
 
 static bool is_captain(const new_player_data *player)

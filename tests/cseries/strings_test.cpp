@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "cseries/cseries.h"
@@ -101,6 +102,34 @@ TEST(strings, strlcpy_returns_source_length_and_terminates)
         if (r.expected_text) { EXPECT_STREQ(buffer.bytes, r.expected_text); }
         EXPECT_TRUE(buffer.guard_intact_from(r.expected_text ? r.size : 0));
     }
+}
+
+TEST(strings, strlcpy_field_never_reads_past_an_unterminated_field)
+{
+    // A field filled to its last byte, with the bytes after it unreadable to
+    // the sanitizer: only field_size bytes may be looked at.
+    struct row
+    {
+        size_t size;
+        const char *expected_text; // null: nothing written
+    };
+    const row rows[] = {{0, nullptr}, {1, ""}, {4, "abc"}, {5, "abcd"}, {32, "abcd"}};
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << "size " << r.size);
+        std::unique_ptr<char[]> field(new char[4]);
+        memcpy(field.get(), "abcd", 4);
+        guarded_buffer buffer;
+        buffer.fill(nullptr);
+        EXPECT_EQ(strlcpy_field(buffer.bytes, r.size, field.get(), 4), r.expected_text ? strlen(r.expected_text) : 0u);
+        if (r.expected_text) { EXPECT_STREQ(buffer.bytes, r.expected_text); }
+        EXPECT_TRUE(buffer.guard_intact_from(r.expected_text ? r.size : 0));
+    }
+
+    // A terminator inside the field ends the text there.
+    char buffer[8];
+    EXPECT_EQ(strlcpy_field(buffer, sizeof(buffer), "ab\0cd", 5), 2u);
+    EXPECT_STREQ(buffer, "ab");
 }
 
 TEST(strings, csprintf_cuts_at_255_bytes_including_the_terminator)

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -424,6 +425,22 @@ enum
     FILTER = 2,
     MISSING = 3,
 };
+
+// Row bytes come from whoever set them: a name that fills its field without
+// a terminator is read only up to the field's end.
+TEST(plugin_list_procedures, an_unterminated_name_is_read_within_its_field)
+{
+    std::unique_ptr<plugin_list_data> a(new plugin_list_data), b(new plugin_list_data);
+    memset(a.get(), 0, sizeof(plugin_list_data));
+    memset(b.get(), 0, sizeof(plugin_list_data));
+    memset(a->name, 'b', sizeof(a->name));
+    memset(b->name, 'a', sizeof(b->name));
+    const int16_t length = (int16_t)sizeof(plugin_list_data);
+    EXPECT_GT(plugin_list_sort_by_name(a.get(), length, b.get(), length), 0);
+    EXPECT_LT(plugin_list_sort_by_entrypoint_count(b.get(), length, a.get(), length), 0);
+    EXPECT_TRUE(plugin_list_match_proc(a.get(), length, "bbb"));
+    EXPECT_FALSE(plugin_list_match_proc(a.get(), length, "abc"));
+}
 
 class plugin_lists : public vesk_controls
 {
