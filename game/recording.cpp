@@ -1128,46 +1128,43 @@ const char *get_recording_time_string(void)
 
 // ---- the command line and the out-of-sync check ------------------------------------------
 
-bool begin_film_from_path(const char *path, new_game_data *data)
+// Opens the local tag file at `path`, of group `group` (`what` names it in the
+// log), and starts it with `start`.
+static bool begin_from_path(const char *path, new_game_data *data, tag group, const char *what,
+                            bool (*start)(tag subgroup_tag, new_game_data *data))
 {
     if (!recording_globals) return false;
     const int32_t tag_index = tag_file_open_local_file(path);
     tag_file_info info;
     if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
     {
-        log_message(__FILE__, __LINE__, "the film '%s' cannot be opened", path ? path : "");
+        log_message(__FILE__, __LINE__, "the %s '%s' cannot be opened", what, path ? path : "");
         return false;
     }
-    if (info.group_tag != RECORDING_GROUP_TAG)
+    if (info.group_tag != group)
     {
-        log_message(__FILE__, __LINE__, "'%s' is no film (group '%s')", path, tag_to_string(info.group_tag));
+        log_message(__FILE__, __LINE__, "'%s' is no %s (group '%s')", path, what, tag_to_string(info.group_tag));
         return false;
     }
-    if (!enter_replay_immediately(info.subgroup_tag, data)) return false;
+    if (!start(info.subgroup_tag, data)) return false;
     // The map start reopens the store, which closes files opened by path.
     if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
     return true;
 }
 
+bool begin_film_from_path(const char *path, new_game_data *data)
+{
+    return begin_from_path(path, data, RECORDING_GROUP_TAG, "film", enter_replay_immediately);
+}
+
+static bool start_saved_game_replay(tag subgroup_tag, new_game_data *data)
+{
+    return private_start_replay(subgroup_tag, data, false);
+}
+
 bool begin_saved_game_from_path(const char *path, new_game_data *data)
 {
-    if (!recording_globals) return false;
-    const int32_t tag_index = tag_file_open_local_file(path);
-    tag_file_info info;
-    if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
-    {
-        log_message(__FILE__, __LINE__, "the saved game '%s' cannot be opened", path ? path : "");
-        return false;
-    }
-    if (info.group_tag != SAVED_GAME_GROUP_TAG)
-    {
-        log_message(__FILE__, __LINE__, "'%s' is no saved game (group '%s')", path, tag_to_string(info.group_tag));
-        return false;
-    }
-    if (!private_start_replay(info.subgroup_tag, data, false)) return false;
-    // The map start reopens the store, which closes files opened by path.
-    if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
-    return true;
+    return begin_from_path(path, data, SAVED_GAME_GROUP_TAG, "saved game", start_saved_game_replay);
 }
 
 static int compare_film_names(const void *a, const void *b)
