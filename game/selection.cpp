@@ -4,6 +4,7 @@
 // selection_orders.cpp.
 
 #include "selection.h"
+#include "selection_interface.h"
 #include "selection_orders.h"
 
 #include <cstdio>
@@ -373,7 +374,7 @@ bool change_selection_mode(int16_t mode)
             selection_detach_command(NONE);
             return false;
         }
-        menu = 0;
+        menu = _selection_console_menu_teammates;
         break;
     }
     case _selection_mode_ally:
@@ -384,15 +385,25 @@ bool change_selection_mode(int16_t mode)
             team->captain_player_index != local_player_index || (team->flags & _team_has_been_eliminated_flag) ||
             get_selection_other_live_teams(teams) + 1 < 3)
             return false;
-        menu = 1;
+        menu = _selection_console_menu_teams;
         break;
     }
     case _selection_mode_inventory:
-        // The selection's inventory is the interface's (built with the
-        // control bar); until it exists the inventory counts as empty.
-        return false;
+        if (!build_selection_inventory(false)) return false;
+        menu = _selection_console_menu_inventory;
+        break;
     case _selection_mode_inventory_next:
-    case _selection_mode_inventory_prev: break;
+    case _selection_mode_inventory_prev:
+        // Each entry steps the wielded item at once; the brief menu shows
+        // where it landed.
+        if (build_selection_inventory(false))
+        {
+            const command_inventory_data data = {NONE, NONE};
+            if (mode == _selection_mode_inventory_next) handle_inventory_next_command(NONE, &data, s->count, s->monster_indexes);
+            else handle_inventory_prev_command(NONE, &data, s->count, s->monster_indexes);
+            menu = _selection_console_menu_inventory_briefly;
+        }
+        break;
     case _selection_mode_set_formation: first = modes_string(2); break;
     case _selection_mode_set_formation_in_place: first = modes_string(2), second = "(change in place)"; break;
     default: break;

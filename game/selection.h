@@ -243,7 +243,16 @@ bool register_console_handled_action_procedure(console_handled_action_procedure 
 // 2: a line was finished (in `buffer`); 3: aborted; other: still typing or idle.
 typedef int32_t (*console_input_procedure)(char *buffer, int32_t maximum_length);
 bool register_console_input_procedure(console_input_procedure procedure);
-// The two prompts of a mode and its console menu (-1 none).
+// The two prompts of a mode and its console menu (-1 none; the console's
+// menu modes).
+enum selection_console_menu
+{
+    _selection_console_menu_none = -1,
+    _selection_console_menu_teammates = 0, // detach: the local teammates
+    _selection_console_menu_teams = 1, // ally: the other teams
+    _selection_console_menu_inventory = 2, // inventory: numbered, chosen by digit
+    _selection_console_menu_inventory_briefly = 3, // next/previous item: closes by itself
+};
 typedef void (*console_prompts_procedure)(const char *first, const char *second, int32_t menu_mode);
 bool register_console_prompts_procedure(console_prompts_procedure procedure);
 // Starts (with at most `maximum_length` characters) or stops the text input.

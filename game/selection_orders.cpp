@@ -16,6 +16,7 @@
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "input/input_definitions.h"
 #include "mesh.h"
 #include "mesh_format.h"
 #include "monster_commands.h"
@@ -28,6 +29,7 @@
 #include "monsters.h"
 #include "objects.h"
 #include "players.h"
+#include "selection_interface.h"
 #include "session_state.h"
 #include "vesk/string_lists.h"
 
@@ -375,6 +377,33 @@ static void centre_camera_on_selection(void)
     if (get_observer_location_slot.get()(&at)) set_observer_location_slot.get()(&centre);
 }
 
+// Shift with the inventory key: what the selection holds in hand goes down
+// (nothing when the hands are empty or the item may not be discarded).
+static void drop_wielded_items(void)
+{
+    if (!selection_is_usable() || !build_selection_inventory(true)) return;
+    const int16_t wielded = get_selection_inventory()->selected_unique_index;
+    if (wielded != NONE) set_selection_inventory_unique(wielded, true);
+}
+
+// A digit in the inventory mode wields that item (9: empty hands); with
+// Shift it drops it instead, as a shifted click on the control bar's
+// inventory row does.  The inventory is read afresh, so the units that are
+// selected now get the item they hold now.  A digit past the inventory
+// keeps the mode.
+static void choose_inventory_item(int32_t digit, bool drop)
+{
+    const int32_t entry = digit == 9 ? -1 : digit;
+    if (!selection_is_usable() || !build_selection_inventory(drop))
+    {
+        change_selection_mode(_selection_mode_none);
+        return;
+    }
+    if (entry >= get_selection_inventory()->unique_count) return;
+    set_selection_inventory_unique(entry, drop);
+    change_selection_mode(_selection_mode_none);
+}
+
 void handle_selection_action(const action_data *action)
 {
     if (!action) return;
@@ -419,12 +448,13 @@ void handle_selection_action(const action_data *action)
     }
     if (test_flag(action, _selection_inventory_bit))
     {
-        if (option_key(action)) change_selection_mode(_selection_mode_inventory_next);
-        else if (!shifted && selection_input_option(_selection_input_control_bar_inventory_bit))
+        if (shifted) drop_wielded_items();
+        else if (option_key(action)) change_selection_mode(_selection_mode_inventory_next);
+        else if (selection_input_option(_selection_input_control_bar_inventory_bit))
         {
             if (toggle_inventory_slot.get()) toggle_inventory_slot.get()();
         }
-        else if (!shifted)
+        else
             change_selection_mode(_selection_mode_inventory);
     }
     if (test_flag(action, _selection_choose_formation_bit))
@@ -450,6 +480,36 @@ enum
     LAST_DIGIT_KEY_CODE = 26,
 };
 
+// In the inventory mode the backquote key stands for the digit that empties
+// the hands, unless the key bindings leave it to cancel.
+static bool backquote_chooses_empty_hands(const action_data *action)
+{
+    return selection_globals.mode == _selection_mode_inventory && action->key_code == _key_backquote &&
+           !test_flag(action, _key_repeat_bit) && !selection_input_option(_selection_input_tilde_ignores_inventory_bit);
+}
+
+// The wheel, as the mouse options say: a notch steps through the presets
+// (up: backwards, the camera stays) or the wielded item (down: the next,
+// up: the previous), else it is an ordinary action.  A notch up is a
+// negative delta.
+static void wheel(const action_data *action)
+{
+    const bool up = action->wheel_delta < 0;
+    if (selection_input_option(_selection_input_wheel_cycle_presets_bit))
+    {
+        action_data copy = *action;
+        if (up) set_action_flag(&copy, _shift_down_bit);
+        else clear_action_flag(&copy, _shift_down_bit);
+        set_action_flag(&copy, _selection_rotate_preset_bit);
+        set_action_flag(&copy, _dont_move_observer_bit);
+        handle_selection_action(&copy);
+        return;
+    }
+    if (selection_input_option(_selection_input_wheel_cycle_inventory_bit))
+        change_selection_mode(up ? _selection_mode_inventory_prev : _selection_mode_inventory_next);
+    handle_selection_action(action);
+}
+
 static void idle_keys(const action_data *action)
 {
     const bool alternate = selection_input_option(_selection_input_alternate_preset_recall_bit);
@@ -467,11 +527,13 @@ static void idle_keys(const action_data *action)
     int32_t digit = -1;
     if (!test_flag(action, _key_repeat_bit) && action->key_code >= FIRST_DIGIT_KEY_CODE && action->key_code <= LAST_DIGIT_KEY_CODE)
         digit = action->key_code - FIRST_DIGIT_KEY_CODE;
+    if (backquote_chooses_empty_hands(action)) digit = 9;
     const bool preset_mode = selection_globals.mode == _selection_mode_recall_preset && !alternate;
     if (preset_mode) digit = get_action_flag_range(action, _preset_selection_or_formation_valid_bit, NUMBER_OF_PRESET_SELECTION_OR_FORMATION_BITS);
     if (digit < 0 && !preset_mode)
     {
-        handle_selection_action(action);
+        if (action->wheel_delta != 0) wheel(action);
+        else handle_selection_action(action);
         return;
     }
     if (digit > 9) digit = -1;
@@ -522,7 +584,7 @@ static void idle_keys(const action_data *action)
         change_selection_mode(_selection_mode_none);
         break;
     }
-    case _selection_mode_inventory: break; // the interface's inventory (not built here)
+    case _selection_mode_inventory: choose_inventory_item(digit, shift(action)); break;
     case _selection_mode_set_formation:
     case _selection_mode_set_formation_in_place:
         if (valid_formation_index(digit))
@@ -623,7 +685,7 @@ bool update_selection(action_data *action)
         return true;
     }
     const int32_t elapsed = action->time - selection_globals.original_action.time;
-    if (test_flag(action, _selection_cancel_bit))
+    if (test_flag(action, _selection_cancel_bit) && !backquote_chooses_empty_hands(action))
     {
         const int16_t state = selection_globals.state;
         const selection_data saved = selection_globals.saved_selection;

@@ -14,9 +14,16 @@
 #include "interface_definitions.h"
 #include "players.h"
 #include "render/render_surfaces.h"
+#include "selection.h"
 #include "statistics.h"
 #include "vesk/string_lists.h"
 
+// The selection names these menus by number when it enters a mode.
+static_assert((int)_console_menu_none == (int)_selection_console_menu_none);
+static_assert((int)_console_menu_teammates == (int)_selection_console_menu_teammates);
+static_assert((int)_console_menu_teams == (int)_selection_console_menu_teams);
+static_assert((int)_console_menu_inventory == (int)_selection_console_menu_inventory);
+static_assert((int)_console_menu_inventory_briefly == (int)_selection_console_menu_inventory_briefly);
 
 enum
 {

@@ -1,7 +1,9 @@
 // The selection's interface: the common inventory of the selected units, the
-// orders the control bar's buttons and inventory send (read back from the
-// outgoing queue), and the status texts, which must stay inside any buffer.
+// orders the control bar's buttons, the inventory keys and the wheel send
+// (read back from the outgoing queue), and the status texts, which must stay
+// inside any buffer.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,9 +12,14 @@
 #include "monster_inventory_world.h"
 
 #include "commands.h"
+#include "control_bar.h"
+#include "input/input_definitions.h"
 #include "monster_commands.h"
 #include "selection.h"
 #include "selection_interface.h"
+#include "selection_interface_hooks.h"
+#include "selection_orders.h"
+#include "synthetic_frame.h"
 #include "unit_commands.h"
 
 namespace {
@@ -21,13 +28,26 @@ struct sent
 {
     int verb;
     int16_t first, second; // the record's first two 16-bit fields
+    bool operator==(const sent &o) const { return verb == o.verb && first == o.first && second == o.second; }
 };
+
+// What the selection told the console and the camera, and the mouse options
+// it reads (the "input" preferences' bits as the selection sees them).
+uint32_t input_options = 0;
+uint32_t read_input_options(void) { return input_options; }
+int32_t last_menu = -2, prompt_calls = 0;
+void record_prompts(const char *, const char *, int32_t menu) { last_menu = menu, ++prompt_calls; }
+int32_t camera_moves = 0;
+bool observer_at(world_point2d *at) { return *at = {0, 0}, true; }
+void move_observer(const world_point2d *) { ++camera_moves; }
 
 class selection_interface_test : public inventory_world::world
 {
 protected:
     std::vector<int32_t> mine, theirs;
     int16_t plain = NONE, other = NONE, sticky = NONE;
+    synthetic_frame frame;
+    int32_t now = 100;
 
     void SetUp() override
     {
@@ -48,9 +68,16 @@ protected:
         for (int32_t i = 0; i < 3; ++i) mine.push_back(make_unit(0, {1000 + 200 * i, 1000, 0}));
         theirs.push_back(make_unit(1, {3000, 3000, 0}));
         strcpy(get_player_data(1)->appearance.name, "Rival");
+        // The keys reach the selection only once a frame was drawn.
+        frame.link_and_install();
+        input_options = 0, last_menu = -2, prompt_calls = 0, camera_moves = 0;
+        ASSERT_TRUE(register_selection_input_options_procedure(read_input_options));
+        ASSERT_TRUE(register_console_prompts_procedure(record_prompts));
+        ASSERT_TRUE(register_observer_location_procedures(observer_at, move_observer));
     }
     void TearDown() override
     {
+        install_test_render_frame(nullptr, nullptr);
         dispose_selection_from_old_map();
         dispose_commands_from_old_map();
         inventory_world::world::TearDown();
@@ -83,6 +110,19 @@ protected:
         }
         return result;
     }
+    // One idle action (no button) with a key, action bits and a wheel movement.
+    void act(int16_t key_code, std::initializer_list<int32_t> bits, int16_t wheel_delta = 0)
+    {
+        action_data a = {};
+        a.time = now++;
+        a.time_delta = 1;
+        a.key_code = key_code;
+        a.ascii_code = NONE;
+        a.wheel_delta = wheel_delta;
+        for (int32_t bit : bits) set_action_flag(&a, bit);
+        update_selection(&a);
+    }
+    int16_t mode(void) const { return get_selection_globals()->mode; }
     std::vector<int16_t> unique_types(void)
     {
         const selection_inventory_data *inventory = get_selection_inventory();
@@ -166,28 +206,158 @@ TEST_F(selection_interface_test, choosing_and_dropping_items_sends_the_inventory
 
 TEST_F(selection_interface_test, the_bar_buttons_send_their_general_orders_and_retreat_is_a_retreat)
 {
+    // Each button both as the entry point and clicked on the bar (its dialog
+    // item): the bar's "Retreat" sends what the retreat key sends, beside
+    // its own scatter button.
+    register_selection_interface_hooks();
     const struct
     {
         void (*button)(void);
+        int16_t item;
         int16_t type;
-    } buttons[] = {{stop_selected_units, _command_general_stop},
-                   {scatter_selected_units, _command_general_scatter},
-                   {retreat_selected_units, _command_general_retreat},
-                   {make_selected_units_hold_ground, _command_general_guard}};
+    } buttons[] = {{stop_selected_units, 3, _command_general_stop},
+                   {make_selected_units_hold_ground, 4, _command_general_guard},
+                   {scatter_selected_units, 5, _command_general_scatter},
+                   {retreat_selected_units, 6, _command_general_retreat}};
     for (const auto &b : buttons)
+        for (bool clicked : {false, true})
+        {
+            SCOPED_TRACE(testing::Message() << "item " << b.item << (clicked ? " clicked" : ""));
+            select({mine[0], mine[1]});
+            outgoing();
+            action_data click = {};
+            if (clicked) control_bar_dialog_handler_proc(nullptr, b.item, &click);
+            else b.button();
+            EXPECT_EQ(outgoing(), (std::vector<sent>{{_command_general, 0, b.type}}));
+            EXPECT_EQ(get_selection_globals()->ticks_until_reselection_after_command, TICKS_UNTIL_RESELECTION_AFTER_COMMAND);
+            select({});
+            if (clicked) control_bar_dialog_handler_proc(nullptr, b.item, &click);
+            else b.button();
+            EXPECT_TRUE(outgoing().empty()) << "nothing selected, nothing sent";
+        }
+}
+
+enum
+{
+    KEY_1 = 17, // the digit keys 1..9, 0 are 17..26
+    KEY_0 = 26,
+};
+
+TEST_F(selection_interface_test, in_the_inventory_mode_a_digit_wields_that_item_and_shift_drops_it)
+{
+    // Distinct items: 1 plain, 2 other (in the first unit's hand), 3 sticky
+    // (cannot be discarded); 0 and the backquote mean empty hands.
+    hold(mine[0], {plain, other, sticky}, 1);
+    hold(mine[1], {sticky, other, plain});
+    const struct
     {
+        const char *what;
+        int16_t key_code;
+        std::initializer_list<int32_t> bits;
+        uint32_t options;
+        std::vector<sent> sent_orders;
+        int16_t mode_after;
+        int16_t selected_after;
+    } cases[] = {
+        {"1 wields the first item", KEY_1, {}, 0, {{_command_inventory, plain, 0}}, _selection_mode_none, 2},
+        {"Shift+2 drops the second", KEY_1 + 1, {_shift_down_bit}, 0, {{_command_inventory_drop, other, 1}},
+         _selection_mode_none, 2},
+        {"Shift+3 may not drop what cannot be discarded", KEY_1 + 2, {_shift_down_bit}, 0, {}, _selection_mode_none, 2},
+        {"0 empties the hands", KEY_0, {}, 0, {{_command_inventory, -1, -1}}, _selection_mode_none, 2},
+        {"so does the backquote, which then cancels nothing", _key_backquote, {_selection_cancel_bit}, 0,
+         {{_command_inventory, -1, -1}}, _selection_mode_none, 2},
+        {"unless the bindings keep the backquote for cancelling", _key_backquote, {_selection_cancel_bit},
+         1u << _selection_input_tilde_ignores_inventory_bit, {}, _selection_mode_none, 0},
+        {"a digit past the items keeps the mode", KEY_1 + 3, {}, 0, {}, _selection_mode_inventory, 2},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        input_options = c.options;
         select({mine[0], mine[1]});
         outgoing();
-        b.button();
-        const std::vector<sent> orders = outgoing();
-        ASSERT_EQ(orders.size(), 1u);
-        EXPECT_EQ(orders[0].verb, _command_general);
-        EXPECT_EQ(orders[0].second, b.type);
-        EXPECT_EQ(get_selection_globals()->ticks_until_reselection_after_command, TICKS_UNTIL_RESELECTION_AFTER_COMMAND);
-        select({});
-        b.button();
-        EXPECT_TRUE(outgoing().empty()) << "nothing selected, nothing sent";
+        act(NONE, {_selection_inventory_bit});
+        ASSERT_EQ(mode(), _selection_mode_inventory);
+        EXPECT_EQ(last_menu, _selection_console_menu_inventory);
+        act(c.key_code, c.bits);
+        EXPECT_EQ(outgoing(), c.sent_orders);
+        EXPECT_EQ(mode(), c.mode_after);
+        EXPECT_EQ(get_current_selection_count(), c.selected_after);
     }
+
+    // Option with the inventory key steps to the next item at once, with the brief menu.
+    input_options = 0;
+    act(NONE, {_selection_inventory_bit, _option_down_bit});
+    EXPECT_EQ(outgoing(), (std::vector<sent>{{_command_inventory_next, -1, -1}}));
+    EXPECT_EQ(last_menu, _selection_console_menu_inventory_briefly);
+    reset_selection_mode();
+
+    // Shift with the inventory key drops what the hands hold.
+    act(NONE, {_selection_inventory_bit, _shift_down_bit});
+    EXPECT_EQ(outgoing(), (std::vector<sent>{{_command_inventory_drop, other, 1}}));
+    EXPECT_EQ(mode(), _selection_mode_none);
+
+    // Without a common inventory the mode is refused and no menu opens.
+    hold(mine[1], {});
+    const int32_t prompts = prompt_calls;
+    act(NONE, {_selection_inventory_bit});
+    EXPECT_EQ(mode(), _selection_mode_none);
+    EXPECT_EQ(prompt_calls, prompts);
+}
+
+TEST_F(selection_interface_test, the_wheel_cycles_presets_or_the_inventory_as_the_mouse_options_say)
+{
+    hold(mine[0], {plain, other}, 0);
+    hold(mine[1], {other, plain});
+    // Presets 1, 4 and 7 hold one unit each; the third unit carries nothing.
+    const int32_t presets[][2] = {{1, 0}, {4, 1}, {7, 2}};
+    for (const auto &p : presets)
+    {
+        select({mine[p[1]]});
+        set_preset_selection(p[0]);
+    }
+    const uint32_t cycle_presets = 1u << _selection_input_wheel_cycle_presets_bit;
+    const uint32_t cycle_inventory = 1u << _selection_input_wheel_cycle_inventory_bit;
+    const int16_t UP = -40, DOWN = 40; // a notch up is a negative delta
+    const struct
+    {
+        const char *what;
+        uint32_t options;
+        std::vector<int32_t> before; // indexes into mine
+        int16_t wheel;
+        std::vector<int32_t> after;
+        std::vector<sent> sent_orders; // next and previous name no item
+        int32_t menu; // -1: no menu (a recalled preset leaves any mode); -2: the console is not asked
+    } cases[] = {
+        {"down: the next preset", cycle_presets, {1}, DOWN, {2}, {}, -1},
+        {"up: the previous preset", cycle_presets, {1}, UP, {0}, {}, -1},
+        {"down: the next item", cycle_inventory, {0, 1}, DOWN, {0, 1}, {{_command_inventory_next, -1, -1}},
+         _selection_console_menu_inventory_briefly},
+        {"up: the previous item", cycle_inventory, {0, 1}, UP, {0, 1}, {{_command_inventory_prev, -1, -1}},
+         _selection_console_menu_inventory_briefly},
+        {"no common inventory: nothing, and no menu", cycle_inventory, {0, 2}, DOWN, {0, 2}, {},
+         _selection_console_menu_none},
+        {"otherwise the wheel orders nothing", 0, {1}, DOWN, {1}, {}, -2},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        input_options = c.options;
+        select_nothing();
+        for (int32_t u : c.before) add_monster_index_to_current_selection(mine[u]);
+        outgoing();
+        last_menu = -2;
+        act(NONE, {}, c.wheel);
+        EXPECT_EQ(last_menu, c.menu);
+        std::vector<int32_t> after;
+        for (int32_t i = 0; i < get_current_selection_count(); ++i)
+            after.push_back((int32_t)(std::find(mine.begin(), mine.end(), get_current_selection_index(i)) - mine.begin()));
+        EXPECT_EQ(after, c.after);
+        EXPECT_EQ(outgoing(), c.sent_orders);
+        act(NONE, {}); // the copy without the wheel that follows every notch
+        EXPECT_TRUE(outgoing().empty());
+    }
+    EXPECT_EQ(camera_moves, 0) << "cycling presets by wheel leaves the camera where it is";
 }
 
 TEST_F(selection_interface_test, the_type_string_counts_types_and_names_only_other_players)
