@@ -156,7 +156,9 @@ void update_fps_only_at(uint32_t now);
 void build_fps_display_text(char *buffer, size_t size);
 // The post-rasterization effect at priority -100: draws the read-out.
 void update_fps_display(view_data *view);
-// Frame rate and ping together, on and off.
+// Frame rate and ping together, on and off.  In a game, while the world is
+// shown, the key F2 does the same (with any modifier; a held key does not
+// repeat it).
 void toggle_fps_display(void);
 
 // Sleeps until the next frame may begin when the preferences cap the frame
