@@ -361,8 +361,17 @@ void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_
         else
             allocate_offscreen_pixels_structure();
     }
-    // The bars, the overhead map and the dialogs learn of the new size when they exist.
     publish_pointer_screen_facts();
+    // The in-game bars and the overhead map see the new size at the next
+    // frame, before they draw (the bars' per-frame update); the dialogs
+    // drawn into the software back buffer are drawn whole again now.
+    if (active_screen.rasterizer_code == _rasterizer_software && active_screen.screen_initialized)
+    {
+        mark_dialogs_dirty_procedure mark_dirty = mark_dialogs_dirty_slot.get();
+        rectangle2d bounds;
+        get_screen_bounds(&bounds);
+        if (mark_dirty) mark_dirty(&bounds);
+    }
 }
 
 // ---- bounds -------------------------------------------------------------------------

@@ -346,6 +346,14 @@ TEST_F(screen, a_custom_resolution_divides_the_physical_size_by_its_density)
     const size_t calls = fake_sdl::current().mode_calls.size();
     set_active_screen_to_custom_resolution(1920, 1080, 144, 2, true);
     EXPECT_EQ(fake_sdl::current().mode_calls.size(), calls) << "unchanged: nothing happens";
+
+    // The dialogs over the whole new screen are drawn again.
+    static rectangle2d marked;
+    ASSERT_TRUE(register_draw_dialogs_procedures([](const rectangle2d *r) { marked = *r; },
+                                                 [](bitmap_data *, rectangle2d *) {}));
+    set_active_screen_to_custom_resolution(1600, 1200, 96, 1, true);
+    EXPECT_EQ(marked.right, 1600);
+    EXPECT_EQ(marked.bottom, 1200);
 }
 
 TEST_F(screen, the_views_frame_leaves_the_bars_out_unless_they_are_drawn_over_it)
