@@ -6,16 +6,30 @@
 #include "control_bar.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
+#include "overhead_map.h"
 #include "render/render.h"
 #include "screen.h"
 #include "status_bar.h"
 #include "vesk.h"
 
-// What a screenshot hid, so that it can be given back exactly.
 static struct ingame_bars_globals
 {
+    // What a screenshot hid, so that it can be given back exactly.
     int32_t control_bar_before_hiding; // control_bar_visibility; NONE: not hidden by us
-} ingame_bars_globals = {-1};
+    // The screen size the bars and the overhead map were laid out for; 0 x 0
+    // while no screen shows them.
+    int16_t laid_out_width, laid_out_height;
+} ingame_bars_globals = {-1, 0, 0};
+
+static bool screen_size(int16_t *width, int16_t *height)
+{
+    if (!active_screen.screen_initialized) return false;
+    rectangle2d bounds;
+    get_screen_bounds(&bounds);
+    *width = (int16_t)(bounds.right - bounds.left);
+    *height = (int16_t)(bounds.bottom - bounds.top);
+    return true;
+}
 
 bool initialize_ingame_bars_for_new_map(const new_game_data *data)
 {
@@ -31,6 +45,8 @@ bool initialize_ingame_bars_for_new_map(const new_game_data *data)
     if (preferences && (preferences->flags & _game_pref_control_bar_visible_flag))
         set_control_bar_visibility(_control_bar_commands);
     initialize_status_bar_for_new_map();
+    if (!screen_size(&ingame_bars_globals.laid_out_width, &ingame_bars_globals.laid_out_height))
+        ingame_bars_globals.laid_out_width = ingame_bars_globals.laid_out_height = 0;
     return true;
 }
 
@@ -39,10 +55,23 @@ void dispose_ingame_bars_from_old_map(void)
     dispose_status_bar_from_old_map();
     dispose_control_bar_from_old_map();
     ingame_bars_globals.control_bar_before_hiding = -1;
+    ingame_bars_globals.laid_out_width = ingame_bars_globals.laid_out_height = 0;
 }
 
 void update_ingame_bars(void)
 {
+    // A custom resolution changes the screen's size while a game runs: the
+    // bars and the overhead map are laid out again for it before they draw.
+    int16_t width, height;
+    if (screen_size(&width, &height) && ingame_bars_globals.laid_out_width &&
+        (width != ingame_bars_globals.laid_out_width || height != ingame_bars_globals.laid_out_height))
+    {
+        ingame_bars_globals.laid_out_width = width;
+        ingame_bars_globals.laid_out_height = height;
+        update_control_bar_for_new_resolution();
+        update_status_bar_for_new_resolution();
+        update_overhead_map_for_new_resolution();
+    }
     update_control_bar();
     update_status_bar();
 }

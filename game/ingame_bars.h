@@ -21,7 +21,10 @@ struct rectangle2d;
 bool initialize_ingame_bars_for_new_map(const new_game_data *data);
 // Disposes both bars (status bar first: the reverse of their making).
 void dispose_ingame_bars_from_old_map(void);
-// Once per drawn frame: update_control_bar, then update_status_bar.
+// Once per drawn frame: update_control_bar, then update_status_bar; first,
+// when the screen's size is no longer the one the bars were made for (a
+// custom resolution during the game), both bars and the overhead map are
+// laid out again for the new size.
 void update_ingame_bars(void);
 
 // The screen rectangle a bar covers: true and `bounds` filled while the bar

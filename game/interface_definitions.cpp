@@ -13,6 +13,8 @@
 #include "game_hooks.h"
 #include "mesh.h"
 #include "mouse_cursor/mouse_cursor.h"
+#include "render/render_surfaces.h"
+#include "screen.h"
 #include "shading_tables.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -272,10 +274,21 @@ rgb_color *get_interface_color(int32_t index, rgb_color *color)
 
 // ---- hooks ------------------------------------------------------------------------------
 
+void draw_fps_text(view_data *view, const char *text)
+{
+    if (!view || !view->screen || !text || !text[0]) return;
+    const int32_t font = get_interface_font_index(2);
+    if (font == NONE) return;
+    static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
+    draw_string(view->screen, nullptr, &view->hole, nullptr, font, NONE, &white, text,
+                _draw_string_right_justified_flag | _draw_string_wrap_flag, 0);
+}
+
 void register_interface_definition_hooks(void)
 {
     register_startup_procedure(_startup_interface, startup_interface);
     register_map_store_procedures(_startup_interface, empty_interface_store, dispose_interface_store);
     register_map_procedures(_map_interface, map_interface_step, dispose_interface_from_old_map);
     register_mouse_cursor_hooks();
+    register_draw_fps_text_procedure(draw_fps_text);
 }

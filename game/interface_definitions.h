@@ -19,6 +19,7 @@
 #include "tag_files/definitions.h"
 
 struct bitmap_data;
+struct view_data;
 struct definition_globals;
 
 #define INTERFACE_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('i', 'n', 't', 'e')
@@ -115,5 +116,11 @@ uint8_t get_interface_color_index(int32_t index);
 // black without a collection).
 rgb_color *get_interface_color(int32_t index, rgb_color *color);
 
-// Registers the start-up step and the per-map emptying of the group.
+// The screen's frame-rate read-out: `text` in white with interface font 2,
+// right-justified and wrapped in the view's hole, over the scene.  Nothing
+// without a destination or without the font.
+void draw_fps_text(view_data *view, const char *text);
+
+// Registers the start-up step, the per-map emptying of the group and the
+// drawing of the frame-rate read-out.
 void register_interface_definition_hooks(void);

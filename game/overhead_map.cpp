@@ -427,6 +427,40 @@ bool initialize_overhead_map_for_new_game(const new_game_data *)
     return true;
 }
 
+void update_overhead_map_for_new_resolution(void)
+{
+    if (!overhead.initialized || !overhead.bitmap) return;
+    int16_t width, height;
+    overhead_map_window_size(active_screen.width, active_screen.height, &width, &height);
+    const bitmap_data *picture = overhead.original_bitmap;
+    const mesh_header *header = get_mesh_header();
+    if (!overhead.limited_terrain_visibility)
+    {
+        overhead.limited_visibility_width = width;
+        overhead.limited_visibility_height = height;
+    }
+    else if (picture && header && !(header->flags & _mesh_overhead_map_doesnt_scroll_flag))
+    {
+        width = std::min(width, picture->width);
+        height = std::min(height, picture->height);
+        if (width != overhead.bitmap->width || height != overhead.bitmap->height)
+        {
+            // Without memory for the new window the old one stays: a smaller
+            // or larger window than the screen asks for, never none.
+            bitmap_data *bitmap = new_bitmap(width, height, 0, _8bit_encoding, _bitmap_color_key_transparency_flag);
+            if (bitmap)
+            {
+                free(overhead.bitmap);
+                overhead.bitmap = bitmap;
+                overhead.limited_visibility_width = width;
+                overhead.limited_visibility_height = height;
+                overhead.last_real_update_tick = 0; // refilled at the next drawing
+            }
+        }
+    }
+    if (hardware_renderer()) rezoom_overhead_map();
+}
+
 void dispose_overhead_map_from_old_game(void)
 {
     free(overhead.bitmap);

@@ -153,6 +153,11 @@ bool initialize_overhead_map(void);
 // picture leaves the map disabled for the game (reported as a data mismatch);
 // the game goes on.  Always true.
 bool initialize_overhead_map_for_new_game(const new_game_data *data);
+// The screen changed size during the game: the window of a scrolling
+// limited-visibility map takes the size the new screen asks for (refilled
+// when next drawn), and a hardware map its default zoom again.  Nothing when
+// no map was built.
+void update_overhead_map_for_new_resolution(void);
 // Frees the working bitmap; safe when nothing was built.
 void dispose_overhead_map_from_old_game(void);
 

@@ -23,6 +23,7 @@
 #include "game_time.h"
 #include "hardware_rasterizer.h"
 #include "input/action_queue.h"
+#include "input/input_definitions.h"
 #include "observer.h"
 #include "platform_events.h"
 #include "render/render_effects.h"
@@ -360,8 +361,17 @@ void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_
         else
             allocate_offscreen_pixels_structure();
     }
-    // The bars, the overhead map and the dialogs learn of the new size when they exist.
     publish_pointer_screen_facts();
+    // The in-game bars and the overhead map see the new size at the next
+    // frame, before they draw (the bars' per-frame update); the dialogs
+    // drawn into the software back buffer are drawn whole again now.
+    if (active_screen.rasterizer_code == _rasterizer_software && active_screen.screen_initialized)
+    {
+        mark_dialogs_dirty_procedure mark_dirty = mark_dialogs_dirty_slot.get();
+        rectangle2d bounds;
+        get_screen_bounds(&bounds);
+        if (mark_dirty) mark_dirty(&bounds);
+    }
 }
 
 // ---- bounds -------------------------------------------------------------------------
@@ -685,8 +695,16 @@ static void observer_destination_frame(rectangle2d *frame)
     else *frame = {0, 0, 480, 640};
 }
 
+// No control is bound to F2 by default.
+static const int16_t FRAME_RATE_DISPLAY_KEY = _key_f2;
+
+// The screen's consumer, while the world is shown: the frame-rate key toggles
+// the read-out (held down, it does not flicker), and the pointer is made
+// relative to the view's frame.
 static bool pointer_to_view(action_data *action)
 {
+    if (action->key_code == FRAME_RATE_DISPLAY_KEY && !test_action_flag(action, _key_repeat_bit))
+        toggle_fps_display();
     if (!active_screen.screen_initialized) return false;
     rectangle2d frame;
     calculate_destination_frame(&frame);

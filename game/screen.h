@@ -88,7 +88,10 @@ void set_screen_parameters(int16_t old_device_index, int16_t old_mode_index);
 // game, the preferred mode in it.
 void set_screen_parameters_for_new_state(int16_t new_state);
 // Nothing when the physical size and dpi are unchanged; else the logical size
-// is physical x 96 / dpi and the buffers are re-opened.  Nothing calls it.
+// is physical x 96 / dpi and the buffers are re-opened; in software every
+// dialog on the screen is drawn again, and the in-game bars and the overhead
+// map are laid out again for the new size at the next frame (their
+// per-frame update sees the size change).  Nothing calls it yet.
 void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_t physical_pixel_height, int32_t dpi,
                                             uint16_t pixel_zoom_factor, bool change_screen);
 // Width above 639 and height above 479.
@@ -156,7 +159,9 @@ void update_fps_only_at(uint32_t now);
 void build_fps_display_text(char *buffer, size_t size);
 // The post-rasterization effect at priority -100: draws the read-out.
 void update_fps_display(view_data *view);
-// Frame rate and ping together, on and off.
+// Frame rate and ping together, on and off.  In a game, while the world is
+// shown, the key F2 does the same (with any modifier; a held key does not
+// repeat it).
 void toggle_fps_display(void);
 
 // Sleeps until the next frame may begin when the preferences cap the frame

@@ -788,6 +788,11 @@ int32_t try_and_get_collection_index(tag collection_tag)
     return try_definition_tag_to_index(&collections, collection_tag, true, _definition_lookup_reload_flag);
 }
 
+int32_t find_loaded_collection_index(tag collection_tag)
+{
+    return subgroup_tag_to_definition_index(&collections, collection_tag);
+}
+
 void delete_collection(int32_t collection_index)
 {
     if (try_and_get_definition(&collections, collection_index)) delete_definition(&collections, collection_index);

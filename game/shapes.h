@@ -356,6 +356,11 @@ shading_table_list *get_collection_shading_table_list(int32_t collection_index);
 // Loading and unloading by hand.  try_and_get_collection_index reads the tag
 // again even when it is loaded.
 int32_t try_and_get_collection_index(tag collection_tag);
+// The loaded collection of `collection_tag`, or NONE when it is not loaded
+// (nothing is read): a caller that loads a collection for a while and
+// unloads it afterwards asks first, so that it never unloads one that
+// somebody else loaded.
+int32_t find_loaded_collection_index(tag collection_tag);
 void delete_collection(int32_t collection_index);
 void delete_collection_tag(tag collection_tag);
 // The preview's collection: loads the tag at `tag_index` into a slot of its

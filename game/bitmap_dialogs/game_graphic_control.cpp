@@ -275,7 +275,9 @@ static void draw_plugin_list(bitmap_data *destination, const rectangle2d *bounds
 void draw_game_graphic(bitmap_data *destination, const rectangle2d *bounds, const game_extra_data *data)
 {
     if (!destination || !bounds || !data) return;
-    const int32_t collection = data->collection_tag != (file_tag)NONE ? get_collection_index(data->collection_tag) : NONE;
+    // Looked up, never loaded, here: what the item loads it also unloads.
+    const int32_t collection =
+        data->collection_tag != (file_tag)NONE ? find_loaded_collection_index(data->collection_tag) : NONE;
     if (collection != NONE &&
         get_sequence_bitmap(collection, _pregame_sequence_netgame_preview, 0, 0, nullptr, nullptr))
     {
@@ -310,6 +312,31 @@ void draw_game_graphic(bitmap_data *destination, const rectangle2d *bounds, cons
     draw_string(destination, &origin, &text_bounds, bounds, font, -1, &white_color, text.options, flags, 0);
 }
 
+// Loads the preview collection `collection_tag` for the item; false, with
+// nothing left loaded by the item, when it has no preview picture.
+static bool load_preview_collection(game_extra_data *data, tag collection_tag)
+{
+    const bool loaded_before = find_loaded_collection_index(collection_tag) != NONE;
+    const int32_t collection = get_collection_index(collection_tag);
+    if (collection == NONE) return false;
+    if (!get_sequence_bitmap(collection, _pregame_sequence_netgame_preview, 0, 0, nullptr, nullptr))
+    {
+        if (!loaded_before) delete_collection(collection);
+        return false;
+    }
+    data->collection_tag = collection_tag;
+    data->collection_loaded_here = !loaded_before;
+    return true;
+}
+
+static void unload_preview_collection(game_extra_data *data)
+{
+    if (data->collection_loaded_here && data->collection_tag != (file_tag)NONE)
+        delete_collection_tag(data->collection_tag);
+    data->collection_tag = (file_tag)NONE;
+    data->collection_loaded_here = false;
+}
+
 intptr_t game_graphic_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
 {
     switch (verb)
@@ -326,7 +353,9 @@ intptr_t game_graphic_control_handler(int16_t verb, dialog_data *dialog, int16_t
     case _control_dispose_verb:
     {
         const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        free(p ? p->data : nullptr);
+        game_extra_data *data = p ? (game_extra_data *)p->data : nullptr;
+        if (data && data->cookie == GAME_GRAPHIC_COOKIE) unload_preview_collection(data);
+        free(data);
         return 0;
     }
     case _control_click_verb: return 0;
@@ -350,7 +379,7 @@ void set_game_control_description(dialog_data *dialog, int16_t item_id, const ne
     data->game = *description;
     data->maximum_teams = 0;
     data->game.flags &= ~(uint32_t)_net_game_in_progress_flag;
-    data->collection_tag = (file_tag)NONE;
+    unload_preview_collection(data);
     const new_game_parameter_data &p = data->game.parameters;
     // A list that does not decode leaves the store as it is; the player's own
     // choice returns at the next ordinary open.
@@ -359,12 +388,12 @@ void set_game_control_description(dialog_data *dialog, int16_t item_id, const ne
     if (p.scenario_tag != (tag)NONE && read_mesh_header(p.scenario_tag, &header))
     {
         data->maximum_teams = header.team_count;
-        const int32_t collection = get_collection_index(header.pregame_collection_tag);
-        if (collection != NONE &&
-            get_sequence_bitmap(collection, _pregame_sequence_netgame_preview, 0, 0, nullptr, nullptr))
-            data->collection_tag = header.pregame_collection_tag;
+        load_preview_collection(data, header.pregame_collection_tag);
     }
-    if (data->collection_tag == (file_tag)NONE) data->collection_tag = INTERNAL_SOLO_PREGAME_COLLECTION;
+    // The built-in preview keeps its tag even when it cannot be shown: the
+    // item then draws its black box.
+    if (data->collection_tag == (file_tag)NONE && !load_preview_collection(data, INTERNAL_SOLO_PREGAME_COLLECTION))
+        data->collection_tag = INTERNAL_SOLO_PREGAME_COLLECTION;
     set_dialog_item_dirty(dialog, item_id);
 }
 

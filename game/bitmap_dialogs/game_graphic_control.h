@@ -63,6 +63,7 @@ struct game_extra_data
     uint32_t cookie; // GAME_GRAPHIC_COOKIE
     net_game_description game;
     file_tag collection_tag; // the preview collection, NONE when none
+    bool collection_loaded_here; // this control loaded it, so it unloads it
     int32_t maximum_teams; // the map's starting locations, 0 when its header was not read
     bool show_plugins;
     bool is_replay;
@@ -89,9 +90,13 @@ bool format_checked_line(char *buffer, int32_t size, const char *format, const c
 
 intptr_t game_graphic_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
 
-// Copies the description (its in-progress bit cleared), opens its plug-ins to
-// read its map's header for the preview collection and team count, and
-// falls back on 'insr' when the map has no preview.
+// Copies the description (its in-progress bit cleared), unloads the previous
+// preview, opens its plug-ins to read its map's header for the preview
+// collection and team count, and falls back on 'insr' when the map has no
+// preview.  A preview collection is unloaded again when a collection without
+// a preview picture, the next description or the item's disposal replaces
+// it, but only when this item loaded it: one that was loaded before (the
+// running map's, another item's) stays.
 void set_game_control_description(dialog_data *dialog, int16_t item_id, const net_game_description *description);
 // Store only (no redraw).
 void set_game_graphic_is_replay(dialog_data *dialog, int16_t item_id, bool is_replay);

@@ -28,6 +28,7 @@
 #include "shapes.h"
 #include "support/dialog_input_harness.h"
 #include "support/expected_assertions.h"
+#include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
@@ -518,6 +519,63 @@ TEST_F(game_controls, game_description_film_version_and_item_drawing)
     keep_picture(screen.bitmap, "game_graphic");
     const rectangle2d drawn = screen.changed_bounds();
     EXPECT_TRUE(equal_rectangle2d(&drawn, &game_bounds));
+}
+
+int32_t loaded_collection_count(void)
+{
+    int32_t count = 0;
+    for (int32_t i = 0; collections.count != NONE && i < collections.count; ++i)
+        if (try_and_get_definition(&collections, i)) ++count;
+    return count;
+}
+
+// The built-in preview 'insr' stands in for every map's: the item unloads
+// what it loaded when the next description or its disposal replaces it, at
+// once when the collection has no preview picture, and never one loaded
+// before it.
+TEST_F(game_controls, game_description_unloads_the_preview_collections_it_loaded)
+{
+    struct
+    {
+        const char *name;
+        bool has_preview, loaded_before;
+        int32_t while_shown; // collections loaded beyond the fixture's while the item shows it
+    } cases[] = {
+        {"a preview loaded by the item", true, false, 1},
+        {"a preview loaded before the item", true, true, 1},
+        {"a collection without a preview picture", false, false, 0},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        builder_collection collection = icon_collection();
+        if (!c.has_preview) collection.sequences.resize(1); // no sequence 1
+        const std::vector<uint8_t> bytes = build_collection_tag_data(collection);
+        const int32_t old = tag_file_find_by_name(COLLECTION_GROUP_TAG, "insr");
+        if (old != NONE) tag_file_delete(old);
+        write_local_tag(COLLECTION_GROUP_TAG, "insr", COLLECTION_VERSION_NUMBER, bytes.data(), (int32_t)bytes.size());
+        const int32_t before = loaded_collection_count();
+        if (c.loaded_before)
+        {
+            ASSERT_NE(get_collection_index(INTERNAL_SOLO_PREGAME_COLLECTION), NONE);
+        }
+
+        dialog_description one_item;
+        one_item.bounds = {0, 0, 320, 400};
+        one_item.items = {item(GAME_GRAPHIC_CONTROL_TAG, GAME_ITEM, game_bounds)};
+        dialog_data *shown = open_dialog("gpre", one_item);
+        ASSERT_NE(shown, nullptr);
+        const net_game_description game = description(0).game;
+        for (int pass = 0; pass < 2; ++pass) // a second description replaces the first
+        {
+            set_game_control_description(shown, GAME_ITEM, &game);
+            EXPECT_EQ(loaded_collection_count(), before + c.while_shown) << pass;
+        }
+        dispose_dialog(shown);
+        EXPECT_EQ(loaded_collection_count(), before + (c.loaded_before ? 1 : 0)) << "back to before the item";
+        const int32_t loaded = find_loaded_collection_index(INTERNAL_SOLO_PREGAME_COLLECTION);
+        if (loaded != NONE) delete_collection(loaded);
+    }
 }
 
 // ---- snapshot ---------------------------------------------------------------------------

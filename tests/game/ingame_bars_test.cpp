@@ -3,7 +3,8 @@
 // and the console leave out exactly the shown bars; a bar whose dialog is
 // missing covers nothing, even when its stored state says shown; translucent
 // bars let the scene through; a screenshot's hiding gives back what each bar
-// showed and the preferences as they were.
+// showed and the preferences as they were; a custom resolution lays both
+// bars out on the new screen's edges.
 
 #include <gtest/gtest.h>
 
@@ -214,6 +215,30 @@ TEST_F(ingame_bars, a_screenshot_gives_back_what_each_bar_showed_and_the_prefere
         EXPECT_EQ(control_bar_visible(nullptr), c.control_bar);
         EXPECT_EQ(status_bar_visible(nullptr) != 0, c.status_bar);
         EXPECT_EQ(get_game_preferences()->flags, preferences);
+    }
+}
+
+// A custom resolution during the game: at the next frame the bars are laid
+// out on the new screen's edges.
+TEST_F(ingame_bars, a_custom_resolution_lays_the_bars_out_for_the_new_screen)
+{
+    make_bars();
+    const struct
+    {
+        int16_t physical_width, physical_height, dpi;
+        int16_t width, height; // logical
+    } cases[] = {{1024, 768, 96, 1024, 768}, {1600, 1200, 192, 800, 600}, {640, 480, 96, 640, 480}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.width);
+        set_active_screen_to_custom_resolution(c.physical_width, c.physical_height, c.dpi, 1, false);
+        update_ingame_bars(); // the screen's per-frame update of the bars
+        rectangle2d control, status;
+        ASSERT_TRUE(control_bar_covers(&control));
+        ASSERT_TRUE(status_bar_covers(&status));
+        EXPECT_EQ(control.bottom, c.height) << "on the bottom edge";
+        EXPECT_EQ(status.top, 0);
+        EXPECT_EQ(status.right - status.left, c.width) << "as wide as the screen";
     }
 }
 

@@ -1,7 +1,8 @@
 // The interface definition through the registry: what its postprocess
 // requires and fills in, the lazy lookup of fonts 3-5, the swatch colours
-// (including strips too short or not 8-bit), and the demo data set's own
-// definition and interface collection made by the data tool.
+// (including strips too short or not 8-bit), the demo data set's own
+// definition and interface collection made by the data tool, and the
+// frame-rate read-out drawn with its font 2.
 
 #include "tag_files/store_fixture.h"
 
@@ -21,8 +22,11 @@
 #include "input/action_queue.h"
 #include "interface_definitions.h"
 #include "mouse_cursor/mouse_cursor.h"
+#include "render/render_surfaces.h"
+#include "screen.h"
 #include "shapes.h"
 #include "support/demo_data.h"
+#include "support/dialog_harness.h"
 #include "support/expected_assertions.h"
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
@@ -99,6 +103,22 @@ protected:
             d.font_tags[i] = i < fonts.size() && fonts[i] ? code(fonts[i]) : (tag)NONE;
         byte_swap_data("test", &d, sizeof(d), 1, interface_definition_byte_swapping_data);
         write_local_tag(INTERFACE_DEFINITION_GROUP_TAG, subgroup, INTERFACE_DEFINITION_VERSION_NUMBER, &d, sizeof(d));
+    }
+    // The demo's interface collection and definition, made by the data tool,
+    // as the menu's own definition (the groups set up without a map).  The
+    // demo's fonts are checked by their own test; the fixed test font stands
+    // in for each of them here.
+    void load_demo_interface(void)
+    {
+        auto source = [](const std::string &path) {
+            std::ifstream in(source_root + "/" + path);
+            return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        };
+        ASSERT_TRUE(make("collection", COLLECTION_GROUP_TAG, 1, "intf", source("data/interface/collections/intf.txt")));
+        ASSERT_TRUE(make("interface", INTERFACE_DEFINITION_GROUP_TAG, INTERFACE_DEFINITION_VERSION_NUMBER, "menu",
+                         source("data/interface/inte/menu.txt")));
+        for (const char *f : {"fn09", "fn10", "fn11", "fn12", "fn14", "fn18"}) font(f);
+        ASSERT_TRUE(initialize_interface_without_map());
     }
     void begin_map(void)
     {
@@ -214,19 +234,7 @@ TEST_F(interface_definitions_test, swatch_colours_come_from_flat_8bit_strips_onl
 TEST_F(interface_definitions_test, the_demo_interface_definition_and_collection_load)
 {
     if (!have_tool()) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-    auto source = [](const std::string &path) {
-        std::ifstream in(source_root + "/" + path);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    };
-    ASSERT_TRUE(make("collection", COLLECTION_GROUP_TAG, 1, "intf", source("data/interface/collections/intf.txt")));
-    ASSERT_TRUE(make("interface", INTERFACE_DEFINITION_GROUP_TAG, INTERFACE_DEFINITION_VERSION_NUMBER, "menu",
-                     source("data/interface/inte/menu.txt")));
-    // The demo's fonts are checked by their own test; the fixed test font
-    // stands in for each of them here.
-    for (const char *f : {"fn09", "fn10", "fn11", "fn12", "fn14", "fn18"}) font(f);
-
-    // Without a map the groups are set up for the menu's own definition.
-    ASSERT_TRUE(initialize_interface_without_map());
+    ASSERT_NO_FATAL_FAILURE(load_demo_interface());
     const interface_definition *d = get_interface_definition();
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(get_definition_subgroup(&interface_definitions, 0), INTERFACE_FILE_DEFINITION_TAG);
@@ -308,6 +316,38 @@ TEST_F(interface_definitions_test, the_demo_interface_definition_and_collection_
     dispose_interface_from_old_map();
     EXPECT_EQ(cursor->cursor_type, NONE);
     EXPECT_EQ(cursor->collection_index, NONE);
+}
+
+// The screen's frame-rate read-out, drawn by the interface's procedure that
+// the real program registers: nothing until toggled on, then text in the
+// top-right corner of the view's hole, and nothing again when toggled off.
+TEST_F(interface_definitions_test, the_frame_rate_read_out_is_drawn_in_the_holes_corner_only_while_on)
+{
+    if (!have_tool()) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+    ASSERT_NO_FATAL_FAILURE(load_demo_interface());
+    register_interface_definition_hooks();
+    frame_rate_samples = {};
+    frame_rate_samples.current_fps = 42.0f;
+    dialog_test_screen screen;
+    view_data view = {};
+    view.screen = screen.bitmap;
+    view.hole = {20, 0, 420, 640}; // under a status bar, over a control bar
+    for (const int toggles : {0, 1, 2})
+    {
+        SCOPED_TRACE(toggles);
+        screen.fill();
+        frame_rate_samples.display_flags = 0;
+        for (int i = 0; i < toggles; ++i) toggle_fps_display();
+        update_fps_display(&view); // the post-rasterization effect
+        const rectangle2d lit = screen.changed_bounds();
+        EXPECT_EQ(screen.count_changed() > 0, toggles == 1);
+        if (toggles != 1) continue;
+        EXPECT_GE(lit.top, view.hole.top) << "inside the hole, on its first line";
+        EXPECT_LT(lit.bottom, view.hole.top + 40);
+        EXPECT_GT(lit.left, 640 - 120) << "right-justified";
+        EXPECT_GE(lit.right, 640 - 8);
+    }
+    frame_rate_samples = {};
 }
 
 } // namespace

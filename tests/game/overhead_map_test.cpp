@@ -1,7 +1,8 @@
-// The overhead map: the colours given up to the blips, the window sizes, the
-// fade, the explored window, the blip and flag rules, the camera; and its
-// input: sketch commands and their thresholds, presses on and off the map,
-// the screen-to-world mapping, zoom, and sketch commands from outside.
+// The overhead map: the colours given up to the blips, the window sizes (and
+// their change with the screen), the fade, the explored window, the blip and
+// flag rules, the camera; and its input: sketch commands and their
+// thresholds, presses on and off the map, the screen-to-world mapping, zoom,
+// and sketch commands from outside.
 
 #include <gtest/gtest.h>
 
@@ -748,6 +749,40 @@ protected:
         ASSERT_TRUE(initialize_overhead_map_for_new_game(nullptr));
     }
 };
+
+// The window of a scrolling limited-visibility map follows the screen when
+// its size changes during the game; a map that does not scroll keeps its
+// whole picture.
+TEST_F(overhead_map_picture, a_new_resolution_resizes_the_window_of_a_scrolling_map)
+{
+    const struct
+    {
+        const char *what;
+        uint32_t flags;
+        int16_t width, height; // the new screen
+        int16_t window_width, window_height;
+    } cases[] = {
+        {"larger screen", _mesh_has_limited_terrain_visibility_flag, 1920, 1200, 512, 300},
+        {"smaller screen", _mesh_has_limited_terrain_visibility_flag, 640, 480, 128, 128},
+        {"not scrolling", _mesh_has_limited_terrain_visibility_flag | _mesh_overhead_map_doesnt_scroll_flag, 640, 480,
+         600, 300},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        active_screen.width = 1280, active_screen.height = 1024;
+        get_mesh_header()->flags |= c.flags;
+        start(new_builder_bitmap("map", 600, 300, _builder_flat_8bit_rows, 3));
+        const overhead_map_globals *overhead = get_overhead_map_globals();
+        ASSERT_TRUE(overhead_map_initialized());
+        active_screen.width = c.width, active_screen.height = c.height;
+        update_overhead_map_for_new_resolution();
+        EXPECT_EQ(overhead->bitmap->width, c.window_width);
+        EXPECT_EQ(overhead->bitmap->height, c.window_height);
+        dispose_overhead_map_from_old_game();
+        get_mesh_header()->flags &= ~c.flags;
+    }
+}
 
 TEST_F(overhead_map_picture, a_flat_picture_is_built_and_others_are_refused)
 {

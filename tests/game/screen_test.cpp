@@ -22,6 +22,7 @@
 #include "game_preferences.h"
 #include "game_states.h"
 #include "input/action_queue.h"
+#include "input/input_definitions.h"
 #include "render/render_effects.h"
 #include "screen.h"
 #include "screen_preferences.h"
@@ -345,6 +346,14 @@ TEST_F(screen, a_custom_resolution_divides_the_physical_size_by_its_density)
     const size_t calls = fake_sdl::current().mode_calls.size();
     set_active_screen_to_custom_resolution(1920, 1080, 144, 2, true);
     EXPECT_EQ(fake_sdl::current().mode_calls.size(), calls) << "unchanged: nothing happens";
+
+    // The dialogs over the whole new screen are drawn again.
+    static rectangle2d marked;
+    ASSERT_TRUE(register_draw_dialogs_procedures([](const rectangle2d *r) { marked = *r; },
+                                                 [](bitmap_data *, rectangle2d *) {}));
+    set_active_screen_to_custom_resolution(1600, 1200, 96, 1, true);
+    EXPECT_EQ(marked.right, 1600);
+    EXPECT_EQ(marked.bottom, 1200);
 }
 
 TEST_F(screen, the_views_frame_leaves_the_bars_out_unless_they_are_drawn_over_it)
@@ -367,6 +376,21 @@ TEST_F(screen, the_views_frame_leaves_the_bars_out_unless_they_are_drawn_over_it
     EXPECT_FALSE(get_action_procedure(_action_pointer_to_view)(&action));
     EXPECT_EQ(action.pointer.x, 100);
     EXPECT_EQ(action.pointer.y, 30);
+
+    // F2 toggles the frame-rate read-out; its repeats and other keys do not.
+    const struct
+    {
+        int16_t key;
+        bool repeat, shown_after;
+    } keys[] = {{_key_f2, false, true}, {_key_f2, true, true}, {_key_f3, false, true}, {_key_f2, false, false}};
+    for (const auto &k : keys)
+    {
+        action_data press = {};
+        press.key_code = k.key;
+        if (k.repeat) set_action_flag(&press, _key_repeat_bit);
+        get_action_procedure(_action_pointer_to_view)(&press);
+        EXPECT_EQ(frame_rate_samples.display_flags != 0, k.shown_after) << k.key << (k.repeat ? " repeated" : "");
+    }
 
     get_game_preferences()->flags |= _game_pref_use_transparency_flag;
     EXPECT_TRUE(gui_overlaps_screen_bitmap());
