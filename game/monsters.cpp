@@ -401,6 +401,8 @@ void new_monster_palette_entry(marker_palette_entry *entry)
 
 // ---- state hash and unit facts ---------------------------------------------------------
 
+// display_dirty_flags stays out: the status bar clears them every frame it
+// draws, so a machine with a window would hash otherwise than one without.
 void hash_monsters(uint32_t *hash)
 {
     for (int32_t index = 0; index < monster_data_globals.count; ++index)
@@ -422,7 +424,7 @@ void hash_monsters(uint32_t *hash)
             m->avoiding_object_index, m->pick_up_object_index, m->pick_up_object_identifier,
             m->aggressor_monster_index, m->internal_command_identifier, m->mana, m->base_movement_speed,
             m->formation_identifier, m->formation_angle, m->height_over_mesh, m->action, m->action_permutation,
-            m->ammunition_count, m->display_dirty_flags, m->experience, m->battles_survived,
+            m->ammunition_count, m->experience, m->battles_survived,
             m->original_name_string_index, m->maximum_artifacts_carried, m->held_object_count,
             m->orig_color_table_index, m->collection_reference_index, (int32_t)m->artifact_timer, m->orig_type,
             m->orig_base_movement_speed, m->map_action_index, m->marker_index, m->propelled_yaw,

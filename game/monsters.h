@@ -248,8 +248,8 @@ enum monster_died_flags
 
 
 // In memory only: the state hash covers its synchronized fields one by one
-// (never the local ones: the three formation fields, the overhead text, the
-// local projectile group indexes, nor the pointer).
+// (never the local ones: the three formation fields, the display dirty flags,
+// the overhead text, the local projectile group indexes, nor the pointer).
 struct monster_data
 {
     int16_t identifier; // 0: free slot
@@ -301,7 +301,7 @@ struct monster_data
     int8_t action; // monster_action, 1..16 once initialised
     int8_t action_permutation;
     int8_t ammunition_count;
-    uint8_t display_dirty_flags;
+    uint8_t display_dirty_flags; // local: the status bar clears them as it draws
     uint8_t experience;
     int8_t battles_survived;
     int8_t original_name_string_index;

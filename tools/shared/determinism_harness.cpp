@@ -208,26 +208,31 @@ static bool start_map_of_simulation(const new_game_data *data, tag map, char *re
     return true;
 }
 
+void get_simulation_game_data(tag map, uint32_t seed, new_game_data *data)
+{
+    get_default_new_game_data(data, _game_type_local, map);
+    data->parameters.random_seed = seed;
+    data->parameters.scoring = 0;
+    data->player_count = 2;
+    data->local_player_index = 0;
+    for (int16_t i = 0; i < 2; ++i)
+    {
+        data->players[i].team_index = i;
+        data->players[i].type = i == 0 ? _player_is_human : _player_is_computer;
+        data->players[i].unique_identifier = i + 1;
+        data->players[i].team_captain_identifier = i + 1;
+        data->players[i].version = CURRENT_VERSION_IDENTIFIER;
+        data->players[i].build_number = CURRENT_BUILD_NUMBER;
+        slprintf(data->players[i].appearance.name, sizeof(data->players[i].appearance.name), "Player %d", i + 1);
+    }
+}
+
 bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size)
 {
     if (!bring_up_headless_game(data_directory, reason, reason_size)) return false;
 
     new_game_data data;
-    get_default_new_game_data(&data, _game_type_local, map);
-    data.parameters.random_seed = seed;
-    data.parameters.scoring = 0;
-    data.player_count = 2;
-    data.local_player_index = 0;
-    for (int16_t i = 0; i < 2; ++i)
-    {
-        data.players[i].team_index = i;
-        data.players[i].type = i == 0 ? _player_is_human : _player_is_computer;
-        data.players[i].unique_identifier = i + 1;
-        data.players[i].team_captain_identifier = i + 1;
-        data.players[i].version = CURRENT_VERSION_IDENTIFIER;
-        data.players[i].build_number = CURRENT_BUILD_NUMBER;
-        slprintf(data.players[i].appearance.name, sizeof(data.players[i].appearance.name), "Player %d", i + 1);
-    }
+    get_simulation_game_data(map, seed, &data);
     if (harness_globals.gameplay_version_chosen &&
         !update_game_parameters_for_gameplay_version(harness_globals.gameplay_version, &data.parameters))
     {

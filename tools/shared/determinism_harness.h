@@ -52,6 +52,12 @@ struct simulation_pacing
 // was set up is disposed and the game rests in the main-menu state.
 bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *reason, size_t reason_size);
 
+// The game start_simulation starts: a single-player game of `map` seeded
+// with `seed`, under the default rules without scoring, with two players,
+// the local human player 0 on team 0 and the computer's player 1 on team 1.
+// vesk_shot starts the same game, so that a drawn run's trace is vesk_sim's.
+void get_simulation_game_data(tag map, uint32_t seed, struct new_game_data *data);
+
 // The gameplay version the next start_simulation writes into its game's
 // parameters (so that its film replays under it too); NONE, the default,
 // leaves the program's own.  False, changing nothing, for a version the

@@ -39,22 +39,20 @@ bool parse_shot_script(const char *text, const char *name, std::vector<shot_even
         for (std::string w; words >> w;) word.push_back(w);
         if (word.empty()) continue;
         shot_event event = {};
-        long frame = 0, a = 0, b = -1;
+        long frame = 0, a = 0, b = 0;
         bool good = word.size() >= 2 && read_number(word[0], 0, 1000000, &frame);
-        if (good && (word[1] == "press" || word[1] == "release"))
+        if (good && (word[1] == "press" || word[1] == "release" || word[1] == "move"))
         {
             good = word.size() == 4 && read_number(word[2], 0, 32767, &a) && read_number(word[3], 0, 32767, &b);
-            event.kind = word[1] == "press" ? _shot_press : _shot_release;
+            event.kind = word[1] == "press" ? _shot_press : word[1] == "release" ? _shot_release : _shot_move;
             event.x = (int16_t)a;
             event.y = (int16_t)b;
         }
-        else if (good && word[1] == "key")
+        else if (good && (word[1] == "key" || word[1] == "down" || word[1] == "up"))
         {
-            good = (word.size() == 3 || word.size() == 4) && read_number(word[2], 0, 99, &a) &&
-                   (word.size() == 3 || read_number(word[3], -1, 255, &b));
-            event.kind = _shot_key;
+            good = word.size() == 3 && read_number(word[2], 0, 99, &a);
+            event.kind = word[1] == "key" ? _shot_key : word[1] == "down" ? _shot_key_down : _shot_key_up;
             event.key_code = (int16_t)a;
-            event.ascii_code = (int16_t)b;
         }
         else
             good = false;
@@ -66,7 +64,7 @@ bool parse_shot_script(const char *text, const char *name, std::vector<shot_even
         }
         if (!good)
         {
-            slprintf(reason, reason_size, "%s:%d: not \"FRAME press X Y\", \"FRAME release X Y\" or \"FRAME key CODE [ASCII]\"",
+            slprintf(reason, reason_size, "%s:%d: not \"FRAME press|release|move X Y\" or \"FRAME key|down|up CODE\"",
                      name, number);
             events->clear();
             return false;

@@ -1,24 +1,39 @@
 // vesk_shot: runs the game's own start-up and main loop headless, under the
-// video library's "dummy" driver, feeds scripted pointer and key actions at
+// video library's "dummy" driver, feeds scripted pointer and key events at
 // given frames, and writes the frame shown after N frames as a screenshot.
 //
-//   vesk_shot [--data DIR] [--actions FILE] [--frames N] [--map TAG [--camera X,Y,Z,YAW,PITCH]]
+//   vesk_shot [--data DIR] [--actions FILE] [--frames N]
+//             [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] [--record FILM]]
 //
 // DIR is the directory the game runs from (its tags, preferences and the
 // "screenshots" directory the shot lands in; default: the program's own
 // directory), FILE a script (tools/vesk_shot/shot_script.h), N the frames
-// drawn before the shot (default 30).  With --map the program enters the
-// running state on the map TAG (four characters) as a single-player game with
-// one local player instead of staying in the main menu; --camera then holds
-// the observer at every frame at the focus X,Y,Z (cells) looking along YAW,
-// PITCH (degrees, negative looking down), within the observer's own limits.  Each game-state change is printed as
-// "game state: OLD -> NEW".  Exit 0 printing the screenshot's path when it
-// was written, or when the program was told to quit; 1 with a one-line reason
-// otherwise; 2 for wrong usage.
+// drawn before the shot (default 30).  Each frame is one tick of the input
+// layer's clock, as the game's 30 Hz input timer would give it: the script's
+// events of the frame reach the input layer as the window system's events,
+// the keyboard task's procedure runs once, and the main loop takes the
+// frame's records, runs the game's ticks and draws.  With --map the program
+// enters the running state on the map TAG (four characters) instead of
+// staying in the main menu, in the game vesk_sim starts (seed S, default 0;
+// tools/shared/determinism_harness.h), so the game clock advances one tick a
+// frame and the same ticks give vesk_sim's trace whatever the frames show;
+// --camera then holds the observer at every frame at the focus X,Y,Z (cells)
+// looking along YAW, PITCH (degrees, negative looking down), within the
+// observer's own limits; --orders gives the timed unit orders of FILE as
+// vesk_sim --orders does; --trace writes "<tick> <hash>" after every tick to
+// FILE, as vesk_sim prints them; --record copies the game's film, closed at
+// the end, to FILM.  Each game-state change is printed as "game state: OLD ->
+// NEW", and in a game each change of the selection's size as "frame F: N
+// units selected".  Exit 0 printing the screenshot's path when it was
+// written, or when the program was told to quit; 1 with a one-line reason
+// otherwise; 2 for wrong usage.  Relative paths of FILE, FILM and the trace
+// name files where vesk_shot was called from.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <SDL.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -29,103 +44,160 @@
 #include "cseries/files.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
+#include "determinism_harness.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_states.h"
 #include "game_time.h"
 #include "image_files.h"
-#include "input/action_queue.h"
+#include "input/input_controller_sdl.h"
+#include "input/input_definitions.h"
+#include "input/keyboard.h"
 #include "observer.h"
 #include "render_harness.h"
 #include "screenshots.h"
+#include "selection.h"
 #include "shot_script.h"
+#include "state_hash.h"
 #include "subsystems.h"
+#include "unit_orders.h"
 #include "version.h"
 #include "vesk.h"
+#include "vesk_random.h"
 
 static void usage(void)
 {
-    fprintf(stderr, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N] [--map TAG [--camera "
-                    "X,Y,Z,YAW,PITCH]]\n");
+    fprintf(stderr, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N]\n"
+                    "                 [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] "
+                    "[--record FILM]]\n");
 }
 
-// The action of one frame: one tick passes, the pointer stays where the
-// script last put it, the button stays as the script last left it.
-struct pointer_state
+// What the script has left held: the pointer and the modifier keys, which
+// later key events carry as the window system's would.
+struct device_state
 {
-    point2d position;
-    bool held;
+    int16_t x, y;
+    int32_t modifiers; // SDL KMOD_ bits
 };
 
-static action_data frame_action(const pointer_state &pointer)
+static void send_pointer(device_state *device, int16_t x, int16_t y)
 {
-    action_data action = {};
-    action.time = game_->local_time.load();
-    action.time_delta = 1;
-    action.pointer = pointer.position;
-    action.ascii_code = NONE;
-    action.key_code = NONE;
-    if (pointer.held) set_action_flag(&action, _left_mouse_down_bit);
-    return action;
+    device->x = x;
+    device->y = y;
+    SDL_Event event = {};
+    event.type = SDL_MOUSEMOTION;
+    event.motion.x = (Uint16)x;
+    event.motion.y = (Uint16)y;
+    queue_input_event_if_necessary(&event);
 }
 
-// Hands the frame's scripted events, one action each, to the game as the
-// action queue would; a frame without any gets one idle action.
-static void feed_frame(const std::vector<shot_event> &events, size_t *next, int32_t frame, pointer_state *pointer)
+static void send_button(device_state *device, bool down)
 {
-    bool fed = false;
+    SDL_Event event = {};
+    event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    event.button.button = SDL_BUTTON_LEFT;
+    event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.button.x = (Uint16)device->x;
+    event.button.y = (Uint16)device->y;
+    queue_input_event_if_necessary(&event);
+}
+
+static void send_key(device_state *device, int16_t key_code, bool down)
+{
+    const int32_t symbol = sdl_key_from_internal_key_code(key_code);
+    if (symbol == NONE || symbol == 0) return;
+    int32_t flag = 0;
+    switch (symbol)
+    {
+    case SDLK_LSHIFT: flag = KMOD_LSHIFT; break;
+    case SDLK_LCTRL: flag = KMOD_LCTRL; break;
+    case SDLK_LALT: flag = KMOD_LALT; break;
+    default: break;
+    }
+    device->modifiers = down ? device->modifiers | flag : device->modifiers & ~flag;
+    SDL_Event event = {};
+    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.sym = (SDLKey)symbol;
+    event.key.keysym.mod = (SDLMod)device->modifiers;
+    queue_input_event_if_necessary(&event);
+}
+
+// Hands the frame's scripted events to the input layer as window-system
+// events, then runs the keyboard task once: it records the frame's action
+// and advances the local clock by one tick, as the input timer does.
+static void feed_frame(const std::vector<shot_event> &events, size_t *next, int32_t frame, device_state *device)
+{
     while (*next < events.size() && events[*next].frame == frame)
     {
         const shot_event &event = events[(*next)++];
-        action_data action;
         switch (event.kind)
         {
         case _shot_press:
-            pointer->position = {event.x, event.y};
-            pointer->held = true;
-            action = frame_action(*pointer);
-            set_action_flag(&action, _left_mouse_click_bit);
+            send_pointer(device, event.x, event.y);
+            send_button(device, true);
             break;
         case _shot_release:
-            pointer->position = {event.x, event.y};
-            pointer->held = false;
-            action = frame_action(*pointer);
+            send_pointer(device, event.x, event.y);
+            send_button(device, false);
             break;
-        default:
-            action = frame_action(*pointer);
-            action.key_code = event.key_code;
-            action.ascii_code = event.ascii_code;
+        case _shot_move: send_pointer(device, event.x, event.y); break;
+        case _shot_key:
+            send_key(device, event.key_code, true);
+            send_key(device, event.key_code, false);
             break;
+        case _shot_key_down: send_key(device, event.key_code, true); break;
+        case _shot_key_up: send_key(device, event.key_code, false); break;
+        default: break;
         }
-        // Only the first action of a frame lets a tick pass.
-        if (fed) action.time_delta = 0;
-        process_action(&action);
-        fed = true;
     }
-    if (!fed)
-    {
-        action_data action = frame_action(*pointer);
-        process_action(&action);
-    }
+    keyboard_queue_task_proc(nullptr);
+}
+
+// The game's side of a run on a map: the orders, the trace, the frames.
+static struct shot_game
+{
+    std::vector<unit_order> orders;
+    FILE *trace;
+    bool started; // the orders of the first tick were given
+    uint32_t frame;
+} shot_game;
+
+// The camera's clock: a frame lasts a tick's 33 1/3 ms however long it took
+// to draw, so the camera's glides, and the frame shot, are the same every run.
+static uint32_t frame_clock(void)
+{
+    return shot_game.frame * 100 / 3;
+}
+
+static bool map_running(void)
+{
+    return vesk_map_is_loaded() && game_->state == _game_state_running;
+}
+
+// Between two ticks: the orders of the tick about to start, as vesk_sim's
+// harness gives them.
+static void give_orders_before_tick(void)
+{
+    if (!shot_game.orders.empty()) give_unit_orders_of_tick(game_->game_time, &shot_game.orders);
+}
+
+// The core's after-tick observer: the state hash of the tick that ended, as
+// vesk_sim prints it, then the orders of the next.
+static void shot_tick_ended(void)
+{
+    if (!map_running()) return;
+    if (shot_game.trace) fprintf(shot_game.trace, "%d %08x\n", game_->game_time, compute_state_hash());
+    give_orders_before_tick();
 }
 
 static void quiet_message_box(const char *) {}
 
-// A single-player game on `map` with one local human player on team 0.
-static void request_single_player_game(tag map)
+// The game vesk_sim starts on `map` from `seed`.
+static void request_game(tag map, uint32_t seed)
 {
     new_game_data game;
-    get_default_new_game_data(&game, _game_type_local, map);
-    game.player_count = 1;
-    game.local_player_index = 0;
-    new_player_data *player = &game.players[0];
-    player->team_index = 0;
-    player->type = _player_is_human;
-    player->unique_identifier = 1;
-    player->team_captain_identifier = 1;
-    player->version = CURRENT_VERSION_IDENTIFIER;
-    player->build_number = CURRENT_BUILD_NUMBER;
-    slprintf(player->appearance.name, sizeof(player->appearance.name), "Player 1");
+    get_simulation_game_data(map, seed, &game);
     set_next_game_data(&game);
     set_game_state(_game_state_running);
 }
@@ -144,12 +216,20 @@ static void hold_camera(const render_camera &camera)
                   (real)(camera.pitch * to_radians), 0);
 }
 
+// A path named on the command line, made whole before the tool enters its data directory.
+static std::string whole_path(const char *path, const std::string &directory)
+{
+    return !path ? std::string() : path[0] == '/' ? std::string(path) : directory + "/" + path;
+}
+
 int main(int argc, char **argv)
 {
-    const char *data = nullptr, *actions = nullptr, *map = nullptr;
+    const char *data = nullptr, *actions = nullptr, *map = nullptr, *orders_path = nullptr, *trace_path = nullptr,
+               *record_path = nullptr;
     render_camera camera = {};
-    bool have_camera = false;
+    bool have_camera = false, have_seed = false;
     long frames = 30;
+    unsigned long seed = 0;
     for (int i = 1; i < argc; ++i)
     {
         const bool has_value = i + 1 < argc;
@@ -157,6 +237,12 @@ int main(int argc, char **argv)
             data = argv[++i];
         else if (!strcmp(argv[i], "--actions") && has_value)
             actions = argv[++i];
+        else if (!strcmp(argv[i], "--orders") && has_value)
+            orders_path = argv[++i];
+        else if (!strcmp(argv[i], "--trace") && has_value)
+            trace_path = argv[++i];
+        else if (!strcmp(argv[i], "--record") && has_value)
+            record_path = argv[++i];
         else if (!strcmp(argv[i], "--map") && has_value)
         {
             map = argv[++i];
@@ -165,6 +251,19 @@ int main(int argc, char **argv)
                 fprintf(stderr, "vesk_shot: --map takes a tag of four characters, not \"%s\"\n", map);
                 return usage(), 2;
             }
+        }
+        else if (!strcmp(argv[i], "--seed") && has_value)
+        {
+            const char *text = argv[++i];
+            char *end = nullptr;
+            errno = 0;
+            seed = strtoul(text, &end, 10);
+            if (*text < '0' || *text > '9' || *end != 0 || errno != 0 || seed > 0xFFFFFFFFul)
+            {
+                fprintf(stderr, "vesk_shot: --seed takes a decimal number from 0 to 4294967295\n");
+                return usage(), 2;
+            }
+            have_seed = true;
         }
         else if (!strcmp(argv[i], "--camera") && has_value)
         {
@@ -191,9 +290,9 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    if (have_camera && !map)
+    if (!map && (have_camera || have_seed || orders_path || trace_path || record_path))
     {
-        fprintf(stderr, "vesk_shot: --camera needs --map\n");
+        fprintf(stderr, "vesk_shot: --seed, --camera, --orders, --trace and --record need --map\n");
         return usage(), 2;
     }
     std::vector<shot_event> events;
@@ -203,12 +302,26 @@ int main(int argc, char **argv)
         fprintf(stderr, "vesk_shot: %s\n", reason);
         return 2;
     }
+    if (orders_path && !read_unit_orders(orders_path, &shot_game.orders, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "vesk_shot: %s: %s\n", orders_path, reason);
+        return 2;
+    }
+    char working[4096];
+    const std::string called_from = getcwd(working, sizeof(working)) ? working : ".";
+    const std::string film_copy = whole_path(record_path, called_from);
+    if (trace_path && !(shot_game.trace = fopen(whole_path(trace_path, called_from).c_str(), "w")))
+    {
+        fprintf(stderr, "vesk_shot: the trace \"%s\" cannot be written\n", trace_path);
+        return 1;
+    }
 
     // Headless: the video library draws into memory and opens no window.
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     register_built_subsystems();
+    register_tick_observer_procedure(shot_tick_ended);
     const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
-    // The script is the only input: the input timer never runs.
+    // The input timer never runs: the frames are the input's clock.
     if (set_keyboard_task) set_keyboard_task(false);
     if (data ? chdir(data) != 0 : !set_working_directory_to_executable())
     {
@@ -228,20 +341,26 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
+    // The keyboard task's procedure runs once a frame, on this thread.
+    remove_keyboard_queue_task();
+    set_keyboard_queue_task_state(true);
+    set_observer_clock(frame_clock);
+    // The local generator (falling leaves, stains, sounds) is seeded from the
+    // machine clock at start-up; a fixed seed makes the frames repeatable.
+    set_local_random_seed(1);
     set_main_global_flags(0);
     pick_first_game_state();
-    if (map) request_single_player_game(string_to_tag(map));
+    if (map) request_game(string_to_tag(map), (uint32_t)seed);
 
-    pointer_state pointer = {{0, 0}, false};
+    device_state device = {0, 0, 0};
     size_t next_event = 0;
     int16_t shown_state = game_->state;
+    int32_t shown_selection = 0;
     bool quit = false;
     for (int32_t frame = 0; frame <= frames && !quit; ++frame)
     {
-        // In a game each frame is one tick of the local clock (the input timer
-        // that keeps it never runs here), so fades and the game's ticks advance.
-        if (map && frame > 0) advance_local_time();
-        if (frame > 0) feed_frame(events, &next_event, frame, &pointer);
+        shot_game.frame = (uint32_t)frame;
+        if (frame > 0) feed_frame(events, &next_event, frame, &device);
         if (have_camera) hold_camera(camera);
         if (frame == frames) request_screenshot(_screenshot_type_capture);
         update_everything();
@@ -250,6 +369,15 @@ int main(int argc, char **argv)
         {
             printf("game state: %s -> %s\n", game_state_name(shown_state), game_state_name(game_->state));
             shown_state = game_->state;
+        }
+        if (map && map_running())
+        {
+            // The orders of the first tick come before it, as in vesk_sim.
+            if (!shot_game.started) give_orders_before_tick();
+            shot_game.started = true;
+            const int32_t selected = get_current_selection_count();
+            if (selected != shown_selection) printf("frame %d: %d units selected\n", frame, selected);
+            shown_selection = selected;
         }
         quit = game_->state == _game_state_quit;
     }
@@ -263,7 +391,7 @@ int main(int argc, char **argv)
     }
 
     const std::string path = get_last_screenshot_path();
-    const bool map_running = vesk_map_is_loaded() && game_->state == _game_state_running;
+    const bool was_running = map_running();
     // The state is left as a change would leave it (the menu closes its dialog).
     const game_state_procedure leave = get_game_state_exit_procedure((game_state)game_->state);
     if (!quit && leave) leave();
@@ -271,13 +399,24 @@ int main(int argc, char **argv)
     dispose_vesk_from_old_map();
     const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
     if (close_dialogs) close_dialogs();
+    bool written = true;
+    if (shot_game.trace) written = fclose(shot_game.trace) == 0;
+    shot_game.trace = nullptr;
+    if (!written) fprintf(stderr, "vesk_shot: the trace \"%s\" could not be written\n", trace_path);
+    // The map's disposal closed the film.
+    if (written && record_path && was_running && !save_simulation_film(film_copy.c_str(), reason, sizeof(reason)))
+    {
+        fprintf(stderr, "vesk_shot: %s\n", reason);
+        written = false;
+    }
     close_log_file();
+    if (!written) return 1;
     if (quit)
     {
         printf("the program ends\n");
         return fflush(stdout) == 0 ? 0 : 1;
     }
-    if (map && !map_running)
+    if (map && !was_running)
     {
         fprintf(stderr, "vesk_shot: the map '%s' did not start (see the log)\n", map);
         return 1;

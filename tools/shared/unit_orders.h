@@ -1,7 +1,7 @@
 #pragma once
-// The timed unit orders of `vesk_sim --orders FILE`: read from the file, then
-// given at their ticks through the game's own command builders as the
-// commands of the player each line names.  The syntax is in
+// The timed unit orders of `vesk_sim --orders FILE` (and `vesk_shot`'s): read
+// from the file, then given at their ticks through the game's own command
+// builders as the commands of the player each line names.  The syntax is in
 // docs/determinism.md.
 
 #include <cstddef>
@@ -27,5 +27,6 @@ struct unit_order
 bool read_unit_orders(const char *path, std::vector<unit_order> *orders, char *reason, size_t reason_size);
 
 // The harness's tick procedure: gives the orders of `tick` (context: the
-// std::vector<unit_order> read above, in tick order).
+// std::vector<unit_order> read above, in tick order).  Called between two
+// ticks, before the tick `tick` starts (a tick observer may call it).
 void give_unit_orders_of_tick(int32_t tick, void *context);

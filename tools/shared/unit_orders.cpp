@@ -1,4 +1,4 @@
-// The timed unit orders of vesk_sim.
+// The timed unit orders of vesk_sim and vesk_shot.
 
 #include "unit_orders.h"
 

@@ -1,0 +1,115 @@
+// The state hash is a function of the game's history alone: the demo battle
+// drawn frame by frame in a window-less screen (vesk_shot: both bars, the
+// overhead map, the console) while the local player's selection changes (a
+// double click, a band, a preset set and recalled) gives, tick by tick, the
+// trace vesk_sim prints headless for the same seed and orders; the film that
+// drawn game recorded replays to the same trace, and `vesk --oos_check`
+// finds it in step.  The status bar clears the selected units' display dirty
+// flags every frame it draws, so hashing them would part the traces at the
+// first click.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#include "support/demo_data.h"
+#include "support/scratch.h"
+#include "support/vesk_sim_fixture.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+// Two sync commands (every 170 ticks) go into the film, which --oos_check compares.
+constexpr int FRAMES = 360;
+
+// Seen from the east of the valley, over the first team's units at the start
+// (the grey one at 675, 410): a double click on it, the selection cancelled
+// (the key under Escape), a band over the valley floor, the command key and
+// 1 held until the band becomes preset 1, cancelled again, then preset 1
+// recalled.  No click falls where it would give an order.
+const char *const selection_script = "2 press 675 410\n"
+                                     "3 release 675 410\n"
+                                     "4 press 675 410\n"
+                                     "5 release 675 410\n"
+                                     "8 key 16\n"
+                                     "10 press 100 150\n"
+                                     "11 move 400 300\n"
+                                     "12 move 800 500\n"
+                                     "13 release 900 600\n"
+                                     "20 down 70\n"
+                                     "21 down 17\n"
+                                     "40 up 17\n"
+                                     "41 up 70\n"
+                                     "45 key 16\n"
+                                     "50 down 70\n"
+                                     "51 key 17\n"
+                                     "52 up 70\n";
+
+class drawn_trace_test : public vesk_sim_fixture
+{
+protected:
+    std::string orders;
+
+    std::vector<std::string> programs_needed(void) const override { return {"vesk_sim", "vesk_shot", "vesk"}; }
+    // The bars' texts and the map's mission list, as the demo data script puts them in.
+    bool make_extra_tags(std::vector<test_tag> *tags) override { return make_string_list_tags(tool, tags); }
+
+    void SetUp() override
+    {
+        vesk_sim_fixture::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        orders = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "orders" / "battle.txt").string();
+        ASSERT_TRUE(fs::exists(orders)) << orders;
+    }
+
+    // Runs `command` through the shell with its output in `out` and its errors in `err`; the exit code.
+    int run(const std::string &command, const char *out, const char *err)
+    {
+        return exit_code_of(system((command + " >" + out + " 2>" + err).c_str()));
+    }
+};
+
+TEST_F(drawn_trace_test, a_drawn_game_with_a_changing_selection_hashes_as_the_headless_one_and_its_film_stays_in_step)
+{
+    std::ofstream("selection.txt") << selection_script;
+    const std::string game = "--map demo --seed 7 --orders '" + orders + "'";
+    ASSERT_EQ(run("'" + bin + "/vesk_shot' --data '" + directory + "' " + game +
+                      " --camera 16,14,3,180,-30 --actions selection.txt --frames " + std::to_string(FRAMES) +
+                      " --trace drawn.trace --record drawn.film",
+                  "shot.out", "shot.err"),
+              0)
+        << read_whole_file("shot.err");
+    // The selection did change: each step shows as the selection's size.
+    const std::string shown = read_whole_file("shot.out");
+    for (const char *step : {"frame 2: 1 units selected\n", "frame 4: 3 units selected\n", "frame 8: 0 units selected\n",
+                             "frame 12: 3 units selected\n", "frame 45: 0 units selected\n",
+                             "frame 51: 3 units selected\n"})
+        EXPECT_NE(shown.find(step), std::string::npos) << step << "in:\n" << shown;
+
+    const std::string drawn = read_whole_file("drawn.trace");
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\n'), FRAMES) << "one tick a frame";
+    ASSERT_EQ(run_vesk_sim(game + " --ticks " + std::to_string(FRAMES) + " >headless.trace 2>headless.err"), 0)
+        << read_whole_file("headless.err");
+    EXPECT_EQ(read_whole_file("headless.trace"), drawn) << "the drawn game's trace is the headless one";
+    ASSERT_EQ(run_vesk_sim("--film drawn.film >replayed.trace 2>replayed.err"), 0) << read_whole_file("replayed.err");
+    EXPECT_EQ(read_whole_file("replayed.trace"), drawn) << "its film replays to the same trace";
+
+    // The game's own check, headless, from the program's directory.
+    fs::create_directory("oos_checker_films");
+    fs::copy_file("drawn.film", "oos_checker_films/drawn");
+    std::error_code failed;
+    fs::create_hard_link(fs::path(bin) / "vesk", "vesk", failed);
+    if (failed) fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check", "oos.out", "oos.err"), 0)
+        << read_whole_file("oos.err");
+    EXPECT_NE(read_whole_file("vesk_log.txt").find("film \"drawn\": in step at tick " + std::to_string(FRAMES)),
+              std::string::npos)
+        << read_whole_file("vesk_log.txt");
+}
+
+} // namespace
