@@ -25,7 +25,6 @@
 #include "objects.h"
 #include "commands.h"
 #include "game_preferences.h"
-#include "unit_commands.h"
 #include "players.h"
 #include "recording.h"
 #include "render/mesh_region.h"
@@ -999,6 +998,7 @@ const world_point2d *get_overhead_map_click_location(void)
 
 const byte_swap_code command_sketch_data_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, _2byte, _end_bs_array};
 static const byte_swap_code sketch_point2d_byte_swapping_data[] = {_begin_bs_array, 1, _byte, _byte, _end_bs_array};
+
 void add_visible_sketch_points(int32_t count, const sketch_point2d *points)
 {
     overhead_map_globals *overhead = get_overhead_map_globals();
