@@ -111,6 +111,13 @@ void forget_path(monster_data *monster)
     delete_path(&monster->path_index);
 }
 
+bool on_last_frame(const object_data *object)
+{
+    return object && (object->flags & _object_animation_last_frame_flag);
+}
+
+} // namespace
+
 void forget_target(monster_data *monster)
 {
     monster->extra_flags &=
@@ -118,19 +125,15 @@ void forget_target(monster_data *monster)
                     _monster_chain_lightning_prevention_extra_flag |
                     _monster_will_use_old_collision_detection_extra_flag);
     monster->target_monster_index = NONE;
-    monster->flags &= ~(uint32_t)(0x1Fu | _monster_did_not_get_targeting_solution_flag |
+    monster->flags &= ~(uint32_t)(_monster_has_valid_target_flag | _monster_responding_to_command_flag |
+                                  _monster_responding_to_target_command_flag | _monster_has_valid_target_index_flag |
+                                  _monster_has_valid_target_location_flag |
+                                  _monster_did_not_get_targeting_solution_flag |
                                   _monster_will_use_special_ability_flag | _monster_is_using_special_ability_flag |
                                   _monster_target_has_caused_melee_damage_flag);
     monster->flags |= _monster_attack_was_aborted_flag;
     monster->last_target_location = {0, 0};
 }
-
-bool on_last_frame(const object_data *object)
-{
-    return object && (object->flags & _object_animation_last_frame_flag);
-}
-
-} // namespace
 
 // ---- internal projectile groups ---------------------------------------------------
 

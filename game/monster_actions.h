@@ -14,6 +14,7 @@
 #include "world.h"
 
 struct monster_attack_definition;
+struct monster_data;
 
 // The fixed table of internal projectile groups (the effects of healing,
 // paralysis, stoning, teleporting and holding), resolved per map.
@@ -71,6 +72,10 @@ void make_monster_celebrate(int32_t monster_index);
 // A free slot is ignored (logged) in every version.
 void make_monster_taunt(int32_t monster_index);
 void idle_monster_after_target_death(int32_t monster_index);
+// The unit drops its target: no target unit, location or pending
+// special ability; the attack counts as aborted.  The same for every caller
+// (entering an action that drops the target, the confused unit's wander).
+void forget_target(monster_data *monster);
 
 // The unit's order has been carried out: when a map action gave it (the unit
 // responds to a command and keeps an internal command identifier of 0 or

@@ -2,6 +2,7 @@
 
 #include "monster_commands.h"
 
+#include <array>
 #include <cstring>
 
 #include "commands.h"
@@ -877,34 +878,10 @@ static bool run_drop_player(command_header *command, const order_context *contex
 
 typedef bool (*unit_verb_procedure)(command_header *command, const order_context *context);
 
-static unit_verb_procedure unit_verb_procedure_of(int32_t verb)
+// Carries out a unit verb's command: a player's queued one (`internal_identifier`
+// NONE) or a map action's (its identifier).
+static bool run_order(unit_verb_procedure procedure, command_header *command, int16_t internal_identifier)
 {
-    switch (verb)
-    {
-    case _command_general: return run_general;
-    case _command_movement: return run_movement;
-    case _command_target: return run_target;
-    case _command_attack_location: return run_attack_location;
-    case _command_pick_up: return run_pick_up;
-    case _command_rename: return run_rename;
-    case _command_rotation: return run_rotation;
-    case _command_drop_player: return run_drop_player;
-    case _command_chat: return run_chat;
-    case _command_detach: return run_detach;
-    case _command_ally: return run_ally;
-    case _command_preset_selection: return run_preset_selection;
-    case _command_inventory:
-    case _command_inventory_drop:
-    case _command_inventory_prev:
-    case _command_inventory_next: return run_inventory;
-    default: return nullptr;
-    }
-}
-
-static bool run_unit_command(command_header *command, int16_t internal_identifier)
-{
-    const unit_verb_procedure procedure = unit_verb_procedure_of(command->verb);
-    if (!procedure) return false;
     order_context context;
     context.internal_identifier = internal_identifier;
     context.player_index = internal_identifier == NONE ? command->player_index : (int16_t)NONE;
@@ -913,22 +890,57 @@ static bool run_unit_command(command_header *command, int16_t internal_identifie
     return procedure(command, &context);
 }
 
-// The executor's procedure of every unit verb: a queued command, the
-// player's (already checked by the executor to be one of the game).
-static bool execute_unit_command(command_header *command)
+// The executor's procedure of one unit verb: a queued command, the player's
+// (already checked by the executor to be one of the game).
+template <unit_verb_procedure procedure>
+static bool execute_queued_order(command_header *command)
 {
-    return run_unit_command(command, NONE);
+    return run_order(procedure, command, NONE);
+}
+
+// One row a verb: what carries it out, and the executor's procedure for it.
+// Verbs that are not the units' have none.  The four inventory verbs share
+// one procedure, which reads the verb from the context.
+struct unit_verb
+{
+    unit_verb_procedure run;
+    command_verb_procedure execute;
+};
+#define UNIT_VERB(procedure) unit_verb{procedure, execute_queued_order<procedure>}
+
+static constexpr std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> unit_verbs = [] {
+    std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> table{};
+    table[_command_general] = UNIT_VERB(run_general);
+    table[_command_movement] = UNIT_VERB(run_movement);
+    table[_command_target] = UNIT_VERB(run_target);
+    table[_command_attack_location] = UNIT_VERB(run_attack_location);
+    table[_command_pick_up] = UNIT_VERB(run_pick_up);
+    table[_command_rename] = UNIT_VERB(run_rename);
+    table[_command_rotation] = UNIT_VERB(run_rotation);
+    table[_command_drop_player] = UNIT_VERB(run_drop_player);
+    table[_command_chat] = UNIT_VERB(run_chat);
+    table[_command_detach] = UNIT_VERB(run_detach);
+    table[_command_ally] = UNIT_VERB(run_ally);
+    table[_command_preset_selection] = UNIT_VERB(run_preset_selection);
+    table[_command_inventory] = UNIT_VERB(run_inventory);
+    table[_command_inventory_drop] = UNIT_VERB(run_inventory);
+    table[_command_inventory_prev] = UNIT_VERB(run_inventory);
+    table[_command_inventory_next] = UNIT_VERB(run_inventory);
+    return table;
+}();
+#undef UNIT_VERB
+
+static bool run_unit_command(command_header *command, int16_t internal_identifier)
+{
+    const int32_t verb = command->verb;
+    if (verb < 0 || verb >= NUMBER_OF_COMMAND_VERBS || !unit_verbs[verb].run) return false;
+    return run_order(unit_verbs[verb].run, command, internal_identifier);
 }
 
 void register_monster_command_hooks(void)
 {
-    static const int16_t verbs[] = {_command_general,   _command_movement,   _command_target,
-                                    _command_attack_location, _command_pick_up, _command_rename,
-                                    _command_rotation,  _command_drop_player, _command_chat,
-                                    _command_detach,    _command_ally,       _command_preset_selection,
-                                    _command_inventory, _command_inventory_drop, _command_inventory_prev,
-                                    _command_inventory_next};
-    for (int16_t verb : verbs) register_command_verb_procedure(verb, execute_unit_command);
+    for (int16_t verb = 0; verb < NUMBER_OF_COMMAND_VERBS; ++verb)
+        if (unit_verbs[verb].execute) register_command_verb_procedure(verb, unit_verbs[verb].execute);
     register_map_store_procedures(_startup_formations, [](const new_game_data *) { return initialize_formations_for_new_map(); },
                                   dispose_formations_from_old_map);
     register_startup_procedure(_startup_formations, initialize_formations);

@@ -45,20 +45,6 @@ int16_t initial_charges_of(const artifact_definition *artifact)
     return (int16_t)(artifact->initial_charges_lower_bound + random_term(artifact->initial_charges_delta));
 }
 
-// The projectile type an object stands for: a live projectile's type, a
-// dormant one's owner_index; NONE for anything else.
-int16_t object_projectile_type(const object_data *object)
-{
-    if (!object) return NONE;
-    if (object->owner == _object_is_dormant_projectile) return object->owner_index;
-    if (object->owner == _object_is_projectile)
-    {
-        const projectile_data *projectile = get_projectile_data(object->owner_index);
-        return projectile ? projectile->type : (int16_t)NONE;
-    }
-    return NONE;
-}
-
 const artifact_definition *artifact_of_projectile_type(int16_t projectile_type)
 {
     const projectile_definition *projectile = get_projectile_definition(projectile_type);
@@ -168,6 +154,18 @@ bool same_unit(int32_t monster_index, int16_t identifier)
 }
 
 } // namespace
+
+int16_t object_projectile_type(const object_data *object)
+{
+    if (!object) return NONE;
+    if (object->owner == _object_is_dormant_projectile) return object->owner_index;
+    if (object->owner == _object_is_projectile)
+    {
+        const projectile_data *projectile = get_projectile_data(object->owner_index);
+        return projectile ? projectile->type : (int16_t)NONE;
+    }
+    return NONE;
+}
 
 // ---- artifacts ----------------------------------------------------------------------------
 

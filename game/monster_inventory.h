@@ -21,6 +21,7 @@ struct artifact_definition;
 struct command_inventory_data;
 struct monster_data;
 struct new_projectile_group_data;
+struct object_data;
 
 // Bits of monster_could_pick_up_object's answer.
 enum monster_could_pick_up_flags : uint32_t
@@ -43,6 +44,10 @@ enum
 };
 
 // ---- picking up and giving ----------------------------------------------------------
+
+// The projectile type an object stands for: a live projectile's type, a
+// dormant one's owner_index; NONE for anything else (and for null).
+int16_t object_projectile_type(const object_data *object);
 
 // Whether the unit may take the object (index and identifier): 0 when not,
 // else monster_could_pick_up_flags.  A flag object answers object | flag.

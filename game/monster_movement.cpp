@@ -126,7 +126,7 @@ const monster_attack_definition *attack_for_index(const monster_data *monster, m
 }
 
 // A melee strike against a target that holds for attack toward this unit
-// makes the target block (Part of the aiming unit's turn).
+// makes the target block (this runs in the aiming unit's turn).
 void trigger_block(int32_t monster_index, monster_data *monster, monster_definition *definition,
                    const object_data *object)
 {

@@ -60,25 +60,6 @@ bool has_turning_sequence(const monster_definition *definition)
 
 bool in_actions(int32_t action, int32_t first, int32_t last) { return action >= first && action <= last; }
 
-// What the action machine's entry to idle forgets of a target (the wander of
-// a confused unit forgets its target the same way).
-void forget_target(monster_data *monster)
-{
-    monster->extra_flags &=
-        ~(uint32_t)(_monster_failed_to_attack_extra_flag | _monster_ignores_model_collisions_extra_flag |
-                    _monster_chain_lightning_prevention_extra_flag |
-                    _monster_will_use_old_collision_detection_extra_flag);
-    monster->target_monster_index = NONE;
-    monster->flags &= ~(uint32_t)(_monster_has_valid_target_flag | _monster_responding_to_command_flag |
-                                  _monster_responding_to_target_command_flag | _monster_has_valid_target_index_flag |
-                                  _monster_has_valid_target_location_flag |
-                                  _monster_did_not_get_targeting_solution_flag |
-                                  _monster_will_use_special_ability_flag | _monster_is_using_special_ability_flag |
-                                  _monster_target_has_caused_melee_damage_flag);
-    monster->flags |= _monster_attack_was_aborted_flag;
-    monster->last_target_location = {0, 0};
-}
-
 // The distance from the unit to what threatens it: its target unit, else the
 // unit that last hurt it; MONSTER_FAR_DISTANCE when there is none in reach.
 int32_t threat_distance(const monster_data *monster, int32_t monster_index, const object_data *object)

@@ -8,7 +8,7 @@
 // yellow arrow and outline.  It fades in and out, and on maps with limited
 // terrain visibility shows only what the local player has explored, in a
 // window that follows the explored area.  Drawn as post-rasterization effect
-// 3 over the finished scene.  Input, zoom and sketches: overhead_map_input.h.
+// 3 over the finished scene.  Input: overhead_map_input.h.
 //
 // Local state: nothing here is read by the simulation or hashed.
 // Main thread only.
@@ -16,12 +16,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "point2d.h"
 #include "rgb_color.h"
 #include "world.h"
 
 struct bitmap_data;
+struct command_header;
 struct color_table;
 struct flag_data;
 struct new_game_data;
@@ -252,6 +254,65 @@ void overhead_map_window_size(int16_t width, int16_t height, int16_t *window_wid
 // The one record, for the input module and the tests.
 overhead_map_globals *get_overhead_map_globals(void);
 
-// Registers the start-up step, the map step, the action consumer and the
-// selection's click-location slot (game/subsystems.cpp).
+// ---- zoom -------------------------------------------------------------------------------
+
+// Sets the scale (hardware renderer only, once the map is built) and stores
+// it in the game preferences relative to the default scale.
+void zoom_overhead_map(float scale);
+// The saved zoom applied again (the screen's resolution changed).
+void rezoom_overhead_map(void);
+// The default scale: a 154-pixel map on a 1024 x 768 screen.
+float overhead_map_default_scale(void);
+
+// The world point clicked by the last action when it was such a click, else null.
+const world_point2d *get_overhead_map_click_location(void);
+
+// ---- sketches -------------------------------------------------------------------------------
+//
+// Sketch command (verb 13): the 4-byte record `command_sketch_data` (u16
+// flags, u16 pad, big-endian), then an array of at most 20 `sketch_point2d`
+// (a 2-byte count, then two bytes per point).  Films and peers carry it, so
+// its layout never changes.
+
+enum command_sketch_flags
+{
+    _command_sketch_start_flag = 1, // the sender entered sketch mode
+    _command_sketch_erase_flag = 2, // the sender erased
+};
+
+struct command_sketch_data
+{
+    uint16_t flags; // command_sketch_flags
+    uint16_t pad;
+};
+static_assert(sizeof(command_sketch_data) == 4);
+static_assert(offsetof(command_sketch_data, flags) == 0);
+static_assert(offsetof(command_sketch_data, pad) == 2);
+extern const byte_swap_code command_sketch_data_byte_swapping_data[];
+
+// The status bar's sketch and eraser buttons; erase_sketch_points(false) also
+// for a team-mate's erase command.
+void change_sketch_mode(bool sketching);
+void erase_sketch_points(bool forward);
+// Adds `count` points (at most MAXIMUM_VISIBLE_SKETCH_POINTS) to the drawn
+// ones; the oldest make room.
+void add_visible_sketch_points(int32_t count, const sketch_point2d *points);
+// A team-mate's sketch points (command execution): `count` is clamped to
+// 0..MAXIMUM_POINTS_PER_SKETCH_COMMAND; the oldest visible points make room.
+void submit_sketch_points_to_overhead_map(int32_t player_index, int32_t count, const sketch_point2d *points);
+// Sends the queued points as one command (see overhead_map.cpp).
+void issue_sketch_command(bool end_of_line, uint16_t flags);
+
+// Encodes a sketch command and queues it outgoing: `count` (0..20) points.
+// False (logged) for a count out of range or a full ring.
+bool queue_sketch_command(const command_sketch_data *data, int32_t count, const sketch_point2d *points);
+// Reads a sketch command (header in host order, fields big-endian, decoded in
+// place).  False, with nothing stored, for a command that is not verb 13, is
+// truncated or holds more than 20 points.  Points with a coordinate beyond the
+// picture are clamped to its last sketch unit.
+bool decode_sketch_command(command_header *command, command_sketch_data *data, int32_t *count,
+                           sketch_point2d points[MAXIMUM_POINTS_PER_SKETCH_COMMAND]);
+
+// Registers the start-up step, the map step and the selection's
+// click-location slot (game/subsystems.cpp).
 void register_overhead_map_hooks(void);

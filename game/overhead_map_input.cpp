@@ -10,8 +10,8 @@
 #include "commands.h"
 #include "console/console.h"
 #include "cseries/log.h"
-#include "game_preferences.h"
 #include "game_records.h"
+#include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
 #include "observer.h"
@@ -21,58 +21,9 @@
 #include "status_bar.h"
 #include "unit_commands.h"
 
-const byte_swap_code command_sketch_data_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, _2byte, _end_bs_array};
-static const byte_swap_code sketch_point2d_byte_swapping_data[] = {_begin_bs_array, 1, _byte, _byte, _end_bs_array};
-
-// A 154-pixel map on a 1024 x 768 screen.
-static const float DEFAULT_OVERHEAD_MAP_SIZE = 154.0f;
 
 static bool hardware_renderer(void) { return active_screen.rasterizer_code != _rasterizer_software; }
 static int32_t local_time_now(void) { return game_->local_time.load(); }
-
-// ---- zoom ------------------------------------------------------------------------------------
-
-float overhead_map_default_scale(void)
-{
-    const overhead_map_globals *overhead = get_overhead_map_globals();
-    int32_t w = 0, h = 0;
-    if (overhead->limited_terrain_visibility)
-        w = overhead->limited_visibility_width, h = overhead->limited_visibility_height;
-    else if (overhead->original_bitmap)
-        w = overhead->original_bitmap->width, h = overhead->original_bitmap->height;
-    if (w <= 0 || h <= 0) return 1.0f;
-    const float sx = DEFAULT_OVERHEAD_MAP_SIZE / (float)w * (float)active_screen.width / 1024.0f;
-    const float sy = DEFAULT_OVERHEAD_MAP_SIZE / (float)h * (float)active_screen.height / 768.0f;
-    return std::min(sx, sy);
-}
-
-static void set_overhead_map_scale(float scale)
-{
-    overhead_map_globals *overhead = get_overhead_map_globals();
-    overhead->scale = scale;
-    overhead->display_width = (int16_t)(overhead->original_bitmap->width * scale);
-    overhead->display_height = (int16_t)(overhead->original_bitmap->height * scale);
-    const float default_scale = overhead_map_default_scale();
-    game_preferences *preferences = get_game_preferences();
-    if (preferences && default_scale > 0) preferences->overhead_map_scale_relative_to_default = scale / default_scale;
-}
-
-void zoom_overhead_map(float scale)
-{
-    const overhead_map_globals *overhead = get_overhead_map_globals();
-    if (!overhead->initialized || !overhead->original_bitmap || !hardware_renderer() || !(scale > 0)) return;
-    set_overhead_map_scale(scale);
-}
-
-void rezoom_overhead_map(void)
-{
-    const overhead_map_globals *overhead = get_overhead_map_globals();
-    if (!overhead->original_bitmap || !hardware_renderer()) return;
-    const game_preferences *preferences = get_game_preferences();
-    float factor = preferences ? preferences->overhead_map_scale_relative_to_default : 1.0f;
-    if (!(factor > 0) || !std::isfinite(factor)) factor = 1.0f;
-    set_overhead_map_scale(overhead_map_default_scale() * factor);
-}
 
 // ---- positions ----------------------------------------------------------------------------------
 
@@ -116,138 +67,7 @@ static bool pointer_on_map(const point2d *p)
     return bitmap->row_addresses[pixel.y][pixel.x] != 0;
 }
 
-const world_point2d *get_overhead_map_click_location(void)
-{
-    const overhead_map_globals *overhead = get_overhead_map_globals();
-    return overhead->valid_map_click_location ? &overhead->map_click_location : nullptr;
-}
-
-// ---- sketches ------------------------------------------------------------------------------------
-
-static void add_visible_sketch_points(int32_t count, const sketch_point2d *points)
-{
-    overhead_map_globals *overhead = get_overhead_map_globals();
-    if (!VASSERT(count <= MAXIMUM_VISIBLE_SKETCH_POINTS, "new_points_needed<=MAXIMUM_VISIBLE_SKETCH_POINTS"))
-        count = MAXIMUM_VISIBLE_SKETCH_POINTS;
-    if (count <= 0) return;
-    const int32_t excess = overhead->visible_sketch_point_count + count - MAXIMUM_VISIBLE_SKETCH_POINTS;
-    if (excess > 0)
-    {
-        memmove(overhead->visible_sketch_points, overhead->visible_sketch_points + excess,
-                (overhead->visible_sketch_point_count - excess) * sizeof(sketch_point2d));
-        overhead->visible_sketch_point_count = (int16_t)(overhead->visible_sketch_point_count - excess);
-    }
-    memcpy(overhead->visible_sketch_points + overhead->visible_sketch_point_count, points,
-           count * sizeof(sketch_point2d));
-    overhead->visible_sketch_point_count = (int16_t)(overhead->visible_sketch_point_count + count);
-}
-
-bool queue_sketch_command(const command_sketch_data *data, int32_t count, const sketch_point2d *points)
-{
-    if (!VASSERT(count >= 0 && count <= MAXIMUM_POINTS_PER_SKETCH_COMMAND, "sketch point count out of range"))
-        return false;
-    alignas(8) uint8_t buffer[MAXIMUM_COMMAND_SIZE];
-    command_codec_state state;
-    command_encode_new(&state, buffer, _command_sketch);
-    command_encode_data(&state, sizeof(command_sketch_data), data, command_sketch_data_byte_swapping_data);
-    command_encode_array(&state, (int16_t)count, sizeof(sketch_point2d), points, sketch_point2d_byte_swapping_data);
-    if (state.failed) return false;
-    return queue_outgoing_command(state.header);
-}
-
-bool decode_sketch_command(command_header *command, command_sketch_data *data, int32_t *count,
-                           sketch_point2d points[MAXIMUM_POINTS_PER_SKETCH_COMMAND])
-{
-    command_codec_state state;
-    command_decode_new(&state, command, _command_sketch);
-    const command_sketch_data *record = (const command_sketch_data *)command_decode_data(
-        &state, sizeof(command_sketch_data), command_sketch_data_byte_swapping_data);
-    int16_t array_size = 0;
-    const sketch_point2d *array = (const sketch_point2d *)command_decode_array(
-        &state, &array_size, sizeof(sketch_point2d), sketch_point2d_byte_swapping_data);
-    if (state.failed || !record || !array) return false;
-    if (array_size > MAXIMUM_POINTS_PER_SKETCH_COMMAND)
-    {
-        log_message(__FILE__, __LINE__, "a sketch command of %d points was refused (at most %d)", array_size,
-                  MAXIMUM_POINTS_PER_SKETCH_COMMAND);
-        return false;
-    }
-    // Every command with points ends its points with (0, 0).
-    if (array_size > 0 && (array[array_size - 1].x != 0 || array[array_size - 1].y != 0))
-    {
-        log_message(__FILE__, __LINE__, "a sketch command without its terminating point was refused");
-        return false;
-    }
-    memcpy(data, record, sizeof(*data));
-    memcpy(points, array, array_size * sizeof(sketch_point2d));
-    *count = array_size;
-    return true;
-}
-
-void issue_sketch_command(bool end_of_line, uint16_t flags)
-{
-    overhead_map_globals *overhead = get_overhead_map_globals();
-    const int32_t count = overhead->queued_sketch_point_count;
-    command_sketch_data data = {flags, 0};
-    if (count == 0)
-    {
-        if (flags) queue_sketch_command(&data, 0, nullptr);
-        return;
-    }
-    const sketch_point2d terminator = {0, 0};
-    const sketch_point2d last = overhead->queued_sketch_points[count - 1];
-    overhead->queued_sketch_points[count] = terminator;
-    if (end_of_line) add_visible_sketch_points(1, &terminator);
-    queue_sketch_command(&data, count + 1, overhead->queued_sketch_points);
-    if (end_of_line)
-        overhead->queued_sketch_point_count = 0;
-    else
-    {
-        // The next command goes on with the same line.
-        overhead->queued_sketch_points[0] = last;
-        overhead->queued_sketch_point_count = 1;
-    }
-}
-
-void change_sketch_mode(bool sketching)
-{
-    overhead_map_globals *overhead = get_overhead_map_globals();
-    overhead->queued_sketch_point_count = 0;
-    overhead->sketching = sketching;
-    mark_overhead_map_changed();
-    if (sketching) issue_sketch_command(false, _command_sketch_start_flag);
-}
-
-void erase_sketch_points(bool forward)
-{
-    overhead_map_globals *overhead = get_overhead_map_globals();
-    overhead->visible_sketch_point_count = 0;
-    overhead->queued_sketch_point_count = 0;
-    mark_overhead_map_changed();
-    if (forward) issue_sketch_command(false, _command_sketch_erase_flag);
-}
-
-void submit_sketch_points_to_overhead_map(int32_t, int32_t count, const sketch_point2d *points)
-{
-    const overhead_map_globals *overhead = get_overhead_map_globals();
-    count = std::clamp(count, 0, (int32_t)MAXIMUM_POINTS_PER_SKETCH_COMMAND);
-    if (!points || count == 0) return;
-    // Points come from films and other machines: keep them on the picture.
-    int32_t last_x = 255, last_y = 255;
-    if (overhead->original_bitmap && overhead->sketch_point_granularity_x > 0 && overhead->sketch_point_granularity_y > 0)
-    {
-        last_x = std::min(255, (overhead->original_bitmap->width - 1) / overhead->sketch_point_granularity_x);
-        last_y = std::min(255, (overhead->original_bitmap->height - 1) / overhead->sketch_point_granularity_y);
-    }
-    sketch_point2d clamped[MAXIMUM_POINTS_PER_SKETCH_COMMAND];
-    for (int32_t i = 0; i < count; ++i)
-    {
-        clamped[i].x = (uint8_t)std::min<int32_t>(points[i].x, std::max(last_x, 0));
-        clamped[i].y = (uint8_t)std::min<int32_t>(points[i].y, std::max(last_y, 0));
-    }
-    add_visible_sketch_points(count, clamped);
-    mark_overhead_map_changed();
-}
+// ---- sketches of team-mates --------------------------------------------------------------
 
 bool execute_sketch_command(command_header *command)
 {
@@ -400,4 +220,13 @@ bool action_for_overhead_map(action_data *action)
     }
     advance_overhead_map_fade(action->time_delta);
     return used;
+}
+
+// ---- registration ---------------------------------------------------------------------------------------
+
+void register_overhead_map_input_hooks(void)
+{
+    register_action_procedure(_action_overhead_map, action_for_overhead_map);
+    // Sketches of team-mates, from the network and from films.
+    register_command_verb_procedure(_command_sketch, execute_sketch_command);
 }

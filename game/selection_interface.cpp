@@ -72,19 +72,6 @@ static void start(char *buffer, size_t size)
     if (buffer && size) buffer[0] = 0;
 }
 
-// The projectile type a carried object stands for (as the inventory reads it).
-static int16_t object_projectile_type(const object_data *object)
-{
-    if (!object) return NONE;
-    if (object->owner == _object_is_dormant_projectile) return object->owner_index;
-    if (object->owner == _object_is_projectile)
-    {
-        const projectile_data *projectile = get_projectile_data(object->owner_index);
-        return projectile ? projectile->type : (int16_t)NONE;
-    }
-    return NONE;
-}
-
 static const artifact_definition *artifact_of_type(int32_t projectile_type)
 {
     const projectile_definition *projectile = projectile_type == NONE ? nullptr : get_projectile_definition(projectile_type);

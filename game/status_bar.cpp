@@ -17,7 +17,6 @@
 #include "mesh.h"
 #include "mesh_format.h"
 #include "overhead_map.h"
-#include "overhead_map_input.h"
 #include "recording.h"
 #include "scoring.h"
 #include "screen.h"

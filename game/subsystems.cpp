@@ -37,6 +37,7 @@
 #include "camera_control.h"
 #include "observer.h"
 #include "overhead_map.h"
+#include "overhead_map_input.h"
 #include "image_files.h"
 #include "interface_definitions.h"
 #include "status_bar.h"
@@ -126,6 +127,7 @@ void register_built_subsystems(void)
     register_sniffing_report_procedure(report_sniffing_to_map_action);
     register_sound_listener_procedure(sound_listener_proc);
     register_status_bar_hooks();
+    register_overhead_map_input_hooks();
     register_selection_interface_hooks();
     register_console_hooks();
     register_control_bar_hooks();

@@ -256,6 +256,7 @@ struct dialog_data
     bitmap_data *internal_bitmap; // off-screen copy for the hardware path; freed on a size change
     action_data click_action;     // the action that pressed item_clicked
     file_tag tag;                 // the dialog tag it was built from
+    uint32_t item_list_changes;   // counts additions, removals and moves of items
 };
 
 // What the hardware back end needs to put one dialog on the screen.
@@ -365,6 +366,7 @@ bool get_custom_game_resolution(int32_t *width, int32_t *height);
 // Once per update: centres every dialog as its flags ask, then sends the idle
 // verb to each item that asked for idle time (of the modal dialog only while
 // one runs, else of every dialog); an item answering nonzero is marked dirty.
+// Allocates nothing.  Never from an idle verb (refused, asserted).
 void idle_dialogs(void);
 
 // Places the dialog on the screen by its centring flags (16 both, 256

@@ -43,6 +43,13 @@ static const inifile_entry dialog_ui_entries[] = {
 };
 static const dialog_ui_settings dialog_ui_defaults = {false, 0, 0};
 
+// One item of idle_dialogs' list: the control and its id.
+struct idle_item
+{
+    control_data *control;
+    int16_t item_id;
+};
+
 static struct dialog_globals
 {
     dialog_data *first_dialog; // the back; the tail is the front
@@ -50,6 +57,15 @@ static struct dialog_globals
     dialog_data *disposed_during_dispatch; // unlinked, cookie cleared; freed when the dispatch ends
     bool settings_read;
     dialog_ui_settings settings;
+    int32_t open_dialog_count; // dialogs in the list
+    int32_t item_count;        // items of the dialogs in the list
+    // idle_dialogs' lists, with room for every open dialog and every item:
+    // they grow when a dialog or an item is made, so a frame never allocates.
+    dialog_data **idle_dialogs;
+    int32_t idle_dialog_room;
+    idle_item *idle_items;
+    int32_t idle_item_room;
+    bool idling; // idle_dialogs is running
 } dialog_globals;
 
 enum
@@ -94,8 +110,40 @@ control_data *lookup_control(const dialog_data *dialog, int16_t item_id)
     return nullptr;
 }
 
+// The room to grow to for `needed` elements (doubling, from 16).
+static int32_t grown_room(int32_t room, int32_t needed)
+{
+    int32_t grown = room > 0 ? room : 16;
+    while (grown < needed) grown *= 2;
+    return grown;
+}
+
+// Room in idle_dialogs' lists for `dialogs` open dialogs and `items` items;
+// false when memory ran out (the lists keep their old room).
+static bool reserve_idle_room(int32_t dialogs, int32_t items)
+{
+    if (dialogs > dialog_globals.idle_dialog_room)
+    {
+        const int32_t room = grown_room(dialog_globals.idle_dialog_room, dialogs);
+        dialog_data **grown = (dialog_data **)realloc(dialog_globals.idle_dialogs, (size_t)room * sizeof(dialog_data *));
+        if (!grown) return false;
+        dialog_globals.idle_dialogs = grown;
+        dialog_globals.idle_dialog_room = room;
+    }
+    if (items > dialog_globals.idle_item_room)
+    {
+        const int32_t room = grown_room(dialog_globals.idle_item_room, items);
+        idle_item *grown = (idle_item *)realloc(dialog_globals.idle_items, (size_t)room * sizeof(idle_item));
+        if (!grown) return false;
+        dialog_globals.idle_items = grown;
+        dialog_globals.idle_item_room = room;
+    }
+    return true;
+}
+
 static void link_dialog(dialog_data *dialog)
 {
+    dialog_globals.open_dialog_count += 1;
     dialog->prev = dialog->next = nullptr;
     if (!dialog_globals.first_dialog)
     {
@@ -117,6 +165,7 @@ static void link_dialog(dialog_data *dialog)
 
 static void unlink_dialog(dialog_data *dialog)
 {
+    dialog_globals.open_dialog_count -= 1;
     if (dialog->prev) dialog->prev->next = dialog->next;
     else dialog_globals.first_dialog = dialog->next;
     if (dialog->next) dialog->next->prev = dialog->prev;
@@ -281,6 +330,7 @@ static void dispose_items(dialog_data *dialog);
 static dialog_data *make_dialog_record(dialog_handler_proc handler, dialog_inhibition_proc inhibitor,
                                        int16_t sleep_time, uint16_t flags)
 {
+    if (!reserve_idle_room(dialog_globals.open_dialog_count + 1, dialog_globals.item_count)) return nullptr;
     dialog_data *dialog = (dialog_data *)calloc(1, sizeof(dialog_data));
     if (!dialog) return nullptr;
     dialog->background_collection_index =
@@ -358,7 +408,9 @@ static void dispose_items(dialog_data *dialog)
     {
         dialog->first_control = c->next;
         free(c);
+        dialog_globals.item_count -= 1;
     }
+    dialog->item_list_changes += 1;
 }
 
 void dispose_dialog(dialog_data *dialog)
@@ -425,6 +477,8 @@ static void remove_item(dialog_data *dialog, control_data *item)
     if (!*link) return;
     *link = item->next;
     item->next = nullptr;
+    dialog_globals.item_count -= 1;
+    dialog->item_list_changes += 1;
     forget_item(dialog, item->item_id);
     const rectangle2d covered = item_screen_bounds(dialog, item);
     param_control_dispose_verb parameter = {item->extra_data};
@@ -592,9 +646,9 @@ bool dialog_exists_in_rectangle(const rectangle2d *rectangle)
     return false;
 }
 
-void apply_dialog_centering_style(dialog_data *dialog)
+// apply_dialog_centering_style for a dialog known to be open.
+static void center_dialog(dialog_data *dialog)
 {
-    if (!check_dialog(dialog)) return;
     const uint16_t flags = dialog->flags;
     if (!(flags & (_dialog_is_centered_flag | _dialog_is_hcentered_flag | _dialog_is_vcentered_flag))) return;
     const bool h = (flags & _dialog_is_hcentered_flag) != 0, v = (flags & _dialog_is_vcentered_flag) != 0;
@@ -614,40 +668,61 @@ void apply_dialog_centering_style(dialog_data *dialog)
     }
 }
 
+void apply_dialog_centering_style(dialog_data *dialog)
+{
+    if (check_dialog(dialog)) center_dialog(dialog);
+}
+
+// The idle verb to each item of the dialog that asks for idle time, in list
+// order as it stands now.  An idle verb may add, remove or move items: while
+// the list is unchanged the kept pointers hold, after a change each later
+// item is found again by its id.  Stops when the dialog is disposed.
+static void idle_dialog_items(dialog_data *dialog)
+{
+    idle_item *items = dialog_globals.idle_items;
+    int32_t count = 0;
+    for (control_data *c = dialog->first_control; c && count < dialog_globals.idle_item_room; c = c->next)
+        if (c->flags & _control_requires_idle_time_flag) items[count++] = {c, c->item_id};
+    const uint32_t changes = dialog->item_list_changes;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const int16_t item_id = items[i].item_id;
+        control_data *c = dialog->item_list_changes == changes ? items[i].control : lookup_control(dialog, item_id);
+        if (!c || !(c->flags & _control_requires_idle_time_flag)) continue;
+        const intptr_t redraw = c->handler(_control_idle_verb, dialog, item_id, nullptr);
+        if (dialog->cookie != DIALOG_COOKIE) return;
+        if (redraw && (dialog->item_list_changes == changes || lookup_control(dialog, item_id)))
+            set_dialog_item_dirty(dialog, item_id);
+    }
+}
+
 void idle_dialogs(void)
 {
-    std::vector<dialog_data *> dialogs;
-    for (dialog_data *d = dialog_globals.first_dialog; d; d = d->next) dialogs.push_back(d);
-    for (dialog_data *d : dialogs)
-        if (dialog_is_open(d)) apply_dialog_centering_style(d);
+    if (!VASSERT(!dialog_globals.idling, "idle_dialogs from an idle verb")) return;
+    for (dialog_data *d = dialog_globals.first_dialog; d; d = d->next) center_dialog(d);
 
+    // The dialogs to idle as they stand now: the modal one while one runs,
+    // else every open one; a dialog an idle verb opens waits for the next
+    // frame.  Frees wait for the end of the dispatch, so a dialog disposed
+    // meanwhile stays readable, with its cookie cleared.
+    begin_dialog_dispatch();
+    dialog_globals.idling = true;
+    dialog_data **dialogs = dialog_globals.idle_dialogs;
+    int32_t count = 0;
     dialog_data *modal = get_modal_dialog();
     if (modal)
     {
-        dialogs.assign(1, modal);
+        // A stale modal pointer is refused without being read.
+        if (dialog_is_open(modal) && count < dialog_globals.idle_dialog_room) dialogs[count++] = modal;
     }
     else
     {
-        dialogs.clear();
-        for (dialog_data *d = dialog_globals.first_dialog; d; d = d->next) dialogs.push_back(d);
+        for (dialog_data *d = dialog_globals.first_dialog; d && count < dialog_globals.idle_dialog_room; d = d->next)
+            dialogs[count++] = d;
     }
-
-    begin_dialog_dispatch();
-    for (dialog_data *d : dialogs)
-    {
-        if (!dialog_is_open(d)) continue;
-        std::vector<int16_t> idlers;
-        for (const control_data *c = d->first_control; c; c = c->next)
-            if (c->flags & _control_requires_idle_time_flag) idlers.push_back(c->item_id);
-        for (int16_t item_id : idlers)
-        {
-            control_data *c = lookup_control(d, item_id);
-            if (!c || !(c->flags & _control_requires_idle_time_flag)) continue;
-            const intptr_t redraw = c->handler(_control_idle_verb, d, item_id, nullptr);
-            if (!dialog_is_open(d)) break;
-            if (redraw && lookup_control(d, item_id)) set_dialog_item_dirty(d, item_id);
-        }
-    }
+    for (int32_t i = 0; i < count; ++i)
+        if (dialogs[i]->cookie == DIALOG_COOKIE) idle_dialog_items(dialogs[i]);
+    dialog_globals.idling = false;
     end_dialog_dispatch();
 }
 
@@ -686,6 +761,7 @@ control_data *new_control(dialog_data *dialog, const file_control_data *definiti
                     tag_to_string(dialog->tag), (int)item_id, tag_to_string(type));
         return nullptr;
     }
+    if (!reserve_idle_room(dialog_globals.open_dialog_count, dialog_globals.item_count + 1)) return nullptr;
     control_data *control = (control_data *)calloc(1, sizeof(control_data));
     if (!control) return nullptr;
     control->handler = handler;
@@ -698,6 +774,8 @@ control_data *new_control(dialog_data *dialog, const file_control_data *definiti
     control->tag = type;
     control->next = dialog->first_control;
     dialog->first_control = control;
+    dialog_globals.item_count += 1;
+    dialog->item_list_changes += 1;
 
     file_control_data offset_definition = *definition;
     offset_definition.item_id = item_id;
@@ -751,6 +829,7 @@ void make_control_frontmost(dialog_data *dialog, int16_t item_id)
     link = &dialog->first_control;
     while (*link) link = &(*link)->next;
     *link = control;
+    dialog->item_list_changes += 1;
 }
 
 void get_dialog_item_bounds(const dialog_data *dialog, int16_t item_id, rectangle2d *bounds)

@@ -12,6 +12,7 @@
 #include "map_action_parameters.h"
 #include "markers.h"
 #include "monster_definitions.h"
+#include "monster_inventory.h"
 #include "monster_lists.h"
 #include "monster_queries.h"
 #include "monsters.h"
@@ -374,16 +375,10 @@ static void gather_markers(int32_t action_index)
 }
 
 // The projectile definition of a visible projectile or dormant projectile object, else NONE.
-static int32_t object_projectile_type(const object_data *object)
+static int32_t visible_object_projectile_type(const object_data *object)
 {
     if (object->flags & _object_is_invisible_flag) return NONE;
-    if (object->owner == _object_is_dormant_projectile) return object->owner_index;
-    if (object->owner == _object_is_projectile)
-    {
-        const projectile_data *projectile = get_projectile_data(object->owner_index);
-        return projectile ? projectile->type : (int32_t)NONE;
-    }
-    return NONE;
+    return object_projectile_type(object);
 }
 
 static void gather_objects_by_type(int32_t action_index)
@@ -397,7 +392,7 @@ static void gather_objects_by_type(int32_t action_index)
     {
         const object_data *object = get_object(index);
         if (!object) continue;
-        const int32_t type = object_projectile_type(object);
+        const int32_t type = visible_object_projectile_type(object);
         if (type == NONE) continue;
         if (tag_listed(get_definition_subgroup(get_projectile_definition_group(), type), tags, tag_count))
             add_to_test_list(object->identifier, object->location.position);

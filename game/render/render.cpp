@@ -780,6 +780,7 @@ bool initialize_render_for_new_map(void)
     // prepares its frame buffer here once it exists.
     if (is_hardware_encoding(active_screen.encoding)) clear_backbuffer();
     initialize_rasterizer_for_new_map();
+    initialize_world_effects_for_new_map();
     active_screen.rasterizer_initialized = true;
     render_globals.initialized = true;
     render_globals.rasterizer_code = active_screen.rasterizer_code;

@@ -620,7 +620,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
                                                                object->color_table_index,
                                                                object->color_table_permutation);
             // The media line: its screen row under (or over) the sprite.
-            // Parts: the sprite above it as usual, the part below it faint in
+            // Drawn in parts: the sprite above it as usual, the part below it faint in
             // the reflection pass (all of it for a submerged object).
             struct part
             {

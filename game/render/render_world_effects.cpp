@@ -27,6 +27,20 @@
 // opacity is lost in the water), like the under-media part of a sprite.
 static const int32_t REFLECTED_EFFECT_TRANSPARENCY = 0xE000;
 
+// A bad look stays bad every frame: each kind of effect logs its first one
+// once per map.
+static struct world_effect_globals
+{
+    bool local_projectile_logged;
+    bool lightning_logged;
+} world_effect_globals;
+
+void initialize_world_effects_for_new_map(void)
+{
+    world_effect_globals.local_projectile_logged = false;
+    world_effect_globals.lightning_logged = false;
+}
+
 // ---- shared helpers ----------------------------------------------------------------
 
 bool effect_point_in_region(const mesh_region *region, const world_point3d *point)
@@ -38,7 +52,7 @@ bool effect_point_in_region(const mesh_region *region, const world_point3d *poin
     return span && cell_in_span_inclusive(span, cell_x);
 }
 
-// The sequence of an effect's look, or null (logged once per frame through
+// The sequence of an effect's look, or null (logged once per map through
 // `*logged`) for a collection that is not loaded, a sequence the collection
 // lacks, or one without views or frames.
 static const sequence_data *effect_sequence(int32_t collection_index, int32_t sequence_index, const char *what,
@@ -58,7 +72,7 @@ static const sequence_data *effect_sequence(int32_t collection_index, int32_t se
 }
 
 // The bitmap instance of view 0 of `frame` (which must lie in the sequence),
-// or null (logged once per frame) when the collection does not give one.
+// or null (logged once per map through `*logged`) when the collection does not give one.
 static const bitmap_instance_data *effect_instance(int32_t collection_index, int32_t sequence_index,
                                                    const sequence_data *sequence, int32_t frame, const char *what,
                                                    bool *logged)
@@ -155,12 +169,11 @@ static bool get_particle_look(int32_t projectile_index, const mesh_region *regio
 
 void build_local_projectiles_surface_list(view_data *view, mesh_region *region)
 {
-    bool logged = false;
     const int32_t count = get_local_projectile_count();
     for (int32_t index = 0; index < count; ++index)
     {
         particle_look look;
-        if (!get_particle_look(index, region, &look, &logged)) continue;
+        if (!get_particle_look(index, region, &look, &world_effect_globals.local_projectile_logged)) continue;
         const local_projectile_surface &s = look.surface;
         world_point3d p;
         transform_world_point_to_viewer_space(view, &s.position, &p, false);
@@ -181,12 +194,11 @@ void build_local_projectiles_surface_list(view_data *view, mesh_region *region)
 void build_media_local_projectile_effects(view_data *view, mesh_region *region)
 {
     if (view->flags & _render_view_omit_reflections_flag) return;
-    bool logged = false;
     const int32_t count = get_local_projectile_count();
     for (int32_t index = 0; index < count; ++index)
     {
         particle_look look;
-        if (!get_particle_look(index, region, &look, &logged)) continue;
+        if (!get_particle_look(index, region, &look, &world_effect_globals.local_projectile_logged)) continue;
         const local_projectile_surface &s = look.surface;
         const mesh_cell *cell =
             get_mesh_cell(s.position.x >> WORLD_FRACTIONAL_BITS, s.position.y >> WORLD_FRACTIONAL_BITS);
@@ -292,13 +304,12 @@ static void build_lightning_bolt(view_data *view, mesh_region *region, const lig
 
 void build_lightning_surface_list(view_data *view, mesh_region *region)
 {
-    bool logged = false;
     for (int32_t index = 0; index < MAXIMUM_LIGHTNING_BOLTS; ++index)
     {
         const lightning_data *bolt = get_lightning_data(index);
         if (!bolt) continue;
         const lightning_definition *definition = get_lightning_definition(bolt->type);
-        if (definition) build_lightning_bolt(view, region, bolt, definition, &logged);
+        if (definition) build_lightning_bolt(view, region, bolt, definition, &world_effect_globals.lightning_logged);
     }
 }
 

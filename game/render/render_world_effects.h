@@ -22,7 +22,8 @@
 // - mesh effects, connectors and mirror groups: no definition gives a look
 //   yet, so nothing is drawn.
 // Bad records (a sequence or frame the collection lacks, a sequence without
-// views or frames) are skipped with a log line, once per frame at most.
+// views or frames) are skipped; the first of each kind of effect (lightning,
+// local projectiles) is logged, once per map.
 //
 // Main thread only; everything made lives in the render pool for one frame.
 
@@ -32,6 +33,9 @@
 
 struct mesh_region;
 struct view_data;
+
+// Each kind of effect logs its next bad record again (the render's map step).
+void initialize_world_effects_for_new_map(void);
 
 enum
 {

@@ -501,6 +501,21 @@ TEST_F(dialog_core, idle_time_goes_to_the_items_that_ask_and_a_nonzero_answer_re
     EXPECT_TRUE(find_control(dialog, 1)->flags & _control_dirty_flag);
     EXPECT_FALSE(find_control(dialog, 2)->flags & _control_dirty_flag);
 
+    // An idle verb that removes the other item asking for idle time: the
+    // removed one gets no idle verb (and is never read again).
+    set_probe_hook([](const probe_call &call) {
+        if (call.verb == _control_idle_verb) delete_control(call.dialog, call.item_id == 1 ? 2 : 1);
+    });
+    clear_probe_calls();
+    idle_dialogs();
+    const auto idle_verbs = [](int16_t item_id) {
+        int32_t count = 0;
+        for (int16_t verb : probe_verbs(item_id)) count += verb == _control_idle_verb;
+        return count;
+    };
+    EXPECT_EQ(idle_verbs(1) + idle_verbs(2), 1);
+    EXPECT_EQ(get_dialog_item_count(dialog), 2);
+
     // An item whose idle verb disposes of its own dialog ends the walk safely.
     set_probe_hook([](const probe_call &call) {
         if (call.verb == _control_idle_verb) dispose_dialog(call.dialog);

@@ -321,6 +321,31 @@ TEST_F(render_effects_surfaces, local_projectiles_without_a_drawable_look_are_sk
     EXPECT_EQ(list.surface_count, 1) << "only the good particle on a good frame";
 }
 
+TEST_F(render_effects_surfaces, a_bad_look_is_logged_once_per_map_however_many_frames_draw_it)
+{
+    burst({1536, 2560, 64}, 2, 5, FOUR_CHARACTER_CODE('n', 'o', 's', 'e')); // the collection has two sequences
+    const auto logged_lines = [this](size_t from) {
+        const std::string log = log_text();
+        int32_t count = 0;
+        for (size_t at = log.find("local projectile: sequence #5", from); at != std::string::npos;
+             at = log.find("local projectile: sequence #5", at + 1))
+            ++count;
+        return count;
+    };
+    const size_t start = log_text().size();
+    for (int32_t map = 1; map <= 2; ++map)
+    {
+        initialize_world_effects_for_new_map();
+        for (int32_t frame = 0; frame < 30; ++frame)
+        {
+            restart_frame();
+            build_local_projectiles_surface_list(&view, &region);
+            EXPECT_EQ(list.surface_count, 0);
+        }
+        EXPECT_EQ(logged_lines(start), map) << "one line per map, whatever the frames";
+    }
+}
+
 TEST_F(render_effects_surfaces, lightning_is_drawn_in_streaks_to_its_tip_and_lights_the_strike)
 {
     lightning_definition definition = {};

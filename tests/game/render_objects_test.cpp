@@ -199,7 +199,7 @@ TEST_F(render_objects_test, overlay_density_falls_with_height_and_shadows_drift_
         int16_t map;
         int32_t height;
         bool made;
-        fixed_fraction density; // (d >> 8) of the Part's d x (opacity >> 8)
+        fixed_fraction density; // the height's fade (65535 on the ground) x (opacity >> 8), over 256
         int32_t shift;
     } cases[] = {
         {SHADOW_MAP, 0, true, (65535 * 255) >> 8, 0},
