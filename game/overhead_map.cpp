@@ -33,6 +33,7 @@
 #include "screen.h"
 #include "selection.h"
 #include "shapes.h"
+#include "sniffing.h"
 #include "vesk.h"
 #include "vesk/string_lists.h"
 
@@ -964,6 +965,7 @@ void register_overhead_map_hooks(void)
                             dispose_overhead_map_from_old_game);
     register_action_procedure(_action_overhead_map, action_for_overhead_map);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
+    register_overhead_map_state_procedure(get_overhead_map_state); // the tutorial's "map shown" question
     // Sketches of team-mates, from the network and from films.
     register_command_verb_procedure(_command_sketch, execute_sketch_command);
 }
