@@ -233,6 +233,50 @@ TEST_F(registration, a_bolt_strikes_its_target_object_where_the_object_world_say
     dispose_objects_world();
 }
 
+// The flags offer the object world a way to follow a pushed ball: with the
+// program's registration the ball's object stands where the flag record
+// says, in the cell under that point; a banner does not move.
+TEST_F(registration, a_pushed_ball_takes_its_object_along_and_a_banner_stays)
+{
+    ASSERT_TRUE(load_objects_world(objects_world_map()));
+    register_built_subsystems();
+    initialize_flags();
+    initialize_flags_for_new_map();
+    object_definition definition = {};
+    for (auto &modifier : definition.effect_modifiers) modifier = 256;
+    definition.radius = 16;
+    definition.height = 32;
+    definition.scale_lower_bound = 256;
+    const int32_t object_type = new_definition(&object_definitions, FOUR_CHARACTER_CODE('b', 'a', 'l', 'l'), &definition);
+    ASSERT_NE(object_type, NONE);
+
+    for (const int16_t type : {(int16_t)_flag_ball, (int16_t)_flag_banner})
+    {
+        new_object_data data = {};
+        data.type = (int16_t)object_type;
+        data.scale = 256;
+        data.location.position = {2000, 2000, 0};
+        const int32_t object_index = new_object(&data);
+        ASSERT_NE(object_index, NONE);
+        const world_point3d start = get_object(object_index)->location.position;
+        const int32_t flag_index = new_flag(type, 0, 0, object_index, &start);
+        ASSERT_NE(flag_index, NONE);
+        // From the west, 2 x 512 world units: two cells east.
+        const world_point2d pusher = {start.x - 100, start.y};
+        push_flag_from_point(&pusher, object_index, (2 * WORLD_ONE) << BALL_PUSH_STRENGTH_SHIFT, 0, 0);
+
+        const object_data *object = get_object(object_index);
+        const world_point3d expected = type == _flag_ball ? get_flag_data(flag_index)->location : start;
+        EXPECT_EQ(object->location.position.x, expected.x) << type;
+        EXPECT_EQ(object->location.position.y, expected.y) << type;
+        EXPECT_EQ(object->cell_x, expected.x / WORLD_ONE) << type;
+        EXPECT_EQ(object->cell_y, expected.y / WORLD_ONE) << type;
+        if (type == _flag_ball) { EXPECT_EQ(object->location.position.x, start.x + 2 * WORLD_ONE); }
+        EXPECT_TRUE(object_chains_are_consistent());
+    }
+    dispose_objects_world();
+}
+
 // ---- the documentation agrees with the code ------------------------------------
 
 std::string read_architecture_document(void)
