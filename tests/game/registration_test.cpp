@@ -377,19 +377,25 @@ std::vector<std::string> every_header(void)
     return headers;
 }
 
-// The points a header declares: `register_*_procedure(s)` / `_proc(s)` and
-// `set_*_proc(s)` / `_procedure(s)`, whatever they return.
+// The points a header declares, whatever they return: every `register_*`
+// that takes something (one that takes nothing, `register_*_hooks`, is a
+// subsystem's registration call, not a point), and every `set_*_proc(s)` and
+// `set_*_procedure(s)`.
 std::set<std::string> points_declared_in(const std::vector<std::string> &headers)
 {
     std::set<std::string> points;
-    const std::regex declaration(R"(^[ \t]*[A-Za-z_][\w \t:*&<>,]*?\b((?:register|set)_\w+?_(?:procedures?|procs?))[ \t]*\()");
+    const std::regex declaration(
+        R"(^[ \t]*[A-Za-z_][\w \t:*&<>,]*?\b(register_\w+|set_\w+?_(?:procedures?|procs?))[ \t]*\((.*))");
     for (const std::string &header : headers)
     {
         std::istringstream lines(header);
         for (std::string line; std::getline(lines, line);)
         {
             std::smatch match;
-            if (std::regex_search(line, match, declaration)) points.insert(match[1]);
+            if (!std::regex_search(line, match, declaration)) continue;
+            const std::string parameters = match[2];
+            if (parameters.rfind("void)", 0) == 0 || parameters.rfind(")", 0) == 0) continue;
+            points.insert(match[1]);
         }
     }
     return points;
