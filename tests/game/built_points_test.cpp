@@ -2,8 +2,8 @@
 // brought up headless with the program's own registration, the frame's
 // pending error and an out-of-sync game reach the player, the tutorial's
 // overhead-map question reads the overhead map, a model effect ends with its
-// projectile, a script's unit indicator gets a font, and the key bindings'
-// mouse options reach the selection.
+// projectile and its script's success, a script's unit indicator gets a font,
+// and the key bindings' mouse options reach the selection.
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,7 @@
 #include "selection.h"
 #include "sniffing.h"
 #include "support/demo_data.h"
+#include "support/scratch.h"
 #include "support/tag_file_builder.h"
 #include "vesk.h"
 
@@ -58,6 +59,16 @@ int32_t lines_containing(const std::string &text)
 {
     int32_t count = 0;
     for (const std::string &line : console_lines()) count += line.find(text) != std::string::npos;
+    return count;
+}
+
+// The objects over `origin` (a projectile's, or what it left when it came to rest).
+int32_t objects_at(const world_point3d &origin)
+{
+    int32_t count = 0;
+    for (int32_t i = 0; i < get_object_count(); ++i)
+        if (const object_data *object = get_object(i))
+            count += object->location.position.x == origin.x && object->location.position.y == origin.y;
     return count;
 }
 
@@ -164,14 +175,6 @@ TEST_F(built_points, a_model_effect_ends_with_its_projectile_at_its_origin)
 {
     int16_t tower_identifier = 200, tower = NONE;
     ASSERT_EQ(model_identifiers_to_model_indexes(&tower_identifier, &tower, 1), 1);
-    const auto projectiles_at = [](const world_point3d &origin) {
-        int32_t count = 0;
-        for (int32_t i = 0; i < get_projectile_slot_count(); ++i)
-            if (const projectile_data *p = get_projectile_data(i))
-                if (const object_data *object = get_object(p->object_index))
-                    count += object->location.position.x == origin.x && object->location.position.y == origin.y;
-        return count;
-    };
     struct effect_case
     {
         tag projectile;
@@ -188,28 +191,32 @@ TEST_F(built_points, a_model_effect_ends_with_its_projectile_at_its_origin)
         effect.new_permutation = effect.set_permutation = effect.material_fading_index = NONE;
         effect.projectile_type_to_create = c.projectile;
         effect.projectile_origin = origin;
-        const int32_t before = projectiles_at(origin);
+        const int32_t before = objects_at(origin);
         ASSERT_TRUE(new_model_effect(tower, NONE, &effect));
         ASSERT_TRUE(run_simulation(2, nullptr, 0, &normal, nullptr));
-        EXPECT_EQ(projectiles_at(origin), before) << tag_to_string(c.projectile) << " before the effect ends";
+        EXPECT_EQ(objects_at(origin), before) << tag_to_string(c.projectile) << " before the effect ends";
         ASSERT_TRUE(run_simulation(1, nullptr, 0, &normal, nullptr));
-        EXPECT_EQ(projectiles_at(origin), before + c.made) << tag_to_string(c.projectile);
+        EXPECT_EQ(objects_at(origin), before + c.made) << tag_to_string(c.projectile);
     }
 }
 
-// A unit indicator of the every-tag map's script puts a text over its unit in
-// interface font 1 (the script names no font): a text without a font is
-// never drawn.
-TEST_F(built_points, a_scripts_unit_indicator_gets_a_font)
+// The every-tag map's script, 200 ticks in: its unit indicator put a text
+// over its unit in interface font 1 (the script names no font; a text
+// without a font is never drawn), and its model effect on the gate ended with
+// the script's success and an arrow at the effect's origin.
+TEST_F(built_points, the_every_tag_scripts_text_has_a_font_and_its_model_effect_ends_in_success)
 {
     stop_simulation();
     std::vector<test_tag> every_tag;
     ASSERT_TRUE(make_demo_map_source_tags(tool, "every_tag.map", "ever", &every_tag));
     ASSERT_TRUE(make_string_list_tags(tool, &every_tag)); // the text's list, the map's mission list
     ASSERT_TRUE(write_demo_data_set(tool, every_tag));
+    close_log_file();
+    ASSERT_TRUE(open_log_file_at("every_tag_log.txt", "built points test"));
     char reason[256];
     ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE('e', 'v', 'e', 'r'), 3, reason, sizeof(reason))) << reason;
     ASSERT_TRUE(run_simulation(200, nullptr, 0, &normal, nullptr));
+
     const int32_t interface_font = get_interface_font_index(1);
     ASSERT_NE(interface_font, NONE);
     int32_t texts = 0;
@@ -220,6 +227,11 @@ TEST_F(built_points, a_scripts_unit_indicator_gets_a_font)
             EXPECT_EQ(text->font_index, interface_font) << "text " << i;
         }
     EXPECT_EQ(texts, 1);
+
+    EXPECT_EQ(objects_at({7168, 9728, 0}), 1) << "the model effect's arrow";
+    close_log_file();
+    const std::string log = read_whole_file("every_tag_log.txt");
+    EXPECT_NE(log.find("MA [moef] every tag moef  succeeded"), std::string::npos);
 }
 
 // The current set's flags and mouse options, as the selection reads them.  The
