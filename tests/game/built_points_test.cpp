@@ -1,9 +1,10 @@
-// The points the program fills reach their owners: in a game on the demo map,
-// brought up headless with the program's own registration, the frame's
-// pending error and an out-of-sync game reach the player, the tutorial's
-// overhead-map question reads the overhead map, a model effect ends with its
-// projectile and its script's success, a script's unit indicator gets a font,
-// and the key bindings' mouse options reach the selection.
+// The points the program fills reach their owners: in a game brought up
+// headless with the program's own registration (the demo map, and the
+// every-tag map for its scripts), the frame's pending error and an
+// out-of-sync game reach the player, the tutorial's overhead-map question
+// reads the overhead map, a model effect ends with its projectile and its
+// script's success, a script's unit indicator gets a font, and the key
+// bindings' mouse options reach the selection.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bitmaps.h"
 #include "console/console.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
@@ -23,14 +25,9 @@
 #include "game_time.h"
 #include "input/input_definitions.h"
 #include "interface_definitions.h"
-#include "overhead_text.h"
-#include "cseries/tags.h"
-#include "model_effects.h"
-#include "models.h"
 #include "objects.h"
-#include "projectiles.h"
-#include "bitmaps.h"
 #include "overhead_map.h"
+#include "overhead_text.h"
 #include "screen.h"
 #include "selection.h"
 #include "sniffing.h"
@@ -166,38 +163,6 @@ TEST_F(built_points, the_tutorials_overhead_map_question_reads_the_overhead_map)
     EXPECT_FALSE(toggle_sniffing(&question)) << "closing";
     dispose_overhead_map_from_old_game();
     active_screen = saved_screen;
-}
-
-// A script's model effect that ends with a projectile makes it at the
-// effect's origin: on the demo map, the tower's effect drops an arrow there
-// when it ends, not before; a tag that names no projectile makes nothing.
-TEST_F(built_points, a_model_effect_ends_with_its_projectile_at_its_origin)
-{
-    int16_t tower_identifier = 200, tower = NONE;
-    ASSERT_EQ(model_identifiers_to_model_indexes(&tower_identifier, &tower, 1), 1);
-    struct effect_case
-    {
-        tag projectile;
-        int32_t made;
-    };
-    const world_point3d origin = {8960, 5888, 512};
-    for (const effect_case &c : {effect_case{FOUR_CHARACTER_CODE('a', 'r', 'r', 'o'), 1},
-                                 effect_case{FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'), 0}})
-    {
-        new_model_effect_data effect;
-        memset(&effect, 0, sizeof(effect));
-        effect.flags = _model_effect_create_projectile_flag;
-        effect.duration = 3;
-        effect.new_permutation = effect.set_permutation = effect.material_fading_index = NONE;
-        effect.projectile_type_to_create = c.projectile;
-        effect.projectile_origin = origin;
-        const int32_t before = objects_at(origin);
-        ASSERT_TRUE(new_model_effect(tower, NONE, &effect));
-        ASSERT_TRUE(run_simulation(2, nullptr, 0, &normal, nullptr));
-        EXPECT_EQ(objects_at(origin), before) << tag_to_string(c.projectile) << " before the effect ends";
-        ASSERT_TRUE(run_simulation(1, nullptr, 0, &normal, nullptr));
-        EXPECT_EQ(objects_at(origin), before + c.made) << tag_to_string(c.projectile);
-    }
 }
 
 // The every-tag map's script, 200 ticks in: its unit indicator put a text
