@@ -91,7 +91,8 @@ bool register_game_preferences_storage_procedures(game_preferences_read_procedur
                                                   game_preferences_write_procedure write);
 
 // Connects the record to the preferences store (the 'pref' local tag named
-// "game 2"); call after the tag files are open.
+// "game 2"): registers the storage pair, which reads and writes only once the
+// tag files are open (the game core's hooks call it).
 void connect_game_preferences_to_store(void);
 
 // Loads the record: the defaults, then the stored record when there is one.

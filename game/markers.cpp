@@ -13,6 +13,7 @@
 #include "cseries/tags.h"
 #include "game_hooks.h"
 #include "game_records.h"
+#include "flags.h"
 #include "game_time.h"
 #include "lightning.h"
 #include "mesh.h"
@@ -142,8 +143,12 @@ static int32_t model_animation_from_marker(marker_data *marker, marker_palette_e
 
 // ---- life cycle --------------------------------------------------------------------
 
+// Once per process (and again after tests empty every registration): the
+// object world's hooks register them, and a test that starts the markers alone
+// gets them from the markers' start-up.
 static void register_core_marker_types(void)
 {
+    if (placement_slots.get(_marker_observer)) return;
     const marker_type_procedures observer = {observer_palette_entry, observer_from_marker};
     const marker_type_procedures scenery = {scenery_palette_entry, scenery_from_marker};
     const marker_type_procedures model = {model_palette_entry, model_from_marker};
@@ -156,8 +161,7 @@ static void register_core_marker_types(void)
 
 bool initialize_markers(void)
 {
-    // The core's own types, again when tests have emptied every registration.
-    if (!placement_slots.get(_marker_observer)) register_core_marker_types();
+    register_core_marker_types();
     if (marker_globals.initialized) return true;
     for (int32_t type = 0; type < NUMBER_OF_MARKER_TYPES; ++type)
     {
@@ -484,6 +488,17 @@ static bool lightning_object_point(int32_t object_index, world_point3d *point, i
     return true;
 }
 
+// A pushed ball takes its object along: the object stands where the flag
+// record now says, in the cell under that point.
+static void move_flag_object(int32_t object_index, const world_point3d *location)
+{
+    object_data *object = get_object(object_index);
+    if (!object) return;
+    disconnect_object_from_mesh(object_index);
+    object->location.position = *location;
+    reconnect_object_to_mesh(object_index);
+}
+
 void register_object_world_hooks(void)
 {
     register_startup_procedure(_startup_models, startup_models);
@@ -513,4 +528,6 @@ void register_object_world_hooks(void)
     register_tick_procedure(_tick_model_animations, update_model_animations);
 
     register_lightning_object_point_procedure(lightning_object_point);
+    register_flag_moved_procedure(move_flag_object);
+    register_core_marker_types();
 }

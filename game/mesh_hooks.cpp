@@ -43,7 +43,6 @@ static void hash_mesh_cells(uint32_t *hash)
 static bool startup_mesh(void)
 {
     initialize_mesh();
-    register_mesh_random_procedures(vesk_random, local_random);
     register_state_hash_procedure(hash_mesh_cells);
     return true;
 }
@@ -78,4 +77,5 @@ void register_mesh_hooks(void)
     register_map_store_procedures(_startup_preloading, empty_preload_stores, dispose_preloading_from_old_map);
     register_map_store_procedures(_startup_media, empty_media_stores, dispose_media_from_old_map);
     register_map_procedures(_map_mesh, initialize_mesh_for_game, dispose_mesh_from_old_map);
+    register_mesh_random_procedures(vesk_random, local_random);
 }

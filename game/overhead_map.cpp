@@ -33,6 +33,7 @@
 #include "screen.h"
 #include "selection.h"
 #include "shapes.h"
+#include "sniffing.h"
 #include "vesk.h"
 #include "vesk/string_lists.h"
 
@@ -1182,4 +1183,5 @@ void register_overhead_map_hooks(void)
     register_map_procedures(_map_overhead_map, initialize_overhead_map_for_new_map_step,
                             dispose_overhead_map_from_old_game);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
+    register_overhead_map_state_procedure(get_overhead_map_state); // the tutorial's "map shown" question
 }

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "cseries/log.h"
+#include "bitmap_text.h"
 #include "game_hooks.h"
+#include "interface_definitions.h"
 #include "monster_life.h"
 #include "monsters.h"
 #include "tag_files/data.h"
@@ -112,6 +114,19 @@ static bool overhead_text_map_step(const new_game_data *)
     return true;
 }
 
+// A script's text is drawn in the font its tag names when that font can be
+// loaded, else in interface font 1; an unknown tag is no error here.
+static int32_t overhead_text_font(tag font_tag)
+{
+    if (font_tag != (tag)NONE && font_definitions.registered && font_definitions.count != NONE)
+    {
+        const int32_t font_index =
+            try_definition_tag_to_index(&font_definitions, font_tag, true, _definition_lookup_quiet_flag);
+        if (font_index != NONE) return font_index;
+    }
+    return get_interface_font_index(1);
+}
+
 void register_overhead_text_hooks(void)
 {
     register_startup_procedure(_startup_overhead_text, startup_overhead_text);
@@ -119,5 +134,6 @@ void register_overhead_text_hooks(void)
     register_tick_procedure(_tick_overhead_text, update_overhead_text);
     register_new_overhead_text_procedure(new_overhead_text);
     register_delete_overhead_text_procedure(delete_overhead_text);
+    register_overhead_text_font_procedure(overhead_text_font);
     register_delete_monster_overhead_text_procedure(delete_overhead_text);
 }

@@ -8,6 +8,7 @@
 
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "cseries/tags.h"
 #include "fire.h"
 #include "lightning.h"
 #include "local_projectile_groups.h"
@@ -21,6 +22,7 @@
 #include "markers.h"
 #include "mesh.h"
 #include "mesh_format.h"
+#include "model_effects.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
 #include "monsters.h"
@@ -76,25 +78,12 @@ bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_
     return preload_sequence_slot.fill(p);
 }
 
-// What a projectile reads of a unit: the unit record itself, unless a later
-// module answers for it.
+// What a projectile reads of a unit, from the units (no unit until they answer).
 static bool get_monster_facts(int32_t monster_index, projectile_monster_facts *facts)
 {
     if (monster_index == NONE) return false;
-    if (projectile_monster_facts_procedure procedure = monster_facts_slot.get()) return procedure(monster_index, facts);
-    const monster_data *monster = get_monster_data(monster_index);
-    if (!monster) return false;
-    facts->unit_type = monster->unit_type;
-    facts->owner_player_index = monster->owner_player_index;
-    facts->object_index = monster->object_index;
-    facts->identifier = monster->identifier;
-    facts->ignores_user_commands = (monster->flags & _monster_ignores_user_commands_flag) != 0;
-    facts->ambient_life = (monster->extra_flags & _monster_is_ambient_life_extra_flag) != 0;
-    facts->no_visibility = (monster->extra_flags & _monster_has_no_visibility_extra_flag) != 0;
-    facts->mana = monster->mana;
-    const monster_definition *definition = get_monster_definition(monster->type);
-    facts->maximum_mana = definition ? definition->maximum_mana : (short_fixed)0;
-    return true;
+    const projectile_monster_facts_procedure procedure = monster_facts_slot.get();
+    return procedure && procedure(monster_index, facts);
 }
 
 // The owner steps out of hiding; its height follows from version 1710.
@@ -110,10 +99,7 @@ static void make_monster_visible(int32_t monster_index)
 
 static void spend_monster_mana(int32_t monster_index)
 {
-    if (spend_monster_mana_procedure procedure = spend_mana_slot.get())
-        procedure(monster_index);
-    else if (monster_data *monster = get_monster_data(monster_index))
-        monster->mana = 0;
+    if (spend_monster_mana_procedure procedure = spend_mana_slot.get()) procedure(monster_index);
 }
 
 // ---- definition groups ------------------------------------------------------------
@@ -1697,6 +1683,29 @@ static void new_internal_group(const internal_projectile_group_request *request)
     new_projectile_group(&group);
 }
 
+// A model effect that ends with a projectile makes it at the effect's
+// origin: at rest, at full damage, owned by nobody.  A tag that names no
+// projectile makes nothing (logged).
+static void new_model_effect_projectile(tag projectile_tag, const world_point3d *origin, int32_t)
+{
+    if (!projectile_definitions.registered || projectile_definitions.count == NONE || absent(projectile_tag)) return;
+    const int32_t type =
+        try_definition_tag_to_index(&projectile_definitions, projectile_tag, true, _definition_lookup_quiet_flag);
+    if (type == NONE)
+    {
+        log_message(__FILE__, __LINE__, "model effect: '%s' names no projectile", tag_to_string(projectile_tag));
+        return;
+    }
+    new_projectile_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = (int16_t)type;
+    request.location.position = *origin;
+    request.damage_scale = SHORT_FIXED_ONE;
+    request.owner_monster_index = request.owner_projectile_index = request.owner_object_index = NONE;
+    request.target_monster_index = NONE;
+    new_projectile(&request);
+}
+
 void register_projectile_hooks(void)
 {
     register_startup_procedure(_startup_projectiles, startup_projectiles);
@@ -1706,6 +1715,7 @@ void register_projectile_hooks(void)
     register_projectile_group_type_procedure(projectile_group_type_of_tag);
     register_new_internal_projectile_group_procedure(new_internal_group);
     register_accelerate_projectile_procedure(accelerate_projectile_hook);
+    register_model_effect_projectile_procedure(new_model_effect_projectile);
     static const marker_type_procedures procedures = {new_projectile_palette_entry, new_projectile_from_marker};
     register_marker_type_procedures(_marker_projectile, &procedures);
 }

@@ -205,8 +205,8 @@ int32_t get_projectile_recursion_depth(void);
 // Filled by the modules built after this one; until then each answers
 // "nothing happened".
 
-// What a projectile needs of a unit (read from the unit record unless a
-// procedure is registered).  False: no such unit.
+// What a projectile needs of a unit; the units (`game/monsters.cpp`) answer
+// from the unit record.  False: no such unit (also until they register).
 struct projectile_monster_facts
 {
     int16_t unit_type; // its unit definition
@@ -218,8 +218,8 @@ struct projectile_monster_facts
 };
 typedef bool (*projectile_monster_facts_procedure)(int32_t monster_index, projectile_monster_facts *facts);
 bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure procedure);
-// The unit's mana becomes 0 (a mana-proportional detonation spent it);
-// without a procedure the record's mana is set to 0.
+// The unit's mana becomes 0 (a mana-proportional detonation spent it); the
+// units fill it, nothing is spent until then.
 typedef void (*spend_monster_mana_procedure)(int32_t monster_index);
 bool register_spend_monster_mana_procedure(spend_monster_mana_procedure procedure);
 // From gameplay version 1710, after a unit stepped out of hiding (its flags

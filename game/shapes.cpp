@@ -21,6 +21,7 @@
 #include "hardware_rasterizer.h"
 #include "mesh.h"
 #include "objects.h"
+#include "projectiles.h"
 #include "render/render_tables.h"
 #include "screen.h"
 #include "tag_files/tag_files.h"
@@ -1317,6 +1318,13 @@ static bool collection_holds_sequence(int32_t collection_index, int32_t sequence
     return false;
 }
 
+// Projectiles read their in-flight sequences ahead through the same preparer;
+// a purge ends the pass.
+static void preload_projectile_sequence(int16_t collection_index, int16_t sequence_index, bool *stop)
+{
+    preload_sequence(collection_index, sequence_index, stop);
+}
+
 // ---- the units' shading tables and custom references -------------------------------------
 
 // The replacement colours of a table in a player's colours: a primary hue
@@ -1456,8 +1464,10 @@ void register_shapes_hooks(void)
     register_shape_procedures(shape_sequence_information_proc, shape_key_point_proc);
     register_load_collection_header_data_procedure(load_collection_data_ahead);
     register_collection_holds_sequence_procedure(collection_holds_sequence);
+    register_verify_sequence_index_procedure(collection_holds_sequence);
     register_add_shading_table_to_collection_index_procedure(unit_shading_table);
     register_preload_sequence_index_procedure(preload_sequence);
+    register_projectile_sequence_preload_procedure(preload_projectile_sequence);
     register_custom_collection_reference_procedure(color_custom_collection_reference);
     register_landscape_collection_procedure(load_landscape_collection);
     register_landscape_bitmap_procedure(landscape_bitmap);

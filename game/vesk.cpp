@@ -115,11 +115,7 @@ static bool startup_tag_files(void)
     return true;
 }
 
-static bool startup_game_preferences(void)
-{
-    connect_game_preferences_to_store();
-    return initialize_game_preferences();
-}
+static bool startup_game_preferences(void) { return initialize_game_preferences(); }
 
 static bool verify_required_patches(void)
 {
@@ -199,6 +195,7 @@ void register_game_core_hooks(void)
     register_startup_procedure(_startup_tag_files, startup_tag_files);
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
     register_startup_procedure(_startup_game_preferences, startup_game_preferences);
+    connect_game_preferences_to_store();
     register_verify_required_patches_procedure(verify_required_patches);
     register_map_exists_procedure(mesh_tag_exists);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);

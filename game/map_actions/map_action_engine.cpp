@@ -14,6 +14,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "map_action_parameters.h"
+#include "model_effects.h"
 #include "monster_actions.h"
 #include "monster_life.h"
 #include "monsters.h"
@@ -455,8 +456,8 @@ void update_map_actions(void)
 
 // ---- the units' points ---------------------------------------------------------------------
 
-// A unit finished an order a script gave; the value is what the script
-// passed as the order's identifier.
+// A unit finished an order a script gave, or a model effect a script started
+// ended; the value is the identifier the script passed with it.
 static void map_action_order_succeeded(int32_t internal_command_identifier)
 {
     const int32_t action_index = action_identifier_to_action_index(internal_command_identifier);
@@ -475,5 +476,6 @@ static void delete_monster_map_action(int32_t monster_index)
 void register_map_action_engine_hooks(void)
 {
     register_map_action_succeeded_procedure(map_action_order_succeeded);
+    register_model_effect_finished_procedure(map_action_order_succeeded);
     register_delete_monster_map_action_procedure(delete_monster_map_action);
 }

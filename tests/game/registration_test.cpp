@@ -134,13 +134,10 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
     }
 }
 
-void no_flag_move(int32_t, const world_point3d *) {}
 void no_game_over(void) {}
 void no_sound(int16_t, const world_point3d *) {}
 void no_game_sound(tag) {}
 void no_progress(int32_t, int32_t) {}
-void no_projectile(tag, const world_point3d *, int32_t) {}
-void no_finish(int32_t) {}
 
 std::vector<any_procedure> snapshot_of_every_slot(void)
 {
@@ -155,13 +152,11 @@ std::vector<any_procedure> snapshot_of_every_slot(void)
 TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
 {
     register_built_subsystems();
-    register_flag_moved_procedure(no_flag_move);
+    // The points still waiting for their subsystems, filled as those will.
     register_game_over_procedure(no_game_over);
     register_model_animation_sound_procedure(no_sound);
     register_play_game_sound_procedure(no_game_sound);
     register_map_loading_progress_procedure(no_progress);
-    register_model_effect_projectile_procedure(no_projectile);
-    register_model_effect_finished_procedure(no_finish);
     const std::vector<any_procedure> before = snapshot_of_every_slot();
 
     initialize_mesh();
@@ -176,14 +171,14 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
     ASSERT_TRUE(initialize_objects());
     ASSERT_TRUE(initialize_model_animations());
     ASSERT_TRUE(initialize_model_effects());
-    // Start-ups may fill their own slots (the core marker types); none empties one.
+    // Start-ups neither empty a slot nor fill one: the program registers
+    // everything in register_built_subsystems, so the test above sees it all.
     const std::vector<any_procedure> after = snapshot_of_every_slot();
     ASSERT_EQ(after.size(), before.size());
     int32_t filled = 0;
     for (size_t i = 0; i < before.size(); ++i)
     {
-        if (!before[i]) continue;
-        ++filled;
+        filled += before[i] != nullptr;
         EXPECT_EQ(after[i], before[i]) << "slot " << i;
     }
     EXPECT_GT(filled, 20);
@@ -235,6 +230,50 @@ TEST_F(registration, a_bolt_strikes_its_target_object_where_the_object_world_say
         update_lightning();
     }
     dispose_lightning_from_old_map();
+    dispose_objects_world();
+}
+
+// The flags offer the object world a way to follow a pushed ball: with the
+// program's registration the ball's object stands where the flag record
+// says, in the cell under that point; a banner does not move.
+TEST_F(registration, a_pushed_ball_takes_its_object_along_and_a_banner_stays)
+{
+    ASSERT_TRUE(load_objects_world(objects_world_map()));
+    register_built_subsystems();
+    initialize_flags();
+    initialize_flags_for_new_map();
+    object_definition definition = {};
+    for (auto &modifier : definition.effect_modifiers) modifier = 256;
+    definition.radius = 16;
+    definition.height = 32;
+    definition.scale_lower_bound = 256;
+    const int32_t object_type = new_definition(&object_definitions, FOUR_CHARACTER_CODE('b', 'a', 'l', 'l'), &definition);
+    ASSERT_NE(object_type, NONE);
+
+    for (const int16_t type : {(int16_t)_flag_ball, (int16_t)_flag_banner})
+    {
+        new_object_data data = {};
+        data.type = (int16_t)object_type;
+        data.scale = 256;
+        data.location.position = {2000, 2000, 0};
+        const int32_t object_index = new_object(&data);
+        ASSERT_NE(object_index, NONE);
+        const world_point3d start = get_object(object_index)->location.position;
+        const int32_t flag_index = new_flag(type, 0, 0, object_index, &start);
+        ASSERT_NE(flag_index, NONE);
+        // From the west, 2 x 512 world units: two cells east.
+        const world_point2d pusher = {start.x - 100, start.y};
+        push_flag_from_point(&pusher, object_index, (2 * WORLD_ONE) << BALL_PUSH_STRENGTH_SHIFT, 0, 0);
+
+        const object_data *object = get_object(object_index);
+        const world_point3d expected = type == _flag_ball ? get_flag_data(flag_index)->location : start;
+        EXPECT_EQ(object->location.position.x, expected.x) << type;
+        EXPECT_EQ(object->location.position.y, expected.y) << type;
+        EXPECT_EQ(object->cell_x, expected.x / WORLD_ONE) << type;
+        EXPECT_EQ(object->cell_y, expected.y / WORLD_ONE) << type;
+        if (type == _flag_ball) { EXPECT_EQ(object->location.position.x, start.x + 2 * WORLD_ONE); }
+        EXPECT_TRUE(object_chains_are_consistent());
+    }
     dispose_objects_world();
 }
 
@@ -312,36 +351,225 @@ TEST(registration_documents, the_game_state_table_is_the_list_in_code)
     EXPECT_EQ(documented, expected);
 }
 
-// Every registration point a header declares has its row in the one table.
-TEST(registration_documents, every_registration_point_has_its_row_in_the_table)
+// The registration table of the architecture document.
+std::string registration_table_text(const std::string &document)
 {
-    const std::string document = read_architecture_document();
-    const size_t table_start = document.find("### Registration table");
-    ASSERT_NE(table_start, std::string::npos);
-    const std::string table = document.substr(table_start, document.find("\n### ", table_start + 1) - table_start);
+    const size_t start = document.find("### Registration table");
+    if (start == std::string::npos) return "";
+    return document.substr(start, document.find("\n### ", start + 1) - start);
+}
 
-    std::set<std::string> points = {"set_game_triggered_assert_proc", "set_assertion_observer", "set_message_box_proc"};
+std::filesystem::path source_root(void) { return std::filesystem::path(__FILE__).parent_path() / ".." / ".."; }
+
+// Every header of the game's libraries, whole.
+std::vector<std::string> every_header(void)
+{
+    std::vector<std::string> headers;
+    for (const char *directory : {"CoreLibrary", "game"})
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(source_root() / directory))
+        {
+            if (entry.path().extension() != ".h") continue;
+            std::ifstream file(entry.path());
+            std::stringstream text;
+            text << file.rdbuf();
+            headers.push_back(text.str());
+        }
+    return headers;
+}
+
+// The points a header declares, whatever they return: every `register_*`
+// that takes something (one that takes nothing, `register_*_hooks`, is a
+// subsystem's registration call, not a point), and every `set_*_proc(s)` and
+// `set_*_procedure(s)`.
+std::set<std::string> points_declared_in(const std::vector<std::string> &headers)
+{
+    std::set<std::string> points;
+    const std::regex declaration(
+        R"(^[ \t]*[A-Za-z_][\w \t:*&<>,]*?\b(register_\w+|set_\w+?_(?:procedures?|procs?))[ \t]*\((.*))");
+    for (const std::string &header : headers)
+    {
+        std::istringstream lines(header);
+        for (std::string line; std::getline(lines, line);)
+        {
+            std::smatch match;
+            if (!std::regex_search(line, match, declaration)) continue;
+            const std::string parameters = match[2];
+            if (parameters.rfind("void)", 0) == 0 || parameters.rfind(")", 0) == 0) continue;
+            points.insert(match[1]);
+        }
+    }
+    return points;
+}
+
+// Every point a header declares has its row in the one table, and every
+// point a row names is still declared somewhere.
+TEST(registration_documents, every_registration_point_has_its_row_and_every_row_its_point)
+{
+    const std::string table = registration_table_text(read_architecture_document());
+    ASSERT_FALSE(table.empty());
+    const std::vector<std::string> headers = every_header();
+    ASSERT_GT(headers.size(), 10u);
+
+    std::set<std::string> points = points_declared_in(headers);
+    points.insert({"set_assertion_observer"}); // its own name: a replace form of the log
 #define CORE_POINT(name, result, parameters) points.insert("register_" #name "_procedure");
     CORE_PROCEDURE_LIST(CORE_POINT)
 #undef CORE_POINT
-    const std::filesystem::path root = std::filesystem::path(__FILE__).parent_path() / ".." / "..";
-    const std::regex declaration(R"(^\s*bool\s+(register_\w+_procedures?)\s*\()");
-    int32_t headers = 0;
-    for (const char *directory : {"CoreLibrary", "game"})
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(root / directory))
-        {
-            if (entry.path().extension() != ".h") continue;
-            ++headers;
-            std::ifstream file(entry.path());
-            for (std::string line; std::getline(file, line);)
-            {
-                std::smatch match;
-                if (std::regex_search(line, match, declaration)) points.insert(match[1]);
-            }
-        }
-    ASSERT_GT(headers, 10);
     for (const std::string &point : points)
         EXPECT_NE(table.find("`" + point + "`"), std::string::npos) << point << " has no row in the registration table";
+
+    std::istringstream rows(table);
+    const std::regex first_column(R"(^\| ([^|]+) \|)");
+    const std::regex named_point(R"(`((?:register|set)_\w+)`)");
+    int32_t named = 0;
+    for (std::string row; std::getline(rows, row);)
+    {
+        std::smatch column;
+        if (!std::regex_search(row, column, first_column)) continue;
+        const std::string names = column[1];
+        for (std::sregex_iterator it(names.begin(), names.end(), named_point), end; it != end; ++it, ++named)
+        {
+            const std::string point = (*it)[1];
+            bool declared = points.count(point) != 0;
+            for (const std::string &header : headers)
+                declared = declared || header.find(point + "(") != std::string::npos;
+            EXPECT_TRUE(declared) << "the row of " << point << " names a point no header declares";
+        }
+    }
+    EXPECT_GT(named, 150);
+}
+
+// ---- every built point is filled ----------------------------------------------------
+
+// One row of the waiting and optional slots: `table` or `table: slot`.
+struct waiting_row
+{
+    std::string key, kind, owner;
+};
+
+std::vector<waiting_row> waiting_rows(const std::string &document)
+{
+    std::vector<waiting_row> rows;
+    const std::string begin = "<!-- waiting slots -->";
+    const size_t start = document.find(begin);
+    if (start == std::string::npos) return rows;
+    const size_t end = document.find("<!-- end waiting slots -->", start);
+    std::istringstream lines(document.substr(start + begin.size(), end - start - begin.size()));
+    const std::regex row(R"(^\| `([^`]+)` \| ([a-z]+) \| (.*) \|$)");
+    for (std::string line; std::getline(lines, line);)
+    {
+        std::smatch match;
+        if (std::regex_match(line, match, row)) rows.push_back({match[1], match[2], match[3]});
+    }
+    return rows;
+}
+
+// The two tables of a pair, filled together, are judged as one table named
+// by their common words: a slot is empty when both halves are.
+struct judged_table
+{
+    std::string name;
+    std::vector<std::string> slot_names;
+    std::vector<bool> empty;
+};
+
+std::string common_words(const std::string &a, const std::string &b)
+{
+    size_t end = 0;
+    for (size_t i = 0; i < a.size() && i < b.size() && a[i] == b[i]; ++i)
+        if (a[i] == ' ') end = i;
+    return a.substr(0, end);
+}
+
+std::vector<judged_table> judged_tables(void)
+{
+    static const char *const pairs[][2] = {{"map step initializer", "map step disposer"},
+                                           {"per-map stores initializer", "per-map stores disposer"},
+                                           {"game state entry", "game state exit"},
+                                           {"marker type palette entry", "marker type placement"}};
+    std::vector<judged_table> tables;
+    std::set<registration_table *> halves;
+    for (const auto &pair : pairs)
+    {
+        registration_table *first = nullptr, *second = nullptr;
+        for (registration_table *table = first_registration_table(); table; table = table->next)
+        {
+            if (std::string(table->name) == pair[0]) first = table;
+            if (std::string(table->name) == pair[1]) second = table;
+        }
+        if (!first || !second || first->count != second->count) continue;
+        halves.insert({first, second});
+        judged_table judged{common_words(first->name, second->name), {}, {}};
+        for (int32_t i = 0; i < first->count; ++i)
+        {
+            judged.slot_names.push_back(first->slot_name ? first->slot_name(i) : std::to_string(i));
+            judged.empty.push_back(!first->slots[i] && !second->slots[i]);
+        }
+        tables.push_back(judged);
+    }
+    for (registration_table *table = first_registration_table(); table; table = table->next)
+    {
+        if (halves.count(table)) continue;
+        judged_table judged{table->name, {}, {}};
+        for (int32_t i = 0; i < table->count; ++i)
+        {
+            judged.slot_names.push_back(table->count == 1 ? "" : table->slot_name ? table->slot_name(i)
+                                                                                   : std::to_string(i));
+            judged.empty.push_back(!table->slots[i]);
+        }
+        tables.push_back(judged);
+    }
+    return tables;
+}
+
+// The program's own registration leaves no slot empty that the document does
+// not mark as waiting for a subsystem still to come or optional with its
+// reason; and every such row names a slot that exists and is still empty, so
+// a subsystem that fills its slots must delete its rows.
+TEST(registration_documents, every_slot_is_filled_after_the_programs_registration_or_marked_waiting_or_optional)
+{
+    clear_all_registrations();
+    register_built_subsystems(); // as main() and the tools do, before anything else
+    const std::vector<judged_table> tables = judged_tables();
+    const std::vector<waiting_row> rows = waiting_rows(read_architecture_document());
+    ASSERT_GT(rows.size(), 20u) << "the waiting and optional slots of docs/architecture.md";
+
+    static const char *const subsystems_to_come[] = {"OpenGL back end", "front-end dialogs", "sound", "networking",
+                                                     "lobby"};
+    std::set<std::string> keys;
+    for (const waiting_row &row : rows)
+    {
+        EXPECT_TRUE(keys.insert(row.key).second) << row.key << " has two rows";
+        if (row.kind == "waiting")
+        {
+            bool named = false;
+            for (const char *subsystem : subsystems_to_come) named = named || row.owner.rfind(subsystem, 0) == 0;
+            EXPECT_TRUE(named) << row.key << ": waiting for a subsystem not among those to come: " << row.owner;
+        }
+        else
+        {
+            EXPECT_EQ(row.kind, "optional") << row.key;
+            EXPECT_GT(row.owner.size(), 10u) << row.key << ": optional without a reason";
+        }
+    }
+
+    std::set<std::string> used;
+    for (const judged_table &table : tables)
+        for (size_t i = 0; i < table.empty.size(); ++i)
+        {
+            const std::string slot = table.slot_names[i].empty() ? table.name : table.name + ": " + table.slot_names[i];
+            if (!table.empty[i])
+            {
+                EXPECT_EQ(keys.count(slot), 0u) << slot << " is filled: delete its waiting row";
+                continue;
+            }
+            if (keys.count(slot)) used.insert(slot);
+            else if (keys.count(table.name)) used.insert(table.name);
+            else ADD_FAILURE() << "empty after register_built_subsystems and not marked waiting or optional: " << slot;
+        }
+    for (const std::string &key : keys)
+        EXPECT_EQ(used.count(key), 1u) << key << ": no such empty slot (filled, renamed or gone): delete the row";
+    clear_all_registrations();
 }
 
 } // namespace
