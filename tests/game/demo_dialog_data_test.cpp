@@ -32,16 +32,11 @@ protected:
     void SetUp() override
     {
         store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
         clear_all_registrations();
         register_shapes_hooks();
         ASSERT_TRUE(initialize_shapes());
         current_gameplay_version = 1811;
-        std::vector<test_tag> tags;
-        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-        ASSERT_TRUE(write_foundation_files(tags));
+        WRITE_DEMO_FOUNDATION_FILES();
         start_store();
         initialize_shapes_for_new_map();
         elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);

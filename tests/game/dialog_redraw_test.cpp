@@ -602,17 +602,13 @@ protected:
     void SetUp() override
     {
         store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
         started = true;
         clear_all_registrations();
         register_shapes_hooks();
         ASSERT_TRUE(initialize_shapes());
         current_gameplay_version = 1811;
-        std::vector<test_tag> tags;
-        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-        ASSERT_TRUE(write_foundation_files(tags));
+        WRITE_DEMO_FOUNDATION_FILES();
         start_store();
         use_dialog_test_screen_bounds();
         initialize_shapes_for_new_map();

@@ -24,8 +24,7 @@ protected:
     std::string tool;
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+        REQUIRE_DATA_TOOL(tool);
         ASSERT_TRUE(initialize_map_actions());
         initialize_map_actions_for_new_map();
     }

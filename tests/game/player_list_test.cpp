@@ -306,9 +306,8 @@ std::vector<uint8_t> demo_player_icons(const std::string &tool)
 
 TEST_F(player_list, rows_are_drawn_inside_the_list_with_the_demo_icons)
 {
-    const std::string tool =
-        std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-    if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    std::string tool;
+    REQUIRE_DATA_TOOL(tool);
     const std::vector<uint8_t> icons = demo_player_icons(tool);
     ASSERT_FALSE(icons.empty());
     write_local_tag(COLLECTION_GROUP_TAG, "nepi", COLLECTION_VERSION_NUMBER, icons.data(), (int32_t)icons.size());

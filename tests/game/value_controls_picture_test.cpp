@@ -70,35 +70,20 @@ dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, c
 class value_controls_picture : public store_fixture::store_test
 {
 protected:
-    static std::vector<test_tag> *demo_tags;
     dialog_data *dialog = nullptr;
     dialog_test_screen screen;
     int32_t elements = NONE;
 
-    static void TearDownTestSuite()
-    {
-        delete demo_tags;
-        demo_tags = nullptr;
-    }
-
     void SetUp() override
     {
         store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
         clear_all_registrations();
         register_shapes_hooks();
         ASSERT_TRUE(initialize_shapes());
         ASSERT_TRUE(initialize_font_definitions());
         ASSERT_TRUE(initialize_interface());
         current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
+        WRITE_DEMO_FOUNDATION_FILES();
         start_store();
         use_dialog_test_screen_bounds();
         initialize_shapes_for_new_map();
@@ -158,7 +143,6 @@ protected:
         return find_control(dialog, item_id)->handler(_control_click_verb, dialog, item_id, &parameter);
     }
 };
-std::vector<test_tag> *value_controls_picture::demo_tags = nullptr;
 
 TEST_F(value_controls_picture, every_value_control_is_drawn_with_the_demo_art)
 {

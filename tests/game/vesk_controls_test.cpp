@@ -113,9 +113,8 @@ protected:
 
     void SetUp() override
     {
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        std::string tool;
+        REQUIRE_DATA_TOOL(tool);
         if (!demo_tags)
         {
             demo_tags = new std::vector<test_tag>;

@@ -28,9 +28,43 @@ bool running_under_ci(void)
 
 std::string data_tool_path(void)
 {
+    // From the program's own path: most tests have entered a scratch
+    // directory by the time they look for the tool.
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    if (!error) return (program.parent_path().parent_path() / "bin" / "vesk_tags").string();
     char working[PATH_MAX];
     const std::string here = getcwd(working, sizeof(working)) ? working : ".";
     return fs::absolute(fs::path(here) / ".." / "bin" / "vesk_tags").string();
+}
+
+std::string source_tree_path(const std::string &relative)
+{
+    // Given by the build, since a compiler cache may leave __FILE__ relative
+    // to the build directory, which the tests leave for scratch directories.
+    return (fs::path(VESK_SOURCE_DIR) / relative).string();
+}
+
+bool data_tool_built(void)
+{
+    std::error_code error;
+    return fs::exists(data_tool_path(), error);
+}
+
+const std::vector<test_tag> *demo_map_tags(void)
+{
+    // Kept for the life of the process: the test cases of one program share it.
+    static std::vector<test_tag> *made = nullptr;
+    if (made) return made;
+    if (!data_tool_built())
+    {
+        ADD_FAILURE() << "the data tool is not built: " << data_tool_path();
+        return nullptr;
+    }
+    std::vector<test_tag> tags;
+    if (!make_demo_map_tags(data_tool_path(), &tags)) return nullptr;
+    made = new std::vector<test_tag>(std::move(tags));
+    return made;
 }
 
 // Turns the local tag file at `path`, which `command` wrote, into a tag of the
@@ -273,7 +307,7 @@ static const char *const demo_source_kinds[] = {"media", "preload", "collections
 
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    const fs::path data = fs::path(source_tree_path("data"));
     std::string key = "demo tags\n";
     add_file_to_key(tool, &key);
     add_file_to_key(data / "maps" / "demo_valley.map", &key);
@@ -357,7 +391,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
 bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
                                std::vector<test_tag> *tags)
 {
-    const fs::path map = fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / source;
+    const fs::path map = fs::path(source_tree_path("data/maps")) / source;
     std::string key = "map tags\n" + subgroup + "\n";
     add_file_to_key(tool, &key);
     add_file_to_key(map, &key);
@@ -381,7 +415,7 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
 
 bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    const fs::path data = fs::path(source_tree_path("data"));
     for (const fs::path &source : text_sources(data / "strings" / "stli"))
     {
         const std::string subgroup = source.stem().string();
@@ -408,7 +442,7 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
 
 bool make_test_dialog_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path folder = fs::path(__FILE__).parent_path() / ".." / "data" / "interface" / "dialogs";
+    const fs::path folder = fs::path(source_tree_path("tests/data/interface/dialogs"));
     std::string key = "test dialog tags\n";
     add_file_to_key(tool, &key);
     const std::vector<fs::path> sources = text_sources(folder);
@@ -464,7 +498,7 @@ static std::string fixed_thumb_dialog_elements_source(const fs::path &source)
 bool make_fixed_thumb_dialog_elements_tag(const std::string &tool, std::vector<test_tag> *tags)
 {
     const fs::path source =
-        fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "interface" / "collections" / "baie.txt";
+        fs::path(source_tree_path("data/interface/collections/baie.txt"));
     std::string key = "fixed thumb dialog elements\n";
     add_file_to_key(tool, &key);
     add_file_to_key(source, &key);

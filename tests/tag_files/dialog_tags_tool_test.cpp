@@ -30,8 +30,7 @@ protected:
 
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+        REQUIRE_DATA_TOOL(tool);
     }
     // Writes `source` as "dialog.txt" and runs the tool on it with `options`;
     // the exit status.  Its standard error is in `errors`.

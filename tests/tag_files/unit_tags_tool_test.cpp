@@ -33,8 +33,7 @@ protected:
 
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+        REQUIRE_DATA_TOOL(tool);
     }
     // Writes `source`, runs the tool for `group`; the exit status and the record bytes.
     int make(const char *group, const std::string &source, std::vector<uint8_t> *record)

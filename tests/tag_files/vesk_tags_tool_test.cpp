@@ -26,8 +26,7 @@ protected:
 
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+        REQUIRE_DATA_TOOL(tool);
         make_store_folders();
         quiet_error_manager();
     }
