@@ -34,7 +34,7 @@ protected:
     {
         const std::string source = "size 2 2\nname scripted\n" + script;
         write_whole_file("map.txt", source.data(), source.size());
-        return WEXITSTATUS(system(("'" + tool + "' mesh map.tag --subgroup scri --name map map.txt >/dev/null 2>tool.err").c_str()));
+        return run_data_tool("mesh map.tag --subgroup scri --name map map.txt");
     }
     // The stored block of the map the tool wrote, and its count.
     std::vector<uint8_t> block(int32_t *count)

@@ -26,16 +26,21 @@ bool running_under_ci(void)
     return ci && ci[0] && strcmp(ci, "0") != 0;
 }
 
-std::string data_tool_path(void)
+std::string test_programs_directory(void)
 {
     // From the program's own path: most tests have entered a scratch
-    // directory by the time they look for the tool.
+    // directory by the time they look for a tool.
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
-    if (!error) return (program.parent_path().parent_path() / "bin" / "vesk_tags").string();
+    if (!error) return (program.parent_path().parent_path() / "bin").string();
     char working[PATH_MAX];
     const std::string here = getcwd(working, sizeof(working)) ? working : ".";
-    return fs::absolute(fs::path(here) / ".." / "bin" / "vesk_tags").string();
+    return fs::absolute(fs::path(here) / ".." / "bin").string();
+}
+
+std::string data_tool_path(void)
+{
+    return (fs::path(test_programs_directory()) / "vesk_tags").string();
 }
 
 std::string source_tree_path(const std::string &relative)
@@ -49,6 +54,19 @@ bool data_tool_built(void)
 {
     std::error_code error;
     return fs::exists(data_tool_path(), error);
+}
+
+int run_data_tool(const std::string &arguments)
+{
+    const std::string command = "'" + data_tool_path() + "' " + arguments + " >tool.out 2>tool.err";
+    return exit_code_of(system(command.c_str()));
+}
+
+std::vector<uint8_t> local_tag_file_data(const std::string &path)
+{
+    const std::vector<uint8_t> file = read_file_bytes(path);
+    if (file.size() <= sizeof(local_tag_file_header)) return {};
+    return std::vector<uint8_t>(file.begin() + sizeof(local_tag_file_header), file.end());
 }
 
 const std::vector<test_tag> *demo_map_tags(void)

@@ -23,8 +23,11 @@
 // True when the environment variable CI is set to anything but "" or "0".
 bool running_under_ci(void);
 
-// The data tool beside the test programs ("<this program's directory>/../bin/vesk_tags",
-// wherever the test's working directory is).
+// The directory of the programs and tools the tests run
+// ("<this program's directory>/../bin"), wherever the test's working directory is.
+std::string test_programs_directory(void);
+
+// The data tool there ("<test_programs_directory()>/vesk_tags").
 std::string data_tool_path(void);
 
 // Sets the std::string `tool` to data_tool_path(); when the tool is not
@@ -42,6 +45,16 @@ std::string source_tree_path(const std::string &relative);
 
 // Whether the data tool is where data_tool_path() says.
 bool data_tool_built(void);
+
+// Runs the data tool with `arguments` (shell words, quoted where needed) in
+// the current directory, its standard output going to "tool.out" and its
+// standard error to "tool.err"; its exit code, -1 when it did not exit
+// normally.
+int run_data_tool(const std::string &arguments);
+
+// The data after the header of the local tag file at `path`; empty when the
+// file is missing or holds no more than a header.
+std::vector<uint8_t> local_tag_file_data(const std::string &path);
 
 // The demo map's tags as make_demo_map_tags makes them, made once per test
 // process (and, through make_demo_map_tags's cache, once per build of the

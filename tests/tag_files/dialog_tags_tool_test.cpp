@@ -39,9 +39,7 @@ protected:
         EXPECT_TRUE(write_whole_file("dialog.txt", source.data(), source.size()));
         fs::remove("out.tag");
         fs::remove("list.tag");
-        const std::string command =
-            "'" + tool + "' dialog out.tag " + options + " --subgroup dlog --name 'a dialog' dialog.txt >tool.out 2>tool.err";
-        const int status = exit_code_of(system(command.c_str()));
+        const int status = run_data_tool("dialog out.tag " + options + " --subgroup dlog --name 'a dialog' dialog.txt");
         errors = read_whole_file("tool.err");
         return status;
     }

@@ -34,10 +34,9 @@ protected:
     // Runs the tool; its exit status, with standard output in `*out`.
     int run(const std::string &arguments, std::string *out = nullptr)
     {
-        std::string command = "'" + tool + "' " + arguments + " >tool.out 2>tool.err";
-        int status = system(command.c_str());
+        const int status = run_data_tool(arguments);
         if (out) *out = read_whole_file("tool.out");
-        return exit_code_of(status);
+        return status;
     }
 };
 
