@@ -74,10 +74,9 @@ protected:
     {
         fs::remove("media.tag");
         if (!write_whole_file("media.txt", source.data(), source.size())) return "";
-        const std::string command = "'" + tool + "' media media.tag --subgroup lake --name lake media.txt 2>/dev/null";
-        if (system(command.c_str()) != 0) return "";
-        const std::string file = read_whole_file("media.tag");
-        return file.size() > sizeof(local_tag_file_header) ? file.substr(sizeof(local_tag_file_header)) : "";
+        if (run_data_tool("media media.tag --subgroup lake --name lake media.txt") != 0) return "";
+        const std::vector<uint8_t> data = local_tag_file_data("media.tag");
+        return std::string(data.begin(), data.end());
     }
     void start_map(const std::vector<packed_tag> &tags)
     {

@@ -433,15 +433,25 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
 
 bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path data = fs::path(source_tree_path("data"));
-    for (const fs::path &source : text_sources(data / "strings" / "stli"))
+    const std::vector<fs::path> sources = text_sources(fs::path(source_tree_path("data")) / "strings" / "stli");
+    std::string key = "string list tags\n";
+    add_file_to_key(tool, &key);
+    for (const fs::path &source : sources) add_file_to_key(source, &key);
+    const fs::path cached = cache_path(tool, key);
+    if (read_cached_tags(cached, key, tags)) return true;
+    const cache_lock lock(cached);
+    if (read_cached_tags(cached, key, tags)) return true;
+    std::vector<test_tag> made;
+    for (const fs::path &source : sources)
     {
         const std::string subgroup = source.stem().string();
         if (!make_tag(tool, "strings demo_out.tag --group stli --subgroup '" + subgroup + "' --name '" + subgroup +
                                 "' '" + source.string() + "'",
-                      tags))
+                      &made))
             return false;
     }
+    write_cached_tags(cached, key, made);
+    tags->insert(tags->end(), made.begin(), made.end());
     return true;
 }
 
