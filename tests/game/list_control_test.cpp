@@ -316,28 +316,15 @@ void draw_text_row(bitmap_data *destination, const rectangle2d *row, const recta
     draw_string(destination, nullptr, &bounds, clip, font_id, -1, &color, (const char *)data, 0, 0);
 }
 
-class list_control_picture : public store_fixture::store_test
+class list_control_picture : public demo_controls_test
 {
 protected:
     dialog_data *dialog = nullptr;
-    dialog_test_screen screen;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        clear_all_registrations();
-        register_shapes_hooks();
-        ASSERT_TRUE(initialize_shapes());
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        current_gameplay_version = 1811;
-        WRITE_DEMO_FOUNDATION_FILES();
-        start_store();
-        use_dialog_test_screen_bounds();
-        initialize_shapes_for_new_map();
-        ASSERT_TRUE(initialize_interface_without_map());
-        ASSERT_NE(try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG), NONE);
-        register_vesk_controls();
+        demo_controls_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
 
         dialog_description d;
         d.bounds = picture_dialog_bounds;
@@ -348,18 +335,6 @@ protected:
         write_local_tag(DIALOG_GROUP_TAG, "lstp", CURRENT_DIALOG_VERSION, bytes.data(), (int32_t)bytes.size());
         dialog = new_dialog(dialog_test_code("lstp"), nullptr, nullptr, NONE, 0);
         ASSERT_NE(dialog, nullptr);
-    }
-    void TearDown() override
-    {
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dispose_shapes_from_old_map();
-        dispose_string_lists();
-        dispose_definitions();
-        clear_all_registrations();
-        restore_dialog_test_screen_bounds();
-        store_test::TearDown();
     }
 };
 

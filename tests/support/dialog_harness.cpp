@@ -6,10 +6,17 @@
 #include <cstring>
 #include <map>
 
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_text.h"
 #include "bitmaps.h"
 #include "cseries/cstrings.h"
+#include "cseries/registration.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
+#include "interface_definitions.h"
+#include "register_vesk_controls.h"
 #include "shapes.h"
+#include "support/demo_data.h"
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
 
@@ -306,4 +313,37 @@ dialog_data *dialog_test::open_dialog(const char *subgroup, const dialog_descrip
 {
     store_dialog(subgroup, dialog);
     return new_dialog(dialog_test_code(subgroup), handler, inhibitor, sleep_time, flags);
+}
+
+// ---- the demo's controls -------------------------------------------------------------
+
+void demo_controls_test::SetUp()
+{
+    store_test::SetUp();
+    clear_all_registrations();
+    register_shapes_hooks();
+    ASSERT_TRUE(initialize_shapes());
+    ASSERT_TRUE(initialize_font_definitions());
+    ASSERT_TRUE(initialize_interface());
+    current_gameplay_version = 1811;
+    WRITE_DEMO_FOUNDATION_FILES();
+    start_store();
+    use_dialog_test_screen_bounds();
+    initialize_shapes_for_new_map();
+    ASSERT_TRUE(initialize_interface_without_map());
+    ASSERT_NE(try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG), NONE);
+    register_vesk_controls();
+}
+
+void demo_controls_test::TearDown()
+{
+    close_all_dialogs();
+    dispose_interface_from_old_map();
+    dispose_font_definitions_from_old_map();
+    dispose_shapes_from_old_map();
+    dispose_string_lists();
+    dispose_definitions();
+    clear_all_registrations();
+    restore_dialog_test_screen_bounds();
+    store_test::TearDown();
 }

@@ -158,6 +158,21 @@ protected:
                              int16_t sleep_time = NONE);
 };
 
+// The demo's interface without the dialog layer's input, for tests that draw
+// controls with the demo's art: a store of the demo tags (the test skipped
+// when the data tool is not built, failed under CI) under gameplay version
+// 1811, the shapes, the interface fonts and definitions and the game's
+// controls registered, over the 640 x 480 test screen bounds.  TearDown
+// closes the dialogs and disposes of all of it.
+class demo_controls_test : public store_fixture::store_test
+{
+protected:
+    dialog_test_screen screen;
+
+    void SetUp() override;
+    void TearDown() override;
+};
+
 // The tag code of four characters.
 inline file_tag dialog_test_code(const char *text)
 {
