@@ -73,51 +73,21 @@ std::vector<dialog_item_description> control_items(void)
     };
 }
 
-// The demo's tags, made once per test program by the data tool.
-std::vector<test_tag> *demo_tags = nullptr;
-
-class button_controls : public dialog_input_test
+class button_controls : public demo_interface_test
 {
 protected:
     int32_t elements = NONE;
     dialog_data *dialog = nullptr;
-    bool set_up = false;
 
     void SetUp() override
     {
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
         current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        set_up = true;
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
+        demo_interface_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         elements = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         ASSERT_NE(elements, NONE);
         for (const char *code : {"butt", "chek", "radi", "tabc"})
             ASSERT_EQ(find_control_handler(dialog_test_code(code)) != nullptr, true) << code;
-    }
-    void TearDown() override
-    {
-        if (!set_up)
-        {
-            store_fixture::store_test::TearDown();
-            return;
-        }
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
     }
 
     void open_controls(const char *subgroup = "ctls")

@@ -381,12 +381,7 @@ TEST_F(collection_graphics, a_bitmap_written_back_loads_again)
 // through the mesh, with its lighting table and blend table.
 TEST_F(collection_graphics, the_demo_landscape_loads_with_the_demo_map)
 {
-    const std::string tool =
-        std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-    if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-    std::vector<test_tag> tags;
-    ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-    ASSERT_TRUE(write_foundation_files(tags));
+    WRITE_DEMO_FOUNDATION_FILES();
     start_store();
     initialize_shapes_for_new_map();
     initialize_mesh();

@@ -67,36 +67,15 @@ bool fake_inventory(bool, int32_t *count, int32_t *selected)
 }
 void fake_inventory_string(int32_t entry, char *buffer, size_t size) { snprintf(buffer, size, "entry %d", (int)entry); }
 
-class console : public dialog_input_test
+class console : public demo_interface_test
 {
 protected:
-    static std::vector<test_tag> *demo_tags;
     view_data view;
-
-    static void TearDownTestSuite()
-    {
-        delete demo_tags;
-        demo_tags = nullptr;
-    }
 
     void SetUp() override
     {
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        std::filesystem::create_directory(TAG_FILES_FOLDER);
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        // The language list: where lines may break.
-        store_list("in#1", {"0", "...", " ", " -", "", ".,!?)", "1"});
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
+        demo_interface_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
 
         new_game_data data = make_test_game_data(_game_type_local, DEFAULT_GAMEPLAY_VERSION, 1, 3);
         data.players[1].team_index = 0; // a teammate of the local player
@@ -124,6 +103,8 @@ protected:
         view.screen_height = view.resolution_height = DIALOG_TEST_SCREEN_HEIGHT;
         view.hole = {0, 0, DIALOG_TEST_SCREEN_HEIGHT, DIALOG_TEST_SCREEN_WIDTH};
     }
+    // The language list: where lines may break.
+    void store_interface_tags(void) override { store_list("in#1", {"0", "...", " ", " -", "", ".,!?)", "1"}); }
     void TearDown() override
     {
         dispose_console_from_old_map();
@@ -133,9 +114,7 @@ protected:
         joining_mid_game = false;
         local_player_index = NONE;
         local_player_team_index = NONE;
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
+        demo_interface_test::TearDown();
     }
 
     void store_list(const char *subgroup, const std::vector<const char *> &rows)
@@ -160,7 +139,6 @@ protected:
         return texts;
     }
 };
-std::vector<test_tag> *console::demo_tags = nullptr;
 
 const rgb_color console_black_for_tests = {0, 0, 0, 0};
 

@@ -194,8 +194,6 @@ TEST(control_bar_layout, inventory_rows_are_sized_by_entry_count_and_never_excee
 
 // ---- the bar from the demo data ----------------------------------------------------------
 
-std::vector<test_tag> *demo_tags = nullptr;
-
 // What the selection fakes heard.
 struct order_call
 {
@@ -221,33 +219,15 @@ void fake_format(char *buffer, int32_t size, int32_t index, bool, bool, bool)
     snprintf(buffer, (size_t)size, index < 0 ? "Unit" : "Item %d", (int)index);
 }
 
-class control_bar : public dialog_input_test
+class control_bar : public bar_dialogs_test
 {
 protected:
-    bool set_up = false;
     input_definition saved_definition;
 
     void SetUp() override
     {
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        set_up = true;
-        store_string_list_source();
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
-        initialize_game_preferences();
+        bar_dialogs_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         orders.clear();
         inventory_choices.clear();
         fake_inventory_count = 2;
@@ -260,24 +240,14 @@ protected:
     }
     void TearDown() override
     {
-        if (!set_up)
-        {
-            store_fixture::store_test::TearDown();
-            return;
-        }
-        dispose_control_bar_from_old_map();
-        slam_current_settings(&saved_definition, get_mouse_controls(), 0);
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
+        if (set_up) slam_current_settings(&saved_definition, get_mouse_controls(), 0);
+        bar_dialogs_test::TearDown();
     }
 
     // The list 'incb' from its source under data/strings/stli, a row a line.
-    void store_string_list_source(void)
+    void store_interface_tags(void) override
     {
-        const std::filesystem::path source =
-            std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "strings" / "stli" / "incb.txt";
+        const std::string source = source_tree_path("data/strings/stli/incb.txt");
         std::ifstream file(source);
         std::vector<std::string> rows;
         for (std::string line; std::getline(file, line);) rows.push_back(line);
@@ -616,7 +586,7 @@ TEST_F(control_bar, without_its_dialog_the_map_has_no_bar_and_every_operation_is
     // A store without the dialog '!cba'.
     dispose_tag_files();
     std::vector<test_tag> without;
-    for (const test_tag &t : *demo_tags)
+    for (const test_tag &t : *demo_map_tags())
         if (!(t.group_tag == DIALOG_GROUP_TAG && t.subgroup_tag == CONTROL_BAR_DIALOG_TAG)) without.push_back(t);
     ASSERT_TRUE(write_foundation_files(without));
     start_store();
@@ -644,7 +614,7 @@ TEST_F(control_bar, a_dialog_missing_buttons_leaves_them_out_without_asking_for_
     // '!cba' without item 5 (scatter) and with a probe, not a button, as item 6.
     dispose_tag_files();
     std::vector<test_tag> without;
-    for (const test_tag &t : *demo_tags)
+    for (const test_tag &t : *demo_map_tags())
         if (!(t.group_tag == DIALOG_GROUP_TAG && t.subgroup_tag == CONTROL_BAR_DIALOG_TAG)) without.push_back(t);
     ASSERT_TRUE(write_foundation_files(without));
     start_store();

@@ -18,42 +18,24 @@
 #include "gameplay_versions.h"
 #include "shapes.h"
 #include "support/demo_data.h"
+#include "support/dialog_harness.h"
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
 namespace {
 
-class demo_dialog_data : public store_fixture::store_test
+class demo_dialog_data : public demo_shapes_test
 {
 protected:
     int32_t elements = NONE, wait_background = NONE;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        clear_all_registrations();
-        register_shapes_hooks();
-        ASSERT_TRUE(initialize_shapes());
-        current_gameplay_version = 1811;
-        std::vector<test_tag> tags;
-        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-        ASSERT_TRUE(write_foundation_files(tags));
-        start_store();
-        initialize_shapes_for_new_map();
+        demo_shapes_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         wait_background = try_and_get_collection_index(WAIT_DIALOG_BACKGROUND_COLLECTION_TAG);
-    }
-    void TearDown() override
-    {
-        dispose_shapes_from_old_map();
-        dispose_string_lists();
-        dispose_definitions();
-        clear_all_registrations();
-        store_test::TearDown();
     }
     int32_t width(int32_t collection, int32_t sequence, int32_t view, int32_t frame)
     {

@@ -33,11 +33,7 @@ protected:
 
 TEST_F(demo_objects_test, demo_map_places_its_scenery_and_model)
 {
-    const std::string tool = (fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-    if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-    std::vector<test_tag> tags;
-    ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-    ASSERT_TRUE(write_foundation_files(tags));
+    WRITE_DEMO_FOUNDATION_FILES();
     start_store();
 
     ASSERT_TRUE(load_objects_world(objects_world_map{})); // starts the modules

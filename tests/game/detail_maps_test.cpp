@@ -19,11 +19,11 @@
 #include "hardware_rasterizer.h"
 #include "bitmaps.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
+#include "support/test_mesh.h"
 #include "tag_files/definitions.h"
 
 namespace {
@@ -269,24 +269,12 @@ protected:
     }
     void load_mesh(int16_t width, int16_t height, const char *landscape)
     {
-        std::vector<mesh_cell> cells((size_t)width * height);
-        for (auto &cell : cells) cell = {0, 0, 0, NONE, NONE, 0};
-        mesh_builder_input input;
-        memset(&input, 0, sizeof(input));
-        input.header.mesh_width = width;
-        input.header.mesh_height = height;
-        input.header.team_count = 1;
-        input.header.reverb_environment = NONE;
-        input.header.media_tag = NONE;
-        input.header.preload_tag = NONE;
-        input.header.landscape_collection_tag = code(landscape);
-        input.cells = cells.data();
-        int32_t size = 0;
-        uint8_t *data = build_mesh_tag_data(&input, &size);
-        ASSERT_NE(data, nullptr);
+        mesh_header header = test_mesh_header(width, height);
+        header.media_tag = NONE;
+        header.preload_tag = NONE;
+        header.landscape_collection_tag = code(landscape);
         initialize_mesh();
-        ASSERT_TRUE(load_mesh_from_memory(data, size));
-        free(data);
+        ASSERT_TRUE(load_test_mesh(header));
     }
     void write_texture(const char *subgroup, int32_t width, int32_t height)
     {

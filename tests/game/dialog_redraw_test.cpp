@@ -593,29 +593,15 @@ TEST_F(dialog_frame, a_black_backdrop_clears_the_dirty_area_before_the_dialogs_d
 // rims, corners and centre tiles and the dialog colours are where the 'baie'
 // art (data/interface/collections/baie.txt) puts them, and nothing lies
 // outside the dialog.  VESK_DIALOG_FRAME names a file to keep the PNG in.
-class demo_dialog_picture : public store_fixture::store_test
+class demo_dialog_picture : public demo_shapes_test
 {
 protected:
     int32_t elements = NONE;
-    bool started = false;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        started = true;
-        clear_all_registrations();
-        register_shapes_hooks();
-        ASSERT_TRUE(initialize_shapes());
-        current_gameplay_version = 1811;
-        std::vector<test_tag> tags;
-        ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-        ASSERT_TRUE(write_foundation_files(tags));
-        start_store();
-        use_dialog_test_screen_bounds();
-        initialize_shapes_for_new_map();
+        demo_shapes_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         reset_probe();
         for (const char *code : {"stat", "butt"})
@@ -632,20 +618,12 @@ protected:
     }
     void TearDown() override
     {
-        if (!started)
+        if (started)
         {
-            // Skipped before anything was set up: only the scratch store to undo.
-            store_test::TearDown();
-            return;
+            close_all_dialogs();
+            reset_probe();
         }
-        close_all_dialogs();
-        reset_probe();
-        dispose_shapes_from_old_map();
-        dispose_string_lists();
-        dispose_definitions();
-        clear_all_registrations();
-        restore_dialog_test_screen_bounds();
-        store_test::TearDown();
+        demo_shapes_test::TearDown();
     }
 };
 

@@ -32,25 +32,12 @@ namespace
 class film_dialogs : public dialog_input_test
 {
 protected:
-    static std::vector<test_tag> *demo; // made once per run: the data tool is slow
-
-    static void TearDownTestSuite()
-    {
-        delete demo;
-        demo = nullptr;
-    }
-
     void SetUp() override
     {
         dialog_input_test::SetUp();
-        if (!demo)
-        {
-            const std::string tool =
-                std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-            if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-            demo = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo));
-        }
+        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        const std::vector<test_tag> *demo = demo_map_tags();
+        ASSERT_NE(demo, nullptr);
         // Only the three dialogs: the rest of the interface is not needed to run them.
         for (const test_tag &t : *demo)
         {
@@ -110,7 +97,6 @@ protected:
     }
     static void inspect(std::function<void(dialog_data *)> work) { add_script_step(on_dialog(work)); }
 };
-std::vector<test_tag> *film_dialogs::demo = nullptr;
 bool film_dialogs::deletions_confirmed = true;
 bool film_dialogs::replacement_confirmed = true;
 

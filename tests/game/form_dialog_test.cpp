@@ -92,12 +92,12 @@ protected:
     void SetUp() override
     {
         store_test::SetUp();
-        const std::string tool = data_tool();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        std::string tool;
+        REQUIRE_DATA_TOOL(tool);
         if (!tags)
         {
-            tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, tags));
+            ASSERT_NE(demo_map_tags(), nullptr);
+            tags = new std::vector<test_tag>(*demo_map_tags());
             ASSERT_TRUE(make_test_dialog_tags(tool, tags));
             // Double-byte text on, so that typed and listed text may hold two-byte characters.
             const char *rows[] = {"1", "...", " ", " -", "", ".,!?)", "49"};
@@ -199,7 +199,7 @@ protected:
         if (!fixed)
         {
             std::vector<test_tag> made;
-            EXPECT_TRUE(make_fixed_thumb_dialog_elements_tag(data_tool(), &made));
+            EXPECT_TRUE(make_fixed_thumb_dialog_elements_tag(data_tool_path(), &made));
             fixed = new std::vector<test_tag>;
             for (const test_tag &t : *tags)
                 if (t.group_tag != COLLECTION_GROUP_TAG || t.subgroup_tag != INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG)
@@ -207,10 +207,6 @@ protected:
             fixed->insert(fixed->end(), made.begin(), made.end());
         }
         return *fixed;
-    }
-    std::string data_tool(void) const
-    {
-        return std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
     }
     uint32_t pixel(int16_t x, int16_t y) const { return screen.pixel(screen_x(x), screen_y(y)); }
 };

@@ -31,58 +31,21 @@
 
 namespace {
 
-std::vector<test_tag> *demo_tags = nullptr;
-
-class ingame_bars : public dialog_input_test
+class ingame_bars : public bar_dialogs_test
 {
 protected:
-    bool set_up = false;
-    uint32_t saved_preferences = 0;
-
     void SetUp() override
     {
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        set_up = true;
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
-        initialize_game_preferences();
+        bar_dialogs_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         register_ingame_bar_hooks();
         game_->type = _game_type_local;
         local_player_index = 0;
         local_player_team_index = 0;
         game_preferences *preferences = get_game_preferences();
-        saved_preferences = preferences->flags;
         preferences->flags |= _game_pref_control_bar_visible_flag | _game_pref_status_bar_visible_flag;
         preferences->flags &= ~(uint32_t)_game_pref_use_transparency_flag;
     }
-    void TearDown() override
-    {
-        if (!set_up)
-        {
-            store_fixture::store_test::TearDown();
-            return;
-        }
-        dispose_ingame_bars_from_old_map();
-        get_game_preferences()->flags = saved_preferences;
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
-    }
-
     // The map step "bars" as the core runs it.
     void make_bars(void)
     {

@@ -316,43 +316,15 @@ void draw_text_row(bitmap_data *destination, const rectangle2d *row, const recta
     draw_string(destination, nullptr, &bounds, clip, font_id, -1, &color, (const char *)data, 0, 0);
 }
 
-class list_control_picture : public store_fixture::store_test
+class list_control_picture : public demo_controls_test
 {
 protected:
-    static std::vector<test_tag> *demo_tags;
     dialog_data *dialog = nullptr;
-    dialog_test_screen screen;
-
-    static void TearDownTestSuite()
-    {
-        delete demo_tags;
-        demo_tags = nullptr;
-    }
 
     void SetUp() override
     {
-        store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        clear_all_registrations();
-        register_shapes_hooks();
-        ASSERT_TRUE(initialize_shapes());
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        start_store();
-        use_dialog_test_screen_bounds();
-        initialize_shapes_for_new_map();
-        ASSERT_TRUE(initialize_interface_without_map());
-        ASSERT_NE(try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG), NONE);
-        register_vesk_controls();
+        demo_controls_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
 
         dialog_description d;
         d.bounds = picture_dialog_bounds;
@@ -364,20 +336,7 @@ protected:
         dialog = new_dialog(dialog_test_code("lstp"), nullptr, nullptr, NONE, 0);
         ASSERT_NE(dialog, nullptr);
     }
-    void TearDown() override
-    {
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dispose_shapes_from_old_map();
-        dispose_string_lists();
-        dispose_definitions();
-        clear_all_registrations();
-        restore_dialog_test_screen_bounds();
-        store_test::TearDown();
-    }
 };
-std::vector<test_tag> *list_control_picture::demo_tags = nullptr;
 
 TEST_F(list_control_picture, a_list_is_drawn_with_a_proportional_thumb_inside_its_track)
 {

@@ -82,34 +82,15 @@ SDL_Event shift_event(bool down)
 constexpr uint32_t single = _mesh_is_single_player_entry_point_flag;
 constexpr uint32_t complete = _mesh_is_complete_flag;
 
-class list_variants : public dialog_input_test
+class list_variants : public demo_interface_test
 {
 protected:
-    static std::vector<test_tag> *demo_tags;
     dialog_data *dialog = nullptr;
-
-    static void TearDownTestSuite()
-    {
-        delete demo_tags;
-        demo_tags = nullptr;
-    }
 
     void SetUp() override
     {
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        std::filesystem::create_directory(TAG_FILES_FOLDER);
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
+        demo_interface_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         register_vesk_controls();
         initialize_input_device();
         dialog = open_test_dialog("lsts", {item("slst", STRINGS, {10, 10, 100, 140}),
@@ -121,10 +102,7 @@ protected:
     void TearDown() override
     {
         release_input_devices();
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
+        demo_interface_test::TearDown();
     }
 
     void store_strings(const char *subgroup, int32_t count)
@@ -230,7 +208,6 @@ protected:
         return {(char)(value >> 24), (char)(value >> 16), (char)(value >> 8), (char)value};
     }
 };
-std::vector<test_tag> *list_variants::demo_tags = nullptr;
 
 TEST_F(list_variants, string_list_masks_pick_rows_and_bits_end_at_32)
 {

@@ -24,8 +24,7 @@ protected:
     std::string tool;
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+        REQUIRE_DATA_TOOL(tool);
         ASSERT_TRUE(initialize_map_actions());
         initialize_map_actions_for_new_map();
     }
@@ -35,7 +34,7 @@ protected:
     {
         const std::string source = "size 2 2\nname scripted\n" + script;
         write_whole_file("map.txt", source.data(), source.size());
-        return WEXITSTATUS(system(("'" + tool + "' mesh map.tag --subgroup scri --name map map.txt >/dev/null 2>tool.err").c_str()));
+        return run_data_tool("mesh map.tag --subgroup scri --name map map.txt");
     }
     // The stored block of the map the tool wrote, and its count.
     std::vector<uint8_t> block(int32_t *count)

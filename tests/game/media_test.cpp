@@ -11,8 +11,9 @@
 #include "cseries/byte_swapping.h"
 #include "media.h"
 #include "mesh.h"
-#include "mesh_builder.h"
+#include "support/demo_data.h"
 #include "support/scratch.h"
+#include "support/test_mesh.h"
 
 namespace {
 
@@ -39,21 +40,12 @@ definition_globals make_projectile_groups(void)
 
 std::string mesh_naming(tag media)
 {
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    std::vector<mesh_cell> cells(16);
-    input.header.mesh_width = input.header.mesh_height = 4;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.header.media_tag = media;
-    input.header.preload_tag = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    EXPECT_NE(data, nullptr);
-    std::string bytes((const char *)data, (size_t)size);
-    free(data);
-    return bytes;
+    mesh_header header = test_mesh_header(4, 4);
+    header.media_tag = media;
+    header.preload_tag = NONE;
+    const std::vector<uint8_t> bytes = test_mesh_bytes(header);
+    EXPECT_FALSE(bytes.empty());
+    return std::string(bytes.begin(), bytes.end());
 }
 
 class media_test : public store_fixture::store_test
@@ -65,8 +57,7 @@ protected:
     void SetUp() override
     {
         store_test::SetUp();
-        tool = (fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        ASSERT_TRUE(fs::exists(tool));
+        REQUIRE_DATA_TOOL(tool);
         ASSERT_TRUE(initialize_media());
         ASSERT_TRUE(initialize_definitions(&projectile_groups));
         initialize_mesh();
@@ -83,10 +74,9 @@ protected:
     {
         fs::remove("media.tag");
         if (!write_whole_file("media.txt", source.data(), source.size())) return "";
-        const std::string command = "'" + tool + "' media media.tag --subgroup lake --name lake media.txt 2>/dev/null";
-        if (system(command.c_str()) != 0) return "";
-        const std::string file = read_whole_file("media.tag");
-        return file.size() > sizeof(local_tag_file_header) ? file.substr(sizeof(local_tag_file_header)) : "";
+        if (run_data_tool("media media.tag --subgroup lake --name lake media.txt") != 0) return "";
+        const std::vector<uint8_t> data = local_tag_file_data("media.tag");
+        return std::string(data.begin(), data.end());
     }
     void start_map(const std::vector<packed_tag> &tags)
     {

@@ -16,10 +16,10 @@
 
 #include "bitmaps.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "render/mesh_region.h"
 #include "render/render.h"
 #include "render/render_surfaces.h"
+#include "support/test_mesh.h"
 
 namespace {
 
@@ -175,21 +175,10 @@ std::vector<uint8_t> build_test_map(bool hilly)
             cells[(size_t)(x + y * MAP_SIZE)] = cell;
         }
     }
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = MAP_SIZE;
-    input.header.mesh_height = MAP_SIZE;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.header.observer_physics_constants_tag = NONE;
-    input.header.media_tag = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    std::vector<uint8_t> bytes;
-    if (data) bytes.assign(data, data + size);
-    free(data);
-    return bytes;
+    mesh_header header = test_mesh_header(MAP_SIZE, MAP_SIZE);
+    header.observer_physics_constants_tag = NONE;
+    header.media_tag = NONE;
+    return test_mesh_bytes(header, cells);
 }
 
 struct camera

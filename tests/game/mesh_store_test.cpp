@@ -29,7 +29,7 @@ protected:
     {
         char working[4096];
         previous = getcwd(working, sizeof(working)) ? working : "/";
-        tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_tags").string();
+        tool = data_tool_path();
         source = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / "demo_valley.map").string();
         if (!fs::exists(tool) || !fs::exists(source)) SKIP_OR_FAIL_UNDER_CI("the tool or the map source is missing");
         directory = enter_test_directory();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/expected_assertions.h"
+#include "support/test_mesh.h"
 
 #include <climits>
 #include <cstring>
@@ -17,28 +18,13 @@
 #include "mesh.h"
 #include "monster_visibility.h"
 #include "objects.h"
-#include "mesh_builder.h"
 
 namespace {
 
 bool load_flat_mesh(int16_t width, int16_t height)
 {
-    std::vector<mesh_cell> cells((size_t)width * height);
-    for (auto &cell : cells) cell = {0, 0, 0, NONE, NONE, 0};
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = width;
-    input.header.mesh_height = height;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    if (!data) return false;
     initialize_mesh();
-    const bool loaded = load_mesh_from_memory(data, size);
-    free(data);
-    return loaded;
+    return load_test_mesh(test_mesh_header(width, height));
 }
 
 // The disc of the design: cells whose offset satisfies dx² + dy² <= r² + r.

@@ -9,6 +9,7 @@
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 #include "support/scratch.h"
+#include "support/test_mesh.h"
 
 #include <cmath>
 #include <cstring>
@@ -22,7 +23,6 @@
 #include "input/action_queue.h"
 #include "input/input_definitions.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "observer.h"
 #include "observer_constants.h"
 #include "render/render_surfaces.h"
@@ -41,24 +41,13 @@ bool load_mesh(int16_t size, uint32_t flags = 0, int16_t zone = 0, bool hill = f
         const int16_t height = hill && i == (size / 2) * size + size / 2 ? (int16_t)2048 : (int16_t)0;
         cells[(size_t)i] = {0, height, 0, NONE, NONE, 0};
     }
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = size;
-    input.header.mesh_height = size;
-    input.header.team_count = 1;
-    input.header.flags = flags;
-    input.header.reverb_environment = NONE;
-    input.header.observer_physics_constants_tag = NONE;
-    input.header.media_tag = NONE;
-    for (int16_t &edge : input.header.edge_of_mesh_buffer_zones) edge = zone;
-    input.cells = cells.data();
-    int32_t data_size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &data_size);
-    if (!data) return false;
+    mesh_header header = test_mesh_header(size, size);
+    header.flags = flags;
+    header.observer_physics_constants_tag = NONE;
+    header.media_tag = NONE;
+    for (int16_t &edge : header.edge_of_mesh_buffer_zones) edge = zone;
     initialize_mesh();
-    const bool loaded = load_mesh_from_memory(data, data_size);
-    free(data);
-    return loaded;
+    return load_test_mesh(header, cells);
 }
 
 class observer_camera : public ::testing::TestWithParam<int16_t>

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/expected_assertions.h"
+#include "support/test_mesh.h"
 #include "tag_files/store_fixture.h"
 
 #include <algorithm>
@@ -29,7 +30,6 @@
 #include "input/action_queue.h"
 #include "mesh.h"
 #include "mesh_format.h"
-#include "mesh_builder.h"
 #include "monster_visibility.h"
 #include "overhead_map.h"
 #include "overhead_map_input.h"
@@ -41,22 +41,8 @@ namespace {
 
 bool load_flat_mesh(int16_t width, int16_t height)
 {
-    std::vector<mesh_cell> cells((size_t)width * height);
-    for (auto &cell : cells) cell = {0, 0, 0, NONE, NONE, 0};
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = width;
-    input.header.mesh_height = height;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    if (!data) return false;
     initialize_mesh();
-    const bool loaded = load_mesh_from_memory(data, size);
-    free(data);
-    return loaded;
+    return load_test_mesh(test_mesh_header(width, height));
 }
 
 action_data make_action(int16_t x, int16_t y, std::initializer_list<int32_t> bits)

@@ -288,28 +288,19 @@ TEST_F(player_list, idle_redraws_at_most_once_a_second_with_latencies_shown)
     remove_test_clock();
 }
 
-// The demo data's player icons, as the data tool makes them from their source.
-std::vector<uint8_t> demo_player_icons(const std::string &tool)
+// The demo data's player icons, as the data tool makes them from their
+// source (in the test's scratch directory).
+std::vector<uint8_t> demo_player_icons(void)
 {
-    const std::string source =
-        (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "interface" / "collections" / "nepi.txt")
-            .string();
-    const std::string out = (std::filesystem::temp_directory_path() / "player_list_nepi.tag").string();
-    const std::string command = tool + " collection " + out + " --subgroup nepi --name nepi " + source;
-    if (system(command.c_str()) != 0) return {};
-    std::ifstream file(out, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(out);
-    if (bytes.size() <= 64) return {};
-    return std::vector<uint8_t>(bytes.begin() + 64, bytes.end());
+    const std::string source = source_tree_path("data/interface/collections/nepi.txt");
+    if (run_data_tool("collection nepi.tag --subgroup nepi --name nepi '" + source + "'") != 0) return {};
+    return local_tag_file_data("nepi.tag");
 }
 
 TEST_F(player_list, rows_are_drawn_inside_the_list_with_the_demo_icons)
 {
-    const std::string tool =
-        std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-    if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-    const std::vector<uint8_t> icons = demo_player_icons(tool);
+    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    const std::vector<uint8_t> icons = demo_player_icons();
     ASSERT_FALSE(icons.empty());
     write_local_tag(COLLECTION_GROUP_TAG, "nepi", COLLECTION_VERSION_NUMBER, icons.data(), (int32_t)icons.size());
     ASSERT_NE(get_collection_index(PLAYER_ICON_COLLECTION_TAG), NONE);

@@ -46,35 +46,16 @@ dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, c
     return d;
 }
 
-class popup_control : public dialog_input_test
+class popup_control : public demo_interface_test
 {
 protected:
-    static std::vector<test_tag> *demo_tags;
     dialog_data *dialog = nullptr;
     int32_t line_height = 0;
 
-    static void TearDownTestSuite()
-    {
-        delete demo_tags;
-        demo_tags = nullptr;
-    }
-
     void SetUp() override
     {
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        std::filesystem::create_directory(TAG_FILES_FOLDER);
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
+        demo_interface_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         register_vesk_controls();
         store_strings("pop4", 40);
         store_strings("pop3", 3);
@@ -85,14 +66,6 @@ protected:
         line_height = get_font_line_height(get_interface_font_index(0));
         ASSERT_GT(line_height, 2);
     }
-    void TearDown() override
-    {
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
-    }
-
     // A string list 'stli' of `count` strings "Row 0", "Row 1" ...
     void store_strings(const char *subgroup, int32_t count)
     {
@@ -132,7 +105,6 @@ protected:
     }
     uint32_t dialog_pixel(int32_t x, int32_t y) const { return screen.pixel(screen_x((int16_t)x), screen_y((int16_t)y)); }
 };
-std::vector<test_tag> *popup_control::demo_tags = nullptr;
 
 bool is_black(uint32_t pixel) { return (pixel & 0xFFFFFFu) == 0; }
 bool is_white(uint32_t pixel) { return (pixel & 0xFFFFFFu) == 0xFFFFFFu; }

@@ -17,7 +17,6 @@
 #include "cseries/registration.h"
 #include "geometry.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "models.h"
 #include "render/mesh_region.h"
 #include "render/render.h"
@@ -27,6 +26,7 @@
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "support/objects_world.h"
+#include "support/test_mesh.h"
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 
@@ -127,19 +127,9 @@ test_geometry wall(uint16_t flags)
 
 std::vector<uint8_t> flat_map_bytes(void)
 {
-    std::vector<mesh_cell> cells(MAP_CELLS * MAP_CELLS, mesh_cell{0, 0, 0, NONE, NONE, 0});
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = input.header.mesh_height = MAP_CELLS;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.header.media_type = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
-    free(data);
-    return bytes;
+    mesh_header header = test_mesh_header(MAP_CELLS, MAP_CELLS);
+    header.media_type = NONE;
+    return test_mesh_bytes(header);
 }
 
 angle degrees(double d) { return (angle)(int32_t)std::lround(d * 65536.0 / 360.0); }

@@ -530,12 +530,9 @@ protected:
     static void SetUpTestSuite(void)
     {
         scratch = std::make_unique<scratch_directory>();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch->previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) return;
-        std::vector<test_tag> tags;
-        if (!make_demo_map_tags(tool, &tags)) return;
-        for (const test_tag &t : tags)
+        const std::vector<test_tag> *tags = data_tool_built() ? demo_map_tags() : nullptr;
+        if (!tags) return;
+        for (const test_tag &t : *tags)
             if (t.group_tag == FOUR_CHARACTER_CODE('m', 'e', 's', 'h') &&
                 t.subgroup_tag == FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'))
                 mesh_bytes = t.data;

@@ -474,8 +474,8 @@ TEST_F(collections_test, corrupt_collections_are_refused)
 TEST_F(collections_test, the_data_tool_writes_what_the_game_loads)
 {
     namespace fs = std::filesystem;
-    const std::string tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-    if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+    std::string tool;
+    REQUIRE_DATA_TOOL(tool);
     const std::string source = "flags 0x2\n"
                                "color 1 100 200 300\n"
                                "bitmap body 16 8 1\n"

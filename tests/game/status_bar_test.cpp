@@ -28,21 +28,18 @@
 #include "image_files.h"
 #include "interface_definitions.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "overhead_map.h"
 #include "screen.h"
 #include "shapes.h"
 #include "status_bar.h"
 #include "support/demo_data.h"
 #include "support/dialog_input_harness.h"
+#include "support/test_mesh.h"
 #include "support/expected_assertions.h"
 #include "tag_files/plugins.h"
 
 namespace
 {
-
-// The demo's tags, made once per test program by the data tool.
-std::vector<test_tag> *demo_tags = nullptr;
 
 // The fake front end and selection.
 struct fakes
@@ -95,47 +92,19 @@ void fake_selection_click(int16_t click)
 // A small flat map whose header carries `flags`.
 std::vector<uint8_t> flat_map(uint32_t flags)
 {
-    static mesh_cell cells[4 * 4];
-    memset(cells, 0, sizeof(cells));
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = 4;
-    input.header.mesh_height = 4;
-    input.header.team_count = 2;
-    input.header.flags = flags;
-    input.header.reverb_environment = NONE;
-    input.cells = cells;
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
-    free(data);
-    return bytes;
+    mesh_header header = test_mesh_header(4, 4);
+    header.team_count = 2;
+    header.flags = flags;
+    return test_mesh_bytes(header);
 }
 
-class status_bar_test : public dialog_input_test
+class status_bar_test : public bar_dialogs_test
 {
 protected:
-    bool set_up = false;
-
     void SetUp() override
     {
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        dialog_input_test::SetUp();
-        set_up = true;
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        ASSERT_TRUE(initialize_interface_without_map());
+        bar_dialogs_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         ASSERT_NE(find_control_handler(MONSTER_STATUS_CONTROL_TAG), nullptr);
         fake = fakes();
         ASSERT_TRUE(register_quit_dialog_procedure(fake_quit_dialog));
@@ -147,17 +116,8 @@ protected:
     }
     void TearDown() override
     {
-        if (!set_up)
-        {
-            store_fixture::store_test::TearDown();
-            return;
-        }
-        dispose_status_bar_from_old_map();
-        dispose_mesh_from_old_map();
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dialog_input_test::TearDown();
+        if (set_up) dispose_mesh_from_old_map();
+        bar_dialogs_test::TearDown();
     }
 
     void start_game(int16_t type, uint32_t options)

@@ -9,12 +9,12 @@
 
 #include "cseries/registration.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "render/mesh_region.h"
 #include "render/render.h"
 #include "render/terrain_maps.h"
 #include "render/terrain_overlays.h"
 #include "support/expected_assertions.h"
+#include "support/test_mesh.h"
 
 namespace {
 
@@ -48,20 +48,9 @@ uint8_t direct_texel(int32_t X, int32_t Y, int32_t kind)
 
 void load_flat_map(int16_t width, int16_t height)
 {
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    std::vector<mesh_cell> cells((size_t)width * height);
-    input.header.mesh_width = width;
-    input.header.mesh_height = height;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.header.landscape_collection_tag = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    ASSERT_NE(data, nullptr);
-    ASSERT_TRUE(load_mesh_from_memory(data, size));
-    free(data);
+    mesh_header header = test_mesh_header(width, height);
+    header.landscape_collection_tag = NONE;
+    ASSERT_TRUE(load_test_mesh(header));
 }
 
 class terrain_maps : public ::testing::Test

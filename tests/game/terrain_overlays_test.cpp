@@ -9,9 +9,9 @@
 
 #include "cseries/registration.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "render/terrain_overlays.h"
 #include "support/expected_assertions.h"
+#include "support/test_mesh.h"
 
 namespace {
 
@@ -153,20 +153,9 @@ protected:
         reset_terrain_overlays_for_tests();
         initialize_mesh();
         register_terrain_overlay_hooks();
-        mesh_builder_input input;
-        memset(&input, 0, sizeof(input));
-        std::vector<mesh_cell> cells(4 * 2);
-        input.header.mesh_width = 4; // W = 32 texels
-        input.header.mesh_height = 2; // 16 texel rows
-        input.header.team_count = 1;
-        input.header.reverb_environment = NONE;
-        input.header.landscape_collection_tag = NONE;
-        input.cells = cells.data();
-        int32_t size = 0;
-        uint8_t *data = build_mesh_tag_data(&input, &size);
-        ASSERT_NE(data, nullptr);
-        ASSERT_TRUE(load_mesh_from_memory(data, size));
-        free(data);
+        mesh_header header = test_mesh_header(4, 2); // 32 texels wide, 16 texel rows
+        header.landscape_collection_tag = NONE;
+        ASSERT_TRUE(load_test_mesh(header));
     }
     void TearDown() override
     {

@@ -10,13 +10,13 @@
 #include "cseries/registration.h"
 #include "gameplay_versions.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "render/terrain_maps.h"
 #include "render/terrain_overlays.h"
 #include "screen.h"
 #include "shading_tables.h"
 #include "shapes.h"
 #include "support/expected_assertions.h"
+#include "support/test_mesh.h"
 #include "tag_files/tag_files.h"
 
 namespace {
@@ -116,20 +116,9 @@ protected:
         }
         initialize_shapes_for_new_map();
         initialize_mesh();
-        mesh_builder_input input;
-        memset(&input, 0, sizeof(input));
-        std::vector<mesh_cell> cells(64 * 64);
-        input.header.mesh_width = 64;
-        input.header.mesh_height = 64;
-        input.header.team_count = 1;
-        input.header.reverb_environment = NONE;
-        input.header.landscape_collection_tag = LAND;
-        input.cells = cells.data();
-        int32_t size = 0;
-        uint8_t *data = build_mesh_tag_data(&input, &size);
-        ASSERT_NE(data, nullptr);
-        ASSERT_TRUE(load_mesh_from_memory(data, size));
-        free(data);
+        mesh_header header = test_mesh_header(64, 64);
+        header.landscape_collection_tag = LAND;
+        ASSERT_TRUE(load_test_mesh(header));
         stains = get_collection_index(STAI);
         ASSERT_NE(stains, NONE);
     }

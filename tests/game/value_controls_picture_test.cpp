@@ -67,45 +67,17 @@ dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, c
     return d;
 }
 
-class value_controls_picture : public store_fixture::store_test
+class value_controls_picture : public demo_controls_test
 {
 protected:
-    static std::vector<test_tag> *demo_tags;
     dialog_data *dialog = nullptr;
-    dialog_test_screen screen;
     int32_t elements = NONE;
-
-    static void TearDownTestSuite()
-    {
-        delete demo_tags;
-        demo_tags = nullptr;
-    }
 
     void SetUp() override
     {
-        store_test::SetUp();
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        clear_all_registrations();
-        register_shapes_hooks();
-        ASSERT_TRUE(initialize_shapes());
-        ASSERT_TRUE(initialize_font_definitions());
-        ASSERT_TRUE(initialize_interface());
-        current_gameplay_version = 1811;
-        if (!demo_tags)
-        {
-            demo_tags = new std::vector<test_tag>;
-            ASSERT_TRUE(make_demo_map_tags(tool, demo_tags));
-        }
-        ASSERT_TRUE(write_foundation_files(*demo_tags));
-        start_store();
-        use_dialog_test_screen_bounds();
-        initialize_shapes_for_new_map();
-        ASSERT_TRUE(initialize_interface_without_map());
+        demo_controls_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
-        ASSERT_NE(elements, NONE);
-        register_vesk_controls();
         game_->local_time = 100;
 
         dialog_description d;
@@ -123,18 +95,6 @@ protected:
         write_local_tag(DIALOG_GROUP_TAG, "valu", CURRENT_DIALOG_VERSION, bytes.data(), (int32_t)bytes.size());
         dialog = new_dialog(dialog_test_code("valu"), nullptr, nullptr, NONE, 0);
         ASSERT_NE(dialog, nullptr);
-    }
-    void TearDown() override
-    {
-        close_all_dialogs();
-        dispose_interface_from_old_map();
-        dispose_font_definitions_from_old_map();
-        dispose_shapes_from_old_map();
-        dispose_string_lists();
-        dispose_definitions();
-        clear_all_registrations();
-        restore_dialog_test_screen_bounds();
-        store_test::TearDown();
     }
 
     // The screen's pixels inside `area` (dialog coordinates).
@@ -158,7 +118,6 @@ protected:
         return find_control(dialog, item_id)->handler(_control_click_verb, dialog, item_id, &parameter);
     }
 };
-std::vector<test_tag> *value_controls_picture::demo_tags = nullptr;
 
 TEST_F(value_controls_picture, every_value_control_is_drawn_with_the_demo_art)
 {

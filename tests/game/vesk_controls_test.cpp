@@ -113,9 +113,8 @@ protected:
 
     void SetUp() override
     {
-        const std::string tool =
-            std::filesystem::absolute(std::filesystem::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        std::string tool;
+        REQUIRE_DATA_TOOL(tool);
         if (!demo_tags)
         {
             demo_tags = new std::vector<test_tag>;
@@ -154,81 +153,18 @@ protected:
         dialog_input_test::TearDown();
     }
 
-    // The data of a tag the data tool makes from a demo source: `command`
-    // writes a local tag file, a 64-byte header whose size field (at 56)
-    // counts the data after it.
-    static bool make_tool_tag_data(const std::string &tool, const std::string &command, std::string *data)
-    {
-        if (system(("'" + tool + "' " + command + " > /dev/null").c_str()) != 0) return false;
-        std::ifstream in("tool_out.tag", std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (bytes.size() < 64) return false;
-        const uint8_t *b = (const uint8_t *)bytes.data();
-        const uint32_t size = (uint32_t)b[56] << 24 | (uint32_t)b[57] << 16 | (uint32_t)b[58] << 8 | b[59];
-        if (size != bytes.size() - 64) return false;
-        *data = bytes.substr(64);
-        return true;
-    }
     // The demo data's string lists the controls read ('in#1': where lines
     // break; 'inkn': key names).  Its dialogs, '!prf' among them, are part
-    // of the demo tags.  Every test case runs in its own process: the lists
-    // made once are kept beside the tool, under a key of the tool's and the
-    // sources' sizes and times.
+    // of the demo tags.
     static bool make_interface_tags(const std::string &tool, std::vector<test_tag> *tags)
     {
-        const auto sources = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "data" / "strings" / "stli";
-        const char *const subgroups[] = {"in#1", "inkn"};
-        std::string key;
-        for (const std::filesystem::path &path : {std::filesystem::path(tool), sources / "in#1.txt", sources / "inkn.txt"})
-        {
-            std::error_code error;
-            key += path.string() + "|" + std::to_string(std::filesystem::file_size(path, error)) + "|" +
-                   std::to_string((long long)std::filesystem::last_write_time(path, error).time_since_epoch().count()) + "\n";
-        }
-        const std::string cache = tool + ".vesk_controls_string_lists";
-        std::string cached;
-        {
-            std::ifstream in(cache, std::ios::binary);
-            cached.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        }
-        std::vector<std::string> lists;
-        if (cached.compare(0, key.size(), key) == 0)
-        {
-            // After the key: each list's size in decimal, a newline, its bytes.
-            size_t at = key.size();
-            while (at < cached.size() && lists.size() < 2)
-            {
-                const size_t end = cached.find('\n', at);
-                if (end == std::string::npos) break;
-                const size_t size = (size_t)std::stoul(cached.substr(at, end - at));
-                if (end + 1 + size > cached.size()) break;
-                lists.push_back(cached.substr(end + 1, size));
-                at = end + 1 + size;
-            }
-        }
-        if (lists.size() != 2)
-        {
-            lists.clear();
-            std::string bytes, out = key;
-            for (const char *subgroup : subgroups)
-            {
-                const std::string source = (sources / (std::string(subgroup) + ".txt")).string();
-                if (!make_tool_tag_data(tool, std::string("strings tool_out.tag --group stli --subgroup '") + subgroup +
-                                                  "' --name '" + subgroup + "' '" + source + "'",
-                                        &bytes))
-                    return false;
-                lists.push_back(bytes);
-                out += std::to_string(bytes.size()) + "\n" + bytes;
-            }
-            // Written aside and renamed, so a parallel test never reads half a file.
-            const std::string temporary = cache + "." + std::to_string(getpid());
-            std::ofstream(temporary, std::ios::binary) << out;
-            std::error_code ignored;
-            std::filesystem::rename(temporary, cache, ignored);
-        }
-        for (size_t i = 0; i < 2; ++i)
-            tags->push_back(make_test_tag(STRING_LIST_GROUP_TAG, dialog_test_code(subgroups[i]), subgroups[i], lists[i]));
-        return true;
+        std::vector<test_tag> lists;
+        if (!make_string_list_tags(tool, &lists)) return false;
+        size_t found = 0;
+        for (const test_tag &list : lists)
+            if (list.subgroup_tag == dialog_test_code("in#1") || list.subgroup_tag == dialog_test_code("inkn"))
+                tags->push_back(list), found++;
+        return found == 2;
     }
 
     bool feed(action_data action) { return dialogs_handled_action(&action); }

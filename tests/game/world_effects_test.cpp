@@ -11,12 +11,12 @@
 #include "fire.h"
 #include "lightning.h"
 #include "mesh.h"
-#include "mesh_builder.h"
 #include "mesh_effects.h"
 #include "particles.h"
 #include "state_hash.h"
 #include "tag_files/definitions.h"
 #include "wind.h"
+#include "support/test_mesh.h"
 
 namespace {
 
@@ -25,17 +25,10 @@ static bool load_test_mesh(uint32_t flags)
 {
     std::vector<mesh_cell> cells(64, mesh_cell{0, 0, 0, -1, -1, 0});
     cells[1 + 8].flags = _mesh_cell_triangle0_is_media_flag | _mesh_cell_triangle1_is_media_flag;
-    mesh_builder_input input = {};
-    input.header.flags = flags;
-    input.header.mesh_width = input.header.mesh_height = 8;
-    input.header.team_count = 2;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    const bool ok = data && load_mesh_from_memory(data, size);
-    free(data);
-    return ok;
+    mesh_header header = test_mesh_header(8, 8);
+    header.flags = flags;
+    header.team_count = 2;
+    return ::load_test_mesh(header, cells);
 }
 
 class world_effects_test : public ::testing::Test

@@ -26,11 +26,63 @@ bool running_under_ci(void)
     return ci && ci[0] && strcmp(ci, "0") != 0;
 }
 
-std::string data_tool_path(void)
+std::string test_programs_directory(void)
 {
+    // From the program's own path: most tests have entered a scratch
+    // directory by the time they look for a tool.
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    if (!error) return (program.parent_path().parent_path() / "bin").string();
     char working[PATH_MAX];
     const std::string here = getcwd(working, sizeof(working)) ? working : ".";
-    return fs::absolute(fs::path(here) / ".." / "bin" / "vesk_tags").string();
+    return fs::absolute(fs::path(here) / ".." / "bin").string();
+}
+
+std::string data_tool_path(void)
+{
+    return (fs::path(test_programs_directory()) / "vesk_tags").string();
+}
+
+std::string source_tree_path(const std::string &relative)
+{
+    // Given by the build, since a compiler cache may leave __FILE__ relative
+    // to the build directory, which the tests leave for scratch directories.
+    return (fs::path(VESK_SOURCE_DIR) / relative).string();
+}
+
+bool data_tool_built(void)
+{
+    std::error_code error;
+    return fs::exists(data_tool_path(), error);
+}
+
+int run_data_tool(const std::string &arguments)
+{
+    const std::string command = "'" + data_tool_path() + "' " + arguments + " >tool.out 2>tool.err";
+    return exit_code_of(system(command.c_str()));
+}
+
+std::vector<uint8_t> local_tag_file_data(const std::string &path)
+{
+    const std::vector<uint8_t> file = read_file_bytes(path);
+    if (file.size() <= sizeof(local_tag_file_header)) return {};
+    return std::vector<uint8_t>(file.begin() + sizeof(local_tag_file_header), file.end());
+}
+
+const std::vector<test_tag> *demo_map_tags(void)
+{
+    // Kept for the life of the process: the test cases of one program share it.
+    static std::vector<test_tag> *made = nullptr;
+    if (made) return made;
+    if (!data_tool_built())
+    {
+        ADD_FAILURE() << "the data tool is not built: " << data_tool_path();
+        return nullptr;
+    }
+    std::vector<test_tag> tags;
+    if (!make_demo_map_tags(data_tool_path(), &tags)) return nullptr;
+    made = new std::vector<test_tag>(std::move(tags));
+    return made;
 }
 
 // Turns the local tag file at `path`, which `command` wrote, into a tag of the
@@ -273,7 +325,7 @@ static const char *const demo_source_kinds[] = {"media", "preload", "collections
 
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
+    const fs::path data = fs::path(source_tree_path("data"));
     std::string key = "demo tags\n";
     add_file_to_key(tool, &key);
     add_file_to_key(data / "maps" / "demo_valley.map", &key);
@@ -357,7 +409,7 @@ bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
 bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
                                std::vector<test_tag> *tags)
 {
-    const fs::path map = fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / source;
+    const fs::path map = fs::path(source_tree_path("data/maps")) / source;
     std::string key = "map tags\n" + subgroup + "\n";
     add_file_to_key(tool, &key);
     add_file_to_key(map, &key);
@@ -381,15 +433,25 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
 
 bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path data = fs::path(__FILE__).parent_path() / ".." / ".." / "data";
-    for (const fs::path &source : text_sources(data / "strings" / "stli"))
+    const std::vector<fs::path> sources = text_sources(fs::path(source_tree_path("data")) / "strings" / "stli");
+    std::string key = "string list tags\n";
+    add_file_to_key(tool, &key);
+    for (const fs::path &source : sources) add_file_to_key(source, &key);
+    const fs::path cached = cache_path(tool, key);
+    if (read_cached_tags(cached, key, tags)) return true;
+    const cache_lock lock(cached);
+    if (read_cached_tags(cached, key, tags)) return true;
+    std::vector<test_tag> made;
+    for (const fs::path &source : sources)
     {
         const std::string subgroup = source.stem().string();
         if (!make_tag(tool, "strings demo_out.tag --group stli --subgroup '" + subgroup + "' --name '" + subgroup +
                                 "' '" + source.string() + "'",
-                      tags))
+                      &made))
             return false;
     }
+    write_cached_tags(cached, key, made);
+    tags->insert(tags->end(), made.begin(), made.end());
     return true;
 }
 
@@ -408,7 +470,7 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
 
 bool make_test_dialog_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path folder = fs::path(__FILE__).parent_path() / ".." / "data" / "interface" / "dialogs";
+    const fs::path folder = fs::path(source_tree_path("tests/data/interface/dialogs"));
     std::string key = "test dialog tags\n";
     add_file_to_key(tool, &key);
     const std::vector<fs::path> sources = text_sources(folder);
@@ -464,7 +526,7 @@ static std::string fixed_thumb_dialog_elements_source(const fs::path &source)
 bool make_fixed_thumb_dialog_elements_tag(const std::string &tool, std::vector<test_tag> *tags)
 {
     const fs::path source =
-        fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "interface" / "collections" / "baie.txt";
+        fs::path(source_tree_path("data/interface/collections/baie.txt"));
     std::string key = "fixed thumb dialog elements\n";
     add_file_to_key(tool, &key);
     add_file_to_key(source, &key);

@@ -23,8 +23,56 @@
 // True when the environment variable CI is set to anything but "" or "0".
 bool running_under_ci(void);
 
-// The data tool beside the test programs ("<working directory>/../bin/vesk_tags").
+// The directory of the programs and tools the tests run
+// ("<this program's directory>/../bin"), wherever the test's working directory is.
+std::string test_programs_directory(void);
+
+// The data tool there ("<test_programs_directory()>/vesk_tags").
 std::string data_tool_path(void);
+
+// Sets the std::string `tool` to data_tool_path(); when the tool is not
+// built, skips the test (fails it under CI) and returns from the calling
+// function.
+#define REQUIRE_DATA_TOOL(tool)                                                                            \
+    do {                                                                                                   \
+        (tool) = data_tool_path();                                                                         \
+        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");                       \
+    } while (0)
+
+// The absolute path of `relative` in the source tree ("data/maps",
+// "tests/data/..."), whatever the working directory.
+std::string source_tree_path(const std::string &relative);
+
+// Whether the data tool is where data_tool_path() says.
+bool data_tool_built(void);
+
+// Runs the data tool with `arguments` (shell words, quoted where needed) in
+// the current directory, its standard output going to "tool.out" and its
+// standard error to "tool.err"; its exit code, -1 when it did not exit
+// normally.
+int run_data_tool(const std::string &arguments);
+
+// The data after the header of the local tag file at `path`; empty when the
+// file is missing or holds no more than a header.
+std::vector<uint8_t> local_tag_file_data(const std::string &path);
+
+// The demo map's tags as make_demo_map_tags makes them, made once per test
+// process (and, through make_demo_map_tags's cache, once per build of the
+// tool and sources for every process).  NULL (a test failure added) when the
+// tool is missing or fails.
+const std::vector<test_tag> *demo_map_tags(void);
+
+// The demo tags as the foundation files in the current directory (which must
+// hold the "tags" folder); the test is skipped when the data tool is not built
+// (failed under CI) and fails when the tags cannot be made or written.
+// Returns from the calling function then, as ASSERT does.
+#define WRITE_DEMO_FOUNDATION_FILES()                                                                      \
+    do {                                                                                                   \
+        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");                       \
+        const std::vector<test_tag> *demo_tags_ = demo_map_tags();                                         \
+        ASSERT_NE(demo_tags_, nullptr);                                                                    \
+        ASSERT_TRUE(write_foundation_files(*demo_tags_));                                                  \
+    } while (0)
 
 // Makes the demo map 'demo' and its object tags with `tool`, working in the
 // current directory, and appends them to `tags`.  They include the interface
@@ -42,8 +90,8 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
 
 // Makes every string list of data/strings/stli (the interface's texts, the
 // maps' mission lists) with `tool`'s "strings" command, as the demo data
-// script does, and appends them to `tags`.  False (a test failure added) when
-// the tool fails on a source.
+// script does, and appends them to `tags` (in name order).  False (a test
+// failure added) when the tool fails on a source.
 bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags);
 
 // Writes the demo data set into the current directory as the game reads it:

@@ -6,10 +6,17 @@
 #include <cstring>
 #include <map>
 
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_text.h"
 #include "bitmaps.h"
 #include "cseries/cstrings.h"
+#include "cseries/registration.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
+#include "interface_definitions.h"
+#include "register_vesk_controls.h"
 #include "shapes.h"
+#include "support/demo_data.h"
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
 
@@ -306,4 +313,57 @@ dialog_data *dialog_test::open_dialog(const char *subgroup, const dialog_descrip
 {
     store_dialog(subgroup, dialog);
     return new_dialog(dialog_test_code(subgroup), handler, inhibitor, sleep_time, flags);
+}
+
+// ---- the demo's controls -------------------------------------------------------------
+
+void demo_shapes_test::SetUp()
+{
+    store_test::SetUp();
+    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    started = true;
+    clear_all_registrations();
+    register_shapes_hooks();
+    ASSERT_TRUE(initialize_shapes());
+    current_gameplay_version = 1811;
+    WRITE_DEMO_FOUNDATION_FILES();
+    start_store();
+    use_dialog_test_screen_bounds();
+    initialize_shapes_for_new_map();
+}
+
+void demo_shapes_test::TearDown()
+{
+    if (started)
+    {
+        close_all_dialogs();
+        dispose_shapes_from_old_map();
+        dispose_string_lists();
+        dispose_definitions();
+        clear_all_registrations();
+        restore_dialog_test_screen_bounds();
+    }
+    store_test::TearDown();
+}
+
+void demo_controls_test::SetUp()
+{
+    demo_shapes_test::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
+    ASSERT_TRUE(initialize_font_definitions());
+    ASSERT_TRUE(initialize_interface());
+    ASSERT_TRUE(initialize_interface_without_map());
+    ASSERT_NE(try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG), NONE);
+    register_vesk_controls();
+}
+
+void demo_controls_test::TearDown()
+{
+    if (started)
+    {
+        close_all_dialogs();
+        dispose_interface_from_old_map();
+        dispose_font_definitions_from_old_map();
+    }
+    demo_shapes_test::TearDown();
 }

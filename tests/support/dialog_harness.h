@@ -158,6 +158,32 @@ protected:
                              int16_t sleep_time = NONE);
 };
 
+// The demo's art without the dialog layer's input: a store of the demo tags
+// (the test skipped when the data tool is not built, failed under CI) under
+// gameplay version 1811, with the shapes started and every registration
+// cleared first, over the 640 x 480 test screen bounds.  `started` is true
+// once the test is not skipped.  TearDown closes the dialogs and disposes of
+// the shapes, string lists and definitions.
+class demo_shapes_test : public store_fixture::store_test
+{
+protected:
+    bool started = false;
+
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// demo_shapes_test with the interface fonts and definitions and the game's
+// controls, for tests that draw controls with the demo's art.
+class demo_controls_test : public demo_shapes_test
+{
+protected:
+    dialog_test_screen screen;
+
+    void SetUp() override;
+    void TearDown() override;
+};
+
 // The tag code of four characters.
 inline file_tag dialog_test_code(const char *text)
 {

@@ -2,12 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_text.h"
 #include "input/input_definitions.h"
+#include "support/demo_data.h"
 #include "support/game_core_fixture.h"
 #include "cseries/timers.h"
 #include "game_hooks.h"
+#include "game_preferences.h"
+#include "game_records.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
+#include "ingame_bars.h"
+#include "interface_definitions.h"
+#include "tag_files/tag_files.h"
 #include "vesk.h"
 
 // ---- the test clock ------------------------------------------------------------------
@@ -291,4 +301,53 @@ dialog_item_description row_item(int16_t id)
 {
     const int16_t left = (int16_t)(10 + 50 * (id - 1));
     return probe_item(id, rectangle2d{10, left, 40, (int16_t)(left + 40)});
+}
+
+// ---- the demo's interface and the bars ---------------------------------------------------
+
+void demo_interface_test::SetUp()
+{
+    // The foundation files go in before the store opens.
+    mkdir(TAG_FILES_FOLDER, 0755);
+    mkdir(PLUGINS_FOLDER, 0755);
+    WRITE_DEMO_FOUNDATION_FILES();
+    dialog_input_test::SetUp();
+    set_up = true;
+    store_interface_tags();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(initialize_font_definitions());
+    ASSERT_TRUE(initialize_interface());
+    ASSERT_TRUE(initialize_interface_without_map());
+}
+
+void demo_interface_test::TearDown()
+{
+    if (!set_up)
+    {
+        store_fixture::store_test::TearDown();
+        return;
+    }
+    close_all_dialogs();
+    dispose_interface_from_old_map();
+    dispose_font_definitions_from_old_map();
+    dialog_input_test::TearDown();
+}
+
+void bar_dialogs_test::SetUp()
+{
+    current_gameplay_version = 1811;
+    demo_interface_test::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
+    initialize_game_preferences();
+    saved_preferences = get_game_preferences()->flags;
+}
+
+void bar_dialogs_test::TearDown()
+{
+    if (set_up)
+    {
+        dispose_ingame_bars_from_old_map();
+        get_game_preferences()->flags = saved_preferences;
+    }
+    demo_interface_test::TearDown();
 }

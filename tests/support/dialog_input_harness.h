@@ -127,6 +127,36 @@ protected:
     static int16_t screen_y(int16_t y) { return (int16_t)(y + 100); }
 };
 
+// dialog_input_test over the demo's interface: the demo tags are the
+// foundation files (the test is skipped when the data tool is not built,
+// failed under CI), and the interface fonts and definitions are loaded
+// without a map.  `set_up` is true once the store is open; TearDown closes
+// the dialogs left open and disposes of the interface.
+class demo_interface_test : public dialog_input_test
+{
+protected:
+    bool set_up = false;
+
+    void SetUp() override;
+    void TearDown() override;
+    // Run once the store is open, before the interface loads: the local tags
+    // the interface reads at its start go in here.
+    virtual void store_interface_tags(void) {}
+};
+
+// demo_interface_test for the game's bars (the control bar and the status
+// bar) under gameplay version 1811, with the game preferences at their
+// defaults (their flags are put back by TearDown).  TearDown disposes of
+// both bars.
+class bar_dialogs_test : public demo_interface_test
+{
+protected:
+    uint32_t saved_preferences = 0;
+
+    void SetUp() override;
+    void TearDown() override;
+};
+
 // Probe answers of an item whose press completes at once.
 probe_answers presses_at_once(void);
 // Item `id` of a row of 40 x 30 probe items that do not overlap.

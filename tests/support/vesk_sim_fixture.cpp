@@ -14,9 +14,8 @@ void vesk_sim_fixture::SetUp()
 {
     char working[PATH_MAX];
     previous = getcwd(working, sizeof(working)) ? working : "/";
-    bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
-    tool = data_tool_path();
-    if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
+    bin = test_programs_directory();
+    REQUIRE_DATA_TOOL(tool);
     for (const std::string &name : programs_needed())
         if (!fs::exists(fs::path(bin) / name)) SKIP_OR_FAIL_UNDER_CI(name + " is missing");
     directory = enter_test_directory();

@@ -14,7 +14,7 @@ class vesk_sim_fixture : public ::testing::Test
 {
 protected:
     // The scratch directory, the directory the test started in, the
-    // programs' directory ("<start>/../bin") and the data tool.
+    // programs' directory (test_programs_directory()) and the data tool.
     std::string directory, previous, bin, tool;
 
     // Finds the data tool and the programs, skipping the test (failing it

@@ -30,8 +30,7 @@ protected:
 
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+        REQUIRE_DATA_TOOL(tool);
     }
     // Writes `source` as "dialog.txt" and runs the tool on it with `options`;
     // the exit status.  Its standard error is in `errors`.
@@ -40,9 +39,7 @@ protected:
         EXPECT_TRUE(write_whole_file("dialog.txt", source.data(), source.size()));
         fs::remove("out.tag");
         fs::remove("list.tag");
-        const std::string command =
-            "'" + tool + "' dialog out.tag " + options + " --subgroup dlog --name 'a dialog' dialog.txt >tool.out 2>tool.err";
-        const int status = exit_code_of(system(command.c_str()));
+        const int status = run_data_tool("dialog out.tag " + options + " --subgroup dlog --name 'a dialog' dialog.txt");
         errors = read_whole_file("tool.err");
         return status;
     }

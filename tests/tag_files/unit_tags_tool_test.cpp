@@ -33,20 +33,16 @@ protected:
 
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+        REQUIRE_DATA_TOOL(tool);
     }
     // Writes `source`, runs the tool for `group`; the exit status and the record bytes.
     int make(const char *group, const std::string &source, std::vector<uint8_t> *record)
     {
         EXPECT_TRUE(write_whole_file("source.txt", source.data(), source.size()));
         fs::remove("out.tag");
-        const std::string command = "'" + tool + "' objects out.tag --group " + group +
-                                    " --subgroup test --name test source.txt >tool.out 2>tool.err";
-        const int status = exit_code_of(system(command.c_str()));
-        const std::vector<uint8_t> bytes = read_file_bytes("out.tag");
-        record->clear();
-        if (bytes.size() > LOCAL_TAG_HEADER_SIZE) record->assign(bytes.begin() + LOCAL_TAG_HEADER_SIZE, bytes.end());
+        const int status =
+            run_data_tool(std::string("objects out.tag --group ") + group + " --subgroup test --name test source.txt");
+        *record = local_tag_file_data("out.tag");
         return status;
     }
     template <typename T> T host(std::vector<uint8_t> bytes, const byte_swap_code *codes)

@@ -26,8 +26,7 @@ protected:
 
     void SetUp() override
     {
-        tool = fs::absolute(fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the tool is not built next to the tests");
+        REQUIRE_DATA_TOOL(tool);
         make_store_folders();
         quiet_error_manager();
     }
@@ -35,10 +34,9 @@ protected:
     // Runs the tool; its exit status, with standard output in `*out`.
     int run(const std::string &arguments, std::string *out = nullptr)
     {
-        std::string command = "'" + tool + "' " + arguments + " >tool.out 2>tool.err";
-        int status = system(command.c_str());
+        const int status = run_data_tool(arguments);
         if (out) *out = read_whole_file("tool.out");
-        return exit_code_of(status);
+        return status;
     }
 };
 

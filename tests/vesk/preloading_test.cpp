@@ -10,6 +10,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
+#include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
 #include "tag_files/definitions.h"
@@ -47,8 +48,8 @@ const std::vector<bitmap_preload_data> two_bitmaps = {{FOUR_CHARACTER_CODE('c', 
 TEST(preload_layout, data_tool_writes_what_the_game_reads)
 {
     scratch_directory scratch;
-    const std::string tool = (fs::path(scratch.previous) / ".." / "bin" / "vesk_tags").string();
-    ASSERT_TRUE(fs::exists(tool));
+    std::string tool;
+    REQUIRE_DATA_TOOL(tool);
     const std::string source = "# a list\ntag tstp bbbb\ntag .256 coll  # the landscape\nbitmap coll 0\nbitmap coll 16383\n";
     ASSERT_TRUE(write_whole_file("list.txt", source.data(), source.size()));
     ASSERT_EQ(system(("'" + tool + "' preload out.tag --subgroup demo --name demo list.txt").c_str()), 0);
