@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (m.number_of_attacks < 0 || m.number_of_attacks > MAXIMUM_ATTACKS_PER_MONSTER) abort();
         if (m.maximum_artifacts_carried < 0 || m.maximum_artifacts_carried > MAXIMUM_ARTIFACTS_PER_MONSTER) abort();
         if (m.monster_class < 0 || m.monster_class >= NUMBER_OF_MONSTER_CLASSES) abort();
+        if (m.combined_power < 0 || m.combined_power > MAXIMUM_MONSTER_COMBINED_POWER) abort();
         if ((m.flags & ~MONSTER_DEFINITION_FLAGS_MASK) || (m.hack_flags & ~MONSTER_HACK_FLAGS_MASK) ||
             (m.more_hack_flags & ~MONSTER_MORE_HACK_FLAGS_MASK) || (m.extra_flags & ~MONSTER_DEFINITION_EXTRA_FLAGS_MASK))
             abort();

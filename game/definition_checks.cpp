@@ -3,6 +3,7 @@
 #include "definition_checks.h"
 
 #include "cseries/cseries.h"
+#include "cseries/errors.h"
 #include "cseries/log.h"
 
 void check_flags_32(uint32_t *flags, uint32_t mask, const char *name, const char *label)
@@ -41,4 +42,10 @@ void check_sequence_index(int16_t *sequence, const char *name, const char *label
     if (*sequence >= NONE) return;
     log_message(__FILE__, __LINE__, "definition '%s': %s index %d taken as none", name, label, (int)*sequence);
     *sequence = NONE;
+}
+
+bool refuse_definition_field(const char *name, const char *field, const char *what)
+{
+    ERROR_MESSAGE(_error_data_corrupted, "definition '%s' refused: %s %s", name, field, what);
+    return false;
 }

@@ -2,9 +2,11 @@
 
 #include "monster_definitions.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "cseries/log.h"
+#include "cseries/tags.h"
 #include "definition_checks.h"
 #include "local_projectile_groups.h"
 #include "media.h"
@@ -31,8 +33,9 @@ const byte_swap_code monster_definition_byte_swapping_data[] = {
     _begin_bs_array, NUMBER_OF_MONSTER_DEFINITION_SOUNDS, _2byte, _end_bs_array,
     _begin_bs_array, NUMBER_OF_MONSTER_DEFINITION_SOUNDS, _4byte, _end_bs_array,
     _begin_bs_array, MAXIMUM_ATTACKS_PER_MONSTER, MONSTER_ATTACK_BYTE_SWAPPING, _end_bs_array,
-    _begin_bs_array, 14, _4byte, _end_bs_array,
-    392, 64,
+    _begin_bs_array, 15, _4byte, _end_bs_array, // 512 .. the initial-artifacts group
+    _2byte, // combined_power
+    386, 64,
     _end_bs_array};
 
 const byte_swap_code artifact_definition_byte_swapping_data[] = {
@@ -70,6 +73,8 @@ void default_monster_definition(void *record)
     definition->burning_death_projectile_group_tag = definition->dying_projectile_group_tag = NONE;
     definition->exploding_projectile_group_tag = definition->local_projectile_group_tag = NONE;
     definition->object_tag = NONE;
+    // Each unit counts once until a definition weighs it otherwise.
+    definition->combined_power = 1;
     definition->collection_index = definition->object_type = NONE;
     definition->names_string_list_index = definition->spelling_string_list_index = NONE;
     definition->ammunition_projectile_type = definition->entrance_projectile_group_type = NONE;
@@ -78,6 +83,7 @@ void default_monster_definition(void *record)
     definition->burning_death_projectile_group_type = definition->dying_projectile_group_type = NONE;
     definition->exploding_projectile_group_type = definition->local_projectile_group_type = NONE;
     for (int16_t &sound : definition->sound_indexes) sound = NONE;
+    definition->initial_artifacts_projectile_group_type = NONE;
 }
 
 void default_artifact_definition(void *record)
@@ -121,6 +127,14 @@ bool validate_monster_definition(monster_definition *d, const char *name)
     {
         log_message(__FILE__, __LINE__, "monster definition '%s' refused: negative speed, radius or size", name);
         return false;
+    }
+    // Sums of powers are taken in 16 and 32 bits: a negative power would turn
+    // them, and every ratio built on them, around.
+    if (d->combined_power < 0 || d->combined_power > MAXIMUM_MONSTER_COMBINED_POWER)
+    {
+        char what[48];
+        snprintf(what, sizeof(what), "%d is not one of 0-%d", (int)d->combined_power, MAXIMUM_MONSTER_COMBINED_POWER);
+        return refuse_definition_field(name, "combined_power", what);
     }
     check_flags_32(&d->flags, MONSTER_DEFINITION_FLAGS_MASK, name, "flags");
     check_flags_32(&d->hack_flags, MONSTER_HACK_FLAGS_MASK, name, "hack flags");
@@ -221,7 +235,13 @@ static void monster_definition_dependencies(definition_globals *, int32_t, int32
                              _dependency_optional_flag);
     report_if_registered(report, LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->local_projectile_group_tag,
                          &d->local_projectile_group_type, _dependency_optional_flag);
+    // Optional for the registry: a group that does not load is refused by the
+    // postprocess, in its own words.
+    report_if_registered(report, PROJECTILE_GROUP_DEFINITION_GROUP_TAG, d->initial_artifacts_projectile_group_tag,
+                         &d->initial_artifacts_projectile_group_type, _dependency_optional_flag);
 }
+
+static bool names_a_tag(tag value) { return value != NONE && value != 0; }
 
 // Validation resets the run-time block, which by now holds the dependency
 // indexes: keep them across it.
@@ -233,9 +253,32 @@ static bool postprocess_monster_definition(definition_globals *group, int32_t in
     int16_t attack_types[MAXIMUM_ATTACKS_PER_MONSTER];
     memcpy(saved, (const uint8_t *)d + runtime, sizeof(saved));
     for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i) attack_types[i] = d->attacks[i].projectile_type;
-    if (!validate_monster_definition(d, get_definition_name(group, index))) return false;
+    const char *name = get_definition_name(group, index);
+    if (!validate_monster_definition(d, name)) return false;
     memcpy((uint8_t *)d + runtime, saved, sizeof(saved));
     for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i) d->attacks[i].projectile_type = attack_types[i];
+    // Every new unit of the type would be handed nothing, or the wrong thing,
+    // without a word: refuse the type instead.
+    if (names_a_tag(d->initial_artifacts_projectile_group_tag) &&
+        d->initial_artifacts_projectile_group_type == NONE &&
+        get_definition_group(PROJECTILE_GROUP_DEFINITION_GROUP_TAG))
+    {
+        char what[64];
+        snprintf(what, sizeof(what), "'%s' is not a projectile group ('prgr')",
+                 tag_to_string(d->initial_artifacts_projectile_group_tag));
+        return refuse_definition_field(name, "initial_artifacts_group", what);
+    }
+    return true;
+}
+
+// Version 1 had neither field: every unit counted 1 and none was handed
+// artifacts, whatever its spare bytes held.
+static bool convert_monster_definition(definition_globals *, int32_t, void *record, int16_t version)
+{
+    if (version != 1) return false;
+    monster_definition *d = (monster_definition *)record;
+    d->initial_artifacts_projectile_group_tag = 0;
+    d->combined_power = 1;
     return true;
 }
 
@@ -278,7 +321,7 @@ definition_globals monster_definitions = {
     .runtime_size = 0,
     .dependencies = monster_definition_dependencies,
     .postprocess = postprocess_monster_definition,
-    .convert = nullptr,
+    .convert = convert_monster_definition,
     .default_definition = default_monster_definition,
     .tag_header_user_data = nullptr,
     .byte_swapping_data = monster_definition_byte_swapping_data,
@@ -325,4 +368,10 @@ monster_definition *get_monster_definition(int32_t index)
 artifact_definition *get_artifact_definition(int32_t index)
 {
     return (artifact_definition *)try_and_get_definition(&artifact_definitions, index);
+}
+
+int16_t monster_type_combined_power(int32_t monster_type)
+{
+    const monster_definition *definition = get_monster_definition(monster_type);
+    return definition ? definition->combined_power : 0;
 }

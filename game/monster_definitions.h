@@ -20,7 +20,11 @@
 
 enum
 {
-    MONSTER_DEFINITION_VERSION = 1,
+    // 2 added combined_power and the initial-artifacts group; a version 1 tag
+    // is taken with a power of 1 and no initial artifacts (what it meant then).
+    MONSTER_DEFINITION_VERSION = 2,
+    // combined_power is refused outside 0..this.
+    MAXIMUM_MONSTER_COMBINED_POWER = 32767,
     MAXIMUM_MONSTER_DEFINITIONS_PER_MAP = 128,
     MAXIMUM_ATTACKS_PER_MONSTER = 4,
     NUMBER_OF_MONSTER_ATTACK_SEQUENCES = 4,
@@ -337,7 +341,11 @@ struct monster_definition
     tag local_projectile_group_tag; // 'lpgr'
     tag object_tag; // 'obje'
     tag map_action_tag; // the ambient-life behaviour of its units; 0 (the default) or NONE: none
-    uint8_t unused[392];
+    tag initial_artifacts_projectile_group_tag; // 'prgr' handed to each new unit; 0 (the default) or NONE: none
+    // What one unit weighs when scripts and the attack AI sum strengths;
+    // 0..MAXIMUM_MONSTER_COMBINED_POWER, default 1.
+    int16_t combined_power;
+    uint8_t unused[386];
 
     // Run time: filled by the loader, never stored.
     int16_t collection_index;
@@ -355,7 +363,8 @@ struct monster_definition
     int16_t exploding_projectile_group_type;
     int16_t local_projectile_group_type;
     int16_t sound_indexes[NUMBER_OF_MONSTER_DEFINITION_SOUNDS];
-    int16_t unused_runtime[2];
+    int16_t initial_artifacts_projectile_group_type;
+    int16_t unused_runtime;
 };
 static_assert(sizeof(monster_definition) == 1024);
 static_assert(offsetof(monster_definition, collection_tag) == 16);
@@ -372,9 +381,12 @@ static_assert(offsetof(monster_definition, attacks) == 256);
 static_assert(offsetof(monster_definition, names_string_list_tag) == 512);
 static_assert(offsetof(monster_definition, object_tag) == 560);
 static_assert(offsetof(monster_definition, map_action_tag) == 564);
-static_assert(offsetof(monster_definition, unused) == 568);
+static_assert(offsetof(monster_definition, initial_artifacts_projectile_group_tag) == 568);
+static_assert(offsetof(monster_definition, combined_power) == 572);
+static_assert(offsetof(monster_definition, unused) == 574);
 static_assert(offsetof(monster_definition, collection_index) == 960);
 static_assert(offsetof(monster_definition, sound_indexes) == 988);
+static_assert(offsetof(monster_definition, initial_artifacts_projectile_group_type) == 1020);
 
 // artifact_definition.flags
 enum artifact_flags
@@ -447,7 +459,11 @@ void default_artifact_definition(void *record);
 // Checks a loaded, swapped record (defaults already past a short one) before
 // anything indexes tables with it.  Counts and indexes outside their tables are
 // repaired where a safe value exists (each repair logged); false (logged) when
-// the record cannot be used.  `name` labels the log lines.
+// the record cannot be used; a combined_power outside
+// 0..MAXIMUM_MONSTER_COMBINED_POWER is refused with code 10 naming the field.
+// `name` labels the log lines.  Whether the initial-artifacts group is a
+// projectile group is the loader's question (code 10 as well), once the
+// group is looked up.
 bool validate_monster_definition(monster_definition *definition, const char *name);
 bool validate_artifact_definition(artifact_definition *definition, const char *name);
 
@@ -464,4 +480,9 @@ void dispose_monster_definitions_from_old_map(void);
 
 // The definition at `index`, or null for a hole or an index out of range.
 monster_definition *get_monster_definition(int32_t index);
+
+// The power one unit of the type adds wherever strengths are summed (the
+// scripts' power tests, the spatial groups, the attack AI): the definition's
+// combined_power, 0 for a type that does not exist.
+int16_t monster_type_combined_power(int32_t monster_type);
 artifact_definition *get_artifact_definition(int32_t index);

@@ -152,6 +152,14 @@ static void flag_entrance_projectile_group(monster_data *monster, const monster_
         monster->extra_flags |= _monster_should_spawn_entrance_proj_group_extra_flag;
 }
 
+// The artifacts the definition hands each new unit (its draws are the
+// inventory's, docs/determinism.md); the unit may be gone afterwards.
+static void give_initial_artifacts(int32_t monster_index, const monster_definition *definition)
+{
+    if (definition->initial_artifacts_projectile_group_type != NONE)
+        give_artifacts_from_projectile_group(monster_index, definition->initial_artifacts_projectile_group_type);
+}
+
 // The scale drawn before the colour permutation, with the object layer's rule.
 static short_fixed draw_object_scale(int16_t object_type)
 {
@@ -337,8 +345,14 @@ static int32_t place_monster(marker_data *marker)
     monster = monster_by_identifier(monster_index, identifier);
     if (!monster) return NONE;
 
-    if (current_gameplay_version >= 1511) flag_entrance_projectile_group(monster, definition);
+    if (current_gameplay_version >= 1511)
+    {
+        flag_entrance_projectile_group(monster, definition);
+        give_initial_artifacts(monster_index, definition);
+    }
     entry->count += 1;
+    monster = monster_by_identifier(monster_index, identifier);
+    if (!monster) return NONE;
 
     if (marker->flags & _marker_detonates_immediately_flag)
     {
@@ -408,6 +422,9 @@ int32_t new_monster_at_location(tag parent_unit_tag, const world_location3d *loc
         monster->extra_flags |= extra_flags_to_add;
     }
     flag_entrance_projectile_group(monster, definition);
+    give_initial_artifacts(monster_index, definition);
+    monster = monster_by_identifier(monster_index, identifier);
+    if (!monster) return NONE;
 
     // Set down when it landed just above the ground; else it is in the air.
     object_data *object = get_object(monster->object_index);
@@ -548,6 +565,8 @@ static void make_death_projectile_group(int32_t monster_index, const monster_def
         if (damage->type == _damage_explosive_electricity || (damage->type == _damage_fire && death_type != _monster_death_fire))
             group->flags |= _new_projectile_group_has_smoking_source_flag;
         if (damage->type == _damage_gas) group->flags |= _new_projectile_group_no_blood_flag;
+        if (damage->flags & _damage_detonates_explosives_immediately_flag)
+            group->flags |= _new_projectile_group_detonate_explosives_flag;
     }
     if (monster->action == _monster_action_stoned)
     {
@@ -565,9 +584,16 @@ static void drop_ammunition(monster_data *monster, const monster_definition *def
     const int32_t count = monster->ammunition_count;
     monster->ammunition_count = 0;
     if (!definition || definition->ammunition_projectile_type == NONE) return;
-    // The definitions carry no way for a death to detonate explosives, so a
-    // unit that keeps its ammunition drops none.
-    if (definition->flags & _monster_does_not_drop_ammo_when_dying_flag) return;
+    // A unit that keeps its ammunition still lets explosive ammunition go
+    // when its death sets explosives off (the drops then go off at once).
+    if (definition->flags & _monster_does_not_drop_ammo_when_dying_flag)
+    {
+        const projectile_definition *ammunition = get_projectile_definition(definition->ammunition_projectile_type);
+        const bool explosive = ammunition && (ammunition->projectile_class == _projectile_class_explosive_object ||
+                                              ammunition->projectile_class ==
+                                                  _projectile_class_potentially_explosive_object);
+        if (!(explosive && (group->flags & _new_projectile_group_detonate_explosives_flag))) return;
+    }
     for (int32_t i = 0; i < count; ++i)
         new_projectile_group_part(group, AMMUNITION_DROP_POSITION, AMMUNITION_DROP_POSITION,
                                   definition->ammunition_projectile_type, 0, false);

@@ -257,11 +257,17 @@ enum damage_flag_bits
     _damage_cannot_be_blocked_bit = 1,
     _damage_is_long_range_bit = 2,
     _damage_does_not_make_monsters_flinch_bit = 3,
+    // A unit this kills sets explosives off: its death group's explosive
+    // projectiles, and explosive ammunition it would otherwise keep, go off at once.
+    _damage_detonates_explosives_immediately_bit = 4,
 
     _damage_does_not_interrupt_events_flag = FLAG(_damage_does_not_interrupt_events_bit),
     _damage_cannot_be_blocked_flag = FLAG(_damage_cannot_be_blocked_bit),
     _damage_is_long_range_flag = FLAG(_damage_is_long_range_bit),
     _damage_does_not_make_monsters_flinch_flag = FLAG(_damage_does_not_make_monsters_flinch_bit),
+    _damage_detonates_explosives_immediately_flag = FLAG(_damage_detonates_explosives_immediately_bit),
+
+    DAMAGE_DEFINITION_FLAGS_MASK = 0x1F,
 };
 
 // Result bits of damage_object.

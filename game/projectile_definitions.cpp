@@ -114,10 +114,7 @@ static bool validate_damage(damage_definition *damage, const char *name)
                     (int)damage->type, NUMBER_OF_DAMAGE_TYPES - 1);
         return false;
     }
-    check_flags_16(&damage->flags,
-                   _damage_does_not_interrupt_events_flag | _damage_cannot_be_blocked_flag |
-                       _damage_is_long_range_flag | _damage_does_not_make_monsters_flinch_flag,
-                   name, "damage flags");
+    check_flags_16(&damage->flags, DAMAGE_DEFINITION_FLAGS_MASK, name, "damage flags");
     check_not_negative(&damage->damage_delta, name, "damage delta");
     check_not_negative(&damage->radius_lower_bound, name, "damage radius");
     check_not_negative(&damage->radius_delta, name, "damage radius delta");

@@ -77,11 +77,6 @@ spatial_group *first_spatial_group(void) { return spatial_group_globals.first_gr
 spatial_supergroup *first_spatial_supergroup(void) { return spatial_group_globals.first_supergroup; }
 int32_t spatial_groups_buffer_bytes_used(void) { return spatial_group_globals.bytes_used; }
 
-int16_t monster_type_combined_power(int32_t monster_type)
-{
-    return get_monster_definition(monster_type) ? 1 : 0;
-}
-
 // ---- groups -------------------------------------------------------------------------------
 
 static bool monster_is_used(int32_t monster_index)

@@ -132,10 +132,8 @@ int32_t spatial_groups_buffer_bytes_used(void);
 spatial_group *obstructing_group(const world_point2d *origin, const spatial_group *target,
                                  int16_t friendly_team_index);
 
-// The power one unit of the type adds to its group (the 'mons' record carries
-// no power of its own: every unit counts 1; 0 for a type that does not exist).
-// Script procedures that weigh units use the same value.
-int16_t monster_type_combined_power(int32_t monster_type);
+// The power one unit adds to its group is monster_type_combined_power
+// (monster_definitions.h), the value the script procedures weigh units with.
 
 // ---- the attack AI's marks ------------------------------------------------------------
 

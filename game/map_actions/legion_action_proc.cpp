@@ -8,6 +8,7 @@
 #include "map_action_engine.h"
 #include "map_action_parameters.h"
 #include "monster_commands.h"
+#include "monster_definitions.h"
 #include "monster_lists.h"
 #include "monsters.h"
 #include "objects.h"

@@ -2,7 +2,9 @@
 // markers, fliers, veterans), immediate detonation without endless respawn,
 // death groups and their fallbacks, respawn under the former owner, the
 // re-entrant kill, the elimination of a team, death notices and owners,
-// hiding and calling in, healing and the special-ability questions.
+// hiding and calling in, healing and the special-ability questions, initial
+// artifacts handed out at creation with their draws, and damage that sets
+// explosives off.
 
 #include "tag_files/store_fixture.h"
 
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "collection_references.h"
+#include "damage.h"
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
 #include "game_records.h"
@@ -25,6 +28,7 @@
 #include "monster_life.h"
 #include "monster_owners.h"
 #include "monsters.h"
+#include "object_definitions.h"
 #include "overhead_text.h"
 #include "objects.h"
 #include "players.h"
@@ -152,6 +156,49 @@ protected:
         for (int32_t i = 0; i < MAXIMUM_MONSTERS_PER_MAP; ++i) count += get_monster_data(i) != nullptr;
         return count;
     }
+
+    // Definitions made once the map is started (the loaded 'mons' is mons_type()).
+    int16_t mons_type(void) { return (int16_t)subgroup_tag_to_definition_index(&monster_definitions, MONS_TAG); }
+    tag next_name(char kind)
+    {
+        const int32_t n = next_tag++;
+        return FOUR_CHARACTER_CODE('t', kind, 'a' + n / 10, '0' + n % 10);
+    }
+    // A projectile of `projectile_class` with a body, carrying `artifact` (NONE: none).
+    int16_t add_projectile(int16_t projectile_class, int16_t artifact = NONE)
+    {
+        object_definition body;
+        memset(&body, 0, sizeof(body));
+        body.scale_lower_bound = 256;
+        body.maximum_vitality = 10;
+        projectile_definition d;
+        default_projectile_definition(&d);
+        d.object_type = (int16_t)new_definition(&object_definitions, next_name('o'), &body);
+        d.sequence_indexes[0] = 0;
+        d.lifespan_lower_bound = 400;
+        d.projectile_class = projectile_class;
+        d.artifact_index = artifact;
+        return (int16_t)new_definition(get_projectile_definition_group(), next_name('p'), &d);
+    }
+    // A group of one part: `lower` + random(`delta`) of `projectile`.
+    int16_t add_group(int16_t projectile, int16_t lower, int16_t delta)
+    {
+        projectile_group_definition g;
+        default_projectile_group_definition(&g);
+        g.number_of_parts = 1;
+        g.parts[0].projectile_type = projectile;
+        g.parts[0].count_lower_bound = lower;
+        g.parts[0].count_delta = delta;
+        return (int16_t)new_definition(get_projectile_group_definition_group(), next_name('g'), &g);
+    }
+    std::vector<int32_t> projectiles_of_type(int16_t type)
+    {
+        std::vector<int32_t> found;
+        for (int32_t i = 0; i < MAXIMUM_PROJECTILES_PER_MAP; ++i)
+            if (const projectile_data *p = get_projectile_data(i); p && p->type == type) found.push_back(i);
+        return found;
+    }
+    int32_t next_tag = 0;
 };
 
 // ---- placement --------------------------------------------------------------------
@@ -587,6 +634,113 @@ TEST_F(monster_life_test, special_ability_modes_follow_ammunition_mana_and_refle
     }
     attack.extra_flags = 0;
     EXPECT_FALSE(special_ability_can_be_used_against_friendlies(index));
+}
+
+// ---- initial artifacts and explosives ----------------------------------------------------
+
+TEST_F(monster_life_test, initial_artifacts_are_held_after_creation_with_one_draw_per_item_and_one_per_count)
+{
+    mons.flags |= _monster_carries_multiple_artifacts_flag;
+    mons.maximum_artifacts_carried = MAXIMUM_ARTIFACTS_PER_MONSTER;
+    struct row
+    {
+        int32_t version;
+        bool from_marker; // else promoted at a location
+        int16_t lower, delta;
+        bool handed_out;
+    } rows[] = {
+        {1820, true, 2, 0, true},  {1820, true, 2, 2, true},  {1511, true, 1, 0, true},
+        {1510, true, 2, 0, false}, // a unit from a marker gets them from 1511 on
+        {1820, false, 3, 0, true}, {1500, false, 1, 3, true}, // a promoted one in every version
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << r.version << (r.from_marker ? " marker" : " location") << " " << r.lower
+                                        << "+" << r.delta);
+        start({unit_marker(0, 10, 1000, 1000), unit_marker(0, 11, 3000, 3000)}, 0, r.version);
+        artifact_definition plain;
+        default_artifact_definition(&plain);
+        const int16_t artifact = (int16_t)new_definition(&artifact_definitions, next_name('a'), &plain);
+        const int16_t group = add_group(add_projectile(_projectile_class_item, artifact), r.lower, r.delta);
+        const auto create = [&](int32_t marker_index) {
+            if (r.from_marker) return new_monster(marker(marker_index));
+            const world_location3d at = marker(marker_index)->location;
+            return new_monster_at_location(UNIT_TAG, &at, 0, 0, 0);
+        };
+        // The same creation without the group gives the draws to compare with.
+        set_random_seed(31);
+        uint32_t before = get_vesk_random_draw_count();
+        ASSERT_NE(create(0), NONE);
+        const uint32_t plain_draws = get_vesk_random_draw_count() - before;
+        set_random_seed(31);
+        for (uint32_t i = 0; i < plain_draws; ++i) vesk_random();
+        const uint16_t count_draw = vesk_random();
+
+        get_monster_definition(mons_type())->initial_artifacts_projectile_group_type = group;
+        set_random_seed(31);
+        before = get_vesk_random_draw_count();
+        const int32_t index = create(1);
+        const uint32_t draws = get_vesk_random_draw_count() - before;
+        ASSERT_NE(index, NONE);
+        const int32_t held = !r.handed_out ? 0 : r.lower + ((r.delta > 0 ? (int32_t)count_draw * r.delta : 0) >> 16);
+        EXPECT_EQ(unit(index)->held_object_count, held);
+        // Per item the appearing draw and the projectile's own: its shape's
+        // frame, phase and view (no deltas, no mirrors); one more for a count
+        // with a delta.
+        EXPECT_EQ(draws - plain_draws, (uint32_t)(held * (1 + 3) + (r.handed_out && r.delta > 0)));
+        for (int32_t i = 0; i < held; ++i)
+        {
+            const object_data *item = get_object(unit(index)->held_object_indexes[i]);
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ(item->owner, _object_is_dormant_projectile);
+            EXPECT_TRUE(item->flags & _object_is_invisible_flag);
+        }
+        stop();
+    }
+}
+
+TEST_F(monster_life_test, damage_that_detonates_explosives_sets_off_the_death_group_and_kept_explosive_ammunition)
+{
+    mons.flags |= _monster_does_not_drop_ammo_when_dying_flag;
+    struct row
+    {
+        uint16_t damage_flags;
+        int16_t ammunition_class;
+        size_t dropped;
+        bool group_goes_off;
+    } rows[] = {
+        {0, _projectile_class_explosive_object, 0, false},
+        {_damage_detonates_explosives_immediately_flag, _projectile_class_explosive_object, 3, true},
+        {_damage_detonates_explosives_immediately_flag, _projectile_class_potentially_explosive_object, 3, true},
+        {_damage_detonates_explosives_immediately_flag, _projectile_class_lethal_object, 0, true}, // still kept
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << "flags " << r.damage_flags << " class " << r.ammunition_class);
+        start({unit_marker(0, 10, 1000, 1000)});
+        const int16_t ammunition = add_projectile(r.ammunition_class);
+        const int16_t keg = add_projectile(_projectile_class_explosive_object);
+        monster_definition *definition = get_monster_definition(mons_type());
+        definition->ammunition_projectile_type = ammunition;
+        definition->dying_projectile_group_type = add_group(keg, 1, 0);
+        const int32_t index = new_monster(marker(0));
+        ASSERT_NE(index, NONE);
+        unit(index)->ammunition_count = 3;
+
+        const damage_definition damage = {_damage_kinetic, r.damage_flags, 512, 0, 0, 0, 0, 0};
+        damage_data data;
+        initialize_damage_data(&data);
+        data.epicenter = body(index)->location.position;
+        kill_monster(index, &damage, &data, _monster_death_soft);
+
+        EXPECT_EQ(projectiles_of_type(ammunition).size(), r.dropped);
+        const std::vector<int32_t> kegs = projectiles_of_type(keg);
+        ASSERT_EQ(kegs.size(), 1u);
+        EXPECT_EQ((get_projectile_data(kegs[0])->flags & _projectile_detonates_immediately_flag) != 0, r.group_goes_off);
+        for (const int32_t dropped : projectiles_of_type(ammunition))
+            EXPECT_TRUE(get_projectile_data(dropped)->flags & _projectile_detonates_immediately_flag);
+        stop();
+    }
 }
 
 } // namespace

@@ -2,7 +2,8 @@
 // per-unit thresholds is read, the local-only selection test, the tests that
 // replace every earlier result, the power ratio's boundary, the averages over
 // the largest list seen, 'devi' on the first trigger, the circle without a
-// radius, the '#glo' record, and the 'clos' draws against a known seed.
+// radius, the '#glo' record, the 'clos' draws against a known seed, and the
+// power tests (with the geometry filter's) weighing units by their type.
 
 #include "script_unit_world.h"
 
@@ -144,6 +145,54 @@ TEST_F(test_units_action_proc_test, an_equal_power_ratio_passes_both_comparisons
     EXPECT_EQ(run(ratio("por>", 65537)), ran);
     // No unit of team 1: the ratio is the largest value.
     EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).fixeds(four("por>"), {0x7FFFFFFF}); }), passed);
+}
+
+// One blade of power 10 on team 0 against two bows of power 3 on team 1:
+// counted by units team 0 would be the weaker side.
+TEST_F(test_units_action_proc_test, power_tests_weigh_each_unit_by_its_types_combined_power)
+{
+    definition()->combined_power = 10;
+    int16_t bow_unit = NONE;
+    const int16_t bow = add_monster_type(&bow_unit);
+    get_monster_definition(bow)->combined_power = 3;
+    monster(make_unit(0, {2000, 2000, 0}))->identifier = 10;
+    monster(make_unit(1, {2200, 2000, 0}, bow, bow_unit))->identifier = 20;
+    monster(make_unit(1, {2400, 2000, 0}, bow, bow_unit))->identifier = 21;
+    struct row
+    {
+        const char *name;
+        int32_t value; // 16.16
+        uint32_t result;
+    } rows[] = {
+        {"por>", 65536, passed}, // 10/6
+        {"por<", 98304, ran},
+        {"por<", 114688, passed},
+        {">pow", 5 * 65536, passed}, // 16/3 a unit
+        {"<pow", 5 * 65536, ran},
+        {"<pow", 6 * 65536, passed},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(run([&](test_action &a) { a.units(four("subj"), {10, 20, 21}).fixeds(four(r.name), {r.value}); }),
+                  r.result)
+            << r.name << " " << r.value;
+
+    // The geometry filter keeps the units whose own power passes.
+    const struct
+    {
+        const char *name;
+        std::vector<int16_t> kept;
+    } filters[] = {{"pow>", {10}}, {"pow<", {20, 21}}};
+    for (const auto &f : filters)
+    {
+        dispose_map_actions_from_old_map();
+        initialize_map_actions_for_new_map();
+        test_action geom{1, four("geom")};
+        geom.units(four("subj"), {10, 20, 21}).flag(four("_map")).ids(four("resu"), {2}).ints(four(f.name), {5});
+        names(geom, "insi", {"in__"});
+        ASSERT_TRUE(import_test_actions({geom, test_action{2, (action_tag)NONE}}));
+        trigger_map_action(0);
+        EXPECT_EQ(unit_list(1, "in__"), f.kept) << f.name;
+    }
 }
 
 TEST_F(test_units_action_proc_test, averages_divide_by_the_largest_list_seen_and_the_record_keeps_it)

@@ -1,7 +1,8 @@
 // The unit and projectile definition records as the loader takes them: short
 // tags read through the registry get the group's defaults for their tail, and
 // the checks repair or refuse counts, indexes and flags outside their tables
-// before anything indexes a table with them.
+// before anything indexes a table with them; the 'mons' row refuses a power or
+// an initial-artifacts group it cannot use and reads version 1 tags as before.
 
 #include "tag_files/store_fixture.h"
 
@@ -10,9 +11,11 @@
 #include <vector>
 
 #include "cseries/byte_swapping.h"
+#include "cseries/errors.h"
 #include "local_projectile_groups.h"
 #include "monster_definitions.h"
 #include "projectile_definitions.h"
+#include "support/unit_world_test.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
@@ -143,7 +146,7 @@ TEST(definition_records, projectiles_refuse_unknown_damage_and_repair_the_rest)
     p.object_type = 12;
     p.sound_indexes[1] = 3;
     ASSERT_TRUE(validate_projectile_definition(&p, "test"));
-    EXPECT_EQ(p.damage.flags, 0xF);
+    EXPECT_EQ(p.damage.flags, DAMAGE_DEFINITION_FLAGS_MASK);
     EXPECT_EQ(p.damage.radius_delta, 0);
     EXPECT_EQ(p.projectile_class, NONE);
     EXPECT_EQ(p.sequence_indexes[2], NONE);
@@ -310,6 +313,110 @@ TEST_F(definition_loading, short_tags_get_the_defaults_for_their_tail)
     EXPECT_EQ(gd->mesh_effect_type, NONE);
     EXPECT_EQ(gd->parts[6].appearing_fraction, FIXED_FRACTION_ONE);
     for (definition_globals &d : groups) dispose_definitions_from_old_map(&d);
+}
+
+} // namespace
+
+// The 'mons' row of the real program: combined_power and the initial-artifacts
+// group are read, refused (code 10 naming the field) when outside what the
+// simulation can use, and a version 1 tag keeps what it meant.
+namespace {
+
+tag four(const char *s) { return FOUR_CHARACTER_CODE(s[0], s[1], s[2], s[3]); }
+
+class monster_definition_loading : public unit_world_test
+{
+protected:
+    void SetUp() override
+    {
+        start_unit_store();
+        ASSERT_NO_FATAL_FAILURE(write_unit_tags());
+        projectile_group_definition group;
+        default_projectile_group_definition(&group);
+        write_swapped(PROJECTILE_GROUP_DEFINITION_GROUP_TAG, "gift", 1, &group, sizeof(group),
+                      projectile_group_definition_byte_swapping_data);
+        projectile_definition projectile;
+        default_projectile_definition(&projectile);
+        write_swapped(PROJECTILE_DEFINITION_GROUP_TAG, "arro", 1, &projectile, sizeof(projectile),
+                      projectile_definition_byte_swapping_data);
+        ASSERT_NO_FATAL_FAILURE(start_units_world_for_teams({0, 1}));
+        ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
+        clear_pending_error();
+    }
+    void TearDown() override
+    {
+        clear_pending_error();
+        dispose_projectiles_from_old_map();
+        dispose_explosions_from_old_map();
+        dispose_units_world();
+        store_test::TearDown();
+    }
+    void write_swapped(tag group, const char *name, int16_t version, const void *record, size_t size,
+                       const byte_swap_code *codes)
+    {
+        std::vector<uint8_t> bytes((const uint8_t *)record, (const uint8_t *)record + size);
+        ASSERT_TRUE(byte_swap_data(name, bytes.data(), (int32_t)size, 1, codes));
+        write_local_tag(group, name, version, bytes.data(), (int32_t)size);
+    }
+};
+
+TEST_F(monster_definition_loading, power_and_initial_artifacts_are_read_refused_or_taken_from_version_1)
+{
+    const tag gift = FOUR_CHARACTER_CODE('g', 'i', 'f', 't'), arrow = FOUR_CHARACTER_CODE('a', 'r', 'r', 'o');
+    struct row
+    {
+        const char *monster, *unit;
+        int16_t version, power;
+        tag group;
+        bool loads;
+        int16_t power_read;
+        bool has_group;
+        const char *refused_field;
+    } rows[] = {
+        {"mon1", "uni1", 2, 12, gift, true, 12, true, nullptr},
+        {"mon2", "uni2", 2, 32767, 0, true, 32767, false, nullptr},
+        {"mon3", "uni3", 2, -1, 0, false, 0, false, "combined_power"},
+        {"mon4", "uni4", 2, 5, arrow, false, 0, false, "initial_artifacts_group"},
+        // Version 1 left these bytes unused: whatever they hold, a unit counts 1.
+        {"mon5", "uni5", 1, -1, arrow, true, 1, false, nullptr},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.monster);
+        monster_definition m;
+        default_monster_definition(&m);
+        m.collection_tag = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
+        m.combined_power = r.power;
+        m.initial_artifacts_projectile_group_tag = r.group;
+        write_swapped(MONSTER_DEFINITION_GROUP_TAG, r.monster, r.version, &m, sizeof(m),
+                      monster_definition_byte_swapping_data);
+        uint8_t unit[128] = {};
+        memcpy(unit, r.monster, 4);
+        memcpy(unit + 4, "refa", 4);
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, r.unit, UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+
+        clear_pending_error();
+        const int32_t unit_type = try_definition_tag_to_index(&unit_definitions, four(r.unit), true, 0);
+        int32_t code = 0;
+        char text[256] = "";
+        const bool pending = error_pending(&code, text, sizeof(text));
+        if (!r.loads)
+        {
+            EXPECT_EQ(unit_type, NONE);
+            ASSERT_TRUE(pending);
+            EXPECT_EQ(code, _error_data_corrupted);
+            EXPECT_NE(strstr(text, r.refused_field), nullptr) << text;
+            continue;
+        }
+        ASSERT_NE(unit_type, NONE);
+        EXPECT_FALSE(pending) << text;
+        const int16_t type = get_unit_definition(unit_type)->monster_type;
+        EXPECT_EQ(monster_type_combined_power(type), r.power_read);
+        EXPECT_EQ(get_monster_definition(type)->initial_artifacts_projectile_group_type != NONE, r.has_group);
+    }
+    // The map goes on with the types that loaded.
+    EXPECT_NE(try_definition_tag_to_index(&unit_definitions, four("wa01"), true, 0), NONE);
+    EXPECT_EQ(monster_type_combined_power(NONE), 0);
 }
 
 } // namespace

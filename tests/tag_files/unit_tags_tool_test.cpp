@@ -14,6 +14,7 @@
 #include "local_projectile_groups.h"
 #include "monster_definitions.h"
 #include "projectile_definitions.h"
+#include "tag_files/tag_file_formats.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "unit_definitions.h"
@@ -94,7 +95,7 @@ TEST_F(UnitTagsTool, monster_fields_land_at_their_offsets_and_read_back)
                                "sound_type 15 5\nsound 15 snd1\n"
                                "attack 1 flags 0x8210\nattack 1 projectile arro\nattack 1 maximum_range 6000\n"
                                "attack 1 sequence 3 21\nattack 1 sequence_flags 3 2\nattack 1 mana_cost -5\n"
-                               "names wana\nobject wa01\n";
+                               "names wana\nobject wa01\ninitial_artifacts_group gift\ncombined_power 12\n";
     std::vector<uint8_t> r;
     ASSERT_EQ(make("mons", source, &r), 0) << read_whole_file("tool.err");
     ASSERT_EQ(r.size(), 1024u);
@@ -124,7 +125,13 @@ TEST_F(UnitTagsTool, monster_fields_land_at_their_offsets_and_read_back)
     EXPECT_EQ(be32(r, 512), (uint32_t)FOUR_CHARACTER_CODE('w', 'a', 'n', 'a'));
     EXPECT_EQ(be32(r, 516), (uint32_t)NONE);
     EXPECT_EQ(be32(r, 560), (uint32_t)FOUR_CHARACTER_CODE('w', 'a', '0', '1'));
-    EXPECT_TRUE(zero(r, 564, 1024));
+    EXPECT_EQ(be32(r, 564), 0u); // no map action
+    EXPECT_EQ(be32(r, 568), (uint32_t)FOUR_CHARACTER_CODE('g', 'i', 'f', 't'));
+    EXPECT_EQ(be16(r, 572), 12);
+    EXPECT_TRUE(zero(r, 574, 1024));
+    const std::vector<uint8_t> file = read_file_bytes("out.tag");
+    ASSERT_GE(file.size(), LOCAL_TAG_HEADER_SIZE);
+    EXPECT_EQ(be16(file, offsetof(local_tag_file_header, version)), MONSTER_DEFINITION_VERSION);
 
     monster_definition m = host<monster_definition>(r, monster_definition_byte_swapping_data);
     EXPECT_EQ(m.flags, _monster_targetable_if_ambient_flag | _monster_invisible_on_overhead_map_flag);
@@ -140,6 +147,7 @@ TEST_F(UnitTagsTool, monster_fields_land_at_their_offsets_and_read_back)
     EXPECT_EQ(m.attacks[1].sequences[3].sequence_index, 21);
     EXPECT_EQ(m.attacks[1].mana_cost, -5);
     EXPECT_EQ(m.attacks[2].sequences[0].sequence_index, NONE);
+    EXPECT_EQ(m.combined_power, 12);
     EXPECT_TRUE(validate_monster_definition(&m, "test"));
     EXPECT_EQ(m.collection_index, NONE);
 }

@@ -322,6 +322,8 @@ const field_spec monster_fields[] = {
     {"local_group", offsetof(monster_definition, local_projectile_group_tag), _field_tag, 1},
     {"object", offsetof(monster_definition, object_tag), _field_tag, 1},
     {"map_action", offsetof(monster_definition, map_action_tag), _field_tag, 1},
+    {"initial_artifacts_group", offsetof(monster_definition, initial_artifacts_projectile_group_tag), _field_tag, 1},
+    FIELD(monster_definition, combined_power, _field_i16),
 };
 
 const field_spec artifact_fields[] = {
@@ -637,6 +639,7 @@ int object_tags_command(int argc, char **argv)
         const size_t runtime = offsetof(monster_definition, collection_index);
         memset((uint8_t *)&monster + runtime, 0, sizeof(monster) - runtime);
         data = swapped(&monster, sizeof(monster), monster_definition_byte_swapping_data);
+        version = MONSTER_DEFINITION_VERSION;
         break;
     }
     case ARTIFACT_DEFINITION_GROUP_TAG:
