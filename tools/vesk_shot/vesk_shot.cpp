@@ -27,7 +27,9 @@
 // units selected".  Exit 0 printing the screenshot's path when it was
 // written, or when the program was told to quit; 1 with a one-line reason
 // otherwise; 2 for wrong usage.  Relative paths of FILE, FILM and the trace
-// name files where vesk_shot was called from.
+// name files where vesk_shot was called from.  --window draws in a real window
+// on the display the environment names instead of in memory (the same frames:
+// the frame count, not the wall clock, still paces the game).
 
 #include <cerrno>
 #include <cstdio>
@@ -67,7 +69,7 @@
 
 static void usage(void)
 {
-    fprintf(stderr, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N]\n"
+    fprintf(stderr, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N] [--window]\n"
                     "                 [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] "
                     "[--record FILM]]\n");
 }
@@ -227,7 +229,7 @@ int main(int argc, char **argv)
     const char *data = nullptr, *actions = nullptr, *map = nullptr, *orders_path = nullptr, *trace_path = nullptr,
                *record_path = nullptr;
     render_camera camera = {};
-    bool have_camera = false, have_seed = false;
+    bool have_camera = false, have_seed = false, window = false;
     long frames = 30;
     unsigned long seed = 0;
     for (int i = 1; i < argc; ++i)
@@ -235,6 +237,8 @@ int main(int argc, char **argv)
         const bool has_value = i + 1 < argc;
         if (!strcmp(argv[i], "--data") && has_value)
             data = argv[++i];
+        else if (!strcmp(argv[i], "--window"))
+            window = true;
         else if (!strcmp(argv[i], "--actions") && has_value)
             actions = argv[++i];
         else if (!strcmp(argv[i], "--orders") && has_value)
@@ -316,8 +320,8 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    // Headless: the video library draws into memory and opens no window.
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    // Headless unless asked: the video library draws into memory and opens no window.
+    if (!window) setenv("SDL_VIDEODRIVER", "dummy", 1);
     register_built_subsystems();
     register_tick_observer_procedure(shot_tick_ended);
     const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
