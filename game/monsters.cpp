@@ -495,5 +495,4 @@ void register_monster_hooks(void)
     register_map_store_procedures(_startup_units, empty_monster_stores, dispose_monsters_from_old_map);
     register_unit_facts_procedure(monster_unit_facts);
     register_teams_near_point_procedure(teams_with_units_near_point);
-    register_monster_movement_hooks();
 }

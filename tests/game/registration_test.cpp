@@ -35,6 +35,7 @@
 #include "subsystems.h"
 #include "support/expected_assertions.h"
 #include "support/objects_world.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -157,8 +158,8 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
     register_built_subsystems();
     register_flag_moved_procedure(no_flag_move);
     register_game_over_procedure(no_game_over);
-    register_model_animation_sound_procedure(no_sound);
-    register_play_game_sound_procedure(no_game_sound);
+    static const sound_procedures sounds = {.play_local_sound = no_game_sound, .play_sound_at_location = no_sound};
+    register_sound_procedures(&sounds);
     register_map_loading_progress_procedure(no_progress);
     register_model_effect_projectile_procedure(no_projectile);
     register_model_effect_finished_procedure(no_finish);

@@ -17,6 +17,7 @@
 #include "state_hash.h"
 #include "tag_files/definitions.h"
 #include "wind.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -121,7 +122,8 @@ TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seve
     report_fire_as_sound_source(nullptr, &count, hear);
     EXPECT_TRUE(heard.empty()) << "no listener before the sound layer registers";
 
-    ASSERT_TRUE(register_fire_sound_parameters_procedure(fire_listener));
+    static const sound_procedures sound_table = {.get_fire_sound_parameters = fire_listener};
+    ASSERT_TRUE(register_sound_procedures(&sound_table));
     struct
     {
         int32_t count_before;
