@@ -236,7 +236,6 @@ typedef void (*game_state_procedure)(void);
 #define CORE_PROCEDURE_LIST(X) \
     X(set_keyboard_queue_task_state, void, (bool running))                 /* the 30 Hz input timer */ \
     X(start_network_module_manager, void, (void))                                                    \
-    X(verify_required_patches, bool, (void))                               /* false: the program stops */ \
     X(close_all_dialogs, void, (void))                                                               \
     X(update_metaserver, void, (void))                                                               \
     X(vesk_net_process, void, (void))                                                                \

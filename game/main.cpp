@@ -114,8 +114,7 @@ int main(int argc, char **argv)
     if (mode == _mode_normal) pick_first_game_state();
 
     if (set_keyboard_task) set_keyboard_task(true);
-    const verify_required_patches_procedure verify_patches = get_verify_required_patches_procedure();
-    if (verify_patches && !verify_patches())
+    if (!verify_required_patches())
     {
         // The input timer was just started: stop it before the environment goes.
         if (set_keyboard_task) set_keyboard_task(false);

@@ -907,5 +907,4 @@ void set_monster_magical_invisibility(int32_t monster_index, bool invisible)
 void register_monster_inventory_hooks(void)
 {
     register_give_object_to_monster_procedure(give_object_to_monster_for_actions);
-    register_inventory_command_procedure(handle_monster_inventory_command);
 }

@@ -121,7 +121,7 @@ static bool startup_game_preferences(void)
     return initialize_game_preferences();
 }
 
-static bool verify_required_patches(void)
+bool verify_required_patches(void)
 {
     char missing[MAXIMUM_FILE_NAME] = "";
     if (tag_files_check_required_patches(missing, sizeof(missing))) return true;
@@ -199,7 +199,6 @@ void register_game_core_hooks(void)
     register_startup_procedure(_startup_tag_files, startup_tag_files);
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
     register_startup_procedure(_startup_game_preferences, startup_game_preferences);
-    register_verify_required_patches_procedure(verify_required_patches);
     register_map_exists_procedure(mesh_tag_exists);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);
 }

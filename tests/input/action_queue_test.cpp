@@ -6,6 +6,7 @@
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
+#include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
@@ -283,10 +284,6 @@ TEST_F(actions, the_same_key_pressed_again_within_twenty_ticks_is_a_double_key_p
     EXPECT_TRUE(doubles[3]);
 }
 
-bool alternate_recall_on(void)
-{
-    return true;
-}
 
 TEST_F(actions, modifiers_rewrite_panning_into_zoom_and_orbit_and_preset_recall_into_formations)
 {
@@ -306,12 +303,18 @@ TEST_F(actions, modifiers_rewrite_panning_into_zoom_and_orbit_and_preset_recall_
     for (int32_t bit : {_zoom_in_bit, _zoom_out_bit, _orbit_left_bit, _orbit_right_bit, _move_left_bit})
         EXPECT_TRUE(test_action_flag(&modified, bit)) << bit;
 
-    ASSERT_TRUE(register_alternate_preset_recall_procedure(alternate_recall_on));
+    // Key bindings that ask for the alternate recall.
+    input_definition definition = {};
+    const mouse_control_data mouse = {};
+    definition.flags = _input_definition_alternate_preset_recall_flag;
+    slam_current_settings(&definition, &mouse, 0);
     initialize_action_preprocessing();
     action_data recall = tick_record(1, {_selection_rotate_preset_bit});
     preprocess_action(&recall);
     EXPECT_FALSE(test_action_flag(&recall, _selection_rotate_preset_bit));
     EXPECT_TRUE(test_action_flag(&recall, _selection_choose_formation_bit));
+    definition.flags = 0;
+    slam_current_settings(&definition, &mouse, 0);
 }
 
 // ---- flags and flag ranges ---------------------------------------------------------------
