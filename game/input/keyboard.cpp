@@ -435,6 +435,5 @@ static bool handle_grab_key(action_data *action)
 void register_keyboard_hooks(void)
 {
     register_event_consumer_procedure(_event_consumer_input, queue_input_event_if_necessary);
-    register_pointer_position_procedure(get_mouse_position);
     register_action_procedure(_action_global_keys, handle_grab_key);
 }
