@@ -475,15 +475,6 @@ static bool place_sound_sources_step(const new_game_data *)
     return true;
 }
 
-// Where a bolt's target object stands: the object layer answers for lightning.
-static bool lightning_object_point(int32_t object_index, world_point3d *point, int16_t *identifier)
-{
-    const object_data *object = get_object(object_index);
-    if (!object || !get_object_point(_object_point_position, object_index, point)) return false;
-    *identifier = object->identifier;
-    return true;
-}
-
 void register_object_world_hooks(void)
 {
     register_startup_procedure(_startup_models, startup_models);
@@ -511,6 +502,4 @@ void register_object_world_hooks(void)
     register_tick_procedure(_tick_model_effects, update_model_effects);
     register_tick_procedure(_tick_animating_scenery, update_animating_scenery);
     register_tick_procedure(_tick_model_animations, update_model_animations);
-
-    register_lightning_object_point_procedure(lightning_object_point);
 }
