@@ -1,5 +1,5 @@
 #pragma once
-// What the films and the dialogs ask of the lobby client, in one table that
+// What the main loop, the films and the dialogs ask of the lobby client, in one table that
 // the lobby registers whole (`register_lobby_procedures`).  This header is the
 // lobby's one face to the layers below it.
 //
@@ -14,6 +14,8 @@ struct command_header; // commands.h
 
 struct lobby_procedures
 {
+    // Once per pass of the main loop, first of all.
+    void (*update_metaserver)(void);
     // A lobby player's buddy status character (null member: 0, none).
     char (*get_player_buddy_status)(int32_t lobby_player_id);
     // The number of lobby rooms (null member: 0; a room-list icon popup shows one row).

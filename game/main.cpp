@@ -20,6 +20,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "iniparser3.0b/inifile.h"
+#include "networking_procedures.h"
 #include "subsystems.h"
 #include "version.h"
 #include "vesk.h"
@@ -105,8 +106,7 @@ int main(int argc, char **argv)
         release_environment();
         return 1;
     }
-    const start_network_module_manager_procedure start_network = get_start_network_module_manager_procedure();
-    if (start_network) start_network();
+    if (const auto start_network = get_networking_procedures()->start_network_module_manager) start_network();
     set_main_global_flags(0);
 
     int32_t status = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// What the game core, the films, the screen and the dialogs ask of the
-// networking subsystem, in one table that networking registers whole
+// What the program, the main loop, the game core, the films, the screen and
+// the dialogs ask of the networking subsystem, in one table that networking registers whole
 // (`register_networking_procedures`).  This header is networking's one face
 // to the layers below it.
 //
@@ -17,6 +17,10 @@ struct missing_plugin_info; // tag_files/plugins.h
 
 struct networking_procedures
 {
+    // Once, by the program, after the core's start-up.
+    void (*start_network_module_manager)(void);
+    // Once per pass of the main loop, before a pending state change.
+    void (*vesk_net_process)(void);
     // Whether the current network game measures latencies.
     bool (*networked_game_supports_ping)(void);
     // The local player's latency in milliseconds; 65535: none measured yet.

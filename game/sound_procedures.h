@@ -1,6 +1,6 @@
 #pragma once
-// What the game core, the units, the scripts and the screenshots ask of the
-// sound subsystem, in one table that the sound subsystem registers whole
+// What the main loop, the game core, the units, the scripts and the
+// screenshots ask of the sound subsystem, in one table that the sound subsystem registers whole
 // (`register_sound_procedures`).  This header is the sound subsystem's one
 // face to the layers below it.
 //
@@ -40,6 +40,9 @@ struct sound_procedures
     // The listener and the fire ambient's index and distances; false while
     // there is no listener (the fire is then not heard).
     bool (*get_fire_sound_parameters)(fire_sound_parameters *parameters);
+    // Once per pass of the main loop, after the frame, with the local ticks
+    // the pass advanced.
+    void (*update_sound_manager)(int32_t local_ticks);
 };
 
 // The sound subsystem's table, kept by pointer (a static record).  Refused
