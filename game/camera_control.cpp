@@ -65,7 +65,7 @@ static bool camera_control_map_step(const new_game_data *data)
     return true;
 }
 
-static void offer_tracking_object(int32_t object_index, int32_t owner) { add_tracking_object(object_index, owner); }
+static void offer_tracking_object(int32_t object_index) { add_tracking_object(object_index, NONE); }
 
 void register_camera_control_hooks(void)
 {
@@ -74,6 +74,5 @@ void register_camera_control_hooks(void)
     register_tick_procedure(_tick_scripted_camera, handle_map_action_camera_control);
     register_update_camera_procedure(handle_camera_control);
     register_object_tracking_procedure(offer_tracking_object);
-    register_add_tracking_object_procedure(offer_tracking_object);
     register_observer_movement_action_hooks();
 }

@@ -3,6 +3,7 @@
 #include "fire.h"
 
 #include "cseries/registration.h"
+#include "sound_procedures.h"
 #include "mesh.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
@@ -108,18 +109,11 @@ int32_t get_burning_cell_count(void)
     return count;
 }
 
-static procedure_slot<fire_sound_parameters_procedure> fire_sound_parameters_slot("fire sound parameters");
-
-bool register_fire_sound_parameters_procedure(fire_sound_parameters_procedure procedure)
-{
-    return fire_sound_parameters_slot.fill(procedure);
-}
-
 void report_fire_as_sound_source(void *user_data, int32_t *report_count, ambient_sound_report_procedure report)
 {
     if (!report_count || !report || *report_count >= MAXIMUM_FIRE_SOUND_REPORTS) return;
     fire_sound_parameters parameters;
-    const fire_sound_parameters_procedure parameters_procedure = fire_sound_parameters_slot.get();
+    const auto parameters_procedure = get_sound_procedures()->get_fire_sound_parameters;
     if (!parameters_procedure || !parameters_procedure(&parameters)) return;
     const world_point3d *listener = &parameters.listener;
     const int32_t near_distance = parameters.near_distance, far_distance = parameters.far_distance;

@@ -54,13 +54,8 @@ struct fire_sound_parameters
     int32_t far_distance;  // silent from
 };
 
-// Fills `parameters`; false while there is no listener (nothing is reported).
-typedef bool (*fire_sound_parameters_procedure)(fire_sound_parameters *parameters);
-
-// The sound layer's answer.  Refused (assertion, the first kept) for a null
-// procedure or when one is registered already.  Until it is registered, the
-// fire is not heard.
-bool register_fire_sound_parameters_procedure(fire_sound_parameters_procedure procedure);
+// The sound subsystem fills these (`get_fire_sound_parameters` of its table,
+// sound_procedures.h); until it does, the fire is not heard.
 
 // A reporter of the sound layer: an ambient sound at `location` (null: no
 // place) with `volume` (8.8, 256 = full).

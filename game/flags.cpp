@@ -7,6 +7,7 @@
 #include "game_records.h"
 #include "game_time.h"
 #include "mesh.h"
+#include "objects.h"
 #include "players.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
@@ -17,7 +18,6 @@ static datum_globals flag_data_globals = {.name = "flags", .size = sizeof(flag_d
 
 // Registrations: the module's start-up and map changes never empty them.
 static procedure_slot<teams_near_point_procedure> teams_near_point_slot("teams near point");
-static procedure_slot<flag_moved_procedure> flag_moved_slot("flag moved");
 
 static void hash_flags(uint32_t *hash)
 {
@@ -99,7 +99,16 @@ bool register_teams_near_point_procedure(teams_near_point_procedure procedure)
     return teams_near_point_slot.fill(procedure);
 }
 
-bool register_flag_moved_procedure(flag_moved_procedure procedure) { return flag_moved_slot.fill(procedure); }
+// A moved ball takes its object along: the object stands where the flag
+// record now says, in the cell under that point.
+static void move_flag_object(int32_t object_index, const world_point3d *location)
+{
+    object_data *object = get_object(object_index);
+    if (!object) return;
+    disconnect_object_from_mesh(object_index);
+    object->location.position = *location;
+    reconnect_object_to_mesh(object_index);
+}
 
 int32_t flag_contesting_radius(void)
 {
@@ -142,7 +151,7 @@ int32_t push_flag_from_point(const world_point2d *pusher, int32_t flag_object_in
                                       map_width);
     flag->location.y = clamp_distance(flag->location.y + ((distance * sine_rounded(direction)) >> TRIG_SHIFT),
                                       map_height);
-    if (flag_moved_slot.get()) flag_moved_slot.get()(flag->object_index, &flag->location);
+    move_flag_object(flag->object_index, &flag->location);
     return 1;
 }
 
@@ -153,7 +162,7 @@ void reclaim_dormant_flag(int32_t object_index)
     flag_data *flag = get_flag_data(flag_index);
     flag->location = flag->home;
     flag->owner_team_index = flag->home_team_index;
-    if (flag_moved_slot.get()) flag_moved_slot.get()(flag->object_index, &flag->location);
+    move_flag_object(flag->object_index, &flag->location);
 }
 
 void update_flag_control(void)

@@ -69,10 +69,6 @@ int32_t find_flag_by_object(int32_t object_index);
 typedef uint32_t (*teams_near_point_procedure)(const world_point2d *point, int32_t radius);
 bool register_teams_near_point_procedure(teams_near_point_procedure procedure);
 
-// The object layer moves a flag's object when the flag moves.
-typedef void (*flag_moved_procedure)(int32_t object_index, const world_point3d *location);
-bool register_flag_moved_procedure(flag_moved_procedure procedure);
-
 // The contesting radius of the current scoring (2048 in cattle drive, else 2560).
 int32_t flag_contesting_radius(void);
 

@@ -235,16 +235,11 @@ typedef void (*game_state_procedure)(void);
 
 #define CORE_PROCEDURE_LIST(X) \
     X(set_keyboard_queue_task_state, void, (bool running))                 /* the 30 Hz input timer */ \
-    X(start_network_module_manager, void, (void))                                                    \
-    X(verify_required_patches, bool, (void))                               /* false: the program stops */ \
     X(close_all_dialogs, void, (void))                                                               \
-    X(update_metaserver, void, (void))                                                               \
-    X(vesk_net_process, void, (void))                                                                \
     X(flush_actions, void, (void))                                                                   \
     X(set_screen_parameters_for_new_state, void, (int16_t new_state))                                \
     X(update_actions, int32_t, (void))                   /* drains actions into process_action; local ticks passed */ \
     X(draw_frame, void, (int32_t game_ticks, bool world_shown)) /* view, scene, dialogs, bars, back buffer */ \
-    X(update_sound_manager, void, (int32_t local_ticks))                                             \
     X(report_pending_error, void, (int32_t code, const char *text)) /* shows the frame's pending error */ \
     X(update_replay, void, (int32_t local_ticks))        /* films and saved games set target_time */ \
     X(queue_local_commands, void, (int32_t target_time, int16_t player_index)) /* single player */ \

@@ -3,6 +3,7 @@
 #include "game_sounds.h"
 
 #include "cseries/registration.h"
+#include "sound_procedures.h"
 
 #include <cstring>
 
@@ -26,11 +27,6 @@ static struct game_sound_globals
     int32_t requests[NUMBER_OF_GAME_SOUNDS];
 } game_sound_globals;
 
-// Outside game_sound_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<play_game_sound_procedure> play_slot("play game sound");
-
-bool register_play_game_sound_procedure(play_game_sound_procedure procedure) { return play_slot.fill(procedure); }
-
 void initialize_game_sounds(void)
 {
     memset(game_sound_globals.requests, 0, sizeof(game_sound_globals.requests));
@@ -49,7 +45,7 @@ void queue_game_sound(int16_t sound)
         return;
     }
     ++game_sound_globals.requests[sound];
-    if (play_slot.get()) play_slot.get()(game_sound_tags[sound]);
+    if (const auto play = get_sound_procedures()->play_local_sound) play(game_sound_tags[sound]);
 }
 
 int32_t get_game_sound_request_count(int16_t sound)

@@ -32,9 +32,6 @@ enum game_sound
     NUMBER_OF_GAME_SOUNDS
 };
 
-// Plays a sound tag on this machine (the sound subsystem registers it).
-typedef void (*play_game_sound_procedure)(tag sound_tag);
-bool register_play_game_sound_procedure(play_game_sound_procedure procedure);
 
 // Once at start-up.
 void initialize_game_sounds(void);

@@ -144,5 +144,4 @@ void register_ingame_bar_hooks(void)
     register_bar_visible_procedures(control_bar_shown_for_renderer, status_bar_shown_for_renderer);
     register_set_bars_visible_procedure(set_ingame_bars_visible);
     register_dialog_bar_procedures(is_control_bar, is_status_bar);
-    register_console_bar_procedures(control_bar_covers, status_bar_covered_height);
 }

@@ -4,6 +4,7 @@
 
 #include "cseries/registration.h"
 
+#include "objects.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
@@ -39,7 +40,6 @@ static datum_globals lightning_data_globals = {.name = "lightning", .size = size
                                                .maximum_count = MAXIMUM_LIGHTNING_BOLTS};
 
 // Outside any globals record: a module's start-up and map changes never empty a registration.
-static procedure_slot<lightning_object_point_procedure> object_point_slot("lightning object point");
 
 static void hash_point(uint32_t *hash, const world_point3d *p)
 {
@@ -66,9 +66,13 @@ static void hash_lightning(uint32_t *hash)
     }
 }
 
-bool register_lightning_object_point_procedure(lightning_object_point_procedure procedure)
+// Where the object stands now and its identifier; false for a free slot.
+static bool object_point(int32_t object_index, world_point3d *point, int16_t *identifier)
 {
-    return object_point_slot.fill(procedure);
+    const object_data *object = get_object(object_index);
+    if (!object || !get_object_point(_object_point_position, object_index, point)) return false;
+    *identifier = object->identifier;
+    return true;
 }
 
 void initialize_lightning(void)
@@ -116,8 +120,7 @@ int32_t new_lightning(const new_lightning_data *data)
     // and whose slot was reused is not struck by mistake.
     world_point3d point;
     int16_t identifier;
-    if (data->target_object_index != NONE && object_point_slot.get() &&
-        object_point_slot.get()(data->target_object_index, &point, &identifier))
+    if (data->target_object_index != NONE && object_point(data->target_object_index, &point, &identifier))
     {
         bolt->target_object_index = data->target_object_index;
         bolt->target_object_identifier = identifier;
@@ -157,8 +160,7 @@ static world_point3d strike_point_of(lightning_data *bolt)
 {
     world_point3d point;
     int16_t identifier;
-    if (bolt->target_object_index != NONE && object_point_slot.get() &&
-        object_point_slot.get()(bolt->target_object_index, &point, &identifier) &&
+    if (bolt->target_object_index != NONE && object_point(bolt->target_object_index, &point, &identifier) &&
         identifier == bolt->target_object_identifier)
         return point;
     bolt->target_object_index = NONE;

@@ -74,10 +74,9 @@ struct lightning_data
     world_point3d strike_point;  // set when the bolt strikes
 };
 
-// Where an object is now, and its identifier (the object layer registers it).
-// False for an object that does not exist.
-typedef bool (*lightning_object_point_procedure)(int32_t object_index, world_point3d *point, int16_t *identifier);
-bool register_lightning_object_point_procedure(lightning_object_point_procedure procedure);
+// A bolt's target is an object of the object world (objects.h, this
+// library): struck where it stands while it lives under the identifier it had
+// when the bolt was made.
 
 void initialize_lightning(void);
 void initialize_lightning_for_new_map(void);

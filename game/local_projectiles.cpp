@@ -421,7 +421,7 @@ bool get_local_projectile_surface(int32_t projectile_index, local_projectile_sur
 // ---- registration ---------------------------------------------------------------
 
 // A projectile's group: centred on its object, which it follows, with its yaw.
-static int32_t new_projectile_local_group(int16_t type, int32_t object_index)
+int32_t new_projectile_local_group(int16_t type, int32_t object_index)
 {
     const object_data *object = get_object(object_index);
     if (!object) return NONE;
@@ -454,7 +454,6 @@ void register_local_projectile_hooks(void)
 {
     register_startup_procedure(_startup_local_projectiles, startup_local_projectiles);
     register_map_procedures(_map_local_projectiles, local_projectiles_map_step, dispose_local_projectiles_from_old_map);
-    register_new_projectile_local_group_procedure(new_projectile_local_group);
     static const marker_type_procedures procedures = {new_local_projectile_group_palette_entry,
                                                       place_local_projectile_group_marker};
     register_marker_type_procedures(_marker_local_projectile_group, &procedures);

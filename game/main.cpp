@@ -20,6 +20,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "iniparser3.0b/inifile.h"
+#include "networking_procedures.h"
 #include "subsystems.h"
 #include "version.h"
 #include "vesk.h"
@@ -105,8 +106,7 @@ int main(int argc, char **argv)
         release_environment();
         return 1;
     }
-    const start_network_module_manager_procedure start_network = get_start_network_module_manager_procedure();
-    if (start_network) start_network();
+    if (const auto start_network = get_networking_procedures()->start_network_module_manager) start_network();
     set_main_global_flags(0);
 
     int32_t status = 0;
@@ -114,8 +114,7 @@ int main(int argc, char **argv)
     if (mode == _mode_normal) pick_first_game_state();
 
     if (set_keyboard_task) set_keyboard_task(true);
-    const verify_required_patches_procedure verify_patches = get_verify_required_patches_procedure();
-    if (verify_patches && !verify_patches())
+    if (!verify_required_patches())
     {
         // The input timer was just started: stop it before the environment goes.
         if (set_keyboard_task) set_keyboard_task(false);

@@ -479,26 +479,6 @@ static bool place_sound_sources_step(const new_game_data *)
     return true;
 }
 
-// Where a bolt's target object stands: the object layer answers for lightning.
-static bool lightning_object_point(int32_t object_index, world_point3d *point, int16_t *identifier)
-{
-    const object_data *object = get_object(object_index);
-    if (!object || !get_object_point(_object_point_position, object_index, point)) return false;
-    *identifier = object->identifier;
-    return true;
-}
-
-// A pushed ball takes its object along: the object stands where the flag
-// record now says, in the cell under that point.
-static void move_flag_object(int32_t object_index, const world_point3d *location)
-{
-    object_data *object = get_object(object_index);
-    if (!object) return;
-    disconnect_object_from_mesh(object_index);
-    object->location.position = *location;
-    reconnect_object_to_mesh(object_index);
-}
-
 void register_object_world_hooks(void)
 {
     register_startup_procedure(_startup_models, startup_models);
@@ -527,7 +507,5 @@ void register_object_world_hooks(void)
     register_tick_procedure(_tick_animating_scenery, update_animating_scenery);
     register_tick_procedure(_tick_model_animations, update_model_animations);
 
-    register_lightning_object_point_procedure(lightning_object_point);
-    register_flag_moved_procedure(move_flag_object);
     register_core_marker_types();
 }

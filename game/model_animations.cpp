@@ -3,6 +3,7 @@
 #include "model_animations.h"
 
 #include "cseries/registration.h"
+#include "sound_procedures.h"
 
 #include <cstring>
 
@@ -80,7 +81,6 @@ static struct model_animation_globals
 } model_animation_globals;
 
 // Outside model_animation_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<model_animation_sound_procedure> sound_slot("model animation sound");
 
 bool initialize_model_animations(void)
 {
@@ -242,22 +242,18 @@ void update_model_animations(void)
     }
 }
 
-bool register_model_animation_sound_procedure(model_animation_sound_procedure procedure)
-{
-    return sound_slot.fill(procedure);
-}
-
 void play_model_animation_sound(int32_t animation_index, int32_t sound_type)
 {
     const model_animation_data *animation = get_model_animation(animation_index);
     const model_animation_definition *definition =
         animation ? get_model_animation_definition(animation->definition_index) : nullptr;
-    if (!definition || !sound_slot.get()) return;
+    const auto play = get_sound_procedures()->play_sound_at_location;
+    if (!definition || !play) return;
     const int16_t sound = sound_type == _model_animation_forward_sound ? definition->forward_sound_type
                                                                         : definition->backward_sound_type;
     world_point3d location;
     if (sound != NONE && get_model_centerpoint(animation->current_model_index, &location))
-        sound_slot.get()(sound, &location);
+        play(sound, &location);
 }
 
 int32_t model_animation_identifier_to_model_animation_index(int16_t identifier)

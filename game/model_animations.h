@@ -111,8 +111,6 @@ enum
     _model_animation_backward_sound = 1,
 };
 void play_model_animation_sound(int32_t animation_index, int32_t sound_type);
-typedef void (*model_animation_sound_procedure)(int16_t sound_index, const world_point3d *location);
-bool register_model_animation_sound_procedure(model_animation_sound_procedure procedure);
 
 // Identifier lookups (16-bit marker identifiers; the lowest index wins).
 int32_t model_animation_identifier_to_model_animation_index(int16_t identifier);

@@ -8,6 +8,7 @@
 #include "gameplay_versions.h"
 #include "monster_definitions.h"
 #include "monster_inventory.h"
+#include "monster_targets.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "objects.h"
@@ -20,13 +21,9 @@ namespace {
 procedure_slot<handle_monster_attack_procedure> handle_monster_attack_slot("handle monster attack");
 procedure_slot<monster_attack_sequence_procedure> monster_attack_sequence_slot("monster attack sequence");
 procedure_slot<give_object_to_monster_procedure> give_object_to_monster_slot("give object to monster");
-procedure_slot<closest_target_procedure> closest_target_slot("closest most appropriate target");
-procedure_slot<switch_target_procedure> switch_target_slot("switch target");
 procedure_slot<map_action_succeeded_procedure> map_action_succeeded_slot("map action succeeded");
-procedure_slot<add_tracking_object_procedure> add_tracking_object_slot("add tracking object");
 procedure_slot<projectile_group_type_procedure> projectile_group_type_slot("projectile group type");
 procedure_slot<new_internal_projectile_group_procedure> new_internal_group_slot("new internal projectile group");
-procedure_slot<artifact_overrides_monster_procedure> artifact_overrides_slot("artifact overrides monster");
 
 constexpr tag internal_group_tags[NUMBER_OF_INTERNAL_PROJECTILE_GROUPS] = {
     FOUR_CHARACTER_CODE('i', 'n', 'h', 's'), FOUR_CHARACTER_CODE('i', 'n', 'h', 'e'),
@@ -348,8 +345,7 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
     }
     // 8.
     object->tracking_priority = priority;
-    if (add_tracking_object_procedure track = add_tracking_object_slot.get())
-        track(monster->object_index, monster->owner_player_index);
+    offer_object_to_tracking(monster->object_index);
     // 9.
     if (definition && (definition->flags & _monster_is_not_solid_flag) &&
         (action == _monster_action_moving || action == _monster_action_turning))
@@ -484,11 +480,9 @@ void set_most_appropriate_monster_action(int32_t monster_index)
             }
             else
             {
-                closest_target_procedure closest = closest_target_slot.get();
-                switch_target_procedure switch_target = switch_target_slot.get();
-                const int32_t target = closest ? closest(monster_index, 3) : NONE;
-                if (target == NONE || !switch_target ||
-                    !switch_target(monster_index, target, _switch_target_activate_adjacents_flag))
+                const int32_t target = closest_most_appropriate_target(monster_index, 3);
+                if (target == NONE ||
+                    !try_and_switch_target_indexes(monster_index, target, _switch_target_activate_adjacents_flag))
                     next = _monster_action_idle;
                 else if (definition && (definition->hack_flags & _monster_hack_doesnt_close_on_target_flag))
                     next = _monster_action_idle;
@@ -822,14 +816,12 @@ void monster_taking_damage(int32_t monster_index)
 
 bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t flags)
 {
-    switch_target_procedure procedure = switch_target_slot.get();
-    return procedure && procedure(monster_index, target_index, flags);
+    return try_and_switch_target_indexes(monster_index, target_index, flags);
 }
 
 int32_t find_closest_monster_target(int32_t monster_index, int32_t mode)
 {
-    closest_target_procedure procedure = closest_target_slot.get();
-    return procedure ? procedure(monster_index, mode) : (int32_t)NONE;
+    return closest_most_appropriate_target(monster_index, mode);
 }
 
 void install_monster_action_procedures(void)
@@ -861,24 +853,9 @@ bool register_give_object_to_monster_procedure(give_object_to_monster_procedure 
     return give_object_to_monster_slot.fill(procedure);
 }
 
-bool register_closest_target_procedure(closest_target_procedure procedure)
-{
-    return closest_target_slot.fill(procedure);
-}
-
-bool register_switch_target_procedure(switch_target_procedure procedure)
-{
-    return switch_target_slot.fill(procedure);
-}
-
 bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure)
 {
     return map_action_succeeded_slot.fill(procedure);
-}
-
-bool register_add_tracking_object_procedure(add_tracking_object_procedure procedure)
-{
-    return add_tracking_object_slot.fill(procedure);
 }
 
 bool register_projectile_group_type_procedure(projectile_group_type_procedure procedure)
@@ -891,7 +868,3 @@ bool register_new_internal_projectile_group_procedure(new_internal_projectile_gr
     return new_internal_group_slot.fill(procedure);
 }
 
-bool register_artifact_overrides_monster_procedure(artifact_overrides_monster_procedure procedure)
-{
-    return artifact_overrides_slot.fill(procedure);
-}

@@ -115,38 +115,25 @@ typedef int16_t (*monster_attack_sequence_procedure)(int32_t monster_index,
                                                      const monster_attack_definition *attack, angle pitch);
 // Hands the object to the unit; true when it took it.
 typedef bool (*give_object_to_monster_procedure)(int32_t monster_index, int32_t object_index);
-// The most appropriate target within `mode`'s reach; NONE when none.
-typedef int32_t (*closest_target_procedure)(int32_t monster_index, int32_t mode);
-// Switches the unit to the target; false when refused.
-typedef bool (*switch_target_procedure)(int32_t monster_index, int32_t target_index, uint32_t flags);
 // A map action's order was carried out.
 typedef void (*map_action_succeeded_procedure)(int32_t internal_command_identifier);
-// Offers the object to camera tracking.
-typedef void (*add_tracking_object_procedure)(int32_t object_index, int32_t player_index);
 // The projectile group type of a 'prgr' tag, NONE when absent.
 typedef int16_t (*projectile_group_type_procedure)(tag group_tag);
 // Makes the projectile group.
 typedef void (*new_internal_projectile_group_procedure)(const internal_projectile_group_request *request);
-// Whether the wielded artifact's override applies to the unit.
-typedef bool (*artifact_overrides_monster_procedure)(int32_t artifact_index, int32_t monster_index);
 
-// Asks the registered target switch to make `target_index` the unit's target
-// (`flags`: the switch's mode); false when refused or none is registered.
+// Makes `target_index` the unit's target (`flags`: the switch's mode,
+// try_and_switch_target_indexes of monster_targets.h); false when refused.
 bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t flags);
-// Asks the registered target scan for the unit's most appropriate target in
-// `mode`; NONE when none is found or none is registered.
+// The unit's most appropriate target in `mode` (closest_most_appropriate_target); NONE when none.
 int32_t find_closest_monster_target(int32_t monster_index, int32_t mode);
 
 bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure);
 bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure);
 bool register_give_object_to_monster_procedure(give_object_to_monster_procedure procedure);
-bool register_closest_target_procedure(closest_target_procedure procedure);
-bool register_switch_target_procedure(switch_target_procedure procedure);
 bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure);
-bool register_add_tracking_object_procedure(add_tracking_object_procedure procedure);
 bool register_projectile_group_type_procedure(projectile_group_type_procedure procedure);
 bool register_new_internal_projectile_group_procedure(new_internal_projectile_group_procedure procedure);
-bool register_artifact_overrides_monster_procedure(artifact_overrides_monster_procedure procedure);
 
 enum
 {

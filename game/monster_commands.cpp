@@ -13,8 +13,10 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "monster_actions.h"
+#include "monster_inventory.h"
 #include "monster_lists.h"
 #include "monster_orders.h"
+#include "monster_owners.h"
 #include "monsters.h"
 #include "objects.h"
 #include "players.h"
@@ -50,22 +52,12 @@ const byte_swap_code command_waypoint_byte_swapping_data[] = {_begin_bs_array, 1
 
 static procedure_slot<preset_selection_procedure> preset_selection_slot("preset selection");
 static procedure_slot<chat_command_procedure> chat_command_slot("chat command");
-static procedure_slot<detach_command_procedure> detach_command_slot("detach command");
-static procedure_slot<inventory_command_procedure> inventory_command_slot("inventory command");
 
 bool register_preset_selection_procedure(preset_selection_procedure procedure)
 {
     return preset_selection_slot.fill(procedure);
 }
 bool register_chat_command_procedure(chat_command_procedure procedure) { return chat_command_slot.fill(procedure); }
-bool register_detach_command_procedure(detach_command_procedure procedure)
-{
-    return detach_command_slot.fill(procedure);
-}
-bool register_inventory_command_procedure(inventory_command_procedure procedure)
-{
-    return inventory_command_slot.fill(procedure);
-}
 
 // ---- globals --------------------------------------------------------------------------------
 
@@ -773,8 +765,7 @@ static bool run_detach(command_header *command, const order_context *context)
         log_skipped_order(context, "a new owner who is not in the game");
         return true;
     }
-    const detach_command_procedure detach = detach_command_slot.get();
-    if (detach && count > 0) detach(context->player_index, data->new_owner_player_index, count, units);
+    for (int32_t i = 0; i < count; ++i) detach_monster(units[i], data->new_owner_player_index, false);
     return true;
 }
 
@@ -788,8 +779,7 @@ static bool run_inventory(command_header *command, const order_context *context)
     int16_t *units = monster_command_globals.units;
     if (!data) return false;
     const command_inventory_data copy = *data;
-    const inventory_command_procedure inventory = inventory_command_slot.get();
-    if (inventory && count > 0) inventory(context->verb, context->player_index, &copy, count, units);
+    if (count > 0) handle_monster_inventory_command(context->verb, context->player_index, &copy, count, units);
     return true;
 }
 

@@ -287,19 +287,12 @@ bool register_preset_selection_procedure(preset_selection_procedure procedure);
 typedef void (*chat_command_procedure)(int32_t player_index, uint32_t flags, const char *text);
 bool register_chat_command_procedure(chat_command_procedure procedure);
 
-// A detach command, decoded and checked: the units (the sender may command
-// each) go to `new_owner_player_index`, a player of the game who has not
-// dropped.  The sender is NONE for an order of a map action.  Until filled
-// nothing changes hands.
-typedef void (*detach_command_procedure)(int32_t player_index, int32_t new_owner_player_index, int32_t unit_count,
-                                         const int16_t *unit_indexes);
-bool register_detach_command_procedure(detach_command_procedure procedure);
-
-// An inventory command (verb _command_inventory, _drop, _next or _prev),
-// decoded and checked as detach is.  Until filled nothing changes.
-typedef void (*inventory_command_procedure)(int16_t verb, int32_t player_index, const command_inventory_data *data,
-                                            int32_t unit_count, const int16_t *unit_indexes);
-bool register_inventory_command_procedure(inventory_command_procedure procedure);
+// A detach command, decoded and checked (the sender, NONE for an order of a
+// map action, may command each unit), gives the units to the new owner, a
+// player of the game who has not dropped (detach_monster, monster_owners.h);
+// an inventory command (verb _command_inventory, _drop, _next or _prev),
+// checked the same way, goes to handle_monster_inventory_command
+// (monster_inventory.h).  Both are direct calls: the units share this library.
 
 // Registers the unit verbs with the command executor (game/subsystems.cpp).
 void register_monster_command_hooks(void);

@@ -902,10 +902,7 @@ void set_monster_magical_invisibility(int32_t monster_index, bool invisible)
 
 // ---- registration ----------------------------------------------------------------------------
 
-
 void register_monster_inventory_hooks(void)
 {
     register_give_object_to_monster_procedure(give_object_to_monster_for_actions);
-    register_artifact_overrides_monster_procedure(artifact_overrides_monster);
-    register_inventory_command_procedure(handle_monster_inventory_command);
 }

@@ -100,7 +100,7 @@ bool drop_carried_object(int32_t monster_index, int32_t object_index, const new_
 bool monster_command_drop_projectile(monster_data *monster, int32_t monster_index, int32_t held_slot);
 
 // The executor of the inventory verbs (wield, drop, next, previous) for
-// checked units (registered with the unit commands).
+// checked units (the unit commands call it).
 void handle_monster_inventory_command(int16_t verb, int32_t player_index, const command_inventory_data *data,
                                       int32_t unit_count, const int16_t *unit_indexes);
 

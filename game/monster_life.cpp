@@ -462,8 +462,7 @@ int32_t new_monster_at_location(tag parent_unit_tag, const world_location3d *loc
     return monster_by_identifier(monster_index, identifier) ? monster_index : (int32_t)NONE;
 }
 
-// The promotion point of the projectiles names the origin flags one by one.
-static int32_t new_monster_from_projectile(tag unit_tag, const world_location3d *location, int16_t player_index,
+int32_t new_monster_from_projectile(tag unit_tag, const world_location3d *location, int16_t player_index,
                                            bool ignores_user_commands, bool ambient_life, bool no_visibility)
 {
     const uint32_t flags = ignores_user_commands ? (uint32_t)_monster_ignores_user_commands_flag : 0u;
@@ -814,6 +813,5 @@ void register_monster_life_hooks(void)
 {
     const marker_type_procedures procedures = {monster_palette_entry, monster_from_marker};
     register_marker_type_procedures(_marker_monster, &procedures);
-    register_new_monster_at_location_procedure(new_monster_from_projectile);
     register_eliminate_units_procedure(eliminate_units_of_losing_team);
 }

@@ -27,6 +27,10 @@ int32_t new_monster(marker_data *marker);
 // once).
 int32_t new_monster_at_location(tag parent_unit_tag, const world_location3d *location, int16_t player_index,
                                 uint32_t flags_to_add, uint32_t extra_flags_to_add);
+// A projectile's promotion into a unit: new_monster_at_location with the
+// projectile's origin named flag by flag.
+int32_t new_monster_from_projectile(tag unit_tag, const world_location3d *location, int16_t player_index,
+                                    bool ignores_user_commands, bool ambient_life, bool no_visibility);
 
 // Kills the unit (damage definition and record may be null: without a
 // record the death happens at the unit's object with velocity 10).  Nothing

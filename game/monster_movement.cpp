@@ -951,4 +951,3 @@ void install_monster_movement_procedures(void)
     monster_action_fns[_monster_action_aiming_attack] = monster_moving;
 }
 
-void register_monster_movement_hooks(void) { register_make_monster_visible_procedure(update_monster_location_height); }

@@ -53,6 +53,3 @@ int32_t monster_charge_speed_gain(int32_t speed, int8_t charge_byte);
 // initialize_monsters calls it).
 void install_monster_movement_procedures(void);
 
-// Registers update_monster_location_height with the projectiles
-// (register_monster_hooks calls it once).
-void register_monster_movement_hooks(void);

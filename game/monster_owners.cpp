@@ -376,17 +376,10 @@ void monster_player_control_changed(int32_t monster_index)
 
 // ---- registration ----------------------------------------------------------------------------
 
-static void detach_units_of_command(int32_t, int32_t new_owner_player_index, int32_t unit_count,
-                                    const int16_t *unit_indexes)
-{
-    for (int32_t i = 0; i < unit_count; ++i) detach_monster(unit_indexes[i], (int16_t)new_owner_player_index, false);
-}
-
 void register_monster_owner_hooks(void)
 {
     // The died procedures are a list that outlives the slots' clearing:
     // this one goes in once per process.
     static bool died_procedure_registered = false;
     if (!died_procedure_registered) died_procedure_registered = register_monster_died_proc(monster_died);
-    register_detach_command_procedure(detach_units_of_command);
 }

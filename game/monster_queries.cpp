@@ -8,7 +8,7 @@
 #include "monster_definitions.h"
 #include "monster_visibility.h"
 #include "monsters.h"
-#include "object_sounds.h"
+#include "sound_procedures.h"
 #include "objects.h"
 #include "players.h"
 #include "tag_files/data.h"

@@ -549,7 +549,5 @@ bool try_and_switch_target_indexes(int32_t monster_index, int32_t possible_targe
 
 void register_monster_target_hooks(void)
 {
-    register_closest_target_procedure(closest_most_appropriate_target);
-    register_switch_target_procedure(try_and_switch_target_indexes);
     register_map_procedures(_map_unit_visibility, map_unit_visibility, nullptr);
 }

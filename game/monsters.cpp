@@ -458,30 +458,6 @@ static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)
     return true;
 }
 
-// What a projectile takes of its owner unit, and the mana a mana-proportional
-// detonation spends.
-static bool monster_projectile_facts(int32_t monster_index, projectile_monster_facts *facts)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    if (!monster) return false;
-    facts->unit_type = monster->unit_type;
-    facts->owner_player_index = monster->owner_player_index;
-    facts->object_index = monster->object_index;
-    facts->identifier = monster->identifier;
-    facts->ignores_user_commands = (monster->flags & _monster_ignores_user_commands_flag) != 0;
-    facts->ambient_life = (monster->extra_flags & _monster_is_ambient_life_extra_flag) != 0;
-    facts->no_visibility = (monster->extra_flags & _monster_has_no_visibility_extra_flag) != 0;
-    facts->mana = monster->mana;
-    const monster_definition *definition = get_monster_definition(monster->type);
-    facts->maximum_mana = definition ? definition->maximum_mana : (short_fixed)0;
-    return true;
-}
-
-static void spend_monster_mana(int32_t monster_index)
-{
-    if (monster_data *monster = get_monster_data(monster_index)) monster->mana = 0;
-}
-
 uint32_t teams_with_units_near_point(const world_point2d *point, int32_t radius)
 {
     uint32_t teams = 0;
@@ -522,7 +498,4 @@ void register_monster_hooks(void)
     register_map_store_procedures(_startup_units, empty_monster_stores, dispose_monsters_from_old_map);
     register_unit_facts_procedure(monster_unit_facts);
     register_teams_near_point_procedure(teams_with_units_near_point);
-    register_projectile_monster_facts_procedure(monster_projectile_facts);
-    register_spend_monster_mana_procedure(spend_monster_mana);
-    register_monster_movement_hooks();
 }

@@ -207,8 +207,7 @@ int32_t new_object(const new_object_data *data)
         object->flags |= _object_on_ground_flag;
     }
     link_object(object_index, object);
-    if (object->tracking_priority && tracking_slot.get())
-        tracking_slot.get()(object_index, object->tracking_priority);
+    if (object->tracking_priority) offer_object_to_tracking(object_index);
     return object_index;
 }
 
@@ -669,14 +668,18 @@ int32_t damage_object(int32_t object_index, const damage_definition *damage, int
         result |= _damage_result_vitality_changed_flag;
         if (vitality > 0 && new_vitality == 0 && died) *died = true;
     }
-    if (result && object->tracking_priority && tracking_slot.get())
-        tracking_slot.get()(object_index, object->tracking_priority);
+    if (result && object->tracking_priority) offer_object_to_tracking(object_index);
     return result;
 }
 
 // ---- tracking and interpolation ------------------------------------------------
 
 bool register_object_tracking_procedure(object_tracking_procedure procedure) { return tracking_slot.fill(procedure); }
+
+void offer_object_to_tracking(int32_t object_index)
+{
+    if (object_tracking_procedure procedure = tracking_slot.get()) procedure(object_index);
+}
 
 void begin_motion_interpolated_frame(void) {}
 bool interpolate_object_history(int32_t, world_point3d *) { return false; }

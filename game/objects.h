@@ -447,11 +447,14 @@ int32_t damage_object(int32_t object_index, const damage_definition *definition,
 
 // ---- camera tracking and motion interpolation ---------------------------------
 
-// Objects offered to camera tracking (made, or damaged, with a tracking
-// priority).  The camera is local: what it does with an offer never reaches
-// the simulation.
-typedef void (*object_tracking_procedure)(int32_t object_index, int32_t priority);
+// Objects offered to camera tracking: objects made or damaged with a
+// tracking priority, and units whose action set one.  The camera is local:
+// what it does with an offer never reaches the simulation.  The one point of
+// the service: the units offer theirs through `offer_object_to_tracking` too.
+typedef void (*object_tracking_procedure)(int32_t object_index);
 bool register_object_tracking_procedure(object_tracking_procedure procedure);
+// Offers the object to the registered tracking (nothing when none is).
+void offer_object_to_tracking(int32_t object_index);
 
 // Motion interpolation: with the preference off (the only mode built) these
 // record nothing, and the interpolating calls return false so the renderer

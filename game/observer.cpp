@@ -458,32 +458,12 @@ static bool observer_action_consumer(action_data *action)
     return true;
 }
 
-// Centring on the selection: the camera's ground point, and looking at a
-// point with the camera's own yaw.
-static bool selection_get_observer_location(world_point2d *location)
-{
-    world_location3d camera;
-    get_observer_location(&camera);
-    *location = {camera.position.x, camera.position.y};
-    return true;
-}
-
-static void selection_set_observer_location(const world_point2d *location)
-{
-    world_location3d target;
-    get_observer_location(&target);
-    target.position.x = location->x;
-    target.position.y = location->y;
-    set_observer_location(&target);
-}
-
 void register_observer_hooks(void)
 {
     register_startup_procedure(_startup_observer, startup_observer);
     register_map_store_procedures(_startup_observer, empty_observer_stores_step, dispose_observer_physics_constants_from_old_map);
     register_map_procedures(_map_observer, map_observer_step, dispose_observer_from_old_map);
     register_action_procedure(_action_camera, observer_action_consumer);
-    register_observer_location_procedures(selection_get_observer_location, selection_set_observer_location);
 }
 
 void set_observer_clock(observer_clock_procedure procedure)

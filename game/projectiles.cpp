@@ -9,6 +9,7 @@
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
+#include "sound_procedures.h"
 #include "fire.h"
 #include "lightning.h"
 #include "local_projectile_groups.h"
@@ -25,6 +26,8 @@
 #include "model_effects.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
+#include "monster_life.h"
+#include "monster_movement.h"
 #include "monsters.h"
 #include "object_definitions.h"
 #include "particles.h"
@@ -38,29 +41,8 @@
 
 // ---- registration points ----------------------------------------------------------
 
-static procedure_slot<projectile_monster_facts_procedure> monster_facts_slot("projectile monster facts");
-static procedure_slot<spend_monster_mana_procedure> spend_mana_slot("spend monster mana");
-static procedure_slot<make_monster_visible_procedure> make_visible_slot("make monster visible");
-static procedure_slot<new_monster_at_location_procedure> new_monster_slot("new monster at location");
-static procedure_slot<new_projectile_local_group_procedure> local_group_slot("projectile local group");
 static procedure_slot<projectile_sequence_preload_procedure> preload_sequence_slot("projectile sequence preload");
-static procedure_slot<projectile_sound_procedure> sound_slot("projectile sound");
 
-bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure p)
-{
-    return monster_facts_slot.fill(p);
-}
-bool register_spend_monster_mana_procedure(spend_monster_mana_procedure p) { return spend_mana_slot.fill(p); }
-bool register_make_monster_visible_procedure(make_monster_visible_procedure p) { return make_visible_slot.fill(p); }
-bool register_new_monster_at_location_procedure(new_monster_at_location_procedure p)
-{
-    return new_monster_slot.fill(p);
-}
-bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure p)
-{
-    return local_group_slot.fill(p);
-}
-bool register_projectile_sound_procedure(projectile_sound_procedure p) { return sound_slot.fill(p); }
 
 // Sounds are heard, never simulated: the sound layer may draw only from its
 // own random source, so a silent build and a loud one stay in step.
@@ -69,8 +51,8 @@ static void play_projectile_sound(int16_t sound_index, int32_t object_index)
     if (sound_index == NONE) return;
     const object_data *object = get_object(object_index);
     if (!object) return;
-    if (projectile_sound_procedure procedure = sound_slot.get())
-        procedure(sound_index, object_index, &object->location.position, SHORT_FIXED_ONE, 0);
+    if (const auto play = get_sound_procedures()->play_projectile_sound)
+        play(sound_index, object_index, &object->location.position, SHORT_FIXED_ONE, 0);
 }
 
 bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p)
@@ -78,12 +60,33 @@ bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_
     return preload_sequence_slot.fill(p);
 }
 
-// What a projectile reads of a unit, from the units (no unit until they answer).
+// What a projectile reads of a unit, from the unit record.  False: no such unit.
+struct projectile_monster_facts
+{
+    int16_t unit_type; // its unit definition
+    int16_t owner_player_index;
+    int16_t object_index;
+    int16_t identifier;
+    bool ignores_user_commands, ambient_life, no_visibility;
+    int16_t mana, maximum_mana;
+};
+
 static bool get_monster_facts(int32_t monster_index, projectile_monster_facts *facts)
 {
     if (monster_index == NONE) return false;
-    const projectile_monster_facts_procedure procedure = monster_facts_slot.get();
-    return procedure && procedure(monster_index, facts);
+    const monster_data *monster = get_monster_data(monster_index);
+    if (!monster) return false;
+    facts->unit_type = monster->unit_type;
+    facts->owner_player_index = monster->owner_player_index;
+    facts->object_index = monster->object_index;
+    facts->identifier = monster->identifier;
+    facts->ignores_user_commands = (monster->flags & _monster_ignores_user_commands_flag) != 0;
+    facts->ambient_life = (monster->extra_flags & _monster_is_ambient_life_extra_flag) != 0;
+    facts->no_visibility = (monster->extra_flags & _monster_has_no_visibility_extra_flag) != 0;
+    facts->mana = monster->mana;
+    const monster_definition *definition = get_monster_definition(monster->type);
+    facts->maximum_mana = definition ? definition->maximum_mana : (short_fixed)0;
+    return true;
 }
 
 // The owner steps out of hiding; its height follows from version 1710.
@@ -93,13 +96,12 @@ static void make_monster_visible(int32_t monster_index)
     if (!monster) return;
     monster->flags &= ~(uint32_t)(_monster_has_celebrated_flag | _monster_has_left_the_mesh_flag);
     if (object_data *object = get_object(monster->object_index)) object->flags &= ~(uint32_t)_object_is_invisible_flag;
-    if (current_gameplay_version >= 1710)
-        if (make_monster_visible_procedure procedure = make_visible_slot.get()) procedure(monster_index);
+    if (current_gameplay_version >= 1710) update_monster_location_height(monster_index);
 }
 
 static void spend_monster_mana(int32_t monster_index)
 {
-    if (spend_monster_mana_procedure procedure = spend_mana_slot.get()) procedure(monster_index);
+    if (monster_data *monster = get_monster_data(monster_index)) monster->mana = 0;
 }
 
 // ---- definition groups ------------------------------------------------------------
@@ -756,8 +758,7 @@ int32_t new_projectile(const new_projectile_data *data)
         p->lightning_identifier = lightning->identifier;
     }
     if (d->local_projectile_group_type != NONE)
-        if (new_projectile_local_group_procedure procedure = local_group_slot.get())
-            p->local_projectile_group_index = (int16_t)procedure(d->local_projectile_group_type, object_index);
+        p->local_projectile_group_index = (int16_t)new_projectile_local_group(d->local_projectile_group_type, object_index);
     play_projectile_sound(d->sound_indexes[_projectile_sound_flight], object_index);
 
     if (d->flags & (_projectile_is_melee_attack_flag | _projectile_definition_detonates_immediately_flag))
@@ -969,11 +970,10 @@ void promote_projectile(int32_t projectile_index)
         if (p && current_gameplay_version >= 1601 && !absent(d->promotion_unit_tag) &&
             p->original_owner_player_index != NONE)
         {
-            if (new_monster_at_location_procedure procedure = new_monster_slot.get())
-                procedure(d->promotion_unit_tag, &location, p->original_owner_player_index,
-                          (p->flags & _projectile_originated_from_uncontrollable_monster_flag) != 0,
-                          (p->flags & _projectile_originated_from_ambient_life_monster_flag) != 0,
-                          (p->flags & _projectile_originated_from_monster_with_no_visibility_flag) != 0);
+            new_monster_from_projectile(d->promotion_unit_tag, &location, p->original_owner_player_index,
+                                        (p->flags & _projectile_originated_from_uncontrollable_monster_flag) != 0,
+                                        (p->flags & _projectile_originated_from_ambient_life_monster_flag) != 0,
+                                        (p->flags & _projectile_originated_from_monster_with_no_visibility_flag) != 0);
         }
     }
     leave_recursion_guard();

@@ -205,48 +205,20 @@ int32_t get_projectile_recursion_depth(void);
 // Filled by the modules built after this one; until then each answers
 // "nothing happened".
 
-// What a projectile needs of a unit; the units (`game/monsters.cpp`) answer
-// from the unit record.  False: no such unit (also until they register).
-struct projectile_monster_facts
-{
-    int16_t unit_type; // its unit definition
-    int16_t owner_player_index;
-    int16_t object_index;
-    int16_t identifier;
-    bool ignores_user_commands, ambient_life, no_visibility;
-    int16_t mana, maximum_mana;
-};
-typedef bool (*projectile_monster_facts_procedure)(int32_t monster_index, projectile_monster_facts *facts);
-bool register_projectile_monster_facts_procedure(projectile_monster_facts_procedure procedure);
-// The unit's mana becomes 0 (a mana-proportional detonation spent it); the
-// units fill it, nothing is spent until then.
-typedef void (*spend_monster_mana_procedure)(int32_t monster_index);
-bool register_spend_monster_mana_procedure(spend_monster_mana_procedure procedure);
-// From gameplay version 1710, after a unit stepped out of hiding (its flags
-// lost has-celebrated and has-left-the-mesh, its object invisible): its
-// location height is updated.
-typedef void (*make_monster_visible_procedure)(int32_t monster_index);
-bool register_make_monster_visible_procedure(make_monster_visible_procedure procedure);
-// Promotion into a unit; the new unit's index or NONE.
-typedef int32_t (*new_monster_at_location_procedure)(tag unit_tag, const world_location3d *location,
-                                                     int16_t player_index, bool ignores_user_commands,
-                                                     bool ambient_life, bool no_visibility);
-bool register_new_monster_at_location_procedure(new_monster_at_location_procedure procedure);
-// Visual particle group attached to a projectile (local); its index or NONE.
-typedef int32_t (*new_projectile_local_group_procedure)(int16_t type, int32_t object_index);
-bool register_new_projectile_local_group_procedure(new_projectile_local_group_procedure procedure);
+// A projectile reads what it needs of a unit (type, owner, object,
+// identifier, origin flags, mana) from the unit record itself, and a
+// mana-proportional detonation empties the owner's mana there: both live in
+// this library, so no point stands between them.
+// The units and the local projectile groups share this library: an owner
+// stepping out of hiding (its location height from version 1710), promotion
+// into a unit and a projectile's visual particle group are direct calls.
 // Ahead-of-time read of a sequence's frames; sets *stop to end the pass.
 typedef void (*projectile_sequence_preload_procedure)(int16_t collection_index, int16_t sequence_index, bool *stop);
 bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure procedure);
 
-// Plays a projectile's sound (flight at creation, rebound after a strike
-// that did not detonate, a group's sound on its bounds object) at the object.
-// Until the sound layer registers, projectiles are silent.  Sounds are heard,
-// not simulated: the procedure must not draw from the synchronized random
-// source or change the game.
-typedef void (*projectile_sound_procedure)(int16_t sound_index, int32_t object_index, const world_point3d *location,
-                                           short_fixed pitch, uint16_t flags);
-bool register_projectile_sound_procedure(projectile_sound_procedure procedure);
+// A projectile's sounds (flight at creation, rebound after a strike that did
+// not detonate, a group's sound on its bounds object) go to the sound table's
+// `play_projectile_sound` (sound_procedures.h); silent until it is filled.
 
 void preload_projectile_sequences(void);
 

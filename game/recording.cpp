@@ -19,6 +19,8 @@
 #include "cseries/files.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "lobby_procedures.h"
+#include "networking_procedures.h"
 #include "cseries/tags.h"
 #include "game_hooks.h"
 #include "game_time.h"
@@ -90,10 +92,6 @@ static procedure_slot<monster_initializers_size_procedure> initializers_size_slo
 static procedure_slot<export_monster_initializers_procedure> initializers_export_slot("export monster initializers");
 static procedure_slot<import_monster_initializers_procedure> initializers_import_slot("import monster initializers");
 static procedure_slot<reset_monster_initializers_procedure> initializers_reset_slot("reset monster initializers");
-static procedure_slot<send_recording_stream_header_procedure> stream_header_slot("recording stream header");
-static procedure_slot<send_recording_stream_command_procedure> stream_command_slot("recording stream command");
-static procedure_slot<send_recording_stream_end_procedure> stream_end_slot("recording stream end");
-static procedure_slot<open_missing_plugins_dialog_procedure> missing_plugins_slot("missing plug-ins dialog");
 static procedure_slot<tag_save_dialog_procedure> tag_save_dialog_slot("tag-save dialog");
 
 bool register_monster_initializers_export_procedures(monster_initializers_size_procedure size,
@@ -106,26 +104,6 @@ bool register_monster_initializers_import_procedures(import_monster_initializers
                                                      reset_monster_initializers_procedure reset)
 {
     return fill_procedure_pair(&initializers_import_slot, &initializers_reset_slot, import_initializers, reset);
-}
-
-bool register_send_recording_stream_header_to_metaserver_procedure(send_recording_stream_header_procedure procedure)
-{
-    return stream_header_slot.fill(procedure);
-}
-
-bool register_send_recording_stream_command_to_metaserver_procedure(send_recording_stream_command_procedure procedure)
-{
-    return stream_command_slot.fill(procedure);
-}
-
-bool register_send_recording_stream_end_to_metaserver_procedure(send_recording_stream_end_procedure procedure)
-{
-    return stream_end_slot.fill(procedure);
-}
-
-bool register_open_missing_plugins_dialog_procedure(open_missing_plugins_dialog_procedure procedure)
-{
-    return missing_plugins_slot.fill(procedure);
 }
 
 bool register_tag_save_dialog_procedure(tag_save_dialog_procedure procedure)
@@ -222,7 +200,7 @@ void dispose_recording(void)
 // Sends the film written so far to the lobby stream.
 static void stream_recording_header(int32_t tag_index, int32_t size)
 {
-    send_recording_stream_header_procedure send = stream_header_slot.get();
+    const auto send = get_lobby_procedures()->send_recording_stream_header;
     if (!send) return;
     uint8_t piece[RECORDING_STREAM_PIECE_SIZE];
     for (int32_t done = 0; done < size;)
@@ -414,7 +392,7 @@ void record_incoming_command(const command_header *command)
     alignas(command_header) static uint8_t stored[MAXIMUM_COMMAND_SIZE];
     memcpy(stored, command, (size_t)size);
     byte_swap_command_header_big((command_header *)stored);
-    send_recording_stream_command_procedure stream = stream_command_slot.get();
+    const auto stream = get_lobby_procedures()->send_recording_stream_command;
     if (stream) stream((const command_header *)stored);
     if (command->verb == _command_null) return;
     if (size > RECORDING_BUFFER_SIZE)
@@ -437,7 +415,7 @@ void stop_recording(void)
 {
     recording_globals_data *g = recording_globals;
     if (!g || g->state != _state_recording) return;
-    send_recording_stream_end_procedure stream_end = stream_end_slot.get();
+    const auto stream_end = get_lobby_procedures()->send_recording_stream_end;
     if (stream_end) stream_end(game_->game_time);
     flush_recording_buffer(true);
     tag_files_flush();
@@ -697,7 +675,7 @@ bool begin_replay(new_game_data *data, tag replay_tag)
     }
     if (missing_count > 0)
     {
-        open_missing_plugins_dialog_procedure dialog = missing_plugins_slot.get();
+        const auto dialog = get_networking_procedures()->open_missing_plugins_dialog;
         const int32_t shown = missing_count < MAXIMUM_MISSING_PLUGINS ? missing_count : MAXIMUM_MISSING_PLUGINS;
         if (dialog)
             dialog(missing, shown, 2);

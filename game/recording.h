@@ -165,21 +165,12 @@ bool register_monster_initializers_export_procedures(monster_initializers_size_p
 bool register_monster_initializers_import_procedures(import_monster_initializers_procedure import_initializers,
                                                      reset_monster_initializers_procedure reset);
 
-// The lobby stream of the game being recorded: the film so far (in pieces of
-// at most 1024 bytes), each command (big-endian, null commands too), and the
-// ending time.  Until the lobby registers, nothing is streamed.
-typedef void (*send_recording_stream_header_procedure)(const void *data, int32_t size);
-typedef void (*send_recording_stream_command_procedure)(const command_header *command);
-typedef void (*send_recording_stream_end_procedure)(int32_t game_time);
-bool register_send_recording_stream_header_to_metaserver_procedure(send_recording_stream_header_procedure procedure);
-bool register_send_recording_stream_command_to_metaserver_procedure(send_recording_stream_command_procedure procedure);
-bool register_send_recording_stream_end_to_metaserver_procedure(send_recording_stream_end_procedure procedure);
-
-// The missing-plug-ins dialog (mode 2: a film).  Until networking registers,
-// a film that needs missing plug-ins is refused with a log line.
-typedef void (*open_missing_plugins_dialog_procedure)(const missing_plugin_info *missing, int32_t count,
-                                                      int16_t mode);
-bool register_open_missing_plugins_dialog_procedure(open_missing_plugins_dialog_procedure procedure);
+// The lobby stream of the game being recorded goes through the lobby's table
+// (lobby_procedures.h): the film so far, each command, the ending time;
+// nothing is streamed until the lobby fills it.  A film that needs missing
+// plug-ins opens networking's missing-plug-ins dialog (mode 2,
+// networking_procedures.h); until networking fills it, the film is refused
+// with a log line.
 
 // The standard tag-save dialog: asks for a name (default `default_name`) and
 // creates a tag of `group` with tag version `version`; its index, or NONE when

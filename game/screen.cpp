@@ -24,6 +24,7 @@
 #include "hardware_rasterizer.h"
 #include "input/action_queue.h"
 #include "input/input_definitions.h"
+#include "networking_procedures.h"
 #include "observer.h"
 #include "platform_events.h"
 #include "render/render_effects.h"
@@ -82,8 +83,6 @@ static struct
 } pointer_screen_facts;
 
 // Outside every globals record: start-up never empties a registration.
-static procedure_slot<networked_game_supports_ping_procedure> supports_ping_slot("networked game supports ping");
-static procedure_slot<local_player_latency_procedure> local_latency_slot("local player latency");
 static procedure_slot<bar_height_procedure> control_bar_height_slot("control bar height");
 static procedure_slot<bar_height_procedure> status_bar_height_slot("status bar height");
 static procedure_slot<main_menu_dialog_size_procedure> main_menu_size_slot("main menu dialog size");
@@ -94,11 +93,6 @@ static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
 static procedure_slot<frame_drawn_procedure> frame_drawn_slot("frame drawn");
 static procedure_slot<update_bars_procedure> update_bars_slot("update bars");
 
-bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
-                              local_player_latency_procedure latency)
-{
-    return fill_procedure_pair(&supports_ping_slot, &local_latency_slot, supports_ping, latency);
-}
 
 bool register_bar_height_procedures(bar_height_procedure control_bar_height, bar_height_procedure status_bar_height)
 {
@@ -516,12 +510,10 @@ void build_fps_display_text(char *buffer, size_t size)
         if (frame_rate_samples.current_fps < 1.0f) slprintfcat(buffer, size, "fps: --\r");
         else slprintfcat(buffer, size, "fps: %3.1f\r", (double)frame_rate_samples.current_fps);
     }
-    networked_game_supports_ping_procedure supports_ping = supports_ping_slot.get();
     if ((frame_rate_samples.display_flags & _display_ping_flag) && active_screen.in_game &&
-        active_screen.in_game_type == _game_type_networked && supports_ping && supports_ping())
+        active_screen.in_game_type == _game_type_networked && networked_game_supports_ping())
     {
-        local_player_latency_procedure latency_procedure = local_latency_slot.get();
-        const uint16_t latency = latency_procedure ? latency_procedure() : 65535;
+        const uint16_t latency = get_local_player_latency();
         if (latency == 65535) slprintfcat(buffer, size, "ping: \xB0\r");
         else slprintfcat(buffer, size, "ping: %d ms\r", (int32_t)latency);
     }

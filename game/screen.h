@@ -177,13 +177,8 @@ void draw_frame(int32_t game_ticks, bool world_shown);
 
 // ---- the screen's neighbours -------------------------------------------------------
 
-// Networking: whether the network game measures latency, and the local
-// player's latency in milliseconds (65535: none yet).  Until registered:
-// false and 65535.
-typedef bool (*networked_game_supports_ping_procedure)(void);
-typedef uint16_t (*local_player_latency_procedure)(void);
-bool register_ping_procedures(networked_game_supports_ping_procedure supports_ping,
-                              local_player_latency_procedure latency);
+// The ping line asks networking's table (networking_procedures.h) whether the
+// game measures latency and the local player's latency.
 
 // The bars: the visible height in pixels of the control bar (bottom) and the
 // status bar (top), 0 when hidden.  Until registered: hidden.

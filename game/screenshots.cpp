@@ -7,6 +7,7 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "sound_procedures.h"
 #include "bitmaps.h"
 #include "game_hooks.h"
 #include "game_states.h"
@@ -23,14 +24,6 @@ static struct screenshot_globals
     char last_time_string[SCREENSHOT_TIME_STRING_SIZE];
     char last_path[SCREENSHOT_NAME_SIZE + 32];
 } screenshot_globals;
-
-// Outside the globals record: resetting the module never empties a registration.
-static procedure_slot<play_screenshot_sound_procedure> play_sound_slot("play screenshot sound");
-
-bool register_play_screenshot_sound_procedure(play_screenshot_sound_procedure procedure)
-{
-    return play_sound_slot.fill(procedure);
-}
 
 void request_screenshot(int16_t type)
 {
@@ -97,8 +90,7 @@ bool take_screenshot(int16_t type)
 
     if (settings->play_screenshot_sound)
     {
-        play_screenshot_sound_procedure play = play_sound_slot.get();
-        if (play) play(SCREENSHOT_SOUND_TAG);
+        if (const auto play = get_sound_procedures()->play_local_sound) play(SCREENSHOT_SOUND_TAG);
     }
     log_message(nullptr, -1, "Saving screenshot to screenshots/%s...", name);
     const bool written =

@@ -51,10 +51,8 @@ void build_screenshot_name(const char *time_string, char *name, size_t size);
 // failure.
 const char *get_last_screenshot_path(void);
 
-// Sound: plays the sound definition `sound_tag` on this machine.  Until
-// registered no sound is played (the screenshot is still taken).
-typedef void (*play_screenshot_sound_procedure)(tag sound_tag);
-bool register_play_screenshot_sound_procedure(play_screenshot_sound_procedure procedure);
+// The screenshot's sound '!scr' goes to the sound table's `play_local_sound`
+// (sound_procedures.h); without it no sound is played and the shot is still taken.
 
 // Joins the screenshots to the screen's frame.
 void register_screenshot_hooks(void);

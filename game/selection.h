@@ -273,10 +273,6 @@ bool register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open_procedur
 typedef void (*new_local_sprite_procedure)(const world_point3d *location, int16_t sequence);
 typedef void (*remove_local_sprites_procedure)(bool immediately);
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove);
-// The camera's position (the camera keeps its yaw when moved).
-typedef bool (*get_observer_location_procedure)(world_point2d *location);
-typedef void (*set_observer_location_procedure)(const world_point2d *location);
-bool register_observer_location_procedures(get_observer_location_procedure get, set_observer_location_procedure set);
 
 // The key bindings' options the selection reads (neutral until filled: 0).
 enum selection_input_option_bits

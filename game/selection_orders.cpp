@@ -28,6 +28,7 @@
 #include "monster_queries.h"
 #include "monsters.h"
 #include "objects.h"
+#include "observer.h"
 #include "players.h"
 #include "selection_interface.h"
 #include "session_state.h"
@@ -40,8 +41,6 @@ static procedure_slot<console_input_procedure> console_input_slot("console input
 static procedure_slot<inventory_buttons_procedure> update_inventory_buttons_slot("update inventory buttons");
 static procedure_slot<inventory_buttons_procedure> toggle_inventory_slot("toggle control bar inventory");
 static procedure_slot<any_ingame_dialogs_open_procedure> dialogs_open_slot("any in-game dialogs open");
-static procedure_slot<get_observer_location_procedure> get_observer_location_slot("get observer location");
-static procedure_slot<set_observer_location_procedure> set_observer_location_slot("set observer location");
 bool register_console_handled_action_procedure(console_handled_action_procedure p) { return console_handled_action_slot.fill(p); }
 bool register_console_input_procedure(console_input_procedure p) { return console_input_slot.fill(p); }
 bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle)
@@ -49,10 +48,6 @@ bool register_inventory_buttons_procedures(inventory_buttons_procedure update, i
     return fill_procedure_pair(&update_inventory_buttons_slot, &toggle_inventory_slot, update, toggle);
 }
 bool register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open_procedure p) { return dialogs_open_slot.fill(p); }
-bool register_observer_location_procedures(get_observer_location_procedure get, set_observer_location_procedure set)
-{
-    return fill_procedure_pair(&get_observer_location_slot, &set_observer_location_slot, get, set);
-}
 
 // ---- shared with selection.cpp -----------------------------------------------------------
 
@@ -371,10 +366,14 @@ static void centre_camera_on_selection(void)
 {
     const selection_data *s = &selection_globals.current_selection;
     world_point2d centre;
-    if (!get_observer_location_slot.get() || !set_observer_location_slot.get() || s->count <= 0) return;
+    if (s->count <= 0) return;
     if (get_centerpoint_of_monster_indexes(s->count, s->monster_indexes, &centre) == 0 && centre.x == -1) return;
-    world_point2d at;
-    if (get_observer_location_slot.get()(&at)) set_observer_location_slot.get()(&centre);
+    // The camera keeps its height and yaw; only its ground point moves.
+    world_location3d camera;
+    get_observer_location(&camera);
+    camera.position.x = centre.x;
+    camera.position.y = centre.y;
+    set_observer_location(&camera);
 }
 
 // Shift with the inventory key: what the selection holds in hand goes down

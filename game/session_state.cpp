@@ -3,6 +3,7 @@
 #include "session_state.h"
 
 #include "cseries/registration.h"
+#include "networking_procedures.h"
 #include "game_records.h"
 #include "game_time.h"
 
@@ -13,8 +14,6 @@ static struct session_state_globals
 {
     bool restoring_from_saved_game;
 } session_state_globals;
-
-static procedure_slot<time_remaining_string_procedure> time_remaining_string_slot("time remaining string");
 
 bool toggle_display_chat(void)
 {
@@ -32,16 +31,11 @@ bool prevent_cutscenes_from_playing(void)
     return game_->type == _game_type_networked && !(game_->option_flags & _game_option_netgame_cutscenes_flag);
 }
 
-bool register_time_remaining_string_procedure(time_remaining_string_procedure procedure)
-{
-    return time_remaining_string_slot.fill(procedure);
-}
-
 char *get_time_remaining_string(char *buffer)
 {
     if (!buffer) return buffer;
     buffer[0] = '\0';
-    if (const time_remaining_string_procedure procedure = time_remaining_string_slot.get())
+    if (const auto procedure = get_networking_procedures()->get_time_remaining_string)
     {
         procedure(buffer, TIME_REMAINING_STRING_SIZE);
         buffer[TIME_REMAINING_STRING_SIZE - 1] = '\0'; // whatever the procedure wrote, the text ends

@@ -41,12 +41,8 @@ bool prevent_cutscenes_from_playing(void);
 
 // ---- the remaining time of a mid-game join ---------------------------------------
 
-// Writes the text into `buffer` (`size` bytes, terminator included).
-typedef void (*time_remaining_string_procedure)(char *buffer, size_t size);
-
-// The network layer's text.  Refused (assertion, the first kept) for a null
-// procedure or when one is registered already.
-bool register_time_remaining_string_procedure(time_remaining_string_procedure procedure);
+// Networking writes the text (`get_time_remaining_string` of its table,
+// networking_procedures.h); until it does, the text is "".
 
 // The remaining time of the join as text, into `buffer` of at least
 // TIME_REMAINING_STRING_SIZE bytes; empty until the network layer registers.

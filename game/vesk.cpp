@@ -20,7 +20,10 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "iniparser3.0b/inifile.h"
+#include "lobby_procedures.h"
+#include "networking_procedures.h"
 #include "platform_events.h"
+#include "sound_procedures.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
 
@@ -117,7 +120,7 @@ static bool startup_tag_files(void)
 
 static bool startup_game_preferences(void) { return initialize_game_preferences(); }
 
-static bool verify_required_patches(void)
+bool verify_required_patches(void)
 {
     char missing[MAXIMUM_FILE_NAME] = "";
     if (tag_files_check_required_patches(missing, sizeof(missing))) return true;
@@ -196,7 +199,6 @@ void register_game_core_hooks(void)
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
     register_startup_procedure(_startup_game_preferences, startup_game_preferences);
     connect_game_preferences_to_store();
-    register_verify_required_patches_procedure(verify_required_patches);
     register_map_exists_procedure(mesh_tag_exists);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);
 }
@@ -301,10 +303,8 @@ static void end_finished_film(bool failed)
 void update_everything(void)
 {
     platform_specific_update(true);
-    update_metaserver_procedure update_metaserver = get_update_metaserver_procedure();
-    if (update_metaserver) update_metaserver();
-    vesk_net_process_procedure net_process = get_vesk_net_process_procedure();
-    if (net_process) net_process();
+    if (const auto update_metaserver = get_lobby_procedures()->update_metaserver) update_metaserver();
+    if (const auto net_process = get_networking_procedures()->vesk_net_process) net_process();
     apply_pending_game_state_change();
 
     // Without an input layer the local ticks come from local time alone.
@@ -315,8 +315,8 @@ void update_everything(void)
     if (local_ticks < 0) local_ticks = 0;
 
     idle_vesk(local_ticks);
-    update_sound_manager_procedure update_sound_manager = get_update_sound_manager_procedure();
-    if (update_sound_manager) update_sound_manager(local_ticks);
+    if (const auto update_sound_manager = get_sound_procedures()->update_sound_manager)
+        update_sound_manager(local_ticks);
 
     int32_t code;
     char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];

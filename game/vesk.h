@@ -20,6 +20,11 @@ bool initialize_vesk(void);
 // before initialize_vesk.
 void register_game_core_hooks(void);
 
+// The program's check of the required patch files, once the input timer runs:
+// true when the store has them all; otherwise "Required patch file '...' is
+// missing." is logged and shown, and false (the program exits with 11).
+bool verify_required_patches(void);
+
 // One pass of the main loop: platform events, network polling, a pending
 // state change, input actions, game ticks and drawing, sound, then the
 // frame's pending error is collected and cleared.  Modal loops call it too.

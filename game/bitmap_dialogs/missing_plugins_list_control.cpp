@@ -13,23 +13,17 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "networking_procedures.h"
 #include "input/action_queue.h"
 #include "shading_tables.h"
 #include "shapes.h"
 #include "vesk/string_lists.h"
 
-static procedure_slot<lookup_plugin_proc> lookup_plugin_slot("lookup plugin");
-
-bool register_lookup_plugin_procedure(lookup_plugin_proc procedure)
-{
-    return lookup_plugin_slot.fill(procedure);
-}
-
 bool lookup_plugin(const char *name, const char *url, uint32_t checksum, char *download_url,
                    int32_t download_url_size)
 {
     if (download_url && download_url_size > 0) download_url[0] = 0;
-    const lookup_plugin_proc procedure = lookup_plugin_slot.get();
+    const auto procedure = get_networking_procedures()->lookup_plugin;
     if (!procedure || !download_url || download_url_size <= 0) return false;
     const bool found = procedure(name, url, checksum, download_url, download_url_size);
     download_url[download_url_size - 1] = 0;

@@ -48,12 +48,9 @@ void clear_missing_plugins_list(dialog_data *dialog, int16_t item_id);
 
 // ---- networking's look-up ---------------------------------------------------------------
 
-// Looks a plug-in up on the web: true with its download address (terminated,
-// at most `download_url_size` bytes) when found.  Until networking registers,
+// Looks a plug-in up on the web through networking's table (`lookup_plugin`,
+// networking_procedures.h): true with its download address (terminated, at
+// most `download_url_size` bytes) when found.  Until networking fills it,
 // nothing is ever found.
 bool lookup_plugin(const char *name, const char *url, uint32_t checksum, char *download_url,
                    int32_t download_url_size);
-typedef bool (*lookup_plugin_proc)(const char *name, const char *url, uint32_t checksum, char *download_url,
-                                   int32_t download_url_size);
-// A second registration is refused (false).
-bool register_lookup_plugin_procedure(lookup_plugin_proc procedure);

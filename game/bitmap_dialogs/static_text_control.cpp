@@ -12,22 +12,16 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "networking_procedures.h"
 #include "interface_definitions.h"
 
 // The empty text every item without text shares; never freed.
 static char shared_empty_string[1] = "";
 
-static procedure_slot<go_to_url_proc> go_to_url_slot("go to url");
-
-bool register_go_to_url_procedure(go_to_url_proc procedure)
-{
-    return go_to_url_slot.fill(procedure);
-}
-
 void go_to_url(const char *url)
 {
     if (!url) return;
-    const go_to_url_proc procedure = go_to_url_slot.get();
+    const auto procedure = get_networking_procedures()->go_to_url;
     if (procedure) procedure(url);
     else log_message(__FILE__, __LINE__, "no web browser is hooked up yet: not opening '%s'", url);
 }

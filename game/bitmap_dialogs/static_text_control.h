@@ -54,11 +54,7 @@ void set_static_text_item_transparency(dialog_data *dialog, int16_t item_id, fix
 
 // ---- web links ---------------------------------------------------------------------
 
-// Opens `url` in the desktop's browser through networking's procedure; logs
-// and launches nothing until one is registered.
+// Opens `url` in the desktop's browser through networking's table
+// (`go_to_url`, networking_procedures.h); logs and launches nothing until
+// networking fills it.
 void go_to_url(const char *url);
-
-typedef void (*go_to_url_proc)(const char *url);
-// Networking registers the procedure that launches the browser (once; a
-// second registration is refused).
-bool register_go_to_url_procedure(go_to_url_proc procedure);

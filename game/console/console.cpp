@@ -17,6 +17,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "input/input_definitions.h"
+#include "ingame_bars.h"
 #include "input/keyboard.h"
 #include "interface_definitions.h"
 #include "map_actions/flow_control_action_procs.h"
@@ -65,30 +66,17 @@ static console_globals_data console_globals;
 static int16_t initial_console_mode = _console_mode_short;
 
 static procedure_slot<add_chat_to_back_log_procedure> back_log_slot("add chat to back log");
-static procedure_slot<console_control_bar_visible_procedure> control_bar_visible_slot("console control bar visible");
-static procedure_slot<console_status_bar_height_procedure> status_bar_height_slot("console status bar height");
 
 bool register_add_chat_to_back_log_procedure(add_chat_to_back_log_procedure procedure)
 {
     return back_log_slot.fill(procedure);
 }
-bool register_console_bar_procedures(console_control_bar_visible_procedure control_bar_visible,
-                                     console_status_bar_height_procedure status_bar_height)
-{
-    return fill_procedure_pair(&control_bar_visible_slot, &status_bar_height_slot, control_bar_visible,
-                               status_bar_height);
-}
 bool console_control_bar_visible(rectangle2d *bounds)
 {
-    const console_control_bar_visible_procedure visible = control_bar_visible_slot.get();
     rectangle2d ignored;
-    return visible && visible(bounds ? bounds : &ignored);
+    return control_bar_covers(bounds ? bounds : &ignored);
 }
-int16_t console_status_bar_height(void)
-{
-    const console_status_bar_height_procedure height = status_bar_height_slot.get();
-    return height ? height() : 0;
-}
+int16_t console_status_bar_height(void) { return status_bar_covered_height(); }
 
 const console_globals_data *get_console_globals(void) { return &console_globals; }
 

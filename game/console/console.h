@@ -189,13 +189,9 @@ typedef void (*add_chat_to_back_log_procedure)(int32_t chat_mode, const char *pl
                                                const rgb_color *player_color, const char *text);
 bool register_add_chat_to_back_log_procedure(add_chat_to_back_log_procedure procedure);
 
-// The control bar's screen rectangle while shown (true), and the status bar's
-// height in pixels (0 hidden).  Until registered: both hidden.
-typedef bool (*console_control_bar_visible_procedure)(rectangle2d *bounds);
-typedef int16_t (*console_status_bar_height_procedure)(void);
-bool register_console_bar_procedures(console_control_bar_visible_procedure control_bar_visible,
-                                     console_status_bar_height_procedure status_bar_height);
-// For the companions: false (and `bounds` untouched) while the bar is hidden.
+// The control bar's screen rectangle while shown (true; false, `bounds`
+// untouched, while hidden or without a bar) and the status bar's height in
+// pixels (0 hidden), from the in-game bars of this library (ingame_bars.h).
 bool console_control_bar_visible(rectangle2d *bounds);
 int16_t console_status_bar_height(void);
 

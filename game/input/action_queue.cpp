@@ -7,6 +7,7 @@
 #include "cseries/registration.h"
 #include "game_hooks.h"
 #include "game_time.h"
+#include "input/input_controller_sdl.h"
 #include "input/keyboard.h"
 #include "vesk.h"
 
@@ -32,7 +33,6 @@ struct action_queue_globals
 action_queue_globals action_globals;
 
 procedure_slot<pointer_screen_procedure> pointer_screen_slot("pointer screen");
-procedure_slot<pointer_position_procedure> pointer_position_slot("pointer position");
 
 // Where a flag lives; false (assertion) for a bit outside the flags.
 bool action_flag_position(int32_t bit, int32_t *word, uint32_t *mask)
@@ -226,11 +226,6 @@ bool register_pointer_screen_procedure(pointer_screen_procedure procedure)
     return pointer_screen_slot.fill(procedure);
 }
 
-bool register_pointer_position_procedure(pointer_position_procedure procedure)
-{
-    return pointer_position_slot.fill(procedure);
-}
-
 bool get_mouse_position_vesk(int16_t *x, int16_t *y)
 {
     pointer_screen_data screen = {DEFAULT_SCREEN_WIDTH, DEFAULT_SCREEN_HEIGHT, LOGICAL_DPI, true};
@@ -241,8 +236,7 @@ bool get_mouse_position_vesk(int16_t *x, int16_t *y)
     const int32_t dpi = screen.dpi > 0 ? screen.dpi : LOGICAL_DPI;
 
     int16_t physical_x = 0, physical_y = 0;
-    const pointer_position_procedure read_pointer = pointer_position_slot.get();
-    if (read_pointer) read_pointer(&physical_x, &physical_y);
+    get_mouse_position(&physical_x, &physical_y);
 
     bool clamped = false;
     const int32_t clamped_x = clamp_coordinate(physical_x, screen.width, &clamped);

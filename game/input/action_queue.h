@@ -185,11 +185,9 @@ typedef void (*pointer_screen_procedure)(pointer_screen_data *screen);
 // change cannot free under it.
 bool register_pointer_screen_procedure(pointer_screen_procedure procedure);
 
-// The pointer's position in physical window pixels; true when known.
-typedef bool (*pointer_position_procedure)(int16_t *x, int16_t *y);
-// The input device layer registers it; until then the pointer rests at 0, 0.
-// Called from the timer thread.
-bool register_pointer_position_procedure(pointer_position_procedure procedure);
+// The pointer's position in physical window pixels comes from the input
+// devices of this library (get_mouse_position, input_controller_sdl.h: an
+// atomic word, safe on the timer thread); before any motion it rests at 0, 0.
 
 // Reads the pointer, clamps it to the physical screen (0..width-1,
 // 0..height-1) and stores it, scaled by 96 / dpi, where an out-pointer is

@@ -217,12 +217,6 @@ bool control_is_valid(const control_definition *control)
     }
 }
 
-bool alternate_preset_recall_enabled(void)
-{
-    if (!input_definition_globals.initialized) return false;
-    return (get_input_definition()->flags & _input_definition_alternate_preset_recall_flag) != 0;
-}
-
 int16_t horizontal_action_from_encoded(int16_t encoded)
 {
     switch (encoded)
@@ -246,6 +240,12 @@ int16_t encoded_from_horizontal_action(uint32_t action)
 }
 
 } // namespace
+
+bool alternate_preset_recall_enabled(void)
+{
+    if (!input_definition_globals.initialized) return false;
+    return (get_input_definition()->flags & _input_definition_alternate_preset_recall_flag) != 0;
+}
 
 // ---- the record ---------------------------------------------------------------------
 
@@ -429,7 +429,6 @@ static bool startup_input_definitions(void)
 void register_input_definition_hooks(void)
 {
     register_startup_procedure(_startup_input_definitions, startup_input_definitions);
-    register_alternate_preset_recall_procedure(alternate_preset_recall_enabled);
 }
 
 // ---- the current set --------------------------------------------------------------------

@@ -263,8 +263,7 @@ struct input_set_data
 // or refused record gives the defaults).
 bool initialize_input_definition(void);
 
-// Fills the "input definitions" start-up step and the preprocessing's
-// alternate-preset-recall question.
+// Fills the "input definitions" start-up step.
 void register_input_definition_hooks(void);
 
 // ---- the current set --------------------------------------------------------------
@@ -274,6 +273,9 @@ void register_input_definition_hooks(void);
 const input_definition *get_input_definition(void);
 const mouse_control_data *get_mouse_controls(void);
 int16_t get_current_input_definition_set_index(void);
+// Whether the current set asks the rotate-preset key to choose a formation
+// instead (false before start-up); the preprocessing reads it.
+bool alternate_preset_recall_enabled(void);
 
 // An immutable copy of the current set and its mouse options, replaced (never
 // changed or freed) whenever the current set changes.  Any thread.

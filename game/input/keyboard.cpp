@@ -110,8 +110,6 @@ struct keyboard_preprocessing_globals
 keyboard_preprocessing_globals preprocessing_globals = {};
 bool preprocessing_initialized = false;
 
-procedure_slot<alternate_preset_recall_procedure> alternate_preset_recall_slot("alternate preset recall");
-
 void latch_action_flags(action_data *action)
 {
     for (preprocessing_action_flags_data &entry : preprocessing_globals.preprocessing_action_flags)
@@ -156,8 +154,7 @@ void rewrite_pan_orbit_flags(action_data *action)
 void rewrite_preset_recall(action_data *action)
 {
     if (!test_action_flag(action, _selection_rotate_preset_bit)) return;
-    const alternate_preset_recall_procedure alternate = alternate_preset_recall_slot.get();
-    if (!alternate || !alternate()) return;
+    if (!alternate_preset_recall_enabled()) return;
     clear_action_flag(action, _selection_rotate_preset_bit);
     set_action_flag(action, _selection_choose_formation_bit);
 }
@@ -211,11 +208,6 @@ void preprocess_action(action_data *action)
     rewrite_pan_orbit_flags(action);
     rewrite_preset_recall(action);
     detect_double_key_press(action);
-}
-
-bool register_alternate_preset_recall_procedure(alternate_preset_recall_procedure procedure)
-{
-    return alternate_preset_recall_slot.fill(procedure);
 }
 
 // ---- the keyboard task ----------------------------------------------------------
@@ -443,6 +435,5 @@ static bool handle_grab_key(action_data *action)
 void register_keyboard_hooks(void)
 {
     register_event_consumer_procedure(_event_consumer_input, queue_input_event_if_necessary);
-    register_pointer_position_procedure(get_mouse_position);
     register_action_procedure(_action_global_keys, handle_grab_key);
 }

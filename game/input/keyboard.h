@@ -20,10 +20,8 @@ void initialize_action_preprocessing(void);
 // `time_delta`, so several records of one tick (delta 0) do not age it.
 void preprocess_action(action_data *action);
 
-// Whether the player's key bindings ask the rotate-preset key to choose a
-// formation instead.  The key bindings register it; until then they do not.
-typedef bool (*alternate_preset_recall_procedure)(void);
-bool register_alternate_preset_recall_procedure(alternate_preset_recall_procedure procedure);
+// The rotate-preset key chooses a formation instead when the player's key
+// bindings ask for it (alternate_preset_recall_enabled, input_definitions.h).
 
 // ---- the keyboard task ----------------------------------------------------------
 // A timer task, 30 times a second: while its state is on it queues one action

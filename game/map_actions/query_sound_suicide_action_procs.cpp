@@ -15,26 +15,13 @@
 #include "monster_queries.h"
 #include "monster_visibility.h"
 #include "monsters.h"
-#include "object_sounds.h"
+#include "sound_procedures.h"
 #include "objects.h"
 #include "world_action_procs_internal.h"
 
 using namespace world_action_procs;
 
-static procedure_slot<play_sound_with_flags_procedure> play_sound_with_flags_slot("play sound with flags");
-static procedure_slot<adjust_ambient_sound_source_volume_procedure> adjust_ambient_volume_slot(
-    "adjust ambient sound source volume");
 static procedure_slot<sound_listener_procedure> sound_listener_slot("sound listener");
-
-bool register_play_sound_with_flags_procedure(play_sound_with_flags_procedure procedure)
-{
-    return play_sound_with_flags_slot.fill(procedure);
-}
-
-bool register_adjust_ambient_sound_source_volume_procedure(adjust_ambient_sound_source_volume_procedure procedure)
-{
-    return adjust_ambient_volume_slot.fill(procedure);
-}
 
 bool register_sound_listener_procedure(sound_listener_procedure procedure)
 {
@@ -43,7 +30,7 @@ bool register_sound_listener_procedure(sound_listener_procedure procedure)
 
 static void play_sound_to_listener(int16_t sound_index)
 {
-    if (const play_sound_with_flags_procedure play = play_sound_with_flags_slot.get())
+    if (const auto play = get_sound_procedures()->play_sound_with_flags)
         play(sound_index, NONE, nullptr, 256, 0);
 }
 
@@ -268,7 +255,7 @@ uint32_t ambient_sound_action_proc(int32_t action_index)
     }
     const int32_t volume = volume_value >> 8;
     const int32_t ticks = (int32_t)(((int64_t)duration * 30) >> 16);
-    const adjust_ambient_sound_source_volume_procedure adjust = adjust_ambient_volume_slot.get();
+    const auto adjust = get_sound_procedures()->adjust_ambient_sound_source_volume;
     for (int32_t i = 0; i < source_count; i++)
     {
         map_action_debug(action_index, "setting ambient sound identifier %d volume to 0x%x over %d ticks", sources[i],

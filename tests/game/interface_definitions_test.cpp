@@ -20,6 +20,7 @@
 #include "cseries/registration.h"
 #include "font_builder.h"
 #include "input/action_queue.h"
+#include "input/input_controller_sdl.h"
 #include "interface_definitions.h"
 #include "mouse_cursor/mouse_cursor.h"
 #include "render/render_surfaces.h"
@@ -291,11 +292,7 @@ TEST_F(interface_definitions_test, the_demo_interface_definition_and_collection_
     EXPECT_EQ(cursor->color_table_index, get_interface_color_table_index());
 
     // The attack cursor (a cross registered at its centre) drawn at the pointer.
-    ASSERT_TRUE(register_pointer_position_procedure([](int16_t *x, int16_t *y) {
-        *x = 20;
-        *y = 30;
-        return true;
-    }));
+    set_mouse_position(20, 30);
     set_mouse_cursor(_mouse_cursor_attack);
     EXPECT_EQ(cursor->view_index, _mouse_cursor_attack);
     bitmap_data *target = new_bitmap(64, 64, 0, _32bit_encoding, 0);

@@ -26,7 +26,7 @@
 #include "monster_owners.h"
 #include "monsters.h"
 #include "object_definitions.h"
-#include "object_sounds.h"
+#include "sound_procedures.h"
 #include "objects.h"
 #include "players.h"
 #include "projectiles.h"
@@ -37,6 +37,7 @@
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 #include "vesk_random.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -194,7 +195,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
         register_monster_attack_hooks();
-        register_play_object_sound_procedure(record_sound);
+        static const sound_procedures sound_table = {.play_object_sound = record_sound};
+        register_sound_procedures(&sound_table);
         current_gameplay_version = 1820;
         sounds_played.clear();
 

@@ -56,17 +56,6 @@ void record_chat(int32_t player, uint32_t flags, const char *text)
 {
     hooks.calls.push_back("chat " + std::to_string(player) + " " + std::to_string(flags) + " " + text);
 }
-void record_detach(int32_t player, int32_t owner, int32_t count, const int16_t *)
-{
-    hooks.calls.push_back("detach " + std::to_string(player) + " " + std::to_string(owner) + " " +
-                          std::to_string(count));
-}
-void record_inventory(int16_t verb, int32_t player, const command_inventory_data *data, int32_t count, const int16_t *)
-{
-    hooks.calls.push_back("inventory " + std::to_string(verb) + " " + std::to_string(player) + " " +
-                          std::to_string(data->type) + " " + std::to_string(data->number) + " " +
-                          std::to_string(count));
-}
 void record_success(int32_t identifier) { hooks.succeeded.push_back(identifier); }
 
 class monster_commands_test : public unit_world_test
@@ -84,8 +73,6 @@ protected:
         register_monster_command_hooks();
         register_preset_selection_procedure(record_preset);
         register_chat_command_procedure(record_chat);
-        register_detach_command_procedure(record_detach);
-        register_inventory_command_procedure(record_inventory);
         register_map_action_succeeded_procedure(record_success);
         ASSERT_TRUE(initialize_commands());
         ASSERT_TRUE(initialize_commands_for_new_map());
@@ -361,12 +348,13 @@ TEST_F(monster_commands_test, every_unit_verb_takes_effect_at_its_tick_or_at_onc
     }
 }
 
-TEST_F(monster_commands_test, verbs_owned_by_later_modules_reach_their_points_decoded_and_checked)
+TEST_F(monster_commands_test, verbs_reach_their_owners_decoded_and_checked)
 {
     const int16_t mine = (int16_t)make_unit(0, 1000, 1000);
     const int16_t teammates = (int16_t)make_unit(2, 1200, 1000);
     const int16_t enemy = (int16_t)make_unit(1, 5000, 5000);
     const int16_t both[] = {mine, teammates, enemy};
+    ASSERT_NE(customize_unit_definition_for_player(UNIT_TAG, 2), NONE); // player 2's copy of the unit type
     const command_detach_data detach = {0, 2};
     ASSERT_TRUE(handle_detach_command(NONE, &detach, 3, both));
     const command_inventory_data inventory = {4, 1};
@@ -379,9 +367,12 @@ TEST_F(monster_commands_test, verbs_owned_by_later_modules_reach_their_points_de
     const command_ally_data ally = {0, 0, 0, 1};
     ASSERT_TRUE(handle_ally_command(NONE, &ally));
     stamp_and_run(1, 0);
-    // The enemy unit is refused: player 0 may command its own and its teammate's.
-    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"detach 0 2 2", "inventory 18 0 4 1 2", "chat 0 1 hello",
-                                                     "preset 3 1"}));
+    // The enemy unit is refused: player 0 may command its own and its
+    // teammate's, which go to player 2 (the inventory drop finds nothing held).
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"chat 0 1 hello", "preset 3 1"}));
+    EXPECT_EQ(unit(mine)->owner_player_index, 2);
+    EXPECT_EQ(unit(teammates)->owner_player_index, 2);
+    EXPECT_EQ(unit(enemy)->owner_player_index, 1);
     EXPECT_TRUE(teams_are_allied(0, 1));
 
     // Another player's preset selection fills no preset here; an alliance

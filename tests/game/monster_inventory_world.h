@@ -23,7 +23,7 @@
 #include "monster_reactions.h"
 #include "monsters.h"
 #include "object_definitions.h"
-#include "object_sounds.h"
+#include "sound_procedures.h"
 #include "objects.h"
 #include "players.h"
 #include "projectiles.h"
@@ -34,6 +34,7 @@
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 #include "vesk_random.h"
+#include "sound_procedures.h"
 
 namespace inventory_world {
 
@@ -57,7 +58,8 @@ protected:
         register_monster_hooks();
         register_monster_attack_hooks();
         register_monster_reaction_hooks();
-        register_play_object_sound_procedure(record_sound);
+        static const sound_procedures sound_table = {.play_object_sound = record_sound};
+        register_sound_procedures(&sound_table);
         current_gameplay_version = 1820;
         sounds_played.clear();
 

@@ -21,7 +21,7 @@
 #include "monster_queries.h"
 #include "monster_visibility.h"
 #include "monsters.h"
-#include "object_sounds.h"
+#include "sound_procedures.h"
 #include "objects.h"
 #include "players.h"
 #include "support/game_core_fixture.h"
@@ -32,6 +32,7 @@
 #include "unit_definitions.h"
 #include "vesk/string_lists.h"
 #include "vesk_random.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -291,7 +292,8 @@ TEST_F(monster_queries_test, artifact_charges_are_the_carried_objects_state_and_
 
 TEST_F(monster_queries_test, sounds_play_at_the_unit_by_type_and_never_draw_the_game_seed)
 {
-    ASSERT_TRUE(register_play_object_sound_procedure(record_sound));
+    static const sound_procedures sound_table = {.play_object_sound = record_sound};
+    ASSERT_TRUE(register_sound_procedures(&sound_table));
     const int32_t u = make_unit(0, 1000, 1000);
     monster_definition *d = definition();
     d->sound_types[3] = _monster_sound_caused_enemy_death;

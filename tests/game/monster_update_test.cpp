@@ -20,6 +20,7 @@
 #include "path.h"
 #include "projectile_definitions.h"
 #include "vesk_random.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -303,7 +304,8 @@ TEST_F(monster_update_test, a_confused_idle_unit_wanders_with_three_draws_until_
 TEST_F(monster_update_test, entrance_groups_wait_for_the_end_of_the_pregame)
 {
     start_world();
-    register_projectile_sound_procedure(record_sound);
+    static const sound_procedures sound_table = {.play_projectile_sound = record_sound};
+    register_sound_procedures(&sound_table);
     projectile_group_definition group;
     default_projectile_group_definition(&group);
     group.sound_index = 7;

@@ -24,6 +24,8 @@
 #include "support/demo_data.h"
 #include "tag_files/tag_files.h"
 #include "support/expected_assertions.h"
+#include "lobby_procedures.h"
+#include "networking_procedures.h"
 
 namespace {
 
@@ -69,9 +71,11 @@ protected:
 
     static void SetUpTestSuite()
     {
-        register_get_player_latency_procedure(latency_of);
-        register_networked_game_supports_ping_procedure(supports_ping);
-        register_get_player_buddy_status_procedure(buddy_status);
+        static const networking_procedures network = {.networked_game_supports_ping = supports_ping,
+                                                      .get_player_latency = latency_of};
+        static const lobby_procedures lobby = {.get_player_buddy_status = buddy_status};
+        register_networking_procedures(&network);
+        register_lobby_procedures(&lobby);
     }
 
     void SetUp() override

@@ -24,14 +24,17 @@
 #include "mesh.h"
 #include "mesh_effects.h"
 #include "mesh_format.h"
+#include "monsters.h"
 #include "object_definitions.h"
 #include "objects.h"
 #include "projectiles.h"
 #include "state_hash.h"
 #include "support/objects_world.h"
+#include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
+#include "sound_procedures.h"
 
 namespace
 {
@@ -468,7 +471,8 @@ TEST_F(projectiles_test, landscape_fire_starts_only_on_a_map_that_can_burn)
 
 TEST_F(projectiles_test, groups_start_their_mesh_effect_and_sounds_play_where_they_belong)
 {
-    register_projectile_sound_procedure(record_sound);
+    static const sound_procedures sound_table = {.play_projectile_sound = record_sound};
+    register_sound_procedures(&sound_table);
     projectile_group_definition group;
     default_projectile_group_definition(&group);
     group.mesh_effect_type = _mesh_effect_ripple;
@@ -569,25 +573,19 @@ TEST_F(projectiles_test, accelerate_projectile_refuses_other_objects_and_detonat
     EXPECT_EQ(get_projectile_data(index), nullptr);
 }
 
-int32_t spent_monster = NONE;
-bool owner_without_mana_capacity(int32_t monster_index, projectile_monster_facts *facts)
-{
-    *facts = {};
-    facts->unit_type = 4;
-    facts->owner_player_index = 1;
-    facts->object_index = NONE;
-    facts->identifier = (int16_t)(100 + monster_index);
-    facts->mana = 50;
-    facts->maximum_mana = 0; // a unit type without mana
-    return true;
-}
-void record_spent(int32_t monster_index) { spent_monster = monster_index; }
-
 TEST_F(projectiles_test, owners_mana_without_a_maximum_and_orphaning)
 {
-    register_projectile_monster_facts_procedure(owner_without_mana_capacity);
-    register_spend_monster_mana_procedure(record_spent);
-    spent_monster = NONE;
+    // The owner is a unit record of a type without a mana maximum.
+    if (!get_monster_array()->blocks) { ASSERT_TRUE(initialize_data(get_monster_array())); }
+    initialize_data_for_new_map(get_monster_array());
+    const int32_t owner_index = new_datum(get_monster_array());
+    ASSERT_NE(owner_index, NONE);
+    monster_data *owner = get_monster_data(owner_index);
+    owner->type = NONE;
+    owner->unit_type = 4;
+    owner->owner_player_index = 1;
+    owner->object_index = NONE;
+    owner->mana = 50;
     projectile_definition d = base_definition(object_type);
     d.flags = _projectile_damage_proportional_to_mana_flag;
     d.damage = {_damage_explosion, 0, 40, 0, 256, 0, 0, 0};
@@ -597,27 +595,28 @@ TEST_F(projectiles_test, owners_mana_without_a_maximum_and_orphaning)
     request.type = type;
     request.location.position = {700, 700, 0};
     request.damage_scale = 256;
-    request.owner_monster_index = 9;
+    request.owner_monster_index = owner_index;
     request.owner_projectile_index = request.owner_object_index = NONE;
-    request.target_monster_index = 9;
+    request.target_monster_index = owner_index;
     const int32_t index = new_projectile(&request);
     ASSERT_NE(index, NONE);
     EXPECT_EQ(get_projectile_data(index)->owner_unit_index, 4);
     EXPECT_EQ(get_projectile_data(index)->original_owner_player_index, 1);
 
     // The owner dies: the projectile forgets it as owner and as target.
-    orphan_monster_projectiles(9, 0);
+    orphan_monster_projectiles(owner_index, 0);
     EXPECT_EQ(get_projectile_data(index)->owner_monster_index, NONE);
     EXPECT_EQ(get_projectile_data(index)->target_monster_index, NONE);
 
     // A living owner without a mana maximum spends its mana on the whole amount.
-    get_projectile_data(index)->owner_monster_index = 9;
+    get_projectile_data(index)->owner_monster_index = owner_index;
     const int32_t victim = target(750, 700);
     const short_fixed vitality = get_object(victim)->vitality;
     detonate_projectile(nullptr, 0, index, NONE, false);
-    EXPECT_EQ(spent_monster, 9);
+    EXPECT_EQ(get_monster_data(owner_index)->mana, 0);
     EXPECT_EQ(get_object(victim)->vitality, vitality - 40);
     EXPECT_EQ(get_projectile_data(index), nullptr);
+    dispose_data_from_old_map(get_monster_array());
 }
 
 // The registry rows: dependencies resolved in order through stored tags,

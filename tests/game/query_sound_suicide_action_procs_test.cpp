@@ -21,7 +21,7 @@
 #include "monster_hiding.h"
 #include "monster_life.h"
 #include "monster_visibility.h"
-#include "object_sounds.h"
+#include "sound_procedures.h"
 #include "spatial_groups.h"
 #include "vesk_random.h"
 
@@ -118,9 +118,10 @@ protected:
     }
     void register_sound_fakes(void)
     {
-        ASSERT_TRUE(register_play_sound_with_flags_procedure(record_sound));
-        ASSERT_TRUE(register_play_object_sound_procedure(record_object_sound));
-        ASSERT_TRUE(register_adjust_ambient_sound_source_volume_procedure(record_fade));
+        static const sound_procedures sounds = {.play_object_sound = record_object_sound,
+                                                .play_sound_with_flags = record_sound,
+                                                .adjust_ambient_sound_source_volume = record_fade};
+        ASSERT_TRUE(register_sound_procedures(&sounds));
         ASSERT_TRUE(register_sound_listener_procedure(test_listener));
     }
     // Makes the cells around (cell_x, cell_y) visible to the local player.

@@ -30,6 +30,7 @@
 #include "unit_commands.h"
 #include "vesk.h"
 #include "game_states.h"
+#include "lobby_procedures.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -261,8 +262,9 @@ void register_test_procedures(void)
     if (registered) return;
     registered = true;
     for (int16_t verb : LOGGED_VERBS) register_command_verb_procedure(verb, log_executed_command);
-    register_send_recording_stream_command_to_metaserver_procedure(stream_command);
-    register_send_recording_stream_end_to_metaserver_procedure(stream_end);
+    static const lobby_procedures lobby = {.send_recording_stream_command = stream_command,
+                                           .send_recording_stream_end = stream_end};
+    register_lobby_procedures(&lobby);
 }
 
 // A command of `size` bytes of verb `verb`, its data a pattern of `seed`.

@@ -35,6 +35,7 @@
 #include "subsystems.h"
 #include "support/expected_assertions.h"
 #include "support/objects_world.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -154,8 +155,8 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
     register_built_subsystems();
     // The points still waiting for their subsystems, filled as those will.
     register_game_over_procedure(no_game_over);
-    register_model_animation_sound_procedure(no_sound);
-    register_play_game_sound_procedure(no_game_sound);
+    static const sound_procedures sounds = {.play_local_sound = no_game_sound, .play_sound_at_location = no_sound};
+    register_sound_procedures(&sounds);
     register_map_loading_progress_procedure(no_progress);
     const std::vector<any_procedure> before = snapshot_of_every_slot();
 

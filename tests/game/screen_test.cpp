@@ -28,6 +28,7 @@
 #include "screen_preferences.h"
 #include "screen_sdl.h"
 #include "screen_setup.h"
+#include "networking_procedures.h"
 
 namespace {
 
@@ -320,7 +321,9 @@ TEST_F(screen, the_ping_line_shows_only_in_network_games_that_measure_it)
     EXPECT_STREQ(text, "fps: 42.0\r") << "nobody measures latency yet";
 
     static uint16_t latency = 65535;
-    ASSERT_TRUE(register_ping_procedures([] { return true; }, [] { return latency; }));
+    static const networking_procedures network = {.networked_game_supports_ping = [] { return true; },
+                                                  .get_local_player_latency = [] { return latency; }};
+    ASSERT_TRUE(register_networking_procedures(&network));
     build_fps_display_text(text, sizeof(text));
     EXPECT_STREQ(text, "fps: 42.0\rping: \xB0\r");
     latency = 87;

@@ -22,6 +22,7 @@
 #include "screen_sdl.h"
 #include "screen_setup.h"
 #include "screenshots.h"
+#include "sound_procedures.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ protected:
         // Registrations last for the process: made once.
         static const bool registered = [] {
             register_screenshot_hooks();
-            return register_play_screenshot_sound_procedure(count_screenshot_sound);
+            static const sound_procedures sound_table = {.play_local_sound = count_screenshot_sound};
+            return register_sound_procedures(&sound_table);
         }();
         (void)registered;
         screenshot_sounds = 0;

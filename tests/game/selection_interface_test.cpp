@@ -15,6 +15,7 @@
 #include "control_bar.h"
 #include "input/input_definitions.h"
 #include "monster_commands.h"
+#include "observer.h"
 #include "selection.h"
 #include "selection_interface.h"
 #include "selection_interface_hooks.h"
@@ -37,9 +38,6 @@ uint32_t input_options = 0;
 uint32_t read_input_options(void) { return input_options; }
 int32_t last_menu = -2, prompt_calls = 0;
 void record_prompts(const char *, const char *, int32_t menu) { last_menu = menu, ++prompt_calls; }
-int32_t camera_moves = 0;
-bool observer_at(world_point2d *at) { return *at = {0, 0}, true; }
-void move_observer(const world_point2d *) { ++camera_moves; }
 
 class selection_interface_test : public inventory_world::world
 {
@@ -70,10 +68,9 @@ protected:
         strcpy(get_player_data(1)->appearance.name, "Rival");
         // The keys reach the selection only once a frame was drawn.
         frame.link_and_install();
-        input_options = 0, last_menu = -2, prompt_calls = 0, camera_moves = 0;
+        input_options = 0, last_menu = -2, prompt_calls = 0;
         ASSERT_TRUE(register_selection_input_options_procedure(read_input_options));
         ASSERT_TRUE(register_console_prompts_procedure(record_prompts));
-        ASSERT_TRUE(register_observer_location_procedures(observer_at, move_observer));
     }
     void TearDown() override
     {
@@ -339,6 +336,8 @@ TEST_F(selection_interface_test, the_wheel_cycles_presets_or_the_inventory_as_th
          _selection_console_menu_none},
         {"otherwise the wheel orders nothing", 0, {1}, DOWN, {1}, {}, -2},
     };
+    world_location3d camera_before;
+    get_observer_location(&camera_before);
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.what);
@@ -357,7 +356,10 @@ TEST_F(selection_interface_test, the_wheel_cycles_presets_or_the_inventory_as_th
         act(NONE, {}); // the copy without the wheel that follows every notch
         EXPECT_TRUE(outgoing().empty());
     }
-    EXPECT_EQ(camera_moves, 0) << "cycling presets by wheel leaves the camera where it is";
+    world_location3d camera_after;
+    get_observer_location(&camera_after);
+    EXPECT_EQ(camera_after.position.x, camera_before.position.x) << "cycling presets by wheel leaves the camera where it is";
+    EXPECT_EQ(camera_after.position.y, camera_before.position.y) << "cycling presets by wheel leaves the camera where it is";
 }
 
 TEST_F(selection_interface_test, the_type_string_counts_types_and_names_only_other_players)

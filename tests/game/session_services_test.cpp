@@ -14,8 +14,10 @@
 #include "game_records.h"
 #include "game_speed_lerp.h"
 #include "game_time.h"
-#include "object_sounds.h"
+#include "lobby_procedures.h"
+#include "networking_procedures.h"
 #include "session_state.h"
+#include "sound_procedures.h"
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 #include "unit_facts.h"
@@ -73,14 +75,17 @@ TEST_F(session_services_test, the_remaining_time_text_comes_from_the_network_lay
     memset(buffer, 'x', sizeof(buffer));
     EXPECT_STREQ(get_time_remaining_string(buffer), "") << "empty until the network layer registers";
 
-    ASSERT_TRUE(register_time_remaining_string_procedure([](char *text, size_t size) {
+    static const networking_procedures careless = {.get_time_remaining_string = [](char *text, size_t size) {
         memset(text, 'y', size); // a careless writer: no terminator
-    }));
+    }};
+    ASSERT_TRUE(register_networking_procedures(&careless));
     get_time_remaining_string(buffer);
     EXPECT_EQ(strlen(buffer), (size_t)TIME_REMAINING_STRING_SIZE - 1);
 
     clear_all_registrations();
-    ASSERT_TRUE(register_time_remaining_string_procedure([](char *text, size_t size) { snprintf(text, size, "0:42"); }));
+    static const networking_procedures careful = {
+        .get_time_remaining_string = [](char *text, size_t size) { snprintf(text, size, "0:42"); }};
+    ASSERT_TRUE(register_networking_procedures(&careful));
     EXPECT_STREQ(get_time_remaining_string(buffer), "0:42");
 }
 
@@ -90,8 +95,9 @@ TEST_F(session_services_test, object_sounds_reach_the_sound_layer_once_it_regist
 {
     played.clear();
     _play_object_sound(3, 7); // nobody listens yet
-    ASSERT_TRUE(register_play_object_sound_procedure(
-        [](int32_t object, int16_t sound) { played.push_back({object, sound}); }));
+    static const sound_procedures sounds = {
+        .play_object_sound = [](int32_t object, int16_t sound) { played.push_back({object, sound}); }};
+    ASSERT_TRUE(register_sound_procedures(&sounds));
     _play_object_sound(3, 7);
     _play_object_sound(NONE, 7);
     _play_object_sound(3, NONE);
@@ -139,11 +145,13 @@ TEST_F(session_services_test, smoothing_keeps_pace_with_the_game_speed_and_stops
 
 bool no_unit(int32_t, unit_facts *) { return false; }
 bool no_listener(fire_sound_parameters *) { return false; }
-void no_text(char *, size_t) {}
-void no_sound(int32_t, int16_t) {}
+const sound_procedures quiet_sounds = {.get_fire_sound_parameters = no_listener};
+const sound_procedures other_sounds = {};
+const networking_procedures offline = {};
+const lobby_procedures outside_lobby = {};
 
-// Each point takes one procedure: a null one or a second one is refused with
-// an assertion, and the first stays.
+// Each point takes one procedure (or one table): a null one or a second one
+// is refused with an assertion, and the first stays.
 TEST_F(session_services_test, each_registration_point_takes_one_procedure_and_refuses_the_rest)
 {
     struct point
@@ -157,15 +165,15 @@ TEST_F(session_services_test, each_registration_point_takes_one_procedure_and_re
         {"unit facts", [] { return register_unit_facts_procedure(nullptr); },
          [] { return register_unit_facts_procedure(no_unit); },
          [] { return register_unit_facts_procedure([](int32_t, unit_facts *) { return true; }); }},
-        {"fire sound parameters", [] { return register_fire_sound_parameters_procedure(nullptr); },
-         [] { return register_fire_sound_parameters_procedure(no_listener); },
-         [] { return register_fire_sound_parameters_procedure([](fire_sound_parameters *) { return true; }); }},
-        {"time remaining string", [] { return register_time_remaining_string_procedure(nullptr); },
-         [] { return register_time_remaining_string_procedure(no_text); },
-         [] { return register_time_remaining_string_procedure(no_text); }},
-        {"object sound", [] { return register_play_object_sound_procedure(nullptr); },
-         [] { return register_play_object_sound_procedure(no_sound); },
-         [] { return register_play_object_sound_procedure(no_sound); }},
+        {"sound table", [] { return register_sound_procedures(nullptr); },
+         [] { return register_sound_procedures(&quiet_sounds); },
+         [] { return register_sound_procedures(&other_sounds); }},
+        {"networking table", [] { return register_networking_procedures(nullptr); },
+         [] { return register_networking_procedures(&offline); },
+         [] { return register_networking_procedures(&offline); }},
+        {"lobby table", [] { return register_lobby_procedures(nullptr); },
+         [] { return register_lobby_procedures(&outside_lobby); },
+         [] { return register_lobby_procedures(&outside_lobby); }},
     };
     for (const point &p : points)
     {
@@ -177,9 +185,17 @@ TEST_F(session_services_test, each_registration_point_takes_one_procedure_and_re
         expected_assertions expect(1, "taken already");
         EXPECT_FALSE(p.register_again()) << p.name;
     }
-    // The first registrations answer: no unit exists, no listener hears the fire.
+    // The first registrations answer: no unit exists, no listener hears the
+    // fire, and a table's null members keep their defaults.
     unit_facts facts;
     EXPECT_FALSE(get_unit_facts(0, &facts));
+    EXPECT_EQ(get_sound_procedures(), &quiet_sounds);
+    EXPECT_EQ(get_networking_procedures(), &offline);
+    EXPECT_FALSE(networked_game_supports_ping());
+    EXPECT_EQ(get_local_player_latency(), 65535);
+    EXPECT_EQ(get_player_latency(3), 0);
+    EXPECT_EQ(get_player_buddy_status(3), 0);
+    EXPECT_EQ(metaserver_room_count(), 0);
 }
 
 } // namespace

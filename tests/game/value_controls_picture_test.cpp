@@ -32,6 +32,7 @@
 #include "support/expected_assertions.h"
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
+#include "networking_procedures.h"
 
 namespace {
 
@@ -194,7 +195,8 @@ TEST_F(value_controls_picture, the_bitmap_cross_fade_idles_thirty_ticks_then_sto
 TEST_F(value_controls_picture, a_link_click_opens_the_link_once_and_plain_text_fires)
 {
     opened_urls.clear();
-    ASSERT_TRUE(register_go_to_url_procedure(record_url));
+    static const networking_procedures networking_table = {.go_to_url = record_url};
+    ASSERT_TRUE(register_networking_procedures(&networking_table));
     // The test font advances 6 pixels: "Help: " ends at 36, the first link
     // runs to 132, " and " to 162, the second link beyond.
     const int16_t y = (int16_t)(title_bounds.top + 5);

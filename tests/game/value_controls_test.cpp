@@ -19,6 +19,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "support/expected_assertions.h"
+#include "networking_procedures.h"
 
 namespace {
 
@@ -339,10 +340,11 @@ TEST_F(value_controls, go_to_url_launches_only_through_the_registered_procedure)
 {
     opened_urls.clear();
     go_to_url("http://example.org/"); // logged, nothing launched
-    ASSERT_TRUE(register_go_to_url_procedure(record_url));
+    static const networking_procedures network = {.go_to_url = record_url};
+    ASSERT_TRUE(register_networking_procedures(&network));
     {
         expected_assertions expect(1);
-        EXPECT_FALSE(register_go_to_url_procedure(record_url)) << "one registration per process";
+        EXPECT_FALSE(register_networking_procedures(&network)) << "one registration per process";
     }
     go_to_url("http://example.org/a");
     EXPECT_EQ(opened_urls, (std::vector<std::string>{"http://example.org/a"}));

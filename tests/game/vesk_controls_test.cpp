@@ -53,6 +53,7 @@
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 #include "world.h"
+#include "networking_procedures.h"
 
 namespace {
 
@@ -519,8 +520,8 @@ void test_go_to_url(const char *url) { opened.push_back(url); }
 
 TEST_F(plugin_lists, one_look_up_per_press_and_release_on_a_rows_button)
 {
-    register_lookup_plugin_procedure(test_lookup);
-    register_go_to_url_procedure(test_go_to_url);
+    static const networking_procedures network = {.go_to_url = test_go_to_url, .lookup_plugin = test_lookup};
+    register_networking_procedures(&network);
     looked_up.clear();
     opened.clear();
     missing_plugin_info found = {}, lost = {};

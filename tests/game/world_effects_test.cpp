@@ -17,6 +17,10 @@
 #include "tag_files/definitions.h"
 #include "wind.h"
 #include "support/test_mesh.h"
+#include "object_definitions.h"
+#include "objects.h"
+#include "sound_procedures.h"
+#include "support/objects_world.h"
 
 namespace {
 
@@ -114,7 +118,8 @@ TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seve
     report_fire_as_sound_source(nullptr, &count, hear);
     EXPECT_TRUE(heard.empty()) << "no listener before the sound layer registers";
 
-    ASSERT_TRUE(register_fire_sound_parameters_procedure(fire_listener));
+    static const sound_procedures sound_table = {.get_fire_sound_parameters = fire_listener};
+    ASSERT_TRUE(register_sound_procedures(&sound_table));
     struct
     {
         int32_t count_before;
@@ -138,46 +143,57 @@ TEST_F(world_effects_test, fire_is_heard_once_at_its_loudest_and_only_below_seve
     }
 }
 
-static world_point3d target_point = {5000, 6000, 70};
-static int16_t target_identifier = 9;
-static bool target_alive = true;
-static bool object_point(int32_t, world_point3d *point, int16_t *identifier)
-{
-    *point = target_point;
-    *identifier = target_identifier;
-    return target_alive;
-}
-
 TEST_F(world_effects_test, lightning_strikes_after_its_ticks_and_frees_itself)
 {
+    // The target is an object of the object world, 16 x 16 cells.
+    objects_world_map map;
+    map.width = map.height = 16;
+    ASSERT_TRUE(load_objects_world(map));
+    object_definition body = {};
+    for (auto &modifier : body.effect_modifiers) modifier = 256;
+    body.scale_lower_bound = 256;
+    const int32_t object_type = new_definition(&object_definitions, FOUR_CHARACTER_CODE('t', 'e', 's', 't'), &body);
+    ASSERT_NE(object_type, NONE);
+    new_object_data target_data = {};
+    target_data.type = (int16_t)object_type;
+    target_data.scale = 256;
+    target_data.location.position = {5000, 6000, 70};
+
     lightning_definition definition = {};
     definition.strike_ticks = 4;
     definition.linger_ticks = 3;
     const int32_t type = new_definition(get_lightning_definition_group(), FOUR_CHARACTER_CODE('b', 'o', 'l', 't'), &definition);
     ASSERT_NE(type, NONE);
-    register_lightning_object_point_procedure(object_point);
 
     struct
     {
-        int32_t target;
-        int16_t identifier_at_strike;
+        bool targeted;
+        bool slot_reused; // a new object in the target's slot is not struck
         world_point3d expected;
-    } cases[] = {{NONE, 9, {100, 200, 0}}, {5, 9, {5000, 6000, 70}}, {5, 10, {100, 200, 0}}};
+    } cases[] = {{false, false, {100, 200, 0}}, {true, false, {5000, 6000, 70}}, {true, true, {100, 200, 0}}};
     for (const auto &c : cases)
     {
-        target_identifier = 9;
-        const new_lightning_data data = {(int16_t)type, NONE, c.target, {0, 0, 0}, {100, 200, 0}};
+        const int32_t target = c.targeted ? new_object(&target_data) : (int32_t)NONE;
+        if (c.targeted) { ASSERT_NE(target, NONE); }
+        const world_point3d stands = c.targeted ? get_object(target)->location.position : world_point3d{};
+        const new_lightning_data data = {(int16_t)type, NONE, target, {0, 0, 0}, {100, 200, 0}};
         const int32_t bolt = new_lightning(&data);
         ASSERT_NE(bolt, NONE);
         const int16_t identifier = get_lightning_data(bolt)->identifier;
         for (int32_t t = 0; t < 3; ++t) update_lightning();
         EXPECT_EQ(get_lightning_state(bolt), _lightning_travelling);
-        target_identifier = c.identifier_at_strike; // a new object in the target's slot is not struck
+        if (c.slot_reused)
+        {
+            delete_object(target);
+            ASSERT_EQ(new_object(&target_data), target) << "the freed slot is taken again";
+        }
         update_lightning();
         ASSERT_EQ(get_lightning_state(bolt), _lightning_struck);
         const world_point3d strike = get_lightning_data(bolt)->strike_point;
-        EXPECT_EQ(strike.x, c.expected.x);
-        EXPECT_EQ(strike.z, c.expected.z);
+        const world_point3d expected = c.targeted && !c.slot_reused ? stands : c.expected;
+        EXPECT_EQ(strike.x, expected.x);
+        EXPECT_EQ(strike.z, expected.z);
+        if (c.targeted) delete_object(target);
         for (int32_t t = 0; t < 3; ++t) update_lightning();
         EXPECT_EQ(get_lightning_state(bolt), NONE);
         EXPECT_EQ(get_lightning_data_by_identifier(bolt, identifier), nullptr);
@@ -192,6 +208,7 @@ TEST_F(world_effects_test, lightning_strikes_after_its_ticks_and_frees_itself)
     for (int32_t t = 0; t < 4; ++t) update_lightning();
     EXPECT_EQ(get_lightning_data(bolt)->strike_point.y, 50);
     EXPECT_EQ(get_lightning_data(bolt)->origin.x, 0);
+    dispose_objects_world();
 }
 
 TEST_F(world_effects_test, a_plain_map_has_no_wind_or_weather)

@@ -6,6 +6,8 @@
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
+#include "input/input_controller_sdl.h"
+#include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
@@ -283,10 +285,6 @@ TEST_F(actions, the_same_key_pressed_again_within_twenty_ticks_is_a_double_key_p
     EXPECT_TRUE(doubles[3]);
 }
 
-bool alternate_recall_on(void)
-{
-    return true;
-}
 
 TEST_F(actions, modifiers_rewrite_panning_into_zoom_and_orbit_and_preset_recall_into_formations)
 {
@@ -306,12 +304,18 @@ TEST_F(actions, modifiers_rewrite_panning_into_zoom_and_orbit_and_preset_recall_
     for (int32_t bit : {_zoom_in_bit, _zoom_out_bit, _orbit_left_bit, _orbit_right_bit, _move_left_bit})
         EXPECT_TRUE(test_action_flag(&modified, bit)) << bit;
 
-    ASSERT_TRUE(register_alternate_preset_recall_procedure(alternate_recall_on));
+    // Key bindings that ask for the alternate recall.
+    input_definition definition = {};
+    const mouse_control_data mouse = {};
+    definition.flags = _input_definition_alternate_preset_recall_flag;
+    slam_current_settings(&definition, &mouse, 0);
     initialize_action_preprocessing();
     action_data recall = tick_record(1, {_selection_rotate_preset_bit});
     preprocess_action(&recall);
     EXPECT_FALSE(test_action_flag(&recall, _selection_rotate_preset_bit));
     EXPECT_TRUE(test_action_flag(&recall, _selection_choose_formation_bit));
+    definition.flags = 0;
+    slam_current_settings(&definition, &mouse, 0);
 }
 
 // ---- flags and flag ranges ---------------------------------------------------------------
@@ -374,15 +378,7 @@ TEST_F(actions, a_flag_range_keeps_its_first_value_within_its_four_bits)
 
 // ---- the pointer ------------------------------------------------------------------------
 
-int16_t pointer_x, pointer_y;
 pointer_screen_data test_screen;
-
-bool read_test_pointer(int16_t *x, int16_t *y)
-{
-    *x = pointer_x;
-    *y = pointer_y;
-    return true;
-}
 
 void read_test_screen(pointer_screen_data *screen)
 {
@@ -392,11 +388,11 @@ void read_test_screen(pointer_screen_data *screen)
 TEST_F(actions, the_pointer_is_clamped_to_the_screen_and_scaled_to_96_dpi)
 {
     int16_t x = -1, y = -1;
-    EXPECT_TRUE(get_mouse_position_vesk(&x, &y)) << "no pointer yet: it rests at the corner of an active screen";
+    set_mouse_position(0, 0);
+    EXPECT_TRUE(get_mouse_position_vesk(&x, &y)) << "a pointer at the corner of an active screen";
     EXPECT_EQ(x, 0);
     EXPECT_EQ(y, 0);
 
-    ASSERT_TRUE(register_pointer_position_procedure(read_test_pointer));
     struct
     {
         int16_t pointer_x, pointer_y;
@@ -420,15 +416,13 @@ TEST_F(actions, the_pointer_is_clamped_to_the_screen_and_scaled_to_96_dpi)
         if (c.registered_screen && !screen_registered)
             screen_registered = register_pointer_screen_procedure(read_test_screen);
         test_screen = c.screen;
-        pointer_x = c.pointer_x;
-        pointer_y = c.pointer_y;
+        set_mouse_position(c.pointer_x, c.pointer_y);
         EXPECT_EQ(get_mouse_position_vesk(&x, &y), c.inside);
         EXPECT_EQ(x, c.x);
         EXPECT_EQ(y, c.y);
     }
     test_screen = {640, 480, 96, true};
-    pointer_x = 10;
-    pointer_y = 10;
+    set_mouse_position(10, 10);
     EXPECT_TRUE(get_mouse_position_vesk(nullptr, nullptr)) << "out-pointers are optional";
 }
 
