@@ -17,6 +17,7 @@
 
 #include "bitmap_dialogs/game_graphic_control.h"
 #include "cseries/errors.h"
+#include "networking_procedures.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
@@ -27,6 +28,9 @@ static char fuzzer_directory[4096];
 static bool ranked_answer = false;
 
 static bool ranked(void) { return ranked_answer; }
+
+// Only the ranked answer is networking's here; every other member keeps its default.
+static networking_procedures fuzz_networking = {};
 
 static void remove_scratch_store(void)
 {
@@ -79,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         set_message_box_proc(ignore_message_box);
         set_ignore_errors(true);
         if (!make_store()) abort();
-        register_enough_players_for_ranked_game_procedure(ranked);
+        fuzz_networking.enough_players_for_ranked_game = ranked;
+        register_networking_procedures(&fuzz_networking);
         initialized = true;
     }
     if (size > 64 * 1024) return 0;
