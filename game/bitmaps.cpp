@@ -40,6 +40,11 @@ int32_t encoded_row_size(const encoded_span_header *header, int16_t pixel_upshif
 
 static int16_t upshift_of_depth(int32_t depth) { return (int16_t)((depth & 1) ? 0 : depth >> 1); }
 
+bool is_hardware_encoding(int16_t encoding)
+{
+    return encoding >= _3dfx_frame_buffer_encoding && encoding <= _dx11_frame_buffer_encoding;
+}
+
 int32_t get_encoding_byte_depth(int16_t encoding)
 {
     if (!VASSERT(encoding >= 0 && encoding < NUMBER_OF_BITMAP_ENCODINGS,

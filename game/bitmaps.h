@@ -113,6 +113,9 @@ static_assert(NUMBER_OF_BITMAP_ENCODINGS == 20);
 // Byte depth of each encoding; index 0 holds -1, 0 for encodings without one.
 extern const int8_t encoding_byte_depths[NUMBER_OF_BITMAP_ENCODINGS];
 
+// True for the frame-buffer encodings owned by a hardware rasterizer (15-19).
+bool is_hardware_encoding(int16_t encoding);
+
 // The bitmap record.  `row_addresses` runs on past the struct: one pointer per
 // row, or only the first with _no_row_address_table_flag.
 struct bitmap_data

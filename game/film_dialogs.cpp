@@ -17,8 +17,8 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 #include "cseries/errors.h"
-#include "cseries/registration.h"
 #include "cseries/tags.h"
+#include "front_end_procedures.h"
 #include "game_records.h"
 #include "recording.h"
 #include "recording_format.h"
@@ -38,10 +38,6 @@ struct film_dialog_globals_
     char begin_replay_button_name[BEGIN_REPLAY_BUTTON_NAME_SIZE];
 };
 film_dialog_globals_ film_dialog_globals = {NONE, ""};
-
-procedure_slot<sure_you_want_to_delete_proc> delete_confirmation_slot("delete confirmation");
-procedure_slot<rename_tag_proc> rename_tag_slot("rename tag dialog");
-procedure_slot<unique_name_or_desires_replacement_proc> replace_confirmation_slot("replace confirmation");
 
 // Bounded copy that always terminates (names in tags may fill their field).
 void copy_string(char *destination, size_t size, const char *source)
@@ -140,7 +136,7 @@ void fill_tag_list(dialog_data *dialog, int16_t item_id, tag group, int32_t maxi
 bool confirm_and_delete(int32_t tag_index)
 {
     if (tag_index == NONE) return false;
-    sure_you_want_to_delete_proc confirm = delete_confirmation_slot.get();
+    const auto confirm = get_front_end_procedures()->sure_you_want_to_delete;
     if (!confirm)
     {
         log_message(__FILE__, __LINE__, "'%s' not deleted: no confirmation dialog", tag_file_name_get(tag_index));
@@ -223,7 +219,7 @@ bool name_free_or_replaced(const char *name)
 {
     const int32_t existing = tag_file_find_by_name(SAVED_GAME_GROUP_TAG, name);
     if (existing == NONE) return true;
-    unique_name_or_desires_replacement_proc replace = replace_confirmation_slot.get();
+    const auto replace = get_front_end_procedures()->unique_name_or_desires_replacement;
     if (!replace)
     {
         log_message(__FILE__, __LINE__, "saved game '%s' exists and there is no dialog to confirm its replacement", name);
@@ -501,7 +497,7 @@ bool replay_manager(new_game_data *data)
             break;
         case _replay_rename_item:
         {
-            rename_tag_proc rename = rename_tag_slot.get();
+            const auto rename = get_front_end_procedures()->rename_tag;
             int32_t renamed = selected;
             if (!rename)
                 log_message(__FILE__, __LINE__, "film not renamed: no rename dialog");
@@ -521,16 +517,6 @@ bool replay_manager(new_game_data *data)
 }
 
 // ---- registration ----------------------------------------------------------------------------------
-
-bool register_film_dialog_confirmation_procedures(sure_you_want_to_delete_proc sure_you_want_to_delete,
-                                                  rename_tag_proc rename_tag,
-                                                  unique_name_or_desires_replacement_proc replace)
-{
-    const bool deleted = delete_confirmation_slot.fill(sure_you_want_to_delete);
-    const bool renamed = rename_tag_slot.fill(rename_tag);
-    const bool replaced = replace_confirmation_slot.fill(replace);
-    return deleted && renamed && replaced;
-}
 
 void register_film_dialog_hooks(void)
 {

@@ -84,18 +84,11 @@ const char *get_begin_replay_button_name(void);
 
 // ---- registration points ----------------------------------------------------------
 
-// The front end's confirmations and rename dialog.  `sure_you_want_to_delete`
-// answers whether the tag may be deleted; `rename_tag` asks for a new name
-// and renames the tag, true when it did; `replace` answers whether an
-// existing tag of that name may be replaced.
-typedef bool (*sure_you_want_to_delete_proc)(int32_t tag_index);
-typedef bool (*rename_tag_proc)(int32_t *tag_index);
-typedef bool (*unique_name_or_desires_replacement_proc)(tag group, const char *name);
-bool register_film_dialog_confirmation_procedures(sure_you_want_to_delete_proc sure_you_want_to_delete,
-                                                  rename_tag_proc rename_tag,
-                                                  unique_name_or_desires_replacement_proc replace);
+// The confirmations of deleting and replacing and the rename dialog are the
+// front end's (front_end_procedures.h); until it fills them, nothing is
+// deleted, renamed or replaced (each logged).
 
 // Joins the film dialogs to the core.
 void register_film_dialog_hooks(void);
-// Test support: forgets the remembered row, the button name and the registrations.
+// Test support: forgets the remembered row and the button name.
 void reset_film_dialogs(void);

@@ -1,47 +1,42 @@
-// The hardware rasterizer's table.  See hardware_rasterizer.h.
+// The hardware rasterizer's one registration point and the calls that
+// default for it.  See hardware_rasterizer.h.
 
 #include "hardware_rasterizer.h"
 
-#include "bitmaps.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
+#include "cseries/procedure_table_slot.h"
 
-static procedure_slot<hardware_rasterizer_table_procedure> hardware_table_slot("hardware rasterizer");
+static procedure_table_slot<hardware_rasterizer_procedures> hardware_table_slot("hardware rasterizer procedures");
 
-bool register_hardware_rasterizer_procedure(hardware_rasterizer_table_procedure procedure)
+bool register_hardware_rasterizer_procedures(const hardware_rasterizer_procedures *procedures)
 {
-    return hardware_table_slot.fill(procedure);
+    return hardware_table_slot.fill(procedures);
 }
 
-static const hardware_rasterizer_procedures *hardware_table(void)
-{
-    hardware_rasterizer_table_procedure procedure = hardware_table_slot.get();
-    return procedure ? procedure() : nullptr;
-}
-
-bool is_hardware_encoding(int16_t encoding)
-{
-    return encoding >= _3dfx_frame_buffer_encoding && encoding <= _dx11_frame_buffer_encoding;
-}
+const hardware_rasterizer_procedures *get_hardware_rasterizer_procedures(void) { return hardware_table_slot.get(); }
 
 bool rasterizer_requires_square_textures(void)
 {
-    const hardware_rasterizer_procedures *table = hardware_table();
-    return table && table->requires_square_textures && table->requires_square_textures();
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->requires_square_textures && table->requires_square_textures();
 }
 
 void get_shapes_bit_depth_and_encoding_hardware(int16_t *bit_depth, int16_t *encoding)
 {
-    const hardware_rasterizer_procedures *table = hardware_table();
-    *bit_depth = 32;
-    *encoding = _32bit_encoding;
-    if (table && table->get_shapes_bit_depth_and_encoding) table->get_shapes_bit_depth_and_encoding(bit_depth, encoding);
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->get_shapes_bit_depth_and_encoding) table->get_shapes_bit_depth_and_encoding(bit_depth, encoding);
+}
+
+bool rasterizer_supports_extended_zoom(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->supports_extended_zoom && table->supports_extended_zoom();
 }
 
 // The back end's drawer `name`, or null after the "halt" line.
-#define HARDWARE_DRAWER(field, name)                                                   \
-    const hardware_rasterizer_procedures *table = hardware_table();                    \
-    if (!table || !table->field)                                                        \
+#define HARDWARE_DRAWER(field, name)                                                    \
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures(); \
+    if (!table->field)                                                                  \
     {                                                                                   \
         HALT(name ": no hardware rasterizer draws into a frame buffer");                \
         return;                                                                         \
@@ -85,21 +80,21 @@ void draw_character_to_hardware_frame_buffer(bitmap_data *destination, const fon
 
 void query_opengl_devices(void)
 {
-    const hardware_rasterizer_procedures *table = hardware_table();
-    if (table && table->query_opengl_devices) table->query_opengl_devices();
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->query_opengl_devices) table->query_opengl_devices();
 }
 
 bool rasterizer_supports_direct_dialog_rasterization(const device_info *device)
 {
-    const hardware_rasterizer_procedures *table = hardware_table();
-    return table && table->supports_direct_dialog_rasterization && table->supports_direct_dialog_rasterization(device);
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->supports_direct_dialog_rasterization && table->supports_direct_dialog_rasterization(device);
 }
 
 preallocated_texture *initialize_preallocated_texture(preallocated_texture *texture, bitmap_data *bitmap,
                                                       int16_t bitmap_ownership, const void *shading_table,
                                                       uint32_t usage_flags)
 {
-    const hardware_rasterizer_procedures *table = hardware_table();
-    if (!table || !table->initialize_preallocated_texture) return nullptr;
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->initialize_preallocated_texture) return nullptr;
     return table->initialize_preallocated_texture(texture, bitmap, bitmap_ownership, shading_table, usage_flags);
 }

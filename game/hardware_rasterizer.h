@@ -1,9 +1,13 @@
 #pragma once
-// What the 2D graphics, collections and the renderer ask of a hardware
-// rasterizer back end, in one table that the back end registers.  Until it
-// does, the null back end answers: software only, no square textures needed,
-// sprites in 32 bits.  With the null back end no bitmap of a hardware
-// encoding exists, so none ever reaches a software drawer.
+// What the observer, the 2D graphics, collections and the renderer ask of a
+// hardware rasterizer back end, in one table that the back end (the OpenGL
+// back end) registers whole (`register_hardware_rasterizer_procedures`).  This
+// header is the back end's one face to the layers below it; it lives in the
+// game core's library so that every one of them, the observer included, can
+// read it.  Until the back end registers, the null back end answers: software
+// only, no square textures needed, sprites in 32 bits, no extended zoom.
+// With the null back end no bitmap of a hardware encoding exists, so none
+// ever reaches a software drawer.
 //
 // Main thread only.
 
@@ -26,10 +30,13 @@ enum texture_bitmap_ownership
 
 struct hardware_rasterizer_procedures
 {
-    // Whether textures must be square (the texture sizes of bitmaps).
+    // Whether textures must be square (the texture sizes of bitmaps).  Null: no.
     bool (*requires_square_textures)(void);
-    // The bit depth and encoding sprites are prepared in with a hardware rasterizer.
+    // The bit depth and encoding sprites are prepared in with a hardware
+    // rasterizer.  Null: the collections' own (32 bits, `_32bit_encoding`).
     void (*get_shapes_bit_depth_and_encoding)(int16_t *bit_depth, int16_t *encoding);
+    // Whether the rasterizer draws the observer's extended zoom.  Null: no.
+    bool (*supports_extended_zoom)(void);
 
     // The 2D drawers of a frame buffer of a hardware encoding.  Colours are
     // 0xAARRGGBB.  These may be null: what a null one would draw is dropped
@@ -48,8 +55,9 @@ struct hardware_rasterizer_procedures
     void (*draw_character)(bitmap_data *destination, const font_character *glyph, uint32_t color, int16_t x,
                            int16_t y, int16_t atlas_x, int16_t atlas_y, int16_t width, int16_t height);
     // Reports each OpenGL device with display_device_query_and_report_modes.
+    // Null: none.
     void (*query_opengl_devices)(void);
-    // Whether the device draws dialogs straight into its frame.
+    // Whether the device draws dialogs straight into its frame.  Null: no.
     bool (*supports_direct_dialog_rasterization)(const device_info *device);
     // A resident texture made from `bitmap` in `texture` (a new record when
     // null) through `shading_table` (null for none) with the usage flags; null
@@ -59,16 +67,18 @@ struct hardware_rasterizer_procedures
                                                              uint32_t usage_flags);
 };
 
-// The back end's table, kept by pointer (it must outlive the program's use).
-// Every procedure before the 2D drawers must be given.
-typedef const hardware_rasterizer_procedures *(*hardware_rasterizer_table_procedure)(void);
-bool register_hardware_rasterizer_procedure(hardware_rasterizer_table_procedure procedure);
+// The back end's table, kept by pointer (a static record).  Refused
+// (assertion, the first kept) for null or when a table is registered already.
+bool register_hardware_rasterizer_procedures(const hardware_rasterizer_procedures *procedures);
 
-// True for the frame-buffer encodings owned by a hardware rasterizer (15-19).
-bool is_hardware_encoding(int16_t encoding);
+// The registered table; never null: until one is registered, every member is null.
+const hardware_rasterizer_procedures *get_hardware_rasterizer_procedures(void);
 
+// The calls with their defaults for a null member (see the table).
 bool rasterizer_requires_square_textures(void);
+// Leaves `bit_depth` and `encoding` as the caller set them without the member.
 void get_shapes_bit_depth_and_encoding_hardware(int16_t *bit_depth, int16_t *encoding);
+bool rasterizer_supports_extended_zoom(void);
 
 // The 2D drawers of the back end (see the table).  Without a back end, or
 // when it lacks the drawer, a "halt" line is logged and nothing is drawn.

@@ -16,6 +16,7 @@
 #include "game_records.h"
 #include "game_speed_lerp.h"
 #include "game_time.h"
+#include "hardware_rasterizer.h"
 #include "input/action_queue.h"
 #include "input/input_definitions.h"
 #include "markers.h"
@@ -103,7 +104,6 @@ observer_globals observer_globals;
 procedure_slot<observer_screen_rectangle_procedure> screen_bounds_slot("observer screen bounds");
 procedure_slot<observer_screen_rectangle_procedure> destination_frame_slot("observer destination frame");
 procedure_slot<view_projection_corners_procedure> view_corners_slot("view projection corners");
-procedure_slot<rasterizer_supports_extended_zoom_procedure> extended_zoom_slot("rasterizer supports extended zoom");
 
 observer_data &observer(void) { return observer_globals.observer; }
 
@@ -1046,8 +1046,7 @@ const world_location3d *sound_listener_proc(void)
 bool extended_zoom_enabled(void)
 {
     if (observer_globals.extended_zoom_disabled) return false;
-    const rasterizer_supports_extended_zoom_procedure supports = extended_zoom_slot.get();
-    if (!supports || !supports()) return false;
+    if (!rasterizer_supports_extended_zoom()) return false;
     if (game_->type == _game_type_replay) return true;
     return game_->type == _game_type_networked && local_player_team_index == NONE;
 }
@@ -1073,7 +1072,3 @@ bool register_view_projection_corners_procedure(view_projection_corners_procedur
     return view_corners_slot.fill(procedure);
 }
 
-bool register_rasterizer_supports_extended_zoom_procedure(rasterizer_supports_extended_zoom_procedure procedure)
-{
-    return extended_zoom_slot.fill(procedure);
-}

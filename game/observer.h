@@ -136,8 +136,9 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
 const world_location3d *sound_listener_proc(void);
 
 // Extended zoom (down to -5): in films and for network observers, when the
-// rasterizer can draw it, until perma_disable_extended_zoom for the rest of
-// the map.  perma_disable_extended_zoom returns whether it was available.
+// hardware rasterizer can draw it (hardware_rasterizer.h), until
+// perma_disable_extended_zoom for the rest of the map.
+// perma_disable_extended_zoom returns whether it was available.
 bool extended_zoom_enabled(void);
 bool perma_disable_extended_zoom(void);
 
@@ -167,6 +168,3 @@ bool register_observer_screen_procedures(observer_screen_rectangle_procedure scr
 // Until registered the visibility test of limited-visibility maps passes.
 typedef bool (*view_projection_corners_procedure)(const world_point3d *eye, angle yaw, world_point2d corners[4]);
 bool register_view_projection_corners_procedure(view_projection_corners_procedure procedure);
-// Whether the rasterizer draws extended zoom.  Until registered: no.
-typedef bool (*rasterizer_supports_extended_zoom_procedure)(void);
-bool register_rasterizer_supports_extended_zoom_procedure(rasterizer_supports_extended_zoom_procedure procedure);

@@ -22,6 +22,7 @@
 #include "lobby_procedures.h"
 #include "networking_procedures.h"
 #include "cseries/tags.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -92,7 +93,6 @@ static procedure_slot<monster_initializers_size_procedure> initializers_size_slo
 static procedure_slot<export_monster_initializers_procedure> initializers_export_slot("export monster initializers");
 static procedure_slot<import_monster_initializers_procedure> initializers_import_slot("import monster initializers");
 static procedure_slot<reset_monster_initializers_procedure> initializers_reset_slot("reset monster initializers");
-static procedure_slot<tag_save_dialog_procedure> tag_save_dialog_slot("tag-save dialog");
 
 bool register_monster_initializers_export_procedures(monster_initializers_size_procedure size,
                                                      export_monster_initializers_procedure export_initializers)
@@ -104,11 +104,6 @@ bool register_monster_initializers_import_procedures(import_monster_initializers
                                                      reset_monster_initializers_procedure reset)
 {
     return fill_procedure_pair(&initializers_import_slot, &initializers_reset_slot, import_initializers, reset);
-}
-
-bool register_tag_save_dialog_procedure(tag_save_dialog_procedure procedure)
-{
-    return tag_save_dialog_slot.fill(procedure);
 }
 
 // ---- helpers -------------------------------------------------------------------------
@@ -951,7 +946,7 @@ bool save_last_replay(const char *name, int32_t *tag_index_out)
 {
     if (tag_index_out) *tag_index_out = NONE;
     if (get_last_recording_subgroup() == (tag)NONE) return false;
-    tag_save_dialog_procedure dialog = tag_save_dialog_slot.get();
+    const auto dialog = get_front_end_procedures()->tag_save_dialog;
     if (!dialog) return false;
     const char *default_name = name ? name : get_replay_filename_string(_string_index_untitled_replay);
     int32_t destination = dialog("", RECORDING_GROUP_TAG, default_name, RECORDING_VERSION_NUMBER, nullptr);

@@ -172,12 +172,9 @@ bool register_monster_initializers_import_procedures(import_monster_initializers
 // networking_procedures.h); until networking fills it, the film is refused
 // with a log line.
 
-// The standard tag-save dialog: asks for a name (default `default_name`) and
-// creates a tag of `group` with tag version `version`; its index, or NONE when
-// cancelled.  Until the front end registers, save_last_replay gives NONE.
-typedef int32_t (*tag_save_dialog_procedure)(const char *prompt, tag group, const char *default_name, int16_t version,
-                                             const char *replaced_name);
-bool register_tag_save_dialog_procedure(tag_save_dialog_procedure procedure);
+// save_last_replay asks the front end's standard tag-save dialog
+// (front_end_procedures.h) for the film's name; until the front end fills it,
+// nothing is saved.
 
 // Registers the recording's start-up, map, crash and core procedures.
 void register_recording_hooks(void);

@@ -2,11 +2,11 @@
 
 #include "scoring.h"
 
-#include "cseries/registration.h"
 
 #include <cstring>
 
 #include "flags.h"
+#include "front_end_procedures.h"
 #include "game_records.h"
 #include "game_sounds.h"
 #include "game_states.h"
@@ -26,9 +26,6 @@ static struct scoring_globals
     goal_data goals[MAXIMUM_GOALS_PER_MAP];
     int32_t goal_count;
 } scoring_globals;
-
-// Outside scoring_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<game_over_procedure> game_over_slot("game over");
 
 static void hash_scoring(uint32_t *hash)
 {
@@ -391,8 +388,6 @@ void suspend_end_game(bool suspend)
 
 int32_t get_endgame_countdown(void) { return scoring_globals.endgame_countdown; }
 
-bool register_game_over_procedure(game_over_procedure procedure) { return game_over_slot.fill(procedure); }
-
 static void request_state_after_game(void)
 {
     switch (game_->type)
@@ -403,15 +398,22 @@ static void request_state_after_game(void)
     }
 }
 
+// The front end's game-over, or without it the state that follows the game.
+static void game_over(void)
+{
+    const auto procedure = get_front_end_procedures()->game_over;
+    if (procedure)
+        procedure();
+    else
+        request_state_after_game();
+}
+
 void update_endgame(void)
 {
     if (scoring_globals.endgame_countdown == NONE || scoring_globals.endgame_countdown == 0) return;
     if (--scoring_globals.endgame_countdown > 0) return;
     game_->flags.fetch_or(_game_is_over_flag);
-    if (game_over_slot.get())
-        game_over_slot.get()();
-    else
-        request_state_after_game();
+    game_over();
 }
 
 void handle_time_limit_expired(void) { end_game(false); }
@@ -421,10 +423,7 @@ void end_game_and_change_state(void)
     end_game(true);
     game_->flags.fetch_or(_game_is_over_flag);
     scoring_globals.endgame_countdown = 0;
-    if (game_over_slot.get())
-        game_over_slot.get()();
-    else
-        request_state_after_game();
+    game_over();
 }
 
 // ---- texts ----------------------------------------------------------------------

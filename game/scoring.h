@@ -94,15 +94,10 @@ void suspend_end_game(bool suspend);
 // Ticks left of the ending countdown; NONE when the game is not ending.
 int32_t get_endgame_countdown(void);
 
-// What happens when the countdown runs out, after _game_is_over_flag is set.
-// The default asks for the state that follows a game of its type (epilogue
-// for single player, post-game for network games, main menu for films and
-// the demo).  A registered procedure replaces it.
-typedef void (*game_over_procedure)(void);
-bool register_game_over_procedure(game_over_procedure procedure);
-
-// The ending countdown, one tick: at 0 the game is over.  The core's
-// endgame tick step.
+// The ending countdown, one tick: at 0 the game is over, and the front end's
+// game-over member (front_end_procedures.h) says what follows; without it the
+// state that follows a game of its type is asked for.  The core's endgame
+// tick step.
 void update_endgame(void);
 
 // The time limit ran out: the game ends.

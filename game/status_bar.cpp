@@ -9,6 +9,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_text.h"
 #include "console/console.h"
+#include "front_end_procedures.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "game_preferences.h"
@@ -39,21 +40,9 @@ cached_control_position_data status_bar_control_positions[NUMBER_OF_STATUS_BAR_C
     {_status_bar_help_button, 3, false, {}, {}},
 };
 
-static procedure_slot<ingame_dialog_procedure> quit_dialog_slot("quit dialog");
-static procedure_slot<ingame_dialog_procedure> game_hints_dialog_slot("game hints dialog");
 static procedure_slot<selection_changed_procedure> selection_changed_slot("status bar selection changed");
 static procedure_slot<selection_status_procedure> selection_status_slot("status bar selection status");
 static procedure_slot<selection_click_procedure> selection_click_slot("status bar selection click");
-
-bool register_quit_dialog_procedure(ingame_dialog_procedure procedure)
-{
-    return quit_dialog_slot.fill(procedure);
-}
-
-bool register_game_hints_dialog_procedure(ingame_dialog_procedure procedure)
-{
-    return game_hints_dialog_slot.fill(procedure);
-}
 
 bool register_status_bar_selection_procedures(selection_changed_procedure changed, selection_status_procedure status)
 {
@@ -65,10 +54,14 @@ bool register_status_bar_selection_click_procedure(selection_click_procedure pro
     return selection_click_slot.fill(procedure);
 }
 
-// Asks a front-end dialog's procedure; false (nothing opens, nothing is open) until one is registered.
-static bool ingame_dialog(const procedure_slot<ingame_dialog_procedure> &slot, int16_t verb)
+// The front end's quit or game hints dialog.
+typedef bool (*ingame_dialog_procedure)(int16_t verb, bool local_game);
+static ingame_dialog_procedure quit_dialog(void) { return get_front_end_procedures()->quit_dialog; }
+static ingame_dialog_procedure game_hints_dialog(void) { return get_front_end_procedures()->game_hints_dialog; }
+
+// Asks a front-end dialog's procedure; false (nothing opens, nothing is open) without one.
+static bool ingame_dialog(ingame_dialog_procedure procedure, int16_t verb)
 {
-    const ingame_dialog_procedure procedure = slot.get();
     return procedure ? procedure(verb, game_->type == _game_type_local) : false;
 }
 
@@ -323,8 +316,8 @@ bool is_status_bar(const dialog_data *dialog)
 
 bool any_ingame_dialogs_open(void)
 {
-    return ingame_dialog(quit_dialog_slot, _ingame_dialog_is_open) ||
-           ingame_dialog(game_hints_dialog_slot, _ingame_dialog_is_open);
+    return ingame_dialog(quit_dialog(), _ingame_dialog_is_open) ||
+           ingame_dialog(game_hints_dialog(), _ingame_dialog_is_open);
 }
 
 // ---- buttons ---------------------------------------------------------------------------------
@@ -367,9 +360,9 @@ bool status_bar_dialog_inhibitor_proc(dialog_data *, int16_t item_id)
 {
     switch (item_id)
     {
-    case _status_bar_quit_button: return !ingame_dialog(game_hints_dialog_slot, _ingame_dialog_is_open);
+    case _status_bar_quit_button: return !ingame_dialog(game_hints_dialog(), _ingame_dialog_is_open);
     case _status_bar_help_button:
-        return !ingame_dialog(quit_dialog_slot, _ingame_dialog_is_open) && get_console_input_state() != 1;
+        return !ingame_dialog(quit_dialog(), _ingame_dialog_is_open) && get_console_input_state() != 1;
     default: return true;
     }
 }
@@ -380,7 +373,7 @@ void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action
     switch (item_id)
     {
     case _status_bar_quit_button:
-        ingame_dialog(quit_dialog_slot,
+        ingame_dialog(quit_dialog(),
                       button_state(item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
         break;
     case _status_bar_unit_status: selection_click(_status_bar_rename_selection); break;
@@ -399,7 +392,7 @@ void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action
         if (is_button(_status_bar_map_button) && !map_button_down()) press_item(dialog, nullptr, _status_bar_map_button);
         break;
     case _status_bar_help_button:
-        ingame_dialog(game_hints_dialog_slot,
+        ingame_dialog(game_hints_dialog(),
                       button_state(item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
         break;
     default: break;

@@ -153,18 +153,9 @@ void register_status_bar_hooks(void);
 
 // ---- what the status bar asks of other subsystems ------------------------------------
 
-// The quit dialog and the game hints dialog belong to the front end.  One
-// procedure each, answering the verb; until filled, nothing opens and neither
-// is open.  `local_game` is given to the hints dialog's opening.
-enum ingame_dialog_verb
-{
-    _ingame_dialog_open = 0,
-    _ingame_dialog_close = 1,
-    _ingame_dialog_is_open = 2, // the answer: whether it is open
-};
-typedef bool (*ingame_dialog_procedure)(int16_t verb, bool local_game);
-bool register_quit_dialog_procedure(ingame_dialog_procedure procedure);
-bool register_game_hints_dialog_procedure(ingame_dialog_procedure procedure);
+// The quit dialog and the game hints dialog belong to the front end
+// (front_end_procedures.h); until it fills them, the buttons open nothing and
+// neither dialog counts as open.
 
 // What the bar shows of the selection.  `portrait_collection_index` NONE:
 // no unit is shown.  `status` is the unit status line's record (its

@@ -10,9 +10,9 @@
 
 #include "cseries/errors.h"
 #include "cseries/files.h"
-#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -53,14 +53,6 @@ static struct vesk_globals
     new_game_data next_game;
     new_game_data current_game;
 } vesk_globals;
-
-// Outside the globals record: a map change never empties a registration.
-static procedure_slot<map_loading_progress_procedure> progress_slot("map loading progress");
-
-bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure)
-{
-    return progress_slot.fill(procedure);
-}
 
 // ---- start-up ----------------------------------------------------------------
 
@@ -423,7 +415,8 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
             dispose_map_steps_before(index);
             return false;
         }
-        if (progress_slot.get()) progress_slot.get()(index + 1, NUMBER_OF_MAP_STEPS);
+        const auto progress = get_front_end_procedures()->map_loading_progress;
+        if (progress) progress(index + 1, NUMBER_OF_MAP_STEPS);
     }
     vesk_globals.map_loaded = true;
     tick_procedure map_actions = get_tick_procedure(_tick_map_actions);

@@ -54,15 +54,11 @@ bool game_world_is_shown(void);
 // gameplay version computed (an unknown one is refused: error 9; a film has
 // set it before), the game record and seed set up, every map step initialized
 // in order, the sync snapshots begun and the map actions updated once.  A map
-// still loaded is disposed first.  With `data` null the map state is only
-// disposed and the tag files reopened without a game.  False when refused or a
-// step failed (the steps done are disposed again).
+// still loaded is disposed first; each step done is reported to the front
+// end's progress dialog (front_end_procedures.h).  With `data` null the map
+// state is only disposed and the tag files reopened without a game.  False
+// when refused or a step failed (the steps done are disposed again).
 bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_folder);
-
-// The loading progress: `step` of `step_count` stages done.  The progress
-// dialog registers it; initialize_vesk_for_new_map reports each map step.
-typedef void (*map_loading_progress_procedure)(int32_t step, int32_t step_count);
-bool register_map_loading_progress_procedure(map_loading_progress_procedure procedure);
 
 // Disposes the loaded map's steps in reverse order; nothing without a map.
 void dispose_vesk_from_old_map(void);

@@ -14,6 +14,7 @@
 #include "bitmap_text.h"
 #include "bitmaps.h"
 #include "connectors.h"
+#include "front_end_procedures.h"
 #include "hardware_rasterizer.h"
 #include "interface.h"
 #include "local_projectiles.h"
@@ -39,16 +40,9 @@
 
 render_globals_data render_globals;
 
-static procedure_slot<unit_trading_dialog_visible_procedure> unit_trading_dialog_visible_slot(
-    "unit trading dialog visible");
 static procedure_slot<bar_visible_procedure> control_bar_visible_slot("control bar visible");
 static procedure_slot<bar_visible_procedure> status_bar_visible_slot("status bar visible");
 static procedure_slot<set_bars_visible_procedure> set_bars_visible_slot("set bars visible");
-
-bool register_unit_trading_dialog_visible_procedure(unit_trading_dialog_visible_procedure procedure)
-{
-    return unit_trading_dialog_visible_slot.fill(procedure);
-}
 
 bool register_bar_visible_procedures(bar_visible_procedure control_bar_visible, bar_visible_procedure status_bar_visible)
 {
@@ -286,7 +280,7 @@ void update_view_data(view_data *view)
     view->hole.left = 0;
     view->hole.bottom = view->screen_height;
     view->hole.right = view->screen_width;
-    unit_trading_dialog_visible_procedure trading = unit_trading_dialog_visible_slot.get();
+    const auto trading = get_front_end_procedures()->unit_trading_dialog_visible;
     rectangle2d trading_bounds;
     if (trading && trading(&trading_bounds)) view->hole.top = clamp16(trading_bounds.bottom - trading_bounds.top);
     if (gui_overlaps_screen_bitmap())

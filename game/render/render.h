@@ -250,10 +250,8 @@ uint8_t *volatile_shadow_map(void);
 
 // ---- what the renderer asks of later subsystems --------------------------------------------
 
-// The unit trading dialog's screen rectangle while it is shown (true).
-// Until registered: never shown.
-typedef bool (*unit_trading_dialog_visible_procedure)(rectangle2d *bounds);
-bool register_unit_trading_dialog_visible_procedure(unit_trading_dialog_visible_procedure procedure);
+// The unit trading dialog's rectangle, while shown, is the front end's
+// (front_end_procedures.h): the view's hole starts below it.
 
 // The control bar (bottom) and status bar (top): their screen rectangle while
 // shown (true), and showing or hiding both (screenshots hide them).  Until

@@ -318,7 +318,7 @@ protected:
 
 TEST_F(detail_maps_test, a_map_loads_its_textures_and_layers)
 {
-    register_hardware_rasterizer_procedure(fake_table);
+    register_hardware_rasterizer_procedures(fake_table());
     load_mesh(4, 4, "dval");
     write_texture("grss", 16, 16);
     write_texture("sand", 8, 4);
@@ -396,7 +396,7 @@ TEST_F(detail_maps_test, a_software_build_computes_the_layers_without_textures)
 
 TEST_F(detail_maps_test, one_missing_texture_clears_every_slot)
 {
-    register_hardware_rasterizer_procedure(fake_table);
+    register_hardware_rasterizer_procedures(fake_table());
     load_mesh(4, 4, "dval");
     write_texture("grss", 16, 16);
     write_texture("rock", 32, 8); // no "sand"
@@ -488,7 +488,7 @@ TEST_F(detail_maps_test, the_demo_valley_has_a_detail_map_made_by_the_data_tool)
     if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
     std::vector<test_tag> tags;
     ASSERT_TRUE(make_demo_map_tags(tool, &tags));
-    register_hardware_rasterizer_procedure(fake_table);
+    register_hardware_rasterizer_procedures(fake_table());
     int32_t detail_tags = 0;
     for (const test_tag &t : tags)
     {

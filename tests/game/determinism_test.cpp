@@ -17,6 +17,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
@@ -49,11 +50,12 @@ void record_progress(int32_t step, int32_t step_count)
     EXPECT_EQ(step_count, NUMBER_OF_MAP_STEPS);
     progress_steps.push_back(step);
 }
-// The slot takes one procedure for the life of the process, which may run
+// The slot takes one table for the life of the process, which may run
 // several cases.
 void listen_to_progress(void)
 {
-    static const bool registered = register_map_loading_progress_procedure(record_progress);
+    static const front_end_procedures front_end = {.map_loading_progress = record_progress};
+    static const bool registered = register_front_end_procedures(&front_end);
     EXPECT_TRUE(registered);
 }
 

@@ -19,6 +19,7 @@
 #include "bitmap_dialogs/tag_list_control.h"
 #include "cseries/registration.h"
 #include "film_dialogs.h"
+#include "front_end_procedures.h"
 #include "recording.h"
 #include "recording_format.h"
 #include "support/demo_data.h"
@@ -51,7 +52,10 @@ protected:
         reset_film_dialogs();
         deletions_confirmed = true;
         replacement_confirmed = true;
-        register_film_dialog_confirmation_procedures(confirm_delete, rename_to_renamed, confirm_replace);
+        static const front_end_procedures front_end = {.sure_you_want_to_delete = confirm_delete,
+                                                       .rename_tag = rename_to_renamed,
+                                                       .unique_name_or_desires_replacement = confirm_replace};
+        register_front_end_procedures(&front_end);
     }
 
     void TearDown() override

@@ -20,6 +20,7 @@
 #include "cseries/registration.h"
 #include "game_preferences.h"
 #include "game_time.h"
+#include "hardware_rasterizer.h"
 #include "input/action_queue.h"
 #include "input/input_definitions.h"
 #include "mesh.h"
@@ -238,7 +239,8 @@ bool rasterizer_can_zoom(void) { return true; }
 TEST_P(observer_camera, extended_zoom_only_in_replays_or_for_network_observers)
 {
     EXPECT_FALSE(extended_zoom_enabled()); // no rasterizer said it can
-    ASSERT_TRUE(register_rasterizer_supports_extended_zoom_procedure(rasterizer_can_zoom));
+    static const hardware_rasterizer_procedures zooming = {.supports_extended_zoom = rasterizer_can_zoom};
+    ASSERT_TRUE(register_hardware_rasterizer_procedures(&zooming));
     EXPECT_FALSE(extended_zoom_enabled()); // single player
     game_->type = _game_type_replay;
     EXPECT_TRUE(extended_zoom_enabled());

@@ -13,7 +13,9 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
 #include "flags.h"
+#include "front_end_procedures.h"
 #include "game_records.h"
+#include "game_states.h"
 #include "game_sounds.h"
 #include "game_time.h"
 #include "mesh.h"
@@ -173,6 +175,38 @@ TEST_F(players_scoring_test, end_game_counts_down_300_or_1_and_suspension_only_m
     game_->endgame_state = _endgame_successful_victory;
     end_game(false);
     EXPECT_EQ(game_->endgame_state, _endgame_successful_victory);
+}
+
+int32_t front_end_games_over;
+void count_game_over(void) { ++front_end_games_over; }
+
+// When the countdown runs out the front end says what follows; without it
+// the game asks for the state that follows a game of its type.
+TEST_F(players_scoring_test, the_end_of_the_countdown_goes_to_the_front_end_or_to_the_state_after_the_game)
+{
+    static const front_end_procedures front_end = {.game_over = count_game_over};
+    const struct
+    {
+        bool front_end;
+        int16_t type;
+        int16_t state; // NONE: no change asked for
+    } cases[] = {{false, _game_type_local, _game_state_displaying_mesh_epilogue},
+                 {false, _game_type_networked, _game_state_post_game},
+                 {false, _game_type_replay, _game_state_displaying_main_menu},
+                 {true, _game_type_local, NONE}};
+    for (const auto &c : cases)
+    {
+        start(2); // empties the registrations and the pending state
+        game_->type = c.type;
+        if (c.front_end) { ASSERT_TRUE(register_front_end_procedures(&front_end)); }
+        front_end_games_over = 0;
+        end_game(true);
+        tick(IMMEDIATE_ENDGAME_COUNTDOWN_TICKS);
+        int16_t state = NONE;
+        EXPECT_EQ(game_state_change_pending(&state), c.state != NONE) << c.type;
+        EXPECT_EQ(state, c.state) << c.type;
+        EXPECT_EQ(front_end_games_over, c.front_end ? 1 : 0) << c.type;
+    }
 }
 
 TEST_F(players_scoring_test, rankings_share_places_and_the_next_place_skips)

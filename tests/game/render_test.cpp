@@ -11,6 +11,7 @@
 
 #include "bitmaps.h"
 #include "cseries/registration.h"
+#include "front_end_procedures.h"
 #include "render/render.h"
 #include "screen.h"
 #include "mesh.h"
@@ -148,7 +149,8 @@ protected:
         status_bar_shown = control_bar_shown = trading_shown = false;
         register_bar_visible_procedures(control_bar_visible, status_bar_visible);
         register_set_bars_visible_procedure(set_bars_visible);
-        register_unit_trading_dialog_visible_procedure(trading_dialog_visible);
+        static const front_end_procedures front_end = {.unit_trading_dialog_visible = trading_dialog_visible};
+        register_front_end_procedures(&front_end);
     }
     void TearDown(void) override
     {

@@ -20,6 +20,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmaps.h"
 #include "commands.h"
+#include "front_end_procedures.h"
 #include "bitmap_text.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -107,8 +108,9 @@ protected:
         if (HasFatalFailure() || IsSkipped()) return;
         ASSERT_NE(find_control_handler(MONSTER_STATUS_CONTROL_TAG), nullptr);
         fake = fakes();
-        ASSERT_TRUE(register_quit_dialog_procedure(fake_quit_dialog));
-        ASSERT_TRUE(register_game_hints_dialog_procedure(fake_hints_dialog));
+        static const front_end_procedures front_end = {.quit_dialog = fake_quit_dialog,
+                                                       .game_hints_dialog = fake_hints_dialog};
+        ASSERT_TRUE(register_front_end_procedures(&front_end));
         ASSERT_TRUE(register_status_bar_selection_procedures(fake_selection_changed, fake_selection_status));
         ASSERT_TRUE(register_status_bar_selection_click_procedure(fake_selection_click));
         get_game_preferences()->flags |= _game_pref_status_bar_visible_flag;
