@@ -7,7 +7,6 @@
 #include "bitmap_dialogs/button_control.h"
 #include "console/console.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -17,6 +16,7 @@
 #include "players.h"
 #include "screen.h"
 #include "selection.h"
+#include "selection_interface.h"
 #include "selection_orders.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -52,30 +52,55 @@ mapping button_mapping[NUMBER_OF_CONTROL_BAR_BUTTONS] = DEFAULT_BUTTON_MAPPING;
 static const rgb_color white_text = {65535, 65535, 65535, 0};
 static const rgb_color selected_inventory_text = {65535, 65535, 30583, 0};
 
-// ---- registration points ---------------------------------------------------------------
+// ---- the selection -----------------------------------------------------------------------
 
-static procedure_slot<control_bar_order_procedure> order_slot("control bar order");
-static procedure_slot<get_unique_selection_inventory_procedure> get_inventory_slot("unique selection inventory");
-static procedure_slot<format_inventory_string_procedure> format_inventory_slot("format inventory string");
-static procedure_slot<set_selection_inventory_unique_procedure> set_inventory_slot("set selection inventory");
+// Null in the program: set_control_bar_selection_procedures.
+static const control_bar_selection_procedures *replaced_selection = nullptr;
 
-bool register_control_bar_order_procedure(control_bar_order_procedure p) { return order_slot.fill(p); }
-bool register_selection_inventory_procedures(get_unique_selection_inventory_procedure get,
-                                             format_inventory_string_procedure format)
+const control_bar_selection_procedures *set_control_bar_selection_procedures(
+    const control_bar_selection_procedures *procedures)
 {
-    return fill_procedure_pair(&get_inventory_slot, &format_inventory_slot, get, format);
-}
-bool register_set_selection_inventory_procedure(set_selection_inventory_unique_procedure p)
-{
-    return set_inventory_slot.fill(p);
+    const control_bar_selection_procedures *previous = replaced_selection;
+    replaced_selection = procedures;
+    return previous;
 }
 
 static void give_order(int32_t button_type, bool shift)
 {
-    const control_bar_order_procedure p = order_slot.get();
-    if (p) p(button_type, shift);
-    else if (button_type >= _control_bar_button_formation_0 && button_type <= _control_bar_button_formation_9)
-        assign_formation_to_selection(button_type - _control_bar_button_formation_0, shift);
+    if (replaced_selection && replaced_selection->give_order)
+    {
+        replaced_selection->give_order(button_type, shift);
+        return;
+    }
+    switch (button_type)
+    {
+    case _control_bar_button_chat: enable_chatting(shift); break;
+    case _control_bar_button_ally: selection_ally(); break;
+    case _control_bar_button_stop: stop_selected_units(); break;
+    case _control_bar_button_hold_ground: make_selected_units_hold_ground(); break;
+    case _control_bar_button_scatter: scatter_selected_units(); break;
+    case _control_bar_button_retreat: retreat_selected_units(); break;
+    case _control_bar_button_special_ability: make_selected_units_use_special_ability(); break;
+    default:
+        if (button_type >= _control_bar_button_formation_0 && button_type <= _control_bar_button_formation_9)
+            assign_formation_to_selection(button_type - _control_bar_button_formation_0, shift);
+        break;
+    }
+}
+
+static bool get_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)
+{
+    if (replaced_selection && replaced_selection->get_inventory)
+        return replaced_selection->get_inventory(rebuild, count, selected);
+    return get_unique_selection_inventory(rebuild, count, selected);
+}
+
+static void format_selection_inventory(char *buffer, int32_t size, int32_t index)
+{
+    if (replaced_selection && replaced_selection->format_inventory)
+        replaced_selection->format_inventory(buffer, size, index, false, false, true);
+    else if (size > 0)
+        format_inventory_string(buffer, (size_t)size, index, false, false, true);
 }
 
 // ---- the layout (pure) -------------------------------------------------------------------
@@ -477,8 +502,9 @@ void control_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, actio
     {
         if (item_id >= FIRST_INVENTORY_BUTTON_ITEM && item_id < FIRST_INVENTORY_BUTTON_ITEM + NUMBER_OF_INVENTORY_BUTTONS)
         {
-            const set_selection_inventory_unique_procedure p = set_inventory_slot.get();
-            if (p) p(item_id - (FIRST_INVENTORY_BUTTON_ITEM + 1), shift);
+            const int32_t entry = item_id - (FIRST_INVENTORY_BUTTON_ITEM + 1);
+            if (replaced_selection && replaced_selection->set_inventory) replaced_selection->set_inventory(entry, shift);
+            else set_selection_inventory_unique(entry, shift);
         }
         return;
     }
@@ -530,10 +556,8 @@ void update_inventory_buttons(void)
 {
     dialog_data *dialog = control_bar.dialog;
     if (!dialog || !control_bar.inv_visible) return;
-    const get_unique_selection_inventory_procedure get = get_inventory_slot.get();
-    const format_inventory_string_procedure format = format_inventory_slot.get();
     int32_t count = 0, selected = NONE;
-    if (!get || !format || !get(true, &count, &selected))
+    if (!get_selection_inventory_entries(true, &count, &selected))
     {
         if (control_bar.inventory_row_shaped_for != 0) rebuild_inventory_buttons(0);
         return;
@@ -550,7 +574,7 @@ void update_inventory_buttons(void)
         if (!has_button(item)) continue;
         const int32_t entry = i - 1;
         char text[MAXIMUM_INVENTORY_STRING_LENGTH + 1] = "";
-        format(text, (int32_t)sizeof(text), entry, false, false, true);
+        format_selection_inventory(text, (int32_t)sizeof(text), entry);
         text[sizeof(text) - 1] = 0;
         set_button_control_name(dialog, item, text);
         set_button_control_text_color(dialog, item, entry == selected ? &selected_inventory_text : &white_text);

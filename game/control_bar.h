@@ -191,25 +191,27 @@ void update_inventory_buttons(void);
 void register_control_bar_hooks(void);
 
 // ---- what the control bar asks of the selection -----------------------------------------
+// The bar calls the selection directly (game/selection_interface.h): a
+// button's order (types 1 .. 7: chat, ally, stop, hold ground, scatter,
+// retreat, special ability; 8 .. 17: formation type - 8, with the shift
+// state), the one selected unit's inventory and its texts, and the choice of
+// an inventory entry.
 
-// The order of a button: type 1 .. 7 (chat, ally, stop, hold ground, scatter,
-// retreat, special ability) or 8 .. 17 (formation type - 8), with the shift
-// state.  Until filled, formations go to assign_formation_to_selection and
-// the other orders do nothing.
-typedef void (*control_bar_order_procedure)(int32_t button_type, bool shift);
-bool register_control_bar_order_procedure(control_bar_order_procedure procedure);
-
-// The one selected unit's inventory: false when no single unit with an
-// inventory is selected; otherwise its item count and the selected entry
-// (-1: the unit itself), rebuilt first when asked.
-typedef bool (*get_unique_selection_inventory_procedure)(bool rebuild, int32_t *count, int32_t *selected);
-// The text of entry `index` (-1: the unit's own name) into `buffer`, with
-// the number, the check mark and the item count as asked.
-typedef void (*format_inventory_string_procedure)(char *buffer, int32_t size, int32_t index, bool show_number,
-                                                  bool show_check_mark, bool show_count);
-// Until filled: no unit has an inventory.
-bool register_selection_inventory_procedures(get_unique_selection_inventory_procedure get,
-                                             format_inventory_string_procedure format);
-// Selects inventory entry `entry` (-1: the unit itself).  Until filled: nothing.
-typedef void (*set_selection_inventory_unique_procedure)(int32_t entry, bool shift);
-bool register_set_selection_inventory_procedure(set_selection_inventory_unique_procedure procedure);
+// Tests only: replaces those calls, so that the bar's buttons and rows are
+// checked without units.  `give_order` gets the button type and the shift
+// state; `get_inventory` answers false when no single unit with an inventory
+// is selected, else its item count and selected entry (-1: the unit itself);
+// `format_inventory` writes entry `index` (-1: the unit's own name);
+// `set_inventory` selects an entry.  A null member keeps the real call; a
+// null table restores them all.  Returns the previous table (null when none).
+// The program never calls it.
+struct control_bar_selection_procedures
+{
+    void (*give_order)(int32_t button_type, bool shift);
+    bool (*get_inventory)(bool rebuild, int32_t *count, int32_t *selected);
+    void (*format_inventory)(char *buffer, int32_t size, int32_t index, bool show_number, bool show_check_mark,
+                             bool show_count);
+    void (*set_inventory)(int32_t entry, bool shift);
+};
+const control_bar_selection_procedures *set_control_bar_selection_procedures(
+    const control_bar_selection_procedures *procedures);

@@ -7,24 +7,24 @@
 #include <vector>
 
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "explosions.h"
 #include "game_hooks.h"
 #include "mesh.h"
 #include "mesh_format.h"
+#include "monster_reactions.h"
+#include "projectiles.h"
 #include "vesk_random.h"
 
-static procedure_slot<accelerate_monster_procedure> accelerate_monster_slot("accelerate monster");
-static procedure_slot<accelerate_projectile_procedure> accelerate_projectile_slot("accelerate projectile");
-
-bool register_accelerate_monster_procedure(accelerate_monster_procedure procedure)
+static struct damage_globals
 {
-    return accelerate_monster_slot.fill(procedure);
-}
+    const damage_reaction_procedures *test_reactions; // null in the program
+} damage_globals;
 
-bool register_accelerate_projectile_procedure(accelerate_projectile_procedure procedure)
+const damage_reaction_procedures *set_damage_reaction_procedures(const damage_reaction_procedures *procedures)
 {
-    return accelerate_projectile_slot.fill(procedure);
+    const damage_reaction_procedures *previous = damage_globals.test_reactions;
+    damage_globals.test_reactions = procedures;
+    return previous;
 }
 
 void initialize_damage_data(damage_data *data)
@@ -135,19 +135,17 @@ void accelerate_object(const damage_definition *definition, damage_data *data, i
 {
     object_data *object = get_object(object_index);
     if (!object || !definition || !data) return;
+    const damage_reaction_procedures *replaced = damage_globals.test_reactions;
     switch (object->owner)
     {
     case _object_is_monster:
-        if (accelerate_monster_procedure procedure = accelerate_monster_slot.get())
-        {
-            procedure(definition, data, object->owner_index);
-            return;
-        }
-        break; // the unit's object takes the damage itself
+        if (replaced && replaced->accelerate_monster) replaced->accelerate_monster(definition, data, object->owner_index);
+        else accelerate_monster(definition, data, object->owner_index);
+        return;
     case _object_is_projectile:
     case _object_is_dormant_projectile:
-        if (accelerate_projectile_procedure procedure = accelerate_projectile_slot.get())
-            procedure(definition, data, object_index);
+        if (replaced && replaced->accelerate_projectile) replaced->accelerate_projectile(definition, data, object_index);
+        else accelerate_projectile(definition, data, object_index);
         return;
     default:
         break;

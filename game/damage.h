@@ -95,20 +95,26 @@ typedef void (*damage_visit_procedure)(int32_t object_index, int16_t identifier,
 void for_each_object_reached_by_damage(const world_point3d *epicenter, world_distance radius,
                                        damage_visit_procedure visit, void *context);
 
-// Hands the damage to the object's owner: a unit to accelerate_monster (until
-// one is registered, the unit's object takes damage_object), a projectile or
-// a dormant projectile to accelerate_projectile (nothing until registered),
-// any other object to damage_object.  Nothing for a free slot.
+// Hands the damage to the object's owner: a unit to accelerate_monster
+// (game/monster_reactions.h, with the unit's index), a projectile or a
+// dormant projectile to accelerate_projectile (game/projectiles.h, with the
+// object's index), any other object to damage_object.  Nothing for a free slot.
 void accelerate_object(const damage_definition *definition, damage_data *data, int32_t object_index);
 
-// Registration points filled by the units (reaction to damage) and the
-// projectiles.  The unit's procedure gets the unit's index (object owner_index).
+// Tests only: replaces the owners' reactions, so that the areas reached and
+// the order of visits are checked on bare objects.  A null member keeps the
+// real reaction; a null table restores both.  Returns the previous table
+// (null when none).  The program never calls it.
 typedef void (*accelerate_monster_procedure)(const damage_definition *definition, damage_data *data,
                                              int32_t monster_index);
 typedef void (*accelerate_projectile_procedure)(const damage_definition *definition, damage_data *data,
                                                 int32_t object_index);
-bool register_accelerate_monster_procedure(accelerate_monster_procedure procedure);
-bool register_accelerate_projectile_procedure(accelerate_projectile_procedure procedure);
+struct damage_reaction_procedures
+{
+    accelerate_monster_procedure accelerate_monster;
+    accelerate_projectile_procedure accelerate_projectile;
+};
+const damage_reaction_procedures *set_damage_reaction_procedures(const damage_reaction_procedures *procedures);
 
 // Registers the explosions' start-up step, per-map stores, tick step and
 // state hash (game/subsystems.cpp).

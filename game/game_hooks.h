@@ -249,7 +249,6 @@ typedef void (*game_state_procedure)(void);
     X(find_oos_checker_films, int32_t, (int32_t *films, int32_t maximum)) /* NONE: folder unreadable */ \
     X(begin_oos_checker_film, bool, (int32_t film, new_game_data *data, char *name, size_t name_size)) \
     X(out_of_sync, void, (void))                         /* tell the player the game fell out of step */ \
-    X(map_exists, bool, (tag mesh_tag))                                                              \
     X(print_to_console, void, (const char *text))                                                    \
     X(update_camera, void, (int32_t game_ticks))         /* per frame, after the ticks, while the world is shown */
 

@@ -2,11 +2,10 @@
 
 #include "game_preferences.h"
 
-#include "cseries/registration.h"
-
 #include <cmath>
 #include <cstring>
 
+#include "cseries/log.h"
 #include "gameplay_versions.h"
 #include "tag_files/preferences.h"
 
@@ -24,11 +23,8 @@ const byte_swap_code game_preferences_byte_swapping_data[] = {
 static struct game_preferences_globals
 {
     game_preferences record;
+    bool from_store; // loaded from the preferences store, so written back there
 } game_preferences_globals;
-
-// Outside game_preferences_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<game_preferences_read_procedure> storage_read_slot("game preferences read");
-static procedure_slot<game_preferences_write_procedure> storage_write_slot("game preferences write");
 
 static const uint32_t DEFAULT_GAME_PREFERENCE_FLAGS =
     _game_pref_show_subtitles_flag | _game_pref_status_bar_visible_flag | _game_pref_control_bar_visible_flag |
@@ -108,26 +104,16 @@ static bool write_game_preferences_to_store(const game_preferences *record)
     return write_preferences(&game_preferences_store);
 }
 
-void connect_game_preferences_to_store(void)
-{
-    register_game_preferences_storage_procedures(read_game_preferences_from_store, write_game_preferences_to_store);
-}
-
-bool register_game_preferences_storage_procedures(game_preferences_read_procedure read,
-                                                  game_preferences_write_procedure write)
-{
-    return fill_procedure_pair(&storage_read_slot, &storage_write_slot, read, write);
-}
-
-bool initialize_game_preferences(void)
+bool initialize_game_preferences(bool from_store)
 {
     game_preferences *record = &game_preferences_globals.record;
+    game_preferences_globals.from_store = from_store;
     default_game_preferences(record);
-    if (!storage_read_slot.get())
+    if (!from_store)
     {
         log_message(nullptr, -1, "game preferences: no preferences store, using the defaults");
     }
-    else if (!storage_read_slot.get()(record))
+    else if (!read_game_preferences_from_store(record))
     {
         default_game_preferences(record);
         log_message(nullptr, -1, "game preferences: no stored record, using the defaults");
@@ -143,8 +129,8 @@ game_preferences *get_game_preferences(void)
 
 bool write_game_preferences(void)
 {
-    if (!storage_write_slot.get()) return false;
-    return storage_write_slot.get()(&game_preferences_globals.record);
+    if (!game_preferences_globals.from_store) return false;
+    return write_game_preferences_to_store(&game_preferences_globals.record);
 }
 
 bool solo_level_visited(tag mesh_tag, int16_t plugin_index)

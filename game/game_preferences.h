@@ -82,27 +82,18 @@ extern const byte_swap_code game_preferences_byte_swapping_data[];
 void default_game_preferences(void *record);
 bool verify_game_preferences(void *record);
 
-// How the record reaches the preferences store.  `read` fills the record
-// (already verified) and returns true, or false to keep the defaults; `write`
-// stores it.  Until a store registers, the record lives in memory only.
-typedef bool (*game_preferences_read_procedure)(game_preferences *record);
-typedef bool (*game_preferences_write_procedure)(const game_preferences *record);
-bool register_game_preferences_storage_procedures(game_preferences_read_procedure read,
-                                                  game_preferences_write_procedure write);
-
-// Connects the record to the preferences store (the 'pref' local tag named
-// "game 2"): registers the storage pair, which reads and writes only once the
-// tag files are open (the game core's hooks call it).
-void connect_game_preferences_to_store(void);
-
-// Loads the record: the defaults, then the stored record when there is one.
+// Loads the record: the defaults, then, `from_store`, the stored record of
+// the preferences store (the 'pref' local tag named "game 2", read once the
+// tag files are open) when there is one.  The game core's start-up step
+// loads from the store; without it (tests) the record lives in memory only.
 // Always true (a missing or refused record leaves the defaults, logged).
-bool initialize_game_preferences(void);
+bool initialize_game_preferences(bool from_store);
 
 // The record in memory; callers may change it and then write it.
 game_preferences *get_game_preferences(void);
 
-// Stores the record.  False when no store is there or the write failed.
+// Stores the record.  False when it was not loaded from the store, or the
+// write failed.
 bool write_game_preferences(void);
 
 // Whether the player has reached the level.

@@ -13,6 +13,7 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
+#include "vesk_random.h"
 
 int16_t mesh_width, mesh_height;
 int16_t submesh_width, submesh_height;
@@ -68,8 +69,6 @@ static struct mesh_globals
 // Outside mesh_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<landscape_bitmap_procedure> landscape_bitmap_slot("landscape bitmap");
 static procedure_slot<permanent_overlay_procedure> permanent_overlay_slot("permanent overlay");
-static procedure_slot<mesh_random_procedure> synchronized_random_slot("mesh synchronized random");
-static procedure_slot<mesh_random_procedure> local_random_slot("mesh local random");
 static procedure_slot<media_coverage_initialize_procedure> coverage_initialize_slot("media coverage initialize");
 static procedure_slot<media_coverage_dispose_procedure> coverage_dispose_slot("media coverage dispose");
 static procedure_slot<landscape_collection_procedure> landscape_collection_slot("landscape collection");
@@ -643,17 +642,12 @@ bool register_permanent_overlay_procedure(permanent_overlay_procedure procedure)
     return permanent_overlay_slot.fill(procedure);
 }
 
-bool register_mesh_random_procedures(mesh_random_procedure synchronized, mesh_random_procedure local)
-{
-    return fill_procedure_pair(&synchronized_random_slot, &local_random_slot, synchronized, local);
-}
-
 // The random draw comes first and always, so that whether it happens never
 // depends on what this machine has loaded.
 static void stain(int32_t collection_index, int32_t sequence_index, const world_point2d *point,
-                  mesh_random_procedure random)
+                  uint16_t (*random)(void))
 {
-    const uint16_t index = random ? random() : 0;
+    const uint16_t index = random();
     if (!point_is_on_mesh(point) || permanent_overlay_slot.get() == nullptr) return;
     if (collection_index < 0 || collection_index > UINT8_MAX || sequence_index < 0 || sequence_index > UINT8_MAX) return;
     permanent_overlay_data overlay;
@@ -667,18 +661,18 @@ static void stain(int32_t collection_index, int32_t sequence_index, const world_
 
 void stain_mesh(int32_t collection_index, int32_t sequence_index, const world_point2d *point)
 {
-    stain(collection_index, sequence_index, point, synchronized_random_slot.get());
+    stain(collection_index, sequence_index, point, vesk_random);
 }
 
 void local_stain_mesh(int32_t collection_index, int32_t sequence_index, const world_point2d *point)
 {
-    stain(collection_index, sequence_index, point, local_random_slot.get());
+    stain(collection_index, sequence_index, point, local_random);
 }
 
 void bloody_mesh(const world_point2d *point)
 {
     const int32_t collection = mesh_globals.header ? mesh_globals.header->blood_collection_index : (int32_t)NONE;
-    stain(collection, 0, point, local_random_slot.get());
+    stain(collection, 0, point, local_random);
 }
 
 int32_t get_mesh_media_projectile_group_type(int32_t splash_type)

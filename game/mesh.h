@@ -179,13 +179,10 @@ struct permanent_overlay_data
     } origin;
 };
 
-// Hooks: the renderer's rasterizer; the synchronized and the local random
-// generators of the game core (until registered, a stain's index is 0 and
-// nothing is drawn).
+// Hook: the renderer's rasterizer (until registered, nothing is drawn; the
+// stain's draw is made all the same).
 typedef void (*permanent_overlay_procedure)(const permanent_overlay_data *overlay);
-typedef uint16_t (*mesh_random_procedure)(void);
 bool register_permanent_overlay_procedure(permanent_overlay_procedure procedure);
-bool register_mesh_random_procedures(mesh_random_procedure synchronized, mesh_random_procedure local);
 
 // A permanent stain of the collection's sequence at the point; the frame is
 // chosen by one vesk_random draw, taken even when nothing can be drawn so that

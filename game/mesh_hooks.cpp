@@ -1,6 +1,5 @@
-// Joins the mesh to the game core: its start-up and per-map steps, the
-// entry-point reader of the tag-file store, and the random generators it
-// draws from for stains.  The preloader and the media definitions, which the
+// Joins the mesh to the game core: its start-up and per-map steps and the
+// entry-point reader of the tag-file store.  The preloader and the media definitions, which the
 // mesh step reads when a map starts, come up here too.
 
 #include "cseries/byte_swapping.h"
@@ -10,7 +9,6 @@
 #include "state_hash.h"
 #include "tag_files/plugins.h"
 #include "vesk/preloading.h"
-#include "vesk_random.h"
 
 // The cells are synchronized: fire scorches their flags for good, and their
 // object chains and model claims decide what movers meet.  Row by row, each
@@ -77,5 +75,4 @@ void register_mesh_hooks(void)
     register_map_store_procedures(_startup_preloading, empty_preload_stores, dispose_preloading_from_old_map);
     register_map_store_procedures(_startup_media, empty_media_stores, dispose_media_from_old_map);
     register_map_procedures(_map_mesh, initialize_mesh_for_game, dispose_mesh_from_old_map);
-    register_mesh_random_procedures(vesk_random, local_random);
 }

@@ -6,6 +6,7 @@
 #include "cseries/registration.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monster_inventory.h"
 #include "monster_targets.h"
@@ -14,16 +15,15 @@
 #include "objects.h"
 #include "path.h"
 #include "players.h"
+#include "projectiles.h"
 #include "vesk_random.h"
 
 namespace {
 
-procedure_slot<handle_monster_attack_procedure> handle_monster_attack_slot("handle monster attack");
-procedure_slot<monster_attack_sequence_procedure> monster_attack_sequence_slot("monster attack sequence");
-procedure_slot<give_object_to_monster_procedure> give_object_to_monster_slot("give object to monster");
 procedure_slot<map_action_succeeded_procedure> map_action_succeeded_slot("map action succeeded");
-procedure_slot<projectile_group_type_procedure> projectile_group_type_slot("projectile group type");
-procedure_slot<new_internal_projectile_group_procedure> new_internal_group_slot("new internal projectile group");
+
+// Null in the program: set_monster_action_test_procedures.
+const monster_action_test_procedures *replaced_calls = nullptr;
 
 constexpr tag internal_group_tags[NUMBER_OF_INTERNAL_PROJECTILE_GROUPS] = {
     FOUR_CHARACTER_CODE('i', 'n', 'h', 's'), FOUR_CHARACTER_CODE('i', 'n', 'h', 'e'),
@@ -146,9 +146,10 @@ int16_t get_internal_projectile_group_type(int32_t index)
 
 void initialize_internal_projectile_groups_for_new_map(void)
 {
-    projectile_group_type_procedure resolve = projectile_group_type_slot.get();
+    const bool replaced = replaced_calls && replaced_calls->projectile_group_type;
     for (int32_t i = 0; i < NUMBER_OF_INTERNAL_PROJECTILE_GROUPS; ++i)
-        internal_group_types[i] = resolve ? resolve(internal_group_tags[i]) : (int16_t)NONE;
+        internal_group_types[i] = replaced ? replaced_calls->projectile_group_type(internal_group_tags[i])
+                                           : projectile_group_type_of_tag(internal_group_tags[i]);
 }
 
 void new_internal_projectile_group(int32_t monster_index, int32_t index)
@@ -161,7 +162,10 @@ void new_internal_projectile_group(int32_t monster_index, int32_t index)
     request.owner_object_index = request.bounds_object_index = monster->object_index;
     request.owner_monster_index = (int16_t)monster_index;
     if (!get_object_point(_object_point_position, monster->object_index, &request.epicenter)) return;
-    if (new_internal_projectile_group_procedure make = new_internal_group_slot.get()) make(&request);
+    if (replaced_calls && replaced_calls->new_internal_projectile_group)
+        replaced_calls->new_internal_projectile_group(&request);
+    else
+        new_projectile_group_for_unit(&request);
 }
 
 // ---- set_monster_action ---------------------------------------------------------------
@@ -257,9 +261,13 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
         priority = 100;
         forgets_path = true;
         const monster_attack_definition *attack = attack_definition_for(monster, permutation, true);
-        monster_attack_sequence_procedure choose = monster_attack_sequence_slot.get();
-        sequence = attack && choose ? choose(monster_index, attack, monster->estimated_projectile_pitch)
-                                    : (int16_t)NONE;
+        if (attack)
+        {
+            const int32_t at_pitch = get_monster_attack_sequence_index(attack, monster->estimated_projectile_pitch);
+            sequence = attack->sequences[at_pitch].sequence_index;
+        }
+        else
+            sequence = NONE;
         const monster_attack_definition *repeated = attack_definition_for(monster, permutation, false);
         monster->repeated_obstruction_count = repeated ? repeated->repetitions : 0;
         break;
@@ -672,8 +680,10 @@ void monster_attacking(int32_t monster_index)
     const int32_t attack_index = monster->action_permutation;
     if (animation & _object_animation_key_frame_flag)
     {
-        if (handle_monster_attack_procedure attack = handle_monster_attack_slot.get())
-            attack(monster_index, attack_index, true);
+        if (replaced_calls && replaced_calls->handle_monster_attack)
+            replaced_calls->handle_monster_attack(monster_index, attack_index, true);
+        else
+            handle_monster_attack(monster_index, attack_index, _monster_attack_execute);
         monster = get_monster_data(monster_index);
         if (!monster || monster->identifier != identifier) return;
     }
@@ -724,9 +734,10 @@ void monster_picking_up(int32_t monster_index)
         {
             const int32_t dx = item->location.position.x - object->location.position.x;
             const int32_t dy = item->location.position.y - object->location.position.y;
-            give_object_to_monster_procedure give = give_object_to_monster_slot.get();
-            if ((int64_t)dx * dx + (int64_t)dy * dy < 257 * 257 && give &&
-                give(monster_index, monster->pick_up_object_index))
+            if ((int64_t)dx * dx + (int64_t)dy * dy < 257 * 257 &&
+                (replaced_calls && replaced_calls->give_object_to_monster
+                     ? replaced_calls->give_object_to_monster(monster_index, monster->pick_up_object_index)
+                     : give_object_to_monster(monster_index, monster->pick_up_object_index) != 0))
             {
                 monster = get_monster_data(monster_index);
                 if (!monster) return;
@@ -838,33 +849,15 @@ void install_monster_action_procedures(void)
     monster_action_fns[_monster_action_taking_damage] = monster_taking_damage;
 }
 
-bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure)
+const monster_action_test_procedures *set_monster_action_test_procedures(
+    const monster_action_test_procedures *procedures)
 {
-    return handle_monster_attack_slot.fill(procedure);
-}
-
-bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure)
-{
-    return monster_attack_sequence_slot.fill(procedure);
-}
-
-bool register_give_object_to_monster_procedure(give_object_to_monster_procedure procedure)
-{
-    return give_object_to_monster_slot.fill(procedure);
+    const monster_action_test_procedures *previous = replaced_calls;
+    replaced_calls = procedures;
+    return previous;
 }
 
 bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure)
 {
     return map_action_succeeded_slot.fill(procedure);
 }
-
-bool register_projectile_group_type_procedure(projectile_group_type_procedure procedure)
-{
-    return projectile_group_type_slot.fill(procedure);
-}
-
-bool register_new_internal_projectile_group_procedure(new_internal_projectile_group_procedure procedure)
-{
-    return new_internal_group_slot.fill(procedure);
-}
-

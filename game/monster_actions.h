@@ -42,8 +42,8 @@ tag get_internal_projectile_group_tag(int32_t index);
 // The resolved projectile group type of an internal group, NONE when absent
 // or when `index` is outside the table.
 int16_t get_internal_projectile_group_type(int32_t index);
-// Resolves the 14 tags through the registered resolver (NONE for each while
-// none is registered).
+// Resolves the 14 tags to projectile group types (projectile_group_type_of_tag:
+// NONE for each while the groups are not loaded).
 void initialize_internal_projectile_groups_for_new_map(void);
 
 // What new_internal_projectile_group asks the projectiles to make: a request
@@ -106,21 +106,29 @@ void monster_taking_damage(int32_t monster_index);
 // initialize_monsters calls it).
 void install_monster_action_procedures(void);
 
-// ---- registration points (later modules answer them) -------------------------
+// ---- what the action machine calls -------------------------------------------
+// The attacks (handle_monster_attack, the attack's sequence at the unit's
+// pitch), the inventory (give_object_to_monster) and the projectiles
+// (projectile_group_type_of_tag, new_projectile_group_for_unit) are called
+// directly; only the map scripts, a later layer, answer through a point.
 
-// Executes the attack on its key frame.
-typedef void (*handle_monster_attack_procedure)(int32_t monster_index, int32_t attack_index, bool execute);
-// The sequence an attack plays at the unit's pitch; NONE when none.
-typedef int16_t (*monster_attack_sequence_procedure)(int32_t monster_index,
-                                                     const monster_attack_definition *attack, angle pitch);
-// Hands the object to the unit; true when it took it.
-typedef bool (*give_object_to_monster_procedure)(int32_t monster_index, int32_t object_index);
 // A map action's order was carried out.
 typedef void (*map_action_succeeded_procedure)(int32_t internal_command_identifier);
-// The projectile group type of a 'prgr' tag, NONE when absent.
-typedef int16_t (*projectile_group_type_procedure)(tag group_tag);
-// Makes the projectile group.
-typedef void (*new_internal_projectile_group_procedure)(const internal_projectile_group_request *request);
+
+// Tests only: replaces the strike on the attack's key frame, the hand-over of
+// a picked-up object and the internal projectile groups, so that the
+// machine's steps are counted without real attacks, items or 'prgr' tags.  A
+// null member keeps the real call; a null table restores them all.  Returns
+// the previous table (null when none).  The program never calls it.
+struct monster_action_test_procedures
+{
+    void (*handle_monster_attack)(int32_t monster_index, int32_t attack_index, bool execute);
+    bool (*give_object_to_monster)(int32_t monster_index, int32_t object_index); // true when taken
+    int16_t (*projectile_group_type)(tag group_tag); // NONE when absent
+    void (*new_internal_projectile_group)(const internal_projectile_group_request *request);
+};
+const monster_action_test_procedures *set_monster_action_test_procedures(
+    const monster_action_test_procedures *procedures);
 
 // Makes `target_index` the unit's target (`flags`: the switch's mode,
 // try_and_switch_target_indexes of monster_targets.h); false when refused.
@@ -128,12 +136,7 @@ bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t
 // The unit's most appropriate target in `mode` (closest_most_appropriate_target); NONE when none.
 int32_t find_closest_monster_target(int32_t monster_index, int32_t mode);
 
-bool register_handle_monster_attack_procedure(handle_monster_attack_procedure procedure);
-bool register_monster_attack_sequence_procedure(monster_attack_sequence_procedure procedure);
-bool register_give_object_to_monster_procedure(give_object_to_monster_procedure procedure);
 bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure);
-bool register_projectile_group_type_procedure(projectile_group_type_procedure procedure);
-bool register_new_internal_projectile_group_procedure(new_internal_projectile_group_procedure procedure);
 
 enum
 {

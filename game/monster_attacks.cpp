@@ -1368,22 +1368,3 @@ bool handle_monster_attack(int32_t monster_index, int32_t attack_index, int32_t 
         return aim_monster_attack(monster_index, attack_index, immediate, projectile_type, attack);
     return execute_monster_attack(monster_index, state, immediate, projectile_type, attack);
 }
-
-// ---- registration -----------------------------------------------------------------------------
-
-static void handle_monster_attack_on_key_frame(int32_t monster_index, int32_t attack_index, bool execute)
-{
-    handle_monster_attack(monster_index, attack_index, execute ? _monster_attack_execute : _monster_attack_abort);
-}
-
-static int16_t monster_attack_sequence(int32_t monster_index, const monster_attack_definition *attack, angle pitch)
-{
-    (void)monster_index;
-    return attack->sequences[get_monster_attack_sequence_index(attack, pitch)].sequence_index;
-}
-
-void register_monster_attack_hooks(void)
-{
-    register_handle_monster_attack_procedure(handle_monster_attack_on_key_frame);
-    register_monster_attack_sequence_procedure(monster_attack_sequence);
-}

@@ -177,8 +177,3 @@ struct projectile_aim_solution
 // Solves the aim (docs/determinism.md "Attacks").  Never divides by zero: a
 // zero speed or gravity, and a fixed-pitch flight of 0 ticks, fail.
 void solve_projectile_aim(const projectile_aim_problem *problem, projectile_aim_solution *solution);
-
-// ---- registration ----------------------------------------------------------------------
-
-// Fills the action machine's attack and attack-sequence points.
-void register_monster_attack_hooks(void);

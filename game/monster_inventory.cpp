@@ -387,11 +387,6 @@ uint32_t give_object_to_monster(int32_t monster_index, int32_t object_index)
     return flags;
 }
 
-static bool give_object_to_monster_for_actions(int32_t monster_index, int32_t object_index)
-{
-    return give_object_to_monster(monster_index, object_index) != 0;
-}
-
 // ---- switching ---------------------------------------------------------------------------
 
 // Makes the new definition's local group at the unit (its glow), as a new
@@ -898,11 +893,4 @@ void set_monster_magical_invisibility(int32_t monster_index, bool invisible)
             object->flags &= ~(uint32_t)(_object_has_no_shadow_flag | _object_rendered_transparently_flag |
                                          _object_is_not_rendered_flag);
     }
-}
-
-// ---- registration ----------------------------------------------------------------------------
-
-void register_monster_inventory_hooks(void)
-{
-    register_give_object_to_monster_procedure(give_object_to_monster_for_actions);
 }

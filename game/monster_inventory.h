@@ -150,9 +150,3 @@ bool new_monster_entrance_fade(int32_t monster_index, int16_t fade_ticks, int16_
 // autotarget and cannot-be-autotargeted extra flags, and the object's
 // no-shadow and transparent flags (clearing also clears not-rendered).
 void set_monster_magical_invisibility(int32_t monster_index, bool invisible);
-
-// ---- registration -------------------------------------------------------------------------
-
-// Fills the action machine's give-object and artifact-override points and the
-// unit commands' inventory executor (game/subsystems.cpp).
-void register_monster_inventory_hooks(void);

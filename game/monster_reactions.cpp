@@ -738,8 +738,3 @@ void install_monster_reaction_procedures(void)
 {
     monster_action_fns[_monster_action_being_propelled] = monster_being_propelled;
 }
-
-void register_monster_reaction_hooks(void)
-{
-    register_accelerate_monster_procedure(accelerate_monster);
-}

@@ -55,8 +55,3 @@ int32_t route_damage_statistics(int32_t monster_index, int32_t owner_monster_ind
 
 // Fills action 16 of monster_action_fns (idempotent; initialize_monsters calls it).
 void install_monster_reaction_procedures(void);
-
-// ---- registration --------------------------------------------------------------------
-
-// Registers accelerate_monster with the damage code (game/subsystems.cpp).
-void register_monster_reaction_hooks(void);

@@ -1658,13 +1658,7 @@ static bool empty_projectile_stores(const new_game_data *)
     return true;
 }
 
-static void accelerate_projectile_hook(const damage_definition *definition, damage_data *data, int32_t object_index)
-{
-    accelerate_projectile(definition, data, object_index);
-}
-
-// The unit action machine's internal groups ('prgr' tags it resolves per map).
-static int16_t projectile_group_type_of_tag(tag group_tag)
+int16_t projectile_group_type_of_tag(tag group_tag)
 {
     if (!projectile_group_definitions.registered || projectile_group_definitions.count == NONE || absent(group_tag))
         return NONE;
@@ -1672,7 +1666,7 @@ static int16_t projectile_group_type_of_tag(tag group_tag)
                                                 _definition_lookup_quiet_flag);
 }
 
-static void new_internal_group(const internal_projectile_group_request *request)
+void new_projectile_group_for_unit(const internal_projectile_group_request *request)
 {
     new_projectile_group_data group = {};
     group.type = request->type;
@@ -1712,9 +1706,6 @@ void register_projectile_hooks(void)
     register_map_store_procedures(_startup_projectiles, empty_projectile_stores, dispose_projectiles_from_old_map);
     register_tick_procedure(_tick_projectiles, update_projectiles);
     register_monster_died_proc(orphan_monster_projectiles);
-    register_projectile_group_type_procedure(projectile_group_type_of_tag);
-    register_new_internal_projectile_group_procedure(new_internal_group);
-    register_accelerate_projectile_procedure(accelerate_projectile_hook);
     register_model_effect_projectile_procedure(new_model_effect_projectile);
     static const marker_type_procedures procedures = {new_projectile_palette_entry, new_projectile_from_marker};
     register_marker_type_procedures(_marker_projectile, &procedures);

@@ -20,6 +20,7 @@
 #include "world.h"
 
 struct definition_globals;
+struct internal_projectile_group_request;
 struct marker_data;
 struct marker_palette_entry;
 
@@ -195,6 +196,11 @@ int32_t fade_object(bool out, int32_t object_index, int16_t delay, int16_t fade_
 int32_t new_projectile_from_marker(marker_data *marker, marker_palette_entry *entry);
 bool new_projectile_palette_entry(marker_palette_entry *entry);
 void orphan_monster_projectiles(int32_t monster_index, uint32_t died_flags);
+// The projectile group type of a 'prgr' tag (the unit action machine's
+// internal groups, resolved per map); NONE when absent or before the groups load.
+int16_t projectile_group_type_of_tag(tag group_tag);
+// Makes the internal group the unit action machine asks for at the unit.
+void new_projectile_group_for_unit(const internal_projectile_group_request *request);
 void update_projectiles(void);
 
 // The console line of a promotion chain stopped by the recursion guard, once

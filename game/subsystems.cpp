@@ -141,7 +141,6 @@ void register_built_subsystems(void)
     register_overhead_text_hooks();
     register_damage_hooks();
     register_monster_hooks();
-    register_monster_attack_hooks();
     register_monster_command_hooks();
     register_projectile_hooks();
     register_local_projectile_hooks();
@@ -151,8 +150,6 @@ void register_built_subsystems(void)
     register_monster_visibility_hooks();
     register_monster_target_hooks();
     register_monster_update_hooks();
-    register_monster_inventory_hooks();
-    register_monster_reaction_hooks();
     register_monster_life_hooks();
     register_monster_owner_hooks();
     register_selection_hooks();

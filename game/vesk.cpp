@@ -110,7 +110,7 @@ static bool startup_tag_files(void)
     return true;
 }
 
-static bool startup_game_preferences(void) { return initialize_game_preferences(); }
+static bool startup_game_preferences(void) { return initialize_game_preferences(true); }
 
 bool verify_required_patches(void)
 {
@@ -190,8 +190,6 @@ void register_game_core_hooks(void)
     register_startup_procedure(_startup_tag_files, startup_tag_files);
     register_startup_procedure(_startup_single_instance_lock, startup_single_instance_lock);
     register_startup_procedure(_startup_game_preferences, startup_game_preferences);
-    connect_game_preferences_to_store();
-    register_map_exists_procedure(mesh_tag_exists);
     set_game_triggered_assert_proc(vesk_game_triggered_assert);
 }
 
@@ -444,10 +442,9 @@ const new_game_data *get_current_game_data(void) { return &vesk_globals.current_
 
 bool change_single_player_map(tag mesh_tag, bool enter_immediately)
 {
-    map_exists_procedure map_exists = get_map_exists_procedure();
     const bool current = mesh_tag == NONE;
     const tag level = current ? vesk_globals.current_game.parameters.scenario_tag : mesh_tag;
-    if (!map_exists || !map_exists(level))
+    if (!mesh_tag_exists(level))
     {
         log_message(__FILE__, __LINE__, "level '%s' does not exist", tag_to_string(level));
         return false;

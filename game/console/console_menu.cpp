@@ -8,13 +8,13 @@
 #include "bitmap_text.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "cseries/timers.h"
 #include "game_time.h"
 #include "interface_definitions.h"
 #include "players.h"
 #include "render/render_surfaces.h"
 #include "selection.h"
+#include "selection_interface.h"
 #include "statistics.h"
 #include "vesk/string_lists.h"
 
@@ -36,13 +36,33 @@ enum
 
 static menu_globals_data *menu_globals = nullptr;
 
-static procedure_slot<console_menu_inventory_procedure> inventory_slot("console menu inventory");
-static procedure_slot<console_menu_inventory_string_procedure> inventory_string_slot("console menu inventory string");
+// Null in the program: set_console_menu_selection_procedures.
+static const console_menu_selection_procedures *replaced_selection = nullptr;
 
-bool register_console_menu_inventory_procedures(console_menu_inventory_procedure inventory,
-                                                console_menu_inventory_string_procedure format)
+const console_menu_selection_procedures *set_console_menu_selection_procedures(
+    const console_menu_selection_procedures *procedures)
 {
-    return fill_procedure_pair(&inventory_slot, &inventory_string_slot, inventory, format);
+    const console_menu_selection_procedures *previous = replaced_selection;
+    replaced_selection = procedures;
+    return previous;
+}
+
+static bool get_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)
+{
+    if (replaced_selection && replaced_selection->get_inventory)
+        return replaced_selection->get_inventory(rebuild, count, selected);
+    return get_unique_selection_inventory(rebuild, count, selected);
+}
+
+static void format_inventory_row(int32_t entry, char *buffer, size_t size)
+{
+    if (replaced_selection && replaced_selection->format_inventory)
+    {
+        replaced_selection->format_inventory(entry, buffer, size);
+        return;
+    }
+    const bool checked = entry == get_selection_inventory()->selected_unique_index;
+    format_inventory_string(buffer, size, entry, true, checked, true);
 }
 
 const menu_globals_data *get_console_menu_globals(void) { return menu_globals; }
@@ -245,10 +265,8 @@ static void draw_teams(const menu_drawing *d)
 // False when there is no inventory to show (the menu then closes).
 static bool draw_inventory(const menu_drawing *d, bool rebuild)
 {
-    const console_menu_inventory_procedure inventory = inventory_slot.get();
-    const console_menu_inventory_string_procedure format = inventory_string_slot.get();
     int32_t count = 0, selected = NONE;
-    if (!inventory || !format || !inventory(rebuild, &count, &selected)) return false;
+    if (!get_selection_inventory_entries(rebuild, &count, &selected)) return false;
     if (count < 0) count = 0;
     if (count > MAXIMUM_MENU_INVENTORY_ROWS) count = MAXIMUM_MENU_INVENTORY_ROWS;
     for (int32_t k = -2; k < count; ++k)
@@ -256,7 +274,7 @@ static bool draw_inventory(const menu_drawing *d, bool rebuild)
         const rectangle2d row = menu_row(d, CONSOLE_MENU_INVENTORY_ROW_WIDTH, count + 2 - k);
         char text[CONSOLE_MENU_INVENTORY_STRING_SIZE] = "";
         if (k == -2) strlcpy(text, translate_string("Inventory:"), sizeof(text));
-        else format(k, text, sizeof(text));
+        else format_inventory_row(k, text, sizeof(text));
         text[sizeof(text) - 1] = 0;
         if (k >= 0 && k == selected)
             fill_rectangle_clipped(d->view->screen, &menu_black, &row, nullptr, d->background_transparency, nullptr);

@@ -63,13 +63,21 @@ bool get_console_menu_transparency(uint32_t now, uint16_t *text_transparency, ui
 void rasterize_console_menu(view_data *view);
 
 // ---- what the menu asks of the selection --------------------------------------------
+// The inventory menu calls the selection directly (game/selection_interface.h):
+// the unique selected unit's inventory, and each row's text (numbered, the
+// check mark on the selected entry, item counts shown).  Without such a unit
+// the menu closes at once.
 
-// The unique selected unit's inventory (rebuilt first with `rebuild`): its
-// entry count and selected entry; false when there is none.
-typedef bool (*console_menu_inventory_procedure)(bool rebuild, int32_t *count, int32_t *selected_entry);
-// The row text of `entry` (-1 the unit itself, 0..count-1 its items):
-// numbered, the check mark on the selected entry, item counts shown.
-typedef void (*console_menu_inventory_string_procedure)(int32_t entry, char *buffer, size_t size);
-// Until registered there is no inventory and the inventory menu closes at once.
-bool register_console_menu_inventory_procedures(console_menu_inventory_procedure inventory,
-                                                console_menu_inventory_string_procedure format);
+// Tests only: replaces those calls, so that the menu's rows are drawn without
+// units.  `get_inventory` (rebuilt first with `rebuild`) answers the entry
+// count and the selected entry, false when there is none; `format_inventory`
+// writes the row of `entry` (-1 the unit itself, 0..count-1 its items).  A
+// null member keeps the real call; a null table restores both.  Returns the
+// previous table (null when none).  The program never calls it.
+struct console_menu_selection_procedures
+{
+    bool (*get_inventory)(bool rebuild, int32_t *count, int32_t *selected_entry);
+    void (*format_inventory)(int32_t entry, char *buffer, size_t size);
+};
+const console_menu_selection_procedures *set_console_menu_selection_procedures(
+    const console_menu_selection_procedures *procedures);

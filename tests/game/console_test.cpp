@@ -66,6 +66,7 @@ bool fake_inventory(bool, int32_t *count, int32_t *selected)
     return inventory_count >= 0;
 }
 void fake_inventory_string(int32_t entry, char *buffer, size_t size) { snprintf(buffer, size, "entry %d", (int)entry); }
+const console_menu_selection_procedures fake_selection = {fake_inventory, fake_inventory_string};
 
 class console : public demo_interface_test
 {
@@ -108,6 +109,7 @@ protected:
     void TearDown() override
     {
         dispose_console_from_old_map();
+        set_console_menu_selection_procedures(nullptr);
         clear_render_effects();
         dispose_players_from_old_map();
         display_chat = false;
@@ -535,7 +537,7 @@ TEST_F(console, a_prompt_raises_the_lines_over_the_input_band_and_the_caret_blin
     // A whole frame to look at: VESK_CONSOLE_FRAME names the PNG to write.
     if (const char *keep = getenv("VESK_CONSOLE_FRAME"))
     {
-        ASSERT_TRUE(register_console_menu_inventory_procedures(fake_inventory, fake_inventory_string));
+        set_console_menu_selection_procedures(&fake_selection);
         cputs(false, 1, "a teammate's chat line", 0);
         cprintf(false, "Game speed is now 2x");
         set_console_popup("Filtering", "on", 15);
@@ -612,11 +614,12 @@ TEST_F(console, the_menu_shows_the_brief_inventory_1750_ms_fading_in_the_last_25
 
 TEST_F(console, the_inventory_menu_stacks_its_rows_above_the_hole_and_closes_without_a_unit)
 {
-    set_console_menu_mode(_console_menu_inventory);
+    // The real selection, rebuilt as the brief menu asks: no unit is selected.
+    set_console_menu_mode(_console_menu_inventory_briefly);
     draw();
-    EXPECT_EQ(get_console_menu_globals()->menu_mode, _console_menu_none) << "no inventory yet";
+    EXPECT_EQ(get_console_menu_globals()->menu_mode, _console_menu_none) << "no unit, no inventory";
 
-    ASSERT_TRUE(register_console_menu_inventory_procedures(fake_inventory, fake_inventory_string));
+    set_console_menu_selection_procedures(&fake_selection);
     inventory_count = 3;
     set_console_menu_mode(_console_menu_inventory);
     draw();

@@ -218,6 +218,9 @@ void fake_format(char *buffer, int32_t size, int32_t index, bool, bool, bool)
 {
     snprintf(buffer, (size_t)size, index < 0 ? "Unit" : "Item %d", (int)index);
 }
+// The selection's side of the bar, recorded and faked: no units are needed.
+const control_bar_selection_procedures fake_selection = {record_order, fake_inventory, fake_format,
+                                                          record_inventory_choice};
 
 class control_bar : public bar_dialogs_test
 {
@@ -233,14 +236,13 @@ protected:
         fake_inventory_count = 2;
         fake_inventory_selected = 0;
         fake_has_inventory = true;
-        ASSERT_TRUE(register_control_bar_order_procedure(record_order));
-        ASSERT_TRUE(register_selection_inventory_procedures(fake_inventory, fake_format));
-        ASSERT_TRUE(register_set_selection_inventory_procedure(record_inventory_choice));
+        set_control_bar_selection_procedures(&fake_selection);
         saved_definition = *get_input_definition();
     }
     void TearDown() override
     {
         if (set_up) slam_current_settings(&saved_definition, get_mouse_controls(), 0);
+        set_control_bar_selection_procedures(nullptr);
         bar_dialogs_test::TearDown();
     }
 

@@ -21,7 +21,7 @@
 
 namespace {
 
-// What the registered reactions saw, in order: (owner kind, index, damage).
+// What the replaced reactions saw, in order: (owner kind, index, damage).
 struct reaction
 {
     int32_t kind;
@@ -41,6 +41,10 @@ void record_projectile(const damage_definition *, damage_data *data, int32_t obj
 {
     reactions.push_back({_object_is_projectile, object_index, data->damage});
 }
+
+// The units' and projectiles' reactions replaced by the records above, so
+// that the areas and the order are seen on bare objects.
+const damage_reaction_procedures recording_reactions = {record_monster, record_projectile};
 
 std::vector<int32_t> reacting_units(void)
 {
@@ -74,6 +78,7 @@ protected:
     void TearDown() override
     {
         dispose_explosions_from_old_map();
+        set_damage_reaction_procedures(nullptr);
         clear_all_registrations();
         dispose_objects_world();
         clear_pending_error();
@@ -177,7 +182,7 @@ TEST_F(damage_test, damage_to_velocity_sets_the_push_from_the_amount)
 
 TEST_F(damage_test, reaches_objects_by_cell_rows_then_chains_and_footprint)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     const world_distance cx = 8 * 512 + 256, cy = 8 * 512 + 256; // centre of cell (8, 8)
     unit(1, cx + 600, cy - 600); // cell (9, 6)
     unit(2, cx - 600, cy - 600); // cell (7, 6)
@@ -204,7 +209,7 @@ TEST_F(damage_test, reaches_objects_by_cell_rows_then_chains_and_footprint)
 
 TEST_F(damage_test, obstacle_first_and_once_and_its_group_returned)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     const int32_t obstacle = unit(1, 1000, 1000);
     unit(2, 1100, 1000);
     unit(3, 1000, 1100);
@@ -228,7 +233,7 @@ TEST_F(damage_test, obstacle_first_and_once_and_its_group_returned)
     EXPECT_EQ(reactions.size(), 3u);
 }
 
-TEST_F(damage_test, dispatch_by_owner_kind_with_and_without_registered_reactions)
+TEST_F(damage_test, dispatch_by_owner_kind_to_the_real_reactions_or_their_replacements)
 {
     const int32_t monster = unit(5, 500, 500);
     const int32_t projectile = make(_object_is_projectile, 0, 500, 500);
@@ -237,23 +242,23 @@ TEST_F(damage_test, dispatch_by_owner_kind_with_and_without_registered_reactions
     const damage_definition definition = area(100, 0);
     data.damage = 100;
 
-    // Until units and projectiles register, a unit's object and scenery lose
-    // vitality; projectiles are left alone.
+    // The real reactions: a unit's object and a projectile's belong to their
+    // owners, which do not exist here, so nothing happens to them; scenery
+    // loses vitality itself.
     for (int32_t index : {monster, projectile, dormant, scenery}) accelerate_object(&definition, &data, index);
-    EXPECT_EQ(get_object(monster)->vitality, 900);
+    EXPECT_EQ(get_object(monster)->vitality, 1000);
     EXPECT_EQ(get_object(projectile)->vitality, 1000);
     EXPECT_EQ(get_object(dormant)->vitality, 1000);
     EXPECT_EQ(get_object(scenery)->vitality, 900);
 
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
-    ASSERT_TRUE(register_accelerate_projectile_procedure(record_projectile));
+    set_damage_reaction_procedures(&recording_reactions);
     for (int32_t index : {monster, projectile, dormant, scenery}) accelerate_object(&definition, &data, index);
     ASSERT_EQ(reactions.size(), 3u);
     EXPECT_EQ(reactions[0].kind, _object_is_monster);
     EXPECT_EQ(reactions[0].index, 5); // the unit's index, not its object's
     EXPECT_EQ(reactions[1].index, projectile);
     EXPECT_EQ(reactions[2].index, dormant);
-    EXPECT_EQ(get_object(monster)->vitality, 900); // the reaction decides now
+    EXPECT_EQ(get_object(monster)->vitality, 1000); // the reaction decides
     EXPECT_EQ(get_object(scenery)->vitality, 800);
 
     accelerate_object(&definition, &data, 2000); // a free slot: nothing
@@ -280,7 +285,7 @@ void delete_victim_and_refill(int32_t monster, damage_data *)
 
 TEST_F(damage_test, objects_deleted_by_an_earlier_reaction_are_not_touched)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     unit(1, 1000, 1000);
     victim_index = unit(2, 1100, 1000);
     unit(3, 1200, 1000);
@@ -296,7 +301,7 @@ TEST_F(damage_test, objects_deleted_by_an_earlier_reaction_are_not_touched)
 
 TEST_F(damage_test, an_expanding_explosion_damages_each_object_once_in_order_across_ticks)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     const int32_t obstacle = unit(9, 2000, 2000);
     unit(1, 2050, 2000);  // reached at radius 100
     unit(2, 2000, 2150);  // at 200
@@ -323,7 +328,7 @@ TEST_F(damage_test, an_expanding_explosion_damages_each_object_once_in_order_acr
 
 TEST_F(damage_test, an_object_moving_into_an_explosion_is_hit_once_and_deleted_ones_are_skipped)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     const int32_t mover = unit(1, 2050, 2000);
     const int32_t doomed = unit(2, 2000, 2150);
     data.epicenter = {2000, 2000, 0};
@@ -341,7 +346,7 @@ TEST_F(damage_test, an_object_moving_into_an_explosion_is_hit_once_and_deleted_o
 
 TEST_F(damage_test, expansion_falls_back_to_at_once_when_constant_or_the_array_is_full)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     unit(1, 3000, 3000);
     const damage_definition definition = area(100, 300, 10);
     data.epicenter = {3000, 3000, 0};
@@ -373,7 +378,7 @@ void cause_nested_explosion(int32_t monster, damage_data *record)
 
 TEST_F(damage_test, explosions_made_during_the_update_start_growing_next_tick)
 {
-    ASSERT_TRUE(register_accelerate_monster_procedure(record_monster));
+    set_damage_reaction_procedures(&recording_reactions);
     unit(1, 100, 100);
     unit(2, 4000, 100);
     unit_side_effect = cause_nested_explosion;

@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "game_preferences.h"
-#include "cseries/registration.h"
+#include "cseries/errors.h"
+#include "support/scratch.h"
+#include "support/tag_file_builder.h"
+#include "tag_files/tag_files.h"
 #include "game_records.h"
 #include "gameplay_versions.h"
 
@@ -266,8 +269,7 @@ TEST(game_preferences, stored_bytes_round_trip_and_damage_is_repaired)
 
 TEST(game_preferences, visited_levels_are_kept_once_and_the_oldest_makes_room)
 {
-    clear_all_registrations(); // no store
-    ASSERT_TRUE(initialize_game_preferences());
+    ASSERT_TRUE(initialize_game_preferences(false));
     EXPECT_FALSE(write_game_preferences()) << "no store: nothing claims to be saved";
     const tag first = FOUR_CHARACTER_CODE('l', 'v', 0, 0);
     for (int32_t i = 0; i < MAXIMUM_VISITED_SOLO_LEVELS; ++i) mark_solo_level_as_visited(first + i, NONE);
@@ -279,12 +281,33 @@ TEST(game_preferences, visited_levels_are_kept_once_and_the_oldest_makes_room)
     EXPECT_TRUE(solo_level_visited(first + 1, NONE));
     EXPECT_TRUE(solo_level_visited(first + 100, NONE));
 
-    // A store that has no record leaves the defaults.
-    register_game_preferences_storage_procedures([](game_preferences *record) { record->flags = 0xFFFFFFFF; return false; },
-                                                 [](const game_preferences *) { return true; });
-    ASSERT_TRUE(initialize_game_preferences());
+}
+
+// Loaded from the store, the record is written back there and read again
+// whole; a store without the record gives the defaults.
+TEST(game_preferences, the_store_gives_the_defaults_then_what_was_written)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    make_store_folders();
+    ASSERT_TRUE(write_foundation_files({}));
+    initialize_tag_files();
+    tag_files_open(0, nullptr, -1, -1, 0);
+    clear_pending_error();
+
+    ASSERT_TRUE(initialize_game_preferences(true));
     EXPECT_TRUE(get_game_preferences()->flags & _game_pref_show_subtitles_flag);
     EXPECT_FALSE(get_game_preferences()->flags & _game_pref_censored_flag);
+    get_game_preferences()->flags |= _game_pref_censored_flag;
+    const tag level = FOUR_CHARACTER_CODE('l', 'v', 'l', '1');
+    mark_solo_level_as_visited(level, NONE);
     EXPECT_TRUE(write_game_preferences());
-    clear_all_registrations();
+
+    ASSERT_TRUE(initialize_game_preferences(false));
+    EXPECT_FALSE(get_game_preferences()->flags & _game_pref_censored_flag) << "in memory: the defaults";
+    EXPECT_FALSE(write_game_preferences());
+    ASSERT_TRUE(initialize_game_preferences(true));
+    EXPECT_TRUE(get_game_preferences()->flags & _game_pref_censored_flag);
+    EXPECT_TRUE(solo_level_visited(level, NONE));
+    dispose_tag_files();
 }

@@ -128,13 +128,21 @@ TEST(game_map_life, steps_run_in_order_and_failures_undo_what_was_done)
     EXPECT_EQ(game_core_trace, std::vector<std::string>{"-mesh"});
 }
 
-TEST(game_map_life, single_player_levels_are_changed_only_when_they_exist)
+TEST(game_map_life, single_player_levels_are_changed_only_when_the_store_has_them)
 {
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    make_store_folders();
     reset_game_core();
     const tag level_one = FOUR_CHARACTER_CODE('l', '1', ' ', ' ');
     const tag missing = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+    const tag test_level = FOUR_CHARACTER_CODE('t', 'e', 's', 't'); // the test game's
     EXPECT_FALSE(change_single_player_map(level_one, false)) << "no store: no level exists";
-    register_map_exists_procedure([](tag mesh) { return mesh != FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'); });
+    ASSERT_TRUE(write_foundation_files({make_test_tag(MESH_GROUP_TAG, level_one, "level one", "1"),
+                                        make_test_tag(MESH_GROUP_TAG, test_level, "test", "t")}));
+    initialize_tag_files();
+    tag_files_open(0, nullptr, -1, -1, 0);
+    clear_pending_error();
     EXPECT_FALSE(change_single_player_map(missing, true));
     EXPECT_FALSE(game_state_change_pending(nullptr));
 
@@ -152,6 +160,8 @@ TEST(game_map_life, single_player_levels_are_changed_only_when_they_exist)
     EXPECT_EQ(state, _game_state_running);
     EXPECT_EQ(get_next_game_data()->parameters.scenario_tag, get_current_game_data()->parameters.scenario_tag);
     EXPECT_EQ(get_next_game_data()->parameters.random_seed, 77u);
+    dispose_vesk_from_old_map();
+    dispose_tag_files();
 }
 
 TEST(game_map_life, a_damaged_or_unknown_set_up_is_refused_without_exiting)

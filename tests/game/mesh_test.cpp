@@ -9,6 +9,7 @@
 #include "cseries/registration.h"
 #include "mesh.h"
 #include "mesh_builder.h"
+#include "vesk_random.h"
 
 namespace {
 
@@ -340,14 +341,8 @@ TEST_F(mesh_test, coverage_region_matches_the_media_triangles)
         }
 }
 
-struct stain_log
-{
-    std::vector<permanent_overlay_data> overlays;
-    int synchronized_draws = 0, local_draws = 0;
-} stains;
-void record_stain(const permanent_overlay_data *overlay) { stains.overlays.push_back(*overlay); }
-uint16_t synchronized_draw(void) { return (uint16_t)(1000 + stains.synchronized_draws++); }
-uint16_t local_draw(void) { return (uint16_t)(2000 + stains.local_draws++); }
+std::vector<permanent_overlay_data> stains;
+void record_stain(const permanent_overlay_data *overlay) { stains.push_back(*overlay); }
 uint8_t landscape_bitmaps[8][16];
 uint8_t *landscape_bitmap(int32_t index) { return index < 8 ? landscape_bitmaps[index] : nullptr; }
 
@@ -356,21 +351,28 @@ TEST_F(mesh_test, stains_draw_their_generator_even_off_the_map_and_submesh_maps_
     synthetic_map map(66, 34); // 3 x 2 submeshes
     const std::vector<uint8_t> &bytes = map.build();
     ASSERT_TRUE(load_mesh_from_memory(bytes.data(), (int32_t)bytes.size()));
-    stains = stain_log();
+    stains.clear();
     register_permanent_overlay_procedure(record_stain);
-    register_mesh_random_procedures(synchronized_draw, local_draw);
+    set_random_seed(99);
+    set_local_random_seed(77);
+    const uint16_t first_synchronized = vesk_random();
+    const uint16_t first_local = local_random();
+    set_random_seed(99);
+    set_local_random_seed(77);
+    reset_random_draw_counts();
     world_point2d on = {1000, 2000}, off = {-1, 2000};
     stain_mesh(4, 2, &on);
     stain_mesh(4, 2, &off);
     local_stain_mesh(4, 3, &on);
     bloody_mesh(&on); // no blood collection loaded: draws locally, paints nothing
-    EXPECT_EQ(stains.synchronized_draws, 2);
-    EXPECT_EQ(stains.local_draws, 2);
-    ASSERT_EQ(stains.overlays.size(), 2u);
-    EXPECT_EQ(stains.overlays[0].index, 1000);
-    EXPECT_EQ(stains.overlays[0].origin.x, 1000 >> 6);
-    EXPECT_EQ(stains.overlays[0].origin.y, 2000 >> 6);
-    EXPECT_EQ(stains.overlays[1].sequence_index, 3);
+    EXPECT_EQ(get_vesk_random_draw_count(), 2u);
+    EXPECT_EQ(get_local_random_draw_count(), 2u);
+    ASSERT_EQ(stains.size(), 2u);
+    EXPECT_EQ(stains[0].index, first_synchronized);
+    EXPECT_EQ(stains[0].origin.x, 1000 >> 6);
+    EXPECT_EQ(stains[0].origin.y, 2000 >> 6);
+    EXPECT_EQ(stains[1].sequence_index, 3);
+    EXPECT_EQ(stains[1].index, first_local);
 
     register_landscape_bitmap_procedure(landscape_bitmap);
     EXPECT_EQ(get_submesh_color_map_base_address(3, false), landscape_bitmaps[6]);

@@ -1,7 +1,7 @@
 // The unit action machine: what entering each action does, the ways out of
 // the actions that end by themselves, the version gates callers and films
 // depend on, the refusal of an unknown action, the idle cycle's draws and the
-// calls into later modules through their registration points.
+// calls into attacks, items, projectile groups and the ordering script.
 
 #include "tag_files/store_fixture.h"
 
@@ -65,10 +65,9 @@ bool accept_object(int32_t, int32_t object_index)
     return true;
 }
 void record_success(int32_t identifier) { calls.succeeded.push_back(identifier); }
-int16_t attack_sequence(int32_t, const monster_attack_definition *attack, angle)
-{
-    return attack->sequences[0].sequence_index;
-}
+
+// The strikes, hand-overs and groups the machine asks for, recorded instead of made.
+const monster_action_test_procedures recorded_calls = {record_attack, accept_object, resolve_group, record_group};
 
 class monster_actions_test : public store_fixture::store_test
 {
@@ -105,6 +104,7 @@ protected:
         current_gameplay_version = saved_version;
         game_->winning_team_index = NONE;
         dispose_units_world();
+        set_monster_action_test_procedures(nullptr);
         clear_all_registrations();
         initialize_internal_projectile_groups_for_new_map();
         store_test::TearDown();
@@ -219,7 +219,6 @@ TEST_F(monster_actions_test, entering_each_action_sets_look_priority_and_forgets
         {15, 0, 106, 0, 100, false, false},
         {16, 0, 118, 0, 100, false, false},
     };
-    register_monster_attack_sequence_procedure(attack_sequence);
     for (const row &r : rows)
     {
         SCOPED_TRACE(r.action * 100 + r.permutation);
@@ -343,7 +342,7 @@ TEST_F(monster_actions_test, an_unknown_action_is_refused_and_the_next_tick_runs
 
 TEST_F(monster_actions_test, an_attack_strikes_once_per_repetition_while_not_aborted)
 {
-    register_handle_monster_attack_procedure(record_attack);
+    set_monster_action_test_procedures(&recorded_calls);
     const int32_t index = make_unit();
     give_target_and_path(index);
     set_monster_action(index, 8, 0);
@@ -572,11 +571,9 @@ TEST_F(monster_actions_test, draws_of_the_entry_operations_and_the_idle_cycle)
     EXPECT_EQ(get_vesk_random_draw_count(), 0u);
 }
 
-TEST_F(monster_actions_test, later_modules_are_called_through_their_registration_points)
+TEST_F(monster_actions_test, groups_items_and_the_ordering_script_are_reached_from_the_actions)
 {
-    register_projectile_group_type_procedure(resolve_group);
-    register_new_internal_projectile_group_procedure(record_group);
-    register_give_object_to_monster_procedure(accept_object);
+    set_monster_action_test_procedures(&recorded_calls);
     register_map_action_succeeded_procedure(record_success);
     initialize_internal_projectile_groups_for_new_map();
     EXPECT_EQ(get_internal_projectile_group_type(11), 511);

@@ -56,8 +56,6 @@ protected:
         ASSERT_NO_FATAL_FAILURE(start_units_world_for_teams({0, 1}));
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
-        register_monster_attack_hooks();
-        register_monster_reaction_hooks();
         static const sound_procedures sound_table = {.play_object_sound = record_sound};
         register_sound_procedures(&sound_table);
         current_gameplay_version = 1820;

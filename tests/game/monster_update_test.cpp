@@ -438,7 +438,6 @@ TEST_F(monster_battle_test, a_hundred_seeds_of_a_small_battle_with_deaths_keep_e
     start_world(32, 32);
     register_shape_procedures(battle_shape_information, nullptr);
     // Hits reach the units' reactions, and deaths tell the owners' died procedure.
-    register_monster_reaction_hooks();
     register_monster_owner_hooks();
     monster_definition *d = definition();
     d->flags |= _monster_translates_continuously_flag;

@@ -92,7 +92,6 @@ protected:
         game_->option_flags = 0;
         console_lines.clear();
         register_print_to_console_procedure(record_console);
-        register_accelerate_projectile_procedure(accelerate_projectile);
         object_type = add_object_definition(0, 0, 1000);
         solid_type = add_object_definition(0, 0, 1000, _object_definition_is_solid_flag, 64);
     }

@@ -96,7 +96,6 @@ protected:
         for (int32_t i = 0; i < get_marker_palette_entry_count(_marker_monster); ++i)
             new_monster_palette_entry(get_marker_palette_entry(_marker_monster, i));
         register_monster_hooks();
-        register_monster_attack_hooks();
         register_monster_target_hooks();
         register_map_action_engine_hooks();
         current_gameplay_version = version;

@@ -94,7 +94,7 @@ TEST_F(registration, every_slot_refuses_a_second_or_null_procedure_and_keeps_the
     // the core, of the event pump, of a world module and of the tag store.
     for (const char *kind : {"start-up step", "map step initializer", "map step disposer", "per-map stores initializer",
                              "tick step", "tick observer", "action consumer", "game state entry", "draw_frame",
-                             "event consumer", "limit framerate", "front end procedures", "mesh local random",
+                             "event consumer", "limit framerate", "front end procedures", "color map blend table",
                              "marker type placement", "entry point reader", "temporary collection load"})
         EXPECT_EQ(names.count(kind), 1u) << kind;
     EXPECT_GT(slot_count, (int32_t)NUMBER_OF_STARTUP_STEPS + (int32_t)NUMBER_OF_MAP_STEPS + (int32_t)NUMBER_OF_TICK_STEPS);
@@ -104,8 +104,10 @@ bool initialize_a(const new_game_data *) { return true; }
 bool initialize_b(const new_game_data *) { return true; }
 void dispose_a(void) {}
 void dispose_b(void) {}
-uint16_t draw_a(void) { return 1; }
-uint16_t draw_b(void) { return 2; }
+const void *shading_a(void) { return nullptr; }
+const void *shading_b(void) { return "b"; }
+const uint8_t *blend_a(void) { return nullptr; }
+const uint8_t *blend_b(void) { static const uint8_t b = 2; return &b; }
 
 // A pair belongs to one owner: when either half is refused, neither is
 // stored.  Typed entry points refuse what the tables refuse.
@@ -124,10 +126,10 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
         EXPECT_FALSE(register_map_procedures((map_step)NUMBER_OF_MAP_STEPS, initialize_a, dispose_a));
         EXPECT_FALSE(register_map_store_procedures((startup_step)-1, initialize_a, nullptr));
     }
-    ASSERT_TRUE(register_mesh_random_procedures(draw_a, draw_b));
+    ASSERT_TRUE(register_color_map_table_procedures(shading_a, blend_a));
     {
         expected_assertions expect(1, "taken already");
-        EXPECT_FALSE(register_mesh_random_procedures(draw_b, draw_b));
+        EXPECT_FALSE(register_color_map_table_procedures(shading_b, blend_b));
     }
     const marker_type_procedures markers = {nullptr, nullptr};
     {

@@ -48,7 +48,6 @@ protected:
         started = true;
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
-        register_monster_attack_hooks();
         register_monster_target_hooks();
         register_map_action_engine_hooks();
         current_gameplay_version = 1820;

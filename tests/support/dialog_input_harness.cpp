@@ -338,7 +338,7 @@ void bar_dialogs_test::SetUp()
     current_gameplay_version = 1811;
     demo_interface_test::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
-    initialize_game_preferences();
+    initialize_game_preferences(false);
     saved_preferences = get_game_preferences()->flags;
 }
 

@@ -76,7 +76,6 @@ protected:
         started = true;
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
-        register_monster_attack_hooks();
         register_monster_target_hooks();
         current_gameplay_version = version;
         game_->time_state = _game_time_no_countdown;
