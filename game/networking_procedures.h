@@ -14,6 +14,7 @@
 #include <cstdint>
 
 struct missing_plugin_info; // tag_files/plugins.h
+struct rgb_color;           // rgb_color.h
 
 struct networking_procedures
 {
@@ -40,6 +41,11 @@ struct networking_procedures
                           int32_t download_url_size);
     // The missing-plug-ins dialog (mode 2: a film).
     void (*open_missing_plugins_dialog)(const missing_plugin_info *missing, int32_t count, int16_t mode);
+    // The chat back log: a player's line shown on the console, with its chat
+    // mode and the player's name and colour (null: the line stays on the
+    // console only).
+    void (*add_chat_to_back_log)(int32_t chat_mode, const char *player_name, const rgb_color *player_color,
+                                 const char *text);
 };
 
 // Networking's table, kept by pointer (a static record).  Refused (assertion,

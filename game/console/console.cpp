@@ -23,6 +23,7 @@
 #include "map_actions/flow_control_action_procs.h"
 #include "mesh.h"
 #include "monster_commands.h"
+#include "networking_procedures.h"
 #include "players.h"
 #include "render/render_effects.h"
 #include "render/render_surfaces.h"
@@ -65,12 +66,6 @@ static console_globals_data console_globals;
 // The mode every new map starts in.
 static int16_t initial_console_mode = _console_mode_short;
 
-static procedure_slot<add_chat_to_back_log_procedure> back_log_slot("add chat to back log");
-
-bool register_add_chat_to_back_log_procedure(add_chat_to_back_log_procedure procedure)
-{
-    return back_log_slot.fill(procedure);
-}
 bool console_control_bar_visible(rectangle2d *bounds)
 {
     rectangle2d ignored;
@@ -300,8 +295,8 @@ void cputs(bool replace, int32_t owner_player_index, const char *buffer, int32_t
 
     if (player)
     {
-        const add_chat_to_back_log_procedure back_log = back_log_slot.get();
-        if (back_log) back_log(chat_mode, player->appearance.name, &player->appearance.primary_color, text);
+        // Networking's back log keeps the line too (a player's line only).
+        if (const auto back_log = get_networking_procedures()->add_chat_to_back_log) back_log(chat_mode, player->appearance.name, &player->appearance.primary_color, text);
     }
     cache_console_line((int16_t)owner_player_index, text);
 }

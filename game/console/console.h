@@ -183,12 +183,6 @@ void rasterize_console(view_data *view);
 
 // ---- what the console asks of later subsystems ----------------------------------------
 
-// Networking's chat back log: a player's line with its chat mode, the
-// player's name and colour.  Until registered the line stays on the console only.
-typedef void (*add_chat_to_back_log_procedure)(int32_t chat_mode, const char *player_name,
-                                               const rgb_color *player_color, const char *text);
-bool register_add_chat_to_back_log_procedure(add_chat_to_back_log_procedure procedure);
-
 // The control bar's screen rectangle while shown (true; false, `bounds`
 // untouched, while hidden or without a bar) and the status bar's height in
 // pixels (0 hidden), from the in-game bars of this library (ingame_bars.h).

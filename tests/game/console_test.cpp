@@ -28,6 +28,7 @@
 #include "gameplay_versions.h"
 #include "input/input_definitions.h"
 #include "interface_definitions.h"
+#include "networking_procedures.h"
 #include "players.h"
 #include "render/render_effects.h"
 #include "render/render_surfaces.h"
@@ -90,7 +91,8 @@ protected:
         local_player_team_index = 0;
 
         back_log.clear();
-        register_add_chat_to_back_log_procedure(record_back_log);
+        static const networking_procedures network = {.add_chat_to_back_log = record_back_log};
+        register_networking_procedures(&network);
         clear_render_effects();
         initialize_console();
         set_console_mode(_console_mode_short);
