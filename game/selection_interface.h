@@ -2,8 +2,7 @@
 // What the in-game interface asks of the selection: inventory, orders from the bars, names and pictures.
 //
 // The control bar's buttons, the status bar, the console menu and the
-// inventory buttons call these (through their registration points, filled by
-// game/selection_interface_hooks).  Orders go through the builders of
+// inventory buttons call these directly.  Orders go through the builders of
 // monster_commands.h with the internal command identifier NONE, like the
 // selection's keys.  Local: nothing here is synchronized.  Main thread only.
 

@@ -11,7 +11,6 @@
 #include "console/console.h"
 #include "front_end_procedures.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "game_preferences.h"
 #include "game_records.h"
 #include "game_time.h"
@@ -22,6 +21,7 @@
 #include "scoring.h"
 #include "screen.h"
 #include "selection.h"
+#include "selection_interface.h"
 #include "shapes.h"
 #include "vesk/string_lists.h"
 
@@ -40,18 +40,53 @@ cached_control_position_data status_bar_control_positions[NUMBER_OF_STATUS_BAR_C
     {_status_bar_help_button, 3, false, {}, {}},
 };
 
-static procedure_slot<selection_changed_procedure> selection_changed_slot("status bar selection changed");
-static procedure_slot<selection_status_procedure> selection_status_slot("status bar selection status");
-static procedure_slot<selection_click_procedure> selection_click_slot("status bar selection click");
+// ---- the selection -----------------------------------------------------------------------
 
-bool register_status_bar_selection_procedures(selection_changed_procedure changed, selection_status_procedure status)
+// Null in the program: set_status_bar_selection_procedures.
+static const status_bar_selection_procedures *replaced_selection = nullptr;
+
+const status_bar_selection_procedures *set_status_bar_selection_procedures(
+    const status_bar_selection_procedures *procedures)
 {
-    return fill_procedure_pair(&selection_changed_slot, &selection_status_slot, changed, status);
+    const status_bar_selection_procedures *previous = replaced_selection;
+    replaced_selection = procedures;
+    return previous;
 }
 
-bool register_status_bar_selection_click_procedure(selection_click_procedure procedure)
+static bool selection_has_changed(void)
 {
-    return selection_click_slot.fill(procedure);
+    if (replaced_selection && replaced_selection->changed) return replaced_selection->changed();
+    return selection_changed();
+}
+
+// Fills `selection`, which comes in showing nothing.
+static void get_selection_status(status_bar_selection_data *selection)
+{
+    if (replaced_selection && replaced_selection->status)
+    {
+        replaced_selection->status(selection);
+        return;
+    }
+    int16_t permutation = 0;
+    get_selection_portrait(&selection->portrait_collection_index, &selection->portrait_sequence_index, &permutation);
+    selection->portrait_replacement_colors = nullptr;
+    get_selection_description_string(selection->description, sizeof(selection->description));
+    status_control_data *status = &selection->status;
+    get_selection_name_string(status->name, sizeof(status->name));
+    get_selection_type_string(status->type, sizeof(status->type));
+    get_selection_experience(&status->experience, &status->battles_survived, &status->experience_allegiance);
+    get_selection_ammunition(&status->ammunition_count, &status->ammunition_collection_index,
+                             &status->ammunition_sequence_index, &status->ammunition_shading_table_index);
+    get_selection_item(&status->item_collection_index, &status->item_sequence_index,
+                       &status->item_shading_table_index, &status->item_count);
+    status->random_seed = get_selection_random_seed();
+}
+
+static void selection_click(int16_t click)
+{
+    if (replaced_selection && replaced_selection->click) replaced_selection->click(click);
+    else if (click == _status_bar_rename_selection) rename_current_selection();
+    else if (click == _status_bar_point_observer_at_selection) point_observer_at_current_selection(false);
 }
 
 // The front end's quit or game hints dialog.
@@ -63,12 +98,6 @@ static ingame_dialog_procedure game_hints_dialog(void) { return get_front_end_pr
 static bool ingame_dialog(ingame_dialog_procedure procedure, int16_t verb)
 {
     return procedure ? procedure(verb, game_->type == _game_type_local) : false;
-}
-
-static void selection_click(int16_t click)
-{
-    const selection_click_procedure procedure = selection_click_slot.get();
-    if (procedure) procedure(click);
 }
 
 // ---- life --------------------------------------------------------------------------------
@@ -420,9 +449,9 @@ void update_status_bar(void)
         status_bar.map_initially_opened = true;
     }
 
-    const selection_changed_procedure changed = selection_changed_slot.get();
-    const bool selection_changed = changed && changed();
-    if (!status_bar.force_update && !selection_changed) return;
+    // Asked even when an update is forced: asking clears the selection's dirty marks.
+    const bool changed = selection_has_changed();
+    if (!status_bar.force_update && !changed) return;
 
     static status_bar_selection_data selection;
     memset(&selection, 0, sizeof(selection));
@@ -431,8 +460,7 @@ void update_status_bar(void)
     selection.status.experience_allegiance = NONE;
     selection.status.ammunition_collection_index = NONE;
     selection.status.item_collection_index = NONE;
-    const selection_status_procedure status = selection_status_slot.get();
-    if (status) status(&selection);
+    get_selection_status(&selection);
     selection.description[sizeof(selection.description) - 1] = 0;
     const bool unit_shown = selection.portrait_collection_index != NONE;
 

@@ -168,17 +168,29 @@ struct status_bar_selection_data
     char description[SELECTION_DESCRIPTION_SIZE];
     status_control_data status;
 };
-// The selection's queries: whether it changed since the last call, and what
-// to show of it.  Until filled: unchanged, and nothing selected.
-typedef bool (*selection_changed_procedure)(void);
-typedef void (*selection_status_procedure)(status_bar_selection_data *selection);
-bool register_status_bar_selection_procedures(selection_changed_procedure changed, selection_status_procedure status);
-// The clicks on the selection: renaming the unit, turning the camera to it.
-// Until filled, nothing happens.
+// The bar calls the selection directly (game/selection_interface.h): whether
+// it changed since the last look (`selection_changed`), what to show of it
+// (portrait, description, name, type, experience, ammunition, item), and the
+// clicks on it: the unit status line renames the unit
+// (`rename_current_selection`), the portrait turns the camera to it
+// (`point_observer_at_current_selection`).
 enum status_bar_selection_click
 {
     _status_bar_rename_selection = 0,
     _status_bar_point_observer_at_selection = 1,
 };
-typedef void (*selection_click_procedure)(int16_t click);
-bool register_status_bar_selection_click_procedure(selection_click_procedure procedure);
+
+// Tests only: replaces those calls, so that the bar's display and clicks are
+// checked without units.  `changed` answers whether the selection changed;
+// `status` fills the record (which comes in showing nothing); `click` gets
+// one of the clicks above.  A null member keeps the real call; a null table
+// restores them all.  Returns the previous table (null when none).  The
+// program never calls it.
+struct status_bar_selection_procedures
+{
+    bool (*changed)(void);
+    void (*status)(status_bar_selection_data *selection);
+    void (*click)(int16_t click);
+};
+const status_bar_selection_procedures *set_status_bar_selection_procedures(
+    const status_bar_selection_procedures *procedures);

@@ -111,14 +111,16 @@ protected:
         static const front_end_procedures front_end = {.quit_dialog = fake_quit_dialog,
                                                        .game_hints_dialog = fake_hints_dialog};
         ASSERT_TRUE(register_front_end_procedures(&front_end));
-        ASSERT_TRUE(register_status_bar_selection_procedures(fake_selection_changed, fake_selection_status));
-        ASSERT_TRUE(register_status_bar_selection_click_procedure(fake_selection_click));
+        static const status_bar_selection_procedures selection = {
+            .changed = fake_selection_changed, .status = fake_selection_status, .click = fake_selection_click};
+        set_status_bar_selection_procedures(&selection);
         get_game_preferences()->flags |= _game_pref_status_bar_visible_flag;
         start_game(_game_type_local, 0);
     }
     void TearDown() override
     {
         if (set_up) dispose_mesh_from_old_map();
+        set_status_bar_selection_procedures(nullptr);
         bar_dialogs_test::TearDown();
     }
 
