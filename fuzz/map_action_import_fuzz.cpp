@@ -1,6 +1,7 @@
 // The map-action import on arbitrary bytes: the first four bytes are the
 // record count, the rest the stored block.  A block it accepts must export
-// and import again to the same bytes; one it refuses must leave no action.
+// and import again to the same bytes and hold only deactivation modes the
+// engine knows; one it refuses must leave no action.
 
 #include <cstdint>
 #include <cstdlib>
@@ -29,6 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memcpy(block, data + 4, (size_t)block_size);
     if (import_map_actions(count, block_size, block, true))
     {
+        // The engine halts on any other deactivation mode.
+        for (int32_t i = 0; i < count; i++)
+        {
+            const map_action *action = get_map_action(i);
+            if (action && (action->deactivation_mode < 0 ||
+                           action->deactivation_mode >= NUMBER_OF_MAP_ACTION_DEACTIVATION_MODES))
+                abort();
+        }
         preload_map_action_tags();
         int32_t exported_count = 0, exported_size = 0;
         uint8_t *exported = (uint8_t *)export_map_actions(&exported_count, &exported_size);

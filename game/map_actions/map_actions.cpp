@@ -255,6 +255,14 @@ bool import_map_actions(int32_t count, int32_t buffer_size, void *buffer, bool b
         if (record->parameter_count < 0 || record->parameters_size < 0 || record->parameters_offset < 0 ||
             (int64_t)record->parameters_offset + record->parameters_size > area_size)
             return refuse_block("map action parameters", i);
+        // The engine knows no other way to end an action; it would halt.
+        if (record->identifier != 0 &&
+            (record->deactivation_mode < 0 || record->deactivation_mode >= NUMBER_OF_MAP_ACTION_DEACTIVATION_MODES))
+        {
+            ERROR_MESSAGE(_error_data_corrupted, "map action block refused: action #%d deactivation_mode #%d not in 0..#%d",
+                          i, record->deactivation_mode, NUMBER_OF_MAP_ACTION_DEACTIVATION_MODES - 1);
+            return false;
+        }
         if (record->identifier == 0 || record->parameters_size == 0) continue;
         if (record->parameters_offset % PARAMETER_ALIGNMENT != 0 ||
             !entry_starts[record->parameters_offset / PARAMETER_ALIGNMENT])

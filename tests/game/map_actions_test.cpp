@@ -132,6 +132,8 @@ TEST_F(map_actions_test, corrupt_blocks_are_refused_with_code_10)
         {"negative entry count", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 66, 0xFFFF); }},
         {"negative type with values", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 64, 0xFFFE); }},
         {"run past the area", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be32(b->data() + 24, 8); }},
+        {"deactivation mode 5", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 2, 5); }},
+        {"deactivation mode -1", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be16(b->data() + 2, 0xFFFF); }},
         {"negative run offset", 1, (int32_t)good.size(), [](std::vector<uint8_t> *b) { write_be32(b->data() + 24, 0xFFFFFFF0u); }},
         // Read from there the values look like an entry (type 0, count 1), but
         // converted they are not: the run must begin at an entry.
