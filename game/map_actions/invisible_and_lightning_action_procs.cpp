@@ -382,11 +382,24 @@ static void step_searcher(invisible_globals *globals, searcher_data *searcher, b
     }
 }
 
+static bool searchers_sound(int32_t action_index, const invisible_globals &globals)
+{
+    if (globals.action_index != action_index) return false;
+    const int32_t maximum = MAXIMUM_MONSTERS_PER_SEARCH_GROUP;
+    const int32_t count = globals.unit_count < 0 ? 0 : (globals.unit_count > maximum ? maximum : globals.unit_count);
+    for (int32_t i = 0; i < count; i++)
+        if (globals.units[i].state < 0 || globals.units[i].state >= NUMBER_OF_SEARCHER_STATES) return false;
+    return true;
+}
+
 uint32_t invisible_action_proc(int32_t action_index)
 {
     invisible_globals globals;
     const field_tag globals_name = _common_internal_field_name_globals;
-    if (!get_map_action_structure(action_index, globals_name, sizeof(globals), &globals) &&
+    // A stored record of another action or with a searcher in a state no
+    // step knows counts as missing, like one of the wrong size.
+    if ((!get_map_action_structure(action_index, globals_name, sizeof(globals), &globals) ||
+         !searchers_sound(action_index, globals)) &&
         !new_invisible_globals(action_index, &globals))
         return 0;
     VASSERT(action_index == globals.action_index, "action_index==globals.action_index");

@@ -387,8 +387,12 @@ uint32_t legion_action_proc(int32_t action_index)
     const map_action *action = get_map_action(action_index);
     if (!action) return 0;
     legion_action_proc_globals globals;
+    // A stored record of another action or in a state with no step counts
+    // as missing, like one of the wrong size.
     if ((action->flags & _map_action_was_just_activated_flag) ||
-        !get_map_action_structure(action_index, globals_name, sizeof(globals), &globals))
+        !get_map_action_structure(action_index, globals_name, sizeof(globals), &globals) ||
+        globals.action_index != action_index ||
+        (globals.state != _legion_state_moving && globals.state != _legion_state_attacking))
     {
         if (!initialize_globals(action_index, &globals)) return 0;
     }

@@ -200,14 +200,23 @@ static void clamp_counts(world_knot_globals *globals)
     globals->free_wave_container_count = (int16_t)clamp(globals->free_wave_container_count, MAXIMUM_WAVES_PER_KNOT);
 }
 
+// A stored record of `action_index` that the knot can run from: one of
+// another action or in a state the knot has no step for counts as missing.
+static bool stored_knot_globals(int32_t action_index, world_knot_globals *globals)
+{
+    if (!get_map_action_structure(action_index, _common_internal_field_name_globals, sizeof(*globals), globals))
+        return false;
+    return globals->action_index == action_index && globals->state >= _state_idle &&
+           globals->state <= _state_teleporting_out;
+}
+
 // The record of an initialised knot action; false for anything else.
 static bool read_knot_globals(int32_t action_index, world_knot_globals *globals)
 {
     if (get_map_action_tag(action_index) != FOUR_CHARACTER_CODE('k', 'n', 'o', 't')) return false;
-    if (!get_map_action_structure(action_index, _common_internal_field_name_globals, sizeof(*globals), globals))
-        return false;
+    if (!stored_knot_globals(action_index, globals)) return false;
     clamp_counts(globals);
-    return globals->action_index == action_index;
+    return true;
 }
 
 static void write_knot_globals(const world_knot_globals *globals)
@@ -564,8 +573,7 @@ static void finish_teleporting_out(world_knot_globals *globals)
 uint32_t world_knot_action_proc(int32_t action_index)
 {
     world_knot_globals globals;
-    if (!get_map_action_structure(action_index, _common_internal_field_name_globals, sizeof(globals), &globals) ||
-        globals.action_index != action_index)
+    if (!stored_knot_globals(action_index, &globals))
     {
         if (!initialize_knot_globals(action_index, &globals)) return _map_action_proc_deactivate_flag;
     }

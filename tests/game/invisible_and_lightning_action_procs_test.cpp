@@ -363,6 +363,31 @@ TEST_F(invisible_and_lightning_test, invisible_long_wander_waits_127)
     EXPECT_EQ(named(100)->internal_command_identifier, 7);
 }
 
+// A stored record with a searcher in a state no step knows, or of another
+// action, counts as missing: it is built anew instead of halting the game.
+TEST_F(invisible_and_lightning_test, invisible_record_in_an_unknown_state_is_built_anew)
+{
+    struct damage
+    {
+        int16_t state, action_index;
+    };
+    for (const damage d : {damage{8, 0}, damage{-1, 0}, damage{0, 3}})
+    {
+        SCOPED_TRACE(d.state * 10 + d.action_index);
+        start();
+        ASSERT_NO_FATAL_FAILURE(hunt({9000, 10000}, {40000, 40000}, false));
+        set_searcher(0, d.state, 5, 0, 50);
+        std::vector<uint8_t> bytes = globals();
+        write16(bytes, 24, d.action_index);
+        store(bytes);
+        EXPECT_EQ(trigger_map_action(0), EXECUTED);
+        EXPECT_EQ(read16(globals(), 24), 0);
+        EXPECT_GE(state_of(0), 0);
+        EXPECT_LT(state_of(0), 8);
+        stop();
+    }
+}
+
 // Without waypoints a searcher whose wait runs out stands still: no order,
 // no draw.
 TEST_F(invisible_and_lightning_test, invisible_searcher_without_waypoints_stands_still)

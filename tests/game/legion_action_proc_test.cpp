@@ -294,6 +294,36 @@ TEST_F(legion_action_proc_test, a_group_moved_by_exactly_1024_and_turned_by_exac
     }
 }
 
+// A stored record of another action or in a state the legion has no step
+// for counts as missing: the legion sets itself up anew instead of halting.
+TEST_F(legion_action_proc_test, a_record_in_an_unknown_state_or_of_another_action_is_set_up_anew)
+{
+    struct damage
+    {
+        int16_t state, action_index;
+    };
+    for (const damage d : {damage{2, 0}, damage{-1, 0}, damage{_legion_state_moving, 7}})
+    {
+        SCOPED_TRACE(d.state * 100 + d.action_index);
+        start();
+        const int16_t a = soldier(0, {10000, 10000}, 71);
+        ASSERT_TRUE(import_test_actions({line_legion(10), container(20, {a})}));
+        EXPECT_EQ(run(10), executed);
+        const legion_action_proc_globals fresh = globals_of(10);
+        legion_action_proc_globals g = fresh;
+        g.state = d.state;
+        g.action_index = (int16_t)(g.action_index + d.action_index);
+        g.group_count = 0;
+        store_globals(10, g);
+        EXPECT_EQ(run(10), executed);
+        const legion_action_proc_globals repaired = globals_of(10);
+        EXPECT_EQ(repaired.state, fresh.state);
+        EXPECT_EQ(repaired.action_index, fresh.action_index);
+        EXPECT_EQ(repaired.group_count, fresh.group_count);
+        stop();
+    }
+}
+
 // ---- allies and damage ----------------------------------------------------------------------------
 
 TEST_F(legion_action_proc_test, a_legion_called_as_ally_attacks_and_calls_its_own_allies)
