@@ -187,6 +187,13 @@ static bool map_action_block_is_valid(const mesh_header *header, const uint8_t *
     return true;
 }
 
+// A unit's owner: NONE (the palette entry's, or the team's) or one of the
+// players a game on a map can have.
+static bool player_index_can_exist(int16_t player_index)
+{
+    return player_index == NONE || (player_index >= 0 && player_index < MAXIMUM_PLAYERS_PER_MAP);
+}
+
 static bool markers_are_valid(const mesh_header *header, const mesh_marker_palette_entry *palette,
                               const mesh_marker *markers)
 {
@@ -197,6 +204,8 @@ static bool markers_are_valid(const mesh_header *header, const mesh_marker_palet
         if (entry->type < 0 || entry->type >= NUMBER_OF_MARKER_TYPES) return refuse_mesh("marker palette type", i);
         if (entry->team_index != NONE && (entry->team_index < 0 || entry->team_index >= MAXIMUM_TEAMS_PER_MAP))
             return refuse_mesh("marker palette team_index", i);
+        if (entry->type == _marker_monster && !player_index_can_exist(entry->player_index))
+            return refuse_mesh("unit palette entry player_index", i);
         palette_counts[entry->type] += 1;
     }
     for (int32_t i = 0; i < header->marker_count; i++)
@@ -208,6 +217,8 @@ static bool markers_are_valid(const mesh_header *header, const mesh_marker_palet
             return refuse_mesh("marker palette_index", i);
         if (marker->minimum_difficulty_level < 0 || marker->minimum_difficulty_level >= NUMBER_OF_DIFFICULTY_LEVELS)
             return refuse_mesh("marker minimum_difficulty_level", i);
+        if (marker->type == _marker_monster && !player_index_can_exist(marker->player_index))
+            return refuse_mesh("unit marker player_index", i);
     }
     return true;
 }

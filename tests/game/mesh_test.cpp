@@ -182,6 +182,9 @@ TEST_F(mesh_test, corrupted_meshes_are_refused_and_the_old_map_stays)
         {"marker type out of range", set16(markers, 99)},
         {"marker difficulty", set16(markers + 6, 5)},
         {"palette team", set16((int32_t)read_be32(&good[148]) + 2, 16)},
+        {"unit marker of player 16", set16(markers + 28, 16)},
+        {"unit marker of player -2", set16(markers + 32 + 28, -2)},
+        {"unit palette entry of player 16", set16((int32_t)read_be32(&good[148]) + 16 + 12, 16)},
         {"reverb environment", set32(164, 26)},
         {"tag cut short", [](std::vector<uint8_t> &b) { b.resize(b.size() - 4); }},
         {"tag smaller than a header", [](std::vector<uint8_t> &b) { b.resize(1000); }},
@@ -202,6 +205,12 @@ TEST_F(mesh_test, corrupted_meshes_are_refused_and_the_old_map_stays)
     }
     clear_pending_error();
     EXPECT_TRUE(load_mesh_from_memory(good.data(), (int32_t)good.size()));
+    EXPECT_EQ(pending_code(), 0);
+    // The last player a game can have owns a unit.
+    std::vector<uint8_t> last = good;
+    write_be16(&last[markers + 28], 15);
+    write_be16(&last[(int32_t)read_be32(&good[148]) + 12], 15);
+    EXPECT_TRUE(load_mesh_from_memory(last.data(), (int32_t)last.size()));
     EXPECT_EQ(pending_code(), 0);
 }
 
