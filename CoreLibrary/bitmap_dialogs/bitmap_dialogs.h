@@ -315,6 +315,19 @@ void close_all_dialogs(void);
 // fatal.
 bool load_controls_and_dialog_bounds(dialog_data *dialog, file_tag tag, int16_t base, bool load_bounds);
 
+// An item a dialog's code relies on: its identifier and its type code.
+struct dialog_item_requirement
+{
+    int16_t item_id;
+    file_tag type;
+};
+
+// Whether the dialog has every item its code names, each of the type named.
+// False, with a code-10 line naming the dialog's tag and the first item
+// missing or of another type, when not: the caller disposes of the dialog
+// instead of using it.
+bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *items, int32_t count);
+
 // Adds the items of another dialog tag, their identifiers offset by the item
 // count before the call; bounds unchanged; the dialog is marked dirty.
 void append_ditl(dialog_data *dialog, file_tag tag);
@@ -378,6 +391,13 @@ void apply_dialog_centering_style(dialog_data *dialog);
 
 // The item with that identifier, NULL when missing (logged "control").
 control_data *find_control(const dialog_data *dialog, int16_t item_id);
+// The item with that identifier made by `procedure` (its type's procedure).
+// Controls find their own records through it, so that none ever takes
+// another's record for its own.  When the identifier is only on an item of
+// another type, that item: the caller refuses it by its procedure, with its
+// own assertion, before reading its record.  NULL (logged "control") when
+// the dialog has no item with that identifier.
+control_data *find_control_of_type(const dialog_data *dialog, int16_t item_id, control_def_proc procedure);
 control_data *get_first_dialog_control(const dialog_data *dialog);
 int16_t get_dialog_item_count(const dialog_data *dialog);
 
