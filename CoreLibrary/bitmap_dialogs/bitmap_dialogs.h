@@ -294,8 +294,11 @@ enum
 // in front of the others (behind them with _dialog_bottom_zorder_flag),
 // marked dirty and centred as its flags ask.  `sleep_time` in ticks (passes
 // when run modally), NONE for none.  A missing tag is fatal (error 11).  A
-// malformed tag (bad version, a count that does not fit, a short text block)
-// is refused with a code-10 log line: NULL.  NULL when memory runs out.
+// malformed tag (bad version, a count that does not fit, two items with one
+// identifier, a record whose unread fields are not 0, an item rectangle
+// inside out or off the 16-bit screen) is refused, before any item is made,
+// with a code-10 log line naming the tag and the item: NULL.  NULL when
+// memory runs out.
 dialog_data *new_dialog(file_tag tag, dialog_handler_proc handler, dialog_inhibition_proc inhibitor,
                         int16_t sleep_time, uint16_t flags);
 
@@ -311,7 +314,8 @@ void close_all_dialogs(void);
 // Loads the items of dialog tag `tag` into `dialog` with identifiers and
 // string indexes offset by `base`; with `load_bounds` the tag's bounds become
 // the dialog's.  True when the tag was sound; false with a code-10 log line
-// when it was refused (items made before the fault stay).  A missing tag is
+// when it was refused (its records are all checked before any item is made;
+// an identifier the dialog already has is refused too).  A missing tag is
 // fatal.
 bool load_controls_and_dialog_bounds(dialog_data *dialog, file_tag tag, int16_t base, bool load_bounds);
 
