@@ -4,7 +4,9 @@
 #include "cseries/log.h"
 #include "tag_files/plugins.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/static_text_control.h"
+#include "cseries/errors.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "screen.h"
@@ -80,10 +82,25 @@ void enter_main_menu(void)
         set_game_state(_game_state_quit);
         return;
     }
+    static const dialog_item_requirement needed_items[] = {
+        {_main_menu_title_item, STATIC_TEXT_CONTROL_TAG},     {_main_menu_new_game_item, BUTTON_CONTROL_TAG},
+        {_main_menu_network_game_item, BUTTON_CONTROL_TAG},   {_main_menu_films_item, BUTTON_CONTROL_TAG},
+        {_main_menu_load_game_item, BUTTON_CONTROL_TAG},      {_main_menu_preferences_item, BUTTON_CONTROL_TAG},
+        {_main_menu_quit_item, BUTTON_CONTROL_TAG},
+    };
     dialog_data *dialog = new_dialog(MAIN_MENU_DIALOG_TAG, main_menu_handler, nullptr, NONE, _dialog_is_centered_flag);
+    if (dialog && !dialog_has_items(dialog, needed_items, (int32_t)(sizeof(needed_items) / sizeof(needed_items[0]))))
+    {
+        dispose_dialog(dialog);
+        dialog = nullptr;
+    }
     if (!dialog)
     {
+        // Without its menu the player can do nothing: say so in words and
+        // quit through the state machine rather than run on without it.
         log_message(nullptr, -1, "the main menu's dialog could not be made: quitting");
+        show_message_box("The main menu cannot be shown: its dialog 'mmnu' is damaged or missing items "
+                         "(the log names the fault). The game will quit.");
         set_game_state(_game_state_quit);
         return;
     }

@@ -294,8 +294,11 @@ enum
 // in front of the others (behind them with _dialog_bottom_zorder_flag),
 // marked dirty and centred as its flags ask.  `sleep_time` in ticks (passes
 // when run modally), NONE for none.  A missing tag is fatal (error 11).  A
-// malformed tag (bad version, a count that does not fit, a short text block)
-// is refused with a code-10 log line: NULL.  NULL when memory runs out.
+// malformed tag (bad version, a count that does not fit, two items with one
+// identifier, a record whose unread fields are not 0, an item rectangle
+// inside out or off the 16-bit screen) is refused, before any item is made,
+// with a code-10 log line naming the tag and the item: NULL.  NULL when
+// memory runs out.
 dialog_data *new_dialog(file_tag tag, dialog_handler_proc handler, dialog_inhibition_proc inhibitor,
                         int16_t sleep_time, uint16_t flags);
 
@@ -311,9 +314,23 @@ void close_all_dialogs(void);
 // Loads the items of dialog tag `tag` into `dialog` with identifiers and
 // string indexes offset by `base`; with `load_bounds` the tag's bounds become
 // the dialog's.  True when the tag was sound; false with a code-10 log line
-// when it was refused (items made before the fault stay).  A missing tag is
+// when it was refused (its records are all checked before any item is made;
+// an identifier the dialog already has is refused too).  A missing tag is
 // fatal.
 bool load_controls_and_dialog_bounds(dialog_data *dialog, file_tag tag, int16_t base, bool load_bounds);
+
+// An item a dialog's code relies on: its identifier and its type code.
+struct dialog_item_requirement
+{
+    int16_t item_id;
+    file_tag type;
+};
+
+// Whether the dialog has every item its code names, each of the type named.
+// False, with a code-10 line naming the dialog's tag and the first item
+// missing or of another type, when not: the caller disposes of the dialog
+// instead of using it.
+bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *items, int32_t count);
 
 // Adds the items of another dialog tag, their identifiers offset by the item
 // count before the call; bounds unchanged; the dialog is marked dirty.
@@ -378,6 +395,13 @@ void apply_dialog_centering_style(dialog_data *dialog);
 
 // The item with that identifier, NULL when missing (logged "control").
 control_data *find_control(const dialog_data *dialog, int16_t item_id);
+// The item with that identifier made by `procedure` (its type's procedure).
+// Controls find their own records through it, so that none ever takes
+// another's record for its own.  When the identifier is only on an item of
+// another type, that item: the caller refuses it by its procedure, with its
+// own assertion, before reading its record.  NULL (logged "control") when
+// the dialog has no item with that identifier.
+control_data *find_control_of_type(const dialog_data *dialog, int16_t item_id, control_def_proc procedure);
 control_data *get_first_dialog_control(const dialog_data *dialog);
 int16_t get_dialog_item_count(const dialog_data *dialog);
 

@@ -16,7 +16,7 @@
 // another type.
 static bitmap_extra_data *get_record(const dialog_data *dialog, int16_t item_id, control_data **item_out = nullptr)
 {
-    control_data *item = find_control(dialog, item_id);
+    control_data *item = find_control_of_type(dialog, item_id, bitmap_control_def_proc);
     if (!item) return nullptr;
     bitmap_extra_data *data = (bitmap_extra_data *)item->extra_data;
     if (!VASSERT(data && item->handler == bitmap_control_def_proc && data->cookie == BITMAP_ITEM_COOKIE,

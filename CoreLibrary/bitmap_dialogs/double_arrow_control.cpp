@@ -19,7 +19,7 @@
 // of another type.
 static double_arrow_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, double_arrow_control_def_proc);
     if (!item) return nullptr;
     double_arrow_control_data *data = (double_arrow_control_data *)item->extra_data;
     if (!VASSERT(data && item->handler == double_arrow_control_def_proc &&

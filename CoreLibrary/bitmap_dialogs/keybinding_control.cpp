@@ -12,7 +12,7 @@
 
 static edittext_data *get_field(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, keybinding_control_def_proc);
     if (!VASSERT(item != nullptr, "no key-binding item")) return nullptr;
     edittext_data *edit = (edittext_data *)item->extra_data;
     if (!VASSERT(item->handler == keybinding_control_def_proc && edit && edit->magic_cookie == EDITTEXT_MAGIC_COOKIE,

@@ -21,7 +21,7 @@ static const char search_placeholder[] = "(search)";
 
 static bool is_plugin_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, plugin_list_control_def_proc);
     if (!VASSERT(item != nullptr, "no plug-in list item")) return false;
     return VASSERT(item->handler == plugin_list_control_def_proc && get_list_control_private_list(dialog, item_id),
                    "not a plug-in list");

@@ -21,7 +21,7 @@ static const rgb_color popup_grey = {32767, 32767, 32767, 0};
 // another type.
 static popup_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, popup_control_def_proc);
     if (!item) return nullptr;
     popup_control_data *popup_data = (popup_control_data *)item->extra_data;
     if (!VASSERT(popup_data, "popup_data")) return nullptr;

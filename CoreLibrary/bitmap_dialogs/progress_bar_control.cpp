@@ -13,7 +13,7 @@
 
 static progress_bar_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, progress_bar_control_def_proc);
     if (!item) return nullptr;
     progress_bar_control_data *data = (progress_bar_control_data *)item->extra_data;
     if (!VASSERT(data && item->handler == progress_bar_control_def_proc && data->cookie == PROGRESS_BAR_COOKIE,

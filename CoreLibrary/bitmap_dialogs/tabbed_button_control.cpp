@@ -21,7 +21,7 @@
 static tabbed_button_control_data *get_tab_data(const dialog_data *dialog, int16_t item_id,
                                                 control_data **item_out = nullptr)
 {
-    control_data *item = find_control(dialog, item_id);
+    control_data *item = find_control_of_type(dialog, item_id, tabbed_button_control_def_proc);
     if (!item) return nullptr;
     tabbed_button_control_data *data = nullptr;
     if (item->handler == tabbed_button_control_def_proc) data = (tabbed_button_control_data *)item->extra_data;

@@ -244,6 +244,58 @@ static bool refuse_dialog_tag(file_tag tag, const char *fault)
     return false;
 }
 
+// Refuses one item of a dialog tag: one code-10 line naming the tag and the item.
+static bool refuse_dialog_item(file_tag tag, int32_t item_id, const char *fault)
+{
+    ERROR_MESSAGE(_error_data_corrupted, "dialog '%s': item %d %s; refused", tag_to_string(tag), (int)item_id, fault);
+    return false;
+}
+
+// Every record of a tag checked together before any item is made, so that a
+// refused tag leaves nothing half built and no two items share an identifier
+// (a control finding another's record by identifier reads it as its own).
+// `records` are the swapped records; `frame` the screen rectangle of the
+// dialog the items go into.  Refused:
+// - the identifier NONE, which everything that names an item (the focus,
+//   the default and cancel items, the pressed item) takes for "no item", or
+//   one that the base moves past the 16-bit range;
+// - two items with one identifier, in the tag or against the dialog's items;
+// - a record whose fields no type reads are not 0 (padding, bitmap_ids,
+//   state): the record was written for something else;
+// - a rectangle turned inside out, or one that leaves the 16-bit screen
+//   coordinates once the dialog's origin is added (its hit tests and dirty
+//   areas would wrap round).
+// Overlap is not refused: which item is drawn over and wins a click is
+// defined by record order, and sound dialogs use every kind (alternatives on
+// one rectangle, items inside a frame, a button over a status line).  Nor is
+// an item partly or wholly beyond the dialog's rectangle: drawing is clipped
+// to the dialog and code places such items at run time.
+static bool check_dialog_records(const dialog_data *dialog, file_tag tag, const std::vector<file_control_data> &records,
+                                 int16_t base, const rectangle2d &frame)
+{
+    for (size_t i = 0; i < records.size(); ++i)
+    {
+        const file_control_data &record = records[i];
+        const int32_t item_id = (int32_t)record.item_id + base;
+        if (item_id == NONE || item_id > INT16_MAX) return refuse_dialog_item(tag, item_id, "has an identifier out of range");
+        for (size_t j = 0; j < i; ++j)
+            if (records[j].item_id == record.item_id)
+                return refuse_dialog_item(tag, item_id, "is there twice (two items with one identifier)");
+        if (base != 0 && lookup_control(dialog, (int16_t)item_id))
+            return refuse_dialog_item(tag, item_id, "is already an item of the dialog it is added to");
+        if (record.padding != 0 || record.bitmap_ids[0] != 0 || record.bitmap_ids[1] != 0 || record.state != 0)
+            return refuse_dialog_item(tag, item_id, "has a record that does not fit its type (fields no type reads are not 0)");
+        const rectangle2d &r = record.bounds;
+        if (r.left > r.right || r.top > r.bottom) return refuse_dialog_item(tag, item_id, "has a rectangle turned inside out");
+        const int32_t corners[4] = {(int32_t)frame.left + r.left, (int32_t)frame.left + r.right,
+                                    (int32_t)frame.top + r.top, (int32_t)frame.top + r.bottom};
+        for (const int32_t corner : corners)
+            if (corner < INT16_MIN || corner > INT16_MAX)
+                return refuse_dialog_item(tag, item_id, "lies outside the screen's coordinates");
+    }
+    return true;
+}
+
 bool load_controls_from_tag_data(dialog_data *dialog, file_tag tag, const void *data, int32_t size,
                                  int32_t string_list_index, int16_t base, bool load_bounds)
 {
@@ -259,6 +311,17 @@ bool load_controls_from_tag_data(dialog_data *dialog, file_tag tag, const void *
     if (header.control_count < 0) return refuse_dialog_tag(tag, "a negative control count");
     const int32_t records_end = SIZEOF_DIALOG_HEADER + SIZEOF_FILE_CONTROL_DATA * (int32_t)header.control_count;
     if (records_end > size) return refuse_dialog_tag(tag, "more control records than the tag holds");
+    const rectangle2d &frame = load_bounds ? header.bounds : dialog->bounds;
+    if (frame.left > frame.right || frame.top > frame.bottom) return refuse_dialog_tag(tag, "a rectangle turned inside out");
+
+    std::vector<file_control_data> records((size_t)header.control_count);
+    for (int32_t i = 0; i < header.control_count; ++i)
+    {
+        file_control_data &record = records[(size_t)i];
+        memcpy(&record, bytes + SIZEOF_DIALOG_HEADER + SIZEOF_FILE_CONTROL_DATA * i, SIZEOF_FILE_CONTROL_DATA);
+        byte_swap_data("file control data", &record, SIZEOF_FILE_CONTROL_DATA, 1, file_control_data_byte_swap_codes);
+    }
+    if (!check_dialog_records(dialog, tag, records, base, frame)) return false;
     if (load_bounds) dialog->bounds = header.bounds;
 
     // The inline texts: one NUL-terminated string per record, never read past the tag.
@@ -269,9 +332,7 @@ bool load_controls_from_tag_data(dialog_data *dialog, file_tag tag, const void *
 
     for (int32_t i = 0; i < header.control_count; ++i)
     {
-        file_control_data record;
-        memcpy(&record, bytes + SIZEOF_DIALOG_HEADER + SIZEOF_FILE_CONTROL_DATA * i, SIZEOF_FILE_CONTROL_DATA);
-        byte_swap_data("file control data", &record, SIZEOF_FILE_CONTROL_DATA, 1, file_control_data_byte_swap_codes);
+        const file_control_data &record = records[(size_t)i];
 
         const char *text = "";
         if (string_list_index != NONE)
@@ -445,6 +506,23 @@ void close_all_dialogs(void)
                     (int)dialog->bounds.bottom);
         dispose_dialog(dialog);
     }
+}
+
+bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *items, int32_t count)
+{
+    if (!check_dialog(dialog) || (!items && count > 0)) return false;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const control_data *item = lookup_control(dialog, items[i].item_id);
+        if (!item || item->tag != items[i].type)
+        {
+            ERROR_MESSAGE(_error_data_corrupted, "dialog '%s': item %d ('%s') that its code needs is %s; refused",
+                          tag_to_string(dialog->tag), (int)items[i].item_id, tag_to_string(items[i].type),
+                          item ? "of another type" : "missing");
+            return false;
+        }
+    }
+    return true;
 }
 
 void append_ditl(dialog_data *dialog, file_tag tag)
@@ -734,6 +812,20 @@ control_data *find_control(const dialog_data *dialog, int16_t item_id)
     control_data *c = lookup_control(dialog, item_id);
     VASSERT(c, "control");
     return c;
+}
+
+control_data *find_control_of_type(const dialog_data *dialog, int16_t item_id, control_def_proc procedure)
+{
+    if (!check_dialog(dialog)) return nullptr;
+    control_data *other = nullptr;
+    for (control_data *c = dialog->first_control; c; c = c->next)
+    {
+        if (c->item_id != item_id) continue;
+        if (c->handler == procedure) return c;
+        if (!other) other = c;
+    }
+    VASSERT(other, "control");
+    return other;
 }
 
 control_data *get_first_dialog_control(const dialog_data *dialog)

@@ -15,7 +15,7 @@ const rgb_color CHAT_DEFAULT_PLAYER_COLOR = {32768, 32768, 32768, 0};
 
 static bool is_chat_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, chat_list_control_def_proc);
     if (!VASSERT(item != nullptr, "no chat list item")) return false;
     return VASSERT(item->handler == chat_list_control_def_proc && get_list_control_private_list(dialog, item_id),
                    "not a chat list");

@@ -26,7 +26,7 @@ struct private_control_data
 
 static private_control_data *get_picker(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, color_picker_control_handler);
     if (!VASSERT(item != nullptr, "no colour picker item")) return nullptr;
     private_control_data *data = (private_control_data *)item->extra_data;
     if (!VASSERT(item->handler == color_picker_control_handler && data && data->cookie == COLOR_PICKER_COOKIE,

@@ -30,7 +30,7 @@ enum
 
 static bool is_entry_point_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, entry_point_list_control_def_proc);
     if (!item) return false;
     return VASSERT(item->handler == entry_point_list_control_def_proc &&
                        get_list_control_private_list(dialog, item_id),

@@ -34,7 +34,7 @@ static const rgb_color black_color = {0, 0, 0, 0};
 
 static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, game_graphic_control_handler);
     if (!item) return nullptr;
     game_extra_data *data = (game_extra_data *)item->extra_data;
     if (!VASSERT(data && item->handler == game_graphic_control_handler && data->cookie == GAME_GRAPHIC_COOKIE,

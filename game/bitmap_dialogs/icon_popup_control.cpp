@@ -16,7 +16,7 @@ static const int16_t background_tile_state_map[NUMBER_OF_TILE_RECTANGLE_STATES] 
 
 static icon_popup_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, icon_popup_control_def_proc);
     if (!item) return nullptr;
     icon_popup_control_data *data = (icon_popup_control_data *)item->extra_data;
     if (!VASSERT(data && item->handler == icon_popup_control_def_proc && data->cookie == ICON_POPUP_COOKIE,

@@ -32,7 +32,7 @@ bool lookup_plugin(const char *name, const char *url, uint32_t checksum, char *d
 
 static bool is_missing_plugins_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, missing_plugins_list_control_handler);
     if (!VASSERT(item != nullptr, "no missing plug-ins list item")) return false;
     return VASSERT(item->handler == missing_plugins_list_control_handler &&
                        get_list_control_private_list(dialog, item_id),

@@ -19,7 +19,7 @@
 // The record of a status line item; NULL (logged) for a missing item or one of another type.
 static status_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, monster_status_control_handler);
     if (!item) return nullptr;
     if (!VASSERT(item->extra_data && item->handler == monster_status_control_handler, "not a unit status line"))
         return nullptr;

@@ -31,7 +31,7 @@ static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 
 static bool is_player_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, player_list_control_def_proc);
     if (!item) return false;
     return VASSERT(item->handler == player_list_control_def_proc && get_list_control_private_list(dialog, item_id),
                    "not a player list");

@@ -14,7 +14,7 @@
 
 static prologue_control_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, prologue_control_def_proc);
     if (!item) return nullptr;
     prologue_control_extra_data *data = (prologue_control_extra_data *)item->extra_data;
     if (!VASSERT(data && item->handler == prologue_control_def_proc && data->cookie == PROLOGUE_CONTROL_COOKIE,

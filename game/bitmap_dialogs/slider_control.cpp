@@ -11,7 +11,7 @@
 
 static private_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, slider_control_def_proc);
     if (!item) return nullptr;
     private_control_data *data = (private_control_data *)item->extra_data;
     if (!VASSERT(data && item->handler == slider_control_def_proc && data->cookie == SLIDER_COOKIE,

@@ -20,7 +20,7 @@ bool register_read_save_game_snapshot_procedure(read_save_game_snapshot_proc pro
 
 static snapshot_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, snapshot_control_handler);
     if (!item) return nullptr;
     snapshot_data *data = (snapshot_data *)item->extra_data;
     if (!VASSERT(data && item->handler == snapshot_control_handler, "not a snapshot")) return nullptr;

@@ -30,7 +30,7 @@ void go_to_url(const char *url)
 // of another type.
 static text_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, static_text_control_def_proc);
     if (!item) return nullptr;
     text_extra_data *data = (text_extra_data *)item->extra_data;
     if (!VASSERT(data && item->handler == static_text_control_def_proc && data->cookie == STATIC_TEXT_COOKIE,

@@ -15,7 +15,7 @@
 // Whether the item is a string list (logged when it is not).
 static bool is_string_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, string_list_control_def_proc);
     if (!item) return false;
     return VASSERT(item->handler == string_list_control_def_proc && get_list_control_private_list(dialog, item_id),
                    "not a string list");

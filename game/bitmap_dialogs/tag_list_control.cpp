@@ -15,7 +15,7 @@
 
 static bool is_tag_list(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control(dialog, item_id);
+    const control_data *item = find_control_of_type(dialog, item_id, tag_list_control_def_proc);
     if (!item) return false;
     return VASSERT(item->handler == tag_list_control_def_proc && get_list_control_private_list(dialog, item_id),
                    "not a tag list");

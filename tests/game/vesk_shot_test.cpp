@@ -28,6 +28,7 @@
 #include "support/stb_image_decoder.h"
 
 #include "cseries/byte_swapping.h"
+#include "cseries/log.h"
 #include "image_files.h"
 #include "mesh_format.h"
 #include "tag_files/tag_files.h"
@@ -385,6 +386,40 @@ TEST_F(vesk_shot_in_game_test, a_map_that_cannot_start_or_a_camera_without_a_map
     EXPECT_EQ(shot("--camera 16,30,10,-90,-28", &output), 2);
     EXPECT_EQ(shot("--map demo --camera 16,30,10", &output), 2);
     EXPECT_EQ(shot("--map toolong", &output), 2);
+}
+
+} // namespace
+
+// ---- the main menu with a damaged dialog tag ---------------------------------------------
+
+namespace {
+
+// The main menu's dialog tag damaged as it once crashed the game at start-up:
+// the Load Game button (item 5, the fifth record) renumbered 1, the title's
+// identifier, in a local tag over the demo's.  The game refuses the dialog,
+// says so and quits through the state machine.
+TEST_F(vesk_shot_test, a_main_menu_with_two_items_of_one_identifier_is_refused_and_the_game_quits_cleanly)
+{
+    const std::vector<test_tag> *demo = demo_map_tags();
+    ASSERT_NE(demo, nullptr);
+    const test_tag *menu = nullptr;
+    for (const test_tag &t : *demo)
+        if (t.group_tag == FOUR_CHARACTER_CODE('b', 'i', 'n', 'a') && t.subgroup_tag == FOUR_CHARACTER_CODE('m', 'm', 'n', 'u'))
+            menu = &t;
+    ASSERT_NE(menu, nullptr);
+    test_tag damaged = *menu;
+    write_be16(damaged.data.data() + 12 + 24 * 4 + 6, 1);
+    fs::create_directories(fs::path(directory) / LOCAL_TAGS_FOLDER / "bina");
+    ASSERT_TRUE(write_local_file((fs::path(directory) / LOCAL_TAGS_FOLDER / "bina" / "mmnu").string(), damaged));
+
+    std::string output;
+    const int status = shot("--frames 30", &output);
+    const std::string log = read_whole_file((fs::path(directory) / LOG_FILE_NAME).string());
+    EXPECT_NE(log.find("dialog 'mmnu': item 1 is there twice"), std::string::npos) << log;
+    EXPECT_NE(log.find("the main menu's dialog could not be made: quitting"), std::string::npos) << log;
+    EXPECT_NE(output.find("game state: starting up -> main menu\ngame state: main menu -> quit\n"), std::string::npos)
+        << output;
+    EXPECT_EQ(status, 0) << output << read_whole_file("shot.err");
 }
 
 } // namespace
