@@ -508,6 +508,15 @@ TEST_F(saved_games_test, a_restored_game_runs_as_the_original_and_records_its_co
     EXPECT_EQ(commands_up_to(continued_blocks, TICKS), commands_up_to(original_blocks, TICKS));
 }
 
+// The bytes of a film or saved game whose first block is marked last.
+std::vector<uint8_t> first_last_of(std::vector<uint8_t> bytes)
+{
+    recording_file_header header;
+    blocks_of(bytes, &header);
+    write_be32(&bytes[(size_t)(LOCAL_HEADER + header.data_offset)], _last_recording_block_flag);
+    return bytes;
+}
+
 // A saved game must end with its block marked last and nothing after it: one
 // cut before or between its blocks would continue a different game.
 TEST_F(saved_games_test, cut_saves_are_refused_and_never_continued)
@@ -542,9 +551,7 @@ TEST_F(saved_games_test, cut_saves_are_refused_and_never_continued)
         end += 8 + blocks[i].commands.size();
         rows.push_back({"cut after block " + std::to_string(i), cut(end)});
     }
-    std::vector<uint8_t> first_last = bytes;
-    write_be32(&first_last[(size_t)(LOCAL_HEADER + header.data_offset)], _last_recording_block_flag);
-    rows.push_back({"first block marked last", first_last});
+    rows.push_back({"first block marked last", first_last_of(bytes)});
     std::vector<uint8_t> far_end = bytes;
     write_be32(&far_end[LOCAL_HEADER + 8], 2147483647);
     rows.push_back({"ending time 2147483647", far_end});
@@ -564,6 +571,26 @@ TEST_F(saved_games_test, cut_saves_are_refused_and_never_continued)
     int32_t save_ticks = 0;
     EXPECT_TRUE(start_simulation_from_saved_game(nullptr, "whole.save", &save_ticks, reason, sizeof(reason))) << reason;
     EXPECT_EQ(save_ticks, header.recording_ending_time);
+    stop_simulation();
+
+    // Loaded in a game: refused before the game being played stops recording.
+    start(9);
+    for (int32_t i = 0; i < 9; ++i)
+    {
+        queue_command(700, (uint32_t)i);
+        run_simulation(1, nullptr, 0, nullptr, nullptr);
+    }
+    ASSERT_TRUE(create_saved_game("damaged"));
+    const int32_t save = tag_file_open(SAVED_GAME_GROUP_TAG, get_last_save_game_tag());
+    ASSERT_TRUE(write_file_bytes(local_file_of(save), first_last_of(save_bytes())));
+    new_game_data game;
+    saved_game_restoration restoration;
+    EXPECT_FALSE(continue_saved_game_from_header(save, &game, &restoration));
+    tag film;
+    int32_t written_end;
+    const uint8_t *unwritten;
+    int16_t unwritten_size, unwritten_count;
+    EXPECT_TRUE(get_recording_in_progress(&film, &written_end, &unwritten, &unwritten_size, &unwritten_count));
 }
 
 TEST_F(saved_games_test, revert_goes_back_to_the_last_save_or_restarts_the_level)
