@@ -66,6 +66,10 @@ struct recording_globals_data
     bool replay_failed;    // the replay stopped on a film it could not read
     bool film_incomplete;  // a command could not be stored in the film
     char replay_path[PATH_MAX]; // the film's file when it was opened by path ("" otherwise)
+    // The tag a replay opened by path is set up from: a tag of the same
+    // subgroup in the store's folder must not stand in for it.
+    bool starting_from_path;
+    int32_t path_tag_index;
 };
 
 static recording_globals_data *recording_globals;
@@ -592,7 +596,8 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
     }
     g->replay_path[0] = 0;
     const tag group = replay ? RECORDING_GROUP_TAG : SAVED_GAME_GROUP_TAG;
-    const int32_t tag_index = tag_file_open(group, subgroup_tag);
+    const int32_t tag_index = g->starting_from_path ? g->path_tag_index : tag_file_open(group, subgroup_tag);
+    g->starting_from_path = false;
     if (tag_index == NONE)
     {
         ERROR_MESSAGE(_error_file_open, "couldn't open recording tag '%s'", tag_to_string(subgroup_tag));
@@ -600,6 +605,15 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
     }
     recording_file_header file_header;
     if (!read_recording_header(tag_index, &file_header)) return false;
+    // Checked whole before anything is set up: a cut or damaged file must not
+    // replay as far as it reads and pass for the whole game (nor a saved game
+    // continue a different one), nor keep a replay going for days.
+    if (const char *problem = recording_file_problem(tag_index, &file_header, tag_size(tag_index)))
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "%s '%s' (file \"%s\") is damaged: %s", replay ? "film" : "saved game",
+                      tag_file_name_get(tag_index), tag_file_full_filename_get(tag_index), problem);
+        return false;
+    }
     strlcpy(last_viewed_recording_file_name, tag_file_name_get(tag_index), sizeof(last_viewed_recording_file_name));
     *data = file_header.game;
     log_message(nullptr, -1, replay ? "Replaying film \"%s\" ..." : "Loading saved game \"%s\" ...",
@@ -713,6 +727,14 @@ static void queue_block_commands(int32_t size, bool saved_game)
     }
 }
 
+// A closed film or saved game was checked whole when it started: one found
+// cut now was changed under the replay and is not played as far as it reads.
+static void end_cut_replay(const char *name, int32_t offset)
+{
+    ERROR_MESSAGE(_error_data_corrupted, "'%s' is damaged: it is cut at offset 0x%x before its last block", name, offset);
+    end_replay_with_error();
+}
+
 // Reads and queues the next block; false when no block more can be read now.
 static bool read_next_block(bool saved_game)
 {
@@ -728,6 +750,12 @@ static bool read_next_block(bool saved_game)
     const int32_t size_of_tag = tag_size(tag_index);
     const int32_t left = size_of_tag - g->recording_tag_offset;
     recording_block_header block;
+    const bool closed = saved_game || g->recording_end_time != 0;
+    if (closed && left < (int32_t)sizeof(block))
+    {
+        end_cut_replay(name, g->recording_tag_offset);
+        return false;
+    }
     if (left < (int32_t)sizeof(block))
     {
         // A film cut short (the game did not close it): play what was read.
@@ -758,6 +786,11 @@ static bool read_next_block(bool saved_game)
     const int32_t available = left - (int32_t)sizeof(block);
     if (available < size)
     {
+        if (closed)
+        {
+            end_cut_replay(name, g->recording_tag_offset);
+            return false;
+        }
         // The last block is cut: its whole commands still play.
         if (available > 0 && tag_file_read(tag_index, g->recording_tag_offset + (int32_t)sizeof(block), available, g->buffer))
             queue_block_commands(available, saved_game);
@@ -1119,7 +1152,11 @@ static bool begin_from_path(const char *path, new_game_data *data, tag group, co
         log_message(__FILE__, __LINE__, "'%s' is no %s (group '%s')", path, what, tag_to_string(info.group_tag));
         return false;
     }
-    if (!start(info.subgroup_tag, data)) return false;
+    recording_globals->starting_from_path = true;
+    recording_globals->path_tag_index = tag_index;
+    const bool started = start(info.subgroup_tag, data);
+    recording_globals->starting_from_path = false;
+    if (!started) return false;
     // The map start reopens the store, which closes files opened by path.
     if (!realpath(path, recording_globals->replay_path)) strlcpy(recording_globals->replay_path, path, PATH_MAX);
     return true;

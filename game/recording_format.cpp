@@ -88,6 +88,48 @@ const char *recording_block_problem(const void *commands, int32_t size, int32_t 
     return nullptr;
 }
 
+const char *recording_file_problem(int32_t tag_index, const recording_file_header *h, int32_t tag_size)
+{
+    const bool closed = h->type == _saved_game_recording_type || h->recording_ending_time != 0;
+    uint8_t commands[RECORDING_BUFFER_SIZE];
+    int64_t offset = h->data_offset, last_command_time = 0;
+    for (;;)
+    {
+        const int64_t left = tag_size - offset;
+        recording_block_header block;
+        if (left < (int64_t)sizeof(block))
+        {
+            if (!closed) return nullptr; // a crash left it open: it plays to its last whole command
+            return left == 0 ? "it ends without a block marked last" : "it is cut inside a block header";
+        }
+        // A film left open is read as it plays, which ends it on damage.
+        if (!tag_file_read(tag_index, (int32_t)offset, sizeof(block), &block))
+            return closed ? "a block header does not read" : nullptr;
+        byte_swap_recording_block_header(&block);
+        if (block.size > RECORDING_BUFFER_SIZE) return closed ? "block larger than the recording buffer" : nullptr;
+        if (left - (int64_t)sizeof(block) < block.size) return closed ? "it is cut inside a block" : nullptr;
+        if (block.size > 0 && !tag_file_read(tag_index, (int32_t)offset + (int32_t)sizeof(block), block.size, commands))
+            return closed ? "a block's commands do not read" : nullptr;
+        if (const char *problem = recording_block_problem(commands, block.size, block.command_count))
+            return closed ? problem : nullptr;
+        // The block is sound: each command header is whole.
+        for (int32_t at = 0; at < block.size; at += (int16_t)read_be16(commands + at))
+        {
+            const int32_t time = (int32_t)read_be32(commands + at + 4);
+            if (time > last_command_time) last_command_time = time;
+        }
+        offset += (int64_t)sizeof(block) + block.size;
+        if (block.flags & _last_recording_block_flag)
+        {
+            if (offset != tag_size) return "bytes follow the block marked last";
+            break;
+        }
+    }
+    if (closed && (int64_t)h->recording_ending_time - last_command_time > MAXIMUM_RECORDING_IDLE_TICKS)
+        return "its ending time lies further past its last command than a game may idle";
+    return nullptr;
+}
+
 // Reads and converts the header; the reason is written to `problem` (a static
 // text) when it cannot be used.  Reports nothing itself.
 static bool read_recording_header_quietly(int32_t tag_index, recording_file_header *file_header, const char **problem)

@@ -181,6 +181,27 @@ const char *recording_header_problem(const recording_file_header *file_header, i
 // when sound, else the reason (a static text).
 const char *recording_block_problem(const void *commands, int32_t size, int32_t command_count);
 
+// The longest stretch a closed film or saved game may run past its last
+// command (or past tick 0 without commands): a day of game time.  No rule
+// ends an untimed game that nobody commands, so the bound is what a replay
+// may reasonably cost: a day replays in about a minute at full speed, where a
+// damaged ending time near 2^31 would replay for many hours.
+enum
+{
+    MAXIMUM_RECORDING_IDLE_TICKS = 24 * 60 * 60 * 30,
+};
+
+// Checks the file as a whole, the header already converted and sound
+// (`tag_size` bytes in all): from data_offset the blocks follow one another,
+// each sound as recording_block_problem says, until one marked last, which
+// must end exactly at the end of the tag.  A closed film (a non-zero ending
+// time) and every saved game must have that last block and, unless the ending
+// time lies within MAXIMUM_RECORDING_IDLE_TICKS of the last command, are
+// damaged; a film left open by a crash (ending time 0) may be cut anywhere
+// after its last whole block.  Null when sound, else the reason (a static
+// text).  Reads the tag; reports nothing itself.
+const char *recording_file_problem(int32_t tag_index, const recording_file_header *file_header, int32_t tag_size);
+
 // ---- reading and writing ------------------------------------------------------
 
 // Reads and converts the 2600-byte header of the film or saved game at

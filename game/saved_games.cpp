@@ -421,6 +421,13 @@ bool continue_saved_game_from_header(int32_t tag_index, new_game_data *data, sav
         return false;
     char name[RECORDING_NAME_SIZE + 1];
     strlcpy(name, tag_file_name_get(tag_index), sizeof(name));
+    // Checked whole before the game being played loses its film: a damaged
+    // save leaves it running and recorded.
+    if (const char *problem = recording_file_problem(tag_index, &file_header, info.size))
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "saved game '%s' is damaged: %s", name, problem);
+        return false;
+    }
     // The game being recorded ends here; the saved game's replay takes over.
     stop_recording();
     if (!private_start_replay(info.subgroup_tag, data, false)) return false;

@@ -313,12 +313,14 @@ protected:
 
     // Plays the film at `path` to its end, one local tick per frame, and
     // returns the ticks run; a damaged film ends early.
-    int32_t replay(const std::string &path, bool expect_start = true)
+    // A film refused leaves the reason in `why`, when given.
+    int32_t replay(const std::string &path, bool expect_start = true, std::string *why = nullptr)
     {
-        char reason[256];
+        char reason[256] = "";
         int32_t ticks = 0;
         const bool started = start_simulation_from_film(nullptr, path.c_str(), &ticks, reason, sizeof(reason));
         EXPECT_EQ(started, expect_start) << reason;
+        if (why) *why = reason;
         if (!started) return -1;
         int32_t frames = 0;
         while (!replay_over() && frames++ < 20000) update_vesk(1);
@@ -530,14 +532,17 @@ TEST_F(film_test, damaged_films_end_their_replay)
         {"version 4", with(LOCAL_HEADER + 0, 2, 4), false, true},
         {"17 players", with(LOCAL_HEADER + 36 + 556, 2, 17), false, true},
         {"data offset 2000", with(LOCAL_HEADER + 4, 4, 2000), false, true},
-        {"block of 3000 bytes", with(second_block + 4, 2, 3000), true, true},
-        {"block size past the end", with(second_block + 4, 2, 2040), true, true},
-        {"count too high", with(second_block + 6, 2, (uint32_t)blocks[1].count + 1), true, true},
-        {"count negative", with(second_block + 6, 2, 0xffff), true, true},
-        {"command size 0", with(second_block + 8, 2, 0), true, true},
-        {"command size 7", with(second_block + 8, 2, 7), true, true},
-        {"command size -1", with(second_block + 8, 2, 0xffff), true, true},
-        {"command size past the block", with(second_block + 8, 2, 2047), true, true},
+        // A closed film is checked whole before it starts.
+        {"block of 3000 bytes", with(second_block + 4, 2, 3000), false, true},
+        {"block size past the end", with(second_block + 4, 2, 2040), false, true},
+        {"count too high", with(second_block + 6, 2, (uint32_t)blocks[1].count + 1), false, true},
+        {"count negative", with(second_block + 6, 2, 0xffff), false, true},
+        {"command size 0", with(second_block + 8, 2, 0), false, true},
+        {"command size 7", with(second_block + 8, 2, 7), false, true},
+        {"command size -1", with(second_block + 8, 2, 0xffff), false, true},
+        {"command size past the block", with(second_block + 8, 2, 2047), false, true},
+        // A film the game never closed is read as it plays.
+        {"open, command size 7", local_size(with(second_block + 8, 2, 7)), true, true},
         {"cut inside a block", local_size(cut(second_block + 20)), true, false},
         {"cut after a block", local_size(cut(second_block)), true, false},
         {"cut inside the header", local_size(cut(LOCAL_HEADER + 100)), false, true},
@@ -552,6 +557,81 @@ TEST_F(film_test, damaged_films_end_their_replay)
             EXPECT_EQ(replay_failed(), row.fails);
             EXPECT_LT(ran, 3000);
         }
+        clear_pending_error();
+    }
+}
+
+// A closed film must end with its block marked last and nothing after it, and
+// its ending time must lie within a day's idling of its last command: a cut
+// one is refused before it starts (the out-of-sync check and vesk_sim --film
+// start films this way), not played as far as it reads and passed as whole.
+TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
+{
+    const std::string film = record_scripted_game();
+    const std::vector<uint8_t> bytes = read_file_bytes(film);
+    recording_file_header header;
+    const std::vector<block_info> blocks = blocks_of(film, &header);
+    ASSERT_GT(blocks.size(), 3u);
+    ASSERT_EQ(header.recording_ending_time, 3000);
+    // The store's header states the data size: a cut file states its own.
+    const auto cut = [&bytes](size_t size) {
+        std::vector<uint8_t> copy(bytes.begin(), bytes.begin() + (long)size);
+        write_be32(&copy[56], (uint32_t)(size - LOCAL_HEADER));
+        return copy;
+    };
+    const auto with_ending_time = [](std::vector<uint8_t> copy, uint32_t time) {
+        write_be32(&copy[LOCAL_HEADER + 8], time);
+        return copy;
+    };
+    struct row
+    {
+        std::string name;
+        std::vector<uint8_t> bytes;
+        bool refused;
+    };
+    std::vector<row> rows;
+    size_t end = (size_t)(LOCAL_HEADER + header.data_offset);
+    rows.push_back({"cut before the first block", cut(end), true});
+    for (size_t i = 0; i + 1 < blocks.size(); ++i)
+    {
+        end += 8 + (size_t)blocks[i].size;
+        rows.push_back({"cut after block " + std::to_string(i), cut(end), true});
+    }
+    std::vector<uint8_t> first_last = bytes;
+    write_be32(&first_last[(size_t)(LOCAL_HEADER + header.data_offset)], _last_recording_block_flag);
+    rows.push_back({"first block marked last", first_last, true});
+    std::vector<uint8_t> trailing = bytes;
+    trailing.push_back(0);
+    write_be32(&trailing[56], (uint32_t)(trailing.size() - LOCAL_HEADER));
+    rows.push_back({"a byte after the last block", trailing, true});
+    rows.push_back({"ending time 2147483647", with_ending_time(bytes, 2147483647), true});
+    rows.push_back({"ending time a day past the last command",
+                    with_ending_time(bytes, (uint32_t)(3000 + MAXIMUM_RECORDING_IDLE_TICKS + 1)), true});
+    // Left open by a crash (ending time 0): plays to its last whole command.
+    rows.push_back({"open, cut after block 1",
+                    with_ending_time(cut((size_t)(LOCAL_HEADER + header.data_offset) + 16 + (size_t)blocks[0].size +
+                                         (size_t)blocks[1].size),
+                                     0),
+                    false});
+    rows.push_back({"whole", bytes, false});
+    for (size_t i = 0; i < rows.size(); ++i)
+    {
+        const row &r = rows[i];
+        SCOPED_TRACE(r.name);
+        // A file name each: the store keeps what it learnt of a file it opened by path.
+        const std::string path = fs::absolute("cut" + std::to_string(i) + ".film").string();
+        ASSERT_TRUE(write_file_bytes(path, r.bytes));
+        std::string why;
+        const int32_t ran = replay(path, !r.refused, &why);
+        if (r.refused)
+        {
+            EXPECT_NE(why.find("is damaged"), std::string::npos) << why;
+        }
+        else
+        {
+            EXPECT_FALSE(replay_failed());
+        }
+        if (r.name == "whole") { EXPECT_EQ(ran, 3000); }
         clear_pending_error();
     }
 }
@@ -779,7 +859,10 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
     ASSERT_TRUE(write_file_bytes(std::string(OOS_CHECKER_FILMS_FOLDER) + "/F", bytes));
     const int failed = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
     EXPECT_TRUE(WIFEXITED(failed) && WEXITSTATUS(failed) == 1);
-    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("film \"F\": could not be read"), std::string::npos);
+    // A closed film is checked whole before it starts: the reason names the file.
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("(file \"F\") is damaged: the command count disagrees"),
+              std::string::npos)
+        << read_whole_file(LOG_FILE_NAME);
     // vesk_sim fails the same film, and one never closed, instead of passing them.
     const int damaged_replay = system((sim + " --film oos_checker_films/F > /dev/null 2> err.txt").c_str());
     EXPECT_TRUE(WIFEXITED(damaged_replay) && WEXITSTATUS(damaged_replay) == 1) << read_whole_file("err.txt");

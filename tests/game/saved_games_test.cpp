@@ -508,6 +508,91 @@ TEST_F(saved_games_test, a_restored_game_runs_as_the_original_and_records_its_co
     EXPECT_EQ(commands_up_to(continued_blocks, TICKS), commands_up_to(original_blocks, TICKS));
 }
 
+// The bytes of a film or saved game whose first block is marked last.
+std::vector<uint8_t> first_last_of(std::vector<uint8_t> bytes)
+{
+    recording_file_header header;
+    blocks_of(bytes, &header);
+    write_be32(&bytes[(size_t)(LOCAL_HEADER + header.data_offset)], _last_recording_block_flag);
+    return bytes;
+}
+
+// A saved game must end with its block marked last and nothing after it: one
+// cut before or between its blocks would continue a different game.
+TEST_F(saved_games_test, cut_saves_are_refused_and_never_continued)
+{
+    start(9);
+    for (int32_t i = 0; i < 9; ++i)
+    {
+        queue_command(700, (uint32_t)i);
+        run_simulation(1, nullptr, 0, nullptr, nullptr);
+    }
+    char reason[256];
+    ASSERT_TRUE(save_simulation_game("whole.save", reason, sizeof(reason))) << reason;
+    stop_simulation();
+    const std::vector<uint8_t> bytes = read_file_bytes("whole.save");
+    recording_file_header header;
+    const std::vector<block_info> blocks = blocks_of(bytes, &header);
+    ASSERT_GE(blocks.size(), 3u);
+    const auto cut = [&bytes](size_t size) {
+        std::vector<uint8_t> copy(bytes.begin(), bytes.begin() + (long)size);
+        write_be32(&copy[56], (uint32_t)(size - LOCAL_HEADER)); // the store's stated data size
+        return copy;
+    };
+    struct row
+    {
+        std::string name;
+        std::vector<uint8_t> bytes;
+    };
+    size_t end = (size_t)(LOCAL_HEADER + header.data_offset);
+    std::vector<row> rows = {{"cut before its blocks", cut(end)}};
+    for (size_t i = 0; i + 1 < blocks.size(); ++i)
+    {
+        end += 8 + blocks[i].commands.size();
+        rows.push_back({"cut after block " + std::to_string(i), cut(end)});
+    }
+    rows.push_back({"first block marked last", first_last_of(bytes)});
+    std::vector<uint8_t> far_end = bytes;
+    write_be32(&far_end[LOCAL_HEADER + 8], 2147483647);
+    rows.push_back({"ending time 2147483647", far_end});
+    for (size_t i = 0; i < rows.size(); ++i)
+    {
+        const row &r = rows[i];
+        SCOPED_TRACE(r.name);
+        // A file name each: the store keeps what it learnt of a file it opened by path.
+        const std::string path = "cut" + std::to_string(i) + ".save";
+        ASSERT_TRUE(write_file_bytes(path, r.bytes));
+        int32_t save_ticks = 0;
+        EXPECT_FALSE(start_simulation_from_saved_game(nullptr, path.c_str(), &save_ticks, reason, sizeof(reason)));
+        EXPECT_NE(strstr(reason, "is damaged"), nullptr) << reason;
+        stop_simulation();
+        clear_pending_error();
+    }
+    int32_t save_ticks = 0;
+    EXPECT_TRUE(start_simulation_from_saved_game(nullptr, "whole.save", &save_ticks, reason, sizeof(reason))) << reason;
+    EXPECT_EQ(save_ticks, header.recording_ending_time);
+    stop_simulation();
+
+    // Loaded in a game: refused before the game being played stops recording.
+    start(9);
+    for (int32_t i = 0; i < 9; ++i)
+    {
+        queue_command(700, (uint32_t)i);
+        run_simulation(1, nullptr, 0, nullptr, nullptr);
+    }
+    ASSERT_TRUE(create_saved_game("damaged"));
+    const int32_t save = tag_file_open(SAVED_GAME_GROUP_TAG, get_last_save_game_tag());
+    ASSERT_TRUE(write_file_bytes(local_file_of(save), first_last_of(save_bytes())));
+    new_game_data game;
+    saved_game_restoration restoration;
+    EXPECT_FALSE(continue_saved_game_from_header(save, &game, &restoration));
+    tag film;
+    int32_t written_end;
+    const uint8_t *unwritten;
+    int16_t unwritten_size, unwritten_count;
+    EXPECT_TRUE(get_recording_in_progress(&film, &written_end, &unwritten, &unwritten_size, &unwritten_count));
+}
+
 TEST_F(saved_games_test, revert_goes_back_to_the_last_save_or_restarts_the_level)
 {
     start(8);
@@ -571,6 +656,27 @@ TEST_F(saved_game_tools_test, a_continued_save_prints_the_uninterrupted_trace)
     const std::string listing = output_of("'" + bin + "/vesk_film' '" + directory + "/S'");
     EXPECT_NE(listing.find("saved game"), std::string::npos) << listing;
     EXPECT_NE(listing.find("snapshot size: 41008 bytes"), std::string::npos) << listing;
+}
+
+// The tools refuse a cut film or save with exit 1 instead of playing it.
+TEST_F(saved_game_tools_test, a_cut_film_or_save_exits_1)
+{
+    ASSERT_EQ(run_vesk_sim("--map demo --seed 3 --ticks 200 --record '" + directory + "/F' --save-at 100 '" +
+                           directory + "/S' > /dev/null"),
+              0);
+    for (const char *name : {"F", "S"})
+    {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> bytes = read_file_bytes(directory + "/" + name);
+        recording_file_header header;
+        ASSERT_GE(blocks_of(bytes, &header).size(), 1u);
+        // Cut before its blocks, the store's stated size made to match.
+        bytes.resize((size_t)(LOCAL_HEADER + header.data_offset));
+        write_be32(&bytes[56], (uint32_t)(bytes.size() - LOCAL_HEADER));
+        ASSERT_TRUE(write_file_bytes(directory + "/cut", bytes));
+        const std::string option = name[0] == 'F' ? "--film" : "--ticks 200 --continue";
+        EXPECT_EQ(run_vesk_sim(option + " '" + directory + "/cut' > /dev/null 2>&1"), 1);
+    }
 }
 
 } // namespace
