@@ -1,8 +1,9 @@
 // Saved games on the demo map: who may save, the autosave request, what a
 // saved game holds (the film's blocks and one last block of what was not
 // written), restoring one to the same state and film, the snapshot's round
-// trip and its refusal when damaged, reverting, and failed saves leaving no
-// tag; then vesk_sim's --save-at and --continue and vesk_film end to end.
+// trip and its refusal when damaged, reverting, failed saves leaving no tag,
+// six saves under one name killed or failing at every disk step; then
+// vesk_sim's --save-at and --continue and vesk_film end to end.
 
 #include <gtest/gtest.h>
 
