@@ -405,9 +405,12 @@ uint8_t *compress_image_to_jpeg_file_in_memory(const uint8_t *pixels, int32_t wi
 
 // ---- the high-level writer --------------------------------------------------------------
 
-bool write_bitmap_to_file_highlevel(const bitmap_data *bitmap, const color_table *table, const char *directory,
-                                    const char *filename, const char *extension, int32_t quality)
+// The writer of both entry points; with `taken` (not null) the file is made
+// exclusively and `*taken` tells that the name was on disk already.
+static bool write_bitmap_file(const bitmap_data *bitmap, const color_table *table, const char *directory,
+                              const char *filename, const char *extension, int32_t quality, bool *taken)
 {
+    if (taken) *taken = false;
     if (!bitmap || !filename || !extension) return false;
     char name[MAXIMUM_IMAGE_FILE_NAME];
     const int written_name = snprintf(name, sizeof(name), "%s.%s", filename, extension);
@@ -446,7 +449,12 @@ bool write_bitmap_to_file_highlevel(const bitmap_data *bitmap, const color_table
     else if ((png || jpg) && !is_flat_bitmap(bitmap))
         return false;
 
-    if (!file_create(&file) || !file_open(&file, _permission_write_flag))
+    if (taken ? !file_create_exclusive(&file, taken) : !file_create(&file))
+    {
+        free(copy);
+        return false;
+    }
+    if (!file_open(&file, _permission_write_flag))
     {
         file_delete(&file);
         free(copy);
@@ -474,6 +482,19 @@ bool write_bitmap_to_file_highlevel(const bitmap_data *bitmap, const color_table
     if (!success) file_delete(&file);
     free(copy);
     return success;
+}
+
+bool write_bitmap_to_file_highlevel(const bitmap_data *bitmap, const color_table *table, const char *directory,
+                                    const char *filename, const char *extension, int32_t quality)
+{
+    return write_bitmap_file(bitmap, table, directory, filename, extension, quality, nullptr);
+}
+
+bool write_bitmap_to_new_file(const bitmap_data *bitmap, const color_table *table, const char *directory,
+                              const char *filename, const char *extension, int32_t quality, bool *taken)
+{
+    bool own_taken;
+    return write_bitmap_file(bitmap, table, directory, filename, extension, quality, taken ? taken : &own_taken);
 }
 
 // ---- settings ---------------------------------------------------------------------------

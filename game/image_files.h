@@ -59,6 +59,13 @@ bool write_bitmap_to_file(const bitmap_data *bitmap, const color_table *table, f
 bool write_bitmap_to_file_highlevel(const bitmap_data *bitmap, const color_table *table, const char *directory,
                                     const char *filename, const char *extension, int32_t quality);
 
+// The same into a file of that name that does not exist yet, created
+// exclusively: a file on disk, another program's as well, is never replaced.
+// False with `*taken` true when the name is on disk already (nothing
+// written; the caller tries another name).
+bool write_bitmap_to_new_file(const bitmap_data *bitmap, const color_table *table, const char *directory,
+                              const char *filename, const char *extension, int32_t quality, bool *taken);
+
 // Encodes `width` x `height` pixels of `channels` bytes (1 grey, 3 red green
 // blue, 4 red green blue and an ignored byte), rows `width` x `channels` bytes
 // apart, as a baseline JPEG of `quality` (clamped to 1..100) with 2 x 2 chroma

@@ -953,7 +953,8 @@ static bool copy_last_recording_into(int32_t *destination)
         ERROR_MESSAGE(_error_file_write, "couldn't copy the last recording");
         return false;
     }
-    return true;
+    // A film saved over a taken name replaces it only now, whole.
+    return tag_file_commit(*destination);
 }
 
 bool duplicate_last_replay(tag new_subgroup_tag)

@@ -388,7 +388,7 @@ bool create_saved_game(const char *name)
         chosen[sizeof(chosen) - 1] = 0;
     }
 
-    int32_t save = tag_file_new(SAVED_GAME_GROUP_TAG, chosen, SAVE_GAME_VERSION_NUMBER);
+    int32_t save = tag_file_new_pending(SAVED_GAME_GROUP_TAG, chosen, SAVE_GAME_VERSION_NUMBER);
     if (save == NONE)
     {
         ERROR_MESSAGE(_error_file_write, "Unable to create a new save game file");
@@ -398,13 +398,17 @@ bool create_saved_game(const char *name)
     const bool written = write_saved_game(&save, &source, pixels, screen_encoding);
     free(pixels);
     tag_file_info info;
-    if (!written || !tag_file_info_get(save, &info))
+    // The new save stays aside, unseen, until it is whole and on disk; only
+    // the commit gives it its name (over an earlier save of that name).
+    if (!written || !tag_file_info_get(save, &info) || !tag_file_commit(save))
     {
-        // Half a saved game would be offered for loading: it goes.
+        // Half a saved game would be offered for loading: it goes, and an
+        // earlier save of that name is kept.
         tag_file_delete(save);
+        ERROR_MESSAGE(_error_file_write, "The game could not be saved as \"%s\": any earlier save of that name is kept",
+                      chosen);
         return false;
     }
-    tag_files_flush();
     set_last_save_game(info.subgroup_tag, tag_file_name_get(save));
     log_message(nullptr, -1, "Saved game \"%s\" at tick %d", tag_file_name_get(save), game_->game_time);
     return true;

@@ -86,15 +86,22 @@ bool take_screenshot(int16_t type)
                          : active_screen.rasterizer_code != _rasterizer_software ? settings->hardware_ingame_format
                                                                                   : settings->software_ingame_format;
     char name[SCREENSHOT_NAME_SIZE];
-    build_screenshot_name(get_recording_time_string(), name, sizeof(name));
+    const char *time_string = get_recording_time_string();
 
     if (settings->play_screenshot_sound)
     {
         if (const auto play = get_sound_procedures()->play_local_sound) play(SCREENSHOT_SOUND_TAG);
     }
+    // The name is unique only within this run: one on disk (another run's
+    // shot of the same second) is passed over for the next counter suffix.
+    enum { MAXIMUM_NAME_TRIES = 100 };
+    bool written = false, taken = true;
+    for (int32_t tries = 0; taken && tries < MAXIMUM_NAME_TRIES; tries++)
+    {
+        build_screenshot_name(time_string, name, sizeof(name));
+        written = write_bitmap_to_new_file(bitmap, nullptr, "screenshots", name, format, settings->jpeg_quality, &taken);
+    }
     log_message(nullptr, -1, "Saving screenshot to screenshots/%s...", name);
-    const bool written =
-        write_bitmap_to_file_highlevel(bitmap, nullptr, "screenshots", name, format, settings->jpeg_quality);
     if (!written)
         log_message(nullptr, -1, "Failed!");
     else

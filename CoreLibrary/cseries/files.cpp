@@ -30,12 +30,15 @@ file_step_procedure set_file_step_procedure(file_step_procedure procedure)
     return file_globals.step_procedure.exchange(procedure);
 }
 
-// False, with errno EIO, when the installed test procedure fails this step.
+// False when the installed test procedure fails this step, with the errno it
+// set (ENOSPC for a full disk), else EIO.
 static bool step_allowed(const char *step, const char *path)
 {
     const file_step_procedure procedure = file_globals.step_procedure.load();
-    if (!procedure || procedure(step, path)) return true;
-    errno = EIO;
+    if (!procedure) return true;
+    errno = 0;
+    if (procedure(step, path)) return true;
+    if (errno == 0) errno = EIO;
     return false;
 }
 
@@ -261,6 +264,23 @@ bool file_create(file_reference *reference)
     }
     close(descriptor);
     return true;
+}
+
+bool file_create_exclusive(file_reference *reference, bool *taken)
+{
+    *taken = false;
+    char path[PATH_MAX];
+    if (!reference->name[0] || !resolve_path_or_report(reference, path, sizeof(path), _error_file_create)) return false;
+    const int descriptor =
+        step_allowed("create", path) ? open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1;
+    if (descriptor >= 0)
+    {
+        close(descriptor);
+        return true;
+    }
+    if (errno == EEXIST) *taken = true;
+    else ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", path, strerror(errno));
+    return false;
 }
 
 bool file_open(file_reference *reference, int32_t permissions)
@@ -528,6 +548,36 @@ bool file_rename(const file_reference *from, const file_reference *to)
     return false;
 }
 
+// Flushes the directory at `path` so that a name just made or changed in it
+// survives a crash.
+static bool synchronize_directory_path(const char *path)
+{
+    int result = -1;
+    if (step_allowed("sync", path))
+    {
+        const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (descriptor >= 0)
+        {
+            do result = fsync(descriptor);
+            while (result != 0 && errno == EINTR);
+            const int error = errno;
+            close(descriptor);
+            errno = error;
+        }
+    }
+    if (result == 0) return true;
+    ERROR_MESSAGE(_error_file_write, "Cannot flush the folder '%s' to the disk (%s)", path, strerror(errno));
+    return false;
+}
+
+bool file_synchronize_directory(const file_reference *reference)
+{
+    file_reference folder = *reference;
+    folder.name[0] = 0;
+    char path[PATH_MAX];
+    return resolve_path_or_report(&folder, path, sizeof(path), _error_file_write) && synchronize_directory_path(path);
+}
+
 void *file_read_into_memory(file_reference *reference, int32_t *size)
 {
     enum { TRAILING_ZEROS = 4 };
@@ -565,16 +615,18 @@ void *file_read_into_memory(file_reference *reference, int32_t *size)
     return buffer;
 }
 
-bool file_write_from_memory(file_reference *reference, int32_t length, const void *data)
+bool file_replace_whole(const char *path, int64_t length, const void *data)
 {
     static const char ASIDE_SUFFIX[] = ".new";
-    char path[PATH_MAX], aside[PATH_MAX];
-    if (!reference->name[0] || length < 0 || (length > 0 && !data) ||
-        !resolve_path_or_report(reference, path, sizeof(path), _error_file_write))
+    char aside[PATH_MAX];
+    if (!path || !path[0] || length < 0 || (length > 0 && !data))
+    {
+        errno = EINVAL;
         return false;
+    }
     if (strlen(path) + sizeof(ASIDE_SUFFIX) > sizeof(aside))
     {
-        ERROR_MESSAGE(_error_file_write, "The name '%s' is too long to write the file aside", path);
+        errno = ENAMETOOLONG;
         return false;
     }
     strcpy(aside, path);
@@ -582,21 +634,44 @@ bool file_write_from_memory(file_reference *reference, int32_t length, const voi
 
     const int descriptor =
         step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
-    if (descriptor < 0)
-    {
-        ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", aside, strerror(errno));
-        return false;
-    }
+    if (descriptor < 0) return false;
     bool ok = step_allowed("write", aside) && write_fully(descriptor, 0, length, data) &&
               step_allowed("sync", aside) && fsync(descriptor) == 0;
-    ok = close(descriptor) == 0 && ok;
-    if (ok) ok = step_allowed("rename", path) && rename(aside, path) == 0;
+    int error = errno;
+    if (close(descriptor) != 0 && ok)
+    {
+        ok = false;
+        error = errno;
+    }
+    if (ok && !(step_allowed("rename", path) && rename(aside, path) == 0))
+    {
+        ok = false;
+        error = errno;
+    }
     if (!ok)
     {
-        ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", path, strerror(errno));
         unlink(aside);
+        errno = error;
+        return false;
     }
-    return ok;
+    // The new name must outlive a crash as well; the file is whole either way.
+    char folder[PATH_MAX];
+    strcpy(folder, path);
+    char *slash = strrchr(folder, '/');
+    if (slash) *(slash == folder ? slash + 1 : slash) = 0;
+    synchronize_directory_path(slash ? folder : ".");
+    return true;
+}
+
+bool file_write_from_memory(file_reference *reference, int32_t length, const void *data)
+{
+    char path[PATH_MAX];
+    if (!reference->name[0] || length < 0 || (length > 0 && !data) ||
+        !resolve_path_or_report(reference, path, sizeof(path), _error_file_write))
+        return false;
+    if (file_replace_whole(path, length, data)) return true;
+    ERROR_MESSAGE(_error_file_write, "Writing '%s' failed (%s)", path, strerror(errno));
+    return false;
 }
 
 // ---- the program's environment ---------------------------------------------

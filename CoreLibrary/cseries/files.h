@@ -77,6 +77,11 @@ char *file_reference_get_name(const file_reference *reference, int32_t parts,
 // afterwards.
 bool file_create(file_reference *reference);
 
+// Creates the file, empty, only when no file of that name exists (O_EXCL, so
+// two processes never both get it).  False otherwise: with `*taken` true,
+// quietly, when the name is on disk already; else reported.
+bool file_create_exclusive(file_reference *reference, bool *taken);
+
 // Opens an existing regular file.  With the write flag it takes an exclusive
 // advisory lock without waiting and fails when another holder has it; with the
 // append flag (which implies writing) it positions at the end.  False when
@@ -116,6 +121,10 @@ bool file_set_size(file_reference *reference, int64_t size);
 // the data written may then not survive a crash.
 bool file_synchronize(file_reference *reference);
 
+// Flushes the reference's directory (its name is ignored), so that names made
+// or changed in it, by file_create or file_rename, survive a crash.
+bool file_synchronize_directory(const file_reference *reference);
+
 // Gives `from` the name of `to`, replacing a file of that name at once
 // (rename(2)).  False, with nothing changed, when it cannot.
 bool file_rename(const file_reference *from, const file_reference *to);
@@ -127,18 +136,25 @@ bool file_rename(const file_reference *from, const file_reference *to);
 void *file_read_into_memory(file_reference *reference, int32_t *size);
 
 // Replaces the file with the `length` bytes of `data`, whole: they are written
-// and flushed to "<name>.new" beside it, which then takes the file's name, so
-// the file is never seen half written.  False when the aside file cannot be
+// and flushed to "<name>.new" beside it, which then takes the file's name (the
+// directory is flushed after), so the file is never seen half written.  False when the aside file cannot be
 // made, written or renamed (or its name does not fit); the earlier file is
 // then left as it was and no aside file remains.  The directory must exist.
 bool file_write_from_memory(file_reference *reference, int32_t length, const void *data);
+
+// The same for a plain path (the tools' outputs): "<path>.new" is written,
+// flushed and renamed over `path`, then the folder is flushed.  False with
+// errno set and nothing reported when it cannot; `path` is then as it was
+// and no aside file remains.
+bool file_replace_whole(const char *path, int64_t length, const void *data);
 
 // ---- failure injection, for tests -------------------------------------------
 
 // Every step here that changes the disk (creating, writing, resizing,
 // flushing, renaming, deleting) first calls the installed procedure, with the
 // step's name ("create", "write", "resize", "sync", "rename", "delete") and
-// the path: false makes the step fail as a failing disk would (EIO).  A test
+// the path: false makes the step fail as a failing disk would (with the errno
+// the procedure set, ENOSPC for a full disk, else EIO).  A test
 // may also end the process inside it, to cut a write short at that step.
 // Null (the default) removes it.  Returns the previous procedure.
 typedef bool (*file_step_procedure)(const char *step, const char *path);

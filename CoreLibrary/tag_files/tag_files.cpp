@@ -49,10 +49,12 @@ enum tag_header_flags
     _header_local_bit = 0,    // a local tag file
     _header_external_bit = 1, // opened by path: visible whatever the local-folder switch
     _header_dirty_bit = 2,    // written since the last flush
+    _header_pending_bit = 3,  // a replacement still under its aside name, hidden until committed
 
     _header_local_flag = 1 << _header_local_bit,
     _header_external_flag = 1 << _header_external_bit,
     _header_dirty_flag = 1 << _header_dirty_bit,
+    _header_pending_flag = 1 << _header_pending_bit,
 };
 
 struct tag_header // behind one tag index (memory only)
@@ -69,6 +71,7 @@ struct tag_header // behind one tag index (memory only)
     int16_t version;
     int32_t size;
     uint32_t offset; // tags of monolithic files: where the data begins
+    int32_t replaces; // pending tags: the index of the tag they replace (0: none left)
 };
 
 struct tag_source // one open file, or the local tags
@@ -246,6 +249,7 @@ static void order_remove(int32_t slot)
 // the player's own records never do.
 static bool header_is_visible(const tag_header *header)
 {
+    if (header->flags & _header_pending_flag) return false;
     if (!(header->flags & _header_local_flag) || (header->flags & _header_external_flag)) return true;
     if (!tag_file_globals.local_disabled) return true;
     return header->group_tag == PREFERENCES_GROUP_TAG || header->group_tag == RECORDING_GROUP_TAG ||
@@ -640,7 +644,7 @@ static int32_t local_find_by_name(tag group, const char *name, int32_t except_sl
     {
         const tag_header *h = &g->headers[slot];
         if (!h->salt || slot == except_slot || h->group_tag != group) continue;
-        if (!(h->flags & _header_local_flag) || (h->flags & _header_external_flag)) continue;
+        if (!(h->flags & _header_local_flag) || (h->flags & (_header_external_flag | _header_pending_flag))) continue;
         if (strcasecmp_(h->name, name) == 0 || strcasecmp_(h->file_name, name) == 0) return slot;
     }
     return NONE;
@@ -714,12 +718,14 @@ static bool write_zeros(file_reference *file, int64_t offset, int64_t count)
 
 // Makes a new local tag file (header, then `size` bytes from `copy_slot`'s
 // data when it is not NONE) in the group's folder and gives it a header.  The
-// file is written under a hidden name and renamed into place, so neither a
-// half-written tag nor, when `replaced_slot` is not NONE, the loss of the tag
-// it replaces can be seen: that tag's file and header go only once the new
-// file stands in its place.  On failure nothing changes.
+// file is written under a hidden name (folder scans pass over it).  A new name
+// takes it at once (there is nothing to lose) unless `always_pending`.  When
+// `replaced_slot` is not NONE the new tag stays pending under the hidden name, invisible, while the
+// caller writes it; only local_tag_commit, once it is whole and on disk, gives
+// it the replaced tag's place, so no crash or failure before then can cost
+// the tag it replaces.  On failure nothing changes.
 static int32_t local_tag_create(tag group, tag subgroup, const char *name_given, int16_t version, uint32_t user_data,
-                                int32_t copy_slot, int32_t replaced_slot)
+                                int32_t copy_slot, int32_t replaced_slot, bool always_pending = false)
 {
     struct tag_file_globals *g = &tag_file_globals;
     // The name may point into the header table (a copy of a packed tag takes
@@ -769,30 +775,99 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name_given,
         free(chunk);
     }
     if (aside.descriptor >= 0) file_close(&aside);
-    if (ok) ok = file_rename(&aside, &file);
+    const bool pending = replaced_slot != NONE || always_pending;
+    if (ok && !pending) ok = file_rename(&aside, &file);
     if (!ok)
     {
         unlink(aside_path);
         ERROR_MESSAGE(_error_file_write, "Cannot write local tag '%s'", name);
         return NONE;
     }
-    if (replaced_slot != NONE)
-    {
-        // Its file is gone already when the new one took its path.
-        if (replaced_path[0] && strcmp(file_path, replaced_path) != 0) file_delete(&replaced);
-        order_remove(replaced_slot);
-        header_free(replaced_slot);
-    }
-    int32_t slot = local_file_add(directory, name, 0, false);
+    int32_t slot = local_file_add(directory, pending ? aside_name : name, pending ? _header_pending_flag : 0, false);
     if (slot == NONE)
     {
         // A file the store cannot stand for would turn up as a stray tag at
         // the next reopen.
-        file_delete(&file);
+        if (pending) unlink(aside_path);
+        else file_delete(&file);
         return NONE;
     }
+    if (replaced_slot != NONE) g->headers[slot].replaces = header_index(replaced_slot);
     g->headers[slot].flags |= _header_dirty_flag;
     return slot;
+}
+
+// Puts a local tag on disk: its file is flushed; a pending replacement then
+// takes its own name over the replaced tag's file in one rename, the folder is
+// flushed, and the replaced tag's header goes.  False (reported) while the
+// tag is not yet on disk or still pending: the replaced tag is then whole.
+static bool local_tag_commit(int32_t slot)
+{
+    struct tag_file_globals *g = &tag_file_globals;
+    tag_header *h = &g->headers[slot];
+    file_reference file;
+    if (h->flags & _header_dirty_flag)
+    {
+        bool synced = local_reference(h, &file) && file_open(&file, _permission_read_flag);
+        if (synced)
+        {
+            synced = file_synchronize(&file);
+            file_close(&file);
+        }
+        if (!synced)
+        {
+            // Still dirty: the next flush tries again.
+            ERROR_MESSAGE(_error_file_write, "Local tag '%s' could not be written to disk", h->name);
+            return false;
+        }
+        h->flags &= (uint16_t)~_header_dirty_flag;
+    }
+    if (!(h->flags & _header_pending_flag)) return true;
+
+    file_reference aside, replaced;
+    char file_path[PATH_MAX], replaced_path[PATH_MAX] = "";
+    tag_header *old = h->replaces ? header_from_index(h->replaces) : nullptr;
+    if (!local_reference(h, &aside) || !directory_reference(h->directory, h->name, &file))
+    {
+        ERROR_MESSAGE(_error_file_write, "Cannot name local tag '%s'", h->name);
+        return false;
+    }
+    file_reference_get_name(&file, _name_full_path, file_path, sizeof(file_path));
+    if (old && local_reference(old, &replaced))
+        file_reference_get_name(&replaced, _name_full_path, replaced_path, sizeof(replaced_path));
+    if (file_exists(&file) && strcmp(file_path, replaced_path) != 0)
+    {
+        ERROR_MESSAGE(_error_file_write, "Cannot create local tag '%s': a different file of that name exists", h->name);
+        return false;
+    }
+    if (!file_rename(&aside, &file)) return false;
+    strlcpy(h->file_name, h->name, sizeof(h->file_name));
+    h->flags &= (uint16_t)~_header_pending_flag;
+    h->replaces = 0;
+    // Reported when it fails, but the new file stands in its place either way.
+    file_synchronize_directory(&file);
+    if (old)
+    {
+        // Its file is gone already when the new one took its path.
+        if (replaced_path[0] && strcmp(file_path, replaced_path) != 0) file_delete(&replaced);
+        const int32_t old_slot = header_slot(old);
+        order_remove(old_slot);
+        header_free(old_slot);
+    }
+    return true;
+}
+
+// The pending replacement of `group` named `name`, or NONE.
+static int32_t pending_find_by_name(tag group, const char *name)
+{
+    struct tag_file_globals *g = &tag_file_globals;
+    for (int32_t slot = 0; slot < g->header_high; slot++)
+    {
+        const tag_header *h = &g->headers[slot];
+        if (h->salt && h->group_tag == group && (h->flags & _header_pending_flag) && strcasecmp_(h->name, name) == 0)
+            return slot;
+    }
+    return NONE;
 }
 
 // Deletes a local tag's file and header.  False, with both kept, when the
@@ -826,7 +901,7 @@ static int32_t writable_slot(int32_t *tag_index)
     for (int32_t other = 0; other < g->header_high; other++)
     {
         const tag_header *o = &g->headers[other];
-        if (o->salt && (o->flags & _header_local_flag) && !(o->flags & _header_external_flag) &&
+        if (o->salt && (o->flags & _header_local_flag) && !(o->flags & (_header_external_flag | _header_pending_flag)) &&
             o->group_tag == h->group_tag && o->subgroup_tag == h->subgroup_tag)
         {
             *tag_index = header_index(other);
@@ -854,6 +929,14 @@ const char *foundation_tag_file_name(int32_t index)
 static void close_everything(void)
 {
     struct tag_file_globals *g = &tag_file_globals;
+    // Replacements never committed go with their hidden files; what they
+    // would have replaced stays.
+    for (int32_t slot = 0; slot < g->header_high; slot++)
+        if (g->headers[slot].salt && (g->headers[slot].flags & _header_pending_flag))
+        {
+            file_reference aside;
+            if (local_reference(&g->headers[slot], &aside)) file_delete(&aside);
+        }
     tag_file_collection_close_temporary(-1);
     for (int32_t i = 0; i < MAXIMUM_TAG_SOURCES; i++) source_close(i);
     g->local_source = NONE;
@@ -1333,28 +1416,25 @@ bool tag_files_flush(void)
     bool ok = true;
     for (int32_t slot = 0; slot < g->header_high; slot++)
     {
-        tag_header *h = &g->headers[slot];
-        if (!h->salt || !(h->flags & _header_dirty_flag)) continue;
-        file_reference file;
-        bool synced = local_reference(h, &file) && file_open(&file, _permission_read_flag);
-        if (synced)
-        {
-            synced = file_synchronize(&file);
-            file_close(&file);
-        }
-        if (!synced)
-        {
-            // Still dirty: the next flush tries again.
-            ERROR_MESSAGE(_error_file_write, "Local tag '%s' could not be written to disk", h->name);
-            ok = false;
-            continue;
-        }
-        h->flags &= (uint16_t)~_header_dirty_flag;
+        const tag_header *h = &g->headers[slot];
+        if (h->salt && (h->flags & (_header_dirty_flag | _header_pending_flag)) && !local_tag_commit(slot)) ok = false;
     }
     return ok;
 }
 
-static int32_t new_local_tag(tag group, const char *name, int16_t version, bool random_subgroup)
+bool tag_file_commit(int32_t tag_index)
+{
+    const tag_header *h = header_from_index(tag_index);
+    if (!h || !(h->flags & _header_local_flag))
+    {
+        ERROR_MESSAGE(_error_file_write, "Committing a tag that is %s", h ? "not a local tag" : "no longer open");
+        return false;
+    }
+    return local_tag_commit(header_slot(h));
+}
+
+static int32_t new_local_tag(tag group, const char *name, int16_t version, bool random_subgroup,
+                             bool always_pending = false)
 {
     if (!tag_file_globals.initialized) initialize_tag_files();
     if (group == NONE || group == 0 || !tag_name_is_valid(name))
@@ -1380,8 +1460,16 @@ static int32_t new_local_tag(tag group, const char *name, int16_t version, bool 
         return NONE;
     }
     if (ensure_local_source() == NONE) return NONE;
-    int32_t slot = local_tag_create(group, subgroup, name, version, 0, NONE, replaced);
+    // An earlier replacement never committed would share the hidden file.
+    const int32_t abandoned = pending_find_by_name(group, name);
+    if (abandoned != NONE && !local_tag_remove(abandoned)) return NONE;
+    int32_t slot = local_tag_create(group, subgroup, name, version, 0, NONE, replaced, always_pending);
     return slot == NONE ? NONE : header_index(slot);
+}
+
+int32_t tag_file_new_pending(tag group, const char *name, int16_t version)
+{
+    return new_local_tag(group, name, version, false, true);
 }
 
 int32_t tag_file_new(tag group, const char *name, int16_t version)
@@ -1414,6 +1502,11 @@ bool tag_file_name_set(int32_t *tag_index, const char *name)
         return false;
     }
     tag_header *current = header_from_index(*tag_index);
+    if (current->flags & _header_pending_flag)
+    {
+        log_message(__FILE__, __LINE__, "cannot rename tag '%s' before it is committed", current->name);
+        return false;
+    }
     if (local_find_by_name(current->group_tag, name, header_slot(current)) != NONE)
     {
         log_message(__FILE__, __LINE__, "cannot rename tag to '%s': another tag of the group has that name", name);

@@ -138,21 +138,37 @@ bool tag_file_read_ahead(int32_t tag_index, int32_t offset, int32_t size, void *
 // negative range, or a failed file operation.
 bool tag_file_write(int32_t *tag_index, int32_t offset, int32_t size, const void *data);
 
-// Makes every local tag written since the last flush durable on disk.
-// False when one could not be synced (reported); such a tag stays due, and
-// the next flush tries it again.
+// Makes every local tag written since the last flush durable on disk, and
+// commits every pending replacement (tag_file_commit).  False when one could
+// not be synced or committed (reported); such a tag stays due, and the next
+// flush tries it again.
 bool tag_files_flush(void);
+
+// Makes one local tag durable on disk and, when it is a pending replacement
+// (tag_file_new over a taken name), puts it in the replaced tag's place.
+// False (reported) for a stale index, a tag of a monolithic file, or when it
+// could not be synced or renamed: a replaced tag is then still whole.
+bool tag_file_commit(int32_t tag_index);
 
 // Creates an empty local tag of `group` named `name` with tag version
 // `version`; a local tag of that group with the same name (without regard to
 // case) is replaced.  The subgroup is the replaced tag's, else the name's
 // first four characters when free in the group, else a random free one.
-// The new file takes the replaced one's place in one step.  NONE (reported)
-// for a name that is not allowed or a file that cannot be made; a tag it
-// would have replaced then stays as it was.
+// A replacement is written under a hidden name and is pending: its index
+// reads, writes and describes it, but every search still finds the tag it
+// replaces, until tag_file_commit (or tag_files_flush) flushes it and
+// renames it over that tag in one step.  Deleting a pending tag, or a crash
+// before the commit, leaves the replaced tag as it was; so does a commit
+// that fails.  NONE (reported) for a name that is not allowed or a file that
+// cannot be made; a tag it would have replaced then stays as it was.
 int32_t tag_file_new(tag group, const char *name, int16_t version);
 
-// Same, always with a fresh random subgroup that is free in the group and is
+// Same, but the new tag is pending under a free name as well: nothing finds
+// it, and no crash can leave it half written, before tag_file_commit.  For a
+// file the player keeps (a saved game).
+int32_t tag_file_new_pending(tag group, const char *name, int16_t version);
+
+// Same as tag_file_new, always with a fresh random subgroup that is free in the group and is
 // neither 0 nor NONE.  The draws come from a private generator seeded from
 // /dev/urandom (or the clock), never from the game's synchronized one.
 int32_t tag_file_new_with_random_subgroup_tag(tag group, const char *name, int16_t version);

@@ -391,4 +391,62 @@ TEST_F(files_test, a_lock_that_cannot_be_taken_is_reported_once)
     EXPECT_NE(told.find(SINGLE_INSTANCE_LOCK_FILE_NAME), std::string::npos) << told;
 }
 
+// A whole-file replacement (the tools' outputs) that fails or is killed at
+// any of its steps leaves the earlier file as it was and no aside file;
+// one that succeeds leaves exactly the new bytes.  An exclusive creation
+// never touches a file of that name.
+TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusive_creation_never_replaces)
+{
+    const std::string path = std::string(directory) + "/out.save", aside = path + ".new";
+    const std::string old_bytes = "earlier save", new_bytes(100000, 'n');
+    ASSERT_TRUE(write_whole_file(path, old_bytes.data(), old_bytes.size()));
+    const disk_step_fault faults[] = {_disk_step_full, _disk_step_kill};
+    for (disk_step_fault fault : faults)
+        for (int32_t step = 1;; ++step)
+        {
+            SCOPED_TRACE(std::to_string(fault) + " at step " + std::to_string(step));
+            interrupt_disk_step(step, fault);
+            bool replaced;
+            int error = 0;
+            if (fault == _disk_step_full)
+            {
+                replaced = file_replace_whole(path.c_str(), (int64_t)new_bytes.size(), new_bytes.data());
+                error = errno;
+            }
+            else
+            {
+                struct context { const std::string *path, *bytes; } run = {&path, &new_bytes};
+                const int status = run_in_child(
+                    [](const void *c) {
+                        const context *run = (const context *)c;
+                        return file_replace_whole(run->path->c_str(), (int64_t)run->bytes->size(), run->bytes->data()) ? 0 : 1;
+                    },
+                    &run, 10);
+                replaced = exit_code_of(status) == 0;
+                // A kill leaves the aside file: the next write of the same path starts it anew.
+                unlink(aside.c_str());
+            }
+            const int32_t taken = disk_steps_taken();
+            stop_interrupting_disk_steps();
+            const std::string now = read_whole_file(path);
+            EXPECT_TRUE(now == (replaced ? new_bytes : old_bytes) || (fault == _disk_step_kill && now == new_bytes));
+            EXPECT_NE(access(aside.c_str(), F_OK), 0);
+            if (fault == _disk_step_full && replaced) break; // past the last step
+            if (fault == _disk_step_full) { EXPECT_EQ(error, ENOSPC); }
+            if (fault == _disk_step_kill && replaced) break;
+            ASSERT_TRUE(write_whole_file(path, old_bytes.data(), old_bytes.size()));
+            ASSERT_LT(step, 20) << taken;
+        }
+
+    clear_pending_error(); // the failed folder flush of the last full-disk case
+    file_reference existing = reference_to("out.save"), fresh = reference_to("fresh.png");
+    bool taken = false;
+    EXPECT_FALSE(file_create_exclusive(&existing, &taken));
+    EXPECT_TRUE(taken);
+    EXPECT_FALSE(error_pending(nullptr, nullptr, 0));
+    EXPECT_EQ(read_whole_file(path), new_bytes);
+    EXPECT_TRUE(file_create_exclusive(&fresh, &taken));
+    EXPECT_FALSE(taken);
+}
+
 } // namespace

@@ -1,14 +1,16 @@
 // Saved games on the demo map: who may save, the autosave request, what a
 // saved game holds (the film's blocks and one last block of what was not
 // written), restoring one to the same state and film, the snapshot's round
-// trip and its refusal when damaged, reverting, and failed saves leaving no
-// tag; then vesk_sim's --save-at and --continue and vesk_film end to end.
+// trip and its refusal when damaged, reverting, failed saves leaving no tag,
+// six saves under one name killed or failing at every disk step; then
+// vesk_sim's --save-at and --continue and vesk_film end to end.
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -623,6 +625,139 @@ TEST_F(saved_games_test, revert_goes_back_to_the_last_save_or_restarts_the_level
 }
 
 // ---- the tools ------------------------------------------------------------------
+
+// Six saves under one name, a few ticks apart, interrupted at every disk step
+// of the saves in turn: killed there (a crash), or failing there (a full
+// disk).  After a kill "Slot 1" is byte for byte the last save completed or
+// the one under way; a failing save reports it and the earlier save stays.
+enum { SIX_SAVES = 6 };
+const char *const SLOT = "Slot 1";
+const char *const REFERENCES = "references";
+
+std::string reference_path(int32_t save) { return std::string(REFERENCES) + "/" + std::to_string(save); }
+
+struct save_run
+{
+    int32_t step; // 0: the uninterrupted run, which keeps every save as a reference
+    disk_step_fault fault;
+    int outcomes; // one byte a save: 'S' saved, 'E' refused and reported, 'F' refused silently, 'X' earlier save lost
+};
+
+int six_saves(const void *context)
+{
+    const save_run *run = (const save_run *)context;
+    interrupt_disk_step(run->step, run->fault);
+    int32_t last_saved = 0;
+    for (int32_t save = 1; save <= SIX_SAVES; ++save)
+    {
+        arm_disk_steps(false);
+        const std::vector<uint8_t> command = make_command(300, (uint32_t)save);
+        queue_outgoing_command((const command_header *)command.data());
+        run_simulation(3, nullptr, 0, nullptr, nullptr);
+        arm_disk_steps(true);
+        const bool saved = create_saved_game(SLOT);
+        arm_disk_steps(false);
+        char outcome = saved ? 'S' : error_pending(nullptr, nullptr, 0) ? 'E' : 'F';
+        clear_pending_error();
+        if (saved) last_saved = save;
+        const std::vector<uint8_t> bytes = read_file_bytes(std::string(SAVED_GAMES_FOLDER) + "/" + SLOT);
+        if (run->step == 0) write_file_bytes(reference_path(save), bytes);
+        else if (last_saved && bytes != read_file_bytes(reference_path(last_saved))) outcome = 'X';
+        if (write(run->outcomes, &outcome, 1) != 1) return 3;
+    }
+    if (run->step == 0)
+    {
+        const std::string steps = std::to_string(disk_steps_taken());
+        write_file_bytes(std::string(REFERENCES) + "/steps", std::vector<uint8_t>(steps.begin(), steps.end()));
+    }
+    return 0;
+}
+
+// Runs the six saves in a child; their outcomes.
+std::string run_six_saves(int32_t step, disk_step_fault fault, int *exit_code)
+{
+    fs::remove_all(SAVED_GAMES_FOLDER);
+    mkdir(SAVED_GAMES_FOLDER, 0755);
+    int ends[2];
+    if (pipe(ends) != 0) return "pipe";
+    const save_run run = {step, fault, ends[1]};
+    *exit_code = exit_code_of(run_in_child(six_saves, &run, 60));
+    close(ends[1]);
+    std::string outcomes;
+    char outcome;
+    while (read(ends[0], &outcome, 1) == 1) outcomes += outcome;
+    close(ends[0]);
+    return outcomes;
+}
+
+TEST_F(saved_games_test, six_saves_under_one_name_interrupted_at_every_disk_step_keep_the_last_whole_save)
+{
+    start(11); // every child goes on from this game
+    fs::create_directory(REFERENCES);
+    int code;
+    ASSERT_EQ(run_six_saves(0, _disk_step_kill, &code), std::string(SIX_SAVES, 'S'));
+    ASSERT_EQ(code, 0);
+    std::vector<std::vector<uint8_t>> references;
+    for (int32_t save = 1; save <= SIX_SAVES; ++save) references.push_back(read_file_bytes(reference_path(save)));
+    const std::vector<uint8_t> steps_text = read_file_bytes(std::string(REFERENCES) + "/steps");
+    const int32_t steps = atoi(std::string(steps_text.begin(), steps_text.end()).c_str());
+    ASSERT_GT(steps, SIX_SAVES);
+
+    const struct
+    {
+        disk_step_fault fault;
+        const char *label;
+    } faults[] = {{_disk_step_kill, "killed"}, {_disk_step_full, "disk full"}};
+    int32_t refused = 0;
+    for (const auto &fault : faults)
+        for (int32_t step = 1; step <= steps; ++step)
+        {
+            SCOPED_TRACE(std::string(fault.label) + " at step " + std::to_string(step) + " of " + std::to_string(steps));
+            const std::string outcomes = run_six_saves(step, fault.fault, &code);
+            // What the next start would find: the store passes over hidden files.
+            std::vector<std::string> visible;
+            for (const auto &entry : fs::directory_iterator(SAVED_GAMES_FOLDER))
+                if (entry.path().filename().string()[0] != '.') visible.push_back(entry.path().filename().string());
+            const bool present = !visible.empty();
+            EXPECT_TRUE(visible.empty() || visible == std::vector<std::string>{SLOT});
+            const std::vector<uint8_t> bytes = read_file_bytes(std::string(SAVED_GAMES_FOLDER) + "/" + SLOT);
+            if (fault.fault == _disk_step_kill)
+            {
+                EXPECT_EQ(code, -1);
+                const size_t completed = outcomes.size();
+                ASSERT_LT(completed, (size_t)SIX_SAVES);
+                EXPECT_EQ(outcomes, std::string(completed, 'S'));
+                const bool last = completed > 0 && bytes == references[completed - 1];
+                const bool under_way = bytes == references[completed];
+                EXPECT_TRUE(last || under_way || (completed == 0 && !present));
+            }
+            else
+            {
+                EXPECT_EQ(code, 0);
+                EXPECT_EQ(outcomes.size(), (size_t)SIX_SAVES);
+                EXPECT_EQ(outcomes.find_first_of("FX"), std::string::npos) << outcomes;
+                refused += (int32_t)std::count(outcomes.begin(), outcomes.end(), 'E');
+                const size_t last = outcomes.find_last_of('S');
+                EXPECT_TRUE(last == std::string::npos ? !present : bytes == references[last]);
+            }
+        }
+    EXPECT_GT(refused, SIX_SAVES); // most failing steps refuse their save
+
+    // Every save the kills may leave is one the game loads.
+    stop_simulation();
+    for (int32_t save = 1; save <= SIX_SAVES; ++save)
+    {
+        SCOPED_TRACE("save " + std::to_string(save));
+        ASSERT_TRUE(write_file_bytes(std::string(SAVED_GAMES_FOLDER) + "/" + SLOT, references[(size_t)save - 1]));
+        tag_files_open(-1, nullptr, -1, -1, 0);
+        const int32_t slot = tag_file_find_by_name(SAVED_GAME_GROUP_TAG, SLOT);
+        recording_file_header file_header;
+        save_game_header header;
+        ASSERT_NE(slot, NONE);
+        EXPECT_TRUE(read_saved_game_headers(slot, &file_header, &header));
+        EXPECT_EQ(file_header.recording_ending_time, 3 * save);
+    }
+}
 
 class saved_game_tools_test : public vesk_sim_fixture
 {

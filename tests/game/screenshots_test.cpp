@@ -172,6 +172,14 @@ TEST_F(screenshots, a_request_is_taken_once_after_the_next_drawn_frame)
     EXPECT_EQ(get_requested_screenshot(), _screenshot_type_none);
     const std::string first = get_last_screenshot_path();
     EXPECT_TRUE(file_exists_at(first)) << first;
+    // Another run's shot of the same second (its counter starts again) is
+    // never replaced: the name on disk is passed over.
+    ASSERT_TRUE(write_whole_file(first, "another run's", 13));
+    reset_screenshots_for_tests();
+    ASSERT_TRUE(take_screenshot(_screenshot_type_capture));
+    EXPECT_NE(get_last_screenshot_path(), first);
+    EXPECT_TRUE(file_exists_at(get_last_screenshot_path()));
+    EXPECT_EQ(read_whole_file(first), "another run's");
     reset_screenshots_for_tests();
     draw_frame(0, false);
     EXPECT_STREQ(get_last_screenshot_path(), "") << "no request, no screenshot";

@@ -122,7 +122,8 @@ static const byte_swap_code *swap_codes_of(tag group)
 static bool store_bytes(tag group, const char *name, const void *data, int32_t size)
 {
     int32_t index = tag_file_new(group, name, 1);
-    return index != NONE && tag_file_write(&index, 0, size, data);
+    // A tag over a taken name replaces it only once committed.
+    return index != NONE && tag_file_write(&index, 0, size, data) && tag_file_commit(index);
 }
 
 bool store_definition_tag(tag group, const char *name, const void *record, int32_t size)

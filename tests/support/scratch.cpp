@@ -17,6 +17,7 @@
 
 #include "cseries/cseries.h"
 #include "cseries/errors.h"
+#include "cseries/files.h"
 
 // A helper of its own because FAIL() returns from the function it stands in.
 static void fail_scratch_directory(const char *what, const char *path)
@@ -165,4 +166,37 @@ void quiet_error_manager(void)
 {
     quiet_message_boxes();
     set_ignore_errors(true);
+}
+
+// ---- interrupted disk steps --------------------------------------------------
+
+static struct
+{
+    int32_t step, taken;
+    disk_step_fault fault;
+    bool armed;
+} disk_steps;
+
+static bool interrupt_chosen_step(const char *, const char *)
+{
+    if (!disk_steps.armed || ++disk_steps.taken != disk_steps.step) return true;
+    if (disk_steps.fault == _disk_step_kill) raise(SIGKILL);
+    errno = ENOSPC;
+    return false;
+}
+
+void interrupt_disk_step(int32_t step, disk_step_fault fault)
+{
+    disk_steps = {step, 0, fault, true};
+    set_file_step_procedure(interrupt_chosen_step);
+}
+
+void arm_disk_steps(bool armed) { disk_steps.armed = armed; }
+
+int32_t disk_steps_taken(void) { return disk_steps.taken; }
+
+void stop_interrupting_disk_steps(void)
+{
+    set_file_step_procedure(nullptr);
+    disk_steps = {};
 }

@@ -54,6 +54,17 @@ int run_in_child(int (*body)(const void *context), const void *context, int32_t 
 // The exit code in a wait status; -1 when the process did not exit normally.
 int exit_code_of(int wait_status);
 
+// Interrupts the disk at its `step`-th step that changes it (counted from 1
+// over the file layer's steps while armed; 0 only counts): a kill ends the
+// process there with SIGKILL, a full disk fails that one step with ENOSPC.
+// Installs the file layer's step procedure; disarm() pauses counting, and
+// stop_interrupting_disk_steps() removes the procedure.
+enum disk_step_fault { _disk_step_kill, _disk_step_full };
+void interrupt_disk_step(int32_t step, disk_step_fault fault);
+void arm_disk_steps(bool armed);
+int32_t disk_steps_taken(void);
+void stop_interrupting_disk_steps(void);
+
 // The code of the pending error, _error_none when there is none.  The error
 // stays pending.
 int32_t pending_error_code(void);

@@ -78,6 +78,8 @@ protected:
         {
             EXPECT_TRUE(tag_file_write(&index, 0, size, data));
         }
+        // A tag over a taken name replaces it only once committed.
+        if (index != NONE) { EXPECT_TRUE(tag_file_commit(index)) << name; }
         return index;
     }
 

@@ -204,15 +204,24 @@ TEST_F(TagStore, local_tags_grow_rename_replace_delete_and_survive_a_reopen)
     EXPECT_STREQ(tag_file_name_get(reopened), "Renamed");
     EXPECT_EQ(read_tag_bytes(reopened), expected);
 
-    // A new tag with the name in other letters replaces the old one.
+    // A new tag with the name in other letters replaces the old one, once
+    // it is written and committed; until then every search finds the old.
     int32_t replacement = tag_file_new(UNIT, "RENAMED", 3);
     ASSERT_GT(replacement, 0);
-    EXPECT_FALSE(tag_file_info_get(reopened, nullptr));
     tag_file_info filter;
     tag_file_info_new(&filter);
     filter.group_tag = UNIT;
+    ASSERT_TRUE(tag_file_write(&replacement, 0, 2, "ok"));
+    EXPECT_EQ(tag_file_find_by_name(UNIT, "renamed"), reopened);
+    EXPECT_EQ(tag_file_open(UNIT, subgroup), reopened);
     EXPECT_EQ(tag_file_enumerate(&filter, nullptr, -1), 1);
-    EXPECT_TRUE(read_tag_bytes(replacement).empty());
+    EXPECT_EQ(read_tag_bytes(reopened), expected);
+    EXPECT_TRUE(std::filesystem::exists("local/unit/.RENAMED.new"));
+    ASSERT_TRUE(tag_file_commit(replacement));
+    EXPECT_FALSE(tag_file_info_get(reopened, nullptr));
+    EXPECT_EQ(tag_file_find_by_name(UNIT, "renamed"), replacement);
+    EXPECT_EQ(tag_file_enumerate(&filter, nullptr, -1), 1);
+    EXPECT_EQ(read_tag_bytes(replacement), std::vector<uint8_t>({'o', 'k'}));
     EXPECT_TRUE(std::filesystem::exists("local/unit/RENAMED"));
     EXPECT_FALSE(std::filesystem::exists("local/unit/Renamed"));
     EXPECT_FALSE(std::filesystem::exists("local/unit/.RENAMED.new"));

@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "commands.h"
 #include "cseries/errors.h"
+#include "cseries/files.h"
 #include "cseries/tags.h"
 #include "fire.h"
 #include "game_hooks.h"
@@ -271,26 +273,19 @@ bool start_simulation_from_film(const char *data_directory, const char *film_pat
     return true;
 }
 
-// Copies the local tag file `source_path` to `path`.
+// Copies the local tag file `source_path` to `path`, replacing it whole: a
+// full disk or a kill leaves an earlier file of that name as it was.
 static bool copy_local_tag_file(const char *source_path, const char *path)
 {
     FILE *source = fopen(source_path, "rb");
-    FILE *destination = source ? fopen(path, "wb") : nullptr;
-    bool ok = source && destination;
+    if (!source) return false;
+    std::vector<char> bytes;
     char piece[8192];
-    while (ok)
-    {
-        const size_t count = fread(piece, 1, sizeof(piece), source);
-        if (count > 0 && fwrite(piece, 1, count, destination) != count) ok = false;
-        if (count < sizeof(piece))
-        {
-            if (ferror(source)) ok = false;
-            break;
-        }
-    }
-    if (source) fclose(source);
-    if (destination && fclose(destination) != 0) ok = false;
-    return ok;
+    size_t count;
+    while ((count = fread(piece, 1, sizeof(piece), source)) > 0) bytes.insert(bytes.end(), piece, piece + count);
+    const bool read = !ferror(source);
+    fclose(source);
+    return read && file_replace_whole(path, (int64_t)bytes.size(), bytes.data());
 }
 
 bool save_simulation_film(const char *path, char *reason, size_t reason_size)

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cseries/files.h"
 #include "tag_files/tag_file_formats.h"
 
 bool tool_read_file(const char *path, size_t limit, std::string *bytes, std::string *reason)
@@ -61,36 +62,7 @@ bool tool_write_file(const char *path, const void *data, size_t size)
         errno = S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP;
         return false;
     }
-    const std::string aside = std::string(path) + ".new";
-    const int descriptor = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (descriptor < 0) return false;
-    bool ok = true;
-    for (size_t done = 0; ok && done < size;)
-    {
-        const ssize_t put = write(descriptor, (const char *)data + done, size - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put == 0) errno = ENOSPC;
-        ok = put > 0;
-        if (ok) done += (size_t)put;
-    }
-    ok = ok && fsync(descriptor) == 0;
-    int error = errno;
-    if (close(descriptor) != 0 && ok)
-    {
-        ok = false;
-        error = errno;
-    }
-    if (ok && rename(aside.c_str(), path) != 0)
-    {
-        ok = false;
-        error = errno;
-    }
-    if (!ok)
-    {
-        unlink(aside.c_str());
-        errno = error;
-    }
-    return ok;
+    return file_replace_whole(path, (int64_t)size, data);
 }
 
 bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_t version, uint32_t user_data,
