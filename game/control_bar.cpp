@@ -1,6 +1,7 @@
 // The control bar: the selection's orders and inventory buttons.
 #include "control_bar.h"
 
+#include <utility>
 #include <cstdio>
 #include <cstring>
 
@@ -60,9 +61,7 @@ static const control_bar_selection_procedures *replaced_selection = nullptr;
 const control_bar_selection_procedures *set_control_bar_selection_procedures(
     const control_bar_selection_procedures *procedures)
 {
-    const control_bar_selection_procedures *previous = replaced_selection;
-    replaced_selection = procedures;
-    return previous;
+    return std::exchange(replaced_selection, procedures);
 }
 
 static void give_order(int32_t button_type, bool shift)

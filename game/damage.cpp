@@ -3,6 +3,7 @@
 
 #include "damage.h"
 
+#include <utility>
 #include <algorithm>
 #include <vector>
 
@@ -22,9 +23,7 @@ static struct damage_globals
 
 const damage_reaction_procedures *set_damage_reaction_procedures(const damage_reaction_procedures *procedures)
 {
-    const damage_reaction_procedures *previous = damage_globals.test_reactions;
-    damage_globals.test_reactions = procedures;
-    return previous;
+    return std::exchange(damage_globals.test_reactions, procedures);
 }
 
 void initialize_damage_data(damage_data *data)

@@ -1,5 +1,6 @@
 #include "monster_actions.h"
 
+#include <utility>
 #include <cstdio>
 
 #include "cseries/log.h"
@@ -852,9 +853,7 @@ void install_monster_action_procedures(void)
 const monster_action_test_procedures *set_monster_action_test_procedures(
     const monster_action_test_procedures *procedures)
 {
-    const monster_action_test_procedures *previous = replaced_calls;
-    replaced_calls = procedures;
-    return previous;
+    return std::exchange(replaced_calls, procedures);
 }
 
 bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure)

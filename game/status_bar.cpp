@@ -2,6 +2,7 @@
 
 #include "status_bar.h"
 
+#include <utility>
 #include <cstdio>
 #include <cstring>
 
@@ -48,9 +49,7 @@ static const status_bar_selection_procedures *replaced_selection = nullptr;
 const status_bar_selection_procedures *set_status_bar_selection_procedures(
     const status_bar_selection_procedures *procedures)
 {
-    const status_bar_selection_procedures *previous = replaced_selection;
-    replaced_selection = procedures;
-    return previous;
+    return std::exchange(replaced_selection, procedures);
 }
 
 static bool selection_has_changed(void)

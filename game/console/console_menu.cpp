@@ -1,6 +1,7 @@
 // The console's menu line.
 #include "console/console_menu.h"
 
+#include <utility>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,9 +43,7 @@ static const console_menu_selection_procedures *replaced_selection = nullptr;
 const console_menu_selection_procedures *set_console_menu_selection_procedures(
     const console_menu_selection_procedures *procedures)
 {
-    const console_menu_selection_procedures *previous = replaced_selection;
-    replaced_selection = procedures;
-    return previous;
+    return std::exchange(replaced_selection, procedures);
 }
 
 static bool get_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)

@@ -431,10 +431,15 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
     return true;
 }
 
-bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
+// The tags made from each of `sources` by `make_one`, through the cross-process
+// cache keyed by `title`, the tool and every source: made once, under the
+// cache's lock, and read back by every later caller.
+static bool make_cached_tags_from_sources(const std::string &tool, const char *title,
+                                          const std::vector<fs::path> &sources,
+                                          const std::function<bool(const fs::path &, std::vector<test_tag> *)> &make_one,
+                                          std::vector<test_tag> *tags)
 {
-    const std::vector<fs::path> sources = text_sources(fs::path(source_tree_path("data")) / "strings" / "stli");
-    std::string key = "string list tags\n";
+    std::string key = std::string(title) + "\n";
     add_file_to_key(tool, &key);
     for (const fs::path &source : sources) add_file_to_key(source, &key);
     const fs::path cached = cache_path(tool, key);
@@ -443,16 +448,24 @@ bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
     if (read_cached_tags(cached, key, tags)) return true;
     std::vector<test_tag> made;
     for (const fs::path &source : sources)
-    {
-        const std::string subgroup = source.stem().string();
-        if (!make_tag(tool, "strings demo_out.tag --group stli --subgroup '" + subgroup + "' --name '" + subgroup +
-                                "' '" + source.string() + "'",
-                      &made))
-            return false;
-    }
+        if (!make_one(source, &made)) return false;
     write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
     return true;
+}
+
+bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const auto make_one = [&tool](const fs::path &source, std::vector<test_tag> *made) {
+        const std::string subgroup = source.stem().string();
+        return make_tag(tool,
+                        "strings demo_out.tag --group stli --subgroup '" + subgroup + "' --name '" + subgroup + "' '" +
+                            source.string() + "'",
+                        made);
+    };
+    return make_cached_tags_from_sources(tool, "string list tags",
+                                         text_sources(fs::path(source_tree_path("data")) / "strings" / "stli"),
+                                         make_one, tags);
 }
 
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags)
@@ -470,29 +483,18 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
 
 bool make_test_dialog_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
-    const fs::path folder = fs::path(source_tree_path("tests/data/interface/dialogs"));
-    std::string key = "test dialog tags\n";
-    add_file_to_key(tool, &key);
-    const std::vector<fs::path> sources = text_sources(folder);
-    for (const fs::path &source : sources) add_file_to_key(source, &key);
-    const fs::path cached = cache_path(tool, key);
-    if (read_cached_tags(cached, key, tags)) return true;
-    const cache_lock lock(cached);
-    if (read_cached_tags(cached, key, tags)) return true;
-    std::vector<test_tag> made;
-    for (const fs::path &source : sources)
-    {
+    const auto make_one = [&tool](const fs::path &source, std::vector<test_tag> *made) {
         const std::string subgroup = source.stem().string();
         std::error_code error;
         fs::remove("demo_ditl.tag", error);
         const std::string arguments = "dialog demo_out.tag --ditl demo_ditl.tag --subgroup " + subgroup + " --name " +
                                       subgroup + " '" + source.string() + "'";
-        if (!make_tag(tool, arguments, &made)) return false;
-        if (fs::exists("demo_ditl.tag") && !take_made_tag("demo_ditl.tag", arguments, &made)) return false;
-    }
-    write_cached_tags(cached, key, made);
-    tags->insert(tags->end(), made.begin(), made.end());
-    return true;
+        if (!make_tag(tool, arguments, made)) return false;
+        return !fs::exists("demo_ditl.tag") || take_made_tag("demo_ditl.tag", arguments, made);
+    };
+    return make_cached_tags_from_sources(tool, "test dialog tags",
+                                         text_sources(fs::path(source_tree_path("tests/data/interface/dialogs"))),
+                                         make_one, tags);
 }
 
 // The demo's dialog elements source without the last frame line of the
