@@ -50,10 +50,12 @@ check-thread:
 check-release: demo-data
 	./scripts/check_release.sh $(BUILD)/release/bin
 
-# Seconds of fuzzing shared by all targets: FUZZ_TOTAL_SECONDS in `make test`,
-# FUZZ_LONG_SECONDS in `make fuzz`.
+# Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
+# target runs FUZZ_SECONDS_EACH seconds, FUZZ_JOBS at a time, and the figures
+# per target are kept in $(BUILD)/fuzz/report.txt.
 FUZZ_TOTAL_SECONDS ?= 45
-FUZZ_LONG_SECONDS ?= 3600
+FUZZ_SECONDS_EACH ?= 600
+FUZZ_JOBS ?= $(JOBS)
 fuzz-build:
 	cmake -S . -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1
@@ -63,7 +65,8 @@ check-fuzz: fuzz-build
 	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
 
 fuzz: deps fuzz-build
-	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_LONG_SECONDS)
+	FUZZ_SECONDS_EACH=$(FUZZ_SECONDS_EACH) FUZZ_JOBS=$(FUZZ_JOBS) FUZZ_REPORT=$(BUILD)/fuzz/report.txt \
+	    ./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz
 
 bench: deps
 	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=ON \
