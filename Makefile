@@ -51,7 +51,7 @@ check-release: demo-data
 	./scripts/check_release.sh $(BUILD)/release/bin
 
 # Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
-# target runs FUZZ_SECONDS_EACH seconds, FUZZ_JOBS at a time, and the figures
+# target runs FUZZ_SECONDS_EACH seconds of processor time, FUZZ_JOBS at a time, and the figures
 # per target are kept in $(BUILD)/fuzz/report.txt.
 FUZZ_TOTAL_SECONDS ?= 45
 FUZZ_SECONDS_EACH ?= 600
