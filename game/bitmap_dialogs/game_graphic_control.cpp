@@ -32,6 +32,11 @@ static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 static const rgb_color warning_color = {0xFFFF, 0, 0, 0};
 static const rgb_color black_color = {0, 0, 0, 0};
 
+enum
+{
+    MAXIMUM_FORMAT_FIELD_WIDTH = 255, // wider than any description line
+};
+
 static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, game_graphic_control_handler);
@@ -43,8 +48,22 @@ static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
     return data;
 }
 
+// Skips a field width or precision; false when it is wider than any line,
+// which would only cost time (a width of 2^31 pads for many seconds).
+static bool skip_format_number(const char **p)
+{
+    int32_t value = 0;
+    for (; **p >= '0' && **p <= '9'; ++*p)
+    {
+        value = value * 10 + (**p - '0');
+        if (value > MAXIMUM_FORMAT_FIELD_WIDTH) return false;
+    }
+    return true;
+}
+
 // The conversions of a printf format in order ('s', 'd', ...), or false for
-// one this checker does not know (length modifiers, '*', '$', 'n' ...).
+// one this checker does not know (length modifiers, '*', '$', 'n' ...) or a
+// width or precision wider than a line.
 static bool format_conversions(const char *format, char *conversions, int32_t size)
 {
     int32_t count = 0;
@@ -54,11 +73,11 @@ static bool format_conversions(const char *format, char *conversions, int32_t si
         ++p;
         if (*p == '%') continue;
         while (*p && strchr("-+ #0", *p)) ++p;
-        while (*p >= '0' && *p <= '9') ++p;
+        if (!skip_format_number(&p)) return false;
         if (*p == '.')
         {
             ++p;
-            while (*p >= '0' && *p <= '9') ++p;
+            if (!skip_format_number(&p)) return false;
         }
         if (*p != 's' && *p != 'd') return false;
         if (count + 1 >= size) return false;

@@ -482,8 +482,14 @@ TEST_F(game_controls, game_description_shows_hostile_formats_as_plain_text)
     char line[16];
     EXPECT_TRUE(format_checked_line(line, (int32_t)sizeof(line), "%-5d|%%", "d", 42));
     EXPECT_STREQ(line, "42   |%");
-    EXPECT_FALSE(format_checked_line(line, (int32_t)sizeof(line), "%*d", "d", 42));
-    EXPECT_STREQ(line, "%*d");
+    // A star, or a width or precision wider than any line (which would pad
+    // for seconds), is shown as it stands.
+    for (const char *format : {"%*d", "%2147483647d", "%.99999s|", "%256d"})
+    {
+        EXPECT_FALSE(format_checked_line(line, (int32_t)sizeof(line), format, format[strlen(format) - 1] == 'd' ? "d" : "s", 42)) << format;
+        EXPECT_EQ(strncmp(line, format, sizeof(line) - 1), 0) << format;
+    }
+    EXPECT_TRUE(format_checked_line(line, (int32_t)sizeof(line), "%255d", "d", 42));
     EXPECT_TRUE(format_checked_line(line, 6, "%s", "s", "a long name"));
     EXPECT_STREQ(line, "a lon");
 }
