@@ -12,6 +12,7 @@
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "input/input_controller_sdl.h"
+#include "platform_events.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
@@ -397,6 +398,7 @@ void restore_world_device(void)
 {
     if (!screen_globals.initialized) return;
     if (screen_globals.screen && !is_windowed_now()) sdl()->wm_toggle_fullscreen(screen_globals.screen);
+    if (sdl() == &real_procedures) release_hidden_cursor();
     screen_globals.screen = nullptr;
     if (screen_globals.icon) sdl()->free_surface(screen_globals.icon);
     screen_globals.icon = nullptr;

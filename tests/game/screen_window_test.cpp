@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <unistd.h>
 
 #include "support/expected_assertions.h"
@@ -22,6 +23,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "input/input_controller_sdl.h"
+#include "platform_events.h"
 #include "screen.h"
 #include "screen_sdl.h"
 #include "screen_setup.h"
@@ -189,6 +191,37 @@ TEST_P(screen_window_on_desktop, each_mode_change_places_the_whole_window_on_the
 }
 
 INSTANTIATE_TEST_SUITE_P(desktops, screen_window_on_desktop, ::testing::Values("1024x768x24", "1280x1024x24"));
+
+// Full screen grabs the input; a film hides an idle pointer.  The pointer,
+// hidden, still reports where it is, so a move shows it again and a click
+// lands under it (SDL's own hiding would freeze its position).
+TEST_F(screen_window, a_hidden_pointer_in_full_screen_still_reports_where_it_moves)
+{
+    initialize_screen();
+    game_->type = _game_type_replay;
+    set_screen_parameters_for_new_state(_game_state_running);
+    ASSERT_FALSE(is_windowed_now());
+    initialize_input_device();
+    hide_cursor();
+    int16_t x = -1, y = -1;
+    for (const auto &to : {std::pair{300, 200}, std::pair{970, 22}})
+    {
+        run("DISPLAY=" + server.display + " xdotool mousemove " + std::to_string(to.first) + " " +
+            std::to_string(to.second) + " 2>&1");
+        for (int i = 0; i < 50 && (x != to.first || y != to.second); ++i)
+        {
+            SDL_Event event;
+            while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
+            get_mouse_position(&x, &y);
+            usleep(20000);
+        }
+        EXPECT_EQ(x, to.first);
+        EXPECT_EQ(y, to.second);
+    }
+    show_cursor();
+    set_screen_parameters_for_new_state(_game_state_displaying_main_menu);
+    game_->type = _game_type_local;
+}
 
 // Real X wheel events (buttons 4 and 5 over the window) reach the input
 // layer as notches: up is -40 a notch, down +40, as the camera reads them.
