@@ -1,6 +1,9 @@
 // The main menu.
 #include "main_menu.h"
 
+#include <cstdio>
+
+
 #include "cseries/log.h"
 #include "tag_files/plugins.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
@@ -20,9 +23,17 @@ enum
     _interface_title_font = 5, // the interface definition's largest font
 };
 
+enum
+{
+    MAIN_MENU_NOTICE_SIZE = 128,
+};
+
 static struct main_menu_globals
 {
     dialog_data *dialog;
+    // What the notice line says: kept while the menu is closed, since a
+    // choice of a state that is not built leaves the menu and comes back.
+    char notice[MAIN_MENU_NOTICE_SIZE];
 } main_menu_globals;
 
 // The state each button asks for; NONE for a choice that is no state of the
@@ -32,14 +43,28 @@ static const struct
     int16_t item;
     int16_t state;
     const char *name;
+    const char *title; // as the button shows it
 } main_menu_choices[] = {
-    {_main_menu_new_game_item, _game_state_new_game, "new game"},
-    {_main_menu_network_game_item, _game_state_network_setup, "network game"},
-    {_main_menu_films_item, NONE, "films"},
-    {_main_menu_load_game_item, NONE, "load game"},
-    {_main_menu_preferences_item, _game_state_preferences, "preferences"},
-    {_main_menu_quit_item, _game_state_quit, "quit"},
+    {_main_menu_new_game_item, _game_state_new_game, "new game", "New Game"},
+    {_main_menu_network_game_item, _game_state_network_setup, "network game", "Network Game"},
+    {_main_menu_films_item, NONE, "films", "Films"},
+    {_main_menu_load_game_item, NONE, "load game", "Load Game"},
+    {_main_menu_preferences_item, _game_state_preferences, "preferences", "Preferences"},
+    {_main_menu_quit_item, _game_state_quit, "quit", "Quit"},
 };
+
+static bool has_notice_line(const dialog_data *dialog)
+{
+    static const dialog_item_requirement line[] = {{_main_menu_notice_item, STATIC_TEXT_CONTROL_TAG}};
+    return dialog && dialog_has_items(dialog, line, 1);
+}
+
+// The notice line shows the menu's notice (nothing for a menu tag without the line).
+static void show_notice(void)
+{
+    if (has_notice_line(main_menu_globals.dialog))
+        set_bitmap_dialog_static_item_text(main_menu_globals.dialog, _main_menu_notice_item, main_menu_globals.notice);
+}
 
 static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data *action)
 {
@@ -48,6 +73,15 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
     for (const auto &choice : main_menu_choices)
     {
         if (choice.item != item_id) continue;
+        // A choice whose screen is not built yet says so where the player
+        // looks, not only in the log.
+        const bool built = choice.state == _game_state_quit ||
+                           (choice.state != NONE && get_game_state_entry_procedure((game_state)choice.state));
+        main_menu_globals.notice[0] = 0;
+        if (!built)
+            snprintf(main_menu_globals.notice, sizeof(main_menu_globals.notice), "%s: not built yet.",
+                     choice.title);
+        show_notice();
         if (choice.state == NONE)
             log_message(nullptr, -1, "the %s dialog is not built yet: the main menu stays", choice.name);
         else
@@ -115,6 +149,11 @@ void enter_main_menu(void)
                                                _draw_string_shadow_flag);
     set_dialog_cancel_item(dialog, _main_menu_quit_item);
     main_menu_globals.dialog = dialog;
+    if (has_notice_line(dialog))
+        set_dialog_static_item_text_appearance(dialog, _main_menu_notice_item, -1, -1, &title_color,
+                                               _draw_string_center_horizontal_flag |
+                                                   _draw_string_center_vertical_flag | _draw_string_shadow_flag);
+    show_notice();
 }
 
 void close_main_menu_dialog(void)

@@ -32,7 +32,8 @@ enum main_menu_item
     _main_menu_load_game_item,
     _main_menu_preferences_item,
     _main_menu_quit_item,
-    NUMBER_OF_MAIN_MENU_ITEMS = _main_menu_quit_item
+    _main_menu_notice_item, // a line under the buttons: a choice that leads nowhere yet says so
+    NUMBER_OF_MAIN_MENU_ITEMS = _main_menu_notice_item
 };
 
 // The items of the plug-in question.

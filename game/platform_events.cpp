@@ -53,12 +53,48 @@ void platform_specific_update(bool limit)
     }
 }
 
+// SDL reads the mouse relatively while the input is grabbed (full screen)
+// and the pointer is hidden with SDL_ShowCursor: the pointer's position then
+// stays where it was, so a click after a move lands there rather than under
+// the pointer, and the move never shows the pointer again.  An empty cursor
+// hides the pointer and keeps positions absolute.  It lives only while the
+// pointer is hidden, so no cursor outlives the video system.
+static struct platform_events_globals
+{
+    SDL_Cursor *empty_cursor;   // while hidden
+    SDL_Cursor *default_cursor; // SDL's own, put back when shown
+} platform_events_globals;
+
+void release_hidden_cursor(void)
+{
+    if (!platform_events_globals.empty_cursor) return;
+    SDL_SetCursor(platform_events_globals.default_cursor);
+    SDL_FreeCursor(platform_events_globals.empty_cursor);
+    platform_events_globals.empty_cursor = nullptr;
+    platform_events_globals.default_cursor = nullptr;
+}
+
 void show_cursor(void)
 {
+    release_hidden_cursor();
     SDL_ShowCursor(SDL_ENABLE);
 }
 
 void hide_cursor(void)
 {
+    if (!platform_events_globals.empty_cursor && SDL_WasInit(SDL_INIT_VIDEO))
+    {
+        static Uint8 empty[8] = {0}; // 8 x 8, every pixel transparent
+        SDL_Cursor *current = SDL_GetCursor();
+        SDL_Cursor *cursor = current ? SDL_CreateCursor(empty, empty, 8, 8, 0, 0) : nullptr;
+        if (cursor)
+        {
+            platform_events_globals.default_cursor = current;
+            platform_events_globals.empty_cursor = cursor;
+            SDL_SetCursor(cursor);
+            return;
+        }
+    }
+    if (platform_events_globals.empty_cursor) return;
     SDL_ShowCursor(SDL_DISABLE);
 }

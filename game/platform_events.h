@@ -44,6 +44,10 @@ const char *event_consumer_name(event_consumer consumer);
 // while the video system is not initialised (the limiter still runs).
 void platform_specific_update(bool limit);
 
-// Shows or hides the window system's pointer.
+// Shows or hides the window system's pointer.  Hidden, the pointer is an
+// empty cursor (SDL's own hiding would turn a grabbed mouse relative and
+// freeze the pointer's position); release_hidden_cursor frees it before the
+// video system ends.
 void show_cursor(void);
 void hide_cursor(void);
+void release_hidden_cursor(void);

@@ -1145,12 +1145,14 @@ static bool begin_from_path(const char *path, new_game_data *data, tag group, co
     tag_file_info info;
     if (tag_index == NONE || !tag_file_info_get(tag_index, &info))
     {
-        log_message(__FILE__, __LINE__, "the %s '%s' cannot be opened", what, path ? path : "");
+        ERROR_MESSAGE(_error_file_open, "the %s '%s' cannot be opened (missing, unreadable or not a tag file)", what,
+                      path ? path : "");
         return false;
     }
     if (info.group_tag != group)
     {
-        log_message(__FILE__, __LINE__, "'%s' is no %s (group '%s')", path, what, tag_to_string(info.group_tag));
+        ERROR_MESSAGE(_error_data_mismatch, "'%s' is no %s (its tag group is '%s')", path, what,
+                      tag_to_string(info.group_tag));
         return false;
     }
     recording_globals->starting_from_path = true;

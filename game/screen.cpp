@@ -687,16 +687,10 @@ static void observer_destination_frame(rectangle2d *frame)
     else *frame = {0, 0, 480, 640};
 }
 
-// No control is bound to F2 by default.
-static const int16_t FRAME_RATE_DISPLAY_KEY = _key_f2;
-
-// The screen's consumer, while the world is shown: the frame-rate key toggles
-// the read-out (held down, it does not flicker), and the pointer is made
+// The screen's consumer, while the world is shown: the pointer is made
 // relative to the view's frame.
 static bool pointer_to_view(action_data *action)
 {
-    if (action->key_code == FRAME_RATE_DISPLAY_KEY && !test_action_flag(action, _key_repeat_bit))
-        toggle_fps_display();
     if (!active_screen.screen_initialized) return false;
     rectangle2d frame;
     calculate_destination_frame(&frame);

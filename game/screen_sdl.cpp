@@ -12,6 +12,7 @@
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "input/input_controller_sdl.h"
+#include "platform_events.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
@@ -95,6 +96,27 @@ static bool real_set_x11_window_properties(const long *icon_property, int32_t ic
     return x11_property_error == 0;
 }
 
+// SDL asks the window manager for full screen and leaves the window where
+// the last mode had it; on a desktop without a window manager nobody moves
+// it, so a window that grows keeps its old corner and hangs off the screen.
+static bool real_place_x11_window(int32_t x, int32_t y)
+{
+    SDL_SysWMinfo info;
+    memset(&info, 0, sizeof(info));
+    info.version.major = 1;
+    info.version.minor = 2;
+    info.version.patch = 14;
+    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11) return false;
+    Display *display = info.info.x11.display;
+    const Window window = info.info.x11.wmwindow ? info.info.x11.wmwindow : info.info.x11.window;
+    if (!display || !window) return false;
+    if (info.info.x11.lock_func) info.info.x11.lock_func();
+    XMoveWindow(display, window, x, y);
+    XSync(display, False);
+    if (info.info.x11.unlock_func) info.info.x11.unlock_func();
+    return true;
+}
+
 static const sdl_video_procedures real_procedures = {
     SDL_Init,           SDL_Quit,
     SDL_GetError,       SDL_GetVideoInfo,
@@ -103,7 +125,7 @@ static const sdl_video_procedures real_procedures = {
     SDL_LockSurface,    SDL_UnlockSurface,
     SDL_UpdateRect,     SDL_WM_SetIcon,
     SDL_WM_SetCaption,  SDL_WM_ToggleFullScreen,
-    real_set_x11_window_properties,
+    real_set_x11_window_properties, real_place_x11_window,
 };
 
 const sdl_video_procedures *real_sdl_video_procedures(void) { return &real_procedures; }
@@ -276,6 +298,23 @@ static bool windowed_preference(void)
     return active_screen.prefs && (active_screen.prefs->flags & _screen_pref_windowed_flag);
 }
 
+// Full screen covers the desktop from its corner; a window is centred on
+// the desktop (as the start-up's SDL_VIDEO_CENTERED asks of every mode), and
+// a window larger than the desktop starts at its corner.
+static void place_window(int32_t width, int32_t height, bool windowed)
+{
+    if (!sdl()->place_x11_window) return;
+    int32_t x = 0, y = 0;
+    if (windowed)
+    {
+        x = (screen_globals.desktop_width - width) / 2;
+        y = (screen_globals.desktop_height - height) / 2;
+        if (x < 0) x = 0;
+        if (y < 0) y = 0;
+    }
+    sdl()->place_x11_window(x, y);
+}
+
 static void set_window_properties(void)
 {
     sdl()->wm_set_caption(SCREEN_WINDOW_CAPTION, nullptr);
@@ -302,6 +341,7 @@ static SDL_Surface *open_video_mode(int32_t width, int32_t height, int32_t depth
     if (!windowed) set_sdl_grab_mode(true); // full screen keeps the pointer; a window keeps its mode
     set_window_properties();
     screen_globals.screen = surface;
+    place_window(width, height, windowed);
     return surface;
 }
 
@@ -346,6 +386,7 @@ void toggle_windowed_mode(bool update_prefs)
     if (!screen_globals.screen) return;
     sdl()->wm_toggle_fullscreen(screen_globals.screen);
     if (active_screen.in_game == 0) screen_globals.main_menu_fullscreen = !is_windowed_now();
+    place_window(screen_globals.screen->w, screen_globals.screen->h, is_windowed_now());
 }
 
 void set_sdl_windowed_mode(bool windowed)
@@ -357,6 +398,7 @@ void restore_world_device(void)
 {
     if (!screen_globals.initialized) return;
     if (screen_globals.screen && !is_windowed_now()) sdl()->wm_toggle_fullscreen(screen_globals.screen);
+    if (sdl() == &real_procedures) release_hidden_cursor();
     screen_globals.screen = nullptr;
     if (screen_globals.icon) sdl()->free_surface(screen_globals.icon);
     screen_globals.icon = nullptr;

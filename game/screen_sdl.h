@@ -36,6 +36,9 @@ struct sdl_video_procedures
     int (*wm_toggle_fullscreen)(SDL_Surface *surface);
     // Sets the X11 window properties; false when the window system is not X11.
     bool (*set_x11_window_properties)(const long *icon_property, int32_t icon_property_count);
+    // Moves the window's top-left corner to (x, y) of the desktop; false when
+    // the window system is not X11.
+    bool (*place_x11_window)(int32_t x, int32_t y);
 };
 
 // The real SDL calls.

@@ -2,6 +2,7 @@
 
 #include "screen_setup.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -194,6 +195,9 @@ void query_for_screen_devices(void)
     if (screen_setup_globals.device_count == 0)
     {
         log_message(nullptr, -1, "No valid screen devices were found!");
+        // The program ends here: a player who started it from a terminal
+        // (with no X display, say) learns why there, not only in the log.
+        fprintf(stderr, "vesk: no screen device was found (is there an X display?)\n");
         exit(-1);
     }
     sort_screen_devices();

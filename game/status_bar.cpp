@@ -224,6 +224,19 @@ static void stretch_status_bar_items(void)
     }
 }
 
+// The scoring the game plays, which the map may have changed after the bar
+// was made (a map that does not offer the set-up's scoring plays another)
+// and a script may change during the game.
+static void set_scoring_texts(void)
+{
+    char scoring[512];
+    snprintf(scoring, sizeof(scoring), "%s  (%s)", get_game_scoring_string(), difficulty_name());
+    set_text(_status_bar_scoring_text, scoring, 2, _draw_string_shadow_flag);
+    set_text(_status_bar_rules_text, get_game_rules_string(), 3,
+             _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
+    status_bar.shown_scoring = game_->scoring;
+}
+
 void initialize_status_bar_dialog(void)
 {
     dialog_data *dialog = status_bar.status_bar;
@@ -262,11 +275,7 @@ void initialize_status_bar_dialog(void)
         set_item_visible(_status_bar_sketch_mode_button, false);
     }
 
-    char scoring[512];
-    snprintf(scoring, sizeof(scoring), "%s  (%s)", get_game_scoring_string(), difficulty_name());
-    set_text(_status_bar_scoring_text, scoring, 2, _draw_string_shadow_flag);
-    set_text(_status_bar_rules_text, get_game_rules_string(), 3,
-             _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
+    set_scoring_texts();
     set_text(_status_bar_description_text, nullptr, 1,
              _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
 
@@ -401,8 +410,12 @@ void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action
     switch (item_id)
     {
     case _status_bar_quit_button:
-        ingame_dialog(quit_dialog(),
-                      button_state(item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
+        // Without the quit dialog (which pauses while it is open) the button
+        // pauses the game itself: down is paused.
+        if (quit_dialog())
+            ingame_dialog(quit_dialog(), button_state(item_id) > 0 ? _ingame_dialog_open : _ingame_dialog_close);
+        else
+            pause_game(button_state(item_id) > 0);
         break;
     case _status_bar_unit_status: selection_click(_status_bar_rename_selection); break;
     case _status_bar_portrait_button: selection_click(_status_bar_point_observer_at_selection); break;
@@ -448,6 +461,7 @@ void update_status_bar(void)
         status_bar.map_initially_opened = true;
     }
 
+    if (status_bar.shown_scoring != game_->scoring) set_scoring_texts();
     // Asked even when an update is forced: asking clears the selection's dirty marks.
     const bool changed = selection_has_changed();
     if (!status_bar.force_update && !changed) return;

@@ -53,6 +53,7 @@
 #include "overhead_text.h"
 #include "console/console.h"
 #include "control_bar.h"
+#include "global_keys.h"
 #include "ingame_bars.h"
 #include "keybinding_dialogs.h"
 #include "saved_games.h"
@@ -167,6 +168,7 @@ void register_built_subsystems(void)
     register_console_hooks();
     register_control_bar_hooks();
     register_ingame_bar_hooks();
+    register_global_key_hooks();
     register_view_projection_corners_procedure(overhead_map_view_corners);
     register_keybinding_dialog_hooks();
     register_saved_games_hooks();

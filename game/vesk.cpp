@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -32,6 +34,7 @@ static const char OOS_CHECKER_FILMS_DIRECTORY[] = "oos_checker_films";
 enum
 {
     MAXIMUM_OOS_CHECKER_FILMS = 256,
+    MAXIMUM_COMMAND_LINE_FILM_PATH = 4096,
     // Local ticks handed to a film per pass while checking: the film's target
     // time moves this far, and the unbounded budget runs up to it.
     OOS_CHECK_TICKS_PER_PASS = 30 * 60,
@@ -46,6 +49,7 @@ static struct vesk_globals
     bool headless;
     bool assert_warning_given;
     bool playing_command_line_film;
+    char command_line_film[MAXIMUM_COMMAND_LINE_FILM_PATH]; // as the player named it, made whole
     bool without_single_instance_lock;
     int32_t exit_status;
     int32_t last_local_time;
@@ -53,6 +57,32 @@ static struct vesk_globals
     new_game_data next_game;
     new_game_data current_game;
 } vesk_globals;
+
+// ---- refusals a player reads --------------------------------------------------
+
+// A film started from the command line, and the out-of-sync check, run from a
+// terminal: what they refuse is written to standard error as well as the log,
+// so that an exit status of 1 never comes without a word.
+static void report_refusal(const char *format, ...)
+{
+    char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+    va_list arguments;
+    va_start(arguments, format);
+    if (vsnprintf(text, sizeof(text), format, arguments) < 0) text[0] = 0;
+    va_end(arguments);
+    log_message(nullptr, -1, "%s", text);
+    fprintf(stderr, "vesk: %s\n", text);
+    fflush(stderr);
+}
+
+// Why a step refused: the error it left pending, when none was pending
+// before it (the first pending error is the one kept); else `fallback`.
+static void refusal_reason(bool pending_before, char *reason, size_t size, const char *fallback)
+{
+    reason[0] = 0;
+    if (!pending_before) error_pending(nullptr, reason, size);
+    if (!reason[0]) strlcpy(reason, fallback, size);
+}
 
 // ---- start-up ----------------------------------------------------------------
 
@@ -222,9 +252,17 @@ static void enter_game_state(int16_t state)
     game_state_procedure entry = get_game_state_entry_procedure((game_state)state);
     if (state == _game_state_running)
     {
+        const bool pending_before = error_pending(nullptr, nullptr, 0);
         if (!initialize_vesk_for_new_map(&vesk_globals.next_game, vesk_globals.local_folder_disabled))
         {
-            if (vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
+            if (vesk_globals.playing_command_line_film)
+            {
+                vesk_globals.exit_status = 1;
+                char reason[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+                refusal_reason(pending_before, reason, sizeof(reason), "the log names the step that failed");
+                report_refusal("the film \"%s\" cannot be played: its map could not start: %s",
+                               vesk_globals.command_line_film, reason);
+            }
             set_game_state(_game_state_displaying_main_menu);
             return;
         }
@@ -277,8 +315,8 @@ bool game_world_is_shown(void)
 // ---- the main loop ---------------------------------------------------------------
 
 // A film that played to its end, or stopped on damage it could not read
-// (`failed`: an error is pending), returns to the main menu.
-static void end_finished_film(bool failed)
+// (`failed`: an error is pending, `reason` its text), returns to the main menu.
+static void end_finished_film(bool failed, const char *reason)
 {
     if (!vesk_globals.map_loaded || game_->type != _game_type_replay || game_->state != _game_state_running) return;
     replay_over_procedure replay_over = get_replay_over_procedure();
@@ -286,7 +324,12 @@ static void end_finished_film(bool failed)
     log_message(nullptr, -1, failed ? "the film stopped at tick %d: it could not be read further"
                                     : "the film ended at tick %d",
                 game_->game_time);
-    if (failed && vesk_globals.playing_command_line_film) vesk_globals.exit_status = 1;
+    if (failed && vesk_globals.playing_command_line_film)
+    {
+        vesk_globals.exit_status = 1;
+        report_refusal("the film \"%s\" stopped at tick %d: %s", vesk_globals.command_line_film, game_->game_time,
+                       reason);
+    }
     set_game_state(_game_state_displaying_main_menu);
 }
 
@@ -310,7 +353,7 @@ void update_everything(void)
 
     int32_t code;
     char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
-    end_finished_film(error_pending(&code, text, sizeof(text)));
+    end_finished_film(error_pending(&code, text, sizeof(text)), text);
     if (error_pending(&code, text, sizeof(text)))
     {
         report_pending_error_procedure report = get_report_pending_error_procedure();
@@ -497,16 +540,23 @@ void set_main_global_flags(uint32_t flags) { vesk_globals.main_flags = flags; }
 
 bool start_film_from_path(const char *path)
 {
+    strlcpy(vesk_globals.command_line_film, path, sizeof(vesk_globals.command_line_film));
     begin_film_from_path_procedure begin_film = get_begin_film_from_path_procedure();
     if (!begin_film)
     {
-        log_message(nullptr, -1, "cannot play the film '%s': film playback is not built yet", path);
+        report_refusal("the film \"%s\" cannot be played: film playback is not built yet", path);
         return false;
     }
     new_game_data data;
+    const bool pending_before = error_pending(nullptr, nullptr, 0);
     if (!begin_film(path, &data))
     {
-        log_message(nullptr, -1, "the film '%s' cannot be played", path);
+        char reason[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
+        refusal_reason(pending_before, reason, sizeof(reason), "the log names the fault");
+        if (strstr(reason, path)) // the reason names the film already
+            report_refusal("%s", reason);
+        else
+            report_refusal("the film \"%s\" cannot be played: %s", path, reason);
         return false;
     }
     set_next_game_data(&data);
@@ -536,14 +586,21 @@ static bool check_one_film(int32_t film)
     new_game_data data;
     char name[MAXIMUM_FILE_NAME] = "";
     clear_pending_error();
+    char reason[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
     if (!begin_film(film, &data, name, sizeof(name)))
     {
-        log_message(nullptr, -1, "out-of-sync check: film %d could not be started", film);
+        refusal_reason(false, reason, sizeof(reason), "the log names the fault");
+        report_refusal("out-of-sync check: film \"%s/%s\" cannot be played: %s", OOS_CHECKER_FILMS_DIRECTORY,
+                       name[0] ? name : "?", reason);
+        clear_pending_error();
         return false;
     }
     if (!initialize_vesk_for_new_map(&data, true))
     {
-        log_message(nullptr, -1, "out-of-sync check: the map of film \"%s\" could not start", name);
+        refusal_reason(false, reason, sizeof(reason), "the log names the step that failed");
+        report_refusal("out-of-sync check: film \"%s/%s\": its map could not start: %s", OOS_CHECKER_FILMS_DIRECTORY,
+                       name, reason);
+        clear_pending_error();
         return false;
     }
     game_->state = _game_state_running;
@@ -560,16 +617,18 @@ static bool check_one_film(int32_t film)
     }
     // A film that stopped on damage has reported it: not all of it was checked.
     int32_t code = _error_none;
-    char reason[MAXIMUM_LOG_MESSAGE_LENGTH + 1] = "";
+    reason[0] = 0;
     const bool damaged = error_pending(&code, reason, sizeof(reason));
     clear_pending_error();
     const bool in_step = finished && !damaged && !(game_->flags.load() & _game_is_out_of_sync_flag);
     if (damaged)
-        log_message(nullptr, -1, "out-of-sync check: film \"%s\": could not be read at tick %d (%s)", name,
-                    game_->game_time, reason);
+        report_refusal("out-of-sync check: film \"%s\": could not be read at tick %d (%s)", name, game_->game_time,
+                       reason);
+    else if (!in_step)
+        report_refusal("out-of-sync check: film \"%s\": %s at tick %d", name,
+                       !finished ? "stalled before its end" : "OUT OF SYNC", game_->game_time);
     else
-        log_message(nullptr, -1, "out-of-sync check: film \"%s\": %s at tick %d", name,
-                    !finished ? "stalled before its end" : (in_step ? "in step" : "OUT OF SYNC"), game_->game_time);
+        log_message(nullptr, -1, "out-of-sync check: film \"%s\": in step at tick %d", name, game_->game_time);
     dispose_vesk_from_old_map();
     return in_step;
 }
@@ -584,7 +643,8 @@ int32_t run_out_of_sync_check(void)
         count = find_films(films, MAXIMUM_OOS_CHECKER_FILMS);
         if (count < 0)
         {
-            log_message(nullptr, -1, "out-of-sync check: the folder \"%s\" cannot be read", OOS_CHECKER_FILMS_DIRECTORY);
+            report_refusal("out-of-sync check: the folder \"%s\" cannot be read, or holds films it cannot check",
+                           OOS_CHECKER_FILMS_DIRECTORY);
             return 1;
         }
         if (count > MAXIMUM_OOS_CHECKER_FILMS) count = MAXIMUM_OOS_CHECKER_FILMS;
@@ -594,8 +654,8 @@ int32_t run_out_of_sync_check(void)
         count = count_files_in_oos_checker_folder();
         if (count > 0)
         {
-            log_message(nullptr, -1, "out-of-sync check: %d files in \"%s\", but film playback is not built yet: nothing was checked",
-                        count, OOS_CHECKER_FILMS_DIRECTORY);
+            report_refusal("out-of-sync check: %d files in \"%s\", but film playback is not built yet: nothing was checked",
+                           count, OOS_CHECKER_FILMS_DIRECTORY);
             return 1;
         }
     }
@@ -610,6 +670,9 @@ int32_t run_out_of_sync_check(void)
     for (int32_t i = 0; i < count; ++i)
         if (!check_one_film(films[i])) ++failed;
     set_unbounded_game_ticks(false);
-    log_message(nullptr, -1, "out-of-sync check: %d films, %d in step, %d failed", count, count - failed, failed);
+    if (failed)
+        report_refusal("out-of-sync check: %d films, %d in step, %d failed", count, count - failed, failed);
+    else
+        log_message(nullptr, -1, "out-of-sync check: %d films, %d in step, %d failed", count, count - failed, failed);
     return failed ? 1 : 0;
 }

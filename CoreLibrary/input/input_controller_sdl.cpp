@@ -100,11 +100,15 @@ constexpr std::array<uint16_t, NUMBER_OF_SDL_KEY_SYMBOLS> build_reverse_keymap(v
     for (uint16_t &entry : table) entry = NO_INTERNAL_KEY_CODE;
     for (int32_t code = 0; code < NUMBER_OF_KEYBOARD_DEVICE_CODES; ++code)
         table[sdl_keymap[code]] = (uint16_t)code;
+    // A PC keyboard has Insert where the Help key sits: it is the Help key
+    // (which shows the key list), since PC keyboards have no key of that name.
+    table[SDLK_INSERT] = _key_help;
     return table;
 }
 constexpr std::array<uint16_t, NUMBER_OF_SDL_KEY_SYMBOLS> reverse_keymap = build_reverse_keymap();
 static_assert((int32_t)SDLK_LAST == (int32_t)NUMBER_OF_SDL_KEY_SYMBOLS);
 static_assert(reverse_keymap[SDLK_EQUALS] == _keypad_equals && reverse_keymap[SDLK_PLUS] == _key_plus);
+static_assert(reverse_keymap[SDLK_INSERT] == _key_help && reverse_keymap[SDLK_HELP] == _key_help);
 
 enum
 {

@@ -161,7 +161,9 @@ void build_left_handed_controls(void)
 void default_mouse_controls(mouse_control_data *mouse_controls)
 {
     memset(mouse_controls, 0, sizeof(*mouse_controls));
-    mouse_controls->flags = _mouse_control_enabled_flag;
+    // The factory sets bind the wheel to zooming (their control 3): the
+    // wheel's option says the same, so a new player's wheel zooms.
+    mouse_controls->flags = _mouse_control_enabled_flag | _mouse_control_wheel_zooms_flag;
     mouse_controls->encoded_horizontal_action = DEFAULT_ENCODED_HORIZONTAL_ACTION;
 }
 

@@ -422,18 +422,7 @@ void remove_keyboard_queue_task(void)
     release_input_devices();
 }
 
-// The global key of the input layer: Ctrl+G grabs or releases pointer and
-// keyboard.  A held G's repeats do not flip it back and forth.
-static bool handle_grab_key(action_data *action)
-{
-    if (action->key_code == _key_g && test_action_flag(action, _control_down_bit) &&
-        !test_action_flag(action, _key_repeat_bit))
-        toggle_sdl_grab_mode();
-    return false;
-}
-
 void register_keyboard_hooks(void)
 {
     register_event_consumer_procedure(_event_consumer_input, queue_input_event_if_necessary);
-    register_action_procedure(_action_global_keys, handle_grab_key);
 }

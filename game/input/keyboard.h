@@ -83,6 +83,6 @@ void publish_game_state_to_keyboard_task(int16_t state);
 typedef bool (*mouse_cursor_visible_procedure)(void);
 bool register_mouse_cursor_visible_procedure(mouse_cursor_visible_procedure procedure);
 
-// Fills the event pump's "input" consumer, the action queue's pointer
-// position and the global keys (Ctrl+G toggles the input grab).
+// Fills the event pump's "input" consumer and the action queue's pointer
+// position.  The global keys (Ctrl+G among them) are game/global_keys.h's.
 void register_keyboard_hooks(void);

@@ -38,6 +38,7 @@ struct state
     std::string caption;
     bool icon_set = false;
     int x11_calls = 0;
+    point2d window_corner = {-1, -1}; // where the window was last placed
     Uint32 extra_surface_flags = 0; // e.g. SDL_HWSURFACE, to make the screen lock
 
     // Owned storage.
@@ -141,10 +142,16 @@ inline bool set_x11_window_properties(const long *, int32_t)
     return false;
 }
 
+inline bool place_x11_window(int32_t x, int32_t y)
+{
+    current().window_corner = {(int16_t)x, (int16_t)y};
+    return false;
+}
+
 inline const sdl_video_procedures procedures = {
     init,          quit,           get_error,       get_video_info,        list_modes,   set_video_mode,
     create_rgb_surface, free_surface, lock_surface, unlock_surface,       update_rect,  wm_set_icon,
-    wm_set_caption, wm_toggle_fullscreen, set_x11_window_properties,
+    wm_set_caption, wm_toggle_fullscreen, set_x11_window_properties, place_x11_window,
 };
 
 // Forgets every surface and call and puts the fake in place of SDL.

@@ -160,11 +160,13 @@ TEST_P(observer_camera, shift_jumps_rungs_and_stops_zooming)
     EXPECT_EQ(get_game_preferences()->zoom_factor, 0);
 }
 
-TEST_P(observer_camera, a_wheel_notch_zooms_over_ten_records_or_one_with_shift)
+TEST_P(observer_camera, by_default_a_wheel_notch_zooms_over_ten_records_or_one_with_shift)
 {
-    mouse_control_data mouse = *get_mouse_controls();
-    mouse.flags |= _mouse_control_wheel_zooms_flag;
-    slam_current_settings(get_input_definition(), &mouse, 0);
+    // The factory mouse options: the wheel zooms.
+    input_definition definition;
+    mouse_control_data mouse;
+    revert_input_definition_to_default(&definition, &mouse, DEFAULT_SET_INDEX);
+    slam_current_settings(&definition, &mouse, DEFAULT_SET_INDEX);
     for (bool shift : {false, true})
     {
         int32_t zoom_out_records = 0;

@@ -380,21 +380,6 @@ TEST_F(screen, the_views_frame_leaves_the_bars_out_unless_they_are_drawn_over_it
     EXPECT_EQ(action.pointer.x, 100);
     EXPECT_EQ(action.pointer.y, 30);
 
-    // F2 toggles the frame-rate read-out; its repeats and other keys do not.
-    const struct
-    {
-        int16_t key;
-        bool repeat, shown_after;
-    } keys[] = {{_key_f2, false, true}, {_key_f2, true, true}, {_key_f3, false, true}, {_key_f2, false, false}};
-    for (const auto &k : keys)
-    {
-        action_data press = {};
-        press.key_code = k.key;
-        if (k.repeat) set_action_flag(&press, _key_repeat_bit);
-        get_action_procedure(_action_pointer_to_view)(&press);
-        EXPECT_EQ(frame_rate_samples.display_flags != 0, k.shown_after) << k.key << (k.repeat ? " repeated" : "");
-    }
-
     get_game_preferences()->flags |= _game_pref_use_transparency_flag;
     EXPECT_TRUE(gui_overlaps_screen_bitmap());
     calculate_destination_frame(&frame);

@@ -406,6 +406,15 @@ TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_rea
         get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
         EXPECT_NE(strstr(text, "  ("), nullptr) << text;
     }
+    // The map (or a script) changes the scoring after the bar was made: the
+    // next update names the scoring the game plays.
+    char text[256];
+    get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
+    EXPECT_EQ(strncmp(text, "Last Man on the Hill", 20), 0) << text;
+    game_->scoring = 0;
+    update_status_bar();
+    get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
+    EXPECT_EQ(strncmp(text, "Attrition  (", 12), 0) << text;
 
     fake.unit_selected = true;
     strcpy(fake.status.name, "Aldo");

@@ -181,6 +181,20 @@ bool compare_with_golden(const rgb_image &frame, const std::string &path, const 
     return false;
 }
 
+// The main menu's notice line (item 8) and the pixels of its gold letters.
+enum { NOTICE_ITEM = 8 };
+int notice_pixels(const rgb_image &frame, const menu_item &notice)
+{
+    int count = 0;
+    for (int y = notice.top; y < notice.bottom; ++y)
+        for (int x = notice.left; x < notice.right; ++x)
+        {
+            const uint8_t *p = &frame.rgb[3 * (y * frame.width + x)];
+            count += p[0] > 180 && p[1] > 150 && p[2] < 160;
+        }
+    return count;
+}
+
 // The last line vesk_shot printed: the screenshot's path.
 std::string shot_path(const std::string &output)
 {
@@ -204,11 +218,16 @@ TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_p
     const uint8_t sky[3] = {8, 14, 40}, panel[3] = {30, 34, 48}, banner[3] = {24, 20, 36};
     EXPECT_EQ(pixels_unlike(frame, 0, 0, 8, 8, sky), 0);
     const std::vector<menu_item> items = read_menu_items();
-    ASSERT_EQ(items.size(), 7u);
+    ASSERT_EQ(items.size(), 8u);
     for (const menu_item &item : items)
     {
         SCOPED_TRACE(item.code + " " + std::to_string(item.id));
         const int area = (item.right - item.left) * (item.bottom - item.top);
+        if (item.id == NOTICE_ITEM)
+        {
+            EXPECT_EQ(notice_pixels(frame, item), 0) << "the notice line is empty until a choice leads nowhere";
+            continue;
+        }
         if (item.code == "stat")
         {
             // The title's letters stand out from the banner.
@@ -240,6 +259,10 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_new_game_comes_back_to
               std::string::npos)
         << output;
     EXPECT_NE(output.find(".png\n"), std::string::npos) << "the menu came back and was shot: " << output;
+    // The menu says on the screen that the choice leads nowhere yet.
+    const std::vector<menu_item> items = read_menu_items();
+    ASSERT_EQ(items.size(), 8u);
+    EXPECT_GT(notice_pixels(decode_png(shot_path(output)), items[NOTICE_ITEM - 1]), 30);
     EXPECT_NE(read_whole_file("vesk_log.txt").find("the new game state is not built yet: back to the main menu"),
               std::string::npos);
 

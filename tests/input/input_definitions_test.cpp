@@ -83,7 +83,7 @@ TEST_F(input_definitions, defaults_are_written_as_golden_bytes_and_read_back_equ
     EXPECT_EQ(read_be16(b + 8 + 96 + 8 * 8 + 6), _control_rebindable_flag);
     // Set 1 moves the camera keys to the keypad.
     EXPECT_EQ(read_be16(b + 8 + 528 + 96 + 8 * 8 + 2), _keypad_8);
-    EXPECT_EQ(read_be32(b + 2648), (uint32_t)_mouse_control_enabled_flag);
+    EXPECT_EQ(read_be32(b + 2648), (uint32_t)(_mouse_control_enabled_flag | _mouse_control_wheel_zooms_flag));
     EXPECT_EQ(read_be16(b + 2648 + 8), 6);
 
     input_definition again[NUMBER_OF_INPUT_SETS];
@@ -133,6 +133,7 @@ TEST_F(input_definitions, bad_stored_controls_and_fields_are_repaired_from_the_d
     set.controls[0] = {_input_device_mouse, 12, _left_mouse_down_bit, 0};  // no such button
     set.controls[12] = {9, _key_a, _yaw_left_bit, 0x80};                   // no such device
     set.controls[13] = {_input_device_keyboard, _key_k, _yaw_right_bit, 0x80}; // the player's key stays
+    set.controls[34] = {_input_device_keyboard, 250, _pause_game_bit, 0x180};  // a global key on no key
     set.caps_lock_action = 7;
     set.flags |= 0x400;
     set.set_index = 40;
@@ -156,12 +157,13 @@ TEST_F(input_definitions, bad_stored_controls_and_fields_are_repaired_from_the_d
     EXPECT_EQ(current->controls[12].device, _input_device_keyboard);
     EXPECT_EQ(current->controls[12].code, _key_a);
     EXPECT_EQ(current->controls[13].code, _key_k);
+    EXPECT_EQ(current->controls[34].code, _key_escape) << "the pause key keeps its default";
     for (int32_t i = 0; i < NUMBER_OF_CONTROLS_PER_INPUT_DEFINITION; i++)
         EXPECT_EQ(current->controls[i].action_bit_flags, right[i].action_bit_flags) << i;
     EXPECT_EQ(current->caps_lock_action, _caps_lock_selection_boxes);
     EXPECT_EQ(current->flags, (uint32_t)_input_definition_valid_flag);
     EXPECT_EQ(current->name[MAXIMUM_INPUT_DEFINITION_NAME_LENGTH], 0);
-    EXPECT_EQ(get_mouse_controls()->flags, (uint32_t)_mouse_control_enabled_flag);
+    EXPECT_EQ(get_mouse_controls()->flags, (uint32_t)(_mouse_control_enabled_flag | _mouse_control_wheel_zooms_flag));
     EXPECT_EQ(get_mouse_controls()->encoded_horizontal_action, 6);
     EXPECT_NE(log_text().find("out-of-range values repaired"), std::string::npos);
 }

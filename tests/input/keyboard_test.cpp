@@ -15,6 +15,7 @@
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "global_keys.h"
 #include "input/action_queue.h"
 #include "input/input_controller_sdl.h"
 #include "input/input_definitions.h"
@@ -498,6 +499,7 @@ TEST_F(device_input, a_wheel_that_does_nothing_in_a_running_game_keeps_its_notch
 
 TEST_F(device_input, control_g_toggles_the_grab_once_per_press)
 {
+    register_global_key_hooks(); // the consumer of the global keys, Ctrl+G among them
     const bool initial = get_sdl_grab_mode();
     game_->state = _game_state_displaying_main_menu;
     send(key_event(true, SDLK_g, KMOD_LCTRL));

@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-bool own_x_server::start(std::string *why)
+bool own_x_server::start(std::string *why, const char *screen)
 {
     if (access("/usr/bin/Xvfb", X_OK) != 0)
     {
@@ -19,7 +19,7 @@ bool own_x_server::start(std::string *why)
     {
         close(pipe_ends[0]);
         const std::string fd = std::to_string(pipe_ends[1]);
-        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten",
               "tcp", "-noreset", (char *)nullptr);
         _exit(127);
     }

@@ -9,7 +9,8 @@ class own_x_server
 {
 public:
     // False with why in `why` when Xvfb is missing or does not start.
-    bool start(std::string *why);
+    // `screen` is Xvfb's screen: width x height x depth.
+    bool start(std::string *why, const char *screen = "1280x1024x24");
     void stop(void);
     ~own_x_server() { stop(); }
 
