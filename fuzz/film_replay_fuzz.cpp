@@ -1,0 +1,87 @@
+// Arbitrary bytes as the data of a film of a small map, replayed to its end as
+// `vesk_sim --film` replays it: the film gives the map, seed and players and
+// the game runs to the film's ending time, then must say whether the film
+// could be read to its end; a film left open (ending time 0) plays until its
+// last whole command, as the game's film playback plays it.  A refused film
+// must start nothing; a replayed one must run without reading outside a block
+// or a command.  Only the fuzz target bounds the run: a film ending later
+// than REPLAY_TICKS_LIMIT ticks is refused or set up but not run, so that
+// each input takes well under a second; the game's own checks are unchanged.
+//
+// VESK_FUZZ_SEED=FILE makes the target write the film of a 120-tick seeded
+// game of the small map to FILE before fuzzing: the seed corpus.
+
+#include "small_game.h"
+
+#include "game_records.h"
+#include "game_time.h"
+#include "recording.h"
+#include "recording_format.h"
+
+enum
+{
+    REPLAY_TICKS_LIMIT = 1200,
+};
+
+#define FUZZ_FILM_PATH "fuzz.film"
+
+static bool make_seed(void)
+{
+    if (!getenv("VESK_FUZZ_SEED")) return true;
+    char reason[512];
+    if (!start_simulation(nullptr, SMALL_GAME_MAP, 7, reason, sizeof(reason)) ||
+        !run_simulation(120, nullptr, 0, nullptr, nullptr))
+        return false;
+    stop_simulation();
+    if (!save_simulation_film("seed.film", reason, sizeof(reason))) return false;
+    write_seed_if_asked("seed.film");
+    remove("seed.film");
+    reset_small_game();
+    return true;
+}
+
+// Before the first input: making the demo data set takes a while.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    if (!set_up_small_game() || !make_seed()) abort();
+    leave_small_game();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > (1 << 18)) return 0;
+    enter_small_game();
+    if (!write_small_game_file(FUZZ_FILM_PATH, RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, data, size))
+    {
+        leave_small_game();
+        return 0;
+    }
+    // The ending time as the film's header gives it, read before anything runs.
+    const int32_t tag_index = tag_file_open_local_file(FUZZ_FILM_PATH);
+    recording_file_header header;
+    if (tag_index != NONE && read_recording_header(tag_index, &header) && header.recording_ending_time >= 0 &&
+        header.recording_ending_time <= REPLAY_TICKS_LIMIT)
+    {
+        reset_small_game(); // the film is read anew by the start
+        char reason[512];
+        int32_t ticks = 0;
+        if (start_simulation_from_film(nullptr, FUZZ_FILM_PATH, &ticks, reason, sizeof(reason)))
+        {
+            if (ticks != header.recording_ending_time) abort();
+            if (ticks > 0)
+                run_simulation(ticks, nullptr, 0, nullptr, nullptr);
+            else
+            {
+                // Open: to its last whole command, within the bound.
+                while (!replay_over() && game_->game_time < REPLAY_TICKS_LIMIT)
+                    if (!run_simulation(30, nullptr, 0, nullptr, nullptr)) break;
+            }
+            replay_failed();
+        }
+    }
+    reset_small_game();
+    remove(FUZZ_FILM_PATH);
+    leave_small_game();
+    return 0;
+}
