@@ -22,6 +22,7 @@
 
 #include "cseries/errors.h"
 #include "determinism_harness.h"
+#include "unit_orders.h"
 #include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
@@ -57,8 +58,8 @@ static void remove_small_game_directory(void)
 }
 
 // The demo data set, made once per build by the data tool beside the fuzz
-// targets ("<build>/bin/vesk_tags") with the demo data script, in
-// "<build>/fuzz/demo_data" (made aside and renamed into place, so that
+// targets ("<build>/bin/vesk_tags") with the demo data script and cut to the
+// small map, in "<build>/fuzz/demo_data" (made aside and renamed into place, so that
 // targets started together never read a half-made set).  Its path, empty
 // when it cannot be made.
 static std::string small_game_demo_data(void)
@@ -74,9 +75,18 @@ static std::string small_game_demo_data(void)
     const std::string root = std::filesystem::path(__FILE__).parent_path().parent_path().string();
     std::string aside = (programs / "demo_data.XXXXXX").string();
     if (!mkdtemp(aside.data())) return "";
-    const std::string command = "ln -s '" + tool + "' '" + aside + "/vesk_tags' && '" + root +
-                                "/scripts/build_demo_data.sh' '" + aside + "' >/dev/null && rm '" + aside +
-                                "/vesk_tags'";
+    // Every map start reads and checks the whole foundation and interface
+    // files: only the small map's landscape and mesh are kept of the maps,
+    // and of the interface what a headless game loads (its definition, the
+    // plain fonts, the small collections and string lists).
+    const std::string command =
+        "set -e; cd '" + aside + "'; ln -s '" + tool + "' vesk_tags; '" + root +
+        "/scripts/build_demo_data.sh' . >/dev/null; ./vesk_tags unpack tags/foundation1.tags all >/dev/null; "
+        "for f in all/*/*landscape* all/mesh/*; do case \"$f\" in *'golden shore'*) ;; *) rm -f \"$f\";; esac; done; "
+        "rm -rf all/dmap; ./vesk_tags pack tags/foundation1.tags --type foundation --name foundation1 all >/dev/null; "
+        "rm -rf all; ./vesk_tags unpack tags/interface.tags all >/dev/null; "
+        "rm -rf all/bina all/ditl all/font/*' '* all/*/mmnu all/*/baie all/*/'!cba' all/*/'!sba'; "
+        "./vesk_tags pack tags/interface.tags --type interface --name interface all >/dev/null; rm -rf all vesk_tags";
     std::error_code ignored;
     if (system(command.c_str()) != 0)
     {
@@ -138,14 +148,67 @@ static bool write_small_game_file(const char *path, tag group, int16_t version, 
     return fclose(file) == 0 && ok;
 }
 
-// Back to the state between maps, the store reopened (which closes the files
-// opened by path: the next run's file of the same name is read anew).
-static void reset_small_game(void)
+// Back to the state between maps, with the file at `path` gone from the
+// store and the disk.  A file opened by path stays open until the store is
+// reopened (a map start does that) and keeps the size it had when opened: a
+// start that failed before reopening it would leave the next input's file
+// read at this one's size, so it is deleted through the store.
+static void reset_small_game(const char *path)
 {
     stop_simulation();
     dispose_vesk_from_old_map();
-    initialize_vesk_for_new_map(nullptr, true);
+    const int32_t tag_index = tag_file_open_local_file(path);
+    if (tag_index == NONE || !tag_file_delete(tag_index)) remove(path);
     clear_pending_error();
+}
+
+// The seeded game a seed is made of: the small map, seed 7, with the three
+// warriors of player 0 given one order of every kind through the game's
+// command builders (so that the film holds commands), run `ticks` ticks.
+// False when it cannot start or run.
+static bool run_small_seed_game(int32_t ticks)
+{
+    static const char orders_text[] = "2 0 move 10,11,12 4096,3000 4600,3300\n"
+                                      "8 0 scatter 10,11\n"
+                                      "14 0 attack-ground 12 4096,3800\n"
+                                      "20 0 stop 10\n"
+                                      "26 0 guard 11\n"
+                                      "32 0 taunt 12\n"
+                                      "38 0 celebrate 10\n"
+                                      "44 0 special 11\n"
+                                      "50 0 retreat 12\n"
+                                      "56 0 attack 10 11\n"
+                                      "90 0 move 10,11,12 3000,2000\n";
+    FILE *file = fopen("seed.orders", "w");
+    if (!file || fputs(orders_text, file) < 0 || fclose(file) != 0) return false;
+    static std::vector<unit_order> orders;
+    char reason[512];
+    const bool read = read_unit_orders("seed.orders", &orders, reason, sizeof(reason));
+    remove("seed.orders");
+    if (!read || !start_simulation(nullptr, SMALL_GAME_MAP, 7, reason, sizeof(reason))) return false;
+    set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    const bool ran = run_simulation(ticks, nullptr, 0, nullptr, nullptr);
+    set_simulation_tick_procedure(nullptr, nullptr);
+    return ran;
+}
+
+// Adds "-entropic=0" to the fuzzer's flags unless an -entropic flag is given.
+// Every input starts a map, which reaches tens of thousands of features; the
+// entropic schedule's bookkeeping of each feature's frequency then costs more
+// than the input itself (a third of the executions).  libFuzzer reads its
+// flags after LLVMFuzzerInitialize, which may change them.
+static void use_plain_schedule(int *argc, char ***argv)
+{
+    for (int i = 1; i < *argc; ++i)
+        if (strncmp((*argv)[i], "-entropic=", 10) == 0) return;
+    static std::vector<char *> arguments;
+    static char flag[] = "-entropic=0";
+    arguments.assign(*argv, *argv + *argc);
+    // The flag goes before the corpus directories, with the other flags.
+    arguments.insert(arguments.begin() + 1, flag);
+    arguments.push_back(nullptr);
+    *argc += 1;
+    *argv = arguments.data();
 }
 
 // The tag data of the local tag file at `path` (after its header) when the
