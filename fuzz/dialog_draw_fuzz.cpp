@@ -6,7 +6,8 @@
 // and used without reading outside a record, a string or the bitmap, and
 // disposing must free every item.  The first byte picks inline texts or the
 // dialog string list of a small scratch store and which keys are pressed;
-// the rest is the tag.  Static texts are drawn with the tools' test font.
+// the rest is the tag.  The controls draw with the demo's art: its dialog
+// elements, fonts and interface, from the demo data set the data tool makes.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,21 +20,21 @@
 
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/dialogs_private.h"
-#include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_text.h"
 #include "bitmaps.h"
 #include "cseries/errors.h"
-#include "font_builder.h"
+#include "demo_data_set.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "input/action_queue.h"
+#include "interface_definitions.h"
 #include "register_vesk_controls.h"
 #include "screen.h"
+#include "shapes.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
 #define FUZZ_DIALOG_TAG FOUR_CHARACTER_CODE('f', 'u', 'z', 'd')
-#define FUZZ_FONT_TAG FOUR_CHARACTER_CODE('f', 'u', 'z', 'f')
 
 enum
 {
@@ -44,41 +45,49 @@ enum
 
 static void ignore_message_box(const char *) {}
 
-static char scratch_path[] = "/tmp/vesk_dialog_draw_fuzz_XXXXXX";
+static char scratch_path[] = "vesk_dialog_draw_XXXXXX";
 
 static struct fuzz_globals
 {
     int32_t string_list;
-    int16_t font;
     bitmap_data *bitmap;
-} fuzz_globals = {NONE, NONE, nullptr};
+    char scratch[4096]; // absolute
+} fuzz_globals = {NONE, nullptr, ""};
 
 static void remove_scratch_store(void)
 {
     dispose_tag_files();
     std::error_code ignored;
-    std::filesystem::remove_all(scratch_path, ignored);
+    if (fuzz_globals.scratch[0]) std::filesystem::remove_all(fuzz_globals.scratch, ignored);
 }
 
-static bool store_tag(tag group, const char *name, int16_t version, const void *bytes, int32_t size)
-{
-    int32_t index = tag_file_new(group, name, version);
-    return index != NONE && tag_file_write(&index, 0, size, bytes) && tag_file_commit(index);
-}
-
-// A scratch store with the test font and a dialog string list of a few rows;
-// the fuzzer's own directory is current again afterwards.
+// A store of the demo's tags (its whole interface file, with the dialog
+// elements and fonts the controls draw with) in a scratch directory, with a
+// dialog string list of the fuzz target's own in its local folder; the
+// fuzzer's own directory is current again afterwards.
 static bool make_store(void)
 {
-    char previous[4096];
-    if (!getcwd(previous, sizeof(previous)) || !mkdtemp(scratch_path)) return false;
+    const std::string demo = fuzz_demo_data_set();
+    char previous[2048];
+    if (demo.empty() || !getcwd(previous, sizeof(previous)) || !mkdtemp(scratch_path)) return false;
+    snprintf(fuzz_globals.scratch, sizeof(fuzz_globals.scratch), "%s/%s", previous, scratch_path);
     atexit(remove_scratch_store);
     if (chdir(scratch_path) != 0) return false;
     mkdir(TAG_FILES_FOLDER, 0755);
     mkdir(PLUGINS_FOLDER, 0755);
     mkdir(LOCAL_TAGS_FOLDER, 0755);
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(demo + "/tags", error))
+    {
+        const std::string name = entry.path().filename().string();
+        const std::filesystem::path source =
+            name == INTERFACE_TAG_FILE_NAME ? std::filesystem::path(demo + "/interface_whole.tags") : entry.path();
+        std::filesystem::create_symlink(source, std::filesystem::path(TAG_FILES_FOLDER) / name, error);
+    }
+    if (error) return false;
     initialize_tag_files();
     tag_files_open(0, nullptr, 0, -1, 0);
+    clear_pending_error();
     // Rows enough for the demo's dialogs, whose texts are in their lists.
     const char *rows[48];
     const char *texts[] = {"one", "", "three", "a longer row of the list, longer than most items are wide",
@@ -86,25 +95,21 @@ static bool make_store(void)
     for (size_t i = 0; i < 48; ++i) rows[i] = texts[i % 7];
     uint8_t list[2048];
     const int32_t list_size = encode_string_list_data(rows, 48, list, sizeof(list));
-    const std::vector<uint8_t> font = build_font_tag_data(make_test_font());
-    bool ok = list_size > 0 && store_tag(DIALOG_STRING_LIST_GROUP_TAG, "fuzd", STRING_LIST_VERSION, list, list_size) &&
-              store_tag(FONT_DEFINITION_GROUP_TAG, "fuzf", FONT_DEFINITION_VERSION_NUMBER, font.data(),
-                        (int32_t)font.size()) &&
-              initialize_font_definitions();
-    if (ok)
-    {
-        initialize_font_definitions_for_new_map();
-        fuzz_globals.font = (int16_t)font_tag_to_font_index(FUZZ_FONT_TAG);
-        fuzz_globals.string_list = dialog_string_list_tag_to_string_index(FUZZ_DIALOG_TAG);
-    }
-    return chdir(previous) == 0 && ok && fuzz_globals.font != NONE && fuzz_globals.string_list != NONE;
+    int32_t index = tag_file_new(DIALOG_STRING_LIST_GROUP_TAG, "fuzd", STRING_LIST_VERSION);
+    bool ok = list_size > 0 && index != NONE && tag_file_write(&index, 0, list_size, list) && tag_file_commit(index);
+    // The art as the game has it before any map: shapes, fonts, the interface.
+    register_shapes_hooks();
+    ok = ok && initialize_shapes();
+    if (ok) initialize_shapes_for_new_map();
+    ok = ok && initialize_font_definitions() && initialize_interface() && initialize_interface_without_map() &&
+         try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG) != NONE;
+    if (ok) fuzz_globals.string_list = dialog_string_list_tag_to_string_index(FUZZ_DIALOG_TAG);
+    return chdir(previous) == 0 && ok && fuzz_globals.string_list != NONE;
 }
 
 static bool set_up(void)
 {
     set_message_box_proc(ignore_message_box);
-    set_ignore_errors(true);
-    register_vesk_controls();
     // The screen the dialogs are laid out on, as a software screen of the 32-bit encoding.
     active_screen.screen_initialized = true;
     active_screen.rasterizer_code = _rasterizer_software;
@@ -113,7 +118,21 @@ static bool set_up(void)
     active_screen.width = SCREEN_WIDTH;
     active_screen.height = SCREEN_HEIGHT;
     fuzz_globals.bitmap = new_bitmap(SCREEN_WIDTH, SCREEN_HEIGHT, 0, _32bit_encoding, 0);
-    return fuzz_globals.bitmap && make_store();
+    if (!fuzz_globals.bitmap || !make_store()) return false;
+    register_vesk_controls();
+    set_ignore_errors(true);
+    return true;
+}
+
+// Before the first input: making the demo data set takes a while.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    if (!set_up())
+    {
+        fprintf(stderr, "the demo's art could not be loaded\n");
+        abort();
+    }
+    return 0;
 }
 
 static action_data pointer_action(int16_t x, int16_t y, bool down, bool click)
@@ -144,8 +163,6 @@ static bool still_open(const dialog_data *dialog) { return dialog_is_open(dialog
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool ready = set_up();
-    if (!ready) abort();
     if (size < 1 || size > (size_t)MAXIMUM_DIALOG_TAG_SIZE) return 0;
     const uint8_t control = data[0];
     const int32_t list = (control & 1) ? fuzz_globals.string_list : NONE;
@@ -171,8 +188,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
          item = item->next)
     {
         items.push_back({item->item_id, item->bounds});
-        if (item->handler == static_text_control_def_proc)
-            set_dialog_static_item_text_appearance(dialog, item->item_id, fuzz_globals.font, 0, nullptr, 0xFFFFFFFFu);
     }
     draw_dialog_into_bitmap(fuzz_globals.bitmap, dialog);
     rectangle2d bounds;

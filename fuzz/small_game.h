@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cseries/errors.h"
+#include "demo_data_set.h"
 #include "determinism_harness.h"
 #include "unit_orders.h"
 #include "tag_files/tag_file_formats.h"
@@ -40,71 +41,29 @@ static struct small_game_globals
 // directory is current, so that relative corpus paths work.  A finding
 // written while an input runs lands in the data directory, which a crash
 // leaves in place (inside the fuzzer's directory).
-static void enter_small_game(void)
+static inline void enter_small_game(void)
 {
     if (chdir(small_game_globals.data_directory) != 0) abort();
 }
 
-static void leave_small_game(void)
+static inline void leave_small_game(void)
 {
     if (chdir(small_game_globals.fuzzer_directory) != 0) abort();
 }
 
-static void remove_small_game_directory(void)
+static inline void remove_small_game_directory(void)
 {
     if (!small_game_globals.data_directory[0]) return;
     std::error_code ignored;
     std::filesystem::remove_all(small_game_globals.data_directory, ignored);
 }
 
-// The demo data set, made once per build by the data tool beside the fuzz
-// targets ("<build>/bin/vesk_tags") with the demo data script and cut to the
-// small map, in "<build>/fuzz/demo_data" (made aside and renamed into place, so that
-// targets started together never read a half-made set).  Its path, empty
-// when it cannot be made.
-static std::string small_game_demo_data(void)
-{
-    char exe[4096];
-    const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-    if (length <= 0) return "";
-    exe[length] = 0;
-    const std::filesystem::path programs = std::filesystem::path(exe).parent_path();
-    const std::string ready = (programs / "demo_data").string();
-    if (std::filesystem::exists(ready + "/tags/foundation1.tags")) return ready;
-    const std::string tool = (programs.parent_path() / "bin" / "vesk_tags").string();
-    const std::string root = std::filesystem::path(__FILE__).parent_path().parent_path().string();
-    std::string aside = (programs / "demo_data.XXXXXX").string();
-    if (!mkdtemp(aside.data())) return "";
-    // Every map start reads and checks the whole foundation and interface
-    // files: only the small map's landscape and mesh are kept of the maps,
-    // and of the interface what a headless game loads (its definition, the
-    // plain fonts, the small collections and string lists).
-    const std::string command =
-        "set -e; cd '" + aside + "'; ln -s '" + tool + "' vesk_tags; '" + root +
-        "/scripts/build_demo_data.sh' . >/dev/null; ./vesk_tags unpack tags/foundation1.tags all >/dev/null; "
-        "for f in all/*/*landscape* all/mesh/*; do case \"$f\" in *'golden shore'*) ;; *) rm -f \"$f\";; esac; done; "
-        "rm -rf all/dmap; ./vesk_tags pack tags/foundation1.tags --type foundation --name foundation1 all >/dev/null; "
-        "rm -rf all; ./vesk_tags unpack tags/interface.tags all >/dev/null; "
-        "rm -rf all/bina all/ditl all/font/*' '* all/*/mmnu all/*/baie all/*/'!cba' all/*/'!sba'; "
-        "./vesk_tags pack tags/interface.tags --type interface --name interface all >/dev/null; rm -rf all vesk_tags";
-    std::error_code ignored;
-    if (system(command.c_str()) != 0)
-    {
-        fprintf(stderr, "the demo data could not be made with %s\n", tool.c_str());
-        std::filesystem::remove_all(aside, ignored);
-        return "";
-    }
-    // Another target may have renamed its set into place first: then this one goes.
-    if (rename(aside.c_str(), ready.c_str()) != 0) std::filesystem::remove_all(aside, ignored);
-    return std::filesystem::exists(ready + "/tags/foundation1.tags") ? ready : "";
-}
-
 // Makes the data directory (its "tags" files links to the demo data set),
 // enters it and brings the game up headless there; the fuzzer's directory is
 // current again on success.  False when any step fails.
-static bool set_up_small_game(void)
+static inline bool set_up_small_game(void)
 {
-    const std::string demo = small_game_demo_data();
+    const std::string demo = fuzz_demo_data_set();
     if (demo.empty()) return false;
     if (!getcwd(small_game_globals.fuzzer_directory, sizeof(small_game_globals.fuzzer_directory) - 64)) return false;
     snprintf(small_game_globals.data_directory, sizeof(small_game_globals.data_directory),
@@ -137,7 +96,7 @@ static bool set_up_small_game(void)
 }
 
 // Writes the bytes as the data of a local tag file of `group` at `path`.
-static bool write_small_game_file(const char *path, tag group, int16_t version, const uint8_t *data, size_t size)
+static inline bool write_small_game_file(const char *path, tag group, int16_t version, const uint8_t *data, size_t size)
 {
     local_tag_file_header header;
     local_tag_file_header_build(&header, group, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'), version, 0, "fuzz",
@@ -153,7 +112,7 @@ static bool write_small_game_file(const char *path, tag group, int16_t version, 
 // reopened (a map start does that) and keeps the size it had when opened: a
 // start that failed before reopening it would leave the next input's file
 // read at this one's size, so it is deleted through the store.
-static void reset_small_game(const char *path)
+static inline void reset_small_game(const char *path)
 {
     stop_simulation();
     dispose_vesk_from_old_map();
@@ -166,7 +125,7 @@ static void reset_small_game(const char *path)
 // warriors of player 0 given one order of every kind through the game's
 // command builders (so that the film holds commands), run `ticks` ticks.
 // False when it cannot start or run.
-static bool run_small_seed_game(int32_t ticks)
+static inline bool run_small_seed_game(int32_t ticks)
 {
     static const char orders_text[] = "2 0 move 10,11,12 4096,3000 4600,3300\n"
                                       "8 0 scatter 10,11\n"
@@ -197,7 +156,7 @@ static bool run_small_seed_game(int32_t ticks)
 // entropic schedule's bookkeeping of each feature's frequency then costs more
 // than the input itself (a third of the executions).  libFuzzer reads its
 // flags after LLVMFuzzerInitialize, which may change them.
-static void use_plain_schedule(int *argc, char ***argv)
+static inline void use_plain_schedule(int *argc, char ***argv)
 {
     for (int i = 1; i < *argc; ++i)
         if (strncmp((*argv)[i], "-entropic=", 10) == 0) return;
@@ -214,7 +173,7 @@ static void use_plain_schedule(int *argc, char ***argv)
 // The tag data of the local tag file at `path` (after its header) when the
 // environment variable VESK_FUZZ_SEED names a file: the seed a target makes
 // is written there.  For making the seed corpus with the project's own code.
-static void write_seed_if_asked(const char *path)
+static inline void write_seed_if_asked(const char *path)
 {
     const char *seed = getenv("VESK_FUZZ_SEED");
     if (!seed || !seed[0]) return;
