@@ -80,8 +80,8 @@ static bool make_seed(void)
 // Before the first input: making the demo data set takes a while.
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    use_plain_schedule(argc, argv);
     if (!set_up_small_game() || !make_seed()) abort();
+    add_small_game_flags(argc, argv);
     leave_small_game();
     return 0;
 }

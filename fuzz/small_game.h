@@ -5,9 +5,9 @@
 // or a continued game costs little; and the files a run writes from the
 // fuzzer's bytes.
 //
-// The data directory is made inside the directory the fuzzer starts in (so
-// that a finding, written into the current directory, is found there) and
-// removed at exit.  Header only: each target includes it once.
+// The data directory is made in /dev/shm (else in the directory the fuzzer
+// starts in) and removed at exit; findings are written where the fuzzer
+// started.  Header only: each target includes it once.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,9 +38,7 @@ static struct small_game_globals
 } small_game_globals;
 
 // Each input runs in the data directory; between inputs the fuzzer's own
-// directory is current, so that relative corpus paths work.  A finding
-// written while an input runs lands in the data directory, which a crash
-// leaves in place (inside the fuzzer's directory).
+// directory is current, so that relative corpus paths work.
 static inline void enter_small_game(void)
 {
     if (chdir(small_game_globals.data_directory) != 0) abort();
@@ -59,15 +57,17 @@ static inline void remove_small_game_directory(void)
 }
 
 // Makes the data directory (its "tags" files links to the demo data set),
-// enters it and brings the game up headless there; the fuzzer's directory is
-// current again on success.  False when any step fails.
+// enters it and brings the game up headless there, staying in it (the
+// caller leaves with leave_small_game).  False when any step fails.
 static inline bool set_up_small_game(void)
 {
     const std::string demo = fuzz_demo_data_set();
     if (demo.empty()) return false;
     if (!getcwd(small_game_globals.fuzzer_directory, sizeof(small_game_globals.fuzzer_directory) - 64)) return false;
+    // In memory where there is a memory file system: saved games are synced.
+    const bool in_memory = access("/dev/shm", W_OK) == 0;
     snprintf(small_game_globals.data_directory, sizeof(small_game_globals.data_directory),
-             "%s/vesk_small_game_XXXXXX", small_game_globals.fuzzer_directory);
+             "%s/vesk_small_game_XXXXXX", in_memory ? "/dev/shm" : small_game_globals.fuzzer_directory);
     if (!mkdtemp(small_game_globals.data_directory))
     {
         small_game_globals.data_directory[0] = 0;
@@ -151,22 +151,34 @@ static inline bool run_small_seed_game(int32_t ticks)
     return ran;
 }
 
-// Adds "-entropic=0" to the fuzzer's flags unless an -entropic flag is given.
-// Every input starts a map, which reaches tens of thousands of features; the
-// entropic schedule's bookkeeping of each feature's frequency then costs more
-// than the input itself (a third of the executions).  libFuzzer reads its
-// flags after LLVMFuzzerInitialize, which may change them.
-static inline void use_plain_schedule(int *argc, char ***argv)
+// The flags the targets run under, added to the fuzzer's unless it has them:
+// "-entropic=0", since every input starts a map, which reaches tens of
+// thousands of features, and the entropic schedule's bookkeeping of each
+// feature's frequency then costs more than the input itself (a third of the
+// executions); and "-artifact_prefix=DIR/", DIR the directory the fuzzer
+// starts in, since inputs run in the data directory, which may be elsewhere.
+// libFuzzer reads its flags after LLVMFuzzerInitialize, which may change them.
+static inline void add_small_game_flags(int *argc, char ***argv)
 {
-    for (int i = 1; i < *argc; ++i)
-        if (strncmp((*argv)[i], "-entropic=", 10) == 0) return;
     static std::vector<char *> arguments;
-    static char flag[] = "-entropic=0";
+    static char entropic[] = "-entropic=0";
+    static char artifacts[4200];
+    bool has_entropic = false, has_artifacts = false;
+    for (int i = 1; i < *argc; ++i)
+    {
+        has_entropic = has_entropic || strncmp((*argv)[i], "-entropic=", 10) == 0;
+        has_artifacts = has_artifacts || strncmp((*argv)[i], "-artifact_prefix=", 17) == 0;
+    }
     arguments.assign(*argv, *argv + *argc);
-    // The flag goes before the corpus directories, with the other flags.
-    arguments.insert(arguments.begin() + 1, flag);
+    // The flags go before the corpus directories, with the others.
+    if (!has_entropic) arguments.insert(arguments.begin() + 1, entropic);
+    if (!has_artifacts)
+    {
+        snprintf(artifacts, sizeof(artifacts), "-artifact_prefix=%s/", small_game_globals.fuzzer_directory);
+        arguments.insert(arguments.begin() + 1, artifacts);
+    }
+    *argc = (int)arguments.size();
     arguments.push_back(nullptr);
-    *argc += 1;
     *argv = arguments.data();
 }
 
