@@ -4,12 +4,14 @@
 // could be read to its end; a film left open (ending time 0) plays until its
 // last whole command, as the game's film playback plays it.  A refused film
 // must start nothing; a replayed one must run without reading outside a block
-// or a command.  Only the fuzz target bounds the run: a film ending later
-// than REPLAY_TICKS_LIMIT ticks is refused or set up but not run, so that
-// each input takes well under a second; the game's own checks are unchanged.
+// or a command.  Only the fuzz target bounds the run: a film whose header
+// ends it later than REPLAY_TICKS_LIMIT ticks is not played, and an open one
+// plays at most that long, so that each input takes well under a second; the
+// game's own checks are unchanged.
 //
 // VESK_FUZZ_SEED=FILE makes the target write the film of a 120-tick seeded
-// game of the small map, with orders, to FILE before fuzzing: the seed corpus.
+// game of the small map, with orders, to FILE before fuzzing, and check that
+// it replays to its end: the seed corpus.
 
 #include "small_game.h"
 

@@ -1,15 +1,17 @@
-// Arbitrary bytes as the data of a saved game of a small map, continued as
-// the load dialog's choice is continued (continue_saved_game_from_header:
-// both headers, the whole-file check, the replay set up) and, when accepted,
-// started as the game starts it and run to a few ticks past the save (its
-// film replays at full speed up to the save, then the game goes on).  A
-// refused save must be refused cleanly, with nothing started; an accepted one
-// must run without reading outside a block or a command.  A save whose game
-// time lies further than SAVE_TICKS_LIMIT ticks on is only refused or set up,
-// never run, so that each input takes well under a second.
+// Arbitrary bytes as the data of a saved game of a small map, stored as a save
+// is stored (a new local tag in the saved-games folder), continued as
+// continue_saved_game continues the load dialog's choice
+// (continue_saved_game_from_header: both headers, the whole-file check, the
+// replay set up) and, when accepted, started as the game starts it and run to
+// a few ticks past the save (its film replays at full speed up to the save,
+// then the game goes on).  A refused save must be refused cleanly, with
+// nothing started; an accepted one must run without reading outside a block
+// or a command.  A save whose headers put it further than SAVE_TICKS_LIMIT
+// ticks on is not continued, so that each input takes well under a second.
 //
 // VESK_FUZZ_SEED=FILE makes the target write a whole save of the small map
-// (taken at tick 60 of a seeded game with orders) to FILE before fuzzing: the seed corpus.
+// (taken at tick 60 of a seeded game with orders) to FILE before fuzzing, and
+// check that it continues: the seed corpus.
 
 #include "small_game.h"
 

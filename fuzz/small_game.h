@@ -23,9 +23,9 @@
 #include "cseries/errors.h"
 #include "demo_data_set.h"
 #include "determinism_harness.h"
-#include "unit_orders.h"
 #include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
+#include "unit_orders.h"
 #include "vesk.h"
 
 // The golden-shore test map: 16 x 16, a shed and three warriors.
