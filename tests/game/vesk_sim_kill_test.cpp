@@ -127,8 +127,9 @@ protected:
         ASSERT_TRUE(write_file_bytes(out + "/FILM", old_film));
     }
 
-    // Runs vesk_sim with `arguments` under `limit`; its trace goes nowhere
-    // and its log to /dev/null (neither counts against a file size limit).
+    // Runs vesk_sim with `arguments` under `limit`.  Its trace goes to
+    // /dev/null and so does its log (which the program refuses as no regular
+    // file, running without one): a file size limit counts neither.
     run_result run(const std::vector<std::string> &arguments, const run_limit &limit) const
     {
         std::vector<std::string> words = {bin + "/vesk_sim", "--data", directory, "--log", "/dev/null"};
