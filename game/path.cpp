@@ -612,7 +612,7 @@ void update_monster_impassability_for_cell(int32_t cell_x, int32_t cell_y)
         for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
         {
             if (!cell_on_mesh(x, y)) continue;
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
             {
                 const object_data *object = get_object(object_index);
                 if (!object) break;
@@ -626,7 +626,7 @@ void update_monster_impassability_for_cell(int32_t cell_x, int32_t cell_y)
                             build_cell_impassability_flags(monster->terrain_impassability_flags, &location);
                     }
                 }
-                object_index = object->next_object_index;
+                object_index = next_scanned_object(object_index);
             }
         }
 }
@@ -775,11 +775,11 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
 
     for (int32_t y = corner_y; y < corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && y < mesh_height; ++y)
         for (int32_t x = corner_x; x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
             {
                 const object_data *object = get_object(object_index);
                 if (!object) break;
-                const int32_t next = object->next_object_index;
+                const int32_t next = next_scanned_object(object_index);
                 if (object_index != mover->object_index && (object->flags & _object_is_solid_flag) &&
                     !(object->flags & _object_is_invisible_flag) &&
                     avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER)
