@@ -219,6 +219,16 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
     return first;
 }
 
+const int16_t *get_scan_chain_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    // The checker sees each cell of the row as a walk from it would.
+    if (object_globals.scan_checking)
+        for (int32_t x = 0; x < object_globals.scan_width; ++x) first_scanned_object(x, cell_y);
+    return scan_head(0, cell_y);
+}
+
 int32_t next_scanned_object(int32_t object_index)
 {
     return (size_t)object_index < object_globals.scan_next.size() ? object_globals.scan_next[(size_t)object_index]

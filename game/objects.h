@@ -364,6 +364,11 @@ void reconnect_object_to_mesh(int32_t object_index);
 // The first object of the scan chain of cell (x, y); NONE when it is empty
 // or the cell is off the mesh.
 int32_t first_scanned_object(int32_t cell_x, int32_t cell_y);
+// The first objects of the scan chains of row `cell_y`, one per column
+// (mesh_width of them), for walks over many cells of a row: the same as
+// first_scanned_object for each cell.  Null when the row is off the mesh.
+// Valid until the next object is made, linked, unlinked or deleted.
+const int16_t *get_scan_chain_row(int32_t cell_y);
 // The object after `object_index` in its scan chain; NONE at the end.  Only
 // for an object first_scanned_object or this call returned.
 int32_t next_scanned_object(int32_t object_index);

@@ -773,9 +773,25 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     if (corner_x < 0) corner_x = 0;
     if (corner_y < 0) corner_y = 0;
 
+    // unit_is_obstacle's first distance test, taken before a unit's records
+    // are read: for a plain unit that does not walk round blockages, no unit
+    // farther than 1536 + both pathfinding radii counts, and none has a
+    // radius above the largest any unit type has.
+    int64_t never_counts_from = INT64_MAX; // a squared distance
+    int32_t largest_radius = 0;
+    if (plain_player_controlled(mover) && !walks_around_blockage(definition) &&
+        largest_pathfinding_radius(&largest_radius))
+    {
+        const int64_t limit = (int64_t)1536 + definition->pathfinding_radius + largest_radius;
+        if (limit >= 0) never_counts_from = (limit + 1) * (limit + 1);
+    }
+    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+
     for (int32_t y = corner_y; y < corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && y < mesh_height; ++y)
-        for (int32_t x = corner_x; x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
-            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
+    {
+        const int16_t *row = get_scan_chain_row(y);
+        for (int32_t x = corner_x; row && x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
+            for (int32_t object_index = row[x]; object_index != NONE;)
             {
                 const object_data *object = get_object(object_index);
                 if (!object) break;
@@ -786,9 +802,12 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                 {
                     obstacle candidate = {0, {object->location.position.x, object->location.position.y},
                                           object->radius, (int16_t)object_index};
+                    const int64_t dx = (int64_t)candidate.center.x - here.x, dy = (int64_t)candidate.center.y - here.y;
+                    const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
+                                     dx * dx + dy * dy >= never_counts_from;
                     const bool counts =
                         object->owner == _object_is_monster
-                            ? unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
+                            ? !far && unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
                             : object_is_obstacle(mover, definition, mover_object, object_index, object);
                     if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
                     // Full: nothing later in the block can count any more.
@@ -796,6 +815,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                 }
                 object_index = next;
             }
+    }
 }
 
 int32_t obstacle_clearance(const obstacle *o)
