@@ -668,8 +668,15 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
 {
     const int32_t other_index = object->owner_index;
     const monster_data *other = get_monster_data(other_index);
-    const monster_definition *other_definition = other ? get_monster_definition(other->type) : nullptr;
-    if (!other || !other_definition) return false;
+    if (!other) return false;
+    // Every test below only refuses, so their order changes no answer: the
+    // ones that read the unit alone come first (a unit that has still to plan
+    // after an order, in the order's tick, is refused here).
+    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
+    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
+    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
+    const monster_definition *other_definition = get_monster_definition(other->type);
+    if (!other_definition) return false;
     const int32_t s = definition->size, o = other_definition->size;
     if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
     if (current_gameplay_version >= 1301 &&
@@ -695,7 +702,6 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
                     1536))
         return false;
     const bool allied = monster_records_are_allied(mover, other);
-    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other->action == _monster_action_moving)
     {
         if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
@@ -707,8 +713,6 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
             if (other_pauses || facing_within_quarter(object, mover_object)) return false;
         }
     }
-    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
-    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
     if (mover->flags & _monster_has_valid_target_index_flag)
     {
         const monster_data *target = get_monster_data(mover->target_monster_index);
