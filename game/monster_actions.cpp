@@ -361,6 +361,7 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
         object->flags &= ~(uint32_t)_object_is_solid_flag;
     else
         object->flags |= _object_is_solid_flag;
+    object_scan_membership_changed(monster->object_index);
     // 10.
     if (action == _monster_action_stoned)
     {

@@ -310,7 +310,7 @@ bool preflight_area_of_effect_projectile(const monster_data *monster, const proj
     int64_t friendly = 0, enemy = 0;
     for (int32_t y = y0; y <= y1 && mesh_width > 0 && mesh_height > 0; ++y)
         for (int32_t x = x0; x <= x1; ++x)
-            for (int32_t index = get_mesh_cell(x, y)->first_object_index; index != NONE;)
+            for (int32_t index = first_scanned_object(x, y); index != NONE;)
             {
                 const object_data *object = get_object(index);
                 if (!object) break;
@@ -321,7 +321,7 @@ bool preflight_area_of_effect_projectile(const monster_data *monster, const proj
                     if (teams_are_allied(monster->owner_team_index, team)) friendly += object->vitality;
                     else enemy += object->vitality;
                 }
-                index = object->next_object_index;
+                index = next_scanned_object(index);
             }
     return 3 * friendly > enemy;
 }
@@ -1034,12 +1034,12 @@ int32_t check_for_object_obstruction(int32_t source_object_index, const world_po
     int64_t best_along = INT64_MAX;
     for (int32_t y = y0; y <= y1; ++y)
         for (int32_t x = x0; x <= x1; ++x)
-            for (int32_t index = get_mesh_cell(x, y)->first_object_index; index != NONE;)
+            for (int32_t index = first_scanned_object(x, y); index != NONE;)
             {
                 const object_data *object = get_object(index);
                 if (!object) break;
                 const int32_t this_index = index;
-                index = object->next_object_index;
+                index = next_scanned_object(index);
                 if (this_index == source_object_index || !flag(object->flags, _object_is_solid_flag) ||
                     flag(object->flags, _object_is_invisible_flag))
                     continue;

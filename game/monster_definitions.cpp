@@ -365,6 +365,18 @@ monster_definition *get_monster_definition(int32_t index)
     return (monster_definition *)try_and_get_definition(&monster_definitions, index);
 }
 
+bool largest_pathfinding_radius(int32_t *radius)
+{
+    bool found = false;
+    for (int32_t index = 0; index < monster_definitions.count; ++index)
+        if (const monster_definition *definition = get_monster_definition(index))
+        {
+            if (!found || definition->pathfinding_radius > *radius) *radius = definition->pathfinding_radius;
+            found = true;
+        }
+    return found;
+}
+
 artifact_definition *get_artifact_definition(int32_t index)
 {
     return (artifact_definition *)try_and_get_definition(&artifact_definitions, index);

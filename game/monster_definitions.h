@@ -481,6 +481,10 @@ void dispose_monster_definitions_from_old_map(void);
 // The definition at `index`, or null for a hole or an index out of range.
 monster_definition *get_monster_definition(int32_t index);
 
+// The largest pathfinding_radius of the unit types that exist now (a bound
+// for searches that compare distances with it); false with no type.
+bool largest_pathfinding_radius(int32_t *radius);
+
 // The power one unit of the type adds wherever strengths are summed (the
 // scripts' power tests, the spatial groups, the attack AI): the definition's
 // combined_power, 0 for a type that does not exist.

@@ -328,11 +328,11 @@ bool search_objects(mover *m)
     {
         // A cell off the mesh holds nothing (the band keeps units away from it).
         if (!mesh_cell_in_bounds(cell[0], cell[1])) continue;
-        for (int32_t index = get_mesh_cell(cell[0], cell[1])->first_object_index; index != NONE;)
+        for (int32_t index = first_scanned_object(cell[0], cell[1]); index != NONE;)
         {
             const object_data *other = get_object(index);
             if (!other) break;
-            const int32_t next = other->next_object_index;
+            const int32_t next = next_scanned_object(index);
             if (index != m->object_index && index != m->object->transparent_object_index &&
                 (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag))
             {

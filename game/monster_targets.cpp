@@ -237,11 +237,11 @@ void rouse_neighbours(int32_t monster_index, int32_t target_index)
     const world_point2d target_position = position_of(target_object);
     for (int32_t y = y0; y < y1; ++y)
         for (int32_t x = x0; x < x1; ++x)
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
             {
                 const object_data *other = get_object(object_index);
                 if (!other) break;
-                object_index = other->next_object_index;
+                object_index = next_scanned_object(object_index);
                 if (other->owner != _object_is_monster || has_flags(other->flags, _object_is_invisible_flag)) continue;
                 const int32_t other_index = other->owner_index;
                 if (other_index == monster_index) continue;
@@ -381,11 +381,11 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
     int32_t best = NONE, best_distance = NO_BEST_DISTANCE, best_score = 0;
     for (int32_t y = y0; y < y1; ++y)
         for (int32_t x = x0; x < x1; ++x)
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
             {
                 const object_data *found = get_object(object_index);
                 if (!found) break;
-                object_index = found->next_object_index;
+                object_index = next_scanned_object(object_index);
                 if (has_flags(found->flags, _object_is_invisible_flag) || found->owner != _object_is_monster) continue;
                 if (has_flags(found->flags, _object_wholly_under_media_flag) != under_media) continue;
                 const int32_t found_index = found->owner_index;

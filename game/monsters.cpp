@@ -281,6 +281,7 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     }
     // 16.
     object->flags |= FLAG(_object_is_solid_bit) | FLAG(_object_must_be_included_in_explosions_bit);
+    object_scan_membership_changed(monster->object_index);
     if (definition->flags & _monster_invisible_on_overhead_map_flag)
         object->flags |= FLAG(_object_invisible_on_overhead_map_bit);
     if (!(definition->flags & _monster_does_not_respect_visibility_flag))

@@ -5,6 +5,7 @@
 #include "cseries/registration.h"
 
 #include <cstring>
+#include <vector>
 
 #include "cseries/log.h"
 #include "mesh.h"
@@ -18,10 +19,27 @@ static datum_globals object_data_globals = {
     .name = "object", .size = sizeof(object_data), .maximum_count = MAXIMUM_OBJECTS_PER_MAP,
     .flags = _data_array_muids_flag | _data_array_growable_flag};
 
+enum
+{
+    NOT_IN_SCAN_CHAIN = -2, // scan_next of an object no scan chain holds
+    SCAN_CHAIN_MISMATCHES_LOGGED = 8,
+};
+
 static struct object_globals
 {
     bool initialized;
-} object_globals;
+
+    // The scan chains (objects.h): local, never hashed.  `scan_first` has one
+    // head per cell of the mesh they were built for (`scan_width` x
+    // `scan_height` cells; 0 x 0 when forgotten or without a mesh), and they
+    // are built again from the cells' chains before any use on another.
+    std::vector<int16_t> scan_first;
+    std::vector<int16_t> scan_next; // by object index: the next in its scan chain, NONE, or NOT_IN_SCAN_CHAIN
+    int32_t scan_width, scan_height;
+    int32_t scan_fault_object; // the planted fault's slot, NONE without one
+    bool scan_checking;
+    scan_chain_check_counts scan_counts;
+} object_globals = {.scan_fault_object = NONE};
 
 // Outside object_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<shape_sequence_information_procedure> sequence_information_slot("shape sequence information");
@@ -45,20 +63,231 @@ static bool cell_for_position(const world_point3d *position, int16_t *cell_x, in
     return true;
 }
 
+// ---- scan chains ---------------------------------------------------------------
+
+// Whether a scan can meet the object: every scan that walks the scan chains
+// looks only for solid objects or units' objects.
+static inline bool object_can_be_scanned(const object_data *object)
+{
+    return (object->flags & _object_is_solid_flag) || object->owner == _object_is_monster;
+}
+
+static inline bool belongs_in_scan_chain(int32_t object_index, const object_data *object)
+{
+    return object_index != object_globals.scan_fault_object && object_can_be_scanned(object);
+}
+
+static inline int16_t *scan_head(int32_t cell_x, int32_t cell_y)
+{
+    return &object_globals.scan_first[(size_t)cell_x + (size_t)cell_y * (size_t)object_globals.scan_width];
+}
+
+static void make_room_in_scan_next(void)
+{
+    const size_t capacity = (size_t)(object_data_globals.capacity > 0 ? object_data_globals.capacity : 0);
+    if (object_globals.scan_next.size() < capacity) object_globals.scan_next.resize(capacity, NOT_IN_SCAN_CHAIN);
+}
+
+// Builds every scan chain from the cells' chains (a new map, a new mesh).
+static void rebuild_scan_chains(void)
+{
+    const bool loaded = mesh_width > 0 && mesh_height > 0;
+    object_globals.scan_width = loaded ? mesh_width : 0;
+    object_globals.scan_height = loaded ? mesh_height : 0;
+    object_globals.scan_first.assign((size_t)object_globals.scan_width * (size_t)object_globals.scan_height, NONE);
+    object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
+    make_room_in_scan_next();
+    for (int32_t y = 0; y < object_globals.scan_height; ++y)
+        for (int32_t x = 0; x < object_globals.scan_width; ++x)
+        {
+            int16_t *tail = scan_head(x, y);
+            int32_t steps = 0;
+            for (int32_t index = get_mesh_cell(x, y)->first_object_index; index != NONE; ++steps)
+            {
+                const object_data *object = get_object(index);
+                if (!object || steps > object_data_globals.count) break; // a broken chain is never followed
+                if (belongs_in_scan_chain(index, object))
+                {
+                    *tail = (int16_t)index;
+                    tail = &object_globals.scan_next[(size_t)index];
+                    *tail = NONE;
+                }
+                index = object->next_object_index;
+            }
+        }
+}
+
+// The scan chains fit the mesh that is loaded now (built again when not).
+// A map's objects start after its mesh and end before it (the chains are
+// forgotten then), so a mesh of another size is the only change to look for.
+static inline void make_scan_chains_current(void)
+{
+    const int32_t width = mesh_width > 0 && mesh_height > 0 ? mesh_width : 0;
+    const int32_t height = width ? mesh_height : 0;
+    if (object_globals.scan_width == width && object_globals.scan_height == height) return;
+    rebuild_scan_chains();
+}
+
+// Forgets the scan chains: the next use builds them from the cells' chains.
+static void forget_scan_chains(void)
+{
+    object_globals.scan_width = object_globals.scan_height = 0;
+    object_globals.scan_first.clear();
+    object_globals.scan_next.clear();
+}
+
+static bool scan_chain_cell(const object_data *object)
+{
+    return object->cell_x != NONE && object->cell_x < object_globals.scan_width && object->cell_y >= 0 &&
+           object->cell_y < object_globals.scan_height;
+}
+
+// Takes the object out of its cell's scan chain (nothing when it is in none).
+static void remove_from_scan_chain(int32_t object_index, const object_data *object)
+{
+    if ((size_t)object_index >= object_globals.scan_next.size()) return;
+    int16_t &next = object_globals.scan_next[(size_t)object_index];
+    if (next == NOT_IN_SCAN_CHAIN) return;
+    if (scan_chain_cell(object))
+    {
+        int16_t *link = scan_head(object->cell_x, object->cell_y);
+        for (int32_t steps = 0; *link != NONE && steps <= object_data_globals.count; ++steps)
+        {
+            if (*link == object_index)
+            {
+                *link = next;
+                break;
+            }
+            link = &object_globals.scan_next[(size_t)*link];
+        }
+    }
+    next = NOT_IN_SCAN_CHAIN;
+}
+
+// Puts the object into its cell's scan chain at the place its cell's chain
+// gives it: after the last scanned object before it in that chain.
+static void insert_into_scan_chain(int32_t object_index, const object_data *object)
+{
+    if (!scan_chain_cell(object)) return;
+    make_room_in_scan_next();
+    int16_t *link = scan_head(object->cell_x, object->cell_y);
+    int32_t steps = 0;
+    for (int32_t index = get_mesh_cell(object->cell_x, object->cell_y)->first_object_index;
+         index != NONE && index != object_index && steps <= object_data_globals.count; ++steps)
+    {
+        const object_data *other = get_object(index);
+        if (!other) break;
+        if (object_globals.scan_next[(size_t)index] != NOT_IN_SCAN_CHAIN) link = &object_globals.scan_next[(size_t)index];
+        index = other->next_object_index;
+    }
+    object_globals.scan_next[(size_t)object_index] = *link;
+    *link = (int16_t)object_index;
+}
+
+int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_x < 0 || cell_y < 0 || cell_x >= object_globals.scan_width || cell_y >= object_globals.scan_height)
+        return NONE;
+    const int32_t first = *scan_head(cell_x, cell_y);
+    if (object_globals.scan_checking)
+    {
+        // The walk a scan did before the scan chains: the whole chain, each
+        // object a scan can meet in turn against the scan chain's.
+        object_globals.scan_counts.cells_checked += 1;
+        int32_t scanned = first, steps = 0;
+        bool same = true;
+        for (int32_t index = get_mesh_cell(cell_x, cell_y)->first_object_index; index != NONE && same; ++steps)
+        {
+            const object_data *object = get_object(index);
+            if (!object || steps > object_data_globals.count) break;
+            if (object_can_be_scanned(object))
+            {
+                same = scanned == index;
+                if (same) scanned = object_globals.scan_next[(size_t)scanned];
+            }
+            index = object->next_object_index;
+        }
+        if (!same || scanned != NONE)
+        {
+            if (object_globals.scan_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
+                log_message(__FILE__, __LINE__, "cell (%d, %d): the scan chain differs from the objects of its chain",
+                            (int)cell_x, (int)cell_y);
+            object_globals.scan_counts.mismatches += 1;
+        }
+    }
+    return first;
+}
+
+const int16_t *get_scan_chain_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    // The checker sees each cell of the row as a walk from it would.
+    if (object_globals.scan_checking)
+        for (int32_t x = 0; x < object_globals.scan_width; ++x) first_scanned_object(x, cell_y);
+    return scan_head(0, cell_y);
+}
+
+int32_t next_scanned_object(int32_t object_index)
+{
+    return (size_t)object_index < object_globals.scan_next.size() ? object_globals.scan_next[(size_t)object_index]
+                                                                   : (int32_t)NONE;
+}
+
+void object_scan_membership_changed(int32_t object_index)
+{
+    const object_data *object = get_object(object_index);
+    if (!object || object->cell_x == NONE) return;
+    make_scan_chains_current();
+    const bool in = (size_t)object_index < object_globals.scan_next.size() &&
+                    object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN;
+    if (in == belongs_in_scan_chain(object_index, object)) return;
+    if (in) remove_from_scan_chain(object_index, object);
+    else insert_into_scan_chain(object_index, object);
+}
+
+void set_scan_chain_checking(bool on)
+{
+    object_globals.scan_checking = on;
+    object_globals.scan_counts = {0, 0};
+}
+
+scan_chain_check_counts get_scan_chain_check_counts(void) { return object_globals.scan_counts; }
+
+void plant_scan_chain_fault(int32_t object_index)
+{
+    const int32_t previous = object_globals.scan_fault_object;
+    object_globals.scan_fault_object = object_index;
+    if (previous != NONE) object_scan_membership_changed(previous);
+    if (object_index != NONE) object_scan_membership_changed(object_index);
+}
+
 static void link_object(int32_t object_index, object_data *object)
 {
     int16_t cell_x, cell_y;
     if (object->cell_x != NONE || !cell_for_position(&object->location.position, &cell_x, &cell_y)) return;
+    make_scan_chains_current();
     mesh_cell *cell = get_mesh_cell(cell_x, cell_y);
     object->next_object_index = cell->first_object_index;
     cell->first_object_index = (int16_t)object_index;
     object->cell_x = cell_x;
     object->cell_y = cell_y;
+    // The head of the chain is the head of the scan chain too.
+    make_room_in_scan_next();
+    if (belongs_in_scan_chain(object_index, object) && scan_chain_cell(object))
+    {
+        int16_t *head = scan_head(cell_x, cell_y);
+        object_globals.scan_next[(size_t)object_index] = *head;
+        *head = (int16_t)object_index;
+    }
 }
 
 static void unlink_object(int32_t object_index, object_data *object)
 {
     if (object->cell_x == NONE) return;
+    make_scan_chains_current();
+    remove_from_scan_chain(object_index, object);
     if (mesh_cell_in_bounds(object->cell_x, object->cell_y))
     {
         mesh_cell *cell = get_mesh_cell(object->cell_x, object->cell_y);
@@ -113,11 +342,13 @@ bool initialize_objects(void)
 void initialize_objects_for_new_map(void)
 {
     initialize_data_for_new_map(&object_data_globals);
+    forget_scan_chains();
 }
 
 void dispose_objects_from_old_map(void)
 {
     dispose_data_from_old_map(&object_data_globals);
+    forget_scan_chains();
 }
 
 // ---- records -------------------------------------------------------------------
@@ -271,6 +502,7 @@ bool replace_object(int32_t old_index, int32_t new_index)
         unlink_object(old_index, old_object);
         link_object(old_index, old_object);
     }
+    else object_scan_membership_changed(old_index); // the place is kept; what a scan meets there may not be
     delete_datum(&object_data_globals, new_index);
     return true;
 }
@@ -407,11 +639,11 @@ int32_t move_object(int32_t object_index)
             for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
             {
                 if (!mesh_cell_in_bounds(x, y)) continue;
-                for (int32_t other_index = get_mesh_cell(x, y)->first_object_index; other_index != NONE;)
+                for (int32_t other_index = first_scanned_object(x, y); other_index != NONE;)
                 {
                     const object_data *other = get_object(other_index);
                     if (!other) break;
-                    const int32_t next = other->next_object_index;
+                    const int32_t next = next_scanned_object(other_index);
                     if (other_index != object_index && (other->flags & _object_is_solid_flag) &&
                         !(other->flags & _object_is_invisible_flag))
                     {
@@ -723,6 +955,41 @@ bool object_chains_are_consistent(void)
     if (mesh_width > 0 && linked != used)
     {
         log_message(__FILE__, __LINE__, "%d objects exist but %d are chained", (int)used, (int)linked);
+        return false;
+    }
+    // The scan chains: each the objects of its cell's chain a scan can meet, in order.
+    make_scan_chains_current();
+    int32_t scanned = 0;
+    for (int32_t y = 0; y < object_globals.scan_height; ++y)
+        for (int32_t x = 0; x < object_globals.scan_width; ++x)
+        {
+            int32_t expected = NONE, steps = 0;
+            int32_t next_scanned = *scan_head(x, y);
+            for (int32_t index = get_mesh_cell(x, y)->first_object_index;; ++steps)
+            {
+                // The next object of the chain a scan can meet (NONE at its end).
+                while (index != NONE && !object_can_be_scanned(get_object(index)))
+                    index = get_object(index)->next_object_index;
+                expected = index;
+                if (expected != next_scanned || steps > count)
+                {
+                    log_message(__FILE__, __LINE__, "cell (%d, %d): scan chain holds %d where its chain has %d",
+                                (int)x, (int)y, (int)next_scanned, (int)expected);
+                    return false;
+                }
+                if (expected == NONE) break;
+                scanned += 1;
+                index = get_object(index)->next_object_index;
+                next_scanned = object_globals.scan_next[(size_t)next_scanned];
+            }
+        }
+    int32_t marked = 0;
+    for (const int16_t next : object_globals.scan_next)
+        if (next != NOT_IN_SCAN_CHAIN) marked += 1;
+    if (marked != scanned)
+    {
+        log_message(__FILE__, __LINE__, "%d objects are marked as in scan chains but %d are in them", (int)marked,
+                    (int)scanned);
         return false;
     }
     return true;

@@ -348,6 +348,50 @@ bool replace_object(int32_t old_index, int32_t new_index);
 void disconnect_object_from_mesh(int32_t object_index);
 void reconnect_object_to_mesh(int32_t object_index);
 
+// ---- scan chains ---------------------------------------------------------------
+
+// Beside each cell's chain this machine keeps the cell's scan chain: the
+// objects of the chain that a collision, obstacle or target scan can meet,
+// that is the solid objects and the units' objects (owner _object_is_monster),
+// in the order of the cell's chain.  A scan that only looks for such objects
+// walks the scan chain and meets the same objects in the same order as a walk
+// of the whole chain, without the arrows and other debris lying around.  The
+// scan chains are local (no hash covers them: the chains and links the hash
+// reads are untouched) and follow every link, unlink and replacement here;
+// code elsewhere that sets or clears an object's solid flag or changes its
+// owner calls object_scan_membership_changed afterwards.
+//
+// The first object of the scan chain of cell (x, y); NONE when it is empty
+// or the cell is off the mesh.
+int32_t first_scanned_object(int32_t cell_x, int32_t cell_y);
+// The first objects of the scan chains of row `cell_y`, one per column
+// (mesh_width of them), for walks over many cells of a row: the same as
+// first_scanned_object for each cell.  Null when the row is off the mesh.
+// Valid until the next object is made, linked, unlinked or deleted.
+const int16_t *get_scan_chain_row(int32_t cell_y);
+// The object after `object_index` in its scan chain; NONE at the end.  Only
+// for an object first_scanned_object or this call returned.
+int32_t next_scanned_object(int32_t object_index);
+// Puts the object into its cell's scan chain, at its place, or takes it out,
+// as its solid flag and owner now say.  Nothing for a free slot.
+void object_scan_membership_changed(int32_t object_index);
+
+// The checker (tests, and any debugging session): while on, every walk that
+// starts at first_scanned_object first walks the cell's whole chain and
+// compares the objects a scan can meet there with the scan chain, object by
+// object; a difference is counted and logged (the first few).
+struct scan_chain_check_counts
+{
+    int64_t cells_checked;
+    int64_t mismatches;
+};
+void set_scan_chain_checking(bool on); // also sets the counts to 0
+scan_chain_check_counts get_scan_chain_check_counts(void);
+// Test seam: a planted fault that keeps the object out of every scan chain
+// from now on (NONE takes it back), so that a test can see the checker and
+// object_chains_are_consistent find it.  The object's slot is what is kept out.
+void plant_scan_chain_fault(int32_t object_index);
+
 // Moves a non-unit object (projectiles) one tick along its velocity under its
 // definition's gravity and returns move_object_flags.  Steps, in order:
 // gravity (velocity.k -= gravity, floored at -terminal_velocity); the new
@@ -466,9 +510,10 @@ bool interpolate_local_projectile_history(int32_t local_projectile_index, world_
 
 // ---- checks and the state hash ------------------------------------------------
 
-// True when every object stands in exactly the chain of the cell under it and
-// every chain ends with -1 without visiting a free slot or looping.  Writes
-// the first problem to the log.  For tests and debugging.
+// True when every object stands in exactly the chain of the cell under it,
+// every chain ends with -1 without visiting a free slot or looping, and every
+// cell's scan chain holds exactly the objects of its chain a scan can meet, in
+// chain order.  Writes the first problem to the log.  For tests and debugging.
 bool object_chains_are_consistent(void);
 
 // Adds the objects to the state hash (registered by initialize_objects).

@@ -612,7 +612,7 @@ void update_monster_impassability_for_cell(int32_t cell_x, int32_t cell_y)
         for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
         {
             if (!cell_on_mesh(x, y)) continue;
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
             {
                 const object_data *object = get_object(object_index);
                 if (!object) break;
@@ -626,7 +626,7 @@ void update_monster_impassability_for_cell(int32_t cell_x, int32_t cell_y)
                             build_cell_impassability_flags(monster->terrain_impassability_flags, &location);
                     }
                 }
-                object_index = object->next_object_index;
+                object_index = next_scanned_object(object_index);
             }
         }
 }
@@ -668,8 +668,15 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
 {
     const int32_t other_index = object->owner_index;
     const monster_data *other = get_monster_data(other_index);
-    const monster_definition *other_definition = other ? get_monster_definition(other->type) : nullptr;
-    if (!other || !other_definition) return false;
+    if (!other) return false;
+    // Every test below only refuses, so their order changes no answer: the
+    // ones that read the unit alone come first (a unit that has still to plan
+    // after an order, in the order's tick, is refused here).
+    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
+    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
+    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
+    const monster_definition *other_definition = get_monster_definition(other->type);
+    if (!other_definition) return false;
     const int32_t s = definition->size, o = other_definition->size;
     if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
     if (current_gameplay_version >= 1301 &&
@@ -695,7 +702,6 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
                     1536))
         return false;
     const bool allied = monster_records_are_allied(mover, other);
-    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other->action == _monster_action_moving)
     {
         if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
@@ -707,8 +713,6 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
             if (other_pauses || facing_within_quarter(object, mover_object)) return false;
         }
     }
-    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
-    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
     if (mover->flags & _monster_has_valid_target_index_flag)
     {
         const monster_data *target = get_monster_data(mover->target_monster_index);
@@ -773,22 +777,41 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     if (corner_x < 0) corner_x = 0;
     if (corner_y < 0) corner_y = 0;
 
+    // unit_is_obstacle's first distance test, taken before a unit's records
+    // are read: for a plain unit that does not walk round blockages, no unit
+    // farther than 1536 + both pathfinding radii counts, and none has a
+    // radius above the largest any unit type has.
+    int64_t never_counts_from = INT64_MAX; // a squared distance
+    int32_t largest_radius = 0;
+    if (plain_player_controlled(mover) && !walks_around_blockage(definition) &&
+        largest_pathfinding_radius(&largest_radius))
+    {
+        const int64_t limit = (int64_t)1536 + definition->pathfinding_radius + largest_radius;
+        if (limit >= 0) never_counts_from = (limit + 1) * (limit + 1);
+    }
+    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+
     for (int32_t y = corner_y; y < corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && y < mesh_height; ++y)
-        for (int32_t x = corner_x; x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+    {
+        const int16_t *row = get_scan_chain_row(y);
+        for (int32_t x = corner_x; row && x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
+            for (int32_t object_index = row[x]; object_index != NONE;)
             {
                 const object_data *object = get_object(object_index);
                 if (!object) break;
-                const int32_t next = object->next_object_index;
+                const int32_t next = next_scanned_object(object_index);
                 if (object_index != mover->object_index && (object->flags & _object_is_solid_flag) &&
                     !(object->flags & _object_is_invisible_flag) &&
                     avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER)
                 {
                     obstacle candidate = {0, {object->location.position.x, object->location.position.y},
                                           object->radius, (int16_t)object_index};
+                    const int64_t dx = (int64_t)candidate.center.x - here.x, dy = (int64_t)candidate.center.y - here.y;
+                    const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
+                                     dx * dx + dy * dy >= never_counts_from;
                     const bool counts =
                         object->owner == _object_is_monster
-                            ? unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
+                            ? !far && unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
                             : object_is_obstacle(mover, definition, mover_object, object_index, object);
                     if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
                     // Full: nothing later in the block can count any more.
@@ -796,6 +819,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                 }
                 object_index = next;
             }
+    }
 }
 
 int32_t obstacle_clearance(const obstacle *o)

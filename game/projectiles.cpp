@@ -509,9 +509,8 @@ static int32_t find_nearby_target(const projectile_definition *d, const world_po
         {
             if (e > 0 && dx >= r - e && dx < r + e && dy >= r - e && dy < r + e) continue;
             // Cells outside the mesh are skipped in every version.
-            const mesh_cell *cell = mesh_cell_in_bounds(x0 + dx, y0 + dy) ? get_mesh_cell(x0 + dx, y0 + dy) : nullptr;
-            if (!cell) continue;
-            for (int32_t index = cell->first_object_index; index != NONE;)
+            if (!mesh_cell_in_bounds(x0 + dx, y0 + dy)) continue;
+            for (int32_t index = first_scanned_object(x0 + dx, y0 + dy); index != NONE;)
             {
                 const object_data *object = get_object(index);
                 if (!object) break;
@@ -526,7 +525,7 @@ static int32_t find_nearby_target(const projectile_definition *d, const world_po
                         best_distance = distance;
                     }
                 }
-                index = object->next_object_index;
+                index = next_scanned_object(index);
             }
         }
     }
@@ -1106,6 +1105,7 @@ void sleep_projectile(int32_t projectile_index)
         object->original_owner_player_index = p->original_owner_player_index;
         object->dormant_proj_flags = (int16_t)(p->flags & PROJECTILE_ORIGIN_FLAGS);
         object->flags |= _object_on_ground_flag | _object_at_rest_flag;
+        object_scan_membership_changed(p->object_index);
     }
     delete_datum(&projectile_data_globals, projectile_index);
 }
@@ -1134,6 +1134,7 @@ int32_t wake_projectile(int32_t object_index, int32_t owner_unit_index)
     object->flags = (object->flags & ~(uint32_t)(_object_is_flag_flag | _object_is_solid_flag |
                                                  _object_respects_monster_visibility_flag)) |
                     kept;
+    object_scan_membership_changed(p->object_index);
     p->owner_unit_index = (int16_t)owner_unit_index;
     p->original_owner_player_index = player;
     p->flags = (uint16_t)((p->flags & ~PROJECTILE_ORIGIN_FLAGS) | origin);
@@ -1155,6 +1156,7 @@ int32_t fade_object(bool out, int32_t object_index, int16_t delay, int16_t fade_
     p->object_index = (int16_t)object_index;
     object->owner = _object_is_special_projectile;
     object->owner_index = (int16_t)index;
+    object_scan_membership_changed(object_index);
     object->transfer_mode = out ? _transfer_mode_transparent_fade_out : _transfer_mode_transparent_fade_in;
     object->transfer_phase = 0;
     object->transfer_period = fade_ticks;

@@ -100,6 +100,7 @@ int32_t new_scenery(int16_t definition_index, const world_location3d *location, 
     set_object_shape(object_index, definition->sequence_index, SHORT_FIXED_ONE, 0, 0, shape_flags, 0);
     object_data *object = get_object(object_index);
     if (definition->flags & _scenery_is_solid_flag) object->flags |= _object_is_solid_flag;
+    object_scan_membership_changed(object_index);
     if (definition->flags & _scenery_is_invisible_on_overhead_map_flag)
         object->flags |= _object_invisible_on_overhead_map_flag;
     if (invisible) object->flags |= _object_is_invisible_flag;

@@ -675,6 +675,7 @@ TEST_F(monster_attacks_test, the_object_check_finds_the_nearest_blocker_within_i
         o->height0 = 0;
         o->height1 = 200;
         o->flags |= _object_is_solid_flag;
+        object_scan_membership_changed(index);
         return index;
     };
     const int32_t near_post = post({1600, 3010, 0}, 64);

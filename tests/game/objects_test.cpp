@@ -64,18 +64,20 @@ int32_t test_random(int32_t range)
     return (int32_t)((test_seed >> 8) % (uint32_t)range);
 }
 
+// The cell chains and, beside them, the scan chains (solid objects and units'
+// objects, in chain order), which every step below must keep in step.
 TEST_F(objects_test, chains_stay_consistent_through_long_random_sequences)
 {
     load(objects_world_map{});
-    const int16_t type = add_definition(0, 32, 64);
+    const int16_t types[2] = {add_definition(0, 32, 64), add_definition(_object_definition_is_solid_flag, 32, 64)};
     std::vector<int32_t> live;
     for (int32_t step = 0; step < 4000; ++step)
     {
-        const int32_t action = live.empty() ? 0 : test_random(6);
+        const int32_t action = live.empty() ? 0 : test_random(7);
         if (action == 0 || live.size() < 4)
         {
             // Off-map points are allowed: they chain into the nearest edge cell.
-            const int32_t index = make(type, test_random(4800) - 400, test_random(4800) - 400);
+            const int32_t index = make(types[test_random(2)], test_random(4800) - 400, test_random(4800) - 400);
             ASSERT_NE(index, NONE);
             live.push_back(index);
         }
@@ -98,6 +100,15 @@ TEST_F(objects_test, chains_stay_consistent_through_long_random_sequences)
             disconnect_object_from_mesh(index);
             get_object(index)->location.position.x = test_random(4096);
             reconnect_object_to_mesh(index);
+        }
+        else if (action == 5)
+        {
+            // Solid or not, a unit's or not, told afterwards as the game tells it.
+            const int32_t index = live[(size_t)test_random((int32_t)live.size())];
+            object_data *object = get_object(index);
+            if (test_random(2)) object->flags ^= _object_is_solid_flag;
+            else object->owner = object->owner == _object_is_monster ? _object_is_scenery : _object_is_monster;
+            object_scan_membership_changed(index);
         }
         else
         {

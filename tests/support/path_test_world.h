@@ -111,6 +111,7 @@ protected:
         const int32_t object_index = new_object(&request);
         get_object(object_index)->radius = radius;
         get_object(object_index)->flags |= _object_is_solid_flag;
+        object_scan_membership_changed(object_index);
         return object_index;
     }
 

@@ -1,0 +1,131 @@
+// The scan chains against the walks they replace: the demo battle and the
+// 400-unit battle of the battle benchmark replayed with the checker on, which
+// compares at every cell a scan visits the objects the scan chain yields with
+// those of the whole chain; a planted fault (a unit's object left out) is
+// found by the checker and by the chain check; and the traces are those the
+// whole walks gave (the recorded traces of vesk_sim and the benchmark hold
+// that, byte for byte).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "determinism_harness.h"
+#include "monsters.h"
+#include "objects.h"
+#include "projectiles.h"
+#include "tag_files/data.h"
+#include "support/demo_data.h"
+#include "support/full_battle.h"
+#include "support/vesk_sim_fixture.h"
+#include "unit_orders.h"
+
+namespace {
+
+const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
+
+class scan_chains_test : public vesk_sim_fixture
+{
+protected:
+    std::vector<std::string> programs_needed(void) const override { return {}; }
+    void TearDown() override
+    {
+        set_scan_chain_checking(false);
+        plant_scan_chain_fault(NONE);
+        stop_full_battle();
+        vesk_sim_fixture::TearDown();
+    }
+
+    // The demo battle of data/orders/battle.txt from seed 7, as vesk_sim runs it.
+    void start_demo_battle(void)
+    {
+        char reason[256];
+        ASSERT_TRUE(read_unit_orders(source_tree_path("data/orders/battle.txt").c_str(), &orders, reason,
+                                     sizeof(reason)))
+            << reason;
+        ASSERT_TRUE(start_simulation(nullptr, DEMO, 7, reason, sizeof(reason))) << reason;
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    }
+    // Runs `ticks` ticks in steps of `step`, checking every chain after each.
+    void run_checking_chains(int32_t ticks, int32_t step)
+    {
+        for (int32_t done = 0; done < ticks; done += step)
+        {
+            ASSERT_TRUE(run_simulation(step, nullptr, 0, nullptr, nullptr));
+            ASSERT_TRUE(object_chains_are_consistent()) << "after tick " << done + step;
+        }
+    }
+    // The first used unit's object.
+    static int32_t some_unit_object(void)
+    {
+        for (int32_t index = 0; index < get_monster_array()->count; ++index)
+            if (const monster_data *unit = get_monster_data(index))
+                if (get_object(unit->object_index)) return unit->object_index;
+        return NONE;
+    }
+
+    std::vector<unit_order> orders;
+};
+
+TEST_F(scan_chains_test, every_scan_of_the_demo_battle_meets_what_the_whole_chains_hold)
+{
+    start_demo_battle();
+    set_scan_chain_checking(true);
+    run_checking_chains(6000, 250);
+    const scan_chain_check_counts counts = get_scan_chain_check_counts();
+    EXPECT_GT(counts.cells_checked, 100000);
+    EXPECT_EQ(counts.mismatches, 0);
+}
+
+TEST_F(scan_chains_test, every_scan_of_the_400_unit_battle_meets_what_the_whole_chains_hold)
+{
+    std::string reason;
+    ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+    set_scan_chain_checking(true);
+    // Far enough for the arrows to fly, strike, lie on the ground and units to die.
+    int32_t most_projectiles = 0;
+    for (int32_t step = 0; step < 8; ++step)
+    {
+        run_checking_chains(100, 100);
+        most_projectiles = std::max(most_projectiles, get_projectile_count());
+    }
+    const scan_chain_check_counts counts = get_scan_chain_check_counts();
+    EXPECT_GT(most_projectiles, 50);
+    EXPECT_GT(counts.cells_checked, 1000000);
+    EXPECT_EQ(counts.mismatches, 0);
+}
+
+TEST_F(scan_chains_test, a_unit_left_out_of_the_scan_chains_is_found)
+{
+    struct
+    {
+        const char *battle;
+        bool full;
+    } const battles[] = {{"the demo battle", false}, {"the 400-unit battle", true}};
+    for (const auto &b : battles)
+    {
+        std::string reason;
+        if (b.full) ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+        else start_demo_battle();
+        ASSERT_TRUE(run_simulation(30, nullptr, 0, nullptr, nullptr));
+        const int32_t victim = some_unit_object();
+        ASSERT_NE(victim, NONE);
+        set_scan_chain_checking(true);
+        plant_scan_chain_fault(victim);
+        EXPECT_FALSE(object_chains_are_consistent()) << b.battle;
+        ASSERT_TRUE(run_simulation(60, nullptr, 0, nullptr, nullptr));
+        EXPECT_GT(get_scan_chain_check_counts().mismatches, 0) << b.battle;
+        // Taken back, the object is in its place again.
+        plant_scan_chain_fault(NONE);
+        EXPECT_TRUE(object_chains_are_consistent()) << b.battle;
+        set_scan_chain_checking(true);
+        ASSERT_TRUE(run_simulation(30, nullptr, 0, nullptr, nullptr));
+        EXPECT_EQ(get_scan_chain_check_counts().mismatches, 0) << b.battle;
+        set_scan_chain_checking(false);
+        stop_full_battle();
+    }
+}
+
+} // namespace

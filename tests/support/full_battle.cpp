@@ -1,0 +1,108 @@
+#include "full_battle.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "commands.h"
+#include "determinism_harness.h"
+#include "game_time.h"
+#include "mesh.h"
+#include "monster_commands.h"
+#include "monster_life.h"
+#include "monsters.h"
+#include "tag_files/data.h"
+
+namespace {
+
+struct battle
+{
+    std::vector<int16_t> sides[2];
+    bool ordered;
+} the_battle;
+
+int32_t unit_count(void)
+{
+    int32_t count = 0;
+    for (int32_t index = 0; index < get_monster_array()->count; ++index)
+        if (get_monster_data(index)) ++count;
+    return count;
+}
+
+// Every unit of a side ordered at the other side's units, in commands of the
+// largest size a command takes.
+void order_the_attack(int32_t tick, void *context)
+{
+    battle *b = (battle *)context;
+    if (b->ordered) return;
+    b->ordered = true;
+    queue_local_commands(game_->target_time, local_player_index);
+    for (int16_t side = 0; side < 2; ++side)
+    {
+        std::vector<int16_t> &units = b->sides[side];
+        const std::vector<int16_t> &enemies = b->sides[1 - side];
+        for (size_t first = 0; first < units.size(); first += MAXIMUM_UNITS_PER_COMMAND)
+        {
+            const int32_t count = (int32_t)std::min<size_t>(MAXIMUM_UNITS_PER_COMMAND, units.size() - first);
+            const size_t from = first % enemies.size();
+            const int32_t target_count = (int32_t)std::min<size_t>(MAXIMUM_UNITS_PER_COMMAND, enemies.size() - from);
+            const command_target_data data = {0, 0};
+            handle_target_command(NONE, &data, count, &units[first], target_count, &enemies[from]);
+            queue_outgoing_commands_as_player(tick, side);
+        }
+    }
+}
+
+bool fill_the_unit_array(battle *b)
+{
+    static const tag kinds[2][2] = {{FOUR_CHARACTER_CODE('w', 'a', '0', '1'), FOUR_CHARACTER_CODE('a', 'r', '0', '1')},
+                                    {FOUR_CHARACTER_CODE('w', 'a', '0', '2'), FOUR_CHARACTER_CODE('a', 'r', '0', '2')}};
+    for (int16_t side = 0; side < 2; ++side)
+        for (int32_t row = 0; row < 20; ++row)
+            for (int32_t column = 0; column < 10; ++column)
+            {
+                if (unit_count() >= MAXIMUM_MONSTERS_PER_MAP) return true;
+                world_location3d location = {};
+                location.position.x = (world_distance)(side ? 11000 + column * 200 : 3200 + column * 200);
+                location.position.y = (world_distance)(5600 + row * 180);
+                const world_point2d where = {location.position.x, location.position.y};
+                location.position.z = get_mesh_height(&where, _mesh_surface_height);
+                location.yaw = side ? 0x8000 : 0;
+                const int32_t unit = new_monster_at_location(kinds[side][column & 1], &location, side, 0, 0);
+                if (unit == NONE) return false;
+                b->sides[side].push_back((int16_t)unit);
+            }
+    return true;
+}
+
+} // namespace
+
+bool start_full_battle(uint32_t seed, std::string *reason)
+{
+    char text[512] = "";
+    if (!start_simulation(nullptr, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), seed, text, sizeof(text)))
+    {
+        *reason = text;
+        return false;
+    }
+    // The map's own units come first: one tick places them.
+    run_simulation(1, nullptr, 0, nullptr, nullptr);
+    the_battle = battle();
+    for (int32_t index = 0; index < get_monster_array()->count; ++index)
+        if (const monster_data *m = get_monster_data(index))
+            if (m->owner_player_index == 0 || m->owner_player_index == 1)
+                the_battle.sides[m->owner_player_index].push_back((int16_t)index);
+    if (!fill_the_unit_array(&the_battle) || unit_count() != MAXIMUM_MONSTERS_PER_MAP)
+    {
+        *reason = "only " + std::to_string(unit_count()) + " units could be made";
+        stop_simulation();
+        return false;
+    }
+    set_simulation_tick_procedure(order_the_attack, &the_battle);
+    return true;
+}
+
+void stop_full_battle(void)
+{
+    set_simulation_tick_procedure(nullptr, nullptr);
+    stop_simulation();
+}
