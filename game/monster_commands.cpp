@@ -362,19 +362,24 @@ static bool decode_ordered_units(command_codec_state *state, const order_context
         state->failed = true;
         return false;
     }
-    int32_t found = 0, refused = 0;
-    for (int32_t i = 0; i < listed; ++i)
+    // The identifiers resolve in one pass, in list order, those naming no unit
+    // left out; each unit is then taken once, at its first mention.
+    int16_t resolved[MAXIMUM_UNITS_PER_COMMAND];
+    const int32_t resolved_count = monster_identifiers_to_monster_indexes(identifiers, resolved, listed);
+    uint64_t taken[(MAXIMUM_MONSTERS_PER_MAP + 63) / 64] = {};
+    int32_t found = 0, refused = listed - resolved_count;
+    for (int32_t i = 0; i < resolved_count; ++i)
     {
-        int16_t index;
-        int16_t identifier = identifiers[i];
-        if (monster_identifiers_to_monster_indexes(&identifier, &index, 1) != 1)
-        {
-            ++refused;
-            continue;
-        }
+        const int16_t index = resolved[i];
         const monster_data *monster = get_monster_data(index);
         bool valid = !(monster->flags & _monster_has_left_the_mesh_flag);
-        for (int32_t j = 0; valid && j < found; ++j) valid = indexes[j] != index;
+        if (valid && index < MAXIMUM_MONSTERS_PER_MAP)
+        {
+            valid = !(taken[index >> 6] >> (index & 63) & 1);
+            taken[index >> 6] |= (uint64_t)1 << (index & 63);
+        }
+        else
+            for (int32_t j = 0; valid && j < found; ++j) valid = indexes[j] != index;
         if (valid && check_player)
             valid = (evaluate_monster_for_player(index, context->player_index) &
                      _monster_is_commandable_evaluation_flag) &&

@@ -2,6 +2,8 @@
 
 #include "monster_lists.h"
 
+#include <cstring>
+
 #include "game_records.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -18,11 +20,68 @@ static monster_data *used_monster(int32_t index)
     return get_monster_data(index);
 }
 
+namespace {
+
+// Identifier to the lowest used index holding it, for one call that resolves
+// a long list: one walk of the array instead of one per identifier.  Open
+// addressing over twice the array's used records at most.
+struct identifier_table
+{
+    enum
+    {
+        SLOTS = 1024, // a power of two, more than twice MAXIMUM_MONSTERS_PER_MAP
+    };
+    int16_t identifiers[SLOTS]; // 0: empty (no used record has identifier 0)
+    int16_t indexes[SLOTS];
+
+    static uint32_t slot_of(int16_t identifier) { return ((uint32_t)(uint16_t)identifier * 40503u) & (SLOTS - 1); }
+
+    // Keeps the first index given for an identifier.
+    void add(int16_t identifier, int16_t index)
+    {
+        uint32_t slot = slot_of(identifier);
+        while (identifiers[slot] != 0)
+        {
+            if (identifiers[slot] == identifier) return;
+            slot = (slot + 1) & (SLOTS - 1);
+        }
+        identifiers[slot] = identifier;
+        indexes[slot] = index;
+    }
+
+    int16_t find(int16_t identifier) const
+    {
+        for (uint32_t slot = slot_of(identifier); identifiers[slot] != 0; slot = (slot + 1) & (SLOTS - 1))
+            if (identifiers[slot] == identifier) return indexes[slot];
+        return NONE;
+    }
+};
+
+// Lists shorter than this are resolved by walking the array for each.
+constexpr int32_t SHORT_IDENTIFIER_LIST = 8;
+
+} // namespace
+
 int32_t monster_identifiers_to_monster_indexes(const int16_t *identifiers, int16_t *indexes, int32_t count)
 {
     if (!identifiers || !indexes || count <= 0) return 0;
     const int32_t array_count = get_monster_array()->count;
     int32_t found = 0;
+    if (count >= SHORT_IDENTIFIER_LIST && array_count <= identifier_table::SLOTS / 2)
+    {
+        identifier_table table;
+        memset(table.identifiers, 0, sizeof(table.identifiers));
+        for (int32_t index = 0; index < array_count; ++index)
+            if (const monster_data *monster = used_monster(index))
+                if (monster->identifier > 0) table.add(monster->identifier, (int16_t)index);
+        for (int32_t i = 0; i < count; ++i)
+        {
+            if (identifiers[i] <= 0) continue;
+            const int16_t index = table.find(identifiers[i]);
+            if (index != NONE) indexes[found++] = index;
+        }
+        return found;
+    }
     for (int32_t i = 0; i < count; ++i)
     {
         const int16_t identifier = identifiers[i];

@@ -45,6 +45,26 @@ enum
 static const int32_t seen_offsets[NUMBER_OF_DIRECTIONS] = {
     SEEN_STRIDE + 1, -SEEN_STRIDE + 1, -SEEN_STRIDE - 1, SEEN_STRIDE - 1, SEEN_STRIDE, 1, -SEEN_STRIDE, -1};
 
+// The open list.  The search takes the node with the lowest total cost and,
+// among equal totals, the newest one: the order of a list kept sorted by
+// inserting each node before the first entry whose total is not lower.  So
+// each total cost has its own stack of nodes (the newest on top), and three
+// levels of bitmaps over the 65536 totals find the lowest one not empty.
+struct open_list
+{
+    enum
+    {
+        BUCKETS = 65536, // every signed 16-bit total, lowest first
+        LEAVES = BUCKETS / 64,
+        MIDDLES = LEAVES / 64,
+    };
+    uint64_t top; // bit i: middle[i] is not empty
+    uint64_t middle[MIDDLES]; // bit j of word i: leaves[i * 64 + j] is not empty
+    uint64_t leaves[LEAVES]; // bit k of word w: bucket w * 64 + k holds a node
+    int16_t heads[BUCKETS]; // each bucket's newest node (while its bit is set)
+    int16_t below[MAXIMUM_NODES]; // the node under each node in its bucket
+};
+
 static struct path_globals
 {
     datum_globals paths = {.name = "path", .size = sizeof(postprocessed_path_data), .maximum_count = MAXIMUM_PATHS};
@@ -53,7 +73,11 @@ static struct path_globals
     int32_t window_left, window_top;
     int16_t fire_factor; // of the search under way
     uint8_t seen[SEEN_STRIDE * SEEN_STRIDE]; // the search window framed by a row or column on each side
+    // The part of `seen` the last search wrote (frame coordinates, inclusive);
+    // the next search clears only that.  Empty (first > last) when clean.
+    int32_t dirty_left = 0, dirty_top = 0, dirty_right = SEEN_STRIDE - 1, dirty_bottom = SEEN_STRIDE - 1;
     obstruction_avoidance_globals avoidance;
+    open_list open; // of the search under way
 } path_globals;
 
 // ---- life cycle ----------------------------------------------------------------
@@ -165,58 +189,88 @@ static int32_t path_estimate(int32_t cell_x, int32_t cell_y, const path_variable
 // the parity of the cell's x + y.
 static const uint8_t allowed_directions[4][2] = {{255, 255}, {157, 206}, {103, 59}, {5, 10}};
 
-// The open list.  The search takes the node with the lowest total cost and,
-// among equal totals, the newest one: the order of a list kept sorted by
-// inserting each node before the first entry whose total is not lower.  Nodes
-// are numbered in the order they are made, so that order is (total cost
-// ascending, node index descending); a binary heap keeps it in one key.
-struct open_list
+// Empties the list (only the words a search left set are touched).
+static void open_list_clear(open_list *open)
 {
-    int32_t keys[MAXIMUM_NODES];
-    int32_t count;
-};
-
-static inline int32_t open_list_key(const path_node *nodes, int32_t node)
-{
-    return (int32_t)nodes[node].total_cost * 65536 + (65535 - node);
+    for (uint64_t middles = open->top; middles; middles &= middles - 1)
+    {
+        const int32_t i = std::countr_zero(middles);
+        for (uint64_t leaves = open->middle[i]; leaves; leaves &= leaves - 1)
+            open->leaves[i * 64 + std::countr_zero(leaves)] = 0;
+        open->middle[i] = 0;
+    }
+    open->top = 0;
 }
 
-static void open_list_push(open_list *open, const path_node *nodes, int32_t node)
+static inline bool open_list_empty(const open_list *open) { return open->top == 0; }
+
+static inline void open_list_push(open_list *open, const path_node *nodes, int32_t node)
 {
-    const int32_t key = open_list_key(nodes, node);
-    int32_t hole = open->count++;
-    while (hole > 0)
+    const uint32_t bucket = (uint16_t)nodes[node].total_cost ^ 0x8000u; // signed order
+    const uint32_t leaf = bucket >> 6, bit = bucket & 63;
+    if (open->leaves[leaf] >> bit & 1)
+        open->below[node] = open->heads[bucket];
+    else
     {
-        const int32_t parent = (hole - 1) >> 1;
-        if (open->keys[parent] <= key) break;
-        open->keys[hole] = open->keys[parent];
-        hole = parent;
+        open->below[node] = NONE;
+        open->leaves[leaf] |= (uint64_t)1 << bit;
+        open->middle[leaf >> 6] |= (uint64_t)1 << (leaf & 63);
+        open->top |= (uint64_t)1 << (leaf >> 6);
     }
-    open->keys[hole] = key;
+    open->heads[bucket] = (int16_t)node;
 }
 
-static int32_t open_list_pop(open_list *open)
+static inline int32_t open_list_pop(open_list *open)
 {
-    const int32_t head = open->keys[0];
-    const int32_t last = open->keys[--open->count];
-    const int32_t count = open->count;
-    int32_t hole = 0;
-    for (;;)
-    {
-        int32_t child = 2 * hole + 1;
-        if (child >= count) break;
-        if (child + 1 < count && open->keys[child + 1] < open->keys[child]) ++child;
-        if (last <= open->keys[child]) break;
-        open->keys[hole] = open->keys[child];
-        hole = child;
-    }
-    if (count > 0) open->keys[hole] = last;
-    return 65535 - (head & 0xFFFF);
+    const uint32_t i = (uint32_t)std::countr_zero(open->top);
+    const uint32_t leaf = i * 64 + (uint32_t)std::countr_zero(open->middle[i]);
+    const uint32_t bucket = leaf * 64 + (uint32_t)std::countr_zero(open->leaves[leaf]);
+    const int32_t node = open->heads[bucket];
+    const int32_t below = open->below[node];
+    if (below != NONE)
+        open->heads[bucket] = (int16_t)below;
+    else if ((open->leaves[leaf] &= open->leaves[leaf] - 1) == 0 &&
+             (open->middle[i] &= ~((uint64_t)1 << (leaf & 63))) == 0)
+        open->top &= ~((uint64_t)1 << i);
+    return node;
 }
 
 static inline bool on_window_edge(const path_node *node)
 {
-    return node->x == 0 || node->y == 0 || node->x == PATH_BOX_WIDTH - 1 || node->y == PATH_BOX_WIDTH - 1;
+    // x - 1 wraps to 255 at the near edge: one test per axis.
+    return (uint8_t)(node->x - 1) >= PATH_BOX_WIDTH - 2 || (uint8_t)(node->y - 1) >= PATH_BOX_WIDTH - 2;
+}
+
+// Puts back what the last search wrote into the cell cache: unseen inside the
+// window, outside on its frame.  A search writes only its nodes' cells and
+// their neighbours, so most searches leave a small box to clear.
+static void clear_seen_cells(void)
+{
+    uint8_t *seen = path_globals.seen;
+    const int32_t left = path_globals.dirty_left, right = path_globals.dirty_right;
+    for (int32_t y = path_globals.dirty_top; y <= path_globals.dirty_bottom; ++y)
+    {
+        uint8_t *row = &seen[y * SEEN_STRIDE];
+        if (y == 0 || y == SEEN_STRIDE - 1)
+        {
+            memset(row + left, CELL_OUTSIDE, (size_t)(right - left + 1));
+            continue;
+        }
+        memset(row + left, CELL_UNSEEN, (size_t)(right - left + 1));
+        row[0] = row[SEEN_STRIDE - 1] = CELL_OUTSIDE;
+    }
+    path_globals.dirty_left = path_globals.dirty_top = SEEN_STRIDE;
+    path_globals.dirty_right = path_globals.dirty_bottom = -1;
+}
+
+// A node's cell and its eight neighbours may be written: the box grows to
+// hold them (frame coordinates).
+static inline void mark_seen_dirty(int32_t rx, int32_t ry)
+{
+    if (rx < path_globals.dirty_left) path_globals.dirty_left = rx;
+    if (rx + 2 > path_globals.dirty_right) path_globals.dirty_right = rx + 2;
+    if (ry < path_globals.dirty_top) path_globals.dirty_top = ry;
+    if (ry + 2 > path_globals.dirty_bottom) path_globals.dirty_bottom = ry + 2;
 }
 
 int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
@@ -242,20 +296,17 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     if (!VASSERT(get_mesh_cell(variables->x0, variables->y0) == &cells[variables->x0 + variables->y0 * mesh_width],
                  "mesh cells stored row by row"))
         return NONE;
-    uint8_t *seen = path_globals.seen;
-    memset(seen, CELL_UNSEEN, sizeof(path_globals.seen));
-    for (int32_t i = 0; i < SEEN_STRIDE; ++i)
-        seen[i] = seen[(SEEN_STRIDE - 1) * SEEN_STRIDE + i] = seen[i * SEEN_STRIDE] =
-            seen[i * SEEN_STRIDE + SEEN_STRIDE - 1] = CELL_OUTSIDE;
+    clear_seen_cells();
 
     path_node *nodes = path_globals.nodes;
     const int32_t start_estimate = path_estimate(variables->x0, variables->y0, variables);
     nodes[0] = {NONE, NONE, (uint8_t)(variables->x0 - left), (uint8_t)(variables->y0 - top), -1, 0,
                 (int16_t)start_estimate};
     path_globals.node_count = 1;
-    open_list open;
-    open.count = 0;
-    open_list_push(&open, nodes, 0);
+    mark_seen_dirty(nodes[0].x, nodes[0].y);
+    open_list *open = &path_globals.open;
+    open_list_clear(open);
+    open_list_push(open, nodes, 0);
     int32_t best = 0, best_estimate = start_estimate;
 
     // Once the pool is full nothing is added, so a node can only end the search
@@ -263,17 +314,27 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     // are worth expanding, and when none is left open the outcome is known.
     int32_t open_edge_nodes = on_window_edge(&nodes[0]) ? 1 : 0;
 
-    while (open.count > 0)
+    // The directions that may be tried from the start cell, which may be
+    // impassable itself.
+    const uint16_t start_flags = cells[variables->x0 + variables->y0 * mesh_width].flags;
+    const int32_t start_barred =
+        ((mask >> (start_flags & 0xF)) & 1) | (((mask >> ((start_flags >> 4) & 0xF)) & 1) << 1);
+    const uint32_t start_directions = allowed_directions[start_barred][(variables->x0 + variables->y0) & 1];
+    // On a mesh at least as wide and high as the window every cell of the
+    // window lies on the mesh; only the frame around it may not.
+    const bool window_on_mesh = mesh_width >= PATH_BOX_WIDTH && mesh_height >= PATH_BOX_WIDTH;
+
+    while (!open_list_empty(open))
     {
         const bool full = path_globals.node_count >= MAXIMUM_NODES;
         if (full && open_edge_nodes == 0) break;
-        const int32_t current = open_list_pop(&open);
+        const int32_t current = open_list_pop(open);
         if (on_window_edge(&nodes[current])) --open_edge_nodes;
         else if (full) continue;
         const int32_t cell_x = left + nodes[current].x, cell_y = top + nodes[current].y;
-        const uint16_t cell_flags = cells[cell_x + cell_y * mesh_width].flags;
-        const int32_t barred = ((mask >> (cell_flags & 0xF)) & 1) | (((mask >> ((cell_flags >> 4) & 0xF)) & 1) << 1);
-        const uint32_t allowed = allowed_directions[barred][(cell_x + cell_y) & 1];
+        // Every node but the start stands on a cell the search found passable
+        // (neither triangle barred): all eight directions are tried from it.
+        const uint32_t allowed = current == 0 ? start_directions : 0xFF;
         // The step's cost follows how the current node was reached.
         const int32_t base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
 
@@ -282,9 +343,10 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
         {
             const int32_t direction = std::countr_zero(remaining); // in ascending order
             uint8_t *seen = &path_globals.seen[here + seen_offsets[direction]];
-            if (*seen == CELL_TAKEN || *seen == CELL_BLOCKED) continue;
+            const uint8_t state = *seen;
+            if (state == CELL_TAKEN || state == CELL_BLOCKED) continue;
             const int32_t x = cell_x + direction_delta_x[direction], y = cell_y + direction_delta_y[direction];
-            if (!cell_on_mesh(x, y))
+            if ((state == CELL_OUTSIDE || !window_on_mesh) && !cell_on_mesh(x, y))
             {
                 *seen = CELL_BLOCKED;
                 continue;
@@ -295,7 +357,7 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
                 *seen = CELL_BLOCKED;
                 continue;
             }
-            if (*seen == CELL_OUTSIDE)
+            if (state == CELL_OUTSIDE)
             {
                 variables->flags |= _partial_path_flag;
                 return current;
@@ -312,6 +374,7 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             path_node *n = &nodes[node];
             n->x = (uint8_t)rx;
             n->y = (uint8_t)ry;
+            mark_seen_dirty(rx, ry);
             n->direction = (int8_t)direction;
             n->parent_node = (int16_t)current;
             n->cost = (int16_t)(nodes[current].cost + step); // wraps on purpose
@@ -324,7 +387,7 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             if (x == variables->x1 && y == variables->y1) return node;
 
             n->next_node = NONE;
-            open_list_push(&open, nodes, node);
+            open_list_push(open, nodes, node);
             if (on_window_edge(n)) ++open_edge_nodes;
         }
     }
@@ -339,6 +402,7 @@ namespace {
 
 struct line_test
 {
+    const mesh_cell *cells; // the mesh's cells, row by row (null: none loaded)
     uint16_t mask;
     bool fire_test;
 };
@@ -348,7 +412,7 @@ bool cell_blocks_line(const line_test *test, int32_t cell_x, int32_t cell_y)
 {
     const int16_t x = (int16_t)cell_x, y = (int16_t)cell_y;
     if (!cell_on_mesh(x, y)) return false;
-    const uint16_t flags = get_mesh_cell(x, y)->flags;
+    const uint16_t flags = test->cells ? test->cells[x + y * mesh_width].flags : get_mesh_cell(x, y)->flags;
     return terrain_bars(flags, test->mask) || (test->fire_test && cell_burns(x, y, flags));
 }
 
@@ -413,7 +477,7 @@ bool piece_is_blocked(const line_test *test, const world_point2d *p, const world
 bool path_line_is_clear(const world_point2d *source, const world_point2d *target, uint16_t terrain_mask,
                         bool fire_test)
 {
-    const line_test test = {terrain_mask, fire_test};
+    const line_test test = {mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr, terrain_mask, fire_test};
     const int32_t dx = target->x - source->x, dy = target->y - source->y;
     const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
     const int32_t length = abs_dx > abs_dy ? abs_dx : abs_dy;

@@ -562,3 +562,25 @@ TEST_F(monster_commands_test, a_dropped_player_loses_its_unit_definitions_once)
     EXPECT_TRUE(get_player_data(1)->flags & FLAG(_player_has_been_dropped_bit));
     EXPECT_EQ(find_unit_definition_for_player(1, UNIT_TAG), NONE);
 }
+
+TEST_F(monster_commands_test, a_long_unit_list_takes_each_unit_once_in_the_order_first_named)
+{
+    // Nine names (a list long enough to be resolved in one pass): repeats, a
+    // unit that left the mesh and a dead unit's name are dropped; the rest
+    // share the two targets in turn, in the order first named.
+    int16_t own[6];
+    for (int32_t i = 0; i < 6; ++i) own[i] = (int16_t)make_unit(0, 1000 + 100 * i, 1000);
+    const int16_t gone = (int16_t)make_unit(0, 1700, 1000), dead = (int16_t)make_unit(0, 1800, 1000);
+    const int16_t targets[] = {(int16_t)make_unit(1, 5000, 5000), (int16_t)make_unit(1, 5200, 5000)};
+    const int16_t units[] = {own[2], own[0], gone, own[2], own[1], dead, own[0], own[3], own[4], own[5], own[1]};
+    const command_target_data data = {0, 0};
+    ASSERT_TRUE(handle_target_command(NONE, &data, NUMBER_OF(units), units, 2, targets));
+    unit(gone)->flags |= _monster_has_left_the_mesh_flag;
+    delete_datum(get_monster_array(), dead);
+    stamp_and_run(1, 0);
+    const int16_t expected[][2] = {{own[2], targets[0]}, {own[0], targets[1]}, {own[1], targets[0]},
+                                   {own[3], targets[1]}, {own[4], targets[0]}, {own[5], targets[1]}};
+    for (const auto &pair : expected)
+        EXPECT_EQ(unit(pair[0])->target_monster_index, pair[1]) << "unit " << pair[0];
+    EXPECT_EQ(unit(gone)->target_monster_index, NONE);
+}

@@ -50,6 +50,7 @@ protected:
         monster->marker_index = NONE;
         return (int16_t)index;
     }
+    int16_t unit_identifier(int16_t index) { return get_monster_data(index)->identifier; }
 };
 
 } // namespace
@@ -67,6 +68,35 @@ TEST_F(monster_lists_test, identifiers_and_indexes_convert_both_ways_dropping_th
     EXPECT_EQ(back[0], c);
     EXPECT_EQ(back[1], a);
     EXPECT_EQ(monster_identifiers_to_monster_indexes(identifiers, back, -3), 0);
+}
+
+TEST_F(monster_lists_test, a_long_identifier_list_resolves_as_each_identifier_alone)
+{
+    // Long lists are resolved in one pass over the array: the same indexes,
+    // in the same order, as naming the identifiers one at a time, with a
+    // shared identifier giving its lowest index.
+    int16_t units[12];
+    for (int32_t i = 0; i < 12; ++i) units[i] = make_unit(0, 0, 100 * i, 100);
+    set_datum_identifier(get_monster_array(), units[9], unit_identifier(units[4]));
+    delete_datum(get_monster_array(), units[7]);
+    const int16_t dead = unit_identifier(units[11]);
+    delete_datum(get_monster_array(), units[11]);
+    const int16_t lists[][10] = {
+        {unit_identifier(units[3]), unit_identifier(units[0]), unit_identifier(units[3]), 0, NONE, dead,
+         unit_identifier(units[9]), unit_identifier(units[5]), 31000, unit_identifier(units[1])},
+        {unit_identifier(units[10]), unit_identifier(units[8]), unit_identifier(units[6]), unit_identifier(units[2]),
+         unit_identifier(units[1]), unit_identifier(units[0]), unit_identifier(units[10]), unit_identifier(units[4]),
+         unit_identifier(units[5]), unit_identifier(units[3])},
+    };
+    for (const auto &list : lists)
+    {
+        int16_t one_by_one[10], at_once[10];
+        int32_t expected = 0;
+        for (int16_t identifier : list)
+            expected += monster_identifiers_to_monster_indexes(&identifier, &one_by_one[expected], 1);
+        ASSERT_EQ(monster_identifiers_to_monster_indexes(list, at_once, 10), expected);
+        for (int32_t i = 0; i < expected; ++i) EXPECT_EQ(at_once[i], one_by_one[i]) << "entry " << i;
+    }
 }
 
 TEST_F(monster_lists_test, each_filter_compacts_in_place_keeping_order_and_dropping_free_slots)

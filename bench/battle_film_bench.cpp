@@ -1,0 +1,123 @@
+// Ticks per second a 400-unit battle film replays at in the out-of-sync
+// check.  The film is recorded once per process from the battle map
+// (data/maps/battle_field.map, 200 units a side) with every unit ordered to
+// attack (data/orders/battle400.txt), 5400 ticks from seed 7: the run of
+//     vesk_sim --map batt --seed 7 --ticks 5400 --orders data/orders/battle400.txt --record FILM
+// It is then played to its end without a window and without a tick budget,
+// as `vesk --oos_check` plays each film (target on one core: 6,000 ticks a
+// second, 200 times real time).  The demo data is read from the build's
+// program directory (scripts/build_demo_data.sh); without it the benchmark
+// fails.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "determinism_harness.h"
+#include "game_time.h"
+#include "recording.h"
+#include "unit_orders.h"
+
+#ifndef VESK_DEMO_DATA_DIRECTORY
+#define VESK_DEMO_DATA_DIRECTORY "."
+#endif
+#ifndef VESK_SOURCE_DIRECTORY
+#define VESK_SOURCE_DIRECTORY "."
+#endif
+
+namespace {
+
+enum
+{
+    FILM_TICKS = 5400,
+    FILM_SEED = 7,
+    OOS_CHECK_LOCAL_TICKS_PER_PASS = 30 * 60, // as the game's check hands them
+};
+constexpr double TARGET_TICKS_PER_SECOND = 6000.0;
+
+// The CPU time of this thread in seconds: other programs on a busy machine do
+// not count.
+double thread_seconds(void)
+{
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return (double)now.tv_sec + (double)now.tv_nsec / 1.0e9;
+}
+
+// Records the film once per process into a scratch file; "" when it cannot.
+std::string record_battle_film(char *reason, size_t reason_size)
+{
+    static std::string path;
+    if (!path.empty()) return path;
+    std::vector<unit_order> orders;
+    if (!read_unit_orders(VESK_SOURCE_DIRECTORY "/data/orders/battle400.txt", &orders, reason, reason_size))
+        return "";
+    char directory[] = "/tmp/vesk_battle_film_bench_XXXXXX";
+    if (!mkdtemp(directory))
+    {
+        snprintf(reason, reason_size, "no scratch directory");
+        return "";
+    }
+    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('b', 'a', 't', 't'), FILM_SEED, reason,
+                          reason_size))
+        return "";
+    set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    const bool ran = run_simulation(FILM_TICKS, nullptr, 0, nullptr, nullptr);
+    set_simulation_tick_procedure(nullptr, nullptr);
+    stop_simulation();
+    const std::string film = std::string(directory) + "/battle.film";
+    if (!ran || !save_simulation_film(film.c_str(), reason, reason_size)) return "";
+    path = film;
+    return path;
+}
+
+void BM_battle_film_replay_in_out_of_sync_check(benchmark::State &state)
+{
+    char reason[512] = "";
+    const std::string film = record_battle_film(reason, sizeof(reason));
+    if (film.empty())
+    {
+        char text[768];
+        snprintf(text, sizeof(text), "no film: %s (build the demo data: scripts/build_demo_data.sh %s)", reason,
+                 VESK_DEMO_DATA_DIRECTORY);
+        state.SkipWithError(text);
+        return;
+    }
+    int64_t ticks = 0;
+    double seconds = 0;
+    for (auto _ : state)
+    {
+        const double start = thread_seconds();
+        int32_t length = 0;
+        if (!start_simulation_from_film(nullptr, film.c_str(), &length, reason, sizeof(reason)))
+        {
+            state.SkipWithError(reason);
+            break;
+        }
+        set_unbounded_game_ticks(true);
+        int32_t passes = 0;
+        while (!replay_over() && passes++ < 1000) update_vesk(OOS_CHECK_LOCAL_TICKS_PER_PASS);
+        set_unbounded_game_ticks(false);
+        const bool in_step = replay_over() && !replay_failed() && !(game_->flags.load() & _game_is_out_of_sync_flag);
+        ticks += game_->game_time;
+        stop_simulation();
+        seconds += thread_seconds() - start;
+        if (!in_step || length != FILM_TICKS)
+        {
+            state.SkipWithError("the film did not replay in step to its end");
+            break;
+        }
+    }
+    if (seconds <= 0) return;
+    const double ticks_per_second = (double)ticks / seconds;
+    state.counters["ticks_per_second"] = ticks_per_second;
+    // The time a tick takes over the time it may take (1 / 6000 s).
+    state.counters["time/target"] = TARGET_TICKS_PER_SECOND / ticks_per_second;
+}
+BENCHMARK(BM_battle_film_replay_in_out_of_sync_check)->Unit(benchmark::kMillisecond);
+
+} // namespace
