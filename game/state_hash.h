@@ -81,5 +81,7 @@ struct state_hash_cursor
     }
 };
 
-// The hash of the synchronized game as it stands.
+// The hash of the synchronized game as it stands.  One thread at a time (the
+// tick's): the bytes are gathered in one block of this module.  A call from
+// inside a procedure is refused (asserted) with 0.
 uint32_t compute_state_hash(void);

@@ -304,6 +304,11 @@ static const struct
 
 bool crc32_method_is_available(crc32_method method)
 {
+#if CRC_HAS_FOLDING
+    // A static initializer may be the first caller, before the runtime has
+    // asked the processor; asking again is harmless.
+    __builtin_cpu_init();
+#endif
     switch (method)
     {
     case _crc32_bytewise:
