@@ -29,6 +29,7 @@
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "mesh.h"
+#include "objects.h"
 #include "monster_commands.h"
 #include "monster_life.h"
 #include "monsters.h"
@@ -281,6 +282,35 @@ void BM_battle_order_tick(benchmark::State &state)
     state.counters["worst/1ms"] = *std::max_element(milliseconds.begin(), milliseconds.end()) / TARGET_WORST_MS;
 }
 
+// The state hash alone, again and again, on the battle as it stands after
+// `range(0)` ticks (arrows lying about, units dead and alive): the figure to
+// compare with hash_median_ms without the noise of the ticks around it.
+void BM_battle_state_hash(benchmark::State &state)
+{
+    static battle b;
+    if (!set_up_the_battle(state, 1, &b)) return;
+    for (int64_t tick = 0; tick < state.range(0); ++tick)
+        if (!run_simulation(1, nullptr, 0, nullptr, nullptr))
+        {
+            state.SkipWithError("the game stopped running ticks");
+            break;
+        }
+    std::vector<double> milliseconds;
+    for (auto _ : state)
+    {
+        const auto start = thread_milliseconds();
+        benchmark::DoNotOptimize(compute_state_hash());
+        milliseconds.push_back(thread_milliseconds() - start);
+    }
+    const int32_t objects = get_object_count();
+    set_simulation_tick_procedure(nullptr, nullptr);
+    stop_simulation();
+    if (milliseconds.empty()) return;
+    state.counters["median_ms"] = median_of(milliseconds);
+    state.counters["median/0.03ms"] = median_of(milliseconds) / 0.03; // the target per tick
+    state.counters["object_slots"] = objects;
+}
+
 } // namespace
 
 // A fixed length: the battle from the order to the first deaths and beyond.
@@ -288,4 +318,5 @@ void BM_battle_order_tick(benchmark::State &state)
 // battles.
 BENCHMARK(BM_full_battle_tick)->Arg(1)->Arg(2)->Arg(3)->ArgName("seed")->Iterations(1800)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_battle_tick_by_units)->Arg(100)->Arg(200)->Arg(400)->ArgName("units")->Iterations(1800)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_battle_state_hash)->Arg(0)->Arg(900)->Arg(1800)->ArgName("ticks")->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_battle_order_tick)->Iterations(20)->Unit(benchmark::kMicrosecond);

@@ -2,13 +2,23 @@
 // entry-point reader of the tag-file store.  The preloader and the media definitions, which the
 // mesh step reads when a map starts, come up here too.
 
-#include "cseries/byte_swapping.h"
+#include <bit>
+#include <cstring>
+
 #include "game_hooks.h"
 #include "game_records.h"
 #include "mesh.h"
 #include "state_hash.h"
 #include "tag_files/plugins.h"
 #include "vesk/preloading.h"
+
+// write_be16 as one store (its byte stores are not merged when reads of the
+// cells come between them).
+static inline void put_be16(uint8_t *out, uint16_t value)
+{
+    if constexpr (std::endian::native == std::endian::little) value = __builtin_bswap16(value);
+    memcpy(out, &value, sizeof(value));
+}
 
 // The cells are synchronized: fire scorches their flags for good, and their
 // object chains and model claims decide what movers meet.  Row by row, each
@@ -20,21 +30,25 @@ static void hash_mesh_cells(uint32_t *hash)
     state_hash_add_int32(hash, mesh_width);
     state_hash_add_int32(hash, mesh_height);
     if (!mesh_is_loaded()) return;
+    const int32_t width = mesh_width < (int32_t)MAXIMUM_MESH_SIZE ? mesh_width : (int32_t)MAXIMUM_MESH_SIZE;
+    const size_t row_size = (size_t)width * WORDS_PER_CELL * 2;
     for (int32_t y = 0; y < mesh_height; ++y)
     {
-        uint8_t *out = row;
-        for (int32_t x = 0; x < mesh_width && x < MAXIMUM_MESH_SIZE; ++x)
+        // A row's cells lie side by side; its bytes are written in place
+        // when the hash has room for them.
+        const mesh_cell *cells = get_mesh_cell(0, y);
+        uint8_t *out = state_hash_begin_record(hash, row_size, row);
+        uint8_t *end = out;
+        for (int32_t x = 0; x < width; ++x, end += WORDS_PER_CELL * 2)
         {
-            const mesh_cell *cell = get_mesh_cell(x, y);
-            const uint16_t words[WORDS_PER_CELL] = {cell->flags, (uint16_t)cell->height, (uint16_t)cell->media_height,
-                                                    (uint16_t)cell->first_object_index, (uint16_t)cell->model_index};
-            for (uint16_t word : words)
-            {
-                write_be16(out, word);
-                out += 2;
-            }
+            const mesh_cell *cell = &cells[x];
+            put_be16(end, cell->flags);
+            put_be16(end + 2, (uint16_t)cell->height);
+            put_be16(end + 4, (uint16_t)cell->media_height);
+            put_be16(end + 6, (uint16_t)cell->first_object_index);
+            put_be16(end + 8, (uint16_t)cell->model_index);
         }
-        state_hash_add(hash, row, (size_t)(out - row));
+        state_hash_end_record(hash, out, end, row, row_size);
     }
 }
 

@@ -409,34 +409,43 @@ void hash_monsters(uint32_t *hash)
 {
     for (int32_t index = 0; index < monster_data_globals.count; ++index)
     {
-        const monster_data *m = get_monster_data(index);
+        const monster_data *m = (const monster_data *)get_datum(&monster_data_globals, index);
         if (!m) continue;
-        const int32_t fields[] = {
-            index, m->identifier, m->type, (int32_t)m->flags, (int32_t)m->extra_flags, m->object_index,
-            m->carrying_object_index, m->artifact_index, m->unit_type, m->owner_team_index,
-            m->owner_player_index, m->cell_impassability_flags, m->ticks_until_updating,
-            m->terrain_impassability_flags, m->repeated_obstruction_count, m->path_index, m->path_segment_length,
-            m->waypoint_count, m->waypoint_index, m->desired_yaw, m->final_desired_yaw,
-            m->waypoints[0].x, m->waypoints[0].y, m->waypoints[1].x, m->waypoints[1].y,
-            m->waypoints[2].x, m->waypoints[2].y, m->waypoints[3].x, m->waypoints[3].y,
-            m->path_destination.x, m->path_destination.y, m->target_location.x, m->target_location.y,
-            m->last_target_location.x, m->last_target_location.y, m->target_location_height,
-            m->target_monster_index, m->deferred_target_index, m->attack_timer, m->confusion_timer,
-            m->estimated_projectile_flight_time, m->estimated_projectile_pitch, m->projectile_initial_velocity,
-            m->avoiding_object_index, m->pick_up_object_index, m->pick_up_object_identifier,
-            m->aggressor_monster_index, m->internal_command_identifier, m->mana, m->base_movement_speed,
-            m->formation_identifier, m->formation_angle, m->height_over_mesh, m->action, m->action_permutation,
-            m->ammunition_count, m->experience, m->battles_survived,
-            m->original_name_string_index, m->maximum_artifacts_carried, m->held_object_count,
-            m->orig_color_table_index, m->collection_reference_index, (int32_t)m->artifact_timer, m->orig_type,
-            m->orig_base_movement_speed, m->map_action_index, m->marker_index, m->propelled_yaw,
-            m->propelled_timer, m->propulsion_speed,
+        // The fields, the held objects and the name, written in place.
+        enum
+        {
+            FIELD_COUNT = 71, // the put()s below
+            HELD_COUNT = NUMBER_OF(m->held_object_indexes),
+            MONSTER_HASH_SIZE = 4 * (FIELD_COUNT + HELD_COUNT) + sizeof(m->name),
         };
-        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
-        int32_t held[NUMBER_OF(m->held_object_indexes)];
-        for (size_t i = 0; i < NUMBER_OF(held); ++i) held[i] = m->held_object_indexes[i];
-        state_hash_add_int32s(hash, held, NUMBER_OF(held));
-        state_hash_add(hash, m->name, sizeof(m->name));
+        uint8_t unbatched[MONSTER_HASH_SIZE];
+        uint8_t *out = state_hash_begin_record(hash, MONSTER_HASH_SIZE, unbatched);
+        state_hash_cursor cursor = {out};
+        auto put = [&cursor](int32_t value) { cursor.put(value); };
+        put(index); put(m->identifier); put(m->type); put((int32_t)m->flags); put((int32_t)m->extra_flags);
+        put(m->object_index); put(m->carrying_object_index); put(m->artifact_index); put(m->unit_type);
+        put(m->owner_team_index); put(m->owner_player_index); put(m->cell_impassability_flags);
+        put(m->ticks_until_updating); put(m->terrain_impassability_flags); put(m->repeated_obstruction_count);
+        put(m->path_index); put(m->path_segment_length); put(m->waypoint_count); put(m->waypoint_index);
+        put(m->desired_yaw); put(m->final_desired_yaw); put(m->waypoints[0].x); put(m->waypoints[0].y);
+        put(m->waypoints[1].x); put(m->waypoints[1].y); put(m->waypoints[2].x); put(m->waypoints[2].y);
+        put(m->waypoints[3].x); put(m->waypoints[3].y); put(m->path_destination.x); put(m->path_destination.y);
+        put(m->target_location.x); put(m->target_location.y); put(m->last_target_location.x);
+        put(m->last_target_location.y); put(m->target_location_height); put(m->target_monster_index);
+        put(m->deferred_target_index); put(m->attack_timer); put(m->confusion_timer);
+        put(m->estimated_projectile_flight_time); put(m->estimated_projectile_pitch);
+        put(m->projectile_initial_velocity); put(m->avoiding_object_index); put(m->pick_up_object_index);
+        put(m->pick_up_object_identifier); put(m->aggressor_monster_index); put(m->internal_command_identifier);
+        put(m->mana); put(m->base_movement_speed); put(m->formation_identifier); put(m->formation_angle);
+        put(m->height_over_mesh); put(m->action); put(m->action_permutation); put(m->ammunition_count);
+        put(m->experience); put(m->battles_survived); put(m->original_name_string_index);
+        put(m->maximum_artifacts_carried); put(m->held_object_count); put(m->orig_color_table_index);
+        put(m->collection_reference_index); put((int32_t)m->artifact_timer); put(m->orig_type);
+        put(m->orig_base_movement_speed); put(m->map_action_index); put(m->marker_index); put(m->propelled_yaw);
+        put(m->propelled_timer); put(m->propulsion_speed);
+        for (int32_t i = 0; i < HELD_COUNT; ++i) put(m->held_object_indexes[i]);
+        memcpy(cursor.out, m->name, sizeof(m->name));
+        state_hash_end_record(hash, out, cursor.out + sizeof(m->name), unbatched, MONSTER_HASH_SIZE);
     }
 }
 

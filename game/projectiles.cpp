@@ -355,41 +355,28 @@ int16_t get_internal_projectile_type(int32_t internal_type)
 
 int32_t get_projectile_recursion_depth(void) { return recursion_detector.depth; }
 
+// The fields of one projectile in the state hash.
+enum { PROJECTILE_HASH_FIELD_COUNT = 26 };
+
 static void hash_projectiles(uint32_t *hash)
 {
     for (int32_t index = 0; index < get_projectile_slot_count(); ++index)
     {
         const projectile_data *p = get_projectile_data(index);
         if (!p) continue;
-        const int32_t fields[] = {
-            index,
-            p->identifier,
-            p->flags,
-            p->type,
-            p->object_index,
-            p->target_monster_index,
-            p->owner_unit_index,
-            p->owner_monster_index,
-            p->damage_scale,
-            p->ticks_since_last_contrail,
-            p->contrail_count,
-            p->lifespan,
-            p->contrail_frequency,
-            p->particle_system_density,
-            p->delay,
-            p->last_bounce_stain_position.x,
-            p->last_bounce_stain_position.y,
-            p->lightning_index,
-            p->lightning_identifier,
-            p->target_location.x,
-            p->target_location.y,
-            p->target_location.z,
-            p->visible_projectile_group_type,
-            p->original_owner_player_index,
-            p->guided_speed,
-            p->last_distance_to_target,
-        };
-        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
+        enum { PROJECTILE_HASH_SIZE = 4 * PROJECTILE_HASH_FIELD_COUNT };
+        uint8_t unbatched[PROJECTILE_HASH_SIZE];
+        uint8_t *out = state_hash_begin_record(hash, PROJECTILE_HASH_SIZE, unbatched);
+        state_hash_cursor cursor = {out};
+        auto put = [&cursor](int32_t value) { cursor.put(value); };
+        put(index); put(p->identifier); put(p->flags); put(p->type); put(p->object_index); put(p->target_monster_index);
+        put(p->owner_unit_index); put(p->owner_monster_index); put(p->damage_scale); put(p->ticks_since_last_contrail);
+        put(p->contrail_count); put(p->lifespan); put(p->contrail_frequency); put(p->particle_system_density);
+        put(p->delay); put(p->last_bounce_stain_position.x); put(p->last_bounce_stain_position.y);
+        put(p->lightning_index); put(p->lightning_identifier); put(p->target_location.x); put(p->target_location.y);
+        put(p->target_location.z); put(p->visible_projectile_group_type); put(p->original_owner_player_index);
+        put(p->guided_speed); put(p->last_distance_to_target);
+        state_hash_end_record(hash, out, cursor.out, unbatched, PROJECTILE_HASH_SIZE);
     }
 }
 

@@ -9,7 +9,9 @@
 // The sync snapshots carry it, so a machine that drifted is caught even when
 // its seed still agrees.
 
+#include <bit>
 #include <cstddef>
+#include <cstring>
 
 #include "cseries/cseries.h"
 
@@ -32,5 +34,54 @@ void state_hash_add_int32(uint32_t *hash, int32_t value);
 // fed to the CRC in large pieces: the way to hash a record's fields.
 void state_hash_add_int32s(uint32_t *hash, const int32_t *values, size_t count);
 
-// The hash of the synchronized game as it stands.
+// Room for the next `size` bytes of the hash, for a procedure that writes a
+// record's bytes in place instead of gathering them first: while
+// compute_state_hash runs, a pointer into the bytes it gathers, which the
+// caller fills (all `size` of them) before adding anything else.  Null for
+// any other hash (a test hashing one subsystem) or for more than
+// STATE_HASH_MAXIMUM_RESERVE bytes: the caller then writes the bytes
+// elsewhere and adds them with state_hash_add.
+enum { STATE_HASH_MAXIMUM_RESERVE = 8192 };
+uint8_t *state_hash_reserve(uint32_t *hash, size_t size);
+
+// A record written in place: its bytes go to the hash's room when there is
+// some, else to the caller's `unbatched` buffer of `size` bytes, which
+// state_hash_end_record then adds.  `end` is where the writing stopped: a
+// record that did not fill exactly its size is a fault (asserted).
+inline uint8_t *state_hash_begin_record(uint32_t *hash, size_t size, uint8_t *unbatched)
+{
+    uint8_t *out = state_hash_reserve(hash, size);
+    return out ? out : unbatched;
+}
+inline void state_hash_end_record(uint32_t *hash, const uint8_t *out, const uint8_t *end, const uint8_t *unbatched,
+                                  size_t size)
+{
+    VASSERT(end == out + size, "state hash record of the wrong size");
+    if (out == unbatched) state_hash_add(hash, unbatched, size);
+}
+
+// One value as state_hash_add_int32 hashes it, written at `out`.
+inline void state_hash_write_int32(uint8_t *out, int32_t value)
+{
+    uint32_t word = (uint32_t)value;
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+    memcpy(out, &word, sizeof(word));
+}
+
+// Writes values in turn from `out` on, each as state_hash_add_int32 hashes
+// it.  A procedure that puts a record's fields one statement after another
+// moves each from its field to the hashed bytes with nothing between.
+struct state_hash_cursor
+{
+    uint8_t *out;
+    void put(int32_t value)
+    {
+        state_hash_write_int32(out, value);
+        out += 4;
+    }
+};
+
+// The hash of the synchronized game as it stands.  One thread at a time (the
+// tick's): the bytes are gathered in one block of this module.  A call from
+// inside a procedure is refused (asserted) with 0.
 uint32_t compute_state_hash(void);

@@ -1,11 +1,37 @@
-// CRC-32, reflected IEEE polynomial.  Eight bytes per step through eight
-// derived tables ("slicing"), then one table lookup per remaining byte.
+// CRC-32, reflected IEEE polynomial, computed four ways that agree bit for
+// bit: one table lookup per byte (the reference), eight or sixteen bytes a
+// step through derived tables ("slicing"), and, on x86-64 processors that
+// have it, carry-less multiplication that folds 64 or 128 bytes a step into a
+// few registers and reduces them to 32 bits at the end.  The folding code is
+// compiled for its instructions by target attributes and only runs after the
+// processor said it has them, so the rest of the build needs no -m flags.
+//
+// Every kernel works on the running register (the complement of a finished
+// CRC); crc32_update complements on the way in and out.
 
 #include "cseries/crc.h"
 
+#include <atomic>
+#include <bit>
+#include <cstring>
+
+#include "cseries/log.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define CRC_HAS_FOLDING 1
+#include <immintrin.h>
+#else
+#define CRC_HAS_FOLDING 0
+#endif
+
+// ---- tables ------------------------------------------------------------------------
+
+constexpr int CRC_SLICES = 16;
+constexpr uint32_t REFLECTED_POLYNOMIAL = 0xEDB88320u;
+
 struct crc_tables
 {
-    uint32_t entries[8][256]; // [k][b]: the CRC of byte b followed by k zero bytes
+    uint32_t entries[CRC_SLICES][256]; // [k][b]: the register after byte b followed by k zero bytes
 };
 
 static constexpr crc_tables make_crc_tables(void)
@@ -14,10 +40,10 @@ static constexpr crc_tables make_crc_tables(void)
     for (uint32_t byte = 0; byte < 256; byte++)
     {
         uint32_t value = byte;
-        for (int bit = 0; bit < 8; bit++) value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
+        for (int bit = 0; bit < 8; bit++) value = (value & 1) ? (value >> 1) ^ REFLECTED_POLYNOMIAL : value >> 1;
         tables.entries[0][byte] = value;
     }
-    for (int k = 1; k < 8; k++)
+    for (int k = 1; k < CRC_SLICES; k++)
         for (uint32_t byte = 0; byte < 256; byte++)
         {
             const uint32_t previous = tables.entries[k - 1][byte];
@@ -26,23 +52,322 @@ static constexpr crc_tables make_crc_tables(void)
     return tables;
 }
 
-static constexpr crc_tables crc_globals = make_crc_tables();
+static constexpr crc_tables crc_tables_of_polynomial = make_crc_tables();
+
+// The method chosen for long inputs; NONE until the first one asks.  Every
+// thread that races to choose chooses the same.
+static struct crc_globals
+{
+    std::atomic<int32_t> fastest_method;
+} crc_globals = {{-1}};
+
+// ---- portable kernels ------------------------------------------------------------------
+
+static uint32_t bytewise_kernel(uint32_t value, const uint8_t *bytes, size_t size)
+{
+    const uint32_t *t = crc_tables_of_polynomial.entries[0];
+    for (; size; size--, bytes++) value = t[(value ^ *bytes) & 0xFF] ^ (value >> 8);
+    return value;
+}
+
+// Eight bytes as a little-endian number, whatever the host's order and alignment.
+static inline uint64_t load_le64(const uint8_t *bytes)
+{
+    uint64_t word;
+    memcpy(&word, bytes, sizeof(word));
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+static uint32_t slicing_by_8_kernel(uint32_t value, const uint8_t *bytes, size_t size)
+{
+    const uint32_t(*const t)[256] = crc_tables_of_polynomial.entries;
+    for (; size >= 8; size -= 8, bytes += 8)
+    {
+        const uint64_t word = load_le64(bytes) ^ value;
+        value = t[7][word & 0xFF] ^ t[6][(word >> 8) & 0xFF] ^ t[5][(word >> 16) & 0xFF] ^ t[4][(word >> 24) & 0xFF] ^
+                t[3][(word >> 32) & 0xFF] ^ t[2][(word >> 40) & 0xFF] ^ t[1][(word >> 48) & 0xFF] ^ t[0][word >> 56];
+    }
+    return bytewise_kernel(value, bytes, size);
+}
+
+static uint32_t slicing_by_16_kernel(uint32_t value, const uint8_t *bytes, size_t size)
+{
+    const uint32_t(*const t)[256] = crc_tables_of_polynomial.entries;
+    for (; size >= 16; size -= 16, bytes += 16)
+    {
+        const uint64_t low = load_le64(bytes) ^ value, high = load_le64(bytes + 8);
+        value = t[15][low & 0xFF] ^ t[14][(low >> 8) & 0xFF] ^ t[13][(low >> 16) & 0xFF] ^ t[12][(low >> 24) & 0xFF] ^
+                t[11][(low >> 32) & 0xFF] ^ t[10][(low >> 40) & 0xFF] ^ t[9][(low >> 48) & 0xFF] ^ t[8][low >> 56] ^
+                t[7][high & 0xFF] ^ t[6][(high >> 8) & 0xFF] ^ t[5][(high >> 16) & 0xFF] ^
+                t[4][(high >> 24) & 0xFF] ^ t[3][(high >> 32) & 0xFF] ^ t[2][(high >> 40) & 0xFF] ^
+                t[1][(high >> 48) & 0xFF] ^ t[0][high >> 56];
+    }
+    return slicing_by_8_kernel(value, bytes, size);
+}
+
+// ---- folding constants ---------------------------------------------------------------------
+// Folding moves a 128-bit piece of the message D bits further on by
+// multiplying its two halves by x^(D+32) and x^(D-32) modulo the polynomial
+// (bit-reflected, one bit up, as the reflected carry-less product needs);
+// Barrett reduction then takes the last 64 bits down to 32 with the
+// quotient x^64 / P and P itself.  All of them are derived here from the
+// polynomial alone.
+
+static constexpr uint64_t FULL_POLYNOMIAL = 0x104C11DB7ull; // x^32 + ... + 1, unreflected
+
+static constexpr uint64_t reflect_bits(uint64_t value, int bits)
+{
+    uint64_t result = 0;
+    for (int i = 0; i < bits; i++)
+        if (value >> i & 1) result |= 1ull << (bits - 1 - i);
+    return result;
+}
+
+// x^n modulo the polynomial, unreflected.
+static constexpr uint64_t x_power_modulo(int n)
+{
+    uint64_t remainder = 1;
+    for (int i = 0; i < n; i++)
+    {
+        remainder <<= 1;
+        if (remainder >> 32 & 1) remainder ^= FULL_POLYNOMIAL;
+    }
+    return remainder;
+}
+
+// The constant that moves a half by `distance` bits.
+static constexpr uint64_t folding_constant(int distance) { return reflect_bits(x_power_modulo(distance), 32) << 1; }
+
+// The quotient of x^64 by the polynomial, reflected over its 33 bits.
+static constexpr uint64_t barrett_quotient(void)
+{
+    // Long division of x^64: each step clears the top bit of what is left.
+    uint64_t quotient = 0, left_high = 1, left_low = 0; // x^64 as a 65-bit number
+    for (int bit = 32; bit >= 0; bit--)
+    {
+        // The coefficient of x^(32 + bit) of what is left.
+        const uint64_t top = bit == 32 ? left_high : (left_low >> (32 + bit)) & 1;
+        if (!top) continue;
+        quotient |= 1ull << bit;
+        if (bit == 32) left_high = 0;
+        left_low ^= FULL_POLYNOMIAL << bit;
+    }
+    return reflect_bits(quotient, 33);
+}
+
+struct folding_constants
+{
+    uint64_t by_512[2], by_128[2], by_64, barrett[2]; // barrett: P reflected, then the quotient
+    uint64_t by_1024[2], by_256[2]; // for the 256-bit registers
+};
+
+static constexpr folding_constants crc_folding = {
+    {folding_constant(512 + 32), folding_constant(512 - 32)},
+    {folding_constant(128 + 32), folding_constant(128 - 32)},
+    folding_constant(64),
+    {reflect_bits(FULL_POLYNOMIAL, 33), barrett_quotient()},
+    {folding_constant(1024 + 32), folding_constant(1024 - 32)},
+    {folding_constant(256 + 32), folding_constant(256 - 32)},
+};
+// The published values for this polynomial: a slip in the derivation stops the build.
+static_assert(crc_folding.by_512[0] == 0x154442BD4ull && crc_folding.by_512[1] == 0x1C6E41596ull);
+static_assert(crc_folding.by_128[0] == 0x1751997D0ull && crc_folding.by_128[1] == 0x0CCAA009Eull);
+static_assert(crc_folding.by_64 == 0x163CD6124ull);
+static_assert(crc_folding.barrett[0] == 0x1DB710641ull && crc_folding.barrett[1] == 0x1F7011641ull);
+
+// ---- folding kernels -------------------------------------------------------------------------
+
+#if CRC_HAS_FOLDING
+
+#define CRC_FOLDING_TARGET __attribute__((target("pclmul,sse4.1")))
+#define CRC_WIDE_FOLDING_TARGET __attribute__((target("pclmul,sse4.1,avx2,vpclmulqdq")))
+
+// `x` moved 128 bits on, plus the next 16 bytes `next`.
+CRC_FOLDING_TARGET static inline __m128i fold_128(__m128i x, __m128i next, __m128i constants)
+{
+    const __m128i low = _mm_clmulepi64_si128(x, constants, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(x, constants, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+// Folds the remaining whole 16-byte pieces into `x` (the message so far,
+// moved to its last 128 bits), reduces it to the register and runs the last
+// bytes through the tables.
+CRC_FOLDING_TARGET static inline uint32_t finish_folding(__m128i x, const uint8_t *bytes, size_t size)
+{
+    const __m128i by_128 = _mm_loadu_si128((const __m128i *)crc_folding.by_128);
+    for (; size >= 16; size -= 16, bytes += 16) x = fold_128(x, _mm_loadu_si128((const __m128i *)bytes), by_128);
+
+    // 128 bits to 64: the low half moved 64 bits on, onto the high half.
+    const __m128i low_32_mask = _mm_setr_epi32(-1, 0, -1, 0);
+    x = _mm_xor_si128(_mm_srli_si128(x, 8), _mm_clmulepi64_si128(x, by_128, 0x10));
+    // 64 bits to 32 + 32 more: the low word moved 32 bits on.
+    const __m128i by_64 = _mm_loadl_epi64((const __m128i *)&crc_folding.by_64);
+    x = _mm_xor_si128(_mm_srli_si128(x, 4), _mm_clmulepi64_si128(_mm_and_si128(x, low_32_mask), by_64, 0x00));
+    // Barrett reduction to the 32-bit register.
+    const __m128i barrett = _mm_loadu_si128((const __m128i *)crc_folding.barrett);
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low_32_mask), barrett, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, low_32_mask), barrett, 0x00);
+    const uint32_t value = (uint32_t)_mm_extract_epi32(_mm_xor_si128(x, t), 1);
+    return slicing_by_8_kernel(value, bytes, size);
+}
+
+// Four 128-bit lanes, 64 bytes a step.  At least 64 bytes.
+CRC_FOLDING_TARGET static uint32_t folding_kernel(uint32_t value, const uint8_t *bytes, size_t size)
+{
+    __m128i x0 = _mm_xor_si128(_mm_loadu_si128((const __m128i *)bytes), _mm_cvtsi32_si128((int)value));
+    __m128i x1 = _mm_loadu_si128((const __m128i *)(bytes + 16));
+    __m128i x2 = _mm_loadu_si128((const __m128i *)(bytes + 32));
+    __m128i x3 = _mm_loadu_si128((const __m128i *)(bytes + 48));
+    bytes += 64;
+    size -= 64;
+    const __m128i by_512 = _mm_loadu_si128((const __m128i *)crc_folding.by_512);
+    for (; size >= 64; size -= 64, bytes += 64)
+    {
+        x0 = fold_128(x0, _mm_loadu_si128((const __m128i *)bytes), by_512);
+        x1 = fold_128(x1, _mm_loadu_si128((const __m128i *)(bytes + 16)), by_512);
+        x2 = fold_128(x2, _mm_loadu_si128((const __m128i *)(bytes + 32)), by_512);
+        x3 = fold_128(x3, _mm_loadu_si128((const __m128i *)(bytes + 48)), by_512);
+    }
+    const __m128i by_128 = _mm_loadu_si128((const __m128i *)crc_folding.by_128);
+    x1 = fold_128(x0, x1, by_128);
+    x2 = fold_128(x1, x2, by_128);
+    x3 = fold_128(x2, x3, by_128);
+    return finish_folding(x3, bytes, size);
+}
+
+// Each 128-bit lane of `x` moved on by the distance of `constants`, plus `next`.
+CRC_WIDE_FOLDING_TARGET static inline __m256i fold_256(__m256i x, __m256i next, __m256i constants)
+{
+    const __m256i low = _mm256_clmulepi64_epi128(x, constants, 0x00);
+    const __m256i high = _mm256_clmulepi64_epi128(x, constants, 0x11);
+    return _mm256_xor_si256(_mm256_xor_si256(low, high), next);
+}
+
+CRC_WIDE_FOLDING_TARGET static inline __m256i broadcast_constants(const uint64_t pair[2])
+{
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i *)pair));
+}
+
+// Four 256-bit lanes, 128 bytes a step.  At least 128 bytes.
+CRC_WIDE_FOLDING_TARGET static uint32_t wide_folding_kernel(uint32_t value, const uint8_t *bytes, size_t size)
+{
+    __m256i x0 = _mm256_xor_si256(_mm256_loadu_si256((const __m256i *)bytes),
+                                  _mm256_zextsi128_si256(_mm_cvtsi32_si128((int)value)));
+    __m256i x1 = _mm256_loadu_si256((const __m256i *)(bytes + 32));
+    __m256i x2 = _mm256_loadu_si256((const __m256i *)(bytes + 64));
+    __m256i x3 = _mm256_loadu_si256((const __m256i *)(bytes + 96));
+    bytes += 128;
+    size -= 128;
+    const __m256i by_1024 = broadcast_constants(crc_folding.by_1024);
+    for (; size >= 128; size -= 128, bytes += 128)
+    {
+        x0 = fold_256(x0, _mm256_loadu_si256((const __m256i *)bytes), by_1024);
+        x1 = fold_256(x1, _mm256_loadu_si256((const __m256i *)(bytes + 32)), by_1024);
+        x2 = fold_256(x2, _mm256_loadu_si256((const __m256i *)(bytes + 64)), by_1024);
+        x3 = fold_256(x3, _mm256_loadu_si256((const __m256i *)(bytes + 96)), by_1024);
+    }
+    const __m256i by_256 = broadcast_constants(crc_folding.by_256);
+    x1 = fold_256(x0, x1, by_256);
+    x2 = fold_256(x1, x2, by_256);
+    x3 = fold_256(x2, x3, by_256);
+    // The two halves of the last register: the earlier one moved 128 bits on.
+    const __m128i by_128 = _mm_loadu_si128((const __m128i *)crc_folding.by_128);
+    const __m128i x = fold_128(_mm256_castsi256_si128(x3), _mm256_extracti128_si256(x3, 1), by_128);
+    return finish_folding(x, bytes, size);
+}
+
+#endif
+
+// ---- choosing --------------------------------------------------------------------------------
+
+typedef uint32_t (*crc_kernel)(uint32_t value, const uint8_t *bytes, size_t size);
+
+static const struct
+{
+    const char *name;
+    crc_kernel kernel;
+    size_t minimum_size; // below this the kernel hands over to slicing by 8
+} crc_methods[NUMBER_OF_CRC32_METHODS] = {
+    {"bytewise", bytewise_kernel, 0},
+    {"slicing_by_8", slicing_by_8_kernel, 0},
+    {"slicing_by_16", slicing_by_16_kernel, 0},
+#if CRC_HAS_FOLDING
+    {"folding", folding_kernel, 64},
+    {"wide_folding", wide_folding_kernel, 128},
+#else
+    {"folding", nullptr, 0},
+    {"wide_folding", nullptr, 0},
+#endif
+};
+
+bool crc32_method_is_available(crc32_method method)
+{
+#if CRC_HAS_FOLDING
+    // A static initializer may be the first caller, before the runtime has
+    // asked the processor; asking again is harmless.
+    __builtin_cpu_init();
+#endif
+    switch (method)
+    {
+    case _crc32_bytewise:
+    case _crc32_slicing_by_8:
+    case _crc32_slicing_by_16: return true;
+#if CRC_HAS_FOLDING
+    case _crc32_folding: return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    case _crc32_wide_folding:
+        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1") &&
+               __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
+#endif
+    default: return false;
+    }
+}
+
+const char *crc32_method_name(crc32_method method)
+{
+    return method >= 0 && method < NUMBER_OF_CRC32_METHODS ? crc_methods[method].name : "unknown";
+}
+
+crc32_method crc32_fastest_method(void)
+{
+    int32_t method = crc_globals.fastest_method.load(std::memory_order_relaxed);
+    if (method < 0)
+    {
+        // Wider folding first; sixteen-byte slicing runs everywhere.
+        method = _crc32_slicing_by_16;
+        for (crc32_method candidate : {_crc32_wide_folding, _crc32_folding})
+            if (crc32_method_is_available(candidate))
+            {
+                method = candidate;
+                break;
+            }
+        crc_globals.fastest_method.store(method, std::memory_order_relaxed);
+    }
+    return (crc32_method)method;
+}
+
+static uint32_t run_method(crc32_method method, uint32_t crc, const void *data, size_t size)
+{
+    const uint8_t *bytes = (const uint8_t *)data;
+    // The running register is the complement of a finished CRC, so a result
+    // can be fed back in to continue.
+    const uint32_t value = ~crc;
+    if (size < crc_methods[method].minimum_size) return ~slicing_by_8_kernel(value, bytes, size);
+    return ~crc_methods[method].kernel(value, bytes, size);
+}
 
 uint32_t crc32_update(uint32_t crc, const void *data, size_t size)
 {
-    // The running register is the complement of a finished CRC, so a result
-    // can be fed back in to continue.
-    uint32_t value = ~crc;
-    const uint8_t *bytes = (const uint8_t *)data;
-    const uint32_t(*const t)[256] = crc_globals.entries;
-    for (; size >= 8; size -= 8, bytes += 8)
-    {
-        // Assembled byte by byte: independent of the host's order and alignment.
-        const uint32_t low = value ^ ((uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 |
-                                      (uint32_t)bytes[3] << 24);
-        value = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
-                t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]];
-    }
-    for (; size; size--, bytes++) value = t[0][(value ^ *bytes) & 0xFF] ^ (value >> 8);
-    return ~value;
+    // Short pieces (a field of the state hash, a tag header) gain nothing from folding.
+    if (size < 64) return ~slicing_by_8_kernel(~crc, (const uint8_t *)data, size);
+    return run_method(crc32_fastest_method(), crc, data, size);
+}
+
+uint32_t crc32_update_by_method(crc32_method method, uint32_t crc, const void *data, size_t size)
+{
+    if (!VASSERT(method >= 0 && method < NUMBER_OF_CRC32_METHODS && crc32_method_is_available(method),
+                 "crc32 method not run by this processor"))
+        method = _crc32_bytewise;
+    return run_method(method, crc, data, size);
 }

@@ -47,26 +47,57 @@ static int32_t view_height(const private_list_data *list)
     return (int32_t)list->bounds.bottom - list->bounds.top - 2 * (int32_t)list->vertical_gutter;
 }
 
+// ---- row positions ---------------------------------------------------------------
+// A row's top is the sum of the visible heights above it.  Rows change near
+// the top (sorted inserts in any order) far more often than anything reads
+// the tops below, so tops are brought up to date only as far as they are
+// read, from the first stale row on; the total of the visible heights is
+// kept as rows come, go and change, which gives the content's height without
+// a walk.
+
+static int32_t row_visible_height(const row_data *row)
+{
+    return (row->flags & _row_visible_flag) ? row->height : 0;
+}
+
+// Rows from `row` on may have moved.
+static void positions_change_from(private_list_data *list, int32_t row)
+{
+    if (row < 0) row = 0;
+    if (row < list->first_stale_row) list->first_stale_row = row;
+}
+
+// The top of `row` (a row of the list), bringing the tops up to it up to date.
+static int32_t row_top(const private_list_data *list, int32_t row)
+{
+    int32_t i = list->first_stale_row;
+    if (row < i) return list->rows[row].height_in_list;
+    row_data *rows = list->rows;
+    int32_t y = i > 0 ? rows[i - 1].height_in_list + row_visible_height(&rows[i - 1]) : 0;
+    for (; i <= row; ++i)
+    {
+        rows[i].height_in_list = y;
+        y += row_visible_height(&rows[i]);
+    }
+    list->first_stale_row = row + 1;
+    return rows[row].height_in_list;
+}
+
+// The top of the row after this one: its own bottom when visible, its top when hidden.
+static int32_t visible_bottom(const private_list_data *list, int32_t row)
+{
+    return row_top(list, row) + row_visible_height(&list->rows[row]);
+}
+
+// The last row's bottom, hidden or not.
 static int32_t content_height(const private_list_data *list)
 {
     if (list->actual_row_count <= 0) return 0;
     const row_data *last = &list->rows[list->actual_row_count - 1];
-    return last->height_in_list + last->height;
+    return list->visible_rows_height - row_visible_height(last) + last->height;
 }
 
-static int32_t visible_rows_height(const private_list_data *list)
-{
-    int32_t sum = 0;
-    for (int32_t i = 0; i < list->actual_row_count; ++i)
-        if (list->rows[i].flags & _row_visible_flag) sum += list->rows[i].height;
-    return sum;
-}
-
-// The top of the row after this one: its own bottom when visible, its top when hidden.
-static int32_t visible_bottom(const row_data *row)
-{
-    return row->height_in_list + ((row->flags & _row_visible_flag) ? row->height : 0);
-}
+static int32_t visible_rows_height(const private_list_data *list) { return list->visible_rows_height; }
 
 // The top row is clamped first: deletions leave its index alone and it may
 // name a vacated slot.
@@ -76,7 +107,7 @@ static int32_t scroll_position(const private_list_data *list)
     int32_t top = list->top_visible_row;
     if (top < 0) top = 0;
     if (top >= list->actual_row_count) top = list->actual_row_count - 1;
-    return list->rows[top].height_in_list + list->pixel_offset_within_row;
+    return row_top(list, top) + list->pixel_offset_within_row;
 }
 
 static void get_scrollbar_rectangle(const private_list_data *list, rectangle2d *scrollbar)
@@ -92,31 +123,37 @@ static void scroll_to(private_list_data *list, int64_t p)
     if (p > last_page) p = last_page;
     if (p < 0) p = 0;
     // Visible bottoms never decrease along the rows, so the first row whose
-    // visible bottom passes p is the first visible row that does.
-    int32_t low = 0, high = list->actual_row_count;
-    while (low < high)
+    // visible bottom passes p is the first visible row that does.  Among the
+    // rows whose tops hold a binary search finds it; past them the tops are
+    // brought up to date one row at a time until it is found.
+    const int32_t count = list->actual_row_count;
+    const int32_t fresh = list->first_stale_row < count ? list->first_stale_row : count;
+    int32_t low = 0;
+    if (fresh > 0 && visible_bottom(list, fresh - 1) > p)
     {
-        const int32_t middle = low + (high - low) / 2;
-        if (visible_bottom(&list->rows[middle]) > p) high = middle;
-        else low = middle + 1;
+        int32_t high = fresh - 1;
+        while (low < high)
+        {
+            const int32_t middle = low + (high - low) / 2;
+            if (visible_bottom(list, middle) > p) high = middle;
+            else low = middle + 1;
+        }
     }
-    if (low >= list->actual_row_count) return;
+    else
+    {
+        for (low = fresh; low < count && visible_bottom(list, low) <= p;) ++low;
+    }
+    if (low >= count) return;
     list->top_visible_row = (int16_t)low;
-    list->pixel_offset_within_row = (int32_t)(p - list->rows[low].height_in_list);
+    list->pixel_offset_within_row = (int32_t)(p - row_top(list, low));
 }
 
-// Row tops from `first` on, then the scroll flag, then the view clamped so it
-// never shows space below the last row.
+// Row tops from `first` on are stale; then the scroll flag, then the view
+// clamped so it never shows space below the last row.
 static void update_positions(private_list_data *list, int32_t first)
 {
     const int32_t count = list->actual_row_count;
-    if (first < 0) first = 0;
-    int32_t y = first > 0 && first <= count ? visible_bottom(&list->rows[first - 1]) : 0;
-    for (int32_t i = first; i < count; ++i)
-    {
-        list->rows[i].height_in_list = y;
-        y = visible_bottom(&list->rows[i]);
-    }
+    positions_change_from(list, first);
     if (list->top_visible_row >= count) list->top_visible_row = (int16_t)(count > 0 ? count - 1 : 0);
     if (list->top_visible_row < 0) list->top_visible_row = 0;
     if (count > 0 && content_height(list) > view_height(list))
@@ -180,6 +217,7 @@ static void remove_row(private_list_data *list, int32_t row)
 {
     row_data *rows = list->rows;
     free(rows[row].data);
+    list->visible_rows_height -= row_visible_height(&rows[row]);
     const int32_t count = list->actual_row_count;
     memmove(&rows[row], &rows[row + 1], (size_t)(count - row - 1) * sizeof(row_data));
     rows[count - 1].data = nullptr;
@@ -261,6 +299,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
     list->rows[index] = row_data{copy, 0, row_height < 0 ? (int16_t)0 : row_height, length,
                                  (uint16_t)(enabled ? _row_enabled_flag | _row_visible_flag : _row_visible_flag)};
     list->actual_row_count = (int16_t)(count + 1);
+    list->visible_rows_height += row_visible_height(&list->rows[index]);
     update_positions(list, index);
 
     if (list->autoscroll_mode == _autoscroll_mode_never) return (int16_t)index;
@@ -354,8 +393,10 @@ uint16_t get_row_enabled_private_list(const private_list_data *list, int16_t row
 void set_list_row_visible(private_list_data *list, int16_t row, bool visible)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return;
+    list->visible_rows_height -= row_visible_height(&list->rows[row]);
     if (visible) list->rows[row].flags |= _row_visible_flag;
     else list->rows[row].flags &= (uint16_t)~_row_visible_flag;
+    list->visible_rows_height += row_visible_height(&list->rows[row]);
     update_positions(list, row);
 }
 
@@ -370,6 +411,9 @@ void set_list_line_height(private_list_data *list, int16_t height)
     if (!list_is_good(list)) return;
     if (height < 0) height = 0;
     for (int32_t i = 0; i < list->allocated_row_count; ++i) list->rows[i].height = height;
+    list->visible_rows_height = 0;
+    for (int32_t i = 0; i < list->actual_row_count; ++i)
+        list->visible_rows_height += row_visible_height(&list->rows[i]);
     update_positions(list, 0);
 }
 
@@ -492,8 +536,9 @@ static int32_t row_containing(const private_list_data *list, int32_t x, int32_t 
     {
         const row_data *row = &list->rows[r];
         if (!(row->flags & _row_visible_flag)) continue;
-        if (row->height_in_list > y) break; // rows only go further down
-        if (y < row->height_in_list + row->height) return r;
+        const int32_t top = row_top(list, r);
+        if (top > y) break; // rows only go further down
+        if (y < top + row->height) return r;
     }
     return NONE;
 }
@@ -515,8 +560,8 @@ int16_t get_row_at_point_private_list(const private_list_data *list, point2d poi
         const row_data *r = &list->rows[row];
         distances->left = (int16_t)x;
         distances->right = (int16_t)(right - x);
-        distances->top = (int16_t)(y - r->height_in_list);
-        distances->bottom = (int16_t)(r->height_in_list + r->height - y);
+        distances->top = (int16_t)(y - row_top(list, row));
+        distances->bottom = (int16_t)(row_top(list, row) + r->height - y);
     }
     return (int16_t)row;
 }
@@ -533,7 +578,7 @@ void get_row_bounds_private_list(int16_t row, list_span *row_bounds, list_span *
         *row_bounds = view;
         if (row_is_good(list, row))
         {
-            row_bounds->top = list->rows[row].height_in_list;
+            row_bounds->top = row_top(list, row);
             row_bounds->bottom = row_bounds->top + list->rows[row].height;
         }
     }
@@ -545,7 +590,7 @@ void make_row_visible_private_list(int16_t row, private_list_data *list, bool ce
     const int64_t h = view_height(list);
     const int64_t y0 = scroll_position(list);
     const int64_t y1 = y0 + h;
-    const int64_t top = list->rows[row].height_in_list;
+    const int64_t top = row_top(list, row);
     const int64_t bottom = top + list->rows[row].height;
     int64_t delta = 0;
     if (y0 > top) delta = centre ? top - y0 - h / 2 : top - y0;
@@ -917,7 +962,7 @@ void draw_private_list(bitmap_data *destination, const private_list_data *list, 
     {
         const row_data *row = &list->rows[r];
         if (!(row->flags & _row_visible_flag)) continue;
-        const int64_t top = row->height_in_list, bottom = top + row->height;
+        const int64_t top = row_top(list, r), bottom = top + row->height;
         if (top >= (int64_t)p + h) break;
         const int64_t clip_top = top > p ? top : p;
         const int64_t clip_bottom = bottom < (int64_t)p + h ? bottom : (int64_t)p + h;

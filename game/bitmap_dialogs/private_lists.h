@@ -139,7 +139,9 @@ typedef int32_t (*sort_list_proc)(const void *a, int16_t length_a, const void *b
 typedef bool (*match_list_proc)(const void *data, int16_t length, const char *typed_text);
 
 // One row.  `height_in_list` is the running sum of the heights of the
-// visible rows before it.
+// visible rows before it, brought up to date when the engine reads it (an
+// insertion near the top would otherwise move every row below): read it
+// through get_row_bounds_private_list.
 struct row_data
 {
     void *data; // the list's own copy, `length` bytes
@@ -175,6 +177,10 @@ struct private_list_data
     int16_t vertical_gutter;
     int16_t arrow_scroll_rate; // pixels per arrow step
     int16_t page_up_down_rate; // a page is the view's height divided by this
+    // The rows before this one hold their height_in_list; the engine brings
+    // the others up to date as far as it reads (so reading may write here).
+    mutable int32_t first_stale_row;
+    int32_t visible_rows_height; // the sum of the visible rows' heights, kept as rows change
 };
 
 // ---- creation ------------------------------------------------------------------

@@ -634,18 +634,21 @@ void expect_list_invariants(const private_list_data *list, const char *which, in
     ASSERT_GE(count, 0) << which << " " << step;
     ASSERT_LE(count, list->allocated_row_count) << which << " " << step;
     ASSERT_GE(list->maximum_row_count, 1) << which << " " << step;
-    int32_t sum = 0, selected = 0;
+    int32_t sum = 0, selected = 0, last_top = 0;
     for (int32_t row = 0; row < count; ++row)
     {
         const row_data &r = list->rows[row];
-        ASSERT_EQ(r.height_in_list, sum) << which << " " << step << " row " << row;
+        list_span bounds;
+        get_row_bounds_private_list((int16_t)row, &bounds, nullptr, list);
+        ASSERT_EQ(bounds.top, sum) << which << " " << step << " row " << row;
+        last_top = bounds.top;
         if (r.flags & _row_visible_flag) sum += r.height;
         if (r.flags & _row_selected_flag) ++selected;
         ASSERT_TRUE(r.data || r.length == 0) << which << " " << step;
     }
     EXPECT_LE(selected, 1) << which << " " << step;
     const int32_t view = list->bounds.bottom - list->bounds.top - 2 * list->vertical_gutter;
-    const int32_t content = count ? list->rows[count - 1].height_in_list + list->rows[count - 1].height : 0;
+    const int32_t content = count ? last_top + list->rows[count - 1].height : 0;
     EXPECT_EQ(content, get_private_list_content_height(list)) << which << " " << step;
     const int32_t position = get_private_list_scroll_position(list);
     EXPECT_GE(position, 0) << which << " " << step;
