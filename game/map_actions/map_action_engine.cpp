@@ -444,12 +444,14 @@ void update_map_actions(void)
     {
         // The bound is read at every step: actions made during the pass
         // beyond the current slot are visited too.
+        begin_map_action_parameter_edits();
         for (int32_t index = 0; index < array->count; index++)
         {
             const map_action *action = get_map_action(index);
             if (action && (action->flags & _map_action_is_active_flag) && game_->game_time >= action->trigger_time)
                 trigger_due_action(index);
         }
+        end_map_action_parameter_edits();
     }
     update_attack_ai();
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "cseries/tags.h"
 #include "game_hooks.h"
@@ -53,18 +54,23 @@ struct scratch_copy
 
 } // namespace
 
-// Where the last entry looked up by index lay.  Callers mostly walk an
-// action's entries in order, so the next lookup starts from here instead of
-// from the run's first entry.  Valid while nothing changed (the counter and
-// the per-map generation, as for the lookup cache) for the same record.
-struct entry_cursor
+// Where the entries of the action last looked up by index lie.  Procedures
+// go back and forth between a search and the values of what it found, so
+// every offset worked out is kept.  Valid while no edit changed the entries
+// (entries_state and the per-map generation, as for the summary) for the
+// same record at the same place.
+enum
+{
+    KNOWN_ENTRY_OFFSETS = 64,
+};
+struct entry_offsets
 {
     const map_action *action;
     int32_t parameters_offset;
-    uint32_t map_actions_state;
+    uint32_t entries_state;
     uint32_t generation;
-    int32_t parameter_index;
-    int32_t offset;
+    int32_t known; // offsets[0 .. known - 1] hold
+    int32_t offsets[KNOWN_ENTRY_OFFSETS];
 };
 
 // The last summary worked out, and for which action and state of the entries.
@@ -80,15 +86,52 @@ struct entry_summary
     uint32_t bits;
 };
 
+// Where the runs lie while a script pass edits them.  The stored layout
+// moves an edited run to the end of the buffer, closes the gap it leaves and
+// lowers every offset past it, which costs the whole buffer and every record
+// per edit.  During a pass an edit instead writes the new run after the last
+// byte written (physical_end) and marks the old one dead, and the records
+// hold these physical offsets; settling then closes every dead run in one
+// sweep and lowers each offset by the dead runs that began before it.  That
+// is the stored layout exactly: each edit's move, applied in turn, keeps the
+// bytes in order less the runs it cut out, and lowers an offset by a cut run
+// exactly when the offset lay past the run's start.
+enum
+{
+    ARENA_BITMAP_WORDS = PARAMETER_ARENA_SIZE / 64,
+};
+static_assert(PARAMETER_ARENA_SIZE % 64 == 0);
+struct parameter_arena
+{
+    bool unsettled; // dead runs lie below physical_end; the records hold physical offsets
+    int32_t physical_end; // while unsettled: the bytes written
+    int32_t deferring; // passes open
+    bool settle_every_edit;
+    // The action whose run was written last, when no other action's offset
+    // has been put past that run's start since: its run is the buffer's last
+    // in the stored layout too, so moving it to the end leaves it in place.
+    int32_t tail_action;
+    const map_action_run_resize_observer *observer;
+    uint64_t dead[ARENA_BITMAP_WORDS]; // one bit per byte: part of a run an edit moved away
+    uint64_t run_starts[ARENA_BITMAP_WORDS]; // one bit per byte: such a run begins here
+    int32_t dead_before[ARENA_BITMAP_WORDS]; // while settling: dead bytes before each bitmap word
+    int32_t dead_total;
+};
+
 static struct map_action_parameter_globals
 {
     // Incremented with map_actions_state by every edit here (not by the
     // engine's flag and time changes, which leave the entries alone).
     uint32_t entries_state;
     entry_summary summary;
-    parameter_cache cache;
+    // One per link flag: procedures read an action's own entries and its
+    // linked ones in turn.
+    parameter_cache caches[2];
     uint32_t cache_generation; // bumped per map so a cache of the old map never answers
-    entry_cursor cursor;
+    entry_offsets entries;
+    parameter_arena arena;
+    // The slot each identifier was last found in (identifiers are unique in the array).
+    int16_t slot_of_identifier[1 << 16];
 } map_action_parameter_globals;
 
 static map_action_globals *globals(void) { return get_map_action_globals(); }
@@ -97,30 +140,33 @@ static map_action_globals *globals(void) { return get_map_action_globals(); }
 static int32_t entry_offset(const map_action *action, int32_t parameter_index)
 {
     if (parameter_index < 0 || parameter_index >= action->parameter_count) return NONE;
-    const map_action_globals *g = globals();
-    const uint8_t *buffer = g->parameter_buffer;
-    entry_cursor *cursor = &map_action_parameter_globals.cursor;
-    int32_t offset = action->parameters_offset, i = 0;
-    if (cursor->action == action && cursor->parameters_offset == action->parameters_offset &&
-        cursor->map_actions_state == g->map_actions_state &&
-        cursor->generation == map_action_parameter_globals.cache_generation && cursor->parameter_index <= parameter_index)
+    const uint8_t *buffer = globals()->parameter_buffer;
+    entry_offsets *known = &map_action_parameter_globals.entries;
+    if (known->action != action || known->parameters_offset != action->parameters_offset ||
+        known->entries_state != map_action_parameter_globals.entries_state ||
+        known->generation != map_action_parameter_globals.cache_generation)
     {
-        offset = cursor->offset;
-        i = cursor->parameter_index;
+        known->action = action;
+        known->parameters_offset = action->parameters_offset;
+        known->entries_state = map_action_parameter_globals.entries_state;
+        known->generation = map_action_parameter_globals.cache_generation;
+        known->known = 1;
+        known->offsets[0] = action->parameters_offset;
     }
-    for (; i < parameter_index; i++)
+    if (parameter_index < known->known) return known->offsets[parameter_index];
+    int32_t i = known->known - 1, offset = known->offsets[i];
+    while (i < parameter_index)
     {
         const map_action_parameter_header *header = (const map_action_parameter_header *)(buffer + offset);
         const int32_t size = map_action_parameter_entry_size(header->type, header->count);
         if (size == NONE) return NONE;
         offset += size;
+        if (++i < KNOWN_ENTRY_OFFSETS)
+        {
+            known->offsets[i] = offset;
+            known->known = i + 1;
+        }
     }
-    cursor->action = action;
-    cursor->parameters_offset = action->parameters_offset;
-    cursor->map_actions_state = g->map_actions_state;
-    cursor->generation = map_action_parameter_globals.cache_generation;
-    cursor->parameter_index = parameter_index;
-    cursor->offset = offset;
     return offset;
 }
 
@@ -135,10 +181,192 @@ static void changed(void)
     map_action_parameter_globals.entries_state++;
 }
 
+// ---- the arena --------------------------------------------------------------------
+
+static bool bit_at(const uint64_t *bits, int32_t position)
+{
+    return (bits[position >> 6] >> (position & 63)) & 1;
+}
+
+// Sets (or clears) the bits [first, first + count).
+static void set_bits(uint64_t *bits, int32_t first, int32_t count, bool value)
+{
+    while (count > 0)
+    {
+        const int32_t shift = first & 63, taken = count < 64 - shift ? count : 64 - shift;
+        const uint64_t mask = (taken == 64 ? ~0ull : ((1ull << taken) - 1)) << shift;
+        if (value)
+            bits[first >> 6] |= mask;
+        else
+            bits[first >> 6] &= ~mask;
+        first += taken;
+        count -= taken;
+    }
+}
+
+// The first position at or after `from` and below `limit` whose bit is
+// `value`, or `limit`.
+static int32_t next_bit(const uint64_t *bits, int32_t from, int32_t limit, bool value)
+{
+    while (from < limit)
+    {
+        uint64_t word = bits[from >> 6];
+        if (!value) word = ~word;
+        word &= ~0ull << (from & 63);
+        if (word)
+        {
+            const int32_t found = (from & ~63) + std::countr_zero(word);
+            return found < limit ? found : limit;
+        }
+        from = (from & ~63) + 64;
+    }
+    return limit;
+}
+
+static int32_t physical_end(void)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    return arena->unsettled ? arena->physical_end : globals()->parameter_buffer_size;
+}
+
+// Fills dead_before for the bitmap words below physical_end, and dead_total.
+static void count_dead_bytes(void)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    const int32_t words = (arena->physical_end + 63) >> 6;
+    int32_t dead = 0;
+    for (int32_t i = 0; i < words; i++)
+    {
+        arena->dead_before[i] = dead;
+        // Most words lie wholly inside or outside a dead run.
+        const uint64_t word = arena->dead[i];
+        dead += word == 0 ? 0 : word == ~0ull ? 64 : std::popcount(word);
+    }
+    arena->dead_total = dead;
+}
+
+// The stored offset of a physical one, after count_dead_bytes: less every
+// dead run that began before it (whole, even when the offset lies inside it,
+// which only an empty run read from a block can do).
+static int32_t settled_offset(int32_t offset)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    const int32_t end = arena->physical_end;
+    if (offset <= 0) return offset;
+    if (offset >= end) return offset - arena->dead_total;
+    int32_t dead = arena->dead_before[offset >> 6] +
+                   std::popcount(arena->dead[offset >> 6] & ((1ull << (offset & 63)) - 1));
+    if (bit_at(arena->dead, offset) && !bit_at(arena->run_starts, offset))
+    {
+        const int32_t next_start = next_bit(arena->run_starts, offset, end, true);
+        const int32_t next_live = next_bit(arena->dead, offset, end, false);
+        dead += (next_start < next_live ? next_start : next_live) - offset;
+    }
+    return offset - dead;
+}
+
+// Calls visit(physical offset, size) for each live stretch below physical_end, in order.
+template <typename F>
+static void for_each_live_stretch(F visit)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    const int32_t end = arena->physical_end;
+    for (int32_t first = next_bit(arena->dead, 0, end, false); first < end;)
+    {
+        const int32_t last = next_bit(arena->dead, first, end, true);
+        visit(first, last - first);
+        first = next_bit(arena->dead, last, end, false);
+    }
+}
+
+void settle_map_action_parameters(void)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (!arena->unsettled) return;
+    map_action_globals *g = globals();
+    count_dead_bytes();
+    datum_globals *array = get_map_action_array();
+    for (int32_t index = 0; index < array->count; index++)
+        if (map_action *action = get_map_action(index)) action->parameters_offset = settled_offset(action->parameters_offset);
+    uint8_t *buffer = g->parameter_buffer;
+    int32_t written = 0;
+    for_each_live_stretch([&](int32_t first, int32_t size) {
+        memmove(buffer + written, buffer + first, (size_t)size);
+        written += size;
+    });
+    VASSERT(written == g->parameter_buffer_size, "settled parameter bytes differ from the bytes in use");
+    memset(buffer + written, 0, (size_t)(arena->physical_end - written));
+    const int32_t words = (arena->physical_end + 63) >> 6;
+    memset(arena->dead, 0, (size_t)words * sizeof(uint64_t));
+    memset(arena->run_starts, 0, (size_t)words * sizeof(uint64_t));
+    arena->unsettled = false;
+    // Offsets changed under the cursor and the summary.
+    map_action_parameter_globals.cache_generation++;
+}
+
+void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    const map_action_globals *g = globals();
+    datum_globals *array = get_map_action_array();
+    if (arena->unsettled) count_dead_bytes();
+    for (int32_t index = 0; index < array->count; index++)
+    {
+        const map_action *action = get_map_action(index);
+        offsets[index] = !action ? NONE : arena->unsettled ? settled_offset(action->parameters_offset) : action->parameters_offset;
+    }
+    if (!arena->unsettled)
+    {
+        memcpy(buffer, g->parameter_buffer, PARAMETER_BUFFER_SIZE);
+        return;
+    }
+    int32_t written = 0;
+    for_each_live_stretch([&](int32_t first, int32_t size) {
+        const int32_t copied = written + size <= PARAMETER_BUFFER_SIZE ? size : PARAMETER_BUFFER_SIZE - written;
+        if (copied > 0) memcpy(buffer + written, g->parameter_buffer + first, (size_t)copied);
+        written += size;
+    });
+    if (written < PARAMETER_BUFFER_SIZE) memset(buffer + written, 0, (size_t)(PARAMETER_BUFFER_SIZE - written));
+}
+
+void begin_map_action_parameter_edits(void) { map_action_parameter_globals.arena.deferring++; }
+
+void end_map_action_parameter_edits(void)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (VASSERT(arena->deferring > 0, "end_map_action_parameter_edits without a beginning")) arena->deferring--;
+    if (arena->deferring == 0) settle_map_action_parameters();
+}
+
+bool set_map_action_parameters_settled_every_edit(bool every_edit)
+{
+    return std::exchange(map_action_parameter_globals.arena.settle_every_edit, every_edit);
+}
+
+const map_action_run_resize_observer *set_map_action_run_resize_observer(const map_action_run_resize_observer *observer)
+{
+    return std::exchange(map_action_parameter_globals.arena.observer, observer);
+}
+
+// A new map or block: the buffer is rewritten, nothing of the old runs stays.
+static void reset_arena(void)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (arena->unsettled)
+    {
+        memset(arena->dead, 0, sizeof(arena->dead));
+        memset(arena->run_starts, 0, sizeof(arena->run_starts));
+    }
+    arena->unsettled = false;
+    arena->physical_end = 0;
+    arena->tail_action = NONE;
+}
+
 void reset_map_action_parameter_cache(void)
 {
-    map_action_parameter_globals.cache.valid = false;
+    for (parameter_cache &cache : map_action_parameter_globals.caches) cache.valid = false;
     map_action_parameter_globals.cache_generation++;
+    reset_arena();
 }
 
 // ---- search ----------------------------------------------------------------------
@@ -146,7 +374,7 @@ void reset_map_action_parameter_cache(void)
 void new_find_map_action_parameter_state(find_map_action_parameter_state *state, int32_t action_index,
                                          uint32_t flags, field_tag field_name_filter, int16_t type_filter)
 {
-    memset(state, 0, sizeof(*state));
+    // The stack past stack_size is never read: only what is used is set.
     state->flags = flags;
     state->field_name_filter = field_name_filter;
     VASSERT(type_filter == NONE || (type_filter >= 0 && type_filter < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES),
@@ -223,8 +451,8 @@ bool get_map_action_parameter(map_action_parameter *result, int32_t action_index
                               field_tag field_name, int16_t type)
 {
     if (!get_map_action(action_index)) return false;
-    parameter_cache *cache = &map_action_parameter_globals.cache;
     const uint32_t link_flag = flags & _dont_resolve_links_flag;
+    parameter_cache *cache = &map_action_parameter_globals.caches[link_flag ? 1 : 0];
     if (!cache->valid || cache->action_index != action_index || cache->link_flag != link_flag ||
         cache->game_time != game_->game_time || cache->map_actions_state != globals()->map_actions_state ||
         cache->generation != map_action_parameter_globals.cache_generation)
@@ -452,6 +680,7 @@ bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_
 bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_parameters_size)
 {
     map_action_globals *g = globals();
+    parameter_arena *arena = &map_action_parameter_globals.arena;
     if (!VASSERT(g->initialized, "map_action_globals->initialized")) return false;
     if (!VASSERT(new_parameters_size >= 0, "#%d is an invalid parameter size")) return false;
     map_action *action = get_map_action(action_index);
@@ -467,38 +696,68 @@ bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_paramet
                          new_parameters_size);
         return false;
     }
-    const int32_t old_size = action->parameters_size, old_offset = action->parameters_offset;
-    const int32_t used = g->parameter_buffer_size;
-    if (!VASSERT(old_size >= 0 && old_offset >= 0 && old_offset + old_size <= used, "parameter run outside the buffer"))
+    const int32_t old_size = action->parameters_size;
+    int32_t end = physical_end();
+    // A run with bytes lies whole below the end; an empty one is checked by
+    // its stored offset, which may lie anywhere a block put it.
+    int32_t stored_offset = action->parameters_offset;
+    if (old_size == 0 && arena->unsettled)
+    {
+        if (stored_offset == end)
+            stored_offset = g->parameter_buffer_size;
+        else
+        {
+            count_dead_bytes();
+            stored_offset = settled_offset(stored_offset);
+        }
+    }
+    if (!VASSERT(old_size >= 0 && action->parameters_offset >= 0 && action->parameters_offset + old_size <= end &&
+                     stored_offset >= 0 && (old_size > 0 || stored_offset <= g->parameter_buffer_size),
+                 "parameter run outside the buffer"))
         return false;
+    if (arena->observer && arena->observer->before) arena->observer->before(action_index, new_parameters_size);
     uint8_t *buffer = g->parameter_buffer;
+    if (action_index == arena->tail_action && action->parameters_offset + old_size == end &&
+        action->parameters_offset + new_parameters_size <= PARAMETER_ARENA_SIZE)
+    {
+        // The last run resized where it lies: the bytes it gains or gives
+        // back are zero, as at the end of the stored buffer.
+        if (new_parameters_size > old_size)
+            memset(buffer + end, 0, (size_t)(new_parameters_size - old_size));
+        else
+            memset(buffer + end - (old_size - new_parameters_size), 0, (size_t)(old_size - new_parameters_size));
+        if (arena->unsettled) arena->physical_end = end + new_parameters_size - old_size;
+        action->parameters_size = (int16_t)new_parameters_size;
+        g->parameter_buffer_size += new_parameters_size - old_size;
+        changed();
+        if (arena->observer && arena->observer->after) arena->observer->after(action_index, new_parameters_size);
+        return true;
+    }
+    if (end + new_parameters_size > PARAMETER_ARENA_SIZE)
+    {
+        settle_map_action_parameters();
+        end = g->parameter_buffer_size;
+    }
+    // The new run goes after the last byte written; the old one stays, dead.
+    const int32_t old_offset = action->parameters_offset;
     const int32_t kept = old_size < new_parameters_size ? old_size : new_parameters_size;
-    // The run goes to the end: copy it there, then close the gap it leaves.
-    memmove(buffer + used, buffer + old_offset, (size_t)kept);
-    memset(buffer + used + kept, 0, (size_t)(new_parameters_size - kept));
-    memmove(buffer + old_offset, buffer + old_offset + old_size, (size_t)(used + new_parameters_size - old_offset - old_size));
-    // Every edit walks every record: the records of the array's first block
-    // are read in place, past it through get_map_action.
-    datum_globals *array = get_map_action_array();
-    const int32_t in_place = array->count < array->maximum_count ? array->count : array->maximum_count;
-    map_action *records = array->blocks ? (map_action *)array->blocks[0] : nullptr;
-    for (int32_t index = 0; records && index < in_place; index++)
+    memcpy(buffer + end, buffer + old_offset, (size_t)kept);
+    memset(buffer + end + kept, 0, (size_t)(new_parameters_size - kept));
+    if (old_size > 0)
     {
-        map_action *other = &records[index];
-        if (other->identifier != 0 && index != action_index && other->parameters_offset > old_offset)
-            other->parameters_offset -= old_size;
+        set_bits(arena->dead, old_offset, old_size, true);
+        set_bits(arena->run_starts, old_offset, 1, true);
+        arena->unsettled = true;
     }
-    for (int32_t index = in_place; index < array->count; index++)
-    {
-        map_action *other = get_map_action(index);
-        if (other && index != action_index && other->parameters_offset > old_offset) other->parameters_offset -= old_size;
-    }
-    action->parameters_offset = used - old_size;
+    if (arena->unsettled) arena->physical_end = end + new_parameters_size;
+    action->parameters_offset = end;
     action->parameters_size = (int16_t)new_parameters_size;
-    g->parameter_buffer_size = used + new_parameters_size - old_size;
-    // Nothing stale stays past the bytes in use.
-    memset(buffer + g->parameter_buffer_size, 0, (size_t)(used + new_parameters_size - g->parameter_buffer_size));
+    g->parameter_buffer_size += new_parameters_size - old_size;
+    arena->tail_action = action_index;
+    // Outside a pass every edit leaves the stored layout behind it.
+    if (arena->deferring == 0 || arena->settle_every_edit) settle_map_action_parameters();
     changed();
+    if (arena->observer && arena->observer->after) arena->observer->after(action_index, new_parameters_size);
     return true;
 }
 
@@ -698,7 +957,8 @@ int32_t new_map_action(int32_t parent_action_index)
     if (parent) *action = *parent;
     action->identifier = identifier;
     if (!parent) action->tag = NONE;
-    action->parameters_offset = globals()->parameter_buffer_size;
+    action->parameters_offset = physical_end();
+    map_action_parameter_globals.arena.tail_action = NONE;
     action->parameter_count = 0;
     action->parameters_size = 0;
     changed();
@@ -723,6 +983,18 @@ void delete_map_action(int32_t action_index)
     if (!action) return;
     map_action_debug(action_index, "deleted");
     if (action->parameters_size > 0) adjust_map_action_parameters_size(action_index, 0);
+    // A free slot is never settled again: it keeps the stored offset it has now.
+    if (map_action_parameter_globals.arena.unsettled)
+    {
+        if (action->parameters_offset == physical_end())
+            action->parameters_offset = globals()->parameter_buffer_size;
+        else
+        {
+            count_dead_bytes();
+            action->parameters_offset = settled_offset(action->parameters_offset);
+        }
+    }
+    if (map_action_parameter_globals.arena.tail_action == action_index) map_action_parameter_globals.arena.tail_action = NONE;
     action->parameter_count = 0;
     action->parameters_size = 0;
     action->flags &= ~(uint32_t)_map_action_runtime_flags;
@@ -737,10 +1009,19 @@ int32_t action_identifier_to_action_index(int32_t identifier)
     if (identifier == 0 || identifier == NONE) return NONE;
     datum_globals *array = get_map_action_array();
     if (!array->blocks) return NONE;
+    // The array keeps identifiers unique, so a slot that still holds the
+    // identifier is the first that does.
+    int16_t *remembered = &map_action_parameter_globals.slot_of_identifier[(uint16_t)identifier];
+    const map_action *found = get_map_action(*remembered);
+    if (found && found->identifier == identifier) return *remembered;
     for (int32_t index = 0; index < array->count; index++)
     {
         const map_action *action = get_map_action(index);
-        if (action && action->identifier == identifier) return index;
+        if (action && action->identifier == identifier)
+        {
+            *remembered = (int16_t)index;
+            return index;
+        }
     }
     return NONE;
 }

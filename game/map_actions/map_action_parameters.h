@@ -145,8 +145,9 @@ bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_
 
 // ---- editors: each change increments map_actions_state ----------------------------
 
-// Resizes the action's run; false (nothing changed) when the buffer would
-// reach PARAMETER_BUFFER_SIZE or the run would pass MAXIMUM_MAP_ACTION_RUN_SIZE.
+// Resizes the action's run, which moves to the end of the buffer (see the
+// stored layout below); false (nothing changed) when the buffer would reach
+// PARAMETER_BUFFER_SIZE or the run would pass MAXIMUM_MAP_ACTION_RUN_SIZE.
 bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_parameters_size);
 // Resizes one entry to `new_count` values, or removes it for NONE.
 bool adjust_map_action_parameter_size(int32_t action_index, int32_t parameter_index, int32_t new_count);
@@ -166,6 +167,36 @@ int32_t new_map_action(int32_t parent_action_index);
 // Traces "deleted", empties the run, clears the counts and run-time flags and
 // frees the slot.  A free slot is left alone.
 void delete_map_action(int32_t action_index);
+
+// ---- the stored layout --------------------------------------------------------------
+//
+// Between begin and end (which nest; the engine brackets each script pass)
+// an edit writes the run it moves after the last byte written and leaves the
+// old run behind, so the records hold where runs lie in memory and the
+// buffer holds dead runs.  The last end, or settle, puts both into the
+// stored layout: the bytes and offsets that moving each edited run to the
+// end of the buffer, one edit at a time, gives.  Outside a pass every edit
+// settles at once.  Only this module reads the records' offsets or the
+// buffer while a pass is open; the hash and the export settle first.
+
+void begin_map_action_parameter_edits(void);
+void end_map_action_parameter_edits(void);
+void settle_map_action_parameters(void);
+// The stored layout without settling: PARAMETER_BUFFER_SIZE bytes into
+// `buffer`, and for each slot of the array its stored offset (NONE for a
+// free slot) into `offsets`.
+void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets);
+
+// Test seams; each returns the previous setting.  Settling after every edit
+// inside a pass too; and calls around every resize of a run that passed its
+// checks (`before` ahead of any change, `after` once the run is resized).
+bool set_map_action_parameters_settled_every_edit(bool every_edit);
+struct map_action_run_resize_observer
+{
+    void (*before)(int32_t action_index, int32_t new_parameters_size);
+    void (*after)(int32_t action_index, int32_t new_parameters_size);
+};
+const map_action_run_resize_observer *set_map_action_run_resize_observer(const map_action_run_resize_observer *observer);
 
 // ---- identifier lists -------------------------------------------------------------------
 

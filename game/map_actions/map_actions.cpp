@@ -100,15 +100,15 @@ void initialize_map_actions_for_new_map(void)
     VASSERT(!globals->initialized, "!map_action_globals->initialized");
     if (!globals->parameter_buffer)
     {
-        globals->parameter_buffer = (uint8_t *)calloc(1, PARAMETER_BUFFER_SIZE);
+        globals->parameter_buffer = (uint8_t *)calloc(1, PARAMETER_ARENA_SIZE);
         if (!globals->parameter_buffer)
         {
             ERROR_MESSAGE(_error_out_of_memory, "couldn't allocate #%d bytes for parameter buffer",
-                          PARAMETER_BUFFER_SIZE);
+                          PARAMETER_ARENA_SIZE);
             return;
         }
     }
-    memset(globals->parameter_buffer, 0, PARAMETER_BUFFER_SIZE);
+    memset(globals->parameter_buffer, 0, PARAMETER_ARENA_SIZE);
     initialize_spatial_groups_for_new_map();
     initialize_attack_ai_for_new_map();
     initialize_monster_map_action_memory_pool_for_new_map();
@@ -388,6 +388,7 @@ void preload_map_action_tags(void)
 void *export_map_actions(int32_t *count, int32_t *buffer_size)
 {
     map_action_globals *globals = &map_actions_module_globals.globals;
+    settle_map_action_parameters();
     compress_data(&map_action_data_globals);
     const int32_t records = map_action_data_globals.count;
     const int32_t area_size = globals->parameter_buffer_size;
@@ -517,6 +518,7 @@ void hash_map_actions(uint32_t *hash)
 {
     const map_action_globals *globals = &map_actions_module_globals.globals;
     if (!globals->initialized) return;
+    settle_map_action_parameters();
     state_hash_add_int32(hash, map_action_data_globals.count);
     for (int32_t index = 0; index < map_action_data_globals.count; index++)
     {

@@ -36,6 +36,10 @@ enum
     // A run or an entry whose size or count would pass this is refused: both
     // are stored in 16 bits.
     MAXIMUM_MAP_ACTION_RUN_SIZE = 32767,
+    // The memory behind the parameter buffer.  Edits during a script pass
+    // write each moved run after the last byte written and close the runs
+    // left behind once at the end, so the buffer has room for that.
+    PARAMETER_ARENA_SIZE = 4 * PARAMETER_BUFFER_SIZE,
 };
 
 // ---- the action record (the same 64 bytes in memory and, big-endian, in the block)
@@ -204,7 +208,7 @@ struct map_action_globals
     bool initial_actions_activated;
     int32_t parameter_buffer_size; // bytes in use
     int32_t maximum_parameter_buffer_size; // PARAMETER_BUFFER_SIZE
-    uint8_t *parameter_buffer;
+    uint8_t *parameter_buffer; // PARAMETER_ARENA_SIZE bytes
     int16_t trigger_stack_size;
     int16_t trigger_stack[MAXIMUM_TRIGGER_STACK_SIZE];
     // Incremented by every change to any parameter or action; drops the

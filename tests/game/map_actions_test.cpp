@@ -15,6 +15,7 @@
 #include "map_action_block_writer.h"
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
+#include "support/map_action_layout_checker.h"
 #include "tag_files/data.h"
 
 namespace {
@@ -255,7 +256,10 @@ struct model_entry
     std::vector<int32_t> values;
 };
 
-TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_after_every_step)
+// 10,000 random edits of 50 actions, checked against the model after each;
+// inside a script pass when `in_pass` (settled at its end).  Without
+// `check_model` the edits are only made.
+void random_edits(bool in_pass, bool check_model = true)
 {
     std::vector<test_action> actions;
     for (int16_t i = 1; i <= 50; i++) actions.push_back(test_action{i, four("math")});
@@ -264,6 +268,7 @@ TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_after_every_step)
     for (int32_t i = 0; i < 50; i++) model[i];
     std::mt19937 random(1234);
     const field_tag names[3] = {four("aaaa"), four("bbbb"), four("#ccc")};
+    if (in_pass) begin_map_action_parameter_edits();
     for (int32_t step = 0; step < 10000; step++)
     {
         auto it = model.begin();
@@ -315,6 +320,7 @@ TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_after_every_step)
             model[made] = model[parent];
         }
         // Every action holds exactly its model's entries, and nothing else is in use.
+        if (!check_model) continue;
         int32_t in_use = 0;
         for (const auto &[index, expected] : model)
         {
@@ -334,6 +340,37 @@ TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_after_every_step)
             }
         }
         ASSERT_EQ(in_use, get_map_action_parameter_buffer_size()) << "step " << step;
+    }
+    if (in_pass) end_map_action_parameter_edits();
+}
+
+// The edits move runs as one move per edit would, inside a pass or not; a
+// byte put wrong by one edit is caught.
+TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_and_the_one_move_per_edit_layout)
+{
+    struct case_data
+    {
+        bool in_pass;
+        int32_t tampered_resize; // 0: none
+    } cases[] = {{false, 0}, {true, 0}, {true, 5000}};
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << "in pass " << c.in_pass << ", tampered resize " << c.tampered_resize);
+        dispose_map_actions_from_old_map();
+        initialize_map_actions_for_new_map();
+        map_action_layout_checker checker;
+        checker.after_resize = [&](int32_t resize, int32_t action_index) {
+            const map_action *action = get_map_action(action_index);
+            if (resize == c.tampered_resize && action->parameters_size > 0)
+                get_map_action_globals()->parameter_buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
+        };
+        random_edits(c.in_pass, c.tampered_resize == 0);
+        EXPECT_GT(checker.resizes, 5000);
+        EXPECT_EQ(checker.mismatches, c.tampered_resize ? 1 : 0) << checker.first_mismatch;
+        if (c.tampered_resize)
+        {
+            EXPECT_NE(checker.first_mismatch.find("resize 5000 "), std::string::npos) << checker.first_mismatch;
+        }
     }
 }
 
