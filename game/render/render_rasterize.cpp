@@ -278,8 +278,29 @@ inline uint32_t clamp_to_int32(double value)
 
 // ---- mesh triangles ----------------------------------------------------------------------
 
+// secondary_address_offset_table widened to pointer size, so that the inner
+// loop adds an offset to a texel address without a sign extension.
+const ptrdiff_t wide_secondary_offsets[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
+    -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
+
+// Both pixels of a pair in one store.
+inline void store_pair(uint16_t *at, uint16_t color)
+{
+    const uint32_t two = (uint32_t)color * 0x10001u;
+    std::memcpy(at, &two, sizeof two);
+}
+
+inline void store_pair(uint32_t *at, uint32_t color)
+{
+    const uint64_t two = (uint64_t)color * 0x100000001ull;
+    std::memcpy(at, &two, sizeof two);
+}
+
 // The rows of a terrain triangle: one colour per pair of pixels, the mode
-// fixed per triangle so the inner loop has no branch on it.
+// fixed per triangle so the inner loop has no branch on it.  The loop is
+// bound by its instruction count rather than by its lookups (the tables and
+// maps stay in the cache), so every step is kept to what the sampling needs:
+// texel addresses in pointer-sized arithmetic, one store per pair.
 template <class F, bool filtered>
 void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
                     const rasterizer_terrain_maps &maps)
@@ -288,11 +309,12 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
     auto sample = [&](uint32_t u, uint32_t v) -> pixel {
-        const int32_t index = (int32_t)(((v >> 21) & 511) * VOLATILE_MAP_TEXELS_PER_ROW + ((u >> 21) & 511));
+        // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
+        const size_t index = ((v >> 12) & (511u << 9)) | ((u >> 21) & 511);
         if constexpr (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
         // The maps carry a guard row on each side, which the offsets reach.
-        const int32_t second = index + secondary_address_offset_table[((u >> 19) & 3) + ((v >> 17) & 12)];
-        const uint32_t color = blend[colors[second] * COLOR_MAP_COLORS + colors[index]];
+        const ptrdiff_t second = (ptrdiff_t)index + wide_secondary_offsets[((u >> 19) & 3) | ((v >> 17) & 12)];
+        const uint32_t color = blend[(size_t)colors[second] * COLOR_MAP_COLORS + colors[index]];
         return shading[F::color_map_index(shadows[second], color)];
     };
 
@@ -300,24 +322,24 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
         pixel *row = destination_row<F>(destination, y);
         uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
         const uint32_t du2 = u_of.ddx * 2, dv2 = v_of.ddx * 2;
-        int32_t x = left;
+        pixel *out = row + left;
         pixel color = 0;
         const bool lone_first = right - left == 1 ||
-                                (sizeof(pixel) == 2 && (destination_offset(destination, y, x, sizeof(pixel)) & 2));
+                                (sizeof(pixel) == 2 && (destination_offset(destination, y, left, sizeof(pixel)) & 2));
         if (lone_first)
         {
             color = sample(u, v);
-            row[x++] = color;
+            *out++ = color;
             u += u_of.ddx;
             v += v_of.ddx;
         }
-        for (; x + 1 < right; x += 2, u += du2, v += dv2)
+        pixel *const pairs_end = out + ((row + right - out) & ~(ptrdiff_t)1);
+        for (; out != pairs_end; out += 2, u += du2, v += dv2)
         {
             color = sample(u, v);
-            row[x] = color;
-            row[x + 1] = color;
+            store_pair(out, color);
         }
-        if (x < right) row[x] = color; // the odd pixel at the end repeats the last colour
+        if (out != row + right) *out = color; // the odd pixel at the end repeats the last colour
     });
 }
 
