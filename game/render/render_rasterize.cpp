@@ -224,7 +224,8 @@ triangle_geometry triangle_corners(const point2d screen[3])
 // edge to the corner after it, so only clockwise triangles (y downward) have
 // pixels.
 template <typename Row>
-void scan_triangle(const bitmap_data *destination, const triangle_geometry &g, Row &&row)
+inline __attribute__((always_inline)) void scan_triangle(const bitmap_data *destination, const triangle_geometry &g,
+                                                         Row &&row)
 {
     const point2d right_end = g.v1, left_end = g.v2;
     scan_chain left, right;
@@ -341,8 +342,8 @@ alignas(32) const int32_t secondary_offset_lanes[NUMBER_OF_SECONDARY_ADDRESS_OFF
 // stay scalar: gathering them is slower than loading them one by one on the
 // processors this runs on.
 template <bool filtered>
-__attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first, int32_t *second, int32_t pairs, uint32_t u,
-                                                         uint32_t v, const mesh_pair_lanes &lanes)
+inline __attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first, int32_t *second, int32_t pairs,
+                                                                uint32_t u, uint32_t v, const mesh_pair_lanes &lanes)
 {
     const __m256i *lane = reinterpret_cast<const __m256i *>(&lanes);
     __m256i us = _mm256_add_epi32(_mm256_set1_epi32((int)u), _mm256_load_si256(lane + 0));
@@ -379,7 +380,8 @@ bool use_vector_addresses(void)
     if (g.span_method == _spans_undecided)
     {
         __builtin_cpu_init();
-        g.span_method = __builtin_cpu_supports("avx2") ? _spans_vector : _spans_scalar;
+        g.span_method =
+            __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") ? _spans_vector : _spans_scalar;
     }
     return g.span_method == _spans_vector;
 }
@@ -417,17 +419,17 @@ void shade_pairs(typename F::pixel *out, int32_t pairs, const int32_t *first, co
 // texel addresses of a run of pairs are worked out eight at a time ahead of
 // the lookups; otherwise the scalar loop samples pair by pair, with texel
 // addresses in pointer-sized arithmetic.  Either way one store per pair.
-template <class F, bool filtered>
-void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
-                    const rasterizer_terrain_maps &maps)
+template <class F, bool filtered, bool vector>
+inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *destination, const triangle_geometry &g,
+                                                               const affine &u_of, const affine &v_of,
+                                                               const rasterizer_terrain_maps &maps)
 {
     typedef typename F::pixel pixel;
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
-    const bool vector = use_vector_addresses();
     mesh_pair_lanes lanes;
-    if (vector) make_mesh_pair_lanes(&lanes, u_of.ddx * 2, v_of.ddx * 2);
-    auto sample = [&](uint32_t u, uint32_t v) -> pixel {
+    if constexpr (vector) make_mesh_pair_lanes(&lanes, u_of.ddx * 2, v_of.ddx * 2);
+    auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
         // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
         const size_t index = ((v >> 12) & (511u << 9)) | ((u >> 21) & 511);
         if constexpr (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
@@ -437,7 +439,7 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
         return shading[F::color_map_index(shadows[second], color)];
     };
 
-    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) {
+    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
         pixel *row = destination_row<F>(destination, y);
         uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
         const uint32_t du2 = u_of.ddx * 2, dv2 = v_of.ddx * 2;
@@ -454,7 +456,7 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
         }
         pixel *const pairs_end = out + ((row + right - out) & ~(ptrdiff_t)1);
 #if VESK_RASTER_VECTOR_ADDRESSES
-        if (vector)
+        if constexpr (vector)
         {
             alignas(32) int32_t first[MESH_PAIRS_PER_RUN], second[MESH_PAIRS_PER_RUN];
             while (out != pairs_end)
@@ -477,6 +479,25 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
         if (out != row + right) *out = color; // the odd pixel at the end repeats the last colour
     });
 }
+
+template <class F, bool filtered>
+void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                    const rasterizer_terrain_maps &maps)
+{
+    draw_mesh_rows_body<F, filtered, false>(destination, g, u_of, v_of, maps);
+}
+
+#if VESK_RASTER_VECTOR_ADDRESSES
+// The same rows compiled for the vector instructions as a whole, so that the
+// address runs are inlined and their constants stay in registers.
+template <class F, bool filtered>
+__attribute__((target("avx2,bmi2"))) void draw_mesh_rows_vector(bitmap_data *destination, const triangle_geometry &g,
+                                                                 const affine &u_of, const affine &v_of,
+                                                                 const rasterizer_terrain_maps &maps)
+{
+    draw_mesh_rows_body<F, filtered, true>(destination, g, u_of, v_of, maps);
+}
+#endif
 
 template <class F>
 void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface)
@@ -509,6 +530,16 @@ void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface
         interpolants[k].ddy = (uint32_t)(uint64_t)((d2 * dx1 - d1 * dx2) * r);
     }
     const affine &u_of = interpolants[_texture_u], &v_of = interpolants[_texture_v];
+#if VESK_RASTER_VECTOR_ADDRESSES
+    if (use_vector_addresses())
+    {
+        if (filtered)
+            draw_mesh_rows_vector<F, true>(destination, g, u_of, v_of, maps);
+        else
+            draw_mesh_rows_vector<F, false>(destination, g, u_of, v_of, maps);
+        return;
+    }
+#endif
     if (filtered)
         draw_mesh_rows<F, true>(destination, g, u_of, v_of, maps);
     else
