@@ -309,6 +309,7 @@ enum
     MESH_PAIRS_PER_RUN = 64, // pairs whose texel addresses are worked out ahead
 };
 
+#if VESK_RASTER_VECTOR_ADDRESSES
 // The lane offsets of eight consecutive pairs of a triangle's rows: pair k
 // of a run starting at (u, v) samples (u + u_lanes[k], v + v_lanes[k]), and
 // the next eight start (du8, dv8) further on.
@@ -331,7 +332,6 @@ void make_mesh_pair_lanes(mesh_pair_lanes *lanes, uint32_t du2, uint32_t dv2)
     }
 }
 
-#if VESK_RASTER_VECTOR_ADDRESSES
 // secondary_address_offset_table as 32-bit lanes.
 alignas(32) const int32_t secondary_offset_lanes[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
     -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
@@ -427,8 +427,10 @@ inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *dest
     typedef typename F::pixel pixel;
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
+#if VESK_RASTER_VECTOR_ADDRESSES
     mesh_pair_lanes lanes;
     if constexpr (vector) make_mesh_pair_lanes(&lanes, u_of.ddx * 2, v_of.ddx * 2);
+#endif
     auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
         // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
         const size_t index = ((v >> 12) & (511u << 9)) | ((u >> 21) & 511);
