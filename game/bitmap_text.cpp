@@ -619,6 +619,19 @@ static inline int32_t glyph_level(int32_t p, int32_t t4)
     return t4 ? 15 - (((15 - t4) * (15 - (p >> 4))) >> 4) : p >> 4;
 }
 
+// The level table of each glyph coverage nibble at a line's transparency,
+// found once per call rather than worked out per pixel.
+struct glyph_level_tables
+{
+    const uint8_t *of_nibble[16];
+};
+
+static void build_glyph_level_tables(glyph_level_tables *levels, const uint8_t *table, fixed_fraction transparency)
+{
+    for (int32_t n = 0; n < 16; ++n)
+        levels->of_nibble[n] = table ? table + glyph_level(n << 4, transparency >> 12) * 1024 : nullptr;
+}
+
 enum glyph_destination
 {
     _glyph_8bit,
@@ -632,7 +645,7 @@ enum glyph_destination
 // glyph at (x, y).
 static void draw_glyph(bitmap_data *destination, int32_t kind, const font_character *glyph, int32_t x, int32_t y,
                        int32_t sx, int32_t sy, int32_t w, int32_t h, const rgb_color *color,
-                       fixed_fraction transparency, const uint8_t *table)
+                       fixed_fraction transparency, const glyph_level_tables *levels)
 {
     const uint8_t *pixels = font_character_pixels(glyph);
     const int32_t gw = glyph->bitmap_width;
@@ -677,7 +690,7 @@ static void draw_glyph(bitmap_data *destination, int32_t kind, const font_charac
                     store_pixel16(row + 2 * c, packed);
                     continue;
                 }
-                const uint8_t *t = table + glyph_level(p, t4) * 1024;
+                const uint8_t *t = levels->of_nibble[p >> 4];
                 const uint16_t d = load_pixel16(row + 2 * c);
                 if (is_555)
                     store_pixel16(row + 2 * c, (uint16_t)(t[((d >> 10) & 31) * 32 + sr] << 10 | t[((d >> 5) & 31) * 32 + sg] << 5 |
@@ -706,11 +719,12 @@ static void draw_glyph(bitmap_data *destination, int32_t kind, const font_charac
                     store_pixel32(row + 4 * c, packed);
                     continue;
                 }
-                const uint8_t *t = table + glyph_level(p, t4) * 1024;
+                const uint8_t *t = levels->of_nibble[p >> 4];
                 const uint32_t d = load_pixel32(row + 4 * c);
-                store_pixel32(row + 4 * c, 0xFF000000u | (uint32_t)t[((d >> 19) & 31) * 32 + sr] << 19 |
-                                         (uint32_t)t[((d >> 11) & 31) * 32 + sg] << 11 |
-                                         (uint32_t)t[((d >> 3) & 31) * 32 + sb] << 3);
+                // Each destination channel's 5 bits, times 32, index a row of the level.
+                store_pixel32(row + 4 * c, 0xFF000000u | (uint32_t)t[((d >> 14) & 0x3E0) + sr] << 19 |
+                                         (uint32_t)t[((d >> 6) & 0x3E0) + sg] << 11 |
+                                         (uint32_t)t[((d << 2) & 0x3E0) + sb] << 3);
             }
         }
         break;
@@ -734,7 +748,7 @@ static void draw_glyph(bitmap_data *destination, int32_t kind, const font_charac
 static int32_t _draw_string(bitmap_data *destination, int32_t kind, int32_t x, int32_t y, const rectangle2d *bounds,
                             const rectangle2d *clip, int32_t font_index, int16_t style, const rgb_color *color,
                             const char *string, int32_t line_length, bool color_codes, fixed_fraction transparency,
-                            const uint8_t *table)
+                            const glyph_level_tables *levels)
 {
     rectangle2d area = {0, 0, destination->height, destination->width};
     bool visible = true;
@@ -765,7 +779,7 @@ static int32_t _draw_string(bitmap_data *destination, int32_t kind, int32_t x, i
             if (right > area.right) right = area.right;
             if (bottom > area.bottom) bottom = area.bottom;
             if (right > left && bottom > top)
-                draw_glyph(destination, kind, glyph, left, top, sx, sy, right - left, bottom - top, ink, transparency, table);
+                draw_glyph(destination, kind, glyph, left, top, sx, sy, right - left, bottom - top, ink, transparency, levels);
         }
         x += glyph->character_width;
     }
@@ -871,6 +885,8 @@ void draw_string(bitmap_data *destination, point2d *origin, const rectangle2d *b
         if (!table) return;
     }
 
+    glyph_level_tables levels;
+    build_glyph_level_tables(&levels, table, transparency);
     const rectangle2d whole = {0, 0, destination->height, destination->width};
     const rectangle2d *frame = bounds ? bounds : &whole;
     char buffer[TEXT_BUFFER_SIZE];
@@ -913,9 +929,9 @@ void draw_string(bitmap_data *destination, point2d *origin, const rectangle2d *b
         {
             if (flags & _draw_string_shadow_flag)
                 _draw_string(destination, kind, x + DROP_SHADOW_OFFSET, y + DROP_SHADOW_OFFSET, &shadow_bounds, clip,
-                             font_index, style, &rgb_black, rest, wrapped.line_length, false, transparency, table);
+                             font_index, style, &rgb_black, rest, wrapped.line_length, false, transparency, &levels);
             end_x = _draw_string(destination, kind, x, y, frame, clip, font_index, style, color, rest,
-                                 wrapped.line_length, (flags & _draw_string_color_codes_flag) != 0, transparency, table);
+                                 wrapped.line_length, (flags & _draw_string_color_codes_flag) != 0, transparency, &levels);
         }
         baseline = y;
         style = wrapped.style;

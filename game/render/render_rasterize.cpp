@@ -21,6 +21,13 @@
 #include "shading_tables.h"
 #include "shapes.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VESK_RASTER_VECTOR_ADDRESSES 1
+#include <immintrin.h>
+#else
+#define VESK_RASTER_VECTOR_ADDRESSES 0
+#endif
+
 rasterizer_globals_data rasterizer_globals;
 
 const int16_t secondary_address_offset_table[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
@@ -217,7 +224,8 @@ triangle_geometry triangle_corners(const point2d screen[3])
 // edge to the corner after it, so only clockwise triangles (y downward) have
 // pixels.
 template <typename Row>
-void scan_triangle(const bitmap_data *destination, const triangle_geometry &g, Row &&row)
+inline __attribute__((always_inline)) void scan_triangle(const bitmap_data *destination, const triangle_geometry &g,
+                                                         Row &&row)
 {
     const point2d right_end = g.v1, left_end = g.v2;
     scan_chain left, right;
@@ -278,48 +286,220 @@ inline uint32_t clamp_to_int32(double value)
 
 // ---- mesh triangles ----------------------------------------------------------------------
 
-// The rows of a terrain triangle: one colour per pair of pixels, the mode
-// fixed per triangle so the inner loop has no branch on it.
+// secondary_address_offset_table widened to pointer size, so that the inner
+// loop adds an offset to a texel address without a sign extension.
+const ptrdiff_t wide_secondary_offsets[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
+    -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
+
+// Both pixels of a pair in one store.
+inline void store_pair(uint16_t *at, uint16_t color)
+{
+    const uint32_t two = (uint32_t)color * 0x10001u;
+    std::memcpy(at, &two, sizeof two);
+}
+
+inline void store_pair(uint32_t *at, uint32_t color)
+{
+    const uint64_t two = (uint64_t)color * 0x100000001ull;
+    std::memcpy(at, &two, sizeof two);
+}
+
+enum
+{
+    MESH_PAIRS_PER_RUN = 64, // pairs whose texel addresses are worked out ahead
+};
+
+#if VESK_RASTER_VECTOR_ADDRESSES
+// The lane offsets of eight consecutive pairs of a triangle's rows: pair k
+// of a run starting at (u, v) samples (u + u_lanes[k], v + v_lanes[k]), and
+// the next eight start (du8, dv8) further on.
+struct mesh_pair_lanes
+{
+    alignas(32) uint32_t u_lanes[8];
+    alignas(32) uint32_t v_lanes[8];
+    alignas(32) uint32_t du8[8];
+    alignas(32) uint32_t dv8[8];
+};
+
+void make_mesh_pair_lanes(mesh_pair_lanes *lanes, uint32_t du2, uint32_t dv2)
+{
+    for (uint32_t k = 0; k < 8; ++k)
+    {
+        lanes->u_lanes[k] = k * du2;
+        lanes->v_lanes[k] = k * dv2;
+        lanes->du8[k] = 8 * du2;
+        lanes->dv8[k] = 8 * dv2;
+    }
+}
+
+// secondary_address_offset_table as 32-bit lanes.
+alignas(32) const int32_t secondary_offset_lanes[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
+    -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
+
+// The texel addresses of `pairs` pairs (rounded up to a multiple of eight),
+// eight at a time: first[k] the texel under pair k and second[k] its filter
+// partner (filtered only), the run starting at (u, v).  The table lookups
+// stay scalar: gathering them is slower than loading them one by one on the
+// processors this runs on.
+template <bool filtered>
+inline __attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first, int32_t *second, int32_t pairs,
+                                                                uint32_t u, uint32_t v, const mesh_pair_lanes &lanes)
+{
+    const __m256i *lane = reinterpret_cast<const __m256i *>(&lanes);
+    __m256i us = _mm256_add_epi32(_mm256_set1_epi32((int)u), _mm256_load_si256(lane + 0));
+    __m256i vs = _mm256_add_epi32(_mm256_set1_epi32((int)v), _mm256_load_si256(lane + 1));
+    const __m256i u_step = _mm256_load_si256(lane + 2), v_step = _mm256_load_si256(lane + 3);
+    const __m256i *offsets = reinterpret_cast<const __m256i *>(secondary_offset_lanes);
+    const __m256i offsets_low = _mm256_load_si256(offsets), offsets_high = _mm256_load_si256(offsets + 1);
+    for (int32_t k = 0; k < pairs; k += 8)
+    {
+        // ((v >> 21) & 511) * 512 + ((u >> 21) & 511), as the scalar sample.
+        const __m256i index = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(vs, 12), _mm256_set1_epi32(511 << 9)),
+                                              _mm256_and_si256(_mm256_srli_epi32(us, 21), _mm256_set1_epi32(511)));
+        _mm256_store_si256(reinterpret_cast<__m256i *>(first + k), index);
+        if constexpr (filtered)
+        {
+            const __m256i quarter = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(us, 19), _mm256_set1_epi32(3)),
+                                                    _mm256_and_si256(_mm256_srli_epi32(vs, 17), _mm256_set1_epi32(12)));
+            // The permutes read the low three bits; bit 3 picks the half.
+            const __m256i offset = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(offsets_low, quarter),
+                                                      _mm256_permutevar8x32_epi32(offsets_high, quarter),
+                                                      _mm256_cmpgt_epi32(quarter, _mm256_set1_epi32(7)));
+            _mm256_store_si256(reinterpret_cast<__m256i *>(second + k), _mm256_add_epi32(index, offset));
+        }
+        us = _mm256_add_epi32(us, u_step);
+        vs = _mm256_add_epi32(vs, v_step);
+    }
+}
+
+// Whether terrain texel addresses are worked out in vector registers:
+// decided at the first use, or set to scalar by a test.
+bool use_vector_addresses(void)
+{
+    rasterizer_globals_data &g = rasterizer_globals;
+    if (g.span_method == _spans_undecided)
+    {
+        __builtin_cpu_init();
+        g.span_method =
+            __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") ? _spans_vector : _spans_scalar;
+    }
+    return g.span_method == _spans_vector;
+}
+#else
+bool use_vector_addresses(void) { return false; }
+#endif
+
+// The colours of `pairs` pairs from their texel addresses, written to both
+// pixels of each pair from `out`.
 template <class F, bool filtered>
-void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
-                    const rasterizer_terrain_maps &maps)
+void shade_pairs(typename F::pixel *out, int32_t pairs, const int32_t *first, const int32_t *second,
+                 const uint8_t *colors, const uint8_t *shadows, const uint8_t *blend,
+                 const typename F::pixel *shading)
+{
+    for (int32_t k = 0; k < pairs; ++k, out += 2)
+    {
+        const size_t at = (uint32_t)first[k];
+        typename F::pixel color;
+        if constexpr (filtered)
+        {
+            const ptrdiff_t partner = second[k];
+            const uint32_t blended = blend[(size_t)colors[partner] * COLOR_MAP_COLORS + colors[at]];
+            color = shading[F::color_map_index(shadows[partner], blended)];
+        }
+        else
+            color = shading[F::color_map_index(shadows[at], colors[at])];
+        store_pair(out, color);
+    }
+}
+
+// The rows of a terrain triangle: one colour per pair of pixels, the mode
+// fixed per triangle so the inner loop has no branch on it.  The work is
+// bound by its instruction count rather than by its lookups (the tables and
+// maps stay in the cache): where the processor has vector registers, the
+// texel addresses of a run of pairs are worked out eight at a time ahead of
+// the lookups; otherwise the scalar loop samples pair by pair, with texel
+// addresses in pointer-sized arithmetic.  Either way one store per pair.
+template <class F, bool filtered, bool vector>
+inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *destination, const triangle_geometry &g,
+                                                               const affine &u_of, const affine &v_of,
+                                                               const rasterizer_terrain_maps &maps)
 {
     typedef typename F::pixel pixel;
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
-    auto sample = [&](uint32_t u, uint32_t v) -> pixel {
-        const int32_t index = (int32_t)(((v >> 21) & 511) * VOLATILE_MAP_TEXELS_PER_ROW + ((u >> 21) & 511));
+#if VESK_RASTER_VECTOR_ADDRESSES
+    mesh_pair_lanes lanes;
+    if constexpr (vector) make_mesh_pair_lanes(&lanes, u_of.ddx * 2, v_of.ddx * 2);
+#endif
+    auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
+        // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
+        const size_t index = ((v >> 12) & (511u << 9)) | ((u >> 21) & 511);
         if constexpr (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
         // The maps carry a guard row on each side, which the offsets reach.
-        const int32_t second = index + secondary_address_offset_table[((u >> 19) & 3) + ((v >> 17) & 12)];
-        const uint32_t color = blend[colors[second] * COLOR_MAP_COLORS + colors[index]];
+        const ptrdiff_t second = (ptrdiff_t)index + wide_secondary_offsets[((u >> 19) & 3) | ((v >> 17) & 12)];
+        const uint32_t color = blend[(size_t)colors[second] * COLOR_MAP_COLORS + colors[index]];
         return shading[F::color_map_index(shadows[second], color)];
     };
 
-    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) {
+    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
         pixel *row = destination_row<F>(destination, y);
         uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
         const uint32_t du2 = u_of.ddx * 2, dv2 = v_of.ddx * 2;
-        int32_t x = left;
+        pixel *out = row + left;
         pixel color = 0;
         const bool lone_first = right - left == 1 ||
-                                (sizeof(pixel) == 2 && (destination_offset(destination, y, x, sizeof(pixel)) & 2));
+                                (sizeof(pixel) == 2 && (destination_offset(destination, y, left, sizeof(pixel)) & 2));
         if (lone_first)
         {
             color = sample(u, v);
-            row[x++] = color;
+            *out++ = color;
             u += u_of.ddx;
             v += v_of.ddx;
         }
-        for (; x + 1 < right; x += 2, u += du2, v += dv2)
+        pixel *const pairs_end = out + ((row + right - out) & ~(ptrdiff_t)1);
+#if VESK_RASTER_VECTOR_ADDRESSES
+        if constexpr (vector)
+        {
+            alignas(32) int32_t first[MESH_PAIRS_PER_RUN], second[MESH_PAIRS_PER_RUN];
+            while (out != pairs_end)
+            {
+                const int32_t pairs = (int32_t)std::min<ptrdiff_t>((pairs_end - out) / 2, MESH_PAIRS_PER_RUN);
+                mesh_texel_addresses<filtered>(first, second, pairs, u, v, lanes);
+                shade_pairs<F, filtered>(out, pairs, first, second, colors, shadows, blend, shading);
+                out += 2 * pairs;
+                u += (uint32_t)pairs * du2;
+                v += (uint32_t)pairs * dv2;
+                color = out[-1];
+            }
+        }
+#endif
+        for (; out != pairs_end; out += 2, u += du2, v += dv2)
         {
             color = sample(u, v);
-            row[x] = color;
-            row[x + 1] = color;
+            store_pair(out, color);
         }
-        if (x < right) row[x] = color; // the odd pixel at the end repeats the last colour
+        if (out != row + right) *out = color; // the odd pixel at the end repeats the last colour
     });
 }
+
+template <class F, bool filtered>
+void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                    const rasterizer_terrain_maps &maps)
+{
+    draw_mesh_rows_body<F, filtered, false>(destination, g, u_of, v_of, maps);
+}
+
+#if VESK_RASTER_VECTOR_ADDRESSES
+// The same rows compiled for the vector instructions as a whole, so that the
+// address runs are inlined and their constants stay in registers.
+template <class F, bool filtered>
+__attribute__((target("avx2,bmi2"))) void draw_mesh_rows_vector(bitmap_data *destination, const triangle_geometry &g,
+                                                                 const affine &u_of, const affine &v_of,
+                                                                 const rasterizer_terrain_maps &maps)
+{
+    draw_mesh_rows_body<F, filtered, true>(destination, g, u_of, v_of, maps);
+}
+#endif
 
 template <class F>
 void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface)
@@ -352,6 +532,16 @@ void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface
         interpolants[k].ddy = (uint32_t)(uint64_t)((d2 * dx1 - d1 * dx2) * r);
     }
     const affine &u_of = interpolants[_texture_u], &v_of = interpolants[_texture_v];
+#if VESK_RASTER_VECTOR_ADDRESSES
+    if (use_vector_addresses())
+    {
+        if (filtered)
+            draw_mesh_rows_vector<F, true>(destination, g, u_of, v_of, maps);
+        else
+            draw_mesh_rows_vector<F, false>(destination, g, u_of, v_of, maps);
+        return;
+    }
+#endif
     if (filtered)
         draw_mesh_rows<F, true>(destination, g, u_of, v_of, maps);
     else

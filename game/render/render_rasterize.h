@@ -121,9 +121,20 @@ struct rasterizer_terrain_maps
     const uint8_t *blend_table;
 };
 
+// How terrain spans find their texels: in the scalar loop, or eight pairs at
+// a time in vector registers when the processor has them (the same pixels).
+// Decided at the first terrain triangle; tests set it to compare the two.
+enum rasterizer_span_method : int8_t
+{
+    _spans_undecided,
+    _spans_scalar,
+    _spans_vector,
+};
+
 struct rasterizer_globals_data
 {
     rasterizer_terrain_maps terrain;
+    rasterizer_span_method span_method;
     bool unsupported_encoding_logged; // "halt" once per encoding change, not per frame
     int16_t last_unsupported_encoding;
 };

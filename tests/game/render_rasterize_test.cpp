@@ -427,6 +427,87 @@ TEST_F(rasterizer_test, terrain_is_sampled_one_colour_per_pixel_pair_and_seams_a
         for (int32_t x = 0; x < 16; ++x) EXPECT_EQ(count[y * 16 + x], x < 13 && y < 11 ? 1 : 0) << x << ", " << y;
 }
 
+TEST_F(rasterizer_test, filtered_terrain_blends_each_texel_with_the_partner_its_quarter_names)
+{
+    // One cell over 64 pixels: eight pixels a texel, so the pairs walk every
+    // u and v quarter, and each row's odd end repeats.
+    test_terrain terrain;
+    for (rasterizer_span_method method : {_spans_undecided, _spans_scalar})
+    for (int16_t encoding : {(int16_t)_32bit_encoding, (int16_t)_16bit_565_encoding, (int16_t)_16bit_555_encoding})
+    {
+        rasterizer_globals.span_method = method;
+        terrain.install(encoding);
+        bitmap_pointer destination = make_destination(64, 64, encoding, 0xFEED);
+        const surface_store::corner c[3] = {{0, 0, 3, 5}, {64, 0, 4, 5}, {0, 64, 3, 6}};
+        procs_of(encoding).rasterize_mesh_triangle(
+            destination.get(), &store.triangle(_surface_subtype_mesh_triangle, c, 0, _surface_filtered_flag)->header);
+        for (int32_t y = 0; y < 64; ++y)
+        {
+            const int32_t right = 64 - y;
+            for (int32_t x = 0; x < right; ++x)
+            {
+                int32_t sample_x = x - (x & 1);
+                if (right > 1 && (right & 1) && x == right - 1) sample_x = x - 2;
+                const int32_t first = test_terrain::GUARD + (40 + y / 8) * 512 + 24 + sample_x / 8;
+                const int32_t second = first + secondary_address_offset_table[(sample_x / 2 & 3) + 4 * (y / 2 & 3)];
+                const uint32_t color = terrain.blend[terrain.colors[second] * 256 + terrain.colors[first]];
+                const uint8_t shadow = terrain.shadows[second];
+                const uint32_t expected = encoding == _32bit_encoding ? terrain.shading32[shadow * 256 + color]
+                                                                      : terrain.shading16[(shadow >> 2) * 256 + color];
+                ASSERT_EQ(pixel_at(destination.get(), x, y), expected)
+                    << x << ", " << y << " encoding " << encoding << " method " << (int)method;
+            }
+        }
+    }
+}
+
+TEST_F(rasterizer_test, terrain_spans_draw_the_same_pixels_by_either_method)
+{
+    // The method the processor picks (vector texel addresses where it can)
+    // against the scalar loop, on irregular triangles of every size and
+    // slope, plain and filtered, in every encoding, rows starting at odd and
+    // even pixels.
+    test_terrain terrain;
+    uint32_t seed = 12345;
+    int64_t drawn_pixels = 0;
+    auto next = [&seed](int32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (int32_t)((seed >> 8) % (uint32_t)range);
+    };
+    for (int16_t encoding : {(int16_t)_32bit_encoding, (int16_t)_16bit_565_encoding, (int16_t)_16bit_555_encoding})
+    {
+        terrain.install(encoding);
+        for (int32_t i = 0; i < 60; ++i)
+        {
+            surface_store::corner c[3];
+            for (surface_store::corner &corner : c)
+                corner = {(int16_t)(next(300) - 50), (int16_t)(next(200) - 30), (int16_t)next(70), (int16_t)next(70)};
+            const uint32_t flags = i & 1 ? (uint32_t)_surface_filtered_flag : 0u;
+            bitmap_pointer drawn[2] = {make_destination(203, 150, encoding, 0xFEED),
+                                       make_destination(203, 150, encoding, 0xFEED)};
+            const rasterizer_span_method methods[2] = {_spans_undecided, _spans_scalar};
+            for (int32_t m = 0; m < 2; ++m)
+            {
+                rasterizer_globals.span_method = methods[m];
+                for (bool reversed : {false, true}) // one of the two windings draws
+                {
+                    const surface_store::corner r[3] = {c[0], reversed ? c[2] : c[1], reversed ? c[1] : c[2]};
+                    procs_of(encoding).rasterize_mesh_triangle(
+                        drawn[m].get(), &store.triangle(_surface_subtype_mesh_triangle, r, 0, flags)->header);
+                }
+            }
+            for (int32_t y = 0; y < 150; ++y)
+                for (int32_t x = 0; x < 203; ++x)
+                {
+                    ASSERT_EQ(pixel_at(drawn[0].get(), x, y), pixel_at(drawn[1].get(), x, y))
+                        << x << ", " << y << " triangle " << i << " encoding " << encoding;
+                    drawn_pixels += pixel_at(drawn[0].get(), x, y) != 0xFEEDu;
+                }
+        }
+    }
+    EXPECT_GT(drawn_pixels, 300000) << "the triangles cover the destinations";
+}
+
 TEST_F(rasterizer_test, sixteen_bit_terrain_pairs_follow_the_offset_in_the_pixel_block)
 {
     // A row starting at an odd pixel draws that pixel alone, then pairs.
