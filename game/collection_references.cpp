@@ -84,10 +84,11 @@ int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_co
     if (!original) return NONE;
     collection_reference_definition copy = *original;
     copy.flags = _collection_reference_is_custom_flag;
-    // A colour not given is marked unused (rgb flag 4), so it recolours nothing.
-    const uint16_t unused_color[4] = {0, 0, 0, 4};
-    memcpy(copy.primary_color, unused_color, sizeof(copy.primary_color));
-    memcpy(copy.secondary_color, unused_color, sizeof(copy.secondary_color));
+    // A colour not given is the definition's own team colour (its units'
+    // colours when their player brings none); a definition without one marks
+    // it unused (rgb flag 4), so it recolours nothing.
+    memcpy(copy.primary_color, original->primary_color, sizeof(copy.primary_color));
+    memcpy(copy.secondary_color, original->secondary_color, sizeof(copy.secondary_color));
     if (primary_color) memcpy(copy.primary_color, primary_color, sizeof(copy.primary_color));
     if (secondary_color) memcpy(copy.secondary_color, secondary_color, sizeof(copy.secondary_color));
     if (share)

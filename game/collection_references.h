@@ -50,7 +50,8 @@ void dispose_collection_references_from_old_map(void);
 collection_reference_definition *get_collection_reference(int32_t index);
 
 // A copy of the reference `reference_tag` carrying the player's colours (either
-// colour may be null: that colour is left as the collection has it); its
+// colour may be null: that colour is the definition's own team colour, or,
+// when the definition has none, left as the collection has it); its
 // index, or NONE when the tag cannot be loaded or the group is full.  The
 // collection module builds the colour tables from the copy when it draws.
 // `share` reuses an earlier copy of the same tag and colours.

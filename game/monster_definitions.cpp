@@ -12,6 +12,7 @@
 #include "media.h"
 #include "object_definitions.h"
 #include "projectile_definitions.h"
+#include "vesk/string_lists.h"
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 #include "unit_definitions.h"
@@ -211,6 +212,11 @@ static void monster_definition_dependencies(definition_globals *, int32_t, int32
                          _dependency_optional_flag);
     report_if_registered(report, STRING_LIST_GROUP_TAG, d->spelling_string_list_tag,
                          &d->spelling_string_list_index, _dependency_optional_flag);
+    // String lists are no definition group: the spellings, which only the
+    // interface shows, come from the string-list store itself.
+    if (d->spelling_string_list_index == NONE && d->spelling_string_list_tag != NONE &&
+        d->spelling_string_list_tag != 0 && !get_definition_group(STRING_LIST_GROUP_TAG))
+        d->spelling_string_list_index = (int16_t)string_list_tag_to_string_index(d->spelling_string_list_tag);
     report_if_registered(report, PROJECTILE_DEFINITION_GROUP_TAG, d->ammunition_projectile_tag,
                          &d->ammunition_projectile_type, _dependency_optional_flag);
     for (monster_attack_definition &attack : d->attacks)

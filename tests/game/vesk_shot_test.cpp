@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -367,6 +368,62 @@ TEST_F(vesk_shot_in_game_test, a_game_frame_shows_the_terrain_between_both_bars_
     EXPECT_GT(green, frame.width / 10) << "the terrain under the bars";
 
     if (compare_with_golden(frame, path, "in_game")) GTEST_SKIP() << "golden frame in_game.png written";
+}
+
+// A unit clicked at the start of the demo: its selection box, its vitality bar
+// in the interface's graded colour of a full bar (a green, not the wheel's
+// magenta) and its type named in the status bar.  Seen from the east, over
+// the first team's soldier at 675, 350 (one pixel is four world units, so he
+// stands about 150 pixels tall here).
+TEST_F(vesk_shot_in_game_test, a_selected_unit_shows_its_box_its_graded_bar_and_its_name)
+{
+    write_script("2 press 675 350\n3 release 675 350\n");
+    std::string output;
+    ASSERT_EQ(shot("--map demo --camera 16,14,3,180,-30 --actions script.txt --frames 30", &output), 0)
+        << output << read_whole_file("shot.err");
+    ASSERT_NE(output.find("frame 2: 1 units selected\n"), std::string::npos) << output;
+    const rgb_image frame = decode_png(shot_path(output));
+    ASSERT_GE(frame.width, 1024);
+
+    // Interface colour 12 + 20 (a full bar: 21 * 65535 >> 16) is colour 33 of 'intf'.
+    const auto colors = collection_source_colors("intf");
+    ASSERT_GT(colors.size(), 33u);
+    const std::array<int, 3> full = colors[33];
+    EXPECT_GT(full[1], full[0] + 64) << "a full bar is green";
+    int bar = 0, bar_top = frame.height, bar_bottom = 0;
+    for (int y = 60; y < frame.height - 60; ++y)
+        for (int x = 0; x < 760; ++x)
+        {
+            const uint8_t *p = frame.at(x, y);
+            if (abs(p[0] - full[0]) <= 12 && abs(p[1] - full[1]) <= 12 && abs(p[2] - full[2]) <= 12)
+            {
+                ++bar;
+                bar_top = std::min(bar_top, y);
+                bar_bottom = std::max(bar_bottom, y);
+            }
+        }
+    // Six pixels wide, as tall as the box, which fits the soldier (not three times his height).
+    EXPECT_GT(bar, 6 * 100) << "the vitality bar";
+    EXPECT_GT(bar_bottom - bar_top, 100);
+    EXPECT_LT(bar_bottom - bar_top, 220) << "the box fits the unit";
+    EXPECT_GT(bar_bottom, 350);
+    EXPECT_LT(bar_top, 350);
+
+    // "(Swordsman)", not "()": text in the status bar's description line, in
+    // pixels unlike the line's commonest colour (its background).
+    std::map<int, int> counts;
+    for (int y = 2; y < 20; ++y)
+        for (int x = 40; x < 300; ++x)
+        {
+            const uint8_t *p = frame.at(x, y);
+            counts[p[0] << 16 | p[1] << 8 | p[2]]++;
+        }
+    const int common = std::max_element(counts.begin(), counts.end(), [](const auto &a, const auto &b) {
+                           return a.second < b.second;
+                       })->first;
+    const uint8_t ground[3] = {(uint8_t)(common >> 16), (uint8_t)(common >> 8), (uint8_t)common};
+    const int text = pixels_unlike(frame, 40, 2, 300, 20, ground);
+    EXPECT_GT(text, 200) << "the unit's name in the status bar (\"()\" is about 80 pixels)";
 }
 
 // The demo map's header names its mission list and its overhead-map picture,

@@ -304,6 +304,34 @@ TEST_F(UnitTagsTool, local_projectile_groups_keep_bit_27_and_their_collection)
     EXPECT_TRUE(l.flags & _local_projectile_group_uses_owner_color_table_flag);
 }
 
+// A collection reference's team colours: a named colour at offset 28 or 36
+// (red, green, blue, flags 0), one left out stored unused (flag 4), so a
+// player without colours recolours nothing through it.
+TEST_F(UnitTagsTool, collection_references_carry_their_team_colours)
+{
+    const struct
+    {
+        const char *source;
+        uint16_t primary[4], secondary[4];
+    } cases[] = {
+        {"collection warr\npermutation 0\nprimary_color 60000 12000 8000\n", {60000, 12000, 8000, 0}, {0, 0, 0, 4}},
+        {"collection warr\nsecondary_color 1 2 65535\n", {0, 0, 0, 4}, {1, 2, 65535, 0}},
+        {"collection warr\n", {0, 0, 0, 4}, {0, 0, 0, 4}},
+    };
+    for (const auto &c : cases)
+    {
+        std::vector<uint8_t> r;
+        ASSERT_EQ(make("core", c.source, &r), 0) << c.source << read_whole_file("tool.err");
+        ASSERT_EQ(r.size(), 64u);
+        for (int i = 0; i < 4; ++i)
+        {
+            EXPECT_EQ(be16(r, 28 + 2 * i), c.primary[i]) << c.source << " primary word " << i;
+            EXPECT_EQ(be16(r, 36 + 2 * i), c.secondary[i]) << c.source << " secondary word " << i;
+        }
+        EXPECT_TRUE(zero(r, 44, 64));
+    }
+}
+
 // Lines the tool cannot place are refused with their line number, and no tag is written.
 TEST_F(UnitTagsTool, sources_out_of_range_are_refused_whole)
 {
@@ -323,6 +351,8 @@ TEST_F(UnitTagsTool, sources_out_of_range_are_refused_whole)
         {"unit", "monster\n"},
         {"lpgr", "flags -1\n"},
         {"proj", "no_such_field 1\n"},
+        {"core", "primary_color 1 2\n"},
+        {"core", "secondary_color 0 0 65536\n"},
     };
     for (const auto &c : cases)
     {

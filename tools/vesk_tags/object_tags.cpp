@@ -91,6 +91,17 @@ bool parse_reference(const source_line &line, collection_reference_definition *d
         d->color_table_indexes[d->number_of_permutations++] = (int16_t)v;
         return true;
     }
+    // The team colours a copy takes when its player brings none.
+    int64_t rgb[3];
+    uint16_t *color = line.words[0] == "primary_color"     ? d->primary_color
+                      : line.words[0] == "secondary_color" ? d->secondary_color
+                                                           : nullptr;
+    if (color && numbers(line, 1, 3, rgb, 0, 65535))
+    {
+        for (int i = 0; i < 3; ++i) color[i] = (uint16_t)rgb[i];
+        color[3] = 0;
+        return true;
+    }
     return false;
 }
 
@@ -569,6 +580,7 @@ int object_tags_command(int argc, char **argv)
     collection_reference_definition reference;
     memset(&reference, 0, sizeof(reference));
     reference.collection_tag = NONE;
+    reference.primary_color[3] = reference.secondary_color[3] = 4; // unused until named
     scenery_definition scenery;
     memset(&scenery, 0, sizeof(scenery));
     scenery.collection_tag = scenery.object_tag = NONE;

@@ -14,6 +14,9 @@
 //   obje: flags N | radius N | height N | vitality N | gravity N | elasticity N
 //         | scale N | scale_delta N | terminal_velocity N | modifier INDEX N
 //   core: collection CODE | permutation COLOR_TABLE (up to 8)
+//         | primary_color R G B | secondary_color R G B   (0-65535; the
+//           colours of the collection's primary and secondary hue changes
+//           for a player who brings none; unused when left out)
 //   scen: flags N | collection CODE | object CODE | sequence N | ticks_per_frame N | color_table N
 //   geom: center X Y Z | material SEQUENCE | vertex X Y Z
 //         | surface MATERIAL V0 V1 V2 [FLAGS] [texture C0 R0 C1 R1 C2 R2]
