@@ -45,9 +45,18 @@ int32_t material_bitmap_index(const view_data *view, int32_t model_index, int32_
 enum
 {
     MODEL_SHADOW_TEXEL_BITS = 6,       // one overlay texel covers 64 world units, as sprites' shadow maps
-    MODEL_SHADOW_MAXIMUM_WIDTH = 256,  // texels on a side; a larger shadow is not cast
+    MODEL_SHADOW_MAXIMUM_WIDTH = 128,  // texels on a side (16 cells); a larger shadow is not cast
     MODEL_SHADOW_DENSITY = 0xB000,     // about as dark as a tree's shadow at its foot
+    // The shadows of a frame take at most a quarter of the pool's reserve, so
+    // that a map of many models never runs the frame out of render memory.
+    MODEL_SHADOW_FRAME_BYTES = RENDER_MEMORY_POOL_RESERVE / 4,
 };
+
+// Render memory the frame's model shadows may still take.
+struct render_models_globals_data
+{
+    size_t shadow_bytes_left;
+} render_models_globals;
 
 // Whether texel centre (px, py) lies in the triangle a, b, c (either winding).
 bool texel_in_triangle(int64_t px, int64_t py, const world_point2d &a, const world_point2d &b, const world_point2d &c)
@@ -69,8 +78,12 @@ void build_model_shadow(view_data *view, const model_data *model, const geometry
     const world_point2d foot = {model->location.x, model->location.y};
     const int32_t ground = get_mesh_height(&foot, _mesh_ground_height);
     if (ground == MESH_NO_HEIGHT) return;
+    size_t &budget = render_models_globals.shadow_bytes_left;
+    const size_t vertex_bytes = sizeof(world_point2d) * (size_t)vertex_count;
+    if (vertex_bytes > budget) return;
     world_point2d *flat = render_new<world_point2d>((size_t)vertex_count);
     if (!flat) return;
+    budget -= vertex_bytes;
     geometry_matrix to_world, to_geometry;
     get_geometry_matrices(&model->forward_vector, &model->up_vector, &model->scale_vector, &to_world, &to_geometry);
     int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
@@ -91,6 +104,9 @@ void build_model_shadow(view_data *view, const model_data *model, const geometry
     y0 &= ~((1 << MODEL_SHADOW_TEXEL_BITS) - 1);
     const int32_t width = ((x1 - x0) >> MODEL_SHADOW_TEXEL_BITS) + 1, height = ((y1 - y0) >> MODEL_SHADOW_TEXEL_BITS) + 1;
     if (width > MODEL_SHADOW_MAXIMUM_WIDTH || height > MODEL_SHADOW_MAXIMUM_WIDTH) return;
+    const size_t pixel_bytes = (size_t)(width * height) + sizeof(render_map_overlay) * 16; // and its copies for the tiles
+    if (pixel_bytes > budget) return;
+    budget -= pixel_bytes;
     uint8_t *pixels = static_cast<uint8_t *>(render_malloc((size_t)(width * height)));
     if (!pixels) return;
     memset(pixels, 0, (size_t)(width * height));
@@ -185,6 +201,7 @@ void render_model_permutation(view_data *view, const mesh_region *region, int32_
 void build_models_surface_list(view_data *view, const mesh_region *region)
 {
     if (!region) return;
+    render_models_globals.shadow_bytes_left = MODEL_SHADOW_FRAME_BYTES;
     bool drawn[MAXIMUM_MODELS_PER_MAP];
     memset(drawn, 0, sizeof(drawn));
     for (int32_t y = region->y0; y < region->y1; ++y)
