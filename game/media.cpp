@@ -15,7 +15,8 @@ const byte_swap_code media_definition_byte_swapping_data[] = {
     _begin_bs_array, 6, _2byte, _end_bs_array, // wobble magnitude and phase multiplier
     _2byte, _2byte, // reflection transparency, tint fraction
     _begin_bs_array, 4, _2byte, _end_bs_array, // tint colour
-    8,
+    _2byte, // surface tint fraction
+    6,
     _end_bs_array};
 
 // What a loaded media definition keeps: its splash groups as definition indexes.
@@ -29,6 +30,7 @@ const char *media_definition_refusal(const media_definition *definition)
     if (definition->flags & ~(uint32_t)_media_defined_flags) return "flags";
     if (definition->reflection_tint_fraction > MEDIA_REFLECTION_TINT_FRACTION_ONE) return "reflection_tint_fraction";
     if (definition->reflection_tint_color.flags != 0) return "reflection_tint_color flags";
+    if (definition->surface_tint_fraction > MEDIA_REFLECTION_TINT_FRACTION_ONE) return "surface_tint_fraction";
     for (uint8_t byte : definition->unused)
         if (byte != 0) return "unused";
     return nullptr;

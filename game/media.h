@@ -7,7 +7,8 @@
 //
 // One 64-byte big-endian record per tag (version 1), described in
 // docs/formats.md.  A tag of any other size, with unknown flag bits, a tint
-// fraction above 256, or non-zero reserved bytes is refused (code 10).
+// fraction above 256, or non-zero reserved bytes is refused (code 10); a map
+// whose media is refused loads without water.
 
 #include <cstddef>
 
@@ -61,7 +62,11 @@ struct media_definition
     fixed_fraction reflection_transparency; // of reflected models; 65535 = invisible
     uint16_t reflection_tint_fraction; // 0..256 (256 = the colour alone)
     rgb_color reflection_tint_color; // flags word 0
-    uint8_t unused[8]; // 0
+    // How far the water's own surface (its media triangles) is pulled toward
+    // the reflection tint colour: 0 leaves the bed's colours, 256 paints the
+    // colour alone.  Lit like the terrain around it.
+    uint16_t surface_tint_fraction; // 0..256
+    uint8_t unused[6]; // 0
 };
 static_assert(sizeof(media_definition) == MEDIA_DEFINITION_SIZE);
 static_assert(offsetof(media_definition, projectile_group_tags) == 4);
@@ -70,7 +75,8 @@ static_assert(offsetof(media_definition, wobble_phase_multiplier) == 38);
 static_assert(offsetof(media_definition, reflection_transparency) == 44);
 static_assert(offsetof(media_definition, reflection_tint_fraction) == 46);
 static_assert(offsetof(media_definition, reflection_tint_color) == 48);
-static_assert(offsetof(media_definition, unused) == 56);
+static_assert(offsetof(media_definition, surface_tint_fraction) == 56);
+static_assert(offsetof(media_definition, unused) == 58);
 
 extern const byte_swap_code media_definition_byte_swapping_data[];
 extern definition_globals media_definitions;

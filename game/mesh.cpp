@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "cseries/log.h"
 #include "cseries/tags.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -64,6 +65,10 @@ static struct mesh_globals
     mesh_marker *markers;
 
     mesh_cell outside_cell;
+    // The media resolved for the mesh being installed, so that the landscape
+    // hook (the water's shading) sees it; read before the old mesh is cleared.
+    bool installing;
+    int16_t installing_media_type;
 } mesh_globals;
 
 // Outside mesh_globals: a module's start-up and map changes never empty a registration.
@@ -302,13 +307,14 @@ bool load_mesh_from_memory(const void *data, int32_t size)
         return false;
     }
 
+    const int16_t media_type = mesh_globals.installing ? mesh_globals.installing_media_type : (int16_t)NONE;
     dispose_mesh_from_old_map();
     mesh_header *installed = (mesh_header *)copy;
     installed->landscape_collection_index = NONE;
     installed->overhead_map_collection_index = NONE;
     installed->map_description_string_index = NONE;
     installed->global_ambient_sound_index = NONE;
-    installed->media_type = NONE;
+    installed->media_type = media_type;
     installed->blood_collection_index = NONE;
     int16_t lowest = INT16_MAX;
     for (int64_t i = 0; i < cell_count; i++)
@@ -723,16 +729,21 @@ static int32_t open_mesh_tag(tag mesh_tag, int32_t *size)
 
 // The media definition the header names, loaded for the map: NONE for a map
 // without media, or when this program does not set media up (tools, tests).
-// A missing or refused media tag refuses the map.
+// A missing media tag refuses the map; a damaged one (refused with code 10
+// naming its field) leaves the map without water, as media_type NONE.
 static bool resolve_mesh_media(tag media_tag, int32_t *media_type)
 {
     *media_type = NONE;
     if (media_tag == NONE || !media_definitions.registered || media_definitions.count == NONE) return true;
-    if (tag_file_open(MEDIA_DEFINITION_GROUP_TAG, media_tag) != NONE)
-        *media_type = try_definition_tag_to_index(&media_definitions, media_tag, true, 0);
-    if (*media_type != NONE) return true;
-    ERROR_MESSAGE(_error_data_corrupted, "mesh refused: media_tag '%s' is missing or refused", tag_to_string(media_tag));
-    return false;
+    if (tag_file_open(MEDIA_DEFINITION_GROUP_TAG, media_tag) == NONE)
+    {
+        ERROR_MESSAGE(_error_data_corrupted, "mesh refused: media_tag '%s' is missing", tag_to_string(media_tag));
+        return false;
+    }
+    *media_type = try_definition_tag_to_index(&media_definitions, media_tag, true, 0);
+    if (*media_type == NONE)
+        log_message(__FILE__, __LINE__, "media '%s' refused: the map loads without water", tag_to_string(media_tag));
+    return true;
 }
 
 static bool preload_mesh_definitions(tag preload_tag)
@@ -760,7 +771,9 @@ bool initialize_mesh_for_new_map(tag mesh_tag)
     int32_t media_type = NONE;
     const bool loaded = tag_file_read(tag_index, 0, size, data) && read_mesh_header_from_memory(data, size, &header) &&
                         resolve_mesh_media(header.media_tag, &media_type) && preload_mesh_definitions(header.preload_tag) &&
-                        load_mesh_from_memory(data, size);
+                        ((mesh_globals.installing = true), (mesh_globals.installing_media_type = (int16_t)media_type),
+                         load_mesh_from_memory(data, size));
+    mesh_globals.installing = false;
     free(data);
     if (loaded) mesh_globals.header->media_type = (int16_t)media_type;
     return loaded;

@@ -2,6 +2,7 @@
 
 #include "shading_tables.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -231,6 +232,15 @@ int32_t add_shading_table_to_mesh(int32_t collection_index, short_fixed dark_col
                                   const rgb_color *dark_color, fixed transition_point,
                                   short_fixed light_color_fraction, const rgb_color *light_color)
 {
+    return add_media_shading_table_to_mesh(collection_index, dark_color_fraction, dark_color, transition_point,
+                                           light_color_fraction, light_color, 0, nullptr);
+}
+
+int32_t add_media_shading_table_to_mesh(int32_t collection_index, short_fixed dark_color_fraction,
+                                        const rgb_color *dark_color, fixed transition_point,
+                                        short_fixed light_color_fraction, const rgb_color *light_color,
+                                        short_fixed media_fraction, const rgb_color *media_color)
+{
     shading_table_list *list = get_collection_shading_table_list(collection_index);
     if (!list) return NONE;
     const shading_sizes &sizes = shading_globals.sizes;
@@ -246,6 +256,17 @@ int32_t add_shading_table_to_mesh(int32_t collection_index, short_fixed dark_col
     if (!header) return NONE;
     color_table colors;
     collection_colors(collection_index, nullptr, 0, &colors, header);
+    if (media_color && media_fraction > 0)
+    {
+        const int32_t f = std::min<int32_t>(media_fraction, 256);
+        for (int32_t i = 0; i < colors.color_count && i < MAXIMUM_COLORS_PER_TABLE; ++i)
+        {
+            rgb_color &c = colors.colors[i];
+            c.red = (uint16_t)((media_color->red * f + c.red * (256 - f)) >> 8);
+            c.green = (uint16_t)((media_color->green * f + c.green * (256 - f)) >> 8);
+            c.blue = (uint16_t)((media_color->blue * f + c.blue * (256 - f)) >> 8);
+        }
+    }
     build_lighting(sizes, encoding, levels, &colors, header, dark_color_fraction, dark_color, transition_point,
                    light_color_fraction, light_color);
     return list->count - 1;

@@ -111,6 +111,12 @@ int32_t add_adjusted_shading_table_to_collection_index(int32_t collection_index,
 int32_t add_shading_table_to_mesh(int32_t collection_index, short_fixed dark_color_fraction,
                                   const rgb_color *dark_color, fixed transition_point,
                                   short_fixed light_color_fraction, const rgb_color *light_color);
+// The same lighting for the water's surface: the palette is first mixed toward
+// `media_color` by `media_fraction` (0..256).  Index or NONE.
+int32_t add_media_shading_table_to_mesh(int32_t collection_index, short_fixed dark_color_fraction,
+                                        const rgb_color *dark_color, fixed transition_point,
+                                        short_fixed light_color_fraction, const rgb_color *light_color,
+                                        short_fixed media_fraction, const rgb_color *media_color);
 
 // Lookups: a collection without tables first gets a default sprite table; a
 // negative index means 0, one at or past the count the last table.

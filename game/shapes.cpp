@@ -19,11 +19,13 @@
 #include "gameplay_versions.h"
 #include "collection_references.h"
 #include "hardware_rasterizer.h"
+#include "media.h"
 #include "mesh.h"
 #include "objects.h"
 #include "projectiles.h"
 #include "render/render_tables.h"
 #include "screen.h"
+#include "shading_tables.h"
 #include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
 
@@ -95,6 +97,7 @@ static struct shapes_globals
     uint8_t *transparency_tables; // NUMBER_OF_TRANSPARENCY_MODES tables, normal first
     bool initialized; // set up for a map
     bool highres_active;
+    int16_t landscape_media_table; // the landscape's water table, NONE without water
 } shapes_globals;
 
 static void release_collection_runtime(void *record)
@@ -775,6 +778,7 @@ void initialize_shapes_for_new_map(void)
 
 void dispose_shapes_from_old_map(void)
 {
+    shapes_globals.landscape_media_table = NONE;
     dispose_definitions_from_old_map(&collections);
     shapes_globals.initialized = false;
 }
@@ -1377,9 +1381,24 @@ static void color_custom_collection_reference(collection_reference_definition *r
 
 // ---- the mesh's landscape ---------------------------------------------------------------
 
+// Objects mirrored in the map's water and the parts of objects under it take
+// the water's tint; a map without water keeps the default reflection tint.
+static void set_reflection_tint(const media_definition *media)
+{
+    static const rgb_color default_tint = {0, 0, 32768, 0};
+    if (media)
+        set_shading_table_permutation_data(_shading_table_reflection, _shading_mode_blend,
+                                           (short_fixed)media->reflection_tint_fraction, &media->reflection_tint_color);
+    else
+        set_shading_table_permutation_data(_shading_table_reflection, _shading_mode_blend, 128, &default_tint);
+}
+
 bool load_landscape_collection(mesh_header *header)
 {
     header->landscape_collection_index = NONE;
+    shapes_globals.landscape_media_table = NONE;
+    const media_definition *media = get_media_definition(header->media_type);
+    set_reflection_tint(media);
     // Maps built by code leave the field 0: no landscape, as NONE.
     if (header->landscape_collection_tag == NONE || header->landscape_collection_tag == 0) return true;
     const int32_t index = get_collection_index(header->landscape_collection_tag);
@@ -1393,7 +1412,19 @@ bool load_landscape_collection(mesh_header *header)
     header->landscape_collection_index = (int16_t)index;
     add_shading_table_to_mesh(index, header->dark_fraction, &header->dark_color, header->transition_point,
                               header->light_fraction, &header->light_color);
+    if (media && media->surface_tint_fraction > 0)
+        shapes_globals.landscape_media_table = (int16_t)add_media_shading_table_to_mesh(
+            index, header->dark_fraction, &header->dark_color, header->transition_point, header->light_fraction,
+            &header->light_color, (short_fixed)media->surface_tint_fraction, &media->reflection_tint_color);
     return true;
+}
+
+const void *get_color_map_media_shading_table(void)
+{
+    const mesh_header *header = get_mesh_header();
+    if (!header || header->landscape_collection_index == NONE || shapes_globals.landscape_media_table == NONE)
+        return nullptr;
+    return get_shading_table(header->landscape_collection_index, shapes_globals.landscape_media_table, NONE);
 }
 
 // A 256 x 256 flat 8-bit bitmap of the landscape; null otherwise.

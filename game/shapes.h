@@ -391,6 +391,9 @@ bool perma_disable_highres_sprites(void);
 // The landscape collection of the current mesh: loaded from its header's tag
 // with its lighting table (the mesh's load hook).
 bool load_landscape_collection(mesh_header *header);
+// The landscape's lighting table for the water's surface (its palette mixed
+// toward the map's media tint); null for a map without tinted water.
+const void *get_color_map_media_shading_table(void);
 
 // Registers the group's start-up and per-map steps, the object layer's shape
 // procedures, the preloader's collection reader, the collection services the

@@ -234,11 +234,50 @@ struct mesh_region_mode
 static const mesh_region_mode tiles_mode = {128, 126.0, TILES_MAXIMUM_MESH_REGION_WIDTH};
 static const mesh_region_mode volatile_mode = {32, 30.0, MAXIMUM_MESH_REGION_WIDTH};
 
+// Whether the current map leaves its water's render bits to the renderer: no
+// cell carries any of them.  Found once per map (the mesh header it was found
+// for, and the map hooks forget it).
+static struct water_bits_globals
+{
+    const mesh_header *header;
+    bool known, by_default;
+} water_bits_globals;
+
+void forget_mesh_water_bits(void) { water_bits_globals = {}; }
+
+static bool water_bits_by_default(void)
+{
+    const mesh_header *header = get_mesh_header();
+    if (!header) return false;
+    if (water_bits_globals.known && water_bits_globals.header == header) return water_bits_globals.by_default;
+    const uint16_t bits = _mesh_vertex_is_media_flag | _mesh_vertex_is_animated_media_flag | _mesh_cell_has_reflection_flag;
+    bool any = false;
+    for (int32_t y = 0; y < mesh_height && !any; ++y)
+        for (int32_t x = 0; x < mesh_width && !any; ++x)
+        {
+            const mesh_cell *cell = get_mesh_cell(x, y);
+            any = cell && (cell->flags & bits);
+        }
+    water_bits_globals = {header, true, !any};
+    return !any;
+}
+
+bool mesh_cell_media_bit(const mesh_cell *cell, uint16_t flag)
+{
+    if (!cell) return false;
+    if (cell->flags & flag) return true;
+    return (cell->flags & _mesh_cell_carries_media_flags) == _mesh_cell_carries_media_flags && water_bits_by_default();
+}
+
 // Whether the cell's vertex stands on its media surface in this view.
 static bool cell_shows_media(const view_data *view, const mesh_cell *cell, bool models_dont_limit)
 {
     if (view->flags & _render_view_omit_media_flag) return false;
-    if (!(cell->flags & _mesh_vertex_is_media_flag)) return false;
+    // A map whose media record was refused shows its bed: no surface of
+    // unknown look floats over it.
+    const mesh_header *header = get_mesh_header();
+    if (header && header->media_tag != NONE && header->media_tag != 0 && media_definitions.registered && header->media_type == NONE) return false;
+    if (!mesh_cell_media_bit(cell, _mesh_vertex_is_media_flag)) return false;
     return !(models_dont_limit && cell->model_index != NONE);
 }
 
@@ -292,7 +331,7 @@ static render_vertex *make_cell_vertex(const view_data *view, const mesh_cell *c
     if (cell_shows_media(view, cell, models_dont_limit))
     {
         world.z = cell->media_height;
-        if ((cell->flags & _mesh_vertex_is_animated_media_flag) && media)
+        if (media && mesh_cell_media_bit(cell, _mesh_vertex_is_animated_media_flag))
             wobble_media_vertex(media, x, y, view->tick_count, &world);
     }
     transform_world_point_to_viewer_space(view, &world, &vertex->p, false);

@@ -129,6 +129,16 @@ const mesh_span *get_mesh_region_span(const mesh_region *region, int32_t y);
 // cell lies outside the region rectangle.
 render_vertex *get_mesh_region_vertex(const mesh_region *region, int32_t x, int32_t y);
 
+// The bits the renderer reads for a cell's water: `flag` (the vertex on the
+// media surface, its ripple, or the mirror) as the map sets it; on a map that
+// sets none of them anywhere (the data tool leaves them to the renderer), set
+// by default for a cell whose two triangles are both under the media.  The
+// simulation never reads these bits.
+struct mesh_cell;
+bool mesh_cell_media_bit(const mesh_cell *cell, uint16_t flag);
+// Called when a map's media coverage is set up or disposed.
+void forget_mesh_water_bits(void);
+
 // The animated media's wobble of a point on the media surface of cell (x, y)
 // at `tick_count`: each axis whose magnitude is not 0 moves by
 // sine(multiplier x t + 32) x magnitude, t = x x 377 + y x 211 + tick_count

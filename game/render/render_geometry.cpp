@@ -125,7 +125,7 @@ void reflect_point_in_media(const view_data *view, const media_definition *media
     const mesh_cell *cell = get_mesh_cell(cell_x, cell_y);
     const bool above = point->z > cell->media_height;
     point->z = 2 * (int32_t)cell->media_height - point->z;
-    if (above && media && (cell->flags & _mesh_vertex_is_animated_media_flag))
+    if (above && media && mesh_cell_media_bit(cell, _mesh_vertex_is_animated_media_flag))
         wobble_media_vertex(media, cell_x, cell_y, view->tick_count, point);
 }
 

@@ -13,6 +13,7 @@
 #include "render/mesh_region.h"
 #include "render/render.h"
 #include "render/render_geometry.h"
+#include "render/render_objects.h"
 #include "shapes.h"
 
 namespace {
@@ -39,6 +40,105 @@ int32_t material_bitmap_index(const view_data *view, int32_t model_index, int32_
     if (bitmap_index == NONE) return NONE;
     const bitmap_data *bitmap = get_bitmap(collection_index, bitmap_index);
     return bitmap && (bitmap->flags & _power_of_two_flag) ? bitmap_index : NONE;
+}
+
+enum
+{
+    MODEL_SHADOW_TEXEL_BITS = 6,       // one overlay texel covers 64 world units, as sprites' shadow maps
+    MODEL_SHADOW_MAXIMUM_WIDTH = 128,  // texels on a side (16 cells); a larger shadow is not cast
+    MODEL_SHADOW_DENSITY = 0xB000,     // about as dark as a tree's shadow at its foot
+    // The shadows of a frame take at most a quarter of the pool's reserve, so
+    // that a map of many models never runs the frame out of render memory.
+    MODEL_SHADOW_FRAME_BYTES = RENDER_MEMORY_POOL_RESERVE / 4,
+};
+
+// Render memory the frame's model shadows may still take.
+struct render_models_globals_data
+{
+    size_t shadow_bytes_left;
+} render_models_globals;
+
+// Whether texel centre (px, py) lies in the triangle a, b, c (either winding).
+bool texel_in_triangle(int64_t px, int64_t py, const world_point2d &a, const world_point2d &b, const world_point2d &c)
+{
+    const int64_t d0 = (int64_t)(b.x - a.x) * (py - a.y) - (int64_t)(b.y - a.y) * (px - a.x);
+    const int64_t d1 = (int64_t)(c.x - b.x) * (py - b.y) - (int64_t)(c.y - b.y) * (px - b.x);
+    const int64_t d2 = (int64_t)(a.x - c.x) * (py - c.y) - (int64_t)(a.y - c.y) * (px - c.x);
+    return (d0 >= 0 && d1 >= 0 && d2 >= 0) || (d0 <= 0 && d1 <= 0 && d2 <= 0);
+}
+
+// A model casts its shadow onto the terrain as a sprite's shadow map does:
+// every surface of its geometry is laid flat along the light (each point
+// shifted by the same slope a sprite's shadow takes with its height) and the
+// union stamped as one shadow overlay of the frame.
+void build_model_shadow(view_data *view, const model_data *model, const geometry_definition *geometry)
+{
+    const int32_t vertex_count = geometry->vertex_count;
+    if (vertex_count <= 0 || geometry->surface_count <= 0) return;
+    const world_point2d foot = {model->location.x, model->location.y};
+    const int32_t ground = get_mesh_height(&foot, _mesh_ground_height);
+    if (ground == MESH_NO_HEIGHT) return;
+    size_t &budget = render_models_globals.shadow_bytes_left;
+    const size_t vertex_bytes = sizeof(world_point2d) * (size_t)vertex_count;
+    if (vertex_bytes > budget) return;
+    world_point2d *flat = render_new<world_point2d>((size_t)vertex_count);
+    if (!flat) return;
+    budget -= vertex_bytes;
+    geometry_matrix to_world, to_geometry;
+    get_geometry_matrices(&model->forward_vector, &model->up_vector, &model->scale_vector, &to_world, &to_geometry);
+    int32_t x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
+    for (int32_t v = 0; v < vertex_count; ++v)
+    {
+        world_point3d world;
+        transform_geometry_point_to_world(&model->location, &geometry->center, &geometry->vertices[v], &to_world,
+                                          &world);
+        const int64_t above = std::max<int64_t>(0, (int64_t)world.z - ground);
+        const int32_t shift = (int32_t)((above * MAXIMUM_SHADOW_SHIFT) / ZERO_SHADOW_DENSITY_HEIGHT);
+        flat[v] = {world.x + shift, world.y + shift};
+        x0 = std::min(x0, flat[v].x);
+        y0 = std::min(y0, flat[v].y);
+        x1 = std::max(x1, flat[v].x);
+        y1 = std::max(y1, flat[v].y);
+    }
+    x0 &= ~((1 << MODEL_SHADOW_TEXEL_BITS) - 1);
+    y0 &= ~((1 << MODEL_SHADOW_TEXEL_BITS) - 1);
+    const int32_t width = ((x1 - x0) >> MODEL_SHADOW_TEXEL_BITS) + 1, height = ((y1 - y0) >> MODEL_SHADOW_TEXEL_BITS) + 1;
+    if (width > MODEL_SHADOW_MAXIMUM_WIDTH || height > MODEL_SHADOW_MAXIMUM_WIDTH) return;
+    const size_t pixel_bytes = (size_t)(width * height) + sizeof(render_map_overlay) * 16; // and its copies for the tiles
+    if (pixel_bytes > budget) return;
+    budget -= pixel_bytes;
+    uint8_t *pixels = static_cast<uint8_t *>(render_malloc((size_t)(width * height)));
+    if (!pixels) return;
+    memset(pixels, 0, (size_t)(width * height));
+    for (int32_t i = 0; i < geometry->surface_count; ++i)
+    {
+        const geometry_surface &surface = geometry->surfaces[i];
+        const world_point2d &a = flat[surface.corners[0].vertex_index], &b = flat[surface.corners[1].vertex_index],
+                            &c = flat[surface.corners[2].vertex_index];
+        const int32_t tx0 = (std::min({a.x, b.x, c.x}) - x0) >> MODEL_SHADOW_TEXEL_BITS;
+        const int32_t tx1 = (std::max({a.x, b.x, c.x}) - x0) >> MODEL_SHADOW_TEXEL_BITS;
+        const int32_t ty0 = (std::min({a.y, b.y, c.y}) - y0) >> MODEL_SHADOW_TEXEL_BITS;
+        const int32_t ty1 = (std::max({a.y, b.y, c.y}) - y0) >> MODEL_SHADOW_TEXEL_BITS;
+        for (int32_t ty = ty0; ty <= ty1; ++ty)
+            for (int32_t tx = tx0; tx <= tx1; ++tx)
+            {
+                const int64_t px = x0 + ((int64_t)tx << MODEL_SHADOW_TEXEL_BITS) + 32;
+                const int64_t py = y0 + ((int64_t)ty << MODEL_SHADOW_TEXEL_BITS) + 32;
+                if (texel_in_triangle(px, py, a, b, c)) pixels[ty * width + tx] = 255;
+            }
+    }
+    render_map_overlay *overlay = render_new<render_map_overlay>();
+    if (!overlay) return;
+    overlay->x0 = x0;
+    overlay->y0 = y0;
+    overlay->pixels = pixels;
+    overlay->width = (int16_t)width;
+    overlay->height = (int16_t)height;
+    overlay->bytes_per_row = (int16_t)width;
+    overlay->density = MODEL_SHADOW_DENSITY;
+    overlay->mode = _overlay_shadow_map;
+    overlay->next_map_overlay = nullptr;
+    add_overlay_to_overlay_lists(view, overlay);
 }
 
 } // namespace
@@ -83,6 +183,9 @@ void render_model_permutation(view_data *view, const mesh_region *region, int32_
 
     render_geometry(view, region, model_index, geometry, &model->location, &model->up_vector, &model->forward_vector,
                     &model->scale_vector, false, transparency);
+    // One shadow however many permutations are cross-fading: the one desired.
+    if (permutation == model->desired_model_permutation)
+        build_model_shadow(view, model, geometry);
 
     if (!(view->flags & _render_view_omit_reflections_flag) && (model->flags & _model_has_reflection_flag))
     {
@@ -98,6 +201,7 @@ void render_model_permutation(view_data *view, const mesh_region *region, int32_
 void build_models_surface_list(view_data *view, const mesh_region *region)
 {
     if (!region) return;
+    render_models_globals.shadow_bytes_left = MODEL_SHADOW_FRAME_BYTES;
     bool drawn[MAXIMUM_MODELS_PER_MAP];
     memset(drawn, 0, sizeof(drawn));
     for (int32_t y = region->y0; y < region->y1; ++y)

@@ -450,6 +450,14 @@ static int32_t media_wobble(void)
     return media ? media->wobble_magnitude[2] : 0;
 }
 
+// How faint a mirror image is: the map's media's reflection transparency.
+static uint16_t reflection_transparency(void)
+{
+    const mesh_header *header = get_mesh_header();
+    const media_definition *media = header ? get_media_definition(header->media_type) : nullptr;
+    return media ? media->reflection_transparency : 0;
+}
+
 // Whether the object lies wholly under the media line of its cell.
 static bool object_is_submerged(const object_data *object, const mesh_cell *cell)
 {
@@ -503,7 +511,12 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
         const uint32_t t = ((uint32_t)object_index * 57u + (uint32_t)game_->game_time) * 16u;
         frame.position.z += cosine_table[(t & 1008u)] >> 9;
     }
-    transform_world_point_to_viewer_space(view, &frame.position, &frame.viewer, reflection);
+    // The mirror image stands upside down on the far side of the surface.  An
+    // object whose foot is under the water mirrors too, so that the part of it
+    // above the surface shows in the water (the transform's own mirroring
+    // leaves points under the surface where they are).
+    if (reflection) frame.position.z = 2 * (int32_t)cell->media_height - frame.position.z;
+    transform_world_point_to_viewer_space(view, &frame.position, &frame.viewer, false);
     // Too near or behind the viewer the object is not drawn, but its shadow
     // may still lie in view.
     if (frame.viewer.z >= -34)
@@ -511,7 +524,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
         if (reflection) return;
         shadow_only = true;
     }
-    frame.precise_z = unshifted_viewer_z(view, &frame.position, reflection);
+    frame.precise_z = unshifted_viewer_z(view, &frame.position, false);
     frame.scale = view->fworld_to_screen / (float)std::min(frame.viewer.z, -1);
 
     // 2. Sequence, frame and view.
@@ -581,6 +594,13 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
             bottom = -bottom;
             flags ^= _surface_mirror_vertical_flag;
         }
+        if (reflection)
+        {
+            std::swap(top, bottom);
+            top = -top;
+            bottom = -bottom;
+            flags ^= _surface_mirror_vertical_flag;
+        }
         if (instance->flags & _bitmap_instance_mirror_horizontal_flag) flags ^= _surface_mirror_horizontal_flag;
         if (instance->flags & _bitmap_instance_mirror_vertical_flag) flags ^= _surface_mirror_vertical_flag;
         if (instance->flags & _bitmap_instance_transparent_flag)
@@ -619,6 +639,10 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
             const uint32_t identifier = make_bitmap_identifier(collection_index, instance->bitmap_index,
                                                                object->color_table_index,
                                                                object->color_table_permutation);
+            // What is seen in or through the water takes the water's tint.
+            const uint32_t tinted_identifier = make_bitmap_identifier(collection_index, instance->bitmap_index,
+                                                                      object->color_table_index,
+                                                                      _shading_table_reflection);
             // The media line: its screen row under (or over) the sprite.
             // Drawn in parts: the sprite above it as usual, the part below it faint in
             // the reflection pass (all of it for a submerged object).
@@ -629,7 +653,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
             } parts[2];
             int32_t part_count = 0;
             const int16_t split = under_media || submerged || reflection
-                                      ? screen_row_of_height(view, &frame.position, cell->media_height, reflection)
+                                      ? screen_row_of_height(view, &frame.position, cell->media_height, false)
                                       : (int16_t)-32768;
             if (reflection)
                 parts[part_count++] = {std::max<int16_t>(split, -32768), 32767, false};
@@ -652,7 +676,11 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
                 *rectangle = {};
                 uint32_t surface_flags = flags | _surface_precise_z_flag;
                 uint16_t transparency = 0;
-                if (reflection) surface_flags |= _surface_reflection_flag;
+                if (reflection)
+                {
+                    surface_flags |= _surface_reflection_flag | _surface_transparent_flag;
+                    transparency = reflection_transparency();
+                }
                 if (parts[i].under)
                 {
                     surface_flags |= _surface_reflection_flag | _surface_transparent_flag;
@@ -667,7 +695,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
                 set_rectangle_fields(rectangle, &frame);
                 rectangle->clip_top = parts[i].clip_top;
                 rectangle->clip_bottom = parts[i].clip_bottom;
-                rectangle->bitmap_identifier = identifier;
+                rectangle->bitmap_identifier = reflection || parts[i].under ? tinted_identifier : identifier;
                 rectangle->object_index = (int16_t)object_index;
                 if (object->transfer_mode != _transfer_mode_none && !parts[i].under)
                     affect_rectangle_transfer_mode(&rectangle->header, object->transfer_mode, phase);
@@ -753,7 +781,7 @@ void build_render_objects_for_mesh_cell(view_data *view, mesh_region *region, in
         {
             const mesh_cell *at = get_mesh_cell(object.location.position.x >> WORLD_FRACTIONAL_BITS,
                                                 object.location.position.y >> WORLD_FRACTIONAL_BITS);
-            if ((at->flags & _mesh_cell_has_reflection_flag) &&
+            if (mesh_cell_media_bit(at, _mesh_cell_has_reflection_flag) &&
                 (at->model_index == NONE ||
                  object.location.position.z <
                      get_model_height_at_position(at->model_index, object.location.position.x,

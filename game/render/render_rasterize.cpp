@@ -504,7 +504,10 @@ __attribute__((target("avx2,bmi2"))) void draw_mesh_rows_vector(bitmap_data *des
 template <class F>
 void rasterize_mesh_triangle_t(bitmap_data *destination, render_surface *surface)
 {
-    const rasterizer_terrain_maps &maps = rasterizer_globals.terrain;
+    // The water's triangles read the same maps through the media's table.
+    rasterizer_terrain_maps maps = rasterizer_globals.terrain;
+    if ((surface_word_flags(surface->packed) & _surface_media_flag) && maps.media_shading_table)
+        maps.shading_table = maps.media_shading_table;
     if (!destination_usable<F>(destination) || !maps.color_map || !maps.shadow_map || !maps.shading_table) return;
     render_triangle *triangle = reinterpret_cast<render_triangle *>(surface);
     if (!corners_present(triangle->corners)) return;
@@ -882,6 +885,7 @@ static void take_terrain_maps(void)
     maps.color_map = volatile_color_map();
     maps.shadow_map = volatile_shadow_map();
     maps.shading_table = terrain_maps_globals.volatile_color_map_shading_table;
+    maps.media_shading_table = maps.shading_table ? get_color_map_media_shading_table() : nullptr;
     maps.blend_table = terrain_maps_globals.volatile_color_map_blend_table;
 }
 

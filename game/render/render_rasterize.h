@@ -118,6 +118,7 @@ struct rasterizer_terrain_maps
 {
     const uint8_t *color_map, *shadow_map;
     const void *shading_table;
+    const void *media_shading_table; // the water's surface; null: as the terrain
     const uint8_t *blend_table;
 };
 

@@ -202,7 +202,7 @@ void build_media_local_projectile_effects(view_data *view, mesh_region *region)
         const local_projectile_surface &s = look.surface;
         const mesh_cell *cell =
             get_mesh_cell(s.position.x >> WORLD_FRACTIONAL_BITS, s.position.y >> WORLD_FRACTIONAL_BITS);
-        if (!cell || !(cell->flags & _mesh_cell_has_reflection_flag) || s.position.z <= cell->media_height) continue;
+        if (!cell || !mesh_cell_media_bit(cell, _mesh_cell_has_reflection_flag) || s.position.z <= cell->media_height) continue;
         world_point3d p;
         transform_world_point_to_viewer_space(view, &s.position, &p, true);
         // The reflection shows at most an eighth of the particle's opacity.

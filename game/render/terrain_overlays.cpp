@@ -265,6 +265,7 @@ void initialize_media_coverage_region(const uint16_t *values, int32_t size)
     terrain_overlays_globals_data &g = terrain_overlays_globals;
     terrain_maps_globals.volatile_color_map_shading_table = get_color_map_shading_table();
     terrain_maps_globals.volatile_color_map_blend_table = get_color_map_blend_table();
+    forget_mesh_water_bits();
 
     invalidate_volatile_maps();
     VWARN(g.media_coverage_row_addresses == nullptr, "!media_coverage_row_addresses");
@@ -325,6 +326,7 @@ void dispose_media_coverage_region(void)
     g = terrain_overlays_globals_data();
     terrain_maps_globals.volatile_color_map_shading_table = nullptr;
     terrain_maps_globals.volatile_color_map_blend_table = nullptr;
+    forget_mesh_water_bits();
 }
 
 bool mesh_texture_pixel_is_media(int32_t x, int32_t y)

@@ -1,7 +1,8 @@
 // Golden frames: the demo map rendered by vesk_render from three cameras, in
 // 32-bit and 565, terrain only, and with its objects and models from a
-// fourth, and its units; and the shore test map with its objects (a shed half in the water,
-// one under it, one on the grass seen from behind); against the PNGs stored
+// fourth, and its units; its lake and its watchtower's shadow; and the shore
+// test map with its objects (a shed half in the water, mirrored, one under it,
+// one on the grass seen from behind); against the PNGs stored
 // under tests/data/golden.  A frame
 // matches when at most 0.5% of its pixels differ from the stored one and none
 // by more than 8 in a channel (red, green, blue; compilers and optimisation
@@ -64,6 +65,12 @@ const golden_frame frames[] = {
     {"shore_objects_32", "8,8,5,90,-55", 32, true, "gold", true, 320, 240, "90"},
     // Both teams' units after one tick (their sight has filled the fog of war).
     {"demo_units_32", "5,10,3,90,-35", 32, true, "demo", true, 320, 240, nullptr, 1},
+    // The demo's lake from its southern shore; the watchtower from above, its
+    // shadow on the road; the shore map's shed in the shallows, mirrored.
+    {"demo_lake_32", "10,31,3,-90,-22", 32, true, "demo", true, 320, 240},
+    {"demo_lake_565", "10,31,3,-90,-22", 16, true, "demo", true, 320, 240},
+    {"watchtower_down_32", "17.5,10,8,90,-90", 32, true, "demo", true, 320, 240},
+    {"shore_shallows_32", "4.5,9,1.5,90,-25", 32, true, "gold", true, 320, 240},
 };
 
 std::string golden_directory(void) { return (fs::path(__FILE__).parent_path().parent_path() / "data" / "golden").string(); }
@@ -196,6 +203,53 @@ TEST_F(golden_frames, frames_match_the_stored_goldens)
     if (empty == (int)(sizeof(frames) / sizeof(frames[0])))
         GTEST_SKIP() << "every frame came out empty: the renderer draws no terrain in this build yet";
     EXPECT_EQ(empty, 0) << "some frames came out empty";
+}
+
+const golden_frame &frame_named(const char *name)
+{
+    for (const golden_frame &frame : frames)
+        if (strcmp(frame.name, name) == 0) return frame;
+    abort();
+}
+
+// Water is the media's tint over the bed, not the bed (mud, red above blue);
+// the watchtower darkens the road beside it.  Probes at fixed pixels of the
+// frames above, so a regenerated golden cannot lose them unnoticed.
+TEST_F(golden_frames, water_and_model_shadows_show_in_the_frames)
+{
+    struct probe
+    {
+        const char *frame;
+        int x, y;      // a pixel of the water, or of the shadow
+        int lit_x, lit_y; // for a shadow: the same ground in the light
+    };
+    const probe probes[] = {
+        {"demo_lake_32", 150, 125, -1, -1},  {"demo_lake_32", 60, 160, -1, -1},
+        {"demo_lake_565", 150, 125, -1, -1}, {"shore_objects_32", 160, 110, -1, -1},
+        {"shore_shallows_32", 40, 200, -1, -1}, {"watchtower_down_32", 240, 40, 150, 200},
+    };
+    for (const probe &p : probes)
+    {
+        SCOPED_TRACE(std::string(p.frame) + " at " + std::to_string(p.x) + "," + std::to_string(p.y));
+        const golden_frame &frame = frame_named(p.frame);
+        const std::string out = directory + "/probe_" + p.frame + ".png";
+        ASSERT_EQ(render(frame, out), 0);
+        rgb_image image;
+        ASSERT_TRUE(read_png(out, &image));
+        const uint8_t *at = &image.pixels[((size_t)p.y * image.width + p.x) * 3];
+        if (p.lit_x < 0)
+        {
+            // The lake's tint (0, 9000, 30000 of 65535) pulls blue well above red and green.
+            EXPECT_GT(at[2], at[0] + 30) << "red " << (int)at[0] << " blue " << (int)at[2];
+            EXPECT_GT(at[2], at[1] + 10) << "green " << (int)at[1] << " blue " << (int)at[2];
+        }
+        else
+        {
+            const uint8_t *lit = &image.pixels[((size_t)p.lit_y * image.width + p.lit_x) * 3];
+            const int shade = at[0] + at[1] + at[2], light = lit[0] + lit[1] + lit[2];
+            EXPECT_LT(shade * 10, light * 8) << "shadow " << shade << " light " << light;
+        }
+    }
 }
 
 TEST_F(golden_frames, two_runs_give_identical_frames)

@@ -87,7 +87,7 @@ protected:
     }
     const std::string lake_source = "flags 1\nsplash small spl0\nsplash 6 spl6\nwobble_magnitude 0 -3 12\n"
                                     "wobble_phase_multiplier 3 5 7\nreflection_transparency 24576\n"
-                                    "reflection_tint 128 1 2 32768\n";
+                                    "reflection_tint 128 1 2 32768\nsurface_tint 200\n";
 };
 
 TEST_F(media_test, data_tool_media_resolves_at_map_start_with_its_splashes)
@@ -104,6 +104,7 @@ TEST_F(media_test, data_tool_media_resolves_at_map_start_with_its_splashes)
     EXPECT_EQ(read_be16(b + 44), 24576u);
     EXPECT_EQ(read_be16(b + 46), 128u);
     EXPECT_EQ(read_be16(b + 52), 32768u);
+    EXPECT_EQ(read_be16(b + 56), 200u);
 
     const std::string group(4, '\0');
     start_map({{MESH_GROUP_TAG, FOUR_CHARACTER_CODE('w', 'e', 't', ' '), "wet", MESH_TAG_VERSION, mesh_naming(LAKE)},
@@ -124,6 +125,7 @@ TEST_F(media_test, data_tool_media_resolves_at_map_start_with_its_splashes)
     EXPECT_EQ(media->wobble_phase_multiplier[1], 5);
     EXPECT_EQ(media->reflection_transparency, 24576);
     EXPECT_EQ(media->reflection_tint_color.blue, 32768);
+    EXPECT_EQ(media->surface_tint_fraction, 200);
 
     const int32_t small = subgroup_tag_to_definition_index(&projectile_groups, SMALL_SPLASH);
     const int32_t footstep = subgroup_tag_to_definition_index(&projectile_groups, FOOTSTEP_SPLASH);
@@ -164,11 +166,12 @@ TEST_F(media_test, corrupted_media_definitions_are_refused_by_game_and_tool)
         {"flags", [](std::string &s) { s[3] = 3; }, "flags 2\n"},
         {"reflection_tint_fraction", [](std::string &s) { write_be16(&s[46], 257); }, "reflection_tint 257 0 0 0\n"},
         {"reflection_tint_color flags", [](std::string &s) { s[55] = 1; }, nullptr},
+        {"surface_tint_fraction", [](std::string &s) { write_be16(&s[56], 257); }, "surface_tint 257\n"},
         {"unused", [](std::string &s) { s[63] = 1; }, nullptr},
     };
     std::vector<packed_tag> tags = {{MESH_GROUP_TAG, FOUR_CHARACTER_CODE('b', 'a', 'd', 'm'), "badm", MESH_TAG_VERSION,
                                      mesh_naming(FOUR_CHARACTER_CODE('b', 'a', 'd', '2'))}};
-    static const char *const names[] = {"bad0", "bad1", "bad2", "bad3", "bad4", "bad5"};
+    static const char *const names[] = {"bad0", "bad1", "bad2", "bad3", "bad4", "bad5", "bad6"};
     static_assert(NUMBER_OF(names) == NUMBER_OF(cases));
     for (size_t i = 0; i < NUMBER_OF(cases); ++i)
     {
@@ -191,9 +194,11 @@ TEST_F(media_test, corrupted_media_definitions_are_refused_by_game_and_tool)
         EXPECT_EQ(take_pending_error(), _error_data_corrupted) << cases[i].field;
         EXPECT_NE(log_text().find(std::string("refused: ") + cases[i].field), std::string::npos) << cases[i].field;
     }
-    // The map naming one of them is refused as well.
-    EXPECT_FALSE(initialize_mesh_for_new_map(FOUR_CHARACTER_CODE('b', 'a', 'd', 'm')));
-    EXPECT_EQ(take_pending_error(), _error_data_corrupted);
+    // The map naming one of them loads without water: no media, no splash.
+    ASSERT_TRUE(initialize_mesh_for_new_map(FOUR_CHARACTER_CODE('b', 'a', 'd', 'm')));
+    EXPECT_EQ(get_mesh_header()->media_type, NONE);
+    EXPECT_EQ(get_mesh_media_projectile_group_type(_media_splash_small), NONE);
+    EXPECT_NE(log_text().find("loads without water"), std::string::npos);
 }
 
 } // namespace

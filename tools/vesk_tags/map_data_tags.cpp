@@ -97,6 +97,8 @@ bool parse_media(const source_line &line, media_definition *d)
     }
     if (key == "reflection_transparency")
         return numbers(line, 1, 0, 65535, v) && ((d->reflection_transparency = (fixed_fraction)v[0]), true);
+    if (key == "surface_tint")
+        return numbers(line, 1, 0, 65535, v) && ((d->surface_tint_fraction = (uint16_t)v[0]), true);
     if (key == "reflection_tint" && numbers(line, 4, 0, 65535, v))
     {
         d->reflection_tint_fraction = (uint16_t)v[0];

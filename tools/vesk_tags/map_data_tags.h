@@ -17,6 +17,8 @@
 //            | wobble_magnitude X Y Z | wobble_phase_multiplier X Y Z
 //            | reflection_transparency N (0-65535)
 //            | reflection_tint FRACTION RED GREEN BLUE (fraction 0-256)
+//            | surface_tint FRACTION (0-256: the water surface's pull toward
+//            the tint colour)
 //   preload: tag GROUP SUBGROUP (up to 2048, read in this order)
 //            | bitmap COLLECTION INDEX (up to 2048; index 0-16383)
 //   observer: NAME MAX ACC DEC  or  NAME MAX ACC DEC MAX ACC DEC (negative
