@@ -220,6 +220,11 @@ static bool start_new_recording(const new_game_data *data)
     const int32_t previous = tag_file_find_by_name(RECORDING_GROUP_TAG, name);
     if (previous != NONE) tag_file_delete(previous);
     int32_t tag_index = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, name, RECORDING_VERSION_NUMBER);
+    // A last film the store cannot read (zeroed by a crash of the machine)
+    // would otherwise stop every later game from being recorded: it is kept
+    // aside and the new film takes its name.
+    if (tag_index == NONE && previous == NONE && tag_file_set_aside_damaged(RECORDING_GROUP_TAG, name))
+        tag_index = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, name, RECORDING_VERSION_NUMBER);
     if (tag_index == NONE)
     {
         ERROR_MESSAGE(_error_file_create, "couldn't create new recording");

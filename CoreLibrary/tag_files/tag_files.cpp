@@ -1482,6 +1482,31 @@ int32_t tag_file_new_with_random_subgroup_tag(tag group, const char *name, int16
     return new_local_tag(group, name, version, true);
 }
 
+bool tag_file_set_aside_damaged(tag group, const char *name)
+{
+    if (!name || !*name || strlen(name) >= TAG_NAME_SIZE) return false;
+    if (tag_file_find_by_name(group, name) != NONE) return false;
+    char path[MAXIMUM_FILE_REFERENCE_PATH];
+    group_folder(group, path, sizeof(path));
+    const int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
+    file_reference file, aside;
+    if (directory == NONE || !directory_reference(directory, name, &file) || !file_exists(&file)) return false;
+    for (int32_t attempt = 1; attempt <= 100; ++attempt)
+    {
+        char aside_name[TAG_NAME_SIZE + 16];
+        if (attempt == 1) slprintf(aside_name, sizeof(aside_name), ".%s.damaged", name);
+        else slprintf(aside_name, sizeof(aside_name), ".%s.damaged-%d", name, (int)attempt);
+        if (!directory_reference(directory, aside_name, &aside)) return false;
+        if (file_exists(&aside)) continue;
+        if (!file_rename(&file, &aside)) break;
+        file_synchronize_directory(&aside);
+        log_message(__FILE__, __LINE__, "'%s' in '%s' was no readable tag; it is kept as '%s'", name, path, aside_name);
+        return true;
+    }
+    ERROR_MESSAGE(_error_file_write, "Cannot move the damaged file '%s' in '%s' aside", name, path);
+    return false;
+}
+
 bool tag_file_delete(int32_t tag_index)
 {
     tag_header *h = header_from_index(tag_index);

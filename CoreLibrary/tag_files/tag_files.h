@@ -173,6 +173,14 @@ int32_t tag_file_new_pending(tag group, const char *name, int16_t version);
 // /dev/urandom (or the clock), never from the game's synchronized one.
 int32_t tag_file_new_with_random_subgroup_tag(tag group, const char *name, int16_t version);
 
+// Moves a file that holds `name` in the group's folder but is no tag of the
+// group (damaged, cut to nothing by a crash) aside to the hidden name
+// ".<name>.damaged" (".<name>.damaged-2" ... when that is taken), keeping
+// its bytes, so that a tag the game rewrites under a fixed name can be made
+// again.  False, with nothing moved, when the name is free, is a tag the
+// store knows, or cannot be moved (reported).
+bool tag_file_set_aside_damaged(tag group, const char *name);
+
 // Deletes a local tag and its file; its index goes stale.  False for a stale
 // index, a tag of a monolithic file (which never changes), or a file that
 // could not be removed (reported; the tag then stays, index and all).

@@ -461,6 +461,23 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
 }
 
+// A last film the store cannot read (zeroed by a crash of the machine) would
+// stop every later game from being recorded: it is kept aside, bytes and all,
+// and the next game records under its name.
+TEST_F(film_test, a_damaged_last_film_is_kept_aside_and_the_next_game_is_recorded)
+{
+    fs::create_directories(FILMS_FOLDER);
+    const std::string last = std::string(FILMS_FOLDER) + "/Last Game";
+    const std::vector<uint8_t> zeros(4536, 0);
+    ASSERT_TRUE(write_file_bytes(last, zeros));
+    start(3);
+    for (int32_t i = 0; i < 20; ++i) update_vesk(1);
+    stop_simulation();
+    recording_file_header header;
+    EXPECT_FALSE(blocks_of(last, &header).empty()) << "the game was not recorded";
+    EXPECT_TRUE(read_file_bytes(std::string(FILMS_FOLDER) + "/.Last Game.damaged") == zeros);
+}
+
 // A command no ring would hold (over 4096 bytes) is refused whole: neither the
 // stream nor the film reads past the bytes the recorder copies.
 TEST_F(film_test, a_command_over_the_largest_size_is_refused)
