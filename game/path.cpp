@@ -960,6 +960,31 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     int32_t chosen_r = 0, chosen_big_r = 0, chosen_d = 0, chosen_mover_radius = 0;
     angle chosen_beta = 0;
     bool inside = false;
+    // Each obstacle's segment runs from start toward p, longer for a larger
+    // radius; the shifts round down, so within one unit every such segment
+    // lies on the longest one, and a centre `big_r` or more outside the
+    // longest's box along one axis is passed over (below) before its own
+    // segment is worked out.
+    int32_t widest = 0;
+    for (int32_t i = 0; i < avoidance->obstacle_count; ++i)
+    {
+        const obstacle *o = &avoidance->obstacles[i];
+        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
+                                         ? avoidance->friendly_monster_radius
+                                         : avoidance->monster_radius;
+        if (i == 0 || o->radius + mover_radius > widest) widest = o->radius + mover_radius;
+    }
+    world_point2d far_end = start;
+    if (d != 0)
+    {
+        const int64_t f = ((int64_t)(widest + MINIMUM_AVOID_RADIUS + d) * 65536) / d;
+        far_end.x = start.x + (world_distance)(((int64_t)(p.x - start.x) * f) >> 16);
+        far_end.y = start.y + (world_distance)(((int64_t)(p.y - start.y) * f) >> 16);
+    }
+    const int64_t reach_low_x = (int64_t)(start.x < far_end.x ? start.x : far_end.x) - 2;
+    const int64_t reach_high_x = (int64_t)(start.x < far_end.x ? far_end.x : start.x) + 1;
+    const int64_t reach_low_y = (int64_t)(start.y < far_end.y ? start.y : far_end.y) - 2;
+    const int64_t reach_high_y = (int64_t)(start.y < far_end.y ? far_end.y : start.y) + 1;
     for (int32_t i = 0; i < avoidance->obstacle_count && !inside; ++i)
     {
         const obstacle *o = &avoidance->obstacles[i];
@@ -967,12 +992,27 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
                                          ? avoidance->friendly_monster_radius
                                          : avoidance->monster_radius;
         const int32_t r = o->radius + mover_radius, big_r = r + MINIMUM_AVOID_RADIUS;
+        if (big_r <= 32767 && ((int64_t)o->center.x - reach_high_x >= big_r || reach_low_x - o->center.x >= big_r ||
+                               (int64_t)o->center.y - reach_high_y >= big_r || reach_low_y - o->center.y >= big_r))
+            continue;
         world_point2d e = start;
         if (d != 0)
         {
             const int64_t f = ((int64_t)(big_r + d) * 65536) / d;
             e.x = start.x + (world_distance)(((int64_t)(p.x - start.x) * f) >> 16);
             e.y = start.y + (world_distance)(((int64_t)(p.y - start.y) * f) >> 16);
+        }
+        // The foot lies on the segment from start to e, within one unit of
+        // its box (the shifts round down): a centre `big_r` or more outside
+        // that box along one axis is never within `big_r` of the foot, so it
+        // is passed over before the exact test, with the same answer.
+        if (big_r <= 32767)
+        {
+            const int64_t low_x = (int64_t)(start.x < e.x ? start.x : e.x) - 1, high_x = start.x < e.x ? e.x : start.x;
+            const int64_t low_y = (int64_t)(start.y < e.y ? start.y : e.y) - 1, high_y = start.y < e.y ? e.y : start.y;
+            if ((int64_t)o->center.x - high_x >= big_r || low_x - o->center.x >= big_r ||
+                (int64_t)o->center.y - high_y >= big_r || low_y - o->center.y >= big_r)
+                continue;
         }
         world_point2d foot;
         if (!closest_point_on_line_segment2d(&o->center, &start, &e, &foot) ||
