@@ -571,6 +571,27 @@ static bool cell_blocks(const world_point3d *to)
     return top != MESH_NO_HEIGHT && top > to->z;
 }
 
+// The checker's look at a cell move_object leaves out: the whole chain, where
+// nothing may be struck.
+template <typename strike_test> static void check_cell_out_of_reach(int32_t cell_x, int32_t cell_y, strike_test strikes)
+{
+    object_globals.scan_counts.cells_checked += 1;
+    int32_t steps = 0;
+    for (int32_t index = get_mesh_cell(cell_x, cell_y)->first_object_index; index != NONE; ++steps)
+    {
+        const object_data *other = get_object(index);
+        if (!other || steps > object_data_globals.count) break;
+        if (strikes(index, other))
+        {
+            if (object_globals.scan_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
+                log_message(__FILE__, __LINE__, "cell (%d, %d) was left out by a move but object %d there is struck",
+                            (int)cell_x, (int)cell_y, (int)index);
+            object_globals.scan_counts.mismatches += 1;
+        }
+        index = other->next_object_index;
+    }
+}
+
 int32_t move_object(int32_t object_index)
 {
     object_data *object = get_object(object_index);
@@ -673,34 +694,41 @@ int32_t move_object(int32_t object_index)
         const int64_t bottom = ((int64_t)(cell_y + 1) << WORLD_FRACTIONAL_BITS) - to.y;
         const int32_t first_x = left >= widest ? cell_x : cell_x - 1, last_x = right >= widest ? cell_x : cell_x + 1;
         const int32_t first_y = top >= widest ? cell_y : cell_y - 1, last_y = bottom >= widest ? cell_y : cell_y + 1;
-        for (int32_t y = first_y; y <= last_y; ++y)
-            for (int32_t x = first_x; x <= last_x; ++x)
+        // distance2d (the floor root of dx² + dy²) is below `reach` exactly
+        // when dx² + dy² is below reach²; a side of reach or more settles it
+        // first, and keeps the squares small.
+        const auto strikes = [&](int32_t other_index, const object_data *other) {
+            if (other_index == object_index || !(other->flags & _object_is_solid_flag) ||
+                (other->flags & _object_is_invisible_flag))
+                return false;
+            const int64_t dx = (int64_t)other->location.position.x - to.x;
+            const int64_t dy = (int64_t)other->location.position.y - to.y;
+            const int64_t reach = (int64_t)object->radius + other->radius;
+            const int32_t dz = to.z - other->location.position.z;
+            return dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
+                   -dy < reach && dx * dx + dy * dy < reach * reach;
+        };
+        for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
+            for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
             {
                 if (!mesh_cell_in_bounds(x, y)) continue;
+                if (x < first_x || x > last_x || y < first_y || y > last_y)
+                {
+                    // Left out; the checker makes sure nothing there could be struck.
+                    if (object_globals.scan_checking) check_cell_out_of_reach(x, y, strikes);
+                    continue;
+                }
                 for (int32_t other_index = first_scanned_object(x, y); other_index != NONE;)
                 {
                     const object_data *other = get_object(other_index);
                     if (!other) break;
                     const int32_t next = next_scanned_object(other_index);
-                    if (other_index != object_index && (other->flags & _object_is_solid_flag) &&
-                        !(other->flags & _object_is_invisible_flag))
+                    if (strikes(other_index, other))
                     {
-                        // distance2d (the floor root of dx² + dy²) is below `reach`
-                        // exactly when dx² + dy² is below reach²; a side of reach or
-                        // more settles it first, and keeps the squares small.
-                        const int64_t dx = (int64_t)other->location.position.x - to.x;
-                        const int64_t dy = (int64_t)other->location.position.y - to.y;
-                        const int64_t reach = (int64_t)object->radius + other->radius;
-                        const int32_t dz = to.z - other->location.position.z;
-                        if (dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
-                            -dy < reach && dx * dx + dy * dy < reach * reach)
-                        {
-                            if (struck_count == 0)
-                                result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
-                            struck_count += 1;
-                            if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
-                            else stopped = true;
-                        }
+                        if (struck_count == 0) result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
+                        struck_count += 1;
+                        if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
+                        else stopped = true;
                     }
                     other_index = next;
                 }
@@ -1016,6 +1044,12 @@ bool object_chains_are_consistent(void)
                     return false;
                 }
                 if (expected == NONE) break;
+                if (get_object(index)->radius > object_globals.scan_radius_bound)
+                {
+                    log_message(__FILE__, __LINE__, "object %d has radius %d, above the scan chains' bound %d",
+                                (int)index, (int)get_object(index)->radius, (int)object_globals.scan_radius_bound);
+                    return false;
+                }
                 scanned += 1;
                 index = get_object(index)->next_object_index;
                 next_scanned = object_globals.scan_next[(size_t)next_scanned];

@@ -739,13 +739,8 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
     if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
-    const monster_definition *other_definition = get_monster_definition(other->type);
-    if (!other_definition) return false;
-    const int32_t s = definition->size, o = other_definition->size;
-    if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
-    if (current_gameplay_version >= 1301 &&
-        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
-        return false;
+    // A moving ally going the same way refuses without its definition: in
+    // a formation that has its orders, most units are refused here.
     const bool plain = plain_player_controlled(mover);
     const bool walks_around = walks_around_blockage(definition);
     const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
@@ -760,11 +755,6 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
         if (!near) return distance2d(&here, &there) > limit;
         return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
     };
-    if (plain && !walks_around &&
-        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
-              : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
-                    1536))
-        return false;
     const bool allied = monster_records_are_allied(mover, other);
     if (other->action == _monster_action_moving)
     {
@@ -777,6 +767,18 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
             if (other_pauses || facing_within_quarter(object, mover_object)) return false;
         }
     }
+    const monster_definition *other_definition = get_monster_definition(other->type);
+    if (!other_definition) return false;
+    const int32_t s = definition->size, o = other_definition->size;
+    if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
+    if (current_gameplay_version >= 1301 &&
+        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
+        return false;
+    if (plain && !walks_around &&
+        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
+              : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
+                    1536))
+        return false;
     if (mover->flags & _monster_has_valid_target_index_flag)
     {
         const monster_data *target = get_monster_data(mover->target_monster_index);
