@@ -37,6 +37,10 @@ static struct object_globals
     std::vector<int16_t> scan_next; // by object index: the next in its scan chain, NONE, or NOT_IN_SCAN_CHAIN
     int32_t scan_width, scan_height;
     int32_t scan_fault_object; // the planted fault's slot, NONE without one
+    // No object of a scan chain has a radius above this: raised whenever an
+    // object joins a scan chain, moves, or is said to have changed, and only
+    // lowered when the scan chains are built again.
+    int32_t scan_radius_bound;
     bool scan_checking;
     scan_chain_check_counts scan_counts;
 } object_globals = {.scan_fault_object = NONE};
@@ -77,6 +81,11 @@ static inline bool belongs_in_scan_chain(int32_t object_index, const object_data
     return object_index != object_globals.scan_fault_object && object_can_be_scanned(object);
 }
 
+static inline void raise_scan_radius_bound(const object_data *object)
+{
+    if (object->radius > object_globals.scan_radius_bound) object_globals.scan_radius_bound = object->radius;
+}
+
 static inline int16_t *scan_head(int32_t cell_x, int32_t cell_y)
 {
     return &object_globals.scan_first[(size_t)cell_x + (size_t)cell_y * (size_t)object_globals.scan_width];
@@ -96,6 +105,7 @@ static void rebuild_scan_chains(void)
     object_globals.scan_height = loaded ? mesh_height : 0;
     object_globals.scan_first.assign((size_t)object_globals.scan_width * (size_t)object_globals.scan_height, NONE);
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
+    object_globals.scan_radius_bound = 0;
     make_room_in_scan_next();
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
         for (int32_t x = 0; x < object_globals.scan_width; ++x)
@@ -108,6 +118,7 @@ static void rebuild_scan_chains(void)
                 if (!object || steps > object_data_globals.count) break; // a broken chain is never followed
                 if (belongs_in_scan_chain(index, object))
                 {
+                    raise_scan_radius_bound(object);
                     *tail = (int16_t)index;
                     tail = &object_globals.scan_next[(size_t)index];
                     *tail = NONE;
@@ -132,6 +143,7 @@ static inline void make_scan_chains_current(void)
 static void forget_scan_chains(void)
 {
     object_globals.scan_width = object_globals.scan_height = 0;
+    object_globals.scan_radius_bound = 0;
     object_globals.scan_first.clear();
     object_globals.scan_next.clear();
 }
@@ -170,6 +182,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
 {
     if (!scan_chain_cell(object)) return;
     make_room_in_scan_next();
+    raise_scan_radius_bound(object);
     int16_t *link = scan_head(object->cell_x, object->cell_y);
     int32_t steps = 0;
     for (int32_t index = get_mesh_cell(object->cell_x, object->cell_y)->first_object_index;
@@ -197,6 +210,7 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
         object_globals.scan_counts.cells_checked += 1;
         int32_t scanned = first, steps = 0;
         bool same = true;
+        bool bounded = true;
         for (int32_t index = get_mesh_cell(cell_x, cell_y)->first_object_index; index != NONE && same; ++steps)
         {
             const object_data *object = get_object(index);
@@ -205,13 +219,21 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
             {
                 same = scanned == index;
                 if (same) scanned = object_globals.scan_next[(size_t)scanned];
+                // What move_object's skipping of out-of-reach cells rests on.
+                int16_t x, y;
+                if (object->radius > object_globals.scan_radius_bound ||
+                    !cell_for_position(&object->location.position, &x, &y) || x != cell_x || y != cell_y)
+                    bounded = false;
             }
             index = object->next_object_index;
         }
-        if (!same || scanned != NONE)
+        if (!same || scanned != NONE || !bounded)
         {
             if (object_globals.scan_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
-                log_message(__FILE__, __LINE__, "cell (%d, %d): the scan chain differs from the objects of its chain",
+                log_message(__FILE__, __LINE__,
+                            !bounded ? "cell (%d, %d): an object of the scan chain stands outside the cell or has a "
+                                       "radius above the scan chains' bound"
+                                     : "cell (%d, %d): the scan chain differs from the objects of its chain",
                             (int)cell_x, (int)cell_y);
             object_globals.scan_counts.mismatches += 1;
         }
@@ -242,6 +264,7 @@ void object_scan_membership_changed(int32_t object_index)
     make_scan_chains_current();
     const bool in = (size_t)object_index < object_globals.scan_next.size() &&
                     object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN;
+    raise_scan_radius_bound(object); // its radius may have changed with the rest
     if (in == belongs_in_scan_chain(object_index, object)) return;
     if (in) remove_from_scan_chain(object_index, object);
     else insert_into_scan_chain(object_index, object);
@@ -277,6 +300,7 @@ static void link_object(int32_t object_index, object_data *object)
     make_room_in_scan_next();
     if (belongs_in_scan_chain(object_index, object) && scan_chain_cell(object))
     {
+        raise_scan_radius_bound(object);
         int16_t *head = scan_head(cell_x, cell_y);
         object_globals.scan_next[(size_t)object_index] = *head;
         *head = (int16_t)object_index;
@@ -547,6 +571,27 @@ static bool cell_blocks(const world_point3d *to)
     return top != MESH_NO_HEIGHT && top > to->z;
 }
 
+// The checker's look at a cell move_object leaves out: the whole chain, where
+// nothing may be struck.
+template <typename strike_test> static void check_cell_out_of_reach(int32_t cell_x, int32_t cell_y, strike_test strikes)
+{
+    object_globals.scan_counts.cells_checked += 1;
+    int32_t steps = 0;
+    for (int32_t index = get_mesh_cell(cell_x, cell_y)->first_object_index; index != NONE; ++steps)
+    {
+        const object_data *other = get_object(index);
+        if (!other || steps > object_data_globals.count) break;
+        if (strikes(index, other))
+        {
+            if (object_globals.scan_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
+                log_message(__FILE__, __LINE__, "cell (%d, %d) was left out by a move but object %d there is struck",
+                            (int)cell_x, (int)cell_y, (int)index);
+            object_globals.scan_counts.mismatches += 1;
+        }
+        index = other->next_object_index;
+    }
+}
+
 int32_t move_object(int32_t object_index)
 {
     object_data *object = get_object(object_index);
@@ -635,34 +680,55 @@ int32_t move_object(int32_t object_index)
     {
         const int32_t cell_x = clamp32(to.x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
         const int32_t cell_y = clamp32(to.y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+        // Every object of a cell's scan chain stands in that cell (the side
+        // cells of the mesh reach past its edge) and none has a radius above
+        // the bound, so a side cell whose near edge lies `widest` or more
+        // from `to` along one axis holds nothing the test below could strike:
+        // leaving it out changes no result and no order.
+        make_scan_chains_current();
+        if (belongs_in_scan_chain(object_index, object)) raise_scan_radius_bound(object);
+        const int64_t widest = (int64_t)object->radius + object_globals.scan_radius_bound;
+        const int64_t left = (int64_t)to.x - ((int64_t)cell_x << WORLD_FRACTIONAL_BITS) + 1;
+        const int64_t right = ((int64_t)(cell_x + 1) << WORLD_FRACTIONAL_BITS) - to.x;
+        const int64_t top = (int64_t)to.y - ((int64_t)cell_y << WORLD_FRACTIONAL_BITS) + 1;
+        const int64_t bottom = ((int64_t)(cell_y + 1) << WORLD_FRACTIONAL_BITS) - to.y;
+        const int32_t first_x = left >= widest ? cell_x : cell_x - 1, last_x = right >= widest ? cell_x : cell_x + 1;
+        const int32_t first_y = top >= widest ? cell_y : cell_y - 1, last_y = bottom >= widest ? cell_y : cell_y + 1;
+        // distance2d (the floor root of dx² + dy²) is below `reach` exactly
+        // when dx² + dy² is below reach²; a side of reach or more settles it
+        // first, and keeps the squares small.
+        const auto strikes = [&](int32_t other_index, const object_data *other) {
+            if (other_index == object_index || !(other->flags & _object_is_solid_flag) ||
+                (other->flags & _object_is_invisible_flag))
+                return false;
+            const int64_t dx = (int64_t)other->location.position.x - to.x;
+            const int64_t dy = (int64_t)other->location.position.y - to.y;
+            const int64_t reach = (int64_t)object->radius + other->radius;
+            const int32_t dz = to.z - other->location.position.z;
+            return dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
+                   -dy < reach && dx * dx + dy * dy < reach * reach;
+        };
         for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
             for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
             {
                 if (!mesh_cell_in_bounds(x, y)) continue;
+                if (x < first_x || x > last_x || y < first_y || y > last_y)
+                {
+                    // Left out; the checker makes sure nothing there could be struck.
+                    if (object_globals.scan_checking) check_cell_out_of_reach(x, y, strikes);
+                    continue;
+                }
                 for (int32_t other_index = first_scanned_object(x, y); other_index != NONE;)
                 {
                     const object_data *other = get_object(other_index);
                     if (!other) break;
                     const int32_t next = next_scanned_object(other_index);
-                    if (other_index != object_index && (other->flags & _object_is_solid_flag) &&
-                        !(other->flags & _object_is_invisible_flag))
+                    if (strikes(other_index, other))
                     {
-                        // distance2d (the floor root of dx² + dy²) is below `reach`
-                        // exactly when dx² + dy² is below reach²; a side of reach or
-                        // more settles it first, and keeps the squares small.
-                        const int64_t dx = (int64_t)other->location.position.x - to.x;
-                        const int64_t dy = (int64_t)other->location.position.y - to.y;
-                        const int64_t reach = (int64_t)object->radius + other->radius;
-                        const int32_t dz = to.z - other->location.position.z;
-                        if (dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
-                            -dy < reach && dx * dx + dy * dy < reach * reach)
-                        {
-                            if (struck_count == 0)
-                                result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
-                            struck_count += 1;
-                            if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
-                            else stopped = true;
-                        }
+                        if (struck_count == 0) result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
+                        struck_count += 1;
+                        if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
+                        else stopped = true;
                     }
                     other_index = next;
                 }
@@ -978,6 +1044,12 @@ bool object_chains_are_consistent(void)
                     return false;
                 }
                 if (expected == NONE) break;
+                if (get_object(index)->radius > object_globals.scan_radius_bound)
+                {
+                    log_message(__FILE__, __LINE__, "object %d has radius %d, above the scan chains' bound %d",
+                                (int)index, (int)get_object(index)->radius, (int)object_globals.scan_radius_bound);
+                    return false;
+                }
                 scanned += 1;
                 index = get_object(index)->next_object_index;
                 next_scanned = object_globals.scan_next[(size_t)next_scanned];

@@ -359,7 +359,12 @@ void reconnect_object_to_mesh(int32_t object_index);
 // scan chains are local (no hash covers them: the chains and links the hash
 // reads are untouched) and follow every link, unlink and replacement here;
 // code elsewhere that sets or clears an object's solid flag or changes its
-// owner calls object_scan_membership_changed afterwards.
+// owner calls object_scan_membership_changed afterwards.  They also keep a
+// bound on the radii of the objects they hold, raised as objects join them,
+// move or are said to have changed: code elsewhere that writes the radius of
+// an object a scan chain holds, and neither moves nor relinks it, calls
+// object_scan_membership_changed too (move_object leaves out the side cells
+// beyond that bound).
 //
 // The first object of the scan chain of cell (x, y); NONE when it is empty
 // or the cell is off the mesh.
@@ -379,7 +384,8 @@ void object_scan_membership_changed(int32_t object_index);
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and
 // compares the objects a scan can meet there with the scan chain, object by
-// object; a difference is counted and logged (the first few).
+// object, and checks that each stands in the cell and keeps within the
+// radius bound; a difference is counted and logged (the first few).
 struct scan_chain_check_counts
 {
     int64_t cells_checked;
@@ -513,7 +519,8 @@ bool interpolate_local_projectile_history(int32_t local_projectile_index, world_
 // True when every object stands in exactly the chain of the cell under it,
 // every chain ends with -1 without visiting a free slot or looping, and every
 // cell's scan chain holds exactly the objects of its chain a scan can meet, in
-// chain order.  Writes the first problem to the log.  For tests and debugging.
+// chain order, none with a radius above the scan chains' bound (objects.cpp).
+// Writes the first problem to the log.  For tests and debugging.
 bool object_chains_are_consistent(void);
 
 // Adds the objects to the state hash (registered by initialize_objects).

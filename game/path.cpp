@@ -739,13 +739,8 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
     if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
     if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
-    const monster_definition *other_definition = get_monster_definition(other->type);
-    if (!other_definition) return false;
-    const int32_t s = definition->size, o = other_definition->size;
-    if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
-    if (current_gameplay_version >= 1301 &&
-        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
-        return false;
+    // A moving ally going the same way refuses without its definition: in
+    // a formation that has its orders, most units are refused here.
     const bool plain = plain_player_controlled(mover);
     const bool walks_around = walks_around_blockage(definition);
     const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
@@ -760,11 +755,6 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
         if (!near) return distance2d(&here, &there) > limit;
         return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
     };
-    if (plain && !walks_around &&
-        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
-              : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
-                    1536))
-        return false;
     const bool allied = monster_records_are_allied(mover, other);
     if (other->action == _monster_action_moving)
     {
@@ -777,6 +767,18 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
             if (other_pauses || facing_within_quarter(object, mover_object)) return false;
         }
     }
+    const monster_definition *other_definition = get_monster_definition(other->type);
+    if (!other_definition) return false;
+    const int32_t s = definition->size, o = other_definition->size;
+    if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
+    if (current_gameplay_version >= 1301 &&
+        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
+        return false;
+    if (plain && !walks_around &&
+        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
+              : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
+                    1536))
+        return false;
     if (mover->flags & _monster_has_valid_target_index_flag)
     {
         const monster_data *target = get_monster_data(mover->target_monster_index);
@@ -960,6 +962,31 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     int32_t chosen_r = 0, chosen_big_r = 0, chosen_d = 0, chosen_mover_radius = 0;
     angle chosen_beta = 0;
     bool inside = false;
+    // Each obstacle's segment runs from start toward p, longer for a larger
+    // radius; the shifts round down, so within one unit every such segment
+    // lies on the longest one, and a centre `big_r` or more outside the
+    // longest's box along one axis is passed over (below) before its own
+    // segment is worked out.
+    int32_t widest = 0;
+    for (int32_t i = 0; i < avoidance->obstacle_count; ++i)
+    {
+        const obstacle *o = &avoidance->obstacles[i];
+        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
+                                         ? avoidance->friendly_monster_radius
+                                         : avoidance->monster_radius;
+        if (i == 0 || o->radius + mover_radius > widest) widest = o->radius + mover_radius;
+    }
+    world_point2d far_end = start;
+    if (d != 0)
+    {
+        const int64_t f = ((int64_t)(widest + MINIMUM_AVOID_RADIUS + d) * 65536) / d;
+        far_end.x = start.x + (world_distance)(((int64_t)(p.x - start.x) * f) >> 16);
+        far_end.y = start.y + (world_distance)(((int64_t)(p.y - start.y) * f) >> 16);
+    }
+    const int64_t reach_low_x = (int64_t)(start.x < far_end.x ? start.x : far_end.x) - 2;
+    const int64_t reach_high_x = (int64_t)(start.x < far_end.x ? far_end.x : start.x) + 1;
+    const int64_t reach_low_y = (int64_t)(start.y < far_end.y ? start.y : far_end.y) - 2;
+    const int64_t reach_high_y = (int64_t)(start.y < far_end.y ? far_end.y : start.y) + 1;
     for (int32_t i = 0; i < avoidance->obstacle_count && !inside; ++i)
     {
         const obstacle *o = &avoidance->obstacles[i];
@@ -967,12 +994,27 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
                                          ? avoidance->friendly_monster_radius
                                          : avoidance->monster_radius;
         const int32_t r = o->radius + mover_radius, big_r = r + MINIMUM_AVOID_RADIUS;
+        if (big_r <= 32767 && ((int64_t)o->center.x - reach_high_x >= big_r || reach_low_x - o->center.x >= big_r ||
+                               (int64_t)o->center.y - reach_high_y >= big_r || reach_low_y - o->center.y >= big_r))
+            continue;
         world_point2d e = start;
         if (d != 0)
         {
             const int64_t f = ((int64_t)(big_r + d) * 65536) / d;
             e.x = start.x + (world_distance)(((int64_t)(p.x - start.x) * f) >> 16);
             e.y = start.y + (world_distance)(((int64_t)(p.y - start.y) * f) >> 16);
+        }
+        // The foot lies on the segment from start to e, within one unit of
+        // its box (the shifts round down): a centre `big_r` or more outside
+        // that box along one axis is never within `big_r` of the foot, so it
+        // is passed over before the exact test, with the same answer.
+        if (big_r <= 32767)
+        {
+            const int64_t low_x = (int64_t)(start.x < e.x ? start.x : e.x) - 1, high_x = start.x < e.x ? e.x : start.x;
+            const int64_t low_y = (int64_t)(start.y < e.y ? start.y : e.y) - 1, high_y = start.y < e.y ? e.y : start.y;
+            if ((int64_t)o->center.x - high_x >= big_r || low_x - o->center.x >= big_r ||
+                (int64_t)o->center.y - high_y >= big_r || low_y - o->center.y >= big_r)
+                continue;
         }
         world_point2d foot;
         if (!closest_point_on_line_segment2d(&o->center, &start, &e, &foot) ||

@@ -125,13 +125,15 @@ static void gather_nearby_monsters(spatial_group *group, int32_t start_x, int32_
             // A mesh narrower than three cells: the square reaches past it.
             if (!VASSERT(mesh_cell_in_bounds(x, y), "cell>=mesh_cells && cell<mesh_cells+mesh_width*mesh_height"))
                 continue;
+            // Units' objects are all in the scan chains, in the order of the
+            // cells' chains: the arrows lying about are never walked.
             int32_t guard = 0;
-            for (int32_t object_index = get_mesh_cell(x, y)->first_object_index; object_index != NONE;)
+            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
             {
                 const object_data *object = get_object(object_index);
                 // A chain longer than the objects that can exist is a loop: stop.
                 if (!object || ++guard > INT16_MAX) break;
-                object_index = object->next_object_index;
+                object_index = next_scanned_object(object_index);
                 if (object->owner != _object_is_monster || (object->flags & _object_is_invisible_flag)) continue;
                 const int32_t monster_index = object->owner_index;
                 const monster_data *monster = get_monster_data(monster_index);

@@ -2,7 +2,9 @@
 // 400-unit battle of the battle benchmark replayed with the checker on, which
 // compares at every cell a scan visits the objects the scan chain yields with
 // those of the whole chain; a planted fault (a unit's object left out) is
-// found by the checker and by the chain check; and the traces are those the
+// found by the checker and by the chain check, and so is a unit that breaks
+// what move_object's skipping of far cells rests on (standing outside its
+// cell, a radius above the bound); and the traces are those the
 // whole walks gave (the recorded traces of vesk_sim and the benchmark hold
 // that, byte for byte).
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "determinism_harness.h"
+#include "mesh.h"
 #include "monsters.h"
 #include "objects.h"
 #include "projectiles.h"
@@ -20,6 +23,7 @@
 #include "support/demo_data.h"
 #include "support/full_battle.h"
 #include "support/vesk_sim_fixture.h"
+#include "world.h"
 #include "unit_orders.h"
 
 namespace {
@@ -125,6 +129,41 @@ TEST_F(scan_chains_test, a_unit_left_out_of_the_scan_chains_is_found)
         EXPECT_EQ(get_scan_chain_check_counts().mismatches, 0) << b.battle;
         set_scan_chain_checking(false);
         stop_full_battle();
+    }
+}
+
+TEST_F(scan_chains_test, a_unit_outside_its_cell_or_above_the_radius_bound_is_found)
+{
+    struct
+    {
+        const char *fault;
+        void (*plant)(object_data *object, int32_t sign);
+    } const faults[] = {
+        {"a radius written behind the chains' back",
+         [](object_data *object, int32_t sign) { object->radius = (int16_t)(object->radius + sign * 20000); }},
+        {"a unit moved two cells without relinking",
+         [](object_data *object, int32_t sign) { object->location.position.x += sign * 2 * WORLD_ONE; }},
+    };
+    std::string reason;
+    ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+    ASSERT_TRUE(run_simulation(30, nullptr, 0, nullptr, nullptr));
+    const int32_t victim = some_unit_object();
+    ASSERT_NE(victim, NONE);
+    object_data *object = get_object(victim);
+    // Two cells toward the middle of the map, so that the unit stays on it.
+    const int32_t sign = object->cell_x < mesh_width / 2 ? 1 : -1;
+    for (const auto &f : faults)
+    {
+        set_scan_chain_checking(true);
+        f.plant(object, sign);
+        first_scanned_object(object->cell_x, object->cell_y);
+        EXPECT_GT(get_scan_chain_check_counts().mismatches, 0) << f.fault;
+        EXPECT_FALSE(object_chains_are_consistent()) << f.fault;
+        f.plant(object, -sign);
+        set_scan_chain_checking(true);
+        first_scanned_object(object->cell_x, object->cell_y);
+        EXPECT_EQ(get_scan_chain_check_counts().mismatches, 0) << f.fault;
+        EXPECT_TRUE(object_chains_are_consistent()) << f.fault;
     }
 }
 
