@@ -396,7 +396,7 @@ for program in vesk vesk_sim vesk_film vesk_shot vesk_render vesk_tags; do
 done
 for target in $({ grep -o '`[^`]*make [a-z][a-z-]*`' "$root/README.md"; grep '^    make ' "$root/README.md"; } |
     sed 's/.*make \([a-z][a-z-]*\).*/\1/' | sort -u); do
-    if ! make -n -C "$root" "$target" >/dev/null 2>"$work/make.err"; then
+    if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -n -C "$root" "$target" >/dev/null 2>"$work/make.err"; then
         echo "$0: README.md names \`make $target\`, which the Makefile does not make:" >&2
         cat "$work/make.err" >&2
         exit 1
