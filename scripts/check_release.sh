@@ -14,14 +14,14 @@
 # shows the main menu there exactly as vesk_shot draws it headless (the window
 # read back with xwd and decoded by netpbm), and ends when it is closed;
 # vesk_shot pressing Quit ends the program, pressing New Game comes back to
-# the menu.
+# the menu; and every command README.md shows runs.
 set -eu
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
     exit 2
 fi
 bin=$(cd "$1" && pwd)
-for program in vesk vesk_sim vesk_film vesk_shot; do
+for program in vesk vesk_sim vesk_film vesk_shot vesk_render vesk_tags; do
     if [ ! -x "$bin/$program" ]; then
         echo "$0: $bin/$program is missing; build the release game first" >&2
         exit 1
@@ -374,3 +374,89 @@ if [ "$syncs" -ne 17 ]; then
     exit 1
 fi
 echo "vesk_film: header, blocks and 17 sync commands"
+
+# Every command README.md shows, run as a newcomer runs it, so that the page
+# cannot go stale: each indented line starting "./" (a trailing "# ..." is a
+# comment) runs in order from a copy of the program directory that stands
+# where `make run` puts it, beside data/.  The page shows each program at
+# least once.  The game's own lines (./vesk ...) need a display: they run
+# after the others, one after another on an X server of their own, each until
+# its window has shown for a second; then it is closed and must end with
+# status 0, its whole window on the screen and no assertion in its log.  The
+# two the checks above already run as shown ("./vesk" and "./vesk_shot
+# --frames 30") are not run again.  Each `make TARGET` the page names must be
+# a target of the Makefile.
+root=$(cd "$(dirname "$0")/.." && pwd)
+sed -n 's/^    \(\.\/[^#]*\).*$/\1/p' "$root/README.md" | sed 's/ *$//' >"$work/readme_commands"
+for program in vesk vesk_sim vesk_film vesk_shot vesk_render vesk_tags; do
+    if ! grep -q "^\./$program\( \|$\)" "$work/readme_commands"; then
+        echo "$0: README.md shows no example of $program (an indented line \"./$program ...\")" >&2
+        exit 1
+    fi
+done
+for target in $({ grep -o '`[^`]*make [a-z][a-z-]*`' "$root/README.md"; grep '^    make ' "$root/README.md"; } |
+    sed 's/.*make \([a-z][a-z-]*\).*/\1/' | sort -u); do
+    if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -n -C "$root" "$target" >/dev/null 2>"$work/make.err"; then
+        echo "$0: README.md names \`make $target\`, which the Makefile does not make:" >&2
+        cat "$work/make.err" >&2
+        exit 1
+    fi
+done
+here="$work/readme/build/release/bin"
+mkdir -p "$here"
+ln -s "$root/data" "$work/readme/data"
+for program in vesk vesk_sim vesk_film vesk_shot vesk_render vesk_tags; do cp "$bin/$program" "$here/"; done
+for folder in tags plugins preferences; do
+    if [ -d "$bin/$folder" ]; then cp -r "$bin/$folder" "$here/"; fi
+done
+: >"$work/readme_games"
+while IFS= read -r line; do
+    case "$line" in
+    "./vesk" | "./vesk_shot --frames 30") continue ;;
+    "./vesk "*)
+        printf '%s\n' "$line" >>"$work/readme_games"
+        continue
+        ;;
+    esac
+    if ! (cd "$here" && timeout 120 sh -c "$line") >"$work/readme.out" 2>&1; then
+        echo "$0: the README's \"$line\" failed:" >&2
+        tail -n 20 "$work/readme.out" >&2
+        exit 1
+    fi
+done <"$work/readme_commands"
+cat >"$work/readme_games.sh" <<'GAMES'
+n=0
+while IFS= read -r line; do
+    n=$((n + 1))
+    (cd "$2" && rm -f vesk_log.txt && exec sh -c "exec $line") >"$3/game$n.out" 2>&1 &
+    pid=$!
+    found=no
+    for i in $(seq 100); do
+        if xwininfo -name VESK >"$3/game$n.info" 2>/dev/null; then found=yes; break; fi
+        sleep 0.2
+    done
+    [ "$found" = yes ] && sleep 1 && xwininfo -name VESK >"$3/game$n.info"
+    kill -TERM $pid 2>/dev/null
+    status=0
+    wait $pid || status=$?
+    cp "$2/vesk_log.txt" "$3/game$n.log" 2>/dev/null
+    echo "$n $found $status"
+done <"$1"
+GAMES
+(unset DISPLAY WAYLAND_DISPLAY; timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" \
+    sh "$work/readme_games.sh" "$work/readme_games" "$here" "$work") >"$work/readme_games.out" 2>&1 || true
+n=0
+while IFS= read -r line; do
+    n=$((n + 1))
+    result=$(grep "^$n " "$work/readme_games.out" || true)
+    placed=$(awk '/Absolute upper-left X:/ { x = $4 } /Absolute upper-left Y:/ { y = $4 } /Width:/ { w = $2 }
+        /Height:/ { h = $2 } END { if (w > 0 && x >= 0 && y >= 0 && x + w <= 1024 && y + h <= 768) print "on" }' \
+        "$work/game$n.info" 2>/dev/null || true)
+    if [ "$result" != "$n yes 0" ] || [ "$placed" != on ] || grep -qi "assert" "$work/game$n.log" 2>/dev/null; then
+        echo "$0: the README's \"$line\" showed no window VESK wholly on a 1024 x 768 screen, or did not end cleanly (${result:-no result}):" >&2
+        cat "$work/game$n.out" "$work/game$n.info" "$work/readme_games.out" >&2
+        if [ -f "$work/game$n.log" ]; then tail -n 20 "$work/game$n.log" >&2; fi
+        exit 1
+    fi
+done <"$work/readme_games"
+echo "README.md: its $(wc -l <"$work/readme_commands") commands run (films on a 1024 x 768 screen: $n)"
