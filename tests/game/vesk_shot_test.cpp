@@ -426,6 +426,25 @@ TEST_F(vesk_shot_in_game_test, a_selected_unit_shows_its_box_its_graded_bar_and_
     EXPECT_GT(text, 200) << "the unit's name in the status bar (\"()\" is about 80 pixels)";
 }
 
+// The first frame of a game looks at the local team's units (blue, team 0),
+// not at the ground ahead of the start marker they stand around.  Two frames:
+// the headless pointer rests in a corner, and edge scrolling soon moves on.
+TEST_F(vesk_shot_in_game_test, the_first_frame_shows_the_local_teams_units)
+{
+    std::string output;
+    ASSERT_EQ(shot("--map demo --frames 2", &output), 0) << output << read_whole_file("shot.err");
+    const rgb_image frame = decode_png(shot_path(output));
+    ASSERT_GE(frame.height, 480);
+    int blue = 0;
+    for (int y = 60; y < frame.height - 50; ++y)
+        for (int x = 0; x < frame.width; ++x)
+        {
+            const uint8_t *p = frame.at(x, y);
+            if (p[2] >= 150 && p[2] > p[0] + 80 && p[2] > p[1] + 40) ++blue;
+        }
+    EXPECT_GT(blue, 500) << "team 0's tunics in the first view";
+}
+
 // The demo map's header names its mission list and its overhead-map picture,
 // and the data tools make both: the list with a title and two objectives, the
 // picture as a collection of the map's landscape.
