@@ -1,6 +1,7 @@
 // The terrain's colour and shadow maps: the volatile maps and the tile cache.
 #include "render/terrain_maps.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -288,6 +289,39 @@ static void copy_volatile_row(uint8_t *color_map, uint8_t *shadow_map, int32_t y
     }
 }
 
+// Filtering blends each texel with a neighbour one texel up, down, left or
+// right, so the texels just outside what was copied (the guard row above the
+// window, the rows below its last row, the columns beside each span) repeat
+// the edge texels: otherwise the terrain's edge rows are blended with colour
+// 0 in the deepest shadow, a dark seam along the map's edge.
+static void repeat_volatile_edges(uint8_t *map, const mesh_region *region, int32_t rows)
+{
+    for (int32_t i = 0; i < rows && i < VOLATILE_MAP_CELL_WIDTH; ++i)
+    {
+        const mesh_span *span = &region->spans[i];
+        if (span_cell_count_right_exclusive(span) <= 0) continue;
+        const int32_t first = (std::max<int32_t>(span->x0, region->x0) - region->x0) * CELL_TEXTURE_WIDTH;
+        const int32_t end = std::min<int32_t>(span->x1 - region->x0, VOLATILE_MAP_CELL_WIDTH) * CELL_TEXTURE_WIDTH;
+        if (first >= end) continue;
+        for (int32_t r = 0; r < CELL_TEXTURE_WIDTH; ++r)
+        {
+            uint8_t *row = map + (ptrdiff_t)(i * CELL_TEXTURE_WIDTH + r) * VOLATILE_TEXTURE_WIDTH;
+            // A span that starts at column 0 borders the previous row's last
+            // column, and one that ends at the last borders the next row's first.
+            if (first > 0) row[first - 1] = row[first];
+            if (end < VOLATILE_TEXTURE_WIDTH) row[end] = row[end - 1];
+        }
+        const bool top = i == 0 || span_cell_count_right_exclusive(&region->spans[i - 1]) <= 0;
+        const bool bottom = i + 1 >= rows || span_cell_count_right_exclusive(&region->spans[i + 1]) <= 0;
+        uint8_t *first_row = map + (ptrdiff_t)i * CELL_TEXTURE_WIDTH * VOLATILE_TEXTURE_WIDTH;
+        uint8_t *last = first_row + (ptrdiff_t)(CELL_TEXTURE_WIDTH - 1) * VOLATILE_TEXTURE_WIDTH;
+        const int32_t from = std::max(first - 1, 0), to = std::min(end + 1, (int32_t)VOLATILE_TEXTURE_WIDTH);
+        // The guard rows take the rows before the first and after the last.
+        if (top) memcpy(first_row - VOLATILE_TEXTURE_WIDTH + from, first_row + from, (size_t)(to - from));
+        if (bottom) memcpy(last + VOLATILE_TEXTURE_WIDTH + from, last + from, (size_t)(to - from));
+    }
+}
+
 static void redraw_volatile_maps(view_data *view, const mesh_region *region, int32_t rows)
 {
     terrain_maps_globals_data &g = terrain_maps_globals;
@@ -314,6 +348,8 @@ static void redraw_volatile_maps(view_data *view, const mesh_region *region, int
     const int32_t dx = -region->x0 * WORLD_ONE, dy = -region->y0 * WORLD_ONE;
     rasterize_map_overlay_list(shadow_map, VOLATILE_TEXTURE_WIDTH, view->shadow_map_overlays, dx, dy);
     rasterize_map_overlay_list(shadow_map, VOLATILE_TEXTURE_WIDTH, view->light_map_overlays, dx, dy);
+    repeat_volatile_edges(color_map, region, rows);
+    repeat_volatile_edges(shadow_map, region, rows);
 
     g.volatile_maps_valid = true;
     g.copied_x0 = region->x0;
