@@ -61,17 +61,26 @@ static int note_x11_property_error(Display *display, XErrorEvent *error)
     return 0;
 }
 
+// The X11 display and the window the window manager sees (the frame SDL
+// made, else its own); false when the window is not an X11 one.
+static bool get_x11_window(SDL_SysWMinfo *info, Display **display, Window *window)
+{
+    memset(info, 0, sizeof(*info));
+    info->version.major = 1;
+    info->version.minor = 2;
+    info->version.patch = 14;
+    if (SDL_GetWMInfo(info) != 1 || info->subsystem != SDL_SYSWM_X11) return false;
+    *display = info->info.x11.display;
+    *window = info->info.x11.wmwindow ? info->info.x11.wmwindow : info->info.x11.window;
+    return *display && *window;
+}
+
 static bool real_set_x11_window_properties(const long *icon_property, int32_t icon_property_count)
 {
     SDL_SysWMinfo info;
-    memset(&info, 0, sizeof(info));
-    info.version.major = 1;
-    info.version.minor = 2;
-    info.version.patch = 14;
-    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11) return false;
-    Display *display = info.info.x11.display;
-    const Window window = info.info.x11.wmwindow ? info.info.x11.wmwindow : info.info.x11.window;
-    if (!display || !window) return false;
+    Display *display = nullptr;
+    Window window = 0;
+    if (!get_x11_window(&info, &display, &window)) return false;
     if (info.info.x11.lock_func) info.info.x11.lock_func();
     XSync(display, False); // errors of earlier requests are not ours
     x11_property_error = 0;
@@ -102,14 +111,9 @@ static bool real_set_x11_window_properties(const long *icon_property, int32_t ic
 static bool real_place_x11_window(int32_t x, int32_t y)
 {
     SDL_SysWMinfo info;
-    memset(&info, 0, sizeof(info));
-    info.version.major = 1;
-    info.version.minor = 2;
-    info.version.patch = 14;
-    if (SDL_GetWMInfo(&info) != 1 || info.subsystem != SDL_SYSWM_X11) return false;
-    Display *display = info.info.x11.display;
-    const Window window = info.info.x11.wmwindow ? info.info.x11.wmwindow : info.info.x11.window;
-    if (!display || !window) return false;
+    Display *display = nullptr;
+    Window window = 0;
+    if (!get_x11_window(&info, &display, &window)) return false;
     if (info.info.x11.lock_func) info.info.x11.lock_func();
     XMoveWindow(display, window, x, y);
     XSync(display, False);
