@@ -17,6 +17,7 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 x11-utils
+xdotool
 python3
 pkg-config
 libsdl1.2-compat-dev
