@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <ctime>
 #include <vector>
 
@@ -37,77 +38,13 @@
 #include "state_hash.h"
 #include "tag_files/data.h"
 #include "demo_map_bench.h"
+#include "full_battle.h"
 
 
 namespace {
 
-struct battle
-{
-    std::vector<int16_t> sides[2];
-    bool ordered;
-};
-
-int32_t unit_count(void)
-{
-    int32_t count = 0;
-    for (int32_t index = 0; index < get_monster_array()->count; ++index)
-        if (get_monster_data(index)) ++count;
-    return count;
-}
-
-// Every unit of a side ordered at the other side's units, in commands of the
-// largest size a command takes.
-void order_the_attack(int32_t tick, void *context)
-{
-    battle *b = (battle *)context;
-    if (b->ordered) return;
-    b->ordered = true;
-    queue_local_commands(game_->target_time, local_player_index);
-    for (int16_t side = 0; side < 2; ++side)
-    {
-        std::vector<int16_t> &units = b->sides[side];
-        const std::vector<int16_t> &enemies = b->sides[1 - side];
-        for (size_t first = 0; first < units.size(); first += MAXIMUM_UNITS_PER_COMMAND)
-        {
-            const int32_t count = (int32_t)std::min<size_t>(MAXIMUM_UNITS_PER_COMMAND, units.size() - first);
-            const size_t from = first % enemies.size();
-            const int32_t target_count = (int32_t)std::min<size_t>(MAXIMUM_UNITS_PER_COMMAND, enemies.size() - from);
-            const command_target_data data = {0, 0};
-            handle_target_command(NONE, &data, count, &units[first], target_count, &enemies[from]);
-            queue_outgoing_commands_as_player(tick, side);
-        }
-    }
-}
-
 // Targets on one core, in milliseconds, and the growth allowed per doubling.
 constexpr double TARGET_MEDIAN_MS = 0.3, TARGET_WORST_MS = 1.0, TARGET_COST_PER_DOUBLING = 2.2;
-
-// Up to 200 units a side (`total` / 2 placed for team 0, then team 1 until
-// the battle holds `total`) in a block of 20 x 10 on its half of the valley;
-// every other column melee, the rest missile.  False when a unit cannot be
-// made.
-bool fill_the_unit_array(battle *b, int32_t total)
-{
-    static const tag kinds[2][2] = {{FOUR_CHARACTER_CODE('w', 'a', '0', '1'), FOUR_CHARACTER_CODE('a', 'r', '0', '1')},
-                                    {FOUR_CHARACTER_CODE('w', 'a', '0', '2'), FOUR_CHARACTER_CODE('a', 'r', '0', '2')}};
-    for (int16_t side = 0; side < 2; ++side)
-        for (int32_t row = 0, placed = 0; row < 20; ++row)
-            for (int32_t column = 0; column < 10; ++column, ++placed)
-            {
-                if (unit_count() >= total) return true;
-                if (side == 0 && placed >= total / 2) break;
-                world_location3d location = {};
-                location.position.x = (world_distance)(side ? 11000 + column * 200 : 3200 + column * 200);
-                location.position.y = (world_distance)(5600 + row * 180);
-                const world_point2d where = {location.position.x, location.position.y};
-                location.position.z = get_mesh_height(&where, _mesh_surface_height);
-                location.yaw = side ? 0x8000 : 0;
-                const int32_t unit = new_monster_at_location(kinds[side][column & 1], &location, side, 0, 0);
-                if (unit == NONE) return false;
-                b->sides[side].push_back((int16_t)unit);
-            }
-    return true;
-}
 
 // The CPU time of this thread in milliseconds.
 double thread_milliseconds(void)
@@ -141,26 +78,19 @@ double mean_of(const std::vector<double> &values)
 // Starts the demo map with `seed`, places its own units and fills the battle
 // to `total` units.  False, with the benchmark skipped, when the battle cannot
 // be set up.
-bool set_up_the_battle(benchmark::State &state, uint32_t seed, battle *b, int32_t total = MAXIMUM_MONSTERS_PER_MAP)
+bool set_up_the_battle(benchmark::State &state, uint32_t seed, full_battle *b, int32_t total = MAXIMUM_MONSTERS_PER_MAP)
 {
     if (!start_demo_map_or_skip(state, seed)) return false;
     // The map's own units come first: run one tick so they are placed.
     run_simulation(1, nullptr, 0, nullptr, nullptr);
-    *b = battle();
-    // The map's units join their sides.
-    for (int32_t index = 0; index < get_monster_array()->count; ++index)
-        if (const monster_data *m = get_monster_data(index))
-            if (m->owner_player_index == 0 || m->owner_player_index == 1)
-                b->sides[m->owner_player_index].push_back((int16_t)index);
-    if (!fill_the_unit_array(b, total) || unit_count() != total)
+    std::string reason;
+    if (!fill_full_battle(b, total, &reason))
     {
         stop_simulation();
-        char text[128];
-        snprintf(text, sizeof(text), "only %d units could be made", (int)unit_count());
-        state.SkipWithError(text);
+        state.SkipWithError(reason.c_str());
         return false;
     }
-    set_simulation_tick_procedure(order_the_attack, b);
+    set_simulation_tick_procedure(order_full_battle_attack, b);
     return true;
 }
 
@@ -185,7 +115,7 @@ void report_ticks(benchmark::State &state, const std::vector<double> &millisecon
 bool run_the_battle(benchmark::State &state, uint32_t seed, int32_t total, FILE *trace,
                     std::vector<double> *milliseconds)
 {
-    static battle b;
+    static full_battle b;
     if (!set_up_the_battle(state, seed, &b, total)) return false;
     std::vector<double> hash_milliseconds, with_hash_milliseconds;
     int64_t projectiles_seen = 0, most_projectiles = 0;
@@ -208,7 +138,7 @@ bool run_the_battle(benchmark::State &state, uint32_t seed, int32_t total, FILE 
         projectiles_seen += get_projectile_count();
         most_projectiles = std::max<int64_t>(most_projectiles, get_projectile_count());
     }
-    const int32_t alive = unit_count();
+    const int32_t alive = count_living_units();
     set_simulation_tick_procedure(nullptr, nullptr);
     stop_simulation();
     if (milliseconds->empty()) return false;
@@ -254,7 +184,7 @@ void BM_battle_tick_by_units(benchmark::State &state)
 // iteration sets the battle up again and times that tick alone.
 void BM_battle_order_tick(benchmark::State &state)
 {
-    static battle b;
+    static full_battle b;
     std::vector<double> milliseconds;
     for (auto _ : state)
     {
@@ -287,7 +217,7 @@ void BM_battle_order_tick(benchmark::State &state)
 // compare with hash_median_ms without the noise of the ticks around it.
 void BM_battle_state_hash(benchmark::State &state)
 {
-    static battle b;
+    static full_battle b;
     if (!set_up_the_battle(state, 1, &b)) return;
     for (int64_t tick = 0; tick < state.range(0); ++tick)
         if (!run_simulation(1, nullptr, 0, nullptr, nullptr))

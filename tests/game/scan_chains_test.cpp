@@ -21,7 +21,7 @@
 #include "projectiles.h"
 #include "tag_files/data.h"
 #include "support/demo_data.h"
-#include "support/full_battle.h"
+#include "full_battle.h"
 #include "support/vesk_sim_fixture.h"
 #include "world.h"
 #include "unit_orders.h"
