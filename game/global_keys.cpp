@@ -22,13 +22,18 @@ enum
     GAME_SPEED_POPUP_TICKS = 45, // a second and a half before the popup fades
 };
 
-static const char *const game_speed_names[NUMBER_OF_GAME_SPEEDS] = {
-    "1/8x", "1/4x", "3/8x", "1/2x", "3/4x", "1x", "1.5x", "2x", "3x", "4x", "8x",
-};
-
 const char *game_speed_name(int16_t speed_index)
 {
-    return speed_index >= 0 && speed_index < NUMBER_OF_GAME_SPEEDS ? game_speed_names[speed_index] : "";
+    // Written from the speed table itself, so that the two cannot drift apart.
+    static char name[16];
+    const int32_t eighths = game_speed_eighths(speed_index);
+    int32_t denominator = 8, numerator = eighths;
+    while (numerator && numerator % 2 == 0 && denominator > 1) numerator /= 2, denominator /= 2;
+    if (eighths == 0) name[0] = 0;
+    else if (denominator == 1) slprintf(name, sizeof(name), "%dx", (int)numerator);
+    else if (eighths > 8 && denominator == 2) slprintf(name, sizeof(name), "%d.5x", (int)(numerator / 2));
+    else slprintf(name, sizeof(name), "%d/%dx", (int)numerator, (int)denominator);
+    return name;
 }
 
 // The game, not the main menu between games: the keys that act on a game.
@@ -46,7 +51,6 @@ static void toggle_pause(void)
 
 static void change_game_speed(int16_t step)
 {
-    if (game_->type == _game_type_networked) return; // one machine cannot change a network game's pace
     const int16_t wanted = (int16_t)(game_->game_speed + step);
     if (!set_game_speed(wanted)) return;
     set_console_popup("Game speed", game_speed_name(wanted), GAME_SPEED_POPUP_TICKS);

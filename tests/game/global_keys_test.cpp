@@ -165,7 +165,8 @@ TEST_F(global_keys_test, each_key_acts_once_per_press_and_only_in_a_game)
     set_camera_control_flags(_camera_controlled_by_map_actions_flag);
     press(_key_f4);
     EXPECT_EQ(get_camera_control_flags(), _camera_controlled_by_map_actions_flag);
-    EXPECT_STREQ(game_speed_name(NORMAL_GAME_SPEED_INDEX), "1x");
+    const char *const names[NUMBER_OF_GAME_SPEEDS] = {"1/8x", "1/4x", "3/8x", "1/2x", "3/4x", "1x", "1.5x", "2x", "3x", "4x", "8x"};
+    for (int16_t speed = 0; speed < NUMBER_OF_GAME_SPEEDS; ++speed) EXPECT_STREQ(game_speed_name(speed), names[speed]);
     EXPECT_STREQ(game_speed_name(NUMBER_OF_GAME_SPEEDS), "");
 }
 
