@@ -365,6 +365,9 @@ static void reset_arena(void)
 void reset_map_action_parameter_cache(void)
 {
     for (parameter_cache &cache : map_action_parameter_globals.caches) cache.valid = false;
+    // A map whose actions share an identifier would otherwise find what an
+    // earlier game in this process looked up: every game starts afresh.
+    memset(map_action_parameter_globals.slot_of_identifier, 0xFF, sizeof(map_action_parameter_globals.slot_of_identifier));
     map_action_parameter_globals.cache_generation++;
     reset_arena();
 }
