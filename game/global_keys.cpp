@@ -51,6 +51,9 @@ static void toggle_pause(void)
 
 static void change_game_speed(int16_t step)
 {
+    // The setter lets any game go back to normal speed; a key on one machine
+    // must not change a network game's pace at all.
+    if (game_->type == _game_type_networked) return;
     const int16_t wanted = (int16_t)(game_->game_speed + step);
     if (!set_game_speed(wanted)) return;
     set_console_popup("Game speed", game_speed_name(wanted), GAME_SPEED_POPUP_TICKS);
