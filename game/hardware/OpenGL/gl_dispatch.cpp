@@ -18,6 +18,7 @@ const char *const opengl2_procedure_names[NUMBER_OF_OPENGL2_PROCEDURES] = {
 static struct gl_dispatch_globals
 {
     gl_proc_lookup lookup;
+    const gl_procedures *core; // null: the driver's
 } gl_dispatch_globals;
 
 void *system_gl_proc_lookup(const char *name)
@@ -37,9 +38,17 @@ gl_proc_lookup get_gl_proc_lookup(void)
     return gl_dispatch_globals.lookup ? gl_dispatch_globals.lookup : system_gl_proc_lookup;
 }
 
+void set_gl_core_procedures(const gl_procedures *procedures) { gl_dispatch_globals.core = procedures; }
+
 void load_gl_core_procedures(void)
 {
     gl = gl_procedures{};
+    if (gl_dispatch_globals.core)
+    {
+        gl = *gl_dispatch_globals.core;
+        clear_gl_opengl2_procedures();
+        return;
+    }
     gl.Enable = glEnable;
     gl.Disable = glDisable;
     gl.IsEnabled = glIsEnabled;

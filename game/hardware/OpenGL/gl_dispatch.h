@@ -99,9 +99,13 @@ void *system_gl_proc_lookup(const char *name);
 gl_proc_lookup set_gl_proc_lookup(gl_proc_lookup lookup);
 gl_proc_lookup get_gl_proc_lookup(void);
 
-// Fills the core members and empties the looked-up ones.  Members a test
+// Fills the core members (from the driver, or from the table given to
+// set_gl_core_procedures) and empties the looked-up ones.  Members a test
 // replaced are overwritten.
 void load_gl_core_procedures(void);
+// Core members to load in place of the driver's (tests: a fake OpenGL that
+// needs no context); null restores the driver's.
+void set_gl_core_procedures(const gl_procedures *procedures);
 
 // Looks up the 18 OpenGL 2.0 functions in order; false with the first
 // missing name in `missing_name` (nothing else changes then: every looked-up

@@ -633,9 +633,8 @@ bool initialize_opengl_rasterizer_for_new_map(void)
     return true;
 }
 
-static void set_up_fog(void)
+void initialize_opengl_fog_for_map(const mesh_header *mesh)
 {
-    const mesh_header *mesh = get_mesh_header();
     const bool fog_preferred = active_screen.prefs && (active_screen.prefs->flags & _screen_pref_fog_enabled_flag);
     if (fog_preferred && mesh && mesh->fog_density != 0)
     {
@@ -658,11 +657,11 @@ static void set_up_fog(void)
 void initialize_opengl_mesh_parameters_for_new_map(void)
 {
     if (!render_opengl_globals.rasterizer_initialized) return;
-    set_up_fog();
+    initialize_opengl_fog_for_map(get_mesh_header());
     // The world-space programs are built here: their fog code depends on the map.
     if (gl_prefs.UseShaders && !initialize_shader_programs_opengl2(true))
     {
-        if (restart_without_shaders()) set_up_fog();
+        if (restart_without_shaders()) initialize_opengl_fog_for_map(get_mesh_header());
     }
 }
 

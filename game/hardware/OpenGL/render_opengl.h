@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+struct mesh_header;
+
 // One vertex as OpenGL reads the interleaved arrays.
 struct rendervert_t
 {
@@ -197,6 +199,10 @@ bool initialize_opengl_rasterizer_for_new_map(void);
 void initialize_opengl_mesh_parameters_for_new_map(void);
 void dispose_opengl_rasterizer_from_old_map(void);
 bool opengl_rasterizer_initialized(void);
+
+// GL_EXP fog of the map's colour and density (x 512) when the fog screen
+// flag is set and the map has fog; otherwise fog off.
+void initialize_opengl_fog_for_map(const mesh_header *mesh);
 
 // Fog as the map set it (GL_FOG usable; fixed-function fog in use).
 bool opengl_fog_can_be_enabled(void);
