@@ -300,12 +300,26 @@ protected:
     screen_parameters prefs;
 };
 
+std::vector<opengl_draw_state> captured_states;
+std::vector<rendervert_t> captured_vertices;
+void capture(uint32_t, const rendervert_t *vertices, int32_t count, const opengl_draw_state *state)
+{
+    captured_states.push_back(*state);
+    captured_vertices.insert(captured_vertices.end(), vertices, vertices + count);
+}
+
 TEST_F(opengl_fake_map, only_changes_of_state_reach_the_driver)
 {
     ASSERT_TRUE(start());
     ASSERT_TRUE(gl_prefs.UseShaders);
     EXPECT_EQ(shader_program_count(), 2) << "the screen-space programs";
     EXPECT_FALSE(whole_model_transparent_hack_required);
+    const std::vector<std::pair<SDL_GLattr, int>> attributes = {
+        {SDL_GL_SWAP_CONTROL, 0}, {SDL_GL_ACCELERATED_VISUAL, 1}, {SDL_GL_DOUBLEBUFFER, 1}, {SDL_GL_DEPTH_SIZE, 24}};
+    EXPECT_EQ(fake_sdl::current().gl_attributes, attributes);
+    ASSERT_FALSE(fake_sdl::current().mode_calls.empty());
+    EXPECT_EQ(fake_sdl::current().mode_calls.back().flags & SDL_OPENGL, (Uint32)SDL_OPENGL);
+    EXPECT_EQ(fake_sdl::current().mode_calls.back().width, 320);
 
     set_render_mode_opengl(_shader_sprite, _projection_mode_ortho, _depth_mode_full, _blend_mode_alpha);
     bind_texture_unit_opengl(0, 7);
@@ -315,6 +329,19 @@ TEST_F(opengl_fake_map, only_changes_of_state_reach_the_driver)
     bind_texture_unit_opengl(0, 7);
     draw_render_verts_opengl(GL_TRIANGLES, 0, 3);
     EXPECT_EQ(calls(), std::vector<std::string>{fake_gl::call("DrawArrays", GL_TRIANGLES, 0, 3)});
+
+    // The capture sees each draw's vertices and modes before the driver does.
+    captured_states.clear(), captured_vertices.clear();
+    render_verts[4].position[0] = 1234;
+    set_vertex_capture_procedure(capture);
+    draw_render_verts_opengl(GL_TRIANGLES, 3, 3);
+    set_vertex_capture_procedure(nullptr);
+    ASSERT_EQ(captured_states.size(), 1u);
+    EXPECT_EQ(captured_states[0].shader_mode, _shader_sprite);
+    EXPECT_EQ(captured_states[0].blend_mode, _blend_mode_alpha);
+    EXPECT_EQ(captured_states[0].textures[0], 7);
+    ASSERT_EQ(captured_vertices.size(), 3u);
+    EXPECT_EQ(captured_vertices[1].position[0], 1234);
 
     calls().clear();
     set_render_mode_opengl(_shader_basic_color, _projection_mode_ortho, _depth_mode_full, _blend_mode_alpha);
