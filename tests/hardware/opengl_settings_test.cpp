@@ -23,6 +23,7 @@
 #include "render/render_geometry.h"
 #include "screen.h"
 #include "screen_preferences.h"
+#include "screen_setup.h"
 
 namespace {
 
@@ -403,6 +404,27 @@ TEST_F(opengl_fake_map, a_program_that_fails_to_link_leaves_the_map_to_the_fixed
     EXPECT_TRUE(fake_gl::current().programs.empty());
     EXPECT_TRUE(fake_gl::current().shaders.empty());
     EXPECT_FALSE(whole_model_transparent_hack_required);
+}
+
+TEST_F(opengl_fake_map, the_device_query_reports_a_usable_device_only)
+{
+    fake_sdl::current().any_size = true;
+    for (const char *version : {"2.1 Fake", "1.0 Fake"})
+    {
+        SCOPED_TRACE(version);
+        fake_gl::current().version = version;
+        clear_screen_devices();
+        query_opengl_devices_opengl();
+        const bool usable = version[0] == '2';
+        ASSERT_EQ(get_screen_device_count(), usable ? 1 : 0);
+        if (!usable) continue;
+        const device_info *device = get_screen_device(0);
+        EXPECT_EQ(device->rasterizer_code, _rasterizer_opengl);
+        EXPECT_STREQ(device->name, "OpenGL 2.1");
+        EXPECT_EQ(device->extra_data, (void *)&opengl_device);
+        EXPECT_GE(device->mode_count, 1);
+    }
+    clear_screen_devices();
 }
 
 TEST_F(opengl_fake_map, a_lookup_that_misses_a_shader_function_turns_shaders_off)
