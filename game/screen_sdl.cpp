@@ -130,6 +130,7 @@ static const sdl_video_procedures real_procedures = {
     SDL_UpdateRect,     SDL_WM_SetIcon,
     SDL_WM_SetCaption,  SDL_WM_ToggleFullScreen,
     real_set_x11_window_properties, real_place_x11_window,
+    SDL_GL_SetAttribute, SDL_GL_SwapBuffers,
 };
 
 const sdl_video_procedures *real_sdl_video_procedures(void) { return &real_procedures; }
@@ -365,6 +366,10 @@ bool allocate_drawing_buffers(int16_t device_index, int16_t mode_index, bool cha
 }
 
 void dispose_drawing_buffers(void) {}
+
+bool set_sdl_gl_attribute(SDL_GLattr attribute, int32_t value) { return sdl()->gl_set_attribute(attribute, value) == 0; }
+
+void swap_sdl_gl_buffers(void) { sdl()->gl_swap_buffers(); }
 
 bool create_sdl_window(int32_t width, int32_t height, int32_t depth, uint32_t flags)
 {

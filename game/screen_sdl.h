@@ -39,6 +39,9 @@ struct sdl_video_procedures
     // Moves the window's top-left corner to (x, y) of the desktop; false when
     // the window system is not X11.
     bool (*place_x11_window)(int32_t x, int32_t y);
+    // The OpenGL window: an attribute for the next video mode, and the buffer swap.
+    int (*gl_set_attribute)(SDL_GLattr attribute, int value);
+    void (*gl_swap_buffers)(void);
 };
 
 // The real SDL calls.
@@ -92,6 +95,12 @@ void set_sdl_windowed_mode(bool windowed);
 bool is_windowed_now(void);
 // Leaves full screen, then SDL_Quit (the exit handler).
 void restore_world_device(void);
+
+// An OpenGL attribute for the next video mode opened (SDL_GL_SetAttribute);
+// false when SDL refuses it.
+bool set_sdl_gl_attribute(SDL_GLattr attribute, int32_t value);
+// Shows the OpenGL back buffer.
+void swap_sdl_gl_buffers(void);
 
 // True while a video surface is open.
 bool screen_surface_exists(void);

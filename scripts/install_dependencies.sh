@@ -23,6 +23,10 @@ pkg-config
 libsdl1.2-compat-dev
 libx11-dev
 xvfb
+xauth
+libgl-dev
+libglu1-mesa-dev
+libgl1-mesa-dri
 libstb-dev
 libjpeg62-turbo-dev
 libpng-dev

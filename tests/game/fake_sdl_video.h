@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "screen.h"
@@ -40,6 +41,8 @@ struct state
     int x11_calls = 0;
     point2d window_corner = {-1, -1}; // where the window was last placed
     Uint32 extra_surface_flags = 0; // e.g. SDL_HWSURFACE, to make the screen lock
+    std::vector<std::pair<SDL_GLattr, int>> gl_attributes; // in the order set
+    int gl_swaps = 0;
 
     // Owned storage.
     SDL_VideoInfo info = {};
@@ -148,10 +151,18 @@ inline bool place_x11_window(int32_t x, int32_t y)
     return false;
 }
 
+inline int gl_set_attribute(SDL_GLattr attribute, int value)
+{
+    current().gl_attributes.push_back({attribute, value});
+    return 0;
+}
+inline void gl_swap_buffers(void) { ++current().gl_swaps; }
+
 inline const sdl_video_procedures procedures = {
     init,          quit,           get_error,       get_video_info,        list_modes,   set_video_mode,
     create_rgb_surface, free_surface, lock_surface, unlock_surface,       update_rect,  wm_set_icon,
     wm_set_caption, wm_toggle_fullscreen, set_x11_window_properties, place_x11_window,
+    gl_set_attribute, gl_swap_buffers,
 };
 
 // Forgets every surface and call and puts the fake in place of SDL.
