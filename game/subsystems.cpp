@@ -60,6 +60,7 @@
 #include "bitmap_dialogs/snapshot_control.h"
 #include "film_dialogs.h"
 #include "selection_interface_hooks.h"
+#include "hardware/texture_cache.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -176,4 +177,5 @@ void register_built_subsystems(void)
     register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text);
     register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture);
     register_film_dialog_hooks();
+    register_texture_cache_hooks();
 }
