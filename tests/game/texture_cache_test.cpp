@@ -177,6 +177,30 @@ TEST_F(texture_cache_test, a_disposed_bitmap_is_forgotten_so_a_new_one_at_its_ad
     EXPECT_EQ(back_end.news, 3);
 }
 
+TEST_F(texture_cache_test, client_storage_blocks_cover_the_texture_and_windows_pass_their_row_length)
+{
+    ASSERT_TRUE(back_end.start_cache(10 * SQUARE, true, false, true));
+    test_bitmap small = make_flat_test_bitmap(3, 2, 0, _8bit_encoding, 1, std::vector<uint8_t>(6, 1));
+    const cached_texture_data *texture = look(small.get());
+    ASSERT_NE(texture, nullptr);
+    EXPECT_TRUE(texture->api_owned_pixels && texture->pixels);
+    EXPECT_TRUE(texture->flags & _texture_pixels_persistent_flag);
+    ASSERT_EQ(back_end.last_pixels.size(), 4u * 2u * 4u) << "the block is as large as the texture";
+    uint32_t right_column = 1;
+    memcpy(&right_column, &back_end.last_pixels[3 * 4], 4);
+    EXPECT_EQ(right_column, 0u) << "texels past the bitmap are cleared";
+
+    // A 2 x 2 window of 4-texel rows is handed over as it is.
+    uint16_t pixels[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    bitmap_data window[2];
+    initialize_bitmap_data_lite(window, pixels, 2, 2, 8, _16bit_555_encoding);
+    texture = look(window, nullptr, 0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_TRUE(texture->passthrough_encoding);
+    EXPECT_EQ(texture->row_pixels, 4);
+    EXPECT_EQ(texture->pixels, nullptr) << "the bitmap's own pixels are not kept past the callback";
+}
+
 // The cache against a list and a map: the same live entries in the same order,
 // the same charge and the same deletions, whatever is asked.
 TEST_F(texture_cache_test, ten_thousand_random_operations_agree_with_a_plain_model)
