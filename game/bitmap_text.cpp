@@ -967,7 +967,7 @@ bitmap_data *initialize_hardware_font(int32_t font_index)
 void dispose_hardware_font(void)
 {
     if (!global_hardware_font) return;
-    free(global_hardware_font->bitmap);
+    dispose_bitmap(global_hardware_font->bitmap);
     free(global_hardware_font);
     global_hardware_font = nullptr;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cseries/log.h"
+#include "cseries/registration.h"
 #include "hardware_rasterizer.h"
 
 const int8_t encoding_byte_depths[NUMBER_OF_BITMAP_ENCODINGS] = {
@@ -63,6 +64,20 @@ void set_bitmap_encoding(bitmap_data *bitmap, int16_t encoding)
     bitmap->encoding = encoding;
     bitmap->logical_bit_depth = (int16_t)(8 * depth);
     bitmap->pixel_upshift = upshift_of_depth(depth);
+}
+
+static procedure_slot<bitmap_disposed_procedure> bitmap_disposed_slot("bitmap disposed");
+
+bool register_bitmap_disposed_procedure(bitmap_disposed_procedure procedure)
+{
+    return bitmap_disposed_slot.fill(procedure);
+}
+
+void dispose_bitmap(bitmap_data *bitmap)
+{
+    if (!bitmap) return;
+    if (const bitmap_disposed_procedure disposed = bitmap_disposed_slot.get()) disposed(bitmap);
+    free(bitmap);
 }
 
 bitmap_data *new_bitmap(int16_t width, int16_t height, int16_t bytes_per_row, int16_t encoding, int16_t flags)

@@ -200,6 +200,18 @@ enum transparency_mode
 // than 32767 bytes, which the 16-bit field cannot hold.  Pixels are not cleared.
 bitmap_data *new_bitmap(int16_t width, int16_t height, int16_t bytes_per_row, int16_t encoding, int16_t flags);
 
+// Frees a bitmap made by new_bitmap (or any bitmap in one malloc'd block)
+// after telling the registered disposal procedure, so that nothing keyed by
+// its address (the texture cache) outlives it.  Null does nothing.  Every
+// bitmap block is freed through here, never with a bare free().
+void dispose_bitmap(bitmap_data *bitmap);
+
+// Told of every bitmap dispose_bitmap is about to free, while its record and
+// pixels are still readable.  One procedure; a second, or null, is refused
+// (assertion).  Default: nothing is told.
+typedef void (*bitmap_disposed_procedure)(const bitmap_data *bitmap);
+bool register_bitmap_disposed_procedure(bitmap_disposed_procedure procedure);
+
 // Describes pixels owned by somebody else in a header the caller provides
 // (with room for one row address).  No post-processing.
 void initialize_bitmap_data_lite(bitmap_data *bitmap, void *pixels, int16_t width, int16_t height,

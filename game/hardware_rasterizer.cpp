@@ -98,3 +98,21 @@ preallocated_texture *initialize_preallocated_texture(preallocated_texture *text
     if (!table->initialize_preallocated_texture) return nullptr;
     return table->initialize_preallocated_texture(texture, bitmap, bitmap_ownership, shading_table, usage_flags);
 }
+
+void update_preallocated_texture(preallocated_texture *texture, bool force)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (texture && table->update_preallocated_texture) table->update_preallocated_texture(texture, force);
+}
+
+bool is_preallocated_texture_dirty(const preallocated_texture *texture)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return texture && table->is_preallocated_texture_dirty && table->is_preallocated_texture_dirty(texture);
+}
+
+void dispose_preallocated_texture(preallocated_texture *texture)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (texture && table->dispose_preallocated_texture) table->dispose_preallocated_texture(texture);
+}

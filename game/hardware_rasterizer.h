@@ -65,6 +65,15 @@ struct hardware_rasterizer_procedures
     preallocated_texture *(*initialize_preallocated_texture)(preallocated_texture *texture, bitmap_data *bitmap,
                                                              int16_t bitmap_ownership, const void *shading_table,
                                                              uint32_t usage_flags);
+    // Upload the resident texture again when `force` or when its bitmap
+    // changed.  May be null: nothing is uploaded.
+    void (*update_preallocated_texture)(preallocated_texture *texture, bool force);
+    // Whether the resident texture's bitmap changed since its upload.  May be
+    // null: never.
+    bool (*is_preallocated_texture_dirty)(const preallocated_texture *texture);
+    // Delete the resident texture (and its bitmap when the back end owns it)
+    // and its record (cleared when it is the caller's).  May be null: nothing.
+    void (*dispose_preallocated_texture)(preallocated_texture *texture);
 };
 
 // The back end's table, kept by pointer (a static record).  Refused
@@ -103,3 +112,8 @@ bool rasterizer_supports_direct_dialog_rasterization(const device_info *device);
 preallocated_texture *initialize_preallocated_texture(preallocated_texture *texture, bitmap_data *bitmap,
                                                       int16_t bitmap_ownership, const void *shading_table,
                                                       uint32_t usage_flags);
+// The resident texture's other operations (see the table); each does nothing
+// (false) for a null texture, without a back end or without the member.
+void update_preallocated_texture(preallocated_texture *texture, bool force);
+bool is_preallocated_texture_dirty(const preallocated_texture *texture);
+void dispose_preallocated_texture(preallocated_texture *texture);

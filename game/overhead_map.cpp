@@ -451,7 +451,7 @@ void update_overhead_map_for_new_resolution(void)
             bitmap_data *bitmap = new_bitmap(width, height, 0, _8bit_encoding, _bitmap_color_key_transparency_flag);
             if (bitmap)
             {
-                free(overhead.bitmap);
+                dispose_bitmap(overhead.bitmap);
                 overhead.bitmap = bitmap;
                 overhead.limited_visibility_width = width;
                 overhead.limited_visibility_height = height;
@@ -464,7 +464,7 @@ void update_overhead_map_for_new_resolution(void)
 
 void dispose_overhead_map_from_old_game(void)
 {
-    free(overhead.bitmap);
+    dispose_bitmap(overhead.bitmap);
     overhead.bitmap = nullptr;
     overhead.original_bitmap = nullptr;
     overhead.initialized = false;

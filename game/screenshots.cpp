@@ -114,7 +114,7 @@ bool take_screenshot(int16_t type)
             if (print) print("Screenshot saved.");
         }
     }
-    free(bitmap);
+    dispose_bitmap(bitmap);
     return written;
 }
 
@@ -149,6 +149,6 @@ void *render_saved_game_snapshot(int16_t width, int16_t height, int16_t *encodin
                    (size_t)width * (size_t)bytes_per_pixel);
         *encoding = bitmap->encoding;
     }
-    free(bitmap);
+    dispose_bitmap(bitmap);
     return pixels;
 }

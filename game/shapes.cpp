@@ -115,7 +115,7 @@ static void release_collection_runtime(void *record)
     free(runtime->hue_changes);
     free(runtime->shadow_maps);
     if (runtime->bitmap_records)
-        for (int32_t i = 0; runtime->bitmap_records[i]; ++i) free(runtime->bitmap_records[i]);
+        for (int32_t i = 0; runtime->bitmap_records[i]; ++i) dispose_bitmap(runtime->bitmap_records[i]);
     free(runtime->bitmap_records);
     free_shading_table_list(runtime->shading_tables);
     free(runtime->shading_tables);

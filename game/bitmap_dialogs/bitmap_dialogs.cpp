@@ -478,7 +478,7 @@ void dispose_dialog(dialog_data *dialog)
 {
     if (!check_dialog(dialog)) return;
     const rectangle2d covered = dialog->bounds;
-    free(dialog->internal_bitmap);
+    dispose_bitmap(dialog->internal_bitmap);
     dialog->internal_bitmap = nullptr;
     dispose_items(dialog);
     unlink_dialog(dialog);
@@ -610,7 +610,7 @@ void move_dialog(dialog_data *dialog, const rectangle2d *bounds)
     if (!memcmp(&old, bounds, sizeof(old))) return;
     if (old.right - old.left != bounds->right - bounds->left || old.bottom - old.top != bounds->bottom - bounds->top)
     {
-        free(dialog->internal_bitmap);
+        dispose_bitmap(dialog->internal_bitmap);
         dialog->internal_bitmap = nullptr;
     }
     dialog->bounds = *bounds;

@@ -612,7 +612,7 @@ bool draw_dialog_into_internal_bitmap(dialog_data *dialog, int16_t encoding)
     bitmap_data *bitmap = dialog->internal_bitmap;
     if (bitmap && (bitmap->width != width || bitmap->height != height || bitmap->encoding != encoding))
     {
-        free(bitmap);
+        dispose_bitmap(bitmap);
         dialog->internal_bitmap = bitmap = nullptr;
     }
     if (!bitmap)

@@ -134,7 +134,7 @@ intptr_t prologue_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
         prologue_control_extra_data *data = p ? (prologue_control_extra_data *)p->data : nullptr;
         if (data)
         {
-            free(data->text_bitmap);
+            dispose_bitmap(data->text_bitmap);
             free(data);
         }
         return 0;

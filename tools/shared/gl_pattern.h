@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "hardware/OpenGL/cached_texture_opengl.h"
+#include "hardware/texture_cache.h"
 
 struct bitmap_data;
 struct screen_parameters;

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "cached_texture_opengl.h"
+#include "hardware/texture_cache.h"
 #include "iniparser3.0b/inifile.h"
 #include "point2d.h"
 #include "screen_setup.h"
