@@ -230,11 +230,9 @@ int32_t end_without_moving(mover *m)
     return m->result;
 }
 
-bool allied_units_keep_pathfinding_apart(const monster_data *a, int32_t a_index, const monster_data *b,
-                                         int32_t b_index)
+bool allied_units_keep_pathfinding_apart(const monster_data *a, const monster_data *b, int32_t b_index)
 {
     if (game_->option_flags & _game_option_uses_vux_flag) return false;
-    if (!monsters_are_allied(a_index, b_index)) return false;
     const uint32_t located = _monster_has_valid_target_flag | _monster_has_valid_target_location_flag;
     if ((a->flags & located) == located || (b->flags & located) == located) return false;
     auto engaged = [](const monster_data *u) {
@@ -242,8 +240,11 @@ bool allied_units_keep_pathfinding_apart(const monster_data *a, int32_t a_index,
                u->action == _monster_action_attacking;
     };
     const uint32_t targeting = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
-    return (!engaged(a) && !engaged(b)) ||
-           ((a->flags & targeting) == targeting && a->target_monster_index != b_index);
+    if (!(!engaged(a) && !engaged(b)) && !((a->flags & targeting) == targeting && a->target_monster_index != b_index))
+        return false;
+    // The alliance last, as it is the dearest test; both records are at hand,
+    // so their teams are compared directly (what monsters_are_allied reads).
+    return monster_records_are_allied(a, b);
 }
 
 // The reach at which `other` stops the step, 0 when it is ignored.
@@ -261,8 +262,7 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
         if (!definition) break;
         const int32_t s = m->definition->size, o = definition->size;
         if ((s > 0 && o == 0) || (s == 0 && o > 0)) return 0;
-        const int32_t monster_index = m->object->owner_index;
-        if (allied_units_keep_pathfinding_apart(m->monster, monster_index, unit, other->owner_index))
+        if (allied_units_keep_pathfinding_apart(m->monster, unit, other->owner_index))
             reach = m->definition->pathfinding_radius + definition->pathfinding_radius;
         const uint32_t targeting = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
         if (current_gameplay_version >= 1301 &&

@@ -65,6 +65,28 @@ struct open_list
     int16_t below[MAXIMUM_NODES]; // the node under each node in its bucket
 };
 
+// The levels of one tangent search (find_avoidance_point and the calls it
+// makes on itself).  A level's work depends only on its end point and on the
+// obstacles' radii (which only ever drop to 0), so a level that meets the end
+// point of an earlier level with the radii as they were then repeats the
+// levels since, again and again, down to the cut-off: the search ends at once
+// with the object the last level would choose.  Crowds make such loops
+// common (two neighbours whose tangents lead back to each other).
+struct avoidance_chain
+{
+    int32_t first_depth; // the depth the search was asked at
+    int32_t levels; // recorded levels: level i ran at depth first_depth + i
+    world_point2d points[ITERATION_CUTOFF + 1]; // each level's end point
+    uint32_t generations[ITERATION_CUTOFF + 1]; // `generation` as each level began
+    int16_t chosen[ITERATION_CUTOFF + 1]; // the object each level chose
+    uint32_t generation; // bumped whenever an obstacle's radius drops to 0
+    // The checker: a loop's answer is kept aside, the levels are walked in
+    // full, and the two are compared when the search returns.
+    bool checking, pending, fault;
+    int16_t predicted;
+    avoidance_loop_check_counts counts;
+};
+
 static struct path_globals
 {
     datum_globals paths = {.name = "path", .size = sizeof(postprocessed_path_data), .maximum_count = MAXIMUM_PATHS};
@@ -77,6 +99,7 @@ static struct path_globals
     // the next search clears only that.  Empty (first > last) when clean.
     int32_t dirty_left = 0, dirty_top = 0, dirty_right = SEEN_STRIDE - 1, dirty_bottom = SEEN_STRIDE - 1;
     obstruction_avoidance_globals avoidance;
+    avoidance_chain chain; // of the tangent search under way
     open_list open; // of the search under way
 } path_globals;
 
@@ -725,14 +748,103 @@ bool facing_within_quarter(const object_data *a, const object_data *b)
     return angular_difference(a->location.yaw, b->location.yaw) < QUARTER_CIRCLE;
 }
 
+// The records of one array by index, as get_object or get_monster_data gives
+// them (null for an index out of range or a free slot), for a loop that reads
+// many: an array that never grew keeps every record in its first block.
+class record_reader
+{
+  public:
+    explicit record_reader(datum_globals *array)
+        : array_(array), capacity_(array && array->blocks ? array->capacity : 0),
+          first_(array && array->blocks && array->capacity <= array->maximum_count ? array->blocks[0] : nullptr),
+          size_(array ? (size_t)array->size : 0)
+    {
+    }
+    void *get(int32_t index) const
+    {
+        if (index < 0 || index >= capacity_) return nullptr;
+        if (!first_) return get_datum(array_, index);
+        uint8_t *record = first_ + (size_t)index * size_;
+        int16_t identifier;
+        memcpy(&identifier, record, sizeof(identifier));
+        return identifier != 0 ? record : nullptr;
+    }
+
+  private:
+    datum_globals *array_;
+    int32_t capacity_;
+    uint8_t *first_;
+    size_t size_;
+};
+
+// What the obstacle test needs of the mover, worked out once per call rather
+// than once per object it meets.
+struct mover_facts
+{
+    int32_t monster_index;
+    const monster_data *monster;
+    const monster_definition *definition;
+    const object_data *object;
+    world_point2d here;
+    bool plain, walks_around, flies;
+    int32_t target_type; // the type of the target unit, NONE without one
+    // Alliances of the mover's team with teams 0-15, asked once each.
+    uint16_t allied_known, allied;
+    // The last unit type met and its definition.
+    int32_t cached_type;
+    const monster_definition *cached_definition;
+};
+
+static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monster_data *mover,
+                             const monster_definition *definition, const object_data *mover_object)
+{
+    m->monster_index = monster_index;
+    m->monster = mover;
+    m->definition = definition;
+    m->object = mover_object;
+    m->here = {mover_object->location.position.x, mover_object->location.position.y};
+    m->plain = plain_player_controlled(mover);
+    m->walks_around = walks_around_blockage(definition);
+    m->flies = (definition->flags & _monster_flies_flag) != 0;
+    m->target_type = NONE;
+    if (mover->flags & _monster_has_valid_target_index_flag)
+        if (const monster_data *target = get_monster_data(mover->target_monster_index)) m->target_type = target->type;
+    m->allied_known = m->allied = 0;
+    m->cached_type = NONE;
+    m->cached_definition = nullptr;
+}
+
+// monster_records_are_allied(mover, other), each team asked once.
+static bool mover_allied_with(mover_facts *m, const monster_data *other)
+{
+    const int32_t mine = m->monster->owner_team_index, theirs = other->owner_team_index;
+    if (mine == NONE || theirs == NONE) return false;
+    if (theirs < 0 || theirs >= 16) return teams_are_allied(mine, theirs);
+    const uint16_t bit = (uint16_t)(1u << theirs);
+    if (!(m->allied_known & bit))
+    {
+        m->allied_known |= bit;
+        if (teams_are_allied(mine, theirs)) m->allied |= bit;
+    }
+    return (m->allied & bit) != 0;
+}
+
+static const monster_definition *definition_of_type(mover_facts *m, int32_t type)
+{
+    if (type == m->cached_type && m->cached_definition) return m->cached_definition;
+    const monster_definition *definition = get_monster_definition(type);
+    m->cached_type = type;
+    m->cached_definition = definition;
+    return definition;
+}
+
 // Whether another unit's object counts as an obstacle for the mover; fills
 // the obstacle's radius and flags when it does.
-bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
-                      const object_data *mover_object, const object_data *object, obstacle *result)
+bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_data *object, obstacle *result)
 {
-    const int32_t other_index = object->owner_index;
-    const monster_data *other = get_monster_data(other_index);
-    if (!other) return false;
+    const monster_data *mover = m->monster;
+    const monster_definition *definition = m->definition;
+    const object_data *mover_object = m->object;
     // Every test below only refuses, so their order changes no answer: the
     // ones that read the unit alone come first (a unit that has still to plan
     // after an order, in the order's tick, is refused here).
@@ -741,9 +853,9 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
     // A moving ally going the same way refuses without its definition: in
     // a formation that has its orders, most units are refused here.
-    const bool plain = plain_player_controlled(mover);
-    const bool walks_around = walks_around_blockage(definition);
-    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+    const bool plain = m->plain;
+    const bool walks_around = m->walks_around;
+    const world_point2d here = m->here;
     const world_point2d there = {object->location.position.x, object->location.position.y};
     // The distance is only compared, so it is compared squared (the root is
     // the floor root, so `distance > limit` is `dx² + dy² >= (limit + 1)²`);
@@ -755,7 +867,7 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
         if (!near) return distance2d(&here, &there) > limit;
         return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
     };
-    const bool allied = monster_records_are_allied(mover, other);
+    const bool allied = mover_allied_with(m, other);
     if (other->action == _monster_action_moving)
     {
         if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
@@ -767,23 +879,18 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
             if (other_pauses || facing_within_quarter(object, mover_object)) return false;
         }
     }
-    const monster_definition *other_definition = get_monster_definition(other->type);
+    const monster_definition *other_definition = definition_of_type(m, other->type);
     if (!other_definition) return false;
     const int32_t s = definition->size, o = other_definition->size;
     if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
-    if (current_gameplay_version >= 1301 &&
-        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
+    if (current_gameplay_version >= 1301 && m->flies != ((other_definition->flags & _monster_flies_flag) != 0))
         return false;
     if (plain && !walks_around &&
         (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
               : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
                     1536))
         return false;
-    if (mover->flags & _monster_has_valid_target_index_flag)
-    {
-        const monster_data *target = get_monster_data(mover->target_monster_index);
-        if (target && !allied && other->type == target->type) return false;
-    }
+    if (m->target_type != NONE && !allied && other->type == m->target_type) return false;
     if (allied) // use_monster_pathfinding_radius: both units exist
     {
         result->radius = other_definition->pathfinding_radius;
@@ -855,33 +962,56 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         const int64_t limit = (int64_t)1536 + definition->pathfinding_radius + largest_radius;
         if (limit >= 0) never_counts_from = (limit + 1) * (limit + 1);
     }
-    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+    mover_facts facts;
+    fill_mover_facts(&facts, monster_index, mover, definition, mover_object);
+    const world_point2d here = facts.here;
+    // The records are read straight from their arrays (as get_object and
+    // get_monster_data do, without the call): this loop meets every object of
+    // 256 cells for every unit that plans.
+    const record_reader objects(get_object_array());
+    const record_reader units(get_monster_array());
+    const int32_t own_object = mover->object_index;
+    const int32_t right = corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_width
+                              ? corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                              : mesh_width;
+    const int32_t bottom = corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_height
+                               ? corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                               : mesh_height;
 
-    for (int32_t y = corner_y; y < corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && y < mesh_height; ++y)
+    for (int32_t y = corner_y; y < bottom; ++y)
     {
         const int16_t *row = get_scan_chain_row(y);
-        for (int32_t x = corner_x; row && x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
+        if (!row) continue;
+        for (int32_t x = corner_x; x < right; ++x)
             for (int32_t object_index = row[x]; object_index != NONE;)
             {
-                const object_data *object = get_object(object_index);
+                const object_data *object = (const object_data *)objects.get(object_index);
                 if (!object) break;
                 const int32_t next = next_scanned_object(object_index);
-                if (object_index != mover->object_index && (object->flags & _object_is_solid_flag) &&
-                    !(object->flags & _object_is_invisible_flag) &&
-                    avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER)
+                if (object_index != own_object && (object->flags & _object_is_solid_flag) &&
+                    !(object->flags & _object_is_invisible_flag))
                 {
                     obstacle candidate = {0, {object->location.position.x, object->location.position.y},
                                           object->radius, (int16_t)object_index};
-                    const int64_t dx = (int64_t)candidate.center.x - here.x, dy = (int64_t)candidate.center.y - here.y;
-                    const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
-                                     dx * dx + dy * dy >= never_counts_from;
-                    const bool counts =
-                        object->owner == _object_is_monster
-                            ? !far && unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
-                            : object_is_obstacle(mover, definition, mover_object, object_index, object);
-                    if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
-                    // Full: nothing later in the block can count any more.
-                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
+                    bool counts;
+                    if (object->owner == _object_is_monster)
+                    {
+                        const int64_t dx = (int64_t)candidate.center.x - here.x,
+                                      dy = (int64_t)candidate.center.y - here.y;
+                        const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
+                                         dx * dx + dy * dy >= never_counts_from;
+                        const monster_data *other =
+                            far ? nullptr : (const monster_data *)units.get(object->owner_index);
+                        counts = other && unit_is_obstacle(&facts, other, object, &candidate);
+                    }
+                    else
+                        counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
+                    if (counts)
+                    {
+                        avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+                        // Full: nothing later in the block can count any more.
+                        if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
+                    }
                 }
                 object_index = next;
             }
@@ -942,7 +1072,41 @@ bool point_cell_is_passable(const world_point2d *point, uint16_t mask)
 
 } // namespace
 
+void set_avoidance_loop_checking(bool on)
+{
+    path_globals.chain.checking = on;
+    path_globals.chain.counts = {};
+}
+
+avoidance_loop_check_counts get_avoidance_loop_check_counts(void) { return path_globals.chain.counts; }
+
+void plant_avoidance_loop_fault(bool on) { path_globals.chain.fault = on; }
+
+static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
+                            int32_t depth);
+
 bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t avoided_object_index, int32_t depth)
+{
+    avoidance_chain *chain = &path_globals.chain;
+    chain->first_depth = depth;
+    chain->levels = 0;
+    chain->generation = 0;
+    chain->pending = false;
+    const bool result = avoidance_level(end_point, state, avoided_object_index, depth);
+    if (chain->pending)
+    {
+        const obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+        const int16_t walked =
+            state == _finding_leftmost ? avoidance->leftmost_object_index : avoidance->rightmost_object_index;
+        chain->counts.loops_checked += 1;
+        if (!result || walked != chain->predicted) chain->counts.mismatches += 1;
+        chain->pending = false;
+    }
+    return result;
+}
+
+static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
+                            int32_t depth)
 {
     if (depth > ITERATION_CUTOFF) return false;
     if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
@@ -955,6 +1119,40 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     if (!definition || !mover_object) return false;
     const world_point2d start = avoidance->start;
     const world_point2d p = *end_point;
+
+    avoidance_chain *chain = &path_globals.chain;
+    const int32_t level = depth - chain->first_depth;
+    const bool recorded = !chain->pending && level >= 0 && level <= ITERATION_CUTOFF && level == chain->levels;
+    if (recorded)
+    {
+        for (int32_t j = 0; j < level; ++j)
+        {
+            if (chain->points[j].x != p.x || chain->points[j].y != p.y || chain->generations[j] != chain->generation)
+                continue;
+            // Levels j .. level - 1 repeat until the level at depth
+            // ITERATION_CUTOFF, the last to run; each chose an object and
+            // returned true, and none changed a radius.
+            const int32_t period = level - j, last = ITERATION_CUTOFF - chain->first_depth;
+            const int16_t object = chain->chosen[j + ((last - j) + (chain->fault ? 1 : 0)) % period];
+            chain->counts.loops_found += 1;
+            if (!chain->checking)
+            {
+                if (state == _finding_leftmost) avoidance->leftmost_object_index = object;
+                else avoidance->rightmost_object_index = object;
+                return true;
+            }
+            chain->pending = true;
+            chain->predicted = object;
+            break;
+        }
+        if (!chain->pending)
+        {
+            chain->points[level] = p;
+            chain->generations[level] = chain->generation;
+            chain->chosen[level] = NONE;
+            chain->levels = level + 1;
+        }
+    }
     const int32_t d = distance2d(&p, &start);
 
     int32_t chosen = NONE;
@@ -1072,7 +1270,12 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
                              start.y + ((sine_rounded(plus) * tangent) >> TRIG_SHIFT)};
     const world_point2d b = {start.x + ((cosine_rounded(minus) * tangent) >> TRIG_SHIFT),
                              start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
-    if (inside) o->radius = 0;
+    if (inside)
+    {
+        if (o->radius != 0) chain->generation += 1;
+        o->radius = 0;
+    }
+    if (recorded && chain->levels == level + 1) chain->chosen[level] = o->object_index;
 
     const int64_t side = (int64_t)(a.x - start.x) * (p.y - start.y) - (int64_t)(a.y - start.y) * (p.x - start.x);
     const world_point2d next = (state == _finding_leftmost) == (side <= 0) ? a : b;
@@ -1097,7 +1300,7 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     }
     if (state == _finding_leftmost) avoidance->leftmost_object_index = o->object_index;
     else avoidance->rightmost_object_index = o->object_index;
-    find_avoidance_point(&next, state, avoided_object_index, depth + 1);
+    avoidance_level(&next, state, avoided_object_index, depth + 1);
     return true;
 }
 
@@ -1132,11 +1335,15 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     else
         avoidance->monster_radius = object->radius;
     avoidance->friendly_monster_radius = definition->pathfinding_radius;
-    if (mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
+    // A unit with a target never pulls its destination back, so its obstacles
+    // are only needed past the test for a destination near enough (step 6):
+    // a unit closing on its target is often there.
+    const bool pulls_back = !(monster->flags & _monster_has_valid_target_index_flag);
+    if (pulls_back && mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
 
     // 5. A destination inside an obstacle is pulled back toward the unit.
     world_point2d destination = monster->path_destination;
-    if (!(monster->flags & _monster_has_valid_target_index_flag) && avoidance->obstacle_count > 0)
+    if (pulls_back && avoidance->obstacle_count > 0)
     {
         const world_point2d first = destination;
         for (int32_t k = 9; k >= 0 && destination_inside_obstacle(&destination); --k)
@@ -1166,6 +1373,8 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         destination.y = unit.y + (world_distance)(((int64_t)dy * MAXIMUM_PATH_SEGMENT_DISTANCE) / length);
         monster->path_destination = destination;
     }
+    if (!pulls_back && mesh_width > 0 && mesh_height > 0)
+        collect_obstacles(monster_index, monster, definition, object);
     avoidance->start = unit;
     avoidance->leftmost_point = avoidance->rightmost_point = {-1, -1};
     avoidance->leftmost_object_index = avoidance->rightmost_object_index = NONE;

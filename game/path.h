@@ -198,6 +198,20 @@ void adjust_path_destination_for_obstacles(int32_t monster_index);
 bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
                           int32_t depth);
 
+// The tangent search ends a loop at once (a level that meets an earlier
+// level's end point with every obstacle as it was then repeats the levels in
+// between down to the cut-off).  With checking on, each loop's answer is kept
+// aside and the levels are walked in full; the counts say how many loops were
+// found and checked and how many answers differed.  The fault (tests) makes
+// the answer that of the wrong level.
+struct avoidance_loop_check_counts
+{
+    int64_t loops_found, loops_checked, mismatches;
+};
+void set_avoidance_loop_checking(bool on); // also sets the counts to 0
+avoidance_loop_check_counts get_avoidance_loop_check_counts(void);
+void plant_avoidance_loop_fault(bool on);
+
 // The obstacle record of the last avoidance call (tests, benchmarks).
 const obstruction_avoidance_globals *get_obstruction_avoidance_globals(void);
 
