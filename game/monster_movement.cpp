@@ -317,6 +317,22 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
     return reach;
 }
 
+// Whether `other` lies, on one axis, at least the largest reach reach_of can
+// give from the target and at least `passing_reach` (the mover's pathfinding
+// radius plus the largest any unit type has) from the start.
+bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reach)
+{
+    const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
+    const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
+    const auto beyond = [](int64_t d, int64_t limit) { return d >= limit || -d >= limit; };
+    // From the target as search_objects measures (32 bits), from the start as
+    // reach_of does (distance2d, 64 bits).
+    const int32_t tx = other->location.position.x - m->target.x, ty = other->location.position.y - m->target.y;
+    const int64_t x = other->location.position.x, y = other->location.position.y;
+    return (beyond(tx, reach) || beyond(ty, reach)) &&
+           (beyond(x - m->start.x, passing_reach) || beyond(y - m->start.y, passing_reach));
+}
+
 // Step 5: the objects near the target.  False when the step ends without moving.
 bool search_objects(mover *m)
 {
@@ -324,6 +340,14 @@ bool search_objects(mover *m)
     const int32_t nx = (m->target.x & 511) > 255 ? tx + 1 : tx - 1;
     const int32_t ny = (m->target.y & 511) >= 256 ? ty + 1 : ty - 1;
     const int32_t cells[4][2] = {{tx, ty}, {nx, ty}, {tx, ny}, {nx, ny}};
+    // reach_of never gives more than the larger of the two radii plus the
+    // melee radius and the two pathfinding radii, and lets the unit pass
+    // through only what stands within the pathfinding radii of its start:
+    // an object beyond both on one axis is passed over without it, with the
+    // same answer.
+    int32_t largest_radius = 0;
+    const bool bounded = largest_pathfinding_radius(&largest_radius);
+    const int64_t passing_reach = (int64_t)m->definition->pathfinding_radius + largest_radius;
     for (const auto &cell : cells)
     {
         // A cell off the mesh holds nothing (the band keeps units away from it).
@@ -334,7 +358,8 @@ bool search_objects(mover *m)
             if (!other) break;
             const int32_t next = next_scanned_object(index);
             if (index != m->object_index && index != m->object->transparent_object_index &&
-                (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag))
+                (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag) &&
+                !(bounded && out_of_reach(m, other, passing_reach)))
             {
                 const int32_t reach = reach_of(m, index, other);
                 const int32_t dx = other->location.position.x - m->target.x;
