@@ -87,6 +87,45 @@ struct avoidance_chain
     avoidance_loop_check_counts counts;
 };
 
+// Searches remembered for units' requests (the units of one order often ask
+// the same).  A search's outcome follows from the request's cells, mask and
+// fire factor, the mesh's size, and what it read of each cell: whether the
+// mask bars it and, for a cell it took, whether it burns now.  So a remembered
+// search answers a request when the key is the same and every cell it read
+// still gives the same answers; nothing else needs to know when terrain or
+// fire changes.  Local to this machine, never hashed.
+enum
+{
+    REMEMBERED_SEARCHES = 32,
+    MAXIMUM_REMEMBERED_READS = 2048, // a search that read more is not remembered
+};
+
+struct remembered_search
+{
+    bool used;
+    int16_t x0, y0, x1, y1;
+    uint16_t mask;
+    int16_t fire_factor;
+    int32_t mesh_width, mesh_height;
+    const mesh_cell *cells;
+    uint8_t start_barred; // which of the start cell's two types the mask bars
+    bool found; // an end node (else no route)
+    uint16_t partial; // _partial_path_flag or 0
+    int32_t exit_cell; // as path_globals.exit_cell
+    int32_t step_count;
+    int8_t steps[MAXIMUM_NODES]; // from the end node back to the start
+    int32_t read_count;
+    int32_t reads[MAXIMUM_REMEMBERED_READS]; // cell index * 4, + 1 when barred, + 2 when taken and burning
+};
+
+struct remembered_searches
+{
+    remembered_search entries[REMEMBERED_SEARCHES];
+    int32_t next; // the entry the next search takes
+    bool checking, fault;
+    path_sharing_check_counts counts;
+};
+
 static struct path_globals
 {
     datum_globals paths = {.name = "path", .size = sizeof(postprocessed_path_data), .maximum_count = MAXIMUM_PATHS};
@@ -98,6 +137,12 @@ static struct path_globals
     // The part of `seen` the last search wrote (frame coordinates, inclusive);
     // the next search clears only that.  Empty (first > last) when clean.
     int32_t dirty_left = 0, dirty_top = 0, dirty_right = SEEN_STRIDE - 1, dirty_bottom = SEEN_STRIDE - 1;
+    int32_t exit_cell; // the passable cell beyond the window the last search ended at, NONE
+    // What the last search read of each cell it marked, as remembered_search
+    // keeps it; `read_count` goes on counting past the room.
+    int32_t read_log[MAXIMUM_REMEMBERED_READS];
+    int32_t read_count;
+    remembered_searches remembered;
     obstruction_avoidance_globals avoidance;
     avoidance_chain chain; // of the tangent search under way
     open_list open; // of the search under way
@@ -111,7 +156,11 @@ bool initialize_pathfinding(void)
     return path_globals.paths.blocks || initialize_data(&path_globals.paths);
 }
 
-void initialize_pathfinding_for_new_map(void) { initialize_data_for_new_map(&path_globals.paths); }
+void initialize_pathfinding_for_new_map(void)
+{
+    initialize_data_for_new_map(&path_globals.paths);
+    forget_remembered_searches();
+}
 
 void dispose_pathfinding_from_old_map(void) { dispose_data_from_old_map(&path_globals.paths); }
 
@@ -296,10 +345,19 @@ static inline void mark_seen_dirty(int32_t rx, int32_t ry)
     if (ry + 2 > path_globals.dirty_bottom) path_globals.dirty_bottom = ry + 2;
 }
 
+// Notes what the search read of a cell it marks (see remembered_search).
+static inline void log_read(int32_t answer)
+{
+    if (path_globals.read_count < MAXIMUM_REMEMBERED_READS) path_globals.read_log[path_globals.read_count] = answer;
+    path_globals.read_count += 1;
+}
+
 int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
 {
     variables->flags &= ~(uint16_t)_partial_path_flag;
     path_globals.node_count = 0;
+    path_globals.exit_cell = NONE;
+    path_globals.read_count = 0;
     if (!VASSERT(variables->x0 != variables->x1 || variables->y0 != variables->y1,
                  "source_x != dest_x || source_y != dest_y"))
         return NONE;
@@ -378,10 +436,12 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             if (terrain_bars(flags, mask))
             {
                 *seen = CELL_BLOCKED;
+                log_read((x + y * mesh_width) * 4 + 1);
                 continue;
             }
             if (state == CELL_OUTSIDE)
             {
+                path_globals.exit_cell = x + y * mesh_width; // read, passable, and not marked
                 variables->flags |= _partial_path_flag;
                 return current;
             }
@@ -389,7 +449,9 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             const int32_t rx = x - left, ry = y - top;
 
             int32_t step = base_step;
-            if (cell_burns(x, y, flags)) step += (step * fire_factor) >> 8;
+            const bool burns = cell_burns(x, y, flags);
+            log_read((x + y * mesh_width) * 4 + (burns ? 2 : 0));
+            if (burns) step += (step * fire_factor) >> 8;
             if (path_globals.node_count >= MAXIMUM_NODES) continue;
 
             const int32_t node = path_globals.node_count++;
@@ -548,10 +610,9 @@ int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *
     return count;
 }
 
-void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
+// The directions from the end node back to the start: their count.
+static int32_t route_steps(int32_t end_node, int8_t *steps)
 {
-    // 1. The directions from the start to the end node.
-    int8_t steps[MAXIMUM_NODES];
     int32_t step_count = 0;
     for (int32_t node = end_node; node > 0 && node < path_globals.node_count;
          node = path_globals.nodes[node].parent_node)
@@ -559,6 +620,23 @@ void postprocess_path(postprocessed_path_data *path, int32_t end_node, const pat
         if (!VASSERT(step_count < MAXIMUM_NODES - 1, "step_count < MAXIMUM_NODES")) break;
         steps[step_count++] = path_globals.nodes[node].direction;
     }
+    return step_count;
+}
+
+static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
+                              const path_variables *variables);
+
+void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
+{
+    // 1. The directions from the start to the end node.
+    int8_t steps[MAXIMUM_NODES];
+    const int32_t step_count = route_steps(end_node, steps);
+    postprocess_route(path, steps, step_count, variables);
+}
+
+static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
+                              const path_variables *variables)
+{
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
 
@@ -613,6 +691,97 @@ void postprocess_path(postprocessed_path_data *path, int32_t end_node, const pat
     path->waypoint = waypoint;
 }
 
+// ---- remembered searches ----------------------------------------------------------
+
+static uint8_t start_cell_barred(const mesh_cell *cells, const path_variables *variables)
+{
+    const uint16_t flags = cells[variables->x0 + variables->y0 * mesh_width].flags;
+    const uint16_t mask = variables->terrain_impassability_flags;
+    return (uint8_t)(((mask >> (flags & 0xF)) & 1) | (((mask >> ((flags >> 4) & 0xF)) & 1) << 1));
+}
+
+// Keeps the search just run, with what it read of the cells it marked, of the
+// start cell, and of the cell it left the window by.
+static void remember_search(const path_variables *variables, bool found, const int8_t *steps, int32_t step_count)
+{
+    if (path_globals.read_count > MAXIMUM_REMEMBERED_READS) return;
+    remembered_searches *memory = &path_globals.remembered;
+    remembered_search *r = &memory->entries[memory->next];
+    const mesh_cell *cells = get_mesh_cell(0, 0);
+    r->read_count = path_globals.read_count;
+    memcpy(r->reads, path_globals.read_log, (size_t)r->read_count * sizeof(r->reads[0]));
+    r->x0 = variables->x0, r->y0 = variables->y0, r->x1 = variables->x1, r->y1 = variables->y1;
+    r->mask = variables->terrain_impassability_flags;
+    r->fire_factor = path_globals.fire_factor;
+    r->mesh_width = mesh_width, r->mesh_height = mesh_height;
+    r->cells = cells;
+    r->start_barred = start_cell_barred(cells, variables);
+    r->found = found;
+    r->partial = variables->flags & _partial_path_flag;
+    r->exit_cell = path_globals.exit_cell;
+    r->step_count = step_count;
+    memcpy(r->steps, steps, (size_t)step_count);
+    r->used = true;
+    memory->next = (memory->next + 1) % REMEMBERED_SEARCHES;
+}
+
+// The remembered search that answers the request, null when none does.
+static const remembered_search *recall_search(const path_variables *variables, int16_t fire_factor)
+{
+    const remembered_searches *memory = &path_globals.remembered;
+    const mesh_cell *cells = get_mesh_cell(0, 0);
+    const uint16_t mask = variables->terrain_impassability_flags;
+    for (const remembered_search &r : memory->entries)
+    {
+        if (!r.used || r.x0 != variables->x0 || r.y0 != variables->y0 || r.x1 != variables->x1 ||
+            r.y1 != variables->y1 || r.mask != mask || r.fire_factor != fire_factor || r.mesh_width != mesh_width ||
+            r.mesh_height != mesh_height || r.cells != cells)
+            continue;
+        if (memory->fault) return &r; // the planted fault: the cells are not read again
+        if (r.start_barred != start_cell_barred(cells, variables)) continue;
+        if (r.exit_cell != NONE && terrain_bars(cells[r.exit_cell].flags, mask)) continue;
+        bool same = true;
+        for (int32_t i = 0; i < r.read_count && same; ++i)
+        {
+            const int32_t read = r.reads[i], cell = read >> 2;
+            const uint16_t flags = cells[cell].flags;
+            if (terrain_bars(flags, mask)) same = (read & 3) == 1;
+            else if ((read & 3) == 1) same = false;
+            else if ((flags & FIRE_CELL_FLAG) || (read & 2))
+                same = cell_burns(cell % mesh_width, cell / mesh_width, flags) == ((read & 2) != 0);
+        }
+        if (same) return &r;
+    }
+    return nullptr;
+}
+
+// The checker: the search was run again; its outcome against the remembered one.
+static void check_recalled_search(const remembered_search *r, const path_variables *variables, bool found,
+                                  const int8_t *steps, int32_t step_count)
+{
+    path_sharing_check_counts *counts = &path_globals.remembered.counts;
+    counts->recalls_checked += 1;
+    if (r->found != found || r->partial != (variables->flags & _partial_path_flag) || r->step_count != step_count ||
+        memcmp(r->steps, steps, (size_t)step_count) != 0)
+        counts->mismatches += 1;
+}
+
+void set_path_sharing_checking(bool on)
+{
+    path_globals.remembered.checking = on;
+    path_globals.remembered.counts = {};
+}
+
+path_sharing_check_counts get_path_sharing_check_counts(void) { return path_globals.remembered.counts; }
+
+void plant_path_sharing_fault(bool on) { path_globals.remembered.fault = on; }
+
+void forget_remembered_searches(void)
+{
+    for (remembered_search &r : path_globals.remembered.entries) r.used = false;
+    path_globals.remembered.next = 0;
+}
+
 // ---- paths --------------------------------------------------------------------------
 
 static void clamp_into_mesh(world_point2d *point)
@@ -645,14 +814,36 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
     }
     else
     {
-        const int32_t end_node = build_pathfinding_tree(monster_index, variables);
-        if (end_node == NONE)
+        // A unit's request may be answered by a remembered search (see
+        // remembered_search); tests asking without a unit see the node pool
+        // of their own search.
+        const bool shared = monster_index != NONE;
+        const remembered_search *r = shared ? recall_search(variables, path_fire_factor(monster_index)) : nullptr;
+        int8_t steps[MAXIMUM_NODES];
+        int32_t step_count = 0;
+        bool found;
+        if (r && !path_globals.remembered.checking)
+        {
+            variables->flags = (uint16_t)((variables->flags & ~(uint16_t)_partial_path_flag) | r->partial);
+            found = r->found;
+            step_count = r->step_count;
+            memcpy(steps, r->steps, (size_t)step_count);
+        }
+        else
+        {
+            const int32_t end_node = build_pathfinding_tree(monster_index, variables);
+            found = end_node != NONE;
+            if (found) step_count = route_steps(end_node, steps);
+            if (r) check_recalled_search(r, variables, found, steps, step_count);
+            else if (shared) remember_search(variables, found, steps, step_count);
+        }
+        if (!found)
         {
             variables->p1 = variables->p0;
             delete_datum(&path_globals.paths, path_index);
             return NEW_PATH_NO_ROUTE;
         }
-        postprocess_path(path, end_node, variables);
+        postprocess_route(path, steps, step_count, variables);
     }
     if (monster_data *monster = get_monster_data(monster_index)) monster->path_destination = path->waypoint;
     return path_index;

@@ -120,6 +120,23 @@ enum
 // stands.  The caller frees the unit's old path first and stores the index.
 int32_t new_path(int32_t monster_index, path_variables *variables);
 
+// Units' requests (not those without a unit) may be answered from a
+// remembered search with the same cells, mask and fire factor that read the
+// same answers from every cell it read (barred, burning); the node pool then
+// keeps what the last search left in it.
+// With checking on, every such answer is searched again and compared; the
+// counts say how many were and how many differed.  The fault (tests) answers
+// without reading the cells again.
+struct path_sharing_check_counts
+{
+    int64_t recalls_checked, mismatches;
+};
+void set_path_sharing_checking(bool on); // also sets the counts to 0
+path_sharing_check_counts get_path_sharing_check_counts(void);
+void plant_path_sharing_fault(bool on);
+// Forgets every remembered search (a new map does too).
+void forget_remembered_searches(void);
+
 // Frees the path the field names (NONE or a free slot: nothing to free) and
 // sets the field to NONE.
 void delete_path(int16_t *path_index);
