@@ -284,6 +284,7 @@ int32_t closest_color_in_color_table(const color_table *table, const rgb_color *
         {
             best = i;
             best_distance = distance;
+            if (distance == 0) break; // nothing later is nearer: ties go to the lowest index
         }
     }
     return best;
@@ -344,14 +345,23 @@ rgb_color *hsv_color_to_rgb_color(const hsv_color *hsv, rgb_color *rgb)
 
 void remap_bitmap(bitmap_data *bitmap, const color_table *source, const color_table *target)
 {
-    uint8_t map[256];
-    for (int32_t i = 0; i < 256; ++i) map[i] = (uint8_t)i; // indexes past the source's colours keep theirs
-    const int32_t count = source->color_count < 256 ? source->color_count : 256;
-    for (int32_t i = 1; i < count; ++i) map[i] = (uint8_t)closest_color_in_color_table(target, &source->colors[i]);
     if (bitmap->logical_bit_depth != 8 ||
         (bitmap->flags & (_1bit_transparency_encoded_flag | _4bit_light_mask_encoded_flag |
                           _4bit_transparency_encoded_flag | _grayscale_bitmap_flag)))
         return;
+    // Only the indexes the bitmap uses are looked up in the target (a search
+    // of the whole table each): a stain uses a few dozen of the 256.
+    bool used[256] = {};
+    for (int32_t y = 0; y < bitmap->height; ++y)
+    {
+        const uint8_t *row = bitmap->row_addresses[0] + (ptrdiff_t)y * bitmap->bytes_per_row;
+        for (int32_t x = 0; x < bitmap->width; ++x) used[row[x]] = true;
+    }
+    uint8_t map[256];
+    for (int32_t i = 0; i < 256; ++i) map[i] = (uint8_t)i; // indexes past the source's colours keep theirs
+    const int32_t count = source->color_count < 256 ? source->color_count : 256;
+    for (int32_t i = 1; i < count; ++i)
+        if (used[i]) map[i] = (uint8_t)closest_color_in_color_table(target, &source->colors[i]);
     for (int32_t y = 0; y < bitmap->height; ++y)
     {
         uint8_t *row = bitmap->row_addresses[0] + (ptrdiff_t)y * bitmap->bytes_per_row;

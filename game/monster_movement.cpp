@@ -230,11 +230,9 @@ int32_t end_without_moving(mover *m)
     return m->result;
 }
 
-bool allied_units_keep_pathfinding_apart(const monster_data *a, int32_t a_index, const monster_data *b,
-                                         int32_t b_index)
+bool allied_units_keep_pathfinding_apart(const monster_data *a, const monster_data *b, int32_t b_index)
 {
     if (game_->option_flags & _game_option_uses_vux_flag) return false;
-    if (!monsters_are_allied(a_index, b_index)) return false;
     const uint32_t located = _monster_has_valid_target_flag | _monster_has_valid_target_location_flag;
     if ((a->flags & located) == located || (b->flags & located) == located) return false;
     auto engaged = [](const monster_data *u) {
@@ -242,8 +240,11 @@ bool allied_units_keep_pathfinding_apart(const monster_data *a, int32_t a_index,
                u->action == _monster_action_attacking;
     };
     const uint32_t targeting = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
-    return (!engaged(a) && !engaged(b)) ||
-           ((a->flags & targeting) == targeting && a->target_monster_index != b_index);
+    if (!(!engaged(a) && !engaged(b)) && !((a->flags & targeting) == targeting && a->target_monster_index != b_index))
+        return false;
+    // The alliance last, as it is the dearest test; both records are at hand,
+    // so their teams are compared directly (what monsters_are_allied reads).
+    return monster_records_are_allied(a, b);
 }
 
 // The reach at which `other` stops the step, 0 when it is ignored.
@@ -261,8 +262,7 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
         if (!definition) break;
         const int32_t s = m->definition->size, o = definition->size;
         if ((s > 0 && o == 0) || (s == 0 && o > 0)) return 0;
-        const int32_t monster_index = m->object->owner_index;
-        if (allied_units_keep_pathfinding_apart(m->monster, monster_index, unit, other->owner_index))
+        if (allied_units_keep_pathfinding_apart(m->monster, unit, other->owner_index))
             reach = m->definition->pathfinding_radius + definition->pathfinding_radius;
         const uint32_t targeting = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
         if (current_gameplay_version >= 1301 &&
@@ -317,6 +317,22 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
     return reach;
 }
 
+// Whether `other` lies, on one axis, at least the largest reach reach_of can
+// give from the target and at least `passing_reach` (the mover's pathfinding
+// radius plus the largest any unit type has) from the start.
+bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reach)
+{
+    const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
+    const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
+    const auto beyond = [](int64_t d, int64_t limit) { return d >= limit || -d >= limit; };
+    // From the target as search_objects measures (32 bits), from the start as
+    // reach_of does (distance2d, 64 bits).
+    const int32_t tx = other->location.position.x - m->target.x, ty = other->location.position.y - m->target.y;
+    const int64_t x = other->location.position.x, y = other->location.position.y;
+    return (beyond(tx, reach) || beyond(ty, reach)) &&
+           (beyond(x - m->start.x, passing_reach) || beyond(y - m->start.y, passing_reach));
+}
+
 // Step 5: the objects near the target.  False when the step ends without moving.
 bool search_objects(mover *m)
 {
@@ -324,6 +340,14 @@ bool search_objects(mover *m)
     const int32_t nx = (m->target.x & 511) > 255 ? tx + 1 : tx - 1;
     const int32_t ny = (m->target.y & 511) >= 256 ? ty + 1 : ty - 1;
     const int32_t cells[4][2] = {{tx, ty}, {nx, ty}, {tx, ny}, {nx, ny}};
+    // reach_of never gives more than the larger of the two radii plus the
+    // melee radius and the two pathfinding radii, and lets the unit pass
+    // through only what stands within the pathfinding radii of its start:
+    // an object beyond both on one axis is passed over without it, with the
+    // same answer.
+    int32_t largest_radius = 0;
+    const bool bounded = largest_pathfinding_radius(&largest_radius);
+    const int64_t passing_reach = (int64_t)m->definition->pathfinding_radius + largest_radius;
     for (const auto &cell : cells)
     {
         // A cell off the mesh holds nothing (the band keeps units away from it).
@@ -334,7 +358,8 @@ bool search_objects(mover *m)
             if (!other) break;
             const int32_t next = next_scanned_object(index);
             if (index != m->object_index && index != m->object->transparent_object_index &&
-                (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag))
+                (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag) &&
+                !(bounded && out_of_reach(m, other, passing_reach)))
             {
                 const int32_t reach = reach_of(m, index, other);
                 const int32_t dx = other->location.position.x - m->target.x;

@@ -65,6 +65,67 @@ struct open_list
     int16_t below[MAXIMUM_NODES]; // the node under each node in its bucket
 };
 
+// The levels of one tangent search (find_avoidance_point and the calls it
+// makes on itself).  A level's work depends only on its end point and on the
+// obstacles' radii (which only ever drop to 0), so a level that meets the end
+// point of an earlier level with the radii as they were then repeats the
+// levels since, again and again, down to the cut-off: the search ends at once
+// with the object the last level would choose.  Crowds make such loops
+// common (two neighbours whose tangents lead back to each other).
+struct avoidance_chain
+{
+    int32_t first_depth; // the depth the search was asked at
+    int32_t levels; // recorded levels: level i ran at depth first_depth + i
+    world_point2d points[ITERATION_CUTOFF + 1]; // each level's end point
+    uint32_t generations[ITERATION_CUTOFF + 1]; // `generation` as each level began
+    int16_t chosen[ITERATION_CUTOFF + 1]; // the object each level chose
+    uint32_t generation; // bumped whenever an obstacle's radius drops to 0
+    // The checker: a loop's answer is kept aside, the levels are walked in
+    // full, and the two are compared when the search returns.
+    bool checking, pending, fault;
+    int16_t predicted;
+    avoidance_loop_check_counts counts;
+};
+
+// Searches remembered for units' requests (the units of one order often ask
+// the same).  A search's outcome follows from the request's cells, mask and
+// fire factor, the mesh's size, and what it read of each cell: whether the
+// mask bars it and, for a cell it took, whether it burns now.  So a remembered
+// search answers a request when the key is the same and every cell it read
+// still gives the same answers; nothing else needs to know when terrain or
+// fire changes.  Local to this machine, never hashed.
+enum
+{
+    REMEMBERED_SEARCHES = 32,
+    MAXIMUM_REMEMBERED_READS = 2048, // a search that read more is not remembered
+};
+
+struct remembered_search
+{
+    bool used;
+    int16_t x0, y0, x1, y1;
+    uint16_t mask;
+    int16_t fire_factor;
+    int32_t mesh_width, mesh_height;
+    const mesh_cell *cells;
+    uint8_t start_barred; // which of the start cell's two types the mask bars
+    bool found; // an end node (else no route)
+    uint16_t partial; // _partial_path_flag or 0
+    int32_t exit_cell; // as path_globals.exit_cell
+    int32_t step_count;
+    int8_t steps[MAXIMUM_NODES]; // from the end node back to the start
+    int32_t read_count;
+    int32_t reads[MAXIMUM_REMEMBERED_READS]; // cell index * 4, + 1 when barred, + 2 when taken and burning
+};
+
+struct remembered_searches
+{
+    remembered_search entries[REMEMBERED_SEARCHES];
+    int32_t next; // the entry the next search takes
+    bool checking, fault;
+    path_sharing_check_counts counts;
+};
+
 static struct path_globals
 {
     datum_globals paths = {.name = "path", .size = sizeof(postprocessed_path_data), .maximum_count = MAXIMUM_PATHS};
@@ -76,7 +137,14 @@ static struct path_globals
     // The part of `seen` the last search wrote (frame coordinates, inclusive);
     // the next search clears only that.  Empty (first > last) when clean.
     int32_t dirty_left = 0, dirty_top = 0, dirty_right = SEEN_STRIDE - 1, dirty_bottom = SEEN_STRIDE - 1;
+    int32_t exit_cell; // the passable cell beyond the window the last search ended at, NONE
+    // What the last search read of each cell it marked, as remembered_search
+    // keeps it; `read_count` goes on counting past the room.
+    int32_t read_log[MAXIMUM_REMEMBERED_READS];
+    int32_t read_count;
+    remembered_searches remembered;
     obstruction_avoidance_globals avoidance;
+    avoidance_chain chain; // of the tangent search under way
     open_list open; // of the search under way
 } path_globals;
 
@@ -88,7 +156,11 @@ bool initialize_pathfinding(void)
     return path_globals.paths.blocks || initialize_data(&path_globals.paths);
 }
 
-void initialize_pathfinding_for_new_map(void) { initialize_data_for_new_map(&path_globals.paths); }
+void initialize_pathfinding_for_new_map(void)
+{
+    initialize_data_for_new_map(&path_globals.paths);
+    forget_remembered_searches();
+}
 
 void dispose_pathfinding_from_old_map(void) { dispose_data_from_old_map(&path_globals.paths); }
 
@@ -273,10 +345,19 @@ static inline void mark_seen_dirty(int32_t rx, int32_t ry)
     if (ry + 2 > path_globals.dirty_bottom) path_globals.dirty_bottom = ry + 2;
 }
 
+// Notes what the search read of a cell it marks (see remembered_search).
+static inline void log_read(int32_t answer)
+{
+    if (path_globals.read_count < MAXIMUM_REMEMBERED_READS) path_globals.read_log[path_globals.read_count] = answer;
+    path_globals.read_count += 1;
+}
+
 int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
 {
     variables->flags &= ~(uint16_t)_partial_path_flag;
     path_globals.node_count = 0;
+    path_globals.exit_cell = NONE;
+    path_globals.read_count = 0;
     if (!VASSERT(variables->x0 != variables->x1 || variables->y0 != variables->y1,
                  "source_x != dest_x || source_y != dest_y"))
         return NONE;
@@ -355,10 +436,12 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             if (terrain_bars(flags, mask))
             {
                 *seen = CELL_BLOCKED;
+                log_read((x + y * mesh_width) * 4 + 1);
                 continue;
             }
             if (state == CELL_OUTSIDE)
             {
+                path_globals.exit_cell = x + y * mesh_width; // read, passable, and not marked
                 variables->flags |= _partial_path_flag;
                 return current;
             }
@@ -366,7 +449,9 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
             const int32_t rx = x - left, ry = y - top;
 
             int32_t step = base_step;
-            if (cell_burns(x, y, flags)) step += (step * fire_factor) >> 8;
+            const bool burns = cell_burns(x, y, flags);
+            log_read((x + y * mesh_width) * 4 + (burns ? 2 : 0));
+            if (burns) step += (step * fire_factor) >> 8;
             if (path_globals.node_count >= MAXIMUM_NODES) continue;
 
             const int32_t node = path_globals.node_count++;
@@ -525,10 +610,9 @@ int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *
     return count;
 }
 
-void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
+// The directions from the end node back to the start: their count.
+static int32_t route_steps(int32_t end_node, int8_t *steps)
 {
-    // 1. The directions from the start to the end node.
-    int8_t steps[MAXIMUM_NODES];
     int32_t step_count = 0;
     for (int32_t node = end_node; node > 0 && node < path_globals.node_count;
          node = path_globals.nodes[node].parent_node)
@@ -536,6 +620,23 @@ void postprocess_path(postprocessed_path_data *path, int32_t end_node, const pat
         if (!VASSERT(step_count < MAXIMUM_NODES - 1, "step_count < MAXIMUM_NODES")) break;
         steps[step_count++] = path_globals.nodes[node].direction;
     }
+    return step_count;
+}
+
+static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
+                              const path_variables *variables);
+
+void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
+{
+    // 1. The directions from the start to the end node.
+    int8_t steps[MAXIMUM_NODES];
+    const int32_t step_count = route_steps(end_node, steps);
+    postprocess_route(path, steps, step_count, variables);
+}
+
+static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
+                              const path_variables *variables)
+{
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
 
@@ -590,6 +691,97 @@ void postprocess_path(postprocessed_path_data *path, int32_t end_node, const pat
     path->waypoint = waypoint;
 }
 
+// ---- remembered searches ----------------------------------------------------------
+
+static uint8_t start_cell_barred(const mesh_cell *cells, const path_variables *variables)
+{
+    const uint16_t flags = cells[variables->x0 + variables->y0 * mesh_width].flags;
+    const uint16_t mask = variables->terrain_impassability_flags;
+    return (uint8_t)(((mask >> (flags & 0xF)) & 1) | (((mask >> ((flags >> 4) & 0xF)) & 1) << 1));
+}
+
+// Keeps the search just run, with what it read of the cells it marked, of the
+// start cell, and of the cell it left the window by.
+static void remember_search(const path_variables *variables, bool found, const int8_t *steps, int32_t step_count)
+{
+    if (path_globals.read_count > MAXIMUM_REMEMBERED_READS) return;
+    remembered_searches *memory = &path_globals.remembered;
+    remembered_search *r = &memory->entries[memory->next];
+    const mesh_cell *cells = get_mesh_cell(0, 0);
+    r->read_count = path_globals.read_count;
+    memcpy(r->reads, path_globals.read_log, (size_t)r->read_count * sizeof(r->reads[0]));
+    r->x0 = variables->x0, r->y0 = variables->y0, r->x1 = variables->x1, r->y1 = variables->y1;
+    r->mask = variables->terrain_impassability_flags;
+    r->fire_factor = path_globals.fire_factor;
+    r->mesh_width = mesh_width, r->mesh_height = mesh_height;
+    r->cells = cells;
+    r->start_barred = start_cell_barred(cells, variables);
+    r->found = found;
+    r->partial = variables->flags & _partial_path_flag;
+    r->exit_cell = path_globals.exit_cell;
+    r->step_count = step_count;
+    memcpy(r->steps, steps, (size_t)step_count);
+    r->used = true;
+    memory->next = (memory->next + 1) % REMEMBERED_SEARCHES;
+}
+
+// The remembered search that answers the request, null when none does.
+static const remembered_search *recall_search(const path_variables *variables, int16_t fire_factor)
+{
+    const remembered_searches *memory = &path_globals.remembered;
+    const mesh_cell *cells = get_mesh_cell(0, 0);
+    const uint16_t mask = variables->terrain_impassability_flags;
+    for (const remembered_search &r : memory->entries)
+    {
+        if (!r.used || r.x0 != variables->x0 || r.y0 != variables->y0 || r.x1 != variables->x1 ||
+            r.y1 != variables->y1 || r.mask != mask || r.fire_factor != fire_factor || r.mesh_width != mesh_width ||
+            r.mesh_height != mesh_height || r.cells != cells)
+            continue;
+        if (memory->fault) return &r; // the planted fault: the cells are not read again
+        if (r.start_barred != start_cell_barred(cells, variables)) continue;
+        if (r.exit_cell != NONE && terrain_bars(cells[r.exit_cell].flags, mask)) continue;
+        bool same = true;
+        for (int32_t i = 0; i < r.read_count && same; ++i)
+        {
+            const int32_t read = r.reads[i], cell = read >> 2;
+            const uint16_t flags = cells[cell].flags;
+            if (terrain_bars(flags, mask)) same = (read & 3) == 1;
+            else if ((read & 3) == 1) same = false;
+            else if ((flags & FIRE_CELL_FLAG) || (read & 2))
+                same = cell_burns(cell % mesh_width, cell / mesh_width, flags) == ((read & 2) != 0);
+        }
+        if (same) return &r;
+    }
+    return nullptr;
+}
+
+// The checker: the search was run again; its outcome against the remembered one.
+static void check_recalled_search(const remembered_search *r, const path_variables *variables, bool found,
+                                  const int8_t *steps, int32_t step_count)
+{
+    path_sharing_check_counts *counts = &path_globals.remembered.counts;
+    counts->recalls_checked += 1;
+    if (r->found != found || r->partial != (variables->flags & _partial_path_flag) || r->step_count != step_count ||
+        memcmp(r->steps, steps, (size_t)step_count) != 0)
+        counts->mismatches += 1;
+}
+
+void set_path_sharing_checking(bool on)
+{
+    path_globals.remembered.checking = on;
+    path_globals.remembered.counts = {};
+}
+
+path_sharing_check_counts get_path_sharing_check_counts(void) { return path_globals.remembered.counts; }
+
+void plant_path_sharing_fault(bool on) { path_globals.remembered.fault = on; }
+
+void forget_remembered_searches(void)
+{
+    for (remembered_search &r : path_globals.remembered.entries) r.used = false;
+    path_globals.remembered.next = 0;
+}
+
 // ---- paths --------------------------------------------------------------------------
 
 static void clamp_into_mesh(world_point2d *point)
@@ -622,14 +814,36 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
     }
     else
     {
-        const int32_t end_node = build_pathfinding_tree(monster_index, variables);
-        if (end_node == NONE)
+        // A unit's request may be answered by a remembered search (see
+        // remembered_search); tests asking without a unit see the node pool
+        // of their own search.
+        const bool shared = monster_index != NONE;
+        const remembered_search *r = shared ? recall_search(variables, path_fire_factor(monster_index)) : nullptr;
+        int8_t steps[MAXIMUM_NODES];
+        int32_t step_count = 0;
+        bool found;
+        if (r && !path_globals.remembered.checking)
+        {
+            variables->flags = (uint16_t)((variables->flags & ~(uint16_t)_partial_path_flag) | r->partial);
+            found = r->found;
+            step_count = r->step_count;
+            memcpy(steps, r->steps, (size_t)step_count);
+        }
+        else
+        {
+            const int32_t end_node = build_pathfinding_tree(monster_index, variables);
+            found = end_node != NONE;
+            if (found) step_count = route_steps(end_node, steps);
+            if (r) check_recalled_search(r, variables, found, steps, step_count);
+            else if (shared) remember_search(variables, found, steps, step_count);
+        }
+        if (!found)
         {
             variables->p1 = variables->p0;
             delete_datum(&path_globals.paths, path_index);
             return NEW_PATH_NO_ROUTE;
         }
-        postprocess_path(path, end_node, variables);
+        postprocess_route(path, steps, step_count, variables);
     }
     if (monster_data *monster = get_monster_data(monster_index)) monster->path_destination = path->waypoint;
     return path_index;
@@ -725,14 +939,103 @@ bool facing_within_quarter(const object_data *a, const object_data *b)
     return angular_difference(a->location.yaw, b->location.yaw) < QUARTER_CIRCLE;
 }
 
+// The records of one array by index, as get_object or get_monster_data gives
+// them (null for an index out of range or a free slot), for a loop that reads
+// many: an array that never grew keeps every record in its first block.
+class record_reader
+{
+  public:
+    explicit record_reader(datum_globals *array)
+        : array_(array), capacity_(array && array->blocks ? array->capacity : 0),
+          first_(array && array->blocks && array->capacity <= array->maximum_count ? array->blocks[0] : nullptr),
+          size_(array ? (size_t)array->size : 0)
+    {
+    }
+    void *get(int32_t index) const
+    {
+        if (index < 0 || index >= capacity_) return nullptr;
+        if (!first_) return get_datum(array_, index);
+        uint8_t *record = first_ + (size_t)index * size_;
+        int16_t identifier;
+        memcpy(&identifier, record, sizeof(identifier));
+        return identifier != 0 ? record : nullptr;
+    }
+
+  private:
+    datum_globals *array_;
+    int32_t capacity_;
+    uint8_t *first_;
+    size_t size_;
+};
+
+// What the obstacle test needs of the mover, worked out once per call rather
+// than once per object it meets.
+struct mover_facts
+{
+    int32_t monster_index;
+    const monster_data *monster;
+    const monster_definition *definition;
+    const object_data *object;
+    world_point2d here;
+    bool plain, walks_around, flies;
+    int32_t target_type; // the type of the target unit, NONE without one
+    // Alliances of the mover's team with teams 0-15, asked once each.
+    uint16_t allied_known, allied;
+    // The last unit type met and its definition.
+    int32_t cached_type;
+    const monster_definition *cached_definition;
+};
+
+static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monster_data *mover,
+                             const monster_definition *definition, const object_data *mover_object)
+{
+    m->monster_index = monster_index;
+    m->monster = mover;
+    m->definition = definition;
+    m->object = mover_object;
+    m->here = {mover_object->location.position.x, mover_object->location.position.y};
+    m->plain = plain_player_controlled(mover);
+    m->walks_around = walks_around_blockage(definition);
+    m->flies = (definition->flags & _monster_flies_flag) != 0;
+    m->target_type = NONE;
+    if (mover->flags & _monster_has_valid_target_index_flag)
+        if (const monster_data *target = get_monster_data(mover->target_monster_index)) m->target_type = target->type;
+    m->allied_known = m->allied = 0;
+    m->cached_type = NONE;
+    m->cached_definition = nullptr;
+}
+
+// monster_records_are_allied(mover, other), each team asked once.
+static bool mover_allied_with(mover_facts *m, const monster_data *other)
+{
+    const int32_t mine = m->monster->owner_team_index, theirs = other->owner_team_index;
+    if (mine == NONE || theirs == NONE) return false;
+    if (theirs < 0 || theirs >= 16) return teams_are_allied(mine, theirs);
+    const uint16_t bit = (uint16_t)(1u << theirs);
+    if (!(m->allied_known & bit))
+    {
+        m->allied_known |= bit;
+        if (teams_are_allied(mine, theirs)) m->allied |= bit;
+    }
+    return (m->allied & bit) != 0;
+}
+
+static const monster_definition *definition_of_type(mover_facts *m, int32_t type)
+{
+    if (type == m->cached_type && m->cached_definition) return m->cached_definition;
+    const monster_definition *definition = get_monster_definition(type);
+    m->cached_type = type;
+    m->cached_definition = definition;
+    return definition;
+}
+
 // Whether another unit's object counts as an obstacle for the mover; fills
 // the obstacle's radius and flags when it does.
-bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
-                      const object_data *mover_object, const object_data *object, obstacle *result)
+bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_data *object, obstacle *result)
 {
-    const int32_t other_index = object->owner_index;
-    const monster_data *other = get_monster_data(other_index);
-    if (!other) return false;
+    const monster_data *mover = m->monster;
+    const monster_definition *definition = m->definition;
+    const object_data *mover_object = m->object;
     // Every test below only refuses, so their order changes no answer: the
     // ones that read the unit alone come first (a unit that has still to plan
     // after an order, in the order's tick, is refused here).
@@ -741,9 +1044,9 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
     if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
     // A moving ally going the same way refuses without its definition: in
     // a formation that has its orders, most units are refused here.
-    const bool plain = plain_player_controlled(mover);
-    const bool walks_around = walks_around_blockage(definition);
-    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+    const bool plain = m->plain;
+    const bool walks_around = m->walks_around;
+    const world_point2d here = m->here;
     const world_point2d there = {object->location.position.x, object->location.position.y};
     // The distance is only compared, so it is compared squared (the root is
     // the floor root, so `distance > limit` is `dx² + dy² >= (limit + 1)²`);
@@ -755,7 +1058,7 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
         if (!near) return distance2d(&here, &there) > limit;
         return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
     };
-    const bool allied = monster_records_are_allied(mover, other);
+    const bool allied = mover_allied_with(m, other);
     if (other->action == _monster_action_moving)
     {
         if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
@@ -767,23 +1070,18 @@ bool unit_is_obstacle(int32_t monster_index, const monster_data *mover, const mo
             if (other_pauses || facing_within_quarter(object, mover_object)) return false;
         }
     }
-    const monster_definition *other_definition = get_monster_definition(other->type);
+    const monster_definition *other_definition = definition_of_type(m, other->type);
     if (!other_definition) return false;
     const int32_t s = definition->size, o = other_definition->size;
     if ((s > 0 && o == 0) || (s == 0 && o > 0)) return false;
-    if (current_gameplay_version >= 1301 &&
-        ((definition->flags & _monster_flies_flag) != 0) != ((other_definition->flags & _monster_flies_flag) != 0))
+    if (current_gameplay_version >= 1301 && m->flies != ((other_definition->flags & _monster_flies_flag) != 0))
         return false;
     if (plain && !walks_around &&
         (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
               : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
                     1536))
         return false;
-    if (mover->flags & _monster_has_valid_target_index_flag)
-    {
-        const monster_data *target = get_monster_data(mover->target_monster_index);
-        if (target && !allied && other->type == target->type) return false;
-    }
+    if (m->target_type != NONE && !allied && other->type == m->target_type) return false;
     if (allied) // use_monster_pathfinding_radius: both units exist
     {
         result->radius = other_definition->pathfinding_radius;
@@ -855,33 +1153,56 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         const int64_t limit = (int64_t)1536 + definition->pathfinding_radius + largest_radius;
         if (limit >= 0) never_counts_from = (limit + 1) * (limit + 1);
     }
-    const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+    mover_facts facts;
+    fill_mover_facts(&facts, monster_index, mover, definition, mover_object);
+    const world_point2d here = facts.here;
+    // The records are read straight from their arrays (as get_object and
+    // get_monster_data do, without the call): this loop meets every object of
+    // 256 cells for every unit that plans.
+    const record_reader objects(get_object_array());
+    const record_reader units(get_monster_array());
+    const int32_t own_object = mover->object_index;
+    const int32_t right = corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_width
+                              ? corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                              : mesh_width;
+    const int32_t bottom = corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_height
+                               ? corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                               : mesh_height;
 
-    for (int32_t y = corner_y; y < corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && y < mesh_height; ++y)
+    for (int32_t y = corner_y; y < bottom; ++y)
     {
         const int16_t *row = get_scan_chain_row(y);
-        for (int32_t x = corner_x; row && x < corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH && x < mesh_width; ++x)
+        if (!row) continue;
+        for (int32_t x = corner_x; x < right; ++x)
             for (int32_t object_index = row[x]; object_index != NONE;)
             {
-                const object_data *object = get_object(object_index);
+                const object_data *object = (const object_data *)objects.get(object_index);
                 if (!object) break;
                 const int32_t next = next_scanned_object(object_index);
-                if (object_index != mover->object_index && (object->flags & _object_is_solid_flag) &&
-                    !(object->flags & _object_is_invisible_flag) &&
-                    avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER)
+                if (object_index != own_object && (object->flags & _object_is_solid_flag) &&
+                    !(object->flags & _object_is_invisible_flag))
                 {
                     obstacle candidate = {0, {object->location.position.x, object->location.position.y},
                                           object->radius, (int16_t)object_index};
-                    const int64_t dx = (int64_t)candidate.center.x - here.x, dy = (int64_t)candidate.center.y - here.y;
-                    const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
-                                     dx * dx + dy * dy >= never_counts_from;
-                    const bool counts =
-                        object->owner == _object_is_monster
-                            ? !far && unit_is_obstacle(monster_index, mover, definition, mover_object, object, &candidate)
-                            : object_is_obstacle(mover, definition, mover_object, object_index, object);
-                    if (counts) avoidance->obstacles[avoidance->obstacle_count++] = candidate;
-                    // Full: nothing later in the block can count any more.
-                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
+                    bool counts;
+                    if (object->owner == _object_is_monster)
+                    {
+                        const int64_t dx = (int64_t)candidate.center.x - here.x,
+                                      dy = (int64_t)candidate.center.y - here.y;
+                        const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
+                                         dx * dx + dy * dy >= never_counts_from;
+                        const monster_data *other =
+                            far ? nullptr : (const monster_data *)units.get(object->owner_index);
+                        counts = other && unit_is_obstacle(&facts, other, object, &candidate);
+                    }
+                    else
+                        counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
+                    if (counts)
+                    {
+                        avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+                        // Full: nothing later in the block can count any more.
+                        if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
+                    }
                 }
                 object_index = next;
             }
@@ -942,7 +1263,41 @@ bool point_cell_is_passable(const world_point2d *point, uint16_t mask)
 
 } // namespace
 
+void set_avoidance_loop_checking(bool on)
+{
+    path_globals.chain.checking = on;
+    path_globals.chain.counts = {};
+}
+
+avoidance_loop_check_counts get_avoidance_loop_check_counts(void) { return path_globals.chain.counts; }
+
+void plant_avoidance_loop_fault(bool on) { path_globals.chain.fault = on; }
+
+static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
+                            int32_t depth);
+
 bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t avoided_object_index, int32_t depth)
+{
+    avoidance_chain *chain = &path_globals.chain;
+    chain->first_depth = depth;
+    chain->levels = 0;
+    chain->generation = 0;
+    chain->pending = false;
+    const bool result = avoidance_level(end_point, state, avoided_object_index, depth);
+    if (chain->pending)
+    {
+        const obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+        const int16_t walked =
+            state == _finding_leftmost ? avoidance->leftmost_object_index : avoidance->rightmost_object_index;
+        chain->counts.loops_checked += 1;
+        if (!result || walked != chain->predicted) chain->counts.mismatches += 1;
+        chain->pending = false;
+    }
+    return result;
+}
+
+static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
+                            int32_t depth)
 {
     if (depth > ITERATION_CUTOFF) return false;
     if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
@@ -955,6 +1310,40 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     if (!definition || !mover_object) return false;
     const world_point2d start = avoidance->start;
     const world_point2d p = *end_point;
+
+    avoidance_chain *chain = &path_globals.chain;
+    const int32_t level = depth - chain->first_depth;
+    const bool recorded = !chain->pending && level >= 0 && level <= ITERATION_CUTOFF && level == chain->levels;
+    if (recorded)
+    {
+        for (int32_t j = 0; j < level; ++j)
+        {
+            if (chain->points[j].x != p.x || chain->points[j].y != p.y || chain->generations[j] != chain->generation)
+                continue;
+            // Levels j .. level - 1 repeat until the level at depth
+            // ITERATION_CUTOFF, the last to run; each chose an object and
+            // returned true, and none changed a radius.
+            const int32_t period = level - j, last = ITERATION_CUTOFF - chain->first_depth;
+            const int16_t object = chain->chosen[j + ((last - j) + (chain->fault ? 1 : 0)) % period];
+            chain->counts.loops_found += 1;
+            if (!chain->checking)
+            {
+                if (state == _finding_leftmost) avoidance->leftmost_object_index = object;
+                else avoidance->rightmost_object_index = object;
+                return true;
+            }
+            chain->pending = true;
+            chain->predicted = object;
+            break;
+        }
+        if (!chain->pending)
+        {
+            chain->points[level] = p;
+            chain->generations[level] = chain->generation;
+            chain->chosen[level] = NONE;
+            chain->levels = level + 1;
+        }
+    }
     const int32_t d = distance2d(&p, &start);
 
     int32_t chosen = NONE;
@@ -1072,7 +1461,12 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
                              start.y + ((sine_rounded(plus) * tangent) >> TRIG_SHIFT)};
     const world_point2d b = {start.x + ((cosine_rounded(minus) * tangent) >> TRIG_SHIFT),
                              start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
-    if (inside) o->radius = 0;
+    if (inside)
+    {
+        if (o->radius != 0) chain->generation += 1;
+        o->radius = 0;
+    }
+    if (recorded && chain->levels == level + 1) chain->chosen[level] = o->object_index;
 
     const int64_t side = (int64_t)(a.x - start.x) * (p.y - start.y) - (int64_t)(a.y - start.y) * (p.x - start.x);
     const world_point2d next = (state == _finding_leftmost) == (side <= 0) ? a : b;
@@ -1097,7 +1491,7 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     }
     if (state == _finding_leftmost) avoidance->leftmost_object_index = o->object_index;
     else avoidance->rightmost_object_index = o->object_index;
-    find_avoidance_point(&next, state, avoided_object_index, depth + 1);
+    avoidance_level(&next, state, avoided_object_index, depth + 1);
     return true;
 }
 
@@ -1132,11 +1526,15 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     else
         avoidance->monster_radius = object->radius;
     avoidance->friendly_monster_radius = definition->pathfinding_radius;
-    if (mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
+    // A unit with a target never pulls its destination back, so its obstacles
+    // are only needed past the test for a destination near enough (step 6):
+    // a unit closing on its target is often there.
+    const bool pulls_back = !(monster->flags & _monster_has_valid_target_index_flag);
+    if (pulls_back && mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
 
     // 5. A destination inside an obstacle is pulled back toward the unit.
     world_point2d destination = monster->path_destination;
-    if (!(monster->flags & _monster_has_valid_target_index_flag) && avoidance->obstacle_count > 0)
+    if (pulls_back && avoidance->obstacle_count > 0)
     {
         const world_point2d first = destination;
         for (int32_t k = 9; k >= 0 && destination_inside_obstacle(&destination); --k)
@@ -1166,6 +1564,8 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         destination.y = unit.y + (world_distance)(((int64_t)dy * MAXIMUM_PATH_SEGMENT_DISTANCE) / length);
         monster->path_destination = destination;
     }
+    if (!pulls_back && mesh_width > 0 && mesh_height > 0)
+        collect_obstacles(monster_index, monster, definition, object);
     avoidance->start = unit;
     avoidance->leftmost_point = avoidance->rightmost_point = {-1, -1};
     avoidance->leftmost_object_index = avoidance->rightmost_object_index = NONE;

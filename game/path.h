@@ -120,6 +120,23 @@ enum
 // stands.  The caller frees the unit's old path first and stores the index.
 int32_t new_path(int32_t monster_index, path_variables *variables);
 
+// Units' requests (not those without a unit) may be answered from a
+// remembered search with the same cells, mask and fire factor that read the
+// same answers from every cell it read (barred, burning); the node pool then
+// keeps what the last search left in it.
+// With checking on, every such answer is searched again and compared; the
+// counts say how many were and how many differed.  The fault (tests) answers
+// without reading the cells again.
+struct path_sharing_check_counts
+{
+    int64_t recalls_checked, mismatches;
+};
+void set_path_sharing_checking(bool on); // also sets the counts to 0
+path_sharing_check_counts get_path_sharing_check_counts(void);
+void plant_path_sharing_fault(bool on);
+// Forgets every remembered search (a new map does too).
+void forget_remembered_searches(void);
+
 // Frees the path the field names (NONE or a free slot: nothing to free) and
 // sets the field to NONE.
 void delete_path(int16_t *path_index);
@@ -197,6 +214,20 @@ void adjust_path_destination_for_obstacles(int32_t monster_index);
 // obstacle.  Recursive, cut off past depth ITERATION_CUTOFF.
 bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
                           int32_t depth);
+
+// The tangent search ends a loop at once (a level that meets an earlier
+// level's end point with every obstacle as it was then repeats the levels in
+// between down to the cut-off).  With checking on, each loop's answer is kept
+// aside and the levels are walked in full; the counts say how many loops were
+// found and checked and how many answers differed.  The fault (tests) makes
+// the answer that of the wrong level.
+struct avoidance_loop_check_counts
+{
+    int64_t loops_found, loops_checked, mismatches;
+};
+void set_avoidance_loop_checking(bool on); // also sets the counts to 0
+avoidance_loop_check_counts get_avoidance_loop_check_counts(void);
+void plant_avoidance_loop_fault(bool on);
 
 // The obstacle record of the last avoidance call (tests, benchmarks).
 const obstruction_avoidance_globals *get_obstruction_avoidance_globals(void);

@@ -2,6 +2,7 @@
 
 #include "world.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -76,8 +77,10 @@ angle arcsine(int32_t value)
     int32_t magnitude = value < 0 ? -value : value;
     // The last entry of the rising quarter whose sine does not exceed the
     // value, so that 16384 gives the quarter turn itself.
-    int32_t index = 0;
-    while (index < QUARTER_CIRCLE >> ANGLE_TO_TRIG_SHIFT && sine_table[index + 1] <= magnitude) index += 1;
+    // The quarter rises, so that entry is found by halving (the obstacle
+    // avoidance asks for thousands of arcsines a tick).
+    const int16_t *first = sine_table + 1, *last = sine_table + 1 + (QUARTER_CIRCLE >> ANGLE_TO_TRIG_SHIFT);
+    const int32_t index = (int32_t)(std::upper_bound(first, last, magnitude) - first);
     int32_t result = index << ANGLE_TO_TRIG_SHIFT;
     return (angle)(value < 0 ? FULL_CIRCLE - result : result);
 }

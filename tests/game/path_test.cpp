@@ -212,6 +212,51 @@ TEST_F(path_test, a_burning_cell_is_avoided_only_when_the_fire_modifier_is_posit
     dispose_fire_from_old_map();
 }
 
+TEST_F(path_test, a_remembered_search_answers_a_unit_only_while_every_cell_it_read_answers_the_same)
+{
+    struct row
+    {
+        const char *name;
+        int32_t change; // 0 none, 1 a wall across the route, 2 a fire on it
+        bool fault; // the cells are not read again
+        int64_t recalled, mismatches;
+    };
+    const row rows[] = {
+        {"unchanged", 0, false, 1, 0},
+        {"a wall across the route", 1, false, 0, 0},
+        {"a fire on the route", 2, false, 0, 0},
+        {"a wall, with the cells not read again", 1, true, 1, 1},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world({"........", "........", "........", "........", "........", "........"});
+        get_mesh_header()->flags |= _mesh_can_catch_fire_flag;
+        initialize_fire();
+        initialize_fire_for_new_map();
+        const int32_t unit = make_unit(centre(0, 2));
+        ASSERT_GT(path_fire_factor(unit), 0);
+        forget_remembered_searches();
+        set_path_sharing_checking(true);
+        plant_path_sharing_fault(r.fault);
+        ASSERT_GE(request(unit, centre(0, 2), centre(7, 2)).index, 0);
+        if (r.change == 1)
+            for (int32_t y = 0; y < 5; ++y) get_mesh_cell(4, y)->flags = 0x11;
+        if (r.change == 2)
+        {
+            ASSERT_TRUE(try_to_start_fire(NONE, NONE, 0, 3, 2));
+            ASSERT_TRUE(try_to_start_fire(NONE, NONE, 0, 4, 2));
+        }
+        ASSERT_GE(request(unit, centre(0, 2), centre(7, 2)).index, 0);
+        EXPECT_EQ(get_path_sharing_check_counts().recalls_checked, r.recalled);
+        EXPECT_EQ(get_path_sharing_check_counts().mismatches, r.mismatches);
+        plant_path_sharing_fault(false);
+        set_path_sharing_checking(false);
+        dispose_fire_from_old_map();
+    }
+}
+
 TEST_F(path_test, the_line_test_walks_plus_x_and_minus_x_through_different_cells)
 {
     const world_point2d p = {500, 10}, q = {1500, 600};

@@ -86,6 +86,13 @@ TEST(world_trig, arcsine_steps_through_the_rising_quarter)
         ASSERT_GT(sine_table[index + 1], value);
         ASSERT_EQ(arcsine(-value), (angle)-arcsine(value));
     }
+    // Every value gives the entry a walk up the quarter stops at.
+    for (int32_t value = 0; value <= 16384; ++value)
+    {
+        int32_t index = 0;
+        while (index < 256 && sine_table[index + 1] <= value) ++index;
+        ASSERT_EQ(arcsine(value), (angle)(index << 6)) << value;
+    }
 }
 
 TEST(world_trig, angular_differences_fold_into_half_a_turn)

@@ -1,0 +1,114 @@
+// The planning shortcuts against the work they save, over the demo battle and
+// the 400-unit battle of the battle benchmark: the tangent search's loops
+// (the checker keeps each loop's answer aside, walks every level down to the
+// cut-off and compares; a planted fault, the answer of the wrong level, is
+// found) and the remembered path searches (the checker searches again for
+// every recalled answer).  The traces the full work gave are held by the
+// recorded traces of vesk_sim and the benchmark, byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "determinism_harness.h"
+#include "full_battle.h"
+#include "path.h"
+#include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
+#include "unit_orders.h"
+
+namespace {
+
+const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
+
+class planning_checkers_test : public vesk_sim_fixture
+{
+protected:
+    std::vector<std::string> programs_needed(void) const override { return {}; }
+    void TearDown() override
+    {
+        set_avoidance_loop_checking(false);
+        plant_avoidance_loop_fault(false);
+        set_path_sharing_checking(false);
+        stop_full_battle();
+        vesk_sim_fixture::TearDown();
+    }
+
+    // The demo battle of data/orders/battle.txt from seed 7, or the 400-unit battle.
+    void start_battle(bool full)
+    {
+        if (full)
+        {
+            std::string reason;
+            ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+            return;
+        }
+        char text[256];
+        ASSERT_TRUE(
+            read_unit_orders(source_tree_path("data/orders/battle.txt").c_str(), &orders, text, sizeof(text)))
+            << text;
+        ASSERT_TRUE(start_simulation(nullptr, DEMO, 7, text, sizeof(text))) << text;
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    }
+
+    std::vector<unit_order> orders;
+};
+
+TEST_F(planning_checkers_test, every_loop_of_both_battles_ends_as_the_full_walk_does_and_a_wrong_level_is_found)
+{
+    struct
+    {
+        const char *battle;
+        bool full;
+        int32_t ticks; // from the orders into the melee
+        int32_t loops_at_least; // the demo's few units hardly ever loop
+    } const battles[] = {{"the demo battle", false, 3000, 0}, {"the 400-unit battle", true, 600, 1000}};
+    for (const auto &b : battles)
+    {
+        SCOPED_TRACE(b.battle);
+        ASSERT_NO_FATAL_FAILURE(start_battle(b.full));
+        set_avoidance_loop_checking(true);
+        ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
+        const avoidance_loop_check_counts counts = get_avoidance_loop_check_counts();
+        EXPECT_GE(counts.loops_checked, b.loops_at_least);
+        EXPECT_EQ(counts.loops_checked, counts.loops_found);
+        EXPECT_EQ(counts.mismatches, 0);
+
+        if (b.loops_at_least > 0)
+        {
+            plant_avoidance_loop_fault(true);
+            set_avoidance_loop_checking(true);
+            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, nullptr));
+            EXPECT_GT(get_avoidance_loop_check_counts().mismatches, 0);
+        }
+        plant_avoidance_loop_fault(false);
+        set_avoidance_loop_checking(false);
+        stop_full_battle();
+    }
+}
+
+TEST_F(planning_checkers_test, every_recalled_path_search_of_both_battles_is_the_search_made_again)
+{
+    struct
+    {
+        const char *battle;
+        bool full;
+        int32_t ticks;
+        int32_t recalls_at_least; // the order tick of the 400-unit battle asks the same searches again
+    } const battles[] = {{"the demo battle", false, 3000, 1}, {"the 400-unit battle", true, 300, 200}};
+    for (const auto &b : battles)
+    {
+        SCOPED_TRACE(b.battle);
+        ASSERT_NO_FATAL_FAILURE(start_battle(b.full));
+        set_path_sharing_checking(true);
+        ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
+        const path_sharing_check_counts counts = get_path_sharing_check_counts();
+        EXPECT_GE(counts.recalls_checked, b.recalls_at_least);
+        EXPECT_EQ(counts.mismatches, 0);
+        set_path_sharing_checking(false);
+        stop_full_battle();
+    }
+}
+
+} // namespace
