@@ -328,6 +328,18 @@ void random_edits(bool in_pass, bool check_model = true)
             ASSERT_NE(record, nullptr);
             ASSERT_EQ(record->parameter_count, (int16_t)expected.size()) << "step " << step;
             in_use += record->parameters_size;
+            // The first entry of each name of the action edited, as the lookups find it.
+            for (const field_tag looked_up : names)
+            {
+                if (index != action) break;
+                int32_t first = NONE;
+                for (size_t e = 0; e < expected.size() && first == NONE; e++)
+                    if (expected[e].name == looked_up) first = (int32_t)e;
+                map_action_parameter p;
+                const bool found = get_map_action_parameter(&p, index, _dont_resolve_links_flag | _return_empty_arrays_flag,
+                                                            looked_up, _parameter_integer);
+                ASSERT_EQ(found ? (int32_t)p.parameter_index : (int32_t)NONE, first) << "step " << step;
+            }
             for (size_t e = 0; e < expected.size(); e++)
             {
                 map_action_parameter p;
@@ -344,14 +356,16 @@ void random_edits(bool in_pass, bool check_model = true)
     if (in_pass) end_map_action_parameter_edits();
 }
 
-// The edits move runs as one move per edit would, inside a pass or not; a
-// byte put wrong by one edit is caught.
+// The edits move runs as one move per edit would, inside a pass or not, and
+// every lookup through the index of entries answers what walking the stored
+// entries answers; a byte put wrong by one edit is caught, and so is an
+// entry renamed behind the index's back by the lookups that meet it.
 TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_and_the_one_move_per_edit_layout)
 {
     struct case_data
     {
         bool in_pass;
-        int32_t tampered_resize; // 0: none
+        int32_t tampered_resize; // 0: none; else the run's last byte and its first entry's name
     } cases[] = {{false, 0}, {true, 0}, {true, 5000}};
     for (const case_data &c : cases)
     {
@@ -359,17 +373,26 @@ TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_and_the_one_move_
         dispose_map_actions_from_old_map();
         initialize_map_actions_for_new_map();
         map_action_layout_checker checker;
+        map_action_lookup_checker lookups;
         checker.after_resize = [&](int32_t resize, int32_t action_index) {
             const map_action *action = get_map_action(action_index);
-            if (resize == c.tampered_resize && action->parameters_size > 0)
-                get_map_action_globals()->parameter_buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
+            if (resize != c.tampered_resize || action->parameters_size == 0) return;
+            uint8_t *buffer = get_map_action_globals()->parameter_buffer;
+            buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
+            if (action->parameter_count > 0) buffer[action->parameters_offset + 4] ^= 0x20;
         };
         random_edits(c.in_pass, c.tampered_resize == 0);
         EXPECT_GT(checker.resizes, 5000);
+        EXPECT_GT(lookups.lookups, 1000);
         EXPECT_EQ(checker.mismatches, c.tampered_resize ? 1 : 0) << checker.first_mismatch;
         if (c.tampered_resize)
         {
             EXPECT_NE(checker.first_mismatch.find("resize 5000 "), std::string::npos) << checker.first_mismatch;
+            EXPECT_GT(lookups.mismatches, 0);
+        }
+        else
+        {
+            EXPECT_EQ(lookups.mismatches, 0) << lookups.first_mismatch;
         }
     }
 }
