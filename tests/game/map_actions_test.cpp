@@ -247,6 +247,79 @@ TEST_F(map_actions_test, flags_need_empty_arrays_and_the_cache_follows_edits_and
     EXPECT_FALSE(get_indexed_color_parameter(0, four("colr"), &color, 1));
 }
 
+// Replacing the entries of one name leaves, byte for byte and offset for
+// offset, what removing them one by one, adding the entry and setting its
+// values gives: wherever the old entries lie, whatever the new entry's
+// padding, in a pass or not.
+TEST_F(map_actions_test, replacing_the_entries_of_a_name_gives_the_bytes_of_its_steps)
+{
+    struct case_data
+    {
+        const char *layout; // one letter per entry: 'x' the replaced name (text), others kept
+        int32_t count; // text bytes of the new entry (0: an empty entry)
+        bool in_pass;
+    } cases[] = {{"abx", 3, false}, {"axb", 5, false}, {"xab", 1, true}, {"xaxbx", 4, true}, {"ab", 2, true},
+                 {"axb", 0, true}, {"x", 8, false}};
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.layout << ", " << c.count << " bytes, in pass " << c.in_pass);
+        std::vector<test_action> actions;
+        for (int16_t identifier = 1; identifier <= 3; identifier++)
+        {
+            test_action a{identifier, four("math")};
+            for (const char *letter = c.layout; *letter; letter++)
+                if (*letter == 'x')
+                    a.text(four("xxxx"), "old");
+                else
+                    a.ints(FOUR_CHARACTER_CODE(*letter, *letter, *letter, *letter), {-1, -*letter}); // no zero byte
+            actions.push_back(a);
+        }
+        ASSERT_TRUE(import_test_actions(actions));
+        const char text[8] = {'n', 'e', 'w', ' ', 't', 'e', 'x', 't'};
+        std::vector<uint8_t> stored[2];
+        std::vector<int32_t> offsets[2];
+        for (int32_t way = 0; way < 2; way++)
+        {
+            // Slot 1 is edited; slot 2 lies after it, so moving slot 1 moves it too.
+            ASSERT_TRUE(import_test_actions(actions));
+            if (c.in_pass) begin_map_action_parameter_edits();
+            if (way == 0)
+            {
+                ASSERT_TRUE(set_unique_map_action_parameter(1, four("xxxx"), _parameter_character, c.count, text));
+            }
+            else
+            {
+                for (int32_t index = 0; index < get_map_action(1)->parameter_count;)
+                {
+                    const map_action_parameter_header *header = get_map_action_parameter_header(1, index);
+                    if (header->field_name != four("xxxx"))
+                    {
+                        index++;
+                        continue;
+                    }
+                    ASSERT_TRUE(adjust_map_action_parameter_size(1, index, NONE));
+                }
+                map_action_parameter p;
+                ASSERT_TRUE(new_map_action_parameter(&p, 1, four("xxxx"), _parameter_character));
+                if (c.count > 0)
+                {
+                    ASSERT_TRUE(set_map_action_parameter(&p, c.count, text));
+                }
+            }
+            if (c.in_pass) end_map_action_parameter_edits();
+            stored[way].resize(PARAMETER_BUFFER_SIZE);
+            offsets[way].resize(MAXIMUM_MAP_ACTIONS_PER_MAP);
+            copy_settled_map_action_parameters(stored[way].data(), offsets[way].data());
+            offsets[way].resize(3);
+            map_action_parameter found;
+            ASSERT_TRUE(get_map_action_parameter(&found, 1, _return_empty_arrays_flag, four("xxxx"), _parameter_character));
+            EXPECT_EQ(found.count, c.count);
+        }
+        EXPECT_EQ(offsets[0], offsets[1]);
+        EXPECT_EQ(stored[0], stored[1]);
+    }
+}
+
 // ---- editors against a reference model ---------------------------------------------------------
 
 struct model_entry
