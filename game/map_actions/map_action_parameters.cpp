@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "cseries/tags.h"
 #include "game_hooks.h"
@@ -16,20 +17,6 @@
 #include "world.h"
 
 namespace {
-
-struct parameter_cache
-{
-    int32_t action_index;
-    uint32_t link_flag;
-    int32_t game_time;
-    uint32_t map_actions_state;
-    uint32_t generation;
-    bool valid;
-    bool exhausted;
-    int32_t count;
-    map_action_parameter handles[MAXIMUM_CACHED_MAP_ACTION_PARAMETERS];
-    find_map_action_parameter_state search;
-};
 
 // A buffer for data copied out of the parameter buffer before an edit moves it.
 struct scratch_copy
@@ -54,37 +41,39 @@ struct scratch_copy
 
 } // namespace
 
-// Where the entries of the action last looked up by index lie.  Procedures
-// go back and forth between a search and the values of what it found, so
-// every offset worked out is kept.  Valid while no edit changed the entries
-// (entries_state and the per-map generation, as for the summary) for the
-// same record at the same place.
-enum
+// The index of one action's entries: a copy of each readable entry's header
+// and where the entry begins in the action's run, so that a lookup scans a
+// short array instead of walking the buffer and working out every entry's
+// size.  Local to this machine and never hashed: it is rebuilt from the
+// stored entries whenever its stamp (the generation, the record's
+// identifier, parameter_count and parameters_size) no longer matches, and
+// every edit made here keeps it right as it goes.  Offsets are counted from
+// the run's start, so moving or settling a run leaves the index as it is.
+struct entry_descriptor
 {
-    KNOWN_ENTRY_OFFSETS = 64,
-};
-struct entry_offsets
-{
-    const map_action *action;
-    int32_t parameters_offset;
-    uint32_t entries_state;
-    uint32_t generation;
-    int32_t known; // offsets[0 .. known - 1] hold
-    int32_t offsets[KNOWN_ENTRY_OFFSETS];
+    field_tag field_name;
+    int16_t type;
+    int16_t count;
+    int32_t offset; // from the start of the run
+    int32_t size; // header, values and padding
 };
 
-// The last summary worked out, and for which action and state of the entries.
-struct entry_summary
+struct entry_index
 {
-    int32_t action_index;
+    uint32_t generation; // current when it equals the globals' index_generation
     int16_t identifier;
     int16_t parameter_count;
-    int32_t parameters_offset;
-    uint32_t entries_state;
-    uint32_t generation;
-    bool valid;
-    uint32_t bits;
+    int16_t parameters_size;
+    bool summarized; // summary, has_links and names hold
+    bool has_links; // a 'link' list: searches that follow links must look further
+    uint32_t summary;
+    uint64_t names; // one bit (name_bit) per field name present: most lookups of a name it lacks stop here
+    // Entries up to the first damaged one (all of them, for a run this
+    // module or the import wrote).
+    std::vector<entry_descriptor> entries;
 };
+
+constexpr uint64_t name_bit(field_tag field_name) { return 1ull << (((uint32_t)field_name * 0x9E3779B1u) >> 26); }
 
 // Where the runs lie while a script pass edits them.  The stored layout
 // moves an edited run to the end of the buffer, closes the gap it leaves and
@@ -120,15 +109,9 @@ struct parameter_arena
 
 static struct map_action_parameter_globals
 {
-    // Incremented with map_actions_state by every edit here (not by the
-    // engine's flag and time changes, which leave the entries alone).
-    uint32_t entries_state;
-    entry_summary summary;
-    // One per link flag: procedures read an action's own entries and its
-    // linked ones in turn.
-    parameter_cache caches[2];
-    uint32_t cache_generation; // bumped per map so a cache of the old map never answers
-    entry_offsets entries;
+    uint32_t index_generation = 1; // bumped when the slots are refilled or reordered; never 0
+    entry_index indexes[MAXIMUM_MAP_ACTIONS_PER_MAP];
+    const map_action_lookup_observer *lookup_observer;
     parameter_arena arena;
     // The slot each identifier was last found in (identifiers are unique in the array).
     int16_t slot_of_identifier[1 << 16];
@@ -136,49 +119,124 @@ static struct map_action_parameter_globals
 
 static map_action_globals *globals(void) { return get_map_action_globals(); }
 
-// The offset of entry `parameter_index` of the action in the buffer, or NONE.
-static int32_t entry_offset(const map_action *action, int32_t parameter_index)
-{
-    if (parameter_index < 0 || parameter_index >= action->parameter_count) return NONE;
-    const uint8_t *buffer = globals()->parameter_buffer;
-    entry_offsets *known = &map_action_parameter_globals.entries;
-    if (known->action != action || known->parameters_offset != action->parameters_offset ||
-        known->entries_state != map_action_parameter_globals.entries_state ||
-        known->generation != map_action_parameter_globals.cache_generation)
-    {
-        known->action = action;
-        known->parameters_offset = action->parameters_offset;
-        known->entries_state = map_action_parameter_globals.entries_state;
-        known->generation = map_action_parameter_globals.cache_generation;
-        known->known = 1;
-        known->offsets[0] = action->parameters_offset;
-    }
-    if (parameter_index < known->known) return known->offsets[parameter_index];
-    int32_t i = known->known - 1, offset = known->offsets[i];
-    while (i < parameter_index)
-    {
-        const map_action_parameter_header *header = (const map_action_parameter_header *)(buffer + offset);
-        const int32_t size = map_action_parameter_entry_size(header->type, header->count);
-        if (size == NONE) return NONE;
-        offset += size;
-        if (++i < KNOWN_ENTRY_OFFSETS)
-        {
-            known->offsets[i] = offset;
-            known->known = i + 1;
-        }
-    }
-    return offset;
-}
-
 static map_action_parameter_header *header_at(int32_t offset)
 {
     return (map_action_parameter_header *)(globals()->parameter_buffer + offset);
 }
 
-static void changed(void)
+static void changed(void) { globals()->map_actions_state++; }
+
+// ---- the stored entries, walked ---------------------------------------------------
+//
+// What reading the headers one after the other gives: the reference the
+// index answers for, and what the lookup observer compares it with.
+
+// The size of the entry at `offset` when it is readable there, else NONE.
+static int32_t readable_entry_size(int32_t offset)
 {
-    globals()->map_actions_state++;
-    map_action_parameter_globals.entries_state++;
+    if (offset < 0 || offset > PARAMETER_ARENA_SIZE - MAP_ACTION_PARAMETER_HEADER_SIZE) return NONE;
+    const map_action_parameter_header *header = header_at(offset);
+    return map_action_parameter_entry_size(header->type, header->count);
+}
+
+// The offset of entry `parameter_index` of the action in the buffer, or NONE
+// (outside the action, or at or past a damaged entry).
+static int32_t walked_entry_offset(const map_action *action, int32_t parameter_index)
+{
+    if (parameter_index < 0 || parameter_index >= action->parameter_count) return NONE;
+    int32_t offset = action->parameters_offset;
+    for (int32_t i = 0; i < parameter_index; i++)
+    {
+        const int32_t size = readable_entry_size(offset);
+        if (size == NONE) return NONE;
+        offset += size;
+    }
+    return readable_entry_size(offset) == NONE ? NONE : offset;
+}
+
+// ---- the index of entries -----------------------------------------------------------
+
+[[gnu::noinline]] static void build_index(entry_index *index, const map_action *action)
+{
+    index->entries.clear();
+    int32_t offset = 0;
+    for (int32_t i = 0; i < action->parameter_count; i++)
+    {
+        const int32_t size = readable_entry_size(action->parameters_offset + offset);
+        if (size == NONE) break;
+        const map_action_parameter_header *header = header_at(action->parameters_offset + offset);
+        index->entries.push_back({header->field_name, header->type, header->count, offset, size});
+        offset += size;
+    }
+    index->generation = map_action_parameter_globals.index_generation;
+    index->identifier = action->identifier;
+    index->parameter_count = action->parameter_count;
+    index->parameters_size = action->parameters_size;
+    index->summarized = false;
+}
+
+// The index of the action's entries, rebuilt when its stamp is stale; null
+// for a slot past the array's capacity (walked instead).
+[[gnu::always_inline]] static inline entry_index *index_of(int32_t action_index, const map_action *action)
+{
+    if (action_index < 0 || action_index >= MAXIMUM_MAP_ACTIONS_PER_MAP) return nullptr;
+    entry_index *index = &map_action_parameter_globals.indexes[action_index];
+    if (index->generation != map_action_parameter_globals.index_generation || index->identifier != action->identifier ||
+        index->parameter_count != action->parameter_count || index->parameters_size != action->parameters_size)
+        build_index(index, action);
+    return index;
+}
+
+// An edit made here changed the action's entries and, with them, its index:
+// the index takes the record's new counts as its stamp.
+static void restamp_index(entry_index *index, const map_action *action)
+{
+    index->parameter_count = action->parameter_count;
+    index->parameters_size = action->parameters_size;
+}
+
+// The index is rebuilt on its next use.
+static void forget_index(int32_t action_index)
+{
+    if (action_index >= 0 && action_index < MAXIMUM_MAP_ACTIONS_PER_MAP)
+        map_action_parameter_globals.indexes[action_index].generation = 0;
+}
+
+// Every index is rebuilt on its next use (the slots were refilled or reordered).
+static void forget_every_index(void)
+{
+    if (++map_action_parameter_globals.index_generation == 0) map_action_parameter_globals.index_generation = 1;
+}
+
+static void report_lookup(int32_t action_index, const char *difference)
+{
+    const map_action_lookup_observer *observer = map_action_parameter_globals.lookup_observer;
+    if (observer && observer->compared) observer->compared(action_index, difference);
+}
+
+// The offset of entry `parameter_index` of the action in the buffer, or NONE.
+static int32_t entry_offset(int32_t action_index, const map_action *action, int32_t parameter_index)
+{
+    const entry_index *index = index_of(action_index, action);
+    if (!index) return walked_entry_offset(action, parameter_index);
+    const bool inside = parameter_index >= 0 && parameter_index < (int32_t)index->entries.size();
+    const int32_t offset = inside ? action->parameters_offset + index->entries[parameter_index].offset : NONE;
+    if (map_action_parameter_globals.lookup_observer)
+    {
+        const int32_t walked = walked_entry_offset(action, parameter_index);
+        const entry_descriptor *entry = inside ? &index->entries[parameter_index] : nullptr;
+        const map_action_parameter_header *header = walked == NONE ? nullptr : header_at(walked);
+        char difference[128] = "";
+        if (walked != offset)
+            snprintf(difference, sizeof(difference), "entry %d at %d, walked %d", parameter_index, offset, walked);
+        else if (entry && (entry->field_name != header->field_name || entry->type != header->type ||
+                           entry->count != header->count))
+            snprintf(difference, sizeof(difference), "entry %d indexed as '%s' type %d count %d, stored '%s' %d %d",
+                     parameter_index, tag_to_string(entry->field_name), entry->type, entry->count,
+                     tag_to_string(header->field_name), header->type, header->count);
+        report_lookup(action_index, *difference ? difference : nullptr);
+    }
+    return offset;
 }
 
 // ---- the arena --------------------------------------------------------------------
@@ -300,8 +358,6 @@ void settle_map_action_parameters(void)
     memset(arena->dead, 0, (size_t)words * sizeof(uint64_t));
     memset(arena->run_starts, 0, (size_t)words * sizeof(uint64_t));
     arena->unsettled = false;
-    // Offsets changed under the cursor and the summary.
-    map_action_parameter_globals.cache_generation++;
 }
 
 void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets)
@@ -348,6 +404,11 @@ const map_action_run_resize_observer *set_map_action_run_resize_observer(const m
     return std::exchange(map_action_parameter_globals.arena.observer, observer);
 }
 
+const map_action_lookup_observer *set_map_action_lookup_observer(const map_action_lookup_observer *observer)
+{
+    return std::exchange(map_action_parameter_globals.lookup_observer, observer);
+}
+
 // A new map or block: the buffer is rewritten, nothing of the old runs stays.
 static void reset_arena(void)
 {
@@ -364,30 +425,61 @@ static void reset_arena(void)
 
 void reset_map_action_parameter_cache(void)
 {
-    for (parameter_cache &cache : map_action_parameter_globals.caches) cache.valid = false;
     // A map whose actions share an identifier would otherwise find what an
     // earlier game in this process looked up: every game starts afresh.
     memset(map_action_parameter_globals.slot_of_identifier, 0xFF, sizeof(map_action_parameter_globals.slot_of_identifier));
-    map_action_parameter_globals.cache_generation++;
+    forget_every_index();
     reset_arena();
 }
 
-// ---- search ----------------------------------------------------------------------
-
-void new_find_map_action_parameter_state(find_map_action_parameter_state *state, int32_t action_index,
-                                         uint32_t flags, field_tag field_name_filter, int16_t type_filter)
+// The summary bit an entry gives (only flags and identifier lists are summarized).
+static uint32_t entry_summary_bit(field_tag field_name, int16_t type, int16_t count)
 {
-    // The stack past stack_size is never read: only what is used is set.
-    state->flags = flags;
-    state->field_name_filter = field_name_filter;
-    VASSERT(type_filter == NONE || (type_filter >= 0 && type_filter < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES),
-            "type_filter==NONE || (type_filter>=0 && type_filter<NUMBER_OF_MAP_ACTION_PARAMETER_TYPES)");
-    state->type_filter = type_filter;
-    state->stack[0].action_index = (int16_t)action_index;
-    state->stack[0].parameter_index = 0;
-    state->stack_size = 1;
-    state->stack_index = 0;
+    if (type != _parameter_flag && type != _parameter_action_identifier) return 0;
+    const uint32_t bit = map_action_summary_bit(field_name);
+    if (!bit) return 0;
+    const map_action_summary_name &name = map_action_summary_names[std::countr_zero(bit)];
+    return type == name.type && (count >= 1 || (name.empty_too && count == 0)) ? bit : 0;
 }
+
+static uint32_t walked_summary(const map_action *action)
+{
+    uint32_t bits = 0;
+    int32_t offset = action->parameters_offset;
+    for (int32_t i = 0; i < action->parameter_count; i++)
+    {
+        const int32_t size = readable_entry_size(offset);
+        if (size == NONE) break;
+        const map_action_parameter_header *header = header_at(offset);
+        bits |= entry_summary_bit(header->field_name, header->type, header->count);
+        offset += size;
+    }
+    return bits;
+}
+
+[[gnu::noinline]] static void summarize_entries(entry_index *index)
+{
+    uint32_t bits = 0;
+    uint64_t names = 0;
+    bool links = false;
+    for (const entry_descriptor &entry : index->entries)
+    {
+        bits |= entry_summary_bit(entry.field_name, entry.type, entry.count);
+        names |= name_bit(entry.field_name);
+        links = links || (entry.type == _parameter_action_identifier && entry.field_name == _map_action_field_name_link);
+    }
+    index->summary = bits;
+    index->names = names;
+    index->has_links = links;
+    index->summarized = true;
+}
+
+[[gnu::always_inline]] static inline void summarize(entry_index *index)
+{
+    if (!index->summarized) summarize_entries(index);
+}
+
+// ---- search ----------------------------------------------------------------------
 
 static bool parameter_matches(uint32_t flags, field_tag name_filter, int16_t type_filter, field_tag name,
                               int16_t type, int16_t count)
@@ -398,50 +490,65 @@ static bool parameter_matches(uint32_t flags, field_tag name_filter, int16_t typ
     return count == 0 && (flags & _return_empty_arrays_flag);
 }
 
-bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_action_parameter *result)
+// Queues the actions a 'link' list names: not one already searched, none
+// past the stack's size.
+static void push_linked_actions(find_map_action_parameter_state *state, const int16_t *identifiers, int32_t count)
+{
+    for (int32_t i = 0; i < count; i++)
+    {
+        const int32_t linked = action_identifier_to_action_index(identifiers[i]);
+        if (linked == NONE) continue;
+        bool searched = false;
+        for (int32_t j = 0; j < state->stack_index && !searched; j++) searched = state->stack[j].action_index == linked;
+        if (searched || state->stack_size >= MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE) continue;
+        state->stack[state->stack_size].action_index = (int16_t)linked;
+        state->stack[state->stack_size].parameter_index = 0;
+        state->stack_size++;
+    }
+}
+
+static bool is_link_entry(uint32_t flags, int16_t type, field_tag field_name)
+{
+    return !(flags & _dont_resolve_links_flag) && type == _parameter_action_identifier &&
+           field_name == _map_action_field_name_link;
+}
+
+static void fill_handle(map_action_parameter *result, field_tag field_name, int16_t type, int16_t count,
+                        int32_t action_index, int32_t parameter_index)
+{
+    if (!result) return;
+    result->field_name = field_name;
+    result->type = type;
+    result->count = count;
+    result->action_index = (int16_t)action_index;
+    result->parameter_index = (int16_t)parameter_index;
+}
+
+// The search reading the stored headers one after the other.
+static bool walked_find_next(find_map_action_parameter_state *state, map_action_parameter *result)
 {
     while (state->stack_index < state->stack_size)
     {
         find_map_action_parameter_stack_entry *entry = &state->stack[state->stack_index];
         const map_action *action = get_map_action(entry->action_index);
-        int32_t offset = action ? entry_offset(action, entry->parameter_index) : NONE;
+        int32_t offset = action ? walked_entry_offset(action, entry->parameter_index) : NONE;
         while (action && offset != NONE && entry->parameter_index < action->parameter_count)
         {
-            const map_action_parameter_header *header = header_at(offset);
-            const int32_t size = map_action_parameter_entry_size(header->type, header->count);
+            const int32_t size = readable_entry_size(offset);
             if (size == NONE) break;
+            const map_action_parameter_header *header = header_at(offset);
             const int16_t parameter_index = entry->parameter_index++;
             offset += size;
-            if (!(state->flags & _dont_resolve_links_flag) && header->type == _parameter_action_identifier &&
-                header->field_name == _map_action_field_name_link)
+            if (is_link_entry(state->flags, header->type, header->field_name))
             {
-                const int16_t *identifiers = (const int16_t *)(header + 1);
-                for (int32_t i = 0; i < header->count; i++)
-                {
-                    const int32_t linked = action_identifier_to_action_index(identifiers[i]);
-                    if (linked == NONE) continue;
-                    bool searched = false;
-                    for (int32_t j = 0; j < state->stack_index && !searched; j++)
-                        searched = state->stack[j].action_index == linked;
-                    if (searched || state->stack_size >= MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE) continue;
-                    state->stack[state->stack_size].action_index = (int16_t)linked;
-                    state->stack[state->stack_size].parameter_index = 0;
-                    state->stack_size++;
-                }
+                push_linked_actions(state, (const int16_t *)(header + 1), header->count);
                 entry = &state->stack[state->stack_index];
                 continue;
             }
             if (parameter_matches(state->flags, state->field_name_filter, state->type_filter, header->field_name,
                                   header->type, header->count))
             {
-                if (result)
-                {
-                    result->field_name = header->field_name;
-                    result->type = header->type;
-                    result->count = header->count;
-                    result->action_index = entry->action_index;
-                    result->parameter_index = parameter_index;
-                }
+                fill_handle(result, header->field_name, header->type, header->count, entry->action_index, parameter_index);
                 return true;
             }
         }
@@ -450,49 +557,212 @@ bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_
     return false;
 }
 
+// The same search over the indexes.
+static bool indexed_find_next(find_map_action_parameter_state *state, map_action_parameter *result)
+{
+    const uint8_t *buffer = globals()->parameter_buffer;
+    while (state->stack_index < state->stack_size)
+    {
+        find_map_action_parameter_stack_entry *entry = &state->stack[state->stack_index];
+        const int32_t action_index = entry->action_index;
+        const map_action *action = get_map_action(action_index);
+        const entry_index *index = action ? index_of(action_index, action) : nullptr;
+        if (action && !index) return walked_find_next(state, result);
+        const int32_t readable = index ? (int32_t)index->entries.size() : 0;
+        while (entry->parameter_index >= 0 && entry->parameter_index < readable)
+        {
+            const entry_descriptor *descriptor = &index->entries[entry->parameter_index];
+            const int16_t parameter_index = entry->parameter_index++;
+            if (is_link_entry(state->flags, descriptor->type, descriptor->field_name))
+            {
+                push_linked_actions(state,
+                                    (const int16_t *)(buffer + action->parameters_offset + descriptor->offset +
+                                                      MAP_ACTION_PARAMETER_HEADER_SIZE),
+                                    descriptor->count);
+                entry = &state->stack[state->stack_index];
+                continue;
+            }
+            if (parameter_matches(state->flags, state->field_name_filter, state->type_filter, descriptor->field_name,
+                                  descriptor->type, descriptor->count))
+            {
+                fill_handle(result, descriptor->field_name, descriptor->type, descriptor->count, action_index,
+                            parameter_index);
+                return true;
+            }
+        }
+        state->stack_index++;
+    }
+    return false;
+}
+
+static void start_search(find_map_action_parameter_state *state, int32_t action_index, uint32_t flags,
+                         field_tag field_name_filter, int16_t type_filter)
+{
+    // The stack past stack_size is never read: only what is used is set.
+    state->flags = flags;
+    state->field_name_filter = field_name_filter;
+    state->type_filter = type_filter;
+    state->stack[0].action_index = (int16_t)action_index;
+    state->stack[0].parameter_index = 0;
+    state->stack_size = 1;
+    state->stack_index = 0;
+}
+
+void new_find_map_action_parameter_state(find_map_action_parameter_state *state, int32_t action_index,
+                                         uint32_t flags, field_tag field_name_filter, int16_t type_filter)
+{
+    VASSERT(type_filter == NONE || (type_filter >= 0 && type_filter < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES),
+            "type_filter==NONE || (type_filter>=0 && type_filter<NUMBER_OF_MAP_ACTION_PARAMETER_TYPES)");
+    start_search(state, action_index, flags, field_name_filter, type_filter);
+}
+
+static bool same_handle(bool found, const map_action_parameter *a, bool walked, const map_action_parameter *b)
+{
+    if (found != walked) return false;
+    return !found || (a->field_name == b->field_name && a->type == b->type && a->count == b->count &&
+                      a->action_index == b->action_index && a->parameter_index == b->parameter_index);
+}
+
+static void describe_handles(char *text, size_t size, bool found, const map_action_parameter *a, bool walked,
+                             const map_action_parameter *b)
+{
+    snprintf(text, size, "indexed %s '%s' %d/%d of %d, walked %s '%s' %d/%d of %d", found ? "found" : "none",
+             found ? tag_to_string(a->field_name) : "", found ? a->parameter_index : 0, found ? a->count : 0,
+             found ? a->action_index : 0, walked ? "found" : "none", walked ? tag_to_string(b->field_name) : "",
+             walked ? b->parameter_index : 0, walked ? b->count : 0, walked ? b->action_index : 0);
+}
+
+bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_action_parameter *result)
+{
+    if (!map_action_parameter_globals.lookup_observer) return indexed_find_next(state, result);
+    find_map_action_parameter_state walked_state = *state;
+    map_action_parameter indexed_result = {}, walked_result = {};
+    const bool walked = walked_find_next(&walked_state, &walked_result);
+    const bool found = indexed_find_next(state, &indexed_result);
+    char difference[192] = "";
+    if (!same_handle(found, &indexed_result, walked, &walked_result))
+        describe_handles(difference, sizeof(difference), found, &indexed_result, walked, &walked_result);
+    else if (walked_state.stack_index != state->stack_index || walked_state.stack_size != state->stack_size ||
+             memcmp(walked_state.stack, state->stack, sizeof(state->stack[0]) * (size_t)state->stack_size) != 0)
+        snprintf(difference, sizeof(difference), "search stack %d of %d, walked %d of %d", state->stack_index,
+                 state->stack_size, walked_state.stack_index, walked_state.stack_size);
+    report_lookup(state->stack[0].action_index, *difference ? difference : nullptr);
+    if (found && result) *result = indexed_result;
+    return found;
+}
+
+// The first match through the index: among the action's own entries when
+// links are not followed or it has no 'link' list, else by the search.
+static int32_t locate_parameter(const map_action_parameter *parameter);
+// The first match by the search (an action with links, or one without an
+// index), and the offset of its entry into `offset` (may be null).
+[[gnu::noinline]] static bool searched_first_match(map_action_parameter *result, int32_t *offset, int32_t action_index,
+                                                   bool indexed, uint32_t flags, field_tag field_name, int16_t type)
+{
+    find_map_action_parameter_state state;
+    map_action_parameter found;
+    start_search(&state, action_index, flags, field_name, type);
+    if (!(indexed ? indexed_find_next(&state, &found) : walked_find_next(&state, &found))) return false;
+    if (result) *result = found;
+    if (offset) *offset = locate_parameter(&found);
+    return true;
+}
+
+// The first match among the action's own entries, from its index.
+static inline bool own_first_match(map_action_parameter *result, int32_t *offset, int32_t action_index,
+                                   const map_action *action, const entry_index *index, uint32_t flags,
+                                   field_tag field_name, int16_t type)
+{
+    if (field_name != NONE && !(index->names & name_bit(field_name))) return false;
+    const entry_descriptor *entries = index->entries.data();
+    const int32_t count = (int32_t)index->entries.size();
+    for (int32_t i = 0; i < count; i++)
+        if ((field_name == NONE || entries[i].field_name == field_name) &&
+            parameter_matches(flags, NONE, type, entries[i].field_name, entries[i].type, entries[i].count))
+        {
+            fill_handle(result, entries[i].field_name, entries[i].type, entries[i].count, action_index, i);
+            if (offset) *offset = action->parameters_offset + entries[i].offset;
+            return true;
+        }
+    return false;
+}
+
+// indexed_first_match when the index must be built or summarized first, or
+// the search must follow links.
+[[gnu::noinline]] static bool prepared_first_match(map_action_parameter *result, int32_t *offset,
+                                                   int32_t action_index, const map_action *action, uint32_t flags,
+                                                   field_tag field_name, int16_t type)
+{
+    entry_index *index = index_of(action_index, action);
+    if (!index) return searched_first_match(result, offset, action_index, false, flags, field_name, type);
+    summarize(index);
+    if (!(flags & _dont_resolve_links_flag) && index->has_links)
+        return searched_first_match(result, offset, action_index, true, flags, field_name, type);
+    return own_first_match(result, offset, action_index, action, index, flags, field_name, type);
+}
+
+// The first match through the index: among the action's own entries when
+// links are not followed or it has no 'link' list, else by the search.
+// Also the offset of the entry found into `offset` (may be null).  Most
+// lookups find a current, summarized index of an action without links and
+// call nothing.
+[[gnu::always_inline]] static inline bool indexed_first_match(map_action_parameter *result, int32_t *offset,
+                                                              int32_t action_index, const map_action *action,
+                                                              uint32_t flags, field_tag field_name, int16_t type)
+{
+    if (action_index < 0 || action_index >= MAXIMUM_MAP_ACTIONS_PER_MAP)
+        return prepared_first_match(result, offset, action_index, action, flags, field_name, type);
+    const entry_index *index = &map_action_parameter_globals.indexes[action_index];
+    if (index->generation != map_action_parameter_globals.index_generation || index->identifier != action->identifier ||
+        index->parameter_count != action->parameter_count || index->parameters_size != action->parameters_size ||
+        !index->summarized || (!(flags & _dont_resolve_links_flag) && index->has_links))
+        return prepared_first_match(result, offset, action_index, action, flags, field_name, type);
+    return own_first_match(result, offset, action_index, action, index, flags, field_name, type);
+}
+
+// The first match, and the offset of its entry in `offset` (may be null),
+// checked against the walk while an observer is set.
+[[gnu::noinline]] static bool checked_first_match(map_action_parameter *result, int32_t *offset, int32_t action_index,
+                                                  const map_action *action, uint32_t flags, field_tag field_name,
+                                                  int16_t type)
+{
+    find_map_action_parameter_state state;
+    start_search(&state, action_index, flags, field_name, type);
+    map_action_parameter indexed_result = {}, walked_result = {};
+    int32_t indexed_offset = NONE;
+    const bool walked = walked_find_next(&state, &walked_result);
+    const bool found = indexed_first_match(&indexed_result, &indexed_offset, action_index, action, flags, field_name, type);
+    char difference[192] = "";
+    if (!same_handle(found, &indexed_result, walked, &walked_result))
+        describe_handles(difference, sizeof(difference), found, &indexed_result, walked, &walked_result);
+    else if (found)
+    {
+        const map_action *holder = get_map_action(walked_result.action_index);
+        const int32_t walked_offset = holder ? walked_entry_offset(holder, walked_result.parameter_index) : NONE;
+        if (walked_offset != indexed_offset)
+            snprintf(difference, sizeof(difference), "first match at %d, walked %d", indexed_offset, walked_offset);
+    }
+    report_lookup(action_index, *difference ? difference : nullptr);
+    if (found && result) *result = indexed_result;
+    if (found && offset) *offset = indexed_offset;
+    return found;
+}
+
+[[gnu::always_inline]] static inline bool first_match(map_action_parameter *result, int32_t *offset,
+                                                      int32_t action_index, const map_action *action, uint32_t flags,
+                                                      field_tag field_name, int16_t type)
+{
+    if (map_action_parameter_globals.lookup_observer)
+        return checked_first_match(result, offset, action_index, action, flags, field_name, type);
+    return indexed_first_match(result, offset, action_index, action, flags, field_name, type);
+}
+
 bool get_map_action_parameter(map_action_parameter *result, int32_t action_index, uint32_t flags,
                               field_tag field_name, int16_t type)
 {
-    if (!get_map_action(action_index)) return false;
-    const uint32_t link_flag = flags & _dont_resolve_links_flag;
-    parameter_cache *cache = &map_action_parameter_globals.caches[link_flag ? 1 : 0];
-    if (!cache->valid || cache->action_index != action_index || cache->link_flag != link_flag ||
-        cache->game_time != game_->game_time || cache->map_actions_state != globals()->map_actions_state ||
-        cache->generation != map_action_parameter_globals.cache_generation)
-    {
-        cache->valid = true;
-        cache->action_index = action_index;
-        cache->link_flag = link_flag;
-        cache->game_time = game_->game_time;
-        cache->map_actions_state = globals()->map_actions_state;
-        cache->generation = map_action_parameter_globals.cache_generation;
-        cache->count = 0;
-        cache->exhausted = false;
-        new_find_map_action_parameter_state(&cache->search, action_index, link_flag | _return_empty_arrays_flag,
-                                            NONE, NONE);
-    }
-    for (int32_t i = 0; i < MAXIMUM_CACHED_MAP_ACTION_PARAMETERS; i++)
-    {
-        if (i == cache->count)
-        {
-            if (cache->exhausted) return false;
-            if (!find_next_map_action_parameter(&cache->search, &cache->handles[cache->count]))
-            {
-                cache->exhausted = true;
-                return false;
-            }
-            cache->count++;
-        }
-        const map_action_parameter *handle = &cache->handles[i];
-        if (parameter_matches(flags, field_name, type, handle->field_name, handle->type, handle->count))
-        {
-            if (result) *result = *handle;
-            return true;
-        }
-    }
-    find_map_action_parameter_state state;
-    new_find_map_action_parameter_state(&state, action_index, flags, field_name, type);
-    return find_next_map_action_parameter(&state, result);
+    const map_action *action = get_map_action(action_index);
+    if (!action) return false;
+    return first_match(result, nullptr, action_index, action, flags, field_name, type);
 }
 
 int32_t get_combined_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, void *data,
@@ -515,7 +785,7 @@ static int32_t locate_parameter(const map_action_parameter *parameter)
 {
     const map_action *action = parameter ? get_map_action(parameter->action_index) : nullptr;
     if (!action) return NONE;
-    const int32_t offset = entry_offset(action, parameter->parameter_index);
+    const int32_t offset = entry_offset(parameter->action_index, action, parameter->parameter_index);
     if (offset == NONE) return NONE;
     const map_action_parameter_header *header = header_at(offset);
     if (!VASSERT(parameter->type == header->type, "parameter->type==header->type") ||
@@ -553,50 +823,42 @@ bool build_map_action_parameter(map_action_parameter *result, int32_t action_ind
     return true;
 }
 
+[[gnu::noinline]] static uint32_t prepared_summary(int32_t action_index, const map_action *action)
+{
+    entry_index *index = index_of(action_index, action);
+    if (!index) return walked_summary(action);
+    summarize(index);
+    if (map_action_parameter_globals.lookup_observer)
+    {
+        const uint32_t walked = walked_summary(action);
+        char difference[64] = "";
+        if (walked != index->summary)
+            snprintf(difference, sizeof(difference), "summary %#x, walked %#x", index->summary, walked);
+        report_lookup(action_index, *difference ? difference : nullptr);
+    }
+    return index->summary;
+}
+
 uint32_t get_map_action_own_entry_summary(int32_t action_index)
 {
     const map_action *action = get_map_action(action_index);
     if (!action) return 0;
-    entry_summary *summary = &map_action_parameter_globals.summary;
-    if (summary->valid && summary->action_index == action_index && summary->identifier == action->identifier &&
-        summary->parameter_count == action->parameter_count && summary->parameters_offset == action->parameters_offset &&
-        summary->entries_state == map_action_parameter_globals.entries_state &&
-        summary->generation == map_action_parameter_globals.cache_generation)
-        return summary->bits;
-    uint32_t bits = 0;
-    const uint8_t *buffer = globals()->parameter_buffer;
-    int32_t offset = action->parameters_offset;
-    for (int32_t i = 0; i < action->parameter_count; i++)
+    // The engine asks before every list and trace: a current summary answers at once.
+    if (action_index < MAXIMUM_MAP_ACTIONS_PER_MAP && !map_action_parameter_globals.lookup_observer)
     {
-        const map_action_parameter_header *header = (const map_action_parameter_header *)(buffer + offset);
-        const int32_t size = map_action_parameter_entry_size(header->type, header->count);
-        if (size == NONE) break;
-        // Only flags and identifier lists are summarized.
-        const uint32_t bit = header->type == _parameter_flag || header->type == _parameter_action_identifier
-                                 ? map_action_summary_bit(header->field_name)
-                                 : 0;
-        if (bit)
-        {
-            const map_action_summary_name &name = map_action_summary_names[std::countr_zero(bit)];
-            if (header->type == name.type && (header->count >= 1 || (name.empty_too && header->count == 0))) bits |= bit;
-        }
-        offset += size;
+        const entry_index *index = &map_action_parameter_globals.indexes[action_index];
+        if (index->generation == map_action_parameter_globals.index_generation &&
+            index->identifier == action->identifier && index->parameter_count == action->parameter_count &&
+            index->parameters_size == action->parameters_size && index->summarized)
+            return index->summary;
     }
-    summary->valid = true;
-    summary->action_index = action_index;
-    summary->identifier = action->identifier;
-    summary->parameter_count = action->parameter_count;
-    summary->parameters_offset = action->parameters_offset;
-    summary->entries_state = map_action_parameter_globals.entries_state;
-    summary->generation = map_action_parameter_globals.cache_generation;
-    summary->bits = bits;
-    return bits;
+    return prepared_summary(action_index, action);
 }
 
 const map_action_parameter_header *get_map_action_parameter_header(int32_t action_index, int32_t parameter_index)
 {
     const map_action *action = get_map_action(action_index);
-    const int32_t offset = action ? entry_offset(action, parameter_index) : NONE;
+    const int32_t offset = action ? entry_offset(action_index, action, parameter_index) : NONE;
     return offset == NONE ? nullptr : header_at(offset);
 }
 
@@ -605,13 +867,22 @@ const map_action_parameter_header *get_map_action_parameter_header(int32_t actio
 static bool get_indexed_value(int32_t action_index, field_tag field_name, int16_t type, int32_t index, void *out,
                               int32_t values_per_item)
 {
+    const map_action *action = get_map_action(action_index);
     map_action_parameter parameter;
-    if (!get_map_action_parameter(&parameter, action_index, 0, field_name, type)) return false;
+    int32_t offset;
+    if (!action || !first_match(&parameter, &offset, action_index, action, 0, field_name, type)) return false;
     const parameter_definition *definition = get_parameter_definition(type);
-    if (index < 0 || (int64_t)(index + 1) * values_per_item > parameter.count) return false;
-    const uint8_t *values = (const uint8_t *)extract_parameter_array_address(&parameter);
-    if (!values) return false;
-    memcpy(out, values + (int64_t)index * values_per_item * definition->size, (size_t)definition->size * values_per_item);
+    if (index < 0 || (int64_t)(index + 1) * values_per_item > parameter.count || offset == NONE) return false;
+    const uint8_t *values = globals()->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE +
+                            (int64_t)index * values_per_item * definition->size;
+    // Most reads are one value of 1, 2 or 4 bytes: copied without a call.
+    switch (definition->size * values_per_item)
+    {
+    case 1: memcpy(out, values, 1); break;
+    case 2: memcpy(out, values, 2); break;
+    case 4: memcpy(out, values, 4); break;
+    default: memcpy(out, values, (size_t)definition->size * values_per_item); break;
+    }
     return true;
 }
 
@@ -768,9 +1039,12 @@ bool adjust_map_action_parameter_size(int32_t action_index, int32_t parameter_in
 {
     if (!VASSERT(new_count == NONE || new_count >= 0, "new_count==NONE || (new_count>=0)")) return false;
     map_action *action = get_map_action(action_index);
-    const int32_t offset = action ? entry_offset(action, parameter_index) : NONE;
+    const int32_t offset = action ? entry_offset(action_index, action, parameter_index) : NONE;
     if (offset == NONE) return false;
     const map_action_parameter_header old_header = *header_at(offset);
+    // The index as it stood before the edit, which the edit then carries along.
+    entry_index *index = index_of(action_index, action);
+    const int16_t indexed_count = index ? index->parameter_count : 0, indexed_size = index ? index->parameters_size : 0;
     const int32_t relative = offset - action->parameters_offset;
     if (new_count > MAXIMUM_MAP_ACTION_RUN_SIZE)
     {
@@ -823,9 +1097,37 @@ bool adjust_map_action_parameter_size(int32_t action_index, int32_t parameter_in
             memset(run + relative + kept, 0, (size_t)(new_entry_size - kept));
         }
     }
-    // The entries moved: nothing cached about them may answer during the shrink.
+    if (index && index->generation == map_action_parameter_globals.index_generation &&
+        index->identifier == action->identifier && index->parameter_count == indexed_count &&
+        index->parameters_size == indexed_size && parameter_index < (int32_t)index->entries.size())
+    {
+        std::vector<entry_descriptor> &entries = index->entries;
+        // Only flags and identifier lists count in the summary; a removed
+        // name may stay among the names (they only spare scans).
+        if (old_header.type == _parameter_flag || old_header.type == _parameter_action_identifier)
+            index->summarized = false;
+        if (new_count == NONE)
+            entries.erase(entries.begin() + parameter_index);
+        else
+        {
+            entries[parameter_index].count = (int16_t)new_count;
+            entries[parameter_index].size = new_entry_size;
+        }
+        for (size_t i = new_count == NONE ? (size_t)parameter_index : (size_t)parameter_index + 1; i < entries.size(); i++)
+            entries[i].offset += new_entry_size - old_entry_size;
+        restamp_index(index, action);
+    }
+    else
+        forget_index(action_index);
     changed();
-    if (new_run_size < old_run_size) result = adjust_map_action_parameters_size(action_index, new_run_size);
+    if (new_run_size < old_run_size)
+    {
+        result = adjust_map_action_parameters_size(action_index, new_run_size);
+        // The run shrank behind the entries, which stay as they are.
+        if (index && index->generation == map_action_parameter_globals.index_generation &&
+            index->identifier == action->identifier && index->parameter_count == action->parameter_count)
+            restamp_index(index, action);
+    }
     changed();
     return result;
 }
@@ -836,12 +1138,26 @@ bool new_map_action_parameter(map_action_parameter *result, int32_t action_index
     if (!action || !get_parameter_definition(type) || action->parameter_count >= MAXIMUM_MAP_ACTION_RUN_SIZE)
         return false;
     const int32_t old_size = action->parameters_size;
+    entry_index *index = index_of(action_index, action);
+    const bool index_whole = index && (int32_t)index->entries.size() == action->parameter_count;
     if (!adjust_map_action_parameters_size(action_index, old_size + MAP_ACTION_PARAMETER_HEADER_SIZE)) return false;
     map_action_parameter_header *header = header_at(action->parameters_offset + old_size);
     header->type = type;
     header->count = 0;
     header->field_name = field_name;
     const int16_t parameter_index = action->parameter_count++;
+    if (index_whole && index->generation == map_action_parameter_globals.index_generation &&
+        index->identifier == action->identifier && index->parameter_count == parameter_index &&
+        index->parameters_size == old_size)
+    {
+        index->entries.push_back({field_name, type, 0, old_size, MAP_ACTION_PARAMETER_HEADER_SIZE});
+        restamp_index(index, action);
+        index->summary |= entry_summary_bit(field_name, type, 0);
+        index->names |= name_bit(field_name);
+        index->has_links = index->has_links || (type == _parameter_action_identifier && field_name == _map_action_field_name_link);
+    }
+    else
+        forget_index(action_index);
     changed();
     if (result)
     {
@@ -906,23 +1222,137 @@ void delete_map_action_parameter(map_action_parameter *parameter)
     adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, NONE);
 }
 
+// set_unique_map_action_parameter in one resize of the run, when none of
+// its steps (each removal, the new entry, its values) could be refused: the
+// entries of the name and type close up in place, the run is resized once
+// (moving to the end of the buffer as the first step would have moved it,
+// the later steps finding it there) and the new entry is written after the
+// others.  The bytes and offsets are those the steps give.  NONE, with
+// nothing changed, when the steps must be taken one by one; else whether the
+// run could be resized (it always can, unless the run lies outside the buffer).
+static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, int16_t type, int32_t count,
+                                    const uint8_t *values)
+{
+    map_action *action = get_map_action(action_index);
+    entry_index *index = action ? index_of(action_index, action) : nullptr;
+    const int32_t new_entry_size = map_action_parameter_entry_size(type, count);
+    if (!index || (int32_t)index->entries.size() != action->parameter_count || new_entry_size == NONE ||
+        count > MAXIMUM_MAP_ACTION_RUN_SIZE)
+        return NONE;
+    std::vector<entry_descriptor> &entries = index->entries;
+    int32_t removed_size = 0, removed = 0;
+    size_t first_removed = entries.size();
+    bool summary_changes = false;
+    for (size_t i = 0; i < entries.size(); i++)
+        if (entries[i].field_name == field_name && entries[i].type == type)
+        {
+            if (!removed) first_removed = i;
+            removed_size += entries[i].size;
+            removed++;
+        }
+    const int32_t used = globals()->parameter_buffer_size, old_size = action->parameters_size;
+    const int32_t kept_size = old_size - removed_size, new_size = kept_size + new_entry_size;
+    if (new_size > MAXIMUM_MAP_ACTION_RUN_SIZE || action->parameter_count - removed >= MAXIMUM_MAP_ACTION_RUN_SIZE ||
+        used + old_size >= PARAMETER_BUFFER_SIZE || used - removed_size + MAP_ACTION_PARAMETER_HEADER_SIZE + new_size >= PARAMETER_BUFFER_SIZE)
+        return NONE;
+    if (removed == 1 && entries.back().field_name == field_name && entries.back().type == type)
+    {
+        // The usual case: the entry replaced is the last, nothing moves.
+        entries.pop_back();
+        action->parameter_count--;
+        restamp_index(index, action);
+        if (type == _parameter_flag || type == _parameter_action_identifier) index->summarized = false;
+        changed();
+    }
+    else if (removed > 0)
+    {
+        // The entries before the first removed one stay where they are.
+        uint8_t *run = globals()->parameter_buffer + action->parameters_offset;
+        int32_t written = entries[first_removed].offset;
+        size_t kept = first_removed;
+        for (size_t i = first_removed; i < entries.size(); i++)
+        {
+            const entry_descriptor entry = entries[i];
+            const int32_t size = entry.size;
+            if (entry.field_name == field_name && entry.type == type)
+            {
+                summary_changes = summary_changes || type == _parameter_flag || type == _parameter_action_identifier;
+                continue;
+            }
+            if (written != entry.offset) memmove(run + written, run + entry.offset, (size_t)size);
+            entries[kept++] = {entry.field_name, entry.type, entry.count, written, size};
+            written += size;
+        }
+        entries.resize(kept);
+        action->parameter_count = (int16_t)kept;
+        restamp_index(index, action);
+        if (summary_changes) index->summarized = false;
+        changed();
+    }
+    if (!adjust_map_action_parameters_size(action_index, new_size))
+    {
+        forget_index(action_index);
+        return 0;
+    }
+    uint8_t *entry = globals()->parameter_buffer + action->parameters_offset + kept_size;
+    map_action_parameter_header *header = (map_action_parameter_header *)entry;
+    header->type = type;
+    header->count = (int16_t)count;
+    header->field_name = field_name;
+    const int32_t values_size = count * get_parameter_definition(type)->size;
+    if (values_size > 0) memcpy(entry + MAP_ACTION_PARAMETER_HEADER_SIZE, values, (size_t)values_size);
+    memset(entry + MAP_ACTION_PARAMETER_HEADER_SIZE + values_size, 0,
+           (size_t)(new_entry_size - MAP_ACTION_PARAMETER_HEADER_SIZE - values_size));
+    action->parameter_count++;
+    entries.push_back({field_name, type, (int16_t)count, kept_size, new_entry_size});
+    restamp_index(index, action);
+    index->summary |= entry_summary_bit(field_name, type, (int16_t)count);
+    index->names |= name_bit(field_name);
+    index->has_links = index->has_links || (type == _parameter_action_identifier && field_name == _map_action_field_name_link);
+    changed();
+    return 1;
+}
+
 bool set_unique_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, int32_t count,
                                      const void *data)
 {
     const parameter_definition *definition = get_parameter_definition(type);
     const map_action *action = get_map_action(action_index);
     if (!definition || !action || count < 0) return false;
+    // Values that lie outside the buffer stay where they are through the edit.
+    const uint8_t *bytes = (const uint8_t *)data, *buffer = globals()->parameter_buffer;
+    const bool outside = !bytes || bytes + (int64_t)count * definition->size <= buffer || bytes >= buffer + PARAMETER_ARENA_SIZE;
+    int32_t replaced = outside ? replace_unique_entry(action_index, field_name, type, data && count >= 1 ? count : 0, bytes) : NONE;
+    if (replaced != NONE) return replaced != 0;
     scratch_copy copy;
     if (!copy.copy(data, count * definition->size)) return false;
-    for (int32_t index = 0; index < action->parameter_count;)
+    replaced = replace_unique_entry(action_index, field_name, type, data && count >= 1 ? count : 0, copy.bytes);
+    if (replaced != NONE) return replaced != 0;
+    // Every readable entry of the name and type goes, whatever its count.
+    for (int32_t i = 0;;)
     {
-        const map_action_parameter_header *header = get_map_action_parameter_header(action_index, index);
-        if (header && header->field_name == field_name && header->type == type)
+        const entry_index *index = index_of(action_index, action);
+        if (!index)
         {
-            if (!adjust_map_action_parameter_size(action_index, index, NONE)) return false;
+            const map_action_parameter_header *header = get_map_action_parameter_header(action_index, i);
+            if (i >= action->parameter_count) break;
+            if (header && header->field_name == field_name && header->type == type)
+            {
+                if (!adjust_map_action_parameter_size(action_index, i, NONE)) return false;
+            }
+            else
+                i++;
+            continue;
+        }
+        if (i >= (int32_t)index->entries.size()) break;
+        if (map_action_parameter_globals.lookup_observer) entry_offset(action_index, action, i);
+        const entry_descriptor &entry = index->entries[i];
+        if (entry.field_name == field_name && entry.type == type)
+        {
+            if (!adjust_map_action_parameter_size(action_index, i, NONE)) return false;
         }
         else
-            index++;
+            i++;
     }
     map_action_parameter parameter;
     if (!new_map_action_parameter(&parameter, action_index, field_name, type)) return false;
@@ -937,6 +1367,7 @@ void set_map_action_parameter_type(map_action_parameter *parameter, int16_t type
     parameter->count = 0;
     header_at(locate_parameter(parameter))->type = type;
     parameter->type = type;
+    forget_index(parameter->action_index);
     changed();
 }
 
@@ -946,6 +1377,7 @@ void set_map_action_parameter_field_name(map_action_parameter *parameter, field_
     if (offset == NONE) return;
     header_at(offset)->field_name = field_name;
     parameter->field_name = field_name;
+    forget_index(parameter->action_index);
     changed();
 }
 
@@ -964,6 +1396,7 @@ int32_t new_map_action(int32_t parent_action_index)
     map_action_parameter_globals.arena.tail_action = NONE;
     action->parameter_count = 0;
     action->parameters_size = 0;
+    forget_index(action_index);
     changed();
     if (parent && parent->parameters_size > 0)
     {
@@ -1002,6 +1435,7 @@ void delete_map_action(int32_t action_index)
     action->parameters_size = 0;
     action->flags &= ~(uint32_t)_map_action_runtime_flags;
     delete_datum(get_map_action_array(), action_index);
+    forget_index(action_index);
     changed();
 }
 
@@ -1066,7 +1500,7 @@ bool test_actions_for_success(const int16_t *identifiers, int32_t count, bool al
 static bool has_debug_entry(int32_t action_index)
 {
     // Most actions have neither a 'debg' entry nor links: the search could
-    // only come back empty, so it is spared (and the lookup cache kept).
+    // only come back empty, so it is spared.
     constexpr uint32_t mask =
         map_action_summary_bit(_map_action_field_name_debug) | map_action_summary_bit(_map_action_field_name_link);
     if (!(get_map_action_own_entry_summary(action_index) & mask)) return false;

@@ -30,7 +30,6 @@ static_assert(sizeof(world_rectangle2d) == 16);
 enum
 {
     MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE = 64,
-    MAXIMUM_CACHED_MAP_ACTION_PARAMETERS = 64,
 };
 
 enum find_map_action_parameter_flags : uint32_t
@@ -56,7 +55,8 @@ struct find_map_action_parameter_state
     find_map_action_parameter_stack_entry stack[MAXIMUM_FIND_MAP_ACTION_PARAMETER_STACK_SIZE];
 };
 
-// Drops the lookup cache (a new map, a new block).
+// Forgets every index of entries and where identifiers were found (a new
+// map, a new block, records moved to other slots).
 void reset_map_action_parameter_cache(void);
 
 // ---- search -----------------------------------------------------------------------
@@ -65,8 +65,9 @@ void new_find_map_action_parameter_state(find_map_action_parameter_state *state,
                                          uint32_t flags, field_tag field_name_filter, int16_t type_filter);
 // The next matching entry into `result` (may be null); false when none is left.
 bool find_next_map_action_parameter(find_map_action_parameter_state *state, map_action_parameter *result);
-// The first matching entry of the action (cached); `result` may be null to
-// test presence.  Flag parameters are found with _return_empty_arrays_flag.
+// The first matching entry of the action (through the index of its entries);
+// `result` may be null to test presence.  Flag parameters are found with
+// _return_empty_arrays_flag.
 bool get_map_action_parameter(map_action_parameter *result, int32_t action_index, uint32_t flags,
                               field_tag field_name, int16_t type);
 // The entries the engine looks for on every trigger, one bit each in an
@@ -107,8 +108,8 @@ constexpr uint32_t map_action_summary_bit(field_tag field_name)
     return 0;
 }
 // Which of those entries the action itself holds (links not followed, read
-// up to a damaged entry); 0 for a free slot.  Remembered until an entry or
-// run changes, so asking before each list or trace costs almost nothing.
+// up to a damaged entry); 0 for a free slot.  Kept with the action's index
+// of entries, so asking before each list or trace costs almost nothing.
 uint32_t get_map_action_own_entry_summary(int32_t action_index);
 
 // Concatenates the values of every matching entry with values (links
@@ -197,6 +198,16 @@ struct map_action_run_resize_observer
     void (*after)(int32_t action_index, int32_t new_parameters_size);
 };
 const map_action_run_resize_observer *set_map_action_run_resize_observer(const map_action_run_resize_observer *observer);
+// Every lookup answers from an index of each action's entries (local, never
+// hashed, kept by every edit made here).  While a lookup observer is set,
+// each lookup through the index (a search step, a first match, an entry's
+// place, an action's summary) is made again by walking the stored entries,
+// and `compared` gets the action and null when both agree, or what differed.
+struct map_action_lookup_observer
+{
+    void (*compared)(int32_t action_index, const char *difference);
+};
+const map_action_lookup_observer *set_map_action_lookup_observer(const map_action_lookup_observer *observer);
 
 // ---- identifier lists -------------------------------------------------------------------
 

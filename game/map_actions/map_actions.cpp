@@ -24,52 +24,18 @@ const byte_swap_code map_action_byte_swapping_data[] = {
     _2byte, _2byte, _4byte, _4byte, _4byte, _4byte, _2byte, _2byte, _4byte, _2byte, 30, _4byte,
     _end_bs_array};
 
-static const parameter_definition parameter_definitions[NUMBER_OF_MAP_ACTION_PARAMETER_TYPES] = {
-    {1, _byte},  {1, _byte},  {2, _2byte}, {2, _2byte}, {2, _2byte}, {4, _4byte}, {4, _4byte},
-    {4, _4byte}, {4, _4byte}, {4, _4byte}, {4, _4byte}, {4, _4byte}, {4, _4byte}, {8, _4byte},
-    {16, _4byte}, {2, _2byte}, {2, _2byte}, {2, _2byte}, {12, _4byte}, {2, _2byte}, {2, _2byte},
-};
-
 static struct map_actions_module_globals
 {
     map_action_globals globals;
     bool started; // initialize_map_actions ran
 } map_actions_module_globals;
 
-static datum_globals map_action_data_globals = {
+datum_globals map_action_data_globals = {
     .name = "map action", .size = sizeof(map_action), .maximum_count = MAXIMUM_MAP_ACTIONS_PER_MAP,
     .flags = _data_array_muids_flag};
 
-const parameter_definition *get_parameter_definition(int32_t type)
-{
-    return type >= 0 && type < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES ? &parameter_definitions[type] : nullptr;
-}
-
-int32_t map_action_parameter_entry_size(int32_t type, int32_t count)
-{
-    if (count < 0) return NONE;
-    if (count == 0) return MAP_ACTION_PARAMETER_HEADER_SIZE;
-    const parameter_definition *definition = get_parameter_definition(type);
-    if (!definition) return NONE;
-    const int64_t values = (int64_t)count * definition->size;
-    return (int32_t)(MAP_ACTION_PARAMETER_HEADER_SIZE + ((values + PARAMETER_ALIGNMENT - 1) & ~(int64_t)3));
-}
-
 map_action_globals *get_map_action_globals(void) { return &map_actions_module_globals.globals; }
 datum_globals *get_map_action_array(void) { return &map_action_data_globals; }
-
-map_action *get_map_action(int32_t action_index)
-{
-    if (action_index < 0 || action_index >= map_action_data_globals.count || !map_action_data_globals.blocks)
-        return nullptr;
-    // Every search, edit and pass goes through here many times per action:
-    // the records of the first block are read in place (the same answer as
-    // get_datum, whose checks the bounds above already cover).
-    if (action_index >= map_action_data_globals.maximum_count)
-        return (map_action *)get_datum(&map_action_data_globals, action_index);
-    map_action *action = (map_action *)(map_action_data_globals.blocks[0] + (size_t)action_index * sizeof(map_action));
-    return action->identifier != 0 ? action : nullptr;
-}
 
 // ---- life cycle ----------------------------------------------------------------
 
@@ -390,6 +356,8 @@ void *export_map_actions(int32_t *count, int32_t *buffer_size)
     map_action_globals *globals = &map_actions_module_globals.globals;
     settle_map_action_parameters();
     compress_data(&map_action_data_globals);
+    // The records moved to other slots.
+    reset_map_action_parameter_cache();
     const int32_t records = map_action_data_globals.count;
     const int32_t area_size = globals->parameter_buffer_size;
     const int32_t total = records * MAP_ACTION_SIZE + area_size;

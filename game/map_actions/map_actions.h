@@ -17,8 +17,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "mesh_format.h"
-
-struct datum_globals;
+#include "tag_files/data.h"
 
 typedef tag action_tag;
 typedef tag field_tag;
@@ -162,11 +161,27 @@ struct parameter_definition
     int16_t size; // bytes per value
     int16_t swap_code; // _byte, _2byte or _4byte: each value is swapped as size / |code| words
 };
+inline constexpr parameter_definition parameter_definitions[NUMBER_OF_MAP_ACTION_PARAMETER_TYPES] = {
+    {1, _byte},  {1, _byte},  {2, _2byte}, {2, _2byte}, {2, _2byte}, {4, _4byte}, {4, _4byte},
+    {4, _4byte}, {4, _4byte}, {4, _4byte}, {4, _4byte}, {4, _4byte}, {4, _4byte}, {8, _4byte},
+    {16, _4byte}, {2, _2byte}, {2, _2byte}, {2, _2byte}, {12, _4byte}, {2, _2byte}, {2, _2byte},
+};
 // The definition of a type 0..20, or null.
-const parameter_definition *get_parameter_definition(int32_t type);
+inline const parameter_definition *get_parameter_definition(int32_t type)
+{
+    return type >= 0 && type < NUMBER_OF_MAP_ACTION_PARAMETER_TYPES ? &parameter_definitions[type] : nullptr;
+}
 // The bytes an entry of `count` values of `type` takes, header included;
 // NONE for an unknown type or a negative count.
-int32_t map_action_parameter_entry_size(int32_t type, int32_t count);
+inline int32_t map_action_parameter_entry_size(int32_t type, int32_t count)
+{
+    if (count < 0) return NONE;
+    if (count == 0) return MAP_ACTION_PARAMETER_HEADER_SIZE;
+    const parameter_definition *definition = get_parameter_definition(type);
+    if (!definition) return NONE;
+    const int64_t values = (int64_t)count * definition->size;
+    return (int32_t)(MAP_ACTION_PARAMETER_HEADER_SIZE + ((values + PARAMETER_ALIGNMENT - 1) & ~(int64_t)3));
+}
 
 // Field names the engine itself reads.
 enum : int32_t
@@ -219,8 +234,22 @@ struct map_action_globals
 // The engine's record, for the modules of the map actions only.
 map_action_globals *get_map_action_globals(void);
 datum_globals *get_map_action_array(void);
+// The "map action" array itself, for get_map_action only: everything else
+// goes through get_map_action_array.
+extern datum_globals map_action_data_globals;
 // The record at `action_index`, null for a free slot or an index out of range.
-map_action *get_map_action(int32_t action_index);
+// Inline: every search, edit and pass goes through here many times per
+// action, so the records of the first block are read in place (the same
+// answer as get_datum, whose checks the bounds cover).
+inline map_action *get_map_action(int32_t action_index)
+{
+    if (action_index < 0 || action_index >= map_action_data_globals.count || !map_action_data_globals.blocks)
+        return nullptr;
+    if (action_index >= map_action_data_globals.maximum_count)
+        return (map_action *)get_datum(&map_action_data_globals, action_index);
+    map_action *action = (map_action *)(map_action_data_globals.blocks[0] + (size_t)action_index * sizeof(map_action));
+    return action->identifier != 0 ? action : nullptr;
+}
 
 // ---- life cycle -----------------------------------------------------------------
 

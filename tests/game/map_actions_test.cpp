@@ -247,6 +247,79 @@ TEST_F(map_actions_test, flags_need_empty_arrays_and_the_cache_follows_edits_and
     EXPECT_FALSE(get_indexed_color_parameter(0, four("colr"), &color, 1));
 }
 
+// Replacing the entries of one name leaves, byte for byte and offset for
+// offset, what removing them one by one, adding the entry and setting its
+// values gives: wherever the old entries lie, whatever the new entry's
+// padding, in a pass or not.
+TEST_F(map_actions_test, replacing_the_entries_of_a_name_gives_the_bytes_of_its_steps)
+{
+    struct case_data
+    {
+        const char *layout; // one letter per entry: 'x' the replaced name (text), others kept
+        int32_t count; // text bytes of the new entry (0: an empty entry)
+        bool in_pass;
+    } cases[] = {{"abx", 3, false}, {"axb", 5, false}, {"xab", 1, true}, {"xaxbx", 4, true}, {"ab", 2, true},
+                 {"axb", 0, true}, {"x", 8, false}};
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.layout << ", " << c.count << " bytes, in pass " << c.in_pass);
+        std::vector<test_action> actions;
+        for (int16_t identifier = 1; identifier <= 3; identifier++)
+        {
+            test_action a{identifier, four("math")};
+            for (const char *letter = c.layout; *letter; letter++)
+                if (*letter == 'x')
+                    a.text(four("xxxx"), "old");
+                else
+                    a.ints(FOUR_CHARACTER_CODE(*letter, *letter, *letter, *letter), {-1, -*letter}); // no zero byte
+            actions.push_back(a);
+        }
+        ASSERT_TRUE(import_test_actions(actions));
+        const char text[8] = {'n', 'e', 'w', ' ', 't', 'e', 'x', 't'};
+        std::vector<uint8_t> stored[2];
+        std::vector<int32_t> offsets[2];
+        for (int32_t way = 0; way < 2; way++)
+        {
+            // Slot 1 is edited; slot 2 lies after it, so moving slot 1 moves it too.
+            ASSERT_TRUE(import_test_actions(actions));
+            if (c.in_pass) begin_map_action_parameter_edits();
+            if (way == 0)
+            {
+                ASSERT_TRUE(set_unique_map_action_parameter(1, four("xxxx"), _parameter_character, c.count, text));
+            }
+            else
+            {
+                for (int32_t index = 0; index < get_map_action(1)->parameter_count;)
+                {
+                    const map_action_parameter_header *header = get_map_action_parameter_header(1, index);
+                    if (header->field_name != four("xxxx"))
+                    {
+                        index++;
+                        continue;
+                    }
+                    ASSERT_TRUE(adjust_map_action_parameter_size(1, index, NONE));
+                }
+                map_action_parameter p;
+                ASSERT_TRUE(new_map_action_parameter(&p, 1, four("xxxx"), _parameter_character));
+                if (c.count > 0)
+                {
+                    ASSERT_TRUE(set_map_action_parameter(&p, c.count, text));
+                }
+            }
+            if (c.in_pass) end_map_action_parameter_edits();
+            stored[way].resize(PARAMETER_BUFFER_SIZE);
+            offsets[way].resize(MAXIMUM_MAP_ACTIONS_PER_MAP);
+            copy_settled_map_action_parameters(stored[way].data(), offsets[way].data());
+            offsets[way].resize(3);
+            map_action_parameter found;
+            ASSERT_TRUE(get_map_action_parameter(&found, 1, _return_empty_arrays_flag, four("xxxx"), _parameter_character));
+            EXPECT_EQ(found.count, c.count);
+        }
+        EXPECT_EQ(offsets[0], offsets[1]);
+        EXPECT_EQ(stored[0], stored[1]);
+    }
+}
+
 // ---- editors against a reference model ---------------------------------------------------------
 
 struct model_entry
@@ -328,6 +401,18 @@ void random_edits(bool in_pass, bool check_model = true)
             ASSERT_NE(record, nullptr);
             ASSERT_EQ(record->parameter_count, (int16_t)expected.size()) << "step " << step;
             in_use += record->parameters_size;
+            // The first entry of each name of the action edited, as the lookups find it.
+            for (const field_tag looked_up : names)
+            {
+                if (index != action) break;
+                int32_t first = NONE;
+                for (size_t e = 0; e < expected.size() && first == NONE; e++)
+                    if (expected[e].name == looked_up) first = (int32_t)e;
+                map_action_parameter p;
+                const bool found = get_map_action_parameter(&p, index, _dont_resolve_links_flag | _return_empty_arrays_flag,
+                                                            looked_up, _parameter_integer);
+                ASSERT_EQ(found ? (int32_t)p.parameter_index : (int32_t)NONE, first) << "step " << step;
+            }
             for (size_t e = 0; e < expected.size(); e++)
             {
                 map_action_parameter p;
@@ -344,14 +429,16 @@ void random_edits(bool in_pass, bool check_model = true)
     if (in_pass) end_map_action_parameter_edits();
 }
 
-// The edits move runs as one move per edit would, inside a pass or not; a
-// byte put wrong by one edit is caught.
+// The edits move runs as one move per edit would, inside a pass or not, and
+// every lookup through the index of entries answers what walking the stored
+// entries answers; a byte put wrong by one edit is caught, and so is an
+// entry renamed behind the index's back by the lookups that meet it.
 TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_and_the_one_move_per_edit_layout)
 {
     struct case_data
     {
         bool in_pass;
-        int32_t tampered_resize; // 0: none
+        int32_t tampered_resize; // 0: none; else the run's last byte and its first entry's name
     } cases[] = {{false, 0}, {true, 0}, {true, 5000}};
     for (const case_data &c : cases)
     {
@@ -359,17 +446,26 @@ TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_and_the_one_move_
         dispose_map_actions_from_old_map();
         initialize_map_actions_for_new_map();
         map_action_layout_checker checker;
+        map_action_lookup_checker lookups;
         checker.after_resize = [&](int32_t resize, int32_t action_index) {
             const map_action *action = get_map_action(action_index);
-            if (resize == c.tampered_resize && action->parameters_size > 0)
-                get_map_action_globals()->parameter_buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
+            if (resize != c.tampered_resize || action->parameters_size == 0) return;
+            uint8_t *buffer = get_map_action_globals()->parameter_buffer;
+            buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
+            if (action->parameter_count > 0) buffer[action->parameters_offset + 4] ^= 0x20;
         };
         random_edits(c.in_pass, c.tampered_resize == 0);
         EXPECT_GT(checker.resizes, 5000);
+        EXPECT_GT(lookups.lookups, 1000);
         EXPECT_EQ(checker.mismatches, c.tampered_resize ? 1 : 0) << checker.first_mismatch;
         if (c.tampered_resize)
         {
             EXPECT_NE(checker.first_mismatch.find("resize 5000 "), std::string::npos) << checker.first_mismatch;
+            EXPECT_GT(lookups.mismatches, 0);
+        }
+        else
+        {
+            EXPECT_EQ(lookups.mismatches, 0) << lookups.first_mismatch;
         }
     }
 }

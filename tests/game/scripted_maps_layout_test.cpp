@@ -1,9 +1,10 @@
 // The scripted, campaign, behaviours and every-tag maps through the headless
 // harness with the parameter runs settled once per script pass, as the game
 // runs, and with every edit settled at once, as one move per edit left them:
-// the state hashes agree tick by tick, and every resize of a run during the
+// the state hashes agree tick by tick, every resize of a run during the
 // first run leaves the buffer and the offsets byte for byte where the one
-// move per edit put them.
+// move per edit put them, and every lookup through the index of entries
+// answers what walking the stored entries answers.
 
 #include <gtest/gtest.h>
 
@@ -58,17 +59,20 @@ protected:
     }
 };
 
-TEST_F(scripted_maps_layout_test, runs_settled_per_pass_hash_as_runs_settled_per_edit_and_every_resize_checks)
+TEST_F(scripted_maps_layout_test, runs_settled_per_pass_hash_as_runs_settled_per_edit_and_every_resize_and_lookup_checks)
 {
     for (const char *map : {"scri", "camp", "beha", "ever"})
     {
         SCOPED_TRACE(map);
         const std::vector<uint32_t> per_edit = run(map, true);
         map_action_layout_checker checker;
+        map_action_lookup_checker lookups;
         const std::vector<uint32_t> per_pass = run(map, false);
-        std::printf("%s: %d resizes checked\n", map, (int)checker.resizes);
+        std::printf("%s: %d resizes, %lld lookups checked\n", map, (int)checker.resizes, (long long)lookups.lookups);
         EXPECT_GT(checker.resizes, 0);
         EXPECT_EQ(checker.mismatches, 0) << checker.first_mismatch;
+        EXPECT_GT(lookups.lookups, 1000);
+        EXPECT_EQ(lookups.mismatches, 0) << lookups.first_mismatch;
         int32_t first_difference = NONE;
         for (int32_t tick = 0; tick < TICKS && first_difference == NONE; tick++)
             if (per_edit[tick] != per_pass[tick]) first_difference = tick;

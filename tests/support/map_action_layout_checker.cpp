@@ -7,6 +7,7 @@
 
 namespace {
 map_action_layout_checker *watching;
+map_action_lookup_checker *watching_lookups;
 } // namespace
 
 map_action_layout_checker::map_action_layout_checker()
@@ -83,4 +84,28 @@ void map_action_layout_checker::compare(int32_t action_index, int32_t new_size)
     memcpy(expected.data(), actual.data(), PARAMETER_BUFFER_SIZE);
     expected_offsets = actual_offsets;
     expected_used = get_map_action_parameter_buffer_size();
+}
+
+map_action_lookup_checker::map_action_lookup_checker()
+{
+    static const map_action_lookup_observer observer = {&map_action_lookup_checker::compared};
+    watching_lookups = this;
+    previous = set_map_action_lookup_observer(&observer);
+}
+
+map_action_lookup_checker::~map_action_lookup_checker()
+{
+    set_map_action_lookup_observer(previous);
+    watching_lookups = nullptr;
+}
+
+void map_action_lookup_checker::compared(int32_t action_index, const char *difference)
+{
+    map_action_lookup_checker *self = watching_lookups;
+    if (!self) return;
+    self->lookups++;
+    if (!difference) return;
+    if (self->mismatches++ == 0)
+        self->first_mismatch = "lookup " + std::to_string(self->lookups) + " of slot " + std::to_string(action_index) +
+                               ": " + difference;
 }

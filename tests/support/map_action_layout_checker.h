@@ -39,3 +39,24 @@ private:
     std::vector<int32_t> expected_offsets, actual_offsets, sizes;
     int32_t expected_used = 0;
 };
+
+// Checks every lookup answered from the index of entries (a search step, a
+// first match, an entry's place, an action's summary) against the walk of
+// the stored entries (set_map_action_lookup_observer).  One at a time; it
+// watches from construction to destruction.
+class map_action_lookup_checker
+{
+public:
+    map_action_lookup_checker();
+    ~map_action_lookup_checker();
+    map_action_lookup_checker(const map_action_lookup_checker &) = delete;
+    map_action_lookup_checker &operator=(const map_action_lookup_checker &) = delete;
+
+    int64_t lookups = 0;
+    int64_t mismatches = 0;
+    std::string first_mismatch; // the action and what differed at the first mismatch
+
+private:
+    static void compared(int32_t action_index, const char *difference);
+    const map_action_lookup_observer *previous;
+};
