@@ -510,8 +510,8 @@ static bool project_shadow_point(const view_data *view, const world_point3d *wor
 
 // A sprite's shadow shaped like the sprite: its rectangle laid flat on the
 // ground along the light, each point at height h above the ground falling
-// h × MAXIMUM_SHADOW_SHIFT / ZERO_SHADOW_DENSITY_HEIGHT east and south of its
-// foot, as the stamped shadows and the models' shadows fall.  Drawn on the
+// h × MAXIMUM_SHADOW_SHIFT / ZERO_SHADOW_DENSITY_HEIGHT along +x and +y from
+// its foot, as the stamped shadows and the models' shadows fall.  Drawn on the
 // screen just behind the sprite, so it darkens the ground it lies on but
 // never the sprite.  `lift` is the object's height above the ground.
 static void build_sprite_shadow(view_data *view, const object_data *object, const bitmap_instance_data *instance,
@@ -578,7 +578,8 @@ static void build_sprite_shadow(view_data *view, const object_data *object, cons
     // a third of its width in depth, as a body's footprint would.
     const int64_t least_rise = std::max<int64_t>((foot_right - foot_left) / 3, 2 * 65536);
     if (std::llabs(top_row - foot_row) < least_rise)
-        top_row = foot_row + (top_row > foot_row ? least_rise : -least_rise);
+        top_row = std::clamp<int64_t>(foot_row + (top_row > foot_row ? least_rise : -least_rise),
+                                      -((int64_t)32767 << 16), (int64_t)32767 << 16);
 
     render_shadow_rectangle *shadow = render_new<render_shadow_rectangle>();
     if (!shadow) return;

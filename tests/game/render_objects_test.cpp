@@ -2,7 +2,8 @@
 // transfer modes; the rectangle transfer modes; sprites split at the media
 // line with their faint under-media part, submerged ones without a
 // reflection, mirrored views, views outside the sequence; local sprites and
-// their delayed removal; the vitality bar of an object without a maximum.
+// their delayed removal; the vitality bar of an object without a maximum; a
+// shadow drawn from the sprite's own outline.
 //
 // The view stands at the origin looking along +x: world (dx, dy, dz) lies at
 // viewer (-dy, dz, -dx), 640 pixels of focal length, the centre at (320, 240).
@@ -598,7 +599,7 @@ TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_w
 
 // A sprite whose shadow is its outline: no stamp; a shadow surface drawn
 // just before the sprite whose foot edge is the sprite's bottom edge and
-// whose top lies away from the light (east and south: farther and to the
+// whose top lies away from the light (along +x and +y: farther and to the
 // left for this eye); drawn, it darkens where the opaque part of the sprite
 // lands and nowhere in the empty corners of its box.
 TEST_F(render_objects_test, a_sprite_shadow_is_its_outline_laid_along_the_light)
@@ -620,7 +621,7 @@ TEST_F(render_objects_test, a_sprite_shadow_is_its_outline_laid_along_the_light)
     EXPECT_NEAR(shadow->foot_left / 65536.0, sprite->x0, 1.5);
     EXPECT_NEAR(shadow->foot_right / 65536.0, sprite->x1, 1.5);
     EXPECT_LT(shadow->top_row, shadow->foot_row - 20 * 65536) << "farther, up the screen";
-    EXPECT_LT(shadow->top_left, shadow->foot_left) << "southward, to the left";
+    EXPECT_LT(shadow->top_left, shadow->foot_left) << "along +y, to the left";
     EXPECT_LT(shadow->header.transparency, 65535 - 16384);
 
     const int16_t W = 640, H = 480;
