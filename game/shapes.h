@@ -233,6 +233,15 @@ static_assert(offsetof(bitmap_reference, width) == 76);
 static_assert(offsetof(bitmap_reference, runtime) == 80);
 static_assert(offsetof(bitmap_reference, extractor_data) == 112);
 
+enum shadow_map_flags
+{
+    _shadow_map_is_light_map_flag = 1,
+    // The frame's shadow is its sprite's own silhouette laid on the ground
+    // away from the light (drawn on the screen), not the stamp of the map's
+    // bitmap; the map still sets how the shadow fades with height.
+    _shadow_map_cast_by_sprite_flag = 8,
+};
+
 // 32 bytes stored.
 struct shadow_map_data
 {

@@ -445,6 +445,27 @@ static render_surface_list *begin_scene(view_data *view)
     return list;
 }
 
+// The software scene draws only where the world is; what lies beyond the
+// map's edge would keep the last frame's pixels (and what the overhead map
+// blended over them), so the game's view is cleared to black first, as the
+// tools clear their pictures.  (Tools that fill their buffers themselves, to
+// find what the scene left out, call render_scene directly.)
+static void clear_view_screen(const view_data *view)
+{
+    bitmap_data *screen = view->screen;
+    if (!screen || !screen->row_addresses[0] || screen->width <= 0 || screen->height <= 0) return;
+    const int32_t depth = get_encoding_byte_depth(screen->encoding);
+    if (depth <= 0) return;
+    const size_t bytes = (size_t)screen->width * (size_t)depth;
+    for (int32_t y = 0; y < screen->height; ++y)
+    {
+        uint8_t *row = (screen->flags & _no_row_address_table_flag)
+                           ? screen->row_addresses[0] + (ptrdiff_t)y * screen->bytes_per_row
+                           : screen->row_addresses[y];
+        if (row) memset(row, 0, bytes);
+    }
+}
+
 void render_scene(view_data *view)
 {
     if (!view_is_drawable(view))
@@ -815,6 +836,7 @@ static void render_scene_into(view_data *view, bitmap_data *destination)
 {
     view->screen = destination;
     view->rasterizer_code = active_screen.rasterizer_code;
+    if (view->rasterizer_code == _rasterizer_software) clear_view_screen(view);
     render_scene(view);
 }
 

@@ -495,6 +495,128 @@ static void draw_parasite(view_data *view, mesh_region *region, bool fully_visib
     --depth;
 }
 
+// The screen point of a world point, 16.16; false behind (or too near) the viewer.
+static bool project_shadow_point(const view_data *view, const world_point3d *world, int32_t viewer_x_offset,
+                                 int64_t *screen_x, int64_t *screen_y)
+{
+    world_point3d viewer;
+    transform_world_point_to_viewer_space(view, world, &viewer, false);
+    if (viewer.z >= -34) return false;
+    const double scale = (double)view->fworld_to_screen / (double)viewer.z;
+    *screen_x = (int64_t)(((double)view->xk - (double)(viewer.x + viewer_x_offset) * scale) * 65536.0);
+    *screen_y = (int64_t)(((double)view->yk + (double)viewer.y * scale) * 65536.0);
+    return std::llabs(*screen_x) < ((int64_t)32767 << 16) && std::llabs(*screen_y) < ((int64_t)32767 << 16);
+}
+
+// A sprite's shadow shaped like the sprite: its rectangle laid flat on the
+// ground along the light, each point at height h above the ground falling
+// h × MAXIMUM_SHADOW_SHIFT / ZERO_SHADOW_DENSITY_HEIGHT along +x and +y from
+// its foot, as the stamped shadows and the models' shadows fall.  Drawn on the
+// screen just behind the sprite, so it darkens the ground it lies on but
+// never the sprite.  `lift` is the object's height above the ground.
+static void build_sprite_shadow(view_data *view, const object_data *object, const bitmap_instance_data *instance,
+                                int32_t sprite_key, int32_t lift, fixed_fraction phase)
+{
+    if (lift >= ZERO_SHADOW_DENSITY_HEIGHT) return;
+    // As dark as a stamped shadow at the foot, fading with height as stamps do.
+    int64_t density = lift <= 0 ? 65535 : 65536 - ((int64_t)lift * 65536) / ZERO_SHADOW_DENSITY_HEIGHT;
+    density = overlay_density_for_transfer_mode((fixed_fraction)std::min<int64_t>(density, 65535),
+                                                object->transfer_mode, phase);
+    const uint32_t darkness = (uint32_t)((density * SPRITE_SHADOW_DARKNESS) >> 16);
+    if (darkness < 4096) return; // lighter than the table's first level
+
+    int32_t left = instance->world_left, right = instance->world_right;
+    int32_t top = instance->world_top, bottom = instance->world_bottom;
+    uint32_t flags = 0;
+    if (object->flags & _object_is_horizontally_mirrored_flag)
+    {
+        std::swap(left, right);
+        left = -left;
+        right = -right;
+        flags ^= _surface_mirror_horizontal_flag;
+    }
+    if (object->flags & _object_is_vertically_mirrored_flag)
+    {
+        std::swap(top, bottom);
+        top = -top;
+        bottom = -bottom;
+        flags ^= _surface_mirror_vertical_flag;
+    }
+    if (instance->flags & _bitmap_instance_mirror_horizontal_flag) flags ^= _surface_mirror_horizontal_flag;
+    if (instance->flags & _bitmap_instance_mirror_vertical_flag) flags ^= _surface_mirror_vertical_flag;
+    const int32_t scale = object->scale;
+    left = (left * scale) >> 8;
+    right = (right * scale) >> 8;
+    top = (top * scale) >> 8;
+    bottom = (bottom * scale) >> 8;
+    if (top <= bottom || right <= left) return;
+
+    // The foot edge (the sprite's bottom row) and the top edge on the ground.
+    auto laid = [&](int32_t height, world_point3d *point) {
+        const int32_t shift = (int32_t)(((int64_t)std::max(lift + height, 0) * MAXIMUM_SHADOW_SHIFT) /
+                                        ZERO_SHADOW_DENSITY_HEIGHT);
+        const world_point2d at = {(world_distance)(object->location.position.x + shift),
+                                  (world_distance)(object->location.position.y + shift)};
+        const int32_t ground = get_mesh_height(&at, _mesh_ground_height);
+        *point = {at.x, at.y, (world_distance)(ground == MESH_NO_HEIGHT ? object->location.position.z - lift : ground)};
+    };
+    world_point3d foot, head;
+    laid(bottom, &foot);
+    laid(top, &head);
+    int64_t foot_left, foot_right, foot_row, top_left, top_right, top_row, unused;
+    if (!project_shadow_point(view, &foot, left, &foot_left, &foot_row) ||
+        !project_shadow_point(view, &foot, right, &foot_right, &unused) ||
+        !project_shadow_point(view, &head, left, &top_left, &top_row) ||
+        !project_shadow_point(view, &head, right, &top_right, &unused))
+        return;
+    if (foot_left > foot_right)
+    {
+        std::swap(foot_left, foot_right);
+        std::swap(top_left, top_right);
+    }
+    // Seen along the light the silhouette would fold into a line; it keeps
+    // a third of its width in depth, as a body's footprint would.
+    const int64_t least_rise = std::max<int64_t>((foot_right - foot_left) / 3, 2 * 65536);
+    if (std::llabs(top_row - foot_row) < least_rise)
+        top_row = std::clamp<int64_t>(foot_row + (top_row > foot_row ? least_rise : -least_rise),
+                                      -((int64_t)32767 << 16), (int64_t)32767 << 16);
+
+    render_shadow_rectangle *shadow = render_new<render_shadow_rectangle>();
+    if (!shadow) return;
+    *shadow = {};
+    shadow->header.packed = pack_surface_word(flags | _surface_precise_z_flag | _surface_transparent_flag,
+                                              _surface_type_rectangle, _surface_subtype_object_shadow);
+    shadow->header.transparency = (uint16_t)(65535 - darkness);
+    // One step farther than the sprite: drawn before it, after the ground.
+    shadow->header.precise_z = (int32_t)((uint32_t)sprite_key - 1u);
+    world_point3d foot_viewer;
+    transform_world_point_to_viewer_space(view, &foot, &foot_viewer, false);
+    shadow->header.z = foot_viewer.z;
+    shadow->header.obj_view_y = foot_viewer.y;
+    auto to_pixel = [](int64_t v, bool up) {
+        return (int16_t)std::clamp<int64_t>(up ? (v + 65535) >> 16 : v >> 16, -32768, 32767);
+    };
+    shadow->x0 = to_pixel(std::min(foot_left, top_left), false);
+    shadow->x1 = to_pixel(std::max(foot_right, top_right), true);
+    shadow->y0 = to_pixel(std::min(foot_row, top_row), false);
+    shadow->y1 = to_pixel(std::max(foot_row, top_row), true);
+    if (shadow->x1 <= 0 || shadow->y1 <= 0 || shadow->x0 >= view->screen_width || shadow->y0 >= view->screen_height)
+        return;
+    shadow->clip_top = -32768;
+    shadow->clip_bottom = 32767;
+    shadow->viewer_clip_top = 32767;
+    shadow->viewer_clip_bottom = -32768;
+    shadow->bitmap_identifier = make_bitmap_identifier(object->shape_collection_index, instance->bitmap_index,
+                                                       object->color_table_index, object->color_table_permutation);
+    shadow->foot_left = (int32_t)foot_left;
+    shadow->foot_right = (int32_t)foot_right;
+    shadow->foot_row = (int32_t)foot_row;
+    shadow->top_left = (int32_t)top_left;
+    shadow->top_right = (int32_t)top_right;
+    shadow->top_row = (int32_t)top_row;
+    add_surface_to_surface_list(view, &shadow->header);
+}
+
 void build_render_sprite(view_data *view, mesh_region *region, bool reflection, bool fully_visible, bool under_media,
                          bool shadow_only, const object_data *object, int32_t object_index)
 {
@@ -714,9 +836,19 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
           object->location.position.z + object->height1 <= cell->media_height))
     {
         const int32_t ground = get_mesh_height(&at, _mesh_ground_height);
-        build_render_map_overlay(view, region, collection_index, object->scale, object->flags,
-                                 frame_data->shadow_map_index, NONE, object->transfer_mode, phase,
-                                 &object->location.position, object->location.position.z - ground, 65535);
+        const shadow_map_data *shadow_map = get_shadow_map(collection_index, frame_data->shadow_map_index);
+        if (shadow_map && (shadow_map->flags & _shadow_map_cast_by_sprite_flag) &&
+            !(shadow_map->flags & _shadow_map_is_light_map_flag))
+        {
+            // Off the mesh there is no ground: the shadow lies level with the foot.
+            if (!(instance->flags & _bitmap_instance_texture_flag))
+                build_sprite_shadow(view, object, instance, frame.precise_z,
+                                    ground == MESH_NO_HEIGHT ? 0 : object->location.position.z - ground, phase);
+        }
+        else
+            build_render_map_overlay(view, region, collection_index, object->scale, object->flags,
+                                     frame_data->shadow_map_index, NONE, object->transfer_mode, phase,
+                                     &object->location.position, object->location.position.z - ground, 65535);
     }
 
     // 9. The parasitic object.

@@ -804,6 +804,68 @@ void rasterize_filled_rectangle_t(bitmap_data *destination, render_surface *surf
     }
 }
 
+// ---- sprite shadows ------------------------------------------------------------------------------
+
+template <class F>
+void rasterize_shadow_rectangle_t(bitmap_data *destination, render_surface *surface)
+{
+    typedef typename F::pixel pixel;
+    if (!destination_usable<F>(destination)) return;
+    const render_shadow_rectangle *shadow = reinterpret_cast<const render_shadow_rectangle *>(surface);
+    const bitmap_data *bitmap = get_bitmap(bitmap_identifier_collection_index(shadow->bitmap_identifier),
+                                           bitmap_identifier_bitmap_index(shadow->bitmap_identifier));
+    if (!bitmap || !(bitmap->flags & _1bit_transparency_encoded_flag) || (bitmap->flags & _no_row_address_table_flag))
+        return;
+    if (bitmap->width <= 0 || bitmap->height <= 0) return;
+    const int64_t rise = (int64_t)shadow->top_row - shadow->foot_row;
+    if (rise == 0) return;
+    const uint8_t *table = get_transparency_table(_transparency_normal);
+    if (!table) return;
+    const uint8_t *level = transparency_level(table, surface->transparency);
+    const pixel black = F::from_rgb(rgb_color{0, 0, 0, 0});
+
+    const uint32_t flags = surface_word_flags(surface->packed);
+    const bool mirror_x = flags & _surface_mirror_horizontal_flag, mirror_y = flags & _surface_mirror_vertical_flag;
+    const int32_t row_begin = std::max({(int32_t)shadow->y0, (int32_t)shadow->clip_top, 0});
+    const int32_t row_end = std::min({(int32_t)shadow->y1, (int32_t)shadow->clip_bottom, (int32_t)destination->height});
+    for (int32_t y = row_begin; y < row_end; ++y)
+    {
+        // t, 16.16, runs from 0 on the foot edge to 1 on the top edge at the pixel's centre.
+        const int64_t t = ((((int64_t)y << 16) + 32768 - shadow->foot_row) << 16) / rise;
+        if (t < 0 || t >= 65536) continue;
+        int64_t texture_row = bitmap->height - 1 - ((t * bitmap->height) >> 16);
+        if (mirror_y) texture_row = bitmap->height - 1 - texture_row;
+        const int64_t left = shadow->foot_left + (((int64_t)shadow->top_left - shadow->foot_left) * t >> 16);
+        const int64_t right = shadow->foot_right + (((int64_t)shadow->top_right - shadow->foot_right) * t >> 16);
+        if (right - left < 65536) continue;
+        const uint8_t *encoded = bitmap->row_addresses[texture_row];
+        if (!encoded) continue;
+        const int32_t span_count = read_int16(encoded);
+        const int32_t pixel_count = read_int16(encoded + 2);
+        const uint8_t *spans = encoded + sizeof(encoded_span_header);
+        pixel *row = destination_row<F>(destination, y);
+        int32_t stored = 0, previous_end = 0;
+        for (int32_t s = 0; s < span_count; ++s)
+        {
+            const int32_t start = read_int16(spans + s * sizeof(encoded_span));
+            const int32_t end = read_int16(spans + s * sizeof(encoded_span) + 2);
+            if (!VASSERT(start >= previous_end && start < end && end <= bitmap->width &&
+                             stored + (end - start) <= pixel_count,
+                         "texture_start<texture_end"))
+                break;
+            previous_end = end;
+            stored += end - start;
+            const int32_t from = mirror_x ? bitmap->width - end : start, to = mirror_x ? bitmap->width - start : end;
+            // Columns whose centres lie over texels [from, to) of the row.
+            const int64_t x_from = left + (right - left) * from / bitmap->width;
+            const int64_t x_to = left + (right - left) * to / bitmap->width;
+            const int32_t first = (int32_t)std::max<int64_t>((x_from + 32767) >> 16, 0);
+            const int32_t last = (int32_t)std::min<int64_t>((x_to + 32767) >> 16, destination->width);
+            for (int32_t x = first; x < last; ++x) row[x] = F::blend(level, row[x], black);
+        }
+    }
+}
+
 } // namespace
 
 // ---- the named procedures ----------------------------------------------------------------------
@@ -829,10 +891,15 @@ void rasterize_filled_rectangle_t(bitmap_data *destination, render_surface *surf
     {                                                                                                         \
         rasterize_filled_rectangle_t<format>(destination, surface);                                           \
     }                                                                                                         \
+    void rasterize_shadow_rectangle_##suffix(bitmap_data *destination, render_surface *surface)               \
+    {                                                                                                         \
+        rasterize_shadow_rectangle_t<format>(destination, surface);                                           \
+    }                                                                                                         \
     const rasterization_procs procs_##suffix = {rasterize_model_triangle_##suffix,                            \
                                                 rasterize_mesh_triangle_##suffix, rasterize_triangle_##suffix, \
                                                 rasterize_rectangle_##suffix,                                 \
-                                                rasterize_filled_rectangle_##suffix};
+                                                rasterize_filled_rectangle_##suffix,                          \
+                                                rasterize_shadow_rectangle_##suffix};
 
 RASTERIZER_PROCEDURES(16bit_555, format_555)
 RASTERIZER_PROCEDURES(16bit_565, format_565)
@@ -874,6 +941,7 @@ static rasterize_surface_procedure procedure_for_subtype(const rasterization_pro
     case _surface_subtype_object_triangle: return procs->rasterize_triangle;
     case _surface_subtype_object_rectangle: return procs->rasterize_rectangle;
     case _surface_subtype_filled_rectangle: return procs->rasterize_filled_rectangle;
+    case _surface_subtype_object_shadow: return procs->rasterize_shadow_rectangle;
     default: return nullptr; // text is drawn by the frame
     }
 }

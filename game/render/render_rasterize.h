@@ -38,6 +38,7 @@ struct rasterization_procs
     rasterize_surface_procedure rasterize_triangle;
     rasterize_surface_procedure rasterize_rectangle;
     rasterize_surface_procedure rasterize_filled_rectangle;
+    rasterize_surface_procedure rasterize_shadow_rectangle;
 };
 
 extern const rasterization_procs procs_16bit_555;
@@ -84,6 +85,16 @@ void rasterize_rectangle_32bit(bitmap_data *destination, render_surface *surface
 void rasterize_filled_rectangle_16bit_555(bitmap_data *destination, render_surface *surface);
 void rasterize_filled_rectangle_16bit_565(bitmap_data *destination, render_surface *surface);
 void rasterize_filled_rectangle_32bit(bitmap_data *destination, render_surface *surface);
+
+// Sprite shadows (render_shadow_rectangle): every opaque texel of the
+// run-length texture, laid into the record's parallelogram (mirrored by the
+// surface's flags), darkens the destination toward black through the normal
+// transparency table at the surface's level; rows outside [clip_top,
+// clip_bottom) and the destination are skipped.  Nothing for a texture that
+// is not run-length encoded or a parallelogram without height.
+void rasterize_shadow_rectangle_16bit_555(bitmap_data *destination, render_surface *surface);
+void rasterize_shadow_rectangle_16bit_565(bitmap_data *destination, render_surface *surface);
+void rasterize_shadow_rectangle_32bit(bitmap_data *destination, render_surface *surface);
 
 // ---- scenes --------------------------------------------------------------------------------
 

@@ -59,6 +59,7 @@ enum render_surface_subtype
     _surface_subtype_object_rectangle = 3,
     _surface_subtype_filled_rectangle = 4,
     _surface_subtype_text_rectangle = 5,
+    _surface_subtype_object_shadow = 6,
 };
 
 // The packed word: flags in bits 0-10, the type in 11-12, the subtype in 13-15.
@@ -244,7 +245,27 @@ inline size_t render_text_rectangle_size(size_t string_length)
     return offsetof(render_text_rectangle, string) + string_length + 1;
 }
 
+// A sprite's shadow (subtype 6): the rectangle fields, then the sprite's
+// bitmap and the parallelogram its silhouette covers when laid on the ground
+// away from the light.  The sprite's bottom row lies along the foot edge,
+// its top row along the top edge; every row between runs level on the screen
+// and is interpolated linearly.  Edge columns and rows are 16.16 screen
+// pixels.  The opaque texels darken what lies beneath by `transparency`
+// (0 black, 65535 no shadow).
+struct render_shadow_rectangle
+{
+    render_surface header;
+    int16_t x0, y0, x1, y1; // the parallelogram's bounds
+    int16_t clip_top, clip_bottom;
+    rectangle2d_32 viewer_rect;
+    int16_t viewer_clip_top, viewer_clip_bottom;
+    uint32_t bitmap_identifier;
+    int32_t foot_left, foot_right, foot_row;
+    int32_t top_left, top_right, top_row;
+};
+
 static_assert(offsetof(render_filled_rectangle, viewer_clip_bottom) == offsetof(render_rectangle, viewer_clip_bottom));
+static_assert(offsetof(render_shadow_rectangle, bitmap_identifier) == offsetof(render_rectangle, bitmap_identifier));
 static_assert(offsetof(render_text_rectangle, viewer_clip_bottom) == offsetof(render_rectangle, viewer_clip_bottom));
 
 struct render_surface_list

@@ -36,6 +36,7 @@
 #include "render/mesh_region.h"
 #include "render/render_surfaces.h"
 #include "screen.h"
+#include "world.h"
 
 namespace {
 
@@ -564,6 +565,35 @@ TEST_F(overhead_map_test, a_press_begun_off_the_map_or_on_unexplored_ground_is_n
     EXPECT_FALSE(action_for_overhead_map(&release));
     action_data beside = make_action(121, 60, {_right_mouse_down_bit, _right_mouse_click_bit});
     EXPECT_TRUE(action_for_overhead_map(&beside));
+}
+
+// The map is the ground seen from above, not its mirror image: whichever way
+// the camera looks, what lies to the right of its view (the renderer's right
+// vector) lies clockwise of its heading on the picture (y down), and the
+// camera's outline points along that heading.
+TEST_F(overhead_map_test, the_picture_turns_with_the_view_and_is_never_its_mirror_image)
+{
+    const world_point2d center = {16384, 16384};
+    const point2d at = overhead_map_picture_position(&center);
+    for (const angle yaw : {(angle)0, (angle)16384, (angle)-32768, (angle)-16384, (angle)6000})
+    {
+        SCOPED_TRACE("yaw " + std::to_string(yaw));
+        rotation_matrix m;
+        build_rotation_matrix(m, yaw, -5000);
+        // Row 0 is the right vector, row 2 the backward one (2.14).
+        const world_point2d right = {(world_distance)(center.x + m[0][0] / 4), (world_distance)(center.y + m[0][1] / 4)};
+        const world_point2d ahead = {(world_distance)(center.x - m[2][0] / 4), (world_distance)(center.y - m[2][1] / 4)};
+        const point2d r = overhead_map_picture_position(&right), f = overhead_map_picture_position(&ahead);
+        const int32_t fx = f.x - at.x, fy = f.y - at.y, rx = r.x - at.x, ry = r.y - at.y;
+        ASSERT_TRUE(fx || fy);
+        EXPECT_GT(fx * ry - fy * rx, 0) << "heading " << fx << "," << fy << " right " << rx << "," << ry;
+        world_point2d corners[4];
+        get_overhead_map_view_projection_corners(&center, yaw, corners);
+        const world_point2d far = {(world_distance)((corners[0].x + corners[1].x) / 2),
+                                   (world_distance)((corners[0].y + corners[1].y) / 2)};
+        const point2d outline = overhead_map_picture_position(&far);
+        EXPECT_GT((outline.x - at.x) * fx + (outline.y - at.y) * fy, 0) << "the outline points ahead";
+    }
 }
 
 TEST_F(overhead_map_test, screen_corners_map_to_world_corners)

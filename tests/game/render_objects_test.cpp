@@ -2,7 +2,8 @@
 // transfer modes; the rectangle transfer modes; sprites split at the media
 // line with their faint under-media part, submerged ones without a
 // reflection, mirrored views, views outside the sequence; local sprites and
-// their delayed removal; the vitality bar of an object without a maximum.
+// their delayed removal; the vitality bar of an object without a maximum; a
+// shadow drawn from the sprite's own outline.
 //
 // The view stands at the origin looking along +x: world (dx, dy, dz) lies at
 // viewer (-dy, dz, -dx), 640 pixels of focal length, the centre at (320, 240).
@@ -22,6 +23,7 @@
 #include "objects.h"
 #include "render/render.h"
 #include "render/render_objects.h"
+#include "render/render_rasterize.h"
 #include "mesh.h"
 #include "render/mesh_region.h"
 #include "render/render_sort.h"
@@ -46,15 +48,18 @@ enum
     SPRITE_B = 3,
     TURNING = 0, // sequences
     FIXED = 1,
+    CAST = 2,
     SHADOW_MAP = 0, // shadow maps
     LIGHT_MAP = 1,
+    OUTLINE_SHADOW_MAP = 2,
 };
 
 // Two 8 x 16 sprites (20 world units a pixel: 160 x 320 units, the
 // registration point at the bottom centre), an 8 x 4 shadow and light map;
 // an 8-view sequence whose view 2 alone shows sprite B (so its mirror, view
 // 6, does too), with a shadow on its frame; a one-view sequence without
-// rotation.
+// rotation; a one-view sequence of sprite B (opaque in its left half below
+// its top quarter) whose shadow is its own outline.
 const std::vector<uint8_t> &collection_bytes(void)
 {
     static const std::vector<uint8_t> bytes = [] {
@@ -74,7 +79,9 @@ const std::vector<uint8_t> &collection_bytes(void)
         shadow_map_data light = shadow;
         light.flags = 1;
         light.bitmap_index = LIGHT_BITMAP;
-        c.shadow_maps = {shadow, light};
+        shadow_map_data outline = shadow;
+        outline.flags = _shadow_map_cast_by_sprite_flag;
+        c.shadow_maps = {shadow, light, outline};
         for (int16_t v = 0; v < 5; ++v) c.instances.push_back(builder_instance(v == 2 ? SPRITE_B : SPRITE_A, 4, 15, 4, 4));
         builder_sequence turning = new_builder_sequence("turning");
         turning.data.number_of_views = 8;
@@ -88,7 +95,14 @@ const std::vector<uint8_t> &collection_bytes(void)
         fixed.data.pixels_to_world = 0x20000;
         fixed.frames = {{0}};
         if (complete_builder_sequence(&fixed, &c)) return std::vector<uint8_t>();
-        c.sequences = {turning, fixed};
+        // Sprite B, whose outline is its shadow.
+        builder_sequence cast = new_builder_sequence("cast");
+        cast.data.flags = _sequence_has_no_rotation_flag;
+        cast.data.pixels_to_world = 0x20000;
+        cast.frames = {{2}};
+        cast.frame_shadow_maps = {OUTLINE_SHADOW_MAP};
+        if (complete_builder_sequence(&cast, &c)) return std::vector<uint8_t>();
+        c.sequences = {turning, fixed, cast};
         return build_collection_tag_data(c);
     }();
     return bytes;
@@ -581,6 +595,62 @@ TEST_F(render_objects_test, each_visible_object_of_the_region_is_one_rectangle_w
     EXPECT_TRUE(edge_shadow);
     EXPECT_GE(shadows, 5); // first, second, host, rider, edge: not the hidden one
     dispose_objects_world();
+}
+
+// A sprite whose shadow is its outline: no stamp; a shadow surface drawn
+// just before the sprite whose foot edge is the sprite's bottom edge and
+// whose top lies away from the light (along +x and +y: farther and to the
+// left for this eye); drawn, it darkens where the opaque part of the sprite
+// lands and nowhere in the empty corners of its box.
+TEST_F(render_objects_test, a_sprite_shadow_is_its_outline_laid_along_the_light)
+{
+    view.location.pitch = -8192; // 45 degrees down along +x
+    update_view_data(&view);
+    const object_data object = scenery(1500, -1500, CAST); // off the mesh: the shadow lies level with the foot
+    build_render_sprite(&view, nullptr, false, true, false, false, &object, 3);
+    EXPECT_EQ(view.shadow_map_overlays, nullptr) << "no stamp beside the outline";
+    const std::vector<const render_surface *> sprites = surfaces(_surface_subtype_object_rectangle);
+    const std::vector<const render_surface *> shadows = surfaces(_surface_subtype_object_shadow);
+    ASSERT_EQ(sprites.size(), 1u);
+    ASSERT_EQ(shadows.size(), 1u);
+    const render_rectangle *sprite = rectangle(sprites[0]);
+    const render_shadow_rectangle *shadow = reinterpret_cast<const render_shadow_rectangle *>(shadows[0]);
+    EXPECT_EQ((uint32_t)shadow->header.precise_z, (uint32_t)sprite->header.precise_z - 1u) << "drawn just before";
+    // The foot edge: the ground under the registration point, in the sprite's last texel row.
+    EXPECT_NEAR(shadow->foot_row / 65536.0, sprite->y1, (sprite->y1 - sprite->y0) / 16.0 + 1);
+    EXPECT_NEAR(shadow->foot_left / 65536.0, sprite->x0, 1.5);
+    EXPECT_NEAR(shadow->foot_right / 65536.0, sprite->x1, 1.5);
+    EXPECT_LT(shadow->top_row, shadow->foot_row - 20 * 65536) << "farther, up the screen";
+    EXPECT_LT(shadow->top_left, shadow->foot_left) << "along +y, to the left";
+    EXPECT_LT(shadow->header.transparency, 65535 - 16384);
+
+    const int16_t W = 640, H = 480;
+    bitmap_data *screen = new_bitmap(W, H, 0, _32bit_encoding, 0);
+    ASSERT_NE(screen, nullptr);
+    const uint32_t ground = 0xFF808080u;
+    for (int32_t y = 0; y < H; ++y) std::fill_n(reinterpret_cast<uint32_t *>(screen->row_addresses[y]), W, ground);
+    procs_32bit.rasterize_shadow_rectangle(screen, const_cast<render_surface *>(shadows[0]));
+    auto shaded = [&](double x, int32_t y) {
+        const uint32_t p = reinterpret_cast<const uint32_t *>(screen->row_addresses[y])[(int32_t)x];
+        return (p & 0xFF) < 0x70;
+    };
+    // Sprite B: columns 0-3 of 8 opaque, rows 4-15 of 16; t runs 0 at the foot to 1 at the top.
+    int32_t rows = 0;
+    for (int32_t y = shadow->y0; y < shadow->y1; ++y)
+    {
+        const double t = ((y + 0.5) * 65536.0 - shadow->foot_row) / ((double)shadow->top_row - shadow->foot_row);
+        if (t < 0.05 || t > 0.95 || (t > 0.7 && t < 0.8)) continue;
+        const double left = (shadow->foot_left + (shadow->top_left - shadow->foot_left) * t) / 65536.0;
+        const double right = (shadow->foot_right + (shadow->top_right - shadow->foot_right) * t) / 65536.0;
+        const double quarter = (right - left) / 4;
+        SCOPED_TRACE("row " + std::to_string(y) + " t " + std::to_string(t));
+        EXPECT_EQ(shaded(left + quarter, y), t < 0.75) << "the opaque half, below the empty top quarter";
+        EXPECT_FALSE(shaded(left + 3 * quarter, y)) << "the empty right half";
+        EXPECT_FALSE(shaded(left - 2, y)) << "left of the outline";
+        ++rows;
+    }
+    EXPECT_GT(rows, 20);
+    free(screen);
 }
 
 } // namespace

@@ -12,9 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "bitmaps.h"
@@ -22,13 +20,9 @@
 #include "mesh.h"
 #include "render/render.h"
 #include "render_harness.h"
-#include "support/demo_data.h"
-#include "support/tag_file_builder.h"
+#include "support/demo_render_fixture.h"
 
 namespace {
-namespace fs = std::filesystem;
-
-const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
 
 struct frame
 {
@@ -114,35 +108,7 @@ std::vector<render_camera> cameras(double w, double h)
     return list;
 }
 
-class terrain_cracks : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
-    }
-    void TearDown() override
-    {
-        stop_simulation();
-        if (!previous.empty() && chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
-    }
-    bool start(int depth, int width, int height)
-    {
-        stop_simulation();
-        set_render_harness_screen(depth, (int16_t)width, (int16_t)height);
-        char reason[256];
-        const bool started = start_simulation(nullptr, DEMO, 0, reason, sizeof(reason));
-        EXPECT_TRUE(started) << reason;
-        return started;
-    }
-    std::string previous, directory;
-};
+using terrain_cracks = demo_render_fixture;
 
 TEST_F(terrain_cracks, no_pixel_inside_the_terrain_keeps_the_clear_colour)
 {

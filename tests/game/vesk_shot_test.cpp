@@ -445,6 +445,37 @@ TEST_F(vesk_shot_in_game_test, the_first_frame_shows_the_local_teams_units)
     EXPECT_GT(blue, 500) << "team 0's tunics in the first view";
 }
 
+// What lies beyond the map's edge is cleared every frame, not left as an
+// earlier frame drew it: looking south along the western edge (the world
+// beyond it at the top left), the corner is black after 5 frames and after 9
+// alike, whatever the first frames (the start marker's view, the overhead
+// map fading in over it) put there.
+TEST_F(vesk_shot_in_game_test, the_view_beyond_the_maps_edge_is_cleared_every_frame)
+{
+    std::vector<rgb_image> frames;
+    for (const char *count : {"5", "9"})
+    {
+        std::string output;
+        ASSERT_EQ(shot(std::string("--map demo --camera 2,14,3,90,-20 --frames ") + count, &output), 0)
+            << output << read_whole_file("shot.err");
+        frames.push_back(decode_png(shot_path(output)));
+        ASSERT_GE(frames.back().width, 1024);
+    }
+    int lit = 0, differing = 0;
+    for (int y = 60; y < 110; ++y)
+        for (int x = 0; x < 60; ++x)
+        {
+            const uint8_t *a = frames[0].at(x, y), *b = frames[1].at(x, y);
+            lit += a[0] + a[1] + a[2] > 0;
+            differing += a[0] != b[0] || a[1] != b[1] || a[2] != b[2];
+        }
+    EXPECT_EQ(lit, 0) << "pixels beyond the edge keep an earlier frame";
+    EXPECT_EQ(differing, 0);
+    // The terrain itself is drawn: the centre of the view is grass.
+    const uint8_t *centre = frames[1].at(frames[1].width / 2, frames[1].height / 2);
+    EXPECT_GT(centre[1], centre[2] + 16);
+}
+
 // The demo map's header names its mission list and its overhead-map picture,
 // and the data tools make both: the list with a title and two objectives, the
 // picture as a collection of the map's landscape.

@@ -190,7 +190,7 @@ bool parse_line(const source_line &line, builder_collection *collection)
     {
         if (!number(line.words[1], 0, (int64_t)collection->bitmaps.size() - 1, &values[0]) ||
             !number(line.words[2], -32768, 32767, &values[1]) || !number(line.words[3], -32768, 32767, &values[2]) ||
-            (count == 5 && !number(line.words[4], 0, 7, &values[3])))
+            (count == 5 && !number(line.words[4], 0, 15, &values[3])))
             return false;
         shadow_map_data shadow;
         memset(&shadow, 0, sizeof(shadow));
