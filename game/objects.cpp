@@ -19,6 +19,13 @@ static datum_globals object_data_globals = {
     .name = "object", .size = sizeof(object_data), .maximum_count = MAXIMUM_OBJECTS_PER_MAP,
     .flags = _data_array_muids_flag | _data_array_growable_flag};
 
+// get_object, inline for the walks of this module.
+static inline object_data *object_in_slot(int32_t object_index)
+{
+    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
+    return (object_data *)get_datum(&object_data_globals, object_index);
+}
+
 enum
 {
     NOT_IN_SCAN_CHAIN = -2, // scan_next of an object no scan chain holds
@@ -377,11 +384,7 @@ void dispose_objects_from_old_map(void)
 
 // ---- records -------------------------------------------------------------------
 
-object_data *get_object(int32_t object_index)
-{
-    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
-    return (object_data *)get_datum(&object_data_globals, object_index);
-}
+object_data *get_object(int32_t object_index) { return object_in_slot(object_index); }
 
 object_data *get_object_by_identifier(int32_t object_index, int16_t identifier)
 {
@@ -708,19 +711,29 @@ int32_t move_object(int32_t object_index)
             return dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
                    -dy < reach && dx * dx + dy * dy < reach * reach;
         };
-        for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
-            for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+        // The centre is clamped into the mesh, so it is out of bounds only
+        // when the mesh has no cells; the cells scanned are the reachable
+        // ones of the 3 x 3 around it inside the mesh, row by row.
+        const bool have_cells = mesh_cell_in_bounds(cell_x, cell_y);
+        const int32_t low_x = first_x < 0 ? 0 : first_x, high_x = last_x >= mesh_width ? mesh_width - 1 : last_x;
+        const int32_t low_y = first_y < 0 ? 0 : first_y, high_y = last_y >= mesh_height ? mesh_height - 1 : last_y;
+        if (have_cells && object_globals.scan_checking)
+        {
+            // The cells left out; the checker makes sure nothing there could be struck.
+            for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
+                for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+                    if (mesh_cell_in_bounds(x, y) && (x < low_x || x > high_x || y < low_y || y > high_y))
+                        check_cell_out_of_reach(x, y, strikes);
+        }
+        for (int32_t y = low_y; have_cells && y <= high_y; ++y)
+            for (int32_t x = low_x; x <= high_x; ++x)
             {
-                if (!mesh_cell_in_bounds(x, y)) continue;
-                if (x < first_x || x > last_x || y < first_y || y > last_y)
+                // The chains are current (above): the head is read directly
+                // unless the checker wants its look at the cell.
+                for (int32_t other_index = object_globals.scan_checking ? first_scanned_object(x, y) : *scan_head(x, y);
+                     other_index != NONE;)
                 {
-                    // Left out; the checker makes sure nothing there could be struck.
-                    if (object_globals.scan_checking) check_cell_out_of_reach(x, y, strikes);
-                    continue;
-                }
-                for (int32_t other_index = first_scanned_object(x, y); other_index != NONE;)
-                {
-                    const object_data *other = get_object(other_index);
+                    const object_data *other = object_in_slot(other_index);
                     if (!other) break;
                     const int32_t next = next_scanned_object(other_index);
                     if (strikes(other_index, other))

@@ -76,8 +76,14 @@ angle arcsine(int32_t value)
     int32_t magnitude = value < 0 ? -value : value;
     // The last entry of the rising quarter whose sine does not exceed the
     // value, so that 16384 gives the quarter turn itself.
+    // The rising quarter never falls, so halving finds that entry in eight
+    // steps where a walk from 0 took up to 256.
+    constexpr int32_t quarter = QUARTER_CIRCLE >> ANGLE_TO_TRIG_SHIFT;
     int32_t index = 0;
-    while (index < QUARTER_CIRCLE >> ANGLE_TO_TRIG_SHIFT && sine_table[index + 1] <= magnitude) index += 1;
+    if (sine_table[quarter] <= magnitude) index = quarter;
+    else
+        for (int32_t step = quarter / 2; step > 0; step >>= 1)
+            if (sine_table[index + step] <= magnitude) index += step;
     int32_t result = index << ANGLE_TO_TRIG_SHIFT;
     return (angle)(value < 0 ? FULL_CIRCLE - result : result);
 }
