@@ -793,7 +793,11 @@ int32_t move_object(int32_t object_index)
     }
     location->position = to;
 
-    const int32_t new_media = media_state(&to, object->height1);
+    // The media state is a function of the point (and the object's height,
+    // which a move keeps): an object that stayed put is where it was.
+    const int32_t new_media = to.x == old_position.x && to.y == old_position.y && to.z == old_position.z
+                                  ? old_media
+                                  : media_state(&to, object->height1);
     if (new_media == 1) movement |= _object_partially_under_media_flag;
     if (new_media == 2) movement |= _object_wholly_under_media_flag;
     if (new_media && (object->flags & _object_floats_on_media_flag)) movement |= _object_on_media_flag;
