@@ -21,8 +21,6 @@
 
 namespace {
 
-const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
-
 class object_hash_cache_test : public vesk_sim_fixture
 {
 protected:
@@ -37,18 +35,8 @@ protected:
 
     void start_battle(bool full)
     {
-        char reason[256];
-        std::string why;
-        if (full)
-        {
-            ASSERT_TRUE(start_full_battle(1, &why)) << why;
-            return;
-        }
-        ASSERT_TRUE(read_unit_orders(source_tree_path("data/orders/battle.txt").c_str(), &orders, reason,
-                                     sizeof(reason)))
-            << reason;
-        ASSERT_TRUE(start_simulation(nullptr, DEMO, 7, reason, sizeof(reason))) << reason;
-        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+        std::string reason;
+        ASSERT_TRUE(full ? start_full_battle(1, &reason) : start_demo_battle(7, &orders, &reason)) << reason;
     }
 
     // The hash as the kept bytes give it, then as fresh bytes give it (the
