@@ -460,20 +460,24 @@ static bool triangle_is_media(const mesh_cell *cell, int32_t triangle)
 
 world_distance get_mesh_height(const world_point2d *point, int32_t type)
 {
+    // Every mover asks this several times a tick: the cell is read straight
+    // from the array once the point is known to lie on the mesh, and the
+    // triangle's media bit only where the answer needs it.
     if (!point_is_on_mesh(point)) return MESH_NO_HEIGHT;
-    const mesh_cell *cell = get_mesh_cell(point->x >> WORLD_FRACTIONAL_BITS, point->y >> WORLD_FRACTIONAL_BITS);
-    const bool media = triangle_is_media(cell, get_mesh_triangle(point));
+    const mesh_cell *cell =
+        &mesh_globals.cells[(point->x >> WORLD_FRACTIONAL_BITS) + (point->y >> WORLD_FRACTIONAL_BITS) * mesh_width];
     switch (type)
     {
     case _mesh_ground_height:
         return ground_height(point);
     case _media_height:
-        return media ? cell->media_height : MESH_NO_HEIGHT;
+        return triangle_is_media(cell, get_mesh_triangle(point)) ? cell->media_height : MESH_NO_HEIGHT;
     case _mesh_surface_height:
     {
         if (cell->flags & _mesh_cell_is_not_rendered_flag) return MESH_NO_HEIGHT;
         const int32_t ground = ground_height(point);
-        return media && cell->media_height > ground ? cell->media_height : ground;
+        return triangle_is_media(cell, get_mesh_triangle(point)) && cell->media_height > ground ? cell->media_height
+                                                                                                 : ground;
     }
     default:
         return MESH_NO_HEIGHT;

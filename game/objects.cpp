@@ -7,6 +7,13 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#define OBJECT_HASH_HAS_SSE2 1
+#include <emmintrin.h>
+#else
+#define OBJECT_HASH_HAS_SSE2 0
+#endif
+
 #include "cseries/log.h"
 #include "mesh.h"
 #include "models.h"
@@ -19,10 +26,23 @@ static datum_globals object_data_globals = {
     .name = "object", .size = sizeof(object_data), .maximum_count = MAXIMUM_OBJECTS_PER_MAP,
     .flags = _data_array_muids_flag | _data_array_growable_flag};
 
+// get_object, inline for the walks of this module.
+static inline object_data *object_in_slot(int32_t object_index)
+{
+    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
+    return (object_data *)get_datum(&object_data_globals, object_index);
+}
+
 enum
 {
     NOT_IN_SCAN_CHAIN = -2, // scan_next of an object no scan chain holds
     SCAN_CHAIN_MISMATCHES_LOGGED = 8,
+};
+
+struct object_hash_cache_entry
+{
+    object_data record;
+    uint8_t bytes[34 * 4];
 };
 
 static struct object_globals
@@ -43,7 +63,15 @@ static struct object_globals
     int32_t scan_radius_bound;
     bool scan_checking;
     scan_chain_check_counts scan_counts;
-} object_globals = {.scan_fault_object = NONE};
+
+    // The hash's bytes of each slot's record as it last hashed it, with a
+    // copy of that record (objects.h): local, never hashed.  A slot whose
+    // kept record is all zeros (identifier 0: never a used record) has none.
+    std::vector<object_hash_cache_entry> hash_cache;
+    int32_t hash_fault_object; // the planted fault's slot, NONE without one
+    bool hash_checking;
+    object_hash_cache_check_counts hash_counts;
+} object_globals = {.scan_fault_object = NONE, .hash_fault_object = NONE};
 
 // Outside object_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<shape_sequence_information_procedure> sequence_information_slot("shape sequence information");
@@ -367,21 +395,19 @@ void initialize_objects_for_new_map(void)
 {
     initialize_data_for_new_map(&object_data_globals);
     forget_scan_chains();
+    object_globals.hash_cache.clear();
 }
 
 void dispose_objects_from_old_map(void)
 {
     dispose_data_from_old_map(&object_data_globals);
     forget_scan_chains();
+    object_globals.hash_cache.clear();
 }
 
 // ---- records -------------------------------------------------------------------
 
-object_data *get_object(int32_t object_index)
-{
-    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
-    return (object_data *)get_datum(&object_data_globals, object_index);
-}
+object_data *get_object(int32_t object_index) { return object_in_slot(object_index); }
 
 object_data *get_object_by_identifier(int32_t object_index, int16_t identifier)
 {
@@ -708,19 +734,29 @@ int32_t move_object(int32_t object_index)
             return dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
                    -dy < reach && dx * dx + dy * dy < reach * reach;
         };
-        for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
-            for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+        // The centre is clamped into the mesh, so it is out of bounds only
+        // when the mesh has no cells; the cells scanned are the reachable
+        // ones of the 3 x 3 around it inside the mesh, row by row.
+        const bool have_cells = mesh_cell_in_bounds(cell_x, cell_y);
+        const int32_t low_x = first_x < 0 ? 0 : first_x, high_x = last_x >= mesh_width ? mesh_width - 1 : last_x;
+        const int32_t low_y = first_y < 0 ? 0 : first_y, high_y = last_y >= mesh_height ? mesh_height - 1 : last_y;
+        if (have_cells && object_globals.scan_checking)
+        {
+            // The cells left out; the checker makes sure nothing there could be struck.
+            for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
+                for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+                    if (mesh_cell_in_bounds(x, y) && (x < low_x || x > high_x || y < low_y || y > high_y))
+                        check_cell_out_of_reach(x, y, strikes);
+        }
+        for (int32_t y = low_y; have_cells && y <= high_y; ++y)
+            for (int32_t x = low_x; x <= high_x; ++x)
             {
-                if (!mesh_cell_in_bounds(x, y)) continue;
-                if (x < first_x || x > last_x || y < first_y || y > last_y)
+                // The chains are current (above): the head is read directly
+                // unless the checker wants its look at the cell.
+                for (int32_t other_index = object_globals.scan_checking ? first_scanned_object(x, y) : *scan_head(x, y);
+                     other_index != NONE;)
                 {
-                    // Left out; the checker makes sure nothing there could be struck.
-                    if (object_globals.scan_checking) check_cell_out_of_reach(x, y, strikes);
-                    continue;
-                }
-                for (int32_t other_index = first_scanned_object(x, y); other_index != NONE;)
-                {
-                    const object_data *other = get_object(other_index);
+                    const object_data *other = object_in_slot(other_index);
                     if (!other) break;
                     const int32_t next = next_scanned_object(other_index);
                     if (strikes(other_index, other))
@@ -757,7 +793,11 @@ int32_t move_object(int32_t object_index)
     }
     location->position = to;
 
-    const int32_t new_media = media_state(&to, object->height1);
+    // The media state is a function of the point (and the object's height,
+    // which a move keeps): an object that stayed put is where it was.
+    const int32_t new_media = to.x == old_position.x && to.y == old_position.y && to.z == old_position.z
+                                  ? old_media
+                                  : media_state(&to, object->height1);
     if (new_media == 1) movement |= _object_partially_under_media_flag;
     if (new_media == 2) movement |= _object_wholly_under_media_flag;
     if (new_media && (object->flags & _object_floats_on_media_flag)) movement |= _object_on_media_flag;
@@ -1071,31 +1111,98 @@ bool object_chains_are_consistent(void)
 static const uint32_t LOCAL_OBJECT_FLAGS = _object_is_selected_flag | _object_is_tracking_flag |
                                            _object_attack_highlighted_flag | _object_mouse_over_highlighted_flag;
 
+enum { OBJECT_HASH_SIZE = 34 * 4 };
+
+// The hashed bytes of the object in slot `index`, written from `out` on.
+static void write_object_hash_bytes(int32_t index, const object_data *object, uint8_t *out)
+{
+    state_hash_cursor cursor = {out};
+    auto put = [&cursor](int32_t value) { cursor.put(value); };
+    put(index); put(object->identifier); put(object->type); put((int32_t)(object->flags & ~LOCAL_OBJECT_FLAGS));
+    put(object->extra_flags); put(object->owner); put(object->owner_index); put(object->location.position.x);
+    put(object->location.position.y); put(object->location.position.z); put(object->location.velocity.i);
+    put(object->location.velocity.j); put(object->location.velocity.k); put(object->location.height);
+    put(object->location.yaw); put(object->location.pitch); put(object->radius); put(object->height0);
+    put(object->height1); put(object->scale); put(object->shape_sequence_index); put(object->shape_frame_index);
+    put(object->shape_view_index); put(object->shape_phase); put(object->shape_ticks_per_frame);
+    put(object->transfer_mode); put(object->transfer_phase); put(object->vitality); put(object->maximum_vitality);
+    put(object->state); put(object->expiry); put(object->next_object_index); put(object->parasitic_object_index);
+    put(object->color_table_permutation);
+    VASSERT(cursor.out == out + OBJECT_HASH_SIZE, "object hash record of the wrong size");
+}
+
+#if OBJECT_HASH_HAS_SSE2
+static_assert(sizeof(object_data) % 16 == 0 && OBJECT_HASH_SIZE % 8 == 0);
+static inline bool records_are_equal(const object_data *a, const object_data *b)
+{
+    __m128i same = _mm_set1_epi8(-1);
+#pragma GCC unroll 8
+    for (size_t offset = 0; offset < sizeof(object_data); offset += 16)
+        same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)((const uint8_t *)a + offset)),
+                                                  _mm_loadu_si128((const __m128i *)((const uint8_t *)b + offset))));
+    return _mm_movemask_epi8(same) == 0xFFFF;
+}
+#else
+static inline bool records_are_equal(const object_data *a, const object_data *b)
+{
+    return memcmp(a, b, sizeof(object_data)) == 0;
+}
+#endif
+
+// The hash's bytes are a function of the slot and its record alone, so a
+// record whose bytes equal the copy kept beside the bytes it gave last time
+// gives them again: the arrows lying on the ground, the scenery and the
+// resting dead (most objects of a long battle) cost a comparison and a copy
+// instead of thirty-four byte swaps.  A record that differs in any byte,
+// written by whichever code, is hashed afresh; nothing else need tell the
+// cache of a change.
 void hash_objects(uint32_t *hash)
 {
     const int32_t count = object_data_globals.count;
     state_hash_add_int32(hash, count);
+    std::vector<object_hash_cache_entry> &cache = object_globals.hash_cache;
+    if (cache.size() < (size_t)count) cache.resize((size_t)count);
     for (int32_t index = 0; index < count; ++index)
     {
         const object_data *object = (const object_data *)get_datum(&object_data_globals, index);
         if (!object) continue;
-        // Written in place (the room taken before the fields are read, so
-        // that they go from the record straight to the hashed bytes).
-        enum { OBJECT_HASH_SIZE = 34 * 4 };
         uint8_t unbatched[OBJECT_HASH_SIZE];
         uint8_t *out = state_hash_begin_record(hash, OBJECT_HASH_SIZE, unbatched);
-        state_hash_cursor cursor = {out};
-        auto put = [&cursor](int32_t value) { cursor.put(value); };
-        put(index); put(object->identifier); put(object->type); put((int32_t)(object->flags & ~LOCAL_OBJECT_FLAGS));
-        put(object->extra_flags); put(object->owner); put(object->owner_index); put(object->location.position.x);
-        put(object->location.position.y); put(object->location.position.z); put(object->location.velocity.i);
-        put(object->location.velocity.j); put(object->location.velocity.k); put(object->location.height);
-        put(object->location.yaw); put(object->location.pitch); put(object->radius); put(object->height0);
-        put(object->height1); put(object->scale); put(object->shape_sequence_index); put(object->shape_frame_index);
-        put(object->shape_view_index); put(object->shape_phase); put(object->shape_ticks_per_frame);
-        put(object->transfer_mode); put(object->transfer_phase); put(object->vitality); put(object->maximum_vitality);
-        put(object->state); put(object->expiry); put(object->next_object_index); put(object->parasitic_object_index);
-        put(object->color_table_permutation);
-        state_hash_end_record(hash, out, cursor.out, unbatched, OBJECT_HASH_SIZE);
+        object_hash_cache_entry *entry = &cache[(size_t)index];
+        const bool unchanged = records_are_equal(&entry->record, object) || index == object_globals.hash_fault_object;
+        if (unchanged && !object_globals.hash_checking)
+            memcpy(out, entry->bytes, OBJECT_HASH_SIZE);
+        else
+        {
+            write_object_hash_bytes(index, object, out);
+            if (unchanged)
+            {
+                // The checker: the bytes kept for an unchanged record against fresh ones.
+                object_globals.hash_counts.records_checked += 1;
+                if (memcmp(out, entry->bytes, OBJECT_HASH_SIZE) != 0)
+                {
+                    if (object_globals.hash_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
+                        log_message(__FILE__, __LINE__, "object %d: the hash's kept bytes differ from its record's",
+                                    (int)index);
+                    object_globals.hash_counts.mismatches += 1;
+                }
+            }
+            if (index != object_globals.hash_fault_object || entry->record.identifier == 0)
+            {
+                entry->record = *object;
+                memcpy(entry->bytes, out, OBJECT_HASH_SIZE);
+            }
+        }
+        state_hash_end_record(hash, out, out + OBJECT_HASH_SIZE, unbatched, OBJECT_HASH_SIZE);
     }
 }
+
+void set_object_hash_cache_checking(bool on)
+{
+    object_globals.hash_checking = on;
+    object_globals.hash_counts = {0, 0};
+}
+
+object_hash_cache_check_counts get_object_hash_cache_check_counts(void) { return object_globals.hash_counts; }
+
+void plant_object_hash_cache_fault(int32_t object_index) { object_globals.hash_fault_object = object_index; }

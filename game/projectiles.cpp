@@ -322,6 +322,27 @@ static const tag internal_projectile_tags[NUMBER_OF_INTERNAL_PROJECTILES] = {FOU
                                                                              FOUR_CHARACTER_CODE('i', 'n', 's', 't')};
 static int16_t internal_projectile_types[NUMBER_OF_INTERNAL_PROJECTILES] = {NONE, NONE};
 
+// Projectiles in use, kept by the two procedures below (every slot taken or
+// freed goes through them) so that the load shedding of each new projectile
+// need not walk the array.  Builds with assertions compare it with the walk.
+static struct
+{
+    int32_t in_use;
+} projectile_array_globals;
+
+static int32_t new_projectile_slot(void)
+{
+    const int32_t index = new_datum(&projectile_data_globals);
+    if (index != NONE) projectile_array_globals.in_use += 1;
+    return index;
+}
+
+static void free_projectile_slot(int32_t index)
+{
+    if (get_projectile_data(index)) projectile_array_globals.in_use -= 1;
+    delete_datum(&projectile_data_globals, index);
+}
+
 static struct
 {
     int32_t depth;
@@ -340,10 +361,13 @@ int32_t get_projectile_slot_count(void) { return projectile_data_globals.blocks 
 
 int32_t get_projectile_count(void)
 {
-    int32_t count = 0;
+#ifndef NDEBUG
+    int32_t walked = 0;
     for (int32_t index = 0; index < get_projectile_slot_count(); ++index)
-        count += get_projectile_data(index) != nullptr;
-    return count;
+        walked += get_projectile_data(index) != nullptr;
+    VASSERT(walked == projectile_array_globals.in_use, "the count of projectiles in use went astray");
+#endif
+    return projectile_array_globals.in_use;
 }
 
 int16_t get_internal_projectile_type(int32_t internal_type)
@@ -394,6 +418,7 @@ bool initialize_projectiles(void)
 void initialize_projectiles_for_new_map(void)
 {
     if (projectile_data_globals.blocks) initialize_data_for_new_map(&projectile_data_globals);
+    projectile_array_globals.in_use = 0;
     if (projectile_definitions.registered) initialize_definitions_for_new_map(&projectile_definitions);
     if (projectile_group_definitions.registered) initialize_definitions_for_new_map(&projectile_group_definitions);
     initialize_local_projectile_group_definitions_for_new_map();
@@ -405,6 +430,7 @@ void initialize_projectiles_for_new_map(void)
 void dispose_projectiles_from_old_map(void)
 {
     if (projectile_data_globals.blocks) dispose_data_from_old_map(&projectile_data_globals);
+    projectile_array_globals.in_use = 0;
     if (projectile_definitions.registered) dispose_definitions_from_old_map(&projectile_definitions);
     if (projectile_group_definitions.registered) dispose_definitions_from_old_map(&projectile_group_definitions);
     dispose_local_projectile_group_definitions_from_old_map();
@@ -443,7 +469,7 @@ static void delete_projectile_and_object(int32_t projectile_index)
     if (object && object->owner_index == projectile_index &&
         (object->owner == _object_is_projectile || object->owner == _object_is_special_projectile))
         delete_object(object_index);
-    delete_datum(&projectile_data_globals, projectile_index);
+    free_projectile_slot(projectile_index);
 }
 
 // The purely decorative definitions the second load-shedding threshold refuses.
@@ -557,7 +583,7 @@ int32_t new_projectile(const new_projectile_data *data)
     else if (load_shedding_refuses(d))
         return NONE;
 
-    const int32_t projectile_index = new_datum(&projectile_data_globals);
+    const int32_t projectile_index = new_projectile_slot();
     if (projectile_index == NONE) return NONE;
 
     const object_definition *object_definition = get_object_definition(d->object_type);
@@ -604,7 +630,7 @@ int32_t new_projectile(const new_projectile_data *data)
     const int32_t object_index = new_object(&request);
     if (object_index == NONE)
     {
-        delete_datum(&projectile_data_globals, projectile_index);
+        free_projectile_slot(projectile_index);
         return NONE;
     }
     object_data *object = get_object(object_index);
@@ -737,7 +763,7 @@ int32_t new_projectile(const new_projectile_data *data)
         if (!lightning)
         {
             delete_object(object_index);
-            delete_datum(&projectile_data_globals, projectile_index);
+            free_projectile_slot(projectile_index);
             return NONE;
         }
         p->lightning_index = (int16_t)lightning_index;
@@ -1094,7 +1120,7 @@ void sleep_projectile(int32_t projectile_index)
         object->flags |= _object_on_ground_flag | _object_at_rest_flag;
         object_scan_membership_changed(p->object_index);
     }
-    delete_datum(&projectile_data_globals, projectile_index);
+    free_projectile_slot(projectile_index);
 }
 
 int32_t wake_projectile(int32_t object_index, int32_t owner_unit_index)
@@ -1135,7 +1161,7 @@ int32_t fade_object(bool out, int32_t object_index, int16_t delay, int16_t fade_
     object_data *object = get_object(object_index);
     if (!object || !projectile_data_globals.blocks) return NONE;
     if (current_gameplay_version >= 1718 && out && (object->flags & _object_is_invisible_flag)) return NONE;
-    const int32_t index = new_datum(&projectile_data_globals);
+    const int32_t index = new_projectile_slot();
     if (index == NONE) return NONE;
     projectile_data *p = get_projectile_data(index);
     p->type = NONE;
@@ -1302,7 +1328,7 @@ static int32_t update_one_projectile(int32_t index)
     object_data *object = get_object(p->object_index);
     if (!object)
     {
-        delete_datum(&projectile_data_globals, index);
+        free_projectile_slot(index);
         return _update_projectile_null;
     }
     if (p->type == NONE)

@@ -870,8 +870,14 @@ int32_t get_collection_bitmap_count(int32_t collection_index)
 // The sequence itself; null out of range (the simulation's strict lookup).
 static sequence_data *held_sequence(int32_t collection_index, int32_t sequence_index)
 {
-    collection_runtime *runtime = loaded_collection(collection_index);
-    if (!runtime || !index_in(sequence_index, get_collection_sequence_count(collection_index))) return nullptr;
+    // loaded_collection and get_collection_sequence_count in one look at the
+    // header: every object animating each tick comes through here.
+    const collection_header *header = get_collection_header(collection_index);
+    if (!header || !(header->flags & _collection_header_initialized_flag)) return nullptr;
+    collection_runtime *runtime = (collection_runtime *)get_definition_runtime(&collections, collection_index);
+    if (!runtime || !runtime->sequences ||
+        !index_in(sequence_index, header->blocks[_collection_block_sequence_references].count))
+        return nullptr;
     return &runtime->sequences[sequence_index];
 }
 

@@ -25,8 +25,7 @@ static bool group_is_set_up(const definition_globals *group)
 
 static bool slot_is_used(const definition_globals *group, int32_t index)
 {
-    return group_is_set_up(group) && index >= 0 && index < group->count &&
-           (group->flags[index] & _definition_used_flag);
+    return definition_slot_is_used(group, index);
 }
 
 static void *slot_record(definition_globals *group, int32_t index)
@@ -367,16 +366,6 @@ int32_t subgroup_tag_to_definition_index(definition_globals *group, tag subgroup
             return index;
     }
     return NONE;
-}
-
-void *try_and_get_definition(definition_globals *group, int32_t index)
-{
-    return slot_is_used(group, index) ? slot_record(group, index) : nullptr;
-}
-
-void *get_definition_runtime(definition_globals *group, int32_t index)
-{
-    return slot_is_used(group, index) ? slot_runtime(group, index) : nullptr;
 }
 
 int32_t new_definition(definition_globals *group, tag subgroup, const void *definition)

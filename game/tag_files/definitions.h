@@ -164,13 +164,31 @@ int32_t fetch_definition_tag_to_index(definition_globals *group, tag subgroup, d
 // none is loaded.  Copies made by new_definition are not found by tag.
 int32_t subgroup_tag_to_definition_index(definition_globals *group, tag subgroup);
 
+// Whether `index` names a used slot of a group set up for a map.  Inline with
+// the two lookups below: units, objects and shapes look their definitions up
+// millions of times a game.
+inline bool definition_slot_is_used(const definition_globals *group, int32_t index)
+{
+    return group && group->registered && group->count != NONE && index >= 0 && index < group->count &&
+           (group->flags[index] & _definition_used_flag);
+}
+
 // The record at `index`, or null for a hole, an index out of range, or a group
 // not set up.
-void *try_and_get_definition(definition_globals *group, int32_t index);
+inline void *try_and_get_definition(definition_globals *group, int32_t index)
+{
+    return definition_slot_is_used(group, index) ? (uint8_t *)group->definitions + (size_t)index * (size_t)group->size
+                                                 : nullptr;
+}
 
 // The run-time side record of the definition at `index`; null when the group
 // has none or the slot is empty.
-void *get_definition_runtime(definition_globals *group, int32_t index);
+inline void *get_definition_runtime(definition_globals *group, int32_t index)
+{
+    return definition_slot_is_used(group, index) && group->runtime_size > 0
+               ? (uint8_t *)group->runtimes + (size_t)index * (size_t)group->runtime_size
+               : nullptr;
+}
 
 // Adds a copy of `definition` (size bytes) with the subgroup `subgroup` in the
 // lowest hole, else at the end; its side record is zeroed.  NONE when the group

@@ -28,8 +28,6 @@
 
 namespace {
 
-const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
-
 class scan_chains_test : public vesk_sim_fixture
 {
 protected:
@@ -45,12 +43,8 @@ protected:
     // The demo battle of data/orders/battle.txt from seed 7, as vesk_sim runs it.
     void start_demo_battle(void)
     {
-        char reason[256];
-        ASSERT_TRUE(read_unit_orders(source_tree_path("data/orders/battle.txt").c_str(), &orders, reason,
-                                     sizeof(reason)))
-            << reason;
-        ASSERT_TRUE(start_simulation(nullptr, DEMO, 7, reason, sizeof(reason))) << reason;
-        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+        std::string reason;
+        ASSERT_TRUE(::start_demo_battle(7, &orders, &reason)) << reason;
     }
     // Runs `ticks` ticks in steps of `step`, checking every chain after each.
     void run_checking_chains(int32_t ticks, int32_t step)

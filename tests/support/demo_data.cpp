@@ -17,6 +17,8 @@
 
 #include "cseries/byte_swapping.h"
 #include "support/scratch.h"
+#include "determinism_harness.h"
+#include "unit_orders.h"
 
 namespace fs = std::filesystem;
 
@@ -555,5 +557,18 @@ bool make_fixed_thumb_dialog_elements_tag(const std::string &tool, std::vector<t
     if (!make_tag(tool, "collection demo_out.tag --subgroup baie --name baie fixed_thumb_baie.txt", &made)) return false;
     write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
+    return true;
+}
+
+bool start_demo_battle(uint32_t seed, std::vector<unit_order> *orders, std::string *reason)
+{
+    char why[256] = "";
+    if (!read_unit_orders(source_tree_path("data/orders/battle.txt").c_str(), orders, why, sizeof(why)) ||
+        !start_simulation(nullptr, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), seed, why, sizeof(why)))
+    {
+        *reason = why;
+        return false;
+    }
+    set_simulation_tick_procedure(give_unit_orders_of_tick, orders);
     return true;
 }

@@ -46,6 +46,14 @@ std::string source_tree_path(const std::string &relative);
 // Whether the data tool is where data_tool_path() says.
 bool data_tool_built(void);
 
+struct unit_order;
+// The demo battle as vesk_sim runs it: the map 'demo' from `seed`, headless,
+// from the demo data in the current directory, with the orders of
+// data/orders/battle.txt (read into `orders`, which must outlive the run)
+// given by the determinism harness's tick procedure.  False with `reason`
+// when it cannot start; stop_simulation ends it.
+bool start_demo_battle(uint32_t seed, std::vector<unit_order> *orders, std::string *reason);
+
 // Runs the data tool with `arguments` (shell words, quoted where needed) in
 // the current directory, its standard output going to "tool.out" and its
 // standard error to "tool.err"; its exit code, -1 when it did not exit
