@@ -54,6 +54,9 @@ static bool row_is_good(const private_list_data *list, int32_t row)
 enum
 {
     ROW_BLOCK_CAPACITY = 128,
+    // Copies of the list's usual row length come from chunks of this many.
+    ROW_COPY_CHUNK_SLOTS = 64,
+    ROW_COPY_ALIGNMENT = 16,
     // Neighbours holding this few rows together are merged, so that deletions
     // cannot leave a long trail of nearly empty blocks.
     ROW_BLOCK_MERGE_COUNT = ROW_BLOCK_CAPACITY / 2,
@@ -77,6 +80,21 @@ struct private_list_rows
     // The height an added row's slot had before any row: slot 0's height
     // while the list is empty (the line height, or the last row deleted).
     int16_t empty_slot_height;
+
+    // Rows' copies.  Rows of a list are mostly of one length: the first copy
+    // of at least a pointer's size fixes `copy_length`, and every copy of that
+    // length comes from chunks of slots (a freed slot holds the next free
+    // one), all freed with the list; other lengths are allocated alone.
+    int32_t copy_length;
+    struct row_copy_chunk *copy_chunks;
+    uint8_t *next_copy_slot;
+    int32_t copy_slots_left;
+    void *free_copy_slots;
+};
+
+struct alignas(ROW_COPY_ALIGNMENT) row_copy_chunk
+{
+    row_copy_chunk *next;
 };
 
 // One row's place in the blocks.
@@ -91,8 +109,65 @@ static private_list_rows *new_row_store(void)
     return (private_list_rows *)calloc(1, sizeof(private_list_rows));
 }
 
+static int32_t copy_slot_size(const private_list_rows *store)
+{
+    return (store->copy_length + ROW_COPY_ALIGNMENT - 1) / ROW_COPY_ALIGNMENT * ROW_COPY_ALIGNMENT;
+}
+
+// Whether a copy of `length` bytes lives in a slot (its length is fixed).
+static bool copy_is_in_slot(const private_list_rows *store, int16_t length)
+{
+    return store->copy_length > 0 && length == store->copy_length;
+}
+
+// Room for a row's copy of `length` bytes; NULL when memory runs out.
+static void *new_row_copy(private_list_rows *store, int16_t length)
+{
+    if (store->copy_length == 0 && length >= (int16_t)sizeof(void *)) store->copy_length = length;
+    if (!copy_is_in_slot(store, length)) return malloc(length > 0 ? (size_t)length : 1);
+    if (store->free_copy_slots)
+    {
+        void *slot = store->free_copy_slots;
+        memcpy(&store->free_copy_slots, slot, sizeof(void *));
+        return slot;
+    }
+    if (store->copy_slots_left == 0)
+    {
+        const size_t size = sizeof(row_copy_chunk) + (size_t)ROW_COPY_CHUNK_SLOTS * (size_t)copy_slot_size(store);
+        row_copy_chunk *chunk = (row_copy_chunk *)malloc(size);
+        if (!chunk) return nullptr;
+        chunk->next = store->copy_chunks;
+        store->copy_chunks = chunk;
+        store->next_copy_slot = (uint8_t *)(chunk + 1);
+        store->copy_slots_left = ROW_COPY_CHUNK_SLOTS;
+    }
+    void *slot = store->next_copy_slot;
+    store->next_copy_slot += copy_slot_size(store);
+    --store->copy_slots_left;
+    return slot;
+}
+
+// Gives back a copy made by new_row_copy with the same length.
+static void dispose_row_copy(private_list_rows *store, void *copy, int16_t length)
+{
+    if (!copy) return;
+    if (!copy_is_in_slot(store, length))
+    {
+        free(copy);
+        return;
+    }
+    memcpy(copy, &store->free_copy_slots, sizeof(void *));
+    store->free_copy_slots = copy;
+}
+
 static void dispose_row_store(private_list_rows *store)
 {
+    while (store->copy_chunks)
+    {
+        row_copy_chunk *next = store->copy_chunks->next;
+        free(store->copy_chunks);
+        store->copy_chunks = next;
+    }
     for (int32_t b = 0; b < store->block_count; ++b) free(store->blocks[b]);
     free(store->blocks);
     free(store->first_rows);
@@ -482,7 +557,12 @@ private_list_data *new_private_list(const rectangle2d *bounds, uint16_t flags)
 void dispose_private_list(private_list_data *list)
 {
     if (!list_is_good(list)) return;
-    for (int32_t i = 0; i < list->actual_row_count; ++i) free(row_at(list, i)->data);
+    // Copies of the usual length go with their chunks.
+    for (int32_t i = 0; i < list->actual_row_count; ++i)
+    {
+        const row_data *row = row_at(list, i);
+        if (!copy_is_in_slot(list->rows, row->length)) free(row->data);
+    }
     dispose_row_store(list->rows);
     list->cookie = 0;
     free(list);
@@ -494,7 +574,7 @@ void dispose_private_list(private_list_data *list)
 static void remove_row(private_list_data *list, int32_t row)
 {
     const row_data *removed = row_at(list, row);
-    free(removed->data);
+    dispose_row_copy(list->rows, removed->data, removed->length);
     list->visible_rows_height -= row_visible_height(removed);
     store_remove_row(list->rows, row);
     list->actual_row_count = (int16_t)(list->actual_row_count - 1);
@@ -553,7 +633,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
 {
     if (!list_is_good(list)) return NONE;
     if (!VASSERT(length >= 0 && (data || length == 0), "bad row data")) return NONE;
-    void *copy = malloc(length > 0 ? (size_t)length : 1);
+    void *copy = new_row_copy(list->rows, length);
     if (!copy) return NONE;
     if (length > 0) memcpy(copy, data, (size_t)length);
 
@@ -578,7 +658,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
         if (slots > list->maximum_row_count) slots = list->maximum_row_count;
         if (slots <= list->allocated_row_count)
         {
-            free(copy);
+            dispose_row_copy(list->rows, copy, length);
             return NONE;
         }
     }
@@ -589,7 +669,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
                           (uint16_t)(enabled ? _row_enabled_flag | _row_visible_flag : _row_visible_flag)};
     if (!store_insert_row(list->rows, index, &row, key))
     {
-        free(copy);
+        dispose_row_copy(list->rows, copy, length);
         return NONE;
     }
     list->allocated_row_count = (int16_t)slots;
