@@ -159,6 +159,7 @@ private_list_data *new_bench_list(int32_t font)
     set_private_list_font_id(list, (int16_t)font);
     set_list_line_height(list, LINE_HEIGHT);
     set_list_sort_proc(list, string_list_sort_proc);
+    set_list_sort_key_proc(list, string_list_sort_key_proc);
     set_list_draw_proc(list, string_list_draw_proc);
     return list;
 }

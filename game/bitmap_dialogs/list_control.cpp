@@ -58,8 +58,8 @@ static int16_t first_selected_row(const private_list_data *list)
 
 static bool row_is_enabled_and_visible(const private_list_data *list, int32_t row)
 {
-    return (list->rows[row].flags & (_row_enabled_flag | _row_visible_flag)) ==
-           (_row_enabled_flag | _row_visible_flag);
+    const row_data *r = get_private_list_row(list, (int16_t)row);
+    return r && (r->flags & (_row_enabled_flag | _row_visible_flag)) == (_row_enabled_flag | _row_visible_flag);
 }
 
 // ---- verbs -----------------------------------------------------------------------
@@ -356,7 +356,8 @@ void bitmap_select_list_item(dialog_data *dialog, int16_t item_id, int16_t row)
     private_list_data *list = get_list(dialog, item_id);
     if (!list) return;
     for (int16_t r = 0; r < list->actual_row_count; ++r)
-        if (r != row && (list->rows[r].flags & _row_selected_flag)) set_select_private_list(false, r, list);
+        if (r != row && (get_private_list_row(list, r)->flags & _row_selected_flag))
+            set_select_private_list(false, r, list);
     set_select_private_list(true, row, list);
     set_dialog_item_dirty(dialog, item_id);
 }

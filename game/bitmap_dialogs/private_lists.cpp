@@ -40,6 +40,344 @@ static bool row_is_good(const private_list_data *list, int32_t row)
     return VASSERT(row >= 0 && row < list->actual_row_count, "row>=0 && row<list->actual_row_count");
 }
 
+// ---- row storage -----------------------------------------------------------------
+// Rows live in order in blocks of at most ROW_BLOCK_CAPACITY, so an insertion
+// or a removal moves the rows of one block only, never the whole list (a
+// sorted list filled in no particular order used to move half of it on every
+// add).  A row is found by its index through the blocks' first indexes: the
+// block of the previous lookup or the next one first (walks go in order),
+// else a binary search.  No block is empty.  Beside each row its sort
+// summary, when the list has a summary procedure and the row a summary, or
+// zero (which always defers to the sort procedure, so a true summary of zero
+// costs only speed).
+
+enum
+{
+    ROW_BLOCK_CAPACITY = 128,
+    // Copies of the list's usual row length come from chunks of this many.
+    ROW_COPY_CHUNK_SLOTS = 64,
+    ROW_COPY_ALIGNMENT = 16,
+    // Neighbours holding this few rows together are merged, so that deletions
+    // cannot leave a long trail of nearly empty blocks.
+    ROW_BLOCK_MERGE_COUNT = ROW_BLOCK_CAPACITY / 2,
+};
+
+struct row_block
+{
+    int32_t count;
+    row_data rows[ROW_BLOCK_CAPACITY];
+    list_sort_key keys[ROW_BLOCK_CAPACITY];
+};
+
+struct private_list_rows
+{
+    row_block **blocks;
+    int32_t *first_rows; // the index of each block's first row
+    int32_t block_count;
+    int32_t allocated_block_count;
+    int32_t last_block; // where the previous lookup found its row
+    int32_t row_count;
+    // The height an added row's slot had before any row: slot 0's height
+    // while the list is empty (the line height, or the last row deleted).
+    int16_t empty_slot_height;
+
+    // Rows' copies.  Rows of a list are mostly of one length: the first copy
+    // of at least a pointer's size fixes `copy_length`, and every copy of that
+    // length comes from chunks of slots (a freed slot holds the next free
+    // one), all freed with the list; other lengths are allocated alone.
+    int32_t copy_length;
+    struct row_copy_chunk *copy_chunks;
+    uint8_t *next_copy_slot;
+    int32_t copy_slots_left;
+    void *free_copy_slots;
+};
+
+struct alignas(ROW_COPY_ALIGNMENT) row_copy_chunk
+{
+    row_copy_chunk *next;
+};
+
+// One row's place in the blocks.
+struct row_place
+{
+    int32_t block;
+    int32_t offset;
+};
+
+static private_list_rows *new_row_store(void)
+{
+    return (private_list_rows *)calloc(1, sizeof(private_list_rows));
+}
+
+static int32_t copy_slot_size(const private_list_rows *store)
+{
+    return (store->copy_length + ROW_COPY_ALIGNMENT - 1) / ROW_COPY_ALIGNMENT * ROW_COPY_ALIGNMENT;
+}
+
+// Whether a copy of `length` bytes lives in a slot (its length is fixed).
+static bool copy_is_in_slot(const private_list_rows *store, int16_t length)
+{
+    return store->copy_length > 0 && length == store->copy_length;
+}
+
+// Room for a row's copy of `length` bytes; NULL when memory runs out.
+static void *new_row_copy(private_list_rows *store, int16_t length)
+{
+    if (store->copy_length == 0 && length >= (int16_t)sizeof(void *)) store->copy_length = length;
+    if (!copy_is_in_slot(store, length)) return malloc(length > 0 ? (size_t)length : 1);
+    if (store->free_copy_slots)
+    {
+        void *slot = store->free_copy_slots;
+        memcpy(&store->free_copy_slots, slot, sizeof(void *));
+        return slot;
+    }
+    if (store->copy_slots_left == 0)
+    {
+        const size_t size = sizeof(row_copy_chunk) + (size_t)ROW_COPY_CHUNK_SLOTS * (size_t)copy_slot_size(store);
+        row_copy_chunk *chunk = (row_copy_chunk *)malloc(size);
+        if (!chunk) return nullptr;
+        chunk->next = store->copy_chunks;
+        store->copy_chunks = chunk;
+        store->next_copy_slot = (uint8_t *)(chunk + 1);
+        store->copy_slots_left = ROW_COPY_CHUNK_SLOTS;
+    }
+    void *slot = store->next_copy_slot;
+    store->next_copy_slot += copy_slot_size(store);
+    --store->copy_slots_left;
+    return slot;
+}
+
+// Gives back a copy made by new_row_copy with the same length.
+static void dispose_row_copy(private_list_rows *store, void *copy, int16_t length)
+{
+    if (!copy) return;
+    if (!copy_is_in_slot(store, length))
+    {
+        free(copy);
+        return;
+    }
+    memcpy(copy, &store->free_copy_slots, sizeof(void *));
+    store->free_copy_slots = copy;
+}
+
+static void dispose_row_store(private_list_rows *store)
+{
+    while (store->copy_chunks)
+    {
+        row_copy_chunk *next = store->copy_chunks->next;
+        free(store->copy_chunks);
+        store->copy_chunks = next;
+    }
+    for (int32_t b = 0; b < store->block_count; ++b) free(store->blocks[b]);
+    free(store->blocks);
+    free(store->first_rows);
+    free(store);
+}
+
+// The place of `row`, which lies in one of the blocks `low_block` to
+// `high_block`: the last of them starting at or before it (a search without
+// branches on the data, which a binary search would mispredict half the time).
+static row_place find_row_between(private_list_rows *store, int32_t row, int32_t low_block, int32_t high_block)
+{
+    const int32_t *base = &store->first_rows[low_block];
+    for (int32_t n = high_block - low_block + 1; n > 1;)
+    {
+        const int32_t half = n / 2;
+        base = base[half] <= row ? base + half : base;
+        n -= half;
+    }
+    const int32_t b = (int32_t)(base - store->first_rows);
+    store->last_block = b;
+    return row_place{b, row - *base};
+}
+
+// `row` must lie in [0, row_count).  Only the directory is read, never the
+// blocks themselves.
+static row_place find_row(private_list_rows *store, int32_t row)
+{
+    const int32_t *first_rows = store->first_rows;
+    const int32_t count = store->block_count;
+    for (int32_t b = store->last_block; b < count && b <= store->last_block + 1; ++b)
+    {
+        if (row < first_rows[b]) break;
+        const int32_t end = b + 1 < count ? first_rows[b + 1] : store->row_count;
+        if (row < end)
+        {
+            store->last_block = b;
+            return row_place{b, row - first_rows[b]};
+        }
+    }
+    // The ends of the list are read on every change (the first row's top, the
+    // last row's bottom).
+    if (row >= first_rows[count - 1]) return row_place{count - 1, row - first_rows[count - 1]};
+    if (count > 1 && row < first_rows[1]) return row_place{0, row};
+    return find_row_between(store, row, 0, count - 1);
+}
+
+static row_data *row_at(const private_list_data *list, int32_t row)
+{
+    const row_place place = find_row(list->rows, row);
+    return &list->rows->blocks[place.block]->rows[place.offset];
+}
+
+// Room in the directory for one more block; false when memory runs out.
+static bool reserve_block(private_list_rows *store)
+{
+    if (store->block_count < store->allocated_block_count) return true;
+    const int32_t grown = store->allocated_block_count ? 2 * store->allocated_block_count : 8;
+    row_block **blocks = (row_block **)realloc(store->blocks, (size_t)grown * sizeof(row_block *));
+    if (!blocks) return false;
+    store->blocks = blocks;
+    int32_t *first_rows = (int32_t *)realloc(store->first_rows, (size_t)grown * sizeof(int32_t));
+    if (!first_rows) return false;
+    store->first_rows = first_rows;
+    store->allocated_block_count = grown;
+    return true;
+}
+
+// Puts `block` into the directory at position `b`, its first row `first_row`.
+static void insert_block(private_list_rows *store, int32_t b, row_block *block, int32_t first_row)
+{
+    const size_t after = (size_t)(store->block_count - b);
+    memmove(&store->blocks[b + 1], &store->blocks[b], after * sizeof(row_block *));
+    memmove(&store->first_rows[b + 1], &store->first_rows[b], after * sizeof(int32_t));
+    store->blocks[b] = block;
+    store->first_rows[b] = first_row;
+    ++store->block_count;
+}
+
+static void remove_block(private_list_rows *store, int32_t b)
+{
+    free(store->blocks[b]);
+    const size_t after = (size_t)(store->block_count - b - 1);
+    memmove(&store->blocks[b], &store->blocks[b + 1], after * sizeof(row_block *));
+    memmove(&store->first_rows[b], &store->first_rows[b + 1], after * sizeof(int32_t));
+    --store->block_count;
+    store->last_block = 0;
+}
+
+// Moves `count` rows of `block` from `from` to `to` (ranges may overlap).
+static void move_block_rows(row_block *destination, int32_t to, const row_block *source, int32_t from, int32_t count)
+{
+    if (count <= 0) return;
+    memmove(&destination->rows[to], &source->rows[from], (size_t)count * sizeof(row_data));
+    memmove(&destination->keys[to], &source->keys[from], (size_t)count * sizeof(list_sort_key));
+}
+
+// Inserts the row at `index` (0 to the row count); false, with nothing
+// changed, when memory runs out.
+static bool store_insert_row(private_list_rows *store, int32_t index, const row_data *row, list_sort_key key)
+{
+    if (!reserve_block(store)) return false;
+    int32_t b, offset;
+    if (store->block_count == 0)
+    {
+        row_block *block = (row_block *)malloc(sizeof(row_block));
+        if (!block) return false;
+        block->count = 0;
+        insert_block(store, 0, block, 0);
+        b = 0;
+        offset = 0;
+    }
+    else if (index == store->row_count)
+    {
+        b = store->block_count - 1;
+        offset = store->blocks[b]->count;
+    }
+    else
+    {
+        const row_place place = find_row(store, index);
+        b = place.block;
+        offset = place.offset;
+    }
+    row_block *block = store->blocks[b];
+    if (block->count == ROW_BLOCK_CAPACITY)
+    {
+        row_block *next = (row_block *)malloc(sizeof(row_block));
+        if (!next) return false;
+        // Past the end of a full block (rows coming in order): a new block;
+        // otherwise its upper half moves to a new block after it.
+        const int32_t kept = offset == ROW_BLOCK_CAPACITY ? ROW_BLOCK_CAPACITY : ROW_BLOCK_CAPACITY / 2;
+        next->count = ROW_BLOCK_CAPACITY - kept;
+        move_block_rows(next, 0, block, kept, next->count);
+        block->count = kept;
+        insert_block(store, b + 1, next, store->first_rows[b] + kept);
+        if (offset >= kept)
+        {
+            ++b;
+            offset -= kept;
+            block = next;
+        }
+    }
+    move_block_rows(block, offset + 1, block, offset, block->count - offset);
+    block->rows[offset] = *row;
+    block->keys[offset] = key;
+    ++block->count;
+    const int32_t block_count = store->block_count;
+    for (int32_t i = b + 1; i < block_count; ++i) ++store->first_rows[i];
+    ++store->row_count;
+    store->last_block = b;
+    return true;
+}
+
+// Removes the row at `index` from the blocks (its copy stays the caller's).
+static void store_remove_row(private_list_rows *store, int32_t index)
+{
+    const row_place place = find_row(store, index);
+    const int32_t b = place.block;
+    row_block *block = store->blocks[b];
+    if (store->row_count == 1) store->empty_slot_height = block->rows[place.offset].height;
+    move_block_rows(block, place.offset, block, place.offset + 1, block->count - place.offset - 1);
+    --block->count;
+    const int32_t block_count = store->block_count;
+    for (int32_t i = b + 1; i < block_count; ++i) --store->first_rows[i];
+    --store->row_count;
+    if (block->count == 0)
+    {
+        remove_block(store, b);
+        return;
+    }
+    // Merge with a small neighbour: the later block's rows join the earlier's.
+    for (int32_t first = b - 1; first <= b; ++first)
+    {
+        if (first < 0 || first + 1 >= store->block_count) continue;
+        row_block *earlier = store->blocks[first];
+        const row_block *later = store->blocks[first + 1];
+        if (earlier->count + later->count > ROW_BLOCK_MERGE_COUNT) continue;
+        move_block_rows(earlier, earlier->count, later, 0, later->count);
+        earlier->count += later->count;
+        remove_block(store, first + 1);
+        return;
+    }
+}
+
+// The row's sort summary by the list's summary procedure; zero for none.
+static list_sort_key row_sort_key(const private_list_data *list, const void *data, int16_t length)
+{
+    list_sort_key key = {0, 0};
+    if (!list->sort_key_proc || !list->sort_key_proc(data, length, &key)) return list_sort_key{0, 0};
+    return key;
+}
+
+// -1 or 1 when two summaries put a before or after b; 0 when they cannot
+// tell (equal, or either is zero) and the sort procedure must.
+static int32_t compare_sort_keys(list_sort_key a, list_sort_key b)
+{
+    if (!(a.high | a.low) || !(b.high | b.low)) return 0;
+    if (a.high != b.high) return a.high < b.high ? -1 : 1;
+    if (a.low != b.low) return a.low < b.low ? -1 : 1;
+    return 0;
+}
+
+// Computes the row's summary again (its bytes or the procedure changed).
+static void refresh_row_sort_key(const private_list_data *list, int32_t row)
+{
+    const row_place place = find_row(list->rows, row);
+    row_block *block = list->rows->blocks[place.block];
+    const row_data *r = &block->rows[place.offset];
+    block->keys[place.offset] = row_sort_key(list, r->data, r->length);
+}
+
 // ---- derived quantities -----------------------------------------------------------
 
 static int32_t view_height(const private_list_data *list)
@@ -71,29 +409,35 @@ static void positions_change_from(private_list_data *list, int32_t row)
 static int32_t row_top(const private_list_data *list, int32_t row)
 {
     int32_t i = list->first_stale_row;
-    if (row < i) return list->rows[row].height_in_list;
-    row_data *rows = list->rows;
-    int32_t y = i > 0 ? rows[i - 1].height_in_list + row_visible_height(&rows[i - 1]) : 0;
+    if (row < i) return row_at(list, row)->height_in_list;
+    int32_t y = 0;
+    if (i > 0)
+    {
+        const row_data *previous = row_at(list, i - 1);
+        y = previous->height_in_list + row_visible_height(previous);
+    }
+    int32_t top = 0;
     for (; i <= row; ++i)
     {
-        rows[i].height_in_list = y;
-        y += row_visible_height(&rows[i]);
+        row_data *r = row_at(list, i);
+        r->height_in_list = top = y;
+        y += row_visible_height(r);
     }
     list->first_stale_row = row + 1;
-    return rows[row].height_in_list;
+    return top;
 }
 
 // The top of the row after this one: its own bottom when visible, its top when hidden.
 static int32_t visible_bottom(const private_list_data *list, int32_t row)
 {
-    return row_top(list, row) + row_visible_height(&list->rows[row]);
+    return row_top(list, row) + row_visible_height(row_at(list, row));
 }
 
 // The last row's bottom, hidden or not.
 static int32_t content_height(const private_list_data *list)
 {
     if (list->actual_row_count <= 0) return 0;
-    const row_data *last = &list->rows[list->actual_row_count - 1];
+    const row_data *last = row_at(list, list->actual_row_count - 1);
     return list->visible_rows_height - row_visible_height(last) + last->height;
 }
 
@@ -127,6 +471,15 @@ static void scroll_to(private_list_data *list, int64_t p)
     // rows whose tops hold a binary search finds it; past them the tops are
     // brought up to date one row at a time until it is found.
     const int32_t count = list->actual_row_count;
+    // Mostly the view stays on its top row: that row is the answer when p
+    // lies within it, as the rows above it end at or before its top.
+    const int32_t top = list->top_visible_row;
+    if (top >= 0 && top < count && (row_visible_height(row_at(list, top)) > 0) && row_top(list, top) <= p &&
+        p < visible_bottom(list, top))
+    {
+        list->pixel_offset_within_row = (int32_t)(p - row_top(list, top));
+        return;
+    }
     const int32_t fresh = list->first_stale_row < count ? list->first_stale_row : count;
     int32_t low = 0;
     if (fresh > 0 && visible_bottom(list, fresh - 1) > p)
@@ -176,7 +529,7 @@ private_list_data *new_private_list(const rectangle2d *bounds, uint16_t flags)
     if (!VASSERT(bounds, "no bounds")) return nullptr;
     private_list_data *list = (private_list_data *)calloc(1, sizeof(private_list_data));
     if (!list) return nullptr;
-    list->rows = (row_data *)calloc(DEFAULT_LIST_ALLOCATED_ROW_COUNT, sizeof(row_data));
+    list->rows = new_row_store();
     if (!list->rows)
     {
         free(list);
@@ -197,15 +550,20 @@ private_list_data *new_private_list(const rectangle2d *bounds, uint16_t flags)
     list->arrow_scroll_rate = DEFAULT_LIST_ARROW_SCROLL_RATE;
     list->page_up_down_rate = DEFAULT_LIST_PAGE_UP_DOWN_RATE;
     const int16_t line_height = list->font_id >= 0 ? get_font_line_height(list->font_id) : 0;
-    for (int32_t i = 0; i < list->allocated_row_count; ++i) list->rows[i].height = line_height;
+    list->rows->empty_slot_height = line_height;
     return list;
 }
 
 void dispose_private_list(private_list_data *list)
 {
     if (!list_is_good(list)) return;
-    for (int32_t i = 0; i < list->actual_row_count; ++i) free(list->rows[i].data);
-    free(list->rows);
+    // Copies of the usual length go with their chunks.
+    for (int32_t i = 0; i < list->actual_row_count; ++i)
+    {
+        const row_data *row = row_at(list, i);
+        if (!copy_is_in_slot(list->rows, row->length)) free(row->data);
+    }
+    dispose_row_store(list->rows);
     list->cookie = 0;
     free(list);
 }
@@ -215,29 +573,46 @@ void dispose_private_list(private_list_data *list)
 // Removes the row without touching positions.
 static void remove_row(private_list_data *list, int32_t row)
 {
-    row_data *rows = list->rows;
-    free(rows[row].data);
-    list->visible_rows_height -= row_visible_height(&rows[row]);
-    const int32_t count = list->actual_row_count;
-    memmove(&rows[row], &rows[row + 1], (size_t)(count - row - 1) * sizeof(row_data));
-    rows[count - 1].data = nullptr;
-    rows[count - 1].length = 0;
-    rows[count - 1].flags = 0;
-    list->actual_row_count = (int16_t)(count - 1);
+    const row_data *removed = row_at(list, row);
+    dispose_row_copy(list->rows, removed->data, removed->length);
+    list->visible_rows_height -= row_visible_height(removed);
+    store_remove_row(list->rows, row);
+    list->actual_row_count = (int16_t)(list->actual_row_count - 1);
 }
 
 // Where sorted data goes: the first row the new data sorts before, so after
 // every row that compares equal.  The rows are in order (they were sorted, or
-// put in by this very search), so a binary search finds that row.
-static int32_t sorted_insertion_index(const private_list_data *list, const void *data, int16_t length)
+// put in by this very search), so a binary search finds that row.  Where
+// both have sort summaries that differ, they answer without the rows' bytes.
+static int32_t sorted_insertion_index(const private_list_data *list, const void *data, int16_t length,
+                                      list_sort_key key)
 {
-    const row_data *rows = list->rows;
+    // The blocks holding rows low to high - 1 narrow with them.
     int32_t low = 0, high = list->actual_row_count;
+    int32_t low_block = 0, high_block = list->rows->block_count - 1;
     while (low < high)
     {
         const int32_t middle = low + (high - low) / 2;
-        if (list->sort_proc(data, length, rows[middle].data, rows[middle].length) < 0) high = middle;
-        else low = middle + 1;
+        const row_place place = find_row_between(list->rows, middle, low_block, high_block);
+        const row_block *block = list->rows->blocks[place.block];
+        const int32_t by_key = compare_sort_keys(key, block->keys[place.offset]);
+        bool before;
+        if (by_key) before = by_key < 0;
+        else
+        {
+            const row_data *row = &block->rows[place.offset];
+            before = list->sort_proc(data, length, row->data, row->length) < 0;
+        }
+        if (before)
+        {
+            high = middle;
+            high_block = place.block;
+        }
+        else
+        {
+            low = middle + 1;
+            low_block = place.block;
+        }
     }
     return low;
 }
@@ -258,7 +633,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
 {
     if (!list_is_good(list)) return NONE;
     if (!VASSERT(length >= 0 && (data || length == 0), "bad row data")) return NONE;
-    void *copy = malloc(length > 0 ? (size_t)length : 1);
+    void *copy = new_row_copy(list->rows, length);
     if (!copy) return NONE;
     if (length > 0) memcpy(copy, data, (size_t)length);
 
@@ -275,31 +650,31 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
     const bool reader_at_end =
         had_rows && (int64_t)content_height(list) <= (int64_t)scroll_position(list) + view_height(list);
 
-    if (list->actual_row_count >= list->allocated_row_count)
+    // The slots count as an array doubling up to the maximum would.
+    int32_t slots = list->allocated_row_count;
+    if (list->actual_row_count >= slots)
     {
-        int32_t grown = 2 * (int32_t)list->allocated_row_count;
-        if (grown > list->maximum_row_count) grown = list->maximum_row_count;
-        row_data *rows = grown > list->allocated_row_count
-                             ? (row_data *)realloc(list->rows, (size_t)grown * sizeof(row_data))
-                             : nullptr;
-        if (!rows)
+        slots = 2 * slots;
+        if (slots > list->maximum_row_count) slots = list->maximum_row_count;
+        if (slots <= list->allocated_row_count)
         {
-            free(copy);
+            dispose_row_copy(list->rows, copy, length);
             return NONE;
         }
-        for (int32_t i = list->allocated_row_count; i < grown; ++i)
-            rows[i] = row_data{nullptr, 0, rows[0].height, 0, 0};
-        list->rows = rows;
-        list->allocated_row_count = (int16_t)grown;
     }
 
-    const int32_t index = list->sort_proc ? sorted_insertion_index(list, copy, length) : list->actual_row_count;
-    const int32_t count = list->actual_row_count;
-    memmove(&list->rows[index + 1], &list->rows[index], (size_t)(count - index) * sizeof(row_data));
-    list->rows[index] = row_data{copy, 0, row_height < 0 ? (int16_t)0 : row_height, length,
-                                 (uint16_t)(enabled ? _row_enabled_flag | _row_visible_flag : _row_visible_flag)};
-    list->actual_row_count = (int16_t)(count + 1);
-    list->visible_rows_height += row_visible_height(&list->rows[index]);
+    const list_sort_key key = row_sort_key(list, copy, length);
+    const int32_t index = list->sort_proc ? sorted_insertion_index(list, copy, length, key) : list->actual_row_count;
+    const row_data row = {copy, 0, row_height < 0 ? (int16_t)0 : row_height, length,
+                          (uint16_t)(enabled ? _row_enabled_flag | _row_visible_flag : _row_visible_flag)};
+    if (!store_insert_row(list->rows, index, &row, key))
+    {
+        dispose_row_copy(list->rows, copy, length);
+        return NONE;
+    }
+    list->allocated_row_count = (int16_t)slots;
+    list->actual_row_count = (int16_t)(list->actual_row_count + 1);
+    list->visible_rows_height += row_visible_height(&row);
     update_positions(list, index);
 
     if (list->autoscroll_mode == _autoscroll_mode_never) return (int16_t)index;
@@ -310,7 +685,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
     {
         for (int32_t r = 0; r < list->actual_row_count; ++r)
         {
-            const row_data *row = &list->rows[r];
+            const row_data *row = row_at(list, r);
             if (row->length == length && (length == 0 || memcmp(row->data, copy, (size_t)length) == 0))
             {
                 target = r;
@@ -325,7 +700,7 @@ int16_t add_data_to_private_list(const void *data, int16_t length, private_list_
 void delete_row_from_list(int16_t row, private_list_data *list)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return;
-    if (!list->rows[row].data)
+    if (!row_at(list, row)->data)
     {
         char text[64];
         snprintf(text, sizeof(text), "Index: %d Actual count: %d", row, list->actual_row_count);
@@ -344,20 +719,21 @@ void delete_row_private_list(int16_t count, int16_t row, private_list_data *list
 void set_data_in_private_list_row(private_list_data *list, int16_t row, const void *data, int16_t length)
 {
     if (!list_is_good(list) || !row_is_good(list, row) || !VASSERT(data, "no data")) return;
-    row_data *r = &list->rows[row];
+    row_data *r = row_at(list, row);
     // A caller buffer of another length would be over-read or leave stale bytes.
     if (!VASSERT(length == r->length, "length==row_data->length")) return;
     if (r->data && length > 0) memcpy(r->data, data, (size_t)length);
+    refresh_row_sort_key(list, row);
 }
 
 void get_data_from_private_list_row(const private_list_data *list, int16_t row, void *buffer, int16_t *size)
 {
     if (!buffer || !size || *size <= 0) return;
-    if (list_is_good(list) && row >= 0 && row < list->actual_row_count && list->rows[row].data &&
-        *size >= list->rows[row].length)
+    const row_data *r = list_is_good(list) && row >= 0 && row < list->actual_row_count ? row_at(list, row) : nullptr;
+    if (r && r->data && *size >= r->length)
     {
-        memcpy(buffer, list->rows[row].data, (size_t)list->rows[row].length);
-        *size = list->rows[row].length;
+        memcpy(buffer, r->data, (size_t)r->length);
+        *size = r->length;
         return;
     }
     memset(buffer, 0, (size_t)*size);
@@ -368,8 +744,15 @@ const void *get_private_list_row_data_pointer(const private_list_data *list, int
 {
     if (length) *length = 0;
     if (!list_is_good(list) || !row_is_good(list, row)) return nullptr;
-    if (length) *length = list->rows[row].length;
-    return list->rows[row].data;
+    const row_data *r = row_at(list, row);
+    if (length) *length = r->length;
+    return r->data;
+}
+
+const row_data *get_private_list_row(const private_list_data *list, int16_t row)
+{
+    if (!list_is_good(list) || !row_is_good(list, row)) return nullptr;
+    return row_at(list, row);
 }
 
 int16_t get_row_count_private_list(const private_list_data *list)
@@ -380,47 +763,54 @@ int16_t get_row_count_private_list(const private_list_data *list)
 void set_list_row_enabled(private_list_data *list, int16_t row, bool enabled)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return;
-    if (enabled) list->rows[row].flags |= _row_enabled_flag;
-    else list->rows[row].flags &= (uint16_t)~_row_enabled_flag;
+    row_data *r = row_at(list, row);
+    if (enabled) r->flags |= _row_enabled_flag;
+    else r->flags &= (uint16_t)~_row_enabled_flag;
 }
 
 uint16_t get_row_enabled_private_list(const private_list_data *list, int16_t row)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return 0;
-    return list->rows[row].flags & _row_enabled_flag;
+    return row_at(list, row)->flags & _row_enabled_flag;
 }
 
 void set_list_row_visible(private_list_data *list, int16_t row, bool visible)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return;
-    list->visible_rows_height -= row_visible_height(&list->rows[row]);
-    if (visible) list->rows[row].flags |= _row_visible_flag;
-    else list->rows[row].flags &= (uint16_t)~_row_visible_flag;
-    list->visible_rows_height += row_visible_height(&list->rows[row]);
+    row_data *r = row_at(list, row);
+    list->visible_rows_height -= row_visible_height(r);
+    if (visible) r->flags |= _row_visible_flag;
+    else r->flags &= (uint16_t)~_row_visible_flag;
+    list->visible_rows_height += row_visible_height(r);
     update_positions(list, row);
 }
 
 uint16_t get_row_visible_private_list(const private_list_data *list, int16_t row)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return 0;
-    return list->rows[row].flags & _row_visible_flag;
+    return row_at(list, row)->flags & _row_visible_flag;
 }
 
 void set_list_line_height(private_list_data *list, int16_t height)
 {
     if (!list_is_good(list)) return;
     if (height < 0) height = 0;
-    for (int32_t i = 0; i < list->allocated_row_count; ++i) list->rows[i].height = height;
+    // Every slot, used or not: an empty list keeps the height for its next row.
+    list->rows->empty_slot_height = height;
     list->visible_rows_height = 0;
     for (int32_t i = 0; i < list->actual_row_count; ++i)
-        list->visible_rows_height += row_visible_height(&list->rows[i]);
+    {
+        row_data *r = row_at(list, i);
+        r->height = height;
+        list->visible_rows_height += row_visible_height(r);
+    }
     update_positions(list, 0);
 }
 
 int16_t get_list_line_height(const private_list_data *list)
 {
     if (!list_is_good(list) || !VASSERT(list->rows, "list->rows")) return 0;
-    return list->rows[0].height;
+    return list->actual_row_count > 0 ? row_at(list, 0)->height : list->rows->empty_slot_height;
 }
 
 int16_t get_list_line_width(const private_list_data *list)
@@ -429,12 +819,21 @@ int16_t get_list_line_width(const private_list_data *list)
     return (int16_t)(list->bounds.right - list->bounds.left);
 }
 
+// A row with its sort summary, as sort_list orders them.
+struct row_to_sort
+{
+    row_data row;
+    list_sort_key key;
+};
+
 static int compare_rows_for_sort(const void *a, const void *b)
 {
     const private_list_data *list = private_lists_globals.current_list_being_sorted;
-    const row_data *row_a = (const row_data *)a;
-    const row_data *row_b = (const row_data *)b;
-    const int32_t result = list->sort_proc(row_a->data, row_a->length, row_b->data, row_b->length);
+    const row_to_sort *row_a = (const row_to_sort *)a;
+    const row_to_sort *row_b = (const row_to_sort *)b;
+    const int32_t by_key = compare_sort_keys(row_a->key, row_b->key);
+    if (by_key) return by_key;
+    const int32_t result = list->sort_proc(row_a->row.data, row_a->row.length, row_b->row.data, row_b->row.length);
     return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
@@ -442,9 +841,31 @@ void sort_list(private_list_data *list)
 {
     if (!list_is_good(list) || !list->sort_proc) return;
     if (!VASSERT(!private_lists_globals.current_list_being_sorted, "sort_list is not re-entrant")) return;
+    // The rows are sorted in one array, then put back in the blocks' slots.
+    const int32_t count = list->actual_row_count;
+    row_to_sort *rows = (row_to_sort *)malloc((size_t)(count > 0 ? count : 1) * sizeof(row_to_sort));
+    if (!rows)
+    {
+        log_message(__FILE__, __LINE__, "list of %d rows left unsorted: out of memory", count);
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const row_place place = find_row(list->rows, i);
+        const row_block *block = list->rows->blocks[place.block];
+        rows[i] = row_to_sort{block->rows[place.offset], block->keys[place.offset]};
+    }
     private_lists_globals.current_list_being_sorted = list;
-    qsort_private(list->rows, (size_t)list->actual_row_count, sizeof(row_data), compare_rows_for_sort);
+    qsort_private(rows, (size_t)count, sizeof(row_to_sort), compare_rows_for_sort);
     private_lists_globals.current_list_being_sorted = nullptr;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const row_place place = find_row(list->rows, i);
+        row_block *block = list->rows->blocks[place.block];
+        block->rows[place.offset] = rows[i].row;
+        block->keys[place.offset] = rows[i].key;
+    }
+    free(rows);
     update_positions(list, 0);
 }
 
@@ -453,7 +874,7 @@ bool find_data_in_private_list(const char *text, int16_t *row, const private_lis
     if (!list_is_good(list) || !list->match_proc || !text) return false;
     for (int32_t r = 0; r < list->actual_row_count; ++r)
     {
-        const row_data *data = &list->rows[r];
+        const row_data *data = row_at(list, r);
         if ((data->flags & _row_enabled_flag) && list->match_proc(data->data, data->length, text))
         {
             if (row) *row = (int16_t)r;
@@ -469,14 +890,14 @@ bool set_select_private_list(bool select, int16_t row, private_list_data *list)
 {
     if (!list_is_good(list) || !row_is_good(list, row)) return false;
     const bool selectable =
-        (list->flags & _list_disabled_row_allow_click_flag) || (list->rows[row].flags & _row_enabled_flag);
+        (list->flags & _list_disabled_row_allow_click_flag) || (row_at(list, row)->flags & _row_enabled_flag);
     if (!select)
     {
-        list->rows[row].flags &= (uint16_t)~_row_selected_flag;
+        row_at(list, row)->flags &= (uint16_t)~_row_selected_flag;
         return selectable;
     }
     if (selectable || !(list->flags & _list_cant_lose_selection_flag)) unselect_all_private_list(list);
-    if (selectable) list->rows[row].flags |= _row_selected_flag;
+    if (selectable) row_at(list, row)->flags |= _row_selected_flag;
     return selectable;
 }
 
@@ -487,11 +908,11 @@ bool get_select_private_list(bool multiple, int16_t *row, const private_list_dat
     if (!multiple)
     {
         *row = (int16_t)start;
-        return start < list->actual_row_count && (list->rows[start].flags & _row_selected_flag);
+        return start < list->actual_row_count && (row_at(list, start)->flags & _row_selected_flag);
     }
     for (int32_t r = start; r < list->actual_row_count; ++r)
     {
-        if (list->rows[r].flags & _row_selected_flag)
+        if (row_at(list, r)->flags & _row_selected_flag)
         {
             *row = (int16_t)r;
             return true;
@@ -511,7 +932,7 @@ bool next_row_private_list(int16_t *row, const private_list_data *list)
 void unselect_all_private_list(private_list_data *list)
 {
     if (!list_is_good(list)) return;
-    for (int32_t r = 0; r < list->actual_row_count; ++r) list->rows[r].flags &= (uint16_t)~_row_selected_flag;
+    for (int32_t r = 0; r < list->actual_row_count; ++r) row_at(list, r)->flags &= (uint16_t)~_row_selected_flag;
 }
 
 // ---- geometry and scrolling ---------------------------------------------------------
@@ -534,7 +955,7 @@ static int32_t row_containing(const private_list_data *list, int32_t x, int32_t 
     if (x < 0 || x >= right) return NONE;
     for (int32_t r = 0; r < list->actual_row_count; ++r)
     {
-        const row_data *row = &list->rows[r];
+        const row_data *row = row_at(list, r);
         if (!(row->flags & _row_visible_flag)) continue;
         const int32_t top = row_top(list, r);
         if (top > y) break; // rows only go further down
@@ -557,7 +978,7 @@ int16_t get_row_at_point_private_list(const private_list_data *list, point2d poi
     const int32_t row = row_containing(list, x, y, right);
     if (row != NONE && distances)
     {
-        const row_data *r = &list->rows[row];
+        const row_data *r = row_at(list, row);
         distances->left = (int16_t)x;
         distances->right = (int16_t)(right - x);
         distances->top = (int16_t)(y - row_top(list, row));
@@ -579,7 +1000,7 @@ void get_row_bounds_private_list(int16_t row, list_span *row_bounds, list_span *
         if (row_is_good(list, row))
         {
             row_bounds->top = row_top(list, row);
-            row_bounds->bottom = row_bounds->top + list->rows[row].height;
+            row_bounds->bottom = row_bounds->top + row_at(list, row)->height;
         }
     }
 }
@@ -591,7 +1012,7 @@ void make_row_visible_private_list(int16_t row, private_list_data *list, bool ce
     const int64_t y0 = scroll_position(list);
     const int64_t y1 = y0 + h;
     const int64_t top = row_top(list, row);
-    const int64_t bottom = top + list->rows[row].height;
+    const int64_t bottom = top + row_at(list, row)->height;
     int64_t delta = 0;
     if (y0 > top) delta = centre ? top - y0 - h / 2 : top - y0;
     else if (y1 < bottom) delta = centre ? bottom - y1 + h / 2 : bottom - y1;
@@ -809,7 +1230,7 @@ bool click_private_list(private_list_data *list, point2d pointer, uint16_t modif
     }
 
     list->flags &= (uint16_t)~_list_selection_locked_flag;
-    const bool selected = list->rows[row].flags & _row_selected_flag;
+    const bool selected = row_at(list, row)->flags & _row_selected_flag;
     if (selected && ((list->flags & _list_click_in_selected_row_deselects_flag) ||
                      (!double_clicked && (list->flags & _list_click_in_selected_row_deselects_not_double_flag))))
     {
@@ -960,7 +1381,7 @@ void draw_private_list(bitmap_data *destination, const private_list_data *list, 
     if (first < 0 || first >= list->actual_row_count) first = 0;
     for (int32_t r = first; r < list->actual_row_count; ++r)
     {
-        const row_data *row = &list->rows[r];
+        const row_data *row = row_at(list, r);
         if (!(row->flags & _row_visible_flag)) continue;
         const int64_t top = row_top(list, r), bottom = top + row->height;
         if (top >= (int64_t)p + h) break;
@@ -1064,6 +1485,16 @@ bool set_list_sort_proc(private_list_data *list, sort_list_proc procedure)
 {
     if (!list_is_good(list) || list->sort_proc == procedure) return false;
     list->sort_proc = procedure;
+    // The summaries ordered rows as the previous procedure did.
+    set_list_sort_key_proc(list, nullptr);
+    return true;
+}
+
+bool set_list_sort_key_proc(private_list_data *list, sort_key_list_proc procedure)
+{
+    if (!list_is_good(list) || list->sort_key_proc == procedure) return false;
+    list->sort_key_proc = procedure;
+    for (int32_t i = 0; i < list->actual_row_count; ++i) refresh_row_sort_key(list, i);
     return true;
 }
 

@@ -137,11 +137,24 @@ typedef void (*draw_list_proc)(bitmap_data *destination, const rectangle2d *row_
 typedef int32_t (*sort_list_proc)(const void *a, int16_t length_a, const void *b, int16_t length_b);
 // Whether the row answers to the typed text (NUL-terminated).
 typedef bool (*match_list_proc)(const void *data, int16_t length, const char *typed_text);
+// A row's sort summary: `high` then `low` compared as unsigned numbers.
+struct list_sort_key
+{
+    uint64_t high, low;
+};
+// Optional companion of a sort procedure: a summary of the row's bytes that
+// orders rows as the sort procedure does wherever two summaries differ (the
+// smaller sorts first; equal summaries decide nothing).  Kept beside each
+// row, it spares most comparisons a read of the rows' bytes.  False when the
+// row has no summary: such a row, like one whose summary is all zero, is
+// always compared by the sort procedure.
+typedef bool (*sort_key_list_proc)(const void *data, int16_t length, list_sort_key *key);
 
 // One row.  `height_in_list` is the running sum of the heights of the
 // visible rows before it, brought up to date when the engine reads it (an
 // insertion near the top would otherwise move every row below): read it
-// through get_row_bounds_private_list.
+// through get_row_bounds_private_list.  Rows are reached through
+// get_private_list_row: the list keeps them in blocks, not in one array.
 struct row_data
 {
     void *data; // the list's own copy, `length` bytes
@@ -167,10 +180,13 @@ struct private_list_data
     uint32_t ticks_at_last_click; // machine_tick_count of the last press on the rows
     int16_t last_row_clicked; // NONE for none
     int16_t offset_within_thumb; // thumb top minus the pointer's y when grabbed
-    row_data *rows; // allocated_row_count slots
+    // The rows in order, in blocks (opaque: see get_private_list_row).
+    // allocated_row_count counts slots as an array doubling from 32 would.
+    struct private_list_rows *rows;
     draw_list_proc draw_proc;
     sort_list_proc sort_proc;
     match_list_proc match_proc;
+    sort_key_list_proc sort_key_proc; // belongs to sort_proc; dropped when that changes
     int16_t item_last_clicked; // _in_* or _row_*; NONE between presses
     int16_t double_click_item; // dialog item pressed on a double click, NONE for none
     int16_t horizontal_gutter;
@@ -218,6 +234,10 @@ void set_data_in_private_list_row(private_list_data *list, int16_t row, const vo
 void get_data_from_private_list_row(const private_list_data *list, int16_t row, void *buffer, int16_t *size);
 // The row's copy (NULL for a bad row), for callers that only read it.
 const void *get_private_list_row_data_pointer(const private_list_data *list, int16_t row, int16_t *length);
+// The row's record, for callers that only read it (its height_in_list may be
+// stale: see get_row_bounds_private_list).  NULL for a bad list or row
+// (logged).  Valid until the list next changes.
+const row_data *get_private_list_row(const private_list_data *list, int16_t row);
 int16_t get_row_count_private_list(const private_list_data *list); // 0 for a bad list
 
 void set_list_row_enabled(private_list_data *list, int16_t row, bool enabled);
@@ -322,5 +342,10 @@ int16_t get_list_double_click_item(const private_list_data *list); // NONE for a
 // Each setter of a procedure returns whether the procedure changed.
 bool set_list_match_proc(private_list_data *list, match_list_proc procedure);
 bool set_list_sort_proc(private_list_data *list, sort_list_proc procedure);
+// Summaries for the current sort procedure (NULL for none), computed at once
+// for every row and then for each row added or rewritten.  A procedure that
+// disagrees with the sort procedure would misorder rows: pair each sort
+// procedure only with its own.  A new sort procedure drops the summaries.
+bool set_list_sort_key_proc(private_list_data *list, sort_key_list_proc procedure);
 bool set_list_draw_proc(private_list_data *list, draw_list_proc procedure);
 void set_autoscroll_mode_private_list(private_list_data *list, int16_t mode);

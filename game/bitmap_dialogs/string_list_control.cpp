@@ -75,6 +75,27 @@ int32_t string_list_sort_proc(const void *a, int16_t length_a, const void *b, in
     return csstrcmp(((const string_list_data *)a)->string, ((const string_list_data *)b)->string);
 }
 
+bool string_list_sort_key_proc(const void *data, int16_t length, list_sort_key *key)
+{
+    if (length != (int16_t)sizeof(string_list_data) || !key) return false;
+    // The first sixteen bytes lowered as the sort procedure lowers them, first
+    // byte highest, zeros from the terminator on: where two keys differ, the
+    // first differing byte is where the texts first differ, so the keys order
+    // them as the comparison does.
+    const unsigned char *text = (const unsigned char *)((const string_list_data *)data)->string;
+    unsigned char bytes[16] = {0};
+    for (int32_t i = 0; i < 16 && text[i]; ++i)
+        bytes[i] = (text[i] >= 'A' && text[i] <= 'Z') ? (unsigned char)(text[i] + ('a' - 'A')) : text[i];
+    uint64_t high = 0, low = 0;
+    for (int32_t i = 0; i < 8; ++i)
+    {
+        high = (high << 8) | bytes[i];
+        low = (low << 8) | bytes[i + 8];
+    }
+    *key = list_sort_key{high, low};
+    return true;
+}
+
 bool string_list_match_proc(const void *data, int16_t length, const char *typed_text)
 {
     if (length != (int16_t)sizeof(string_list_data) || !typed_text) return false;
@@ -107,12 +128,20 @@ void string_list_draw_proc(bitmap_data *destination, const rectangle2d *row_boun
     draw_string(destination, nullptr, row_bounds, clip, font_id, -1, &color, text, draw_flags, 0);
 }
 
+// The text order with its keys, or no order.
+static void use_string_list_order(dialog_data *dialog, int16_t item_id, bool sorted)
+{
+    bitmap_set_list_sort_proc(dialog, item_id, sorted ? string_list_sort_proc : nullptr);
+    private_list_data *list = get_list_control_private_list(dialog, item_id);
+    if (list) set_list_sort_key_proc(list, sorted ? string_list_sort_key_proc : nullptr);
+}
+
 intptr_t string_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
 {
     if (verb == _control_new_completion_verb)
     {
         bitmap_set_list_draw_proc(dialog, item_id, string_list_draw_proc);
-        bitmap_set_list_sort_proc(dialog, item_id, string_list_sort_proc);
+        use_string_list_order(dialog, item_id, true);
         bitmap_set_list_match_proc(dialog, item_id, string_list_match_proc);
         const int16_t font_id = bitmap_get_list_font_id(dialog, item_id);
         const int16_t line_height = font_id == NONE ? 0 : get_font_line_height(font_id);
@@ -222,6 +251,6 @@ bool get_list_selected_string(const dialog_data *dialog, int16_t item_id, char *
 void set_string_list_sorted(dialog_data *dialog, int16_t item_id, bool sorted)
 {
     if (!is_string_list(dialog, item_id)) return;
-    bitmap_set_list_sort_proc(dialog, item_id, sorted ? string_list_sort_proc : nullptr);
+    use_string_list_order(dialog, item_id, sorted);
     if (sorted) bitmap_sort_list(dialog, item_id);
 }

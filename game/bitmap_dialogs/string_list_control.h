@@ -14,6 +14,8 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 
+struct list_sort_key;
+
 #define STRING_LIST_CONTROL_TAG FOUR_CHARACTER_CODE('s', 'l', 's', 't')
 
 enum
@@ -39,6 +41,9 @@ intptr_t string_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
 // The list procedures: case-blind order of the texts; a text answers to the
 // typed text when it starts with it, compared loosely; the row drawer.
 int32_t string_list_sort_proc(const void *a, int16_t length_a, const void *b, int16_t length_b);
+// The sort procedure's companion (private_lists.h): the first sixteen bytes
+// of the lowered text; no key for a row of another length.
+bool string_list_sort_key_proc(const void *data, int16_t length, list_sort_key *key);
 bool string_list_match_proc(const void *data, int16_t length, const char *typed_text);
 void string_list_draw_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
                            const void *data, int16_t length, int16_t font_id, uint16_t flags);

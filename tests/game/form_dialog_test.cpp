@@ -637,7 +637,7 @@ void expect_list_invariants(const private_list_data *list, const char *which, in
     int32_t sum = 0, selected = 0, last_top = 0;
     for (int32_t row = 0; row < count; ++row)
     {
-        const row_data &r = list->rows[row];
+        const row_data &r = *get_private_list_row(list, (int16_t)row);
         list_span bounds;
         get_row_bounds_private_list((int16_t)row, &bounds, nullptr, list);
         ASSERT_EQ(bounds.top, sum) << which << " " << step << " row " << row;
@@ -648,7 +648,7 @@ void expect_list_invariants(const private_list_data *list, const char *which, in
     }
     EXPECT_LE(selected, 1) << which << " " << step;
     const int32_t view = list->bounds.bottom - list->bounds.top - 2 * list->vertical_gutter;
-    const int32_t content = count ? last_top + list->rows[count - 1].height : 0;
+    const int32_t content = count ? last_top + get_private_list_row(list, (int16_t)(count - 1))->height : 0;
     EXPECT_EQ(content, get_private_list_content_height(list)) << which << " " << step;
     const int32_t position = get_private_list_scroll_position(list);
     EXPECT_GE(position, 0) << which << " " << step;

@@ -1,6 +1,8 @@
 // The list engine on its own, without art (so the thumb is the fixed one):
 // a seeded sweep of random operations checking the engine's invariants after
-// each, the slot growth and the maximum, sorted inserts and autoscrolling,
+// each, rows and their order against a plain array of rows (with and
+// without sort keys), the slot growth and the maximum,
+// sorted inserts and autoscrolling,
 // thumb geometry and dragging, presses on the scroll bar and the rows,
 // double clicks, and the refusals of bad rows and lengths.
 
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "bitmap_dialogs/private_lists.h"
+#include "bitmap_dialogs/string_list_control.h"
+#include "cseries/sorting.h"
 #include "support/expected_assertions.h"
 
 namespace {
@@ -107,7 +111,8 @@ std::string broken_invariant(const private_list_data *list)
         list_span r;
         get_row_bounds_private_list((int16_t)i, &r, nullptr, list);
         if (r.top != sum) return "height_in_list of row " + std::to_string(i);
-        if (list->rows[i].flags & _row_visible_flag) sum += list->rows[i].height;
+        const row_data *row = get_private_list_row(list, (int16_t)i);
+        if (row->flags & _row_visible_flag) sum += row->height;
     }
     if (count == 0 ? list->top_visible_row != 0 : (list->top_visible_row < 0 || list->top_visible_row >= count))
         return "top row " + std::to_string(list->top_visible_row) + " of " + std::to_string(count);
@@ -479,6 +484,245 @@ TEST_F(private_lists, bad_rows_and_lengths_are_refused_without_touching_memory)
     {
         expected_assertions expect(1, "bad row data");
         EXPECT_EQ(add_data_to_private_list(nullptr, 4, list, 10, true), NONE);
+    }
+}
+
+// ---- rows against a plain array ----------------------------------------------------
+// The rows as one array, added, deleted and sorted as the engine always did:
+// the insertion point by the same binary search, the sort by the same heap
+// sort.  The engine keeps its rows otherwise (and compares sort keys where it
+// can), so every index, byte, height and flag must still come out the same,
+// equal rows included.
+
+struct model_row
+{
+    std::vector<uint8_t> bytes;
+    int16_t height;
+    uint16_t flags;
+};
+
+struct list_model
+{
+    std::vector<model_row> rows;
+    sort_list_proc sort = nullptr;
+    int32_t maximum = DEFAULT_LIST_MAXIMUM_ROW_COUNT;
+    int16_t empty_height = 10; // slot 0's height while there are no rows
+
+    void remove(int32_t row)
+    {
+        if (rows.size() == 1) empty_height = rows[0].height;
+        rows.erase(rows.begin() + row);
+    }
+    int32_t add(const std::vector<uint8_t> &bytes, int16_t height, bool enabled)
+    {
+        while (!rows.empty() && (int32_t)rows.size() >= maximum) remove(0);
+        int32_t low = 0, high = (int32_t)rows.size();
+        while (sort && low < high)
+        {
+            const int32_t middle = low + (high - low) / 2;
+            const model_row &r = rows[(size_t)middle];
+            if (sort(bytes.data(), (int16_t)bytes.size(), r.bytes.data(), (int16_t)r.bytes.size()) < 0) high = middle;
+            else low = middle + 1;
+        }
+        const int32_t index = sort ? low : (int32_t)rows.size();
+        const uint16_t flags = (uint16_t)(enabled ? _row_enabled_flag | _row_visible_flag : _row_visible_flag);
+        rows.insert(rows.begin() + index, model_row{bytes, height, flags});
+        return index;
+    }
+};
+
+// The heap sort's moves depend only on the answers, so sorting indexes
+// orders the rows as sorting the rows would.
+const list_model *model_being_sorted = nullptr;
+int compare_model_rows(const void *a, const void *b)
+{
+    const model_row &x = model_being_sorted->rows[(size_t)*(const int32_t *)a];
+    const model_row &y = model_being_sorted->rows[(size_t)*(const int32_t *)b];
+    const int32_t result =
+        model_being_sorted->sort(x.bytes.data(), (int16_t)x.bytes.size(), y.bytes.data(), (int16_t)y.bytes.size());
+    return result < 0 ? -1 : (result > 0 ? 1 : 0);
+}
+
+void sort_model(list_model *model)
+{
+    std::vector<int32_t> order(model->rows.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = (int32_t)i;
+    model_being_sorted = model;
+    qsort_private(order.data(), order.size(), sizeof(int32_t), compare_model_rows);
+    std::vector<model_row> sorted;
+    for (int32_t i : order) sorted.push_back(model->rows[(size_t)i]);
+    model->rows = sorted;
+}
+
+// The first difference between the list and the model, as text ("" for none).
+std::string list_differs_from_model(const private_list_data *list, const list_model &model)
+{
+    const int32_t count = get_row_count_private_list(list);
+    if (count != (int32_t)model.rows.size())
+        return "count " + std::to_string(count) + " against " + std::to_string(model.rows.size());
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const row_data *row = get_private_list_row(list, (int16_t)i);
+        const model_row &expected = model.rows[(size_t)i];
+        if (row->length != (int16_t)expected.bytes.size() ||
+            memcmp(row->data, expected.bytes.data(), expected.bytes.size()) != 0)
+            return "bytes of row " + std::to_string(i);
+        if (row->height != expected.height) return "height of row " + std::to_string(i);
+        if (row->flags != expected.flags) return "flags of row " + std::to_string(i);
+    }
+    const int16_t line_height = model.rows.empty() ? model.empty_height : model.rows[0].height;
+    if (get_list_line_height(list) != line_height) return "line height";
+    return "";
+}
+
+// A string-list row: texts that tie case-blind, differ around the key's 16
+// bytes, hold bytes between 'Z' and 'a' or above 127; now and then a row of
+// another length, which has no key, which the comparison finds equal to
+// everything, and whose copy the list keeps apart from the usual length's.
+std::vector<uint8_t> text_row(std::mt19937 &random)
+{
+    if (random() % 40 == 0) return std::vector<uint8_t>(12, (uint8_t)random());
+    static const char *const starts[] = {
+        "Map ", "map ", "MAP 0", "Map 000", "exactly sixteen!", "Exactly sixteen", "", "\xc3\xa9t\xc3\xa9", "Z",
+    };
+    string_list_data data;
+    memset(&data, 0, sizeof(data));
+    data.identifier = (int32_t)random();
+    std::string text = starts[random() % (sizeof(starts) / sizeof(starts[0]))];
+    const int32_t more = (int32_t)(random() % 4);
+    for (int32_t i = 0; i < more; ++i) text += "aAbB[`\xe9 0"[random() % 9];
+    snprintf(data.string, sizeof(data.string), "%s", text.c_str());
+    const uint8_t *bytes = (const uint8_t *)&data;
+    return std::vector<uint8_t>(bytes, bytes + sizeof(data));
+}
+
+// One byte (often equal) or none.
+std::vector<uint8_t> byte_row(std::mt19937 &random)
+{
+    if (random() % 20 == 0) return {};
+    return {(uint8_t)('a' + random() % 5), (uint8_t)random()};
+}
+
+// Orders rows by first byte as by_first_byte does, but only rows starting
+// with an even byte have keys (the empty row, first, none either).
+bool even_first_byte_key(const void *data, int16_t length, list_sort_key *key)
+{
+    if (length <= 0 || ((const uint8_t *)data)[0] % 2) return false;
+    *key = list_sort_key{(uint64_t)((const uint8_t *)data)[0] + 1, 0};
+    return true;
+}
+
+TEST_F(private_lists, rows_keep_the_indexes_and_order_of_a_plain_array_through_every_change)
+{
+    const struct
+    {
+        const char *name;
+        sort_list_proc sort;
+        sort_key_list_proc key;
+        std::vector<uint8_t> (*row)(std::mt19937 &);
+        int32_t maximum;
+    } cases[] = {
+        {"string rows with keys", string_list_sort_proc, string_list_sort_key_proc, text_row, 32767},
+        {"string rows without keys", string_list_sort_proc, nullptr, text_row, 32767},
+        {"first bytes, many equal, half without keys", by_first_byte, even_first_byte_key, byte_row, 32767},
+        {"appended rows at a maximum", nullptr, nullptr, byte_row, 300},
+        {"string rows at a maximum", string_list_sort_proc, string_list_sort_key_proc, text_row, 400},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        dispose_private_list(list);
+        list = new_private_list(&list_bounds, 0);
+        ASSERT_NE(list, nullptr);
+        set_list_line_height(list, 10);
+        set_list_maximum_row_count(list, (int16_t)c.maximum);
+        list_model model;
+        model.maximum = c.maximum;
+        auto use_order = [&](bool sorted) {
+            set_list_sort_proc(list, sorted ? c.sort : nullptr);
+            set_list_sort_key_proc(list, sorted ? c.key : nullptr);
+            model.sort = sorted ? c.sort : nullptr;
+        };
+        use_order(true);
+        std::mt19937 random(1207);
+        int32_t peak = 0;
+        for (int32_t step = 0; step < 2500; ++step)
+        {
+            const int32_t count = (int32_t)model.rows.size();
+            const int32_t row = count > 0 ? (int32_t)(random() % (uint32_t)count) : 0;
+            const uint32_t choice = random() % 100;
+            if (choice < 75 || count == 0)
+            {
+                const std::vector<uint8_t> bytes = c.row(random);
+                const int16_t height = (int16_t)(random() % 20);
+                const bool enabled = random() % 5 != 0;
+                const int32_t expected = model.add(bytes, height, enabled);
+                const int16_t length = (int16_t)bytes.size();
+                ASSERT_EQ(add_data_to_private_list(bytes.data(), length, list, height, enabled), expected)
+                    << "step " << step;
+            }
+            else if (choice < 78)
+            {
+                // Runs of deletions empty blocks and leave small neighbours.
+                const int32_t run = std::min(1 + (int32_t)(random() % 20), count - row);
+                delete_row_private_list((int16_t)run, (int16_t)row, list);
+                for (int32_t i = 0; i < run; ++i) model.remove(row);
+            }
+            else if (choice < 90)
+            {
+                std::vector<uint8_t> bytes = c.row(random);
+                if (bytes.size() != model.rows[(size_t)row].bytes.size()) continue;
+                set_data_in_private_list_row(list, (int16_t)row, bytes.data(), (int16_t)bytes.size());
+                model.rows[(size_t)row].bytes = bytes;
+            }
+            else if (choice < 93)
+            {
+                const bool visible = random() % 2 != 0;
+                set_list_row_visible(list, (int16_t)row, visible);
+                uint16_t &flags = model.rows[(size_t)row].flags;
+                flags = (uint16_t)(visible ? flags | _row_visible_flag : flags & ~_row_visible_flag);
+            }
+            else if (choice < 94)
+            {
+                if (model.sort)
+                {
+                    sort_list(list);
+                    sort_model(&model);
+                }
+            }
+            else if (choice < 97)
+            {
+                // The order changes without a sort: later rows go where a
+                // binary search over rows out of order sends them.
+                use_order(model.sort == nullptr);
+            }
+            else
+            {
+                const int16_t height = (int16_t)(random() % 15);
+                set_list_line_height(list, height);
+                for (model_row &r : model.rows) r.height = height;
+                model.empty_height = height;
+            }
+            peak = std::max(peak, (int32_t)model.rows.size());
+            if (step % 25 == 0 || choice >= 90)
+            {
+                ASSERT_EQ(list_differs_from_model(list, model), "") << "step " << step;
+            }
+        }
+        ASSERT_EQ(list_differs_from_model(list, model), "");
+        EXPECT_GT(peak, std::min(c.maximum - 1, 800)) << "too few rows to fill many blocks";
+        // Emptied in no order, which merges blocks as they thin out.
+        for (int32_t left = (int32_t)model.rows.size(); left > 0; --left)
+        {
+            const int32_t row = (int32_t)(random() % (uint32_t)left);
+            delete_row_from_list((int16_t)row, list);
+            model.remove(row);
+            if (left % 50 == 0)
+            {
+                ASSERT_EQ(list_differs_from_model(list, model), "") << left << " rows left";
+            }
+        }
+        EXPECT_EQ(list_differs_from_model(list, model), "") << "emptied";
     }
 }
 
