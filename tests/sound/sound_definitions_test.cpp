@@ -212,4 +212,42 @@ TEST_F(sound_definitions_test, sound_lists_answer_by_position_and_clamp_their_co
     }
 }
 
+TEST_F(sound_definitions_test, ambient_sounds_resolve_their_loop_and_one_shot_or_are_refused)
+{
+    const std::vector<int16_t> tone = make_sine(64, 1, 440, 22050, 8000);
+    const std::vector<uint8_t> bytes = sound_tag_bytes({{tone.data(), 64, 1, _sample_rate_22k, 0, nullptr}});
+    write_local_tag(SOUND_DEFINITION_GROUP_TAG, "tone", SOUND_DEFINITION_VERSION, bytes.data(), (int32_t)bytes.size());
+    const tag present = FOUR_CHARACTER_CODE('t', 'o', 'n', 'e'), missing = FOUR_CHARACTER_CODE('g', 'o', 'n', 'e');
+    const struct
+    {
+        const char *name;
+        tag loop, random;
+        bool taken;
+    } cases[] = {{"amb1", present, NONE, true}, {"amb2", NONE, present, true}, {"amb3", present, missing, false}};
+    for (const auto &c : cases)
+    {
+        ambient_sound_definition ambient;
+        get_default_ambient_sound_definition(&ambient);
+        ambient.sound_tags[_ambient_sound_background_sound] = c.loop;
+        ambient.sound_tags[_ambient_sound_random_sound] = c.random;
+        ambient.sound_tags[2] = missing; // unused slots are never resolved
+        ASSERT_TRUE(byte_swap_data("ambient", &ambient, AMBIENT_SOUND_DEFINITION_SIZE, 1,
+                                   ambient_sound_definition_byte_swapping_data));
+        write_local_tag(AMBIENT_SOUND_DEFINITION_GROUP_TAG, c.name, AMBIENT_SOUND_DEFINITION_VERSION, &ambient,
+                        sizeof(ambient));
+        const int32_t index = try_definition_tag_to_index(
+            &ambient_sound_definitions, FOUR_CHARACTER_CODE(c.name[0], c.name[1], c.name[2], c.name[3]), true,
+            _definition_lookup_quiet_flag);
+        take_pending_error();
+        ASSERT_EQ(index != NONE, c.taken) << c.name;
+        if (!c.taken) continue;
+        const ambient_sound_definition *loaded = get_ambient_sound_definition(index);
+        const int32_t tone_index = subgroup_tag_to_definition_index(&sound_definitions, present);
+        EXPECT_EQ(loaded->sound_indexes[0], c.loop == NONE ? NONE : tone_index) << c.name;
+        EXPECT_EQ(loaded->sound_indexes[1], c.random == NONE ? NONE : tone_index) << c.name;
+        EXPECT_EQ(loaded->sound_indexes[2], NONE) << c.name;
+        EXPECT_EQ(loaded->inner_radius, 6144) << c.name;
+    }
+}
+
 } // namespace
