@@ -41,42 +41,30 @@ std::vector<int16_t> decode_mono(const std::vector<apple_ima_packet_chunk> &pack
     return samples;
 }
 
-void put16(std::vector<uint8_t> &out, uint32_t v)
+void put(std::vector<uint8_t> &out, uint32_t value, int32_t bytes)
 {
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
-}
-void put32(std::vector<uint8_t> &out, uint32_t v)
-{
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
+    for (int32_t i = 0; i < bytes; ++i) out.push_back((uint8_t)(value >> (8 * i)));
 }
 
 // Each 34-byte packet as a 36-byte mono WAV IMA-ADPCM block of 65 samples:
 // the block's header sample is the packet's truncated predictor.
 std::vector<uint8_t> rewrap_as_wav(const std::vector<apple_ima_packet_chunk> &packets)
 {
+    const uint32_t count = (uint32_t)packets.size();
     std::vector<uint8_t> wav = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
-    put32(wav, 20);
-    put16(wav, 0x11); // IMA ADPCM
-    put16(wav, 1);
-    put32(wav, 22050);
-    put32(wav, 22050 * 36 / 65);
-    put16(wav, 36);
-    put16(wav, 4);
-    put16(wav, 2);
-    put16(wav, 65);
-    wav.insert(wav.end(), {'f', 'a', 'c', 't'});
-    put32(wav, 4);
-    put32(wav, (uint32_t)packets.size() * 65);
+    // Format 0x11 (IMA ADPCM), mono, 22050 Hz, blocks of 36 bytes, 4 bits, 65 samples a block.
+    const uint32_t format[][2] = {{20, 4}, {0x11, 2}, {1, 2}, {22050, 4}, {22050 * 36 / 65, 4},
+                                  {36, 2}, {4, 2}, {2, 2}, {65, 2}};
+    for (const auto &field : format) put(wav, field[0], (int32_t)field[1]);
+    wav.insert(wav.end(), {'f', 'a', 'c', 't', 4, 0, 0, 0});
+    put(wav, count * 65, 4);
     wav.insert(wav.end(), {'d', 'a', 't', 'a'});
-    put32(wav, (uint32_t)packets.size() * 36);
+    put(wav, count * 36, 4);
     for (const apple_ima_packet_chunk &packet : packets)
     {
         const uint16_t state = read_be16(packet.state);
-        put16(wav, state & IMA_PREDICTOR_MASK);
-        wav.push_back((uint8_t)(state & IMA_STEP_INDEX_MASK));
-        wav.push_back(0);
+        put(wav, state & IMA_PREDICTOR_MASK, 2);
+        put(wav, state & IMA_STEP_INDEX_MASK, 2);
         wav.insert(wav.end(), packet.codes, packet.codes + IMA_PACKET_CODE_BYTES);
     }
     const uint32_t riff = (uint32_t)wav.size() - 8;
