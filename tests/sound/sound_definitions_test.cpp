@@ -240,4 +240,22 @@ TEST_F(sound_definitions_test, ambient_sounds_resolve_their_loop_and_one_shot_or
     }
 }
 
+TEST_F(sound_definitions_test, the_preloader_reads_a_sounds_permutation_list_ahead)
+{
+    ASSERT_TRUE(register_sound_definition_preloading());
+    const std::vector<int16_t> tone = make_sine(640, 1, 440, 22050, 8000);
+    const std::vector<uint8_t> bytes = sound_tag_bytes(
+        {{tone.data(), 640, 1, _sample_rate_22k, 300, "low"}, {tone.data(), 320, 1, _sample_rate_22k, 0, "high"}});
+    write_local_tag(SOUND_DEFINITION_GROUP_TAG, "prel", SOUND_DEFINITION_VERSION, bytes.data(), (int32_t)bytes.size());
+    const int32_t index = fetch_definition_from_tag(SOUND_DEFINITION_GROUP_TAG, FOUR_CHARACTER_CODE('p', 'r', 'e', 'l'));
+    ASSERT_NE(index, NONE);
+    EXPECT_TRUE(sound_definitions.flags[index] & _definition_preloaded_flag);
+    const sound_runtime *runtime = get_sound_runtime(index);
+    ASSERT_NE(runtime->permutations, nullptr);
+    EXPECT_EQ(runtime->permutations[0].skip_fraction, 300);
+    EXPECT_STREQ(runtime->permutations[1].name, "high");
+    ASSERT_TRUE(load_sound_definition_data(index));
+    EXPECT_EQ(get_sound_permutation_header(index, 1, nullptr)->number_of_samples, 320);
+}
+
 } // namespace
