@@ -159,6 +159,17 @@ for source in "$root"/data/interface/dialogs/*.txt; do
         --subgroup "$subgroup" --name "$subgroup" "$source"
 done
 
+# Sounds: every line of data/sounds/tones.txt is a generated tone made into a
+# 'soun' tag; the valley's ambient sound and the interface's sound list name them.
+grep -v '^#' "$root/data/sounds/tones.txt" | while read -r subgroup hertz seconds channels amplitude name; do
+    [ -n "$subgroup" ] || continue
+    python3 "$root/scripts/tone_wav.py" "$work/$subgroup.wav" "$hertz" "$seconds" "$channels" "$amplitude"
+    "$tool" sound "$work/foundation1/soun.$subgroup" --subgroup "$subgroup" --name "$name" "$work/$subgroup.wav"
+done
+"$tool" ambient-sound "$work/foundation1/amso.wind" --subgroup wind --name "valley wind" --loop wind --random bird \
+    --inner 2048 --outer 10240 --period 90 150 --random-radius 3072
+"$tool" sound-list "$work/interface/soli.intr" --subgroup intr --name "interface sounds" bird wind
+
 for n in 1 2 3 4 5; do
     pack "$out/tags/foundation$n.tags" --type foundation --name "foundation$n" "$work/foundation$n"
 done

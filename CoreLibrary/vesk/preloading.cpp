@@ -39,6 +39,7 @@ static struct preloading_globals
 // Outside preloading_globals: start-up and map changes never empty a registration.
 static procedure_slot<bulk_data_procedure> collection_header_data_slot("load collection header data");
 static procedure_slot<bulk_data_procedure> font_character_data_slot("load font character data");
+static procedure_slot<bulk_data_procedure> sound_permutation_data_slot("load sound permutation data");
 
 // ---- the stored layout -------------------------------------------------------------
 
@@ -279,6 +280,8 @@ static bool read_bulk_data_ahead(definition_globals *group, int32_t tag_index, v
 {
     if (group->group == COLLECTION_GROUP_TAG) return load_collection_header_data(tag_index, definition, runtime, true);
     if (group->group == FONT_DEFINITION_GROUP_TAG) return load_font_character_data(tag_index, definition, runtime, true);
+    if (group->group == SOUND_DEFINITION_GROUP_TAG)
+        return load_sound_permutation_data(tag_index, definition, runtime, true);
     return false;
 }
 
@@ -311,4 +314,15 @@ bool load_font_character_data(int32_t tag_index, void *font, void *runtime, bool
 {
     const bulk_data_procedure procedure = font_character_data_slot.get();
     return procedure != nullptr && procedure(tag_index, font, runtime, read_ahead);
+}
+
+bool register_load_sound_permutation_data_procedure(bulk_data_procedure procedure)
+{
+    return sound_permutation_data_slot.fill(procedure);
+}
+
+bool load_sound_permutation_data(int32_t tag_index, void *sound, void *runtime, bool read_ahead)
+{
+    const bulk_data_procedure procedure = sound_permutation_data_slot.get();
+    return procedure != nullptr && procedure(tag_index, sound, runtime, read_ahead);
 }

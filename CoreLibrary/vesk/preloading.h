@@ -27,6 +27,9 @@
 // The font module registers its definitions under this code and fills the
 // font reader below.
 #define FONT_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('f', 'o', 'n', 't')
+// The sound module registers its definitions under this code and fills the
+// permutation reader below.
+#define SOUND_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('s', 'o', 'u', 'n')
 
 enum
 {
@@ -134,12 +137,13 @@ const bitmap_preload_data *get_preloaded_bitmaps(int32_t *count);
 
 // The definition of group `group_tag` read from `subgroup`, loaded now when it
 // is missing; for a collection or a font, its bulk data is read ahead with
-// load_collection_header_data / load_font_character_data (read-ahead on) and,
+// load_collection_header_data / load_font_character_data /
+// load_sound_permutation_data (read-ahead on) and,
 // when that succeeds, the definition carries flag 4.  NONE when the group is
 // not registered or set up, or the definition cannot be loaded.
 int32_t fetch_definition_from_tag(tag group_tag, tag subgroup);
 
-// ---- bulk readers: filled by the collection and font modules ----------------
+// ---- bulk readers: filled by the collection, font and sound modules ---------
 
 // Allocates and reads a definition's bulk data into its side record `runtime`
 // (through the store's read-ahead buffer when `read_ahead` is set).  True when
@@ -150,8 +154,10 @@ typedef bool (*bulk_data_procedure)(int32_t tag_index, void *definition, void *r
 // null one is refused (logged assertion, false) and the first stays.
 bool register_load_collection_header_data_procedure(bulk_data_procedure procedure);
 bool register_load_font_character_data_procedure(bulk_data_procedure procedure);
+bool register_load_sound_permutation_data_procedure(bulk_data_procedure procedure);
 
 // Until the slot is filled: nothing to load, false.
 bool load_collection_header_data(int32_t tag_index, void *header, void *runtime, bool read_ahead);
 bool load_font_character_data(int32_t tag_index, void *font, void *runtime, bool read_ahead);
+bool load_sound_permutation_data(int32_t tag_index, void *sound, void *runtime, bool read_ahead);
 

@@ -63,6 +63,17 @@ bool parse_integer(const std::string &word, int64_t low, int64_t high, int64_t *
     return tool_parse_number(word.c_str(), low, high, value);
 }
 
+// A plain decimal number (digits, one optional point, no sign or exponent)
+// within [low, high].
+bool parse_real(const std::string &word, double low, double high, double *value)
+{
+    if (word.empty() || word.size() > 16 || word.find_first_not_of("0123456789.") != std::string::npos ||
+        word.find('.') != word.rfind('.') || word == ".")
+        return false;
+    *value = strtod(word.c_str(), nullptr);
+    return *value >= low && *value <= high;
+}
+
 bool parse_code(const std::string &word, tag *code)
 {
     return tool_parse_code(word.c_str(), true, code);
@@ -190,6 +201,18 @@ bool parse_source(source_reader *reader, mesh_source *source)
         {
             tag *field = words.size() == 3 ? header_tag_field(header, words[1]) : nullptr;
             if (field == nullptr || !parse_code(words[2], field)) return refuse_line(reader, line, "tag needs a field and a code");
+        }
+        else if (verb == "reverb")
+        {
+            double volume, decay, damping;
+            if (words.size() != 5 || !(words[1] == "none" || parse_integer(words[1], 0, 25, &a)) ||
+                !parse_real(words[2], 0, 1, &volume) || !parse_real(words[3], 0.1, 20, &decay) ||
+                !parse_real(words[4], 0.1, 2, &damping))
+                return refuse_line(reader, line, "reverb needs ENV (0-25 or none), VOLUME 0-1, DECAY 0.1-20, DAMPING 0.1-2");
+            header->reverb_environment = words[1] == "none" ? NONE : (int32_t)a;
+            header->reverb_volume = (real)volume;
+            header->reverb_decay_time = (real)decay;
+            header->reverb_damping = (real)damping;
         }
         else if (verb == "heights" || verb == "terrain" || (verb == "media" && words.size() == 2))
         {

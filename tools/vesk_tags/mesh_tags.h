@@ -20,6 +20,9 @@
 //   tag FIELD CODE                 FIELD: landscape overhead interface observer media
 //                                  description pregame postgame hints ambient preload
 //                                  blood narration; CODE four characters or "none"
+//   reverb ENV VOLUME DECAY DAMPING the map's reverb: ENV 0-25 (or "none", the
+//                                  default), VOLUME 0-1, DECAY 0.1-20 seconds,
+//                                  DAMPING 0.1-2 (decimal numbers)
 //   heights                        then H lines of W vertex heights (integers)
 //   terrain                        then H lines of W characters: the terrain type
 //                                  0-9, a-f of both triangles of the cell

@@ -18,6 +18,7 @@
 //   vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline]) [STYLES]   (font_tags.h)
 //   vesk_tags detail-texture OUT --subgroup S --name N SOURCE   (detail_tags.h)
 //   vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE   (detail_tags.h)
+//   vesk_tags sound | ambient-sound | sound-list OUT --subgroup S --name N ...   (sound_tags.h)
 //
 // Every damaged input is refused with a one-line reason on standard error
 // and exit status 1; wrong usage exits with 2.
@@ -43,6 +44,7 @@
 #include "map_data_tags.h"
 #include "mesh_tags.h"
 #include "object_tags.h"
+#include "sound_tags.h"
 #include "string_tags.h"
 #include "tool_support.h"
 
@@ -72,7 +74,12 @@ static int usage(void)
             "       vesk_tags landscape OUT --subgroup S --name N [--png PICTURE]\n"
             "                           [--overhead OUT2 --overhead-subgroup S2] MAP-SOURCE\n"
             "       vesk_tags detail-texture OUT --subgroup S --name N SOURCE\n"
-            "       vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE\n");
+            "       vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE\n"
+            "       vesk_tags sound OUT --subgroup S --name N [--loudness L] [--flags F] [--pitch LOW DELTA] "
+            "[--volume LOW DELTA] [--play-fraction P] WAV...\n"
+            "       vesk_tags ambient-sound OUT --subgroup S --name N [--loop TAG] [--random TAG] [--inner R] "
+            "[--outer R] [--period LOW DELTA] [--random-radius R] [--flags F]\n"
+            "       vesk_tags sound-list OUT --subgroup S --name N TAG...\n");
     return 2;
 }
 
@@ -348,5 +355,8 @@ int main(int argc, char **argv)
     if (command == "font") return font_tags_command(argc, argv);
     if (command == "detail-texture") return detail_texture_tags_command(argc, argv);
     if (command == "detail-map") return detail_map_tags_command(argc, argv);
+    if (command == "sound") return sound_tags_command(argc, argv);
+    if (command == "ambient-sound") return ambient_sound_tags_command(argc, argv);
+    if (command == "sound-list") return sound_list_tags_command(argc, argv);
     return usage();
 }
