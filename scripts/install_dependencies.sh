@@ -37,6 +37,8 @@ fonts-dejavu-core
 fonts-dejavu-extra
 x11-apps
 netpbm
+libopenal1
+sox
 "
 
 missing=""
