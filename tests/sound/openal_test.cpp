@@ -135,7 +135,7 @@ enum null_output_step
 {
     _step_done, _step_initialize, _step_channels, _step_idle_at_start, _step_busy_after_one, _step_full_after_two,
     _step_third_refused, _step_idle_after_playing, _step_free_makes_idle, _step_mesh, _step_reverb_created,
-    _step_reverb_kept_for_none, _step_reverb_deleted,
+    _step_reverb_clamped, _step_reverb_kept_for_none, _step_reverb_deleted,
 };
 
 int run_null_output(const void *)
@@ -172,9 +172,6 @@ int run_null_output(const void *)
     initialize_mesh();
     mesh_header header = test_mesh_header(8, 8);
     header.reverb_environment = 2;
-    header.reverb_volume = 0.3f;
-    header.reverb_decay_time = 1.0f;
-    header.reverb_damping = 0.5f;
     if (!load_test_mesh(header)) return _step_mesh;
 
     typedef ALboolean (*is_name_procedure)(ALuint);
@@ -190,8 +187,23 @@ int run_null_output(const void *)
         openal_impl.initialize_mesh_parameters();
         if (al->alGetError() != AL_NO_ERROR) return _step_reverb_created;
     }
-    get_mesh_header()->reverb_environment = 2;
+    // The map's own, with its volume, decay and damping beyond their limits.
+    mesh_header *map = get_mesh_header();
+    map->reverb_environment = 2;
+    map->reverb_volume = 0.9f;
+    map->reverb_decay_time = 30.0f;
+    map->reverb_damping = 0.01f;
     openal_impl.initialize_mesh_parameters();
+    typedef void (*get_effect_procedure)(ALuint, ALenum, ALfloat *);
+    const get_effect_procedure get_effect = (get_effect_procedure)al->alGetProcAddress("alGetEffectf");
+    float gain = 0, decay = 0, damping = 0;
+    if (get_openal_reverb(&slot, &effect) && get_effect)
+    {
+        get_effect(effect, AL_EAXREVERB_GAIN, &gain);
+        get_effect(effect, AL_EAXREVERB_DECAY_TIME, &decay);
+        get_effect(effect, AL_EAXREVERB_DECAY_HFRATIO, &damping);
+    }
+    if (gain != 0.5f || decay != 20.0f || damping != 0.1f) return _step_reverb_clamped;
     if (!is_effect || !is_slot || !get_openal_reverb(&slot, &effect) || !is_effect(effect) || !is_slot(slot) ||
         al->alGetError() != AL_NO_ERROR)
         return _step_reverb_created;
