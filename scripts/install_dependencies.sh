@@ -37,6 +37,7 @@ fonts-dejavu-core
 fonts-dejavu-extra
 x11-apps
 netpbm
+libopenal1
 sox
 "
 
