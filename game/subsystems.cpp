@@ -61,7 +61,6 @@
 #include "film_dialogs.h"
 #include "selection_interface_hooks.h"
 #include "hardware/OpenGL/render_opengl.h"
-#include "hardware/texture_cache.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -179,5 +178,4 @@ void register_built_subsystems(void)
     register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture);
     register_film_dialog_hooks();
     register_opengl_hooks();
-    register_texture_cache_hooks();
 }
