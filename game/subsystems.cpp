@@ -61,7 +61,6 @@
 #include "film_dialogs.h"
 #include "selection_interface_hooks.h"
 #include "hardware/OpenGL/render_opengl.h"
-#include "hardware/texture_cache.h"
 #include "sound/sound_hooks.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
@@ -180,6 +179,5 @@ void register_built_subsystems(void)
     register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture);
     register_film_dialog_hooks();
     register_opengl_hooks();
-    register_texture_cache_hooks();
     register_sound_hooks();
 }

@@ -14,6 +14,7 @@
 #include "alignhash/alignhash.h"
 #include "cseries/registration.h"
 #include "hardware_rasterizer.h"
+#include "subsystems.h"
 #include "support/texture_bitmaps.h"
 
 namespace {
@@ -160,6 +161,8 @@ TEST_F(texture_cache_test, resident_textures_survive_flushes_and_are_charged)
 
 TEST_F(texture_cache_test, a_disposed_bitmap_is_forgotten_so_a_new_one_at_its_address_loads_anew)
 {
+    clear_all_registrations();
+    register_built_subsystems(); // the program's own joining of the cache to dispose_bitmap
     ASSERT_TRUE(back_end.start_cache(10 * SQUARE));
     bitmap_data *dialog = new_bitmap(32, 16, 0, _8bit_encoding, 0);
     ASSERT_NE(dialog, nullptr);

@@ -3,7 +3,7 @@
 // version, read-back orientation, the clear colour, every generated program
 // compiled and linked, the shaders' arithmetic on real pixels against the
 // formulas, texture uploads read back texel by texel, and map cycles that
-// leave no program behind.
+// leave no program or texture behind.
 
 #define GL_GLEXT_PROTOTYPES 1
 #include <gtest/gtest.h>
@@ -12,12 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/stb_image_decoder.h"
+#include "support/texture_bitmaps.h"
 #include "support/x_server.h"
 
 #include "bitmaps.h"
@@ -26,6 +28,7 @@
 #include "hardware/OpenGL/render_opengl.h"
 #include "hardware/OpenGL/setup_opengl_sdl.h"
 #include "hardware/OpenGL/utilities_opengl.h"
+#include "hardware_rasterizer.h"
 #include "mesh_format.h"
 #include "screen.h"
 #include "screen_preferences.h"
@@ -496,11 +499,20 @@ TEST_F(opengl_context, every_encoding_uploads_to_the_texels_it_describes)
     }
 }
 
-TEST_F(opengl_context, a_block_smaller_than_its_texture_fills_the_top_left_and_a_window_reads_its_rows)
+TEST_F(opengl_context, a_bitmap_smaller_than_its_texture_fills_the_top_left_and_a_window_reads_its_rows)
 {
+    // A cache of this back end without NPO2 textures pads 100 x 60 to 128 x 64.
+    dispose_texture_cache_from_old_map();
+    ASSERT_TRUE(initialize_texture_cache_for_new_map(nullptr, new_cached_texture_opengl, update_cached_texture_opengl,
+                                                     delete_cached_texture_opengl, true, false, false, 1 << 24));
     const int32_t encoding = _32bit_argb_8888_texture_encoding;
     const std::vector<uint8_t> block = random_texels(encoding, 100 * 60, 7);
-    const uint32_t padded = upload(encoding, 100, 60, block.data(), 0, 128, 64);
+    test_bitmap bitmap = make_flat_test_bitmap(100, 60, 0, (int16_t)encoding, 4, block);
+    cached_texture_descriptor request;
+    initialize_cached_texture_descriptor(&request, 0, bitmap.get(), nullptr, nullptr, 0);
+    const cached_texture_data *texture = texture_cache_lookup(&request);
+    ASSERT_NE(texture, nullptr);
+    const uint32_t padded = gl_handle_to_name(texture->user_data);
     int32_t width, height;
     std::vector<uint32_t> back = read_texture(padded, 0, &width, &height);
     ASSERT_EQ(width, 128);
@@ -568,10 +580,12 @@ TEST_F(opengl_context, repeat_wins_over_clamp_to_border)
 
 // ---- map life --------------------------------------------------------------------
 
-TEST_F(opengl_context, map_cycles_leave_no_program_alive_and_switching_modes_turns_units_off)
+TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_turns_units_off)
 {
     mesh_header mesh = {};
     mesh.fog_density = 0.001f;
+    const test_shading_table shades = make_test_shading_table(5);
+    std::mt19937 random(44);
     for (int32_t cycle = 0; cycle < 3; ++cycle)
     {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
@@ -583,10 +597,39 @@ TEST_F(opengl_context, map_cycles_leave_no_program_alive_and_switching_modes_tur
         for (int32_t mode = _shader_first_opengl2; mode < NUMBER_OF_SHADER_MODES; ++mode)
             programs.push_back(shaders[mode].program);
 
-        const uint32_t white = 0xFFFFFFFF;
-        const uint32_t name = upload(_32bit_argb_8888_texture_encoding, 1, 1, &white);
+        // At map start a resident texture whose bitmap the cache takes over;
+        // during the map a masked sprite converted through a shading table
+        // and a texture handed its bitmap's own rows.
+        bitmap_data *detail = new_bitmap(64, 64, 0, _24bit_rgb_888_texture_encoding, 0);
+        ASSERT_NE(detail, nullptr);
+        memset(detail->row_addresses[0], 0x80, 64 * 64 * 3);
+        const preallocated_texture *resident = texture_cache_initialize_preallocated(
+            nullptr, detail, _bitmap_ownership_by_api, nullptr, _texture_mipmaps_flag | _texture_repeat_flag);
+        ASSERT_TRUE(resident && resident->texture);
+        test_bitmap sprite = make_random_indexed_bitmap(random, 40, 30, _1bit_transparency_encoded_flag);
+        cached_texture_descriptor sprite_request;
+        initialize_cached_texture_descriptor(&sprite_request, 0, sprite.get(), nullptr, shades.shade32,
+                                             _texture_border_flag | _texture_premultiply_flag);
+        const cached_texture_data *converted = texture_cache_lookup(&sprite_request);
+        ASSERT_NE(converted, nullptr);
+        EXPECT_EQ(converted->encoding, _32bit_argb_8888_texture_encoding);
+        bitmap_data *white = new_bitmap(1, 1, 0, _32bit_argb_8888_texture_encoding, 0);
+        ASSERT_NE(white, nullptr);
+        memset(white->row_addresses[0], 0xFF, 4);
+        cached_texture_descriptor white_request;
+        initialize_cached_texture_descriptor(&white_request, 0, white, nullptr, nullptr, 0);
+        const cached_texture_data *plain = texture_cache_lookup(&white_request);
+        ASSERT_NE(plain, nullptr);
+        EXPECT_TRUE(plain->passthrough_encoding);
+
+        const GLuint names[] = {gl_handle_to_name(resident->user_data), gl_handle_to_name(converted->user_data),
+                                gl_handle_to_name(plain->user_data)};
+        for (GLuint name : names) EXPECT_TRUE(glIsTexture(name)) << name;
+        EXPECT_EQ(texture_cache_memory_use(), texture_memory_size(resident->texture) +
+                                                  texture_memory_size(converted) + texture_memory_size(plain));
+
         set_render_mode_opengl(_shader_sprite, _projection_mode_ortho, _depth_mode_full, _blend_mode_alpha);
-        bind_texture_unit_opengl(0, (int32_t)name);
+        bind_texture_unit_opengl(0, (int32_t)names[2]);
         set_render_mode_opengl(_shader_basic_color, _projection_mode_ortho, _depth_mode_full, _blend_mode_alpha);
         glActiveTexture(GL_TEXTURE0);
         EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
@@ -596,7 +639,10 @@ TEST_F(opengl_context, map_cycles_leave_no_program_alive_and_switching_modes_tur
 
         dispose_opengl_rasterizer_from_old_map();
         for (GLuint program : programs) EXPECT_FALSE(glIsProgram(program)) << program;
+        for (GLuint name : names) EXPECT_FALSE(glIsTexture(name)) << name;
+        EXPECT_FALSE(texture_cache_exists());
         EXPECT_EQ(texture_cache_memory_use(), 0);
+        dispose_bitmap(white);
     }
 }
 

@@ -131,42 +131,53 @@ static void set_vertex(rendervert_t *vertex, int32_t x, int32_t y, float s, floa
     set_rendervert_color(vertex, 0xFFFFFFFF);
 }
 
+// Each pattern is a bitmap of the encoding itself with rows a little longer
+// than its texels, so the cache hands its rows over as they are and the
+// upload reads them as a window.
+static bitmap_data *new_gl_pattern_bitmap(int32_t encoding)
+{
+    const int32_t size = GL_PATTERN_TEXTURE, bytes = texel_bytes(encoding);
+    bitmap_data *bitmap = new_bitmap((int16_t)size, (int16_t)size, (int16_t)((size + 8) * bytes), (int16_t)encoding, 0);
+    if (!bitmap) return nullptr;
+    const std::vector<uint8_t> texels = gl_pattern_texels(encoding);
+    for (int32_t y = 0; y < size; ++y)
+        memcpy(bitmap->row_addresses[y], &texels[(size_t)(y * size * bytes)], (size_t)(size * bytes));
+    return bitmap;
+}
+
 bitmap_data *draw_gl_pattern(void)
 {
     set_clear_color_opengl(0x404040);
     gl.Clear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    uint32_t names[6] = {};
-    bool made = true;
-    for (int32_t encoding = _16bit_xrgb_1555_texture_encoding; encoding <= _24bit_rgb_888_texture_encoding; ++encoding)
+    bitmap_data *bitmaps[6] = {};
+    bool made = texture_cache_exists();
+    for (int32_t encoding = _16bit_xrgb_1555_texture_encoding; made && encoding <= _24bit_rgb_888_texture_encoding;
+         ++encoding)
     {
-        std::vector<uint8_t> texels = gl_pattern_texels(encoding);
-        cached_texture_data texture = {};
-        texture.pixels = texels.data();
-        texture.adjusted_width = texture.hardware_width = GL_PATTERN_TEXTURE;
-        texture.adjusted_height = texture.hardware_height = GL_PATTERN_TEXTURE;
-        texture.encoding = (uint8_t)encoding;
-        texture.encoding_bytes_per_pixel = (uint8_t)texel_bytes(encoding);
-        texture.mipmap_count = 1;
-        void *handle = new_cached_texture_opengl(nullptr, nullptr, &texture);
-        if (!handle)
+        bitmap_data *bitmap = new_gl_pattern_bitmap(encoding);
+        bitmaps[encoding - _16bit_xrgb_1555_texture_encoding] = bitmap;
+        cached_texture_descriptor descriptor;
+        initialize_cached_texture_descriptor(&descriptor, 0, bitmap, nullptr, nullptr, 0);
+        const cached_texture_data *texture = bitmap ? texture_cache_lookup(&descriptor) : nullptr;
+        if (!texture || texture->encoding != encoding)
         {
             made = false;
             break;
         }
-        const uint32_t name = gl_handle_to_name(handle);
-        names[encoding - _16bit_xrgb_1555_texture_encoding] = name;
 
         int32_t cx, cy;
         gl_pattern_quad_centre(encoding, &cx, &cy);
         const int32_t half = GL_PATTERN_QUAD / 2;
-        set_vertex(&render_verts[0], cx - half, cy - half, 0, 0);
-        set_vertex(&render_verts[1], cx + half, cy - half, 1, 0);
-        set_vertex(&render_verts[2], cx + half, cy + half, 1, 1);
+        const float s0 = texture->u_bias, s1 = texture->u_bias + texture->u_scale;
+        const float t0 = texture->v_bias, t1 = texture->v_bias + texture->v_scale;
+        set_vertex(&render_verts[0], cx - half, cy - half, s0, t0);
+        set_vertex(&render_verts[1], cx + half, cy - half, s1, t0);
+        set_vertex(&render_verts[2], cx + half, cy + half, s1, t1);
         render_verts[3] = render_verts[0];
         render_verts[4] = render_verts[2];
-        set_vertex(&render_verts[5], cx - half, cy + half, 0, 1);
+        set_vertex(&render_verts[5], cx - half, cy + half, s0, t1);
         set_render_mode_opengl(_shader_basic_texture, _projection_mode_ortho, _depth_mode_none, _blend_mode_replace);
-        bind_texture_unit_opengl(0, (int32_t)name);
+        bind_texture_unit_opengl(0, (int32_t)gl_handle_to_name(texture->user_data));
         draw_render_verts_opengl(GL_TRIANGLES, 0, 6);
     }
     bitmap_data *frame = nullptr;
@@ -175,7 +186,9 @@ bitmap_data *draw_gl_pattern(void)
         const rectangle2d bounds = {0, 0, (int16_t)active_screen.height, (int16_t)active_screen.width};
         frame = copy_bits_from_opengl_render_buffer(&bounds);
     }
-    for (uint32_t name : names)
-        if (name) delete_cached_texture_opengl(nullptr, gl_name_to_handle(name));
+    // Flushed before the bitmaps go, so that no entry outlives its bitmap even
+    // where the cache is not joined to their disposal.
+    flush_texture_cache();
+    for (bitmap_data *bitmap : bitmaps) dispose_bitmap(bitmap);
     return frame;
 }

@@ -2,7 +2,8 @@
 // The OpenGL back end's test picture and context for tools and tests: a
 // window with a live OpenGL context under the back end's own set-up, texel
 // blocks of every uploadable encoding made in memory, and one textured quad
-// per encoding 7..12 drawn through the upload callbacks and read back.
+// per encoding 7..12 made through the texture cache and its upload callbacks,
+// drawn and read back.
 
 #include <cstdint>
 #include <vector>
@@ -45,6 +46,9 @@ std::vector<uint8_t> gl_pattern_texels(int32_t encoding);
 // The pixel at the centre of encoding's quad in the frame.
 void gl_pattern_quad_centre(int32_t encoding, int32_t *x, int32_t *y);
 
-// Draws the six quads into the running rasterizer's back buffer and reads the
-// frame back (a 32-bit bitmap: free()); null when a texture could not be made.
+// Makes a bitmap of each encoding's pattern, looks its texture up in the
+// running rasterizer's cache (which makes it through the upload callbacks),
+// draws the six quads into the back buffer and reads the frame back (a 32-bit
+// bitmap: free()).  Null when there is no cache or a texture could not be
+// made.  The cache is flushed and the bitmaps disposed before returning.
 bitmap_data *draw_gl_pattern(void);

@@ -2,8 +2,8 @@
 // context on the current display, reads "preferences/poweruser.txt" from the
 // data directory, and prints the device, every forcing line and the effective
 // settings.  With --pattern FILE.png it also draws one textured quad per
-// texture encoding through the upload callbacks, reads the frame back and
-// writes it as a PNG.
+// texture encoding through the texture cache and its upload callbacks, reads
+// the frame back and writes it as a PNG.
 //
 //   vesk_gl_probe [--data DIR] [--pattern FILE.png]
 //

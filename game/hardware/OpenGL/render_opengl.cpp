@@ -7,6 +7,7 @@
 #include "cseries/log.h"
 #include "detail_maps.h"
 #include "gl_dispatch.h"
+#include "hardware/texture_cache.h"
 #include "mesh.h"
 #include "render/render_geometry.h"
 #include "screen.h"
@@ -679,4 +680,4 @@ bool opengl_rasterizer_initialized(void) { return render_opengl_globals.rasteriz
 bool opengl_fog_can_be_enabled(void) { return render_opengl_globals.fog_can_be_enabled; }
 bool opengl_uses_fixed_function_fog(void) { return render_opengl_globals.use_fixed_function_fog; }
 
-void register_opengl_hooks(void) {}
+void register_opengl_hooks(void) { register_texture_cache_hooks(); }

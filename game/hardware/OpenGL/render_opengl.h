@@ -208,6 +208,7 @@ void initialize_opengl_fog_for_map(const mesh_header *mesh);
 bool opengl_fog_can_be_enabled(void);
 bool opengl_uses_fixed_function_fog(void);
 
-// Joins the back end to the program.  Nothing is registered yet: the device
-// is not offered to the player until the back end draws scenes.
+// Joins the back end to the program: the texture cache to the bitmaps'
+// disposal.  The device itself is not offered to the player until the back
+// end draws scenes.
 void register_opengl_hooks(void);
