@@ -55,6 +55,10 @@ static struct object_globals
     // are built again from the cells' chains before any use on another.
     std::vector<int16_t> scan_first;
     std::vector<int16_t> scan_next; // by object index: the next in its scan chain, NONE, or NOT_IN_SCAN_CHAIN
+    // Per cell, how many objects of its scan chain are not units' objects;
+    // by object index, whether the object is one of those counted.
+    std::vector<int16_t> scan_others;
+    std::vector<uint8_t> scan_counted;
     int32_t scan_width, scan_height;
     int32_t scan_fault_object; // the planted fault's slot, NONE without one
     // No object of a scan chain has a radius above this: raised whenever an
@@ -123,6 +127,20 @@ static void make_room_in_scan_next(void)
 {
     const size_t capacity = (size_t)(object_data_globals.capacity > 0 ? object_data_globals.capacity : 0);
     if (object_globals.scan_next.size() < capacity) object_globals.scan_next.resize(capacity, NOT_IN_SCAN_CHAIN);
+    if (object_globals.scan_counted.size() < capacity) object_globals.scan_counted.resize(capacity, 0);
+}
+
+// Counts the object among its cell's objects other than units' as its owner
+// now says (it is in the cell's scan chain, or has just left it with
+// `in_chain` false).
+static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
+{
+    const uint8_t counted = in_chain && object->owner != _object_is_monster ? 1 : 0;
+    uint8_t &was = object_globals.scan_counted[(size_t)object_index];
+    if (counted == was) return;
+    was = counted;
+    object_globals.scan_others[(size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width] +=
+        counted ? 1 : -1;
 }
 
 // Builds every scan chain from the cells' chains (a new map, a new mesh).
@@ -133,6 +151,8 @@ static void rebuild_scan_chains(void)
     object_globals.scan_height = loaded ? mesh_height : 0;
     object_globals.scan_first.assign((size_t)object_globals.scan_width * (size_t)object_globals.scan_height, NONE);
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
+    object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
+    object_globals.scan_counted.assign(0, 0);
     object_globals.scan_radius_bound = 0;
     make_room_in_scan_next();
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
@@ -150,6 +170,11 @@ static void rebuild_scan_chains(void)
                     *tail = (int16_t)index;
                     tail = &object_globals.scan_next[(size_t)index];
                     *tail = NONE;
+                    if (object->owner != _object_is_monster)
+                    {
+                        object_globals.scan_counted[(size_t)index] = 1;
+                        object_globals.scan_others[(size_t)x + (size_t)y * (size_t)object_globals.scan_width] += 1;
+                    }
                 }
                 index = object->next_object_index;
             }
@@ -174,6 +199,8 @@ static void forget_scan_chains(void)
     object_globals.scan_radius_bound = 0;
     object_globals.scan_first.clear();
     object_globals.scan_next.clear();
+    object_globals.scan_others.clear();
+    object_globals.scan_counted.clear();
 }
 
 static bool scan_chain_cell(const object_data *object)
@@ -200,6 +227,7 @@ static void remove_from_scan_chain(int32_t object_index, const object_data *obje
             }
             link = &object_globals.scan_next[(size_t)*link];
         }
+        recount_scanned_object(object_index, object, false);
     }
     next = NOT_IN_SCAN_CHAIN;
 }
@@ -223,6 +251,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     }
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
+    recount_scanned_object(object_index, object, true);
 }
 
 int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
@@ -236,7 +265,7 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
         // The walk a scan did before the scan chains: the whole chain, each
         // object a scan can meet in turn against the scan chain's.
         object_globals.scan_counts.cells_checked += 1;
-        int32_t scanned = first, steps = 0;
+        int32_t scanned = first, steps = 0, others = 0;
         bool same = true;
         bool bounded = true;
         for (int32_t index = get_mesh_cell(cell_x, cell_y)->first_object_index; index != NONE && same; ++steps)
@@ -247,6 +276,7 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
             {
                 same = scanned == index;
                 if (same) scanned = object_globals.scan_next[(size_t)scanned];
+                if (object->owner != _object_is_monster) others += 1;
                 // What move_object's skipping of out-of-reach cells rests on.
                 int16_t x, y;
                 if (object->radius > object_globals.scan_radius_bound ||
@@ -255,13 +285,15 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
             }
             index = object->next_object_index;
         }
-        if (!same || scanned != NONE || !bounded)
+        const bool counted = others == object_globals.scan_others[(size_t)cell_x + (size_t)cell_y * (size_t)object_globals.scan_width];
+        if (!same || scanned != NONE || !bounded || !counted)
         {
             if (object_globals.scan_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
                 log_message(__FILE__, __LINE__,
                             !bounded ? "cell (%d, %d): an object of the scan chain stands outside the cell or has a "
                                        "radius above the scan chains' bound"
-                                     : "cell (%d, %d): the scan chain differs from the objects of its chain",
+                            : !counted ? "cell (%d, %d): the count of objects other than units' differs from its chain"
+                                       : "cell (%d, %d): the scan chain differs from the objects of its chain",
                             (int)cell_x, (int)cell_y);
             object_globals.scan_counts.mismatches += 1;
         }
@@ -279,6 +311,19 @@ const int16_t *get_scan_chain_row(int32_t cell_y)
     return scan_head(0, cell_y);
 }
 
+const int16_t *get_scan_chain_others_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    return &object_globals.scan_others[(size_t)cell_y * (size_t)object_globals.scan_width];
+}
+
+const int16_t *get_scan_chain_links(void)
+{
+    make_scan_chains_current();
+    return object_globals.scan_next.data();
+}
+
 int32_t next_scanned_object(int32_t object_index)
 {
     return (size_t)object_index < object_globals.scan_next.size() ? object_globals.scan_next[(size_t)object_index]
@@ -293,7 +338,11 @@ void object_scan_membership_changed(int32_t object_index)
     const bool in = (size_t)object_index < object_globals.scan_next.size() &&
                     object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN;
     raise_scan_radius_bound(object); // its radius may have changed with the rest
-    if (in == belongs_in_scan_chain(object_index, object)) return;
+    if (in == belongs_in_scan_chain(object_index, object))
+    {
+        if (in && scan_chain_cell(object)) recount_scanned_object(object_index, object, true); // its owner may have changed
+        return;
+    }
     if (in) remove_from_scan_chain(object_index, object);
     else insert_into_scan_chain(object_index, object);
 }
@@ -332,6 +381,7 @@ static void link_object(int32_t object_index, object_data *object)
         int16_t *head = scan_head(cell_x, cell_y);
         object_globals.scan_next[(size_t)object_index] = *head;
         *head = (int16_t)object_index;
+        recount_scanned_object(object_index, object, true);
     }
 }
 
@@ -1069,7 +1119,7 @@ bool object_chains_are_consistent(void)
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
         for (int32_t x = 0; x < object_globals.scan_width; ++x)
         {
-            int32_t expected = NONE, steps = 0;
+            int32_t expected = NONE, steps = 0, others = 0;
             int32_t next_scanned = *scan_head(x, y);
             for (int32_t index = get_mesh_cell(x, y)->first_object_index;; ++steps)
             {
@@ -1083,7 +1133,19 @@ bool object_chains_are_consistent(void)
                                 (int)x, (int)y, (int)next_scanned, (int)expected);
                     return false;
                 }
-                if (expected == NONE) break;
+                if (expected == NONE)
+                {
+                    if (others != object_globals.scan_others[(size_t)x + (size_t)y * (size_t)object_globals.scan_width])
+                    {
+                        log_message(__FILE__, __LINE__, "cell (%d, %d): %d objects other than units' counted, %d chained",
+                                    (int)x, (int)y,
+                                    (int)object_globals.scan_others[(size_t)x + (size_t)y * (size_t)object_globals.scan_width],
+                                    (int)others);
+                        return false;
+                    }
+                    break;
+                }
+                if (get_object(index)->owner != _object_is_monster) others += 1;
                 if (get_object(index)->radius > object_globals.scan_radius_bound)
                 {
                     log_message(__FILE__, __LINE__, "object %d has radius %d, above the scan chains' bound %d",

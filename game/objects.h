@@ -374,9 +374,17 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y);
 // first_scanned_object for each cell.  Null when the row is off the mesh.
 // Valid until the next object is made, linked, unlinked or deleted.
 const int16_t *get_scan_chain_row(int32_t cell_y);
+// How many objects of each scan chain of row `cell_y` are not units' objects
+// (owner other than _object_is_monster), one count per column: a scan that
+// can rule out every unit of a cell passes over a cell whose count is 0.
+// Null when the row is off the mesh; valid as get_scan_chain_row's row.
+const int16_t *get_scan_chain_others_row(int32_t cell_y);
 // The object after `object_index` in its scan chain; NONE at the end.  Only
 // for an object first_scanned_object or this call returned.
 int32_t next_scanned_object(int32_t object_index);
+// next_scanned_object for every object a scan chain holds, as one array by
+// object index, for walks over many cells; valid as get_scan_chain_row's row.
+const int16_t *get_scan_chain_links(void);
 // Puts the object into its cell's scan chain, at its place, or takes it out,
 // as its solid flag and owner now say.  Nothing for a free slot.
 void object_scan_membership_changed(int32_t object_index);
@@ -385,7 +393,8 @@ void object_scan_membership_changed(int32_t object_index);
 // starts at first_scanned_object first walks the cell's whole chain and
 // compares the objects a scan can meet there with the scan chain, object by
 // object, and checks that each stands in the cell and keeps within the
-// radius bound; a difference is counted and logged (the first few).
+// radius bound and that the cell's count of objects other than units' is
+// right; a difference is counted and logged (the first few).
 struct scan_chain_check_counts
 {
     int64_t cells_checked;

@@ -146,6 +146,11 @@ static struct path_globals
     obstruction_avoidance_globals avoidance;
     avoidance_chain chain; // of the tangent search under way
     open_list open; // of the search under way
+    struct
+    {
+        bool checking, fault;
+        obstacle_skipping_check_counts counts;
+    } skipping; // of the obstacle collection
 } path_globals;
 
 // ---- life cycle ----------------------------------------------------------------
@@ -1141,8 +1146,8 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     if (corner_x < 0) corner_x = 0;
     if (corner_y < 0) corner_y = 0;
 
-    // unit_is_obstacle's first distance test, taken before a unit's records
-    // are read: for a plain unit that does not walk round blockages, no unit
+    // unit_is_obstacle's first distance test, taken before it is called (and
+    // before whole cells are walked): for a plain unit that does not walk round blockages, no unit
     // farther than 1536 + both pathfinding radii counts, and none has a
     // radius above the largest any unit type has.
     int64_t never_counts_from = INT64_MAX; // a squared distance
@@ -1169,43 +1174,96 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                                ? corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
                                : mesh_height;
 
+    // A cell whose every point lies `never_counts_from` or farther from the
+    // unit holds no unit that counts, and is passed over when it holds
+    // nothing else.  Edge cells also hold the objects beyond the mesh, and
+    // unit_is_obstacle takes the root itself past 2^24 along an axis: such
+    // cells are always walked.
+    const bool skips = never_counts_from != INT64_MAX;
+    const int64_t axis_limit = (int64_t)1 << 24;
+    auto &skipping = path_globals.skipping;
+    const int16_t *links = get_scan_chain_links();
     for (int32_t y = corner_y; y < bottom; ++y)
     {
         const int16_t *row = get_scan_chain_row(y);
         if (!row) continue;
+        const int16_t *others = get_scan_chain_others_row(y);
+        const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
+        const bool row_skips = skips && others && y > 0 && y < mesh_height - 1 && top - here.y > -axis_limit &&
+                               low - here.y < axis_limit;
+        // Columns skip_left..skip_right may be passed over (not the mesh's
+        // edges, none past 2^24 from the unit along x), except the near ones,
+        // near_left..near_right: those within `reach` of the unit along x,
+        // where `reach` is what this row's distance leaves of the bound.
+        int64_t skip_left = 1, skip_right = 0, near_left = 1, near_right = 0;
+        if (row_skips)
+        {
+            const int64_t dy = here.y < top ? top - here.y : (here.y > low ? here.y - low : 0);
+            const int64_t left_over = never_counts_from - dy * dy;
+            if (left_over > 0)
+            {
+                const int64_t reach = isqrt64((uint64_t)(left_over - 1));
+                near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
+                near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
+            }
+            const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
+            const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
+            skip_left = bound_left > 1 ? bound_left : 1;
+            skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
+        }
         for (int32_t x = corner_x; x < right; ++x)
-            for (int32_t object_index = row[x]; object_index != NONE;)
+        {
+            if (row[x] == NONE) continue;
+            const bool skipped = x >= skip_left && x <= skip_right && (x < near_left || x > near_right) &&
+                                 (others[x] == 0 || skipping.fault);
+            if (skipped)
+            {
+                skipping.counts.cells_skipped += 1;
+                if (!skipping.checking) continue;
+            }
+            for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
             {
                 const object_data *object = (const object_data *)objects.get(object_index);
                 if (!object) break;
-                const int32_t next = next_scanned_object(object_index);
-                if (object_index != own_object && (object->flags & _object_is_solid_flag) &&
-                    !(object->flags & _object_is_invisible_flag))
+                const uint32_t flags = object->flags;
+                if (object_index == own_object || !(flags & _object_is_solid_flag) || (flags & _object_is_invisible_flag))
+                    continue;
+                bool counts;
+                obstacle candidate;
+                if (object->owner == _object_is_monster)
                 {
-                    obstacle candidate = {0, {object->location.position.x, object->location.position.y},
-                                          object->radius, (int16_t)object_index};
-                    bool counts;
-                    if (object->owner == _object_is_monster)
-                    {
-                        const int64_t dx = (int64_t)candidate.center.x - here.x,
-                                      dy = (int64_t)candidate.center.y - here.y;
-                        const bool far = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
-                                         dx * dx + dy * dy >= never_counts_from;
-                        const monster_data *other =
-                            far ? nullptr : (const monster_data *)units.get(object->owner_index);
-                        counts = other && unit_is_obstacle(&facts, other, object, &candidate);
-                    }
-                    else
-                        counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
-                    if (counts)
-                    {
-                        avoidance->obstacles[avoidance->obstacle_count++] = candidate;
-                        // Full: nothing later in the block can count any more.
-                        if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
-                    }
+                    // unit_is_obstacle's refusals that read the other unit
+                    // alone come first: in the order's tick most units near
+                    // the mover still have to plan, and are refused here.
+                    if (flags & _object_pausing_for_obstacle_to_move_flag) continue;
+                    const monster_data *other = (const monster_data *)units.get(object->owner_index);
+                    if (!other || (other->extra_flags & _monster_is_invisible_extra_flag) ||
+                        (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)))
+                        continue;
+                    const int64_t dx = (int64_t)object->location.position.x - here.x,
+                                  dy = (int64_t)object->location.position.y - here.y;
+                    if (dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
+                        dx * dx + dy * dy >= never_counts_from)
+                        continue;
+                    candidate = {0, {object->location.position.x, object->location.position.y}, object->radius,
+                                 (int16_t)object_index};
+                    counts = unit_is_obstacle(&facts, other, object, &candidate);
                 }
-                object_index = next;
+                else
+                {
+                    candidate = {0, {object->location.position.x, object->location.position.y}, object->radius,
+                                 (int16_t)object_index};
+                    counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
+                }
+                if (counts)
+                {
+                    if (skipped) skipping.counts.mismatches += 1;
+                    avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+                    // Full: nothing later in the block can count any more.
+                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
+                }
             }
+        }
     }
 }
 
@@ -1272,6 +1330,16 @@ void set_avoidance_loop_checking(bool on)
 avoidance_loop_check_counts get_avoidance_loop_check_counts(void) { return path_globals.chain.counts; }
 
 void plant_avoidance_loop_fault(bool on) { path_globals.chain.fault = on; }
+
+void set_obstacle_skipping_checking(bool on)
+{
+    path_globals.skipping.checking = on;
+    path_globals.skipping.counts = {};
+}
+
+obstacle_skipping_check_counts get_obstacle_skipping_check_counts(void) { return path_globals.skipping.counts; }
+
+void plant_obstacle_skipping_fault(bool on) { path_globals.skipping.fault = on; }
 
 static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
                             int32_t depth);

@@ -229,6 +229,19 @@ void set_avoidance_loop_checking(bool on); // also sets the counts to 0
 avoidance_loop_check_counts get_avoidance_loop_check_counts(void);
 void plant_avoidance_loop_fault(bool on);
 
+// The obstacle collection passes over a cell of its block when every unit in
+// the cell stands too far from a plain unit to count and the cell holds
+// nothing else.  With checking on, those cells are walked all the same and
+// any obstacle met in one is counted as a mismatch.  The fault (tests) passes
+// over such cells whatever else they hold.
+struct obstacle_skipping_check_counts
+{
+    int64_t cells_skipped, mismatches;
+};
+void set_obstacle_skipping_checking(bool on); // also sets the counts to 0
+obstacle_skipping_check_counts get_obstacle_skipping_check_counts(void);
+void plant_obstacle_skipping_fault(bool on);
+
 // The obstacle record of the last avoidance call (tests, benchmarks).
 const obstruction_avoidance_globals *get_obstruction_avoidance_globals(void);
 

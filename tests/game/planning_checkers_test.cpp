@@ -2,8 +2,10 @@
 // the 400-unit battle of the battle benchmark: the tangent search's loops
 // (the checker keeps each loop's answer aside, walks every level down to the
 // cut-off and compares; a planted fault, the answer of the wrong level, is
-// found) and the remembered path searches (the checker searches again for
-// every recalled answer).  The traces the full work gave are held by the
+// found), the remembered path searches (the checker searches again for
+// every recalled answer) and the cells the obstacle collection passes over
+// (the checker walks them and finds no obstacle there; a planted fault, cells
+// passed over whatever they hold, is found).  The traces the full work gave are held by the
 // recorded traces of vesk_sim and the benchmark, byte for byte.
 
 #include <gtest/gtest.h>
@@ -31,6 +33,8 @@ protected:
         set_avoidance_loop_checking(false);
         plant_avoidance_loop_fault(false);
         set_path_sharing_checking(false);
+        set_obstacle_skipping_checking(false);
+        plant_obstacle_skipping_fault(false);
         stop_full_battle();
         vesk_sim_fixture::TearDown();
     }
@@ -107,6 +111,40 @@ TEST_F(planning_checkers_test, every_recalled_path_search_of_both_battles_is_the
         EXPECT_GE(counts.recalls_checked, b.recalls_at_least);
         EXPECT_EQ(counts.mismatches, 0);
         set_path_sharing_checking(false);
+        stop_full_battle();
+    }
+}
+
+TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds_an_obstacle)
+{
+    struct
+    {
+        const char *battle;
+        bool full;
+        int32_t ticks;
+        int64_t skipped_at_least;
+        bool fault_bites; // the demo's few units seldom plan with a tree far off in their block
+    } const battles[] = {{"the demo battle", false, 3000, 10, false}, {"the 400-unit battle", true, 300, 10000, true}};
+    for (const auto &b : battles)
+    {
+        SCOPED_TRACE(b.battle);
+        ASSERT_NO_FATAL_FAILURE(start_battle(b.full));
+        set_obstacle_skipping_checking(true);
+        ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
+        obstacle_skipping_check_counts counts = get_obstacle_skipping_check_counts();
+        EXPECT_GE(counts.cells_skipped, b.skipped_at_least);
+        EXPECT_EQ(counts.mismatches, 0);
+
+        // Cells passed over whatever else they hold: the trees among them count.
+        if (b.fault_bites)
+        {
+            plant_obstacle_skipping_fault(true);
+            set_obstacle_skipping_checking(true);
+            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, nullptr));
+            EXPECT_GT(get_obstacle_skipping_check_counts().mismatches, 0);
+            plant_obstacle_skipping_fault(false);
+        }
+        set_obstacle_skipping_checking(false);
         stop_full_battle();
     }
 }
