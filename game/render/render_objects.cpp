@@ -202,6 +202,29 @@ struct sprite_frame
 };
 } // namespace
 
+// The sprite's world bounds about its registration point after the object's
+// mirroring and, for a reflection, the flip about the surface; the surface
+// mirror flags those and the instance's own mirroring give.
+static uint32_t mirrored_sprite_bounds(const object_data *object, const bitmap_instance_data *instance, bool reflection,
+                                       int32_t *left, int32_t *right, int32_t *top, int32_t *bottom)
+{
+    *left = instance->world_left, *right = instance->world_right;
+    *top = instance->world_top, *bottom = instance->world_bottom;
+    uint32_t flags = 0;
+    auto flip = [&flags](int32_t *low, int32_t *high, uint32_t flag) {
+        std::swap(*low, *high);
+        *low = -*low;
+        *high = -*high;
+        flags ^= flag;
+    };
+    if (object->flags & _object_is_horizontally_mirrored_flag) flip(left, right, _surface_mirror_horizontal_flag);
+    if (object->flags & _object_is_vertically_mirrored_flag) flip(top, bottom, _surface_mirror_vertical_flag);
+    if (reflection) flip(top, bottom, _surface_mirror_vertical_flag);
+    if (instance->flags & _bitmap_instance_mirror_horizontal_flag) flags ^= _surface_mirror_horizontal_flag;
+    if (instance->flags & _bitmap_instance_mirror_vertical_flag) flags ^= _surface_mirror_vertical_flag;
+    return flags;
+}
+
 // The rotated z before the 2.14 shift: the sprite's sort key.
 static int32_t unshifted_viewer_z(const view_data *view, const world_point3d *world, bool reflected)
 {
@@ -525,25 +548,8 @@ static void build_sprite_shadow(view_data *view, const object_data *object, cons
     const uint32_t darkness = (uint32_t)((density * SPRITE_SHADOW_DARKNESS) >> 16);
     if (darkness < 4096) return; // lighter than the table's first level
 
-    int32_t left = instance->world_left, right = instance->world_right;
-    int32_t top = instance->world_top, bottom = instance->world_bottom;
-    uint32_t flags = 0;
-    if (object->flags & _object_is_horizontally_mirrored_flag)
-    {
-        std::swap(left, right);
-        left = -left;
-        right = -right;
-        flags ^= _surface_mirror_horizontal_flag;
-    }
-    if (object->flags & _object_is_vertically_mirrored_flag)
-    {
-        std::swap(top, bottom);
-        top = -top;
-        bottom = -bottom;
-        flags ^= _surface_mirror_vertical_flag;
-    }
-    if (instance->flags & _bitmap_instance_mirror_horizontal_flag) flags ^= _surface_mirror_horizontal_flag;
-    if (instance->flags & _bitmap_instance_mirror_vertical_flag) flags ^= _surface_mirror_vertical_flag;
+    int32_t left, right, top, bottom;
+    const uint32_t flags = mirrored_sprite_bounds(object, instance, false, &left, &right, &top, &bottom);
     const int32_t scale = object->scale;
     left = (left * scale) >> 8;
     right = (right * scale) >> 8;
@@ -699,32 +705,8 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     if (!shadow_only)
     {
         // 4. Mirroring.
-        int32_t left = instance->world_left, right = instance->world_right;
-        int32_t top = instance->world_top, bottom = instance->world_bottom;
-        uint32_t flags = 0;
-        if (object->flags & _object_is_horizontally_mirrored_flag)
-        {
-            std::swap(left, right);
-            left = -left;
-            right = -right;
-            flags ^= _surface_mirror_horizontal_flag;
-        }
-        if (object->flags & _object_is_vertically_mirrored_flag)
-        {
-            std::swap(top, bottom);
-            top = -top;
-            bottom = -bottom;
-            flags ^= _surface_mirror_vertical_flag;
-        }
-        if (reflection)
-        {
-            std::swap(top, bottom);
-            top = -top;
-            bottom = -bottom;
-            flags ^= _surface_mirror_vertical_flag;
-        }
-        if (instance->flags & _bitmap_instance_mirror_horizontal_flag) flags ^= _surface_mirror_horizontal_flag;
-        if (instance->flags & _bitmap_instance_mirror_vertical_flag) flags ^= _surface_mirror_vertical_flag;
+        int32_t left, right, top, bottom;
+        uint32_t flags = mirrored_sprite_bounds(object, instance, reflection, &left, &right, &top, &bottom);
         if (instance->flags & _bitmap_instance_transparent_flag)
             flags |= _surface_transparent_flag | _surface_transparent_overlay_flag;
 

@@ -669,6 +669,30 @@ enum sprite_texel_kind
     _sprite_texel_light_mask, // index, level in bits 12-15
 };
 
+// Walks the spans of one run-length row in order, calling visit(start, end,
+// stored) for each, where `stored` counts the texels of the spans before it;
+// stops at the first span that does not ascend, overruns the row or claims
+// more texels than the row's header holds.
+template <class Visit>
+void for_each_checked_span(const uint8_t *encoded, int32_t width, Visit visit)
+{
+    const int32_t span_count = read_int16(encoded);
+    const int32_t pixel_count = read_int16(encoded + 2);
+    const uint8_t *spans = encoded + sizeof(encoded_span_header);
+    int32_t stored = 0, previous_end = 0;
+    for (int32_t s = 0; s < span_count; ++s)
+    {
+        const int32_t start = read_int16(spans + s * sizeof(encoded_span));
+        const int32_t end = read_int16(spans + s * sizeof(encoded_span) + 2);
+        if (!VASSERT(start >= previous_end && start < end && end <= width && stored + (end - start) <= pixel_count,
+                     "texture_start<texture_end"))
+            break;
+        previous_end = end;
+        visit(start, end, stored);
+        stored += end - start;
+    }
+}
+
 // The first screen offset k >= 0 whose texture x, k * step, reaches `texture_x` (16.16).
 inline int64_t first_offset_reaching(int64_t texture_x, int64_t step)
 {
@@ -728,22 +752,11 @@ void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
         const uint8_t *encoded = bitmap->row_addresses[texture_row];
         if (!encoded) continue;
         const int32_t span_count = read_int16(encoded);
-        const int32_t pixel_count = read_int16(encoded + 2);
-        const uint8_t *spans = encoded + sizeof(encoded_span_header);
-        const uint8_t *texels = spans + (size_t)std::max(span_count, 0) * sizeof(encoded_span);
+        const uint8_t *texels =
+            encoded + sizeof(encoded_span_header) + (size_t)std::max(span_count, 0) * sizeof(encoded_span);
         pixel *row = destination_row<F>(destination, y);
-        int32_t stored = 0, previous_end = 0;
-        for (int32_t s = 0; s < span_count; ++s)
-        {
-            const int32_t start = read_int16(spans + s * sizeof(encoded_span));
-            const int32_t end = read_int16(spans + s * sizeof(encoded_span) + 2);
-            if (!VASSERT(start >= previous_end && start < end && end <= bitmap->width &&
-                             stored + (end - start) <= pixel_count,
-                         "texture_start<texture_end"))
-                break;
-            previous_end = end;
+        for_each_checked_span(encoded, bitmap->width, [&](int32_t start, int32_t end, int32_t stored) {
             const uint8_t *span_texels = texels + (size_t)stored * texel_size;
-            stored += end - start;
             // Offsets k whose texture x, (k * step) >> 16, lies in [start, end).
             int64_t first = first_offset_reaching(start, x_step), last = first_offset_reaching(end, x_step);
             if (mirror_x)
@@ -772,7 +785,7 @@ void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
                                                  : (uint32_t)(texel & 0xF000);
                 out = F::blend(transparency_level(table, texel_level), out, shading[texel & 0xFF]);
             }
-        }
+        });
     }
 }
 
@@ -840,21 +853,8 @@ void rasterize_shadow_rectangle_t(bitmap_data *destination, render_surface *surf
         if (right - left < 65536) continue;
         const uint8_t *encoded = bitmap->row_addresses[texture_row];
         if (!encoded) continue;
-        const int32_t span_count = read_int16(encoded);
-        const int32_t pixel_count = read_int16(encoded + 2);
-        const uint8_t *spans = encoded + sizeof(encoded_span_header);
         pixel *row = destination_row<F>(destination, y);
-        int32_t stored = 0, previous_end = 0;
-        for (int32_t s = 0; s < span_count; ++s)
-        {
-            const int32_t start = read_int16(spans + s * sizeof(encoded_span));
-            const int32_t end = read_int16(spans + s * sizeof(encoded_span) + 2);
-            if (!VASSERT(start >= previous_end && start < end && end <= bitmap->width &&
-                             stored + (end - start) <= pixel_count,
-                         "texture_start<texture_end"))
-                break;
-            previous_end = end;
-            stored += end - start;
+        for_each_checked_span(encoded, bitmap->width, [&](int32_t start, int32_t end, int32_t) {
             const int32_t from = mirror_x ? bitmap->width - end : start, to = mirror_x ? bitmap->width - start : end;
             // Columns whose centres lie over texels [from, to) of the row.
             const int64_t x_from = left + (right - left) * from / bitmap->width;
@@ -862,7 +862,7 @@ void rasterize_shadow_rectangle_t(bitmap_data *destination, render_surface *surf
             const int32_t first = (int32_t)std::max<int64_t>((x_from + 32767) >> 16, 0);
             const int32_t last = (int32_t)std::min<int64_t>((x_to + 32767) >> 16, destination->width);
             for (int32_t x = first; x < last; ++x) row[x] = F::blend(level, row[x], black);
-        }
+        });
     }
 }
 
