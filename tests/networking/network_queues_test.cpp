@@ -106,7 +106,10 @@ TEST(network_queues, lengths_outside_the_frame_are_corrupt_and_nothing_is_taken)
             EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), packet.begin()));
             EXPECT_TRUE(is_circular_queue_empty(&fixture.queue));
         }
-        else EXPECT_EQ(packet[0], 0x11) << "nothing is copied out of a corrupt queue";
+        else
+        {
+            EXPECT_EQ(packet[0], 0x11) << "nothing is copied out of a corrupt queue";
+        }
         EXPECT_EQ(packet[4096], 0x11) << "nothing is written past the caller's maximum";
     }
 }
