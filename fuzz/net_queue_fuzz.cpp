@@ -17,7 +17,12 @@
 #include "networking/packet_definitions.h"
 #include "networking/public_packet_definitions.h"
 
-static void swap_game_packet(void *, bool) {}
+// The game converts its own packets' headers like the library's (the bodies
+// are its business): afterwards a reader sees a length that frames the packet.
+static void swap_game_packet(void *packet, bool)
+{
+    byte_swap_data("net_message_header", packet, sizeof(net_message_header), 1, net_message_header_byte_swap_codes);
+}
 
 static void touch(const void *data, int32_t length)
 {
