@@ -178,19 +178,20 @@ TEST(network_queues, a_queue_copy_moves_everything_or_nothing)
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = (uint8_t)i;
         ASSERT_TRUE(source.append(bytes));
         ASSERT_TRUE(destination.append(std::vector<uint8_t>((size_t)c.destination_used, 0xCC)));
-        const circular_queue source_before = source.queue, destination_before = destination.queue;
-        const std::vector<uint8_t> source_bytes(source.queue.buffer, source.queue.buffer + 64);
-        const std::vector<uint8_t> destination_bytes(destination.queue.buffer, destination.queue.buffer + 64);
+        // A queue's whole state: its indexes and every byte of its ring.
+        const auto state = [](const circular_queue &q) {
+            std::vector<uint8_t> bytes(q.buffer, q.buffer + q.size);
+            bytes.push_back((uint8_t)q.read_index);
+            bytes.push_back((uint8_t)q.write_index);
+            return bytes;
+        };
+        const std::vector<uint8_t> source_before = state(source.queue), destination_before = state(destination.queue);
 
         ASSERT_EQ(copy_queue_into_queue(&source.queue, &destination.queue), c.moves);
         if (!c.moves)
         {
-            EXPECT_EQ(source.queue.read_index, source_before.read_index);
-            EXPECT_EQ(source.queue.write_index, source_before.write_index);
-            EXPECT_EQ(destination.queue.read_index, destination_before.read_index);
-            EXPECT_EQ(destination.queue.write_index, destination_before.write_index);
-            EXPECT_EQ(std::vector<uint8_t>(source.queue.buffer, source.queue.buffer + 64), source_bytes);
-            EXPECT_EQ(std::vector<uint8_t>(destination.queue.buffer, destination.queue.buffer + 64), destination_bytes);
+            EXPECT_EQ(state(source.queue), source_before);
+            EXPECT_EQ(state(destination.queue), destination_before);
             continue;
         }
         EXPECT_TRUE(is_circular_queue_empty(&source.queue));
