@@ -62,6 +62,7 @@
 #include "selection_interface_hooks.h"
 #include "hardware/OpenGL/render_opengl.h"
 #include "sound/sound_hooks.h"
+#include "networking/network_transport_hooks.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -180,4 +181,5 @@ void register_built_subsystems(void)
     register_film_dialog_hooks();
     register_opengl_hooks();
     register_sound_hooks();
+    register_network_transport_hooks();
 }

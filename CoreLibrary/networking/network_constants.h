@@ -1,0 +1,29 @@
+#pragma once
+// The limits of the game's network protocol, shared by both ends of every
+// connection.
+
+#include <cstdint>
+
+enum
+{
+    MAXIMUM_SINGLE_PACKET_SIZE = 4096, // a whole packet, header included
+    MAXIMUM_NETWORK_PLAYERS = 16,
+    MAXIMUM_NETWORK_PLAYER_NAME_LENGTH = 31, // without the terminator
+    MAXIMUM_NETWORK_PASSWORD_LENGTH = 31,
+    MAXIMUM_NETWORK_GAME_NAME_LENGTH = 31,
+    NETWORK_MESSAGE_LENGTH = 255,
+    MAXIMUM_USER_GAME_DATA_SIZE = 480,
+    // The protocol's ceiling for a player's data.  The game's record is far
+    // smaller: every player-data path refuses more than
+    // NETWORK_PLAYER_DATA_SIZE (packet_construction.h).
+    MAXIMUM_USER_PLAYER_DATA_SIZE = 4096,
+    NETWORK_PLAYER_DATA_SIZE = 124, // one new_player_data
+};
+
+// Addresses in a header's `to` and `from`: player ids 0 to 127 (0 is the
+// host's player), or one of these.
+enum : uint8_t
+{
+    kSendToServer = 254,     // the host (as `from`: the host's library speaking as host)
+    kSendToAllPlayers = 255, // every player, the sender included
+};
