@@ -299,7 +299,7 @@ static bool process_datagram_socket(NMEndpointPriv *endpoint, bool *list_changed
     return false;
 }
 
-static bool process_stream_socket(NMEndpointPriv *endpoint, bool *list_changed)
+static bool process_stream_socket(NMEndpointPriv *endpoint, short revents, bool *list_changed)
 {
     const int fd = endpoint->socket[_stream_socket];
     const uint32_t state = tcp_module_globals.endpointListState;
@@ -317,7 +317,15 @@ static bool process_stream_socket(NMEndpointPriv *endpoint, bool *list_changed)
         endpoint->socket[_datagram_socket] >= 0)
     {
         // The peer's datagram port comes first and is never delivered as data.
-        if (pending < 2) return false;
+        // Half a port from a peer that has closed never completes: it dies.
+        if (pending < 2)
+        {
+            if (!(revents & (POLLRDHUP | POLLHUP))) return false;
+            if (endpoint->alive) die_now(endpoint);
+            else must_die(endpoint);
+            *list_changed = state != tcp_module_globals.endpointListState;
+            return true;
+        }
         uint8_t bytes[2];
         if (recv(fd, bytes, 2, 0) != 2) return false;
         endpoint->dynamically_assign_remote_udp_port = false;
@@ -364,10 +372,10 @@ static bool process_endpoint_socket(NMEndpointPriv *endpoint, int32_t kind, shor
         return true;
     }
     bool activity = false;
-    if (revents & (POLLIN | POLLHUP))
+    if (revents & (POLLIN | POLLHUP | POLLRDHUP))
     {
         activity = kind == _datagram_socket ? process_datagram_socket(endpoint, list_changed)
-                                            : process_stream_socket(endpoint, list_changed);
+                                            : process_stream_socket(endpoint, revents, list_changed);
         if (*list_changed || endpoint->dying) return true;
     }
     if ((revents & POLLOUT) && endpoint->flowBlocked[kind])
@@ -414,7 +422,7 @@ static bool poll_endpoints_once(void)
         {
             if (endpoint->socket[kind] < 0) continue;
             fds[count].fd = endpoint->socket[kind];
-            fds[count].events = (short)(POLLIN | POLLPRI | (endpoint->flowBlocked[kind] ? POLLOUT : 0));
+            fds[count].events = (short)(POLLIN | POLLPRI | POLLRDHUP | (endpoint->flowBlocked[kind] ? POLLOUT : 0));
             fds[count].revents = 0;
             owners[count] = endpoint;
             kinds[count] = kind;

@@ -10,6 +10,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <cerrno>
@@ -363,4 +365,50 @@ TEST(ip_enumeration, a_listening_host_is_listed_then_dropped_on_the_clock)
     tcp_NMDeleteConfig(search);
     set_machine_tick_count_for_tests(nullptr);
     set_enumeration_query_address_for_tests(0);
+}
+
+TEST(tcp_loopback, a_connection_from_another_process_exchanges_in_mode_3)
+{
+    // The child forks before any endpoint exists, so it polls only its own;
+    // the listener's port reaches it through a pipe.
+    int port_pipe[2];
+    ASSERT_EQ(pipe(port_pipe), 0);
+    fflush(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        uint16_t port = 0;
+        close(port_pipe[1]);
+        pollfd readable{port_pipe[0], POLLIN, 0};
+        if (poll(&readable, 1, 5000) != 1 || read(port_pipe[0], &port, sizeof(port)) != sizeof(port)) _exit(1);
+        owner client;
+        NMProtocolConfigPriv *config = make_config(kNMNormalMode, port);
+        NMEndpointPriv *connection = nullptr;
+        if (tcp_NMOpen(config, owner::callback, &client, &connection, true) != kNMNoError) _exit(2);
+        if (tcp_NMSend(connection, "ping", 4, kNMBlocking) != 4) _exit(3);
+        std::string answer;
+        for (int turn = 0; turn < 2000 && answer.size() < 4; turn++)
+        {
+            tcp_NMIdle(connection);
+            char buffer[16];
+            uint32_t length = sizeof(buffer);
+            if (tcp_NMReceive(connection, buffer, &length, nullptr) == kNMNoError) answer.append(buffer, length);
+            else usleep(1000);
+        }
+        _exit(answer == "pong" ? 0 : 4);
+    }
+    close(port_pipe[0]);
+    loopback_pair pair;
+    pair.open_listener(kNMNormalMode);
+    const uint16_t port = pair.port();
+    EXPECT_EQ(write(port_pipe[1], &port, sizeof(port)), (ssize_t)sizeof(port));
+    close(port_pipe[1]);
+    ASSERT_TRUE(pair.idle_until([&] { return pair.server.accepted != nullptr; }));
+    EXPECT_EQ(receive_exactly(pair, pair.server.accepted, 4), "ping");
+    EXPECT_EQ(tcp_NMSend(pair.server.accepted, "pong", 4, kNMBlocking), 4);
+    int status = -1;
+    for (int turn = 0; turn < 5000 && waitpid(child, &status, WNOHANG) == 0; turn++) usleep(1000);
+    if (!WIFEXITED(status)) kill(child, SIGKILL), waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
