@@ -188,6 +188,17 @@ TEST(tcp_loopback, a_rejected_peer_sees_a_reset_and_a_closed_peer_dies)
     tcp_NMClose(closing.connection, true);
     closing.connection = nullptr;
     EXPECT_TRUE(closing.idle_until([&] { return closing.server.count(kNMEndpointDied) == 1; }));
+
+    // A mode 3 peer that sends one byte of its port and closes.
+    loopback_pair half;
+    half.open_listener(kNMNormalMode);
+    const int raw = raw_socket(SOCK_STREAM);
+    const sockaddr_in listener_address = loopback_address(half.port());
+    ASSERT_EQ(connect(raw, (const sockaddr *)&listener_address, sizeof(listener_address)), 0);
+    ASSERT_TRUE(half.idle_until([&] { return half.server.accepted != nullptr; }));
+    ASSERT_EQ(send(raw, "\x12", 1, 0), 1);
+    close(raw);
+    EXPECT_TRUE(half.idle_until([&] { return half.server.count(kNMEndpointDied) == 1; }));
 }
 
 TEST(tcp_loopback, opens_that_cannot_complete_fail)
