@@ -535,9 +535,18 @@ NMErr tcp_NMOpen(NMProtocolConfigPriv *config, NMEndpointCallback callback, void
     return kNMNoError;
 }
 
+static bool endpoint_is_listed(const NMEndpointPriv *endpoint)
+{
+    for (const NMEndpointPriv *listed = tcp_module_globals.endpointList; listed; listed = listed->next)
+        if (listed == endpoint) return true;
+    return false;
+}
+
 NMErr tcp_NMClose(NMEndpointPriv *endpoint, bool orderly)
 {
     if (!valid_module_endpoint(endpoint)) return kNMParameterErr;
+    // Closing again from inside its own kNMCloseComplete would free it twice.
+    if (!endpoint_is_listed(endpoint)) return kNMBadStateErr;
     close_endpoint(endpoint, orderly);
     return kNMNoError;
 }

@@ -146,6 +146,14 @@ sockaddr_in loopback_address(uint16_t port)
     return address;
 }
 
+// Waits (at most a second) for one datagram on a raw socket.
+bool pair_wait_for_datagram(int fd, uint8_t *buffer, sockaddr_in *sender, socklen_t *size)
+{
+    pollfd readable{fd, POLLIN, 0};
+    if (poll(&readable, 1, 1000) != 1) return false;
+    return recvfrom(fd, buffer, kQuerySize, 0, (sockaddr *)sender, size) == (ssize_t)kQuerySize;
+}
+
 uint32_t test_clock_value;
 uint32_t test_clock(void) { return test_clock_value; }
 uint32_t racing_clock(void) { return test_clock_value += 1000; }
@@ -422,4 +430,73 @@ TEST(tcp_loopback, a_connection_from_another_process_exchanges_in_mode_3)
     for (int turn = 0; turn < 5000 && waitpid(child, &status, WNOHANG) == 0; turn++) usleep(1000);
     if (!WIFEXITED(status)) kill(child, SIGKILL), waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(ip_enumeration, queries_are_spaced_new_games_capped_and_duplicates_merged)
+{
+    // A raw socket stands in for the game port and counts the queries.
+    const int target = raw_socket(SOCK_DGRAM);
+    sockaddr_in address = loopback_address(0);
+    ASSERT_EQ(bind(target, (const sockaddr *)&address, sizeof(address)), 0);
+    socklen_t size = sizeof(address);
+    getsockname(target, (sockaddr *)&address, &size);
+    int32_t adds = 0;
+    const NMEnumerationCallback count_adds = [](void *context, int32_t command, const NMEnumerationItem *) {
+        if (command == kNMEnumAdd) ++*(int32_t *)context;
+    };
+    set_enumeration_query_address_for_tests(loopback);
+    test_clock_value = 50000;
+    set_machine_tick_count_for_tests(test_clock);
+    NMProtocolConfigPriv *search = make_config(kNMNormalMode, ntohs(address.sin_port));
+    ASSERT_EQ(tcp_NMStartEnumeration(search, count_adds, &adds, true), kNMNoError);
+    const auto queries_waiting = [&] {
+        int32_t count = 0;
+        uint8_t buffer[kQuerySize];
+        while (recv(target, buffer, sizeof(buffer), MSG_DONTWAIT) == (ssize_t)kQuerySize) count++;
+        return count;
+    };
+    const struct
+    {
+        uint32_t advance;
+        int32_t queries;
+    } steps[] = {{0, 1}, {100, 0}, {400, 0}, {1, 1}, {0, 0}, {499, 0}, {2, 1}};
+    for (const auto &step : steps)
+    {
+        test_clock_value += step.advance;
+        tcp_NMIdleEnumeration(search);
+        usleep(2000);
+        EXPECT_EQ(queries_waiting(), step.queries) << "at " << test_clock_value;
+    }
+
+    // Twelve hosts answer, the first twice: ten games are taken, one each.
+    sockaddr_in searcher{};
+    {
+        tcp_NMIdleEnumeration(search); // no query: too soon
+        test_clock_value += TICKS_BETWEEN_ENUMERATION_REQUESTS + 1;
+        tcp_NMIdleEnumeration(search);
+        uint8_t buffer[kQuerySize];
+        size = sizeof(searcher);
+        ASSERT_TRUE(pair_wait_for_datagram(target, buffer, &searcher, &size));
+    }
+    std::vector<int> hosts;
+    for (int i = 0; i < 12; i++)
+    {
+        const int host = raw_socket(SOCK_DGRAM);
+        IPEnumerationResponsePacket reply;
+        build_ip_enumeration_response_packet(&reply, game_id, 256, 0, 0, "Game");
+        byteswap_ip_enumeration_packet(&reply);
+        sendto(host, &reply, sizeof(reply), 0, (const sockaddr *)&searcher, size);
+        if (i == 0) sendto(host, &reply, sizeof(reply), 0, (const sockaddr *)&searcher, size);
+        hosts.push_back(host);
+    }
+    usleep(5000);
+    tcp_NMIdleEnumeration(search);
+    EXPECT_EQ(adds, 10);
+    EXPECT_EQ(search->game_count, 10);
+    for (int host : hosts) close(host);
+    tcp_NMEndEnumeration(search);
+    tcp_NMDeleteConfig(search);
+    close(target);
+    set_machine_tick_count_for_tests(nullptr);
+    set_enumeration_query_address_for_tests(0);
 }
