@@ -12,6 +12,7 @@
 #include "sound_definitions.h"
 #include "sound_manager.h"
 #include "sound_procedures.h"
+#include "vesk.h"
 
 #define FIRE_AMBIENT_SOUND_TAG FOUR_CHARACTER_CODE('a', 'm', 'f', 'i')
 
@@ -30,10 +31,11 @@ static bool empty_sound_stores(const new_game_data *)
 
 static void dispose_sound_stores(void) { dispose_sound_definitions_from_old_map(); }
 
-// A missing output is no failure: the game runs silent.
+// A missing output is no failure: the game runs silent.  A headless run
+// (films checked, traces made) has nobody to hear it and opens no output.
 static bool startup_sound_manager(void)
 {
-    initialize_sound_manager();
+    if (!vesk_is_headless()) initialize_sound_manager();
     std::atexit(dispose_sound_manager);
     return true;
 }
