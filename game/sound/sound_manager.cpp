@@ -128,6 +128,7 @@ bool initialize_sound_manager(void)
         sound_manager.platform_sound.dispose();
         g.sound_manager_initialized = false;
     }
+    g.initialized = false;
 
     const int16_t provider = sound_manager.settings.provider_id;
     if (provider != _sound_provider_native && provider != _sound_provider_openal) return false;
@@ -146,6 +147,8 @@ void initialize_sound_manager_for_new_map(void)
     if (!g.sound_manager_initialized) return;
     VASSERT(!g.initialized, "sound channels already made");
     if (!sound_manager.platform_sound.initialize_channels(sound_manager.settings.flags)) return;
+    // The output places every sound itself: the manager does not pan.
+    toggle_3D_sound(true);
     for (sound_channel_data &channel : g.sound_channels) clear_channel(&channel);
     g.last_update_time = 0;
     g.initialized = true;
