@@ -45,7 +45,9 @@ static bool initialize_map_sound(const new_game_data *)
 {
     initialize_sound_manager_for_new_map();
     initialize_sound_mesh_parameters_for_new_map();
-    if (mesh_header *header = get_mesh_header())
+    // Only heard sound needs it: a silent or headless run loads no ambient sound.
+    mesh_header *header = get_mesh_header();
+    if (header && get_sound_manager_globals()->sound_manager_initialized)
     {
         header->global_ambient_sound_index =
             header->global_ambient_sound_tag == 0 || header->global_ambient_sound_tag == (tag)NONE
