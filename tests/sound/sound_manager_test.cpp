@@ -350,6 +350,9 @@ TEST_F(sound_manager_test, distance_curves_by_loudness)
         EXPECT_EQ(variables.volume, c.expected) << c.loudness << " at " << c.distance;
         EXPECT_TRUE(variables.bHasSource);
     }
+    // Under the water surface: a quiet sound is silent, a normal one half as loud at once.
+    EXPECT_EQ(sound_distance_volume_factor(_sound_is_quiet, true, 0), 0);
+    EXPECT_EQ(sound_distance_volume_factor(_sound_is_normal, true, 3584), 64);
     for (int16_t loudness = 0; loudness < NUMBER_OF_SOUND_LOUDNESSES; ++loudness)
         for (bool obstructed : {false, true})
             for (int32_t d = 0, last = 256; d < 30000; d += 37)
