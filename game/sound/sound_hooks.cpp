@@ -2,8 +2,24 @@
 
 #include "sound_hooks.h"
 
+#include <cstdlib>
+
+#include "fire.h"
 #include "game_hooks.h"
+#include "mesh.h"
+#include "objects.h"
+#include "observer.h"
 #include "sound_definitions.h"
+#include "sound_manager.h"
+#include "sound_procedures.h"
+#include "vesk.h"
+
+#define FIRE_AMBIENT_SOUND_TAG FOUR_CHARACTER_CODE('a', 'm', 'f', 'i')
+
+enum
+{
+    NORMAL_SOUND_PITCH = 256,
+};
 
 static bool startup_sound_lists(void) { return initialize_sound_definitions(); }
 
@@ -15,9 +31,101 @@ static bool empty_sound_stores(const new_game_data *)
 
 static void dispose_sound_stores(void) { dispose_sound_definitions_from_old_map(); }
 
+// A missing output is no failure: the game runs silent.  A headless run
+// (films checked, traces made) has nobody to hear it and opens no output.
+static bool startup_sound_manager(void)
+{
+    if (!vesk_is_headless()) initialize_sound_manager();
+    std::atexit(dispose_sound_manager);
+    return true;
+}
+
+// After the mesh: the channels, the map's reverb and its global ambient sound.
+static bool initialize_map_sound(const new_game_data *)
+{
+    initialize_sound_manager_for_new_map();
+    initialize_sound_mesh_parameters_for_new_map();
+    // Only heard sound needs it: a silent or headless run loads no ambient sound.
+    mesh_header *header = get_mesh_header();
+    if (header && get_sound_manager_globals()->sound_manager_initialized)
+    {
+        header->global_ambient_sound_index =
+            header->global_ambient_sound_tag == 0 || header->global_ambient_sound_tag == (tag)NONE
+                ? (int16_t)NONE
+                : (int16_t)try_definition_tag_to_index(&ambient_sound_definitions, header->global_ambient_sound_tag,
+                                                       true, _definition_lookup_quiet_flag);
+        set_global_ambient_sound_index(header->global_ambient_sound_index);
+    }
+    return true;
+}
+
+static void play_object_sound(int32_t object_index, int16_t sound_index)
+{
+    const object_data *object = get_object(object_index);
+    if (!object) return;
+    play_sound_with_flags(sound_index, (int16_t)object_index, &object->location, NORMAL_SOUND_PITCH, 0);
+}
+
+static void play_local_sound(tag sound_tag)
+{
+    if (sound_tag == (tag)NONE) return;
+    const int32_t sound_index =
+        try_definition_tag_to_index(&sound_definitions, sound_tag, true, _definition_lookup_quiet_flag);
+    if (sound_index != NONE) play_sound_with_flags((int16_t)sound_index, NONE, nullptr, NORMAL_SOUND_PITCH, 0);
+}
+
+static void play_sound_at_location(int16_t sound_index, const world_point3d *location)
+{
+    world_location3d place{};
+    place.position = *location;
+    play_sound_with_flags(sound_index, NONE, &place, NORMAL_SOUND_PITCH, _play_sound_static_source_flag);
+}
+
+static void play_projectile_sound(int16_t sound_index, int32_t object_index, const world_point3d *location,
+                                  short_fixed pitch, uint16_t flags)
+{
+    world_location3d place{};
+    if (const object_data *object = get_object(object_index))
+        place = object->location;
+    else if (location)
+        place.position = *location;
+    else
+        return;
+    play_sound_with_flags(sound_index, (int16_t)object_index, &place, pitch, flags);
+}
+
+static bool get_fire_sound_parameters(fire_sound_parameters *parameters)
+{
+    const world_location3d *listener = sound_listener_proc();
+    if (!listener) return false;
+    const int32_t ambient = try_definition_tag_to_index(&ambient_sound_definitions, FIRE_AMBIENT_SOUND_TAG, true,
+                                                        _definition_lookup_quiet_flag);
+    const ambient_sound_definition *definition = get_ambient_sound_definition(ambient);
+    if (!definition) return false;
+    parameters->listener = listener->position;
+    parameters->ambient_sound_index = (int16_t)ambient;
+    parameters->near_distance = definition->inner_radius;
+    parameters->far_distance = definition->outer_radius;
+    return true;
+}
+
+static const sound_procedures sound_manager_procedures = {
+    play_object_sound,
+    play_local_sound,
+    play_sound_at_location,
+    play_projectile_sound,
+    play_sound_with_flags,
+    nullptr, // ambient sound sources come with their reporter
+    get_fire_sound_parameters,
+    update_sound_manager,
+};
+
 void register_sound_hooks(void)
 {
+    register_startup_procedure(_startup_sound_manager, startup_sound_manager);
     register_startup_procedure(_startup_sound_lists, startup_sound_lists);
     register_map_store_procedures(_startup_sound_lists, empty_sound_stores, dispose_sound_stores);
+    register_map_procedures(_map_sound, initialize_map_sound, dispose_sound_manager_from_old_map);
     register_sound_definition_preloading();
+    register_sound_procedures(&sound_manager_procedures);
 }

@@ -63,6 +63,7 @@
 #include "state_hash.h"
 #include "subsystems.h"
 #include "unit_orders.h"
+#include "sound/sound_manager.h"
 #include "version.h"
 #include "vesk.h"
 #include "vesk_random.h"
@@ -339,6 +340,8 @@ int main(int argc, char **argv)
     set_message_box_proc(quiet_message_box);
     // A frame may be taken beside a running game in the same directory.
     set_vesk_without_single_instance_lock(true);
+    // A frame needs no sound: the output stays closed.
+    get_sound_manager_settings()->provider_id = _sound_provider_none;
     if (!initialize_vesk())
     {
         fprintf(stderr, "vesk_shot: the game could not start up (see the log)\n");

@@ -1,0 +1,684 @@
+// The sound manager.  See sound_manager.h.
+
+#include "sound_manager.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "bitmap_dialogs/game_graphic_control.h"
+#include "console/console.h"
+#include "console/console_popup.h"
+#include "cseries/errors.h"
+#include "cseries/log.h"
+#include "cseries/timers.h"
+#include "game_preferences.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "input/input_definitions.h"
+#include "input/keyboard.h"
+#include "mesh.h"
+#include "objects.h"
+#include "observer.h"
+#include "render/terrain_overlays.h"
+#include "sound/sound_openal.h"
+#include "sound_definitions.h"
+#include "vesk/string_lists.h"
+#include "vesk_random.h"
+
+#define INTERNAL_SOUND_VOLUME_STRING_TAG FOUR_CHARACTER_CODE('i', 'n', 's', 'v')
+
+enum
+{
+    _sound_volume_title_string_index = 0,
+    _sound_volume_off_string_index = 1,
+    _sound_volume_percentage_string_index = 2,
+};
+
+struct depth_curve_data
+{
+    int16_t maximum_volume, minimum_volume;
+    int32_t maximum_volume_distance, minimum_volume_distance;
+};
+
+struct sound_loudness_behavior_definition
+{
+    depth_curve_data obstructed, unobstructed;
+};
+
+static const sound_loudness_behavior_definition sound_loudness_behavior_definitions[NUMBER_OF_SOUND_LOUDNESSES] = {
+    {{0, 0, 0, 0}, {256, 0, 4096, 12288}}, // quiet
+    {{128, 0, 0, 7168}, {256, 0, 6144, 18432}}, // normal
+    {{192, 0, 0, 10240}, {256, 28, 8192, 24576}}, // loud
+    {{128, 0, 0, 7168}, {256, 0, 6144, 18432}}, // narration
+};
+
+static struct sound_manager_module
+{
+    sound_manager_globals globals;
+    sound_manager_settings settings;
+    platform_sound_impl platform_sound;
+    const platform_sound_impl *platform_for_tests;
+    sound_manager_listener_procedure listener_for_tests;
+    // The volume keys' ramp.
+    bool keys_last_active;
+    int32_t keys_last_sign;
+    uint32_t keys_start_ticks;
+    int32_t keys_start_volume;
+} sound_manager = {
+    {},
+    {2, _sound_provider_openal, MAXIMUM_SOUND_VOLUME, 256},
+    {},
+    nullptr,
+    nullptr,
+    false,
+    0,
+    0,
+    0,
+};
+
+static sound_manager_globals &g = sound_manager.globals;
+
+const sound_manager_globals *get_sound_manager_globals(void) { return &g; }
+sound_manager_settings *get_sound_manager_settings(void) { return &sound_manager.settings; }
+
+void set_sound_manager_platform_for_tests(const platform_sound_impl *platform)
+{
+    sound_manager.platform_for_tests = platform;
+}
+
+void set_sound_manager_listener_for_tests(sound_manager_listener_procedure procedure)
+{
+    sound_manager.listener_for_tests = procedure;
+}
+
+static const world_location3d *sound_listener(void)
+{
+    return sound_manager.listener_for_tests ? sound_manager.listener_for_tests() : sound_listener_proc();
+}
+
+static int32_t local_now(void) { return game_->local_time.load(); }
+
+static bool manager_is_set_up(void) { return g.sound_manager_initialized && g.initialized; }
+
+static void clear_channel(sound_channel_data *channel)
+{
+    memset(channel, 0, sizeof(*channel));
+    channel->sound_index = NONE;
+    channel->source_identifier = NONE;
+    channel->dynamic_source_object = NONE;
+    channel->dynamic_source_object_identifier = NONE;
+}
+
+// Frees what the channel holds: the output stops it and the definition loses a holder.
+static void free_channel(int32_t channel_index)
+{
+    sound_channel_data *channel = &g.sound_channels[channel_index];
+    if (channel->sound_index == NONE) return;
+    if (manager_is_set_up()) sound_manager.platform_sound.channel_free(channel_index);
+    if (sound_definition *definition = get_sound_definition(channel->sound_index)) --definition->reference_count;
+    clear_channel(channel);
+}
+
+// ---- life ---------------------------------------------------------------------------
+
+bool initialize_sound_manager(void)
+{
+    if (g.sound_manager_initialized)
+    {
+        sound_manager.platform_sound.dispose();
+        g.sound_manager_initialized = false;
+    }
+    g.initialized = false;
+
+    const int16_t provider = sound_manager.settings.provider_id;
+    if (provider != _sound_provider_native && provider != _sound_provider_openal) return false;
+
+    memset(&g, 0, sizeof(g));
+    for (sound_channel_data &channel : g.sound_channels) clear_channel(&channel);
+    g.global_ambient_sound_index = NONE;
+    g.enable_3D_sound = true;
+    sound_manager.platform_sound = sound_manager.platform_for_tests ? *sound_manager.platform_for_tests : openal_impl;
+    g.sound_manager_initialized = sound_manager.platform_sound.initialize();
+    return g.sound_manager_initialized;
+}
+
+void initialize_sound_manager_for_new_map(void)
+{
+    if (!g.sound_manager_initialized) return;
+    VASSERT(!g.initialized, "sound channels already made");
+    if (!sound_manager.platform_sound.initialize_channels(sound_manager.settings.flags)) return;
+    // The output places every sound itself: the manager does not pan.
+    toggle_3D_sound(true);
+    for (sound_channel_data &channel : g.sound_channels) clear_channel(&channel);
+    g.last_update_time = 0;
+    g.initialized = true;
+    g.mute = false;
+    g.global_ambient_sound_index = NONE;
+}
+
+void dispose_sound_manager_from_old_map(void)
+{
+    if (!manager_is_set_up()) return;
+    for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i) free_channel(i);
+    sound_manager.platform_sound.dispose_channels();
+    g.initialized = false;
+}
+
+void dispose_sound_manager(void)
+{
+    if (!g.sound_manager_initialized) return;
+    dispose_sound_manager_from_old_map();
+    sound_manager.platform_sound.dispose();
+    g.sound_manager_initialized = false;
+}
+
+void initialize_sound_mesh_parameters_for_new_map(void)
+{
+    if (g.sound_manager_initialized) sound_manager.platform_sound.initialize_mesh_parameters();
+}
+
+// ---- choosing ------------------------------------------------------------------------
+
+int32_t pick_sound_permutation(int16_t sound_index)
+{
+    sound_definition *definition = get_sound_definition(sound_index);
+    if (!definition) return NONE;
+    const int32_t n = definition->number_of_permutations;
+    const sound_runtime *runtime = get_sound_runtime(sound_index);
+    if (n < 1 || n > MAXIMUM_PERMUTATIONS_PER_SOUND || !runtime || !runtime->permutations) return NONE;
+
+    const uint32_t all = (1u << n) - 1;
+    int32_t k = local_random() % n;
+    uint32_t played = definition->permutations_played_flags;
+    if (played == all) played = 0; // a new round
+    for (;;)
+    {
+        // Only a permutation not yet played this round may be chosen, and it
+        // may still be skipped (it counts as played all the same).
+        if (!(played & (1u << k)))
+        {
+            played |= 1u << k;
+            if (runtime->permutations[k].skip_fraction <= local_random()) break;
+        }
+        k = k == 0 ? n - 1 : k - 1;
+        if (played == all) break;
+    }
+    definition->permutations_played_flags = (uint16_t)played;
+    return k;
+}
+
+// The roll and the pick of a request (a failed roll picks NONE), recorded as a play.
+static int32_t roll_and_pick(int16_t sound_index, sound_definition *definition)
+{
+    int32_t permutation = NONE;
+    if (definition->play_fraction >= local_random() && definition->number_of_permutations >= 1)
+        permutation = pick_sound_permutation(sound_index);
+    definition->local_tick_last_played = (uint32_t)local_now();
+    definition->last_permutation_picked = (int16_t)permutation;
+    return permutation;
+}
+
+static void print_subtitle(const sound_definition *definition, int32_t permutation)
+{
+    const game_preferences *preferences = get_game_preferences();
+    const bool wanted = (preferences && (preferences->flags & _game_pref_show_subtitles_flag)) ||
+                        sound_manager.settings.master_volume == 0;
+    if (!wanted || definition->subtitle_string_list_index == NONE) return;
+    const int32_t offset =
+        permutation == NONE || (definition->flags & _sound_all_permutations_use_same_subtitle_flag) ? 0 : permutation;
+    cprintf(false, "%s",
+            get_string_from_list(definition->subtitle_string_list_index,
+                                 definition->first_subtitle_within_string_list_index + offset));
+}
+
+// The output's copy of `variables`: scaled by the master volume (unless full
+// volume) and the master pitch.
+static sound_variables scaled_variables(const sound_variables *variables)
+{
+    const int32_t m = (variables->flags & _play_sound_full_volume_flag) ? (int32_t)MAXIMUM_SOUND_VOLUME
+                                                                        : sound_manager.settings.master_volume;
+    sound_variables copy = *variables;
+    copy.volume = (short_fixed)((int32_t)variables->volume * m >> 8);
+    copy.left_volume = (short_fixed)((int32_t)variables->left_volume * m >> 8);
+    copy.right_volume = (short_fixed)((int32_t)variables->right_volume * m >> 8);
+    copy.pitch = (short_fixed)((int32_t)variables->pitch * sound_manager.settings.master_pitch >> 8);
+    return copy;
+}
+
+static bool queue_permutation(int32_t channel_index, int16_t sound_index, int32_t permutation)
+{
+    const int16_t *samples = nullptr;
+    const sampled_sound_header *header = get_sound_permutation_header(sound_index, permutation, &samples);
+    if (!header || !(header->flags & _sound_is_ima_compressed_flag) || header->number_of_samples < 1) return false;
+    const platform_sound_samples buffer{header->channels, header->logical_bits_per_sample, header->number_of_samples,
+                                        header->sample_rate, samples};
+    sound_manager.platform_sound.channel_buffer(channel_index, &buffer, NONE);
+    return true;
+}
+
+int32_t start_sound(int16_t sound_index, const sound_variables *variables)
+{
+    sound_definition *definition = get_sound_definition(sound_index);
+    if (!definition) return NONE;
+    const int32_t permutation = roll_and_pick(sound_index, definition);
+    print_subtitle(definition, permutation);
+    if (permutation == NONE || variables->volume < 1 || !manager_is_set_up()) return NONE;
+
+    bool is_free[NUMBER_OF_FOREGROUND_SOUND_CHANNELS], contains[NUMBER_OF_FOREGROUND_SOUND_CHANNELS],
+        abortable[NUMBER_OF_FOREGROUND_SOUND_CHANNELS];
+    bool any_contains = false;
+    for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+    {
+        const sound_channel_data *channel = &g.sound_channels[i];
+        const int32_t state = channel->sound_index == NONE ? _sound_channel_idle
+                                                           : sound_manager.platform_sound.channel_state(i);
+        is_free[i] = channel->sound_index == NONE || state == _sound_channel_idle;
+        contains[i] = !is_free[i] && channel->sound_index == sound_index;
+        abortable[i] = !is_free[i] && state != _sound_channel_busy_and_full &&
+                       (variables->loudness > channel->variables.loudness ||
+                        (variables->loudness == channel->variables.loudness &&
+                         variables->volume - channel->variables.volume > ABORT_VOLUME_THRESHHOLD));
+        any_contains = any_contains || contains[i];
+    }
+
+    const bool cannot_restart = definition->flags & _sound_cannot_be_restarted_flag;
+    int32_t chosen = NONE;
+    auto first = [&](auto qualifies) {
+        for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS && chosen == NONE; ++i)
+            if (qualifies(i)) chosen = i;
+    };
+    if (definition->flags & _sound_can_occupy_multiple_channels_flag)
+    {
+        first([&](int32_t i) { return is_free[i]; });
+        first([&](int32_t i) { return abortable[i] && !(cannot_restart && contains[i]); });
+    }
+    else if (any_contains)
+    {
+        if (!cannot_restart) first([&](int32_t i) { return contains[i] && abortable[i]; });
+    }
+    else
+    {
+        first([&](int32_t i) { return is_free[i]; });
+        first([&](int32_t i) { return abortable[i]; });
+    }
+    if (chosen == NONE) return NONE;
+
+    free_channel(chosen);
+    preload_sound(sound_index);
+    const sound_runtime *runtime = get_sound_runtime(sound_index);
+    if (!runtime || !runtime->decoded) return chosen;
+
+    const sampled_sound_header *header = get_sound_permutation_header(sound_index, permutation, nullptr);
+    if (!header || !(header->flags & _sound_is_ima_compressed_flag) || header->number_of_samples < 1)
+    {
+        free_channel(chosen);
+        return NONE;
+    }
+    sound_channel_data *channel = &g.sound_channels[chosen];
+    channel->flags = 0;
+    channel->start_tick = (uint32_t)local_now();
+    channel->sound_index = sound_index;
+    ++definition->reference_count;
+    sound_channel_update(chosen, variables, true);
+    queue_permutation(chosen, sound_index, permutation);
+    return chosen;
+}
+
+void update_sound_permutations(int32_t channel_index)
+{
+    if (!manager_is_set_up() || channel_index < 0 || channel_index >= TOTAL_NUMBER_OF_SOUND_CHANNELS) return;
+    const int16_t sound_index = g.sound_channels[channel_index].sound_index;
+    sound_definition *definition = get_sound_definition(sound_index);
+    if (!definition) return;
+    while (sound_manager.platform_sound.channel_state(channel_index) != _sound_channel_busy_and_full)
+    {
+        const int32_t permutation = roll_and_pick(sound_index, definition);
+        if (permutation == NONE) return;
+        preload_sound(sound_index);
+        if (!queue_permutation(channel_index, sound_index, permutation)) return;
+    }
+}
+
+void preload_sound(int16_t sound_index)
+{
+    if (!manager_is_set_up() || sound_index == NONE || g.mute) return;
+    const sound_runtime *runtime = get_sound_runtime(sound_index);
+    if (!runtime || runtime->decoded) return;
+    pause_local_time(true);
+    load_sound_definition_data(sound_index);
+    pause_local_time(false);
+}
+
+void play_sound_with_flags(int16_t sound_index, int16_t source_identifier, const world_location3d *location,
+                           int32_t pitch, uint32_t flags)
+{
+    sound_definition *definition = get_sound_definition(sound_index);
+    if (!definition) return;
+    if (manager_is_set_up() && !g.mute)
+    {
+        sound_variables variables;
+        new_sound_variables_from_source(&variables, sound_index, location, pitch, false, flags);
+        if (variables.volume != 0)
+        {
+            const int32_t channel_index = start_sound(sound_index, &variables);
+            if (channel_index == NONE) return;
+            sound_manager.platform_sound.channel_3D(channel_index, location != nullptr);
+            sound_channel_data *channel = &g.sound_channels[channel_index];
+            channel->dynamic_source_object = NONE;
+            channel->dynamic_source_object_identifier = NONE;
+            if (!location)
+            {
+                channel->flags |= _sound_channel_has_invalid_source_flag;
+                channel->source_identifier = NONE;
+                return;
+            }
+            channel->source = *location;
+            channel->variables.location = *location;
+            channel->source_identifier = source_identifier;
+            // Follow the object that made the sound, by its slot and identifier.
+            if (!(flags & _play_sound_static_source_flag) && source_identifier != NONE)
+                if (const object_data *object = get_object(source_identifier))
+                {
+                    channel->dynamic_source_object = source_identifier;
+                    channel->dynamic_source_object_identifier = object->identifier;
+                }
+            return;
+        }
+    }
+    // Silent: the request still counts as a play and still shows its subtitle.
+    print_subtitle(definition, roll_and_pick(sound_index, definition));
+}
+
+// ---- stopping ------------------------------------------------------------------------
+
+void stop_sound(int16_t source_identifier, int16_t sound_index)
+{
+    for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+    {
+        const sound_channel_data *channel = &g.sound_channels[i];
+        if (channel->sound_index == NONE) continue;
+        if (sound_index != NONE && channel->sound_index != sound_index) continue;
+        if (source_identifier != NONE && channel->source_identifier != source_identifier) continue;
+        free_channel(i);
+    }
+}
+
+void stop_all_sounds(void)
+{
+    for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i) free_channel(i);
+}
+
+void fade_out_sound(int32_t)
+{
+    if (manager_is_set_up()) stop_all_sounds();
+}
+
+void orphan_sounds(int16_t source_identifier)
+{
+    if (!VASSERT(source_identifier >= 0, "source_identifier>=0")) return;
+    for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+    {
+        sound_channel_data *channel = &g.sound_channels[i];
+        if (channel->sound_index == NONE || channel->source_identifier != source_identifier) continue;
+        const sound_definition *definition = get_sound_definition(channel->sound_index);
+        if (definition && (definition->flags & _sound_stopped_when_source_disappears_flag))
+        {
+            free_channel(i);
+            continue;
+        }
+        channel->dynamic_source_object = NONE;
+        channel->dynamic_source_object_identifier = NONE;
+        channel->source_identifier = NONE;
+    }
+}
+
+bool sound_is_playing(int16_t sound_index)
+{
+    if (!manager_is_set_up()) return false;
+    for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i)
+    {
+        const sound_channel_data *channel = &g.sound_channels[i];
+        if (channel->sound_index == NONE || (sound_index != NONE && channel->sound_index != sound_index)) continue;
+        if (sound_manager.platform_sound.channel_state(i) != _sound_channel_idle) return true;
+    }
+    return false;
+}
+
+void sound_mute(bool mute) { g.mute = mute; }
+bool get_sound_mute(void) { return !g.sound_manager_initialized || g.mute; }
+void toggle_3D_sound(bool enable) { g.enable_3D_sound = enable; }
+bool enable_3D_sound(void) { return g.enable_3D_sound; }
+void set_global_ambient_sound_index(int16_t ambient_index) { g.global_ambient_sound_index = ambient_index; }
+
+// ---- attenuation, pan and volume ---------------------------------------------------------
+
+static short_fixed clamp_volume(int32_t volume)
+{
+    if (volume < MINIMUM_SOUND_VOLUME) volume = MINIMUM_SOUND_VOLUME;
+    if (volume > MAXIMUM_SOUND_VOLUME) volume = MAXIMUM_SOUND_VOLUME;
+    return (short_fixed)volume;
+}
+
+static short_fixed clamp_pitch(int32_t pitch)
+{
+    if (pitch < MINIMUM_SOUND_PITCH) pitch = MINIMUM_SOUND_PITCH;
+    if (pitch > MAXIMUM_SOUND_PITCH) pitch = MAXIMUM_SOUND_PITCH;
+    return (short_fixed)pitch;
+}
+
+void new_sound_variables_from_source(sound_variables *variables, int16_t sound_index,
+                                     const world_location3d *location, int32_t pitch, bool full_volume,
+                                     uint32_t flags)
+{
+    memset(variables, 0, sizeof(*variables));
+    variables->flags = (uint16_t)flags;
+    const sound_definition *definition = get_sound_definition(sound_index);
+    if (!definition) return;
+    // The pitch is drawn before the volume.
+    const int32_t pitch_draw = definition->pitch_delta > 0 ? (int32_t)local_random() * definition->pitch_delta >> 16 : 0;
+    variables->original_pitch = clamp_pitch((definition->pitch_lower_bound + pitch_draw) * pitch >> 8);
+    const int32_t volume_draw =
+        definition->volume_delta > 0 ? (int32_t)local_random() * definition->volume_delta >> 16 : 0;
+    variables->original_volume = clamp_volume(definition->volume_lower_bound + volume_draw);
+    variables->loudness = definition->loudness;
+    if (!location)
+    {
+        variables->volume = variables->left_volume = variables->right_volume = variables->original_volume;
+        variables->pitch = variables->original_pitch;
+        variables->bHasSource = false;
+        return;
+    }
+    // Without a listener the request has only its drawn volume.
+    variables->volume = variables->left_volume = variables->right_volume = variables->original_volume;
+    variables->pitch = variables->original_pitch;
+    update_sound_variables(variables, sound_index, location, full_volume);
+}
+
+int32_t sound_distance_volume_factor(int16_t loudness, bool obstructed, int32_t distance)
+{
+    if (loudness < 0 || loudness >= NUMBER_OF_SOUND_LOUDNESSES) loudness = _sound_is_normal;
+    const depth_curve_data &curve = obstructed ? sound_loudness_behavior_definitions[loudness].obstructed
+                                               : sound_loudness_behavior_definitions[loudness].unobstructed;
+    if (distance <= curve.maximum_volume_distance) return curve.maximum_volume;
+    if (distance > curve.minimum_volume_distance) return curve.minimum_volume;
+    return curve.minimum_volume + (curve.minimum_volume_distance - distance) *
+                                      (curve.maximum_volume - curve.minimum_volume) /
+                                      (curve.minimum_volume_distance - curve.maximum_volume_distance);
+}
+
+static bool source_is_under_media(const world_point3d *point)
+{
+    if (!mesh_texture_pixel_is_media(point->x >> 6, point->y >> 6)) return false;
+    const world_point2d ground{point->x, point->y};
+    return point->z < get_mesh_height(&ground, _media_height);
+}
+
+// The manager's own stereo: the far ear never drops below a quarter.
+static void pan_sound_variables(sound_variables *variables, const world_location3d *listener)
+{
+    const int32_t volume = variables->volume;
+    const world_point3d &source = variables->location.position;
+    if (listener->position.x == source.x && listener->position.y == source.y)
+    {
+        variables->left_volume = variables->right_volume = (short_fixed)volume;
+        return;
+    }
+    const uint32_t a = (uint16_t)(arctangent((world_distance)(listener->position.x - source.x),
+                                             (world_distance)(listener->position.y - source.y)) -
+                                  listener->yaw);
+    const int32_t b = (int32_t)(a >= 16384 && a <= 49152 ? (a - 16384) & 0xFFFF : (16384 - a) & 0xFFFF);
+    const int32_t q = volume - (volume >> 2);
+    if (b <= 16384)
+    {
+        variables->right_volume = (short_fixed)volume;
+        variables->left_volume = (short_fixed)(volume - (16384 - b) * q / 16384);
+    }
+    else
+    {
+        variables->left_volume = (short_fixed)volume;
+        variables->right_volume = (short_fixed)(volume - (b - 16384) * q / 16384);
+    }
+}
+
+void update_sound_variables(sound_variables *variables, int16_t sound_index, const world_location3d *location,
+                            bool full_volume)
+{
+    if (!location)
+    {
+        variables->bHasSource = false;
+        return;
+    }
+    variables->bHasSource = true;
+    const world_location3d *listener = sound_listener();
+    const sound_definition *definition = get_sound_definition(sound_index);
+    if (!listener || !definition) return;
+    variables->loudness = definition->loudness;
+    variables->location = *location;
+    variables->pitch = variables->original_pitch;
+    if (full_volume)
+        variables->volume = variables->original_volume;
+    else
+    {
+        const world_point2d a{location->position.x, location->position.y},
+            b{listener->position.x, listener->position.y};
+        const bool obstructed = !(variables->flags & _play_sound_cannot_be_media_obstructed_flag) &&
+                                !(definition->flags & _sound_cannot_be_media_obstructed_flag) &&
+                                source_is_under_media(&location->position);
+        const int32_t factor = sound_distance_volume_factor(definition->loudness, obstructed, distance2d(&a, &b));
+        variables->volume = (short_fixed)(factor * variables->original_volume >> 8);
+    }
+    variables->left_volume = variables->right_volume = variables->volume;
+    if (!g.enable_3D_sound) pan_sound_variables(variables, listener);
+}
+
+void sound_channel_update(int32_t channel_index, const sound_variables *variables, bool new_sound)
+{
+    if (!manager_is_set_up() || channel_index < 0 || channel_index >= TOTAL_NUMBER_OF_SOUND_CHANNELS) return;
+    const sound_variables copy = scaled_variables(variables);
+    sound_manager.platform_sound.channel_update(channel_index, &copy, new_sound);
+    g.sound_channels[channel_index].variables = *variables;
+}
+
+void update_sound_volume(void)
+{
+    if (!manager_is_set_up()) return;
+    for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i)
+        if (g.sound_channels[i].sound_index != NONE) sound_channel_update(i, &g.sound_channels[i].variables, false);
+}
+
+static void show_volume_popup(int32_t volume, int32_t percentage)
+{
+    const int32_t list = string_list_tag_to_string_index(INTERNAL_SOUND_VOLUME_STRING_TAG);
+    char text[128];
+    if (!g.sound_manager_initialized)
+        strcpy(text, "(No Sound)");
+    else if (volume == 0)
+        snprintf(text, sizeof(text), "%s", get_string_from_list(list, _sound_volume_off_string_index));
+    else
+        // The text is data: only a lone integer conversion is formatted.
+        format_checked_line(text, sizeof(text), get_string_from_list(list, _sound_volume_percentage_string_index),
+                            "d", percentage);
+    set_console_popup(get_string_from_list(list, _sound_volume_title_string_index), text, SOUND_VOLUME_POPUP_TICKS);
+}
+
+void continuous_volume_adjustment(bool decrease, bool increase, bool jump)
+{
+    if (decrease == increase)
+    {
+        sound_manager.keys_last_active = false;
+        return;
+    }
+    const int32_t sign = decrease ? -1 : 1;
+    const uint32_t now = machine_tick_count();
+    if (!sound_manager.keys_last_active || sign != sound_manager.keys_last_sign)
+    {
+        sound_manager.keys_start_ticks = now;
+        sound_manager.keys_last_sign = sign;
+        sound_manager.keys_last_active = true;
+        sound_manager.keys_start_volume = sound_manager.settings.master_volume;
+    }
+
+    int32_t volume, percentage;
+    if (jump)
+    {
+        volume = decrease ? 0 : MAXIMUM_SOUND_VOLUME;
+        percentage = decrease ? 0 : 100;
+    }
+    else
+    {
+        const double t = (double)(now - sound_manager.keys_start_ticks) / 666.0;
+        const double u = t < 1.0 ? t : 1.0;
+        int32_t step = (int32_t)std::lround((u * u * 0.5 + (t - u)) * 64.0);
+        if (step < 1) step = 1;
+        volume = sound_manager.keys_start_volume + sign * step;
+        if (volume > MAXIMUM_SOUND_VOLUME) volume = MAXIMUM_SOUND_VOLUME;
+        if (volume < 0) volume = 0;
+        percentage = volume * 100 >> 8;
+        const int32_t start_percentage = sound_manager.keys_start_volume * 100 / 256;
+        // A key held must show a change: move on until the percentage moves.
+        while (percentage == start_percentage && volume != 0 && volume != MAXIMUM_SOUND_VOLUME)
+        {
+            volume = clamp_volume(volume + sign);
+            percentage = volume * 100 >> 8;
+        }
+    }
+    sound_manager.settings.master_volume = (int16_t)volume;
+    if (game_->state == _game_state_running) show_volume_popup(volume, percentage);
+    update_sound_volume();
+}
+
+// ---- the per-frame update ------------------------------------------------------------------
+
+void update_sound_manager(int32_t)
+{
+    continuous_volume_adjustment(key_down(_key_f3), key_down(_key_f4), key_down(_key_shift));
+    if (!manager_is_set_up()) return;
+    const int32_t now = local_now();
+    if (now == g.last_update_time) return;
+    g.last_update_time = now;
+    sound_manager.platform_sound.update(true);
+
+    for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+    {
+        sound_channel_data *channel = &g.sound_channels[i];
+        if (channel->sound_index == NONE) continue;
+        if (sound_manager.platform_sound.channel_state(i) == _sound_channel_idle)
+        {
+            free_channel(i);
+            continue;
+        }
+        if (channel->flags & _sound_channel_has_invalid_source_flag) continue;
+        if (channel->dynamic_source_object != NONE)
+        {
+            if (const object_data *object =
+                    get_object_by_identifier(channel->dynamic_source_object, channel->dynamic_source_object_identifier))
+                channel->source = object->location;
+            else
+                channel->dynamic_source_object = NONE; // gone: the sound finishes where it was last
+        }
+        sound_variables variables = channel->variables;
+        update_sound_variables(&variables, channel->sound_index, &channel->source,
+                               variables.flags & _play_sound_full_volume_flag);
+        sound_channel_update(i, &variables, false);
+    }
+}

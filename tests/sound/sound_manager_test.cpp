@@ -1,0 +1,447 @@
+// The sound manager over a remembering output and a seeded local_random:
+// which channel a request takes, reference counts, permutation rounds,
+// subtitles of silent requests, orphaned sounds, and the attenuation, pan,
+// master volume and volume keys.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/console_popup.h"
+#include "cseries/timers.h"
+#include "game_preferences.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "shapes.h"
+#include "sound/sound_definitions.h"
+#include "sound/sound_manager.h"
+#include "support/fake_sound_output.h"
+#include "support/sound_signals.h"
+#include "tag_files/store_fixture.h"
+#include "vesk/string_lists.h"
+#include "vesk_random.h"
+
+namespace {
+
+world_location3d listener; // at the origin facing east unless a test moves it
+const world_location3d *test_listener(void) { return &listener; }
+
+uint32_t fake_now;
+uint32_t fake_tick_count(void) { return fake_now; }
+
+#define SUBTITLES_TAG FOUR_CHARACTER_CODE('s', 'u', 'b', 't')
+#define VOLUME_STRINGS_TAG FOUR_CHARACTER_CODE('i', 'n', 's', 'v')
+
+struct sound_spec
+{
+    uint32_t flags = 0;
+    int16_t loudness = _sound_is_normal;
+    int32_t permutations = 1;
+    uint16_t play_fraction = 65535;
+    uint16_t skip_fraction = 0;
+    bool subtitles = false;
+};
+
+class sound_manager_test : public store_fixture::store_test
+{
+protected:
+    std::vector<int16_t> tone = make_sine(64 * 4, 1, 440, 22050, 8000);
+    int32_t sound_count = 0;
+
+    void SetUp() override
+    {
+        store_test::SetUp();
+        start_store();
+        ASSERT_TRUE(initialize_sound_definitions());
+        initialize_sound_definitions_for_new_map();
+        reset_fake_sound_output();
+        set_sound_manager_platform_for_tests(&fake_sound_output_impl);
+        set_sound_manager_listener_for_tests(test_listener);
+        listener = world_location3d{};
+        *get_sound_manager_settings() = sound_manager_settings{2, _sound_provider_openal, 256, 256};
+        set_local_random_seed(0x5eed);
+        game_->local_time = 100;
+        ASSERT_TRUE(initialize_sound_manager());
+        initialize_sound_manager_for_new_map();
+        ASSERT_TRUE(get_sound_manager_globals()->initialized);
+    }
+
+    void TearDown() override
+    {
+        dispose_sound_manager();
+        set_sound_manager_platform_for_tests(nullptr);
+        set_sound_manager_listener_for_tests(nullptr);
+        set_machine_tick_count_for_tests(nullptr);
+        game_->state = _game_state_starting_up;
+        dispose_sound_definitions_from_old_map();
+        dispose_sound_definitions();
+        store_test::TearDown();
+    }
+
+    void write_string_list(tag group, const char *name, const std::vector<const char *> &rows)
+    {
+        const int32_t size = encode_string_list_data(rows.data(), (int32_t)rows.size(), nullptr, 0);
+        std::vector<uint8_t> data((size_t)size);
+        ASSERT_EQ(encode_string_list_data(rows.data(), (int32_t)rows.size(), data.data(), size), size);
+        write_local_tag(group, name, STRING_LIST_VERSION, data.data(), size);
+    }
+
+    int16_t add_sound(const sound_spec &spec)
+    {
+        sound_definition record;
+        get_default_sound_definition(&record);
+        record.flags = spec.flags;
+        record.loudness = spec.loudness;
+        record.play_fraction = spec.play_fraction;
+        record.pitch_lower_bound = record.volume_lower_bound = 256;
+        record.pitch_delta = record.volume_delta = 0;
+        record.subtitle_string_list_tag = spec.subtitles ? SUBTITLES_TAG : (tag)NONE;
+        record.first_subtitle_within_string_list_index = 1;
+        std::vector<sound_pcm_permutation> permutations(
+            (size_t)spec.permutations, {tone.data(), 64 * 4, 1, _sample_rate_22k, spec.skip_fraction, nullptr});
+        const int32_t size = encode_sound_tag_data(&record, permutations.data(), spec.permutations, nullptr, 0);
+        std::vector<uint8_t> bytes((size_t)size);
+        EXPECT_EQ(encode_sound_tag_data(&record, permutations.data(), spec.permutations, bytes.data(), size), size);
+        char name[5];
+        snprintf(name, sizeof(name), "s%03d", sound_count++);
+        write_local_tag(SOUND_DEFINITION_GROUP_TAG, name, SOUND_DEFINITION_VERSION, bytes.data(), size);
+        const int32_t index = try_definition_tag_to_index(
+            &sound_definitions, FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]), true, 0);
+        EXPECT_NE(index, NONE);
+        return (int16_t)index;
+    }
+
+    static sound_variables request(int16_t loudness, int16_t volume)
+    {
+        sound_variables variables{};
+        variables.original_volume = variables.volume = variables.left_volume = variables.right_volume = volume;
+        variables.original_pitch = variables.pitch = 256;
+        variables.loudness = loudness;
+        return variables;
+    }
+
+    static world_location3d at(int32_t x, int32_t y)
+    {
+        world_location3d location{};
+        location.position = {(world_distance)x, (world_distance)y, 0};
+        return location;
+    }
+};
+
+// ---- which channel a request takes ------------------------------------------------------
+
+struct busy_channel
+{
+    int16_t loudness, volume;
+    bool full;
+};
+
+TEST_F(sound_manager_test, a_request_takes_the_lowest_free_or_abortable_channel_by_loudness_and_margin)
+{
+    const busy_channel five_normal[5] = {{1, 200, false}, {1, 200, false}, {1, 200, false}, {1, 200, false},
+                                         {1, 200, false}};
+    const busy_channel full_first[5] = {{1, 200, true}, {1, 200, false}, {1, 200, false}, {1, 200, false},
+                                        {1, 200, false}};
+    const struct
+    {
+        const char *what;
+        const busy_channel *busy;
+        int16_t loudness, volume;
+        int32_t expected;
+    } cases[] = {
+        {"a louder class cuts off channel 0", five_normal, 2, 100, 0},
+        {"equal class within the margin of 42 takes nothing", five_normal, 1, 242, NONE},
+        {"equal class beyond the margin cuts off channel 0", five_normal, 1, 243, 0},
+        {"a quieter class takes nothing", five_normal, 0, 256, NONE},
+        {"a channel with both buffers queued is never cut off", full_first, 2, 100, 1},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        stop_all_sounds();
+        for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+        {
+            const sound_variables busy = request(c.busy[i].loudness, c.busy[i].volume);
+            ASSERT_EQ(start_sound(add_sound({}), &busy), i);
+            if (c.busy[i].full) get_fake_sound_output()->channels[i].state = _sound_channel_busy_and_full;
+        }
+        const sound_variables newcomer = request(c.loudness, c.volume);
+        EXPECT_EQ(start_sound(add_sound({}), &newcomer), c.expected);
+    }
+}
+
+TEST_F(sound_manager_test, a_sound_already_playing_takes_another_channel_only_when_it_may_occupy_several)
+{
+    const struct
+    {
+        const char *what;
+        uint32_t flags;
+        int16_t second_loudness;
+        int32_t expected;
+    } cases[] = {
+        {"one channel only: dropped though channels are free", 0, 1, NONE},
+        {"one channel only, louder: replaces itself", 0, 2, 0},
+        {"cannot be restarted: dropped even when louder", _sound_cannot_be_restarted_flag, 2, NONE},
+        {"several channels: a free one", _sound_can_occupy_multiple_channels_flag, 1, 1},
+        {"several channels, cannot restart: a free one",
+         _sound_can_occupy_multiple_channels_flag | _sound_cannot_be_restarted_flag, 1, 1},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        stop_all_sounds();
+        const int16_t sound = add_sound({.flags = c.flags});
+        const sound_variables first = request(1, 200), second = request(c.second_loudness, 200);
+        ASSERT_EQ(start_sound(sound, &first), 0);
+        EXPECT_EQ(start_sound(sound, &second), c.expected);
+    }
+}
+
+// After any sequence of plays, stops, orphans and finished channels every
+// definition is held by exactly the channels that play it.
+TEST_F(sound_manager_test, reference_counts_match_the_channels_after_long_random_sequences)
+{
+    std::vector<int16_t> sounds;
+    for (uint32_t flags : {0u, (uint32_t)_sound_can_occupy_multiple_channels_flag,
+                           (uint32_t)_sound_stopped_when_source_disappears_flag, (uint32_t)_sound_cannot_be_restarted_flag})
+        sounds.push_back(add_sound({.flags = flags, .permutations = 2}));
+    uint32_t state = 7;
+    auto next = [&](uint32_t n) { return (state = state * 1103515245u + 12345u) / 65536u % n; };
+    for (int32_t step = 0; step < 4000; ++step)
+    {
+        const int16_t sound = sounds[next((uint32_t)sounds.size())];
+        const int16_t source = (int16_t)next(4);
+        switch (next(6))
+        {
+        case 0: case 1: {
+            const world_location3d place = at((int32_t)next(20000), 0);
+            play_sound_with_flags(sound, source, &place, 256, 0);
+            break;
+        }
+        case 2: stop_sound(next(2) ? source : (int16_t)NONE, next(2) ? sound : (int16_t)NONE); break;
+        case 3: orphan_sounds(source); break;
+        case 4: get_fake_sound_output()->channels[next(TOTAL_NUMBER_OF_SOUND_CHANNELS)].state = _sound_channel_idle; break;
+        case 5: ++game_->local_time; update_sound_manager(1); break;
+        }
+        for (int16_t s : sounds)
+        {
+            int32_t holders = 0;
+            for (const sound_channel_data &channel : get_sound_manager_globals()->sound_channels)
+                holders += channel.sound_index == s;
+            ASSERT_EQ(get_sound_definition(s)->reference_count, holders) << "step " << step;
+        }
+    }
+}
+
+TEST_F(sound_manager_test, every_round_of_picks_plays_each_permutation_once)
+{
+    for (int32_t n = 1; n <= MAXIMUM_PERMUTATIONS_PER_SOUND; ++n)
+    {
+        const int16_t sound = add_sound({.permutations = n});
+        for (int32_t round = 0; round < 50; ++round)
+        {
+            std::set<int32_t> picked;
+            for (int32_t i = 0; i < n; ++i) picked.insert(pick_sound_permutation(sound));
+            ASSERT_EQ((int32_t)picked.size(), n) << n << " permutations, round " << round;
+            EXPECT_EQ(*picked.begin(), 0);
+            EXPECT_EQ(*picked.rbegin(), n - 1);
+        }
+    }
+    // Permutations nearly always skipped still give a pick, and in range.
+    const int16_t skipping = add_sound({.permutations = 5, .skip_fraction = 65535});
+    for (int32_t i = 0; i < 100; ++i)
+    {
+        const int32_t k = pick_sound_permutation(skipping);
+        ASSERT_TRUE(k >= 0 && k < 5);
+    }
+}
+
+// ---- subtitles and silence ---------------------------------------------------------------
+
+TEST_F(sound_manager_test, silent_requests_still_print_their_subtitle)
+{
+    write_string_list(STRING_LIST_GROUP_TAG, "subt", {"unused", "first", "second", "third"});
+    ASSERT_TRUE(initialize_shapes());
+    initialize_shapes_for_new_map();
+    initialize_console();
+    ASSERT_TRUE(initialize_console_for_new_map());
+    ASSERT_TRUE(initialize_game_preferences(false));
+    const struct
+    {
+        const char *what;
+        bool subtitles_on;
+        int16_t master_volume;
+        uint16_t play_fraction;
+        bool muted;
+        const char *expected; // null: nothing printed
+    } cases[] = {
+        {"a failed roll prints the first subtitle", true, 256, 0, false, "first"},
+        {"subtitles off and volume up: nothing", false, 256, 65535, false, nullptr},
+        {"master volume 0 forces the subtitle", false, 0, 65535, false, "first"},
+        {"muted, subtitles on", true, 256, 65535, true, "first"},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        game_preferences *preferences = get_game_preferences();
+        preferences->flags = c.subtitles_on ? preferences->flags | _game_pref_show_subtitles_flag
+                                            : preferences->flags & ~(uint32_t)_game_pref_show_subtitles_flag;
+        get_sound_manager_settings()->master_volume = c.master_volume;
+        sound_mute(c.muted);
+        const int16_t sound = add_sound({.permutations = 1, .play_fraction = c.play_fraction, .subtitles = true});
+        const int32_t lines = get_console_globals()->line_count;
+        play_sound_with_flags(sound, NONE, nullptr, 256, 0);
+        if (!c.expected)
+        {
+            EXPECT_EQ(get_console_globals()->line_count, lines);
+            continue;
+        }
+        ASSERT_EQ(get_console_globals()->line_count, lines + 1);
+        EXPECT_EQ(std::string(get_console_line_text(0)).substr(0, strlen(c.expected)), c.expected);
+        EXPECT_EQ(get_sound_definition(sound)->local_tick_last_played, 100u);
+    }
+    sound_mute(false);
+    dispose_console_from_old_map();
+    dispose_shapes_from_old_map();
+}
+
+TEST_F(sound_manager_test, orphaned_sounds_stop_only_when_they_end_with_their_source)
+{
+    const int16_t stopping = add_sound({.flags = _sound_stopped_when_source_disappears_flag});
+    const int16_t lingering = add_sound({});
+    const world_location3d place = at(1000, 0);
+    play_sound_with_flags(stopping, 3, &place, 256, 0);
+    play_sound_with_flags(lingering, 3, &place, 256, 0);
+    const sound_channel_data *channels = get_sound_manager_globals()->sound_channels;
+    ASSERT_EQ(channels[0].sound_index, stopping);
+    ASSERT_EQ(channels[1].sound_index, lingering);
+    orphan_sounds(3);
+    EXPECT_EQ(channels[0].sound_index, NONE);
+    EXPECT_EQ(get_fake_sound_output()->channels[0].state, _sound_channel_idle);
+    EXPECT_EQ(channels[1].sound_index, lingering);
+    EXPECT_EQ(channels[1].source_identifier, NONE);
+    EXPECT_EQ(channels[1].source.position.x, 1000);
+    EXPECT_TRUE(sound_is_playing(lingering));
+}
+
+// ---- attenuation, pan and master volume ---------------------------------------------------
+
+TEST_F(sound_manager_test, distance_curves_by_loudness)
+{
+    const struct
+    {
+        int16_t loudness;
+        int32_t distance, expected;
+    } cases[] = {
+        {_sound_is_normal, 0, 256},     {_sound_is_normal, 6144, 256}, {_sound_is_normal, 12288, 128},
+        {_sound_is_normal, 18432, 0},   {_sound_is_normal, 18433, 0},  {_sound_is_quiet, 8192, 128},
+        {_sound_is_loud, 30000, 28},  {_sound_is_loud, 8192, 256},   {_sound_is_narration, 12288, 128},
+    };
+    for (const auto &c : cases)
+    {
+        const int16_t sound = add_sound({.loudness = c.loudness});
+        sound_variables variables;
+        const world_location3d place = at(c.distance, 0);
+        new_sound_variables_from_source(&variables, sound, &place, 256, false, 0);
+        EXPECT_EQ(variables.volume, c.expected) << c.loudness << " at " << c.distance;
+        EXPECT_TRUE(variables.bHasSource);
+    }
+    // Under the water surface: a quiet sound is silent, a normal one half as loud at once.
+    EXPECT_EQ(sound_distance_volume_factor(_sound_is_quiet, true, 0), 0);
+    EXPECT_EQ(sound_distance_volume_factor(_sound_is_normal, true, 3584), 64);
+    for (int16_t loudness = 0; loudness < NUMBER_OF_SOUND_LOUDNESSES; ++loudness)
+        for (bool obstructed : {false, true})
+            for (int32_t d = 0, last = 256; d < 30000; d += 37)
+            {
+                const int32_t factor = sound_distance_volume_factor(loudness, obstructed, d);
+                ASSERT_LE(factor, last) << loudness << obstructed << d;
+                last = factor;
+            }
+}
+
+TEST_F(sound_manager_test, without_3D_the_far_ear_never_drops_below_a_quarter)
+{
+    toggle_3D_sound(false);
+    const int16_t sound = add_sound({});
+    const struct
+    {
+        const char *what;
+        int32_t x, y;
+        int32_t left, right;
+    } cases[] = {
+        {"on the listener", 0, 0, 256, 256},
+        {"ahead", 3000, 0, 256, 256},
+        {"to the left (north)", 0, 3000, 256, 64},
+        {"to the right (south)", 0, -3000, 64, 256},
+    };
+    for (const auto &c : cases)
+    {
+        sound_variables variables;
+        const world_location3d place = at(c.x, c.y);
+        new_sound_variables_from_source(&variables, sound, &place, 256, false, 0);
+        EXPECT_EQ(variables.left_volume, c.left) << c.what;
+        EXPECT_EQ(variables.right_volume, c.right) << c.what;
+    }
+}
+
+TEST_F(sound_manager_test, the_output_hears_the_master_volume_unless_the_request_is_full_volume)
+{
+    const int16_t plain = add_sound({}), full = add_sound({});
+    get_sound_manager_settings()->master_volume = 128;
+    play_sound_with_flags(plain, NONE, nullptr, 256, 0);
+    play_sound_with_flags(full, NONE, nullptr, 256, _play_sound_full_volume_flag);
+    const fake_sound_channel *sent = get_fake_sound_output()->channels;
+    EXPECT_EQ(sent[0].variables.volume, 128);
+    EXPECT_EQ(sent[1].variables.volume, 256);
+    EXPECT_EQ(get_sound_manager_globals()->sound_channels[0].variables.volume, 256); // kept unscaled
+    get_sound_manager_settings()->master_volume = 64;
+    update_sound_volume();
+    EXPECT_EQ(sent[0].variables.volume, 64);
+}
+
+TEST_F(sound_manager_test, volume_keys_ramp_jump_and_show_the_percentage)
+{
+    write_string_list(STRING_LIST_GROUP_TAG, "insv", {"Volume", "Off", "%d%%%s%n"});
+    initialize_console_popup();
+    initialize_console_popup_for_new_map();
+    set_machine_tick_count_for_tests(fake_tick_count);
+    game_->state = _game_state_running;
+    const struct
+    {
+        const char *what;
+        bool decrease, increase, jump;
+        uint32_t held_ms;
+        int16_t expected;
+        const char *popup; // null: not checked
+    } cases[] = {
+        {"F4 for 333 ms", false, true, false, 333, 136, nullptr},
+        {"F4 for 1332 ms", false, true, false, 1332, 224, nullptr},
+        {"Shift+F3", true, false, true, 0, 0, "Off"},
+        {"F3 at first press", true, false, false, 0, 127, nullptr},
+        // The percentage text is data: a format with more than one integer is shown raw.
+        {"hostile format", false, true, false, 0, 131, "%d%%%s%n"},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        get_sound_manager_settings()->master_volume = 128;
+        continuous_volume_adjustment(false, false, false);
+        fake_now = 1000;
+        continuous_volume_adjustment(c.decrease, c.increase, c.jump);
+        fake_now += c.held_ms;
+        continuous_volume_adjustment(c.decrease, c.increase, c.jump);
+        EXPECT_EQ(get_sound_manager_settings()->master_volume, c.expected);
+        EXPECT_STREQ(get_console_popup_globals()->left, "Volume");
+        if (c.popup)
+        {
+            EXPECT_STREQ(get_console_popup_globals()->right, c.popup);
+        }
+    }
+    dispose_console_popup_from_old_map();
+}
+
+} // namespace
