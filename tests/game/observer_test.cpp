@@ -1,8 +1,9 @@
 // The observer camera on flat 16 x 16 and 8 x 8 meshes with a fake clock:
 // the zoom ladder, wheel and Shift zooming, velocity caps and decay, a long
 // gap between frames, the borders, extended zoom, edge scrolling, looking at
-// a point, the view's tilt and eye height, the terrain filter on a small
-// mesh, the missing 'obpc' refusal, and that nothing of the simulation moves.
+// a point, the view's tilt and eye height, a paused game's still view, the
+// terrain filter on a small mesh, the missing 'obpc' refusal, and that
+// nothing of the simulation moves.
 
 #include <gtest/gtest.h>
 
@@ -381,6 +382,51 @@ TEST_P(observer_camera, camera_activity_leaves_the_simulation_alone)
     }
     EXPECT_EQ(get_random_seed(), seed);
     EXPECT_EQ(get_vesk_random_draw_count(), draws);
+}
+
+// Local time runs on while paused (input and dialogs live on it); the view must
+// not, or the water's wobble and animated materials move in a paused game.
+// Each stretch runs `frames` idle frames of one local tick and 33 ms.
+TEST_P(observer_camera, a_paused_game_draws_a_still_view_and_resumes_its_clock)
+{
+    struct stretch
+    {
+        int16_t type;
+        bool paused;
+        int32_t frames, clock_advance;
+    };
+    const stretch stretches[] = {
+        {_game_type_replay, false, 4, 4},
+        {_game_type_replay, true, 300, 0},
+        {_game_type_local, true, 50, 0},
+        {_game_type_replay, false, 3, 3},    // resumes where it stopped
+        {_game_type_networked, true, 6, 6}, // one machine cannot stop a network game
+    };
+    view_data view, first;
+    game_->local_time.store(1000);
+    build_observer_view(&first, 0, 640, 480);
+    int32_t clock = first.tick_count;
+    for (const stretch &s : stretches)
+    {
+        SCOPED_TRACE(::testing::Message() << "type " << s.type << (s.paused ? " paused" : " running"));
+        game_->type = s.type;
+        pause_game(s.paused);
+        for (int32_t i = 0; i < s.frames; i++)
+        {
+            game_->local_time.fetch_add(1);
+            update_observer_physics_variables_for_action(nullptr);
+            frame(33);
+            build_observer_view(&view, 0, 640, 480);
+            EXPECT_EQ(view.location.position.x, first.location.position.x);
+            EXPECT_EQ(view.location.position.y, first.location.position.y);
+            EXPECT_EQ(view.location.position.z, first.location.position.z);
+            EXPECT_EQ(view.location.yaw, first.location.yaw);
+            EXPECT_EQ(view.location.pitch, first.location.pitch);
+        }
+        EXPECT_EQ(view.tick_count - clock, s.clock_advance);
+        clock = view.tick_count;
+    }
+    pause_game(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(meshes, observer_camera, ::testing::Values<int16_t>(16, 8, 32));
