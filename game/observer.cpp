@@ -97,6 +97,8 @@ struct observer_globals
     uint32_t previous_update_time; // machine milliseconds
     int32_t constants_index;
     int32_t last_view_game_time;
+    int32_t last_view_local_time; // NONE before the first view of a map
+    int32_t paused_local_ticks;   // local ticks the views saw pass while the game stood still
     observer_clock_procedure clock;
 };
 observer_globals observer_globals;
@@ -349,6 +351,25 @@ void place_camera_at_once(real x, real y, real z, real yaw, real pitch, real zoo
     physics.zoom_factor = zoom;
 }
 
+// The animation clock of the views (the water's wobble, animated materials,
+// the shadow overlays' refresh): local time less the local ticks that passed
+// while the game stood still, so a paused game with no input shows a still
+// picture and resumes its animations where they stopped.  Local time itself
+// goes on while paused (input, dialogs and fades run on it).  A network game
+// cannot be paused by one machine, so its clock never stops.
+int32_t view_animation_clock(void)
+{
+    struct observer_globals &globals = ::observer_globals;
+    const int32_t now = game_->local_time.load();
+    const bool stopped = game_is_paused() && game_->type != _game_type_networked;
+    if (globals.last_view_local_time == NONE || now < globals.last_view_local_time)
+        globals.paused_local_ticks = 0; // the first view, or a restarted clock
+    else if (stopped)
+        globals.paused_local_ticks += now - globals.last_view_local_time;
+    globals.last_view_local_time = now;
+    return now - globals.paused_local_ticks;
+}
+
 bool motion_interpolation_enabled(void)
 {
     return (get_game_preferences()->flags & _game_pref_motion_interpolation_flag) != 0;
@@ -413,6 +434,8 @@ bool initialize_observer_for_new_map(tag observer_physics_constants_tag)
     globals.camera_history_write_index = 0;
     globals.previous_update_time = 0;
     globals.last_view_game_time = 0;
+    globals.last_view_local_time = NONE;
+    globals.paused_local_ticks = 0;
     observer().flags = _observer_filtering_flag | _observer_bounded_flag;
     observer().physics.minimum_zoom_factor =
         extended_zoom_enabled() ? OBSERVER_EXTENDED_MINIMUM_ZOOM_FACTOR : OBSERVER_MINIMUM_ZOOM_FACTOR;
@@ -1018,7 +1041,7 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
     location.yaw = radians_to_angle(physics.yaw);
     location.pitch = radians_to_angle(pitch);
     view->location = location;
-    view->tick_count = game_->local_time.load();
+    view->tick_count = view_animation_clock();
     view->game_ticks_elapsed = std::max(0, current_game_time() - globals.last_view_game_time);
     globals.last_view_game_time = current_game_time();
     const real aspect = resolution_height > 0 ? (real)resolution_width * 0.75f / (real)resolution_height : 1.0f;

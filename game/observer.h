@@ -129,7 +129,9 @@ void update_observer_physics_variables_for_action(action_data *action);
 void update_observer_physics_variables(void);
 // Per frame while scripts or tracking have it.
 void interpolate_observer(void);
-// Per frame before rendering.
+// Per frame before rendering.  The view's animation clock (tick_count) is
+// local time less the local ticks passed while the game was paused (never in
+// a network game): a paused game draws the same frame until the camera moves.
 void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolution_width, int16_t resolution_height);
 
 // The listener the sound system hears with: null while the game is disabled.

@@ -355,7 +355,7 @@ struct view_data
     int16_t resolution_width, resolution_height; // what the projection is computed for
     int16_t half_resolution_width, half_resolution_height;
     world_location3d location;      // the eye: position, velocity, height in world units; yaw and pitch
-    int32_t tick_count;             // the animation clock of this frame (the game's local time)
+    int32_t tick_count;             // the animation clock of this frame (local time, stopped while paused)
     int32_t game_ticks_elapsed;     // game ticks since the previous view (drives local projectiles)
     float tangent_of_half_field_of_view; // of the horizontal field of view
     float horizontal_offset;        // off-centre projection, in fractions of the resolution

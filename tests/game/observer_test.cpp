@@ -1,8 +1,9 @@
 // The observer camera on flat 16 x 16 and 8 x 8 meshes with a fake clock:
 // the zoom ladder, wheel and Shift zooming, velocity caps and decay, a long
 // gap between frames, the borders, extended zoom, edge scrolling, looking at
-// a point, the view's tilt and eye height, the terrain filter on a small
-// mesh, the missing 'obpc' refusal, and that nothing of the simulation moves.
+// a point, the view's tilt and eye height, a paused game's still view, the
+// terrain filter on a small mesh, the missing 'obpc' refusal, and that
+// nothing of the simulation moves.
 
 #include <gtest/gtest.h>
 
@@ -381,6 +382,36 @@ TEST_P(observer_camera, camera_activity_leaves_the_simulation_alone)
     }
     EXPECT_EQ(get_random_seed(), seed);
     EXPECT_EQ(get_vesk_random_draw_count(), draws);
+}
+
+// Local time runs on while paused (input and dialogs live on it); the view's
+// animation clock must not, or the water and animated materials move in a
+// paused game.  Each stretch is `frames` idle frames of one local tick.
+TEST_P(observer_camera, a_paused_game_stops_the_views_clock_until_it_resumes)
+{
+    struct stretch { int16_t type; bool paused; int32_t frames, clock_advance; };
+    const stretch stretches[] = {
+        {_game_type_replay, false, 4, 4},   {_game_type_replay, true, 300, 0},
+        {_game_type_local, true, 50, 0},    {_game_type_replay, false, 3, 3}, // resumes where it stopped
+        {_game_type_networked, true, 6, 6}, // one machine cannot stop a network game
+    };
+    view_data view;
+    game_->local_time.store(1000);
+    build_observer_view(&view, 0, 640, 480);
+    for (const stretch &s : stretches)
+    {
+        const int32_t clock = view.tick_count;
+        game_->type = s.type;
+        pause_game(s.paused);
+        for (int32_t i = 0; i < s.frames; i++)
+        {
+            game_->local_time.fetch_add(1);
+            frame(33);
+            build_observer_view(&view, 0, 640, 480);
+        }
+        EXPECT_EQ(view.tick_count - clock, s.clock_advance) << "type " << s.type << (s.paused ? " paused" : "");
+    }
+    pause_game(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(meshes, observer_camera, ::testing::Values<int16_t>(16, 8, 32));
