@@ -19,9 +19,11 @@
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/stb_image_decoder.h"
+#include "support/test_mesh.h"
 #include "support/texture_bitmaps.h"
 #include "support/x_server.h"
 
+#include "bitmap_text.h"
 #include "bitmaps.h"
 #include "gl_pattern.h"
 #include "hardware/OpenGL/gl_dispatch.h"
@@ -29,7 +31,9 @@
 #include "hardware/OpenGL/setup_opengl_sdl.h"
 #include "hardware/OpenGL/utilities_opengl.h"
 #include "hardware_rasterizer.h"
+#include "mesh.h"
 #include "mesh_format.h"
+#include "render/terrain_maps.h"
 #include "screen.h"
 #include "screen_preferences.h"
 
@@ -582,8 +586,11 @@ TEST_F(opengl_context, repeat_wins_over_clamp_to_border)
 
 TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_turns_units_off)
 {
-    mesh_header mesh = {};
+    initialize_mesh();
+    mesh_header mesh = test_mesh_header(64, 64);
     mesh.fog_density = 0.001f;
+    ASSERT_TRUE(load_test_mesh(mesh));
+    ASSERT_TRUE(gl_prefs.UseCMapTiles) << "a 64 MiB cache on llvmpipe";
     const test_shading_table shades = make_test_shading_table(5);
     std::mt19937 random(44);
     for (int32_t cycle = 0; cycle < 3; ++cycle)
@@ -591,8 +598,22 @@ TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_t
         SCOPED_TRACE("cycle " + std::to_string(cycle));
         dispose_opengl_rasterizer_from_old_map();
         ASSERT_TRUE(initialize_opengl_rasterizer_for_new_map());
-        initialize_opengl_fog_for_map(&mesh);
-        ASSERT_TRUE(initialize_shader_programs_opengl2(true));
+        // The glyph atlas is resident from the map's start, read where the
+        // text layer keeps it.
+        const preallocated_texture *font = opengl_font_texture();
+        ASSERT_TRUE(font && font->texture && get_hardware_font());
+        EXPECT_EQ(font->bitmap, get_hardware_font()->bitmap);
+        EXPECT_EQ(font->texture->flags & ~_texture_pixels_persistent_flag, 0);
+        const GLuint font_name = gl_handle_to_name(font->user_data);
+        const int64_t font_charge = texture_memory_size(font->texture);
+        EXPECT_EQ(texture_cache_memory_use(), font_charge);
+
+        initialize_opengl_mesh_parameters_for_new_map();
+        ASSERT_TRUE(opengl_fog_can_be_enabled());
+        ASSERT_EQ(shader_program_count(), NUMBER_OF_SHADER_MODES - _shader_first_opengl2);
+        EXPECT_EQ(global_maps_mode, _maps_mode_tiles);
+        EXPECT_NE(terrain_maps_globals.mesh_tiles, nullptr);
+        EXPECT_TRUE(terrain_maps_globals.shade16 && terrain_maps_globals.shade32);
         std::vector<GLuint> programs;
         for (int32_t mode = _shader_first_opengl2; mode < NUMBER_OF_SHADER_MODES; ++mode)
             programs.push_back(shaders[mode].program);
@@ -623,9 +644,9 @@ TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_t
         EXPECT_TRUE(plain->passthrough_encoding);
 
         const GLuint names[] = {gl_handle_to_name(resident->user_data), gl_handle_to_name(converted->user_data),
-                                gl_handle_to_name(plain->user_data)};
+                                gl_handle_to_name(plain->user_data), font_name};
         for (GLuint name : names) EXPECT_TRUE(glIsTexture(name)) << name;
-        EXPECT_EQ(texture_cache_memory_use(), texture_memory_size(resident->texture) +
+        EXPECT_EQ(texture_cache_memory_use(), font_charge + texture_memory_size(resident->texture) +
                                                   texture_memory_size(converted) + texture_memory_size(plain));
 
         set_render_mode_opengl(_shader_sprite, _projection_mode_ortho, _depth_mode_full, _blend_mode_alpha);
@@ -642,8 +663,14 @@ TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_t
         for (GLuint name : names) EXPECT_FALSE(glIsTexture(name)) << name;
         EXPECT_FALSE(texture_cache_exists());
         EXPECT_EQ(texture_cache_memory_use(), 0);
+        EXPECT_EQ(opengl_font_texture(), nullptr);
+        EXPECT_EQ(get_hardware_font(), nullptr);
+        EXPECT_EQ(global_maps_mode, _maps_mode_volatile);
+        EXPECT_EQ(terrain_maps_globals.mesh_tiles, nullptr);
+        EXPECT_EQ(terrain_maps_globals.shade16, nullptr);
         dispose_bitmap(white);
     }
+    dispose_mesh_from_old_map();
 }
 
 } // namespace

@@ -4,12 +4,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bitmap_text.h"
 #include "cseries/log.h"
 #include "detail_maps.h"
 #include "gl_dispatch.h"
 #include "hardware/texture_cache.h"
+#include "hardware_rasterizer.h"
+#include "interface_definitions.h"
 #include "mesh.h"
 #include "render/render_geometry.h"
+#include "render/terrain_maps.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "setup_opengl_sdl.h"
@@ -58,6 +62,12 @@ static struct render_opengl_globals
 
     shader_program programs[NUMBER_OF_SHADER_MODES];
     int32_t program_count;
+
+    // The glyph atlas as a resident texture: the record is ours, the atlas
+    // bitmap the text layer's.  `font_texture` points at the record while the
+    // map lives.
+    preallocated_texture font_texture_record;
+    preallocated_texture *font_texture;
 
     vertex_capture_procedure capture;
 } render_opengl_globals;
@@ -595,13 +605,35 @@ static void reset_remembered_state(void)
     build_orthogonal_projection();
 }
 
+static void initialize_font_texture(void)
+{
+    bitmap_data *atlas = initialize_hardware_font(get_interface_font_index(1));
+    if (!atlas) log_message(__FILE__, __LINE__, "OpenGL: no memory for the glyph atlas; text has no font texture");
+    render_opengl_globals.font_texture = texture_cache_initialize_preallocated(
+        &render_opengl_globals.font_texture_record, atlas, _bitmap_ownership_by_caller, nullptr, 0);
+}
+
+// The texture goes first, so that it never outlives the atlas it reads.
+static void dispose_font_texture(void)
+{
+    // A cache disposed in the meantime has disposed the texture with it and
+    // zero-filled our record, which then no longer says it is ours.
+    preallocated_texture *font = render_opengl_globals.font_texture;
+    if (font && font->user_owned_ptex) texture_cache_dispose_preallocated(font);
+    render_opengl_globals.font_texture = nullptr;
+    dispose_hardware_font();
+}
+
 // Everything of the map's start undone, the context kept.
 static void dispose_map_state(void)
 {
     if (render_opengl_globals.rasterizer_initialized)
     {
+        dispose_font_texture();
         dispose_texture_cache_from_old_map_opengl();
         dispose_shader_programs_opengl2();
+        dispose_cmap_shading_tables_from_old_map();
+        dispose_tile_cache_from_old_map();
         clear_opengl_backbuffer();
         clear_opengl_backbuffer();
         render_opengl_globals.rasterizer_initialized = false;
@@ -614,6 +646,8 @@ static void dispose_map_state(void)
 // the start is made again with UseShaders forced off.
 static bool restart_without_shaders(void)
 {
+    // At map start the screen-space programs exist before the map counts as started.
+    dispose_shader_programs_opengl2();
     dispose_map_state();
     render_opengl_globals.shaders_failed = true;
     force_opengl_shaders_off(true);
@@ -627,9 +661,10 @@ bool initialize_opengl_rasterizer_for_new_map(void)
     reset_remembered_state();
     bind_client_arrays();
     for (int32_t mode = 0; mode < NUMBER_OF_SHADER_MODES; ++mode) shaders[mode].state_flags = shader_mode_state_flags(mode);
-    initialize_texture_cache_for_new_map_opengl();
-    render_opengl_globals.rasterizer_initialized = true;
     if (gl_prefs.UseShaders && !initialize_shader_programs_opengl2(false)) return restart_without_shaders();
+    initialize_texture_cache_for_new_map_opengl();
+    initialize_font_texture();
+    render_opengl_globals.rasterizer_initialized = true;
     whole_model_transparent_hack_required = !gl_prefs.UseShaders;
     return true;
 }
@@ -662,8 +697,11 @@ void initialize_opengl_mesh_parameters_for_new_map(void)
     // The world-space programs are built here: their fog code depends on the map.
     if (gl_prefs.UseShaders && !initialize_shader_programs_opengl2(true))
     {
-        if (restart_without_shaders()) initialize_opengl_fog_for_map(get_mesh_header());
+        if (!restart_without_shaders()) return;
+        initialize_opengl_fog_for_map(get_mesh_header());
     }
+    if (gl_prefs.UseCMapTiles) initialize_tile_cache_for_new_map(0);
+    initialize_cmap_shading_tables_for_new_map();
 }
 
 void dispose_opengl_rasterizer_from_old_map(void)
@@ -677,6 +715,7 @@ void dispose_opengl_rasterizer_from_old_map(void)
 }
 
 bool opengl_rasterizer_initialized(void) { return render_opengl_globals.rasterizer_initialized; }
+const preallocated_texture *opengl_font_texture(void) { return render_opengl_globals.font_texture; }
 bool opengl_fog_can_be_enabled(void) { return render_opengl_globals.fog_can_be_enabled; }
 bool opengl_uses_fixed_function_fog(void) { return render_opengl_globals.use_fixed_function_fog; }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 struct mesh_header;
+struct preallocated_texture;
 
 // One vertex as OpenGL reads the interleaved arrays.
 struct rendervert_t
@@ -191,14 +192,21 @@ opengl_draw_state current_opengl_draw_state(void);
 // ---- map life ------------------------------------------------------------------
 
 // The context, the remembered state reset, the client arrays, the
-// screen-space programs and the texture cache.  False when the context cannot
-// be made.  A program that fails to link forces UseShaders off (logged) and
-// the start is made again without shaders.
+// screen-space programs, the texture cache and the font texture (the glyph
+// atlas of interface font 1, resident, its bitmap the text layer's).  False
+// when the context cannot be made.  A program that fails to link forces
+// UseShaders off (logged) and the start is made again without shaders.
 bool initialize_opengl_rasterizer_for_new_map(void);
-// After the mesh is loaded: fog and the world-space programs.
+// After the mesh is loaded: fog, the world-space programs, the terrain tile
+// cache (with UseCMapTiles) and the colour-map shading tables.
 void initialize_opengl_mesh_parameters_for_new_map(void);
+// The font texture and its atlas, the texture cache, the programs, the tile
+// cache and the shading tables; then the context.
 void dispose_opengl_rasterizer_from_old_map(void);
 bool opengl_rasterizer_initialized(void);
+// The font texture while a map is started (its `texture` null when the
+// upload failed); null otherwise.
+const preallocated_texture *opengl_font_texture(void);
 
 // GL_EXP fog of the map's colour and density (x 512) when the fog screen
 // flag is set and the map has fog; otherwise fog off.
