@@ -108,8 +108,8 @@ bool handle_global_keys(action_data *action)
     case _key_minus: change_game_speed(-1); break;
     case _keypad_equals: change_game_speed(+1); break;
     case _key_f2: toggle_fps_display(); break;
-    case _key_f3: toggle_bars(); break;
-    case _key_f4: toggle_camera_tracking(); break;
+    case _key_f5: toggle_bars(); break;
+    case _key_f6: toggle_camera_tracking(); break;
     default: break;
     }
     return false;

@@ -13,8 +13,9 @@
 //   single-player games (a network game keeps normal speed); the new speed
 //   is shown on the console's popup line.
 // - F2: the frame-rate read-out on or off.
-// - F3: hides both bars, or shows them again.
-// - F4: automatic camera tracking on or off (not while a script flies the
+// - F5: hides both bars, or shows them again (F3 and F4 are the sound
+//   volume keys).
+// - F6: automatic camera tracking on or off (not while a script flies the
 //   camera, nor while the camera is taken from the player).
 // - Alt+Tab in a film, or for an observer of a network game: the overhead
 //   map's colours switch between friend-or-foe and team colours (Tab alone

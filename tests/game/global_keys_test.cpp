@@ -141,11 +141,11 @@ TEST_F(global_keys_test, each_key_acts_once_per_press_and_only_in_a_game)
         {"the main menu", _game_type_replay, _game_state_displaying_main_menu, _key_minus, NONE, NONE, false, 6, false,
          true, false, false},
         {"read-out", _game_type_replay, _game_state_running, _key_f2, NONE, NONE, false, 6, true, true, false, false},
-        {"bars", _game_type_replay, _game_state_running, _key_f3, NONE, NONE, false, 6, true, false, false, false},
-        {"tracking", _game_type_replay, _game_state_running, _key_f4, NONE, NONE, false, 6, true, false, true, false},
+        {"bars", _game_type_replay, _game_state_running, _key_f5, NONE, NONE, false, 6, true, false, false, false},
+        {"tracking", _game_type_replay, _game_state_running, _key_f6, NONE, NONE, false, 6, true, false, true, false},
         {"chat", _game_type_replay, _game_state_running, _key_up_arrow, _display_chat_bit, NONE, false, 6, true, false,
          true, true},
-        {"bars back", _game_type_replay, _game_state_running, _key_f3, NONE, NONE, false, 6, true, true, true, true},
+        {"bars back", _game_type_replay, _game_state_running, _key_f5, NONE, NONE, false, 6, true, true, true, true},
         {"read-out off", _game_type_replay, _game_state_running, _key_f2, NONE, NONE, false, 6, false, true, true, true},
     };
     for (const step &s : steps)
@@ -163,7 +163,7 @@ TEST_F(global_keys_test, each_key_acts_once_per_press_and_only_in_a_game)
 
     // A script flying the camera keeps it: tracking stays as the script left it.
     set_camera_control_flags(_camera_controlled_by_map_actions_flag);
-    press(_key_f4);
+    press(_key_f6);
     EXPECT_EQ(get_camera_control_flags(), _camera_controlled_by_map_actions_flag);
     const char *const names[NUMBER_OF_GAME_SPEEDS] = {"1/8x", "1/4x", "3/8x", "1/2x", "3/4x", "1x", "1.5x", "2x", "3x", "4x", "8x"};
     for (int16_t speed = 0; speed < NUMBER_OF_GAME_SPEEDS; ++speed) EXPECT_STREQ(game_speed_name(speed), names[speed]);
