@@ -726,8 +726,15 @@ void texture_cache_dispose_preallocated(preallocated_texture *ptex)
     if (ptex->next) ptex->next->prev = ptex->prev;
     else if (texture_cache_globals.last_preallocated == ptex) texture_cache_globals.last_preallocated = ptex->prev;
     bitmap_data *bitmap = ptex->user_owned_bitmap ? nullptr : ptex->bitmap;
-    if (ptex->user_owned_ptex) memset(ptex, 0, sizeof(*ptex));
-    else free(ptex);
+    if (ptex->user_owned_ptex)
+    {
+        // The record stays the caller's: a second disposal (the cache's own
+        // at map end after the caller's, say) must find it so, never free it.
+        memset(ptex, 0, sizeof(*ptex));
+        ptex->user_owned_ptex = true;
+    }
+    else
+        free(ptex);
     dispose_bitmap(bitmap);
 }
 

@@ -157,6 +157,16 @@ TEST_F(texture_cache_test, resident_textures_survive_flushes_and_are_charged)
     texture_cache_dispose_preallocated(ptex);
     EXPECT_EQ(back_end.deleted, (std::vector<intptr_t>{2, 1}));
     EXPECT_EQ(texture_cache_memory_use(), 0);
+
+    // A record of the caller's, disposed twice: the second finds it empty
+    // and leaves it alone (freeing it would be freeing the caller's memory).
+    preallocated_texture own = {};
+    ASSERT_EQ(texture_cache_initialize_preallocated(&own, font.get(), _bitmap_ownership_by_caller, shades.shade32, 0),
+              &own);
+    texture_cache_dispose_preallocated(&own);
+    texture_cache_dispose_preallocated(&own);
+    EXPECT_EQ(back_end.deleted.size(), 3u);
+    EXPECT_EQ(texture_cache_memory_use(), 0);
 }
 
 TEST_F(texture_cache_test, a_disposed_bitmap_is_forgotten_so_a_new_one_at_its_address_loads_anew)
