@@ -405,7 +405,10 @@ done
 here="$work/readme/build/release/bin"
 mkdir -p "$here"
 ln -s "$root/data" "$work/readme/data"
-for program in vesk vesk_sim vesk_film vesk_shot vesk_render vesk_tags; do cp "$bin/$program" "$here/"; done
+# Every program the release build makes (the game and each tool).
+for program in "$bin"/vesk*; do
+    if [ -f "$program" ] && [ -x "$program" ]; then cp "$program" "$here/"; fi
+done
 for folder in tags plugins preferences; do
     if [ -d "$bin/$folder" ]; then cp -r "$bin/$folder" "$here/"; fi
 done
