@@ -12,6 +12,7 @@
 #include "sound_definitions.h"
 #include "sound_manager.h"
 #include "sound_procedures.h"
+#include "sound_vesk.h"
 #include "vesk.h"
 
 #define FIRE_AMBIENT_SOUND_TAG FOUR_CHARACTER_CODE('a', 'm', 'f', 'i')
@@ -21,15 +22,20 @@ enum
     NORMAL_SOUND_PITCH = 256,
 };
 
-static bool startup_sound_lists(void) { return initialize_sound_definitions(); }
+static bool startup_sound_lists(void) { return initialize_sound_definitions() && initialize_sound_vesk(); }
 
 static bool empty_sound_stores(const new_game_data *)
 {
     initialize_sound_definitions_for_new_map();
+    initialize_sound_vesk_for_new_map();
     return true;
 }
 
-static void dispose_sound_stores(void) { dispose_sound_definitions_from_old_map(); }
+static void dispose_sound_stores(void)
+{
+    dispose_sound_vesk_from_old_map();
+    dispose_sound_definitions_from_old_map();
+}
 
 // A missing output is no failure: the game runs silent.  A headless run
 // (films checked, traces made) has nobody to hear it and opens no output.
@@ -115,7 +121,7 @@ static const sound_procedures sound_manager_procedures = {
     play_sound_at_location,
     play_projectile_sound,
     play_sound_with_flags,
-    nullptr, // ambient sound sources come with their reporter
+    adjust_ambient_sound_source_volume,
     get_fire_sound_parameters,
     update_sound_manager,
 };
@@ -128,4 +134,6 @@ void register_sound_hooks(void)
     register_map_procedures(_map_sound, initialize_map_sound, dispose_sound_manager_from_old_map);
     register_sound_definition_preloading();
     register_sound_procedures(&sound_manager_procedures);
+    static const marker_type_procedures sound_sources = {new_sound_source_palette_entry, new_sound_source};
+    register_marker_type_procedures(_marker_sound_source, &sound_sources);
 }

@@ -22,6 +22,8 @@
 #include "render/terrain_overlays.h"
 #include "sound/sound_openal.h"
 #include "sound_definitions.h"
+#include "sound_vesk.h"
+#include "fire.h"
 #include "vesk/string_lists.h"
 #include "vesk_random.h"
 
@@ -29,6 +31,9 @@
 
 enum
 {
+    NORMAL_PITCH = 256,
+    FIRST_AMBIENT_SOUND_CHANNEL = NUMBER_OF_FOREGROUND_SOUND_CHANNELS,
+    STEREO_SOUND_CHANNEL = FIRST_AMBIENT_SOUND_CHANNEL + NUMBER_OF_AMBIENT_SOUND_CHANNELS,
     _sound_volume_title_string_index = 0,
     _sound_volume_off_string_index = 1,
     _sound_volume_percentage_string_index = 2,
@@ -649,13 +654,312 @@ void continuous_volume_adjustment(bool decrease, bool increase, bool jump)
 
 // ---- the per-frame update ------------------------------------------------------------------
 
-void update_sound_manager(int32_t)
+const world_location3d *get_sound_listener(void) { return sound_listener(); }
+
+static bool ambient_is_heard(void) { return sound_manager.settings.flags & _sound_settings_ambient_flag; }
+
+static void clear_raw_ambient_sound(raw_ambient_sound_data *raw)
+{
+    memset(raw, 0, sizeof(*raw));
+    raw->ambient_sound_index = NONE;
+}
+
+static int16_t background_sound_of(int16_t ambient_sound_index)
+{
+    const ambient_sound_definition *ambient = get_ambient_sound_definition(ambient_sound_index);
+    return ambient ? ambient->sound_indexes[_ambient_sound_background_sound] : (int16_t)NONE;
+}
+
+// Raises the record's volumes to the background sound's own (drawn at full
+// volume) times `volume`, or to full without a background sound.
+static void raise_raw_ambient_volumes(raw_ambient_sound_data *raw, const world_point3d *location,
+                                      short_fixed volume)
+{
+    const int16_t background = background_sound_of(raw->ambient_sound_index);
+    int32_t v = MAXIMUM_SOUND_VOLUME, left = MAXIMUM_SOUND_VOLUME, right = MAXIMUM_SOUND_VOLUME;
+    if (get_sound_definition(background))
+    {
+        world_location3d place{};
+        if (location) place.position = *location;
+        sound_variables drawn;
+        new_sound_variables_from_source(&drawn, background, location ? &place : nullptr, NORMAL_PITCH, true, 0);
+        v = drawn.volume * volume >> 8;
+        left = drawn.left_volume * volume >> 8;
+        right = drawn.right_volume * volume >> 8;
+    }
+    sound_variables &variables = raw->variables;
+    if (v > variables.volume) variables.volume = (short_fixed)v;
+    if (left > variables.left_volume) variables.left_volume = (short_fixed)left;
+    if (right > variables.right_volume) variables.right_volume = (short_fixed)right;
+}
+
+void report_ambient_sound_source(void *user_data, const world_point3d *location, int16_t ambient_sound_index,
+                                 short_fixed volume)
+{
+    raw_ambient_sound_data *list = (raw_ambient_sound_data *)user_data;
+    if (!list || !get_ambient_sound_definition(ambient_sound_index)) return;
+    const sound_definition *background = get_sound_definition(background_sound_of(ambient_sound_index));
+    const bool mergeable = background && !(background->flags & _sound_can_occupy_multiple_channels_flag);
+    for (int32_t i = 0; i < MAXIMUM_RAW_AMBIENT_SOUNDS; ++i)
+    {
+        raw_ambient_sound_data *raw = &list[i];
+        if (raw->ambient_sound_index == NONE)
+        {
+            clear_raw_ambient_sound(raw);
+            raw->ambient_sound_index = ambient_sound_index;
+            raw->variables.original_pitch = raw->variables.pitch = NORMAL_PITCH;
+            raw->variables.original_volume = volume;
+            raw->variables.bHasSource = location != nullptr;
+            if (location) raw->variables.location.position = *location;
+            if (!background)
+            {
+                raw->variables.volume = raw->variables.left_volume = raw->variables.right_volume =
+                    MAXIMUM_SOUND_VOLUME;
+                return;
+            }
+            raise_raw_ambient_volumes(raw, location, volume);
+            return;
+        }
+        // A merged record keeps where it was first reported.
+        if (mergeable && raw->ambient_sound_index == ambient_sound_index)
+        {
+            raise_raw_ambient_volumes(raw, location, volume);
+            return;
+        }
+    }
+}
+
+void report_stereo_ambient_sound_source(raw_ambient_sound_data *record, int16_t ambient_sound_index,
+                                        short_fixed volume)
+{
+    if (!record || !get_ambient_sound_definition(ambient_sound_index)) return;
+    if (record->ambient_sound_index == NONE)
+    {
+        clear_raw_ambient_sound(record);
+        record->ambient_sound_index = ambient_sound_index;
+        record->variables.original_volume = volume;
+        record->variables.original_pitch = record->variables.pitch = NORMAL_PITCH;
+    }
+    else
+    {
+        if (record->ambient_sound_index != ambient_sound_index) return;
+        const sound_definition *background = get_sound_definition(background_sound_of(ambient_sound_index));
+        if (background && (background->flags & _sound_can_occupy_multiple_channels_flag)) return;
+    }
+    raise_raw_ambient_volumes(record, nullptr, volume);
+}
+
+int32_t lowest_priority_ambient_sound(const raw_ambient_sound_data *list, int32_t count)
+{
+    int32_t lowest = NONE;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const raw_ambient_sound_data *raw = &list[i];
+        if (raw->ambient_sound_index == NONE) continue;
+        if (lowest == NONE || raw->variables.loudness < list[lowest].variables.loudness ||
+            (raw->variables.loudness == list[lowest].variables.loudness &&
+             raw->variables.volume <= list[lowest].variables.volume))
+            lowest = i;
+    }
+    return lowest;
+}
+
+// Scales a candidate by its background sound's own volume and takes that
+// sound's loudness; false (the candidate is dropped) when nothing is left.
+static bool scale_by_background_sound(raw_ambient_sound_data *raw)
+{
+    const sound_definition *background = get_sound_definition(background_sound_of(raw->ambient_sound_index));
+    if (!background) return false;
+    sound_variables &variables = raw->variables;
+    variables.volume = (short_fixed)(variables.volume * background->volume_lower_bound >> 8);
+    if (variables.volume <= 0) return false;
+    variables.left_volume = (short_fixed)(variables.left_volume * background->volume_lower_bound >> 8);
+    variables.right_volume = (short_fixed)(variables.right_volume * background->volume_lower_bound >> 8);
+    variables.loudness = background->loudness;
+    return true;
+}
+
+// Gives `channel_index` the candidate's background sound as a new sound.
+static void claim_ambient_channel(int32_t channel_index, const raw_ambient_sound_data *raw)
+{
+    const int16_t background = background_sound_of(raw->ambient_sound_index);
+    sound_definition *definition = get_sound_definition(background);
+    if (!definition) return;
+    sound_channel_data *channel = &g.sound_channels[channel_index];
+    clear_channel(channel);
+    channel->sound_index = background;
+    channel->start_tick = (uint32_t)local_now();
+    if (!raw->variables.bHasSource) channel->flags |= _sound_channel_has_invalid_source_flag;
+    channel->source = raw->variables.location;
+    ++definition->reference_count;
+    sound_manager.platform_sound.channel_3D(channel_index, raw->variables.bHasSource);
+    sound_channel_update(channel_index, &raw->variables, true);
+}
+
+// A random one-shot around a candidate, within the ambient's radius and the map.
+static void play_ambient_one_shot(const raw_ambient_sound_data *raw, const ambient_sound_definition *ambient)
+{
+    const int16_t sound_index = ambient->sound_indexes[_ambient_sound_random_sound];
+    const int32_t radius =
+        ambient->random_sound_radius > 0 ? (int32_t)local_random() * ambient->random_sound_radius >> 16 : 0;
+    if (sound_index == NONE || !get_sound_definition(sound_index)) return;
+    if (!manager_is_set_up() || g.mute)
+    {
+        play_sound_with_flags(sound_index, NONE, nullptr, NORMAL_PITCH, 0); // the roll and the subtitle only
+        return;
+    }
+    sound_variables variables;
+    world_location3d place{};
+    // An ambient heard from nowhere in particular plays its one-shots the same way.
+    const bool positional = raw->variables.bHasSource;
+    if (positional)
+    {
+        const angle a = (angle)local_random();
+        int32_t x = raw->variables.location.position.x + cosine_rounded(a) * radius / TRIG_MAGNITUDE;
+        int32_t y = raw->variables.location.position.y + sine_rounded(a) * radius / TRIG_MAGNITUDE;
+        const mesh_header *header = get_mesh_header();
+        const int32_t width = header ? header->mesh_width * WORLD_ONE : 0;
+        const int32_t height = header ? header->mesh_height * WORLD_ONE : 0;
+        x = x < 0 ? 0 : x > width - 1 ? (width > 0 ? width - 1 : 0) : x;
+        y = y < 0 ? 0 : y > height - 1 ? (height > 0 ? height - 1 : 0) : y;
+        place.position = {x, y, raw->variables.location.position.z};
+    }
+    new_sound_variables_from_source(&variables, sound_index, positional ? &place : nullptr, NORMAL_PITCH, false, 0);
+    const int32_t channel_index = start_sound(sound_index, &variables);
+    if (channel_index == NONE) return;
+    sound_manager.platform_sound.channel_3D(channel_index, positional);
+    sound_channel_data *channel = &g.sound_channels[channel_index];
+    channel->source = place;
+    channel->source_identifier = NONE;
+    channel->dynamic_source_object = NONE;
+    channel->dynamic_source_object_identifier = NONE;
+    if (!positional) channel->flags |= _sound_channel_has_invalid_source_flag;
+}
+
+static void advance_one_shots(const raw_ambient_sound_data *raw, int32_t ticks)
+{
+    ambient_sound_definition *ambient = get_ambient_sound_definition(raw->ambient_sound_index);
+    if (!ambient || ambient->sound_indexes[_ambient_sound_random_sound] == NONE) return;
+    const int32_t phase = ambient->phase + ticks;
+    ambient->phase = (int16_t)(phase > 0x7FFF ? 0x7FFF : phase);
+    if (ambient->phase <= ambient->period) return;
+    // A period of 0 is the map's start: the first one-shot waits a full period.
+    if (ambient->period != 0) play_ambient_one_shot(raw, ambient);
+    ambient->phase = 0;
+    ambient->period = (int16_t)(ambient->period_lower_bound +
+                                (ambient->period_delta > 0 ? (int32_t)local_random() * ambient->period_delta >> 16 : 0));
+}
+
+void update_positional_ambient_sound_sources(int32_t ticks)
+{
+    raw_ambient_sound_data list[MAXIMUM_RAW_AMBIENT_SOUNDS];
+    for (raw_ambient_sound_data &raw : list) clear_raw_ambient_sound(&raw);
+    int32_t count = 0;
+    report_fire_as_sound_source(list, &count, report_ambient_sound_source);
+    if (ambient_is_heard()) report_ambient_sound_sources_proc(list, &count, report_ambient_sound_source);
+    if (count == 0)
+    {
+        free_channel(FIRST_AMBIENT_SOUND_CHANNEL);
+        free_channel(FIRST_AMBIENT_SOUND_CHANNEL + 1);
+        return;
+    }
+
+    int32_t remaining = 0;
+    for (raw_ambient_sound_data &raw : list)
+    {
+        if (raw.ambient_sound_index == NONE) continue;
+        advance_one_shots(&raw, ticks);
+        if (scale_by_background_sound(&raw))
+            ++remaining;
+        else
+            raw.ambient_sound_index = NONE;
+    }
+    for (; remaining > NUMBER_OF_AMBIENT_SOUND_CHANNELS; --remaining)
+        list[lowest_priority_ambient_sound(list, MAXIMUM_RAW_AMBIENT_SOUNDS)].ambient_sound_index = NONE;
+
+    // Sounds already playing stay on their channel and are not restarted.
+    bool given[NUMBER_OF_AMBIENT_SOUND_CHANNELS] = {};
+    for (raw_ambient_sound_data &raw : list)
+    {
+        if (raw.ambient_sound_index == NONE) continue;
+        const int16_t background = background_sound_of(raw.ambient_sound_index);
+        for (int32_t k = 0; k < NUMBER_OF_AMBIENT_SOUND_CHANNELS; ++k)
+        {
+            const int32_t channel_index = FIRST_AMBIENT_SOUND_CHANNEL + k;
+            if (given[k] || g.sound_channels[channel_index].sound_index != background) continue;
+            given[k] = true;
+            sound_channel_update(channel_index, &raw.variables, false);
+            raw.ambient_sound_index = NONE;
+            break;
+        }
+    }
+    for (int32_t k = 0; k < NUMBER_OF_AMBIENT_SOUND_CHANNELS; ++k)
+    {
+        if (given[k]) continue;
+        const int32_t channel_index = FIRST_AMBIENT_SOUND_CHANNEL + k;
+        free_channel(channel_index);
+        for (raw_ambient_sound_data &raw : list)
+        {
+            if (raw.ambient_sound_index == NONE) continue;
+            claim_ambient_channel(channel_index, &raw);
+            raw.ambient_sound_index = NONE;
+            break;
+        }
+    }
+    for (int32_t k = 0; k < NUMBER_OF_AMBIENT_SOUND_CHANNELS; ++k)
+        update_sound_permutations(FIRST_AMBIENT_SOUND_CHANNEL + k);
+}
+
+// The map-wide stereo background on channel 7.
+static void update_stereo_background(void)
+{
+    const bool running = game_->state == _game_state_running;
+    raw_ambient_sound_data record;
+    clear_raw_ambient_sound(&record);
+    int32_t count = 0;
+    if (!running || ambient_is_heard())
+    {
+        if (g.global_ambient_sound_index != NONE)
+        {
+            report_stereo_ambient_sound_source(&record, g.global_ambient_sound_index, MAXIMUM_SOUND_VOLUME);
+            ++count;
+        }
+        const mesh_header *header = get_mesh_header();
+        // The map's own background is usually the one the map start made global: reported once.
+        if (sound_listener() && header && header->global_ambient_sound_index != NONE &&
+            header->global_ambient_sound_index != g.global_ambient_sound_index)
+        {
+            report_stereo_ambient_sound_source(&record, header->global_ambient_sound_index, MAXIMUM_SOUND_VOLUME);
+            ++count;
+        }
+    }
+    if (count == 0)
+    {
+        if (running) free_channel(STEREO_SOUND_CHANNEL);
+        return;
+    }
+    if (count > MAXIMUM_STEREO_BACKGROUND_SOUNDS)
+        log_message(__FILE__, __LINE__, "%d stereo background sounds at once: only the first plays", (int)count);
+    if (record.ambient_sound_index != NONE && !scale_by_background_sound(&record))
+        record.ambient_sound_index = NONE;
+    const int16_t background =
+        record.ambient_sound_index == NONE ? (int16_t)NONE : background_sound_of(record.ambient_sound_index);
+    if (background != NONE && g.sound_channels[STEREO_SOUND_CHANNEL].sound_index == background)
+        sound_channel_update(STEREO_SOUND_CHANNEL, &record.variables, false);
+    else
+    {
+        free_channel(STEREO_SOUND_CHANNEL);
+        if (background != NONE) claim_ambient_channel(STEREO_SOUND_CHANNEL, &record);
+    }
+    update_sound_permutations(STEREO_SOUND_CHANNEL);
+}
+
+void update_sound_manager(int32_t local_ticks)
 {
     continuous_volume_adjustment(key_down(_key_f3), key_down(_key_f4), key_down(_key_shift));
     if (!manager_is_set_up()) return;
     const int32_t now = local_now();
     if (now == g.last_update_time) return;
-    g.last_update_time = now;
     sound_manager.platform_sound.update(true);
 
     for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
@@ -679,6 +983,16 @@ void update_sound_manager(int32_t)
         sound_variables variables = channel->variables;
         update_sound_variables(&variables, channel->sound_index, &channel->source,
                                variables.flags & _play_sound_full_volume_flag);
+        if (variables.volume <= 0)
+        {
+            free_channel(i);
+            continue;
+        }
         sound_channel_update(i, &variables, false);
     }
+
+    update_stereo_background();
+    update_positional_ambient_sound_sources(local_ticks);
+    sound_manager.platform_sound.update(false);
+    g.last_update_time = now;
 }

@@ -52,6 +52,13 @@ enum
 
 // The player's settings the manager reads: the output provider, the
 // preference flags handed to the output, and the master volume and pitch (8.8).
+enum
+{
+    // `flags` of the settings: ambient sound sources and the in-game stereo
+    // background are heard.
+    _sound_settings_ambient_flag = 2,
+};
+
 struct sound_manager_settings
 {
     uint16_t flags;
@@ -171,5 +178,27 @@ void update_sound_volume(void);
 // The volume keys, once per frame: decrease (F3), increase (F4), jump (Shift).
 void continuous_volume_adjustment(bool decrease, bool increase, bool jump);
 
-// Once per frame: the volume keys, the listener, and every channel's source.
+// The listener sounds are heard from (the test's, else the observer camera's); null when none.
+const world_location3d *get_sound_listener(void);
+
+// ---- the per-frame update ------------------------------------------------------------------
+
+struct raw_ambient_sound_data; // sound_vesk.h
+
+// Once per frame, skipped when local_time has not moved since the last
+// update: the volume keys, finished and moving foreground sounds, the stereo
+// background on channel 7 and the ambient candidates on channels 5 and 6.
 void update_sound_manager(int32_t local_ticks);
+// The ambient half: gathers the fire's and the sound sources' reports, fires
+// their one-shots, keeps the two most important on channels 5 and 6.
+void update_positional_ambient_sound_sources(int32_t local_ticks);
+// Merges one report into the candidate list (`user_data`: MAXIMUM_RAW_AMBIENT_SOUNDS
+// records); a report finding no room is dropped.
+void report_ambient_sound_source(void *user_data, const world_point3d *location, int16_t ambient_sound_index,
+                                 short_fixed volume);
+// Merges one report into the single stereo record.
+void report_stereo_ambient_sound_source(raw_ambient_sound_data *record, int16_t ambient_sound_index,
+                                        short_fixed volume);
+// The candidate to drop first among `count`: the lowest loudness, then the
+// lowest volume, a later record winning ties; NONE when none is used.
+int32_t lowest_priority_ambient_sound(const raw_ambient_sound_data *list, int32_t count);

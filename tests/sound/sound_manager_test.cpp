@@ -19,6 +19,10 @@
 #include "shapes.h"
 #include "sound/sound_definitions.h"
 #include "sound/sound_manager.h"
+#include "sound/sound_vesk.h"
+#include "mesh.h"
+#include "support/test_mesh.h"
+#include "cseries/byte_swapping.h"
 #include "support/fake_sound_output.h"
 #include "support/sound_signals.h"
 #include "tag_files/store_fixture.h"
@@ -442,6 +446,249 @@ TEST_F(sound_manager_test, volume_keys_ramp_jump_and_show_the_percentage)
         }
     }
     dispose_console_popup_from_old_map();
+}
+
+// ---- ambient sound sources ------------------------------------------------------------------
+
+struct ambient_spec
+{
+    uint32_t flags = _ambient_sound_has_infinite_radius_flag;
+    int16_t inner_radius = 0, outer_radius = 0;
+    int16_t background = NONE, random = NONE;
+    int16_t random_sound_radius = 0;
+};
+
+struct captured_report
+{
+    bool positional;
+    world_point3d at;
+    int16_t ambient;
+    int32_t volume;
+};
+
+void capture_report(void *user_data, const world_point3d *location, int16_t ambient, short_fixed volume)
+{
+    static_cast<std::vector<captured_report> *>(user_data)->push_back(
+        {location != nullptr, location ? *location : world_point3d{}, ambient, volume});
+}
+
+class ambient_sound_test : public sound_manager_test
+{
+protected:
+    int32_t ambient_count = 0;
+    std::vector<marker_data> markers = std::vector<marker_data>(MAXIMUM_SOUND_SOURCES_PER_MAP);
+
+    void SetUp() override
+    {
+        sound_manager_test::SetUp();
+        ASSERT_TRUE(initialize_sound_vesk());
+        initialize_sound_vesk_for_new_map();
+    }
+
+    void TearDown() override
+    {
+        dispose_sound_vesk_from_old_map();
+        sound_manager_test::TearDown();
+    }
+
+    int16_t add_ambient(const ambient_spec &spec)
+    {
+        ambient_sound_definition record;
+        get_default_ambient_sound_definition(&record);
+        EXPECT_TRUE(byte_swap_data("ambient", &record, AMBIENT_SOUND_DEFINITION_SIZE, 1,
+                                   ambient_sound_definition_byte_swapping_data));
+        char name[5];
+        snprintf(name, sizeof(name), "a%03d", ambient_count++);
+        write_local_tag(AMBIENT_SOUND_DEFINITION_GROUP_TAG, name, AMBIENT_SOUND_DEFINITION_VERSION, &record,
+                        sizeof(record));
+        const int32_t index = try_definition_tag_to_index(
+            &ambient_sound_definitions, FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]), true, 0);
+        ambient_sound_definition *ambient = get_ambient_sound_definition(index);
+        EXPECT_NE(ambient, nullptr);
+        if (!ambient) return NONE;
+        ambient->flags = spec.flags;
+        ambient->inner_radius = spec.inner_radius;
+        ambient->outer_radius = spec.outer_radius;
+        ambient->sound_indexes[_ambient_sound_background_sound] = spec.background;
+        ambient->sound_indexes[_ambient_sound_random_sound] = spec.random;
+        ambient->random_sound_radius = spec.random_sound_radius;
+        return (int16_t)index;
+    }
+
+    // A source of `ambient` placed by marker `identifier` at (x, y).
+    void place_source(int16_t identifier, int16_t ambient, int32_t x, int32_t y)
+    {
+        marker_data &marker = markers[(size_t)identifier];
+        marker = marker_data{};
+        marker.type = _marker_sound_source;
+        marker.identifier = identifier;
+        marker.location = at(x, y);
+        marker_palette_entry entry{};
+        entry.tag_index = ambient;
+        ASSERT_NE(new_sound_source(&marker, &entry), NONE);
+    }
+
+    std::vector<captured_report> reports(void)
+    {
+        std::vector<captured_report> seen;
+        int32_t count = 0;
+        report_ambient_sound_sources_proc(&seen, &count, capture_report);
+        EXPECT_EQ(count, (int32_t)seen.size());
+        return seen;
+    }
+};
+
+// Of three candidates of one loudness the quietest, the later of equals, is dropped.
+TEST_F(ambient_sound_test, the_two_most_important_candidates_take_the_ambient_channels)
+{
+    const int16_t volumes[3] = {100, 50, 50};
+    int16_t loops[3];
+    for (int16_t i = 0; i < 3; ++i)
+    {
+        loops[i] = add_sound({.permutations = 1});
+        place_source((int16_t)(i + 1), add_ambient({.background = loops[i]}), 0, 0);
+        adjust_ambient_sound_source_volume((int16_t)(i + 1), volumes[i], 0);
+    }
+    ++game_->local_time;
+    update_sound_manager(1);
+    const sound_manager_globals *globals = get_sound_manager_globals();
+    EXPECT_EQ(globals->sound_channels[5].sound_index, loops[0]);
+    EXPECT_EQ(globals->sound_channels[6].sound_index, loops[1]);
+    EXPECT_EQ(get_fake_sound_output()->channels[5].variables.volume, 100);
+
+    // A continuing candidate keeps its channel and is not restarted.
+    const int32_t frees = get_fake_sound_output()->channels[5].frees;
+    ++game_->local_time;
+    update_sound_manager(1);
+    EXPECT_EQ(globals->sound_channels[5].sound_index, loops[0]);
+    EXPECT_EQ(get_fake_sound_output()->channels[5].frees, frees);
+
+    // The same local time: nothing is done.
+    const int32_t updates = get_fake_sound_output()->updates;
+    update_sound_manager(0);
+    EXPECT_EQ(get_fake_sound_output()->updates, updates);
+}
+
+TEST_F(ambient_sound_test, sources_fade_with_distance_and_are_silent_from_the_outer_radius)
+{
+    const int16_t ambient = add_ambient({.flags = 0, .inner_radius = 1000, .outer_radius = 3000});
+    const int16_t everywhere = add_ambient({.flags = _ambient_sound_has_infinite_radius_flag | _ambient_sound_has_no_position_flag});
+    const struct
+    {
+        int32_t distance;
+        int32_t expected; // NONE: not reported
+    } cases[] = {{0, 256}, {1000, 256}, {2000, 128}, {2999, 0 /* rounds to nothing */}, {3000, NONE}, {30000, NONE}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.distance);
+        initialize_sound_vesk_for_new_map();
+        place_source(1, ambient, c.distance, 0);
+        const std::vector<captured_report> seen = reports();
+        const int32_t expected = c.expected == 0 ? NONE : c.expected;
+        ASSERT_EQ(seen.size(), expected == NONE ? 0u : 1u);
+        if (expected == NONE) continue;
+        EXPECT_EQ(seen[0].volume, expected);
+        EXPECT_TRUE(seen[0].positional);
+        EXPECT_EQ(seen[0].at.x, c.distance);
+    }
+    // Infinite radius and no position: heard anywhere, from nowhere in particular.
+    initialize_sound_vesk_for_new_map();
+    place_source(1, everywhere, 100000, 0);
+    const std::vector<captured_report> seen = reports();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_FALSE(seen[0].positional);
+    // At most seven reports.
+    initialize_sound_vesk_for_new_map();
+    for (int16_t i = 1; i <= 9; ++i) place_source(i, everywhere, 0, 0);
+    EXPECT_EQ(reports().size(), (size_t)MAXIMUM_RAW_AMBIENT_SOUNDS);
+}
+
+// A fade begun in the tick the update also runs starts from where it was;
+// a retargeted one leaves from the volume it had reached.
+TEST_F(ambient_sound_test, fades_start_at_their_start_volume_and_retarget_from_the_current_one)
+{
+    const int16_t ambient = add_ambient({});
+    place_source(7, ambient, 0, 0);
+    adjust_ambient_sound_source_volume(7, 0, 30);
+    const int32_t start = game_->local_time;
+    const struct
+    {
+        int32_t at;
+        int16_t retarget; // NONE: none
+        int32_t expected;
+    } steps[] = {{0, NONE, 256}, {15, NONE, 128}, {30, NONE, 0}, {31, NONE, 0},
+                 {31, 256, 0}, {46, NONE, 128}, {46, 0, 128}, {61, NONE, 64}, {76, NONE, 0}};
+    for (const auto &s : steps)
+    {
+        SCOPED_TRACE(s.at);
+        game_->local_time = start + s.at;
+        if (s.retarget != NONE) adjust_ambient_sound_source_volume(7, s.retarget, 30);
+        const std::vector<captured_report> seen = reports();
+        ASSERT_EQ(seen.size(), s.expected == 0 ? 0u : 1u);
+        for (const captured_report &report : seen) EXPECT_EQ(report.volume, s.expected);
+    }
+    adjust_ambient_sound_source_volume(99, 256, 0); // no such source: nothing
+    world_point3d point{1, 2, 3};
+    EXPECT_FALSE(get_ambient_sound_source_location(99, &point));
+    EXPECT_EQ(point.x, 0);
+}
+
+// One-shots fall within the ambient's radius of its source and inside the map;
+// the first waits one full period; a non-positional ambient's play without a place.
+TEST_F(ambient_sound_test, one_shots_stay_within_their_radius_and_the_map)
+{
+    initialize_mesh();
+    ASSERT_TRUE(load_test_mesh(test_mesh_header(8, 8))); // 4096 x 4096
+    const int16_t loop = add_sound({}), shot = add_sound({.flags = _sound_can_occupy_multiple_channels_flag});
+    const int16_t corner = add_ambient({.background = loop, .random = shot, .random_sound_radius = 2000});
+    ambient_sound_definition *definition = get_ambient_sound_definition(corner);
+    definition->period_lower_bound = 1;
+    definition->period_delta = 0;
+    place_source(1, corner, 100, 4000);
+    int32_t shots = 0;
+    for (int32_t frame = 0; frame < 400; ++frame)
+    {
+        for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+            get_fake_sound_output()->channels[i].state = _sound_channel_idle;
+        ++game_->local_time;
+        update_sound_manager(1);
+        if (frame < 1)
+        {
+            EXPECT_EQ(get_sound_manager_globals()->sound_channels[0].sound_index, NONE);
+        }
+        for (const sound_channel_data &channel : get_sound_manager_globals()->sound_channels)
+        {
+            if (channel.sound_index != shot) continue;
+            ++shots;
+            const world_point2d from{100, 4000}, to{channel.source.position.x, channel.source.position.y};
+            EXPECT_LE(distance2d(&from, &to), 2001);
+            EXPECT_GE(to.x, 0);
+            EXPECT_LT(to.y, 4096);
+        }
+    }
+    EXPECT_GT(shots, 50);
+
+    initialize_sound_vesk_for_new_map();
+    stop_all_sounds();
+    const int16_t nowhere = add_ambient({.flags = _ambient_sound_has_infinite_radius_flag | _ambient_sound_has_no_position_flag,
+                                         .background = loop, .random = shot, .random_sound_radius = 2000});
+    get_ambient_sound_definition(nowhere)->period_lower_bound = 1;
+    get_ambient_sound_definition(nowhere)->period_delta = 0;
+    place_source(2, nowhere, 3000, 3000);
+    bool heard = false;
+    for (int32_t frame = 0; frame < 10; ++frame)
+    {
+        ++game_->local_time;
+        update_sound_manager(1);
+        for (int32_t i = 0; i < NUMBER_OF_FOREGROUND_SOUND_CHANNELS; ++i)
+        {
+            if (get_sound_manager_globals()->sound_channels[i].sound_index != shot) continue;
+            heard = true;
+            EXPECT_FALSE(get_fake_sound_output()->channels[i].variables.bHasSource);
+        }
+    }
+    EXPECT_TRUE(heard);
+    dispose_mesh_from_old_map();
 }
 
 } // namespace
