@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "fire.h"
+#include "main_menu.h"
 #include "game_hooks.h"
 #include "mesh.h"
 #include "objects.h"
@@ -109,6 +110,33 @@ static bool get_fire_sound_parameters(fire_sound_parameters *parameters)
     return true;
 }
 
+static struct sound_hooks_globals
+{
+    bool menu_made_channels; // the menu set up channels that no map had made
+} sound_hooks_globals;
+
+// Between maps the menu has no channels: it makes its own and gives them up
+// when it is left, before a map makes its own.
+static void start_menu_music(void)
+{
+    if (get_sound_preferences()->flags & _sound_preferences_disable_menu_music_flag) return;
+    const sound_manager_globals *globals = get_sound_manager_globals();
+    if (globals->sound_manager_initialized && !globals->initialized)
+    {
+        initialize_sound_manager_for_new_map();
+        sound_hooks_globals.menu_made_channels = get_sound_manager_globals()->initialized;
+    }
+    start_main_menu_music();
+}
+
+static void stop_menu_music(void)
+{
+    stop_main_menu_music();
+    if (!sound_hooks_globals.menu_made_channels) return;
+    sound_hooks_globals.menu_made_channels = false;
+    dispose_sound_manager_from_old_map();
+}
+
 static const sound_procedures sound_manager_procedures = {
     play_object_sound,
     play_local_sound,
@@ -128,4 +156,5 @@ void register_sound_hooks(void)
     register_map_procedures(_map_sound, initialize_map_sound, dispose_sound_manager_from_old_map);
     register_sound_definition_preloading();
     register_sound_procedures(&sound_manager_procedures);
+    register_main_menu_music_procedures(start_menu_music, stop_menu_music);
 }
