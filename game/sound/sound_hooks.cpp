@@ -123,6 +123,9 @@ static void start_menu_music(void)
     const sound_manager_globals *globals = get_sound_manager_globals();
     if (globals->sound_manager_initialized && !globals->initialized)
     {
+        // The tracks load into the sound group, which is a map's: between
+        // maps the menu sets it up (the next map's start empties it again).
+        if (sound_definitions.registered && sound_definitions.count == NONE) initialize_sound_definitions_for_new_map();
         initialize_sound_manager_for_new_map();
         sound_hooks_globals.menu_made_channels = get_sound_manager_globals()->initialized;
     }
