@@ -17,6 +17,7 @@
 #include "markers.h"
 #include "sound/sound_definitions.h"
 #include "sound/sound_manager.h"
+#include "sound/sound_preferences.h"
 #include "sound/sound_vesk.h"
 #include "support/fake_sound_output.h"
 #include "tag_files/tag_files.h"
@@ -127,7 +128,8 @@ static void sound_update_manager(benchmark::State &state)
     reset_fake_sound_output();
     set_sound_manager_platform_for_tests(&fake_sound_output_impl);
     set_sound_manager_listener_for_tests(bench_listener);
-    *get_sound_manager_settings() = sound_manager_settings{_sound_settings_ambient_flag, _sound_provider_openal, 256, 256};
+    use_sound_preferences_store(false); // the defaults: ambient sources heard, full volume
+    default_sound_preferences(get_sound_preferences());
     set_local_random_seed(0x5eed);
     game_->local_time = 1;
     initialize_sound_manager();

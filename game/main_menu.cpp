@@ -10,6 +10,7 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/errors.h"
+#include "cseries/registration.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "screen.h"
@@ -90,6 +91,14 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
     }
 }
 
+static procedure_slot<main_menu_music_procedure> start_main_menu_music_slot("main menu music start");
+static procedure_slot<main_menu_music_procedure> stop_main_menu_music_slot("main menu music stop");
+
+bool register_main_menu_music_procedures(main_menu_music_procedure start, main_menu_music_procedure stop)
+{
+    return fill_procedure_pair(&start_main_menu_music_slot, &stop_main_menu_music_slot, start, stop);
+}
+
 void enter_main_menu(void)
 {
     if (main_menu_globals.dialog) return;
@@ -154,6 +163,7 @@ void enter_main_menu(void)
                                                _draw_string_center_horizontal_flag |
                                                    _draw_string_center_vertical_flag | _draw_string_shadow_flag);
     show_notice();
+    if (main_menu_music_procedure start = start_main_menu_music_slot.get()) start();
 }
 
 void close_main_menu_dialog(void)
@@ -164,7 +174,11 @@ void close_main_menu_dialog(void)
     dispose_dialog(dialog);
 }
 
-void leave_main_menu(void) { close_main_menu_dialog(); }
+void leave_main_menu(void)
+{
+    close_main_menu_dialog();
+    if (main_menu_music_procedure stop = stop_main_menu_music_slot.get()) stop();
+}
 
 dialog_data *get_main_menu_dialog(void) { return main_menu_globals.dialog; }
 

@@ -64,6 +64,11 @@ void get_main_menu_dialog_size(int16_t *width, int16_t *height);
 // yes.  No (logged) without a screen or without the dialog's tag.
 bool ask_plugin_question(const char *title, const char *text);
 
+// The menu's music: `start` when the menu is entered, `stop` when it is
+// left.  Until registered: the menu is silent.
+typedef void (*main_menu_music_procedure)(void);
+bool register_main_menu_music_procedures(main_menu_music_procedure start, main_menu_music_procedure stop);
+
 // Registers the main-menu state, the menu's size for the screen and the
 // plug-in question.
 void register_main_menu_hooks(void);

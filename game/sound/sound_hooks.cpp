@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "fire.h"
+#include "main_menu.h"
 #include "game_hooks.h"
 #include "mesh.h"
 #include "objects.h"
@@ -115,6 +116,36 @@ static bool get_fire_sound_parameters(fire_sound_parameters *parameters)
     return true;
 }
 
+static struct sound_hooks_globals
+{
+    bool menu_made_channels; // the menu set up channels that no map had made
+} sound_hooks_globals;
+
+// Between maps the menu has no channels: it makes its own and gives them up
+// when it is left, before a map makes its own.
+static void start_menu_music(void)
+{
+    if (get_sound_preferences()->flags & _sound_preferences_disable_menu_music_flag) return;
+    const sound_manager_globals *globals = get_sound_manager_globals();
+    if (globals->sound_manager_initialized && !globals->initialized)
+    {
+        // The tracks load into the sound group, which is a map's: between
+        // maps the menu sets it up (the next map's start empties it again).
+        if (sound_definitions.registered && sound_definitions.count == NONE) initialize_sound_definitions_for_new_map();
+        initialize_sound_manager_for_new_map();
+        sound_hooks_globals.menu_made_channels = get_sound_manager_globals()->initialized;
+    }
+    start_main_menu_music();
+}
+
+static void stop_menu_music(void)
+{
+    stop_main_menu_music();
+    if (!sound_hooks_globals.menu_made_channels) return;
+    sound_hooks_globals.menu_made_channels = false;
+    dispose_sound_manager_from_old_map();
+}
+
 static const sound_procedures sound_manager_procedures = {
     play_object_sound,
     play_local_sound,
@@ -136,4 +167,5 @@ void register_sound_hooks(void)
     register_sound_procedures(&sound_manager_procedures);
     static const marker_type_procedures sound_sources = {new_sound_source_palette_entry, new_sound_source};
     register_marker_type_procedures(_marker_sound_source, &sound_sources);
+    register_main_menu_music_procedures(start_menu_music, stop_menu_music);
 }

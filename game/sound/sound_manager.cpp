@@ -60,7 +60,6 @@ static const sound_loudness_behavior_definition sound_loudness_behavior_definiti
 static struct sound_manager_module
 {
     sound_manager_globals globals;
-    sound_manager_settings settings;
     platform_sound_impl platform_sound;
     const platform_sound_impl *platform_for_tests;
     sound_manager_listener_procedure listener_for_tests;
@@ -69,9 +68,9 @@ static struct sound_manager_module
     int32_t keys_last_sign;
     uint32_t keys_start_ticks;
     int32_t keys_start_volume;
+    int16_t last_played_music_index; // the menu track's position, NONE before the first
 } sound_manager = {
     {},
-    {2, _sound_provider_openal, MAXIMUM_SOUND_VOLUME, 256},
     {},
     nullptr,
     nullptr,
@@ -79,12 +78,12 @@ static struct sound_manager_module
     0,
     0,
     0,
+    NONE,
 };
 
 static sound_manager_globals &g = sound_manager.globals;
 
 const sound_manager_globals *get_sound_manager_globals(void) { return &g; }
-sound_manager_settings *get_sound_manager_settings(void) { return &sound_manager.settings; }
 
 void set_sound_manager_platform_for_tests(const platform_sound_impl *platform)
 {
@@ -134,8 +133,11 @@ bool initialize_sound_manager(void)
         g.sound_manager_initialized = false;
     }
     g.initialized = false;
+    // The preferences panel stores a changed provider before it reboots.
+    free_sound_preferences();
+    read_sound_preferences(true);
 
-    const int16_t provider = sound_manager.settings.provider_id;
+    const int16_t provider = get_sound_preferences()->provider_id;
     if (provider != _sound_provider_native && provider != _sound_provider_openal) return false;
 
     memset(&g, 0, sizeof(g));
@@ -151,7 +153,8 @@ void initialize_sound_manager_for_new_map(void)
 {
     if (!g.sound_manager_initialized) return;
     VASSERT(!g.initialized, "sound channels already made");
-    if (!sound_manager.platform_sound.initialize_channels(sound_manager.settings.flags)) return;
+    read_sound_preferences(false);
+    if (!sound_manager.platform_sound.initialize_channels(get_sound_preferences()->flags)) return;
     // The output places every sound itself: the manager does not pan.
     toggle_3D_sound(true);
     for (sound_channel_data &channel : g.sound_channels) clear_channel(&channel);
@@ -167,14 +170,25 @@ void dispose_sound_manager_from_old_map(void)
     for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i) free_channel(i);
     sound_manager.platform_sound.dispose_channels();
     g.initialized = false;
+    write_sound_preferences();
 }
 
 void dispose_sound_manager(void)
 {
-    if (!g.sound_manager_initialized) return;
+    if (g.sound_manager_initialized)
+    {
+        dispose_sound_manager_from_old_map();
+        sound_manager.platform_sound.dispose();
+        g.sound_manager_initialized = false;
+    }
+    free_sound_preferences();
+}
+
+void reboot_sound_manager(void)
+{
     dispose_sound_manager_from_old_map();
-    sound_manager.platform_sound.dispose();
-    g.sound_manager_initialized = false;
+    initialize_sound_manager();
+    initialize_sound_manager_for_new_map();
 }
 
 void initialize_sound_mesh_parameters_for_new_map(void)
@@ -227,7 +241,7 @@ static void print_subtitle(const sound_definition *definition, int32_t permutati
 {
     const game_preferences *preferences = get_game_preferences();
     const bool wanted = (preferences && (preferences->flags & _game_pref_show_subtitles_flag)) ||
-                        sound_manager.settings.master_volume == 0;
+                        get_sound_preferences()->master_volume == 0;
     if (!wanted || definition->subtitle_string_list_index == NONE) return;
     const int32_t offset =
         permutation == NONE || (definition->flags & _sound_all_permutations_use_same_subtitle_flag) ? 0 : permutation;
@@ -241,12 +255,12 @@ static void print_subtitle(const sound_definition *definition, int32_t permutati
 static sound_variables scaled_variables(const sound_variables *variables)
 {
     const int32_t m = (variables->flags & _play_sound_full_volume_flag) ? (int32_t)MAXIMUM_SOUND_VOLUME
-                                                                        : sound_manager.settings.master_volume;
+                                                                        : get_sound_preferences()->master_volume;
     sound_variables copy = *variables;
     copy.volume = (short_fixed)((int32_t)variables->volume * m >> 8);
     copy.left_volume = (short_fixed)((int32_t)variables->left_volume * m >> 8);
     copy.right_volume = (short_fixed)((int32_t)variables->right_volume * m >> 8);
-    copy.pitch = (short_fixed)((int32_t)variables->pitch * sound_manager.settings.master_pitch >> 8);
+    copy.pitch = (short_fixed)((int32_t)variables->pitch * get_sound_preferences()->master_pitch >> 8);
     return copy;
 }
 
@@ -455,6 +469,103 @@ void toggle_3D_sound(bool enable) { g.enable_3D_sound = enable; }
 bool enable_3D_sound(void) { return g.enable_3D_sound; }
 void set_global_ambient_sound_index(int16_t ambient_index) { g.global_ambient_sound_index = ambient_index; }
 
+// ---- the stereo channel and the menu music ----------------------------------------------
+
+enum
+{
+    NUMBER_OF_MAIN_MENU_MUSIC_TRACKS = 4,
+};
+static_assert(STEREO_SOUND_CHANNEL == TOTAL_NUMBER_OF_SOUND_CHANNELS - 1, "the stereo channel is the last");
+
+struct main_menu_music_data
+{
+    tag sound_tag;
+    int16_t weight;
+};
+
+static const main_menu_music_data main_menu_music_sound_tags[NUMBER_OF_MAIN_MENU_MUSIC_TRACKS] = {
+    {FOUR_CHARACTER_CODE('m', 'a', 'm', 'm'), 20},
+    {FOUR_CHARACTER_CODE('m', 'a', 'm', 'n'), 20},
+    {FOUR_CHARACTER_CODE('m', 'a', 'm', 'o'), 10},
+    {FOUR_CHARACTER_CODE('m', 'a', 'm', 'p'), 20},
+};
+
+int16_t get_last_played_music_index(void) { return sound_manager.last_played_music_index; }
+
+void play_stereo_sound(int16_t sound_index)
+{
+    if (!manager_is_set_up() || sound_index == NONE || g.mute) return;
+    sound_definition *definition = get_sound_definition(sound_index);
+    if (!definition) return;
+    sound_variables variables;
+    new_sound_variables_from_source(&variables, sound_index, nullptr, 256, false, 0);
+    if (variables.volume < 1) return;
+
+    // Another sound gives the channel up; the same one goes on as it is.
+    sound_channel_data *channel = &g.sound_channels[STEREO_SOUND_CHANNEL];
+    if (channel->sound_index != sound_index)
+    {
+        free_channel(STEREO_SOUND_CHANNEL);
+        channel->flags = 0;
+        channel->sound_index = sound_index;
+        channel->start_tick = (uint32_t)local_now();
+        ++definition->reference_count;
+    }
+    // A failed roll leaves the channel claimed and silent.
+    const int32_t permutation = roll_and_pick(sound_index, definition);
+    if (permutation == NONE) return;
+    preload_sound(sound_index);
+    sound_channel_update(STEREO_SOUND_CHANNEL, &variables, true);
+    queue_permutation(STEREO_SOUND_CHANNEL, sound_index, permutation);
+}
+
+void start_main_menu_music(void)
+{
+    if (!manager_is_set_up()) return;
+    // A click still sounding keeps the music back until the next call.
+    if (sound_is_playing(NONE)) return;
+    const int16_t last = sound_manager.last_played_music_index;
+    int32_t total = 0;
+    for (int32_t i = 0; i < NUMBER_OF_MAIN_MENU_MUSIC_TRACKS; ++i)
+        if (i != last) total += main_menu_music_sound_tags[i].weight;
+    const int32_t r = total > 0 ? (int32_t)local_random() * total >> 16 : 0;
+    int32_t sum = 0, sound_index = NONE;
+    for (int32_t i = 0; i < NUMBER_OF_MAIN_MENU_MUSIC_TRACKS; ++i)
+    {
+        if (i == last) continue;
+        sum += main_menu_music_sound_tags[i].weight;
+        if (r < sum)
+        {
+            // Between maps the group may not be set up: nothing to load the track into.
+            if (sound_definitions.registered && sound_definitions.count != NONE)
+                sound_index = try_definition_tag_to_index(&sound_definitions, main_menu_music_sound_tags[i].sound_tag,
+                                                          true, _definition_lookup_quiet_flag);
+            sound_manager.last_played_music_index = (int16_t)i;
+            break;
+        }
+    }
+    play_stereo_sound((int16_t)sound_index);
+}
+
+void stop_main_menu_music(void)
+{
+    if (!manager_is_set_up()) return;
+    int32_t tracks[NUMBER_OF_MAIN_MENU_MUSIC_TRACKS];
+    for (int32_t i = 0; i < NUMBER_OF_MAIN_MENU_MUSIC_TRACKS; ++i)
+        tracks[i] = subgroup_tag_to_definition_index(&sound_definitions, main_menu_music_sound_tags[i].sound_tag);
+    for (int32_t c = 0; c < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++c)
+    {
+        const int16_t sound_index = g.sound_channels[c].sound_index;
+        if (sound_index == NONE) continue;
+        for (int32_t track : tracks)
+            if (track != NONE && track == sound_index)
+            {
+                free_channel(c);
+                return;
+            }
+    }
+}
+
 // ---- attenuation, pan and volume ---------------------------------------------------------
 
 static short_fixed clamp_volume(int32_t volume)
@@ -620,7 +731,7 @@ void continuous_volume_adjustment(bool decrease, bool increase, bool jump)
         sound_manager.keys_start_ticks = now;
         sound_manager.keys_last_sign = sign;
         sound_manager.keys_last_active = true;
-        sound_manager.keys_start_volume = sound_manager.settings.master_volume;
+        sound_manager.keys_start_volume = get_sound_preferences()->master_volume;
     }
 
     int32_t volume, percentage;
@@ -647,7 +758,7 @@ void continuous_volume_adjustment(bool decrease, bool increase, bool jump)
             percentage = volume * 100 >> 8;
         }
     }
-    sound_manager.settings.master_volume = (int16_t)volume;
+    get_sound_preferences()->master_volume = (int16_t)volume;
     if (game_->state == _game_state_running) show_volume_popup(volume, percentage);
     update_sound_volume();
 }
@@ -656,7 +767,7 @@ void continuous_volume_adjustment(bool decrease, bool increase, bool jump)
 
 const world_location3d *get_sound_listener(void) { return sound_listener(); }
 
-static bool ambient_is_heard(void) { return sound_manager.settings.flags & _sound_settings_ambient_flag; }
+static bool ambient_is_heard(void) { return get_sound_preferences()->flags & _sound_preferences_ambient_flag; }
 
 static void clear_raw_ambient_sound(raw_ambient_sound_data *raw)
 {

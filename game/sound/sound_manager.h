@@ -19,6 +19,7 @@
 
 #include "cseries/cseries.h"
 #include "sound/platform_sound.h"
+#include "sound_preferences.h"
 #include "world.h"
 
 // Play flags (`flags` of play_sound_with_flags, kept in the variables' flags).
@@ -40,31 +41,6 @@ enum
     MAXIMUM_SOUND_PITCH = 25600,
     // How long the volume pop-up stays, in ticks.
     SOUND_VOLUME_POPUP_TICKS = 15,
-};
-
-// Output providers (the "sound" settings' provider_id).
-enum
-{
-    _sound_provider_none = -1,
-    _sound_provider_native = 0,
-    _sound_provider_openal = 1,
-};
-
-// The player's settings the manager reads: the output provider, the
-// preference flags handed to the output, and the master volume and pitch (8.8).
-enum
-{
-    // `flags` of the settings: ambient sound sources and the in-game stereo
-    // background are heard.
-    _sound_settings_ambient_flag = 2,
-};
-
-struct sound_manager_settings
-{
-    uint16_t flags;
-    int16_t provider_id;
-    int16_t master_volume; // 0..256
-    int16_t master_pitch; // 256
 };
 
 struct sound_channel_data
@@ -95,21 +71,24 @@ struct sound_manager_globals
 
 // The manager's record, for the per-frame update and tests.
 const sound_manager_globals *get_sound_manager_globals(void);
-// The settings in force; never null.
-sound_manager_settings *get_sound_manager_settings(void);
 
 // ---- life ---------------------------------------------------------------------------
 
-// Start-up and reboot: disposes an output that is up, then brings up the
-// provider's (0 and 1: OpenAL; anything else stays silent).  True when an
-// output is up.
+// Start-up and reboot: disposes an output that is up, re-reads the "sound"
+// preferences, then brings up the provider's output (0 and 1: OpenAL;
+// anything else stays silent).  True when an output is up.
 bool initialize_sound_manager(void);
-// Makes the channels for a map (or the menu) when an output is up.
+// Makes the channels for a map (or the menu) when an output is up, reading
+// the preferences first when none are loaded.
 void initialize_sound_manager_for_new_map(void);
-// Frees every channel, the channels and every decoded sample block.
+// Frees every channel, the channels and every decoded sample block, and
+// stores the preferences when they changed.
 void dispose_sound_manager_from_old_map(void);
-// Stops the output (exit).
+// Stops the output and releases the preferences (exit).
 void dispose_sound_manager(void);
+// After the preferences panel stored a changed provider: leaves the map's
+// sound, brings up the provider's output again and makes new channels.
+void reboot_sound_manager(void);
 // Asks the output for the map's reverb once the mesh is loaded.
 void initialize_sound_mesh_parameters_for_new_map(void);
 
@@ -153,6 +132,20 @@ bool get_sound_mute(void);
 void toggle_3D_sound(bool enable);
 bool enable_3D_sound(void);
 void set_global_ambient_sound_index(int16_t ambient_index);
+
+// ---- the stereo channel and the menu music ----------------------------------------------
+
+// Plays one permutation of `sound_index` on the stereo channel (7), not
+// positional, replacing another sound there.  Nothing without channels, for
+// NONE, or while muted.
+void play_stereo_sound(int16_t sound_index);
+// When no channel still plays, starts one of the four menu tracks, chosen by
+// weight among those other than the one played last.
+void start_main_menu_music(void);
+// Frees the first channel holding a menu track.
+void stop_main_menu_music(void);
+// The position (0..3) of the menu track played last, NONE before the first.
+int16_t get_last_played_music_index(void);
 
 // The permutation of `sound_index` to play next, NONE when it has none:
 // every permutation is played once before any repeats (skipped ones count).

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@
 #include "support/sound_signals.h"
 #include "tag_files/store_fixture.h"
 #include "vesk/string_lists.h"
+#include "tag_files/preferences.h"
 #include "vesk_random.h"
 
 namespace {
@@ -66,7 +68,7 @@ protected:
         set_sound_manager_platform_for_tests(&fake_sound_output_impl);
         set_sound_manager_listener_for_tests(test_listener);
         listener = world_location3d{};
-        *get_sound_manager_settings() = sound_manager_settings{2, _sound_provider_openal, 256, 256};
+        default_sound_preferences(get_sound_preferences());
         set_local_random_seed(0x5eed);
         game_->local_time = 100;
         ASSERT_TRUE(initialize_sound_manager());
@@ -94,7 +96,7 @@ protected:
         write_local_tag(group, name, STRING_LIST_VERSION, data.data(), size);
     }
 
-    int16_t add_sound(const sound_spec &spec)
+    int16_t add_sound(const sound_spec &spec, const char *tag_name = nullptr)
     {
         sound_definition record;
         get_default_sound_definition(&record);
@@ -111,7 +113,10 @@ protected:
         std::vector<uint8_t> bytes((size_t)size);
         EXPECT_EQ(encode_sound_tag_data(&record, permutations.data(), spec.permutations, bytes.data(), size), size);
         char name[5];
-        snprintf(name, sizeof(name), "s%03d", sound_count++);
+        if (tag_name)
+            snprintf(name, sizeof(name), "%s", tag_name);
+        else
+            snprintf(name, sizeof(name), "s%03d", sound_count++);
         write_local_tag(SOUND_DEFINITION_GROUP_TAG, name, SOUND_DEFINITION_VERSION, bytes.data(), size);
         const int32_t index = try_definition_tag_to_index(
             &sound_definitions, FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]), true, 0);
@@ -294,7 +299,7 @@ TEST_F(sound_manager_test, silent_requests_still_print_their_subtitle)
         game_preferences *preferences = get_game_preferences();
         preferences->flags = c.subtitles_on ? preferences->flags | _game_pref_show_subtitles_flag
                                             : preferences->flags & ~(uint32_t)_game_pref_show_subtitles_flag;
-        get_sound_manager_settings()->master_volume = c.master_volume;
+        get_sound_preferences()->master_volume = c.master_volume;
         sound_mute(c.muted);
         const int16_t sound = add_sound({.permutations = 1, .play_fraction = c.play_fraction, .subtitles = true});
         const int32_t lines = get_console_globals()->line_count;
@@ -395,14 +400,14 @@ TEST_F(sound_manager_test, without_3D_the_far_ear_never_drops_below_a_quarter)
 TEST_F(sound_manager_test, the_output_hears_the_master_volume_unless_the_request_is_full_volume)
 {
     const int16_t plain = add_sound({}), full = add_sound({});
-    get_sound_manager_settings()->master_volume = 128;
+    get_sound_preferences()->master_volume = 128;
     play_sound_with_flags(plain, NONE, nullptr, 256, 0);
     play_sound_with_flags(full, NONE, nullptr, 256, _play_sound_full_volume_flag);
     const fake_sound_channel *sent = get_fake_sound_output()->channels;
     EXPECT_EQ(sent[0].variables.volume, 128);
     EXPECT_EQ(sent[1].variables.volume, 256);
     EXPECT_EQ(get_sound_manager_globals()->sound_channels[0].variables.volume, 256); // kept unscaled
-    get_sound_manager_settings()->master_volume = 64;
+    get_sound_preferences()->master_volume = 64;
     update_sound_volume();
     EXPECT_EQ(sent[0].variables.volume, 64);
 }
@@ -432,13 +437,13 @@ TEST_F(sound_manager_test, volume_keys_ramp_jump_and_show_the_percentage)
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.what);
-        get_sound_manager_settings()->master_volume = 128;
+        get_sound_preferences()->master_volume = 128;
         continuous_volume_adjustment(false, false, false);
         fake_now = 1000;
         continuous_volume_adjustment(c.decrease, c.increase, c.jump);
         fake_now += c.held_ms;
         continuous_volume_adjustment(c.decrease, c.increase, c.jump);
-        EXPECT_EQ(get_sound_manager_settings()->master_volume, c.expected);
+        EXPECT_EQ(get_sound_preferences()->master_volume, c.expected);
         EXPECT_STREQ(get_console_popup_globals()->left, "Volume");
         if (c.popup)
         {
@@ -692,3 +697,126 @@ TEST_F(ambient_sound_test, one_shots_stay_within_their_radius_and_the_map)
 }
 
 } // namespace
+
+// ---- the stereo channel, the menu music and the preferences --------------------------------
+
+namespace {
+
+const char *const music_tags[] = {"mamm", "mamn", "mamo", "mamp"};
+const int32_t music_weights[] = {20, 20, 10, 20};
+
+} // namespace
+
+// Each draw excludes the track played last and weighs the others 20/20/10/20:
+// counted per previous track, every next track stays within binomial bounds.
+TEST_F(sound_manager_test, the_menu_music_follows_its_weights_and_never_repeats)
+{
+    int16_t tracks[4];
+    for (int32_t i = 0; i < 4; ++i) tracks[i] = add_sound({}, music_tags[i]);
+    int32_t counts[4][4] = {};
+    int32_t previous = NONE;
+    for (int32_t draw = 0; draw < 7000; ++draw)
+    {
+        get_fake_sound_output()->channels[7].state = _sound_channel_idle; // the track has ended
+        start_main_menu_music();
+        const int32_t position = get_last_played_music_index();
+        ASSERT_TRUE(position >= 0 && position < 4);
+        ASSERT_EQ(get_sound_manager_globals()->sound_channels[7].sound_index, tracks[position]);
+        ASSERT_NE(position, previous) << "draw " << draw;
+        if (previous != NONE) ++counts[previous][position];
+        previous = position;
+    }
+    for (int32_t from = 0; from < 4; ++from)
+    {
+        int32_t n = 0, total = 0;
+        for (int32_t to = 0; to < 4; ++to) n += counts[from][to];
+        for (int32_t to = 0; to < 4; ++to) total += to == from ? 0 : music_weights[to];
+        ASSERT_GT(n, 500);
+        for (int32_t to = 0; to < 4; ++to)
+        {
+            if (to == from) continue;
+            const double p = (double)music_weights[to] / total;
+            const double sigma = std::sqrt(n * p * (1 - p));
+            EXPECT_NEAR(counts[from][to], n * p, 4 * sigma) << music_tags[from] << " -> " << music_tags[to];
+        }
+    }
+    EXPECT_EQ(get_sound_definition(tracks[previous])->reference_count, 1);
+}
+
+TEST_F(sound_manager_test, the_menu_music_waits_for_clicks_and_gives_way_to_narration)
+{
+    int16_t tracks[4];
+    for (int32_t i = 0; i < 4; ++i) tracks[i] = add_sound({}, music_tags[i]);
+    const int16_t click = add_sound({});
+    const int16_t narration = add_sound({});
+    const sound_channel_data *channels = get_sound_manager_globals()->sound_channels;
+
+    stop_main_menu_music();
+    EXPECT_EQ(get_fake_sound_output()->channels[7].frees, 0) << "no music: nothing stopped";
+
+    play_sound_with_flags(click, NONE, nullptr, 256, 0);
+    ASSERT_EQ(channels[0].sound_index, click);
+    start_main_menu_music();
+    EXPECT_EQ(channels[7].sound_index, NONE) << "a click still sounding keeps the music back";
+    EXPECT_EQ(get_last_played_music_index(), NONE);
+
+    get_fake_sound_output()->channels[0].state = _sound_channel_idle;
+    start_main_menu_music();
+    const int16_t music = channels[7].sound_index;
+    ASSERT_NE(music, NONE);
+    EXPECT_EQ(music, tracks[get_last_played_music_index()]);
+
+    play_stereo_sound(narration);
+    EXPECT_EQ(channels[7].sound_index, narration) << "narration replaces the music";
+    EXPECT_EQ(get_sound_definition(music)->reference_count, 0);
+    EXPECT_EQ(get_sound_definition(narration)->reference_count, 1);
+    stop_main_menu_music();
+    EXPECT_EQ(channels[7].sound_index, narration) << "only music is stopped";
+
+    get_fake_sound_output()->channels[7].state = _sound_channel_idle;
+    start_main_menu_music();
+    ASSERT_NE(channels[7].sound_index, narration);
+    stop_main_menu_music();
+    EXPECT_EQ(channels[7].sound_index, NONE);
+}
+
+// The stored record is corrected on reading, written back when the manager
+// leaves a map, and its provider decides whether a reboot is heard.
+TEST_F(sound_manager_test, stored_preferences_are_corrected_and_choose_the_output_on_reboot)
+{
+    sound_preferences stored = {0, 9, 300, 100, 0, 0};
+    ASSERT_TRUE(byte_swap_data("sound", &stored, sizeof(stored), 1, sound_preferences_byte_swapping_data));
+    write_local_tag(PREFERENCES_GROUP_TAG, SOUND_PREFERENCES_NAME, SOUND_PREFERENCES_VERSION_NUMBER, &stored,
+                    (int32_t)sizeof(stored));
+    reboot_sound_manager();
+    const sound_preferences *record = get_sound_preferences();
+    EXPECT_EQ(record->sound_channel_count, 5);
+    EXPECT_EQ(record->master_volume, 256);
+    EXPECT_EQ(record->master_pitch, 256);
+    EXPECT_EQ(record->provider_id, _sound_provider_openal);
+
+    const int16_t sound = add_sound({});
+    const struct
+    {
+        int16_t provider;
+        bool muted;
+    } cases[] = {{_sound_provider_none, true}, {_sound_provider_openal, false}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.provider);
+        get_sound_preferences()->provider_id = c.provider;
+        ASSERT_TRUE(write_sound_preferences());
+        reset_fake_sound_output();
+        reboot_sound_manager();
+        EXPECT_EQ(get_sound_mute(), c.muted);
+        play_sound_with_flags(sound, NONE, nullptr, 256, 0);
+        EXPECT_EQ(get_fake_sound_output()->channels[0].buffers_queued, c.muted ? 0 : 1);
+    }
+
+    get_sound_preferences()->master_volume = 77;
+    dispose_sound_manager_from_old_map();
+    free_sound_preferences();
+    get_sound_preferences()->master_volume = 256;
+    read_sound_preferences(false);
+    EXPECT_EQ(get_sound_preferences()->master_volume, 77) << "leaving the map stored the change";
+}

@@ -341,7 +341,8 @@ int main(int argc, char **argv)
     // A frame may be taken beside a running game in the same directory.
     set_vesk_without_single_instance_lock(true);
     // A frame needs no sound: the output stays closed.
-    get_sound_manager_settings()->provider_id = _sound_provider_none;
+    use_sound_preferences_store(false);
+    get_sound_preferences()->provider_id = _sound_provider_none;
     if (!initialize_vesk())
     {
         fprintf(stderr, "vesk_shot: the game could not start up (see the log)\n");
