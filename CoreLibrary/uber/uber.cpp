@@ -67,8 +67,8 @@ static void *const inet_procedures[NUMBER_OF_MODULE_FUNCTIONS] = {
 void *get_net_proc(NMType type, int32_t number)
 {
     if (!VASSERT(type == kModuleID, "type == 'Inet'")) return nullptr;
-    if (!VASSERT(number >= 0 && number < NUMBER_OF_MODULE_FUNCTIONS, "n_proc_id >= 0 && n_proc_id < NUMBER_OF_MODULE_FUNCTIONS"))
-        return nullptr;
+    const bool in_range = number >= 0 && number < NUMBER_OF_MODULE_FUNCTIONS;
+    if (!VASSERT(in_range, "n_proc_id >= 0 && n_proc_id < NUMBER_OF_MODULE_FUNCTIONS")) return nullptr;
     return inet_procedures[number];
 }
 
@@ -430,7 +430,8 @@ NMErr ProtocolDisposeConfig(ProtocolConfig *config)
     uber_idle_synchronous();
     if (!config) return errBadConfig;
     NMErr error = kNMNoError;
-    if (config->configuration_data && config->NMDeleteConfig) error = config->NMDeleteConfig(config->configuration_data);
+    if (config->configuration_data && config->NMDeleteConfig)
+        error = config->NMDeleteConfig(config->configuration_data);
     unbind_from_protocol(config->type, true);
     free(config);
     return error;

@@ -12,11 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "cseries/timers.h"
 #include "uber/uber.h"
 
 namespace {
 
 const int32_t game_id = FOUR_CHARACTER_CODE('v', 'e', 's', 'k');
+
+uint32_t frozen_clock(void) { return 1000; }
 
 struct event
 {
@@ -269,7 +272,10 @@ TEST_F(uber_endpoints, ending_the_layer_closes_what_is_open_and_it_starts_again)
 {
     Endpoint *connection = connect();
     ASSERT_NE(connection, nullptr);
+    // The close loop ends by itself when nothing is left, on a frozen clock too.
+    set_machine_tick_count_for_tests(frozen_clock);
     EndUber(); // the fixture's TearDown ends it once more: nothing left then
+    set_machine_tick_count_for_tests(nullptr);
     EXPECT_EQ(count_endpoints_of_type(kModuleID), 0);
     InitUber();
     protocol_identifier identifier{};
