@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         release_environment();
         return 1;
     }
-    if (const auto start_network = get_networking_procedures()->start_network_module_manager) start_network();
+    start_network_module_manager();
     set_main_global_flags(0);
 
     int32_t status = 0;

@@ -3,6 +3,7 @@
 #include "networking_procedures.h"
 
 #include "cseries/procedure_table_slot.h"
+#include "cseries/registration.h"
 
 static procedure_table_slot<networking_procedures> networking_table_slot("networking procedures");
 
@@ -12,6 +13,20 @@ bool register_networking_procedures(const networking_procedures *procedures)
 }
 
 const networking_procedures *get_networking_procedures(void) { return networking_table_slot.get(); }
+
+static procedure_slot<start_network_module_manager_procedure> start_network_module_manager_slot(
+    "start network module manager");
+
+bool register_start_network_module_manager_procedure(start_network_module_manager_procedure procedure)
+{
+    return start_network_module_manager_slot.fill(procedure);
+}
+
+void start_network_module_manager(void)
+{
+    if (const auto start = start_network_module_manager_slot.get()) start();
+    else if (const auto member = get_networking_procedures()->start_network_module_manager) member();
+}
 
 bool networked_game_supports_ping(void)
 {

@@ -55,6 +55,17 @@ bool register_networking_procedures(const networking_procedures *procedures);
 // The registered table; never null: until one is registered, every member is null.
 const networking_procedures *get_networking_procedures(void);
 
+// The start of the net module manager, which the network transport fills on
+// its own (the transport lies below the rest of networking and cannot take
+// the whole table).  Refused (assertion, the first kept) for null or a second
+// registration.
+typedef void (*start_network_module_manager_procedure)(void);
+bool register_start_network_module_manager_procedure(start_network_module_manager_procedure procedure);
+
+// Once, by the program, after the core's start-up: the registered start, else
+// the table's `start_network_module_manager`; nothing when neither is filled.
+void start_network_module_manager(void);
+
 // The calls with their defaults for a null member.
 // False: no game measures latencies (player lists show none, the frame-rate
 // read-out no ping line).
