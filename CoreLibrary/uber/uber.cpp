@@ -178,13 +178,13 @@ static void uber_idle_synchronous(void)
     uber_globals.doomed_endpoint_count = 0;
 }
 
-// A record from the cache; a fresh one when the cache is spent, so a burst of
-// connections in one poll is never refused for want of a cached record.
+// A record from the cache, which each synchronous idle refills; null when
+// the cache is spent (an accept is then refused with errNoMem, and the peer
+// may try again after the next idle).
 static Endpoint *take_endpoint_record(void)
 {
     Endpoint *record = nullptr;
     if (uber_globals.cache_size > 0) record = uber_globals.endpoint_cache[--uber_globals.cache_size];
-    else record = allocate_endpoint_record();
     if (record) memset(record, 0, sizeof(*record));
     return record;
 }
