@@ -259,6 +259,19 @@ bool load_efx_functions(void)
 
 // ---- the eleven operations ------------------------------------------------------------
 
+// Releases the context and the device, whichever exist.
+static void close_openal_context(void)
+{
+    if (al_globals.context)
+    {
+        al().alcMakeContextCurrent(nullptr);
+        al().alcDestroyContext(al_globals.context);
+    }
+    if (al_globals.device) al().alcCloseDevice(al_globals.device);
+    al_globals.context = nullptr;
+    al_globals.device = nullptr;
+}
+
 bool initialize_openal_manager(void)
 {
     memset(&al_globals, 0, sizeof(al_globals));
@@ -286,14 +299,7 @@ bool initialize_openal_manager(void)
             log_message(nullptr, -1, "OpenAL initialized successfully.");
             return true;
         }
-        if (al_globals.context)
-        {
-            al().alcMakeContextCurrent(nullptr);
-            al().alcDestroyContext(al_globals.context);
-        }
-        if (al_globals.device) al().alcCloseDevice(al_globals.device);
-        al_globals.context = nullptr;
-        al_globals.device = nullptr;
+        close_openal_context();
     }
     log_message(nullptr, -1, "OpenAL initialization failed.");
     return false;
@@ -301,15 +307,7 @@ bool initialize_openal_manager(void)
 
 void dispose_openal_manager(void)
 {
-    if (openal_is_loaded())
-    {
-        if (al_globals.context)
-        {
-            al().alcMakeContextCurrent(nullptr);
-            al().alcDestroyContext(al_globals.context);
-        }
-        if (al_globals.device) al().alcCloseDevice(al_globals.device);
-    }
+    if (openal_is_loaded()) close_openal_context();
     al_globals.context = nullptr;
     al_globals.device = nullptr;
     al_globals.initialized = false;
