@@ -132,6 +132,8 @@ int play_through_the_game(const void *)
         listener = object->location;
         listener.position.y += 2048;
         listener.yaw = 0;
+        // The output hears from where the listener was at its last update.
+        run_sound_for(0.1);
         _play_object_sound(monster->object_index, definition->sound_indexes[0]);
         run_sound_for(0.8);
         dispose_vesk_from_old_map();
