@@ -57,6 +57,7 @@ std::vector<demo_tone> tones_played;
 
 bool make_demo_sound_tags(std::vector<test_tag> *tags)
 {
+    tones_played.clear();
     std::ifstream list(source_tree_path("data/sounds/tones.txt"));
     std::string line;
     while (std::getline(list, line))
