@@ -249,6 +249,24 @@ static void monster_definition_dependencies(definition_globals *, int32_t, int32
 
 static bool names_a_tag(tag value) { return value != NONE && value != 0; }
 
+// The unit's sounds by tag.  A missing one (or a build without the sound
+// group) plays nothing and never refuses the type: the simulation does not
+// hear sounds.
+static void resolve_monster_sounds(monster_definition *d, const char *name)
+{
+    definition_globals *sounds = get_definition_group(FOUR_CHARACTER_CODE('s', 'o', 'u', 'n'));
+    for (int32_t i = 0; i < NUMBER_OF_MONSTER_DEFINITION_SOUNDS; ++i)
+    {
+        d->sound_indexes[i] = NONE;
+        if (!sounds || !names_a_tag(d->sound_tags[i])) continue;
+        d->sound_indexes[i] =
+            (int16_t)try_definition_tag_to_index(sounds, d->sound_tags[i], true, _definition_lookup_quiet_flag);
+        if (d->sound_indexes[i] == NONE)
+            log_message(__FILE__, __LINE__, "monster definition '%s': sound '%s' is missing", name,
+                        tag_to_string(d->sound_tags[i]));
+    }
+}
+
 // Validation resets the run-time block, which by now holds the dependency
 // indexes: keep them across it.
 static bool postprocess_monster_definition(definition_globals *group, int32_t index, int32_t, void *record)
@@ -263,6 +281,7 @@ static bool postprocess_monster_definition(definition_globals *group, int32_t in
     if (!validate_monster_definition(d, name)) return false;
     memcpy((uint8_t *)d + runtime, saved, sizeof(saved));
     for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i) d->attacks[i].projectile_type = attack_types[i];
+    resolve_monster_sounds(d, name);
     // Every new unit of the type would be handed nothing, or the wrong thing,
     // without a word: refuse the type instead.
     if (names_a_tag(d->initial_artifacts_projectile_group_tag) &&

@@ -135,6 +135,17 @@ static int16_t lookup(tag group_tag, tag subgroup)
     return (int16_t)try_definition_tag_to_index(group, subgroup, true, _definition_lookup_quiet_flag);
 }
 
+// A sound is never worth refusing a projectile over: one that is missing (or
+// a build without the sound group) plays nothing, said once in the log.
+static void sound_lookup(tag subgroup, int16_t *index, const char *name)
+{
+    *index = NONE;
+    definition_globals *sounds = get_definition_group(FOUR_CHARACTER_CODE('s', 'o', 'u', 'n'));
+    if (!sounds || subgroup == (tag)NONE || subgroup == 0) return;
+    *index = (int16_t)try_definition_tag_to_index(sounds, subgroup, true, _definition_lookup_quiet_flag);
+    if (*index == NONE) log_message(__FILE__, __LINE__, "'%s': sound '%s' is missing", name, tag_to_string(subgroup));
+}
+
 // An optional lookup: absent leaves NONE, present but missing fails.
 static bool optional_lookup(tag group_tag, tag subgroup, bool zero_is_absent, int16_t *index)
 {
@@ -209,10 +220,9 @@ static bool postprocess_projectile_definition(definition_globals *group, int32_t
         return false;
     }
     if (!valid) return false;
-    for (int32_t i = 0; i < 2; ++i)
-        if (!optional_lookup(FOUR_CHARACTER_CODE('s', 'n', 'd', '!'), d->sound_tags[i], false, &d->sound_indexes[i]))
-            valid = false;
-    return valid;
+    for (int32_t i = 0; i < NUMBER_OF_PROJECTILE_SOUNDS; ++i)
+        sound_lookup(d->sound_tags[i], &d->sound_indexes[i], get_definition_name(group, index));
+    return true;
 }
 
 static void projectile_group_definition_dependencies(definition_globals *, int32_t, int32_t, void *record,
@@ -247,7 +257,7 @@ static bool postprocess_projectile_group_definition(definition_globals *group, i
     }
     optional_lookup(FOUR_CHARACTER_CODE('l', 'p', 'g', 'r'), d->local_projectile_group_tag, true,
                     &d->local_projectile_group_type);
-    optional_lookup(FOUR_CHARACTER_CODE('s', 'n', 'd', '!'), d->sound_tag, false, &d->sound_index);
+    sound_lookup(d->sound_tag, &d->sound_index, get_definition_name(group, index));
     return true;
 }
 
