@@ -20,6 +20,7 @@
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "recording.h"
+#include "film_replay_pass.h"
 #include "unit_orders.h"
 
 #ifndef VESK_DEMO_DATA_DIRECTORY
@@ -35,7 +36,6 @@ enum
 {
     FILM_TICKS = 5400,
     FILM_SEED = 7,
-    OOS_CHECK_LOCAL_TICKS_PER_PASS = 30 * 60, // as the game's check hands them
 };
 constexpr double TARGET_TICKS_PER_SECOND = 6000.0;
 
@@ -92,23 +92,11 @@ void BM_battle_film_replay_in_out_of_sync_check(benchmark::State &state)
     for (auto _ : state)
     {
         const double start = thread_seconds();
-        int32_t length = 0;
-        if (!start_simulation_from_film(nullptr, film.c_str(), &length, reason, sizeof(reason)))
+        const bool replayed = replay_film_in_out_of_sync_check(film.c_str(), FILM_TICKS, &ticks, reason, sizeof(reason));
+        seconds += thread_seconds() - start;
+        if (!replayed)
         {
             state.SkipWithError(reason);
-            break;
-        }
-        set_unbounded_game_ticks(true);
-        int32_t passes = 0;
-        while (!replay_over() && passes++ < 1000) update_vesk(OOS_CHECK_LOCAL_TICKS_PER_PASS);
-        set_unbounded_game_ticks(false);
-        const bool in_step = replay_over() && !replay_failed() && !(game_->flags.load() & _game_is_out_of_sync_flag);
-        ticks += game_->game_time;
-        stop_simulation();
-        seconds += thread_seconds() - start;
-        if (!in_step || length != FILM_TICKS)
-        {
-            state.SkipWithError("the film did not replay in step to its end");
             break;
         }
     }

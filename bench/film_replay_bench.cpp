@@ -14,6 +14,7 @@
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "recording.h"
+#include "film_replay_pass.h"
 
 #ifndef VESK_DEMO_DATA_DIRECTORY
 #define VESK_DEMO_DATA_DIRECTORY "."
@@ -22,7 +23,6 @@
 enum
 {
     FILM_TICKS = 3000,
-    OOS_CHECK_LOCAL_TICKS_PER_PASS = 30 * 60, // as the game's check hands them
 };
 
 // Records the film once per process into a scratch file; "" when it cannot.
@@ -57,22 +57,9 @@ static void BM_film_replay_in_out_of_sync_check(benchmark::State &state)
     int64_t ticks = 0;
     for (auto _ : state)
     {
-        int32_t length = 0;
-        if (!start_simulation_from_film(nullptr, film.c_str(), &length, reason, sizeof(reason)))
+        if (!replay_film_in_out_of_sync_check(film.c_str(), FILM_TICKS, &ticks, reason, sizeof(reason)))
         {
             state.SkipWithError(reason);
-            break;
-        }
-        set_unbounded_game_ticks(true);
-        int32_t passes = 0;
-        while (!replay_over() && passes++ < 1000) update_vesk(OOS_CHECK_LOCAL_TICKS_PER_PASS);
-        set_unbounded_game_ticks(false);
-        const bool in_step = replay_over() && !replay_failed() && !(game_->flags.load() & _game_is_out_of_sync_flag);
-        ticks += game_->game_time;
-        stop_simulation();
-        if (!in_step || length != FILM_TICKS)
-        {
-            state.SkipWithError("the film did not replay in step to its end");
             break;
         }
     }

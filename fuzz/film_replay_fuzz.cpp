@@ -63,10 +63,8 @@ static bool make_seed(void)
     if (!save_simulation_film("seed.film", reason, sizeof(reason))) return false;
     write_seed_if_asked("seed.film");
     reset_small_game("seed.film");
-    FILE *seed = fopen(getenv("VESK_FUZZ_SEED"), "rb");
-    std::vector<uint8_t> bytes(1 << 18);
-    const size_t size = seed ? fread(bytes.data(), 1, bytes.size(), seed) : 0;
-    if (seed) fclose(seed);
+    const std::vector<uint8_t> bytes = read_written_seed();
+    const size_t size = bytes.size();
     if (!write_small_game_file(FUZZ_FILM_PATH, RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, bytes.data(), size))
         return false;
     const int32_t reached = replay(bytes.data(), size);

@@ -88,10 +88,8 @@ static bool make_seed(void)
     if (!run_small_seed_game(60) || !save_simulation_game("seed.save", reason, sizeof(reason))) return false;
     write_seed_if_asked("seed.save");
     reset_small_game("seed.save");
-    FILE *seed = fopen(getenv("VESK_FUZZ_SEED"), "rb");
-    std::vector<uint8_t> bytes(1 << 18);
-    const size_t size = seed ? fread(bytes.data(), 1, bytes.size(), seed) : 0;
-    if (seed) fclose(seed);
+    const std::vector<uint8_t> bytes = read_written_seed();
+    const size_t size = bytes.size();
     const int32_t reached = continue_and_run(store_saved_game(bytes.data(), size));
     remove_saved_game();
     if (reached < 60 + TICKS_AFTER_SAVE)

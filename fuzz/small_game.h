@@ -202,3 +202,16 @@ static inline void write_seed_if_asked(const char *path)
     fwrite(bytes.data() + sizeof(local_tag_file_header), 1, bytes.size() - sizeof(local_tag_file_header), out);
     fclose(out);
 }
+
+// The seed just written by `write_seed_if_asked`, read back as a fuzz input
+// (at most 256 KB, as the targets take); empty when there is none.
+static inline std::vector<uint8_t> read_written_seed(void)
+{
+    std::vector<uint8_t> bytes(1 << 18);
+    const char *path = getenv("VESK_FUZZ_SEED");
+    FILE *seed = path ? fopen(path, "rb") : nullptr;
+    const size_t size = seed ? fread(bytes.data(), 1, bytes.size(), seed) : 0;
+    if (seed) fclose(seed);
+    bytes.resize(size);
+    return bytes;
+}
