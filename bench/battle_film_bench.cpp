@@ -81,10 +81,7 @@ void BM_battle_film_replay_in_out_of_sync_check(benchmark::State &state)
     const std::string film = record_battle_film(reason, sizeof(reason));
     if (film.empty())
     {
-        char text[768];
-        snprintf(text, sizeof(text), "no film: %s (build the demo data: scripts/build_demo_data.sh %s)", reason,
-                 VESK_DEMO_DATA_DIRECTORY);
-        state.SkipWithError(text);
+        skip_without_film(state, reason, VESK_DEMO_DATA_DIRECTORY);
         return;
     }
     int64_t ticks = 0;

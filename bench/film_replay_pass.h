@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdint>
 
+#include <benchmark/benchmark.h>
+
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "recording.h"
@@ -33,4 +35,14 @@ inline bool replay_film_in_out_of_sync_check(const char *film, int32_t expected_
     if (in_step && length == expected_ticks) return true;
     snprintf(reason, reason_size, "the film did not replay in step to its end");
     return false;
+}
+
+// Marks the benchmark failed when its film could not be recorded, pointing at
+// the demo data the recording needs.
+inline void skip_without_film(benchmark::State &state, const char *reason, const char *data_directory)
+{
+    char text[768];
+    snprintf(text, sizeof(text), "no film: %s (build the demo data: scripts/build_demo_data.sh %s)", reason,
+             data_directory);
+    state.SkipWithError(text);
 }
