@@ -3,6 +3,7 @@
 #include "cseries/cstrings.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 
 #include "cseries/log.h"
@@ -160,3 +161,80 @@ int32_t mod(int32_t value, int32_t divisor)
     const int32_t remainder = value % divisor;
     return remainder < 0 ? remainder + divisor : remainder;
 }
+
+enum
+{
+    MAXIMUM_FORMAT_FIELD_WIDTH = 255, // wider than any line a format from data makes
+};
+
+// Skips a field width or precision; false when it is wider than any line,
+// which would only cost time (a width of 2^31 pads for many seconds).
+static bool skip_format_number(const char **p)
+{
+    int32_t value = 0;
+    for (; **p >= '0' && **p <= '9'; ++*p)
+    {
+        value = value * 10 + (**p - '0');
+        if (value > MAXIMUM_FORMAT_FIELD_WIDTH) return false;
+    }
+    return true;
+}
+
+// The conversions of a printf format in order ('s', 'd', ...), or false for
+// one this checker does not know (length modifiers, '*', '$', 'n' ...) or a
+// width or precision wider than a line.
+static bool format_conversions(const char *format, char *conversions, int32_t size)
+{
+    int32_t count = 0;
+    for (const char *p = format; *p; ++p)
+    {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;
+        while (*p && strchr("-+ #0", *p)) ++p;
+        if (!skip_format_number(&p)) return false;
+        if (*p == '.')
+        {
+            ++p;
+            if (!skip_format_number(&p)) return false;
+        }
+        if (*p != 's' && *p != 'd') return false;
+        if (count + 1 >= size) return false;
+        conversions[count++] = *p;
+    }
+    conversions[count] = 0;
+    return true;
+}
+
+bool format_has_conversions(const char *format, const char *expected)
+{
+    char conversions[8];
+    return format && expected && format_conversions(format, conversions, (int32_t)sizeof(conversions)) &&
+           strcmp(conversions, expected) == 0;
+}
+
+bool vformat_checked_line(char *buffer, int32_t size, const char *format, const char *expected, va_list arguments)
+{
+    if (!buffer || size <= 0) return false;
+    buffer[0] = 0;
+    if (!format) return false;
+    char conversions[8];
+    if (!expected || !format_conversions(format, conversions, (int32_t)sizeof(conversions)) ||
+        strcmp(conversions, expected) != 0)
+    {
+        strlcpy(buffer, format, (size_t)size);
+        return false;
+    }
+    vslprintf(buffer, (size_t)size, format, arguments);
+    return true;
+}
+
+bool format_checked_line(char *buffer, int32_t size, const char *format, const char *expected, ...)
+{
+    va_list arguments;
+    va_start(arguments, expected);
+    bool formatted = vformat_checked_line(buffer, size, format, expected, arguments);
+    va_end(arguments);
+    return formatted;
+}
+

@@ -69,6 +69,16 @@ int csstrcmp(const char *a, const char *b);
 int strcasecmp_(const char *a, const char *b);
 
 // Debug lines are written nowhere.
+// Formats `format`, a text from data, with the arguments when its
+// conversions are exactly `expected` in order (each 's' or 'd': "" none, "s",
+// "dd" ...): true.  Otherwise (another conversion, '%n', '*', a length
+// modifier, a width or precision over 255) copies the format as plain text:
+// false.  Always terminates `buffer`.
+bool format_checked_line(char *buffer, int32_t size, const char *format, const char *expected, ...);
+bool vformat_checked_line(char *buffer, int32_t size, const char *format, const char *expected, va_list arguments);
+// Whether `format`'s conversions are exactly `expected`, as above.
+bool format_has_conversions(const char *format, const char *expected);
+
 void debug_printf(const char *format, ...) PRINTF_LIKE(1, 2);
 
 // The non-negative remainder of value / divisor for a positive divisor: the

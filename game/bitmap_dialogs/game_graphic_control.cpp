@@ -32,11 +32,6 @@ static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 static const rgb_color warning_color = {0xFFFF, 0, 0, 0};
 static const rgb_color black_color = {0, 0, 0, 0};
 
-enum
-{
-    MAXIMUM_FORMAT_FIELD_WIDTH = 255, // wider than any description line
-};
-
 static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, game_graphic_control_handler);
@@ -48,63 +43,6 @@ static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
     return data;
 }
 
-// Skips a field width or precision; false when it is wider than any line,
-// which would only cost time (a width of 2^31 pads for many seconds).
-static bool skip_format_number(const char **p)
-{
-    int32_t value = 0;
-    for (; **p >= '0' && **p <= '9'; ++*p)
-    {
-        value = value * 10 + (**p - '0');
-        if (value > MAXIMUM_FORMAT_FIELD_WIDTH) return false;
-    }
-    return true;
-}
-
-// The conversions of a printf format in order ('s', 'd', ...), or false for
-// one this checker does not know (length modifiers, '*', '$', 'n' ...) or a
-// width or precision wider than a line.
-static bool format_conversions(const char *format, char *conversions, int32_t size)
-{
-    int32_t count = 0;
-    for (const char *p = format; *p; ++p)
-    {
-        if (*p != '%') continue;
-        ++p;
-        if (*p == '%') continue;
-        while (*p && strchr("-+ #0", *p)) ++p;
-        if (!skip_format_number(&p)) return false;
-        if (*p == '.')
-        {
-            ++p;
-            if (!skip_format_number(&p)) return false;
-        }
-        if (*p != 's' && *p != 'd') return false;
-        if (count + 1 >= size) return false;
-        conversions[count++] = *p;
-    }
-    conversions[count] = 0;
-    return true;
-}
-
-bool format_checked_line(char *buffer, int32_t size, const char *format, const char *expected, ...)
-{
-    if (!buffer || size <= 0) return false;
-    buffer[0] = 0;
-    if (!format) return false;
-    char conversions[8];
-    if (!format_conversions(format, conversions, (int32_t)sizeof(conversions)) || strcmp(conversions, expected) != 0)
-    {
-        strlcpy(buffer, format, (size_t)size);
-        return false;
-    }
-    va_list arguments;
-    va_start(arguments, expected);
-    vslprintf(buffer, (size_t)size, format, arguments);
-    va_end(arguments);
-    return true;
-}
-
 static const char *game_option_string(int32_t row)
 {
     return get_string_from_list(string_list_tag_to_string_index(INTERNAL_GAME_OPTIONS_STRING_LIST_TAG), row);
@@ -114,17 +52,11 @@ static const char *game_option_string(int32_t row)
 static void append_line(char *options, const char *expected, int32_t row, ...)
 {
     const char *format = game_option_string(row);
-    char conversions[8];
     char line[GAME_DESCRIPTION_LINE_SIZE];
-    if (!format_conversions(format, conversions, (int32_t)sizeof(conversions)) || strcmp(conversions, expected) != 0)
-        strlcpy(line, format, sizeof(line));
-    else
-    {
-        va_list arguments;
-        va_start(arguments, row);
-        vslprintf(line, sizeof(line), format, arguments);
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, row);
+    vformat_checked_line(line, (int32_t)sizeof(line), format, expected, arguments);
+    va_end(arguments);
     slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "%s\r", line);
 }
 
@@ -137,10 +69,9 @@ static void append_planning_time(char *options, int32_t ticks)
         const char *format = game_option_string(_game_options_planning_minutes);
         if (seconds != 0 && strncmp(format, "%d ", 3) == 0)
         {
-            char conversions[8];
             // The remainder is text here, never a format; still, a line whose
             // own conversions are wrong is shown as it stands.
-            if (format_conversions(format, conversions, (int32_t)sizeof(conversions)) && strcmp(conversions, "d") == 0)
+            if (format_has_conversions(format, "d"))
                 slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "%d:%2d%s\r", minutes, seconds, format + 2);
             else
                 slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "%s\r", format);

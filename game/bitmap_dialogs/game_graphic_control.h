@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "cseries/cstrings.h"
+
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/network_services.h"
 
@@ -82,11 +84,6 @@ struct game_description_text
 
 // Builds the texts of `data` (nothing here is drawn or loaded).
 void assemble_game_description(const game_extra_data *data, game_description_text *text);
-
-// Formats `format` with one argument when its conversions are exactly
-// `expected` ("" none, "s" or "d"): true.  Otherwise copies the format as
-// plain text: false.  Always terminates `buffer`.
-bool format_checked_line(char *buffer, int32_t size, const char *format, const char *expected, ...);
 
 intptr_t game_graphic_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
 
