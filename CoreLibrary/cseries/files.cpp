@@ -246,6 +246,11 @@ static bool make_directories(char *path)
 
 bool file_create(file_reference *reference)
 {
+    return file_create_with_mode(reference, 0644);
+}
+
+bool file_create_with_mode(file_reference *reference, uint32_t mode)
+{
     char path[PATH_MAX];
     if (!resolve_path_or_report(reference, path, sizeof(path), _error_file_create)) return false;
 
@@ -256,10 +261,21 @@ bool file_create(file_reference *reference)
         return false;
     }
 
-    int descriptor = step_allowed("create", path) ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    int descriptor =
+        step_allowed("create", path) ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, (mode_t)mode) : -1;
     if (descriptor < 0)
     {
         ERROR_MESSAGE(_error_file_create, "Cannot create '%s' (%s)", path, strerror(errno));
+        return false;
+    }
+    // open() applies the mode only to a new file (through the umask): an
+    // existing one loses the bits `mode` does not grant, and gains none.
+    struct stat status;
+    if (fstat(descriptor, &status) == 0 && (status.st_mode & 07777 & ~(mode_t)mode) != 0 &&
+        fchmod(descriptor, status.st_mode & 07777 & (mode_t)mode) != 0)
+    {
+        ERROR_MESSAGE(_error_file_create, "Cannot set the permissions of '%s' (%s)", path, strerror(errno));
+        close(descriptor);
         return false;
     }
     close(descriptor);

@@ -76,6 +76,11 @@ char *file_reference_get_name(const file_reference *reference, int32_t parts,
 // without a name, creates the directory (and its parents).  True when it exists
 // afterwards.
 bool file_create(file_reference *reference);
+// Same, a file with the permission bits `mode` (0644 for file_create), less
+// the umask.  An existing file loses the bits `mode` does not grant, so a
+// secret stored earlier with wider permissions is closed off at its next
+// write.
+bool file_create_with_mode(file_reference *reference, uint32_t mode);
 
 // Creates the file, empty, only when no file of that name exists (O_EXCL, so
 // two processes never both get it).  False otherwise: with `*taken` true,

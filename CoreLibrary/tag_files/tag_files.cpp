@@ -725,7 +725,8 @@ static bool write_zeros(file_reference *file, int64_t offset, int64_t count)
 // it the replaced tag's place, so no crash or failure before then can cost
 // the tag it replaces.  On failure nothing changes.
 static int32_t local_tag_create(tag group, tag subgroup, const char *name_given, int16_t version, uint32_t user_data,
-                                int32_t copy_slot, int32_t replaced_slot, bool always_pending = false)
+                                int32_t copy_slot, int32_t replaced_slot, bool always_pending = false,
+                                uint32_t file_mode = 0644)
 {
     struct tag_file_globals *g = &tag_file_globals;
     // The name may point into the header table (a copy of a packed tag takes
@@ -759,7 +760,7 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name_given,
     int32_t size = copy_slot == NONE ? 0 : g->headers[copy_slot].size;
     local_tag_file_header header;
     local_tag_file_header_build(&header, group, subgroup, version, user_data, name, size);
-    bool ok = file_create(&aside) && file_open(&aside, _permission_write_flag) &&
+    bool ok = file_create_with_mode(&aside, file_mode) && file_open(&aside, _permission_write_flag) &&
               file_write_to_position(&aside, 0, sizeof(header), &header);
     if (ok && copy_slot != NONE)
     {
@@ -1434,7 +1435,7 @@ bool tag_file_commit(int32_t tag_index)
 }
 
 static int32_t new_local_tag(tag group, const char *name, int16_t version, bool random_subgroup,
-                             bool always_pending = false)
+                             bool always_pending = false, uint32_t file_mode = 0644)
 {
     if (!tag_file_globals.initialized) initialize_tag_files();
     if (group == NONE || group == 0 || !tag_name_is_valid(name))
@@ -1463,8 +1464,13 @@ static int32_t new_local_tag(tag group, const char *name, int16_t version, bool 
     // An earlier replacement never committed would share the hidden file.
     const int32_t abandoned = pending_find_by_name(group, name);
     if (abandoned != NONE && !local_tag_remove(abandoned)) return NONE;
-    int32_t slot = local_tag_create(group, subgroup, name, version, 0, NONE, replaced, always_pending);
+    int32_t slot = local_tag_create(group, subgroup, name, version, 0, NONE, replaced, always_pending, file_mode);
     return slot == NONE ? NONE : header_index(slot);
+}
+
+int32_t tag_file_new_owner_only(tag group, const char *name, int16_t version)
+{
+    return new_local_tag(group, name, version, false, false, 0600);
 }
 
 int32_t tag_file_new_pending(tag group, const char *name, int16_t version)

@@ -163,6 +163,10 @@ bool tag_file_commit(int32_t tag_index);
 // cannot be made; a tag it would have replaced then stays as it was.
 int32_t tag_file_new(tag group, const char *name, int16_t version);
 
+// Same, a file only its owner may read or write (mode 0600), for a record
+// that holds a secret.
+int32_t tag_file_new_owner_only(tag group, const char *name, int16_t version);
+
 // Same, but the new tag is pending under a free name as well: nothing finds
 // it, and no crash can leave it half written, before tag_file_commit.  For a
 // file the player keeps (a saved game).

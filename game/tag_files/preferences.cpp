@@ -217,7 +217,9 @@ bool write_preferences(preferences_globals *preferences)
     int32_t aside = NONE;
     if (ok)
     {
-        aside = tag_file_new(PREFERENCES_GROUP_TAG, aside_name, preferences->version_number);
+        aside = preferences->owner_only
+                    ? tag_file_new_owner_only(PREFERENCES_GROUP_TAG, aside_name, preferences->version_number)
+                    : tag_file_new(PREFERENCES_GROUP_TAG, aside_name, preferences->version_number);
         ok = aside != NONE;
     }
     if (ok) ok = tag_file_write(&aside, 0, preferences->size, stored);

@@ -34,6 +34,7 @@ struct preferences_globals
     const byte_swap_code *byte_swapping_data; // null: the record is stored as it is in memory
     tag code; // an optional identity of the record; nothing reads it
     void *data; // the loaded record in host order, or null
+    bool owner_only; // stored readable by its owner only (mode 0600): the record holds a secret
 };
 
 // Brings a record of an older stored `version` into the current layout.
