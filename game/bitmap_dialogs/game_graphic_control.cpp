@@ -328,7 +328,7 @@ void set_game_control_description(dialog_data *dialog, int16_t item_id, const ne
     if (!data || !description) return;
     data->game = *description;
     data->maximum_teams = 0;
-    data->game.flags &= ~(uint32_t)_net_game_in_progress_flag;
+    data->game.flags &= (uint16_t)~_net_game_in_progress_flag;
     unload_preview_collection(data);
     const new_game_parameter_data &p = data->game.parameters;
     // A list that does not decode leaves the store as it is; the player's own

@@ -512,7 +512,7 @@ TEST_F(game_controls, game_description_film_version_and_item_drawing)
     const game_extra_data *record = (const game_extra_data *)get_dialog_item_extra_data(dialog, GAME_ITEM);
     EXPECT_EQ(record->collection_tag, (file_tag)INTERNAL_SOLO_PREGAME_COLLECTION);
     EXPECT_EQ(record->maximum_teams, 0);
-    EXPECT_EQ(record->game.flags, 0u);
+    EXPECT_EQ(record->game.flags, 0);
     set_game_graphic_is_replay(dialog, GAME_ITEM, true);
     set_game_graphic_show_plugin_list(dialog, GAME_ITEM, true);
     EXPECT_TRUE(record->is_replay && record->show_plugins);

@@ -10,6 +10,7 @@
 #include "tag_files/tag_files.h"
 #include "game_records.h"
 #include "gameplay_versions.h"
+#include "bitmap_dialogs/network_services.h"
 
 static new_game_parameter_data sample_parameters(void)
 {
@@ -103,6 +104,36 @@ TEST(game_records, players_and_games_have_their_stored_bytes_and_round_trip)
     byte_swap_new_player_data(&alone);
     byte_swap_new_game_data(&data);
     EXPECT_EQ(memcmp(&alone, stored, sizeof(alone)), 0);
+}
+
+// The listed game's stored and wire bytes: the fields after the parameters.
+TEST(game_records, a_game_description_has_its_stored_bytes_and_round_trips)
+{
+    EXPECT_EQ(byte_swap_description_size(net_game_description_byte_swapping_data), 712);
+    net_game_description d;
+    memset(&d, 0, sizeof(d));
+    strcpy(d.name, "abc");
+    strcpy(d.password, "pw");
+    d.parameters = sample_parameters();
+    d.host_or_selector.fresh.mapset_checksum = 0;
+    d.host_or_selector.fresh.gameplay_selector_value = 0x7FFFFFFF;
+    d.port = 3453;
+    d.flags = _net_game_has_password_flag | _net_game_supports_midgame_joining_flag;
+    d.game_id = 0x01020304;
+    d.public_tags_checksum = 0x05060708;
+    d.private_tags_checksum = 0x090A0B0C;
+    d.player_count = 3;
+    d.game_seconds_remaining = 0x0D0E;
+    const net_game_description original = d;
+    ASSERT_TRUE(byte_swap_data("net_game_description", &d, sizeof(d), 1, net_game_description_byte_swapping_data));
+    const uint8_t *bytes = (const uint8_t *)&d;
+    EXPECT_STREQ((const char *)bytes + 96, "pw");
+    EXPECT_EQ(bytes[128 + 1], 0x01) << "the parameters' type, big-endian";
+    const uint8_t tail[] = {0x00, 0x00, 0x00, 0x00, 0x7F, 0xFF, 0xFF, 0xFF, 0x0D, 0x7D, 0x00, 0x22, 0x01, 0x02,
+                            0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x03, 0x00, 0x0D, 0x0E};
+    EXPECT_EQ(memcmp(bytes + 684, tail, sizeof(tail)), 0);
+    ASSERT_TRUE(byte_swap_data("net_game_description", &d, sizeof(d), 1, net_game_description_byte_swapping_data));
+    EXPECT_EQ(memcmp(&d, &original, sizeof(d)), 0);
 }
 
 TEST(game_records, damaged_set_ups_are_repaired_or_refused)
