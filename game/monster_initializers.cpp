@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cseries/log.h"
+#include "game_records.h"
 #include "players.h"
 
 const byte_swap_code monster_initializer_byte_swapping_data[] = {
@@ -13,7 +14,7 @@ const byte_swap_code monster_initializer_byte_swapping_data[] = {
     4, _2byte, MONSTER_INITIALIZER_NAME_SIZE,
     _end_bs_array};
 
-static struct monster_initializer_globals
+static struct monster_initializer_globals_t
 {
     int32_t count;
     monster_initializer initializers[MAXIMUM_MONSTER_INITIALIZERS];
@@ -63,6 +64,27 @@ bool import_monster_initializers(const void *buffer, int32_t length)
     memcpy(monster_initializer_globals.initializers, incoming, (size_t)length);
     monster_initializer_globals.count = count;
     return true;
+}
+
+void adjust_monster_initializers_for_coop(int16_t player_count, const new_player_data *players, int32_t maximum)
+{
+    monster_initializer_globals_t &g = monster_initializer_globals;
+    const new_player_data *owner = nullptr;
+    for (int16_t i = 0; players && i < player_count && !owner; ++i)
+    {
+        const new_player_data &p = players[i];
+        if (!(p.flags & _player_is_observer_flag) &&
+            (p.team_captain_identifier == -1 || p.team_captain_identifier == p.unique_identifier))
+            owner = &p;
+    }
+    if (!owner || owner->unique_identifier == -1)
+    {
+        g.count = 0;
+        return;
+    }
+    if (maximum < 0) maximum = 0;
+    if (g.count > maximum) g.count = maximum;
+    for (int32_t i = 0; i < g.count; ++i) g.initializers[i].owner_player_identifier = (uint32_t)owner->unique_identifier;
 }
 
 const monster_initializer *get_monster_initializers(int32_t *count)

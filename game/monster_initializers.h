@@ -16,6 +16,8 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 
+struct new_player_data;
+
 enum
 {
     MAXIMUM_MONSTER_INITIALIZERS = 400,
@@ -73,6 +75,13 @@ void export_monster_initializers(void *buffer, int32_t *length);
 // missing buffer with a length, is refused with a log line and the set stays
 // as it was.  True when imported.
 bool import_monster_initializers(const void *buffer, int32_t length);
+
+// Gives every initializer to one player of a cooperative game: the first of
+// `players` (in order) who is no observer and is its own team's captain (a
+// captain identifier of -1 or its own).  The set is cut to `maximum` records
+// and each record's owner becomes that player's unique identifier.  With no
+// players, no such player, or one whose identifier is -1, the set empties.
+void adjust_monster_initializers_for_coop(int16_t player_count, const new_player_data *players, int32_t maximum);
 
 // The set (read only) and its number of records.
 const monster_initializer *get_monster_initializers(int32_t *count);
