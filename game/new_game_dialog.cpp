@@ -2,6 +2,7 @@
 #include "new_game_dialog.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "bitmap_dialogs/bitmap_item_control.h"
 #include "bitmap_dialogs/button_control.h"
@@ -290,9 +291,23 @@ void ngd_on_map_changed(ngd_data *ngd)
         bitmap_set_item_enabled(dialog, items.vvux_checkbox_id, !fixed);
     }
 
-    // The map's own art: the icon, then the banner, which stays open.
-    show_plugin_art(ngd, items.plugin_icon_id, entry->plugin_index, PLUGIN_ICON_COLLECTION_TAG);
+    // The map's own art.  The store keeps one preview collection at a time,
+    // and opening one discards the one before: an item must never keep
+    // showing a discarded collection, so the icon shows only when there is
+    // no banner to show.
     show_plugin_art(ngd, items.plugin_banner_id, entry->plugin_index, PLUGIN_BANNER_COLLECTION_TAG);
+    if (items.plugin_banner_id != NONE && bitmap_get_item_visible(dialog, items.plugin_banner_id))
+    {
+        if (items.plugin_icon_id != NONE)
+        {
+            set_bitmap_item_color(dialog, items.plugin_icon_id, nullptr);
+            bitmap_set_item_visible(dialog, items.plugin_icon_id, false);
+        }
+    }
+    else
+    {
+        show_plugin_art(ngd, items.plugin_icon_id, entry->plugin_index, PLUGIN_ICON_COLLECTION_TAG);
+    }
 
     int16_t level = ngd->params->difficulty_level;
     if (level < 0 || level >= NUMBER_OF_DIFFICULTY_LEVELS) level = ngd->params->difficulty_level = 2;
@@ -485,6 +500,14 @@ int16_t ngd_itemhit(ngd_data *ngd, int16_t plugin_dialog_mode)
     }
     else if (item == i.tagset_button_id)
     {
+        // The choice dialog previews banners in the store's one preview
+        // slot, discarding this dialog's art: it is hidden until shown again.
+        for (int16_t art : {i.plugin_icon_id, i.plugin_banner_id})
+            if (art != NONE)
+            {
+                set_bitmap_item_color(dialog, art, nullptr);
+                bitmap_set_item_visible(dialog, art, false);
+            }
         do_choose_plugins_dialog(ngd->params->plugin_data, plugin_dialog_mode);
         ngd_on_plugins_changed(ngd);
         ngd_on_map_changed(ngd);
@@ -559,13 +582,13 @@ int16_t vvux_query_dialog(const char *message)
     return answer == NONE ? (int16_t)_vvux_cancel_item : answer;
 }
 
-bool new_game_dialog(new_game_data *data)
+dialog_data *open_new_game_dialog(ngd_data *ngd, new_game_parameter_data *working)
 {
     rectangle2d bounds;
-    if (!data || !get_dialog_bounds_from_file(NEW_GAME_DIALOG_TAG, &bounds))
+    if (!get_dialog_bounds_from_file(NEW_GAME_DIALOG_TAG, &bounds))
     {
         log_message(nullptr, -1, "the new-game dialog '!new' cannot be read");
-        return false;
+        return nullptr;
     }
     dialog_data *dialog = new_dialog(NEW_GAME_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     static const dialog_item_requirement items[] = {
@@ -578,13 +601,13 @@ bool new_game_dialog(new_game_data *data)
         dispose_dialog(dialog);
         dialog = nullptr;
     }
-    if (!dialog) return false;
+    if (!dialog) return nullptr;
     const int32_t background = get_collection_index(NEW_GAME_BACKGROUND_COLLECTION_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
 
-    game_preferences *preferences = get_game_preferences();
-    new_game_parameter_data working = preferences->solo_new_game_params;
-    working.option_flags |= _game_option_cooperative_flag;
+    const game_preferences *preferences = get_game_preferences();
+    *working = preferences->solo_new_game_params;
+    working->option_flags |= _game_option_cooperative_flag;
     static const ngd_items solo_items = {
         NONE,
         _new_game_map_list_item,
@@ -602,11 +625,20 @@ bool new_game_dialog(new_game_data *data)
         _new_game_vvux_checkbox_item,
         NONE,
     };
-    ngd_data ngd;
-    ngd_init(&ngd, dialog, &working, false, preferences->chosen_solo_mapset_checksum, -1, &solo_items);
+    ngd_init(ngd, dialog, working, false, preferences->chosen_solo_mapset_checksum, -1, &solo_items);
     set_dialog_focus(dialog, _new_game_map_list_item);
     set_default_dialog_item(dialog, _new_game_ok_item);
     set_dialog_cancel_item(dialog, _new_game_cancel_item);
+    return dialog;
+}
+
+bool new_game_dialog(new_game_data *data)
+{
+    if (!data) return false;
+    new_game_parameter_data working;
+    ngd_data ngd;
+    if (!open_new_game_dialog(&ngd, &working)) return false;
+    game_preferences *preferences = get_game_preferences();
 
     int16_t item;
     do item = ngd_itemhit(&ngd, NEW_GAME_PLUGIN_DIALOG_MODE);

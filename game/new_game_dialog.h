@@ -130,6 +130,12 @@ void ngd_on_map_changed(ngd_data *ngd);
 // dialog cannot be made).
 int16_t vvux_query_dialog(const char *message);
 
+// Opens the single-player dialog '!new' over its background, set up from the
+// game preferences' last choice (copied into `working`, which must outlive
+// the dialog) by ngd_init with the single-player items; null (logged) when
+// the tag is missing or damaged.  Closed by ngd_dispose.
+dialog_data *open_new_game_dialog(ngd_data *ngd, new_game_parameter_data *working);
+
 // The single-player dialog: true when OK built a game, whose parameters are
 // then in `data->parameters` (the players are the caller's).  The choices are
 // stored in the game preferences on Cancel too.
