@@ -59,6 +59,7 @@
 #include "saved_games.h"
 #include "bitmap_dialogs/snapshot_control.h"
 #include "film_dialogs.h"
+#include "front_end_hooks.h"
 #include "selection_interface_hooks.h"
 #include "hardware/OpenGL/render_opengl.h"
 #include "sound/sound_hooks.h"
@@ -181,5 +182,6 @@ void register_built_subsystems(void)
     register_film_dialog_hooks();
     register_opengl_hooks();
     register_sound_hooks();
+    register_front_end_hooks();
     register_network_transport_hooks();
 }

@@ -175,4 +175,14 @@ for n in 1 2 3 4 5; do
 done
 pack "$out/tags/patch1.tags" --type patch --patch 1 --name patch1 "$work/patch1"
 pack "$out/tags/interface.tags" --type interface --name "interface" "$work/interface"
+
+# The demo plug-in: a plug-in without maps, with its banner and icon
+# (data/plugins/demo/collections/<subgroup>.txt), in "plugins" under its name.
+mkdir -p "$work/plugin_demo"
+for source in "$root"/data/plugins/demo/collections/*.txt; do
+    [ -f "$source" ] || continue
+    subgroup=$(basename "$source" .txt)
+    "$tool" collection "$work/plugin_demo/collection.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
+done
+pack "$out/plugins/Demo Plug-in" --type plugin --name "Demo Plug-in" --version 65535 "$work/plugin_demo"
 echo "demo data built in $out"

@@ -253,25 +253,32 @@ static bool component_file_reference(file_reference *file, const char *component
            component_name && component_name[0] && file_reference_set_name(file, component_name);
 }
 
-bool read_plugin_component_file(const char *component_name, char *chosen, size_t size)
+bool read_plugin_component_file(const char *component_name, char *chosen, size_t size, bool *was_cut)
 {
+    if (was_cut) *was_cut = false;
     if (chosen && size > 0) chosen[0] = 0;
     if (!chosen || size == 0) return false;
     file_reference file;
     if (!component_file_reference(&file, component_name) || !file_exists(&file)) return false;
     if (!file_open(&file, _permission_read_flag)) return false;
-    char name[MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH + 1] = {};
+    // Two bytes past the cap: a hand-edited name of 31 characters may end in
+    // a line break, which is not a longer name.
+    enum { READ_LIMIT = MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH + 2 };
+    char name[READ_LIMIT + 1] = {};
     const int64_t file_size = file_get_size(&file);
-    const int32_t length = file_size < 0 ? 0
-                           : file_size > MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH
-                               ? MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH
-                               : (int32_t)file_size;
+    const int32_t length = file_size < 0 ? 0 : file_size > READ_LIMIT ? READ_LIMIT : (int32_t)file_size;
     const bool ok = file_size >= 0 && (length == 0 || file_read_from_position(&file, 0, length, name));
     file_close(&file);
     if (!ok) return false;
     name[length] = 0;
     size_t end = strlen(name);
     while (end > 0 && (name[end - 1] == '\n' || name[end - 1] == '\r')) name[--end] = 0;
+    if (end > MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH || file_size > READ_LIMIT)
+    {
+        if (was_cut) *was_cut = true;
+        end = MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH;
+        name[end] = 0;
+    }
     strlcpy(chosen, name, size);
     return true;
 }

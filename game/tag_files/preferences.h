@@ -78,8 +78,10 @@ enum { MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH = 31 };
 // Reads the plug-in name stored in the component file `component_name` in
 // "preferences" (program directory) into `chosen` (`size` bytes): at most 31
 // characters, up to the first zero byte, without trailing line breaks.  False
-// (and `chosen` empty) when the file is missing or cannot be read.
-bool read_plugin_component_file(const char *component_name, char *chosen, size_t size);
+// (and `chosen` empty) when the file is missing or cannot be read.  A longer
+// file is cut at 31 characters: `was_cut` (may be null) tells the caller so,
+// since a cut name names some other plug-in or none.
+bool read_plugin_component_file(const char *component_name, char *chosen, size_t size, bool *was_cut = nullptr);
 
 // Stores `chosen` (its characters, no terminator) as the component file,
 // creating "preferences" when needed; the file is written aside and renamed

@@ -247,16 +247,17 @@ TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_p
     if (compare_with_golden(frame, path, "main_menu")) GTEST_SKIP() << "golden frame written to " << golden_path;
 }
 
-TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_new_game_comes_back_to_the_menu)
+TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_a_state_not_built_comes_back_to_the_menu)
 {
     std::string output;
     write_script("# Quit, at the centre of item 7\n2 press 320 375\n4 release 320 375\n");
     EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
     EXPECT_NE(output.find("game state: main menu -> quit\n"), std::string::npos) << output;
 
-    write_script("# New Game, at the centre of item 2\n2 press 320 165\n4 release 320 165\n");
+    // (New Game opens its dialog, modally: the preferences are not built yet.)
+    write_script("# Preferences, at the centre of item 6\n2 press 320 325\n4 release 320 325\n");
     EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
-    EXPECT_NE(output.find("game state: main menu -> new game\ngame state: new game -> main menu\n"),
+    EXPECT_NE(output.find("game state: main menu -> preferences\ngame state: preferences -> main menu\n"),
               std::string::npos)
         << output;
     EXPECT_NE(output.find(".png\n"), std::string::npos) << "the menu came back and was shot: " << output;
@@ -264,7 +265,7 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_new_game_comes_back_to
     const std::vector<menu_item> items = read_menu_items();
     ASSERT_EQ(items.size(), 8u);
     EXPECT_GT(notice_pixels(decode_png(shot_path(output)), items[NOTICE_ITEM - 1]), 30);
-    EXPECT_NE(read_whole_file("vesk_log.txt").find("the new game state is not built yet: back to the main menu"),
+    EXPECT_NE(read_whole_file("vesk_log.txt").find("the preferences state is not built yet: back to the main menu"),
               std::string::npos);
 
     write_script("2 press 320\n");
