@@ -1,0 +1,622 @@
+// The terrain through OpenGL on Mesa's software driver in an Xvfb of the
+// test's own: the colour map brought up to date tile by tile, chunk by chunk
+// or whole, read back texel by texel against the builders; the multipass keys;
+// which triangles each path draws, caught at the draw; and the shader and
+// fixed-function detail layers against each other on real pixels.
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/demo_data.h"
+#include "support/test_mesh.h"
+#include "support/x_server.h"
+
+#include "bitmaps.h"
+#include "detail_maps.h"
+#include "gl_pattern.h"
+#include "hardware/OpenGL/gl_dispatch.h"
+#include "hardware/OpenGL/render_opengl.h"
+#include "hardware/OpenGL/render_opengl_terrain.h"
+#include "hardware/OpenGL/utilities_opengl.h"
+#include "iniparser3.0b/inifile.h"
+#include "mesh.h"
+#include "render/render.h"
+#include "render/render_sort.h"
+#include "render/terrain_maps.h"
+#include "screen.h"
+#include "screen_preferences.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+const int32_t kSize = 128; // the window, square
+const uint32_t kBlend = 1u << 30;
+
+uint32_t detail_indexes(uint32_t first, uint32_t second, uint32_t third)
+{
+    return first << 9 | second << 16 | third << 23;
+}
+uint32_t detail_weights(uint32_t first, uint32_t second, uint32_t third) { return first | second << 3 | third << 6; }
+
+// ---- the multipass keys ----------------------------------------------------------------
+
+TEST(opengl_terrain_keys, a_triangle_gets_its_base_key_and_its_leading_layers_only)
+{
+    struct row
+    {
+        const char *what;
+        uint32_t detail, triangle;
+        std::vector<uint32_t> keys;
+    };
+    const row rows[] = {
+        {"neither base nor layer", 0, 7, {}},
+        {"weights without indexes", detail_weights(7, 7, 7), 7, {}},
+        {"the plain base", kBlend, 7, {0x00000700}},
+        {"layer 2 without layer 1 draws no layer", kBlend | detail_indexes(0, 5, 9) | detail_weights(7, 7, 7), 7,
+         {0x00000700}},
+        {"two layers without the base", detail_indexes(3, 5, 0) | detail_weights(3, 4, 0), 9,
+         {0x03000901, 0x05000902}},
+        {"everything at the last triangle number", kBlend | detail_indexes(127, 1, 2), 65535,
+         {0x00FFFF00, 0x7FFFFF01, 0x01FFFF02, 0x02FFFF03}},
+    };
+    for (const row &r : rows)
+    {
+        uint32_t keys[MULTIPASS_MAXIMUM_KEYS_PER_TRIANGLE] = {};
+        const int32_t count = build_multipass_triangle_keys(r.detail, r.triangle, keys);
+        EXPECT_EQ(std::vector<uint32_t>(keys, keys + count), r.keys) << r.what;
+    }
+}
+
+// ---- the display ---------------------------------------------------------------------------
+
+// The landscape of the test map: every submesh's colour and shadow bitmaps
+// are seeded random bytes.
+uint8_t *random_landscape_bitmap(int32_t bitmap_index)
+{
+    static std::vector<uint8_t> bitmaps[32];
+    if (bitmap_index < 0 || bitmap_index >= 32) return nullptr;
+    std::vector<uint8_t> &bitmap = bitmaps[bitmap_index];
+    if (bitmap.empty())
+    {
+        uint32_t seed = 1234567u * (uint32_t)(bitmap_index + 1);
+        bitmap.resize(256 * 256);
+        for (uint8_t &texel : bitmap) texel = (uint8_t)((seed = seed * 1103515245u + 12345u) >> 16);
+    }
+    return bitmap.data();
+}
+
+struct gl_display
+{
+    own_x_server server;
+    std::string why; // empty once started
+    screen_parameters prefs;
+    bool started = false;
+};
+gl_display &display(void)
+{
+    static gl_display the_display;
+    return the_display;
+}
+
+class gl_environment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        gl_display &d = display();
+        if (!d.server.start(&d.why, "640x480x24")) return;
+        setenv("DISPLAY", d.server.display.c_str(), 1);
+        unsetenv("SDL_VIDEODRIVER");
+        unsetenv("MESA_GL_VERSION_OVERRIDE");
+#if defined(__SANITIZE_ADDRESS__)
+        // The driver and SDL keep what they load; the leak checker cannot name it.
+        __lsan_disable();
+#endif
+        d.prefs.texture_cache_size = 64;
+        d.prefs.flags = _screen_pref_32bit_flag | _screen_pref_landscape_textures_flag;
+        const char *reason = nullptr;
+        d.started = start_gl_pattern_context(kSize, kSize, &d.prefs, &reason);
+        if (!d.started) d.why = reason;
+        register_landscape_bitmap_procedure(random_landscape_bitmap);
+        initialize_scene();
+    }
+    void TearDown() override
+    {
+        gl_display &d = display();
+        if (d.started) stop_gl_pattern_context();
+        d.server.stop();
+    }
+};
+const ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new gl_environment);
+
+// ---- terrain triangles ------------------------------------------------------------------------
+
+// A category of mesh triangles owned by the test: the vertices, triangles
+// and surface pointers live here, and surface category 1 points at them.
+struct test_terrain
+{
+    std::vector<render_vertex> vertices;
+    std::vector<render_triangle> triangles;
+    std::vector<render_surface *> surfaces;
+
+    // Corners at vertices a, b, c (indexes into `vertices`).
+    void add(int32_t a, int32_t b, int32_t c, uint32_t detail, const int16_t u[3], const int16_t v[3])
+    {
+        render_triangle triangle = {};
+        triangle.header.packed = pack_surface_word(0, _surface_type_triangle, _surface_subtype_mesh_triangle);
+        const int32_t corners[3] = {a, b, c};
+        for (int32_t i = 0; i < 3; ++i)
+        {
+            triangle.corners[i].vertex = reinterpret_cast<render_vertex *>((intptr_t)corners[i]); // fixed in install
+            triangle.corners[i].interpolants[_texture_u] = u[i];
+            triangle.corners[i].interpolants[_texture_v] = v[i];
+        }
+        triangle.detail = detail;
+        triangles.push_back(triangle);
+    }
+    // Points the corners at the vertices and the mesh category at the triangles.
+    void install(void)
+    {
+        surfaces.clear();
+        for (render_triangle &triangle : triangles)
+        {
+            for (render_corner &corner : triangle.corners)
+                corner.vertex = &vertices[(size_t)reinterpret_cast<intptr_t>(corner.vertex)];
+            surfaces.push_back(&triangle.header);
+        }
+        surface_category &mesh = surface_categories[_surface_category_mesh];
+        mesh.surfaces = surfaces.data();
+        mesh.count = (uint32_t)surfaces.size();
+        mesh.sorted = false;
+    }
+};
+
+// `cells` x `cells` cells over the window, two triangles each, their corners
+// at mesh vertex (x, y) placed at pixel (x, y) x kSize / cells (world units
+// x 512), colour-map coordinates running over half the map.
+test_terrain terrain_grid(int32_t cells, const std::function<uint32_t(int32_t triangle, const point2d corners[3])> &detail)
+{
+    test_terrain terrain;
+    const float scale = mesh_texcoord_scale();
+    for (int32_t y = 0; y <= cells; ++y)
+        for (int32_t x = 0; x <= cells; ++x)
+        {
+            render_vertex vertex = {};
+            vertex.mesh_vertex = {(int16_t)x, (int16_t)y};
+            vertex.p = {x * kSize / cells * 512, y * kSize / cells * 512, 0};
+            terrain.vertices.push_back(vertex);
+        }
+    auto interpolant = [&](int32_t at) { return (int16_t)((float)at / (2.0f * cells) / scale); };
+    for (int32_t y = 0; y < cells; ++y)
+        for (int32_t x = 0; x < cells; ++x)
+        {
+            const int32_t v00 = y * (cells + 1) + x, v10 = v00 + 1, v01 = v00 + cells + 1, v11 = v01 + 1;
+            const int16_t u0[3] = {interpolant(x), interpolant(x + 1), interpolant(x)};
+            const int16_t w0[3] = {interpolant(y), interpolant(y), interpolant(y + 1)};
+            const point2d c0[3] = {{(int16_t)x, (int16_t)y}, {(int16_t)(x + 1), (int16_t)y}, {(int16_t)x, (int16_t)(y + 1)}};
+            terrain.add(v00, v10, v01, detail((int32_t)terrain.triangles.size(), c0), u0, w0);
+            const int16_t u1[3] = {interpolant(x + 1), interpolant(x + 1), interpolant(x)};
+            const int16_t w1[3] = {interpolant(y), interpolant(y + 1), interpolant(y + 1)};
+            const point2d c1[3] = {
+                {(int16_t)(x + 1), (int16_t)y}, {(int16_t)(x + 1), (int16_t)(y + 1)}, {(int16_t)x, (int16_t)(y + 1)}};
+            terrain.add(v10, v11, v01, detail((int32_t)terrain.triangles.size(), c1), u1, w1);
+        }
+    terrain.install();
+    return terrain;
+}
+
+// Every draw, as the back end issued it.
+struct captured_draw
+{
+    opengl_draw_state state;
+    std::vector<rendervert_t> vertices;
+};
+std::vector<captured_draw> captured;
+void capture(uint32_t, const rendervert_t *vertices, int32_t count, const opengl_draw_state *state)
+{
+    captured.push_back({*state, std::vector<rendervert_t>(vertices, vertices + count)});
+}
+
+// ---- the fixture ----------------------------------------------------------------------------------
+
+#define REQUIRE_GL()                                                                                             \
+    do {                                                                                                         \
+        if (!display().started) SKIP_OR_FAIL_UNDER_CI("no OpenGL display: " + display().why);                   \
+    } while (0)
+
+class opengl_terrain : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_GL();
+        initialize_mesh();
+        mesh_header header = test_mesh_header(64, 64);
+        header.landscape_collection_tag = NONE;
+        ASSERT_TRUE(load_test_mesh(header));
+        ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 22));
+    }
+    void TearDown() override
+    {
+        if (!display().started) return;
+        set_vertex_capture_procedure(nullptr);
+        captured.clear();
+        set_mesh_detail_layers_override(nullptr);
+        surface_categories[_surface_category_mesh].surfaces = nullptr;
+        surface_categories[_surface_category_mesh].count = 0;
+        for (uint32_t name : textures) glDeleteTextures(1, &name);
+        dispose_opengl_rasterizer_from_old_map();
+        dispose_poweruser_settings();
+        dispose_mesh_from_old_map();
+    }
+
+    // A map start of the rasterizer under the settings of `ini`, with
+    // conversion tables whose every entry differs.
+    void start(const char *ini)
+    {
+        dispose_opengl_rasterizer_from_old_map();
+        dispose_poweruser_settings();
+        if (*ini) { ASSERT_TRUE(load_poweruser_settings_from_buffer(ini, strlen(ini))); }
+        ASSERT_TRUE(initialize_opengl_rasterizer_for_new_map());
+        initialize_opengl_mesh_parameters_for_new_map();
+        for (int32_t i = 0; i < SHADING_TABLES16 * 256; ++i) terrain_maps_globals.shade16[i] = (uint16_t)(i * 7 + 1);
+        for (int32_t i = 0; i < SHADING_TABLES32 * 256; ++i)
+            terrain_maps_globals.shade32[i] = (uint32_t)i * 2654435761u | 1;
+        const preallocated_texture *cmap = volatile_cmap_texture_opengl();
+        ASSERT_TRUE(cmap && cmap->user_data);
+        cmap_name = gl_handle_to_name(cmap->user_data);
+        ASSERT_EQ(volatile_cmap_texture_mode(), _cmap_texture_mode_32bit) << "32-bit, no lightmap blending";
+    }
+
+    // The colour map's texels as 0xAARRGGBB, row by row.
+    std::vector<uint32_t> read_cmap(void)
+    {
+        const int32_t width = volatile_cmap_texture_width();
+        std::vector<uint32_t> texels((size_t)width * width);
+        bind_texture_unit_for_update_opengl(0, (int32_t)cmap_name);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels.data());
+        return texels;
+    }
+
+    // Counts texels of `after` that differ from `before` outside the square
+    // at (x, y) of `size`, and those inside that differ from `block` (the
+    // builder's xrgb texels, `size` per row).
+    void expect_only_square_changed(const std::vector<uint32_t> &before, const std::vector<uint32_t> &after,
+                                    int32_t x, int32_t y, int32_t size, const uint32_t *block)
+    {
+        const int32_t width = volatile_cmap_texture_width();
+        int32_t outside = 0, inside = 0, changed = 0;
+        for (int32_t row = 0; row < width; ++row)
+            for (int32_t column = 0; column < width; ++column)
+            {
+                const size_t at = (size_t)row * width + column;
+                if (column >= x && column < x + size && row >= y && row < y + size)
+                {
+                    inside += after[at] != (block[(row - y) * size + column - x] | 0xFF000000u);
+                    changed += after[at] != before[at];
+                }
+                else outside += after[at] != before[at];
+            }
+        EXPECT_EQ(outside, 0);
+        EXPECT_EQ(inside, 0);
+        EXPECT_GT(changed, size * size / 2) << "the square was black before and holds random texels now";
+    }
+
+    // A texture of one colour, repeated, as a detail texture.
+    uint32_t solid_texture(uint32_t argb)
+    {
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        textures.push_back(name);
+        bind_texture_unit_for_update_opengl(0, (int32_t)name);
+        const uint32_t texels[4] = {argb, argb, argb, argb};
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        return name;
+    }
+
+    // Detail entries 3 and 5 as two solid textures, in place of the map's.
+    void use_two_detail_textures(uint32_t first_argb, uint32_t second_argb)
+    {
+        layers = {};
+        layers.active = true;
+        layers.textures[3] = solid_texture(first_argb);
+        layers.textures[5] = solid_texture(second_argb);
+        layers.scales[3][0] = layers.scales[3][1] = 0.25f;
+        layers.scales[5][0] = 0.5f, layers.scales[5][1] = 0.125f;
+        set_mesh_detail_layers_override(&layers);
+    }
+
+    uint32_t cmap_name = 0;
+    mesh_detail_layers layers = {};
+    std::vector<uint32_t> textures;
+};
+
+// ---- colour-map updates -------------------------------------------------------------------------
+
+TEST_F(opengl_terrain, a_dirty_tile_uploads_its_page_alone_and_tiles_without_a_page_in_the_map_are_skipped)
+{
+    start("");
+    ASSERT_EQ(volatile_cmap_texture_width(), TILED_CMAP_TEXTURE_WIDTH) << "tiles on llvmpipe with 64 MiB";
+    const std::vector<uint32_t> before = read_cmap();
+
+    mesh_tile tiles[3];
+    for (mesh_tile &tile : tiles) tile = terrain_maps_globals.mesh_tiles[5];
+    tiles[0].page = 19, tiles[0].page_x = 384, tiles[0].page_y = 128;
+    tiles[1].page = MESH_TILE_NO_FREE_PAGE, tiles[1].page_x = 0, tiles[1].page_y = 0;
+    tiles[2].page = 20, tiles[2].page_x = 1990, tiles[2].page_y = 0; // past the texture's edge
+    mesh_tile *dirty[] = {&tiles[0], nullptr, &tiles[1], &tiles[2]};
+    mesh_region region = {};
+    region.dirty_tile_list = dirty;
+    region.dirty_tile_list_size = 4;
+    update_tile_texture_opengl(&region);
+
+    std::vector<uint32_t> page(PAGE_TEXTURE_WIDTH * PAGE_TEXTURE_WIDTH);
+    build_mesh_tile_texture(&tiles[0], page.data(), PAGE_TEXTURE_WIDTH, _cmap_texture_mode_32bit);
+    expect_only_square_changed(before, read_cmap(), 384, 128, PAGE_TEXTURE_WIDTH, page.data());
+}
+
+TEST_F(opengl_terrain, changed_chunks_upload_alone_or_the_whole_map_is_rebuilt_in_place_and_uploaded)
+{
+    uint8_t *colors = volatile_color_map(), *shadows = volatile_shadow_map();
+    ASSERT_TRUE(colors && shadows);
+    for (int32_t i = 0; i < 512 * 512; ++i)
+    {
+        colors[i] = (uint8_t)(i * 13 + (i >> 9));
+        shadows[i] = (uint8_t)(i * 5 + (i >> 9) * 3);
+    }
+    const int32_t chunk = 43, chunk_x = (chunk & 7) * 64, chunk_y = (chunk >> 3) * 64; // column 3, row 5
+    std::vector<uint32_t> block(64 * 64);
+    uint8_t chunks[] = {(uint8_t)chunk, 64, 255}; // the last two are outside the 8 x 8 grid
+    mesh_region region = {};
+    region.volatile_chunk_coverage_list = chunks;
+    region.volatile_chunk_coverage_list_size = 3;
+
+    // Chunked: only the listed chunk's square changes.
+    start("[Renderer.OpenGL]\nUseCMapTiles=0\n");
+    ASSERT_EQ(volatile_cmap_texture_width(), VOLATILE_CMAP_TEXTURE_WIDTH);
+    build_volatile_chunk_texture(block.data(), 0, 0, 64, chunk_x, chunk_y, _cmap_texture_mode_32bit);
+    std::vector<uint32_t> before = read_cmap();
+    terrain_maps_globals.volatile_maps_changed = true;
+    update_volatile_cmap_texture_opengl(&region);
+    EXPECT_FALSE(terrain_maps_globals.volatile_maps_changed);
+    expect_only_square_changed(before, read_cmap(), chunk_x, chunk_y, 64, block.data());
+
+    // In place: texels written straight into the texture's own bitmap reach
+    // the texture with an empty list, and a listed chunk is rebuilt among them.
+    start("[Renderer.OpenGL]\nUpdateCMapChunked=0\n");
+    ASSERT_EQ(volatile_cmap_texture_width(), VOLATILE_CMAP_TEXTURE_WIDTH) << "tiles need chunked updates";
+    bitmap_data *bitmap = volatile_cmap_texture_opengl()->bitmap;
+    ASSERT_TRUE(bitmap && bitmap->row_addresses[0]);
+    uint32_t *texels = reinterpret_cast<uint32_t *>(bitmap->row_addresses[0]);
+    for (int32_t i = 0; i < 512 * 512; ++i) texels[i] = (uint32_t)i * 2246822519u;
+    std::vector<uint32_t> pattern(texels, texels + 512 * 512);
+    region.volatile_chunk_coverage_list_size = 0;
+    update_volatile_cmap_texture_opengl(&region);
+    before = read_cmap();
+    int32_t mismatches = 0;
+    for (int32_t i = 0; i < 512 * 512; ++i) mismatches += before[i] != (pattern[i] | 0xFF000000u);
+    EXPECT_EQ(mismatches, 0) << "an empty list still uploads the whole map";
+    region.volatile_chunk_coverage_list_size = 3;
+    update_volatile_cmap_texture_opengl(&region);
+    expect_only_square_changed(before, read_cmap(), chunk_x, chunk_y, 64, block.data());
+}
+
+// ---- what is drawn ---------------------------------------------------------------------------------
+
+TEST_F(opengl_terrain, the_multipass_draws_the_base_and_each_leading_layer_once_with_its_texture_and_weights)
+{
+    start("[Renderer.OpenGL]\nUseShaders=0\n");
+    use_two_detail_textures(0xFF996633, 0xFF336699);
+    struct row
+    {
+        const char *what;
+        uint32_t detail;
+        std::vector<int32_t> layers; // each draw: 0 the base, else the detail entry
+        std::vector<uint8_t> alphas; // each draw's three corner alphas
+    };
+    const row rows[] = {
+        {"neither base nor layers: nothing", 0, {}, {}},
+        {"the plain base", kBlend, {0}, {255, 255, 255}},
+        {"bit 30 clear and two layers: drawn twice", detail_indexes(3, 5, 0) | detail_weights(3, 4, 0),
+         {3, 5},
+         {255, 255, 0, 0, 0, 255}},
+        {"a second layer without a first draws the base alone", kBlend | detail_indexes(0, 5, 0) | detail_weights(0, 7, 0),
+         {0},
+         {255, 255, 255}},
+    };
+    set_vertex_capture_procedure(capture);
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.what);
+        test_terrain terrain = terrain_grid(1, [&](int32_t t, const point2d *) { return t == 0 ? r.detail : 0u; });
+        captured.clear();
+        rasterize_mesh_category(nullptr, _surface_category_mesh);
+        ASSERT_EQ(captured.size(), r.layers.size());
+        for (size_t d = 0; d < captured.size(); ++d)
+        {
+            const captured_draw &draw = captured[d];
+            ASSERT_EQ(draw.vertices.size(), 3u);
+            EXPECT_EQ(draw.state.textures[0], (int32_t)cmap_name);
+            if (r.layers[d] == 0)
+            {
+                EXPECT_EQ(draw.state.shader_mode, _shader_mesh_0);
+                EXPECT_EQ(draw.state.blend_mode, _blend_mode_replace);
+                continue;
+            }
+            const int32_t index = r.layers[d];
+            EXPECT_EQ(draw.state.shader_mode, _shader_fixed_multitexture);
+            EXPECT_EQ(draw.state.blend_mode, _blend_mode_alpha);
+            EXPECT_EQ(draw.state.textures[1], (int32_t)layers.textures[index]);
+            for (int32_t c = 0; c < 3; ++c)
+            {
+                const render_vertex *vertex = terrain.triangles[0].corners[c].vertex;
+                EXPECT_EQ(draw.vertices[c].color[3], r.alphas[d * 3 + c]) << "corner " << c;
+                EXPECT_FLOAT_EQ(draw.vertices[c].texcoord[2], -vertex->mesh_vertex.x * layers.scales[index][0]);
+                EXPECT_FLOAT_EQ(draw.vertices[c].texcoord[3], vertex->mesh_vertex.y * layers.scales[index][1]);
+            }
+        }
+    }
+}
+
+TEST_F(opengl_terrain, a_category_of_seventy_thousand_triangles_is_drawn_whole_by_every_path)
+{
+    const int32_t count = 70000;
+    struct path
+    {
+        const char *what, *ini;
+        bool detail;
+        int32_t draws_per_triangle;
+    };
+    const path paths[] = {
+        {"plain", "", false, 1},
+        {"shader detail", "", true, 1},
+        {"multipass", "[Renderer.OpenGL]\nUseShaders=0\n", true, 2},
+    };
+    for (const path &p : paths)
+    {
+        SCOPED_TRACE(p.what);
+        start(p.ini);
+        use_two_detail_textures(0xFF808080, 0xFF808080);
+        layers.active = p.detail;
+        // Every triangle off the window, numbered by its x.
+        test_terrain terrain;
+        terrain.vertices.resize(1);
+        terrain.vertices[0].p = {-100 * 512, -100 * 512, 0};
+        const int16_t zero[3] = {};
+        for (int32_t t = 0; t < count; ++t) terrain.add(0, 0, 0, kBlend | detail_indexes(3, 0, 0) | 7, zero, zero);
+        terrain.install();
+        std::vector<int32_t> drawn(count, 0);
+        captured.clear();
+        set_vertex_capture_procedure([](uint32_t, const rendervert_t *, int32_t n, const opengl_draw_state *) {
+            captured.push_back({{}, std::vector<rendervert_t>((size_t)n)});
+        });
+        rasterize_mesh_category(nullptr, _surface_category_mesh);
+        set_vertex_capture_procedure(nullptr);
+        size_t vertices = 0, largest = 0;
+        for (const captured_draw &draw : captured)
+        {
+            vertices += draw.vertices.size();
+            largest = std::max(largest, draw.vertices.size());
+        }
+        EXPECT_EQ(vertices, (size_t)count * 3 * p.draws_per_triangle);
+        EXPECT_LE(largest, (size_t)MAXIMUM_RENDER_VERTS);
+    }
+}
+
+// ---- shaders against the multipass ---------------------------------------------------------------
+
+// Per channel: the mean absolute difference and the largest, in 1/255.
+void compare_frames(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b, double *mean, int32_t *largest)
+{
+    double sum = 0;
+    *largest = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int32_t shift = 0; shift < 24; shift += 8)
+        {
+            const int32_t d = std::abs((int32_t)((a[i] >> shift) & 255) - (int32_t)((b[i] >> shift) & 255));
+            sum += d;
+            *largest = std::max(*largest, d);
+        }
+    *mean = sum / (3.0 * (double)a.size());
+}
+
+class opengl_terrain_frames : public opengl_terrain
+{
+protected:
+    // The frame of an 8 x 8-cell terrain over a colour map of smooth
+    // gradients, whose vertices lie on detail entry 3 or 5 in patches, the
+    // triangles' layer words made as the detail maps make them.
+    std::vector<uint32_t> draw_detailed_terrain(const char *ini)
+    {
+        start(ini);
+        if (HasFatalFailure()) return {};
+        // Near neutral (0.5 leaves the colour as it is), so that where two
+        // layers meet in one triangle the shader's sum and the passes' blend
+        // stay close.
+        use_two_detail_textures(0xFF8F9980, 0xFF706680);
+
+        const int32_t width = volatile_cmap_texture_width();
+        std::vector<uint32_t> gradient((size_t)width * width);
+        for (int32_t y = 0; y < width; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                gradient[(size_t)y * width + x] = 0xFF0000A0u | (uint32_t)(255 * x / width) << 16 |
+                                                  (uint32_t)(255 * y / width) << 8;
+        bind_texture_unit_for_update_opengl(0, (int32_t)cmap_name);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, width, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, gradient.data());
+
+        // Pixels from the top left, world units scaled by 1/512 (by the
+        // shaders, or by the model-view matrix without them).
+        projection_mode_data &projection = projections[_projection_mode_perspective];
+        projection = {};
+        projection.proj_mat[0] = 2.0f / kSize, projection.proj_mat[5] = -2.0f / kSize;
+        projection.proj_mat[10] = projection.proj_mat[15] = 1.0f;
+        projection.proj_mat[12] = -1.0f, projection.proj_mat[13] = 1.0f;
+        projection.view_mat[0] = projection.view_mat[5] = projection.view_mat[10] = 1.0f / 512.0f;
+        projection.view_mat[15] = 1.0f;
+        projection.viewport[2] = projection.viewport[3] = kSize;
+        build_orthogonal_projection(); // forgets the projection in force
+        // Unit 1 doubles its product, as the frame start leaves it for the passes.
+        load_texture_matrix_opengl(0, nullptr);
+        glActiveTexture(GL_TEXTURE1);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_RGB, GL_MODULATE);
+        glTexEnvf(GL_TEXTURE_ENV, GL_RGB_SCALE, 2.0f);
+        glActiveTexture(GL_TEXTURE0);
+
+        test_terrain terrain = terrain_grid(8, [](int32_t, const point2d corners[3]) {
+            uint8_t entries[3];
+            for (int32_t c = 0; c < 3; ++c) entries[c] = (corners[c].x / 3 + corners[c].y / 2) % 2 ? 5 : 3;
+            return detail_map_triangle_word(entries[0], entries[1], entries[2], 0);
+        });
+        set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
+        clear_opengl_backbuffer();
+        rasterize_mesh_category(nullptr, _surface_category_mesh);
+        const rectangle2d all = {0, 0, (int16_t)kSize, (int16_t)kSize};
+        bitmap_data *frame = copy_bits_from_opengl_render_buffer(&all);
+        EXPECT_NE(frame, nullptr);
+        std::vector<uint32_t> pixels;
+        if (frame)
+            for (int32_t y = 0; y < kSize; ++y)
+            {
+                const uint32_t *row = reinterpret_cast<const uint32_t *>(frame->row_addresses[0] + y * frame->bytes_per_row);
+                pixels.insert(pixels.end(), row, row + kSize);
+            }
+        free(frame);
+        return pixels;
+    }
+};
+
+TEST_F(opengl_terrain_frames, the_shader_layers_and_the_multipass_agree_on_two_detail_layers)
+{
+    const std::vector<uint32_t> shaded = draw_detailed_terrain("[Renderer.OpenGL]\nUseCMapTiles=0\n");
+    const std::vector<uint32_t> passes = draw_detailed_terrain("[Renderer.OpenGL]\nUseCMapTiles=0\nUseShaders=0\n");
+    ASSERT_EQ(shaded.size(), (size_t)(kSize * kSize));
+    ASSERT_EQ(passes.size(), shaded.size());
+    double mean;
+    int32_t largest;
+    compare_frames(shaded, passes, &mean, &largest);
+    printf("shader against multipass: mean %.3f/255, largest %d/255\n", mean, (int)largest);
+    EXPECT_LE(mean, 1.5);
+    EXPECT_LE(largest, 16);
+    // Both drew something of both layers: the frame is neither black nor the bare map.
+    int32_t black = 0;
+    for (uint32_t pixel : shaded) black += (pixel & 0xFFFFFF) == 0;
+    EXPECT_EQ(black, 0);
+}
+
+} // namespace
