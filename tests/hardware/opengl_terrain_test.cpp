@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "support/demo_data.h"
+#include "support/demo_render_fixture.h"
 #include "support/test_mesh.h"
 #include "support/x_server.h"
 
 #include "bitmaps.h"
+#include "cseries/registration.h"
 #include "detail_maps.h"
 #include "gl_pattern.h"
 #include "hardware/OpenGL/gl_dispatch.h"
@@ -30,6 +32,7 @@
 #include "render/render.h"
 #include "render/render_sort.h"
 #include "render/terrain_maps.h"
+#include "render_harness.h"
 #include "screen.h"
 #include "screen_preferences.h"
 
@@ -100,6 +103,7 @@ struct gl_display
     own_x_server server;
     std::string why; // empty once started
     screen_parameters prefs;
+    active_color_environment screen; // as the window was opened
     bool started = false;
 };
 gl_display &display(void)
@@ -127,7 +131,7 @@ public:
         const char *reason = nullptr;
         d.started = start_gl_pattern_context(kSize, kSize, &d.prefs, &reason);
         if (!d.started) d.why = reason;
-        register_landscape_bitmap_procedure(random_landscape_bitmap);
+        d.screen = active_screen;
         initialize_scene();
     }
     void TearDown() override
@@ -240,6 +244,9 @@ protected:
     void SetUp() override
     {
         REQUIRE_GL();
+        // The random landscape in place of a collection's (the demo map registers its own).
+        clear_all_registrations();
+        ASSERT_TRUE(register_landscape_bitmap_procedure(random_landscape_bitmap));
         initialize_mesh();
         mesh_header header = test_mesh_header(64, 64);
         header.landscape_collection_tag = NONE;
@@ -258,6 +265,7 @@ protected:
         dispose_opengl_rasterizer_from_old_map();
         dispose_poweruser_settings();
         dispose_mesh_from_old_map();
+        clear_all_registrations();
     }
 
     // A map start of the rasterizer under the settings of `ini`, with
@@ -520,6 +528,23 @@ TEST_F(opengl_terrain, a_category_of_seventy_thousand_triangles_is_drawn_whole_b
 
 // ---- shaders against the multipass ---------------------------------------------------------------
 
+// The window's pixels, top row first.
+std::vector<uint32_t> read_back_window(void)
+{
+    const rectangle2d all = {0, 0, (int16_t)kSize, (int16_t)kSize};
+    bitmap_data *frame = copy_bits_from_opengl_render_buffer(&all);
+    EXPECT_NE(frame, nullptr);
+    std::vector<uint32_t> pixels;
+    if (frame)
+        for (int32_t y = 0; y < kSize; ++y)
+        {
+            const uint32_t *row = reinterpret_cast<const uint32_t *>(frame->row_addresses[0] + y * frame->bytes_per_row);
+            pixels.insert(pixels.end(), row, row + kSize);
+        }
+    free(frame);
+    return pixels;
+}
+
 // Per channel: the mean absolute difference and the largest, in 1/255.
 void compare_frames(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b, double *mean, int32_t *largest)
 {
@@ -586,18 +611,7 @@ protected:
         set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
         clear_opengl_backbuffer();
         rasterize_mesh_category(nullptr, _surface_category_mesh);
-        const rectangle2d all = {0, 0, (int16_t)kSize, (int16_t)kSize};
-        bitmap_data *frame = copy_bits_from_opengl_render_buffer(&all);
-        EXPECT_NE(frame, nullptr);
-        std::vector<uint32_t> pixels;
-        if (frame)
-            for (int32_t y = 0; y < kSize; ++y)
-            {
-                const uint32_t *row = reinterpret_cast<const uint32_t *>(frame->row_addresses[0] + y * frame->bytes_per_row);
-                pixels.insert(pixels.end(), row, row + kSize);
-            }
-        free(frame);
-        return pixels;
+        return read_back_window();
     }
 };
 
@@ -617,6 +631,170 @@ TEST_F(opengl_terrain_frames, the_shader_layers_and_the_multipass_agree_on_two_d
     int32_t black = 0;
     for (uint32_t pixel : shaded) black += (pixel & 0xFFFFFF) == 0;
     EXPECT_EQ(black, 0);
+}
+
+} // namespace
+
+// ---- the demo valley -----------------------------------------------------------------------------
+
+namespace {
+
+// The demo map started for the software renderer, one of its golden views
+// rendered, and its terrain drawn again through OpenGL from the surfaces and
+// volatile maps that frame left behind.
+class opengl_demo_terrain : public demo_render_fixture
+{
+protected:
+    void TearDown() override
+    {
+        if (display().started)
+        {
+            set_mesh_detail_layers_override(nullptr);
+            for (uint32_t name : textures) glDeleteTextures(1, &name);
+            textures.clear();
+            dispose_opengl_rasterizer_from_old_map();
+            dispose_poweruser_settings();
+            if (rendered) active_screen = software_screen;
+        }
+        free(buffer);
+        demo_render_fixture::TearDown();
+    }
+
+    // Renders the camera in software at the window's size; false when it cannot.
+    bool render_software(const char *camera_text)
+    {
+        render_camera camera = {};
+        char reason[256];
+        if (!parse_render_camera(camera_text, &camera) || !render_camera_is_usable(&camera, reason, sizeof(reason)))
+            return false;
+        buffer = new_render_back_buffer((int16_t)kSize, (int16_t)kSize);
+        if (!buffer) return false;
+        const render_frame_options options = {(int16_t)kSize, (int16_t)kSize, true, true};
+        build_render_camera_view(&view, &camera, &options, buffer);
+        render_camera_view(&view);
+        software_screen = active_screen;
+        rendered = true;
+        return true;
+    }
+
+    // Mesh triangles of the frame by how many detail layers they carry (0..3).
+    std::vector<int32_t> layer_counts(void)
+    {
+        std::vector<int32_t> counts(4, 0);
+        const surface_category &mesh = surface_categories[_surface_category_mesh];
+        for (uint32_t i = 0; i < mesh.count; ++i)
+        {
+            const uint32_t detail = reinterpret_cast<const render_triangle *>(mesh.surfaces[i])->detail;
+            int32_t layers = 0;
+            while (layers < 3 && (detail >> (9 + 7 * layers) & 127)) ++layers;
+            ++counts[layers];
+        }
+        return counts;
+    }
+
+    // The mesh category of the software frame through OpenGL under `ini`,
+    // read back.
+    std::vector<uint32_t> draw_through_opengl(const char *ini)
+    {
+        active_screen = display().screen;
+        dispose_opengl_rasterizer_from_old_map();
+        dispose_poweruser_settings();
+        EXPECT_TRUE(load_poweruser_settings_from_buffer(ini, strlen(ini)));
+        if (!initialize_opengl_rasterizer_for_new_map()) return {};
+        initialize_opengl_mesh_parameters_for_new_map();
+        EXPECT_EQ(volatile_cmap_texture_width(), VOLATILE_CMAP_TEXTURE_WIDTH);
+        uint8_t every_chunk[64];
+        for (int32_t i = 0; i < 64; ++i) every_chunk[i] = (uint8_t)i;
+        mesh_region region = {};
+        region.volatile_chunk_coverage_list = every_chunk;
+        region.volatile_chunk_coverage_list_size = 64;
+        update_volatile_cmap_texture_opengl(&region);
+
+        // The map's detail scales with near-neutral solid textures.
+        layers = {};
+        layers.active = true;
+        const uint32_t colors[3] = {0xFF8F9980, 0xFF706680, 0xFF888070};
+        for (int32_t entry = 1; entry <= 3; ++entry)
+        {
+            GLuint name = 0;
+            glGenTextures(1, &name);
+            textures.push_back(name);
+            bind_texture_unit_for_update_opengl(0, (int32_t)name);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, &colors[entry - 1]);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            layers.textures[entry] = name;
+            layers.scales[entry][0] = detail_texture_scales()[entry][0];
+            layers.scales[entry][1] = detail_texture_scales()[entry][1];
+        }
+        set_mesh_detail_layers_override(&layers);
+
+        // The view's perspective: screen x = xk + x f / -z, y = yk - y f / -z,
+        // in cells (the shaders' 1/512, or the model-view matrix's).
+        const float f = view.fworld_to_screen, w = (float)kSize, h = (float)kSize;
+        const float near = 0.25f, far = 400.0f;
+        projection_mode_data &projection = projections[_projection_mode_perspective];
+        projection = {};
+        projection.proj_mat[0] = 2.0f * f / w;
+        projection.proj_mat[8] = -(2.0f * view.xk / w - 1.0f);
+        projection.proj_mat[5] = 2.0f * f / h;
+        projection.proj_mat[9] = -(1.0f - 2.0f * view.yk / h);
+        projection.proj_mat[10] = -(far + near) / (far - near);
+        projection.proj_mat[11] = -1.0f;
+        projection.proj_mat[14] = -2.0f * far * near / (far - near);
+        projection.view_mat[0] = projection.view_mat[5] = projection.view_mat[10] = 1.0f / 512.0f;
+        projection.view_mat[15] = 1.0f;
+        projection.viewport[2] = projection.viewport[3] = kSize;
+        build_orthogonal_projection();
+        load_texture_matrix_opengl(0, nullptr);
+        glActiveTexture(GL_TEXTURE1);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_RGB, GL_MODULATE);
+        glTexEnvf(GL_TEXTURE_ENV, GL_RGB_SCALE, 2.0f);
+        glActiveTexture(GL_TEXTURE0);
+
+        set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
+        clear_opengl_backbuffer();
+        rasterize_mesh_category(&view, _surface_category_mesh);
+        std::vector<uint32_t> pixels = read_back_window();
+        set_mesh_detail_layers_override(nullptr);
+        for (uint32_t name : textures) glDeleteTextures(1, &name);
+        textures.clear();
+        return pixels;
+    }
+
+    bitmap_data *buffer = nullptr;
+    bool rendered = false;
+    view_data view = {};
+    active_color_environment software_screen = {};
+    mesh_detail_layers layers = {};
+    std::vector<uint32_t> textures;
+};
+
+// 'dval' lays grass, rock and mud: the golden view over the lake's shore
+// crosses their borders, where triangles carry two layers, and the shaders'
+// sum of the layers and the passes' blend of them agree there.
+TEST_F(opengl_demo_terrain, the_shore_view_carries_two_detail_layers_which_both_paths_draw_alike)
+{
+    REQUIRE_GL();
+    ASSERT_TRUE(start(32, kSize, kSize));
+    ASSERT_TRUE(detail_maps_active()) << "the demo valley's detail map loads";
+    ASSERT_TRUE(render_software("2,30,5,-40,-35"));
+    const std::vector<int32_t> counts = layer_counts();
+    EXPECT_GT(counts[2], 0) << "two-layer triangles in view";
+
+    const std::vector<uint32_t> shaded = draw_through_opengl("[Renderer.OpenGL]\nUseCMapTiles=0\n");
+    const std::vector<uint32_t> passes = draw_through_opengl("[Renderer.OpenGL]\nUseCMapTiles=0\nUseShaders=0\n");
+    ASSERT_EQ(shaded.size(), (size_t)(kSize * kSize));
+    ASSERT_EQ(passes.size(), shaded.size());
+    double mean;
+    int32_t largest;
+    compare_frames(shaded, passes, &mean, &largest);
+    printf("demo shore view: %d plain, %d one-layer, %d two-layer, %d three-layer triangles; "
+           "shader against multipass: mean %.3f/255, largest %d/255\n",
+           (int)counts[0], (int)counts[1], (int)counts[2], (int)counts[3], mean, (int)largest);
+    EXPECT_LE(mean, 1.5);
+    EXPECT_LE(largest, 24);
 }
 
 } // namespace
