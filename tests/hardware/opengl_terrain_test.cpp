@@ -401,6 +401,9 @@ TEST_F(opengl_terrain, the_multipass_draws_the_base_and_each_leading_layer_once_
         {"a second layer without a first draws the base alone", kBlend | detail_indexes(0, 5, 0) | detail_weights(0, 7, 0),
          {0},
          {255, 255, 255}},
+        {"a layer whose texture cannot be had is left out", kBlend | detail_indexes(3, 7, 0) | detail_weights(1, 6, 0),
+         {0, 3},
+         {255, 255, 255, 255, 0, 0}},
     };
     set_vertex_capture_procedure(capture);
     for (const row &r : rows)

@@ -38,7 +38,7 @@ static struct render_opengl_terrain_globals
     int32_t encoding;
     int32_t width;
     float texcoord_scale;
-    bool missing_cmap_logged, missing_detail_logged, bad_chunk_logged;
+    bool missing_cmap_logged, missing_detail_logged, bad_chunk_logged, mixed_category_logged; // once per map
 
     const mesh_detail_layers *layers_override;
     mesh_detail_layers map_layers; // the map's, gathered per category
@@ -100,7 +100,7 @@ void initialize_volatile_cmap_texture_opengl(void)
     const bool tiles = global_maps_mode == _maps_mode_tiles;
     g.width = tiles ? TILED_CMAP_TEXTURE_WIDTH : VOLATILE_CMAP_TEXTURE_WIDTH;
     g.texcoord_scale = tiles ? 1.0f / 256.0f : 1.0f / 64.0f;
-    g.missing_cmap_logged = g.missing_detail_logged = g.bad_chunk_logged = false;
+    g.missing_cmap_logged = g.missing_detail_logged = g.bad_chunk_logged = g.mixed_category_logged = false;
 
     const int16_t width = (int16_t)g.width;
     if (!gl_prefs.UseAppleClientStorage && gl_prefs.UpdateCMapChunked)
@@ -524,8 +524,10 @@ static surface_category *mesh_triangles_of(surface_category *category, surface_c
     for (uint32_t i = 0; i < category->count; ++i)
         if (!mesh_triangle_of(category->surfaces[i])) ++others;
     if (others == 0) return category;
-    log_message(__FILE__, __LINE__, "OpenGL: %u surfaces of another kind left out of the %s category",
-                (unsigned)others, category->name ? category->name : "terrain");
+    if (!g.mixed_category_logged)
+        log_message(__FILE__, __LINE__, "OpenGL: %u surfaces of another kind left out of the %s category",
+                    (unsigned)others, category->name ? category->name : "terrain");
+    g.mixed_category_logged = true;
     const size_t wanted = category->count - others;
     if (wanted == 0) return nullptr;
     if (wanted > g.mesh_surface_capacity)

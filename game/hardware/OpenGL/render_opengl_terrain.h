@@ -44,8 +44,8 @@ void update_tile_texture_opengl(mesh_region *region);
 
 // Draws the media (0) or mesh (1) surface category of the current frame in
 // the perspective projection (set up by the scene draw).  Surfaces of another
-// kind in the category are left out with a log line; without a colour-map
-// texture nothing is drawn (logged once per map).
+// kind in the category are left out, and without a colour-map texture nothing
+// is drawn (each logged once per map).
 void rasterize_mesh_category(view_data *view, int16_t category);
 
 // ---- what the drawing reads (exposed for the scene draw and the tests) ----------
