@@ -256,7 +256,9 @@ static const mesh_detail_layers *gather_detail_layers(void)
     auto &g = render_opengl_terrain_globals;
     if (g.layers_override) return g.layers_override;
     mesh_detail_layers *layers = &g.map_layers;
-    layers->active = detail_maps_active();
+    // Only where the screen preference asks for them: without it the
+    // fixed-function path has no second texture coordinates bound.
+    layers->active = detail_maps_active() && detail_maps_enabled();
     preallocated_texture *const *textures = hardware_format_detail_textures();
     const float(*scales)[2] = detail_texture_scales();
     for (int32_t i = 0; i < MAXIMUM_MESH_DETAIL_TEXTURES; ++i)

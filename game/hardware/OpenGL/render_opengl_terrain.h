@@ -63,8 +63,9 @@ int32_t volatile_cmap_texture_width(void);
 // 1/256 with tiles, 1/64 in the global maps mode.
 float mesh_texcoord_scale(void);
 
-// The detail layers the terrain draws with: the map's detail maps unless a
-// test puts its own in place.  Texture names are GL names (0: none).
+// The detail layers the terrain draws with: the map's detail maps (active
+// when loaded and the screen preference enables them) unless a test puts its
+// own in place.  Texture names are GL names (0: none).
 struct mesh_detail_layers
 {
     bool active;
