@@ -28,6 +28,7 @@
 #include "gl_pattern.h"
 #include "hardware/OpenGL/gl_dispatch.h"
 #include "hardware/OpenGL/render_opengl.h"
+#include "hardware/OpenGL/render_opengl_terrain.h"
 #include "hardware/OpenGL/setup_opengl_sdl.h"
 #include "hardware/OpenGL/utilities_opengl.h"
 #include "hardware_rasterizer.h"
@@ -643,10 +644,15 @@ TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_t
         ASSERT_NE(plain, nullptr);
         EXPECT_TRUE(plain->passthrough_encoding);
 
+        // The terrain's colour map is resident too: one page of tiles.
+        const preallocated_texture *cmap = volatile_cmap_texture_opengl();
+        ASSERT_TRUE(cmap && cmap->texture);
+        EXPECT_EQ(volatile_cmap_texture_width(), TILED_CMAP_TEXTURE_WIDTH);
         const GLuint names[] = {gl_handle_to_name(resident->user_data), gl_handle_to_name(converted->user_data),
-                                gl_handle_to_name(plain->user_data), font_name};
+                                gl_handle_to_name(plain->user_data), font_name, gl_handle_to_name(cmap->user_data)};
         for (GLuint name : names) EXPECT_TRUE(glIsTexture(name)) << name;
-        EXPECT_EQ(texture_cache_memory_use(), font_charge + texture_memory_size(resident->texture) +
+        EXPECT_EQ(texture_cache_memory_use(), font_charge + texture_memory_size(cmap->texture) +
+                                                  texture_memory_size(resident->texture) +
                                                   texture_memory_size(converted) + texture_memory_size(plain));
 
         set_render_mode_opengl(_shader_sprite, _projection_mode_ortho, _depth_mode_full, _blend_mode_alpha);
@@ -664,6 +670,7 @@ TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_t
         EXPECT_FALSE(texture_cache_exists());
         EXPECT_EQ(texture_cache_memory_use(), 0);
         EXPECT_EQ(opengl_font_texture(), nullptr);
+        EXPECT_EQ(volatile_cmap_texture_opengl(), nullptr);
         EXPECT_EQ(get_hardware_font(), nullptr);
         EXPECT_EQ(global_maps_mode, _maps_mode_volatile);
         EXPECT_EQ(terrain_maps_globals.mesh_tiles, nullptr);

@@ -12,6 +12,7 @@
 #include "hardware_rasterizer.h"
 #include "interface_definitions.h"
 #include "mesh.h"
+#include "render_opengl_terrain.h"
 #include "render/render_geometry.h"
 #include "render/terrain_maps.h"
 #include "screen.h"
@@ -147,6 +148,15 @@ void bind_texture_unit_for_update_opengl(int32_t unit, int32_t texture)
     if (unit < 0 || unit >= NUMBER_OF_TEXTURE_UNITS) return;
     set_active_texture_unit(unit);
     bind_texture_unit_opengl(unit, texture);
+}
+
+void load_texture_matrix_opengl(int32_t unit, const float *matrix)
+{
+    if (unit < 0 || unit >= NUMBER_OF_TEXTURE_UNITS) return;
+    set_active_texture_unit(unit);
+    set_matrix_mode(GL_TEXTURE);
+    if (matrix) gl.LoadMatrixf(matrix);
+    else gl.LoadIdentity();
 }
 
 void reset_texture_state_opengl(void)
@@ -627,6 +637,7 @@ static void dispose_font_texture(void)
 // Everything of the map's start undone, the context kept.
 static void dispose_map_state(void)
 {
+    dispose_volatile_cmap_texture_opengl();
     if (render_opengl_globals.rasterizer_initialized)
     {
         dispose_font_texture();
@@ -702,6 +713,7 @@ void initialize_opengl_mesh_parameters_for_new_map(void)
     }
     if (gl_prefs.UseCMapTiles) initialize_tile_cache_for_new_map(0);
     initialize_cmap_shading_tables_for_new_map();
+    initialize_volatile_cmap_texture_opengl();
 }
 
 void dispose_opengl_rasterizer_from_old_map(void)

@@ -162,6 +162,9 @@ void bind_texture_unit_opengl(int32_t unit, int32_t texture);
 // The same, but `unit` is made active even when nothing else changes, so a
 // following upload goes to it.
 void bind_texture_unit_for_update_opengl(int32_t unit, int32_t texture);
+// Loads `unit`'s texture matrix (column-major; null: identity); `unit` is
+// left the active one.
+void load_texture_matrix_opengl(int32_t unit, const float *matrix);
 // Every unit off and unbound, unit 0 active (client unit too).
 void reset_texture_state_opengl(void);
 // Forgets `texture` wherever it is remembered as bound (before deleting it).
@@ -198,7 +201,8 @@ opengl_draw_state current_opengl_draw_state(void);
 // UseShaders off (logged) and the start is made again without shaders.
 bool initialize_opengl_rasterizer_for_new_map(void);
 // After the mesh is loaded: fog, the world-space programs, the terrain tile
-// cache (with UseCMapTiles) and the colour-map shading tables.
+// cache (with UseCMapTiles), the colour-map shading tables and the colour
+// map's texture.
 void initialize_opengl_mesh_parameters_for_new_map(void);
 // The font texture and its atlas, the texture cache, the programs, the tile
 // cache and the shading tables; then the context.
