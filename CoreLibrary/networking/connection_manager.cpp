@@ -448,16 +448,16 @@ int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint3
 
 void idle_endpoints(void *game)
 {
-    if (game_is_host(game))
-    {
-        if (Endpoint *listener = game_listening_endpoint(game)) ProtocolIdle(listener);
-    }
-    // Callbacks may close and reuse contexts: each is checked when reached.
-    for (int32_t i = 0; i < uber_networking_globals.client_context_data_count; i++)
+    // One idle of the module polls every endpoint it has, so one idle gives
+    // the listener and every connection their time: idling each in turn
+    // would only repeat the same poll, once per connection, every frame.
+    Endpoint *idled = game_is_host(game) ? game_listening_endpoint(game) : nullptr;
+    for (int32_t i = 0; !idled && i < uber_networking_globals.client_context_data_count; i++)
     {
         const client_context_data *context = &uber_networking_globals.client_contexts[i];
-        if (context->flags == _context_used_flag && context->endpoint) ProtocolIdle(context->endpoint);
+        if (context->flags == _context_used_flag && context->endpoint) idled = context->endpoint;
     }
+    if (idled) ProtocolIdle(idled);
 }
 
 // ---- protocols and configurations ----------------------------------------

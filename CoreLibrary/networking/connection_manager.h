@@ -124,8 +124,9 @@ void close_connection(Endpoint *endpoint, bool orderly);
 // closing) or a negative error; the caller drops the player on an error.
 int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint32_t flags);
 
-// Idles the host's listener (when `game` is the host's), then every open
-// connection in table order.  Received bytes reach the incoming queues here.
+// Gives the host's listener (when `game` is the host's) and every open
+// connection their idle time: one poll of the module, which serves all its
+// endpoints.  Received bytes reach the incoming queues here.
 void idle_endpoints(void *game);
 
 // The name (cut to `name_size` - 1 characters) and type of net module `index`.
