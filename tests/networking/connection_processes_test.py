@@ -88,6 +88,11 @@ class HostProcess(unittest.TestCase):
         self.addCleanup(self.host.stop)
         self.host.expect("listening 127.0.0.1:%d" % self.port)
 
+    def tearDown(self):
+        # Interrupted, the host closes everything and ends cleanly (a leak
+        # or a sanitizer report would change its status).
+        self.assertEqual(self.host.stop(), 0)
+
     def test_four_players_admit_three_and_reset_the_fourth(self):
         self.start_host("--max", "4")
         peers = []
@@ -149,7 +154,8 @@ class ClientProcess(unittest.TestCase):
                 client.process.stdin.close()
                 client.expect("done")
                 host.expect("player 0 left")
-                host.stop()
+                self.assertEqual(host.stop(), 0)
+                self.assertEqual(client.stop(), 0)
 
     def test_a_client_whose_host_closes_leaves_and_an_unused_port_fails_fast(self):
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -173,6 +179,7 @@ class ClientProcess(unittest.TestCase):
         self.addCleanup(unused.stop)
         unused.expect("open failed: -4994")
         self.assertLess(time.monotonic() - started, 1.0)
+        self.assertEqual(unused.stop(), 1)
 
 
 if __name__ == "__main__":
