@@ -46,9 +46,11 @@ check-thread:
 	cmake --build $(BUILD)/tsan -j $(JOBS) --target thread_tests
 	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
 
-# The release game, its demo data and the headless end-to-end check.
+# The release game, its demo data and the headless end-to-end check; then
+# local-network discovery between two network namespaces (root; CI runs as root).
 check-release: demo-data
 	./scripts/check_release.sh $(BUILD)/release/bin
+	./scripts/check_discovery.sh $(BUILD)/release/bin
 
 # Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
 # target runs FUZZ_SECONDS_EACH seconds of processor time, FUZZ_JOBS at a time, and the figures

@@ -19,6 +19,7 @@ libbenchmark-dev
 x11-utils
 xdotool
 python3
+iproute2
 pkg-config
 libsdl1.2-compat-dev
 libx11-dev

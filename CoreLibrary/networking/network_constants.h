@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "cseries/cseries.h"
+
 enum
 {
     MAXIMUM_SINGLE_PACKET_SIZE = 4096, // a whole packet, header included
@@ -26,4 +28,12 @@ enum : uint8_t
 {
     kSendToServer = 254,     // the host (as `from`: the host's library speaking as host)
     kSendToAllPlayers = 255, // every player, the sender included
+};
+
+// The game's identifier in configurations and discovery datagrams, and the
+// port a host listens on unless told otherwise.
+enum : int32_t
+{
+    NETWORK_GAME_ID = (int32_t)FOUR_CHARACTER_CODE('v', 'e', 's', 'k'),
+    DEFAULT_NETWORK_GAME_PORT = 3453,
 };

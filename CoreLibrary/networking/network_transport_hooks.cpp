@@ -1,7 +1,25 @@
 #include "network_transport_hooks.h"
 
 #include "networking_procedures.h"
+#include "connection_manager.h"
+#include "cseries/procedure_table_slot.h"
 #include "uber/uber.h"
+
+// The connection manager's point lives with the transport's wiring, which
+// every program links, so the slot exists (and is seen waiting) even where
+// nothing opens a connection yet.
+static procedure_table_slot<connection_manager_game_procedures> game_procedures_slot(
+    "connection manager game procedures");
+
+bool register_connection_manager_game_procedures(const connection_manager_game_procedures *procedures)
+{
+    return game_procedures_slot.fill(procedures);
+}
+
+const connection_manager_game_procedures *get_connection_manager_game_procedures(void)
+{
+    return game_procedures_slot.get();
+}
 
 void register_network_transport_hooks(void)
 {

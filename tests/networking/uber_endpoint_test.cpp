@@ -282,3 +282,38 @@ TEST_F(uber_endpoints, ending_the_layer_closes_what_is_open_and_it_starts_again)
     identifier.version = 1;
     EXPECT_EQ(GetIndexedProtocol(0, &identifier), kNMNoError);
 }
+
+TEST_F(uber_endpoints, mode_3_datagrams_travel_through_the_layer_both_ways)
+{
+    ProtocolConfig *config = make_config(0);
+    config->configuration_data->connectionMode = kNMNormalMode;
+    Endpoint *mode_3_listener = nullptr, *connection = nullptr;
+    ASSERT_EQ(ProtocolOpenEndpoint(config, owner::callback, &server, &mode_3_listener, 0), kNMNoError);
+    config->configuration_data->port = tcp_endpoint_local_port(mode_3_listener->module, _stream_socket);
+    ASSERT_EQ(ProtocolOpenEndpoint(config, owner::callback, &client, &connection, 1), kNMNoError);
+    ProtocolDisposeConfig(config);
+    ASSERT_TRUE(idle_until([&] { return !server.accepted.empty(); }));
+    Endpoint *const accepted = server.accepted.back();
+    int32_t turns = 0;
+    idle_until([&] { return ++turns > 20; }); // both port exchanges
+
+    struct direction
+    {
+        Endpoint *from, *to;
+        owner *receiver;
+        const char *text;
+    };
+    const direction directions[] = {{connection, accepted, &server, "to the host"},
+                                    {accepted, connection, &client, "to the client"}};
+    for (const direction &way : directions)
+    {
+        SCOPED_TRACE(way.text);
+        ASSERT_EQ(ProtocolSendPacket(way.from, way.text, (uint32_t)strlen(way.text), 0), kNMNoError);
+        ASSERT_TRUE(idle_until([&] { return way.receiver->count(kNMDatagramData) > 0; }));
+        char buffer[64];
+        uint32_t length = sizeof(buffer), flags = 0;
+        ASSERT_EQ(ProtocolReceivePacket(way.to, buffer, &length, &flags), kNMNoError);
+        EXPECT_EQ(std::string(buffer, length), way.text);
+        EXPECT_EQ(way.receiver->count(kNMStreamData), 0) << "a datagram is never stream data";
+    }
+}

@@ -1,0 +1,511 @@
+#include "connection_manager.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cseries/log.h"
+#include "platform_events.h"
+
+static struct uber_networking_globals
+{
+    int16_t client_context_data_count; // contexts at the front of the table ever used
+    int16_t maximum_number_of_connections;
+    client_context_data client_contexts[MAXIMUM_CLIENT_CONTEXTS];
+    bool allow_connections;
+    bool send_delete_packets;
+    // One read of a connection's stream or one datagram.
+    uint8_t receive_buffer[MAXIMUM_SINGLE_PACKET_SIZE];
+} uber_networking_globals;
+
+// ---- the game record, through the roles' table ---------------------------
+
+static const connection_manager_game_procedures *game_procedures(void)
+{
+    return get_connection_manager_game_procedures();
+}
+
+static bool game_is_host(void *game)
+{
+    const auto procedure = game_procedures()->is_host;
+    if (!procedure) HALT("no game procedures: is_host");
+    return procedure && procedure(game);
+}
+
+static Endpoint *game_listening_endpoint(void *game)
+{
+    const auto procedure = game_procedures()->listening_endpoint;
+    return procedure ? procedure(game) : nullptr;
+}
+
+static int16_t game_player_id_of_endpoint(void *game, Endpoint *endpoint)
+{
+    const auto procedure = game_procedures()->player_id_of_endpoint;
+    if (!procedure) HALT("no game procedures: player_id_of_endpoint");
+    return procedure ? procedure(game, endpoint) : (int16_t)NONE;
+}
+
+static int16_t game_add_remote_player(void *game, Endpoint *endpoint)
+{
+    const auto procedure = game_procedures()->add_remote_player;
+    if (!procedure) HALT("no game procedures: add_remote_player");
+    return procedure ? procedure(game, endpoint) : (int16_t)NONE;
+}
+
+// ---- contexts -------------------------------------------------------------
+
+static int32_t used_context_count(void)
+{
+    int32_t count = 0;
+    for (int32_t i = 0; i < uber_networking_globals.client_context_data_count; i++)
+    {
+        count += (uber_networking_globals.client_contexts[i].flags & _context_used_flag) != 0;
+    }
+    return count;
+}
+
+// The last free context among those ever used, else a new one at the end;
+// null when the table is full.  The context is cleared and marked used.
+static client_context_data *take_context(void *game)
+{
+    client_context_data *context = nullptr;
+    for (int32_t i = uber_networking_globals.client_context_data_count - 1; i >= 0 && !context; i--)
+    {
+        if (!(uber_networking_globals.client_contexts[i].flags & _context_used_flag))
+        {
+            context = &uber_networking_globals.client_contexts[i];
+        }
+    }
+    if (!context)
+    {
+        if (uber_networking_globals.client_context_data_count >= MAXIMUM_CLIENT_CONTEXTS) return nullptr;
+        context = &uber_networking_globals.client_contexts[uber_networking_globals.client_context_data_count++];
+    }
+    context->flags = _context_used_flag;
+    context->player_id = NONE;
+    context->game = game;
+    context->endpoint = nullptr;
+    return context;
+}
+
+// Frees `context`; the last one of the table is given back to the count.
+static void free_context(client_context_data *context)
+{
+    context->flags = 0;
+    context->endpoint = nullptr;
+    while (uber_networking_globals.client_context_data_count > 0 &&
+           !(uber_networking_globals.client_contexts[uber_networking_globals.client_context_data_count - 1].flags &
+             _context_used_flag))
+    {
+        uber_networking_globals.client_context_data_count--;
+    }
+}
+
+// The last used context holding `endpoint`, or null.
+static client_context_data *context_of_endpoint(const Endpoint *endpoint)
+{
+    for (int32_t i = uber_networking_globals.client_context_data_count - 1; i >= 0; i--)
+    {
+        client_context_data *context = &uber_networking_globals.client_contexts[i];
+        if ((context->flags & _context_used_flag) && context->endpoint == endpoint) return context;
+    }
+    return nullptr;
+}
+
+int32_t connection_manager_used_context_count(void) { return used_context_count(); }
+
+// ---- settings -------------------------------------------------------------
+
+void initialize_connection_manager(void)
+{
+    memset(&uber_networking_globals, 0, sizeof(uber_networking_globals));
+    uber_networking_globals.maximum_number_of_connections = MAXIMUM_CLIENT_CONTEXTS;
+}
+
+void set_allow_connection_status(bool allow) { uber_networking_globals.allow_connections = allow; }
+
+bool allow_connection_status(void) { return uber_networking_globals.allow_connections; }
+
+void set_send_delete_packets(bool send) { uber_networking_globals.send_delete_packets = send; }
+
+void set_game_maximum_players(int32_t players)
+{
+    int32_t connections = players <= MAXIMUM_NETWORK_PLAYERS ? players - 1 : MAXIMUM_NETWORK_PLAYERS - 1;
+    if (connections < 0) connections = 0;
+    uber_networking_globals.maximum_number_of_connections = (int16_t)connections;
+}
+
+// ---- closing --------------------------------------------------------------
+
+// A connection's close has finished: the player it carried is gone.
+static void handle_close_complete_on_client(Endpoint *endpoint, client_context_data *context, bool send_delete)
+{
+    context->flags |= _context_closed_flag;
+    void *const game = context->game;
+    if (game_is_host(game))
+    {
+        if (context->player_id != NONE)
+        {
+            if (const auto remove = game_procedures()->remove_player) remove(game, context->player_id, send_delete);
+            else HALT("no game procedures: remove_player");
+        }
+    }
+    else
+    {
+        const auto closed = game_procedures()->client_connection_closed;
+        if (!closed) HALT("no game procedures: client_connection_closed");
+        else VASSERT(closed(game, endpoint), "the closed connection is not the game's connection to the host");
+    }
+    free_context(context);
+}
+
+void close_connection(Endpoint *endpoint, bool orderly)
+{
+    if (!valid_endpoint(endpoint) || endpoint->cookie != PENDPOINT_COOKIE)
+    {
+        log_message(__FILE__, __LINE__, "Trying to close and endpoint more than once..(ep: %p)", (void *)endpoint);
+        return;
+    }
+    if (client_context_data *context = context_of_endpoint(endpoint)) context->flags |= _context_closing_flag;
+    const NMErr error = ProtocolCloseEndpoint(endpoint, orderly);
+    if (error) log_message(__FILE__, __LINE__, "Err %d on ProtocolCloseEndpoint!", error);
+}
+
+// ---- receiving ------------------------------------------------------------
+
+// Pours everything the connection's stream holds into its incoming queue.  A
+// failed read or a full queue closes the connection abortively.
+static void receive_stream_data(Endpoint *endpoint, client_context_data *context)
+{
+    const auto incoming_queue = game_procedures()->incoming_queue;
+    circular_queue *const queue = incoming_queue ? incoming_queue(context->game, context->player_id) : nullptr;
+    for (int32_t turn = 0; valid_endpoint(endpoint) && !(context->flags & _context_closing_flag); turn++)
+    {
+        uint32_t length = sizeof(uber_networking_globals.receive_buffer);
+        uint32_t flags = 0;
+        const NMErr error = ProtocolReceive(endpoint, uber_networking_globals.receive_buffer, &length, &flags);
+        if (error == kNMNoDataErr) break;
+        if (error)
+        {
+            log_message(__FILE__, __LINE__, "Err %d on receive packet (dropping due to error)!", error);
+            close_connection(endpoint, false);
+            break;
+        }
+        if (!queue)
+        {
+            // Bytes for a connection that carries no player go nowhere: the
+            // stream could never be framed again, so the connection ends.
+            log_message(__FILE__, __LINE__, "No incoming queue for player %d: dropping the connection",
+                        context->player_id);
+            close_connection(endpoint, false);
+            break;
+        }
+        if (!copy_data_into_circular_queue(uber_networking_globals.receive_buffer, (int32_t)length, queue))
+        {
+            log_message(__FILE__, __LINE__, "Unable to copy %u bytes into circular queue %s. This is bad!", length,
+                        queue->name);
+            log_message(__FILE__, __LINE__, "Queue %s at %p", queue->name, (void *)queue);
+            log_message(__FILE__, __LINE__, "Read: %d Write: %d Size: %d", queue->read_index, queue->write_index,
+                        queue->size);
+            close_connection(endpoint, false);
+            break;
+        }
+    }
+}
+
+// A connection carries its packets on the stream only: a datagram (which
+// anyone who knows the address and port can send) is read and dropped, never
+// poured into the stream's queue, where it would break the framing.
+static void discard_datagrams(Endpoint *endpoint)
+{
+    for (int32_t turn = 0; turn < 64 && valid_endpoint(endpoint); turn++)
+    {
+        uint32_t length = sizeof(uber_networking_globals.receive_buffer);
+        uint32_t flags = 0;
+        if (ProtocolReceivePacket(endpoint, uber_networking_globals.receive_buffer, &length, &flags)) break;
+    }
+}
+
+// ---- callbacks ------------------------------------------------------------
+
+static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t code, NMErr error, void *cookie);
+
+static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr error, void *cookie)
+{
+    switch (code)
+    {
+    case kNMConnectRequest:
+    {
+        client_context_data *context = nullptr;
+        if (uber_networking_globals.allow_connections &&
+            used_context_count() < uber_networking_globals.maximum_number_of_connections)
+        {
+            context = take_context(game);
+        }
+        if (context)
+        {
+            const NMErr accept_error = ProtocolAcceptConnection(endpoint, cookie, client_callback, context);
+            if (accept_error)
+            {
+                log_message(__FILE__, __LINE__, "Err %d on ProtocolAcceptConnection!", accept_error);
+                // No endpoint holds the context: give it back, or the slot
+                // would count against the limit for good.
+                if (!context->endpoint) free_context(context);
+            }
+        }
+        else
+        {
+            log_message(__FILE__, __LINE__, "Got a connect request, rejecting (allow: %d);g",
+                        uber_networking_globals.allow_connections);
+            const NMErr reject_error = ProtocolRejectConnection(endpoint, cookie);
+            if (reject_error) log_message(__FILE__, __LINE__, "Err %d on ProtocolRejectConnection!", reject_error);
+        }
+        break;
+    }
+    case kNMHandoffComplete:
+    {
+        Endpoint *const connection = (Endpoint *)cookie;
+        // The hand-off comes before the connection's own accept event, which
+        // takes the player's id into its context.
+        if (client_context_data *context = connection ? (client_context_data *)connection->callback.user_context
+                                                      : nullptr)
+        {
+            context->endpoint = connection;
+        }
+        game_add_remote_player(game, connection);
+        break;
+    }
+    case kNMEndpointDied:
+    {
+        const NMErr close_error = ProtocolCloseEndpoint(endpoint, false);
+        if (close_error)
+        {
+            log_message(__FILE__, __LINE__,
+                        "Err %d on ProtocolCloseEndpoint! (in response to kNMEndpointDied on server endpoint)",
+                        close_error);
+        }
+        break;
+    }
+    case kNMCloseComplete:
+        if (const auto closed = game_procedures()->listening_endpoint_closed) closed(game);
+        else HALT("no game procedures: listening_endpoint_closed");
+        break;
+    case kNMOpenConnectionIdle:
+        platform_specific_update(false);
+        break;
+    case kNMDatagramData:
+        log_message(__FILE__, __LINE__, "Server endpoint got a datagram packet? code: %d bytes to read: %d", code,
+                    (int32_t)(intptr_t)cookie);
+        break;
+    case kNMStreamData:
+        log_message(__FILE__, __LINE__, "Server endpoint got a stream packet? code: %d bytes to read: %d", code,
+                    (int32_t)(intptr_t)cookie);
+        break;
+    case kNMAcceptComplete:
+        log_message(__FILE__, __LINE__, "Got a kNMAcceptComplete in server context");
+        break;
+    case kNMFlowClear:
+        break;
+    default:
+    {
+        char text[64];
+        snprintf(text, sizeof(text), "What is code: %d?", code);
+        HALT(text);
+        break;
+    }
+    }
+    (void)error;
+}
+
+static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t code, NMErr error, void *cookie)
+{
+    client_context_data *const context = (client_context_data *)context_pointer;
+    switch (code)
+    {
+    case kNMStreamData:
+        receive_stream_data(endpoint, context);
+        break;
+    case kNMDatagramData:
+        discard_datagrams(endpoint);
+        break;
+    case kNMAcceptComplete:
+    {
+        VASSERT(context->player_id == NONE, "an accepted connection already has a player");
+        context->endpoint = endpoint;
+        context->player_id = game_player_id_of_endpoint(context->game, endpoint);
+        if (error)
+        {
+            log_message(__FILE__, __LINE__, "Got an error on accept complete: %d", error);
+            handle_close_complete_on_client(endpoint, context, false);
+        }
+        else if (!VASSERT(context->player_id != NONE, "context->player_id!=NONE"))
+        {
+            // No player carries the connection: nothing it sends could be
+            // delivered, so it ends now.
+            close_connection(endpoint, false);
+        }
+        break;
+    }
+    case kNMEndpointDied:
+        context->flags |= _context_closing_flag;
+        if (valid_endpoint(endpoint) && endpoint->cookie == PENDPOINT_COOKIE)
+        {
+            const NMErr close_error = ProtocolCloseEndpoint(endpoint, false);
+            if (close_error) log_message(__FILE__, __LINE__, "Err %d on ProtocolCloseEndpoint!", close_error);
+        }
+        else
+        {
+            log_message(__FILE__, __LINE__, "Trying to close and endpoint more than once..(ep: %p)",
+                        (void *)endpoint);
+        }
+        break;
+    case kNMCloseComplete:
+        // A failed accept has handled its close already (and the context
+        // may hold another connection since).
+        if ((context->flags & _context_used_flag) && context->endpoint == endpoint)
+        {
+            handle_close_complete_on_client(endpoint, context, uber_networking_globals.send_delete_packets);
+        }
+        break;
+    case kNMOpenConnectionIdle:
+        platform_specific_update(false);
+        break;
+    case kNMConnectRequest:
+        log_message(__FILE__, __LINE__, "Got a connect request, and we are the client");
+        break;
+    case kNMFlowClear:
+    case kNMHandoffComplete:
+        break;
+    default:
+    {
+        char text[64];
+        snprintf(text, sizeof(text), "What is code: %d?", code);
+        HALT(text);
+        break;
+    }
+    }
+    (void)cookie;
+}
+
+// ---- opening, sending, idling --------------------------------------------
+
+Endpoint *open_connection(void *game, ProtocolConfig *config, uint32_t flags, NMErr *error)
+{
+    Endpoint *endpoint = nullptr;
+    NMErr result = kNMNoError;
+    if (flags & kOpenListen)
+    {
+        result = ProtocolOpenEndpoint(config, server_callback, game, &endpoint, 0);
+        if (!result) uber_networking_globals.allow_connections = true;
+    }
+    else if (used_context_count() >= uber_networking_globals.maximum_number_of_connections)
+    {
+        VASSERT(false, "client_context");
+        result = CONNECTION_MANAGER_FULL_ERROR;
+    }
+    else
+    {
+        client_context_data *const context = take_context(game);
+        if (!context)
+        {
+            VASSERT(false, "client_context");
+            result = CONNECTION_MANAGER_FULL_ERROR;
+        }
+        else
+        {
+            result = ProtocolOpenEndpoint(config, client_callback, context, &endpoint, 1);
+            if (result || !endpoint)
+            {
+                free_context(context);
+                endpoint = nullptr;
+            }
+            else
+            {
+                context->endpoint = endpoint;
+                if (flags & kOpenAddToTopology) context->player_id = game_add_remote_player(game, endpoint);
+            }
+        }
+    }
+    if (!result && !endpoint)
+    {
+        VASSERT(false, "Endpoint was null but there was no error condition?");
+        result = errParamErr;
+    }
+    if (error) *error = result;
+    return result ? nullptr : endpoint;
+}
+
+int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint32_t flags)
+{
+    const client_context_data *const context = context_of_endpoint(endpoint);
+    if (!context || context->flags != _context_used_flag) return 0;
+    const int32_t result = ProtocolSend(endpoint, data, length, flags);
+    if (result > (int32_t)length)
+    {
+        log_message(__FILE__, __LINE__, "got an invalid ProtocoLSend error: %d (length: %u)", result, length);
+    }
+    return result;
+}
+
+void idle_endpoints(void *game)
+{
+    // One idle of the module polls every endpoint it has, so one idle gives
+    // the listener and every connection their time: idling each in turn
+    // would only repeat the same poll, once per connection, every frame.
+    Endpoint *idled = game_is_host(game) ? game_listening_endpoint(game) : nullptr;
+    for (int32_t i = 0; !idled && i < uber_networking_globals.client_context_data_count; i++)
+    {
+        const client_context_data *context = &uber_networking_globals.client_contexts[i];
+        if (context->flags == _context_used_flag && context->endpoint) idled = context->endpoint;
+    }
+    if (idled) ProtocolIdle(idled);
+}
+
+// ---- protocols and configurations ----------------------------------------
+
+bool net_get_indexed_protocol_name(int32_t index, char *name, int32_t name_size, NMType *type)
+{
+    protocol_identifier identifier{};
+    identifier.version = UBER_IDENTIFIER_VERSION;
+    const NMErr error = GetIndexedProtocol(index, &identifier);
+    if (error)
+    {
+        if (error != errNoMoreNetModules) log_message(__FILE__, __LINE__, "What is err %d?", error);
+        return false;
+    }
+    if (name && name_size > 0) snprintf(name, (size_t)name_size, "%.*s", (int)sizeof(identifier.name), identifier.name);
+    if (type) *type = identifier.type;
+    return true;
+}
+
+ProtocolConfig *create_config_for_internet(NMType protocol_type, const char *game_name, uint32_t address,
+                                           uint16_t port)
+{
+    if (!game_name) game_name = "";
+    // A TAB would end the name's token and start another of the caller's
+    // choosing (another address or mode).
+    if (strchr(game_name, '\t'))
+    {
+        log_message(__FILE__, __LINE__, "Refusing a game name with a TAB for a configuration");
+        return nullptr;
+    }
+    char address_text[16];
+    snprintf(address_text, sizeof(address_text), "%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+             (address >> 8) & 0xFF, address & 0xFF);
+    char text[MAXIMUM_CONFIG_LENGTH];
+    const int length = snprintf(text, sizeof(text),
+                                "type=%d\tversion=256\tgameID=%d\tgameName=%s\tmode=2\tIPaddr=%s\tIPport=%d\t",
+                                (int32_t)protocol_type, (int32_t)NETWORK_GAME_ID, game_name, address_text, port);
+    if (length < 0 || length >= (int)sizeof(text))
+    {
+        log_message(__FILE__, __LINE__, "Err %d on ProtocolCreateConfig! (%s)", kNMInvalidConfigErr, game_name);
+        return nullptr;
+    }
+    ProtocolConfig *config = nullptr;
+    const NMErr error = ProtocolCreateConfig(protocol_type, NETWORK_GAME_ID, "", nullptr, 0, text, &config);
+    if (error)
+    {
+        log_message(__FILE__, __LINE__, "Err %d on ProtocolCreateConfig! (%s)", error, text);
+        return nullptr;
+    }
+    return config;
+}

@@ -1,0 +1,177 @@
+#!/bin/sh
+# Local-network discovery between two machines, checked with vesk_netprobe
+# from PROGRAM-DIRECTORY inside two network namespaces this script makes and
+# removes: a veth pair with the documentation addresses 192.0.2.1/24 and
+# 192.0.2.2/24 and a default route on it in each (without the route a send
+# to 255.255.255.255 fails with "network unreachable").  No packet leaves the
+# namespaces.  Checks: a host advertised in one namespace is listed in the
+# other within a second; it is deleted about two seconds after it stops; two
+# hosts on different ports are listed separately; queries are at least 500 ms
+# apart; a 511-byte query is not answered.  The namespaces are removed on
+# every exit path.
+#
+# Needs root (network namespaces).  Without root it says so and exits 0,
+# or 1 when CI=1.
+set -eu
+if [ $# -ne 1 ]; then
+    echo "usage: $0 PROGRAM-DIRECTORY" >&2
+    exit 2
+fi
+bin=$(cd "$1" && pwd)
+probe="$bin/vesk_netprobe"
+if [ ! -x "$probe" ]; then
+    echo "$0: $probe is missing; build the tools first" >&2
+    exit 1
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "$0: the discovery check needs root to make network namespaces; not checked" >&2
+    if [ "${CI:-}" = 1 ]; then exit 1; fi
+    exit 0
+fi
+if ! command -v ip >/dev/null 2>&1; then
+    echo "$0: 'ip' (iproute2) is missing: scripts/install_dependencies.sh installs it" >&2
+    exit 1
+fi
+
+host_ns="vesk_disc_host_$$"
+search_ns="vesk_disc_search_$$"
+host_veth="vkh$$"
+search_veth="vks$$"
+work=$(mktemp -d)
+pids=""
+
+clean_up() {
+    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+    for pid in $pids; do wait "$pid" 2>/dev/null || true; done
+    ip netns del "$host_ns" 2>/dev/null || true
+    ip netns del "$search_ns" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap clean_up EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+    echo "$0: $*" >&2
+    exit 1
+}
+
+ip netns add "$host_ns"
+ip netns add "$search_ns"
+ip link add "$host_veth" netns "$host_ns" type veth peer name "$search_veth" netns "$search_ns"
+ip -n "$host_ns" addr add 192.0.2.1/24 dev "$host_veth"
+ip -n "$search_ns" addr add 192.0.2.2/24 dev "$search_veth"
+for ns in "$host_ns" "$search_ns"; do ip -n "$ns" link set lo up; done
+ip -n "$host_ns" link set "$host_veth" up
+ip -n "$search_ns" link set "$search_veth" up
+ip -n "$host_ns" route add default dev "$host_veth"
+ip -n "$search_ns" route add default dev "$search_veth"
+
+in_host() { ip netns exec "$host_ns" "$@"; }
+in_search() { ip netns exec "$search_ns" "$@"; }
+
+# Starts a host in the background; its output goes to $work/<name>.
+start_host() { # port, name
+    # Started without a shell function around it, so that $! is the probe.
+    ip netns exec "$host_ns" "$probe" listen "$1" --advertise "$2" --seconds 60 >"$work/$2" 2>&1 &
+    pids="$pids $!"
+    last_host=$!
+    for _ in $(seq 50); do
+        if grep -q '^listening' "$work/$2"; then return 0; fi
+        sleep 0.1
+    done
+    fail "the host $2 did not start: $(cat "$work/$2")"
+}
+
+# 1. Listed within a second, 2. two hosts on different ports separately.
+start_host 3453 Alpha
+alpha=$last_host
+start_host 3454 Beta
+in_search "$probe" find --port 3453 --port 3454 --seconds 1 >"$work/find" 2>&1 || fail "find failed: $(cat "$work/find")"
+grep -q '^added 192.0.2.1:3453 Alpha$' "$work/find" || fail "Alpha was not listed within 1 s: $(cat "$work/find")"
+grep -q '^added 192.0.2.1:3454 Beta$' "$work/find" || fail "Beta was not listed apart from Alpha: $(cat "$work/find")"
+
+# 3. Deleted about two seconds after it stops: 2000 ms after its last
+# answer, which came at most one query period (500 ms) before it stopped.
+ip netns exec "$search_ns" "$probe" find --seconds 8 >"$work/watch" 2>&1 &
+watcher=$!
+pids="$pids $watcher"
+for _ in $(seq 30); do
+    if grep -q '^added 192.0.2.1:3453 Alpha$' "$work/watch"; then break; fi
+    sleep 0.1
+done
+grep -q '^added' "$work/watch" || fail "the watcher never listed Alpha: $(cat "$work/watch")"
+sleep 0.7
+kill "$alpha"
+stopped=$(date +%s%N)
+deleted=""
+while [ -z "$deleted" ] && [ $(( ($(date +%s%N) - stopped) / 1000000 )) -lt 4000 ]; do
+    if grep -q '^deleted 192.0.2.1:3453 Alpha$' "$work/watch"; then deleted=$(date +%s%N); fi
+    sleep 0.05
+done
+[ -n "$deleted" ] || fail "Alpha was not deleted within 4 s of stopping: $(cat "$work/watch")"
+after=$(( (deleted - stopped) / 1000000 ))
+if [ "$after" -lt 1450 ] || [ "$after" -gt 3000 ]; then
+    fail "Alpha was deleted $after ms after it stopped (1500 to 3000 expected)"
+fi
+if grep -q '^deleted 192.0.2.1:3454' "$work/watch"; then fail "Beta was deleted while it still answers"; fi
+kill "$watcher" 2>/dev/null || true
+wait "$watcher" 2>/dev/null || true
+
+# 4. Queries are at least 500 ms apart, counted on a plain listening socket
+# at a port no host uses; 5. a query of 511 bytes gets no answer, 512 do.
+ip netns exec "$host_ns" python3 - 3455 >"$work/count" 2>&1 <<'EOF' &
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("", int(sys.argv[1])))
+s.settimeout(0.1)
+times = []
+end = time.monotonic() + 3.0
+while time.monotonic() < end:
+    try:
+        data, _ = s.recvfrom(2048)
+    except socket.timeout:
+        continue
+    if data == b"\xFA\xFB\xFC\xFD" * 128:
+        times.append(time.monotonic())
+gaps = [round((b - a) * 1000) for a, b in zip(times, times[1:])]
+print("queries %d gaps %s" % (len(times), gaps))
+EOF
+counter=$!
+pids="$pids $counter"
+sleep 0.3
+in_search "$probe" find --port 3455 --seconds 2 >/dev/null 2>&1 || fail "find at port 3455 failed"
+wait "$counter" || true
+queries=$(sed -n 's/^queries \([0-9]*\).*/\1/p' "$work/count")
+[ -n "$queries" ] && [ "$queries" -ge 3 ] || fail "too few queries were heard: $(cat "$work/count")"
+python3 - "$work/count" <<'EOF' || fail "queries came closer than 500 ms: $(cat "$work/count")"
+import ast, sys
+gaps = ast.literal_eval(open(sys.argv[1]).read().split("gaps ", 1)[1])
+# The searcher waits more than 500 ms of its clock; the receiver's clock may
+# see a few milliseconds less.
+sys.exit(0 if all(gap >= 495 for gap in gaps) else 1)
+EOF
+
+in_search python3 - >"$work/short" 2>&1 <<'EOF' || fail "the query check failed: $(cat "$work/short")"
+import socket, sys
+def answered(size):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    s.bind(("", 0))
+    s.settimeout(0.5)
+    s.sendto((b"\xFA\xFB\xFC\xFD" * 128)[:size], ("255.255.255.255", 3454))
+    try:
+        data, sender = s.recvfrom(2048)
+    except socket.timeout:
+        return False
+    return len(data) == 56 and data[:4] == b"\xAF\xBF\xCF\xDF"
+short, whole = answered(511), answered(512)
+print("511: %s 512: %s" % (short, whole))
+sys.exit(0 if not short and whole else 1)
+EOF
+
+clean_up
+trap - EXIT
+for ns in "$host_ns" "$search_ns"; do
+    if ip netns list | grep -q "^$ns\\b"; then fail "namespace $ns was left behind"; fi
+done
+echo "discovery: listed, deleted after ${after} ms, two ports apart, queries spaced, 511 bytes unanswered"
