@@ -81,7 +81,7 @@ static bool dialog_has_item(const dialog_data *dialog, int16_t item)
 
 static void open_progress(int16_t verb, const char *text)
 {
-    if (!ASSERT(!progress_bar_globals.open)) return;
+    if (!VASSERT(!progress_bar_globals.open, "!progress_bar_globals.dialog")) return;
     const bool with_bar = verb != _progress_open_without_bar;
     progress_bar_globals.open = true;
     progress_bar_globals.has_bar = with_bar;
@@ -110,12 +110,8 @@ static void draw_progress_now(void)
         if (machine_tick_count() - progress_bar_globals.delay_start < PROGRESS_DELAY_MILLISECONDS) return;
     }
     if (!progress_bar_globals.dialog || !dialog_is_open(progress_bar_globals.dialog)) return;
-    rectangle2d bounds;
-    get_dialog_bounds(progress_bar_globals.dialog, &bounds);
-    rectangle2d dirty;
     // The main loop is not running: the dialogs are drawn here or not at all.
-    if (dialogs_are_dirty(&dirty, nullptr) && dirty.left < bounds.right && bounds.left < dirty.right &&
-        dirty.top < bounds.bottom && bounds.top < dirty.bottom)
+    if (dialogs_are_dirty(nullptr, nullptr))
         draw_dialogs_immediately();
 }
 

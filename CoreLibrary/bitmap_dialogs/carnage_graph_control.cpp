@@ -155,8 +155,11 @@ void get_carnage_graph_input(carnage_graph_input *input)
     for (int16_t t = 0; t < input->team_count && t < MAXIMUM_TEAMS_PER_GAME; ++t)
     {
         const team_data *team = get_team_data(t);
-        const player_data *captain =
-            team && team->captain_player_index != NONE ? get_player_data(team->captain_player_index) : nullptr;
+        // A team without a captain (or naming one the game no longer has) is nobody's colour.
+        const player_data *captain = team && team->captain_player_index >= 0 &&
+                                             team->captain_player_index < input->player_count
+                                         ? get_player_data(team->captain_player_index)
+                                         : nullptr;
         input->team_color[t] = captain ? captain->appearance.primary_color : neutral;
     }
 }

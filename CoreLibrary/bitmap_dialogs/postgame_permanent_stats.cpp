@@ -37,6 +37,13 @@ static struct permanent_stats_globals
 
 const permanent_stats_widths *get_permanent_stats_widths(void) { return &permanent_stats_globals.widths; }
 
+// A lasting ranking names a player of the last game played; null when that
+// game had no such player.
+static const player_data *player_or_null(int32_t index)
+{
+    return index >= 0 && index < get_player_count() ? get_player_data(index) : nullptr;
+}
+
 static const char *header(int32_t row)
 {
     return get_string_from_list(string_list_tag_to_string_index(PERMANENT_STATS_STRING_LIST_TAG), row);
@@ -59,7 +66,7 @@ static void widen(int16_t *width, const char *text)
 static bool is_listed(const permanent_player_ranking_data *ranking)
 {
     if (ranking->rejoined_as_player_index != NONE) return false;
-    const player_data *player = get_player_data(ranking->player_index);
+    const player_data *player = player_or_null(ranking->player_index);
     return player && !(player->flags & (1u << _player_is_observer_bit)) && player->type == 0;
 }
 
@@ -121,7 +128,7 @@ static void draw_cells(bitmap_data *destination, const rectangle2d *bounds, cons
     const permanent_stats_widths *w = &permanent_stats_globals.widths;
     const int32_t font = get_interface_font_index(_stats_font);
     if (font == NONE) return;
-    const player_data *player = row ? get_player_data(row->player_index) : nullptr;
+    const player_data *player = row ? player_or_null(row->player_index) : nullptr;
     char texts[8][TEXT_SIZE];
     int16_t widths[8];
     uint32_t flags[8];
@@ -173,7 +180,7 @@ void draw_permanent_player_rankings_proc(bitmap_data *destination, const rectang
     if (!data || length != (int16_t)sizeof(permanent_player_ranking_data)) return;
     permanent_player_ranking_data row;
     memcpy(&row, data, sizeof(row));
-    const player_data *player = get_player_data(row.player_index);
+    const player_data *player = player_or_null(row.player_index);
     rectangle2d inset = *row_bounds;
     inset.top = (int16_t)(inset.top + BAND_INSET);
     inset.bottom = (int16_t)(inset.bottom - BAND_INSET);

@@ -60,6 +60,21 @@ int16_t get_player_stats_score_width(int16_t scoring)
 
 const player_stats_widths *get_player_stats_widths(void) { return &player_stats_globals.widths; }
 
+// The player or team of an index, null for none (rows keep NONE for a team
+// without a captain).
+static const player_data *player_or_null(int32_t index)
+{
+    return index >= 0 && index < get_player_count() ? get_player_data(index) : nullptr;
+}
+static const team_data *team_or_null(int32_t index)
+{
+    return index >= 0 && index < get_team_count() ? get_team_data(index) : nullptr;
+}
+static const player_data *captain_of(const team_data *team)
+{
+    return team ? player_or_null(team->captain_player_index) : nullptr;
+}
+
 static const char *stats_string(int32_t row)
 {
     return get_string_from_list(string_list_tag_to_string_index(PLAYER_STATS_STRING_LIST_TAG), row);
@@ -92,7 +107,7 @@ void format_player_stats_time(int32_t ticks, char *buffer, int32_t size)
 static const team_data *team_of_row(const statistics_parameters *row)
 {
     const team_ranking_data *ranking = get_team_ranking(row->team_ranking_index);
-    return ranking ? get_team_data(ranking->team_index) : nullptr;
+    return ranking ? team_or_null(ranking->team_index) : nullptr;
 }
 
 // The time texts show only on a team's row or on the row of a player alone.
@@ -144,7 +159,7 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
         int32_t members = 0;
         for (int32_t rank = 0; const player_ranking_data *ranking = get_player_ranking(rank); ++rank)
         {
-            const player_data *player = get_player_data(ranking->player_index);
+            const player_data *player = player_or_null(ranking->player_index);
             members += player && player->original_team_index == team->team_index;
         }
         if (members == 0) continue;
@@ -152,7 +167,7 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
         {
             statistics_parameters *row = &rows[count++];
             memset(row, 0, sizeof(*row));
-            const team_data *team_record = get_team_data(team->team_index);
+            const team_data *team_record = team_or_null(team->team_index);
             row->player_ranking.player_index = team_record ? team_record->captain_player_index : (int16_t)NONE;
             row->player_ranking.rejoined_as_player_index = NONE;
             row->player_ranking.casualty_count = team->casualty_count;
@@ -170,7 +185,7 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
         }
         for (int32_t rank = 0; const player_ranking_data *ranking = get_player_ranking(rank); ++rank)
         {
-            const player_data *player = get_player_data(ranking->player_index);
+            const player_data *player = player_or_null(ranking->player_index);
             if (!player || player->original_team_index != team->team_index || !player_is_listed(player, ranking))
                 continue;
             if (count >= maximum) break;
@@ -215,7 +230,7 @@ static void score_text(int16_t scoring, const statistics_parameters *row, char *
     text[0] = 0;
     if (!row->is_team_ranking && row->player_is_part_of_a_team) return;
     const team_ranking_data *ranking = get_team_ranking(row->team_ranking_index);
-    const team_data *team = ranking ? get_team_data(ranking->team_index) : nullptr;
+    const team_data *team = ranking ? team_or_null(ranking->team_index) : nullptr;
     if (!ranking) return;
     switch (scoring)
     {
@@ -269,7 +284,7 @@ void lay_out_player_stats_row(int16_t scoring, const statistics_parameters *row,
     const bool flag_scoring = scoring == 3 || scoring == 4;
     char captured[STATS_TEXT_SIZE] = "", held[STATS_TEXT_SIZE] = "";
     if (row) time_texts(row, captured, held);
-    const player_data *player = row ? get_player_data(row->player_ranking.player_index) : nullptr;
+    const player_data *player = row ? player_or_null(row->player_ranking.player_index) : nullptr;
 
     int32_t x = bounds->left;
     for (int32_t c = 0; c < NUMBER_OF_PLAYER_STATS_COLUMNS; ++c)
@@ -300,10 +315,7 @@ void lay_out_player_stats_row(int16_t scoring, const statistics_parameters *row,
             if (!row) strlcpy(text, stats_string(0), sizeof(text));
             else if (row->is_team_ranking)
             {
-                const team_data *team = team_of_row(row);
-                const player_data *captain =
-                    team && team->captain_player_index != NONE ? get_player_data(team->captain_player_index) : nullptr;
-                if (captain) strlcpy(text, captain->appearance.team_name, sizeof(text));
+                if (const player_data *captain = captain_of(team_of_row(row))) strlcpy(text, captain->appearance.team_name, sizeof(text));
             }
             else if (player)
                 strlcpy(text, player->appearance.name, sizeof(text));
@@ -375,12 +387,9 @@ void draw_player_rankings_proc(bitmap_data *destination, const rectangle2d *row_
     const rgb_color *band = &neutral;
     if (row.is_team_ranking)
     {
-        const team_data *team = team_of_row(&row);
-        const player_data *captain =
-            team && team->captain_player_index != NONE ? get_player_data(team->captain_player_index) : nullptr;
-        if (captain) band = &captain->appearance.primary_color;
+        if (const player_data *captain = captain_of(team_of_row(&row))) band = &captain->appearance.primary_color;
     }
-    else if (const player_data *player = get_player_data(row.player_ranking.player_index))
+    else if (const player_data *player = player_or_null(row.player_ranking.player_index))
         band = row.player_is_part_of_a_team ? &player->appearance.secondary_color : &player->appearance.primary_color;
     rectangle2d inset = *row_bounds;
     inset.top = (int16_t)(inset.top + ROW_BAND_INSET);
