@@ -10,6 +10,7 @@
 #include "support/expected_assertions.h"
 
 #include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/progress_bar_control.h"
 #include "cseries/errors.h"
@@ -21,6 +22,7 @@
 #include "message_dialog.h"
 #include "progress_dialog.h"
 #include "screen_sdl.h"
+#include "vesk.h"
 #include "screen_setup.h"
 #include "subsystems.h"
 
@@ -211,6 +213,116 @@ TEST(front_end_registration, the_program_fills_the_progress_pending_error_and_ga
     EXPECT_EQ(find_control_handler(CARNAGE_HEADER_CONTROL_TAG), carnage_header_control_handler);
     EXPECT_EQ(find_control_handler(CARNAGE_STATS_LIST_CONTROL_TAG), carnage_stats_list_control_handler);
     clear_all_registrations();
+}
+
+} // namespace
+
+// ---- the end of a single-player game -------------------------------------------------
+
+#include "bitmap_dialogs/carnage_graph_control.h"
+#include "bitmap_dialogs/carnage_header_control.h"
+#include "bitmap_dialogs/carnage_stats_list_control.h"
+#include "game_records.h"
+#include "vesk/game_statistics.h"
+
+namespace {
+
+int32_t epilogues_entered = 0;
+void enter_epilogue(void) { ++epilogues_entered; }
+
+// The report as the demo data lays it out, centred: its top-left is (10, 40).
+class carnage_report : public front_end_dialogs
+{
+protected:
+    void SetUp() override
+    {
+        front_end_dialogs::SetUp();
+        register_control_handler(CARNAGE_STATS_LIST_CONTROL_TAG, carnage_stats_list_control_handler);
+        register_control_handler(CARNAGE_GRAPH_CONTROL_TAG, carnage_graph_control_handler);
+        register_control_handler(CARNAGE_HEADER_CONTROL_TAG, carnage_header_control_handler);
+        dialog_description report;
+        report.bounds = {0, 0, 400, 620};
+        report.items = {
+            {CARNAGE_HEADER_CONTROL_TAG, 4, {44, 20, 66, 600}, 0, 0, {0, 0}, ""},
+            {CARNAGE_STATS_LIST_CONTROL_TAG, 2, {66, 20, 330, 600}, 0, 0, {0, 0}, ""},
+            {CARNAGE_GRAPH_CONTROL_TAG, 3, {66, 20, 330, 600}, 0, 0, {0, 0}, ""},
+        };
+        for (int16_t button = 5; button <= 11; ++button)
+            report.items.push_back({BUTT, button, {342, (int16_t)(20 + (button - 5) * 76), 364, (int16_t)(90 + (button - 5) * 76)},
+                                    0, 0, {0, 0}, "view"});
+        report.items.push_back({BUTT, 1, {370, 520, 392, 600}, 0, 0, {0, 0}, "Done"});
+        store_dialog("pocr", report);
+        saved_type = game_->type;
+        saved_scoring = game_->scoring;
+    }
+    void TearDown() override
+    {
+        close_postgame_carnage_report_dialog();
+        pause_game(false);
+        clear_pending_game_state();
+        game_->type = saved_type;
+        game_->scoring = saved_scoring;
+        front_end_dialogs::TearDown();
+    }
+    // Clicks the report's button `item` and runs the passes for the press to fire.
+    static void click_button(int16_t item)
+    {
+        const int16_t x = (int16_t)(10 + (item == 1 ? 560 : 55 + (item - 5) * 76)), y = (int16_t)(40 + (item == 1 ? 381 : 353));
+        add_script_steps({action_step(make_click_action(x, y)), action_step(make_release_action(x, y))});
+        for (int i = 0; i < 12; ++i) add_script_step(action_step(make_test_action(1)));
+        while (script_steps_left() > 0) update_everything();
+    }
+    int16_t saved_type = 0, saved_scoring = 0;
+};
+
+TEST_F(carnage_report, a_single_player_games_end_shows_the_report_over_the_paused_game_until_done)
+{
+    game_->type = _game_type_local;
+    game_->scoring = 0;
+    front_end_game_over();
+    dialog_data *dialog = get_postgame_carnage_report_dialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(game_is_paused());
+    EXPECT_FALSE(game_state_change_pending(nullptr));
+    EXPECT_FALSE(bitmap_get_item_enabled(dialog, 7)) << "the score graph is cattle drive's";
+    EXPECT_TRUE(bitmap_get_item_enabled(dialog, 9));
+    EXPECT_EQ(get_carnage_stats_type(dialog, 2), 0);
+
+    click_button(9); // damage
+    EXPECT_TRUE(bitmap_get_item_visible(dialog, 3));
+    EXPECT_FALSE(bitmap_get_item_visible(dialog, 2));
+    EXPECT_EQ(get_carnage_graph_type(dialog, 3), 2);
+    int16_t type = NONE;
+    bool graph = false;
+    get_carnage_report_view(&type, &graph);
+    EXPECT_TRUE(graph);
+    EXPECT_EQ(type, 2);
+    click_button(5); // back to the players
+    EXPECT_TRUE(bitmap_get_item_visible(dialog, 2));
+    EXPECT_FALSE(bitmap_get_item_visible(dialog, 3));
+    EXPECT_TRUE(game_is_paused());
+
+    get_carnage_report_view(&type, &graph);
+    EXPECT_FALSE(graph);
+    EXPECT_EQ(type, 0);
+
+    // What follows a single-player game: the epilogue, entered once the report is done.
+    epilogues_entered = 0;
+    ASSERT_TRUE(register_game_state_procedures(_game_state_displaying_mesh_epilogue, enter_epilogue, nullptr));
+    click_button(1);
+    EXPECT_FALSE(postgame_carnage_report_dialog_is_open());
+    EXPECT_FALSE(game_is_paused());
+    EXPECT_EQ(epilogues_entered, 1);
+}
+
+TEST_F(carnage_report, other_games_go_straight_to_what_follows_them)
+{
+    game_->type = _game_type_networked;
+    front_end_game_over();
+    EXPECT_FALSE(postgame_carnage_report_dialog_is_open());
+    int16_t next = NONE;
+    ASSERT_TRUE(game_state_change_pending(&next));
+    EXPECT_EQ(next, _game_state_post_game);
 }
 
 } // namespace
