@@ -45,6 +45,7 @@ void map_loading_progress(int32_t step, int32_t step_count)
         if (progress_dialog_is_open()) close_map_loading_progress_dialog();
         const new_game_data *data = get_current_game_data();
         open_map_loading_progress_dialog(data ? data->parameters.scenario_tag : (tag)NONE, false);
+        expect_map_loading_progress_steps(step_count);
     }
     if (!progress_dialog_is_open()) return;
     update_map_loading_progress_dialog();

@@ -212,13 +212,20 @@ void open_map_loading_progress_dialog(tag mesh_tag, bool with_second_line)
                                                                 2));
 }
 
+void expect_map_loading_progress_steps(int32_t steps)
+{
+    progress_bar_globals.maximum_count = (int16_t)(steps > INT16_MAX ? INT16_MAX : steps < 0 ? 0 : steps);
+}
+
 void update_map_loading_progress_dialog(void)
 {
     // More stages than expected are no fault of the player's: logged, and
     // the bar stays full.
-    if (progress_bar_globals.count + 1 > MAXIMUM_COUNT_GUESS)
+    const int32_t expected = progress_bar_globals.maximum_count < 1 ? (int32_t)MAXIMUM_COUNT_GUESS
+                                                                    : progress_bar_globals.maximum_count;
+    if (progress_bar_globals.count + 1 > expected)
         log_message(__FILE__, __LINE__, "map load step %d of an expected %d", (int)(progress_bar_globals.count + 1),
-                    (int)MAXIMUM_COUNT_GUESS);
+                    (int)expected);
     update_steps();
 }
 

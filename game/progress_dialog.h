@@ -74,6 +74,9 @@ dialog_data *get_progress_dialog(void);
 // Opens the dialog with 'in05' row 0 formatted with the map's name, 42 steps
 // expected, cancel hidden; with `with_second_line` item 4 shows row 2.
 void open_map_loading_progress_dialog(tag mesh_tag, bool with_second_line);
+// The steps the open map dialog expects, when the caller knows them (the
+// core reports its map steps with their count); below 1 counts as 42.
+void expect_map_loading_progress_steps(int32_t steps);
 // One step: bar = steps × 256 / expected steps (42 when that is below 1),
 // never past 256 however many steps come; then drawn.
 void update_map_loading_progress_dialog(void);

@@ -117,6 +117,20 @@ TEST_F(front_end_dialogs, the_bar_fills_by_steps_of_the_expected_count_and_stays
     }
 }
 
+// The core reports each of its map steps with their count: the bar is full
+// at the last, which closes the dialog; a load that stopped part way leaves
+// its dialog to the next load's first step.
+TEST_F(front_end_dialogs, the_cores_map_steps_fill_the_bar_and_the_last_closes_it)
+{
+    for (int32_t step = 1; step < 10; ++step) map_loading_progress(step, 32);
+    EXPECT_TRUE(progress_dialog_is_open());
+    EXPECT_EQ(get_progress_bar_value(), 9 * 256 / 32);
+    for (int32_t step = 1; step < 32; ++step) map_loading_progress(step, 32);
+    EXPECT_EQ(get_progress_bar_value(), 31 * 256 / 32) << "started again at the first step";
+    map_loading_progress(32, 32);
+    EXPECT_FALSE(progress_dialog_is_open());
+}
+
 TEST_F(front_end_dialogs, a_delayed_dialog_draws_nothing_for_five_seconds_of_the_clock)
 {
     progress_function(_progress_open_delayed, "Waiting for the host", 0);
