@@ -18,6 +18,13 @@
 #include "vesk.h"
 #include "vesk/string_lists.h"
 
+static struct message_dialog_globals
+{
+    bool unattended;
+} message_dialog_globals;
+
+void set_front_end_unattended(bool unattended) { message_dialog_globals.unattended = unattended; }
+
 bool show_message_dialog(const char *title, const char *text)
 {
     if (vesk_is_headless() || !active_screen.screen_initialized)
@@ -60,9 +67,11 @@ void report_pending_error_in_front_end(int32_t, const char *text)
 {
     if (!text || !*text || vesk_is_headless()) return;
     if (print_error_on_console_in_game(text)) return;
-    // A program on its way out has nobody left to press OK: the box says it.
+    // A program on its way out, or a run nobody watches, has nobody to press
+    // OK: the box says it.
     int16_t next = NONE;
-    if (game_->state == _game_state_quit || (game_state_change_pending(&next) && next == _game_state_quit))
+    if (message_dialog_globals.unattended || game_->state == _game_state_quit ||
+        (game_state_change_pending(&next) && next == _game_state_quit))
     {
         show_message_box(text);
         return;

@@ -28,3 +28,8 @@ bool show_message_dialog(const char *title, const char *text);
 // message dialog, or the system's message box when the dialog cannot be
 // shown or the program is quitting.  Nothing more in a headless run.
 void report_pending_error_in_front_end(int32_t code, const char *text);
+
+// A run nobody watches (the frame tool, whose input is a script) shows a
+// pending error in the system's message box, never in a dialog that waits
+// for OK.
+void set_front_end_unattended(bool unattended);

@@ -16,6 +16,7 @@
 #include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
+#include "tag_files/definitions.h"
 #include "vesk.h"
 #include "vesk/string_lists.h"
 
@@ -28,23 +29,42 @@ enum
 static struct progress_bar_globals
 {
     bool open;           // a dialog is open (its tag may have been missing)
-    dialog_data *dialog; // null when closed or without a tag
+    bool tried;          // making its dialog was tried (it is made once)
+    dialog_data *dialog; // null when closed, not made yet, or without a tag
     bool has_bar;
     int32_t count;         // steps done
     uint32_t open_time;    // milliseconds
     int16_t maximum_count; // steps expected
     uint32_t delay_start;  // milliseconds; NO_DELAY for none
     int32_t bar;           // the value last set
-} progress_bar_globals = {false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0};
+    // What the dialog shows, kept so that it can be made late: while a map
+    // loads, the collections its look needs exist only from one of the map's
+    // steps on.
+    bool cancel_hidden;
+    bool cancel_enabled;
+    char message[PROGRESS_MESSAGE_SIZE];
+    char second_line[PROGRESS_MESSAGE_SIZE];
+} progress_bar_globals = {false, false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0, false, true, "", ""};
 
 // The last message the fractional dialog showed.
 static char au_title[PROGRESS_TITLE_SIZE];
 
-static dialog_data *new_progress_dialog(bool with_bar, const char *message)
+static bool dialog_has_item(const dialog_data *dialog, int16_t item)
+{
+    return dialog && find_control(dialog, item) != nullptr;
+}
+
+// Whether a dialog can be made and drawn now: a screen, and the collections
+// its look is drawn from.
+static bool progress_dialog_can_show(void)
+{
+    return !vesk_is_headless() && active_screen.screen_initialized &&
+           definition_group_is_set_up(COLLECTION_GROUP_TAG);
+}
+
+static dialog_data *new_progress_dialog(bool with_bar)
 {
     const file_tag dialog_tag = with_bar ? PROGRESS_DIALOG_WITH_BAR_TAG : PROGRESS_DIALOG_WITHOUT_BAR_TAG;
-    // A headless run (or one before the screen is up) counts without showing.
-    if (vesk_is_headless() || !active_screen.screen_initialized) return nullptr;
     // new_dialog treats a missing tag as fatal: a data set without it shows nothing.
     if (tag_file_open(DIALOG_GROUP_TAG, dialog_tag) == NONE)
     {
@@ -70,26 +90,47 @@ static dialog_data *new_progress_dialog(bool with_bar, const char *message)
     const int32_t background = get_collection_index(with_bar ? PROGRESS_BAR_BACKGROUND_COLLECTION_TAG
                                                               : PROGRESS_PLAIN_BACKGROUND_COLLECTION_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
-    set_bitmap_dialog_static_item_text(dialog, _progress_message_item, message);
     return dialog;
 }
 
-static bool dialog_has_item(const dialog_data *dialog, int16_t item)
+// The open dialog, made now when it can be and is not yet; null otherwise.
+static dialog_data *shown_dialog(void)
 {
-    return dialog && find_control(dialog, item) != nullptr;
+    if (!progress_bar_globals.open) return nullptr;
+    dialog_data *dialog = progress_bar_globals.dialog;
+    if (dialog && !dialog_is_open(dialog)) progress_bar_globals.dialog = dialog = nullptr; // closed by someone else
+    if (dialog || progress_bar_globals.tried || !progress_dialog_can_show()) return dialog;
+    progress_bar_globals.tried = true;
+    dialog = progress_bar_globals.dialog = new_progress_dialog(progress_bar_globals.has_bar);
+    if (!dialog) return nullptr;
+    set_bitmap_dialog_static_item_text(dialog, _progress_message_item, progress_bar_globals.message);
+    if (dialog_has_item(dialog, _progress_second_line_item))
+        set_bitmap_dialog_static_item_text(dialog, _progress_second_line_item, progress_bar_globals.second_line);
+    if (dialog_has_item(dialog, _progress_cancel_item))
+    {
+        bitmap_set_item_visible(dialog, _progress_cancel_item, !progress_bar_globals.cancel_hidden);
+        bitmap_set_item_enabled(dialog, _progress_cancel_item, progress_bar_globals.cancel_enabled);
+    }
+    if (progress_bar_globals.has_bar)
+        set_progress_bar_fraction(dialog, _progress_bar_item, (short_fixed)progress_bar_globals.bar);
+    return dialog;
 }
 
 static void open_progress(int16_t verb, const char *text)
 {
     if (!VASSERT(!progress_bar_globals.open, "!progress_bar_globals.dialog")) return;
-    const bool with_bar = verb != _progress_open_without_bar;
     progress_bar_globals.open = true;
-    progress_bar_globals.has_bar = with_bar;
+    progress_bar_globals.tried = false;
+    progress_bar_globals.dialog = nullptr;
+    progress_bar_globals.has_bar = verb != _progress_open_without_bar;
     progress_bar_globals.bar = 0;
     progress_bar_globals.delay_start = verb == _progress_open_delayed ? machine_tick_count() : (uint32_t)NO_DELAY;
-    progress_bar_globals.dialog = new_progress_dialog(with_bar, text ? text : translate_string("Loading..."));
-    if (verb == _progress_open_delayed && dialog_has_item(progress_bar_globals.dialog, _progress_cancel_item))
-        bitmap_set_item_visible(progress_bar_globals.dialog, _progress_cancel_item, false);
+    progress_bar_globals.cancel_hidden = verb == _progress_open_delayed;
+    progress_bar_globals.cancel_enabled = true;
+    strlcpy(progress_bar_globals.message, text ? text : translate_string("Loading..."),
+            sizeof(progress_bar_globals.message));
+    progress_bar_globals.second_line[0] = 0;
+    shown_dialog();
 }
 
 static void close_progress(void)
@@ -109,10 +150,24 @@ static void draw_progress_now(void)
         // Unsigned difference: right across the clock's wrap.
         if (machine_tick_count() - progress_bar_globals.delay_start < PROGRESS_DELAY_MILLISECONDS) return;
     }
-    if (!progress_bar_globals.dialog || !dialog_is_open(progress_bar_globals.dialog)) return;
+    // Between a map's steps its collections may be gone: nothing is drawn then.
+    if (!progress_dialog_can_show() || !shown_dialog()) return;
     // The main loop is not running: the dialogs are drawn here or not at all.
-    if (dialogs_are_dirty(nullptr, nullptr))
-        draw_dialogs_immediately();
+    if (dialogs_are_dirty(nullptr, nullptr)) draw_dialogs_immediately();
+}
+
+// Shows the hidden and enabled states of the cancel item, and the second line.
+static void show_cancel_and_second_line(void)
+{
+    dialog_data *dialog = shown_dialog();
+    if (!dialog) return;
+    if (dialog_has_item(dialog, _progress_cancel_item))
+    {
+        bitmap_set_item_visible(dialog, _progress_cancel_item, !progress_bar_globals.cancel_hidden);
+        bitmap_set_item_enabled(dialog, _progress_cancel_item, progress_bar_globals.cancel_enabled);
+    }
+    if (dialog_has_item(dialog, _progress_second_line_item))
+        set_bitmap_dialog_static_item_text(dialog, _progress_second_line_item, progress_bar_globals.second_line);
 }
 
 int32_t progress_function(int16_t verb, const char *text, int32_t value)
@@ -128,21 +183,22 @@ int32_t progress_function(int16_t verb, const char *text, int32_t value)
     case _progress_modal_pass:
     {
         if (!VASSERT(progress_bar_globals.open, "progress_bar_globals.dialog")) return 0;
-        dialog_data *dialog = progress_bar_globals.dialog;
-        if (!dialog || !dialog_is_open(dialog)) return 0;
+        dialog_data *dialog = progress_dialog_can_show() ? shown_dialog() : nullptr;
+        if (!dialog) return 0;
         return modal_dialog(dialog) == _progress_cancel_item ? 1 : 0;
     }
     case _progress_set_bar:
         if (!progress_bar_globals.open) break;
         if (!VASSERT(progress_bar_globals.has_bar, "progress_bar_globals.has_bar")) break;
         progress_bar_globals.bar = value < 0 ? 0 : value > PROGRESS_FULL ? PROGRESS_FULL : value;
-        if (progress_bar_globals.dialog && dialog_is_open(progress_bar_globals.dialog))
-            set_progress_bar_fraction(progress_bar_globals.dialog, _progress_bar_item,
-                                      (short_fixed)progress_bar_globals.bar);
+        if (dialog_data *dialog = progress_dialog_can_show() ? shown_dialog() : nullptr)
+            set_progress_bar_fraction(dialog, _progress_bar_item, (short_fixed)progress_bar_globals.bar);
         break;
     case _progress_set_message:
-        if (progress_bar_globals.dialog && dialog_is_open(progress_bar_globals.dialog))
-            set_bitmap_dialog_static_item_text(progress_bar_globals.dialog, _progress_message_item, text ? text : "");
+        if (!progress_bar_globals.open) break;
+        strlcpy(progress_bar_globals.message, text ? text : "", sizeof(progress_bar_globals.message));
+        if (dialog_data *dialog = progress_dialog_can_show() ? shown_dialog() : nullptr)
+            set_bitmap_dialog_static_item_text(dialog, _progress_message_item, progress_bar_globals.message);
         break;
     case _progress_draw_now:
         if (progress_bar_globals.open) draw_progress_now();
@@ -169,8 +225,8 @@ static void format_progress_message(char *buffer, int32_t size, int32_t row, con
 
 static void hide_cancel(void)
 {
-    if (dialog_has_item(progress_bar_globals.dialog, _progress_cancel_item))
-        bitmap_set_item_visible(progress_bar_globals.dialog, _progress_cancel_item, false);
+    progress_bar_globals.cancel_hidden = true;
+    if (progress_dialog_can_show()) show_cancel_and_second_line();
 }
 
 // The bar of `count` steps of `maximum` (42 when that is below 1), full at
@@ -205,11 +261,11 @@ void open_map_loading_progress_dialog(tag mesh_tag, bool with_second_line)
     format_progress_message(message, (int32_t)sizeof(message), 0, name);
     progress_function(_progress_open_with_bar, message, 0);
     hide_cancel();
-    if (with_second_line && dialog_has_item(progress_bar_globals.dialog, _progress_second_line_item))
-        set_bitmap_dialog_static_item_text(progress_bar_globals.dialog, _progress_second_line_item,
-                                           get_string_from_list(string_list_tag_to_string_index(
-                                                                    PROGRESS_STRING_LIST_TAG),
-                                                                2));
+    if (with_second_line)
+        strlcpy(progress_bar_globals.second_line,
+                get_string_from_list(string_list_tag_to_string_index(PROGRESS_STRING_LIST_TAG), 2),
+                sizeof(progress_bar_globals.second_line));
+    if (progress_dialog_can_show()) show_cancel_and_second_line();
 }
 
 void expect_map_loading_progress_steps(int32_t steps)
@@ -231,8 +287,8 @@ void update_map_loading_progress_dialog(void)
 
 void reset_open_map_progress_dialog(void)
 {
-    if (dialog_has_item(progress_bar_globals.dialog, _progress_second_line_item))
-        set_bitmap_dialog_static_item_text(progress_bar_globals.dialog, _progress_second_line_item, "");
+    progress_bar_globals.second_line[0] = 0;
+    if (progress_bar_globals.open && progress_dialog_can_show()) show_cancel_and_second_line();
     progress_bar_globals.count = -1;
     update_steps();
 }
@@ -264,8 +320,8 @@ void open_fractional_progress_dialog(const char *title, bool can_cancel)
     progress_bar_globals.count = 0;
     progress_bar_globals.open_time = machine_tick_count();
     progress_function(_progress_open_with_bar, title, 0);
-    if (dialog_has_item(progress_bar_globals.dialog, _progress_cancel_item))
-        bitmap_set_item_enabled(progress_bar_globals.dialog, _progress_cancel_item, can_cancel);
+    progress_bar_globals.cancel_enabled = can_cancel;
+    if (progress_dialog_can_show()) show_cancel_and_second_line();
     strlcpy(au_title, title ? title : "", sizeof(au_title));
 }
 
