@@ -143,7 +143,26 @@ static bool player_is_listed(const player_data *player, const player_ranking_dat
            ranking->rejoined_as_player_index == NONE;
 }
 
-int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_parameters *rows, int32_t maximum)
+void get_player_stats_source(player_stats_source *source)
+{
+    memset(source, 0, sizeof(*source));
+    source->team_rankings = get_team_ranking(0);
+    while (get_team_ranking(source->team_ranking_count)) ++source->team_ranking_count;
+    source->player_rankings = get_player_ranking(0);
+    while (get_player_ranking(source->player_ranking_count)) ++source->player_ranking_count;
+    source->player_count = get_player_count();
+    source->players = source->player_count > 0 ? get_player_data(0) : nullptr;
+    source->team_count = get_team_count();
+    source->teams = source->team_count > 0 ? get_team_data(0) : nullptr;
+}
+
+static const player_data *source_player(const player_stats_source *source, int32_t index)
+{
+    return index >= 0 && index < source->player_count ? &source->players[index] : nullptr;
+}
+
+int32_t build_player_stats_rows_from(const player_stats_source *source, int16_t scoring, int32_t item_width,
+                                     statistics_parameters *rows, int32_t maximum)
 {
     player_stats_widths *w = &player_stats_globals.widths;
     w->captured_time = text_width(stats_string(1));
@@ -154,12 +173,13 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
     w->casualties = text_width(stats_string(6));
 
     int32_t count = 0;
-    for (int32_t place = 0; const team_ranking_data *team = get_team_ranking(place); ++place)
+    for (int32_t place = 0; place < source->team_ranking_count; ++place)
     {
+        const team_ranking_data *team = &source->team_rankings[place];
         int32_t members = 0;
-        for (int32_t rank = 0; const player_ranking_data *ranking = get_player_ranking(rank); ++rank)
+        for (int32_t rank = 0; rank < source->player_ranking_count; ++rank)
         {
-            const player_data *player = player_or_null(ranking->player_index);
+            const player_data *player = source_player(source, source->player_rankings[rank].player_index);
             members += player && player->original_team_index == team->team_index;
         }
         if (members == 0) continue;
@@ -167,7 +187,8 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
         {
             statistics_parameters *row = &rows[count++];
             memset(row, 0, sizeof(*row));
-            const team_data *team_record = team_or_null(team->team_index);
+            const team_data *team_record =
+                team->team_index >= 0 && team->team_index < source->team_count ? &source->teams[team->team_index] : nullptr;
             row->player_ranking.player_index = team_record ? team_record->captain_player_index : (int16_t)NONE;
             row->player_ranking.rejoined_as_player_index = NONE;
             row->player_ranking.casualty_count = team->casualty_count;
@@ -183,9 +204,10 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
             row->player_is_part_of_a_team = true;
             widen_for_row(row);
         }
-        for (int32_t rank = 0; const player_ranking_data *ranking = get_player_ranking(rank); ++rank)
+        for (int32_t rank = 0; rank < source->player_ranking_count; ++rank)
         {
-            const player_data *player = player_or_null(ranking->player_index);
+            const player_ranking_data *ranking = &source->player_rankings[rank];
+            const player_data *player = source_player(source, ranking->player_index);
             if (!player || player->original_team_index != team->team_index || !player_is_listed(player, ranking))
                 continue;
             if (count >= maximum) break;
@@ -193,8 +215,9 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
             memset(row, 0, sizeof(*row));
             row->player_ranking = *ranking;
             // A player who left and came back has a ranking for each stay.
-            for (int32_t other = 0; const player_ranking_data *earlier = get_player_ranking(other); ++other)
+            for (int32_t other = 0; other < source->player_ranking_count; ++other)
             {
+                const player_ranking_data *earlier = &source->player_rankings[other];
                 if (other == rank || earlier->rejoined_as_player_index != ranking->player_index) continue;
                 row->player_ranking.casualty_count += earlier->casualty_count;
                 row->player_ranking.casualty_cost += earlier->casualty_cost;
@@ -222,6 +245,13 @@ int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_
         if (columns & bits[i]) name -= *column_widths[i] + PLAYER_STATS_COLUMN_GAP;
     w->name = (int16_t)(name < MINIMUM_NAME_WIDTH ? MINIMUM_NAME_WIDTH : name > INT16_MAX ? INT16_MAX : name);
     return count;
+}
+
+int32_t build_player_stats_rows(int16_t scoring, int32_t item_width, statistics_parameters *rows, int32_t maximum)
+{
+    player_stats_source source;
+    get_player_stats_source(&source);
+    return build_player_stats_rows_from(&source, scoring, item_width, rows, maximum);
 }
 
 // The score cell of a row (empty for a team's member).

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "players.h"
 #include "statistics.h"
 
 // Row 0 the name header, 1 captured, 2 held, 3 survivors, 4 kills, 5 damage,
@@ -50,6 +51,27 @@ struct player_stats_widths
     int16_t captured_time, held_time, survivors, kills, damage, casualties, name;
 };
 const player_stats_widths *get_player_stats_widths(void);
+
+// What the rows are built from: the rankings in order, and the players and
+// teams they name.
+struct player_stats_source
+{
+    const team_ranking_data *team_rankings;
+    int32_t team_ranking_count;
+    const player_ranking_data *player_rankings;
+    int32_t player_ranking_count;
+    const player_data *players;
+    int32_t player_count;
+    const team_data *teams;
+    int32_t team_count;
+};
+// The game's rankings, players and teams.
+void get_player_stats_source(player_stats_source *source);
+// The rows of `source`: for each team ranking with players, a team row when
+// it has two or more, then a row per listed player (no observer, a person,
+// not rejoined as another) with the rankings that rejoined as it added.
+int32_t build_player_stats_rows_from(const player_stats_source *source, int16_t scoring, int32_t item_width,
+                                     statistics_parameters *rows, int32_t maximum);
 
 // Builds the rows of the current rankings into `rows` (at most `maximum`),
 // widening the columns by their texts (from the header widths) and fitting

@@ -14,6 +14,7 @@
 #include "bitmap_dialogs/postgame_report_control.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "players.h"
 
 namespace {
 
@@ -249,6 +250,68 @@ TEST_F(postgame_views, columns_follow_the_scoring_and_a_teams_members_stay_in_li
     permanent_player_ranking_data permanent[1];
     EXPECT_EQ(build_permanent_stats_rows(100, permanent, 1), 0);
     EXPECT_EQ(get_permanent_stats_widths()->name, 90) << "the lasting rankings' name floor";
+}
+
+// Rows from synthetic rankings: a team of one shows only its player; a team
+// of more gets its own row first; an earlier stay of a player who rejoined is
+// added to the player's row; observers and computers have no row.
+TEST_F(postgame_views, rows_come_from_the_rankings_team_by_team)
+{
+    player_data players[7] = {};
+    const struct
+    {
+        int8_t team;
+        int16_t type;
+        bool observer;
+    } who[7] = {{0, 0, false}, {0, 0, false}, {1, 0, false}, {NONE, 0, true}, {0, 0, false}, {2, 0, false}, {1, 1, false}};
+    for (int32_t i = 0; i < 7; ++i)
+    {
+        players[i].identifier = (int16_t)(i + 1);
+        players[i].original_team_index = players[i].team_index = who[i].team;
+        players[i].type = who[i].type;
+        players[i].flags = who[i].observer ? (uint16_t)(1u << _player_is_observer_bit) : (uint16_t)0;
+    }
+    team_data teams[3] = {};
+    for (int16_t t = 0; t < 3; ++t) teams[t].captain_player_index = t == 0 ? 0 : t == 1 ? 2 : 5;
+    // team, place, score, casualties, cost, survivors, their cost, uncontrollable, kills, damage, taken
+    const team_ranking_data team_rankings[3] = {{2, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0},
+                                                {0, 1, 0, 0, 0, 0, 0, 0, 8, 0, 0},
+                                                {1, 2, 0, 0, 0, 0, 0, 0, 7, 0, 0}};
+    // player, rejoined as, casualties, cost, survivors, their cost, uncontrollable, kills, damage, taken
+    const player_ranking_data player_rankings[7] = {
+        {0, NONE, 1, 10, 5, 50, 0, 5, 100, 20}, {1, NONE, 2, 20, 4, 40, 0, 1, 30, 5},
+        {2, NONE, 0, 0, 6, 60, 0, 0, 0, 0},     {3, NONE, 0, 0, 0, 0, 0, 0, 0, 0},
+        {4, 0, 3, 30, 0, 0, 0, 2, 40, 7},       {5, NONE, 0, 0, 3, 30, 0, 4, 70, 1},
+        {6, NONE, 0, 0, 2, 20, 0, 3, 10, 0},
+    };
+    const player_stats_source source = {team_rankings, 3, player_rankings, 7, players, 7, teams, 3};
+    statistics_parameters rows[16];
+    ASSERT_EQ(build_player_stats_rows_from(&source, 0, 600, rows, 16), 6);
+    const struct
+    {
+        int16_t player;
+        int16_t team_ranking;
+        bool team_row, part_of_team;
+        int32_t casualties, kills, damage;
+    } expected[6] = {
+        {5, 0, false, false, 0, 4, 70}, // a team of one: its player alone
+        {0, 1, true, true, 0, 8, 0},    // team 0's row, its captain's index
+        {0, 1, false, true, 4, 7, 140}, // the stay that rejoined as player 0 added
+        {1, 1, false, true, 2, 1, 30},
+        {2, 2, true, true, 0, 7, 0},    // the computer makes team 1 a team of two
+        {2, 2, false, true, 0, 0, 0},
+    };
+    for (int32_t i = 0; i < 6; ++i)
+    {
+        EXPECT_EQ(rows[i].player_ranking.player_index, expected[i].player) << i;
+        EXPECT_EQ(rows[i].team_ranking_index, expected[i].team_ranking) << i;
+        EXPECT_EQ(rows[i].is_team_ranking, expected[i].team_row) << i;
+        EXPECT_EQ(rows[i].player_is_part_of_a_team, expected[i].part_of_team) << i;
+        EXPECT_EQ(rows[i].player_ranking.casualty_count, expected[i].casualties) << i;
+        EXPECT_EQ(rows[i].player_ranking.total_kill_count, expected[i].kills) << i;
+        EXPECT_EQ(rows[i].player_ranking.total_damage, expected[i].damage) << i;
+    }
+    EXPECT_EQ(build_player_stats_rows_from(&source, 0, 600, rows, 3), 3) << "never more rows than room";
 }
 
 TEST_F(postgame_views, times_show_minutes_and_seconds_of_game_ticks)
