@@ -1,9 +1,88 @@
-// The front-end dialogs' registrations.
+// The front-end dialogs joined to the layers below them.
+
 #include "front_end_hooks.h"
 
+#include "bitmap_dialogs/carnage_graph_control.h"
+#include "bitmap_dialogs/carnage_header_control.h"
+#include "bitmap_dialogs/carnage_stats_list_control.h"
+#include "bitmap_dialogs/postgame_report_control.h"
+#include "cseries/log.h"
+#include "film_dialogs.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "main_menu.h"
+#include "message_dialog.h"
 #include "new_game_dialog.h"
 #include "plugin_components.h"
+#include "progress_dialog.h"
+#include "register_vesk_controls.h"
+#include "saved_games.h"
+#include "scoring.h"
+#include "screen.h"
+#include "vesk.h"
+#include "vesk/game_statistics.h"
+#include "game_records.h"
+
+void main_menu_films(void)
+{
+    new_game_data data;
+    if (!replay_manager(&data)) return;
+    set_next_game_data(&data);
+    set_game_state(_game_state_running);
+}
+
+void main_menu_load_game(void)
+{
+    // A saved game needing missing plug-ins is refused by the continue itself.
+    if (!handle_continue_game()) log_message(__FILE__, __LINE__, "no saved game continued: the main menu stays");
+}
+
+void map_loading_progress(int32_t step, int32_t step_count)
+{
+    if (step <= 1)
+    {
+        // A load that stopped part way left its dialog open: this is a new one.
+        if (progress_dialog_is_open()) close_map_loading_progress_dialog();
+        const new_game_data *data = get_current_game_data();
+        open_map_loading_progress_dialog(data ? data->parameters.scenario_tag : (tag)NONE, false);
+        expect_map_loading_progress_steps(step_count);
+    }
+    if (!progress_dialog_is_open()) return;
+    update_map_loading_progress_dialog();
+    if (step >= step_count) close_map_loading_progress_dialog();
+}
+
+static void restore_progress(int16_t event, int32_t steps)
+{
+    switch (event)
+    {
+    case _restore_progress_open:
+        if (progress_dialog_is_open()) progress_function(_progress_close, nullptr, 0);
+        open_save_game_restoring_progress_dialog(steps);
+        break;
+    case _restore_progress_step: update_save_game_progress_dialog(); break;
+    default: close_save_game_progress_dialog(); break;
+    }
+}
+
+void front_end_game_over(void)
+{
+    if (game_->type == _game_type_local && !vesk_is_headless() && active_screen.screen_initialized &&
+        open_postgame_carnage_report_dialog(request_state_after_game))
+        return;
+    request_state_after_game();
+}
+
+// ---- registration ---------------------------------------------------------------------
+
+// The front end's one table; kept by pointer, so later front-end dialogs
+// fill their members here.
+static front_end_procedures front_end_table = {
+    .map_loading_progress = map_loading_progress,
+    .game_over = front_end_game_over,
+};
 
 // The plug-in components and the new-game state.
 static void register_new_game_hooks(void)
@@ -15,4 +94,16 @@ static void register_new_game_hooks(void)
 void register_front_end_hooks(void)
 {
     register_new_game_hooks();
+    // Progress, messages, the menu's dialogs and the post-game report.
+    if (front_end_procedures_registered())
+        log_message(__FILE__, __LINE__, "the front end's table is registered already: it stays");
+    else
+        register_front_end_procedures(&front_end_table);
+    register_report_pending_error_procedure(report_pending_error_in_front_end);
+    register_main_menu_dialog_procedures(main_menu_films, main_menu_load_game);
+    register_restore_progress_procedure(restore_progress);
+    register_vesk_control_procedure(POSTGAME_REPORT_CONTROL_TAG, postgame_report_control_def_proc);
+    register_vesk_control_procedure(CARNAGE_GRAPH_CONTROL_TAG, carnage_graph_control_handler);
+    register_vesk_control_procedure(CARNAGE_HEADER_CONTROL_TAG, carnage_header_control_handler);
+    register_vesk_control_procedure(CARNAGE_STATS_LIST_CONTROL_TAG, carnage_stats_list_control_handler);
 }

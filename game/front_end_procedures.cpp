@@ -12,3 +12,5 @@ bool register_front_end_procedures(const front_end_procedures *procedures)
 }
 
 const front_end_procedures *get_front_end_procedures(void) { return front_end_table_slot.get(); }
+
+bool front_end_procedures_registered(void) { return front_end_table_slot.filled(); }

@@ -62,5 +62,8 @@ struct front_end_procedures
 // (assertion, the first kept) for null or when a table is registered already.
 bool register_front_end_procedures(const front_end_procedures *procedures);
 
+// Whether a table is registered (a test or tool may register its own first).
+bool front_end_procedures_registered(void);
+
 // The registered table; never null: until one is registered, every member is null.
 const front_end_procedures *get_front_end_procedures(void);

@@ -67,6 +67,22 @@ static void show_notice(void)
         set_bitmap_dialog_static_item_text(main_menu_globals.dialog, _main_menu_notice_item, main_menu_globals.notice);
 }
 
+static procedure_slot<main_menu_dialog_procedure> films_dialog_slot("main menu films dialog");
+static procedure_slot<main_menu_dialog_procedure> load_game_dialog_slot("main menu load game dialog");
+
+bool register_main_menu_dialog_procedures(main_menu_dialog_procedure films, main_menu_dialog_procedure load_game)
+{
+    return fill_procedure_pair(&films_dialog_slot, &load_game_dialog_slot, films, load_game);
+}
+
+// The dialog a choice that is no state opens over the menu; null when none is built.
+static main_menu_dialog_procedure dialog_of_choice(int16_t item)
+{
+    if (item == _main_menu_films_item) return films_dialog_slot.get();
+    if (item == _main_menu_load_game_item) return load_game_dialog_slot.get();
+    return nullptr;
+}
+
 static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data *action)
 {
     (void)dialog;
@@ -76,14 +92,17 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
         if (choice.item != item_id) continue;
         // A choice whose screen is not built yet says so where the player
         // looks, not only in the log.
-        const bool built = choice.state == _game_state_quit ||
+        const main_menu_dialog_procedure over_the_menu = choice.state == NONE ? dialog_of_choice(item_id) : nullptr;
+        const bool built = choice.state == _game_state_quit || over_the_menu ||
                            (choice.state != NONE && get_game_state_entry_procedure((game_state)choice.state));
         main_menu_globals.notice[0] = 0;
         if (!built)
             snprintf(main_menu_globals.notice, sizeof(main_menu_globals.notice), "%s: not built yet.",
                      choice.title);
         show_notice();
-        if (choice.state == NONE)
+        if (over_the_menu)
+            over_the_menu();
+        else if (choice.state == NONE)
             log_message(nullptr, -1, "the %s dialog is not built yet: the main menu stays", choice.name);
         else
             set_game_state(choice.state);

@@ -2,6 +2,8 @@
 
 #include "register_vesk_controls.h"
 
+#include "cseries/log.h"
+
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/chat_list_control.h"
 #include "bitmap_dialogs/entry_point_list_control.h"
@@ -18,7 +20,7 @@
 
 // The game's types in their order of registration; a type whose control is
 // not built yet has no procedure and is left out (see register_dialog_controls).
-static const struct
+static struct
 {
     file_tag tag;
     control_def_proc procedure;
@@ -51,4 +53,19 @@ void register_vesk_controls(void)
     register_dialog_controls();
     for (const auto &entry : vesk_controls)
         if (entry.procedure) register_control_handler(entry.tag, entry.procedure);
+}
+
+bool register_vesk_control_procedure(file_tag tag, control_def_proc procedure)
+{
+    for (auto &entry : vesk_controls)
+    {
+        if (entry.tag != tag) continue;
+        // The same procedure again (the program's registration run once more) is no change.
+        if (!VASSERT(procedure && (!entry.procedure || entry.procedure == procedure),
+                     "a control type of the table filled twice or with nothing"))
+            return false;
+        entry.procedure = procedure;
+        return register_control_handler(tag, procedure);
+    }
+    return VASSERT(false, "no such control type in the table");
 }

@@ -35,6 +35,10 @@ static struct saved_games_globals_data
     // first tick has run.
     bool restoration_pending;
     saved_game_restoration restoration;
+    // The replay to the save point, as the front end's progress shows it.
+    bool restore_progress_running; // from the continue until the save point
+    bool restore_progress_shown;   // opened (on the first tick)
+    int32_t restore_steps_reported;
 } saved_games_globals;
 
 static procedure_slot<saved_game_name_dialog_procedure> name_dialog_slot("saved game name dialog");
@@ -42,6 +46,53 @@ static procedure_slot<select_game_to_load_procedure> load_dialog_slot("select ga
 static procedure_slot<render_saved_game_snapshot_procedure> snapshot_slot("saved game snapshot");
 static procedure_slot<save_cached_console_text_procedure> console_save_slot("save cached console text");
 static procedure_slot<restore_cached_console_text_procedure> console_restore_slot("restore cached console text");
+static procedure_slot<restore_progress_procedure> restore_progress_slot("restore progress");
+
+bool register_restore_progress_procedure(restore_progress_procedure procedure)
+{
+    return restore_progress_slot.fill(procedure);
+}
+
+static void tell_restore_progress(int16_t event, int32_t steps)
+{
+    if (restore_progress_procedure procedure = restore_progress_slot.get()) procedure(event, steps);
+}
+
+static void end_restore_progress(void)
+{
+    if (saved_games_globals.restore_progress_shown) tell_restore_progress(_restore_progress_close, 0);
+    saved_games_globals.restore_progress_running = false;
+    saved_games_globals.restore_progress_shown = false;
+    saved_games_globals.restore_steps_reported = 0;
+}
+
+// At the end of each tick of a restored game's replay: the steps of its
+// ticks reached so far, and the close at the save point.
+static void report_restore_progress(void)
+{
+    if (!saved_games_globals.restore_progress_running) return;
+    if (!saved_games_globals.restore_progress_shown)
+    {
+        // The continued game's map never started: this is another game.
+        if (game_->type != _game_type_replay)
+        {
+            end_restore_progress();
+            return;
+        }
+        saved_games_globals.restore_progress_shown = true;
+        tell_restore_progress(_restore_progress_open, RESTORE_PROGRESS_STEPS);
+    }
+    const int32_t target = saved_games_globals.restoration.save_game_ticks;
+    const int32_t time = game_->game_time < target ? game_->game_time : target;
+    const int32_t reached = target > 0 ? (int32_t)((int64_t)time * RESTORE_PROGRESS_STEPS / target)
+                                       : RESTORE_PROGRESS_STEPS;
+    while (saved_games_globals.restore_steps_reported < reached)
+    {
+        saved_games_globals.restore_steps_reported += 1;
+        tell_restore_progress(_restore_progress_step, RESTORE_PROGRESS_STEPS);
+    }
+    if (game_->game_time >= target) end_restore_progress();
+}
 
 bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure)
 {
@@ -484,8 +535,10 @@ bool replay_saved_game_available(void) { return any_tag_of_group(RECORDING_GROUP
 // Starts the map of a game continue or revert set up.
 static bool start_restored_game(const new_game_data *data, const saved_game_restoration *restoration)
 {
+    end_restore_progress();
     saved_games_globals.restoration = *restoration;
     saved_games_globals.restoration_pending = true;
+    saved_games_globals.restore_progress_running = true;
     set_next_game_data(data);
     set_game_state(_game_state_running);
     return true;
@@ -527,6 +580,7 @@ static void tick_autosave(void)
 {
     apply_pending_restoration();
     if (game_->type == _game_type_local) autosave_game(true);
+    report_restore_progress();
 }
 
 void register_saved_games_hooks(void)

@@ -150,6 +150,26 @@ typedef void (*restore_cached_console_text_procedure)(const cached_line *buffer,
 bool register_cached_console_text_procedures(save_cached_console_text_procedure save,
                                              restore_cached_console_text_procedure restore);
 
+// What a continued or reverted game's replay to its save point shows, in
+// RESTORE_PROGRESS_STEPS even steps of its ticks: `_restore_progress_open`
+// (with the step count) on its first tick, one `_restore_progress_step` per
+// step reached, `_restore_progress_close` at the save point, or when the next
+// game is continued first.  Called at the end of a tick, after every other
+// tick step; it must not change the game.  Until the front end registers,
+// nothing is shown.
+enum restore_progress_event
+{
+    _restore_progress_open,
+    _restore_progress_step,
+    _restore_progress_close,
+};
+enum
+{
+    RESTORE_PROGRESS_STEPS = 32,
+};
+typedef void (*restore_progress_procedure)(int16_t event, int32_t steps);
+bool register_restore_progress_procedure(restore_progress_procedure procedure);
+
 // The tick step `_tick_autosave`, the snapshot reader of the dialogs' snapshot
 // control and the core's continue and revert.
 void register_saved_games_hooks(void);

@@ -388,7 +388,7 @@ void suspend_end_game(bool suspend)
 
 int32_t get_endgame_countdown(void) { return scoring_globals.endgame_countdown; }
 
-static void request_state_after_game(void)
+void request_state_after_game(void)
 {
     switch (game_->type)
     {

@@ -100,6 +100,12 @@ int32_t get_endgame_countdown(void);
 // tick step.
 void update_endgame(void);
 
+// Asks for the state that follows a game of its type: the epilogue for a
+// single-player game, the post-game state for a network game, the main menu
+// for films and the demo.  The front end's game-over calls it when its
+// report closes.
+void request_state_after_game(void);
+
 // The time limit ran out: the game ends.
 void handle_time_limit_expired(void);
 

@@ -32,7 +32,6 @@
 #include "projectiles.h"
 #include "recording.h"
 #include "shapes.h"
-#include "sniffing.h"
 #include "bitmap_text.h"
 #include "camera_control.h"
 #include "observer.h"

@@ -311,6 +311,11 @@ void dispose_dialog(dialog_data *dialog);
 // Disposes every dialog still open, logging each (program exit).
 void close_all_dialogs(void);
 
+// Whether `dialog` is an open dialog (still linked in the list).  Never
+// dereferences it: safe on a pointer that may have been disposed (by its own
+// handler, or by close_all_dialogs).
+bool dialog_is_open(const dialog_data *dialog);
+
 // Loads the items of dialog tag `tag` into `dialog` with identifiers and
 // string indexes offset by `base`; with `load_bounds` the tag's bounds become
 // the dialog's.  True when the tag was sound; false with a code-10 log line

@@ -30,6 +30,8 @@ public:
         return false;
     }
     const T *get(void) const { return slot.get() ? registered : &empty; }
+    // Whether a table is registered.
+    bool filled(void) const { return slot.get() != nullptr; }
 
 private:
     static const T *current(void) { return registered; }

@@ -708,19 +708,18 @@ static void console_advance_mission(int32_t steps)
     else if (steps < 0) advance_mission(false);
 }
 
-// The frame's pending error (already in the log): a line on the console while
-// a game runs, a message box anywhere else until the front end has its
-// message dialog; a headless run shows nothing more.
+// The console shows a game running (not the demo behind the menu, nor a
+// game under a dialog's state).
 static bool console_shows_the_game(void)
 {
     return console_globals.initialized && game_world_is_shown() &&
            get_underlying_game_state() == _game_state_running;
 }
-static void report_pending_error(int32_t, const char *text)
+bool print_error_on_console_in_game(const char *text)
 {
-    if (!text || !*text || vesk_is_headless()) return;
-    if (console_shows_the_game()) cprintf(false, "%s", text);
-    else show_message_box(text);
+    if (!text || !*text || !console_shows_the_game()) return false;
+    cprintf(false, "%s", text);
+    return true;
 }
 
 // The game record's out-of-sync flag lets this through once per game.
@@ -731,7 +730,6 @@ void register_console_hooks(void)
     register_startup_procedure(_startup_console, startup_console);
     register_map_procedures(_map_console, console_map_initialize, dispose_console_from_old_map);
     register_print_to_console_procedure(print_to_console);
-    register_report_pending_error_procedure(report_pending_error);
     register_out_of_sync_procedure(console_out_of_sync);
     register_console_handled_action_procedure(console_handled_action);
     register_console_input_procedure(get_console_input);

@@ -146,6 +146,11 @@ void append_chat(int32_t owner_player_index, const char *buffer, int32_t mode);
 void set_console_warning(const char *message, int32_t display_ticks);
 // The first error stays until the next map; NONE otherwise.
 void set_console_error(int16_t error);
+
+// A pending error's text as a console line, when the console shows a game
+// running: true.  False (nothing printed) otherwise, or for an empty text;
+// the front end then shows it in its message dialog.
+bool print_error_on_console_in_game(const char *text);
 int16_t get_console_error(void);
 
 // The once-per-game "assert encountered" notice: one flag, the game core's.

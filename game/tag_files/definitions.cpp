@@ -23,6 +23,8 @@ static bool group_is_set_up(const definition_globals *group)
     return group && group->registered && group->count != NONE;
 }
 
+bool definition_group_is_set_up(tag group_tag) { return group_is_set_up(get_definition_group(group_tag)); }
+
 static bool slot_is_used(const definition_globals *group, int32_t index)
 {
     return definition_slot_is_used(group, index);

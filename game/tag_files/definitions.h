@@ -215,6 +215,9 @@ int32_t get_definition_tag_header(definition_globals *group, int32_t index);
 
 // The registered group of `group_tag`, or null.
 definition_globals *get_definition_group(tag group_tag);
+// Whether the group of `group_tag` is registered and set up (its store
+// exists), so that lookups in it may be made.
+bool definition_group_is_set_up(tag group_tag);
 
 // Forgets every registered group (their tables are freed).  Tests and shut-down.
 void dispose_definitions(void);

@@ -267,3 +267,49 @@ TEST(strings, case_blind_comparisons_use_the_lowered_difference)
 }
 
 } // namespace
+
+namespace {
+
+// Texts from data (plug-ins) become lines only when their conversions are
+// exactly the caller's; anything else is printed as it stands, never
+// formatted: a %n that would write, a %s with no string behind it, a width
+// that would pad for seconds.
+TEST(strings, a_text_from_data_is_formatted_only_with_exactly_the_expected_conversions)
+{
+    const struct
+    {
+        const char *format;
+        const char *expected;
+        bool formatted;
+        const char *line;
+    } cases[] = {
+        {"Loading %s...", "s", true, "Loading valley..."},
+        {"%d:%02d", "dd", true, "2:04"},
+        {"100%% of %s", "s", true, "100% of valley"},
+        {"no conversion at all", "", true, "no conversion at all"},
+        {"%s wrote %n bytes", "s", false, "%s wrote %n bytes"},
+        {"%n", "", false, "%n"},
+        {"%s and %s", "s", false, "%s and %s"},
+        {"%s", "ss", false, "%s"},
+        {"%d:%s", "dd", false, "%d:%s"},
+        {"%ld", "d", false, "%ld"},
+        {"%x", "d", false, "%x"},
+        {"%99999d", "d", false, "%99999d"},
+        {"%.1000s", "s", false, "%.1000s"},
+        {"%*d", "d", false, "%*d"},
+        {"trailing %", "", false, "trailing %"},
+    };
+    for (const auto &c : cases)
+    {
+        char line[64];
+        const bool formatted = c.expected[0] == 'd' ? format_checked_line(line, (int32_t)sizeof(line), c.format,
+                                                                          c.expected, 2, 4)
+                                                    : format_checked_line(line, (int32_t)sizeof(line), c.format,
+                                                                          c.expected, "valley", "hills");
+        EXPECT_EQ(formatted, c.formatted) << c.format;
+        EXPECT_STREQ(line, c.line) << c.format;
+        EXPECT_EQ(format_has_conversions(c.format, c.expected), c.formatted) << c.format;
+    }
+}
+
+} // namespace

@@ -24,6 +24,7 @@
 #include "determinism_harness.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "progress_dialog.h"
 #include "recording.h"
 #include "recording_format.h"
 #include "saved_games.h"
@@ -622,6 +623,29 @@ TEST_F(saved_games_test, revert_goes_back_to_the_last_save_or_restarts_the_level
     reset_last_saved_game();
     EXPECT_FALSE(could_revert_to_last_saved_game());
     EXPECT_STREQ(get_last_save_game_name(), "");
+}
+
+// A reverted game's replay to its save point reports its ticks to the front
+// end's restoring progress: open from the first tick, half full half way,
+// closed at the save point (headless, the dialog only counts).
+TEST_F(saved_games_test, a_restore_reports_its_ticks_until_the_save_point)
+{
+    start(8);
+    run_simulation(30, nullptr, 0, nullptr, nullptr);
+    ASSERT_TRUE(create_saved_game("progress"));
+    run_simulation(10, nullptr, 0, nullptr, nullptr);
+    ASSERT_TRUE(revert_game());
+    ASSERT_TRUE(apply_pending_game_state_change());
+    ASSERT_EQ(game_->type, _game_type_replay);
+    EXPECT_FALSE(progress_dialog_is_open());
+    run_simulation(15, nullptr, 0, nullptr, nullptr);
+    EXPECT_TRUE(progress_dialog_is_open());
+    EXPECT_EQ(get_progress_bar_value(), 128);
+    run_simulation(15, nullptr, 0, nullptr, nullptr);
+    EXPECT_EQ(game_->game_time, 30);
+    EXPECT_FALSE(progress_dialog_is_open()) << "closed at the save point";
+    run_simulation(5, nullptr, 0, nullptr, nullptr);
+    EXPECT_FALSE(progress_dialog_is_open());
 }
 
 // ---- the tools ------------------------------------------------------------------

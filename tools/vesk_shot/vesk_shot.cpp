@@ -65,6 +65,7 @@
 #include "unit_orders.h"
 #include "sound/sound_manager.h"
 #include "version.h"
+#include "message_dialog.h"
 #include "vesk.h"
 #include "vesk_random.h"
 
@@ -338,6 +339,8 @@ int main(int argc, char **argv)
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
     open_log_file(header);
     set_message_box_proc(quiet_message_box);
+    // Its input is a script: nobody would press a message dialog's OK.
+    set_front_end_unattended(true);
     // A frame may be taken beside a running game in the same directory.
     set_vesk_without_single_instance_lock(true);
     // A frame needs no sound: the output stays closed.

@@ -1,0 +1,214 @@
+// The carnage report's graph.
+
+#include "bitmap_dialogs/carnage_graph_control.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_drawing.h"
+#include "cseries/log.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "shapes.h"
+
+#define CARNAGE_GRAPH_COOKIE FOUR_CHARACTER_CODE('c', 'g', 'r', 'f')
+
+struct carnage_graph_extra_data
+{
+    int32_t cookie;
+    int16_t graph_type;
+};
+
+// The shade laid under the graph: black at a third.
+static const fixed_fraction GRAPH_SHADE_TRANSPARENCY = 21845;
+static const rgb_color black = {0, 0, 0, 0};
+// A team without a captain has nobody's colour: drawn grey.
+static const rgb_color neutral = {0x8000, 0x8000, 0x8000, 0};
+
+bool graph_type_is_valid(int16_t type)
+{
+    switch (type)
+    {
+    case 1:
+    case 2:
+    case 4: return true;
+    case 0: return game_->scoring == _game_scoring_cattle_drive;
+    default: return false;
+    }
+}
+
+static carnage_graph_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+{
+    const control_data *item = find_control_of_type(dialog, item_id, carnage_graph_control_handler);
+    if (!item) return nullptr;
+    carnage_graph_extra_data *data = (carnage_graph_extra_data *)item->extra_data;
+    return data && data->cookie == CARNAGE_GRAPH_COOKIE ? data : nullptr;
+}
+
+void set_carnage_graph_type(dialog_data *dialog, int16_t item_id, int16_t type)
+{
+    carnage_graph_extra_data *data = get_record(dialog, item_id);
+    if (!data || !graph_type_is_valid(type) || data->graph_type == type) return;
+    data->graph_type = type;
+    set_dialog_item_dirty(dialog, item_id);
+}
+
+int16_t get_carnage_graph_type(const dialog_data *dialog, int16_t item_id)
+{
+    const carnage_graph_extra_data *data = get_record(dialog, item_id);
+    return data ? data->graph_type : (int16_t)NONE;
+}
+
+// A team's value in one sample, as its low 16 bits, signed.
+static int16_t team_value(int16_t type, const carnage_graph_input *input, const statistics_sample *sample,
+                          int16_t team)
+{
+    switch (type)
+    {
+    case 1: return (int16_t)sample->teams[team].enemy_kills;
+    case 2: return (int16_t)sample->teams[team].damage_to_enemies;
+    case 4: return (int16_t)sample->teams[team].kills_against_by_local_team;
+    default:
+    {
+        int16_t sum = 0;
+        for (int16_t p = 0; p < input->player_count && p < MAXIMUM_PLAYERS_PER_GAME; ++p)
+        {
+            if (input->player_team[p] != team) continue;
+            if (input->scoring != _game_scoring_custom && input->player_type[p] != 0) continue;
+            sum = (int16_t)(sum + (int16_t)sample->players[p].score);
+        }
+        return sum;
+    }
+    }
+}
+
+void lay_out_carnage_graph(int16_t type, const rectangle2d *bounds, const carnage_graph_input *input,
+                           carnage_graph_line_procedure line, void *context)
+{
+    if (type < 0 || type >= NUMBER_OF_CARNAGE_GRAPH_TYPES)
+    {
+        log_message(__FILE__, __LINE__, "What kind of graph is %d", (int)type);
+        return;
+    }
+    if (!input->samples || input->sample_count <= 0) return;
+    const int16_t teams = input->team_count < 0                       ? (int16_t)0
+                          : input->team_count > MAXIMUM_TEAMS_PER_GAME ? (int16_t)MAXIMUM_TEAMS_PER_GAME
+                                                                       : input->team_count;
+    const int32_t left = bounds->left, right = bounds->right, bottom = bounds->bottom;
+    const int32_t top = bounds->top + CARNAGE_GRAPH_TITLE_HEIGHT;
+
+    // The range of the running sums.
+    int32_t largest = INT32_MIN, smallest = INT32_MAX;
+    for (int16_t team = 0; team < teams; ++team)
+    {
+        int32_t sum = 0;
+        for (int32_t i = 0; i < input->sample_count; ++i)
+        {
+            sum += team_value(type, input, &input->samples[i], team);
+            if (sum > largest) largest = sum;
+            if (sum < smallest) smallest = sum;
+        }
+    }
+    if (teams == 0) largest = smallest = 0;
+    const int32_t maximum = largest + 1;
+    const int32_t minimum = type == 0 ? smallest - 1 : 0;
+    const int64_t span = (int64_t)input->sample_count * input->ticks_per_sample + input->ticks_in_last_sample;
+    const double horizontal = span > 0 ? (double)(right - left) / (double)span : 0.0;
+    const double vertical = maximum != minimum ? (double)(bottom - top) / (double)(maximum - minimum) : 0.0;
+
+    int32_t baseline = bottom;
+    if (minimum < 0)
+    {
+        baseline = (int32_t)(bottom - (0.0 - minimum) * vertical);
+        line(context, &black, point2d{(int16_t)left, (int16_t)baseline}, point2d{(int16_t)right, (int16_t)baseline});
+    }
+    for (int16_t team = 0; team < teams; ++team)
+    {
+        point2d from = {(int16_t)left, (int16_t)baseline};
+        int32_t sum = 0;
+        for (int32_t i = 0; i < input->sample_count; ++i)
+        {
+            sum += team_value(type, input, &input->samples[i], team);
+            const point2d to = {(int16_t)(left + (int32_t)((double)i * input->ticks_per_sample * horizontal)),
+                                (int16_t)(bottom - (int32_t)((double)(sum - minimum) * vertical))};
+            line(context, &input->team_color[team], from, to);
+            from = to;
+        }
+    }
+}
+
+void get_carnage_graph_input(carnage_graph_input *input)
+{
+    memset(input, 0, sizeof(*input));
+    input->samples = get_player_statistics_sample_range(&input->sample_count, &input->ticks_per_sample,
+                                                        &input->ticks_in_last_sample);
+    input->scoring = game_->scoring;
+    input->team_count = get_team_count();
+    input->player_count = get_player_count();
+    for (int16_t p = 0; p < input->player_count && p < MAXIMUM_PLAYERS_PER_GAME; ++p)
+    {
+        const player_data *player = get_player_data(p);
+        input->player_team[p] = player ? player->team_index : (int8_t)NONE;
+        input->player_type[p] = player ? player->type : (int16_t)NONE;
+    }
+    for (int16_t t = 0; t < input->team_count && t < MAXIMUM_TEAMS_PER_GAME; ++t)
+    {
+        const team_data *team = get_team_data(t);
+        // A team without a captain (or naming one the game no longer has) is nobody's colour.
+        const player_data *captain = team && team->captain_player_index >= 0 &&
+                                             team->captain_player_index < input->player_count
+                                         ? get_player_data(team->captain_player_index)
+                                         : nullptr;
+        input->team_color[t] = captain ? captain->appearance.primary_color : neutral;
+    }
+}
+
+struct graph_drawing
+{
+    bitmap_data *bitmap;
+    const rectangle2d *clip;
+};
+
+static void draw_graph_line(void *context, const rgb_color *color, point2d from, point2d to)
+{
+    const graph_drawing *drawing = (const graph_drawing *)context;
+    draw_line(drawing->bitmap, color, 0, nullptr, drawing->clip, &from, &to);
+}
+
+intptr_t carnage_graph_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
+{
+    switch (verb)
+    {
+    case _control_new_verb:
+    {
+        carnage_graph_extra_data *data = (carnage_graph_extra_data *)calloc(1, sizeof(carnage_graph_extra_data));
+        if (data) data->cookie = CARNAGE_GRAPH_COOKIE;
+        return (intptr_t)data;
+    }
+    case _control_dispose_verb:
+    {
+        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
+        if (p) free(p->data);
+        return 0;
+    }
+    case _control_click_verb: return 0;
+    case _control_draw_verb:
+    {
+        const control_data *item = find_control(dialog, item_id);
+        const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
+        const carnage_graph_extra_data *data = get_record(dialog, item_id);
+        if (!item || !p || !p->dialog_bitmap || !data) return 0;
+        fill_rectangle_clipped(p->dialog_bitmap, &black, &item->bounds, nullptr, GRAPH_SHADE_TRANSPARENCY,
+                               get_transparency_table(_transparency_normal));
+        carnage_graph_input *input = (carnage_graph_input *)malloc(sizeof(carnage_graph_input));
+        if (!input) return 0;
+        get_carnage_graph_input(input);
+        graph_drawing drawing = {p->dialog_bitmap, &item->bounds};
+        lay_out_carnage_graph(data->graph_type, &item->bounds, input, draw_graph_line, &drawing);
+        free(input);
+        return 0;
+    }
+    default: return default_control_handler(verb, dialog, item_id, parameter);
+    }
+}
