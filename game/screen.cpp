@@ -438,14 +438,31 @@ static void return_back_buffer(bitmap_data *bitmap)
     if (active_screen.rasterizer_code == _rasterizer_software) release_offscreen_bitmap(bitmap);
 }
 
-bitmap_data *get_render_destination(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
-void release_render_destination(bitmap_data *bitmap) { return_back_buffer(bitmap); }
+// A hardware screen lends a frame buffer without pixels: what is drawn into
+// it goes to the back end.
+bitmap_data *get_render_destination(const rectangle2d *bounds)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) return lend_back_buffer(bounds);
+    bitmap_data *bitmap = initialize_render_bitmap_hardware(bounds);
+    if (!bitmap) HALT("no hardware back end lends its frame buffer");
+    return bitmap;
+}
+void release_render_destination(bitmap_data *bitmap)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) return_back_buffer(bitmap);
+    else release_render_bitmap_hardware(bitmap);
+}
 bitmap_data *get_linear_backbuffer(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
 void release_linear_backbuffer(bitmap_data *bitmap) { return_back_buffer(bitmap); }
 
 void clear_backbuffer(void)
 {
     if (!active_screen.screen_initialized) return;
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        clear_linear_backbuffer_hardware();
+        return;
+    }
     rectangle2d bounds;
     get_screen_bounds(&bounds);
     bitmap_data *bitmap = get_linear_backbuffer(&bounds);
@@ -464,6 +481,11 @@ void display_backbuffer(const rectangle2d *rectangle)
         rectangle = &whole;
     }
     if (rectangle->left >= rectangle->right || rectangle->top >= rectangle->bottom) return;
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        update_screen_hardware();
+        return;
+    }
     copy_offscreen_world_to_screen(rectangle);
 }
 

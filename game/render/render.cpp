@@ -599,14 +599,15 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
 bitmap_data *capture_screenshot(void)
 {
     if (!active_screen.screen_initialized) return nullptr;
-    if (is_hardware_encoding(active_screen.encoding))
-    {
-        // Only a hardware back end can read its own frame buffer.
-        log_message(__FILE__, __LINE__, "no hardware back end to read the frame from");
-        return nullptr;
-    }
     rectangle2d bounds;
     get_screen_bounds(&bounds);
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        // Only the back end can read its own frame buffer.
+        bitmap_data *frame = copy_bits_from_render_view_hardware(&bounds);
+        if (!frame) log_message(__FILE__, __LINE__, "no hardware back end to read the frame from");
+        return frame;
+    }
     bitmap_data *copy = new_bitmap(active_screen.width, active_screen.height, 0, active_screen.encoding, 0);
     if (!copy) return nullptr;
     copy->bitmap_index = (int16_t)NONE;
@@ -792,8 +793,17 @@ bool initialize_render_for_new_map(void)
     render_globals.initialized = false;
     render_globals.last_surface_list = nullptr;
     // The software rasterizer needs nothing per map; a hardware back end
-    // prepares its frame buffer here once it exists.
-    if (is_hardware_encoding(active_screen.encoding)) clear_backbuffer();
+    // starts its rasterizer for the map here.
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        if (!initialize_hardware_rasterizer_for_new_map())
+        {
+            log_message(__FILE__, __LINE__, "the hardware rasterizer could not be started for the map");
+            return false;
+        }
+        initialize_rasterizer_mesh_parameters_for_new_map();
+        clear_backbuffer();
+    }
     initialize_rasterizer_for_new_map();
     initialize_world_effects_for_new_map();
     active_screen.rasterizer_initialized = true;
@@ -813,6 +823,7 @@ void dispose_render_from_old_map(void)
         clear_backbuffer();
         display_backbuffer(nullptr);
     }
+    else dispose_hardware_rasterizer_from_old_map();
     active_screen.rasterizer_initialized = false;
 }
 
