@@ -355,6 +355,9 @@ void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_
         else
             allocate_offscreen_pixels_structure();
     }
+    // A hardware back end keeps its window and context and draws at the new
+    // size from its next frame.
+    else if (change_screen) resize_screen_hardware();
     publish_pointer_screen_facts();
     // The in-game bars and the overhead map see the new size at the next
     // frame, before they draw (the bars' per-frame update); the dialogs

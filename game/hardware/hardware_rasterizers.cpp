@@ -277,6 +277,13 @@ static bool table_initialize_for_new_map(void)
         HALT("initialize_hardware_rasterizer_for_new_map: the screen is not OpenGL's");
         return false;
     }
+    // A map started over one that was never ended would link the resident
+    // textures a second time: the old one is ended first.
+    if (opengl_rasterizer_initialized())
+    {
+        log_message(__FILE__, __LINE__, "OpenGL: a map starts while the last one is not ended; ending it first");
+        dispose_opengl_rasterizer_from_old_map();
+    }
     return initialize_opengl_rasterizer_for_new_map();
 }
 

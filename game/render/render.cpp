@@ -556,7 +556,33 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
     {
         for (int32_t x = 0; !failed && x < columns; ++x)
         {
-            bitmap_data *tile = new_bitmap((int16_t)tile_width, (int16_t)tile_height, 0, encoding, 0);
+            view.x_tile = (uint32_t)x;
+            view.y_tile = (uint32_t)y;
+            bitmap_data *tile = nullptr;
+            if (code == _rasterizer_software)
+            {
+                tile = new_bitmap((int16_t)tile_width, (int16_t)tile_height, 0, encoding, 0);
+                if (tile)
+                {
+                    view.screen = tile;
+                    update_view_data(&view);
+                    rasterize_scene(&view, list);
+                }
+            }
+            else
+            {
+                // The back end draws the tile into its frame buffer, then reads it back.
+                const rectangle2d tile_bounds = {0, 0, (int16_t)tile_height, (int16_t)tile_width};
+                view.screen = get_render_destination(&tile_bounds);
+                if (view.screen)
+                {
+                    update_view_data(&view);
+                    rasterize_scene(&view, list);
+                    release_render_destination(view.screen);
+                    tile = copy_bits_from_render_view_hardware(&tile_bounds);
+                }
+            }
+            view.screen = nullptr;
             if (!tile)
             {
                 // A picture with a hole in it would be reported as whole.
@@ -564,12 +590,6 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
                 break;
             }
             tile->bitmap_index = (int16_t)NONE;
-            view.screen = tile;
-            view.x_tile = (uint32_t)x;
-            view.y_tile = (uint32_t)y;
-            update_view_data(&view);
-            rasterize_scene(&view, list);
-            view.screen = nullptr;
             if (!result)
             {
                 result = tile;

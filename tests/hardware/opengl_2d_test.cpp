@@ -4,6 +4,8 @@
 // translucency, stretched copies as vertices, the polygon limit, the
 // routing by target, and every capability answer of the table.
 
+#include "tag_files/store_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,11 +17,21 @@
 #include <vector>
 
 #include "support/demo_data.h"
+#include "support/dialog_input_harness.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
 #include "support/x_server.h"
 
+#include "bitmap_drawing.h"
+#include "bitmap_text.h"
 #include "bitmaps.h"
+#include "control_bar.h"
+#include "game_hooks.h"
+#include "game_preferences.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "ingame_bars.h"
+#include "font_builder.h"
 #include "cseries/log.h"
 #include "gl_pattern.h"
 #include "hardware/OpenGL/gl_dispatch.h"
@@ -32,6 +44,9 @@
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
+#include "shapes.h"
+#include "status_bar.h"
+#include "vesk/string_lists.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -54,12 +69,19 @@ gl_display &display(void)
     return the_display;
 }
 
+// The back end joined to the program; the dialog fixtures clear every
+// registration, so each test joins it again when it is gone.
+void join_opengl_back_end(void)
+{
+    if (!get_hardware_rasterizer_procedures()->draw_line) register_opengl_hooks();
+}
+
 class gl_environment : public ::testing::Environment
 {
 public:
     void SetUp() override
     {
-        register_opengl_hooks();
+        join_opengl_back_end();
         gl_display &d = display();
         if (!d.server.start(&d.why, "1024x768x24")) return;
         setenv("DISPLAY", d.server.display.c_str(), 1);
@@ -119,6 +141,7 @@ protected:
     void SetUp() override
     {
         if (!display().started) SKIP_OR_FAIL_UNDER_CI("no OpenGL display: " + display().why);
+        join_opengl_back_end();
         real_tex_image = gl.TexImage2D;
         real_tex_sub_image = gl.TexSubImage2D;
         gl.TexImage2D = counting_tex_image;
@@ -423,10 +446,236 @@ TEST_F(opengl_2d, drawing_into_a_bitmap_that_is_not_the_frame_buffer_halts_and_d
     dispose_bitmap(software);
 }
 
+// ---- text ----------------------------------------------------------------------------------
+
+// The test font, one glyph of it shaded in steps, in a store of its own.
+class opengl_text : public store_fixture::store_test
+{
+protected:
+    int32_t font = NONE;
+
+    void SetUp() override
+    {
+        if (!display().started) SKIP_OR_FAIL_UNDER_CI("no OpenGL display: " + display().why);
+        join_opengl_back_end();
+        store_test::SetUp();
+        ASSERT_TRUE(initialize_shapes());
+        ASSERT_TRUE(initialize_font_definitions());
+        builder_font plain = make_test_font();
+        for (builder_glyph &glyph : plain.glyphs)
+            if (glyph.character == 'Z')
+                for (size_t i = 0; i < glyph.pixels.size(); ++i) glyph.pixels[i] = (uint8_t)(i * 37 % 256);
+        const std::vector<uint8_t> data = build_font_tag_data(plain);
+        write_local_tag(FONT_DEFINITION_GROUP_TAG, "test", FONT_DEFINITION_VERSION_NUMBER, data.data(),
+                        (int32_t)data.size());
+        const char *rows[] = {"0", "...", " ", " -", "", ".,!?)", "49"};
+        std::vector<uint8_t> list(4096);
+        const int32_t size = encode_string_list_data(rows, 7, list.data(), (int32_t)list.size());
+        write_local_tag(STRING_LIST_GROUP_TAG, "in#1", STRING_LIST_VERSION, list.data(), size);
+        start_store();
+        initialize_shapes_for_new_map();
+        initialize_font_definitions_for_new_map();
+        font = font_tag_to_font_index(FOUR_CHARACTER_CODE('t', 'e', 's', 't'));
+        ASSERT_NE(font, NONE);
+        // A map's start makes the glyph atlas and its texture anew.
+        dispose_opengl_rasterizer_from_old_map();
+        ASSERT_TRUE(initialize_opengl_rasterizer_for_new_map());
+    }
+    void TearDown() override
+    {
+        if (!display().started) return;
+        dispose_font_definitions_from_old_map();
+        dispose_string_lists();
+        dispose_definitions();
+        store_test::TearDown();
+    }
+};
+
+// The frames' tolerance: after a 2 x 2 box average, a mean absolute
+// difference of at most 6/255 and at least 99% of the pixels within 32/255 on
+// every channel.
+struct frame_difference
+{
+    double mean; // of every channel, in 1/255
+    double within; // fraction of the pixels within 32 on every channel
+};
+frame_difference compare_frames(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b, int32_t width,
+                                int32_t height)
+{
+    double total = 0;
+    int64_t count = 0, close = 0;
+    for (int32_t y = 0; y + 1 < height; y += 2)
+        for (int32_t x = 0; x + 1 < width; x += 2)
+        {
+            bool near = true;
+            for (int32_t shift : {16, 8, 0})
+            {
+                int32_t sa = 0, sb = 0;
+                for (int32_t k = 0; k < 4; ++k)
+                {
+                    const size_t at = (size_t)(y + k / 2) * width + x + k % 2;
+                    sa += (a[at] >> shift) & 255;
+                    sb += (b[at] >> shift) & 255;
+                }
+                const double d = std::abs(sa - sb) / 4.0;
+                total += d;
+                if (d > 32) near = false;
+            }
+            ++count;
+            if (near) ++close;
+        }
+    return {count ? total / (count * 3) : 0, count ? (double)close / count : 1};
+}
+
+TEST_F(opengl_text, text_through_the_glyph_atlas_matches_the_software_renderers)
+{
+    const int16_t width = 320, height = 40;
+    const rectangle2d bounds = {4, 6, height, width};
+    const rgb_color background = {0x2020, 0x3030, 0x4040, 0}, ink = {0xF0F0, 0xE0E0, 0x8080, 0};
+    const char *text = "Frames of ZZZ, 0123 [#!] text ZZZ";
+
+    bitmap_data *software = new_bitmap(width, height, 0, _32bit_encoding, 0);
+    ASSERT_NE(software, nullptr);
+    const rectangle2d whole = {0, 0, height, width};
+    fill_rectangle_clipped(software, &background, &whole, nullptr, 0, nullptr);
+    draw_string(software, nullptr, &bounds, nullptr, font, NONE, &ink, text, 0, 0);
+    std::vector<uint32_t> expected_pixels((size_t)width * height);
+    for (int32_t y = 0; y < height; ++y)
+        memcpy(&expected_pixels[(size_t)y * width], software->row_addresses[y], (size_t)width * 4);
+    dispose_bitmap(software);
+
+    union
+    {
+        bitmap_data record;
+        uint8_t bytes[sizeof(bitmap_data) + sizeof(uint8_t *)];
+    } frame = {};
+    frame.record.encoding = _opengl_frame_buffer_encoding;
+    frame.record.width = (int16_t)kWidth;
+    frame.record.height = (int16_t)kHeight;
+    clear_opengl_backbuffer();
+    fill_rectangle_clipped(&frame.record, &background, &whole, nullptr, 0, nullptr);
+    draw_string(&frame.record, nullptr, &bounds, nullptr, font, NONE, &ink, text, 0, 0);
+
+    const rectangle2d area = whole;
+    bitmap_data *read_back = copy_bits_from_opengl_render_buffer(&area);
+    ASSERT_NE(read_back, nullptr);
+    std::vector<uint32_t> drawn((size_t)width * height);
+    for (int32_t y = 0; y < height; ++y)
+        memcpy(&drawn[(size_t)y * width], read_back->row_addresses[0] + (size_t)y * read_back->bytes_per_row,
+               (size_t)width * 4);
+    free(read_back);
+
+    const frame_difference d = compare_frames(expected_pixels, drawn, width, height);
+    EXPECT_LE(d.mean, 6.0);
+    EXPECT_GE(d.within, 0.99);
+    // A frame without the text would be within the tolerance too: the ink must be there.
+    int64_t ink_pixels = 0;
+    for (uint32_t p : drawn) ink_pixels += (p & 0xFFFFFF) != (expected_pixels[0] & 0xFFFFFF);
+    EXPECT_GT(ink_pixels, 500);
+}
+
+// ---- the bars ------------------------------------------------------------------------------
+
+// Both bars of the demo data made at the map step "bars" on the OpenGL screen.
+class opengl_bars : public bar_dialogs_test
+{
+protected:
+    active_color_environment gl_screen = {};
+
+    void SetUp() override
+    {
+        if (!display().started) SKIP_OR_FAIL_UNDER_CI("no OpenGL display: " + display().why);
+        gl_screen = active_screen;
+        bar_dialogs_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        join_opengl_back_end();
+        register_ingame_bar_hooks();
+        game_->type = _game_type_local;
+        local_player_index = 0;
+        local_player_team_index = 0;
+        game_preferences *preferences = get_game_preferences();
+        preferences->flags |= _game_pref_control_bar_visible_flag | _game_pref_status_bar_visible_flag;
+        preferences->flags &= ~(uint32_t)_game_pref_use_transparency_flag;
+        active_screen = gl_screen;
+        active_screen.screen_initialized = true;
+        active_screen.encoding = _32bit_encoding;
+        const map_initialize_procedure initialize = get_map_initialize_procedure(_map_bars);
+        ASSERT_NE(initialize, nullptr);
+        ASSERT_TRUE(initialize(nullptr));
+        ASSERT_NE(get_control_bar_dialog(), nullptr);
+        ASSERT_NE(get_status_bar_dialog(), nullptr);
+        draws.clear();
+        set_vertex_capture_procedure(capture);
+    }
+    void TearDown() override
+    {
+        if (!display().started) return;
+        set_vertex_capture_procedure(nullptr);
+        if (gl.TexImage2D == counting_tex_image) gl.TexImage2D = real_tex_image;
+        bar_dialogs_test::TearDown();
+        active_screen = gl_screen;
+    }
+    // A map's start (which loads the driver's functions anew), its uploads counted.
+    void start_map(void)
+    {
+        ASSERT_TRUE(initialize_hardware_rasterizer_for_new_map());
+        real_tex_image = gl.TexImage2D;
+        gl.TexImage2D = counting_tex_image;
+        uploads = 0;
+    }
+    // The scene procedure's part before the scene; the view is none, so the
+    // scene itself is refused.
+    void scene(void)
+    {
+        expected_assertions expect(1, "halt");
+        rasterize_scene_hardware_opengl(nullptr, nullptr);
+    }
+};
+
+int32_t tiles_of(const dialog_data *dialog)
+{
+    const int32_t width = dialog->bounds.right - dialog->bounds.left, height = dialog->bounds.bottom - dialog->bounds.top;
+    return ((width + 255) / 256) * ((height + 255) / 256);
+}
+
+TEST_F(opengl_bars, a_maps_first_scene_loads_both_bars_and_later_scenes_load_nothing)
+{
+    // (The environment's map is still started: a new start ends it first.)
+    start_map();
+    EXPECT_FALSE(opengl_status_bars_downloaded());
+    scene();
+    EXPECT_TRUE(opengl_status_bars_downloaded());
+    ASSERT_NE(get_status_bar_dialog()->internal_bitmap, nullptr);
+    ASSERT_NE(get_control_bar_dialog()->internal_bitmap, nullptr);
+    EXPECT_EQ(uploads, tiles_of(get_status_bar_dialog()) + tiles_of(get_control_bar_dialog()));
+    ASSERT_FALSE(draws.empty());
+    EXPECT_EQ(draws[0].vertices[0].color[3], 255) << "opaque bars without the preference";
+    uploads = 0;
+    scene();
+    EXPECT_EQ(uploads, 0) << "the bars are loaded once per map";
+
+    // Translucent bars: the frame's walk over the dialogs draws them at alpha 76.
+    get_game_preferences()->flags |= _game_pref_use_transparency_flag;
+    draws.clear();
+    rasterize_dialogs_hardware();
+    ASSERT_FALSE(draws.empty());
+    for (const captured_draw &draw : draws) EXPECT_EQ(draw.vertices[0].color[3], 76);
+    EXPECT_EQ(uploads, 0);
+
+    // A new map loads them again.
+    gl.TexImage2D = real_tex_image;
+    dispose_hardware_rasterizer_from_old_map();
+    start_map();
+    EXPECT_FALSE(opengl_status_bars_downloaded());
+    scene();
+    EXPECT_EQ(uploads, tiles_of(get_status_bar_dialog()) + tiles_of(get_control_bar_dialog()));
+}
+
 // ---- the table's answers (no drawing) ----------------------------------------------------------
 
 TEST(opengl_hardware_table, every_capability_answer_for_each_code_and_device_generation)
 {
+    join_opengl_back_end();
     for (int16_t code = 0; code < 6; ++code)
     {
         for (bool opengl2 : {false, true})
@@ -458,6 +707,7 @@ TEST(opengl_hardware_table, every_capability_answer_for_each_code_and_device_gen
 
 TEST(opengl_hardware_table, depths_and_the_frame_buffer_record_follow_the_active_screen)
 {
+    join_opengl_back_end();
     const active_color_environment saved = active_screen;
     screen_parameters prefs = {};
     active_screen.prefs = &prefs;
