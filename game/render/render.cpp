@@ -498,6 +498,9 @@ static void set_bars_visible(bool control_bar, bool status_bar)
     if (set) set(control_bar, status_bar);
 }
 
+// The codes a hardware back end serves (a headless run has none).
+static bool is_hardware_rasterizer(int16_t code) { return code >= _rasterizer_direct3d && code <= _rasterizer_dx11; }
+
 bitmap_data *render_screenshot(int16_t width, int16_t height)
 {
     if (width <= 0 || height <= 0 || !active_screen.screen_initialized || !render_globals.initialized)
@@ -559,7 +562,7 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
             view.x_tile = (uint32_t)x;
             view.y_tile = (uint32_t)y;
             bitmap_data *tile = nullptr;
-            if (code == _rasterizer_software)
+            if (!is_hardware_rasterizer(code))
             {
                 tile = new_bitmap((int16_t)tile_width, (int16_t)tile_height, 0, encoding, 0);
                 if (tile)
@@ -621,7 +624,7 @@ bitmap_data *capture_screenshot(void)
     if (!active_screen.screen_initialized) return nullptr;
     rectangle2d bounds;
     get_screen_bounds(&bounds);
-    if (active_screen.rasterizer_code != _rasterizer_software)
+    if (is_hardware_rasterizer(active_screen.rasterizer_code))
     {
         // Only the back end can read its own frame buffer.
         bitmap_data *frame = copy_bits_from_render_view_hardware(&bounds);
@@ -814,7 +817,7 @@ bool initialize_render_for_new_map(void)
     render_globals.last_surface_list = nullptr;
     // The software rasterizer needs nothing per map; a hardware back end
     // starts its rasterizer for the map here.
-    if (active_screen.rasterizer_code != _rasterizer_software)
+    if (is_hardware_rasterizer(active_screen.rasterizer_code))
     {
         if (!initialize_hardware_rasterizer_for_new_map())
         {
@@ -843,7 +846,7 @@ void dispose_render_from_old_map(void)
         clear_backbuffer();
         display_backbuffer(nullptr);
     }
-    else dispose_hardware_rasterizer_from_old_map();
+    else if (is_hardware_rasterizer(render_globals.rasterizer_code)) dispose_hardware_rasterizer_from_old_map();
     active_screen.rasterizer_initialized = false;
 }
 
