@@ -629,11 +629,16 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     {
         rectangle2d screen_bounds;
         get_screen_bounds(&screen_bounds);
-        bitmap_data *back_buffer = get_linear_backbuffer(&screen_bounds);
+        // A hardware screen has no linear back buffer: the dialogs go to the
+        // frame buffer its back end lends.
+        const bool software = active_screen.rasterizer_code == _rasterizer_software;
+        bitmap_data *back_buffer =
+            software ? get_linear_backbuffer(&screen_bounds) : get_render_destination(&screen_bounds);
         if (back_buffer)
         {
             draw_dialogs(back_buffer, &changed);
-            release_linear_backbuffer(back_buffer);
+            if (software) release_linear_backbuffer(back_buffer);
+            else release_render_destination(back_buffer);
         }
     }
     // A requested screenshot is taken here, before the changes are shown.
