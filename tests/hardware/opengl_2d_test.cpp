@@ -81,6 +81,12 @@ class gl_environment : public ::testing::Environment
 public:
     void SetUp() override
     {
+#if defined(__SANITIZE_ADDRESS__)
+        // The leak check is made now, before the driver starts its threads:
+        // at exit its tracer would have to stop them, and it sometimes
+        // crashes on them.  What follows is not tracked anyway (below).
+        __lsan_do_leak_check();
+#endif
         join_opengl_back_end();
         gl_display &d = display();
         if (!d.server.start(&d.why, "1024x768x24")) return;
