@@ -572,6 +572,8 @@ TEST_F(opengl_text, text_through_the_glyph_atlas_matches_the_software_renderers)
     free(read_back);
 
     const frame_difference d = compare_frames(expected_pixels, drawn, width, height);
+    RecordProperty("mean_difference", std::to_string(d.mean));
+    RecordProperty("within_32", std::to_string(d.within));
     EXPECT_LE(d.mean, 6.0);
     EXPECT_GE(d.within, 0.99);
     // A frame without the text would be within the tolerance too: the ink must be there.
