@@ -116,3 +116,172 @@ void dispose_preallocated_texture(preallocated_texture *texture)
     const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
     if (texture && table->dispose_preallocated_texture) table->dispose_preallocated_texture(texture);
 }
+
+// ---- capabilities --------------------------------------------------------------
+
+// The back end's answers for `device`; the neutral ones without it.
+static uint32_t capabilities_of(const device_info *device)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->device_capabilities) return table->device_capabilities(device);
+    return _rasterizer_supports_32bit | _rasterizer_supports_multithread_mode;
+}
+
+bool rasterizer_requires_hardware_format_cache(int16_t rasterizer_code)
+{
+    return rasterizer_code >= 1 && rasterizer_code <= 5;
+}
+
+bool rasterizer_supports_32bit(const device_info *device, bool *forced)
+{
+    const bool supported = (capabilities_of(device) & _rasterizer_supports_32bit) != 0;
+    if (forced) *forced = supported;
+    return supported;
+}
+
+bool rasterizer_supports_fog(const device_info *device)
+{
+    return (capabilities_of(device) & _rasterizer_supports_fog) != 0;
+}
+
+bool rasterizer_supports_highres(const device_info *device)
+{
+    return (capabilities_of(device) & _rasterizer_supports_highres) != 0;
+}
+
+bool rasterizer_supports_vsync(const device_info *device)
+{
+    return (capabilities_of(device) & _rasterizer_supports_vsync) != 0;
+}
+
+bool rasterizer_supports_multithread_mode(const device_info *device)
+{
+    return (capabilities_of(device) & _rasterizer_supports_multithread_mode) != 0;
+}
+
+bool rasterizer_supports_gamma(const device_info *device)
+{
+    return (capabilities_of(device) & _rasterizer_supports_gamma) != 0;
+}
+
+void get_framebuffer_bit_depth_and_encoding_hardware(int16_t *bit_depth, int16_t *encoding)
+{
+    if (!VASSERT(bit_depth && encoding, "bit_depth && encoding")) return;
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->get_framebuffer_bit_depth_and_encoding &&
+        table->get_framebuffer_bit_depth_and_encoding(bit_depth, encoding))
+        return;
+    HALT("get_framebuffer_bit_depth_and_encoding_hardware: no hardware rasterizer serves the screen");
+    *bit_depth = *encoding = -1;
+}
+
+// ---- the screen ------------------------------------------------------------------
+
+bitmap_data *initialize_render_bitmap_hardware(const rectangle2d *rectangle)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->initialize_render_bitmap && rectangle ? table->initialize_render_bitmap(rectangle) : nullptr;
+}
+
+void release_render_bitmap_hardware(bitmap_data *bitmap) { (void)bitmap; }
+
+void update_screen_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->update_screen) table->update_screen();
+}
+
+void resize_screen_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->resize_screen) table->resize_screen();
+}
+
+bool clear_linear_backbuffer_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->clear_backbuffer && table->clear_backbuffer();
+}
+
+void set_vsync_interval(int32_t interval)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->set_vsync_interval) table->set_vsync_interval(interval);
+}
+
+bitmap_data *copy_bits_from_render_view_hardware(const rectangle2d *rectangle)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->copy_bits_from_render_view && rectangle ? table->copy_bits_from_render_view(rectangle) : nullptr;
+}
+
+void stretch_copy_bitmap_hardware(bitmap_data *destination, bitmap_data *source, const void *shading_table,
+                                  const rectangle2d *source_rectangle, const rectangle2d *destination_rectangle,
+                                  uint16_t transparency)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->stretch_copy_bitmap)
+    {
+        HALT("stretch_copy_bitmap_hardware: no hardware rasterizer draws into a frame buffer");
+        return;
+    }
+    table->stretch_copy_bitmap(destination, source, shading_table, source_rectangle, destination_rectangle,
+                               transparency);
+}
+
+// ---- dialogs ---------------------------------------------------------------------
+
+void draw_dialog_hardware(dialog_data *dialog)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->draw_dialog && dialog) table->draw_dialog(dialog);
+}
+
+bool rasterize_dialog_hardware(const dialog_rasterization_data *data, const rectangle2d *rectangle,
+                               uint16_t transparency)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    return table->rasterize_dialog && data && table->rasterize_dialog(data, rectangle, transparency);
+}
+
+void draw_control_or_status_bar_hardware(const dialog_rasterization_data *data)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->draw_control_or_status_bar && data) table->draw_control_or_status_bar(data);
+}
+
+void rasterize_dialogs_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->rasterize_dialogs) table->rasterize_dialogs();
+}
+
+// ---- a map's life ------------------------------------------------------------------
+
+bool initialize_hardware_rasterizer_for_new_map(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->initialize_for_new_map)
+    {
+        HALT("initialize_hardware_rasterizer_for_new_map: no hardware rasterizer");
+        return false;
+    }
+    return table->initialize_for_new_map();
+}
+
+void initialize_rasterizer_mesh_parameters_for_new_map(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->initialize_mesh_parameters_for_new_map) table->initialize_mesh_parameters_for_new_map();
+}
+
+void dispose_hardware_rasterizer_from_old_map(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->dispose_from_old_map)
+    {
+        HALT("dispose_hardware_rasterizer_from_old_map: no hardware rasterizer");
+        return;
+    }
+    table->dispose_from_old_map();
+}

@@ -18,7 +18,22 @@
 struct bitmap_data;
 struct font_character;
 struct device_info;
+struct dialog_data;
+struct dialog_rasterization_data;
 struct preallocated_texture; // the back end's resident texture record
+
+// What a back end may answer for a display device (`device_capabilities`).
+enum rasterizer_capability_flags
+{
+    _rasterizer_supports_32bit = 1 << 0,
+    _rasterizer_supports_fog = 1 << 1,
+    _rasterizer_supports_highres = 1 << 2,
+    _rasterizer_supports_vsync = 1 << 3,
+    _rasterizer_supports_extended_zoom = 1 << 4,
+    _rasterizer_supports_multithread_mode = 1 << 5,
+    _rasterizer_supports_gamma = 1 << 6,
+    _rasterizer_supports_direct_dialog_rasterization = 1 << 7,
+};
 
 // Who owns the pixels of a bitmap handed to initialize_preallocated_texture.
 enum texture_bitmap_ownership
@@ -74,6 +89,53 @@ struct hardware_rasterizer_procedures
     // Delete the resident texture (and its bitmap when the back end owns it)
     // and its record (cleared when it is the caller's).  May be null: nothing.
     void (*dispose_preallocated_texture)(preallocated_texture *texture);
+
+    // rasterizer_capability_flags of `device` (null: no device).  Null: the
+    // neutral answers of the front functions below.
+    uint32_t (*device_capabilities)(const device_info *device);
+    // The frame buffer's depth and encoding; false (encoding -1) when the
+    // active screen is not the back end's.  Null: false.
+    bool (*get_framebuffer_bit_depth_and_encoding)(int16_t *bit_depth, int16_t *encoding);
+
+    // The screen's frame buffer: a record without pixels of `rectangle`'s
+    // size in the back end's frame-buffer encoding, so that drawing into it
+    // comes back here.  Null (and null answers): the screen has no hardware
+    // frame buffer to lend.
+    bitmap_data *(*initialize_render_bitmap)(const rectangle2d *rectangle);
+    // Shows the back buffer; adapts to a new screen size; clears the back
+    // buffer (false when the active screen is not the back end's); sets the
+    // swap interval (-1: from the screen preferences).  Null: nothing (false).
+    void (*update_screen)(void);
+    void (*resize_screen)(void);
+    bool (*clear_backbuffer)(void);
+    void (*set_vsync_interval)(int32_t interval);
+    // The frame's `rectangle` read back as a new 32-bit bitmap (one free()),
+    // top row first.  Null: none.
+    bitmap_data *(*copy_bits_from_render_view)(const rectangle2d *rectangle);
+    // `source_rectangle` of `source` scaled onto `destination_rectangle`.
+    // Null: dropped with a "halt" line.
+    void (*stretch_copy_bitmap)(bitmap_data *destination, bitmap_data *source, const void *shading_table,
+                                const rectangle2d *source_rectangle, const rectangle2d *destination_rectangle,
+                                uint16_t transparency);
+
+    // Dialogs: draws `dialog` into its own bitmap; puts one dialog's bitmap
+    // (its rasterization data) on the frame (false when it could not); puts
+    // a bar on the frame; puts every dialog with a bitmap on the frame, back
+    // to front, after the dialog layer has drawn the dirty ones.  Null: nothing.
+    void (*draw_dialog)(dialog_data *dialog);
+    bool (*rasterize_dialog)(const dialog_rasterization_data *data, const rectangle2d *rectangle,
+                             uint16_t transparency);
+    void (*draw_control_or_status_bar)(const dialog_rasterization_data *data);
+    void (*rasterize_dialogs)(void);
+
+    // A map's life: before the map's first frame (false when the back end
+    // cannot draw it); once the mesh is loaded; when the map ends.  Null:
+    // nothing (false).
+    bool (*initialize_for_new_map)(void);
+    void (*initialize_mesh_parameters_for_new_map)(void);
+    void (*dispose_from_old_map)(void);
+
+    // The scene
 };
 
 // The back end's table, kept by pointer (a static record).  Refused
@@ -106,6 +168,55 @@ void draw_character_to_hardware_frame_buffer(bitmap_data *destination, const fon
 void query_opengl_devices(void);
 // False without a back end (and, as the back end answers, always false).
 bool rasterizer_supports_direct_dialog_rasterization(const device_info *device);
+
+// ---- capabilities --------------------------------------------------------------
+// Each answers for `device` (null: none) from the back end; without one, the
+// neutral answers: 32 bits and multithread mode yes, everything else no.
+
+// True for the hardware codes 1 to 5 (a texture cache is needed).
+bool rasterizer_requires_hardware_format_cache(int16_t rasterizer_code);
+// Stores whether 32 bits is forced (always) into `forced` when given.
+bool rasterizer_supports_32bit(const device_info *device, bool *forced);
+bool rasterizer_supports_fog(const device_info *device);
+bool rasterizer_supports_highres(const device_info *device);
+bool rasterizer_supports_vsync(const device_info *device);
+bool rasterizer_supports_multithread_mode(const device_info *device);
+bool rasterizer_supports_gamma(const device_info *device);
+// The frame buffer's depth and encoding (both required); without a back end
+// for the active screen, "halt" with -1 and -1.
+void get_framebuffer_bit_depth_and_encoding_hardware(int16_t *bit_depth, int16_t *encoding);
+
+// ---- the screen ------------------------------------------------------------------
+// Without a back end: null, nothing, false.
+
+bitmap_data *initialize_render_bitmap_hardware(const rectangle2d *rectangle);
+// The record is the screen's: nothing to give back.
+void release_render_bitmap_hardware(bitmap_data *bitmap);
+void update_screen_hardware(void);
+void resize_screen_hardware(void);
+bool clear_linear_backbuffer_hardware(void);
+void set_vsync_interval(int32_t interval);
+// The frame's rectangle as a new 32-bit bitmap (free()); null without a back end.
+bitmap_data *copy_bits_from_render_view_hardware(const rectangle2d *rectangle);
+void stretch_copy_bitmap_hardware(bitmap_data *destination, bitmap_data *source, const void *shading_table,
+                                  const rectangle2d *source_rectangle, const rectangle2d *destination_rectangle,
+                                  uint16_t transparency);
+
+// ---- dialogs ---------------------------------------------------------------------
+
+void draw_dialog_hardware(dialog_data *dialog);
+bool rasterize_dialog_hardware(const dialog_rasterization_data *data, const rectangle2d *rectangle,
+                               uint16_t transparency);
+void draw_control_or_status_bar_hardware(const dialog_rasterization_data *data);
+void rasterize_dialogs_hardware(void);
+
+// ---- a map's life ------------------------------------------------------------------
+
+// False without a back end ("halt").
+bool initialize_hardware_rasterizer_for_new_map(void);
+void initialize_rasterizer_mesh_parameters_for_new_map(void);
+// "halt" without a back end.
+void dispose_hardware_rasterizer_from_old_map(void);
 
 // The back end's resident texture of `bitmap` (see the table); null without
 // a back end or when it makes none (a software build makes none).

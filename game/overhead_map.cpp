@@ -25,6 +25,7 @@
 #include "objects.h"
 #include "commands.h"
 #include "game_preferences.h"
+#include "hardware_rasterizer.h"
 #include "players.h"
 #include "recording.h"
 #include "render/mesh_region.h"
@@ -908,6 +909,65 @@ void rasterize_camera_trapezoid(view_data *view)
     }
 }
 
+// A hardware frame has no pixels to draw blips into: the unzoomed picture is
+// stretched onto the map's bounds, and the blips, flags and sketches are
+// drawn over it through the 2D drawers, at the picture's scale.
+static void fill_map_rectangle(bitmap_data *screen, const rgb_color *color, int32_t left, int32_t top,
+                               int32_t width, int32_t height)
+{
+    const rectangle2d area = {(int16_t)(overhead.bounds.top + top), (int16_t)(overhead.bounds.left + left),
+                              (int16_t)(overhead.bounds.top + top + height),
+                              (int16_t)(overhead.bounds.left + left + width)};
+    fill_rectangle_clipped(screen, color, &area, &overhead.bounds, overhead.overlay_transparency, nullptr);
+}
+
+static void rasterize_one_flag_blip_hardware(void *data, const point2d *corner, const uint8_t *icon_bits,
+                                             int16_t set_color, int16_t clear_color)
+{
+    bitmap_data *screen = (bitmap_data *)data;
+    const int32_t pixel = std::max(1, (int32_t)std::lround(overhead.scale));
+    for (int32_t row = 0; row < 6; ++row)
+        for (int32_t column = 0; column < 6; ++column)
+        {
+            const int16_t index = (icon_bits[row] >> column) & 1 ? set_color : clear_color;
+            if (index == NONE) continue;
+            const rgb_color color = shading_table_color(overhead.active_shading_table, active_screen.encoding, index);
+            fill_map_rectangle(screen, &color, corner->x + column * pixel, corner->y + row * pixel, pixel, pixel);
+        }
+}
+
+static void rasterize_overhead_map_hardware(bitmap_data *screen)
+{
+    const rectangle2d picture = {0, 0, overhead.bitmap->height, overhead.bitmap->width};
+    stretch_copy_bitmap_hardware(screen, overhead.bitmap, overhead.active_shading_table->pixels, &picture,
+                                 &overhead.bounds, overhead.map_transparency);
+    const int32_t blip = std::max(2, (int32_t)std::lround(2 * overhead.scale));
+    for (int32_t i = 0; i < overhead.number_of_blips; ++i)
+    {
+        const object_data *object = get_object(overhead.blips[i].object_index);
+        if (!object || slot_palette_index(overhead.blips[i].color_index) == NONE) continue;
+        const world_point2d location = {object->location.position.x, object->location.position.y};
+        const point2d p = overhead_map_relative_position(&location);
+        const rgb_color color = slot_color(overhead.blips[i].color_index);
+        fill_map_rectangle(screen, &color, p.x, p.y, blip, blip);
+    }
+    draw_flag_blips(screen, rasterize_one_flag_blip_hardware);
+    const rgb_color sketch = slot_color(_overhead_map_sketch_slot);
+    for (int32_t i = 1; i < overhead.visible_sketch_point_count; ++i)
+    {
+        const sketch_point2d a = overhead.visible_sketch_points[i - 1], b = overhead.visible_sketch_points[i];
+        if ((a.x == 0 && a.y == 0) || (b.x == 0 && b.y == 0)) continue;
+        const auto on_screen = [](const sketch_point2d &point) {
+            const float x = (float)(point.x * overhead.sketch_point_granularity_x - overhead.offset.x);
+            const float y = (float)(point.y * overhead.sketch_point_granularity_y - overhead.offset.y);
+            return point2d{(int16_t)std::clamp((int32_t)(overhead.bounds.left + x * overhead.scale), -32768, 32767),
+                           (int16_t)std::clamp((int32_t)(overhead.bounds.top + y * overhead.scale), -32768, 32767)};
+        };
+        const point2d p0 = on_screen(a), p1 = on_screen(b);
+        draw_line(screen, &sketch, 0, nullptr, &overhead.bounds, &p0, &p1);
+    }
+}
+
 void rasterize_overhead_map(view_data *view)
 {
     if (!overhead.initialized || overhead.state == _overhead_map_closed || !overhead.bitmap ||
@@ -950,9 +1010,9 @@ void rasterize_overhead_map(view_data *view)
     overhead.bounds = {(int16_t)top, (int16_t)(right - display_width), (int16_t)(top + display_height),
                        (int16_t)right};
 
-    // The hardware back end offers no stretching copy: its frames get the
-    // map's geometry (bounds, zoom, blips) but are not drawn into here.
-    if (hardware_renderer()) return;
+    if (hardware_renderer())
+        rasterize_overhead_map_hardware(view->screen);
+    else
     {
         const point2d corner = {overhead.bounds.left, overhead.bounds.top};
         copy_bitmap(view->screen, &corner, overhead.bitmap, nullptr, overhead.active_shading_table->pixels,

@@ -355,6 +355,9 @@ void set_active_screen_to_custom_resolution(int32_t physical_pixel_width, int32_
         else
             allocate_offscreen_pixels_structure();
     }
+    // A hardware back end keeps its window and context and draws at the new
+    // size from its next frame.
+    else if (change_screen) resize_screen_hardware();
     publish_pointer_screen_facts();
     // The in-game bars and the overhead map see the new size at the next
     // frame, before they draw (the bars' per-frame update); the dialogs
@@ -438,14 +441,31 @@ static void return_back_buffer(bitmap_data *bitmap)
     if (active_screen.rasterizer_code == _rasterizer_software) release_offscreen_bitmap(bitmap);
 }
 
-bitmap_data *get_render_destination(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
-void release_render_destination(bitmap_data *bitmap) { return_back_buffer(bitmap); }
+// A hardware screen lends a frame buffer without pixels: what is drawn into
+// it goes to the back end.
+bitmap_data *get_render_destination(const rectangle2d *bounds)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) return lend_back_buffer(bounds);
+    bitmap_data *bitmap = initialize_render_bitmap_hardware(bounds);
+    if (!bitmap) HALT("no hardware back end lends its frame buffer");
+    return bitmap;
+}
+void release_render_destination(bitmap_data *bitmap)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) return_back_buffer(bitmap);
+    else release_render_bitmap_hardware(bitmap);
+}
 bitmap_data *get_linear_backbuffer(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
 void release_linear_backbuffer(bitmap_data *bitmap) { return_back_buffer(bitmap); }
 
 void clear_backbuffer(void)
 {
     if (!active_screen.screen_initialized) return;
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        clear_linear_backbuffer_hardware();
+        return;
+    }
     rectangle2d bounds;
     get_screen_bounds(&bounds);
     bitmap_data *bitmap = get_linear_backbuffer(&bounds);
@@ -464,6 +484,11 @@ void display_backbuffer(const rectangle2d *rectangle)
         rectangle = &whole;
     }
     if (rectangle->left >= rectangle->right || rectangle->top >= rectangle->bottom) return;
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        update_screen_hardware();
+        return;
+    }
     copy_offscreen_world_to_screen(rectangle);
 }
 
@@ -604,11 +629,16 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     {
         rectangle2d screen_bounds;
         get_screen_bounds(&screen_bounds);
-        bitmap_data *back_buffer = get_linear_backbuffer(&screen_bounds);
+        // A hardware screen has no linear back buffer: the dialogs go to the
+        // frame buffer its back end lends.
+        const bool software = active_screen.rasterizer_code == _rasterizer_software;
+        bitmap_data *back_buffer =
+            software ? get_linear_backbuffer(&screen_bounds) : get_render_destination(&screen_bounds);
         if (back_buffer)
         {
             draw_dialogs(back_buffer, &changed);
-            release_linear_backbuffer(back_buffer);
+            if (software) release_linear_backbuffer(back_buffer);
+            else release_render_destination(back_buffer);
         }
     }
     // A requested screenshot is taken here, before the changes are shown.

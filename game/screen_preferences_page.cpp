@@ -13,6 +13,7 @@
 #include "bitmap_dialogs/string_list_control.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
+#include "hardware_rasterizer.h"
 #include "input/keyboard.h"
 #include "screen.h"
 #include "screen_preferences.h"
@@ -24,7 +25,8 @@ const double_arrow_delta max_fps_deltas[3] = {{45, 1}, {100, 5}, {300, 10}};
 const double_arrow_delta tex_cache_deltas[5] = {{32, 2}, {64, 8}, {128, 16}, {256, 32}, {512, 64}};
 
 // ---- what a device can do ---------------------------------------------------------------
-// The back end's capability answers, which depend on the device alone.
+// What the page enables is what the back end answers for the device
+// (hardware_rasterizer.h); only the panel's default flags are the page's own.
 
 static int16_t device_code(const device_info *device) { return device ? device->rasterizer_code : (int16_t)NONE; }
 
@@ -32,30 +34,6 @@ static bool opengl2(const device_info *device)
 {
     return device && device->rasterizer_code == _rasterizer_opengl && device->extra_data &&
            ((const device_info_opengl *)device->extra_data)->opengl2_device;
-}
-
-static bool supports_fog(const device_info *device)
-{
-    return device_code(device) == _rasterizer_3dfx || device_code(device) == _rasterizer_opengl;
-}
-static bool supports_vsync(const device_info *device) { return device_code(device) == _rasterizer_opengl; }
-static bool supports_highres(const device_info *device) { return opengl2(device); }
-static bool supports_gamma(const device_info *device)
-{
-    const int16_t code = device_code(device);
-    return (code == _rasterizer_software || code == _rasterizer_opengl || code == _rasterizer_dx11) &&
-           display_device_supports_gamma();
-}
-// Every device draws in 32 bits and cannot be switched out of it.
-static bool supports_32bit(const device_info *device, bool *forced)
-{
-    (void)device;
-    if (forced) *forced = true;
-    return true;
-}
-static bool has_texture_cache(const device_info *device)
-{
-    return device_code(device) == _rasterizer_opengl || device_code(device) == _rasterizer_dx11;
 }
 
 // The device quietly (a bad index in a stored record is no fault here).
@@ -163,8 +141,8 @@ void synchronize_controls_with_data(dialog_data *dialog)
     set_double_arrow_control_delta(dialog, _screen_page_texture_cache_item, 5, tex_cache_deltas);
     set_double_arrow_control_value(dialog, _screen_page_texture_cache_item, MINIMUM_TEXTURE_CACHE_SIZE,
                                    MAXIMUM_TEXTURE_CACHE_SIZE, record->texture_cache_size);
-    set_enabled(dialog, _screen_page_texture_cache_caption_item, has_texture_cache(device));
-    set_enabled(dialog, _screen_page_texture_cache_item, has_texture_cache(device));
+    set_enabled(dialog, _screen_page_texture_cache_caption_item, rasterizer_requires_hardware_format_cache(code));
+    set_enabled(dialog, _screen_page_texture_cache_item, rasterizer_requires_hardware_format_cache(code));
 
     set_checkbox_state(dialog, _screen_page_window_item, (record->flags & _screen_pref_windowed_flag) != 0);
 
@@ -190,25 +168,25 @@ void synchronize_controls_with_data(dialog_data *dialog)
                            (record->flags & _screen_pref_landscape_filtering_flag) != 0);
     }
 
-    set_enabled(dialog, _screen_page_fog_item, supports_fog(device));
-    if (supports_fog(device))
+    set_enabled(dialog, _screen_page_fog_item, rasterizer_supports_fog(device));
+    if (rasterizer_supports_fog(device))
         set_checkbox_state(dialog, _screen_page_fog_item, (record->flags & _screen_pref_fog_enabled_flag) != 0);
-    set_enabled(dialog, _screen_page_vsync_item, supports_vsync(device));
-    if (supports_vsync(device))
+    set_enabled(dialog, _screen_page_vsync_item, rasterizer_supports_vsync(device));
+    if (rasterizer_supports_vsync(device))
         set_checkbox_state(dialog, _screen_page_vsync_item, (record->flags & _screen_pref_vsync_enabled_flag) != 0);
 
     set_slider_value(dialog, _screen_page_gamma_item, record->gamma * 2);
-    set_enabled(dialog, _screen_page_gamma_caption_item, supports_gamma(device));
-    set_enabled(dialog, _screen_page_gamma_item, supports_gamma(device));
+    set_enabled(dialog, _screen_page_gamma_caption_item, rasterizer_supports_gamma(device));
+    set_enabled(dialog, _screen_page_gamma_item, rasterizer_supports_gamma(device));
 
     bool forced = false;
-    const bool has_32bit = supports_32bit(device, &forced);
+    const bool has_32bit = rasterizer_supports_32bit(device, &forced);
     set_enabled(dialog, _screen_page_32bit_item, has_32bit && !forced);
     set_checkbox_state(dialog, _screen_page_32bit_item, (record->flags & _screen_pref_32bit_flag) != 0 || forced);
 
-    set_enabled(dialog, _screen_page_highres_sprites_item, supports_highres(device));
+    set_enabled(dialog, _screen_page_highres_sprites_item, rasterizer_supports_highres(device));
     set_checkbox_state(dialog, _screen_page_highres_sprites_item,
-                       supports_highres(device) && (record->flags & _screen_pref_highres_sprites_flag) != 0);
+                       rasterizer_supports_highres(device) && (record->flags & _screen_pref_highres_sprites_flag) != 0);
 }
 
 // ---- the handler --------------------------------------------------------------------------

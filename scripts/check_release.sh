@@ -317,7 +317,11 @@ then
     echo "$0: the window VESK does not show the main menu that vesk_shot draws" >&2
     exit 1
 fi
-echo "vesk: the main menu's 640 x 480 window VESK shows the vesk_shot frame (xwd, at most 1 apart), closed with status 0"
+# The device probe opens an OpenGL window of its own where the display has
+# OpenGL; the menu's software mode must have replaced it (the frame above).
+opengl_devices=$(grep -A1 "Scanning for OpenGL devices" "$work/game/vesk_log.txt" | sed -n 's/.*Found \([0-9]*\) to use.*/\1/p')
+echo "vesk: the main menu's 640 x 480 window VESK shows the vesk_shot frame (xwd, at most 1 apart), closed with status 0" \
+    "(OpenGL devices listed: ${opengl_devices:-none})"
 
 # A recorded run and its film: one trace; the game checks the film in step.
 if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 5 --ticks 3000 --record "$work/film" >"$work/recorded" 2>"$work/recorded.err" ||

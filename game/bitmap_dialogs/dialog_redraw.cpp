@@ -28,6 +28,7 @@
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "game_preferences.h"
+#include "hardware_rasterizer.h"
 #include "screen.h"
 #include "shapes.h"
 
@@ -461,7 +462,10 @@ void draw_dialogs_for_frame(bitmap_data *screen, rectangle2d *changed)
     idle_dialogs();
     if (active_screen.rasterizer_code != _rasterizer_software)
     {
+        // The frame is drawn anew each time: every dialog goes on it, not only
+        // the ones just redrawn.
         render_dialogs(screen);
+        rasterize_dialogs_hardware();
         return;
     }
     rectangle2d dirty;
@@ -549,7 +553,10 @@ void render_dialogs(bitmap_data *screen)
         if (!dialog_is_visible(dialog) || !dialog_has_dirt(dialog)) continue;
         if (hardware)
         {
-            draw_dialog_into_internal_bitmap(dialog, screen ? screen->encoding : active_screen.encoding);
+            // The hardware frame buffer has no pixels: the dialog's bitmap is
+            // in the screen's own encoding.
+            const bool has_pixels = screen && !is_hardware_encoding(screen->encoding);
+            draw_dialog_into_internal_bitmap(dialog, has_pixels ? screen->encoding : active_screen.encoding);
             continue;
         }
         if (dialog_is_a_translucent_bar(dialog))

@@ -498,6 +498,9 @@ static void set_bars_visible(bool control_bar, bool status_bar)
     if (set) set(control_bar, status_bar);
 }
 
+// The codes a hardware back end serves (a headless run has none).
+static bool is_hardware_rasterizer(int16_t code) { return code >= _rasterizer_direct3d && code <= _rasterizer_dx11; }
+
 bitmap_data *render_screenshot(int16_t width, int16_t height)
 {
     if (width <= 0 || height <= 0 || !active_screen.screen_initialized || !render_globals.initialized)
@@ -556,7 +559,33 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
     {
         for (int32_t x = 0; !failed && x < columns; ++x)
         {
-            bitmap_data *tile = new_bitmap((int16_t)tile_width, (int16_t)tile_height, 0, encoding, 0);
+            view.x_tile = (uint32_t)x;
+            view.y_tile = (uint32_t)y;
+            bitmap_data *tile = nullptr;
+            if (!is_hardware_rasterizer(code))
+            {
+                tile = new_bitmap((int16_t)tile_width, (int16_t)tile_height, 0, encoding, 0);
+                if (tile)
+                {
+                    view.screen = tile;
+                    update_view_data(&view);
+                    rasterize_scene(&view, list);
+                }
+            }
+            else
+            {
+                // The back end draws the tile into its frame buffer, then reads it back.
+                const rectangle2d tile_bounds = {0, 0, (int16_t)tile_height, (int16_t)tile_width};
+                view.screen = get_render_destination(&tile_bounds);
+                if (view.screen)
+                {
+                    update_view_data(&view);
+                    rasterize_scene(&view, list);
+                    release_render_destination(view.screen);
+                    tile = copy_bits_from_render_view_hardware(&tile_bounds);
+                }
+            }
+            view.screen = nullptr;
             if (!tile)
             {
                 // A picture with a hole in it would be reported as whole.
@@ -564,12 +593,6 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
                 break;
             }
             tile->bitmap_index = (int16_t)NONE;
-            view.screen = tile;
-            view.x_tile = (uint32_t)x;
-            view.y_tile = (uint32_t)y;
-            update_view_data(&view);
-            rasterize_scene(&view, list);
-            view.screen = nullptr;
             if (!result)
             {
                 result = tile;
@@ -599,14 +622,15 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
 bitmap_data *capture_screenshot(void)
 {
     if (!active_screen.screen_initialized) return nullptr;
-    if (is_hardware_encoding(active_screen.encoding))
-    {
-        // Only a hardware back end can read its own frame buffer.
-        log_message(__FILE__, __LINE__, "no hardware back end to read the frame from");
-        return nullptr;
-    }
     rectangle2d bounds;
     get_screen_bounds(&bounds);
+    if (is_hardware_rasterizer(active_screen.rasterizer_code))
+    {
+        // Only the back end can read its own frame buffer.
+        bitmap_data *frame = copy_bits_from_render_view_hardware(&bounds);
+        if (!frame) log_message(__FILE__, __LINE__, "no hardware back end to read the frame from");
+        return frame;
+    }
     bitmap_data *copy = new_bitmap(active_screen.width, active_screen.height, 0, active_screen.encoding, 0);
     if (!copy) return nullptr;
     copy->bitmap_index = (int16_t)NONE;
@@ -792,8 +816,17 @@ bool initialize_render_for_new_map(void)
     render_globals.initialized = false;
     render_globals.last_surface_list = nullptr;
     // The software rasterizer needs nothing per map; a hardware back end
-    // prepares its frame buffer here once it exists.
-    if (is_hardware_encoding(active_screen.encoding)) clear_backbuffer();
+    // starts its rasterizer for the map here.
+    if (is_hardware_rasterizer(active_screen.rasterizer_code))
+    {
+        if (!initialize_hardware_rasterizer_for_new_map())
+        {
+            log_message(__FILE__, __LINE__, "the hardware rasterizer could not be started for the map");
+            return false;
+        }
+        initialize_rasterizer_mesh_parameters_for_new_map();
+        clear_backbuffer();
+    }
     initialize_rasterizer_for_new_map();
     initialize_world_effects_for_new_map();
     active_screen.rasterizer_initialized = true;
@@ -813,6 +846,7 @@ void dispose_render_from_old_map(void)
         clear_backbuffer();
         display_backbuffer(nullptr);
     }
+    else if (is_hardware_rasterizer(render_globals.rasterizer_code)) dispose_hardware_rasterizer_from_old_map();
     active_screen.rasterizer_initialized = false;
 }
 

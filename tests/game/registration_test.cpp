@@ -21,7 +21,6 @@
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_sounds.h"
-#include "hardware_rasterizer.h"
 #include "lightning.h"
 #include "map_life.h"
 #include "vesk.h"
@@ -139,8 +138,6 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
     }
 }
 
-bool no_zoom(void) { return false; }
-
 std::vector<any_procedure> snapshot_of_every_slot(void)
 {
     std::vector<any_procedure> slots;
@@ -154,9 +151,6 @@ std::vector<any_procedure> snapshot_of_every_slot(void)
 TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
 {
     register_built_subsystems();
-    // The tables still waiting for their subsystems, filled as those will.
-    static const hardware_rasterizer_procedures rasterizer = {.supports_extended_zoom = no_zoom};
-    register_hardware_rasterizer_procedures(&rasterizer);
     const std::vector<any_procedure> before = snapshot_of_every_slot();
 
     initialize_mesh();

@@ -36,6 +36,7 @@
 #include "bitmap_text.h"
 #include "bitmaps.h"
 #include "cseries/byte_swapping.h"
+#include "hardware/hardware_rasterizers.h"
 #include "image_files.h"
 #include "input/input_controller_sdl.h"
 #include "input/input_definitions.h"
@@ -815,6 +816,8 @@ protected:
     {
         vesk_controls::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
+        // The page enables what the back end answers for each device.
+        register_opengl_hardware_rasterizer();
         clear_screen_devices();
         device_info device;
         memset(&device, 0, sizeof(device));

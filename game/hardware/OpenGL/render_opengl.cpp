@@ -8,6 +8,7 @@
 #include "cseries/log.h"
 #include "detail_maps.h"
 #include "gl_dispatch.h"
+#include "hardware/hardware_rasterizers.h"
 #include "hardware/texture_cache.h"
 #include "hardware_rasterizer.h"
 #include "interface_definitions.h"
@@ -727,8 +728,12 @@ void dispose_opengl_rasterizer_from_old_map(void)
 }
 
 bool opengl_rasterizer_initialized(void) { return render_opengl_globals.rasterizer_initialized; }
-const preallocated_texture *opengl_font_texture(void) { return render_opengl_globals.font_texture; }
+preallocated_texture *opengl_font_texture(void) { return render_opengl_globals.font_texture; }
 bool opengl_fog_can_be_enabled(void) { return render_opengl_globals.fog_can_be_enabled; }
 bool opengl_uses_fixed_function_fog(void) { return render_opengl_globals.use_fixed_function_fog; }
 
-void register_opengl_hooks(void) { register_texture_cache_hooks(); }
+void register_opengl_hooks(void)
+{
+    register_texture_cache_hooks();
+    register_opengl_hardware_rasterizer();
+}

@@ -210,7 +210,7 @@ void dispose_opengl_rasterizer_from_old_map(void);
 bool opengl_rasterizer_initialized(void);
 // The font texture while a map is started (its `texture` null when the
 // upload failed); null otherwise.
-const preallocated_texture *opengl_font_texture(void);
+preallocated_texture *opengl_font_texture(void);
 
 // GL_EXP fog of the map's colour and density (x 512) when the fog screen
 // flag is set and the map has fog; otherwise fog off.
@@ -221,6 +221,5 @@ bool opengl_fog_can_be_enabled(void);
 bool opengl_uses_fixed_function_fog(void);
 
 // Joins the back end to the program: the texture cache to the bitmaps'
-// disposal.  The device itself is not offered to the player until the back
-// end draws scenes.
+// disposal and the back end's table of hardware procedures.
 void register_opengl_hooks(void);
