@@ -116,3 +116,14 @@ void dispose_preallocated_texture(preallocated_texture *texture)
     const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
     if (texture && table->dispose_preallocated_texture) table->dispose_preallocated_texture(texture);
 }
+
+void rasterize_scene_hardware(view_data *view, render_surface_list *list)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->rasterize_scene)
+    {
+        HALT("rasterize_scene_hardware: no hardware rasterizer draws scenes");
+        return;
+    }
+    table->rasterize_scene(view, list);
+}

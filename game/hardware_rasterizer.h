@@ -19,6 +19,8 @@ struct bitmap_data;
 struct font_character;
 struct device_info;
 struct preallocated_texture; // the back end's resident texture record
+struct render_surface_list;
+struct view_data;
 
 // Who owns the pixels of a bitmap handed to initialize_preallocated_texture.
 enum texture_bitmap_ownership
@@ -74,6 +76,10 @@ struct hardware_rasterizer_procedures
     // Delete the resident texture (and its bitmap when the back end owns it)
     // and its record (cleared when it is the caller's).  May be null: nothing.
     void (*dispose_preallocated_texture)(preallocated_texture *texture);
+    // Draws the renderer's sorted frame `list` of `view` into the view's
+    // screen, a frame buffer of the back end's encoding.  May be null:
+    // nothing is drawn (a "halt" line).
+    void (*rasterize_scene)(view_data *view, render_surface_list *list);
 };
 
 // The back end's table, kept by pointer (a static record).  Refused
@@ -117,3 +123,8 @@ preallocated_texture *initialize_preallocated_texture(preallocated_texture *text
 void update_preallocated_texture(preallocated_texture *texture, bool force);
 bool is_preallocated_texture_dirty(const preallocated_texture *texture);
 void dispose_preallocated_texture(preallocated_texture *texture);
+
+// The renderer's hardware branch: the back end draws the frame (see the
+// table).  Without a back end, or when it lacks the member, a "halt" line is
+// logged and nothing is drawn.
+void rasterize_scene_hardware(view_data *view, render_surface_list *list);

@@ -13,6 +13,8 @@
 #include "interface_definitions.h"
 #include "mesh.h"
 #include "render/render_geometry.h"
+#include "render/render_surfaces.h"
+#include "render_opengl_scene.h"
 #include "render/terrain_maps.h"
 #include "screen.h"
 #include "screen_preferences.h"
@@ -719,4 +721,26 @@ const preallocated_texture *opengl_font_texture(void) { return render_opengl_glo
 bool opengl_fog_can_be_enabled(void) { return render_opengl_globals.fog_can_be_enabled; }
 bool opengl_uses_fixed_function_fog(void) { return render_opengl_globals.use_fixed_function_fog; }
 
-void register_opengl_hooks(void) { register_texture_cache_hooks(); }
+// The scene of a view whose screen is the OpenGL frame buffer; any other
+// target is not ours.
+static void rasterize_scene_hardware_opengl(view_data *view, render_surface_list *list)
+{
+    if (!view || !view->screen || view->screen->encoding != _opengl_frame_buffer_encoding)
+    {
+        HALT("rasterize_scene_hardware: the view's screen is not an OpenGL frame buffer");
+        return;
+    }
+    rasterize_scene_opengl(view, list);
+}
+
+static const hardware_rasterizer_procedures opengl_rasterizer_procedures = [] {
+    hardware_rasterizer_procedures procedures = {};
+    procedures.rasterize_scene = rasterize_scene_hardware_opengl;
+    return procedures;
+}();
+
+void register_opengl_hooks(void)
+{
+    register_texture_cache_hooks();
+    register_hardware_rasterizer_procedures(&opengl_rasterizer_procedures);
+}

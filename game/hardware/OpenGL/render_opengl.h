@@ -217,6 +217,6 @@ bool opengl_fog_can_be_enabled(void);
 bool opengl_uses_fixed_function_fog(void);
 
 // Joins the back end to the program: the texture cache to the bitmaps'
-// disposal.  The device itself is not offered to the player until the back
-// end draws scenes.
+// disposal, and the back end's table (game/hardware_rasterizer.h) with the
+// scene draw.  The device itself is not offered to the player yet.
 void register_opengl_hooks(void);
