@@ -141,7 +141,6 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
 
 void no_game_over(void) {}
 void no_progress(int32_t, int32_t) {}
-bool no_zoom(void) { return false; }
 
 std::vector<any_procedure> snapshot_of_every_slot(void)
 {
@@ -159,8 +158,6 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
     // The tables still waiting for their subsystems, filled as those will.
     static const front_end_procedures front_end = {.map_loading_progress = no_progress, .game_over = no_game_over};
     register_front_end_procedures(&front_end);
-    static const hardware_rasterizer_procedures rasterizer = {.supports_extended_zoom = no_zoom};
-    register_hardware_rasterizer_procedures(&rasterizer);
     const std::vector<any_procedure> before = snapshot_of_every_slot();
 
     initialize_mesh();

@@ -1,6 +1,6 @@
 // The battlefield frame through OpenGL on Mesa's software driver in an Xvfb
 // of the test's own: the demo frames against the software renderer's within
-// the bounds of docs/rendering.md, and the scene's passes on surfaces made
+// the bounds of docs/architecture.md, and the scene's passes on surfaces made
 // here (what each draw is handed, through the vertex capture, and what the
 // depth buffer lets through).
 
@@ -23,6 +23,7 @@
 #include "hardware/OpenGL/render_opengl.h"
 #include "hardware/OpenGL/render_opengl_scene.h"
 #include "hardware/OpenGL/utilities_opengl.h"
+#include "iniparser3.0b/inifile.h"
 #include "render/render.h"
 #include "render/render_sort.h"
 #include "render/render_surfaces.h"
@@ -167,7 +168,7 @@ protected:
 
 // ---- the frame comparison --------------------------------------------------------------
 
-// The bounds of docs/rendering.md, after a 2 x 2 box downsample.
+// The bounds of docs/architecture.md ("The scene renderer's frame"), after a 2 x 2 box downsample.
 const double kMeanBound = 6.0;      // mean absolute difference per channel, of 255
 const int32_t kPixelBound = 32;     // a pixel is close when every channel is within this ...
 const double kCloseShare = 0.99;    // ... and this share of pixels is close
@@ -545,7 +546,126 @@ TEST_F(opengl_scene, passes_draw_what_they_are_handed)
         };
         EXPECT_TRUE(frame_of(near_wall, true) == frame_of(near_wall, false)) << "the sprite shows through";
         EXPECT_FALSE(frame_of(far_wall, true) == frame_of(far_wall, false)) << "the sprite is not drawn at all";
+
+        SCOPED_TRACE("without erasing, opaque objects are not tested against the last frame's depth");
+        gl_prefs.ErasePreviousFrame = false;
+        const auto opaque_frame_after = [&](const int32_t (*wall)[3]) {
+            frame_of(wall, false);
+            set_clear_color_opengl(0);
+            gl.Clear(GL_COLOR_BUFFER_BIT);
+            const int32_t wide[3][3] = {{-900, -600, -3000}, {900, -600, -3000}, {0, 900, -3000}};
+            render_triangle model = maker.triangle(_surface_subtype_object_triangle, 0, -3000, wide, identifiers[0]);
+            model.corners[1].interpolants[_texture_u] = (int16_t)65535;
+            model.corners[2].interpolants[_texture_v] = (int16_t)65535;
+            render_surface *surface = &model.header;
+            render_surface_list list = list_of({surface});
+            surface_categories[_surface_category_opaque_objects].surfaces = &surface;
+            surface_categories[_surface_category_opaque_objects].count = 1;
+            rasterize_scene_opengl(&view, &list);
+            for (surface_category &category : surface_categories) category.count = 0;
+            return read_frame(width, height);
+        };
+        const std::vector<uint8_t> after_far = opaque_frame_after(far_wall);
+        EXPECT_GT(std::count_if(after_far.begin(), after_far.end(), [](uint8_t v) { return v > 16; }), 100);
+        EXPECT_TRUE(opaque_frame_after(near_wall) == after_far);
+        gl_prefs = saved;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Sprites and a filled rectangle that lie apart in depth:
+// the shader path, the fixed-function path and the depthless path draw the
+// same picture.
+TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
+{
+    const int16_t width = 256, height = 192;
+    ASSERT_TRUE(start_map(width, height, 0));
+    ASSERT_TRUE(start_gl(width, height));
+    render_frame_options options = {width, height, true, false};
+    view_data view;
+    build_render_camera_view(&view, &frame_views[0].camera, &options, nullptr);
+    std::vector<uint8_t> ignored;
+    ASSERT_TRUE(render_camera_view_opengl(&view, &ignored));
+    uint32_t identifier = 0;
+    bool found = false;
+    for (const surface_category &category : surface_categories)
+        for (uint32_t i = 0; i < category.count && !found; ++i)
+            if (surface_word_subtype(category.surfaces[i]->packed) == _surface_subtype_object_rectangle)
+            {
+                identifier = reinterpret_cast<const render_rectangle *>(category.surfaces[i])->bitmap_identifier;
+                found = true;
+            }
+    ASSERT_TRUE(found) << "the demo frame shows a sprite";
+    bitmap_data frame = {};
+    frame.width = width, frame.height = height, frame.encoding = _opengl_frame_buffer_encoding;
+    view.screen = &frame;
+    view.rasterizer_code = _rasterizer_opengl;
+    update_view_data(&view);
+
+    const auto draw = [&](void) {
+        render_rectangle far_sprite = sprite(identifier, -6000);
+        far_sprite.viewer_rect = {-1500, 1200, 1500, -1800};
+        far_sprite.header.obj_view_y = -1800;
+        render_rectangle near_sprite = sprite(identifier, -3000);
+        near_sprite.viewer_rect = {-900, 300, 300, -900};
+        near_sprite.header.obj_view_y = -900;
+        near_sprite.header.packed = pack_surface_word(_surface_mirror_horizontal_flag, _surface_type_rectangle,
+                                                      _surface_subtype_object_rectangle);
+        render_filled_rectangle mark = {};
+        mark.header.z = -1000;
+        mark.header.packed = pack_surface_word(0, _surface_type_rectangle, _surface_subtype_filled_rectangle);
+        mark.header.transparency = 32768;
+        mark.x0 = 100, mark.x1 = 180, mark.y0 = 60, mark.y1 = 100, mark.clip_top = 0, mark.clip_bottom = height;
+        mark.color = {65535, 65535, 0, 0};
+        render_surface_list list = list_of({&far_sprite.header, &near_sprite.header, &mark.header});
+        render_surface *translucent[] = {&far_sprite.header, &near_sprite.header, &mark.header};
+        surface_categories[_surface_category_translucent_objects].surfaces = translucent;
+        surface_categories[_surface_category_translucent_objects].count = 3;
+        gl_prefs.ErasePreviousFrame = true;
+        set_clear_color_opengl(0);
+        gl.Clear(GL_COLOR_BUFFER_BIT);
+        rasterize_scene_opengl(&view, &list);
+        for (surface_category &category : surface_categories) category.count = 0;
+        return read_frame(width, height);
+    };
+    const std::vector<uint8_t> shaders = draw();
+    const struct
+    {
+        const char *name, *settings;
+    } paths[] = {
+        {"fixed function", "[Renderer.OpenGL]\nUseShaders=0\nErasePreviousFrame=1\n"},
+        {"depthless", "[Renderer.OpenGL]\nUseDepthTest=0\nErasePreviousFrame=1\n"},
+    };
+    int32_t lit = 0;
+    for (size_t i = 0; i < shaders.size(); ++i) lit += shaders[i] > 16;
+    EXPECT_GT(lit, 1000) << "the scene draws something";
+    for (const auto &path : paths)
+    {
+        SCOPED_TRACE(path.name);
+        ASSERT_TRUE(load_poweruser_settings_from_buffer(path.settings, strlen(path.settings)));
+        ASSERT_TRUE(restart_gl_render_harness());
+        const std::vector<uint8_t> other = draw();
+        ASSERT_EQ(other.size(), shaders.size());
+        fs::create_directories(artefacts);
+        char reason[256];
+        write_rgb_png((artefacts + "/paths_shaders.png").c_str(), shaders.data(), width, height, reason, sizeof(reason));
+        write_rgb_png((artefacts + "/paths_" + std::string(path.name) + ".png").c_str(), other.data(), width, height,
+                      reason, sizeof(reason));
+        double total = 0;
+        size_t far_off = 0;
+        for (size_t i = 0; i < other.size(); ++i)
+        {
+            const int32_t d = std::abs((int32_t)other[i] - (int32_t)shaders[i]);
+            total += d;
+            far_off += d > 24;
+        }
+        EXPECT_LE(total / (double)other.size(), 1.5);
+        EXPECT_LE((double)far_off / (double)other.size(), 0.005);
+    }
+    dispose_poweruser_settings();
 }
 
 } // namespace

@@ -72,7 +72,7 @@ void stop_gl_render_harness(void)
     active_screen = gl_render_harness_globals.saved_screen;
 }
 
-bool render_camera_view_opengl(view_data *view, std::vector<uint8_t> *rgb)
+bool draw_camera_view_opengl(view_data *view)
 {
     if (!gl_render_harness_globals.started || !opengl_rasterizer_initialized()) return false;
     // The frame buffer: a bitmap of the back end's encoding without pixels.
@@ -87,6 +87,16 @@ bool render_camera_view_opengl(view_data *view, std::vector<uint8_t> *rgb)
     render_camera_view(view);
     view->screen = nullptr;
     free(frame);
+    // One pixel read back waits for the whole frame.
+    const rectangle2d one = {0, 0, 1, 1};
+    bitmap_data *pixel = copy_bits_from_opengl_render_buffer(&one);
+    free(pixel);
+    return pixel != nullptr;
+}
+
+bool render_camera_view_opengl(view_data *view, std::vector<uint8_t> *rgb)
+{
+    if (!draw_camera_view_opengl(view)) return false;
     const rectangle2d whole = {0, 0, active_screen.height, active_screen.width};
     bitmap_data *pixels = copy_bits_from_opengl_render_buffer(&whole);
     const bool ok = pixels && render_back_buffer_to_rgb(pixels, rgb);

@@ -25,6 +25,9 @@ void stop_gl_render_harness(void);
 // Starts the rasterizer again (after the power-user settings changed).
 bool restart_gl_render_harness(void);
 
-// Draws `view` (built by build_render_camera_view) through OpenGL and reads
-// the frame back as red, green, blue bytes, rows width x 3 apart.
+// Draws `view` (built by build_render_camera_view) through OpenGL into the
+// back buffer and waits until the driver has finished it.
+bool draw_camera_view_opengl(view_data *view);
+// The same, then reads the frame back as red, green, blue bytes, rows
+// width x 3 apart.
 bool render_camera_view_opengl(view_data *view, std::vector<uint8_t> *rgb);

@@ -575,11 +575,16 @@ static void begin_frame(view_data *view)
     if (gl_prefs.UseDepthTest) set_depth_mode_only(_depth_mode_write);
     else set_depth_mode_only(_depth_mode_none);
 
+    // The colour only when asked to erase; the depth buffer always when it is
+    // used, or the objects would be tested against the last frame's terrain.
+    GLbitfield clear = 0;
     if (gl_prefs.ErasePreviousFrame)
     {
         set_clear_color_opengl((uint32_t)gl_prefs.ClearColor);
-        gl.Clear(GL_COLOR_BUFFER_BIT | (gl_prefs.UseDepthTest ? GL_DEPTH_BUFFER_BIT : 0));
+        clear |= GL_COLOR_BUFFER_BIT;
     }
+    if (gl_prefs.UseDepthTest) clear |= GL_DEPTH_BUFFER_BIT;
+    if (clear) gl.Clear(clear);
 
     build_perspective_projection(view);
 
