@@ -84,6 +84,8 @@ bool draw_camera_view_opengl(view_data *view)
     frame->bytes_per_row = -1;
     view->screen = frame;
     view->rasterizer_code = _rasterizer_opengl;
+    // Black where the world is not, as the software frames start.
+    clear_opengl_backbuffer();
     render_camera_view(view);
     view->screen = nullptr;
     free(frame);

@@ -26,7 +26,8 @@ void stop_gl_render_harness(void);
 bool restart_gl_render_harness(void);
 
 // Draws `view` (built by build_render_camera_view) through OpenGL into the
-// back buffer and waits until the driver has finished it.
+// back buffer, cleared to black first, and waits until the driver has
+// finished it.
 bool draw_camera_view_opengl(view_data *view);
 // The same, then reads the frame back as red, green, blue bytes, rows
 // width x 3 apart.
