@@ -576,7 +576,7 @@ TEST_F(opengl_scene, passes_draw_what_they_are_handed)
 
 namespace {
 
-// Sprites and a filled rectangle that lie apart in depth:
+// Sprites, a model triangle and a filled rectangle that lie apart in depth:
 // the shader path, the fixed-function path and the depthless path draw the
 // same picture.
 TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
@@ -589,16 +589,26 @@ TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
     build_render_camera_view(&view, &frame_views[0].camera, &options, nullptr);
     std::vector<uint8_t> ignored;
     ASSERT_TRUE(render_camera_view_opengl(&view, &ignored));
-    uint32_t identifier = 0;
-    bool found = false;
+    // A sprite's bitmap, and an opaque model's (a texture without holes).
+    uint32_t identifier = 0, model_identifier = 0;
+    bool found = false, model_found = false;
     for (const surface_category &category : surface_categories)
-        for (uint32_t i = 0; i < category.count && !found; ++i)
-            if (surface_word_subtype(category.surfaces[i]->packed) == _surface_subtype_object_rectangle)
+        for (uint32_t i = 0; i < category.count; ++i)
+        {
+            const render_surface *surface = category.surfaces[i];
+            if (!found && surface_word_subtype(surface->packed) == _surface_subtype_object_rectangle)
             {
-                identifier = reinterpret_cast<const render_rectangle *>(category.surfaces[i])->bitmap_identifier;
+                identifier = reinterpret_cast<const render_rectangle *>(surface)->bitmap_identifier;
                 found = true;
             }
+            if (!model_found && surface_word_subtype(surface->packed) == _surface_subtype_model_triangle)
+            {
+                model_identifier = reinterpret_cast<const render_triangle *>(surface)->bitmap_identifier;
+                model_found = true;
+            }
+        }
     ASSERT_TRUE(found) << "the demo frame shows a sprite";
+    ASSERT_TRUE(model_found) << "the demo frame shows a model";
     bitmap_data frame = {};
     frame.width = width, frame.height = height, frame.encoding = _opengl_frame_buffer_encoding;
     view.screen = &frame;
@@ -606,6 +616,11 @@ TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
     update_view_data(&view);
 
     const auto draw = [&](void) {
+        surface_maker maker;
+        const int32_t wedge[3][3] = {{-900, -600, -3000}, {300, -600, -3000}, {-300, 500, -3000}};
+        render_triangle model = maker.triangle(_surface_subtype_model_triangle, 0, -3000, wedge, model_identifier);
+        model.corners[1].interpolants[_texture_u] = (int16_t)65535;
+        model.corners[2].interpolants[_texture_v] = (int16_t)65535;
         render_rectangle far_sprite = sprite(identifier, -6000);
         far_sprite.viewer_rect = {-1500, 1200, 1500, -1800};
         far_sprite.header.obj_view_y = -1800;
@@ -620,8 +635,11 @@ TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
         mark.header.transparency = 32768;
         mark.x0 = 100, mark.x1 = 180, mark.y0 = 60, mark.y1 = 100, mark.clip_top = 0, mark.clip_bottom = height;
         mark.color = {65535, 65535, 0, 0};
-        render_surface_list list = list_of({&far_sprite.header, &near_sprite.header, &mark.header});
+        render_surface_list list = list_of({&far_sprite.header, &model.header, &near_sprite.header, &mark.header});
+        render_surface *opaque[] = {&model.header};
         render_surface *translucent[] = {&far_sprite.header, &near_sprite.header, &mark.header};
+        surface_categories[_surface_category_opaque_objects].surfaces = opaque;
+        surface_categories[_surface_category_opaque_objects].count = 1;
         surface_categories[_surface_category_translucent_objects].surfaces = translucent;
         surface_categories[_surface_category_translucent_objects].count = 3;
         gl_prefs.ErasePreviousFrame = true;

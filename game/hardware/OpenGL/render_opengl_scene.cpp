@@ -17,6 +17,7 @@
 #include "render_opengl_terrain.h"
 #include "screen.h"
 #include "shading_tables.h"
+#include "shapes.h"
 #include "utilities_opengl.h"
 
 const int32_t MAXIMUM_SCENE_CHUNK = (int32_t)MAXIMUM_RENDER_VERTS / (int32_t)VERTICES_PER_TRIANGLE; // triangles per draw
@@ -121,7 +122,20 @@ static const cached_texture_data *surface_texture(uint32_t identifier, uint32_t 
 {
     cached_texture_descriptor descriptor;
     const uint32_t key = gl_prefs.UseShaders ? identifier | UNTINTED_IDENTIFIER_BITS : identifier;
-    initialize_cached_texture_descriptor(&descriptor, key, nullptr, nullptr, nullptr, usage_flags);
+    if (key != 0)
+    {
+        initialize_cached_texture_descriptor(&descriptor, key, nullptr, nullptr, nullptr, usage_flags);
+    }
+    else
+    {
+        // Identifier 0 names bitmap 0 of collection 0 through its first
+        // colour table, but the cache reads 0 as "no identifier": it is
+        // handed the bitmap itself (and keys the texture by its record).
+        bitmap_data *bitmap = get_bitmap(0, 0);
+        if (!bitmap) return nullptr;
+        initialize_cached_texture_descriptor(&descriptor, 0, bitmap, get_shading_table_header(0, 0),
+                                             get_shading_table(0, 0, 0), usage_flags);
+    }
     const cached_texture_data *texture = texture_cache_lookup(&descriptor);
     return texture && texture->user_data ? texture : nullptr;
 }
