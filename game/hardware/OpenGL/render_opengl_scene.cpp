@@ -20,7 +20,8 @@
 #include "shapes.h"
 #include "utilities_opengl.h"
 
-const int32_t MAXIMUM_SCENE_CHUNK = (int32_t)MAXIMUM_RENDER_VERTS / (int32_t)VERTICES_PER_TRIANGLE; // triangles per draw
+// Triangles per draw: as many as the vertex array holds.
+const int32_t MAXIMUM_SCENE_CHUNK = (int32_t)MAXIMUM_RENDER_VERTS / (int32_t)VERTICES_PER_TRIANGLE;
 const uint32_t TINT_ROW_SHIFT = 29;
 const uint32_t UNTINTED_IDENTIFIER_BITS = 0xE0000000u; // every tint row shares one texture under the shaders
 const uint32_t IDENTIFIER_WITHOUT_TINT_MASK = 0x1FFFFFFFu;
@@ -140,7 +141,10 @@ static const cached_texture_data *surface_texture(uint32_t identifier, uint32_t 
     return texture && texture->user_data ? texture : nullptr;
 }
 
-static int32_t texture_name(const cached_texture_data *texture) { return (int32_t)gl_handle_to_name(texture->user_data); }
+static int32_t texture_name(const cached_texture_data *texture)
+{
+    return (int32_t)gl_handle_to_name(texture->user_data);
+}
 
 struct object_colors
 {
@@ -449,7 +453,8 @@ void rasterize_opengl_filled_rectangle(view_data *view, render_surface *surface)
             else
             {
                 const projection_mode_data &perspective = projections[_projection_mode_perspective];
-                const float y_top = (perspective.unproject_y_bias + perspective.unproject_y_scale * (float)top) * (float)z;
+                const float y_top =
+                    (perspective.unproject_y_bias + perspective.unproject_y_scale * (float)top) * (float)z;
                 const float y_bottom =
                     (perspective.unproject_y_bias + perspective.unproject_y_scale * (float)bottom) * (float)z;
                 float top_distance, bottom_distance;
@@ -490,26 +495,30 @@ void rasterize_opengl_filled_rectangle(view_data *view, render_surface *surface)
 // depthless path draws mesh triangles one by one from the same texture.  The
 // terrain module does not publish the texture yet, so these triangles are
 // drawn untextured (white) until it does.
-static int32_t colour_map_texture_name(void) { return -1; }
-static float colour_map_texcoord_scale(void) { return global_maps_mode == _maps_mode_tiles ? 1.0f / 256.0f : 1.0f / 64.0f; }
+static int32_t color_map_texture_name(void) { return -1; }
+static float color_map_texcoord_scale(void)
+{
+    return global_maps_mode == _maps_mode_tiles ? 1.0f / 256.0f : 1.0f / 64.0f;
+}
 
 static void draw_depthless_mesh_triangle(render_surface *surface)
 {
     const render_triangle *triangle = as_triangle(surface);
     if (!corners_present(triangle->corners)) return;
-    const float scale = colour_map_texcoord_scale();
+    const float scale = color_map_texcoord_scale();
     for (int32_t i = 0; i < VERTICES_PER_TRIANGLE; ++i)
     {
         const render_corner &corner = triangle->corners[i];
         rendervert_t *vertex = &render_verts[i];
         put_position(vertex, corner.vertex->p.x, corner.vertex->p.y, corner.vertex->p.z, 1);
-        put_texcoord(vertex, (float)corner.interpolants[_texture_u] * scale, (float)corner.interpolants[_texture_v] * scale);
+        put_texcoord(vertex, (float)corner.interpolants[_texture_u] * scale,
+                     (float)corner.interpolants[_texture_v] * scale);
         const uint8_t white[4] = {255, 255, 255, 255};
         put_bytes(vertex->color, white);
     }
     set_render_mode_opengl(_shader_fixed_multitexture, _projection_mode_perspective, _depth_mode_full,
                            _blend_mode_alpha);
-    bind_texture_unit_opengl(0, colour_map_texture_name());
+    bind_texture_unit_opengl(0, color_map_texture_name());
     if (!detail_maps_active())
     {
         bind_texture_unit_opengl(1, -1);
