@@ -176,6 +176,7 @@ protected:
         view.screen = &frame;
         view.rasterizer_code = _rasterizer_opengl;
         update_view_data(&view);
+        view.region = nullptr; // the frame's, gone with it
         EXPECT_GE(sprites.size(), 2u) << "the demo frame shows sprites of two bitmaps";
         return sprites.size() >= 2;
     }

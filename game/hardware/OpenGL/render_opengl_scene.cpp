@@ -611,11 +611,12 @@ static void begin_frame(view_data *view)
 
     build_perspective_projection(view);
 
-    if (global_maps_mode == _maps_mode_tiles)
+    // A view without a region has no terrain to bring up to date.
+    if (view->region && global_maps_mode == _maps_mode_tiles)
     {
-        if (view->region && view->region->dirty_tile_list_size > 0) update_tile_texture_opengl(view->region);
+        if (view->region->dirty_tile_list_size > 0) update_tile_texture_opengl(view->region);
     }
-    else if (terrain_maps_globals.volatile_maps_changed)
+    else if (view->region && terrain_maps_globals.volatile_maps_changed)
     {
         update_volatile_cmap_texture_opengl(view->region);
         terrain_maps_globals.volatile_maps_changed = false;
