@@ -285,3 +285,14 @@ void dispose_hardware_rasterizer_from_old_map(void)
     }
     table->dispose_from_old_map();
 }
+
+void rasterize_scene_hardware(view_data *view, render_surface_list *list)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->rasterize_scene)
+    {
+        HALT("rasterize_scene_hardware: no hardware rasterizer draws scenes");
+        return;
+    }
+    table->rasterize_scene(view, list);
+}

@@ -21,6 +21,8 @@ struct device_info;
 struct dialog_data;
 struct dialog_rasterization_data;
 struct preallocated_texture; // the back end's resident texture record
+struct render_surface_list;
+struct view_data;
 
 // What a back end may answer for a display device (`device_capabilities`).
 enum rasterizer_capability_flags
@@ -136,6 +138,10 @@ struct hardware_rasterizer_procedures
     void (*dispose_from_old_map)(void);
 
     // The scene
+    // Draws the renderer's sorted frame `list` of `view` into the view's
+    // screen, a frame buffer of the back end's encoding.  May be null:
+    // nothing is drawn (a "halt" line).
+    void (*rasterize_scene)(view_data *view, render_surface_list *list);
 };
 
 // The back end's table, kept by pointer (a static record).  Refused
@@ -228,3 +234,8 @@ preallocated_texture *initialize_preallocated_texture(preallocated_texture *text
 void update_preallocated_texture(preallocated_texture *texture, bool force);
 bool is_preallocated_texture_dirty(const preallocated_texture *texture);
 void dispose_preallocated_texture(preallocated_texture *texture);
+
+// The renderer's hardware branch: the back end draws the frame (see the
+// table).  Without a back end, or when it lacks the member, a "halt" line is
+// logged and nothing is drawn.
+void rasterize_scene_hardware(view_data *view, render_surface_list *list);

@@ -357,6 +357,7 @@ static const hardware_rasterizer_procedures opengl_procedures = {
     table_initialize_for_new_map,
     table_initialize_mesh_parameters_for_new_map,
     table_dispose_from_old_map,
+    rasterize_scene_hardware_opengl,
 };
 
 void register_opengl_hardware_rasterizer(void) { register_hardware_rasterizer_procedures(&opengl_procedures); }

@@ -161,7 +161,7 @@ void compute_bitmap_decompression_mode(const bitmap_data *bitmap, const void *sh
         encoding = decompressed = _32bit_argb_8888_texture_encoding;
         break;
     default:
-        if (bitmap->encoding == _8bit_encoding && !shading_table)
+        if (bitmap_is_indexed(bitmap) && !shading_table)
         {
             encoding = _32bit_textures ? _32bit_argb_8888_texture_encoding : _16bit_argb_4444_texture_encoding;
             decompressed = _8bit_encoding;

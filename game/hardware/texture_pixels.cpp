@@ -273,7 +273,7 @@ texture_conversion_result decompress_and_copy_pixels(const bitmap_data *bitmap, 
                                                      uint8_t *dest, int32_t dest_encoding, int32_t dest_stride,
                                                      size_t dest_size, bool premultiply_alpha, bool border)
 {
-    if (!bitmap || !dest || bitmap->encoding != _8bit_encoding) return _texture_conversion_no_decoder;
+    if (!bitmap || !dest || !bitmap_is_indexed(bitmap)) return _texture_conversion_no_decoder;
     if (bitmap->width < 1 || bitmap->height < 1) return _texture_conversion_done;
     const int32_t depth = dest_encoding >= 1 && dest_encoding < NUMBER_OF_BITMAP_ENCODINGS
                               ? encoding_byte_depths[dest_encoding]
@@ -361,7 +361,7 @@ texture_conversion_result convert_texture_pixels(const cached_texture_data *text
     if (width + 2 * inset < texture->adjusted_width || height + 2 * inset < texture->adjusted_height)
         memset(block, 0, (size_t)stride * texture->adjusted_height);
 
-    if (!shading_table && bitmap->encoding == _8bit_encoding)
+    if (!shading_table && bitmap_is_indexed(bitmap))
     {
         // An alpha mask: white, the byte as alpha, inside a clear frame.
         if (!flat_rows_readable(bitmap, width)) return _texture_conversion_no_decoder;
@@ -407,8 +407,14 @@ texture_conversion_result convert_texture_pixels(const cached_texture_data *text
         return _texture_conversion_done;
     }
 
-    if (bitmap->encoding != _8bit_encoding || !shading_table) return _texture_conversion_no_decoder;
+    if (!bitmap_is_indexed(bitmap) || !shading_table) return _texture_conversion_no_decoder;
     return decompress_and_copy_pixels(bitmap, colors, shading_table, texture->shading_header, block,
                                       texture->encoding, stride, block_size,
                                       usage_flags & _texture_premultiply_flag, border);
+}
+
+bool bitmap_is_indexed(const bitmap_data *bitmap)
+{
+    return bitmap->encoding == _8bit_encoding ||
+           (bitmap->encoding == _no_encoding && !(bitmap->flags & _bitmap_extended_encoding_flag));
 }

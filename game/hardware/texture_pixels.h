@@ -80,3 +80,8 @@ texture_conversion_result convert_texture_pixels(const cached_texture_data *text
 // The start of row `y` of `bitmap` (its row table, or the first row plus y
 // pitches without one); null when the bitmap cannot say.
 const uint8_t *bitmap_row_address(const bitmap_data *bitmap, int32_t y);
+
+// Whether the bitmap's pixels are 8-bit colour indices: `_8bit_encoding`, or
+// a collection's bitmap stored without an extended encoding, which names no
+// encoding (0) and is indexed all the same.
+bool bitmap_is_indexed(const bitmap_data *bitmap);

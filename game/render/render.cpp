@@ -423,9 +423,8 @@ static void rasterize_text_rectangles(void *context, render_surface **surfaces, 
 
 void rasterize_scene(view_data *view, render_surface_list *list)
 {
-    // The hardware back end's scene calls draw the sorted list here once they
-    // exist; until then a hardware frame is left as the destination held it.
     if (view->rasterizer_code == _rasterizer_software) rasterize_scene_software(view, list);
+    else rasterize_scene_hardware(view, list);
     surface_category *text = &surface_categories[_surface_category_text_rectangles];
     if (text->count > 0) rasterize_surface_category(view, text, -1, false, 0, rasterize_text_rectangles);
     update_fps_only();

@@ -140,7 +140,7 @@ TEST(opengl_game, the_demo_map_runs_on_opengl_and_its_screenshot_shows_the_bars_
 }
 
 // The scene itself: terrain where neither bar nor the overhead map lies.
-TEST(opengl_game, DISABLED_the_screenshot_shows_the_terrain)
+TEST(opengl_game, the_screenshot_shows_the_terrain)
 {
     REQUIRE_FRAME();
     const game_frame &f = frame();

@@ -90,6 +90,10 @@ void APIENTRY TexSubImage2D(GLenum, GLint level, GLint x, GLint y, GLsizei w, GL
     record("TexSubImage2D", level, x, y, w, h);
 }
 void APIENTRY DrawArrays(GLenum p, GLint first, GLsizei n) { record("DrawArrays", p, first, n); }
+void APIENTRY ColorMask(GLboolean r, GLboolean g, GLboolean b, GLboolean a) { record("ColorMask", r, g, b, a); }
+void APIENTRY TexEnvi(GLenum target, GLenum name, GLint value) { record("TexEnvi", target, name, value); }
+void APIENTRY LineWidth(GLfloat) { record("LineWidth"); }
+void APIENTRY PointSize(GLfloat) { record("PointSize"); }
 GLint APIENTRY Build2DMipmaps(GLenum, GLint internal, GLsizei w, GLsizei h, GLenum, GLenum, const void *)
 {
     record("Build2DMipmaps", internal, w, h);
@@ -163,6 +167,7 @@ const gl_procedures core = {
     // (the looked-up members stay null here: the lookup hands them out)
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    ColorMask, TexEnvi, LineWidth, PointSize,
 };
 
 struct named_procedure

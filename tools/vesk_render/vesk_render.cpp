@@ -3,7 +3,8 @@
 // frames.
 //
 //     vesk_render [--data DIR] --map TAG --camera X,Y,Z,YAW,PITCH [--fov DEGREES] --size WxH
-//                 --depth 16|32 [--filter on|off] [--omit-objects] [--ticks N] --out FILE.png
+//                 --depth 16|32 [--filter on|off] [--omit-objects] [--ticks N]
+//                 [--rasterizer software|opengl] --out FILE.png
 //
 // The camera's eye is at (X, Y, Z) in cells (512 world units), looking along
 // YAW degrees (0 along +x, 90 along +y) and PITCH degrees (negative looks
@@ -15,6 +16,11 @@
 // on unless --filter off; --omit-objects leaves out objects and models.
 // DIR holds "tags" and "plugins" (default: the working directory); the log
 // is "vesk_log.txt" in DIR.
+//
+// --rasterizer opengl draws the same frame through the OpenGL back end in a
+// window of --size on the current display (DISPLAY; 32 bits, detail maps
+// off, the power-user section "Renderer.OpenGL" of DIR) and reads it back;
+// software (the default) draws it in memory.
 //
 // Exits 0 with the PNG written.  A map or camera that cannot be used, or an
 // output that cannot be written, gives one line on standard error and exits
@@ -31,6 +37,8 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
+#include "gl_render_harness.h"
+#include "screen_preferences.h"
 #include "render/render.h"
 #include "render_harness.h"
 #include "version.h"
@@ -38,7 +46,8 @@
 static void usage(void)
 {
     fprintf(stderr, "usage: vesk_render [--data DIR] --map TAG --camera X,Y,Z,YAW,PITCH [--fov DEGREES] --size WxH "
-                    "--depth 16|32 [--filter on|off] [--omit-objects] [--ticks N] --out FILE.png\n");
+                    "--depth 16|32 [--filter on|off] [--omit-objects] [--ticks N] [--rasterizer software|opengl] "
+                    "--out FILE.png\n");
 }
 
 static bool parse_int(const char *text, long minimum, long maximum, long *value)
@@ -59,6 +68,7 @@ int main(int argc, char **argv)
     render_frame_options options = {};
     options.filter = true;
     long depth = 0, ticks = 0;
+    bool opengl = false;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -105,6 +115,13 @@ int main(int argc, char **argv)
             const char *value = argv[++i];
             if (!strcmp(value, "on")) options.filter = true;
             else if (!strcmp(value, "off")) options.filter = false;
+            else return usage(), 2;
+        }
+        else if (!strcmp(option, "--rasterizer") && has_value)
+        {
+            const char *value = argv[++i];
+            if (!strcmp(value, "software")) opengl = false;
+            else if (!strcmp(value, "opengl")) opengl = true;
             else return usage(), 2;
         }
         else if (!strcmp(option, "--omit-objects"))
@@ -154,10 +171,28 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
-    bitmap_data *buffer = new_render_back_buffer(options.width, options.height);
     std::vector<uint8_t> rgb;
-    bool ok = buffer != nullptr;
-    if (ok)
+    bool ok = false;
+    if (opengl)
+    {
+        static screen_parameters prefs;
+        prefs.texture_cache_size = 64;
+        prefs.flags = _screen_pref_32bit_flag;
+        const char *why = nullptr;
+        if (!start_gl_render_harness(options.width, options.height, &prefs, &why))
+        {
+            fprintf(stderr, "vesk_render: %s\n", why);
+            stop_simulation();
+            close_log_file();
+            return 1;
+        }
+        view_data view;
+        build_render_camera_view(&view, &camera, &options, nullptr);
+        view.game_ticks_elapsed = (int32_t)ticks;
+        ok = render_camera_view_opengl(&view, &rgb);
+        stop_gl_render_harness();
+    }
+    else if (bitmap_data *buffer = new_render_back_buffer(options.width, options.height))
     {
         view_data view;
         build_render_camera_view(&view, &camera, &options, buffer);
@@ -165,12 +200,12 @@ int main(int argc, char **argv)
         view.game_ticks_elapsed = (int32_t)ticks;
         render_camera_view(&view);
         ok = render_back_buffer_to_rgb(buffer, &rgb);
+        free(buffer);
     }
-    free(buffer);
     stop_simulation();
     if (!ok)
     {
-        fprintf(stderr, "vesk_render: the back buffer could not be made\n");
+        fprintf(stderr, "vesk_render: the frame could not be drawn or read back\n");
         close_log_file();
         return 1;
     }

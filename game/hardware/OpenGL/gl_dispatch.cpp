@@ -86,6 +86,10 @@ void load_gl_core_procedures(void)
     gl.TexSubImage2D = glTexSubImage2D;
     gl.DrawArrays = glDrawArrays;
     gl.Build2DMipmaps = gluBuild2DMipmaps;
+    gl.ColorMask = glColorMask;
+    gl.TexEnvi = glTexEnvi;
+    gl.LineWidth = glLineWidth;
+    gl.PointSize = glPointSize;
 }
 
 bool load_gl_opengl2_procedures(const char **missing_name)

@@ -80,6 +80,13 @@ struct gl_procedures
     PFNGLVERTEXATTRIBPOINTERPROC VertexAttribPointer;
     // glGenerateMipmap or glGenerateMipmapEXT; null when neither is offered.
     PFNGLGENERATEMIPMAPPROC GenerateMipmap;
+
+    // Core 1.x the scene draw uses (kept last so that tables written in
+    // member order stay valid).
+    void(APIENTRYP ColorMask)(GLboolean, GLboolean, GLboolean, GLboolean);
+    void(APIENTRYP TexEnvi)(GLenum, GLenum, GLint);
+    void(APIENTRYP LineWidth)(GLfloat);
+    void(APIENTRYP PointSize)(GLfloat);
 };
 
 enum

@@ -15,6 +15,8 @@
 #include "mesh.h"
 #include "render_opengl_terrain.h"
 #include "render/render_geometry.h"
+#include "render/render_surfaces.h"
+#include "render_opengl_scene.h"
 #include "render/terrain_maps.h"
 #include "screen.h"
 #include "screen_preferences.h"

@@ -63,7 +63,7 @@ int32_t volatile_cmap_texture_encoding(void) { return render_opengl_terrain_glob
 int32_t volatile_cmap_texture_width(void) { return render_opengl_terrain_globals.width; }
 float mesh_texcoord_scale(void) { return render_opengl_terrain_globals.texcoord_scale; }
 
-static uint32_t cmap_texture_name(void)
+uint32_t volatile_cmap_texture_name_opengl(void)
 {
     const preallocated_texture *ptex = render_opengl_terrain_globals.cmap_texture;
     return ptex ? gl_handle_to_name(ptex->user_data) : 0;
@@ -137,7 +137,7 @@ void initialize_volatile_cmap_texture_opengl(void)
                                                                _texture_anisotropic_flag);
         if (!g.cmap_texture) dispose_bitmap(bitmap);
     }
-    if (!cmap_texture_name())
+    if (!volatile_cmap_texture_name_opengl())
         log_message(__FILE__, __LINE__, "OpenGL: the terrain colour map's texture could not be made");
 }
 
@@ -161,7 +161,7 @@ void dispose_volatile_cmap_texture_opengl(void)
 // (logged once) without a texture.
 static bool bind_cmap_for_update(void)
 {
-    const uint32_t name = cmap_texture_name();
+    const uint32_t name = volatile_cmap_texture_name_opengl();
     if (!name)
     {
         if (!render_opengl_terrain_globals.missing_cmap_logged)
@@ -322,7 +322,7 @@ static bool write_mesh_triangle(const render_triangle *triangle, int32_t first)
 void rasterize_mesh_chunk(void *context, render_surface **surfaces, int32_t count)
 {
     (void)context;
-    const uint32_t cmap = cmap_texture_name();
+    const uint32_t cmap = volatile_cmap_texture_name_opengl();
     if (!cmap || !surfaces) return;
     set_shader_mode_opengl(_shader_mesh_0);
     bind_texture_unit_opengl(0, (int32_t)cmap);
@@ -338,7 +338,7 @@ void rasterize_mesh_chunk(void *context, render_surface **surfaces, int32_t coun
 void rasterize_detail_chunk(void *context, render_surface **surfaces, int32_t count)
 {
     (void)context;
-    const uint32_t cmap = cmap_texture_name();
+    const uint32_t cmap = volatile_cmap_texture_name_opengl();
     if (!cmap || !surfaces) return;
     const mesh_detail_layers *layers = gather_detail_layers();
     const render_triangle *first = nullptr;
@@ -429,7 +429,7 @@ static bool ensure_key_buffers(size_t words)
 static void flush_multipass_batch(uint32_t index, uint32_t detail_texture, int32_t triangles)
 {
     if (triangles <= 0) return;
-    const uint32_t cmap = cmap_texture_name();
+    const uint32_t cmap = volatile_cmap_texture_name_opengl();
     if (index == 0)
     {
         set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
@@ -449,7 +449,7 @@ void rasterize_mesh_multipass_2tmu(void *context, render_surface **surfaces, int
 {
     (void)context;
     auto &g = render_opengl_terrain_globals;
-    if (!cmap_texture_name() || !surfaces || count <= 0) return;
+    if (!volatile_cmap_texture_name_opengl() || !surfaces || count <= 0) return;
     if (count > MULTIPASS_MAXIMUM_TRIANGLES)
     {
         log_message(__FILE__, __LINE__, "OpenGL: %d terrain triangles in one multipass; the last %d are left out",
@@ -564,7 +564,7 @@ void rasterize_mesh_category(view_data *view, int16_t category_index)
     surface_category copy;
     surface_category *category = &surface_categories[category_index];
     if (category->count == 0 || !category->surfaces) return;
-    if (!cmap_texture_name())
+    if (!volatile_cmap_texture_name_opengl())
     {
         if (!render_opengl_terrain_globals.missing_cmap_logged)
             log_message(__FILE__, __LINE__, "OpenGL: no terrain colour map texture; the terrain is not drawn");

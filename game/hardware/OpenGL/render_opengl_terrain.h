@@ -62,6 +62,8 @@ int32_t volatile_cmap_texture_width(void);
 // Factor from a triangle's texture interpolants to colour-map coordinates:
 // 1/256 with tiles, 1/64 in the global maps mode.
 float mesh_texcoord_scale(void);
+// The colour map's GL texture name; 0 when there is none.
+uint32_t volatile_cmap_texture_name_opengl(void);
 
 // The detail layers the terrain draws with: the map's detail maps (active
 // when loaded and the screen preference enables them) unless a test puts its
