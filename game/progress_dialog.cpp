@@ -62,6 +62,17 @@ static bool progress_dialog_can_show(void)
            definition_group_is_set_up(COLLECTION_GROUP_TAG);
 }
 
+// The dialog's sleep timer serves its modal passes, but between them the
+// dialog stays open while the main loop runs (a restore's fast-forward, a
+// network wait), and the timer then calls the handler every pass: it has
+// nothing to do (Cancel is read from the modal pass), but it must be there.
+static void progress_dialog_handler(dialog_data *dialog, int16_t item_id, action_data *action)
+{
+    (void)dialog;
+    (void)item_id;
+    (void)action;
+}
+
 static dialog_data *new_progress_dialog(bool with_bar)
 {
     const file_tag dialog_tag = with_bar ? PROGRESS_DIALOG_WITH_BAR_TAG : PROGRESS_DIALOG_WITHOUT_BAR_TAG;
@@ -76,7 +87,7 @@ static dialog_data *new_progress_dialog(bool with_bar)
                                        _dialog_has_bevel_flag)
                                     : (_dialog_is_centered_flag | _dialog_has_bevel_flag);
     // Sleep time 0: a modal pass returns after one pass of the loop.
-    dialog_data *dialog = new_dialog(dialog_tag, nullptr, nullptr, 0, flags);
+    dialog_data *dialog = new_dialog(dialog_tag, progress_dialog_handler, nullptr, 0, flags);
     if (!dialog) return nullptr;
     static const dialog_item_requirement message_item[] = {{_progress_message_item, STATIC_TEXT_CONTROL_TAG}};
     static const dialog_item_requirement bar_item[] = {{_progress_bar_item, PROGRESS_BAR_CONTROL_TAG}};

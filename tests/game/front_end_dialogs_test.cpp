@@ -182,6 +182,19 @@ TEST_F(front_end_dialogs, verbs_on_a_closed_dialog_do_nothing_and_misuse_is_refu
     EXPECT_FALSE(progress_dialog_is_open());
 }
 
+// Between its modal passes the dialog stays open while the main loop runs (a
+// restore's fast-forward, a network wait): its sleep timer then runs out
+// every pass, which must find a handler (any assertion fails the test).
+TEST_F(front_end_dialogs, an_open_dialog_outlives_main_loop_passes)
+{
+    open_save_game_restoring_progress_dialog(10);
+    ASSERT_NE(get_progress_dialog(), nullptr);
+    for (int i = 0; i < 5; ++i) add_script_step(action_step(make_test_action(1)));
+    while (script_steps_left() > 0) update_everything();
+    EXPECT_TRUE(progress_dialog_is_open());
+    close_save_game_progress_dialog();
+}
+
 TEST_F(front_end_dialogs, a_pending_error_outside_a_game_opens_the_message_dialog_until_ok)
 {
     ASSERT_TRUE(screen_surface_exists());
