@@ -29,6 +29,7 @@
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/dialog_input_harness.h"
+#include "support/dialog_script.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
@@ -88,59 +89,6 @@ protected:
 
     static int16_t plugin_named(const char *name) { return (int16_t)find_plugin_by_name(name); }
 
-    // Passes that run `work` on the modal dialog, then let a press complete.
-    static script_step on_dialog(std::function<void(dialog_data *)> work)
-    {
-        return call_step([work](action_data &) { work(get_modal_dialog()); }, make_test_action());
-    }
-    static void inspect(std::function<void(dialog_data *)> work) { add_script_step(on_dialog(work)); }
-    static void settle(void)
-    {
-        for (int i = 0; i < 12; ++i) add_script_step(action_step(make_test_action()));
-    }
-    static void press(int16_t item)
-    {
-        add_script_step(on_dialog([item](dialog_data *dialog) { press_item(dialog, nullptr, item); }));
-        settle();
-    }
-    // A click on the row `row_of(dialog)` of list `item`, where the player sees it.
-    static void click_row(int16_t item, std::function<int16_t(dialog_data *)> row_of)
-    {
-        auto at = std::make_shared<point2d>();
-        add_script_step(call_step(
-            [=](action_data &action) {
-                dialog_data *dialog = get_modal_dialog();
-                const int16_t row = row_of(dialog);
-                if (row < 0) ADD_FAILURE() << "no such row in item " << item;
-                rectangle2d bounds;
-                get_dialog_item_bounds(dialog, item, &bounds);
-                bool found = false;
-                for (int16_t y = bounds.top; row >= 0 && y < bounds.bottom && !found; ++y)
-                {
-                    const point2d point = {(int16_t)(bounds.left + 8), y};
-                    if (bitmap_list_get_row_at_point(dialog, item, point, nullptr) == row)
-                    {
-                        // A little inside the row, clear of its edge.
-                        *at = {point.x, (int16_t)(y + 2)};
-                        found = true;
-                    }
-                }
-                ADD_FAILURE_IF_NOT(found, item, row);
-                action = make_click_action((int16_t)(dialog->bounds.left + at->x), (int16_t)(dialog->bounds.top + at->y));
-            },
-            make_test_action()));
-        add_script_step(call_step(
-            [=](action_data &action) {
-                dialog_data *dialog = get_modal_dialog();
-                action = make_release_action((int16_t)(dialog->bounds.left + at->x), (int16_t)(dialog->bounds.top + at->y));
-            },
-            make_test_action()));
-        settle();
-    }
-    static void ADD_FAILURE_IF_NOT(bool found, int16_t item, int16_t row)
-    {
-        if (!found) ADD_FAILURE() << "row " << row << " of item " << item << " is not on show";
-    }
     static int16_t map_row(dialog_data *dialog, tag map)
     {
         for (int16_t row = 0; row < bitmap_get_listbox_row_count(dialog, _new_game_map_list_item); ++row)
