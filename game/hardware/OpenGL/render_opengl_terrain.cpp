@@ -10,6 +10,8 @@
 #include "gl_dispatch.h"
 #include "hardware/texture_cache.h"
 #include "hardware_rasterizer.h"
+#include "media.h"
+#include "mesh.h"
 #include "render/mesh_region.h"
 #include "render/render_sort.h"
 #include "render/render_surfaces.h"
@@ -554,6 +556,49 @@ static surface_category *mesh_triangles_of(surface_category *category, surface_c
     return copy;
 }
 
+// The water's surface shows the bed's colours mixed toward the media's tint,
+// as the software renderer's media shading table does.  The tinting shader
+// computes rgb * k + (p, q, r) for a texel of alpha 1 (gl_Color's rgb 0,
+// alpha 1): k = 1 - f and (p, q, r) = f * tint.  False for water without a
+// tint, or without shaders (the water then shows its bed).
+static bool media_tint_kpqr(uint8_t kpqr[4])
+{
+    if (!gl_prefs.UseShaders) return false;
+    const mesh_header *header = get_mesh_header();
+    const media_definition *media = header ? get_media_definition(header->media_type) : nullptr;
+    if (!media || media->surface_tint_fraction == 0) return false;
+    const uint32_t f = media->surface_tint_fraction >= 256 ? 256u : media->surface_tint_fraction;
+    const rgb_color &c = media->reflection_tint_color;
+    kpqr[0] = (uint8_t)((256 - f) * 255 / 256);
+    kpqr[1] = (uint8_t)((c.red >> 8) * f / 256);
+    kpqr[2] = (uint8_t)((c.green >> 8) * f / 256);
+    kpqr[3] = (uint8_t)((c.blue >> 8) * f / 256);
+    return true;
+}
+
+static void rasterize_media_chunk(void *context, render_surface **surfaces, int32_t count)
+{
+    (void)context;
+    const uint32_t cmap = volatile_cmap_texture_name_opengl();
+    uint8_t kpqr[4];
+    if (!cmap || !surfaces || !media_tint_kpqr(kpqr)) return;
+    bind_texture_unit_opengl(0, (int32_t)cmap);
+    int32_t triangles = 0;
+    for (int32_t i = 0; i < count && triangles < MESH_CHUNK_MAXIMUM_TRIANGLES; ++i)
+    {
+        const render_triangle *triangle = mesh_triangle_of(surfaces[i]);
+        if (!triangle || !write_mesh_triangle(triangle, triangles * VERTICES_PER_TRIANGLE)) continue;
+        for (int32_t c = 0; c < VERTICES_PER_TRIANGLE; ++c)
+        {
+            rendervert_t &vertex = render_verts[triangles * VERTICES_PER_TRIANGLE + c];
+            memcpy(vertex.tint, kpqr, sizeof(vertex.tint));
+            set_rendervert_color(&vertex, 0xFF000000u);
+        }
+        ++triangles;
+    }
+    if (triangles > 0) draw_render_verts_opengl(GL_TRIANGLES, 0, triangles * VERTICES_PER_TRIANGLE);
+}
+
 void rasterize_mesh_category(view_data *view, int16_t category_index)
 {
     if (category_index != _surface_category_media && category_index != _surface_category_mesh)
@@ -574,6 +619,14 @@ void rasterize_mesh_category(view_data *view, int16_t category_index)
     category = mesh_triangles_of(category, &copy);
     if (!category) return;
 
+    uint8_t kpqr[4];
+    if (category_index == _surface_category_media && media_tint_kpqr(kpqr))
+    {
+        set_render_mode_opengl(_shader_world_texture, _projection_mode_perspective, _depth_mode_full,
+                               _blend_mode_replace);
+        rasterize_surface_category(view, category, MESH_CHUNK_MAXIMUM_TRIANGLES, false, 0, rasterize_media_chunk);
+        return;
+    }
     set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
     const mesh_detail_layers *layers = gather_detail_layers();
     if (!layers->active)
