@@ -40,6 +40,14 @@ void set_game_state(int16_t state)
         log_message(__FILE__, __LINE__, "refused a request for game state %d", state);
         return;
     }
+    // The player asked to leave (the window closed, Quit): no later request,
+    // such as a dialog's cancel going back to the menu, takes that back.
+    if (game_state_globals.change_pending && game_state_globals.pending_state == _game_state_quit &&
+        state != _game_state_quit)
+    {
+        log_message(__FILE__, __LINE__, "game state %d not taken: the program is quitting", state);
+        return;
+    }
     game_state_globals.change_pending = true;
     game_state_globals.pending_state = state;
 }

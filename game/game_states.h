@@ -41,8 +41,9 @@ enum game_state
 };
 #undef GAME_STATE_ENUM_VALUE
 
-// Requests a change to `state`; the last request before the next pass wins.
-// A state outside the table, or an interrupting state, is refused (logged).
+// Requests a change to `state`; the last request before the next pass wins,
+// except that a pending quit is never replaced (logged).  A state outside the
+// table, or an interrupting state, is refused (logged).
 void set_game_state(int16_t state);
 
 // True while a requested change waits; `state` (may be null) gets it.

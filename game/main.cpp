@@ -138,9 +138,10 @@ int main(int argc, char **argv)
     }
 
     if (set_keyboard_task) set_keyboard_task(false);
+    // The map first: its bars dispose their own dialogs, which must still be open.
+    dispose_vesk_from_old_map();
     const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
     if (close_dialogs) close_dialogs();
-    dispose_vesk_from_old_map();
     log_message(nullptr, -1, "%s exits with status %d", VESK_VERSION_STRING, status);
     release_environment();
     return status;

@@ -79,6 +79,10 @@ bool modal_dialog_loop_update(void *data, action_data *action)
 
     if (modal_dialog_globals.modal_item_hit != NONE) return true;
     if (!dialog_is_open(dialog)) return true; // nothing is left to fire
+    // The window was closed: the dialog ends as if cancelled, so the main
+    // loop can quit (its caller sees no item hit).
+    int16_t pending = NONE;
+    if (game_state_change_pending(&pending) && pending == _game_state_quit) return true;
     if (modal_dialog_globals.modal_dialog_sleep_time == NONE) return false;
     modal_dialog_globals.modal_dialog_sleep_time -= 1;
     return modal_dialog_globals.modal_dialog_sleep_time < 0;

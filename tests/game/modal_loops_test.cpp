@@ -182,6 +182,19 @@ TEST_F(modal_loops, a_modal_dialog_sleeps_for_passes_and_otherwise_waits_for_an_
     }
     EXPECT_EQ(handled_items(), std::vector<int16_t>{1}) << "the handler still hears the item";
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu);
+
+    // The window closed while it waits: it ends as cancelled, and the quit
+    // stays the pending request whatever its caller asks next.
+    restart_main_loop_script();
+    add_script_steps({idle_step(), call_step([](action_data &) { set_game_state(_game_state_quit); }, make_test_action(1)),
+                      idle_step(), idle_step(), idle_step()});
+    EXPECT_EQ(modal_dialog(dialog), NONE);
+    EXPECT_LE(script_passes(), 3);
+    set_game_state(_game_state_displaying_main_menu); // a cancel going back to the menu
+    int16_t pending = NONE;
+    EXPECT_TRUE(game_state_change_pending(&pending));
+    EXPECT_EQ(pending, _game_state_quit);
+    clear_pending_game_state();
     dispose_dialog(dialog);
     dispose_dialog(behind);
 }
