@@ -300,11 +300,21 @@ void vesk_packet_byteswapping(void *packet, bool to_wire)
 
 static uint16_t packet_length(const void *packet) { return ((const net_message_header *)packet)->messageLen; }
 
+// Every extractor first asks the size table, so none reads a fixed field
+// past a packet too short for its type, whoever calls it.
+static bool sized(const void *packet, uint16_t what)
+{
+    if (packet && vesk_packet_size_is_valid(what, packet_length(packet))) return true;
+    if (packet)
+        log_message(__FILE__, __LINE__, "game packet %u of %u bytes refused: not a size of its type", (unsigned)what,
+                    (unsigned)packet_length(packet));
+    return false;
+}
+
 const char *extract_text_from_chat_packet(const void *packet)
 {
-    if (!packet) return nullptr;
+    if (!sized(packet, _chat_packet)) return nullptr;
     const int32_t length = packet_length(packet);
-    if (length <= CHAT_TEXT_OFFSET || length > MAXIMUM_SINGLE_PACKET_SIZE) return nullptr;
     const char *text = (const char *)packet + CHAT_TEXT_OFFSET;
     if (!memchr(text, 0, (size_t)(length - CHAT_TEXT_OFFSET))) return nullptr;
     return text;
@@ -320,7 +330,7 @@ void decode_chat_text(const char *shifted, char *text, int32_t size)
 
 bool game_description_packet_to_net_game_description(const void *packet, net_game_description *description)
 {
-    if (!packet || !description) return false;
+    if (!description || !sized(packet, _vesk_game_description_packet)) return false;
     const int32_t length = packet_length(packet);
     const vesk_game_description_packet *p = (const vesk_game_description_packet *)packet;
     const char *names = (const char *)packet + VESK_GAME_DESCRIPTION_FIXED_SIZE;
@@ -351,7 +361,8 @@ bool game_description_packet_to_net_game_description(const void *packet, net_gam
 
 bool extract_ping_packet_latencies(uint16_t *latencies, int16_t count, const void *packet)
 {
-    if (!packet || !latencies || count < 0 || packet_length(packet) < PING_FIXED_SIZE + 2 * count) return false;
+    if (!latencies || count < 0 || !sized(packet, _ping_packet) || packet_length(packet) < PING_FIXED_SIZE + 2 * count)
+        return false;
     const uint8_t *in = (const uint8_t *)packet + PING_FIXED_SIZE;
     for (int16_t i = 0; i < count; ++i) latencies[i] = (uint16_t)(in[2 * i] << 8 | in[2 * i + 1]);
     return true;
@@ -359,13 +370,13 @@ bool extract_ping_packet_latencies(uint16_t *latencies, int16_t count, const voi
 
 bool import_monster_initializers_from_coop_vets_packet(const void *packet)
 {
-    if (!packet || packet_length(packet) < 8) return false;
+    if (!sized(packet, _coop_vets_packet)) return false;
     return import_monster_initializers(body((void *)packet), packet_length(packet) - 8);
 }
 
 int16_t extract_players_from_begin_game_midgame_packet(const void *packet, new_player_data *players, int16_t maximum)
 {
-    if (!packet || !players) return -1;
+    if (!players || !sized(packet, _begin_game_midgame_packet)) return -1;
     const uint8_t *in = (const uint8_t *)packet + 8;
     const int16_t count = (int16_t)(in[0] << 8 | in[1]);
     if (count < 1 || count > MAXIMUM_MIDGAME_PLAYERS || count > maximum ||

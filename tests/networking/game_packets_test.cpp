@@ -189,7 +189,8 @@ TEST(game_packets, extractors_read_whole_packets_and_refuse_the_rest)
         int player_count;
     };
     for (const refusal r : {refusal{"a length one longer", +1, 3}, refusal{"a length one shorter", -1, 3},
-                            refusal{"no map name", -11, 3}, refusal{"seventeen players", 0, 17}})
+                            refusal{"no map name", -11, 3}, refusal{"seventeen players", 0, 17},
+                            refusal{"shorter than its fixed part", 100 - (int)b.length, 3}})
     {
         packet_buffer bad = b;
         ((net_message_header *)bad.data)->messageLen = (uint16_t)(b.length + r.length_change);
