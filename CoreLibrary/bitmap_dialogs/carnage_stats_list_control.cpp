@@ -7,6 +7,8 @@
 #include "bitmap_dialogs/postgame_permanent_stats.h"
 #include "bitmap_dialogs/postgame_player_stats.h"
 #include "game_time.h"
+#include "interface_definitions.h"
+#include "bitmap_text.h"
 
 enum
 {
@@ -50,4 +52,18 @@ intptr_t carnage_stats_list_control_handler(int16_t verb, dialog_data *dialog, i
     bitmap_set_list_gutters(dialog, item_id, STATS_LIST_GUTTER, STATS_LIST_GUTTER);
     set_carnage_stats_type(dialog, item_id, 0);
     return result;
+}
+
+int16_t carnage_stats_text_width(const char *text)
+{
+    const int32_t font = get_interface_font_index(0);
+    if (font == NONE || !text || !*text) return 0;
+    const int32_t width = string_width(font, 0, text);
+    return (int16_t)(width > INT16_MAX ? INT16_MAX : width);
+}
+
+void widen_carnage_stats_column(int16_t *width, const char *text)
+{
+    const int16_t w = carnage_stats_text_width(text);
+    if (w > *width) *width = w;
 }

@@ -19,3 +19,9 @@ int16_t get_carnage_stats_type(const dialog_data *dialog, int16_t item_id);
 void set_carnage_stats_type(dialog_data *dialog, int16_t item_id, int16_t type);
 
 intptr_t carnage_stats_list_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
+
+// The width of `text` in the lists' font (interface font 0), 0 for none or
+// empty text; and `*width` widened to it.  The two contents size their
+// columns with them.
+int16_t carnage_stats_text_width(const char *text);
+void widen_carnage_stats_column(int16_t *width, const char *text);

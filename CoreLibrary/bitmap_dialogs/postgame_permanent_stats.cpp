@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bitmap_dialogs/carnage_stats_list_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
@@ -49,20 +50,6 @@ static const char *header(int32_t row)
     return get_string_from_list(string_list_tag_to_string_index(PERMANENT_STATS_STRING_LIST_TAG), row);
 }
 
-static int16_t text_width(const char *text)
-{
-    const int32_t font = get_interface_font_index(_stats_font);
-    if (font == NONE || !text || !*text) return 0;
-    const int32_t width = string_width(font, 0, text);
-    return (int16_t)(width > INT16_MAX ? INT16_MAX : width);
-}
-
-static void widen(int16_t *width, const char *text)
-{
-    const int16_t w = text_width(text);
-    if (w > *width) *width = w;
-}
-
 static bool is_listed(const permanent_player_ranking_data *ranking)
 {
     if (ranking->rejoined_as_player_index != NONE) return false;
@@ -73,10 +60,10 @@ static bool is_listed(const permanent_player_ranking_data *ranking)
 int32_t build_permanent_stats_rows(int32_t item_width, permanent_player_ranking_data *rows, int32_t maximum)
 {
     permanent_stats_widths *w = &permanent_stats_globals.widths;
-    w->kills = text_width(header(2));
-    w->damage = text_width(header(3));
-    w->casualties = text_width(header(4));
-    for (int32_t p = 0; p < NUMBER_OF_PERMANENT_STANDINGS; ++p) w->place[p] = text_width(header(5 + p));
+    w->kills = carnage_stats_text_width(header(2));
+    w->damage = carnage_stats_text_width(header(3));
+    w->casualties = carnage_stats_text_width(header(4));
+    for (int32_t p = 0; p < NUMBER_OF_PERMANENT_STANDINGS; ++p) w->place[p] = carnage_stats_text_width(header(5 + p));
 
     int32_t ranking_count = 0;
     const permanent_player_ranking_data *rankings = get_permanent_player_rankings(&ranking_count);
@@ -96,14 +83,14 @@ int32_t build_permanent_stats_rows(int32_t item_width, permanent_player_ranking_
         }
         char text[TEXT_SIZE];
         snprintf(text, sizeof(text), "%d", (int)row->total_kill_count);
-        widen(&w->kills, text);
-        widen(&w->damage, format_damage_string(row->total_damage, text, sizeof(text)));
+        widen_carnage_stats_column(&w->kills, text);
+        widen_carnage_stats_column(&w->damage, format_damage_string(row->total_damage, text, sizeof(text)));
         snprintf(text, sizeof(text), "%d", (int)row->casualty_count);
-        widen(&w->casualties, text);
+        widen_carnage_stats_column(&w->casualties, text);
         for (int32_t p = 0; p < NUMBER_OF_PERMANENT_STANDINGS; ++p)
         {
             snprintf(text, sizeof(text), "%d", (int)row->standings[p]);
-            widen(&w->place[p], text);
+            widen_carnage_stats_column(&w->place[p], text);
         }
     }
     w->kills = (int16_t)(w->kills + COLUMN_GAP);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bitmap_dialogs/carnage_stats_list_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
@@ -80,20 +81,6 @@ static const char *stats_string(int32_t row)
     return get_string_from_list(string_list_tag_to_string_index(PLAYER_STATS_STRING_LIST_TAG), row);
 }
 
-static int16_t text_width(const char *text)
-{
-    const int32_t font = get_interface_font_index(_stats_font);
-    if (font == NONE || !text || !*text) return 0;
-    const int32_t width = string_width(font, 0, text);
-    return (int16_t)(width > INT16_MAX ? INT16_MAX : width);
-}
-
-static void widen(int16_t *width, const char *text)
-{
-    const int16_t w = text_width(text);
-    if (w > *width) *width = w;
-}
-
 void format_player_stats_time(int32_t ticks, char *buffer, int32_t size)
 {
     buffer[0] = 0;
@@ -126,15 +113,15 @@ static void widen_for_row(const statistics_parameters *row)
     player_stats_widths *w = &player_stats_globals.widths;
     char captured[STATS_TEXT_SIZE], held[STATS_TEXT_SIZE], text[STATS_TEXT_SIZE];
     time_texts(row, captured, held);
-    widen(&w->captured_time, captured);
-    widen(&w->held_time, held);
+    widen_carnage_stats_column(&w->captured_time, captured);
+    widen_carnage_stats_column(&w->held_time, held);
     snprintf(text, sizeof(text), "%d", (int)row->player_ranking.extant_unit_count);
-    widen(&w->survivors, text);
+    widen_carnage_stats_column(&w->survivors, text);
     snprintf(text, sizeof(text), "%d", (int)row->player_ranking.total_kill_count);
-    widen(&w->kills, text);
-    widen(&w->damage, format_damage_string(row->player_ranking.total_damage, text, sizeof(text)));
+    widen_carnage_stats_column(&w->kills, text);
+    widen_carnage_stats_column(&w->damage, format_damage_string(row->player_ranking.total_damage, text, sizeof(text)));
     snprintf(text, sizeof(text), "%d", (int)row->player_ranking.casualty_count);
-    widen(&w->casualties, text);
+    widen_carnage_stats_column(&w->casualties, text);
 }
 
 static bool player_is_listed(const player_data *player, const player_ranking_data *ranking)
@@ -165,12 +152,12 @@ int32_t build_player_stats_rows_from(const player_stats_source *source, int16_t 
                                      statistics_parameters *rows, int32_t maximum)
 {
     player_stats_widths *w = &player_stats_globals.widths;
-    w->captured_time = text_width(stats_string(1));
-    w->held_time = text_width(stats_string(2));
-    w->survivors = text_width(stats_string(3));
-    w->kills = text_width(stats_string(4));
-    w->damage = text_width(stats_string(5));
-    w->casualties = text_width(stats_string(6));
+    w->captured_time = carnage_stats_text_width(stats_string(1));
+    w->held_time = carnage_stats_text_width(stats_string(2));
+    w->survivors = carnage_stats_text_width(stats_string(3));
+    w->kills = carnage_stats_text_width(stats_string(4));
+    w->damage = carnage_stats_text_width(stats_string(5));
+    w->casualties = carnage_stats_text_width(stats_string(6));
 
     int32_t count = 0;
     for (int32_t place = 0; place < source->team_ranking_count; ++place)
