@@ -89,13 +89,7 @@ public:
 #endif
         join_opengl_back_end();
         gl_display &d = display();
-        if (!d.server.start(&d.why, "1024x768x24")) return;
-        setenv("DISPLAY", d.server.display.c_str(), 1);
-        unsetenv("SDL_VIDEODRIVER");
-        unsetenv("MESA_GL_VERSION_OVERRIDE");
-#if defined(__SANITIZE_ADDRESS__)
-        __lsan_disable(); // the driver and SDL keep what they load
-#endif
+        if (!d.server.start_for_opengl(&d.why, "1024x768x24")) return;
         d.prefs.texture_cache_size = 64;
         d.prefs.flags = _screen_pref_32bit_flag;
         const char *reason = nullptr;

@@ -33,9 +33,6 @@
 #include "support/demo_data.h"
 #include "support/x_server.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -109,12 +106,7 @@ protected:
         const std::string tool = data_tool_path();
         if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         std::string why;
-        if (!server.start(&why, "1280x1024x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
-        setenv("DISPLAY", server.display.c_str(), 1);
-        unsetenv("SDL_VIDEODRIVER");
-#if defined(__SANITIZE_ADDRESS__)
-        __lsan_disable(); // the driver and SDL keep what they load
-#endif
+        if (!server.start_for_opengl(&why, "1280x1024x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
         directory = enter_test_directory();
         ASSERT_TRUE(write_demo_data_set(tool));
         prefs.texture_cache_size = 64;

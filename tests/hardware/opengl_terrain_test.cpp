@@ -35,9 +35,6 @@
 #include "screen.h"
 #include "screen_preferences.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace {
 
@@ -117,14 +114,7 @@ public:
     void SetUp() override
     {
         gl_display &d = display();
-        if (!d.server.start(&d.why, "640x480x24")) return;
-        setenv("DISPLAY", d.server.display.c_str(), 1);
-        unsetenv("SDL_VIDEODRIVER");
-        unsetenv("MESA_GL_VERSION_OVERRIDE");
-#if defined(__SANITIZE_ADDRESS__)
-        // The driver and SDL keep what they load; the leak checker cannot name it.
-        __lsan_disable();
-#endif
+        if (!d.server.start_for_opengl(&d.why, "640x480x24")) return;
         d.prefs.texture_cache_size = 64;
         d.prefs.flags = _screen_pref_32bit_flag | _screen_pref_landscape_textures_flag;
         const char *reason = nullptr;

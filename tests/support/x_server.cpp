@@ -1,5 +1,10 @@
 #include "support/x_server.h"
 
+#include <cstdlib>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <csignal>
 #include <poll.h>
 #include <sys/wait.h>
@@ -51,4 +56,16 @@ void own_x_server::stop(void)
         waitpid(pid, nullptr, 0);
     }
     pid = -1;
+}
+
+bool own_x_server::start_for_opengl(std::string *why, const char *screen)
+{
+    if (!start(why, screen)) return false;
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("SDL_VIDEODRIVER");
+    unsetenv("MESA_GL_VERSION_OVERRIDE");
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_disable();
+#endif
+    return true;
 }
