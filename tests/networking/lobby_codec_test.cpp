@@ -44,6 +44,19 @@ TEST(lobby_key_exchange, both_ends_agree_and_public_values_are_the_generators_po
         getSessionKey(server_key, server_private, client_public);
         EXPECT_EQ(memcmp(client_key, server_key, 8), 0);
     }
+    // Draws from a repeatable source: each private value is the drawn word
+    // modulo 32716, and the public value the generator's power of it.
+    set_lobby_random_procedure([](void *buffer, int32_t size) { memset(buffer, 0x01, (size_t)size); });
+    uint8_t repeatable_public[8], repeatable_private[8];
+    getPublicKey(repeatable_public, repeatable_private);
+    set_lobby_random_procedure(nullptr);
+    for (int k = 0; k < 4; ++k)
+    {
+        EXPECT_EQ(value(repeatable_private, k), (int32_t)(0x01010101u % 32716u));
+        EXPECT_EQ(value(repeatable_public, k),
+                  independent_power(LOBBY_DIFFIE_HELLMAN_GENERATOR, 0x01010101u % 32716u, LOBBY_DIFFIE_HELLMAN_PRIME));
+    }
+
     // A private value of 0 gives the public value 1 and a session value of 1.
     CDiffieHellman pair(LOBBY_DIFFIE_HELLMAN_PRIME, LOBBY_DIFFIE_HELLMAN_GENERATOR);
     pair.setPrivateKey(0);
