@@ -78,6 +78,7 @@ enum
     NET_EXIT_TIMEOUT = 5000,
     NET_DELETE_PLAYER_TIMEOUT = 5000,
     NET_PROGRESS_FULL = 256,
+    MAXIMUM_PLAYER_ID = 127,
     NET_ALLOW_JOIN_REASON_SIZE = 256,
     NET_NAME_SIZE = MAXIMUM_NETWORK_PLAYER_NAME_LENGTH + 1,
     NET_PASSWORD_SIZE = MAXIMUM_NETWORK_PASSWORD_LENGTH + 1,
@@ -218,6 +219,11 @@ bool networking_active(const net_game_data *game);
 bool networking_available(void);
 // The text of a library message (0 .. 10) from the game; "" out of range.
 const char *get_internal_network_message(const net_game_data *game, int16_t index);
+// Writes message `index` into `buffer` (at most `size` bytes with the
+// terminator), its one "%d" (messages 3 and 4) given `code`; a text with any
+// other conversion is written as it stands.
+void format_internal_network_message(const net_game_data *game, int16_t index, int32_t code, char *buffer,
+                                     int32_t size);
 
 // ---- connection policy, passed to the connection manager --------------------
 

@@ -40,6 +40,10 @@ bool net_send_private(net_game_data *game, void *packet, uint32_t flags, bool as
 // The per-frame poll (also called inside every wait of the library).
 void net_process(net_game_data *game);
 
+// True while net_process runs (a handler or a drop inside it): waits that
+// would poll the network again return at once instead.
+bool net_process_is_running(void);
+
 // A failed send to `player_id`: drops that player on the host, the local
 // player on a client.
 void handle_send_packet_err(net_game_data *game, int16_t player_id, int32_t error);

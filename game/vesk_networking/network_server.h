@@ -48,6 +48,9 @@ struct server_data
 bool create_game(net_game_data *game, ProtocolConfig *config, const char *password, bool advertise,
                  char *failure_reason, int32_t failure_reason_length);
 
+// Frees the host record and its slots' queues (net_exit).
+void free_server_data(net_game_data *game);
+
 // The next free id: 0 the first time, then 1 .. 127 in turn (127 wraps to
 // 1), skipping ids in use.
 int16_t get_next_player_id(net_game_data *game);
