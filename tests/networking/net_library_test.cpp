@@ -244,7 +244,7 @@ TEST_F(net_host_fixture, a_hostile_peer_changes_nothing_and_the_honest_one_keeps
         {"library type 0 to everybody", true, [] { auto p = raw_join_request("x", "", player_record(1)); p[4] = 255; return p; }, false, false},
         {"type 5 to 254 naming the host's player", true, [] { return raw_library_packet(5, 254, {0, 0}); }, false, false},
         {"type 3 with the owner flag to the host's player", true,
-         [] { return raw_new_player(0, 9, true, "me", player_record(2)); }, false, false},
+         [] { return raw_new_player(0, 100, true, "me", player_record(2)); }, false, false},
         {"type 2 with 4088 bytes", true, [] { return raw_library_packet(2, 254, std::vector<uint8_t>(4088, 1)); }, false, false},
         {"type 1 naming another player", true,
          [&] {
@@ -253,6 +253,10 @@ TEST_F(net_host_fixture, a_hostile_peer_changes_nothing_and_the_honest_one_keeps
              return raw_library_packet(1, 254, body);
          },
          false, false},
+        {"a second join request", true, [] { return raw_join_request("renamed", "", player_record(4)); }, false, false},
+        {"type 1 for itself with 100 bytes", true,
+         [&] { return raw_library_packet(1, 254, std::vector<uint8_t>(102, 0)); }, false, false},
+        {"type 2 with 10 bytes", true, [] { return raw_library_packet(2, 254, std::vector<uint8_t>(10, 1)); }, false, false},
         {"a chat before the join", false, [] { return wire_packet(_chat_packet, 60, kSendToAllPlayers); }, false, false},
         {"messageLen 0", true, [] { return wire_packet(_chat_packet, 0, kSendToAllPlayers); }, false, true},
         {"messageLen 7", true, [] { return wire_packet(_chat_packet, 7, kSendToAllPlayers); }, false, true},
@@ -299,7 +303,7 @@ TEST_F(net_host_fixture, a_hostile_peer_changes_nothing_and_the_honest_one_keeps
         }
         EXPECT_EQ(net_get_local_player_id(game), 0);
         EXPECT_NE(net_player_id_to_player_index(&game->server->game_desc, 0), NONE);
-        EXPECT_EQ(net_player_id_to_player_index(&game->client.game_desc, 9), NONE);
+        EXPECT_EQ(net_player_id_to_player_index(&game->client.game_desc, 100), NONE);
         EXPECT_EQ(game->server->game_data_length, 0);
         const int16_t honest_slot = server_player_id_to_server_players_index(game, honest_id);
         EXPECT_EQ(game->server->server_players[honest_slot].player_data[0], honest);
