@@ -195,24 +195,29 @@ TEST_F(net_host_fixture, a_packet_split_over_many_writes_arrives_whole)
     const int16_t slow_id = id_of_peer(slow);
     const chat_appearance appearance = {"host", 1, 2, 3, 0};
     std::string text(3900, 'x');
-    const int32_t count = 40;
-    // The peer does not read while the host writes: the socket takes what it
-    // can and the rest waits in the queue, cut wherever the socket stopped.
-    for (int32_t sent = 0, turn = 0; sent < count && turn < 5000; turn++)
+    // The peer does not read while the host writes until the sockets are
+    // full and the host's queue holds what they refused, cut wherever the
+    // socket stopped; then a few more.
+    int32_t count = 0, after_held_back = 0;
+    bool held_back = false;
+    for (int32_t turn = 0; after_held_back < 8 && count < 4000 && turn < 20000; turn++)
     {
         if (net_get_player_client_outgoing_buffer_free_size(game, slow_id) > 4000)
         {
-            snprintf(&text[0], 8, "%06d", sent);
+            snprintf(&text[0], 8, "%06d", count);
             text[6] = 'x';
             uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
             ASSERT_GT(build_chat_packet(packet, sizeof(packet), &appearance, (uint8_t)slow_id, 0,
                                         _directed_chat_message, slow_id, text.c_str()),
                       0);
             ASSERT_TRUE(net_send(game, packet, 0));
-            sent++;
+            count++;
+            after_held_back += held_back;
         }
         net_process(game);
+        held_back = held_back || net_get_player_client_outgoing_buffer_free_size(game, slow_id) < DEFAULT_NET_QUEUE_SIZE - 1;
     }
+    EXPECT_TRUE(held_back);
     ASSERT_TRUE(pump_until([&] { return game_packets_of(slow, _chat_packet).size() == (size_t)count; }));
     int32_t expected = 0;
     for (std::vector<uint8_t> packet : game_packets_of(slow, _chat_packet))

@@ -87,13 +87,15 @@ std::vector<std::vector<uint8_t>> raw_peer::receive_packets(void)
         port_bytes_pending = false;
     }
     std::vector<std::vector<uint8_t>> packets;
-    while (!port_bytes_pending && unframed.size() >= 8)
+    size_t start = 0;
+    while (!port_bytes_pending && unframed.size() - start >= 8)
     {
-        const size_t length = packet_length(unframed);
-        if (length < 8 || unframed.size() < length) break;
-        packets.emplace_back(unframed.begin(), unframed.begin() + (long)length);
-        unframed.erase(unframed.begin(), unframed.begin() + (long)length);
+        const size_t length = (size_t)(unframed[start + 2] << 8 | unframed[start + 3]);
+        if (length < 8 || unframed.size() - start < length) break;
+        packets.emplace_back(unframed.begin() + (long)start, unframed.begin() + (long)(start + length));
+        start += length;
     }
+    unframed.erase(unframed.begin(), unframed.begin() + (long)start);
     return packets;
 }
 
