@@ -479,3 +479,30 @@ TEST(net_client, an_unanswered_join_times_out_after_five_seconds_with_the_dialog
     EXPECT_LT(progress_calls.back().second, 5100u);
     EXPECT_LT(ended, 30000u);
 }
+
+TEST_F(net_host_fixture, the_hosts_own_packets_loop_back_without_a_socket)
+{
+    struct own_case
+    {
+        uint8_t to;
+        int32_t passes_before_delivery; // 0: in the sending frame's pass
+    };
+    const own_case cases[] = {{kSendToServer, 0}, {0, 1}, {kSendToAllPlayers, 1}};
+    for (const own_case &test : cases)
+    {
+        SCOPED_TRACE(test.to);
+        pump_a_while(3);
+        delivered_packets.clear();
+        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+        ASSERT_EQ(build_request_more_commands_packet(packet, sizeof(packet), test.to), 8);
+        ASSERT_TRUE(net_send(game, packet, 0));
+        for (int32_t pass = 0; pass < test.passes_before_delivery; pass++)
+        {
+            net_process(game);
+            EXPECT_TRUE(delivered_packets.empty());
+        }
+        net_process(game);
+        ASSERT_EQ(delivered_packets.size(), 1u);
+        EXPECT_EQ(((const net_message_header *)delivered_packets[0].data())->from, 0);
+    }
+}
