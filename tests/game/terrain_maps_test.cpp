@@ -81,20 +81,20 @@ protected:
         initialize_scene();
         ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 20));
         load_flat_map(66, 34); // 3 x 2 submeshes, the last column and row partial
-        // Conversion tables whose every entry differs, so that a wrong index shows.
-        terrain_maps_globals.shade16 = (uint16_t *)calloc(SHADING_TABLES16 * 256, sizeof(uint16_t));
-        terrain_maps_globals.shade32 = (uint32_t *)calloc(SHADING_TABLES32 * 256, sizeof(uint32_t));
-        for (int32_t i = 0; i < SHADING_TABLES16 * 256; ++i) terrain_maps_globals.shade16[i] = (uint16_t)(i * 7 + 1);
+        // Conversion tables whose every entry differs, so that a wrong index
+        // shows; the water's differ from the ground's everywhere.
+        terrain_maps_globals_data &g = terrain_maps_globals;
+        fill_tables(&g.shade16, &g.shade32, g.shade32_unblended, 0);
+        fill_tables(&g.media_shade16, &g.media_shade32, g.media_shade32_unblended, 1);
+    }
+    static void fill_tables(uint16_t **shade16, uint32_t **shade32, uint32_t unblended[256], uint32_t salt)
+    {
+        *shade16 = (uint16_t *)calloc(SHADING_TABLES16 * 256, sizeof(uint16_t));
+        *shade32 = (uint32_t *)calloc(SHADING_TABLES32 * 256, sizeof(uint32_t));
+        for (int32_t i = 0; i < SHADING_TABLES16 * 256; ++i) (*shade16)[i] = (uint16_t)(i * (7 - 2 * salt) + 1 + salt);
         for (int32_t i = 0; i < SHADING_TABLES32 * 256; ++i)
-            terrain_maps_globals.shade32[i] = (uint32_t)i * 2654435761u | 1;
-        for (int32_t i = 0; i < 256; ++i) terrain_maps_globals.shade32_unblended[i] = (uint32_t)(i * 65793 + 5) & 0xFFFFFF;
-        // The water's tables differ from the ground's everywhere.
-        terrain_maps_globals.media_shade16 = (uint16_t *)calloc(SHADING_TABLES16 * 256, sizeof(uint16_t));
-        terrain_maps_globals.media_shade32 = (uint32_t *)calloc(SHADING_TABLES32 * 256, sizeof(uint32_t));
-        for (int32_t i = 0; i < SHADING_TABLES16 * 256; ++i) terrain_maps_globals.media_shade16[i] = (uint16_t)(i * 5 + 2);
-        for (int32_t i = 0; i < SHADING_TABLES32 * 256; ++i)
-            terrain_maps_globals.media_shade32[i] = (uint32_t)i * 2246822519u | 2;
-        for (int32_t i = 0; i < 256; ++i) terrain_maps_globals.media_shade32_unblended[i] = (uint32_t)(i * 4099 + 9) & 0xFFFFFF;
+            (*shade32)[i] = (uint32_t)i * (salt ? 2246822519u : 2654435761u) | (1 + salt);
+        for (int32_t i = 0; i < 256; ++i) unblended[i] = (uint32_t)(i * (65793 - 61694 * salt) + 5 + 4 * salt) & 0xFFFFFF;
     }
     void TearDown() override
     {

@@ -263,29 +263,21 @@ void update_volatile_cmap_texture_opengl(mesh_region *region)
     {
         const uint32_t name = cmap_texture_name(water);
         if (!name) continue;
-        const int32_t mode = cmap_build_mode(water);
-        if (gl_prefs.UpdateCMapChunked)
-        {
-            bind_texture_unit_for_update_opengl(0, (int32_t)name);
-            for (int32_t i = 0; i < count; ++i)
-            {
-                const int32_t chunk = region->volatile_chunk_coverage_list[i];
-                if (!chunk_number_usable(chunk)) continue;
-                const int32_t x = (chunk % CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
-                const int32_t y = (chunk / CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
-                if (water && !chunk_has_water(x, y)) continue;
-                build_volatile_chunk_texture(g.texels, 0, 0, VOLATILE_CHUNK_TEXTURE_WIDTH, x, y, mode);
-                upload_texels(x, y, VOLATILE_CHUNK_TEXTURE_WIDTH);
-            }
-            continue;
-        }
         preallocated_texture *texture = water ? g.water_texture : g.cmap_texture;
-        bitmap_data *bitmap = texture ? texture->bitmap : nullptr;
-        if (!bitmap || !bitmap->row_addresses[0] || bitmap->bytes_per_row != g.width * cmap_texel_bytes())
+        // Chunked: each chunk goes up alone; else the texture's own texels are
+        // rebuilt in place and uploaded whole.
+        bitmap_data *bitmap = nullptr;
+        if (gl_prefs.UpdateCMapChunked) bind_texture_unit_for_update_opengl(0, (int32_t)name);
+        else
         {
-            log_message(__FILE__, __LINE__, "OpenGL: the terrain colour map has no texels to rebuild");
-            continue;
+            bitmap = texture ? texture->bitmap : nullptr;
+            if (!bitmap || !bitmap->row_addresses[0] || bitmap->bytes_per_row != g.width * cmap_texel_bytes())
+            {
+                log_message(__FILE__, __LINE__, "OpenGL: the terrain colour map has no texels to rebuild");
+                continue;
+            }
         }
+        int32_t rebuilt = 0;
         for (int32_t i = 0; i < count; ++i)
         {
             const int32_t chunk = region->volatile_chunk_coverage_list[i];
@@ -293,9 +285,18 @@ void update_volatile_cmap_texture_opengl(mesh_region *region)
             const int32_t x = (chunk % CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
             const int32_t y = (chunk / CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
             if (water && !chunk_has_water(x, y)) continue;
-            build_volatile_chunk_texture(bitmap->row_addresses[0], x, y, g.width, x, y, mode);
+            ++rebuilt;
+            if (bitmap)
+            {
+                build_volatile_chunk_texture(bitmap->row_addresses[0], x, y, g.width, x, y, cmap_build_mode(water));
+                continue;
+            }
+            build_volatile_chunk_texture(g.texels, 0, 0, VOLATILE_CHUNK_TEXTURE_WIDTH, x, y, cmap_build_mode(water));
+            upload_texels(x, y, VOLATILE_CHUNK_TEXTURE_WIDTH);
         }
-        texture_cache_update_preallocated(texture, true);
+        // The colour map goes up whole even for an empty list (its texels may
+        // have been written in place); the water's only when it changed.
+        if (bitmap && (!water || rebuilt > 0)) texture_cache_update_preallocated(texture, true);
     }
 }
 
