@@ -1,8 +1,9 @@
 // The battlefield frame through OpenGL on Mesa's software driver in an Xvfb
-// of the test's own: the demo frames against the software renderer's within
-// the bounds of docs/architecture.md, and the scene's passes on surfaces made
-// here (what each draw is handed, through the vertex capture, and what the
-// depth buffer lets through).
+// of the test's own: the demo frames and three scenes arranged on the demo
+// map against the software renderer's within the bounds of
+// docs/architecture.md, and the scene's passes on surfaces made here (what
+// each draw is handed, through the vertex capture, and what the depth buffer
+// lets through).
 
 #include <gtest/gtest.h>
 
