@@ -482,8 +482,9 @@ TEST_F(opengl_scene, passes_draw_what_they_are_handed)
     set_vertex_capture_procedure(capture);
     const auto drawn = [&](render_surface *surface) {
         draws.clear();
-        if (surface_word_subtype(surface->packed) == _surface_subtype_object_rectangle)
-            rasterize_opengl_rectangle(&view, surface);
+        const int32_t subtype = surface_word_subtype(surface->packed);
+        if (subtype == _surface_subtype_object_rectangle) rasterize_opengl_rectangle(&view, surface);
+        else if (subtype == _surface_subtype_object_shadow) rasterize_opengl_shadow(&view, surface);
         else rasterize_opengl_filled_rectangle(&view, surface);
         return draws;
     };
@@ -530,31 +531,24 @@ TEST_F(opengl_scene, passes_draw_what_they_are_handed)
     // bottom row) to the top edge, black at the surface's opacity; nothing
     // for one without height.
     render_shadow_rectangle shade = {};
-    shade.header.packed =
-        pack_surface_word(_surface_transparent_flag, _surface_type_rectangle, _surface_subtype_object_shadow);
+    shade.header.packed = pack_surface_word(0, _surface_type_rectangle, _surface_subtype_object_shadow);
     shade.header.transparency = 32767;
     shade.header.z = -2000;
     shade.clip_top = -32768, shade.clip_bottom = 32767;
     shade.bitmap_identifier = sprites[0];
     shade.foot_left = 100 << 16, shade.foot_right = 140 << 16, shade.foot_row = 150 << 16;
     shade.top_left = 130 << 16, shade.top_right = 170 << 16, shade.top_row = 130 << 16;
-    draws.clear();
-    rasterize_opengl_shadow(&view, &shade.header);
-    ASSERT_EQ(draws.size(), 1u);
-    ASSERT_EQ(draws[0].vertices.size(), 4u);
-    const rendervert_t &foot = draws[0].vertices[0], &top = draws[0].vertices[1];
-    EXPECT_EQ(foot.position[0], 100);
-    EXPECT_EQ(foot.position[1], 150);
-    EXPECT_EQ(top.position[0], 130);
-    EXPECT_EQ(top.position[1], 130);
+    const std::vector<captured_draw> cast = drawn(&shade.header);
+    ASSERT_EQ(cast.size(), 1u);
+    const rendervert_t &foot = cast[0].vertices[0], &top = cast[0].vertices[1];
+    EXPECT_EQ(std::vector<int32_t>({foot.position[0], foot.position[1], top.position[0], top.position[1]}),
+              std::vector<int32_t>({100, 150, 130, 130}));
     EXPECT_NEAR(foot.texcoord[1], v_bottom, 1e-5);
     EXPECT_NEAR(top.texcoord[1], v_top, 1e-5);
     EXPECT_EQ(foot.color[0] | foot.color[1] | foot.color[2], 0);
     EXPECT_EQ(foot.color[3], 128);
     shade.top_row = shade.foot_row;
-    draws.clear();
-    rasterize_opengl_shadow(&view, &shade.header);
-    EXPECT_TRUE(draws.empty());
+    EXPECT_TRUE(drawn(&shade.header).empty());
 
     // Opaque objects: one draw per texture.
     surface_maker maker;
