@@ -249,6 +249,7 @@ void rasterize_translucent(void *context, render_surface **surfaces, int32_t cou
         {
         case _surface_subtype_object_rectangle: rasterize_opengl_rectangle(view, surface); break;
         case _surface_subtype_filled_rectangle: rasterize_opengl_filled_rectangle(view, surface); break;
+        case _surface_subtype_object_shadow: rasterize_opengl_shadow(view, surface); break;
         case _surface_subtype_model_triangle:
         case _surface_subtype_object_triangle: draw_object_triangle(surface); break;
         default: break;
@@ -489,6 +490,87 @@ void rasterize_opengl_filled_rectangle(view_data *view, render_surface *surface)
     draw_render_verts_opengl(GL_TRIANGLE_FAN, 0, 4);
 }
 
+// ---- sprite shadows ------------------------------------------------------------------
+
+// The distance at which the ray through view height `y` (at distance `z`)
+// meets the level ground through the point at view height `foot_y` and
+// distance `z`; 0 where it never does.
+static float ground_distance(const view_data *view, int32_t foot_y, float y, int32_t z)
+{
+    const float r21 = (float)view->world_to_viewer_rotation[2][1];
+    const float r22 = (float)view->world_to_viewer_rotation[2][2];
+    const float denominator = r21 * y + r22 * (float)z;
+    const float ratio = denominator != 0.0f ? (r21 * (float)foot_y + r22 * (float)z) / denominator : 0.0f;
+    return std::max(0.0f, ratio) * (float)z;
+}
+
+void rasterize_opengl_shadow(view_data *view, render_surface *surface)
+{
+    const render_shadow_rectangle *shadow = reinterpret_cast<const render_shadow_rectangle *>(surface);
+    const int64_t rise = (int64_t)shadow->top_row - shadow->foot_row;
+    if (rise == 0) return;
+    const uint32_t usage_flags = rectangle_usage_flags();
+    const cached_texture_data *texture = surface_texture(shadow->bitmap_identifier, usage_flags);
+    if (!texture) return;
+    // Only the run-length sprites cast one, as in the software renderer.
+    const bitmap_data *bitmap = texture->bitmap;
+    if (!bitmap || !(bitmap->flags & _1bit_transparency_encoded_flag) || bitmap->width <= 0 || bitmap->height <= 0)
+        return;
+
+    // The parallelogram from its foot edge (the bitmap's bottom row) to its
+    // top edge, cut at the clip rows: t runs from 0 at the foot to 1 at the top.
+    const double foot_row = shadow->foot_row / 65536.0, top_row = shadow->top_row / 65536.0;
+    double t0 = 0.0, t1 = 1.0;
+    const double clip_t[2] = {((double)shadow->clip_top - foot_row) / (top_row - foot_row),
+                              ((double)shadow->clip_bottom - foot_row) / (top_row - foot_row)};
+    if (top_row < foot_row) t1 = std::min(t1, clip_t[0]), t0 = std::max(t0, clip_t[1]);
+    else t0 = std::max(t0, clip_t[0]), t1 = std::min(t1, clip_t[1]);
+    if (!(t0 < t1)) return;
+
+    const uint32_t flags = surface_flags(surface);
+    float u_left = texture->u_bias, u_right = texture->u_bias + texture->u_scale;
+    float v_foot = texture->v_bias + texture->v_scale, v_top = texture->v_bias;
+    if (flags & _surface_mirror_horizontal_flag) std::swap(u_left, u_right);
+    if (flags & _surface_mirror_vertical_flag) std::swap(v_foot, v_top);
+
+    int32_t depth_mode = render_opengl_scene_globals.depth_modes.filled_rectangle;
+    if (surface->z >= 0) depth_mode = _depth_mode_none;
+    const projection_mode_data &perspective = projections[_projection_mode_perspective];
+    const int32_t x_origin = view && view->screen ? view->screen->x0 : 0;
+    const int32_t y_origin = view && view->screen ? view->screen->y0 : 0;
+    const uint8_t color[4] = {0, 0, 0, opacity_of(surface->transparency)};
+    const uint8_t untinted[4] = {255, 0, 0, 0};
+    const auto edge = [&](double t, rendervert_t *left, rendervert_t *right) {
+        const double row = foot_row + (top_row - foot_row) * t;
+        const double l = (shadow->foot_left + (double)(shadow->top_left - shadow->foot_left) * t) / 65536.0;
+        const double r = (shadow->foot_right + (double)(shadow->top_right - shadow->foot_right) * t) / 65536.0;
+        int32_t depth = 0;
+        if (depth_mode != _depth_mode_none && view)
+        {
+            const float view_y = (perspective.unproject_y_bias + perspective.unproject_y_scale * (float)row) *
+                                 (float)surface->z;
+            depth = filled_rectangle_depth(ground_distance(view, surface->obj_view_y, view_y, surface->z));
+        }
+        const float v = v_foot + (float)t * (v_top - v_foot);
+        const int32_t y = (int32_t)std::lround(row) + y_origin;
+        put_position(left, (int32_t)std::lround(l) + x_origin, y, depth, 1);
+        put_position(right, (int32_t)std::lround(r) + x_origin, y, depth, 1);
+        put_texcoord(left, u_left, v);
+        put_texcoord(right, u_right, v);
+        for (rendervert_t *vertex : {left, right})
+        {
+            put_bytes(vertex->color, color);
+            put_bytes(vertex->tint, untinted);
+        }
+    };
+    edge(t0, &render_verts[0], &render_verts[3]);
+    edge(t1, &render_verts[1], &render_verts[2]);
+    // Black through the texture's coverage: the ground darkens by the opacity.
+    set_render_mode_opengl(_shader_basic_texture, _projection_mode_ortho, depth_mode, _blend_mode_premultiplied_alpha);
+    bind_texture_unit_opengl(0, texture_name(texture));
+    draw_render_verts_opengl(GL_TRIANGLE_FAN, 0, 4);
+}
+
 // ---- mesh triangles without the depth buffer -----------------------------------------
 
 // The terrain module draws the mesh categories from its colour map; the
@@ -519,8 +601,10 @@ static void draw_depthless_mesh_triangle(render_surface *surface)
     }
     set_render_mode_opengl(_shader_fixed_multitexture, _projection_mode_perspective, _depth_mode_full,
                            _blend_mode_alpha);
-    bind_texture_unit_opengl(0, color_map_texture_name());
-    if (!detail_maps_active())
+    // The water's surface from the water's colour map, plain, as the media category.
+    const uint32_t water = (surface_flags(surface) & _surface_media_flag) ? water_cmap_texture_name_opengl() : 0;
+    bind_texture_unit_opengl(0, water ? (int32_t)water : color_map_texture_name());
+    if (!detail_maps_active() || water)
     {
         bind_texture_unit_opengl(1, -1);
         draw_render_verts_opengl(GL_TRIANGLES, 0, VERTICES_PER_TRIANGLE);
@@ -709,7 +793,7 @@ static void draw_without_depth_buffer(view_data *view, render_surface_list *list
         {
             const uint32_t flags = surface_flags(surface);
             const int32_t subtype = surface_subtype(surface);
-            if (subtype > _surface_subtype_filled_rectangle) continue;
+            if (subtype > _surface_subtype_object_shadow || subtype == _surface_subtype_text_rectangle) continue;
             // The clipper may discard terrain the back end still draws.
             if ((flags & _surface_discarded_flag) && subtype != _surface_subtype_mesh_triangle) continue;
             const bool selected = state == _rasterize_state_media         ? (flags & _surface_media_flag) != 0
@@ -723,6 +807,7 @@ static void draw_without_depth_buffer(view_data *view, render_surface_list *list
             case _surface_subtype_object_triangle: draw_object_triangle(surface); break;
             case _surface_subtype_object_rectangle: rasterize_opengl_rectangle(view, surface); break;
             case _surface_subtype_filled_rectangle: rasterize_opengl_filled_rectangle(view, surface); break;
+            case _surface_subtype_object_shadow: rasterize_opengl_shadow(view, surface); break;
             default: break;
             }
         }

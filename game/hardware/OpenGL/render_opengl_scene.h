@@ -31,6 +31,14 @@ void rasterize_opengl_rectangle(view_data *view, render_surface *surface);
 // A filled rectangle in screen pixels (ortho), its depth where the
 // perspective would put its distance.  Nothing when it is empty after clipping.
 void rasterize_opengl_filled_rectangle(view_data *view, render_surface *surface);
+// A sprite's shadow (render_shadow_rectangle): its run-length sprite laid
+// into the record's parallelogram, foot edge from the bitmap's bottom row,
+// mirrored by the surface's flags, darkening what lies under its opaque
+// texels toward black by the surface's opacity; rows outside the clip rows
+// are cut, and with a depth mode each edge lies on the level ground through
+// the foot.  Nothing without a run-length texture or for a parallelogram
+// without height.
+void rasterize_opengl_shadow(view_data *view, render_surface *surface);
 
 // Chunk procedures for rasterize_surface_category (render/render_sort.h).
 // Model and object triangles of one texture in one draw; the caller has set
