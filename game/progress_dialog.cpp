@@ -24,6 +24,7 @@ enum
 {
     NO_DELAY = -1, // delay_start when drawing is not held back
     PROGRESS_MESSAGE_SIZE = 256,
+    NUMBER_OF_PROGRESS_LOOK_COLLECTIONS = 2,
 };
 
 static struct progress_bar_globals
@@ -44,7 +45,39 @@ static struct progress_bar_globals
     bool cancel_enabled;
     char message[PROGRESS_MESSAGE_SIZE];
     char second_line[PROGRESS_MESSAGE_SIZE];
-} progress_bar_globals = {false, false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0, false, true, "", ""};
+    // Where the collections the dialog's look was taken from lay when it was
+    // made (NONE: not loaded).  A map's start empties the collections and
+    // loads them again in its own order, so an index kept across it may
+    // name another collection: the dialog is then made anew.
+    int32_t look_indexes[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS];
+} progress_bar_globals = {false, false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0, false, true, "", "",
+                          {NONE, NONE}};
+
+// The collections the dialog draws with: the elements of every dialog
+// (bevels, buttons) and the background of the dialog with or without a bar.
+static void progress_look_tags(bool with_bar, tag tags[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS])
+{
+    tags[0] = INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG;
+    tags[1] = with_bar ? PROGRESS_BAR_BACKGROUND_COLLECTION_TAG : PROGRESS_PLAIN_BACKGROUND_COLLECTION_TAG;
+}
+
+static void remember_progress_look(void)
+{
+    tag tags[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS];
+    progress_look_tags(progress_bar_globals.has_bar, tags);
+    for (int32_t i = 0; i < NUMBER_OF_PROGRESS_LOOK_COLLECTIONS; ++i)
+        progress_bar_globals.look_indexes[i] = find_loaded_collection_index(tags[i]);
+}
+
+// Whether every collection of the dialog's look still lies where it did.
+static bool progress_look_is_current(void)
+{
+    tag tags[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS];
+    progress_look_tags(progress_bar_globals.has_bar, tags);
+    for (int32_t i = 0; i < NUMBER_OF_PROGRESS_LOOK_COLLECTIONS; ++i)
+        if (find_loaded_collection_index(tags[i]) != progress_bar_globals.look_indexes[i]) return false;
+    return true;
+}
 
 // The last message the fractional dialog showed.
 static char au_title[PROGRESS_TITLE_SIZE];
@@ -110,10 +143,19 @@ static dialog_data *shown_dialog(void)
     if (!progress_bar_globals.open) return nullptr;
     dialog_data *dialog = progress_bar_globals.dialog;
     if (dialog && !dialog_is_open(dialog)) progress_bar_globals.dialog = dialog = nullptr; // closed by someone else
+    if (dialog && progress_dialog_can_show() && !progress_look_is_current())
+    {
+        // Drawn from where its collections lay before a map's start moved
+        // them, it would show pieces of whatever lies there now.
+        dispose_dialog(dialog);
+        progress_bar_globals.dialog = dialog = nullptr;
+        progress_bar_globals.tried = false;
+    }
     if (dialog || progress_bar_globals.tried || !progress_dialog_can_show()) return dialog;
     progress_bar_globals.tried = true;
     dialog = progress_bar_globals.dialog = new_progress_dialog(progress_bar_globals.has_bar);
     if (!dialog) return nullptr;
+    remember_progress_look();
     set_bitmap_dialog_static_item_text(dialog, _progress_message_item, progress_bar_globals.message);
     if (dialog_has_item(dialog, _progress_second_line_item))
         set_bitmap_dialog_static_item_text(dialog, _progress_second_line_item, progress_bar_globals.second_line);
