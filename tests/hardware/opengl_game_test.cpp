@@ -184,6 +184,13 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     set_local_random_seed(1);
     set_main_global_flags(0);
     pick_first_game_state();
+    // The main menu first, as the player comes to a game, then the map.
+    for (current_frame = 0; current_frame < 3; ++current_frame)
+    {
+        keyboard_queue_task_proc(nullptr);
+        update_everything();
+    }
+    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
     new_game_data game;
     get_simulation_game_data(string_to_tag("demo"), 0, &game);
     set_next_game_data(&game);
