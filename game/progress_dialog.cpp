@@ -11,6 +11,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
+#include "interface_definitions.h"
 #include "mesh.h"
 #include "saved_games.h"
 #include "screen.h"
@@ -24,7 +25,7 @@ enum
 {
     NO_DELAY = -1, // delay_start when drawing is not held back
     PROGRESS_MESSAGE_SIZE = 256,
-    NUMBER_OF_PROGRESS_LOOK_COLLECTIONS = 2,
+    NUMBER_OF_PROGRESS_LOOK_PARTS = 3,
 };
 
 static struct progress_bar_globals
@@ -45,42 +46,36 @@ static struct progress_bar_globals
     bool cancel_enabled;
     char message[PROGRESS_MESSAGE_SIZE];
     char second_line[PROGRESS_MESSAGE_SIZE];
-    // Where the collections the dialog's look was taken from lay when it was
-    // made (NONE: not loaded).  A map's start empties the collections and
-    // loads them again in its own order, so an index kept across it may
-    // name another collection: the dialog is then made anew.
-    int32_t look_indexes[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS];
+    // Where the collections and the font the dialog's look was taken from
+    // lay when it was made (NONE: not loaded).  A map's start empties the
+    // collections and loads them again in its own order, and its fonts come
+    // only with its interface, so what the dialog kept across it may name
+    // another collection or no font: it is then made anew.
+    int32_t look[NUMBER_OF_PROGRESS_LOOK_PARTS];
 } progress_bar_globals = {false, false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0, false, true, "", "",
-                          {NONE, NONE}};
-
-// The collections the dialog draws with: the elements of every dialog
-// (bevels, buttons) and the background of the dialog with or without a bar.
-static void progress_look_tags(bool with_bar, tag tags[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS])
-{
-    tags[0] = INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG;
-    tags[1] = with_bar ? PROGRESS_BAR_BACKGROUND_COLLECTION_TAG : PROGRESS_PLAIN_BACKGROUND_COLLECTION_TAG;
-}
-
-static void remember_progress_look(void)
-{
-    tag tags[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS];
-    progress_look_tags(progress_bar_globals.has_bar, tags);
-    for (int32_t i = 0; i < NUMBER_OF_PROGRESS_LOOK_COLLECTIONS; ++i)
-        progress_bar_globals.look_indexes[i] = find_loaded_collection_index(tags[i]);
-}
-
-// Whether every collection of the dialog's look still lies where it did.
-static bool progress_look_is_current(void)
-{
-    tag tags[NUMBER_OF_PROGRESS_LOOK_COLLECTIONS];
-    progress_look_tags(progress_bar_globals.has_bar, tags);
-    for (int32_t i = 0; i < NUMBER_OF_PROGRESS_LOOK_COLLECTIONS; ++i)
-        if (find_loaded_collection_index(tags[i]) != progress_bar_globals.look_indexes[i]) return false;
-    return true;
-}
+                          {NONE, NONE, NONE}};
 
 // The last message the fractional dialog showed.
 static char au_title[PROGRESS_TITLE_SIZE];
+
+// Where the parts of the dialog's look lie now: the elements of every dialog
+// (bevels, buttons), the background of the dialog with or without a bar,
+// and the interface font its texts take.
+static void find_progress_look(int32_t look[NUMBER_OF_PROGRESS_LOOK_PARTS])
+{
+    look[0] = find_loaded_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    look[1] = find_loaded_collection_index(progress_bar_globals.has_bar ? PROGRESS_BAR_BACKGROUND_COLLECTION_TAG
+                                                                        : PROGRESS_PLAIN_BACKGROUND_COLLECTION_TAG);
+    look[2] = get_interface_font_index(0);
+}
+
+// Whether every part of the dialog's look still lies where it did.
+static bool progress_look_is_current(void)
+{
+    int32_t look[NUMBER_OF_PROGRESS_LOOK_PARTS];
+    find_progress_look(look);
+    return memcmp(look, progress_bar_globals.look, sizeof(look)) == 0;
+}
 
 static bool dialog_has_item(const dialog_data *dialog, int16_t item)
 {
@@ -146,7 +141,8 @@ static dialog_data *shown_dialog(void)
     if (dialog && progress_dialog_can_show() && !progress_look_is_current())
     {
         // Drawn from where its collections lay before a map's start moved
-        // them, it would show pieces of whatever lies there now.
+        // them, it would show pieces of whatever lies there now; made
+        // before the map's fonts, it would show no text.
         dispose_dialog(dialog);
         progress_bar_globals.dialog = dialog = nullptr;
         progress_bar_globals.tried = false;
@@ -155,7 +151,7 @@ static dialog_data *shown_dialog(void)
     progress_bar_globals.tried = true;
     dialog = progress_bar_globals.dialog = new_progress_dialog(progress_bar_globals.has_bar);
     if (!dialog) return nullptr;
-    remember_progress_look();
+    find_progress_look(progress_bar_globals.look);
     set_bitmap_dialog_static_item_text(dialog, _progress_message_item, progress_bar_globals.message);
     if (dialog_has_item(dialog, _progress_second_line_item))
         set_bitmap_dialog_static_item_text(dialog, _progress_second_line_item, progress_bar_globals.second_line);
