@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <sys/stat.h>
@@ -22,37 +22,32 @@
 
 #include <SDL.h>
 
-#include "cseries/errors.h"
+#include "control_bar.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
-#include "game_time.h"
-#include "image_files.h"
 #include "determinism_harness.h"
+#include "frame_paced_program.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_states.h"
+#include "game_time.h"
 #include "hardware/OpenGL/gl_dispatch.h"
 #include "hardware/OpenGL/utilities_opengl.h"
 #include "hardware/hardware_rasterizers.h"
 #include "hardware/texture_cache.h"
+#include "image_files.h"
 #include "input/keyboard.h"
-#include "message_dialog.h"
 #include "objects.h"
-#include "observer.h"
 #include "overhead_map.h"
 #include "screen.h"
 #include "screenshots.h"
-#include "sound/sound_manager.h"
-#include "sound/sound_preferences.h"
 #include "status_bar.h"
-#include "control_bar.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/stb_image_decoder.h"
 #include "support/x_server.h"
 #include "vesk.h"
-#include "vesk_random.h"
 
 namespace {
 
@@ -69,7 +64,6 @@ void APIENTRY watched_gen_textures(GLsizei n, GLuint *names)
 }
 
 uint32_t frame_clock(void) { return (uint32_t)current_frame * 100 / 3; }
-void quiet_message_box(const char *) {}
 
 struct picture
 {
@@ -172,18 +166,7 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
     if (set_keyboard_task) set_keyboard_task(false);
     ASSERT_TRUE(open_log_file_at("game.log", "OpenGL game test"));
-    set_message_box_proc(quiet_message_box);
-    set_front_end_unattended(true);
-    set_vesk_without_single_instance_lock(true);
-    use_sound_preferences_store(false);
-    get_sound_preferences()->provider_id = _sound_provider_none;
-    ASSERT_TRUE(initialize_vesk()) << read_whole_file("game.log");
-    remove_keyboard_queue_task();
-    set_keyboard_queue_task_state(true);
-    set_observer_clock(frame_clock);
-    set_local_random_seed(1);
-    set_main_global_flags(0);
-    pick_first_game_state();
+    ASSERT_TRUE(start_frame_paced_program(frame_clock)) << read_whole_file("game.log");
     // The main menu first, as the player comes to a game, then the map.
     for (current_frame = 0; current_frame < 3; ++current_frame)
     {
