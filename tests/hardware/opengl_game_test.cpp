@@ -22,6 +22,7 @@
 
 #include <SDL.h>
 
+#include "bitmaps.h"
 #include "control_bar.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
@@ -124,8 +125,9 @@ void count_blips_shown(const picture &shot, int32_t *shown, int32_t *looked_at)
         x += scene.left;
         y += scene.top;
         ++*looked_at;
+        const int32_t palette_index = overhead->active_color_indexes[overhead->blips[i].color_index];
         uint32_t color;
-        memcpy(&color, &overhead->active_shading_table->pixels[overhead->active_color_indexes[overhead->blips[i].color_index] * 4], 4);
+        memcpy(&color, &overhead->active_shading_table->pixels[palette_index * 4], 4);
         // Outside the blip, left of it: what the blip was blended over.
         const uint32_t under = shot.at(std::max(0, x - size), y);
         uint32_t want = 0;
@@ -157,7 +159,7 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     // names watched.
     load_gl_core_procedures();
     driver = gl;
-    gl_procedures watched = gl;
+    static gl_procedures watched = gl;
     watched.GenTextures = watched_gen_textures;
     set_gl_core_procedures(&watched);
 
@@ -219,6 +221,8 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     const std::string png = read_whole_file(path);
     write_whole_file(std::string(scratch.previous) + "/opengl_in_game.png", png.data(), png.size());
 
+    // (The overhead map's colours are kept in the screen's encoding.)
+    ASSERT_EQ(active_screen.encoding, _32bit_encoding);
     int32_t blips_shown = 0, blips = 0;
     count_blips_shown(shot, &blips_shown, &blips);
 
