@@ -14,6 +14,9 @@
 //   vesk_netprobe find [--port P]... [--seconds S]
 //       Searches the local network for games at each port (3453 by default)
 //       and prints each game added or deleted.
+//   vesk_netprobe host [ADDRESS:]PORT [--players N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]
+//   vesk_netprobe join HOST:PORT [--name N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]
+//       A game of the networking library's roles (probe_roles.cpp).
 //
 // Runs until --seconds pass (listen: until interrupted), then closes
 // everything.  Exit status 0, 1 for a failure to start, 2 for bad arguments.
@@ -35,18 +38,20 @@
 #include "networking/network_transport_hooks.h"
 #include "networking_procedures.h"
 #include "probe_network_game.h"
+#include "netprobe.h"
+#include "vesk_networking/network_hooks.h"
 
-namespace {
+static std::atomic<bool> interrupted{false};
 
-std::atomic<bool> interrupted{false};
-
-void on_signal(int) { interrupted = true; }
+static void on_signal(int) { interrupted = true; }
 
 int usage(void)
 {
     fprintf(stderr, "usage: vesk_netprobe listen [ADDRESS:]PORT [--advertise NAME] [--max N] [--mode 2|3] [--seconds S]\n"
                     "       vesk_netprobe connect HOST:PORT [--mode 2|3] [--seconds S]\n"
-                    "       vesk_netprobe find [--port P]... [--seconds S]\n");
+                    "       vesk_netprobe find [--port P]... [--seconds S]\n"
+                    "       vesk_netprobe host [ADDRESS:]PORT [--players N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]\n"
+                    "       vesk_netprobe join HOST:PORT [--name N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]\n");
     return 2;
 }
 
@@ -63,6 +68,8 @@ void print_address(uint32_t host, uint16_t port)
 {
     printf("%u.%u.%u.%u:%u", (host >> 24) & 0xFF, (host >> 16) & 0xFF, (host >> 8) & 0xFF, host & 0xFF, port);
 }
+
+namespace {
 
 void print_event(void *, probe_event_kind kind, int16_t player_id)
 {
@@ -84,7 +91,8 @@ void print_packet(void *, int16_t player_id, const uint8_t *packet, int32_t leng
     printf("\n");
 }
 
-// The time left, false once `seconds` (0: no limit) have passed since `start`.
+} // namespace
+
 bool time_left(uint32_t start, long seconds)
 {
     if (interrupted) return false;
@@ -100,6 +108,8 @@ ProtocolConfig *default_config(const char *name)
     if (error) printf("configuration failed: %d\n", error);
     return error ? nullptr : config;
 }
+
+namespace {
 
 int listen_command(int argc, char **argv)
 {
@@ -339,15 +349,21 @@ int main(int argc, char **argv)
     signal(SIGTERM, on_signal);
     signal(SIGPIPE, SIG_IGN);
 
-    // The module manager starts as the program starts it.
+    // The module manager starts as the program starts it.  The connection
+    // manager takes one game: the library's roles for a game of players,
+    // the bare probe game for raw connections.
     register_network_transport_hooks();
     start_network_module_manager();
-    register_probe_network_game();
+    const bool roles = !strcmp(argv[1], "host") || !strcmp(argv[1], "join");
+    if (roles) register_network_hooks();
+    else register_probe_network_game();
 
     int status = 2;
     if (!strcmp(argv[1], "listen")) status = listen_command(argc - 2, argv + 2);
     else if (!strcmp(argv[1], "connect")) status = connect_command(argc - 2, argv + 2);
     else if (!strcmp(argv[1], "find")) status = find_command(argc - 2, argv + 2);
+    else if (!strcmp(argv[1], "host")) status = host_command(argc - 2, argv + 2);
+    else if (!strcmp(argv[1], "join")) status = join_command(argc - 2, argv + 2);
     else usage();
     EndUber();
     return status;
