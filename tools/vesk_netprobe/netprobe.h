@@ -16,6 +16,10 @@ void print_address(uint32_t host, uint16_t port);
 bool time_left(uint32_t start, long seconds);
 // The pause between two passes of a command's loop.
 void pause_a_little(void);
+// "[ADDRESS:]PORT" of a listener: the address (0: any) and the port.
+bool parse_listening_address(const char *text, uint32_t *address, long *port);
+// "HOST:PORT" of a host to connect to (a name or dotted address).
+bool parse_host_address(const char *text, uint32_t *host, uint16_t *port);
 // The module's default configuration for this game, or null (printed).
 ProtocolConfig *default_config(const char *name);
 

@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "bitmap_dialogs/network_services.h"
 #include "commands.h"
@@ -31,7 +30,6 @@
 #include "netprobe.h"
 #include "networking/connection_manager.h"
 #include "networking/public_packet_definitions.h"
-#include "networking/tcp_module.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
@@ -387,15 +385,7 @@ int host_command(int argc, char **argv)
     if (!parse_role_options(argc, argv, true, &options)) return usage();
     uint32_t address = 0;
     long port = 0;
-    std::string where = options.where;
-    const size_t colon = where.rfind(':');
-    if (colon != std::string::npos)
-    {
-        uint16_t ignored = 0;
-        if (!lookup_machine(where.substr(0, colon).c_str(), 0, &address, &ignored)) return usage();
-        where = where.substr(colon + 1);
-    }
-    if (!parse_number(where.c_str(), 1, 65535, &port)) return usage();
+    if (!parse_listening_address(options.where, &address, &port)) return usage();
     ProtocolConfig *const config = default_config("probe");
     if (!config || !enter_game()) return 1;
     config->configuration_data->host = address;
@@ -425,11 +415,7 @@ int join_command(int argc, char **argv)
     if (!parse_role_options(argc, argv, false, &options)) return usage();
     uint32_t host = 0;
     uint16_t port = 0;
-    if (strlen(options.where) > MAXIMUM_HOST_NAME_LENGTH || !strchr(options.where, ':') ||
-        !lookup_machine(options.where, 0, &host, &port) || !port)
-    {
-        return usage();
-    }
+    if (!parse_host_address(options.where, &host, &port)) return usage();
     ProtocolConfig *const config = default_config("probe");
     if (!config || !enter_game()) return 1;
     snprintf(config->configuration_data->host_name, sizeof(config->configuration_data->host_name), "%s",

@@ -109,6 +109,26 @@ ProtocolConfig *default_config(const char *name)
     return error ? nullptr : config;
 }
 
+bool parse_listening_address(const char *text, uint32_t *address, long *port)
+{
+    *address = 0;
+    std::string where = text;
+    const size_t colon = where.rfind(':');
+    if (colon != std::string::npos)
+    {
+        uint16_t ignored = 0;
+        if (!lookup_machine(where.substr(0, colon).c_str(), 0, address, &ignored)) return false;
+        where = where.substr(colon + 1);
+    }
+    return parse_number(where.c_str(), 1, 65535, port);
+}
+
+bool parse_host_address(const char *text, uint32_t *host, uint16_t *port)
+{
+    return strlen(text) <= MAXIMUM_HOST_NAME_LENGTH && strchr(text, ':') && lookup_machine(text, 0, host, port) &&
+           *port;
+}
+
 namespace {
 
 int listen_command(int argc, char **argv)
@@ -118,15 +138,7 @@ int listen_command(int argc, char **argv)
     bool advertise = false;
     long maximum = MAXIMUM_NETWORK_PLAYERS, seconds = 0, port = 0, mode = kNMNormalMode;
     uint32_t address = 0;
-    std::string where = argv[0];
-    const size_t colon = where.rfind(':');
-    if (colon != std::string::npos)
-    {
-        uint16_t ignored = 0;
-        if (!lookup_machine(where.substr(0, colon).c_str(), 0, &address, &ignored)) return usage();
-        where = where.substr(colon + 1);
-    }
-    if (!parse_number(where.c_str(), 1, 65535, &port)) return usage();
+    if (!parse_listening_address(argv[0], &address, &port)) return usage();
     for (int i = 1; i < argc; i++)
     {
         if (!strcmp(argv[i], "--advertise") && i + 1 < argc) advertise = true, name = argv[++i];
@@ -204,11 +216,7 @@ int connect_command(int argc, char **argv)
     }
     uint32_t host = 0;
     uint16_t port = 0;
-    if (strlen(argv[0]) > MAXIMUM_HOST_NAME_LENGTH || !strchr(argv[0], ':') ||
-        !lookup_machine(argv[0], 0, &host, &port) || !port)
-    {
-        return usage();
-    }
+    if (!parse_host_address(argv[0], &host, &port)) return usage();
     ProtocolConfig *config = default_config("");
     if (!config) return 1;
     snprintf(config->configuration_data->host_name, sizeof(config->configuration_data->host_name), "%s", argv[0]);
