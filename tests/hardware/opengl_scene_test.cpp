@@ -581,6 +581,7 @@ TEST_F(opengl_scene, sprites_share_draws_and_the_depth_pass_serves_translucent_o
         {{a, a, a}, false, 1},
         {{a, a, b, b, a}, false, 3},
         {{a, a, a}, true, 3},
+        {std::vector<uint32_t>(MAXIMUM_RENDER_VERTS / 4 + 1, a), false, 2}, // one past the vertex array
     };
     set_vertex_capture_procedure(capture);
     set_opengl_object_depth_modes(_depth_mode_none);
@@ -592,7 +593,7 @@ TEST_F(opengl_scene, sprites_share_draws_and_the_depth_pass_serves_translucent_o
         for (size_t i = 0; i < c.textures.size(); ++i)
         {
             render_rectangle r = sprite(c.textures[i], -2000);
-            const int32_t left = -400 + 150 * (int32_t)i;
+            const int32_t left = -400 + 150 * (int32_t)(i % 5);
             r.viewer_rect = {left, 200, left + 300, -200};
             r.header.transparency = 20000;
             quads.push_back(r);
