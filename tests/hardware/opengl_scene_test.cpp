@@ -671,4 +671,76 @@ TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
     }
 }
 
+// Consecutive sprites of one texture go to OpenGL in one draw and look as
+// they do drawn one by one; the depth buffer is written a second time only
+// when translucent objects are to be tested against it.
+TEST_F(opengl_scene, sprites_share_draws_and_the_depth_pass_serves_translucent_objects)
+{
+    ASSERT_TRUE(start_small_scene());
+    const uint32_t a = sprites[0], b = sprites[1];
+    const struct
+    {
+        std::vector<uint32_t> textures;
+        bool box_after_second; // a filled rectangle between the second and third sprite
+        size_t draws;
+    } cases[] = {
+        {{a, a, a}, false, 1},
+        {{a, a, b, b, a}, false, 3},
+        {{a, a, a}, true, 3},
+        {std::vector<uint32_t>(MAXIMUM_RENDER_VERTS / 4 + 1, a), false, 2}, // one past the vertex array
+    };
+    set_vertex_capture_procedure(capture);
+    set_opengl_object_depth_modes(_depth_mode_none);
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.textures.size() << " sprites, " << c.draws << " draws");
+        // Overlapping and half transparent, so that the order shows.
+        std::vector<render_rectangle> quads;
+        for (size_t i = 0; i < c.textures.size(); ++i)
+        {
+            render_rectangle r = sprite(c.textures[i], -2000);
+            const int32_t left = -400 + 150 * (int32_t)(i % 5);
+            r.viewer_rect = {left, 200, left + 300, -200};
+            r.header.transparency = 20000;
+            quads.push_back(r);
+        }
+        render_filled_rectangle mark = box(60, 40, 200, 120, 0, 32768);
+        std::vector<render_surface *> surfaces;
+        for (size_t i = 0; i < quads.size(); ++i)
+        {
+            surfaces.push_back(&quads[i].header);
+            if (c.box_after_second && i == 1) surfaces.push_back(&mark.header);
+        }
+        set_clear_color_opengl(0x204060);
+        gl.Clear(GL_COLOR_BUFFER_BIT);
+        for (render_surface *surface : surfaces)
+            if (surface == &mark.header) rasterize_opengl_filled_rectangle(&view, surface);
+            else rasterize_opengl_rectangle(&view, surface);
+        const std::vector<uint8_t> one_by_one = read_frame();
+        gl.Clear(GL_COLOR_BUFFER_BIT);
+        draws.clear();
+        rasterize_translucent(&view, surfaces.data(), (int32_t)surfaces.size());
+        EXPECT_EQ(draws.size(), c.draws);
+        EXPECT_TRUE(read_frame() == one_by_one);
+    }
+
+    surface_maker maker;
+    const int32_t wall[3][3] = {{-30000, -30000, -1000}, {30000, -30000, -1000}, {0, 30000, -1000}};
+    render_triangle ground = maker.triangle(_surface_subtype_mesh_triangle, 0, wall);
+    render_rectangle glass = sprite(a, -800);
+    for (const bool with_sprite : {false, true})
+    {
+        std::vector<render_surface *> terrain = {&ground.header}, translucent = {&glass.header};
+        if (!with_sprite) translucent.clear();
+        draws.clear();
+        draw_scene(&view, list_of({&ground.header}, {{_surface_category_mesh, &terrain},
+                                                     {_surface_category_translucent_objects, &translucent}}));
+        const bool depth_pass = std::any_of(draws.begin(), draws.end(), [](const captured_draw &d) {
+            return d.state.shader_mode == _shader_depth;
+        });
+        EXPECT_EQ(depth_pass, with_sprite);
+    }
+    set_vertex_capture_procedure(nullptr);
+}
+
 } // namespace
