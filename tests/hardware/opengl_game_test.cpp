@@ -221,6 +221,19 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     const std::string png = read_whole_file(path);
     write_whole_file(std::string(scratch.previous) + "/opengl_in_game.png", png.data(), png.size());
 
+    // Without the world (a map loading behind its progress dialog) the frame
+    // starts black, though after a swap the back buffer holds an older frame.
+    request_screenshot(_screenshot_type_capture);
+    draw_frame(kFrames, false);
+    const std::string worldless_path = get_last_screenshot_path() ? get_last_screenshot_path() : "";
+    picture worldless;
+    uint8_t *worldless_pixels = worldless_path != path
+                                    ? stbi_load(worldless_path.c_str(), &worldless.width, &worldless.height, &channels, 3)
+                                    : nullptr;
+    ASSERT_NE(worldless_pixels, nullptr) << "no screenshot of the frame without the world";
+    worldless.rgb.assign(worldless_pixels, worldless_pixels + (size_t)worldless.width * worldless.height * 3);
+    stbi_image_free(worldless_pixels);
+
     // (The overhead map's colours are kept in the screen's encoding.)
     ASSERT_EQ(active_screen.encoding, _32bit_encoding);
     int32_t blips_shown = 0, blips = 0;
@@ -258,6 +271,8 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     EXPECT_GT(shot.count(map_left, map_top, kWidth, map_bottom, yellow), 40);
     EXPECT_GT(blips, 0) << "the demo's units lie on the map";
     EXPECT_GE(blips_shown * 4, blips * 3) << blips_shown << " of " << blips << " blips shown";
+    ASSERT_EQ(worldless.width, kWidth);
+    EXPECT_EQ(worldless.count(left, top, right, bottom, lit), 0) << "the terrain of an older frame shows";
 }
 
 } // namespace
