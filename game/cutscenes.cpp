@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -201,19 +202,28 @@ static bool run_cutscene_player(const char *path)
     arguments.push_back(path);
     arguments.push_back(nullptr);
 
+    // The player's chatter stays out of the game's terminal.
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
     fflush(nullptr);
     const pid_t child = fork();
     if (child < 0)
     {
         log_message(__FILE__, __LINE__, "no process for the movie player: %s", strerror(errno));
+        if (quiet >= 0) close(quiet);
         return false;
     }
     if (child == 0)
     {
+        if (quiet >= 0)
+        {
+            dup2(quiet, STDOUT_FILENO);
+            dup2(quiet, STDERR_FILENO);
+        }
         execvp(arguments[0], (char *const *)arguments.data());
         // Not exit(): the parent's atexit handlers and stdio buffers are not the child's.
         _exit(1);
     }
+    if (quiet >= 0) close(quiet);
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
     {
