@@ -24,8 +24,10 @@
 #include "interface_definitions.h"
 #include "mesh.h"
 #include "mesh_format.h"
+#include "players.h"
 #include "recording.h"
 #include "saved_games.h"
+#include "screen.h"
 #include "shapes.h"
 #include "sound/sound_definitions.h"
 #include "sound/sound_manager.h"
@@ -185,11 +187,12 @@ epilogue_step epilogue_result_step(int16_t result, int16_t endgame_state, const 
     }
 }
 
-int16_t story_endgame_state_from_game(int16_t game_endgame_state)
+int16_t story_endgame_state_from_game(int16_t game_endgame_state, bool local_team_won)
 {
     if (game_endgame_state == _endgame_successful_victory) return _story_endgame_successful_victory;
     if (game_endgame_state == _endgame_failed_victory) return _story_endgame_failed_victory;
-    return _story_endgame_loss;
+    // A level its script does not decide ends when one side is left.
+    return local_team_won ? _story_endgame_successful_victory : _story_endgame_loss;
 }
 
 void cache_endgame_state(int16_t state) { story_globals.cached_endgame_state = state; }
@@ -236,10 +239,22 @@ void handle_anylogue_dialog(anylogue_state *state, int32_t frames, int32_t perio
 
 static bool dialog_tag_exists(tag dialog_tag) { return tag_file_open(DIALOG_GROUP_TAG, dialog_tag) != NONE; }
 
+// Lookups outside a map find nothing when the group is not set up then.
+static int32_t definition_index_of(definition_globals *group, tag group_tag, tag subgroup)
+{
+    if (subgroup == NONE || !definition_group_is_set_up(group_tag)) return NONE;
+    return try_definition_tag_to_index(group, subgroup, true, _definition_lookup_quiet_flag);
+}
+
 static int16_t sound_index_of(tag sound_tag)
 {
-    if (sound_tag == NONE) return NONE;
-    return (int16_t)try_definition_tag_to_index(&sound_definitions, sound_tag, true, _definition_lookup_quiet_flag);
+    return (int16_t)definition_index_of(&sound_definitions, FOUR_CHARACTER_CODE('s', 'o', 'u', 'n'), sound_tag);
+}
+
+static int32_t story_collection_index(tag collection_tag)
+{
+    if (collection_tag == NONE || !definition_group_is_set_up(COLLECTION_GROUP_TAG)) return NONE;
+    return get_collection_index(collection_tag);
 }
 
 static rgb_color sequence_color(int16_t collection_index, int32_t sequence, int32_t index)
@@ -331,7 +346,7 @@ static bool open_prologue(tag mesh_tag, const mesh_header *header, anylogue_stat
 {
     const char *text = story_text(header->storyline_string_tags[0]);
     if (header->pregame_collection_tag == NONE || !text) return false;
-    const int32_t collection = get_collection_index(header->pregame_collection_tag);
+    const int32_t collection = story_collection_index(header->pregame_collection_tag);
     if (collection == NONE || get_collection_sequence_count(collection) <= PREGAME_BIG_MAP_SEQUENCE - 1 ||
         !dialog_tag_exists(PROLOGUE_DIALOG_TAG))
         return false;
@@ -450,7 +465,7 @@ static void closing_fade_out_step(anylogue_state *state, int32_t fraction)
 
 void display_game_epilogue(void)
 {
-    const int32_t collection = get_collection_index(CLOSING_TEXT_COLLECTION_TAG);
+    const int32_t collection = story_collection_index(CLOSING_TEXT_COLLECTION_TAG);
     const char *text = story_text(CLOSING_TEXT_STRING_TAG);
     if (collection == NONE || get_collection_sequence_count(collection) <= CLOSING_COLORS_SEQUENCE || !text ||
         !dialog_tag_exists(CLOSING_TEXT_DIALOG_TAG))
@@ -526,10 +541,9 @@ static void epilogue_item_hit(anylogue_state *state, int16_t item)
 static void set_epilogue_ambient_sound(tag level_sound, tag default_sound)
 {
     const tag wanted = level_sound == NONE ? default_sound : level_sound;
-    int32_t index = try_definition_tag_to_index(&ambient_sound_definitions, wanted, true, _definition_lookup_quiet_flag);
-    if (index == NONE && wanted != default_sound)
-        index = try_definition_tag_to_index(&ambient_sound_definitions, default_sound, true,
-                                            _definition_lookup_quiet_flag);
+    const tag group = FOUR_CHARACTER_CODE('a', 'm', 's', 'o');
+    int32_t index = definition_index_of(&ambient_sound_definitions, group, wanted);
+    if (index == NONE && wanted != default_sound) index = definition_index_of(&ambient_sound_definitions, group, default_sound);
     if (index != NONE) set_global_ambient_sound_index((int16_t)index);
 }
 
@@ -576,12 +590,15 @@ static int16_t run_epilogue_dialog(const mesh_header *header, int32_t collection
     }
     set_bitmap_item_color(dialog, EPILOGUE_FILL_ITEM, &story_black);
     handle_anylogue_dialog(&state, EPILOGUE_FADE_STEPS, 1, epilogue_fade_in_step, nullptr, false);
+    // The faded veil covers the buttons: out of the way until the fade-out.
+    bitmap_set_item_visible(dialog, EPILOGUE_FILL_ITEM, false);
     state.done = false;
     state.item_hit = NONE;
     // Held until an item other than the inert ones ends it.
     handle_anylogue_dialog(&state, NONE, 1, nullptr, epilogue_item_hit, false);
     const int16_t result = state.done ? state.item_hit : (int16_t)NONE;
     state.done = false;
+    bitmap_set_item_visible(dialog, EPILOGUE_FILL_ITEM, true);
     handle_anylogue_dialog(&state, EPILOGUE_FADE_STEPS, 1, epilogue_fade_out_step, nullptr, false);
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
     return result == NONE ? outcome->default_result : result;
@@ -628,7 +645,7 @@ void display_mesh_epilogue(tag mesh_tag, bool show_dialog)
         (mesh_tag == FOUR_CHARACTER_CODE('o', 's', '5', '2') &&
          header.postgame_collection_tag == FOUR_CHARACTER_CODE('o', 'p', '5', '2') &&
          endgame_state == _story_endgame_successful_victory);
-    int32_t collection = get_collection_index(fallback_art ? (tag)CLOSING_TEXT_COLLECTION_TAG
+    const int32_t collection = story_collection_index(fallback_art ? (tag)CLOSING_TEXT_COLLECTION_TAG
                                                            : header.postgame_collection_tag);
     int32_t file_type = NONE;
     const int32_t tag_index = tag_file_open(MESH_GROUP_TAG, mesh_tag);
@@ -652,16 +669,37 @@ void display_mesh_epilogue(tag mesh_tag, bool show_dialog)
 
 // ---- the states ----------------------------------------------------------------------------
 
+// Between maps the collection, font and interface stores are empty: the story
+// sets them up for its art as the main menu does.  Without a screen there is
+// nothing to show, and the story only plays its rules.
+static void prepare_story_look(void)
+{
+    if (vesk_is_headless() || !active_screen.screen_initialized) return;
+    if (!initialize_interface_without_map()) log_message(__FILE__, __LINE__, "the story's look cannot be loaded: no story dialogs");
+}
+
 void enter_prologue_state(void)
 {
+    prepare_story_look();
     display_mesh_prologue(get_next_game_data()->parameters.scenario_tag);
     int16_t pending = NONE;
     if (!game_state_change_pending(&pending)) set_game_state(_game_state_running);
 }
 
+void leave_running_state_for_story(void)
+{
+    // Read while the map's teams still exist: the epilogue comes after its disposal.
+    const int16_t winner = game_->winning_team_index;
+    const bool local_team_won = winner != NONE && local_player_team_index != NONE &&
+                                (winner == local_player_team_index || teams_are_allied(local_player_team_index, winner));
+    cache_endgame_state(story_endgame_state_from_game(game_->endgame_state, local_team_won));
+    log_message(nullptr, -1, "the level ended (endgame state %d, winning team %d, local team %d): epilogue state %d",
+                game_->endgame_state, winner, local_player_team_index, story_globals.cached_endgame_state);
+}
+
 void enter_epilogue_state(void)
 {
-    cache_endgame_state(story_endgame_state_from_game(game_->endgame_state));
+    prepare_story_look();
     display_mesh_epilogue(get_current_game_data()->parameters.scenario_tag, true);
     if (!game_state_change_pending(nullptr)) set_game_state(_game_state_displaying_main_menu);
 }

@@ -117,6 +117,8 @@ int16_t get_cached_endgame_state(void);
 void enter_prologue_state(void);
 void enter_epilogue_state(void);
 void enter_running_state_for_story(void);
+// Leaving a game caches how it ended for the epilogue.
+void leave_running_state_for_story(void);
 
 // ---- the pure rules, exposed for tests ----------------------------------------------
 
@@ -156,5 +158,6 @@ struct epilogue_step
 };
 epilogue_step epilogue_result_step(int16_t result, int16_t endgame_state, const tag next_mesh_tags[2]);
 
-// The epilogue's endgame state from the game record's (successful or failed victory, else loss).
-int16_t story_endgame_state_from_game(int16_t game_endgame_state);
+// The epilogue's endgame state from the game record's: a successful or failed
+// victory as the script decided it, else a win of the local team's side or a loss.
+int16_t story_endgame_state_from_game(int16_t game_endgame_state, bool local_team_won);

@@ -23,5 +23,5 @@ void register_story_hooks(void)
     register_game_state_procedures(_game_state_displaying_intro_sequence, enter_intro_state, nullptr);
     register_game_state_procedures(_game_state_displaying_mesh_prologue, enter_prologue_state, nullptr);
     register_game_state_procedures(_game_state_displaying_mesh_epilogue, enter_epilogue_state, nullptr);
-    register_game_state_procedures(_game_state_running, enter_running_state_for_story, nullptr);
+    register_game_state_procedures(_game_state_running, enter_running_state_for_story, leave_running_state_for_story);
 }

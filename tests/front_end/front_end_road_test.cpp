@@ -2,7 +2,8 @@
 // data under SDL's dummy driver: the main menu's New Game, the scripted
 // valley with a difficulty and the demo plug-in, the game it starts (its
 // set-up, its film's header, the map's progress bar), the script's end of the
-// game and the carnage report over the paused game, then Films playing the
+// game and the carnage report over the paused game, the level's epilogue
+// (through the prologue and epilogue states), then Films playing the
 // last game and Load Game continuing a saved game the simulator made.
 //
 // The scripted main-loop pass stands in for the input and the frame drawer
@@ -26,6 +27,7 @@
 #include "bitmap_dialogs/string_list_control.h"
 #include "cseries/log.h"
 #include "film_dialogs.h"
+#include "story_dialogs.h"
 #include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
@@ -242,9 +244,23 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     get_carnage_report_view(&view, &graph);
     EXPECT_FALSE(graph);
     EXPECT_EQ(game_->game_time, ended_at) << "paused under the report";
-    press_now(report, _carnage_close_item);
+    // The report gives way to the level's epilogue: the game was lost (team 1
+    // won), so it offers a new try and the main menu over the loss picture.
+    press_now(report, _carnage_close_item, [] {
+        settle(30); // the fade-in
+        inspect([](dialog_data *dialog) {
+            ASSERT_NE(dialog, nullptr);
+            ASSERT_EQ(dialog->tag, EPILOGUE_DIALOG_TAG);
+            EXPECT_EQ(dialog->background_sequence_index, 1) << "the picture after a loss";
+            EXPECT_FALSE(bitmap_get_item_visible(dialog, _epilogue_result_next_level));
+            EXPECT_TRUE(bitmap_get_item_visible(dialog, _epilogue_result_restart));
+        });
+        press(_epilogue_result_main_menu);
+        settle(30); // the fade-out
+    });
     EXPECT_FALSE(postgame_carnage_report_dialog_is_open());
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("road.log");
+    EXPECT_NE(read_whole_file("road.log").find("game state: running -> epilogue"), std::string::npos);
 
     // The last game's film holds the game's set-up.
     const tag last = get_last_recording_subgroup();
