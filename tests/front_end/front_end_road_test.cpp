@@ -28,12 +28,6 @@
 #include "cseries/log.h"
 #include "film_dialogs.h"
 #include "story_dialogs.h"
-#include "bitmap_dialogs/bitmap_item_control.h"
-#include "bitmap_dialogs/static_text_control.h"
-#include "input/input_definitions.h"
-#include "saved_games.h"
-#include "scoring.h"
-#include "support/fake_movie_player.h"
 #include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
@@ -53,6 +47,7 @@
 #include "support/dialog_script.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
+#include "support/front_end_road_fixture.h"
 #include "support/vesk_sim_fixture.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -87,7 +82,7 @@ void watch_map_loading_progress(int32_t step, int32_t step_count)
     highest_progress = std::max(highest_progress, get_progress_bar_value());
 }
 
-class front_end_road : public vesk_sim_fixture
+class front_end_road : public front_end_road_fixture
 {
 protected:
     bool make_extra_tags(std::vector<test_tag> *tags) override
@@ -96,38 +91,6 @@ protected:
                make_string_list_tags(tool, tags);
     }
 
-    // Outside modal loops the test is the main loop: it runs the passes queued.
-    static void run_queued_passes(void)
-    {
-        while (script_steps_left() > 0) update_everything();
-    }
-    // A press on a dialog that is not modal (the menu, the report), then its
-    // passes.  The press fires a few passes on; what it opens then reads
-    // `script`, after passes that do nothing wherever they run.
-    static void press_now(dialog_data *dialog, int16_t item, std::function<void(void)> script = nullptr)
-    {
-        ASSERT_NE(dialog, nullptr);
-        press_item(dialog, nullptr, item);
-        settle();
-        if (script) script();
-        settle();
-        run_queued_passes();
-    }
-    // Passes of `ticks` each until `done`, for at most twice `limit` ticks.
-    static void play_until(std::function<bool(void)> done, int32_t limit, int32_t ticks = 10)
-    {
-        for (int32_t pass = 0; pass * ticks <= limit * 2 && !done(); ++pass)
-        {
-            add_script_step(action_step(make_test_action(ticks)));
-            update_everything();
-        }
-    }
-    static int16_t row_where(dialog_data *dialog, int16_t list, std::function<bool(dialog_data *, int16_t)> wanted)
-    {
-        for (int16_t row = 0; row < bitmap_get_listbox_row_count(dialog, list); ++row)
-            if (wanted(dialog, row)) return row;
-        return NONE;
-    }
     static bool plugin_in_row(dialog_data *dialog, int16_t list, int16_t row, int16_t plugin_index)
     {
         plugin_list_data data = {};
@@ -324,131 +287,6 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     EXPECT_FALSE(progress_dialog_is_open());
 
     // The map's bars first: they dispose of their own dialogs.
-    dispose_vesk_from_old_map();
-    close_all_dialogs();
-    remove_test_clock();
-}
-
-// ---- The campaign: the valley's story, a win, its epilogue and the next level ----
-
-constexpr tag CAMPAIGN_VALLEY = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
-constexpr tag RIDGE_PASS = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g');
-
-class campaign_road : public front_end_road
-{
-protected:
-    fake_movie_player player;
-
-    bool make_extra_tags(std::vector<test_tag> *tags) override
-    {
-        return make_demo_map_source_tags(tool, "campaign_valley.map", "camp", tags) &&
-               make_demo_map_source_tags(tool, "ridge_pass.map", "ridg", tags) && make_string_list_tags(tool, tags);
-    }
-
-    // The saved games whose name starts with the autosave's prefix.
-    static int32_t count_autosaves(void)
-    {
-        tag_file_info filter;
-        tag_file_info_new(&filter);
-        filter.group_tag = SAVED_GAME_GROUP_TAG;
-        int32_t indexes[64];
-        const int32_t count = tag_file_enumerate(&filter, indexes, 64);
-        int32_t autosaves = 0;
-        for (int32_t i = 0; i < count; ++i)
-        {
-            tag_file_info info;
-            if (tag_file_info_get(indexes[i], &info) && strncmp(info.name, "Autosave-", 9) == 0) ++autosaves;
-        }
-        return autosaves;
-    }
-};
-
-TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_one_autosave)
-{
-    mkdir("player", 0755);
-    ASSERT_TRUE(player.install(directory + "/player"));
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    install_test_clock();
-    start_main_loop_script(nullptr);
-    {
-        expected_assertions expect(2);
-        register_built_subsystems();
-    }
-    set_vesk_without_single_instance_lock(true);
-    open_log_file_at("road.log", "campaign road test");
-    ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
-    for (const char *movie : {"cutscenes/campopen.mov", "cutscenes/campwin.mov"})
-        ASSERT_TRUE(write_whole_file(movie, "movie", 5));
-
-    set_game_state(_game_state_displaying_main_menu);
-    settle(2);
-    run_queued_passes();
-    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
-    mark_solo_level_as_visited(CAMPAIGN_VALLEY, BASE_GAME_PLUGIN_INDEX);
-
-    // ---- New Game on the campaign's first level goes through its prologue:
-    // the maps fade in, the title, text and first picture show, Escape ends
-    // the text, all fades out and the opening movie plays.
-    press_now(get_main_menu_dialog(), _main_menu_new_game_item, [&] {
-        click_row(_new_game_map_list_item, [](dialog_data *dialog) {
-            return row_where(dialog, _new_game_map_list_item, [](dialog_data *d, int16_t r) {
-                return (tag)get_entry_point_list_item_value(d, _new_game_map_list_item, r) == CAMPAIGN_VALLEY;
-            });
-        });
-        press(_new_game_ok_item);
-        settle(12 + PROLOGUE_BIG_MAP_HOLD_TICKS + 12); // the fade-in, the hold, the small map's fade-in
-        settle(6 * PROLOGUE_TEXT_PERIOD);
-        inspect([](dialog_data *dialog) {
-            ASSERT_NE(dialog, nullptr);
-            ASSERT_EQ(dialog->tag, PROLOGUE_DIALOG_TAG);
-            char title[64];
-            EXPECT_STREQ(get_bitmap_dialog_static_item_text(dialog, 4, title, sizeof(title)), "Campaign Valley");
-            EXPECT_TRUE(bitmap_get_item_visible(dialog, 3)) << "the story text";
-            const bitmap_extra_data *picture = get_bitmap_item_data(dialog, 5);
-            ASSERT_NE(picture, nullptr);
-            EXPECT_EQ(picture->frame_index, 0) << "the first of the three pictures";
-        });
-        add_script_step(action_step(make_key_action(_key_escape, 27)));
-        settle(30); // the fade-out
-    });
-    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("road.log");
-    EXPECT_EQ(get_current_game_data()->parameters.scenario_tag, CAMPAIGN_VALLEY);
-    ASSERT_EQ(player.runs().size(), 1u);
-    EXPECT_NE(player.runs()[0].back().find("cutscenes/campopen.mov"), std::string::npos);
-    EXPECT_EQ(count_autosaves(), 0) << "a new game is not autosaved";
-
-    // ---- A win: the local team is the winner; the report, then the epilogue
-    // after the win movie, which offers the next level.
-    play_until([] { return game_->game_time >= 30; }, 60);
-    game_->winning_team_index = local_player_team_index;
-    end_game(true);
-    play_until([] { return postgame_carnage_report_dialog_is_open(); }, 600);
-    ASSERT_TRUE(postgame_carnage_report_dialog_is_open()) << read_whole_file("road.log");
-    press_now(get_postgame_carnage_report_dialog(), _carnage_close_item, [] {
-        settle(30);
-        inspect([](dialog_data *dialog) {
-            ASSERT_NE(dialog, nullptr);
-            ASSERT_EQ(dialog->tag, EPILOGUE_DIALOG_TAG);
-            EXPECT_EQ(dialog->background_sequence_index, 0) << "the picture after a win";
-            EXPECT_TRUE(bitmap_get_item_visible(dialog, _epilogue_result_next_level));
-            EXPECT_FALSE(bitmap_get_item_visible(dialog, _epilogue_result_restore));
-        });
-        press(_epilogue_result_next_level);
-        settle(30);
-    });
-    EXPECT_TRUE(solo_level_visited(RIDGE_PASS, BASE_GAME_PLUGIN_INDEX)) << "the next level is offered";
-    ASSERT_EQ(player.runs().size(), 2u);
-    EXPECT_NE(player.runs()[1].back().find("cutscenes/campwin.mov"), std::string::npos);
-
-    // ---- The next level starts (it has no prologue of its own) and is
-    // autosaved once, at its first tick.
-    run_queued_passes();
-    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("road.log");
-    EXPECT_EQ(get_current_game_data()->parameters.scenario_tag, RIDGE_PASS);
-    play_until([] { return game_->game_time >= 20; }, 40);
-    EXPECT_EQ(count_autosaves(), 1);
-    EXPECT_EQ(strncmp(get_last_save_game_name(), "Autosave-", 9), 0);
-
     dispose_vesk_from_old_map();
     close_all_dialogs();
     remove_test_clock();
