@@ -332,13 +332,19 @@ static void prologue_text_step(anylogue_state *state, int32_t fraction)
     if (prologue_control_done(state->dialog, PROLOGUE_TEXT_ITEM) && !sound_is_playing(NONE)) state->done = true;
 }
 
+// The black veil comes back over the page while the text fades; the text
+// still scrolls, once every fourth call (`calls` counts across stories).
+static void fade_out_story_text(anylogue_state *state, int32_t fraction, int16_t veil, int16_t text, int32_t *calls)
+{
+    set_bitmap_item_transparency(state->dialog, veil, fraction_to_transparency(255 - fraction));
+    set_prologue_item_transparency(state->dialog, text, fraction_to_transparency(fraction));
+    if (++*calls % TEXT_UPDATE_EVERY_FADE_CALLS == 0) update_prologue_control(state->dialog, text);
+    set_dialog_dirty(state->dialog);
+}
+
 static void prologue_fade_out_step(anylogue_state *state, int32_t fraction)
 {
-    set_bitmap_item_transparency(state->dialog, PROLOGUE_FILL_ITEM, fraction_to_transparency(255 - fraction));
-    set_prologue_item_transparency(state->dialog, PROLOGUE_TEXT_ITEM, fraction_to_transparency(fraction));
-    if (++story_globals.prologue_fade_calls % TEXT_UPDATE_EVERY_FADE_CALLS == 0)
-        update_prologue_control(state->dialog, PROLOGUE_TEXT_ITEM);
-    set_dialog_dirty(state->dialog);
+    fade_out_story_text(state, fraction, PROLOGUE_FILL_ITEM, PROLOGUE_TEXT_ITEM, &story_globals.prologue_fade_calls);
 }
 
 // Sets up 'prdi'; false when the art, the text or the dialog is missing.
@@ -456,11 +462,7 @@ static void closing_text_step(anylogue_state *state, int32_t fraction)
 
 static void closing_fade_out_step(anylogue_state *state, int32_t fraction)
 {
-    set_bitmap_item_transparency(state->dialog, CLOSING_FADE_ITEM, fraction_to_transparency(255 - fraction));
-    set_prologue_item_transparency(state->dialog, CLOSING_TEXT_ITEM, fraction_to_transparency(fraction));
-    if (++story_globals.closing_fade_calls % TEXT_UPDATE_EVERY_FADE_CALLS == 0)
-        update_prologue_control(state->dialog, CLOSING_TEXT_ITEM);
-    set_dialog_dirty(state->dialog);
+    fade_out_story_text(state, fraction, CLOSING_FADE_ITEM, CLOSING_TEXT_ITEM, &story_globals.closing_fade_calls);
 }
 
 void display_game_epilogue(void)

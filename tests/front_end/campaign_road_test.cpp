@@ -131,18 +131,7 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
     end_game(true);
     play_until([] { return postgame_carnage_report_dialog_is_open(); }, 600);
     ASSERT_TRUE(postgame_carnage_report_dialog_is_open()) << read_whole_file("road.log");
-    press_now(get_postgame_carnage_report_dialog(), _carnage_close_item, [] {
-        settle(30);
-        inspect([](dialog_data *dialog) {
-            ASSERT_NE(dialog, nullptr);
-            ASSERT_EQ(dialog->tag, EPILOGUE_DIALOG_TAG);
-            EXPECT_EQ(dialog->background_sequence_index, 0) << "the picture after a win";
-            EXPECT_TRUE(bitmap_get_item_visible(dialog, _epilogue_result_next_level));
-            EXPECT_FALSE(bitmap_get_item_visible(dialog, _epilogue_result_restore));
-        });
-        press(_epilogue_result_next_level);
-        settle(30);
-    });
+    close_report_into_epilogue(get_postgame_carnage_report_dialog(), 0, true, _epilogue_result_next_level);
     EXPECT_TRUE(solo_level_visited(RIDGE_PASS, BASE_GAME_PLUGIN_INDEX)) << "the next level is offered";
     ASSERT_EQ(player.runs().size(), 2u);
     EXPECT_NE(player.runs()[1].back().find("cutscenes/campwin.mov"), std::string::npos);

@@ -215,18 +215,7 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     EXPECT_EQ(game_->game_time, ended_at) << "paused under the report";
     // The report gives way to the level's epilogue: the game was lost (team 1
     // won), so it offers a new try and the main menu over the loss picture.
-    press_now(report, _carnage_close_item, [] {
-        settle(30); // the fade-in
-        inspect([](dialog_data *dialog) {
-            ASSERT_NE(dialog, nullptr);
-            ASSERT_EQ(dialog->tag, EPILOGUE_DIALOG_TAG);
-            EXPECT_EQ(dialog->background_sequence_index, 1) << "the picture after a loss";
-            EXPECT_FALSE(bitmap_get_item_visible(dialog, _epilogue_result_next_level));
-            EXPECT_TRUE(bitmap_get_item_visible(dialog, _epilogue_result_restart));
-        });
-        press(_epilogue_result_main_menu);
-        settle(30); // the fade-out
-    });
+    close_report_into_epilogue(report, 1, false, _epilogue_result_main_menu);
     EXPECT_FALSE(postgame_carnage_report_dialog_is_open());
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("road.log");
     EXPECT_NE(read_whole_file("road.log").find("game state: running -> epilogue"), std::string::npos);

@@ -9,8 +9,10 @@
 #include "bitmap_dialogs/list_control.h"
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
+#include "story_dialogs.h"
 #include "support/vesk_sim_fixture.h"
 #include "vesk.h"
+#include "vesk/game_statistics.h"
 
 class front_end_road_fixture : public vesk_sim_fixture
 {
@@ -40,6 +42,25 @@ protected:
             add_script_step(action_step(make_test_action(ticks)));
             update_everything();
         }
+    }
+    // Closes the carnage report; the level's epilogue then fades in over its
+    // picture (0 after a win, 1 after a loss), offers the next level or a new
+    // try, takes `choice` and fades out.
+    static void close_report_into_epilogue(dialog_data *report, int16_t picture, bool next_level_offered,
+                                           int16_t choice)
+    {
+        press_now(report, _carnage_close_item, [=] {
+            settle(30);
+            inspect([=](dialog_data *dialog) {
+                ASSERT_NE(dialog, nullptr);
+                ASSERT_EQ(dialog->tag, EPILOGUE_DIALOG_TAG);
+                EXPECT_EQ(dialog->background_sequence_index, picture);
+                EXPECT_EQ(bitmap_get_item_visible(dialog, _epilogue_result_next_level), next_level_offered);
+                EXPECT_EQ(bitmap_get_item_visible(dialog, _epilogue_result_restart), !next_level_offered);
+            });
+            press(choice);
+            settle(30);
+        });
     }
     static int16_t row_where(dialog_data *dialog, int16_t list, std::function<bool(dialog_data *, int16_t)> wanted)
     {
