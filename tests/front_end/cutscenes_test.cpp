@@ -135,6 +135,15 @@ TEST_F(cutscenes, candidates_go_mov_smk_mpg_then_the_archive_and_a_failing_playe
     EXPECT_EQ(count_in_log("Failed to play cutscene"), 1);
     EXPECT_EQ(count_in_log("Warning: Failed to play cutscene 'intro.mov' using ffplay - make sure FFmpeg is installed."), 1);
 
+    // A player that cannot be started at all (the child's exec fails): the same
+    // failure, one more candidate each time, and still no second warning.
+    const char *path = getenv("PATH");
+    const std::string saved_path = path ? path : "";
+    setenv("PATH", (std::string(scratch.path) + "/empty").c_str(), 1);
+    EXPECT_FALSE(display_cutscene("intro", false));
+    setenv("PATH", saved_path.c_str(), 1);
+    EXPECT_EQ(count_in_log("Failed to play cutscene"), 1);
+
     // A failing player goes on to the archive's copy, which is played last.
     player.forget_runs();
     put_archive(write_cutscene_archive({{"intr", {'m', 'v'}}}));
