@@ -8,7 +8,6 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "input/input_definitions.h"
-#include "saved_games.h"
 #include "story_dialogs.h"
 #include "support/dialog_input_harness.h"
 #include "tag_files/tag_file_formats.h"
@@ -235,16 +234,6 @@ TEST_F(story_loop, escape_space_return_and_a_double_click_end_an_abortable_phase
     handle_anylogue_dialog(&state, 8, 1, record_step, nullptr, true);
     EXPECT_FALSE(state.done);
     EXPECT_EQ(steps_seen.size(), 9u);
-}
-
-// ---- the autosave of a level chosen in an epilogue ---------------------------------------
-
-TEST(story_autosave, only_a_level_chosen_in_an_epilogue_keeps_its_request)
-{
-    // A start not from an epilogue (a load, a new game) drops a stale request.
-    set_autosave_for_new_level_hack(true);
-    enter_running_state_for_story();
-    EXPECT_FALSE(get_autosave_for_new_level_hack());
 }
 
 } // namespace
