@@ -1,5 +1,5 @@
-// Cutscene movies with a fake player first on PATH, and one run of the real
-// player under an X server of the test's own.
+// Cutscene movies with a fake player first on PATH (the real player's run is
+// tests/hardware/cutscene_opengl_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,6 @@
 #include "support/fake_movie_player.h"
 #include "support/game_core_fixture.h"
 #include "support/scratch.h"
-#include "support/x_server.h"
 
 namespace
 {
@@ -233,39 +232,6 @@ TEST_F(cutscenes, extraction_copies_a_sound_entry_and_refuses_every_damaged_arch
         unlink(copy.c_str());
         clear_pending_error();
     }
-}
-
-// The real player from the ffmpeg package, on a one-second movie made now.
-TEST(cutscenes_real_player, plays_a_movie_made_by_ffmpeg_and_the_game_goes_on)
-{
-    const bool ci = getenv("CI") && std::string(getenv("CI")) == "1";
-    if (system("command -v ffmpeg >/dev/null 2>&1 && command -v ffplay >/dev/null 2>&1") != 0)
-    {
-        if (ci) FAIL() << "ffmpeg and ffplay must be installed (scripts/install_dependencies.sh)";
-        GTEST_SKIP() << "ffmpeg or ffplay is not installed: the real player is not tried";
-    }
-    scratch_directory scratch;
-    ASSERT_TRUE(scratch.entered);
-    own_x_server x_server;
-    std::string why;
-    if (!x_server.start(&why, "640x480x24"))
-    {
-        if (ci) FAIL() << why;
-        GTEST_SKIP() << why;
-    }
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    reset_game_core();
-    game_->state = _game_state_displaying_main_menu;
-    reset_cutscenes_for_tests();
-    ASSERT_TRUE(initialize_cutscenes());
-    ASSERT_EQ(system("ffmpeg -loglevel error -f lavfi -i testsrc=duration=1:size=160x120:rate=25 "
-                     "cutscenes/clip.mpg"),
-              0);
-    const int32_t local_before = game_->local_time.load();
-    EXPECT_TRUE(display_cutscene("clip", false));
-    EXPECT_TRUE(get_ffplay_globals()->has_autoexit) << "the real player ends by itself";
-    EXPECT_EQ(game_->state, _game_state_displaying_main_menu);
-    EXPECT_EQ(game_->local_time.load(), local_before) << "the game waited: no tick ran meanwhile";
 }
 
 } // namespace
