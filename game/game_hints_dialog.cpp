@@ -7,6 +7,7 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/private_lists.h"
+#include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "console/console.h"
 #include "console/console_mission_text.h"
@@ -119,18 +120,18 @@ static void load_tips(void)
 }
 
 // A row "\245 text" (the bullet of the interface font).
-static void add_bullet_row(dialog_data *dialog, const char *text, bool enabled)
+static void add_bullet_row(dialog_data *dialog, int32_t identifier, const char *text, bool enabled)
 {
-    char row[512];
+    char row[STRING_LIST_TEXT_SIZE];
     snprintf(row, sizeof(row), "\245 %s", text ? text : "");
-    bitmap_add_text_to_list(dialog, _game_hints_objectives_list_item, row, enabled);
+    add_string_to_list(dialog, _game_hints_objectives_list_item, row, identifier, enabled);
 }
 
 static void fill_objectives(dialog_data *dialog)
 {
-    if (!dialog_has_item(dialog, _game_hints_objectives_list_item)) return;
     const int16_t list = _game_hints_objectives_list_item;
-    bitmap_set_list_sort_proc(dialog, list, nullptr);
+    if (!dialog_has_item(dialog, list) || get_bitmap_item_tag(dialog, list) != STRING_LIST_CONTROL_TAG) return;
+    set_string_list_sorted(dialog, list, false);
     bitmap_set_list_flag(dialog, list, _list_allows_variable_height_rows_flag, true);
     bitmap_set_list_flag(dialog, list, _list_can_be_focused_flag, false);
     bitmap_set_list_flag(dialog, list, _list_cannot_accept_row_clicks_flag, true);
@@ -143,12 +144,12 @@ static void fill_objectives(dialog_data *dialog)
             : NONE;
     if (!objectives || description == NONE)
     {
-        add_bullet_row(dialog, get_game_rules_string(), true);
+        add_bullet_row(dialog, 0, get_game_rules_string(), true);
         return;
     }
     const int32_t count = get_mission_count();
     const int32_t current = get_mission_objective_index();
-    for (int32_t i = 0; i < count; ++i) add_bullet_row(dialog, get_string_from_list(description, i + 1), i >= current);
+    for (int32_t i = 0; i < count; ++i) add_bullet_row(dialog, i, get_string_from_list(description, i + 1), i >= current);
 }
 
 bool open_game_hints_dialog(bool pause)
