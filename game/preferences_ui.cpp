@@ -289,6 +289,17 @@ bool interface_preferences_panel_handler(dialog_data *, int16_t verb, int16_t it
 
 // ---- the dialog -------------------------------------------------------------------------------
 
+// Without a screen record the page has nothing to show (and says so once, at set-up).
+static bool screen_panel(dialog_data *dialog, int16_t verb, int16_t item_id)
+{
+    if (!active_screen.prefs)
+    {
+        if (verb == _preferences_panel_setup) log_message(__FILE__, __LINE__, "no screen preferences: the screen page is left empty");
+        return true;
+    }
+    return screen_preferences_panel_handler(dialog, verb, item_id);
+}
+
 static bool controls_panel(dialog_data *dialog, int16_t verb, int16_t item_id)
 {
     return controls_preferences_panel_handler(dialog, verb, item_id);
@@ -297,7 +308,7 @@ static bool controls_panel(dialog_data *dialog, int16_t verb, int16_t item_id)
 typedef bool (*preferences_panel_handler)(dialog_data *dialog, int16_t verb, int16_t item_id);
 // In the order the panels are set up and told of items.
 static const preferences_panel_handler preferences_panels[] = {
-    game_preferences_panel_handler, sound_preferences_panel_handler, screen_preferences_panel_handler,
+    game_preferences_panel_handler, sound_preferences_panel_handler, screen_panel,
     controls_panel, interface_preferences_panel_handler,
 };
 
