@@ -317,22 +317,29 @@ static void tell_panels(dialog_data *dialog, int16_t verb, int16_t item_id)
     for (const auto panel : preferences_panels) panel(dialog, verb, item_id);
 }
 
-void handle_preferences_dialog(void)
+dialog_data *open_preferences_dialog(void)
 {
-    if (vesk_is_headless() || !active_screen.screen_initialized)
+    if (!active_screen.screen_initialized)
     {
         log_message(__FILE__, __LINE__, "no screen for the preferences dialog");
-        return;
+        return nullptr;
     }
     dialog_data *dialog =
         new_dialog_if_present(PREFERENCES_DIALOG_TAG, "preferences", nullptr, _dialog_is_centered_flag);
-    if (!dialog) return;
+    if (!dialog) return nullptr;
     set_dialog_background_from(dialog, PREFERENCES_DIALOG_TAG, 0);
     show_dialog_item(dialog, _preferences_hidden_item, false);
     show_dialog_item(dialog, _preferences_blood_item, true);
     set_default_dialog_item(dialog, _preferences_ok_item);
     set_dialog_cancel_item(dialog, _preferences_cancel_item);
     tell_panels(dialog, _preferences_panel_setup, NONE);
+    return dialog;
+}
+
+void handle_preferences_dialog(void)
+{
+    dialog_data *dialog = open_preferences_dialog();
+    if (!dialog) return;
     int16_t item;
     do
     {

@@ -37,6 +37,9 @@ enum preferences_dialog_item
 // Runs the dialog; OK keeps every panel's changes, Cancel puts back what the
 // panels can.  Nothing without the tag or a screen.
 void handle_preferences_dialog(void);
+// The dialog opened and every panel set up, not yet run (the caller runs or
+// disposes of it); null when there is no screen or no tag.
+dialog_data *open_preferences_dialog(void);
 
 // The preferences state's entry: the dialog, then back to the main menu.
 void enter_preferences_state(void);
