@@ -23,6 +23,7 @@
 #include "game_hints_dialog.h"
 #include "game_preferences.h"
 #include "game_records.h"
+#include "game_states.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "no_blood_dialog.h"
@@ -144,6 +145,40 @@ TEST_F(ingame_dialogs, the_quit_dialogs_resume_closes_and_no_other_ingame_dialog
     EXPECT_TRUE(game_is_paused());
     game_hints_dialog_verb(_ingame_dialog_close, true);
     EXPECT_FALSE(game_is_paused());
+}
+
+TEST_F(ingame_dialogs, each_quit_dialog_item_reaches_its_procedure)
+{
+    const struct
+    {
+        int16_t type, item;
+        bool game_over, state_change;
+    } cases[] = {
+        // Quit ends the game and asks for the state that follows it.
+        {_game_type_local, _quit_dialog_quit_item, true, true},
+        // No saved game: restore and restart ask to start the level again,
+        // which this fixture (no level loaded) refuses; the game goes on.
+        {_game_type_local, _quit_dialog_restore_item, false, false},
+        {_game_type_local, _quit_dialog_restart_item, false, false},
+        // A joiner may not rehost: the dialog only closes.
+        {_game_type_networked, _quit_dialog_restore_item, false, false},
+        {_game_type_local, _quit_dialog_resume_item, false, false},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.item);
+        game_->type = c.type;
+        game_->flags &= ~(uint32_t)_game_is_over_flag;
+        clear_pending_game_state();
+        ASSERT_TRUE(open_quit_dialog());
+        quit_dialog_handler_proc(get_quit_dialog(), c.item, nullptr);
+        EXPECT_FALSE(quit_dialog_is_open());
+        EXPECT_FALSE(game_is_paused());
+        EXPECT_EQ((game_->flags & _game_is_over_flag) != 0, c.game_over);
+        int16_t next = NONE;
+        EXPECT_EQ(game_state_change_pending(&next), c.state_change);
+    }
+    clear_pending_game_state();
 }
 
 TEST_F(ingame_dialogs, game_tips_step_around_both_ways_and_none_disable_the_step)
