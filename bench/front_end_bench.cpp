@@ -193,6 +193,19 @@ namespace {
 
 constexpr double NEW_GAME_FRAME_TARGET_MILLISECONDS = 16.0;
 
+// A 640 x 480 software screen of the 32-bit encoding; the screen it replaced.
+active_color_environment use_bench_screen(void)
+{
+    const active_color_environment saved = active_screen;
+    active_screen.screen_initialized = true;
+    active_screen.rasterizer_code = _rasterizer_software;
+    active_screen.bit_depth = 32;
+    active_screen.encoding = _32bit_encoding;
+    active_screen.width = 640;
+    active_screen.height = 480;
+    return saved;
+}
+
 void BM_open_new_game_dialog_and_draw_its_first_frame(benchmark::State &state)
 {
     // The game brought up headless on the demo data, between maps, with the
@@ -204,13 +217,7 @@ void BM_open_new_game_dialog_and_draw_its_first_frame(benchmark::State &state)
         state.SkipWithError("the interface cannot be loaded without a map");
         return;
     }
-    const active_color_environment saved_screen = active_screen;
-    active_screen.screen_initialized = true;
-    active_screen.rasterizer_code = _rasterizer_software;
-    active_screen.bit_depth = 32;
-    active_screen.encoding = _32bit_encoding;
-    active_screen.width = 640;
-    active_screen.height = 480;
+    const active_color_environment saved_screen = use_bench_screen();
     bitmap_data *frame = new_bitmap(640, 480, -1, _32bit_encoding, 0);
     for (auto _ : state)
     {
@@ -238,13 +245,7 @@ void open_dialog_and_draw_its_first_frame(benchmark::State &state, const char *n
                                           void (*close)(dialog_data *))
 {
     if (!start_demo_map_or_skip(state, 1)) return;
-    const active_color_environment saved_screen = active_screen;
-    active_screen.screen_initialized = true;
-    active_screen.rasterizer_code = _rasterizer_software;
-    active_screen.bit_depth = 32;
-    active_screen.encoding = _32bit_encoding;
-    active_screen.width = 640;
-    active_screen.height = 480;
+    const active_color_environment saved_screen = use_bench_screen();
     game_->type = _game_type_local;
     bitmap_data *frame = new_bitmap(640, 480, -1, _32bit_encoding, 0);
     for (auto _ : state)

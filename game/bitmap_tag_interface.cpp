@@ -81,12 +81,10 @@ static bool ask(file_tag subgroup, const char *text)
     set_dialog_item_text(dialog, _tag_dialog_name_item, text);
     set_default_dialog_item(dialog, _tag_dialog_ok_item);
     set_dialog_cancel_item(dialog, _tag_dialog_cancel_item);
-    int16_t item;
-    do
-        item = modal_dialog(dialog);
-    while (item != NONE && item != _tag_dialog_ok_item && item != _tag_dialog_cancel_item && dialog_is_open(dialog));
+    const bool yes = run_dialog_until_ok_or_cancel(dialog, _tag_dialog_ok_item, _tag_dialog_cancel_item) ==
+                     _tag_dialog_ok_item;
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
-    return item == _tag_dialog_ok_item;
+    return yes;
 }
 
 bool unique_name_or_desires_replacement(tag group, const char *name)
@@ -279,13 +277,10 @@ int32_t bitmap_standard_get_tag(const char *prompt, tag group, tag_dialog_filter
     bitmap_set_listbox_doubleclick_itemhit(dialog, _tag_dialog_list_item, _tag_dialog_ok_item);
     set_default_dialog_item(dialog, _tag_dialog_ok_item);
     set_dialog_cancel_item(dialog, _tag_dialog_cancel_item);
-    int16_t item;
-    do
-        item = modal_dialog(dialog);
-    while (item != NONE && item != _tag_dialog_ok_item && item != _tag_dialog_cancel_item && dialog_is_open(dialog));
     const int32_t chosen =
-        item == _tag_dialog_ok_item && dialog_is_open(dialog) ? get_tag_list_selected_header(dialog, _tag_dialog_list_item)
-                                                              : NONE;
+        run_dialog_until_ok_or_cancel(dialog, _tag_dialog_ok_item, _tag_dialog_cancel_item) == _tag_dialog_ok_item
+            ? get_tag_list_selected_header(dialog, _tag_dialog_list_item)
+            : NONE;
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
     return chosen;
 }

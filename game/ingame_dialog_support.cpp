@@ -35,6 +35,16 @@ void set_dialog_background_from(dialog_data *dialog, file_tag collection, int16_
     if (index != NONE) set_dialog_background(dialog, (int16_t)index, sequence);
 }
 
+int16_t run_dialog_until_ok_or_cancel(dialog_data *dialog, int16_t ok, int16_t cancel)
+{
+    for (;;)
+    {
+        const int16_t item = modal_dialog(dialog);
+        if (item == NONE || !dialog_is_open(dialog)) return cancel;
+        if (item == ok || item == cancel) return item;
+    }
+}
+
 void show_dialog_item(dialog_data *dialog, int16_t item_id, bool visible)
 {
     if (dialog_has_item(dialog, item_id)) bitmap_set_item_visible(dialog, item_id, visible);

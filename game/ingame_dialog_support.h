@@ -19,6 +19,11 @@ bool dialog_has_item(const dialog_data *dialog, int16_t item_id);
 // The background of sequence `sequence` of collection `collection`, when it is loaded.
 void set_dialog_background_from(dialog_data *dialog, file_tag collection, int16_t sequence);
 
+// Runs the dialog modally until `ok` or `cancel` fires: which one.  A loop
+// that ends without an item, or a dialog closed under it, counts as `cancel`,
+// so a caller never spins.  The caller disposes of the dialog.
+int16_t run_dialog_until_ok_or_cancel(dialog_data *dialog, int16_t ok, int16_t cancel);
+
 // Visibility, enabling and static text of an item, each skipped when the
 // dialog lacks it.
 void show_dialog_item(dialog_data *dialog, int16_t item_id, bool visible);

@@ -36,13 +36,9 @@ static dialog_data *open_lock_dialog(file_tag subgroup, file_tag collection, boo
     return dialog;
 }
 
-// One pass of the dialog: the item pressed, or the cancel item when the loop
-// ended without one (a closed dialog, a sleep that ran out) so it never spins.
 static int16_t next_item(dialog_data *dialog)
 {
-    const int16_t item = modal_dialog(dialog);
-    if (item == NONE || !dialog_is_open(dialog)) return _no_blood_cancel_item;
-    return item;
+    return run_dialog_until_ok_or_cancel(dialog, _no_blood_ok_item, _no_blood_cancel_item);
 }
 
 static bool finish(dialog_data *dialog, bool result)
@@ -59,7 +55,6 @@ bool lock_no_blood_dialog(void)
     {
         const int16_t item = next_item(dialog);
         if (item == _no_blood_cancel_item) return finish(dialog, false);
-        if (item != _no_blood_ok_item) continue;
         char first[NO_BLOOD_PASSWORD_SIZE] = "", second[NO_BLOOD_PASSWORD_SIZE] = "";
         get_bitmap_dialog_edit_item_text(dialog, _no_blood_password_item, first, sizeof(first));
         get_bitmap_dialog_edit_item_text(dialog, _no_blood_confirmation_item, second, sizeof(second));
@@ -84,7 +79,6 @@ bool unlock_no_blood_dialog(void)
     {
         const int16_t item = next_item(dialog);
         if (item == _no_blood_cancel_item) return finish(dialog, false);
-        if (item != _no_blood_ok_item) continue;
         char entry[NO_BLOOD_PASSWORD_SIZE] = "";
         get_bitmap_dialog_edit_item_text(dialog, _no_blood_password_item, entry, sizeof(entry));
         const game_preferences *preferences = get_game_preferences();
