@@ -296,9 +296,18 @@ TEST_F(ingame_dialogs, the_put_dialog_refuses_a_path_and_names_differing_in_case
     });
     type_into(_tag_dialog_name_item, "Fresh Save");
     press(_tag_dialog_ok_item);
-    const int32_t made = bitmap_standard_put_tag("", SAVED_GAME_GROUP_TAG, "Untitled", 1, nullptr);
+    int32_t made = bitmap_standard_put_tag("", SAVED_GAME_GROUP_TAG, "Untitled", 1, nullptr);
     ASSERT_NE(made, NONE);
     EXPECT_STREQ(tag_file_name_get(made), "Fresh Save");
+
+    // A rename to a free name renames; the film dialogs reach it through their table member.
+    int32_t renamed = made;
+    restart_main_loop_script();
+    type_into(_tag_dialog_name_item, "Older Save");
+    press(_tag_dialog_ok_item);
+    ASSERT_TRUE(rename_tag_from_dialog(&renamed));
+    EXPECT_STREQ(tag_file_name_get(renamed), "Older Save");
+    made = renamed;
 
     // The deletion asks first.
     restart_main_loop_script();
@@ -377,7 +386,7 @@ TEST_F(preferences_dialog, ok_with_no_sound_system_reboots_silent_and_writes_the
     EXPECT_FALSE(get_game_preferences()->flags & _game_pref_show_subtitles_flag);
 }
 
-TEST_F(preferences_dialog, the_blood_button_without_a_password_needs_no_dialog)
+TEST_F(preferences_dialog, the_blood_button_unlocks_without_a_password_and_locks_through_its_dialog)
 {
     get_game_preferences()->flags |= _game_pref_censored_flag;
     get_game_preferences()->no_blood_password[0] = 0;
@@ -387,6 +396,18 @@ TEST_F(preferences_dialog, the_blood_button_without_a_password_needs_no_dialog)
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->tag, PREFERENCES_DIALOG_TAG);
         EXPECT_FALSE(get_game_preferences()->flags & _game_pref_censored_flag);
+    });
+    // Censoring again asks for a password: two empty fields lock.
+    press(_preferences_blood_item);
+    inspect([](dialog_data *dialog) {
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->tag, NO_BLOOD_LOCK_DIALOG_TAG);
+    });
+    press(_no_blood_ok_item);
+    inspect([](dialog_data *dialog) {
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->tag, PREFERENCES_DIALOG_TAG);
+        EXPECT_TRUE(get_game_preferences()->flags & _game_pref_censored_flag);
     });
     press(_preferences_cancel_item);
     handle_preferences_dialog();
