@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 
@@ -15,6 +17,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/log.h"
 #include "game_preferences.h"
+#include "image_files.h"
 #include "game_states.h"
 #include "game_time.h"
 #include "input/input_definitions.h"
@@ -25,6 +28,7 @@
 #include "story_dialogs.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
+#include "support/dialog_harness.h"
 #include "support/dialog_script.h"
 #include "support/expected_assertions.h"
 #include "support/fake_movie_player.h"
@@ -34,6 +38,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk.h"
 #include "vesk/game_statistics.h"
+
+namespace fs = std::filesystem;
 
 namespace
 {
@@ -45,6 +51,27 @@ class campaign_road : public front_end_road_fixture
 {
 protected:
     fake_movie_player player;
+    dialog_test_screen screen;
+
+    // The memory screen as "artefacts/campaign_road/<name>.png" beside the tests.
+    void keep_picture(const std::string &name)
+    {
+        std::vector<uint8_t> rgb;
+        for (int32_t y = 0; y < DIALOG_TEST_SCREEN_HEIGHT; ++y)
+            for (int32_t x = 0; x < DIALOG_TEST_SCREEN_WIDTH; ++x)
+            {
+                const uint32_t pixel = screen.pixel(x, y);
+                rgb.insert(rgb.end(), {(uint8_t)(pixel >> 16), (uint8_t)(pixel >> 8), (uint8_t)pixel});
+            }
+        int32_t size = 0;
+        uint8_t *png = compress_image_to_png_file_in_memory(rgb.data(), DIALOG_TEST_SCREEN_WIDTH,
+                                                            DIALOG_TEST_SCREEN_HEIGHT, DIALOG_TEST_SCREEN_WIDTH * 3, &size);
+        ASSERT_NE(png, nullptr);
+        const fs::path folder = fs::path(previous) / "artefacts" / "campaign_road";
+        fs::create_directories(folder);
+        EXPECT_TRUE(write_whole_file((folder / (name + ".png")).string(), png, (size_t)size));
+        free(png);
+    }
 
     bool make_extra_tags(std::vector<test_tag> *tags) override
     {
@@ -76,7 +103,9 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
     ASSERT_TRUE(player.install(directory + "/player"));
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     install_test_clock();
-    start_main_loop_script(nullptr);
+    // The passes draw the dialogs into a memory screen, whose pictures of the
+    // story are kept as artefacts to look at.
+    start_main_loop_script(screen.bitmap);
     {
         expected_assertions expect(2);
         register_built_subsystems();
@@ -105,9 +134,10 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
         press(_new_game_ok_item);
         settle(12 + PROLOGUE_BIG_MAP_HOLD_TICKS + 12); // the fade-in, the hold, the small map's fade-in
         settle(6 * PROLOGUE_TEXT_PERIOD);
-        inspect([](dialog_data *dialog) {
+        inspect([this](dialog_data *dialog) {
             ASSERT_NE(dialog, nullptr);
             ASSERT_EQ(dialog->tag, PROLOGUE_DIALOG_TAG);
+            keep_picture("prologue");
             char title[64];
             EXPECT_STREQ(get_bitmap_dialog_static_item_text(dialog, 4, title, sizeof(title)), "Campaign Valley");
             EXPECT_TRUE(bitmap_get_item_visible(dialog, 3)) << "the story text";
@@ -131,7 +161,8 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
     end_game(true);
     play_until([] { return postgame_carnage_report_dialog_is_open(); }, 600);
     ASSERT_TRUE(postgame_carnage_report_dialog_is_open()) << read_whole_file("road.log");
-    close_report_into_epilogue(get_postgame_carnage_report_dialog(), 0, true, _epilogue_result_next_level);
+    close_report_into_epilogue(get_postgame_carnage_report_dialog(), 0, true, _epilogue_result_next_level,
+                               [this] { keep_picture("epilogue"); });
     EXPECT_TRUE(solo_level_visited(RIDGE_PASS, BASE_GAME_PLUGIN_INDEX)) << "the next level is offered";
     ASSERT_EQ(player.runs().size(), 2u);
     EXPECT_NE(player.runs()[1].back().find("cutscenes/campwin.mov"), std::string::npos);

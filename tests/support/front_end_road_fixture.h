@@ -45,9 +45,9 @@ protected:
     }
     // Closes the carnage report; the level's epilogue then fades in over its
     // picture (0 after a win, 1 after a loss), offers the next level or a new
-    // try, takes `choice` and fades out.
+    // try, takes `choice` and fades out.  `shown` (may be null) runs while it shows.
     static void close_report_into_epilogue(dialog_data *report, int16_t picture, bool next_level_offered,
-                                           int16_t choice)
+                                           int16_t choice, std::function<void(void)> shown = nullptr)
     {
         press_now(report, _carnage_close_item, [=] {
             settle(30);
@@ -57,6 +57,7 @@ protected:
                 EXPECT_EQ(dialog->background_sequence_index, picture);
                 EXPECT_EQ(bitmap_get_item_visible(dialog, _epilogue_result_next_level), next_level_offered);
                 EXPECT_EQ(bitmap_get_item_visible(dialog, _epilogue_result_restart), !next_level_offered);
+                if (shown) shown();
             });
             press(choice);
             settle(30);
