@@ -40,6 +40,7 @@ x11-apps
 netpbm
 libopenal1
 sox
+ffmpeg
 "
 
 missing=""
