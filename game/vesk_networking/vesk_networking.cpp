@@ -603,6 +603,13 @@ void begin_network_map(void)
 
 // ---- registration -------------------------------------------------------------------------
 
+// A drop-player command ran: the player leaves this layer's list too.
+static void forget_dropped_player(int32_t player_id)
+{
+    log_message(__FILE__, __LINE__, "player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
+    remove_player_from_player_list(player_id);
+}
+
 void register_vesk_networking(void)
 {
     // The whole table at once; the members another module of this subsystem
@@ -622,5 +629,5 @@ void register_vesk_networking(void)
     };
     register_networking_procedures(&procedures);
     register_net_command_verbs();
-    register_drop_player_command_procedure(remove_player_from_player_list);
+    register_drop_player_command_procedure(forget_dropped_player);
 }
