@@ -160,4 +160,90 @@ TEST_F(net_game_processes, a_player_lost_during_the_start_barrier_leaves_the_oth
     for (vesk_sim_process &process : processes)
         EXPECT_NE(process.log().find("was dropped from the game at tick"), std::string::npos) << process.log();
 }
+// A game packet as a peer writes it: big-endian header, then `body`.
+std::vector<uint8_t> game_packet(uint16_t what, uint8_t to, const std::vector<uint8_t> &body, int32_t length = -1)
+{
+    const uint16_t size = (uint16_t)(length < 0 ? 8 + body.size() : length);
+    std::vector<uint8_t> packet = {(uint8_t)(what >> 8), (uint8_t)what, (uint8_t)(size >> 8), (uint8_t)size, to, 0, 0, 0};
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
+// A command of `size` (header included, as its header says) and `bytes`
+// bytes in all, big-endian.
+std::vector<uint8_t> raw_command(int16_t size, int8_t verb, size_t bytes)
+{
+    std::vector<uint8_t> command(bytes, 0);
+    command[0] = (uint8_t)((uint16_t)size >> 8), command[1] = (uint8_t)size, command[2] = (uint8_t)verb;
+    return command;
+}
+
+// What a hostile player of the game sends once it has arrived: nothing of it
+// may change the host's game.
+std::vector<std::vector<uint8_t>> hostile_packets(int16_t own_id)
+{
+    std::vector<uint8_t> description(574, 0);
+    return {
+        game_packet(5, 254, {0, 1}),                                  // stop the host's clock
+        game_packet(1, 254, raw_command(-1, 3, 12)),                  // inner size -1
+        game_packet(1, 254, raw_command(0, 3, 12)),                   // inner size 0
+        game_packet(1, 254, raw_command(7, 3, 12)),                   // inner size 7
+        game_packet(1, 254, raw_command(40, 3, 12)),                  // past the packet
+        game_packet(1, 254, raw_command(12, 21, 12)),                 // a forced end of the game
+        game_packet(1, 254, raw_command(20, 1, 20)),                  // a sync command of its own
+        game_packet(3, 0, {0, 0, 0, 1}),                              // a report naming the host
+        game_packet(10, 0, {0, 200}),                                 // a mid-game start of 200 players
+        game_packet(7, 0, std::vector<uint8_t>(130, 0)),              // player data
+        game_packet(9, 254, {0, 0, 0, 1, 0x7F, 0xFF, 0x7F, 0xFF}),   // a pong with forged latencies
+        game_packet(2, 0, {0, 1, 0, 5, 0, 0, 0, 0}),                  // configuration item 5 (start)
+        game_packet(2, 0, {0, 1, 0, 12, 0, 0, 0, 0}),
+        game_packet(2, 0, {0, 1, 0, 3, 0, 0, 0, 0}),
+        game_packet(2, 0, {0, 1, 0, 100, 0, 0, 0, 0}),
+        game_packet(6, 0, description),                               // a game description
+        game_packet(3, 0, {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1}), // a second report while arrived
+    };
+}
+
+TEST_F(net_game_processes, a_hostile_player_changes_nothing_and_the_honest_players_stay_in_step)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(3, 300));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(300, 2)));
+    raw_peer peer(port, 3);
+    std::vector<uint8_t> record(124, 0);
+    record[16] = 1;
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+    peer.send_bytes(raw_join_request("hostile", "", record));
+    int16_t own_id = -1;
+    bool attacked = false;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !peer.ended; ++turn)
+    {
+        pollfd ready = {peer.stream, POLLIN, 0};
+        poll(&ready, 1, 20);
+        for (const std::vector<uint8_t> &packet : peer.receive_packets())
+        {
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && own_id < 0)
+            {
+                own_id = packet_int16(packet, 8);
+                std::vector<uint8_t> body = {(uint8_t)(own_id >> 8), (uint8_t)own_id};
+                body.insert(body.end(), record.begin(), record.end());
+                peer.send_bytes(raw_library_packet(1, 254, body));
+                // A command before it arrived.
+                peer.send_bytes(game_packet(1, 254, raw_command(12, 3, 12)));
+            }
+            // Each barrier is answered as an honest player answers it.
+            if (packet_what(packet) == 4)
+                peer.send_bytes(game_packet(3, 0, {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1}));
+            if (packet_what(packet) == 1 && !attacked)
+            {
+                attacked = true;
+                for (const std::vector<uint8_t> &bad : hostile_packets(own_id)) peer.send_bytes(bad);
+            }
+        }
+        if (processes[1].wait(0)) break;
+    }
+    EXPECT_TRUE(attacked);
+    expect_in_step(processes, 300 / 30 + 1);
+    EXPECT_NE(processes[0].log().find("dropped a packet from player"), std::string::npos);
+}
 } // namespace
