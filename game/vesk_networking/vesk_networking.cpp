@@ -597,11 +597,6 @@ void vesk_net_process(void)
     net_process(net->game);
 }
 
-void begin_network_map(void)
-{
-    set_sync_originator(local_player_is_network_originator());
-}
-
 // ---- registration -------------------------------------------------------------------------
 
 // A drop-player command ran: the player leaves this layer's list too.
@@ -626,6 +621,7 @@ void register_vesk_networking(void)
         .go_to_url = nullptr,
         .lookup_plugin = nullptr,
         .open_missing_plugins_dialog = nullptr,
+        .local_player_is_network_originator = local_player_is_network_originator,
         .add_chat_to_back_log = nullptr,
     };
     register_networking_procedures(&procedures);

@@ -148,10 +148,6 @@ void update_player_data(new_player_data *player);
 // A player's record changed (host order): applied while the game is configured.
 void handle_player_data_changed(int32_t player_id, const void *record, int32_t length);
 
-// Starts the map of a network game: the originator of sync commands is the
-// host.  Called when a network map begins.
-void begin_network_map(void);
-
 // Registers the game layer's procedures (networking table, command verbs,
 // the drop-player point).  Once, from register_built_subsystems.
 void register_vesk_networking(void);

@@ -270,9 +270,11 @@ TEST_F(net_game_layer, refused_commands_and_server_commands_change_nothing)
     EXPECT_EQ(get_net_player_count(), 3);
 }
 
-TEST_F(net_game_layer, a_relayed_command_moves_the_target_time_only_forward)
+TEST_F(net_game_layer, the_host_checks_the_game_and_a_relayed_command_moves_the_target_time_only_forward)
 {
+    register_vesk_networking();
     ASSERT_TRUE(start_test_game(_game_type_networked, 1820, 7));
+    EXPECT_TRUE(is_sync_originator());
     game_->target_time = 50;
     const struct
     {
@@ -443,6 +445,25 @@ TEST_F(net_game_layer, a_joiner_is_fed_the_history_in_batches_and_then_added)
             return commands >= 4;
         },
         &peer));
+}
+
+TEST_F(net_game_layer, a_joiner_reporting_while_the_history_is_empty_is_added_at_once)
+{
+    arrive_host();
+    add_listed_player(5, {}, false);
+    get_vesk_net_globals()->state = _net_game_in_progress;
+    server_command(_start_sending_null_commands);
+    uint8_t report[16];
+    build_player_sync_data_packet(report, sizeof(report), 0, 5, _player_sync_data_packet_destined_for_server_flag);
+    ((net_message_header *)report)->from = 5;
+    handle_packet(report);
+    EXPECT_TRUE(get_vesk_sync_data()->players_data[1].arrived);
+    ASSERT_EQ(history().size(), 1u);
+    EXPECT_EQ(history()[0].verb, _command_add_player);
+    // A second report from the player, now arrived, adds nothing (the host
+    // drops the player instead).
+    handle_packet(report);
+    EXPECT_EQ(history().size(), 1u);
 }
 
 TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)

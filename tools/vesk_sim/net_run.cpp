@@ -330,7 +330,6 @@ int run_network_simulation(const net_run_options *options)
             fprintf(stderr, "%s\n", reason);
         else
         {
-            begin_network_map();
             if (joining_mid_game)
             {
                 // The history replays at full speed until the game catches up.
