@@ -192,14 +192,24 @@ static void build_network_game_data(new_game_data *data)
                 ids, data->local_player_index, data->parameters.random_seed);
 }
 
-static void local_player_record(new_player_data *player)
+// Hosts or joins the game of `description` (direct, on the local network)
+// as this process's player, the game being configured.
+static bool enter_session(net_game_description *description)
 {
-    memset(player, 0, sizeof(*player));
-    player->team_captain_identifier = NONE;
-    player->unique_identifier = NONE;
-    player->version = CURRENT_VERSION_IDENTIFIER;
-    player->build_number = CURRENT_BUILD_NUMBER;
-    slprintf(player->appearance.name, sizeof(player->appearance.name), "vesk_sim %d", (int)getpid());
+    new_player_data player;
+    memset(&player, 0, sizeof(player));
+    player.team_captain_identifier = NONE;
+    player.unique_identifier = NONE;
+    player.version = CURRENT_VERSION_IDENTIFIER;
+    player.build_number = CURRENT_BUILD_NUMBER;
+    slprintf(player.appearance.name, sizeof(player.appearance.name), "vesk_sim %d", (int)getpid());
+    char failure[512];
+    get_vesk_net_globals()->state = _net_configuring_game;
+    if (join_or_create_new_netgame_session(description, &player, INTERNET_PROTOCOL, _netgame_session_direct, failure,
+                                           sizeof(failure)))
+        return true;
+    fprintf(stderr, "vesk_sim: %s\n", failure);
+    return false;
 }
 
 static bool host_session(const net_run_options *options)
@@ -221,16 +231,7 @@ static bool host_session(const net_run_options *options)
         return false;
     }
     description.port = options->port;
-    new_player_data player;
-    local_player_record(&player);
-    char failure[512];
-    get_vesk_net_globals()->state = _net_configuring_game;
-    if (!join_or_create_new_netgame_session(&description, &player, INTERNET_PROTOCOL, _netgame_session_direct, failure,
-                                            sizeof(failure)))
-    {
-        fprintf(stderr, "vesk_sim: %s\n", failure);
-        return false;
-    }
+    if (!enter_session(&description)) return false;
     fprintf(stderr, "vesk_sim: hosting on port %d\n", (int)options->port);
     if (!pump_until([&] {
             return get_net_player_count() >= options->players && enough_players_agree_to_start_game();
@@ -264,16 +265,7 @@ static bool join_session(const net_run_options *options)
     slprintf(description.name, sizeof(description.name), "vesk_sim");
     description.host_or_selector.address.host = ntohl(address.s_addr);
     description.port = (uint16_t)port;
-    new_player_data player;
-    local_player_record(&player);
-    char failure[512];
-    get_vesk_net_globals()->state = _net_configuring_game;
-    if (!join_or_create_new_netgame_session(&description, &player, INTERNET_PROTOCOL, _netgame_session_direct, failure,
-                                            sizeof(failure)))
-    {
-        fprintf(stderr, "vesk_sim: %s\n", failure);
-        return false;
-    }
+    if (!enter_session(&description)) return false;
     // Ready as soon as this player is listed.
     if (!pump_until([] { return find_net_player_index(get_local_player_id()) >= 0; })) return false;
     i_agree_to_play_persistent(false);
