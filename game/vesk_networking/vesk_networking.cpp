@@ -397,6 +397,33 @@ static void handle_player_added(const uint8_t *packet, int32_t length)
         log_message(__FILE__, __LINE__, "host got _player_added_packet_public in unexpected state %d", net->state);
 }
 
+// While the game is configured the host mends the team a departing player
+// leaves: its members must agree to play again (unless they keep their mark),
+// and the team dissolves when its captain left or one member would be alone.
+static void repair_team_of_departed_player(const new_player_data *departed)
+{
+    const vesk_networking_globals *net = &vesk_networking_module.net;
+    const int32_t captain = departed->team_captain_identifier;
+    if (captain == NONE) return;
+    int32_t members = 0;
+    for (int16_t i = 0; i < net->player_count; ++i) members += net->players[i].team_captain_identifier == captain;
+    const bool dissolves = captain == departed->unique_identifier || members == 2;
+    const int32_t local_id = get_local_player_id();
+    for (int16_t i = 0; i < net->player_count; ++i)
+    {
+        new_player_data member = net->players[i];
+        if (member.team_captain_identifier != captain || member.unique_identifier == departed->unique_identifier)
+            continue;
+        if (member.unique_identifier != local_id && !member.persistent_ready) member.agreed_to_play = false;
+        if (dissolves)
+        {
+            member.team_captain_identifier = NONE;
+            member.team_is_locked = false;
+        }
+        update_player_data(&member);
+    }
+}
+
 static void send_drop_player_command(int32_t player_id)
 {
     uint8_t buffer[MAXIMUM_COMMAND_SIZE];
@@ -417,6 +444,8 @@ static void handle_player_deleted(const uint8_t *packet)
     const int16_t index = find_net_player_index(player_id);
     if (index < 0) return;
     const bool arrived = get_vesk_sync_data()->players_data[index].arrived;
+    if (net->state == _net_configuring_game && net_i_am_the_server(net->game))
+        repair_team_of_departed_player(&net->players[index]);
     remove_player_from_player_list(player_id);
     if (net_i_am_the_server(net->game) && arrived && net->state == _net_game_in_progress)
         send_drop_player_command(player_id);

@@ -312,6 +312,45 @@ TEST_F(net_game_layer, the_player_list_refuses_bad_notices_and_the_host_is_alway
     EXPECT_EQ(get_net_player(5)->unique_identifier, 6);
 }
 
+TEST_F(net_game_layer, a_departure_while_configuring_mends_the_team_it_leaves)
+{
+    // A team of three under captain 1: players 1, 2 and 3; 3 keeps its mark.
+    const struct
+    {
+        const char *why;
+        int16_t departing;
+        bool dissolved;
+    } cases[] = {{"the captain leaves", 1, true}, {"a member leaves", 2, false}};
+    for (const auto &c : cases)
+    {
+        while (get_net_player_count() > 1) remove_player_from_player_list(get_net_player(1)->unique_identifier);
+        for (int16_t id = 1; id <= 3; ++id)
+        {
+            new_player_data member = {};
+            member.team_captain_identifier = 1;
+            member.team_is_locked = true;
+            member.agreed_to_play = true;
+            member.persistent_ready = id == 3;
+            add_listed_player(id, member);
+        }
+        uint8_t deleted[10] = {};
+        net_message_header header = {(uint16_t)(kNetLibPacketBit | (int)_player_deleted_packet_public), 10, 0,
+                                     kSendToServer, 0};
+        memcpy(deleted, &header, sizeof(header));
+        memcpy(deleted + PUBLIC_PLAYER_ID_OFFSET, &c.departing, sizeof(c.departing));
+        handle_packet(deleted);
+        EXPECT_EQ(find_net_player_index(c.departing), -1) << c.why;
+        for (int16_t id = 1; id <= 3; ++id)
+        {
+            if (id == c.departing) continue;
+            const new_player_data *member = get_net_player(find_net_player_index(id));
+            EXPECT_EQ(member->team_captain_identifier, c.dissolved ? -1 : 1) << c.why << id;
+            EXPECT_EQ(member->team_is_locked, !c.dissolved) << c.why << id;
+            EXPECT_EQ(member->agreed_to_play, id == 3) << c.why << id;
+        }
+    }
+}
+
 TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_times_out_for_a_silent_player)
 {
     get_vesk_net_globals()->state = _net_idle;
