@@ -163,7 +163,12 @@ void setdown_network_game_from_old_netgame_session(bool logout, bool force)
     if (!net->game) return;
     if (!force && net->state == _net_reenter_game) return;
     net->state = _vesk_net_coming_down;
-    if (net_i_am_the_server(net->game)) dispose_game_server();
+    if (net_i_am_the_server(net->game))
+    {
+        // The players need no notice of each other leaving as the game ends.
+        dispose_game_server();
+        set_send_delete_packets(false);
+    }
     clear_ping_data_pending();
     net_exit(net->game);
     net->game = nullptr;
