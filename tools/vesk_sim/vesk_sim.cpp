@@ -149,6 +149,22 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
+// The run's log, headed by the command line: FILE, or the data directory's,
+// or the working directory's.  A log that cannot be opened is reported on
+// standard error; the run goes on.
+static void open_run_log(const char *log, const char *data, int argc, char **argv)
+{
+    char header[512];
+    slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
+    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
+    if (log)
+        open_log_file_at(log, header);
+    else if (data)
+        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
+    else
+        open_log_file(header);
+}
+
 static bool camera_trace;
 
 static void print_tick(int32_t tick, uint32_t hash, void *)
@@ -167,6 +183,7 @@ int main(int argc, char **argv)
     net_run_options net = {};
     net.gameplay_version = NONE;
     int64_t net_port = -1, net_players = 2, random_orders = -1, wall_limit = -1;
+    bool net_players_given = false;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -194,6 +211,7 @@ int main(int argc, char **argv)
         else if (!strcmp(option, "--players") && has_value)
         {
             if (!parse_decimal(option, argv[++i], 1, MAXIMUM_NET_GAME_PLAYERS, &net_players)) return usage(), 2;
+            net_players_given = true;
         }
         else if (!strcmp(option, "--coop"))
             net.cooperative = true;
@@ -282,16 +300,7 @@ int main(int argc, char **argv)
                             "camera or report\n");
             return usage(), 2;
         }
-        const char *log_name = log ? log : nullptr;
-        char header[512];
-        slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
-        for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-        if (log_name)
-            open_log_file_at(log_name, header);
-        else if (data)
-            open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
-        else
-            open_log_file(header);
+        open_run_log(log, data, argc, argv);
         net.data_directory = data;
         net.map = map;
         net.seed = (uint32_t)(seed < 0 ? 0 : seed);
@@ -301,14 +310,15 @@ int main(int argc, char **argv)
         net.ticks = (int32_t)ticks;
         net.random_orders = random_orders >= 0;
         net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
-        net.wall_limit_ms = (int32_t)((wall_limit > 0 ? wall_limit : ticks / 30 + 60) * 1000);
+        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : ticks / 30 + 60) * 1000;
+        net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
         const int status = run_network_simulation(&net);
         close_log_file();
         return status;
     }
-    if (random_orders >= 0)
+    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0)
     {
-        fprintf(stderr, "vesk_sim: --random-orders gives a network game's orders\n");
+        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop and --wall-limit belong to a network game\n");
         return usage(), 2;
     }
     if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
@@ -370,16 +380,7 @@ int main(int argc, char **argv)
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
-    char header[512];
-    slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
-    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    // A log that cannot be opened is reported on standard error; the run goes on.
-    if (log)
-        open_log_file_at(log, header);
-    else if (data)
-        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
-    else
-        open_log_file(header);
+    open_run_log(log, data, argc, argv);
 
     char reason[512];
     int32_t film_ticks = 0;
