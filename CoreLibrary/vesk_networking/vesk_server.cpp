@@ -23,6 +23,9 @@ enum
     // Commands that reach the server before its clock starts wait for it; a
     // player cannot make the host hold more than this many bytes of them.
     MAXIMUM_HELD_COMMAND_BYTES = 65536,
+    // Stamped commands that reach a player between the start barrier and its
+    // map's start wait for the map, up to this many bytes.
+    MAXIMUM_EARLY_COMMAND_BYTES = 65536,
 };
 
 static struct
@@ -33,6 +36,9 @@ static struct
     command_packet_history_entry *held_head, *held_tail;
     int32_t held_bytes;
     int64_t history_bytes;
+    // Relayed commands received before the map started, whole, back to back.
+    uint8_t early_commands[MAXIMUM_EARLY_COMMAND_BYTES];
+    int32_t early_bytes;
 } server_globals;
 
 static command_packet_history_entry *new_history_entry(const command_header *command)
@@ -235,24 +241,9 @@ bool send_command_to_host(const command_header *command)
     return net_send(game, packet, 0);
 }
 
-void handle_command_packet(void *packet)
+// Queues a stamped command for its tick and moves the target time.
+static void accept_relayed_command(command_header *command)
 {
-    const net_message_header *header = (const net_message_header *)packet;
-    if (!VASSERT(header->to != kSendToServer, "header->to != kSendToServer")) return;
-    command_header *command = (command_header *)((uint8_t *)packet + sizeof(net_message_header));
-    if (command->size != header->messageLen - (int32_t)sizeof(net_message_header) ||
-        command->size < MINIMUM_COMMAND_SIZE || command->time < 0)
-    {
-        log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command whose size disagrees");
-        return;
-    }
-    if (!vesk_map_is_loaded())
-    {
-        // The game has ended here; the stream still runs on the host.
-        log_message(__FILE__, __LINE__, "a command of verb %d for tick %d arrived after the game; ignored", command->verb,
-                    command->time);
-        return;
-    }
     if ((uint8_t)command->player_index != 255)
     {
         const int16_t player_index = find_player_by_unique_identifier((uint8_t)command->player_index);
@@ -264,6 +255,56 @@ void handle_command_packet(void *packet)
     if (!queue_incoming_command(command)) return;
     record_incoming_command(command);
     if (command->time >= game_->target_time) game_->target_time = command->time;
+}
+
+void forget_early_commands(void) { server_globals.early_bytes = 0; }
+
+void accept_early_commands(void)
+{
+    if (!vesk_map_is_loaded()) return;
+    alignas(command_header) uint8_t command[MAXIMUM_COMMAND_SIZE];
+    for (int32_t offset = 0; offset < server_globals.early_bytes;)
+    {
+        command_header header;
+        memcpy(&header, server_globals.early_commands + offset, sizeof(header));
+        memcpy(command, server_globals.early_commands + offset, (size_t)header.size);
+        offset += header.size;
+        accept_relayed_command((command_header *)command);
+    }
+    server_globals.early_bytes = 0;
+}
+
+void handle_command_packet(void *packet)
+{
+    const net_message_header *header = (const net_message_header *)packet;
+    if (!VASSERT(header->to != kSendToServer, "header->to != kSendToServer")) return;
+    command_header *command = (command_header *)((uint8_t *)packet + sizeof(net_message_header));
+    if (command->size != header->messageLen - (int32_t)sizeof(net_message_header) ||
+        command->size < MINIMUM_COMMAND_SIZE || command->time < 0)
+    {
+        log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command whose size disagrees");
+        return;
+    }
+    if (vesk_map_is_loaded())
+    {
+        accept_early_commands();
+        accept_relayed_command(command);
+    }
+    else if (get_vesk_net_globals()->state != _net_game_in_progress && !in_netsync())
+        // The game has ended here; the stream still runs on the host.
+        log_message(__FILE__, __LINE__, "a command of verb %d for tick %d arrived after the game; ignored", command->verb,
+                    command->time);
+    else if (server_globals.early_bytes + command->size <= MAXIMUM_EARLY_COMMAND_BYTES)
+    {
+        // The game is passing its start barrier, or its map is still starting.
+        memcpy(server_globals.early_commands + server_globals.early_bytes, command, (size_t)command->size);
+        server_globals.early_bytes += command->size;
+    }
+    else
+    {
+        log_message(__FILE__, __LINE__, "too many commands before the map started; the game cannot stay in step");
+        game_is_out_of_sync(__FILE__, __LINE__);
+    }
 }
 
 bool vesk_server_send_data(uint8_t to, void *data, int32_t length)

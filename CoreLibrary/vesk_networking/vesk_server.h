@@ -6,7 +6,8 @@
 // nobody issues commands it sends null commands, so that every machine's
 // target time keeps advancing.
 //
-// Host only; main thread only.
+// The server runs on the host only; the receiving side of the stream
+// (handle_command_packet) on every player.  Main thread only.
 
 #include <cstdint>
 
@@ -60,6 +61,12 @@ void send_command_to_arrived_players(const command_header *command);
 // Wraps a command in a command packet addressed to the server and sends it.
 bool send_command_to_host(const command_header *command);
 // The receiving side on every player (entry 1 of the dispatcher's table).
+// Commands that arrive while the start barrier ends or the map starts wait
+// for the map (accept_early_commands, each frame).
 void handle_command_packet(void *packet);
+// Queues the commands that waited for the map, once it has started.
+void accept_early_commands(void);
+// Forgets them (a new game's start barrier).
+void forget_early_commands(void);
 // Hands the data to the library's send unchanged.
 bool vesk_server_send_data(uint8_t to, void *data, int32_t length);

@@ -259,6 +259,7 @@ bool vesk_netsync(void)
         VWARN(false, text);
     }
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
+    forget_early_commands();
     netsync_globals.in_netsync = true;
     const bool passed = sync_data_between_players(_netsync_start_message_index);
     netsync_globals.in_netsync = false;

@@ -292,6 +292,24 @@ TEST_F(net_game_layer, the_host_checks_the_game_and_a_relayed_command_moves_the_
     }
 }
 
+TEST_F(net_game_layer, commands_arriving_before_the_map_has_started_wait_for_it)
+{
+    get_vesk_net_globals()->state = _net_game_in_progress;
+    for (int32_t time : {3, 30})
+    {
+        std::vector<uint8_t> command = command_of(_command_null);
+        ((command_header *)command.data())->time = time;
+        std::vector<uint8_t> packet = command_packet(0, command);
+        ((net_message_header *)packet.data())->to = 0;
+        handle_packet(packet.data());
+    }
+    ASSERT_TRUE(start_test_game(_game_type_networked, 1820, 7));
+    EXPECT_EQ(game_->target_time, 0);
+    vesk_net_process();
+    EXPECT_EQ(game_->target_time, 30);
+    EXPECT_EQ(update_vesk(1), 15); // the per-frame budget
+}
+
 TEST_F(net_game_layer, the_player_list_refuses_bad_notices_and_the_host_is_always_ready)
 {
     EXPECT_TRUE(get_net_player(0)->agreed_to_play);

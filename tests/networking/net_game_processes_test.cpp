@@ -12,6 +12,12 @@
 #include "support/net_game_processes.h"
 #include "support/net_peers.h"
 #include "support/vesk_sim_fixture.h"
+#include "bitmap_dialogs/network_services.h"
+#include "cseries/tags.h"
+#include "determinism_harness.h"
+#include "game_records.h"
+#include "networking/network_constants.h"
+#include "vesk_networking/vesk_packets.h"
 
 namespace
 {
@@ -245,5 +251,69 @@ TEST_F(net_game_processes, a_hostile_player_changes_nothing_and_the_honest_playe
     EXPECT_TRUE(attacked);
     expect_in_step(processes, 300 / 30 + 1);
     EXPECT_NE(processes[0].log().find("dropped a packet from player"), std::string::npos);
+}
+// A host of the protocol's own making serves a vesk_sim client the demo game,
+// then a sync command whose hash no honest game has: the client reports the
+// tick at which it fell out of step and exits 17.
+TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
+{
+    raw_listener listener;
+    vesk_sim_process client;
+    ASSERT_TRUE(client.start(bin, directory,
+                             {"--net-join", "127.0.0.1:" + std::to_string(listener.port), "--ticks", "300", "--wall-limit", "15"}));
+    const int accepted = listener.accept_connection(PROCESS_LIMIT_MS);
+    ASSERT_GE(accepted, 0);
+    raw_peer host(accepted);
+    host.port_bytes_pending = true; // the connection starts with each side's datagram port
+    host.send_bytes({0, 0});
+    std::vector<uint8_t> record(124, 0);
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+
+    new_game_data game;
+    get_simulation_game_data(string_to_tag("demo"), 7, &game);
+    net_game_description description = {};
+    description.parameters = game.parameters;
+    description.parameters.type = _game_type_networked;
+    std::vector<uint8_t> described(MAXIMUM_SINGLE_PACKET_SIZE);
+    const uint16_t described_length =
+        build_vesk_game_description_packet(described.data(), (int32_t)described.size(), 1, &description);
+    ASSERT_GT(described_length, 0);
+    vesk_packet_byteswapping(described.data(), true);
+    described.resize(described_length);
+
+    auto from_host = [](std::vector<uint8_t> packet) { return packet[5] = 0, packet; };
+    // A sync command of player 0 for the snapshot of tick 0, with a hash of
+    // nobody's game, at tick 5; a null command at tick 10 lets tick 5 run.
+    const std::vector<uint8_t> sync = {0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    const std::vector<uint8_t> null = {0, 8, 0, 0xFF, 0, 0, 0, 10};
+
+    bool joined = false, reported = false;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !host.ended && !client.wait(0); ++turn)
+    {
+        pollfd ready = {host.stream, POLLIN, 0};
+        poll(&ready, 1, 20);
+        for (const std::vector<uint8_t> &packet : host.receive_packets())
+        {
+            if (packet_what(packet) == 0x8000 && !joined)
+            {
+                joined = true;
+                host.send_bytes(raw_new_player(1, 0, false, "host", record));
+                host.send_bytes(raw_new_player(1, 1, true, "client", record));
+                host.send_bytes(from_host(described));
+                host.send_bytes(from_host(game_packet(4, 1, {})));
+            }
+            if (packet_what(packet) == 3 && !reported)
+            {
+                reported = true;
+                for (uint8_t id : {0, 1}) host.send_bytes(from_host(game_packet(3, 255, {0, id, 0, 0})));
+                host.send_bytes(from_host(game_packet(1, 1, sync)));
+                host.send_bytes(from_host(game_packet(1, 1, null)));
+            }
+        }
+    }
+    ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(client.exit_code, 17) << client.err();
+    EXPECT_NE(client.out().find("out of sync at tick"), std::string::npos) << client.out();
 }
 } // namespace
