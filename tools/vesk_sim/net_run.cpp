@@ -26,6 +26,7 @@
 #include "monster_commands.h"
 #include "monsters.h"
 #include "networking_procedures.h"
+#include "selection.h"
 #include "session_state.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
@@ -107,6 +108,11 @@ static void give_random_order(void)
     }
     const world_point2d point = {(world_distance)(next_random() % (uint32_t)(mesh_width * 512)),
                                  (world_distance)(next_random() % (uint32_t)(mesh_height * 512))};
+    // The ordered units become the local selection, as a player's clicks
+    // would make them: each process holds a selection of its own, which no
+    // other machine knows and the game's state must not depend on.
+    select_nothing();
+    for (int32_t i = 0; i < count; ++i) add_monster_index_to_current_selection(units[i]);
     const command_movement_data data = {0, 0, 0, 0};
     // Nothing to order still gives the host a command to stamp.
     if (count == 0) units[0] = NONE;
