@@ -66,6 +66,7 @@
 #include "networking/network_transport_hooks.h"
 #include "vesk_networking/network_hooks.h"
 #include "story_hooks.h"
+#include "vesk_networking/vesk_networking.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -188,5 +189,6 @@ void register_built_subsystems(void)
     register_ingame_dialog_hooks();
     register_network_transport_hooks();
     register_network_hooks();
+    register_vesk_networking();
     register_story_hooks();
 }
