@@ -70,3 +70,8 @@ bool sync_player_lists(void);
 bool enough_players_agree_to_start_game(void);
 bool enough_players_for_ranked_game(void);
 void i_agree_to_play_persistent(bool persistent);
+
+// The last start barrier failed: the game's scoring is not to be reported.
+bool netsync_failed(void);
+// A confirmation (flag clear) for `player_id_from` addressed to one player.
+bool send_player_sync_data_confirmation(net_game_data *game, uint8_t to, int16_t player_id_from);

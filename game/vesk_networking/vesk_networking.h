@@ -155,3 +155,23 @@ void begin_network_map(void);
 // Registers the game layer's procedures (networking table, command verbs,
 // the drop-player point).  Once, from register_built_subsystems.
 void register_vesk_networking(void);
+
+// ---- refused packets ------------------------------------------------------------------
+
+// Why the game layer dropped a packet before handling it.
+enum game_packet_refusal
+{
+    _game_refusal_malformed = 0,  // its fields disagree with its length or with each other
+    _game_refusal_not_allowed,    // its sender may not send it
+    _game_refusal_not_arrived,    // its sender has not arrived in the game
+    _game_refusal_unknown_player, // it names a player not in the list
+    NUMBER_OF_GAME_PACKET_REFUSALS
+};
+
+// Logs `text` once per session, sender and reason; the packet is dropped by
+// the caller.
+void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text);
+
+// The progress dialog the session's waits use (the library's procedure type):
+// true when the player cancelled; a headless run shows none.
+bool network_progress(int16_t operation, const char *text, int32_t value);
