@@ -12,7 +12,7 @@
 #include "iniparser3.0b/inifile.h"
 #include "tag_files/plugins.h"
 #include "tag_files/preferences.h"
-#include "vesk/string_lists.h"
+#include "vesk_networking/vesk_networking.h"
 
 const byte_swap_code networking_preferences_byte_swapping_data[] = {
     _begin_bs_array, 1,
@@ -91,10 +91,9 @@ void forget_net_hosting_prefs(void)
 // ---- strings ---------------------------------------------------------------------
 
 // A network string of the interface data, or `fallback` when the data has none.
-static const char *networking_string(int32_t index, const char *fallback)
+static const char *networking_string(int16_t index, const char *fallback)
 {
-    const int32_t list = string_list_tag_to_string_index(FOUR_CHARACTER_CODE('i', 'n', 'm', 'n'));
-    const char *text = get_string_from_list(list, index);
+    const char *text = get_networking_string(index);
     return *text ? text : fallback;
 }
 

@@ -30,7 +30,9 @@
 #include "vesk_networking/vesk_net_commands.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_ping.h"
 #include "vesk_networking/vesk_server.h"
+#include "vesk_networking/vesk_teams.h"
 
 #define NETWORKING_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'm', 'n')
 #define INTERNAL_NETWORK_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'n', 's')
@@ -133,8 +135,6 @@ bool network_progress(int16_t operation, const char *text, int32_t value)
     return progress_function(operation, text, value) != 0 && operation == _progress_modal_pass;
 }
 
-static void clear_ping_data_pending(void);
-
 // ---- the session -----------------------------------------------------------------------
 
 bool allocate_network_structures_for_game_session(uint32_t protocol)
@@ -164,7 +164,7 @@ void setdown_network_game_from_old_netgame_session(bool logout, bool force)
     if (!force && net->state == _net_reenter_game) return;
     net->state = _vesk_net_coming_down;
     if (net_i_am_the_server(net->game)) dispose_game_server();
-    clear_ping_data_pending();
+    clear_ping_data();
     net_exit(net->game);
     net->game = nullptr;
     net->state = _vesk_net_down;
@@ -501,55 +501,19 @@ static void handle_vesk_player_data_packet(void *packet)
     handle_player_data_changed(data->player_id, &player, data->data_length);
 }
 
-// ======== Handlers another module of this subsystem supplies ========
-// Until the configuration relay, the game descriptions and ping are joined
-// in, their packets are dropped with a log line (a description is applied
-// while a game is being configured, as the description's own handler does),
-// and the host's idle ping step does nothing.
-static void handle_configuration_packet_pending(void *packet)
-{
-    log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_not_allowed,
-                            "a configuration packet: the relay is not joined in");
-}
-
-static void handle_vesk_game_description_packet_pending(void *packet)
-{
-    vesk_networking_globals *net = &vesk_networking_module.net;
-    if (net->state != _net_configuring_game || local_player_is_network_originator())
-    {
-        log_message(__FILE__, __LINE__, "(handle_vesk_game_description_packet): Got a game description packet in "
-                                        "state %d", net->state);
-        return;
-    }
-    if (game_description_packet_to_net_game_description(packet, &net->current_game_description))
-        net->current_game_description_changed = true;
-    else
-        log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_malformed,
-                                "a game description whose names disagree with its length");
-}
-
-static void handle_ping_packet_pending(void *packet)
-{
-    log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_not_allowed,
-                            "a ping: latencies are not measured yet");
-}
-
-static void idle_ping_pending(void) {}
-static void clear_ping_data_pending(void) {}
-// ======== end of the handlers another module supplies ========
 
 typedef void (*vesk_packet_handler)(void *packet);
 static const vesk_packet_handler vesk_packet_handlers[NUMBER_OF_VESK_PACKETS] = {
     handle_chat_packet_dropped,             // 0
     handle_command_packet,                  // 1
-    handle_configuration_packet_pending,    // 2
+    handle_configuration_packet,            // 2
     handle_player_sync_data_packet,         // 3
     handle_begin_sync_data_packet,          // 4
     handle_server_command_packet,           // 5
-    handle_vesk_game_description_packet_pending, // 6
+    handle_vesk_game_description_packet,    // 6
     handle_vesk_player_data_packet,         // 7
     handle_coop_vets_data_packet,           // 8
-    handle_ping_packet_pending,             // 9
+    handle_ping_packet,                     // 9
     handle_begin_game_midgame_packet,       // 10
     handle_request_more_commands_packet,    // 11
 };
@@ -590,7 +554,7 @@ void vesk_net_process(void)
     if (net_i_am_the_server(net->game))
     {
         idle_game_server();
-        idle_ping_pending();
+        idle_ping();
         idle_command_history();
     }
     net_process(net->game);
@@ -605,14 +569,13 @@ void begin_network_map(void)
 
 void register_vesk_networking(void)
 {
-    // The whole table at once; the members another module of this subsystem
-    // supplies (ping and latencies) stay null, their defaults, until joined in.
+    // The whole table at once.
     static const networking_procedures procedures = {
         .start_network_module_manager = nullptr,
         .vesk_net_process = vesk_net_process,
-        .networked_game_supports_ping = nullptr,
-        .get_local_player_latency = nullptr,
-        .get_player_latency = nullptr,
+        .networked_game_supports_ping = vesk_ping_supported,
+        .get_local_player_latency = vesk_ping_local_player_latency,
+        .get_player_latency = vesk_ping_player_list_latency,
         .enough_players_for_ranked_game = enough_players_for_ranked_game,
         .get_time_remaining_string = get_midgame_time_remaining_string,
         .go_to_url = nullptr,

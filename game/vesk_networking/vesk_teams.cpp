@@ -210,7 +210,9 @@ void enable_teams_button_if_appropriate(dialog_data *dialog)
     if (player_id_in_list(dialog, list, (uint32_t)local_id))
         state = get_teams_button_state(globals->players, globals->player_count, local_id, selected, teams_allowed);
     bitmap_set_item_enabled(dialog, _netgame_setup_teams_item, state.enabled);
-    set_button_control_name(dialog, _netgame_setup_teams_item, get_networking_string(state.caption_string));
+    static const char *const captions[] = {"Join Team", "Disband Team", "Leave Team"};
+    const char *caption = get_networking_string(state.caption_string);
+    set_button_control_name(dialog, _netgame_setup_teams_item, *caption ? caption : captions[state.caption_string]);
 }
 
 void refresh_netgame_player_list(dialog_data *dialog, int16_t count)
