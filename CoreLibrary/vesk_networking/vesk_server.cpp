@@ -11,6 +11,7 @@
 #include "game_time.h"
 #include "players.h"
 #include "recording.h"
+#include "vesk.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -243,6 +244,13 @@ void handle_command_packet(void *packet)
         command->size < MINIMUM_COMMAND_SIZE || command->time < 0)
     {
         log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command whose size disagrees");
+        return;
+    }
+    if (!vesk_map_is_loaded())
+    {
+        // The game has ended here; the stream still runs on the host.
+        log_message(__FILE__, __LINE__, "a command of verb %d for tick %d arrived after the game; ignored", command->verb,
+                    command->time);
         return;
     }
     if ((uint8_t)command->player_index != 255)

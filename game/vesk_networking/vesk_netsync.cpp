@@ -235,13 +235,15 @@ bool sync_data_between_players(int16_t message_index)
 
     barrier_progress progress;
     const uint32_t started = machine_tick_count();
-    for (;;)
+    for (bool gone = false;;)
     {
         bool complete = true;
         for (int16_t i = 0; i < net->player_count && complete; ++i)
             complete = sync->client_received_player_sync_data[i];
         if (complete) return true;
-        if (timed_out(started) || connection_gone()) return false;
+        // What arrived before the connection closed is still read once.
+        if (timed_out(started) || gone) return false;
+        gone = connection_gone();
         vesk_net_process();
         if (progress.pass(started, text)) return false;
     }
@@ -344,7 +346,7 @@ bool enough_players_agree_to_start_game(void)
     return someone_plays_against_the_observer();
 }
 
-bool enough_players_for_ranked_game(void)
+bool net_enough_players_for_ranked_game(void)
 {
     // Only a ranked lobby room asks more; this layer is in none.
     return true;

@@ -68,7 +68,9 @@ void note_player_dropped_during_netsync(int16_t player_id);
 bool sync_player_lists(void);
 
 bool enough_players_agree_to_start_game(void);
-bool enough_players_for_ranked_game(void);
+// Registered as the networking table's member (the front call of that name is the
+// table's, networking_procedures.h).
+bool net_enough_players_for_ranked_game(void);
 void i_agree_to_play_persistent(bool persistent);
 
 // The last start barrier failed: the game's scoring is not to be reported.

@@ -576,7 +576,7 @@ void register_vesk_networking(void)
         .networked_game_supports_ping = vesk_ping_supported,
         .get_local_player_latency = vesk_ping_local_player_latency,
         .get_player_latency = vesk_ping_player_list_latency,
-        .enough_players_for_ranked_game = enough_players_for_ranked_game,
+        .enough_players_for_ranked_game = net_enough_players_for_ranked_game,
         .get_time_remaining_string = get_midgame_time_remaining_string,
         .go_to_url = nullptr,
         .lookup_plugin = nullptr,
