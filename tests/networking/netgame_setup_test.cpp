@@ -228,3 +228,19 @@ TEST_F(setup_host, a_player_who_is_not_ready_is_left_out_of_the_start)
     EXPECT_STREQ(game.name, "Test"); // the host's description
     EXPECT_EQ(globals->originator_game_description, nullptr);
 }
+
+// Changing the settings clears every ready mark but the persistent ones (and
+// the host's own, which is always ready).
+TEST_F(setup_host, new_settings_clear_the_ready_marks_but_the_persistent)
+{
+    new_player_data ready = test_net_player("Ready"), persistent = test_net_player("Persistent");
+    ready.agreed_to_play = true;
+    persistent.agreed_to_play = true;
+    persistent.persistent_ready = true;
+    join_peer(ready);
+    join_peer(persistent);
+    netgame_setup_clear_ready_marks();
+    EXPECT_TRUE(get_net_player(0)->agreed_to_play);
+    EXPECT_FALSE(get_net_player(find_net_player_index(id_of_peer(0)))->agreed_to_play);
+    EXPECT_TRUE(get_net_player(find_net_player_index(id_of_peer(1)))->agreed_to_play);
+}

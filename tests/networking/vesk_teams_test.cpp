@@ -6,6 +6,8 @@
 
 #include "support/net_session_fixture.h"
 
+#include "cseries/cstrings.h"
+
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
@@ -199,4 +201,46 @@ TEST(net_game_validity, the_version_window)
         EXPECT_EQ(is_net_game_valid(&description, false, reason, sizeof(reason)), r.valid) << r.version;
         EXPECT_NE(strstr(reason, r.reason_part), nullptr) << r.version << ": " << reason;
     }
+}
+
+namespace {
+
+class description_client : public net_session_client_fixture
+{
+};
+
+} // namespace
+
+// A client takes a description only from the host's player, only while the
+// game is set up, and keeps its own password.
+TEST_F(description_client, comes_only_from_the_host)
+{
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    strlcpy(globals->current_game_description.password, "mine", NET_GAME_PASSWORD_SIZE);
+    net_game_description sent;
+    memset(&sent, 0, sizeof(sent));
+    strlcpy(sent.name, "Sent", sizeof(sent.name));
+    strlcpy(sent.password, "theirs", sizeof(sent.password));
+    std::vector<uint8_t> packet(4096);
+    packet.resize(build_vesk_game_description_packet(packet.data(), (int32_t)packet.size(), 255, &sent));
+    struct row
+    {
+        const char *what;
+        int16_t state;
+        uint8_t from;
+        bool taken;
+    };
+    const row rows[] = {{"from another player", _net_configuring_game, 5, false},
+                        {"outside the set-up", _net_idle, 0, false},
+                        {"from the host", _net_configuring_game, 0, true}};
+    for (const row &r : rows)
+    {
+        globals->state = r.state;
+        globals->current_game_description_changed = false;
+        ((net_message_header *)packet.data())->from = r.from;
+        handle_vesk_game_description_packet(packet.data());
+        EXPECT_EQ(globals->current_game_description_changed, r.taken) << r.what;
+        EXPECT_STREQ(globals->current_game_description.name, r.taken ? "Sent" : "") << r.what;
+    }
+    EXPECT_STREQ(globals->current_game_description.password, "mine");
 }
