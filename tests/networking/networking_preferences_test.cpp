@@ -5,7 +5,6 @@
 
 #include "tag_files/store_fixture.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -61,26 +60,6 @@ protected:
     }
 };
 
-int stored_file_mode(const char *name)
-{
-    int mode = -1;
-    std::function<void(const std::string &)> walk = [&](const std::string &folder) {
-        DIR *directory = opendir(folder.c_str());
-        if (!directory) return;
-        while (const dirent *entry = readdir(directory))
-        {
-            const std::string child = folder + "/" + entry->d_name;
-            struct stat status;
-            if (entry->d_name[0] == '.' || lstat(child.c_str(), &status) != 0) continue;
-            if (S_ISDIR(status.st_mode)) walk(child);
-            else if (strstr(entry->d_name, name)) mode = (int)(status.st_mode & 0777);
-        }
-        closedir(directory);
-    };
-    walk(".");
-    return mode;
-}
-
 } // namespace
 
 // The record as written: big-endian fields, `buildnum` before `unused`, and
@@ -134,78 +113,63 @@ TEST_F(networking_preferences_test, the_stored_record_has_golden_bytes)
 // A damaged stored record is repaired on loading, field by field.
 TEST_F(networking_preferences_test, a_damaged_record_is_repaired_when_loaded)
 {
+    typedef networking_preferences record;
     struct row
     {
         const char *what;
-        std::function<void(networking_preferences &)> damage;
-        std::function<void(const net_game_description &, const new_player_data &)> check;
+        void (*damage)(record &);
+        int64_t (*field)(const record &);
+        int64_t expected;
     };
     const row rows[] = {
-        {"option flags 0x80000000", [](networking_preferences &r) { r.game.parameters.option_flags = 0x80000000u; },
-         [](const net_game_description &d, const new_player_data &) { EXPECT_EQ(d.parameters.option_flags, 16436u); }},
-        {"difficulty 7", [](networking_preferences &r) { r.game.parameters.difficulty_level = 7; },
-         [](const net_game_description &d, const new_player_data &) { EXPECT_EQ(d.parameters.difficulty_level, 2); }},
-        {"difficulty -1", [](networking_preferences &r) { r.game.parameters.difficulty_level = -1; },
-         [](const net_game_description &d, const new_player_data &) { EXPECT_EQ(d.parameters.difficulty_level, 2); }},
-        {"scoring 16", [](networking_preferences &r) { r.game.parameters.scoring = 16; },
-         [](const net_game_description &d, const new_player_data &) { EXPECT_EQ(d.parameters.scoring, 2); }},
+        {"option flags 0x80000000", [](record &r) { r.game.parameters.option_flags = 0x80000000u; },
+         [](const record &r) -> int64_t { return r.game.parameters.option_flags; }, 16436},
+        {"difficulty 7", [](record &r) { r.game.parameters.difficulty_level = 7; },
+         [](const record &r) -> int64_t { return r.game.parameters.difficulty_level; }, 2},
+        {"difficulty -1", [](record &r) { r.game.parameters.difficulty_level = -1; },
+         [](const record &r) -> int64_t { return r.game.parameters.difficulty_level; }, 2},
+        {"scoring 16", [](record &r) { r.game.parameters.scoring = 16; },
+         [](const record &r) -> int64_t { return r.game.parameters.scoring; }, 2},
+        {"a game of another type", [](record &r) { r.game.parameters.type = 2; },
+         [](const record &r) -> int64_t { return r.game.parameters.type; }, 1},
         {"unterminated names",
-         [](networking_preferences &r) {
+         [](record &r) {
              memset(r.game.name, 'n', sizeof(r.game.name));
              memset(r.game.map_name, 'm', sizeof(r.game.map_name));
              memset(r.player.appearance.name, 'p', sizeof(r.player.appearance.name));
          },
-         [](const net_game_description &d, const new_player_data &p) {
-             EXPECT_EQ(strlen(d.name), 31u);
-             EXPECT_EQ(strlen(d.map_name), 63u);
-             EXPECT_EQ(strlen(p.appearance.name), 31u);
-         }},
-        {"a player record of another kind",
-         [](networking_preferences &r) {
-             r.player.team_index = 4;
-             r.player.type = 1;
-             r.player.version = 2100;
+         [](const record &r) -> int64_t {
+             return (int64_t)(strlen(r.game.name) + strlen(r.game.map_name) + strlen(r.player.appearance.name));
          },
-         [](const net_game_description &, const new_player_data &p) {
-             EXPECT_EQ(p.team_index, -1);
-             EXPECT_EQ(p.type, 0);
-             EXPECT_EQ(p.version, 2182);
-             EXPECT_EQ(p.build_number, 443);
-         }},
-        {"a map nobody has",
-         [](networking_preferences &r) { r.game.parameters.scenario_tag = FOUR_CHARACTER_CODE('n', 'o', 'p', 'e'); },
-         [](const net_game_description &d, const new_player_data &) {
-             EXPECT_EQ(d.parameters.scenario_tag, DEFAULT_NETWORK_GAME_SCENARIO);
-         }},
+         31 + 63 + 31},
+        {"a player on a team", [](record &r) { r.player.team_index = 4; },
+         [](const record &r) -> int64_t { return r.player.team_index; }, -1},
+        {"a player of an older version", [](record &r) { r.player.version = 2100; },
+         [](const record &r) -> int64_t { return r.player.version; }, 2182},
+        {"a map nobody has", [](record &r) { r.game.parameters.scenario_tag = FOUR_CHARACTER_CODE('n', 'o', 'p', 'e'); },
+         [](const record &r) -> int64_t { return r.game.parameters.scenario_tag; }, DEFAULT_NETWORK_GAME_SCENARIO},
         {"a cooperative game's map nobody has",
-         [](networking_preferences &r) {
+         [](record &r) {
              r.game.parameters.scenario_tag = FOUR_CHARACTER_CODE('n', 'o', 'p', 'e');
              r.game.parameters.option_flags |= _game_option_cooperative_flag;
          },
-         [](const net_game_description &d, const new_player_data &) {
-             EXPECT_EQ(d.parameters.scenario_tag, DEFAULT_COOPERATIVE_GAME_SCENARIO);
-         }},
+         [](const record &r) -> int64_t { return r.game.parameters.scenario_tag; }, DEFAULT_COOPERATIVE_GAME_SCENARIO},
         {"a plug-in list that does not decode",
-         [](networking_preferences &r) {
+         [](record &r) {
              memset(r.game.parameters.plugin_data, 0xAB, sizeof(r.game.parameters.plugin_data));
              r.game.parameters.plugin_count = 2;
          },
-         [](const net_game_description &d, const new_player_data &) {
-             EXPECT_EQ(d.parameters.plugin_count, 0);
-             EXPECT_EQ(d.parameters.plugin_data[0], 0);
-         }},
+         [](const record &r) -> int64_t { return r.game.parameters.plugin_count + r.game.parameters.plugin_data[0]; },
+         0},
     };
     for (const row &r : rows)
     {
-        SCOPED_TRACE(r.what);
-        networking_preferences record = defaults();
-        r.damage(record);
-        store_raw(record);
-        net_game_description description;
-        new_player_data player;
-        ASSERT_TRUE(load_netgame_preferences(&description, &player, nullptr, nullptr));
-        EXPECT_EQ(description.parameters.type, 1);
-        r.check(description, player);
+        record stored = defaults();
+        r.damage(stored);
+        store_raw(stored);
+        record loaded;
+        ASSERT_TRUE(load_netgame_preferences(&loaded.game, &loaded.player, nullptr, nullptr)) << r.what;
+        EXPECT_EQ(r.field(loaded), r.expected) << r.what;
     }
 }
 

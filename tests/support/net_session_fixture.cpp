@@ -1,6 +1,5 @@
 #include "net_session_fixture.h"
 
-#include <poll.h>
 
 #include <cstring>
 
@@ -133,13 +132,7 @@ void net_session_host_fixture::send_game_packet(size_t peer, uint16_t what, uint
 void net_session_host_fixture::pump_once(void)
 {
     vesk_net_process();
-    std::vector<pollfd> readable;
-    for (size_t index = 0; index < peers.size(); index++)
-    {
-        for (std::vector<uint8_t> &packet : peers[index]->receive_packets()) received[index].push_back(packet);
-        if (!peers[index]->ended) readable.push_back({peers[index]->stream, POLLIN, 0});
-    }
-    if (!readable.empty()) poll(readable.data(), readable.size(), 1);
+    read_raw_peers(peers, received);
 }
 
 void net_session_host_fixture::pump_a_while(int32_t turns)
