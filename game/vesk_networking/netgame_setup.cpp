@@ -16,6 +16,7 @@
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/networking_preferences.h"
+#include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_teams.h"
@@ -76,6 +77,25 @@ void netgame_setup_clear_ready_marks(void)
         players[i].agreed_to_play = false;
         update_player_data(&players[i]);
     }
+}
+
+const char *netgame_setup_toggle_ready(bool shift_held, bool persistent_by_preference)
+{
+    new_player_data player;
+    const int16_t local = find_net_player_index(get_local_player_id());
+    if (local < 0) return nullptr;
+    player = *get_net_player(local);
+    if (player.agreed_to_play)
+    {
+        player.agreed_to_play = false;
+        player.persistent_ready = false;
+        update_player_data(&player);
+        return nullptr;
+    }
+    const bool persistent = persistent_by_preference ? !shift_held : shift_held;
+    i_agree_to_play_persistent(persistent);
+    if (!shift_held) return nullptr;
+    return persistent ? "Ready Status is Persistent." : "Ready Status is |iNot|p Persistent.";
 }
 
 // ---- starting -----------------------------------------------------------------

@@ -58,6 +58,12 @@ bool netgame_setup_start_allowed(void);
 // stops being ready (each changed record published).
 void netgame_setup_clear_ready_marks(void);
 
+// The ready item: a player who is not ready becomes ready, persistently
+// when Shift chose it (or, with `persistent_by_preference`, unless Shift is
+// held); one who is ready stops being ready.  Returns the text to show when
+// Shift chose, else null.
+const char *netgame_setup_toggle_ready(bool shift_held, bool persistent_by_preference);
+
 // ---- starting (the host's start item) -----------------------------------------
 
 enum netgame_start_result

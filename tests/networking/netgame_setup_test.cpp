@@ -244,3 +244,31 @@ TEST_F(setup_host, new_settings_clear_the_ready_marks_but_the_persistent)
     EXPECT_FALSE(get_net_player(find_net_player_index(id_of_peer(0)))->agreed_to_play);
     EXPECT_TRUE(get_net_player(find_net_player_index(id_of_peer(1)))->agreed_to_play);
 }
+
+// The ready item on the host's own record (replaced at once on the host).
+TEST_F(setup_host, the_ready_item_toggles_and_says_when_shift_chose)
+{
+    struct row
+    {
+        bool shift, preference, ready_after, persistent_after;
+        const char *message; // null: none
+    };
+    const row rows[] = {
+        {false, false, false, false, nullptr}, // the host starts ready
+        {false, false, true, false, nullptr},
+        {false, false, false, false, nullptr},
+        {true, false, true, true, "Ready Status is Persistent."},
+        {true, true, false, false, nullptr},
+        {true, true, true, false, "Ready Status is |iNot|p Persistent."},
+        {false, true, false, false, nullptr},
+        {false, true, true, true, nullptr},
+    };
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++)
+    {
+        const row &r = rows[i];
+        const char *message = netgame_setup_toggle_ready(r.shift, r.preference);
+        EXPECT_STREQ(message ? message : "", r.message ? r.message : "") << "row " << i;
+        EXPECT_EQ(get_net_player(0)->agreed_to_play != 0, r.ready_after) << "row " << i;
+        EXPECT_EQ(get_net_player(0)->persistent_ready != 0, r.persistent_after) << "row " << i;
+    }
+}
