@@ -42,26 +42,6 @@ static bool names_a_team(int32_t captain, const new_game_parameter_data *paramet
 
 // ---- ready marks ----------------------------------------------------------------
 
-bool netgame_setup_start_allowed(void)
-{
-    const int16_t count = get_net_player_count();
-    const new_player_data *observer = nullptr;
-    for (int16_t i = 0; i < count; ++i)
-    {
-        const new_player_data *player = get_net_player(i);
-        if (!player->agreed_to_play) return false;
-        if (!observer && (player->flags & _player_is_observer_flag)) observer = player;
-    }
-    for (int16_t i = 0; i < count; ++i)
-    {
-        const new_player_data *player = get_net_player(i);
-        if (player == observer) continue;
-        if (observer && player->team_captain_identifier == observer->unique_identifier) continue;
-        return true;
-    }
-    return false;
-}
-
 void netgame_setup_clear_ready_marks(void)
 {
     if (!local_player_is_network_originator()) return;

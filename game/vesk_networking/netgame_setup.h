@@ -49,10 +49,8 @@ enum
 
 // ---- ready marks ------------------------------------------------------------
 
-// The start item (host only): every listed player has agreed to play, and at
-// least one player is neither the first observer of the list nor in that
-// observer's team.
-bool netgame_setup_start_allowed(void);
+// The start item (host only) is enabled by enough_players_agree_to_start_game
+// (vesk_netsync.h).
 
 // The settings changed (host): every player who is not persistently ready
 // stops being ready (each changed record published).

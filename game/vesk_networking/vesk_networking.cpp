@@ -391,7 +391,9 @@ static void handle_player_added(const uint8_t *packet, int32_t length)
     vesk_networking_module.logged_refusals[player_id] = 0; // a new connection under this id
 
     const bool host = net_i_am_the_server(net->game);
-    if (net->state == _net_game_in_progress && host)
+    if (net->state == _net_configuring_game)
+        handle_player_joined_setup();
+    else if (net->state == _net_game_in_progress && host)
         begin_late_joiner(player_id);
     else if (host && net->state != _net_configuring_game && net->state != _net_idle)
         log_message(__FILE__, __LINE__, "host got _player_added_packet_public in unexpected state %d", net->state);
@@ -417,7 +419,9 @@ static void handle_player_deleted(const uint8_t *packet)
     const int16_t index = find_net_player_index(player_id);
     if (index < 0) return;
     const bool arrived = get_vesk_sync_data()->players_data[index].arrived;
+    const new_player_data departed = *get_net_player(index);
     remove_player_from_player_list(player_id);
+    handle_player_left_setup(&departed);
     if (net_i_am_the_server(net->game) && arrived && net->state == _net_game_in_progress)
         send_drop_player_command(player_id);
 }

@@ -19,6 +19,7 @@
 #include "tag_files/plugins.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network_packets.h"
+#include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_random.h"
@@ -171,6 +172,55 @@ void handle_join_team_request(int32_t requester_id, int32_t captain_id)
     requester = *get_net_player(find_net_player_index(requester_id));
     requester.team_captain_identifier = captain_id;
     publish(requester);
+}
+
+static void enable_start_item(dialog_data *dialog)
+{
+    if (dialog && dialog->tag == NETGAME_SETUP_DIALOG_TAG && local_player_is_network_originator())
+        bitmap_set_item_enabled(dialog, _netgame_setup_start_item, enough_players_agree_to_start_game());
+}
+
+void handle_player_joined_setup(void)
+{
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    refresh_netgame_player_list(globals->configure_dialog, globals->player_count);
+    if (!local_player_is_network_originator() || !globals->originator_game_description) return;
+    uint32_t &options = globals->originator_game_description->parameters.option_flags;
+    const uint32_t continued_series = _game_option_cooperative_flag | _game_option_allow_veterans_flag;
+    if ((options & continued_series) != continued_series) options &= ~(uint32_t)_game_option_continuation_flag;
+    synchronize_game_description();
+    enable_start_item(globals->configure_dialog);
+}
+
+void handle_player_left_setup(const new_player_data *departed)
+{
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    const int32_t captain = departed->team_captain_identifier;
+    if (globals->state == _net_configuring_game && local_player_is_network_originator() && captain != NONE)
+    {
+        const bool dissolves = captain == departed->unique_identifier || count_team_members(captain) == 1;
+        new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
+        const int16_t count = get_net_player_count();
+        for (int16_t i = 0; i < count; ++i) players[i] = *get_net_player(i);
+        for (int16_t i = 0; i < count; ++i)
+        {
+            if (players[i].team_captain_identifier != captain) continue;
+            if (players[i].unique_identifier != get_local_player_id() && !players[i].persistent_ready)
+                players[i].agreed_to_play = false;
+            if (dissolves)
+            {
+                players[i].team_captain_identifier = NONE;
+                players[i].team_is_locked = false;
+            }
+            publish(players[i]);
+        }
+    }
+    dialog_data *dialog = globals->configure_dialog;
+    if (!dialog) return;
+    delete_player_from_list_by_id(dialog, _netgame_setup_player_list_item, (uint32_t)departed->unique_identifier);
+    set_dialog_item_dirty(dialog, _netgame_setup_game_item);
+    if (globals->state == _net_configuring_game) refresh_netgame_player_list(dialog, globals->player_count);
+    enable_start_item(dialog);
 }
 
 teams_button_state get_teams_button_state(const new_player_data *players, int16_t count, int32_t local_id,

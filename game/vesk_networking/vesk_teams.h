@@ -49,6 +49,18 @@ void handle_join_team_request(int32_t requester_id, int32_t captain_id);
 // leaves it and its lock is cleared; each changed record is published.
 void disband_team(int32_t captain_id);
 
+// A player joined while the game is set up (after it is listed): the
+// dialog's list is refreshed; the host keeps the continuation option only
+// for a cooperative game with veterans, sends its description to everybody
+// (the newcomer included) and enables the start item when it may start.
+void handle_player_joined_setup(void);
+// A player left (after it left the list; `departed` is its record).  While
+// the game is set up, the host repairs its team: a departed captain, or a
+// departed member of a team of two, dissolves it (captain -1, lock cleared);
+// every other member stops being ready unless persistently ready; each
+// changed record is published.  The dialog drops its row.
+void handle_player_left_setup(const new_player_data *departed);
+
 // The teams button of the set-up dialog, decided without the dialog: whether
 // it is enabled and its caption (the network string: 0 join, 1 disband,
 // 2 leave).  `selected_id` -1: no player row is selected.

@@ -7,6 +7,7 @@
 #include "support/net_session_fixture.h"
 
 #include "vesk_networking/netgame_setup.h"
+#include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 
@@ -62,7 +63,7 @@ TEST_F(setup_client, the_start_item_needs_everybody_ready_and_somebody_playing)
     for (const row &r : rows)
     {
         list_players(r.players, 3);
-        EXPECT_EQ(netgame_setup_start_allowed(), r.allowed) << r.what;
+        EXPECT_EQ(enough_players_agree_to_start_game(), r.allowed) << r.what;
     }
 }
 

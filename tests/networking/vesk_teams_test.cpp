@@ -244,3 +244,75 @@ TEST_F(description_client, comes_only_from_the_host)
     }
     EXPECT_STREQ(globals->current_game_description.password, "mine");
 }
+
+namespace {
+
+class departures : public net_session_host_fixture
+{
+protected:
+    void SetUp(void) override
+    {
+        net_session_host_fixture::SetUp();
+        get_vesk_net_globals()->state = _net_configuring_game;
+    }
+
+    // A ready peer (persistently when asked): its index.
+    size_t ready_peer(bool persistent)
+    {
+        new_player_data player = test_net_player("Member");
+        player.agreed_to_play = true;
+        player.persistent_ready = persistent;
+        return join_peer(player);
+    }
+
+    static const new_player_data &record_of(int32_t id) { return *get_net_player(find_net_player_index(id)); }
+    static void lock(int32_t id)
+    {
+        new_player_data player = record_of(id);
+        player.team_is_locked = true;
+        update_player_data(&player);
+    }
+};
+
+} // namespace
+
+// A joiner of the set-up hears the description; a departure repairs the team.
+TEST_F(departures, repair_the_team_of_the_player_who_left)
+{
+    struct row
+    {
+        const char *what;
+        int16_t members; // the captain included
+        int16_t leaving; // the index among them that leaves (0 the captain)
+        bool dissolves;
+    };
+    const row rows[] = {{"the captain of three", 3, 0, true},
+                        {"a member of three", 3, 2, false},
+                        {"a member of two", 2, 1, true}};
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.what);
+        std::vector<size_t> team;
+        std::vector<int32_t> ids;
+        for (int16_t i = 0; i < r.members; i++)
+        {
+            team.push_back(ready_peer(i == 1));
+            ids.push_back(get_net_player(get_net_player_count() - 1)->unique_identifier);
+            EXPECT_TRUE(pump_until([&] { return !take_game_packets(team.back(), _vesk_game_description_packet).empty(); }))
+                << "the joiner was not sent the description";
+            handle_join_team_request(ids.back(), ids[0]);
+        }
+        lock(ids[0]);
+        const int16_t before = get_net_player_count();
+        peers[team[(size_t)r.leaving]].reset();
+        ASSERT_TRUE(pump_until([&] { return get_net_player_count() == before - 1; }));
+        for (int16_t i = 0; i < r.members; i++)
+        {
+            if (i == r.leaving) continue;
+            const new_player_data &member = record_of(ids[(size_t)i]);
+            EXPECT_EQ(member.team_captain_identifier, r.dissolves ? NONE : ids[0]) << "member " << i;
+            EXPECT_EQ(member.team_is_locked != 0, !r.dissolves && i == 0) << "member " << i;
+            EXPECT_EQ(member.agreed_to_play != 0, i == 1) << "member " << i << ": only the persistent stay ready";
+        }
+    }
+}

@@ -160,6 +160,7 @@ void read_raw_peers(const std::vector<std::unique_ptr<raw_peer>> &peers,
     std::vector<pollfd> readable;
     for (size_t index = 0; index < peers.size(); index++)
     {
+        if (!peers[index]) continue; // a peer the test has closed
         for (std::vector<uint8_t> &packet : peers[index]->receive_packets()) received[index].push_back(packet);
         if (!peers[index]->ended) readable.push_back({peers[index]->stream, POLLIN, 0});
     }

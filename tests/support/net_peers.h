@@ -39,6 +39,7 @@ struct raw_peer
 
 // Reads what every peer has into `received` (same indexes), then waits at
 // most a millisecond for more bytes: a pump's turn that does not spin.
+// A null peer (closed by the test) is passed over.
 void read_raw_peers(const std::vector<std::unique_ptr<raw_peer>> &peers,
                     std::vector<std::vector<std::vector<uint8_t>>> &received);
 
