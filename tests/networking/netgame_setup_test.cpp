@@ -1,4 +1,4 @@
-// The set-up model: the start item's rule, the order-game and version rules,
+// The set-up model: the order-game and version rules,
 // the players of a starting game (shared captain, computer players while
 // there is room), and on a host with real peers the start itself
 // (blacklisted builds, a cooperative game of 15 booting one) and its endings
@@ -7,19 +7,17 @@
 #include "support/net_session_fixture.h"
 
 #include "vesk_networking/netgame_setup.h"
-#include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 
 namespace {
 
-new_player_data listed(int32_t id, int32_t captain = NONE, uint16_t flags = 0, bool ready = true)
+new_player_data listed(int32_t id, int32_t captain = NONE)
 {
     new_player_data player = test_net_player("p");
     player.unique_identifier = id;
     player.team_captain_identifier = captain;
-    player.flags |= flags;
-    player.agreed_to_play = ready;
+    player.agreed_to_play = true;
     return player;
 }
 
@@ -39,33 +37,6 @@ new_player_data versioned(int16_t version, int16_t build)
 }
 
 } // namespace
-
-class setup_client : public net_session_client_fixture
-{
-};
-
-TEST_F(setup_client, the_start_item_needs_everybody_ready_and_somebody_playing)
-{
-    const uint16_t observer = _player_is_observer_flag;
-    struct row
-    {
-        const char *what;
-        std::vector<new_player_data> players;
-        bool allowed;
-    };
-    const row rows[] = {
-        {"all ready", {listed(0), listed(3)}, true},
-        {"one not ready", {listed(0), listed(3, NONE, 0, false)}, false},
-        {"only the observer and its team", {listed(0, 0, observer), listed(3, 0)}, false},
-        {"the observer and a player of its own", {listed(0, 0, observer), listed(3, 0), listed(4)}, true},
-        {"a second observer plays", {listed(0, NONE, observer), listed(3, NONE, observer)}, true},
-    };
-    for (const row &r : rows)
-    {
-        list_players(r.players, 3);
-        EXPECT_EQ(enough_players_agree_to_start_game(), r.allowed) << r.what;
-    }
-}
 
 TEST(netgame_setup_rules, order_games_and_start_versions)
 {
