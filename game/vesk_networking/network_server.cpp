@@ -337,6 +337,13 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
         const int16_t other_index = index_of_player(game, ids[index]);
         if (newcomer_index == NONE) return false;
         if (other_index == NONE) continue;
+        // A connection that has not joined is nobody's player yet: announced
+        // now, it would never be taken back, since departures are announced
+        // only for players who joined.  It is announced when it joins.
+        const server_net_player_data *const other_slot = slot_of_player(game, ids[index]);
+        if (ids[index] != newcomer &&
+            (!other_slot || !TEST_FLAG(other_slot->flags, _server_player_logged_in_flag_bit)))
+            continue;
         send_new_player_packet(game, newcomer_index, other_index);
         const int16_t newcomer_now = index_of_player(game, newcomer);
         const int16_t other_now = index_of_player(game, ids[index]);

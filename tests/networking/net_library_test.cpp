@@ -118,6 +118,9 @@ TEST_F(net_host_fixture, a_departure_is_told_only_about_players_who_had_joined)
     const size_t unjoined = connect_peer();
     const size_t leaver = join_peer("leaver");
     const int16_t leaver_id = id_of_peer(leaver);
+    // The connection that never joined is not announced to the newcomer.
+    EXPECT_EQ(subjects_of(library_packets_of(leaver, 3)),
+              (std::vector<int16_t>{0, id_of_peer(watcher), leaver_id, leaver_id}));
     peers[unjoined].reset(new raw_peer(-1));
     ASSERT_TRUE(pump_until([&] { return host_player_count() == 3; }));
     pump_a_while();
