@@ -106,7 +106,10 @@ static void complete_join(int16_t index)
     uint8_t buffer[MAXIMUM_COMMAND_SIZE];
     command_header *command = build_add_player_command(buffer, player->unique_identifier, 0, player->version,
                                                        player->metaserver_player_id, &player->appearance);
-    if (command) vesk_server_send_command(command);
+    if (!command) return;
+    // The host's own command: every machine knows the host's record.
+    command->player_index = (int8_t)NET_HOST_PLAYER_ID;
+    vesk_server_send_command(command);
 }
 
 void midgame_joiner_reported(int16_t index)
@@ -206,6 +209,8 @@ static void feed_joiner(int16_t index, int32_t budget_limit)
         data->command_history_to_send = entry;
     }
     data->wants_more_commands = false;
+    log_message(__FILE__, __LINE__, "fed joiner %d the history from tick %d (%d bytes left unused)", player_id,
+                first_time, budget);
     if (!data->command_history_to_send) complete_join(index);
 }
 

@@ -307,6 +307,7 @@ bool sync_player_lists(void)
     for (uint32_t i = 0; i < sync->number_of_dropped_players_during_netsync; ++i)
     {
         const int32_t player_id = (int32_t)sync->netsync_dropped_player_ids[i];
+        log_message(__FILE__, __LINE__, "player %d left while the game started; it is dropped", (int)player_id);
         remove_player_from_player_list(player_id);
         uint8_t buffer[MAXIMUM_COMMAND_SIZE];
         if (command_header *command = build_drop_player_command(buffer, player_id)) send_command_to_host(command);

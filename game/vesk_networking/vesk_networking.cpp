@@ -549,7 +549,8 @@ void vesk_net_process(void)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
     if (!net->game || net->state == _vesk_net_down || !networking_active(net->game)) return;
-    if (!joining_mid_game && net->state == _net_game_in_progress)
+    // The rings hold commands only while a map is loaded.
+    if (!joining_mid_game && net->state == _net_game_in_progress && vesk_map_is_loaded())
     {
         command_header *command;
         while ((command = dequeue_outgoing_command()) != nullptr) send_command_to_host(command);
@@ -571,6 +572,13 @@ void begin_network_map(void)
 
 // ---- registration -------------------------------------------------------------------------
 
+// A drop-player command ran: the player leaves this layer's list too.
+static void forget_dropped_player(int32_t player_id)
+{
+    log_message(__FILE__, __LINE__, "player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
+    remove_player_from_player_list(player_id);
+}
+
 void register_vesk_networking(void)
 {
     // The whole table at once.
@@ -589,5 +597,5 @@ void register_vesk_networking(void)
     };
     register_networking_procedures(&procedures);
     register_net_command_verbs();
-    register_drop_player_command_procedure(remove_player_from_player_list);
+    register_drop_player_command_procedure(forget_dropped_player);
 }

@@ -39,7 +39,7 @@
 enum
 {
     HASH_LINE_PERIOD = 30,           // ticks between "TICK HASH" lines
-    RANDOM_ORDER_PERIOD = 37,        // ticks between a process's random orders
+    RANDOM_ORDER_PERIOD = 8,         // ticks between a process's random orders
     RANDOM_ORDER_UNITS = 4,
     IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
     HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
@@ -117,7 +117,12 @@ static void give_random_order(void)
 
 static void report_tick(int32_t tick, uint32_t hash, void *)
 {
-    if (tick % HASH_LINE_PERIOD == 0) printf("%d %08x\n", tick, hash);
+    // Each line as it comes: whoever watches the game reads it while it runs.
+    if (tick % HASH_LINE_PERIOD == 0)
+    {
+        printf("%d %08x\n", tick, hash);
+        fflush(stdout);
+    }
     if (tick == run.ticks) run.final_hash = hash;
     if (!run.out_of_sync && (game_->flags.load() & _game_is_out_of_sync_flag))
     {
