@@ -126,15 +126,9 @@ TEST(netgame_setup_rules, the_players_of_a_starting_game)
     }
 }
 
-class setup_host : public net_session_host_fixture
+class setup_host : public net_setup_host_fixture
 {
 protected:
-    void SetUp(void) override
-    {
-        net_session_host_fixture::SetUp();
-        get_vesk_net_globals()->state = _net_configuring_game;
-    }
-
     new_player_data build(int16_t build_number)
     {
         new_player_data player = test_net_player("Old build");

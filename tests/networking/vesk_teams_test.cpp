@@ -15,7 +15,7 @@
 
 namespace {
 
-class teams_host : public net_session_host_fixture
+class teams_host : public net_setup_host_fixture
 {
 protected:
     int32_t a = 0, b = 0, c = 0;
@@ -23,7 +23,7 @@ protected:
 
     void SetUp(void) override
     {
-        net_session_host_fixture::SetUp();
+        net_setup_host_fixture::SetUp();
         get_vesk_net_globals()->originator_game_description->parameters.option_flags |=
             _game_option_allow_multiplayer_teams_flag;
         peer_a = join_peer(test_net_player("A"));
@@ -32,7 +32,6 @@ protected:
         a = id_of_peer(0);
         b = id_of_peer(1);
         c = id_of_peer(2);
-        get_vesk_net_globals()->state = _net_configuring_game;
     }
 
     static int32_t captain_of(int32_t id)
@@ -247,15 +246,9 @@ TEST_F(description_client, comes_only_from_the_host)
 
 namespace {
 
-class departures : public net_session_host_fixture
+class departures : public net_setup_host_fixture
 {
 protected:
-    void SetUp(void) override
-    {
-        net_session_host_fixture::SetUp();
-        get_vesk_net_globals()->state = _net_configuring_game;
-    }
-
     // A ready peer (persistently when asked): its index.
     size_t ready_peer(bool persistent)
     {

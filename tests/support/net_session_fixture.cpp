@@ -149,6 +149,12 @@ std::vector<std::vector<uint8_t>> net_session_host_fixture::take_game_packets(si
     return taken;
 }
 
+void net_setup_host_fixture::SetUp(void)
+{
+    net_session_host_fixture::SetUp();
+    get_vesk_net_globals()->state = _net_configuring_game;
+}
+
 void net_session_client_fixture::SetUp(void) { enter_session(); }
 
 void net_session_client_fixture::TearDown(void) { leave_session(); }

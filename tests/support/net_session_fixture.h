@@ -60,6 +60,14 @@ protected:
     std::vector<std::vector<uint8_t>> take_game_packets(size_t peer, uint16_t what);
 };
 
+// The host while a game is set up, as the set-up dialog keeps it: joiners
+// are sent the description, departures repair teams.
+class net_setup_host_fixture : public net_session_host_fixture
+{
+protected:
+    void SetUp(void) override;
+};
+
 // A session that is no host: the library's record made, nobody connected;
 // the test lists the players itself (`list_players`) and names the local one.
 class net_session_client_fixture : public ::testing::Test
