@@ -30,7 +30,9 @@
 #include "vesk_networking/vesk_net_commands.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_ping.h"
 #include "vesk_networking/vesk_server.h"
+#include "vesk_networking/vesk_teams.h"
 
 #define NETWORKING_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'm', 'n')
 #define INTERNAL_NETWORK_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'n', 's')
@@ -133,8 +135,6 @@ bool network_progress(int16_t operation, const char *text, int32_t value)
     return progress_function(operation, text, value) != 0 && operation == _progress_modal_pass;
 }
 
-static void clear_ping_data_pending(void);
-
 // ---- the session -----------------------------------------------------------------------
 
 bool allocate_network_structures_for_game_session(uint32_t protocol)
@@ -169,7 +169,7 @@ void setdown_network_game_from_old_netgame_session(bool logout, bool force)
         dispose_game_server();
         set_send_delete_packets(false);
     }
-    clear_ping_data_pending();
+    clear_ping_data();
     net_exit(net->game);
     net->game = nullptr;
     net->state = _vesk_net_down;
@@ -396,37 +396,12 @@ static void handle_player_added(const uint8_t *packet, int32_t length)
     vesk_networking_module.logged_refusals[player_id] = 0; // a new connection under this id
 
     const bool host = net_i_am_the_server(net->game);
-    if (net->state == _net_game_in_progress && host)
+    if (net->state == _net_configuring_game)
+        handle_player_joined_setup();
+    else if (net->state == _net_game_in_progress && host)
         begin_late_joiner(player_id);
     else if (host && net->state != _net_configuring_game && net->state != _net_idle)
         log_message(__FILE__, __LINE__, "host got _player_added_packet_public in unexpected state %d", net->state);
-}
-
-// While the game is configured the host mends the team a departing player
-// leaves: its members must agree to play again (unless they keep their mark),
-// and the team dissolves when its captain left or one member would be alone.
-static void repair_team_of_departed_player(const new_player_data *departed)
-{
-    const vesk_networking_globals *net = &vesk_networking_module.net;
-    const int32_t captain = departed->team_captain_identifier;
-    if (captain == NONE) return;
-    int32_t members = 0;
-    for (int16_t i = 0; i < net->player_count; ++i) members += net->players[i].team_captain_identifier == captain;
-    const bool dissolves = captain == departed->unique_identifier || members == 2;
-    const int32_t local_id = get_local_player_id();
-    for (int16_t i = 0; i < net->player_count; ++i)
-    {
-        new_player_data member = net->players[i];
-        if (member.team_captain_identifier != captain || member.unique_identifier == departed->unique_identifier)
-            continue;
-        if (member.unique_identifier != local_id && !member.persistent_ready) member.agreed_to_play = false;
-        if (dissolves)
-        {
-            member.team_captain_identifier = NONE;
-            member.team_is_locked = false;
-        }
-        update_player_data(&member);
-    }
 }
 
 static void send_drop_player_command(int32_t player_id)
@@ -449,9 +424,9 @@ static void handle_player_deleted(const uint8_t *packet)
     const int16_t index = find_net_player_index(player_id);
     if (index < 0) return;
     const bool arrived = get_vesk_sync_data()->players_data[index].arrived;
-    if (net->state == _net_configuring_game && net_i_am_the_server(net->game))
-        repair_team_of_departed_player(&net->players[index]);
+    const new_player_data departed = *get_net_player(index);
     remove_player_from_player_list(player_id);
+    handle_player_left_setup(&departed);
     if (net_i_am_the_server(net->game) && arrived && net->state == _net_game_in_progress)
         send_drop_player_command(player_id);
 }
@@ -535,55 +510,19 @@ static void handle_vesk_player_data_packet(void *packet)
     handle_player_data_changed(data->player_id, &player, data->data_length);
 }
 
-// ======== Handlers another module of this subsystem supplies ========
-// Until the configuration relay, the game descriptions and ping are joined
-// in, their packets are dropped with a log line (a description is applied
-// while a game is being configured, as the description's own handler does),
-// and the host's idle ping step does nothing.
-static void handle_configuration_packet_pending(void *packet)
-{
-    log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_not_allowed,
-                            "a configuration packet: the relay is not joined in");
-}
-
-static void handle_vesk_game_description_packet_pending(void *packet)
-{
-    vesk_networking_globals *net = &vesk_networking_module.net;
-    if (net->state != _net_configuring_game || local_player_is_network_originator())
-    {
-        log_message(__FILE__, __LINE__, "(handle_vesk_game_description_packet): Got a game description packet in "
-                                        "state %d", net->state);
-        return;
-    }
-    if (game_description_packet_to_net_game_description(packet, &net->current_game_description))
-        net->current_game_description_changed = true;
-    else
-        log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_malformed,
-                                "a game description whose names disagree with its length");
-}
-
-static void handle_ping_packet_pending(void *packet)
-{
-    log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_not_allowed,
-                            "a ping: latencies are not measured yet");
-}
-
-static void idle_ping_pending(void) {}
-static void clear_ping_data_pending(void) {}
-// ======== end of the handlers another module supplies ========
 
 typedef void (*vesk_packet_handler)(void *packet);
 static const vesk_packet_handler vesk_packet_handlers[NUMBER_OF_VESK_PACKETS] = {
     handle_chat_packet_dropped,             // 0
     handle_command_packet,                  // 1
-    handle_configuration_packet_pending,    // 2
+    handle_configuration_packet,            // 2
     handle_player_sync_data_packet,         // 3
     handle_begin_sync_data_packet,          // 4
     handle_server_command_packet,           // 5
-    handle_vesk_game_description_packet_pending, // 6
+    handle_vesk_game_description_packet,    // 6
     handle_vesk_player_data_packet,         // 7
     handle_coop_vets_data_packet,           // 8
-    handle_ping_packet_pending,             // 9
+    handle_ping_packet,                     // 9
     handle_begin_game_midgame_packet,       // 10
     handle_request_more_commands_packet,    // 11
 };
@@ -626,7 +565,7 @@ void vesk_net_process(void)
     if (net_i_am_the_server(net->game))
     {
         idle_game_server();
-        idle_ping_pending();
+        idle_ping();
         idle_command_history();
     }
     net_process(net->game);
@@ -643,14 +582,13 @@ static void forget_dropped_player(int32_t player_id)
 
 void register_vesk_networking(void)
 {
-    // The whole table at once; the members another module of this subsystem
-    // supplies (ping and latencies) stay null, their defaults, until joined in.
+    // The whole table at once.
     static const networking_procedures procedures = {
         .start_network_module_manager = nullptr,
         .vesk_net_process = vesk_net_process,
-        .networked_game_supports_ping = nullptr,
-        .get_local_player_latency = nullptr,
-        .get_player_latency = nullptr,
+        .networked_game_supports_ping = vesk_ping_supported,
+        .get_local_player_latency = vesk_ping_local_player_latency,
+        .get_player_latency = vesk_ping_player_list_latency,
         .enough_players_for_ranked_game = net_enough_players_for_ranked_game,
         .get_time_remaining_string = get_midgame_time_remaining_string,
         .go_to_url = nullptr,
