@@ -324,6 +324,7 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
     if (!VASSERT(context.state == _metaserver_uninitialized, "the lobby context is not in use"))
         return _metaserver_game_entered_failure;
     context.state = _metaserver_pending_connection;
+    context.local_player_id = 0; // until the room names us
     context.local_player_caste = -1;
     context.game_description = game_description;
     context.player = player;
