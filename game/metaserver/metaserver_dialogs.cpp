@@ -259,6 +259,7 @@ static login_outcome outcome_of_state(int16_t state)
     case _metaserver_connection_closed_by_metaserver: return {_metaserver_game_entered_failure, NONE};
     case _metaserver_connection_failed_guests_disallowed: return {_metaserver_bad_login, _guests_disallowed_msg};
     case _metaserver_connection_failed_guest_name_taken: return {_metaserver_bad_login, _guest_name_taken_msg};
+    case _metaserver_connected: return {_metaserver_game_entered_successfully, NONE};
     default:
         log_message(__FILE__, __LINE__, "halt: what is state %d?", (int)state);
         return {_metaserver_game_entered_failure, NONE};
@@ -339,11 +340,18 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
     context.state = _metaserver_uninitialized;
     dispose_metaserver_room_list();
     const login_outcome outcome = outcome_of_state(m.login_final_state);
-    if (m.login_final_state == _metaserver_connection_closed_by_metaserver)
-        show_metaserver_error_message("Connection closed by server", "OK");
-    else if (outcome.message != NONE)
-        show_metaserver_error_message(get_metaserver_string(outcome.message), get_metaserver_string(_ok_msg));
+    if (const char *message = get_metaserver_state_message(m.login_final_state))
+        show_metaserver_error_message(message, m.login_final_state == _metaserver_connection_closed_by_metaserver
+                                                   ? "OK"
+                                                   : get_metaserver_string(_ok_msg));
     return outcome.result;
+}
+
+const char *get_metaserver_state_message(int16_t state)
+{
+    if (state == _metaserver_connection_closed_by_metaserver) return "Connection closed by server";
+    const int16_t message = outcome_of_state(state).message;
+    return message == NONE ? nullptr : get_metaserver_string(message);
 }
 
 // ---- the session's end -----------------------------------------------------------

@@ -38,6 +38,8 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
 // The context state the last login ended in (before a failed login returned
 // the context to uninitialized).
 int16_t get_metaserver_login_final_state(void);
+// The message a login ending in `state` shows; null for none.
+const char *get_metaserver_state_message(int16_t state);
 
 // The one lobby context.
 metaserver_context_data *get_metaserver_context(void);

@@ -21,6 +21,8 @@
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_rooms.h"
+#include "metaserver/vesk_metaserver_packets.h"
+#include "support/demo_data.h"
 #include "support/game_core_fixture.h"
 #include "support/lobby_script_peer.h"
 #include "tag_files/store_fixture.h"
@@ -375,6 +377,45 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
     logout_of_metaserver();
     EXPECT_EQ(host.finish(), "");
     EXPECT_EQ(room.finish(), "");
+}
+
+// The probe logs in as the game does and prints what the room tells it.
+TEST(lobby_probe, the_probe_enters_a_room_says_its_line_and_prints_the_rooms_games_and_chat)
+{
+    uint8_t chat[MAXIMUM_VESK_METASERVER_CHAT_SIZE];
+    const int32_t chat_length = build_vesk_metaserver_chat_packet(chat, nullptr, 0, 88, 0xFFFFFFFF, "Bert", "hi anna");
+    byteswap_metaserver_packet(chat, chat_length, true);
+    std::vector<uint8_t> game(32, 0);
+    game[3] = 9; // game id 9
+    game[20] = (568 + 10) >> 8; // game data size
+    game[21] = (568 + 10) & 0xFF;
+    game.resize(32 + 568, 0);
+    for (const char *text : {"Duel", "Map1"}) game.insert(game.end(), text, text + 5);
+
+    lobby_script_peer room({});
+    room.script = lobby_room_welcome();
+    room.script.insert(room.script.end() - 1, {lobby_expect(200), lobby_send(200, std::vector<uint8_t>(chat, chat + chat_length)),
+                                               lobby_send(2, game)});
+    lobby_script_peer host(login_host(2, room.room_entry(3)));
+    room.start();
+    host.start();
+    const std::string command = test_programs_directory() + "/vesk_lobby_probe --host 127.0.0.1 --port " +
+                                std::to_string(host.listener.port) +
+                                " --user anna --password secret --say hello --seconds 1 2>&1";
+    FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char line[512];
+    while (fgets(line, sizeof(line), pipe)) output += line;
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    EXPECT_EQ(host.finish(), "");
+    EXPECT_EQ(room.finish(), "");
+    EXPECT_NE(output.find("state 2\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("room 3 players 3 games 1 host 127.0.0.1"), std::string::npos) << output;
+    EXPECT_NE(output.find("game 9 verb 0 name \"Duel\""), std::string::npos) << output;
+    EXPECT_NE(output.find("chat from 88 \"Bert\": hi anna"), std::string::npos) << output;
+    const std::vector<uint8_t> said = room.body_of(200);
+    EXPECT_NE(std::string(said.begin(), said.end()).find("hello"), std::string::npos);
 }
 
 TEST(lobby_room_address, any_address_but_zero_is_the_rooms_own)
