@@ -173,8 +173,9 @@ TEST_F(lobby_client, each_refusal_ends_in_its_state_result_and_message)
     };
     for (const auto &c : cases)
     {
-        lobby_script_peer host(concat_steps({lobby_login_opening(),
-                                       {lobby_send(3, lobby_server_message(c.code, "no")), lobby_wait_for_close()}}));
+        // The service closes right after its refusal: the refusal still counts.
+        lobby_script_peer host(
+            concat_steps({lobby_login_opening(), {lobby_send(3, lobby_server_message(c.code, "no")), lobby_close()}}));
         host.start();
         EXPECT_EQ(login(host), c.result) << c.code;
         EXPECT_EQ(get_metaserver_login_final_state(), c.state) << c.code;
@@ -239,11 +240,13 @@ TEST_F(lobby_client, a_room_that_goes_down_is_told_once_then_the_close_once)
 {
     lobby_script_peer room({});
     room.script = lobby_room_welcome();
-    room.script.back() = lobby_close();
+    room.script.back() = lobby_expect(110); // the test's request, once the client is in
+    room.script.push_back(lobby_close());
     lobby_script_peer host(login_host(2, room.room_entry(1)));
     room.start();
     host.start();
     ASSERT_EQ(login(host), _metaserver_game_entered_successfully);
+    request_full_update_from_metaserver();
     EXPECT_TRUE(pump_until([] { return count_events(_connection_closed_by_metaserver) > 0; }));
     for (int32_t i = 0; i < 20; ++i) update_metaserver();
     EXPECT_EQ(count_events(_metaserver_room_went_down), 1);
