@@ -332,6 +332,10 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
     std::vector<uint8_t> garbage(40, 0x5A);
     std::vector<uint8_t> bad_check = header(0xDEAD, 3, 8 + 40);
     bad_check.insert(bad_check.end(), garbage.begin(), garbage.end());
+    // A packet as long as the linear buffer never fits the receive queue,
+    // which then holds no whole packet to drop for the bytes that follow.
+    std::vector<uint8_t> overflowing = header(0xDEAD, 200, 131072);
+    overflowing.resize(140000, 0x33);
     std::vector<uint8_t> unterminated;
     put_be32(unterminated, 99);
     unterminated.insert(unterminated.end(), {'a', 'b', 'c'});
@@ -344,6 +348,7 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
         {"length 3", lobby_send_raw(header(0xDEAD, 3, 3))},
         {"length past the buffer", lobby_send_raw(header(0xDEAD, 3, 131073))},
         {"a bad identifier", lobby_send_raw(header(0xBEEF, 202, 8))},
+        {"more than the receive queue holds", lobby_send_raw(overflowing)},
         {"a bad check block", lobby_send_raw(bad_check)},
         {"a member count of 10000", lobby_send(20, members)},
         {"a list entry past the packet", lobby_send(1, cut_player)},
