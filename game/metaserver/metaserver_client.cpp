@@ -512,6 +512,38 @@ static void answer_password_challenge(const uint8_t *body, int32_t body_length)
     send_outgoing_packet(build_password_response_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, response, length));
 }
 
+// What each server message code raises and does; codes without an event
+// (and those beyond the table) pass their text on as an unknown message.
+struct server_message_rule
+{
+    int16_t event;
+    bool fails_room_change;
+    bool enters_room;
+    bool ends_frame; // the rest of the queue waits for the next frame
+};
+
+static const server_message_rule server_messages[] = {
+    {NONE, false, false, false}, // syntax error
+    {_connection_refused_game_not_allowed, false, false, false},
+    {_connection_refused_bad_version, false, false, false},
+    {_connection_refused_bad_user_or_password, false, false, false},
+    {NONE, false, false, false}, // user not logged in
+    {NONE, false, false, false}, // bad lobby version
+    {_connection_refused_already_logged_in, true, false, false},
+    {NONE, false, false, false}, // unknown game type
+    {_connection_established, false, true, true},
+    {NONE, false, false, false}, // logout successful
+    {NONE, false, false, false}, // player not in room
+    {NONE, false, false, false}, // game already exists
+    {_connection_refused_already_logged_in, true, false, false},
+    {_connection_refused_room_full, true, false, true},
+    {_connection_refused_account_locked, true, false, false},
+    {_connection_refused_metaserver_not_supported, true, false, false},
+    {_connection_refused_guests_disallowed, false, false, false},
+    {_connection_refused_guest_name_taken, false, false, false},
+};
+static_assert(sizeof(server_messages) / sizeof(server_messages[0]) == _login_failed_guest_name_taken + 1);
+
 static void handle_server_message(uint8_t *body, int32_t body_length, bool *stop)
 {
     auto &m = metaserver_globals;
@@ -526,39 +558,54 @@ static void handle_server_message(uint8_t *body, int32_t body_length, bool *stop
     }
     static char empty[1] = {0};
     if (text_room == 0) text = empty;
-    switch (code)
+    if (code < 0 || code >= (int32_t)(sizeof(server_messages) / sizeof(server_messages[0])) ||
+        server_messages[code].event == NONE)
     {
-    case _login_failed_games_not_allowed: raise_event(_connection_refused_game_not_allowed, nullptr, 0); break;
-    case _login_failed_invalid_version: raise_event(_connection_refused_bad_version, nullptr, 0); break;
-    case _login_failed_bad_user_or_password: raise_event(_connection_refused_bad_user_or_password, nullptr, 0); break;
-    case _user_already_logged_in_msg:
-    case _account_already_logged_in:
-        m.room_change_failed = true;
-        raise_event(_connection_refused_already_logged_in, nullptr, 0);
-        break;
-    case _login_successful_msg:
-        m.connected_to_room = true;
-        raise_event(_connection_established, nullptr, 0);
-        *stop = true;
-        break;
-    case _room_full_msg:
-        m.room_change_failed = true;
-        raise_event(_connection_refused_room_full, nullptr, 0);
-        *stop = true;
-        break;
-    case _metaserver_account_locked_msg:
-        m.room_change_failed = true;
-        raise_event(_connection_refused_account_locked, nullptr, 0);
-        break;
-    case _metaserver_not_supported:
-        m.room_change_failed = true;
-        raise_event(_connection_refused_metaserver_not_supported, nullptr, 0);
-        break;
-    case _login_failed_guests_disallowed: raise_event(_connection_refused_guests_disallowed, nullptr, 0); break;
-    case _login_failed_guest_name_taken: raise_event(_connection_refused_guest_name_taken, nullptr, 0); break;
-    default: raise_event(_unknown_text_message, text, (int32_t)strlen(text)); break;
+        raise_event(_unknown_text_message, text, (int32_t)strlen(text));
+        return;
     }
+    const server_message_rule &rule = server_messages[code];
+    if (rule.fails_room_change) m.room_change_failed = true;
+    if (rule.enters_room) m.connected_to_room = true;
+    raise_event(rule.event, nullptr, 0);
+    if (rule.ends_frame) *stop = true;
 }
+
+// The packets handed to the handler as they are, with what each event gets.
+enum forwarded_data : int8_t
+{
+    _forward_nothing,
+    _forward_packet, // the packet and its length
+    _forward_body, // the body and its length
+    _forward_body_without_length, // the body and 0
+};
+
+struct forwarded_packet
+{
+    int16_t type;
+    int16_t event;
+    int8_t data; // forwarded_data
+};
+
+static const forwarded_packet forwarded_packets[] = {
+    {_player_list_packet, _player_list_message, _forward_packet},
+    {_game_list_packet, _game_list_message, _forward_packet},
+    {_data_chunk_packet, _data_chunk_message, _forward_nothing},
+    {_room_login_successful_packet, _set_player_room_id_message, _forward_body},
+    {_message_of_the_day_packet, _message_of_the_day_message, _forward_body_without_length},
+    {_send_versions_packet, _metaserver_awaiting_versions_message, _forward_nothing},
+    {_game_list_pref_packet, _game_list_pref_message, _forward_packet},
+    {_player_search_list_packet, _player_search_message, _forward_packet},
+    {_buddy_list_packet, _buddy_list_message, _forward_packet},
+    {_order_list_packet, _order_list_message, _forward_packet},
+    {_player_info_packet, _player_info_message, _forward_packet},
+    {_update_info_packet, _update_info_message, _forward_packet},
+    {_update_player_buddy_list_packet, _update_player_buddy_list_message, _forward_body_without_length},
+    {_update_order_member_list_packet, _update_order_member_list_message, _forward_packet},
+    {_you_just_got_drunmed_sucka_packet, _you_just_got_drunmed_sucka_message, _forward_body_without_length},
+    {_proxy_client_join_packet, _proxy_client_join_message, _forward_body_without_length},
+    {_room_broadcast_packet, _broadcast_message, _forward_body},
+};
 
 // Dispatches one packet in host order; `stop` ends this frame's reading.
 static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
@@ -573,24 +620,21 @@ static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
     case _room_list_packet:
         raise_event(_room_list_message, packet, length);
         if (!m.connected_to_room) *stop = true;
-        break;
-    case _player_list_packet: raise_event(_player_list_message, packet, length); break;
-    case _game_list_packet: raise_event(_game_list_message, packet, length); break;
-    case _server_message_packet: handle_server_message(body, body_length, stop); break;
-    case _data_chunk_packet: raise_event(_data_chunk_message, nullptr, 0); break;
-    case _password_challenge_packet: answer_password_challenge(body, body_length); break;
+        return;
+    case _server_message_packet: handle_server_message(body, body_length, stop); return;
+    case _password_challenge_packet: answer_password_challenge(body, body_length); return;
     case _user_successful_login_packet:
         if (body_length < 8 + MAXIMUM_HANDOFF_TOKEN_SIZE)
         {
             close_corrupt_connection("a login answer without its token");
-            break;
+            return;
         }
         memcpy(&m.user_id, body, 4);
         memcpy(&m.order, body + 4, 2);
         memcpy(m.token, body + 8, MAXIMUM_HANDOFF_TOKEN_SIZE);
         m.valid_token = true;
         set_metaserver_preferences_last_user_id(m.user_id);
-        break;
+        return;
     case _set_player_data_from_metaserver_packet:
     {
         int32_t data = body_length - (int32_t)sizeof(metaserver_player_aux_data);
@@ -598,37 +642,36 @@ static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
         memcpy(m.login.player_data, body + sizeof(metaserver_player_aux_data), (size_t)data);
         m.login.player_data_size = (int16_t)data;
         raise_event(_set_player_data_message, packet, length);
-        break;
+        return;
     }
-    case _room_login_successful_packet: raise_event(_set_player_room_id_message, body, body_length); break;
-    case _message_of_the_day_packet: raise_event(_message_of_the_day_message, body, 0); break;
-    case _send_versions_packet: raise_event(_metaserver_awaiting_versions_message, nullptr, 0); break;
-    case _game_list_pref_packet: raise_event(_game_list_pref_message, packet, length); break;
-    case _player_search_list_packet: raise_event(_player_search_message, packet, length); break;
-    case _buddy_list_packet: raise_event(_buddy_list_message, packet, length); break;
-    case _order_list_packet: raise_event(_order_list_message, packet, length); break;
-    case _player_info_packet: raise_event(_player_info_message, packet, length); break;
-    case _update_info_packet: raise_event(_update_info_message, packet, length); break;
-    case _update_player_buddy_list_packet: raise_event(_update_player_buddy_list_message, body, 0); break;
-    case _update_order_member_list_packet: raise_event(_update_order_member_list_message, packet, length); break;
-    case _you_just_got_drunmed_sucka_packet: raise_event(_you_just_got_drunmed_sucka_message, body, 0); break;
-    case _proxy_client_join_packet: raise_event(_proxy_client_join_message, body, 0); break;
-    case _room_broadcast_packet: raise_event(_broadcast_message, body, body_length); break;
-    case _directed_data_packet: raise_event(_directed_message, body + 8, body_length - 8); break;
-    case _keepalive_packet: send_outgoing_packet(build_keepalive_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE)); break;
+    case _directed_data_packet: raise_event(_directed_message, body + 8, body_length - 8); return;
+    case _keepalive_packet: send_outgoing_packet(build_keepalive_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE)); return;
     case _session_key_packet:
         if (body_length < 8)
         {
             close_corrupt_connection("a session key packet without its key");
-            break;
+            return;
         }
         getSessionKey(m.session_key, m.my_private_key, body);
         m.valid_session_key = true;
         if (!m.connecting_to_room)
             send_outgoing_packet(build_login_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, &m.login));
-        break;
-    default: break; // the URL packet and the client's own types
+        return;
+    default: break;
     }
+    for (const forwarded_packet &rule : forwarded_packets)
+    {
+        if (rule.type != type) continue;
+        switch (rule.data)
+        {
+        case _forward_packet: raise_event(rule.event, packet, length); break;
+        case _forward_body: raise_event(rule.event, body, body_length); break;
+        case _forward_body_without_length: raise_event(rule.event, body, 0); break;
+        default: raise_event(rule.event, nullptr, 0); break;
+        }
+        return;
+    }
+    // The URL packet and the client's own types are not for the handler.
 }
 
 // Cuts, decodes and swaps the next packet into the linear buffer: its length,
@@ -792,6 +835,8 @@ void read_metaserver_stream_for_fuzzing(const void *bytes, int32_t size, const u
     m.connected = false;
     m.closing = false;
     m.connected_to_room = false;
+    m.stream_corrupt = false;
+    m.valid_token = false;
     m.handler = handler;
     m.user_context = &fuzz_context;
     m.valid_session_key = key != nullptr;

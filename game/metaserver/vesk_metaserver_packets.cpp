@@ -63,20 +63,23 @@ static bool chat_strings(const void *payload, int32_t available, const char **na
     return memchr(*text, 0, (size_t)(*end - *text)) != nullptr;
 }
 
+// The name (`want_name`) or the text of a payload, copied into `out`.
+static bool extract_chat_string(const void *payload, int32_t available, bool want_name, char *out, size_t size)
+{
+    const char *name, *text, *end;
+    if (!chat_strings(payload, available, &name, &text, &end)) return false;
+    extract_string(out, want_name ? name : text, size, end);
+    return true;
+}
+
 bool extract_message_from_vesk_metaserver_chat_packet(const void *payload, int32_t available, char *text,
                                                       size_t size)
 {
-    const char *name, *message, *end;
-    if (!chat_strings(payload, available, &name, &message, &end)) return false;
-    extract_string(text, message, size, end);
-    return true;
+    return extract_chat_string(payload, available, false, text, size);
 }
 
 bool extract_player_name_from_vesk_metaserver_chat_packet(const void *payload, int32_t available, char *name,
                                                           size_t size)
 {
-    const char *sender, *message, *end;
-    if (!chat_strings(payload, available, &sender, &message, &end)) return false;
-    extract_string(name, sender, size, end);
-    return true;
+    return extract_chat_string(payload, available, true, name, size);
 }
