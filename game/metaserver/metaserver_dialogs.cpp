@@ -379,4 +379,10 @@ static const lobby_procedures metaserver_lobby_procedures = {
     update_metaserver, nullptr, metaserver_room_table_count, nullptr, nullptr, nullptr,
 };
 
-void register_metaserver_procedures(void) { register_lobby_procedures(&metaserver_lobby_procedures); }
+void register_metaserver_procedures(void)
+{
+    if (lobby_procedures_registered())
+        log_message(__FILE__, __LINE__, "the lobby's table is registered already: it stays");
+    else
+        register_lobby_procedures(&metaserver_lobby_procedures);
+}
