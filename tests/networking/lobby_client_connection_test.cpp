@@ -343,19 +343,20 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
     {
         const char *name;
         lobby_script_step frame;
+        const char *why; // in the log line of the refusal
     } cases[] = {
-        {"length 0", lobby_send_raw(header(0xDEAD, 3, 0))},
-        {"length 3", lobby_send_raw(header(0xDEAD, 3, 3))},
-        {"length past the buffer", lobby_send_raw(header(0xDEAD, 3, 131073))},
-        {"a bad identifier", lobby_send_raw(header(0xBEEF, 202, 8))},
-        {"more than the receive queue holds", lobby_send_raw(overflowing)},
-        {"a bad check block", lobby_send_raw(bad_check)},
-        {"a member count of 10000", lobby_send(20, members)},
-        {"a list entry past the packet", lobby_send(1, cut_player)},
-        {"a short info packet", lobby_send(17, std::vector<uint8_t>(100, 0))},
-        {"a text without terminator", lobby_send(3, unterminated)},
-        {"directed data without its words", lobby_send(201, {0, 0, 0, 1})},
-        {"an unknown type", lobby_send(150, {})},
+        {"length 0", lobby_send_raw(header(0xDEAD, 3, 0)), "impossible packet length"},
+        {"length 3", lobby_send_raw(header(0xDEAD, 3, 3)), "impossible packet length"},
+        {"length past the buffer", lobby_send_raw(header(0xDEAD, 3, 131073)), "impossible packet length"},
+        {"a bad identifier", lobby_send_raw(header(0xBEEF, 202, 8)), "without the lobby's identifier"},
+        {"more than the receive queue holds", lobby_send_raw(overflowing), "receive queue is full"},
+        {"a bad check block", lobby_send_raw(bad_check), "does not decode"},
+        {"a member count of 10000", lobby_send(20, members), "its member count does not fit"},
+        {"a list entry past the packet", lobby_send(1, cut_player), "runs past the packet"},
+        {"a short info packet", lobby_send(17, std::vector<uint8_t>(100, 0)), "does not fit its type"},
+        {"a text without terminator", lobby_send(3, unterminated), "does not end inside it"},
+        {"directed data without its words", lobby_send(201, {0, 0, 0, 1}), "shorter than its two words"},
+        {"an unknown type", lobby_send(150, {}), "What is packet type?"},
     };
     for (const auto &c : cases)
     {
@@ -364,6 +365,8 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
         start(service);
         EXPECT_TRUE(pump_until([] { return count_events(_connection_closed_by_metaserver) > 0; })) << c.name;
         EXPECT_TRUE(metaserver_endpoint_died()) << c.name;
+        const std::string log = log_text();
+        EXPECT_NE(log.find(c.why, log.rfind("Establishing connection")), std::string::npos) << c.name;
         EXPECT_EQ(service.finish(), "") << c.name;
         disconnect_from_metaserver();
     }

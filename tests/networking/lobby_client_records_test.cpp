@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -116,27 +114,7 @@ TEST_F(lobby_preferences_store, saving_keeps_the_stored_room_for_65535_and_write
     save_metaserver_preferences(4, nullptr);
     EXPECT_EQ(read_metaserver_preferences()->desired_room, 4);
 
-    struct stat status;
-    bool found = false;
-    std::vector<std::string> folders = {"."};
-    while (!folders.empty() && !found)
-    {
-        const std::string folder = folders.back();
-        folders.pop_back();
-        DIR *directory = opendir(folder.c_str());
-        while (directory && !found)
-        {
-            const dirent *entry = readdir(directory);
-            if (!entry) break;
-            const std::string child = folder + "/" + entry->d_name;
-            if (entry->d_name[0] == '.' || lstat(child.c_str(), &status) != 0) continue;
-            if (S_ISDIR(status.st_mode)) folders.push_back(child);
-            else if (strstr(entry->d_name, METASERVER_PREFERENCES_NAME)) found = true;
-        }
-        if (directory) closedir(directory);
-    }
-    ASSERT_TRUE(found);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(store_fixture::stored_mode(METASERVER_PREFERENCES_NAME), 0600);
 }
 
 // ---- rooms -------------------------------------------------------------------------
