@@ -334,11 +334,15 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
     m.login_final_state = connect_to_metaserver_with_progress_dialog(
         get_metaserver_string(_connecting_msg), host, port, &login, metaserver_handler_proc, &context);
     memset(&login, 0, sizeof(login)); // the password leaves no copy behind
-    if (m.login_final_state == _metaserver_connected) return _metaserver_game_entered_successfully;
+    if (m.login_final_state == _metaserver_connected)
+    {
+        // Games found in the lobby are played on the shared data alone.
+        context.disabled_local_folder_on_login = !vesk_local_folder_disabled();
+        if (context.disabled_local_folder_on_login) initialize_vesk_for_new_map(nullptr, true);
+        return _metaserver_game_entered_successfully;
+    }
 
-    disconnect_from_metaserver();
-    context.state = _metaserver_uninitialized;
-    dispose_metaserver_room_list();
+    logout_of_metaserver();
     const login_outcome outcome = outcome_of_state(m.login_final_state);
     if (const char *message = get_metaserver_state_message(m.login_final_state))
         show_metaserver_error_message(message, m.login_final_state == _metaserver_connection_closed_by_metaserver
@@ -368,9 +372,12 @@ bool metaserver_connection_died(bool show)
 
 void logout_of_metaserver(void)
 {
+    metaserver_context_data &context = metaserver_dialog_globals.context;
     disconnect_from_metaserver();
     dispose_metaserver_room_list();
-    metaserver_dialog_globals.context.state = _metaserver_uninitialized;
+    context.state = _metaserver_uninitialized;
+    if (context.disabled_local_folder_on_login) initialize_vesk_for_new_map(nullptr, false);
+    context.disabled_local_folder_on_login = false;
 }
 
 // ---- registration ----------------------------------------------------------------

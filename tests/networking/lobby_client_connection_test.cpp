@@ -139,7 +139,9 @@ TEST_F(lobby_client, md5_and_simple_logins_enter_a_room)
         // The room's answer follows its login message, on the next frame.
         EXPECT_TRUE(pump_until([] { return get_metaserver_context()->local_player_id == 77u; }));
         EXPECT_EQ(maximum_players_per_metaserver_room(), 40);
+        EXPECT_TRUE(vesk_local_folder_disabled()) << "lobby games use the shared data alone";
         logout_of_metaserver();
+        EXPECT_FALSE(vesk_local_folder_disabled());
         EXPECT_EQ(host.finish(), "") << type;
         EXPECT_EQ(room.finish(), "") << type;
         EXPECT_EQ(host.body_of(109).size(), type == 2 ? 64u : 16u);
