@@ -180,6 +180,7 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
         set_maximum_players_per_metaserver_room(maximum_players);
         break;
     }
+    case _metaserver_awaiting_versions_message: send_version_data_to_metaserver(tag_files_get_patch_version()); break;
     default: log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event); break;
     }
 }

@@ -242,7 +242,11 @@ TEST_F(lobby_client, a_room_that_goes_down_is_told_once_then_the_close_once)
 {
     lobby_script_peer room({});
     room.script = lobby_room_welcome();
-    room.script.back() = lobby_expect(110); // the test's request, once the client is in
+    // The service asks for the versions; the test's request goes out as the
+    // login returns, the answer with the next frame.
+    room.script.back() = lobby_send(12);
+    room.script.push_back(lobby_expect(110));
+    room.script.push_back(lobby_expect(115));
     room.script.push_back(lobby_close());
     lobby_script_peer host(login_host(2, room.room_entry(1)));
     room.start();
@@ -256,6 +260,11 @@ TEST_F(lobby_client, a_room_that_goes_down_is_told_once_then_the_close_once)
     EXPECT_TRUE(metaserver_connection_died(false));
     EXPECT_EQ(host.finish(), "");
     EXPECT_EQ(room.finish(), "");
+    const std::vector<uint8_t> versions = room.body_of(115);
+    ASSERT_EQ(versions.size(), 16u);
+    EXPECT_EQ(versions[2] << 8 | versions[3], 300);
+    EXPECT_EQ(versions[6] << 8 | versions[7], 2182);
+    EXPECT_EQ(versions[14] << 8 | versions[15], 443);
 }
 
 // The pump on its own, with the test's handler and no room change.
