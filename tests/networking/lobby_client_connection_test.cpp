@@ -411,12 +411,17 @@ TEST(lobby_probe, the_probe_enters_a_room_says_its_line_and_prints_the_rooms_gam
     room.script = lobby_room_welcome();
     room.script.insert(room.script.end() - 1, {lobby_expect(200), lobby_send(200, std::vector<uint8_t>(chat, chat + chat_length)),
                                                lobby_send(2, game)});
-    lobby_script_peer host(login_host(2, room.room_entry(3)));
+    // Room 1 comes first in the list, but the probe asks for room 3.
+    lobby_script_peer decoy({});
+    std::vector<uint8_t> rooms = decoy.room_entry(1);
+    const std::vector<uint8_t> asked = room.room_entry(3);
+    rooms.insert(rooms.end(), asked.begin(), asked.end());
+    lobby_script_peer host(login_host(2, rooms));
     room.start();
     host.start();
     const std::string command = test_programs_directory() + "/vesk_lobby_probe --host 127.0.0.1 --port " +
                                 std::to_string(host.listener.port) +
-                                " --user anna --password secret --say hello --seconds 1 2>&1";
+                                " --user anna --password secret --room 3 --say hello --seconds 1 2>&1";
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string output;
@@ -426,6 +431,8 @@ TEST(lobby_probe, the_probe_enters_a_room_says_its_line_and_prints_the_rooms_gam
     EXPECT_EQ(host.finish(), "");
     EXPECT_EQ(room.finish(), "");
     EXPECT_NE(output.find("state 2\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("in room 3\n"), std::string::npos) << output;
+    EXPECT_EQ(decoy.listener.accept_connection(0), -1) << "the probe tried room 1";
     EXPECT_NE(output.find("room 3 players 3 games 1 host 127.0.0.1"), std::string::npos) << output;
     EXPECT_NE(output.find("game 9 verb 0 name \"Duel\""), std::string::npos) << output;
     EXPECT_NE(output.find("chat from 88 \"Bert\": hi anna"), std::string::npos) << output;
