@@ -59,6 +59,7 @@
 #include "bitmap_dialogs/snapshot_control.h"
 #include "film_dialogs.h"
 #include "front_end_hooks.h"
+#include "ingame_dialog_hooks.h"
 #include "selection_interface_hooks.h"
 #include "hardware/OpenGL/render_opengl.h"
 #include "sound/sound_hooks.h"
@@ -184,6 +185,7 @@ void register_built_subsystems(void)
     register_opengl_hooks();
     register_sound_hooks();
     register_front_end_hooks();
+    register_ingame_dialog_hooks();
     register_network_transport_hooks();
     register_network_hooks();
     register_metaserver_procedures();

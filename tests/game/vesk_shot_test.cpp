@@ -254,10 +254,11 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_a_state_not_built_come
     EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
     EXPECT_NE(output.find("game state: main menu -> quit\n"), std::string::npos) << output;
 
-    // (New Game opens its dialog, modally: the preferences are not built yet.)
-    write_script("# Preferences, at the centre of item 6\n2 press 320 325\n4 release 320 325\n");
+    // (New Game and Preferences open their dialogs, modally: the network
+    // setup is not built yet.)
+    write_script("# Network Game, at the centre of item 3\n2 press 320 205\n4 release 320 205\n");
     EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
-    EXPECT_NE(output.find("game state: main menu -> preferences\ngame state: preferences -> main menu\n"),
+    EXPECT_NE(output.find("game state: main menu -> network setup\ngame state: network setup -> main menu\n"),
               std::string::npos)
         << output;
     EXPECT_NE(output.find(".png\n"), std::string::npos) << "the menu came back and was shot: " << output;
@@ -265,7 +266,7 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_a_state_not_built_come
     const std::vector<menu_item> items = read_menu_items();
     ASSERT_EQ(items.size(), 8u);
     EXPECT_GT(notice_pixels(decode_png(shot_path(output)), items[NOTICE_ITEM - 1]), 30);
-    EXPECT_NE(read_whole_file("vesk_log.txt").find("the preferences state is not built yet: back to the main menu"),
+    EXPECT_NE(read_whole_file("vesk_log.txt").find("the network setup state is not built yet: back to the main menu"),
               std::string::npos);
 
     write_script("2 press 320\n");
