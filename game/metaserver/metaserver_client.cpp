@@ -123,11 +123,11 @@ static bool allocate_buffers(void)
 
 // Ends a connection whose stream can no longer be trusted: the handler sees
 // the room go down (when in one) or the connection close, after this frame's reading.
-static void close_corrupt_connection(const char *why)
+// Closes the endpoint abortively once, as when it died: a room change under
+// way fails and a room entered goes down.
+static void abort_connection(void)
 {
     auto &m = metaserver_globals;
-    log_message(__FILE__, __LINE__, "lobby connection closed: %s", why);
-    m.stream_corrupt = true;
     if (!m.ep || m.closing) return;
     m.room_change_failed = true;
     m.closing = true;
@@ -137,6 +137,13 @@ static void close_corrupt_connection(const char *why)
         m.current_room_went_down = true;
     }
     ProtocolCloseEndpoint(m.ep, false);
+}
+
+static void close_corrupt_connection(const char *why)
+{
+    log_message(__FILE__, __LINE__, "lobby connection closed: %s", why);
+    metaserver_globals.stream_corrupt = true;
+    abort_connection();
 }
 
 void close_metaserver_connection(void)
@@ -272,19 +279,7 @@ static void metaserver_endpoint_callback(Endpoint *endpoint, void *context, int3
     }
     switch (code)
     {
-    case kNMEndpointDied:
-        if (!m.closing)
-        {
-            m.room_change_failed = true;
-            m.closing = true;
-            if (m.connected_to_room)
-            {
-                m.connected_to_room = false;
-                m.current_room_went_down = true;
-            }
-            ProtocolCloseEndpoint(m.ep, false);
-        }
-        break;
+    case kNMEndpointDied: abort_connection(); break;
     case kNMCloseComplete:
         m.connected = false;
         m.ep = nullptr;
