@@ -44,13 +44,19 @@ void show_metaserver_error_message(const char *text, const char *button)
 {
     log_message(__FILE__, __LINE__, "lobby: %s", text ? text : "");
     if (vesk_is_headless() || tag_file_open(DIALOG_GROUP_TAG, WAIT_DIALOG_TAG) == NONE) return;
-    dialog_data *dialog = new_dialog(WAIT_DIALOG_TAG, nullptr, nullptr, 0,
+    // The button keeps the caption the dialog's tag gives it.
+    (void)button;
+    dialog_data *dialog = new_dialog(WAIT_DIALOG_TAG, nullptr, nullptr, NONE,
                                      _dialog_has_bevel_flag | _dialog_is_centered_flag);
     if (!dialog) return;
-    set_bitmap_dialog_static_item_text(dialog, 1, text ? text : "");
-    if (button) set_bitmap_dialog_static_item_text(dialog, WAIT_DIALOG_CANCEL_ITEM, button);
-    while (dialog_is_open(dialog) && modal_dialog(dialog) != WAIT_DIALOG_CANCEL_ITEM)
+    const control_data *message_item = find_control(dialog, 1);
+    if (message_item && message_item->handler == static_text_control_def_proc)
+        set_bitmap_dialog_static_item_text(dialog, 1, text ? text : "");
+    // Until the button is pressed, or the dialog ends otherwise (the window closed).
+    while (dialog_is_open(dialog))
     {
+        const int16_t item = modal_dialog(dialog);
+        if (item == WAIT_DIALOG_CANCEL_ITEM || item == NONE) break;
     }
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
 }
