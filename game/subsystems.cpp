@@ -67,6 +67,7 @@
 #include "vesk_networking/network_hooks.h"
 #include "story_hooks.h"
 #include "vesk_networking/vesk_networking.h"
+#include "metaserver/metaserver_dialogs.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -191,4 +192,5 @@ void register_built_subsystems(void)
     register_network_hooks();
     register_vesk_networking();
     register_story_hooks();
+    register_metaserver_procedures();
 }
