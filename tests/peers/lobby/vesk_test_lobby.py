@@ -671,11 +671,12 @@ class Server:
     def accept(self, listener, room):
         try:
             sock, _ = listener.accept()
-        except OSError:
+            sock.setblocking(False)
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            connection = Connection(self, sock, room)
+        except OSError as error:  # gone before it was taken
+            self.say("refused connection: %s" % error.strerror)
             return
-        sock.setblocking(False)
-        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        connection = Connection(self, sock, room)
         self.connections.add(connection)
         self.selector.register(sock, selectors.EVENT_READ, ("connection", connection))
         self.say("connect %s %s" % ("login" if room is None else "room %d" % room, connection.name))
