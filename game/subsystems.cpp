@@ -64,6 +64,7 @@
 #include "sound/sound_hooks.h"
 #include "networking/network_transport_hooks.h"
 #include "vesk_networking/network_hooks.h"
+#include "metaserver/metaserver_dialogs.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -185,4 +186,5 @@ void register_built_subsystems(void)
     register_front_end_hooks();
     register_network_transport_hooks();
     register_network_hooks();
+    register_metaserver_procedures();
 }

@@ -39,6 +39,7 @@ fonts-dejavu-extra
 x11-apps
 netpbm
 libopenal1
+libmd-dev
 sox
 "
 
