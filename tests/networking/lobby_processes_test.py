@@ -208,9 +208,9 @@ class LobbyService(unittest.TestCase):
             ((), "nobody", "wonderland", 0, b"VESK2", wire.BAD_USER_OR_PASSWORD),
             ((), "alice", "wonderland", 0, b"OTHER", wire.BAD_VERSION),
             (("--locked", "alice"), "alice", "wonderland", 0, b"VESK2", wire.ACCOUNT_LOCKED),
-            ((), "guest", "", -1, b"VESK2", wire.GUESTS_DISALLOWED),
-            (("--guests",), "alice", "", -1, b"VESK2", wire.GUEST_NAME_TAKEN),
-            (("--guests",), "visitor", "", -1, b"VESK2", wire.LOGIN_ACCEPTED),
+            ((), "Guest", "guest", -1, b"VESK2", wire.GUESTS_DISALLOWED),
+            (("--guests",), "Guest", "wrong", -1, b"VESK2", wire.BAD_USER_OR_PASSWORD),
+            (("--guests", "--guest-password", "open5"), "Guest", "open5", -1, b"VESK2", wire.LOGIN_ACCEPTED),
             (("--authentication", "7"), "alice", "wonderland", 0, b"VESK2", wire.NOT_SUPPORTED),
             (("--login-message", "1"), "alice", "wonderland", 0, b"VESK2", wire.GAMES_NOT_ALLOWED),
             (("--login-message", "12"), "alice", "wonderland", 0, b"VESK2", 12),
@@ -223,9 +223,11 @@ class LobbyService(unittest.TestCase):
                 self.lobby.stop()
 
     def test_a_second_login_of_one_account_is_refused_until_the_first_leaves(self):
-        self.start()
+        self.start("--guests")
         first, _ = self.enter("alice", "wonderland")
         self.assertEqual(self.client().login("alice", "wonderland"), wire.ALREADY_LOGGED_IN)
+        self.enter("Guest", "guest")
+        self.assertEqual(self.client().login("Guest", "guest"), wire.GUEST_NAME_TAKEN)
         first.close()
         self.lobby.expect("closed alice")
         self.assertNotIsInstance(self.client().login("alice", "wonderland"), int)

@@ -66,6 +66,7 @@ ADD, DELETE, CHANGE = 0, 1, 2
 MAXIMUM_PLAYER_DATA, MAXIMUM_GAME_DATA = 128, 1024
 MAXIMUM_PLAYERS_PER_ROOM = 16
 TEST_GAMES = (("Test game one", "Plains"), ("Test game two", "Hills"))
+GUEST_NAME = b"Guest"  # what the game makes of an empty login
 
 MALFORMED_KINDS = ("length0", "length3", "length200000", "bad-identifier", "bad-check-block",
                    "member-count", "entries-past-end", "short-info", "unterminated", "unknown-type")
@@ -386,7 +387,7 @@ class Server:
         (_, platform, _, user_id, max_authentication, _, application, _, _, username, _, _,
          _) = LOGIN_DATA.unpack_from(body)
         connection.account = username.split(b"\0", 1)[0] or b"?"
-        connection.guest = user_id == -1
+        connection.guest = connection.account == GUEST_NAME
         self.say("login %s platform %d user %d max authentication %d" %
                  (connection.who(), platform, user_id, max_authentication))
         player_size = max(0, min(struct.unpack_from(">h", body, 14)[0], MAXIMUM_PLAYER_DATA))
@@ -402,7 +403,7 @@ class Server:
             if not self.options.guests:
                 self.refuse_login(connection, GUESTS_DISALLOWED, "Guests are not allowed")
                 return
-            if connection.account in self.accounts or self.online(connection.account):
+            if self.online(connection.account):
                 self.refuse_login(connection, GUEST_NAME_TAKEN, "That name is taken")
                 return
         salt = bytes.fromhex(self.options.salt) if self.options.salt else os.urandom(16)
@@ -417,8 +418,8 @@ class Server:
         connection.challenge = None
         account = self.accounts.get(connection.account)
         if connection.guest:
-            good = True  # a guest's password is not checked
-        elif account is None:
+            account = {"password": self.options.guest_password.encode()[:15]}
+        if account is None:
             good = False
         elif kind == 0:
             good = len(body) == 16 and body.split(b"\0", 1)[0] == account["password"]
@@ -694,7 +695,8 @@ def parse_options(arguments):
     parser.add_argument("--account", action="append", metavar="NAME:PASSWORD[:ID[:ORDER]]",
                         help="an account (repeatable; default alice:wonderland and bob:builder)")
     parser.add_argument("--locked", action="append", metavar="NAME", help="an account that is locked (code 14)")
-    parser.add_argument("--guests", action="store_true", help="accept guest logins (user id -1)")
+    parser.add_argument("--guests", action="store_true", help="accept guest logins (the name 'Guest')")
+    parser.add_argument("--guest-password", default="guest", help="the guests' password (default 'guest')")
     parser.add_argument("--authentication", type=int, default=2, metavar="TYPE",
                         help="the challenge's type: 0 plain, 1 simple, 2 MD5 (others: not supported)")
     parser.add_argument("--salt", metavar="HEX", help="a fixed 16-byte salt instead of a random one")
