@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""The test lobby service (tests/peers/lobby/vesk_test_lobby) between
-processes on loopback: a raw client of the lobby protocol written in this
-test drives it through logins, rooms, chat and broken frames.  Ports are
-chosen free; every wait is bounded.
+"""The lobby between processes on loopback: the test lobby service
+(tests/peers/lobby/vesk_test_lobby) driven by a raw client of the protocol
+written in this test, then the game's lobby client (vesk_lobby_probe)
+against it: logins, refusals, the room walk, chat between two probes and
+broken frames.  Ports are chosen free; every wait is bounded.
 
-    lobby_processes_test.py PATH-TO-vesk_test_lobby
+    lobby_processes_test.py PATH-TO-vesk_test_lobby PATH-TO-vesk_lobby_probe
 """
 
 import os
@@ -21,7 +22,7 @@ sys.path.insert(0, HERE)
 import connection_processes_test  # noqa: E402
 import vesk_test_lobby as wire  # noqa: E402
 
-LOBBY = None
+LOBBY = PROBE = None
 
 
 class Lines(connection_processes_test.Probe):
@@ -32,6 +33,15 @@ class Lines(connection_processes_test.Probe):
                                         stderr=subprocess.STDOUT)
         self.lines = []
         self.pending = b""
+
+    def finish(self, seconds):
+        """Waits for the end: (exit status, every line not yet expected)."""
+        try:
+            output, _ = self.process.communicate(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            output, _ = self.process.communicate()
+        return self.process.returncode, self.lines + (self.pending + output).decode(errors="replace").splitlines()
 
 
 class Lobby(Lines):
@@ -331,9 +341,114 @@ class LobbyService(unittest.TestCase):
         self.lobby.expect("closed alice room 0 went down")
 
 
+class ProbesAgainstTheService(unittest.TestCase):
+    """vesk_lobby_probe, the game's lobby client, against the service: each
+    case is its own service and probe, all run at once."""
+
+    def run_probes(self, cases, seconds=20.0):
+        """cases: (service options, [(user, password, probe options)]); for each case its service's
+        lines and each probe's (exit status, lines, seconds taken)."""
+        runs = []
+        for options, probes in cases:
+            lobby = Lobby(*options)
+            self.addCleanup(lobby.stop)
+            started = time.monotonic()
+            runs.append((lobby, started, [Lines([PROBE, "--host", "127.0.0.1", "--port", str(lobby.port), "--user", user,
+                                                 "--password", password] + list(more)) for user, password, more in probes]))
+        results = []
+        for lobby, started, probes in runs:
+            finished = []
+            for probe in probes:
+                status, lines = probe.finish(max(1.0, started + seconds - time.monotonic()))
+                finished.append((status, lines, time.monotonic() - started))
+            results.append((lobby, finished))
+        return results
+
+    def test_logins_end_in_the_state_of_their_answer(self):
+        cases = [  # service options, user, password, final state, login result (None: in a room)
+            (("--authentication", "1"), "alice", "wonderland", 2, None),
+            (("--authentication", "2"), "bob", "builder", 2, None),
+            (("--authentication", "0"), "alice", "wonderland", 15, 0),  # plaintext refused
+            (("--authentication", "7"), "alice", "wonderland", 15, 0),
+            ((), "alice", "wrong", 3, 2),
+            (("--locked", "alice"), "alice", "wonderland", 14, 0),
+            ((), "Guest", "guest", 17, 2),
+            (("--login-message", "1"), "alice", "wonderland", 5, 0),
+            (("--login-message", "2"), "alice", "wonderland", 4, 0),
+            (("--login-message", "6"), "alice", "wonderland", 9, 4),
+            (("--login-message", "12"), "alice", "wonderland", 9, 4),
+            (("--login-message", "15"), "alice", "wonderland", 15, 0),
+            (("--login-message", "16"), "alice", "wonderland", 17, 2),
+            (("--login-message", "17"), "alice", "wonderland", 18, 2),
+        ]
+        results = self.run_probes([(("--rooms", "1") + options, [(user, password, ("--seconds", "1"))])
+                                   for options, user, password, _, _ in cases])
+        for (options, user, _, state, result), (lobby, [(status, lines, _)]) in zip(cases, results):
+            with self.subTest(options=options, user=user):
+                self.assertIn("state %d" % state, lines)
+                if result is None:
+                    self.assertEqual(status, 0, lines)
+                    self.assertIn("in room 0", lines)
+                    self.assertEqual(len([line for line in lines if line.startswith("game ")]), 2, lines)
+                else:
+                    self.assertEqual(status, 1, lines)
+                    self.assertTrue([line for line in lines if line.startswith("login failed: result %d:" % result)],
+                                    lines)
+                lobby.expect("closed %s" % user)
+                if options == ("--authentication", "0"):  # the password never left the client
+                    self.assertFalse([line for line in lobby.lines if line.startswith("response")], lobby.lines)
+
+    def test_a_refusing_room_sends_the_probe_to_the_next(self):
+        cases = [  # service options, the room asked for, the room entered, at least this long
+            (("--rooms", "3", "--full-room", "1"), 1, 2, 0.0),
+            (("--rooms", "2", "--silent-room", "0"), 0, 1, 5.0),  # its key never comes
+        ]
+        results = self.run_probes([(options, [("alice", "wonderland", ("--room", str(asked), "--seconds", "0"))])
+                                   for options, asked, _, _ in cases])
+        for (options, _, entered, least), (lobby, [(status, lines, taken)]) in zip(cases, results):
+            with self.subTest(options=options):
+                self.assertEqual(status, 0, lines)
+                self.assertIn("in room %d" % entered, lines)
+                self.assertGreaterEqual(taken, least)
+                lobby.expect("room %d enter alice" % entered)
+
+    def test_two_probes_in_one_room_see_the_rooms_the_games_and_each_other(self):
+        # The room takes both logins together, so each is there for the other's line.
+        [(lobby, probes)] = self.run_probes([(("--hold-room-logins", "2"), [
+            ("alice", "wonderland", ("--room", "0", "--say", "hello from alice", "--seconds", "3")),
+            ("bob", "builder", ("--room", "0", "--say", "hello from bob", "--seconds", "3"))])])
+        for (status, lines, _), other in zip(probes, ("bob", "alice")):
+            with self.subTest(other=other):
+                self.assertEqual(status, 0, lines)
+                self.assertEqual([line.split()[1] for line in lines if line.startswith("room ")], ["0", "1"])
+                self.assertEqual([line for line in lines if line.startswith("game ")],
+                                 ['game 1 verb 0 name "Test game one"', 'game 2 verb 0 name "Test game two"'])
+                self.assertTrue([line for line in lines if line.startswith("chat from ")
+                                 and line.endswith('"%s": hello from %s' % (other, other))], lines)
+
+    def test_broken_frames_close_the_connection_and_a_new_login_succeeds(self):
+        cases = [(("--malformed", kind), 11) for kind in wire.MALFORMED_KINDS]
+        cases += [(("--malformed", "length3", "--malformed-phase", "login"), 16),
+                  (("--malformed", "bad-check-block", "--malformed-phase", "login"), 16),
+                  (("--drop-room", "0:300"), 11)]
+        results = self.run_probes([(options, [("alice", "wonderland", ("--seconds", "20"))]) for options, _ in cases])
+        for (options, state), (lobby, [(status, lines, taken)]) in zip(cases, results):
+            with self.subTest(options=options):
+                self.assertEqual(status, 1, lines)
+                self.assertLess(taken, 10.0)
+                self.assertIn("state %d" % state, lines)
+                if options[0] == "--malformed":
+                    lobby.expect("malformed %s to alice" % options[1])
+                retry = Lines([PROBE, "--host", "127.0.0.1", "--port", str(lobby.port), "--user", "alice",
+                               "--password", "wonderland", "--seconds", "0"])
+                status, lines = retry.finish(10.0)
+                self.assertEqual(status, 0, lines)
+                self.assertIn("state 2", lines)
+
+
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
+    if len(sys.argv) < 3:
         print(__doc__, file=sys.stderr)
         sys.exit(2)
-    LOBBY = sys.argv.pop(1)
+    LOBBY, PROBE = sys.argv.pop(1), sys.argv.pop(1)
     unittest.main()

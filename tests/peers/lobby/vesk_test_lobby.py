@@ -165,6 +165,8 @@ class Connection:
         self.user_id = 0
         self.challenge = None  # (type, salt) while a response is awaited
         self.entered = False  # accepted in its room
+        self.held = False  # its room login waits for others (--hold-room-logins)
+        self.held_player_data = None
         self.player_data = b""
         self.guest = False
         self.logged_in = False  # a login connection whose login succeeded
@@ -323,7 +325,7 @@ class Server:
         return [c for c in self.connections if c.room == room and c.entered]
 
     def online(self, account):
-        return [c for c in self.connections if c.account == account and (c.entered or c.logged_in)]
+        return [c for c in self.connections if c.account == account and (c.entered or c.held or c.logged_in)]
 
     # --- The exchange every connection starts with --------------------------
 
@@ -460,19 +462,15 @@ class Server:
         if kind == ROOM_LOGIN:
             self.room_login(connection, body)
             return
+        if kind == SET_PLAYER_DATA and connection.held:
+            connection.held_player_data = body  # answered once the room takes it
+            return
         if not connection.entered:
             self.say("ignored type %d before the room login" % kind)
             return
         room = connection.room
         if kind == SET_PLAYER_DATA:
-            if len(body) > MAXIMUM_PLAYER_DATA:
-                self.say("refused player data of %d bytes from %s" % (len(body), connection.who()))
-                return
-            connection.player_data = body
-            self.say("room %d player data %s %d bytes" % (room, connection.who(), len(body)))
-            connection.send(SET_PLAYER_DATA_FROM_METASERVER, self.player_entry(connection, CHANGE))
-            self.to_room(room, PLAYER_LIST, self.player_entry(connection, CHANGE), but=connection)
-            self.maybe_send_malformed(connection)
+            self.take_player_data(connection, body)
         elif kind == ROOM_BROADCAST:
             self.say("broadcast %d %s %d" % (room, connection.who(), len(body)))
             self.to_room(room, ROOM_BROADCAST, body)
@@ -508,7 +506,7 @@ class Server:
         room = connection.room
         name = c_string(body, 32) if len(body) > 32 else None
         known = self.tokens.get(body[:32]) if name is not None else None
-        if known is None or known[0] != name or connection.entered:
+        if known is None or known[0] != name or connection.entered or connection.held:
             self.say("room %d refused login of %s" % (room, connection.who()))
             connection.message(USER_NOT_LOGGED_IN, "Not logged in")
             connection.close_after_flush = True
@@ -526,6 +524,17 @@ class Server:
             return
         for earlier in [c for c in self.connections if c.account == connection.account and c is not connection]:
             earlier.close("replaced by a newer connection")
+        connection.held = True
+        held = [c for c in self.connections if c.room == room and c.held]
+        if len(held) < self.options.hold_room_logins:
+            self.say("room %d holds %s" % (room, connection.who()))
+            return
+        for waiting in sorted(held, key=lambda c: c.user_id):
+            self.enter_room(waiting)
+
+    def enter_room(self, connection):
+        room = connection.room
+        connection.held = False
         connection.entered = True
         self.say("room %d enter %s" % (room, connection.who()))
         connection.message(LOGIN_ACCEPTED, "Welcome")
@@ -537,6 +546,18 @@ class Server:
         for drop_room, milliseconds in self.options.drop_room:
             if drop_room == room:
                 self.after(milliseconds, lambda c=connection: c.close("room %d went down" % room))
+        if connection.held_player_data is not None:
+            self.take_player_data(connection, connection.held_player_data)
+
+    def take_player_data(self, connection, body):
+        if len(body) > MAXIMUM_PLAYER_DATA:
+            self.say("refused player data of %d bytes from %s" % (len(body), connection.who()))
+            return
+        connection.player_data = body
+        self.say("room %d player data %s %d bytes" % (connection.room, connection.who(), len(body)))
+        connection.send(SET_PLAYER_DATA_FROM_METASERVER, self.player_entry(connection, CHANGE))
+        self.to_room(connection.room, PLAYER_LIST, self.player_entry(connection, CHANGE), but=connection)
+        self.maybe_send_malformed(connection)
 
     def send_lists(self, connection):
         room = connection.room
@@ -710,6 +731,8 @@ def parse_options(arguments):
                         help="a room that refuses room logins with CODE (6, 12, 14 or 15)")
     parser.add_argument("--drop-room", type=room_and_number, action="append", default=[], metavar="ROOM:MS",
                         help="close each client's connection to ROOM MS milliseconds after it entered")
+    parser.add_argument("--hold-room-logins", type=int, default=1, metavar="N",
+                        help="hold room logins until N clients wait in one room, then take them together")
     parser.add_argument("--malformed", choices=MALFORMED_KINDS, help="send one broken frame (see README)")
     parser.add_argument("--malformed-phase", choices=("login", "room"), default="room",
                         help="instead of the challenge, or after the player data in a room")
