@@ -394,7 +394,7 @@ class ProbesAgainstTheService(unittest.TestCase):
 
     def test_two_probes_in_one_room_see_the_rooms_the_games_and_each_other(self):
         # The room takes both logins together, so each is there for the other's line.
-        [(lobby, probes)] = self.run_probes([(("--hold-room-logins", "2"), [
+        [(lobby, probes)] = self.run_probes([(("--hold-room-logins", "2", "--keepalive-ms", "500"), [
             ("alice", "wonderland", ("--room", "0", "--say", "hello from alice", "--seconds", "3")),
             ("bob", "builder", ("--room", "0", "--say", "hello from bob", "--seconds", "3"))])])
         for (status, lines, _), other in zip(probes, ("bob", "alice")):
@@ -405,6 +405,7 @@ class ProbesAgainstTheService(unittest.TestCase):
                                  ['game 1 verb 0 name "Test game one"', 'game 2 verb 0 name "Test game two"'])
                 self.assertTrue([line for line in lines if line.startswith("chat from ")
                                  and line.endswith('"%s": hello from %s' % (other, other))], lines)
+                lobby.expect("keepalive from %s (an answer)" % other)
 
     def test_broken_frames_close_the_connection_and_a_new_login_succeeds(self):
         cases = [(("--malformed", kind), 11) for kind in wire.MALFORMED_KINDS]
