@@ -51,6 +51,8 @@ static struct metaserver_globals
     int16_t game_data_size;
     int16_t order;
     volatile bool closing, connected_to_room, current_room_went_down, room_change_failed;
+    // The stream can no longer be framed or decoded: nothing more is read.
+    bool stream_corrupt;
     bool valid_token;
     uint8_t token[MAXIMUM_HANDOFF_TOKEN_SIZE];
     buddy_entry buddies[16];
@@ -125,6 +127,7 @@ static void close_corrupt_connection(const char *why)
 {
     auto &m = metaserver_globals;
     log_message(__FILE__, __LINE__, "lobby connection closed: %s", why);
+    m.stream_corrupt = true;
     if (!m.ep || m.closing) return;
     m.room_change_failed = true;
     m.closing = true;
@@ -321,6 +324,7 @@ static bool open_endpoint(const char *host, uint16_t port)
     if (result != kNMNoError || !endpoint) return false;
     m.ep = endpoint;
     m.connected = true;
+    m.stream_corrupt = false;
     reset_circular_queue(&m.outgoing);
     return true;
 }
@@ -671,6 +675,22 @@ static int32_t next_packet(void)
     return length;
 }
 
+// Dispatches the whole packets of the receive queue, up to a packet that ends
+// this frame's reading or a stream that closes the connection.
+static void read_queued_packets(void)
+{
+    auto &m = metaserver_globals;
+    bool stop = false;
+    // What the service sent before its connection ended is still read: a
+    // refusal followed at once by the close must not turn into "closed".
+    while (!stop && m.user_context && !m.stream_corrupt)
+    {
+        const int32_t length = next_packet();
+        if (length <= 0) break;
+        dispatch_packet(m.linear_buffer, length, &stop);
+    }
+}
+
 void update_metaserver(void)
 {
     auto &m = metaserver_globals;
@@ -688,15 +708,16 @@ void update_metaserver(void)
         flush_outgoing();
         if (m.ep) ProtocolIdle(m.ep);
     }
-    bool stop = false;
-    while (!stop && m.user_context && m.ep && !m.closing)
-    {
-        const int32_t length = next_packet();
-        if (length <= 0) break;
-        dispatch_packet(m.linear_buffer, length, &stop);
-    }
+    read_queued_packets();
     --m.pump_depth;
     if (!m.user_context) return;
+    // A room whose connection ended before its welcome was read went down
+    // after all.
+    if (m.closing && m.connected_to_room && !m.changing_room)
+    {
+        m.connected_to_room = false;
+        m.current_room_went_down = true;
+    }
     if (m.current_room_went_down)
     {
         m.current_room_went_down = false;
@@ -756,4 +777,27 @@ void send_version_data_to_metaserver(int32_t patch_version)
         send_outgoing_packet(build_version_control_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, _platform_is_linux,
                                                           METASERVER_PLAYER_VERSION, patch_version,
                                                           METASERVER_PLAYER_BUILD_NUMBER));
+}
+
+// ---- the fuzzer's entry ----------------------------------------------------------
+
+void read_metaserver_stream_for_fuzzing(const void *bytes, int32_t size, const uint8_t *key,
+                                        metaserver_handler_procedure handler)
+{
+    auto &m = metaserver_globals;
+    static int32_t fuzz_context;
+    if (!m.linear_buffer && !allocate_buffers()) return;
+    reset_circular_queue(&m.buffer);
+    m.ep = nullptr;
+    m.connected = false;
+    m.closing = false;
+    m.connected_to_room = false;
+    m.handler = handler;
+    m.user_context = &fuzz_context;
+    m.valid_session_key = key != nullptr;
+    if (key) memcpy(m.session_key, key, sizeof(m.session_key));
+    if (size > circular_buffer_free_size(&m.buffer)) size = circular_buffer_free_size(&m.buffer);
+    if (size > 0) copy_data_into_circular_queue(bytes, size, &m.buffer);
+    read_queued_packets();
+    m.user_context = nullptr;
 }

@@ -202,6 +202,12 @@ void InetNToA(uint32_t address, char text[16]);
 // else the login host's name.
 void metaserver_room_host_text(int32_t host, const char *login_host, char *text, int32_t size);
 
+// The fuzzer's entry: reads `bytes` as if received on a connection whose
+// session key is `key` (null: before the exchange), dispatching every packet
+// to `handler`; nothing is sent.  Never called by the game.
+void read_metaserver_stream_for_fuzzing(const void *bytes, int32_t size, const uint8_t *key,
+                                        metaserver_handler_procedure handler);
+
 // Whether the power user allows answering a plaintext password challenge
 // ("Net.Lobby", "AllowPlaintextPassword"; off unless set).
 bool metaserver_plaintext_password_allowed(void);

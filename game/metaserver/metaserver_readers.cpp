@@ -29,59 +29,88 @@ bool get_indexed_room_data_from_packet(const void *packet, int32_t length, int32
     return true;
 }
 
-// Walks entries of `prefix` + `aux_size` bytes followed by the data length the
-// aux gives at `length_offset`, to entry `index`.
-static const uint8_t *indexed_entry(const void *packet, int32_t length, int32_t index, int32_t prefix,
-                                    int32_t aux_size, int32_t length_offset, int32_t *data_length)
+static void start_walk(metaserver_list_walk *walk, const void *packet, int32_t length, int32_t prefix,
+                       int32_t aux_size, int32_t length_offset)
 {
-    if (!packet || index < 0) return nullptr;
-    const uint8_t *at = (const uint8_t *)packet + HEADER;
-    const uint8_t *end = (const uint8_t *)packet + length;
+    const bool usable = packet && length >= HEADER;
+    walk->at = usable ? (const uint8_t *)packet + HEADER : nullptr;
+    walk->end = usable ? (const uint8_t *)packet + length : nullptr;
+    walk->prefix = prefix;
+    walk->aux_size = aux_size;
+    walk->length_offset = length_offset;
+}
+
+void start_player_list_walk(metaserver_list_walk *walk, const void *packet, int32_t length)
+{
+    start_walk(walk, packet, length, 0, sizeof(metaserver_player_aux_data),
+               offsetof(metaserver_player_aux_data, player_data_length));
+}
+
+void start_search_list_walk(metaserver_list_walk *walk, const void *packet, int32_t length)
+{
+    start_walk(walk, packet, length, 4, sizeof(metaserver_player_aux_data),
+               offsetof(metaserver_player_aux_data, player_data_length));
+}
+
+void start_game_list_walk(metaserver_list_walk *walk, const void *packet, int32_t length)
+{
+    start_walk(walk, packet, length, 0, sizeof(metaserver_game_aux_data),
+               offsetof(metaserver_game_aux_data, game_data_size));
+}
+
+const uint8_t *next_metaserver_list_entry(metaserver_list_walk *walk, void *prefix, void *aux, int32_t *data_length)
+{
+    if (!walk->at || walk->end - walk->at < walk->prefix + walk->aux_size) return nullptr;
+    int16_t data;
+    memcpy(&data, walk->at + walk->prefix + walk->length_offset, 2);
+    if (data < 0 || data > walk->end - walk->at - walk->prefix - walk->aux_size)
+    {
+        walk->at = nullptr; // the walk ends at the first entry that does not fit
+        return nullptr;
+    }
+    if (prefix) memcpy(prefix, walk->at, (size_t)walk->prefix);
+    memcpy(aux, walk->at + walk->prefix, (size_t)walk->aux_size);
+    const uint8_t *entry_data = walk->at + walk->prefix + walk->aux_size;
+    walk->at = entry_data + data;
+    *data_length = data;
+    return entry_data;
+}
+
+// Entry `index` of the walk, or null.
+static const uint8_t *indexed_entry(metaserver_list_walk *walk, int32_t index, void *prefix, void *aux,
+                                    int32_t *data_length)
+{
+    if (index < 0) return nullptr;
     for (int32_t i = 0;; ++i)
     {
-        if (end - at < prefix + aux_size) return nullptr;
-        int16_t data;
-        memcpy(&data, at + prefix + length_offset, 2);
-        if (data < 0 || data > end - at - prefix - aux_size) return nullptr;
-        if (i == index)
-        {
-            *data_length = data;
-            return at;
-        }
-        at += prefix + aux_size + data;
+        const uint8_t *data = next_metaserver_list_entry(walk, prefix, aux, data_length);
+        if (!data || i == index) return data;
     }
 }
 
 const uint8_t *get_indexed_player_data_from_packet(const void *packet, int32_t length, int32_t index,
                                                    metaserver_player_aux_data *aux, int32_t *data_length)
 {
-    const uint8_t *entry = indexed_entry(packet, length, index, 0, sizeof(*aux),
-                                         offsetof(metaserver_player_aux_data, player_data_length), data_length);
-    if (!entry) return nullptr;
-    memcpy(aux, entry, sizeof(*aux));
-    return entry + sizeof(*aux);
+    metaserver_list_walk walk;
+    start_player_list_walk(&walk, packet, length);
+    return indexed_entry(&walk, index, nullptr, aux, data_length);
 }
 
 const uint8_t *get_indexed_player_data_from_search_packet(const void *packet, int32_t length, int32_t index,
                                                           int32_t *room_id, metaserver_player_aux_data *aux,
                                                           int32_t *data_length)
 {
-    const uint8_t *entry = indexed_entry(packet, length, index, 4, sizeof(*aux),
-                                         offsetof(metaserver_player_aux_data, player_data_length), data_length);
-    if (!entry) return nullptr;
-    memcpy(room_id, entry, 4);
-    memcpy(aux, entry + 4, sizeof(*aux));
-    return entry + 4 + sizeof(*aux);
+    metaserver_list_walk walk;
+    start_search_list_walk(&walk, packet, length);
+    return indexed_entry(&walk, index, room_id, aux, data_length);
 }
 
 const uint8_t *get_indexed_game_data_from_packet(const void *packet, int32_t length, int32_t index,
                                                  metaserver_game_aux_data *aux, int32_t *data_length)
 {
-    const uint8_t *entry = indexed_entry(packet, length, index, 0, sizeof(*aux),
-                                         offsetof(metaserver_game_aux_data, game_data_size), data_length);
-    if (!entry) return nullptr;
-    memcpy(aux, entry, sizeof(*aux));
-    return entry + sizeof(*aux);
+    metaserver_list_walk walk;
+    start_game_list_walk(&walk, packet, length);
+    return indexed_entry(&walk, index, nullptr, aux, data_length);
 }
 
 const uint8_t *get_player_data_from_metaserver(const void *packet, int32_t length, int32_t *data_length,

@@ -15,6 +15,23 @@
 // the position after the source's terminator, or `end` when the text runs to it.
 const char *extract_string(char *destination, const char *source, size_t size, const char *end);
 
+// A walk over the entries of one list packet, for readers of every entry:
+// each step costs one entry, where the indexed readers below start again
+// from the first.
+struct metaserver_list_walk
+{
+    const uint8_t *at, *end;
+    int32_t prefix; // bytes before the aux record (the room id of search lists)
+    int32_t aux_size;
+    int32_t length_offset; // of the data length inside the aux record
+};
+void start_player_list_walk(metaserver_list_walk *walk, const void *packet, int32_t length);
+void start_search_list_walk(metaserver_list_walk *walk, const void *packet, int32_t length);
+void start_game_list_walk(metaserver_list_walk *walk, const void *packet, int32_t length);
+// The next entry: its prefix (may be null), its aux record (`aux_size`
+// bytes) and its data, or null at the end or at an entry that does not fit.
+const uint8_t *next_metaserver_list_entry(metaserver_list_walk *walk, void *prefix, void *aux, int32_t *data_length);
+
 // Room entry `index` of a room list; false past the last whole entry.
 bool get_indexed_room_data_from_packet(const void *packet, int32_t length, int32_t index, room_info *room);
 // Player entry `index` of a player list: its aux record and its player data

@@ -116,17 +116,10 @@ protected:
     }
 };
 
-std::vector<lobby_script_step> concat(std::vector<std::vector<lobby_script_step>> parts)
-{
-    std::vector<lobby_script_step> all;
-    for (auto &part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // A login host that lists the rooms of `rooms` and closes when the client moves on.
 std::vector<lobby_script_step> login_host(int16_t type, const std::vector<uint8_t> &room_list)
 {
-    return concat({lobby_login_opening(), lobby_challenge_and_rooms(type, test_salt, room_list),
+    return concat_steps({lobby_login_opening(), lobby_challenge_and_rooms(type, test_salt, room_list),
                    {lobby_wait_for_close()}});
 }
 
@@ -180,8 +173,9 @@ TEST_F(lobby_client, each_refusal_ends_in_its_state_result_and_message)
     };
     for (const auto &c : cases)
     {
-        lobby_script_peer host(concat({lobby_login_opening(),
-                                       {lobby_send(3, lobby_server_message(c.code, "no")), lobby_wait_for_close()}}));
+        // The service closes right after its refusal: the refusal still counts.
+        lobby_script_peer host(
+            concat_steps({lobby_login_opening(), {lobby_send(3, lobby_server_message(c.code, "no")), lobby_close()}}));
         host.start();
         EXPECT_EQ(login(host), c.result) << c.code;
         EXPECT_EQ(get_metaserver_login_final_state(), c.state) << c.code;
@@ -195,7 +189,7 @@ TEST_F(lobby_client, a_plaintext_challenge_is_refused_unless_the_power_user_allo
     uint8_t salt[16] = {};
     {
         lobby_script_peer host(
-            concat({lobby_login_opening(), {lobby_send(6, std::vector<uint8_t>(18, 0)), lobby_wait_for_close()}}));
+            concat_steps({lobby_login_opening(), {lobby_send(6, std::vector<uint8_t>(18, 0)), lobby_wait_for_close()}}));
         host.start();
         EXPECT_EQ(login(host), _metaserver_game_entered_failure);
         EXPECT_EQ(get_metaserver_login_final_state(), _metaserver_connection_failed_metaserver_not_supported);
@@ -207,7 +201,7 @@ TEST_F(lobby_client, a_plaintext_challenge_is_refused_unless_the_power_user_allo
     {
         std::vector<uint8_t> challenge(2, 0);
         challenge.insert(challenge.end(), salt, salt + 16);
-        lobby_script_peer host(concat({lobby_login_opening(),
+        lobby_script_peer host(concat_steps({lobby_login_opening(),
                                        {lobby_send(6, challenge), lobby_expect(109),
                                         lobby_send(3, lobby_server_message(3)), lobby_wait_for_close()}}));
         host.start();
@@ -246,11 +240,13 @@ TEST_F(lobby_client, a_room_that_goes_down_is_told_once_then_the_close_once)
 {
     lobby_script_peer room({});
     room.script = lobby_room_welcome();
-    room.script.back() = lobby_close();
+    room.script.back() = lobby_expect(110); // the test's request, once the client is in
+    room.script.push_back(lobby_close());
     lobby_script_peer host(login_host(2, room.room_entry(1)));
     room.start();
     host.start();
     ASSERT_EQ(login(host), _metaserver_game_entered_successfully);
+    request_full_update_from_metaserver();
     EXPECT_TRUE(pump_until([] { return count_events(_connection_closed_by_metaserver) > 0; }));
     for (int32_t i = 0; i < 20; ++i) update_metaserver();
     EXPECT_EQ(count_events(_metaserver_room_went_down), 1);
@@ -280,7 +276,7 @@ TEST_F(lobby_pump, a_keepalive_goes_out_only_after_180_seconds_of_silence_and_ev
 {
     clock_held = true;
     held_clock = 1000;
-    lobby_script_peer service(concat({lobby_login_opening(),
+    lobby_script_peer service(concat_steps({lobby_login_opening(),
                                       {lobby_expect(200), lobby_expect(202), lobby_send(202), lobby_expect(202),
                                        lobby_close()}}));
     start(service);
@@ -299,7 +295,7 @@ TEST_F(lobby_pump, a_keepalive_goes_out_only_after_180_seconds_of_silence_and_ev
 
 TEST_F(lobby_pump, the_login_message_ends_the_frames_reading)
 {
-    lobby_script_peer service(concat({lobby_login_opening(),
+    lobby_script_peer service(concat_steps({lobby_login_opening(),
                                       {lobby_send(3, lobby_server_message(8)), lobby_send(10, {'h', 'i', 0}),
                                        lobby_wait_for_close()}}));
     start(service);
@@ -336,6 +332,10 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
     std::vector<uint8_t> garbage(40, 0x5A);
     std::vector<uint8_t> bad_check = header(0xDEAD, 3, 8 + 40);
     bad_check.insert(bad_check.end(), garbage.begin(), garbage.end());
+    // A packet as long as the linear buffer never fits the receive queue,
+    // which then holds no whole packet to drop for the bytes that follow.
+    std::vector<uint8_t> overflowing = header(0xDEAD, 200, 131072);
+    overflowing.resize(140000, 0x33);
     std::vector<uint8_t> unterminated;
     put_be32(unterminated, 99);
     unterminated.insert(unterminated.end(), {'a', 'b', 'c'});
@@ -348,6 +348,7 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
         {"length 3", lobby_send_raw(header(0xDEAD, 3, 3))},
         {"length past the buffer", lobby_send_raw(header(0xDEAD, 3, 131073))},
         {"a bad identifier", lobby_send_raw(header(0xBEEF, 202, 8))},
+        {"more than the receive queue holds", lobby_send_raw(overflowing)},
         {"a bad check block", lobby_send_raw(bad_check)},
         {"a member count of 10000", lobby_send(20, members)},
         {"a list entry past the packet", lobby_send(1, cut_player)},
@@ -359,7 +360,7 @@ TEST_F(lobby_pump, each_malformed_frame_closes_the_connection)
     for (const auto &c : cases)
     {
         events.clear();
-        lobby_script_peer service(concat({lobby_login_opening(), {c.frame, lobby_wait_for_close()}}));
+        lobby_script_peer service(concat_steps({lobby_login_opening(), {c.frame, lobby_wait_for_close()}}));
         start(service);
         EXPECT_TRUE(pump_until([] { return count_events(_connection_closed_by_metaserver) > 0; })) << c.name;
         EXPECT_TRUE(metaserver_endpoint_died()) << c.name;

@@ -29,6 +29,13 @@ lobby_script_step lobby_wait_for_close(int32_t milliseconds)
 lobby_script_step lobby_close(void) { return {lobby_script_step::close_connection}; }
 lobby_script_step lobby_idle(int32_t milliseconds) { return {lobby_script_step::idle, 0, {}, milliseconds}; }
 
+std::vector<lobby_script_step> concat_steps(std::vector<std::vector<lobby_script_step>> parts)
+{
+    std::vector<lobby_script_step> all;
+    for (auto &part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 void put_be16(std::vector<uint8_t> &out, int32_t value)
 {
     out.push_back((uint8_t)(value >> 8));

@@ -75,6 +75,9 @@ lobby_script_step lobby_wait_for_close(int32_t milliseconds = 10000);
 lobby_script_step lobby_close(void);
 lobby_script_step lobby_idle(int32_t milliseconds);
 
+// The parts one after the other.
+std::vector<lobby_script_step> concat_steps(std::vector<std::vector<lobby_script_step>> parts);
+
 // Big-endian fields for bodies.
 void put_be16(std::vector<uint8_t> &out, int32_t value);
 void put_be32(std::vector<uint8_t> &out, int64_t value);

@@ -78,12 +78,12 @@ void print_event(int32_t event, void *data, int32_t length, void *)
     }
     case _game_list_message:
     {
+        metaserver_list_walk walk;
+        start_game_list_walk(&walk, data, length);
         metaserver_game_aux_data aux;
         int32_t data_length;
-        for (int32_t i = 0;; ++i)
+        while (const uint8_t *game = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
         {
-            const uint8_t *game = get_indexed_game_data_from_packet(data, length, i, &aux, &data_length);
-            if (!game) break;
             // The name follows the 568-byte listed description.
             char name[32] = "";
             if (data_length > 568)
