@@ -261,15 +261,9 @@ class Server:
         self.selector = selectors.DefaultSelector()
         self.connections = set()
         self.timers = []  # (when, procedure)
-        self.accounts = {}  # name -> {password, id, order, locked}
-        for number, text in enumerate(options.account or ["alice:wonderland", "bob:builder"]):
-            fields = text.split(":")
-            self.accounts[fields[0].encode()] = {
-                "password": fields[1].encode()[:15] if len(fields) > 1 else b"",
-                "id": int(fields[2]) if len(fields) > 2 and fields[2] else number + 1,
-                "order": int(fields[3]) if len(fields) > 3 and fields[3] else 0}
+        self.accounts = options.accounts  # name -> {password, id, order}
         self.locked = {name.encode() for name in options.locked or []}
-        self.tokens = {}  # token -> (account, user id)
+        self.tokens = {}  # token -> (account, user id, player data of the login)
         self.next_guest_id = 1000
         self.next_game_id = 1
         self.games = {}  # room -> {game id: (creator id, host, port, data)}
@@ -291,8 +285,11 @@ class Server:
         return self.next_game_id - 1
 
     def say(self, text):
-        sys.stdout.write(text + "\n")
-        sys.stdout.flush()
+        try:
+            sys.stdout.write(text + "\n")
+            sys.stdout.flush()
+        except OSError:  # nobody reads any more: keep serving, silently
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
 
     def listen(self, port, room):
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -758,8 +755,17 @@ def parse_options(arguments):
         if code not in ROOM_FAILURE_CODES:
             parser.error("--room-message codes are 6, 12, 14 or 15")
     options.room_message = dict(options.room_message)
-    for text in options.account or []:
-        if not text.split(":")[0] or len(text.split(":")[0]) > 31:
+    options.accounts = {}
+    for number, text in enumerate(options.account or ["alice:wonderland", "bob:builder"]):
+        fields = text.split(":") + ["", "", ""]
+        try:
+            options.accounts[fields[0].encode()] = {
+                "password": fields[1].encode()[:15],
+                "id": int(fields[2]) if fields[2] else number + 1,
+                "order": int(fields[3]) if fields[3] else 0}
+        except ValueError:
+            parser.error("an account's id and order are numbers: %r" % text)
+        if not 1 <= len(fields[0]) <= 31:
             parser.error("an account's name is 1..31 characters: %r" % text)
     return options
 
