@@ -348,6 +348,10 @@ class ProbesAgainstTheService(unittest.TestCase):
         cases = [  # service options, user, password, final state, login result (None: in a room)
             (("--authentication", "1"), "alice", "wonderland", 2, None),
             (("--authentication", "2"), "bob", "builder", 2, None),
+            # A password character equal to its salt byte ends the digested text there ('w' is 0x77).
+            (("--authentication", "2", "--salt", "77" + "00" * 15), "alice", "wonderland", 2, None),
+            (("--authentication", "1", "--account", "carol:abcdefghijklmno"), "carol", "abcdefghijklmno", 2, None),
+            (("--authentication", "2", "--account", "carol:abcdefghijklmno"), "carol", "abcdefghijklmno", 2, None),
             (("--authentication", "0"), "alice", "wonderland", 15, 0),  # plaintext refused
             (("--authentication", "7"), "alice", "wonderland", 15, 0),
             ((), "alice", "wrong", 3, 2),
