@@ -527,7 +527,8 @@ TEST(registration_documents, every_slot_is_filled_after_the_programs_registratio
     register_built_subsystems(); // as main() and the tools do, before anything else
     const std::vector<judged_table> tables = judged_tables();
     const std::vector<waiting_row> rows = waiting_rows(read_architecture_document());
-    ASSERT_GT(rows.size(), 10u) << "the waiting and optional slots of docs/architecture.md";
+    // (The optional rows stay whatever is built: none found means the table was not read.)
+    ASSERT_GT(rows.size(), 5u) << "the waiting and optional slots of docs/architecture.md";
 
     static const char *const subsystems_to_come[] = {"OpenGL back end", "front-end dialogs", "sound", "networking",
                                                      "lobby"};
