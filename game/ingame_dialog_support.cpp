@@ -31,6 +31,14 @@ bool dialog_has_item(const dialog_data *dialog, int16_t item_id)
 
 void set_dialog_background_from(dialog_data *dialog, file_tag collection, int16_t sequence)
 {
+    // A data set without the dialog's own art keeps the dialog elements'
+    // background: asked for blindly, the missing tag is a player-facing error.
+    if (tag_file_open(COLLECTION_GROUP_TAG, collection) == NONE)
+    {
+        log_message(__FILE__, __LINE__, "no background collection '%s': the dialog keeps the shared one",
+                    tag_to_string(collection));
+        return;
+    }
     const int32_t index = get_collection_index(collection);
     if (index != NONE) set_dialog_background(dialog, (int16_t)index, sequence);
 }

@@ -25,6 +25,7 @@
 #include "game_records.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "ingame_dialog_support.h"
 #include "gameplay_versions.h"
 #include "no_blood_dialog.h"
 #include "preferences_ui.h"
@@ -37,6 +38,7 @@
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 #include "support/fake_sound_output.h"
+#include "support/scratch.h"
 #include "tag_files/tag_files.h"
 
 namespace
@@ -366,6 +368,17 @@ TEST_F(preferences_dialog, the_volume_applies_at_once_and_cancel_restores_it)
     handle_preferences_dialog();
     EXPECT_EQ(get_sound_preferences()->master_volume, 256);
     EXPECT_FALSE(get_sound_mute());
+}
+
+TEST_F(ingame_dialogs, a_dialog_whose_own_background_art_is_missing_keeps_the_shared_one_without_an_error)
+{
+    dialog_data *dialog = new_dialog_if_present(QUIT_DIALOG_TAG, "quit", nullptr, 0);
+    ASSERT_NE(dialog, nullptr);
+    const int16_t shared = dialog->background_collection_index;
+    set_dialog_background_from(dialog, FOUR_CHARACTER_CODE('z', 'z', 'z', 'z'), 0);
+    EXPECT_EQ(dialog->background_collection_index, shared);
+    EXPECT_EQ(pending_error_code(), 0);
+    dispose_dialog(dialog);
 }
 
 TEST_F(preferences_dialog, ok_with_no_sound_system_reboots_silent_and_writes_the_game_flags)
