@@ -25,7 +25,7 @@ static inline std::string fuzz_demo_data_set(void)
     const std::string ready = (programs / "demo_data").string();
     if (std::filesystem::exists(ready + "/interface_whole.tags")) return ready;
     const std::string tool = (programs.parent_path() / "bin" / "vesk_tags").string();
-    const std::string root = std::filesystem::path(__FILE__).parent_path().parent_path().string();
+    const std::string root = VESK_SOURCE_DIR;
     std::string aside = (programs / "demo_data.XXXXXX").string();
     if (!mkdtemp(aside.data())) return "";
     // Every map start reads and checks the whole foundation and interface
