@@ -11,6 +11,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
+#include "interface_definitions.h"
 #include "mesh.h"
 #include "saved_games.h"
 #include "screen.h"
@@ -24,6 +25,7 @@ enum
 {
     NO_DELAY = -1, // delay_start when drawing is not held back
     PROGRESS_MESSAGE_SIZE = 256,
+    NUMBER_OF_PROGRESS_LOOK_PARTS = 3,
 };
 
 static struct progress_bar_globals
@@ -44,10 +46,36 @@ static struct progress_bar_globals
     bool cancel_enabled;
     char message[PROGRESS_MESSAGE_SIZE];
     char second_line[PROGRESS_MESSAGE_SIZE];
-} progress_bar_globals = {false, false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0, false, true, "", ""};
+    // Where the collections and the font the dialog's look was taken from
+    // lay when it was made (NONE: not loaded).  A map's start empties the
+    // collections and loads them again in its own order, and its fonts come
+    // only with its interface, so what the dialog kept across it may name
+    // another collection or no font: it is then made anew.
+    int32_t look[NUMBER_OF_PROGRESS_LOOK_PARTS];
+} progress_bar_globals = {false, false, nullptr, false, 0, 0, MAXIMUM_COUNT_GUESS, (uint32_t)NO_DELAY, 0, false, true, "", "",
+                          {NONE, NONE, NONE}};
 
 // The last message the fractional dialog showed.
 static char au_title[PROGRESS_TITLE_SIZE];
+
+// Where the parts of the dialog's look lie now: the elements of every dialog
+// (bevels, buttons), the background of the dialog with or without a bar,
+// and the interface font its texts take.
+static void find_progress_look(int32_t look[NUMBER_OF_PROGRESS_LOOK_PARTS])
+{
+    look[0] = find_loaded_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    look[1] = find_loaded_collection_index(progress_bar_globals.has_bar ? PROGRESS_BAR_BACKGROUND_COLLECTION_TAG
+                                                                        : PROGRESS_PLAIN_BACKGROUND_COLLECTION_TAG);
+    look[2] = get_interface_font_index(0);
+}
+
+// Whether every part of the dialog's look still lies where it did.
+static bool progress_look_is_current(void)
+{
+    int32_t look[NUMBER_OF_PROGRESS_LOOK_PARTS];
+    find_progress_look(look);
+    return memcmp(look, progress_bar_globals.look, sizeof(look)) == 0;
+}
 
 static bool dialog_has_item(const dialog_data *dialog, int16_t item)
 {
@@ -110,10 +138,20 @@ static dialog_data *shown_dialog(void)
     if (!progress_bar_globals.open) return nullptr;
     dialog_data *dialog = progress_bar_globals.dialog;
     if (dialog && !dialog_is_open(dialog)) progress_bar_globals.dialog = dialog = nullptr; // closed by someone else
+    if (dialog && progress_dialog_can_show() && !progress_look_is_current())
+    {
+        // Drawn from where its collections lay before a map's start moved
+        // them, it would show pieces of whatever lies there now; made
+        // before the map's fonts, it would show no text.
+        dispose_dialog(dialog);
+        progress_bar_globals.dialog = dialog = nullptr;
+        progress_bar_globals.tried = false;
+    }
     if (dialog || progress_bar_globals.tried || !progress_dialog_can_show()) return dialog;
     progress_bar_globals.tried = true;
     dialog = progress_bar_globals.dialog = new_progress_dialog(progress_bar_globals.has_bar);
     if (!dialog) return nullptr;
+    find_progress_look(progress_bar_globals.look);
     set_bitmap_dialog_static_item_text(dialog, _progress_message_item, progress_bar_globals.message);
     if (dialog_has_item(dialog, _progress_second_line_item))
         set_bitmap_dialog_static_item_text(dialog, _progress_second_line_item, progress_bar_globals.second_line);

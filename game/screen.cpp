@@ -624,6 +624,13 @@ void draw_frame(int32_t game_ticks, bool world_shown)
             if (mark_dirty) mark_dirty(&frame);
         }
     }
+    else if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        // A hardware frame is drawn whole every time, and after a swap its
+        // back buffer holds an older frame: without the world (a map loading
+        // behind its progress dialog) the dialogs go on black.
+        clear_backbuffer();
+    }
     draw_dialogs_procedure draw_dialogs = draw_dialogs_slot.get();
     if (draw_dialogs)
     {

@@ -256,20 +256,23 @@ int32_t add_media_shading_table_to_mesh(int32_t collection_index, short_fixed da
     if (!header) return NONE;
     color_table colors;
     collection_colors(collection_index, nullptr, 0, &colors, header);
-    if (media_color && media_fraction > 0)
-    {
-        const int32_t f = std::min<int32_t>(media_fraction, 256);
-        for (int32_t i = 0; i < colors.color_count && i < MAXIMUM_COLORS_PER_TABLE; ++i)
-        {
-            rgb_color &c = colors.colors[i];
-            c.red = (uint16_t)((media_color->red * f + c.red * (256 - f)) >> 8);
-            c.green = (uint16_t)((media_color->green * f + c.green * (256 - f)) >> 8);
-            c.blue = (uint16_t)((media_color->blue * f + c.blue * (256 - f)) >> 8);
-        }
-    }
+    mix_colors_toward_media(&colors, media_fraction, media_color);
     build_lighting(sizes, encoding, levels, &colors, header, dark_color_fraction, dark_color, transition_point,
                    light_color_fraction, light_color);
     return list->count - 1;
+}
+
+void mix_colors_toward_media(color_table *colors, short_fixed media_fraction, const rgb_color *media_color)
+{
+    if (!colors || !media_color || media_fraction <= 0) return;
+    const int32_t f = std::min<int32_t>(media_fraction, 256);
+    for (int32_t i = 0; i < colors->color_count && i < MAXIMUM_COLORS_PER_TABLE; ++i)
+    {
+        rgb_color &c = colors->colors[i];
+        c.red = (uint16_t)((media_color->red * f + c.red * (256 - f)) >> 8);
+        c.green = (uint16_t)((media_color->green * f + c.green * (256 - f)) >> 8);
+        c.blue = (uint16_t)((media_color->blue * f + c.blue * (256 - f)) >> 8);
+    }
 }
 
 // The record at `table_index` clamped into the list; a collection without

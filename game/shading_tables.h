@@ -117,6 +117,9 @@ int32_t add_media_shading_table_to_mesh(int32_t collection_index, short_fixed da
                                         const rgb_color *dark_color, fixed transition_point,
                                         short_fixed light_color_fraction, const rgb_color *light_color,
                                         short_fixed media_fraction, const rgb_color *media_color);
+// Mixes every colour of `colors` toward `media_color` by `media_fraction`
+// (8.8, at most 256; 0 or less leaves them), as the water's table does.
+void mix_colors_toward_media(color_table *colors, short_fixed media_fraction, const rgb_color *media_color);
 
 // Lookups: a collection without tables first gets a default sprite table; a
 // negative index means 0, one at or past the count the last table.

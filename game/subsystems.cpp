@@ -63,6 +63,7 @@
 #include "hardware/OpenGL/render_opengl.h"
 #include "sound/sound_hooks.h"
 #include "networking/network_transport_hooks.h"
+#include "vesk_networking/network_hooks.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -183,4 +184,5 @@ void register_built_subsystems(void)
     register_sound_hooks();
     register_front_end_hooks();
     register_network_transport_hooks();
+    register_network_hooks();
 }

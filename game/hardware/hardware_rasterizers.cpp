@@ -15,6 +15,7 @@
 #include "hardware/OpenGL/render_opengl_scene.h"
 #include "hardware/OpenGL/setup_opengl_sdl.h"
 #include "hardware/OpenGL/utilities_opengl.h"
+#include "hardware/texture_cache.h"
 #include "hardware_rasterizer.h"
 #include "render/render.h"
 #include "screen.h"
@@ -23,9 +24,18 @@
 #include "shapes.h"
 #include "status_bar.h"
 
+// A bar's resident texture: the record is ours, the bitmap the bar dialog's.
+// `texture` points at the record while the map's cache holds it.
+struct bar_texture
+{
+    preallocated_texture record;
+    preallocated_texture *texture;
+};
+
 static struct hardware_rasterizers_globals
 {
     bool status_bars_downloaded;
+    bar_texture bars[NUMBER_OF_OPENGL_BARS]; // the status bar, then the control bar
 } hardware_rasterizers_globals;
 
 // ---- capabilities ------------------------------------------------------------------
@@ -248,9 +258,70 @@ static bool table_rasterize_dialog(const dialog_rasterization_data *data, const 
     }
 }
 
+static int32_t bar_slot(const dialog_data *dialog)
+{
+    if (is_status_bar(dialog)) return _opengl_status_bar_texture;
+    if (is_control_bar(dialog)) return _opengl_control_bar_texture;
+    return NONE;
+}
+
+// The bars' textures given back.  Disposing a record the map's cache has
+// disposed already (and zero-filled) does nothing, so this is safe whether
+// or not the cache still exists.
+static void dispose_bar_textures(void)
+{
+    for (bar_texture &bar : hardware_rasterizers_globals.bars)
+    {
+        if (bar.texture) texture_cache_dispose_preallocated(bar.texture);
+        bar.texture = nullptr;
+    }
+}
+
+// The bar's texture for its bitmap as it is now: made when the bar has none
+// or its bitmap was made anew (a new size), else loaded again in place when
+// the bar was redrawn.  Each bar is one texture, never evicted, so the bars
+// cost one texture each per map and nothing per frame.
+static const preallocated_texture *bar_texture_for(int32_t slot, bitmap_data *bitmap)
+{
+    bar_texture *bar = &hardware_rasterizers_globals.bars[slot];
+    if (bar->texture && bar->texture->bitmap != bitmap)
+    {
+        texture_cache_dispose_preallocated(bar->texture);
+        bar->texture = nullptr;
+    }
+    if (!bar->texture)
+    {
+        bar->texture = texture_cache_initialize_preallocated(&bar->record, bitmap, _bitmap_ownership_by_caller,
+                                                             nullptr, 0);
+        return bar->texture;
+    }
+    texture_cache_update_preallocated(bar->texture, false);
+    return bar->texture;
+}
+
+const preallocated_texture *opengl_bar_texture(int32_t which)
+{
+    if (which < 0 || which >= NUMBER_OF_OPENGL_BARS) return nullptr;
+    return hardware_rasterizers_globals.bars[which].texture;
+}
+
+// A bar from its own texture; one no texture can hold (wider than the
+// driver allows) goes in tiles like any dialog.
+static void rasterize_bar(const dialog_rasterization_data *data)
+{
+    if (!data->bitmap || !data->dialog) return;
+    const uint16_t transparency = opengl_bar_transparency();
+    const int32_t slot = bar_slot(data->dialog);
+    rectangle2d bounds;
+    get_dialog_bounds(data->dialog, &bounds);
+    if (slot != NONE && draw_resident_bitmap_opengl(bar_texture_for(slot, data->bitmap), &bounds, transparency))
+        return;
+    table_rasterize_dialog(data, nullptr, transparency);
+}
+
 static void table_draw_control_or_status_bar(const dialog_rasterization_data *data)
 {
-    if (screen_is_opengl()) table_rasterize_dialog(data, nullptr, opengl_bar_transparency());
+    if (screen_is_opengl()) rasterize_bar(data);
 }
 
 static bool is_bar(const dialog_data *dialog) { return is_control_bar(dialog) || is_status_bar(dialog); }
@@ -272,6 +343,7 @@ static void table_rasterize_dialogs(void)
 static bool table_initialize_for_new_map(void)
 {
     hardware_rasterizers_globals.status_bars_downloaded = false;
+    dispose_bar_textures();
     if (!screen_is_opengl())
     {
         HALT("initialize_hardware_rasterizer_for_new_map: the screen is not OpenGL's");
@@ -294,6 +366,7 @@ static void table_initialize_mesh_parameters_for_new_map(void)
 
 static void table_dispose_from_old_map(void)
 {
+    dispose_bar_textures();
     if (screen_is_opengl()) dispose_opengl_rasterizer_from_old_map();
     else HALT("dispose_hardware_rasterizer_from_old_map: the screen is not OpenGL's");
 }
@@ -301,17 +374,17 @@ static void table_dispose_from_old_map(void)
 bool opengl_status_bars_downloaded(void) { return hardware_rasterizers_globals.status_bars_downloaded; }
 
 // Both bars drawn into their bitmaps and put on the frame once, so that their
-// textures are loaded before the map's first scene shows them.
+// textures are made before the map's first scene shows them.
 static void download_status_bars(void)
 {
-    dialog_data *bars[2] = {get_status_bar_dialog(), get_control_bar_dialog()};
+    dialog_data *bars[NUMBER_OF_OPENGL_BARS] = {get_status_bar_dialog(), get_control_bar_dialog()};
     for (dialog_data *bar : bars)
     {
         if (!bar) continue;
         table_draw_dialog(bar);
         dialog_rasterization_data data = {};
         get_rasterization_data_for_dialog(bar, &data);
-        if (screen_is_opengl()) table_rasterize_dialog(&data, nullptr, opengl_bar_transparency());
+        if (screen_is_opengl()) rasterize_bar(&data);
     }
     hardware_rasterizers_globals.status_bars_downloaded = true;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 struct device_info;
+struct preallocated_texture;
 struct render_surface_list;
 struct view_data;
 
@@ -32,6 +33,18 @@ uint16_t opengl_bar_transparency(void);
 // Whether the bars of this map were drawn and handed over since the map's
 // rasterizer started.
 bool opengl_status_bars_downloaded(void);
+
+// Each bar is drawn from one resident texture of its whole bitmap, made on
+// the map's first scene and loaded again in place when the bar is redrawn.
+enum
+{
+    _opengl_status_bar_texture,
+    _opengl_control_bar_texture,
+    NUMBER_OF_OPENGL_BARS
+};
+// The bar's texture record (one of the above); null before the map's first
+// scene, without the bar, and once the map's textures are gone.
+const preallocated_texture *opengl_bar_texture(int32_t which);
 
 // The scene of `view` through OpenGL: first, once per map, both bars drawn
 // into their bitmaps and put on the frame (which loads their textures), then

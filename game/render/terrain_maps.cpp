@@ -8,6 +8,7 @@
 #include "bitmaps.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "media.h"
 #include "mesh.h"
 #include "render/render.h"
 #include "render/render_tables.h"
@@ -45,42 +46,68 @@ static void copy_cell_texels(int32_t x, int32_t y, bool shadow, uint8_t *destina
     }
 }
 
+static int32_t base_texture_mode(int32_t texture_mode) { return texture_mode & ~_cmap_texture_media_flag; }
+
 static bool texture_mode_is_usable(int32_t texture_mode)
 {
-    switch (texture_mode)
+    const terrain_maps_globals_data &g = terrain_maps_globals;
+    const bool media = texture_mode & _cmap_texture_media_flag;
+    switch (base_texture_mode(texture_mode))
     {
     case _cmap_texture_mode_16bit:
-        return VASSERT(terrain_maps_globals.shade16 != nullptr, "shade16");
+        return VASSERT((media ? g.media_shade16 : g.shade16) != nullptr, "shade16");
     case _cmap_texture_mode_32bit:
-        return VASSERT(terrain_maps_globals.shade32 != nullptr, "shade32");
+        return VASSERT((media ? g.media_shade32 : g.shade32) != nullptr, "shade32");
     case _cmap_texture_mode_32bit_unblended:
-        return true;
+        return !media || VASSERT(g.media_shade32 != nullptr, "media tables");
     default:
         HALT(nullptr);
         return false;
     }
 }
 
-// Converts `count` colour and shadow texels into destination texels.
+// Converts `count` colour and shadow texels into destination texels (the
+// tables of the mode as cmap_texel16 and cmap_texel32 read them).
 static void convert_texels(int32_t texture_mode, const uint8_t *colors, const uint8_t *shadows, void *destination,
                            int32_t count)
 {
-    if (texture_mode == _cmap_texture_mode_16bit)
+    const terrain_maps_globals_data &g = terrain_maps_globals;
+    const bool media = texture_mode & _cmap_texture_media_flag;
+    switch (base_texture_mode(texture_mode))
     {
+    case _cmap_texture_mode_16bit:
+    {
+        const uint16_t *shade = media ? g.media_shade16 : g.shade16;
         uint16_t *out = static_cast<uint16_t *>(destination);
-        for (int32_t i = 0; i < count; ++i) out[i] = cmap_texel16(colors[i], shadows[i]);
+        for (int32_t i = 0; i < count; ++i) out[i] = shade[((uint32_t)(shadows[i] >> 2) << 8) | colors[i]];
+        break;
     }
-    else
+    case _cmap_texture_mode_32bit:
     {
+        const uint32_t *shade = media ? g.media_shade32 : g.shade32;
         uint32_t *out = static_cast<uint32_t *>(destination);
-        for (int32_t i = 0; i < count; ++i) out[i] = cmap_texel32(texture_mode, colors[i], shadows[i]);
+        for (int32_t i = 0; i < count; ++i) out[i] = shade[((uint32_t)shadows[i] << 8) | colors[i]];
+        break;
     }
+    default:
+    {
+        const uint32_t *unblended = media ? g.media_shade32_unblended : g.shade32_unblended;
+        uint32_t *out = static_cast<uint32_t *>(destination);
+        for (int32_t i = 0; i < count; ++i) out[i] = ((uint32_t)shadows[i] << 24) | unblended[colors[i]];
+        break;
+    }
+    }
+}
+
+static bool texels_are_16bit(int32_t texture_mode)
+{
+    return base_texture_mode(texture_mode) == _cmap_texture_mode_16bit;
 }
 
 static void *texel_address(void *destination, int32_t texture_mode, ptrdiff_t index)
 {
-    return texture_mode == _cmap_texture_mode_16bit ? (void *)(static_cast<uint16_t *>(destination) + index)
-                                                    : (void *)(static_cast<uint32_t *>(destination) + index);
+    return texels_are_16bit(texture_mode) ? (void *)(static_cast<uint16_t *>(destination) + index)
+                                          : (void *)(static_cast<uint32_t *>(destination) + index);
 }
 
 // ---- the tile cache ---------------------------------------------------------------
@@ -232,7 +259,7 @@ void build_mesh_tile_texture(const mesh_tile *tile, void *destination, int32_t d
                                    shadows + texel_row * PAGE_TEXTURE_WIDTH + cx * CELL_TEXTURE_WIDTH, out,
                                    CELL_TEXTURE_WIDTH);
                 else
-                    memset(out, 0, texture_mode == _cmap_texture_mode_16bit ? sizeof(zeros) * 2 : sizeof(zeros) * 4);
+                    memset(out, 0, texels_are_16bit(texture_mode) ? sizeof(zeros) * 2 : sizeof(zeros) * 4);
             }
         }
 }
@@ -414,6 +441,24 @@ static void *allocate_shading_table(size_t size)
     return table;
 }
 
+// One set of colour-map tables from `colors` and the header's lighting.
+static void build_cmap_shading_tables(const mesh_header *header, const color_table *colors, uint16_t *shade16,
+                                      uint32_t *shade32, uint32_t unblended[256])
+{
+    build_colored_shading_table(_16bit_555_encoding, SHADING_TABLES16, colors, shade16, header->dark_fraction,
+                                &header->dark_color, header->transition_point, header->light_fraction,
+                                &header->light_color);
+    build_colored_shading_table(_32bit_encoding, SHADING_TABLES32, colors, shade32, header->dark_fraction,
+                                &header->dark_color, header->transition_point, header->light_fraction,
+                                &header->light_color);
+    const int32_t count = colors->color_count < 256 ? colors->color_count : 256;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const rgb_color &c = colors->colors[i];
+        unblended[i] = ((uint32_t)(c.red >> 8) << 16) | ((uint32_t)(c.green >> 8) << 8) | (c.blue >> 8);
+    }
+}
+
 void initialize_cmap_shading_tables_for_new_map(void)
 {
     terrain_maps_globals_data &g = terrain_maps_globals;
@@ -421,30 +466,33 @@ void initialize_cmap_shading_tables_for_new_map(void)
     g.shade16 = static_cast<uint16_t *>(allocate_shading_table(SHADING_TABLES16 * 256 * sizeof(uint16_t)));
     g.shade32 = static_cast<uint32_t *>(allocate_shading_table(SHADING_TABLES32 * 256 * sizeof(uint32_t)));
     memset(g.shade32_unblended, 0, sizeof(g.shade32_unblended));
+    memset(g.media_shade32_unblended, 0, sizeof(g.media_shade32_unblended));
     const mesh_header *header = get_mesh_header();
     if (!header || header->landscape_collection_index == NONE) return;
     const color_table *colors = get_color_table(header->landscape_collection_index);
     if (!colors) return;
-    build_colored_shading_table(_16bit_555_encoding, SHADING_TABLES16, colors, g.shade16, header->dark_fraction,
-                                &header->dark_color, header->transition_point, header->light_fraction,
-                                &header->light_color);
-    build_colored_shading_table(_32bit_encoding, SHADING_TABLES32, colors, g.shade32, header->dark_fraction,
-                                &header->dark_color, header->transition_point, header->light_fraction,
-                                &header->light_color);
-    const int32_t count = colors->color_count < 256 ? colors->color_count : 256;
-    for (int32_t i = 0; i < count; ++i)
-    {
-        const rgb_color &c = colors->colors[i];
-        g.shade32_unblended[i] = ((uint32_t)(c.red >> 8) << 16) | ((uint32_t)(c.green >> 8) << 8) | (c.blue >> 8);
-    }
+    build_cmap_shading_tables(header, colors, g.shade16, g.shade32, g.shade32_unblended);
+
+    const media_definition *media = get_media_definition(header->media_type);
+    if (!media || media->surface_tint_fraction == 0) return;
+    color_table mixed = *colors;
+    mix_colors_toward_media(&mixed, (short_fixed)media->surface_tint_fraction, &media->reflection_tint_color);
+    g.media_shade16 = static_cast<uint16_t *>(allocate_shading_table(SHADING_TABLES16 * 256 * sizeof(uint16_t)));
+    g.media_shade32 = static_cast<uint32_t *>(allocate_shading_table(SHADING_TABLES32 * 256 * sizeof(uint32_t)));
+    build_cmap_shading_tables(header, &mixed, g.media_shade16, g.media_shade32, g.media_shade32_unblended);
 }
 
 void dispose_cmap_shading_tables_from_old_map(void)
 {
-    free(terrain_maps_globals.shade16);
-    free(terrain_maps_globals.shade32);
-    terrain_maps_globals.shade16 = nullptr;
-    terrain_maps_globals.shade32 = nullptr;
+    terrain_maps_globals_data &g = terrain_maps_globals;
+    free(g.shade16);
+    free(g.shade32);
+    free(g.media_shade16);
+    free(g.media_shade32);
+    g.shade16 = nullptr;
+    g.shade32 = nullptr;
+    g.media_shade16 = nullptr;
+    g.media_shade32 = nullptr;
 }
 
 void invalidate_volatile_maps(void)

@@ -59,11 +59,15 @@ enum
 //   16-bit:           shade16[((s >> 2) << 8) | c]
 //   32-bit:           shade32[(s << 8) | c]
 //   32-bit unblended: (s << 24) | shade32_unblended[c] (the shadow becomes alpha)
+// With _cmap_texture_media_flag added to a mode the same texels are the
+// water's: their colours mixed toward the media's tint before they are lit,
+// as the software rasterizer shades the water's surface (media_shade16, ...).
 enum cmap_texture_mode
 {
     _cmap_texture_mode_16bit = 0,
     _cmap_texture_mode_32bit = 1,
     _cmap_texture_mode_32bit_unblended = 2,
+    _cmap_texture_media_flag = 0x10,
 };
 
 struct mesh_tile
@@ -112,6 +116,10 @@ struct terrain_maps_globals_data
     uint16_t *shade16; // SHADING_TABLES16 x 256
     uint32_t *shade32; // SHADING_TABLES32 x 256
     uint32_t shade32_unblended[256];
+    // The same for the water's surface; null when the map's media has no tint.
+    uint16_t *media_shade16;
+    uint32_t *media_shade32;
+    uint32_t media_shade32_unblended[256];
 };
 extern terrain_maps_globals_data terrain_maps_globals;
 
@@ -174,7 +182,9 @@ void build_volatile_chunk_texture(void *destination, int32_t destination_x, int3
 // Builds shade16, shade32 and shade32_unblended from colour table 0 of the
 // mesh's landscape collection and the header's lighting (failure to allocate:
 // fatal, "couldn't allocate #%d bytes for the colormap shading table").
-// Without a landscape colour table the tables are zero.
+// Without a landscape colour table the tables are zero.  When the map's media
+// has a surface tint the media tables are built too, from the colours mixed
+// toward the tint.
 void initialize_cmap_shading_tables_for_new_map(void);
 void dispose_cmap_shading_tables_from_old_map(void);
 

@@ -14,33 +14,17 @@
 #include "game_records.h"
 #include "monster_initializers.h"
 #include "networking/network_constants.h"
+#include "vesk_networking/packet_rules.h"
 
 constexpr int32_t PLAYER_RECORD_SIZE = (int32_t)sizeof(new_player_data);
 constexpr int32_t COOP_VETS_LIMIT = 4088; // the veterans' bytes must stay below this
 constexpr int32_t PACKET_LIMIT = MAXIMUM_SINGLE_PACKET_SIZE;
-constexpr int32_t NAMES_LIMIT = NET_GAME_NAME_SIZE + NET_GAME_MAP_NAME_SIZE;
 static_assert(sizeof(new_player_data) == 124);
-
-const vesk_packet_size_limits vesk_packet_sizes[NUMBER_OF_VESK_PACKETS] = {
-    {CHAT_TEXT_OFFSET + 1, PACKET_LIMIT}, // chat: at least the terminator
-    {8 + (uint16_t)sizeof(command_header), PACKET_LIMIT}, // command
-    {sizeof(configuration_packet), sizeof(configuration_packet)},
-    {sizeof(player_sync_data_packet), sizeof(player_sync_data_packet)},
-    {8, 8}, // begin sync data
-    {sizeof(server_command_packet), sizeof(server_command_packet)},
-    {VESK_GAME_DESCRIPTION_FIXED_SIZE + 2, VESK_GAME_DESCRIPTION_FIXED_SIZE + NAMES_LIMIT},
-    {sizeof(vesk_set_player_data_packet) + PLAYER_RECORD_SIZE, sizeof(vesk_set_player_data_packet) + PLAYER_RECORD_SIZE},
-    {8 + (uint16_t)sizeof(monster_initializer), 8 + COOP_VETS_LIMIT - 1}, // coop veterans
-    {PING_FIXED_SIZE, PING_FIXED_SIZE + 2 * MAXIMUM_PING_LATENCIES},
-    {BEGIN_GAME_MIDGAME_FIXED_SIZE + PLAYER_RECORD_SIZE,
-     BEGIN_GAME_MIDGAME_FIXED_SIZE + PLAYER_RECORD_SIZE * MAXIMUM_MIDGAME_PLAYERS},
-    {8, 8}, // request more commands
-};
 
 bool vesk_packet_size_is_valid(uint16_t what, uint16_t length)
 {
-    return what < NUMBER_OF_VESK_PACKETS && length >= vesk_packet_sizes[what].minimum &&
-           length <= vesk_packet_sizes[what].maximum;
+    const net_packet_rule *const rule = (what & kNetLibPacketBit) ? nullptr : get_net_packet_rule(_game_packet_kind, what);
+    return rule && length >= rule->minimum_length && length <= rule->maximum_length;
 }
 
 // ---- builders ----------------------------------------------------------------

@@ -147,17 +147,9 @@ static_assert(sizeof(vesk_ping_packet) == PING_FIXED_SIZE);
 
 // ---- sizes -----------------------------------------------------------------
 
-// The smallest and largest `messageLen` a game packet of each type may have;
-// anything else is dropped before it is swapped or read.
-struct vesk_packet_size_limits
-{
-    uint16_t minimum;
-    uint16_t maximum;
-};
-extern const vesk_packet_size_limits vesk_packet_sizes[NUMBER_OF_VESK_PACKETS];
-
 // Whether a game packet of type `what` may be `length` bytes long (false for
-// a type that is no game packet).
+// a type that is no game packet): the game rows of the one table of packet
+// rules (packet_rules.h).
 bool vesk_packet_size_is_valid(uint16_t what, uint16_t length);
 
 // ---- builders (host order; see the header comment) -------------------------

@@ -2,7 +2,8 @@
 // the dialog elements 'baie' hold the 22 sequences the dialogs and controls
 // draw with, in the views and frames they index and at the sizes their
 // geometry assumes; 'innb' is a nine-tile background; 'prdn' is the wait
-// dialog with its message (1) and its cancel button (2).
+// dialog with its message (1) and its cancel button (2); the progress dialog
+// keeps its look across a map's start, which loads the collections anew.
 
 #include "tag_files/store_fixture.h"
 
@@ -12,10 +13,12 @@
 #include <vector>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/progress_bar_control.h"
 #include "bitmap_drawing.h"
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
 #include "gameplay_versions.h"
+#include "progress_dialog.h"
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/dialog_harness.h"
@@ -166,6 +169,37 @@ TEST_F(demo_dialog_data, the_wait_dialog_has_its_message_and_cancel_button_on_it
     ASSERT_NE(list, NONE);
     EXPECT_STREQ(get_string_from_list(list, WAIT_DIALOG_MESSAGE_ITEM - 1), "Please wait...");
     EXPECT_STREQ(get_string_from_list(list, WAIT_DIALOG_CANCEL_ITEM - 1), "Cancel");
+}
+
+// The progress dialog opens before a map's start (from the main menu) and
+// stays through it; the start empties the collections and loads them again
+// in its own order, and the indexes the dialog's look was made with then
+// name other collections.  It must draw its own background still.
+TEST_F(demo_controls_test, the_progress_dialog_keeps_its_look_when_a_maps_start_moves_its_collections)
+{
+    definition_globals *collections = get_definition_group(COLLECTION_GROUP_TAG);
+    ASSERT_NE(collections, nullptr);
+    progress_function(_progress_open_with_bar, "Loading", 0);
+    progress_function(_progress_set_bar, nullptr, 64);
+    const dialog_data *dialog = get_progress_dialog();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_EQ(get_definition_subgroup(collections, dialog->background_collection_index),
+              PROGRESS_BAR_BACKGROUND_COLLECTION_TAG);
+    const bool cancel_shown = bitmap_get_item_visible(dialog, _progress_cancel_item);
+
+    // The map's start, where another collection comes first.
+    dispose_shapes_from_old_map();
+    initialize_shapes_for_new_map();
+    ASSERT_EQ(get_collection_index(WAIT_DIALOG_BACKGROUND_COLLECTION_TAG), 0);
+    progress_function(_progress_set_bar, nullptr, 128);
+
+    dialog = get_progress_dialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(get_definition_subgroup(collections, dialog->background_collection_index),
+              PROGRESS_BAR_BACKGROUND_COLLECTION_TAG);
+    EXPECT_EQ(get_progress_bar_fraction(dialog, _progress_bar_item), 128) << "made anew as it stood";
+    EXPECT_EQ(bitmap_get_item_visible(dialog, _progress_cancel_item), cancel_shown);
+    reset_progress_dialog();
 }
 
 } // namespace

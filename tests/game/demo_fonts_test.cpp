@@ -30,7 +30,7 @@
 namespace {
 
 const std::string tool = data_tool_path();
-const std::string source_root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();
+const std::string source_root = source_tree_path("");
 const char *const faces = "/usr/share/fonts/truetype/dejavu";
 
 struct demo_font

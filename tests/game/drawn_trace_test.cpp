@@ -63,7 +63,7 @@ protected:
     {
         vesk_sim_fixture::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        orders = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "orders" / "battle.txt").string();
+        orders = source_tree_path("data/orders/battle.txt");
         ASSERT_TRUE(fs::exists(orders)) << orders;
     }
 

@@ -73,7 +73,7 @@ const golden_frame frames[] = {
     {"shore_shallows_32", "4.5,9,1.5,90,-25", 32, true, "gold", true, 320, 240},
 };
 
-std::string golden_directory(void) { return (fs::path(__FILE__).parent_path().parent_path() / "data" / "golden").string(); }
+std::string golden_directory(void) { return source_tree_path("tests/data/golden"); }
 
 bool regenerating(void)
 {

@@ -35,7 +35,7 @@
 namespace {
 
 const std::string tool = data_tool_path();
-const std::string source_root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();
+const std::string source_root = source_tree_path("");
 
 tag code(const char *text) { return FOUR_CHARACTER_CODE(text[0], text[1], text[2], text[3]); }
 

@@ -30,7 +30,7 @@ protected:
         char working[4096];
         previous = getcwd(working, sizeof(working)) ? working : "/";
         tool = data_tool_path();
-        source = (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "maps" / "demo_valley.map").string();
+        source = source_tree_path("data/maps/demo_valley.map");
         if (!fs::exists(tool) || !fs::exists(source)) SKIP_OR_FAIL_UNDER_CI("the tool or the map source is missing");
         directory = enter_test_directory();
         quiet_error_manager();

@@ -36,6 +36,7 @@
 #include "subsystems.h"
 #include "support/expected_assertions.h"
 #include "support/objects_world.h"
+#include "support/demo_data.h"
 #include "sound_procedures.h"
 
 namespace {
@@ -276,7 +277,7 @@ TEST_F(registration, a_pushed_ball_takes_its_object_along_and_a_banner_stays)
 std::string read_architecture_document(void)
 {
     const std::filesystem::path path =
-        std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "docs" / "architecture.md";
+        source_tree_path("docs/architecture.md");
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
@@ -353,7 +354,7 @@ std::string registration_table_text(const std::string &document)
     return document.substr(start, document.find("\n### ", start + 1) - start);
 }
 
-std::filesystem::path source_root(void) { return std::filesystem::path(__FILE__).parent_path() / ".." / ".."; }
+std::filesystem::path source_root(void) { return source_tree_path(""); }
 
 // Every header of the game's libraries, whole.
 std::vector<std::string> every_header(void)

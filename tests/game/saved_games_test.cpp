@@ -802,7 +802,7 @@ protected:
 TEST_F(saved_game_tools_test, a_continued_save_prints_the_uninterrupted_trace)
 {
     const std::string orders_file =
-        (fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "orders" / "battle.txt").string();
+        source_tree_path("data/orders/battle.txt");
     ASSERT_TRUE(fs::exists(orders_file));
     const std::string whole =
         output_of(vesk_sim_command("--map demo --seed 7 --ticks 1000 --orders '" + orders_file + "'"));

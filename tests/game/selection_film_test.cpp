@@ -117,7 +117,7 @@ void play(int32_t tick, void *context)
 // source in data/strings/stli, as the demo data script makes it.
 bool make_string_list(const std::string &tool, const char *subgroup, std::vector<test_tag> *tags)
 {
-    const fs::path source = fs::path(__FILE__).parent_path() / ".." / ".." / "data" / "strings" / "stli" /
+    const fs::path source = fs::path(source_tree_path("data/strings/stli")) /
                             (std::string(subgroup) + ".txt");
     const std::string command = "'" + tool + "' strings list.tag --group stli --subgroup " + subgroup + " --name " +
                                 subgroup + " '" + source.string() + "' > /dev/null";

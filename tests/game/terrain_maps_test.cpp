@@ -81,13 +81,20 @@ protected:
         initialize_scene();
         ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 20));
         load_flat_map(66, 34); // 3 x 2 submeshes, the last column and row partial
-        // Conversion tables whose every entry differs, so that a wrong index shows.
-        terrain_maps_globals.shade16 = (uint16_t *)calloc(SHADING_TABLES16 * 256, sizeof(uint16_t));
-        terrain_maps_globals.shade32 = (uint32_t *)calloc(SHADING_TABLES32 * 256, sizeof(uint32_t));
-        for (int32_t i = 0; i < SHADING_TABLES16 * 256; ++i) terrain_maps_globals.shade16[i] = (uint16_t)(i * 7 + 1);
+        // Conversion tables whose every entry differs, so that a wrong index
+        // shows; the water's differ from the ground's everywhere.
+        terrain_maps_globals_data &g = terrain_maps_globals;
+        fill_tables(&g.shade16, &g.shade32, g.shade32_unblended, 0);
+        fill_tables(&g.media_shade16, &g.media_shade32, g.media_shade32_unblended, 1);
+    }
+    static void fill_tables(uint16_t **shade16, uint32_t **shade32, uint32_t unblended[256], uint32_t salt)
+    {
+        *shade16 = (uint16_t *)calloc(SHADING_TABLES16 * 256, sizeof(uint16_t));
+        *shade32 = (uint32_t *)calloc(SHADING_TABLES32 * 256, sizeof(uint32_t));
+        for (int32_t i = 0; i < SHADING_TABLES16 * 256; ++i) (*shade16)[i] = (uint16_t)(i * (7 - 2 * salt) + 1 + salt);
         for (int32_t i = 0; i < SHADING_TABLES32 * 256; ++i)
-            terrain_maps_globals.shade32[i] = (uint32_t)i * 2654435761u | 1;
-        for (int32_t i = 0; i < 256; ++i) terrain_maps_globals.shade32_unblended[i] = (uint32_t)(i * 65793 + 5) & 0xFFFFFF;
+            (*shade32)[i] = (uint32_t)i * (salt ? 2246822519u : 2654435761u) | (1 + salt);
+        for (int32_t i = 0; i < 256; ++i) unblended[i] = (uint32_t)(i * (65793 - 61694 * salt) + 5 + 4 * salt) & 0xFFFFFF;
     }
     void TearDown() override
     {
@@ -98,20 +105,29 @@ protected:
         clear_all_registrations();
     }
 
-    // The texture texel of colour c and shadow s, computed from the tables.
+    // The texture texel of colour c and shadow s, computed from the tables
+    // (the water's with the media flag).
     static uint32_t expected_texel(int32_t mode, uint8_t c, uint8_t s)
     {
-        switch (mode)
+        const terrain_maps_globals_data &g = terrain_maps_globals;
+        const bool media = mode & _cmap_texture_media_flag;
+        switch (mode & ~_cmap_texture_media_flag)
         {
-        case _cmap_texture_mode_16bit: return terrain_maps_globals.shade16[((s >> 2) << 8) | c];
-        case _cmap_texture_mode_32bit: return terrain_maps_globals.shade32[(s << 8) | c];
-        default: return ((uint32_t)s << 24) | terrain_maps_globals.shade32_unblended[c];
+        case _cmap_texture_mode_16bit: return (media ? g.media_shade16 : g.shade16)[((s >> 2) << 8) | c];
+        case _cmap_texture_mode_32bit: return (media ? g.media_shade32 : g.shade32)[(s << 8) | c];
+        default: return ((uint32_t)s << 24) | (media ? g.media_shade32_unblended : g.shade32_unblended)[c];
         }
     }
     static uint32_t read_texel(const std::vector<uint32_t> &buffer, int32_t mode, ptrdiff_t index)
     {
-        return mode == _cmap_texture_mode_16bit ? ((const uint16_t *)buffer.data())[index] : buffer[index];
+        return (mode & ~_cmap_texture_media_flag) == _cmap_texture_mode_16bit ? ((const uint16_t *)buffer.data())[index]
+                                                                              : buffer[index];
     }
+    // Every mode, the ground's and the water's.
+    static constexpr int32_t every_mode[] = {
+        _cmap_texture_mode_16bit, _cmap_texture_mode_32bit, _cmap_texture_mode_32bit_unblended,
+        _cmap_texture_mode_16bit | _cmap_texture_media_flag, _cmap_texture_mode_32bit | _cmap_texture_media_flag,
+        _cmap_texture_mode_32bit_unblended | _cmap_texture_media_flag};
 };
 
 // A region of `rows` rows from (x0, y0) whose row i spans [x0 + i, x0 + i +
@@ -326,7 +342,7 @@ TEST_F(terrain_maps, tile_texels_match_the_maps_with_zero_borders_off_the_mesh_i
     for (int32_t tile_index : {0, 12, 9, 14})
     {
         const mesh_tile &tile = terrain_maps_globals.mesh_tiles[tile_index];
-        for (int32_t mode = 0; mode < 3; ++mode)
+        for (int32_t mode : every_mode)
         {
             const int32_t stride = 130;
             std::vector<uint32_t> out(stride * 128, 0xDEADBEEF);
@@ -345,7 +361,7 @@ TEST_F(terrain_maps, tile_texels_match_the_maps_with_zero_borders_off_the_mesh_i
                 }
             EXPECT_EQ(mismatches, 0) << "tile " << tile_index << " mode " << mode;
             // Nothing beyond the 128 texels of a row.
-            if (mode != _cmap_texture_mode_16bit)
+            if ((mode & ~_cmap_texture_media_flag) != _cmap_texture_mode_16bit)
             {
                 EXPECT_EQ(out[128], 0xDEADBEEFu);
             }
@@ -407,7 +423,7 @@ TEST_F(terrain_maps, chunk_texels_convert_the_volatile_maps_in_every_mode)
         volatile_color_map()[i] = (uint8_t)(i * 13 + (i >> 9));
         volatile_shadow_map()[i] = (uint8_t)(i * 5 + (i >> 9) * 3);
     }
-    for (int32_t mode = 0; mode < 3; ++mode)
+    for (int32_t mode : every_mode)
     {
         const int32_t width = 200, c = 43; // chunk column 3, row 5
         const int32_t sx = (c & 7) * 64, sy = (c >> 3) * 64;
@@ -423,7 +439,7 @@ TEST_F(terrain_maps, chunk_texels_convert_the_volatile_maps_in_every_mode)
                     const ptrdiff_t at = (ptrdiff_t)(sy + y - 9) * 512 + sx + x - 70;
                     mismatches += got != expected_texel(mode, volatile_color_map()[at], volatile_shadow_map()[at]);
                 }
-                else if (mode != _cmap_texture_mode_16bit) outside += got != 0x12345678u;
+                else if ((mode & ~_cmap_texture_media_flag) != _cmap_texture_mode_16bit) outside += got != 0x12345678u;
             }
         EXPECT_EQ(mismatches, 0) << "mode " << mode;
         EXPECT_EQ(outside, 0) << "mode " << mode;
@@ -432,6 +448,13 @@ TEST_F(terrain_maps, chunk_texels_convert_the_volatile_maps_in_every_mode)
     {
         expected_assertions expect(1, "halt");
         build_volatile_chunk_texture(out.data(), 0, 0, 64, 0, 0, 7);
+    }
+    // The water's texels on a map whose media has no tint: nothing written.
+    free(terrain_maps_globals.media_shade32);
+    terrain_maps_globals.media_shade32 = nullptr;
+    {
+        expected_assertions expect(1, "shade32");
+        build_volatile_chunk_texture(out.data(), 0, 0, 64, 0, 0, _cmap_texture_mode_32bit | _cmap_texture_media_flag);
     }
     EXPECT_EQ(out[0], 3u);
 }

@@ -41,7 +41,7 @@
 namespace {
 namespace fs = std::filesystem;
 
-const fs::path source_root = fs::path(__FILE__).parent_path().parent_path().parent_path();
+const fs::path source_root = fs::path(source_tree_path(""));
 const fs::path golden_path = source_root / "tests" / "game" / "golden" / "main_menu.png";
 
 struct rgb_image

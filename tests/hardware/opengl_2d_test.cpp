@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +123,15 @@ void APIENTRY counting_tex_sub_image(GLenum a, GLint b, GLint c, GLint d, GLsize
     real_tex_sub_image(a, b, c, d, e, f, g, h, i);
 }
 
+// Textures made at the driver.
+int32_t new_textures = 0;
+decltype(gl.GenTextures) real_gen_textures = nullptr;
+void APIENTRY counting_gen_textures(GLsizei n, GLuint *names)
+{
+    new_textures += n;
+    real_gen_textures(n, names);
+}
+
 // The draws of a scope, as the capture hook sees them.
 struct captured_draw
 {
@@ -133,6 +143,20 @@ std::vector<captured_draw> draws;
 void capture(uint32_t primitive, const rendervert_t *vertices, int32_t count, const opengl_draw_state *state)
 {
     draws.push_back({primitive, std::vector<rendervert_t>(vertices, vertices + count), *state});
+}
+
+// The back buffer's rectangle as 0xAARRGGBB rows.
+std::vector<uint32_t> read_back(int16_t left, int16_t top, int16_t width, int16_t height)
+{
+    const rectangle2d area = {top, left, (int16_t)(top + height), (int16_t)(left + width)};
+    bitmap_data *bitmap = copy_bits_from_opengl_render_buffer(&area);
+    std::vector<uint32_t> pixels((size_t)width * height);
+    if (bitmap)
+        for (int32_t y = 0; y < height; ++y)
+            memcpy(&pixels[(size_t)y * width], bitmap->row_addresses[0] + (size_t)y * bitmap->bytes_per_row,
+                   (size_t)width * 4);
+    free(bitmap);
+    return pixels;
 }
 
 class opengl_2d : public ::testing::Test
@@ -163,20 +187,6 @@ protected:
         gl.TexImage2D = real_tex_image;
         gl.TexSubImage2D = real_tex_sub_image;
         flush_texture_cache();
-    }
-
-    // The back buffer's rectangle as 0xAARRGGBB rows.
-    std::vector<uint32_t> read(int16_t left, int16_t top, int16_t width, int16_t height)
-    {
-        const rectangle2d area = {top, left, (int16_t)(top + height), (int16_t)(left + width)};
-        bitmap_data *bitmap = copy_bits_from_opengl_render_buffer(&area);
-        std::vector<uint32_t> pixels((size_t)width * height);
-        if (bitmap)
-            for (int32_t y = 0; y < height; ++y)
-                memcpy(&pixels[(size_t)y * width], bitmap->row_addresses[0] + (size_t)y * bitmap->bytes_per_row,
-                       (size_t)width * 4);
-        free(bitmap);
-        return pixels;
     }
 
     // The target the screen lends for a hardware frame: no pixels.
@@ -274,7 +284,7 @@ TEST_F(opengl_2d, a_dialog_bitmap_reads_back_from_six_tiles_loaded_once_and_agai
         draw_bitmap_opengl(dialog, &at, 0);
         EXPECT_EQ(texture_cache_entry_count() - entries, 6) << "256, 256 and 88 columns by 256 and 44 rows";
         EXPECT_EQ(uploads, 6);
-        EXPECT_EQ(compare(read(left, top, width, height), width, height, c.encoding, 1, c.tolerance), "");
+        EXPECT_EQ(compare(read_back(left, top, width, height), width, height, c.encoding, 1, c.tolerance), "");
 
         uploads = 0;
         draw_bitmap_opengl(dialog, &at, 0);
@@ -285,7 +295,7 @@ TEST_F(opengl_2d, a_dialog_bitmap_reads_back_from_six_tiles_loaded_once_and_agai
         draw_bitmap_opengl(dialog, &at, 0);
         EXPECT_EQ(uploads, 6) << "a changed bitmap is loaded again";
         EXPECT_EQ(dialog->flags & _bitmap_changed_flag, 0);
-        EXPECT_EQ(compare(read(left, top, width, height), width, height, c.encoding, 2, c.tolerance), "");
+        EXPECT_EQ(compare(read_back(left, top, width, height), width, height, c.encoding, 2, c.tolerance), "");
 
         // A bitmap freed takes its tiles with it, so a bitmap made at the same
         // place (which comes without the changed mark) is loaded anew.
@@ -301,7 +311,7 @@ TEST_F(opengl_2d, a_dialog_bitmap_reads_back_from_six_tiles_loaded_once_and_agai
     texture_cache_forget_bitmap(dialog);
     fill(dialog, 4);
     draw_bitmap_opengl(dialog, &at, 0);
-    EXPECT_EQ(compare(read(left, top, width, height), width, height, _32bit_encoding, 4, 0), "");
+    EXPECT_EQ(compare(read_back(left, top, width, height), width, height, _32bit_encoding, 4, 0), "");
     dispose_bitmap(dialog);
 }
 
@@ -318,7 +328,7 @@ TEST_F(opengl_2d, a_translucent_bitmap_blends_at_alpha_76_over_what_is_there)
         for (int32_t x = 0; x < 64; ++x) memcpy(bar->row_addresses[0] + y * bar->bytes_per_row + x * 4, &color, 4);
     const rectangle2d at = {10, 10, 42, 74};
     draw_bitmap_opengl(bar, &at, TRANSLUCENT_BAR_TRANSPARENCY_OPENGL);
-    const std::vector<uint32_t> frame_pixels = read(10, 10, 64, 32);
+    const std::vector<uint32_t> frame_pixels = read_back(10, 10, 64, 32);
     uint32_t blend = 0;
     for (int32_t shift : {16, 8, 0})
     {
@@ -614,6 +624,7 @@ protected:
         if (!display().started) return;
         set_vertex_capture_procedure(nullptr);
         if (gl.TexImage2D == counting_tex_image) gl.TexImage2D = real_tex_image;
+        if (gl.GenTextures == counting_gen_textures) gl.GenTextures = real_gen_textures;
         bar_dialogs_test::TearDown();
         active_screen = gl_screen;
     }
@@ -623,7 +634,9 @@ protected:
         ASSERT_TRUE(initialize_hardware_rasterizer_for_new_map());
         real_tex_image = gl.TexImage2D;
         gl.TexImage2D = counting_tex_image;
-        uploads = 0;
+        real_gen_textures = gl.GenTextures;
+        gl.GenTextures = counting_gen_textures;
+        uploads = new_textures = 0;
     }
     // The scene procedure's part before the scene; the view is none, so the
     // scene itself is refused.
@@ -634,43 +647,63 @@ protected:
     }
 };
 
-int32_t tiles_of(const dialog_data *dialog)
-{
-    const int32_t width = dialog->bounds.right - dialog->bounds.left, height = dialog->bounds.bottom - dialog->bounds.top;
-    return ((width + 255) / 256) * ((height + 255) / 256);
-}
-
-TEST_F(opengl_bars, a_maps_first_scene_loads_both_bars_and_later_scenes_load_nothing)
+TEST_F(opengl_bars, a_maps_first_scene_makes_one_texture_per_bar_and_later_scenes_make_none)
 {
     // (The environment's map is still started: a new start ends it first.)
     start_map();
     EXPECT_FALSE(opengl_status_bars_downloaded());
     scene();
     EXPECT_TRUE(opengl_status_bars_downloaded());
-    ASSERT_NE(get_status_bar_dialog()->internal_bitmap, nullptr);
+    dialog_data *status = get_status_bar_dialog();
+    ASSERT_NE(status->internal_bitmap, nullptr);
     ASSERT_NE(get_control_bar_dialog()->internal_bitmap, nullptr);
-    EXPECT_EQ(uploads, tiles_of(get_status_bar_dialog()) + tiles_of(get_control_bar_dialog()));
-    ASSERT_FALSE(draws.empty());
+    EXPECT_EQ(new_textures, 2) << "one texture per bar, however wide";
+    EXPECT_EQ(uploads, 2);
+    const preallocated_texture *status_texture = opengl_bar_texture(_opengl_status_bar_texture);
+    ASSERT_NE(status_texture, nullptr);
+    EXPECT_EQ(status_texture->bitmap, status->internal_bitmap);
+    ASSERT_EQ(draws.size(), 2u) << "one quad per bar";
     EXPECT_EQ(draws[0].vertices[0].color[3], 255) << "opaque bars without the preference";
-    uploads = 0;
-    scene();
-    EXPECT_EQ(uploads, 0) << "the bars are loaded once per map";
 
-    // Translucent bars: the frame's walk over the dialogs draws them at alpha 76.
+    // The status bar reads back as its bitmap, pixel for pixel.
+    const bitmap_data *bitmap = status->internal_bitmap;
+    ASSERT_EQ(bitmap->encoding, _32bit_encoding);
+    const int16_t width = (int16_t)std::min<int32_t>(bitmap->width, kWidth);
+    const std::vector<uint32_t> shown = read_back(status->bounds.left, status->bounds.top, width, bitmap->height);
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < bitmap->height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+        {
+            uint32_t want;
+            memcpy(&want, bitmap->row_addresses[0] + (size_t)y * bitmap->bytes_per_row + (size_t)x * 4, 4);
+            wrong += (shown[(size_t)y * width + x] & 0xFFFFFF) != (want & 0xFFFFFF);
+        }
+    EXPECT_EQ(wrong, 0);
+
+    uploads = new_textures = 0;
+    scene();
+    EXPECT_EQ(new_textures + uploads, 0) << "the bars are made once per map";
+
+    // Translucent bars: the frame's walk over the dialogs draws them at alpha
+    // 76; a redrawn bar is loaded again into its own texture.
     get_game_preferences()->flags |= _game_pref_use_transparency_flag;
+    status->internal_bitmap->flags |= _bitmap_changed_flag;
     draws.clear();
     rasterize_dialogs_hardware();
     ASSERT_FALSE(draws.empty());
     for (const captured_draw &draw : draws) EXPECT_EQ(draw.vertices[0].color[3], 76);
-    EXPECT_EQ(uploads, 0);
+    EXPECT_EQ(uploads, 1);
+    EXPECT_EQ(new_textures, 0);
 
-    // A new map loads them again.
+    // A new map makes them again.
     gl.TexImage2D = real_tex_image;
+    gl.GenTextures = real_gen_textures;
     dispose_hardware_rasterizer_from_old_map();
+    EXPECT_EQ(opengl_bar_texture(_opengl_status_bar_texture), nullptr);
     start_map();
     EXPECT_FALSE(opengl_status_bars_downloaded());
     scene();
-    EXPECT_EQ(uploads, tiles_of(get_status_bar_dialog()) + tiles_of(get_control_bar_dialog()));
+    EXPECT_EQ(new_textures, 2);
 }
 
 // ---- the table's answers (no drawing) ----------------------------------------------------------

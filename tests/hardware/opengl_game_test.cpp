@@ -1,33 +1,73 @@
-// The game on the demo map drawn by the OpenGL back end: the real start-up and
-// main loop (vesk_shot in a window) on an Xvfb of the test's own, where the
-// screen chooses the OpenGL device by itself.  The frame's screenshot is a
-// read-back of the back buffer; it is kept beside the test as
-// "opengl_in_game.png" and must show both bars and the overhead map's
-// picture with the camera's trapezoid over it.
+// The game on the demo map drawn by the OpenGL back end, in this process:
+// the program's own registrations and start-up on an Xvfb of the test's own,
+// where the screen chooses the OpenGL device by itself, and the frames of
+// the real main loop, each one tick of the input's clock as in vesk_shot.
+// The last frame's screenshot (the back end's read-back, written as PNG) is
+// kept beside the test as "opengl_in_game.png" and must show the terrain,
+// both bars, and the overhead map's picture with its blips and the camera's
+// trapezoid over it.  The driver's texture names are watched, so the bars'
+// textures can be told from the rest.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
+#include <SDL.h>
+
+#include "bitmaps.h"
+#include "control_bar.h"
+#include "cseries/log.h"
+#include "cseries/tags.h"
+#include "determinism_harness.h"
+#include "frame_paced_program.h"
+#include "game_hooks.h"
+#include "game_records.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "hardware/OpenGL/gl_dispatch.h"
+#include "hardware/OpenGL/utilities_opengl.h"
+#include "hardware/hardware_rasterizers.h"
+#include "hardware/texture_cache.h"
+#include "image_files.h"
+#include "input/keyboard.h"
+#include "objects.h"
+#include "overhead_map.h"
+#include "screen.h"
+#include "screenshots.h"
+#include "status_bar.h"
+#include "subsystems.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/stb_image_decoder.h"
 #include "support/x_server.h"
+#include "vesk.h"
 
 namespace {
 
-const int32_t kWidth = 1024, kHeight = 768;
+const int32_t kWidth = 1024, kHeight = 768, kFrames = 45;
 
-// One run of the game for every test of the program.
-struct game_frame
+// The frame being drawn, and the frame each texture name was made in.
+int32_t current_frame = 0;
+std::map<GLuint, int32_t> made_in;
+gl_procedures driver;
+void APIENTRY watched_gen_textures(GLsizei n, GLuint *names)
 {
-    bool ran = false;
-    std::string why; // empty when the frame was read
-    std::string log, output;
+    driver.GenTextures(n, names);
+    for (GLsizei i = 0; i < n; ++i) made_in[names[i]] = current_frame;
+}
+
+uint32_t frame_clock(void) { return (uint32_t)current_frame * 100 / 3; }
+
+struct picture
+{
     int32_t width = 0, height = 0;
     std::vector<uint8_t> rgb;
 
@@ -50,103 +90,189 @@ struct game_frame
     }
 };
 
-std::string run(const std::string &command)
+int32_t channel_distance(uint32_t a, uint32_t b)
 {
-    std::string output;
-    if (FILE *pipe = popen(command.c_str(), "r"))
-    {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, n);
-        if (pclose(pipe) != 0) output += "\n(exit status not 0)";
-    }
-    return output;
+    int32_t worst = 0;
+    for (int32_t shift : {16, 8, 0})
+        worst = std::max(worst, abs((int32_t)((a >> shift) & 255) - (int32_t)((b >> shift) & 255)));
+    return worst;
 }
 
-const game_frame &frame(void)
+// The blips the overhead map drew last whose middle pixel shows their colour
+// (blended over the picture by the map's overlay transparency), and how many
+// were looked at.
+void count_blips_shown(const picture &shot, int32_t *shown, int32_t *looked_at)
 {
-    static game_frame the_frame;
-    if (the_frame.ran) return the_frame;
-    the_frame.ran = true;
-    if (!data_tool_built())
+    *shown = *looked_at = 0;
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    if (!overhead->active_shading_table || !overhead->active_color_indexes) return;
+    // The map's bounds are the scene's, which lies below the status bar.
+    rectangle2d scene;
+    calculate_destination_frame(&scene);
+    const int32_t size = std::max(2, (int32_t)std::lround(2 * overhead->scale));
+    const float opacity = (65535 - overhead->overlay_transparency) / 65535.0f;
+    for (int32_t i = 0; i < overhead->number_of_blips; ++i)
     {
-        the_frame.why = "the data tool is not built";
-        return the_frame;
+        const object_data *object = get_object(overhead->blips[i].object_index);
+        if (!object) continue;
+        const world_point2d location = {object->location.position.x, object->location.position.y};
+        const point2d p = overhead_map_picture_position(&location);
+        int32_t x = overhead->bounds.left + (int32_t)((p.x - overhead->offset.x) * overhead->scale) + size / 2;
+        int32_t y = overhead->bounds.top + (int32_t)((p.y - overhead->offset.y) * overhead->scale) + size / 2;
+        if (x < overhead->bounds.left || x >= overhead->bounds.right || y < overhead->bounds.top ||
+            y >= overhead->bounds.bottom)
+            continue;
+        x += scene.left;
+        y += scene.top;
+        ++*looked_at;
+        const int32_t palette_index = overhead->active_color_indexes[overhead->blips[i].color_index];
+        uint32_t color;
+        memcpy(&color, &overhead->active_shading_table->pixels[palette_index * 4], 4);
+        // Outside the blip, left of it: what the blip was blended over.
+        const uint32_t under = shot.at(std::max(0, x - size), y);
+        uint32_t want = 0;
+        for (int32_t shift : {16, 8, 0})
+        {
+            const float c = (float)((color >> shift) & 255), u = (float)((under >> shift) & 255);
+            want |= (uint32_t)std::lround(c * opacity + u * (1 - opacity)) << shift;
+        }
+        *shown += channel_distance(shot.at(x, y), want) <= 48;
     }
+}
+
+TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map_and_makes_one_texture_per_bar)
+{
+    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    std::string why;
     own_x_server server;
-    if (!server.start(&the_frame.why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
-        return the_frame;
+    if (!server.start_for_opengl(&why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
+        SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
     scratch_directory scratch;
-    if (!scratch.entered || mkdir("tags", 0755) != 0 || !write_demo_data_set(data_tool_path()))
-    {
-        the_frame.why = "the demo data could not be written";
-        return the_frame;
-    }
+    ASSERT_TRUE(scratch.entered);
+    ASSERT_EQ(mkdir("tags", 0755), 0);
+    ASSERT_TRUE(write_demo_data_set(data_tool_path()));
     mkdir("preferences", 0755);
     const std::string settings = "[Screenshots]\nHardwareIngameFormat=png\n";
     write_whole_file("preferences/poweruser.txt", settings.data(), settings.size());
-    the_frame.output = run("DISPLAY=" + server.display + " ASAN_OPTIONS=detect_leaks=0 SDL_VIDEODRIVER= '" +
-                           test_programs_directory() + "/vesk_shot' --window --data . --map demo --frames 45 2>&1");
-    the_frame.log = read_whole_file("vesk_log.txt");
-    const size_t slash = the_frame.output.rfind("/screenshots/");
-    const size_t end = slash == std::string::npos ? slash : the_frame.output.find('\n', slash);
-    if (end == std::string::npos)
+
+    // Every map's context takes the driver's functions from here, texture
+    // names watched.
+    load_gl_core_procedures();
+    driver = gl;
+    static gl_procedures watched = gl;
+    watched.GenTextures = watched_gen_textures;
+    set_gl_core_procedures(&watched);
+
+    // The program's start-up as vesk_shot makes it, the frames its clock.
+    register_built_subsystems();
+    const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
+    if (set_keyboard_task) set_keyboard_task(false);
+    ASSERT_TRUE(open_log_file_at("game.log", "OpenGL game test"));
+    ASSERT_TRUE(start_frame_paced_program(frame_clock)) << read_whole_file("game.log");
+    // The main menu first, as the player comes to a game, then the map.
+    for (current_frame = 0; current_frame < 3; ++current_frame)
     {
-        the_frame.why = "no screenshot: " + the_frame.output;
-        return the_frame;
+        keyboard_queue_task_proc(nullptr);
+        update_everything();
     }
-    const std::string picture = the_frame.output.substr(the_frame.output.rfind('\n', slash) + 1,
-                                                        end - the_frame.output.rfind('\n', slash) - 1);
-    int width = 0, height = 0, channels = 0;
-    uint8_t *pixels = stbi_load(picture.c_str(), &width, &height, &channels, 3);
-    if (!pixels)
+    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
+    new_game_data game;
+    get_simulation_game_data(string_to_tag("demo"), 0, &game);
+    set_next_game_data(&game);
+    set_game_state(_game_state_running);
+
+    int32_t bars_frame = -1;
+    for (current_frame = 0; current_frame <= kFrames; ++current_frame)
     {
-        the_frame.why = "the screenshot " + picture + " does not decode";
-        return the_frame;
+        if (current_frame > 0) keyboard_queue_task_proc(nullptr);
+        if (current_frame == kFrames) request_screenshot(_screenshot_type_capture);
+        update_everything();
+        if (bars_frame < 0 && opengl_status_bars_downloaded()) bars_frame = current_frame;
     }
-    the_frame.width = width;
-    the_frame.height = height;
-    the_frame.rgb.assign(pixels, pixels + (size_t)width * height * 3);
+    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
+    ASSERT_EQ(active_screen.rasterizer_code, _rasterizer_opengl) << "the modern device comes first";
+
+    // Each bar is one texture, made on the map's first scene and kept.
+    ASSERT_GE(bars_frame, 0);
+    const preallocated_texture *bars[2] = {opengl_bar_texture(_opengl_status_bar_texture),
+                                           opengl_bar_texture(_opengl_control_bar_texture)};
+    const dialog_data *dialogs[2] = {get_status_bar_dialog(), get_control_bar_dialog()};
+    for (int32_t i = 0; i < 2; ++i)
+    {
+        ASSERT_NE(bars[i], nullptr);
+        ASSERT_NE(dialogs[i], nullptr);
+        EXPECT_EQ(bars[i]->bitmap, dialogs[i]->internal_bitmap);
+        const GLuint name = gl_handle_to_name(bars[i]->user_data);
+        ASSERT_EQ(made_in.count(name), 1u);
+        EXPECT_EQ(made_in[name], bars_frame) << "bar " << i << ": made on the first scene, none since";
+    }
+    EXPECT_NE(bars[0]->user_data, bars[1]->user_data);
+
+    // The screenshot, as the player's key would have taken it.
+    const std::string path = get_last_screenshot_path() ? get_last_screenshot_path() : "";
+    ASSERT_FALSE(path.empty()) << read_whole_file("game.log");
+    picture shot;
+    int channels = 0;
+    uint8_t *pixels = stbi_load(path.c_str(), &shot.width, &shot.height, &channels, 3);
+    ASSERT_NE(pixels, nullptr) << path;
+    shot.rgb.assign(pixels, pixels + (size_t)shot.width * shot.height * 3);
     stbi_image_free(pixels);
     // The artefact beside the test, whatever the checks say.
-    run("cp '" + picture + "' '" + std::string(scratch.previous) + "/opengl_in_game.png'");
-    return the_frame;
-}
+    const std::string png = read_whole_file(path);
+    write_whole_file(std::string(scratch.previous) + "/opengl_in_game.png", png.data(), png.size());
 
-#define REQUIRE_FRAME()                                                                                            \
-    do {                                                                                                           \
-        if (!frame().why.empty()) SKIP_OR_FAIL_UNDER_CI("no OpenGL game frame: " + frame().why);                  \
-    } while (0)
+    // Without the world (a map loading behind its progress dialog) the frame
+    // starts black, though after a swap the back buffer holds an older frame.
+    request_screenshot(_screenshot_type_capture);
+    draw_frame(kFrames, false);
+    const std::string worldless_path = get_last_screenshot_path() ? get_last_screenshot_path() : "";
+    picture worldless;
+    uint8_t *worldless_pixels = worldless_path != path
+                                    ? stbi_load(worldless_path.c_str(), &worldless.width, &worldless.height, &channels, 3)
+                                    : nullptr;
+    ASSERT_NE(worldless_pixels, nullptr) << "no screenshot of the frame without the world";
+    worldless.rgb.assign(worldless_pixels, worldless_pixels + (size_t)worldless.width * worldless.height * 3);
+    stbi_image_free(worldless_pixels);
 
-TEST(opengl_game, the_demo_map_runs_on_opengl_and_its_screenshot_shows_the_bars_and_the_overhead_map)
-{
-    REQUIRE_FRAME();
-    const game_frame &f = frame();
-    EXPECT_NE(f.log.find("Running OpenGL"), std::string::npos) << "the modern device comes first:\n" << f.log;
-    EXPECT_EQ(f.log.find("halt"), std::string::npos) << f.log;
-    ASSERT_EQ(f.width, kWidth);
-    ASSERT_EQ(f.height, kHeight);
+    // (The overhead map's colours are kept in the screen's encoding.)
+    ASSERT_EQ(active_screen.encoding, _32bit_encoding);
+    int32_t blips_shown = 0, blips = 0;
+    count_blips_shown(shot, &blips_shown, &blips);
+
+    // Off the screen: the map, then the program's dialogs; the X connection
+    // closes before the server goes.
+    dispose_vesk_from_old_map();
+    const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
+    if (close_dialogs) close_dialogs();
+    set_gl_core_procedures(nullptr);
+    close_log_file();
+    const std::string log = read_whole_file("game.log");
+    SDL_Quit();
+    server.stop();
+
+    EXPECT_NE(log.find("Running OpenGL"), std::string::npos) << log;
+    EXPECT_EQ(log.find("halt"), std::string::npos) << log;
+    ASSERT_EQ(shot.width, kWidth);
+    ASSERT_EQ(shot.height, kHeight);
     const auto lit = [](int32_t r, int32_t g, int32_t b) { return r + g + b > 60; };
     // The status bar along the top and the control bar along the bottom.
-    EXPECT_GT(f.count(0, 0, kWidth, 30, lit), kWidth * 30 * 9 / 10);
-    EXPECT_GT(f.count(0, kHeight - 30, kWidth, kHeight, lit), kWidth * 30 * 9 / 10);
+    EXPECT_GT(shot.count(0, 0, kWidth, 30, lit), kWidth * 30 * 9 / 10);
+    EXPECT_GT(shot.count(0, kHeight - 30, kWidth, kHeight, lit), kWidth * 30 * 9 / 10);
+    // The terrain where neither bar nor the overhead map lies.
+    const int32_t left = kWidth / 8, top = kHeight / 3, right = kWidth / 2, bottom = kHeight * 2 / 3;
+    EXPECT_GT(shot.count(left, top, right, bottom, lit), (right - left) * (bottom - top) * 9 / 10);
     // The overhead map in the top right corner: the valley's green picture,
-    // stretched, and the camera's yellow trapezoid drawn over it by lines.
-    const int32_t left = kWidth * 3 / 4, top = 40, bottom = kHeight / 3;
+    // stretched, the camera's yellow trapezoid drawn over it by lines, and the
+    // units' blips.
+    const int32_t map_left = kWidth * 3 / 4, map_top = 40, map_bottom = kHeight / 3;
     const auto green = [](int32_t r, int32_t g, int32_t b) { return g > r + 20 && g > b + 20; };
     const auto yellow = [](int32_t r, int32_t g, int32_t b) { return r > 200 && g > 200 && b < 90; };
-    EXPECT_GT(f.count(left, top, kWidth, bottom, green), 5000);
-    EXPECT_GT(f.count(left, top, kWidth, bottom, yellow), 40);
-}
-
-// The scene itself: terrain where neither bar nor the overhead map lies.
-TEST(opengl_game, the_screenshot_shows_the_terrain)
-{
-    REQUIRE_FRAME();
-    const game_frame &f = frame();
-    const auto lit = [](int32_t r, int32_t g, int32_t b) { return r + g + b > 30; };
-    const int32_t left = kWidth / 8, top = kHeight / 3, right = kWidth / 2, bottom = kHeight * 2 / 3;
-    EXPECT_GT(f.count(left, top, right, bottom, lit), (right - left) * (bottom - top) * 9 / 10);
+    EXPECT_GT(shot.count(map_left, map_top, kWidth, map_bottom, green), 5000);
+    EXPECT_GT(shot.count(map_left, map_top, kWidth, map_bottom, yellow), 40);
+    EXPECT_GT(blips, 0) << "the demo's units lie on the map";
+    EXPECT_GE(blips_shown * 4, blips * 3) << blips_shown << " of " << blips << " blips shown";
+    ASSERT_EQ(worldless.width, kWidth);
+    EXPECT_EQ(worldless.count(left, top, right, bottom, lit), 0) << "the terrain of an older frame shows";
 }
 
 } // namespace

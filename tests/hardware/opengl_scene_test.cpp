@@ -1,8 +1,9 @@
 // The battlefield frame through OpenGL on Mesa's software driver in an Xvfb
-// of the test's own: the demo frames against the software renderer's within
-// the bounds of docs/architecture.md, and the scene's passes on surfaces made
-// here (what each draw is handed, through the vertex capture, and what the
-// depth buffer lets through).
+// of the test's own: the demo frames and three scenes arranged on the demo
+// map against the software renderer's within the bounds of
+// docs/architecture.md, and the scene's passes on surfaces made here (what
+// each draw is handed, through the vertex capture, and what the depth buffer
+// lets through).
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,8 @@
 #include "hardware/OpenGL/render_opengl_scene.h"
 #include "hardware/OpenGL/utilities_opengl.h"
 #include "iniparser3.0b/inifile.h"
+#include "mesh.h"
+#include "objects.h"
 #include "render/render.h"
 #include "render/render_sort.h"
 #include "render/render_surfaces.h"
@@ -245,27 +248,100 @@ void count_terrain_draws(uint32_t, const rendervert_t *, int32_t, const opengl_d
     if (state->shader_mode >= _shader_mesh_0 || state->shader_mode == _shader_fixed_multitexture) ++terrain_draws;
 }
 
-TEST_F(opengl_scene, demo_frames_agree_with_the_software_renderer)
+// ---- the synthetic scenes: the demo world arranged for one frame and put back after it ----
+
+// Every cell's ground brought down to the lowest dry level (the lake bed
+// keeps its depth), or put back as it was.
+void flatten_ground(bool flat)
+{
+    static std::vector<int16_t> heights;
+    if (flat) heights.clear();
+    for (int32_t y = 0, i = 0; y < mesh_height; ++y)
+        for (int32_t x = 0; x < mesh_width; ++x, ++i)
+        {
+            mesh_cell *cell = get_mesh_cell(x, y);
+            if (flat) heights.push_back(cell->height), cell->height = std::min<int16_t>(cell->height, 0);
+            else if ((size_t)i < heights.size()) cell->height = heights[(size_t)i];
+        }
+}
+
+// Copies of the demo's units standing on the ridge's eastern slope, two of
+// them half faded (marked with their selection boxes when `marked`), or
+// deleted again.
+void stand_copies_on_the_slope(bool stand, bool marked)
+{
+    static std::vector<int32_t> made;
+    for (int32_t index : made) delete_object(index);
+    made.clear();
+    if (!stand) return;
+    std::vector<const object_data *> units;
+    for (int32_t i = 0; i < get_object_count(); ++i)
+        if (const object_data *object = get_object(i); object && object->owner == _object_is_monster)
+            units.push_back(object);
+    ASSERT_FALSE(units.empty()) << "the demo map has units";
+    const struct
+    {
+        double x, y;
+        bool faded;
+    } spots[] = {{19.6, 12.0, false}, {20.4, 13.2, true},  {19.2, 14.0, false},
+                 {21.0, 14.8, false}, {19.8, 15.6, true},  {20.6, 11.2, false}};
+    for (size_t i = 0; i < std::size(spots); ++i)
+    {
+        const object_data *unit = units[i % units.size()];
+        new_object_data data = {};
+        data.flags = _new_object_on_ground_flag;
+        data.type = unit->type;
+        data.owner = _object_is_scenery;
+        data.owner_index = NONE;
+        data.scale = unit->scale;
+        data.location = unit->location;
+        data.location.position.x = (world_distance)std::lround(spots[i].x * 512);
+        data.location.position.y = (world_distance)std::lround(spots[i].y * 512);
+        data.collection_index = unit->shape_collection_index;
+        data.color_table_index = unit->color_table_index;
+        const int32_t index = new_object(&data);
+        object_data *copy = get_object(index);
+        ASSERT_NE(copy, nullptr);
+        made.push_back(index);
+        copy->shape_collection_index = unit->shape_collection_index;
+        copy->shape_sequence_index = unit->shape_sequence_index;
+        copy->shape_frame_index = unit->shape_frame_index;
+        copy->shape_view_index = unit->shape_view_index;
+        copy->color_table_permutation = unit->color_table_permutation;
+        if (spots[i].faded)
+        {
+            copy->transfer_mode = _transfer_mode_transparent_fade_out;
+            copy->transfer_period = 2, copy->transfer_phase = 1; // halfway
+        }
+        if (marked) copy->flags |= _object_is_selected_flag;
+    }
+}
+
+TEST_F(opengl_scene, frames_agree_with_the_software_renderer)
 {
     // The golden frames' cameras, all after one tick (the units' sight has
-    // filled the fog of war): both renderers draw the same state.  The shore
-    // is measured but not yet held to the share of close pixels: OpenGL mixes
-    // the water's lit colours toward the media's tint, where the software
-    // renderer lights the mixed colours, and its ripples differ.
+    // filled the fog of war), and three scenes of their own: the colour map on
+    // level ground; sprites, opaque and faded, on a slope seen over the ridge
+    // before it; the watchtower's triangles with selection boxes and bars.
+    // Both renderers draw the same state.
     const struct
     {
         const char *name;
         render_camera camera;
         bool objects;
-        bool bounded;
+        void (*arrange)(bool);
     } views[] = {
-        {"demo_objects", {5, 1, 4, 38, -18, 0}, true, true},
-        {"shore_oblique", {2, 30, 5, -40, -35, 0}, false, false},
-        {"plain_down", {5, 12, 8, 90, -90, 0}, false, true},
-        {"demo_units", {5, 10, 3, 90, -35, 0}, true, true},
+        {"demo_objects", {5, 1, 4, 38, -18, 0}, true, nullptr},
+        {"shore_oblique", {2, 30, 5, -40, -35, 0}, false, nullptr},
+        {"plain_down", {5, 12, 8, 90, -90, 0}, false, nullptr},
+        {"demo_units", {5, 10, 3, 90, -35, 0}, true, nullptr},
+        {"flat_colour_map", {20, 28, 3, -90, -35, 0}, false, flatten_ground},
+        {"sprites_behind_ridge", {14.5, 14, 1.05, 0, -8, 0}, true, [](bool on) { stand_copies_on_the_slope(on, false); }},
+        {"models_and_rectangles", {6, 22, 4, -40, -14, 0}, true, [](bool on) { stand_copies_on_the_slope(on, true); }},
     };
+    const size_t count = std::size(views);
     ASSERT_TRUE(start_map(kWidth, kHeight, 1));
-    std::vector<uint8_t> software[4], opengl[4];
+    std::vector<uint8_t> software[std::size(views)], opengl[std::size(views)];
     for (int32_t pass = 0; pass < 2; ++pass)
     {
         // The software frames first: the rasterizer's start may move the terrain to its tile cache.
@@ -273,27 +349,34 @@ TEST_F(opengl_scene, demo_frames_agree_with_the_software_renderer)
         {
             ASSERT_TRUE(start_gl(kWidth, kHeight));
         }
-        for (size_t i = 0; i < 4; ++i)
+        for (size_t i = 0; i < count; ++i)
         {
+            if (views[i].arrange) views[i].arrange(true);
             const render_frame_options options = {kWidth, kHeight, true, !views[i].objects};
             bitmap_data *buffer = pass == 0 ? new_render_back_buffer(kWidth, kHeight) : nullptr;
             view_data frame_view;
             build_render_camera_view(&frame_view, &views[i].camera, &options, buffer);
             frame_view.game_ticks_elapsed = 1;
+            // A local tick of its own, as a new frame of the game has: the
+            // tile cache then builds its pages with this frame's shadows.
+            frame_view.tick_count += (int32_t)i;
             if (pass == 0)
             {
                 render_camera_view(&frame_view);
                 ASSERT_TRUE(render_back_buffer_to_rgb(buffer, &software[i]));
                 free(buffer);
-                continue;
             }
-            set_vertex_capture_procedure(count_terrain_draws);
-            ASSERT_TRUE(render_camera_view_opengl(&frame_view, &opengl[i]));
-            set_vertex_capture_procedure(nullptr);
+            else
+            {
+                set_vertex_capture_procedure(count_terrain_draws);
+                ASSERT_TRUE(render_camera_view_opengl(&frame_view, &opengl[i]));
+                set_vertex_capture_procedure(nullptr);
+            }
+            if (views[i].arrange) views[i].arrange(false);
         }
     }
     printf("the frames and their differences are kept in %s\n", artefacts.c_str());
-    for (size_t i = 0; i < 4; ++i)
+    for (size_t i = 0; i < count; ++i)
     {
         SCOPED_TRACE(views[i].name);
         double mean[3], close_share;
@@ -307,7 +390,6 @@ TEST_F(opengl_scene, demo_frames_agree_with_the_software_renderer)
                mean[2], 100.0 * close_share, kPixelBound);
         if (terrain_draws == 0) continue;
         for (double m : mean) EXPECT_LE(m, kMeanBound);
-        if (!views[i].bounded) continue;
         EXPECT_GE(close_share, kCloseShare);
     }
     if (terrain_draws == 0) GTEST_SKIP() << "the terrain is not drawn through OpenGL in this build: bounds not checked";
@@ -400,8 +482,9 @@ TEST_F(opengl_scene, passes_draw_what_they_are_handed)
     set_vertex_capture_procedure(capture);
     const auto drawn = [&](render_surface *surface) {
         draws.clear();
-        if (surface_word_subtype(surface->packed) == _surface_subtype_object_rectangle)
-            rasterize_opengl_rectangle(&view, surface);
+        const int32_t subtype = surface_word_subtype(surface->packed);
+        if (subtype == _surface_subtype_object_rectangle) rasterize_opengl_rectangle(&view, surface);
+        else if (subtype == _surface_subtype_object_shadow) rasterize_opengl_shadow(&view, surface);
         else rasterize_opengl_filled_rectangle(&view, surface);
         return draws;
     };
@@ -443,6 +526,29 @@ TEST_F(opengl_scene, passes_draw_what_they_are_handed)
         EXPECT_EQ(d[0].vertices[0].color[3], 0);
     }
     EXPECT_EQ(draws[0].state.depth_mode, _depth_mode_none) << "a filled rectangle at z 0";
+
+    // A sprite's shadow: its parallelogram from the foot edge (the bitmap's
+    // bottom row) to the top edge, black at the surface's opacity; nothing
+    // for one without height.
+    render_shadow_rectangle shade = {};
+    shade.header.packed = pack_surface_word(0, _surface_type_rectangle, _surface_subtype_object_shadow);
+    shade.header.transparency = 32767;
+    shade.header.z = -2000;
+    shade.clip_top = -32768, shade.clip_bottom = 32767;
+    shade.bitmap_identifier = sprites[0];
+    shade.foot_left = 100 << 16, shade.foot_right = 140 << 16, shade.foot_row = 150 << 16;
+    shade.top_left = 130 << 16, shade.top_right = 170 << 16, shade.top_row = 130 << 16;
+    const std::vector<captured_draw> cast = drawn(&shade.header);
+    ASSERT_EQ(cast.size(), 1u);
+    const rendervert_t &foot = cast[0].vertices[0], &top = cast[0].vertices[1];
+    EXPECT_EQ(std::vector<int32_t>({foot.position[0], foot.position[1], top.position[0], top.position[1]}),
+              std::vector<int32_t>({100, 150, 130, 130}));
+    EXPECT_NEAR(foot.texcoord[1], v_bottom, 1e-5);
+    EXPECT_NEAR(top.texcoord[1], v_top, 1e-5);
+    EXPECT_EQ(foot.color[0] | foot.color[1] | foot.color[2], 0);
+    EXPECT_EQ(foot.color[3], 128);
+    shade.top_row = shade.foot_row;
+    EXPECT_TRUE(drawn(&shade.header).empty());
 
     // Opaque objects: one draw per texture.
     surface_maker maker;
@@ -563,6 +669,78 @@ TEST_F(opengl_scene, the_three_paths_agree_without_interpenetration)
         EXPECT_LE(total / (double)other.size(), 1.5);
         EXPECT_LE((double)far_off / (double)other.size(), 0.005);
     }
+}
+
+// Consecutive sprites of one texture go to OpenGL in one draw and look as
+// they do drawn one by one; the depth buffer is written a second time only
+// when translucent objects are to be tested against it.
+TEST_F(opengl_scene, sprites_share_draws_and_the_depth_pass_serves_translucent_objects)
+{
+    ASSERT_TRUE(start_small_scene());
+    const uint32_t a = sprites[0], b = sprites[1];
+    const struct
+    {
+        std::vector<uint32_t> textures;
+        bool box_after_second; // a filled rectangle between the second and third sprite
+        size_t draws;
+    } cases[] = {
+        {{a, a, a}, false, 1},
+        {{a, a, b, b, a}, false, 3},
+        {{a, a, a}, true, 3},
+        {std::vector<uint32_t>(MAXIMUM_RENDER_VERTS / 4 + 1, a), false, 2}, // one past the vertex array
+    };
+    set_vertex_capture_procedure(capture);
+    set_opengl_object_depth_modes(_depth_mode_none);
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.textures.size() << " sprites, " << c.draws << " draws");
+        // Overlapping and half transparent, so that the order shows.
+        std::vector<render_rectangle> quads;
+        for (size_t i = 0; i < c.textures.size(); ++i)
+        {
+            render_rectangle r = sprite(c.textures[i], -2000);
+            const int32_t left = -400 + 150 * (int32_t)(i % 5);
+            r.viewer_rect = {left, 200, left + 300, -200};
+            r.header.transparency = 20000;
+            quads.push_back(r);
+        }
+        render_filled_rectangle mark = box(60, 40, 200, 120, 0, 32768);
+        std::vector<render_surface *> surfaces;
+        for (size_t i = 0; i < quads.size(); ++i)
+        {
+            surfaces.push_back(&quads[i].header);
+            if (c.box_after_second && i == 1) surfaces.push_back(&mark.header);
+        }
+        set_clear_color_opengl(0x204060);
+        gl.Clear(GL_COLOR_BUFFER_BIT);
+        for (render_surface *surface : surfaces)
+            if (surface == &mark.header) rasterize_opengl_filled_rectangle(&view, surface);
+            else rasterize_opengl_rectangle(&view, surface);
+        const std::vector<uint8_t> one_by_one = read_frame();
+        gl.Clear(GL_COLOR_BUFFER_BIT);
+        draws.clear();
+        rasterize_translucent(&view, surfaces.data(), (int32_t)surfaces.size());
+        EXPECT_EQ(draws.size(), c.draws);
+        EXPECT_TRUE(read_frame() == one_by_one);
+    }
+
+    surface_maker maker;
+    const int32_t wall[3][3] = {{-30000, -30000, -1000}, {30000, -30000, -1000}, {0, 30000, -1000}};
+    render_triangle ground = maker.triangle(_surface_subtype_mesh_triangle, 0, wall);
+    render_rectangle glass = sprite(a, -800);
+    for (const bool with_sprite : {false, true})
+    {
+        std::vector<render_surface *> terrain = {&ground.header}, translucent = {&glass.header};
+        if (!with_sprite) translucent.clear();
+        draws.clear();
+        draw_scene(&view, list_of({&ground.header}, {{_surface_category_mesh, &terrain},
+                                                     {_surface_category_translucent_objects, &translucent}}));
+        const bool depth_pass = std::any_of(draws.begin(), draws.end(), [](const captured_draw &d) {
+            return d.state.shader_mode == _shader_depth;
+        });
+        EXPECT_EQ(depth_pass, with_sprite);
+    }
+    set_vertex_capture_procedure(nullptr);
 }
 
 } // namespace

@@ -246,12 +246,12 @@ protected:
         ASSERT_EQ(volatile_cmap_texture_mode(), _cmap_texture_mode_32bit) << "32-bit, no lightmap blending";
     }
 
-    // The colour map's texels as 0xAARRGGBB, row by row.
-    std::vector<uint32_t> read_cmap(void)
+    // The colour map's texels (or another map's of its size) as 0xAARRGGBB, row by row.
+    std::vector<uint32_t> read_cmap(uint32_t name = 0)
     {
         const int32_t width = volatile_cmap_texture_width();
         std::vector<uint32_t> texels((size_t)width * width);
-        bind_texture_unit_for_update_opengl(0, (int32_t)cmap_name);
+        bind_texture_unit_for_update_opengl(0, (int32_t)(name ? name : cmap_name));
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, texels.data());
         return texels;
@@ -322,7 +322,8 @@ TEST_F(opengl_terrain, a_dirty_tile_uploads_its_page_alone_and_tiles_without_a_p
     expect_only_square_changed(before, read_cmap(), 384, 128, PAGE_TEXTURE_WIDTH, page.data());
 }
 
-TEST_F(opengl_terrain, changed_chunks_upload_alone_or_the_whole_map_is_rebuilt_in_place_and_uploaded)
+// Volatile maps of texels that differ from their neighbours.
+void fill_volatile_maps(void)
 {
     uint8_t *colors = volatile_color_map(), *shadows = volatile_shadow_map();
     ASSERT_TRUE(colors && shadows);
@@ -331,6 +332,11 @@ TEST_F(opengl_terrain, changed_chunks_upload_alone_or_the_whole_map_is_rebuilt_i
         colors[i] = (uint8_t)(i * 13 + (i >> 9));
         shadows[i] = (uint8_t)(i * 5 + (i >> 9) * 3);
     }
+}
+
+TEST_F(opengl_terrain, changed_chunks_upload_alone_or_the_whole_map_is_rebuilt_in_place_and_uploaded)
+{
+    fill_volatile_maps();
     const int32_t chunk = 43, chunk_x = (chunk & 7) * 64, chunk_y = (chunk >> 3) * 64; // column 3, row 5
     std::vector<uint32_t> block(64 * 64);
     uint8_t chunks[] = {(uint8_t)chunk, 64, 255}; // the last two are outside the 8 x 8 grid
@@ -366,6 +372,43 @@ TEST_F(opengl_terrain, changed_chunks_upload_alone_or_the_whole_map_is_rebuilt_i
     region.volatile_chunk_coverage_list_size = 3;
     update_volatile_cmap_texture_opengl(&region);
     expect_only_square_changed(before, read_cmap(), chunk_x, chunk_y, 64, block.data());
+}
+
+// The water's map takes a listed chunk's texels through the media's tables
+// where the chunk (or the ring of cells around it) has water, and leaves a
+// dry chunk as it was.
+TEST_F(opengl_terrain, the_water_map_takes_the_media_texels_of_the_chunks_with_water_alone)
+{
+    fill_volatile_maps();
+    start("[Renderer.OpenGL]\nUseCMapTiles=0\n");
+    ASSERT_EQ(volatile_cmap_texture_width(), VOLATILE_CMAP_TEXTURE_WIDTH);
+    EXPECT_EQ(water_cmap_texture_name_opengl(), 0u) << "a map without media has no water map";
+    // Media tables of their own (freed with the map's tables), and water in
+    // the block of cells (26, 42), which lies in chunk 43 (cells 24-31, 40-47).
+    terrain_maps_globals.media_shade16 = (uint16_t *)calloc(SHADING_TABLES16 * 256, sizeof(uint16_t));
+    terrain_maps_globals.media_shade32 = (uint32_t *)calloc(SHADING_TABLES32 * 256, sizeof(uint32_t));
+    ASSERT_TRUE(terrain_maps_globals.media_shade16 && terrain_maps_globals.media_shade32);
+    for (int32_t i = 0; i < SHADING_TABLES32 * 256; ++i)
+        terrain_maps_globals.media_shade32[i] = (uint32_t)i * 2246822519u | 2;
+    initialize_volatile_cmap_texture_opengl();
+    const uint32_t water = water_cmap_texture_name_opengl();
+    ASSERT_NE(water, 0u);
+    terrain_maps_globals.volatile_x0 = terrain_maps_globals.volatile_y0 = 0;
+    const_cast<uint16_t *>(get_mesh_LOD_data())[13 + (mesh_width / 2) * 21] |= 0x0100;
+
+    uint8_t chunks[] = {43, 0};
+    mesh_region region = {};
+    region.volatile_chunk_coverage_list = chunks;
+    region.volatile_chunk_coverage_list_size = 2;
+    const std::vector<uint32_t> before = read_cmap(water);
+    update_volatile_cmap_texture_opengl(&region);
+    std::vector<uint32_t> block(64 * 64);
+    build_volatile_chunk_texture(block.data(), 0, 0, 64, 3 * 64, 5 * 64,
+                                 _cmap_texture_mode_32bit | _cmap_texture_media_flag);
+    expect_only_square_changed(before, read_cmap(water), 3 * 64, 5 * 64, 64, block.data());
+    EXPECT_NE(block[0], terrain_maps_globals.shade32[(volatile_shadow_map()[5 * 64 * 512 + 3 * 64] << 8) |
+                                                     volatile_color_map()[5 * 64 * 512 + 3 * 64]])
+        << "the water's texels are the media's, not the ground's";
 }
 
 // ---- what is drawn ---------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "tag_files/store_fixture.h"
 
 #include "support/expected_assertions.h"
+#include "support/demo_data.h"
 
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
@@ -348,8 +349,7 @@ namespace {
 // The key names the data tool turns into 'inkn': one row per key code.
 TEST(input_key_names, source_names_every_key_code)
 {
-    std::string path = __FILE__;
-    path = path.substr(0, path.rfind("/tests/")) + "/data/strings/stli/inkn.txt";
+    const std::string path = source_tree_path("data/strings/stli/inkn.txt");
     const std::string text = read_whole_file(path);
     std::vector<std::string> rows;
     size_t start = 0;

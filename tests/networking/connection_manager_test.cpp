@@ -22,6 +22,7 @@
 
 #include "networking/connection_manager.h"
 #include "probe_network_game.h"
+#include "support/net_peers.h"
 #include "support/wire_packets.h"
 
 namespace {
@@ -36,60 +37,6 @@ void keep_packet(void *context, int16_t player_id, const uint8_t *packet, int32_
 {
     ((std::vector<delivered> *)context)->push_back({player_id, std::vector<uint8_t>(packet, packet + length)});
 }
-
-// A remote machine: a raw stream socket connected to the host, in mode 2 or
-// 3 (its datagram port sent first, the host's read back).
-struct raw_peer
-{
-    int stream = -1, datagram = -1;
-    uint16_t host_datagram_port = 0;
-
-    raw_peer(uint16_t port, int32_t mode)
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        stream = socket(AF_INET, SOCK_STREAM, 0);
-        if (mode == kNMNormalMode)
-        {
-            datagram = socket(AF_INET, SOCK_DGRAM, 0);
-            bind(datagram, (const sockaddr *)&address, sizeof(address));
-            socklen_t size = sizeof(address);
-            getsockname(datagram, (sockaddr *)&address, &size);
-            const int on = 1;
-            setsockopt(stream, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-            bind(stream, (const sockaddr *)&address, sizeof(address));
-        }
-        const uint16_t own_port = ntohs(address.sin_port);
-        address.sin_port = htons(port);
-        EXPECT_EQ(connect(stream, (const sockaddr *)&address, sizeof(address)), 0);
-        if (mode == kNMNormalMode)
-        {
-            const uint8_t bytes[2] = {(uint8_t)(own_port >> 8), (uint8_t)own_port};
-            send(stream, bytes, 2, MSG_NOSIGNAL);
-        }
-    }
-    ~raw_peer()
-    {
-        if (stream >= 0) close(stream);
-        if (datagram >= 0) close(datagram);
-    }
-    void send_bytes(const std::vector<uint8_t> &bytes) { send(stream, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    // Reads what is there within `milliseconds`: the bytes, or the errno of
-    // a failed read (0 at the end of the stream) in `*error`.
-    std::vector<uint8_t> receive(int milliseconds, int *error)
-    {
-        std::vector<uint8_t> bytes;
-        *error = -1;
-        pollfd readable{stream, POLLIN, 0};
-        if (poll(&readable, 1, milliseconds) != 1) return bytes;
-        uint8_t buffer[8192];
-        const ssize_t got = recv(stream, buffer, sizeof(buffer), MSG_DONTWAIT);
-        if (got > 0) bytes.assign(buffer, buffer + got);
-        else *error = got == 0 ? 0 : errno;
-        return bytes;
-    }
-};
 
 // A host's listener on 127.0.0.1 through the connection manager.
 class connection_manager_host : public ::testing::Test

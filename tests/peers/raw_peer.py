@@ -1,18 +1,28 @@
 #!/usr/bin/env python3
 """A raw peer of the game's network protocol, written from the wire page
-(docs/network.md) and sharing no code with the game.
+(docs/network.md) and sharing no code with the game: the hostile peer of the
+network tests.
 
 It connects to a host in stream-only mode (2) or in the combined mode (3,
 with the 2-byte datagram port exchange), frames packets with the 8-byte
 big-endian header, and sends arbitrary bytes: well-formed packets, broken
-frames, anything.  Import it (RawPeer) or run it:
+frames, anything.  It can join a game properly (the join request, then the
+host's new-player packets) and then send any of the bad inputs in
+HOSTILE_INPUTS, or stand in for a host toward a real client (RawHost: accept
+one connection, answer its join request, announce any number of players).
+Import it or run it:
 
     raw_peer.py HOST:PORT [--mode 2|3] [--seconds S] < lines
+    raw_peer.py --listen PORT [--mode 2|3] [--seconds S] < lines
 
 Each input line is a command:
     packet WHAT TO FROM HEXBODY   a framed packet (numbers decimal or 0x..)
     raw HEXBYTES                  the bytes as they are
     datagram HEXBYTES             one datagram to the host's datagram port (mode 3)
+    join NAME [PASSWORD]          the join handshake; prints "joined as ID"
+    bad NAME [PLAYER]             one input of HOSTILE_INPUTS (PLAYER: the id it names)
+    announce COUNT [FIRST-ID]     (listening) answer the join request with COUNT
+                                  players, the client being the first
     wait MS                       read whatever arrives for MS milliseconds
     close                         an orderly close
 One line is printed per event: "connected", "packet what=.. length=.. to=..
@@ -28,6 +38,16 @@ import time
 HEADER = struct.Struct(">HHBBH")  # what, messageLen (header included), to, from, id
 LIBRARY_PACKET_BIT = 0x8000
 MAXIMUM_PACKET_SIZE = 4096
+TO_HOST, TO_EVERYBODY = 254, 255
+PLAYER_DATA_SIZE = 124  # one player's record of the game
+OWNER_FLAG = 1  # a new-player packet's flag: it describes its receiver
+
+# Library packet types.
+JOIN_REQUEST, PLAYER_DATA_CHANGED, GAME_DATA_CHANGED, NEW_PLAYER = 0, 1, 2, 3
+JOIN_DENIED, DELETED_PLAYER, GAME_DATA, CONNECTION_CLOSED = 4, 5, 6, 7
+# Game packet types.
+CHAT, COMMAND, CONFIGURATION, PLAYER_SYNC, BEGIN_SYNC, SERVER_COMMAND = 0, 1, 2, 3, 4, 5
+DESCRIPTION, PLAYER_DATA, COOP_VETERANS, PING, MIDGAME, MORE_COMMANDS = 6, 7, 8, 9, 10, 11
 
 
 def frame(what, body=b"", to=254, sender=0, length=None):
@@ -38,27 +58,70 @@ def frame(what, body=b"", to=254, sender=0, length=None):
     return HEADER.pack(what, length & 0xFFFF, to, sender, 0) + body
 
 
-class RawPeer:
-    """One connection to a host."""
+def library(kind, body=b"", to=TO_HOST, sender=0, length=None):
+    return frame(LIBRARY_PACKET_BIT | kind, body, to, sender, length)
 
-    def __init__(self, host, port, mode=2, timeout=2.0):
+
+def join_request_body(name, password="", data=bytes(PLAYER_DATA_SIZE)):
+    return name.encode() + b"\0" + password.encode() + b"\0" + data
+
+
+def new_player(player_id, to, name, owner=False, data=bytes(PLAYER_DATA_SIZE)):
+    """A host's announcement of `player_id` to player `to`."""
+    body = struct.pack(">hH", player_id, OWNER_FLAG if owner else 0) + name.encode() + b"\0" + data
+    return library(NEW_PLAYER, body, to=to, sender=TO_HOST)
+
+
+def ping(time_value=0, latencies=(), to=TO_EVERYBODY, sender=0):
+    return frame(PING, struct.pack(">I", time_value) + b"".join(struct.pack(">H", l) for l in latencies), to, sender)
+
+
+def description(name="x", map_name="m", player_count=1, to=TO_EVERYBODY):
+    fixed = bytes(556) + struct.pack(">iiIHBB", 0, 0, 0, 0, player_count, 0)
+    return frame(DESCRIPTION, fixed + name.encode() + b"\0" + map_name.encode() + b"\0", to)
+
+
+# The bad inputs of the hostile-peer matrix, each a function of the player id
+# it names (another player, where the input names one) giving the bytes sent.
+HOSTILE_INPUTS = {
+    # Library packets only the host may send, or only to the host.
+    "library type 0 to everybody": lambda other: library(JOIN_REQUEST, join_request_body("x"), to=TO_EVERYBODY),
+    "type 5 to 254 naming player 0": lambda other: library(DELETED_PLAYER, struct.pack(">h", 0)),
+    "type 3 with the owner flag to player 0": lambda other: new_player(0, 0, "forged", owner=True),
+    "type 2 with 4088 bytes": lambda other: library(GAME_DATA_CHANGED, bytes(4088)),
+    "type 1 naming another player": lambda other: library(PLAYER_DATA_CHANGED,
+                                                          struct.pack(">h", other) + bytes(PLAYER_DATA_SIZE)),
+    # Frames that cannot be framed.
+    "messageLen 0": lambda other: frame(PING, bytes(4), length=0),
+    "messageLen 7": lambda other: frame(PING, bytes(4), length=7),
+    "messageLen 4097": lambda other: frame(PING, bytes(4), length=4097),
+    "messageLen 65535": lambda other: frame(PING, bytes(4), length=65535),
+    "a truncated packet": lambda other: frame(COMMAND, bytes(20), length=100),
+    # Game packets that carry the host's authority, sent by a player.
+    "begin sync": lambda other: frame(BEGIN_SYNC, to=TO_EVERYBODY),
+    "description": lambda other: description(),
+    "configuration broadcast": lambda other: frame(CONFIGURATION, struct.pack(">Hhi", 0, 0, 1), to=TO_EVERYBODY),
+    "ping with latencies": lambda other: ping(7, (1, 2, 3)),
+    "midgame": lambda other: frame(MIDGAME, struct.pack(">h", 1) + bytes(PLAYER_DATA_SIZE), to=TO_EVERYBODY),
+    "coop veterans": lambda other: frame(COOP_VETERANS, bytes(40), to=TO_EVERYBODY),
+}
+
+
+class Connection:
+    """One end of a game connection: framed bytes out, whole packets in."""
+
+    def __init__(self, stream, mode, datagram=None):
         self.mode = mode
         self.received = b""
         self.state = "open"  # "closed" (end of stream) or "reset"
-        self.datagram = None
-        self.stream = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.stream.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        if mode == 3:
-            # The stream socket shares its datagram socket's port: the port
-            # sent first is the one the host will answer datagrams to.
-            self.datagram = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            self.datagram.bind(("127.0.0.1" if host.startswith("127.") else "", 0))
-            self.stream.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            self.stream.bind(self.datagram.getsockname())
-        self.stream.settimeout(timeout)
-        self.stream.connect((host, port))
+        self.stream = stream
+        self.datagram = datagram
         self.host_datagram_port = None
+        self.player_id = None  # once joined
+        self.owns_datagram = False
+        self.backlog = []  # packets received but not yet taken
         if mode == 3:
+            # Each side's first two bytes are its datagram socket's port.
             self.stream.sendall(struct.pack(">H", self.datagram.getsockname()[1]))
 
     def send(self, data):
@@ -99,9 +162,30 @@ class RawPeer:
             self.host_datagram_port = struct.unpack(">H", self.received[:2])[0]
             self.received = self.received[2:]
 
+    def join(self, name, password="", seconds=3.0):
+        """The join handshake: the join request, then the host's packets up to
+        the new-player packet that describes this peer.  The packets taken on
+        the way (what, to, from, body), or None when the host denied the join,
+        closed or did not answer in time; `player_id` is set."""
+        self.send(library(JOIN_REQUEST, join_request_body(name, password)))
+        taken = []
+        deadline = time.monotonic() + seconds
+        while self.state == "open" and time.monotonic() < deadline:
+            self.pump(0.01)
+            packets = self.packets()
+            for index, (what, _, _, body) in enumerate(packets):
+                taken.append(packets[index])
+                if what == LIBRARY_PACKET_BIT | JOIN_DENIED:
+                    return None
+                if what == LIBRARY_PACKET_BIT | NEW_PLAYER and struct.unpack_from(">hH", body)[1] & OWNER_FLAG:
+                    self.player_id = struct.unpack_from(">h", body)[0]
+                    self.backlog = packets[index + 1:]  # what came after it is still to be taken
+                    return taken
+        return None
+
     def packets(self):
         """Takes the whole packets received so far: (what, to, from, body)."""
-        taken = []
+        taken, self.backlog = self.backlog, []
         while len(self.received) >= HEADER.size:
             what, length, to, sender, _ = HEADER.unpack_from(self.received)
             if length < HEADER.size or length > MAXIMUM_PACKET_SIZE:
@@ -114,8 +198,80 @@ class RawPeer:
 
     def close(self):
         self.stream.close()
+        if self.datagram is not None and self.owns_datagram:
+            self.datagram.close()
+
+
+class RawPeer(Connection):
+    """A connection to a host."""
+
+    def __init__(self, host, port, mode=2, timeout=2.0):
+        stream = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        stream.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        datagram = None
+        if mode == 3:
+            # The stream socket shares its datagram socket's port: the port
+            # sent first is the one the host will answer datagrams to.
+            datagram = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            datagram.bind(("127.0.0.1" if host.startswith("127.") else "", 0))
+            stream.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            stream.bind(datagram.getsockname())
+        stream.settimeout(timeout)
+        stream.connect((host, port))
+        Connection.__init__(self, stream, mode, datagram)
+        self.owns_datagram = True
+
+
+class RawHost:
+    """A stand-in for a host on 127.0.0.1: accepts connections and can answer
+    a client's join request with any announcement, however wrong."""
+
+    def __init__(self, port=0, mode=2):
+        self.mode = mode
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", port))
+        self.port = self.listener.getsockname()[1]
+        self.datagram = None
+        if mode == 3:
+            self.datagram = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.datagram.bind(("127.0.0.1", self.port))
+        self.listener.listen(4)
+
+    def accept(self, seconds=3.0):
+        """The next client's connection, or None after `seconds`."""
+        readable, _, _ = select.select([self.listener], [], [], seconds)
+        if not readable:
+            return None
+        stream, _ = self.listener.accept()
+        stream.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        return Connection(stream, self.mode, self.datagram)
+
+    def close(self):
+        self.listener.close()
         if self.datagram is not None:
             self.datagram.close()
+
+
+def take_join_request(client, seconds=3.0):
+    """Waits for the client's join request: (name, password), or None."""
+    deadline = time.monotonic() + seconds
+    while client.state == "open" and time.monotonic() < deadline:
+        client.pump(0.01)
+        for what, _, _, body in client.packets():
+            if what == LIBRARY_PACKET_BIT | JOIN_REQUEST:
+                name, password = body.split(b"\0")[:2]
+                return name.decode(errors="replace"), password.decode(errors="replace")
+    return None
+
+
+def announce(client, count, first_id=1):
+    """Answers a joining client as a host would, with `count` players: the
+    client itself (`first_id`, described to it as its own) and `count` - 1
+    others after it."""
+    client.send(new_player(first_id, first_id, "you", owner=True))
+    for player_id in range(first_id + 1, first_id + count):
+        client.send(new_player(player_id, first_id, "player %d" % player_id))
 
 
 def number(text):
@@ -123,12 +279,12 @@ def number(text):
 
 
 def main(arguments):
-    if not arguments or ":" not in arguments[0]:
+    listen = bool(arguments) and arguments[0] == "--listen"
+    if not arguments or (not listen and ":" not in arguments[0]) or (listen and len(arguments) < 2):
         print(__doc__, file=sys.stderr)
         return 2
-    host, port = arguments[0].rsplit(":", 1)
     mode, seconds = 2, 10.0
-    rest = arguments[1:]
+    rest = arguments[2:] if listen else arguments[1:]
     while rest:
         if rest[0] == "--mode" and len(rest) > 1 and rest[1] in ("2", "3"):
             mode = int(rest[1])
@@ -138,8 +294,18 @@ def main(arguments):
             print(__doc__, file=sys.stderr)
             return 2
         rest = rest[2:]
+    host = None
     try:
-        peer = RawPeer(host, int(port), mode)
+        if listen:
+            host = RawHost(int(arguments[1]), mode)
+            print("listening %d" % host.port, flush=True)
+            peer = host.accept(seconds)
+            if peer is None:
+                print("error nobody connected", flush=True)
+                return 1
+        else:
+            address, port = arguments[0].rsplit(":", 1)
+            peer = RawPeer(address, int(port), mode)
     except OSError as error:
         print("error %s" % error.strerror, flush=True)
         return 1
@@ -156,6 +322,26 @@ def main(arguments):
             peer.send(bytes.fromhex("".join(words[1:])))
         elif words[0] == "datagram":
             peer.send_datagram(bytes.fromhex("".join(words[1:])))
+        elif words[0] == "join" and len(words) in (2, 3):
+            taken = peer.join(words[1], words[2] if len(words) == 3 else "")
+            for what, to, sender, body in taken or []:
+                print("packet what=%04X length=%d to=%d from=%d data=%s" %
+                      (what, HEADER.size + len(body), to, sender, body.hex().upper()), flush=True)
+            print("joined as %d" % peer.player_id if taken is not None else "error join failed", flush=True)
+        elif words[0] == "bad" and len(words) >= 2:
+            # The name's words, then the id it names when there is one.
+            name, named = " ".join(words[1:]), 0
+            if name not in HOSTILE_INPUTS and len(words) > 2:
+                name, named = " ".join(words[1:-1]), number(words[-1])
+            if name in HOSTILE_INPUTS:
+                peer.send(HOSTILE_INPUTS[name](named))
+            else:
+                print("error no bad input %r; known: %s" % (name, ", ".join(HOSTILE_INPUTS)), flush=True)
+        elif words[0] == "announce" and listen and len(words) in (2, 3):
+            if take_join_request(peer) is None:
+                print("error no join request", flush=True)
+            else:
+                announce(peer, number(words[1]), number(words[2]) if len(words) == 3 else 1)
         elif words[0] == "wait" and len(words) == 2:
             peer.pump(number(words[1]) / 1000.0)
         elif words[0] == "close":
@@ -173,6 +359,8 @@ def main(arguments):
             print(peer.state, flush=True)
             break
     peer.close()
+    if host is not None:
+        host.close()
     return 0
 
 

@@ -14,6 +14,9 @@
 //   vesk_netprobe find [--port P]... [--seconds S]
 //       Searches the local network for games at each port (3453 by default)
 //       and prints each game added or deleted.
+//   vesk_netprobe host [ADDRESS:]PORT [--players N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]
+//   vesk_netprobe join HOST:PORT [--name N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]
+//       A game of the networking library's roles (probe_roles.cpp).
 //
 // Runs until --seconds pass (listen: until interrupted), then closes
 // everything.  Exit status 0, 1 for a failure to start, 2 for bad arguments.
@@ -35,18 +38,20 @@
 #include "networking/network_transport_hooks.h"
 #include "networking_procedures.h"
 #include "probe_network_game.h"
+#include "netprobe.h"
+#include "vesk_networking/network_hooks.h"
 
-namespace {
+static std::atomic<bool> interrupted{false};
 
-std::atomic<bool> interrupted{false};
-
-void on_signal(int) { interrupted = true; }
+static void on_signal(int) { interrupted = true; }
 
 int usage(void)
 {
     fprintf(stderr, "usage: vesk_netprobe listen [ADDRESS:]PORT [--advertise NAME] [--max N] [--mode 2|3] [--seconds S]\n"
                     "       vesk_netprobe connect HOST:PORT [--mode 2|3] [--seconds S]\n"
-                    "       vesk_netprobe find [--port P]... [--seconds S]\n");
+                    "       vesk_netprobe find [--port P]... [--seconds S]\n"
+                    "       vesk_netprobe host [ADDRESS:]PORT [--players N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]\n"
+                    "       vesk_netprobe join HOST:PORT [--name N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]\n");
     return 2;
 }
 
@@ -63,6 +68,8 @@ void print_address(uint32_t host, uint16_t port)
 {
     printf("%u.%u.%u.%u:%u", (host >> 24) & 0xFF, (host >> 16) & 0xFF, (host >> 8) & 0xFF, host & 0xFF, port);
 }
+
+namespace {
 
 void print_event(void *, probe_event_kind kind, int16_t player_id)
 {
@@ -84,7 +91,8 @@ void print_packet(void *, int16_t player_id, const uint8_t *packet, int32_t leng
     printf("\n");
 }
 
-// The time left, false once `seconds` (0: no limit) have passed since `start`.
+} // namespace
+
 bool time_left(uint32_t start, long seconds)
 {
     if (interrupted) return false;
@@ -101,6 +109,28 @@ ProtocolConfig *default_config(const char *name)
     return error ? nullptr : config;
 }
 
+bool parse_listening_address(const char *text, uint32_t *address, long *port)
+{
+    *address = 0;
+    std::string where = text;
+    const size_t colon = where.rfind(':');
+    if (colon != std::string::npos)
+    {
+        uint16_t ignored = 0;
+        if (!lookup_machine(where.substr(0, colon).c_str(), 0, address, &ignored)) return false;
+        where = where.substr(colon + 1);
+    }
+    return parse_number(where.c_str(), 1, 65535, port);
+}
+
+bool parse_host_address(const char *text, uint32_t *host, uint16_t *port)
+{
+    return strlen(text) <= MAXIMUM_HOST_NAME_LENGTH && strchr(text, ':') && lookup_machine(text, 0, host, port) &&
+           *port;
+}
+
+namespace {
+
 int listen_command(int argc, char **argv)
 {
     if (argc < 1) return usage();
@@ -108,15 +138,7 @@ int listen_command(int argc, char **argv)
     bool advertise = false;
     long maximum = MAXIMUM_NETWORK_PLAYERS, seconds = 0, port = 0, mode = kNMNormalMode;
     uint32_t address = 0;
-    std::string where = argv[0];
-    const size_t colon = where.rfind(':');
-    if (colon != std::string::npos)
-    {
-        uint16_t ignored = 0;
-        if (!lookup_machine(where.substr(0, colon).c_str(), 0, &address, &ignored)) return usage();
-        where = where.substr(colon + 1);
-    }
-    if (!parse_number(where.c_str(), 1, 65535, &port)) return usage();
+    if (!parse_listening_address(argv[0], &address, &port)) return usage();
     for (int i = 1; i < argc; i++)
     {
         if (!strcmp(argv[i], "--advertise") && i + 1 < argc) advertise = true, name = argv[++i];
@@ -194,11 +216,7 @@ int connect_command(int argc, char **argv)
     }
     uint32_t host = 0;
     uint16_t port = 0;
-    if (strlen(argv[0]) > MAXIMUM_HOST_NAME_LENGTH || !strchr(argv[0], ':') ||
-        !lookup_machine(argv[0], 0, &host, &port) || !port)
-    {
-        return usage();
-    }
+    if (!parse_host_address(argv[0], &host, &port)) return usage();
     ProtocolConfig *config = default_config("");
     if (!config) return 1;
     snprintf(config->configuration_data->host_name, sizeof(config->configuration_data->host_name), "%s", argv[0]);
@@ -339,15 +357,21 @@ int main(int argc, char **argv)
     signal(SIGTERM, on_signal);
     signal(SIGPIPE, SIG_IGN);
 
-    // The module manager starts as the program starts it.
+    // The module manager starts as the program starts it.  The connection
+    // manager takes one game: the library's roles for a game of players,
+    // the bare probe game for raw connections.
     register_network_transport_hooks();
     start_network_module_manager();
-    register_probe_network_game();
+    const bool roles = !strcmp(argv[1], "host") || !strcmp(argv[1], "join");
+    if (roles) register_network_hooks();
+    else register_probe_network_game();
 
     int status = 2;
     if (!strcmp(argv[1], "listen")) status = listen_command(argc - 2, argv + 2);
     else if (!strcmp(argv[1], "connect")) status = connect_command(argc - 2, argv + 2);
     else if (!strcmp(argv[1], "find")) status = find_command(argc - 2, argv + 2);
+    else if (!strcmp(argv[1], "host")) status = host_command(argc - 2, argv + 2);
+    else if (!strcmp(argv[1], "join")) status = join_command(argc - 2, argv + 2);
     else usage();
     EndUber();
     return status;

@@ -47,6 +47,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
+#include "frame_paced_program.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_states.h"
@@ -195,8 +196,6 @@ static void shot_tick_ended(void)
     give_orders_before_tick();
 }
 
-static void quiet_message_box(const char *) {}
-
 // The game vesk_sim starts on `map` from `seed`.
 static void request_game(tag map, uint32_t seed)
 {
@@ -338,29 +337,12 @@ int main(int argc, char **argv)
     slprintf(header, sizeof(header), "%s vesk_shot started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
     open_log_file(header);
-    set_message_box_proc(quiet_message_box);
-    // Its input is a script: nobody would press a message dialog's OK.
-    set_front_end_unattended(true);
-    // A frame may be taken beside a running game in the same directory.
-    set_vesk_without_single_instance_lock(true);
-    // A frame needs no sound: the output stays closed.
-    use_sound_preferences_store(false);
-    get_sound_preferences()->provider_id = _sound_provider_none;
-    if (!initialize_vesk())
+    if (!start_frame_paced_program(frame_clock))
     {
         fprintf(stderr, "vesk_shot: the game could not start up (see the log)\n");
         close_log_file();
         return 1;
     }
-    // The keyboard task's procedure runs once a frame, on this thread.
-    remove_keyboard_queue_task();
-    set_keyboard_queue_task_state(true);
-    set_observer_clock(frame_clock);
-    // The local generator (falling leaves, stains, sounds) is seeded from the
-    // machine clock at start-up; a fixed seed makes the frames repeatable.
-    set_local_random_seed(1);
-    set_main_global_flags(0);
-    pick_first_game_state();
     if (map) request_game(string_to_tag(map), (uint32_t)seed);
 
     device_state device = {0, 0, 0};

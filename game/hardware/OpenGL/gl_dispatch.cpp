@@ -90,6 +90,7 @@ void load_gl_core_procedures(void)
     gl.TexEnvi = glTexEnvi;
     gl.LineWidth = glLineWidth;
     gl.PointSize = glPointSize;
+    gl.DrawElements = glDrawElements;
 }
 
 bool load_gl_opengl2_procedures(const char **missing_name)

@@ -87,6 +87,8 @@ struct gl_procedures
     void(APIENTRYP TexEnvi)(GLenum, GLenum, GLint);
     void(APIENTRYP LineWidth)(GLfloat);
     void(APIENTRYP PointSize)(GLfloat);
+    // Null in a table that predates it: quads are then drawn one fan each.
+    void(APIENTRYP DrawElements)(GLenum, GLsizei, GLenum, const void *);
 };
 
 enum

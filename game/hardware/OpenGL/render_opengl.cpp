@@ -41,6 +41,12 @@ shader_data shaders[NUMBER_OF_SHADER_MODES] = {
     {4, true, false, false, false, false, true, 0, 0}, // mesh 3
 };
 
+enum
+{
+    MAXIMUM_RENDER_QUADS = MAXIMUM_RENDER_VERTS / 4,
+};
+static_assert(MAXIMUM_RENDER_VERTS <= 65536, "quad corners are numbered in 16 bits");
+
 struct shader_program
 {
     uint32_t program, vertex_shader, fragment_shader;
@@ -74,6 +80,9 @@ static struct render_opengl_globals
     preallocated_texture *font_texture;
 
     vertex_capture_procedure capture;
+
+    uint16_t quad_indices[MAXIMUM_RENDER_QUADS * 6];
+    bool quad_indices_built;
 } render_opengl_globals;
 
 void set_rendervert_color(rendervert_t *vertex, uint32_t argb)
@@ -334,6 +343,40 @@ void draw_render_verts_opengl(uint32_t primitive, int32_t first, int32_t count)
         render_opengl_globals.capture(primitive, render_verts + first, count, &state);
     }
     gl.DrawArrays(primitive, first, count);
+}
+
+// The triangles of every quad render_verts can hold, in fan order.
+static const uint16_t *quad_indices(void)
+{
+    uint16_t *indices = render_opengl_globals.quad_indices;
+    if (!render_opengl_globals.quad_indices_built)
+    {
+        for (int32_t quad = 0; quad < MAXIMUM_RENDER_QUADS; ++quad)
+        {
+            const uint16_t corner = (uint16_t)(quad * 4);
+            const uint16_t fan[6] = {corner, (uint16_t)(corner + 1), (uint16_t)(corner + 2),
+                                     corner, (uint16_t)(corner + 2), (uint16_t)(corner + 3)};
+            memcpy(&indices[quad * 6], fan, sizeof(fan));
+        }
+        render_opengl_globals.quad_indices_built = true;
+    }
+    return indices;
+}
+
+void draw_render_quads_opengl(int32_t count)
+{
+    if (count <= 0 || count % 4 != 0 || count > MAXIMUM_RENDER_VERTS) return;
+    if (!gl.DrawElements)
+    {
+        for (int32_t first = 0; first < count; first += 4) draw_render_verts_opengl(GL_TRIANGLE_FAN, first, 4);
+        return;
+    }
+    if (render_opengl_globals.capture)
+    {
+        const opengl_draw_state state = current_opengl_draw_state();
+        render_opengl_globals.capture(GL_QUADS, render_verts, count, &state);
+    }
+    gl.DrawElements(GL_TRIANGLES, count / 4 * 6, GL_UNSIGNED_SHORT, quad_indices());
 }
 
 // ---- shader programs -----------------------------------------------------------

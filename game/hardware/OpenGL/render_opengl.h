@@ -176,6 +176,11 @@ void resize_opengl_screen(void);
 
 // Draws render_verts[first .. first + count) with `primitive`.
 void draw_render_verts_opengl(uint32_t primitive, int32_t first, int32_t count);
+// Draws render_verts[0 .. count) as count / 4 quads in one draw, each split
+// as a fan of its four corners is (corners 0 1 2, then 0 2 3), so a quad
+// covers the pixels its fan would.  The capture hook is handed the corners
+// with GL_QUADS.  Nothing unless count is a positive multiple of 4.
+void draw_render_quads_opengl(int32_t count);
 
 // The state in force at a draw, as the capture hook sees it.
 struct opengl_draw_state

@@ -110,6 +110,29 @@ void draw_bitmap_opengl(bitmap_data *bitmap, const rectangle2d *destination, uin
     }
 }
 
+bool draw_resident_bitmap_opengl(const preallocated_texture *texture, const rectangle2d *destination,
+                                 uint16_t transparency)
+{
+    if (!texture || !texture->texture || !texture->user_data || !texture->bitmap || !destination ||
+        !opengl_rasterizer_initialized())
+        return false;
+    const cached_texture_data *data = texture->texture;
+    const bitmap_data *bitmap = texture->bitmap;
+    const int32_t width = destination->right - destination->left;
+    const int32_t height = destination->bottom - destination->top;
+    if (height < 1 || width < 1) return true;
+    const int32_t area_width = width < bitmap->width ? width : bitmap->width;
+    const int32_t area_height = height < bitmap->height ? height : bitmap->height;
+    set_render_mode_opengl(_shader_basic_texture, _projection_mode_ortho, _depth_mode_none,
+                           transparency ? _blend_mode_alpha : _blend_mode_replace);
+    bind_texture_unit_opengl(0, (int32_t)gl_handle_to_name(texture->user_data));
+    set_quad(destination->left, destination->top, destination->left + area_width, destination->top + area_height,
+             data->u_bias, data->v_bias, data->u_bias + area_width * data->u_texel,
+             data->v_bias + area_height * data->v_texel, (uint32_t)opengl_bitmap_alpha(transparency) << 24 | 0xFFFFFFu);
+    draw_render_verts_opengl(GL_TRIANGLE_FAN, 0, 4);
+    return true;
+}
+
 // ---- stretched copies -----------------------------------------------------------
 
 void stretch_copy_bitmap_opengl(bitmap_data *destination, bitmap_data *source, const void *shading_table,

@@ -1,7 +1,8 @@
 #pragma once
-// The interface's 2D layer through OpenGL: whole bitmaps (dialogs, bars) in
-// tiles of the texture cache, stretched copies, filled rectangles and
-// polygons, lines and glyphs of the font texture.  Everything is drawn in
+// The interface's 2D layer through OpenGL: whole bitmaps (dialogs) in tiles
+// of the texture cache or (the bars) from one resident texture each,
+// stretched copies, filled rectangles and polygons, lines and glyphs of the
+// font texture.  Everything is drawn in
 // screen pixels with the orthographic projection and no depth test.
 // Coordinates given against a target bitmap are offset by its origin (x0,
 // y0); colours are 0xAARRGGBB; transparencies are 0 (opaque) .. 65535.
@@ -14,6 +15,7 @@
 
 struct bitmap_data;
 struct font_character;
+struct preallocated_texture;
 
 enum
 {
@@ -33,6 +35,12 @@ uint8_t opengl_bitmap_alpha(uint16_t transparency);
 // frame's pixels when `transparency` is 0, else blends.  A tile that cannot be
 // had is left out.
 void draw_bitmap_opengl(bitmap_data *bitmap, const rectangle2d *destination, uint16_t transparency);
+
+// The resident texture of a whole bitmap drawn as draw_bitmap_opengl draws
+// that bitmap, in one quad.  False, drawing nothing, when it has no texture
+// or no bitmap (the caller then draws the bitmap in tiles).
+bool draw_resident_bitmap_opengl(const preallocated_texture *texture, const rectangle2d *destination,
+                                 uint16_t transparency);
 
 // `source_rectangle` of `source` scaled onto `destination_rectangle` (+ the
 // destination's origin), through `shading_table` (null for none).  A source

@@ -42,6 +42,12 @@ static struct render_opengl_scene_globals
     opengl_object_depth_modes depth_modes;
     uint32_t frame_index;
     bool rasterizing_scene;
+    // Sprites written to render_verts but not yet drawn: consecutive sprites
+    // of one texture and depth mode go to OpenGL as one draw of quads.
+    int32_t sprite_vertex_count;
+    uint32_t sprite_texture_key;
+    int32_t sprite_texture;
+    int32_t sprite_depth_mode;
     // The flattened positions of the depth pass without shaders, read by
     // OpenGL as a tightly packed float array.
     float flattened[MAXIMUM_RENDER_VERTS * 3];
@@ -105,6 +111,9 @@ static void put_texcoord(rendervert_t *vertex, float s, float t)
 
 static void put_bytes(uint8_t out[4], const uint8_t in[4]) { memcpy(out, in, 4); }
 
+static void append_sprite(view_data *view, render_surface *surface);
+static void flush_sprites(void);
+
 // ---- object textures and colours -------------------------------------------------
 
 // The usage flags of model and object triangles.
@@ -117,12 +126,19 @@ static uint32_t object_triangle_usage_flags(void)
     return flags;
 }
 
+// The texture cache's key for a bitmap identifier: under the shaders every
+// tint row shares the untinted texture.
+static uint32_t surface_texture_key(uint32_t identifier)
+{
+    return gl_prefs.UseShaders ? identifier | UNTINTED_IDENTIFIER_BITS : identifier;
+}
+
 // The texture of a surface's bitmap; null (the surface is skipped) when it
-// cannot be had.  Under the shaders every tint row shares the untinted one.
+// cannot be had.
 static const cached_texture_data *surface_texture(uint32_t identifier, uint32_t usage_flags)
 {
     cached_texture_descriptor descriptor;
-    const uint32_t key = gl_prefs.UseShaders ? identifier | UNTINTED_IDENTIFIER_BITS : identifier;
+    const uint32_t key = surface_texture_key(identifier);
     if (key != 0)
     {
         initialize_cached_texture_descriptor(&descriptor, key, nullptr, nullptr, nullptr, usage_flags);
@@ -245,15 +261,23 @@ void rasterize_translucent(void *context, render_surface **surfaces, int32_t cou
     for (int32_t i = 0; i < count; ++i)
     {
         render_surface *surface = surfaces[i];
-        switch (surface_subtype(surface))
+        const int32_t subtype = surface_subtype(surface);
+        if (subtype == _surface_subtype_object_rectangle)
         {
-        case _surface_subtype_object_rectangle: rasterize_opengl_rectangle(view, surface); break;
+            append_sprite(view, surface);
+            continue;
+        }
+        flush_sprites();
+        switch (subtype)
+        {
         case _surface_subtype_filled_rectangle: rasterize_opengl_filled_rectangle(view, surface); break;
+        case _surface_subtype_object_shadow: rasterize_opengl_shadow(view, surface); break;
         case _surface_subtype_model_triangle:
         case _surface_subtype_object_triangle: draw_object_triangle(surface); break;
         default: break;
         }
     }
+    flush_sprites();
 }
 
 void rasterize_depth_chunk(void *positions_only, render_surface **surfaces, int32_t count)
@@ -344,14 +368,37 @@ static int32_t truncate_distance(float distance)
     return (int32_t)distance;
 }
 
-void rasterize_opengl_rectangle(view_data *view, render_surface *surface)
+// Draws the sprites written since the last draw, if any.
+static void flush_sprites(void)
 {
+    auto &g = render_opengl_scene_globals;
+    if (g.sprite_vertex_count == 0) return;
+    set_render_mode_opengl(_shader_sprite, _projection_mode_perspective, g.sprite_depth_mode,
+                           _blend_mode_premultiplied_alpha);
+    bind_texture_unit_opengl(0, g.sprite_texture);
+    draw_render_quads_opengl(g.sprite_vertex_count);
+    g.sprite_vertex_count = 0;
+}
+
+// Writes a sprite's quad after the sprites waiting in render_verts, drawing
+// those first when this one needs another texture or depth mode.  Whoever
+// calls this draws with flush_sprites before render_verts is used otherwise.
+static void append_sprite(view_data *view, render_surface *surface)
+{
+    auto &g = render_opengl_scene_globals;
     const render_rectangle *rectangle = reinterpret_cast<const render_rectangle *>(surface);
     const rectangle2d_32 &bounds = rectangle->viewer_rect;
     const int32_t clipped_top = std::min<int32_t>(rectangle->viewer_clip_top, bounds.top);
     const int32_t clipped_bottom = std::max<int32_t>(rectangle->viewer_clip_bottom, bounds.bottom);
     if (clipped_top <= clipped_bottom || bounds.right <= bounds.left) return;
 
+    const int32_t depth_mode = render_opengl_scene_globals.depth_modes.rectangle;
+    // Another bitmap's lookup may make or evict textures: the waiting
+    // sprites are drawn while theirs is certainly alive.
+    if (g.sprite_vertex_count > 0 &&
+        (surface_texture_key(rectangle->bitmap_identifier) != g.sprite_texture_key ||
+         depth_mode != g.sprite_depth_mode || g.sprite_vertex_count + 4 > MAXIMUM_RENDER_VERTS))
+        flush_sprites();
     const uint32_t usage_flags = rectangle_usage_flags();
     const cached_texture_data *texture = surface_texture(rectangle->bitmap_identifier, usage_flags);
     if (!texture) return;
@@ -384,7 +431,6 @@ void rasterize_opengl_rectangle(view_data *view, render_surface *surface)
     const float v_top = texture->v_bias + (float)row_top * texture->v_scale / (float)height;
     const float v_bottom = texture->v_bias + (float)row_bottom * texture->v_scale / (float)height;
 
-    const int32_t depth_mode = render_opengl_scene_globals.depth_modes.rectangle;
     const int32_t z = surface->z;
     int32_t w_top = z, w_bottom = z;
     if (gl_prefs.UseShaders && depth_mode != _depth_mode_none)
@@ -395,8 +441,6 @@ void rasterize_opengl_rectangle(view_data *view, render_surface *surface)
         w_bottom = truncate_distance(bottom_distance);
     }
 
-    set_render_mode_opengl(_shader_sprite, _projection_mode_perspective, depth_mode, _blend_mode_premultiplied_alpha);
-    bind_texture_unit_opengl(0, texture_name(texture));
     const struct
     {
         int32_t x, y, w;
@@ -407,15 +451,26 @@ void rasterize_opengl_rectangle(view_data *view, render_surface *surface)
         {right, bottom, w_bottom, u_right, v_bottom},
         {right, top, w_top, u_right, v_top},
     };
+    rendervert_t *vertices = &render_verts[g.sprite_vertex_count];
     for (int32_t i = 0; i < 4; ++i)
     {
-        rendervert_t *vertex = &render_verts[i];
+        rendervert_t *vertex = &vertices[i];
         put_position(vertex, corners[i].x, corners[i].y, z, corners[i].w);
         put_texcoord(vertex, corners[i].s, corners[i].t);
         put_bytes(vertex->color, colors.color);
         put_bytes(vertex->tint, colors.tint);
     }
-    draw_render_verts_opengl(GL_TRIANGLE_FAN, 0, 4);
+    g.sprite_vertex_count += 4;
+    g.sprite_texture_key = surface_texture_key(rectangle->bitmap_identifier);
+    g.sprite_texture = texture_name(texture);
+    g.sprite_depth_mode = depth_mode;
+}
+
+void rasterize_opengl_rectangle(view_data *view, render_surface *surface)
+{
+    flush_sprites();
+    append_sprite(view, surface);
+    flush_sprites();
 }
 
 // The integer depth the perspective projection gives a view distance `d`
@@ -489,6 +544,87 @@ void rasterize_opengl_filled_rectangle(view_data *view, render_surface *surface)
     draw_render_verts_opengl(GL_TRIANGLE_FAN, 0, 4);
 }
 
+// ---- sprite shadows ------------------------------------------------------------------
+
+// The distance at which the ray through view height `y` (at distance `z`)
+// meets the level ground through the point at view height `foot_y` and
+// distance `z`; 0 where it never does.
+static float ground_distance(const view_data *view, int32_t foot_y, float y, int32_t z)
+{
+    const float r21 = (float)view->world_to_viewer_rotation[2][1];
+    const float r22 = (float)view->world_to_viewer_rotation[2][2];
+    const float denominator = r21 * y + r22 * (float)z;
+    const float ratio = denominator != 0.0f ? (r21 * (float)foot_y + r22 * (float)z) / denominator : 0.0f;
+    return std::max(0.0f, ratio) * (float)z;
+}
+
+void rasterize_opengl_shadow(view_data *view, render_surface *surface)
+{
+    const render_shadow_rectangle *shadow = reinterpret_cast<const render_shadow_rectangle *>(surface);
+    const int64_t rise = (int64_t)shadow->top_row - shadow->foot_row;
+    if (rise == 0) return;
+    const uint32_t usage_flags = rectangle_usage_flags();
+    const cached_texture_data *texture = surface_texture(shadow->bitmap_identifier, usage_flags);
+    if (!texture) return;
+    // Only the run-length sprites cast one, as in the software renderer.
+    const bitmap_data *bitmap = texture->bitmap;
+    if (!bitmap || !(bitmap->flags & _1bit_transparency_encoded_flag) || bitmap->width <= 0 || bitmap->height <= 0)
+        return;
+
+    // The parallelogram from its foot edge (the bitmap's bottom row) to its
+    // top edge, cut at the clip rows: t runs from 0 at the foot to 1 at the top.
+    const double foot_row = shadow->foot_row / 65536.0, top_row = shadow->top_row / 65536.0;
+    double t0 = 0.0, t1 = 1.0;
+    const double clip_t[2] = {((double)shadow->clip_top - foot_row) / (top_row - foot_row),
+                              ((double)shadow->clip_bottom - foot_row) / (top_row - foot_row)};
+    if (top_row < foot_row) t1 = std::min(t1, clip_t[0]), t0 = std::max(t0, clip_t[1]);
+    else t0 = std::max(t0, clip_t[0]), t1 = std::min(t1, clip_t[1]);
+    if (!(t0 < t1)) return;
+
+    const uint32_t flags = surface_flags(surface);
+    float u_left = texture->u_bias, u_right = texture->u_bias + texture->u_scale;
+    float v_foot = texture->v_bias + texture->v_scale, v_top = texture->v_bias;
+    if (flags & _surface_mirror_horizontal_flag) std::swap(u_left, u_right);
+    if (flags & _surface_mirror_vertical_flag) std::swap(v_foot, v_top);
+
+    int32_t depth_mode = render_opengl_scene_globals.depth_modes.filled_rectangle;
+    if (surface->z >= 0) depth_mode = _depth_mode_none;
+    const projection_mode_data &perspective = projections[_projection_mode_perspective];
+    const int32_t x_origin = view && view->screen ? view->screen->x0 : 0;
+    const int32_t y_origin = view && view->screen ? view->screen->y0 : 0;
+    const uint8_t color[4] = {0, 0, 0, opacity_of(surface->transparency)};
+    const uint8_t untinted[4] = {255, 0, 0, 0};
+    const auto edge = [&](double t, rendervert_t *left, rendervert_t *right) {
+        const double row = foot_row + (top_row - foot_row) * t;
+        const double l = (shadow->foot_left + (double)(shadow->top_left - shadow->foot_left) * t) / 65536.0;
+        const double r = (shadow->foot_right + (double)(shadow->top_right - shadow->foot_right) * t) / 65536.0;
+        int32_t depth = 0;
+        if (depth_mode != _depth_mode_none && view)
+        {
+            const float view_y = (perspective.unproject_y_bias + perspective.unproject_y_scale * (float)row) *
+                                 (float)surface->z;
+            depth = filled_rectangle_depth(ground_distance(view, surface->obj_view_y, view_y, surface->z));
+        }
+        const float v = v_foot + (float)t * (v_top - v_foot);
+        const int32_t y = (int32_t)std::lround(row) + y_origin;
+        put_position(left, (int32_t)std::lround(l) + x_origin, y, depth, 1);
+        put_position(right, (int32_t)std::lround(r) + x_origin, y, depth, 1);
+        put_texcoord(left, u_left, v);
+        put_texcoord(right, u_right, v);
+        for (rendervert_t *vertex : {left, right})
+        {
+            put_bytes(vertex->color, color);
+            put_bytes(vertex->tint, untinted);
+        }
+    };
+    edge(t0, &render_verts[0], &render_verts[3]);
+    edge(t1, &render_verts[1], &render_verts[2]);
+    // Black through the texture's coverage: the ground darkens by the opacity.
+    set_render_mode_opengl(_shader_basic_texture, _projection_mode_ortho, depth_mode, _blend_mode_premultiplied_alpha);
+    bind_texture_unit_opengl(0, texture_name(texture));
+    draw_render_verts_opengl(GL_TRIANGLE_FAN, 0, 4);
+}
+
 // ---- mesh triangles without the depth buffer -----------------------------------------
 
 // The terrain module draws the mesh categories from its colour map; the
@@ -519,8 +655,10 @@ static void draw_depthless_mesh_triangle(render_surface *surface)
     }
     set_render_mode_opengl(_shader_fixed_multitexture, _projection_mode_perspective, _depth_mode_full,
                            _blend_mode_alpha);
-    bind_texture_unit_opengl(0, color_map_texture_name());
-    if (!detail_maps_active())
+    // The water's surface from the water's colour map, plain, as the media category.
+    const uint32_t water = (surface_flags(surface) & _surface_media_flag) ? water_cmap_texture_name_opengl() : 0;
+    bind_texture_unit_opengl(0, water ? (int32_t)water : color_map_texture_name());
+    if (!detail_maps_active() || water)
     {
         bind_texture_unit_opengl(1, -1);
         draw_render_verts_opengl(GL_TRIANGLES, 0, VERTICES_PER_TRIANGLE);
@@ -670,7 +808,13 @@ static void draw_with_depth_buffer(view_data *view)
 
     // The depth buffer again, without colour: opaque objects at their true
     // depth, the mesh flattened to each triangle's sort distance, which is
-    // what the translucent objects are tested against.
+    // what the translucent objects are tested against.  Without translucent
+    // objects nothing reads it: the two full-screen passes are left out.
+    if (surface_categories[_surface_category_translucent_objects].count == 0)
+    {
+        gl.ColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
+        return;
+    }
     set_depth_mode_only(_depth_mode_write);
     gl.Clear(GL_DEPTH_BUFFER_BIT);
     gl.ColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
@@ -691,11 +835,8 @@ static void draw_with_depth_buffer(view_data *view)
     draw_category(&flattened_depth, _surface_category_mesh, MAXIMUM_SCENE_CHUNK, false, 0, rasterize_depth_chunk);
     gl.ColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_FALSE);
 
-    if (surface_categories[_surface_category_translucent_objects].count > 0)
-    {
-        modes = {_depth_mode_test, _depth_mode_test, _depth_mode_test};
-        draw_category(view, _surface_category_translucent_objects, -1, false, 0, rasterize_translucent);
-    }
+    modes = {_depth_mode_test, _depth_mode_test, _depth_mode_test};
+    draw_category(view, _surface_category_translucent_objects, -1, false, 0, rasterize_translucent);
 }
 
 static void draw_without_depth_buffer(view_data *view, render_surface_list *list)
@@ -709,23 +850,30 @@ static void draw_without_depth_buffer(view_data *view, render_surface_list *list
         {
             const uint32_t flags = surface_flags(surface);
             const int32_t subtype = surface_subtype(surface);
-            if (subtype > _surface_subtype_filled_rectangle) continue;
+            if (subtype > _surface_subtype_object_shadow || subtype == _surface_subtype_text_rectangle) continue;
             // The clipper may discard terrain the back end still draws.
             if ((flags & _surface_discarded_flag) && subtype != _surface_subtype_mesh_triangle) continue;
             const bool selected = state == _rasterize_state_media         ? (flags & _surface_media_flag) != 0
                                   : state == _rasterize_state_reflections ? (flags & _surface_reflection_flag) != 0
                                   : !(flags & (_surface_media_flag | _surface_reflection_flag));
             if (!selected) continue;
+            if (subtype == _surface_subtype_object_rectangle)
+            {
+                append_sprite(view, surface);
+                continue;
+            }
+            flush_sprites();
             switch (subtype)
             {
             case _surface_subtype_mesh_triangle: draw_depthless_mesh_triangle(surface); break;
             case _surface_subtype_model_triangle:
             case _surface_subtype_object_triangle: draw_object_triangle(surface); break;
-            case _surface_subtype_object_rectangle: rasterize_opengl_rectangle(view, surface); break;
             case _surface_subtype_filled_rectangle: rasterize_opengl_filled_rectangle(view, surface); break;
+            case _surface_subtype_object_shadow: rasterize_opengl_shadow(view, surface); break;
             default: break;
             }
         }
+        flush_sprites();
     }
 }
 

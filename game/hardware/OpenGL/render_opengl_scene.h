@@ -24,20 +24,30 @@ void compute_vertical_rectangle_zs(const view_data *view, float *out_top, float 
                                    int32_t y_top, int32_t y_bottom, int32_t z);
 
 // A sprite (object rectangle): rows clipped to its clip rows, grown by half a
-// source pixel, drawn as a fan of four in the sprite mode with the current
-// rectangle depth mode.  Nothing without its texture, at zero width, or when
-// its clip rows leave nothing.
+// source pixel, drawn as one quad (corners top left, bottom left, bottom
+// right, top right) in the sprite mode with the current rectangle depth mode.
+// Nothing without its texture, at zero width, or when its clip rows leave
+// nothing.
 void rasterize_opengl_rectangle(view_data *view, render_surface *surface);
 // A filled rectangle in screen pixels (ortho), its depth where the
 // perspective would put its distance.  Nothing when it is empty after clipping.
 void rasterize_opengl_filled_rectangle(view_data *view, render_surface *surface);
+// A sprite's shadow (render_shadow_rectangle): its run-length sprite laid
+// into the record's parallelogram, foot edge from the bitmap's bottom row,
+// mirrored by the surface's flags, darkening what lies under its opaque
+// texels toward black by the surface's opacity; rows outside the clip rows
+// are cut, and with a depth mode each edge lies on the level ground through
+// the foot.  Nothing without a run-length texture or for a parallelogram
+// without height.
+void rasterize_opengl_shadow(view_data *view, render_surface *surface);
 
 // Chunk procedures for rasterize_surface_category (render/render_sort.h).
 // Model and object triangles of one texture in one draw; the caller has set
 // the mode.  The context is the view.
 void rasterize_model_texture_chunk(void *context, render_surface **surfaces, int32_t count);
-// Sprites, filled rectangles, model and object triangles one at a time in the
-// order given; other subtypes are skipped.  The context is the view.
+// Sprites, filled rectangles, model and object triangles in the order given;
+// other subtypes are skipped.  Consecutive sprites of one texture share a
+// draw, which keeps their order.  The context is the view.
 void rasterize_translucent(void *context, render_surface **surfaces, int32_t count);
 // Triangles into the depth buffer only, in one draw.  The context points at a
 // bool: true writes their true depth (the caller's mode), false flattens each

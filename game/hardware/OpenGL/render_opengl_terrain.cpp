@@ -1,5 +1,6 @@
 #include "render_opengl_terrain.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,7 +11,6 @@
 #include "gl_dispatch.h"
 #include "hardware/texture_cache.h"
 #include "hardware_rasterizer.h"
-#include "media.h"
 #include "mesh.h"
 #include "render/mesh_region.h"
 #include "render/render_sort.h"
@@ -35,6 +35,11 @@ static struct render_opengl_terrain_globals
     preallocated_texture cmap_texture_record;
     preallocated_texture *cmap_texture;
     bitmap_data cmap_bitmap_record;
+    // The water's colour map: the same texels shaded through the media's
+    // tables, laid out as the colour map; none when the media has no tint.
+    preallocated_texture water_texture_record;
+    preallocated_texture *water_texture;
+    bitmap_data water_bitmap_record;
     int32_t mode;
     uint32_t gl_type;
     int32_t encoding;
@@ -71,7 +76,51 @@ uint32_t volatile_cmap_texture_name_opengl(void)
     return ptex ? gl_handle_to_name(ptex->user_data) : 0;
 }
 
+uint32_t water_cmap_texture_name_opengl(void)
+{
+    const preallocated_texture *ptex = render_opengl_terrain_globals.water_texture;
+    return ptex ? gl_handle_to_name(ptex->user_data) : 0;
+}
+
 static int32_t cmap_texel_bytes(void) { return render_opengl_terrain_globals.mode == _cmap_texture_mode_16bit ? 2 : 4; }
+
+// A colour-map texture of the chosen size and format, black: filled later
+// through sub-image uploads (its texels handed to the cache for the call
+// alone, `bitmap_record` describing it), or rebuilt in place in a bitmap the
+// cache owns and uploaded whole.  Null when it cannot be made (logged).
+static preallocated_texture *make_cmap_texture(preallocated_texture *record, bitmap_data *bitmap_record)
+{
+    auto &g = render_opengl_terrain_globals;
+    const int16_t width = (int16_t)g.width;
+    if (!gl_prefs.UseAppleClientStorage && gl_prefs.UpdateCMapChunked)
+    {
+        const size_t bytes = (size_t)g.width * g.width * (size_t)cmap_texel_bytes();
+        void *black = calloc(1, bytes);
+        if (!black)
+        {
+            log_message(__FILE__, __LINE__, "OpenGL: no memory (%zu bytes) to start a terrain colour map", bytes);
+            return nullptr;
+        }
+        initialize_bitmap_data_lite(bitmap_record, black, width, width, -1, (int16_t)g.encoding);
+        preallocated_texture *texture = texture_cache_initialize_preallocated(
+            record, bitmap_record, _bitmap_ownership_ephemeral, nullptr, _texture_anisotropic_flag);
+        free(black);
+        bitmap_record->row_addresses[0] = nullptr;
+        return texture;
+    }
+    bitmap_data *bitmap = new_bitmap(width, width, -1, (int16_t)g.encoding, 0);
+    if (!bitmap)
+    {
+        log_message(__FILE__, __LINE__, "OpenGL: no memory for a terrain colour map's %dx%d bitmap", (int)g.width,
+                    (int)g.width);
+        return nullptr;
+    }
+    zero_bitmap_pixels(bitmap);
+    preallocated_texture *texture = texture_cache_initialize_preallocated(record, bitmap, _bitmap_ownership_by_api,
+                                                                          nullptr, _texture_anisotropic_flag);
+    if (!texture) dispose_bitmap(bitmap);
+    return texture;
+}
 
 void initialize_volatile_cmap_texture_opengl(void)
 {
@@ -104,43 +153,22 @@ void initialize_volatile_cmap_texture_opengl(void)
     g.texcoord_scale = tiles ? 1.0f / 256.0f : 1.0f / 64.0f;
     g.missing_cmap_logged = g.missing_detail_logged = g.bad_chunk_logged = g.mixed_category_logged = false;
 
-    const int16_t width = (int16_t)g.width;
-    if (!gl_prefs.UseAppleClientStorage && gl_prefs.UpdateCMapChunked)
-    {
-        // Filled only through sub-image uploads: the cache is handed black
-        // texels for the call alone, so the texture starts defined.
-        const size_t bytes = (size_t)g.width * g.width * (size_t)cmap_texel_bytes();
-        void *black = calloc(1, bytes);
-        if (!black)
-        {
-            log_message(__FILE__, __LINE__, "OpenGL: no memory (%zu bytes) to start the terrain colour map", bytes);
-            return;
-        }
-        initialize_bitmap_data_lite(&g.cmap_bitmap_record, black, width, width, -1, (int16_t)g.encoding);
-        g.cmap_texture = texture_cache_initialize_preallocated(&g.cmap_texture_record, &g.cmap_bitmap_record,
-                                                               _bitmap_ownership_ephemeral, nullptr,
-                                                               _texture_anisotropic_flag);
-        free(black);
-        g.cmap_bitmap_record.row_addresses[0] = nullptr;
-    }
-    else
-    {
-        // Rebuilt in place and uploaded whole: the texels live in a bitmap the cache owns.
-        bitmap_data *bitmap = new_bitmap(width, width, -1, (int16_t)g.encoding, 0);
-        if (!bitmap)
-        {
-            log_message(__FILE__, __LINE__, "OpenGL: no memory for the terrain colour map's %dx%d bitmap",
-                        (int)g.width, (int)g.width);
-            return;
-        }
-        zero_bitmap_pixels(bitmap);
-        g.cmap_texture = texture_cache_initialize_preallocated(&g.cmap_texture_record, bitmap,
-                                                               _bitmap_ownership_by_api, nullptr,
-                                                               _texture_anisotropic_flag);
-        if (!g.cmap_texture) dispose_bitmap(bitmap);
-    }
+    g.cmap_texture = make_cmap_texture(&g.cmap_texture_record, &g.cmap_bitmap_record);
     if (!volatile_cmap_texture_name_opengl())
         log_message(__FILE__, __LINE__, "OpenGL: the terrain colour map's texture could not be made");
+    // The water's map doubles the terrain's texture memory: only where the
+    // two together leave the sprites half the texture cache.
+    const int64_t map_bytes = (int64_t)g.width * g.width * cmap_texel_bytes();
+    const int64_t budget = active_screen.prefs ? (int64_t)active_screen.prefs->texture_cache_size << 20 : 0;
+    if (budget > 0 && 4 * map_bytes > budget && terrain_maps_globals.media_shade32)
+        log_message(__FILE__, __LINE__, "OpenGL: the texture cache is too small for the water's colour map; the "
+                                         "water shows its bed");
+    else if (terrain_maps_globals.media_shade16 && terrain_maps_globals.media_shade32)
+    {
+        g.water_texture = make_cmap_texture(&g.water_texture_record, &g.water_bitmap_record);
+        if (!water_cmap_texture_name_opengl())
+            log_message(__FILE__, __LINE__, "OpenGL: the water's colour map could not be made; the water shows its bed");
+    }
 }
 
 void dispose_volatile_cmap_texture_opengl(void)
@@ -149,7 +177,8 @@ void dispose_volatile_cmap_texture_opengl(void)
     // A cache disposed first has taken the texture with it and zero-filled
     // our record, which then no longer says it is ours.
     if (g.cmap_texture && g.cmap_texture->user_owned_ptex) texture_cache_dispose_preallocated(g.cmap_texture);
-    g.cmap_texture = nullptr;
+    if (g.water_texture && g.water_texture->user_owned_ptex) texture_cache_dispose_preallocated(g.water_texture);
+    g.cmap_texture = g.water_texture = nullptr;
     g.width = 0;
     free(g.keys);
     g.keys = nullptr;
@@ -190,40 +219,85 @@ static bool chunk_number_usable(int32_t chunk)
     return false;
 }
 
+// Whether any cell of [x0, x1] x [y0, y1] (clipped to the mesh) has water,
+// by the media bits of its blocks' level-of-detail words.
+static bool cells_have_water(int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    const uint16_t *words = get_mesh_LOD_data();
+    const int32_t words_per_row = mesh_width / 2, word_rows = mesh_height / 2;
+    if (!words) return false;
+    x0 = std::max(x0, 0) >> 1, y0 = std::max(y0, 0) >> 1;
+    x1 = std::min(x1 >> 1, words_per_row - 1), y1 = std::min(y1 >> 1, word_rows - 1);
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x)
+            if (words[x + (ptrdiff_t)words_per_row * y] & 0xFF00) return true;
+    return false;
+}
+
+// The colour map's texture and mode, or the water's (name 0: none).
+static uint32_t cmap_texture_name(bool water)
+{
+    return water ? water_cmap_texture_name_opengl() : volatile_cmap_texture_name_opengl();
+}
+static int32_t cmap_build_mode(bool water)
+{
+    return render_opengl_terrain_globals.mode | (water ? _cmap_texture_media_flag : 0);
+}
+
+static bool chunk_has_water(int32_t x, int32_t y)
+{
+    const int32_t cell_x = terrain_maps_globals.volatile_x0 + x / CELL_TEXTURE_WIDTH;
+    const int32_t cell_y = terrain_maps_globals.volatile_y0 + y / CELL_TEXTURE_WIDTH;
+    const int32_t cells = VOLATILE_CHUNK_TEXTURE_WIDTH / CELL_TEXTURE_WIDTH;
+    // With the ring of cells around it, whose water the filter reaches into this chunk.
+    return cells_have_water(cell_x - 1, cell_y - 1, cell_x + cells, cell_y + cells);
+}
+
 void update_volatile_cmap_texture_opengl(mesh_region *region)
 {
     auto &g = render_opengl_terrain_globals;
     terrain_maps_globals.volatile_maps_changed = false;
     if (g.width != VOLATILE_CMAP_TEXTURE_WIDTH || !bind_cmap_for_update()) return;
     const int32_t count = region && region->volatile_chunk_coverage_list ? region->volatile_chunk_coverage_list_size : 0;
-    if (gl_prefs.UpdateCMapChunked)
+    for (const bool water : {false, true})
     {
+        const uint32_t name = cmap_texture_name(water);
+        if (!name) continue;
+        preallocated_texture *texture = water ? g.water_texture : g.cmap_texture;
+        // Chunked: each chunk goes up alone; else the texture's own texels are
+        // rebuilt in place and uploaded whole.
+        bitmap_data *bitmap = nullptr;
+        if (gl_prefs.UpdateCMapChunked) bind_texture_unit_for_update_opengl(0, (int32_t)name);
+        else
+        {
+            bitmap = texture ? texture->bitmap : nullptr;
+            if (!bitmap || !bitmap->row_addresses[0] || bitmap->bytes_per_row != g.width * cmap_texel_bytes())
+            {
+                log_message(__FILE__, __LINE__, "OpenGL: the terrain colour map has no texels to rebuild");
+                continue;
+            }
+        }
+        int32_t rebuilt = 0;
         for (int32_t i = 0; i < count; ++i)
         {
             const int32_t chunk = region->volatile_chunk_coverage_list[i];
             if (!chunk_number_usable(chunk)) continue;
             const int32_t x = (chunk % CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
             const int32_t y = (chunk / CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
-            build_volatile_chunk_texture(g.texels, 0, 0, VOLATILE_CHUNK_TEXTURE_WIDTH, x, y, g.mode);
+            if (water && !chunk_has_water(x, y)) continue;
+            ++rebuilt;
+            if (bitmap)
+            {
+                build_volatile_chunk_texture(bitmap->row_addresses[0], x, y, g.width, x, y, cmap_build_mode(water));
+                continue;
+            }
+            build_volatile_chunk_texture(g.texels, 0, 0, VOLATILE_CHUNK_TEXTURE_WIDTH, x, y, cmap_build_mode(water));
             upload_texels(x, y, VOLATILE_CHUNK_TEXTURE_WIDTH);
         }
-        return;
+        // The colour map goes up whole even for an empty list (its texels may
+        // have been written in place); the water's only when it changed.
+        if (bitmap && (!water || rebuilt > 0)) texture_cache_update_preallocated(texture, true);
     }
-    bitmap_data *bitmap = g.cmap_texture ? g.cmap_texture->bitmap : nullptr;
-    if (!bitmap || !bitmap->row_addresses[0] || bitmap->bytes_per_row != g.width * cmap_texel_bytes())
-    {
-        log_message(__FILE__, __LINE__, "OpenGL: the terrain colour map has no texels to rebuild");
-        return;
-    }
-    for (int32_t i = 0; i < count; ++i)
-    {
-        const int32_t chunk = region->volatile_chunk_coverage_list[i];
-        if (!chunk_number_usable(chunk)) continue;
-        const int32_t x = (chunk % CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
-        const int32_t y = (chunk / CHUNKS_PER_ROW) * VOLATILE_CHUNK_TEXTURE_WIDTH;
-        build_volatile_chunk_texture(bitmap->row_addresses[0], x, y, g.width, x, y, g.mode);
-    }
-    texture_cache_update_preallocated(g.cmap_texture, true);
 }
 
 void update_tile_texture_opengl(mesh_region *region)
@@ -231,18 +305,28 @@ void update_tile_texture_opengl(mesh_region *region)
     auto &g = render_opengl_terrain_globals;
     if (!region || region->dirty_tile_list_size <= 0 || !region->dirty_tile_list) return;
     if (g.width != TILED_CMAP_TEXTURE_WIDTH || !bind_cmap_for_update()) return;
-    for (int32_t i = 0; i < region->dirty_tile_list_size; ++i)
+    for (const bool water : {false, true})
     {
-        const mesh_tile *tile = region->dirty_tile_list[i];
-        if (!tile || tile->page < 0) continue;
-        if (tile->page_x > g.width - PAGE_TEXTURE_WIDTH || tile->page_y > g.width - PAGE_TEXTURE_WIDTH)
+        const uint32_t name = cmap_texture_name(water);
+        if (!name) continue;
+        bind_texture_unit_for_update_opengl(0, (int32_t)name);
+        for (int32_t i = 0; i < region->dirty_tile_list_size; ++i)
         {
-            log_message(__FILE__, __LINE__, "OpenGL: terrain tile page at (%d, %d) is outside the colour map",
-                        (int)tile->page_x, (int)tile->page_y);
-            continue;
+            const mesh_tile *tile = region->dirty_tile_list[i];
+            if (!tile || tile->page < 0) continue;
+            if (tile->page_x > g.width - PAGE_TEXTURE_WIDTH || tile->page_y > g.width - PAGE_TEXTURE_WIDTH)
+            {
+                if (!water)
+                    log_message(__FILE__, __LINE__, "OpenGL: terrain tile page at (%d, %d) is outside the colour map",
+                                (int)tile->page_x, (int)tile->page_y);
+                continue;
+            }
+            // The page holds the tile's cells and a one-cell border.
+            if (water && !cells_have_water(tile->mesh_x - 1, tile->mesh_y - 1, tile->mesh_x1 + 1, tile->mesh_y1 + 1))
+                continue;
+            build_mesh_tile_texture(tile, g.texels, PAGE_TEXTURE_WIDTH, cmap_build_mode(water));
+            upload_texels(tile->page_x, tile->page_y, PAGE_TEXTURE_WIDTH);
         }
-        build_mesh_tile_texture(tile, g.texels, PAGE_TEXTURE_WIDTH, g.mode);
-        upload_texels(tile->page_x, tile->page_y, PAGE_TEXTURE_WIDTH);
     }
 }
 
@@ -321,10 +405,9 @@ static bool write_mesh_triangle(const render_triangle *triangle, int32_t first)
     return true;
 }
 
-void rasterize_mesh_chunk(void *context, render_surface **surfaces, int32_t count)
+// Plain triangles of the chunk from the colour-map texture `cmap`.
+static void draw_plain_chunk(uint32_t cmap, render_surface **surfaces, int32_t count)
 {
-    (void)context;
-    const uint32_t cmap = volatile_cmap_texture_name_opengl();
     if (!cmap || !surfaces) return;
     set_shader_mode_opengl(_shader_mesh_0);
     bind_texture_unit_opengl(0, (int32_t)cmap);
@@ -335,6 +418,19 @@ void rasterize_mesh_chunk(void *context, render_surface **surfaces, int32_t coun
         if (triangle && write_mesh_triangle(triangle, triangles * VERTICES_PER_TRIANGLE)) ++triangles;
     }
     if (triangles > 0) draw_render_verts_opengl(GL_TRIANGLES, 0, triangles * VERTICES_PER_TRIANGLE);
+}
+
+void rasterize_mesh_chunk(void *context, render_surface **surfaces, int32_t count)
+{
+    (void)context;
+    draw_plain_chunk(volatile_cmap_texture_name_opengl(), surfaces, count);
+}
+
+// The water's surface, from the water's colour map.
+static void rasterize_water_chunk(void *context, render_surface **surfaces, int32_t count)
+{
+    (void)context;
+    draw_plain_chunk(water_cmap_texture_name_opengl(), surfaces, count);
 }
 
 void rasterize_detail_chunk(void *context, render_surface **surfaces, int32_t count)
@@ -556,49 +652,6 @@ static surface_category *mesh_triangles_of(surface_category *category, surface_c
     return copy;
 }
 
-// The water's surface shows the bed's colours mixed toward the media's tint,
-// as the software renderer's media shading table does.  The tinting shader
-// computes rgb * k + (p, q, r) for a texel of alpha 1 (gl_Color's rgb 0,
-// alpha 1): k = 1 - f and (p, q, r) = f * tint.  False for water without a
-// tint, or without shaders (the water then shows its bed).
-static bool media_tint_kpqr(uint8_t kpqr[4])
-{
-    if (!gl_prefs.UseShaders) return false;
-    const mesh_header *header = get_mesh_header();
-    const media_definition *media = header ? get_media_definition(header->media_type) : nullptr;
-    if (!media || media->surface_tint_fraction == 0) return false;
-    const uint32_t f = media->surface_tint_fraction >= 256 ? 256u : media->surface_tint_fraction;
-    const rgb_color &c = media->reflection_tint_color;
-    kpqr[0] = (uint8_t)((256 - f) * 255 / 256);
-    kpqr[1] = (uint8_t)((c.red >> 8) * f / 256);
-    kpqr[2] = (uint8_t)((c.green >> 8) * f / 256);
-    kpqr[3] = (uint8_t)((c.blue >> 8) * f / 256);
-    return true;
-}
-
-static void rasterize_media_chunk(void *context, render_surface **surfaces, int32_t count)
-{
-    (void)context;
-    const uint32_t cmap = volatile_cmap_texture_name_opengl();
-    uint8_t kpqr[4];
-    if (!cmap || !surfaces || !media_tint_kpqr(kpqr)) return;
-    bind_texture_unit_opengl(0, (int32_t)cmap);
-    int32_t triangles = 0;
-    for (int32_t i = 0; i < count && triangles < MESH_CHUNK_MAXIMUM_TRIANGLES; ++i)
-    {
-        const render_triangle *triangle = mesh_triangle_of(surfaces[i]);
-        if (!triangle || !write_mesh_triangle(triangle, triangles * VERTICES_PER_TRIANGLE)) continue;
-        for (int32_t c = 0; c < VERTICES_PER_TRIANGLE; ++c)
-        {
-            rendervert_t &vertex = render_verts[triangles * VERTICES_PER_TRIANGLE + c];
-            memcpy(vertex.tint, kpqr, sizeof(vertex.tint));
-            set_rendervert_color(&vertex, 0xFF000000u);
-        }
-        ++triangles;
-    }
-    if (triangles > 0) draw_render_verts_opengl(GL_TRIANGLES, 0, triangles * VERTICES_PER_TRIANGLE);
-}
-
 void rasterize_mesh_category(view_data *view, int16_t category_index)
 {
     if (category_index != _surface_category_media && category_index != _surface_category_mesh)
@@ -619,15 +672,14 @@ void rasterize_mesh_category(view_data *view, int16_t category_index)
     category = mesh_triangles_of(category, &copy);
     if (!category) return;
 
-    uint8_t kpqr[4];
-    if (category_index == _surface_category_media && media_tint_kpqr(kpqr))
+    set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
+    // The water's surface is shaded as a whole, as the software renderer
+    // shades it, without detail layers.
+    if (category_index == _surface_category_media && water_cmap_texture_name_opengl())
     {
-        set_render_mode_opengl(_shader_world_texture, _projection_mode_perspective, _depth_mode_full,
-                               _blend_mode_replace);
-        rasterize_surface_category(view, category, MESH_CHUNK_MAXIMUM_TRIANGLES, false, 0, rasterize_media_chunk);
+        rasterize_surface_category(view, category, MESH_CHUNK_MAXIMUM_TRIANGLES, false, 0, rasterize_water_chunk);
         return;
     }
-    set_render_mode_opengl(_shader_mesh_0, _projection_mode_perspective, _depth_mode_full, _blend_mode_replace);
     const mesh_detail_layers *layers = gather_detail_layers();
     if (!layers->active)
     {

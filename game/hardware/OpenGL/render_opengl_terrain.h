@@ -43,7 +43,8 @@ void update_volatile_cmap_texture_opengl(mesh_region *region);
 void update_tile_texture_opengl(mesh_region *region);
 
 // Draws the media (0) or mesh (1) surface category of the current frame in
-// the perspective projection (set up by the scene draw).  Surfaces of another
+// the perspective projection (set up by the scene draw); the media's from the
+// water's colour map when there is one.  Surfaces of another
 // kind in the category are left out, and without a colour-map texture nothing
 // is drawn (each logged once per map).
 void rasterize_mesh_category(view_data *view, int16_t category);
@@ -64,6 +65,11 @@ int32_t volatile_cmap_texture_width(void);
 float mesh_texcoord_scale(void);
 // The colour map's GL texture name; 0 when there is none.
 uint32_t volatile_cmap_texture_name_opengl(void);
+// The water's colour map (the same layout, its texels shaded through the
+// media's tables, kept up to date where the terrain has water): its GL name,
+// 0 when the map's media has no tint or the texture could not be had.  The
+// water's surface is drawn from it without detail layers.
+uint32_t water_cmap_texture_name_opengl(void);
 
 // The detail layers the terrain draws with: the map's detail maps (active
 // when loaded and the screen preference enables them) unless a test puts its

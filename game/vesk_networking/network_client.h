@@ -1,0 +1,21 @@
+#pragma once
+// The client's handlers of the library packets the host sends (types 3-7),
+// and the status packets they put into "client status" for the game.  The
+// handlers take the packet in host order, already checked against the packet
+// rules (from 254, a length its type allows); each returns true, which ends
+// the current pass over the queue.
+//
+// Main thread only.
+
+#include <cstdint>
+
+#include "vesk_networking/network.h"
+
+bool handle_new_player_packet(net_game_data *game, void *packet, int32_t length);
+bool handle_join_request_denied_packet(net_game_data *game, void *packet, int32_t length);
+bool handle_server_deleted_player_packet(net_game_data *game, void *packet, int32_t length);
+bool handle_game_data_packet(net_game_data *game, void *packet, int32_t length);
+bool handle_client_connection_closed_packet(net_game_data *game, void *packet, int32_t length);
+
+// The local player has left or lost the game: tells the game.
+void queue_player_left_game(net_game_data *game);

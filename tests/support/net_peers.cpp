@@ -1,0 +1,155 @@
+#include "net_peers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "networking/net_module.h"
+
+static sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+raw_peer::raw_peer(uint16_t port, int32_t mode, int receive_buffer)
+{
+    sockaddr_in address = loopback(0);
+    stream = socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer > 0) setsockopt(stream, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(receive_buffer));
+    if (mode == kNMNormalMode)
+    {
+        datagram = socket(AF_INET, SOCK_DGRAM, 0);
+        bind(datagram, (const sockaddr *)&address, sizeof(address));
+        socklen_t size = sizeof(address);
+        getsockname(datagram, (sockaddr *)&address, &size);
+        const int on = 1;
+        setsockopt(stream, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        bind(stream, (const sockaddr *)&address, sizeof(address));
+    }
+    const uint16_t own_port = ntohs(address.sin_port);
+    address = loopback(port);
+    if (connect(stream, (const sockaddr *)&address, sizeof(address)) != 0) ended = true;
+    if (mode == kNMNormalMode)
+    {
+        const uint8_t bytes[2] = {(uint8_t)(own_port >> 8), (uint8_t)own_port};
+        send(stream, bytes, 2, MSG_NOSIGNAL);
+        port_bytes_pending = true;
+    }
+}
+
+raw_peer::raw_peer(int accepted_stream) : stream(accepted_stream) {}
+
+raw_peer::~raw_peer()
+{
+    if (stream >= 0) close(stream);
+    if (datagram >= 0) close(datagram);
+}
+
+void raw_peer::send_bytes(const std::vector<uint8_t> &bytes)
+{
+    send(stream, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+std::vector<uint8_t> raw_peer::receive(int milliseconds, int *error)
+{
+    std::vector<uint8_t> bytes;
+    *error = -1;
+    pollfd readable{stream, POLLIN, 0};
+    if (poll(&readable, 1, milliseconds) != 1) return bytes;
+    uint8_t buffer[8192];
+    const ssize_t got = recv(stream, buffer, sizeof(buffer), MSG_DONTWAIT);
+    if (got > 0) bytes.assign(buffer, buffer + got);
+    else *error = got == 0 ? 0 : errno;
+    return bytes;
+}
+
+std::vector<std::vector<uint8_t>> raw_peer::receive_packets(void)
+{
+    for (int turn = 0; turn < 64 && !ended; turn++)
+    {
+        int error = -1;
+        const std::vector<uint8_t> bytes = receive(0, &error);
+        if (error >= 0 && error != EAGAIN) ended = true;
+        if (bytes.empty()) break;
+        unframed.insert(unframed.end(), bytes.begin(), bytes.end());
+    }
+    if (port_bytes_pending && unframed.size() >= 2)
+    {
+        unframed.erase(unframed.begin(), unframed.begin() + 2);
+        port_bytes_pending = false;
+    }
+    std::vector<std::vector<uint8_t>> packets;
+    size_t start = 0;
+    while (!port_bytes_pending && unframed.size() - start >= 8)
+    {
+        const size_t length = (size_t)(unframed[start + 2] << 8 | unframed[start + 3]);
+        if (length < 8 || unframed.size() - start < length) break;
+        packets.emplace_back(unframed.begin() + (long)start, unframed.begin() + (long)(start + length));
+        start += length;
+    }
+    unframed.erase(unframed.begin(), unframed.begin() + (long)start);
+    return packets;
+}
+
+raw_listener::raw_listener()
+{
+    socket_fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(0);
+    bind(socket_fd, (const sockaddr *)&address, sizeof(address));
+    socklen_t size = sizeof(address);
+    getsockname(socket_fd, (sockaddr *)&address, &size);
+    port = ntohs(address.sin_port);
+    listen(socket_fd, 4);
+}
+
+raw_listener::~raw_listener()
+{
+    if (socket_fd >= 0) close(socket_fd);
+}
+
+int raw_listener::accept_connection(int milliseconds)
+{
+    pollfd readable{socket_fd, POLLIN, 0};
+    if (poll(&readable, 1, milliseconds) != 1) return -1;
+    return accept(socket_fd, nullptr, nullptr);
+}
+
+std::vector<uint8_t> raw_library_packet(uint16_t type, uint8_t to, const std::vector<uint8_t> &body)
+{
+    const uint16_t what = (uint16_t)(0x8000 | type), length = (uint16_t)(8 + body.size());
+    std::vector<uint8_t> packet = {(uint8_t)(what >> 8), (uint8_t)what, (uint8_t)(length >> 8), (uint8_t)length, to, 0, 0,
+                                   0};
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
+std::vector<uint8_t> raw_join_request(const std::string &name, const std::string &password,
+                                      const std::vector<uint8_t> &data)
+{
+    std::vector<uint8_t> body(name.begin(), name.end());
+    body.push_back(0);
+    body.insert(body.end(), password.begin(), password.end());
+    body.push_back(0);
+    body.insert(body.end(), data.begin(), data.end());
+    return raw_library_packet(0, 254, body);
+}
+
+std::vector<uint8_t> raw_new_player(uint8_t to, int16_t player_id, bool owner, const std::string &name,
+                                    const std::vector<uint8_t> &data)
+{
+    std::vector<uint8_t> body = {(uint8_t)(player_id >> 8), (uint8_t)player_id, 0, (uint8_t)owner};
+    body.insert(body.end(), name.begin(), name.end());
+    body.push_back(0);
+    body.insert(body.end(), data.begin(), data.end());
+    std::vector<uint8_t> packet = raw_library_packet(3, to, body);
+    packet[5] = 254;
+    return packet;
+}
