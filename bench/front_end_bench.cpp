@@ -3,6 +3,8 @@
 // - Opening the new-game dialog over the demo data (the build's program
 //   directory, made by scripts/build_demo_data.sh) and drawing its first frame
 //   into a 32-bit back buffer.
+// - Opening the preferences dialog (every panel set up) and the quit dialog
+//   over the demo map, each drawing its first frame into a 32-bit back buffer.
 // - Opening the carnage report over a game that just ended and drawing its
 //   first frame into a 640 x 480 back buffer of the 32-bit encoding, the
 //   report laid out as the demo data lays it out over a tiled background (a
@@ -38,6 +40,8 @@
 #include "gameplay_versions.h"
 #include "interface_definitions.h"
 #include "new_game_dialog.h"
+#include "preferences_ui.h"
+#include "quit_dialog.h"
 #include "register_vesk_controls.h"
 #include "screen.h"
 #include "shading_tables.h"
@@ -189,6 +193,19 @@ namespace {
 
 constexpr double NEW_GAME_FRAME_TARGET_MILLISECONDS = 16.0;
 
+// A 640 x 480 software screen of the 32-bit encoding; the screen it replaced.
+active_color_environment use_bench_screen(void)
+{
+    const active_color_environment saved = active_screen;
+    active_screen.screen_initialized = true;
+    active_screen.rasterizer_code = _rasterizer_software;
+    active_screen.bit_depth = 32;
+    active_screen.encoding = _32bit_encoding;
+    active_screen.width = 640;
+    active_screen.height = 480;
+    return saved;
+}
+
 void BM_open_new_game_dialog_and_draw_its_first_frame(benchmark::State &state)
 {
     // The game brought up headless on the demo data, between maps, with the
@@ -200,13 +217,7 @@ void BM_open_new_game_dialog_and_draw_its_first_frame(benchmark::State &state)
         state.SkipWithError("the interface cannot be loaded without a map");
         return;
     }
-    const active_color_environment saved_screen = active_screen;
-    active_screen.screen_initialized = true;
-    active_screen.rasterizer_code = _rasterizer_software;
-    active_screen.bit_depth = 32;
-    active_screen.encoding = _32bit_encoding;
-    active_screen.width = 640;
-    active_screen.height = 480;
+    const active_color_environment saved_screen = use_bench_screen();
     bitmap_data *frame = new_bitmap(640, 480, -1, _32bit_encoding, 0);
     for (auto _ : state)
     {
@@ -226,5 +237,50 @@ void BM_open_new_game_dialog_and_draw_its_first_frame(benchmark::State &state)
     state.counters["target_ms"] = NEW_GAME_FRAME_TARGET_MILLISECONDS;
 }
 BENCHMARK(BM_open_new_game_dialog_and_draw_its_first_frame)->Unit(benchmark::kMillisecond);
+
+// The demo map's interface over a 640 x 480 software screen of the 32-bit
+// encoding, for one dialog's first frame: `open` makes the dialog (null when
+// it cannot), `close` disposes of it.
+void open_dialog_and_draw_its_first_frame(benchmark::State &state, const char *name, dialog_data *(*open)(void),
+                                          void (*close)(dialog_data *))
+{
+    if (!start_demo_map_or_skip(state, 1)) return;
+    const active_color_environment saved_screen = use_bench_screen();
+    game_->type = _game_type_local;
+    bitmap_data *frame = new_bitmap(640, 480, -1, _32bit_encoding, 0);
+    for (auto _ : state)
+    {
+        dialog_data *dialog = frame ? open() : nullptr;
+        if (!dialog)
+        {
+            state.SkipWithError(name);
+            break;
+        }
+        draw_dialog_into_bitmap(frame, dialog);
+        benchmark::ClobberMemory();
+        close(dialog);
+    }
+    if (frame) dispose_bitmap(frame);
+    active_screen = saved_screen;
+    stop_simulation();
+    state.counters["target_ms"] = NEW_GAME_FRAME_TARGET_MILLISECONDS;
+}
+
+dialog_data *open_quit(void) { return open_quit_dialog() ? get_quit_dialog() : nullptr; }
+void close_quit(dialog_data *) { close_quit_dialog(); }
+void dispose_preferences(dialog_data *dialog) { dispose_dialog(dialog); }
+
+void BM_open_preferences_dialog_and_draw_its_first_frame(benchmark::State &state)
+{
+    open_dialog_and_draw_its_first_frame(state, "the preferences dialog '!prf' cannot be opened",
+                                         open_preferences_dialog, dispose_preferences);
+}
+BENCHMARK(BM_open_preferences_dialog_and_draw_its_first_frame)->Unit(benchmark::kMillisecond);
+
+void BM_open_quit_dialog_and_draw_its_first_frame(benchmark::State &state)
+{
+    open_dialog_and_draw_its_first_frame(state, "the quit dialog 'qudi' cannot be opened", open_quit, close_quit);
+}
+BENCHMARK(BM_open_quit_dialog_and_draw_its_first_frame)->Unit(benchmark::kMillisecond);
 
 } // namespace

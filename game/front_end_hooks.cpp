@@ -84,6 +84,8 @@ static front_end_procedures front_end_table = {
     .game_over = front_end_game_over,
 };
 
+front_end_procedures *front_end_procedures_to_fill(void) { return &front_end_table; }
+
 // The plug-in components and the new-game state.
 static void register_new_game_hooks(void)
 {

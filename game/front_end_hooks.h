@@ -14,6 +14,11 @@
 // register_built_subsystems.
 void register_front_end_hooks(void);
 
+// The front end's table, for the front-end dialogs of later libraries to fill
+// their members (it is registered by pointer, so a member filled after
+// registration is read from then on).  Never null.
+struct front_end_procedures *front_end_procedures_to_fill(void);
+
 // The main menu's Films: the film manager, then the chosen film is played.
 void main_menu_films(void);
 // The main menu's Load Game: the load dialog, then the chosen saved game is

@@ -113,6 +113,7 @@ typedef bool (*startup_procedure)(void);
     X(interface, "interface")                                                                                                 \
     X(console, "console")                                                                                                     \
     X(bars, "bars")                           /* control bar and status bar */                                                \
+    X(ingame_dialogs, "in-game dialogs")      /* the quit and hints dialogs close with the map */                             \
     X(overhead_map, "overhead map")                                                                                           \
     X(detail_maps, "detail maps")                                                                                             \
     X(sound, "sound")                                                                                                         \

@@ -6,19 +6,6 @@
 
 #include "gameplay_versions.h"
 
-#define PLAYER_APPEARANCE_FIELDS                                                                       \
-    _2byte, _2byte, PLAYER_NAME_SIZE, PLAYER_NAME_SIZE, /* bitmaps, name, team name */                \
-    _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte /* two colours */
-
-#define NEW_PLAYER_FIELDS                                                                              \
-    _2byte, _2byte, _2byte, _2byte, /* team, type, flags, order */                                     \
-    _4byte, _4byte, /* captain, unique identifier */                                                   \
-    4, /* agreed, locked, pad */                                                                       \
-    _4byte, /* metaserver_player_id */                                                                 \
-    12, /* metaserver_player, persistent_ready, unused2: raw bytes */                                  \
-    _2byte, _2byte, /* version, build_number */                                                        \
-    PLAYER_APPEARANCE_FIELDS
-
 const byte_swap_code new_game_parameter_data_byte_swapping_data[] = {
     _begin_bs_array, 1, NEW_GAME_PARAMETER_FIELDS, _end_bs_array};
 

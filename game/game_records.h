@@ -217,6 +217,21 @@ static_assert(offsetof(new_game_data, players) == 572);
     _4byte, _2byte, _2byte, /* version, room_id, plugin_count */                                       \
     ENCODED_PLUGIN_DATA_SIZE
 
+// The fields of new_player_data (and of its appearance) in a byte-swap
+// description, for the records that embed a player.
+#define PLAYER_APPEARANCE_FIELDS                                                                       \
+    _2byte, _2byte, PLAYER_NAME_SIZE, PLAYER_NAME_SIZE, /* bitmaps, name, team name */                \
+    _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte, _2byte /* two colours */
+
+#define NEW_PLAYER_FIELDS                                                                              \
+    _2byte, _2byte, _2byte, _2byte, /* team, type, flags, order */                                     \
+    _4byte, _4byte, /* captain, unique identifier */                                                   \
+    4, /* agreed, locked, pad */                                                                       \
+    _4byte, /* metaserver_player_id */                                                                 \
+    12, /* metaserver_player, persistent_ready, unused2: raw bytes */                                  \
+    _2byte, _2byte, /* version, build_number */                                                        \
+    PLAYER_APPEARANCE_FIELDS
+
 extern const byte_swap_code new_game_parameter_data_byte_swapping_data[];
 extern const byte_swap_code new_player_data_byte_swapping_data[];
 extern const byte_swap_code new_game_data_byte_swapping_data[];

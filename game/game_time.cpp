@@ -7,6 +7,7 @@
 #include "game_records.h"
 #include "game_states.h"
 #include "gameplay_versions.h"
+#include "networking_procedures.h"
 #include "state_hash.h"
 #include "vesk_random.h"
 
@@ -116,7 +117,10 @@ void begin_game_time(const new_game_data *data)
     }
     if (game_->type == _game_type_networked) game_->game_speed = NORMAL_GAME_SPEED_INDEX;
     game_time_globals.speed_remainder = 0;
-    game_time_globals.sync_originator = game_->type == _game_type_local || game_->type == _game_type_demo;
+    // A network game's host checks everybody: the networking layer says
+    // whether this machine is it.
+    game_time_globals.sync_originator = game_->type == _game_type_local || game_->type == _game_type_demo ||
+                                        (game_->type == _game_type_networked && network_game_originator());
     set_random_seed(parameters->random_seed);
     // The first snapshot waits for the map start to place its markers
     // (begin_sync_snapshots): hashing the half-built world here would be thrown away.

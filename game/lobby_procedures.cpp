@@ -10,6 +10,8 @@ bool register_lobby_procedures(const lobby_procedures *procedures) { return lobb
 
 const lobby_procedures *get_lobby_procedures(void) { return lobby_table_slot.get(); }
 
+bool lobby_procedures_registered(void) { return lobby_table_slot.filled(); }
+
 char get_player_buddy_status(int32_t lobby_player_id)
 {
     const auto procedure = get_lobby_procedures()->get_player_buddy_status;

@@ -35,6 +35,9 @@ bool register_lobby_procedures(const lobby_procedures *procedures);
 // The registered table; never null: until one is registered, every member is null.
 const lobby_procedures *get_lobby_procedures(void);
 
+// Whether a table is registered (a test may have put its own in first).
+bool lobby_procedures_registered(void);
+
 // The calls with their defaults for a null member.
 char get_player_buddy_status(int32_t lobby_player_id);
 int16_t metaserver_room_count(void);

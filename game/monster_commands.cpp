@@ -52,6 +52,12 @@ const byte_swap_code command_waypoint_byte_swapping_data[] = {_begin_bs_array, 1
 
 static procedure_slot<preset_selection_procedure> preset_selection_slot("preset selection");
 static procedure_slot<chat_command_procedure> chat_command_slot("chat command");
+static procedure_slot<drop_player_command_procedure> drop_player_command_slot("drop player command");
+
+bool register_drop_player_command_procedure(drop_player_command_procedure procedure)
+{
+    return drop_player_command_slot.fill(procedure);
+}
 
 bool register_preset_selection_procedure(preset_selection_procedure procedure)
 {
@@ -868,6 +874,9 @@ static bool run_drop_player(command_header *command, const order_context *contex
     }
     drop_player(context->player_index);
     delete_custom_unit_definitions_for_player(context->player_index);
+    const drop_player_command_procedure forget = drop_player_command_slot.get();
+    const player_data *player = get_player_data(context->player_index);
+    if (forget && player && game_->type == _game_type_networked) forget(player->unique_identifier);
     return true;
 }
 

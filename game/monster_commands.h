@@ -282,6 +282,11 @@ void build_movement_command_destinations(const command_movement_data *data, int3
 typedef void (*preset_selection_procedure)(int32_t preset_index, int32_t count, const int16_t *unit_identifiers);
 bool register_preset_selection_procedure(preset_selection_procedure procedure);
 
+// A drop-player command ran in a network game: the network layer forgets the
+// player with that network id.  Until filled only the game's record is marked.
+typedef void (*drop_player_command_procedure)(int32_t player_id);
+bool register_drop_player_command_procedure(drop_player_command_procedure procedure);
+
 // A chat command: the sender, the chat flags and the text (at most 192
 // characters).  Until filled the text goes to the log only.
 typedef void (*chat_command_procedure)(int32_t player_index, uint32_t flags, const char *text);

@@ -28,6 +28,12 @@ void start_network_module_manager(void)
     else if (const auto member = get_networking_procedures()->start_network_module_manager) member();
 }
 
+bool network_game_originator(void)
+{
+    const auto procedure = get_networking_procedures()->local_player_is_network_originator;
+    return procedure ? procedure() : false;
+}
+
 bool networked_game_supports_ping(void)
 {
     const auto procedure = get_networking_procedures()->networked_game_supports_ping;

@@ -41,6 +41,9 @@ struct networking_procedures
                           int32_t download_url_size);
     // The missing-plug-ins dialog (mode 2: a film).
     void (*open_missing_plugins_dialog)(const missing_plugin_info *missing, int32_t count, int16_t mode);
+    // Whether this machine hosts the network game that starts: the host
+    // alone sends the sync commands (null: nobody does).
+    bool (*local_player_is_network_originator)(void);
     // The chat back log: a player's line shown on the console, with its chat
     // mode and the player's name and colour (null: the line stays on the
     // console only).
@@ -70,6 +73,8 @@ void start_network_module_manager(void);
 // False: no game measures latencies (player lists show none, the frame-rate
 // read-out no ping line).
 bool networked_game_supports_ping(void);
+// False: no machine of a network game is its host.
+bool network_game_originator(void);
 // 65535 (none measured).
 uint16_t get_local_player_latency(void);
 // 0 ms.

@@ -695,5 +695,6 @@ void enter_new_game_state(void)
     new_game_data game;
     build_single_player_game(&game, &data.parameters);
     set_next_game_data(&game);
-    set_game_state(_game_state_running);
+    // A campaign level begins with its story (the game itself without one).
+    set_game_state(_game_state_displaying_mesh_prologue);
 }

@@ -59,11 +59,15 @@
 #include "bitmap_dialogs/snapshot_control.h"
 #include "film_dialogs.h"
 #include "front_end_hooks.h"
+#include "ingame_dialog_hooks.h"
 #include "selection_interface_hooks.h"
 #include "hardware/OpenGL/render_opengl.h"
 #include "sound/sound_hooks.h"
 #include "networking/network_transport_hooks.h"
 #include "vesk_networking/network_hooks.h"
+#include "story_hooks.h"
+#include "vesk_networking/vesk_networking.h"
+#include "metaserver/metaserver_dialogs.h"
 
 // The observer's limited-visibility test asks where a view meets the ground:
 // the overhead map's outline of the camera from the eye's ground point.
@@ -183,6 +187,10 @@ void register_built_subsystems(void)
     register_opengl_hooks();
     register_sound_hooks();
     register_front_end_hooks();
+    register_ingame_dialog_hooks();
     register_network_transport_hooks();
     register_network_hooks();
+    register_vesk_networking();
+    register_story_hooks();
+    register_metaserver_procedures();
 }

@@ -39,7 +39,9 @@ fonts-dejavu-extra
 x11-apps
 netpbm
 libopenal1
+libmd-dev
 sox
+ffmpeg
 "
 
 missing=""

@@ -2,7 +2,8 @@
 // data under SDL's dummy driver: the main menu's New Game, the scripted
 // valley with a difficulty and the demo plug-in, the game it starts (its
 // set-up, its film's header, the map's progress bar), the script's end of the
-// game and the carnage report over the paused game, then Films playing the
+// game and the carnage report over the paused game, the level's epilogue
+// (through the prologue and epilogue states), then Films playing the
 // last game and Load Game continuing a saved game the simulator made.
 //
 // The scripted main-loop pass stands in for the input and the frame drawer
@@ -26,6 +27,7 @@
 #include "bitmap_dialogs/string_list_control.h"
 #include "cseries/log.h"
 #include "film_dialogs.h"
+#include "story_dialogs.h"
 #include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
@@ -45,6 +47,7 @@
 #include "support/dialog_script.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
+#include "support/front_end_road_fixture.h"
 #include "support/vesk_sim_fixture.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
@@ -79,7 +82,7 @@ void watch_map_loading_progress(int32_t step, int32_t step_count)
     highest_progress = std::max(highest_progress, get_progress_bar_value());
 }
 
-class front_end_road : public vesk_sim_fixture
+class front_end_road : public front_end_road_fixture
 {
 protected:
     bool make_extra_tags(std::vector<test_tag> *tags) override
@@ -88,38 +91,6 @@ protected:
                make_string_list_tags(tool, tags);
     }
 
-    // Outside modal loops the test is the main loop: it runs the passes queued.
-    static void run_queued_passes(void)
-    {
-        while (script_steps_left() > 0) update_everything();
-    }
-    // A press on a dialog that is not modal (the menu, the report), then its
-    // passes.  The press fires a few passes on; what it opens then reads
-    // `script`, after passes that do nothing wherever they run.
-    static void press_now(dialog_data *dialog, int16_t item, std::function<void(void)> script = nullptr)
-    {
-        ASSERT_NE(dialog, nullptr);
-        press_item(dialog, nullptr, item);
-        settle();
-        if (script) script();
-        settle();
-        run_queued_passes();
-    }
-    // Passes of `ticks` each until `done`, for at most twice `limit` ticks.
-    static void play_until(std::function<bool(void)> done, int32_t limit, int32_t ticks = 10)
-    {
-        for (int32_t pass = 0; pass * ticks <= limit * 2 && !done(); ++pass)
-        {
-            add_script_step(action_step(make_test_action(ticks)));
-            update_everything();
-        }
-    }
-    static int16_t row_where(dialog_data *dialog, int16_t list, std::function<bool(dialog_data *, int16_t)> wanted)
-    {
-        for (int16_t row = 0; row < bitmap_get_listbox_row_count(dialog, list); ++row)
-            if (wanted(dialog, row)) return row;
-        return NONE;
-    }
     static bool plugin_in_row(dialog_data *dialog, int16_t list, int16_t row, int16_t plugin_index)
     {
         plugin_list_data data = {};
@@ -242,9 +213,12 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     get_carnage_report_view(&view, &graph);
     EXPECT_FALSE(graph);
     EXPECT_EQ(game_->game_time, ended_at) << "paused under the report";
-    press_now(report, _carnage_close_item);
+    // The report gives way to the level's epilogue: the game was lost (team 1
+    // won), so it offers a new try and the main menu over the loss picture.
+    close_report_into_epilogue(report, 1, false, _epilogue_result_main_menu);
     EXPECT_FALSE(postgame_carnage_report_dialog_is_open());
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("road.log");
+    EXPECT_NE(read_whole_file("road.log").find("game state: running -> epilogue"), std::string::npos);
 
     // The last game's film holds the game's set-up.
     const tag last = get_last_recording_subgroup();

@@ -189,7 +189,7 @@ TEST_F(front_end_dialogs, the_new_game_state_sets_up_the_chosen_map_difficulty_a
     enter_new_game_state();
     int16_t next = NONE;
     ASSERT_TRUE(game_state_change_pending(&next));
-    EXPECT_EQ(next, _game_state_running);
+    EXPECT_EQ(next, _game_state_displaying_mesh_prologue) << "a level begins with its story";
     const new_game_data *game = get_next_game_data();
     EXPECT_EQ(game->parameters.scenario_tag, SCRIPTED_VALLEY);
     EXPECT_EQ(game->parameters.difficulty_level, 4);

@@ -207,7 +207,9 @@ TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_p
 {
     std::string output;
     ASSERT_EQ(shot("--frames 30", &output), 0) << output << read_whole_file("shot.err");
-    EXPECT_NE(output.find("game state: starting up -> main menu\n"), std::string::npos) << output;
+    // The intro (no movie in the data) hands over to the main menu.
+    EXPECT_NE(output.find("game state: starting up -> intro\ngame state: intro -> main menu\n"), std::string::npos)
+        << output;
     const std::string path = output.substr(output.rfind('\n', output.size() - 2) + 1,
                                            output.size() - 1 - (output.rfind('\n', output.size() - 2) + 1));
     ASSERT_EQ(path.substr(path.size() - 4), ".png") << output;
@@ -254,10 +256,11 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_a_state_not_built_come
     EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
     EXPECT_NE(output.find("game state: main menu -> quit\n"), std::string::npos) << output;
 
-    // (New Game opens its dialog, modally: the preferences are not built yet.)
-    write_script("# Preferences, at the centre of item 6\n2 press 320 325\n4 release 320 325\n");
+    // (New Game and Preferences open their dialogs, modally: the network
+    // setup is not built yet.)
+    write_script("# Network Game, at the centre of item 3\n2 press 320 205\n4 release 320 205\n");
     EXPECT_EQ(shot("--frames 30 --actions script.txt", &output), 0) << read_whole_file("shot.err");
-    EXPECT_NE(output.find("game state: main menu -> preferences\ngame state: preferences -> main menu\n"),
+    EXPECT_NE(output.find("game state: main menu -> network setup\ngame state: network setup -> main menu\n"),
               std::string::npos)
         << output;
     EXPECT_NE(output.find(".png\n"), std::string::npos) << "the menu came back and was shot: " << output;
@@ -265,7 +268,7 @@ TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_a_state_not_built_come
     const std::vector<menu_item> items = read_menu_items();
     ASSERT_EQ(items.size(), 8u);
     EXPECT_GT(notice_pixels(decode_png(shot_path(output)), items[NOTICE_ITEM - 1]), 30);
-    EXPECT_NE(read_whole_file("vesk_log.txt").find("the preferences state is not built yet: back to the main menu"),
+    EXPECT_NE(read_whole_file("vesk_log.txt").find("the network setup state is not built yet: back to the main menu"),
               std::string::npos);
 
     write_script("2 press 320\n");
@@ -548,7 +551,7 @@ TEST_F(vesk_shot_test, a_main_menu_with_two_items_of_one_identifier_is_refused_a
     const std::string log = read_whole_file((fs::path(directory) / LOG_FILE_NAME).string());
     EXPECT_NE(log.find("dialog 'mmnu': item 1 is there twice"), std::string::npos) << log;
     EXPECT_NE(log.find("the main menu's dialog could not be made: quitting"), std::string::npos) << log;
-    EXPECT_NE(output.find("game state: starting up -> main menu\ngame state: main menu -> quit\n"), std::string::npos)
+    EXPECT_NE(output.find("game state: intro -> main menu\ngame state: main menu -> quit\n"), std::string::npos)
         << output;
     EXPECT_EQ(status, 0) << output << read_whole_file("shot.err");
 }

@@ -29,6 +29,7 @@ One line is printed per event: "connected", "packet what=.. length=.. to=..
 from=.. data=..", "closed", "reset", "error ...".
 """
 
+import errno
 import select
 import socket
 import struct
@@ -212,10 +213,20 @@ class RawPeer(Connection):
         if mode == 3:
             # The stream socket shares its datagram socket's port: the port
             # sent first is the one the host will answer datagrams to.
-            datagram = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            datagram.bind(("127.0.0.1" if host.startswith("127.") else "", 0))
+            # The datagram port is free for datagrams only: another
+            # process may hold it for a stream, so a few ports are tried.
             stream.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            stream.bind(datagram.getsockname())
+            for attempt in range(16):
+                datagram = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                datagram.bind(("127.0.0.1" if host.startswith("127.") else "", 0))
+                try:
+                    stream.bind(datagram.getsockname())
+                    break
+                except OSError as error:
+                    datagram.close()
+                    if error.errno != errno.EADDRINUSE or attempt == 15:
+                        stream.close()
+                        raise
         stream.settimeout(timeout)
         stream.connect((host, port))
         Connection.__init__(self, stream, mode, datagram)

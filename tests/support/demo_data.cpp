@@ -458,16 +458,19 @@ static bool make_cached_tags_from_sources(const std::string &tool, const char *t
 
 bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 {
+    // Lists ('stli') and single texts ('text'), each group from its folder's name.
     const auto make_one = [&tool](const fs::path &source, std::vector<test_tag> *made) {
         const std::string subgroup = source.stem().string();
+        const std::string group = source.parent_path().filename().string();
         return make_tag(tool,
-                        "strings demo_out.tag --group stli --subgroup '" + subgroup + "' --name '" + subgroup + "' '" +
-                            source.string() + "'",
+                        "strings demo_out.tag --group " + group + " --subgroup '" + subgroup + "' --name '" + subgroup +
+                            "' '" + source.string() + "'",
                         made);
     };
-    return make_cached_tags_from_sources(tool, "string list tags",
-                                         text_sources(fs::path(source_tree_path("data")) / "strings" / "stli"),
-                                         make_one, tags);
+    const fs::path strings = fs::path(source_tree_path("data")) / "strings";
+    std::vector<fs::path> sources = text_sources(strings / "stli");
+    for (const fs::path &text : text_sources(strings / "text")) sources.push_back(text);
+    return make_cached_tags_from_sources(tool, "string list and text tags", sources, make_one, tags);
 }
 
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags)

@@ -97,8 +97,8 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
                                std::vector<test_tag> *tags);
 
 // Makes every string list of data/strings/stli (the interface's texts, the
-// maps' mission lists) with `tool`'s "strings" command, as the demo data
-// script does, and appends them to `tags` (in name order).  False (a test
+// maps' mission lists) and every text of data/strings/text (story texts) with
+// `tool`'s "strings" command, as the demo data script does, and appends them to `tags` (in name order).  False (a test
 // failure added) when the tool fails on a source.
 bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags);
 

@@ -97,14 +97,7 @@ bool net_host_fixture::out_of_time(int32_t turn)
 void net_host_fixture::pump_once(void)
 {
     net_process(game);
-    std::vector<pollfd> readable;
-    for (size_t index = 0; index < peers.size(); index++)
-    {
-        for (std::vector<uint8_t> &packet : peers[index]->receive_packets()) received[index].push_back(packet);
-        if (!peers[index]->ended) readable.push_back({peers[index]->stream, POLLIN, 0});
-    }
-    // Waits for the next bytes instead of spinning, at most a millisecond.
-    if (!readable.empty()) poll(readable.data(), readable.size(), 1);
+    read_raw_peers(peers, received);
 }
 
 void net_host_fixture::pump_a_while(int32_t turns)

@@ -153,3 +153,16 @@ std::vector<uint8_t> raw_new_player(uint8_t to, int16_t player_id, bool owner, c
     packet[5] = 254;
     return packet;
 }
+
+void read_raw_peers(const std::vector<std::unique_ptr<raw_peer>> &peers,
+                    std::vector<std::vector<std::vector<uint8_t>>> &received)
+{
+    std::vector<pollfd> readable;
+    for (size_t index = 0; index < peers.size(); index++)
+    {
+        if (!peers[index]) continue; // a peer the test has closed
+        for (std::vector<uint8_t> &packet : peers[index]->receive_packets()) received[index].push_back(packet);
+        if (!peers[index]->ended) readable.push_back({peers[index]->stream, POLLIN, 0});
+    }
+    if (!readable.empty()) poll(readable.data(), readable.size(), 1);
+}

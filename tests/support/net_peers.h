@@ -8,6 +8,7 @@
 // Every wait is bounded by the milliseconds given.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,12 @@ struct raw_peer
     // Reads what is there now into `unframed` and cuts the whole packets out.
     std::vector<std::vector<uint8_t>> receive_packets(void);
 };
+
+// Reads what every peer has into `received` (same indexes), then waits at
+// most a millisecond for more bytes: a pump's turn that does not spin.
+// A null peer (closed by the test) is passed over.
+void read_raw_peers(const std::vector<std::unique_ptr<raw_peer>> &peers,
+                    std::vector<std::vector<std::vector<uint8_t>>> &received);
 
 // A listening socket on 127.0.0.1 at a port of the system's choosing.
 struct raw_listener

@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <dirent.h>
 #include <ftw.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,4 +202,24 @@ void stop_interrupting_disk_steps(void)
 {
     set_file_step_procedure(nullptr);
     disk_steps = {};
+}
+
+int stored_file_mode(const char *name)
+{
+    int mode = -1;
+    std::function<void(const std::string &)> walk = [&](const std::string &folder) {
+        DIR *directory = opendir(folder.c_str());
+        if (!directory) return;
+        while (const dirent *entry = readdir(directory))
+        {
+            const std::string child = folder + "/" + entry->d_name;
+            struct stat status;
+            if (entry->d_name[0] == '.' || lstat(child.c_str(), &status) != 0) continue;
+            if (S_ISDIR(status.st_mode)) walk(child);
+            else if (strstr(entry->d_name, name)) mode = (int)(status.st_mode & 0777);
+        }
+        closedir(directory);
+    };
+    walk(".");
+    return mode;
 }

@@ -36,6 +36,10 @@ bool make_scratch_directory(const char *label, char *path, size_t size);
 // False when something could not be removed.
 bool remove_directory_tree(const char *path);
 
+// The permission bits of the one file below the working directory whose name
+// holds `name` (links not followed), or -1 when there is none.
+int stored_file_mode(const char *name);
+
 // The whole file; empty when it is missing or unreadable.
 std::string read_whole_file(const std::string &path);
 std::vector<uint8_t> read_file_bytes(const std::string &path);

@@ -7,11 +7,9 @@
 
 #include "support/expected_assertions.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <functional>
 #include <string>
 
 #include "cseries/byte_swapping.h"
@@ -406,30 +404,6 @@ TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_fil
 
 } // namespace
 
-namespace {
-
-// The permission bits of the one stored file whose name holds `name`, or -1.
-int stored_mode(const char *name)
-{
-    int mode = -1;
-    std::function<void(const std::string &)> walk = [&](const std::string &folder) {
-        DIR *directory = opendir(folder.c_str());
-        if (!directory) return;
-        while (const dirent *entry = readdir(directory))
-        {
-            const std::string child = folder + "/" + entry->d_name;
-            struct stat status;
-            if (entry->d_name[0] == '.' || lstat(child.c_str(), &status) != 0) continue;
-            if (S_ISDIR(status.st_mode)) walk(child);
-            else if (strstr(entry->d_name, name)) mode = (int)(status.st_mode & 0777);
-        }
-        closedir(directory);
-    };
-    walk(".");
-    return mode;
-}
-
-} // namespace
 
 // A record holding a secret is stored 0600, also over an older 0644 one and
 // through the aside-and-rename write; any other record keeps 0644.
@@ -439,13 +413,13 @@ TEST_F(preferences, an_owner_only_record_is_stored_for_its_owner_alone)
     start_store();
     ASSERT_NE(read(), nullptr);
     ASSERT_TRUE(write_preferences(&descriptor));
-    EXPECT_EQ(stored_mode(descriptor.name), 0644);
+    EXPECT_EQ(stored_file_mode(descriptor.name), 0644);
     descriptor.owner_only = true;
     for (int pass = 0; pass < 2; ++pass)
     {
         ((test_preferences *)descriptor.data)->volume = (uint16_t)(20 + pass);
         ASSERT_TRUE(write_preferences(&descriptor));
-        EXPECT_EQ(stored_mode(descriptor.name), 0600) << "pass " << pass;
+        EXPECT_EQ(stored_file_mode(descriptor.name), 0600) << "pass " << pass;
         EXPECT_EQ(count_preferences_tags(), 1);
     }
     free_preferences(&descriptor);

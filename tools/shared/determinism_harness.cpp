@@ -356,11 +356,10 @@ bool run_simulation(int32_t ticks, const simulation_command *commands, int32_t c
     return run_simulation_reporting(ticks, commands, command_count, pacing, hashes, nullptr, nullptr);
 }
 
-bool run_simulation_reporting(int32_t ticks, const simulation_command *commands, int32_t command_count,
-                              const simulation_pacing *pacing, uint32_t *hashes, simulation_report_procedure report,
-                              void *report_context)
+// The start and end of a run's bookkeeping.
+static void begin_run(int32_t ticks, const simulation_command *commands, int32_t command_count, uint32_t *hashes,
+                      simulation_report_procedure report, void *report_context)
 {
-    if (!harness_globals.running || ticks < 0) return false;
     harness_globals.commands = commands;
     harness_globals.command_count = commands ? command_count : 0;
     harness_globals.next_command = 0;
@@ -371,6 +370,22 @@ bool run_simulation_reporting(int32_t ticks, const simulation_command *commands,
     harness_globals.ticks = ticks;
     harness_globals.running_ticks = true;
     if (ticks > 0) execute_commands_of_tick(harness_globals.first_tick);
+}
+
+static void end_run(void)
+{
+    harness_globals.running_ticks = false;
+    harness_globals.hashes = nullptr;
+    harness_globals.report = nullptr;
+    harness_globals.commands = nullptr;
+}
+
+bool run_simulation_reporting(int32_t ticks, const simulation_command *commands, int32_t command_count,
+                              const simulation_pacing *pacing, uint32_t *hashes, simulation_report_procedure report,
+                              void *report_context)
+{
+    if (!harness_globals.running || ticks < 0) return false;
+    begin_run(ticks, commands, command_count, hashes, report, report_context);
 
     const simulation_pacing normal = {1, NORMAL_GAME_SPEED_INDEX, 0};
     if (!pacing) pacing = &normal;
@@ -387,12 +402,36 @@ bool run_simulation_reporting(int32_t ticks, const simulation_command *commands,
         idle_frames = ran ? 0 : idle_frames + 1;
         for (int32_t i = 0; i < pacing->local_random_draws_per_frame; ++i) local_random();
     }
-    harness_globals.running_ticks = false;
-    harness_globals.hashes = nullptr;
-    harness_globals.report = nullptr;
-    harness_globals.commands = nullptr;
+    end_run();
     set_game_speed(NORMAL_GAME_SPEED_INDEX);
     return game_->game_time >= end;
+}
+
+bool run_simulation_frames(int32_t ticks, simulation_frame_procedure frame, void *frame_context,
+                           simulation_report_procedure report, void *report_context)
+{
+    if (!harness_globals.running || ticks < 0 || !frame) return false;
+    begin_run(ticks, nullptr, 0, nullptr, report, report_context);
+    const int32_t end = harness_globals.first_tick + ticks;
+    while (game_->game_time < end && frame(frame_context)) update_vesk(1);
+    end_run();
+    return game_->game_time >= end;
+}
+
+bool bring_up_simulation(const char *data_directory, char *reason, size_t reason_size)
+{
+    return bring_up_headless_game(data_directory, reason, reason_size);
+}
+
+bool start_simulation_from_game_data(const new_game_data *data, char *reason, size_t reason_size)
+{
+    if (!harness_globals.started_up)
+    {
+        slprintf(reason, reason_size, "the game is not brought up");
+        return false;
+    }
+    new_game_data checked = *data;
+    return start_map_of_simulation(&checked, data->parameters.scenario_tag, reason, reason_size);
 }
 
 void stop_simulation(void)

@@ -16,6 +16,8 @@
 
 #include "cseries/cseries.h"
 
+struct new_game_data;
+
 enum simulation_verb
 {
     _simulation_score_points = 0, // team = a, points = b
@@ -106,6 +108,24 @@ typedef void (*simulation_report_procedure)(int32_t tick, uint32_t hash, void *c
 bool run_simulation_reporting(int32_t ticks, const simulation_command *commands, int32_t command_count,
                               const simulation_pacing *pacing, uint32_t *hashes, simulation_report_procedure report,
                               void *report_context);
+
+// Brings the game up headless as start_simulation does, without starting a
+// map (a network game starts its map once its players are known).
+bool bring_up_simulation(const char *data_directory, char *reason, size_t reason_size);
+
+// Starts the map of `data`, a game set up elsewhere (a network game), on a
+// game brought up; the game state is "running".  False with a one-line reason.
+bool start_simulation_from_game_data(const new_game_data *data, char *reason, size_t reason_size);
+
+// Called before every frame of run_simulation_frames; false ends the run.
+typedef bool (*simulation_frame_procedure)(void *context);
+
+// Runs frames (update_vesk with one local tick each) until game time has
+// advanced `ticks` past where it stands or `frame` returns false, handing each
+// tick's hash to `report`.  No idle limit: the frame procedure bounds the run
+// (a network game waits for its stream).  True when the ticks ran.
+bool run_simulation_frames(int32_t ticks, simulation_frame_procedure frame, void *frame_context,
+                           simulation_report_procedure report, void *report_context);
 
 // Called at the start of every tick of a run (with the game time the tick
 // will have), after the harness commands of that tick: the place where a

@@ -35,6 +35,19 @@
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
 // "vesk_log.txt" in DIR, as the game keeps it beside its data, or FILE.
+// --net-host PORT --players N [--coop] hosts a network game of the map on
+// PORT (127.0.0.1 and every other address): it starts once N players (itself
+// included) are listed and ready; --coop makes it a cooperative game, which
+// players may join while it runs.  --net-join ADDRESS:PORT joins such a game
+// (it takes --ticks and no map or seed: the host's game is played), in
+// progress too, replaying the host's history at full speed and printing its
+// catch-up rate on standard error.  Every process passes the start barrier,
+// prints "TICK HASH" every 30 ticks, passes the end barrier at tick T and
+// prints "final T HASH"; one whose game falls out of step prints "out of
+// sync at tick N" and exits 17.  --random-orders SEED gives the local
+// player's units random moves from a generator of its own, one in the first
+// frame of the game; --wall-limit SECONDS bounds the whole run (default: the
+// game's length plus 60 s).
 // Numbers are decimal: no base prefix, no sign where none is meaningful,
 // nothing after the digits, nothing outside the field's range.
 //
@@ -63,6 +76,8 @@
 #include "recording.h"
 #include "unit_orders.h"
 #include "version.h"
+#include "net_run.h"
+#include "vesk_networking/vesk_networking.h"
 
 static void usage(void)
 {
@@ -72,7 +87,11 @@ static void usage(void)
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T --save-at TICK SAVE ...\n"
                     "       vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] "
-                    "[--camera]\n");
+                    "[--camera]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
+                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--wall-limit SECONDS]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS:PORT --ticks T [--random-orders SEED] "
+                    "[--wall-limit SECONDS]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -130,6 +149,22 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
+// The run's log, headed by the command line: FILE, or the data directory's,
+// or the working directory's.  A log that cannot be opened is reported on
+// standard error; the run goes on.
+static void open_run_log(const char *log, const char *data, int argc, char **argv)
+{
+    char header[512];
+    slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
+    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
+    if (log)
+        open_log_file_at(log, header);
+    else if (data)
+        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
+    else
+        open_log_file(header);
+}
+
 static bool camera_trace;
 
 static void print_tick(int32_t tick, uint32_t hash, void *)
@@ -145,6 +180,10 @@ int main(int argc, char **argv)
     int64_t seed = -1, ticks = -1, gameplay_version = NONE, save_at = -1;
     bool report = false;
     std::vector<simulation_command> commands;
+    net_run_options net = {};
+    net.gameplay_version = NONE;
+    int64_t net_port = -1, net_players = 2, random_orders = -1, wall_limit = -1;
+    bool net_players_given = false;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -164,6 +203,27 @@ int main(int argc, char **argv)
             if (!parse_decimal(option, argv[i + 1], 0, 100000000, &save_at)) return usage(), 2;
             save_path = argv[i + 2];
             i += 2;
+        }
+        else if (!strcmp(option, "--net-host") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 1, 65535, &net_port)) return usage(), 2;
+        }
+        else if (!strcmp(option, "--players") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 1, MAXIMUM_NET_GAME_PLAYERS, &net_players)) return usage(), 2;
+            net_players_given = true;
+        }
+        else if (!strcmp(option, "--coop"))
+            net.cooperative = true;
+        else if (!strcmp(option, "--net-join") && has_value)
+            net.join = argv[++i];
+        else if (!strcmp(option, "--random-orders") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &random_orders)) return usage(), 2;
+        }
+        else if (!strcmp(option, "--wall-limit") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 1, 86400, &wall_limit)) return usage(), 2;
         }
         else if (!strcmp(option, "--orders") && has_value)
             orders_path = argv[++i];
@@ -228,6 +288,39 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
+    if (net_port >= 0 || net.join)
+    {
+        if ((net_port >= 0) == (net.join != nullptr) || ticks < 0 || film || continue_from || record || orders_path ||
+            input_path || save_path || !commands.empty() || camera_trace || report ||
+            (net.join && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
+            (!net.join && (!map || strlen(map) != 4 || seed < 0)))
+        {
+            fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
+                            "--net-join ADDRESS:PORT with --ticks; it takes no film, orders file, input, commands, "
+                            "camera or report\n");
+            return usage(), 2;
+        }
+        open_run_log(log, data, argc, argv);
+        net.data_directory = data;
+        net.map = map;
+        net.seed = (uint32_t)(seed < 0 ? 0 : seed);
+        net.gameplay_version = (int32_t)gameplay_version;
+        net.players = (int32_t)net_players;
+        net.port = (uint16_t)(net_port < 0 ? 0 : net_port);
+        net.ticks = (int32_t)ticks;
+        net.random_orders = random_orders >= 0;
+        net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
+        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : ticks / 30 + 60) * 1000;
+        net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+        const int status = run_network_simulation(&net);
+        close_log_file();
+        return status;
+    }
+    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0)
+    {
+        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop and --wall-limit belong to a network game\n");
+        return usage(), 2;
+    }
     if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
                  gameplay_version != NONE))
     {
@@ -287,16 +380,7 @@ int main(int argc, char **argv)
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
-    char header[512];
-    slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
-    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    // A log that cannot be opened is reported on standard error; the run goes on.
-    if (log)
-        open_log_file_at(log, header);
-    else if (data)
-        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
-    else
-        open_log_file(header);
+    open_run_log(log, data, argc, argv);
 
     char reason[512];
     int32_t film_ticks = 0;

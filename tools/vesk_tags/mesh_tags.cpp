@@ -99,6 +99,14 @@ tag *header_tag_field(mesh_header *header, const std::string &field)
         {"preload", offsetof(mesh_header, preload_tag)},
         {"blood", offsetof(mesh_header, blood_collection_tag)},
         {"narration", offsetof(mesh_header, narration_sound_tag)},
+        {"next", offsetof(mesh_header, next_mesh_tags[0])},
+        {"next_after_failure", offsetof(mesh_header, next_mesh_tags[1])},
+        {"story", offsetof(mesh_header, storyline_string_tags[0])},
+        {"story_after_success", offsetof(mesh_header, storyline_string_tags[1])},
+        {"story_after_failure", offsetof(mesh_header, storyline_string_tags[2])},
+        {"captions", offsetof(mesh_header, picture_caption_string_list_tag)},
+        {"win_ambient", offsetof(mesh_header, win_ambient_sound_tag)},
+        {"loss_ambient", offsetof(mesh_header, loss_ambient_sound_tag)},
     };
     for (const auto &f : fields)
         if (field == f.name) return (tag *)((uint8_t *)header + f.offset);
@@ -201,6 +209,19 @@ bool parse_source(source_reader *reader, mesh_source *source)
         {
             tag *field = words.size() == 3 ? header_tag_field(header, words[1]) : nullptr;
             if (field == nullptr || !parse_code(words[2], field)) return refuse_line(reader, line, "tag needs a field and a code");
+        }
+        else if (verb == "cutscene")
+        {
+            // cutscene opening|win|loss NAME: a movie under "cutscenes" (no spaces).
+            static const char *const which[NUMBER_OF_CUTSCENES] = {"opening", "win", "loss"};
+            int32_t index = NONE;
+            for (int32_t i = 0; i < NUMBER_OF_CUTSCENES; ++i)
+                if (words.size() == 3 && words[1] == which[i]) index = i;
+            if (index == NONE || words[2].size() >= MAXIMUM_CUTSCENE_NAME_SIZE ||
+                words[2].find('/') != std::string::npos)
+                return refuse_line(reader, line, "cutscene needs opening, win or loss and a name of at most 63 characters without '/'");
+            memset(header->cutscene_names[index], 0, MAXIMUM_CUTSCENE_NAME_SIZE);
+            memcpy(header->cutscene_names[index], words[2].data(), words[2].size());
         }
         else if (verb == "reverb")
         {

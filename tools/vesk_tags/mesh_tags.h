@@ -19,7 +19,13 @@
 //                                  lightest); without it shadows do not darken
 //   tag FIELD CODE                 FIELD: landscape overhead interface observer media
 //                                  description pregame postgame hints ambient preload
-//                                  blood narration; CODE four characters or "none"
+//                                  blood narration, and the story's: next (after a
+//                                  win), next_after_failure, story (the prologue's
+//                                  text), story_after_success, story_after_failure,
+//                                  captions (the inset pictures'), win_ambient,
+//                                  loss_ambient; CODE four characters or "none"
+//   cutscene opening|win|loss NAME the level's movie (a file name under "cutscenes",
+//                                  without extension; at most 63 characters)
 //   reverb ENV VOLUME DECAY DAMPING the map's reverb: ENV 0-25 (or "none", the
 //                                  default), VOLUME 0-1, DECAY 0.1-20 seconds,
 //                                  DAMPING 0.1-2 (decimal numbers)

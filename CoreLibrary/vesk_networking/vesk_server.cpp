@@ -1,0 +1,317 @@
+// The host's command server: stamping, relaying, the history, null commands.
+
+#include "vesk_server.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "cseries/timers.h"
+#include "game_time.h"
+#include "players.h"
+#include "recording.h"
+#include "vesk.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_packets.h"
+#include "vesk_networking/vesk_netsync.h"
+#include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_packets.h"
+
+enum
+{
+    // Commands that reach the server before its clock starts wait for it; a
+    // player cannot make the host hold more than this many bytes of them.
+    MAXIMUM_HELD_COMMAND_BYTES = 65536,
+    // Stamped commands that reach a player between the start barrier and its
+    // map's start wait for the map, up to this many bytes.
+    MAXIMUM_EARLY_COMMAND_BYTES = 65536,
+};
+
+static struct
+{
+    game_server_globals server;
+    bool clock_started; // the start server command arrived once this game
+    // Commands received before the clock started, in arrival order.
+    command_packet_history_entry *held_head, *held_tail;
+    int32_t held_bytes;
+    int64_t history_bytes;
+    // Relayed commands received before the map started, whole, back to back.
+    uint8_t early_commands[MAXIMUM_EARLY_COMMAND_BYTES];
+    int32_t early_bytes;
+} server_globals;
+
+static command_packet_history_entry *new_history_entry(const command_header *command)
+{
+    // The entry's header and pointer, then the whole command: never fewer
+    // bytes than the command holds.
+    const size_t bytes = offsetof(command_packet_history_entry, command) + (size_t)command->size;
+    command_packet_history_entry *entry = (command_packet_history_entry *)malloc(bytes);
+    if (!entry) return nullptr;
+    entry->next = nullptr;
+    memcpy(&entry->command, command, (size_t)command->size);
+    return entry;
+}
+
+static void free_entries(command_packet_history_entry *entry)
+{
+    while (entry)
+    {
+        command_packet_history_entry *next = entry->next;
+        free(entry);
+        entry = next;
+    }
+}
+
+void initialize_game_server_for_new_game(void)
+{
+    free_entries(server_globals.server.command_history_head);
+    free_entries(server_globals.held_head);
+    memset(&server_globals, 0, sizeof(server_globals));
+}
+
+void dispose_game_server(void)
+{
+    server_globals.server.game_started = false;
+}
+
+bool game_server_game_in_progress(void) { return server_globals.server.game_started; }
+const game_server_globals *get_game_server_globals(void) { return &server_globals.server; }
+command_packet_history_entry *get_command_history_head(void) { return server_globals.server.command_history_head; }
+int64_t get_command_history_size(void) { return server_globals.history_bytes; }
+
+// Ticks of host time since the start server command.  In 64 bits, so the
+// product never wraps; the game's 32-bit stamp is what travels.
+static int32_t host_ticks_now(void)
+{
+    const uint32_t elapsed = machine_tick_count() - server_globals.server.ticks_at_start_of_game;
+    return (int32_t)(((uint64_t)elapsed * GAME_TICKS_PER_SECOND) / 1000);
+}
+
+void send_command_to_arrived_players(const command_header *command)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    if (!game) return;
+    const vesk_sync_data_s *sync = get_vesk_sync_data();
+    const int16_t count = get_net_player_count();
+    for (int16_t i = 0; i < count; ++i)
+    {
+        if (!sync->players_data[i].arrived) continue;
+        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+        const uint16_t length = build_command_packet(packet, sizeof(packet), (uint8_t)get_net_player(i)->unique_identifier,
+                                                     command, command->size);
+        if (!VWARN(length > 0, "a command too large for a command packet")) return;
+        net_send(game, packet, 0);
+    }
+}
+
+static void stamp_and_relay(command_header *command)
+{
+    command->time = host_ticks_now();
+    send_command_to_arrived_players(command);
+    server_globals.server.ticks_at_last_command = command->time;
+    if (command->verb == _command_null) return;
+    command_packet_history_entry *entry = new_history_entry(command);
+    if (!entry)
+    {
+        // A joiner could no longer be fed this game; the live players are.
+        log_message(__FILE__, __LINE__, "no memory for the command history; the command is relayed but not kept");
+        return;
+    }
+    server_globals.history_bytes += (int64_t)offsetof(command_packet_history_entry, command) + command->size;
+    if (server_globals.server.command_history_tail)
+        server_globals.server.command_history_tail->next = entry;
+    else
+        server_globals.server.command_history_head = entry;
+    server_globals.server.command_history_tail = entry;
+}
+
+void vesk_server_send_command(command_header *command)
+{
+    if (!server_globals.clock_started)
+    {
+        // Stamping against a clock that has not started would put the command
+        // at a tick that means nothing: it waits for the start.
+        if (server_globals.held_bytes + command->size > MAXIMUM_HELD_COMMAND_BYTES)
+        {
+            log_message(__FILE__, __LINE__, "a command before the game's start was dropped: too many are waiting");
+            return;
+        }
+        command_packet_history_entry *entry = new_history_entry(command);
+        if (!entry) return;
+        server_globals.held_bytes += command->size;
+        if (server_globals.held_tail)
+            server_globals.held_tail->next = entry;
+        else
+            server_globals.held_head = entry;
+        server_globals.held_tail = entry;
+        return;
+    }
+    stamp_and_relay(command);
+}
+
+static void start_command_clock(void)
+{
+    server_globals.server.game_started = true;
+    server_globals.server.ticks_at_last_command = 0;
+    server_globals.server.ticks_at_start_of_game = machine_tick_count();
+    server_globals.clock_started = true;
+    command_packet_history_entry *held = server_globals.held_head;
+    server_globals.held_head = server_globals.held_tail = nullptr;
+    server_globals.held_bytes = 0;
+    for (command_packet_history_entry *entry = held; entry; entry = entry->next) stamp_and_relay(&entry->command);
+    free_entries(held);
+}
+
+void idle_game_server(void)
+{
+    if (!server_globals.server.game_started) return;
+    if (host_ticks_now() - server_globals.server.ticks_at_last_command < NULL_COMMAND_INTERVAL_TICKS) return;
+    uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+    command_codec_state state;
+    command_encode_new(&state, buffer, _command_null);
+    if (!state.failed) vesk_server_send_command(state.header);
+}
+
+// Verbs only the host's own game issues: a player who could send them could
+// fake the sync check, end everybody's game or add and drop players.
+static bool verb_is_host_only(int32_t verb)
+{
+    return verb == _command_sync || verb == _command_drop_player || verb == _command_forced_endgame ||
+           verb == _command_add_player;
+}
+
+bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t from)
+{
+    if (to != kSendToServer) return false;
+    const net_message_header *header = (const net_message_header *)packet;
+    switch (header->what)
+    {
+    case _server_command_packet:
+    {
+        if (from != NET_HOST_PLAYER_ID)
+        {
+            log_game_packet_refusal(from, _game_refusal_not_allowed, "a server command from a player");
+            return true;
+        }
+        const int16_t verb = ((const server_command_packet *)packet)->verb;
+        if (verb == _start_sending_null_commands)
+            start_command_clock();
+        else if (verb == _stop_sending_null_commands)
+            server_globals.server.game_started = false;
+        else
+            log_message(__FILE__, __LINE__, "Got a server command packet w/verb %d?", verb);
+        return true;
+    }
+    case _ping_packet: return false;
+    case _command_packet:
+    {
+        command_header *command = (command_header *)((uint8_t *)packet + sizeof(net_message_header));
+        const int32_t size = length - (int32_t)sizeof(net_message_header);
+        const int16_t index = find_net_player_index(from);
+        if (size < MINIMUM_COMMAND_SIZE || size > MAXIMUM_SINGLE_PACKET_SIZE - (int32_t)sizeof(net_message_header) ||
+            command->size != size)
+            log_game_packet_refusal(from, _game_refusal_malformed, "a command whose size disagrees with its packet");
+        else if (command->verb < 0 || command->verb >= NUMBER_OF_COMMAND_VERBS)
+            log_game_packet_refusal(from, _game_refusal_malformed, "a command of an unknown verb");
+        else if (from != NET_HOST_PLAYER_ID && verb_is_host_only(command->verb))
+            log_game_packet_refusal(from, _game_refusal_not_allowed, "a command only the host may issue");
+        else if (index < 0 || !get_vesk_sync_data()->players_data[index].arrived)
+            log_game_packet_refusal(from, _game_refusal_not_arrived, "a command from a player not in the game");
+        else
+        {
+            if (!(from == NET_HOST_PLAYER_ID && command->verb == _command_drop_player))
+                command->player_index = (int8_t)from;
+            vesk_server_send_command(command);
+        }
+        return true;
+    }
+    default:
+        log_message(__FILE__, __LINE__, "Got a packet of type %d?", header->what);
+        return true;
+    }
+}
+
+bool send_command_to_host(const command_header *command)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t length = build_command_packet(packet, sizeof(packet), kSendToServer, command, command->size);
+    if (!game || !length) return false;
+    return net_send(game, packet, 0);
+}
+
+// Queues a stamped command for its tick and moves the target time.
+static void accept_relayed_command(command_header *command)
+{
+    if ((uint8_t)command->player_index != 255)
+    {
+        const int16_t player_index = find_player_by_unique_identifier((uint8_t)command->player_index);
+        if (player_index != NONE)
+            command->player_index = (int8_t)player_index;
+        else
+            command->verb = (int8_t)-command->verb; // the executor looks the id up again at its tick
+    }
+    if (!queue_incoming_command(command)) return;
+    record_incoming_command(command);
+    if (command->time >= game_->target_time) game_->target_time = command->time;
+}
+
+void forget_early_commands(void) { server_globals.early_bytes = 0; }
+
+void accept_early_commands(void)
+{
+    if (!vesk_map_is_loaded()) return;
+    alignas(command_header) uint8_t command[MAXIMUM_COMMAND_SIZE];
+    for (int32_t offset = 0; offset < server_globals.early_bytes;)
+    {
+        command_header header;
+        memcpy(&header, server_globals.early_commands + offset, sizeof(header));
+        memcpy(command, server_globals.early_commands + offset, (size_t)header.size);
+        offset += header.size;
+        accept_relayed_command((command_header *)command);
+    }
+    server_globals.early_bytes = 0;
+}
+
+void handle_command_packet(void *packet)
+{
+    const net_message_header *header = (const net_message_header *)packet;
+    if (!VASSERT(header->to != kSendToServer, "header->to != kSendToServer")) return;
+    command_header *command = (command_header *)((uint8_t *)packet + sizeof(net_message_header));
+    if (command->size != header->messageLen - (int32_t)sizeof(net_message_header) ||
+        command->size < MINIMUM_COMMAND_SIZE || command->time < 0)
+    {
+        log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command whose size disagrees");
+        return;
+    }
+    if (vesk_map_is_loaded())
+    {
+        accept_early_commands();
+        accept_relayed_command(command);
+    }
+    else if (get_vesk_net_globals()->state != _net_game_in_progress && !in_netsync())
+        // The game has ended here; the stream still runs on the host.
+        log_message(__FILE__, __LINE__, "a command of verb %d for tick %d arrived after the game; ignored", command->verb,
+                    command->time);
+    else if (server_globals.early_bytes + command->size <= MAXIMUM_EARLY_COMMAND_BYTES)
+    {
+        // The game is passing its start barrier, or its map is still starting.
+        memcpy(server_globals.early_commands + server_globals.early_bytes, command, (size_t)command->size);
+        server_globals.early_bytes += command->size;
+    }
+    else
+    {
+        log_message(__FILE__, __LINE__, "too many commands before the map started; the game cannot stay in step");
+        game_is_out_of_sync(__FILE__, __LINE__);
+    }
+}
+
+bool vesk_server_send_data(uint8_t to, void *data, int32_t length)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    net_message_header *header = (net_message_header *)data;
+    if (!game || length < (int32_t)sizeof(net_message_header) || header->messageLen != length) return false;
+    header->to = to;
+    return net_send(game, data, 0);
+}

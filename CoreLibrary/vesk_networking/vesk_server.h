@@ -1,0 +1,72 @@
+#pragma once
+// The host's command server: every player sends the commands it issues to
+// the server (address 254); the server stamps each with a tick of the host's
+// own clock, relays it to every player who has arrived in the game and keeps
+// it in a history for players who join later.  While the game runs and
+// nobody issues commands it sends null commands, so that every machine's
+// target time keeps advancing.
+//
+// The server runs on the host only; the receiving side of the stream
+// (handle_command_packet) on every player.  Main thread only.
+
+#include <cstdint>
+
+#include "commands.h" // command_header
+
+struct net_game_data;
+
+struct command_packet_history_entry
+{
+    command_packet_history_entry *next;
+    // then the whole stamped command: its header and data, `command.size` bytes
+    command_header command;
+};
+
+enum
+{
+    // A null command is due when this many ticks of host time have passed
+    // since the last command sent.
+    NULL_COMMAND_INTERVAL_TICKS = 4,
+};
+
+struct game_server_globals
+{
+    bool game_started;            // between the start and stop server commands
+    int32_t ticks_at_last_command; // stamp of the last command sent, nulls included
+    uint32_t ticks_at_start_of_game; // machine milliseconds at the start server command
+    command_packet_history_entry *command_history_head;
+    command_packet_history_entry *command_history_tail;
+};
+
+// Frees the history and clears the record.
+void initialize_game_server_for_new_game(void);
+// Stops null commands; the history stays.
+void dispose_game_server(void);
+bool game_server_game_in_progress(void);
+const game_server_globals *get_game_server_globals(void);
+command_packet_history_entry *get_command_history_head(void);
+// Bytes held by the history (entries and their allocation headers).
+int64_t get_command_history_size(void);
+
+// Stamps, relays and records one command (host order).  Before the start
+// server command the command is held and stamped when the start arrives.
+void vesk_server_send_command(command_header *command);
+// Sends a null command when one is due; every frame on the host.
+void idle_game_server(void);
+// The server's share of a packet on the host (host order): true when it
+// consumed the packet.
+bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t from);
+// One command packet per arrived player.
+void send_command_to_arrived_players(const command_header *command);
+// Wraps a command in a command packet addressed to the server and sends it.
+bool send_command_to_host(const command_header *command);
+// The receiving side on every player (entry 1 of the dispatcher's table).
+// Commands that arrive while the start barrier ends or the map starts wait
+// for the map (accept_early_commands, each frame).
+void handle_command_packet(void *packet);
+// Queues the commands that waited for the map, once it has started.
+void accept_early_commands(void);
+// Forgets them (a new game's start barrier).
+void forget_early_commands(void);
+// Hands the data to the library's send unchanged.
+bool vesk_server_send_data(uint8_t to, void *data, int32_t length);

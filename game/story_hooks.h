@@ -1,0 +1,6 @@
+#pragma once
+// The story of a campaign joined to the game core: the cutscenes' start-up
+// step and the entries of the intro, prologue, epilogue and running states.
+
+// Registers them; called once from register_built_subsystems.
+void register_story_hooks(void);

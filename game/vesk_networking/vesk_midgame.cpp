@@ -1,0 +1,240 @@
+// Joining a cooperative game in progress: admission, the joiner's start and
+// the feeding of the host's history.
+
+#include "vesk_midgame.h"
+
+#include <cstring>
+
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "players.h"
+#include "session_state.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_packets.h"
+#include "vesk_networking/network_server.h"
+#include "vesk_networking/vesk_net_commands.h"
+#include "vesk_networking/vesk_netsync.h"
+#include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_server.h"
+
+enum
+{
+    // The configuration dialog's item that enters the game.
+    _configuration_item_enter_game = 101,
+};
+
+bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (length != NET_PLAYER_RECORD_SIZE || !data)
+    {
+        slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "%s", get_networking_string(_networking_string_bad_player_record));
+        return false;
+    }
+    new_player_data player;
+    memcpy(&player, data, sizeof(player));
+    byte_swap_new_player_data(&player);
+    const bool lobby_game = net->metaserver_game_id != -1;
+    if (!lobby_game && player.metaserver_player)
+    {
+        slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "Game is not hosted on a metaserver.");
+        return false;
+    }
+    if (lobby_game && !player.metaserver_player)
+    {
+        slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "Game only accepting players via metaserver");
+        return false;
+    }
+    if (net->state == _net_game_in_progress)
+    {
+        if (player.version < MIDGAME_JOIN_MINIMUM_VERSION)
+        {
+            slprintf(message, NET_ALLOW_JOIN_REASON_SIZE,
+                     "Mid-game joining is only supported in Vesk II 1.8.2 or later.");
+            return false;
+        }
+        int32_t waiting = 0;
+        const vesk_sync_data_s *sync = get_vesk_sync_data();
+        for (int16_t i = 0; i < net->player_count; ++i)
+            if (!sync->players_data[i].arrived) ++waiting;
+        if (waiting + get_player_count() >= MAXIMUM_PLAYERS_PER_GAME)
+        {
+            slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "Mid-game join failed as no more players are able to join.");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool send_begin_game_midgame_to_player(int32_t player_id)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t length = build_begin_game_midgame_packet(packet, sizeof(packet), (uint8_t)player_id,
+                                                            (int16_t)net->player_count_at_game_start,
+                                                            net->players_at_game_start);
+    return length && net_send(net->game, packet, 0);
+}
+
+void begin_late_joiner(int32_t player_id)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    const int16_t index = find_net_player_index(player_id);
+    if (index < 0) return;
+    get_vesk_sync_data()->players_data[index].arrived = false;
+    net_game_description *description =
+        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    if (build_vesk_game_description_packet(packet, sizeof(packet), (uint8_t)player_id, description))
+        net_send(net->game, packet, 0);
+    send_begin_game_midgame_to_player(player_id);
+    if (build_begin_sync_data_packet(packet, sizeof(packet), (uint8_t)player_id)) net_send(net->game, packet, 0);
+}
+
+// The whole history has been sent to the joiner at `index`: it takes live
+// commands from now on and the add-player command gives it its place.
+static void complete_join(int16_t index)
+{
+    vesk_sync_player_data *data = &get_vesk_sync_data()->players_data[index];
+    const new_player_data *player = get_net_player(index);
+    data->arrived = true;
+    data->wants_more_commands = false;
+    data->command_history_to_send = nullptr;
+    uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+    command_header *command = build_add_player_command(buffer, player->unique_identifier, 0, player->version,
+                                                       player->metaserver_player_id, &player->appearance);
+    if (!command) return;
+    // The host's own command: every machine knows the host's record.
+    command->player_index = (int8_t)NET_HOST_PLAYER_ID;
+    vesk_server_send_command(command);
+}
+
+void midgame_joiner_reported(int16_t index)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    vesk_sync_player_data *data = &get_vesk_sync_data()->players_data[index];
+    const int32_t player_id = get_net_player(index)->unique_identifier;
+    if (data->arrived || data->command_history_to_send)
+    {
+        log_game_packet_refusal(player_id, _game_refusal_not_allowed, "a second barrier report in a running game");
+        drop_player_due_to_error(net->game, (int16_t)player_id);
+        return;
+    }
+    for (int16_t i = 0; i < net->player_count; ++i)
+        send_player_sync_data_confirmation(net->game, (uint8_t)player_id, (int16_t)net->players[i].unique_identifier);
+    data->command_history_to_send = get_command_history_head();
+    data->wants_more_commands = true;
+    // Nothing to replay yet: the joiner is fed at once.
+    if (!data->command_history_to_send) complete_join(index);
+}
+
+void handle_begin_game_midgame_packet(void *packet)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
+    const int16_t count = extract_players_from_begin_game_midgame_packet(packet, players, MAXIMUM_NET_GAME_PLAYERS);
+    if (count < 1)
+    {
+        log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_malformed,
+                                "a mid-game start whose player count is out of range");
+        return;
+    }
+    memcpy(net->players_at_game_start, players, sizeof(new_player_data) * (size_t)count);
+    net->player_count_at_game_start = count;
+    net->item_hit_via_network = _configuration_item_enter_game;
+    joining_mid_game = true;
+}
+
+void handle_request_more_commands_packet(void *packet)
+{
+    const uint8_t from = ((net_message_header *)packet)->from;
+    const int16_t index = find_net_player_index(from);
+    if (index < 0)
+    {
+        log_game_packet_refusal(from, _game_refusal_unknown_player, "a history request from a player not listed");
+        return;
+    }
+    vesk_sync_player_data *data = &get_vesk_sync_data()->players_data[index];
+    if (data->command_history_to_send && !data->arrived) data->wants_more_commands = true;
+}
+
+void handle_coop_vets_data_packet(void *packet)
+{
+    if (!import_monster_initializers_from_coop_vets_packet(packet))
+        log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_malformed,
+                                "cooperative veterans that were refused");
+}
+
+bool request_more_commands_for_mid_game_join(void)
+{
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    net_game_data *game = get_vesk_net_globals()->game;
+    return game && build_request_more_commands_packet(packet, sizeof(packet), NET_HOST_PLAYER_ID) &&
+           net_send(game, packet, 0);
+}
+
+void request_more_commands_if_needed(void)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    if (game_->target_time > game_->game_time + 1 || game_->game_time == net->requested_more_commands_game_time)
+        return;
+    request_more_commands_for_mid_game_join();
+    net->requested_more_commands_game_time = game_->game_time;
+}
+
+// One batch for the joiner at `index`.
+static void feed_joiner(int16_t index, int32_t budget_limit)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    vesk_sync_player_data *data = &get_vesk_sync_data()->players_data[index];
+    const int32_t player_id = get_net_player(index)->unique_identifier;
+    int32_t budget = net_get_player_client_outgoing_buffer_free_size(game, (int16_t)player_id);
+    if (budget > budget_limit) budget = budget_limit;
+    const int32_t first_time = data->command_history_to_send->command.time;
+    for (command_packet_history_entry *entry = data->command_history_to_send; entry;)
+    {
+        // The newest entry, far after the batch's start, waits for the next
+        // request: the joiner then replays what it has first.
+        if (!entry->next && entry->command.time - first_time > MIDGAME_BATCH_TICK_SPAN) break;
+        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+        const uint16_t length =
+            build_command_packet(packet, sizeof(packet), (uint8_t)player_id, &entry->command, entry->command.size);
+        if (!length || length > budget) break;
+        net_send(game, packet, 0);
+        budget -= length;
+        entry = entry->next;
+        data->command_history_to_send = entry;
+    }
+    data->wants_more_commands = false;
+    log_message(__FILE__, __LINE__, "fed joiner %d the history from tick %d (%d bytes left unused)", player_id,
+                first_time, budget);
+    if (!data->command_history_to_send) complete_join(index);
+}
+
+void idle_command_history_with_budget(int32_t budget_limit)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->state != _net_game_in_progress) return;
+    const vesk_sync_data_s *sync = get_vesk_sync_data();
+    for (int16_t i = 0; i < net->player_count; ++i)
+    {
+        const vesk_sync_player_data *data = &sync->players_data[i];
+        if (!data->wants_more_commands || !data->command_history_to_send) continue;
+        if (!VASSERT(!data->arrived, "a joiner fed after it arrived")) continue;
+        feed_joiner(i, budget_limit);
+    }
+}
+
+void idle_command_history(void) { idle_command_history_with_budget(MIDGAME_MAXIMUM_BATCH_BYTES); }
+
+void get_midgame_time_remaining_string(char *buffer, size_t size)
+{
+    if (!buffer || !size) return;
+    buffer[0] = 0;
+    if (!joining_mid_game) return;
+    const int32_t remaining = game_->target_time - game_->game_time;
+    time_to_string_bounded(remaining > 0 ? remaining : 0, buffer, size);
+}

@@ -1,0 +1,364 @@
+// The start and end barrier, who may start a game, the ready marks.
+
+#include "vesk_netsync.h"
+
+#include <cstring>
+
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "cseries/timers.h"
+#include "game_records.h"
+#include "gameplay_versions.h"
+#include "progress_dialog.h"
+#include "session_state.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_packets.h"
+#include "vesk_networking/vesk_midgame.h"
+#include "vesk_networking/vesk_net_commands.h"
+#include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_server.h"
+
+enum
+{
+    // From this gameplay version on a cooperative game stays open to joiners.
+    MIDGAME_JOIN_MINIMUM_GAMEPLAY_VERSION = 1820,
+};
+
+static struct
+{
+    vesk_sync_data_s sync;
+    bool in_netsync;
+    bool do_not_report_scoring;
+} netsync_globals;
+
+vesk_sync_data_s *get_vesk_sync_data(void) { return &netsync_globals.sync; }
+void clear_vesk_sync_data(void) { memset(&netsync_globals, 0, sizeof(netsync_globals)); }
+bool in_netsync(void) { return netsync_globals.in_netsync; }
+bool netsync_failed(void) { return netsync_globals.do_not_report_scoring; }
+
+void clear_vesk_sync_player(int16_t index)
+{
+    if (index < 0 || index >= MAXIMUM_NET_GAME_PLAYERS) return;
+    memset(&netsync_globals.sync.players_data[index], 0, sizeof(vesk_sync_player_data));
+    netsync_globals.sync.client_received_player_sync_data[index] = false;
+}
+
+void remove_vesk_sync_player(int16_t index, int16_t count)
+{
+    vesk_sync_data_s *sync = &netsync_globals.sync;
+    if (index < 0 || index >= count || count > MAXIMUM_NET_GAME_PLAYERS) return;
+    const size_t later = (size_t)(count - index - 1);
+    memmove(&sync->players_data[index], &sync->players_data[index + 1], later * sizeof(sync->players_data[0]));
+    memmove(&sync->client_received_player_sync_data[index], &sync->client_received_player_sync_data[index + 1],
+            later * sizeof(sync->client_received_player_sync_data[0]));
+    clear_vesk_sync_player((int16_t)(count - 1));
+}
+
+// ---- packets --------------------------------------------------------------------------
+
+bool send_begin_sync_data_packet(net_game_data *game)
+{
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    return build_begin_sync_data_packet(packet, sizeof(packet), kSendToAllPlayers) && net_send(game, packet, 0);
+}
+
+bool send_player_sync_data_packet(net_game_data *game, bool to_host, int16_t player_id_from)
+{
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t length =
+        build_player_sync_data_packet(packet, sizeof(packet), to_host ? (uint8_t)NET_HOST_PLAYER_ID : (uint8_t)kSendToAllPlayers,
+                                      player_id_from, to_host ? _player_sync_data_packet_destined_for_server_flag : 0);
+    return length && net_send(game, packet, 0);
+}
+
+bool send_player_sync_data_confirmation(net_game_data *game, uint8_t to, int16_t player_id_from)
+{
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    return build_player_sync_data_packet(packet, sizeof(packet), to, player_id_from, 0) && net_send(game, packet, 0);
+}
+
+void handle_begin_sync_data_packet(void *packet)
+{
+    (void)packet; // the packet rules take it from the host only
+    netsync_globals.sync.originator_told_us_to_begin = true;
+}
+
+void handle_player_sync_data_packet(void *packet)
+{
+    const player_sync_data_packet *sync_packet = (const player_sync_data_packet *)packet;
+    const uint8_t from = sync_packet->header.from;
+    const int16_t index = find_net_player_index(sync_packet->player_id_from);
+    if (index < 0)
+    {
+        log_game_packet_refusal(from, _game_refusal_unknown_player, "a barrier report naming a player not listed");
+        return;
+    }
+    const bool report = (sync_packet->flags & _player_sync_data_packet_destined_for_server_flag) != 0;
+    if (report && local_player_is_network_originator())
+    {
+        if (sync_packet->player_id_from != from)
+        {
+            log_game_packet_refusal(from, _game_refusal_not_allowed, "a barrier report naming another player");
+            return;
+        }
+        if (get_vesk_net_globals()->state == _net_game_in_progress && game_server_game_in_progress())
+            midgame_joiner_reported(index);
+        else
+            netsync_globals.sync.players_data[index].arrived = true;
+        return;
+    }
+    // A confirmation speaks for the host: only the host's own player sends one.
+    if (report || from != NET_HOST_PLAYER_ID)
+    {
+        log_game_packet_refusal(from, _game_refusal_not_allowed, "a barrier confirmation not from the host");
+        return;
+    }
+    netsync_globals.sync.client_received_player_sync_data[index] = true;
+}
+
+// ---- the barrier ----------------------------------------------------------------------
+
+namespace
+{
+// The progress dialog of one wait, opened only when the wait lasts.
+struct barrier_progress
+{
+    bool open = false;
+    ~barrier_progress() { close(); }
+    // True when the player cancelled.
+    bool pass(uint32_t started, const char *text)
+    {
+        if (!open && machine_tick_count() - started > NETSYNC_PROGRESS_DELAY_MS)
+        {
+            network_progress(_progress_open_without_bar, text, 0);
+            open = true;
+        }
+        return open && network_progress(_progress_modal_pass, nullptr, 0);
+    }
+    void set_text(const char *text)
+    {
+        if (open) network_progress(_progress_set_message, text, 0);
+    }
+    void close(void)
+    {
+        if (open) network_progress(_progress_close, nullptr, 0);
+        open = false;
+    }
+};
+} // namespace
+
+static bool timed_out(uint32_t started) { return machine_tick_count() - started >= NETSYNC_TIMEOUT_MS; }
+
+// The session is gone: neither a host nor a client that still has players.
+static bool connection_gone(void)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    if (!game || !networking_active(game)) return true;
+    return !net_i_am_the_server(game) && net_get_player_count(game) == 0;
+}
+
+static bool leave_barrier_early(int16_t message_index)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    if (message_index == _netsync_end_message_index && game && !local_player_is_network_originator())
+        send_player_sync_data_packet(game, true, get_local_player_id());
+    return false;
+}
+
+// Waits for every listed player's report (host only).  False on a time-out,
+// or on a cancel at the start barrier.
+static bool wait_for_reports(int16_t message_index)
+{
+    vesk_sync_data_s *sync = &netsync_globals.sync;
+    barrier_progress progress;
+    const uint32_t started = machine_tick_count();
+    int32_t shown = -1;
+    for (;;)
+    {
+        int16_t waiting = -1;
+        for (int16_t i = 0; i < get_net_player_count() && waiting < 0; ++i)
+            if (!sync->players_data[i].arrived) waiting = i;
+        if (waiting < 0) return true;
+        if (timed_out(started)) return false;
+        const int32_t waiting_id = get_net_player(waiting)->unique_identifier;
+        if (waiting_id != shown)
+        {
+            char text[256];
+            slprintf(text, sizeof(text), get_networking_string(_netsync_waiting_for_player_message_index),
+                     get_net_player(waiting)->appearance.name);
+            progress.set_text(text);
+            shown = waiting_id;
+        }
+        vesk_net_process();
+        if (progress.pass(started, get_networking_string(_netsync_end_message_index)))
+            return message_index != _netsync_start_message_index;
+    }
+}
+
+bool sync_data_between_players(int16_t message_index)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    vesk_sync_data_s *sync = &netsync_globals.sync;
+    if (!net->game) return false;
+    const bool host = local_player_is_network_originator();
+    const char *text = get_networking_string(message_index);
+    if (host)
+    {
+        for (int16_t i = 0; i < net->player_count; ++i) clear_vesk_sync_player(i);
+        send_begin_sync_data_packet(net->game);
+    }
+    else if (message_index == _netsync_end_message_index && joining_mid_game)
+        return leave_barrier_early(message_index);
+    memset(sync->client_received_player_sync_data, 0, sizeof(sync->client_received_player_sync_data));
+
+    {
+        barrier_progress progress;
+        const uint32_t started = machine_tick_count();
+        while (!sync->originator_told_us_to_begin)
+        {
+            if (timed_out(started)) return false;
+            if (connection_gone()) return leave_barrier_early(message_index);
+            vesk_net_process();
+            if (progress.pass(started, text)) return leave_barrier_early(message_index);
+        }
+    }
+    sync->originator_told_us_to_begin = false;
+    send_player_sync_data_packet(net->game, true, get_local_player_id());
+
+    if (host)
+    {
+        if (!wait_for_reports(message_index)) return false;
+        for (int16_t i = 0; i < net->player_count; ++i)
+            send_player_sync_data_packet(net->game, false, (int16_t)net->players[i].unique_identifier);
+    }
+
+    barrier_progress progress;
+    const uint32_t started = machine_tick_count();
+    for (bool gone = false;;)
+    {
+        bool complete = true;
+        for (int16_t i = 0; i < net->player_count && complete; ++i)
+            complete = sync->client_received_player_sync_data[i];
+        if (complete) return true;
+        // What arrived before the connection closed is still read once.
+        if (timed_out(started) || gone) return false;
+        gone = connection_gone();
+        vesk_net_process();
+        if (progress.pass(started, text)) return false;
+    }
+}
+
+bool vesk_netsync(void)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->state != _net_idle && net->state != _net_reenter_game)
+    {
+        char text[64];
+        slprintf(text, sizeof(text), "in vesk_netsync: what is state %d?", net->state);
+        VWARN(false, text);
+    }
+    netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
+    forget_early_commands();
+    netsync_globals.in_netsync = true;
+    const bool passed = sync_data_between_players(_netsync_start_message_index);
+    netsync_globals.in_netsync = false;
+    net->state = _net_game_in_progress;
+    if (!passed)
+    {
+        netsync_globals.do_not_report_scoring = true;
+        return false;
+    }
+    if (local_player_is_network_originator())
+    {
+        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+        if (build_server_command_packet(packet, sizeof(packet), kSendToServer, _start_sending_null_commands))
+            net_send(net->game, packet, 0);
+        const bool dropped = sync_player_lists();
+        const new_game_parameter_data *parameters = &net->current_game_description.parameters;
+        int32_t lowest_build = INT32_MAX;
+        for (int32_t i = 0; i < net->player_count_at_game_start; ++i)
+            if (net->players_at_game_start[i].build_number < lowest_build)
+                lowest_build = net->players_at_game_start[i].build_number;
+        if (lowest_build == INT32_MAX) lowest_build = 0;
+        const bool joinable = (parameters->option_flags & _game_option_cooperative_flag) &&
+                              compute_gameplay_version(parameters, lowest_build) >= MIDGAME_JOIN_MINIMUM_GAMEPLAY_VERSION;
+        if (!net->game_closed && joinable)
+            net_allow_connections(net->game, true);
+        else if (dropped)
+            log_message(__FILE__, __LINE__, "players left while the game started");
+    }
+    netsync_globals.do_not_report_scoring = false;
+    return true;
+}
+
+void note_player_dropped_during_netsync(int16_t player_id)
+{
+    vesk_sync_data_s *sync = &netsync_globals.sync;
+    const int16_t index = find_net_player_index(player_id);
+    if (index >= 0) sync->players_data[index].arrived = true;
+    if (sync->number_of_dropped_players_during_netsync < MAXIMUM_NET_GAME_PLAYERS)
+        sync->netsync_dropped_player_ids[sync->number_of_dropped_players_during_netsync++] = (uint32_t)player_id;
+}
+
+bool sync_player_lists(void)
+{
+    vesk_sync_data_s *sync = &netsync_globals.sync;
+    net_game_data *game = get_vesk_net_globals()->game;
+    for (uint32_t i = 0; i < sync->number_of_dropped_players_during_netsync; ++i)
+    {
+        const int32_t player_id = (int32_t)sync->netsync_dropped_player_ids[i];
+        log_message(__FILE__, __LINE__, "player %d left while the game started; it is dropped", (int)player_id);
+        remove_player_from_player_list(player_id);
+        uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+        if (command_header *command = build_drop_player_command(buffer, player_id)) send_command_to_host(command);
+        if (game) net_delete_player(game, (int16_t)player_id);
+    }
+    const bool any = sync->number_of_dropped_players_during_netsync > 0;
+    sync->number_of_dropped_players_during_netsync = 0;
+    return any;
+}
+
+// ---- who may start ---------------------------------------------------------------------
+
+// The players outside the first observer's team are at least one (true
+// without an observer).
+static bool someone_plays_against_the_observer(void)
+{
+    const int16_t count = get_net_player_count();
+    for (int16_t i = 0; i < count; ++i)
+    {
+        const new_player_data *observer = get_net_player(i);
+        if (!(observer->flags & _player_is_observer_flag)) continue;
+        int32_t team = 0;
+        if (observer->unique_identifier != -1)
+            for (int16_t j = 0; j < count; ++j)
+                if (get_net_player(j)->team_captain_identifier == observer->unique_identifier) ++team;
+        return (team ? count - team : count - 1) >= 1;
+    }
+    return true;
+}
+
+bool enough_players_agree_to_start_game(void)
+{
+    const int16_t count = get_net_player_count();
+    if (count == 0) return false;
+    for (int16_t i = 0; i < count; ++i)
+        if (!get_net_player(i)->agreed_to_play) return false;
+    return someone_plays_against_the_observer();
+}
+
+bool net_enough_players_for_ranked_game(void)
+{
+    // Only a ranked lobby room asks more; this layer is in none.
+    return true;
+}
+
+void i_agree_to_play_persistent(bool persistent)
+{
+    new_player_data player;
+    if (get_net_player_count() == 0 || !get_local_player(&player)) return;
+    player.agreed_to_play = true;
+    player.persistent_ready = persistent;
+    update_player_data(&player);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// The start and end barrier of a network game: the host tells everybody to
+// begin, each player reports in, the host confirms everybody to everybody;
+// only then does the host start its command clock, so that tick 0 means the
+// same moment everywhere.  Also who may start a game and the ready marks.
+//
+// Every wait is bounded by NETSYNC_TIMEOUT_MS of `machine_tick_count` and
+// pumps the network (`vesk_net_process`).  Main thread only.
+
+#include <cstdint>
+
+struct command_packet_history_entry;
+struct net_game_data;
+
+enum
+{
+    NETSYNC_TIMEOUT_MS = 180000,
+    NETSYNC_PROGRESS_DELAY_MS = 1000, // no progress dialog for a barrier this short
+    // Message indexes of the networking texts ('inmn').
+    _netsync_end_message_index = 5,
+    _netsync_start_message_index = 6,
+    _netsync_waiting_for_player_message_index = 4,
+};
+
+// One entry per entry of the game layer's player list (same index).
+struct vesk_sync_player_data
+{
+    bool arrived; // the host has its report: it receives live commands
+    command_packet_history_entry *command_history_to_send; // mid-game join: the next entry to send
+    bool wants_more_commands;
+};
+
+struct vesk_sync_data_s
+{
+    bool originator_told_us_to_begin;
+    vesk_sync_player_data players_data[16];
+    bool client_received_player_sync_data[16];
+    uint32_t number_of_dropped_players_during_netsync;
+    uint32_t netsync_dropped_player_ids[16];
+};
+
+// The one record (never null).
+vesk_sync_data_s *get_vesk_sync_data(void);
+// Clears the whole record (a new session).
+void clear_vesk_sync_data(void);
+// The list entry `index` left: its records move up with the list.
+void remove_vesk_sync_player(int16_t index, int16_t count);
+// A new list entry: not arrived, no history, wants nothing.
+void clear_vesk_sync_player(int16_t index);
+
+// True while the start barrier runs.
+bool in_netsync(void);
+
+// The start barrier; the state becomes _net_game_in_progress whatever the
+// outcome.  False when the barrier failed (scoring is then not reported).
+bool vesk_netsync(void);
+// The barrier itself with progress text `message_index`.
+bool sync_data_between_players(int16_t message_index);
+
+void handle_begin_sync_data_packet(void *packet);
+void handle_player_sync_data_packet(void *packet);
+bool send_begin_sync_data_packet(net_game_data *game);
+bool send_player_sync_data_packet(net_game_data *game, bool to_host, int16_t player_id_from);
+
+// A player the library reports gone while the start barrier runs.
+void note_player_dropped_during_netsync(int16_t player_id);
+// Settles the players who left during the start barrier: true when any did.
+bool sync_player_lists(void);
+
+bool enough_players_agree_to_start_game(void);
+// Registered as the networking table's member (the front call of that name is the
+// table's, networking_procedures.h).
+bool net_enough_players_for_ranked_game(void);
+void i_agree_to_play_persistent(bool persistent);
+
+// The last start barrier failed: the game's scoring is not to be reported.
+bool netsync_failed(void);
+// A confirmation (flag clear) for `player_id_from` addressed to one player.
+bool send_player_sync_data_confirmation(net_game_data *game, uint8_t to, int16_t player_id_from);

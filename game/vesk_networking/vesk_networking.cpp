@@ -1,0 +1,603 @@
+// The game layer's session, pump, dispatcher and player list.
+
+#include "vesk_networking.h"
+
+#include <cstring>
+
+#include "commands.h"
+#include "console/console.h"
+#include "cseries/byte_swapping.h"
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "game_hooks.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "monster_commands.h"
+#include "networking/connection_manager.h"
+#include "networking/net_module.h"
+#include "networking/public_packet_definitions.h"
+#include "networking/tcp_module.h"
+#include "networking_procedures.h"
+#include "progress_dialog.h"
+#include "vesk.h"
+#include "session_state.h"
+#include "unit_commands.h"
+#include "vesk/string_lists.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_packets.h"
+#include "vesk_networking/network_server.h"
+#include "vesk_networking/vesk_midgame.h"
+#include "vesk_networking/vesk_net_commands.h"
+#include "vesk_networking/vesk_netsync.h"
+#include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_ping.h"
+#include "vesk_networking/vesk_server.h"
+#include "vesk_networking/vesk_teams.h"
+
+#define NETWORKING_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'm', 'n')
+#define INTERNAL_NETWORK_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'n', 's')
+#define NETWORKING_UNAVAILABLE_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'n', 'u')
+
+enum
+{
+    PLAYER_ADDED_STATUS_SIZE = 42 + NET_PLAYER_RECORD_SIZE,
+    PLAYER_ADDED_ID_OFFSET = 40,
+    PLAYER_ADDED_RECORD_OFFSET = 42,
+    PLAYER_DATA_CHANGED_RECORD_OFFSET = 12,
+    _networking_string_player_left = 20,
+    // The configuration dialog's items a network event acts on.
+    _configuration_item_leave = 4,
+};
+
+static struct
+{
+    vesk_networking_globals net;
+    // Refusals already logged this session, one bit per reason, per sender id.
+    uint8_t logged_refusals[MAXIMUM_PLAYER_ID + 1];
+} vesk_networking_module;
+
+vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_networking_module.net; }
+
+void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text)
+{
+    static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {"malformed", "not allowed from its sender",
+                                                                        "its sender has not arrived",
+                                                                        "it names a player not in the game"};
+    if (reason < 0 || reason >= NUMBER_OF_GAME_PACKET_REFUSALS) return;
+    uint8_t *logged = &vesk_networking_module.logged_refusals[(uint8_t)player_id & MAXIMUM_PLAYER_ID];
+    if (*logged & (1u << reason)) return;
+    *logged = (uint8_t)(*logged | (1u << reason));
+    log_message(__FILE__, __LINE__, "dropped a packet from player %d (%s): %s", (int)player_id, reasons[reason], text);
+}
+
+// ---- texts --------------------------------------------------------------------------
+
+// Used when the interface's string lists are not loaded (a headless run).
+static const char *fallback_networking_string(int16_t index)
+{
+    switch (index)
+    {
+    case 3: return "Unable to join the game: %s";
+    case 4: return "Waiting for %s...";
+    case 5: return "Waiting for the other players to finish...";
+    case 6: return "Waiting for the other players to start...";
+    case 14: return "Network Error";
+    case 19: return "Unable to host the game: %s";
+    case _networking_string_player_left: return "You are no longer connected to the game.";
+    case 30: return "The player's record is damaged.";
+    default: return "";
+    }
+}
+
+static const char *fallback_internal_string(int16_t index)
+{
+    static const char *const texts[INTERNAL_NETWORK_MSG_COUNT] = {
+        "Attempting to join the game...", "Cancelled.", "Timed out waiting to join the game.",
+        "Could not reach the host (error %d).", "Could not open the listening socket (error %d).",
+        "Not enough memory for the host's buffers.", "Not enough memory for the host's records.",
+        "Could not close the connection.", "Could not close the players' connections.",
+        "The game needs a password.", "The password is wrong."};
+    return index >= 0 && index < INTERNAL_NETWORK_MSG_COUNT ? texts[index] : "";
+}
+
+static const char *string_from_list(tag list, int16_t index)
+{
+    const int32_t list_index = string_list_tag_to_string_index(list);
+    if (list_index == NONE || index < 0 || index >= count_strings_in_list(list_index)) return nullptr;
+    return get_string_from_list(list_index, index);
+}
+
+const char *get_networking_string(int16_t index)
+{
+    const char *text = string_from_list(NETWORKING_STRING_LIST_TAG, index);
+    return text ? text : fallback_networking_string(index);
+}
+
+const char *get_internal_network_string(int16_t index)
+{
+    const char *text = string_from_list(INTERNAL_NETWORK_STRING_LIST_TAG, index);
+    return text ? text : fallback_internal_string(index);
+}
+
+bool vesk_networking_available(char *message, size_t message_size)
+{
+    if (networking_available()) return true;
+    const char *text = string_from_list(NETWORKING_UNAVAILABLE_STRING_LIST_TAG, 0);
+    if (message && message_size) slprintf(message, message_size, "%s", text ? text : "No network is available.");
+    return false;
+}
+
+// The front end's progress dialog for the library's and the barriers' waits;
+// true when the player cancelled.  A headless run shows none.
+bool network_progress(int16_t operation, const char *text, int32_t value)
+{
+    if (vesk_is_headless()) return false;
+    return progress_function(operation, text, value) != 0 && operation == _progress_modal_pass;
+}
+
+// ---- the session -----------------------------------------------------------------------
+
+bool allocate_network_structures_for_game_session(uint32_t protocol)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (!VASSERT(!net->game, "!vesk_net_globals.game")) return false;
+    memset(&vesk_networking_module, 0, sizeof(vesk_networking_module));
+    net->game = net_enter(0, DEFAULT_NET_QUEUE_SIZE, DEFAULT_NET_QUEUE_SIZE, handle_packet, vesk_packet_byteswapping,
+                          NET_PLAYER_RECORD_SIZE, network_progress, get_internal_network_string,
+                          allow_vesk_player_to_join);
+    if (!net->game) return false;
+    clear_vesk_sync_data();
+    net->state = _net_idle;
+    net->configure_dialog = nullptr;
+    net->item_hit_via_network = NET_NO_DIALOG_ITEM;
+    net->player_count = 0;
+    net->protocol = protocol;
+    net->metaserver_game_id = -1;
+    return true;
+}
+
+void setdown_network_game_from_old_netgame_session(bool logout, bool force)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    (void)logout; // no lobby connection is kept by this layer
+    if (!net->game) return;
+    if (!force && net->state == _net_reenter_game) return;
+    net->state = _vesk_net_coming_down;
+    if (net_i_am_the_server(net->game))
+    {
+        // The players need no notice of each other leaving as the game ends.
+        dispose_game_server();
+        set_send_delete_packets(false);
+    }
+    clear_ping_data();
+    net_exit(net->game);
+    net->game = nullptr;
+    net->state = _vesk_net_down;
+}
+
+// A stream-and-datagram configuration of the local network: listening on
+// `port` (any address) when `address` is 0, else reaching `address`:`port`.
+static ProtocolConfig *local_network_config(const char *game_name, uint32_t address, uint16_t port)
+{
+    ProtocolConfig *config = nullptr;
+    if (ProtocolCreateConfig(kModuleID, NETWORK_GAME_ID, game_name, nullptr, 0, nullptr, &config) != 0) return nullptr;
+    config->configuration_data->connectionMode = kNMNormalMode;
+    config->configuration_data->host = address;
+    config->configuration_data->port = port;
+    return config;
+}
+
+int32_t join_or_create_new_netgame_session(net_game_description *description, const new_player_data *player,
+                                           uint32_t protocol, int16_t verb, char *failure, size_t failure_size)
+{
+    (void)protocol;
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    char reason[NET_ALLOW_JOIN_REASON_SIZE] = "";
+    if (failure && failure_size) failure[0] = 0;
+    if (!net->game || !description || !player)
+    {
+        slprintf(failure, failure_size, "no network session");
+        return 0;
+    }
+    new_player_data wire = *player;
+    byte_swap_new_player_data(&wire);
+    const char *name = player->appearance.name;
+    bool hosting = false;
+    ProtocolConfig *config = nullptr;
+    switch (verb)
+    {
+    case _netgame_session_direct:
+        hosting = description->host_or_selector.address.host == 0;
+        config = local_network_config(description->name, description->host_or_selector.address.host,
+                                      description->port);
+        break;
+    case _netgame_session_join_lobby:
+        config = create_config_for_internet(kModuleID, description->name, description->host_or_selector.address.host,
+                                            description->port);
+        break;
+    case _netgame_session_host_lobby:
+        hosting = true;
+        config = create_config_for_internet(kModuleID, description->name, 0, description->port);
+        break;
+    default:
+    {
+        char text[64];
+        slprintf(text, sizeof(text), "Unknown verb: %d", verb);
+        HALT(text);
+        return 0;
+    }
+    }
+    if (!config)
+    {
+        slprintf(failure, failure_size, "the network configuration was refused");
+        return 0;
+    }
+    bool joined = false;
+    if (hosting)
+    {
+        if (!create_game(net->game, config, description->password, true, reason, sizeof(reason)))
+        {
+            slprintf(failure, failure_size, get_networking_string(19), reason);
+            ProtocolDisposeConfig(config);
+            return 0;
+        }
+        joined = join_game(net->game, nullptr, name, description->password, &wire, NET_PLAYER_RECORD_SIZE, reason,
+                           sizeof(reason), true);
+    }
+    else
+        joined = join_game(net->game, config, name, description->password, &wire, NET_PLAYER_RECORD_SIZE, reason,
+                           sizeof(reason), false);
+    ProtocolDisposeConfig(config);
+    if (!joined)
+    {
+        slprintf(failure, failure_size, get_networking_string(3), reason);
+        log_message(__FILE__, __LINE__, "%s", failure ? failure : reason);
+        return 0;
+    }
+    if (net_i_am_the_server(net->game))
+    {
+        initialize_game_server_for_new_game();
+        net_set_maximum_players(net->game, description->parameters.maximum_players);
+        net->originator_game_description_mem = *description;
+        net->originator_game_description = &net->originator_game_description_mem;
+    }
+    net->current_game_description = *description;
+    return 1;
+}
+
+// ---- queries ----------------------------------------------------------------------------
+
+bool is_vesk_networking(void) { return vesk_networking_module.net.state != _vesk_net_down; }
+
+bool local_player_is_network_originator(void)
+{
+    return vesk_networking_module.net.game && net_i_am_the_server(vesk_networking_module.net.game);
+}
+
+bool net_i_am_host_in_netgame_lobby(void)
+{
+    const vesk_networking_globals *net = &vesk_networking_module.net;
+    return (net->state == _net_configuring_game || net->state == _net_reenter_game) &&
+           local_player_is_network_originator();
+}
+
+int16_t get_local_player_id(void)
+{
+    return vesk_networking_module.net.game ? net_get_local_player_id(vesk_networking_module.net.game) : -1;
+}
+
+bool get_local_player(new_player_data *player)
+{
+    const int16_t index = find_net_player_index(get_local_player_id());
+    if (!VASSERT(index >= 0, "the local player is not in the player list")) return false;
+    *player = vesk_networking_module.net.players[index];
+    return true;
+}
+
+int16_t get_net_player_count(void) { return vesk_networking_module.net.player_count; }
+
+const new_player_data *get_net_player(int16_t index)
+{
+    const vesk_networking_globals *net = &vesk_networking_module.net;
+    return index >= 0 && index < net->player_count ? &net->players[index] : nullptr;
+}
+
+int16_t find_net_player_index(int32_t player_id)
+{
+    const vesk_networking_globals *net = &vesk_networking_module.net;
+    for (int16_t i = 0; i < net->player_count; ++i)
+        if (net->players[i].unique_identifier == player_id) return i;
+    return -1;
+}
+
+void remove_player_from_player_list(int32_t player_id)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    const int16_t index = find_net_player_index(player_id);
+    if (index < 0) return;
+    memmove(&net->players[index], &net->players[index + 1],
+            sizeof(new_player_data) * (size_t)(net->player_count - index - 1));
+    remove_vesk_sync_player(index, net->player_count);
+    net->player_count--;
+}
+
+void force_network_endgame(int16_t type)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (net->endgame_raised) return;
+    handle_forced_endgame_command(type);
+    net->endgame_raised = true;
+}
+
+// ---- publishing records ------------------------------------------------------------------
+
+void update_player_data(new_player_data *player)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (!net->game) return;
+    const int32_t player_id = player->unique_identifier;
+    const int16_t index = find_net_player_index(player_id);
+    if (net_i_am_the_server(net->game) && index >= 0)
+    {
+        if (!VASSERT(player != &net->players[index], "update_player_data given the list entry itself")) return;
+        net->players[index] = *player;
+    }
+    byte_swap_new_player_data(player);
+    net_set_player_data(net->game, (int16_t)player_id, player);
+}
+
+void handle_player_data_changed(int32_t player_id, const void *record, int32_t length)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (length != NET_PLAYER_RECORD_SIZE)
+    {
+        log_game_packet_refusal(player_id, _game_refusal_malformed, "a player record not of 124 bytes");
+        return;
+    }
+    const int16_t index = find_net_player_index(player_id);
+    if (index < 0) return;
+    new_player_data player;
+    memcpy(&player, record, sizeof(player));
+    if (player_id == NET_HOST_PLAYER_ID) player.agreed_to_play = true;
+    if (net->state == _net_configuring_game)
+    {
+        player.unique_identifier = player_id;
+        net->players[index] = player;
+    }
+    else if (net->state == _net_game_in_progress)
+        log_message(__FILE__, __LINE__, "Got a player_information_packet in _net_game_in_progress..");
+    else
+        log_message(__FILE__, __LINE__, "Got a player_information_packet in state %d..", net->state);
+}
+
+// ---- status packets ---------------------------------------------------------------------
+
+static void handle_player_added(const uint8_t *packet, int32_t length)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    const int16_t index = net->player_count;
+    int16_t player_id;
+    memcpy(&player_id, packet + PLAYER_ADDED_ID_OFFSET, sizeof(player_id));
+    if (length != PLAYER_ADDED_STATUS_SIZE || index >= MAXIMUM_NET_GAME_PLAYERS || player_id < 0 ||
+        player_id > MAXIMUM_PLAYER_ID || find_net_player_index(player_id) >= 0)
+    {
+        log_game_packet_refusal(player_id, _game_refusal_malformed,
+                                "a player-added notice with a list full, a known id or a record not of 124 bytes");
+        return;
+    }
+    new_player_data player;
+    memcpy(&player, packet + PLAYER_ADDED_RECORD_OFFSET, sizeof(player));
+    byte_swap_new_player_data(&player);
+    if (player_id == NET_HOST_PLAYER_ID) player.agreed_to_play = true;
+    player.unique_identifier = player_id;
+    net->players[index] = player;
+    net->player_count++;
+    clear_vesk_sync_player(index);
+    vesk_networking_module.logged_refusals[player_id] = 0; // a new connection under this id
+
+    const bool host = net_i_am_the_server(net->game);
+    if (net->state == _net_configuring_game)
+        handle_player_joined_setup();
+    else if (net->state == _net_game_in_progress && host)
+        begin_late_joiner(player_id);
+    else if (host && net->state != _net_configuring_game && net->state != _net_idle)
+        log_message(__FILE__, __LINE__, "host got _player_added_packet_public in unexpected state %d", net->state);
+}
+
+static void send_drop_player_command(int32_t player_id)
+{
+    uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+    command_header *command = build_drop_player_command(buffer, player_id);
+    if (command) send_command_to_host(command);
+}
+
+static void handle_player_deleted(const uint8_t *packet)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    int16_t player_id;
+    memcpy(&player_id, packet + sizeof(net_message_header), sizeof(player_id));
+    if (in_netsync())
+    {
+        note_player_dropped_during_netsync(player_id);
+        return;
+    }
+    const int16_t index = find_net_player_index(player_id);
+    if (index < 0) return;
+    const bool arrived = get_vesk_sync_data()->players_data[index].arrived;
+    const new_player_data departed = *get_net_player(index);
+    remove_player_from_player_list(player_id);
+    handle_player_left_setup(&departed);
+    if (net_i_am_the_server(net->game) && arrived && net->state == _net_game_in_progress)
+        send_drop_player_command(player_id);
+}
+
+static void handle_player_left_game(void)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (net->state == _net_configuring_game)
+        net->item_hit_via_network = _configuration_item_leave;
+    else if (net->state == _net_game_in_progress)
+    {
+        if (const print_to_console_procedure print = get_print_to_console_procedure())
+            print(get_networking_string(_networking_string_player_left));
+        log_message(__FILE__, __LINE__, "%s", get_networking_string(_networking_string_player_left));
+        set_console_error(_console_error_general);
+    }
+}
+
+static void handle_player_data_changed_status(const uint8_t *packet, int32_t length)
+{
+    int16_t player_id, data_length;
+    memcpy(&player_id, packet + 8, sizeof(player_id));
+    memcpy(&data_length, packet + 10, sizeof(data_length));
+    if (data_length != NET_PLAYER_RECORD_SIZE || length != PLAYER_DATA_CHANGED_RECORD_OFFSET + data_length)
+    {
+        log_game_packet_refusal(player_id, _game_refusal_malformed, "a player record not of 124 bytes");
+        return;
+    }
+    new_player_data player;
+    memcpy(&player, packet + PLAYER_DATA_CHANGED_RECORD_OFFSET, sizeof(player));
+    byte_swap_new_player_data(&player);
+    handle_player_data_changed(player_id, &player, data_length);
+}
+
+static void handle_status_packet(const uint8_t *packet, int32_t length)
+{
+    const net_message_header *header = (const net_message_header *)packet;
+    switch (header->what & ~kNetLibPacketBit)
+    {
+    case _player_added_packet_public: handle_player_added(packet, length); break;
+    case _player_deleted_packet_public: handle_player_deleted(packet); break;
+    case _player_left_game_packet_public: handle_player_left_game(); break;
+    case _player_data_changed_packet_public: handle_player_data_changed_status(packet, length); break;
+    default:
+        log_message(__FILE__, __LINE__, "Unknown (%d) networking library packet", header->what & ~kNetLibPacketBit);
+        break;
+    }
+}
+
+// ---- game packets ------------------------------------------------------------------------
+
+static void handle_chat_packet_dropped(void *packet)
+{
+    log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_not_allowed,
+                            "a chat packet: chat is not handled yet");
+}
+
+static void handle_server_command_packet(void *)
+{
+    // The command server consumes every server command on the host; a client
+    // never receives one from an honest host.
+    HALT("a server command reached the game layer");
+}
+
+static void handle_vesk_player_data_packet(void *packet)
+{
+    const vesk_set_player_data_packet *data = (const vesk_set_player_data_packet *)packet;
+    if (data->header.from != NET_HOST_PLAYER_ID)
+    {
+        log_game_packet_refusal(data->header.from, _game_refusal_not_allowed, "a player data packet");
+        return;
+    }
+    if (data->data_length != NET_PLAYER_RECORD_SIZE)
+    {
+        log_game_packet_refusal(data->header.from, _game_refusal_malformed, "a player record not of 124 bytes");
+        return;
+    }
+    new_player_data player;
+    memcpy(&player, (const uint8_t *)packet + sizeof(*data), sizeof(player));
+    byte_swap_new_player_data(&player);
+    handle_player_data_changed(data->player_id, &player, data->data_length);
+}
+
+
+typedef void (*vesk_packet_handler)(void *packet);
+static const vesk_packet_handler vesk_packet_handlers[NUMBER_OF_VESK_PACKETS] = {
+    handle_chat_packet_dropped,             // 0
+    handle_command_packet,                  // 1
+    handle_configuration_packet,            // 2
+    handle_player_sync_data_packet,         // 3
+    handle_begin_sync_data_packet,          // 4
+    handle_server_command_packet,           // 5
+    handle_vesk_game_description_packet,    // 6
+    handle_vesk_player_data_packet,         // 7
+    handle_coop_vets_data_packet,           // 8
+    handle_ping_packet,                     // 9
+    handle_begin_game_midgame_packet,       // 10
+    handle_request_more_commands_packet,    // 11
+};
+
+void handle_packet(void *packet)
+{
+    const net_message_header *header = (const net_message_header *)packet;
+    const vesk_networking_globals *net = &vesk_networking_module.net;
+    const bool host = net->game && net_i_am_the_server(net->game);
+    if (header->messageLen < sizeof(net_message_header) || header->messageLen > MAXIMUM_SINGLE_PACKET_SIZE)
+    {
+        log_message(__FILE__, __LINE__, "warning: ignoring incorrect-length packet (length=%d, should be %d to %d)",
+                    header->messageLen, (int)sizeof(net_message_header), MAXIMUM_SINGLE_PACKET_SIZE);
+        return;
+    }
+    if (header->what & kNetLibPacketBit)
+    {
+        handle_status_packet((const uint8_t *)packet, header->messageLen);
+        return;
+    }
+    if (header->what >= NUMBER_OF_VESK_PACKETS) return;
+    if (host && handle_game_server_packet(packet, header->messageLen, header->to, header->from)) return;
+    vesk_packet_handlers[header->what](packet);
+}
+
+// ---- the pump --------------------------------------------------------------------------
+
+void vesk_net_process(void)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (!net->game || net->state == _vesk_net_down || !networking_active(net->game)) return;
+    accept_early_commands();
+    // The rings hold commands only while a map is loaded.
+    if (!joining_mid_game && net->state == _net_game_in_progress && vesk_map_is_loaded())
+    {
+        command_header *command;
+        while ((command = dequeue_outgoing_command()) != nullptr) send_command_to_host(command);
+    }
+    if (joining_mid_game && game_->state == _game_state_running) request_more_commands_if_needed();
+    if (net_i_am_the_server(net->game))
+    {
+        idle_game_server();
+        idle_ping();
+        idle_command_history();
+    }
+    net_process(net->game);
+}
+
+// ---- registration -------------------------------------------------------------------------
+
+// A drop-player command ran: the player leaves this layer's list too.
+static void forget_dropped_player(int32_t player_id)
+{
+    log_message(__FILE__, __LINE__, "player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
+    remove_player_from_player_list(player_id);
+}
+
+void register_vesk_networking(void)
+{
+    // The whole table at once.
+    static const networking_procedures procedures = {
+        .start_network_module_manager = nullptr,
+        .vesk_net_process = vesk_net_process,
+        .networked_game_supports_ping = vesk_ping_supported,
+        .get_local_player_latency = vesk_ping_local_player_latency,
+        .get_player_latency = vesk_ping_player_list_latency,
+        .enough_players_for_ranked_game = net_enough_players_for_ranked_game,
+        .get_time_remaining_string = get_midgame_time_remaining_string,
+        .go_to_url = nullptr,
+        .lookup_plugin = nullptr,
+        .open_missing_plugins_dialog = nullptr,
+        .local_player_is_network_originator = local_player_is_network_originator,
+        .add_chat_to_back_log = nullptr,
+    };
+    register_networking_procedures(&procedures);
+    register_net_command_verbs();
+    register_drop_player_command_procedure(forget_dropped_player);
+}

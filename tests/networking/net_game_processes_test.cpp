@@ -1,0 +1,319 @@
+// Network games between vesk_sim processes on 127.0.0.1: every process plays
+// the host's command stream to the same hashes, a player joins a cooperative
+// game in progress and catches up, and a player who vanishes during the start
+// barrier leaves the others starting.  The games run in real time (30 ticks a
+// second), so each is short.
+
+#include <poll.h>
+
+#include <string>
+#include <vector>
+
+#include "support/net_game_processes.h"
+#include "support/net_peers.h"
+#include "support/vesk_sim_fixture.h"
+#include "bitmap_dialogs/network_services.h"
+#include "cseries/tags.h"
+#include "determinism_harness.h"
+#include "game_records.h"
+#include "networking/network_constants.h"
+#include "vesk_networking/vesk_packets.h"
+
+namespace
+{
+constexpr int32_t PROCESS_LIMIT_MS = 90000;
+
+class net_game_processes : public vesk_sim_fixture
+{
+protected:
+    uint16_t port = 0;
+
+    void SetUp() override
+    {
+        vesk_sim_fixture::SetUp();
+        port = free_loopback_port();
+        ASSERT_NE(port, 0);
+    }
+
+    std::vector<std::string> host_arguments(int32_t players, int32_t ticks, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> arguments = {"--net-host", std::to_string(port), "--players", std::to_string(players),
+                                              "--map", "demo", "--seed", "7", "--ticks", std::to_string(ticks),
+                                              "--random-orders", "1"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+
+    // Starts the host and waits until it listens.
+    void start_host(vesk_sim_process *host, std::vector<std::string> arguments)
+    {
+        ASSERT_TRUE(host->start(bin, directory, arguments));
+        ASSERT_TRUE(wait_for_output(*host, "hosting on port", true)) << host->err();
+    }
+
+    // Waits (bounded by the processes' limit) for `text` in the standard
+    // error (`in_err`) or output of `process`.
+    static bool wait_for_output(const vesk_sim_process &process, const char *text, bool in_err)
+    {
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 50; ++turn)
+        {
+            if ((in_err ? process.err() : process.out()).find(text) != std::string::npos) return true;
+            poll(nullptr, 0, 50);
+        }
+        return false;
+    }
+
+    std::vector<std::string> join_arguments(int32_t ticks, int32_t seed)
+    {
+        return {"--net-join", "127.0.0.1:" + std::to_string(port), "--ticks", std::to_string(ticks), "--random-orders",
+                std::to_string(seed)};
+    }
+
+    // Every process ends with 0 and the same lines as the first.
+    void expect_in_step(std::vector<vesk_sim_process> &processes, size_t lines)
+    {
+        for (vesk_sim_process &process : processes)
+        {
+            ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err();
+            EXPECT_EQ(process.exit_code, 0) << process.err();
+        }
+        const std::vector<std::string> first = processes[0].hash_lines();
+        EXPECT_EQ(first.size(), lines);
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(first.back().rfind("final ", 0), 0u) << first.back();
+        for (size_t i = 1; i < processes.size(); ++i) EXPECT_EQ(processes[i].hash_lines(), first) << i;
+    }
+};
+
+size_t count_of(const std::string &text, const std::string &what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+class net_game_in_step : public net_game_processes, public ::testing::WithParamInterface<int32_t>
+{
+};
+
+TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes)
+{
+    const int32_t players = GetParam();
+    std::vector<vesk_sim_process> processes(players);
+    start_host(&processes[0], host_arguments(players, 900));
+    for (int32_t i = 1; i < players; ++i) ASSERT_TRUE(processes[i].start(bin, directory, join_arguments(900, i + 1)));
+    expect_in_step(processes, 900 / 30 + 1);
+    // The orders ran: each process's units took their moves.
+    EXPECT_EQ(count_of(processes[0].log(), "units refused"), 0u);
+    EXPECT_EQ(count_of(processes[0].log(), "out of sync"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3));
+
+TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up)
+{
+    std::vector<vesk_sim_process> processes(3);
+    start_host(&processes[0], host_arguments(2, 1200, {"--coop", "--gameplay-version", "1820"}));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(1200, 2)));
+    // Join near tick 450.
+    ASSERT_TRUE(wait_for_output(processes[0], "\n450 ", false)) << processes[0].err();
+    ASSERT_TRUE(processes[2].start(bin, directory, join_arguments(1200, 3)));
+    expect_in_step(processes, 1200 / 30 + 1);
+    EXPECT_GE(count_of(processes[0].log(), "fed joiner"), 2u);
+    for (vesk_sim_process &process : processes) EXPECT_EQ(count_of(process.log(), "player 2 joined the game"), 1u);
+    EXPECT_NE(processes[2].err().find("ticks a second"), std::string::npos);
+}
+
+// A peer that joins, says it is ready and disappears as soon as the host
+// begins the start barrier.
+void join_ready_and_vanish_at_the_barrier(uint16_t port)
+{
+    raw_peer peer(port, 3);
+    std::vector<uint8_t> record(124, 0);
+    record[16] = 1;                      // agreed to play
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // version
+    peer.send_bytes(raw_join_request("vanishing", "", record));
+    int16_t own_id = -1;
+    bool begun = false;
+    for (int32_t turn = 0; turn < 400 && !begun && !peer.ended; ++turn)
+    {
+        pollfd ready = {peer.stream, POLLIN, 0};
+        poll(&ready, 1, 50);
+        for (const std::vector<uint8_t> &packet : peer.receive_packets())
+        {
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1)
+            {
+                own_id = packet_int16(packet, 8);
+                std::vector<uint8_t> body = {(uint8_t)(own_id >> 8), (uint8_t)own_id};
+                body.insert(body.end(), record.begin(), record.end());
+                peer.send_bytes(raw_library_packet(1, 254, body));
+            }
+            if (packet_what(packet) == 4) begun = true;
+        }
+    }
+    EXPECT_NE(own_id, -1);
+    EXPECT_TRUE(begun);
+}
+
+TEST_F(net_game_processes, a_player_lost_during_the_start_barrier_leaves_the_others_starting)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(3, 150));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(150, 2)));
+    join_ready_and_vanish_at_the_barrier(port);
+    expect_in_step(processes, 150 / 30 + 1);
+    EXPECT_NE(processes[0].log().find("left while the game started"), std::string::npos);
+    for (vesk_sim_process &process : processes)
+        EXPECT_NE(process.log().find("was dropped from the game at tick"), std::string::npos) << process.log();
+}
+// A game packet as a peer writes it: big-endian header, then `body`.
+std::vector<uint8_t> game_packet(uint16_t what, uint8_t to, const std::vector<uint8_t> &body, int32_t length = -1)
+{
+    const uint16_t size = (uint16_t)(length < 0 ? 8 + body.size() : length);
+    std::vector<uint8_t> packet = {(uint8_t)(what >> 8), (uint8_t)what, (uint8_t)(size >> 8), (uint8_t)size, to, 0, 0, 0};
+    packet.insert(packet.end(), body.begin(), body.end());
+    return packet;
+}
+
+// A command of `size` (header included, as its header says) and `bytes`
+// bytes in all, big-endian.
+std::vector<uint8_t> raw_command(int16_t size, int8_t verb, size_t bytes)
+{
+    std::vector<uint8_t> command(bytes, 0);
+    command[0] = (uint8_t)((uint16_t)size >> 8), command[1] = (uint8_t)size, command[2] = (uint8_t)verb;
+    return command;
+}
+
+// What a hostile player of the game sends once it has arrived: nothing of it
+// may change the host's game.
+std::vector<std::vector<uint8_t>> hostile_packets(int16_t own_id)
+{
+    std::vector<uint8_t> description(574, 0);
+    return {
+        game_packet(5, 254, {0, 1}),                                  // stop the host's clock
+        game_packet(1, 254, raw_command(-1, 3, 12)),                  // inner size -1
+        game_packet(1, 254, raw_command(0, 3, 12)),                   // inner size 0
+        game_packet(1, 254, raw_command(7, 3, 12)),                   // inner size 7
+        game_packet(1, 254, raw_command(40, 3, 12)),                  // past the packet
+        game_packet(1, 254, raw_command(12, 21, 12)),                 // a forced end of the game
+        game_packet(1, 254, raw_command(20, 1, 20)),                  // a sync command of its own
+        game_packet(3, 0, {0, 0, 0, 1}),                              // a report naming the host
+        game_packet(10, 0, {0, 200}),                                 // a mid-game start of 200 players
+        game_packet(7, 0, std::vector<uint8_t>(130, 0)),              // player data
+        game_packet(9, 254, {0, 0, 0, 1, 0x7F, 0xFF, 0x7F, 0xFF}),   // a pong with forged latencies
+        game_packet(2, 0, {0, 1, 0, 5, 0, 0, 0, 0}),                  // configuration item 5 (start)
+        game_packet(2, 0, {0, 1, 0, 12, 0, 0, 0, 0}),
+        game_packet(2, 0, {0, 1, 0, 3, 0, 0, 0, 0}),
+        game_packet(2, 0, {0, 1, 0, 100, 0, 0, 0, 0}),
+        game_packet(6, 0, description),                               // a game description
+        game_packet(3, 0, {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1}), // a second report while arrived
+    };
+}
+
+TEST_F(net_game_processes, a_hostile_player_changes_nothing_and_the_honest_players_stay_in_step)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(3, 300));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(300, 2)));
+    raw_peer peer(port, 3);
+    std::vector<uint8_t> record(124, 0);
+    record[16] = 1;
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+    peer.send_bytes(raw_join_request("hostile", "", record));
+    int16_t own_id = -1;
+    bool attacked = false;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !peer.ended; ++turn)
+    {
+        pollfd ready = {peer.stream, POLLIN, 0};
+        poll(&ready, 1, 20);
+        for (const std::vector<uint8_t> &packet : peer.receive_packets())
+        {
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && own_id < 0)
+            {
+                own_id = packet_int16(packet, 8);
+                std::vector<uint8_t> body = {(uint8_t)(own_id >> 8), (uint8_t)own_id};
+                body.insert(body.end(), record.begin(), record.end());
+                peer.send_bytes(raw_library_packet(1, 254, body));
+                // A command before it arrived.
+                peer.send_bytes(game_packet(1, 254, raw_command(12, 3, 12)));
+            }
+            // Each barrier is answered as an honest player answers it.
+            if (packet_what(packet) == 4)
+                peer.send_bytes(game_packet(3, 0, {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1}));
+            if (packet_what(packet) == 1 && !attacked)
+            {
+                attacked = true;
+                for (const std::vector<uint8_t> &bad : hostile_packets(own_id)) peer.send_bytes(bad);
+            }
+        }
+        if (processes[1].wait(0)) break;
+    }
+    EXPECT_TRUE(attacked);
+    expect_in_step(processes, 300 / 30 + 1);
+    EXPECT_NE(processes[0].log().find("dropped a packet from player"), std::string::npos);
+}
+// A host of the protocol's own making serves a vesk_sim client the demo game,
+// then a sync command whose hash no honest game has: the client reports the
+// tick at which it fell out of step and exits 17.
+TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
+{
+    raw_listener listener;
+    vesk_sim_process client;
+    ASSERT_TRUE(client.start(bin, directory,
+                             {"--net-join", "127.0.0.1:" + std::to_string(listener.port), "--ticks", "300", "--wall-limit", "15"}));
+    const int accepted = listener.accept_connection(PROCESS_LIMIT_MS);
+    ASSERT_GE(accepted, 0);
+    raw_peer host(accepted);
+    host.port_bytes_pending = true; // the connection starts with each side's datagram port
+    host.send_bytes({0, 0});
+    std::vector<uint8_t> record(124, 0);
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+
+    new_game_data game;
+    get_simulation_game_data(string_to_tag("demo"), 7, &game);
+    net_game_description description = {};
+    description.parameters = game.parameters;
+    description.parameters.type = _game_type_networked;
+    std::vector<uint8_t> described(MAXIMUM_SINGLE_PACKET_SIZE);
+    const uint16_t described_length =
+        build_vesk_game_description_packet(described.data(), (int32_t)described.size(), 1, &description);
+    ASSERT_GT(described_length, 0);
+    vesk_packet_byteswapping(described.data(), true);
+    described.resize(described_length);
+
+    auto from_host = [](std::vector<uint8_t> packet) { return packet[5] = 0, packet; };
+    // A sync command of player 0 for the snapshot of tick 0, with a hash of
+    // nobody's game, at tick 5; a null command at tick 10 lets tick 5 run.
+    const std::vector<uint8_t> sync = {0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    const std::vector<uint8_t> null = {0, 8, 0, 0xFF, 0, 0, 0, 10};
+
+    bool joined = false, reported = false;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !host.ended && !client.wait(0); ++turn)
+    {
+        pollfd ready = {host.stream, POLLIN, 0};
+        poll(&ready, 1, 20);
+        for (const std::vector<uint8_t> &packet : host.receive_packets())
+        {
+            if (packet_what(packet) == 0x8000 && !joined)
+            {
+                joined = true;
+                host.send_bytes(raw_new_player(1, 0, false, "host", record));
+                host.send_bytes(raw_new_player(1, 1, true, "client", record));
+                host.send_bytes(from_host(described));
+                host.send_bytes(from_host(game_packet(4, 1, {})));
+            }
+            if (packet_what(packet) == 3 && !reported)
+            {
+                reported = true;
+                for (uint8_t id : {0, 1}) host.send_bytes(from_host(game_packet(3, 255, {0, id, 0, 0})));
+                host.send_bytes(from_host(game_packet(1, 1, sync)));
+                host.send_bytes(from_host(game_packet(1, 1, null)));
+            }
+        }
+    }
+    ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(client.exit_code, 17) << client.err();
+    EXPECT_NE(client.out().find("out of sync at tick"), std::string::npos) << client.out();
+}
+} // namespace

@@ -1,0 +1,240 @@
+// The set-up model: the order-game and version rules,
+// the players of a starting game (shared captain, computer players while
+// there is room), and on a host with real peers the start itself
+// (blacklisted builds, a cooperative game of 15 booting one) and its endings
+// (a player who is not ready is left out).
+
+#include "support/net_session_fixture.h"
+
+#include "vesk_networking/netgame_setup.h"
+#include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_packets.h"
+
+namespace {
+
+new_player_data listed(int32_t id, int32_t captain = NONE)
+{
+    new_player_data player = test_net_player("p");
+    player.unique_identifier = id;
+    player.team_captain_identifier = captain;
+    player.agreed_to_play = true;
+    return player;
+}
+
+new_player_data ordered(int32_t captain, int16_t order)
+{
+    new_player_data player = listed(0, captain);
+    player.order = order;
+    return player;
+}
+
+new_player_data versioned(int16_t version, int16_t build)
+{
+    new_player_data player = listed(0);
+    player.version = version;
+    player.build_number = build;
+    return player;
+}
+
+} // namespace
+
+TEST(netgame_setup_rules, order_games_and_start_versions)
+{
+    struct order_row
+    {
+        const char *what;
+        std::vector<new_player_data> players;
+        bool order_game;
+    };
+    const order_row orders[] = {
+        {"two teams of three of one order each", {ordered(1, 5), ordered(1, 5), ordered(1, 5), ordered(2, 7), ordered(2, 7), ordered(2, 7)}, true},
+        {"a team of two", {ordered(1, 5), ordered(1, 5), ordered(2, 7), ordered(2, 7), ordered(2, 7)}, false},
+        {"a team of mixed orders", {ordered(1, 5), ordered(1, 6), ordered(1, 5), ordered(2, 7), ordered(2, 7), ordered(2, 7)}, false},
+        {"order 0", {ordered(1, 0), ordered(1, 0), ordered(1, 0), ordered(2, 7), ordered(2, 7), ordered(2, 7)}, false},
+        {"one team", {ordered(1, 5), ordered(1, 5), ordered(1, 5)}, false},
+        {"a player in no team", {ordered(1, 5), ordered(1, 5), ordered(1, 5), ordered(2, 7), ordered(2, 7), ordered(2, 7), ordered(NONE, 7)}, false},
+    };
+    for (const order_row &r : orders)
+        EXPECT_EQ(players_make_order_game(r.players.data(), (int16_t)r.players.size()), r.order_game) << r.what;
+
+    struct version_row
+    {
+        const char *what;
+        std::vector<new_player_data> players;
+        int32_t description_version, version, build;
+    };
+    const version_row versions[] = {
+        {"everybody current", {versioned(2182, 443), versioned(2182, 443)}, 2182, 2182, 443},
+        {"an older player", {versioned(2182, 443), versioned(2160, 400)}, 2182, 2160, 400},
+        {"older than the oldest joinable", {versioned(2182, 443), versioned(2140, 300)}, 2182, 2151, 300},
+        {"a newer player's lower build counts not", {versioned(2175, 430), versioned(2182, 300)}, 2182, 2175, 430},
+        {"an older description", {versioned(2182, 443)}, 2170, 2170, 443},
+    };
+    for (const version_row &r : versions)
+    {
+        int32_t version, build;
+        compute_start_version(r.players.data(), (int16_t)r.players.size(), r.description_version, &version, &build);
+        EXPECT_EQ(version, r.version) << r.what;
+        EXPECT_EQ(build, r.build) << r.what;
+    }
+}
+
+TEST(netgame_setup_rules, the_players_of_a_starting_game)
+{
+    struct row
+    {
+        const char *what;
+        int16_t humans;
+        uint32_t options;
+        int32_t last_captain; // the last human's captain
+        int16_t player_count;
+        int32_t shared_captain; // -2: captains untouched
+        bool captain_chosen;
+    };
+    const uint32_t coop = _game_option_cooperative_flag, teams = _game_option_allow_multiplayer_teams_flag;
+    const row rows[] = {
+        {"an ordinary game", 4, 0, NONE, 4, -2, false},
+        {"cooperative, 14 humans: Dark and Neutral", 14, coop, NONE, 16, 0, false},
+        {"cooperative, 15 humans: Dark only", 15, coop, NONE, 16, 0, false},
+        {"cooperative, 16 humans: no room", 16, coop, NONE, 16, 0, false},
+        {"cooperative with teams: the last captain shared", 3, coop | teams, 2, 5, 2, true},
+        {"cooperative with teams, no captain: none", 3, coop | teams, NONE, 5, NONE, false},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.what);
+        std::vector<new_player_data> players;
+        for (int16_t i = 0; i < r.humans; i++) players.push_back(listed(i == 0 ? 0 : 10 + i));
+        players.back().team_captain_identifier = r.last_captain;
+        new_game_data data;
+        get_default_new_game_data(&data, _game_type_networked, 0);
+        data.parameters.option_flags |= r.options;
+        build_game_start_players(players.data(), (int16_t)players.size(), 11, &data);
+        EXPECT_EQ(data.player_count, r.player_count);
+        EXPECT_EQ(data.local_player_index >= 0 ? data.players[data.local_player_index].unique_identifier : NONE, 11);
+        for (int16_t i = 0; i < r.humans && r.shared_captain != -2; i++)
+        {
+            EXPECT_EQ(data.players[i].team_captain_identifier, r.shared_captain);
+        }
+        EXPECT_EQ((data.parameters.option_flags & _game_option_team_captain_chosen_flag) != 0, r.captain_chosen);
+        for (int16_t i = r.humans; i < data.player_count; i++)
+        {
+            EXPECT_EQ(data.players[i].type, _player_is_computer);
+            EXPECT_STREQ(data.players[i].appearance.name, i == r.humans ? "Dark" : "Neutral");
+            EXPECT_EQ(data.players[i].team_index, i == r.humans ? 1 : 2);
+        }
+    }
+}
+
+class setup_host : public net_setup_host_fixture
+{
+protected:
+    new_player_data build(int16_t build_number)
+    {
+        new_player_data player = test_net_player("Old build");
+        player.build_number = build_number;
+        return player;
+    }
+};
+
+TEST_F(setup_host, blacklisted_builds_refuse_the_start_unless_autohosting)
+{
+    join_peer(build(BLACKLISTED_BUILD_NUMBER_0));
+    char message[512];
+    EXPECT_EQ(netgame_setup_start(false, false, message, sizeof(message)), _netgame_start_blacklisted_builds);
+    EXPECT_NE(strstr(message, "(355, 422)"), nullptr) << message;
+    EXPECT_TRUE(take_game_packets(0, _configuration_packet).empty());
+    EXPECT_EQ(netgame_setup_start(true, false, message, sizeof(message)), _netgame_start_sent);
+}
+
+TEST_F(setup_host, a_cooperative_game_of_fifteen_boots_one_and_starts)
+{
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    globals->originator_game_description->parameters.option_flags |= _game_option_cooperative_flag;
+    for (int i = 0; i < 14; i++) join_peer(test_net_player("Joiner"));
+    ASSERT_EQ(get_net_player_count(), 15);
+    char question[512];
+    EXPECT_EQ(netgame_setup_start(false, false, question, sizeof(question)), _netgame_start_too_many_for_coop);
+    EXPECT_NE(strstr(question, "over 14 human players"), nullptr) << question;
+    EXPECT_EQ(get_net_player_count(), 15);
+
+    EXPECT_EQ(netgame_setup_start(false, true, question, sizeof(question)), _netgame_start_sent);
+    EXPECT_TRUE(pump_until([] { return get_net_player_count() == 14; }));
+    std::vector<std::vector<uint8_t>> starts;
+    EXPECT_TRUE(pump_until([&] {
+        starts = take_game_packets(0, _configuration_packet);
+        return !starts.empty();
+    }));
+    ASSERT_FALSE(starts.empty());
+    EXPECT_EQ(packet_int16(starts[0], 10), _netgame_setup_game_starts_item);
+    EXPECT_FALSE(take_game_packets(0, _vesk_game_description_packet).empty()) << "the description goes first";
+}
+
+TEST_F(setup_host, a_player_who_is_not_ready_is_left_out_of_the_start)
+{
+    join_peer(test_net_player("Joiner"));
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    // The local player's own mark, as a joiner's would be.
+    globals->players[0].agreed_to_play = false;
+    globals->state = _net_configuring_game;
+    new_game_data data;
+    net_game_description game;
+    memset(&game, 0, sizeof(game));
+    EXPECT_FALSE(netgame_setup_finish(_netgame_setup_game_starts_item, false, _net_reenter_game, &data, &game));
+    EXPECT_EQ(globals->state, _net_reenter_game);
+
+    globals->originator_game_description = &globals->originator_game_description_mem;
+    globals->players[0].agreed_to_play = true;
+    globals->state = _net_configuring_game;
+    ASSERT_TRUE(netgame_setup_finish(_netgame_setup_game_starts_item, false, _net_reenter_game, &data, &game));
+    EXPECT_EQ(globals->state, _net_idle);
+    EXPECT_EQ(data.player_count, 2);
+    EXPECT_EQ(data.players[data.local_player_index].unique_identifier, 0);
+    EXPECT_EQ(globals->player_count_at_game_start, 2);
+    EXPECT_STREQ(game.name, "Test"); // the host's description
+    EXPECT_EQ(globals->originator_game_description, nullptr);
+}
+
+// Changing the settings clears every ready mark but the persistent ones (and
+// the host's own, which is always ready).
+TEST_F(setup_host, new_settings_clear_the_ready_marks_but_the_persistent)
+{
+    new_player_data ready = test_net_player("Ready"), persistent = test_net_player("Persistent");
+    ready.agreed_to_play = true;
+    persistent.agreed_to_play = true;
+    persistent.persistent_ready = true;
+    join_peer(ready);
+    join_peer(persistent);
+    netgame_setup_clear_ready_marks();
+    EXPECT_TRUE(get_net_player(0)->agreed_to_play);
+    EXPECT_FALSE(get_net_player(find_net_player_index(id_of_peer(0)))->agreed_to_play);
+    EXPECT_TRUE(get_net_player(find_net_player_index(id_of_peer(1)))->agreed_to_play);
+}
+
+// The ready item on the host's own record (replaced at once on the host).
+TEST_F(setup_host, the_ready_item_toggles_and_says_when_shift_chose)
+{
+    struct row
+    {
+        bool shift, preference, ready_after, persistent_after;
+        const char *message; // null: none
+    };
+    const row rows[] = {
+        {false, false, false, false, nullptr}, // the host starts ready
+        {false, false, true, false, nullptr},
+        {false, false, false, false, nullptr},
+        {true, false, true, true, "Ready Status is Persistent."},
+        {true, true, false, false, nullptr},
+        {true, true, true, false, "Ready Status is |iNot|p Persistent."},
+        {false, true, false, false, nullptr},
+        {false, true, true, true, nullptr},
+    };
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++)
+    {
+        const row &r = rows[i];
+        const char *message = netgame_setup_toggle_ready(r.shift, r.preference);
+        EXPECT_STREQ(message ? message : "", r.message ? r.message : "") << "row " << i;
+        EXPECT_EQ(get_net_player(0)->agreed_to_play != 0, r.ready_after) << "row " << i;
+        EXPECT_EQ(get_net_player(0)->persistent_ready != 0, r.persistent_after) << "row " << i;
+    }
+}

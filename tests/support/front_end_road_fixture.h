@@ -1,0 +1,72 @@
+#pragma once
+// What the whole-front-end road tests share: the demo data set of
+// vesk_sim_fixture, the test as the main loop running the scripted passes,
+// presses on dialogs that are not modal, and play until a condition holds.
+
+#include <functional>
+
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/list_control.h"
+#include "support/dialog_input_harness.h"
+#include "support/dialog_script.h"
+#include "story_dialogs.h"
+#include "support/vesk_sim_fixture.h"
+#include "vesk.h"
+#include "vesk/game_statistics.h"
+
+class front_end_road_fixture : public vesk_sim_fixture
+{
+protected:
+    // Outside modal loops the test is the main loop: it runs the passes queued.
+    static void run_queued_passes(void)
+    {
+        while (script_steps_left() > 0) update_everything();
+    }
+    // A press on a dialog that is not modal (the menu, the report), then its
+    // passes.  The press fires a few passes on; what it opens then reads
+    // `script`, after passes that do nothing wherever they run.
+    static void press_now(dialog_data *dialog, int16_t item, std::function<void(void)> script = nullptr)
+    {
+        ASSERT_NE(dialog, nullptr);
+        press_item(dialog, nullptr, item);
+        settle();
+        if (script) script();
+        settle();
+        run_queued_passes();
+    }
+    // Passes of `ticks` each until `done`, for at most twice `limit` ticks.
+    static void play_until(std::function<bool(void)> done, int32_t limit, int32_t ticks = 10)
+    {
+        for (int32_t pass = 0; pass * ticks <= limit * 2 && !done(); ++pass)
+        {
+            add_script_step(action_step(make_test_action(ticks)));
+            update_everything();
+        }
+    }
+    // Closes the carnage report; the level's epilogue then fades in over its
+    // picture (0 after a win, 1 after a loss), offers the next level or a new
+    // try, takes `choice` and fades out.  `shown` (may be null) runs while it shows.
+    static void close_report_into_epilogue(dialog_data *report, int16_t picture, bool next_level_offered,
+                                           int16_t choice, std::function<void(void)> shown = nullptr)
+    {
+        press_now(report, _carnage_close_item, [=] {
+            settle(30);
+            inspect([=](dialog_data *dialog) {
+                ASSERT_NE(dialog, nullptr);
+                ASSERT_EQ(dialog->tag, EPILOGUE_DIALOG_TAG);
+                EXPECT_EQ(dialog->background_sequence_index, picture);
+                EXPECT_EQ(bitmap_get_item_visible(dialog, _epilogue_result_next_level), next_level_offered);
+                EXPECT_EQ(bitmap_get_item_visible(dialog, _epilogue_result_restart), !next_level_offered);
+                if (shown) shown();
+            });
+            press(choice);
+            settle(30);
+        });
+    }
+    static int16_t row_where(dialog_data *dialog, int16_t list, std::function<bool(dialog_data *, int16_t)> wanted)
+    {
+        for (int16_t row = 0; row < bitmap_get_listbox_row_count(dialog, list); ++row)
+            if (wanted(dialog, row)) return row;
+        return NONE;
+    }
+};

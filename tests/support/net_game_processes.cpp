@@ -1,0 +1,107 @@
+#include "support/net_game_processes.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "support/scratch.h"
+
+namespace fs = std::filesystem;
+
+bool vesk_sim_process::start(const std::string &bin, const std::string &data_directory,
+                             const std::vector<std::string> &arguments)
+{
+    char path[PATH_MAX];
+    if (!make_scratch_directory("vesk_sim_process", path, sizeof(path))) return false;
+    directory = path;
+    std::error_code error;
+    for (const fs::directory_entry &entry : fs::directory_iterator(data_directory, error))
+    {
+        const std::string name = entry.path().filename();
+        if (name == "films" || name == "saved games" || name == "preferences" || name == "vesk_log.txt") continue;
+        fs::create_symlink(entry.path(), directory + "/" + name, error);
+    }
+    fs::create_directory(directory + "/preferences", error);
+    std::vector<std::string> all = {bin + "/vesk_sim", "--data", directory};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    const std::string out_path = directory + "/out.txt", err_path = directory + "/err.txt";
+    pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0)
+    {
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+        std::vector<char *> argv;
+        for (std::string &argument : all) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    pidfd = (int)syscall(SYS_pidfd_open, pid, 0);
+    return pidfd >= 0;
+}
+
+bool vesk_sim_process::wait(int32_t milliseconds)
+{
+    if (pid < 0) return true;
+    pollfd ready = {pidfd, POLLIN, 0};
+    if (poll(&ready, 1, milliseconds) <= 0) return false;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return false;
+    exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    close(pidfd);
+    pid = -1;
+    pidfd = -1;
+    return true;
+}
+
+void vesk_sim_process::kill_now(void)
+{
+    if (pid < 0) return;
+    kill(pid, SIGKILL);
+    wait(10000);
+}
+
+std::string vesk_sim_process::out(void) const { return read_whole_file(directory + "/out.txt"); }
+std::string vesk_sim_process::err(void) const { return read_whole_file(directory + "/err.txt"); }
+std::string vesk_sim_process::log(void) const { return read_whole_file(directory + "/vesk_log.txt"); }
+
+std::vector<std::string> vesk_sim_process::hash_lines(void) const
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(out());
+    for (std::string line; std::getline(stream, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+vesk_sim_process::~vesk_sim_process()
+{
+    kill_now();
+    if (!directory.empty()) remove_directory_tree(directory.c_str());
+}
+
+uint16_t free_loopback_port(void)
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    uint16_t port = 0;
+    if (s >= 0 && bind(s, (sockaddr *)&address, sizeof(address)) == 0 &&
+        getsockname(s, (sockaddr *)&address, &length) == 0)
+        port = ntohs(address.sin_port);
+    if (s >= 0) close(s);
+    return port;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// vesk_sim network games between processes on 127.0.0.1 for the tests: each
+// process runs in a data directory of its own (the demo data set linked in,
+// its own log, films and preferences), its standard output and error kept in
+// files there.  Every wait is bounded.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct vesk_sim_process
+{
+    pid_t pid = -1;
+    int pidfd = -1;
+    std::string directory; // its data directory
+    int exit_code = -1;    // once it ended; -1 while running or when killed
+
+    // Starts `bin`/vesk_sim with `arguments` (no shell), its data directory a
+    // new one beside `data_directory` linking that one's files.
+    bool start(const std::string &bin, const std::string &data_directory, const std::vector<std::string> &arguments);
+    // Waits at most `milliseconds` for the end: true when it ended.
+    bool wait(int32_t milliseconds);
+    void kill_now(void);
+    std::string out(void) const;
+    std::string err(void) const;
+    std::string log(void) const;
+    // The "TICK HASH" lines and the "final TICK HASH" line of its output.
+    std::vector<std::string> hash_lines(void) const;
+    ~vesk_sim_process();
+};
+
+// A port on 127.0.0.1 nobody listened on a moment ago.
+uint16_t free_loopback_port(void);

@@ -1,0 +1,168 @@
+#include "net_session_fixture.h"
+
+
+#include <cstring>
+
+#include "cseries/cstrings.h"
+#include "cseries/timers.h"
+#include "networking/connection_manager.h"
+#include "networking/tcp_module.h"
+#include "uber/uber.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_hooks.h"
+#include "vesk_networking/network_server.h"
+#include "vesk_networking/networking_preferences.h"
+#include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_server.h"
+
+uint32_t net_session_test_clock = 100000;
+
+static uint32_t test_clock(void) { return net_session_test_clock; }
+
+new_player_data test_net_player(const char *name)
+{
+    new_player_data player;
+    memset(&player, 0, sizeof(player));
+    player.team_index = NONE;
+    player.flags = _player_uses_appearance_colors_flag;
+    player.team_captain_identifier = NONE;
+    player.version = CURRENT_VERSION_IDENTIFIER;
+    player.build_number = CURRENT_BUILD_NUMBER;
+    strlcpy(player.appearance.name, name, sizeof(player.appearance.name));
+    return player;
+}
+
+static std::vector<uint8_t> wire_record(const new_player_data &player)
+{
+    new_player_data wire = player;
+    byte_swap_new_player_data(&wire);
+    const uint8_t *bytes = (const uint8_t *)&wire;
+    return std::vector<uint8_t>(bytes, bytes + sizeof(wire));
+}
+
+// Starts the endpoint layer and the library's roles once per process, as the
+// program does, and the session on the test clock.
+static void enter_session(void)
+{
+    net_session_test_clock = 100000;
+    set_machine_tick_count_for_tests(test_clock);
+    InitUber();
+    static bool registered = false;
+    if (!registered) register_network_hooks();
+    registered = true;
+    ASSERT_TRUE(allocate_network_structures_for_game_session(FOUR_CHARACTER_CODE('I', 'n', 'e', 't')));
+}
+
+static void leave_session(void)
+{
+    // Closing waits on the machine clock: the real one, so that it ends.
+    set_machine_tick_count_for_tests(nullptr);
+    setdown_network_game_from_old_netgame_session(false, true);
+    EndUber();
+}
+
+void net_session_host_fixture::SetUp(void)
+{
+    enter_session();
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    ProtocolConfig *config = nullptr;
+    ASSERT_EQ(ProtocolCreateConfig(kModuleID, NETWORK_GAME_ID, "Host", nullptr, 0, nullptr, &config), 0);
+    config->configuration_data->connectionMode = kNMStreamMode;
+    config->configuration_data->host = 0x7F000001;
+    config->configuration_data->port = 0;
+    char failure[256] = "";
+    const bool created = create_game(globals->game, config, "", false, failure, sizeof(failure));
+    ProtocolDisposeConfig(config);
+    ASSERT_TRUE(created) << failure;
+    port = tcp_endpoint_local_port(net_get_listener_endpoint(globals->game)->module, _stream_socket);
+    const std::vector<uint8_t> own = wire_record(test_net_player("Host"));
+    ASSERT_TRUE(join_game(globals->game, nullptr, "Host", "", own.data(), (int32_t)own.size(), failure,
+                          sizeof(failure), true))
+        << failure;
+
+    new_game_data defaults;
+    get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
+    build_net_game_description(&globals->originator_game_description_mem, "Test", "", &defaults.parameters, port, 0,
+                               1);
+    globals->originator_game_description = &globals->originator_game_description_mem;
+    globals->current_game_description = globals->originator_game_description_mem;
+    initialize_game_server_for_new_game();
+    ASSERT_TRUE(pump_until([] { return get_net_player_count() == 1; })) << "the host's own player was not listed";
+}
+
+void net_session_host_fixture::TearDown(void)
+{
+    leave_session();
+    peers.clear();
+}
+
+size_t net_session_host_fixture::join_peer(const new_player_data &player)
+{
+    const int16_t before = get_net_player_count();
+    peers.push_back(std::make_unique<raw_peer>(port, kNMStreamMode));
+    received.emplace_back();
+    peers.back()->send_bytes(raw_join_request(player.appearance.name, "", wire_record(player)));
+    EXPECT_TRUE(pump_until([&] { return get_net_player_count() == before + 1; }))
+        << player.appearance.name << " was not listed";
+    return peers.size() - 1;
+}
+
+int32_t net_session_host_fixture::id_of_peer(size_t peer)
+{
+    // Peers are listed in order of joining, after the host's own player.
+    const new_player_data *player = get_net_player((int16_t)(peer + 1));
+    return player ? player->unique_identifier : NONE;
+}
+
+void net_session_host_fixture::send_game_packet(size_t peer, uint16_t what, uint8_t to,
+                                                const std::vector<uint8_t> &body)
+{
+    std::vector<uint8_t> packet(8 + body.size());
+    const uint16_t length = (uint16_t)packet.size();
+    packet[0] = (uint8_t)(what >> 8);
+    packet[1] = (uint8_t)what;
+    packet[2] = (uint8_t)(length >> 8);
+    packet[3] = (uint8_t)length;
+    packet[4] = to;
+    std::copy(body.begin(), body.end(), packet.begin() + 8);
+    peers[peer]->send_bytes(packet);
+}
+
+void net_session_host_fixture::pump_once(void)
+{
+    vesk_net_process();
+    read_raw_peers(peers, received);
+}
+
+void net_session_host_fixture::pump_a_while(int32_t turns)
+{
+    for (int32_t turn = 0; turn < turns; turn++) pump_once();
+}
+
+std::vector<std::vector<uint8_t>> net_session_host_fixture::take_game_packets(size_t peer, uint16_t what)
+{
+    std::vector<std::vector<uint8_t>> taken, kept;
+    for (std::vector<uint8_t> &packet : received[peer])
+        (packet_what(packet) == what ? taken : kept).push_back(packet);
+    received[peer] = kept;
+    return taken;
+}
+
+void net_setup_host_fixture::SetUp(void)
+{
+    net_session_host_fixture::SetUp();
+    get_vesk_net_globals()->state = _net_configuring_game;
+}
+
+void net_session_client_fixture::SetUp(void) { enter_session(); }
+
+void net_session_client_fixture::TearDown(void) { leave_session(); }
+
+void net_session_client_fixture::list_players(const std::vector<new_player_data> &players, int32_t local_id)
+{
+    vesk_networking_globals *globals = get_vesk_net_globals();
+    globals->player_count = (int16_t)players.size();
+    for (size_t i = 0; i < players.size(); i++) globals->players[i] = players[i];
+    globals->game->client.local_player_id = (int16_t)local_id;
+}

@@ -1,0 +1,371 @@
+// vesk_sim's network game: a minimal direct set-up (the host starts once the
+// players it waits for are listed and ready), the start barrier, the game
+// run in real time from the host's stream, the end barrier.
+
+#include "net_run.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "cseries/tags.h"
+#include "cseries/timers.h"
+#include "determinism_harness.h"
+#include "game_records.h"
+#include "game_time.h"
+#include "gameplay_versions.h"
+#include "mesh.h"
+#include "monster_commands.h"
+#include "monsters.h"
+#include "networking_procedures.h"
+#include "selection.h"
+#include "session_state.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_packets.h"
+#include "vesk_networking/vesk_netsync.h"
+#include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_server.h"
+
+#define INTERNET_PROTOCOL FOUR_CHARACTER_CODE('I', 'n', 'e', 't')
+
+enum
+{
+    HASH_LINE_PERIOD = 30,           // ticks between "TICK HASH" lines
+    RANDOM_ORDER_PERIOD = 8,         // ticks between a process's random orders
+    RANDOM_ORDER_UNITS = 4,
+    IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
+    HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
+};
+
+static struct
+{
+    const net_run_options *options;
+    uint32_t started_ms;
+    int32_t ticks;
+    uint32_t final_hash;
+    bool out_of_sync;
+    int32_t out_of_sync_tick;
+    int32_t frames;
+    int32_t last_order_tick;
+    uint32_t random_state;
+    bool joining;
+    uint32_t join_started_ms;
+    int32_t last_tick_seen;
+} run;
+
+static bool out_of_time(void)
+{
+    return (int32_t)(machine_tick_count() - run.started_ms) >= run.options->wall_limit_ms;
+}
+
+// Pumps the session until `done`, the wall-clock limit or `patience_ms`;
+// true when done.
+template <typename condition> static bool pump_until(condition done, uint32_t patience_ms = UINT32_MAX)
+{
+    const uint32_t started = machine_tick_count();
+    while (!done())
+    {
+        if (out_of_time() || machine_tick_count() - started >= patience_ms) return false;
+        vesk_net_process();
+        usleep(IDLE_FRAME_SLEEP_MICROSECONDS);
+    }
+    return true;
+}
+
+// ---- the local player's random orders ----------------------------------------------------
+
+static uint32_t next_random(void)
+{
+    // xorshift32: the process's own sequence, never the game's.
+    uint32_t x = run.random_state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    run.random_state = x ? x : 1;
+    return run.random_state;
+}
+
+static void give_random_order(void)
+{
+    if (local_player_index == NONE) return;
+    int16_t units[RANDOM_ORDER_UNITS];
+    int32_t count = 0;
+    const int32_t first = (int32_t)(next_random() % MAXIMUM_MONSTERS_PER_MAP);
+    for (int32_t k = 0; k < MAXIMUM_MONSTERS_PER_MAP && count < RANDOM_ORDER_UNITS; ++k)
+    {
+        const int32_t i = (first + k) % MAXIMUM_MONSTERS_PER_MAP;
+        const monster_data *monster = get_monster_data(i);
+        if (monster && monster->owner_player_index == local_player_index) units[count++] = (int16_t)i;
+    }
+    const world_point2d point = {(world_distance)(next_random() % (uint32_t)(mesh_width * 512)),
+                                 (world_distance)(next_random() % (uint32_t)(mesh_height * 512))};
+    // The ordered units become the local selection, as a player's clicks
+    // would make them: each process holds a selection of its own, which no
+    // other machine knows and the game's state must not depend on.
+    select_nothing();
+    for (int32_t i = 0; i < count; ++i) add_monster_index_to_current_selection(units[i]);
+    const command_movement_data data = {0, 0, 0, 0};
+    // Nothing to order still gives the host a command to stamp.
+    if (count == 0) units[0] = NONE;
+    handle_movement_command(NONE, &data, count, units, 1, &point);
+}
+
+// ---- the frames ----------------------------------------------------------------------------
+
+static void report_tick(int32_t tick, uint32_t hash, void *)
+{
+    // Each line as it comes: whoever watches the game reads it while it runs.
+    if (tick % HASH_LINE_PERIOD == 0)
+    {
+        printf("%d %08x\n", tick, hash);
+        fflush(stdout);
+    }
+    if (tick == run.ticks) run.final_hash = hash;
+    if (!run.out_of_sync && (game_->flags.load() & _game_is_out_of_sync_flag))
+    {
+        run.out_of_sync = true;
+        run.out_of_sync_tick = tick;
+    }
+}
+
+static bool network_frame(void *)
+{
+    if (run.out_of_sync || out_of_time()) return false;
+    if (run.options->random_orders && !joining_mid_game &&
+        (run.frames == 0 || game_->game_time - run.last_order_tick >= RANDOM_ORDER_PERIOD))
+    {
+        give_random_order();
+        run.last_order_tick = game_->game_time;
+    }
+    if (run.joining && !joining_mid_game)
+    {
+        const uint32_t elapsed = machine_tick_count() - run.join_started_ms;
+        fprintf(stderr, "vesk_sim: caught up at tick %d: %d ticks a second\n", game_->game_time,
+                (int)(elapsed ? (int64_t)game_->game_time * 1000 / elapsed : game_->game_time * 1000));
+        run.joining = false;
+        set_unbounded_game_ticks(false);
+    }
+    run.frames++;
+    vesk_net_process();
+    if (get_vesk_net_globals()->game && !local_player_is_network_originator() &&
+        net_get_player_count(get_vesk_net_globals()->game) == 0)
+    {
+        fprintf(stderr, "vesk_sim: the connection to the host is gone\n");
+        return false;
+    }
+    if (game_->game_time == run.last_tick_seen && game_->target_time <= game_->game_time)
+        usleep(IDLE_FRAME_SLEEP_MICROSECONDS);
+    run.last_tick_seen = game_->game_time;
+    return true;
+}
+
+// ---- the set-up ----------------------------------------------------------------------------
+
+// The game every process starts: the description's parameters, the players
+// as they stood at the start with their teams (cooperative: one team under
+// the first player; else two teams alternating), the local player if listed.
+static void build_network_game_data(new_game_data *data)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    memset(data, 0, sizeof(*data));
+    data->parameters = net->current_game_description.parameters;
+    data->player_count = (int16_t)net->player_count_at_game_start;
+    data->local_player_index = NONE;
+    const bool cooperative = (data->parameters.option_flags & _game_option_cooperative_flag) != 0;
+    for (int16_t i = 0; i < data->player_count; ++i)
+    {
+        new_player_data *player = &data->players[i];
+        *player = net->players_at_game_start[i];
+        player->type = _player_is_human;
+        player->team_index = cooperative ? 0 : (int16_t)(i % 2);
+        const int16_t captain = cooperative ? 0 : (int16_t)(i % 2);
+        player->team_captain_identifier = net->players_at_game_start[captain].unique_identifier;
+        if (player->unique_identifier == get_local_player_id()) data->local_player_index = i;
+    }
+    char ids[128] = "";
+    for (int16_t i = 0; i < data->player_count; ++i)
+        slprintfcat(ids, sizeof(ids), " %d", (int)data->players[i].unique_identifier);
+    log_message(__FILE__, __LINE__, "network game of %d players (ids%s), local player %d, seed %u", data->player_count,
+                ids, data->local_player_index, data->parameters.random_seed);
+}
+
+// Hosts or joins the game of `description` (direct, on the local network)
+// as this process's player, the game being configured.
+static bool enter_session(net_game_description *description)
+{
+    new_player_data player;
+    memset(&player, 0, sizeof(player));
+    player.team_captain_identifier = NONE;
+    player.unique_identifier = NONE;
+    player.version = CURRENT_VERSION_IDENTIFIER;
+    player.build_number = CURRENT_BUILD_NUMBER;
+    slprintf(player.appearance.name, sizeof(player.appearance.name), "vesk_sim %d", (int)getpid());
+    char failure[512];
+    get_vesk_net_globals()->state = _net_configuring_game;
+    if (join_or_create_new_netgame_session(description, &player, INTERNET_PROTOCOL, _netgame_session_direct, failure,
+                                           sizeof(failure)))
+        return true;
+    fprintf(stderr, "vesk_sim: %s\n", failure);
+    return false;
+}
+
+static bool host_session(const net_run_options *options)
+{
+    new_game_data game;
+    get_simulation_game_data(string_to_tag(options->map), options->seed, &game);
+    net_game_description description;
+    memset(&description, 0, sizeof(description));
+    slprintf(description.name, sizeof(description.name), "vesk_sim");
+    slprintf(description.map_name, sizeof(description.map_name), "%s", options->map);
+    description.parameters = game.parameters;
+    description.parameters.type = _game_type_networked;
+    description.parameters.maximum_players = MAXIMUM_NET_GAME_PLAYERS;
+    if (options->cooperative) description.parameters.option_flags |= _game_option_cooperative_flag;
+    if (options->gameplay_version != NONE &&
+        !update_game_parameters_for_gameplay_version(options->gameplay_version, &description.parameters))
+    {
+        fprintf(stderr, "vesk_sim: gameplay version %d cannot run\n", (int)options->gameplay_version);
+        return false;
+    }
+    description.port = options->port;
+    if (!enter_session(&description)) return false;
+    fprintf(stderr, "vesk_sim: hosting on port %d\n", (int)options->port);
+    if (!pump_until([&] {
+            return get_net_player_count() >= options->players && enough_players_agree_to_start_game();
+        }))
+    {
+        fprintf(stderr, "vesk_sim: %d players did not join and get ready in time\n", (int)options->players);
+        return false;
+    }
+    vesk_networking_globals *net = get_vesk_net_globals();
+    net->current_game_description = *net->originator_game_description;
+    net->current_game_description.player_count = (uint8_t)net->player_count;
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    if (build_vesk_game_description_packet(packet, sizeof(packet), kSendToAllPlayers, &net->current_game_description))
+        net_send(net->game, packet, 0);
+    return true;
+}
+
+static bool join_session(const net_run_options *options)
+{
+    const char *colon = strrchr(options->join, ':');
+    const std::string host(options->join, colon ? (size_t)(colon - options->join) : 0);
+    in_addr address;
+    const long port = colon ? strtol(colon + 1, nullptr, 10) : 0;
+    if (!colon || inet_pton(AF_INET, host.c_str(), &address) != 1 || port <= 0 || port > 65535)
+    {
+        fprintf(stderr, "vesk_sim: --net-join wants a dotted address and a port, not \"%s\"\n", options->join);
+        return false;
+    }
+    net_game_description description;
+    memset(&description, 0, sizeof(description));
+    slprintf(description.name, sizeof(description.name), "vesk_sim");
+    description.host_or_selector.address.host = ntohl(address.s_addr);
+    description.port = (uint16_t)port;
+    if (!enter_session(&description)) return false;
+    // Ready as soon as this player is listed.
+    if (!pump_until([] { return find_net_player_index(get_local_player_id()) >= 0; })) return false;
+    i_agree_to_play_persistent(false);
+    if (!pump_until([] { return get_vesk_sync_data()->originator_told_us_to_begin; }))
+    {
+        fprintf(stderr, "vesk_sim: the host did not start the game in time\n");
+        return false;
+    }
+    return true;
+}
+
+int run_network_simulation(const net_run_options *options)
+{
+    memset(&run, 0, sizeof(run));
+    run.options = options;
+    run.ticks = options->ticks;
+    run.started_ms = machine_tick_count();
+    run.random_state = options->random_orders_seed ? options->random_orders_seed : 1;
+    char reason[512];
+    if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "%s\n", reason);
+        return 1;
+    }
+    start_network_module_manager();
+    if (!allocate_network_structures_for_game_session(INTERNET_PROTOCOL))
+    {
+        fprintf(stderr, "vesk_sim: no network session could be made\n");
+        return 1;
+    }
+    const bool hosting = options->join == nullptr;
+    int status = 1;
+    if (hosting ? host_session(options) : join_session(options))
+    {
+        vesk_networking_globals *net = get_vesk_net_globals();
+        if (!joining_mid_game)
+        {
+            // In the order of the ids the host gave: the order in which each
+            // machine heard of the players may differ.
+            memcpy(net->players_at_game_start, net->players, sizeof(net->players));
+            net->player_count_at_game_start = net->player_count;
+            std::sort(net->players_at_game_start, net->players_at_game_start + net->player_count,
+                      [](const new_player_data &a, const new_player_data &b) {
+                          return a.unique_identifier < b.unique_identifier;
+                      });
+        }
+        net->state = _net_idle;
+        const bool passed = vesk_netsync();
+        new_game_data data;
+        build_network_game_data(&data);
+        if (!passed)
+            fprintf(stderr, "vesk_sim: the start barrier failed\n");
+        else if (!start_simulation_from_game_data(&data, reason, sizeof(reason)))
+            fprintf(stderr, "%s\n", reason);
+        else
+        {
+            if (joining_mid_game)
+            {
+                // The history replays at full speed until the game catches up.
+                run.joining = true;
+                run.join_started_ms = machine_tick_count();
+                set_unbounded_game_ticks(true);
+            }
+            const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
+            if (run.out_of_sync)
+            {
+                printf("out of sync at tick %d\n", run.out_of_sync_tick);
+                status = NET_RUN_OUT_OF_SYNC_EXIT;
+            }
+            else if (!ran)
+                fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time,
+                        options->ticks);
+            else
+            {
+                // The host stops its clock first: reports that reach it while
+                // the clock runs are taken for a mid-game joiner's.
+                if (hosting) dispose_game_server();
+                if (!sync_data_between_players(_netsync_end_message_index))
+                    fprintf(stderr, "vesk_sim: the end barrier failed\n");
+                else
+                {
+                    get_vesk_net_globals()->state = _net_idle;
+                    printf("final %d %08x\n", options->ticks, run.final_hash);
+                    status = 0;
+                }
+                // The players leave first: the host's last packets reach them
+                // before its connections close.
+                if (hosting)
+                    pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+            }
+            stop_simulation();
+        }
+    }
+    fflush(stdout);
+    setdown_network_game_from_old_netgame_session(false, true);
+    return status;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// vesk_sim's network game: one process hosts a game of the map on a port,
+// others join it; every process plays the same game from the host's command
+// stream and prints the state hash every 30 ticks, so that runs on loopback
+// show whether they stayed in step.
+
+#include <cstdint>
+
+struct net_run_options
+{
+    const char *data_directory; // may be null
+    const char *map;            // host: the map's tag
+    uint32_t seed;              // host
+    int32_t gameplay_version;   // host; NONE: the program's own
+    int32_t players;            // host: start once this many are listed and ready
+    bool cooperative;           // host
+    uint16_t port;              // host: the port to listen on
+    const char *join;           // client: "HOST:PORT"
+    int32_t ticks;              // the game ends at this tick
+    bool random_orders;
+    uint32_t random_orders_seed;
+    int32_t wall_limit_ms;      // the whole run, joining and barriers included
+};
+
+enum
+{
+    NET_RUN_OUT_OF_SYNC_EXIT = 17,
+};
+
+// Runs the game; the exit status: 0 when the game reached its last tick and
+// passed the end barrier, 17 when it fell out of step, 1 on any other failure
+// (reported on standard error).
+int run_network_simulation(const net_run_options *options);
