@@ -33,12 +33,17 @@ run: demo-data
 # information costs compile time.
 test: deps check-sanitized check-thread check-release check-fuzz
 
+# The sanitized test cases spend part of their time waiting (X servers
+# starting, child programs, clocks), so one more runs at a time than there are
+# jobs.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) + 1 )))
+
 check-sanitized:
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
 	    -DVESK_SANITIZE=address,undefined -DVESK_WERROR=ON -DVESK_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1
 	cmake --build $(BUILD)/asan -j $(JOBS)
 	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    ctest --output-on-failure -j $(JOBS) -L unit
+	    ctest --output-on-failure -j $(TEST_JOBS) -L unit
 
 check-thread:
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
@@ -53,8 +58,9 @@ check-release: demo-data
 	./scripts/check_discovery.sh $(BUILD)/release/bin
 
 # Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
-# target runs FUZZ_SECONDS_EACH seconds of processor time, FUZZ_JOBS at a time, and the figures
-# per target are kept in $(BUILD)/fuzz/report.txt.
+# target runs FUZZ_SECONDS_EACH seconds of processor time, and the figures per
+# target are kept in $(BUILD)/fuzz/report.txt.  Both run FUZZ_JOBS targets at
+# a time: a target's share is its own, however many run beside it.
 FUZZ_TOTAL_SECONDS ?= 45
 FUZZ_SECONDS_EACH ?= 600
 FUZZ_JOBS ?= $(JOBS)
@@ -64,7 +70,7 @@ fuzz-build:
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
 
 check-fuzz: fuzz-build
-	./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
+	FUZZ_JOBS=$(FUZZ_JOBS) ./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
 
 fuzz: deps fuzz-build
 	FUZZ_SECONDS_EACH=$(FUZZ_SECONDS_EACH) FUZZ_JOBS=$(FUZZ_JOBS) FUZZ_REPORT=$(BUILD)/fuzz/report.txt \
