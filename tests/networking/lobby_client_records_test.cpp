@@ -19,6 +19,7 @@
 #include "metaserver/vesk_metaserver_packets.h"
 #include "rgb_color.h"
 #include "support/expected_assertions.h"
+#include "support/scratch.h"
 #include "tag_files/store_fixture.h"
 
 namespace
@@ -114,7 +115,7 @@ TEST_F(lobby_preferences_store, saving_keeps_the_stored_room_for_65535_and_write
     save_metaserver_preferences(4, nullptr);
     EXPECT_EQ(read_metaserver_preferences()->desired_room, 4);
 
-    EXPECT_EQ(store_fixture::stored_mode(METASERVER_PREFERENCES_NAME), 0600);
+    EXPECT_EQ(stored_file_mode(METASERVER_PREFERENCES_NAME), 0600);
 }
 
 // ---- rooms -------------------------------------------------------------------------

@@ -5,13 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 
 #include "cseries/errors.h"
 #include "cseries/log.h"
@@ -109,25 +106,5 @@ protected:
     std::string log_text(void) const { return read_whole_file(LOG_FILE_NAME); }
 };
 
-// The permission bits of the one stored file whose name holds `name`, or -1.
-inline int stored_mode(const char *name)
-{
-    int mode = -1;
-    std::function<void(const std::string &)> walk = [&](const std::string &folder) {
-        DIR *directory = opendir(folder.c_str());
-        if (!directory) return;
-        while (const dirent *entry = readdir(directory))
-        {
-            const std::string child = folder + "/" + entry->d_name;
-            struct stat status;
-            if (entry->d_name[0] == '.' || lstat(child.c_str(), &status) != 0) continue;
-            if (S_ISDIR(status.st_mode)) walk(child);
-            else if (strstr(entry->d_name, name)) mode = (int)(status.st_mode & 0777);
-        }
-        closedir(directory);
-    };
-    walk(".");
-    return mode;
-}
 
 } // namespace store_fixture
