@@ -70,6 +70,7 @@ static struct web_links_globals
     CURLFNTABLE CURLfunctions;
     bool lookup_tried; // the setting read and libcurl tried, once
     bool curl_functions_available;
+    bool url_refused; // the setting is no web address: no lookup
     plugin_lookup_preferences preferences;
     const char *const *library_names; // null: CURLdllnames
     int32_t library_name_count;
@@ -167,7 +168,15 @@ bool web_lookup_plugin(const char *name, const char *url, uint32_t checksum, cha
         inifile_readsec(&plugin_lookup_section);
         if (inifile_key_present(&plugin_lookup_section, "WebUrl"))
             log_message(nullptr, -1, "Using Plugin Lookup URL = %s", g.preferences.WebUrl);
-        g.curl_functions_available = init_libcurl();
+        // libcurl would as readily read a local file or speak another
+        // protocol: only a web address is asked.
+        if (!web_link_is_acceptable(g.preferences.WebUrl))
+        {
+            log_message(nullptr, -1, "[%s] WebUrl is not an http:// or https:// address: plug-in lookup disabled",
+                        PLUGIN_LOOKUP_SECTION_NAME);
+            g.url_refused = true;
+        }
+        g.curl_functions_available = !g.url_refused && init_libcurl();
         g.lookup_tried = true;
     }
     if (!g.curl_functions_available || !download_url || download_url_size < 1) return false;

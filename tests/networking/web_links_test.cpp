@@ -209,6 +209,15 @@ TEST_F(web_links, without_libcurl_every_lookup_fails_and_the_loss_is_logged_once
     EXPECT_EQ(get_curl_functions()->_curl_easy_perform, nullptr);
 }
 
+TEST_F(web_links, a_lookup_address_that_is_not_a_web_address_is_refused)
+{
+    point_lookup_at("file:///etc/passwd");
+    char address[64] = "";
+    EXPECT_FALSE(web_lookup_plugin("p", "u", 1, address, (int32_t)sizeof(address)));
+    EXPECT_EQ(log_lines_with("WebUrl is not an http:// or https:// address: plug-in lookup disabled"), 1);
+    EXPECT_EQ(get_curl_functions()->_curl_easy_perform, nullptr); // libcurl not even loaded
+}
+
 TEST_F(web_links, an_overlong_reply_is_dropped_and_stops_the_transfer)
 {
     libcurl_reply reply = {};
