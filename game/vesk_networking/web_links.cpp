@@ -311,7 +311,7 @@ void show_network_error(const char *message, const char *button_title)
     const int32_t background = get_collection_index(WAIT_DIALOG_BACKGROUND_COLLECTION_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
     set_bitmap_dialog_static_item_text(dialog, _network_error_message_item, message ? message : "");
-    set_button_control_name(dialog, _network_error_button_item, button_title);
+    if (button_title) set_button_control_name(dialog, _network_error_button_item, button_title);
     set_default_dialog_item(dialog, _network_error_button_item);
     set_dialog_cancel_item(dialog, _network_error_button_item);
     // A dialog that ends without its button (its time ran out) ends the box too.
