@@ -40,6 +40,8 @@ x11-apps
 netpbm
 libopenal1
 libmd-dev
+libcurl4
+xdg-utils
 sox
 ffmpeg
 "

@@ -32,6 +32,7 @@
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_ping.h"
 #include "vesk_networking/vesk_server.h"
+#include "vesk_networking/web_links.h"
 #include "vesk_networking/vesk_teams.h"
 
 #define NETWORKING_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'm', 'n')
@@ -591,8 +592,8 @@ void register_vesk_networking(void)
         .get_player_latency = vesk_ping_player_list_latency,
         .enough_players_for_ranked_game = net_enough_players_for_ranked_game,
         .get_time_remaining_string = get_midgame_time_remaining_string,
-        .go_to_url = nullptr,
-        .lookup_plugin = nullptr,
+        .go_to_url = web_go_to_url,
+        .lookup_plugin = web_lookup_plugin,
         .open_missing_plugins_dialog = nullptr,
         .local_player_is_network_originator = local_player_is_network_originator,
         .add_chat_to_back_log = nullptr,
