@@ -41,6 +41,7 @@ netpbm
 libopenal1
 libmd-dev
 libcurl4
+libcurl4-openssl-dev
 xdg-utils
 sox
 ffmpeg
