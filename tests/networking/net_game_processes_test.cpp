@@ -141,6 +141,14 @@ TEST_F(net_game_processes, the_hosts_restart_ends_the_game_everywhere_and_the_ne
     }
 }
 
+TEST_F(net_game_processes, a_restart_is_the_hosts_alone_and_at_a_tick_of_the_game)
+{
+    for (const char *arguments : {"--net-join 127.0.0.1:1 --ticks 30 --restart-at 10",
+                                  "--map demo --seed 1 --ticks 30 --restart-at 10",
+                                  "--net-host 1 --map demo --seed 1 --ticks 30 --restart-at 0"})
+        EXPECT_EQ(run_vesk_sim(std::string(arguments) + " > /dev/null 2>&1"), 2) << arguments;
+}
+
 // A peer that joins, says it is ready and disappears as soon as the host
 // begins the start barrier.
 void join_ready_and_vanish_at_the_barrier(uint16_t port)

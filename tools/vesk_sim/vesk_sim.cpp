@@ -226,6 +226,11 @@ int main(int argc, char **argv)
         else if (!strcmp(option, "--restart-at") && has_value)
         {
             if (!parse_decimal(option, argv[++i], 1, 100000000, &restart_at)) return usage(), 2;
+            if (restart_at == 0)
+            {
+                fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
+                return usage(), 2;
+            }
         }
         else if (!strcmp(option, "--wall-limit") && has_value)
         {
