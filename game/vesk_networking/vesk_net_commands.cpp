@@ -6,12 +6,14 @@
 
 #include "cseries/cseries.h"
 #include "cseries/log.h"
+#include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "players.h"
 #include "scoring.h"
 #include "session_state.h"
 #include "unit_commands.h"
+#include "vesk/string_lists.h"
 #include "vesk_networking/vesk_networking.h"
 
 enum
@@ -107,6 +109,14 @@ static bool execute_forced_endgame_command(command_header *command)
     {
         log_message(__FILE__, __LINE__, "a forced endgame of unknown type %d; ignored", data->type);
         return true;
+    }
+    // Every machine says why its game stops: the host's choice reaches the
+    // others only through this command.
+    if (data->type != _forced_endgame_quit)
+    {
+        const char *notice = translate_string(data->type == _forced_endgame_restart ? "Restarting..." : "Rehosting...");
+        log_message(__FILE__, __LINE__, "%s", notice);
+        if (const print_to_console_procedure print = get_print_to_console_procedure()) print(notice);
     }
     game_->forced_endgame_type = (int16_t)data->type;
     end_game(true);

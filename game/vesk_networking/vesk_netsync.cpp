@@ -258,6 +258,8 @@ bool vesk_netsync(void)
         slprintf(text, sizeof(text), "in vesk_netsync: what is state %d?", net->state);
         VWARN(false, text);
     }
+    // A new game of the session may be forced to an end again.
+    net->endgame_raised = false;
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
     netsync_globals.in_netsync = true;

@@ -124,6 +124,31 @@ TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up
     EXPECT_NE(processes[2].err().find("ticks a second"), std::string::npos);
 }
 
+TEST_F(net_game_processes, the_hosts_restart_ends_the_game_everywhere_and_the_next_runs_in_step)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(2, 150, {"--gameplay-version", "1820", "--restart-at", "70"}));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(150, 2)));
+    // Ticks 30 and 60, the restart line with its tick, then the whole next game.
+    expect_in_step(processes, 2 + 1 + 150 / 30 + 1);
+    EXPECT_EQ(processes[0].hash_lines()[2].rfind("restarting at tick ", 0), 0u) << processes[0].out();
+    EXPECT_NE(processes[0].err().find("restart pressed at tick"), std::string::npos) << processes[0].err();
+    for (vesk_sim_process &process : processes)
+    {
+        EXPECT_EQ(count_of(process.log(), "Restarting..."), 1u) << process.log();
+        EXPECT_EQ(count_of(process.log(), "out of sync"), 0u);
+        EXPECT_EQ(count_of(process.log(), "vassert"), 0u) << process.log();
+    }
+}
+
+TEST_F(net_game_processes, a_restart_is_the_hosts_alone_and_at_a_tick_of_the_game)
+{
+    for (const char *arguments : {"--net-join 127.0.0.1:1 --ticks 30 --restart-at 10",
+                                  "--map demo --seed 1 --ticks 30 --restart-at 10",
+                                  "--net-host 1 --map demo --seed 1 --ticks 30 --restart-at 0"})
+        EXPECT_EQ(run_vesk_sim(std::string(arguments) + " > /dev/null 2>&1"), 2) << arguments;
+}
+
 // A peer that joins, says it is ready and disappears as soon as the host
 // begins the start barrier.
 void join_ready_and_vanish_at_the_barrier(uint16_t port)

@@ -26,6 +26,8 @@
 #include "monster_commands.h"
 #include "monsters.h"
 #include "networking_procedures.h"
+#include "quit_dialog.h"
+#include "screen.h"
 #include "selection.h"
 #include "session_state.h"
 #include "vesk_networking/network.h"
@@ -60,6 +62,7 @@ static struct
     bool joining;
     uint32_t join_started_ms;
     int32_t last_tick_seen;
+    bool restart_pressed;
 } run;
 
 static bool out_of_time(void)
@@ -119,6 +122,17 @@ static void give_random_order(void)
     handle_movement_command(NONE, &data, count, units, 1, &point);
 }
 
+// The host's player opens the quit dialog and presses its restart.  A
+// dialog is placed on the screen, which a headless run has not opened: there
+// the dialog's handler takes the item without it, the same procedure.
+static void press_restart(void)
+{
+    const bool shown = active_screen.screen_initialized && open_quit_dialog();
+    fprintf(stderr, "vesk_sim: restart pressed at tick %d%s\n", game_->game_time,
+            shown ? "" : " (no screen: the quit dialog's handler without the dialog)");
+    quit_dialog_handler_proc(get_quit_dialog(), _quit_dialog_restart_item, nullptr);
+}
+
 // ---- the frames ----------------------------------------------------------------------------
 
 static void report_tick(int32_t tick, uint32_t hash, void *)
@@ -140,6 +154,14 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
 static bool network_frame(void *)
 {
     if (run.out_of_sync || out_of_time()) return false;
+    // A forced endgame ends the game at the same tick on every machine.
+    if (game_->forced_endgame_type != _forced_endgame_none) return false;
+    if (run.options->restart_at != NONE && !run.restart_pressed && local_player_is_network_originator() &&
+        game_->game_time >= run.options->restart_at)
+    {
+        run.restart_pressed = true;
+        press_restart();
+    }
     if (run.options->random_orders && !joining_mid_game &&
         (run.frames == 0 || game_->game_time - run.last_order_tick >= RANDOM_ORDER_PERIOD))
     {
@@ -283,6 +305,108 @@ static bool join_session(const net_run_options *options)
     return true;
 }
 
+// The end barrier of a game that stopped: the host stops its clock first,
+// as reports that reach it while the clock runs are taken for a mid-game
+// joiner's.
+static bool pass_end_barrier(bool hosting)
+{
+    if (hosting) dispose_game_server();
+    if (!sync_data_between_players(_netsync_end_message_index))
+    {
+        fprintf(stderr, "vesk_sim: the end barrier failed\n");
+        return false;
+    }
+    get_vesk_net_globals()->state = _net_idle;
+    return true;
+}
+
+// One game from the start barrier to its end: 0 at its last tick past the
+// end barrier, 17 out of step, 1 for any other failure; `restart` is set when
+// the host forced a restart and every machine passed the end barrier.
+static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
+{
+    *restart = false;
+    vesk_networking_globals *net = get_vesk_net_globals();
+    if (!joining_mid_game)
+    {
+        // In the order of the ids the host gave: the order in which each
+        // machine heard of the players may differ.
+        memcpy(net->players_at_game_start, net->players, sizeof(net->players));
+        net->player_count_at_game_start = net->player_count;
+        std::sort(net->players_at_game_start, net->players_at_game_start + net->player_count,
+                  [](const new_player_data &a, const new_player_data &b) {
+                      return a.unique_identifier < b.unique_identifier;
+                  });
+    }
+    net->state = _net_idle;
+    const bool passed = vesk_netsync();
+    new_game_data data;
+    build_network_game_data(&data);
+    char reason[512];
+    if (!passed)
+    {
+        fprintf(stderr, "vesk_sim: the start barrier failed\n");
+        return 1;
+    }
+    if (!start_simulation_from_game_data(&data, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "%s\n", reason);
+        return 1;
+    }
+    run.frames = 0;
+    run.last_order_tick = 0;
+    run.last_tick_seen = 0;
+    if (joining_mid_game)
+    {
+        // The history replays at full speed until the game catches up.
+        run.joining = true;
+        run.join_started_ms = machine_tick_count();
+        set_unbounded_game_ticks(true);
+    }
+    const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
+    int status = 1;
+    if (run.out_of_sync)
+    {
+        printf("out of sync at tick %d\n", run.out_of_sync_tick);
+        status = NET_RUN_OUT_OF_SYNC_EXIT;
+    }
+    else if (!ran && game_->forced_endgame_type == _forced_endgame_restart)
+    {
+        printf("restarting at tick %d\n", game_->game_time);
+        fflush(stdout);
+        *restart = pass_end_barrier(hosting);
+        // The same game again, started at once: the host's clock and history
+        // begin anew.
+        if (*restart && hosting) initialize_game_server_for_new_game();
+    }
+    else if (!ran)
+        fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
+    else
+    {
+        if (pass_end_barrier(hosting))
+        {
+            printf("final %d %08x\n", options->ticks, run.final_hash);
+            status = 0;
+        }
+        // The players leave first: the host's last packets reach them
+        // before its connections close.
+        if (hosting)
+            pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+    }
+    stop_simulation();
+    return status;
+}
+
+static int play_network_games(const net_run_options *options, bool hosting)
+{
+    for (bool restart = true; restart;)
+    {
+        const int status = play_network_game(options, hosting, &restart);
+        if (!restart) return status;
+    }
+    return 1;
+}
+
 int run_network_simulation(const net_run_options *options)
 {
     memset(&run, 0, sizeof(run));
@@ -304,67 +428,7 @@ int run_network_simulation(const net_run_options *options)
     }
     const bool hosting = options->join == nullptr;
     int status = 1;
-    if (hosting ? host_session(options) : join_session(options))
-    {
-        vesk_networking_globals *net = get_vesk_net_globals();
-        if (!joining_mid_game)
-        {
-            // In the order of the ids the host gave: the order in which each
-            // machine heard of the players may differ.
-            memcpy(net->players_at_game_start, net->players, sizeof(net->players));
-            net->player_count_at_game_start = net->player_count;
-            std::sort(net->players_at_game_start, net->players_at_game_start + net->player_count,
-                      [](const new_player_data &a, const new_player_data &b) {
-                          return a.unique_identifier < b.unique_identifier;
-                      });
-        }
-        net->state = _net_idle;
-        const bool passed = vesk_netsync();
-        new_game_data data;
-        build_network_game_data(&data);
-        if (!passed)
-            fprintf(stderr, "vesk_sim: the start barrier failed\n");
-        else if (!start_simulation_from_game_data(&data, reason, sizeof(reason)))
-            fprintf(stderr, "%s\n", reason);
-        else
-        {
-            if (joining_mid_game)
-            {
-                // The history replays at full speed until the game catches up.
-                run.joining = true;
-                run.join_started_ms = machine_tick_count();
-                set_unbounded_game_ticks(true);
-            }
-            const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
-            if (run.out_of_sync)
-            {
-                printf("out of sync at tick %d\n", run.out_of_sync_tick);
-                status = NET_RUN_OUT_OF_SYNC_EXIT;
-            }
-            else if (!ran)
-                fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time,
-                        options->ticks);
-            else
-            {
-                // The host stops its clock first: reports that reach it while
-                // the clock runs are taken for a mid-game joiner's.
-                if (hosting) dispose_game_server();
-                if (!sync_data_between_players(_netsync_end_message_index))
-                    fprintf(stderr, "vesk_sim: the end barrier failed\n");
-                else
-                {
-                    get_vesk_net_globals()->state = _net_idle;
-                    printf("final %d %08x\n", options->ticks, run.final_hash);
-                    status = 0;
-                }
-                // The players leave first: the host's last packets reach them
-                // before its connections close.
-                if (hosting)
-                    pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
-            }
-            stop_simulation();
-        }
-    }
+    if (hosting ? host_session(options) : join_session(options)) status = play_network_games(options, hosting);
     fflush(stdout);
     setdown_network_game_from_old_netgame_session(false, true);
     return status;

@@ -17,6 +17,7 @@ struct net_run_options
     uint16_t port;              // host: the port to listen on
     const char *join;           // client: "HOST:PORT"
     int32_t ticks;              // the game ends at this tick
+    int32_t restart_at;         // host: the tick at which the quit dialog's restart is pressed; NONE: never
     bool random_orders;
     uint32_t random_orders_seed;
     int32_t wall_limit_ms;      // the whole run, joining and barriers included
@@ -27,7 +28,10 @@ enum
     NET_RUN_OUT_OF_SYNC_EXIT = 17,
 };
 
-// Runs the game; the exit status: 0 when the game reached its last tick and
+// Runs the game (twice when the host restarts it: the game forced to an end
+// passes the end barrier and the same description starts again, at once, as
+// the quit dialog's network restart does); the exit status: 0 when the game
+// reached its last tick and
 // passed the end barrier, 17 when it fell out of step, 1 on any other failure
 // (reported on standard error).
 int run_network_simulation(const net_run_options *options);

@@ -47,7 +47,9 @@
 // sync at tick N" and exits 17.  --random-orders SEED gives the local
 // player's units random moves from a generator of its own, one in the first
 // frame of the game; --wall-limit SECONDS bounds the whole run (default: the
-// game's length plus 60 s).
+// game's length plus 60 s).  --restart-at TICK (host) presses the quit
+// dialog's restart at that tick: every process prints "restarting at tick N",
+// passes the end barrier and plays the game again from its start, for T ticks.
 // Numbers are decimal: no base prefix, no sign where none is meaningful,
 // nothing after the digits, nothing outside the field's range.
 //
@@ -89,7 +91,7 @@ static void usage(void)
                     "       vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] "
                     "[--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
-                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--wall-limit SECONDS]\n"
+                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS:PORT --ticks T [--random-orders SEED] "
                     "[--wall-limit SECONDS]\n");
 }
@@ -182,7 +184,7 @@ int main(int argc, char **argv)
     std::vector<simulation_command> commands;
     net_run_options net = {};
     net.gameplay_version = NONE;
-    int64_t net_port = -1, net_players = 2, random_orders = -1, wall_limit = -1;
+    int64_t net_port = -1, net_players = 2, random_orders = -1, wall_limit = -1, restart_at = -1;
     bool net_players_given = false;
     for (int i = 1; i < argc; ++i)
     {
@@ -220,6 +222,15 @@ int main(int argc, char **argv)
         else if (!strcmp(option, "--random-orders") && has_value)
         {
             if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &random_orders)) return usage(), 2;
+        }
+        else if (!strcmp(option, "--restart-at") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 1, 100000000, &restart_at)) return usage(), 2;
+            if (restart_at == 0)
+            {
+                fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
+                return usage(), 2;
+            }
         }
         else if (!strcmp(option, "--wall-limit") && has_value)
         {
@@ -293,11 +304,11 @@ int main(int argc, char **argv)
         if ((net_port >= 0) == (net.join != nullptr) || ticks < 0 || film || continue_from || record || orders_path ||
             input_path || save_path || !commands.empty() || camera_trace || report ||
             (net.join && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
-            (!net.join && (!map || strlen(map) != 4 || seed < 0)))
+            (!net.join && (!map || strlen(map) != 4 || seed < 0)) || (net.join && restart_at >= 0))
         {
             fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
                             "--net-join ADDRESS:PORT with --ticks; it takes no film, orders file, input, commands, "
-                            "camera or report\n");
+                            "camera or report; only its host restarts it\n");
             return usage(), 2;
         }
         open_run_log(log, data, argc, argv);
@@ -308,17 +319,20 @@ int main(int argc, char **argv)
         net.players = (int32_t)net_players;
         net.port = (uint16_t)(net_port < 0 ? 0 : net_port);
         net.ticks = (int32_t)ticks;
+        net.restart_at = restart_at < 0 ? (int32_t)NONE : (int32_t)restart_at;
         net.random_orders = random_orders >= 0;
         net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
-        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : ticks / 30 + 60) * 1000;
+        // A restarted game runs twice.
+        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : (restart_at >= 0 ? 2 : 1) * ticks / 30 + 60) * 1000;
         net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
         const int status = run_network_simulation(&net);
         close_log_file();
         return status;
     }
-    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0)
+    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0 || restart_at >= 0)
     {
-        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop and --wall-limit belong to a network game\n");
+        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at and --wall-limit belong to a "
+                        "network game\n");
         return usage(), 2;
     }
     if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
