@@ -113,6 +113,17 @@ void autohost_send_chat_text(const char *text)
                    NONE);
 }
 
+void send_local_chat_text(const char *text, int16_t type, int16_t identifier)
+{
+    chat_appearance appearance;
+    if (!shown_appearance_of(get_local_player_id(), &appearance))
+    {
+        log_message(__FILE__, __LINE__, "a chat line is not sent: the local player is not listed");
+        return;
+    }
+    send_chat_text(&appearance, text, NET_HOST_PLAYER_ID, _chat_packet_relay_request_flag, type, identifier);
+}
+
 static void add_notice(dialog_data *dialog, const char *text)
 {
     add_chat_text_full(dialog, CHAT_DIALOG_CHAT_LIST_ITEM, _motd_chat_message_type, nullptr, nullptr, text, false);
@@ -128,29 +139,18 @@ bool send_chat_or_dot_command(dialog_data *dialog)
     if (!line[0]) return false;
     if (!run_chat_dot_command(line, dialog, notice_to_dialog, dialog))
     {
-        chat_appearance appearance;
-        if (!shown_appearance_of(get_local_player_id(), &appearance))
-        {
-            log_message(__FILE__, __LINE__, "a chat line without a listed local player is not sent");
-            memset(&appearance, 0, sizeof(appearance));
-        }
         const int16_t list = CHAT_DIALOG_PLAYER_LIST_ITEM;
         const int16_t row = bitmap_get_listbox_value(dialog, list);
         int32_t captain = NONE;
+        // A dot and a letter with nothing selected belong to the lobby room
+        // once the lobby takes them; until then they are chat like any other.
         if (row < 0)
-        {
-            // A dot and a letter belong to the lobby room once the lobby
-            // takes them; until then they are chat like any other line.
-            send_chat_text(&appearance, line, NET_HOST_PLAYER_ID, _chat_packet_relay_request_flag,
-                           _broadcast_chat_message, NONE);
-        }
+            send_local_chat_text(line, _broadcast_chat_message, NONE);
         else if (player_list_item_is_team(dialog, list, row, &captain))
-            send_chat_text(&appearance, line, NET_HOST_PLAYER_ID, _chat_packet_relay_request_flag, _team_chat_message,
-                           (int16_t)captain);
+            send_local_chat_text(line, _team_chat_message, (int16_t)captain);
         else
         {
-            send_chat_text(&appearance, line, NET_HOST_PLAYER_ID, _chat_packet_relay_request_flag,
-                           _directed_chat_message, (int16_t)get_player_list_item_id(dialog, list, row));
+            send_local_chat_text(line, _directed_chat_message, (int16_t)get_player_list_item_id(dialog, list, row));
             if (!player_list_selection_is_locked(dialog, list))
             {
                 bitmap_clear_selections(dialog, list);

@@ -65,6 +65,10 @@ bool send_chat_or_dot_command(dialog_data *dialog);
 // above 255 (logged).
 void send_chat_text(const chat_appearance *appearance, const char *text, int32_t to, uint16_t flags, int16_t type,
                     int16_t identifier);
+// Asks the host to pass `text` on (`type` a chat packet type, `identifier`
+// its captain or target; -1 for everybody) under the local player's shown
+// appearance; nothing (logged) while the local player is not listed.
+void send_local_chat_text(const char *text, int16_t type, int16_t identifier);
 // A broadcast request from "Autohost" in black.
 void autohost_send_chat_text(const char *text);
 

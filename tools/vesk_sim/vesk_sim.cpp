@@ -47,7 +47,10 @@
 // sync at tick N" and exits 17.  --random-orders SEED gives the local
 // player's units random moves from a generator of its own, one in the first
 // frame of the game; --wall-limit SECONDS bounds the whole run (default: the
-// game's length plus 60 s).
+// game's length plus 60 s).  --chat TEXT sends TEXT to everybody while the
+// game is configured (the host once its N players are listed, a joiner given
+// --players N once it lists N, else at once), and every process prints the
+// chat lines it received as "vesk_sim: chat NAME: TEXT" on standard error.
 // Numbers are decimal: no base prefix, no sign where none is meaningful,
 // nothing after the digits, nothing outside the field's range.
 //
@@ -89,9 +92,9 @@ static void usage(void)
                     "       vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] "
                     "[--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
-                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--wall-limit SECONDS]\n"
+                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--wall-limit SECONDS] [--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS:PORT --ticks T [--random-orders SEED] "
-                    "[--wall-limit SECONDS]\n");
+                    "[--wall-limit SECONDS] [--players N] [--chat TEXT]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -217,6 +220,8 @@ int main(int argc, char **argv)
             net.cooperative = true;
         else if (!strcmp(option, "--net-join") && has_value)
             net.join = argv[++i];
+        else if (!strcmp(option, "--chat") && has_value)
+            net.chat = argv[++i];
         else if (!strcmp(option, "--random-orders") && has_value)
         {
             if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &random_orders)) return usage(), 2;
@@ -316,9 +321,10 @@ int main(int argc, char **argv)
         close_log_file();
         return status;
     }
-    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0)
+    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0 || net.chat)
     {
-        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop and --wall-limit belong to a network game\n");
+        fprintf(stderr,
+                "vesk_sim: --random-orders, --players, --coop, --wall-limit and --chat belong to a network game\n");
         return usage(), 2;
     }
     if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
