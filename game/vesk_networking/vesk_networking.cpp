@@ -26,6 +26,7 @@
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
+#include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_net_commands.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -479,12 +480,6 @@ static void handle_status_packet(const uint8_t *packet, int32_t length)
 
 // ---- game packets ------------------------------------------------------------------------
 
-static void handle_chat_packet_dropped(void *packet)
-{
-    log_game_packet_refusal(((net_message_header *)packet)->from, _game_refusal_not_allowed,
-                            "a chat packet: chat is not handled yet");
-}
-
 static void handle_server_command_packet(void *)
 {
     // The command server consumes every server command on the host; a client
@@ -514,7 +509,7 @@ static void handle_vesk_player_data_packet(void *packet)
 
 typedef void (*vesk_packet_handler)(void *packet);
 static const vesk_packet_handler vesk_packet_handlers[NUMBER_OF_VESK_PACKETS] = {
-    handle_chat_packet_dropped,             // 0
+    handle_chat_packet,                     // 0
     handle_command_packet,                  // 1
     handle_configuration_packet,            // 2
     handle_player_sync_data_packet,         // 3
@@ -596,7 +591,7 @@ void register_vesk_networking(void)
         .lookup_plugin = web_lookup_plugin,
         .open_missing_plugins_dialog = nullptr,
         .local_player_is_network_originator = local_player_is_network_originator,
-        .add_chat_to_back_log = nullptr,
+        .add_chat_to_back_log = add_console_chat_to_back_log,
     };
     register_networking_procedures(&procedures);
     register_net_command_verbs();

@@ -53,7 +53,7 @@ struct chat_appearance
 };
 static_assert(sizeof(chat_appearance) == 40);
 
-enum chat_message_type
+enum chat_packet_message_type
 {
     _team_chat_message = 0,
     _directed_chat_message,
@@ -78,7 +78,7 @@ struct chat_packet
     net_message_header header;
     chat_appearance player;
     uint16_t flags; // _chat_packet_relay_request_flag
-    int16_t type; // chat_message_type
+    int16_t type; // chat_packet_message_type
     int16_t identifier; // team: the captain's id; directed: the target's id; broadcast: -1
     uint16_t pad;
     // then the shifted text and its terminator

@@ -55,6 +55,7 @@
 #include "vesk/string_lists.h"
 #include "world.h"
 #include "networking_procedures.h"
+#include "vesk_networking/vesk_chat.h"
 
 namespace {
 
@@ -294,6 +295,50 @@ TEST_F(chat_list, messages_wrap_into_rows_that_each_carry_the_sender_and_the_sty
     say(9, "x");
     EXPECT_EQ(bitmap_get_listbox_row_count(dialog, CHAT), before);
 
+}
+
+// The chat items of the network dialogs: an empty line sends nothing, a dot
+// command answers in the chat and empties the edit line, the back log
+// replays into a fresh chat item, and the half-typed line survives.
+TEST_F(chat_list, the_network_dialogs_chat_answers_dot_commands_and_replays_the_back_log)
+{
+    enum { PLAYERS = 6, LOG = 8, EDIT = 9 };
+    dialog_data *chat = open_test_dialog("ne#1", {item("plli", PLAYERS, {200, 10, 380, 200}),
+                                                  item("chat", LOG, chat_bounds), item("edit", EDIT, {10, 300, 190, 320})});
+    ASSERT_NE(chat, nullptr);
+    const auto first_row = [&] {
+        chat_list_data data = {};
+        int16_t size = (int16_t)sizeof(data);
+        bitmap_get_listbox_row_data(chat, LOG, 0, &data, &size);
+        return data;
+    };
+    char line[256];
+    EXPECT_FALSE(send_chat_or_dot_command(chat));
+    EXPECT_EQ(bitmap_get_listbox_row_count(chat, LOG), 0);
+    set_bitmap_dialog_edit_item_text(chat, EDIT, ".help");
+    EXPECT_TRUE(send_chat_or_dot_command(chat));
+    EXPECT_EQ(first_row().type, _motd_chat_message_type);
+    EXPECT_EQ(std::string(first_row().message).rfind("Available commands: .count", 0), 0u) << first_row().message;
+    get_bitmap_dialog_edit_item_text(chat, EDIT, line, (int32_t)sizeof(line));
+    EXPECT_STREQ(line, "");
+
+    empty_chat_text_log();
+    const rgb_color red = {65535, 0, 0, 0};
+    add_chat_to_back_log(_team_chat_message_type, "Brannoc", &red, "kept");
+    reset_chat_text(chat, LOG);
+    add_chat_text_from_back_log(chat, LOG);
+    ASSERT_EQ(bitmap_get_listbox_row_count(chat, LOG), 1);
+    EXPECT_EQ(first_row().type, _team_chat_message_type);
+    EXPECT_STREQ(first_row().player_name, "Brannoc");
+    EXPECT_STREQ(first_row().message, "kept");
+
+    set_bitmap_dialog_edit_item_text(chat, EDIT, "half");
+    store_text_field_string(chat, EDIT);
+    set_bitmap_dialog_edit_item_text(chat, EDIT, "");
+    load_text_field_string(chat, EDIT, true);
+    get_bitmap_dialog_edit_item_text(chat, EDIT, line, (int32_t)sizeof(line));
+    EXPECT_STREQ(line, "half");
+    empty_chat_text_log();
 }
 
 TEST_F(chat_list, a_missing_name_or_colour_and_overlong_texts_are_bounded)

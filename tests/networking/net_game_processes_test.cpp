@@ -110,6 +110,25 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
 
 INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3));
 
+// Lines sent to everybody while three processes configure the game reach
+// every process once, the sender included, and the game still starts.
+TEST_F(net_game_processes, a_chat_line_to_everybody_reaches_every_process_once)
+{
+    std::vector<vesk_sim_process> processes(3);
+    start_host(&processes[0], host_arguments(3, 60, {"--chat", "line of the host"}));
+    for (int32_t i = 1; i < 3; ++i)
+    {
+        std::vector<std::string> arguments = join_arguments(60, i + 1);
+        arguments.insert(arguments.end(), {"--players", "3", "--chat", "line of joiner " + std::to_string(i)});
+        ASSERT_TRUE(processes[i].start(bin, directory, arguments));
+    }
+    expect_in_step(processes, 60 / 30 + 1);
+    for (size_t i = 0; i < processes.size(); ++i)
+        for (const char *line : {"line of the host", "line of joiner 1", "line of joiner 2"})
+            EXPECT_EQ(count_of(processes[i].err(), std::string(": ") + line + "\n"), 1u)
+                << "process " << i << " heard \"" << line << "\"\n" << processes[i].err();
+}
+
 TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up)
 {
     std::vector<vesk_sim_process> processes(3);

@@ -33,6 +33,7 @@
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
+#include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
@@ -46,6 +47,7 @@ enum
     RANDOM_ORDER_UNITS = 4,
     IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
     HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
+    HOST_CHAT_DELIVERY_PASSES = 5,   // pump passes that move a relayed line through the host's own queues
 };
 
 static struct
@@ -261,6 +263,12 @@ static bool host_session(const net_run_options *options)
     description.port = options->port;
     if (!enter_session(&description)) return false;
     fprintf(stderr, "vesk_sim: hosting on port %d\n", (int)options->port);
+    if (options->chat)
+    {
+        // Everybody hears a line sent once all are listed.
+        if (!pump_until([&] { return get_net_player_count() >= options->players; })) return false;
+        send_local_chat_text(options->chat, _broadcast_chat_message, NONE);
+    }
     if (!pump_until([&] {
             return get_net_player_count() >= options->players && enough_players_agree_to_start_game();
         }))
@@ -296,6 +304,13 @@ static bool join_session(const net_run_options *options)
     if (!enter_session(&description)) return false;
     // Ready as soon as this player is listed.
     if (!pump_until([] { return find_net_player_index(get_local_player_id()) >= 0; })) return false;
+    if (options->chat)
+    {
+        // Sent before this player is ready, so the host passes it on before
+        // it can start the game.
+        if (!pump_until([&] { return get_net_player_count() >= options->players; })) return false;
+        send_local_chat_text(options->chat, _broadcast_chat_message, NONE);
+    }
     i_agree_to_play_persistent(false);
     if (!pump_until([] { return get_vesk_sync_data()->originator_told_us_to_begin; }))
     {
@@ -407,6 +422,18 @@ static int play_network_games(const net_run_options *options, bool hosting)
     return 1;
 }
 
+// The chat lines this process received while the game was configured.  The
+// host first lets its own loop deliver the lines it relayed last (a few
+// passes of the pump, which moves them through its own player's queues).
+static void print_chat_received(bool hosting)
+{
+    if (hosting)
+        for (int32_t pass = 0; pass < HOST_CHAT_DELIVERY_PASSES; ++pass) vesk_net_process();
+    visit_chat_back_log([](void *, const chat_entry_record *entry)
+                        { fprintf(stderr, "vesk_sim: chat %s: %s\n", entry->name, entry->text); },
+                        nullptr);
+}
+
 int run_network_simulation(const net_run_options *options)
 {
     memset(&run, 0, sizeof(run));
@@ -428,7 +455,12 @@ int run_network_simulation(const net_run_options *options)
     }
     const bool hosting = options->join == nullptr;
     int status = 1;
-    if (hosting ? host_session(options) : join_session(options)) status = play_network_games(options, hosting);
+    empty_chat_text_log();
+    if (hosting ? host_session(options) : join_session(options))
+    {
+        print_chat_received(hosting);
+        status = play_network_games(options, hosting);
+    }
     fflush(stdout);
     setdown_network_game_from_old_netgame_session(false, true);
     return status;

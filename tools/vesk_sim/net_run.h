@@ -21,6 +21,7 @@ struct net_run_options
     bool random_orders;
     uint32_t random_orders_seed;
     int32_t wall_limit_ms;      // the whole run, joining and barriers included
+    const char *chat;           // a line sent to everybody while the game is configured; may be null
 };
 
 enum

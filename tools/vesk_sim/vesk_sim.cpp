@@ -50,6 +50,10 @@
 // game's length plus 60 s).  --restart-at TICK (host) presses the quit
 // dialog's restart at that tick: every process prints "restarting at tick N",
 // passes the end barrier and plays the game again from its start, for T ticks.
+// --chat TEXT sends TEXT to everybody while the game is configured (the host
+// once its N players are listed, a joiner given --players N once it lists N,
+// else at once), and every process prints the chat lines it received as
+// "vesk_sim: chat NAME: TEXT" on standard error.
 // Numbers are decimal: no base prefix, no sign where none is meaningful,
 // nothing after the digits, nothing outside the field's range.
 //
@@ -91,9 +95,10 @@ static void usage(void)
                     "       vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] "
                     "[--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
-                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS]\n"
+                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS] "
+                    "[--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS:PORT --ticks T [--random-orders SEED] "
-                    "[--wall-limit SECONDS]\n");
+                    "[--wall-limit SECONDS] [--players N] [--chat TEXT]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -219,6 +224,8 @@ int main(int argc, char **argv)
             net.cooperative = true;
         else if (!strcmp(option, "--net-join") && has_value)
             net.join = argv[++i];
+        else if (!strcmp(option, "--chat") && has_value)
+            net.chat = argv[++i];
         else if (!strcmp(option, "--random-orders") && has_value)
         {
             if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &random_orders)) return usage(), 2;
@@ -329,10 +336,10 @@ int main(int argc, char **argv)
         close_log_file();
         return status;
     }
-    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0 || restart_at >= 0)
+    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0 || restart_at >= 0 || net.chat)
     {
-        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at and --wall-limit belong to a "
-                        "network game\n");
+        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --wall-limit and --chat belong "
+                        "to a network game\n");
         return usage(), 2;
     }
     if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
