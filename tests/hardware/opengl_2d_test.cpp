@@ -21,6 +21,7 @@
 #include "support/dialog_input_harness.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
+#include "support/gl_pattern_display.h"
 #include "support/x_server.h"
 
 #include "bitmap_drawing.h"
@@ -49,26 +50,9 @@
 #include "status_bar.h"
 #include "vesk/string_lists.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace {
 
 const int32_t kWidth = 800, kHeight = 400;
-
-struct gl_display
-{
-    own_x_server server;
-    std::string why;
-    screen_parameters prefs;
-    bool started = false;
-};
-gl_display &display(void)
-{
-    static gl_display the_display;
-    return the_display;
-}
 
 // The back end joined to the program; the dialog fixtures clear every
 // registration, so each test joins it again when it is gone.
@@ -77,34 +61,8 @@ void join_opengl_back_end(void)
     if (!get_hardware_rasterizer_procedures()->draw_line) register_opengl_hooks();
 }
 
-class gl_environment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-#if defined(__SANITIZE_ADDRESS__)
-        // The leak check is made now, before the driver starts its threads:
-        // at exit its tracer would have to stop them, and it sometimes
-        // crashes on them.  What follows is not tracked anyway (below).
-        __lsan_do_leak_check();
-#endif
-        join_opengl_back_end();
-        gl_display &d = display();
-        if (!d.server.start_for_opengl(&d.why, "1024x768x24")) return;
-        d.prefs.texture_cache_size = 64;
-        d.prefs.flags = _screen_pref_32bit_flag;
-        const char *reason = nullptr;
-        d.started = start_gl_pattern_context(kWidth, kHeight, &d.prefs, &reason);
-        if (!d.started) d.why = reason;
-    }
-    void TearDown() override
-    {
-        gl_display &d = display();
-        if (d.started) stop_gl_pattern_context();
-        d.server.stop();
-    }
-};
-const ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new gl_environment);
+const ::testing::Environment *const environment =
+    ::testing::AddGlobalTestEnvironment(new gl_pattern_environment("1024x768x24", kWidth, kHeight, _screen_pref_32bit_flag, join_opengl_back_end));
 
 // Uploads reaching the driver.
 int32_t uploads = 0;

@@ -21,6 +21,7 @@
 #include "support/stb_image_decoder.h"
 #include "support/test_mesh.h"
 #include "support/texture_bitmaps.h"
+#include "support/gl_pattern_display.h"
 #include "support/x_server.h"
 
 #include "bitmap_text.h"
@@ -44,40 +45,10 @@ namespace {
 const int32_t kWidth = 64, kHeight = 64;
 
 // One Xvfb and one OpenGL window for the whole program.
-struct gl_display
-{
-    own_x_server server;
-    std::string why; // empty once started
-    screen_parameters prefs;
-    bool started = false;
-};
-gl_display &display(void)
-{
-    static gl_display the_display;
-    return the_display;
-}
-
-class gl_environment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        gl_display &d = display();
-        if (!d.server.start_for_opengl(&d.why, "640x480x24")) return;
-        d.prefs.texture_cache_size = 64;
-        d.prefs.flags = _screen_pref_32bit_flag | _screen_pref_anisotropic_filtering_flag | _screen_pref_fog_enabled_flag;
-        const char *reason = nullptr;
-        d.started = start_gl_pattern_context(kWidth, kHeight, &d.prefs, &reason);
-        if (!d.started) d.why = reason;
-    }
-    void TearDown() override
-    {
-        gl_display &d = display();
-        if (d.started) stop_gl_pattern_context();
-        d.server.stop();
-    }
-};
-const ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new gl_environment);
+const ::testing::Environment *const environment =
+    ::testing::AddGlobalTestEnvironment(new gl_pattern_environment(
+        "640x480x24", kWidth, kHeight,
+        _screen_pref_32bit_flag | _screen_pref_anisotropic_filtering_flag | _screen_pref_fog_enabled_flag));
 
 #define REQUIRE_GL()                                                                                             \
     do {                                                                                                         \

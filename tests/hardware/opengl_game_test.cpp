@@ -147,9 +147,6 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     own_x_server server;
     if (!server.start_for_opengl(&why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
         SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
-    // The driver draws on this thread: its worker threads, still parked when
-    // the program ends, made the leak checker's stop of every thread crash.
-    setenv("LP_NUM_THREADS", "0", 1);
     scratch_directory scratch;
     ASSERT_TRUE(scratch.entered);
     ASSERT_EQ(mkdir("tags", 0755), 0);

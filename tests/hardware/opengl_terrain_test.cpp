@@ -16,6 +16,7 @@
 #include "support/demo_data.h"
 #include "support/demo_render_fixture.h"
 #include "support/test_mesh.h"
+#include "support/gl_pattern_display.h"
 #include "support/x_server.h"
 
 #include "bitmaps.h"
@@ -94,42 +95,8 @@ uint8_t *random_landscape_bitmap(int32_t bitmap_index)
     return bitmap.data();
 }
 
-struct gl_display
-{
-    own_x_server server;
-    std::string why; // empty once started
-    screen_parameters prefs;
-    active_color_environment screen; // as the window was opened
-    bool started = false;
-};
-gl_display &display(void)
-{
-    static gl_display the_display;
-    return the_display;
-}
-
-class gl_environment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        gl_display &d = display();
-        if (!d.server.start_for_opengl(&d.why, "640x480x24")) return;
-        d.prefs.texture_cache_size = 64;
-        d.prefs.flags = _screen_pref_32bit_flag | _screen_pref_landscape_textures_flag;
-        const char *reason = nullptr;
-        d.started = start_gl_pattern_context(kSize, kSize, &d.prefs, &reason);
-        if (!d.started) d.why = reason;
-        d.screen = active_screen;
-    }
-    void TearDown() override
-    {
-        gl_display &d = display();
-        if (d.started) stop_gl_pattern_context();
-        d.server.stop();
-    }
-};
-const ::testing::Environment *const environment = ::testing::AddGlobalTestEnvironment(new gl_environment);
+const ::testing::Environment *const environment =
+    ::testing::AddGlobalTestEnvironment(new gl_pattern_environment("640x480x24", kSize, kSize, _screen_pref_32bit_flag | _screen_pref_landscape_textures_flag));
 
 // ---- terrain triangles ------------------------------------------------------------------------
 

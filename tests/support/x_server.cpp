@@ -65,6 +65,10 @@ bool own_x_server::start_for_opengl(std::string *why, const char *screen)
     unsetenv("SDL_VIDEODRIVER");
     unsetenv("MESA_GL_VERSION_OVERRIDE");
 #if defined(__SANITIZE_ADDRESS__)
+    // The leak check is made now, before the driver starts its threads: at
+    // exit the checker would have to stop them, and its tracer sometimes
+    // crashes on them.  What follows is not tracked anyway.
+    __lsan_do_leak_check();
     __lsan_disable();
 #endif
     return true;

@@ -12,8 +12,9 @@ public:
     // `screen` is Xvfb's screen: width x height x depth.
     bool start(std::string *why, const char *screen = "1280x1024x24");
     // Starts it for an OpenGL test program: DISPLAY names it, no video driver
-    // or GL version is forced, and the leak checker is off (the driver and SDL
-    // keep what they load, and it cannot name them).
+    // or GL version is forced, and the leak check is made at once and is off
+    // from then on (the driver and SDL keep what they load, and it cannot name
+    // them; its threads crashed the check at exit).
     bool start_for_opengl(std::string *why, const char *screen);
     void stop(void);
     ~own_x_server() { stop(); }
