@@ -20,6 +20,7 @@
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_drawing.h"
 #include "collection_builder.h"
+#include "dialog_bench_collections.h"
 #include "cseries/registration.h"
 #include "dialog_tag_writer.h"
 #include "gameplay_versions.h"
@@ -42,37 +43,6 @@ intptr_t bench_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_
     const rgb_color color = {(uint16_t)(item_id * 2000), 0x8000, 0x4000, 0};
     fill_rectangle_clipped(draw->dialog_bitmap, &color, &bounds, nullptr, 0, nullptr);
     return 0;
-}
-
-// 'baie' with its 22 sequences: the dialog background (5) has nine 32 x 32
-// tiles, the others one small bitmap.
-builder_collection bench_dialog_elements(void)
-{
-    builder_collection c;
-    c.colors.color_count = 16;
-    for (int32_t i = 1; i < 16; ++i)
-        c.colors.colors[i] = {(uint16_t)(i * 4000), (uint16_t)(60000 - i * 3000), (uint16_t)(i * 2000), 0};
-    c.shadow_maps.push_back(shadow_map_data{});
-    for (int32_t s = 0; s < NUMBER_OF_DIALOG_ELEMENT_SEQUENCES; ++s)
-    {
-        builder_sequence sequence = new_builder_sequence("element");
-        sequence.data.number_of_views = 1;
-        sequence.data.pixels_to_world = 0x10000;
-        const int32_t frames = s == _dialog_elements_dialog_background_sequence ? 9 : 1;
-        for (int32_t f = 0; f < frames; ++f)
-        {
-            const int16_t size = s == _dialog_elements_dialog_background_sequence ? 32 : 4;
-            builder_bitmap tile = new_builder_bitmap("tile", size, size, _builder_flat_8bit, (uint16_t)(1 + f));
-            builder_fill_rectangle(&tile, 0, 0, size, 1, 15);
-            c.bitmaps.push_back(tile);
-            c.instances.push_back(builder_instance((int16_t)(c.bitmaps.size() - 1), 0, 0, 0, 0));
-            sequence.frames.push_back({(int16_t)(c.instances.size() - 1)});
-            sequence.frame_shadow_maps.push_back(0);
-        }
-        if (complete_builder_sequence(&sequence, &c)) return {};
-        c.sequences.push_back(sequence);
-    }
-    return c;
 }
 
 // The store in a scratch directory holding 'baie' and the dialog.
@@ -104,7 +74,8 @@ struct dialog_store
         initialize_tag_files();
         tag_files_open(0, nullptr, 0, -1, 0);
         write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
-              build_collection_tag_data(bench_dialog_elements()));
+              build_collection_tag_data(
+                  bench_collection(NUMBER_OF_DIALOG_ELEMENT_SEQUENCES, _dialog_elements_dialog_background_sequence)));
         dialog_description d;
         d.bounds = {0, 0, 480, 640};
         for (int16_t i = 0; i < 30; ++i)
