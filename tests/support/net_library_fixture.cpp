@@ -48,6 +48,28 @@ net_game_data *enter_test_network_game(net_progress_procedure progress)
                      vesk_packet_byteswapping, NETWORK_PLAYER_DATA_SIZE, progress, test_network_message, nullptr);
 }
 
+uint16_t host_test_game_on_loopback(net_game_data *game, const char *password, const std::vector<uint8_t> &own_record,
+                                    std::string *failure)
+{
+    ProtocolConfig *config = nullptr;
+    if (ProtocolCreateConfig(kModuleID, NETWORK_GAME_ID, "Host", nullptr, 0, nullptr, &config) != 0)
+    {
+        *failure = "no protocol configuration";
+        return 0;
+    }
+    config->configuration_data->connectionMode = kNMStreamMode;
+    config->configuration_data->host = 0x7F000001;
+    config->configuration_data->port = 0;
+    char text[256] = "";
+    const bool created = create_game(game, config, password, false, text, sizeof(text));
+    ProtocolDisposeConfig(config);
+    if (created &&
+        join_game(game, nullptr, "Host", password, own_record.data(), (int32_t)own_record.size(), text, sizeof(text), true))
+        return tcp_endpoint_local_port(net_get_listener_endpoint(game)->module, _stream_socket);
+    *failure = text;
+    return 0;
+}
+
 void net_host_fixture::SetUp(void) { host(""); }
 
 void net_host_fixture::host(const char *password)
@@ -61,20 +83,9 @@ void net_host_fixture::host(const char *password)
     }
     game = enter_test_network_game();
     ASSERT_NE(game, nullptr);
-    ProtocolConfig *config = nullptr;
-    ASSERT_EQ(ProtocolCreateConfig(kModuleID, NETWORK_GAME_ID, "Host", nullptr, 0, nullptr, &config), 0);
-    config->configuration_data->connectionMode = kNMStreamMode;
-    config->configuration_data->host = 0x7F000001;
-    config->configuration_data->port = 0;
-    char failure[256] = "";
-    const bool created = create_game(game, config, password, false, failure, sizeof(failure));
-    ProtocolDisposeConfig(config);
-    ASSERT_TRUE(created) << failure;
-    port = tcp_endpoint_local_port(net_get_listener_endpoint(game)->module, _stream_socket);
-    const std::vector<uint8_t> own = player_record(0xC0);
-    ASSERT_TRUE(join_game(game, nullptr, "Host", password, own.data(), (int32_t)own.size(), failure, sizeof(failure),
-                          true))
-        << failure;
+    std::string failure;
+    port = host_test_game_on_loopback(game, password, player_record(0xC0), &failure);
+    ASSERT_NE(port, 0) << failure;
     EXPECT_EQ(net_get_local_player_id(game), 0);
     started_ms = now_ms();
 }

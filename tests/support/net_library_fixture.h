@@ -30,6 +30,12 @@ std::vector<uint8_t> player_record(uint8_t fill);
 // library's record made with the recording handler.  Null on failure.
 net_game_data *enter_test_network_game(net_progress_procedure progress = nullptr);
 
+// Hosts `game` on 127.0.0.1 at a port the system picks and joins it as the
+// host's own player "Host" with `own_record`: the port, or 0 with the reason
+// in `failure`.
+uint16_t host_test_game_on_loopback(net_game_data *game, const char *password, const std::vector<uint8_t> &own_record,
+                                    std::string *failure);
+
 class net_host_fixture : public ::testing::Test
 {
 protected:

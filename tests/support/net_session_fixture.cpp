@@ -1,4 +1,5 @@
 #include "net_session_fixture.h"
+#include "net_library_fixture.h"
 
 
 #include <cstring>
@@ -66,20 +67,9 @@ void net_session_host_fixture::SetUp(void)
 {
     enter_session();
     vesk_networking_globals *globals = get_vesk_net_globals();
-    ProtocolConfig *config = nullptr;
-    ASSERT_EQ(ProtocolCreateConfig(kModuleID, NETWORK_GAME_ID, "Host", nullptr, 0, nullptr, &config), 0);
-    config->configuration_data->connectionMode = kNMStreamMode;
-    config->configuration_data->host = 0x7F000001;
-    config->configuration_data->port = 0;
-    char failure[256] = "";
-    const bool created = create_game(globals->game, config, "", false, failure, sizeof(failure));
-    ProtocolDisposeConfig(config);
-    ASSERT_TRUE(created) << failure;
-    port = tcp_endpoint_local_port(net_get_listener_endpoint(globals->game)->module, _stream_socket);
-    const std::vector<uint8_t> own = wire_record(test_net_player("Host"));
-    ASSERT_TRUE(join_game(globals->game, nullptr, "Host", "", own.data(), (int32_t)own.size(), failure,
-                          sizeof(failure), true))
-        << failure;
+    std::string failure;
+    port = host_test_game_on_loopback(globals->game, "", wire_record(test_net_player("Host")), &failure);
+    ASSERT_NE(port, 0) << failure;
 
     new_game_data defaults;
     get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
