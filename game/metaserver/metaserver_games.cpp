@@ -129,9 +129,14 @@ void synchronize_game_with_metaserver(int16_t verb, const net_game_description *
     }
     if (!description) return;
     const uint16_t port = (uint16_t)get_net_hosting_prefs()->PortNumber;
+    // The description's texts may fill their fields without a terminator.
+    char name[sizeof(description->name) + 1], password[sizeof(description->password) + 1];
+    copy_cut_name(name, description->name, sizeof(description->name), (int32_t)sizeof(description->name));
+    copy_cut_name(password, description->password, sizeof(description->password),
+                  (int32_t)sizeof(description->password));
     net_game_description fresh;
-    build_net_game_description(&fresh, description->name, description->password, &description->parameters, port,
-                               flags, description->player_count);
+    build_net_game_description(&fresh, name, password, &description->parameters, port, flags,
+                               description->player_count);
     fresh.private_tags_checksum = description->private_tags_checksum;
     uint8_t data[MAXIMUM_METASERVER_GAME_DATA_SIZE];
     const int32_t length = build_metaserver_game_data(&fresh, flags, get_metaserver_context()->desired_room, data);

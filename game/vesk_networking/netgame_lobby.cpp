@@ -70,6 +70,7 @@ static void connect_to_proxy_client(const void *data)
         return;
     }
     vesk_networking_globals *net = get_vesk_net_globals();
+    if (!net->game) return;
     ProtocolConfig *config =
         create_config_for_internet(kModuleID, net->current_game_description.name, ntohl(address.s_addr), join.port);
     if (!config) return;
@@ -86,7 +87,7 @@ bool handle_metaserver_event_in_game_lobby(int32_t event, const void *data, int3
     switch (event)
     {
     case _proxy_client_join_message:
-        if (data && allow_connection_status() && get_vesk_net_globals()->game) connect_to_proxy_client(data);
+        if (data && allow_connection_status()) connect_to_proxy_client(data);
         return true;
     case _message_of_the_day_message:
     {

@@ -276,7 +276,8 @@ class LobbyService(unittest.TestCase):
 
     def listed_game_data(self, name=b"Open field", map_name=b"Plains", players=1):
         description = bytearray(wire.GAME_DESCRIPTION_SIZE)
-        struct.pack_into(">hih", description, 34, 443, 2182, 0)
+        struct.pack_into(">h", description, 32, 443)  # the build number leads its word
+        struct.pack_into(">ih", description, 36, 2182, 0)
         description[566] = players
         return bytes(description) + name + b"\0" + map_name + b"\0"
 

@@ -66,9 +66,10 @@ PLAYER_AUX = struct.Struct(">HHiIihhhh")  # 24 bytes
 GAME_AUX = struct.Struct(">iIHBBiih2x8x")  # 32 bytes
 ROOM_INFO = struct.Struct(">hhIHhhh8x")  # 24 bytes
 GAME_DESCRIPTION_SIZE = 568  # parameters (556), two checksums, flags, player count, pad
-# Inside a game description: the parameters' build number, version and room,
-# then the flags and the player count after the checksums.
-DESCRIPTION_FIELDS = ((">h", 34, "build"), (">i", 36, "version"), (">h", 40, "room"),
+# Inside a game description: the parameters' build number (stored in the first
+# half of its 32-bit word), version and room, then the flags and the player
+# count after the checksums.
+DESCRIPTION_FIELDS = ((">h", 32, "build"), (">i", 36, "version"), (">h", 40, "room"),
                       (">H", 564, "flags"), (">B", 566, "players"))
 MAXIMUM_GAME_NAME, MAXIMUM_MAP_NAME = 31, 63
 STANDINGS_HEAD, STANDINGS_PLAYER, MINIMUM_STANDINGS_PLAYERS, MAXIMUM_STANDINGS_PLAYERS = 216, 28, 16, 127
