@@ -511,6 +511,24 @@ class ProbesAgainstTheService(unittest.TestCase):
                                  and line.endswith('"%s": hello from %s' % (other, other))], lines)
                 lobby.expect("keepalive from %s (an answer)" % other)
 
+    def test_a_probe_lists_changes_and_withdraws_its_game_under_the_id_the_room_gives_it(self):
+        name = "A game whose name runs to forty letters"[:40].ljust(40, "!")
+        [(lobby, probes)] = self.run_probes([(("--test-games", "0", "--hold-room-logins", "2"), [
+            ("alice", "wonderland", ("--room", "0", "--list-game", name, "--seconds", "2")),
+            ("bob", "builder", ("--room", "0", "--seconds", "3"))])])
+        (alice_status, alice_lines, _), (bob_status, bob_lines, _) = probes
+        self.assertEqual((alice_status, bob_status), (0, 0), alice_lines + bob_lines)
+        self.assertIn("listed game id 1", alice_lines)
+        listed = lobby.expect("game 1 listed")
+        self.assertIn('by alice port 3453 order 0', listed)
+        self.assertIn('name "%s"' % name[:31], listed)
+        self.assertIn("players 1 flags 0 version 2182 build 443 in room 0", listed)
+        self.assertIn("players 2", lobby.expect("game 1 changed"))
+        lobby.expect("game 1 removed")
+        self.assertEqual([line for line in bob_lines if line.startswith("game ")],
+                         ['game 1 verb 0 name "%s"' % name[:31], 'game 1 verb 2 name "%s"' % name[:31],
+                          'game 1 verb 1 name ""'])
+
     def test_broken_frames_close_the_connection_and_a_new_login_succeeds(self):
         cases = [(("--malformed", kind), 11) for kind in wire.MALFORMED_KINDS]
         cases += [(("--malformed", "length3", "--malformed-phase", "login"), 16),
