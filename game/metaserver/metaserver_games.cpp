@@ -41,7 +41,8 @@ void forget_metaserver_game_listing(void)
 // its terminator; the length written, terminator excluded.
 static int32_t copy_cut_name(char *destination, const char *source, size_t size, int32_t maximum)
 {
-    const int32_t length = (int32_t)strnlen(source, size) < maximum ? (int32_t)strnlen(source, size) : maximum;
+    int32_t length = (int32_t)strnlen(source, size);
+    if (length > maximum) length = maximum;
     memcpy(destination, source, (size_t)length);
     destination[length] = 0;
     return length;
@@ -73,19 +74,19 @@ int32_t build_metaserver_game_data(const net_game_description *description, uint
 
 // ---- listing ------------------------------------------------------------------------
 
-static void send_game_packet(int16_t port, int16_t order_game, const void *data, int32_t length)
+// False when not connected or the data was refused (over 1024 bytes).
+static bool send_game_packet(int16_t port, int16_t order_game, const void *data, int32_t length)
 {
     uint8_t *buffer = get_metaserver_packet_buffer();
-    if (buffer)
-        send_metaserver_packet(
-            build_game_packet(buffer, METASERVER_LINEAR_BUFFER_SIZE, port, order_game, data, length));
+    const int32_t built =
+        buffer ? build_game_packet(buffer, METASERVER_LINEAR_BUFFER_SIZE, port, order_game, data, length) : 0;
+    if (built) send_metaserver_packet(built);
+    return built != 0;
 }
 
 void add_game_to_room_list(int16_t port, int16_t order_game, const void *data, int32_t length)
 {
-    if (!get_metaserver_packet_buffer()) return;
-    send_game_packet(port, order_game, data, length);
-    metaserver_games_globals.game_created = true;
+    if (send_game_packet(port, order_game, data, length)) metaserver_games_globals.game_created = true;
 }
 
 void change_game_data(int16_t port, int16_t order_game, const void *data, int32_t length)
@@ -200,9 +201,9 @@ void send_game_player_list_to_metaserver(int32_t game_id, const uint32_t *player
     if (!length) return;
     for (int16_t i = 0; i < count; ++i)
         if (!add_game_player_data_to_packet(buffer, METASERVER_LINEAR_BUFFER_SIZE, player_ids[i])) return;
-    int32_t built;
-    memcpy(&built, buffer + 4, 4);
-    send_metaserver_packet(built);
+    packet_header header;
+    memcpy(&header, buffer, sizeof(header));
+    send_metaserver_packet(header.length);
 }
 
 void send_start_game_to_metaserver(int32_t length_in_seconds, bool stream_recording)

@@ -79,8 +79,9 @@ int32_t build_metaserver_game_data(const net_game_description *description, uint
 // progress, mid-game joining) and the hosting port of the networking
 // settings.  Another verb is logged and refused.
 void synchronize_game_with_metaserver(int16_t verb, const net_game_description *description, uint16_t flags);
-// The packets under it: create (and then the game counts as listed), change
-// (only while listed), remove (only while listed; the listing ends).
+// The packets under it: create (then, when the data was taken, the game counts
+// as listed), change (only while listed), remove (only while listed; the
+// listing ends).  Data over 1024 bytes is refused (logged) and nothing sent.
 void add_game_to_room_list(int16_t port, int16_t order_game, const void *data, int32_t length);
 void change_game_data(int16_t port, int16_t order_game, const void *data, int32_t length);
 void remove_game_from_room_list(void);

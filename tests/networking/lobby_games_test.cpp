@@ -198,6 +198,10 @@ TEST_F(lobby_client, a_hosted_game_is_listed_started_scored_and_removed_and_noth
         send_recording_stream_end_to_metaserver(1);
         metaserver_scoring_data scoring;
         EXPECT_FALSE(get_metaserver_scoring_data(&scoring));
+        const std::vector<uint8_t> too_long(MAXIMUM_METASERVER_GAME_DATA_SIZE + 1);
+        add_game_to_room_list(3453, 0, too_long.data(), (int32_t)too_long.size());
+        EXPECT_FALSE(metaserver_game_created()) << "refused data lists nothing";
+        send_recording_stream_end_to_metaserver(2);
 
         // A name as long as its field holds, without a terminator.
         memset(description.name, 'G', sizeof(description.name));
