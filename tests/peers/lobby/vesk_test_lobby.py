@@ -8,12 +8,16 @@ every later body encoded both ways); the login connection takes a login,
 challenges the password, and answers with the login result and the room
 list; a room connection takes a room login and the player's data and
 answers with the room's acceptance, its player and game lists and the
-player's data as the service keeps it.  README.md beside this file gives
-the choices the protocol leaves open and every option.
+player's data as the service keeps it; it lists, starts, scores and
+withdraws the games its clients host, checking every listing packet field
+by field, and answers buddy, order, search and information queries.
+README.md beside this file gives the choices the protocol leaves open and
+every option.
 
 One line per event goes to standard output (flushed), for tests to read:
 the ports first ("login PORT", "room ID PORT", then "ready"), then lines
-such as "login alice ok id 1", "room 0 enter alice", "broadcast 0 alice 32".
+such as "login alice ok id 1", "room 0 enter alice", "broadcast 0 alice 32",
+"game 3 listed room 0 by alice ...", "refused type 114 from alice: ...".
 Standard input takes commands: "drop-room ROOM", "keepalive",
 "malformed KIND", "message CODE TEXT", "quit".
 """
