@@ -24,7 +24,9 @@
 #include "game_time.h"
 #include "mesh.h"
 #include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_preferences.h"
+#include "netgame_lobby.h"
 #include "netgame_setup.h"
 #include "netgame_setup_dialog.h"
 #include "network.h"
@@ -259,6 +261,7 @@ static void close_game_to_joiners(vesk_networking_globals *net)
     if (net_get_allow_connections_state(net->game)) net_allow_connections(net->game, false);
     Endpoint *listener = net_get_listener_endpoint(net->game);
     if (listener) ProtocolStopAdvertising(listener);
+    if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
 }
 
 // The end barrier: the host's clock stops, players who never arrived are
@@ -566,6 +569,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     ressurect_players_from_old_map();
     ressurect_player_statistics_from_old_map();
     repair_teams_after_game(net->players, net->player_count);
+    metaserver_handle_network_endgame(net->metaserver_game_id);
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
     if (!reenter) reenter = endgame_dialog(can_stay) && can_stay;
