@@ -297,6 +297,7 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
         gameplay_selector = (int16_t)preferences->multi_gameplay_selector_value;
     }
     new_game_parameter_data *p = &g.working.parameters;
+    p->type = _game_type_networked;
     g.working.game_id = (uint32_t)NONE;
     if (p->maximum_players < 2) p->maximum_players = 2;
     g.ranked = current_metaserver_room_is_ranked();

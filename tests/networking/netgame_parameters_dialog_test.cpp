@@ -125,6 +125,26 @@ TEST_F(network_game_dialogs, a_stored_time_limit_opens_inside_the_offered_range)
     }
 }
 
+// With the saved settings, the dialog starts from the player's last network
+// game rather than the description, and keeps the accepted one for next time.
+TEST_F(network_game_dialogs, the_saved_settings_are_where_the_host_starts_and_what_he_keeps)
+{
+    game_preferences *preferences = get_game_preferences();
+    preferences->multi_new_game_params = demo_game().parameters;
+    preferences->multi_new_game_params.time_limit = 54000;
+    net_game_description game = demo_game();
+    game.parameters.time_limit = 36000;
+    inspect([](dialog_data *dialog) {
+        EXPECT_EQ(get_double_arrow_control_value(dialog, _ngp_time_limit_item), 54000);
+        set_double_arrow_control_value(dialog, _ngp_time_limit_item, -1, -1, 72000);
+    });
+    press(_ngp_accept_item);
+    ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, true));
+    EXPECT_EQ(game.parameters.time_limit, 72000);
+    EXPECT_EQ(preferences->multi_new_game_params.time_limit, 72000);
+    EXPECT_EQ(preferences->multi_new_game_params.scenario_tag, DEMO_MAP);
+}
+
 // The cooperative check box hides the scoring and shows the cutscenes;
 // the game is then scored by its script, without a time limit or deathmatch.
 TEST_F(network_game_dialogs, a_cooperative_game_has_custom_scoring_and_no_time_limit)
