@@ -85,28 +85,16 @@ static void enable_playlist_buttons(dialog_data *dialog, const autohost_preferen
 
 static dialog_data *open_playlist_dialog(int16_t called_from)
 {
-    rectangle2d bounds;
-    if (!get_dialog_bounds_from_file(AUTOHOST_DIALOG_TAG, &bounds))
-    {
-        log_message(nullptr, -1, "the playlist dialog 'srsw' cannot be read");
-        return nullptr;
-    }
-    dialog_data *dialog = new_dialog(AUTOHOST_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     static const dialog_item_requirement items[] = {
         {_autohost_start_item, BUTTON_CONTROL_TAG},
         {_autohost_cancel_item, BUTTON_CONTROL_TAG},
         {_autohost_list_item, STRING_LIST_CONTROL_TAG},
         {_autohost_title_item, STATIC_TEXT_CONTROL_TAG},
     };
-    if (dialog && !dialog_has_items(dialog, items, (int32_t)(sizeof(items) / sizeof(items[0]))))
-    {
-        log_message(nullptr, -1, "the playlist dialog 'srsw' lacks items it needs");
-        dispose_dialog(dialog);
-        dialog = nullptr;
-    }
+    dialog_data *dialog = open_dialog_with_items(AUTOHOST_DIALOG_TAG, _dialog_is_centered_flag, items,
+                                                 (int32_t)(sizeof(items) / sizeof(items[0])),
+                                                 AUTOHOST_BACKGROUND_COLLECTION_TAG);
     if (!dialog) return nullptr;
-    const int32_t background = get_collection_index(AUTOHOST_BACKGROUND_COLLECTION_TAG);
-    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
 
     struct made_control
     {

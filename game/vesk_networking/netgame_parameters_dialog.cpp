@@ -215,13 +215,6 @@ void rebuild_game_description(ngd_data *ngd, net_game_description *description, 
 
 static dialog_data *open_parameters_dialog(void)
 {
-    rectangle2d bounds;
-    if (!get_dialog_bounds_from_file(NETGAME_PARAMETERS_DIALOG_TAG, &bounds))
-    {
-        log_message(nullptr, -1, "the game parameters dialog '!ngp' cannot be read");
-        return nullptr;
-    }
-    dialog_data *dialog = new_dialog(NETGAME_PARAMETERS_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     static const dialog_item_requirement items[] = {
         {_ngp_accept_item, BUTTON_CONTROL_TAG},
         {_ngp_cancel_item, BUTTON_CONTROL_TAG},
@@ -245,16 +238,9 @@ static dialog_data *open_parameters_dialog(void)
         {_ngp_deathmatch_item, CHECKBOX_CONTROL_TAG},
         {_ngp_cutscenes_item, CHECKBOX_CONTROL_TAG},
     };
-    if (dialog && !dialog_has_items(dialog, items, (int32_t)(sizeof(items) / sizeof(items[0]))))
-    {
-        log_message(nullptr, -1, "the game parameters dialog '!ngp' lacks items it needs");
-        dispose_dialog(dialog);
-        dialog = nullptr;
-    }
-    if (!dialog) return nullptr;
-    const int32_t background = get_collection_index(NETGAME_PARAMETERS_BACKGROUND_COLLECTION_TAG);
-    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
-    return dialog;
+    return open_dialog_with_items(NETGAME_PARAMETERS_DIALOG_TAG, _dialog_is_centered_flag, items,
+                                  (int32_t)(sizeof(items) / sizeof(items[0])),
+                                  NETGAME_PARAMETERS_BACKGROUND_COLLECTION_TAG);
 }
 
 static void set_up_limits(dialog_data *dialog, const new_game_parameter_data *p, bool ranked)
