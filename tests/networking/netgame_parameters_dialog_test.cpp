@@ -99,10 +99,11 @@ protected:
 
 } // namespace
 
-// A stored time limit outside the control's range opens at its nearest end;
-// one inside is kept.
-TEST_F(network_game_dialogs, a_stored_time_limit_opens_inside_the_offered_range)
+// The host starts from his saved settings, where a time limit outside the
+// control's range opens at its nearest end; the accepted game is saved back.
+TEST_F(network_game_dialogs, a_saved_time_limit_opens_inside_the_offered_range_and_is_kept)
 {
+    game_preferences *preferences = get_game_preferences();
     const struct
     {
         int32_t stored, shown;
@@ -110,39 +111,21 @@ TEST_F(network_game_dialogs, a_stored_time_limit_opens_inside_the_offered_range)
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.stored);
-        net_game_description game = demo_game();
-        game.parameters.time_limit = c.stored;
+        preferences->multi_new_game_params = demo_game().parameters;
+        preferences->multi_new_game_params.time_limit = c.stored;
+        net_game_description game = demo_game(); // its own settings give way to the saved ones
         const int32_t shown = c.shown;
         inspect([shown](dialog_data *dialog) {
             ASSERT_EQ(dialog->tag, NETGAME_PARAMETERS_DIALOG_TAG);
             EXPECT_EQ(get_double_arrow_control_value(dialog, _ngp_time_limit_item), shown);
         });
         press(_ngp_accept_item);
-        ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, false));
+        ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, true));
         EXPECT_EQ(game.parameters.time_limit, c.shown);
+        EXPECT_EQ(preferences->multi_new_game_params.time_limit, c.shown);
         EXPECT_TRUE(game.parameters.option_flags & _game_option_limited_visibility_flag);
         EXPECT_EQ(get_first_dialog(), nullptr);
     }
-}
-
-// With the saved settings, the dialog starts from the player's last network
-// game rather than the description, and keeps the accepted one for next time.
-TEST_F(network_game_dialogs, the_saved_settings_are_where_the_host_starts_and_what_he_keeps)
-{
-    game_preferences *preferences = get_game_preferences();
-    preferences->multi_new_game_params = demo_game().parameters;
-    preferences->multi_new_game_params.time_limit = 54000;
-    net_game_description game = demo_game();
-    game.parameters.time_limit = 36000;
-    inspect([](dialog_data *dialog) {
-        EXPECT_EQ(get_double_arrow_control_value(dialog, _ngp_time_limit_item), 54000);
-        set_double_arrow_control_value(dialog, _ngp_time_limit_item, -1, -1, 72000);
-    });
-    press(_ngp_accept_item);
-    ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, true));
-    EXPECT_EQ(game.parameters.time_limit, 72000);
-    EXPECT_EQ(preferences->multi_new_game_params.time_limit, 72000);
-    EXPECT_EQ(preferences->multi_new_game_params.scenario_tag, DEMO_MAP);
 }
 
 // The cooperative check box hides the scoring and shows the cutscenes;
