@@ -282,6 +282,9 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
         mapset_checksum = preferences->chosen_multi_mapset_checksum;
         gameplay_selector = (int16_t)preferences->multi_gameplay_selector_value;
     }
+    // Names read from outside may lack their terminator.
+    g.working.name[NET_GAME_NAME_SIZE - 1] = 0;
+    g.working.password[NET_GAME_PASSWORD_SIZE - 1] = 0;
     new_game_parameter_data *p = &g.working.parameters;
     p->type = _game_type_networked;
     g.working.game_id = (uint32_t)NONE;
