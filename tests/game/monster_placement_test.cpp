@@ -216,25 +216,10 @@ TEST_F(monster_placement_test, a_team_is_offered_its_unit_types_by_the_rules_of_
     EXPECT_EQ(count, 0);
 }
 
-TEST_F(monster_placement_test, at_most_eight_types_are_offered_the_cheapest_first)
+TEST_F(monster_placement_test, at_most_eight_types_are_offered)
 {
     std::vector<mesh_marker_palette_entry> palette;
     std::vector<mesh_marker> markers;
-    static const char *const units[] = {"ar01", "wa01", "fr01"};
-    // Ten entries of three types by turns: the types merge; nine entries of
-    // their own would be cut to eight.
-    for (int16_t i = 0; i < 10; ++i)
-    {
-        palette.push_back(unit_entry(0, units[i % 3], TRADES));
-        markers.push_back(unit_marker(i, (int16_t)(i + 1)));
-        markers.push_back(unit_marker(i, (int16_t)(i + 17), RESERVE));
-    }
-    ASSERT_NO_FATAL_FAILURE(start(palette, markers));
-    expect_placements(0, {{"fr01", 3, 0, 6, 0, true}, {"wa01", 3, 0, 6, 2, true}, {"ar01", 4, 0, 8, 3, true}});
-    stop();
-    // Nine unit types of their own.
-    palette.clear();
-    markers.clear();
     std::vector<expected_placement> expected;
     static const char *const names[] = {"u000", "u001", "u002", "u003", "u004", "u005", "u006", "u007", "u008"};
     for (int16_t i = 0; i < 9; ++i)
