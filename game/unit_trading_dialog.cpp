@@ -187,16 +187,17 @@ void position_unit_trading_dialog(void)
 {
     dialog_data *dialog = unit_trading_globals.dialog;
     if (!dialog) return;
-    rectangle2d screen, bar, bounds;
+    rectangle2d screen, bar, bounds, now;
     get_screen_bounds(&screen);
     get_dialog_bounds(dialog, &bounds);
+    now = bounds;
     const int16_t width = (int16_t)(bounds.right - bounds.left), height = (int16_t)(bounds.bottom - bounds.top);
     const int16_t top = status_bar_visible(&bar) ? bar.bottom : screen.top;
     bounds.left = (int16_t)(screen.left + (screen.right - screen.left - width) / 2);
     bounds.right = (int16_t)(bounds.left + width);
     bounds.top = top;
     bounds.bottom = (int16_t)(top + height);
-    move_dialog(dialog, &bounds);
+    if (bounds.top != now.top || bounds.left != now.left) move_dialog(dialog, &bounds);
 }
 
 void update_unit_trading_dialog(void)
@@ -243,7 +244,10 @@ void unit_trading_dialog_handler_proc(dialog_data *dialog, int16_t item_id, acti
     {
     case NONE:
         // The captain's choice goes out as the clock starts, accepted or not.
-        if (game_->time_state != _game_time_pregame) close_unit_trading_dialog();
+        if (game_->time_state != _game_time_pregame)
+            close_unit_trading_dialog();
+        else
+            position_unit_trading_dialog(); // the status bar may have been shown or hidden
         break;
     case _unit_trading_reset_item:
         for (int16_t k = 0; k < globals.monster_placement_count; ++k)

@@ -61,6 +61,7 @@ bool unit_trading_dialog_is_open(void);
 dialog_data *get_unit_trading_dialog(void);
 
 // Top of the screen, below the status bar when it is shown; centred across.
+// Kept there while open (each tick).
 void position_unit_trading_dialog(void);
 // After every change of a count: the points left (item 44) and each tradable
 // count's maximum, min(maximum_count, count + points left / cost), its
