@@ -271,7 +271,9 @@ static void set_up_items(dialog_data *dialog)
     enable_start_item(dialog);
     make_tabs(dialog);
     enable_player_buttons(dialog);
-    set_game_control_description(dialog, _netgame_setup_game_item, &globals->current_game_description);
+    // A joiner's description names no map until the host's arrives.
+    if (globals->current_game_description.parameters.scenario_tag)
+        set_game_control_description(dialog, _netgame_setup_game_item, &globals->current_game_description);
 }
 
 // ---- the automatic host -------------------------------------------------------------------
@@ -394,7 +396,9 @@ static void change_settings(dialog_data *dialog, bool continuation)
     }
     if (!changed) return;
     apply_new_settings(observed);
-    set_game_control_description(dialog, _netgame_setup_game_item, &globals->current_game_description);
+    // A joiner's description names no map until the host's arrives.
+    if (globals->current_game_description.parameters.scenario_tag)
+        set_game_control_description(dialog, _netgame_setup_game_item, &globals->current_game_description);
 }
 
 static void press_team_button(dialog_data *dialog)

@@ -257,6 +257,9 @@ static int16_t press_setup_items(dialog_data *dialog, void *)
         run.ready_pressed = true;
         return _netgame_setup_ready_item;
     }
+    // A host that begins the start barrier has started the game, whether or
+    // not its start item came first.
+    if (!hosting && get_vesk_sync_data()->originator_told_us_to_begin) return _netgame_setup_game_starts_item;
     if (hosting && !run.start_pressed && everybody_listed && enough_players_agree_to_start_game())
     {
         run.start_pressed = true;
@@ -277,7 +280,11 @@ static bool configure_network_game(net_game_description *description)
     }
     set_netgame_setup_script(press_setup_items, nullptr);
     new_game_data data;
-    const bool starts = configure_netgame(&data, description, false, false);
+    // A joiner here always gets ready, and follows a host that begins the
+    // game before the joiner's own ready mark came back to it: the set-up's
+    // check that a joiner is ready is skipped for it.
+    const bool follow_the_host = !local_player_is_network_originator();
+    const bool starts = configure_netgame(&data, description, false, follow_the_host);
     set_netgame_setup_script(nullptr, nullptr);
     return starts;
 }
