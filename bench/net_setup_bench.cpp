@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_screen.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmaps.h"
@@ -90,19 +91,8 @@ struct setup_program
 
     explicit setup_program(benchmark::State &state)
     {
-        if (!start_demo_map_or_skip(state, 1)) return;
-        stop_simulation();
-        if (!initialize_interface_without_map())
-        {
-            state.SkipWithError("the interface cannot be loaded without a map");
-            return;
-        }
-        active_screen.screen_initialized = true;
-        active_screen.rasterizer_code = _rasterizer_software;
-        active_screen.bit_depth = 32;
-        active_screen.encoding = _32bit_encoding;
-        active_screen.width = 640;
-        active_screen.height = 480;
+        if (!start_menu_interface_or_skip(state)) return;
+        saved_screen = use_bench_screen();
         frame = new_bitmap(640, 480, -1, _32bit_encoding, 0);
         start_network_module_manager();
         ready = frame && allocate_network_structures_for_game_session(INTERNET_PROTOCOL);
