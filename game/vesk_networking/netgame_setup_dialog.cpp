@@ -53,6 +53,7 @@ enum
     TABS_HEIGHT = 22,
     TABS_LEFT_INSET = 2,
     PLUGINS_TAB = 1,
+    HIDDEN_ITEM = 7,
 };
 
 #define DIALOG_ELEMENTS_COLLECTION_TAG FOUR_CHARACTER_CODE('b', 'a', 'i', 'e')
@@ -264,6 +265,7 @@ static void set_up_items(dialog_data *dialog)
     bitmap_set_item_enabled(dialog, _netgame_setup_close_item, host && !autohost);
     bitmap_set_item_visible(dialog, _netgame_setup_close_item, host);
     bitmap_set_item_visible(dialog, _netgame_setup_boot_item, host);
+    bitmap_set_item_visible(dialog, HIDDEN_ITEM, false);
     bitmap_set_item_enabled(dialog, _netgame_setup_remove_from_team_item, false);
     bitmap_set_item_enabled(dialog, _netgame_setup_lock_item, true);
     bitmap_set_item_enabled(dialog, _netgame_setup_ready_item, !host);
@@ -538,7 +540,7 @@ static bool handle_item(dialog_data *dialog, int16_t item, bool continuation)
     case NONE:
     case 1:
     case _netgame_setup_game_item:
-    case 7:
+    case HIDDEN_ITEM:
     case _netgame_setup_chat_log_item: break;
     default: log_message(nullptr, -1, "halt: the set-up dialog got item %d", (int)item); break;
     }
