@@ -616,6 +616,7 @@ intptr_t game_list_control_handler(int16_t verb, dialog_data *dialog, int16_t it
     case _control_new_completion_verb:
     {
         const intptr_t result = list_control_def_proc(verb, dialog, item_id, parameter);
+        get_collection_index(GAME_LIST_COLLECTION_TAG); // the rows' art, loaded once for every list
         bitmap_set_list_draw_proc(dialog, item_id, draw_game_list_proc);
         bitmap_set_list_line_height(dialog, item_id, (int16_t)game_row_height());
         bitmap_set_list_sort_proc(dialog, item_id, sort_game_list);

@@ -6,6 +6,9 @@
 
 #include "support/dialog_harness.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +28,9 @@
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_lists.h"
+#include "metaserver/metaserver_rooms.h"
+#include "image_files.h"
+#include "dialog_tag_writer.h"
 #include "register_vesk_controls.h"
 #include "shapes.h"
 #include "subsystems.h"
@@ -457,6 +463,97 @@ TEST_F(lobby_controls, buddies_show_by_their_state_and_a_short_info_packet_is_ig
     EXPECT_FALSE(handle_metaserver_player_info(&stats, info.data(), (int32_t)info.size()));
     info.push_back(0);
     EXPECT_TRUE(handle_metaserver_player_info(&stats, info.data(), (int32_t)info.size()));
+}
+
+// The lobby's controls drawn with the demo's art: every item draws inside its
+// bounds, and the status bar fills exactly its fraction.
+class lobby_controls_picture : public demo_controls_test
+{
+protected:
+    const rectangle2d dialog_bounds = {20, 20, 460, 620};
+    const rectangle2d room_bounds = {10, 10, 46, 74}, games_bounds = {10, 90, 250, 590};
+    const rectangle2d banner_bounds = {260, 10, 320, 244}, bar_bounds = {330, 10, 340, 266};
+    dialog_data *dialog = nullptr;
+
+    void SetUp() override
+    {
+        demo_controls_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        register_metaserver_controls();
+        initialize_metaserver_room_list();
+        set_maximum_players_per_metaserver_room(20);
+        add_or_change_metaserver_room(0, 4, 1, 0, 6321, _unranked_room, 0);
+        add_or_change_metaserver_room(1, 20, 3, 0, 6321, _ranked_room, 0);
+        add_or_change_metaserver_room(2, 7, 2, 0, 6321, _tournament_room, 3);
+        dialog_description d;
+        d.bounds = dialog_bounds;
+        const struct
+        {
+            file_tag type;
+            int16_t id;
+            rectangle2d bounds;
+        } items[] = {{ROOM_GRAPHIC_CONTROL_TAG, 1, room_bounds},
+                     {GAME_LIST_CONTROL_TAG, 2, games_bounds},
+                     {BANNER_CONTROL_TAG, 3, banner_bounds},
+                     {STATUS_BAR_CONTROL_TAG, 4, bar_bounds}};
+        for (const auto &i : items)
+        {
+            dialog_item_description item;
+            item.type = i.type;
+            item.item_id = i.id;
+            item.bounds = i.bounds;
+            d.items.push_back(item);
+        }
+        const std::vector<uint8_t> bytes = build_dialog_tag_data(d);
+        write_local_tag(DIALOG_GROUP_TAG, "lbyp", CURRENT_DIALOG_VERSION, bytes.data(), (int32_t)bytes.size());
+        dialog = new_dialog(dialog_test_code("lbyp"), nullptr, nullptr, NONE, _dialog_has_no_background_flag);
+        ASSERT_NE(dialog, nullptr);
+    }
+
+    void TearDown() override
+    {
+        dispose_metaserver_room_list();
+        demo_controls_test::TearDown();
+    }
+
+    int32_t changed(const rectangle2d &area)
+    {
+        const rectangle2d on_screen = {(int16_t)(area.top + dialog_bounds.top), (int16_t)(area.left + dialog_bounds.left),
+                                       (int16_t)(area.bottom + dialog_bounds.top),
+                                       (int16_t)(area.right + dialog_bounds.left)};
+        return screen.count_changed(&on_screen);
+    }
+};
+
+TEST_F(lobby_controls_picture, the_lobby_controls_draw_with_the_demo_art)
+{
+    set_room_graphic_bitmap(dialog, 1, 2);
+    net_game_description open = game(9, 0), running = game(5, _net_game_in_progress_flag, 120);
+    open.parameters.version = running.parameters.version = 2182;
+    open.player_count = 2;
+    open.parameters.maximum_players = 8;
+    open.parameters.time_limit = 9000;
+    snprintf(open.map_name, sizeof(open.map_name), "Demo Valley");
+    running.parameters.type = 1;
+    add_game_to_list(dialog, 2, &open);
+    add_game_to_list(dialog, 2, &running);
+    select_game_by_id(dialog, 2, 9);
+    set_status_bar_fraction(dialog, 4, 128);
+    set_status_bar_average_point(dialog, 4, 200);
+    screen.fill();
+    render_dialogs(screen.bitmap);
+    ASSERT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", "lobby_controls", "png", 0));
+    if (const char *keep = getenv("VESK_LOBBY_CONTROLS_FRAME"))
+        std::filesystem::copy_file("pictures/lobby_controls.png", keep, std::filesystem::copy_options::overwrite_existing);
+    for (const rectangle2d &area : {room_bounds, games_bounds, banner_bounds, bar_bounds})
+        EXPECT_GT(changed(area), 0) << area.top << " " << area.left;
+    // Filled over its first half; past that only the marker at 200 of 256.
+    const int16_t half = (int16_t)(bar_bounds.left + 128), marker = (int16_t)(bar_bounds.left + 200);
+    const int16_t top = bar_bounds.top, bottom = bar_bounds.bottom;
+    EXPECT_EQ(changed({top, bar_bounds.left, bottom, half}), 128 * (bottom - top));
+    EXPECT_EQ(changed({top, half, bottom, marker}), 0);
+    EXPECT_EQ(changed({top, marker, bottom, (int16_t)(marker + 2)}), 2 * (bottom - top));
+    EXPECT_EQ(changed({top, (int16_t)(marker + 2), bottom, bar_bounds.right}), 0);
 }
 
 } // namespace
