@@ -27,6 +27,7 @@
 #include "metaserver/metaserver_authentication.h"
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_controls.h"
+#include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
 #include "metaserver/metaserver_rooms.h"
 #include "image_files.h"
@@ -463,6 +464,53 @@ TEST_F(lobby_controls, buddies_show_by_their_state_and_a_short_info_packet_is_ig
     EXPECT_FALSE(handle_metaserver_player_info(&stats, info.data(), (int32_t)info.size()));
     info.push_back(0);
     EXPECT_TRUE(handle_metaserver_player_info(&stats, info.data(), (int32_t)info.size()));
+}
+
+TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
+{
+    metaserver_context_data context;
+    memset(&context, 0, sizeof(context));
+    new_player_data local;
+    memset(&local, 0, sizeof(local));
+    context.player = &local;
+    context.local_player_id = 2;
+    static metaserver_player_stats stats;
+    int16_t info_state = _player_info_requested;
+    lists.player_stats = &stats;
+    lists.player_info_state = &info_state;
+    set_metaserver_lobby_lists(&lists);
+
+    std::vector<uint8_t> packet = list_packet(_player_list_packet, {player_entry(2, player_data("Me"))});
+    metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
+    EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2}));
+
+    // The local player's own data: 38 bytes and two texts, or nothing changes.
+    const struct
+    {
+        std::vector<uint8_t> data;
+        bool taken;
+    } own[] = {{std::vector<uint8_t>(37, 0), false}, {player_data("Renamed"), true}};
+    for (const auto &c : own)
+    {
+        std::vector<uint8_t> body = player_entry(7, c.data);
+        packet = list_packet(_set_player_data_from_metaserver_packet, {body});
+        EXPECT_EQ(handle_metaserver_set_player_data(&context, packet.data(), (int32_t)packet.size()), c.taken);
+        EXPECT_STREQ(local.appearance.name, c.taken ? "Renamed" : "");
+        EXPECT_EQ(context.local_player_id, c.taken ? 7u : 2u);
+    }
+
+    std::vector<uint8_t> info(METASERVER_PACKET_HEADER_SIZE + sizeof(player_info_packet), 0);
+    const std::string texts = std::string("login") + '\0' + "Name" + '\0';
+    info.insert(info.end(), texts.begin(), texts.end());
+    metaserver_handler_proc(_player_info_message, info.data(), (int32_t)info.size(), &context);
+    EXPECT_EQ(info_state, _player_info_received);
+    EXPECT_STREQ(stats.login, "login");
+    EXPECT_STREQ(stats.name, "Name");
+
+    set_metaserver_lobby_lists(nullptr);
+    packet = list_packet(_player_list_packet, {player_entry(3, player_data("Other"))});
+    metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
+    EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2})) << "a closed lobby dialog gets nothing";
 }
 
 // The lobby's controls drawn with the demo's art: every item draws inside its
