@@ -56,12 +56,6 @@ intptr_t status_bar_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
         data->marker_color = {65535, 65535, 65535, 0};
         return (intptr_t)data;
     }
-    case _control_dispose_verb:
-    {
-        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        if (p) free(p->data);
-        return 0;
-    }
     case _control_click_verb: return 0;
     case _control_draw_verb:
     {
@@ -70,7 +64,7 @@ intptr_t status_bar_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
         if (item && p && p->dialog_bitmap) draw_status_bar(item, p->dialog_bitmap);
         return 0;
     }
-    default: return default_control_handler(verb, dialog, item_id, parameter);
+    default: return default_control_handler(verb, dialog, item_id, parameter); // frees the record at dispose
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "metaserver/metaserver_controls.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,12 +200,6 @@ intptr_t banner_control_handler(int16_t verb, dialog_data *dialog, int16_t item_
             set_banner_shape(dialog, item_id, (int16_t)collection, 0);
         return 0;
     }
-    case _control_dispose_verb:
-    {
-        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        if (p) free(p->data);
-        return 0;
-    }
     case _control_draw_verb:
     {
         const control_data *item = find_control(dialog, item_id);
@@ -223,7 +218,7 @@ intptr_t banner_control_handler(int16_t verb, dialog_data *dialog, int16_t item_
         banner_extra_data *data = banner_record(dialog, item_id);
         return data && step_banner(data) ? 1 : 0;
     }
-    default: return default_control_handler(verb, dialog, item_id, parameter);
+    default: return default_control_handler(verb, dialog, item_id, parameter); // frees the record at dispose
     }
 }
 
@@ -389,20 +384,37 @@ static bool is_game_list(const dialog_data *dialog, int16_t item_id)
                    "not a game list");
 }
 
+// Row `row` into `record` when it holds exactly `size` bytes.
+static bool read_row(const dialog_data *dialog, int16_t item_id, int16_t row, void *record, int16_t size)
+{
+    int16_t length = size;
+    bitmap_get_listbox_row_data(dialog, item_id, row, record, &length);
+    return length == size;
+}
+
+// The first row of `size` bytes whose `key_size` bytes at `key_offset` are
+// `key`; NONE when none.
+static int16_t find_row_by_key(const dialog_data *dialog, int16_t item_id, int16_t size, size_t key_offset,
+                               const void *key, size_t key_size)
+{
+    uint8_t record[sizeof(net_game_description)];
+    if (!VASSERT(size <= (int16_t)sizeof(record) && key_offset + key_size <= (size_t)size, "row key outside its row"))
+        return NONE;
+    const int16_t rows = bitmap_get_listbox_row_count(dialog, item_id);
+    for (int16_t row = 0; row < rows; ++row)
+        if (read_row(dialog, item_id, row, record, size) && !memcmp(record + key_offset, key, key_size)) return row;
+    return NONE;
+}
+
 static bool row_game(const dialog_data *dialog, int16_t item_id, int16_t row, net_game_description *game)
 {
-    int16_t size = (int16_t)sizeof(*game);
-    bitmap_get_listbox_row_data(dialog, item_id, row, game, &size);
-    return size == (int16_t)sizeof(*game);
+    return read_row(dialog, item_id, row, game, (int16_t)sizeof(*game));
 }
 
 static int16_t find_game_row(const dialog_data *dialog, int16_t item_id, uint32_t game_id)
 {
-    const int16_t rows = bitmap_get_listbox_row_count(dialog, item_id);
-    net_game_description game;
-    for (int16_t row = 0; row < rows; ++row)
-        if (row_game(dialog, item_id, row, &game) && game.game_id == game_id) return row;
-    return NONE;
+    return find_row_by_key(dialog, item_id, (int16_t)sizeof(net_game_description),
+                           offsetof(net_game_description, game_id), &game_id, sizeof(game_id));
 }
 
 static bool game_enabled(const net_game_description *game) { return !(game->flags & _net_game_disabled_flags); }
@@ -698,18 +710,13 @@ intptr_t order_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
 
 static bool room_row(const dialog_data *dialog, int16_t item_id, int16_t row, room_list_data *data)
 {
-    int16_t size = (int16_t)sizeof(*data);
-    bitmap_get_listbox_row_data(dialog, item_id, row, data, &size);
-    return size == (int16_t)sizeof(*data);
+    return read_row(dialog, item_id, row, data, (int16_t)sizeof(*data));
 }
 
 static int16_t find_room_row(const dialog_data *dialog, int16_t item_id, int16_t room_id)
 {
-    const int16_t rows = bitmap_get_listbox_row_count(dialog, item_id);
-    room_list_data data;
-    for (int16_t row = 0; row < rows; ++row)
-        if (room_row(dialog, item_id, row, &data) && data.room_id == room_id) return row;
-    return NONE;
+    return find_row_by_key(dialog, item_id, (int16_t)sizeof(room_list_data), offsetof(room_list_data, room_id),
+                           &room_id, sizeof(room_id));
 }
 
 static void draw_room_list_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,

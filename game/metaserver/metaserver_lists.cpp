@@ -243,9 +243,21 @@ bool handle_metaserver_set_player_data(metaserver_context_data *context, const v
 
 // ---- search, buddies and orders -----------------------------------------------------------
 
-void handle_metaserver_player_search(dialog_data *dialog, int16_t item_id, const void *packet, int32_t length)
+// The list a search, buddy or order list event fills.
+struct player_rows
 {
-    if (!has_item(dialog, item_id)) return;
+    dialog_data *dialog;
+    int16_t item_id;
+    bool order;
+};
+
+typedef void (*player_entry_visitor)(const player_rows *rows, int32_t room_id, const metaserver_player_aux_data *aux,
+                                     const new_player_data *player);
+
+// Visits every entry with valid player data of a search, buddy or order list.
+static void visit_player_entries(const player_rows *rows, const void *packet, int32_t length,
+                                 player_entry_visitor visit)
+{
     metaserver_list_walk walk;
     start_search_list_walk(&walk, packet, length);
     metaserver_player_aux_data aux;
@@ -253,12 +265,24 @@ void handle_metaserver_player_search(dialog_data *dialog, int16_t item_id, const
     while (const uint8_t *data = next_metaserver_list_entry(&walk, &room_id, &aux, &data_length))
     {
         new_player_data player;
-        if (!build_player_from_entry(&aux, data, data_length, &player, nullptr)) continue;
-        char room[32], row[96];
-        metaserver_room_name((int16_t)room_id, room, sizeof(room));
-        snprintf(row, sizeof(row), "%s |p(%s)", player.appearance.name, room);
-        add_string_to_list(dialog, item_id, row, room_id, true);
+        if (build_player_from_entry(&aux, data, data_length, &player, nullptr)) visit(rows, room_id, &aux, &player);
     }
+}
+
+static void add_search_row(const player_rows *rows, int32_t room_id, const metaserver_player_aux_data *,
+                           const new_player_data *player)
+{
+    char room[32], row[96];
+    metaserver_room_name((int16_t)room_id, room, sizeof(room));
+    snprintf(row, sizeof(row), "%s |p(%s)", player->appearance.name, room);
+    add_string_to_list(rows->dialog, rows->item_id, row, room_id, true);
+}
+
+void handle_metaserver_player_search(dialog_data *dialog, int16_t item_id, const void *packet, int32_t length)
+{
+    if (!has_item(dialog, item_id)) return;
+    const player_rows rows = {dialog, item_id, false};
+    visit_player_entries(&rows, packet, length, add_search_row);
 }
 
 static const buddy_entry *find_buddy(uint32_t player_id)
@@ -290,6 +314,26 @@ static bool packet_lists_player(const void *packet, int32_t length, uint32_t pla
     return false;
 }
 
+// An order member is shown active when online; a buddy when its entry is
+// active, left out when inactive, shown inactive otherwise.
+static void add_buddy_or_member_row(const player_rows *rows, int32_t room_id, const metaserver_player_aux_data *aux,
+                                    const new_player_data *player)
+{
+    bool active;
+    if (rows->order) active = order_member_online(aux->player_id);
+    else
+    {
+        const buddy_entry *buddy = find_buddy(aux->player_id);
+        if (buddy && buddy->active == _buddy_inactive)
+        {
+            delete_player_from_list_by_id(rows->dialog, rows->item_id, aux->player_id);
+            return;
+        }
+        active = buddy && buddy->active == _buddy_active;
+    }
+    add_player_to_list(rows->dialog, rows->item_id, player, 0, aux->player_id, room_id, active);
+}
+
 void handle_metaserver_buddy_or_order_list(dialog_data *dialog, int16_t item_id, bool order, const void *packet,
                                            int32_t length)
 {
@@ -300,28 +344,8 @@ void handle_metaserver_buddy_or_order_list(dialog_data *dialog, int16_t item_id,
         const uint32_t id = get_player_list_item_id(dialog, item_id, row);
         if (!packet_lists_player(packet, length, id)) delete_player_from_list_by_id(dialog, item_id, id);
     }
-    metaserver_list_walk walk;
-    start_search_list_walk(&walk, packet, length);
-    metaserver_player_aux_data aux;
-    int32_t room_id, data_length;
-    while (const uint8_t *data = next_metaserver_list_entry(&walk, &room_id, &aux, &data_length))
-    {
-        new_player_data player;
-        if (!build_player_from_entry(&aux, data, data_length, &player, nullptr)) continue;
-        bool active;
-        if (order) active = order_member_online(aux.player_id);
-        else
-        {
-            const buddy_entry *buddy = find_buddy(aux.player_id);
-            if (buddy && buddy->active == _buddy_inactive)
-            {
-                delete_player_from_list_by_id(dialog, item_id, aux.player_id);
-                continue;
-            }
-            active = buddy && buddy->active == _buddy_active;
-        }
-        add_player_to_list(dialog, item_id, &player, 0, aux.player_id, room_id, active);
-    }
+    const player_rows rows = {dialog, item_id, order};
+    visit_player_entries(&rows, packet, length, add_buddy_or_member_row);
     if (selected) select_player_list_item_by_id(dialog, item_id, selected);
 }
 
