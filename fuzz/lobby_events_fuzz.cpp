@@ -27,6 +27,7 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_lists.h"
 #include "register_vesk_controls.h"
+#include "scratch_store.h"
 #include "tag_files/tag_files.h"
 
 #define FUZZ_DIALOG_TAG FOUR_CHARACTER_CODE('f', 'u', 'z', 'l')
@@ -42,30 +43,6 @@ enum
 };
 
 static void ignore_message_box(const char *) {}
-
-static char scratch_path[] = "/tmp/vesk_lobby_events_fuzz_XXXXXX";
-
-static void remove_scratch_store(void)
-{
-    dispose_tag_files();
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_path, ignored);
-}
-
-// An empty scratch store, so that the games' plug-in checks find nothing installed.
-static bool make_store(void)
-{
-    char previous[4096];
-    if (!getcwd(previous, sizeof(previous)) || !mkdtemp(scratch_path)) return false;
-    atexit(remove_scratch_store);
-    if (chdir(scratch_path) != 0) return false;
-    mkdir(TAG_FILES_FOLDER, 0755);
-    mkdir(PLUGINS_FOLDER, 0755);
-    mkdir(LOCAL_TAGS_FOLDER, 0755);
-    initialize_tag_files();
-    tag_files_open(0, nullptr, 0, -1, 0);
-    return chdir(previous) == 0;
-}
 
 static dialog_data *make_dialog(void)
 {
@@ -118,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         set_message_box_proc(ignore_message_box);
         set_ignore_errors(true);
-        if (!make_store() || !(dialog = make_dialog())) abort();
+        if (!make_scratch_store() || !(dialog = make_dialog())) abort();
         lists = empty_metaserver_lobby_lists();
         lists.dialog = dialog;
         lists.player_list_item = PLAYERS;
