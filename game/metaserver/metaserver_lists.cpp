@@ -15,18 +15,9 @@
 #include "metaserver/metaserver_authentication.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_games.h"
 #include "vesk_networking/vesk_teams.h"
 
-enum : int32_t
-{
-    // The listed game's fixed part: the parameters, both checksums, the
-    // flags, the player count and a pad byte; its two names follow.
-    GAME_DATA_FIXED_SIZE = 568,
-    GAME_DATA_PUBLIC_CHECKSUM = 556,
-    GAME_DATA_PRIVATE_CHECKSUM = 560,
-    GAME_DATA_FLAGS = 564,
-    GAME_DATA_PLAYER_COUNT = 566,
-};
 
 // What a listed game with a password carries in place of it, so that joining asks.
 static const char password_placeholder[] = "hidden";
@@ -147,17 +138,19 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
 static bool build_game_from_entry(const metaserver_game_aux_data *aux, const uint8_t *data, int32_t data_length,
                                   net_game_description *game)
 {
-    if (data_length < GAME_DATA_FIXED_SIZE) return false;
+    if (data_length < METASERVER_GAME_DESCRIPTION_SIZE) return false;
+    metaserver_game_description listed;
+    memcpy(&listed, data, sizeof(listed));
+    byte_swap_data("metaserver_game_description", &listed, sizeof(listed), 1,
+                   metaserver_game_description_byte_swapping_data);
     memset(game, 0, sizeof(*game));
-    memcpy(&game->parameters, data, sizeof(game->parameters));
-    byte_swap_data("new_game_parameter_data", &game->parameters, sizeof(game->parameters), 1,
-                   new_game_parameter_data_byte_swapping_data);
-    game->public_tags_checksum = read_be32(data + GAME_DATA_PUBLIC_CHECKSUM);
-    game->private_tags_checksum = read_be32(data + GAME_DATA_PRIVATE_CHECKSUM);
-    game->flags = read_be16(data + GAME_DATA_FLAGS);
-    game->player_count = data[GAME_DATA_PLAYER_COUNT];
+    game->parameters = listed.parameters;
+    game->public_tags_checksum = (uint32_t)listed.public_tags_checksum;
+    game->private_tags_checksum = (uint32_t)listed.private_tags_checksum;
+    game->flags = listed.flags;
+    game->player_count = listed.player_count;
     const char *end = (const char *)data + data_length;
-    const char *at = extract_string(game->name, (const char *)data + GAME_DATA_FIXED_SIZE, sizeof(game->name), end);
+    const char *at = extract_string(game->name, (const char *)data + METASERVER_GAME_DESCRIPTION_SIZE, sizeof(game->name), end);
     extract_string(game->map_name, at, sizeof(game->map_name), end);
     game->host_or_selector.address.host = (uint32_t)aux->host;
     game->port = (uint16_t)aux->port;
@@ -187,7 +180,7 @@ void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void
         if (!build_game_from_entry(&aux, data, data_length, &game))
         {
             log_message(__FILE__, __LINE__, "lobby game %d: %d bytes of game data skipped (%d needed)", (int)aux.game_id,
-                        (int)data_length, (int)GAME_DATA_FIXED_SIZE);
+                        (int)data_length, (int)METASERVER_GAME_DESCRIPTION_SIZE);
             continue;
         }
         switch (aux.verb)
