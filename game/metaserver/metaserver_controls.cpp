@@ -2,6 +2,7 @@
 
 #include "metaserver/metaserver_controls.h"
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -519,53 +520,93 @@ static const char *game_list_string(int32_t index)
     return get_string_from_list(string_list_tag_to_string_index(INTERNAL_GAME_OPTIONS_STRING_LIST_TAG), index);
 }
 
-// The three lines of a row's text (the name line's right part apart).
-static void build_game_row_text(const net_game_description *game, char *name_line, char *right_text, char *map_line,
-                                char *details, char *version, size_t size)
+// A text built piece by piece; pieces past its end are cut, never written past it.
+struct row_text
+{
+    char text[256];
+    size_t used;
+};
+
+static void start_text(row_text *line) { line->text[0] = 0, line->used = 0; }
+
+static void append_text(row_text *line, const char *format, ...) __attribute__((format(printf, 2, 3)));
+static void append_text(row_text *line, const char *format, ...)
+{
+    if (line->used + 1 >= sizeof(line->text)) return;
+    va_list arguments;
+    va_start(arguments, format);
+    const int written = vsnprintf(line->text + line->used, sizeof(line->text) - line->used, format, arguments);
+    va_end(arguments);
+    if (written > 0) line->used += (size_t)written < sizeof(line->text) - line->used ? (size_t)written
+                                                                                      : sizeof(line->text) - 1 - line->used;
+}
+
+// A row's texts: the name line with its right part, the map line, the
+// details and the gameplay version's name.
+struct game_row_texts
+{
+    row_text name, time_left, map, details, version;
+};
+
+static void build_game_row_texts(const net_game_description *game, game_row_texts *t)
 {
     const new_game_parameter_data &p = game->parameters;
-    char name[NET_GAME_NAME_SIZE], map_name[NET_GAME_MAP_NAME_SIZE];
-    snprintf(name, sizeof(name), "%.*s", (int)sizeof(name) - 1, game->name);
-    snprintf(map_name, sizeof(map_name), "%.*s", (int)sizeof(map_name) - 1, game->map_name);
-    const char *scoring = get_string_from_list(string_list_tag_to_string_index(NET_GAME_SCORING_LIST), p.scoring);
+    for (row_text *line : {&t->name, &t->time_left, &t->map, &t->details, &t->version}) start_text(line);
     const bool cooperative = p.scoring == COOPERATIVE_SCORING;
-    snprintf(name_line, size, "%s  %s", name,
-             cooperative ? game_list_string(_game_list_string_cooperative) : scoring);
-    right_text[0] = 0;
     const bool in_progress = game->flags & _net_game_in_progress_flag;
+    append_text(&t->name, "%.*s  ", (int)sizeof(game->name) - 1, game->name);
+    if (cooperative) append_text(&t->name, "%s", game_list_string(_game_list_string_cooperative));
+    else
+        append_text(&t->name, "%s",
+                    get_string_from_list(string_list_tag_to_string_index(NET_GAME_SCORING_LIST), p.scoring));
     if (in_progress && p.type != 0)
     {
         if (game->game_seconds_remaining == NO_SECONDS_REMAINING)
-            snprintf(right_text, size, "%s", game_list_string(_game_list_string_no_time_left));
+            append_text(&t->time_left, "%s", game_list_string(_game_list_string_no_time_left));
         else
-            snprintf(right_text, size, "%d %s", (int)(game->game_seconds_remaining + 59) / 60,
-                     game_list_string(game->game_seconds_remaining <= 60 ? _game_list_string_last_minute
-                                                                       : _game_list_string_minutes_left));
+            append_text(&t->time_left, "%d %s", (game->game_seconds_remaining + 59) / 60,
+                        game_list_string(game->game_seconds_remaining <= 60 ? _game_list_string_last_minute
+                                                                          : _game_list_string_minutes_left));
     }
-    if (p.option_flags & _game_option_uses_vux_flag) snprintf(map_line, size, "|iVUX:|p|b %s|p", map_name);
-    else snprintf(map_line, size, "%s", map_name);
-    int written = 0;
+    const int map_size = (int)sizeof(game->map_name) - 1;
+    if (p.option_flags & _game_option_uses_vux_flag) append_text(&t->map, "|iVUX:|p|b %.*s|p", map_size, game->map_name);
+    else if (p.option_flags & _game_option_uses_anticlump_flag)
+        append_text(&t->map, "|b%.*s|p (anti-clumping)", map_size, game->map_name);
+    else append_text(&t->map, "%.*s", map_size, game->map_name);
+
     if (game->flags & _net_game_has_password_flag)
-        written += snprintf(details + written, size - (size_t)written, "%s ", game_list_string(_game_list_string_password));
-    const int32_t maximum = game->flags & _net_game_is_closed_flag ? game->player_count
-                                                                  : (p.maximum_players > game->player_count ? p.maximum_players : game->player_count);
+        append_text(&t->details, "%s ", game_list_string(_game_list_string_password));
     if (in_progress)
-        written += snprintf(details + written, size - (size_t)written, "%d %s", (int)game->player_count,
-                            game_list_string(game->player_count < 2 ? _game_list_string_player_in_progress
-                                                                    : _game_list_string_players_in_progress));
+        append_text(&t->details, "%d %s", game->player_count,
+                    game_list_string(game->player_count < 2 ? _game_list_string_player_in_progress
+                                                            : _game_list_string_players_in_progress));
     else
-        written += snprintf(details + written, size - (size_t)written, "%d/%d %s", (int)game->player_count, (int)maximum,
-                            game_list_string(_game_list_string_players_of_maximum));
-    if (!cooperative && written >= 0 && (size_t)written < size)
     {
-        const bool minutes = p.time_limit > 1800;
-        written += snprintf(details + written, size - (size_t)written, "%s %d %s", game_list_string(_game_list_string_separator),
-                            (int)(minutes ? p.time_limit / 1800 : p.time_limit / 30),
-                            game_list_string(minutes ? _game_list_string_time_limit_minutes
-                                                     : _game_list_string_time_limit_seconds));
+        const int maximum = game->flags & _net_game_is_closed_flag || p.maximum_players < game->player_count
+                                ? game->player_count
+                                : p.maximum_players;
+        append_text(&t->details, "%d/%d %s", game->player_count, maximum,
+                    game_list_string(_game_list_string_players_of_maximum));
     }
-    const int32_t version_identifier = p.version & 0xFFFF;
-    snprintf(version, size, "%s", get_version_string(version_identifier, false));
+    const char *separator = game_list_string(_game_list_string_separator);
+    if (!cooperative)
+    {
+        append_text(&t->details, "%s", separator);
+        if (p.time_limit <= 1800) append_text(&t->details, "%s", game_list_string(_game_list_string_time_limit_seconds));
+        else append_text(&t->details, "%d %s", p.time_limit / 1800, game_list_string(_game_list_string_time_limit_minutes));
+        if (p.option_flags & _game_option_allow_multiplayer_teams_flag)
+        {
+            append_text(&t->details, "%s", separator);
+            if (p.maximum_teams > 0) append_text(&t->details, "%hd ", p.maximum_teams);
+            append_text(&t->details, "%s", game_list_string(_game_list_string_teams));
+        }
+    }
+    if (p.option_flags & _game_option_deathmatch_flag)
+    {
+        const char *deathmatch = game_list_string(_game_list_string_deathmatch);
+        append_text(&t->details, "%s%s", separator, strcmp(deathmatch, "Deathmatch") == 0 ? "-DM-" : deathmatch);
+    }
+    append_text(&t->version, "%s", get_version_string(p.version & 0xFFFF, false));
 }
 
 void draw_game_list_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
@@ -596,29 +637,30 @@ void draw_game_list_proc(bitmap_data *destination, const rectangle2d *row_bounds
     else
         get_dialog_color(&color, flags & _row_selected_flag ? _dialog_list_highlighted_text_color
                                                            : _dialog_list_enabled_text_color);
-    char name_line[256], right_text[256], map_line[256], details[256], version[256];
-    build_game_row_text(&game, name_line, right_text, map_line, details, version, sizeof(name_line));
+    game_row_texts texts;
+    build_game_row_texts(&game, &texts);
     const int32_t font = font_id != NONE ? font_id : get_interface_font_index(0);
     const int16_t line = get_font_line_height(font);
     rectangle2d text = *row_bounds;
     text.left = (int16_t)(text.left + (row_bounds->bottom - row_bounds->top) + 4);
     text.bottom = (int16_t)(text.top + line);
-    draw_string(destination, nullptr, &text, clip, font, _font_style_bold, &color, name_line, 0, transparency);
-    if (right_text[0])
-        draw_string(destination, nullptr, &text, clip, font, -1, &color, right_text, _draw_string_right_justified_flag,
-                    transparency);
+    draw_string(destination, nullptr, &text, clip, font, _font_style_bold, &color, texts.name.text, 0, transparency);
+    if (texts.time_left.used)
+        draw_string(destination, nullptr, &text, clip, font, -1, &color, texts.time_left.text,
+                    _draw_string_right_justified_flag, transparency);
     text.top = (int16_t)(text.top + line);
     text.bottom = (int16_t)(text.bottom + line);
-    draw_string(destination, nullptr, &text, clip, font, -1, &color, map_line, _draw_string_color_codes_flag, transparency);
+    draw_string(destination, nullptr, &text, clip, font, -1, &color, texts.map.text, _draw_string_color_codes_flag,
+                transparency);
     text.top = (int16_t)(text.top + line);
     text.bottom = (int16_t)(text.bottom + line);
-    draw_string(destination, nullptr, &text, clip, font, -1, &color, details, 0, transparency);
+    draw_string(destination, nullptr, &text, clip, font, -1, &color, texts.details.text, 0, transparency);
     const int32_t version_identifier = game.parameters.version & 0xFFFF;
     rgb_color version_color = color;
     if ((game.flags & _net_game_invalid_flag) && (version_identifier < 2151 || version_identifier > 2199))
         version_color = {0, 65535, 0, 0};
-    draw_string(destination, nullptr, &text, clip, font, -1, &version_color, version, _draw_string_right_justified_flag,
-                transparency);
+    draw_string(destination, nullptr, &text, clip, font, -1, &version_color, texts.version.text,
+                _draw_string_right_justified_flag, transparency);
 }
 
 intptr_t game_list_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
