@@ -394,16 +394,19 @@ static bool read_row(const dialog_data *dialog, int16_t item_id, int16_t row, vo
 }
 
 // The first row of `size` bytes whose `key_size` bytes at `key_offset` are
-// `key`; NONE when none.
+// `key`; NONE when none.  Rows are read in place: a full list is searched
+// once per entry of a list event.
 static int16_t find_row_by_key(const dialog_data *dialog, int16_t item_id, int16_t size, size_t key_offset,
                                const void *key, size_t key_size)
 {
-    uint8_t record[sizeof(net_game_description)];
-    if (!VASSERT(size <= (int16_t)sizeof(record) && key_offset + key_size <= (size_t)size, "row key outside its row"))
-        return NONE;
-    const int16_t rows = bitmap_get_listbox_row_count(dialog, item_id);
-    for (int16_t row = 0; row < rows; ++row)
-        if (read_row(dialog, item_id, row, record, size) && !memcmp(record + key_offset, key, key_size)) return row;
+    const private_list_data *list = get_list_control_private_list(dialog, item_id);
+    if (!list || !VASSERT(key_offset + key_size <= (size_t)size, "row key outside its row")) return NONE;
+    for (int16_t row = 0; row < list->actual_row_count; ++row)
+    {
+        int16_t length = 0;
+        const uint8_t *record = (const uint8_t *)get_private_list_row_data_pointer(list, row, &length);
+        if (record && length == size && !memcmp(record + key_offset, key, key_size)) return row;
+    }
     return NONE;
 }
 
@@ -472,25 +475,43 @@ void clear_game_list(dialog_data *dialog, int16_t item_id)
     if (is_game_list(dialog, item_id)) bitmap_empty_list(dialog, item_id);
 }
 
-static int32_t game_status_rank(const net_game_description *game)
+// The fields a row is sorted by, read in place (rows need not be aligned).
+struct game_sort_fields
 {
-    const bool in_progress = game->flags & _net_game_in_progress_flag;
-    if (game->flags & _net_game_invalid_flag) return in_progress ? 4 : 3;
+    uint16_t flags;
+    uint16_t seconds_remaining;
+    uint32_t game_id;
+};
+
+static game_sort_fields sort_fields(const void *row)
+{
+    const uint8_t *bytes = (const uint8_t *)row;
+    game_sort_fields fields;
+    memcpy(&fields.flags, bytes + offsetof(net_game_description, flags), sizeof(fields.flags));
+    memcpy(&fields.seconds_remaining, bytes + offsetof(net_game_description, game_seconds_remaining),
+           sizeof(fields.seconds_remaining));
+    memcpy(&fields.game_id, bytes + offsetof(net_game_description, game_id), sizeof(fields.game_id));
+    return fields;
+}
+
+// Open 0, closed 1, in progress 2, invalid 3, invalid and in progress 4.
+static int32_t game_status_rank(uint16_t flags)
+{
+    const bool in_progress = flags & _net_game_in_progress_flag;
+    if (flags & _net_game_invalid_flag) return in_progress ? 4 : 3;
     if (in_progress) return 2;
-    return game->flags & _net_game_is_closed_flag ? 1 : 0;
+    return flags & _net_game_is_closed_flag ? 1 : 0;
 }
 
 int32_t sort_game_list(const void *a, int16_t length_a, const void *b, int16_t length_b)
 {
     if (length_a != (int16_t)sizeof(net_game_description) || length_b != (int16_t)sizeof(net_game_description))
         return length_a - length_b;
-    net_game_description first, second;
-    memcpy(&first, a, sizeof(first));
-    memcpy(&second, b, sizeof(second));
-    const int32_t rank_a = game_status_rank(&first), rank_b = game_status_rank(&second);
+    const game_sort_fields first = sort_fields(a), second = sort_fields(b);
+    const int32_t rank_a = game_status_rank(first.flags), rank_b = game_status_rank(second.flags);
     if (rank_a != rank_b) return rank_a - rank_b;
-    if ((rank_a == 2 || rank_a == 4) && first.game_seconds_remaining != second.game_seconds_remaining)
-        return (int32_t)first.game_seconds_remaining - (int32_t)second.game_seconds_remaining;
+    if ((rank_a == 2 || rank_a == 4) && first.seconds_remaining != second.seconds_remaining)
+        return (int32_t)first.seconds_remaining - (int32_t)second.seconds_remaining;
     if (first.game_id != second.game_id) return first.game_id < second.game_id ? -1 : 1;
     return 0;
 }
