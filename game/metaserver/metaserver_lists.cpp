@@ -18,7 +18,6 @@
 #include "metaserver/metaserver_games.h"
 #include "vesk_networking/vesk_teams.h"
 
-
 // What a listed game with a password carries in place of it, so that joining asks.
 static const char password_placeholder[] = "hidden";
 static_assert(sizeof(password_placeholder) == 7);
@@ -107,6 +106,12 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
     int32_t data_length;
     while (const uint8_t *data = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
     {
+        // A deletion names its player by the id alone: the service sends it without data.
+        if (aux.verb == _delete_player_verb)
+        {
+            delete_player_from_list_by_id(dialog, item, aux.player_id);
+            continue;
+        }
         new_player_data player;
         bool idle = false;
         if (!build_player_from_entry(&aux, data, data_length, &player, &idle))
@@ -117,7 +122,6 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
         }
         switch (aux.verb)
         {
-        case _delete_player_verb: delete_player_from_list_by_id(dialog, item, aux.player_id); break;
         case _add_player_verb:
         case _change_player_verb: add_player_to_list(dialog, item, &player, 0, aux.player_id, aux.room_id, idle); break;
         default: log_message(__FILE__, __LINE__, "what is player_aux_data.verb: %d?;g", (int)aux.verb); continue;
@@ -176,6 +180,12 @@ void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void
     int32_t data_length;
     while (const uint8_t *data = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
     {
+        // A deletion names its game by the id alone: the service sends it without data.
+        if (aux.verb == _delete_game_verb)
+        {
+            delete_game_by_id(dialog, item, (uint32_t)aux.game_id);
+            continue;
+        }
         net_game_description game;
         if (!build_game_from_entry(&aux, data, data_length, &game))
         {
@@ -190,7 +200,6 @@ void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void
             delete_game_by_id(dialog, item, game.game_id);
             add_game_to_list(dialog, item, &game);
             break;
-        case _delete_game_verb: delete_game_by_id(dialog, item, game.game_id); break;
         case _change_game_verb: change_game_in_list(dialog, item, &game); break;
         default: log_message(__FILE__, __LINE__, "what is game_aux_data.verb: %d?;g", (int)aux.verb); break;
         }

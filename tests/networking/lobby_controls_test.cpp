@@ -116,7 +116,7 @@ std::vector<uint8_t> player_entry(uint32_t id, const std::vector<uint8_t> &data,
 }
 
 // A game entry of `size` bytes of game data (names "Game ID" and "Map").
-std::vector<uint8_t> game_entry(int32_t id, int32_t size, uint16_t flags = 0)
+std::vector<uint8_t> game_entry(int32_t id, int32_t size, uint16_t flags = 0, uint8_t verb = _add_game_verb)
 {
     std::vector<uint8_t> data(568, 0);
     new_game_parameter_data parameters;
@@ -132,6 +132,7 @@ std::vector<uint8_t> game_entry(int32_t id, int32_t size, uint16_t flags = 0)
     metaserver_game_aux_data aux;
     memset(&aux, 0, sizeof(aux));
     aux.game_id = id;
+    aux.verb = verb;
     aux.seconds_remaining = -1;
     aux.game_data_size = (int16_t)size;
     std::vector<uint8_t> entry((const uint8_t *)&aux, (const uint8_t *)&aux + sizeof(aux));
@@ -388,7 +389,9 @@ TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_d
         {"bytes after the team name", {player_entry(1, trailing), player_entry(2, player_data("B"))}, {2}},
         {"data past the packet", {player_entry(1, player_data("A")), player_entry(2, player_data("B"), 0, false, 90)},
          {1}},
-        {"a deletion", {player_entry(1, player_data("A")), player_entry(1, player_data("A"), _delete_player_verb)}, {}},
+        {"a deletion without data",
+         {player_entry(1, player_data("A")), player_entry(2, player_data("B")), player_entry(1, {}, _delete_player_verb)},
+         {2}},
     };
     for (const auto &c : cases)
     {
@@ -406,6 +409,8 @@ TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_d
     } games[] = {
         {"567 and 568 bytes of game data", {game_entry(4, 567), game_entry(5, 568)}, {5}},
         {"with names", {game_entry(6, 600)}, {6}},
+        {"a deletion without data", {game_entry(3, 600), game_entry(9, 600), game_entry(3, 0, 0, _delete_game_verb)},
+         {9}},
         {"data past the packet", {game_entry(7, 600), game_entry(8, 600)}, {7}},
     };
     for (const auto &c : games)
