@@ -5,6 +5,7 @@
 // entries.
 
 #include "support/dialog_harness.h"
+#include "support/lobby_client_fixture.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -32,6 +33,7 @@
 #include "metaserver/metaserver_rooms.h"
 #include "image_files.h"
 #include "dialog_tag_writer.h"
+#include "bitmap_dialogs/dialogs_private.h"
 #include "register_vesk_controls.h"
 #include "shapes.h"
 #include "subsystems.h"
@@ -516,6 +518,93 @@ TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
     packet = list_packet(_player_list_packet, {player_entry(3, player_data("Other"))});
     metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
     EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2})) << "a closed lobby dialog gets nothing";
+}
+
+// A room that sends a player list and a game list in wire order: the pump
+// swaps them and the lobby dialog's lists show them.
+// The lobby client's fixture with the collections the game list reads.
+class lobby_lists_on_the_wire : public lobby_client_test::lobby_client
+{
+protected:
+    void SetUp() override
+    {
+        lobby_client::SetUp();
+        ASSERT_TRUE(initialize_shapes());
+        initialize_shapes_for_new_map();
+    }
+    void TearDown() override
+    {
+        close_all_dialogs();
+        dispose_shapes_from_old_map();
+        lobby_client::TearDown();
+    }
+};
+
+TEST_F(lobby_lists_on_the_wire, a_rooms_lists_reach_the_lobby_dialogs_lists)
+{
+    register_vesk_controls();
+    register_metaserver_controls();
+    dialog_description description;
+    description.bounds = {0, 0, 300, 300};
+    for (const auto &[type, id] : {std::pair<file_tag, int16_t>{PLAYER_LIST_CONTROL_TAG, PLAYERS},
+                                   std::pair<file_tag, int16_t>{GAME_LIST_CONTROL_TAG, GAMES}})
+    {
+        dialog_item_description item;
+        item.type = type;
+        item.item_id = id;
+        item.bounds = {(int16_t)(10 + 140 * (id - 1)), 10, (int16_t)(140 + 140 * (id - 1)), 290};
+        description.items.push_back(item);
+    }
+    const std::vector<uint8_t> tag = build_dialog_tag_data(description);
+    dialog_data *dialog = new_dialog_from_tag_data(dialog_test_code("wire"), tag.data(), (int32_t)tag.size(), NONE,
+                                                   nullptr, nullptr, NONE, _dialog_has_no_background_flag);
+    ASSERT_NE(dialog, nullptr);
+    metaserver_lobby_lists lists = empty_metaserver_lobby_lists();
+    lists.dialog = dialog;
+    lists.player_list_item = PLAYERS;
+    lists.game_list_item = GAMES;
+    set_metaserver_lobby_lists(&lists);
+
+    std::vector<uint8_t> players, games;
+    const std::vector<uint8_t> look = player_data("Wire");
+    for (int32_t value : {(int32_t)_add_player_verb, 0}) put_be16(players, value);
+    for (int64_t value : {0, 5, 2}) put_be32(players, value); // ranking, player, room
+    for (int32_t value : {1, (int32_t)look.size(), 0, 0}) put_be16(players, value); // caste, length, order
+    players.insert(players.end(), look.begin(), look.end());
+    std::vector<uint8_t> data = game_entry(31, 600);
+    data.erase(data.begin(), data.begin() + sizeof(metaserver_game_aux_data));
+    for (int64_t value : {31, 0x7F000001}) put_be32(games, value);
+    put_be16(games, 3453);
+    games.insert(games.end(), {(uint8_t)_add_game_verb, 1});
+    for (int64_t value : {90, 77}) put_be32(games, value); // seconds left, creator
+    put_be16(games, (int32_t)data.size());
+    games.resize(games.size() + 10);
+    games.insert(games.end(), data.begin(), data.end());
+
+    lobby_script_peer room({});
+    room.script = lobby_room_welcome();
+    room.script.insert(room.script.end() - 1, {lobby_send(_player_list_packet, players),
+                                               lobby_send(_game_list_packet, games)});
+    lobby_script_peer host(lobby_client_test::login_host(2, room.room_entry(0)));
+    room.start();
+    host.start();
+    ASSERT_EQ(login(host), _metaserver_game_entered_successfully);
+    EXPECT_TRUE(pump_until([&] { return bitmap_get_listbox_row_count(dialog, GAMES) == 1; }));
+    new_player_data shown;
+    ASSERT_TRUE(get_player_from_list_by_id(dialog, PLAYERS, 5, &shown));
+    EXPECT_STREQ(shown.appearance.name, "Wire");
+    select_game_by_id(dialog, GAMES, 31);
+    net_game_description game;
+    ASSERT_TRUE(get_game_list_selection(dialog, GAMES, &game));
+    EXPECT_STREQ(game.name, "Game 31");
+    EXPECT_EQ(game.port, 3453);
+    EXPECT_EQ(game.host_or_selector.address.host, 0x7F000001u);
+    EXPECT_EQ(game.game_seconds_remaining, 90);
+    EXPECT_EQ(game.parameters.version, 2182);
+    set_metaserver_lobby_lists(nullptr);
+    logout_of_metaserver();
+    EXPECT_EQ(host.finish(), "");
+    EXPECT_EQ(room.finish(), "");
 }
 
 // The lobby's controls drawn with the demo's art: every item draws inside its
