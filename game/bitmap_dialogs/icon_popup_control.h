@@ -24,6 +24,8 @@
 #include "bitmap_dialogs/bitmap_dialogs.h"
 
 #define ICON_POPUP_CONTROL_TAG FOUR_CHARACTER_CODE('i', 'p', 'o', 'p')
+// The lobby's room graphic: an icon popup whose accessors work on it too.
+#define ROOM_GRAPHIC_CONTROL_TAG FOUR_CHARACTER_CODE('r', 'o', 'o', 'm')
 
 enum
 {

@@ -14,7 +14,9 @@
 #include "game_records.h"
 #include "lobby_procedures.h"
 #include "metaserver/metaserver_authentication.h"
+#include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_games.h"
+#include "metaserver/metaserver_lists.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
@@ -190,7 +192,10 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
         break;
     }
     case _metaserver_awaiting_versions_message: send_version_data_to_metaserver(tag_files_get_patch_version()); break;
-    default: log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event); break;
+    default:
+        if (!handle_metaserver_list_event_for_lobby(context, event, data, length))
+            log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event);
+        break;
     }
 }
 
@@ -394,7 +399,7 @@ void logout_of_metaserver(void)
 
 static const lobby_procedures metaserver_lobby_procedures = {
     update_metaserver,
-    nullptr,
+    metaserver_player_buddy_status,
     metaserver_room_table_count,
     send_recording_stream_header_to_metaserver,
     send_recorded_command_to_metaserver,
@@ -403,6 +408,7 @@ static const lobby_procedures metaserver_lobby_procedures = {
 
 void register_metaserver_procedures(void)
 {
+    register_metaserver_controls();
     if (lobby_procedures_registered())
         log_message(__FILE__, __LINE__, "the lobby's table is registered already: it stays");
     else
