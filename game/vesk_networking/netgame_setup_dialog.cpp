@@ -76,6 +76,8 @@ static struct
 void set_netgame_autohost(bool on) { setup_dialog_globals.autohost_on = on; }
 bool netgame_autohost_is_on(void) { return setup_dialog_globals.autohost_on; }
 void request_next_autohosted_game(void) { setup_dialog_globals.change_settings = true; }
+bool next_autohosted_game_requested(void) { return setup_dialog_globals.change_settings; }
+void remember_netgame_player_selection(int32_t player_id) { setup_dialog_globals.previous_player_selection = player_id; }
 dialog_data *get_netgame_setup_dialog(void) { return setup_dialog_globals.dialog; }
 
 void set_netgame_setup_script(netgame_setup_script_procedure procedure, void *context)

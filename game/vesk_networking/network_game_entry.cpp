@@ -404,7 +404,7 @@ static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool 
 // asks everybody's endgame dialog to re-enter the set-up.
 static void press_play_again(void)
 {
-    if (netgame_autohost_on()) request_next_autohosted_game();
+    if (netgame_autohost_is_on()) request_next_autohosted_game();
     if (!local_player_is_network_originator()) return;
     netgame_setup_clear_ready_marks();
     send_configuration_packet(true, _endgame_reenter_item, 0);
@@ -419,7 +419,7 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
         int16_t item;
         const bool play_again_enabled =
             find_control(dialog, _endgame_play_again_item) && bitmap_get_item_enabled(dialog, _endgame_play_again_item);
-        if (netgame_autohost_on() && play_again_enabled && !netgame_next_autohosted_game_requested() &&
+        if (netgame_autohost_is_on() && play_again_enabled && !next_autohosted_game_requested() &&
             endgame_now() - entry_globals.game_end_time > NETWORK_ENDGAME_AUTOHOST_RESTART_MS - 1)
             item = _endgame_play_again_item;
         else
@@ -507,16 +507,16 @@ static bool endgame_dialog(bool can_stay)
                            get_networking_string(ENDGAME_CANNOT_STAY_STRING_1), false);
     }
     entry_globals.game_end_time = endgame_now();
-    if (netgame_autohost_on()) autohost_send_chat_text("Game will restart in 30 seconds.");
+    if (netgame_autohost_is_on()) autohost_send_chat_text("Game will restart in 30 seconds.");
     if (get_game_preferences()->flags & _game_pref_autosave_films_flag) autosave_endgame_film(dialog);
 
     const int16_t item = run_endgame_dialog(dialog);
-    if (item == _endgame_leave_item) set_netgame_autohost_on(false);
+    if (item == _endgame_leave_item) set_netgame_autohost(false);
     else if (find_control(dialog, _endgame_chat_entry_item))
     {
         store_text_field_string(dialog, _endgame_chat_entry_item);
         if (find_control(dialog, _endgame_player_list_item))
-            remember_previous_player_selection(get_selected_player_user_id(dialog, _endgame_player_list_item));
+            remember_netgame_player_selection((int32_t)get_selected_player_user_id(dialog, _endgame_player_list_item));
     }
     net->state = old_state;
     if (host_can_stay) net->originator_game_description = nullptr;
