@@ -59,8 +59,6 @@ enum
     ENDGAME_CANNOT_STAY_STRING_0 = 22,
     ENDGAME_CANNOT_STAY_STRING_1 = 23,
     ENDGAME_FILM_NAME_STRING = 8,
-    LOBBY_RESET_CLIENT_DATA_FLAG = 1 << 3,
-    LOBBY_USE_METASERVER_FLAG = 1 << 0,
     NUMBER_OF_ENDGAME_VIEWS = _endgame_last_view_item - _endgame_first_view_item + 1,
 };
 
@@ -93,7 +91,7 @@ static int16_t choose_protocol(new_player_data *player, uint32_t *protocol, bool
     uint16_t flags = lobby->flags;
     slprintf(login, login_size, "%s", lobby->user);
     decode_metaserver_password(lobby->password, password, password_size);
-    if (first_pass) flags &= (uint16_t)~LOBBY_RESET_CLIENT_DATA_FLAG;
+    if (first_pass) flags &= (uint16_t)~_reset_client_data_flag;
     const int16_t result = net_select_protocol(&player->appearance, protocol, &flags, login, password);
     if (result != 1 && result != 2)
     {
@@ -103,13 +101,13 @@ static int16_t choose_protocol(new_player_data *player, uint32_t *protocol, bool
     lobby = read_metaserver_preferences();
     if (lobby)
     {
-        if (flags & LOBBY_USE_METASERVER_FLAG)
+        if (flags & _use_metaserver_flag)
             lobby->flags = flags;
         else
-            lobby->flags &= (uint16_t)~LOBBY_USE_METASERVER_FLAG;
+            lobby->flags &= (uint16_t)~_use_metaserver_flag;
         write_metaserver_preferences();
     }
-    *use_lobby = (flags & LOBBY_USE_METASERVER_FLAG) != 0;
+    *use_lobby = (flags & _use_metaserver_flag) != 0;
     free_metaserver_preferences();
     return result;
 }
