@@ -259,6 +259,14 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
         log_message(__FILE__, __LINE__, "%s", failure ? failure : reason);
         return 0;
     }
+    netgame_session_entered(description);
+    return 1;
+}
+
+void netgame_session_entered(const net_game_description *description)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (!net->game || !description) return;
     if (net_i_am_the_server(net->game))
     {
         initialize_game_server_for_new_game();
@@ -267,7 +275,6 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
         net->originator_game_description = &net->originator_game_description_mem;
     }
     net->current_game_description = *description;
-    return 1;
 }
 
 // ---- queries ----------------------------------------------------------------------------
