@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/button_control.h" // DISABLED_CONTROL_TRANSPARENCY
 
 #define ICON_POPUP_CONTROL_TAG FOUR_CHARACTER_CODE('i', 'p', 'o', 'p')
 
@@ -31,7 +32,6 @@ enum
     MAXIMUM_COLUMN_COUNT = 8,
     BORDER_WIDTH = 2,
     MAXIMUM_ICON_POPUP_REPLACEMENT_COLORS = 8,
-    DISABLED_CONTROL_TRANSPARENCY = 32768,
 };
 
 // Draws one icon: (destination, collection, sequence, bitmap index, bounds,

@@ -8,7 +8,10 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/color_picker_control.h"
 #include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/icon_popup_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/radio_control.h"
 #include "cseries/cstrings.h"
@@ -16,7 +19,11 @@
 #include "cseries/tags.h"
 #include "input/keyboard.h"
 #include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_preferences.h"
+#include "game_records.h"
+#include "networking/connection_manager.h"
 #include "networking/net_config_tokens.h"
+#include "plugin_components.h"
 #include "networking/tcp_module.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -223,6 +230,9 @@ void game_callback(void *context, int32_t command, const NMEnumerationItem *item
 static void show_mode(dialog_data *dialog, bool creating)
 {
     network_interface_globals.creating = creating;
+    set_radio_button_family(dialog, _create_or_join_join_radio_item,
+                            creating ? _create_or_join_create_radio_item : _create_or_join_join_radio_item,
+                            _create_or_join_create_radio_item);
     static const int16_t creation_items[] = {_create_or_join_name_item,          _create_or_join_create_label_item,
                                              _create_or_join_password_label_item, _create_or_join_password_item,
                                              _create_or_join_port_item,          _create_or_join_name_label_item,
@@ -582,4 +592,377 @@ bool create_or_join_game(uint32_t protocol, net_game_data *game, const char *pla
     g->game = nullptr;
     g->found_count = 0;
     return entered;
+}
+
+// ---- choosing the network ---------------------------------------------------------------------
+
+enum
+{
+    MAXIMUM_LISTED_PROTOCOLS = 8,
+    _networking_string_no_protocol = 9,
+    _networking_string_protocol_chosen = 10,
+    _networking_string_choose_protocol = 11,
+    _networking_string_log_in_as_guest = 12,
+    _networking_string_log_in = 13,
+    _networking_string_lobby = 17,
+    SERVER_BUTTON_GAP = 12,
+    COAT_OF_ARMS_COLUMNS = 9,
+    COAT_OF_ARMS_ROWS = 7,
+    BUTTON_FLAGS_NO_TEXT = 2,
+};
+
+static struct
+{
+    int32_t protocol_count;
+    NMType protocols[MAXIMUM_LISTED_PROTOCOLS];
+    int16_t mode;
+} network_selection_globals;
+
+static bool is_internet_code(NMType type)
+{
+    return type == FOUR_CHARACTER_CODE('I', 'n', 'e', 't') || type == FOUR_CHARACTER_CODE('i', 'n', 'e', 't') ||
+           type == FOUR_CHARACTER_CODE('I', 'N', 'E', 'T');
+}
+
+static void show_items(dialog_data *dialog, const int16_t *items, size_t count, bool visible)
+{
+    for (size_t i = 0; i < count; ++i) bitmap_set_item_visible(dialog, items[i], visible);
+}
+
+void sync_dialog(dialog_data *dialog, uint16_t *flags, int16_t mode)
+{
+    if (!dialog || !flags) return;
+    char password[NETWORK_PASSWORD_SIZE] = "";
+    get_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, password, sizeof(password));
+    const bool lobby = mode == _network_selection_lobby && (*flags & _use_metaserver_flag);
+    const bool protocols = mode == _network_selection_protocols;
+    if (lobby)
+    {
+        set_checkbox_state(dialog, _network_selection_save_password_item, (*flags & _save_password_flag) != 0);
+        set_checkbox_state(dialog, _network_selection_reset_client_data_item, (*flags & _reset_client_data_flag) != 0);
+        set_bitmap_dialog_static_item_text(dialog, _network_selection_status_item,
+                                           get_networking_string(_networking_string_lobby));
+        bitmap_set_item_enabled(dialog, _network_selection_save_password_item, password[0] != 0);
+        set_button_control_name(dialog, _network_selection_accept_item,
+                                get_networking_string(password[0] ? _networking_string_log_in
+                                                                  : _networking_string_log_in_as_guest));
+        if (password[0]) *flags = (uint16_t)(*flags & ~_login_anonymous_flag);
+        else *flags = (uint16_t)(*flags | _login_anonymous_flag);
+        bitmap_set_item_enabled(dialog, _network_selection_accept_item, true);
+        set_radio_button_family(dialog, _network_selection_lobby_radio_item, _network_selection_lobby_radio_item,
+                                _network_selection_third_radio_item);
+    }
+    else if (protocols)
+    {
+        const int16_t rows = bitmap_get_listbox_row_count(dialog, _network_selection_protocol_list_item);
+        const int16_t row = bitmap_get_listbox_value(dialog, _network_selection_protocol_list_item);
+        if (rows > 0)
+        {
+            char text[256];
+            if (row >= 0 && row < network_selection_globals.protocol_count)
+            {
+                char name[64] = "";
+                NMType type = 0;
+                net_get_indexed_protocol_name(row, name, sizeof(name), &type);
+                format_networking_text(text, sizeof(text), get_networking_string(_networking_string_protocol_chosen),
+                                       name);
+            }
+            else
+                strlcpy(text, get_networking_string(_networking_string_choose_protocol), sizeof(text));
+            set_bitmap_dialog_static_item_text(dialog, _network_selection_status_item, text);
+        }
+        set_button_control_name(dialog, _network_selection_accept_item,
+                                get_networking_string(_networking_string_error_button));
+        bitmap_set_item_enabled(dialog, _network_selection_accept_item, rows > 0);
+        set_radio_button_family(dialog, _network_selection_lobby_radio_item, _network_selection_protocols_radio_item,
+                                _network_selection_third_radio_item);
+    }
+    else
+        set_radio_button_family(dialog, _network_selection_lobby_radio_item,
+                                mode == _network_selection_none ? (int16_t)_network_selection_lobby_radio_item : (int16_t)0,
+                                _network_selection_third_radio_item);
+    static const int16_t lobby_items[] = {_network_selection_login_label_item, _network_selection_login_item,
+                                          _network_selection_password_label_item, _network_selection_password_item,
+                                          _network_selection_reset_client_data_item,
+                                          _network_selection_save_password_item};
+    static const int16_t protocol_items[] = {_network_selection_protocol_list_item,
+                                             _network_selection_protocol_label_item};
+    show_items(dialog, lobby_items, sizeof(lobby_items) / sizeof(lobby_items[0]), lobby);
+    show_items(dialog, protocol_items, sizeof(protocol_items) / sizeof(protocol_items[0]), protocols);
+}
+
+// The appearance as the items show it.
+static void read_appearance(dialog_data *dialog, player_appearance_data *appearance)
+{
+    get_bitmap_dialog_edit_item_text(dialog, _network_selection_name_item, appearance->name, sizeof(appearance->name));
+    get_bitmap_dialog_edit_item_text(dialog, _network_selection_team_item, appearance->team_name,
+                                     sizeof(appearance->team_name));
+    appearance->coat_of_arms_bitmap_index = get_icon_popup_value(dialog, _network_selection_coat_of_arms_item);
+    get_color_picker_color(dialog, _network_selection_primary_color_item, &appearance->primary_color);
+    get_color_picker_color(dialog, _network_selection_secondary_color_item, &appearance->secondary_color);
+}
+
+static void color_coat_of_arms(dialog_data *dialog, const player_appearance_data *appearance)
+{
+    const rgb_color colors[2] = {appearance->primary_color, appearance->secondary_color};
+    set_icon_popup_replacement_colors(dialog, _network_selection_coat_of_arms_item, colors, 2);
+}
+
+// The lobby service plug-in chosen anew: saved, handed to the store, the
+// tag files opened again.  True when the player picked one.
+static bool switch_lobby_server(void)
+{
+    if (!select_plugin_component(_metaserver_plugin_component)) return false;
+    const plugin_component *component = get_plugin_component(_metaserver_plugin_component);
+    save_plugin_component_prefs(_metaserver_plugin_component);
+    log_message(nullptr, -1, "Switching to %s...", component ? component->chosen_plugin : "");
+    initialize_plugin_component_preferences();
+    tag_files_open(-1, nullptr, -1, -1, 0);
+    log_message(nullptr, -1, "Server switch complete.");
+    return true;
+}
+
+static const dialog_item_requirement network_selection_items[] = {
+    {_network_selection_accept_item, BUTTON_CONTROL_TAG},
+    {_network_selection_cancel_item, BUTTON_CONTROL_TAG},
+    {_network_selection_name_item, EDITTEXT_CONTROL_TAG},
+    {_network_selection_team_item, EDITTEXT_CONTROL_TAG},
+    {_network_selection_coat_of_arms_item, ICON_POPUP_CONTROL_TAG},
+    {_network_selection_primary_color_item, COLOR_PICKER_CONTROL_TAG},
+    {_network_selection_secondary_color_item, COLOR_PICKER_CONTROL_TAG},
+    {_network_selection_lobby_radio_item, RADIO_BUTTON_CONTROL_TAG},
+    {_network_selection_protocols_radio_item, RADIO_BUTTON_CONTROL_TAG},
+    {_network_selection_third_radio_item, RADIO_BUTTON_CONTROL_TAG},
+    {_network_selection_save_password_item, CHECKBOX_CONTROL_TAG},
+    {_network_selection_protocol_list_item, LIST_CONTROL_TAG},
+    {_network_selection_login_item, EDITTEXT_CONTROL_TAG},
+    {_network_selection_password_item, EDITTEXT_CONTROL_TAG},
+    {_network_selection_status_item, STATIC_TEXT_CONTROL_TAG},
+    {_network_selection_reset_client_data_item, CHECKBOX_CONTROL_TAG},
+};
+
+// Makes the dialog and fills its items from the caller's values; null when it cannot be made.
+static dialog_data *new_network_selection_dialog(const player_appearance_data *appearance, uint32_t protocol,
+                                                 uint16_t *flags, const char *login, const char *password)
+{
+    auto *g = &network_selection_globals;
+    if (tag_file_open(DIALOG_GROUP_TAG, NETWORK_SELECTION_DIALOG_TAG) == NONE)
+    {
+        log_message(__FILE__, __LINE__, "no network selection dialog '%s' in the data",
+                    tag_to_string(NETWORK_SELECTION_DIALOG_TAG));
+        return nullptr;
+    }
+    dialog_data *dialog = new_dialog(NETWORK_SELECTION_DIALOG_TAG, nullptr, nullptr, NONE,
+                                     _dialog_has_bevel_flag | _dialog_is_centered_flag);
+    if (!dialog) return nullptr;
+    if (!dialog_has_items(dialog, network_selection_items,
+                          (int32_t)(sizeof(network_selection_items) / sizeof(network_selection_items[0]))))
+    {
+        dispose_dialog(dialog);
+        return nullptr;
+    }
+    set_dialog_cancel_item(dialog, _network_selection_cancel_item);
+    // The background and the radio art: a lobby plug-in's own collection when it brings one.
+    int32_t background = try_and_get_collection_index(NETWORK_SELECTION_PLUGIN_COLLECTION_TAG);
+    const int32_t own = get_collection_index(NETWORK_SELECTION_COLLECTION_TAG);
+    if (background == NONE) background = own;
+    if (background != NONE)
+    {
+        set_dialog_background(dialog, (int16_t)background, 0);
+        set_button_control_shape(dialog, _network_selection_protocols_radio_item, (int16_t)background, 2);
+        set_button_control_shape(dialog, _network_selection_third_radio_item, (int16_t)background, 3);
+    }
+    if (own != NONE) set_button_control_shape(dialog, _network_selection_lobby_radio_item, (int16_t)own, 1);
+    for (int16_t item = _network_selection_lobby_radio_item; item <= _network_selection_third_radio_item; ++item)
+    {
+        set_button_control_flags(dialog, item, BUTTON_FLAGS_NO_TEXT);
+        set_button_control_name(dialog, item, "");
+    }
+    bitmap_set_item_visible(dialog, _network_selection_third_radio_item, false);
+
+    // "Server", left of Cancel, enabled in lobby mode.
+    rectangle2d cancel;
+    get_dialog_item_bounds(dialog, _network_selection_cancel_item, &cancel);
+    const int16_t width = (int16_t)(cancel.right - cancel.left);
+    const rectangle2d server = {cancel.top, (int16_t)(cancel.left - width - SERVER_BUTTON_GAP), cancel.bottom,
+                                (int16_t)(cancel.left - SERVER_BUTTON_GAP)};
+    if (new_unpressed_control(dialog, BUTTON_CONTROL_TAG, _network_selection_server_item, &server, "Server"))
+        bitmap_set_item_enabled(dialog, _network_selection_server_item, false);
+
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _network_selection_name_item, PLAYER_NAME_SIZE - 1);
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _network_selection_team_item, PLAYER_NAME_SIZE - 1);
+    set_bitmap_dialog_edit_item_text(dialog, _network_selection_name_item, appearance->name);
+    set_bitmap_dialog_edit_item_text(dialog, _network_selection_team_item, appearance->team_name);
+    const int32_t icons = get_collection_index(NETWORK_SELECTION_ICON_COLLECTION_TAG);
+    if (icons != NONE)
+    {
+        set_icon_popup_control_information(dialog, _network_selection_coat_of_arms_item, (int16_t)icons, 0, NONE, NONE,
+                                           appearance->coat_of_arms_bitmap_index, 0);
+        set_icon_popup_column_count(dialog, _network_selection_coat_of_arms_item, COAT_OF_ARMS_COLUMNS);
+        set_icon_popup_row_count(dialog, _network_selection_coat_of_arms_item, COAT_OF_ARMS_ROWS);
+    }
+    color_coat_of_arms(dialog, appearance);
+    set_color_picker_color(dialog, _network_selection_primary_color_item, &appearance->primary_color);
+    set_color_picker_color(dialog, _network_selection_secondary_color_item, &appearance->secondary_color);
+
+    // Every protocol by name; TCP/IP makes the lobby possible.
+    g->protocol_count = 0;
+    bool internet = false;
+    int16_t selected = NONE, first_enabled = NONE;
+    bitmap_set_list_flag(dialog, _network_selection_protocol_list_item, 8, true);
+    for (int32_t index = 0; g->protocol_count < MAXIMUM_LISTED_PROTOCOLS; ++index)
+    {
+        char name[64];
+        NMType type = 0;
+        if (!net_get_indexed_protocol_name(index, name, sizeof(name), &type)) break;
+        const int16_t row = bitmap_add_text_to_list(dialog, _network_selection_protocol_list_item, name, true);
+        g->protocols[g->protocol_count++] = type;
+        internet = internet || is_internet_code(type);
+        if (type == protocol) selected = row;
+        if (first_enabled == NONE) first_enabled = row;
+    }
+    if (selected == NONE) selected = first_enabled;
+    if (selected != NONE) bitmap_select_list_item(dialog, _network_selection_protocol_list_item, selected);
+
+    const uint32_t main_flags = get_main_global_flags();
+    if (main_flags & _metaserver_only_flag)
+    {
+        bitmap_set_item_enabled(dialog, _network_selection_protocols_radio_item, false);
+        bitmap_set_item_enabled(dialog, _network_selection_third_radio_item, false);
+    }
+    if (main_flags & _local_network_only_flag)
+    {
+        bitmap_set_item_enabled(dialog, _network_selection_third_radio_item, false);
+        *flags = (uint16_t)(*flags & ~_use_metaserver_flag);
+        internet = false;
+    }
+    if (!internet) *flags = (uint16_t)(*flags & ~_use_metaserver_flag);
+    bitmap_set_item_enabled(dialog, _network_selection_lobby_radio_item, internet);
+
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _network_selection_login_item, NETWORK_LOGIN_SIZE - 1);
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _network_selection_password_item, NETWORK_PASSWORD_SIZE - 1);
+    set_edit_text_flag(dialog, _network_selection_password_item, _edittext_is_password_flag, true);
+    static const char placeholder[] = "\xDC guest \xDD";
+    set_edit_text_placeholder_string(dialog, _network_selection_password_item, placeholder);
+    set_bitmap_dialog_edit_item_text(dialog, _network_selection_login_item, login);
+    if (*flags & _save_password_flag) set_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, password);
+
+    if (g->protocol_count == 0)
+    {
+        set_bitmap_dialog_static_item_text(dialog, _network_selection_status_item,
+                                           get_networking_string(_networking_string_no_protocol));
+        bitmap_set_item_enabled(dialog, _network_selection_accept_item, false);
+        g->mode = _network_selection_none;
+    }
+    else if (*flags & _use_metaserver_flag)
+    {
+        g->mode = _network_selection_lobby;
+        set_dialog_focus(dialog, _network_selection_password_item);
+        bitmap_set_item_enabled(dialog, _network_selection_server_item, true);
+    }
+    else
+        g->mode = _network_selection_protocols;
+    return dialog;
+}
+
+int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protocol, uint16_t *flags, char *login,
+                            char *password)
+{
+    auto *g = &network_selection_globals;
+    if (!appearance || !protocol || !flags || !login || !password) return 0;
+    dialog_data *dialog = new_network_selection_dialog(appearance, *protocol, flags, login, password);
+    if (!dialog) return 0;
+    const player_appearance_data on_entry = *appearance;
+    player_appearance_data edited = *appearance;
+    bool appearance_changed = false;
+    int16_t result = 0;
+    sync_dialog(dialog, flags, g->mode);
+    for (bool done = false; !done;)
+    {
+        const int16_t hit = network_modal_dialog(dialog);
+        switch (hit)
+        {
+        case _network_selection_name_item:
+        case _network_selection_team_item:
+        case _network_selection_coat_of_arms_item:
+        case _network_selection_primary_color_item:
+        case _network_selection_secondary_color_item:
+            read_appearance(dialog, &edited);
+            if (!appearance_changed && memcmp(&edited, &on_entry, sizeof(edited)) != 0)
+            {
+                appearance_changed = true;
+                set_checkbox_state(dialog, _network_selection_reset_client_data_item, true);
+                *flags = (uint16_t)(*flags | _reset_client_data_flag);
+            }
+            color_coat_of_arms(dialog, &edited);
+            break;
+        case _network_selection_lobby_radio_item:
+            bitmap_set_item_enabled(dialog, _network_selection_server_item, true);
+            *flags = (uint16_t)(*flags | _use_metaserver_flag);
+            g->mode = _network_selection_lobby;
+            break;
+        case _network_selection_protocols_radio_item:
+        case _network_selection_third_radio_item:
+            bitmap_set_item_enabled(dialog, _network_selection_server_item, false);
+            *flags = (uint16_t)(*flags & ~_use_metaserver_flag);
+            g->mode = _network_selection_protocols;
+            break;
+        case _network_selection_save_password_item:
+            if (get_checkbox_state(dialog, _network_selection_save_password_item))
+                *flags = (uint16_t)(*flags | _save_password_flag);
+            else
+                *flags = (uint16_t)(*flags & ~_save_password_flag);
+            break;
+        case _network_selection_login_item:
+            if (*flags & _save_password_flag)
+            {
+                *flags = (uint16_t)(*flags & ~_save_password_flag);
+                set_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, "");
+            }
+            break;
+        case _network_selection_reset_client_data_item:
+            if (get_checkbox_state(dialog, _network_selection_reset_client_data_item))
+                *flags = (uint16_t)(*flags | _reset_client_data_flag);
+            else
+                *flags = (uint16_t)(*flags & ~_reset_client_data_flag);
+            break;
+        case _network_selection_server_item:
+            if (switch_lobby_server())
+            {
+                result = NETWORK_SELECTION_SERVER_SWITCHED;
+                done = true;
+            }
+            break;
+        case _network_selection_accept_item: result = 1; done = true; break;
+        case _network_selection_cancel_item: done = true; break;
+        default: break;
+        }
+        if (!dialog_is_open(dialog)) break;
+        if (!done) sync_dialog(dialog, flags, g->mode);
+    }
+    if (result == 1 && dialog_is_open(dialog))
+    {
+        read_appearance(dialog, appearance);
+        get_bitmap_dialog_edit_item_text(dialog, _network_selection_login_item, login, NETWORK_LOGIN_SIZE);
+        get_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, password, NETWORK_PASSWORD_SIZE);
+        if (!login[0])
+        {
+            strlcpy(login, GUEST_LOGIN, NETWORK_LOGIN_SIZE);
+            strlcpy(password, GUEST_PASSWORD, NETWORK_PASSWORD_SIZE);
+        }
+        if (get_checkbox_state(dialog, _network_selection_reset_client_data_item))
+            *flags = (uint16_t)(*flags | _reset_client_data_flag);
+        else
+            *flags = (uint16_t)(*flags & ~_reset_client_data_flag);
+        NMType chosen = kModuleID;
+        if (g->mode != _network_selection_lobby)
+        {
+            const int16_t row = bitmap_get_listbox_value(dialog, _network_selection_protocol_list_item);
+            chosen = row >= 0 && row < g->protocol_count ? g->protocols[row] : 0;
+        }
+        *protocol = chosen;
+        if (chosen) ProtocolInit(chosen);
+    }
+    if (dialog_is_open(dialog)) dispose_dialog(dialog);
+    return result;
 }

@@ -94,3 +94,65 @@ void set_network_dialog_script(network_dialog_script_procedure procedure, void *
 int16_t network_modal_dialog(dialog_data *dialog);
 // The item the script presses on `dialog` this pass (NONE without a script).
 int16_t network_dialog_script_item(dialog_data *dialog);
+
+// ---- choosing the network ------------------------------------------------------------------
+
+#define NETWORK_SELECTION_DIALOG_TAG FOUR_CHARACTER_CODE('n', 'e', 's', 'p')
+#define NETWORK_SELECTION_ICON_COLLECTION_TAG FOUR_CHARACTER_CODE('n', 'e', 'p', 'i')
+#define NETWORK_SELECTION_COLLECTION_TAG FOUR_CHARACTER_CODE('i', 'n', 'm', 'g')
+#define NETWORK_SELECTION_PLUGIN_COLLECTION_TAG FOUR_CHARACTER_CODE('}', ':', '-', ')')
+
+// The caller's flags word (metaserver_preferences_flags), kept between runs.
+enum network_selection_mode : int16_t
+{
+    _network_selection_lobby = 0,
+    _network_selection_protocols = 1,
+    _network_selection_none = 2,
+};
+
+enum network_selection_item
+{
+    _network_selection_accept_item = 1,
+    _network_selection_cancel_item = 2,
+    _network_selection_name_item = 3,
+    _network_selection_team_item = 4,
+    _network_selection_coat_of_arms_item = 5,
+    _network_selection_primary_color_item = 6,
+    _network_selection_secondary_color_item = 7,
+    _network_selection_lobby_radio_item = 8,
+    _network_selection_protocols_radio_item = 9,
+    _network_selection_third_radio_item = 10,
+    _network_selection_save_password_item = 11,
+    _network_selection_protocol_list_item = 12,
+    _network_selection_login_item = 13,
+    _network_selection_password_item = 14,
+    _network_selection_status_item = 15,
+    _network_selection_reset_client_data_item = 16,
+    _network_selection_protocol_label_item = 17,
+    _network_selection_login_label_item = 18,
+    _network_selection_password_label_item = 19,
+    _network_selection_server_item = 50,
+};
+
+enum
+{
+    NETWORK_LOGIN_SIZE = 32,    // 31 characters
+    NETWORK_PASSWORD_SIZE = 16, // 15 characters: the lobby's password answers take no more
+    NETWORK_SELECTION_SERVER_SWITCHED = 2,
+};
+#define GUEST_LOGIN "Guest"
+#define GUEST_PASSWORD "guest"
+
+struct player_appearance_data;
+
+// The network selection: the player's appearance, the lobby or a protocol,
+// the lobby login.  1 when accepted (appearance, protocol (initialized),
+// flags, login and password updated; an empty login becomes the guest's),
+// 2 when the player switched the lobby service plug-in (the caller opens the
+// dialog again), 0 on cancel or when the dialog cannot be made.  The flags
+// are written back on every return.
+int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protocol, uint16_t *flags, char *login,
+                            char *password);
+// Shows the items of `mode` (network_selection_mode) and brings the flags
+// and the accept button in line with the typed password and the protocol list.
+void sync_dialog(dialog_data *dialog, uint16_t *flags, int16_t mode);

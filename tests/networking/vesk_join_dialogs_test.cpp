@@ -1,11 +1,13 @@
-// The join-failed message and the missing plug-ins list on the demo's
-// dialogs, worked through the real modal loop with scripted passes.
+// The network selection, the join-failed message and the missing plug-ins
+// list on the demo's dialogs, worked through the real modal loop with
+// scripted passes.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/network_services.h"
 #include "bitmap_dialogs/static_text_control.h"
@@ -13,7 +15,12 @@
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 #include "tag_files/plugins.h"
+#include "game_records.h"
+#include "metaserver/metaserver_preferences.h"
+#include "networking/tcp_module.h"
+#include "uber/uber.h"
 #include "vesk_networking/vesk_join_dialogs.h"
+#include "vesk_networking/vesk_network_interface.h"
 
 namespace
 {
@@ -85,6 +92,54 @@ TEST_F(join_dialogs, the_missing_plugins_list_answers_false_to_ok_and_true_when_
     EXPECT_TRUE(open_missing_plugins_dialog(missing.data(), (int32_t)missing.size()));
     EXPECT_EQ(rows, 1);
     EXPECT_FALSE(missing_plugins_dialog_is_open());
+}
+
+TEST_F(join_dialogs, the_network_selection_gives_the_lobby_or_the_protocol_and_a_bounded_login)
+{
+    InitUber(); // the protocols the list shows
+    struct
+    {
+        uint16_t flags;
+        int16_t pressed;
+        const char *login;
+        const char *typed_password;
+        int16_t result;
+        const char *expected_login, *expected_password;
+        bool lobby;
+    } cases[] = {
+        // An empty login plays as the guest.
+        {_use_metaserver_flag, _network_selection_accept_item, "", "", 1, GUEST_LOGIN, GUEST_PASSWORD, true},
+        // The lobby password keeps at most 15 characters.
+        {_use_metaserver_flag, _network_selection_accept_item, "ann", "abcdefghijklmnopqrst", 1, "ann",
+         "abcdefghijklmno", true},
+        {0, _network_selection_accept_item, "bob", "", 1, "bob", "", false},
+        {0, _network_selection_cancel_item, "carl", "", 0, "", "", false},
+    };
+    for (const auto &c : cases)
+    {
+        player_appearance_data appearance = {};
+        strlcpy(appearance.name, "Ann", sizeof(appearance.name));
+        uint32_t protocol = 0;
+        uint16_t flags = c.flags;
+        char login[NETWORK_LOGIN_SIZE] = "", password[NETWORK_PASSWORD_SIZE] = "";
+        restart_main_loop_script();
+        inspect([&](dialog_data *dialog) {
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(bitmap_get_item_visible(dialog, _network_selection_login_item), c.lobby) << c.login;
+            EXPECT_EQ(bitmap_get_item_visible(dialog, _network_selection_protocol_list_item), !c.lobby) << c.login;
+            EXPECT_EQ(bitmap_get_item_enabled(dialog, _network_selection_server_item), c.lobby) << c.login;
+            set_bitmap_dialog_edit_item_text(dialog, _network_selection_login_item, c.login);
+            set_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, c.typed_password);
+        });
+        press(c.pressed);
+        EXPECT_EQ(net_select_protocol(&appearance, &protocol, &flags, login, password), c.result) << c.login;
+        EXPECT_STREQ(login, c.expected_login);
+        EXPECT_STREQ(password, c.expected_password);
+        EXPECT_EQ(protocol, c.result ? (uint32_t)kModuleID : 0u) << c.login;
+        EXPECT_EQ((flags & _use_metaserver_flag) != 0, c.lobby && c.result) << c.login;
+        EXPECT_STREQ(appearance.name, "Ann");
+    }
+    EndUber();
 }
 
 } // namespace
