@@ -9,13 +9,19 @@
 
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/missing_plugins_list_control.h"
 #include "bitmap_dialogs/network_services.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/cstrings.h"
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 #include "tag_files/plugins.h"
+#include "cseries/byte_swapping.h"
 #include "game_records.h"
+#include "networking_procedures.h"
+#include "recording.h"
+#include "recording_format.h"
+#include "tag_files/tag_files.h"
 #include "metaserver/metaserver_preferences.h"
 #include "networking/tcp_module.h"
 #include "uber/uber.h"
@@ -91,6 +97,50 @@ TEST_F(join_dialogs, the_missing_plugins_list_answers_false_to_ok_and_true_when_
     settle(2);
     EXPECT_TRUE(open_missing_plugins_dialog(missing.data(), (int32_t)missing.size()));
     EXPECT_EQ(rows, 1);
+    EXPECT_FALSE(missing_plugins_dialog_is_open());
+}
+
+TEST_F(join_dialogs, a_film_needing_a_missing_plugin_offers_it_before_it_is_refused)
+{
+    // The program's table offers the dialog; a test core may have none yet.
+    if (!get_networking_procedures()->open_missing_plugins_dialog)
+    {
+        static const networking_procedures procedures = {.open_missing_plugins_dialog = offer_missing_plugins};
+        ASSERT_TRUE(register_networking_procedures(&procedures));
+    }
+    // A film made with one plug-in this machine lacks.
+    new_game_data game = {};
+    game.parameters.type = _game_type_local;
+    game.parameters.scenario_tag = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+    game.local_player_index = NONE;
+    const uint8_t header[] = {0, 1};
+    uint8_t *list = game.parameters.plugin_data;
+    memcpy(list, header, sizeof(header));
+    write_be32(list + 2, 7);
+    strcpy((char *)list + 6, "Gone");
+    strcpy((char *)list + 11, "http://gone.example/x");
+    game.parameters.plugin_count = 1;
+    int32_t index = tag_file_new(RECORDING_GROUP_TAG, "needs gone", RECORDING_VERSION_NUMBER);
+    ASSERT_NE(index, NONE);
+    ASSERT_TRUE(write_recording_header(&index, _normal_recording_type, &game, 300, 0, 0, 0));
+    tag_file_info info;
+    ASSERT_TRUE(tag_file_info_get(index, &info));
+
+    restart_main_loop_script();
+    std::string offered;
+    inspect([&](dialog_data *dialog) {
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->tag, MISSING_PLUGINS_DIALOG_TAG);
+        if (bitmap_get_listbox_row_count(dialog, _missing_plugins_list_item) != 1) return;
+        missing_plugins_list_row_data row = {};
+        int16_t size = sizeof(row);
+        bitmap_get_listbox_row_data(dialog, _missing_plugins_list_item, 0, &row, &size);
+        offered = row.plugin.name;
+    });
+    press(_missing_plugins_ok_item);
+    new_game_data data = {};
+    EXPECT_FALSE(begin_replay(&data, info.subgroup_tag));
+    EXPECT_EQ(offered, "Gone");
     EXPECT_FALSE(missing_plugins_dialog_is_open());
 }
 
