@@ -322,7 +322,7 @@ static bool join_with_password_retry(net_game_data *game, ProtocolConfig *config
     char failure[FAILURE_TEXT_SIZE] = "";
     if (join_game(game, config, player_name, "", player_data, player_data_size, failure, sizeof(failure), false))
         return true;
-    if (!strcmp(failure, get_internal_network_string(_game_requires_password_index)))
+    if (!strcmp(failure, get_internal_network_message(game, _game_requires_password_index)))
     {
         char password[CREATE_OR_JOIN_NAME_SIZE] = "";
         if (!metaserver_query_for_game_password(password, sizeof(password))) return false;

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
+#include <atomic>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/missing_plugins_list_control.h"
@@ -18,10 +24,16 @@
 #include "tag_files/plugins.h"
 #include "cseries/byte_swapping.h"
 #include "game_records.h"
+#include "networking/packet_definitions.h"
+#include "support/net_library_fixture.h"
+#include "support/net_peers.h"
+#include "vesk_networking/network.h"
+#include "vesk_networking/network_packets.h"
 #include "networking_procedures.h"
 #include "recording.h"
 #include "recording_format.h"
 #include "tag_files/tag_files.h"
+#include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_preferences.h"
 #include "networking/tcp_module.h"
 #include "uber/uber.h"
@@ -189,6 +201,111 @@ TEST_F(join_dialogs, the_network_selection_gives_the_lobby_or_the_protocol_and_a
         EXPECT_EQ((flags & _use_metaserver_flag) != 0, c.lobby && c.result) << c.login;
         EXPECT_STREQ(appearance.name, "Ann");
     }
+    EndUber();
+}
+
+// A host on loopback that wants the password "secret": the first join,
+// without one, is refused as the library refuses it; the second is taken.
+// Each attempt is its own connection (a refused joiner closes its own).
+class password_host
+{
+public:
+    raw_listener listener;
+    std::string passwords[2];
+    std::atomic<bool> done{false};
+
+    password_host() : thread_([this] { serve(); }) {}
+    ~password_host()
+    {
+        done = true;
+        thread_.join();
+    }
+
+private:
+    std::thread thread_;
+
+    void serve(void)
+    {
+        for (int attempt = 0; attempt < 2; ++attempt)
+        {
+            const int accepted = listener.accept_connection(10000);
+            if (accepted < 0) return;
+            raw_peer peer(accepted);
+            peer.port_bytes_pending = true; // each side's datagram port comes first
+            peer.send_bytes({0, 0});
+            bool answered = false;
+            for (int turn = 0; turn < 500 && !peer.ended && !(answered && (attempt == 0 || done)); ++turn)
+            {
+                pollfd readable = {peer.stream, POLLIN, 0};
+                poll(&readable, 1, 20);
+                for (const std::vector<uint8_t> &packet : peer.receive_packets())
+                {
+                    if (answered || packet_what(packet) != (0x8000 | _join_request_packet)) continue;
+                    const char *body = (const char *)packet.data() + 8;
+                    passwords[attempt] = body + strlen(body) + 1;
+                    answered = true;
+                    if (attempt == 0)
+                    {
+                        static const char refusal[] = "The game needs a password.\0error=9";
+                        std::vector<uint8_t> text(refusal, refusal + sizeof(refusal));
+                        std::vector<uint8_t> denied = raw_library_packet(_join_request_denied_packet, 1, text);
+                        denied[5] = 254;
+                        peer.send_bytes(denied);
+                    }
+                    else
+                        peer.send_bytes(raw_new_player(1, 1, true, "client", player_record(5)));
+                }
+            }
+        }
+    }
+};
+
+// Every pass of a networking dialog: join the typed address, then answer the
+// host's password question.
+struct joining_script
+{
+    int32_t step;
+    std::string address;
+};
+
+static int16_t join_with_password(dialog_data *dialog, void *context)
+{
+    joining_script *script = (joining_script *)context;
+    if (dialog->tag == GAME_PASSWORD_DIALOG_TAG)
+    {
+        set_bitmap_dialog_edit_item_text(dialog, 3, "secret");
+        return 1;
+    }
+    switch (script->step++)
+    {
+    case 0:
+        set_checkbox_state(dialog, _create_or_join_by_address_item, true);
+        return _create_or_join_by_address_item;
+    case 1:
+        set_bitmap_dialog_edit_item_text(dialog, _create_or_join_address_item, script->address.c_str());
+        return _create_or_join_address_item;
+    case 2: return _create_or_join_accept_item;
+    default: return _create_or_join_cancel_item;
+    }
+}
+
+TEST_F(join_dialogs, a_game_that_wants_a_password_is_joined_after_the_question)
+{
+    net_game_data *game = enter_test_network_game();
+    ASSERT_NE(game, nullptr);
+    password_host host;
+    restart_main_loop_script();
+    for (int i = 0; i < 400; ++i) add_script_step(idle_step());
+    joining_script script = {0, "127.0.0.1:" + std::to_string(host.listener.port)};
+    set_network_dialog_script(join_with_password, &script);
+    char name[CREATE_OR_JOIN_NAME_SIZE] = "", password[CREATE_OR_JOIN_NAME_SIZE] = "";
+    const std::vector<uint8_t> record = player_record(5);
+    EXPECT_TRUE(create_or_join_game(kModuleID, game, "client", name, password, record.data(), (int32_t)record.size()));
+    set_network_dialog_script(nullptr, nullptr);
+    host.done = true;
+    EXPECT_EQ(host.passwords[0], "");
+    EXPECT_EQ(host.passwords[1], "secret");
+    net_exit(game);
     EndUber();
 }
 
