@@ -24,6 +24,7 @@
 #include "recording.h"
 #include "saved_games.h"
 #include "scoring.h"
+#include "sound/load_openal.h"
 #include "state_hash.h"
 #include "statistics.h"
 #include "subsystems.h"
@@ -161,7 +162,13 @@ static bool bring_up_headless_game(const char *data_directory, char *reason, siz
         slprintf(reason, reason_size, "cannot enter the data directory \"%s\"", data_directory);
         return false;
     }
-    if (harness_globals.with_screen) setenv("SDL_VIDEODRIVER", "dummy", 1);
+    if (harness_globals.with_screen)
+    {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        // Nobody hears a simulator: no sound output is opened.
+        static const char *const no_sound_output[] = {"(no sound output)"};
+        set_openal_library_names(no_sound_output, 1);
+    }
     set_vesk_headless(!harness_globals.with_screen);
     set_message_box_proc(quiet_message_box);
     if (!harness_globals.started_up)
