@@ -309,4 +309,71 @@ TEST_F(join_dialogs, a_game_that_wants_a_password_is_joined_after_the_question)
     EndUber();
 }
 
+// Create with an empty name (refused: the dialog stays), then with a name
+// and a port.
+struct creating_script
+{
+    int32_t step;
+    std::string port;
+    bool accept_enabled_without_name;
+};
+
+static int16_t create_after_a_refusal(dialog_data *dialog, void *context)
+{
+    creating_script *script = (creating_script *)context;
+    switch (script->step++)
+    {
+    case 0: return _create_or_join_create_radio_item;
+    case 1:
+        set_bitmap_dialog_edit_item_text(dialog, _create_or_join_name_item, " ");
+        return _create_or_join_name_item;
+    case 2:
+        script->accept_enabled_without_name = bitmap_get_item_enabled(dialog, _create_or_join_accept_item);
+        return _create_or_join_accept_item;
+    case 3:
+        set_bitmap_dialog_edit_item_text(dialog, _create_or_join_name_item, "Ours");
+        set_bitmap_dialog_edit_item_text(dialog, _create_or_join_port_item, script->port.c_str());
+        return _create_or_join_port_item;
+    case 4: return _create_or_join_accept_item;
+    default: return _create_or_join_cancel_item;
+    }
+}
+
+TEST_F(join_dialogs, a_created_game_needs_a_name_and_listens_as_the_local_network_expects)
+{
+    net_game_data *game = enter_test_network_game();
+    ASSERT_NE(game, nullptr);
+    uint16_t port = 0;
+    {
+        raw_listener free_port; // a port nobody uses once it closes
+        port = free_port.port;
+    }
+    restart_main_loop_script();
+    for (int i = 0; i < 100; ++i) add_script_step(idle_step());
+    creating_script script = {0, std::to_string(port), true};
+    set_network_dialog_script(create_after_a_refusal, &script);
+    char name[CREATE_OR_JOIN_NAME_SIZE] = "", password[CREATE_OR_JOIN_NAME_SIZE] = "";
+    const std::vector<uint8_t> record = player_record(5);
+    EXPECT_TRUE(create_or_join_game(kModuleID, game, "host", name, password, record.data(), (int32_t)record.size()));
+    set_network_dialog_script(nullptr, nullptr);
+    EXPECT_FALSE(script.accept_enabled_without_name);
+    EXPECT_EQ(script.step, 5) << "the refused press left the dialog open for the next one";
+    EXPECT_STREQ(name, "Ours");
+    ASSERT_TRUE(net_i_am_the_server(game));
+
+    // Stream and datagram: the host's datagram port comes first on a new connection.
+    raw_peer peer(port, kNMNormalMode);
+    std::vector<uint8_t> bytes;
+    for (int turn = 0; turn < 200 && bytes.size() < 2 && !peer.ended; ++turn)
+    {
+        net_process(game);
+        int error = -1;
+        const std::vector<uint8_t> got = peer.receive(5, &error);
+        bytes.insert(bytes.end(), got.begin(), got.end());
+    }
+    EXPECT_GE(bytes.size(), 2u);
+    net_exit(game);
+    EndUber();
+}
+
 } // namespace
