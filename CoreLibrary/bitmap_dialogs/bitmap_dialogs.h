@@ -337,6 +337,13 @@ struct dialog_item_requirement
 // instead of using it.
 bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *items, int32_t count);
 
+// Opens the dialog `tag` (new_dialog with `flags`, no handler) over the
+// collection `background` when that is loaded (NONE: none), once its tag can
+// be read and it has every item of `items`.  Null otherwise, with a log line
+// (and dialog_has_items's error), the dialog disposed.
+dialog_data *open_dialog_with_items(file_tag tag, uint16_t flags, const dialog_item_requirement *items, int32_t count,
+                                    file_tag background);
+
 // Adds the items of another dialog tag, their identifiers offset by the item
 // count before the call; bounds unchanged; the dialog is marked dirty.
 void append_ditl(dialog_data *dialog, file_tag tag);

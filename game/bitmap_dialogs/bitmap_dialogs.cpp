@@ -525,6 +525,31 @@ bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *
     return true;
 }
 
+dialog_data *open_dialog_with_items(file_tag tag, uint16_t flags, const dialog_item_requirement *items, int32_t count,
+                                    file_tag background)
+{
+    rectangle2d bounds;
+    if (!get_dialog_bounds_from_file(tag, &bounds))
+    {
+        log_message(nullptr, -1, "the dialog '%s' cannot be read", tag_to_string(tag));
+        return nullptr;
+    }
+    dialog_data *dialog = new_dialog(tag, nullptr, nullptr, NONE, flags);
+    if (dialog && !dialog_has_items(dialog, items, count))
+    {
+        dispose_dialog(dialog);
+        dialog = nullptr;
+    }
+    if (!dialog)
+    {
+        log_message(nullptr, -1, "the dialog '%s' cannot be opened", tag_to_string(tag));
+        return nullptr;
+    }
+    const int32_t collection = background != (file_tag)NONE ? get_collection_index(background) : NONE;
+    if (collection != NONE) set_dialog_background(dialog, (int16_t)collection, 0);
+    return dialog;
+}
+
 void append_ditl(dialog_data *dialog, file_tag tag)
 {
     if (!check_dialog(dialog)) return;

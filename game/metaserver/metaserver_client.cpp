@@ -12,6 +12,7 @@
 #include "cseries/timers.h"
 #include "iniparser3.0b/inifile.h"
 #include "metaserver/metaserver_authentication.h"
+#include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver_lib/DiffieHellman.h"
 #include "metaserver_lib/encodePackets.h"
@@ -43,7 +44,6 @@ static struct metaserver_globals
     circular_queue outgoing; // "ms outgoing": encoded bytes the socket has not taken
     uint8_t *linear_buffer;
     uint8_t *outgoing_buffer;
-    bool game_created;
     char password[METASERVER_PASSWORD_BUFFER_SIZE];
     Endpoint *volatile ep;
     void *user_context;
@@ -65,7 +65,6 @@ static struct metaserver_globals
     uint8_t my_private_key[8];
     bool connecting_to_room;
     char login_server_host_name[256];
-    bool stream_recording_to_metaserver;
     // The pump's depth: it runs again only inside a room change's waits.
     int32_t pump_depth;
     bool changing_room;
@@ -178,6 +177,7 @@ void disconnect_from_metaserver(void)
     m.valid_token = false;
     m.valid_session_key = false;
     memset(m.password, 0, sizeof(m.password));
+    forget_metaserver_game_listing();
 }
 
 // ---- the send path -----------------------------------------------------------
@@ -587,7 +587,7 @@ static const forwarded_packet forwarded_packets[] = {
     {_game_list_packet, _game_list_message, _forward_packet},
     {_data_chunk_packet, _data_chunk_message, _forward_nothing},
     {_room_login_successful_packet, _set_player_room_id_message, _forward_body},
-    {_message_of_the_day_packet, _message_of_the_day_message, _forward_body_without_length},
+    {_message_of_the_day_packet, _message_of_the_day_message, _forward_body},
     {_send_versions_packet, _metaserver_awaiting_versions_message, _forward_nothing},
     {_game_list_pref_packet, _game_list_pref_message, _forward_packet},
     {_player_search_list_packet, _player_search_message, _forward_packet},
@@ -815,6 +815,13 @@ void send_version_data_to_metaserver(int32_t patch_version)
         send_outgoing_packet(build_version_control_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, _platform_is_linux,
                                                           METASERVER_PLAYER_VERSION, patch_version,
                                                           METASERVER_PLAYER_BUILD_NUMBER));
+}
+
+uint8_t *get_metaserver_packet_buffer(void) { return can_send() ? outgoing() : nullptr; }
+
+void send_metaserver_packet(int32_t length)
+{
+    if (can_send()) send_outgoing_packet(length);
 }
 
 // ---- the fuzzer's entry ----------------------------------------------------------

@@ -104,7 +104,7 @@ enum metaserver_client_message
     _set_player_data_message,
     _set_player_room_id_message, // the body, length - 8
     _unknown_text_message, // the message text and its length
-    _message_of_the_day_message, // the body, 0
+    _message_of_the_day_message, // the body, length - 8
     _patch_message,
     _metaserver_awaiting_versions_message, // none
     _game_list_pref_message, // packet and length, 28 to 33 and 35
@@ -195,6 +195,12 @@ void room_broadcast_data(const void *data, int32_t length);
 void send_message_to_player(uint32_t player_id, int32_t second_word, const void *data, int32_t length);
 // Platform 300, version 2182, `patch_version`, build 443.
 void send_version_data_to_metaserver(int32_t patch_version);
+// The send path for the lobby's other senders: a packet is built (host order)
+// into the buffer (METASERVER_LINEAR_BUFFER_SIZE bytes; null while not
+// connected) and its `length` bytes sent (a length of 0, a refused build,
+// sends nothing).
+uint8_t *get_metaserver_packet_buffer(void);
+void send_metaserver_packet(int32_t length);
 
 // "%d.%d.%d.%d" of `address` (first octet in the high byte) into 16 bytes.
 void InetNToA(uint32_t address, char text[16]);

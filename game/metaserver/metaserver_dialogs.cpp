@@ -17,6 +17,7 @@
 #include "game_records.h"
 #include "lobby_procedures.h"
 #include "metaserver/metaserver_authentication.h"
+#include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
@@ -144,6 +145,8 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     metaserver_context_data *context = (metaserver_context_data *)context_pointer;
     if (!context) return;
     if (m.tap) m.tap(event, data, length, context_pointer);
+    // The service names our listed game only in the room's game list.
+    if (event == _game_list_message) note_listed_game_in_game_list(data, length);
     const int16_t state = state_for_event(event);
     if (state != -1)
     {
@@ -394,7 +397,12 @@ void logout_of_metaserver(void)
 // ---- registration ----------------------------------------------------------------
 
 static const lobby_procedures metaserver_lobby_procedures = {
-    update_metaserver, nullptr, metaserver_room_table_count, nullptr, nullptr, nullptr,
+    update_metaserver,
+    nullptr,
+    metaserver_room_table_count,
+    send_recording_stream_header_to_metaserver,
+    send_recorded_command_to_metaserver,
+    send_recording_stream_end_to_metaserver,
 };
 
 void register_metaserver_procedures(void)

@@ -79,14 +79,14 @@ class Client:
     def frame(self, seconds=3.0):
         """The next whole frame as it arrived (identifier, kind, length, body), or None at the end."""
         deadline = time.monotonic() + seconds
-        while len(self.unread) < 8 or len(self.unread) < max(8, min(wire.HEADER.unpack_from(self.unread)[2], 4096)):
+        while len(self.unread) < 8 or len(self.unread) < max(8, min(wire.HEADER.unpack_from(self.unread)[2], 8192)):
             self.sock.settimeout(max(0.01, deadline - time.monotonic()))
             chunk = self.sock.recv(65536)
             if not chunk:
                 return None
             self.unread += chunk
         identifier, kind, length = wire.HEADER.unpack_from(self.unread)
-        whole = self.unread[:max(8, min(length, 4096))]
+        whole = self.unread[:max(8, min(length, 8192))]
         self.unread = self.unread[len(whole):]
         return identifier, kind, length, whole[8:]
 
@@ -274,6 +274,106 @@ class LobbyService(unittest.TestCase):
         self.assertEqual(client.expect(wire.KEEPALIVE), b"")
         self.assertRaises(socket.timeout, client.frame, 0.3)
 
+    def listed_game_data(self, name=b"Open field", map_name=b"Plains", players=1):
+        description = bytearray(wire.GAME_DESCRIPTION_SIZE)
+        struct.pack_into(">h", description, 32, 443)  # the build number leads its word
+        struct.pack_into(">ih", description, 36, 2182, 0)
+        description[566] = players
+        return bytes(description) + name + b"\0" + map_name + b"\0"
+
+    def standings(self, game_id, players):
+        """A score body: the game id, the standings' head, `players` records, zeros up to 16."""
+        body = struct.pack(">ihhiiiihh", game_id, 2, 0, 2182, 900, 600, 1, players, 1).ljust(4 + 216, b"\0")
+        for i in range(players):
+            body += wire.STANDINGS_PLAYER_RECORD.pack(0, 1, 600, 3 + i, i, 30, 10, i + 1)
+        return body.ljust(4 + 216 + 28 * max(16, players), b"\0")
+
+    def test_a_hosted_game_is_listed_started_scored_streamed_and_withdrawn_with_every_field_checked(self):
+        self.start("--no-versions", "--test-games", "0", "--room-flags", "0:3")
+        alice, alice_id = self.enter("alice", "wonderland")
+        bob, _ = self.enter("bob", "builder")
+        self.assertEqual(bob.expect(wire.GAME_LIST, skipping=True), b"")
+        alice.send(wire.CREATE_GAME, struct.pack(">Hh", 3453, 0) + self.listed_game_data())
+        listed = self.lobby.expect("game ")
+        game_id = int(listed.split()[1])
+        self.assertIn('listed room 0 by alice port 3453 order 0 bytes 586 name "Open field" map "Plains" players 1 '
+                      'flags 0 version 2182 build 443', listed)
+        entry = bob.expect(wire.GAME_LIST, skipping=True)
+        self.assertEqual(wire.GAME_AUX.unpack_from(entry)[:7], (game_id, wire.LOOPBACK, 3453, wire.ADD, 1, 0, alice_id))
+        refusals = [  # type, body, what the log says
+            (wire.CREATE_GAME, struct.pack(">Hh", 3453, 0) + self.listed_game_data(b"N" * 460), "above 1024"),
+            (wire.CREATE_GAME, struct.pack(">Hh", 3453, 0) + self.listed_game_data(b"N" * 32), "a name of 32"),
+            (wire.CREATE_GAME, struct.pack(">Hh", 3453, 2) + self.listed_game_data(), "order flag 2"),
+            (wire.CREATE_GAME, struct.pack(">Hh", 3453, 0) + self.listed_game_data()[:-1], "do not end exactly"),
+            (wire.REMOVE_GAME, b"x", "1 bytes, 0 expected"),
+            (wire.GAME_PLAYER_LIST, struct.pack(">iI", game_id + 1, 1), "game %d is not %d" % (game_id + 1, game_id)),
+            (wire.START_GAME, struct.pack(">i", 60), "4 bytes, 12 expected"),
+            (wire.START_GAME, struct.pack(">iii", 60, 0, 1), "padding 0000000000000001"),
+            (wire.START_GAME, struct.pack(">iii", 0, 0, 0), "length 0"),
+            (wire.STREAM_HEADER, b"film", "a recording stream outside a started game"),
+            (wire.GAME_SCORE, self.standings(game_id, 2)[:-28], "bytes for 2 players"),
+            (wire.GAME_SCORE, self.standings(game_id, 2)[:-1] + b"\1", "player records past its 2 players"),
+            (wire.GAME_SCORE, self.standings(999, 2), "game 999 was never listed"),
+        ]
+        for kind, body, reason in refusals:
+            with self.subTest(kind=kind, reason=reason):
+                alice.send(kind, body)
+                self.assertIn(reason, self.lobby.expect("refused type %d from alice: " % kind))
+        accepted = [  # type, body, the log line
+            (wire.CREATE_GAME, struct.pack(">Hh", 3454, 1) + self.listed_game_data(players=2), "game %d changed" % game_id),
+            (wire.RESET_GAME, b"", "game %d reset" % game_id),
+            (wire.GAME_PLAYER_LIST, struct.pack(">iII", game_id, 1, 2), "game %d players 1 2" % game_id),
+            (wire.START_GAME, struct.pack(">iii", -1, 0, 0), "game %d started seconds -1" % game_id),
+            (wire.STREAM_HEADER, b"film", "game %d stream header 4 bytes" % game_id),
+            (wire.STREAM_COMMAND, bytes(12), "game %d stream command 12 bytes" % game_id),
+            (wire.STREAM_END, struct.pack(">i", 900), "game %d stream end 900" % game_id),
+            (wire.GAME_SCORE, self.standings(game_id, 2),
+             "score %d from alice ended 2 elapsed 600 players 2 1:team=0,killed=3,lost=0 2:team=0,killed=4,lost=1"
+             % game_id),
+            (wire.REMOVE_GAME, b"", "game %d removed" % game_id),
+        ]
+        for kind, body, line in accepted:
+            with self.subTest(kind=kind, line=line):
+                alice.send(kind, body)
+                self.assertTrue(self.lobby.expect(line.split(" ")[0] + " ").startswith(line), line)
+        verbs = []
+        while len(verbs) < 3:
+            verbs.append(wire.GAME_AUX.unpack_from(bob.expect(wire.GAME_LIST, skipping=True)))
+        self.assertEqual([(v[3], v[5]) for v in verbs], [(wire.CHANGE, 0), (wire.CHANGE, -1), (wire.DELETE, -1)])
+
+    def test_buddy_order_search_and_information_queries_are_answered(self):
+        self.start("--no-versions", "--test-games", "0", "--buddy-lists", "--account", "alice:wonderland:1:7",
+                   "--account", "bob:builder:2:7")
+        alice, _ = self.enter("alice", "wonderland")
+        self.assertEqual(alice.expect(wire.UPDATE_BUDDY_LIST, skipping=True), bytes(128))
+        self.assertEqual(alice.expect(wire.ORDER_MEMBER_LIST, skipping=True), struct.pack(">iIiIi", 2, 1, 1, 2, 0))
+        self.enter("bob", "builder")
+        self.lobby.expect("room 0 enter bob")
+
+        def entries(body):
+            """(room, player id) of each entry of a search, buddy or order list."""
+            found, at = [], 0
+            while at < len(body):
+                room, aux = struct.unpack_from(">i", body, at)[0], wire.PLAYER_AUX.unpack_from(body, at + 4)
+                found.append((room, aux[3]))
+                at += 4 + wire.PLAYER_AUX.size + aux[6]
+            return found
+        cases = [  # type, body, the answer's type, check of its body
+            (wire.UPDATE_BUDDY, struct.pack(">ii", 2, 1), wire.UPDATE_BUDDY_LIST,
+             lambda b: b == struct.pack(">IB3x", 2, 1) + bytes(120)),
+            (wire.BUDDY_QUERY, b"", wire.BUDDY_LIST, lambda b: entries(b) == [(0, 2)]),
+            (wire.ORDER_QUERY, b"", wire.ORDER_LIST, lambda b: entries(b) == [(0, 1), (0, 2)]),
+            (wire.PLAYER_SEARCH_QUERY, b"BO\0", wire.PLAYER_SEARCH_LIST, lambda b: entries(b) == [(0, 2)]),
+            (wire.PLAYER_INFO_QUERY, struct.pack(">i", 2), wire.PLAYER_INFO,
+             lambda b: b[4356:] == b"bob\0bob\0Order 7\0\0\0\0\0"
+             and struct.unpack_from(">II", b, 28 + 48 * 36) == (2, 1)),
+        ]
+        for kind, body, answer, check in cases:
+            with self.subTest(kind=kind):
+                alice.send(kind, body)
+                got = alice.expect(answer, skipping=True)
+                self.assertTrue(check(got), got[-64:])
+
     def test_broken_frames_are_sent_as_configured(self):
         def decoded(kind, check):
             return lambda got, key: got[1] == kind and check(wire.decode_body(got[3], key))
@@ -410,6 +510,24 @@ class ProbesAgainstTheService(unittest.TestCase):
                 self.assertTrue([line for line in lines if line.startswith("chat from ")
                                  and line.endswith('"%s": hello from %s' % (other, other))], lines)
                 lobby.expect("keepalive from %s (an answer)" % other)
+
+    def test_a_probe_lists_changes_and_withdraws_its_game_under_the_id_the_room_gives_it(self):
+        name = "A game whose name runs to forty letters"[:40].ljust(40, "!")
+        [(lobby, probes)] = self.run_probes([(("--test-games", "0", "--hold-room-logins", "2"), [
+            ("alice", "wonderland", ("--room", "0", "--list-game", name, "--seconds", "2")),
+            ("bob", "builder", ("--room", "0", "--seconds", "3"))])])
+        (alice_status, alice_lines, _), (bob_status, bob_lines, _) = probes
+        self.assertEqual((alice_status, bob_status), (0, 0), alice_lines + bob_lines)
+        self.assertIn("listed game id 1", alice_lines)
+        listed = lobby.expect("game 1 listed")
+        self.assertIn('by alice port 3453 order 0', listed)
+        self.assertIn('name "%s"' % name[:31], listed)
+        self.assertIn("players 1 flags 0 version 2182 build 443 in room 0", listed)
+        self.assertIn("players 2", lobby.expect("game 1 changed"))
+        lobby.expect("game 1 removed")
+        self.assertEqual([line for line in bob_lines if line.startswith("game ")],
+                         ['game 1 verb 0 name "%s"' % name[:31], 'game 1 verb 2 name "%s"' % name[:31],
+                          'game 1 verb 1 name ""'])
 
     def test_broken_frames_close_the_connection_and_a_new_login_succeeds(self):
         cases = [(("--malformed", kind), 11) for kind in wire.MALFORMED_KINDS]

@@ -1,10 +1,13 @@
 // vesk_lobby_probe: logs in to a lobby service the way the game does
 // (login_to_metaserver, under the video library's dummy driver), prints the
 // final state, the rooms, the games listed and the chat lines received, says
-// one line in the room, and leaves after a number of seconds.
+// one line in the room, and leaves after a number of seconds.  With
+// --list-game it hosts a listed game named NAME as the set-up does: lists it,
+// prints the identifier the room gives it, changes its player count once and
+// withdraws it before leaving.
 //
 //   vesk_lobby_probe --host H --port P --user U --password W
-//                    [--room R] [--say TEXT] [--seconds S] [--log FILE]
+//                    [--room R] [--say TEXT] [--list-game NAME] [--seconds S] [--log FILE]
 //
 // Exit status: 0 after the seconds in a room, 1 when the login fails (its
 // message is printed), 2 for bad arguments.  The probe works in a directory
@@ -26,6 +29,7 @@
 #include "game_records.h"
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_strings.h"
@@ -46,7 +50,7 @@ void on_signal(int) { interrupted = 1; }
 int usage(void)
 {
     fprintf(stderr, "usage: vesk_lobby_probe --host H --port P --user U --password W [--room R] [--say TEXT] "
-                    "[--seconds S] [--log FILE]\n");
+                    "[--list-game NAME] [--seconds S] [--log FILE]\n");
     return 2;
 }
 
@@ -131,6 +135,7 @@ int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     const char *host = nullptr, *user = nullptr, *password = nullptr, *say = nullptr, *log_path = nullptr;
+    const char *game_name = nullptr;
     long port = 0, room = -1, seconds = 10;
     for (int i = 1; i < argc; i += 2)
     {
@@ -142,6 +147,7 @@ int main(int argc, char **argv)
         else if (!strcmp(option, "--password")) password = value;
         else if (!strcmp(option, "--room") && parse_number(value, 0, 127, &room)) continue;
         else if (!strcmp(option, "--say")) say = value;
+        else if (!strcmp(option, "--list-game")) game_name = value;
         else if (!strcmp(option, "--seconds") && parse_number(value, 0, 86400, &seconds)) continue;
         else if (!strcmp(option, "--log")) log_path = value;
         else return usage();
@@ -215,10 +221,24 @@ int main(int argc, char **argv)
             byteswap_metaserver_packet(payload, length, true);
             room_broadcast_data(payload, length);
         }
+        net_game_description game = {};
+        if (game_name)
+        {
+            // The field keeps what fits; the listing cuts the rest.
+            memcpy(game.name, game_name, strnlen(game_name, sizeof(game.name)));
+            game.player_count = 1;
+            synchronize_game_with_metaserver(_synchronize_with_metaserver_create_game_verb, &game, 0);
+        }
         const uint32_t start = machine_tick_count();
         while (!interrupted && machine_tick_count() - start < (uint32_t)seconds * 1000)
         {
             update_metaserver();
+            if (game_name && game.player_count == 1 && get_listed_metaserver_game_id() >= 0)
+            {
+                printf("listed game id %d\n", get_listed_metaserver_game_id());
+                game.player_count = 2;
+                synchronize_game_with_metaserver(_synchronize_with_metaserver_change_game_verb, &game, 0);
+            }
             if (get_metaserver_context()->state != _metaserver_connected)
             {
                 printf("state %d\n", get_metaserver_context()->state);
@@ -227,6 +247,7 @@ int main(int argc, char **argv)
             }
             usleep(10000); // a frame's pause; the pump polls at a zero time-out
         }
+        if (game_name) synchronize_game_with_metaserver(_synchronize_with_metaserver_delete_game_verb, &game, 0);
         logout_of_metaserver();
     }
     EndUber();

@@ -8,12 +8,16 @@ every later body encoded both ways); the login connection takes a login,
 challenges the password, and answers with the login result and the room
 list; a room connection takes a room login and the player's data and
 answers with the room's acceptance, its player and game lists and the
-player's data as the service keeps it.  README.md beside this file gives
-the choices the protocol leaves open and every option.
+player's data as the service keeps it; it lists, starts, scores and
+withdraws the games its clients host, checking every listing packet field
+by field, and answers buddy, order, search and information queries.
+README.md beside this file gives the choices the protocol leaves open and
+every option.
 
 One line per event goes to standard output (flushed), for tests to read:
 the ports first ("login PORT", "room ID PORT", then "ready"), then lines
-such as "login alice ok id 1", "room 0 enter alice", "broadcast 0 alice 32".
+such as "login alice ok id 1", "room 0 enter alice", "broadcast 0 alice 32",
+"game 3 listed room 0 by alice ...", "refused type 114 from alice: ...".
 Standard input takes commands: "drop-room ROOM", "keepalive",
 "malformed KIND", "message CODE TEXT", "quit".
 """
@@ -44,10 +48,14 @@ ROOM_LIST, PLAYER_LIST, GAME_LIST, SERVER_MESSAGE = 0, 1, 2, 3
 PASSWORD_CHALLENGE, USER_SUCCESSFUL_LOGIN = 6, 7
 SET_PLAYER_DATA_FROM_METASERVER, ROOM_LOGIN_SUCCESSFUL = 8, 9
 MESSAGE_OF_THE_DAY, SEND_VERSIONS, PLAYER_INFO, ORDER_MEMBER_LIST = 10, 12, 17, 20
+PLAYER_SEARCH_LIST, BUDDY_LIST, ORDER_LIST, UPDATE_BUDDY_LIST = 14, 15, 16, 19
 LOGIN, ROOM_LOGIN, LOGOUT, SET_PLAYER_DATA = 100, 101, 102, 103
 CREATE_GAME, REMOVE_GAME, PASSWORD_RESPONSE, REQUEST_FULL_UPDATE = 104, 105, 109, 110
-RESET_GAME, VERSION_CONTROL = 113, 115
+GAME_PLAYER_LIST, GAME_SCORE, RESET_GAME, START_GAME, VERSION_CONTROL = 111, 112, 113, 114, 115
+PLAYER_SEARCH_QUERY, BUDDY_QUERY, ORDER_QUERY, UPDATE_BUDDY = 117, 118, 119, 120
+PLAYER_INFO_QUERY, UPDATE_PLAYER_INFORMATION = 121, 122
 ROOM_BROADCAST, DIRECTED_DATA, KEEPALIVE, SESSION_KEY = 200, 201, 202, 203
+STREAM_HEADER, STREAM_COMMAND, STREAM_END = 204, 205, 206
 
 # Server message codes.
 SYNTAX_ERROR, GAMES_NOT_ALLOWED, BAD_VERSION, BAD_USER_OR_PASSWORD = 0, 1, 2, 3
@@ -62,6 +70,17 @@ PLAYER_AUX = struct.Struct(">HHiIihhhh")  # 24 bytes
 GAME_AUX = struct.Struct(">iIHBBiih2x8x")  # 32 bytes
 ROOM_INFO = struct.Struct(">hhIHhhh8x")  # 24 bytes
 GAME_DESCRIPTION_SIZE = 568  # parameters (556), two checksums, flags, player count, pad
+# Inside a game description: the parameters' build number (stored in the first
+# half of its 32-bit word), version and room, then the flags and the player
+# count after the checksums.
+DESCRIPTION_FIELDS = ((">h", 32, "build"), (">i", 36, "version"), (">h", 40, "room"),
+                      (">H", 564, "flags"), (">B", 566, "players"))
+MAXIMUM_GAME_NAME, MAXIMUM_MAP_NAME = 31, 63
+STANDINGS_HEAD, STANDINGS_PLAYER, MINIMUM_STANDINGS_PLAYERS, MAXIMUM_STANDINGS_PLAYERS = 216, 28, 16, 127
+STANDINGS_PLAYER_RECORD = struct.Struct(">hhiiiiii")  # team, finished, time played, killed, lost x2, lobby id
+PLAYER_INFO_SIZE = 4356  # the fixed part of a player info packet
+NUMBER_OF_SCORE_DATUMS = 36
+RECORDING_STREAM_ROOM_FLAGS = 3  # supports (1) and requires (2) a recording stream
 ADD, DELETE, CHANGE = 0, 1, 2
 MAXIMUM_PLAYER_DATA, MAXIMUM_GAME_DATA = 128, 1024
 MAXIMUM_PLAYERS_PER_ROOM = 16
@@ -153,6 +172,24 @@ def c_string(data, offset=0):
 
 
 # --- Connections ------------------------------------------------------------
+
+class Game:
+    """A listed game: its creator, address and data, and once started its length."""
+
+    def __init__(self, creator, host, port, data):
+        self.creator, self.host, self.port, self.data = creator, host, port, data
+        self.started_at = None  # time.monotonic() of the start
+        self.seconds = 0  # the start's length in seconds; -1: no time limit
+        self.players = []
+
+    def seconds_remaining(self):
+        """0 before the start, -1 without a time limit, else what is left (at least 0)."""
+        if self.started_at is None:
+            return 0
+        if self.seconds < 0:
+            return -1
+        return max(0, self.seconds - int(time.monotonic() - self.started_at))
+
 
 class Connection:
     def __init__(self, server, sock, room):
@@ -266,7 +303,11 @@ class Server:
         self.tokens = {}  # token -> (account, user id, player data of the login)
         self.next_guest_id = 1000
         self.next_game_id = 1
-        self.games = {}  # room -> {game id: (creator id, host, port, data)}
+        self.known_games = set()  # every id ever listed: scores may come after a listing ends
+        self.games = {}  # room -> {game id: Game}
+        self.games_played = {}  # user id -> score packets that named the player
+        self.buddies = {}  # account -> [user ids], at most 16
+        self.descriptions = {}  # account -> the four texts of its last information update
         self.malformed_pending = options.malformed_count if options.malformed else 0
         self.running = True
         self.login_listener = self.listen(options.port, None)
@@ -278,10 +319,11 @@ class Server:
                 data = bytearray(GAME_DESCRIPTION_SIZE)
                 data[566] = 1  # one player so far
                 data += game_name.encode() + b"\0" + map_name.encode() + b"\0"
-                self.games[room][self.new_game_id()] = (0, LOOPBACK, 3453 + room, bytes(data))
+                self.games[room][self.new_game_id()] = Game(0, LOOPBACK, 3453 + room, bytes(data))
 
     def new_game_id(self):
         self.next_game_id += 1
+        self.known_games.add(self.next_game_id - 1)
         return self.next_game_id - 1
 
     def say(self, text):
@@ -451,7 +493,8 @@ class Server:
 
     def room_list(self):
         return b"".join(ROOM_INFO.pack(room, len(self.in_room(room)), LOOPBACK, self.room_port(room),
-                                       len(self.games[room]), 0, 0) for room in sorted(self.room_listeners))
+                                       len(self.games[room]), 0, self.options.room_flags.get(room, 0))
+                        for room in sorted(self.room_listeners))
 
     # --- Room connections ---------------------------------------------------
 
@@ -484,16 +527,18 @@ class Server:
             self.say("versions %d %d %d %d" % struct.unpack_from(">4i", body))
         elif kind == REQUEST_FULL_UPDATE:
             self.send_lists(connection)
-        elif kind == CREATE_GAME and 4 <= len(body) <= 4 + MAXIMUM_GAME_DATA:
-            port = struct.unpack_from(">H", body)[0]
-            host = struct.unpack(">I", socket.inet_aton(connection.sock.getpeername()[0]))[0]
-            ids = [g for g, entry in self.games[room].items() if entry[0] == connection.user_id]
-            game_id, verb = (ids[0], CHANGE) if ids else (self.new_game_id(), ADD)
-            self.games[room][game_id] = (connection.user_id, host, port, body[4:])
-            self.say("game %d %s by %s" % (game_id, "listed" if verb == ADD else "changed", connection.who()))
-            self.to_room(room, GAME_LIST, self.game_entry(game_id, self.games[room][game_id], verb))
+        elif kind == CREATE_GAME:
+            self.create_game(connection, body)
         elif kind == REMOVE_GAME:
+            if self.refused(connection, kind, body, 0):
+                return
             self.remove_games(connection)
+        elif kind in (RESET_GAME, GAME_PLAYER_LIST, START_GAME, GAME_SCORE, STREAM_HEADER, STREAM_COMMAND,
+                      STREAM_END):
+            self.game_report(connection, kind, body)
+        elif kind in (BUDDY_QUERY, ORDER_QUERY, UPDATE_BUDDY, PLAYER_SEARCH_QUERY, PLAYER_INFO_QUERY,
+                      UPDATE_PLAYER_INFORMATION):
+            self.answer_query(connection, kind, body)
         elif kind == LOGOUT:
             connection.close("logged out")
         else:
@@ -540,6 +585,8 @@ class Server:
         self.to_room(room, PLAYER_LIST, self.player_entry(connection, ADD), but=connection)
         if self.options.versions:
             connection.send(SEND_VERSIONS)
+        if self.options.buddy_lists:
+            self.send_buddy_lists(connection)
         for drop_room, milliseconds in self.options.drop_room:
             if drop_room == room:
                 self.after(milliseconds, lambda c=connection: c.close("room %d went down" % room))
@@ -568,10 +615,10 @@ class Server:
         return PLAYER_AUX.pack(verb, 0, 0, connection.user_id, connection.room, 0, len(data),
                                self.accounts.get(connection.account, {}).get("order", 0), 0) + data
 
-    def game_entry(self, game_id, entry, verb):
-        creator, host, port, data = entry
-        data = data if verb != DELETE else b""
-        return GAME_AUX.pack(game_id, host, port, verb, 1, 0, creator, len(data)) + data
+    def game_entry(self, game_id, game, verb):
+        data = game.data if verb != DELETE else b""
+        return GAME_AUX.pack(game_id, game.host, game.port, verb, 1, game.seconds_remaining(), game.creator,
+                             len(data)) + data
 
     def to_room(self, room, kind, body, but=None):
         for connection in self.in_room(room):
@@ -580,15 +627,223 @@ class Server:
 
     def remove_games(self, connection):
         games = self.games.get(connection.room, {})
-        for game_id in [g for g, entry in games.items() if entry[0] == connection.user_id]:
+        for game_id in [g for g, game in games.items() if game.creator == connection.user_id]:
             self.say("game %d removed" % game_id)
-            entry = games.pop(game_id)
-            self.to_room(connection.room, GAME_LIST, self.game_entry(game_id, entry, DELETE))
+            game = games.pop(game_id)
+            self.to_room(connection.room, GAME_LIST, self.game_entry(game_id, game, DELETE))
 
     def leave_room(self, connection):
         connection.entered = False
         self.remove_games(connection)
         self.to_room(connection.room, PLAYER_LIST, self.player_entry(connection, DELETE))
+
+    # --- Listed games, scores and recording streams -------------------------
+
+    def refused(self, connection, kind, body, size):
+        """Logs and refuses a packet whose body is not `size` bytes."""
+        if len(body) == size:
+            return False
+        self.refuse(connection, kind, "%d bytes, %d expected" % (len(body), size))
+        return True
+
+    def refuse(self, connection, kind, reason):
+        self.say("refused type %d from %s: %s" % (kind, connection.who(), reason))
+
+    def own_game(self, connection):
+        """(game id, Game) of the sender's listed game in its room, or (None, None)."""
+        for game_id, game in self.games[connection.room].items():
+            if game.creator == connection.user_id:
+                return game_id, game
+        return None, None
+
+    @staticmethod
+    def game_data_fault(body):
+        """Why a create-game body is refused, or None."""
+        if len(body) < 4 + GAME_DESCRIPTION_SIZE + 2:
+            return "%d bytes, short of the description and two names" % len(body)
+        if len(body) > 4 + MAXIMUM_GAME_DATA:
+            return "%d bytes of game data, above %d" % (len(body) - 4, MAXIMUM_GAME_DATA)
+        port, order = struct.unpack_from(">Hh", body)
+        if port == 0 or order not in (0, 1):
+            return "port %d, order flag %d" % (port, order)
+        names = body[4 + GAME_DESCRIPTION_SIZE:]
+        if not names.endswith(b"\0") or names.count(b"\0") != 2:
+            return "the two names do not end exactly at the end of the data"
+        name, map_name = names[:-1].split(b"\0")
+        if len(name) > MAXIMUM_GAME_NAME or len(map_name) > MAXIMUM_MAP_NAME:
+            return "a name of %d or a map name of %d characters" % (len(name), len(map_name))
+        return None
+
+    def create_game(self, connection, body):
+        fault = self.game_data_fault(body)
+        if fault:
+            self.refuse(connection, CREATE_GAME, fault)
+            return
+        port, order = struct.unpack_from(">Hh", body)
+        data = body[4:]
+        game_id, game = self.own_game(connection)
+        verb = ADD if game is None else CHANGE
+        if game is None:
+            host = struct.unpack(">I", socket.inet_aton(connection.sock.getpeername()[0]))[0]
+            game_id, game = self.new_game_id(), Game(connection.user_id, host, port, data)
+            self.games[connection.room][game_id] = game
+        game.port, game.data = port, data
+        fields = {label: struct.unpack_from(form, data, offset)[0] for form, offset, label in DESCRIPTION_FIELDS}
+        name, map_name = data[GAME_DESCRIPTION_SIZE:-1].split(b"\0")
+        self.say('game %d %s room %d by %s port %d order %d bytes %d name "%s" map "%s" players %d flags %d '
+                 'version %d build %d in room %d' %
+                 (game_id, "listed" if verb == ADD else "changed", connection.room, connection.who(), port, order,
+                  len(data), name.decode(errors="replace"), map_name.decode(errors="replace"), fields["players"],
+                  fields["flags"], fields["version"], fields["build"], fields["room"]))
+        self.to_room(connection.room, GAME_LIST, self.game_entry(game_id, game, verb))
+
+    def game_report(self, connection, kind, body):
+        if kind == GAME_SCORE:
+            self.take_score(connection, body)
+            return
+        game_id, game = self.own_game(connection)
+        if game is None:
+            self.refuse(connection, kind, "no listed game")
+        elif kind == RESET_GAME:
+            if not self.refused(connection, kind, body, 0):
+                game.started_at, game.players = None, []
+                self.say("game %d reset" % game_id)
+        elif kind == GAME_PLAYER_LIST:
+            if len(body) < 4 or len(body) % 4 or len(body) > 4 + 4 * MAXIMUM_PLAYERS_PER_ROOM:
+                self.refuse(connection, kind, "%d bytes are no game id and player ids" % len(body))
+            elif struct.unpack_from(">i", body)[0] != game_id:
+                self.refuse(connection, kind, "game %d is not %d" % (struct.unpack_from(">i", body)[0], game_id))
+            else:
+                game.players = list(struct.unpack_from(">%dI" % (len(body) // 4 - 1), body, 4))
+                self.say("game %d players %s" % (game_id, " ".join(map(str, game.players)) or "none"))
+        elif kind == START_GAME:
+            if self.refused(connection, kind, body, 12):
+                return
+            seconds = struct.unpack_from(">i", body)[0]
+            if (seconds != -1 and seconds <= 0) or body[4:] != bytes(8):
+                self.refuse(connection, kind, "length %d or padding %s" % (seconds, body[4:].hex()))
+                return
+            game.started_at, game.seconds = time.monotonic(), seconds
+            self.say("game %d started seconds %d" % (game_id, seconds))
+            self.to_room(connection.room, GAME_LIST, self.game_entry(game_id, game, CHANGE))
+        elif (self.options.room_flags.get(connection.room, 0) & RECORDING_STREAM_ROOM_FLAGS
+              != RECORDING_STREAM_ROOM_FLAGS or game.started_at is None):
+            self.refuse(connection, kind, "a recording stream outside a started game in a streaming room")
+        elif kind == STREAM_END:
+            if not self.refused(connection, kind, body, 4):
+                self.say("game %d stream end %d" % (game_id, struct.unpack(">i", body)[0]))
+        elif not body:
+            self.refuse(connection, kind, "an empty piece of the stream")
+        else:
+            self.say("game %d stream %s %d bytes" % (game_id, "header" if kind == STREAM_HEADER else "command",
+                                                     len(body)))
+
+    def take_score(self, connection, body):
+        if len(body) < 4 + STANDINGS_HEAD:
+            self.refuse(connection, GAME_SCORE, "%d bytes, short of the standings' head" % len(body))
+            return
+        game_id, ended, _, _, _, elapsed, _, players = struct.unpack_from(">ihhiiiih", body)
+        records = max(MINIMUM_STANDINGS_PLAYERS, players)
+        first = 4 + STANDINGS_HEAD
+        if not 0 <= players <= MAXIMUM_STANDINGS_PLAYERS or len(body) != first + STANDINGS_PLAYER * records:
+            self.refuse(connection, GAME_SCORE, "%d bytes for %d players" % (len(body), players))
+            return
+        if game_id not in self.known_games:
+            self.refuse(connection, GAME_SCORE, "game %d was never listed" % game_id)
+            return
+        if any(body[first + STANDINGS_PLAYER * players:]):
+            self.refuse(connection, GAME_SCORE, "player records past its %d players" % players)
+            return
+        standings = [STANDINGS_PLAYER_RECORD.unpack_from(body, first + STANDINGS_PLAYER * i) for i in range(players)]
+        for record in standings:
+            self.games_played[record[7]] = self.games_played.get(record[7], 0) + 1
+        self.say("score %d from %s ended %d elapsed %d players %d%s" %
+                 (game_id, connection.who(), ended, elapsed, players,
+                  "".join(" %d:team=%d,killed=%d,lost=%d" % (r[7], r[0], r[3], r[4]) for r in standings)))
+
+    # --- Buddies, orders, searches and player information -------------------
+
+    def account_of(self, user_id):
+        for name, account in self.accounts.items():
+            if account["id"] == user_id:
+                return name, account
+        return None, None
+
+    def online_entry(self, connection):
+        """A search, buddy or order list entry: the room, then the player's entry."""
+        return struct.pack(">i", connection.room) + self.player_entry(connection, ADD)
+
+    def send_buddy_lists(self, connection):
+        """The buddy list (16 entries) and, in an order, its members: they enable the client's tabs."""
+        online = {c.user_id for c in self.connections if c.entered}
+        buddies = self.buddies.get(connection.account, [])[:16]
+        connection.send(UPDATE_BUDDY_LIST, b"".join(struct.pack(">IB3x", b, b in online) for b in buddies)
+                        + bytes(8 * (16 - len(buddies))))
+        order = self.accounts.get(connection.account, {}).get("order", 0)
+        if order:
+            members = sorted(a["id"] for a in self.accounts.values() if a["order"] == order)[:50]
+            connection.send(ORDER_MEMBER_LIST, struct.pack(">i", len(members)) +
+                            b"".join(struct.pack(">Ii", m, m in online) for m in members))
+
+    def answer_query(self, connection, kind, body):
+        order = self.accounts.get(connection.account, {}).get("order", 0)
+        in_rooms = sorted((c for c in self.connections if c.entered), key=lambda c: c.user_id)
+        if kind == BUDDY_QUERY:
+            buddies = self.buddies.get(connection.account, [])
+            found = [c for c in in_rooms if c.user_id in buddies]
+            connection.send(BUDDY_LIST, b"".join(self.online_entry(c) for c in found))
+            self.say("buddies of %s: %d online" % (connection.who(), len(found)))
+        elif kind == ORDER_QUERY:
+            found = [c for c in in_rooms if order and self.accounts.get(c.account, {}).get("order") == order]
+            connection.send(ORDER_LIST, b"".join(self.online_entry(c) for c in found))
+            self.say("order of %s: %d online" % (connection.who(), len(found)))
+        elif kind == UPDATE_BUDDY:
+            if self.refused(connection, kind, body, 8):
+                return
+            player, add = struct.unpack(">ii", body)
+            buddies = [b for b in self.buddies.get(connection.account, []) if b != player]
+            if add and len(buddies) < 16:
+                buddies.append(player)
+            self.buddies[connection.account] = buddies
+            self.say("buddy %s %s %d" % (connection.who(), "add" if add else "remove", player))
+            self.send_buddy_lists(connection)
+        elif kind == PLAYER_SEARCH_QUERY:
+            text = c_string(body)
+            if text is None:
+                self.refuse(connection, kind, "an unterminated search text")
+                return
+            found = [c for c in in_rooms if text.lower() in c.account.lower()][:32]
+            connection.send(PLAYER_SEARCH_LIST, b"".join(self.online_entry(c) for c in found))
+            self.say('search %s "%s": %d found' % (connection.who(), text.decode(errors="replace"), len(found)))
+        elif kind == PLAYER_INFO_QUERY:
+            if self.refused(connection, kind, body, 4):
+                return
+            player = struct.unpack(">i", body)[0]
+            name, account = self.account_of(player)
+            if account is None:
+                self.say("info for unknown player %d" % player)
+                return
+            connection.send(PLAYER_INFO, self.player_info(player, name, account))
+            self.say("info for %d to %s" % (player, connection.who()))
+        else:  # UPDATE_PLAYER_INFORMATION: four terminated texts
+            texts = body.split(b"\0")
+            if len(body) > 433 or len(texts) != 5 or texts[4]:
+                self.refuse(connection, kind, "no four terminated texts within 433 bytes")
+                return
+            self.descriptions[connection.account] = body
+            self.say("information of %s %d bytes" % (connection.who(), len(body)))
+
+    def player_info(self, player, name, account):
+        """Type 17: the fixed part (games played in score datum 0; every other score and ranking 0;
+        the counts of accounts and orders), then the names and the four texts."""
+        fixed = bytearray(PLAYER_INFO_SIZE)
+        struct.pack_into(">iihh", fixed, 0, 0, 0, account["order"], 0)
+        struct.pack_into(">h", fixed, 28, self.games_played.get(player, 0))
+        orders = {a["order"] for a in self.accounts.values() if a["order"]}
+        struct.pack_into(">II", fixed, 28 + 48 * NUMBER_OF_SCORE_DATUMS, len(self.accounts), len(orders))
+        order_name = b"Order %d" % account["order"] if account["order"] else b""
+        description = self.descriptions.get(name, b"\0\0\0\0")
+        return bytes(fixed) + name + b"\0" + name + b"\0" + order_name + b"\0" + description
 
     # --- Broken frames for the client's tests -------------------------------
 
@@ -736,6 +991,10 @@ def parse_options(arguments):
     parser.add_argument("--malformed-delay", type=int, default=300, metavar="MS")
     parser.add_argument("--malformed-count", type=int, default=1, help="to this many connections, then none")
     parser.add_argument("--test-games", type=int, default=2, choices=(0, 1, 2), help="games listed in each room")
+    parser.add_argument("--room-flags", type=room_and_number, action="append", default=[], metavar="ROOM:FLAGS",
+                        help="list ROOM with these flags (3: recording streams supported and required)")
+    parser.add_argument("--buddy-lists", action="store_true",
+                        help="send the buddy list (and an order's members) after each room login")
     parser.add_argument("--no-versions", dest="versions", action="store_false",
                         help="do not ask for versions after a room login")
     parser.add_argument("--keepalive-ms", type=int, default=0,
@@ -755,6 +1014,7 @@ def parse_options(arguments):
         if code not in ROOM_FAILURE_CODES:
             parser.error("--room-message codes are 6, 12, 14 or 15")
     options.room_message = dict(options.room_message)
+    options.room_flags = dict(options.room_flags)
     options.accounts = {}
     for number, text in enumerate(options.account or ["alice:wonderland", "bob:builder"]):
         fields = text.split(":") + ["", "", ""]

@@ -1,0 +1,109 @@
+// The set-up's lobby steps.  See netgame_lobby.h.
+
+#include "vesk_networking/netgame_lobby.h"
+
+#include <arpa/inet.h>
+#include <cstring>
+
+#include "bitmap_dialogs/chat_list_control.h"
+#include "cseries/cseries.h"
+#include "cseries/log.h"
+#include "metaserver/metaserver_client.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_games.h"
+#include "networking/connection_manager.h"
+#include "networking/net_module.h"
+#include "networking/network_constants.h"
+#include "networking/tcp_module.h"
+#include "vesk/string_lists.h"
+#include "vesk_networking/netgame_setup.h"
+#include "vesk_networking/vesk_chat.h"
+#include "vesk_networking/vesk_networking.h"
+
+uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_count, int32_t maximum_players,
+                                     bool in_progress)
+{
+    uint16_t flags = 0;
+    if (!accepting_connections || player_count >= maximum_players) flags |= _net_game_is_closed_flag;
+    if (in_progress) flags |= _net_game_in_progress_flag;
+    if (flags == _net_game_in_progress_flag) flags |= _net_game_supports_midgame_joining_flag;
+    return flags;
+}
+
+void synchronize_netgame_description_with_metaserver(void)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    if (!VASSERT(metaserver_connected(), "synchronize_netgame_description_with_metaserver without the lobby")) return;
+    if (!VASSERT(local_player_is_network_originator(), "synchronize_netgame_description_with_metaserver off the host"))
+        return;
+    net_game_description *description =
+        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
+    description->player_count = (uint8_t)get_net_player_count();
+    const uint16_t flags =
+        netgame_lobby_listing_flags(allow_connection_status(), get_net_player_count(),
+                                    description->parameters.maximum_players, net->state == _net_game_in_progress);
+    synchronize_game_with_metaserver(_synchronize_with_metaserver_change_game_verb, description, flags);
+}
+
+// Shows a notice in the set-up's chat (when its dialog shows) and keeps it.
+static void add_lobby_notice(const char *text)
+{
+    dialog_data *dialog = get_vesk_net_globals()->configure_dialog;
+    if (dialog)
+        add_chat_text_full(dialog, _netgame_setup_chat_log_item, _motd_chat_message_type, nullptr, nullptr, text,
+                           false);
+    add_chat_to_back_log(_motd_chat_message_type, nullptr, nullptr, text);
+}
+
+// Connects out to a lobby player who cannot be reached directly.
+static void connect_to_proxy_client(const void *data)
+{
+    proxy_client_join_packet join;
+    memcpy(&join, data, sizeof(join));
+    char host[sizeof(join.host) + 1];
+    memcpy(host, join.host, sizeof(join.host));
+    host[sizeof(join.host)] = 0; // the field need not hold its terminator
+    in_addr address;
+    if (inet_pton(AF_INET, host, &address) != 1)
+    {
+        log_message(__FILE__, __LINE__, "lobby join request refused: \"%s\" is no IPv4 address", host);
+        return;
+    }
+    vesk_networking_globals *net = get_vesk_net_globals();
+    if (!net->game) return;
+    ProtocolConfig *config =
+        create_config_for_internet(kModuleID, net->current_game_description.name, ntohl(address.s_addr), join.port);
+    if (!config) return;
+    NMErr error = 0;
+    if (!open_connection(net->game, config, kOpenAddToTopology, &error))
+        log_message(__FILE__, __LINE__, "lobby join request: connecting to %s:%u failed (%d)", host,
+                    (unsigned)join.port, (int)error);
+    ProtocolDisposeConfig(config);
+}
+
+bool handle_metaserver_event_in_game_lobby(int32_t event, const void *data, int32_t length)
+{
+    const bool configuring = get_vesk_net_globals()->state == _net_configuring_game;
+    switch (event)
+    {
+    case _proxy_client_join_message:
+        if (data && allow_connection_status()) connect_to_proxy_client(data);
+        return true;
+    case _message_of_the_day_message:
+    {
+        if (!configuring) return false;
+        char text[256] = {};
+        if (data && length > 0)
+            memcpy(text, data, (size_t)(length < (int32_t)sizeof(text) - 1 ? length : (int32_t)sizeof(text) - 1));
+        add_lobby_notice(text);
+        return true;
+    }
+    case _metaserver_room_went_down:
+        if (!configuring) return false;
+        add_lobby_notice(translate_string("Vesk's connection to the metaserver has been lost. Other players can no "
+                                          "longer join this game."));
+        add_lobby_notice(translate_string("Metaserver-based stats and films will also be unavailable for this game."));
+        return true;
+    default: return false;
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The network game's set-up as the lobby sees it: the host keeps its listed
+// game's description and flags current, and the lobby's events that matter
+// while a game is configured (a lobby player asking for a connection, the
+// message of the day, the lost connection) reach the session.
+//
+// Main thread only.
+
+#include <cstdint>
+
+// The description flags the lobby lists: closed when the game takes no more
+// connections or is full, in progress while it runs, and open for joining
+// mid-game when it runs and is not closed.
+uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_count, int32_t maximum_players,
+                                     bool in_progress);
+
+// On the host while connected to the lobby (else an assertion failure and
+// nothing sent): sends its description, with the number of listed players and
+// the flags above, as a change of the listed game.
+void synchronize_netgame_description_with_metaserver(void);
+
+// A lobby event while the game is configured, asked before the lobby dialog:
+// true when it was taken here.  Event 37 (a lobby player asks to be reached:
+// a port, then the host's address text in a field of 48 bytes) opens a
+// connection to it while connections are accepted; events 25 (message of the
+// day, its text bounded by `length`) and 16 (the connection lost) add their
+// notices to the set-up's chat while the game is configured.
+bool handle_metaserver_event_in_game_lobby(int32_t event, const void *data, int32_t length);
