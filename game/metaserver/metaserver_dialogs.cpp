@@ -427,23 +427,12 @@ bool metaserver_query_for_game_password(char *password, size_t size)
 {
     if (!password || !size) return false;
     password[0] = 0;
-    if (tag_file_open(DIALOG_GROUP_TAG, GAME_PASSWORD_DIALOG_TAG) == NONE)
-    {
-        log_message(__FILE__, __LINE__, "no game password dialog '%s' in the data",
-                    tag_to_string(GAME_PASSWORD_DIALOG_TAG));
-        return false;
-    }
-    dialog_data *dialog =
-        new_dialog(GAME_PASSWORD_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_has_bevel_flag | _dialog_is_centered_flag);
-    if (!dialog) return false;
     static const dialog_item_requirement items[] = {{_game_password_ok_item, BUTTON_CONTROL_TAG},
                                                     {_game_password_cancel_item, BUTTON_CONTROL_TAG},
                                                     {_game_password_field_item, EDITTEXT_CONTROL_TAG}};
-    if (!dialog_has_items(dialog, items, 3))
-    {
-        dispose_dialog(dialog);
-        return false;
-    }
+    dialog_data *dialog = open_dialog_with_items(GAME_PASSWORD_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag,
+                                                 items, 3, (file_tag)NONE);
+    if (!dialog) return false;
     set_bitmap_dialog_edit_item_maximum_length(dialog, _game_password_field_item, MAXIMUM_GAME_PASSWORD_LENGTH);
     set_default_dialog_item(dialog, _game_password_ok_item);
     set_dialog_cancel_item(dialog, _game_password_cancel_item);

@@ -12,9 +12,7 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
-#include "shapes.h"
 #include "tag_files/plugins.h"
-#include "tag_files/tag_files.h"
 #include "vesk.h"
 #include "vesk_networking/vesk_network_interface.h"
 #include "vesk_networking/vesk_teams.h"
@@ -43,12 +41,11 @@ static bool has_item(const dialog_data *dialog, int16_t item_id)
     return false;
 }
 
-// Dialogs need the interface's data and a screen to be worked on.
-static bool dialog_available(file_tag dialog_tag, const char *what)
+// A headless run has no screen to show a dialog on.
+static bool dialog_available(const char *what)
 {
-    if (!vesk_is_headless() && tag_file_open(DIALOG_GROUP_TAG, dialog_tag) != NONE) return true;
-    log_message(__FILE__, __LINE__, "%s not shown: %s", what,
-                vesk_is_headless() ? "no screen" : "its dialog is not in the data");
+    if (!vesk_is_headless()) return true;
+    log_message(__FILE__, __LINE__, "%s not shown: no screen", what);
     return false;
 }
 
@@ -70,14 +67,17 @@ bool open_missing_plugins_dialog(const missing_plugin_info *missing, int32_t cou
     for (int32_t i = 0; i < count && i < 4; ++i)
         log_message(__FILE__, __LINE__, "missing plug-in '%.*s' (%.*s)", (int)sizeof(missing[i].name), missing[i].name,
                     (int)sizeof(missing[i].url), missing[i].url);
-    if (!dialog_available(MISSING_PLUGINS_DIALOG_TAG, "the missing plug-ins")) return false;
-    dialog_data *dialog =
-        new_dialog(MISSING_PLUGINS_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_has_bevel_flag | _dialog_is_centered_flag);
-    if (!dialog) return false;
+    if (!dialog_available("the missing plug-ins")) return false;
     static const dialog_item_requirement items[] = {{_missing_plugins_ok_item, BUTTON_CONTROL_TAG},
                                                     {_missing_plugins_title_item, STATIC_TEXT_CONTROL_TAG}};
-    if (!dialog_has_items(dialog, items, 2) || !has_item(dialog, _missing_plugins_replaced_item))
+    dialog_data *dialog = open_dialog_with_items(MISSING_PLUGINS_DIALOG_TAG,
+                                                 _dialog_has_bevel_flag | _dialog_is_centered_flag, items, 2,
+                                                 (file_tag)NONE);
+    if (!dialog) return false;
+    if (!has_item(dialog, _missing_plugins_replaced_item))
     {
+        log_message(__FILE__, __LINE__, "the missing plug-ins dialog '%s' has no list to replace",
+                    tag_to_string(MISSING_PLUGINS_DIALOG_TAG));
         dispose_dialog(dialog);
         return false;
     }
@@ -143,19 +143,17 @@ bool do_join_game_failed_dialog(const char *message, const net_game_description 
     if (description && !is_net_game_valid(description, false, reason, sizeof(reason)) && reason[0])
         strlcpy(text, reason, sizeof(text));
     log_message(__FILE__, __LINE__, "cannot join the game: %s", text);
-    if (!dialog_available(JOIN_GAME_FAILED_DIALOG_TAG, "the join-failed message")) return false;
-    dialog_data *dialog =
-        new_dialog(JOIN_GAME_FAILED_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_has_bevel_flag | _dialog_is_centered_flag);
+    if (!dialog_available("the join-failed message")) return false;
     static const dialog_item_requirement items[] = {{_join_failed_ok_item, BUTTON_CONTROL_TAG},
                                                     {_join_failed_message_item, STATIC_TEXT_CONTROL_TAG}};
-    if (!dialog || !dialog_has_items(dialog, items, 2))
+    dialog_data *dialog = open_dialog_with_items(JOIN_GAME_FAILED_DIALOG_TAG,
+                                                 _dialog_has_bevel_flag | _dialog_is_centered_flag, items, 2,
+                                                 JOIN_GAME_FAILED_BACKGROUND_COLLECTION_TAG);
+    if (!dialog)
     {
-        if (dialog) dispose_dialog(dialog);
         log_message(__FILE__, __LINE__, "could not create join game failed dialog");
         return false;
     }
-    const int32_t background = get_collection_index(JOIN_GAME_FAILED_BACKGROUND_COLLECTION_TAG);
-    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
     set_bitmap_dialog_static_item_text(dialog, _join_failed_message_item, text);
     for (int16_t item = _join_failed_first_hidden_item; item <= _join_failed_last_hidden_item; ++item)
         if (has_item(dialog, item)) bitmap_set_item_visible(dialog, item, false);

@@ -459,22 +459,11 @@ bool create_or_join_game(uint32_t protocol, net_game_data *game, const char *pla
 {
     auto *g = &network_interface_globals;
     if (!game || !default_game_name || !default_password || !player_data) return false;
-    if (tag_file_open(DIALOG_GROUP_TAG, CREATE_OR_JOIN_DIALOG_TAG) == NONE)
-    {
-        log_message(__FILE__, __LINE__, "no create-or-join dialog '%s' in the data", tag_to_string(CREATE_OR_JOIN_DIALOG_TAG));
-        return false;
-    }
-    dialog_data *dialog = new_dialog(CREATE_OR_JOIN_DIALOG_TAG, nullptr, nullptr, NONE,
-                                     _dialog_has_bevel_flag | _dialog_is_centered_flag);
+    dialog_data *dialog = open_dialog_with_items(
+        CREATE_OR_JOIN_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag, create_or_join_items,
+        (int32_t)(sizeof(create_or_join_items) / sizeof(create_or_join_items[0])),
+        CREATE_OR_JOIN_BACKGROUND_COLLECTION_TAG);
     if (!dialog) return false;
-    if (!dialog_has_items(dialog, create_or_join_items,
-                          (int32_t)(sizeof(create_or_join_items) / sizeof(create_or_join_items[0]))))
-    {
-        dispose_dialog(dialog);
-        return false;
-    }
-    const int32_t background = get_collection_index(CREATE_OR_JOIN_BACKGROUND_COLLECTION_TAG);
-    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
     set_dialog_cancel_item(dialog, _create_or_join_cancel_item);
     bitmap_set_listbox_doubleclick_itemhit(dialog, _create_or_join_games_item, _create_or_join_accept_item);
     set_bitmap_dialog_edit_item_maximum_length(dialog, _create_or_join_name_item, CREATE_OR_JOIN_NAME_SIZE - 1);
@@ -746,21 +735,10 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
                                                  uint16_t *flags, const char *login, const char *password)
 {
     auto *g = &network_selection_globals;
-    if (tag_file_open(DIALOG_GROUP_TAG, NETWORK_SELECTION_DIALOG_TAG) == NONE)
-    {
-        log_message(__FILE__, __LINE__, "no network selection dialog '%s' in the data",
-                    tag_to_string(NETWORK_SELECTION_DIALOG_TAG));
-        return nullptr;
-    }
-    dialog_data *dialog = new_dialog(NETWORK_SELECTION_DIALOG_TAG, nullptr, nullptr, NONE,
-                                     _dialog_has_bevel_flag | _dialog_is_centered_flag);
+    dialog_data *dialog = open_dialog_with_items(
+        NETWORK_SELECTION_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag, network_selection_items,
+        (int32_t)(sizeof(network_selection_items) / sizeof(network_selection_items[0])), (file_tag)NONE);
     if (!dialog) return nullptr;
-    if (!dialog_has_items(dialog, network_selection_items,
-                          (int32_t)(sizeof(network_selection_items) / sizeof(network_selection_items[0]))))
-    {
-        dispose_dialog(dialog);
-        return nullptr;
-    }
     set_dialog_cancel_item(dialog, _network_selection_cancel_item);
     // The background and the radio art: a lobby plug-in's own collection when it brings one.
     int32_t background = try_and_get_collection_index(NETWORK_SELECTION_PLUGIN_COLLECTION_TAG);
