@@ -1,8 +1,6 @@
 #!/bin/sh
 # A local-network game found and joined through the create-or-join dialog,
-# between two simulators in two network namespaces this script makes and
-# removes (a veth pair with 192.0.2.1/24 and 192.0.2.2/24 and a default route
-# in each, as check_discovery.sh makes them).  `vesk_sim --net-host` creates
+# between two simulators in two network namespaces (scripts/namespace_pair.sh).  `vesk_sim --net-host` creates
 # its game through the dialog and advertises it; `vesk_sim --find` in the
 # other namespace must list it within a second, join it, and both must play
 # the demo map to the same final hash.  No packet leaves the namespaces.
@@ -20,48 +18,9 @@ if [ ! -x "$sim" ] || [ ! -d "$bin/tags" ]; then
     echo "$0: $sim or its demo data is missing; build the tools and the demo data first" >&2
     exit 1
 fi
-if [ "$(id -u)" -ne 0 ]; then
-    echo "$0: the local-network join needs root to make network namespaces; not checked" >&2
-    if [ "${CI:-}" = 1 ]; then exit 1; fi
-    exit 0
-fi
-if ! command -v ip >/dev/null 2>&1; then
-    echo "$0: 'ip' (iproute2) is missing: scripts/install_dependencies.sh installs it" >&2
-    exit 1
-fi
-
-host_ns="vesk_join_host_$$"
-search_ns="vesk_join_search_$$"
-host_veth="vjh$$"
-search_veth="vjs$$"
-work=$(mktemp -d)
-pids=""
-
-clean_up() {
-    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
-    for pid in $pids; do wait "$pid" 2>/dev/null || true; done
-    ip netns del "$host_ns" 2>/dev/null || true
-    ip netns del "$search_ns" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap clean_up EXIT
-trap 'exit 1' INT TERM HUP
-
-fail() {
-    echo "$0: $*" >&2
-    exit 1
-}
-
-ip netns add "$host_ns"
-ip netns add "$search_ns"
-ip link add "$host_veth" netns "$host_ns" type veth peer name "$search_veth" netns "$search_ns"
-ip -n "$host_ns" addr add 192.0.2.1/24 dev "$host_veth"
-ip -n "$search_ns" addr add 192.0.2.2/24 dev "$search_veth"
-for ns in "$host_ns" "$search_ns"; do ip -n "$ns" link set lo up; done
-ip -n "$host_ns" link set "$host_veth" up
-ip -n "$search_ns" link set "$search_veth" up
-ip -n "$host_ns" route add default dev "$host_veth"
-ip -n "$search_ns" route add default dev "$search_veth"
+what="the local-network join"
+prefix=join
+. "$(dirname "$0")/namespace_pair.sh"
 
 # Each simulator keeps its log in a directory of its own.
 mkdir "$work/host" "$work/join"
