@@ -735,6 +735,18 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
                                                  uint16_t *flags, const char *login, const char *password)
 {
     auto *g = &network_selection_globals;
+    // A lobby plug-in chosen since the last opening may bring its own texts
+    // and pictures: they are read afresh.
+    static const tag lists[] = {FOUR_CHARACTER_CODE('i', 'n', 'm', 'n'), FOUR_CHARACTER_CODE('i', 'n', 'm', 's')};
+    for (tag list : lists) delete_string_list_definition_tag(list);
+    delete_string_list_definition(dialog_string_list_tag_to_string_index(NETWORK_SELECTION_DIALOG_TAG));
+    static const tag collections[] = {FOUR_CHARACTER_CODE('i', 'n', 'r', 'g'), FOUR_CHARACTER_CODE('m', 'e', 'g', 'r'),
+                                      NETWORK_SELECTION_PLUGIN_COLLECTION_TAG, NETWORK_SELECTION_COLLECTION_TAG};
+    for (tag collection : collections)
+    {
+        const int32_t loaded = find_loaded_collection_index(collection);
+        if (loaded != NONE) delete_collection(loaded);
+    }
     dialog_data *dialog = open_dialog_with_items(
         NETWORK_SELECTION_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag, network_selection_items,
         (int32_t)(sizeof(network_selection_items) / sizeof(network_selection_items[0])), (file_tag)NONE);
