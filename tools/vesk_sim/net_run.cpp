@@ -40,6 +40,7 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 
 #define INTERNET_PROTOCOL FOUR_CHARACTER_CODE('I', 'n', 'e', 't')
 
@@ -244,6 +245,18 @@ struct entry_script
 static int16_t work_entry_dialog(dialog_data *dialog, void *context)
 {
     entry_script *script = (entry_script *)context;
+    if (dialog->tag != CREATE_OR_JOIN_DIALOG_TAG)
+    {
+        // Any other question (a failure, a password, a game that cannot be
+        // played here) is answered with its default item, so nothing waits.
+        const int16_t item = get_dialog_default_item(dialog);
+        char text[1024] = "";
+        for (const control_data *c = get_first_dialog_control(dialog); c && !text[0]; c = c->next)
+            if (c->tag == STATIC_TEXT_CONTROL_TAG) get_bitmap_dialog_static_item_text(dialog, c->item_id, text, sizeof(text));
+        fprintf(stderr, "vesk_sim: dialog '%s' (\"%s\") answered with item %d\n", tag_to_string(dialog->tag), text,
+                item == NONE ? 1 : (int)item);
+        return item == NONE ? (int16_t)1 : item;
+    }
     if (out_of_time()) return _create_or_join_cancel_item;
     switch (script->mode)
     {
@@ -308,10 +321,10 @@ static bool enter_session(net_game_description *description, entry_script *scrip
         return false;
     }
     script->started_ms = machine_tick_count();
+    // The script stays for the whole run: it answers any later question too.
     set_network_dialog_script(work_entry_dialog, script);
     const bool entered = create_or_join_game(INTERNET_PROTOCOL, net->game, player.appearance.name, name, password,
                                              &wire, (int32_t)sizeof(wire));
-    set_network_dialog_script(nullptr, nullptr);
     if (!entered)
     {
         fprintf(stderr, "vesk_sim: no game was %s\n", script->mode == entry_script::_create ? "created" : "joined");
@@ -340,7 +353,9 @@ static bool host_session(const net_run_options *options)
         return false;
     }
     description.port = options->port;
-    entry_script script = {entry_script::_create, nullptr, "", 0, 0};
+    // Kept for the whole run, as the script that answers the dialogs is.
+    static entry_script script;
+    script = {entry_script::_create, nullptr, "", 0, 0};
     slprintf(script.port, sizeof(script.port), "%u", (unsigned)options->port);
     if (!enter_session(&description, &script)) return false;
     fprintf(stderr, "vesk_sim: hosting on port %d\n", (int)options->port);
@@ -371,8 +386,8 @@ static bool join_session(const net_run_options *options)
     net_game_description description;
     memset(&description, 0, sizeof(description));
     slprintf(description.name, sizeof(description.name), "vesk_sim");
-    entry_script script = {options->join ? entry_script::_join_address : entry_script::_join_first_found,
-                           options->join, "", 0, 0};
+    static entry_script script; // kept for the whole run, as the script that answers the dialogs is
+    script = {options->join ? entry_script::_join_address : entry_script::_join_first_found, options->join, "", 0, 0};
     if (!enter_session(&description, &script)) return false;
     // Ready as soon as this player is listed.
     if (!pump_until([] { return find_net_player_index(get_local_player_id()) >= 0; })) return false;
@@ -535,5 +550,6 @@ int run_network_simulation(const net_run_options *options)
     }
     fflush(stdout);
     setdown_network_game_from_old_netgame_session(false, true);
+    set_network_dialog_script(nullptr, nullptr);
     return status;
 }
