@@ -598,6 +598,9 @@ enum
     COAT_OF_ARMS_COLUMNS = 9,
     COAT_OF_ARMS_ROWS = 7,
     BUTTON_FLAGS_NO_TEXT = 2,
+    // The labels' draw-string flags.
+    SMALL_LABEL_TEXT_FLAGS = 36,
+    NAME_LABEL_TEXT_FLAGS = 33,
 };
 
 static struct
@@ -769,6 +772,13 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
         set_button_control_name(dialog, item, "");
     }
     bitmap_set_item_visible(dialog, _network_selection_third_radio_item, false);
+    static const int16_t small_labels[] = {18, 19, 23, 24, 25}, name_labels[] = {20, 21};
+    for (int16_t label : small_labels)
+        if (get_bitmap_item_tag(dialog, label) == STATIC_TEXT_CONTROL_TAG)
+            set_dialog_static_item_text_appearance(dialog, label, -1, NONE, nullptr, SMALL_LABEL_TEXT_FLAGS);
+    for (int16_t label : name_labels)
+        if (get_bitmap_item_tag(dialog, label) == STATIC_TEXT_CONTROL_TAG)
+            set_dialog_static_item_text_appearance(dialog, label, -1, NONE, nullptr, NAME_LABEL_TEXT_FLAGS);
 
     // "Server", left of Cancel, enabled in lobby mode.
     rectangle2d cancel;
