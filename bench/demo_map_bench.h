@@ -9,6 +9,7 @@
 
 #include "cseries/cseries.h"
 #include "determinism_harness.h"
+#include "interface_definitions.h"
 
 #ifndef VESK_DEMO_DATA_DIRECTORY
 #define VESK_DEMO_DATA_DIRECTORY "."
@@ -24,5 +25,16 @@ inline bool start_demo_map_or_skip(benchmark::State &state, uint32_t seed)
     snprintf(text, sizeof(text), "%s (build the demo data: scripts/build_demo_data.sh %s)", reason,
              VESK_DEMO_DATA_DIRECTORY);
     state.SkipWithError(text);
+    return false;
+}
+
+// The game brought up headless on the demo data, between maps, with the
+// menu's interface loaded, as the front end's dialogs find it.
+inline bool start_menu_interface_or_skip(benchmark::State &state)
+{
+    if (!start_demo_map_or_skip(state, 1)) return false;
+    stop_simulation();
+    if (initialize_interface_without_map()) return true;
+    state.SkipWithError("the interface cannot be loaded without a map");
     return false;
 }

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bench_screen.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/private_lists.h"
 #include "bitmap_dialogs/string_list_control.h"
@@ -103,12 +104,7 @@ struct list_store
         if (!initialize_shapes() || !initialize_font_definitions()) return;
         current_gameplay_version = 1811;
         reset_shading_table_permutation_data();
-        active_screen.screen_initialized = true;
-        active_screen.rasterizer_code = _rasterizer_software;
-        active_screen.bit_depth = 32;
-        active_screen.encoding = _32bit_encoding;
-        active_screen.width = 640;
-        active_screen.height = 480;
+        use_bench_screen();
         initialize_tag_files();
         tag_files_open(0, nullptr, 0, -1, 0);
         write(FONT_DEFINITION_GROUP_TAG, "sold", FONT_DEFINITION_VERSION_NUMBER,

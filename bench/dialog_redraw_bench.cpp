@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bench_screen.h"
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_drawing.h"
@@ -65,12 +66,7 @@ struct dialog_store
         if (!initialize_shapes()) return;
         current_gameplay_version = 1811;
         reset_shading_table_permutation_data();
-        active_screen.screen_initialized = true;
-        active_screen.rasterizer_code = _rasterizer_software;
-        active_screen.bit_depth = 32;
-        active_screen.encoding = _32bit_encoding;
-        active_screen.width = 640;
-        active_screen.height = 480;
+        use_bench_screen();
         initialize_tag_files();
         tag_files_open(0, nullptr, 0, -1, 0);
         write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bench_screen.h"
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/carnage_graph_control.h"
@@ -90,12 +91,7 @@ struct front_end_store
         if (!initialize_shapes()) return;
         current_gameplay_version = 1811;
         reset_shading_table_permutation_data();
-        active_screen.screen_initialized = true;
-        active_screen.rasterizer_code = _rasterizer_software;
-        active_screen.bit_depth = 32;
-        active_screen.encoding = _32bit_encoding;
-        active_screen.width = 640;
-        active_screen.height = 480;
+        use_bench_screen();
         initialize_tag_files();
         tag_files_open(0, nullptr, 0, -1, 0);
         write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
@@ -163,30 +159,11 @@ namespace {
 
 constexpr double NEW_GAME_FRAME_TARGET_MILLISECONDS = 16.0;
 
-// A 640 x 480 software screen of the 32-bit encoding; the screen it replaced.
-active_color_environment use_bench_screen(void)
-{
-    const active_color_environment saved = active_screen;
-    active_screen.screen_initialized = true;
-    active_screen.rasterizer_code = _rasterizer_software;
-    active_screen.bit_depth = 32;
-    active_screen.encoding = _32bit_encoding;
-    active_screen.width = 640;
-    active_screen.height = 480;
-    return saved;
-}
-
 void BM_open_new_game_dialog_and_draw_its_first_frame(benchmark::State &state)
 {
     // The game brought up headless on the demo data, between maps, with the
     // menu's interface loaded.
-    if (!start_demo_map_or_skip(state, 1)) return;
-    stop_simulation();
-    if (!initialize_interface_without_map())
-    {
-        state.SkipWithError("the interface cannot be loaded without a map");
-        return;
-    }
+    if (!start_menu_interface_or_skip(state)) return;
     const active_color_environment saved_screen = use_bench_screen();
     bitmap_data *frame = new_bitmap(640, 480, -1, _32bit_encoding, 0);
     for (auto _ : state)

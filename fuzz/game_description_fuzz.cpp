@@ -18,41 +18,18 @@
 #include "bitmap_dialogs/game_graphic_control.h"
 #include "cseries/errors.h"
 #include "networking_procedures.h"
+#include "scratch_store.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
 static void ignore_message_box(const char *) {}
 
-static char scratch_path[] = "/tmp/vesk_game_description_fuzz_XXXXXX";
-static char fuzzer_directory[4096];
 static bool ranked_answer = false;
 
 static bool ranked(void) { return ranked_answer; }
 
 // Only the ranked answer is networking's here; every other member keeps its default.
 static networking_procedures fuzz_networking = {};
-
-static void remove_scratch_store(void)
-{
-    dispose_tag_files();
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_path, ignored);
-}
-
-// The store lives in a scratch directory, current only while the store is
-// used: the fuzzer's own directory holds its corpus.
-static bool make_store(void)
-{
-    if (!getcwd(fuzzer_directory, sizeof(fuzzer_directory)) || !mkdtemp(scratch_path)) return false;
-    atexit(remove_scratch_store);
-    if (chdir(scratch_path) != 0) return false;
-    mkdir(TAG_FILES_FOLDER, 0755);
-    mkdir(PLUGINS_FOLDER, 0755);
-    mkdir(LOCAL_TAGS_FOLDER, 0755);
-    initialize_tag_files();
-    tag_files_open(0, nullptr, 0, -1, 0);
-    return chdir(fuzzer_directory) == 0;
-}
 
 // Replaces the stored 'ingo' list with `rows`.
 static void store_option_rows(const std::vector<std::string> &rows)
@@ -82,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         set_message_box_proc(ignore_message_box);
         set_ignore_errors(true);
-        if (!make_store()) abort();
+        if (!make_scratch_store()) abort();
         fuzz_networking.enough_players_for_ranked_game = ranked;
         register_networking_procedures(&fuzz_networking);
         initialized = true;
@@ -111,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (data[i] == '\n') rows.emplace_back();
         else if (data[i] != 0) rows.back().push_back((char)data[i]);
     }
-    if (chdir(scratch_path) != 0) abort();
+    if (chdir(scratch_store_path) != 0) abort();
     store_option_rows(rows);
     game_description_text text;
     assemble_game_description(&game, &text);
@@ -120,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (rows.size() > 2 && rows[2] == "%s" && strncmp(text.game_line, "%s", 2) == 0 &&
         strncmp(game.game.name, "%s", 2) != 0)
         abort();
-    if (chdir(fuzzer_directory) != 0) abort();
+    if (chdir(scratch_store_fuzzer_directory) != 0) abort();
     check_terminated(text.version, sizeof(text.version));
     check_terminated(text.game_line, sizeof(text.game_line));
     check_terminated(text.type_line, sizeof(text.type_line));

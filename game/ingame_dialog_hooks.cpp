@@ -9,6 +9,7 @@
 #include "game_hooks.h"
 #include "preferences_ui.h"
 #include "quit_dialog.h"
+#include "unit_trading_dialog.h"
 
 bool initialize_ingame_dialogs_for_new_map(const new_game_data *) { return true; }
 
@@ -16,6 +17,7 @@ void dispose_ingame_dialogs_from_old_map(void)
 {
     dispose_quit_dialog();
     close_game_hints_dialog();
+    dispose_unit_trading_dialog();
 }
 
 void register_ingame_dialog_hooks(void)
@@ -25,6 +27,7 @@ void register_ingame_dialog_hooks(void)
     front_end_procedures *table = front_end_procedures_to_fill();
     table->quit_dialog = quit_dialog_verb;
     table->game_hints_dialog = game_hints_dialog_verb;
+    table->unit_trading_dialog_visible = unit_trading_dialog_visible;
     table->tag_save_dialog = save_tag_from_dialog;
     table->sure_you_want_to_delete = confirm_tag_deletion;
     table->rename_tag = rename_tag_from_dialog;

@@ -8,14 +8,15 @@
 #include "shapes.h"
 #include "tag_files/tag_files.h"
 
-dialog_data *new_dialog_if_present(file_tag subgroup, const char *what, dialog_handler_proc handler, uint16_t flags)
+dialog_data *new_dialog_if_present(file_tag subgroup, const char *what, dialog_handler_proc handler, uint16_t flags,
+                                   int16_t sleep_time)
 {
     if (tag_file_open(DIALOG_GROUP_TAG, subgroup) == NONE)
     {
         log_message(__FILE__, __LINE__, "no %s dialog '%s': not shown", what, tag_to_string(subgroup));
         return nullptr;
     }
-    dialog_data *dialog = new_dialog(subgroup, handler, nullptr, NONE, flags);
+    dialog_data *dialog = new_dialog(subgroup, handler, nullptr, sleep_time, flags);
     if (!dialog) log_message(__FILE__, __LINE__, "the %s dialog '%s' was refused", what, tag_to_string(subgroup));
     return dialog;
 }

@@ -8,10 +8,13 @@
 #include <cstdint>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "cseries/cseries.h"
 
-// The dialog of tag `subgroup` with `handler`, or null (logged, naming
-// `what`) when the tag is missing or refused.
-dialog_data *new_dialog_if_present(file_tag subgroup, const char *what, dialog_handler_proc handler, uint16_t flags);
+// The dialog of tag `subgroup` with `handler` (and a sleep timer of
+// `sleep_time` ticks, NONE for none), or null (logged, naming `what`) when
+// the tag is missing or refused.
+dialog_data *new_dialog_if_present(file_tag subgroup, const char *what, dialog_handler_proc handler, uint16_t flags,
+                                   int16_t sleep_time = NONE);
 
 // Whether the dialog holds the item (a damaged tag may lack some).
 bool dialog_has_item(const dialog_data *dialog, int16_t item_id);

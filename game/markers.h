@@ -18,6 +18,7 @@
 enum marker_flag_bits
 {
     _marker_is_invisible_bit = 0, // held off the battlefield / silent / not yet made
+    _marker_is_trade_reserve_bit = 1, // unit trading: no unit at the start; a captain may buy one
     _marker_detonates_immediately_bit = 2,
     _marker_is_invisible_observer_bit = 3,
     _marker_is_netgame_target_bit = 4,
@@ -25,6 +26,7 @@ enum marker_flag_bits
     _marker_manual_respawn_bit = 6,
     _marker_remembers_location_bit = 7,
     _marker_uses_monster_entrance_bit = 8,
+    _marker_is_kept_in_trading_bit = 9, // unit trading: its unit may not be traded away
 
     _marker_is_invisible_flag = FLAG(_marker_is_invisible_bit),
     _marker_detonates_immediately_flag = FLAG(_marker_detonates_immediately_bit),
@@ -34,6 +36,8 @@ enum marker_flag_bits
     _marker_manual_respawn_flag = FLAG(_marker_manual_respawn_bit),
     _marker_remembers_location_flag = FLAG(_marker_remembers_location_bit),
     _marker_uses_monster_entrance_flag = FLAG(_marker_uses_monster_entrance_bit),
+    _marker_is_trade_reserve_flag = FLAG(_marker_is_trade_reserve_bit),
+    _marker_is_kept_in_trading_flag = FLAG(_marker_is_kept_in_trading_bit),
 };
 
 enum marker_palette_flag_bits
@@ -43,12 +47,14 @@ enum marker_palette_flag_bits
     _marker_palette_must_use_veterans_bit = 3,
     _marker_palette_ambient_life_bit = 4,
     _marker_palette_hunted_creature_bit = 5,
+    _marker_palette_allows_trading_bit = 6, // unit trading: the entry's units may be traded
 
     _marker_palette_uncontrollable_flag = FLAG(_marker_palette_uncontrollable_bit),
     _marker_palette_may_use_veterans_flag = FLAG(_marker_palette_may_use_veterans_bit),
     _marker_palette_must_use_veterans_flag = FLAG(_marker_palette_must_use_veterans_bit),
     _marker_palette_ambient_life_flag = FLAG(_marker_palette_ambient_life_bit),
     _marker_palette_hunted_creature_flag = FLAG(_marker_palette_hunted_creature_bit),
+    _marker_palette_allows_trading_flag = FLAG(_marker_palette_allows_trading_bit),
 };
 
 struct marker_palette_entry

@@ -804,6 +804,8 @@ static bool monster_palette_entry(marker_palette_entry *entry)
 // given back the loop's count.
 static int32_t monster_from_marker(marker_data *marker, marker_palette_entry *entry)
 {
+    // A reserve marker's unit comes only when a team captain buys it.
+    if (marker->flags & _marker_is_trade_reserve_flag) return NONE;
     const int32_t monster_index = new_monster(marker);
     if (monster_index != NONE && entry) entry->count -= 1;
     return monster_index;

@@ -20,6 +20,7 @@
 #include "monster_reactions.h"
 #include "monster_life.h"
 #include "monster_owners.h"
+#include "monster_placement.h"
 #include "monsters.h"
 #include "input/action_queue.h"
 #include "input/input_definitions.h"
@@ -161,6 +162,7 @@ void register_built_subsystems(void)
     register_monster_update_hooks();
     register_monster_life_hooks();
     register_monster_owner_hooks();
+    register_monster_placement_hooks();
     register_selection_hooks();
     register_selection_input_options_procedure(selection_input_options_from_key_bindings);
     register_observer_hooks();

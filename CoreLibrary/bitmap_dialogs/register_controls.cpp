@@ -14,6 +14,7 @@
 #include "bitmap_dialogs/radio_control.h"
 #include "bitmap_dialogs/slider_control.h"
 #include "bitmap_dialogs/static_text_control.h"
+#include "bitmap_dialogs/status_bar_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/tabbed_button_control.h"
 
@@ -40,7 +41,7 @@ static const struct
     {FOUR_CHARACTER_CODE('s', 'l', 'i', 'd'), slider_control_def_proc}, // slider
     {FOUR_CHARACTER_CODE('n', 'u', 'm', 'b'), double_arrow_control_def_proc}, // double arrow
     {FOUR_CHARACTER_CODE('t', 'a', 'b', 'c'), tabbed_button_control_def_proc}, // tabbed button
-    {FOUR_CHARACTER_CODE('s', 'a', 'c', 'c'), nullptr}, // lobby status bar
+    {STATUS_BAR_CONTROL_TAG, status_bar_control_def_proc}, // lobby status bar
 };
 
 bool register_dialog_controls(void)

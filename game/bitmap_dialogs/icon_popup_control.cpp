@@ -14,12 +14,19 @@
 
 static const int16_t background_tile_state_map[NUMBER_OF_TILE_RECTANGLE_STATES] = {0, 1, 2, -1, 4, 5, 6, 7, 8};
 
+// The popup itself, or the lobby's room graphic, which builds on it and keeps its record.
+static bool icon_popup_based_handler(control_def_proc handler)
+{
+    return handler == icon_popup_control_def_proc ||
+           (handler && handler == find_control_handler(ROOM_GRAPHIC_CONTROL_TAG));
+}
+
 static icon_popup_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, icon_popup_control_def_proc);
     if (!item) return nullptr;
     icon_popup_control_data *data = (icon_popup_control_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == icon_popup_control_def_proc && data->cookie == ICON_POPUP_COOKIE,
+    if (!VASSERT(data && icon_popup_based_handler(item->handler) && data->cookie == ICON_POPUP_COOKIE,
                  "not an icon popup"))
         return nullptr;
     return data;

@@ -25,6 +25,8 @@
 #include "bitmap_dialogs/button_control.h" // DISABLED_CONTROL_TRANSPARENCY
 
 #define ICON_POPUP_CONTROL_TAG FOUR_CHARACTER_CODE('i', 'p', 'o', 'p')
+// The lobby's room graphic: an icon popup whose accessors work on it too.
+#define ROOM_GRAPHIC_CONTROL_TAG FOUR_CHARACTER_CODE('r', 'o', 'o', 'm')
 
 enum
 {

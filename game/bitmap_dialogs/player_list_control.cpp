@@ -33,8 +33,11 @@ static bool is_player_list(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, player_list_control_def_proc);
     if (!item) return false;
-    return VASSERT(item->handler == player_list_control_def_proc && get_list_control_private_list(dialog, item_id),
-                   "not a player list");
+    // The lobby's buddy and order lists keep player rows too.
+    const bool player_rows = item->handler == player_list_control_def_proc ||
+                             item->handler == find_control_handler(BUDDY_LIST_CONTROL_TAG) ||
+                             item->handler == find_control_handler(ORDER_LIST_CONTROL_TAG);
+    return VASSERT(player_rows && get_list_control_private_list(dialog, item_id), "not a player list");
 }
 
 // Row `row`'s record in the list, NULL (logged) when it is not a player-list row.

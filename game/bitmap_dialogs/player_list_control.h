@@ -17,6 +17,9 @@
 #include "game_records.h"
 
 #define PLAYER_LIST_CONTROL_TAG FOUR_CHARACTER_CODE('p', 'l', 'l', 'i')
+// The lobby's buddy and order lists: player lists whose calls work on them too.
+#define BUDDY_LIST_CONTROL_TAG FOUR_CHARACTER_CODE('p', 'b', 'l', 'i')
+#define ORDER_LIST_CONTROL_TAG FOUR_CHARACTER_CODE('p', 'o', 'l', 'i')
 #define PLAYER_ICON_COLLECTION_TAG FOUR_CHARACTER_CODE('n', 'e', 'p', 'i')
 
 enum

@@ -55,7 +55,7 @@ static struct metaserver_globals
     bool stream_corrupt;
     bool valid_token;
     uint8_t token[MAXIMUM_HANDOFF_TOKEN_SIZE];
-    buddy_entry buddies[16];
+    buddy_entry buddies[MAXIMUM_BUDDIES];
     int16_t order_member_count;
     order_member order_members[MAXIMUM_ORDER_MEMBERS];
     int32_t user_id;
@@ -815,6 +815,74 @@ void send_version_data_to_metaserver(int32_t patch_version)
         send_outgoing_packet(build_version_control_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, _platform_is_linux,
                                                           METASERVER_PLAYER_VERSION, patch_version,
                                                           METASERVER_PLAYER_BUILD_NUMBER));
+}
+
+// ---- buddies, orders and their queries ----------------------------------------------
+
+void send_buddy_query(void)
+{
+    if (can_send()) send_outgoing_packet(build_buddy_query_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE));
+}
+
+void send_order_query(void)
+{
+    if (can_send()) send_outgoing_packet(build_order_query_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE));
+}
+
+void send_update_buddy(int32_t player_id, bool add)
+{
+    if (can_send())
+        send_outgoing_packet(build_update_buddy_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, player_id, add));
+}
+
+void send_player_search_query(const char *text)
+{
+    if (can_send() && text)
+        send_outgoing_packet(build_player_search_query_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, text));
+}
+
+void send_player_info_query(int32_t player_id)
+{
+    if (can_send())
+        send_outgoing_packet(build_player_info_query_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, player_id));
+}
+
+void send_player_info_update(const char *city, const char *state, const char *country, const char *personal)
+{
+    if (!can_send()) return;
+    send_outgoing_packet(build_update_player_information_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, city ? city : "",
+                                                                state ? state : "", country ? country : "",
+                                                                personal ? personal : ""));
+}
+
+const buddy_entry *get_player_buddy_list(void) { return metaserver_globals.buddies; }
+
+void set_player_buddy_list(const buddy_entry *list)
+{
+    if (list) memcpy(metaserver_globals.buddies, list, sizeof(metaserver_globals.buddies));
+}
+
+char metaserver_player_buddy_status(int32_t player_id)
+{
+    for (const buddy_entry &buddy : metaserver_globals.buddies)
+        if (buddy.player_id == (uint32_t)player_id) return (char)buddy.active;
+    return 0;
+}
+
+const order_member *get_order_member_list(int16_t *count)
+{
+    if (count) *count = metaserver_globals.order_member_count;
+    return metaserver_globals.order_members;
+}
+
+void set_player_order_list(int32_t count, const order_member *members)
+{
+    auto &m = metaserver_globals;
+    if (count < 0 || !members) count = 0;
+    if (count > MAXIMUM_ORDER_MEMBERS) count = MAXIMUM_ORDER_MEMBERS;
+    memset(m.order_members, 0, sizeof(m.order_members));
+    if (count > 0) memcpy(m.order_members, members, sizeof(order_member) * (size_t)count);
+    m.order_member_count = (int16_t)count;
 }
 
 uint8_t *get_metaserver_packet_buffer(void) { return can_send() ? outgoing() : nullptr; }

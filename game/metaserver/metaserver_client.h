@@ -202,6 +202,40 @@ void send_version_data_to_metaserver(int32_t patch_version);
 uint8_t *get_metaserver_packet_buffer(void);
 void send_metaserver_packet(int32_t length);
 
+// The lists' queries and the player's own information; nothing is sent
+// while not connected.  The search text and the four information texts are
+// cut to what their packets hold.
+void send_buddy_query(void);
+void send_order_query(void);
+void send_update_buddy(int32_t player_id, bool add);
+void send_player_search_query(const char *text);
+void send_player_info_query(int32_t player_id);
+void send_player_info_update(const char *city, const char *state, const char *country, const char *personal);
+
+enum
+{
+    MAXIMUM_BUDDIES = 16,
+};
+// buddy_entry.active
+enum buddy_state : uint8_t
+{
+    _buddy_inactive = 0,
+    _buddy_unacknowledged,
+    _buddy_active,
+    _buddy_offline,
+};
+
+// The user's 16 buddies (player_id -1: an empty entry).
+const buddy_entry *get_player_buddy_list(void);
+// Copies all 16.
+void set_player_buddy_list(const buddy_entry *list);
+// The state of the first buddy entry of the player; 0 when none.
+char metaserver_player_buddy_status(int32_t player_id);
+// The order's members and their count (0..50).
+const order_member *get_order_member_list(int16_t *count);
+// Keeps `count` members, clamped to 0..50; the entries after them are zeroed.
+void set_player_order_list(int32_t count, const order_member *members);
+
 // "%d.%d.%d.%d" of `address` (first octet in the high byte) into 16 bytes.
 void InetNToA(uint32_t address, char text[16]);
 // The address a room change connects to: the room's when `host` is not 0,

@@ -17,7 +17,9 @@
 #include "game_records.h"
 #include "lobby_procedures.h"
 #include "metaserver/metaserver_authentication.h"
+#include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_games.h"
+#include "metaserver/metaserver_lists.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
@@ -194,7 +196,10 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
         break;
     }
     case _metaserver_awaiting_versions_message: send_version_data_to_metaserver(tag_files_get_patch_version()); break;
-    default: log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event); break;
+    default:
+        if (!handle_metaserver_list_event_for_lobby(context, event, data, length))
+            log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event);
+        break;
     }
 }
 
@@ -398,7 +403,7 @@ void logout_of_metaserver(void)
 
 static const lobby_procedures metaserver_lobby_procedures = {
     update_metaserver,
-    nullptr,
+    metaserver_player_buddy_status,
     metaserver_room_table_count,
     send_recording_stream_header_to_metaserver,
     send_recorded_command_to_metaserver,
@@ -407,6 +412,7 @@ static const lobby_procedures metaserver_lobby_procedures = {
 
 void register_metaserver_procedures(void)
 {
+    register_metaserver_controls();
     if (lobby_procedures_registered())
         log_message(__FILE__, __LINE__, "the lobby's table is registered already: it stays");
     else
@@ -430,8 +436,8 @@ bool metaserver_query_for_game_password(char *password, size_t size)
     static const dialog_item_requirement items[] = {{_game_password_ok_item, BUTTON_CONTROL_TAG},
                                                     {_game_password_cancel_item, BUTTON_CONTROL_TAG},
                                                     {_game_password_field_item, EDITTEXT_CONTROL_TAG}};
-    dialog_data *dialog = open_dialog_with_items(GAME_PASSWORD_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag,
-                                                 items, 3, (file_tag)NONE);
+    dialog_data *dialog = open_dialog_with_items(GAME_PASSWORD_DIALOG_TAG, networking_dialog_flags(), items, 3,
+                                                 (file_tag)NONE);
     if (!dialog) return false;
     set_bitmap_dialog_edit_item_maximum_length(dialog, _game_password_field_item, MAXIMUM_GAME_PASSWORD_LENGTH);
     set_default_dialog_item(dialog, _game_password_ok_item);

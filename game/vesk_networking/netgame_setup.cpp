@@ -381,3 +381,68 @@ bool netgame_setup_finish(int16_t item, bool start_immediately, int16_t old_stat
         globals->state = old_state;
     return starts;
 }
+
+// ---- the automatic host ---------------------------------------------------------
+
+autohost_readiness count_autohost_readiness(const new_player_data *players, int16_t count, int32_t host_id)
+{
+    autohost_readiness readiness = {0, 0, 0};
+    int32_t host_captain = NONE;
+    for (int16_t i = 0; i < count; ++i)
+        if (players[i].unique_identifier == host_id) host_captain = players[i].team_captain_identifier;
+    int32_t ready_captains[MAXIMUM_NET_GAME_PLAYERS];
+    int16_t captains = 0;
+    for (int16_t i = 0; i < count && i < MAXIMUM_NET_GAME_PLAYERS; ++i)
+    {
+        const new_player_data &player = players[i];
+        const int32_t captain = player.team_captain_identifier;
+        if (player.unique_identifier == host_id || (host_captain != NONE && captain == host_captain)) continue;
+        readiness.players += 1;
+        if (!player.agreed_to_play) continue;
+        readiness.ready += 1;
+        int16_t known = 0;
+        while (captain != NONE && known < captains && ready_captains[known] != captain) ++known;
+        if (captain != NONE && known < captains) continue;
+        if (captain != NONE) ready_captains[captains++] = captain;
+        readiness.ready_teams += 1;
+    }
+    return readiness;
+}
+
+bool autohost_players_may_start(const autohost_readiness &readiness, bool cooperative)
+{
+    const int16_t half = (int16_t)((readiness.players + 1) / 2);
+    const int16_t needed = half > 2 ? half : 2;
+    return readiness.ready >= needed && readiness.ready_teams >= (cooperative ? 1 : 2);
+}
+
+autohost_countdown_event advance_autohost_countdown(autohost_countdown *countdown, bool players_may_start,
+                                                    uint32_t now, uint32_t settled_ms, int32_t *seconds_left)
+{
+    *seconds_left = AUTOHOST_COUNTDOWN_SECONDS;
+    const bool settled = now - settled_ms >= (uint32_t)AUTOHOST_SETTLING_MS;
+    if (!players_may_start || !settled)
+    {
+        if (!countdown->running) return _autohost_countdown_quiet;
+        countdown->running = false;
+        return _autohost_countdown_aborted;
+    }
+    if (!countdown->running)
+    {
+        countdown->running = true;
+        countdown->start_ms = now;
+        countdown->next_update_seconds = AUTOHOST_COUNTDOWN_FIRST_UPDATE_SECONDS;
+        return _autohost_countdown_begun;
+    }
+    const uint32_t elapsed = now - countdown->start_ms;
+    if (elapsed > (uint32_t)AUTOHOST_COUNTDOWN_SECONDS * 1000 - 1)
+    {
+        countdown->running = false;
+        *seconds_left = 0;
+        return _autohost_countdown_finished;
+    }
+    if (elapsed < (uint32_t)countdown->next_update_seconds * 1000) return _autohost_countdown_quiet;
+    *seconds_left = AUTOHOST_COUNTDOWN_SECONDS - countdown->next_update_seconds;
+    countdown->next_update_seconds += AUTOHOST_COUNTDOWN_UPDATE_PERIOD_SECONDS;
+    return _autohost_countdown_announced;
+}

@@ -111,3 +111,49 @@ bool netgame_setup_finish(int16_t item, bool start_immediately, int16_t old_stat
 // cooperative game, and its computer players while there is room.
 void build_game_start_players(const new_player_data *players, int16_t count, int32_t local_player_id,
                               new_game_data *data);
+
+// ---- the automatic host ---------------------------------------------------------
+
+enum
+{
+    AUTOHOST_SETTLING_MS = 5000,      // the wait after a game's settings were set
+    AUTOHOST_COUNTDOWN_SECONDS = 20,
+    AUTOHOST_COUNTDOWN_FIRST_UPDATE_SECONDS = 10,
+    AUTOHOST_COUNTDOWN_UPDATE_PERIOD_SECONDS = 5,
+};
+
+// Who is ready among the players the automatic host waits for: everybody
+// but the host and the members of the host's own team.
+struct autohost_readiness
+{
+    int16_t players;     // T
+    int16_t ready;       // R
+    int16_t ready_teams; // K: teams with a ready member; a ready player in no team is a team of his own
+};
+autohost_readiness count_autohost_readiness(const new_player_data *players, int16_t count, int32_t host_id);
+// R >= max(2, (T + 1) / 2) and K >= 1 in a cooperative game, 2 otherwise.
+bool autohost_players_may_start(const autohost_readiness &readiness, bool cooperative);
+
+// The automatic host's countdown, kept between passes of the set-up.
+struct autohost_countdown
+{
+    bool running;
+    uint32_t start_ms;            // machine milliseconds
+    int32_t next_update_seconds;  // the next announcement, in seconds after the start
+};
+
+enum autohost_countdown_event
+{
+    _autohost_countdown_quiet = 0,
+    _autohost_countdown_begun,     // 20 seconds to go
+    _autohost_countdown_announced, // `seconds_left` to go (10, then 5)
+    _autohost_countdown_finished,  // start the game (the countdown stops)
+    _autohost_countdown_aborted,   // the players stopped being ready (the countdown stops)
+};
+
+// One pass of the countdown at `now`: it begins once the players may start
+// and AUTOHOST_SETTLING_MS have passed since `settled_ms`, announces at 10
+// and 15 seconds, finishes after 20 and is aborted when the players no
+// longer may start.  Times are machine milliseconds (differences wrap).
+autohost_countdown_event advance_autohost_countdown(autohost_countdown *countdown, bool players_may_start,
+                                                    uint32_t now, uint32_t settled_ms, int32_t *seconds_left);

@@ -71,7 +71,7 @@ bool open_missing_plugins_dialog(const missing_plugin_info *missing, int32_t cou
     static const dialog_item_requirement items[] = {{_missing_plugins_ok_item, BUTTON_CONTROL_TAG},
                                                     {_missing_plugins_title_item, STATIC_TEXT_CONTROL_TAG}};
     dialog_data *dialog = open_dialog_with_items(MISSING_PLUGINS_DIALOG_TAG,
-                                                 _dialog_has_bevel_flag | _dialog_is_centered_flag, items, 2,
+                                                 networking_dialog_flags(), items, 2,
                                                  (file_tag)NONE);
     if (!dialog) return false;
     if (!has_item(dialog, _missing_plugins_replaced_item))
@@ -147,7 +147,7 @@ bool do_join_game_failed_dialog(const char *message, const net_game_description 
     static const dialog_item_requirement items[] = {{_join_failed_ok_item, BUTTON_CONTROL_TAG},
                                                     {_join_failed_message_item, STATIC_TEXT_CONTROL_TAG}};
     dialog_data *dialog = open_dialog_with_items(JOIN_GAME_FAILED_DIALOG_TAG,
-                                                 _dialog_has_bevel_flag | _dialog_is_centered_flag, items, 2,
+                                                 networking_dialog_flags(), items, 2,
                                                  JOIN_GAME_FAILED_BACKGROUND_COLLECTION_TAG);
     if (!dialog)
     {

@@ -25,6 +25,7 @@
 #include "networking/net_config_tokens.h"
 #include "plugin_components.h"
 #include "networking/tcp_module.h"
+#include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
@@ -142,6 +143,11 @@ int16_t network_dialog_script_item(dialog_data *dialog)
 {
     if (!network_interface_globals.script) return NONE;
     return network_interface_globals.script(dialog, network_interface_globals.script_context);
+}
+
+uint16_t networking_dialog_flags(void)
+{
+    return (uint16_t)(_dialog_has_bevel_flag | (active_screen.screen_initialized ? _dialog_is_centered_flag : 0));
 }
 
 bool create_or_join_autohost_on(void) { return network_interface_globals.autohost_on; }
@@ -460,7 +466,7 @@ bool create_or_join_game(uint32_t protocol, net_game_data *game, const char *pla
     auto *g = &network_interface_globals;
     if (!game || !default_game_name || !default_password || !player_data) return false;
     dialog_data *dialog = open_dialog_with_items(
-        CREATE_OR_JOIN_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag, create_or_join_items,
+        CREATE_OR_JOIN_DIALOG_TAG, networking_dialog_flags(), create_or_join_items,
         (int32_t)(sizeof(create_or_join_items) / sizeof(create_or_join_items[0])),
         CREATE_OR_JOIN_BACKGROUND_COLLECTION_TAG);
     if (!dialog) return false;
@@ -751,7 +757,7 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
         if (loaded != NONE) delete_collection(loaded);
     }
     dialog_data *dialog = open_dialog_with_items(
-        NETWORK_SELECTION_DIALOG_TAG, _dialog_has_bevel_flag | _dialog_is_centered_flag, network_selection_items,
+        NETWORK_SELECTION_DIALOG_TAG, networking_dialog_flags(), network_selection_items,
         (int32_t)(sizeof(network_selection_items) / sizeof(network_selection_items[0])), (file_tag)NONE);
     if (!dialog) return nullptr;
     set_dialog_cancel_item(dialog, _network_selection_cancel_item);

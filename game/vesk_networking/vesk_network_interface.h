@@ -92,6 +92,9 @@ void set_network_dialog_script(network_dialog_script_procedure procedure, void *
 // pumped every pass and the script may press.  The item hit; the cancel item
 // when the dialog was closed from outside; NONE when it ended otherwise.
 int16_t network_modal_dialog(dialog_data *dialog);
+// The flags a networking dialog opens with: bevelled, and centred on the
+// screen when there is one (a headless run has none).
+uint16_t networking_dialog_flags(void);
 // The item the script presses on `dialog` this pass (NONE without a script).
 int16_t network_dialog_script_item(dialog_data *dialog);
 

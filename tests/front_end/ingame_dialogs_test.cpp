@@ -1,7 +1,8 @@
 // The dialogs over a running game and around its files, on the demo's
 // dialogs and strings (data/, made by the data tool), worked through the
 // real modal loop with scripted passes: the quit dialog's items per game
-// type and its pause, the hints dialog's tips, the blood lock, the tag name
+// type and its pause, the hints dialog's tips, unit trading's points and the
+// counts it sends, the blood lock, the tag name
 // dialog's refusals and the uniqueness of names, and the preferences
 // dialog's game and sound panels over a sound output that plays nothing.
 
@@ -14,11 +15,13 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/double_arrow_control.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/slider_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_tag_interface.h"
+#include "commands.h"
 #include "front_end_procedures.h"
 #include "game_hints_dialog.h"
 #include "game_preferences.h"
@@ -27,6 +30,7 @@
 #include "game_time.h"
 #include "ingame_dialog_support.h"
 #include "gameplay_versions.h"
+#include "monster_placement.h"
 #include "no_blood_dialog.h"
 #include "preferences_ui.h"
 #include "quit_dialog.h"
@@ -40,6 +44,7 @@
 #include "support/fake_sound_output.h"
 #include "support/scratch.h"
 #include "tag_files/tag_files.h"
+#include "unit_trading_dialog.h"
 
 namespace
 {
@@ -71,6 +76,7 @@ protected:
     {
         dispose_quit_dialog();
         close_game_hints_dialog();
+        dispose_unit_trading_dialog();
         game_->type = _game_type_local;
         game_->flags &= ~(uint32_t)(_game_is_paused_flag | _game_is_over_flag);
         demo_interface_test::TearDown();
@@ -205,6 +211,108 @@ TEST_F(ingame_dialogs, game_tips_step_around_both_ways_and_none_disable_the_step
     game_hints_dialog_handler_proc(get_game_hints_dialog(), _game_hints_done_item, nullptr);
     EXPECT_FALSE(game_hints_dialog_is_open());
     EXPECT_EQ(get_game_preferences()->current_tip_index, 0);
+}
+
+// The arithmetic counted afresh: the points are the tradable units' worth at
+// opening less the worth chosen; a count may rise to what the points left
+// buy, never past its most, and a free unit always to its most.
+TEST_F(ingame_dialogs, unit_trading_counts_its_points_and_maxima_and_sends_the_counts_chosen)
+{
+    const monster_placement types[] = {
+        {_monster_placement_tradable_flag, 0, 10, 4, 1, 6, 3},
+        {_monster_placement_tradable_flag, 1, 11, 2, 0, 5, 2},
+        {_monster_placement_tradable_flag, 2, 12, 1, 0, 3, 0}, // free
+        {0, 3, 13, 5, 5, 5, 9}, // not tradable: hidden, sent as it is
+    };
+    const int16_t count = (int16_t)std::size(types);
+    const auto open = [&] {
+        auto *copy = (monster_placement *)malloc(sizeof(types));
+        memcpy(copy, types, sizeof(types));
+        ASSERT_TRUE(open_unit_trading_dialog_with(copy, count));
+    };
+    ASSERT_TRUE(initialize_commands());
+    ASSERT_TRUE(initialize_commands_for_new_map());
+    game_->time_state = _game_time_pregame;
+    ASSERT_NO_FATAL_FAILURE(open());
+    dialog_data *dialog = get_unit_trading_dialog();
+    for (int16_t item = 24; item <= 43; ++item) EXPECT_FALSE(bitmap_get_item_visible(dialog, item)) << item;
+    EXPECT_TRUE(bitmap_get_item_visible(dialog, 23));
+
+    const auto count_item = [](int16_t k) { return (int16_t)(15 + 4 * k); };
+    const std::vector<std::vector<int16_t>> choices = {
+        {4, 2, 1}, {1, 2, 1}, {1, 5, 1}, {1, 5, 3}, {4, 2, 3}, {5, 0, 3},
+    };
+    int32_t total = 0;
+    for (int16_t k = 0; k < 3; ++k) total += types[k].count * types[k].cost_per_unit;
+    for (const auto &values : choices)
+    {
+        SCOPED_TRACE(::testing::PrintToString(values));
+        // As a player would: the counts that fall first, then those that rise.
+        for (const bool rising : {false, true})
+            for (int16_t k = 0; k < 3; ++k)
+            {
+                double_arrow_control_data *arrows = get_double_arrow_control_data(dialog, count_item(k));
+                ASSERT_NE(arrows, nullptr);
+                if ((values[(size_t)k] > arrows->value) != rising) continue;
+                set_double_arrow_control_value(dialog, count_item(k), -1, -1, values[(size_t)k]);
+                ASSERT_NE(arrows->value_listener, nullptr);
+                arrows->value_listener(dialog, count_item(k));
+            }
+        int32_t left = total;
+        for (int16_t k = 0; k < 3; ++k) left -= values[(size_t)k] * types[k].cost_per_unit;
+        char text[64], expected[64];
+        snprintf(expected, sizeof(expected), "Points left: %d", (int)left);
+        get_bitmap_dialog_static_item_text(dialog, _unit_trading_points_left_item, text, sizeof(text));
+        EXPECT_STREQ(text, expected);
+        for (int16_t k = 0; k < 3; ++k)
+        {
+            const int32_t most = types[k].cost_per_unit == 0
+                                     ? types[k].maximum_count
+                                     : std::min<int32_t>(types[k].maximum_count,
+                                                         values[(size_t)k] + left / types[k].cost_per_unit);
+            EXPECT_EQ(get_double_arrow_control_data(dialog, count_item(k))->maximum, most) << k;
+            EXPECT_EQ(get_double_arrow_control_value(dialog, count_item(k)), values[(size_t)k]) << k;
+        }
+    }
+
+    // Reset, then OK: the counts leave as one command, the hidden type's own included.
+    unit_trading_dialog_handler_proc(dialog, _unit_trading_reset_item, nullptr);
+    set_double_arrow_control_value(dialog, count_item(0), -1, -1, 2);
+    get_double_arrow_control_data(dialog, count_item(0))->value_listener(dialog, count_item(0));
+    unit_trading_dialog_handler_proc(dialog, _unit_trading_accept_item, nullptr);
+    EXPECT_FALSE(unit_trading_dialog_is_open());
+    const auto sent_counts = [] {
+        std::vector<int16_t> counts;
+        command_header *command = dequeue_outgoing_command();
+        if (!command) return std::vector<int16_t>{-1};
+        command_codec_state state;
+        command_decode_new(&state, command, _command_unit_adjustment);
+        const auto *data = (const command_unit_adjustment_data *)command_decode_data(
+            &state, sizeof(command_unit_adjustment_data), command_unit_adjustment_data_byte_swapping_data);
+        int16_t n = 0;
+        const auto *values = (const int16_t *)command_decode_array(&state, &n, sizeof(int16_t),
+                                                                   unit_adjustment_count_byte_swapping_data);
+        if (!data || data->flags != _unit_adjustment_from_trading_flag) return std::vector<int16_t>{-2};
+        for (int16_t i = 0; i < n; ++i) counts.push_back(values[i]);
+        return counts;
+    };
+    EXPECT_EQ(sent_counts(), (std::vector<int16_t>{2, 2, 1, 5}));
+
+    // Cancel sends nothing; the clock starting sends what is shown.
+    ASSERT_NO_FATAL_FAILURE(open());
+    unit_trading_dialog_handler_proc(get_unit_trading_dialog(), _unit_trading_cancel_item, nullptr);
+    EXPECT_EQ(dequeue_outgoing_command(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(open());
+    rectangle2d bounds;
+    EXPECT_TRUE(unit_trading_dialog_visible(&bounds));
+    EXPECT_EQ(bounds.top, 0) << "no status bar: the top of the screen";
+    unit_trading_dialog_handler_proc(get_unit_trading_dialog(), NONE, nullptr);
+    EXPECT_TRUE(unit_trading_dialog_is_open()) << "the clock has not started";
+    game_->time_state = _game_time_no_countdown;
+    unit_trading_dialog_handler_proc(get_unit_trading_dialog(), NONE, nullptr);
+    EXPECT_FALSE(unit_trading_dialog_visible(&bounds));
+    EXPECT_EQ(sent_counts(), (std::vector<int16_t>{4, 2, 1, 5}));
+    dispose_commands_from_old_map();
 }
 
 TEST_F(ingame_dialogs, the_blood_lock_takes_two_empty_fields_and_the_unlock_only_the_password)

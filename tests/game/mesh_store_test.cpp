@@ -65,7 +65,7 @@ TEST_F(mesh_store_test, demo_map_is_an_entry_point_and_loads)
     get_cached_entry_points(&count, &entries, nullptr);
     ASSERT_EQ(count, 1);
     EXPECT_STREQ(entries[0]->printed_name, "Demo Valley");
-    EXPECT_EQ(entries[0]->mesh_flags, 0x10001u);
+    EXPECT_EQ(entries[0]->mesh_flags, 0x110001u);
 
     mesh_header header;
     ASSERT_TRUE(read_mesh_header(map.subgroup_tag, &header));

@@ -253,8 +253,8 @@ void stream_command(const command_header *command)
 }
 void stream_end(int32_t time) { streamed_end_time = time; }
 
-// Verbs no built subsystem runs yet (the unit layer runs rename and chat).
-const int16_t LOGGED_VERBS[] = {_command_unit_adjustment, _command_sync_formation};
+// A verb no built subsystem runs yet (the unit layer runs rename and chat).
+const int16_t LOGGED_VERBS[] = {_command_sync_formation};
 
 // The test's own: the slots take one registration per process.
 void register_test_procedures(void)
@@ -448,7 +448,7 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     header->player_index = 0;
     header->time = game_->target_time + 1;
     record_incoming_command(header);
-    const std::vector<uint8_t> small = make_command(_command_unit_adjustment, 40, 2);
+    const std::vector<uint8_t> small = make_command(_command_sync_formation, 40, 2);
     ASSERT_TRUE(queue_outgoing_command((const command_header *)small.data()));
     for (int32_t i = 0; i < 20; ++i) update_vesk(1);
     stop_simulation();
@@ -457,7 +457,7 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     recording_file_header film_header;
     const std::vector<block_info> blocks = blocks_of("big.film", &film_header);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_unit_adjustment}));
+    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_sync_formation}));
     EXPECT_EQ(streamed_verbs.front(), _command_sync_formation) << "the stream still gets it";
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
 }

@@ -90,7 +90,7 @@ std::vector<uint8_t> make_command(int32_t size, uint32_t seed)
 {
     std::vector<uint8_t> bytes((size_t)size);
     for (int32_t i = 8; i < size; ++i) bytes[(size_t)i] = (uint8_t)(seed * 31 + (uint32_t)i * 7);
-    command_header header = {(int16_t)size, (int8_t)_command_unit_adjustment, NONE, 0};
+    command_header header = {(int16_t)size, (int8_t)_command_sync_formation, NONE, 0};
     memcpy(bytes.data(), &header, sizeof(header));
     return bytes;
 }
@@ -167,7 +167,7 @@ protected:
         register_render_saved_game_snapshot_procedure(pattern_snapshot);
         register_cached_console_text_procedures(save_console, restore_console);
         register_saved_game_name_dialog_procedure(test_save_dialog);
-        register_command_verb_procedure(_command_unit_adjustment, executed_adjustment);
+        register_command_verb_procedure(_command_sync_formation, executed_adjustment);
     }
     static void TearDownTestSuite()
     {

@@ -238,3 +238,80 @@ TEST_F(setup_host, the_ready_item_toggles_and_says_when_shift_chose)
         EXPECT_EQ(get_net_player(0)->persistent_ready != 0, r.persistent_after) << "row " << i;
     }
 }
+
+// The automatic host waits for enough ready players outside its own team,
+// in enough teams.
+TEST(netgame_setup_rules, the_automatic_host_starts_with_enough_ready_players_in_enough_teams)
+{
+    struct row
+    {
+        const char *what;
+        std::vector<new_player_data> joiners; // besides the host (id 0, in no team unless `host_captain`)
+        int32_t host_captain;
+        bool cooperative;
+        int16_t players, ready, teams;
+        bool may_start;
+    };
+    auto joiner = [](int32_t id, bool ready, int32_t captain = NONE) {
+        new_player_data player = listed(id, captain);
+        player.agreed_to_play = ready;
+        return player;
+    };
+    const row rows[] = {
+        {"five joiners, two ready: R must reach 3",
+         {joiner(1, true), joiner(2, true), joiner(3, false), joiner(4, false), joiner(5, false)}, NONE, false, 5, 2, 2, false},
+        {"five joiners, three ready",
+         {joiner(1, true), joiner(2, true), joiner(3, true), joiner(4, false), joiner(5, false)}, NONE, false, 5, 3, 3, true},
+        {"one ready joiner: never fewer than 2", {joiner(1, true)}, NONE, true, 1, 1, 1, false},
+        {"two ready in one team count as one team", {joiner(1, true, 1), joiner(2, true, 1)}, NONE, false, 2, 2, 1, false},
+        {"one team is enough in a cooperative game", {joiner(1, true, 1), joiner(2, true, 1)}, NONE, true, 2, 2, 1, true},
+        {"the host's team is not counted", {joiner(1, true, 0), joiner(2, true), joiner(3, true)}, 0, false, 2, 2, 2, true},
+    };
+    for (const row &r : rows)
+    {
+        std::vector<new_player_data> players = {listed(0, r.host_captain)};
+        players.insert(players.end(), r.joiners.begin(), r.joiners.end());
+        const autohost_readiness readiness = count_autohost_readiness(players.data(), (int16_t)players.size(), 0);
+        EXPECT_EQ(readiness.players, r.players) << r.what;
+        EXPECT_EQ(readiness.ready, r.ready) << r.what;
+        EXPECT_EQ(readiness.ready_teams, r.teams) << r.what;
+        EXPECT_EQ(autohost_players_may_start(readiness, r.cooperative), r.may_start) << r.what;
+    }
+}
+
+// The countdown on a test clock: it waits five seconds after the settings,
+// speaks at 0, 10 and 15 seconds, starts after 20, and a player who stops
+// being ready aborts it; it then begins again from 20 seconds.
+TEST(netgame_setup_rules, the_automatic_hosts_countdown_aborts_and_restarts)
+{
+    struct step
+    {
+        uint32_t at_ms;
+        bool may_start;
+        autohost_countdown_event event;
+        int32_t seconds_left;
+    };
+    const uint32_t settled = 0xFFFFF000u; // the clock wraps during the countdown
+    const step steps[] = {
+        {settled + 4999, true, _autohost_countdown_quiet, 20},
+        {settled + 5000, true, _autohost_countdown_begun, 20},
+        {settled + 14999, true, _autohost_countdown_quiet, 20},
+        {settled + 15000, true, _autohost_countdown_announced, 10},
+        {settled + 16000, false, _autohost_countdown_aborted, 20},
+        {settled + 17000, false, _autohost_countdown_quiet, 20},
+        {settled + 18000, true, _autohost_countdown_begun, 20},
+        {settled + 28000, true, _autohost_countdown_announced, 10},
+        {settled + 33000, true, _autohost_countdown_announced, 5},
+        {settled + 37999, true, _autohost_countdown_quiet, 20},
+        {settled + 38000, true, _autohost_countdown_finished, 0},
+        {settled + 38001, true, _autohost_countdown_begun, 20},
+    };
+    autohost_countdown countdown = {};
+    for (const step &s : steps)
+    {
+        int32_t seconds_left = -1;
+        EXPECT_EQ(advance_autohost_countdown(&countdown, s.may_start, s.at_ms, settled, &seconds_left), s.event)
+            << s.at_ms - settled;
+        EXPECT_EQ(seconds_left, s.seconds_left) << s.at_ms - settled;
+    }
+}

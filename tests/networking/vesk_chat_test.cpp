@@ -26,21 +26,6 @@ enum
     CHAT_TYPE_OFFSET = 50,
 };
 
-// A chat packet in host order, from `name`.
-std::vector<uint8_t> chat_packet_bytes(const char *name, uint8_t to, uint16_t flags, int16_t type, int16_t identifier,
-                                       const std::string &text)
-{
-    chat_appearance appearance = {};
-    strlcpy(appearance.player_name, name, sizeof(appearance.player_name));
-    appearance.red = 1;
-    std::vector<uint8_t> packet(MAXIMUM_SINGLE_PACKET_SIZE);
-    const uint16_t length =
-        build_chat_packet(packet.data(), (int32_t)packet.size(), &appearance, to, flags, type, identifier, text.c_str());
-    EXPECT_GT(length, 0);
-    packet.resize(length);
-    return packet;
-}
-
 // What a peer read of one chat line: its sender's name and decoded text.
 struct seen_line
 {
@@ -87,9 +72,7 @@ protected:
     void send_chat(size_t peer, const char *claimed_name, uint8_t to, uint16_t flags, int16_t type,
                    int16_t identifier, const std::string &text)
     {
-        std::vector<uint8_t> packet = chat_packet_bytes(claimed_name, to, flags, type, identifier, text);
-        vesk_packet_byteswapping(packet.data(), true);
-        send_game_packet(peer, _chat_packet, to, std::vector<uint8_t>(packet.begin() + 8, packet.end()));
+        send_peer_chat(peer, claimed_name, to, flags, type, identifier, text);
         pump_a_while(30);
     }
 

@@ -7,6 +7,7 @@
 #include "cseries/cstrings.h"
 #include "cseries/timers.h"
 #include "networking/connection_manager.h"
+#include "networking/network_constants.h"
 #include "networking/tcp_module.h"
 #include "uber/uber.h"
 #include "vesk_networking/network.h"
@@ -117,6 +118,37 @@ void net_session_host_fixture::send_game_packet(size_t peer, uint16_t what, uint
     packet[4] = to;
     std::copy(body.begin(), body.end(), packet.begin() + 8);
     peers[peer]->send_bytes(packet);
+}
+
+std::vector<uint8_t> chat_packet_bytes(const char *name, uint8_t to, uint16_t flags, int16_t type, int16_t identifier,
+                                       const std::string &text)
+{
+    chat_appearance appearance = {};
+    strlcpy(appearance.player_name, name, sizeof(appearance.player_name));
+    appearance.red = 1;
+    std::vector<uint8_t> packet(MAXIMUM_SINGLE_PACKET_SIZE);
+    const uint16_t length =
+        build_chat_packet(packet.data(), (int32_t)packet.size(), &appearance, to, flags, type, identifier, text.c_str());
+    EXPECT_GT(length, 0);
+    packet.resize(length);
+    return packet;
+}
+
+void net_session_host_fixture::send_peer_record(size_t peer, const new_player_data &player)
+{
+    const int32_t id = id_of_peer(peer);
+    std::vector<uint8_t> body = {(uint8_t)(id >> 8), (uint8_t)id};
+    const std::vector<uint8_t> record = wire_record(player);
+    body.insert(body.end(), record.begin(), record.end());
+    peers[peer]->send_bytes(raw_library_packet(1, 254, body));
+}
+
+void net_session_host_fixture::send_peer_chat(size_t peer, const char *claimed_name, uint8_t to, uint16_t flags,
+                                              int16_t type, int16_t identifier, const std::string &text)
+{
+    std::vector<uint8_t> packet = chat_packet_bytes(claimed_name, to, flags, type, identifier, text);
+    vesk_packet_byteswapping(packet.data(), true);
+    send_game_packet(peer, _chat_packet, to, std::vector<uint8_t>(packet.begin() + 8, packet.end()));
 }
 
 void net_session_host_fixture::pump_once(void)

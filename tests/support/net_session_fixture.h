@@ -26,6 +26,10 @@ extern uint32_t net_session_test_clock;
 // 443, no team, `name`.
 new_player_data test_net_player(const char *name);
 
+// A chat packet in host order, from `name`.
+std::vector<uint8_t> chat_packet_bytes(const char *name, uint8_t to, uint16_t flags, int16_t type, int16_t identifier,
+                                       const std::string &text);
+
 class net_session_host_fixture : public ::testing::Test
 {
 protected:
@@ -44,6 +48,12 @@ protected:
     // Sends a game packet from peer `peer`: header fields in host order, the
     // body already in wire order.
     void send_game_packet(size_t peer, uint16_t what, uint8_t to, const std::vector<uint8_t> &body);
+
+    // Peer `peer` publishes a changed record of its player (ready marks, teams).
+    void send_peer_record(size_t peer, const new_player_data &player);
+    // Peer `peer` asks the host to pass a chat line on (see chat_packet_bytes).
+    void send_peer_chat(size_t peer, const char *claimed_name, uint8_t to, uint16_t flags, int16_t type,
+                        int16_t identifier, const std::string &text);
 
     void pump_once(void);
     void pump_a_while(int32_t turns = 20);

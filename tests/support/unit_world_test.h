@@ -66,6 +66,14 @@ protected:
         reference.collection_tag = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
         reference.number_of_permutations = 1;
         ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        write_unit_type("wa01", "mons", adjust, numbered_sequences);
+    }
+
+    // Another unit definition `unit_name` drawn with "refa", whose monster
+    // definition `monster_name` is stored as write_unit_tags stores "mons".
+    void write_unit_type(const char *unit_name, const char *monster_name,
+                         const std::function<void(monster_definition &)> &adjust = {}, bool numbered_sequences = true)
+    {
         monster_definition m;
         default_monster_definition(&m);
         m.collection_tag = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
@@ -75,13 +83,13 @@ protected:
         std::vector<uint8_t> bytes((uint8_t *)&m, (uint8_t *)&m + sizeof(m));
         ASSERT_TRUE(byte_swap_data("mons", bytes.data(), (int32_t)bytes.size(), 1,
                                    monster_definition_byte_swapping_data));
-        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, "mons", MONSTER_DEFINITION_VERSION, bytes.data(),
+        write_local_tag(MONSTER_DEFINITION_GROUP_TAG, monster_name, MONSTER_DEFINITION_VERSION, bytes.data(),
                         (int32_t)bytes.size());
         uint8_t unit[128];
         memset(unit, 0, sizeof(unit));
-        memcpy(unit, "mons", 4);
+        memcpy(unit, monster_name, 4);
         memcpy(unit + 4, "refa", 4);
-        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, unit_name, UNIT_DEFINITION_VERSION, unit, sizeof(unit));
     }
 };
 

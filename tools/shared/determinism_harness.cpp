@@ -24,7 +24,6 @@
 #include "recording.h"
 #include "saved_games.h"
 #include "scoring.h"
-#include "sound/load_openal.h"
 #include "state_hash.h"
 #include "statistics.h"
 #include "subsystems.h"
@@ -34,7 +33,6 @@
 static struct harness_globals
 {
     bool started_up;
-    bool with_screen; // dialogs are worked on a screen of the video library's dummy driver
     bool running;
     const simulation_command *commands;
     int32_t command_count;
@@ -162,14 +160,7 @@ static bool bring_up_headless_game(const char *data_directory, char *reason, siz
         slprintf(reason, reason_size, "cannot enter the data directory \"%s\"", data_directory);
         return false;
     }
-    if (harness_globals.with_screen)
-    {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        // Nobody hears a simulator: no sound output is opened.
-        static const char *const no_sound_output[] = {"(no sound output)"};
-        set_openal_library_names(no_sound_output, 1);
-    }
-    set_vesk_headless(!harness_globals.with_screen);
+    set_vesk_headless(true);
     set_message_box_proc(quiet_message_box);
     if (!harness_globals.started_up)
     {
@@ -427,9 +418,8 @@ bool run_simulation_frames(int32_t ticks, simulation_frame_procedure frame, void
     return game_->game_time >= end;
 }
 
-bool bring_up_simulation(const char *data_directory, char *reason, size_t reason_size, bool with_screen)
+bool bring_up_simulation(const char *data_directory, char *reason, size_t reason_size)
 {
-    harness_globals.with_screen = with_screen;
     return bring_up_headless_game(data_directory, reason, reason_size);
 }
 

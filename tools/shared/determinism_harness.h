@@ -110,10 +110,8 @@ bool run_simulation_reporting(int32_t ticks, const simulation_command *commands,
                               void *report_context);
 
 // Brings the game up headless as start_simulation does, without starting a
-// map (a network game starts its map once its players are known).  With
-// `with_screen` the screen opens on the video library's "dummy" driver, so
-// that the game's dialogs can be worked by a script.
-bool bring_up_simulation(const char *data_directory, char *reason, size_t reason_size, bool with_screen = false);
+// map (a network game starts its map once its players are known).
+bool bring_up_simulation(const char *data_directory, char *reason, size_t reason_size);
 
 // Starts the map of `data`, a game set up elsewhere (a network game), on a
 // game brought up; the game state is "running".  False with a one-line reason.

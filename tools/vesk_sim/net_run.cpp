@@ -1,6 +1,6 @@
-// vesk_sim's network game: a minimal direct set-up (the host starts once the
-// players it waits for are listed and ready), the start barrier, the game
-// run in real time from the host's stream, the end barrier.
+// vesk_sim's network game: the set-up dialog pressed by a script (the host
+// starts once the players it waits for are listed and ready), the start
+// barrier, the game run in real time from the host's stream, the end barrier.
 
 #include "net_run.h"
 
@@ -21,6 +21,7 @@
 #include "game_time.h"
 #include "interface_definitions.h"
 #include "gameplay_versions.h"
+#include "interface_definitions.h"
 #include "mesh.h"
 #include "monster_commands.h"
 #include "monsters.h"
@@ -29,6 +30,9 @@
 #include "screen.h"
 #include "selection.h"
 #include "session_state.h"
+#include "bitmap_dialogs/edittext_control.h"
+#include "vesk_networking/netgame_setup.h"
+#include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -69,6 +73,9 @@ static struct
     uint32_t join_started_ms;
     int32_t last_tick_seen;
     bool restart_pressed;
+    bool chat_sent;
+    bool ready_pressed;
+    bool start_pressed;
 } run;
 
 static bool out_of_time(void)
@@ -297,6 +304,66 @@ static int16_t work_entry_dialog(dialog_data *dialog, void *context)
     return NONE;
 }
 
+// ---- the set-up dialog, pressed by the script -------------------------------------------------
+
+// Types the chat line into the set-up dialog's entry and sends it.
+static int16_t send_chat_line(dialog_data *dialog)
+{
+    run.chat_sent = true;
+    set_bitmap_dialog_edit_item_text(dialog, _netgame_setup_chat_entry_item, run.options->chat);
+    return _netgame_setup_send_chat_item;
+}
+
+// What this process's player presses in the set-up dialog, once per pass:
+// the chat line once everybody is listed; a joiner gets ready (after its
+// line, so the host passes the line on before it can start); the host starts
+// once the players it waits for are listed and ready.
+static int16_t press_setup_items(dialog_data *dialog, void *)
+{
+    usleep(IDLE_FRAME_SLEEP_MICROSECONDS);
+    if (out_of_time()) return _netgame_setup_leave_item;
+    if (find_net_player_index(get_local_player_id()) < 0) return NONE;
+    const bool hosting = local_player_is_network_originator();
+    const bool everybody_listed = get_net_player_count() >= run.options->players;
+    if (run.options->chat && !run.chat_sent)
+        return everybody_listed ? send_chat_line(dialog) : (int16_t)NONE;
+    if (!hosting && !run.ready_pressed)
+    {
+        run.ready_pressed = true;
+        return _netgame_setup_ready_item;
+    }
+    // A host that begins the start barrier has started the game, whether or
+    // not its start item came first.
+    if (!hosting && get_vesk_sync_data()->originator_told_us_to_begin) return _netgame_setup_game_starts_item;
+    if (hosting && !run.start_pressed && everybody_listed && enough_players_agree_to_start_game())
+    {
+        run.start_pressed = true;
+        return _netgame_setup_start_item;
+    }
+    return NONE;
+}
+
+// The set-up of the session's game through its dialog; true when the game
+// starts (the game itself is built from the players at its start).
+static bool configure_network_game(net_game_description *description)
+{
+    // The dialog is drawn from the interface's look, as over the main menu.
+    if (!initialize_interface_without_map())
+    {
+        fprintf(stderr, "vesk_sim: the interface cannot be loaded for the set-up dialog\n");
+        return false;
+    }
+    set_netgame_setup_script(press_setup_items, nullptr);
+    new_game_data data;
+    // A joiner here always gets ready, and follows a host that begins the
+    // game before the joiner's own ready mark came back to it: the set-up's
+    // check that a joiner is ready is skipped for it.
+    const bool follow_the_host = !local_player_is_network_originator();
+    const bool starts = configure_netgame(&data, description, false, follow_the_host);
+    set_netgame_setup_script(nullptr, nullptr);
+    return starts;
+}
+
 // Creates or joins the game through the create-or-join dialog as this
 // process's player, the game being configured; the host's `description`
 // becomes the game it edits.
@@ -359,26 +426,9 @@ static bool host_session(const net_run_options *options)
     slprintf(script.port, sizeof(script.port), "%u", (unsigned)options->port);
     if (!enter_session(&description, &script)) return false;
     fprintf(stderr, "vesk_sim: hosting on port %d\n", (int)options->port);
-    if (options->chat)
-    {
-        // Everybody hears a line sent once all are listed.
-        if (!pump_until([&] { return get_net_player_count() >= options->players; })) return false;
-        send_local_chat_text(options->chat, _broadcast_chat_message, NONE);
-    }
-    if (!pump_until([&] {
-            return get_net_player_count() >= options->players && enough_players_agree_to_start_game();
-        }))
-    {
-        fprintf(stderr, "vesk_sim: %d players did not join and get ready in time\n", (int)options->players);
-        return false;
-    }
-    vesk_networking_globals *net = get_vesk_net_globals();
-    net->current_game_description = *net->originator_game_description;
-    net->current_game_description.player_count = (uint8_t)net->player_count;
-    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
-    if (build_vesk_game_description_packet(packet, sizeof(packet), kSendToAllPlayers, &net->current_game_description))
-        net_send(net->game, packet, 0);
-    return true;
+    if (configure_network_game(&description)) return true;
+    fprintf(stderr, "vesk_sim: %d players did not join and get ready in time\n", (int)options->players);
+    return false;
 }
 
 static bool join_session(const net_run_options *options)
@@ -389,22 +439,9 @@ static bool join_session(const net_run_options *options)
     static entry_script script; // kept for the whole run, as the script that answers the dialogs is
     script = {options->join ? entry_script::_join_address : entry_script::_join_first_found, options->join, "", 0, 0};
     if (!enter_session(&description, &script)) return false;
-    // Ready as soon as this player is listed.
-    if (!pump_until([] { return find_net_player_index(get_local_player_id()) >= 0; })) return false;
-    if (options->chat)
-    {
-        // Sent before this player is ready, so the host passes it on before
-        // it can start the game.
-        if (!pump_until([&] { return get_net_player_count() >= options->players; })) return false;
-        send_local_chat_text(options->chat, _broadcast_chat_message, NONE);
-    }
-    i_agree_to_play_persistent(false);
-    if (!pump_until([] { return get_vesk_sync_data()->originator_told_us_to_begin; }))
-    {
-        fprintf(stderr, "vesk_sim: the host did not start the game in time\n");
-        return false;
-    }
-    return true;
+    if (configure_network_game(&description)) return true;
+    fprintf(stderr, "vesk_sim: the host did not start the game in time\n");
+    return false;
 }
 
 // The end barrier of a game that stopped: the host stops its clock first,
@@ -529,7 +566,7 @@ int run_network_simulation(const net_run_options *options)
     run.started_ms = machine_tick_count();
     run.random_state = options->random_orders_seed ? options->random_orders_seed : 1;
     char reason[512];
-    if (!bring_up_simulation(options->data_directory, reason, sizeof(reason), true))
+    if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
     {
         fprintf(stderr, "%s\n", reason);
         return 1;

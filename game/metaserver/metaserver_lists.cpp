@@ -1,0 +1,433 @@
+// The lobby's list events.  See metaserver_lists.h.
+
+#include "metaserver/metaserver_lists.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/network_services.h"
+#include "bitmap_dialogs/player_list_control.h"
+#include "bitmap_dialogs/string_list_control.h"
+#include "cseries/byte_swapping.h"
+#include "cseries/log.h"
+#include "game_records.h"
+#include "metaserver/metaserver_authentication.h"
+#include "metaserver/metaserver_controls.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_games.h"
+#include "vesk_networking/vesk_teams.h"
+
+// What a listed game with a password carries in place of it, so that joining asks.
+static const char password_placeholder[] = "hidden";
+static_assert(sizeof(password_placeholder) == 7);
+
+static struct metaserver_lists_globals
+{
+    bool lobby_lists_set;
+    metaserver_lobby_lists lobby_lists;
+} metaserver_lists_globals;
+
+metaserver_lobby_lists empty_metaserver_lobby_lists(void)
+{
+    metaserver_lobby_lists lists;
+    memset(&lists, 0, sizeof(lists));
+    lists.player_list_item = lists.game_list_item = lists.buddy_list_item = lists.order_list_item = NONE;
+    lists.room_item = lists.search_list_item = NONE;
+    return lists;
+}
+
+void set_metaserver_lobby_lists(const metaserver_lobby_lists *lists)
+{
+    auto &g = metaserver_lists_globals;
+    g.lobby_lists_set = lists != nullptr;
+    g.lobby_lists = lists ? *lists : empty_metaserver_lobby_lists();
+}
+
+void metaserver_room_name(int16_t room_id, char *buffer, int32_t size)
+{
+    if (buffer && size > 0) snprintf(buffer, (size_t)size, "Room %d", (int)room_id);
+}
+
+static bool has_item(const dialog_data *dialog, int16_t item_id) { return dialog && item_id != NONE; }
+
+// ---- player rows ------------------------------------------------------------------
+
+// The row of a list entry; false when its data are malformed.  `*idle` says
+// whether the player is idle (not in a game).
+static bool build_player_from_entry(const metaserver_player_aux_data *aux, const uint8_t *data, int32_t data_length,
+                                    new_player_data *player, bool *idle)
+{
+    char name[PLAYER_NAME_SIZE], team_name[PLAYER_NAME_SIZE];
+    if (!parse_metaserver_player_data(data, data_length, name, sizeof(name), team_name, sizeof(team_name)))
+        return false;
+    metaserver_player_data look;
+    memcpy(&look, data, sizeof(look));
+    byte_swap_data("metaserver_player_data", &look, sizeof(look), 1, metaserver_player_data_byte_swapping_data);
+    memset(player, 0, sizeof(*player));
+    player->team_index = NONE;
+    player->type = NONE;
+    player->team_captain_identifier = NONE;
+    player->unique_identifier = (int32_t)aux->player_id;
+    player->metaserver_player_id = (int32_t)aux->player_id;
+    player->metaserver_player = 1;
+    player->order = aux->order;
+    player->version = look.version;
+    player->build_number = look.build_number;
+    player_appearance_data &appearance = player->appearance;
+    appearance.coat_of_arms_bitmap_index = look.coat_of_arms_bitmap_index;
+    appearance.caste_bitmap_index = aux->flags & _player_is_draxil_caste_icon_flag ? (int16_t)DRAXIL_CASTE_ICON_INDEX
+                                                                                   : aux->caste;
+    memcpy(&appearance.primary_color, look.primary_color, sizeof(appearance.primary_color));
+    memcpy(&appearance.secondary_color, look.secondary_color, sizeof(appearance.secondary_color));
+    memcpy(appearance.name, name, sizeof(name));
+    memcpy(appearance.team_name, team_name, sizeof(team_name));
+    if (aux->flags & _player_is_administrator_flag) player->flags |= _player_is_from_draxil_flag;
+    if (idle) *idle = look.state == _player_state_idle;
+    return true;
+}
+
+static void refresh_room_counts(const metaserver_lobby_lists *lists, const metaserver_context_data *context)
+{
+    if (!has_item(lists->dialog, lists->room_item) || !context) return;
+    set_current_room_counts(lists->dialog, lists->room_item, context->desired_room, 0, 0);
+}
+
+void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserver_context_data *context,
+                                   const void *packet, int32_t length)
+{
+    if (!lists || !has_item(lists->dialog, lists->player_list_item)) return;
+    dialog_data *dialog = lists->dialog;
+    const int16_t item = lists->player_list_item;
+    const uint32_t selected = get_selected_player_user_id(dialog, item);
+    metaserver_list_walk walk;
+    start_player_list_walk(&walk, packet, length);
+    metaserver_player_aux_data aux;
+    int32_t data_length;
+    while (const uint8_t *data = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
+    {
+        // A deletion names its player by the id alone: the service sends it without data.
+        if (aux.verb == _delete_player_verb)
+        {
+            delete_player_from_list_by_id(dialog, item, aux.player_id);
+            continue;
+        }
+        new_player_data player;
+        bool idle = false;
+        if (!build_player_from_entry(&aux, data, data_length, &player, &idle))
+        {
+            log_message(__FILE__, __LINE__, "lobby player %u: malformed player data (%d bytes) skipped",
+                        (unsigned)aux.player_id, (int)data_length);
+            continue;
+        }
+        switch (aux.verb)
+        {
+        case _add_player_verb:
+        case _change_player_verb: add_player_to_list(dialog, item, &player, 0, aux.player_id, aux.room_id, idle); break;
+        default: log_message(__FILE__, __LINE__, "what is player_aux_data.verb: %d?;g", (int)aux.verb); continue;
+        }
+        if (context && aux.player_id == context->local_player_id)
+        {
+            context->local_player_caste = player.appearance.caste_bitmap_index;
+            if (context->player) context->player->appearance.caste_bitmap_index = player.appearance.caste_bitmap_index;
+        }
+    }
+    if (selected) select_player_list_item_by_id(dialog, item, selected);
+    refresh_room_counts(lists, context);
+}
+
+// ---- games -------------------------------------------------------------------------
+
+// The description of a game entry; false when its data are too short.
+static bool build_game_from_entry(const metaserver_game_aux_data *aux, const uint8_t *data, int32_t data_length,
+                                  net_game_description *game)
+{
+    if (data_length < METASERVER_GAME_DESCRIPTION_SIZE) return false;
+    metaserver_game_description listed;
+    memcpy(&listed, data, sizeof(listed));
+    byte_swap_data("metaserver_game_description", &listed, sizeof(listed), 1,
+                   metaserver_game_description_byte_swapping_data);
+    memset(game, 0, sizeof(*game));
+    game->parameters = listed.parameters;
+    game->public_tags_checksum = (uint32_t)listed.public_tags_checksum;
+    game->private_tags_checksum = (uint32_t)listed.private_tags_checksum;
+    game->flags = listed.flags;
+    game->player_count = listed.player_count;
+    const char *end = (const char *)data + data_length;
+    const char *at = extract_string(game->name, (const char *)data + METASERVER_GAME_DESCRIPTION_SIZE, sizeof(game->name), end);
+    extract_string(game->map_name, at, sizeof(game->map_name), end);
+    game->host_or_selector.address.host = (uint32_t)aux->host;
+    game->port = (uint16_t)aux->port;
+    game->game_id = (uint32_t)aux->game_id;
+    const int32_t seconds = aux->seconds_remaining;
+    game->game_seconds_remaining = seconds < 0 ? (uint16_t)0xFFFF : (uint16_t)(seconds > 0xFFFE ? 0xFFFE : seconds);
+    if (game->flags & _net_game_has_password_flag) memcpy(game->password, password_placeholder, sizeof(password_placeholder));
+    if (is_net_game_valid(game, true, nullptr, 0)) game->flags &= (uint16_t)~_net_game_invalid_flag;
+    else game->flags |= _net_game_invalid_flag;
+    return true;
+}
+
+void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void *packet, int32_t length)
+{
+    if (!lists || !has_item(lists->dialog, lists->game_list_item)) return;
+    dialog_data *dialog = lists->dialog;
+    const int16_t item = lists->game_list_item;
+    net_game_description selected;
+    const bool had_selection = get_game_list_selection(dialog, item, &selected);
+    metaserver_list_walk walk;
+    start_game_list_walk(&walk, packet, length);
+    metaserver_game_aux_data aux;
+    int32_t data_length;
+    while (const uint8_t *data = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
+    {
+        // A deletion names its game by the id alone: the service sends it without data.
+        if (aux.verb == _delete_game_verb)
+        {
+            delete_game_by_id(dialog, item, (uint32_t)aux.game_id);
+            continue;
+        }
+        net_game_description game;
+        if (!build_game_from_entry(&aux, data, data_length, &game))
+        {
+            log_message(__FILE__, __LINE__, "lobby game %d: %d bytes of game data skipped (%d needed)", (int)aux.game_id,
+                        (int)data_length, (int)METASERVER_GAME_DESCRIPTION_SIZE);
+            continue;
+        }
+        switch (aux.verb)
+        {
+        case _add_game_verb:
+            // The service may list a game again: its row is replaced.
+            delete_game_by_id(dialog, item, game.game_id);
+            add_game_to_list(dialog, item, &game);
+            break;
+        case _change_game_verb: change_game_in_list(dialog, item, &game); break;
+        default: log_message(__FILE__, __LINE__, "what is game_aux_data.verb: %d?;g", (int)aux.verb); break;
+        }
+    }
+    if (had_selection) select_game_by_id(dialog, item, selected.game_id);
+    refresh_room_counts(lists, get_metaserver_context());
+}
+
+// ---- the local player ------------------------------------------------------------------
+
+bool handle_metaserver_set_player_data(metaserver_context_data *context, const void *packet, int32_t length)
+{
+    metaserver_player_aux_data aux;
+    int32_t data_length = 0;
+    const uint8_t *data = get_player_data_from_metaserver(packet, length, &data_length, &aux);
+    new_player_data player;
+    if (!data || !build_player_from_entry(&aux, data, data_length, &player, nullptr))
+    {
+        log_message(__FILE__, __LINE__,
+                    "lobby: the player data the service sent are malformed (%d bytes); log in again with "
+                    "the change-appearance option set",
+                    (int)data_length);
+        return false;
+    }
+    if (!context) return true;
+    if (context->player)
+    {
+        player_appearance_data &look = context->player->appearance;
+        look.coat_of_arms_bitmap_index = player.appearance.coat_of_arms_bitmap_index;
+        look.caste_bitmap_index = player.appearance.caste_bitmap_index;
+        look.primary_color = player.appearance.primary_color;
+        look.secondary_color = player.appearance.secondary_color;
+        memcpy(look.name, player.appearance.name, sizeof(look.name));
+        memcpy(look.team_name, player.appearance.team_name, sizeof(look.team_name));
+        context->player->version = player.version;
+        context->player->build_number = player.build_number;
+        context->player->metaserver_player_id = (int32_t)aux.player_id;
+    }
+    context->local_player_id = aux.player_id;
+    context->local_player_caste = player.appearance.caste_bitmap_index;
+    return true;
+}
+
+// ---- search, buddies and orders -----------------------------------------------------------
+
+// The list a search, buddy or order list event fills.
+struct player_rows
+{
+    dialog_data *dialog;
+    int16_t item_id;
+    bool order;
+};
+
+typedef void (*player_entry_visitor)(const player_rows *rows, int32_t room_id, const metaserver_player_aux_data *aux,
+                                     const new_player_data *player);
+
+// Visits every entry with valid player data of a search, buddy or order list.
+static void visit_player_entries(const player_rows *rows, const void *packet, int32_t length,
+                                 player_entry_visitor visit)
+{
+    metaserver_list_walk walk;
+    start_search_list_walk(&walk, packet, length);
+    metaserver_player_aux_data aux;
+    int32_t room_id, data_length;
+    while (const uint8_t *data = next_metaserver_list_entry(&walk, &room_id, &aux, &data_length))
+    {
+        new_player_data player;
+        if (build_player_from_entry(&aux, data, data_length, &player, nullptr)) visit(rows, room_id, &aux, &player);
+    }
+}
+
+static void add_search_row(const player_rows *rows, int32_t room_id, const metaserver_player_aux_data *,
+                           const new_player_data *player)
+{
+    char room[32], row[96];
+    metaserver_room_name((int16_t)room_id, room, sizeof(room));
+    snprintf(row, sizeof(row), "%s |p(%s)", player->appearance.name, room);
+    add_string_to_list(rows->dialog, rows->item_id, row, room_id, true);
+}
+
+void handle_metaserver_player_search(dialog_data *dialog, int16_t item_id, const void *packet, int32_t length)
+{
+    if (!has_item(dialog, item_id)) return;
+    const player_rows rows = {dialog, item_id, false};
+    visit_player_entries(&rows, packet, length, add_search_row);
+}
+
+static const buddy_entry *find_buddy(uint32_t player_id)
+{
+    const buddy_entry *buddies = get_player_buddy_list();
+    for (int32_t i = 0; i < MAXIMUM_BUDDIES; ++i)
+        if (buddies[i].player_id == player_id) return &buddies[i];
+    return nullptr;
+}
+
+static bool order_member_online(uint32_t player_id)
+{
+    int16_t count = 0;
+    const order_member *members = get_order_member_list(&count);
+    for (int16_t i = 0; i < count; ++i)
+        if (members[i].player_id == player_id && members[i].online) return true;
+    return false;
+}
+
+// Whether the packet lists the player (entries that fit, valid or not).
+static bool packet_lists_player(const void *packet, int32_t length, uint32_t player_id)
+{
+    metaserver_list_walk walk;
+    start_search_list_walk(&walk, packet, length);
+    metaserver_player_aux_data aux;
+    int32_t data_length;
+    while (next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
+        if (aux.player_id == player_id) return true;
+    return false;
+}
+
+// An order member is shown active when online; a buddy when its entry is
+// active, left out when inactive, shown inactive otherwise.
+static void add_buddy_or_member_row(const player_rows *rows, int32_t room_id, const metaserver_player_aux_data *aux,
+                                    const new_player_data *player)
+{
+    bool active;
+    if (rows->order) active = order_member_online(aux->player_id);
+    else
+    {
+        const buddy_entry *buddy = find_buddy(aux->player_id);
+        if (buddy && buddy->active == _buddy_inactive)
+        {
+            delete_player_from_list_by_id(rows->dialog, rows->item_id, aux->player_id);
+            return;
+        }
+        active = buddy && buddy->active == _buddy_active;
+    }
+    add_player_to_list(rows->dialog, rows->item_id, player, 0, aux->player_id, room_id, active);
+}
+
+void handle_metaserver_buddy_or_order_list(dialog_data *dialog, int16_t item_id, bool order, const void *packet,
+                                           int32_t length)
+{
+    if (!has_item(dialog, item_id)) return;
+    const uint32_t selected = get_selected_player_user_id(dialog, item_id);
+    for (int16_t row = (int16_t)(bitmap_get_listbox_row_count(dialog, item_id) - 1); row >= 0; --row)
+    {
+        const uint32_t id = get_player_list_item_id(dialog, item_id, row);
+        if (!packet_lists_player(packet, length, id)) delete_player_from_list_by_id(dialog, item_id, id);
+    }
+    const player_rows rows = {dialog, item_id, order};
+    visit_player_entries(&rows, packet, length, add_buddy_or_member_row);
+    if (selected) select_player_list_item_by_id(dialog, item_id, selected);
+}
+
+bool handle_metaserver_player_info(metaserver_player_stats *stats, const void *packet, int32_t length)
+{
+    const int32_t needed = METASERVER_PACKET_HEADER_SIZE + (int32_t)sizeof(player_info_packet);
+    if (!stats || !packet || length < needed)
+    {
+        log_message(__FILE__, __LINE__, "lobby player information of %d bytes ignored (%d needed)", (int)length,
+                    (int)needed);
+        return false;
+    }
+    return build_metaserver_player_stats_from_player_info_packet(
+        stats, (const uint8_t *)packet + METASERVER_PACKET_HEADER_SIZE, length - METASERVER_PACKET_HEADER_SIZE);
+}
+
+void handle_metaserver_buddy_update(const void *body)
+{
+    if (!body) return;
+    buddy_entry buddies[MAXIMUM_BUDDIES];
+    memcpy(buddies, body, sizeof(buddies));
+    set_player_buddy_list(buddies);
+    send_buddy_query();
+}
+
+bool handle_metaserver_order_update(const void *packet, int32_t length)
+{
+    const int32_t header = METASERVER_PACKET_HEADER_SIZE;
+    if (!packet || length < header + 4) return false;
+    int32_t count;
+    memcpy(&count, (const uint8_t *)packet + header, 4);
+    if (count < 0 || count > MAXIMUM_ORDER_MEMBERS || 4 + count * (int32_t)sizeof(order_member) > length - header)
+    {
+        log_message(__FILE__, __LINE__, "lobby order of %d members in %d bytes refused", (int)count, (int)length);
+        return false;
+    }
+    order_member members[MAXIMUM_ORDER_MEMBERS];
+    memcpy(members, (const uint8_t *)packet + header + 4, sizeof(order_member) * (size_t)count);
+    set_player_order_list(count, members);
+    send_order_query();
+    return true;
+}
+
+// ---- the pump's events ---------------------------------------------------------------------
+
+bool handle_metaserver_list_event(const metaserver_lobby_lists *lists, metaserver_context_data *context,
+                                  int32_t event, void *data, int32_t length)
+{
+    const metaserver_lobby_lists none = empty_metaserver_lobby_lists();
+    if (!lists) lists = &none;
+    switch (event)
+    {
+    case _player_list_message: handle_metaserver_player_list(lists, context, data, length); return true;
+    case _game_list_message: handle_metaserver_game_list(lists, data, length); return true;
+    case _set_player_data_message: handle_metaserver_set_player_data(context, data, length); return true;
+    case _player_search_message:
+        handle_metaserver_player_search(lists->search_dialog, lists->search_list_item, data, length);
+        return true;
+    case _buddy_list_message:
+    case _order_list_message:
+    {
+        const bool order = event == _order_list_message;
+        handle_metaserver_buddy_or_order_list(lists->dialog, order ? lists->order_list_item : lists->buddy_list_item,
+                                              order, data, length);
+        return true;
+    }
+    case _player_info_message:
+        if (lists->dialog && lists->player_info_state && *lists->player_info_state == _player_info_requested &&
+            handle_metaserver_player_info(lists->player_stats, data, length))
+            *lists->player_info_state = _player_info_received;
+        return true;
+    case _update_player_buddy_list_message: handle_metaserver_buddy_update(data); return true;
+    case _update_order_member_list_message: handle_metaserver_order_update(data, length); return true;
+    default: return false;
+    }
+}
+
+bool handle_metaserver_list_event_for_lobby(metaserver_context_data *context, int32_t event, void *data,
+                                            int32_t length)
+{
+    const auto &g = metaserver_lists_globals;
+    return handle_metaserver_list_event(g.lobby_lists_set ? &g.lobby_lists : nullptr, context, event, data, length);
+}
