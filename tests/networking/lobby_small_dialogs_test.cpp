@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,13 +27,18 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
+#include "metaserver/metaserver_preferences.h"
+#include "cseries/timers.h"
 #include "metaserver/metaserver_rooms.h"
 #include "metaserver/metaserver_small_dialogs.h"
 #include "register_vesk_controls.h"
 #include "support/demo_data.h"
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
+#include "support/lobby_client_fixture.h"
 #include "support/lobby_list_packets.h"
+#include "uber/uber.h"
+#include "vesk.h"
 
 namespace
 {
@@ -123,6 +129,66 @@ std::vector<uint8_t> search_answer(const std::vector<std::pair<const char *, int
 void deliver(int32_t event, std::vector<uint8_t> packet)
 {
     handle_metaserver_list_event_for_lobby(get_metaserver_context(), event, packet.data(), (int32_t)packet.size());
+}
+
+// The information packet of the player "bea" (host order): ranked, 50 points
+// against a best of 100, 3 wins where nobody has a best, damage inflicted
+// over the best, 77 and 11 points for most kills of the player and his order.
+std::vector<uint8_t> info_answer(void)
+{
+    player_info_packet info;
+    memset(&info, 0, sizeof(info));
+    info.primary_color = {65535, 0, 0, 0};
+    info.icon_index = 1;
+    info.overall_rank_data.total_users = 120;
+    info.overall_rank_data.total_orders = 12;
+    draxil_net_player_score_datum &ranked = info.scores[1];
+    ranked = {};
+    ranked.points = 50;
+    ranked.wins = 3;
+    ranked.damage_inflicted = 1000;
+    ranked.damage_received = 10;
+    ranked.games_played = 9;
+    ranked.numerical_ranking = 7;
+    game_rank_data &best = info.overall_rank_data.ranks[1];
+    strcpy(best.top_ranked_player, "Ace");
+    best.points = {25, 100};
+    best.wins = {0, 0}; // nobody has won yet
+    best.damage_inflicted = {250, 500};
+    best.damage_received = {20, 40};
+    info.scores[2].points = 77; // most kills, the player's
+    info.scores[20].points = 11; // most kills, the order's
+    std::vector<uint8_t> body((const uint8_t *)&info, (const uint8_t *)&info + sizeof(info));
+    const char strings[] = "bea\0Bea\0Night Owls\0Ghent\0\0Belgium\0Hello";
+    body.insert(body.end(), strings, strings + sizeof(strings));
+    return list_packet(_player_info_packet, {body});
+}
+
+// Passes of the main loop while `done` says no (at most ten seconds of real
+// time), for loops that run the program until the network answers.
+std::function<bool()> passing_done;
+std::chrono::steady_clock::time_point passing_deadline;
+void keep_passing(action_data &)
+{
+    if (passing_done() || std::chrono::steady_clock::now() > passing_deadline) return;
+    script_step step = idle_step(1);
+    step.before = keep_passing;
+    add_script_step(step);
+}
+void pass_until(std::function<bool()> done)
+{
+    passing_done = std::move(done);
+    passing_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    script_step step = idle_step(1);
+    step.before = keep_passing;
+    add_script_step(step);
+}
+
+bool pump_until(const std::function<bool()> &done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline) update_metaserver();
+    return done();
 }
 
 } // namespace
@@ -245,32 +311,7 @@ TEST_F(lobby_small_dialogs, the_information_shows_the_answer_with_bars_clamped_a
     lists.dialog = lobby;
     set_metaserver_lobby_lists(&lists);
 
-    player_info_packet info;
-    memset(&info, 0, sizeof(info));
-    info.primary_color = {65535, 0, 0, 0};
-    info.icon_index = 1;
-    info.overall_rank_data.total_users = 120;
-    info.overall_rank_data.total_orders = 12;
-    draxil_net_player_score_datum &ranked = info.scores[1];
-    ranked = {};
-    ranked.points = 50;
-    ranked.wins = 3;
-    ranked.damage_inflicted = 1000;
-    ranked.damage_received = 10;
-    ranked.games_played = 9;
-    ranked.numerical_ranking = 7;
-    game_rank_data &best = info.overall_rank_data.ranks[1];
-    strcpy(best.top_ranked_player, "Ace");
-    best.points = {25, 100};
-    best.wins = {0, 0}; // nobody has won yet
-    best.damage_inflicted = {250, 500};
-    best.damage_received = {20, 40};
-    info.scores[2].points = 77; // most kills, the player's
-    info.scores[20].points = 11; // most kills, the order's
-    std::vector<uint8_t> body((const uint8_t *)&info, (const uint8_t *)&info + sizeof(info));
-    const char strings[] = "bea\0Bea\0Night Owls\0Ghent\0\0Belgium\0Hello";
-    body.insert(body.end(), strings, strings + sizeof(strings));
-    const std::vector<uint8_t> answer = list_packet(_player_info_packet, {body});
+    const std::vector<uint8_t> answer = info_answer();
 
     const struct
     {
@@ -302,7 +343,7 @@ TEST_F(lobby_small_dialogs, the_information_shows_the_answer_with_bars_clamped_a
         EXPECT_TRUE(bitmap_get_item_visible(dialog, _info_dialog_order_item));
         keep_picture("stat");
         // A second answer is not taken.
-        deliver(_player_info_message, list_packet(_player_info_packet, {std::vector<uint8_t>(sizeof(info), 0)}));
+        deliver(_player_info_message, list_packet(_player_info_packet, {std::vector<uint8_t>(sizeof(player_info_packet), 0)}));
     });
     click_row(_info_dialog_score_type_item, [](dialog_data *dialog) {
         return row_of(dialog, _info_dialog_score_type_item, 5); // most kills
@@ -317,4 +358,58 @@ TEST_F(lobby_small_dialogs, the_information_shows_the_answer_with_bars_clamped_a
     do_player_info_dialog(lobby, 3, 9);
     EXPECT_EQ(get_first_dialog(), lobby);
     dispose_dialog(lobby);
+}
+
+// The user's own information: the fields are his to change, and OK sends them
+// to the room the user is in.
+TEST_F(lobby_small_dialogs, the_users_own_description_goes_to_the_room_on_ok)
+{
+    InitUber();
+    set_vesk_headless(true);
+    set_machine_tick_count_for_tests(lobby_client_test::test_clock);
+    lobby_script_peer room({});
+    room.script = lobby_room_welcome();
+    room.script.insert(room.script.end() - 1,
+                       {lobby_expect(_player_info_query_packet), lobby_expect(_update_player_information_packet)});
+    lobby_script_peer host(lobby_client_test::login_host(2, room.room_entry(0)));
+    room.start();
+    host.start();
+    *get_metaserver_context() = {};
+    set_default_metaserver_host_for_tools("127.0.0.1", host.listener.port);
+    new_player_data player = {};
+    strcpy(player.appearance.name, "Anna");
+    net_game_description description = {};
+    pass_until([] { return get_metaserver_context()->state != _metaserver_pending_connection; });
+    EXPECT_EQ(login_to_metaserver(&description, &player, "anna", "secret"), _metaserver_game_entered_successfully);
+    EXPECT_TRUE(pump_until([] { return get_metaserver_context()->local_player_id == 77; }));
+    install_test_clock();
+    restart_main_loop_script();
+
+    dialog_data *lobby = new_dialog(QUESTION_DIALOG_TAG, nullptr, nullptr, NONE, 0);
+    ASSERT_NE(lobby, nullptr);
+    metaserver_lobby_lists lists = empty_metaserver_lobby_lists();
+    lists.dialog = lobby;
+    set_metaserver_lobby_lists(&lists);
+    inspect([](dialog_data *) { deliver(_player_info_message, info_answer()); });
+    settle(2);
+    inspect([](dialog_data *dialog) {
+        EXPECT_TRUE(bitmap_get_item_enabled(dialog, _info_dialog_city_item));
+        set_bitmap_dialog_edit_item_text(dialog, _info_dialog_city_item, "Bruges");
+    });
+    press(_info_dialog_ok_item);
+    do_player_info_dialog(lobby, 3, 77);
+    dispose_dialog(lobby);
+
+    set_machine_tick_count_for_tests(lobby_client_test::test_clock);
+    EXPECT_TRUE(pump_until([&] { return room.script_done || !room.body_of(_update_player_information_packet).empty(); }));
+    const std::vector<uint8_t> sent = room.body_of(_update_player_information_packet);
+    const std::string texts(sent.begin(), sent.end());
+    EXPECT_NE(texts.find(std::string("Bruges\0\0Belgium\0Hello", 21)), std::string::npos);
+    logout_of_metaserver();
+    EXPECT_EQ(host.finish(), "");
+    EXPECT_EQ(room.finish(), "");
+    set_default_metaserver_host_for_tools(nullptr, 0);
+    install_test_clock();
+    set_vesk_headless(false);
+    EndUber();
 }
