@@ -77,25 +77,10 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
     mkdir("player", 0755);
     ASSERT_TRUE(player.install(directory + "/player"));
     setenv("SDL_VIDEODRIVER", "dummy", 1);
-    install_test_clock();
     // The passes draw the dialogs into a memory screen, whose pictures of the
     // story are kept as artefacts to look at.
-    start_main_loop_script(screen.bitmap);
-    {
-        expected_assertions expect(2);
-        register_built_subsystems();
-    }
-    set_vesk_without_single_instance_lock(true);
-    open_log_file_at("road.log", "campaign road test");
-    ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
-    for (const char *movie : {"cutscenes/campopen.mov", "cutscenes/campwin.mov"})
-        ASSERT_TRUE(write_whole_file(movie, "movie", 5));
-
-    set_game_state(_game_state_displaying_main_menu);
-    settle(2);
-    run_queued_passes();
-    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
-    mark_solo_level_as_visited(CAMPAIGN_VALLEY, BASE_GAME_PLUGIN_INDEX);
+    start_at_the_main_menu(screen.bitmap, false);
+    if (HasFatalFailure()) return;
 
     // ---- New Game on the campaign's first level goes through its prologue,
     // then the opening movie plays.

@@ -108,23 +108,8 @@ TEST_F(campaign_road_opengl, the_story_preferences_and_quit_dialogs_are_drawn_on
     mkdir("preferences", 0755);
     const std::string settings = "[Screenshots]\nHardwareIngameFormat=png\nOutgameFormat=png\nPlayScreenshotSound=false\n";
     write_whole_file("preferences/poweruser.txt", settings.data(), settings.size());
-    install_test_clock();
-    start_main_loop_script(nullptr, true);
-    {
-        expected_assertions expect(1); // the update slot holds the script's passes
-        register_built_subsystems();
-    }
-    set_vesk_without_single_instance_lock(true);
-    open_log_file_at("road.log", "campaign road on OpenGL");
-    ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
-    for (const char *movie : {"cutscenes/campopen.mov", "cutscenes/campwin.mov"})
-        ASSERT_TRUE(write_whole_file(movie, "movie", 5));
-
-    set_game_state(_game_state_displaying_main_menu);
-    settle(2);
-    run_queued_passes();
-    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
-    mark_solo_level_as_visited(CAMPAIGN_VALLEY, BASE_GAME_PLUGIN_INDEX);
+    start_at_the_main_menu(nullptr, true);
+    if (HasFatalFailure()) return;
 
     // ---- The preferences, from the main menu, left with Cancel.
     press_now(get_main_menu_dialog(), _main_menu_preferences_item, [&] {

@@ -15,7 +15,14 @@
 #include "new_game_dialog.h"
 #include "recording_format.h"
 #include "support/dialog_input_harness.h"
+#include "cseries/log.h"
+#include "game_preferences.h"
+#include "game_states.h"
+#include "subsystems.h"
 #include "support/demo_data.h"
+#include "support/expected_assertions.h"
+#include "support/scratch.h"
+#include "tag_files/plugins.h"
 #include "support/dialog_script.h"
 #include "saved_games.h"
 #include "story_dialogs.h"
@@ -111,6 +118,31 @@ protected:
                 ++autosaves;
         }
         return autosaves;
+    }
+
+    // The program started as the player starts it, with the scripted passes
+    // as its main loop (`screen` and `program_draws` as start_main_loop_script
+    // takes them; the program's own procedures refused in the slots the script
+    // holds), the campaign's movies in place, at the main menu with the
+    // campaign's first level open.  Its log is "road.log".
+    static void start_at_the_main_menu(bitmap_data *screen, bool program_draws)
+    {
+        install_test_clock();
+        start_main_loop_script(screen, program_draws);
+        {
+            expected_assertions expect(program_draws ? 1 : 2);
+            register_built_subsystems();
+        }
+        set_vesk_without_single_instance_lock(true);
+        open_log_file_at("road.log", "campaign road test");
+        ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
+        for (const char *movie : {"cutscenes/campopen.mov", "cutscenes/campwin.mov"})
+            ASSERT_TRUE(write_whole_file(movie, "movie", 5));
+        set_game_state(_game_state_displaying_main_menu);
+        settle(2);
+        run_queued_passes();
+        ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
+        mark_solo_level_as_visited(CAMPAIGN_VALLEY, BASE_GAME_PLUGIN_INDEX);
     }
 
     // New Game on the campaign's first level, through its prologue: the maps
