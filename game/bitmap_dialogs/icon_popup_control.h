@@ -22,7 +22,6 @@
 #include <cstdint>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
-#include "bitmap_dialogs/button_control.h" // DISABLED_CONTROL_TRANSPARENCY
 
 #define ICON_POPUP_CONTROL_TAG FOUR_CHARACTER_CODE('i', 'p', 'o', 'p')
 // The lobby's room graphic: an icon popup whose accessors work on it too.
@@ -34,6 +33,7 @@ enum
     MAXIMUM_COLUMN_COUNT = 8,
     BORDER_WIDTH = 2,
     MAXIMUM_ICON_POPUP_REPLACEMENT_COLORS = 8,
+    ICON_POPUP_DISABLED_TRANSPARENCY = 32768, // apart from the buttons' own, so both headers can be included
 };
 
 // Draws one icon: (destination, collection, sequence, bitmap index, bounds,
