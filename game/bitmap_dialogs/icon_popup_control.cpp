@@ -167,7 +167,7 @@ static void draw_icon_popup(const control_data *item, icon_popup_control_data *d
 {
     if (!data->initialized) return;
     const fixed_fraction transparency =
-        (item->flags & _control_is_disabled_flag) ? (fixed_fraction)DISABLED_CONTROL_TRANSPARENCY : 0;
+        (item->flags & _control_is_disabled_flag) ? (fixed_fraction)ICON_POPUP_DISABLED_TRANSPARENCY : 0;
     const int16_t stored_rows = data->row_count;
     if (data->tracking && data->is_metaserver_room_list)
     {

@@ -33,7 +33,7 @@ enum
     MAXIMUM_COLUMN_COUNT = 8,
     BORDER_WIDTH = 2,
     MAXIMUM_ICON_POPUP_REPLACEMENT_COLORS = 8,
-    DISABLED_CONTROL_TRANSPARENCY = 32768,
+    ICON_POPUP_DISABLED_TRANSPARENCY = 32768, // apart from the buttons' own, so both headers can be included
 };
 
 // Draws one icon: (destination, collection, sequence, bitmap index, bounds,

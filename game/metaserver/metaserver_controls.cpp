@@ -808,10 +808,11 @@ static void draw_room_list_proc(bitmap_data *destination, const rectangle2d *row
                 &color, text, 0, 0);
 }
 
-// Brings the rows in step with the room table.
-static bool refresh_room_list(dialog_data *dialog, int16_t item_id)
+// Brings the rows in step with the room table: at once when `force` (a new
+// list, which must not wait for the table's next change), else when it changed.
+static bool refresh_room_list(dialog_data *dialog, int16_t item_id, bool force)
 {
-    if (!metaserver_rooms_dirty()) return false;
+    if (!metaserver_rooms_dirty() && !force) return false;
     for (int16_t row = (int16_t)(bitmap_get_listbox_row_count(dialog, item_id) - 1); row >= 0; --row)
     {
         room_list_data data;
@@ -833,8 +834,8 @@ static bool refresh_room_list(dialog_data *dialog, int16_t item_id)
             data.game_count = table.game_count;
             bitmap_add_data_to_list(dialog, item_id, &data, (int16_t)sizeof(data), 0, true);
         }
-        else if (room_row(dialog, item_id, row, &data) && data.player_count != table.player_count &&
-                 data.game_count != table.game_count)
+        else if (room_row(dialog, item_id, row, &data) &&
+                 (data.player_count != table.player_count || data.game_count != table.game_count))
         {
             data.player_count = table.player_count;
             data.game_count = table.game_count;
@@ -857,13 +858,14 @@ intptr_t room_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t i
                              _list_has_shaded_background_flag | _list_scrollbars_have_background_flag |
                                  _list_cant_lose_selection_flag,
                              true);
+        refresh_room_list(dialog, item_id, true);
         return result;
     }
     case _control_requires_idle_time_verb: return 1;
     case _control_idle_verb:
     {
         const intptr_t result = list_control_def_proc(verb, dialog, item_id, parameter);
-        return refresh_room_list(dialog, item_id) ? 1 : result;
+        return refresh_room_list(dialog, item_id, false) ? 1 : result;
     }
     default: return list_control_def_proc(verb, dialog, item_id, parameter);
     }

@@ -24,8 +24,7 @@ static_assert(sizeof(password_placeholder) == 7);
 
 static struct metaserver_lists_globals
 {
-    bool lobby_lists_set;
-    metaserver_lobby_lists lobby_lists;
+    metaserver_lobby_lists lobby_lists; // every item 0 and every pointer null until set: nothing is filled
 } metaserver_lists_globals;
 
 metaserver_lobby_lists empty_metaserver_lobby_lists(void)
@@ -40,8 +39,21 @@ metaserver_lobby_lists empty_metaserver_lobby_lists(void)
 void set_metaserver_lobby_lists(const metaserver_lobby_lists *lists)
 {
     auto &g = metaserver_lists_globals;
-    g.lobby_lists_set = lists != nullptr;
     g.lobby_lists = lists ? *lists : empty_metaserver_lobby_lists();
+}
+
+void set_metaserver_search_list(dialog_data *dialog, int16_t item_id)
+{
+    auto &lists = metaserver_lists_globals.lobby_lists;
+    lists.search_dialog = dialog;
+    lists.search_list_item = dialog ? item_id : (int16_t)NONE;
+}
+
+void set_metaserver_player_info_target(metaserver_player_stats *stats, int16_t *state)
+{
+    auto &lists = metaserver_lists_globals.lobby_lists;
+    lists.player_stats = stats;
+    lists.player_info_state = state;
 }
 
 void metaserver_room_name(int16_t room_id, char *buffer, int32_t size)
@@ -104,6 +116,7 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
     start_player_list_walk(&walk, packet, length);
     metaserver_player_aux_data aux;
     int32_t data_length;
+    begin_player_list_batch(dialog, item);
     while (const uint8_t *data = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
     {
         // A deletion names its player by the id alone: the service sends it without data.
@@ -132,6 +145,7 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
             if (context->player) context->player->appearance.caste_bitmap_index = player.appearance.caste_bitmap_index;
         }
     }
+    end_player_list_batch();
     if (selected) select_player_list_item_by_id(dialog, item, selected);
     refresh_room_counts(lists, context);
 }
@@ -429,5 +443,6 @@ bool handle_metaserver_list_event_for_lobby(metaserver_context_data *context, in
                                             int32_t length)
 {
     const auto &g = metaserver_lists_globals;
-    return handle_metaserver_list_event(g.lobby_lists_set ? &g.lobby_lists : nullptr, context, event, data, length);
+    // Without the lobby dialog the lists name no dialog, but a search may be active.
+    return handle_metaserver_list_event(&g.lobby_lists, context, event, data, length);
 }

@@ -25,6 +25,7 @@ enum player_info_request_state : int16_t
     _player_info_not_requested = 0,
     _player_info_requested,
     _player_info_received,
+    _player_info_processed, // shown: a later answer is not taken
 };
 
 // The lists of the open lobby dialog (and of its search dialog while that is
@@ -49,6 +50,12 @@ metaserver_lobby_lists empty_metaserver_lobby_lists(void);
 // The lists metaserver_handler_proc fills (copied; null: none, as when the
 // lobby dialog closes).
 void set_metaserver_lobby_lists(const metaserver_lobby_lists *lists);
+
+// The small dialogs' part of the lists set: the open search dialog's result
+// list (null: no search is active) and where the information dialog wants
+// its answer (null: nowhere).  The lobby dialog's own lists stay.
+void set_metaserver_search_list(dialog_data *dialog, int16_t item_id);
+void set_metaserver_player_info_target(metaserver_player_stats *stats, int16_t *state);
 
 // Handles a list event of the pump: false when `event` is not one of them.
 bool handle_metaserver_list_event(const metaserver_lobby_lists *lists, metaserver_context_data *context,

@@ -19,6 +19,17 @@ static const char *const fallback_texts[NUMBER_OF_METASERVER_STRINGS] = {
     "",
     "This guest name is taken.",
     "The connection to the lobby room was lost.",
+    "Login",
+    "Name",
+    "Order",
+    "Rank",
+    "Points",
+    "Wins",
+    "Damage inflicted",
+    "Damage received",
+    "Games played",
+    "Best player",
+    "",
 };
 
 const char *get_metaserver_string(int32_t index)

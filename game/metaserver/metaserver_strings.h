@@ -25,6 +25,19 @@ enum metaserver_string
     _default_metaserver_host_msg, // 11: "host[:port]" (metaserver_preferences.h)
     _guest_name_taken_msg,
     _metaserver_room_died_msg,
+    // The player information's labels (the values follow them) and the
+    // address a click on a player opens: exactly one %d, the user's id.
+    _login_string, // 14
+    _name_string,
+    _order_name_string,
+    _rank_string,
+    _points_string,
+    _wins_string,
+    _damage_inflicted_string,
+    _damage_received_string,
+    _games_played_string,
+    _highest_ranked_player_string,
+    _user_url_format_string, // 24
     NUMBER_OF_METASERVER_STRINGS
 };
 

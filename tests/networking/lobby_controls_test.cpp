@@ -6,6 +6,7 @@
 
 #include "support/dialog_harness.h"
 #include "support/lobby_client_fixture.h"
+#include "support/lobby_list_packets.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -73,48 +74,6 @@ std::vector<uint8_t> banner_collection(const std::vector<int32_t> &frames)
         c.sequences.push_back(s);
     }
     return build_collection_tag_data(c);
-}
-
-// A lobby list packet (host order): the header, then the entries.
-std::vector<uint8_t> list_packet(int16_t type, const std::vector<std::vector<uint8_t>> &entries)
-{
-    std::vector<uint8_t> packet(METASERVER_PACKET_HEADER_SIZE, 0);
-    for (const auto &entry : entries) packet.insert(packet.end(), entry.begin(), entry.end());
-    const uint16_t identifier = PACKET_IDENTIFIER;
-    const int32_t length = (int32_t)packet.size();
-    memcpy(packet.data(), &identifier, 2);
-    memcpy(packet.data() + 2, &type, 2);
-    memcpy(packet.data() + 4, &length, 4);
-    return packet;
-}
-
-// A player's lobby data: the record and both names, as the service sends them.
-std::vector<uint8_t> player_data(const char *name, int16_t state = _player_state_idle)
-{
-    player_appearance_data look;
-    memset(&look, 0, sizeof(look));
-    strcpy(look.name, name);
-    strcpy(look.team_name, "Team");
-    std::vector<uint8_t> data(MAXIMUM_METASERVER_PLAYER_DATA_SIZE);
-    data.resize((size_t)build_metaserver_player_data_from_appearance(data.data(), &look, state));
-    return data;
-}
-
-// A player entry; `prefix` adds the room identifier of search, buddy and order lists.
-std::vector<uint8_t> player_entry(uint32_t id, const std::vector<uint8_t> &data, uint16_t verb = _add_player_verb,
-                                  bool prefix = false, int16_t declared = NONE)
-{
-    metaserver_player_aux_data aux;
-    memset(&aux, 0, sizeof(aux));
-    aux.verb = verb;
-    aux.player_id = id;
-    aux.room_id = 3;
-    aux.player_data_length = declared != NONE ? declared : (int16_t)data.size();
-    std::vector<uint8_t> entry;
-    if (prefix) entry.insert(entry.end(), {3, 0, 0, 0});
-    entry.insert(entry.end(), (const uint8_t *)&aux, (const uint8_t *)&aux + sizeof(aux));
-    entry.insert(entry.end(), data.begin(), data.end());
-    return entry;
 }
 
 // A game entry of `size` bytes of game data (names "Game ID" and "Map").
