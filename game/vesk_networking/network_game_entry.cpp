@@ -40,6 +40,7 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
+#include "vesk_networking/autohost_preferences.h"
 #include "vesk.h"
 #include "vesk_chat.h"
 #include "vesk_netsync.h"
@@ -120,6 +121,29 @@ static void save_preferences_after_setup(const net_game_description *description
         log_message(__FILE__, __LINE__, "the networking preferences could not be saved");
 }
 
+// A game found directly: the create-or-join dialog, whose created game takes
+// the name and password typed there; an automatically hosted game is the
+// playlist's.  False when the player cancelled.
+static bool create_or_join_directly(net_game_description *description, const new_player_data *player,
+                                    uint32_t protocol)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    new_player_data wire = *player;
+    byte_swap_new_player_data(&wire);
+    char name[CREATE_OR_JOIN_NAME_SIZE], password[CREATE_OR_JOIN_NAME_SIZE];
+    slprintf(name, sizeof(name), "%s", description->name);
+    slprintf(password, sizeof(password), "%s", description->password);
+    if (!create_or_join_game(protocol, net->game, player->appearance.name, name, password, &wire,
+                             (int32_t)sizeof(wire)))
+        return false;
+    slprintf(description->name, sizeof(description->name), "%s", name);
+    slprintf(description->password, sizeof(description->password), "%s", password);
+    set_netgame_autohost(create_or_join_autohost_on());
+    if (netgame_autohost_is_on()) *description = *get_current_autohosted_game_description();
+    netgame_session_entered(description);
+    return true;
+}
+
 int16_t setup_network_game(int16_t service_type, new_game_data *data)
 {
     net_game_description description;
@@ -176,7 +200,7 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         net->metaserver_game_id = NONE;
         player.metaserver_player_id = NONE;
         player.appearance.caste_bitmap_index = NONE;
-        if (join_or_create_new_netgame_session(&description, &player, protocol, _netgame_session_direct)) break;
+        if (create_or_join_directly(&description, &player, protocol)) break;
         setdown_network_game_from_old_netgame_session(false, true);
     }
 
