@@ -90,7 +90,7 @@ void set_netgame_setup_script(netgame_setup_script_procedure procedure, void *co
 
 static bool hosting(void) { return local_player_is_network_originator(); }
 
-static bool has_item(dialog_data *dialog, int16_t item) { return find_control(dialog, item) != nullptr; }
+static bool has_item(dialog_data *dialog, int16_t item) { return dialog_has_item(dialog, item); }
 
 static void set_title(dialog_data *dialog, int16_t item, int16_t string_index, const char *fallback)
 {
