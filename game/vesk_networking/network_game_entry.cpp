@@ -18,11 +18,14 @@
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "cseries/cseries.h"
 #include "cseries/log.h"
+#include "cseries/tags.h"
 #include "cseries/timers.h"
 #include "game_preferences.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "interface_definitions.h"
 #include "mesh.h"
+#include "mesh_format.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_preferences.h"
@@ -144,6 +147,30 @@ static bool create_or_join_directly(net_game_description *description, const new
     return true;
 }
 
+// A saved game description whose map is no longer installed (or the
+// default one, whose map this data set may not have) takes the first finished
+// map offered for network games, so that the set-up never names a missing map.
+static void offer_an_installed_map(net_game_description *description)
+{
+    int32_t count = 0;
+    full_entry_point *const *entries = nullptr;
+    get_cached_entry_points(&count, &entries, nullptr);
+    const full_entry_point *first = nullptr;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const full_entry_point *entry = entries[i];
+        if (entry->subgroup_tag == description->parameters.scenario_tag) return;
+        if (!first && (entry->mesh_flags & _mesh_is_complete_flag) &&
+            (entry->mesh_flags & MESH_MULTIPLAYER_ENTRY_POINTS_MASK))
+            first = entry;
+    }
+    if (!first) return;
+    log_message(__FILE__, __LINE__, "the network game's map '%s' is not installed: '%s' is offered instead",
+                tag_to_string(description->parameters.scenario_tag), first->printed_name);
+    description->parameters.scenario_tag = first->subgroup_tag;
+    slprintf(description->map_name, sizeof(description->map_name), "%s", first->printed_name);
+}
+
 int16_t setup_network_game(int16_t service_type, new_game_data *data)
 {
     net_game_description description;
@@ -156,12 +183,14 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         log_message(__FILE__, __LINE__, "the networking preferences cannot be read: no network game");
         return _network_setup_cancelled;
     }
+    offer_an_installed_map(&description);
     get_default_new_game_data(data, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
     data->parameters = description.parameters;
 
     for (bool first_pass = true;; first_pass = false)
     {
         load_netgame_preferences(&description, nullptr, nullptr, nullptr);
+        offer_an_installed_map(&description);
         if (service_type != 0)
         {
             HALT("a network service other than 0");
@@ -245,10 +274,12 @@ bool players_can_stay_after_game(int16_t endgame_state, int32_t time_remaining, 
     {
     case _endgame_successful_victory:
     case _endgame_failed_victory:
-        if (time_remaining != 0) return false;
+        // Time left (a game cut short) parts the players; a game without a
+        // time limit (NONE) has none left.
+        if (time_remaining > 0) return false;
         if (have_mesh_header) *next_map = next_mesh_tags[endgame_state == _endgame_successful_victory ? 0 : 1];
         return true;
-    case _endgame_resolved: return time_remaining == 0;
+    case _endgame_resolved: return time_remaining <= 0;
     default:
     {
         char text[64];
@@ -317,16 +348,16 @@ static void pass_end_barrier(vesk_networking_globals *net)
 void start_showing_proper_stats(dialog_data *dialog, int16_t type, bool graph)
 {
     if (graph ? !graph_type_is_valid(type) : !stats_type_is_valid(type)) return;
-    if (find_control(dialog, graph ? _endgame_graph_item : _endgame_stats_list_item))
+    if (dialog_has_item(dialog, graph ? _endgame_graph_item : _endgame_stats_list_item))
     {
         if (graph)
             set_carnage_graph_type(dialog, _endgame_graph_item, type);
         else
             set_carnage_stats_type(dialog, _endgame_stats_list_item, type);
     }
-    if (find_control(dialog, _endgame_stats_list_item)) bitmap_set_item_visible(dialog, _endgame_stats_list_item, !graph);
-    if (find_control(dialog, _endgame_graph_item)) bitmap_set_item_visible(dialog, _endgame_graph_item, graph);
-    if (find_control(dialog, _endgame_stats_header_item))
+    if (dialog_has_item(dialog, _endgame_stats_list_item)) bitmap_set_item_visible(dialog, _endgame_stats_list_item, !graph);
+    if (dialog_has_item(dialog, _endgame_graph_item)) bitmap_set_item_visible(dialog, _endgame_graph_item, graph);
+    if (dialog_has_item(dialog, _endgame_stats_header_item))
         set_carnage_header_type(dialog, _endgame_stats_header_item, type, graph);
 }
 
@@ -341,9 +372,9 @@ static void show_endgame_view(dialog_data *dialog, int16_t view)
     for (int16_t i = 0; i < NUMBER_OF_ENDGAME_VIEWS; ++i)
     {
         const int16_t button = (int16_t)(_endgame_first_view_item + i);
-        if (find_control(dialog, button)) set_button_control_state(dialog, button, i == view ? 1 : 0);
+        if (dialog_has_item(dialog, button)) set_button_control_state(dialog, button, i == view ? 1 : 0);
     }
-    if (find_control(dialog, _endgame_tabs_item)) set_selected_tab(dialog, _endgame_tabs_item, view);
+    if (dialog_has_item(dialog, _endgame_tabs_item)) set_selected_tab(dialog, _endgame_tabs_item, view);
 }
 
 static void autosave_endgame_film(dialog_data *dialog)
@@ -355,7 +386,7 @@ static void autosave_endgame_film(dialog_data *dialog)
         log_message(__FILE__, __LINE__, "the game's film could not be saved as \"%s\"", name);
         return;
     }
-    if (find_control(dialog, _endgame_save_film_item))
+    if (dialog_has_item(dialog, _endgame_save_film_item))
     {
         bitmap_set_item_enabled(dialog, _endgame_save_film_item, false);
         char caption[64];
@@ -369,38 +400,38 @@ static const char *const endgame_view_names[NUMBER_OF_ENDGAME_VIEWS] = {"Players
 
 static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool can_stay)
 {
-    const int32_t background = get_collection_index(NETWORK_ENDGAME_BACKGROUND_COLLECTION_TAG) != NONE &&
-                                       dialog->tag == NETWORK_ENDGAME_DIALOG_TAG
-                                   ? get_collection_index(NETWORK_ENDGAME_BACKGROUND_COLLECTION_TAG)
-                                   : get_collection_index(NETWORK_ENDGAME_FALLBACK_BACKGROUND_COLLECTION_TAG);
+    int32_t background = dialog->tag == NETWORK_ENDGAME_DIALOG_TAG
+                             ? get_collection_index_if_present(NETWORK_ENDGAME_BACKGROUND_COLLECTION_TAG)
+                             : NONE;
+    if (background == NONE) background = get_collection_index_if_present(NETWORK_ENDGAME_FALLBACK_BACKGROUND_COLLECTION_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
-    if (find_control(dialog, _endgame_chat_entry_item))
+    if (dialog_has_item(dialog, _endgame_chat_entry_item))
     {
         set_dialog_focus(dialog, _endgame_chat_entry_item);
         bitmap_set_item_enabled(dialog, _endgame_chat_entry_item, can_stay);
     }
-    if (find_control(dialog, _endgame_send_chat_item))
+    if (dialog_has_item(dialog, _endgame_send_chat_item))
     {
         set_default_dialog_item(dialog, _endgame_send_chat_item);
         bitmap_set_item_enabled(dialog, _endgame_send_chat_item, false);
     }
-    if (find_control(dialog, _endgame_leave_item)) set_dialog_cancel_item(dialog, _endgame_leave_item);
-    if (find_control(dialog, _endgame_save_film_item))
+    if (dialog_has_item(dialog, _endgame_leave_item)) set_dialog_cancel_item(dialog, _endgame_leave_item);
+    if (dialog_has_item(dialog, _endgame_save_film_item))
         set_dialog_item_keyboard_equivalent(dialog, _endgame_save_film_item, ENDGAME_SAVE_KEY, ENDGAME_KEY_MODIFIERS);
-    if (find_control(dialog, _endgame_play_again_item))
+    if (dialog_has_item(dialog, _endgame_play_again_item))
     {
         set_dialog_item_keyboard_equivalent(dialog, _endgame_play_again_item, ENDGAME_PLAY_AGAIN_KEY,
                                             ENDGAME_KEY_MODIFIERS);
         bitmap_set_item_enabled(dialog, _endgame_play_again_item, host_can_stay);
     }
-    if (find_control(dialog, _endgame_hidden_item)) bitmap_set_item_visible(dialog, _endgame_hidden_item, false);
-    if (find_control(dialog, _endgame_player_list_item))
+    if (dialog_has_item(dialog, _endgame_hidden_item)) bitmap_set_item_visible(dialog, _endgame_hidden_item, false);
+    if (dialog_has_item(dialog, _endgame_player_list_item))
     {
         player_list_show_ready_icons(dialog, _endgame_player_list_item, false);
         refresh_netgame_player_list(dialog, get_vesk_net_globals()->player_count);
     }
-    const int32_t elements = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION);
-    const bool tabs = find_control(dialog, _endgame_tabs_item) != nullptr;
+    const int32_t elements = get_collection_index_if_present(INTERNAL_DIALOG_ELEMENTS_COLLECTION);
+    const bool tabs = dialog_has_item(dialog, _endgame_tabs_item);
     if (tabs) set_number_of_tabs(dialog, _endgame_tabs_item, NUMBER_OF_ENDGAME_VIEWS);
     for (int16_t i = 0; i < NUMBER_OF_ENDGAME_VIEWS; ++i)
     {
@@ -410,7 +441,7 @@ static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool 
             set_tab_name(dialog, _endgame_tabs_item, i, endgame_view_names[i]);
             set_tab_enabled(dialog, _endgame_tabs_item, i, endgame_view_is_valid(i));
         }
-        if (!find_control(dialog, button)) continue;
+        if (!dialog_has_item(dialog, button)) continue;
         if (elements != NONE)
         {
             set_button_control_shape(dialog, button, (int16_t)elements, ENDGAME_VIEW_BUTTON_SEQUENCE);
@@ -440,12 +471,12 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
     {
         int16_t item;
         const bool play_again_enabled =
-            find_control(dialog, _endgame_play_again_item) && bitmap_get_item_enabled(dialog, _endgame_play_again_item);
+            dialog_has_item(dialog, _endgame_play_again_item) && bitmap_get_item_enabled(dialog, _endgame_play_again_item);
         if (netgame_autohost_is_on() && play_again_enabled && !next_autohosted_game_requested() &&
             endgame_now() - entry_globals.game_end_time > NETWORK_ENDGAME_AUTOHOST_RESTART_MS - 1)
             item = _endgame_play_again_item;
         else
-            item = modal_dialog(dialog);
+            item = network_modal_dialog(dialog);
         vesk_net_process();
         if (net->item_hit_via_network != NONE)
         {
@@ -520,8 +551,8 @@ static bool endgame_dialog(bool can_stay)
     set_up_endgame_dialog(dialog, host_can_stay, can_stay);
 
     add_chat_to_back_log(_motd_chat_message_type, "", nullptr, "Game Over");
-    if (find_control(dialog, _endgame_chat_log_item)) add_chat_text_from_back_log(dialog, _endgame_chat_log_item);
-    if (!can_stay && find_control(dialog, _endgame_chat_log_item))
+    if (dialog_has_item(dialog, _endgame_chat_log_item)) add_chat_text_from_back_log(dialog, _endgame_chat_log_item);
+    if (!can_stay && dialog_has_item(dialog, _endgame_chat_log_item))
     {
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
                            get_networking_string(ENDGAME_CANNOT_STAY_STRING_0), false);
@@ -534,10 +565,10 @@ static bool endgame_dialog(bool can_stay)
 
     const int16_t item = run_endgame_dialog(dialog);
     if (item == _endgame_leave_item) set_netgame_autohost(false);
-    else if (find_control(dialog, _endgame_chat_entry_item))
+    else if (dialog_has_item(dialog, _endgame_chat_entry_item))
     {
         store_text_field_string(dialog, _endgame_chat_entry_item);
-        if (find_control(dialog, _endgame_player_list_item))
+        if (dialog_has_item(dialog, _endgame_player_list_item))
             remember_netgame_player_selection((int32_t)get_selected_player_user_id(dialog, _endgame_player_list_item));
     }
     net->state = old_state;
@@ -645,6 +676,9 @@ void enter_network_post_game_state(void)
         set_game_state(_game_state_displaying_main_menu);
         return;
     }
+    // The map is gone: the dialogs' look is the main menu's.
+    if (!initialize_interface_without_map())
+        log_message(__FILE__, __LINE__, "the endgame dialog's look cannot be loaded");
     if (handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false))
         begin_network_game(&data);
     else

@@ -37,6 +37,8 @@ TEST(network_game_entry, who_stays_after_a_game_and_which_map_follows)
         {"won, no mesh header", _endgame_successful_victory, 0, false, true, NONE},
         {"resolved", _endgame_resolved, 0, true, true, NONE},
         {"resolved with time left", _endgame_resolved, 30, true, false, NONE},
+        {"resolved without a time limit", _endgame_resolved, NONE, true, true, NONE},
+        {"won without a time limit", _endgame_successful_victory, NONE, true, true, kWin},
     };
     for (const row &r : rows)
     {
