@@ -268,10 +268,29 @@ void build_game_start_players(const new_player_data *players, int16_t count, int
     sort_new_player_data(sorted, count, false);
     memset(data->players, 0, sizeof(data->players));
     data->local_player_index = NONE;
+    // Outside a cooperative game the teams are the set-up's: the players of
+    // one captain share a team, each player without a captain has one of his
+    // own, numbered in the sorted order, so that every machine numbers alike.
+    int32_t team_captains[MAXIMUM_PLAYERS_PER_MAP];
+    int16_t team_count = 0;
     for (int16_t i = 0; i < count; ++i)
     {
         new_player_data &player = sorted[i];
-        player.team_index = cooperative ? 0 : NONE;
+        if (cooperative)
+            player.team_index = 0;
+        else
+        {
+            const int32_t captain = player.team_captain_identifier;
+            int16_t team = NONE;
+            for (int16_t t = 0; t < team_count && captain != NONE; ++t)
+                if (team_captains[t] == captain) team = t;
+            if (team == NONE)
+            {
+                team = team_count;
+                team_captains[team_count++] = captain;
+            }
+            player.team_index = team;
+        }
         player.type = _player_is_human;
         if (cooperative && shared_captain != NONE) player.team_captain_identifier = shared_captain;
         if (player.unique_identifier == local_player_id) data->local_player_index = i;

@@ -206,26 +206,16 @@ static bool network_frame(void *)
 // ---- the set-up ----------------------------------------------------------------------------
 
 // The game every process starts: the description's parameters, the players
-// as they stood at the start with their teams (cooperative: one team under
-// the first player; else two teams alternating), the local player if listed.
+// as they stood at the start with their teams, the local player if listed.
 static void build_network_game_data(new_game_data *data)
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
     memset(data, 0, sizeof(*data));
     data->parameters = net->current_game_description.parameters;
-    data->player_count = (int16_t)net->player_count_at_game_start;
-    data->local_player_index = NONE;
-    const bool cooperative = (data->parameters.option_flags & _game_option_cooperative_flag) != 0;
-    for (int16_t i = 0; i < data->player_count; ++i)
-    {
-        new_player_data *player = &data->players[i];
-        *player = net->players_at_game_start[i];
-        player->type = _player_is_human;
-        player->team_index = cooperative ? 0 : (int16_t)(i % 2);
-        const int16_t captain = cooperative ? 0 : (int16_t)(i % 2);
-        player->team_captain_identifier = net->players_at_game_start[captain].unique_identifier;
-        if (player->unique_identifier == get_local_player_id()) data->local_player_index = i;
-    }
+    // The players and their teams by the set-up's own rule, as the program
+    // starts a network game: a process plays in step with the program too.
+    build_game_start_players(net->players_at_game_start, (int16_t)net->player_count_at_game_start,
+                             get_local_player_id(), data);
     char ids[128] = "";
     for (int16_t i = 0; i < data->player_count; ++i)
         slprintfcat(ids, sizeof(ids), " %d", (int)data->players[i].unique_identifier);
