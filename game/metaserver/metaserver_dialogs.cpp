@@ -17,6 +17,7 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_lists.h"
+#include "metaserver/metaserver_lobby_dialog.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
@@ -24,6 +25,7 @@
 #include "progress_dialog.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
+#include "vesk_networking/netgame_lobby.h"
 
 static struct metaserver_dialog_globals
 {
@@ -40,6 +42,7 @@ int16_t get_metaserver_login_final_state(void) { return metaserver_dialog_global
 void set_metaserver_event_tap(metaserver_handler_procedure tap) { metaserver_dialog_globals.tap = tap; }
 void set_metaserver_login_time_limit(uint32_t milliseconds) { metaserver_dialog_globals.login_time_limit = milliseconds; }
 bool current_metaserver_room_is_ranked(void) { return metaserver_dialog_globals.current_room_is_ranked; }
+void reset_current_metaserver_room_ranked_guess(bool value) { metaserver_dialog_globals.current_room_is_ranked = value; }
 
 // ---- messages ------------------------------------------------------------------
 
@@ -81,6 +84,8 @@ int16_t change_metaserver_room(int16_t room, bool forward)
             {
                 m.current_room_is_ranked = data.room_type == _ranked_room;
                 m.context.desired_room = room;
+                // The room left's chat, games and players are not this room's.
+                empty_metaserver_client_dialog_lists();
                 return room;
             }
             log_message(__FILE__, __LINE__, "lobby room %d refused us; trying the next", (int)room);
@@ -132,7 +137,6 @@ static int16_t state_for_event(int32_t event)
     case _connection_refused_metaserver_not_supported: return _metaserver_connection_failed_metaserver_not_supported;
     case _connection_refused_guests_disallowed: return _metaserver_connection_failed_guests_disallowed;
     case _connection_refused_guest_name_taken: return _metaserver_connection_failed_guest_name_taken;
-    case _metaserver_room_went_down: return _metaserver_room_died;
     default: return -1;
     }
 }
@@ -143,6 +147,8 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     metaserver_context_data *context = (metaserver_context_data *)context_pointer;
     if (!context) return;
     if (m.tap) m.tap(event, data, length, context_pointer);
+    // The game being set up takes its events first, then the lobby dialog.
+    if (handle_metaserver_event_in_game_lobby(event, data, length)) return;
     // The service names our listed game only in the room's game list.
     if (event == _game_list_message) note_listed_game_in_game_list(data, length);
     const int16_t state = state_for_event(event);
@@ -193,8 +199,9 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     }
     case _metaserver_awaiting_versions_message: send_version_data_to_metaserver(tag_files_get_patch_version()); break;
     default:
-        if (!handle_metaserver_list_event_for_lobby(context, event, data, length))
-            log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event);
+        if (!handle_metaserver_event_in_client_dialog(event, data, length) &&
+            !handle_metaserver_list_event_for_lobby(context, event, data, length))
+            log_message(__FILE__, __LINE__, "Got an unknown event! %d (%s)", (int)event, "lobby");
         break;
     }
 }

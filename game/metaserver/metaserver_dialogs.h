@@ -66,6 +66,7 @@ void show_metaserver_error_message(const char *text, const char *button);
 // desired room then becomes -1).
 int16_t change_metaserver_room(int16_t room, bool forward);
 bool current_metaserver_room_is_ranked(void);
+void reset_current_metaserver_room_ranked_guess(bool value);
 
 bool metaserver_connected(void); // the context is connected
 // Whether the room died (context state 11); `show` shows the message.
