@@ -395,6 +395,7 @@ bool metaserver_connection_died(bool show)
 void logout_of_metaserver(void)
 {
     metaserver_context_data &context = metaserver_dialog_globals.context;
+    dispose_metaserver_client_dialog();
     disconnect_from_metaserver();
     dispose_metaserver_room_list();
     context.state = _metaserver_uninitialized;
