@@ -34,6 +34,8 @@ static struct metaserver_dialog_globals
     int16_t login_final_state;
     uint32_t login_time_limit;
     bool update_client_flag;
+    int32_t update_size, update_host; // of the client update the service offers
+    int16_t update_port;
     bool current_room_is_ranked;
 } metaserver_dialog_globals;
 
@@ -147,8 +149,13 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     metaserver_context_data *context = (metaserver_context_data *)context_pointer;
     if (!context) return;
     if (m.tap) m.tap(event, data, length, context_pointer);
-    // The game being set up takes its events first, then the lobby dialog.
-    if (handle_metaserver_event_in_game_lobby(event, data, length)) return;
+    // The game being set up takes its events first, then the lobby dialog;
+    // a room that went down is gone for the lobby dialog too.
+    if (handle_metaserver_event_in_game_lobby(event, data, length))
+    {
+        if (event == _metaserver_room_went_down) context->state = _metaserver_room_died;
+        return;
+    }
     // The service names our listed game only in the room's game list.
     if (event == _game_list_message) note_listed_game_in_game_list(data, length);
     const int16_t state = state_for_event(event);
@@ -246,6 +253,22 @@ int16_t connect_to_metaserver_with_progress_dialog(const char *message, const ch
     }
     progress_function(_progress_close, nullptr, 0);
     return context->state;
+}
+
+void note_metaserver_client_update(const void *packet, int32_t length)
+{
+    auto &m = metaserver_dialog_globals;
+    const int32_t header = 8, fields = 10; // size, host, port
+    if (!packet || length < header + fields)
+    {
+        log_message(__FILE__, __LINE__, "a lobby client update of %d bytes ignored", (int)length);
+        return;
+    }
+    const uint8_t *body = (const uint8_t *)packet + header;
+    memcpy(&m.update_size, body, 4);
+    memcpy(&m.update_host, body + 4, 4);
+    memcpy(&m.update_port, body + 8, 2);
+    m.update_client_flag = true;
 }
 
 // ---- login ---------------------------------------------------------------------

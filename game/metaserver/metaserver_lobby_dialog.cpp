@@ -19,6 +19,7 @@
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "game_preferences.h"
+#include "gameplay_versions.h"
 #include "input/keyboard.h"
 #include "metaserver/metaserver_authentication.h"
 #include "metaserver/metaserver_client.h"
@@ -61,6 +62,7 @@ enum
     URL_SIZE = 256,
     CHAT_PLAYER_SEND_SECOND_WORD = 1,
     CONNECTION_LOST_WARNING_TICKS = 600,
+    LOBBY_VERSION = 2182, // the version the lobby lists us as
 };
 
 static struct metaserver_lobby_dialog_globals
@@ -71,10 +73,8 @@ static struct metaserver_lobby_dialog_globals
     bool back_to_login;
     char url_at_exit[URL_SIZE]; // at most 255 characters
     metaserver_session_starter starter;
-    uint32_t (*clock)(void);
-    metaserver_player_stats player_stats;
-    int16_t player_info_state;
-} metaserver_lobby_dialog_globals = {nullptr, false, false, false, "", nullptr, nullptr, {}, -1};
+    bool small_dialog_open; // the search, the information or the join's failure
+} metaserver_lobby_dialog_globals = {nullptr, false, false, false, "", nullptr, false};
 
 bool allow_join_game_raised(void) { return metaserver_lobby_dialog_globals.allow_join_game; }
 dialog_data *get_metaserver_client_dialog(void) { return metaserver_lobby_dialog_globals.dialog; }
@@ -82,13 +82,6 @@ bool metaserver_session_returns_to_login(void) { return metaserver_lobby_dialog_
 void set_metaserver_session_starter(metaserver_session_starter starter)
 {
     metaserver_lobby_dialog_globals.starter = starter;
-}
-void set_metaserver_lobby_clock(uint32_t (*clock)(void)) { metaserver_lobby_dialog_globals.clock = clock; }
-
-static uint32_t lobby_clock(void)
-{
-    auto &m = metaserver_lobby_dialog_globals;
-    return m.clock ? m.clock() : machine_tick_count();
 }
 
 static bool has_item(dialog_data *dialog, int16_t item) { return dialog && find_control(dialog, item) != nullptr; }
@@ -158,9 +151,9 @@ bool create_metaserver_client_dialog(void)
     if (has_item(dialog, iPLAYER_LIST_TAB))
     {
         set_number_of_tabs(dialog, iPLAYER_LIST_TAB, 3);
-        set_tab_name(dialog, iPLAYER_LIST_TAB, _room_tab, "Room");
-        set_tab_name(dialog, iPLAYER_LIST_TAB, _buddy_tab, "Buddies");
-        set_tab_name(dialog, iPLAYER_LIST_TAB, _order_tab, "Order");
+        set_tab_name(dialog, iPLAYER_LIST_TAB, _room_tab, get_metaserver_string(_room_string));
+        set_tab_name(dialog, iPLAYER_LIST_TAB, _buddy_tab, get_metaserver_string(_buddy_string));
+        set_tab_name(dialog, iPLAYER_LIST_TAB, _order_tab, get_metaserver_string(_order_string));
         set_tab_enabled(dialog, iPLAYER_LIST_TAB, _buddy_tab, false);
         set_tab_enabled(dialog, iPLAYER_LIST_TAB, _order_tab, false);
         set_selected_tab(dialog, iPLAYER_LIST_TAB, _room_tab);
@@ -170,8 +163,8 @@ bool create_metaserver_client_dialog(void)
     if (has_item(dialog, iGAME_LIST_TAB))
     {
         set_number_of_tabs(dialog, iGAME_LIST_TAB, 2);
-        set_tab_name(dialog, iGAME_LIST_TAB, _local_games_tab, "Local");
-        set_tab_name(dialog, iGAME_LIST_TAB, _preferred_games_tab, "Preferred");
+        set_tab_name(dialog, iGAME_LIST_TAB, _local_games_tab, get_metaserver_string(_games_local_string));
+        set_tab_name(dialog, iGAME_LIST_TAB, _preferred_games_tab, get_metaserver_string(_games_preferred_string));
         set_selected_tab(dialog, iGAME_LIST_TAB, _local_games_tab);
     }
     // The buddy and order lists lie over the player list.
@@ -275,7 +268,8 @@ static void run_chat_command(dialog_data *dialog, const char *text)
     }
     else
     {
-        snprintf(line, sizeof(line), "You are using |i%s|p (%s).", "2182", "Build 443");
+        snprintf(line, sizeof(line), "You are using |i%s|p (%s).", get_version_string(LOBBY_VERSION, true),
+                 "Build 443");
         add_local_line(dialog, line);
     }
 }
@@ -409,7 +403,8 @@ bool handle_metaserver_event_in_client_dialog(int32_t event, void *data, int32_t
         return true;
     }
     case _update_info_message:
-        // The client update is not offered by this program; only the wish is kept.
+        // A newer client is offered; the next login says so (not while a small dialog is up).
+        if (!m.small_dialog_open) note_metaserver_client_update(data, length);
         return true;
     case _data_chunk_message:
     case _game_list_pref_message: return true;
@@ -487,7 +482,7 @@ static void selection_changed(dialog_data *dialog, int16_t list)
     const bool self = id == get_metaserver_context()->local_player_id;
     if (list == iPLAYER_LIST && has_item(dialog, iGAG_BUTTON))
     {
-        set_button_control_name(dialog, iGAG_BUTTON, player_is_gagged(dialog, list, id) ? "Ungag" : "Gag");
+        set_button_control_name(dialog, iGAG_BUTTON,                                 get_metaserver_string(player_is_gagged(dialog, list, id) ? _remove_gag_msg : _gag_msg));
         bitmap_set_item_enabled(dialog, iGAG_BUTTON, id != 0 && !self);
     }
     else if (has_item(dialog, iGAG_BUTTON))
@@ -495,7 +490,8 @@ static void selection_changed(dialog_data *dialog, int16_t list)
     if (has_item(dialog, iBUDDY_BUTTON))
     {
         set_button_control_name(dialog, iBUDDY_BUTTON,
-                                metaserver_player_buddy_status((int32_t)id) ? "Unbuddy" : "Buddy");
+                                get_metaserver_string(metaserver_player_buddy_status((int32_t)id) ? _unbuddy_string
+                                                                                                   : _buddy_string));
         bitmap_set_item_enabled(dialog, iBUDDY_BUTTON, id != 0 && !self);
     }
     if (has_item(dialog, iPLAYER_STATS_BUTTON)) bitmap_set_item_enabled(dialog, iPLAYER_STATS_BUTTON, id != 0);
@@ -522,10 +518,10 @@ static int16_t selected_players_room(dialog_data *dialog, int16_t list)
 // or cancel.
 static bool wait_for_player_data(void)
 {
-    const uint32_t start = lobby_clock();
-    progress_function(_progress_open_without_bar, "Waiting for player data...", 0);
+    const uint32_t start = machine_tick_count();
+    progress_function(_progress_open_without_bar, get_metaserver_string(_waiting_for_player_data_msg), 0);
     bool cancelled = false;
-    while (!allow_join_game_raised() && lobby_clock() - start < METASERVER_JOIN_WAIT_MILLISECONDS)
+    while (!allow_join_game_raised() && machine_tick_count() - start < METASERVER_JOIN_WAIT_MILLISECONDS)
     {
         if (progress_function(_progress_modal_pass, nullptr, 0))
         {
@@ -547,6 +543,14 @@ static bool ask_game_password(char *, size_t)
     return false;
 }
 
+static void show_join_failure(int16_t message, const net_game_description *)
+{
+    auto &m = metaserver_lobby_dialog_globals;
+    m.small_dialog_open = true;
+    show_metaserver_error_message(get_metaserver_string(message), get_metaserver_string(_ok_msg));
+    m.small_dialog_open = false;
+}
+
 // Join (8): true when the selected game is to be joined (its description
 // then in the context's).
 static bool join_selected_game(dialog_data *dialog)
@@ -557,12 +561,12 @@ static bool join_selected_game(dialog_data *dialog)
     if (!get_game_list_selection(dialog, iGAME_LIST, &game)) return false;
     if (game.flags & _net_game_invalid_flag)
     {
-        show_metaserver_error_message("This game uses different tags; it can not be joined.", "OK");
+        show_join_failure(_incompatible_tags_string, &game);
         return false;
     }
     if ((game.flags & _net_game_in_progress_flag) && !(game.flags & _net_game_supports_midgame_joining_flag))
     {
-        show_metaserver_error_message("This game is in progress.", "OK");
+        show_join_failure(_game_in_progress_string, &game);
         return false;
     }
     if (game.public_tags_checksum != tag_files_get_foundation_checksum()) return false;
@@ -609,14 +613,16 @@ static void go_to_selected_players_room(dialog_data *dialog, int16_t list)
 // One item; a choice other than NONE ends the loop.
 static int16_t handle_item(dialog_data *dialog, int16_t item)
 {
+    auto &m = metaserver_lobby_dialog_globals;
     metaserver_context_data *context = get_metaserver_context();
     const int16_t list = shown_player_list(dialog);
     switch (item)
     {
     case iROOM_GRAPHIC:
     {
+        // The graphic has moved to the room chosen in it.
         const int16_t room = get_current_room_graphic_id(dialog, iROOM_GRAPHIC);
-        if (room != NONE && room != context->desired_room) move_to_room(dialog, room, true);
+        if (room != NONE) context->desired_room = room;
         refresh_room_graphic(dialog);
         clear_player_selection(dialog);
         show_player_tab(dialog, _room_tab);
@@ -656,7 +662,12 @@ static int16_t handle_item(dialog_data *dialog, int16_t item)
     case iPLAYER_STATS_BUTTON:
     {
         const uint32_t id = get_selected_player_user_id(dialog, list);
-        if (id) do_player_info_dialog(dialog, list, id);
+        if (id)
+        {
+            m.small_dialog_open = true;
+            do_player_info_dialog(dialog, list, id);
+            m.small_dialog_open = false;
+        }
         clear_player_selection(dialog);
         break;
     }
@@ -665,7 +676,9 @@ static int16_t handle_item(dialog_data *dialog, int16_t item)
             go_to_selected_players_room(dialog, list);
         else
         {
+            m.small_dialog_open = true;
             const int16_t room = do_player_search_dialog();
+            m.small_dialog_open = false;
             if (room >= 0 && move_to_room(dialog, room, true) != -1) show_player_tab(dialog, _room_tab);
         }
         break;
@@ -696,7 +709,8 @@ int16_t run_metaserver_client_dialog_items(void)
     int16_t choice = _lobby_left;
     for (;;)
     {
-        bitmap_set_item_enabled(dialog, iJOIN_GAME, get_game_list_selection(dialog, iGAME_LIST, nullptr));
+        net_game_description selected;
+        bitmap_set_item_enabled(dialog, iJOIN_GAME, get_game_list_selection(dialog, iGAME_LIST, &selected));
         const int16_t item = modal_dialog(dialog);
         if (!dialog_is_open(dialog)) break;
         if (context->state == _metaserver_sent_player_to_a_url)

@@ -102,5 +102,3 @@ void empty_metaserver_client_dialog_lists(void);
 typedef int32_t (*metaserver_session_starter)(net_game_description *game, new_player_data *player, int16_t verb,
                                               int32_t passed_value, const metaserver_scoring_data *scoring);
 void set_metaserver_session_starter(metaserver_session_starter starter);
-// The clock the join's wait for player data reads (null: the machine clock).
-void set_metaserver_lobby_clock(uint32_t (*clock)(void));

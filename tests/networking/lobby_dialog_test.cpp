@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,9 +20,19 @@
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
 #include "metaserver/metaserver_lobby_dialog.h"
+#include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_rooms.h"
+#include "metaserver/metaserver_small_dialogs.h"
 #include "metaserver/vesk_metaserver_packets.h"
+#include "bitmap_dialogs/dialogs_private.h"
+#include "cseries/timers.h"
 #include "register_vesk_controls.h"
+#include "support/lobby_client_fixture.h"
+#include "support/lobby_list_packets.h"
+#include "support/lobby_script_peer.h"
+#include "tag_files/tag_files.h"
+#include "uber/uber.h"
+#include "vesk.h"
 #include "support/demo_data.h"
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
@@ -36,6 +47,72 @@ enum : uint32_t
     GAGGED_ID = 12,
     UNKNOWN_ID = 13,
 };
+
+// The set-player-data body (wire order) the room sends for the user `id`.
+std::vector<uint8_t> player_data_body(uint32_t id)
+{
+    const std::vector<uint8_t> data = player_data("anna");
+    std::vector<uint8_t> body;
+    put_be16(body, _add_player_verb);
+    put_be16(body, 0); // flags
+    put_be32(body, 0); // ranking
+    put_be32(body, id);
+    put_be32(body, 7); // room
+    put_be16(body, 0); // caste
+    put_be16(body, (int32_t)data.size());
+    put_be16(body, 0); // order
+    put_be16(body, 0);
+    body.insert(body.end(), data.begin(), data.end());
+    return body;
+}
+
+// How long the join waited for player data: from the pass that found the
+// client in the game's room to the pass that found the lobby dialog modal
+// again.  Each pass in the new room takes 100 ms of the test clock; when the
+// room sends the data, the first such pass reads them (they may come a
+// little later in real time than the room's welcome).
+uint32_t join_wait;
+bool join_data_expected;
+uint32_t join_moved_at;
+dialog_data *join_lobby;
+std::chrono::steady_clock::time_point join_deadline;
+
+void watch_join_pass(action_data &)
+{
+    const bool moved = get_metaserver_context()->desired_room == 7;
+    if (moved && join_moved_at == 0) join_moved_at = test_clock_milliseconds();
+    if (moved && get_modal_dialog() == join_lobby)
+    {
+        join_wait = test_clock_milliseconds() - join_moved_at;
+        press(iLEAVE_METASERVER);
+        return;
+    }
+    if (std::chrono::steady_clock::now() > join_deadline)
+    {
+        ADD_FAILURE() << "the join did not end";
+        return;
+    }
+    if (moved && join_data_expected)
+    {
+        EXPECT_TRUE(lobby_client_test::pump_lobby_until([] { return allow_join_game_raised(); }));
+    }
+    if (moved) advance_test_clock_milliseconds(100);
+    script_step step = idle_step(1);
+    step.before = watch_join_pass;
+    add_script_step(step);
+}
+
+void watch_join(dialog_data *lobby, bool data_expected)
+{
+    join_data_expected = data_expected;
+    join_wait = 0;
+    join_moved_at = 0;
+    join_lobby = lobby;
+    join_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    script_step step = idle_step(1);
+    step.before = watch_join_pass;
+    add_script_step(step);
+}
 
 class lobby_dialog : public demo_interface_test
 {
@@ -53,6 +130,12 @@ protected:
         if (HasFatalFailure() || IsSkipped()) return;
         register_vesk_controls();
         register_metaserver_controls();
+        strcpy(player.appearance.name, "anna");
+    }
+    // The lobby dialog of a room with the local player, a listed player and
+    // a gagged one, without a service behind it.
+    void open_lobby(void)
+    {
         initialize_metaserver_room_list();
         metaserver_context_data *context = get_metaserver_context();
         context->state = _metaserver_connected;
@@ -60,7 +143,10 @@ protected:
         context->local_player_id = LOCAL_ID;
         context->player = &player;
         context->game_description = &description;
-        strcpy(player.appearance.name, "anna");
+        open_lobby_lists();
+    }
+    void open_lobby_lists(void)
+    {
         ASSERT_TRUE(create_metaserver_client_dialog());
         dialog_data *dialog = get_metaserver_client_dialog();
         for (uint32_t id : {LOCAL_ID, LISTED_ID, GAGGED_ID})
@@ -76,8 +162,8 @@ protected:
     {
         if (set_up)
         {
+            logout_of_metaserver();
             dispose_metaserver_client_dialog();
-            dispose_metaserver_room_list();
         }
         *get_metaserver_context() = {};
         demo_interface_test::TearDown();
@@ -92,6 +178,7 @@ protected:
 
 TEST_F(lobby_dialog, only_the_exact_commands_run_and_everything_else_is_chat)
 {
+    open_lobby();
     const struct
     {
         const char *text;
@@ -111,6 +198,7 @@ TEST_F(lobby_dialog, only_the_exact_commands_run_and_everything_else_is_chat)
 
 TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged)
 {
+    open_lobby();
     const struct
     {
         uint32_t sender;
@@ -140,26 +228,105 @@ TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged)
     EXPECT_EQ(chat_rows(), 0);
 }
 
+// The events as the pump raises them: a room that goes down ends the loop with
+// its message (state back to connected), and a redirection the player agrees
+// to returns to the login instead of ending the program.
 TEST_F(lobby_dialog, a_dying_room_or_a_redirection_ends_the_item_loop)
 {
+    open_lobby();
+    char redirection[] = "http://127.0.0.1:6321/elsewhere\0Go elsewhere?";
     const struct
     {
-        int16_t state;
+        int32_t event;
+        void *data;
+        int32_t length;
         int16_t choice;
         int16_t state_after;
-    } cases[] = {{_metaserver_room_died, _lobby_left, _metaserver_connected},
-                 {_metaserver_sent_player_to_a_url, _lobby_back_to_login, _metaserver_sent_player_to_a_url}};
+    } cases[] = {{_metaserver_room_went_down, nullptr, 0, _lobby_left, _metaserver_connected},
+                 {_metaserver_requires_url, redirection, (int32_t)sizeof(redirection), _lobby_back_to_login,
+                  _metaserver_sent_player_to_a_url}};
     for (const auto &c : cases)
     {
         restart_main_loop_script();
-        add_script_step(on_dialog([&](dialog_data *) { get_metaserver_context()->state = c.state; }));
+        add_script_step(on_dialog([&](dialog_data *) {
+            metaserver_handler_proc(c.event, c.data, c.length, get_metaserver_context());
+        }));
+        // The question before the address comes with the event (yes); the
+        // room's message once the loop looks at the state (its button).
+        const bool question = c.event == _metaserver_requires_url;
+        if (question) press(_question_dialog_yes_item);
         press(iGAME_LIST_TAB);
-        // The room's message is shown with its button; pressing it ends the loop.
-        press(2);
-        EXPECT_EQ(run_metaserver_client_dialog_items(), c.choice) << c.state;
+        if (!question) press(2);
+        EXPECT_EQ(run_metaserver_client_dialog_items(), c.choice) << c.event;
         EXPECT_EQ(get_metaserver_context()->state, c.state_after);
         get_metaserver_context()->state = _metaserver_connected;
     }
+}
+
+// The join's way into a game listed in another room, against two scripted
+// rooms: the client moves to the game's room first, then waits for the
+// player data the room sends; without them it gives up after 5000 ms of the
+// test clock and stays in the lobby, in the new room.
+TEST_F(lobby_dialog, joining_a_game_in_another_room_moves_there_and_waits_5000_ms_for_player_data)
+{
+    InitUber();
+    set_vesk_headless(true);
+    for (bool sends_player_data : {false, true})
+    {
+        set_machine_tick_count_for_tests(lobby_client_test::test_clock);
+        lobby_script_peer first(lobby_room_welcome());
+        lobby_script_peer second(lobby_room_welcome());
+        if (sends_player_data) second.script.insert(second.script.end() - 1, lobby_send(8, player_data_body(77)));
+        std::vector<uint8_t> rooms = first.room_entry(0);
+        const std::vector<uint8_t> other = second.room_entry(7);
+        rooms.insert(rooms.end(), other.begin(), other.end());
+        lobby_script_peer host(lobby_client_test::login_host(2, rooms));
+        first.start();
+        second.start();
+        host.start();
+        *get_metaserver_context() = {};
+        save_metaserver_preferences(0, nullptr); // the lobby keeps the room it was left in
+        set_default_metaserver_host_for_tools("127.0.0.1", host.listener.port);
+        restart_main_loop_script();
+        pass_until([] { return get_metaserver_context()->state != _metaserver_pending_connection; });
+        ASSERT_EQ(login_to_metaserver(&description, &player, "anna", "secret"), _metaserver_game_entered_successfully);
+        ASSERT_EQ(get_metaserver_context()->desired_room, 0);
+        install_test_clock();
+        open_lobby_lists();
+
+        net_game_description game = {};
+        strcpy(game.name, "over there");
+        game.game_id = 5;
+        game.parameters.room_id = 7;
+        game.public_tags_checksum = tag_files_get_foundation_checksum();
+        add_game_to_list(get_metaserver_client_dialog(), iGAME_LIST, &game);
+        select_game_by_id(get_metaserver_client_dialog(), iGAME_LIST, 5);
+
+        restart_main_loop_script();
+        press(iJOIN_GAME);
+        watch_join(get_metaserver_client_dialog(), sends_player_data);
+        const int16_t choice = run_metaserver_client_dialog_items();
+        EXPECT_EQ(get_metaserver_context()->desired_room, 7) << "moved to the game's room first";
+        if (sends_player_data)
+        {
+            EXPECT_EQ(choice, _lobby_joined_game);
+            EXPECT_EQ(description.game_id, 5u);
+        }
+        else
+        {
+            EXPECT_EQ(choice, _lobby_left);
+            EXPECT_GE(join_wait, 5000u);
+            EXPECT_LT(join_wait, 5300u);
+        }
+        logout_of_metaserver();
+        EXPECT_EQ(host.finish(), "");
+        EXPECT_EQ(first.finish(), "");
+        EXPECT_EQ(second.finish(), "");
+    }
+    set_default_metaserver_host_for_tools(nullptr, 0);
+    install_test_clock();
+    set_vesk_headless(false);
+    EndUber();
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -162,33 +161,6 @@ std::vector<uint8_t> info_answer(void)
     const char strings[] = "bea\0Bea\0Night Owls\0Ghent\0\0Belgium\0Hello";
     body.insert(body.end(), strings, strings + sizeof(strings));
     return list_packet(_player_info_packet, {body});
-}
-
-// Passes of the main loop while `done` says no (at most ten seconds of real
-// time), for loops that run the program until the network answers.
-std::function<bool()> passing_done;
-std::chrono::steady_clock::time_point passing_deadline;
-void keep_passing(action_data &)
-{
-    if (passing_done() || std::chrono::steady_clock::now() > passing_deadline) return;
-    script_step step = idle_step(1);
-    step.before = keep_passing;
-    add_script_step(step);
-}
-void pass_until(std::function<bool()> done)
-{
-    passing_done = std::move(done);
-    passing_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    script_step step = idle_step(1);
-    step.before = keep_passing;
-    add_script_step(step);
-}
-
-bool pump_until(const std::function<bool()> &done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < deadline) update_metaserver();
-    return done();
 }
 
 } // namespace
@@ -381,7 +353,7 @@ TEST_F(lobby_small_dialogs, the_users_own_description_goes_to_the_room_on_ok)
     net_game_description description = {};
     pass_until([] { return get_metaserver_context()->state != _metaserver_pending_connection; });
     EXPECT_EQ(login_to_metaserver(&description, &player, "anna", "secret"), _metaserver_game_entered_successfully);
-    EXPECT_TRUE(pump_until([] { return get_metaserver_context()->local_player_id == 77; }));
+    EXPECT_TRUE(lobby_client_test::pump_lobby_until([] { return get_metaserver_context()->local_player_id == 77; }));
     install_test_clock();
     restart_main_loop_script();
 
@@ -401,7 +373,8 @@ TEST_F(lobby_small_dialogs, the_users_own_description_goes_to_the_room_on_ok)
     dispose_dialog(lobby);
 
     set_machine_tick_count_for_tests(lobby_client_test::test_clock);
-    EXPECT_TRUE(pump_until([&] { return room.script_done || !room.body_of(_update_player_information_packet).empty(); }));
+    EXPECT_TRUE(lobby_client_test::pump_lobby_until(
+        [&] { return room.script_done || !room.body_of(_update_player_information_packet).empty(); }));
     const std::vector<uint8_t> sent = room.body_of(_update_player_information_packet);
     const std::string texts(sent.begin(), sent.end());
     EXPECT_NE(texts.find(std::string("Bruges\0\0Belgium\0Hello", 21)), std::string::npos);
