@@ -52,10 +52,12 @@ check-thread:
 	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
 
 # The release game, its demo data and the headless end-to-end check; then
-# local-network discovery between two network namespaces (root; CI runs as root).
+# local-network discovery and a game found, joined and played through the
+# create-or-join dialog between two network namespaces (root; CI runs as root).
 check-release: demo-data
 	./scripts/check_release.sh $(BUILD)/release/bin
 	./scripts/check_discovery.sh $(BUILD)/release/bin
+	./scripts/check_lan_join.sh $(BUILD)/release/bin
 
 # Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
 # target runs FUZZ_SECONDS_EACH seconds of processor time, and the figures per

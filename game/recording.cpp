@@ -691,11 +691,10 @@ bool begin_replay(new_game_data *data, tag replay_tag)
     {
         const auto dialog = get_networking_procedures()->open_missing_plugins_dialog;
         const int32_t shown = missing_count < MAXIMUM_MISSING_PLUGINS ? missing_count : MAXIMUM_MISSING_PLUGINS;
-        if (dialog)
-            dialog(missing, shown, 2);
-        else
-            log_message(__FILE__, __LINE__, "film '%s' refused: it needs %d plug-ins that are not installed (first: '%s')",
-                        tag_file_name_get(tag_index), missing_count, missing[0].name);
+        log_message(__FILE__, __LINE__, "film '%s' refused: it needs %d plug-ins that are not installed (first: '%s')",
+                    tag_file_name_get(tag_index), missing_count, missing[0].name);
+        // The player is offered the missing plug-ins to look up.
+        if (dialog) dialog(missing, shown, 2);
         return false;
     }
     if (!get_mesh_display_name_in_plugin_list(parameters->scenario_tag, nullptr, 0, parameters->plugin_data,

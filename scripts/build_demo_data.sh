@@ -184,5 +184,6 @@ for source in "$root"/data/plugins/demo/collections/*.txt; do
     subgroup=$(basename "$source" .txt)
     "$tool" collection "$work/plugin_demo/collection.$subgroup" --subgroup "$subgroup" --name "$subgroup" "$source"
 done
-pack "$out/plugins/Demo Plug-in" --type plugin --name "Demo Plug-in" --version 65535 "$work/plugin_demo"
+pack "$out/plugins/Demo Plug-in" --type plugin --name "Demo Plug-in" --version 65535 \
+    --url "http://plugins.vesk.invalid/demo" "$work/plugin_demo"
 echo "demo data built in $out"

@@ -23,51 +23,9 @@ if [ ! -x "$probe" ]; then
     echo "$0: $probe is missing; build the tools first" >&2
     exit 1
 fi
-if [ "$(id -u)" -ne 0 ]; then
-    echo "$0: the discovery check needs root to make network namespaces; not checked" >&2
-    if [ "${CI:-}" = 1 ]; then exit 1; fi
-    exit 0
-fi
-if ! command -v ip >/dev/null 2>&1; then
-    echo "$0: 'ip' (iproute2) is missing: scripts/install_dependencies.sh installs it" >&2
-    exit 1
-fi
-
-host_ns="vesk_disc_host_$$"
-search_ns="vesk_disc_search_$$"
-host_veth="vkh$$"
-search_veth="vks$$"
-work=$(mktemp -d)
-pids=""
-
-clean_up() {
-    for pid in $pids; do kill "$pid" 2>/dev/null || true; done
-    for pid in $pids; do wait "$pid" 2>/dev/null || true; done
-    ip netns del "$host_ns" 2>/dev/null || true
-    ip netns del "$search_ns" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap clean_up EXIT
-trap 'exit 1' INT TERM HUP
-
-fail() {
-    echo "$0: $*" >&2
-    exit 1
-}
-
-ip netns add "$host_ns"
-ip netns add "$search_ns"
-ip link add "$host_veth" netns "$host_ns" type veth peer name "$search_veth" netns "$search_ns"
-ip -n "$host_ns" addr add 192.0.2.1/24 dev "$host_veth"
-ip -n "$search_ns" addr add 192.0.2.2/24 dev "$search_veth"
-for ns in "$host_ns" "$search_ns"; do ip -n "$ns" link set lo up; done
-ip -n "$host_ns" link set "$host_veth" up
-ip -n "$search_ns" link set "$search_veth" up
-ip -n "$host_ns" route add default dev "$host_veth"
-ip -n "$search_ns" route add default dev "$search_veth"
-
-in_host() { ip netns exec "$host_ns" "$@"; }
-in_search() { ip netns exec "$search_ns" "$@"; }
+what="the discovery check"
+prefix=disc
+. "$(dirname "$0")/namespace_pair.sh"
 
 # Starts a host in the background; its output goes to $work/<name>.
 start_host() { # port, name

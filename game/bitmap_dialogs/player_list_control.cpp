@@ -2,9 +2,12 @@
 
 #include "bitmap_dialogs/player_list_control.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "bitmap_dialogs/bitmap_controls.h"
@@ -21,10 +24,14 @@
 #include "players.h"
 #include "shapes.h"
 
-// The one idle timer every player list shares.
+// The one idle timer every player list shares, and the list whose sort keys
+// wait for the end of a batch of changes.
 static struct player_list_globals
 {
     uint32_t ticks_at_last_idle_redraw;
+    dialog_data *batch_dialog;
+    int16_t batch_item;
+    bool batch_keys_stale;
 } player_list_globals;
 
 static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
@@ -87,6 +94,12 @@ static bool is_captain(const new_player_data *player)
 
 static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
 {
+    auto &g = player_list_globals;
+    if (g.batch_dialog && g.batch_dialog == dialog && g.batch_item == item_id)
+    {
+        g.batch_keys_stale = true;
+        return;
+    }
     private_list_data *list = get_list_control_private_list(dialog, item_id);
     if (!list) return;
     const int16_t count = get_row_count_private_list(list);
@@ -102,19 +115,23 @@ static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
     sort_new_player_data(ordered.data(), (int32_t)ordered.size(), false);
 
     // Each player row's place in the ordered array (every place used once,
-    // so identical records still get distinct keys).
+    // so identical records still get distinct keys): the rows, in order,
+    // take the earliest unused places of records equal to theirs.  Looked up
+    // by the record's bytes, so a lobby room of hundreds stays linear.
+    std::unordered_map<std::string, std::vector<int32_t>> places;
+    places.reserve(ordered.size());
+    for (size_t i = ordered.size(); i-- > 0;)
+        places[std::string((const char *)&ordered[i], sizeof(new_player_data))].push_back((int32_t)i);
     std::vector<int32_t> position_of_row((size_t)count, NONE);
-    std::vector<bool> used(ordered.size(), false);
+    std::unordered_map<uint32_t, int16_t> first_player_row_of_uid;
     for (int16_t row : player_rows)
     {
         const player_list_data *record = row_record(list, row);
-        for (size_t i = 0; i < ordered.size(); ++i)
-            if (!used[i] && memcmp(&ordered[i], &record->player, sizeof(new_player_data)) == 0)
-            {
-                used[i] = true;
-                position_of_row[(size_t)row] = (int32_t)i;
-                break;
-            }
+        first_player_row_of_uid.emplace(record->uid, row);
+        auto found = places.find(std::string((const char *)&record->player, sizeof(new_player_data)));
+        if (found == places.end() || found->second.empty()) continue;
+        position_of_row[(size_t)row] = found->second.back();
+        found->second.pop_back();
     }
 
     const uint16_t quiet = bitmap_get_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag);
@@ -134,9 +151,10 @@ static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
         }
         else
         {
-            const int16_t captain_row = find_row(list, record->uid, false);
+            const auto captain = first_player_row_of_uid.find(record->uid);
             // A team whose captain is not listed keeps its key.
-            if (captain_row == NONE || position_of_row[(size_t)captain_row] == NONE) continue;
+            if (captain == first_player_row_of_uid.end() || position_of_row[(size_t)captain->second] == NONE) continue;
+            const int16_t captain_row = captain->second;
             copy.sort_order = (int16_t)(position_of_row[(size_t)captain_row] * 10 - 1 + disabled);
         }
         set_data_in_private_list_row(list, row, &copy, (int16_t)sizeof(copy));
@@ -343,11 +361,21 @@ intptr_t player_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
 // Removes the player row and the team row of `uid` (no new sort values).
 static void delete_rows_of(dialog_data *dialog, int16_t item_id, uint32_t uid)
 {
+    // One pass for both rows (a lobby room lists hundreds); the later row
+    // goes first, so the earlier one keeps its index.
     const private_list_data *list = get_list_control_private_list(dialog, item_id);
-    int16_t row = find_row(list, uid, false);
-    if (row != NONE) bitmap_delete_listbox_row(dialog, item_id, row);
-    row = find_row(list, uid, true);
-    if (row != NONE) bitmap_delete_listbox_row(dialog, item_id, row);
+    int16_t player_row = NONE, team_row = NONE;
+    const int16_t count = get_row_count_private_list(list);
+    for (int16_t row = 0; row < count && (player_row == NONE || team_row == NONE); ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (!record || record->uid != uid) continue;
+        int16_t &found = is_team_row(record) ? team_row : player_row;
+        if (found == NONE) found = row;
+    }
+    const int16_t earlier = std::min(player_row, team_row), later = std::max(player_row, team_row);
+    if (later != NONE) bitmap_delete_listbox_row(dialog, item_id, later);
+    if (earlier != NONE) bitmap_delete_listbox_row(dialog, item_id, earlier);
 }
 
 static void add_team_row(dialog_data *dialog, int16_t item_id, const player_list_data *captain)
@@ -375,6 +403,28 @@ void add_player_to_list(dialog_data *dialog, int16_t item_id, const new_player_d
     bitmap_add_data_to_list(dialog, item_id, &row, (int16_t)sizeof(row), PLAYER_LIST_ROW_HEIGHT, enabled);
     if (is_captain(player)) add_team_row(dialog, item_id, &row);
     build_list_sort_values(dialog, item_id);
+}
+
+void begin_player_list_batch(dialog_data *dialog, int16_t item_id)
+{
+    end_player_list_batch();
+    auto &g = player_list_globals;
+    if (!dialog || !is_player_list(dialog, item_id)) return;
+    g.batch_dialog = dialog;
+    g.batch_item = item_id;
+    g.batch_keys_stale = false;
+}
+
+void end_player_list_batch(void)
+{
+    auto &g = player_list_globals;
+    dialog_data *dialog = g.batch_dialog;
+    const int16_t item_id = g.batch_item;
+    const bool stale = g.batch_keys_stale;
+    g.batch_dialog = nullptr;
+    g.batch_item = NONE;
+    g.batch_keys_stale = false;
+    if (stale && dialog && is_player_list(dialog, item_id)) build_list_sort_values(dialog, item_id);
 }
 
 void set_player_data_in_list(dialog_data *dialog, int16_t item_id, const new_player_data *player, int16_t,

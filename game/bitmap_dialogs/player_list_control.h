@@ -93,6 +93,11 @@ void build_player_list_status_text(const player_list_data *row, char *buffer, in
 // number when it differs from this program's; a captain gets a team row.
 void add_player_to_list(dialog_data *dialog, int16_t item_id, const new_player_data *player, int16_t host,
                         uint32_t uid, int32_t room_id, bool enabled);
+// Many rows of one list changed in a row (a lobby room's list of hundreds):
+// between the two calls the list's order is worked out once, at the end,
+// rather than after every row.  A second begin ends the first batch.
+void begin_player_list_batch(dialog_data *dialog, int16_t item_id);
+void end_player_list_batch(void);
 void set_player_data_in_list(dialog_data *dialog, int16_t item_id, const new_player_data *player, int16_t host,
                              uint32_t uid);
 void delete_player_from_list_by_id(dialog_data *dialog, int16_t item_id, uint32_t id);

@@ -116,6 +116,7 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
     start_player_list_walk(&walk, packet, length);
     metaserver_player_aux_data aux;
     int32_t data_length;
+    begin_player_list_batch(dialog, item);
     while (const uint8_t *data = next_metaserver_list_entry(&walk, nullptr, &aux, &data_length))
     {
         // A deletion names its player by the id alone: the service sends it without data.
@@ -144,6 +145,7 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
             if (context->player) context->player->appearance.caste_bitmap_index = player.appearance.caste_bitmap_index;
         }
     }
+    end_player_list_batch();
     if (selected) select_player_list_item_by_id(dialog, item, selected);
     refresh_room_counts(lists, context);
 }

@@ -38,6 +38,7 @@
 #include "vesk.h"
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_autohost_dialog.h"
+#include "vesk_networking/vesk_join_dialogs.h"
 #include "vesk_networking/web_links.h"
 #include "console/console.h"
 
@@ -536,18 +537,12 @@ static bool wait_for_player_data(void)
     return !cancelled && allow_join_game_raised();
 }
 
-// The game password question is not in this program yet: such a game is not joined.
-static bool ask_game_password(char *, size_t)
-{
-    log_message(__FILE__, __LINE__, "a lobby game with a password can not be joined here yet");
-    return false;
-}
-
-static void show_join_failure(int16_t message, const net_game_description *)
+// The join-failed dialog, with `message` of the lobby's strings.
+static void show_join_failure(int16_t message, const net_game_description *game)
 {
     auto &m = metaserver_lobby_dialog_globals;
     m.small_dialog_open = true;
-    show_metaserver_error_message(get_metaserver_string(message), get_metaserver_string(_ok_msg));
+    do_join_game_failed_dialog(get_metaserver_string(message), game);
     m.small_dialog_open = false;
 }
 
@@ -573,7 +568,7 @@ static bool join_selected_game(dialog_data *dialog)
     if (game.flags & _net_game_has_password_flag)
     {
         char password[NET_GAME_PASSWORD_SIZE] = "";
-        if (!ask_game_password(password, sizeof(password))) return false;
+        if (!metaserver_query_for_game_password(password, sizeof(password))) return false;
         strlcpy(game.password, password, sizeof(game.password));
     }
     const int16_t room = game.parameters.room_id;

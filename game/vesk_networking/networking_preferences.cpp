@@ -301,3 +301,36 @@ bool load_netgame_preferences(net_game_description *description, new_player_data
     free_preferences(store);
     return true;
 }
+
+bool save_last_joined_host(const char *address)
+{
+    preferences_globals *store = &networking_preferences_globals.store;
+    networking_preferences *preferences = (networking_preferences *)read_preferences_convert(store, nullptr);
+    if (!preferences) return false;
+    strlcpy(preferences->last_host, address ? address : "", sizeof(preferences->last_host));
+    const bool written = write_preferences(store);
+    if (!written) log_message(nullptr, -1, "networking preferences: the record could not be stored");
+    free_preferences(store);
+    return written;
+}
+
+void load_last_joined_host(char *address, size_t size)
+{
+    if (!address || !size) return;
+    address[0] = 0;
+    preferences_globals *store = &networking_preferences_globals.store;
+    const networking_preferences *preferences =
+        (const networking_preferences *)read_preferences_convert(store, nullptr);
+    if (!preferences) return;
+    // The stored field is read within its size, terminated or not.
+    const size_t length = strnlen(preferences->last_host, sizeof(preferences->last_host));
+    const size_t kept = length < size - 1 ? length : size - 1;
+    memcpy(address, preferences->last_host, kept);
+    address[kept] = 0;
+    free_preferences(store);
+}
+
+void format_networking_text(char *buffer, size_t size, const char *pattern, const char *text)
+{
+    format_with_name(buffer, size, pattern ? pattern : "", text ? text : "");
+}

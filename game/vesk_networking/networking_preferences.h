@@ -108,3 +108,12 @@ bool save_netgame_preferences(const net_game_description *description, const new
 // record cannot be read.
 bool load_netgame_preferences(net_game_description *description, new_player_data *player,
                               new_game_data *game_data, uint32_t *protocol);
+
+// The address last typed to join a game: stored (cut to the field) or read
+// back ("" when the record cannot be read).  False when it cannot be stored.
+bool save_last_joined_host(const char *address);
+void load_last_joined_host(char *address, size_t size);
+
+// `pattern` (a text of the data) with its first "%s" replaced by `text` and
+// "%%" read as "%"; any other directive is copied as it is, never formatted.
+void format_networking_text(char *buffer, size_t size, const char *pattern, const char *text);

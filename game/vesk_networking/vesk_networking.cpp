@@ -35,6 +35,7 @@
 #include "vesk_networking/vesk_server.h"
 #include "vesk_networking/web_links.h"
 #include "vesk_networking/vesk_teams.h"
+#include "vesk_networking/vesk_join_dialogs.h"
 
 #define NETWORKING_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'm', 'n')
 #define INTERNAL_NETWORK_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'n', 's')
@@ -83,7 +84,9 @@ static const char *fallback_networking_string(int16_t index)
     case 4: return "Waiting for %s...";
     case 5: return "Waiting for the other players to finish...";
     case 6: return "Waiting for the other players to start...";
-    case 14: return "Network Error";
+    case 14: return "OK";
+    case 26: return "Unable to create the game: %s";
+    case 27: return "The network configuration could not be made.";
     case 19: return "Unable to host the game: %s";
     case _networking_string_player_left: return "You are no longer connected to the game.";
     case 30: return "The player's record is damaged.";
@@ -256,6 +259,14 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
         log_message(__FILE__, __LINE__, "%s", failure ? failure : reason);
         return 0;
     }
+    netgame_session_entered(description);
+    return 1;
+}
+
+void netgame_session_entered(const net_game_description *description)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (!net->game || !description) return;
     if (net_i_am_the_server(net->game))
     {
         initialize_game_server_for_new_game();
@@ -264,7 +275,6 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
         net->originator_game_description = &net->originator_game_description_mem;
     }
     net->current_game_description = *description;
-    return 1;
 }
 
 // ---- queries ----------------------------------------------------------------------------
@@ -589,7 +599,7 @@ void register_vesk_networking(void)
         .get_time_remaining_string = get_midgame_time_remaining_string,
         .go_to_url = web_go_to_url,
         .lookup_plugin = web_lookup_plugin,
-        .open_missing_plugins_dialog = nullptr,
+        .open_missing_plugins_dialog = offer_missing_plugins,
         .local_player_is_network_originator = local_player_is_network_originator,
         .add_chat_to_back_log = add_console_chat_to_back_log,
     };

@@ -102,6 +102,11 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
                                            uint32_t protocol, int16_t verb, char *failure = nullptr,
                                            size_t failure_size = 0);
 
+// The session's part once the library has joined a game (created by this
+// machine or not): the host starts its command server, limits the players
+// and keeps `description` as the one it edits; every machine shows it.
+void netgame_session_entered(const net_game_description *description);
+
 // ---- queries ------------------------------------------------------------------------
 
 // A session exists (the state is not down).

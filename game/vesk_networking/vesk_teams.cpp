@@ -2,6 +2,7 @@
 // game is set up.  See vesk_teams.h.
 
 #include "vesk_networking/vesk_teams.h"
+#include "vesk_networking/vesk_join_dialogs.h"
 
 #include <cstdio>
 #include <cstring>
@@ -333,14 +334,6 @@ void handle_vesk_game_description_packet(void *packet)
     globals->current_game_description_changed = true;
 }
 
-// Without the join-failed dialog (the set-up dialog's own), the reason is
-// logged and the player leaves, as when that dialog cannot be made.
-static bool join_game_failed(const char *reason)
-{
-    log_message(nullptr, -1, "cannot play the described game: %s", reason);
-    return false;
-}
-
 void handle_game_description_updated(void)
 {
     vesk_networking_globals *globals = get_vesk_net_globals();
@@ -364,7 +357,11 @@ void handle_game_description_updated(void)
     }
 
     char reason[1024];
-    if (is_net_game_valid(description, false, reason, sizeof(reason))) return;
+    if (is_net_game_valid(description, false, reason, sizeof(reason)))
+    {
+        close_missing_plugins_dialog();
+        return;
+    }
     if (local_player_is_network_originator()) return;
     new_player_data local;
     if (!get_local_player(&local)) return;
@@ -376,7 +373,7 @@ void handle_game_description_updated(void)
         update_player_data(&published);
         vesk_net_process();
     }
-    if (!join_game_failed(reason))
+    if (!do_join_game_failed_dialog(reason, description))
         globals->item_hit_via_network = _netgame_setup_leave_item;
     else if (was_ready && local.persistent_ready)
     {

@@ -1,6 +1,7 @@
 // Plug-in lookup over HTTP, web links and the network error box.
 
 #include "vesk_networking/web_links.h"
+#include "vesk_networking/vesk_network_interface.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -316,7 +317,7 @@ void show_network_error(const char *message, const char *button_title)
     set_dialog_cancel_item(dialog, _network_error_button_item);
     // A dialog that ends without its button (its time ran out) ends the box too.
     for (int16_t hit = NONE; dialog_is_open(dialog) && hit != _network_error_button_item;)
-        if ((hit = modal_dialog(dialog)) == NONE) break;
+        if ((hit = network_modal_dialog(dialog)) == NONE) break;
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
 }
 

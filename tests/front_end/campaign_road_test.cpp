@@ -1,7 +1,8 @@
 // A campaign played through the whole front end, as the program joins it, on
 // the demo data under SDL's dummy driver and with a fake movie player: the
 // campaign valley's prologue and opening movie, a win, the win movie and the
-// epilogue, then the next level with its autosave.
+// epilogue, then the next level with its autosave, which a load of that save
+// does not repeat.
 
 #include <gtest/gtest.h>
 
@@ -44,10 +45,7 @@ namespace fs = std::filesystem;
 namespace
 {
 
-constexpr tag CAMPAIGN_VALLEY = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
-constexpr tag RIDGE_PASS = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g');
-
-class campaign_road : public front_end_road_fixture
+class campaign_road : public campaign_road_fixture
 {
 protected:
     fake_movie_player player;
@@ -72,81 +70,30 @@ protected:
         EXPECT_TRUE(write_whole_file((folder / (name + ".png")).string(), png, (size_t)size));
         free(png);
     }
-
-    bool make_extra_tags(std::vector<test_tag> *tags) override
-    {
-        return make_demo_map_source_tags(tool, "campaign_valley.map", "camp", tags) &&
-               make_demo_map_source_tags(tool, "ridge_pass.map", "ridg", tags) && make_string_list_tags(tool, tags);
-    }
-
-    // The saved games whose name starts with the autosave's prefix.
-    static int32_t count_autosaves(void)
-    {
-        tag_file_info filter;
-        tag_file_info_new(&filter);
-        filter.group_tag = SAVED_GAME_GROUP_TAG;
-        int32_t indexes[64];
-        const int32_t count = tag_file_enumerate(&filter, indexes, 64);
-        int32_t autosaves = 0;
-        for (int32_t i = 0; i < count; ++i)
-        {
-            tag_file_info info;
-            if (tag_file_info_get(indexes[i], &info) && strncmp(info.name, "Autosave-", 9) == 0) ++autosaves;
-        }
-        return autosaves;
-    }
 };
 
-TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_one_autosave)
+TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_one_autosave_and_none_after_a_load)
 {
     mkdir("player", 0755);
     ASSERT_TRUE(player.install(directory + "/player"));
     setenv("SDL_VIDEODRIVER", "dummy", 1);
-    install_test_clock();
     // The passes draw the dialogs into a memory screen, whose pictures of the
     // story are kept as artefacts to look at.
-    start_main_loop_script(screen.bitmap);
-    {
-        expected_assertions expect(2);
-        register_built_subsystems();
-    }
-    set_vesk_without_single_instance_lock(true);
-    open_log_file_at("road.log", "campaign road test");
-    ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
-    for (const char *movie : {"cutscenes/campopen.mov", "cutscenes/campwin.mov"})
-        ASSERT_TRUE(write_whole_file(movie, "movie", 5));
+    start_at_the_main_menu(screen.bitmap, false);
+    if (HasFatalFailure()) return;
 
-    set_game_state(_game_state_displaying_main_menu);
-    settle(2);
-    run_queued_passes();
-    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
-    mark_solo_level_as_visited(CAMPAIGN_VALLEY, BASE_GAME_PLUGIN_INDEX);
-
-    // ---- New Game on the campaign's first level goes through its prologue:
-    // the maps fade in, the title, text and first picture show, Escape ends
-    // the text, all fades out and the opening movie plays.
-    press_now(get_main_menu_dialog(), _main_menu_new_game_item, [&] {
-        click_row(_new_game_map_list_item, [](dialog_data *dialog) {
-            return row_where(dialog, _new_game_map_list_item, [](dialog_data *d, int16_t r) {
-                return (tag)get_entry_point_list_item_value(d, _new_game_map_list_item, r) == CAMPAIGN_VALLEY;
-            });
-        });
-        press(_new_game_ok_item);
-        settle(12 + PROLOGUE_BIG_MAP_HOLD_TICKS + 12); // the fade-in, the hold, the small map's fade-in
-        settle(6 * PROLOGUE_TEXT_PERIOD);
-        inspect([this](dialog_data *dialog) {
-            ASSERT_NE(dialog, nullptr);
-            ASSERT_EQ(dialog->tag, PROLOGUE_DIALOG_TAG);
-            keep_picture("prologue");
-            char title[64];
-            EXPECT_STREQ(get_bitmap_dialog_static_item_text(dialog, 4, title, sizeof(title)), "Campaign Valley");
-            EXPECT_TRUE(bitmap_get_item_visible(dialog, 3)) << "the story text";
-            const bitmap_extra_data *picture = get_bitmap_item_data(dialog, 5);
-            ASSERT_NE(picture, nullptr);
-            EXPECT_EQ(picture->frame_index, 0) << "the first of the three pictures";
-        });
-        add_script_step(action_step(make_key_action(_key_escape, 27)));
-        settle(30); // the fade-out
+    // ---- New Game on the campaign's first level goes through its prologue,
+    // then the opening movie plays.
+    start_the_campaign(get_main_menu_dialog(), [this](dialog_data *dialog) {
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_EQ(dialog->tag, PROLOGUE_DIALOG_TAG);
+        keep_picture("prologue");
+        char title[64];
+        EXPECT_STREQ(get_bitmap_dialog_static_item_text(dialog, 4, title, sizeof(title)), "Campaign Valley");
+        EXPECT_TRUE(bitmap_get_item_visible(dialog, 3)) << "the story text";
+        const bitmap_extra_data *picture = get_bitmap_item_data(dialog, 5);
+        ASSERT_NE(picture, nullptr);
+        EXPECT_EQ(picture->frame_index, 0) << "the first of the three pictures";
     });
     ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("road.log");
     EXPECT_EQ(get_current_game_data()->parameters.scenario_tag, CAMPAIGN_VALLEY);
@@ -174,7 +121,17 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
     EXPECT_EQ(get_current_game_data()->parameters.scenario_tag, RIDGE_PASS);
     play_until([] { return game_->game_time >= 20; }, 40);
     EXPECT_EQ(count_autosaves(), 1);
-    EXPECT_EQ(strncmp(get_last_save_game_name(), "Autosave-", 9), 0);
+    EXPECT_EQ(strncmp(get_last_save_game_name(), AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)), 0);
+
+    // ---- That save loaded (the last one, as the quit dialog restores it)
+    // replays to its point and plays on without another autosave.
+    ASSERT_TRUE(revert_game());
+    run_queued_passes();
+    play_until([] { return game_->type == _game_type_local && game_->game_time >= 40; }, 80);
+    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("road.log");
+    EXPECT_EQ(get_current_game_data()->parameters.scenario_tag, RIDGE_PASS);
+    EXPECT_EQ(game_->type, _game_type_local) << "past the save point";
+    EXPECT_EQ(count_autosaves(), 1) << "a loaded game is not autosaved";
 
     dispose_vesk_from_old_map();
     close_all_dialogs();

@@ -161,6 +161,33 @@ TEST_F(player_list, captains_get_team_rows_above_them_and_disabled_rows_go_last)
     EXPECT_FALSE(player_id_in_list(dialog, LIST_ITEM, 20));
 }
 
+// A batch (a lobby event of many players) orders the list once, at its end,
+// exactly as the same changes made one by one do: replaced and deleted ids,
+// captains, a disabled row and two players of identical records.
+TEST_F(player_list, a_batch_of_changes_orders_the_list_as_the_changes_one_by_one)
+{
+    std::vector<std::pair<std::vector<std::string>, std::vector<int16_t>>> results;
+    for (const bool batched : {false, true})
+    {
+        clear_player_list(dialog, LIST_ITEM);
+        if (batched) begin_player_list_batch(dialog, LIST_ITEM);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Cora", 1, 20, 22)), 0, 20, 0, true);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Abel", 0, 10, 10)), 0, 10, 0, true);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Twin", 2, 0, 5)), 0, 30, 0, true);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Dora", 1, 22, 22)), 0, 22, 0, true);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Twin", 2, 0, 5)), 0, 31, 0, true);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Ezra", 0, 12, 10)), 0, 12, 0, false);
+        add_player_to_list(dialog, LIST_ITEM, held(player("Bram", 0, 11, 10)), 0, 20, 0, true);
+        delete_player_from_list_by_id(dialog, LIST_ITEM, 22);
+        if (batched) end_player_list_batch();
+        std::vector<int16_t> keys;
+        for (int16_t i = 0; i < rows(); ++i) keys.push_back(row(i).sort_order);
+        results.push_back({order(), keys});
+    }
+    EXPECT_EQ(results[0].first, (std::vector<std::string>{"T:Team 0", "Abel", "Bram", "Twin", "Twin", "Ezra"}));
+    EXPECT_EQ(results[1], results[0]);
+}
+
 TEST_F(player_list, rows_answer_lookups_by_id_and_by_chat_appearance)
 {
     add_player_to_list(dialog, LIST_ITEM, held(player("Abel", 0, 10, 10)), 0, 7, 3, true);

@@ -11,6 +11,7 @@
 
 #include "support/net_game_processes.h"
 #include "support/net_peers.h"
+#include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 #include "bitmap_dialogs/network_services.h"
 #include "cseries/tags.h"
@@ -166,6 +167,36 @@ TEST_F(net_game_processes, a_restart_is_the_hosts_alone_and_at_a_tick_of_the_gam
                                   "--map demo --seed 1 --ticks 30 --restart-at 10",
                                   "--net-host 1 --map demo --seed 1 --ticks 30 --restart-at 0"})
         EXPECT_EQ(run_vesk_sim(std::string(arguments) + " > /dev/null 2>&1"), 2) << arguments;
+}
+
+// A joiner whose host cannot be reached, or whose address is no address,
+// ends with status 1 and logs why.
+TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
+{
+    uint16_t closed_port = 0;
+    {
+        raw_listener listener; // a port nobody listens on once it closes
+        closed_port = listener.port;
+    }
+    const struct
+    {
+        std::string address;
+        const char *reason;
+    } cases[] = {
+        {"127.0.0.1:" + std::to_string(closed_port), "Could not reach the host"},
+        {"127.0.0.1:99999", "is not an address to join"},
+    };
+    for (const auto &c : cases)
+    {
+        const std::string err_path = directory + "/join.err", log_path = directory + "/join.log";
+        EXPECT_EQ(run_vesk_sim("--log '" + log_path + "' --net-join " + c.address +
+                               " --ticks 30 --wall-limit 20 > /dev/null 2> '" + err_path + "'"),
+                  1);
+        const std::string log = read_whole_file(log_path);
+        EXPECT_NE(log.find(c.reason), std::string::npos) << log;
+        EXPECT_EQ(log.find("vassert"), std::string::npos) << log;
+        EXPECT_NE(read_whole_file(err_path).find("no game was joined"), std::string::npos);
+    }
 }
 
 // A peer that joins, says it is ready and disappears as soon as the host

@@ -204,13 +204,16 @@ static void scripted_draw_frame(int32_t game_ticks, bool world_shown)
     if (script.screen) render_dialogs(script.screen);
 }
 
-void start_main_loop_script(bitmap_data *screen)
+void start_main_loop_script(bitmap_data *screen, bool program_draws)
 {
     script.steps.clear();
     script.screen = screen;
     script.passes = 0;
     EXPECT_TRUE(register_update_actions_procedure(scripted_update_actions));
-    EXPECT_TRUE(register_draw_frame_procedure(scripted_draw_frame));
+    if (!program_draws)
+    {
+        EXPECT_TRUE(register_draw_frame_procedure(scripted_draw_frame));
+    }
 }
 
 void restart_main_loop_script(void)

@@ -80,8 +80,9 @@ struct script_ran_dry
 
 // Plugs the core's update_actions and draw_frame slots (empty them first:
 // reset_game_core) with the scripted pass; `screen` (may be NULL) is what
-// render_dialogs draws into.  Forgets any earlier script.
-void start_main_loop_script(bitmap_data *screen);
+// render_dialogs draws into.  With `program_draws` the draw_frame slot is
+// left to the program's own (its real screen).  Forgets any earlier script.
+void start_main_loop_script(bitmap_data *screen, bool program_draws = false);
 // Forgets the steps left and the count of passes; the slots stay plugged.
 void restart_main_loop_script(void);
 void add_script_steps(std::initializer_list<script_step> steps);

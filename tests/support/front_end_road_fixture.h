@@ -3,13 +3,30 @@
 // vesk_sim_fixture, the test as the main loop running the scripted passes,
 // presses on dialogs that are not modal, and play until a condition holds.
 
+#include <cstring>
 #include <functional>
+#include <vector>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/entry_point_list_control.h"
 #include "bitmap_dialogs/list_control.h"
+#include "input/input_definitions.h"
+#include "main_menu.h"
+#include "new_game_dialog.h"
+#include "recording_format.h"
 #include "support/dialog_input_harness.h"
+#include "cseries/log.h"
+#include "game_preferences.h"
+#include "game_states.h"
+#include "subsystems.h"
+#include "support/demo_data.h"
+#include "support/expected_assertions.h"
+#include "support/scratch.h"
+#include "tag_files/plugins.h"
 #include "support/dialog_script.h"
+#include "saved_games.h"
 #include "story_dialogs.h"
+#include "tag_files/tag_files.h"
 #include "support/vesk_sim_fixture.h"
 #include "vesk.h"
 #include "vesk/game_statistics.h"
@@ -68,5 +85,83 @@ protected:
         for (int16_t row = 0; row < bitmap_get_listbox_row_count(dialog, list); ++row)
             if (wanted(dialog, row)) return row;
         return NONE;
+    }
+};
+
+// The demo data with its two-level campaign: the campaign valley, then the
+// ridge pass.
+class campaign_road_fixture : public front_end_road_fixture
+{
+protected:
+    static constexpr tag CAMPAIGN_VALLEY = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
+    static constexpr tag RIDGE_PASS = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g');
+
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        return make_demo_map_source_tags(tool, "campaign_valley.map", "camp", tags) &&
+               make_demo_map_source_tags(tool, "ridge_pass.map", "ridg", tags) && make_string_list_tags(tool, tags);
+    }
+
+    // The saved games whose name starts with the autosave's prefix.
+    static int32_t count_autosaves(void)
+    {
+        tag_file_info filter;
+        tag_file_info_new(&filter);
+        filter.group_tag = SAVED_GAME_GROUP_TAG;
+        int32_t indexes[64];
+        const int32_t count = tag_file_enumerate(&filter, indexes, 64);
+        int32_t autosaves = 0;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            tag_file_info info;
+            if (tag_file_info_get(indexes[i], &info) && strncmp(info.name, AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)) == 0)
+                ++autosaves;
+        }
+        return autosaves;
+    }
+
+    // The program started as the player starts it, with the scripted passes
+    // as its main loop (`screen` and `program_draws` as start_main_loop_script
+    // takes them; the program's own procedures refused in the slots the script
+    // holds), the campaign's movies in place, at the main menu with the
+    // campaign's first level open.  Its log is "road.log".
+    static void start_at_the_main_menu(bitmap_data *screen, bool program_draws)
+    {
+        install_test_clock();
+        start_main_loop_script(screen, program_draws);
+        {
+            expected_assertions expect(program_draws ? 1 : 2);
+            register_built_subsystems();
+        }
+        set_vesk_without_single_instance_lock(true);
+        open_log_file_at("road.log", "campaign road test");
+        ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
+        for (const char *movie : {"cutscenes/campopen.mov", "cutscenes/campwin.mov"})
+            ASSERT_TRUE(write_whole_file(movie, "movie", 5));
+        set_game_state(_game_state_displaying_main_menu);
+        settle(2);
+        run_queued_passes();
+        ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
+        mark_solo_level_as_visited(CAMPAIGN_VALLEY, BASE_GAME_PLUGIN_INDEX);
+    }
+
+    // New Game on the campaign's first level, through its prologue: the maps
+    // fade in, then the title, text and first picture show (`shown` runs
+    // then), Escape ends the text and all fades out.
+    static void start_the_campaign(dialog_data *menu, std::function<void(dialog_data *)> shown)
+    {
+        press_now(menu, _main_menu_new_game_item, [&] {
+            click_row(_new_game_map_list_item, [](dialog_data *dialog) {
+                return row_where(dialog, _new_game_map_list_item, [](dialog_data *d, int16_t r) {
+                    return (tag)get_entry_point_list_item_value(d, _new_game_map_list_item, r) == CAMPAIGN_VALLEY;
+                });
+            });
+            press(_new_game_ok_item);
+            settle(12 + PROLOGUE_BIG_MAP_HOLD_TICKS + 12); // the fade-in, the hold, the small map's fade-in
+            settle(6 * PROLOGUE_TEXT_PERIOD);
+            inspect(shown);
+            add_script_step(action_step(make_key_action(_key_escape, 27)));
+            settle(30); // the fade-out
+        });
     }
 };

@@ -4,14 +4,12 @@
 
 #include "net_run.h"
 
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "commands.h"
 #include "cseries/cseries.h"
@@ -21,6 +19,7 @@
 #include "determinism_harness.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "interface_definitions.h"
 #include "gameplay_versions.h"
 #include "interface_definitions.h"
 #include "mesh.h"
@@ -41,6 +40,11 @@
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
+#include "vesk_networking/vesk_network_interface.h"
+#include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 
 #define INTERNET_PROTOCOL FOUR_CHARACTER_CODE('I', 'n', 'e', 't')
 
@@ -229,6 +233,77 @@ static void build_network_game_data(new_game_data *data)
                 ids, data->local_player_index, data->parameters.random_seed);
 }
 
+// The player's part in the create-or-join dialog, one item a pass: create
+// with a name and port, join an address, or join the first game found.
+struct entry_script
+{
+    enum
+    {
+        _create,
+        _join_address,
+        _join_first_found,
+    } mode;
+    const char *address; // joining an address
+    char port[8];        // creating
+    int32_t step;
+    uint32_t started_ms;
+};
+
+static int16_t work_entry_dialog(dialog_data *dialog, void *context)
+{
+    entry_script *script = (entry_script *)context;
+    if (dialog->tag != CREATE_OR_JOIN_DIALOG_TAG)
+    {
+        // Any other question (a failure, a password, a game that cannot be
+        // played here) is answered with its default item, so nothing waits.
+        const int16_t item = get_dialog_default_item(dialog);
+        char text[1024] = "";
+        for (const control_data *c = get_first_dialog_control(dialog); c && !text[0]; c = c->next)
+            if (c->tag == STATIC_TEXT_CONTROL_TAG) get_bitmap_dialog_static_item_text(dialog, c->item_id, text, sizeof(text));
+        fprintf(stderr, "vesk_sim: dialog '%s' (\"%s\") answered with item %d\n", tag_to_string(dialog->tag), text,
+                item == NONE ? 1 : (int)item);
+        return item == NONE ? (int16_t)1 : item;
+    }
+    if (out_of_time()) return _create_or_join_cancel_item;
+    switch (script->mode)
+    {
+    case entry_script::_create:
+        switch (script->step++)
+        {
+        case 0: return _create_or_join_create_radio_item;
+        case 1:
+            set_bitmap_dialog_edit_item_text(dialog, _create_or_join_name_item, "vesk_sim");
+            set_bitmap_dialog_edit_item_text(dialog, _create_or_join_port_item, script->port);
+            return _create_or_join_port_item;
+        case 2: return _create_or_join_accept_item;
+        default: return _create_or_join_cancel_item; // the game could not be created
+        }
+    case entry_script::_join_address:
+        switch (script->step++)
+        {
+        case 0:
+            set_checkbox_state(dialog, _create_or_join_by_address_item, true);
+            return _create_or_join_by_address_item;
+        case 1:
+            set_bitmap_dialog_edit_item_text(dialog, _create_or_join_address_item, script->address);
+            return _create_or_join_address_item;
+        case 2: return _create_or_join_accept_item;
+        default: return _create_or_join_cancel_item; // the game could not be joined
+        }
+    case entry_script::_join_first_found:
+        if (bitmap_get_listbox_row_count(dialog, _create_or_join_games_item) == 0)
+        {
+            usleep(IDLE_FRAME_SLEEP_MICROSECONDS);
+            return NONE;
+        }
+        if (script->step++ > 0) return _create_or_join_cancel_item; // the game could not be joined
+        fprintf(stderr, "vesk_sim: found a game after %u ms\n", (unsigned)(machine_tick_count() - script->started_ms));
+        bitmap_select_list_item(dialog, _create_or_join_games_item, 0);
+        return _create_or_join_accept_item;
+    }
+    return NONE;
+}
+
 // ---- the set-up dialog, pressed by the script -------------------------------------------------
 
 // Types the chat line into the set-up dialog's entry and sends it.
@@ -289,9 +364,10 @@ static bool configure_network_game(net_game_description *description)
     return starts;
 }
 
-// Hosts or joins the game of `description` (direct, on the local network)
-// as this process's player, the game being configured.
-static bool enter_session(net_game_description *description)
+// Creates or joins the game through the create-or-join dialog as this
+// process's player, the game being configured; the host's `description`
+// becomes the game it edits.
+static bool enter_session(net_game_description *description, entry_script *script)
 {
     new_player_data player;
     memset(&player, 0, sizeof(player));
@@ -300,13 +376,29 @@ static bool enter_session(net_game_description *description)
     player.version = CURRENT_VERSION_IDENTIFIER;
     player.build_number = CURRENT_BUILD_NUMBER;
     slprintf(player.appearance.name, sizeof(player.appearance.name), "vesk_sim %d", (int)getpid());
-    char failure[512];
-    get_vesk_net_globals()->state = _net_configuring_game;
-    if (join_or_create_new_netgame_session(description, &player, INTERNET_PROTOCOL, _netgame_session_direct, failure,
-                                           sizeof(failure)))
-        return true;
-    fprintf(stderr, "vesk_sim: %s\n", failure);
-    return false;
+    new_player_data wire = player;
+    byte_swap_new_player_data(&wire);
+    vesk_networking_globals *net = get_vesk_net_globals();
+    net->state = _net_configuring_game;
+    char name[CREATE_OR_JOIN_NAME_SIZE] = "vesk_sim", password[CREATE_OR_JOIN_NAME_SIZE] = "";
+    // The dialog's look, as the main menu sets it up between maps.
+    if (!initialize_interface_without_map())
+    {
+        fprintf(stderr, "vesk_sim: the dialogs' look cannot be loaded\n");
+        return false;
+    }
+    script->started_ms = machine_tick_count();
+    // The script stays for the whole run: it answers any later question too.
+    set_network_dialog_script(work_entry_dialog, script);
+    const bool entered = create_or_join_game(INTERNET_PROTOCOL, net->game, player.appearance.name, name, password,
+                                             &wire, (int32_t)sizeof(wire));
+    if (!entered)
+    {
+        fprintf(stderr, "vesk_sim: no game was %s\n", script->mode == entry_script::_create ? "created" : "joined");
+        return false;
+    }
+    netgame_session_entered(description);
+    return true;
 }
 
 static bool host_session(const net_run_options *options)
@@ -328,7 +420,11 @@ static bool host_session(const net_run_options *options)
         return false;
     }
     description.port = options->port;
-    if (!enter_session(&description)) return false;
+    // Kept for the whole run, as the script that answers the dialogs is.
+    static entry_script script;
+    script = {entry_script::_create, nullptr, "", 0, 0};
+    slprintf(script.port, sizeof(script.port), "%u", (unsigned)options->port);
+    if (!enter_session(&description, &script)) return false;
     fprintf(stderr, "vesk_sim: hosting on port %d\n", (int)options->port);
     if (configure_network_game(&description)) return true;
     fprintf(stderr, "vesk_sim: %d players did not join and get ready in time\n", (int)options->players);
@@ -337,21 +433,12 @@ static bool host_session(const net_run_options *options)
 
 static bool join_session(const net_run_options *options)
 {
-    const char *colon = strrchr(options->join, ':');
-    const std::string host(options->join, colon ? (size_t)(colon - options->join) : 0);
-    in_addr address;
-    const long port = colon ? strtol(colon + 1, nullptr, 10) : 0;
-    if (!colon || inet_pton(AF_INET, host.c_str(), &address) != 1 || port <= 0 || port > 65535)
-    {
-        fprintf(stderr, "vesk_sim: --net-join wants a dotted address and a port, not \"%s\"\n", options->join);
-        return false;
-    }
     net_game_description description;
     memset(&description, 0, sizeof(description));
     slprintf(description.name, sizeof(description.name), "vesk_sim");
-    description.host_or_selector.address.host = ntohl(address.s_addr);
-    description.port = (uint16_t)port;
-    if (!enter_session(&description)) return false;
+    static entry_script script; // kept for the whole run, as the script that answers the dialogs is
+    script = {options->join ? entry_script::_join_address : entry_script::_join_first_found, options->join, "", 0, 0};
+    if (!enter_session(&description, &script)) return false;
     if (configure_network_game(&description)) return true;
     fprintf(stderr, "vesk_sim: the host did not start the game in time\n");
     return false;
@@ -490,7 +577,7 @@ int run_network_simulation(const net_run_options *options)
         fprintf(stderr, "vesk_sim: no network session could be made\n");
         return 1;
     }
-    const bool hosting = options->join == nullptr;
+    const bool hosting = options->join == nullptr && !options->find;
     int status = 1;
     empty_chat_text_log();
     if (hosting ? host_session(options) : join_session(options))
@@ -500,5 +587,6 @@ int run_network_simulation(const net_run_options *options)
     }
     fflush(stdout);
     setdown_network_game_from_old_netgame_session(false, true);
+    set_network_dialog_script(nullptr, nullptr);
     return status;
 }

@@ -15,7 +15,8 @@ struct net_run_options
     int32_t players;            // host: start once this many are listed and ready
     bool cooperative;           // host
     uint16_t port;              // host: the port to listen on
-    const char *join;           // client: "HOST:PORT"
+    const char *join;           // client: "HOST[:PORT]" (3453 without a port)
+    bool find;                  // client: join the first game found on the local network
     int32_t ticks;              // the game ends at this tick
     int32_t restart_at;         // host: the tick at which the quit dialog's restart is pressed; NONE: never
     bool random_orders;

@@ -38,7 +38,8 @@
 // --net-host PORT --players N [--coop] hosts a network game of the map on
 // PORT (127.0.0.1 and every other address): it starts once N players (itself
 // included) are listed and ready; --coop makes it a cooperative game, which
-// players may join while it runs.  --net-join ADDRESS:PORT joins such a game
+// players may join while it runs.  --net-join ADDRESS[:PORT] joins such a game
+// (port 3453 without one), --find the first game the local network lists
 // (it takes --ticks and no map or seed: the host's game is played), in
 // progress too, replaying the host's history at full speed and printing its
 // catch-up rate on standard error.  Every process passes the start barrier,
@@ -97,8 +98,8 @@ static void usage(void)
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
                     "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS] "
                     "[--chat TEXT]\n"
-                    "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS:PORT --ticks T [--random-orders SEED] "
-                    "[--wall-limit SECONDS] [--players N] [--chat TEXT]\n");
+                    "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -224,6 +225,8 @@ int main(int argc, char **argv)
             net.cooperative = true;
         else if (!strcmp(option, "--net-join") && has_value)
             net.join = argv[++i];
+        else if (!strcmp(option, "--find"))
+            net.find = true;
         else if (!strcmp(option, "--chat") && has_value)
             net.chat = argv[++i];
         else if (!strcmp(option, "--random-orders") && has_value)
@@ -306,15 +309,16 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    if (net_port >= 0 || net.join)
+    const bool joining = net.join || net.find;
+    if (net_port >= 0 || joining)
     {
-        if ((net_port >= 0) == (net.join != nullptr) || ticks < 0 || film || continue_from || record || orders_path ||
+        if ((net_port >= 0) + (net.join != nullptr) + net.find != 1 || ticks < 0 || film || continue_from || record || orders_path ||
             input_path || save_path || !commands.empty() || camera_trace || report ||
-            (net.join && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
-            (!net.join && (!map || strlen(map) != 4 || seed < 0)) || (net.join && restart_at >= 0))
+            (joining && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
+            (!joining && (!map || strlen(map) != 4 || seed < 0)) || (joining && restart_at >= 0))
         {
             fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
-                            "--net-join ADDRESS:PORT with --ticks; it takes no film, orders file, input, commands, "
+                            "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film, orders file, input, commands, "
                             "camera or report; only its host restarts it\n");
             return usage(), 2;
         }
