@@ -749,6 +749,9 @@ static void open_kept_url(void)
     m.url_at_exit[0] = 0;
 }
 
+// The player hears the room again after a game (nothing is muted while one runs).
+static void set_player_deafness(bool) {}
+
 static void back_to_idle(dialog_data *dialog, new_player_data *player)
 {
     uint8_t data[MAXIMUM_METASERVER_PLAYER_DATA_SIZE];
@@ -759,13 +762,13 @@ static void back_to_idle(dialog_data *dialog, new_player_data *player)
     request_full_update_from_metaserver();
 }
 
-int32_t handle_metaserver_dialog_for_session(net_game_description *game, new_player_data *player,
-                                             int32_t passed_value, bool first_entry)
+int16_t handle_metaserver_dialog_for_session(new_game_data *data, net_game_description *description,
+                                             new_player_data *player, uint32_t passed_value, bool first_entry)
 {
     auto &m = metaserver_lobby_dialog_globals;
     metaserver_context_data *context = get_metaserver_context();
     m.back_to_login = false;
-    if (!game || !player || !create_metaserver_client_dialog()) return 0;
+    if (!data || !description || !player || !create_metaserver_client_dialog()) return 0;
     dialog_data *dialog = m.dialog;
     show_metaserver_client_dialog(true);
     if (!metaserver_connected())
@@ -773,10 +776,11 @@ int32_t handle_metaserver_dialog_for_session(net_game_description *game, new_pla
         show_metaserver_client_dialog(false);
         return 0;
     }
-    context->game_description = game;
+    context->game_description = description;
     context->player = player;
     if (!first_entry)
     {
+        set_player_deafness(false);
         remove_game_from_room_list();
         back_to_idle(dialog, player);
     }
@@ -786,7 +790,7 @@ int32_t handle_metaserver_dialog_for_session(net_game_description *game, new_pla
 
     for (;;)
     {
-        const net_game_description saved = *game;
+        const net_game_description saved = *description;
         const int16_t choice = run_metaserver_client_dialog_items();
         if (choice == _lobby_left || choice == _lobby_back_to_login)
         {
@@ -795,19 +799,24 @@ int32_t handle_metaserver_dialog_for_session(net_game_description *game, new_pla
             open_kept_url();
             return 0;
         }
-        uint8_t data[MAXIMUM_METASERVER_PLAYER_DATA_SIZE];
-        change_player_data(data, build_metaserver_player_data_from_appearance(data, &player->appearance,
+        uint8_t look[MAXIMUM_METASERVER_PLAYER_DATA_SIZE];
+        change_player_data(look, build_metaserver_player_data_from_appearance(look, &player->appearance,
                                                                               _player_state_in_game));
-        metaserver_scoring_data scoring;
-        const bool scored = get_metaserver_scoring_data(&scoring);
-        const int32_t result =
-            m.starter ? m.starter(game, player, choice, passed_value, scored ? &scoring : nullptr) : 0;
+        // A joiner's scores go to the game joined; the host's to its listing,
+        // once the room has named it.
+        const int32_t game_id =
+            choice == _lobby_joined_game ? (int32_t)description->game_id : get_listed_metaserver_game_id();
+        bool failed = false;
+        const int16_t result = m.starter ? m.starter(data, description, player, choice, passed_value, game_id,
+                                                     (int32_t)context->local_player_id,
+                                                     context->local_player_caste, &failed)
+                                         : 0;
         if (result)
         {
             show_metaserver_client_dialog(false);
             return result;
         }
-        *game = saved;
+        *description = saved;
         if (choice == _lobby_created_game) remove_game_from_room_list();
         back_to_idle(dialog, player);
     }

@@ -17,7 +17,7 @@
 struct dialog_data;
 struct net_game_description;
 struct new_player_data;
-struct metaserver_scoring_data;
+struct new_game_data;
 
 #define METASERVER_CLIENT_TAG FOUR_CHARACTER_CODE('m', 'e', 'd', 'i')
 #define METASERVER_CLIENT_ALTERNATE_TAG FOUR_CHARACTER_CODE('!', 'm', 'd', 'i')
@@ -69,11 +69,13 @@ dialog_data *get_metaserver_client_dialog(void);
 void show_metaserver_client_dialog(bool visible);
 
 // The session: shows the dialog and runs its items until the player leaves
-// (0) or a game is created or joined; then the network session starts and
-// its result is returned (`passed_value` is handed on unchanged).  A session
-// that does not start brings the player back to the dialog.
-int32_t handle_metaserver_dialog_for_session(net_game_description *game, new_player_data *player,
-                                             int32_t passed_value, bool first_entry);
+// (0) or a game is created or joined; then the network session starts for
+// `data`, `description` and `player` and its result is returned
+// (`passed_value`, the protocol, is handed on unchanged).  A session that
+// does not start brings the player back to the dialog.  `first_entry` is
+// false when the player comes back after a game.
+int16_t handle_metaserver_dialog_for_session(new_game_data *data, net_game_description *description,
+                                             new_player_data *player, uint32_t passed_value, bool first_entry);
 // True when the last session ended because the service sent the player to a
 // web address: the caller logs out and shows the login again.
 bool metaserver_session_returns_to_login(void);
@@ -96,9 +98,12 @@ bool allow_join_game_raised(void);
 // Empties the chat, game and player lists (the room changed).
 void empty_metaserver_client_dialog_lists(void);
 
-// The network session's start as the lobby asks for it (the entry module's
-// setup_network_game_for_new_netgame_session); tests hand a fake.  `verb`
-// is 1 to join, 2 to create; the result is the session's (0: not started).
-typedef int32_t (*metaserver_session_starter)(net_game_description *game, new_player_data *player, int16_t verb,
-                                              int32_t passed_value, const metaserver_scoring_data *scoring);
+// The network session's start as the lobby asks for it: the entry module's
+// setup_network_game_for_new_netgame_session unless a test hands another
+// (null: that one again).  `verb` is 1 to join, 2 to create; the scores go
+// to the lobby's game `game_id` for the user `player_id` of caste `caste`;
+// the result is the session's (0: not started).
+typedef int16_t (*metaserver_session_starter)(new_game_data *data, net_game_description *description,
+                                              new_player_data *player, int16_t verb, uint32_t protocol,
+                                              int32_t game_id, int32_t player_id, int16_t caste, bool *failed);
 void set_metaserver_session_starter(metaserver_session_starter starter);
