@@ -26,14 +26,13 @@
 #include "metaserver/vesk_metaserver_packets.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "cseries/timers.h"
-#include "register_vesk_controls.h"
 #include "support/lobby_client_fixture.h"
+#include "support/lobby_interface_fixture.h"
 #include "support/lobby_list_packets.h"
 #include "support/lobby_script_peer.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
 #include "vesk.h"
-#include "support/demo_data.h"
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 
@@ -118,22 +117,15 @@ void watch_join(dialog_data *lobby, bool data_expected)
     add_script_step(step);
 }
 
-class lobby_dialog : public demo_interface_test
+class lobby_dialog : public lobby_interface_test
 {
 protected:
-    std::vector<test_tag> local_tags;
     new_player_data player = {};
     net_game_description description = {};
 
     void SetUp() override
     {
-        std::string tool;
-        REQUIRE_DATA_TOOL(tool);
-        ASSERT_TRUE(make_string_list_tags(tool, &local_tags));
-        demo_interface_test::SetUp();
-        if (HasFatalFailure() || IsSkipped()) return;
-        register_vesk_controls();
-        register_metaserver_controls();
+        lobby_interface_test::SetUp();
         strcpy(player.appearance.name, "anna");
     }
     // The lobby dialog of a room with the local player, a listed player and
@@ -169,13 +161,7 @@ protected:
             logout_of_metaserver();
             dispose_metaserver_client_dialog();
         }
-        *get_metaserver_context() = {};
-        demo_interface_test::TearDown();
-    }
-    void store_interface_tags(void) override
-    {
-        for (const test_tag &t : local_tags)
-            write_local_tag(t.group_tag, tag_to_string(t.subgroup_tag), t.version, t.data.data(), (int32_t)t.data.size());
+        lobby_interface_test::TearDown();
     }
     static int16_t chat_rows(void) { return bitmap_get_listbox_row_count(get_metaserver_client_dialog(), iCHAT_LIST); }
 };

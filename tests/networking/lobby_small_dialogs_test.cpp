@@ -35,6 +35,7 @@
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 #include "support/lobby_client_fixture.h"
+#include "support/lobby_interface_fixture.h"
 #include "support/lobby_list_packets.h"
 #include "uber/uber.h"
 #include "vesk.h"
@@ -42,20 +43,13 @@
 namespace
 {
 
-class lobby_small_dialogs : public demo_interface_test
+class lobby_small_dialogs : public lobby_interface_test
 {
 protected:
-    std::vector<test_tag> local_tags;
-
     void SetUp() override
     {
-        std::string tool;
-        REQUIRE_DATA_TOOL(tool);
-        ASSERT_TRUE(make_string_list_tags(tool, &local_tags));
-        demo_interface_test::SetUp();
+        lobby_interface_test::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        register_vesk_controls();
-        register_metaserver_controls();
         initialize_metaserver_room_list();
         add_or_change_metaserver_room(3, 4, 1, 0, 6322, 0, 0);
         add_or_change_metaserver_room(7, 9, 2, 0, 6323, 0, 0);
@@ -64,15 +58,8 @@ protected:
     }
     void TearDown() override
     {
-        set_metaserver_lobby_lists(nullptr);
         if (set_up) dispose_metaserver_room_list();
-        *get_metaserver_context() = {};
-        demo_interface_test::TearDown();
-    }
-    void store_interface_tags(void) override
-    {
-        for (const test_tag &t : local_tags)
-            write_local_tag(t.group_tag, tag_to_string(t.subgroup_tag), t.version, t.data.data(), (int32_t)t.data.size());
+        lobby_interface_test::TearDown();
     }
 
     // With VESK_LOBBY_SMALL_DIALOGS_FRAMES naming a folder, the screen as
