@@ -388,6 +388,8 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
         // Games found in the lobby are played on the shared data alone.
         context.disabled_local_folder_on_login = !vesk_local_folder_disabled();
         if (context.disabled_local_folder_on_login) initialize_vesk_for_new_map(nullptr, true);
+        // The room's players and games come at once: the dialog's lists take them.
+        create_metaserver_client_dialog();
         return _metaserver_game_entered_successfully;
     }
 
