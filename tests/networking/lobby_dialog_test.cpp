@@ -321,4 +321,55 @@ TEST_F(lobby_dialog, joining_a_game_in_another_room_moves_there_and_waits_5000_m
     EndUber();
 }
 
+// The session hands a joined game to the network session's start with the
+// game's and the user's lobby ids; a start that fails brings the player back
+// to the dialog with the description as it was.
+struct started_session
+{
+    int16_t verb;
+    uint32_t protocol;
+    int32_t game_id, player_id;
+    uint32_t description_game_id;
+};
+std::vector<started_session> started;
+int16_t start_result;
+int16_t fake_start(new_game_data *, net_game_description *description, new_player_data *, int16_t verb,
+                   uint32_t protocol, int32_t game_id, int32_t player_id, int16_t, bool *failed)
+{
+    started.push_back({verb, protocol, game_id, player_id, description->game_id});
+    *failed = start_result == 0;
+    return start_result;
+}
+
+TEST_F(lobby_dialog, the_session_starts_a_joined_game_or_comes_back_to_the_dialog)
+{
+    open_lobby();
+    set_metaserver_session_starter(fake_start);
+    net_game_description game = {};
+    game.game_id = 5;
+    game.parameters.room_id = 3;
+    game.public_tags_checksum = tag_files_get_foundation_checksum();
+    add_game_to_list(get_metaserver_client_dialog(), iGAME_LIST, &game);
+    new_game_data data = {};
+    for (int16_t result : {1, 0})
+    {
+        started.clear();
+        start_result = result;
+        description.game_id = 9;
+        select_game_by_id(get_metaserver_client_dialog(), iGAME_LIST, 5);
+        restart_main_loop_script();
+        press(iJOIN_GAME);
+        if (!result) press(iLEAVE_METASERVER);
+        EXPECT_EQ(handle_metaserver_dialog_for_session(&data, &description, &player, 7, true), result);
+        ASSERT_EQ(started.size(), 1u);
+        EXPECT_EQ(started[0].verb, _lobby_joined_game);
+        EXPECT_EQ(started[0].protocol, 7u);
+        EXPECT_EQ(started[0].game_id, 5);
+        EXPECT_EQ(started[0].player_id, (int32_t)LOCAL_ID);
+        EXPECT_EQ(started[0].description_game_id, 5u);
+        EXPECT_EQ(description.game_id, result ? 5u : 9u) << "restored when the session did not start";
+    }
+    set_metaserver_session_starter(nullptr);
+}
+
 } // namespace
