@@ -47,6 +47,9 @@ enum
     SHIFT_KEY = 57, // held with New: the automatic host's playlist
     NEW_GAME_KEY = 'N',
     JOIN_GAME_KEY = 'J',
+    // The action flag held with N and J (as with the set-up dialog's keys),
+    // so that typing in the chat never presses them.
+    SHORTCUT_MODIFIERS = 40,
     CHAT_ENTRY_EDIT_FLAGS_ON = 16, // no shaded background
     CHAT_ENTRY_EDIT_FLAGS_OFF = 32, // no focus box
     CHAT_ENTRY_TEXT_FORMAT = 64, // colour codes
@@ -146,8 +149,8 @@ bool create_metaserver_client_dialog(void)
     set_bitmap_dialog_edit_item_text(dialog, iCHAT_TEXT_ENTRY, "");
     set_dialog_focus(dialog, iCHAT_TEXT_ENTRY);
     bitmap_set_item_enabled(dialog, iSEND_BUTTON, false);
-    set_dialog_item_keyboard_equivalent(dialog, iSTART_NEW_GAME, NEW_GAME_KEY, 0);
-    set_dialog_item_keyboard_equivalent(dialog, iJOIN_GAME, JOIN_GAME_KEY, 0);
+    set_dialog_item_keyboard_equivalent(dialog, iSTART_NEW_GAME, NEW_GAME_KEY, SHORTCUT_MODIFIERS);
+    set_dialog_item_keyboard_equivalent(dialog, iJOIN_GAME, JOIN_GAME_KEY, SHORTCUT_MODIFIERS);
 
     if (has_item(dialog, iPLAYER_LIST_TAB))
     {
