@@ -799,6 +799,9 @@ int16_t handle_metaserver_dialog_for_session(new_game_data *data, net_game_descr
         {
             m.back_to_login = choice == _lobby_back_to_login;
             show_metaserver_client_dialog(false);
+            if (m.back_to_login)
+                show_metaserver_error_message(get_metaserver_string(_metaserver_sent_player_elsewhere_msg),
+                                              get_metaserver_string(_ok_msg));
             open_kept_url();
             return 0;
         }

@@ -50,6 +50,7 @@ enum metaserver_string
     _incompatible_tags_string,
     _game_in_progress_string,
     _waiting_for_player_data_msg,
+    _metaserver_sent_player_elsewhere_msg, // 36
     NUMBER_OF_METASERVER_STRINGS
 };
 
