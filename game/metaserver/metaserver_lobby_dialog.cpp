@@ -360,13 +360,16 @@ static void handle_url_event(int32_t event, void *data, int32_t length)
     metaserver_context_data *context = get_metaserver_context();
     // The address first, then the message to show, each terminated.
     char url[URL_SIZE], message[CHAT_STRING_LENGTH] = "";
+    const size_t url_length = data && length > 0 ? strnlen((const char *)data, (size_t)length) : 0;
+    // An address cut to fit would lead somewhere else: it is refused whole.
+    const bool fits = url_length < sizeof(url);
     bounded_text(data, length, url, sizeof(url));
-    const int32_t used = (int32_t)strlen(url) + 1;
+    const int32_t used = (int32_t)url_length + 1;
     if (used < length) bounded_text((const uint8_t *)data + used, length - used, message, sizeof(message));
     const bool yes = query_metaserver_url(message[0] ? message : url);
     if (yes)
     {
-        if (web_link_is_acceptable(url))
+        if (fits && web_link_is_acceptable(url))
             strlcpy(m.url_at_exit, url, sizeof(m.url_at_exit));
         else
             log_message(__FILE__, __LINE__, "the lobby sent an address that is not opened");
