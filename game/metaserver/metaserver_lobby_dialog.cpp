@@ -489,7 +489,8 @@ static void selection_changed(dialog_data *dialog, int16_t list)
     const bool self = id == get_metaserver_context()->local_player_id;
     if (list == iPLAYER_LIST && has_item(dialog, iGAG_BUTTON))
     {
-        set_button_control_name(dialog, iGAG_BUTTON,                                 get_metaserver_string(player_is_gagged(dialog, list, id) ? _remove_gag_msg : _gag_msg));
+        set_button_control_name(dialog, iGAG_BUTTON,
+                                get_metaserver_string(player_is_gagged(dialog, list, id) ? _remove_gag_msg : _gag_msg));
         bitmap_set_item_enabled(dialog, iGAG_BUTTON, id != 0 && !self);
     }
     else if (has_item(dialog, iGAG_BUTTON))
