@@ -16,6 +16,7 @@
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/network_services.h"
 #include "bitmap_dialogs/player_list_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
@@ -23,6 +24,7 @@
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_rooms.h"
 #include "metaserver/metaserver_small_dialogs.h"
+#include "metaserver/metaserver_strings.h"
 #include "metaserver/vesk_metaserver_packets.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "cseries/timers.h"
@@ -246,7 +248,16 @@ TEST_F(lobby_dialog, a_dying_room_or_a_redirection_ends_the_item_loop)
         const bool question = c.event == _metaserver_requires_url;
         if (question) press(_question_dialog_yes_item);
         press(iGAME_LIST_TAB);
-        if (!question) press(2);
+        if (!question)
+        {
+            inspect([](dialog_data *dialog) {
+                ASSERT_NE(dialog, get_metaserver_client_dialog()) << "the room's message is up";
+                char text[256] = {};
+                get_bitmap_dialog_static_item_text(dialog, 1, text, sizeof(text));
+                EXPECT_STREQ(text, get_metaserver_string(_metaserver_room_died_msg));
+            });
+            press(2);
+        }
         EXPECT_EQ(run_metaserver_client_dialog_items(), c.choice) << c.event;
         EXPECT_EQ(get_metaserver_context()->state, c.state_after);
         get_metaserver_context()->state = _metaserver_connected;
