@@ -21,15 +21,6 @@ dialog_data *new_dialog_if_present(file_tag subgroup, const char *what, dialog_h
     return dialog;
 }
 
-bool dialog_has_item(const dialog_data *dialog, int16_t item_id)
-{
-    if (!dialog) return false;
-    // find_control logs a missing item; a damaged tag's gap is the caller's to skip quietly.
-    for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
-        if (item->item_id == item_id) return true;
-    return false;
-}
-
 void set_dialog_background_from(dialog_data *dialog, file_tag collection, int16_t sequence)
 {
     // A data set without the dialog's own art keeps the dialog elements'

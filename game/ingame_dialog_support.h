@@ -16,9 +16,6 @@
 dialog_data *new_dialog_if_present(file_tag subgroup, const char *what, dialog_handler_proc handler, uint16_t flags,
                                    int16_t sleep_time = NONE);
 
-// Whether the dialog holds the item (a damaged tag may lack some).
-bool dialog_has_item(const dialog_data *dialog, int16_t item_id);
-
 // The background of sequence `sequence` of collection `collection`, when it is loaded.
 void set_dialog_background_from(dialog_data *dialog, file_tag collection, int16_t sequence);
 

@@ -231,13 +231,6 @@ bool ngd_build_game(ngd_data *ngd, new_game_parameter_data *out_params, int32_t 
 
 // ---- the controls ---------------------------------------------------------------
 
-static bool dialog_has_item(const dialog_data *dialog, int16_t item)
-{
-    if (item == NONE) return false;
-    for (const control_data *control = get_first_dialog_control(dialog); control; control = control->next)
-        if (control->item_id == item) return true;
-    return false;
-}
 
 static bool cooperative(const ngd_data *ngd)
 {

@@ -77,11 +77,6 @@ static bool progress_look_is_current(void)
     return memcmp(look, progress_bar_globals.look, sizeof(look)) == 0;
 }
 
-static bool dialog_has_item(const dialog_data *dialog, int16_t item)
-{
-    return dialog && find_control(dialog, item) != nullptr;
-}
-
 // Whether a dialog can be made and drawn now: a screen, and the collections
 // its look is drawn from.
 static bool progress_dialog_can_show(void)

@@ -793,6 +793,11 @@ int32_t try_and_get_collection_index(tag collection_tag)
     return try_definition_tag_to_index(&collections, collection_tag, true, _definition_lookup_reload_flag);
 }
 
+int32_t get_collection_index_if_present(tag collection_tag)
+{
+    return try_definition_tag_to_index(&collections, collection_tag, true, _definition_lookup_quiet_flag);
+}
+
 int32_t find_loaded_collection_index(tag collection_tag)
 {
     return subgroup_tag_to_definition_index(&collections, collection_tag);

@@ -365,6 +365,9 @@ shading_table_list *get_collection_shading_table_list(int32_t collection_index);
 // Loading and unloading by hand.  try_and_get_collection_index reads the tag
 // again even when it is loaded.
 int32_t try_and_get_collection_index(tag collection_tag);
+// The collection of `collection_tag`, loaded when needed; NONE without a
+// word when the data has none (for collections a plug-in may or may not bring).
+int32_t get_collection_index_if_present(tag collection_tag);
 // The loaded collection of `collection_tag`, or NONE when it is not loaded
 // (nothing is read): a caller that loads a collection for a while and
 // unloads it afterwards asks first, so that it never unloads one that

@@ -356,9 +356,11 @@ void update_everything(void)
     end_finished_film(error_pending(&code, text, sizeof(text)), text);
     if (error_pending(&code, text, sizeof(text)))
     {
+        // Cleared first: the report may run a dialog whose own passes come
+        // back here, and would report the same error again, without end.
+        clear_pending_error();
         report_pending_error_procedure report = get_report_pending_error_procedure();
         if (report) report(code, text);
-        clear_pending_error();
     }
 }
 

@@ -336,6 +336,9 @@ struct dialog_item_requirement
 // missing or of another type, when not: the caller disposes of the dialog
 // instead of using it.
 bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *items, int32_t count);
+// Whether the dialog has item `item_id`, without a word when it has not (for
+// items a dialog's data may leave out).
+bool dialog_has_item(const dialog_data *dialog, int16_t item_id);
 
 // Opens the dialog `tag` (new_dialog with `flags`, no handler) over the
 // collection `background` when that is loaded (NONE: none), once its tag can

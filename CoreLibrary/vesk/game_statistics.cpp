@@ -39,7 +39,7 @@ static bool button_is_valid(int16_t item)
     return graph_type_is_valid((int16_t)(index - 2));
 }
 
-static bool has_item(const dialog_data *dialog, int16_t item) { return find_control(dialog, item) != nullptr; }
+static bool has_item(const dialog_data *dialog, int16_t item) { return dialog_has_item(dialog, item); }
 
 // Shows the view of button `item` and makes exactly that button pressed.
 static void show_view(dialog_data *dialog, int16_t item)

@@ -525,6 +525,11 @@ bool dialog_has_items(const dialog_data *dialog, const dialog_item_requirement *
     return true;
 }
 
+bool dialog_has_item(const dialog_data *dialog, int16_t item_id)
+{
+    return check_dialog(dialog) && lookup_control(dialog, item_id) != nullptr;
+}
+
 dialog_data *open_dialog_with_items(file_tag tag, uint16_t flags, const dialog_item_requirement *items, int32_t count,
                                     file_tag background)
 {

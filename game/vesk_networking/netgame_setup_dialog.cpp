@@ -77,6 +77,8 @@ static struct
 void set_netgame_autohost(bool on) { setup_dialog_globals.autohost_on = on; }
 bool netgame_autohost_is_on(void) { return setup_dialog_globals.autohost_on; }
 void request_next_autohosted_game(void) { setup_dialog_globals.change_settings = true; }
+bool next_autohosted_game_requested(void) { return setup_dialog_globals.change_settings; }
+void remember_netgame_player_selection(int32_t player_id) { setup_dialog_globals.previous_player_selection = player_id; }
 dialog_data *get_netgame_setup_dialog(void) { return setup_dialog_globals.dialog; }
 
 void set_netgame_setup_script(netgame_setup_script_procedure procedure, void *context)
@@ -89,7 +91,7 @@ void set_netgame_setup_script(netgame_setup_script_procedure procedure, void *co
 
 static bool hosting(void) { return local_player_is_network_originator(); }
 
-static bool has_item(dialog_data *dialog, int16_t item) { return find_control(dialog, item) != nullptr; }
+static bool has_item(dialog_data *dialog, int16_t item) { return dialog_has_item(dialog, item); }
 
 static void set_title(dialog_data *dialog, int16_t item, int16_t string_index, const char *fallback)
 {

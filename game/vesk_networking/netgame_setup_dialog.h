@@ -49,6 +49,11 @@ bool configure_netgame(new_game_data *data, net_game_description *game, bool con
 void set_netgame_autohost(bool on);
 bool netgame_autohost_is_on(void);
 void request_next_autohosted_game(void);
+bool next_autohosted_game_requested(void);
+
+// The player list's selection the next set-up of the series shows again
+// (NONE: none), kept by the endgame dialog.
+void remember_netgame_player_selection(int32_t player_id);
 
 // Presses made by a program instead of a player (a tool without one, or a
 // test): asked once per pass before the dialog's own pass; an item other

@@ -33,13 +33,7 @@ static struct
     bool closed_from_outside;
 } join_dialogs_globals;
 
-// Whether the dialog has the item, without the log line of a missing one.
-static bool has_item(const dialog_data *dialog, int16_t item_id)
-{
-    for (const control_data *c = get_first_dialog_control(dialog); c; c = c->next)
-        if (c->item_id == item_id) return true;
-    return false;
-}
+static bool has_item(const dialog_data *dialog, int16_t item_id) { return dialog_has_item(dialog, item_id); }
 
 // A headless run has no screen to show a dialog on.
 static bool dialog_available(const char *what)

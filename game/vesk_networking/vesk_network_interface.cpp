@@ -762,7 +762,7 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
     if (!dialog) return nullptr;
     set_dialog_cancel_item(dialog, _network_selection_cancel_item);
     // The background and the radio art: a lobby plug-in's own collection when it brings one.
-    int32_t background = try_and_get_collection_index(NETWORK_SELECTION_PLUGIN_COLLECTION_TAG);
+    int32_t background = get_collection_index_if_present(NETWORK_SELECTION_PLUGIN_COLLECTION_TAG);
     const int32_t own = get_collection_index(NETWORK_SELECTION_COLLECTION_TAG);
     if (background == NONE) background = own;
     if (background != NONE)

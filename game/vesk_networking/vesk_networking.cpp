@@ -24,6 +24,7 @@
 #include "unit_commands.h"
 #include "vesk/string_lists.h"
 #include "vesk_networking/network.h"
+#include "vesk_networking/network_game_entry.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
 #include "vesk_networking/vesk_chat.h"
@@ -606,4 +607,6 @@ void register_vesk_networking(void)
     register_networking_procedures(&procedures);
     register_net_command_verbs();
     register_drop_player_command_procedure(forget_dropped_player);
+    register_game_state_procedures(_game_state_network_setup, enter_network_setup_state, nullptr);
+    register_game_state_procedures(_game_state_post_game, enter_network_post_game_state, nullptr);
 }

@@ -288,7 +288,7 @@ void refresh_netgame_player_list(dialog_data *dialog, int16_t count)
         else
             add_player_to_list(dialog, list, &players[i], host, id, NONE, true);
     }
-    set_dialog_item_dirty(dialog, _netgame_setup_game_item);
+    if (dialog_has_item(dialog, _netgame_setup_game_item)) set_dialog_item_dirty(dialog, _netgame_setup_game_item);
 }
 
 // ---- the game description -----------------------------------------------------------

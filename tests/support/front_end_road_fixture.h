@@ -18,6 +18,7 @@
 #include "cseries/log.h"
 #include "game_preferences.h"
 #include "game_states.h"
+#include "game_time.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
