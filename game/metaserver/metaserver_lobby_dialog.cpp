@@ -38,6 +38,7 @@
 #include "vesk.h"
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_autohost_dialog.h"
+#include "vesk_networking/network_game_entry.h"
 #include "vesk_networking/vesk_join_dialogs.h"
 #include "vesk_networking/web_links.h"
 #include "console/console.h"
@@ -816,11 +817,10 @@ int16_t handle_metaserver_dialog_for_session(new_game_data *data, net_game_descr
         // once the room has named it.
         const int32_t game_id =
             choice == _lobby_joined_game ? (int32_t)description->game_id : get_listed_metaserver_game_id();
+        const metaserver_session_starter start = m.starter ? m.starter : setup_network_game_for_new_netgame_session;
         bool failed = false;
-        const int16_t result = m.starter ? m.starter(data, description, player, choice, passed_value, game_id,
-                                                     (int32_t)context->local_player_id,
-                                                     context->local_player_caste, &failed)
-                                         : 0;
+        const int16_t result = start(data, description, player, choice, passed_value, game_id,
+                                     (int32_t)context->local_player_id, context->local_player_caste, &failed);
         if (result)
         {
             show_metaserver_client_dialog(false);
