@@ -20,6 +20,7 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_lists.h"
+#include "metaserver/metaserver_lobby_dialog.h"
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
@@ -27,6 +28,7 @@
 #include "progress_dialog.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
+#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/vesk_network_interface.h"
 
 static struct metaserver_dialog_globals
@@ -36,6 +38,8 @@ static struct metaserver_dialog_globals
     int16_t login_final_state;
     uint32_t login_time_limit;
     bool update_client_flag;
+    int32_t update_size, update_host; // of the client update the service offers
+    int16_t update_port;
     bool current_room_is_ranked;
 } metaserver_dialog_globals;
 
@@ -44,6 +48,7 @@ int16_t get_metaserver_login_final_state(void) { return metaserver_dialog_global
 void set_metaserver_event_tap(metaserver_handler_procedure tap) { metaserver_dialog_globals.tap = tap; }
 void set_metaserver_login_time_limit(uint32_t milliseconds) { metaserver_dialog_globals.login_time_limit = milliseconds; }
 bool current_metaserver_room_is_ranked(void) { return metaserver_dialog_globals.current_room_is_ranked; }
+void reset_current_metaserver_room_ranked_guess(bool value) { metaserver_dialog_globals.current_room_is_ranked = value; }
 
 // ---- messages ------------------------------------------------------------------
 
@@ -85,6 +90,8 @@ int16_t change_metaserver_room(int16_t room, bool forward)
             {
                 m.current_room_is_ranked = data.room_type == _ranked_room;
                 m.context.desired_room = room;
+                // The room left's chat, games and players are not this room's.
+                empty_metaserver_client_dialog_lists();
                 return room;
             }
             log_message(__FILE__, __LINE__, "lobby room %d refused us; trying the next", (int)room);
@@ -136,7 +143,6 @@ static int16_t state_for_event(int32_t event)
     case _connection_refused_metaserver_not_supported: return _metaserver_connection_failed_metaserver_not_supported;
     case _connection_refused_guests_disallowed: return _metaserver_connection_failed_guests_disallowed;
     case _connection_refused_guest_name_taken: return _metaserver_connection_failed_guest_name_taken;
-    case _metaserver_room_went_down: return _metaserver_room_died;
     default: return -1;
     }
 }
@@ -147,6 +153,13 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     metaserver_context_data *context = (metaserver_context_data *)context_pointer;
     if (!context) return;
     if (m.tap) m.tap(event, data, length, context_pointer);
+    // The game being set up takes its events first, then the lobby dialog;
+    // a room that went down is gone for the lobby dialog too.
+    if (handle_metaserver_event_in_game_lobby(event, data, length))
+    {
+        if (event == _metaserver_room_went_down) context->state = _metaserver_room_died;
+        return;
+    }
     // The service names our listed game only in the room's game list.
     if (event == _game_list_message) note_listed_game_in_game_list(data, length);
     const int16_t state = state_for_event(event);
@@ -197,8 +210,9 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     }
     case _metaserver_awaiting_versions_message: send_version_data_to_metaserver(tag_files_get_patch_version()); break;
     default:
-        if (!handle_metaserver_list_event_for_lobby(context, event, data, length))
-            log_message(__FILE__, __LINE__, "lobby event %d not handled here", (int)event);
+        if (!handle_metaserver_event_in_client_dialog(event, data, length) &&
+            !handle_metaserver_list_event_for_lobby(context, event, data, length))
+            log_message(__FILE__, __LINE__, "Got an unknown event! %d (%s)", (int)event, "lobby");
         break;
     }
 }
@@ -243,6 +257,22 @@ int16_t connect_to_metaserver_with_progress_dialog(const char *message, const ch
     }
     progress_function(_progress_close, nullptr, 0);
     return context->state;
+}
+
+void note_metaserver_client_update(const void *packet, int32_t length)
+{
+    auto &m = metaserver_dialog_globals;
+    const int32_t header = 8, fields = 10; // size, host, port
+    if (!packet || length < header + fields)
+    {
+        log_message(__FILE__, __LINE__, "a lobby client update of %d bytes ignored", (int)length);
+        return;
+    }
+    const uint8_t *body = (const uint8_t *)packet + header;
+    memcpy(&m.update_size, body, 4);
+    memcpy(&m.update_host, body + 4, 4);
+    memcpy(&m.update_port, body + 8, 2);
+    m.update_client_flag = true;
 }
 
 // ---- login ---------------------------------------------------------------------
@@ -358,6 +388,8 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
         // Games found in the lobby are played on the shared data alone.
         context.disabled_local_folder_on_login = !vesk_local_folder_disabled();
         if (context.disabled_local_folder_on_login) initialize_vesk_for_new_map(nullptr, true);
+        // The room's players and games come at once: the dialog's lists take them.
+        create_metaserver_client_dialog();
         return _metaserver_game_entered_successfully;
     }
 
@@ -392,6 +424,7 @@ bool metaserver_connection_died(bool show)
 void logout_of_metaserver(void)
 {
     metaserver_context_data &context = metaserver_dialog_globals.context;
+    dispose_metaserver_client_dialog();
     disconnect_from_metaserver();
     dispose_metaserver_room_list();
     context.state = _metaserver_uninitialized;

@@ -56,6 +56,10 @@ void set_metaserver_event_tap(metaserver_handler_procedure tap);
 int16_t connect_to_metaserver_with_progress_dialog(const char *message, const char *host, uint16_t port,
                                                    const metaserver_login_data *login,
                                                    metaserver_handler_procedure handler, void *context);
+// The service offers a newer client (event 33: the packet, host order): its
+// size, host and port are kept and the next connection ends as "requires a
+// client update".  A packet shorter than its fields is ignored (logged).
+void note_metaserver_client_update(const void *packet, int32_t length);
 // Tools without a player to cancel bound the wait for a login (0: none).
 void set_metaserver_login_time_limit(uint32_t milliseconds);
 // Logs `text` and shows it with one button named `button` until pressed
@@ -67,6 +71,7 @@ void show_metaserver_error_message(const char *text, const char *button);
 // desired room then becomes -1).
 int16_t change_metaserver_room(int16_t room, bool forward);
 bool current_metaserver_room_is_ranked(void);
+void reset_current_metaserver_room_ranked_guess(bool value);
 
 bool metaserver_connected(void); // the context is connected
 // Whether the room died (context state 11); `show` shows the message.

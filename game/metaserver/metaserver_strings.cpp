@@ -30,6 +30,18 @@ static const char *const fallback_texts[NUMBER_OF_METASERVER_STRINGS] = {
     "Games played",
     "Best player",
     "",
+    "Room",
+    "Buddy",
+    "Order",
+    "Unbuddy",
+    "Gag",
+    "Ungag",
+    "Local",
+    "Preferred",
+    "This game uses data this program does not have.",
+    "This game is in progress and takes no more players.",
+    "Waiting for player data...",
+    "The lobby sent you to a web page. Log in again to come back.",
 };
 
 const char *get_metaserver_string(int32_t index)

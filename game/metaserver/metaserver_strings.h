@@ -38,6 +38,19 @@ enum metaserver_string
     _games_played_string,
     _highest_ranked_player_string,
     _user_url_format_string, // 24
+    // The lobby dialog's tabs and buttons and its messages before a join.
+    _room_string, // 25
+    _buddy_string,
+    _order_string,
+    _unbuddy_string,
+    _gag_msg,
+    _remove_gag_msg,
+    _games_local_string,
+    _games_preferred_string,
+    _incompatible_tags_string,
+    _game_in_progress_string,
+    _waiting_for_player_data_msg,
+    _metaserver_sent_player_elsewhere_msg, // 36
     NUMBER_OF_METASERVER_STRINGS
 };
 

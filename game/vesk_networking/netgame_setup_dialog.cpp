@@ -28,6 +28,7 @@
 #include "shapes.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
+#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network.h"
@@ -127,10 +128,12 @@ static int16_t team_size(int32_t captain)
     return members;
 }
 
-// The lobby's steps (keeping a listed game's entry current, the lobby's
-// events while the set-up runs) belong here; this program has no lobby
-// game yet, so there is nothing to do.
-static void keep_lobby_listing_in_step(void) {}
+// The host keeps its game's entry in the lobby current (the lobby's events
+// reach the set-up through the lobby's handler, which asks it first).
+static void keep_lobby_listing_in_step(void)
+{
+    if (metaserver_connected() && hosting()) synchronize_netgame_description_with_metaserver();
+}
 
 // ---- the items' states ------------------------------------------------------------------
 

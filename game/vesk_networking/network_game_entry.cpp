@@ -28,8 +28,10 @@
 #include "mesh_format.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_games.h"
+#include "metaserver/metaserver_lobby_dialog.h"
 #include "metaserver/metaserver_preferences.h"
 #include "netgame_lobby.h"
+#include "networking/tcp_module.h"
 #include "netgame_setup.h"
 #include "netgame_setup_dialog.h"
 #include "network.h"
@@ -171,6 +173,13 @@ static void offer_an_installed_map(net_game_description *description)
     slprintf(description->map_name, sizeof(description->map_name), "%s", first->printed_name);
 }
 
+// Out of the lobby: logged out, the lobby's protocol shut down.
+static void leave_lobby(void)
+{
+    logout_of_metaserver();
+    ProtocolShutdown(kModuleID);
+}
+
 int16_t setup_network_game(int16_t service_type, new_game_data *data)
 {
     net_game_description description;
@@ -216,11 +225,15 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
                 return _network_setup_cancelled;
             }
             save_preferences_after_setup(nullptr, &player, data, &protocol);
-            // The lobby's own dialog, where games are listed, created and
-            // joined, is still to come: without it a logged-in player has
-            // nowhere to go.
-            log_message(__FILE__, __LINE__, "the lobby's game list is not available: logging out");
-            logout_of_metaserver();
+            if (handle_metaserver_dialog_for_session(data, &description, &player, protocol, true))
+            {
+                save_preferences_after_setup(&description, &player, data, &protocol);
+                return _network_setup_configured;
+            }
+            const bool log_in_again = metaserver_session_returns_to_login();
+            leave_lobby();
+            // Sent to a web page, the player may log in again.
+            if (log_in_again) continue;
             return _network_setup_cancelled;
         }
 
@@ -590,6 +603,27 @@ static void follow_next_map(net_game_description *description, tag next_map)
         slprintf(description->map_name, sizeof(description->map_name), "%s", name);
 }
 
+// After a game of the lobby, the lobby's dialog again: true when it led
+// into another game (the session re-enters), false when the player left.
+static bool back_to_lobby(new_game_data *data)
+{
+    if (!metaserver_connected()) return false;
+    net_game_description description;
+    new_player_data player;
+    uint32_t protocol = 0;
+    if (!load_netgame_preferences(&description, &player, nullptr, &protocol)) return false;
+    get_default_new_game_data(data, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
+    data->parameters = description.parameters;
+    if (!handle_metaserver_dialog_for_session(data, &description, &player, protocol, false))
+    {
+        leave_lobby();
+        return false;
+    }
+    save_preferences_after_setup(&description, &player, data, &protocol);
+    get_vesk_net_globals()->state = _net_reenter_game;
+    return true;
+}
+
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now)
 {
     vesk_networking_globals *net = get_vesk_net_globals();
@@ -637,7 +671,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         }
     }
     setdown_network_game_from_old_netgame_session(lobby_died, true);
-    return false;
+    return back_to_lobby(data);
 }
 
 // ---- the states ---------------------------------------------------------------------

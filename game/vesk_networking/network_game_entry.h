@@ -54,7 +54,9 @@ enum
 
 // From the main menu to a configured game: the protocol choice (again when
 // the player switched the lobby's server), then directly a session and the
-// set-up dialog.  `service_type` must be 0.
+// set-up dialog, or the lobby's login and the lobby dialog, which creates or
+// joins the game (the login again when the lobby sent the player to a web
+// page).  `service_type` must be 0.
 int16_t setup_network_game(int16_t service_type, new_game_data *data);
 
 // The lobby's entry: a session, joined or created with `verb`, and the
@@ -68,7 +70,9 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
 
 // After a game: the end barrier, the players and their statistics back, the
 // endgame dialog (skipped for a forced restart), then another game of the
-// session (true: `data` holds it) or the end of the session (false).
+// session (true: `data` holds it) or the end of the session; a player still
+// in the lobby goes back to the lobby dialog, which may lead into another
+// game (true) or out of the lobby (false).
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now);
 
 // Shows statistics list `type` (item 12) or graph `type` (item 13), with

@@ -12,6 +12,8 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "game_preferences.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_lobby_dialog.h"
 #include "gameplay_versions.h"
 #include "monster_initializers.h"
 #include "networking/network_constants.h"
@@ -142,9 +144,12 @@ bool send_chat_or_dot_command(dialog_data *dialog)
         const int16_t list = CHAT_DIALOG_PLAYER_LIST_ITEM;
         const int16_t row = bitmap_get_listbox_value(dialog, list);
         int32_t captain = NONE;
-        // A dot and a letter with nothing selected belong to the lobby room
-        // once the lobby takes them; until then they are chat like any other.
-        if (row < 0)
+        // A dot and a letter with nothing selected go to the lobby room,
+        // which knows the lobby's commands; without the lobby they are chat.
+        if (row < 0 && line[0] == '.' && isalpha((unsigned char)line[1]) && metaserver_connected() &&
+            get_metaserver_client_dialog())
+            send_metaserver_chat_text(get_metaserver_client_dialog(), line);
+        else if (row < 0)
             send_local_chat_text(line, _broadcast_chat_message, NONE);
         else if (player_list_item_is_team(dialog, list, row, &captain))
             send_local_chat_text(line, _team_chat_message, (int16_t)captain);

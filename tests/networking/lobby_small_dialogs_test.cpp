@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -36,6 +35,7 @@
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 #include "support/lobby_client_fixture.h"
+#include "support/lobby_interface_fixture.h"
 #include "support/lobby_list_packets.h"
 #include "uber/uber.h"
 #include "vesk.h"
@@ -43,20 +43,13 @@
 namespace
 {
 
-class lobby_small_dialogs : public demo_interface_test
+class lobby_small_dialogs : public lobby_interface_test
 {
 protected:
-    std::vector<test_tag> local_tags;
-
     void SetUp() override
     {
-        std::string tool;
-        REQUIRE_DATA_TOOL(tool);
-        ASSERT_TRUE(make_string_list_tags(tool, &local_tags));
-        demo_interface_test::SetUp();
+        lobby_interface_test::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        register_vesk_controls();
-        register_metaserver_controls();
         initialize_metaserver_room_list();
         add_or_change_metaserver_room(3, 4, 1, 0, 6322, 0, 0);
         add_or_change_metaserver_room(7, 9, 2, 0, 6323, 0, 0);
@@ -65,15 +58,8 @@ protected:
     }
     void TearDown() override
     {
-        set_metaserver_lobby_lists(nullptr);
         if (set_up) dispose_metaserver_room_list();
-        *get_metaserver_context() = {};
-        demo_interface_test::TearDown();
-    }
-    void store_interface_tags(void) override
-    {
-        for (const test_tag &t : local_tags)
-            write_local_tag(t.group_tag, tag_to_string(t.subgroup_tag), t.version, t.data.data(), (int32_t)t.data.size());
+        lobby_interface_test::TearDown();
     }
 
     // With VESK_LOBBY_SMALL_DIALOGS_FRAMES naming a folder, the screen as
@@ -162,33 +148,6 @@ std::vector<uint8_t> info_answer(void)
     const char strings[] = "bea\0Bea\0Night Owls\0Ghent\0\0Belgium\0Hello";
     body.insert(body.end(), strings, strings + sizeof(strings));
     return list_packet(_player_info_packet, {body});
-}
-
-// Passes of the main loop while `done` says no (at most ten seconds of real
-// time), for loops that run the program until the network answers.
-std::function<bool()> passing_done;
-std::chrono::steady_clock::time_point passing_deadline;
-void keep_passing(action_data &)
-{
-    if (passing_done() || std::chrono::steady_clock::now() > passing_deadline) return;
-    script_step step = idle_step(1);
-    step.before = keep_passing;
-    add_script_step(step);
-}
-void pass_until(std::function<bool()> done)
-{
-    passing_done = std::move(done);
-    passing_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    script_step step = idle_step(1);
-    step.before = keep_passing;
-    add_script_step(step);
-}
-
-bool pump_until(const std::function<bool()> &done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < deadline) update_metaserver();
-    return done();
 }
 
 } // namespace
@@ -381,7 +340,7 @@ TEST_F(lobby_small_dialogs, the_users_own_description_goes_to_the_room_on_ok)
     net_game_description description = {};
     pass_until([] { return get_metaserver_context()->state != _metaserver_pending_connection; });
     EXPECT_EQ(login_to_metaserver(&description, &player, "anna", "secret"), _metaserver_game_entered_successfully);
-    EXPECT_TRUE(pump_until([] { return get_metaserver_context()->local_player_id == 77; }));
+    EXPECT_TRUE(lobby_client_test::pump_lobby_until([] { return get_metaserver_context()->local_player_id == 77; }));
     install_test_clock();
     restart_main_loop_script();
 
@@ -401,7 +360,8 @@ TEST_F(lobby_small_dialogs, the_users_own_description_goes_to_the_room_on_ok)
     dispose_dialog(lobby);
 
     set_machine_tick_count_for_tests(lobby_client_test::test_clock);
-    EXPECT_TRUE(pump_until([&] { return room.script_done || !room.body_of(_update_player_information_packet).empty(); }));
+    EXPECT_TRUE(lobby_client_test::pump_lobby_until(
+        [&] { return room.script_done || !room.body_of(_update_player_information_packet).empty(); }));
     const std::vector<uint8_t> sent = room.body_of(_update_player_information_packet);
     const std::string texts(sent.begin(), sent.end());
     EXPECT_NE(texts.find(std::string("Bruges\0\0Belgium\0Hello", 21)), std::string::npos);

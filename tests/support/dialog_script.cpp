@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
@@ -69,4 +70,27 @@ void click_row(int16_t item, std::function<int16_t(dialog_data *)> row_of)
         },
         make_test_action()));
     settle();
+}
+
+namespace
+{
+std::function<bool()> passing_done;
+std::chrono::steady_clock::time_point passing_deadline;
+
+void keep_passing(action_data &)
+{
+    if (passing_done() || std::chrono::steady_clock::now() > passing_deadline) return;
+    script_step step = idle_step(1);
+    step.before = keep_passing;
+    add_script_step(step);
+}
+} // namespace
+
+void pass_until(std::function<bool()> done)
+{
+    passing_done = std::move(done);
+    passing_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    script_step step = idle_step(1);
+    step.before = keep_passing;
+    add_script_step(step);
 }

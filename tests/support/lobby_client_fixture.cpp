@@ -77,7 +77,7 @@ int16_t lobby_client::login(lobby_script_peer &service, const char *password)
     return login_to_metaserver(&description, &player, "anna", password);
 }
 
-bool lobby_client::pump_until(const std::function<bool()> &done)
+bool pump_lobby_until(const std::function<bool()> &done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!done() && std::chrono::steady_clock::now() < deadline)
@@ -88,6 +88,8 @@ bool lobby_client::pump_until(const std::function<bool()> &done)
     }
     return done();
 }
+
+bool lobby_client::pump_until(const std::function<bool()> &done) { return pump_lobby_until(done); }
 
 std::vector<lobby_script_step> login_host(int16_t type, const std::vector<uint8_t> &room_list)
 {

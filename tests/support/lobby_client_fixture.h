@@ -36,6 +36,8 @@ extern int32_t frame;
 int32_t count_events(int32_t event);
 // The event tap the fixture installs (a handler of the pump's events).
 void record_event(int32_t event, void *data, int32_t length, void *context);
+// Pumps (one frame each) until `done` or 10 s of real time: `done`'s answer.
+bool pump_lobby_until(const std::function<bool()> &done);
 
 class lobby_client : public store_fixture::store_test
 {

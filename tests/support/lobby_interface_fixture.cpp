@@ -1,0 +1,34 @@
+// The lobby dialogs' test set-up.  See lobby_interface_fixture.h.
+
+#include "support/lobby_interface_fixture.h"
+
+#include <string>
+
+#include "metaserver/metaserver_controls.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_lists.h"
+#include "register_vesk_controls.h"
+
+void lobby_interface_test::SetUp()
+{
+    std::string tool;
+    REQUIRE_DATA_TOOL(tool);
+    ASSERT_TRUE(make_string_list_tags(tool, &local_tags));
+    demo_interface_test::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
+    register_vesk_controls();
+    register_metaserver_controls();
+}
+
+void lobby_interface_test::TearDown()
+{
+    set_metaserver_lobby_lists(nullptr);
+    *get_metaserver_context() = {};
+    demo_interface_test::TearDown();
+}
+
+void lobby_interface_test::store_interface_tags(void)
+{
+    for (const test_tag &t : local_tags)
+        write_local_tag(t.group_tag, tag_to_string(t.subgroup_tag), t.version, t.data.data(), (int32_t)t.data.size());
+}
