@@ -603,7 +603,6 @@ enum
     SERVER_BUTTON_GAP = 12,
     COAT_OF_ARMS_COLUMNS = 9,
     COAT_OF_ARMS_ROWS = 7,
-    BUTTON_FLAGS_NO_TEXT = 2,
     // The labels' draw-string flags.
     SMALL_LABEL_TEXT_FLAGS = 36,
     NAME_LABEL_TEXT_FLAGS = 33,
@@ -772,11 +771,9 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
         set_button_control_shape(dialog, _network_selection_third_radio_item, (int16_t)background, 3);
     }
     if (own != NONE) set_button_control_shape(dialog, _network_selection_lobby_radio_item, (int16_t)own, 1);
-    for (int16_t item = _network_selection_lobby_radio_item; item <= _network_selection_third_radio_item; ++item)
-    {
-        set_button_control_flags(dialog, item, BUTTON_FLAGS_NO_TEXT);
-        set_button_control_name(dialog, item, "");
-    }
+    // The choices keep the names of the dialog's data, written over their
+    // plates: art that carried the words would leave a player guessing which
+    // plate is which if the names went.
     bitmap_set_item_visible(dialog, _network_selection_third_radio_item, false);
     static const int16_t small_labels[] = {18, 19, 23, 24, 25}, name_labels[] = {20, 21};
     for (int16_t label : small_labels)
