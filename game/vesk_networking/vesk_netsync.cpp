@@ -30,12 +30,14 @@ static struct
     vesk_sync_data_s sync;
     bool in_netsync;
     bool do_not_report_scoring;
+    int32_t waits_shown; // barrier waits that lasted long enough to show their progress
 } netsync_globals;
 
 vesk_sync_data_s *get_vesk_sync_data(void) { return &netsync_globals.sync; }
 void clear_vesk_sync_data(void) { memset(&netsync_globals, 0, sizeof(netsync_globals)); }
 bool in_netsync(void) { return netsync_globals.in_netsync; }
 bool netsync_failed(void) { return netsync_globals.do_not_report_scoring; }
+int32_t netsync_waits_shown(void) { return netsync_globals.waits_shown; }
 
 void clear_vesk_sync_player(int16_t index)
 {
@@ -133,6 +135,7 @@ struct barrier_progress
         {
             network_progress(_progress_open_without_bar, text, 0);
             open = true;
+            ++netsync_globals.waits_shown;
         }
         return open && network_progress(_progress_modal_pass, nullptr, 0);
     }

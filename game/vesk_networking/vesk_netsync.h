@@ -75,5 +75,8 @@ void i_agree_to_play_persistent(bool persistent);
 
 // The last start barrier failed: the game's scoring is not to be reported.
 bool netsync_failed(void);
+// The barrier waits of this session that lasted over NETSYNC_PROGRESS_DELAY_MS
+// and so showed their progress (a short wait shows none).
+int32_t netsync_waits_shown(void);
 // A confirmation (flag clear) for `player_id_from` addressed to one player.
 bool send_player_sync_data_confirmation(net_game_data *game, uint8_t to, int16_t player_id_from);

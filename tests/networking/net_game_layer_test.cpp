@@ -377,6 +377,7 @@ TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_time
     vesk_net_process(); // the start server command loops back to the host
     EXPECT_TRUE(game_server_game_in_progress());
     EXPECT_FALSE(netsync_failed());
+    EXPECT_EQ(netsync_waits_shown(), 0) << "a barrier passed at once shows no progress";
 
     // A listed player who never reports holds the host 180000 ms, no more.
     initialize_game_server_for_new_game();
@@ -387,6 +388,7 @@ TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_time
     EXPECT_FALSE(vesk_netsync());
     EXPECT_TRUE(netsync_failed());
     EXPECT_GE(test_now_ms - started, (uint32_t)NETSYNC_TIMEOUT_MS);
+    EXPECT_GT(netsync_waits_shown(), 0) << "a wait over 1000 ms shows its progress";
     EXPECT_LT(test_now_ms - started, (uint32_t)NETSYNC_TIMEOUT_MS + 10000);
     EXPECT_EQ(get_vesk_net_globals()->state, _net_game_in_progress);
     EXPECT_FALSE(game_server_game_in_progress());
