@@ -20,7 +20,6 @@ enum
 {
     _carnage_button_flags = 2,
     _carnage_button_sequence = 10, // 'baie': the tiny locking button
-    NUMBER_OF_CARNAGE_BUTTONS = _carnage_last_button - _carnage_first_statistics_button + 1,
 };
 
 static struct carnage_report_globals
@@ -32,37 +31,50 @@ static struct carnage_report_globals
     bool view_is_graph;
 } carnage_report_globals;
 
-static bool button_is_valid(int16_t item)
+static const postgame_view_items carnage_view_items = {_carnage_list_item, _carnage_graph_item, _carnage_header_item,
+                                                      _carnage_first_statistics_button};
+
+bool postgame_view_is_valid(int16_t view)
 {
-    const int16_t index = (int16_t)(item - _carnage_first_statistics_button);
-    if (index < 2) return stats_type_is_valid(index);
-    return graph_type_is_valid((int16_t)(index - 2));
+    if (view < 0 || view >= NUMBER_OF_POSTGAME_VIEWS) return false;
+    return view < 2 ? stats_type_is_valid(view) : graph_type_is_valid((int16_t)(view - 2));
 }
+
+bool show_postgame_view(dialog_data *dialog, const postgame_view_items *items, int16_t view)
+{
+    if (!postgame_view_is_valid(view)) return false;
+    const bool graph = view >= 2;
+    const int16_t type = graph ? (int16_t)(view - 2) : view;
+    if (dialog_has_item(dialog, items->list))
+    {
+        bitmap_set_item_visible(dialog, items->list, !graph);
+        if (!graph) set_carnage_stats_type(dialog, items->list, type);
+    }
+    if (dialog_has_item(dialog, items->graph))
+    {
+        bitmap_set_item_visible(dialog, items->graph, graph);
+        if (graph) set_carnage_graph_type(dialog, items->graph, type);
+    }
+    if (dialog_has_item(dialog, items->header)) set_carnage_header_type(dialog, items->header, type, graph);
+    for (int16_t i = 0; i < NUMBER_OF_POSTGAME_VIEWS; ++i)
+    {
+        const int16_t button = (int16_t)(items->first_button + i);
+        if (dialog_has_item(dialog, button)) set_button_control_state(dialog, button, i == view ? 1 : 0);
+    }
+    return true;
+}
+
+static bool button_is_valid(int16_t item) { return postgame_view_is_valid((int16_t)(item - _carnage_first_statistics_button)); }
 
 static bool has_item(const dialog_data *dialog, int16_t item) { return dialog_has_item(dialog, item); }
 
 // Shows the view of button `item` and makes exactly that button pressed.
 static void show_view(dialog_data *dialog, int16_t item)
 {
-    const int16_t index = (int16_t)(item - _carnage_first_statistics_button);
-    const bool graph = index >= 2;
-    const int16_t type = graph ? (int16_t)(index - 2) : index;
-    if (graph ? !graph_type_is_valid(type) : !stats_type_is_valid(type)) return;
-    if (has_item(dialog, _carnage_list_item))
-    {
-        bitmap_set_item_visible(dialog, _carnage_list_item, !graph);
-        if (!graph) set_carnage_stats_type(dialog, _carnage_list_item, type);
-    }
-    if (has_item(dialog, _carnage_graph_item))
-    {
-        bitmap_set_item_visible(dialog, _carnage_graph_item, graph);
-        if (graph) set_carnage_graph_type(dialog, _carnage_graph_item, type);
-    }
-    if (has_item(dialog, _carnage_header_item)) set_carnage_header_type(dialog, _carnage_header_item, type, graph);
-    for (int16_t button = _carnage_first_statistics_button; button <= _carnage_last_button; ++button)
-        if (has_item(dialog, button)) set_button_control_state(dialog, button, button == item ? 1 : 0);
-    carnage_report_globals.view_type = type;
-    carnage_report_globals.view_is_graph = graph;
+    const int16_t view = (int16_t)(item - _carnage_first_statistics_button);
+    if (!show_postgame_view(dialog, &carnage_view_items, view)) return;
+    carnage_report_globals.view_is_graph = view >= 2;
+    carnage_report_globals.view_type = view >= 2 ? (int16_t)(view - 2) : view;
 }
 
 void carnage_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action_data *)

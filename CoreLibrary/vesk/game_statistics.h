@@ -45,3 +45,22 @@ void carnage_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action_da
 
 // The view shown: `graph` false for a statistics list of `type`, true for a graph.
 void get_carnage_report_view(int16_t *type, bool *graph);
+
+// The views of a post-game report (the carnage report's, the network
+// endgame's): 0 and 1 the two statistics lists, 2 to 6 the five graphs, each
+// chosen by a button of a run of seven.
+enum
+{
+    NUMBER_OF_POSTGAME_VIEWS = 7,
+};
+struct postgame_view_items
+{
+    int16_t list;         // the statistics list
+    int16_t graph;        // the graph
+    int16_t header;       // the header above them
+    int16_t first_button; // the first of the seven buttons
+};
+bool postgame_view_is_valid(int16_t view);
+// Shows `view` (the items the dialog lacks skipped) and makes its button
+// alone pressed; false, with nothing changed, for a view without data.
+bool show_postgame_view(dialog_data *dialog, const postgame_view_items *items, int16_t view);

@@ -7,9 +7,6 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/button_control.h"
-#include "bitmap_dialogs/carnage_graph_control.h"
-#include "bitmap_dialogs/carnage_header_control.h"
-#include "bitmap_dialogs/carnage_stats_list_control.h"
 #include "bitmap_dialogs/chat_list_control.h"
 #include "bitmap_dialogs/bitmap_edittext.h"
 #include "bitmap_dialogs/edittext_control.h"
@@ -47,6 +44,7 @@
 #include "uber/uber.h"
 #include "vesk_networking/autohost_preferences.h"
 #include "vesk.h"
+#include "vesk/game_statistics.h"
 #include "vesk_chat.h"
 #include "vesk_netsync.h"
 #include "vesk_network_interface.h"
@@ -65,7 +63,6 @@ enum
     ENDGAME_CANNOT_STAY_STRING_0 = 22,
     ENDGAME_CANNOT_STAY_STRING_1 = 23,
     ENDGAME_FILM_NAME_STRING = 8,
-    NUMBER_OF_ENDGAME_VIEWS = _endgame_last_view_item - _endgame_first_view_item + 1,
 };
 
 #define INTERNAL_DIALOG_ELEMENTS_COLLECTION FOUR_CHARACTER_CODE('b', 'a', 'i', 'e')
@@ -185,9 +182,7 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
     net_game_description description;
     new_player_data player;
     uint32_t protocol = 0;
-    new_game_data saved;
-    memset(&saved, 0, sizeof(saved));
-    if (!load_netgame_preferences(&description, &player, &saved, &protocol))
+    if (!load_netgame_preferences(&description, &player, nullptr, &protocol))
     {
         log_message(__FILE__, __LINE__, "the networking preferences cannot be read: no network game");
         return _network_setup_cancelled;
@@ -330,64 +325,18 @@ static void close_game_to_joiners(vesk_networking_globals *net)
     if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
 }
 
-// The end barrier: the host's clock stops, players who never arrived are
-// dropped, and everybody passes together.
-static void pass_end_barrier(vesk_networking_globals *net)
+static const postgame_view_items endgame_view_items = {_endgame_stats_list_item, _endgame_graph_item,
+                                                      _endgame_stats_header_item, _endgame_first_view_item};
+
+static void show_endgame_view(dialog_data *dialog, int16_t view)
 {
-    if (net->state != _net_game_in_progress)
-    {
-        log_message(__FILE__, __LINE__, "in vesk_netunsync: what is state %d?", net->state);
-        return;
-    }
-    if (local_player_is_network_originator())
-    {
-        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
-        if (build_server_command_packet(packet, sizeof(packet), kSendToServer, _stop_sending_null_commands))
-            net_send(net->game, packet, 0);
-        // The clock stops here too, so that no report reaching the host
-        // during the barrier is taken for a joiner's.
-        dispose_game_server();
-        const vesk_sync_data_s *sync = get_vesk_sync_data();
-        for (int16_t i = net->player_count - 1; i >= 0; --i)
-            if (!sync->players_data[i].arrived && net->players[i].unique_identifier != get_local_player_id())
-                drop_player_due_to_error(net->game, (int16_t)net->players[i].unique_identifier);
-    }
-    if (sync_data_between_players(_netsync_end_message_index))
-        net->state = _net_idle;
-    else
-        log_message(nullptr, -1, "netunsync failed.  What's that mean?");
+    if (!show_postgame_view(dialog, &endgame_view_items, view)) return;
+    if (dialog_has_item(dialog, _endgame_tabs_item)) set_selected_tab(dialog, _endgame_tabs_item, view);
 }
 
 void start_showing_proper_stats(dialog_data *dialog, int16_t type, bool graph)
 {
-    if (graph ? !graph_type_is_valid(type) : !stats_type_is_valid(type)) return;
-    if (dialog_has_item(dialog, graph ? _endgame_graph_item : _endgame_stats_list_item))
-    {
-        if (graph)
-            set_carnage_graph_type(dialog, _endgame_graph_item, type);
-        else
-            set_carnage_stats_type(dialog, _endgame_stats_list_item, type);
-    }
-    if (dialog_has_item(dialog, _endgame_stats_list_item)) bitmap_set_item_visible(dialog, _endgame_stats_list_item, !graph);
-    if (dialog_has_item(dialog, _endgame_graph_item)) bitmap_set_item_visible(dialog, _endgame_graph_item, graph);
-    if (dialog_has_item(dialog, _endgame_stats_header_item))
-        set_carnage_header_type(dialog, _endgame_stats_header_item, type, graph);
-}
-
-static bool endgame_view_is_valid(int16_t view)
-{
-    return view < 2 ? stats_type_is_valid(view) : graph_type_is_valid((int16_t)(view - 2));
-}
-
-static void show_endgame_view(dialog_data *dialog, int16_t view)
-{
-    start_showing_proper_stats(dialog, view < 2 ? view : (int16_t)(view - 2), view >= 2);
-    for (int16_t i = 0; i < NUMBER_OF_ENDGAME_VIEWS; ++i)
-    {
-        const int16_t button = (int16_t)(_endgame_first_view_item + i);
-        if (dialog_has_item(dialog, button)) set_button_control_state(dialog, button, i == view ? 1 : 0);
-    }
-    if (dialog_has_item(dialog, _endgame_tabs_item)) set_selected_tab(dialog, _endgame_tabs_item, view);
+    show_endgame_view(dialog, graph ? (int16_t)(type + 2) : type);
 }
 
 static void autosave_endgame_film(dialog_data *dialog)
@@ -408,7 +357,7 @@ static void autosave_endgame_film(dialog_data *dialog)
     }
 }
 
-static const char *const endgame_view_names[NUMBER_OF_ENDGAME_VIEWS] = {"Players", "Totals", "Score", "Kills",
+static const char *const endgame_view_names[NUMBER_OF_POSTGAME_VIEWS] = {"Players", "Totals", "Score", "Kills",
                                                                          "Damage", "-", "Losses"};
 
 static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool can_stay)
@@ -445,14 +394,14 @@ static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool 
     }
     const int32_t elements = get_collection_index_if_present(INTERNAL_DIALOG_ELEMENTS_COLLECTION);
     const bool tabs = dialog_has_item(dialog, _endgame_tabs_item);
-    if (tabs) set_number_of_tabs(dialog, _endgame_tabs_item, NUMBER_OF_ENDGAME_VIEWS);
-    for (int16_t i = 0; i < NUMBER_OF_ENDGAME_VIEWS; ++i)
+    if (tabs) set_number_of_tabs(dialog, _endgame_tabs_item, NUMBER_OF_POSTGAME_VIEWS);
+    for (int16_t i = 0; i < NUMBER_OF_POSTGAME_VIEWS; ++i)
     {
         const int16_t button = (int16_t)(_endgame_first_view_item + i);
         if (tabs)
         {
             set_tab_name(dialog, _endgame_tabs_item, i, endgame_view_names[i]);
-            set_tab_enabled(dialog, _endgame_tabs_item, i, endgame_view_is_valid(i));
+            set_tab_enabled(dialog, _endgame_tabs_item, i, postgame_view_is_valid(i));
         }
         if (!dialog_has_item(dialog, button)) continue;
         if (elements != NONE)
@@ -460,7 +409,7 @@ static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool 
             set_button_control_shape(dialog, button, (int16_t)elements, ENDGAME_VIEW_BUTTON_SEQUENCE);
             set_button_control_number_of_states(dialog, button, 2);
         }
-        bitmap_set_item_enabled(dialog, button, endgame_view_is_valid(i));
+        bitmap_set_item_enabled(dialog, button, postgame_view_is_valid(i));
         if (tabs) bitmap_set_item_visible(dialog, button, false);
     }
     show_endgame_view(dialog, 0);
@@ -490,7 +439,6 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
             item = _endgame_play_again_item;
         else
             item = network_modal_dialog(dialog);
-        vesk_net_process();
         if (net->item_hit_via_network != NONE)
         {
             item = net->item_hit_via_network;
@@ -646,7 +594,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
                                                       &next_map);
     entry_globals.players_can_stay = can_stay;
     if (can_stay)
-        pass_end_barrier(net);
+        vesk_netunsync();
     else
     {
         net->state = _net_idle;
