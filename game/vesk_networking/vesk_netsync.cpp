@@ -367,3 +367,29 @@ void i_agree_to_play_persistent(bool persistent)
     player.persistent_ready = persistent;
     update_player_data(&player);
 }
+
+bool vesk_netunsync(void)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->state != _net_game_in_progress)
+    {
+        log_message(__FILE__, __LINE__, "in vesk_netunsync: what is state %d?", net->state);
+        return false;
+    }
+    if (local_player_is_network_originator())
+    {
+        // The server is the host's own: stopped directly, as its stop command would.
+        dispose_game_server();
+        const vesk_sync_data_s *sync = get_vesk_sync_data();
+        for (int16_t i = net->player_count - 1; i >= 0; --i)
+            if (!sync->players_data[i].arrived && net->players[i].unique_identifier != get_local_player_id())
+                drop_player_due_to_error(net->game, (int16_t)net->players[i].unique_identifier);
+    }
+    if (!sync_data_between_players(_netsync_end_message_index))
+    {
+        log_message(nullptr, -1, "netunsync failed.  What's that mean?");
+        return false;
+    }
+    net->state = _net_idle;
+    return true;
+}

@@ -75,6 +75,12 @@ void i_agree_to_play_persistent(bool persistent);
 
 // The last start barrier failed: the game's scoring is not to be reported.
 bool netsync_failed(void);
+// The end barrier, in a game in progress: the host's clock stops (no report
+// reaching the host during the barrier is then taken for a joiner's) and
+// the listed players who never arrived are dropped; then everybody passes
+// together and the state becomes idle.  False (logged) when the barrier
+// failed or no game was in progress.
+bool vesk_netunsync(void);
 // The barrier waits of this session that lasted over NETSYNC_PROGRESS_DELAY_MS
 // and so showed their progress (a short wait shows none).
 int32_t netsync_waits_shown(void);

@@ -434,19 +434,12 @@ static bool join_session(const net_run_options *options)
     return false;
 }
 
-// The end barrier of a game that stopped: the host stops its clock first,
-// as reports that reach it while the clock runs are taken for a mid-game
-// joiner's.
-static bool pass_end_barrier(bool hosting)
+// The end barrier of a game that stopped.
+static bool pass_end_barrier(void)
 {
-    if (hosting) dispose_game_server();
-    if (!sync_data_between_players(_netsync_end_message_index))
-    {
-        fprintf(stderr, "vesk_sim: the end barrier failed\n");
-        return false;
-    }
-    get_vesk_net_globals()->state = _net_idle;
-    return true;
+    if (vesk_netunsync()) return true;
+    fprintf(stderr, "vesk_sim: the end barrier failed\n");
+    return false;
 }
 
 // One game from the start barrier to its end: 0 at its last tick past the
@@ -503,7 +496,7 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     {
         printf("restarting at tick %d\n", game_->game_time);
         fflush(stdout);
-        *restart = pass_end_barrier(hosting);
+        *restart = pass_end_barrier();
         // The same game again, started at once: the host's clock and history
         // begin anew.
         if (*restart && hosting) initialize_game_server_for_new_game();
@@ -512,7 +505,7 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
     else
     {
-        if (pass_end_barrier(hosting))
+        if (pass_end_barrier())
         {
             printf("final %d %08x\n", options->ticks, run.final_hash);
             status = 0;
