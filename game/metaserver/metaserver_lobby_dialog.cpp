@@ -748,9 +748,6 @@ static void open_kept_url(void)
     m.url_at_exit[0] = 0;
 }
 
-// The player hears the room again after a game (nothing is muted while one runs).
-static void set_player_deafness(bool) {}
-
 static void back_to_idle(dialog_data *dialog, new_player_data *player)
 {
     uint8_t data[MAXIMUM_METASERVER_PLAYER_DATA_SIZE];
@@ -779,7 +776,6 @@ int16_t handle_metaserver_dialog_for_session(new_game_data *data, net_game_descr
     context->player = player;
     if (!first_entry)
     {
-        set_player_deafness(false);
         remove_game_from_room_list();
         back_to_idle(dialog, player);
     }
