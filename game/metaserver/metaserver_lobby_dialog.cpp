@@ -323,8 +323,13 @@ static void send_chat_entry(dialog_data *dialog)
 // sender is listed in the room and not gagged.
 static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool directed)
 {
-    if (!dialog || !data || length < (int32_t)sizeof(vesk_metaserver_chat_data)) return;
-    if (!byteswap_metaserver_packet(data, length, false)) return;
+    if (!dialog) return;
+    // Chat is the only payload players send each other through the room.
+    if (!byteswap_metaserver_packet(data, length, false))
+    {
+        log_message(__FILE__, __LINE__, "a lobby payload of %d bytes is no chat: ignored", (int)length);
+        return;
+    }
     vesk_metaserver_chat_data header;
     memcpy(&header, data, sizeof(header));
     char text[CHAT_STRING_LENGTH];
