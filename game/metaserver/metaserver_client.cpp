@@ -14,6 +14,7 @@
 #include "metaserver/metaserver_authentication.h"
 #include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_preferences.h"
+#include "metaserver/metaserver_readers.h"
 #include "metaserver_lib/DiffieHellman.h"
 #include "metaserver_lib/encodePackets.h"
 #include "networking/network_constants.h"
@@ -632,10 +633,13 @@ static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
         return;
     case _set_player_data_from_metaserver_packet:
     {
-        int32_t data = body_length - (int32_t)sizeof(metaserver_player_aux_data);
-        if (data > MAXIMUM_METASERVER_PLAYER_DATA_SIZE) data = MAXIMUM_METASERVER_PLAYER_DATA_SIZE;
-        memcpy(m.login.player_data, body + sizeof(metaserver_player_aux_data), (size_t)data);
-        m.login.player_data_size = (int16_t)data;
+        metaserver_player_aux_data aux;
+        int32_t data = 0;
+        if (const uint8_t *player_data = get_player_data_from_metaserver(packet, length, &data, &aux))
+        {
+            memcpy(m.login.player_data, player_data, (size_t)data);
+            m.login.player_data_size = (int16_t)data;
+        }
         raise_event(_set_player_data_message, packet, length);
         return;
     }

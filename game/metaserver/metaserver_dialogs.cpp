@@ -185,9 +185,8 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
         break;
     case _metaserver_moved:
     {
-        char host[MAXIMUM_METASERVER_HOST_NAME] = {};
-        if (data && length > 0)
-            memcpy(host, data, (size_t)(length < (int32_t)sizeof(host) - 1 ? length : (int32_t)sizeof(host) - 1));
+        char host[MAXIMUM_METASERVER_HOST_NAME];
+        extract_event_text(host, data, length, sizeof(host));
         save_metaserver_preferences(METASERVER_KEEP_STORED_ROOM, host);
         context->state = _metaserver_connection_metaserver_moved;
         break;

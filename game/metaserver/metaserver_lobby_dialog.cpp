@@ -28,6 +28,7 @@
 #include "metaserver/metaserver_games.h"
 #include "metaserver/metaserver_lists.h"
 #include "metaserver/metaserver_preferences.h"
+#include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
 #include "metaserver/metaserver_small_dialogs.h"
 #include "metaserver/metaserver_strings.h"
@@ -322,8 +323,13 @@ static void send_chat_entry(dialog_data *dialog)
 // sender is listed in the room and not gagged.
 static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool directed)
 {
-    if (!dialog || !data || length < (int32_t)sizeof(vesk_metaserver_chat_data)) return;
-    if (!byteswap_metaserver_packet(data, length, false)) return;
+    if (!dialog) return;
+    // Chat is the only payload players send each other through the room.
+    if (!byteswap_metaserver_packet(data, length, false))
+    {
+        log_message(__FILE__, __LINE__, "a lobby payload of %d bytes is no chat: ignored", (int)length);
+        return;
+    }
     vesk_metaserver_chat_data header;
     memcpy(&header, data, sizeof(header));
     char text[CHAT_STRING_LENGTH];
@@ -345,16 +351,6 @@ static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool d
 
 // ---- events ----------------------------------------------------------------------
 
-// A text of the event bounded by its length.
-static void bounded_text(const void *data, int32_t length, char *text, size_t size)
-{
-    text[0] = 0;
-    if (!data || length <= 0) return;
-    const size_t n = (size_t)length < size - 1 ? (size_t)length : size - 1;
-    memcpy(text, data, n);
-    text[n] = 0;
-}
-
 static void handle_url_event(int32_t event, void *data, int32_t length)
 {
     auto &m = metaserver_lobby_dialog_globals;
@@ -364,9 +360,9 @@ static void handle_url_event(int32_t event, void *data, int32_t length)
     const size_t url_length = data && length > 0 ? strnlen((const char *)data, (size_t)length) : 0;
     // An address cut to fit would lead somewhere else: it is refused whole.
     const bool fits = url_length < sizeof(url);
-    bounded_text(data, length, url, sizeof(url));
+    extract_event_text(url, data, length, sizeof(url));
     const int32_t used = (int32_t)url_length + 1;
-    if (used < length) bounded_text((const uint8_t *)data + used, length - used, message, sizeof(message));
+    if (used < length) extract_event_text(message, (const uint8_t *)data + used, length - used, sizeof(message));
     const bool yes = query_metaserver_url(message[0] ? message : url);
     if (yes)
     {
@@ -399,14 +395,14 @@ bool handle_metaserver_event_in_client_dialog(int32_t event, void *data, int32_t
     case _unknown_text_message:
     {
         char text[CHAT_STRING_LENGTH];
-        bounded_text(data, length, text, sizeof(text));
+        extract_event_text(text, data, length, sizeof(text));
         log_message(__FILE__, __LINE__, "Unknown Msg: **%s**;g", text);
         return true;
     }
     case _message_of_the_day_message:
     {
         char text[CHAT_STRING_LENGTH];
-        bounded_text(data, length, text, sizeof(text));
+        extract_event_text(text, data, length, sizeof(text));
         if (dialog) add_chat_text_full(dialog, iCHAT_LIST, _motd_chat_message_type, nullptr, nullptr, text, false);
         return true;
     }
@@ -757,9 +753,6 @@ static void open_kept_url(void)
     m.url_at_exit[0] = 0;
 }
 
-// The player hears the room again after a game (nothing is muted while one runs).
-static void set_player_deafness(bool) {}
-
 static void back_to_idle(dialog_data *dialog, new_player_data *player)
 {
     uint8_t data[MAXIMUM_METASERVER_PLAYER_DATA_SIZE];
@@ -788,7 +781,6 @@ int16_t handle_metaserver_dialog_for_session(new_game_data *data, net_game_descr
     context->player = player;
     if (!first_entry)
     {
-        set_player_deafness(false);
         remove_game_from_room_list();
         back_to_idle(dialog, player);
     }

@@ -21,6 +21,12 @@ const char *extract_string(char *destination, const char *source, size_t size, c
     return at < end ? at + 1 : end;
 }
 
+void extract_event_text(char *destination, const void *data, int32_t length, size_t size)
+{
+    const char *source = (const char *)data;
+    extract_string(destination, source, size, source && length > 0 ? source + length : source);
+}
+
 bool get_indexed_room_data_from_packet(const void *packet, int32_t length, int32_t index, room_info *room)
 {
     const int32_t count = (length - HEADER) / (int32_t)sizeof(room_info);

@@ -14,6 +14,9 @@
 // stopping at the terminator or at `end`, and always terminates it.  Returns
 // the position after the source's terminator, or `end` when the text runs to it.
 const char *extract_string(char *destination, const char *source, size_t size, const char *end);
+// The text of an event's `length` bytes of data, cut to `size` - 1
+// characters; empty for no data.
+void extract_event_text(char *destination, const void *data, int32_t length, size_t size);
 
 // A walk over the entries of one list packet, for readers of every entry:
 // each step costs one entry, where the indexed readers below start again

@@ -20,6 +20,7 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
+#include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_strings.h"
 #include "shapes.h"
 
@@ -211,14 +212,7 @@ int32_t info_bar_fraction(uint32_t value, uint32_t best)
 static void description_texts(const metaserver_player_stats *stats, char texts[4][PLAYER_DESCRIPTION_TEXT_SIZE])
 {
     const char *at = stats->description, *end = stats->description + sizeof(stats->description);
-    for (int32_t i = 0; i < 4; ++i)
-    {
-        size_t n = 0;
-        while (at < end && *at && n + 1 < PLAYER_DESCRIPTION_TEXT_SIZE) texts[i][n++] = *at++;
-        texts[i][n] = 0;
-        while (at < end && *at) ++at; // the rest of an over-long text
-        if (at < end) ++at;
-    }
+    for (int32_t i = 0; i < 4; ++i) at = extract_string(texts[i], at, PLAYER_DESCRIPTION_TEXT_SIZE, end);
 }
 
 static void set_text(dialog_data *dialog, int16_t item, const char *format, ...) __attribute__((format(printf, 3, 4)));

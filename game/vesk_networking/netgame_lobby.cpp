@@ -11,6 +11,7 @@
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_games.h"
+#include "metaserver/metaserver_readers.h"
 #include "networking/connection_manager.h"
 #include "networking/net_module.h"
 #include "networking/network_constants.h"
@@ -92,9 +93,8 @@ bool handle_metaserver_event_in_game_lobby(int32_t event, const void *data, int3
     case _message_of_the_day_message:
     {
         if (!configuring) return false;
-        char text[256] = {};
-        if (data && length > 0)
-            memcpy(text, data, (size_t)(length < (int32_t)sizeof(text) - 1 ? length : (int32_t)sizeof(text) - 1));
+        char text[256];
+        extract_event_text(text, data, length, sizeof(text));
         add_lobby_notice(text);
         return true;
     }

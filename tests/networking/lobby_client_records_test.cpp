@@ -251,6 +251,31 @@ TEST(lobby_readers, player_statistics_need_the_fixed_part_and_bound_each_text)
     EXPECT_EQ(strlen(personal), 254u);
 }
 
+TEST(lobby_readers, an_event_text_ends_at_its_data_or_its_buffer)
+{
+    const char unterminated[] = {'a', 'b', 'c', 'd'};
+    const struct
+    {
+        const char *name;
+        const void *data;
+        int32_t length;
+        const char *expected;
+    } cases[] = {
+        {"no data", nullptr, 5, ""},
+        {"a negative length", "abc", -1, ""},
+        {"unterminated", unterminated, 3, "abc"},
+        {"cut to the buffer", unterminated, 4, "abc"},
+        {"terminated early", "ab\0cd", 5, "ab"},
+    };
+    for (const auto &c : cases)
+    {
+        char text[4];
+        memset(text, 'x', sizeof(text));
+        extract_event_text(text, c.data, c.length, sizeof(text));
+        EXPECT_STREQ(text, c.expected) << c.name;
+    }
+}
+
 // ---- chat payload ------------------------------------------------------------------
 
 TEST(lobby_chat, a_payload_travels_to_wire_order_and_back_with_its_strings_bounded)
