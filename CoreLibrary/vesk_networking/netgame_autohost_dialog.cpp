@@ -194,6 +194,15 @@ bool open_autohost_dialog(net_game_description *description, int16_t called_from
             memmove(&playlist[selected], &playlist[selected + 1],
                     sizeof(playlist[0]) * (size_t)(MAXIMUM_AUTOHOST_PLAYLIST_ENTRIES - 1 - selected));
             playlist[MAXIMUM_AUTOHOST_PLAYLIST_ENTRIES - 1].parameters.scenario_tag = (tag)NONE;
+            // A stored playlist may hold a gap; shifted to the front it would
+            // make a record that reads back as the defaults, losing every game.
+            const int32_t first = first_filled_entry(preferences);
+            if (first > 0)
+            {
+                const net_game_description moved = playlist[0];
+                playlist[0] = playlist[first];
+                playlist[first] = moved;
+            }
             const int32_t before = neighbour_filled_entry(preferences, selected, -1);
             fill_playlist_rows(dialog, preferences, before != NONE ? before : first_filled_entry(preferences));
             changed = true;

@@ -91,18 +91,16 @@ void set_netgame_setup_script(netgame_setup_script_procedure procedure, void *co
 
 static bool hosting(void) { return local_player_is_network_originator(); }
 
-static bool has_item(dialog_data *dialog, int16_t item) { return dialog_has_item(dialog, item); }
-
 static void set_title(dialog_data *dialog, int16_t item, int16_t string_index, const char *fallback)
 {
-    if (!has_item(dialog, item)) return;
+    if (!dialog_has_item(dialog, item)) return;
     const char *title = get_networking_string(string_index);
     set_button_control_name(dialog, item, *title ? title : fallback);
 }
 
 static void show_notice(dialog_data *dialog, const char *text)
 {
-    if (has_item(dialog, _netgame_setup_chat_log_item))
+    if (dialog_has_item(dialog, _netgame_setup_chat_log_item))
         add_chat_text_full(dialog, _netgame_setup_chat_log_item, _motd_chat_message_type, nullptr, nullptr, text, true);
 }
 
@@ -199,7 +197,7 @@ static void refresh_items(dialog_data *dialog, bool continuation, bool first_pas
 // they are placed against it; hidden where they would cover a button.
 static void make_tabs(dialog_data *dialog)
 {
-    if (!has_item(dialog, _netgame_setup_game_item)) return;
+    if (!dialog_has_item(dialog, _netgame_setup_game_item)) return;
     rectangle2d game;
     get_dialog_item_bounds(dialog, _netgame_setup_game_item, &game);
     rectangle2d bounds;
@@ -218,7 +216,7 @@ static void make_tabs(dialog_data *dialog)
                                       _netgame_setup_close_item};
     for (int16_t button : buttons)
     {
-        if (!has_item(dialog, button) || !bitmap_get_item_visible(dialog, button)) continue;
+        if (!dialog_has_item(dialog, button) || !bitmap_get_item_visible(dialog, button)) continue;
         rectangle2d other;
         get_dialog_item_bounds(dialog, button, &other);
         if (other.left < bounds.right && bounds.left < other.right && other.top < bounds.bottom &&
@@ -235,14 +233,14 @@ static void set_up_items(dialog_data *dialog)
     static const int16_t shaped[] = {_netgame_setup_teams_item, _netgame_setup_remove_from_team_item,
                                      _netgame_setup_lock_item, _netgame_setup_ready_item};
     for (int16_t item : shaped)
-        if (elements != NONE && has_item(dialog, item))
+        if (elements != NONE && dialog_has_item(dialog, item))
             set_button_control_shape(dialog, item, (int16_t)elements, TEAM_BUTTON_SHAPE);
     set_dialog_item_keyboard_equivalent(dialog, _netgame_setup_settings_item, SETTINGS_SHORTCUT_KEY, SHORTCUT_MODIFIERS);
     set_dialog_item_keyboard_equivalent(dialog, _netgame_setup_start_item, START_SHORTCUT_KEY, SHORTCUT_MODIFIERS);
     set_dialog_item_keyboard_equivalent(dialog, _netgame_setup_close_item, CLOSE_SHORTCUT_KEY, SHORTCUT_MODIFIERS);
     set_dialog_cancel_item(dialog, _netgame_setup_leave_item);
 
-    if (has_item(dialog, _netgame_setup_chat_entry_item))
+    if (dialog_has_item(dialog, _netgame_setup_chat_entry_item))
     {
         set_edit_text_flag(dialog, _netgame_setup_chat_entry_item, CHAT_ENTRY_EDIT_FLAGS_ON, true);
         set_edit_text_flag(dialog, _netgame_setup_chat_entry_item, CHAT_ENTRY_EDIT_FLAGS_OFF, false);
@@ -252,10 +250,10 @@ static void set_up_items(dialog_data *dialog)
     }
     set_default_dialog_item(dialog, _netgame_setup_send_chat_item);
     char entry[CHAT_TEXT_FIELD_SIZE] = "";
-    if (has_item(dialog, _netgame_setup_chat_entry_item))
+    if (dialog_has_item(dialog, _netgame_setup_chat_entry_item))
         get_bitmap_dialog_edit_item_text(dialog, _netgame_setup_chat_entry_item, entry, sizeof(entry));
     bitmap_set_item_enabled(dialog, _netgame_setup_send_chat_item, entry[0] != 0);
-    if (has_item(dialog, _netgame_setup_chat_log_item))
+    if (dialog_has_item(dialog, _netgame_setup_chat_log_item))
         add_chat_text_from_back_log(dialog, _netgame_setup_chat_log_item);
 
     vesk_networking_globals *globals = get_vesk_net_globals();

@@ -33,8 +33,6 @@ static struct
     bool closed_from_outside;
 } join_dialogs_globals;
 
-static bool has_item(const dialog_data *dialog, int16_t item_id) { return dialog_has_item(dialog, item_id); }
-
 // A headless run has no screen to show a dialog on.
 static bool dialog_available(const char *what)
 {
@@ -68,7 +66,7 @@ bool open_missing_plugins_dialog(const missing_plugin_info *missing, int32_t cou
                                                  networking_dialog_flags(), items, 2,
                                                  (file_tag)NONE);
     if (!dialog) return false;
-    if (!has_item(dialog, _missing_plugins_replaced_item))
+    if (!dialog_has_item(dialog, _missing_plugins_replaced_item))
     {
         log_message(__FILE__, __LINE__, "the missing plug-ins dialog '%s' has no list to replace",
                     tag_to_string(MISSING_PLUGINS_DIALOG_TAG));
@@ -77,7 +75,7 @@ bool open_missing_plugins_dialog(const missing_plugin_info *missing, int32_t cou
     }
     set_default_dialog_item(dialog, _missing_plugins_ok_item);
     set_dialog_cancel_item(dialog, _missing_plugins_ok_item);
-    if (has_item(dialog, _missing_plugins_cancel_item)) bitmap_set_item_visible(dialog, _missing_plugins_cancel_item, false);
+    if (dialog_has_item(dialog, _missing_plugins_cancel_item)) bitmap_set_item_visible(dialog, _missing_plugins_cancel_item, false);
     rectangle2d replaced, ok;
     get_dialog_item_bounds(dialog, _missing_plugins_replaced_item, &replaced);
     get_dialog_item_bounds(dialog, _missing_plugins_ok_item, &ok);
@@ -150,7 +148,7 @@ bool do_join_game_failed_dialog(const char *message, const net_game_description 
     }
     set_bitmap_dialog_static_item_text(dialog, _join_failed_message_item, text);
     for (int16_t item = _join_failed_first_hidden_item; item <= _join_failed_last_hidden_item; ++item)
-        if (has_item(dialog, item)) bitmap_set_item_visible(dialog, item, false);
+        if (dialog_has_item(dialog, item)) bitmap_set_item_visible(dialog, item, false);
     set_default_dialog_item(dialog, _join_failed_ok_item);
     set_dialog_cancel_item(dialog, _join_failed_ok_item);
     for (int16_t hit = NONE; dialog_is_open(dialog) && hit != _join_failed_ok_item;)

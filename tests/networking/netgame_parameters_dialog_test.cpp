@@ -282,3 +282,23 @@ TEST_F(network_game_dialogs, the_playlist_keeps_its_edits_when_cancelled)
     EXPECT_FALSE(open_autohost_dialog(&game, 2));
     EXPECT_EQ(stored_playlist_names(), (std::vector<std::string>{"edited", "game 2"}));
 }
+
+// A stored playlist with a gap behind its first game: deleting that game must
+// not leave the gap in front, where the record would read back as the defaults.
+TEST_F(network_game_dialogs, deleting_the_first_game_before_a_gap_keeps_the_rest)
+{
+    store_playlist(3);
+    preferences_globals *store = get_autohost_preferences_store();
+    autohost_preferences *record = (autohost_preferences *)read_preferences_convert(store, nullptr);
+    ASSERT_NE(record, nullptr);
+    record->playlist[1].parameters.scenario_tag = (tag)NONE;
+    ASSERT_TRUE(write_preferences(store));
+    free_preferences(store);
+
+    inspect([](dialog_data *dialog) { bitmap_select_list_item(dialog, _autohost_list_item, 0); });
+    press(_autohost_delete_item);
+    press(_autohost_cancel_item);
+    net_game_description game = {};
+    EXPECT_FALSE(open_autohost_dialog(&game, 2));
+    EXPECT_EQ(stored_playlist_names(), (std::vector<std::string>{"game 2"}));
+}
