@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "bitmap_dialogs/network_services.h"
 #include "cseries/errors.h"
 #include "game_records.h"
@@ -35,11 +36,6 @@
 #include "vesk.h"
 
 namespace {
-
-double microseconds_since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-}
 
 const uint8_t bench_key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
 

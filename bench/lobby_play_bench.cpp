@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_clock.h"
 #include "bench_screen.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
@@ -65,11 +66,6 @@ enum : int16_t
     PLAYERS = 1,
     GAMES,
 };
-
-double microseconds_since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-}
 
 // The time this thread ran: a frame's cost without the time another
 // program on a shared machine took the processor.

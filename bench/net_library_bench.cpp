@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "game_records.h"
 #include "networking/connection_manager.h"
 #include "networking/network_transport_hooks.h"
@@ -40,11 +41,6 @@
 #include "vesk_networking/vesk_packets.h"
 
 namespace {
-
-double microseconds_since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-}
 
 void put_be16(uint8_t *bytes, uint16_t value)
 {

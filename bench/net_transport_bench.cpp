@@ -24,6 +24,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_clock.h"
 #include "networking/connection_manager.h"
 #include "networking/network_constants.h"
 #include "networking/network_queues.h"
@@ -70,11 +71,6 @@ static void take_64_byte_packets(benchmark::State &state)
 BENCHMARK(take_64_byte_packets);
 
 namespace {
-
-double microseconds_since(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
-}
 
 sockaddr_in loopback_address(uint16_t port)
 {

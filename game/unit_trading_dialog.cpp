@@ -33,7 +33,7 @@ enum
 
 static const uint32_t header_text_flags[] = {32, 36, 36, 32};
 
-static unit_trading_globals unit_trading_globals = {0, 0, nullptr, nullptr, NONE};
+static unit_trading_globals unit_trading_globals = {0, 0, nullptr, nullptr};
 
 static int16_t entry_item(int16_t entry, int16_t offset)
 {
@@ -125,7 +125,6 @@ bool open_unit_trading_dialog_with(monster_placement *placements, int16_t count)
                                           ? (int16_t)NUMBER_OF_MONSTER_PLACEMENT_DIALOG_ENTRIES
                                           : count;
     set_dialog_background_from(dialog, UNIT_TRADING_COLLECTION_TAG, 0);
-    globals.collection_index = dialog->background_collection_index;
     for (int16_t item = _unit_trading_first_header_item; item <= _unit_trading_last_header_item; ++item)
         if (dialog_has_item(dialog, item) && get_bitmap_item_tag(dialog, item) == STATIC_TEXT_CONTROL_TAG)
             set_dialog_static_item_text_appearance(
@@ -173,7 +172,6 @@ static void close_dialog(bool send)
             log_message(__FILE__, __LINE__, "the traded units could not be sent");
     }
     globals.dialog = nullptr;
-    globals.collection_index = NONE;
     free_placements();
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
 }

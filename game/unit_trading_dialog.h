@@ -42,7 +42,6 @@ struct unit_trading_globals
     int16_t monster_placement_count;
     monster_placement *monster_placements; // owned; from get_monster_placement_data
     dialog_data *dialog;
-    int16_t collection_index; // the background's, NONE without it
 };
 
 // Opens the dialog when it is not open, the game allows trading, its clock has

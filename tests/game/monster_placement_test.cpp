@@ -6,6 +6,7 @@
 #include "tag_files/store_fixture.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "commands.h"
@@ -20,6 +21,7 @@
 #include "monsters.h"
 #include "players.h"
 #include "state_hash.h"
+#include "support/expected_assertions.h"
 #include "support/unit_world_test.h"
 #include "unit_commands.h"
 #include "unit_definitions.h"
@@ -280,6 +282,52 @@ TEST_F(monster_placement_test, the_adjustment_trades_units_that_fit_and_refuses_
     }
     ASSERT_NO_FATAL_FAILURE(start(palette, markers));
     EXPECT_FALSE(apply_unit_adjustment(0, 2, 2, std::vector<int16_t>{2, 2}.data())) << "flags it does not know";
+}
+
+// Commands as a peer or a film could deliver them: each is skipped whole,
+// the game stays in step and no unit moves.
+TEST_F(monster_placement_test, a_malformed_adjustment_command_is_skipped_without_a_change)
+{
+    const std::vector<mesh_marker_palette_entry> palette = {unit_entry(0, "wa01", TRADES), unit_entry(0, "ar01", TRADES)};
+    const std::vector<mesh_marker> markers = {unit_marker(0, 1), unit_marker(0, 2, RESERVE), unit_marker(1, 4),
+                                              unit_marker(1, 5)};
+    // The body after the header, big-endian: the flags, then the counts' array.
+    const struct
+    {
+        const char *what;
+        std::vector<uint8_t> body;
+        bool undecodable = true; // the decoder's own assertion, else the verb's refusal
+    } cases[] = {
+        {"no record", {}},
+        {"half a record", {0}},
+        {"no array", {0, 1}},
+        {"an array header cut short", {0, 1, 0}},
+        {"fewer counts than declared", {0, 1, 0, 2, 0, 2}},
+        {"a negative count", {0, 1, 0xFF, 0xFF, 0, 2, 0, 1}},
+        {"an absurd count", {0, 1, 0x7F, 0xFF, 0, 2, 0, 1}},
+        {"more counts than entries", {0, 1, 0, 9, 0, 2, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}, false},
+        {"counts out of range", {0, 1, 0, 2, 0x80, 0, 0x7F, 0xFF}, false},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(start(palette, markers));
+        const uint32_t before = compute_state_hash();
+        std::vector<uint8_t> bytes(sizeof(command_header));
+        bytes.insert(bytes.end(), c.body.begin(), c.body.end());
+        command_header header = {(int16_t)bytes.size(), _command_unit_adjustment, 0, game_->game_time};
+        memcpy(bytes.data(), &header, sizeof(header));
+        ASSERT_TRUE(queue_incoming_command((const command_header *)bytes.data()));
+        {
+            expected_assertions decoder(c.undecodable ? 1 : 0);
+            execute_monster_commands();
+        }
+        EXPECT_EQ(dequeue_incoming_command(INT32_MAX), nullptr);
+        EXPECT_EQ(units_of_team_0({"wa01", "ar01"}), (std::vector<int32_t>{1, 2}));
+        EXPECT_EQ(compute_state_hash(), before);
+        EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+        stop();
+    }
 }
 
 TEST_F(monster_placement_test, the_same_trade_played_again_leaves_the_same_state)

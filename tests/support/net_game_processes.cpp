@@ -58,7 +58,7 @@ bool vesk_sim_process::wait(int32_t milliseconds)
     if (poll(&ready, 1, milliseconds) <= 0) return false;
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return false;
-    exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exit_code = exit_code_of(status);
     close(pidfd);
     pid = -1;
     pidfd = -1;

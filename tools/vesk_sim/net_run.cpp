@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 #include "commands.h"
 #include "cseries/cseries.h"
 #include "cseries/log.h"
@@ -19,7 +23,6 @@
 #include "determinism_harness.h"
 #include "game_records.h"
 #include "game_time.h"
-#include "interface_definitions.h"
 #include "gameplay_versions.h"
 #include "interface_definitions.h"
 #include "mesh.h"
@@ -30,21 +33,16 @@
 #include "screen.h"
 #include "selection.h"
 #include "session_state.h"
-#include "bitmap_dialogs/edittext_control.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
-#include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_chat.h"
+#include "vesk_networking/vesk_netsync.h"
+#include "vesk_networking/vesk_network_interface.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
-#include "vesk_networking/vesk_network_interface.h"
-#include "bitmap_dialogs/button_control.h"
-#include "bitmap_dialogs/edittext_control.h"
-#include "bitmap_dialogs/list_control.h"
-#include "bitmap_dialogs/static_text_control.h"
 
 #define INTERNET_PROTOCOL FOUR_CHARACTER_CODE('I', 'n', 'e', 't')
 
