@@ -582,8 +582,10 @@ static void prepare_description(net_game_description *game, bool continuation)
         empty_chat_text_log();
         setup_dialog_globals.previous_player_selection = NONE;
     }
-    globals->current_game_description = *game;
+    // A joiner shows what the host sent (and sends again when the set-up
+    // opens); its own copy would hide a description that came first.
     if (!hosting()) return;
+    globals->current_game_description = *game;
     globals->originator_game_description_mem = *game;
     globals->originator_game_description = &globals->originator_game_description_mem;
     const game_preferences *preferences = get_game_preferences();

@@ -274,8 +274,10 @@ void netgame_session_entered(const net_game_description *description)
         net_set_maximum_players(net->game, description->parameters.maximum_players);
         net->originator_game_description_mem = *description;
         net->originator_game_description = &net->originator_game_description_mem;
+        net->current_game_description = *description;
     }
-    net->current_game_description = *description;
+    // A joiner's description is the host's alone: one that arrived while the
+    // join was answered is kept, not replaced by the joiner's own draft.
 }
 
 // ---- queries ----------------------------------------------------------------------------

@@ -104,7 +104,8 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
 
 // The session's part once the library has joined a game (created by this
 // machine or not): the host starts its command server, limits the players
-// and keeps `description` as the one it edits; every machine shows it.
+// and keeps `description` as the one it edits and shows; a joiner shows the
+// description the host sends, never its own.
 void netgame_session_entered(const net_game_description *description);
 
 // ---- queries ------------------------------------------------------------------------

@@ -24,6 +24,15 @@ namespace
 {
 constexpr int32_t PROCESS_LIMIT_MS = 90000;
 
+// The last lines of a process's log, which tell why a game did not start.
+std::string log_tail(const vesk_sim_process &process, int32_t lines = 12)
+{
+    const std::string log = process.log();
+    size_t at = log.size();
+    while (lines-- > 0 && at > 0) at = log.rfind('\n', at - 1);
+    return at == std::string::npos ? log : log.substr(at);
+}
+
 class net_game_processes : public vesk_sim_fixture
 {
 protected:
@@ -76,7 +85,7 @@ protected:
         for (vesk_sim_process &process : processes)
         {
             ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err();
-            EXPECT_EQ(process.exit_code, 0) << process.err();
+            EXPECT_EQ(process.exit_code, 0) << process.err() << "\nthe end of its log:\n" << log_tail(process);
         }
         const std::vector<std::string> first = processes[0].hash_lines();
         EXPECT_EQ(first.size(), lines);

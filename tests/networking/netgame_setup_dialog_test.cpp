@@ -115,6 +115,20 @@ std::string chat_log_text(dialog_data *dialog)
     return text;
 }
 
+// The host's description packet (wire order), named "Scripted host", its
+// random seed 4242.
+std::vector<uint8_t> scripted_host_description(void)
+{
+    new_game_data defaults;
+    get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
+    net_game_description sent;
+    build_net_game_description(&sent, "Scripted host", "", &defaults.parameters, 3453, 0, 1);
+    sent.parameters.random_seed = 4242;
+    std::vector<uint8_t> packet(MAXIMUM_SINGLE_PACKET_SIZE);
+    packet.resize(build_vesk_game_description_packet(packet.data(), (int32_t)packet.size(), kSendToAllPlayers, &sent));
+    return packet;
+}
+
 using setup_dialog_host = setup_dialog_test<host_session>;
 using setup_dialog_joiner = setup_dialog_test<client_session>;
 
@@ -195,14 +209,7 @@ TEST_F(setup_dialog_joiner, the_description_and_the_start_broadcast_end_the_set_
         session.list_players({host, local}, local.unique_identifier);
         get_vesk_net_globals()->state = _net_reenter_game;
 
-        new_game_data defaults;
-        get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
-        net_game_description sent;
-        build_net_game_description(&sent, "Scripted host", "", &defaults.parameters, 3453, 0, 1);
-        sent.parameters.random_seed = 4242;
-        std::vector<uint8_t> description(MAXIMUM_SINGLE_PACKET_SIZE), start(MAXIMUM_SINGLE_PACKET_SIZE);
-        description.resize(build_vesk_game_description_packet(description.data(), (int32_t)description.size(),
-                                                              kSendToAllPlayers, &sent));
+        std::vector<uint8_t> description = scripted_host_description(), start(MAXIMUM_SINGLE_PACKET_SIZE);
         start.resize(build_configuration_packet(start.data(), (int32_t)start.size(), kSendToAllPlayers, 0,
                                                 _netgame_setup_game_starts_item, 0));
         bool described = false;
@@ -226,6 +233,33 @@ TEST_F(setup_dialog_joiner, the_description_and_the_start_broadcast_end_the_set_
         EXPECT_EQ(get_vesk_net_globals()->state, ready ? _net_idle : _net_reenter_game);
         if (ready) { EXPECT_EQ(data.parameters.random_seed, 4242u); }
     }
+}
+
+// The host may describe its game while the join is still being answered:
+// the joiner's own draft, handed to the session and the set-up after, must
+// not replace it (a blank map there made the joiner leave the game).
+TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
+{
+    new_player_data host = test_net_player("Host"), local = test_net_player("Joiner");
+    host.unique_identifier = NET_HOST_PLAYER_ID;
+    local.unique_identifier = 3;
+    session.list_players({host, local}, local.unique_identifier);
+    get_vesk_net_globals()->state = _net_configuring_game;
+    handle_vesk_game_description_packet(scripted_host_description().data());
+
+    net_game_description draft;
+    memset(&draft, 0, sizeof(draft));
+    strcpy(draft.name, "Joiner's draft");
+    netgame_session_entered(&draft);
+    std::string shown;
+    script = {};
+    script.steps = {[&](dialog_data *) {
+        shown = get_vesk_net_globals()->current_game_description.name;
+        return (int16_t)_netgame_setup_leave_item;
+    }};
+    new_game_data data;
+    EXPECT_FALSE(configure_netgame(&data, &draft, false, false));
+    EXPECT_EQ(shown, "Scripted host");
 }
 
 // The automatic host takes the playlist's next game five seconds after the
