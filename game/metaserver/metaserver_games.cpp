@@ -24,7 +24,11 @@ static struct metaserver_games_globals
     bool game_created; // a game of ours is listed in the room
     bool stream_recording_to_metaserver;
     int32_t listed_game_id; // -1: not seen in the room's game list yet
-} metaserver_games_globals = {false, false, -1};
+    // The listing as last sent: the set-up keeps it in step on every pass,
+    // and an unchanged listing is not sent again.
+    uint8_t sent_packet[MAXIMUM_METASERVER_GAME_DATA_SIZE + 64];
+    int32_t sent_length;
+} metaserver_games_globals = {false, false, -1, {}, 0};
 
 bool metaserver_game_created(void) { return metaserver_games_globals.game_created; }
 bool metaserver_streaming_recording(void) { return metaserver_games_globals.stream_recording_to_metaserver; }
@@ -32,7 +36,10 @@ int32_t get_listed_metaserver_game_id(void) { return metaserver_games_globals.li
 
 void forget_metaserver_game_listing(void)
 {
-    metaserver_games_globals = {false, false, -1};
+    metaserver_games_globals.game_created = false;
+    metaserver_games_globals.stream_recording_to_metaserver = false;
+    metaserver_games_globals.listed_game_id = -1;
+    metaserver_games_globals.sent_length = 0;
 }
 
 // ---- the listed game's data --------------------------------------------------------
@@ -75,23 +82,29 @@ int32_t build_metaserver_game_data(const net_game_description *description, uint
 // ---- listing ------------------------------------------------------------------------
 
 // False when not connected or the data was refused (over 1024 bytes).
-static bool send_game_packet(int16_t port, int16_t order_game, const void *data, int32_t length)
+// Sends the listing unless `only_changes` and it is the one sent last.
+static bool send_game_packet(int16_t port, int16_t order_game, const void *data, int32_t length, bool only_changes)
 {
+    auto &g = metaserver_games_globals;
     uint8_t *buffer = get_metaserver_packet_buffer();
     const int32_t built =
         buffer ? build_game_packet(buffer, METASERVER_LINEAR_BUFFER_SIZE, port, order_game, data, length) : 0;
-    if (built) send_metaserver_packet(built);
-    return built != 0;
+    if (!built) return false;
+    if (only_changes && built == g.sent_length && memcmp(buffer, g.sent_packet, (size_t)built) == 0) return true;
+    g.sent_length = built <= (int32_t)sizeof(g.sent_packet) ? built : 0;
+    if (g.sent_length) memcpy(g.sent_packet, buffer, (size_t)built);
+    send_metaserver_packet(built);
+    return true;
 }
 
 void add_game_to_room_list(int16_t port, int16_t order_game, const void *data, int32_t length)
 {
-    if (send_game_packet(port, order_game, data, length)) metaserver_games_globals.game_created = true;
+    if (send_game_packet(port, order_game, data, length, false)) metaserver_games_globals.game_created = true;
 }
 
 void change_game_data(int16_t port, int16_t order_game, const void *data, int32_t length)
 {
-    if (metaserver_games_globals.game_created) send_game_packet(port, order_game, data, length);
+    if (metaserver_games_globals.game_created) send_game_packet(port, order_game, data, length, true);
 }
 
 // Sends a packet of the header alone (`build` of the packet builders).
@@ -107,6 +120,7 @@ void remove_game_from_room_list(void)
     if (!g.game_created) return;
     send_empty_packet(build_remove_game_packet);
     g.game_created = false;
+    g.sent_length = 0;
     g.stream_recording_to_metaserver = false;
     g.listed_game_id = -1;
 }

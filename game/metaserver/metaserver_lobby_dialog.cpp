@@ -1,6 +1,7 @@
 // The lobby dialog and its session loop.  See metaserver_lobby_dialog.h.
 
 #include "metaserver/metaserver_lobby_dialog.h"
+#include "vesk_networking/vesk_network_interface.h"
 
 #include <cstdio>
 #include <initializer_list>
@@ -710,7 +711,8 @@ int16_t run_metaserver_client_dialog_items(void)
     {
         net_game_description selected;
         bitmap_set_item_enabled(dialog, iJOIN_GAME, get_game_list_selection(dialog, iGAME_LIST, &selected));
-        const int16_t item = modal_dialog(dialog);
+        // The networking dialogs' modal run: a tool's script may press too.
+        const int16_t item = network_modal_dialog(dialog);
         if (!dialog_is_open(dialog)) break;
         if (context->state == _metaserver_sent_player_to_a_url)
         {

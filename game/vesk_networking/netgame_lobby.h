@@ -19,6 +19,18 @@ uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_
 // the flags above, as a change of the listed game.
 void synchronize_netgame_description_with_metaserver(void);
 
+// The lobby's id of this session's game: a joiner's is the listing it
+// joined; the host's, unknown while the room had not yet named its listing
+// when the game was created, is taken from the listing once it is named.
+// -1 while unknown or outside the lobby.
+int32_t netgame_lobby_game_id(void);
+
+// On the host, when its game starts while connected to the lobby (else
+// nothing): the lobby hears who plays and how long the game lasts, and the
+// listing shows the game's players and that it runs.
+struct new_game_data;
+void netgame_lobby_game_started(const new_game_data *data);
+
 // A lobby event while the game is configured, asked before the lobby dialog:
 // true when it was taken here.  Event 37 (a lobby player asks to be reached:
 // a port, then the host's address text in a field of 48 bytes) opens a

@@ -24,6 +24,7 @@
 #include "shapes.h"
 #include "vesk.h"
 #include "vesk_networking/networking_preferences.h"
+#include "vesk_networking/vesk_network_interface.h"
 
 const netgame_option_checkbox game_options[NUMBER_OF_NETGAME_OPTION_CHECKBOXES] = {
     {_ngp_teams_item, _game_option_allow_multiplayer_teams_flag},
@@ -344,7 +345,9 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
 
     for (;;)
     {
-        const int16_t item = ngd_itemhit(&g.ngd, called_from);
+        // A tool's scripted host presses here, as in the other networking dialogs.
+        int16_t item = network_dialog_script_item(dialog);
+        if (item == NONE) item = ngd_itemhit(&g.ngd, called_from);
         if (item == NONE || item == _ngp_cancel_item) break;
         switch (item)
         {

@@ -604,7 +604,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     ressurect_players_from_old_map();
     ressurect_player_statistics_from_old_map();
     repair_teams_after_game(net->players, net->player_count);
-    metaserver_handle_network_endgame(net->metaserver_game_id);
+    metaserver_handle_network_endgame(netgame_lobby_game_id());
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
     if (!reenter) reenter = endgame_dialog(can_stay) && can_stay;

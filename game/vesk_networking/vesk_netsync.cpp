@@ -12,6 +12,8 @@
 #include "progress_dialog.h"
 #include "session_state.h"
 #include "vesk_networking/network.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_net_commands.h"
@@ -274,6 +276,8 @@ bool vesk_netsync(void)
         netsync_globals.do_not_report_scoring = true;
         return false;
     }
+    // The listing shows the game running (and whether it takes joiners now).
+    if (local_player_is_network_originator() && metaserver_connected()) synchronize_netgame_description_with_metaserver();
     if (local_player_is_network_originator())
     {
         uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];

@@ -6,6 +6,7 @@
 
 #include <poll.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,8 +80,9 @@ protected:
                 std::to_string(seed)};
     }
 
-    // Every process ends with 0 and the same lines as the first.
-    void expect_in_step(std::vector<vesk_sim_process> &processes, size_t lines)
+    // Every process ends with 0 and the same lines as the first, the last
+    // beginning with `last`.
+    void expect_in_step(std::vector<vesk_sim_process> &processes, size_t lines, const char *last = "final ")
     {
         for (vesk_sim_process &process : processes)
         {
@@ -90,7 +92,7 @@ protected:
         const std::vector<std::string> first = processes[0].hash_lines();
         EXPECT_EQ(first.size(), lines);
         ASSERT_FALSE(first.empty());
-        EXPECT_EQ(first.back().rfind("final ", 0), 0u) << first.back();
+        EXPECT_EQ(first.back().rfind(last, 0), 0u) << first.back();
         for (size_t i = 1; i < processes.size(); ++i) EXPECT_EQ(processes[i].hash_lines(), first) << i;
     }
 };
@@ -401,3 +403,56 @@ TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exi
     EXPECT_NE(client.out().find("out of sync at tick"), std::string::npos) << client.out();
 }
 } // namespace
+
+// The lobby road end to end, against the test lobby service on loopback:
+// both players log in, the host creates a game that the room lists, the
+// other joins it from the list; they play two games of one session (the host
+// asks for the second from the endgame dialog) in step, each ending with the
+// standings both machines report to the lobby; then both are back in the
+// lobby dialog and the listing is withdrawn.
+TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_withdrawn)
+{
+    vesk_sim_process lobby;
+    ASSERT_TRUE(lobby.start_program(bin, "vesk_test_lobby",
+                                    {"--port", "0", "--test-games", "0", "--account", "alice:wonderland", "--account",
+                                     "bob:builder", "--seconds", "170"}));
+    ASSERT_TRUE(wait_for_output(lobby, "ready\n", false)) << lobby.err();
+    const std::string banner = lobby.out();
+    const std::string login = banner.substr(6, banner.find('\n') - 6); // "login PORT"
+    const std::vector<std::string> road = {"--lobby", "127.0.0.1:" + login, "--ticks", "600", "--games", "2"};
+
+    std::vector<vesk_sim_process> processes(2);
+    std::vector<std::string> host = road, joiner = road;
+    host.insert(host.end(), {"--user", "alice", "--password", "wonderland", "--create", "--port", std::to_string(port),
+                             "--map", "demo", "--random-orders", "1"});
+    joiner.insert(joiner.end(), {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2"});
+    ASSERT_TRUE(processes[0].start(bin, directory, host));
+    ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
+    ASSERT_TRUE(processes[1].start(bin, directory, joiner));
+    // Each game's hash lines, its final line and its standings.
+    expect_in_step(processes, 2 * (600 / 30 + 2), "standings ");
+    for (const vesk_sim_process &process : processes)
+        EXPECT_NE(process.err().find("back in the lobby after 2 games"), std::string::npos) << process.err();
+
+    // The standings (the same on both machines), as the lobby received them from both.
+    std::vector<std::string> standings;
+    std::istringstream out(processes[0].out());
+    for (std::string line; std::getline(out, line);)
+        if (line.rfind("standings ", 0) == 0) standings.push_back(line.substr(9));
+    ASSERT_EQ(standings.size(), 2u);
+    lobby.kill_now();
+    const std::string heard = lobby.out();
+    EXPECT_EQ(count_of(heard, "refused"), 0u) << heard;
+    const size_t listed = heard.find("game 1 listed room 0 by alice");
+    ASSERT_NE(listed, std::string::npos) << heard;
+    EXPECT_NE(heard.find("name \"alice's game\" map \"Demo Valley\"", listed), std::string::npos) << heard;
+    EXPECT_EQ(count_of(heard, "game 1 players 1 2\n"), 2u) << heard;
+    // The set-up keeps the listing in step on every pass: only changes are sent.
+    EXPECT_LT(count_of(heard, "game 1 changed"), 20u) << heard;
+    for (const std::string &line : standings)
+        for (const char *user : {"alice", "bob"})
+            EXPECT_NE(heard.find(std::string("score 1 from ") + user + line + "\n"), std::string::npos)
+                << user << line << "\n" << heard;
+    const size_t last_score = heard.rfind("score 1 from ");
+    EXPECT_NE(heard.find("game 1 removed", last_score), std::string::npos) << heard;
+}

@@ -33,6 +33,22 @@ bool vesk_sim_process::start(const std::string &bin, const std::string &data_dir
     fs::create_directory(directory + "/preferences", error);
     std::vector<std::string> all = {bin + "/vesk_sim", "--data", directory};
     all.insert(all.end(), arguments.begin(), arguments.end());
+    return run(all);
+}
+
+bool vesk_sim_process::start_program(const std::string &bin, const std::string &program,
+                                     const std::vector<std::string> &arguments)
+{
+    char path[PATH_MAX];
+    if (!make_scratch_directory("vesk_sim_process", path, sizeof(path))) return false;
+    directory = path;
+    std::vector<std::string> all = {bin + "/" + program};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return run(all);
+}
+
+bool vesk_sim_process::run(std::vector<std::string> all)
+{
     const std::string out_path = directory + "/out.txt", err_path = directory + "/err.txt";
     pid = fork();
     if (pid < 0) return false;

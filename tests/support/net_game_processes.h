@@ -20,6 +20,9 @@ struct vesk_sim_process
     // Starts `bin`/vesk_sim with `arguments` (no shell), its data directory a
     // new one beside `data_directory` linking that one's files.
     bool start(const std::string &bin, const std::string &data_directory, const std::vector<std::string> &arguments);
+    // Starts another program of `bin` (a test peer) with `arguments`, in a
+    // scratch directory of its own that keeps its output.
+    bool start_program(const std::string &bin, const std::string &program, const std::vector<std::string> &arguments);
     // Waits at most `milliseconds` for the end: true when it ended.
     bool wait(int32_t milliseconds);
     void kill_now(void);
@@ -29,6 +32,9 @@ struct vesk_sim_process
     // The "TICK HASH" lines and the "final TICK HASH" line of its output.
     std::vector<std::string> hash_lines(void) const;
     ~vesk_sim_process();
+
+private:
+    bool run(std::vector<std::string> command);
 };
 
 // A port on 127.0.0.1 nobody listened on a moment ago.

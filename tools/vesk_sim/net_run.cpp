@@ -23,6 +23,7 @@
 #include "determinism_harness.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "game_preferences.h"
 #include "gameplay_versions.h"
 #include "interface_definitions.h"
 #include "mesh.h"
@@ -33,7 +34,17 @@
 #include "screen.h"
 #include "selection.h"
 #include "session_state.h"
+#include "iniparser3.0b/inifile.h"
+#include "metaserver/metaserver_client.h"
+#include "metaserver/metaserver_controls.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_lobby_dialog.h"
+#include "metaserver/metaserver_preferences.h"
+#include "scoring.h"
+#include "statistics.h"
 #include "vesk_networking/netgame_setup.h"
+#include "vesk_networking/network_game_entry.h"
+#include "vesk_networking/networking_preferences.h"
 #include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
@@ -53,7 +64,8 @@ enum
     RANDOM_ORDER_UNITS = 4,
     IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
     HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
-    HOST_CHAT_DELIVERY_PASSES = 5,   // pump passes that move a relayed line through the host's own queues
+    HOST_CHAT_DELIVERY_PASSES = 5,
+    READY_RETRY_MS = 1000,           // a joiner's next press of ready while it is still not ready   // pump passes that move a relayed line through the host's own queues
 };
 
 static struct
@@ -73,7 +85,13 @@ static struct
     bool restart_pressed;
     bool chat_sent;
     bool ready_pressed;
+    uint32_t ready_pressed_ms;
     bool start_pressed;
+    // the lobby road
+    int32_t games_played;
+    bool lobby_choice_made;
+    bool play_again_pressed;
+    bool back_in_lobby_told;
 } run;
 
 static bool out_of_time(void)
@@ -188,6 +206,8 @@ static bool network_frame(void *)
         set_unbounded_game_ticks(false);
     }
     run.frames++;
+    // The lobby hears from the program while its game runs, as from the main loop.
+    if (run.options->lobby && metaserver_connected()) update_metaserver();
     vesk_net_process();
     if (get_vesk_net_globals()->game && !local_player_is_network_originator() &&
         net_get_player_count(get_vesk_net_globals()->game) == 0)
@@ -237,21 +257,24 @@ struct entry_script
     uint32_t started_ms;
 };
 
+// Any other question (a failure, a password, a game that cannot be played
+// here, the host's parameters) is answered with its default item, so nothing
+// waits.
+static int16_t answer_with_default_item(dialog_data *dialog)
+{
+    const int16_t item = get_dialog_default_item(dialog);
+    char text[1024] = "";
+    for (const control_data *c = get_first_dialog_control(dialog); c && !text[0]; c = c->next)
+        if (c->tag == STATIC_TEXT_CONTROL_TAG) get_bitmap_dialog_static_item_text(dialog, c->item_id, text, sizeof(text));
+    fprintf(stderr, "vesk_sim: dialog '%s' (\"%s\") answered with item %d\n", tag_to_string(dialog->tag), text,
+            item == NONE ? 1 : (int)item);
+    return item == NONE ? (int16_t)1 : item;
+}
+
 static int16_t work_entry_dialog(dialog_data *dialog, void *context)
 {
     entry_script *script = (entry_script *)context;
-    if (dialog->tag != CREATE_OR_JOIN_DIALOG_TAG)
-    {
-        // Any other question (a failure, a password, a game that cannot be
-        // played here) is answered with its default item, so nothing waits.
-        const int16_t item = get_dialog_default_item(dialog);
-        char text[1024] = "";
-        for (const control_data *c = get_first_dialog_control(dialog); c && !text[0]; c = c->next)
-            if (c->tag == STATIC_TEXT_CONTROL_TAG) get_bitmap_dialog_static_item_text(dialog, c->item_id, text, sizeof(text));
-        fprintf(stderr, "vesk_sim: dialog '%s' (\"%s\") answered with item %d\n", tag_to_string(dialog->tag), text,
-                item == NONE ? 1 : (int)item);
-        return item == NONE ? (int16_t)1 : item;
-    }
+    if (dialog->tag != CREATE_OR_JOIN_DIALOG_TAG) return answer_with_default_item(dialog);
     if (out_of_time()) return _create_or_join_cancel_item;
     switch (script->mode)
     {
@@ -315,9 +338,15 @@ static int16_t press_setup_items(dialog_data *dialog, void *)
     const bool everybody_listed = get_net_player_count() >= run.options->players;
     if (run.options->chat && !run.chat_sent)
         return everybody_listed ? send_chat_line(dialog) : (int16_t)NONE;
-    if (!hosting && !run.ready_pressed)
+    // The ready item toggles: a joiner presses it only while it is not ready
+    // (a set-up entered again may have kept its mark), once per second at
+    // most, so that a mark on its way back is not undone.
+    new_player_data local;
+    if (!hosting && get_local_player(&local) && !local.agreed_to_play &&
+        (!run.ready_pressed || machine_tick_count() - run.ready_pressed_ms >= READY_RETRY_MS))
     {
         run.ready_pressed = true;
+        run.ready_pressed_ms = machine_tick_count();
         return _netgame_setup_ready_item;
     }
     // A host that begins the start barrier has started the game, whether or
@@ -443,6 +472,8 @@ static bool pass_end_barrier(void)
 // One game from the start barrier to its end: 0 at its last tick past the
 // end barrier, 17 out of step, 1 for any other failure; `restart` is set when
 // the host forced a restart and every machine passed the end barrier.
+static void print_standings(void);
+
 static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
 {
     *restart = false;
@@ -501,6 +532,16 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     }
     else if (!ran)
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
+    else if (options->lobby)
+    {
+        // The game's clock runs out at its last tick on every machine alike;
+        // the endgame passes the end barrier and reports to the lobby.
+        game_->time_remaining = 0;
+        end_game(true);
+        printf("final %d %08x\n", options->ticks, run.final_hash);
+        print_standings();
+        status = 0;
+    }
     else
     {
         if (pass_end_barrier())
@@ -515,6 +556,25 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     }
     stop_simulation();
     return status;
+}
+
+// The standings the game built at its end, as the lobby's score report
+// carries them: how the game ended, its length, then each player's lobby id,
+// team, units killed and lost.
+static void print_standings(void)
+{
+    const draxil_net_game_standings *standings = get_draxil_net_game_standings();
+    if (!standings) return;
+    printf("standings ended %d elapsed %d players %d", (int)standings->game_ended_code,
+           (int)standings->actual_time_elapsed, (int)standings->number_of_players);
+    for (int16_t i = 0; i < standings->number_of_players && i < MAXIMUM_PLAYERS_PER_GAME; ++i)
+    {
+        const draxil_net_game_standings_player &player = standings->players[i];
+        printf(" %d:team=%d,killed=%d,lost=%d", (int)player.draxil_net_player_id, (int)player.team_index,
+               (int)player.units_killed, (int)player.units_lost);
+    }
+    printf("\n");
+    fflush(stdout);
 }
 
 static int play_network_games(const net_run_options *options, bool hosting)
@@ -568,6 +628,191 @@ int run_network_simulation(const net_run_options *options)
     }
     fflush(stdout);
     setdown_network_game_from_old_netgame_session(false, true);
+    set_network_dialog_script(nullptr, nullptr);
+    return status;
+}
+
+// ---- the lobby road ---------------------------------------------------------------------------
+
+// The lobby dialog: create a game once (New: the host's parameters dialog is
+// accepted as it stands) or join the first listed game once it is listed;
+// after the session's games, leave.
+static int16_t press_lobby_items(dialog_data *dialog)
+{
+    if (out_of_time()) return iLEAVE_METASERVER;
+    if (run.games_played > 0)
+    {
+        if (!run.back_in_lobby_told)
+        {
+            run.back_in_lobby_told = true;
+            fprintf(stderr, "vesk_sim: back in the lobby after %d games\n", (int)run.games_played);
+        }
+        return iLEAVE_METASERVER;
+    }
+    if (run.lobby_choice_made) return NONE;
+    if (!run.options->join_listed)
+    {
+        run.lobby_choice_made = true;
+        return iSTART_NEW_GAME;
+    }
+    if (bitmap_get_listbox_row_count(dialog, iGAME_LIST) == 0) return NONE;
+    run.lobby_choice_made = true;
+    bitmap_select_list_item(dialog, iGAME_LIST, 0);
+    net_game_description game;
+    if (get_game_list_selection(dialog, iGAME_LIST, &game))
+        fprintf(stderr, "vesk_sim: joining the listed game %u \"%.*s\"\n", (unsigned)game.game_id,
+                (int)sizeof(game.name), game.name);
+    return iJOIN_GAME;
+}
+
+// The endgame dialog: the host asks for the session's next game once, the
+// others wait for it; after the last game everybody leaves.
+static int16_t press_endgame_items(dialog_data *dialog)
+{
+    if (out_of_time()) return _endgame_leave_item;
+    if (run.games_played >= run.options->games) return _endgame_leave_item;
+    if (!local_player_is_network_originator() || run.play_again_pressed) return NONE;
+    run.play_again_pressed = true;
+    if (!bitmap_get_item_enabled(dialog, _endgame_play_again_item))
+    {
+        fprintf(stderr, "vesk_sim: the endgame offers no next game\n");
+        return _endgame_leave_item;
+    }
+    return _endgame_play_again_item;
+}
+
+static int16_t work_lobby_dialogs(dialog_data *dialog, void *)
+{
+    usleep(IDLE_FRAME_SLEEP_MICROSECONDS);
+    if (dialog->tag == METASERVER_CLIENT_TAG || dialog->tag == METASERVER_CLIENT_ALTERNATE_TAG)
+        return press_lobby_items(dialog);
+    if (dialog->tag == NETWORK_ENDGAME_DIALOG_TAG || dialog->tag == NETWORK_ENDGAME_FALLBACK_DIALOG_TAG)
+        return press_endgame_items(dialog);
+    return answer_with_default_item(dialog);
+}
+
+// Splits "HOST:PORT" into `host` (bounded) and `port`; false when malformed.
+static bool parse_lobby_address(const char *text, char *host, size_t host_size, uint16_t *port)
+{
+    const char *colon = strrchr(text, ':');
+    if (!colon || colon == text || (size_t)(colon - text) >= host_size) return false;
+    char *end = nullptr;
+    const long value = strtol(colon + 1, &end, 10);
+    if (!colon[1] || *end || value < 1 || value > 65535) return false;
+    memcpy(host, text, (size_t)(colon - text));
+    host[colon - text] = 0;
+    *port = (uint16_t)value;
+    return true;
+}
+
+// Logs in, making the local player's record and the description the lobby
+// dialog offers; false (reported) when the login fails.
+static bool log_in_to_lobby(const net_run_options *options, net_game_description *description,
+                            new_player_data *player)
+{
+    char host[256];
+    uint16_t port = 0;
+    if (!parse_lobby_address(options->lobby, host, sizeof(host), &port))
+    {
+        fprintf(stderr, "vesk_sim: the lobby's address \"%s\" is not HOST:PORT\n", options->lobby);
+        return false;
+    }
+    set_default_metaserver_host_for_tools(host, port);
+    // The game listed and the game hosted have one port: the hosting settings'.
+    char settings[64];
+    slprintf(settings, sizeof(settings), "[" NET_HOSTING_SECTION_NAME "]\nPortNumber=%u\n", (unsigned)options->port);
+    load_poweruser_settings_from_buffer(settings, strlen(settings));
+    forget_net_hosting_prefs();
+
+    memset(player, 0, sizeof(*player));
+    player->team_captain_identifier = NONE;
+    player->unique_identifier = NONE;
+    player->version = CURRENT_VERSION_IDENTIFIER;
+    player->build_number = CURRENT_BUILD_NUMBER;
+    slprintf(player->appearance.name, sizeof(player->appearance.name), "%s", options->user);
+    slprintf(player->appearance.team_name, sizeof(player->appearance.team_name), "vesk_sim");
+    new_game_data defaults;
+    get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
+    char name[NET_GAME_NAME_SIZE];
+    slprintf(name, sizeof(name), "%s's game", options->user);
+    build_net_game_description(description, name, "", &defaults.parameters, options->port, 0, 1);
+
+    // The host's parameters as they stand are the last network game's: a
+    // map asked for is the one the player chose then.
+    if (options->map && !options->join_listed)
+        get_game_preferences()->multi_new_game_params.scenario_tag = string_to_tag(options->map);
+    const int16_t result = login_to_metaserver(description, player, options->user, options->password);
+    if (result != _metaserver_game_entered_successfully)
+    {
+        const char *message = get_metaserver_state_message(get_metaserver_login_final_state());
+        fprintf(stderr, "vesk_sim: the lobby login failed (%d): %s\n", (int)result, message ? message : "no message");
+        return false;
+    }
+    fprintf(stderr, "vesk_sim: logged in to the lobby as %s, room %d\n", options->user,
+            (int)get_metaserver_context()->desired_room);
+    return true;
+}
+
+int run_lobby_simulation(const net_run_options *options)
+{
+    memset(&run, 0, sizeof(run));
+    run.options = options;
+    run.ticks = options->ticks;
+    run.started_ms = machine_tick_count();
+    run.random_state = options->random_orders_seed ? options->random_orders_seed : 1;
+    char reason[512];
+    if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "%s\n", reason);
+        return 1;
+    }
+    start_network_module_manager();
+    if (!initialize_interface_without_map())
+    {
+        fprintf(stderr, "vesk_sim: the lobby's dialogs cannot be loaded\n");
+        return 1;
+    }
+    empty_chat_text_log();
+    set_network_dialog_script(work_lobby_dialogs, nullptr);
+    set_netgame_setup_script(press_setup_items, nullptr);
+    int status = 1;
+    net_game_description description;
+    new_player_data player;
+    if (log_in_to_lobby(options, &description, &player))
+    {
+        new_game_data data;
+        bool playing =
+            handle_metaserver_dialog_for_session(&data, &description, &player, INTERNET_PROTOCOL, true) != 0;
+        if (!playing) fprintf(stderr, "vesk_sim: no game was %s from the lobby\n", options->join_listed ? "joined" : "created");
+        while (playing)
+        {
+            bool restart = false;
+            const bool hosting = local_player_is_network_originator();
+            status = play_network_game(options, hosting, &restart);
+            if (status != 0) break;
+            run.games_played++;
+            run.ready_pressed = run.start_pressed = run.play_again_pressed = false;
+            // The map is gone: the endgame dialog has the main menu's look.
+            initialize_interface_without_map();
+            playing = handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false);
+            if (playing) fprintf(stderr, "vesk_sim: the session goes on with game %d\n", (int)run.games_played + 1);
+        }
+        if (status == 0 && run.games_played < options->games)
+        {
+            fprintf(stderr, "vesk_sim: the session ended after %d of %d games\n", (int)run.games_played,
+                    (int)options->games);
+            status = 1;
+        }
+        if (status == 0 && !run.back_in_lobby_told)
+        {
+            fprintf(stderr, "vesk_sim: the lobby dialog did not come back after the games\n");
+            status = 1;
+        }
+    }
+    fflush(stdout);
+    if (is_vesk_networking()) setdown_network_game_from_old_netgame_session(false, true);
+    if (metaserver_connected()) logout_of_metaserver();
+    set_netgame_setup_script(nullptr, nullptr);
     set_network_dialog_script(nullptr, nullptr);
     return status;
 }

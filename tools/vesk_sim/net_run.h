@@ -23,6 +23,13 @@ struct net_run_options
     uint32_t random_orders_seed;
     int32_t wall_limit_ms;      // the whole run, joining and barriers included
     const char *chat;           // a line sent to everybody while the game is configured; may be null
+    // The lobby road (`lobby` not null): log in as `user`, then create a game
+    // (`port` the hosting port, `players` awaited) or join the first listed one.
+    const char *lobby;          // "HOST:PORT" of the lobby's login
+    const char *user;
+    const char *password;
+    bool join_listed;           // else create
+    int32_t games;              // games of the session: re-entered after each but the last
 };
 
 enum
@@ -37,3 +44,11 @@ enum
 // passed the end barrier, 17 when it fell out of step, 1 on any other failure
 // (reported on standard error).
 int run_network_simulation(const net_run_options *options);
+
+// The lobby road: logs in, creates or joins a game in the lobby dialog (its
+// items pressed by a script), plays `games` games of the session (the host
+// asks for the next from the endgame dialog), ends each through the endgame
+// and returns to the lobby, which it leaves.  Each game prints its hash lines,
+// "final T HASH" and "standings ..." as the lobby is sent them.  The exit
+// status as run_network_simulation's.
+int run_lobby_simulation(const net_run_options *options);

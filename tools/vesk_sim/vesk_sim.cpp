@@ -51,6 +51,14 @@
 // game's length plus 60 s).  --restart-at TICK (host) presses the quit
 // dialog's restart at that tick: every process prints "restarting at tick N",
 // passes the end barrier and plays the game again from its start, for T ticks.
+// --lobby HOST:PORT --user U --password W takes the lobby road: it logs in
+// and, in the lobby dialog, --create presses New (the host's parameters as
+// they stand, the map --map TAG when given, hosted on --port P, default 3453,
+// started once --players N are ready) or --join-listed joins the first game the room lists; the game is
+// played as above ("final T HASH", then "standings ..." as the lobby's score
+// report carries them), ends through the endgame dialog, --games G games of
+// one session (the host asks for each next one there), and the lobby dialog
+// comes back and is left.
 // --chat TEXT sends TEXT to everybody while the game is configured (the host
 // once its N players are listed, a joiner given --players N once it lists N,
 // else at once), and every process prints the chat lines it received as
@@ -84,6 +92,8 @@
 #include "unit_orders.h"
 #include "version.h"
 #include "net_run.h"
+#include "metaserver_lib/metaserver_packets.h"
+#include "vesk_networking/networking_preferences.h"
 #include "vesk_networking/vesk_networking.h"
 
 static void usage(void)
@@ -99,7 +109,10 @@ static void usage(void)
                     "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS] "
                     "[--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n");
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n"
+                    "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
+                    "--create [--port P] [--players N] [--map TAG] | --join-listed --ticks T [--games G] "
+                    "[--random-orders SEED] [--wall-limit SECONDS]\n");
 }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
@@ -192,6 +205,8 @@ int main(int argc, char **argv)
     net.gameplay_version = NONE;
     int64_t net_port = -1, net_players = 2, random_orders = -1, wall_limit = -1, restart_at = -1;
     bool net_players_given = false;
+    bool lobby_create = false;
+    int64_t lobby_port = -1, lobby_games = 1;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -227,6 +242,24 @@ int main(int argc, char **argv)
             net.join = argv[++i];
         else if (!strcmp(option, "--find"))
             net.find = true;
+        else if (!strcmp(option, "--lobby") && has_value)
+            net.lobby = argv[++i];
+        else if (!strcmp(option, "--user") && has_value)
+            net.user = argv[++i];
+        else if (!strcmp(option, "--password") && has_value)
+            net.password = argv[++i];
+        else if (!strcmp(option, "--create"))
+            lobby_create = true;
+        else if (!strcmp(option, "--join-listed"))
+            net.join_listed = true;
+        else if (!strcmp(option, "--port") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 1, 65535, &lobby_port)) return usage(), 2;
+        }
+        else if (!strcmp(option, "--games") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 1, 100, &lobby_games)) return usage(), 2;
+        }
         else if (!strcmp(option, "--chat") && has_value)
             net.chat = argv[++i];
         else if (!strcmp(option, "--random-orders") && has_value)
@@ -308,6 +341,41 @@ int main(int argc, char **argv)
             fprintf(stderr, "vesk_sim: unexpected argument \"%s\"\n", option);
             return usage(), 2;
         }
+    }
+    if (net.lobby || net.user || net.password || lobby_create || net.join_listed || lobby_port >= 0 || lobby_games != 1)
+    {
+        if (!net.lobby || !net.user || !net.password || lobby_create == net.join_listed || ticks < 0 ||
+            net_port >= 0 || net.join || net.find || film || continue_from || record || orders_path || input_path ||
+            save_path || !commands.empty() || camera_trace || report || seed >= 0 ||
+            gameplay_version != NONE || net.cooperative || restart_at >= 0 || net.chat ||
+            (map && strlen(map) != 4) || (net.join_listed && (lobby_port >= 0 || net_players_given || map)))
+        {
+            fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
+                            "[--port P] [--players N] [--map TAG] or --join-listed, and --ticks; it takes no seed, "
+                            "film, orders, input, commands, camera, report, chat or restart\n");
+            return usage(), 2;
+        }
+        if (strlen(net.password) > MAXIMUM_METASERVER_PASSWORD)
+        {
+            fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
+            return 2;
+        }
+        open_run_log(log, data, argc, argv);
+        net.data_directory = data;
+        net.map = map;
+        net.gameplay_version = NONE;
+        net.players = (int32_t)net_players;
+        net.port = (uint16_t)(lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : lobby_port);
+        net.ticks = (int32_t)ticks;
+        net.restart_at = NONE;
+        net.games = (int32_t)lobby_games;
+        net.random_orders = random_orders >= 0;
+        net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
+        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : lobby_games * (ticks / 30 + 30) + 60) * 1000;
+        net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+        const int status = run_lobby_simulation(&net);
+        close_log_file();
+        return status;
     }
     const bool joining = net.join || net.find;
     if (net_port >= 0 || joining)
