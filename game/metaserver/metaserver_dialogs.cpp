@@ -363,6 +363,7 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
     auto &m = metaserver_dialog_globals;
     if (!player) return _metaserver_game_entered_failure;
     initialize_metaserver_room_list();
+    forget_pending_metaserver_list_events();
     metaserver_login_data login;
     char host[MAXIMUM_METASERVER_HOST_NAME];
     uint16_t port = DEFAULT_METASERVER_PORT;

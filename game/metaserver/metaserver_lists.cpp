@@ -22,10 +22,39 @@
 static const char password_placeholder[] = "hidden";
 static_assert(sizeof(password_placeholder) == 7);
 
+enum
+{
+    // The room's player and game lists as they came before the lobby dialog
+    // was there to take them (a room sends them as it is entered, within the
+    // login's own passes); replayed, in order, into the dialog when it comes.
+    PENDING_LIST_EVENTS_SIZE = 64 * 1024,
+};
+
 static struct metaserver_lists_globals
 {
     metaserver_lobby_lists lobby_lists; // every item 0 and every pointer null until set: nothing is filled
+    uint8_t pending[PENDING_LIST_EVENTS_SIZE]; // each: the event, the length (both int32_t), the data
+    int32_t pending_size;
 } metaserver_lists_globals;
+
+// Keeps a list event that found no lobby dialog; false when it does not fit.
+static bool keep_pending_list_event(int32_t event, const void *data, int32_t length)
+{
+    auto &g = metaserver_lists_globals;
+    if (length < 0 || (int64_t)g.pending_size + 8 + length > PENDING_LIST_EVENTS_SIZE)
+    {
+        log_message(__FILE__, __LINE__, "lobby list event %d of %d bytes not kept for the lobby dialog: no room",
+                    (int)event, (int)length);
+        return false;
+    }
+    memcpy(g.pending + g.pending_size, &event, 4);
+    memcpy(g.pending + g.pending_size + 4, &length, 4);
+    if (length) memcpy(g.pending + g.pending_size + 8, data, (size_t)length);
+    g.pending_size += 8 + length;
+    return true;
+}
+
+void forget_pending_metaserver_list_events(void) { metaserver_lists_globals.pending_size = 0; }
 
 metaserver_lobby_lists empty_metaserver_lobby_lists(void)
 {
@@ -40,6 +69,19 @@ void set_metaserver_lobby_lists(const metaserver_lobby_lists *lists)
 {
     auto &g = metaserver_lists_globals;
     g.lobby_lists = lists ? *lists : empty_metaserver_lobby_lists();
+    if (!g.lobby_lists.dialog) return;
+    // With the dialog set nothing more is kept, so the events are handled
+    // where they lie.
+    const int32_t size = g.pending_size;
+    g.pending_size = 0;
+    for (int32_t at = 0; at + 8 <= size;)
+    {
+        int32_t event, length;
+        memcpy(&event, g.pending + at, 4);
+        memcpy(&length, g.pending + at + 4, 4);
+        handle_metaserver_list_event(&g.lobby_lists, get_metaserver_context(), event, g.pending + at + 8, length);
+        at += 8 + length;
+    }
 }
 
 void set_metaserver_search_list(dialog_data *dialog, int16_t item_id)
@@ -444,5 +486,10 @@ bool handle_metaserver_list_event_for_lobby(metaserver_context_data *context, in
 {
     const auto &g = metaserver_lists_globals;
     // Without the lobby dialog the lists name no dialog, but a search may be active.
+    if (!g.lobby_lists.dialog && (event == _player_list_message || event == _game_list_message))
+    {
+        keep_pending_list_event(event, data, length);
+        return true;
+    }
     return handle_metaserver_list_event(&g.lobby_lists, context, event, data, length);
 }

@@ -49,7 +49,11 @@ metaserver_lobby_lists empty_metaserver_lobby_lists(void);
 
 // The lists metaserver_handler_proc fills (copied; null: none, as when the
 // lobby dialog closes).
+// A set naming a dialog first takes, in order, the room's player and game
+// lists that came while no dialog was set (kept up to 64 KB).
 void set_metaserver_lobby_lists(const metaserver_lobby_lists *lists);
+// Drops the lists kept for a dialog to come (a new login's room sends its own).
+void forget_pending_metaserver_list_events(void);
 
 // The small dialogs' part of the lists set: the open search dialog's result
 // list (null: no search is active) and where the information dialog wants

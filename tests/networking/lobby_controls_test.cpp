@@ -477,6 +477,17 @@ TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
     packet = list_packet(_player_list_packet, {player_entry(3, player_data("Other"))});
     metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
     EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2})) << "a closed lobby dialog gets nothing";
+    // A room sends its lists as it is entered, perhaps before the dialog is
+    // there: they come to it when it is (a new login's room sends its own).
+    set_metaserver_lobby_lists(&lists);
+    EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2, 3}));
+    set_metaserver_lobby_lists(nullptr);
+    packet = list_packet(_player_list_packet, {player_entry(4, player_data("Gone"))});
+    metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
+    forget_pending_metaserver_list_events();
+    set_metaserver_lobby_lists(&lists);
+    EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2, 3}));
+    set_metaserver_lobby_lists(nullptr);
 }
 
 // A room that sends a player list and a game list in wire order: the pump

@@ -6,6 +6,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -55,11 +56,24 @@ protected:
         return arguments;
     }
 
-    // Starts the host and waits until it listens.
+    // Starts the host and waits until it listens.  A port found free may be
+    // taken by another test's process before the host opens it: the host
+    // then starts again on another (at most three times).
     void start_host(vesk_sim_process *host, std::vector<std::string> arguments)
     {
-        ASSERT_TRUE(host->start(bin, directory, arguments));
-        ASSERT_TRUE(wait_for_output(*host, "hosting on port", true)) << host->err();
+        for (int32_t attempt = 0;; ++attempt)
+        {
+            ASSERT_TRUE(host->start(bin, directory, arguments));
+            if (wait_for_output(*host, "hosting on port", true)) return;
+            const bool taken = host->wait(PROCESS_LIMIT_MS) &&
+                               host->log().find("Could not open the listening socket") != std::string::npos;
+            ASSERT_TRUE(taken && attempt < 2) << host->err();
+            const std::string old_port = std::to_string(port);
+            port = free_loopback_port();
+            std::replace(arguments.begin(), arguments.end(), old_port, std::to_string(port));
+            remove_directory_tree(host->directory.c_str());
+            host->exit_code = -1;
+        }
     }
 
     // Waits (bounded by the processes' limit) for `text` in the standard
@@ -86,7 +100,7 @@ protected:
     {
         for (vesk_sim_process &process : processes)
         {
-            ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err();
+            ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err() << "\nthe end of its log:\n" << log_tail(process);
             EXPECT_EQ(process.exit_code, 0) << process.err() << "\nthe end of its log:\n" << log_tail(process);
         }
         const std::vector<std::string> first = processes[0].hash_lines();
@@ -431,6 +445,7 @@ TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_wit
     ASSERT_TRUE(processes[1].start(bin, directory, joiner));
     // Each game's hash lines, its final line and its standings.
     expect_in_step(processes, 2 * (600 / 30 + 2), "standings ");
+    if (HasFailure()) ADD_FAILURE() << "the lobby heard:\n" << lobby.out();
     for (const vesk_sim_process &process : processes)
         EXPECT_NE(process.err().find("back in the lobby after 2 games"), std::string::npos) << process.err();
 
