@@ -266,8 +266,11 @@ void draw_game_graphic(bitmap_data *destination, const rectangle2d *bounds, cons
 // nothing left loaded by the item, when it has no preview picture.
 static bool load_preview_collection(game_extra_data *data, tag collection_tag)
 {
+    // A map without a preview picture of its own (none named, or one not
+    // installed) shows the solo picture: that is no error for the player.
+    if (collection_tag == (tag)NONE) return false;
     const bool loaded_before = find_loaded_collection_index(collection_tag) != NONE;
-    const int32_t collection = get_collection_index(collection_tag);
+    const int32_t collection = get_collection_index_if_present(collection_tag);
     if (collection == NONE) return false;
     if (!get_sequence_bitmap(collection, _pregame_sequence_netgame_preview, 0, 0, nullptr, nullptr))
     {

@@ -207,6 +207,11 @@ void show_metaserver_client_dialog(bool visible)
     if (!dialog) return;
     if (visible)
     {
+        // A game between showings unloads the collections the dialog drew
+        // with: its background and its buttons' shapes are taken again.
+        const int16_t background = (int16_t)try_and_get_collection_index(
+            dialog->tag == METASERVER_CLIENT_ALTERNATE_TAG ? METASERVER_ALTERNATE_BACKGROUND_TAG : METASERVER_BACKGROUND_TAG);
+        if (background != NONE) set_dialog_background(dialog, background, 0);
         const int16_t elements = (int16_t)try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         if (elements != NONE)
         {
