@@ -122,6 +122,7 @@ std::vector<uint8_t> scripted_host_description(void)
     new_game_data defaults;
     get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
     net_game_description sent;
+    defaults.parameters.scenario_tag = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'); // a map with no preview of its own
     build_net_game_description(&sent, "Scripted host", "", &defaults.parameters, 3453, 0, 1);
     sent.parameters.random_seed = 4242;
     std::vector<uint8_t> packet(MAXIMUM_SINGLE_PACKET_SIZE);
@@ -237,7 +238,8 @@ TEST_F(setup_dialog_joiner, the_description_and_the_start_broadcast_end_the_set_
 
 // The host may describe its game while the join is still being answered:
 // the joiner's own draft, handed to the session and the set-up after, must
-// not replace it (a blank map there made the joiner leave the game).
+// not replace it (a blank map there made the joiner leave the game).  Its
+// map has no preview picture of its own: the solo picture shows, no error.
 TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
 {
     new_player_data host = test_net_player("Host"), local = test_net_player("Joiner");
@@ -252,14 +254,18 @@ TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
     strcpy(draft.name, "Joiner's draft");
     netgame_session_entered(&draft);
     std::string shown;
+    clear_pending_error();
     script = {};
-    script.steps = {[&](dialog_data *) {
-        shown = get_vesk_net_globals()->current_game_description.name;
-        return (int16_t)_netgame_setup_leave_item;
-    }};
+    script.steps = {[&](dialog_data *) { return (int16_t)NOTHING_PRESSED; },
+                    [&](dialog_data *) {
+                        shown = get_vesk_net_globals()->current_game_description.name;
+                        return (int16_t)_netgame_setup_leave_item;
+                    }};
     new_game_data data;
     EXPECT_FALSE(configure_netgame(&data, &draft, false, false));
     EXPECT_EQ(shown, "Scripted host");
+    char error[256] = "";
+    EXPECT_FALSE(error_pending(nullptr, error, sizeof(error))) << "the map's missing preview is no error: " << error;
 }
 
 // The automatic host takes the playlist's next game five seconds after the
