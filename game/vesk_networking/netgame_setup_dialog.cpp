@@ -24,6 +24,7 @@
 #include "input/keyboard.h"
 #include "main_menu.h"
 #include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_small_dialogs.h"
 #include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -498,7 +499,7 @@ static void start_game(void)
     char message[512];
     netgame_start_result result = netgame_setup_start(autohost, false, message, sizeof(message));
     if (result == _netgame_start_blacklisted_builds) show_metaserver_error_message(message, "OK");
-    if (result == _netgame_start_too_many_for_coop && ask_plugin_question("Start the game?", message))
+    if (result == _netgame_start_too_many_for_coop && metaserver_query_dialog(message))
         result = netgame_setup_start(autohost, true, message, sizeof(message));
     if (result == _netgame_start_sent && autohost)
     {
