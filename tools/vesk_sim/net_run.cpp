@@ -599,7 +599,9 @@ static void print_chat_received(bool hosting)
                         nullptr);
 }
 
-int run_network_simulation(const net_run_options *options)
+// The run's record and the game brought up, the net modules started;
+// false (reported) when the game cannot come up.
+static bool begin_run(const net_run_options *options)
 {
     memset(&run, 0, sizeof(run));
     run.options = options;
@@ -610,9 +612,15 @@ int run_network_simulation(const net_run_options *options)
     if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
     {
         fprintf(stderr, "%s\n", reason);
-        return 1;
+        return false;
     }
     start_network_module_manager();
+    return true;
+}
+
+int run_network_simulation(const net_run_options *options)
+{
+    if (!begin_run(options)) return 1;
     if (!allocate_network_structures_for_game_session(INTERNET_PROTOCOL))
     {
         fprintf(stderr, "vesk_sim: no network session could be made\n");
@@ -755,18 +763,7 @@ static bool log_in_to_lobby(const net_run_options *options, net_game_description
 
 int run_lobby_simulation(const net_run_options *options)
 {
-    memset(&run, 0, sizeof(run));
-    run.options = options;
-    run.ticks = options->ticks;
-    run.started_ms = machine_tick_count();
-    run.random_state = options->random_orders_seed ? options->random_orders_seed : 1;
-    char reason[512];
-    if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
-    {
-        fprintf(stderr, "%s\n", reason);
-        return 1;
-    }
-    start_network_module_manager();
+    if (!begin_run(options)) return 1;
     if (!initialize_interface_without_map())
     {
         fprintf(stderr, "vesk_sim: the lobby's dialogs cannot be loaded\n");
