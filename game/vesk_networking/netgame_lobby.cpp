@@ -20,7 +20,6 @@
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/vesk_chat.h"
 #include "game_records.h"
-#include "game_time.h"
 #include "vesk_networking/vesk_networking.h"
 
 uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_count, int32_t maximum_players,
@@ -50,21 +49,17 @@ void synchronize_netgame_description_with_metaserver(void)
 
 int32_t netgame_lobby_game_id(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
-    if (net->metaserver_game_id < 0 && local_player_is_network_originator() && metaserver_connected())
-        net->metaserver_game_id = get_listed_metaserver_game_id();
-    return net->metaserver_game_id;
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->metaserver_game_id >= 0 || !local_player_is_network_originator() || !metaserver_connected())
+        return net->metaserver_game_id;
+    return get_listed_metaserver_game_id();
 }
 
 void netgame_lobby_game_started(const new_game_data *data)
 {
     if (!data || !local_player_is_network_originator() || !metaserver_connected()) return;
-    const new_game_parameter_data &parameters = data->parameters;
-    // The length counts the planning time too; a game without a time limit has none.
-    const int64_t ticks = (int64_t)parameters.time_limit + parameters.pregame_time_limit;
-    const int32_t seconds =
-        parameters.time_limit > 0 ? (int32_t)(ticks / GAME_TICKS_PER_SECOND > 0 ? ticks / GAME_TICKS_PER_SECOND : 1) : NONE;
-    start_metaserver_netgame_for_scoring(netgame_lobby_game_id(), data->players, data->player_count, seconds);
+    start_metaserver_netgame_for_scoring(netgame_lobby_game_id(), data->players, data->player_count,
+                                         metaserver_game_length_in_seconds(&data->parameters));
     synchronize_netgame_description_with_metaserver();
 }
 

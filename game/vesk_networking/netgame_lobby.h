@@ -21,8 +21,8 @@ void synchronize_netgame_description_with_metaserver(void);
 
 // The lobby's id of this session's game: a joiner's is the listing it
 // joined; the host's, unknown while the room had not yet named its listing
-// when the game was created, is taken from the listing once it is named.
-// -1 while unknown or outside the lobby.
+// when the game was created, is the listing's once the room names it.  -1
+// while unknown or outside the lobby; what tells a lobby game from another.
 int32_t netgame_lobby_game_id(void);
 
 // On the host, when its game starts while connected to the lobby (else

@@ -1,6 +1,7 @@
 // Chat, dot commands and the chat back log.  See vesk_chat.h.
 
 #include "vesk_networking/vesk_chat.h"
+#include "vesk_networking/netgame_lobby.h"
 
 #include <cctype>
 #include <cstring>
@@ -354,7 +355,7 @@ void dot_info(const dot_context &dot)
 
 void dot_userid(const dot_context &dot)
 {
-    if (get_vesk_net_globals()->metaserver_game_id < 0)
+    if (netgame_lobby_game_id() < 0)
     {
         dot.say(tr("The .userid command can only be used in metaserver hosted games."));
         return;
