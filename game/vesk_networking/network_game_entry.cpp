@@ -236,6 +236,7 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         vesk_networking_globals *net = get_vesk_net_globals();
         net->metaserver_game_id = NONE;
         player.metaserver_player_id = NONE;
+        player.metaserver_player = 0;
         player.appearance.caste_bitmap_index = NONE;
         if (create_or_join_directly(&description, &player, protocol)) break;
         setdown_network_game_from_old_netgame_session(false, true);
@@ -260,6 +261,9 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
     vesk_networking_globals *net = get_vesk_net_globals();
     net->metaserver_game_id = scoring_game_id;
     player->metaserver_player_id = scoring_player_id;
+    // Came through the lobby: a lobby game takes only such players, and
+    // others take none of them.
+    player->metaserver_player = 1;
     player->appearance.caste_bitmap_index = caste;
     if (join_or_create_new_netgame_session(description, player, protocol, verb))
     {

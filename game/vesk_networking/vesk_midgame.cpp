@@ -37,7 +37,10 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
     new_player_data player;
     memcpy(&player, data, sizeof(player));
     byte_swap_new_player_data(&player);
-    const bool lobby_game = net->metaserver_game_id != -1;
+    // The game uses the lobby when its host came through it; the host's own
+    // record, not yet listed, is the first to ask.
+    const int16_t host = find_net_player_index(get_local_player_id());
+    const bool lobby_game = host >= 0 ? get_net_player(host)->metaserver_player != 0 : player.metaserver_player != 0;
     if (!lobby_game && player.metaserver_player)
     {
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "Game is not hosted on a metaserver.");

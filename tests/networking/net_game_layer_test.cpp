@@ -535,15 +535,21 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         int32_t length;
         int16_t state;
         bool admitted;
+        uint8_t lobby_host = 0; // the host came through the lobby: a lobby game
     } cases[] = {
         {"a record of the wrong length", CURRENT_VERSION_IDENTIFIER, 0, 100, _net_configuring_game, false},
         {"a lobby player in a direct game", CURRENT_VERSION_IDENTIFIER, 1, 124, _net_configuring_game, false},
+        {"a lobby player in a lobby game", CURRENT_VERSION_IDENTIFIER, 1, 124, _net_configuring_game, true, 1},
+        {"a direct player in a lobby game", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, false, 1},
         {"version 2181 while configured", 2181, 0, 124, _net_configuring_game, true},
         {"version 2181 while the game runs", 2181, 0, 124, _net_game_in_progress, false},
         {"version 2182 while the game runs", 2182, 0, 124, _net_game_in_progress, true},
     };
+    const int16_t host = find_net_player_index(get_local_player_id());
+    ASSERT_GE(host, 0);
     for (const auto &c : cases)
     {
+        get_vesk_net_globals()->players[host].metaserver_player = c.lobby_host;
         new_player_data player = {};
         player.version = c.version;
         player.metaserver_player = c.lobby_player;
