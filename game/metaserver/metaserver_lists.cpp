@@ -35,6 +35,7 @@ static struct metaserver_lists_globals
     metaserver_lobby_lists lobby_lists; // every item 0 and every pointer null until set: nothing is filled
     uint8_t pending[PENDING_LIST_EVENTS_SIZE]; // each: the event, the length (both int32_t), the data
     int32_t pending_size;
+    bool pending_overflow_logged; // a program without the dialog (the probe) says it once
 } metaserver_lists_globals;
 
 // Keeps a list event that found no lobby dialog; false when it does not fit.
@@ -43,8 +44,10 @@ static bool keep_pending_list_event(int32_t event, const void *data, int32_t len
     auto &g = metaserver_lists_globals;
     if (length < 0 || (int64_t)g.pending_size + 8 + length > PENDING_LIST_EVENTS_SIZE)
     {
-        log_message(__FILE__, __LINE__, "lobby list event %d of %d bytes not kept for the lobby dialog: no room",
-                    (int)event, (int)length);
+        if (!g.pending_overflow_logged)
+            log_message(__FILE__, __LINE__, "lobby list event %d of %d bytes not kept for the lobby dialog: no room",
+                        (int)event, (int)length);
+        g.pending_overflow_logged = true;
         return false;
     }
     memcpy(g.pending + g.pending_size, &event, 4);
@@ -54,7 +57,11 @@ static bool keep_pending_list_event(int32_t event, const void *data, int32_t len
     return true;
 }
 
-void forget_pending_metaserver_list_events(void) { metaserver_lists_globals.pending_size = 0; }
+void forget_pending_metaserver_list_events(void)
+{
+    metaserver_lists_globals.pending_size = 0;
+    metaserver_lists_globals.pending_overflow_logged = false;
+}
 
 metaserver_lobby_lists empty_metaserver_lobby_lists(void)
 {

@@ -381,10 +381,9 @@ static bool configure_network_game(net_game_description *description)
     return starts;
 }
 
-// Creates or joins the game through the create-or-join dialog as this
-// process's player, the game being configured; the host's `description`
-// becomes the game it edits.
-static bool enter_session(net_game_description *description, entry_script *script)
+// This process's player as the network selection makes one: this program's
+// version, no team, no identifier yet.
+static new_player_data make_local_player(const char *name)
 {
     new_player_data player;
     memset(&player, 0, sizeof(player));
@@ -392,7 +391,18 @@ static bool enter_session(net_game_description *description, entry_script *scrip
     player.unique_identifier = NONE;
     player.version = CURRENT_VERSION_IDENTIFIER;
     player.build_number = CURRENT_BUILD_NUMBER;
-    slprintf(player.appearance.name, sizeof(player.appearance.name), "vesk_sim %d", (int)getpid());
+    slprintf(player.appearance.name, sizeof(player.appearance.name), "%s", name);
+    return player;
+}
+
+// Creates or joins the game through the create-or-join dialog as this
+// process's player, the game being configured; the host's `description`
+// becomes the game it edits.
+static bool enter_session(net_game_description *description, entry_script *script)
+{
+    char player_name[32];
+    slprintf(player_name, sizeof(player_name), "vesk_sim %d", (int)getpid());
+    const new_player_data player = make_local_player(player_name);
     new_player_data wire = player;
     byte_swap_new_player_data(&wire);
     vesk_networking_globals *net = get_vesk_net_globals();
@@ -732,12 +742,7 @@ static bool log_in_to_lobby(const net_run_options *options, net_game_description
     load_poweruser_settings_from_buffer(settings, strlen(settings));
     forget_net_hosting_prefs();
 
-    memset(player, 0, sizeof(*player));
-    player->team_captain_identifier = NONE;
-    player->unique_identifier = NONE;
-    player->version = CURRENT_VERSION_IDENTIFIER;
-    player->build_number = CURRENT_BUILD_NUMBER;
-    slprintf(player->appearance.name, sizeof(player->appearance.name), "%s", options->user);
+    *player = make_local_player(options->user);
     slprintf(player->appearance.team_name, sizeof(player->appearance.team_name), "vesk_sim");
     new_game_data defaults;
     get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
