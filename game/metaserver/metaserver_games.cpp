@@ -143,7 +143,9 @@ void synchronize_game_with_metaserver(int16_t verb, const net_game_description *
         return;
     }
     if (!description) return;
-    const uint16_t port = (uint16_t)get_net_hosting_prefs()->PortNumber;
+    // The port the host listens on is its description's (kept in the
+    // player's preferences); the hosting settings' port only when it has none.
+    const uint16_t port = description->port ? description->port : (uint16_t)get_net_hosting_prefs()->PortNumber;
     // The description's texts may fill their fields without a terminator.
     char name[sizeof(description->name) + 1], password[sizeof(description->password) + 1];
     copy_cut_name(name, description->name, sizeof(description->name), (int32_t)sizeof(description->name));

@@ -211,8 +211,10 @@ TEST_F(lobby_client, a_hosted_game_is_listed_started_scored_and_removed_and_noth
         EXPECT_EQ(scoring.game_id, (uint32_t)LISTED_GAME_ID);
         EXPECT_EQ(scoring.local_player_id, (uint32_t)LOCAL_USER_ID);
         description.player_count = 2;
+        description.port = 23453; // the host listens where its description says
         synchronize_game_with_metaserver(_synchronize_with_metaserver_change_game_verb, &description,
                                          _net_game_is_closed_flag);
+        description.port = 0;
         new_player_data players[2] = {};
         players[0].metaserver_player_id = LOCAL_USER_ID;
         players[1].metaserver_player_id = 88;
@@ -242,7 +244,8 @@ TEST_F(lobby_client, a_hosted_game_is_listed_started_scored_and_removed_and_noth
         ASSERT_EQ(types, expected) << room_flags;
 
         const std::vector<uint8_t> &listed = game_packets[0].body;
-        EXPECT_EQ(be16_at(listed, 0), 3453) << "the hosting port";
+        EXPECT_EQ(be16_at(listed, 0), 3453) << "the hosting settings' port, the description naming none";
+        EXPECT_EQ(be16_at(game_packets[1].body, 0), 23453) << "the description's port";
         EXPECT_EQ(be16_at(listed, 2), 0) << "not an order game";
         EXPECT_EQ(std::string((const char *)listed.data() + 4 + 568), std::string(31, 'G'));
         EXPECT_LE(listed.size(), 4u + 1024u);
