@@ -160,7 +160,12 @@ TEST(opengl_frame_clear, no_frame_shows_pixels_of_an_older_one)
     bool fps_shown = false;
     const layer_case cases[] = {
         {"key list", key, [] { return key_down(_key_help); }},
-        {"frame rate", [&](bool on) { toggle_fps_display(), fps_shown = on; }, [&] { return fps_shown; }},
+        {"frame rate",
+         [&](bool on) {
+             toggle_fps_display();
+             fps_shown = on;
+         },
+         [&] { return fps_shown; }},
     };
     for (const layer_case &c : cases)
     {
@@ -168,10 +173,15 @@ TEST(opengl_frame_clear, no_frame_shows_pixels_of_an_older_one)
         for (const bool on : {true, false})
         {
             c.show(on);
-            for (int32_t i = 0; i < 200 && c.shown() != on; ++i) next_frame(true, false), SDL_Delay(10);
+            for (int32_t i = 0; i < 200 && c.shown() != on; ++i)
+            {
+                next_frame(true, false);
+                SDL_Delay(10);
+            }
             ASSERT_EQ(c.shown(), on);
             // Both buffers of the swap drawn since.
-            next_frame(true, false), next_frame(true, false);
+            next_frame(true, false);
+            next_frame(true, false);
             EXPECT_EQ(next_frame(true, true).same_in(before, scene), !on)
                 << (on ? "not drawn at all" : "it stays after it is gone");
         }
