@@ -600,6 +600,15 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     update_bars_procedure update_bars = update_bars_slot.get();
     if (update_bars) update_bars();
 
+    // A hardware frame is drawn whole every time, and after a swap the back
+    // buffer's content is undefined (an older frame, as a rule). It is cleared
+    // first, colour and depth: whatever the terrain does not cover (the sky
+    // beyond the map's edge) and whatever 2D was drawn there before (a loading
+    // box, the key list, the frame rate) must not show through, whatever the
+    // back end's own setting for erasing the scene says. Without the world (a
+    // map loading behind its progress dialog) the dialogs go on black.
+    if (active_screen.rasterizer_code != _rasterizer_software) clear_backbuffer();
+
     rectangle2d changed = {0, 0, 0, 0};
     if (world_shown)
     {
@@ -623,13 +632,6 @@ void draw_frame(int32_t game_ticks, bool world_shown)
             mark_dialogs_dirty_procedure mark_dirty = mark_dialogs_dirty_slot.get();
             if (mark_dirty) mark_dirty(&frame);
         }
-    }
-    else if (active_screen.rasterizer_code != _rasterizer_software)
-    {
-        // A hardware frame is drawn whole every time, and after a swap its
-        // back buffer holds an older frame: without the world (a map loading
-        // behind its progress dialog) the dialogs go on black.
-        clear_backbuffer();
     }
     draw_dialogs_procedure draw_dialogs = draw_dialogs_slot.get();
     if (draw_dialogs)

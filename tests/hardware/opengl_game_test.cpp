@@ -6,7 +6,11 @@
 // kept beside the test as "opengl_in_game.png" and must show the terrain,
 // both bars, and the overhead map's picture with its blips and the camera's
 // trapezoid over it.  The driver's texture names are watched, so the bars'
-// textures can be told from the rest.
+// textures can be told from the rest.  And no frame shows pixels of an
+// older one: Ridge Pass started after the demo map looks out over the map's
+// edge, where neither the last map nor the loading box may show, and the key
+// list (Insert held, real X key events) and the frame rate leave nothing
+// behind once they are gone.
 
 #include <gtest/gtest.h>
 
@@ -14,10 +18,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <cstring>
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include <SDL.h>
@@ -37,6 +43,8 @@
 #include "hardware/hardware_rasterizers.h"
 #include "hardware/texture_cache.h"
 #include "image_files.h"
+#include "input/input_controller_sdl.h"
+#include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "objects.h"
 #include "overhead_map.h"
@@ -87,6 +95,14 @@ struct picture
                 n += test((int32_t)(c >> 16), (int32_t)((c >> 8) & 255), (int32_t)(c & 255));
             }
         return n;
+    }
+    bool same_in(const picture &other, const rectangle2d &r) const
+    {
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            if (memcmp(&rgb[((size_t)y * width + r.left) * 3], &other.rgb[((size_t)y * width + r.left) * 3],
+                       (size_t)(r.right - r.left) * 3) != 0)
+                return false;
+        return true;
     }
 };
 
@@ -140,42 +156,74 @@ void count_blips_shown(const picture &shot, int32_t *shown, int32_t *looked_at)
     }
 }
 
-TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map_and_makes_one_texture_per_bar)
+// Every map's context takes the driver's functions from here, texture names
+// watched.
+void watch_texture_names(void)
 {
-    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-    std::string why;
-    own_x_server server;
-    if (!server.start_for_opengl(&why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
-        SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
-    scratch_directory scratch;
-    ASSERT_TRUE(scratch.entered);
-    ASSERT_EQ(mkdir("tags", 0755), 0);
-    ASSERT_TRUE(write_demo_data_set(data_tool_path()));
-    mkdir("preferences", 0755);
-    const std::string settings = "[Screenshots]\nHardwareIngameFormat=png\n";
-    write_whole_file("preferences/poweruser.txt", settings.data(), settings.size());
-
-    // Every map's context takes the driver's functions from here, texture
-    // names watched.
     load_gl_core_procedures();
     driver = gl;
     static gl_procedures watched = gl;
     watched.GenTextures = watched_gen_textures;
     set_gl_core_procedures(&watched);
+}
 
-    // The program's start-up as vesk_shot makes it, the frames its clock.
-    register_built_subsystems();
-    const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
-    if (set_keyboard_task) set_keyboard_task(false);
-    ASSERT_TRUE(open_log_file_at("game.log", "OpenGL game test"));
-    ASSERT_TRUE(start_frame_paced_program(frame_clock)) << read_whole_file("game.log");
-    // The main menu first, as the player comes to a game, then the map.
-    for (current_frame = 0; current_frame < 3; ++current_frame)
+class opengl_game : public ::testing::Test
+{
+protected:
+    own_x_server server;
+    scratch_directory scratch;
+
+    // The program's start-up as vesk_shot makes it, the frames its clock, on
+    // the demo data (and `extra_tags`), screenshots in PNG, `before_start`
+    // run before the registrations; then the main menu, as the player comes
+    // to a game.  Skips (or fails) when the tool or the X server is missing.
+    void start_program(const std::vector<test_tag> &extra_tags, void (*before_start)(void))
     {
-        keyboard_queue_task_proc(nullptr);
-        update_everything();
+        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        std::string why;
+        if (!server.start_for_opengl(&why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
+            SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
+        ASSERT_TRUE(scratch.entered);
+        ASSERT_EQ(mkdir("tags", 0755), 0);
+        ASSERT_TRUE(write_demo_data_set(data_tool_path(), extra_tags));
+        mkdir("preferences", 0755);
+        const std::string settings = "[Screenshots]\nHardwareIngameFormat=png\n";
+        write_whole_file("preferences/poweruser.txt", settings.data(), settings.size());
+        if (before_start) before_start();
+        register_built_subsystems();
+        const set_keyboard_queue_task_state_procedure set_keyboard_task =
+            get_set_keyboard_queue_task_state_procedure();
+        if (set_keyboard_task) set_keyboard_task(false);
+        ASSERT_TRUE(open_log_file_at("game.log", "OpenGL game test"));
+        ASSERT_TRUE(start_frame_paced_program(frame_clock)) << read_whole_file("game.log");
+        for (current_frame = 0; current_frame < 3; ++current_frame)
+        {
+            keyboard_queue_task_proc(nullptr);
+            update_everything();
+        }
+        ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
     }
-    ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
+
+    // Off the screen: the map, then the program's dialogs; the X connection
+    // closes before the server goes.  The run's log.
+    std::string stop_program(void)
+    {
+        dispose_vesk_from_old_map();
+        const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
+        if (close_dialogs) close_dialogs();
+        set_gl_core_procedures(nullptr);
+        close_log_file();
+        const std::string log = read_whole_file("game.log");
+        SDL_Quit();
+        server.stop();
+        return log;
+    }
+};
+
+TEST_F(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map_and_makes_one_texture_per_bar)
+{
+    start_program({}, watch_texture_names);
+    if (IsSkipped() || HasFatalFailure()) return;
     new_game_data game;
     get_simulation_game_data(string_to_tag("demo"), 0, &game);
     set_next_game_data(&game);
@@ -239,17 +287,7 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     int32_t blips_shown = 0, blips = 0;
     count_blips_shown(shot, &blips_shown, &blips);
 
-    // Off the screen: the map, then the program's dialogs; the X connection
-    // closes before the server goes.
-    dispose_vesk_from_old_map();
-    const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
-    if (close_dialogs) close_dialogs();
-    set_gl_core_procedures(nullptr);
-    close_log_file();
-    const std::string log = read_whole_file("game.log");
-    SDL_Quit();
-    server.stop();
-
+    const std::string log = stop_program();
     EXPECT_NE(log.find("Running OpenGL"), std::string::npos) << log;
     EXPECT_EQ(log.find("halt"), std::string::npos) << log;
     ASSERT_EQ(shot.width, kWidth);
@@ -273,6 +311,109 @@ TEST(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map
     EXPECT_GE(blips_shown * 4, blips * 3) << blips_shown << " of " << blips << " blips shown";
     ASSERT_EQ(worldless.width, kWidth);
     EXPECT_EQ(worldless.count(left, top, right, bottom, lit), 0) << "the terrain of an older frame shows";
+}
+
+// One frame of the real loop, or (`frozen`) the frame alone, the world not
+// advanced and only the window's events read; with `keep`, its screenshot
+// read back (and kept beside the test as `artefact` when given).
+picture next_frame(bool frozen, bool keep, const std::string &artefact = "")
+{
+    if (keep) request_screenshot(_screenshot_type_capture);
+    if (frozen)
+    {
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
+        draw_frame(0, true);
+    }
+    else update_everything();
+    ++current_frame;
+    picture frame;
+    const char *path = get_last_screenshot_path();
+    if (!keep || !path) return frame;
+    int channels = 0;
+    uint8_t *pixels = stbi_load(path, &frame.width, &frame.height, &channels, 3);
+    if (pixels) frame.rgb.assign(pixels, pixels + (size_t)frame.width * frame.height * 3);
+    stbi_image_free(pixels);
+    if (artefact.empty() || rename(path, artefact.c_str()) != 0) unlink(path);
+    return frame;
+}
+
+void start_map(const char *name, int32_t frames)
+{
+    new_game_data game;
+    get_simulation_game_data(string_to_tag(name), 0, &game);
+    set_next_game_data(&game);
+    set_game_state(_game_state_running);
+    for (int32_t i = 0; i < frames; ++i) next_frame(false, false);
+}
+
+TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
+{
+    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    std::vector<test_tag> ridge_pass;
+    ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "ridge_pass.map", "ridg", &ridge_pass) &&
+                make_string_list_tags(data_tool_path(), &ridge_pass));
+    start_program(ridge_pass, nullptr);
+    if (IsSkipped() || HasFatalFailure()) return;
+
+    // The lake of the demo map, then Ridge Pass behind its loading box.
+    start_map("demo", 10);
+    start_map("ridg", 10);
+    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
+    ASSERT_EQ(active_screen.rasterizer_code, _rasterizer_opengl);
+    const picture before = next_frame(true, true, std::string(scratch.previous) + "/opengl_frame_clear.png");
+    ASSERT_EQ(before.width, kWidth);
+    rectangle2d scene;
+    calculate_destination_frame(&scene);
+    // Ridge Pass's first view looks over the map's edge into the empty sky.
+    const rectangle2d sky = {(int16_t)(scene.top + 12), scene.left,
+                             (int16_t)(scene.top + (scene.bottom - scene.top) * 3 / 4), scene.right};
+    const auto lit = [](int32_t r, int32_t g, int32_t b) { return r > 24 || g > 24 || b > 24; };
+    EXPECT_EQ(before.count(sky.left, sky.top, sky.right, sky.bottom, lit), 0)
+        << "the loading box or the last map shows in the sky";
+
+    // Shown, then gone: the frame equals one that never showed it.
+    struct layer_case
+    {
+        const char *name;
+        std::function<void(bool)> show;
+        std::function<bool(void)> shown; // as the game sees it
+    };
+    const auto key = [&](bool down) {
+        const std::string command = "DISPLAY=" + server.display + " xdotool key" + (down ? "down" : "up") + " Insert";
+        EXPECT_EQ(system(command.c_str()), 0) << command;
+    };
+    bool fps_shown = false;
+    const layer_case cases[] = {
+        {"key list", key, [] { return key_down(_key_help); }},
+        {"frame rate",
+         [&](bool on) {
+             toggle_fps_display();
+             fps_shown = on;
+         },
+         [&] { return fps_shown; }},
+    };
+    for (const layer_case &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        for (const bool on : {true, false})
+        {
+            c.show(on);
+            for (int32_t i = 0; i < 200 && c.shown() != on; ++i)
+            {
+                next_frame(true, false);
+                SDL_Delay(10);
+            }
+            ASSERT_EQ(c.shown(), on);
+            // Both buffers of the swap drawn since.
+            next_frame(true, false);
+            next_frame(true, false);
+            EXPECT_EQ(next_frame(true, true).same_in(before, scene), !on)
+                << (on ? "not drawn at all" : "it stays after it is gone");
+        }
+    }
+
+    EXPECT_EQ(stop_program().find("halt"), std::string::npos);
 }
 
 } // namespace
