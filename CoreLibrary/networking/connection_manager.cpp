@@ -1,9 +1,11 @@
 #include "connection_manager.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cseries/log.h"
+#include "cseries/timers.h"
 #include "platform_events.h"
 
 static struct uber_networking_globals
@@ -13,6 +15,7 @@ static struct uber_networking_globals
     client_context_data client_contexts[MAXIMUM_CLIENT_CONTEXTS];
     bool allow_connections;
     bool send_delete_packets;
+    bool host_fell_silent; // the client's last connection ended for silence
     // One read of a connection's stream or one datagram.
     uint8_t receive_buffer[MAXIMUM_SINGLE_PACKET_SIZE];
 } uber_networking_globals;
@@ -42,6 +45,14 @@ static int16_t game_player_id_of_endpoint(void *game, Endpoint *endpoint)
     const auto procedure = game_procedures()->player_id_of_endpoint;
     if (!procedure) HALT("no game procedures: player_id_of_endpoint");
     return procedure ? procedure(game, endpoint) : (int16_t)NONE;
+}
+
+static bool game_player_has_joined(void *game, int16_t player_id)
+{
+    // Without the question every connection counts as joined: each then
+    // holds its seat, as it did before joins were told apart.
+    const auto procedure = game_procedures()->player_has_joined;
+    return !procedure || procedure(game, player_id);
 }
 
 static int16_t game_add_remote_player(void *game, Endpoint *endpoint)
@@ -84,6 +95,7 @@ static client_context_data *take_context(void *game)
     context->player_id = NONE;
     context->game = game;
     context->endpoint = nullptr;
+    context->opened_ms = context->heard_ms = machine_tick_count();
     return context;
 }
 
@@ -112,6 +124,37 @@ static client_context_data *context_of_endpoint(const Endpoint *endpoint)
 }
 
 int32_t connection_manager_used_context_count(void) { return used_context_count(); }
+
+// The host's connections that carry a player whose join was accepted.
+static int32_t joined_connection_count(void)
+{
+    int32_t count = 0;
+    for (int32_t i = 0; i < uber_networking_globals.client_context_data_count; i++)
+    {
+        const client_context_data *context = &uber_networking_globals.client_contexts[i];
+        count += context->flags == _context_used_flag && context->player_id != NONE &&
+                 game_player_has_joined(context->game, context->player_id);
+    }
+    return count;
+}
+
+bool connection_manager_has_room_for_a_player(void)
+{
+    return joined_connection_count() < uber_networking_globals.maximum_number_of_connections;
+}
+
+int32_t net_silence_limit_ms(void)
+{
+    static int32_t limit = 0;
+    if (!limit)
+    {
+        const char *text = getenv("VESK_TEST_SILENCE_LIMIT_MS");
+        const long value = text ? strtol(text, nullptr, 10) : 0;
+        limit = value >= NET_SILENCE_LIMIT_FOR_TESTS_MINIMUM_MS && value <= NET_SILENCE_LIMIT_MS ? (int32_t)value
+                                                                                                 : NET_SILENCE_LIMIT_MS;
+    }
+    return limit;
+}
 
 // ---- settings -------------------------------------------------------------
 
@@ -172,24 +215,19 @@ void close_connection(Endpoint *endpoint, bool orderly)
 
 // ---- receiving ------------------------------------------------------------
 
-// Pours everything the connection's stream holds into its incoming queue.  A
-// failed read or a full queue closes the connection abortively.
+// Pours what the connection's stream holds into its incoming queue, no more
+// than the queue has room for: the rest stays with the system, which holds
+// the peer back, until the game has taken packets out.  A failed read closes
+// the connection abortively.
 static void receive_stream_data(Endpoint *endpoint, client_context_data *context)
 {
     const auto incoming_queue = game_procedures()->incoming_queue;
     circular_queue *const queue = incoming_queue ? incoming_queue(context->game, context->player_id) : nullptr;
+    // Bytes waiting count as heard, read or not: a full queue is this end's
+    // slowness, not the peer's silence.
+    context->heard_ms = machine_tick_count();
     for (int32_t turn = 0; valid_endpoint(endpoint) && !(context->flags & _context_closing_flag); turn++)
     {
-        uint32_t length = sizeof(uber_networking_globals.receive_buffer);
-        uint32_t flags = 0;
-        const NMErr error = ProtocolReceive(endpoint, uber_networking_globals.receive_buffer, &length, &flags);
-        if (error == kNMNoDataErr) break;
-        if (error)
-        {
-            log_message(__FILE__, __LINE__, "Err %d on receive packet (dropping due to error)!", error);
-            close_connection(endpoint, false);
-            break;
-        }
         if (!queue)
         {
             // Bytes for a connection that carries no player go nowhere: the
@@ -199,13 +237,24 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
             close_connection(endpoint, false);
             break;
         }
+        const int32_t room = circular_buffer_free_size(queue);
+        if (room <= 0) break;
+        uint32_t length = sizeof(uber_networking_globals.receive_buffer);
+        if ((uint32_t)room < length) length = (uint32_t)room;
+        uint32_t flags = 0;
+        const NMErr error = ProtocolReceive(endpoint, uber_networking_globals.receive_buffer, &length, &flags);
+        if (error == kNMNoDataErr) break;
+        if (error)
+        {
+            log_message(__FILE__, __LINE__, "Err %d on receive packet (dropping due to error)!", error);
+            close_connection(endpoint, false);
+            break;
+        }
         if (!copy_data_into_circular_queue(uber_networking_globals.receive_buffer, (int32_t)length, queue))
         {
+            // Never more than the room asked for: a queue that refuses it is damaged.
             log_message(__FILE__, __LINE__, "Unable to copy %u bytes into circular queue %s. This is bad!", length,
                         queue->name);
-            log_message(__FILE__, __LINE__, "Queue %s at %p", queue->name, (void *)queue);
-            log_message(__FILE__, __LINE__, "Read: %d Write: %d Size: %d", queue->read_index, queue->write_index,
-                        queue->size);
             close_connection(endpoint, false);
             break;
         }
@@ -229,6 +278,27 @@ static void discard_datagrams(Endpoint *endpoint)
 
 static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t code, NMErr error, void *cookie);
 
+// The host has a connection (and a slot) for everybody but its own player.
+// When all are taken, the oldest connection that has not joined is closed:
+// connections that never join cannot keep a player out.
+static void make_room_for_a_connection(void)
+{
+    if (used_context_count() < MAXIMUM_CLIENT_CONTEXTS - 1) return;
+    client_context_data *oldest = nullptr;
+    for (int32_t i = 0; i < uber_networking_globals.client_context_data_count; i++)
+    {
+        client_context_data *context = &uber_networking_globals.client_contexts[i];
+        if (context->flags != _context_used_flag || !context->endpoint ||
+            (context->player_id != NONE && game_player_has_joined(context->game, context->player_id)))
+            continue;
+        if (!oldest || (int32_t)(context->opened_ms - oldest->opened_ms) < 0) oldest = context;
+    }
+    if (!oldest) return;
+    log_message(__FILE__, __LINE__, "closing the connection of player %d, which has not joined, to make room",
+                oldest->player_id);
+    close_connection(oldest->endpoint, false);
+}
+
 static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr error, void *cookie)
 {
     switch (code)
@@ -236,9 +306,9 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
     case kNMConnectRequest:
     {
         client_context_data *context = nullptr;
-        if (uber_networking_globals.allow_connections &&
-            used_context_count() < uber_networking_globals.maximum_number_of_connections)
+        if (uber_networking_globals.allow_connections && connection_manager_has_room_for_a_player())
         {
+            make_room_for_a_connection();
             context = take_context(game);
         }
         if (context)
@@ -421,6 +491,8 @@ Endpoint *open_connection(void *game, ProtocolConfig *config, uint32_t flags, NM
             else
             {
                 context->endpoint = endpoint;
+                context->heard_ms = machine_tick_count(); // the open may have waited
+                if (!game_is_host(game)) uber_networking_globals.host_fell_silent = false;
                 if (flags & kOpenAddToTopology) context->player_id = game_add_remote_player(game, endpoint);
             }
         }
@@ -446,6 +518,42 @@ int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint3
     return result;
 }
 
+// Closes the connections whose time is up (see idle_endpoints).
+static void enforce_time_limits(void *game)
+{
+    const uint32_t now = machine_tick_count();
+    const bool host = game_is_host(game);
+    const int32_t silence_limit = net_silence_limit_ms();
+    for (int32_t i = 0; i < uber_networking_globals.client_context_data_count; i++)
+    {
+        client_context_data *context = &uber_networking_globals.client_contexts[i];
+        if (context->flags != _context_used_flag || !context->endpoint || context->game != game) continue;
+        const int32_t open_ms = (int32_t)(now - context->opened_ms), quiet_ms = (int32_t)(now - context->heard_ms);
+        if (!host)
+        {
+            if (quiet_ms < silence_limit) continue;
+            log_message(__FILE__, __LINE__, "Nothing heard from the host for %d seconds: leaving the game",
+                        quiet_ms / 1000);
+            uber_networking_globals.host_fell_silent = true;
+        }
+        else if (context->player_id == NONE)
+            continue; // its accept is still under way
+        else if (!game_player_has_joined(game, context->player_id))
+        {
+            if (open_ms < UNJOINED_CONNECTION_LIMIT_MS) continue;
+            log_message(__FILE__, __LINE__, "closing the connection of player %d: not joined within %d ms",
+                        context->player_id, (int)UNJOINED_CONNECTION_LIMIT_MS);
+        }
+        else
+        {
+            if (quiet_ms < silence_limit) continue;
+            log_message(__FILE__, __LINE__, "Nothing heard from player %d for %d seconds: dropping it",
+                        context->player_id, quiet_ms / 1000);
+        }
+        close_connection(context->endpoint, false);
+    }
+}
+
 void idle_endpoints(void *game)
 {
     // One idle of the module polls every endpoint it has, so one idle gives
@@ -458,7 +566,10 @@ void idle_endpoints(void *game)
         if (context->flags == _context_used_flag && context->endpoint) idled = context->endpoint;
     }
     if (idled) ProtocolIdle(idled);
+    enforce_time_limits(game);
 }
+
+bool connection_to_host_fell_silent(void) { return uber_networking_globals.host_fell_silent; }
 
 // ---- protocols and configurations ----------------------------------------
 

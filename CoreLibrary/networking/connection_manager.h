@@ -58,6 +58,8 @@ struct client_context_data
     int16_t player_id; // the connection's player on the host; NONE until known
     void *game;        // the roles' game record
     Endpoint *endpoint;
+    uint32_t opened_ms; // machine_tick_count when the connection was opened or accepted
+    uint32_t heard_ms;  // ... when the peer's bytes last arrived (the opening counts)
 };
 
 // What the manager asks of the game record of the roles above the transport.
@@ -87,6 +89,8 @@ struct connection_manager_game_procedures
     // no players, and tell the game that the local player left.  False
     // (nothing changed) when `endpoint` is not the game's connection.
     bool (*client_connection_closed)(void *game, Endpoint *endpoint);
+    // The host: whether `player_id`'s join request was accepted.
+    bool (*player_has_joined)(void *game, int16_t player_id);
 };
 
 // The roles' table, kept by pointer (a static record).  Refused (assertion,
@@ -102,9 +106,15 @@ void initialize_connection_manager(void);
 void set_allow_connection_status(bool allow);
 bool allow_connection_status(void);
 void set_send_delete_packets(bool send);
-// At most `players` - 1 connections (a host's own player needs none), 15
-// above 16 players and none below 2.
+// At most `players` - 1 joined connections (a host's own player needs
+// none), 15 above 16 players and none below 2.  Connections that have not
+// joined yet never count against this limit: when every context is taken,
+// the oldest of them makes room for a newcomer, and each has
+// UNJOINED_CONNECTION_LIMIT_MS to be accepted before it is closed.
 void set_game_maximum_players(int32_t players);
+// The host: whether one more player may join (joined connections are below
+// the limit).
+bool connection_manager_has_room_for_a_player(void);
 
 // `kOpenListen`: the host's listener (connections are allowed from then on).
 // Else a connection to the host described by `config`, blocking like
@@ -126,8 +136,18 @@ int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint3
 
 // Gives the host's listener (when `game` is the host's) and every open
 // connection their idle time: one poll of the module, which serves all its
-// endpoints.  Received bytes reach the incoming queues here.
+// endpoints.  Received bytes reach the incoming queues here, as much as each
+// queue has room for: the rest waits in the system (a full queue pauses the
+// reading, it ends nothing).  Then the time limits: on the host a
+// connection not joined within UNJOINED_CONNECTION_LIMIT_MS, or a player
+// silent for net_silence_limit_ms(), is closed (the player removed as when
+// its connection breaks); a client silent host likewise ends the client's
+// connection, as when the host is gone.
 void idle_endpoints(void *game);
+
+// True when the client's last connection to a host ended because the host
+// fell silent; false again once another connection opens.
+bool connection_to_host_fell_silent(void);
 
 // The name (cut to `name_size` - 1 characters) and type of net module `index`.
 // False past the last module (and, logged, on any other failure).

@@ -30,6 +30,26 @@ enum : uint8_t
     kSendToAllPlayers = 255, // every player, the sender included
 };
 
+// How long the ends of a connection wait for each other (milliseconds of
+// machine_tick_count).
+enum : int32_t
+{
+    // A host closes a connection whose join request was not accepted within
+    // this (a client gives up its own join after 5000 ms).
+    UNJOINED_CONNECTION_LIMIT_MS = 5000,
+    // A host drops a player, and a client leaves its host, after hearing
+    // nothing from the other end for this long.  While a session is up the
+    // host pings every player once a second and each answers, so an honest
+    // link is never this quiet.
+    NET_SILENCE_LIMIT_MS = 30000,
+    NET_SILENCE_LIMIT_FOR_TESTS_MINIMUM_MS = 1000,
+};
+
+// The silence limit in force: NET_SILENCE_LIMIT_MS, unless the environment
+// variable VESK_TEST_SILENCE_LIMIT_MS (for the process tests only) gives
+// another of at least NET_SILENCE_LIMIT_FOR_TESTS_MINIMUM_MS.  Read once.
+int32_t net_silence_limit_ms(void);
+
 // The game's identifier in configurations and discovery datagrams, and the
 // port a host listens on unless told otherwise.
 enum : int32_t

@@ -64,9 +64,18 @@ static bool client_connection_closed(void *game, Endpoint *endpoint)
     return true;
 }
 
+static bool player_has_joined(void *game, int16_t player_id)
+{
+    if (!game_is_host(game)) return false;
+    const int16_t index = server_player_id_to_server_players_index(game_of(game), player_id);
+    return index != NONE &&
+           TEST_FLAG(game_of(game)->server->server_players[index].flags, _server_player_logged_in_flag_bit);
+}
+
 static const connection_manager_game_procedures network_game_procedures = {
-    game_is_host,     listening_endpoint,    listening_endpoint_closed, add_remote_player,
-    player_id_of_endpoint, incoming_queue, remove_player,             client_connection_closed,
+    game_is_host,          listening_endpoint, listening_endpoint_closed, add_remote_player,
+    player_id_of_endpoint, incoming_queue,     remove_player,             client_connection_closed,
+    player_has_joined,
 };
 
 void register_network_hooks(void) { register_connection_manager_game_procedures(&network_game_procedures); }

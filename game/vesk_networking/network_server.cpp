@@ -16,6 +16,9 @@
 // wording of it would come with its strings; the library needs one it can
 // always send.
 static const char malformed_join_request_text[] = "The join request was malformed.";
+// Connections that have not joined do not count against the player limit,
+// so the limit is kept when a join is accepted.
+static const char game_full_text[] = "The game is full.";
 
 static void write_failure_message(net_game_data *game, char *buffer, int32_t size, int16_t index, int32_t code)
 {
@@ -301,6 +304,11 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
         data_length != game->parameters.player_userdata_size)
     {
         deny(game, player_index, malformed_join_request_text, NONE);
+        return false;
+    }
+    if (!is_own_player(game, newcomer) && !connection_manager_has_room_for_a_player())
+    {
+        deny(game, player_index, game_full_text, NONE);
         return false;
     }
     const char *const game_password = game->server->game_desc.password;

@@ -35,6 +35,16 @@ static struct
     int32_t waits_shown; // barrier waits that lasted long enough to show their progress
 } netsync_globals;
 
+// Kept apart from the record: clearing a session's barrier keeps the program's check.
+static bool (*netsync_cancel_check)(void);
+
+void set_netsync_cancel_check(bool (*cancelled)(void)) { netsync_cancel_check = cancelled; }
+
+int32_t netsync_timeout_ms(void)
+{
+    return (int32_t)((int64_t)NETSYNC_TIMEOUT_MS * net_silence_limit_ms() / NET_SILENCE_LIMIT_MS);
+}
+
 vesk_sync_data_s *get_vesk_sync_data(void) { return &netsync_globals.sync; }
 void clear_vesk_sync_data(void) { memset(&netsync_globals, 0, sizeof(netsync_globals)); }
 bool in_netsync(void) { return netsync_globals.in_netsync; }
@@ -133,6 +143,7 @@ struct barrier_progress
     // True when the player cancelled.
     bool pass(uint32_t started, const char *text)
     {
+        if (netsync_cancel_check && netsync_cancel_check()) return true;
         if (!open && machine_tick_count() - started > NETSYNC_PROGRESS_DELAY_MS)
         {
             network_progress(_progress_open_without_bar, text, 0);
@@ -153,7 +164,32 @@ struct barrier_progress
 };
 } // namespace
 
-static bool timed_out(uint32_t started) { return machine_tick_count() - started >= NETSYNC_TIMEOUT_MS; }
+static bool timed_out(uint32_t started, bool host = true)
+{
+    const uint32_t bound = (uint32_t)netsync_timeout_ms() + (host ? 0u : (uint32_t)net_silence_limit_ms());
+    return machine_tick_count() - started >= bound;
+}
+
+// The host's bound passed: the listed players who have not reported are
+// dropped, as when their connections break, and the barrier goes on.
+static void drop_players_not_arrived(void)
+{
+    vesk_networking_globals *net = get_vesk_net_globals();
+    vesk_sync_data_s *sync = &netsync_globals.sync;
+    for (int16_t i = (int16_t)(get_net_player_count() - 1); i >= 0; --i)
+    {
+        if (i >= get_net_player_count() || sync->players_data[i].arrived) continue;
+        const int16_t player_id = (int16_t)get_net_player(i)->unique_identifier;
+        log_message(__FILE__, __LINE__, "player %d did not answer the barrier within %d seconds: dropped", player_id,
+                    netsync_timeout_ms() / 1000);
+        drop_player_due_to_error(net->game, player_id);
+        // A player the library no longer knew leaves the list here.
+        const int16_t index = find_net_player_index(player_id);
+        if (index < 0 || sync->players_data[index].arrived) continue;
+        if (netsync_globals.in_netsync) note_player_dropped_during_netsync(player_id);
+        else remove_player_from_player_list(player_id);
+    }
+}
 
 // The session is gone: neither a host nor a client that still has players.
 static bool connection_gone(void)
@@ -185,7 +221,11 @@ static bool wait_for_reports(int16_t message_index)
         for (int16_t i = 0; i < get_net_player_count() && waiting < 0; ++i)
             if (!sync->players_data[i].arrived) waiting = i;
         if (waiting < 0) return true;
-        if (timed_out(started)) return false;
+        if (timed_out(started))
+        {
+            drop_players_not_arrived();
+            continue;
+        }
         const int32_t waiting_id = get_net_player(waiting)->unique_identifier;
         if (waiting_id != shown)
         {
@@ -222,7 +262,7 @@ bool sync_data_between_players(int16_t message_index)
         const uint32_t started = machine_tick_count();
         while (!sync->originator_told_us_to_begin)
         {
-            if (timed_out(started)) return false;
+            if (timed_out(started, host)) return false;
             if (connection_gone()) return leave_barrier_early(message_index);
             vesk_net_process();
             if (progress.pass(started, text)) return leave_barrier_early(message_index);
@@ -247,7 +287,7 @@ bool sync_data_between_players(int16_t message_index)
             complete = sync->client_received_player_sync_data[i];
         if (complete) return true;
         // What arrived before the connection closed is still read once.
-        if (timed_out(started) || gone) return false;
+        if (timed_out(started, host) || gone) return false;
         gone = connection_gone();
         vesk_net_process();
         if (progress.pass(started, text)) return false;

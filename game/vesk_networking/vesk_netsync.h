@@ -4,8 +4,9 @@
 // only then does the host start its command clock, so that tick 0 means the
 // same moment everywhere.  Also who may start a game and the ready marks.
 //
-// Every wait is bounded by NETSYNC_TIMEOUT_MS of `machine_tick_count` and
-// pumps the network (`vesk_net_process`).  Main thread only.
+// Every wait is bounded by netsync_timeout_ms() of `machine_tick_count` and
+// pumps the network (`vesk_net_process`).  A player the host has not heard
+// from within that bound is dropped and the others go on.  Main thread only.
 
 #include <cstdint>
 
@@ -14,6 +15,8 @@ struct net_game_data;
 
 enum
 {
+    // Six silence limits (NET_SILENCE_LIMIT_MS): a player that is heard from
+    // but does not answer the barrier is dropped after this.
     NETSYNC_TIMEOUT_MS = 180000,
     NETSYNC_PROGRESS_DELAY_MS = 1000, // no progress dialog for a barrier this short
     // Message indexes of the networking texts ('inmn').
@@ -47,6 +50,15 @@ void clear_vesk_sync_data(void);
 void remove_vesk_sync_player(int16_t index, int16_t count);
 // A new list entry: not arrived, no history, wants nothing.
 void clear_vesk_sync_player(int16_t index);
+
+// The host's bound on a barrier: NETSYNC_TIMEOUT_MS, scaled with the silence
+// limit in force (net_silence_limit_ms).  A client waits one silence limit
+// longer, so that the host's decision reaches it.
+int32_t netsync_timeout_ms(void);
+
+// A program without a progress dialog (the simulator) cancels the barrier
+// waits through `cancelled` as a player would through the dialog; null: none.
+void set_netsync_cancel_check(bool (*cancelled)(void));
 
 // True while the start barrier runs.
 bool in_netsync(void);

@@ -453,8 +453,16 @@ static void handle_player_left_game(void)
         net->item_hit_via_network = _configuration_item_leave;
     else if (net->state == _net_game_in_progress)
     {
-        if (const print_to_console_procedure print = get_print_to_console_procedure())
-            print(get_networking_string(_networking_string_player_left));
+        const print_to_console_procedure print = get_print_to_console_procedure();
+        // A host that fell silent is named as such: the player sees why.
+        if (connection_to_host_fell_silent())
+        {
+            char text[128];
+            slprintf(text, sizeof(text), "Nothing heard from the host for %d seconds.", net_silence_limit_ms() / 1000);
+            if (print) print(text);
+            log_message(__FILE__, __LINE__, "%s", text);
+        }
+        if (print) print(get_networking_string(_networking_string_player_left));
         log_message(__FILE__, __LINE__, "%s", get_networking_string(_networking_string_player_left));
         set_console_error(_console_error_general);
     }

@@ -5,8 +5,11 @@
 // second), so each is short.
 
 #include <poll.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -352,6 +355,112 @@ TEST_F(net_game_processes, a_hostile_player_changes_nothing_and_the_honest_playe
     expect_in_step(processes, 300 / 30 + 1);
     EXPECT_NE(processes[0].log().find("dropped a packet from player"), std::string::npos);
 }
+
+// ---- idle, paused, silent and deaf peers (a silence limit of 4 s) ----------
+
+// A player of the test's making: joins ready; each turn (20 ms) it reads when
+// `reading`, answers the barriers' begins when `answering` and the host's
+// pings when `speaking`; not reading, it repeats its last answer every second.
+struct raw_game_player
+{
+    raw_peer peer;
+    std::vector<uint8_t> record = std::vector<uint8_t>(124, 0), pong;
+    int16_t id = -1;
+    int32_t turns = 0, begins = 0;
+    explicit raw_game_player(uint16_t port) : peer(port, 3)
+    {
+        record[16] = 1, record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // ready, version 2182
+        peer.send_bytes(raw_join_request("raw", "", record));
+    }
+    void turn(bool reading, bool answering, bool speaking)
+    {
+        reading = reading && !peer.ended; // a closed stream would not wait
+        pollfd ready = {peer.stream, (short)(reading ? POLLIN : 0), 0};
+        poll(&ready, 1, 20);
+        if (!reading && speaking && !pong.empty() && ++turns % 50 == 0) peer.send_bytes(pong);
+        for (const std::vector<uint8_t> &packet : reading ? peer.receive_packets() : std::vector<std::vector<uint8_t>>{})
+        {
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && id < 0) id = packet_int16(packet, 8);
+            if (packet_what(packet) == 4 && answering && ++begins)
+                peer.send_bytes(game_packet(3, 0, {(uint8_t)(id >> 8), (uint8_t)id, 0, 1}));
+            if (packet_what(packet) == 9 && speaking)
+                peer.send_bytes(pong = game_packet(9, 254, {packet.begin() + 8, packet.begin() + 12}));
+        }
+    }
+};
+
+class net_link_processes : public net_game_processes
+{
+    void SetUp() override { setenv("VESK_TEST_SILENCE_LIMIT_MS", "4000", 1), net_game_processes::SetUp(); }
+    void TearDown() override { unsetenv("VESK_TEST_SILENCE_LIMIT_MS"), net_game_processes::TearDown(); }
+};
+
+TEST_F(net_link_processes, fifteen_idle_connections_keep_no_joiner_out)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(2, 90));
+    std::vector<std::unique_ptr<raw_peer>> idle;
+    for (int32_t i = 0, error; i < 15; ++i) // each one accepted: the host's datagram port came
+        ASSERT_EQ(idle.emplace_back(new raw_peer(port, 3))->receive(5000, &error).size(), 2u) << i;
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(90, 2)));
+    expect_in_step(processes, 90 / 30 + 1);
+    EXPECT_NE(processes[0].log().find("which has not joined, to make room"), std::string::npos);
+}
+
+// The joiner is stopped for two thirds of the limit while the deaf player
+// sends it 24 KB; the silent player is dropped within the limit, the deaf one
+// (heard, but never answering the end barrier) at the barrier's bound.
+TEST_F(net_link_processes, paused_silent_and_deaf_players_leave_the_others_finishing_in_step)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(4, 300));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(300, 2)));
+    raw_game_player silent(port), deaf(port);
+    using clock = std::chrono::steady_clock;
+    const clock::time_point limit = clock::now() + std::chrono::milliseconds(PROCESS_LIMIT_MS);
+    clock::time_point resume = clock::time_point::max();
+    std::vector<uint8_t> chat(3992, 'a' + 13); // a line sent to everybody, ignored while the game runs
+    chat.back() = 0;
+    for (int32_t sent = 0; !processes[1].wait(0) && clock::now() < limit;)
+    {
+        silent.turn(true, silent.begins == 0, silent.begins == 0);
+        deaf.turn(deaf.begins == 0 || deaf.pong.empty(), deaf.begins == 0, true);
+        if (sent == 0 && processes[1].out().find("\n60 ") != std::string::npos)
+            kill(processes[1].pid, SIGSTOP), resume = clock::now() + std::chrono::milliseconds(2700);
+        if (resume != clock::time_point::max() && sent < 6 && ++sent) // one a turn: the host relays each
+            deaf.peer.send_bytes(game_packet(0, 255, chat));
+        if (clock::now() >= resume) kill(processes[1].pid, SIGCONT), resume = clock::time_point::max();
+    }
+    expect_in_step(processes, 300 / 30 + 1);
+    const std::string log = processes[0].log();
+    EXPECT_NE(log.find("Nothing heard from player " + std::to_string(silent.id)), std::string::npos) << log;
+    EXPECT_NE(log.find("player " + std::to_string(deaf.id) + " did not answer the barrier"), std::string::npos);
+}
+
+TEST_F(net_link_processes, a_joiner_leaves_a_silent_host_within_the_limit)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(2, 900));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(900, 2)));
+    ASSERT_TRUE(wait_for_output(processes[1], "\n60 ", false)) << processes[1].err();
+    kill(processes[0].pid, SIGSTOP);
+    EXPECT_TRUE(processes[1].wait(4000 + 5000));
+    kill(processes[0].pid, SIGCONT);
+    EXPECT_EQ(processes[1].exit_code, 1);
+    EXPECT_NE(processes[1].log().find("Nothing heard from the host for 4 seconds"), std::string::npos);
+    EXPECT_NE(processes[1].err().find("the connection to the host is gone (nothing heard"), std::string::npos);
+}
+
+TEST_F(net_link_processes, the_start_barrier_ends_at_the_wall_limit)
+{
+    vesk_sim_process host;
+    start_host(&host, host_arguments(2, 300, {"--wall-limit", "8"}));
+    raw_game_player player(port); // never answers the barrier
+    for (int32_t turn = 0; turn < 15000 / 20 && !host.wait(0); ++turn) player.turn(true, false, true);
+    EXPECT_EQ(host.exit_code, 1) << host.err() << log_tail(host, 30);
+    EXPECT_NE(host.err().find("the start barrier failed"), std::string::npos) << host.err();
+}
+
 // A host of the protocol's own making serves a vesk_sim client the demo game,
 // then a sync command whose hash no honest game has: the client reports the
 // tick at which it fell out of step and exits 17.

@@ -332,7 +332,8 @@ TEST_F(net_host_fixture, a_hostile_peer_changes_nothing_and_the_honest_one_keeps
 
 TEST_F(net_host_fixture, a_seventeenth_player_is_refused_and_closed)
 {
-    for (int32_t peer = 0; peer < MAXIMUM_NETWORK_PLAYERS - 1; peer++) connect_peer();
+    // Joined: a connection that has not joined would make room for the newcomer.
+    for (int32_t peer = 0; peer < MAXIMUM_NETWORK_PLAYERS - 1; peer++) join_peer("p" + std::to_string(peer));
     ASSERT_EQ(host_player_count(), MAXIMUM_NETWORK_PLAYERS);
     {
         expected_assertions expect(1, "context->player_id!=NONE");

@@ -23,7 +23,13 @@ Each input line is a command:
     bad NAME [PLAYER]             one input of HOSTILE_INPUTS (PLAYER: the id it names)
     announce COUNT [FIRST-ID]     (listening) answer the join request with COUNT
                                   players, the client being the first
-    wait MS                       read whatever arrives for MS milliseconds
+    wait MS                       read whatever arrives for MS milliseconds (a silent
+                                  player: it reads, it says nothing)
+    idle COUNT                    an idle storm: COUNT more connections that never
+                                  join, held open until the end; prints "idle N closed"
+                                  for those the host has closed by then
+    deaf MS [EVERY HEXBYTES]      a player that stops reading for MS milliseconds,
+                                  sending HEXBYTES every EVERY ms (still heard)
     close                         an orderly close
 One line is printed per event: "connected", "packet what=.. length=.. to=..
 from=.. data=..", "closed", "reset", "error ...".
@@ -322,6 +328,7 @@ def main(arguments):
         return 1
     print("connected", flush=True)
     started = time.monotonic()
+    idle = []
     for line in sys.stdin:
         words = line.split()
         if not words or time.monotonic() - started > seconds:
@@ -355,6 +362,14 @@ def main(arguments):
                 announce(peer, number(words[1]), number(words[2]) if len(words) == 3 else 1)
         elif words[0] == "wait" and len(words) == 2:
             peer.pump(number(words[1]) / 1000.0)
+        elif words[0] == "idle" and len(words) == 2 and not listen:
+            idle += [RawPeer(address, int(port), mode) for _ in range(number(words[1]))]
+        elif words[0] == "deaf" and len(words) in (2, 4):
+            end = time.monotonic() + number(words[1]) / 1000.0
+            while time.monotonic() < end:
+                time.sleep(min(end - time.monotonic(), number(words[2]) / 1000.0 if len(words) == 4 else 1.0))
+                if len(words) == 4 and time.monotonic() < end:
+                    peer.send(bytes.fromhex(words[3]))
         elif words[0] == "close":
             break
         else:
@@ -369,7 +384,13 @@ def main(arguments):
         if peer.state != "open":
             print(peer.state, flush=True)
             break
-    peer.close()
+    for connection in idle:
+        connection.pump(0.05)
+    closed = sum(connection.state != "open" for connection in idle)
+    if idle:
+        print("idle %d closed" % closed, flush=True)
+    for connection in idle + [peer]:
+        connection.close()
     if host is not None:
         host.close()
     return 0

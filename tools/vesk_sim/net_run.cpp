@@ -36,6 +36,7 @@
 #include "session_state.h"
 #include "iniparser3.0b/inifile.h"
 #include "metaserver/metaserver_client.h"
+#include "networking/connection_manager.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lobby_dialog.h"
@@ -212,7 +213,8 @@ static bool network_frame(void *)
     if (get_vesk_net_globals()->game && !local_player_is_network_originator() &&
         net_get_player_count(get_vesk_net_globals()->game) == 0)
     {
-        fprintf(stderr, "vesk_sim: the connection to the host is gone\n");
+        fprintf(stderr, "vesk_sim: the connection to the host is gone%s\n",
+                connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
         return false;
     }
     if (game_->game_time == run.last_tick_seen && game_->target_time <= game_->game_time)
@@ -625,6 +627,8 @@ static bool begin_run(const net_run_options *options)
         return false;
     }
     start_network_module_manager();
+    // The barriers end at the run's wall-clock limit too.
+    set_netsync_cancel_check(out_of_time);
     return true;
 }
 
