@@ -526,7 +526,9 @@ TEST_F(saved_games_test, a_loaded_game_takes_a_move_order_and_the_unit_moves)
     ASSERT_TRUE(save_simulation_game("move.save", reason, sizeof(reason))) << reason;
     stop_simulation();
     ASSERT_TRUE(start_simulation_from_saved_game(nullptr, "move.save", nullptr, reason, sizeof(reason))) << reason;
+    // Replayed to the save point, then one tick as the player's game.
     ASSERT_TRUE(run_simulation(SAVE_AT, nullptr, 0, nullptr, nullptr));
+    ASSERT_TRUE(run_simulation(1, nullptr, 0, nullptr, nullptr));
     ASSERT_EQ(game_->type, _game_type_local);
 
     const int16_t identifier = 10; // the first unit of player 0 (data/orders/battle.txt)
