@@ -481,9 +481,14 @@ bool replay_manager(new_game_data *data)
             done = true;
             break;
         case _replay_play_last_item:
-            result = play_film(data, last_recording_tag_index());
+        {
+            const int32_t last = last_recording_tag_index();
+            // Gone since the dialog enabled the button: the player is told, as for a damaged one.
+            if (last == NONE) ERROR_MESSAGE(_error_file_read, "The last game's film is missing: there is nothing to play");
+            result = play_film(data, last);
             done = true;
             break;
+        }
         case _replay_save_last_item:
         {
             int32_t new_film = NONE;

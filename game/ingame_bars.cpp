@@ -5,6 +5,8 @@
 #include "console/console.h"
 #include "control_bar.h"
 #include "game_hooks.h"
+#include "game_records.h"
+#include "game_time.h"
 #include "game_preferences.h"
 #include "overhead_map.h"
 #include "render/render.h"
@@ -19,7 +21,11 @@ static struct ingame_bars_globals
     // The screen size the bars and the overhead map were laid out for; 0 x 0
     // while no screen shows them.
     int16_t laid_out_width, laid_out_height;
-} ingame_bars_globals = {-1, 0, 0};
+    // The game type the bars were set up for.  A restored saved game starts
+    // as a replay and becomes the player's game at its save point; the bars
+    // then show as a single-player game's do.
+    int16_t set_up_game_type;
+} ingame_bars_globals = {-1, 0, 0, _game_type_local};
 
 static bool screen_size(int16_t *width, int16_t *height)
 {
@@ -31,6 +37,15 @@ static bool screen_size(int16_t *width, int16_t *height)
     return true;
 }
 
+// Every map starts with the control bar hidden; the player's last choice
+// is applied once the bar exists (films have no bar to show).
+static void show_control_bar_as_preferred(void)
+{
+    const game_preferences *preferences = get_game_preferences();
+    if (preferences && (preferences->flags & _game_pref_control_bar_visible_flag))
+        set_control_bar_visibility(_control_bar_commands);
+}
+
 bool initialize_ingame_bars_for_new_map(const new_game_data *data)
 {
     (void)data;
@@ -39,11 +54,8 @@ bool initialize_ingame_bars_for_new_map(const new_game_data *data)
     // there is nothing to show the bars on, and no view they may shorten.
     if (vesk_is_headless()) return true;
     initialize_control_bar_for_new_map();
-    // Every map starts with the control bar hidden; the player's last choice
-    // is applied once the bar exists.
-    const game_preferences *preferences = get_game_preferences();
-    if (preferences && (preferences->flags & _game_pref_control_bar_visible_flag))
-        set_control_bar_visibility(_control_bar_commands);
+    ingame_bars_globals.set_up_game_type = game_->type;
+    show_control_bar_as_preferred();
     initialize_status_bar_for_new_map();
     if (!screen_size(&ingame_bars_globals.laid_out_width, &ingame_bars_globals.laid_out_height))
         ingame_bars_globals.laid_out_width = ingame_bars_globals.laid_out_height = 0;
@@ -71,6 +83,13 @@ void update_ingame_bars(void)
         update_control_bar_for_new_resolution();
         update_status_bar_for_new_resolution();
         update_overhead_map_for_new_resolution();
+    }
+    if (game_->type != ingame_bars_globals.set_up_game_type && get_control_bar_dialog())
+    {
+        const bool restored = ingame_bars_globals.set_up_game_type == _game_type_replay &&
+                              game_->type == _game_type_local;
+        ingame_bars_globals.set_up_game_type = game_->type;
+        if (restored) show_control_bar_as_preferred();
     }
     update_control_bar();
     update_status_bar();

@@ -584,8 +584,11 @@ bool modal_control_prefs_dialog(void)
     }
     dialog_data *dialog = new_dialog(KEYBOARD_PREFS_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     if (!dialog) return false;
-    const int32_t background = get_collection_index(KEYBOARD_PREFS_DIALOG_TAG);
+    // Without its own background the editor keeps the dialog elements' one:
+    // asked for blindly, a missing collection is an error box over the dialog.
+    const int32_t background = get_collection_index_if_present(KEYBOARD_PREFS_DIALOG_TAG);
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
+    else log_message(__FILE__, __LINE__, "key bindings: no background collection '!key': the editor keeps the shared one");
     build_selector_tables();
     build_key_rows(dialog, editor);
     items_to_dialog(dialog, editor.items);

@@ -146,7 +146,9 @@ static void remember_film_for_crashes(int32_t tag_index)
     crash_film.film_path[0] = 0;
     crash_film.folder_path[0] = 0;
     char directory[PATH_MAX];
-    if (!getcwd(directory, sizeof(directory))) return;
+    // A tool keeps its films away from the player's (tag_files_set_player_folders_root).
+    if (tag_files_player_folders_root()[0]) strlcpy(directory, tag_files_player_folders_root(), sizeof(directory));
+    else if (!getcwd(directory, sizeof(directory))) return;
     slprintf(crash_film.folder_path, sizeof(crash_film.folder_path), "%s/%s", directory, FILMS_FOLDER);
     slprintf(crash_film.film_path, sizeof(crash_film.film_path), "%s/%s", crash_film.folder_path,
              tag_file_full_filename_get(tag_index));
@@ -888,6 +890,8 @@ void update_replay(int32_t local_ticks_elapsed)
                 g->state = _state_recording;
                 game_->type = g->original_game_type;
                 set_sync_originator(game_->type == _game_type_local);
+                log_message(nullptr, -1, "saved game \"%s\" restored at tick %d: game type %d",
+                            last_viewed_recording_file_name, game_->game_time, game_->type);
             }
             else
                 g->state = _state_replay_done;

@@ -316,11 +316,12 @@ bool game_world_is_shown(void)
 
 // A film that played to its end, or stopped on damage it could not read
 // (`failed`: an error is pending, `reason` its text), returns to the main menu.
-static void end_finished_film(bool failed, const char *reason)
+// True when it does.
+static bool end_finished_film(bool failed, const char *reason)
 {
-    if (!vesk_globals.map_loaded || game_->type != _game_type_replay || game_->state != _game_state_running) return;
+    if (!vesk_globals.map_loaded || game_->type != _game_type_replay || game_->state != _game_state_running) return false;
     replay_over_procedure replay_over = get_replay_over_procedure();
-    if (!replay_over || !replay_over() || game_state_change_pending(nullptr)) return;
+    if (!replay_over || !replay_over() || game_state_change_pending(nullptr)) return false;
     log_message(nullptr, -1, failed ? "the film stopped at tick %d: it could not be read further"
                                     : "the film ended at tick %d",
                 game_->game_time);
@@ -331,6 +332,7 @@ static void end_finished_film(bool failed, const char *reason)
                        reason);
     }
     set_game_state(_game_state_displaying_main_menu);
+    return true;
 }
 
 void update_everything(void)
@@ -353,8 +355,10 @@ void update_everything(void)
 
     int32_t code;
     char text[MAXIMUM_LOG_MESSAGE_LENGTH + 1];
-    end_finished_film(error_pending(&code, text, sizeof(text)), text);
-    if (error_pending(&code, text, sizeof(text)))
+    // The error that stopped a film waits for the menu: in the game going
+    // away it would be a console line nobody sees.
+    const bool film_stopped = end_finished_film(error_pending(&code, text, sizeof(text)), text);
+    if (!film_stopped && error_pending(&code, text, sizeof(text)))
     {
         // Cleared first: the report may run a dialog whose own passes come
         // back here, and would report the same error again, without end.

@@ -103,6 +103,13 @@ bool open_log_file(const char *header)
     return open_log_file_at(LOG_FILE_NAME, header);
 }
 
+bool open_tool_log_file(const char *tool, const char *directory, const char *header)
+{
+    char path[sizeof(log_globals.path)];
+    snprintf(path, sizeof(path), "%s%s%s_log.txt", directory ? directory : "", directory ? "/" : "", tool);
+    return open_log_file_at(path, header);
+}
+
 bool open_log_file_at(const char *path, const char *header)
 {
     std::lock_guard<std::mutex> guard(log_globals.lock);

@@ -22,6 +22,10 @@ enum { MAXIMUM_LOG_MESSAGE_LENGTH = 1023 };
 bool open_log_file(const char *header);
 // The same for the log at `path` (a tool's "--log FILE").
 bool open_log_file_at(const char *path, const char *header);
+// A tool's own log, "<tool>_log.txt" (e.g. "vesk_sim_log.txt") in `directory`,
+// or in the working directory when it is null: a tool run beside the game
+// never writes into the game's log.
+bool open_tool_log_file(const char *tool, const char *directory, const char *header);
 
 // Closes the log; later messages are dropped.
 void close_log_file(void);

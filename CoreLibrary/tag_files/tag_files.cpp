@@ -484,18 +484,56 @@ static bool local_reference(const tag_header *header, file_reference *file)
     return directory_reference(header->directory, header->file_name, file);
 }
 
-// The folder where the store puts new local tags of `group`.
-static void group_folder(tag group, char *path, size_t size)
+// Where films and saved games go instead of the program's directory (an
+// absolute path, without its trailing '/'), or empty.  Outside the store's
+// globals: it outlives dispose_tag_files.
+static char player_folders_root[MAXIMUM_FILE_REFERENCE_PATH - 32]; // room for "/saved games"
+
+// The path of the films' or saved games' `folder` and the kind of path it is
+// (a directory table location; an absolute path is kept without its leading
+// '/', as the table keeps it).
+static int16_t player_folder(const char *folder, char *path, size_t size)
+{
+    if (!player_folders_root[0])
+    {
+        strlcpy(path, folder, size);
+        return _file_reference_application_relative;
+    }
+    slprintf(path, size, "%s/%s", player_folders_root + 1, folder);
+    return _file_reference_absolute;
+}
+
+// The folder where the store puts new local tags of `group`, and its location.
+static int16_t group_folder(tag group, char *path, size_t size)
 {
     if (group == PREFERENCES_GROUP_TAG) strlcpy(path, PREFERENCES_FOLDER, size);
-    else if (group == RECORDING_GROUP_TAG) strlcpy(path, FILMS_FOLDER, size);
-    else if (group == SAVED_GAME_GROUP_TAG) strlcpy(path, SAVED_GAMES_FOLDER, size);
+    else if (group == RECORDING_GROUP_TAG) return player_folder(FILMS_FOLDER, path, size);
+    else if (group == SAVED_GAME_GROUP_TAG) return player_folder(SAVED_GAMES_FOLDER, path, size);
     else
     {
         char directory[9];
         slprintf(path, size, "%s/%s", LOCAL_TAGS_FOLDER, tag_group_directory_name(group, directory));
     }
+    return _file_reference_application_relative;
 }
+
+bool tag_files_set_player_folders_root(const char *directory)
+{
+    if (!directory || !directory[0])
+    {
+        player_folders_root[0] = 0;
+        return true;
+    }
+    if (directory[0] != '/' || strlen(directory) >= sizeof(player_folders_root)) return false;
+    strlcpy(player_folders_root, directory, sizeof(player_folders_root));
+    size_t length = strlen(player_folders_root);
+    while (length > 1 && player_folders_root[length - 1] == '/') player_folders_root[--length] = 0;
+    if (length > 1) return true;
+    player_folders_root[0] = 0; // never the root of the file system
+    return false;
+}
+
+const char *tag_files_player_folders_root(void) { return player_folders_root; }
 
 static int32_t ensure_local_source(void)
 {
@@ -605,9 +643,9 @@ static int32_t directory_list(int32_t directory, bool directories, char (**names
     return directory_reference(directory, nullptr, &folder) ? folder_list(&folder, directories, names) : -1;
 }
 
-static void local_folder_scan(const char *path)
+static void local_folder_scan(int16_t location, const char *path)
 {
-    int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
+    int16_t directory = directory_find_or_add(location, path);
     if (directory == NONE) return;
     char(*names)[MAXIMUM_FILE_NAME];
     int32_t count = directory_list(directory, false, &names);
@@ -618,9 +656,14 @@ static void local_folder_scan(const char *path)
 static void local_folders_scan(void)
 {
     ensure_local_source();
-    local_folder_scan(PREFERENCES_FOLDER);
-    local_folder_scan(FILMS_FOLDER);
-    local_folder_scan(SAVED_GAMES_FOLDER);
+    local_folder_scan(_file_reference_application_relative, PREFERENCES_FOLDER);
+    char player_path[MAXIMUM_FILE_REFERENCE_PATH];
+    static const char *const player_folders[] = {FILMS_FOLDER, SAVED_GAMES_FOLDER};
+    for (const char *folder : player_folders)
+    {
+        const int16_t location = player_folder(folder, player_path, sizeof(player_path));
+        local_folder_scan(location, player_path);
+    }
     int16_t root = directory_find_or_add(_file_reference_application_relative, LOCAL_TAGS_FOLDER);
     if (root == NONE) return;
     char(*groups)[MAXIMUM_FILE_NAME];
@@ -629,7 +672,7 @@ static void local_folders_scan(void)
     {
         char path[MAXIMUM_FILE_REFERENCE_PATH];
         slprintf(path, sizeof(path), "%s/%s", LOCAL_TAGS_FOLDER, groups[i]);
-        local_folder_scan(path);
+        local_folder_scan(_file_reference_application_relative, path);
     }
     free(groups);
 }
@@ -734,8 +777,8 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name_given,
     char name[TAG_NAME_SIZE];
     strlcpy(name, name_given, sizeof(name));
     char path[MAXIMUM_FILE_REFERENCE_PATH];
-    group_folder(group, path, sizeof(path));
-    int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
+    const int16_t location = group_folder(group, path, sizeof(path));
+    int16_t directory = directory_find_or_add(location, path);
     char aside_name[TAG_NAME_SIZE + 8];
     slprintf(aside_name, sizeof(aside_name), ".%s.new", name); // folder scans pass over hidden files
     file_reference folder, file, aside, replaced;
@@ -1493,8 +1536,8 @@ bool tag_file_set_aside_damaged(tag group, const char *name)
     if (!name || !*name || strlen(name) >= TAG_NAME_SIZE) return false;
     if (tag_file_find_by_name(group, name) != NONE) return false;
     char path[MAXIMUM_FILE_REFERENCE_PATH];
-    group_folder(group, path, sizeof(path));
-    const int16_t directory = directory_find_or_add(_file_reference_application_relative, path);
+    const int16_t location = group_folder(group, path, sizeof(path));
+    const int16_t directory = directory_find_or_add(location, path);
     file_reference file, aside;
     if (directory == NONE || !directory_reference(directory, name, &file) || !file_exists(&file)) return false;
     for (int32_t attempt = 1; attempt <= 100; ++attempt)

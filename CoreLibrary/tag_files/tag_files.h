@@ -196,6 +196,15 @@ bool tag_file_delete(int32_t tag_index);
 // or another local tag of the group has it already.
 bool tag_file_name_set(int32_t *tag_index, const char *name);
 
+// Keeps the films and saved games ("films", "saved games") under the absolute
+// `directory` instead of the program's directory, from the next tag_files_open
+// on: a tool run beside a player's game makes and reads its own, never the
+// player's.  Null or empty goes back to the program's directory.  False, with
+// nothing changed, for a relative or too long path.
+bool tag_files_set_player_folders_root(const char *directory);
+// That directory, or "" for the program's own.
+const char *tag_files_player_folders_root(void);
+
 // ---- local tag files outside the local folders ----------------------------
 
 // Opens the local tag file at `path` (a film given on the command line) as a

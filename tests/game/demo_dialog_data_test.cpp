@@ -17,6 +17,7 @@
 #include "bitmap_drawing.h"
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
+#include "cseries/tags.h"
 #include "gameplay_versions.h"
 #include "progress_dialog.h"
 #include "shapes.h"
@@ -169,6 +170,19 @@ TEST_F(demo_dialog_data, the_wait_dialog_has_its_message_and_cancel_button_on_it
     ASSERT_NE(list, NONE);
     EXPECT_STREQ(get_string_from_list(list, WAIT_DIALOG_MESSAGE_ITEM - 1), "Please wait...");
     EXPECT_STREQ(get_string_from_list(list, WAIT_DIALOG_CANCEL_ITEM - 1), "Cancel");
+}
+
+// The dialogs that ask for a background of their own find it, nine tiles
+// in sequence 0; the key-binding editor's was missing once.
+TEST_F(demo_dialog_data, the_dialogs_own_backgrounds_are_there_as_nine_tiles)
+{
+    for (const char *name : {"!key", "!new", "in#1", "insg", "invs"})
+    {
+        SCOPED_TRACE(name);
+        const int32_t background = try_and_get_collection_index(string_to_tag(name));
+        ASSERT_NE(background, NONE);
+        expect_nine_tiles(background, 0);
+    }
 }
 
 // The progress dialog opens before a map's start (from the main menu) and

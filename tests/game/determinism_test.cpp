@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -31,6 +32,7 @@
 #include "objects.h"
 #include "players.h"
 #include "support/demo_data.h"
+#include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 #include "support/tag_file_builder.h"
 #include "vesk.h"
@@ -298,8 +300,8 @@ TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20);
     EXPECT_EQ(text.rfind("20 ", 0) == std::string::npos && text.find("\n20 ") != std::string::npos, true);
     EXPECT_EQ(read_whole_file("err.txt"), "");
-    // The log sits in the working directory of the call, as the game's does.
-    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("vesk_sim started"), std::string::npos);
+    // The log is the tool's own, in the data directory.
+    EXPECT_NE(read_whole_file("vesk_sim_log.txt").find("vesk_sim started"), std::string::npos);
 
     // The tool runs exactly what the harness runs: the same hashes.
     start(9);
@@ -319,6 +321,43 @@ TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing
     const std::string logged = base + " --map demo --log other_log.txt > /dev/null 2>&1";
     EXPECT_EQ(system(logged.c_str()), 0);
     EXPECT_NE(read_whole_file("other_log.txt").find("map 'demo' started"), std::string::npos);
+}
+
+// A tool run in the game's directory, recording or not, leaves the player's
+// last film and the game's log as they were: it logs to a file named after
+// itself and keeps its films in a folder of its own that goes with it.
+TEST_F(determinism_test, the_tools_leave_the_players_last_game_and_log_alone)
+{
+    const struct
+    {
+        const char *program, *arguments;
+    } runs[] = {
+        {"vesk_sim", "--map demo --seed 2 --ticks 30"},
+        {"vesk_sim", "--map demo --seed 2 --ticks 30 --record tool.film"},
+        {"vesk_shot", "--map demo --frames 10"},
+        {"vesk_shot", "--map demo --frames 10 --record tool.film"},
+    };
+    fs::create_directories("films");
+    fs::create_directories("tool_temporary");
+    const std::string players_film = "the player's film", players_log = "the player's log\n";
+    for (const auto &run : runs)
+    {
+        SCOPED_TRACE(std::string(run.program) + " " + run.arguments);
+        const std::string program = (fs::path(bin) / run.program).string();
+        if (!fs::exists(program)) SKIP_OR_FAIL_UNDER_CI(std::string(run.program) + " is missing");
+        ASSERT_TRUE(write_file_bytes("films/Last Game", {players_film.begin(), players_film.end()}));
+        ASSERT_TRUE(write_file_bytes(LOG_FILE_NAME, {players_log.begin(), players_log.end()}));
+        fs::remove("tool.film");
+        const std::string command = "TMPDIR='" + directory + "/tool_temporary' '" + program + "' --data '" +
+                                    directory + "' " + run.arguments + " > tool.out 2> tool.err";
+        ASSERT_EQ(system(command.c_str()), 0) << read_whole_file("tool.err");
+        EXPECT_EQ(read_whole_file("films/Last Game"), players_film);
+        EXPECT_EQ(std::distance(fs::directory_iterator("films"), fs::directory_iterator()), 1);
+        EXPECT_EQ(read_whole_file(LOG_FILE_NAME), players_log);
+        EXPECT_NE(read_whole_file(std::string(run.program) + "_log.txt").find(" started"), std::string::npos);
+        EXPECT_EQ(fs::exists("tool.film"), strstr(run.arguments, "--record") != nullptr);
+        EXPECT_TRUE(fs::is_empty("tool_temporary")) << "the tool's own folder went with it";
+    }
 }
 
 // Numbers are decimal: a leading zero never makes octal, and anything that

@@ -150,6 +150,29 @@ TEST_F(ingame_bars, the_bars_step_shows_the_control_bar_only_when_the_preference
     EXPECT_TRUE(control_bar_covers(nullptr));
 }
 
+// A restored saved game starts as a replay, without a bar, and is the
+// player's game again at its save point: the bar shows then, as the
+// preference asks; a film never gets it.
+TEST_F(ingame_bars, a_restored_game_shows_the_control_bar_once_it_is_the_players_again)
+{
+    const struct
+    {
+        int16_t type_after;
+        int16_t shown;
+    } cases[] = {{_game_type_local, _control_bar_commands}, {_game_type_replay, _control_bar_hidden}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.type_after);
+        game_->type = _game_type_replay;
+        make_bars();
+        EXPECT_EQ(control_bar_visible(nullptr), _control_bar_hidden);
+        game_->type = c.type_after;
+        update_ingame_bars();
+        EXPECT_EQ(control_bar_visible(nullptr), c.shown);
+        get_map_dispose_procedure(_map_bars)();
+    }
+}
+
 TEST_F(ingame_bars, a_screenshot_gives_back_what_each_bar_showed_and_the_preferences)
 {
     make_bars();

@@ -17,6 +17,7 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "input/input_definitions.h"
+#include "cseries/errors.h"
 #include "keybinding_dialogs.h"
 #include "tag_files/preferences.h"
 #include "vesk/string_lists.h"
@@ -405,6 +406,8 @@ TEST_F(keybinding_dialog, a_key_typed_into_a_field_is_stored_only_on_ok)
     add_script_step(action_step(make_key_action(_key_k, 'k')));
     press_cancel();
     EXPECT_FALSE(modal_control_prefs_dialog());
+    // These data have no '!key' background: logged, and no error box for the player.
+    EXPECT_FALSE(error_pending(nullptr, nullptr, 0));
     EXPECT_EQ(stored().sets[0].controls[FORWARD].code, _key_w);
     EXPECT_EQ(get_input_definition()->controls[FORWARD].code, _key_w);
 

@@ -34,6 +34,10 @@
 #include "support/tag_file_builder.h"
 #include "support/vesk_sim_fixture.h"
 #include "unit_commands.h"
+#include "unit_orders.h"
+#include "monster_lists.h"
+#include "monsters.h"
+#include "objects.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
 
@@ -509,6 +513,37 @@ TEST_F(saved_games_test, a_restored_game_runs_as_the_original_and_records_its_co
     EXPECT_FALSE(before.empty());
     EXPECT_EQ(commands_up_to(continued_blocks, SAVE_AT), before);
     EXPECT_EQ(commands_up_to(continued_blocks, TICKS), commands_up_to(original_blocks, TICKS));
+}
+
+// Loaded, the game is the player's again: a move order given through the
+// game's command builder, as the selection gives it, moves the unit.
+TEST_F(saved_games_test, a_loaded_game_takes_a_move_order_and_the_unit_moves)
+{
+    const int32_t SAVE_AT = 60;
+    start(5);
+    ASSERT_TRUE(run_simulation(SAVE_AT, nullptr, 0, nullptr, nullptr));
+    char reason[256];
+    ASSERT_TRUE(save_simulation_game("move.save", reason, sizeof(reason))) << reason;
+    stop_simulation();
+    ASSERT_TRUE(start_simulation_from_saved_game(nullptr, "move.save", nullptr, reason, sizeof(reason))) << reason;
+    // Replayed to the save point, then one tick as the player's game.
+    ASSERT_TRUE(run_simulation(SAVE_AT, nullptr, 0, nullptr, nullptr));
+    ASSERT_TRUE(run_simulation(1, nullptr, 0, nullptr, nullptr));
+    ASSERT_EQ(game_->type, _game_type_local);
+
+    const int16_t identifier = 10; // the first unit of player 0 (data/orders/battle.txt)
+    int16_t unit = NONE;
+    ASSERT_EQ(monster_identifiers_to_monster_indexes(&identifier, &unit, 1), 1);
+    const world_point3d before = get_object(get_monster_data(unit)->object_index)->location.position;
+    const std::string line = std::to_string(game_->game_time) + " 0 move 10 " + std::to_string(before.x + 2048) +
+                             "," + std::to_string(before.y) + "\n";
+    ASSERT_TRUE(write_file_bytes("move.txt", {line.begin(), line.end()}));
+    std::vector<unit_order> orders;
+    ASSERT_TRUE(read_unit_orders("move.txt", &orders, reason, sizeof(reason))) << reason;
+    give_unit_orders_of_tick(game_->game_time, &orders);
+    ASSERT_TRUE(run_simulation(90, nullptr, 0, nullptr, nullptr));
+    const world_point3d after = get_object(get_monster_data(unit)->object_index)->location.position;
+    EXPECT_GT(after.x - before.x, 512) << "from x " << before.x << " to " << after.x;
 }
 
 // The bytes of a film or saved game whose first block is marked last.

@@ -533,7 +533,7 @@ TEST_F(vesk_shot_test, a_main_menu_with_two_items_of_one_identifier_is_refused_a
 
     std::string output;
     const int status = shot("--frames 30", &output);
-    const std::string log = read_whole_file((fs::path(directory) / LOG_FILE_NAME).string());
+    const std::string log = read_whole_file((fs::path(directory) / "vesk_shot_log.txt").string());
     EXPECT_NE(log.find("dialog 'mmnu': item 1 is there twice"), std::string::npos) << log;
     EXPECT_NE(log.find("the main menu's dialog could not be made: quitting"), std::string::npos) << log;
     EXPECT_NE(output.find("game state: intro -> main menu\ngame state: main menu -> quit\n"), std::string::npos)

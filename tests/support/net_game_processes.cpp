@@ -27,7 +27,7 @@ bool vesk_sim_process::start(const std::string &bin, const std::string &data_dir
     for (const fs::directory_entry &entry : fs::directory_iterator(data_directory, error))
     {
         const std::string name = entry.path().filename();
-        if (name == "films" || name == "saved games" || name == "preferences" || name == "vesk_log.txt") continue;
+        if (name == "films" || name == "saved games" || name == "preferences" || name == "vesk_sim_log.txt") continue;
         fs::create_symlink(entry.path(), directory + "/" + name, error);
     }
     fs::create_directory(directory + "/preferences", error);
@@ -90,7 +90,7 @@ void vesk_sim_process::kill_now(void)
 
 std::string vesk_sim_process::out(void) const { return read_whole_file(directory + "/out.txt"); }
 std::string vesk_sim_process::err(void) const { return read_whole_file(directory + "/err.txt"); }
-std::string vesk_sim_process::log(void) const { return read_whole_file(directory + "/vesk_log.txt"); }
+std::string vesk_sim_process::log(void) const { return read_whole_file(directory + "/vesk_sim_log.txt"); }
 
 std::vector<std::string> vesk_sim_process::hash_lines(void) const
 {

@@ -27,6 +27,7 @@
 #include "state_hash.h"
 #include "statistics.h"
 #include "subsystems.h"
+#include "tag_files/tag_files.h"
 #include "vesk.h"
 #include "vesk_random.h"
 
@@ -288,6 +289,14 @@ static bool copy_local_tag_file(const char *source_path, const char *path)
     return read && file_replace_whole(path, (int64_t)bytes.size(), bytes.data());
 }
 
+// The path of `folder` of the films or saved games: the tool's own when it
+// keeps them apart (tool_folders.h), else the game's.
+static void player_folder_path(const char *folder, char *path, size_t size)
+{
+    const char *root = tag_files_player_folders_root();
+    slprintf(path, size, "%s%s%s", root, root[0] ? "/" : "", folder);
+}
+
 bool save_simulation_film(const char *path, char *reason, size_t reason_size)
 {
     const tag subgroup = get_last_recording_subgroup();
@@ -297,8 +306,9 @@ bool save_simulation_film(const char *path, char *reason, size_t reason_size)
         slprintf(reason, reason_size, "no film was recorded");
         return false;
     }
-    char source_path[1024];
-    slprintf(source_path, sizeof(source_path), "%s/%s", FILMS_FOLDER, tag_file_full_filename_get(tag_index));
+    char folder[1024], source_path[1280];
+    player_folder_path(FILMS_FOLDER, folder, sizeof(folder));
+    slprintf(source_path, sizeof(source_path), "%s/%s", folder, tag_file_full_filename_get(tag_index));
     const bool ok = copy_local_tag_file(source_path, path);
     if (!ok) slprintf(reason, reason_size, "the film could not be written to \"%s\"", path);
     return ok;
@@ -319,8 +329,9 @@ bool save_simulation_game(const char *path, char *reason, size_t reason_size)
         explain_failure("the game could not be saved", reason, reason_size);
         return false;
     }
-    char source_path[1024];
-    slprintf(source_path, sizeof(source_path), "%s/%s", SAVED_GAMES_FOLDER, tag_file_full_filename_get(tag_index));
+    char folder[1024], source_path[1280];
+    player_folder_path(SAVED_GAMES_FOLDER, folder, sizeof(folder));
+    slprintf(source_path, sizeof(source_path), "%s/%s", folder, tag_file_full_filename_get(tag_index));
     const bool ok = copy_local_tag_file(source_path, path);
     tag_file_delete(tag_index);
     reset_last_saved_game();

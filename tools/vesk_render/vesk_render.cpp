@@ -15,7 +15,7 @@
 // are built for it; N ticks run before the frame (default 0).  Filtering is
 // on unless --filter off; --omit-objects leaves out objects and models.
 // DIR holds "tags" and "plugins" (default: the working directory); the log
-// is "vesk_log.txt" in DIR.
+// is "vesk_render_log.txt" in DIR.
 //
 // --rasterizer opengl draws the same frame through the OpenGL back end in a
 // window of --size on the current display (DISPLAY; 32 bits, detail maps
@@ -41,6 +41,7 @@
 #include "screen_preferences.h"
 #include "render/render.h"
 #include "render_harness.h"
+#include "tool_folders.h"
 #include "version.h"
 
 static void usage(void)
@@ -144,10 +145,12 @@ int main(int argc, char **argv)
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_render started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    if (data)
-        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
-    else
-        open_log_file(header);
+    open_tool_log_file("vesk_render", data, header);
+    if (!use_private_player_folders("vesk_render"))
+    {
+        close_log_file();
+        return 1;
+    }
 
     set_render_harness_screen((int32_t)depth, options.width, options.height);
     char reason[512];

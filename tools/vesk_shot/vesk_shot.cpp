@@ -22,7 +22,8 @@
 // observer's own limits; --orders gives the timed unit orders of FILE as
 // vesk_sim --orders does; --trace writes "<tick> <hash>" after every tick to
 // FILE, as vesk_sim prints them; --record copies the game's film, closed at
-// the end, to FILM.  Each game-state change is printed as "game state: OLD ->
+// the end, to FILM (without it no film is kept: the game's own films and
+// saved games are never touched).  The log is "vesk_shot_log.txt" in DIR.  Each game-state change is printed as "game state: OLD ->
 // NEW", and in a game each change of the selection's size as "frame F: N
 // units selected".  Exit 0 printing the screenshot's path when it was
 // written, or when the program was told to quit; 1 with a one-line reason
@@ -63,6 +64,7 @@
 #include "shot_script.h"
 #include "state_hash.h"
 #include "subsystems.h"
+#include "tool_folders.h"
 #include "unit_orders.h"
 #include "sound/sound_manager.h"
 #include "version.h"
@@ -336,7 +338,12 @@ int main(int argc, char **argv)
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_shot started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    open_log_file(header);
+    open_tool_log_file("vesk_shot", nullptr, header);
+    if (!use_private_player_folders("vesk_shot"))
+    {
+        close_log_file();
+        return 1;
+    }
     if (!start_frame_paced_program(frame_clock))
     {
         fprintf(stderr, "vesk_shot: the game could not start up (see the log)\n");

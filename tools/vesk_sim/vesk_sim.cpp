@@ -15,7 +15,8 @@
 // save's tick on are given (the earlier ones are in the saved game's film).
 // --record writes the run's film to FILM as a local tag file; its commands
 // are the game's own, so it cannot be given with --command, whose verbs act
-// outside the command stream.  --film replays FILM instead of starting from a
+// outside the command stream.  Without it no film is kept: the game's own
+// films and saved games (its "Last Game" above all) are never touched.  --film replays FILM instead of starting from a
 // seed: the film gives the map, seed and length, and the trace is the one
 // the recorded run printed.  --orders gives the unit orders of FILE, one
 // timed order per line, as the players' own commands (docs/determinism.md);
@@ -34,7 +35,8 @@
 // (camera_trace.h); the camera is local, so the hashes do not change.
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
-// "vesk_log.txt" in DIR, as the game keeps it beside its data, or FILE.
+// "vesk_sim_log.txt" in DIR (the working directory without --data), or FILE;
+// never the game's "vesk_log.txt".
 // --net-host PORT --players N [--coop] hosts a network game of the map on
 // PORT (127.0.0.1 and every other address): it starts once N players (itself
 // included) are listed and ready; --coop makes it a cooperative game, which
@@ -89,6 +91,7 @@
 #include "monsters.h"
 #include "players.h"
 #include "recording.h"
+#include "tool_folders.h"
 #include "unit_orders.h"
 #include "version.h"
 #include "net_run.h"
@@ -170,20 +173,21 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
-// The run's log, headed by the command line: FILE, or the data directory's,
-// or the working directory's.  A log that cannot be opened is reported on
-// standard error; the run goes on.
-static void open_run_log(const char *log, const char *data, int argc, char **argv)
+// The run's log, headed by the command line: FILE, or "vesk_sim_log.txt" in
+// the data directory or the working directory, never the game's own log.  A
+// log that cannot be opened is reported on standard error; the run goes on.
+// The run's films and saves are kept apart from the player's; false (told)
+// when they cannot be.
+static bool open_run_log(const char *log, const char *data, int argc, char **argv)
 {
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
     if (log)
         open_log_file_at(log, header);
-    else if (data)
-        open_log_file_at((std::string(data) + "/" + LOG_FILE_NAME).c_str(), header);
     else
-        open_log_file(header);
+        open_tool_log_file("vesk_sim", data, header);
+    return use_private_player_folders("vesk_sim");
 }
 
 static bool camera_trace;
@@ -360,7 +364,7 @@ int main(int argc, char **argv)
             fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
             return 2;
         }
-        open_run_log(log, data, argc, argv);
+        if (!open_run_log(log, data, argc, argv)) return 1;
         net.data_directory = data;
         net.map = map;
         net.gameplay_version = NONE;
@@ -390,7 +394,7 @@ int main(int argc, char **argv)
                             "camera or report; only its host restarts it\n");
             return usage(), 2;
         }
-        open_run_log(log, data, argc, argv);
+        if (!open_run_log(log, data, argc, argv)) return 1;
         net.data_directory = data;
         net.map = map;
         net.seed = (uint32_t)(seed < 0 ? 0 : seed);
@@ -473,7 +477,7 @@ int main(int argc, char **argv)
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
-    open_run_log(log, data, argc, argv);
+    if (!open_run_log(log, data, argc, argv)) return 1;
 
     char reason[512];
     int32_t film_ticks = 0;

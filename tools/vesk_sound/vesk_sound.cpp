@@ -26,6 +26,7 @@
 #include "sound/sound_manager.h"
 #include "sound/sound_openal.h"
 #include "subsystems.h"
+#include "tool_folders.h"
 #include "version.h"
 #include "vesk.h"
 
@@ -79,7 +80,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "vesk_sound: cannot enter the data directory \"%s\"\n", data ? data : "(the program's)");
         return 1;
     }
-    open_log_file(VESK_VERSION_STRING " vesk_sound started");
+    open_tool_log_file("vesk_sound", nullptr, VESK_VERSION_STRING " vesk_sound started");
+    if (!use_private_player_folders("vesk_sound"))
+    {
+        close_log_file();
+        return 1;
+    }
     set_message_box_proc(quiet_message_box);
     set_vesk_without_single_instance_lock(true);
     set_sound_manager_listener_for_tests(listener_at_origin);
