@@ -395,6 +395,136 @@ TEST_F(opengl_scene, frames_agree_with_the_software_renderer)
     if (terrain_draws == 0) GTEST_SKIP() << "the terrain is not drawn through OpenGL in this build: bounds not checked";
 }
 
+// ---- units up close: each unit's pixels where the software renderer puts them ----------------
+
+const int16_t kCloseWidth = 640, kCloseHeight = 480;
+
+struct pixel_box
+{
+    int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+    bool empty(void) const { return right < 0; }
+};
+
+// The box of the pixels that differ between a frame and the same frame
+// without one unit: that unit's own pixels, where the frame shows them.
+pixel_box box_of_difference(const std::vector<uint8_t> &with, const std::vector<uint8_t> &without)
+{
+    pixel_box box;
+    for (int32_t y = 0; y < kCloseHeight; ++y)
+        for (int32_t x = 0; x < kCloseWidth; ++x)
+        {
+            const size_t at = ((size_t)y * kCloseWidth + x) * 3;
+            int32_t d = 0;
+            for (int32_t c = 0; c < 3; ++c) d = std::max(d, std::abs(with[at + c] - without[at + c]));
+            if (d <= 40) continue;
+            box.left = std::min(box.left, x), box.right = std::max(box.right, x);
+            box.top = std::min(box.top, y), box.bottom = std::max(box.bottom, y);
+        }
+    return box;
+}
+
+TEST_F(opengl_scene, units_up_close_stand_where_the_software_renderer_puts_them)
+{
+    // Three cameras near the first units, as a player zooms in: above it, along the ground and from high above.  Each
+    // unit in turn is left out of a frame; the pixels that change are its
+    // own (shadows are off, so only the sprite counts), and their box in
+    // the OpenGL frame must be the software frame's within 3 pixels.
+    ASSERT_TRUE(start_map(kCloseWidth, kCloseHeight, 1));
+    std::vector<int32_t> units;
+    for (int32_t i = 0; i < get_object_count(); ++i)
+        if (const object_data *object = get_object(i); object && object->owner == _object_is_monster)
+            units.push_back(i);
+    ASSERT_GE(units.size(), 3u);
+    // The middle of the first unit's neighbours (within three cells).
+    const world_point3d first = get_object(units[0])->location.position;
+    double x = 0, y = 0, z = 0, near = 0;
+    for (int32_t unit : units)
+        if (const world_point3d &p = get_object(unit)->location.position;
+            std::abs(p.x - first.x) < 3 * 512 && std::abs(p.y - first.y) < 3 * 512)
+            x += p.x / 512.0, y += p.y / 512.0, z += p.z / 512.0, ++near;
+    x /= near, y /= near, z /= near;
+    const struct
+    {
+        const char *name;
+        render_camera camera;
+    } views[] = {
+        {"above", {x - 3.0, y, z + 1.3, 0, -22, 0}},
+        {"along_the_ground", {x - 3.5, y, z + 0.35, 0, -3, 0}},
+        {"high_above", {x - 0.6, y, z + 3.5, 0, -78, 0}},
+    };
+    std::vector<uint32_t> flags;
+    for (int32_t unit : units) flags.push_back(get_object(unit)->flags);
+    const auto draw = [&](int32_t pass, const render_camera &camera, int32_t hidden, std::vector<uint8_t> *rgb) {
+        for (size_t i = 0; i < units.size(); ++i)
+        {
+            object_data *object = get_object(units[i]);
+            object->flags = flags[i] | _object_has_no_shadow_flag;
+            if (units[i] == hidden) object->flags |= _object_is_not_rendered_flag;
+        }
+        const render_frame_options options = {kCloseWidth, kCloseHeight, true, false};
+        bitmap_data *buffer = pass == 0 ? new_render_back_buffer(kCloseWidth, kCloseHeight) : nullptr;
+        view_data view;
+        build_render_camera_view(&view, &camera, &options, buffer);
+        view.game_ticks_elapsed = 1;
+        bool drawn;
+        if (pass == 0)
+        {
+            render_camera_view(&view);
+            drawn = render_back_buffer_to_rgb(buffer, rgb);
+        }
+        else
+        {
+            drawn = render_camera_view_opengl(&view, rgb);
+        }
+        free(buffer);
+        return drawn;
+    };
+    // [view][unit] boxes of the software (0) and OpenGL (1) frames.
+    std::vector<pixel_box> boxes[2][std::size(views)];
+    for (int32_t pass = 0; pass < 2; ++pass)
+    {
+        if (pass == 1)
+        {
+            ASSERT_TRUE(start_gl(kCloseWidth, kCloseHeight));
+        }
+        for (size_t v = 0; v < std::size(views); ++v)
+        {
+            std::vector<uint8_t> whole, without;
+            ASSERT_TRUE(draw(pass, views[v].camera, NONE, &whole));
+            keep(artefacts + "/close_" + views[v].name + (pass ? "_opengl.png" : "_software.png"), whole,
+                 kCloseWidth, kCloseHeight);
+            for (int32_t unit : units)
+            {
+                ASSERT_TRUE(draw(pass, views[v].camera, unit, &without));
+                boxes[pass][v].push_back(box_of_difference(whole, without));
+            }
+        }
+    }
+    for (size_t i = 0; i < units.size(); ++i) get_object(units[i])->flags = flags[i];
+
+    for (size_t v = 0; v < std::size(views); ++v)
+    {
+        SCOPED_TRACE(views[v].name);
+        int32_t seen = 0;
+        for (size_t u = 0; u < units.size(); ++u)
+        {
+            const pixel_box &software = boxes[0][v][u], &opengl = boxes[1][v][u];
+            // Either frame may show a unit the other leaves out: both are checked.
+            EXPECT_EQ(software.empty(), opengl.empty()) << "unit " << units[u];
+            if (software.empty() || opengl.empty()) continue;
+            ++seen;
+            const int32_t edges[4][2] = {{software.left, opengl.left}, {software.top, opengl.top},
+                                         {software.right, opengl.right}, {software.bottom, opengl.bottom}};
+            for (const auto &edge : edges)
+                EXPECT_NEAR(edge[0], edge[1], 3) << "unit " << units[u] << ": software box " << software.left << ","
+                                                 << software.top << "-" << software.right << ","
+                                                 << software.bottom << ", OpenGL " << opengl.left << ","
+                                                 << opengl.top << "-" << opengl.right << "," << opengl.bottom;
+        }
+        EXPECT_GE(seen, 2) << "the camera shows units up close";
+    }
+}
+
 // ---- the passes on surfaces made here ---------------------------------------------------
 
 struct surface_maker
