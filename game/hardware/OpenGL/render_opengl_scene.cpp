@@ -403,13 +403,9 @@ static void append_sprite(view_data *view, render_surface *surface)
     const cached_texture_data *texture = surface_texture(rectangle->bitmap_identifier, usage_flags);
     if (!texture) return;
     const bitmap_data *bitmap = texture->bitmap;
-    if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0)
-    {
-        // The half-texel growth divides by the bitmap's size.
-        log_message(__FILE__, __LINE__, "OpenGL: sprite %08x skipped: its bitmap has no size",
-                    (unsigned)rectangle->bitmap_identifier);
-        return;
-    }
+    // The half-texel growth divides by the bitmap's size.  A sprite of such a
+    // bitmap is refused (and logged once) where it is made; this only guards.
+    if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0) return;
     const uint8_t opacity = opacity_of(surface->transparency);
     const object_colors colors =
         object_colors_of(texture, rectangle->bitmap_identifier, usage_flags, opacity, opacity);
