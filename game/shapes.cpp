@@ -85,6 +85,7 @@ struct collection_runtime
     shadow_map_data *shadow_maps; // host order
     int32_t shadow_map_count;
     bitmap_data **bitmap_records; // bitmap_count, over the pixels in `data`
+    uint8_t *sprite_faults_told; // bitmap_count: the sprite check has logged the bitmap (local, never synchronized)
     uint8_t *blend_table; // in `data`, or null
     uint8_t *remapping_table; // in `data`, or null
     int32_t remapping_table_size;
@@ -117,6 +118,7 @@ static void release_collection_runtime(void *record)
     if (runtime->bitmap_records)
         for (int32_t i = 0; runtime->bitmap_records[i]; ++i) dispose_bitmap(runtime->bitmap_records[i]);
     free(runtime->bitmap_records);
+    free(runtime->sprite_faults_told);
     free_shading_table_list(runtime->shading_tables);
     free(runtime->shading_tables);
     memset(runtime, 0, sizeof(*runtime));
@@ -425,6 +427,13 @@ static int32_t scaled_height_sum(int64_t sum, int64_t scale, int32_t views)
     return (product / views) >> 16;
 }
 
+// Whether the instance shows its high-resolution bitmap (and registration point).
+static bool instance_is_high_resolution(const bitmap_instance_data *instance)
+{
+    return shapes_globals.highres_active && (instance->flags & _bitmap_instance_high_resolution_flag) &&
+           instance->highres_bitmap_index != NONE;
+}
+
 // World bounds of instances and key points of frames.
 static void build_redundant_collection_data(const collection_header *header, collection_runtime *runtime)
 {
@@ -458,9 +467,7 @@ static void build_redundant_collection_data(const collection_header *header, col
                     *instance = runtime->instances[entries[mirror_sequence_view(views, v)]];
                     instance->flags ^= _bitmap_instance_mirror_horizontal_flag;
                 }
-                const bool highres = shapes_globals.highres_active &&
-                                     (instance->flags & _bitmap_instance_high_resolution_flag) &&
-                                     instance->highres_bitmap_index != NONE;
+                const bool highres = instance_is_high_resolution(instance);
                 instance->bitmap_index = highres ? instance->highres_bitmap_index : instance->lowres_bitmap_index;
                 const bitmap_point registration =
                     highres ? instance->highres_registration_point : instance->registration_point;
@@ -521,8 +528,10 @@ static bool build_collection_bitmaps(const collection_header *header, collection
     runtime->shadow_maps = (shadow_map_data *)calloc((size_t)runtime->shadow_map_count + 1, sizeof(shadow_map_data));
     const int32_t bitmap_count = blocks[_collection_block_bitmap_references].count;
     runtime->bitmap_records = (bitmap_data **)calloc((size_t)bitmap_count + 1, sizeof(bitmap_data *));
+    runtime->sprite_faults_told = (uint8_t *)calloc((size_t)bitmap_count + 1, 1);
     runtime->shading_tables = (shading_table_list *)calloc(1, sizeof(shading_table_list));
-    if (!runtime->hue_changes || !runtime->shadow_maps || !runtime->bitmap_records || !runtime->shading_tables)
+    if (!runtime->hue_changes || !runtime->shadow_maps || !runtime->bitmap_records || !runtime->sprite_faults_told ||
+        !runtime->shading_tables)
         return false;
     for (int32_t i = 0; i < runtime->hue_change_count; ++i)
         runtime->hue_changes[i] = read_record<hue_change>(
@@ -954,6 +963,33 @@ const bitmap_instance_data *get_bitmap_instance(int32_t collection_index, int32_
     return record_or_first(runtime->instances,
                            get_collection_header(collection_index)->blocks[_collection_block_bitmap_instances].count,
                            instance_index, collection_index, "bitmap_instance");
+}
+
+bool sprite_instance_is_drawable(int32_t collection_index, const bitmap_instance_data *instance)
+{
+    collection_runtime *runtime = loaded_collection(collection_index);
+    if (!runtime || !instance || instance->bitmap_index == NONE) return true;
+    const int32_t bitmap_count = get_collection_header(collection_index)->blocks[_collection_block_bitmap_references].count;
+    const int32_t index = instance->bitmap_index;
+    if (index < 0 || index >= bitmap_count || !runtime->bitmap_records[index]) return false;
+    const bitmap_data *bitmap = runtime->bitmap_records[index];
+    const bitmap_point registration =
+        instance_is_high_resolution(instance) ? instance->highres_registration_point : instance->registration_point;
+    const int32_t w = bitmap->width, h = bitmap->height;
+    const char *fault = nullptr;
+    if (w < 1 || h < 1 || w > MAXIMUM_BITMAP_DIMENSION || h > MAXIMUM_BITMAP_DIMENSION) fault = "its size";
+    else if (registration.x < 0 || registration.x > w || registration.y < 0 || registration.y > h)
+        fault = "its registration point outside its bounds";
+    if (!fault) return true;
+    if (!runtime->sprite_faults_told[index])
+    {
+        runtime->sprite_faults_told[index] = 1;
+        log_message(__FILE__, __LINE__,
+                    "sprite bitmap #%d of \"%s\" collection not drawn: %s (%d x %d, registration point %d,%d)",
+                    (int)index, get_collection_name(collection_index), fault, (int)w, (int)h, (int)registration.x,
+                    (int)registration.y);
+    }
+    return false;
 }
 
 const shadow_map_data *get_shadow_map(int32_t collection_index, int32_t shadow_map_index)

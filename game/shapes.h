@@ -303,6 +303,12 @@ const sequence_frame_data *get_sequence_frame(int32_t collection_index, int32_t 
 // Record 0 (logged) for an index out of range; null when there is none.
 const bitmap_instance_data *get_bitmap_instance(int32_t collection_index, int32_t instance_index);
 const shadow_map_data *get_shadow_map(int32_t collection_index, int32_t shadow_map_index);
+// Whether both renderers may draw `instance` of the collection as a sprite: its
+// bitmap is 1 to MAXIMUM_BITMAP_DIMENSION pixels each way and its registration
+// point lies within it (edges included).  False otherwise, the first time for
+// each bitmap with a log line naming the fault (once while the collection is
+// loaded, not every frame).  True for an instance without a bitmap.
+bool sprite_instance_is_drawable(int32_t collection_index, const bitmap_instance_data *instance);
 // Null for an index out of range (and, logged, for a colour-map collection).
 const bitmap_reference *get_bitmap_reference(int32_t collection_index, int32_t bitmap_index);
 // The bitmap, ready to draw; null for an index out of range.  The first call

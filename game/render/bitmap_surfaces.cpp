@@ -75,6 +75,8 @@ render_rectangle *build_bitmap_surface_rectangle(const bitmap_instance_data *ins
                                                  const rectangle2d_32 *viewer_rectangle, int16_t x0, int16_t x1,
                                                  int16_t y0, int16_t y1)
 {
+    // Effects' sprites are held to the same check as objects' (logged once per bitmap).
+    if (!sprite_instance_is_drawable(collection_index, instance)) return nullptr;
     render_rectangle *rectangle = render_new<render_rectangle>();
     if (!rectangle) return nullptr;
     *rectangle = {};

@@ -691,6 +691,10 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     const bitmap_instance_data *instance =
         instance_index == NONE ? nullptr : get_bitmap_instance(collection_index, instance_index);
     if (!frame_data || !instance) return;
+    // A bitmap of no (or absurd) size or a registration point off it would
+    // place or scale the sprite, its shadow and its marks wrongly in either
+    // renderer: skipped, logged once per bitmap.
+    if (!sprite_instance_is_drawable(collection_index, instance)) return;
 
     // 3. Transfer phase.
     fixed_fraction phase = 0;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bitmaps.h"
+#include "cseries/log.h"
 #include "determinism_harness.h"
 #include "gl_render_harness.h"
 #include "hardware/OpenGL/gl_dispatch.h"
@@ -33,7 +34,9 @@
 #include "render_harness.h"
 #include "screen.h"
 #include "screen_preferences.h"
+#include "shapes.h"
 #include "support/demo_data.h"
+#include "support/demo_render_fixture.h"
 #include "support/x_server.h"
 
 
@@ -97,21 +100,17 @@ void capture(uint32_t primitive, const rendervert_t *vertices, int32_t count, co
     draws.push_back({primitive, std::vector<rendervert_t>(vertices, vertices + count), *state});
 }
 
-class opengl_scene : public ::testing::Test
+class opengl_scene : public demo_render_fixture
 {
 protected:
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
+        demo_render_fixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         artefacts = (fs::path(previous) / "artefacts" / "opengl_scene").string();
         fs::create_directories(artefacts);
-        const std::string tool = data_tool_path();
-        if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
         std::string why;
         if (!server.start_for_opengl(&why, "1280x1024x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
         prefs.texture_cache_size = 64;
         prefs.flags = _screen_pref_32bit_flag; // detail maps off
     }
@@ -119,21 +118,16 @@ protected:
     {
         set_vertex_capture_procedure(nullptr);
         if (gl_started) stop_gl_render_harness();
+        close_log_file();
         stop_simulation();
         dispose_poweruser_settings();
-        if (!previous.empty() && chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
+        demo_render_fixture::TearDown();
         server.stop();
     }
 
     bool start_map(int16_t width, int16_t height, int32_t ticks)
     {
-        set_render_harness_screen(32, width, height);
-        char reason[256];
-        const bool started =
-            start_simulation(nullptr, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 0, reason, sizeof(reason));
-        EXPECT_TRUE(started) << reason;
-        return started && (ticks == 0 || run_simulation(ticks, nullptr, 0, nullptr, nullptr));
+        return start(32, width, height) && (ticks == 0 || run_simulation(ticks, nullptr, 0, nullptr, nullptr));
     }
     bool start_gl(int16_t width, int16_t height)
     {
@@ -178,7 +172,7 @@ protected:
 
     static const int16_t kSmallWidth = 256, kSmallHeight = 192;
     own_x_server server;
-    std::string previous, directory, artefacts;
+    std::string artefacts;
     screen_parameters prefs = {};
     bool gl_started = false;
     view_data view = {};
@@ -393,6 +387,164 @@ TEST_F(opengl_scene, frames_agree_with_the_software_renderer)
         EXPECT_GE(close_share, kCloseShare);
     }
     if (terrain_draws == 0) GTEST_SKIP() << "the terrain is not drawn through OpenGL in this build: bounds not checked";
+}
+
+// ---- units up close: each unit's pixels where the software renderer puts them ----------------
+
+const int16_t kCloseWidth = 640, kCloseHeight = 480;
+
+// The demo's units after one tick and the middle of the first one's
+// neighbours (within three cells), in cells.
+std::vector<int32_t> units_and_their_middle(double middle[3])
+{
+    const std::vector<int32_t> units = unit_objects();
+    middle[0] = middle[1] = middle[2] = 0;
+    if (units.empty()) return units;
+    const world_point3d first = get_object(units[0])->location.position;
+    int32_t near = 0;
+    for (int32_t unit : units)
+        if (const world_point3d &p = get_object(unit)->location.position;
+            std::abs(p.x - first.x) < 3 * 512 && std::abs(p.y - first.y) < 3 * 512)
+            middle[0] += p.x / 512.0, middle[1] += p.y / 512.0, middle[2] += p.z / 512.0, ++near;
+    for (int32_t c = 0; c < 3; ++c) middle[c] /= near;
+    return units;
+}
+
+// One close frame of `camera`: software (pass 0) or OpenGL (pass 1).
+bool draw_close(int32_t pass, const render_camera &camera, std::vector<uint8_t> *rgb)
+{
+    const render_frame_options options = {kCloseWidth, kCloseHeight, true, false};
+    bitmap_data *buffer = pass == 0 ? new_render_back_buffer(kCloseWidth, kCloseHeight) : nullptr;
+    view_data view;
+    build_render_camera_view(&view, &camera, &options, buffer);
+    view.game_ticks_elapsed = 1;
+    if (pass == 1) return render_camera_view_opengl(&view, rgb);
+    render_camera_view(&view);
+    const bool drawn = render_back_buffer_to_rgb(buffer, rgb);
+    free(buffer);
+    return drawn;
+}
+
+TEST_F(opengl_scene, units_up_close_stand_where_the_software_renderer_puts_them)
+{
+    // As a player zooms in: above the units, along the ground and from high
+    // above.  Each unit's box in the OpenGL frame is the software frame's
+    // within 3 pixels.
+    ASSERT_TRUE(start_map(kCloseWidth, kCloseHeight, 1));
+    double m[3];
+    const std::vector<int32_t> units = units_and_their_middle(m);
+    ASSERT_GE(units.size(), 3u);
+    const struct
+    {
+        const char *name;
+        render_camera camera;
+    } views[] = {
+        {"above", {m[0] - 3.0, m[1], m[2] + 1.3, 0, -22, 0}},
+        {"along_the_ground", {m[0] - 3.5, m[1], m[2] + 0.35, 0, -3, 0}},
+        {"high_above", {m[0] - 0.6, m[1], m[2] + 3.5, 0, -78, 0}},
+    };
+    std::vector<pixel_box> boxes[2][std::size(views)]; // software, OpenGL
+    for (int32_t pass = 0; pass < 2; ++pass)
+    {
+        if (pass == 1)
+        {
+            ASSERT_TRUE(start_gl(kCloseWidth, kCloseHeight));
+        }
+        for (size_t v = 0; v < std::size(views); ++v)
+            boxes[pass][v] = object_pixel_boxes(units, kCloseWidth, kCloseHeight, [&](std::vector<uint8_t> *rgb) {
+                return draw_close(pass, views[v].camera, rgb);
+            });
+    }
+    for (size_t v = 0; v < std::size(views); ++v)
+    {
+        SCOPED_TRACE(views[v].name);
+        ASSERT_EQ(boxes[0][v].size(), units.size());
+        ASSERT_EQ(boxes[1][v].size(), units.size());
+        int32_t seen = 0;
+        for (size_t u = 0; u < units.size(); ++u)
+        {
+            const pixel_box &a = boxes[0][v][u], &b = boxes[1][v][u];
+            EXPECT_EQ(a.empty(), b.empty()) << "unit " << units[u] << " shown by one renderer only";
+            if (a.empty() || b.empty()) continue;
+            ++seen;
+            EXPECT_TRUE(std::abs(a.left - b.left) <= 3 && std::abs(a.top - b.top) <= 3 &&
+                        std::abs(a.right - b.right) <= 3 && std::abs(a.bottom - b.bottom) <= 3)
+                << "unit " << units[u] << ": software " << a.left << "," << a.top << "-" << a.right << ","
+                << a.bottom << ", OpenGL " << b.left << "," << b.top << "-" << b.right << "," << b.bottom;
+        }
+        EXPECT_GE(seen, 2) << "the camera shows units up close";
+    }
+}
+
+TEST_F(opengl_scene, sprites_of_bad_bitmaps_are_skipped_and_told_once)
+{
+    // The first unit's frame (every view of it) given a bitmap no renderer can
+    // place; the map is started afresh for each case, so each case's bitmaps
+    // are told anew.  Two frames of each renderer: each bitmap's line once.
+    const struct
+    {
+        const char *name;
+        int16_t width, height; // 0: unchanged
+        int16_t registration_x, registration_y; // added
+    } cases[] = {
+        {"zero_width", -1, 0, 0, 0},
+        {"zero_height", 0, -1, 0, 0},
+        {"huge", 30000, 30000, 0, 0},
+        {"registration_far_outside", 0, 0, 20000, -9000},
+    };
+    ASSERT_TRUE(open_log_file_at("sprites.log", "sprite faults"));
+    for (const auto &planted : cases)
+    {
+        SCOPED_TRACE(planted.name);
+        // (The texture cache keeps the old map's bitmaps: it goes with it.)
+        if (gl_started) stop_gl_render_harness(), gl_started = false;
+        ASSERT_TRUE(start_map(kCloseWidth, kCloseHeight, 1));
+        ASSERT_TRUE(start_gl(kCloseWidth, kCloseHeight));
+        double m[3];
+        const std::vector<int32_t> units = units_and_their_middle(m);
+        ASSERT_FALSE(units.empty());
+        const object_data *unit = get_object(units[0]);
+        const sequence_data *sequence = get_sequence(unit->shape_collection_index, unit->shape_sequence_index);
+        ASSERT_NE(sequence, nullptr);
+        for (int32_t view = 0; view < sequence->number_of_views; ++view)
+        {
+            const int32_t index = get_sequence_instance_index(unit->shape_collection_index, unit->shape_sequence_index,
+                                                              view, unit->shape_frame_index);
+            auto *instance = const_cast<bitmap_instance_data *>(get_bitmap_instance(unit->shape_collection_index, index));
+            bitmap_data *bitmap = get_bitmap(unit->shape_collection_index, instance->bitmap_index);
+            ASSERT_NE(bitmap, nullptr);
+            // For good: the next case starts the map again.
+            if (planted.width) bitmap->width = std::max<int16_t>(planted.width, 0);
+            if (planted.height) bitmap->height = std::max<int16_t>(planted.height, 0);
+            instance->registration_point.x = (int16_t)(instance->registration_point.x + planted.registration_x);
+            instance->registration_point.y = (int16_t)(instance->registration_point.y + planted.registration_y);
+            instance->highres_registration_point = instance->registration_point;
+        }
+        const long logged_before = (long)fs::file_size("sprites.log");
+        const render_camera camera = {m[0] - 3.0, m[1], m[2] + 1.3, 0, -22, 0};
+        for (int32_t pass = 0; pass < 2; ++pass)
+        {
+            const std::vector<pixel_box> boxes = object_pixel_boxes(
+                {units[0]}, kCloseWidth, kCloseHeight, [&](std::vector<uint8_t> *rgb) {
+                    return draw_close(pass, camera, rgb) && draw_close(pass, camera, rgb);
+                });
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_TRUE(boxes[0].empty()) << (pass ? "OpenGL" : "software") << " drew the unit";
+        }
+        // The lines this case wrote: one per bitmap, at least one.
+        std::FILE *log = std::fopen("sprites.log", "r");
+        ASSERT_NE(log, nullptr);
+        std::fseek(log, logged_before, SEEK_SET);
+        std::vector<std::string> told;
+        for (char line[1024]; std::fgets(line, sizeof(line), log);)
+            if (const char *at = std::strstr(line, "sprite bitmap #"))
+                told.push_back(std::string(at, std::strstr(at, " not drawn") ? std::strstr(at, " not drawn") : at));
+        std::fclose(log);
+        EXPECT_FALSE(told.empty());
+        std::sort(told.begin(), told.end());
+        EXPECT_EQ(std::adjacent_find(told.begin(), told.end()), told.end()) << "a bitmap told twice";
+    }
+    close_log_file();
 }
 
 // ---- the passes on surfaces made here ---------------------------------------------------

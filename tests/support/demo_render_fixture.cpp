@@ -1,10 +1,12 @@
 #include "support/demo_render_fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
 #include "determinism_harness.h"
+#include "objects.h"
 #include "render_harness.h"
 #include "support/demo_data.h"
 #include "support/tag_file_builder.h"
@@ -34,4 +36,55 @@ bool demo_render_fixture::start(int depth, int width, int height)
     const bool started = start_simulation(nullptr, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 0, reason, sizeof(reason));
     EXPECT_TRUE(started) << reason;
     return started;
+}
+
+pixel_box box_of_difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, int32_t width, int32_t height)
+{
+    pixel_box box;
+    if (a.size() < (size_t)width * height * 3 || b.size() < a.size()) return box;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+        {
+            const size_t at = ((size_t)y * width + x) * 3;
+            int32_t d = 0;
+            for (int32_t c = 0; c < 3; ++c) d = std::max(d, std::abs(a[at + c] - b[at + c]));
+            if (d <= 40) continue;
+            box.left = std::min(box.left, x), box.right = std::max(box.right, x);
+            box.top = std::min(box.top, y), box.bottom = std::max(box.bottom, y);
+        }
+    return box;
+}
+
+std::vector<int32_t> unit_objects(void)
+{
+    std::vector<int32_t> units;
+    for (int32_t i = 0; i < get_object_count(); ++i)
+        if (const object_data *object = get_object(i); object && object->owner == _object_is_monster) units.push_back(i);
+    return units;
+}
+
+std::vector<pixel_box> object_pixel_boxes(const std::vector<int32_t> &objects, int32_t width, int32_t height,
+                                          const std::function<bool(std::vector<uint8_t> *rgb)> &draw)
+{
+    std::vector<uint32_t> flags;
+    for (int32_t index : objects) flags.push_back(get_object(index)->flags);
+    const auto hide = [&](int32_t hidden) {
+        for (size_t i = 0; i < objects.size(); ++i)
+            get_object(objects[i])->flags = flags[i] | _object_has_no_shadow_flag |
+                                            (objects[i] == hidden ? (uint32_t)_object_is_not_rendered_flag : 0u);
+    };
+    std::vector<pixel_box> boxes;
+    std::vector<uint8_t> whole, without;
+    hide(-1);
+    bool drawn = draw(&whole);
+    for (size_t i = 0; drawn && i < objects.size(); ++i)
+    {
+        hide(objects[i]);
+        drawn = draw(&without);
+        boxes.push_back(box_of_difference(whole, without, width, height));
+    }
+    for (size_t i = 0; i < objects.size(); ++i) get_object(objects[i])->flags = flags[i];
+    EXPECT_TRUE(drawn) << "a frame could not be drawn";
+    if (!drawn) boxes.clear();
+    return boxes;
 }

@@ -403,13 +403,9 @@ static void append_sprite(view_data *view, render_surface *surface)
     const cached_texture_data *texture = surface_texture(rectangle->bitmap_identifier, usage_flags);
     if (!texture) return;
     const bitmap_data *bitmap = texture->bitmap;
-    if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0)
-    {
-        // The half-texel growth divides by the bitmap's size.
-        log_message(__FILE__, __LINE__, "OpenGL: sprite %08x skipped: its bitmap has no size",
-                    (unsigned)rectangle->bitmap_identifier);
-        return;
-    }
+    // The half-texel growth divides by the bitmap's size.  A sprite of such a
+    // bitmap is refused (and logged once) where it is made; this only guards.
+    if (!bitmap || bitmap->width <= 0 || bitmap->height <= 0) return;
     const uint8_t opacity = opacity_of(surface->transparency);
     const object_colors colors =
         object_colors_of(texture, rectangle->bitmap_identifier, usage_flags, opacity, opacity);
@@ -702,14 +698,38 @@ static float float_from_bits(uint32_t bits)
     return value;
 }
 
+// The window at unit distance that the software renderer's projection shows
+// on the view's screen (or on its tile of the whole picture): screen x = xk -
+// x * f / z, screen y = yk + y * f / z.  The surfaces' screen rectangles
+// (marks, shadows, text) come from that projection, so the sprites and the
+// terrain must too.  The view's own perspective window takes the bars' height
+// off a picture that is already drawn between them, and stretches the picture.
+static view_perspective software_window(const view_data *view)
+{
+    const float f = view->fworld_to_screen > 0.0f ? view->fworld_to_screen : 1.0f;
+    float x0 = 0.0f, y0 = 0.0f, x1 = (float)view->screen_width, y1 = (float)view->screen_height;
+    if (view->tile_rendering)
+    {
+        x0 = (float)(view->x_tile * view->x_tile_size), x1 = x0 + (float)view->x_tile_size;
+        y0 = (float)(view->y_tile * view->y_tile_size), y1 = y0 + (float)view->y_tile_size;
+    }
+    view_perspective window;
+    window.left = (x0 - (float)view->xk) / f;
+    window.right = (x1 - (float)view->xk) / f;
+    window.top = ((float)view->yk - y0) / f;
+    window.bottom = ((float)view->yk - y1) / f;
+    return window;
+}
+
 // The perspective projection of the view (near 0.5 and far 360 cells) and
 // what sprites need to turn screen rows back into view heights.
 static void build_perspective_projection(const view_data *view)
 {
     projection_mode_data *data = &projections[_projection_mode_perspective];
     memset(data, 0, sizeof(*data));
-    const float l = view->perspective.left / 2.0f, r = view->perspective.right / 2.0f;
-    const float t = view->perspective.top / 2.0f, b = view->perspective.bottom / 2.0f;
+    const view_perspective window = software_window(view);
+    const float l = window.left / 2.0f, r = window.right / 2.0f;
+    const float t = window.top / 2.0f, b = window.bottom / 2.0f;
     const float width = r - l != 0.0f ? r - l : 1.0f, height = t - b != 0.0f ? t - b : 1.0f;
     data->proj_mat[0] = 1.0f / width;
     data->proj_mat[5] = 1.0f / height;
@@ -724,10 +744,11 @@ static void build_perspective_projection(const view_data *view)
     data->viewport[1] = active_screen.physical_pixel_height - view->viewport.bottom;
     data->viewport[2] = view->viewport.right - view->viewport.left;
     data->viewport[3] = view->viewport.bottom - view->viewport.top;
-    const float s = -1.0f / data->proj_mat[5];
-    const float half_height = view->half_resolution_height > 0 ? (float)view->half_resolution_height : 1.0f;
-    data->unproject_y_scale = -s / half_height;
-    data->unproject_y_bias = (data->proj_mat[9] - 1.0f) * s + (float)view->resolution_height * s / half_height;
+    // A screen row back to a view height at distance z, (bias + scale x row) x z,
+    // by the same projection.
+    const float f = view->fworld_to_screen > 0.0f ? view->fworld_to_screen : 1.0f;
+    data->unproject_y_scale = 1.0f / f;
+    data->unproject_y_bias = -(float)view->yk / f;
     // The next draw loads it (the ortho one is rebuilt as it was).
     build_orthogonal_projection();
 }
