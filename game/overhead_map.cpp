@@ -1036,10 +1036,22 @@ void rasterize_overhead_map(view_data *view)
 
 // ---- zoom ------------------------------------------------------------------------------------
 
-// One screen pixel per picture pixel: the size the software renderer draws
-// the map at (its picture, or its window, is already chosen by the screen's
-// size), so that both renderers show the same map until the player zooms.
-float overhead_map_default_scale(void) { return 1.0f; }
+// A 154-pixel map on a 1024 x 768 screen.
+static const float DEFAULT_OVERHEAD_MAP_SIZE = 154.0f;
+
+float overhead_map_default_scale(void)
+{
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    int32_t w = 0, h = 0;
+    if (overhead->limited_terrain_visibility)
+        w = overhead->limited_visibility_width, h = overhead->limited_visibility_height;
+    else if (overhead->original_bitmap)
+        w = overhead->original_bitmap->width, h = overhead->original_bitmap->height;
+    if (w <= 0 || h <= 0) return 1.0f;
+    const float sx = DEFAULT_OVERHEAD_MAP_SIZE / (float)w * (float)active_screen.width / 1024.0f;
+    const float sy = DEFAULT_OVERHEAD_MAP_SIZE / (float)h * (float)active_screen.height / 768.0f;
+    return std::min(sx, sy);
+}
 
 static void set_overhead_map_scale(float scale)
 {
