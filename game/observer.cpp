@@ -240,11 +240,13 @@ void eye_offset(const observer_physics_variables &physics, real *pitch, real *dx
 // further out there would change nothing on the screen, and moving it back
 // would change nothing until it came back to where the eye is free: the keys
 // would seem dead.  So on such an axis a move outward is dropped and a move
-// inward starts from the point where the eye is free.  When no point of the
-// box [low, high] frees the eye (extended zoom on a small map), the axis is
-// left alone.
+// inward starts from the point where the eye is free.  A focus outside the
+// box [low, high] (placed there by a script) comes back as the borders let
+// it, and when no point of the box frees the eye (extended zoom on a small
+// map) the axis is left alone too.
 void keep_focus_where_eye_follows(real *position, real *delta, real eye_offset, real mesh_high, real low, real high)
 {
+    if (*position < low || *position > high) return;
     const real eye = *position + eye_offset;
     real free;
     if (eye > mesh_high) free = mesh_high - eye_offset;
