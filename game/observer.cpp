@@ -223,6 +223,41 @@ bool view_reaches_explored_ground(real x, real y, real yaw)
     return false;
 }
 
+// Where the eye stands from the focus: zoomed out it is behind and above it,
+// along the yaw and the pitch tilted by the zoom.
+void eye_offset(const observer_physics_variables &physics, real *pitch, real *dx, real *dy, real *dz)
+{
+    *pitch = physics.pitch;
+    if (physics.zoom_factor < 0) *pitch += ZOOM_TILT * std::max(physics.zoom_factor, -1.0f);
+    const real length = physics.zoom_factor * EYE_DISTANCE_PER_ZOOM;
+    *dx = length * std::cos(*pitch) * std::cos(physics.yaw);
+    *dy = length * std::cos(*pitch) * std::sin(physics.yaw);
+    *dz = length * std::sin(*pitch);
+}
+
+// The view holds the eye over the mesh (build_observer_view), so far zoomed
+// out near an edge the focus may lie where its eye cannot follow.  Moving it
+// further out there would change nothing on the screen, and moving it back
+// would change nothing until it came back to where the eye is free: the keys
+// would seem dead.  So on such an axis a move outward is dropped and a move
+// inward starts from the point where the eye is free.  A focus outside the
+// box [low, high] (placed there by a script) comes back as the borders let
+// it, and when no point of the box frees the eye (extended zoom on a small
+// map) the axis is left alone too.
+void keep_focus_where_eye_follows(real *position, real *delta, real eye_offset, real mesh_high, real low, real high)
+{
+    if (*position < low || *position > high) return;
+    const real eye = *position + eye_offset;
+    real free;
+    if (eye > mesh_high) free = mesh_high - eye_offset;
+    else if (eye < 0) free = -eye_offset;
+    else return;
+    if (free < low || free > high) return;
+    const real outward = eye > mesh_high ? 1.0f : -1.0f;
+    if (*delta * outward > 0) *delta = 0;
+    else if (*delta != 0) *position = free;
+}
+
 // How a move of `delta` along one axis at `position` is held by the box
 // [low, high]: the factor to multiply it by (1 when no border applies).
 real border_factor(real *position, real delta, real low, real high, bool *applied)
@@ -899,6 +934,12 @@ void update_observer_physics_variables(void)
         dx *= border_factor(&physics.x, dx, bounds.left, bounds.right, &applied);
         dy *= border_factor(&physics.y, dy, bounds.top, bounds.bottom, &applied);
     }
+    {
+        real pitch, eye_dx, eye_dy, eye_dz;
+        eye_offset(physics, &pitch, &eye_dx, &eye_dy, &eye_dz);
+        keep_focus_where_eye_follows(&physics.x, &dx, eye_dx, (real)std::max(0, mesh_width - 1), bounds.left, bounds.right);
+        keep_focus_where_eye_follows(&physics.y, &dy, eye_dy, (real)std::max(0, mesh_height - 1), bounds.top, bounds.bottom);
+    }
     if (!view_reaches_explored_ground(physics.x + dx, physics.y + dy, physics.yaw)) dx = dy = 0;
     physics.x += dx;
     physics.y += dy;
@@ -985,8 +1026,8 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
     view->half_resolution_width = (int16_t)(resolution_width / 2);
     view->half_resolution_height = (int16_t)(resolution_height / 2);
 
-    real pitch = physics.pitch;
-    if (physics.zoom_factor < 0) pitch += ZOOM_TILT * std::max(physics.zoom_factor, -1.0f);
+    real pitch, eye_dx, eye_dy, eye_dz;
+    eye_offset(physics, &pitch, &eye_dx, &eye_dy, &eye_dz);
 
     real focus_z = physics.z;
     if (header && (header->flags & _mesh_has_terrain_following_camera_flag))
@@ -996,10 +1037,9 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
         focus_z = (filtered_height(&o.focus_height_filter_state, ahead_x, ahead_y) + FOCUS_HEIGHT_ABOVE_TERRAIN) *
                   CELLS_PER_WORLD_UNIT;
     }
-    const real length = physics.zoom_factor * EYE_DISTANCE_PER_ZOOM;
-    real eye_x = physics.x + length * std::cos(pitch) * std::cos(physics.yaw);
-    real eye_y = physics.y + length * std::cos(pitch) * std::sin(physics.yaw);
-    real eye_z = focus_z + length * std::sin(pitch);
+    real eye_x = physics.x + eye_dx;
+    real eye_y = physics.y + eye_dy;
+    real eye_z = focus_z + eye_dz;
     eye_x = clamp_real(eye_x, 0, (real)std::max(0, mesh_width - 1));
     eye_y = clamp_real(eye_y, 0, (real)std::max(0, mesh_height - 1));
     const world_point2d ground = {cells_to_world(eye_x), cells_to_world(eye_y)};

@@ -423,10 +423,13 @@ bool make_demo_map_source_tags(const std::string &tool, const std::string &sourc
     if (!make_tag(tool, "mesh demo_out.tag --subgroup " + subgroup + " --name '" + subgroup + "' '" + map.string() + "'",
                   &made))
         return false;
-    const std::string landscape = landscape_subgroup(map);
-    if (landscape != "none" && !make_tag(tool, "landscape demo_out.tag --subgroup " + landscape + " --name '" +
-                                                   subgroup + " landscape' '" + map.string() + "'",
-                                         &made))
+    const std::string landscape = landscape_subgroup(map), overhead = overhead_subgroup(map);
+    const std::string landscape_arguments =
+        "landscape demo_out.tag --subgroup " + landscape + " --name '" + subgroup + " landscape'" +
+        (overhead == "none" ? "" : " --overhead demo_overhead.tag --overhead-subgroup " + overhead) + " '" +
+        map.string() + "'";
+    if (landscape != "none" && !make_tag(tool, landscape_arguments, &made)) return false;
+    if (landscape != "none" && overhead != "none" && !take_made_tag("demo_overhead.tag", landscape_arguments, &made))
         return false;
     write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());

@@ -90,7 +90,7 @@ const std::vector<test_tag> *demo_map_tags(void);
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags);
 
 // Makes the map data/maps/`source` as the tag 'mesh' `subgroup`, and the
-// landscape collection it names, with `tool`, as the demo data script does;
+// landscape collection and overhead-map picture it names, with `tool`, as the demo data script does;
 // appends them to `tags`.  The other tags it names (camera limits,
 // interface...) are those of make_demo_map_tags.  False (a test failure added) when the tool fails.
 bool make_demo_map_source_tags(const std::string &tool, const std::string &source, const std::string &subgroup,
