@@ -77,12 +77,23 @@ static intptr_t handle_click(dialog_data *dialog, int16_t item_id, void *paramet
             }
             result = 1;
         }
-        const rectangle2d thumb = thumb_bounds(item, data);
         const point2d at = action->pointer;
         const bool inside_item = at.x >= item->bounds.left && at.x < item->bounds.right &&
                                  at.y >= item->bounds.top && at.y < item->bounds.bottom;
-        const bool inside_thumb = at.x >= thumb.left && at.x < thumb.right && at.y >= thumb.top && at.y < thumb.bottom;
-        if (inside_item && inside_thumb) data->item_last_clicked = _in_slider;
+        if (inside_item && data->item_last_clicked != _in_slider)
+        {
+            // A press anywhere on the track takes the thumb there and holds
+            // it, so a click moves the value and a drag that began beside the
+            // thumb (the pointer moved before the press was seen) still drags.
+            if (travel > 0 && range > 0)
+            {
+                const int64_t position = (int64_t)at.x - HALF_THUMB_WIDTH - item->bounds.left;
+                data->value = clamp_value(data->min_value + position * range / travel, data->min_value,
+                                          data->max_value);
+            }
+            data->item_last_clicked = _in_slider;
+            result = 1;
+        }
         else if (data->item_last_clicked != _in_slider) return 0;
     }
     else
@@ -116,9 +127,12 @@ intptr_t slider_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
         const int32_t collection = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         if (collection == NONE) return 0;
         rectangle2d thumb = thumb_bounds(item, data);
+        // The thumb's picture may be taller than the item; only the item is
+        // redrawn when the thumb moves, so nothing may be drawn outside it.
+        const rectangle2d clip = item->bounds;
         const fixed_fraction transparency = (item->flags & _control_is_disabled_flag) ? 32768 : 0;
         draw_bitmap_from_sequence(p->dialog_bitmap, collection, _dialog_elements_slider_controls_sequence,
-                                  data->item_last_clicked == _in_slider ? 1 : 0, 0, &thumb, nullptr, nullptr,
+                                  data->item_last_clicked == _in_slider ? 1 : 0, 0, &thumb, &clip, nullptr,
                                   transparency, _transparency_normal, _draw_bitmap_respect_registration_point_flag,
                                   0);
         return 0;
