@@ -338,6 +338,14 @@ int16_t get_font_line_height(int32_t font_index)
     return font ? (int16_t)(font->ascending_height + font->descending_height) : 0;
 }
 
+void set_interface_font_line_height_delta(int32_t font_index, int16_t delta)
+{
+    font_runtime *runtime = (font_runtime *)get_definition_runtime(&font_definitions, font_index);
+    if (!runtime || !get_font_mutable(font_index) || runtime->interface_line_height_delta == delta) return;
+    adjust_font_line_height(font_index, (int16_t)(delta - runtime->interface_line_height_delta));
+    runtime->interface_line_height_delta = delta;
+}
+
 void adjust_font_line_height(int32_t font_index, int16_t delta)
 {
     font_definition *font = get_font_mutable(font_index);

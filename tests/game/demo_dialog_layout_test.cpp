@@ -1,0 +1,118 @@
+// Every dialog of the demo data laid out as the game opens it, on the two
+// screens the game offers first (640 x 480 and 1024 x 768): the dialog lies
+// on the screen, each item inside its dialog, and each text its item shows
+// fits the item's rectangle: a label in one line is narrower than where it
+// is drawn (else it is cut short), a wrapped text no taller than its item.
+
+#include "support/dialog_harness.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/static_text_control.h"
+#include "bitmap_text.h"
+#include "interface_definitions.h"
+#include "screen.h"
+#include "support/demo_data.h"
+
+namespace {
+
+std::vector<std::string> demo_dialog_subgroups(void)
+{
+    std::vector<std::string> subgroups;
+    for (const auto &entry : std::filesystem::directory_iterator(source_tree_path("data/interface/dialogs")))
+        if (entry.path().extension() == ".txt") subgroups.push_back(entry.path().stem().string());
+    std::sort(subgroups.begin(), subgroups.end());
+    return subgroups;
+}
+
+bool inside(const rectangle2d &inner, const rectangle2d &outer)
+{
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// What is wrong with the text of `item`, empty when it fits.
+std::string misfit(const control_data *item)
+{
+    const int32_t width = item->bounds.right - item->bounds.left, height = item->bounds.bottom - item->bounds.top;
+    if (item->handler == static_text_control_def_proc)
+    {
+        const text_extra_data *text = (const text_extra_data *)item->extra_data;
+        if (!text || !*text->string) return "";
+        if (!(text->flags & _draw_string_wrap_flag))
+        {
+            const int32_t room = width - get_font_definition(text->font_index)->leading_width;
+            return string_width(text->font_index, text->style, text->string) < room ? "" : "is cut short";
+        }
+        int32_t needed = 0;
+        get_string_height(text->string, text->font_index, text->style, width, &needed);
+        return needed <= height ? "" : "needs " + std::to_string(needed) + " of " + std::to_string(height) + " rows";
+    }
+    if (item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc)
+    {
+        const button_control_data *button = (const button_control_data *)item->extra_data;
+        if (!button || !button->name[0] || (button->flags & _button_control_word_wrapped_text_flag)) return "";
+        const int32_t font = get_interface_font_index(0);
+        const int32_t room = button->text_bounds.right - button->text_bounds.left - get_font_definition(font)->leading_width;
+        if (string_width(font, -1, button->name) >= room) return "is cut short";
+        if (button->text_bounds.right > item->bounds.right || button->text_bounds.left < item->bounds.left)
+            return "is drawn beside its button";
+    }
+    return "";
+}
+
+using demo_dialog_layout = demo_controls_test;
+
+TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_texts_fit_their_rectangles)
+{
+    const std::vector<std::string> subgroups = demo_dialog_subgroups();
+    ASSERT_GT(subgroups.size(), 30u);
+    const struct
+    {
+        int16_t width, height;
+    } screens[] = {{640, 480}, {1024, 768}};
+    for (const std::string &subgroup : subgroups)
+    {
+        SCOPED_TRACE(subgroup);
+        dialog_data *dialog = new_dialog(dialog_test_code(subgroup.c_str()), nullptr, nullptr, NONE, 0);
+        ASSERT_NE(dialog, nullptr);
+        const rectangle2d own = {0, 0, (int16_t)(dialog->bounds.bottom - dialog->bounds.top),
+                                 (int16_t)(dialog->bounds.right - dialog->bounds.left)};
+        for (const auto &s : screens)
+            EXPECT_TRUE(own.right <= s.width && own.bottom <= s.height) << s.width << " x " << s.height;
+        for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
+        {
+            if (!item->handler || !bitmap_get_item_visible(dialog, item->item_id)) continue;
+            EXPECT_TRUE(inside(item->bounds, own)) << "item " << item->item_id << " hangs over the frame";
+            const std::string wrong = misfit(item);
+            EXPECT_EQ(wrong, "") << "the text of item " << item->item_id;
+        }
+        render_dialogs(screen.bitmap);
+        dispose_dialog(dialog);
+    }
+}
+
+// The menus load the interface again each time they open, while its fonts
+// stay loaded: the interface's change of its small font's line height is
+// made once, so wrapped lines keep their spacing from one menu to the next.
+TEST_F(demo_dialog_layout, wrapped_lines_keep_the_fonts_line_height_when_the_interface_is_loaded_again)
+{
+    const int32_t font = get_interface_font_index(0);
+    const font_definition *definition = get_font_definition(font);
+    ASSERT_NE(definition, nullptr);
+    const int32_t line = get_font_line_height(font);
+    const char *const text = "one\rtwo\rthree";
+    int32_t first = 0, again = 0;
+    get_string_height(text, font, -1, 200, &first);
+    for (int32_t i = 0; i < 3; ++i) ASSERT_TRUE(initialize_interface_without_map());
+    get_string_height(text, get_interface_font_index(0), -1, 200, &again);
+    EXPECT_EQ(again, first);
+    EXPECT_GE(first, 3 * line) << "each line advances by at least the font's line height";
+}
+
+} // namespace
