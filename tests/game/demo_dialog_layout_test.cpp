@@ -3,15 +3,13 @@
 // on the screen, each item inside its dialog, and each text its item shows
 // fits the item's rectangle: a label in one line is narrower than where it
 // is drawn (else it is cut short), a wrapped text no taller than its item.
-// The interface's plain fonts are the demo's own, rendered from its faces as
-// the demo data is, since a label fits only in the font it is drawn with.
+// The interface's fonts are the demo's own, rendered from its faces as the
+// demo data is, since a label fits only in the font it is drawn with.
 
 #include "support/dialog_input_harness.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,7 +61,8 @@ std::string misfit(const control_data *item)
         if (!(text->flags & _draw_string_wrap_flag))
         {
             const int32_t room = width - get_font_definition(text->font_index)->leading_width;
-            return string_width(text->font_index, text->style, text->string) < room ? "" : "is cut short";
+            const int32_t needed = string_width(text->font_index, text->style, text->string);
+            return needed < room ? "" : "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
         }
         int32_t needed = 0;
         get_string_height(text->string, text->font_index, text->style, width, &needed);
@@ -75,7 +74,8 @@ std::string misfit(const control_data *item)
         if (!button || !button->name[0] || (button->flags & _button_control_word_wrapped_text_flag)) return "";
         const int32_t font = get_interface_font_index(0);
         const int32_t room = button->text_bounds.right - button->text_bounds.left - get_font_definition(font)->leading_width;
-        if (string_width(font, -1, button->name) >= room) return "is cut short";
+        const int32_t needed = string_width(font, -1, button->name);
+        if (needed >= room) return "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
         if (button->text_bounds.right > item->bounds.right || button->text_bounds.left < item->bounds.left)
             return "is drawn beside its button";
     }
@@ -87,27 +87,10 @@ class demo_dialog_layout : public demo_interface_test
 protected:
     void SetUp() override
     {
+        demo_fonts = true;
         demo_interface_test::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
         register_vesk_controls();
-    }
-    // The plain fonts of data/fonts/interface.txt, over the fixed test font.
-    void store_interface_tags(void) override
-    {
-        std::ifstream list(source_tree_path("data/fonts/interface.txt"));
-        for (std::string line; std::getline(list, line);)
-        {
-            std::istringstream words(line);
-            std::string plain, italic, bold, condensed, underlined, size;
-            if (line.empty() || line[0] == '#' || !(words >> plain >> italic >> bold >> condensed >> underlined >> size))
-                continue;
-            ASSERT_EQ(run_data_tool("font face.tag --subgroup " + plain + " --name " + plain +
-                                    " --face /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf --size " + size),
-                      0);
-            const std::vector<uint8_t> bytes = local_tag_file_data("face.tag");
-            write_local_tag(FONT_DEFINITION_GROUP_TAG, plain.c_str(), FONT_DEFINITION_VERSION_NUMBER, bytes.data(),
-                            (int32_t)bytes.size());
-        }
     }
 };
 

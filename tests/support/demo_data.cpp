@@ -484,6 +484,37 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
     return written;
 }
 
+bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const std::string faces = "/usr/share/fonts/truetype/dejavu/";
+    std::vector<test_tag> fonts;
+    std::ifstream list(source_tree_path("data/fonts/interface.txt"));
+    for (std::string line; std::getline(list, line);)
+    {
+        std::istringstream words(line);
+        std::string plain, italic, bold, condensed, underlined, size;
+        if (!(words >> plain >> italic >> bold >> condensed >> underlined >> size) || plain[0] == '#') continue;
+        const std::string sized = " --size " + size + " --face " + faces;
+        const std::string made[][2] = {
+            {plain, sized + "DejaVuSans.ttf --italic " + italic + " --bold " + bold + " --condensed " + condensed +
+                        " --underlined " + underlined},
+            {italic, sized + "DejaVuSans-Oblique.ttf"}, {bold, sized + "DejaVuSans-Bold.ttf"},
+            {condensed, sized + "DejaVuSansCondensed.ttf"}, {underlined, sized + "DejaVuSans.ttf --underline"}};
+        for (const auto &font : made)
+            if (!make_tag(tool, "font demo_out.tag --subgroup " + font[0] + " --name " + font[0] + font[1], &fonts))
+                return false;
+    }
+    for (const test_tag &font : fonts)
+    {
+        const auto same = [&font](const test_tag &t) {
+            return t.group_tag == font.group_tag && t.subgroup_tag == font.subgroup_tag;
+        };
+        tags->erase(std::remove_if(tags->begin(), tags->end(), same), tags->end());
+        tags->push_back(font);
+    }
+    return true;
+}
+
 // ---- the tests' own interface data -----------------------------------------------
 
 bool make_test_dialog_tags(const std::string &tool, std::vector<test_tag> *tags)

@@ -108,6 +108,12 @@ bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 // a write fails.
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags = {});
 
+// Puts the interface fonts the demo data script renders (data/fonts/interface.txt,
+// each plain font and its four style fonts from the DejaVu faces) in place of
+// the test fonts in `tags`, for tests that measure text as the game draws it.
+// False (a test failure added) when the tool fails.
+bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *tags);
+
 // The tests' own dialogs, made with `tool` from the sources under
 // tests/data/interface/dialogs as the demo's dialogs are made (each
 // <subgroup>.txt a dialog tag, with its dialog string list when the texts are
