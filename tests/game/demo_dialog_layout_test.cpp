@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_text.h"
 #include "register_vesk_controls.h"
@@ -140,6 +142,41 @@ TEST_F(demo_dialog_layout, wrapped_lines_keep_the_fonts_line_height_when_the_int
     get_string_height(text, get_interface_font_index(0), -1, 200, &again);
     EXPECT_EQ(again, first);
     EXPECT_GE(first, 3 * line - 2) << "each line advances by about the font's line height";
+}
+
+// Bad input: a text far longer than its item is cut (or wrapped) inside the
+// item's rectangle, its drop shadow included; nothing lands on a neighbour.
+TEST_F(demo_dialog_layout, a_text_longer_than_its_item_stays_inside_the_item)
+{
+    std::string longer = "A label that goes on";
+    while (longer.size() < 400) longer += " and on";
+    dialog_data *dialog = new_dialog(dialog_test_code("!prf"), nullptr, nullptr, NONE, 0);
+    ASSERT_NE(dialog, nullptr);
+    const struct
+    {
+        const char *what;
+        int16_t item_id;
+        void (*give)(dialog_data *, int16_t, const char *);
+    } cases[] = {
+        {"static text", 19, [](dialog_data *d, int16_t id, const char *t) { set_bitmap_dialog_static_item_text(d, id, t); }},
+        {"button label", 40, [](dialog_data *d, int16_t id, const char *t) { set_button_control_name(d, id, t); }},
+        {"list row", 22, [](dialog_data *d, int16_t id, const char *t) { add_string_to_list(d, id, t, 1, true); }},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        control_data *item = find_control(dialog, c.item_id);
+        ASSERT_NE(item, nullptr);
+        c.give(dialog, c.item_id, longer.c_str());
+        screen.fill();
+        param_control_draw_verb draw = {screen.bitmap, 0};
+        item->handler(_control_draw_verb, dialog, c.item_id, &draw);
+        EXPECT_GT(screen.count_changed(&item->bounds), 0) << "the text is drawn";
+        const rectangle2d drawn = screen.changed_bounds();
+        EXPECT_TRUE(inside(drawn, item->bounds)) << "drawn over " << drawn.left << ".." << drawn.right << " x "
+                                                 << drawn.top << ".." << drawn.bottom;
+    }
+    dispose_dialog(dialog);
 }
 
 } // namespace
