@@ -338,6 +338,14 @@ int16_t get_font_line_height(int32_t font_index)
     return font ? (int16_t)(font->ascending_height + font->descending_height) : 0;
 }
 
+void set_interface_font_line_height_delta(int32_t font_index, int16_t delta)
+{
+    font_runtime *runtime = (font_runtime *)get_definition_runtime(&font_definitions, font_index);
+    if (!runtime || !get_font_mutable(font_index) || runtime->interface_line_height_delta == delta) return;
+    adjust_font_line_height(font_index, (int16_t)(delta - runtime->interface_line_height_delta));
+    runtime->interface_line_height_delta = delta;
+}
+
 void adjust_font_line_height(int32_t font_index, int16_t delta)
 {
     font_definition *font = get_font_mutable(font_index);
@@ -901,9 +909,6 @@ void draw_string(bitmap_data *destination, point2d *origin, const rectangle2d *b
     const int32_t first_baseline = (flags & _draw_string_bottom_justified_flag) ? frame->bottom - descending
                                                                                : frame->top + ascending;
     int32_t end_x = left, baseline = first_baseline;
-    const rectangle2d shadow_bounds = {(int16_t)(frame->top + DROP_SHADOW_OFFSET), (int16_t)(frame->left + DROP_SHADOW_OFFSET),
-                                       (int16_t)(frame->bottom + DROP_SHADOW_OFFSET),
-                                       (int16_t)(frame->right + DROP_SHADOW_OFFSET)};
     const char *rest = text;
     for (int32_t line = 0;; ++line)
     {
@@ -928,7 +933,9 @@ void draw_string(bitmap_data *destination, point2d *origin, const rectangle2d *b
         if (!((flags & _draw_string_prevent_partial_vertical_clipping_flag) && y >= frame->bottom))
         {
             if (flags & _draw_string_shadow_flag)
-                _draw_string(destination, kind, x + DROP_SHADOW_OFFSET, y + DROP_SHADOW_OFFSET, &shadow_bounds, clip,
+                // The shadow stays inside the frame too: a pixel past it would
+                // lie on the neighbouring item, which does not redraw it.
+                _draw_string(destination, kind, x + DROP_SHADOW_OFFSET, y + DROP_SHADOW_OFFSET, frame, clip,
                              font_index, style, &rgb_black, rest, wrapped.line_length, false, transparency, &levels);
             end_x = _draw_string(destination, kind, x, y, frame, clip, font_index, style, color, rest,
                                  wrapped.line_length, (flags & _draw_string_color_codes_flag) != 0, transparency, &levels);

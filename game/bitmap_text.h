@@ -143,6 +143,7 @@ struct font_runtime
     uint8_t *characters; // the block as read
     int32_t characters_size;
     font_character ***lead_byte_character_tables; // 256 tables of 256 glyphs, by high byte
+    int16_t interface_line_height_delta; // what set_interface_font_line_height_delta applied; 0 when loaded
 };
 
 extern definition_globals font_definitions;
@@ -184,6 +185,12 @@ int16_t get_font_ascending_height(int32_t font_index);
 int16_t get_font_line_height(int32_t font_index);
 // Adds `delta` to the leading of the font and of each of its style fonts.
 void adjust_font_line_height(int32_t font_index, int16_t delta);
+// The interface's change of a font's line height, made once for as long as
+// the font stays loaded: the interface is loaded again (each return to the
+// menus) while its fonts stay, and adding the change again would close the
+// lines up until they lie over each other.  Adjusts by what the font has
+// not yet been given of `delta`.
+void set_interface_font_line_height_delta(int32_t font_index, int16_t delta);
 
 // The text language (0..5) read when the map began.
 int16_t get_text_language(void);

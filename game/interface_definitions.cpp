@@ -193,7 +193,7 @@ bool postprocess_interface_definition(definition_globals *, int32_t, int32_t, vo
         else d->font_indexes[i] = NONE; // looked up on first use
     }
     if (!fonts_found) return false;
-    adjust_font_line_height(d->font_indexes[0], -2);
+    set_interface_font_line_height_delta(d->font_indexes[0], -2);
     return true;
 }
 

@@ -42,6 +42,17 @@ static rectangle2d thumb_bounds(const control_data *item, const private_control_
     return {item->bounds.top, left, item->bounds.bottom, (int16_t)(left + THUMB_WIDTH)};
 }
 
+// The value whose thumb is centred on `x`, clamped; an empty range or travel
+// cannot map a position, and the value stays.
+static void follow_pointer(const control_data *item, private_control_data *data, int16_t x)
+{
+    const int32_t travel = item->bounds.right - item->bounds.left - THUMB_WIDTH;
+    const int64_t range = (int64_t)data->max_value - data->min_value;
+    if (travel <= 0 || range <= 0) return;
+    const int64_t position = (int64_t)x - HALF_THUMB_WIDTH - item->bounds.left;
+    data->value = clamp_value(data->min_value + position * range / travel, data->min_value, data->max_value);
+}
+
 static bool flag_set(const action_data *action, int32_t bit)
 {
     return TEST_FLAG(action->flags[bit / 32], bit % 32);
@@ -64,25 +75,29 @@ static intptr_t handle_click(dialog_data *dialog, int16_t item_id, void *paramet
     }
     else if (flag_set(action, _left_mouse_down_bit))
     {
-        const int32_t travel = item->bounds.right - item->bounds.left - THUMB_WIDTH;
-        const int64_t range = (int64_t)data->max_value - data->min_value;
         if (data->item_last_clicked == _in_slider)
         {
-            // An empty range or travel cannot map a position: the value stays.
-            if (travel > 0 && range > 0)
-            {
-                const int64_t position = (int64_t)action->pointer.x - HALF_THUMB_WIDTH - item->bounds.left;
-                data->value = clamp_value(data->min_value + position * range / travel, data->min_value,
-                                          data->max_value);
-            }
+            follow_pointer(item, data, action->pointer.x);
             result = 1;
         }
-        const rectangle2d thumb = thumb_bounds(item, data);
         const point2d at = action->pointer;
+        const rectangle2d thumb = thumb_bounds(item, data);
         const bool inside_item = at.x >= item->bounds.left && at.x < item->bounds.right &&
                                  at.y >= item->bounds.top && at.y < item->bounds.bottom;
-        const bool inside_thumb = at.x >= thumb.left && at.x < thumb.right && at.y >= thumb.top && at.y < thumb.bottom;
-        if (inside_item && inside_thumb) data->item_last_clicked = _in_slider;
+        const bool inside_thumb = at.x >= thumb.left && at.x < thumb.right;
+        if (inside_item && data->item_last_clicked != _in_slider)
+        {
+            // A press on the thumb grabs it where it is; a press on the track
+            // beside it takes the thumb there and holds it, so a click moves
+            // the value and a drag that began beside the thumb still drags.
+            // Only the move reports a change: the dialog applies it at once.
+            if (!inside_thumb)
+            {
+                follow_pointer(item, data, at.x);
+                result = 1;
+            }
+            data->item_last_clicked = _in_slider;
+        }
         else if (data->item_last_clicked != _in_slider) return 0;
     }
     else
@@ -116,9 +131,12 @@ intptr_t slider_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
         const int32_t collection = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         if (collection == NONE) return 0;
         rectangle2d thumb = thumb_bounds(item, data);
+        // The thumb's picture may be taller than the item; only the item is
+        // redrawn when the thumb moves, so nothing may be drawn outside it.
+        const rectangle2d clip = item->bounds;
         const fixed_fraction transparency = (item->flags & _control_is_disabled_flag) ? 32768 : 0;
         draw_bitmap_from_sequence(p->dialog_bitmap, collection, _dialog_elements_slider_controls_sequence,
-                                  data->item_last_clicked == _in_slider ? 1 : 0, 0, &thumb, nullptr, nullptr,
+                                  data->item_last_clicked == _in_slider ? 1 : 0, 0, &thumb, &clip, nullptr,
                                   transparency, _transparency_normal, _draw_bitmap_respect_registration_point_flag,
                                   0);
         return 0;

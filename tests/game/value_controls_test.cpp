@@ -239,9 +239,13 @@ TEST_F(value_controls, a_dragged_slider_holds_its_maximum_and_a_double_click_res
     EXPECT_EQ(get_slider_value(dialog, SLIDER_ITEM), 100);
     EXPECT_EQ(((private_control_data *)get_dialog_item_extra_data(dialog, SLIDER_ITEM))->item_last_clicked, _nothing);
 
-    // The track beside the thumb does not move it.
+    // A press on the track beside the thumb takes the thumb there and fires:
+    // (60 - 8 - 20) * 100 / 184.  The release lets it go.
+    const size_t fired = handled_items().size();
     press(60, 70);
-    EXPECT_EQ(get_slider_value(dialog, SLIDER_ITEM), 100);
+    EXPECT_EQ(get_slider_value(dialog, SLIDER_ITEM), 17);
+    EXPECT_EQ(handled_items().size(), fired + 1);
+    EXPECT_EQ(((private_control_data *)get_dialog_item_extra_data(dialog, SLIDER_ITEM))->item_last_clicked, _nothing);
 
     feed(with_action_flag(make_click_action(screen_x(60), screen_y(70)), _double_left_mouse_down_bit));
     feed(make_release_action(screen_x(60), screen_y(70)));

@@ -47,39 +47,17 @@ enum { CHILD_TIMEOUT_SECONDS = 60 };
 
 // The tones of data/sounds/tones.txt the test plays: the four menu tracks,
 // the swordsman's answer and the arrow's whistle, with their frequencies.
-struct demo_tone
-{
-    std::string subgroup;
-    double hertz;
-};
-
 std::vector<demo_tone> tones_played;
+
+bool played(const std::string &subgroup)
+{
+    return subgroup.compare(0, 3, "mam") == 0 || subgroup == "wars" || subgroup == "arwh";
+}
 
 bool make_demo_sound_tags(std::vector<test_tag> *tags)
 {
     tones_played.clear();
-    std::ifstream list(source_tree_path("data/sounds/tones.txt"));
-    std::string line;
-    while (std::getline(list, line))
-    {
-        std::istringstream words(line);
-        std::string subgroup, seconds, channels, amplitude, name, word;
-        double hertz = 0;
-        if (line.empty() || line[0] == '#' || !(words >> subgroup >> hertz >> seconds >> channels >> amplitude)) continue;
-        if (subgroup.compare(0, 3, "mam") != 0 && subgroup != "wars" && subgroup != "arwh") continue;
-        while (words >> word) name += (name.empty() ? "" : " ") + word;
-        const std::string tone = "python3 '" + source_tree_path("scripts/tone_wav.py") + "' " + subgroup + ".wav " +
-                                 std::to_string(hertz) + " " + seconds + " " + channels + " " + amplitude;
-        if (system(tone.c_str()) != 0) return false;
-        if (run_data_tool("sound " + subgroup + ".tag --subgroup " + subgroup + " --name '" + name + "' " + subgroup +
-                          ".wav") != 0)
-            return false;
-        tags->push_back({SOUND_DEFINITION_GROUP_TAG,
-                         FOUR_CHARACTER_CODE(subgroup[0], subgroup[1], subgroup[2], subgroup[3]), name,
-                         SOUND_DEFINITION_VERSION, local_tag_file_data(subgroup + ".tag")});
-        tones_played.push_back({subgroup, hertz});
-    }
-    return tones_played.size() == 6;
+    return make_demo_tone_tags(played, tags, &tones_played) && tones_played.size() == 6;
 }
 
 world_location3d listener;

@@ -18,6 +18,7 @@
 #include "cseries/byte_swapping.h"
 #include "support/scratch.h"
 #include "determinism_harness.h"
+#include "sound/sound_definitions.h"
 #include "unit_orders.h"
 
 namespace fs = std::filesystem;
@@ -485,6 +486,63 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
                          write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1);
     EXPECT_TRUE(written) << "the demo data set could not be written";
     return written;
+}
+
+bool make_demo_tone_tags(bool (*wanted)(const std::string &subgroup), std::vector<test_tag> *tags,
+                         std::vector<demo_tone> *tones)
+{
+    std::ifstream list(source_tree_path("data/sounds/tones.txt"));
+    for (std::string line; std::getline(list, line);)
+    {
+        std::istringstream words(line);
+        std::string subgroup, seconds, channels, amplitude, name, word;
+        double hertz = 0;
+        if (line.empty() || line[0] == '#' || !(words >> subgroup >> hertz >> seconds >> channels >> amplitude)) continue;
+        if (subgroup.size() != 4 || !wanted(subgroup)) continue;
+        while (words >> word) name += (name.empty() ? "" : " ") + word;
+        const std::string tone = "python3 '" + source_tree_path("scripts/tone_wav.py") + "' " + subgroup + ".wav " +
+                                 std::to_string(hertz) + " " + seconds + " " + channels + " " + amplitude;
+        if (system(tone.c_str()) != 0) return false;
+        if (run_data_tool("sound " + subgroup + ".tag --subgroup " + subgroup + " --name '" + name + "' " + subgroup +
+                          ".wav") != 0)
+            return false;
+        tags->push_back({SOUND_DEFINITION_GROUP_TAG,
+                         FOUR_CHARACTER_CODE(subgroup[0], subgroup[1], subgroup[2], subgroup[3]), name,
+                         SOUND_DEFINITION_VERSION, local_tag_file_data(subgroup + ".tag")});
+        tones->push_back({subgroup, hertz});
+    }
+    return true;
+}
+
+bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *tags)
+{
+    const std::string faces = "/usr/share/fonts/truetype/dejavu/";
+    std::vector<test_tag> fonts;
+    std::ifstream list(source_tree_path("data/fonts/interface.txt"));
+    for (std::string line; std::getline(list, line);)
+    {
+        std::istringstream words(line);
+        std::string plain, italic, bold, condensed, underlined, size;
+        if (!(words >> plain >> italic >> bold >> condensed >> underlined >> size) || plain[0] == '#') continue;
+        const std::string sized = " --size " + size + " --face " + faces;
+        const std::string made[][2] = {
+            {plain, sized + "DejaVuSans.ttf --italic " + italic + " --bold " + bold + " --condensed " + condensed +
+                        " --underlined " + underlined},
+            {italic, sized + "DejaVuSans-Oblique.ttf"}, {bold, sized + "DejaVuSans-Bold.ttf"},
+            {condensed, sized + "DejaVuSansCondensed.ttf"}, {underlined, sized + "DejaVuSans.ttf --underline"}};
+        for (const auto &font : made)
+            if (!make_tag(tool, "font demo_out.tag --subgroup " + font[0] + " --name " + font[0] + font[1], &fonts))
+                return false;
+    }
+    for (const test_tag &font : fonts)
+    {
+        const auto same = [&font](const test_tag &t) {
+            return t.group_tag == font.group_tag && t.subgroup_tag == font.subgroup_tag;
+        };
+        tags->erase(std::remove_if(tags->begin(), tags->end(), same), tags->end());
+        tags->push_back(font);
+    }
+    return true;
 }
 
 // ---- the tests' own interface data -----------------------------------------------

@@ -108,6 +108,26 @@ bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 // a write fails.
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags = {});
 
+// A tone of data/sounds/tones.txt: its subgroup and frequency.
+struct demo_tone
+{
+    std::string subgroup;
+    double hertz;
+};
+
+// The sound tags of the demo's generated tones whose subgroups `wanted`
+// accepts, made in the current directory as the demo data script makes them
+// (scripts/tone_wav.py, then the data tool), in the list's order; each made
+// tone is added to `tones`.  False when a tool fails.
+bool make_demo_tone_tags(bool (*wanted)(const std::string &subgroup), std::vector<test_tag> *tags,
+                         std::vector<demo_tone> *tones);
+
+// Puts the interface fonts the demo data script renders (data/fonts/interface.txt,
+// each plain font and its four style fonts from the DejaVu faces) in place of
+// the test fonts in `tags`, for tests that measure text as the game draws it.
+// False (a test failure added) when the tool fails.
+bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *tags);
+
 // The tests' own dialogs, made with `tool` from the sources under
 // tests/data/interface/dialogs as the demo's dialogs are made (each
 // <subgroup>.txt a dialog tag, with its dialog string list when the texts are

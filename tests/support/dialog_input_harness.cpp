@@ -313,7 +313,16 @@ void demo_interface_test::SetUp()
     // The foundation files go in before the store opens.
     mkdir(TAG_FILES_FOLDER, 0755);
     mkdir(PLUGINS_FOLDER, 0755);
-    WRITE_DEMO_FOUNDATION_FILES();
+    if (demo_fonts)
+    {
+        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+        const std::vector<test_tag> *demo_tags = demo_map_tags();
+        ASSERT_NE(demo_tags, nullptr);
+        std::vector<test_tag> tags = *demo_tags;
+        ASSERT_TRUE(use_demo_interface_fonts(data_tool_path(), &tags));
+        ASSERT_TRUE(write_foundation_files(tags));
+    }
+    else WRITE_DEMO_FOUNDATION_FILES();
     dialog_input_test::SetUp();
     set_up = true;
     store_interface_tags();

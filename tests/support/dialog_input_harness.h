@@ -137,6 +137,9 @@ class demo_interface_test : public dialog_input_test
 {
 protected:
     bool set_up = false;
+    // The demo's rendered interface fonts instead of the test font (set
+    // before SetUp), for tests that measure text as the game draws it.
+    bool demo_fonts = false;
 
     void SetUp() override;
     void TearDown() override;

@@ -14,6 +14,11 @@
 #include "bitmap_text.h"
 #include "font_builder.h"
 
+enum
+{
+    FONT_LEADING_MARGIN = 2,
+};
+
 static int font_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags font OUT --subgroup S --name N (--test | --face FILE --size PIXELS [--underline])\n"
@@ -26,6 +31,10 @@ static uint32_t unicode_of(uint32_t code)
 {
     if (code == 0xC3) return 0x2713; // the check mark
     if (code == 165) return 0x2022; // the mask of hidden text
+    // The game's character set puts the single angle quotes here; the
+    // password field's placeholder is framed by them.
+    if (code == 0xDC) return 0x2039;
+    if (code == 0xDD) return 0x203A;
     return code; // Latin-1
 }
 
@@ -45,8 +54,12 @@ static bool render_face(const char *path, int32_t size, bool underline, builder_
         font->ascending_height = (int16_t)((face->size->metrics.ascender + 63) >> 6);
         font->descending_height = (int16_t)((-face->size->metrics.descender + 63) >> 6);
         const int32_t line = (int32_t)((face->size->metrics.height + 63) >> 6);
-        font->leading_height = (int16_t)(line > font->ascending_height + font->descending_height
-                                             ? line - font->ascending_height - font->descending_height : 0);
+        // The face's own gap between lines, and two pixels more: the
+        // interface takes two from its small font's leading, and its wrapped
+        // lines must still clear each other's accents and descenders.
+        font->leading_height = (int16_t)((line > font->ascending_height + font->descending_height
+                                              ? line - font->ascending_height - font->descending_height : 0) +
+                                         FONT_LEADING_MARGIN);
     }
     // The underline: a row (two from 20 pixels up) just below the baseline.
     const int32_t thickness = size >= 20 ? 2 : 1, under_top = 1;

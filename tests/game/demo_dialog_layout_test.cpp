@@ -1,0 +1,182 @@
+// Every dialog of the demo data laid out as the game opens it, on the two
+// screens the game offers first (640 x 480 and 1024 x 768): the dialog lies
+// on the screen, each item inside its dialog, and each text its item shows
+// fits the item's rectangle: a label in one line is narrower than where it
+// is drawn (else it is cut short), a wrapped text no taller than its item.
+// The interface's fonts are the demo's own, rendered from its faces as the
+// demo data is, since a label fits only in the font it is drawn with.
+
+#include "support/dialog_input_harness.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bitmap_dialogs/bitmap_dialogs.h"
+#include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/string_list_control.h"
+#include "bitmap_dialogs/static_text_control.h"
+#include "bitmap_text.h"
+#include "register_vesk_controls.h"
+#include "vesk/preloading.h"
+#include "interface_definitions.h"
+#include "screen.h"
+#include "support/demo_data.h"
+
+namespace {
+
+std::vector<std::string> demo_dialog_subgroups(void)
+{
+    std::vector<std::string> subgroups;
+    for (const auto &entry : std::filesystem::directory_iterator(source_tree_path("data/interface/dialogs")))
+        if (entry.path().extension() == ".txt") subgroups.push_back(entry.path().stem().string());
+    std::sort(subgroups.begin(), subgroups.end());
+    return subgroups;
+}
+
+bool inside(const rectangle2d &inner, const rectangle2d &outer)
+{
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// The two bars are spread over the screen by their own code, and a button
+// without a label is given its picture by its dialog's code: where they lie
+// is not the dialog tag's to say.
+bool laid_out_by_code(const std::string &subgroup, const control_data *item)
+{
+    if (subgroup == "!cba" || subgroup == "!sba") return true;
+    const bool button = item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc;
+    return button && item->extra_data && !((const button_control_data *)item->extra_data)->name[0];
+}
+
+// What is wrong with the text of `item`, empty when it fits.
+std::string misfit(const control_data *item)
+{
+    const int32_t width = item->bounds.right - item->bounds.left, height = item->bounds.bottom - item->bounds.top;
+    if (item->handler == static_text_control_def_proc)
+    {
+        const text_extra_data *text = (const text_extra_data *)item->extra_data;
+        if (!text || !*text->string) return "";
+        if (!(text->flags & _draw_string_wrap_flag))
+        {
+            const int32_t room = width - get_font_definition(text->font_index)->leading_width;
+            const int32_t needed = string_width(text->font_index, text->style, text->string);
+            return needed < room ? "" : "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
+        }
+        int32_t needed = 0;
+        get_string_height(text->string, text->font_index, text->style, width, &needed);
+        return needed <= height ? "" : "needs " + std::to_string(needed) + " of " + std::to_string(height) + " rows";
+    }
+    if (item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc)
+    {
+        const button_control_data *button = (const button_control_data *)item->extra_data;
+        if (!button || !button->name[0] || (button->flags & _button_control_word_wrapped_text_flag)) return "";
+        const int32_t font = get_interface_font_index(0);
+        const int32_t room = button->text_bounds.right - button->text_bounds.left - get_font_definition(font)->leading_width;
+        const int32_t needed = string_width(font, -1, button->name);
+        if (needed >= room) return "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
+        if (button->text_bounds.right > item->bounds.right || button->text_bounds.left < item->bounds.left)
+            return "is drawn beside its button";
+    }
+    return "";
+}
+
+class demo_dialog_layout : public demo_interface_test
+{
+protected:
+    void SetUp() override
+    {
+        demo_fonts = true;
+        demo_interface_test::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        register_vesk_controls();
+    }
+};
+
+TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_texts_fit_their_rectangles)
+{
+    const std::vector<std::string> subgroups = demo_dialog_subgroups();
+    ASSERT_GT(subgroups.size(), 30u);
+    const struct
+    {
+        int16_t width, height;
+    } screens[] = {{640, 480}, {1024, 768}};
+    for (const std::string &subgroup : subgroups)
+    {
+        SCOPED_TRACE(subgroup);
+        dialog_data *dialog = new_dialog(dialog_test_code(subgroup.c_str()), nullptr, nullptr, NONE, 0);
+        ASSERT_NE(dialog, nullptr);
+        const rectangle2d own = {0, 0, (int16_t)(dialog->bounds.bottom - dialog->bounds.top),
+                                 (int16_t)(dialog->bounds.right - dialog->bounds.left)};
+        for (const auto &s : screens)
+            EXPECT_TRUE(own.right <= s.width && own.bottom <= s.height) << s.width << " x " << s.height;
+        for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
+        {
+            if (!item->handler || !bitmap_get_item_visible(dialog, item->item_id)) continue;
+            EXPECT_TRUE(laid_out_by_code(subgroup, item) || inside(item->bounds, own))
+                << "item " << item->item_id << " hangs over the frame";
+            const std::string wrong = misfit(item);
+            EXPECT_EQ(wrong, "") << "the text of item " << item->item_id;
+        }
+        render_dialogs(screen.bitmap);
+        dispose_dialog(dialog);
+    }
+}
+
+// The menus load the interface again each time they open, while its fonts
+// stay loaded: the interface's change of its small font's line height is
+// made once, so wrapped lines keep their spacing from one menu to the next.
+TEST_F(demo_dialog_layout, wrapped_lines_keep_the_fonts_line_height_when_the_interface_is_loaded_again)
+{
+    const int32_t font = get_interface_font_index(0);
+    const font_definition *definition = get_font_definition(font);
+    ASSERT_NE(definition, nullptr);
+    const int32_t line = get_font_line_height(font);
+    const char *const text = "one\rtwo\rthree";
+    int32_t first = 0, again = 0;
+    get_string_height(text, font, -1, 200, &first);
+    for (int32_t i = 0; i < 3; ++i) ASSERT_TRUE(initialize_interface_without_map());
+    get_string_height(text, get_interface_font_index(0), -1, 200, &again);
+    EXPECT_EQ(again, first);
+    EXPECT_GE(first, 3 * line - 2) << "each line advances by about the font's line height";
+}
+
+// Bad input: a text far longer than its item is cut (or wrapped) inside the
+// item's rectangle, its drop shadow included; nothing lands on a neighbour.
+TEST_F(demo_dialog_layout, a_text_longer_than_its_item_stays_inside_the_item)
+{
+    std::string longer = "A label that goes on";
+    while (longer.size() < 400) longer += " and on";
+    dialog_data *dialog = new_dialog(dialog_test_code("!prf"), nullptr, nullptr, NONE, 0);
+    ASSERT_NE(dialog, nullptr);
+    const struct
+    {
+        const char *what;
+        int16_t item_id;
+        void (*give)(dialog_data *, int16_t, const char *);
+    } cases[] = {
+        {"static text", 19, [](dialog_data *d, int16_t id, const char *t) { set_bitmap_dialog_static_item_text(d, id, t); }},
+        {"button label", 40, [](dialog_data *d, int16_t id, const char *t) { set_button_control_name(d, id, t); }},
+        {"list row", 22, [](dialog_data *d, int16_t id, const char *t) { add_string_to_list(d, id, t, 1, true); }},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        control_data *item = find_control(dialog, c.item_id);
+        ASSERT_NE(item, nullptr);
+        c.give(dialog, c.item_id, longer.c_str());
+        screen.fill();
+        param_control_draw_verb draw = {screen.bitmap, 0};
+        item->handler(_control_draw_verb, dialog, c.item_id, &draw);
+        EXPECT_GT(screen.count_changed(&item->bounds), 0) << "the text is drawn";
+        const rectangle2d drawn = screen.changed_bounds();
+        EXPECT_TRUE(inside(drawn, item->bounds)) << "drawn over " << drawn.left << ".." << drawn.right << " x "
+                                                 << drawn.top << ".." << drawn.bottom;
+    }
+    dispose_dialog(dialog);
+}
+
+} // namespace
