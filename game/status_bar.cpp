@@ -123,13 +123,7 @@ void initialize_status_bar_for_new_map(void)
     status_bar.height = (int16_t)(tag_bounds.bottom - tag_bounds.top);
     // The bar starts shown or hidden as the player left it.
     status_bar.visible = (preferences & _game_pref_status_bar_visible_flag) != 0;
-    // The bars start before the selection is emptied for the map: until the
-    // first frame asks again, the bar shows nothing selected, never a unit of
-    // the last game.
-    status_bar.selection_is_stale = true;
     initialize_status_bar_dialog();
-    status_bar.selection_is_stale = false;
-    status_bar.force_update = true;
 }
 
 // Whether the dialog holds the item (a damaged tag may lack some: they are skipped, logged once per map).
@@ -479,7 +473,7 @@ void update_status_bar(void)
     selection.status.experience_allegiance = NONE;
     selection.status.ammunition_collection_index = NONE;
     selection.status.item_collection_index = NONE;
-    if (!status_bar.selection_is_stale) get_selection_status(&selection);
+    get_selection_status(&selection);
     selection.description[sizeof(selection.description) - 1] = 0;
     const bool unit_shown = selection.portrait_collection_index != NONE;
 

@@ -92,7 +92,6 @@ struct status_bar_data
     uint8_t map_visible;           // the overhead map is open
     uint8_t map_initially_opened;  // the map was opened automatically once this map
     uint8_t force_update;          // refresh the selection display on the next update
-    uint8_t selection_is_stale;    // the map is starting: the selection is still the last map's
     int16_t shown_scoring;         // the scoring type the texts name
 };
 

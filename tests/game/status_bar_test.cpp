@@ -380,30 +380,6 @@ TEST_F(status_bar_test, a_game_without_the_overhead_map_dims_its_button)
 
 // ---- the selection ---------------------------------------------------------------------------------
 
-// The bar of a new game is made while the selection still holds the last
-// game's units: it shows none of them, and its first frame shows the new
-// game's own selection.
-TEST_F(status_bar_test, a_new_game_starts_with_no_text_of_the_last_game)
-{
-    fake.unit_selected = true;
-    fake.status.experience_allegiance = NONE;
-    fake.status.ammunition_collection_index = NONE;
-    fake.status.item_collection_index = NONE;
-    strcpy(fake.status.type, "3 Swordsmen");
-    ASSERT_NE(open_bar(), nullptr);
-    status_control_data shown;
-    ASSERT_TRUE(get_status_control_data(get_status_bar_dialog(), _status_bar_unit_status, &shown));
-    EXPECT_STREQ(shown.type, "");
-    EXPECT_FALSE(visible(_status_bar_unit_status));
-    EXPECT_TRUE(visible(_status_bar_scoring_text));
-
-    strcpy(fake.status.type, "(Bowman)"); // the new map's selection, unchanged since it began
-    update_status_bar();
-    ASSERT_TRUE(get_status_control_data(get_status_bar_dialog(), _status_bar_unit_status, &shown));
-    EXPECT_STREQ(shown.type, "(Bowman)");
-    EXPECT_TRUE(visible(_status_bar_unit_status));
-}
-
 TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_reach_the_selection)
 {
     struct
