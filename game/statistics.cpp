@@ -615,7 +615,8 @@ static void team_name(int16_t team_index, char *buffer, size_t size)
 {
     const team_data *team = team_index >= 0 && team_index < get_team_count() ? get_team_data(team_index) : nullptr;
     const int16_t captain = team ? team->captain_player_index : (int16_t)NONE;
-    const char *name = captain >= 0 && captain < get_player_count() ? get_player_data(captain)->appearance.team_name : "";
+    const char *name =
+        captain >= 0 && captain < get_player_count() ? get_player_data(captain)->appearance.team_name : "";
     if (name[0])
         slprintf(buffer, size, "%.*s", (int)PLAYER_NAME_SIZE, name);
     else

@@ -488,79 +488,51 @@ TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions
     EXPECT_EQ(get_next_encoded_postgame_report_string(&damaged, &position), nullptr);
 }
 
-// Two units of player 0 (a third lies dead, without its object) and three of
-// player 1, on their players' teams.
-bool surviving_unit_facts(int32_t unit_index, unit_facts *facts)
-{
-    static const int16_t owners[] = {0, 0, 0, 1, 1, 1};
-    if (unit_index < 0 || unit_index >= 6) return false;
-    *facts = {0, owners[unit_index], owners[unit_index], unit_index == 2 ? NONE : 40 + unit_index, {0, 0, 0}};
-    return true;
-}
-
-// Each way a game ends, through the game-over path the game takes: the
-// report's title, the standings' names and places, the epilogue's choice
-// (which must offer the next level exactly when the title is Victory) and the
-// survivors the network endgame lists.
+// Each way a game ends, on its real path: report title/first team/places/epilogue's title/its offer/survivors.
 TEST_F(players_scoring_test, the_report_and_the_epilogue_tell_the_local_teams_real_outcome)
 {
     const struct
     {
-        const char *name;
         void (*end)(void);
-        const char *title;           // of the report end_game builds
-        const char *epilogue_title;  // of the report the epilogue shows
-        const char *standings[2][2]; // name, place
+        const char *told;
     } cases[] = {
-        {"won", [] { eliminate_team(1); }, "Victory", "Victory", {{"Team 1", "1"}, {"Red Hand", "2"}}},
-        // A script names team 1 although nobody is ahead (Scripted Valley).
-        {"lost", [] { game_->winning_team_index = 1; end_game(false); }, "Defeat", "Defeat",
-         {{"Red Hand", "1"}, {"Team 1", "2"}}},
-        {"draw", [] { handle_time_limit_expired(); }, "Draw", "Draw", {{"Team 1", "1"}, {"Red Hand", "1"}}},
-        // Ahead when leaving: still neither won nor lost.
-        {"quit", [] { set_points(0, 5); end_game_and_change_state(); }, "Game Over", "Game Over",
-         {{"Team 1", "1"}, {"Red Hand", "2"}}},
-        // The light team's victory that failed, on a level with no level after failure.
-        {"failed", [] { game_->winning_team_index = 0; end_game(false); game_->endgame_state = _endgame_failed_victory; },
-         "Victory", "Defeat", {{"Team 1", "1"}, {"Red Hand", "2"}}},
-        {"network", [] { game_->type = _game_type_networked; set_points(1, 3); end_game(true); }, "Defeat", "Defeat",
-         {{"Red Hand", "1"}, {"Team 1", "2"}}},
+        {[] { eliminate_team(1); }, "Victory/Team 1/12/Victory/next/2,3"},
+        {[] { game_->winning_team_index = 1, end_game(false); }, "Defeat/Red Hand/12/Defeat/again/2,3"}, // by script
+        {[] { handle_time_limit_expired(); }, "Draw/Team 1/11/Draw/again/2,3"},
+        {[] { set_points(0, 5), end_game_and_change_state(); }, "Game Over/Team 1/12/Game Over/again/2,3"}, // quit
+        {[] { game_->winning_team_index = 0, end_game(false), game_->endgame_state = _endgame_failed_victory; },
+         "Victory/Team 1/12/Defeat/again/2,3"}, // no level after failure
+        {[] { game_->type = _game_type_networked, set_points(1, 3), end_game(true); },
+         "Defeat/Red Hand/12/Defeat/again/2,3"},
     };
-    const tag next_levels[2] = {FOUR_CHARACTER_CODE('n', 'e', 'x', 't'), NONE};
+    const tag next[2] = {FOUR_CHARACTER_CODE('n', 'e', 'x', 't'), NONE};
     for (const auto &c : cases)
     {
         start(2);
         strcpy(get_player_data(1)->appearance.team_name, "Red Hand");
-        ASSERT_TRUE(register_unit_facts_procedure(surviving_unit_facts));
-        tick(); // the game has begun with two sides
+        ASSERT_TRUE(register_unit_facts_procedure([](int32_t unit, unit_facts *facts) {
+            *facts = {0, (int16_t)(unit / 3), (int16_t)(unit / 3), unit == 2 ? NONE : 40 + unit, {0, 0, 0}}; // 2 dead
+            return unit >= 0 && unit < 6;
+        }));
+        tick(); // begun with two sides
         c.end();
         tick(2);
-
-        int32_t position = 0;
-        const encoded_postgame_report *report = get_encoded_postgame_report();
-        EXPECT_STREQ(get_next_encoded_postgame_report_string(report, &position), c.title) << c.name;
-        std::vector<std::string> strings;
-        while (const char *text = get_next_encoded_postgame_report_string(report, &position)) strings.push_back(text);
-        // Your forces: title, header, one row of 4; Standings: title, header, then the rows.
-        ASSERT_GE(strings.size(), 19u) << c.name;
-        for (int32_t row = 0; row < 2; ++row)
-        {
-            EXPECT_EQ(strings[13 + 3 * row], c.standings[row][0]) << c.name << " row " << row;
-            EXPECT_EQ(strings[14 + 3 * row], c.standings[row][1]) << c.name << " row " << row;
-        }
-
+        std::vector<std::string> t; // title, your forces (1 + 4 + 4), standings (1 + 3 + 3 + 3)
+        const encoded_postgame_report *r = get_encoded_postgame_report();
+        for (int32_t at = 0; const char *text = get_next_encoded_postgame_report_string(r, &at);) t.push_back(text);
+        ASSERT_GE(t.size(), 20u) << c.told;
         leave_running_state_for_story();
         const int16_t story = get_cached_endgame_state();
-        const int16_t shown = epilogue_report_outcome(story, get_local_postgame_outcome(), next_levels);
-        EXPECT_STREQ(postgame_outcome_title(shown), c.epilogue_title) << c.name;
-        const epilogue_outcome epilogue = choose_epilogue_outcome(story, next_levels, false, 0, false);
-        EXPECT_EQ(epilogue.default_result == _epilogue_result_next_level, shown == _postgame_outcome_won) << c.name;
-
-        int32_t survivors[2] = {NONE, NONE};
-        for (int32_t rank = 0; rank < 2; ++rank)
-            survivors[get_player_ranking(rank)->player_index] = get_player_ranking(rank)->extant_unit_count;
-        EXPECT_EQ(survivors[0], 2) << c.name;
-        EXPECT_EQ(survivors[1], 3) << c.name;
+        const bool offers_next =
+            choose_epilogue_outcome(story, next, false, 0, false).default_result == _epilogue_result_next_level;
+        int32_t survivors[2] = {};
+        for (const player_ranking_data *p : {get_player_ranking(0), get_player_ranking(1)})
+            survivors[p->player_index] = p->extant_unit_count;
+        EXPECT_EQ(t[0] + "/" + t[14] + "/" + t[15] + t[18] + "/" +
+                      postgame_outcome_title(epilogue_report_outcome(story, get_local_postgame_outcome(), next)) +
+                      (offers_next ? "/next/" : "/again/") + std::to_string(survivors[0]) + "," +
+                      std::to_string(survivors[1]),
+                  c.told);
         clear_all_registrations();
     }
 }
