@@ -164,9 +164,8 @@ struct team_ranking_data
 // eliminated ones, the later eliminated above the earlier; then by score,
 // higher first; equal results share a place) and the players (in their
 // team's order, by player index within a team; players without a team last).
-// A ranking's survivors are the units alive now (asked of the unit layer):
-// its units of the counted kind, so after the map is gone they are kept from
-// the last update made while it lived.
+// A ranking's survivors (`extant_unit_count`) are the units alive at the
+// update, asked of the unit layer: call it while the map lives (end_game does).
 void force_player_statistics_update(void);
 
 // The ranking at `place` (0 .. team count - 1) / `rank` (0 .. player count - 1)
