@@ -455,6 +455,8 @@ bool monster_records_are_allied(const monster_data *a, const monster_data *b)
            teams_are_allied(a->owner_team_index, b->owner_team_index);
 }
 
+static_assert((int32_t)MAXIMUM_MONSTERS_PER_MAP == (int32_t)MAXIMUM_UNIT_INDEX_COUNT, "the core counts units below it");
+
 static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)
 {
     const monster_data *monster = get_monster_data(unit_index);

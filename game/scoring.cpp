@@ -25,6 +25,7 @@ static struct scoring_globals
     int32_t counted_game_kills[MAXIMUM_TEAMS_PER_GAME];
     goal_data goals[MAXIMUM_GOALS_PER_MAP];
     int32_t goal_count;
+    bool left_before_end; // the quit dialog ended the game: local, never hashed
 } scoring_globals;
 
 static void hash_scoring(uint32_t *hash)
@@ -360,19 +361,27 @@ void end_game(bool immediate)
     game_->time_state = _game_time_ending;
     scoring_globals.endgame_countdown = immediate ? IMMEDIATE_ENDGAME_COUNTDOWN_TICKS : ENDGAME_COUNTDOWN_TICKS;
 
+    const int16_t outcome = get_local_postgame_outcome();
     build_draxil_net_game_standings(2);
-    build_postgame_report();
+    build_postgame_report(outcome);
     add_game_to_permanent_player_rankings();
 
     // Heard only here: the local team decides, so no simulated state may follow from it.
     if (local_player_team_index != NONE)
     {
-        if (game_->winning_team_index == NONE)
-            queue_game_sound(_game_sound_game_over);
-        else
-            queue_game_sound(teams_are_allied(local_player_team_index, game_->winning_team_index) ? _game_sound_victory
-                                                                                                  : _game_sound_defeat);
+        queue_game_sound(outcome == _postgame_outcome_won    ? _game_sound_victory
+                         : outcome == _postgame_outcome_lost ? _game_sound_defeat
+                                                             : _game_sound_game_over);
     }
+}
+
+int16_t get_local_postgame_outcome(void)
+{
+    if (scoring_globals.left_before_end) return _postgame_outcome_left;
+    const int16_t local = local_player_team_index, winner = game_->winning_team_index;
+    if (local == NONE) return _postgame_outcome_none;
+    if (winner == NONE) return _postgame_outcome_drawn;
+    return winner == local || teams_are_allied(local, winner) ? _postgame_outcome_won : _postgame_outcome_lost;
 }
 
 void suspend_end_game(bool suspend)
@@ -420,6 +429,9 @@ void handle_time_limit_expired(void) { end_game(false); }
 
 void end_game_and_change_state(void)
 {
+    // Left before its end, the game is neither won nor lost, whatever the
+    // scores of the moment would name; a game already ending keeps its result.
+    if (!game_has_ended()) scoring_globals.left_before_end = true;
     end_game(true);
     game_->flags.fetch_or(_game_is_over_flag);
     scoring_globals.endgame_countdown = 0;

@@ -87,6 +87,12 @@ const goal_data *get_goal(int32_t index);
 // 1 tick when `immediate`, else 300.  A game already ending is left as it is.
 void end_game(bool immediate);
 
+// What the game ended (or ending) is for the local team (statistics.h's
+// postgame_outcome): left when the quit dialog ended it before its end; else
+// none without a local team, drawn without a winner, won when the winner is
+// the local team or a team it is allied with, lost otherwise.
+int16_t get_local_postgame_outcome(void);
+
 // Sets or clears the postponement of the end.  Clearing it with an end
 // pending ends the game then.
 void suspend_end_game(bool suspend);

@@ -466,6 +466,11 @@ void dispose_selection_from_old_map(void)
 {
     selection_globals.state = _selection_uninitialized;
     selection_globals.mode = _selection_mode_none;
+    // Its units went with the map: until the next map's selection begins
+    // (after the next map has made its bars and drawn its loading frames),
+    // the status bar asking finds nothing selected, not the new map's units
+    // in the old indexes.
+    selection_globals.current_selection.count = 0;
 }
 
 // ---- removals --------------------------------------------------------------------------

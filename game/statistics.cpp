@@ -362,9 +362,13 @@ const statistics_sample *get_player_statistics_sample_range(int32_t *count, int3
 
 // ---- rankings -------------------------------------------------------------------------------
 
-// Whether team a ranks strictly above team b; equal keys share a place.
+// Whether team a ranks strictly above team b; equal keys share a place.  The
+// named winner (a script may name a team that is neither alone nor ahead)
+// ranks alone above every other team.
 static int32_t compare_team_results(int16_t a, int16_t b)
 {
+    const int16_t winner = game_->winning_team_index;
+    if (winner != NONE && (a == winner) != (b == winner)) return a == winner ? -1 : 1;
     const team_data *ta = get_team_data(a), *tb = get_team_data(b);
     const bool ea = ta->flags & _team_has_been_eliminated_flag, eb = tb->flags & _team_has_been_eliminated_flag;
     if (ea != eb) return ea ? 1 : -1;
@@ -386,10 +390,27 @@ static void add_counts(team_ranking_data *team, const player_statistics *s)
     team->total_damage_taken += s->total_damage_taken;
 }
 
+// The units alive now, by owning player and by team.  The counted statistics
+// cannot say it: their unit types name no owner.
+static void count_survivors(int32_t players[MAXIMUM_PLAYERS_PER_GAME], int32_t teams[MAXIMUM_TEAMS_PER_GAME])
+{
+    memset(players, 0, sizeof(int32_t) * MAXIMUM_PLAYERS_PER_GAME);
+    memset(teams, 0, sizeof(int32_t) * MAXIMUM_TEAMS_PER_GAME);
+    for (int32_t unit = 0; unit < MAXIMUM_UNIT_INDEX_COUNT; ++unit)
+    {
+        unit_facts facts;
+        if (!get_unit_facts(unit, &facts) || facts.object_index == NONE) continue;
+        if (facts.player_index >= 0 && facts.player_index < MAXIMUM_PLAYERS_PER_GAME) ++players[facts.player_index];
+        if (facts.team_index >= 0 && facts.team_index < MAXIMUM_TEAMS_PER_GAME) ++teams[facts.team_index];
+    }
+}
+
 void force_player_statistics_update(void)
 {
     game_statistics *g = &globals().current;
     const int16_t team_count = get_team_count(), player_count = get_player_count();
+    int32_t player_survivors[MAXIMUM_PLAYERS_PER_GAME], team_survivors[MAXIMUM_TEAMS_PER_GAME];
+    count_survivors(player_survivors, team_survivors);
 
     // Insertion sort by results, ties kept in team order: stable and at most 16.
     int16_t order[MAXIMUM_TEAMS_PER_GAME];
@@ -415,6 +436,7 @@ void force_player_statistics_update(void)
         {
             if (get_player_data(p)->team_index == order[i]) add_counts(ranking, &g->players[p]);
         }
+        ranking->extant_unit_count = team_survivors[order[i]];
     }
 
     int32_t rank = 0;
@@ -433,7 +455,7 @@ void force_player_statistics_update(void)
             ranking->rejoined_as_player_index = NONE;
             ranking->casualty_count = s->casualty_count;
             ranking->casualty_cost = s->casualty_cost;
-            ranking->extant_unit_count = s->extant_unit_count;
+            ranking->extant_unit_count = player_survivors[p];
             ranking->extant_cost = s->extant_cost;
             ranking->uncontrollable_count = s->uncontrollable_count;
             ranking->total_kill_count = s->total_kill_count;
@@ -581,19 +603,35 @@ static void report_add_table(report_builder *builder, int32_t table, const char 
     if (report_add(builder, title)) builder->report->valid_table_flags |= (uint16_t)(1u << table);
 }
 
-void build_postgame_report(void)
+const char *postgame_outcome_title(int16_t outcome)
+{
+    static const char *const titles[NUMBER_OF_POSTGAME_OUTCOMES] = {"Game Over", "Victory", "Defeat", "Draw",
+                                                                    "Game Over"};
+    return outcome >= 0 && outcome < NUMBER_OF_POSTGAME_OUTCOMES ? titles[outcome] : titles[_postgame_outcome_none];
+}
+
+// A team as the report names it: its captain's team name, else "Team N".
+static void team_name(int16_t team_index, char *buffer, size_t size)
+{
+    const team_data *team = team_index >= 0 && team_index < get_team_count() ? get_team_data(team_index) : nullptr;
+    const int16_t captain = team ? team->captain_player_index : (int16_t)NONE;
+    const char *name =
+        captain >= 0 && captain < get_player_count() ? get_player_data(captain)->appearance.team_name : "";
+    if (name[0])
+        slprintf(buffer, size, "%.*s", (int)PLAYER_NAME_SIZE, name);
+    else
+        slprintf(buffer, size, "Team %d", team_index + 1);
+}
+
+void build_postgame_report(int16_t outcome)
 {
     encoded_postgame_report *report = &globals().report;
     memset(report, 0, sizeof(*report));
     report_builder builder = {report, false};
     const game_statistics *g = &globals().current;
-    char a[32], b[32], c[32], d[32];
+    char a[40], b[32], c[32], d[32];
 
-    const team_ranking_data *first = get_team_ranking(0);
-    const char *result = "Game over";
-    if (local_player_team_index != NONE && first)
-        result = team_place(local_player_team_index) == 0 ? "Victory" : "Defeat";
-    report_add_table(&builder, 0, result);
+    report_add_table(&builder, 0, postgame_outcome_title(outcome));
 
     // Table 1: the local side's players.
     report_add_table(&builder, 1, "Your forces");
@@ -618,11 +656,7 @@ void build_postgame_report(void)
     for (int32_t i = 0; i < g->team_ranking_count; ++i)
     {
         const team_ranking_data *ranking = &g->team_rankings[i];
-        const team_data *team = get_team_data(ranking->team_index);
-        const char *name = team->captain_player_index != NONE
-                               ? get_player_data(team->captain_player_index)->appearance.team_name
-                               : "";
-        slprintf(a, sizeof(a), "%s", name[0] ? name : "Team");
+        team_name(ranking->team_index, a, sizeof(a));
         slprintf(b, sizeof(b), "%d", ranking->place + 1);
         slprintf(c, sizeof(c), "%d", ranking->score);
         const char *row[] = {a, b, c};
@@ -635,7 +669,7 @@ void build_postgame_report(void)
     {
         const team_ranking_data *ranking = &g->team_rankings[i];
         if (ranking->team_index == local_player_team_index) continue;
-        slprintf(a, sizeof(a), "Team %d", ranking->team_index + 1);
+        team_name(ranking->team_index, a, sizeof(a));
         slprintf(b, sizeof(b), "%d", ranking->casualty_count);
         const char *row[] = {a, b};
         report_add_row(&builder, 3, row, 2);

@@ -160,10 +160,12 @@ struct team_ranking_data
     int32_t total_damage_taken;
 };
 
-// Ranks the teams (teams in the game above eliminated ones, the later
-// eliminated above the earlier; then by score, higher first; equal results
-// share a place) and the players (in their team's order, by player index
-// within a team; players without a team last).
+// Ranks the teams (the named winner first; then teams in the game above
+// eliminated ones, the later eliminated above the earlier; then by score,
+// higher first; equal results share a place) and the players (in their
+// team's order, by player index within a team; players without a team last).
+// A ranking's survivors (`extant_unit_count`) are the units alive at the
+// update, asked of the unit layer: call it while the map lives (end_game does).
 void force_player_statistics_update(void);
 
 // The ranking at `place` (0 .. team count - 1) / `rank` (0 .. player count - 1)
@@ -211,9 +213,22 @@ struct encoded_postgame_report
     char strings[POSTGAME_REPORT_STRING_BUFFER_SIZE];
 };
 
-// Builds the report of the game just ranked, from the local player's side
-// (end_game calls it).  Texts that do not fit are left out with their rows.
-void build_postgame_report(void);
+// What the game just ended was for the local team; the report's title says it.
+enum postgame_outcome : int16_t
+{
+    _postgame_outcome_none,  // no local team (a film, the demo): "Game Over"
+    _postgame_outcome_won,   // its side won: "Victory"
+    _postgame_outcome_lost,  // another side won: "Defeat"
+    _postgame_outcome_drawn, // the game ended with no winner: "Draw"
+    _postgame_outcome_left,  // left before its end (the quit dialog): "Game Over"
+    NUMBER_OF_POSTGAME_OUTCOMES
+};
+const char *postgame_outcome_title(int16_t outcome);
+
+// Builds the report of the game just ranked, from the local player's side,
+// titled by `outcome` (end_game calls it, the epilogue again once it knows
+// where the campaign goes).  Texts that do not fit are left out with their rows.
+void build_postgame_report(int16_t outcome);
 const encoded_postgame_report *get_encoded_postgame_report(void);
 // The string at `*position` (0 for the first); advances `*position`.  Null
 // when no string is left.

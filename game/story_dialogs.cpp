@@ -27,6 +27,8 @@
 #include "players.h"
 #include "recording.h"
 #include "saved_games.h"
+#include "scoring.h"
+#include "statistics.h"
 #include "screen.h"
 #include "shapes.h"
 #include "sound/sound_definitions.h"
@@ -189,10 +191,18 @@ epilogue_step epilogue_result_step(int16_t result, int16_t endgame_state, const 
 
 int16_t story_endgame_state_from_game(int16_t game_endgame_state, bool local_team_won)
 {
-    if (game_endgame_state == _endgame_successful_victory) return _story_endgame_successful_victory;
-    if (game_endgame_state == _endgame_failed_victory) return _story_endgame_failed_victory;
-    // A level its script does not decide ends when one side is left.
-    return local_team_won ? _story_endgame_successful_victory : _story_endgame_loss;
+    // A script's victory is the light team's: a local team on the other side lost.
+    if (!local_team_won) return _story_endgame_loss;
+    return game_endgame_state == _endgame_failed_victory ? _story_endgame_failed_victory
+                                                         : _story_endgame_successful_victory;
+}
+
+int16_t epilogue_report_outcome(int16_t story_state, int16_t game_outcome, const tag next_mesh_tags[2])
+{
+    if (story_state == _story_endgame_successful_victory) return _postgame_outcome_won;
+    if (story_state == _story_endgame_failed_victory)
+        return (int16_t)(next_mesh_tags[1] != NONE ? _postgame_outcome_won : _postgame_outcome_lost);
+    return game_outcome == _postgame_outcome_won ? (int16_t)_postgame_outcome_lost : game_outcome;
 }
 
 void cache_endgame_state(int16_t state) { story_globals.cached_endgame_state = state; }
@@ -692,11 +702,17 @@ void leave_running_state_for_story(void)
 {
     // Read while the map's teams still exist: the epilogue comes after its disposal.
     const int16_t winner = game_->winning_team_index;
-    const bool local_team_won = winner != NONE && local_player_team_index != NONE &&
-                                (winner == local_player_team_index || teams_are_allied(local_player_team_index, winner));
-    cache_endgame_state(story_endgame_state_from_game(game_->endgame_state, local_team_won));
+    const int16_t outcome = get_local_postgame_outcome();
+    cache_endgame_state(story_endgame_state_from_game(game_->endgame_state, outcome == _postgame_outcome_won));
     log_message(nullptr, -1, "the level ended (endgame state %d, winning team %d, local team %d): epilogue state %d",
                 game_->endgame_state, winner, local_player_team_index, story_globals.cached_endgame_state);
+    // The epilogue's report is titled as the epilogue goes on: Victory only
+    // where it offers the next level.
+    mesh_header header;
+    if ((game_->flags.load() & _game_is_over_flag) &&
+        read_mesh_header(get_current_game_data()->parameters.scenario_tag, &header))
+        build_postgame_report(
+            epilogue_report_outcome(story_globals.cached_endgame_state, outcome, header.next_mesh_tags));
 }
 
 void enter_epilogue_state(void)

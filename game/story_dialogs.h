@@ -158,6 +158,12 @@ struct epilogue_step
 };
 epilogue_step epilogue_result_step(int16_t result, int16_t endgame_state, const tag next_mesh_tags[2]);
 
-// The epilogue's endgame state from the game record's: a successful or failed
-// victory as the script decided it, else a win of the local team's side or a loss.
+// The epilogue's endgame state from the game record's: a loss unless the
+// local team's side won; then a failed victory where the script said so,
+// else a successful one.
 int16_t story_endgame_state_from_game(int16_t game_endgame_state, bool local_team_won);
+// The report's title (statistics.h's postgame_outcome) for an epilogue of
+// `story_state`: won exactly when the epilogue goes on to a next level (a
+// failed victory only with a level after failure), else the game's own
+// outcome for the local team, never won.
+int16_t epilogue_report_outcome(int16_t story_state, int16_t game_outcome, const tag next_mesh_tags[2]);

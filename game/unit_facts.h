@@ -11,6 +11,12 @@
 #include "cseries/cseries.h"
 #include "world.h"
 
+// Unit indexes run from 0 to below this (the size of the units' array).
+enum
+{
+    MAXIMUM_UNIT_INDEX_COUNT = 400,
+};
+
 struct unit_facts
 {
     int16_t unit_type;    // the statistics' unit type (map palette entry); NONE: counted for nobody

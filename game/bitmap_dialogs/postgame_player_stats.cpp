@@ -333,6 +333,9 @@ void lay_out_player_stats_row(int16_t scoring, const statistics_parameters *row,
             else if (row->is_team_ranking)
             {
                 if (const player_data *captain = captain_of(team_of_row(row))) strlcpy(text, captain->appearance.team_name, sizeof(text));
+                // A team without a name of its own is named by its number, as the report names it.
+                const team_ranking_data *ranking = get_team_ranking(row->team_ranking_index);
+                if (!text[0] && ranking) snprintf(text, sizeof(text), "Team %d", ranking->team_index + 1);
             }
             else if (player)
                 strlcpy(text, player->appearance.name, sizeof(text));

@@ -159,7 +159,7 @@ TEST(story_rules, the_epilogue_outcome_and_its_results_follow_the_table)
         EXPECT_EQ(step.goes_to, r.step.goes_to) << r.result;
         EXPECT_EQ(step.level, r.step.level) << r.result;
     }
-    EXPECT_EQ(story_endgame_state_from_game(_endgame_successful_victory, false), _story_endgame_successful_victory);
+    EXPECT_EQ(story_endgame_state_from_game(_endgame_successful_victory, false), _story_endgame_loss);
     EXPECT_EQ(story_endgame_state_from_game(_endgame_failed_victory, true), _story_endgame_failed_victory);
     EXPECT_EQ(story_endgame_state_from_game(_endgame_resolved, true), _story_endgame_successful_victory);
     EXPECT_EQ(story_endgame_state_from_game(_endgame_resolved, false), _story_endgame_loss);

@@ -23,6 +23,7 @@
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
+#include "story_dialogs.h"
 #include "support/game_core_fixture.h"
 #include "support/scratch.h"
 #include "unit_facts.h"
@@ -476,7 +477,7 @@ TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions
     int32_t position = 0, strings = 0;
     const char *first = get_next_encoded_postgame_report_string(report, &position);
     ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first, "Victory");
+    EXPECT_STREQ(first, "Victory"); // team 0 alone ahead
     for (++strings; get_next_encoded_postgame_report_string(report, &position); ++strings) {}
     EXPECT_EQ(strings, report->string_count);
     position = -5;
@@ -485,6 +486,49 @@ TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions
     memset(damaged.strings, 'x', sizeof(damaged.strings)); // no terminator anywhere
     position = 0;
     EXPECT_EQ(get_next_encoded_postgame_report_string(&damaged, &position), nullptr);
+}
+
+// Each way a game ends, on its real path: report title/first team/places/epilogue's title/its offer/survivors.
+TEST_F(players_scoring_test, the_report_and_the_epilogue_tell_the_local_teams_real_outcome)
+{
+    const std::pair<void (*)(void), const char *> cases[] = {
+        {[] { eliminate_team(1); }, "Victory/Team 1/12/Victory/next/0:2 1:3 "},
+        {[] { game_->winning_team_index = 1, end_game(false); }, "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "}, // script
+        {[] { handle_time_limit_expired(); }, "Draw/Team 1/11/Draw/again/0:2 1:3 "},
+        {[] { set_points(0, 5), end_game_and_change_state(); }, "Game Over/Team 1/12/Game Over/again/0:2 1:3 "}, // quit
+        {[] { game_->winning_team_index = 0, end_game(false), game_->endgame_state = _endgame_failed_victory; },
+         "Victory/Team 1/12/Defeat/again/0:2 1:3 "}, // no level after failure
+        {[] { game_->type = _game_type_networked, set_points(1, 3), end_game(true); },
+         "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "},
+    };
+    const tag next[2] = {FOUR_CHARACTER_CODE('n', 'e', 'x', 't'), NONE};
+    for (const auto &[end, told] : cases)
+    {
+        start(2);
+        strcpy(get_player_data(1)->appearance.team_name, "Red Hand");
+        ASSERT_TRUE(register_unit_facts_procedure([](int32_t unit, unit_facts *facts) {
+            *facts = {0, (int16_t)(unit / 3), (int16_t)(unit / 3), unit == 2 ? NONE : 40 + unit, {0, 0, 0}}; // 2 dead
+            return unit >= 0 && unit < 6;
+        }));
+        tick(); // begun with two sides
+        end();
+        tick(2);
+        std::vector<std::string> t; // title, your forces (1 + 4 + 4), standings (1 + 3 + 3 + 3)
+        const encoded_postgame_report *r = get_encoded_postgame_report();
+        for (int32_t at = 0; const char *text = get_next_encoded_postgame_report_string(r, &at);) t.push_back(text);
+        ASSERT_GE(t.size(), 20u) << told;
+        leave_running_state_for_story();
+        const int16_t story = get_cached_endgame_state();
+        const bool offers_next =
+            choose_epilogue_outcome(story, next, false, 0, false).default_result == _epilogue_result_next_level;
+        const int16_t shown = epilogue_report_outcome(story, get_local_postgame_outcome(), next);
+        std::string told_now = t[0] + "/" + t[14] + "/" + t[15] + t[18] + "/" + postgame_outcome_title(shown);
+        told_now += offers_next ? "/next/" : "/again/"; // then each rank's player:survivors
+        for (const player_ranking_data *p : {get_player_ranking(0), get_player_ranking(1)})
+            told_now += std::to_string(p->player_index) + ":" + std::to_string(p->extant_unit_count) + " ";
+        EXPECT_EQ(told_now, told);
+        clear_all_registrations();
+    }
 }
 
 } // namespace

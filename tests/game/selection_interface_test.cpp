@@ -387,6 +387,12 @@ TEST_F(selection_interface_test, the_type_string_counts_types_and_names_only_oth
     select({});
     get_selection_type_string(text, sizeof(text));
     EXPECT_STREQ(text, "");
+    // An ended map leaves nothing selected for the next map's status bar.
+    select({mine[0], mine[1]});
+    dispose_selection_from_old_map();
+    get_selection_type_string(text, sizeof(text));
+    EXPECT_STREQ(text, "");
+    initialize_selection_for_new_map();
 }
 
 TEST_F(selection_interface_test, every_string_query_stays_within_buffers_of_1_to_64_bytes)
