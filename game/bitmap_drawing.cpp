@@ -2,6 +2,7 @@
 
 #include "bitmap_drawing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -382,26 +383,10 @@ static rectangle2d clip_window(const bitmap_data *destination, const rectangle2d
     return w;
 }
 
-void draw_line(bitmap_data *destination, const rgb_color *color, fixed_fraction transparency,
-               const uint8_t *transparency_table, const rectangle2d *clip, const point2d *p0, const point2d *p1)
+// The pixels of the line from `a` to `b`, both ends, in order; `visit`(x, y)
+// returns false to stop.
+template <typename Visit> static void walk_line(const point2d *a, const point2d *b, Visit visit)
 {
-    solid_pen pen;
-    if (!choose_solid_pen(destination, color, transparency, transparency_table, true,
-                          "draw_line() can't handle destination @%p bit depth: %d flags: 0x%x", &pen))
-        return;
-    // From the upper endpoint (p0 when level) to the other.
-    const point2d *a = p0, *b = p1;
-    if (p1->y < p0->y)
-    {
-        a = p1;
-        b = p0;
-    }
-    if (pen.mode == _solid_hardware)
-    {
-        draw_line_hardware(destination, pen.pixel, a, b);
-        return;
-    }
-    const rectangle2d w = clip_window(destination, clip);
     int32_t x = a->x, y = a->y;
     const int32_t x1 = b->x, y1 = b->y;
     const int32_t dx2 = 2 * (x1 > x ? x1 - x : x - x1), dy2 = 2 * (y1 > y ? y1 - y : y - y1);
@@ -411,8 +396,7 @@ void draw_line(bitmap_data *destination, const rgb_color *color, fixed_fraction 
         int32_t error = dy2 - dx2 / 2;
         for (;;)
         {
-            if (x >= w.left && x < w.right && y >= w.top && y < w.bottom) plot(row_address(destination, y), x, &pen);
-            if (x == x1) break;
+            if (!visit(x, y) || x == x1) break;
             if (error >= 0)
             {
                 y += sy;
@@ -427,8 +411,7 @@ void draw_line(bitmap_data *destination, const rgb_color *color, fixed_fraction 
         int32_t error = dx2 - dy2 / 2;
         for (;;)
         {
-            if (x >= w.left && x < w.right && y >= w.top && y < w.bottom) plot(row_address(destination, y), x, &pen);
-            if (y == y1) break;
+            if (!visit(x, y) || y == y1) break;
             if (error >= 0)
             {
                 x += sx;
@@ -438,6 +421,51 @@ void draw_line(bitmap_data *destination, const rgb_color *color, fixed_fraction 
             error += dx2;
         }
     }
+}
+
+void draw_line(bitmap_data *destination, const rgb_color *color, fixed_fraction transparency,
+               const uint8_t *transparency_table, const rectangle2d *clip, const point2d *p0, const point2d *p1)
+{
+    solid_pen pen;
+    if (!choose_solid_pen(destination, color, transparency, transparency_table, true,
+                          "draw_line() can't handle destination @%p bit depth: %d flags: 0x%x", &pen))
+        return;
+    // From the upper endpoint (p0 when level) to the other.
+    const point2d *a = p0, *b = p1;
+    if (p1->y < p0->y)
+    {
+        a = p1;
+        b = p0;
+    }
+    const rectangle2d w = clip_window(destination, clip);
+    const auto inside = [&w](int32_t x, int32_t y) { return x >= w.left && x < w.right && y >= w.top && y < w.bottom; };
+    if (b->y < w.top || a->y >= w.bottom || std::max(a->x, b->x) < w.left || std::min(a->x, b->x) >= w.right) return;
+    if (pen.mode == _solid_hardware)
+    {
+        // The back end draws whole lines and knows no clip: it gets the part
+        // in the window, from the first to the last pixel this line plots
+        // there.  A line meets a rectangle in one piece, so that is all of it.
+        if (inside(a->x, a->y) && inside(b->x, b->y))
+        {
+            draw_line_hardware(destination, pen.pixel, a, b);
+            return;
+        }
+        point2d first = {0, 0}, last = {0, 0};
+        bool entered = false;
+        walk_line(a, b, [&](int32_t x, int32_t y) {
+            if (!inside(x, y)) return !entered;
+            if (!entered) first = {(int16_t)x, (int16_t)y};
+            last = {(int16_t)x, (int16_t)y};
+            entered = true;
+            return true;
+        });
+        if (entered) draw_line_hardware(destination, pen.pixel, &first, &last);
+        return;
+    }
+    walk_line(a, b, [&](int32_t x, int32_t y) {
+        if (inside(x, y)) plot(row_address(destination, y), x, &pen);
+        return true;
+    });
 }
 
 void frame_polygon(bitmap_data *destination, const rgb_color *color, const rectangle2d *clip,

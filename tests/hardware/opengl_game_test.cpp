@@ -10,7 +10,8 @@
 // older one: Ridge Pass started after the demo map looks out over the map's
 // edge, where neither the last map nor the loading box may show, and the key
 // list (Insert held, real X key events) and the frame rate leave nothing
-// behind once they are gone.
+// behind once they are gone.  There the overhead map's camera outline runs
+// past the map's picture, and is cut at the map's edge as in software.
 
 #include <gtest/gtest.h>
 
@@ -412,6 +413,27 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
                 << (on ? "not drawn at all" : "it stays after it is gone");
         }
     }
+
+    // The overhead map open: the camera's outline runs on past the map's
+    // bottom edge, and no pixel of it lies outside the map.
+    set_overhead_map_visibility(true);
+    for (int32_t i = 0; i < 100 && !get_overhead_map_state(); ++i)
+    {
+        keyboard_queue_task_proc(nullptr); // the input's tick, which fades the map in
+        next_frame(false, false);
+    }
+    ASSERT_TRUE(get_overhead_map_state());
+    const picture open = next_frame(true, true, std::string(scratch.previous) + "/opengl_overhead_map.png");
+    const overhead_map_globals *overhead = get_overhead_map_globals();
+    const rectangle2d map = {(int16_t)(scene.top + overhead->bounds.top), (int16_t)(scene.left + overhead->bounds.left),
+                             (int16_t)(scene.top + overhead->bounds.bottom), (int16_t)(scene.left + overhead->bounds.right)};
+    const auto yellow = [](int32_t r, int32_t g, int32_t b) { return r > 200 && g > 200 && b < 90; };
+    EXPECT_GT(open.count(map.left, map.top, map.right, map.bottom, yellow), 40);
+    EXPECT_GT(open.count(map.left, map.bottom - 3, map.right, map.bottom, yellow), 0) << "the outline does not reach the edge";
+    EXPECT_EQ(open.count(scene.left, scene.top, scene.right, scene.bottom, yellow) -
+                  open.count(map.left, map.top, map.right, map.bottom, yellow),
+              0)
+        << "the outline is drawn outside the map";
 
     EXPECT_EQ(stop_program().find("halt"), std::string::npos);
 }
