@@ -332,6 +332,7 @@ void handle_vesk_game_description_packet(void *packet)
         return;
     }
     globals->current_game_description_changed = true;
+    globals->game_description_received = true;
 }
 
 void handle_game_description_updated(void)
