@@ -96,9 +96,11 @@
 #include "vesk_networking/networking_preferences.h"
 #include "vesk_networking/vesk_networking.h"
 
-static void usage(void)
+// The usage lines, on `out`: standard output for --help, standard error
+// after a wrong command line.
+static void print_usage(FILE *out)
 {
-    fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
+    fprintf(out, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
                     "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
                     "[--report] [--camera] [--input FILE]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n"
@@ -112,8 +114,11 @@ static void usage(void)
                     "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
                     "--create [--port P] [--players N] [--map TAG] | --join-listed --ticks T [--games G] "
-                    "[--random-orders SEED] [--wall-limit SECONDS]\n");
+                    "[--random-orders SEED] [--wall-limit SECONDS]\n"
+                    "       vesk_sim --help\n");
 }
+
+static void usage(void) { print_usage(stderr); }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
 // of the text, within [minimum, maximum].  Leading zeros are decimal ("010" is
@@ -170,14 +175,19 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
-// The run's log, headed by the command line: FILE, or the data directory's,
-// or the working directory's.  A log that cannot be opened is reported on
-// standard error; the run goes on.
+// Options whose value is a secret: the log's copy of the command line shows
+// "********" in its place.
+static bool option_carries_secret(const char *option) { return !strcmp(option, "--password"); }
+
+// The run's log, headed by the command line (secrets masked): FILE, or the
+// data directory's, or the working directory's.  A log that cannot be opened
+// is reported on standard error; the run goes on.
 static void open_run_log(const char *log, const char *data, int argc, char **argv)
 {
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
-    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
+    for (int i = 0; i < argc; ++i)
+        slprintfcat(header, sizeof(header), " %s", i > 0 && option_carries_secret(argv[i - 1]) ? "********" : argv[i]);
     if (log)
         open_log_file_at(log, header);
     else if (data)
@@ -211,6 +221,11 @@ int main(int argc, char **argv)
     {
         const char *option = argv[i];
         const bool has_value = i + 1 < argc;
+        if (!strcmp(option, "--help"))
+        {
+            print_usage(stdout);
+            return 0;
+        }
         if (!strcmp(option, "--data") && has_value)
             data = argv[++i];
         else if (!strcmp(option, "--log") && has_value)
