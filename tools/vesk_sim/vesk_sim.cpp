@@ -175,6 +175,12 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
+enum
+{
+    // A cut film replays until its commands end, at most this long.
+    CUT_FILM_TICK_LIMIT = 100000000,
+};
+
 // Options whose value is a secret: the log's copy of the command line shows
 // "********" in its place.
 static bool option_carries_secret(const char *option) { return !strcmp(option, "--password"); }
@@ -514,14 +520,11 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
-    if (film && ticks <= 0)
-    {
-        // A film never closed has no ending time: there is no game to replay.
-        fprintf(stderr, "vesk_sim: the film holds no finished game (its ending time is %lld)\n", (long long)ticks);
-        stop_simulation();
-        close_log_file();
-        return 1;
-    }
+    // A film never closed (its game was killed or crashed) has no ending
+    // time: it replays to its last whole block, where the replay stops, and
+    // the run says it was cut short rather than passing for a whole game.
+    const bool cut_film = film && ticks <= 0;
+    if (cut_film) ticks = CUT_FILM_TICK_LIMIT;
     if (input_path)
     {
         // The device events drive the input layer on this thread, tick by tick.
@@ -557,6 +560,7 @@ int main(int argc, char **argv)
         return 1;
     }
     if (report && ran) print_report();
+    const int32_t last_tick = game_->game_time;
     stop_simulation();
     bool film_written = true;
     if (record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
@@ -569,6 +573,12 @@ int main(int argc, char **argv)
     if (fflush(stdout) != 0 || ferror(stdout))
     {
         fprintf(stderr, "vesk_sim: the trace could not be written\n");
+        return 1;
+    }
+    if (cut_film)
+    {
+        fprintf(stderr, "vesk_sim: the film was cut short at tick %d: it replayed to its last whole block\n",
+                (int)last_tick);
         return 1;
     }
     if (!ran)
