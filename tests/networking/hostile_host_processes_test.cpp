@@ -9,6 +9,7 @@
 
 #include "support/net_game_processes.h"
 #include "support/net_peers.h"
+#include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 #include "bitmap_dialogs/network_services.h"
 #include "cseries/tags.h"
@@ -77,10 +78,27 @@ TEST_F(hostile_host_processes, a_joiner_refuses_what_a_host_may_not_send_and_lea
         SCOPED_TRACE(c.name);
         raw_listener listener;
         vesk_sim_process client;
-        ASSERT_TRUE(client.start(bin, directory, {"--net-join", "127.0.0.1:" + std::to_string(listener.port),
-                                                  "--ticks", "300", "--wall-limit", "40"}));
-        const int accepted = listener.accept_connection(PROCESS_LIMIT_MS);
-        ASSERT_GE(accepted, 0);
+        // A joiner that could not connect (its own port taken by another
+        // test's process, on a loaded machine) is started again, at most twice.
+        int accepted = -1;
+        for (int32_t attempt = 0; attempt < 3 && accepted < 0; ++attempt)
+        {
+            if (attempt > 0)
+            {
+                remove_directory_tree(client.directory.c_str());
+                client.exit_code = -1;
+            }
+            ASSERT_TRUE(client.start(bin, directory, {"--net-join", "127.0.0.1:" + std::to_string(listener.port),
+                                                      "--ticks", "300", "--wall-limit", "40"}));
+            for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 100 && accepted < 0 && !client.wait(0); ++turn)
+                accepted = listener.accept_connection(100);
+            if (accepted < 0) accepted = listener.accept_connection(0);
+            if (accepted < 0)
+            {
+                ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS)) << "neither connected nor ended";
+            }
+        }
+        ASSERT_GE(accepted, 0) << client.log();
         raw_peer host(accepted);
         host.port_bytes_pending = true; // each side's datagram port comes first
         host.send_bytes({0, 0});
