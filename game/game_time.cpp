@@ -34,6 +34,7 @@ static struct game_time_globals
     int32_t speed_remainder; // eighths of a tick carried to the next frame
     sync_snapshot snapshots[NUMBER_OF_SYNC_SNAPSHOTS]; // by (time / 512) modulo the count
     bool unverifiable_sync_logged;
+    int32_t out_of_sync_tick; // the first tick found out of step this game; NONE while in step
 } game_time_globals;
 
 // Eighths of normal speed; index 5 is normal.
@@ -43,6 +44,7 @@ static void clear_sync_snapshots(void)
 {
     for (sync_snapshot &snapshot : game_time_globals.snapshots) snapshot.time = NONE;
     game_time_globals.unverifiable_sync_logged = false;
+    game_time_globals.out_of_sync_tick = NONE;
 }
 
 void initialize_game_record(void)
@@ -330,6 +332,8 @@ bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash
     return true;
 }
 
+static void mark_out_of_sync(const char *source, int32_t line, int32_t tick);
+
 bool handle_sync_command(const sync_command_data *data)
 {
     uint32_t seed, hash;
@@ -344,18 +348,25 @@ bool handle_sync_command(const sync_command_data *data)
     if (seed == data->random_seed && hash == data->state_hash) return true;
     log_message(__FILE__, __LINE__, "tick %d: seed 0x%08x hash 0x%08x here, 0x%08x 0x%08x from the originator",
                 data->snapshot_time, seed, hash, data->random_seed, data->state_hash);
-    game_is_out_of_sync(__FILE__, __LINE__);
+    // The game left step at the snapshot's tick, not at the later tick the
+    // command arrived.
+    mark_out_of_sync(__FILE__, __LINE__, data->snapshot_time);
     return false;
 }
 
-void game_is_out_of_sync(const char *source, int32_t line)
+static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
 {
     const uint32_t before = game_->flags.fetch_or(_game_is_out_of_sync_flag);
     if (before & _game_is_out_of_sync_flag) return;
+    game_time_globals.out_of_sync_tick = tick;
     log_message(source, line, "the game is out of sync at tick %d", game_->game_time);
     out_of_sync_procedure out_of_sync = get_out_of_sync_procedure();
     if (out_of_sync) out_of_sync();
 }
+
+void game_is_out_of_sync(const char *source, int32_t line) { mark_out_of_sync(source, line, game_->game_time); }
+
+int32_t get_out_of_sync_tick(void) { return game_time_globals.out_of_sync_tick; }
 
 char *time_to_string_bounded(int32_t ticks, char *buffer, size_t size)
 {

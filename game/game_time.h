@@ -197,6 +197,9 @@ bool handle_sync_command(const sync_command_data *data);
 // player told through the hook) and sets _game_is_out_of_sync_flag.  Only the
 // first report of a game does anything; later ones are quiet.
 void game_is_out_of_sync(const char *source, int32_t line);
+// The first tick of this game found out of step (a sync command's snapshot
+// tick, else the tick of the report); NONE while the game is in step.
+int32_t get_out_of_sync_tick(void);
 
 // ---- game time as text ---------------------------------------------------------------
 

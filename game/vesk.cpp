@@ -630,9 +630,11 @@ static bool check_one_film(int32_t film)
     if (damaged)
         report_refusal("out-of-sync check: film \"%s\": could not be read at tick %d (%s)", name, game_->game_time,
                        reason);
+    else if (!in_step && (game_->flags.load() & _game_is_out_of_sync_flag))
+        report_refusal("out-of-sync check: film \"%s\": OUT OF SYNC at tick %d (its end is tick %d)", name,
+                       get_out_of_sync_tick(), game_->game_time);
     else if (!in_step)
-        report_refusal("out-of-sync check: film \"%s\": %s at tick %d", name,
-                       !finished ? "stalled before its end" : "OUT OF SYNC", game_->game_time);
+        report_refusal("out-of-sync check: film \"%s\": stalled before its end at tick %d", name, game_->game_time);
     else
         log_message(nullptr, -1, "out-of-sync check: film \"%s\": in step at tick %d", name, game_->game_time);
     dispose_vesk_from_old_map();

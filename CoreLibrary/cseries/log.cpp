@@ -118,7 +118,9 @@ bool open_log_file_at(const char *path, const char *header)
     log_globals.write_failure_reported = false;
     // Without blocking: a fifo in the log's place would otherwise hold the
     // start-up until something reads it.  Only a regular file is taken.
-    int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    // The log may hold players' names and addresses: only its owner reads it,
+    // a log left world-readable by an older run included.
+    int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0600);
     int error = errno;
     struct stat status;
     if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)))
@@ -131,6 +133,7 @@ bool open_log_file_at(const char *path, const char *header)
     {
         const int flags = fcntl(descriptor, F_GETFL);
         if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+        if ((status.st_mode & 077) != 0) fchmod(descriptor, 0600);
     }
     if (descriptor < 0)
     {

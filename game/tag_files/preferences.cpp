@@ -197,6 +197,11 @@ bool write_preferences(preferences_globals *preferences)
     // first.
     char aside_name[TAG_NAME_SIZE];
     write_aside_name(preferences->name, aside_name);
+    // A file the store refused (cut, no tag at all) holds either name: it is
+    // moved aside whole, so that the record can be written under its names
+    // again rather than failing at every save.
+    tag_file_set_aside_damaged(PREFERENCES_GROUP_TAG, preferences->name);
+    tag_file_set_aside_damaged(PREFERENCES_GROUP_TAG, aside_name);
     if (tag_file_find_by_name(PREFERENCES_GROUP_TAG, preferences->name) == NONE)
     {
         int32_t leftover = tag_file_find_by_name(PREFERENCES_GROUP_TAG, aside_name);

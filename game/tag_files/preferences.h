@@ -62,6 +62,8 @@ void *read_preferences_convert(preferences_globals *preferences, preferences_con
 // the record's name), then the old record is deleted and the aside one takes
 // its name.  A read that finds no record but a complete aside one uses it, so
 // a failure or a crash leaves the old record or the new one, never a mix.
+// A file under either name that is no readable tag (a cut record) is first
+// moved aside as ".<name>.damaged", keeping its bytes.
 // False when there is no data or the write fails (the old record stays).
 bool write_preferences(preferences_globals *preferences);
 

@@ -138,6 +138,7 @@ struct client_data
     // Refused packets already logged on the connection to the host, one bit
     // per reason (packet_rules.h): each is logged once per connection.
     uint32_t logged_refusals;
+    uint16_t refused_packets; // refused so far (see NET_REFUSED_PACKET_LIMIT)
 };
 
 struct net_game_data

@@ -107,14 +107,18 @@ bool net_send_private(net_game_data *game, void *packet, uint32_t, bool as_host)
 
 static uint16_t big_endian_16(const uint8_t *bytes) { return (uint16_t)(bytes[0] << 8 | bytes[1]); }
 
-// Logs a refused packet once per connection and reason.
-static void log_refusal(uint32_t *logged, net_packet_refusal refusal, int16_t player_id, uint16_t what,
-                        uint16_t length, uint8_t to, uint8_t from)
+// Logs a refused packet once per connection and reason; true when the
+// connection has now sent NET_REFUSED_PACKET_LIMIT refused packets.
+static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal refusal, int16_t player_id,
+                        uint16_t what, uint16_t length, uint8_t to, uint8_t from)
 {
-    if (*logged & FLAG(refusal)) return;
-    *logged |= FLAG(refusal);
-    log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length, to,
-                from, player_id, net_packet_refusal_name(refusal));
+    if (!(*logged & FLAG(refusal)))
+    {
+        *logged |= FLAG(refusal);
+        log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length,
+                    to, from, player_id, net_packet_refusal_name(refusal));
+    }
+    return ++*refused == NET_REFUSED_PACKET_LIMIT;
 }
 
 // The connection a queue belongs to has broken its framing: it ends.  The
@@ -181,8 +185,18 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
         const net_packet_refusal refusal = check_received_packet(receiver, what, length, to, from, host_player);
         if (refusal != _packet_accepted)
         {
-            log_refusal(slot ? &slot->logged_refusals : &game->client.logged_refusals, refusal, slot_player_id, what,
-                        length, to, from);
+            const bool past_limit =
+                log_refusal(slot ? &slot->logged_refusals : &game->client.logged_refusals,
+                            slot ? &slot->refused_packets : &game->client.refused_packets, refusal, slot_player_id,
+                            what, length, to, from);
+            // The host's own loop is not a peer; the status queue neither.
+            if (past_limit && !status && (slot ? slot->endpoint != nullptr : !game->server))
+            {
+                log_message(__FILE__, __LINE__, "%s sent %d refused packets: %s", slot ? "a player" : "the host",
+                            NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
+                drop_player(game, slot_player_id);
+                return;
+            }
             // A library type the library does not know may come from a peer
             // that speaks another protocol: nothing after it is read this frame.
             if (refusal == _packet_unknown_type && (what & kNetLibPacketBit))

@@ -165,6 +165,7 @@ int16_t add_player_to_topology(net_game_data *game, const char *name, Endpoint *
     slot->endpoint = endpoint;
     slot->flags = 0;
     slot->logged_refusals = 0;
+    slot->refused_packets = 0;
     memset(slot->player_data, 0, sizeof(slot->player_data));
     // A reused slot keeps nothing of the player before.
     reset_circular_queue(&slot->incoming_buffer);

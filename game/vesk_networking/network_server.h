@@ -27,6 +27,7 @@ struct server_net_player_data
     circular_queue outgoing_buffer; // "s outgoing %d": wire order, to the player
     // Refused packets already logged for this connection, one bit per reason.
     uint32_t logged_refusals;
+    uint16_t refused_packets; // refused so far (see NET_REFUSED_PACKET_LIMIT)
 };
 
 struct server_data

@@ -26,6 +26,15 @@ constexpr uint16_t HOST = _net_rule_host_authority;
 constexpr uint16_t TO_HOST = _net_rule_player_to_host;
 constexpr uint16_t TO_PLAYERS = _net_rule_player_to_players;
 constexpr uint16_t OWN = _net_rule_own_player_only;
+constexpr uint16_t LOOP = _net_rule_host_loop_only;
+constexpr uint16_t COOP = _net_rule_cooperative_only;
+
+// A client's stages (game packets only; library and status packets are the
+// library's own and taken in every stage).
+constexpr uint16_t UNDESCRIBED = 1u << _client_stage_undescribed;
+constexpr uint16_t DESCRIBED = 1u << _client_stage_described;
+constexpr uint16_t PLAYING = 1u << _client_stage_playing;
+constexpr uint16_t ANY_STAGE = UNDESCRIBED | DESCRIBED | PLAYING;
 
 static const net_packet_rule library_rules[NUMBER_OF_LIBRARY_PACKET_TYPES] = {
     // join request: name, NUL, password, NUL, player data
@@ -54,23 +63,29 @@ static const net_packet_rule status_rules[NUMBER_OF_PUBLIC_PACKET_TYPES] = {
 
 static const net_packet_rule game_rules[NUMBER_OF_VESK_PACKETS] = {
     // chat: at least the terminator; any player to anybody (the host relays requests)
-    {CHAT_TEXT_OFFSET + 1, PACKET_LIMIT, TO_HOST | TO_PLAYERS},
+    {CHAT_TEXT_OFFSET + 1, PACKET_LIMIT, TO_HOST | TO_PLAYERS, ANY_STAGE},
     // command: players to the command server, the host to every player
-    {HEADER + (uint16_t)sizeof(command_header), PACKET_LIMIT, HOST | TO_HOST},
+    {HEADER + (uint16_t)sizeof(command_header), PACKET_LIMIT, HOST | TO_HOST, ANY_STAGE},
     // configuration: a player's request to the host, the host's broadcast
-    {sizeof(configuration_packet), sizeof(configuration_packet), HOST | TO_HOST},
+    {sizeof(configuration_packet), sizeof(configuration_packet), HOST | TO_HOST, ANY_STAGE},
     // player sync data: a player's report to the host, the host's to all
-    {sizeof(player_sync_data_packet), sizeof(player_sync_data_packet), HOST | TO_HOST},
-    {HEADER, HEADER, HOST}, // begin sync data
-    {sizeof(server_command_packet), sizeof(server_command_packet), HOST}, // the host's own game only
-    {VESK_GAME_DESCRIPTION_FIXED_SIZE + 2, VESK_GAME_DESCRIPTION_FIXED_SIZE + DESCRIPTION_NAMES_LIMIT, HOST},
-    {sizeof(vesk_set_player_data_packet) + PLAYER_DATA, sizeof(vesk_set_player_data_packet) + PLAYER_DATA, HOST},
-    {HEADER + (uint16_t)sizeof(monster_initializer), HEADER + COOP_VETS_LIMIT - 1, HOST}, // cooperative veterans
+    {sizeof(player_sync_data_packet), sizeof(player_sync_data_packet), HOST | TO_HOST, ANY_STAGE},
+    // begin sync data: the barrier of a described game (a restart's may
+    // come before the client has left the game it played)
+    {HEADER, HEADER, HOST, DESCRIBED | PLAYING},
+    // server command: the host's own game only
+    {sizeof(server_command_packet), sizeof(server_command_packet), HOST | LOOP, 0},
+    {VESK_GAME_DESCRIPTION_FIXED_SIZE + 2, VESK_GAME_DESCRIPTION_FIXED_SIZE + DESCRIPTION_NAMES_LIMIT, HOST, ANY_STAGE},
+    {sizeof(vesk_set_player_data_packet) + PLAYER_DATA, sizeof(vesk_set_player_data_packet) + PLAYER_DATA, HOST,
+     ANY_STAGE},
+    // cooperative veterans
+    {HEADER + (uint16_t)sizeof(monster_initializer), HEADER + COOP_VETS_LIMIT - 1, HOST, ANY_STAGE},
     // ping from the host with its latencies; a player's pong to 254
-    {PING_FIXED_SIZE, PING_FIXED_SIZE + 2 * MAXIMUM_PING_LATENCIES, HOST | TO_HOST},
+    {PING_FIXED_SIZE, PING_FIXED_SIZE + 2 * MAXIMUM_PING_LATENCIES, HOST | TO_HOST, ANY_STAGE},
+    // begin game mid-game: a joiner of a described cooperative game
     {BEGIN_GAME_MIDGAME_FIXED_SIZE + PLAYER_DATA, BEGIN_GAME_MIDGAME_FIXED_SIZE + PLAYER_DATA * MAXIMUM_MIDGAME_PLAYERS,
-     HOST},
-    {HEADER, HEADER, HOST | TO_HOST}, // request more commands: a joiner to the host
+     HOST | COOP, DESCRIBED},
+    {HEADER, HEADER, HOST | TO_HOST, ANY_STAGE}, // request more commands: a joiner to the host
 };
 
 const net_packet_rule *get_net_packet_rule(net_packet_kind kind, uint16_t what)
@@ -106,6 +121,7 @@ net_packet_refusal check_received_packet(net_packet_receiver receiver, uint16_t 
     {
     case _received_status: return _packet_accepted;
     case _received_by_client:
+        if (rule->flags & LOOP) return _packet_wrong_direction;
         if (library) return (rule->flags & HOST) && from == kSendToServer ? _packet_accepted : _packet_not_from_host;
         return !(rule->flags & HOST) || from == 0 ? _packet_accepted : _packet_not_from_host;
     case _received_from_unjoined_player:
@@ -130,10 +146,24 @@ net_packet_refusal check_received_packet(net_packet_receiver receiver, uint16_t 
     return _packet_unknown_type;
 }
 
+net_packet_refusal check_client_packet_stage(uint16_t what, net_client_stage stage, bool cooperative)
+{
+    if (what & kNetLibPacketBit) return _packet_accepted;
+    const net_packet_rule *const rule = get_net_packet_rule(_game_packet_kind, what);
+    if (!rule) return _packet_unknown_type;
+    if (stage < 0 || stage >= NUMBER_OF_NET_CLIENT_STAGES || !(rule->client_stages & (1u << stage)))
+    {
+        return _packet_wrong_stage;
+    }
+    return (rule->flags & COOP) && !cooperative ? _packet_wrong_stage : _packet_accepted;
+}
+
 const char *net_packet_refusal_name(net_packet_refusal refusal)
 {
     static const char *const names[NUMBER_OF_NET_PACKET_REFUSALS] = {
-        "accepted", "unknown type", "bad length", "not from the host", "wrong direction", "before the join",
+        "accepted",        "unknown type",    "bad length",
+        "not from the host", "wrong direction", "before the join",
+        "not in this stage of the game",
     };
     return refusal >= 0 && refusal < NUMBER_OF_NET_PACKET_REFUSALS ? names[refusal] : "unknown refusal";
 }

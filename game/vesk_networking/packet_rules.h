@@ -12,7 +12,11 @@
 // - a player that has not joined may send only a join request to 254;
 // - a client accepts library packets only from 254 with type 3-7;
 // - game packets carrying the host's authority are accepted on a client
-//   only from player 0, and a remote player may send them only to the host.
+//   only from player 0, and a remote player may send them only to the host;
+// - a packet of the host's own loop (a server command) never reaches a client;
+// - on a client, a game packet is taken only in the stages of the session its
+//   rule names (a sync begins only once a game is described; a mid-game start
+//   only for a cooperative game).
 
 #include <cstdint>
 
@@ -35,6 +39,27 @@ enum : uint16_t
     _net_rule_player_to_players = 4,
     // Only the host's own player may send it (to 254).
     _net_rule_own_player_only = 8,
+    // Only on the host's own loop: a client never takes it, from anybody.
+    _net_rule_host_loop_only = 16,
+    // On a client, only while the described game is cooperative.
+    _net_rule_cooperative_only = 32,
+};
+
+// Where a client's session stands when a game packet reaches it.
+enum net_client_stage
+{
+    _client_stage_undescribed, // joined; no game description has come yet
+    _client_stage_described,   // a description came; no game runs
+    _client_stage_playing,     // from the end of the start barrier to the game's end
+    NUMBER_OF_NET_CLIENT_STAGES
+};
+
+enum
+{
+    // Refused packets one peer may send; past it the peer is disconnected
+    // (a host drops the player, a client leaves the host).  An honest peer
+    // sends none.
+    NET_REFUSED_PACKET_LIMIT = 64,
 };
 
 struct net_packet_rule
@@ -42,6 +67,7 @@ struct net_packet_rule
     uint16_t minimum_length; // messageLen, header included
     uint16_t maximum_length;
     uint16_t flags; // _net_rule_*
+    uint16_t client_stages; // on a client, FLAG(net_client_stage) of the stages that take it
 };
 
 // Who is receiving: where the packet was taken from.
@@ -63,6 +89,7 @@ enum net_packet_refusal
     _packet_not_from_host,    // host authority from another sender
     _packet_wrong_direction,  // a type or address its sender may not use
     _packet_before_join,      // anything but a join request before the join
+    _packet_wrong_stage,      // a client in a stage (or game) its rule excludes
     NUMBER_OF_NET_PACKET_REFUSALS
 };
 
@@ -77,6 +104,10 @@ const net_packet_rule *get_net_packet_rule(net_packet_kind kind, uint16_t what);
 // `_received_from_*`.
 net_packet_refusal check_received_packet(net_packet_receiver receiver, uint16_t what, uint16_t length, uint8_t to,
                                          uint8_t from, int16_t host_player_id);
+
+// The verdict of a client on a game packet its pass accepted, by the
+// session's stage and whether the described game is cooperative.
+net_packet_refusal check_client_packet_stage(uint16_t what, net_client_stage stage, bool cooperative);
 
 // "accepted", "unknown type", ...
 const char *net_packet_refusal_name(net_packet_refusal refusal);

@@ -27,6 +27,7 @@
 #include "vesk_networking/network_game_entry.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
+#include "vesk_networking/packet_rules.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_net_commands.h"
@@ -58,20 +59,35 @@ static struct
     vesk_networking_globals net;
     // Refusals already logged this session, one bit per reason, per sender id.
     uint8_t logged_refusals[MAXIMUM_PLAYER_ID + 1];
+    // Packets refused this session, per sender id (see NET_REFUSED_PACKET_LIMIT).
+    uint16_t refused_packets[MAXIMUM_PLAYER_ID + 1];
 } vesk_networking_module;
 
 vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_networking_module.net; }
 
 void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text)
 {
-    static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {"malformed", "not allowed from its sender",
-                                                                        "its sender has not arrived",
-                                                                        "it names a player not in the game"};
+    static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {
+        "malformed", "not allowed from its sender", "its sender has not arrived", "it names a player not in the game",
+        "not in this stage of the game"};
     if (reason < 0 || reason >= NUMBER_OF_GAME_PACKET_REFUSALS) return;
-    uint8_t *logged = &vesk_networking_module.logged_refusals[(uint8_t)player_id & MAXIMUM_PLAYER_ID];
-    if (*logged & (1u << reason)) return;
-    *logged = (uint8_t)(*logged | (1u << reason));
-    log_message(__FILE__, __LINE__, "dropped a packet from player %d (%s): %s", (int)player_id, reasons[reason], text);
+    const uint8_t id = (uint8_t)player_id & MAXIMUM_PLAYER_ID;
+    uint8_t *logged = &vesk_networking_module.logged_refusals[id];
+    if (!(*logged & (1u << reason)))
+    {
+        *logged = (uint8_t)(*logged | (1u << reason));
+        log_message(__FILE__, __LINE__, "dropped a packet from player %d (%s): %s", (int)player_id, reasons[reason], text);
+    }
+    // A peer that keeps sending what is refused is disconnected: the host
+    // drops a remote player; a client leaves a host that does so (what other
+    // players' packets the host relays is not the host's doing).
+    net_game_data *const game = vesk_networking_module.net.game;
+    if (!game || ++vesk_networking_module.refused_packets[id] != NET_REFUSED_PACKET_LIMIT) return;
+    const bool host = net_i_am_the_server(game);
+    if (host ? player_id == get_local_player_id() : player_id != NET_HOST_PLAYER_ID) return;
+    log_message(__FILE__, __LINE__, "player %d sent %d refused packets: %s", (int)player_id, NET_REFUSED_PACKET_LIMIT,
+                host ? "dropping the player" : "leaving the host");
+    drop_player_due_to_error(game, host ? (int16_t)player_id : game->client.local_player_id);
 }
 
 // ---- texts --------------------------------------------------------------------------
@@ -409,6 +425,7 @@ static void handle_player_added(const uint8_t *packet, int32_t length)
     net->player_count++;
     clear_vesk_sync_player(index);
     vesk_networking_module.logged_refusals[player_id] = 0; // a new connection under this id
+    vesk_networking_module.refused_packets[player_id] = 0;
 
     const bool host = net_i_am_the_server(net->game);
     if (net->state == _net_configuring_game)
@@ -501,11 +518,12 @@ static void handle_status_packet(const uint8_t *packet, int32_t length)
 
 // ---- game packets ------------------------------------------------------------------------
 
-static void handle_server_command_packet(void *)
+static void handle_server_command_packet(void *packet)
 {
-    // The command server consumes every server command on the host; a client
-    // never receives one from an honest host.
-    HALT("a server command reached the game layer");
+    // The command server consumes every server command on the host, and the
+    // packet rules keep them from a client: one here was misrouted.
+    log_game_packet_refusal(((const net_message_header *)packet)->from, _game_refusal_not_allowed,
+                            "a server command outside the host's own game");
 }
 
 static void handle_vesk_player_data_packet(void *packet)
@@ -544,6 +562,19 @@ static const vesk_packet_handler vesk_packet_handlers[NUMBER_OF_VESK_PACKETS] = 
     handle_request_more_commands_packet,    // 11
 };
 
+static const char *const game_packet_names[NUMBER_OF_VESK_PACKETS] = {
+    "a chat line",   "a command",           "a configuration",  "a barrier report", "a barrier begin",
+    "a server command", "a game description", "a player record", "cooperative veterans", "a ping",
+    "a mid-game start", "a history request",
+};
+
+// Where this client's session stands, for the packet rules.
+static net_client_stage client_stage(const vesk_networking_globals *net)
+{
+    if (net->state == _net_game_in_progress) return _client_stage_playing;
+    return net->game_description_received ? _client_stage_described : _client_stage_undescribed;
+}
+
 void handle_packet(void *packet)
 {
     const net_message_header *header = (const net_message_header *)packet;
@@ -562,6 +593,13 @@ void handle_packet(void *packet)
     }
     if (header->what >= NUMBER_OF_VESK_PACKETS) return;
     if (host && handle_game_server_packet(packet, header->messageLen, header->to, header->from)) return;
+    if (!host && check_client_packet_stage(header->what, client_stage(net),
+                                           net->current_game_description.parameters.option_flags &
+                                               _game_option_cooperative_flag) != _packet_accepted)
+    {
+        log_game_packet_refusal(header->from, _game_refusal_wrong_stage, game_packet_names[header->what]);
+        return;
+    }
     vesk_packet_handlers[header->what](packet);
 }
 

@@ -73,6 +73,7 @@ struct vesk_networking_globals
     net_game_description originator_game_description_mem;
     net_game_description *originator_game_description; // the host's editable description; else null
     bool current_game_description_changed;
+    bool game_description_received; // a client: the host's description has come
     bool endgame_raised;
 };
 
@@ -167,11 +168,13 @@ enum game_packet_refusal
     _game_refusal_not_allowed,    // its sender may not send it
     _game_refusal_not_arrived,    // its sender has not arrived in the game
     _game_refusal_unknown_player, // it names a player not in the list
+    _game_refusal_wrong_stage,    // the packet rules refuse it in the session's stage
     NUMBER_OF_GAME_PACKET_REFUSALS
 };
 
 // Logs `text` once per session, sender and reason; the packet is dropped by
-// the caller.
+// the caller.  The NET_REFUSED_PACKET_LIMIT-th refusal of a peer disconnects
+// it (the host drops a remote player; a client leaves a host).
 void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text);
 
 // The progress dialog the session's waits use (the library's procedure type):

@@ -293,13 +293,34 @@ void refresh_netgame_player_list(dialog_data *dialog, int16_t count)
 
 // ---- the game description -----------------------------------------------------------
 
+// Seeds chosen by the program rather than drawn (fix_network_game_seeds).
+static struct
+{
+    bool fixed;
+    uint32_t random_seed;
+    int16_t initial_team_random_seed;
+} fixed_game_seeds;
+
+void fix_network_game_seeds(uint32_t random_seed, int16_t initial_team_random_seed)
+{
+    fixed_game_seeds = {true, random_seed, initial_team_random_seed};
+}
+
 void synchronize_game_description(void)
 {
     vesk_networking_globals *globals = get_vesk_net_globals();
     if (!VASSERT(local_player_is_network_originator(), "synchronize_game_description off the host")) return;
     if (!VASSERT(globals->originator_game_description, "the host has no description of its own")) return;
     net_game_description *description = globals->originator_game_description;
-    reset_game_seeds(&description->parameters, "synchronize_game_description");
+    if (fixed_game_seeds.fixed)
+    {
+        description->parameters.random_seed = fixed_game_seeds.random_seed;
+        description->parameters.initial_team_random_seed = fixed_game_seeds.initial_team_random_seed;
+    }
+    else
+    {
+        reset_game_seeds(&description->parameters, "synchronize_game_description");
+    }
     uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
     if (build_vesk_game_description_packet(packet, sizeof(packet), kSendToAllPlayers, description))
         net_send(globals->game, packet, 0);
@@ -332,6 +353,7 @@ void handle_vesk_game_description_packet(void *packet)
         return;
     }
     globals->current_game_description_changed = true;
+    globals->game_description_received = true;
 }
 
 void handle_game_description_updated(void)

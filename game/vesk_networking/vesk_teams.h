@@ -79,8 +79,12 @@ void enable_teams_button_if_appropriate(dialog_data *dialog);
 // negative count does nothing.
 void refresh_netgame_player_list(dialog_data *dialog, int16_t count);
 
-// The host: new seeds in its description, sent to everybody, made current.
+// The host: new seeds in its description (the fixed ones, when
+// fix_network_game_seeds was called), sent to everybody, made current.
 void synchronize_game_description(void);
+// The host's games of this process take these seeds rather than fresh draws:
+// a headless host given its seed on the command line replays the same game.
+void fix_network_game_seeds(uint32_t random_seed, int16_t initial_team_random_seed);
 // A client while the game is configured: a description packet (host order)
 // from the host becomes the current description.
 void handle_vesk_game_description_packet(void *packet);

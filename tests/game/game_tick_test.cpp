@@ -305,6 +305,8 @@ TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
         const bool out_of_sync = game_->flags.load() & _game_is_out_of_sync_flag;
         EXPECT_EQ(out_of_sync, fault != NONE) << fault;
         EXPECT_EQ(out_of_sync_reports, fault != NONE ? 1 : 0) << "reported once, however many checks fail";
+        // Named by the first snapshot whose hash differs, not the tick it was found.
+        EXPECT_EQ(get_out_of_sync_tick(), fault != NONE ? 1024 : NONE);
     }
 
     // A seed that differs from the start is caught by the first sync command.
@@ -438,6 +440,9 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
     film_ends_at = 1000;
     EXPECT_EQ(run_out_of_sync_check(), 1);
     EXPECT_FALSE(vesk_map_is_loaded());
+    // The drifting film (the last checked) left step at its snapshot of tick
+    // 512, found at tick 680; it ends at 1000.
+    EXPECT_EQ(get_out_of_sync_tick(), 512);
 
     // Both clean: status 0.
     films_in_folder = 1;

@@ -135,6 +135,9 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
     // The orders ran: each process's units took their moves.
     EXPECT_EQ(count_of(processes[0].log(), "units refused"), 0u);
     EXPECT_EQ(count_of(processes[0].log(), "out of sync"), 0u);
+    // The host's --seed 7 is the game's seed on every machine.
+    for (const vesk_sim_process &process : processes)
+        EXPECT_NE(process.log().find("seed 0x00000007"), std::string::npos) << log_tail(process);
 }
 
 INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3));

@@ -101,6 +101,9 @@ TEST(packet_rules, the_trust_rules_judge_each_sender)
         {"a midgame start of 135 bytes", _received_by_client, _begin_game_midgame_packet, 135, 1, 0, _packet_accepted},
         {"a midgame start of 2000 bytes", _received_by_client, _begin_game_midgame_packet, 2000, 1, 0, _packet_bad_length},
         {"game type 12", _received_by_client, 12, 8, 1, 0, _packet_unknown_type},
+        {"a server command from the host at a client", _received_by_client, _server_command_packet, 10, 1, 0,
+         _packet_wrong_direction},
+        {"the host's own server command", _received_from_own_player, _server_command_packet, 10, 254, 0, _packet_accepted},
         {"a status packet of 11 bytes naming a deleted player", _received_status, library | 1, 11, 1, 254, _packet_bad_length},
         {"a game packet in the status queue", _received_status, _chat_packet, 60, 1, 254, _packet_unknown_type},
     };
@@ -109,4 +112,25 @@ TEST(packet_rules, the_trust_rules_judge_each_sender)
         EXPECT_EQ(check_received_packet(test.receiver, test.what, test.length, test.to, test.from, 0), test.verdict)
             << test.name;
     }
+}
+
+TEST(packet_rules, a_client_takes_the_hosts_game_packets_only_in_their_stages)
+{
+    const struct
+    {
+        uint16_t what;
+        net_client_stage stage;
+        bool cooperative;
+        net_packet_refusal verdict;
+    } cases[] = {
+        {_begin_sync_data_packet, _client_stage_undescribed, true, _packet_wrong_stage},
+        {_begin_sync_data_packet, _client_stage_playing, false, _packet_accepted}, // a restart's
+        {_begin_game_midgame_packet, _client_stage_described, false, _packet_wrong_stage},
+        {_begin_game_midgame_packet, _client_stage_described, true, _packet_accepted},
+        {_begin_game_midgame_packet, _client_stage_playing, true, _packet_wrong_stage},
+        {_server_command_packet, _client_stage_playing, true, _packet_wrong_stage},
+        {_vesk_game_description_packet, _client_stage_undescribed, false, _packet_accepted},
+    };
+    for (const auto &test : cases)
+        EXPECT_EQ(check_client_packet_stage(test.what, test.stage, test.cooperative), test.verdict) << test.what;
 }

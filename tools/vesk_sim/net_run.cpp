@@ -55,6 +55,7 @@
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
+#include "vesk_networking/vesk_teams.h"
 
 #define INTERNET_PROTOCOL FOUR_CHARACTER_CODE('I', 'n', 'e', 't')
 
@@ -449,6 +450,8 @@ static bool host_session(const net_run_options *options)
         return false;
     }
     description.port = options->port;
+    // --seed decides the game: every description the host sends carries it.
+    fix_network_game_seeds(description.parameters.random_seed, description.parameters.initial_team_random_seed);
     // Kept for the whole run, as the script that answers the dialogs is.
     static entry_script script;
     script = {entry_script::_create, nullptr, "", 0, 0};

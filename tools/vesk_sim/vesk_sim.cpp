@@ -99,9 +99,11 @@
 #include "vesk_networking/networking_preferences.h"
 #include "vesk_networking/vesk_networking.h"
 
-static void usage(void)
+// The usage lines, on `out`: standard output for --help, standard error
+// after a wrong command line.
+static void print_usage(FILE *out)
 {
-    fprintf(stderr, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
+    fprintf(out, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
                     "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
                     "[--report] [--camera] [--input FILE]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n"
@@ -115,8 +117,11 @@ static void usage(void)
                     "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
                     "--create [--port P] [--players N] [--map TAG] | --join-listed --ticks T [--games G] "
-                    "[--random-orders SEED] [--wall-limit SECONDS]\n");
+                    "[--random-orders SEED] [--wall-limit SECONDS]\n"
+                    "       vesk_sim --help\n");
 }
+
+static void usage(void) { print_usage(stderr); }
 
 // Decimal only: an optional '-' (when `minimum` is negative) and digits, all
 // of the text, within [minimum, maximum].  Leading zeros are decimal ("010" is
@@ -173,16 +178,27 @@ static void print_report(void)
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
 
-// The run's log, headed by the command line: FILE, or "vesk_sim_log.txt" in
-// the data directory or the working directory, never the game's own log.  A
-// log that cannot be opened is reported on standard error; the run goes on.
-// The run's films and saves are kept apart from the player's; false (told)
-// when they cannot be.
+enum
+{
+    // A cut film replays until its commands end, at most this long.
+    CUT_FILM_TICK_LIMIT = 100000000,
+};
+
+// Options whose value is a secret: the log's copy of the command line shows
+// "********" in its place.
+static bool option_carries_secret(const char *option) { return !strcmp(option, "--password"); }
+
+// The run's log, headed by the command line (secrets masked): FILE, or
+// "vesk_sim_log.txt" in the data directory or the working directory, never
+// the game's own log.  A log that cannot be opened is reported on standard
+// error; the run goes on.  The run's films and saves are kept apart from the
+// player's; false (told) when they cannot be.
 static bool open_run_log(const char *log, const char *data, int argc, char **argv)
 {
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
-    for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
+    for (int i = 0; i < argc; ++i)
+        slprintfcat(header, sizeof(header), " %s", i > 0 && option_carries_secret(argv[i - 1]) ? "********" : argv[i]);
     if (log)
         open_log_file_at(log, header);
     else
@@ -215,6 +231,11 @@ int main(int argc, char **argv)
     {
         const char *option = argv[i];
         const bool has_value = i + 1 < argc;
+        if (!strcmp(option, "--help"))
+        {
+            print_usage(stdout);
+            return 0;
+        }
         if (!strcmp(option, "--data") && has_value)
             data = argv[++i];
         else if (!strcmp(option, "--log") && has_value)
@@ -503,14 +524,11 @@ int main(int argc, char **argv)
         close_log_file();
         return 1;
     }
-    if (film && ticks <= 0)
-    {
-        // A film never closed has no ending time: there is no game to replay.
-        fprintf(stderr, "vesk_sim: the film holds no finished game (its ending time is %lld)\n", (long long)ticks);
-        stop_simulation();
-        close_log_file();
-        return 1;
-    }
+    // A film never closed (its game was killed or crashed) has no ending
+    // time: it replays to its last whole block, where the replay stops, and
+    // the run says it was cut short rather than passing for a whole game.
+    const bool cut_film = film && ticks <= 0;
+    if (cut_film) ticks = CUT_FILM_TICK_LIMIT;
     if (input_path)
     {
         // The device events drive the input layer on this thread, tick by tick.
@@ -546,6 +564,7 @@ int main(int argc, char **argv)
         return 1;
     }
     if (report && ran) print_report();
+    const int32_t last_tick = game_->game_time;
     stop_simulation();
     bool film_written = true;
     if (record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
@@ -558,6 +577,12 @@ int main(int argc, char **argv)
     if (fflush(stdout) != 0 || ferror(stdout))
     {
         fprintf(stderr, "vesk_sim: the trace could not be written\n");
+        return 1;
+    }
+    if (cut_film)
+    {
+        fprintf(stderr, "vesk_sim: the film was cut short at tick %d: it replayed to its last whole block\n",
+                (int)last_tick);
         return 1;
     }
     if (!ran)
