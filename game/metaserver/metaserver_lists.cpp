@@ -24,9 +24,10 @@ static_assert(sizeof(password_placeholder) == 7);
 
 enum
 {
-    // The room's player and game lists as they came before the lobby dialog
-    // was there to take them (a room sends them as it is entered, within the
-    // login's own passes); replayed, in order, into the dialog when it comes.
+    // The room's player, game, buddy and order lists as they came before the
+    // lobby dialog was there to take them (a room sends them as it is
+    // entered, within the login's own passes); replayed, in order, into the
+    // dialog when it comes.
     PENDING_LIST_EVENTS_SIZE = 64 * 1024,
 };
 
@@ -36,6 +37,9 @@ static struct metaserver_lists_globals
     uint8_t pending[PENDING_LIST_EVENTS_SIZE]; // each: the event, the length (both int32_t), the data
     int32_t pending_size;
     bool pending_overflow_logged; // a program without the dialog (the probe) says it once
+    // The service sent the buddies or the order's members this login: the
+    // dialog shows its list tabs (and the buddy button) for them.
+    bool buddies_sent, orders_sent;
 } metaserver_lists_globals;
 
 // Keeps a list event that found no lobby dialog; false when it does not fit.
@@ -59,9 +63,14 @@ static bool keep_pending_list_event(int32_t event, const void *data, int32_t len
 
 void forget_pending_metaserver_list_events(void)
 {
-    metaserver_lists_globals.pending_size = 0;
-    metaserver_lists_globals.pending_overflow_logged = false;
+    auto &g = metaserver_lists_globals;
+    g.pending_size = 0;
+    g.pending_overflow_logged = false;
+    g.buddies_sent = g.orders_sent = false;
 }
+
+bool metaserver_buddies_sent(void) { return metaserver_lists_globals.buddies_sent; }
+bool metaserver_orders_sent(void) { return metaserver_lists_globals.orders_sent; }
 
 metaserver_lobby_lists empty_metaserver_lobby_lists(void)
 {
@@ -482,8 +491,13 @@ bool handle_metaserver_list_event(const metaserver_lobby_lists *lists, metaserve
             handle_metaserver_player_info(lists->player_stats, data, length))
             *lists->player_info_state = _player_info_received;
         return true;
-    case _update_player_buddy_list_message: handle_metaserver_buddy_update(data); return true;
-    case _update_order_member_list_message: handle_metaserver_order_update(data, length); return true;
+    case _update_player_buddy_list_message:
+        handle_metaserver_buddy_update(data);
+        if (data) metaserver_lists_globals.buddies_sent = true;
+        return true;
+    case _update_order_member_list_message:
+        if (handle_metaserver_order_update(data, length)) metaserver_lists_globals.orders_sent = true;
+        return true;
     default: return false;
     }
 }
@@ -493,7 +507,8 @@ bool handle_metaserver_list_event_for_lobby(metaserver_context_data *context, in
 {
     const auto &g = metaserver_lists_globals;
     // Without the lobby dialog the lists name no dialog, but a search may be active.
-    if (!g.lobby_lists.dialog && (event == _player_list_message || event == _game_list_message))
+    if (!g.lobby_lists.dialog && (event == _player_list_message || event == _game_list_message ||
+                                  event == _buddy_list_message || event == _order_list_message))
     {
         keep_pending_list_event(event, data, length);
         return true;
