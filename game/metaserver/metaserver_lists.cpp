@@ -10,6 +10,7 @@
 #include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "cseries/byte_swapping.h"
+#include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "game_records.h"
 #include "metaserver/metaserver_authentication.h"
@@ -121,6 +122,18 @@ void metaserver_room_name(int16_t room_id, char *buffer, int32_t size)
 
 static bool has_item(const dialog_data *dialog, int16_t item_id) { return dialog && item_id != NONE; }
 
+// A name from the service as a list shows it: control characters (which
+// would break the row) become '?', and an empty name `placeholder` (when
+// given).  Names too long were already cut to their field when read.
+static void make_name_showable(char *name, size_t size, const char *placeholder)
+{
+    if (!name || size == 0) return;
+    name[size - 1] = 0;
+    for (char *at = name; *at; ++at)
+        if ((unsigned char)*at < 0x20 || (unsigned char)*at == 0x7F) *at = '?';
+    if (!name[0] && placeholder) strlcpy(name, placeholder, size);
+}
+
 // ---- player rows ------------------------------------------------------------------
 
 // The row of a list entry; false when its data are malformed.  `*idle` says
@@ -152,6 +165,8 @@ static bool build_player_from_entry(const metaserver_player_aux_data *aux, const
     memcpy(&appearance.secondary_color, look.secondary_color, sizeof(appearance.secondary_color));
     memcpy(appearance.name, name, sizeof(name));
     memcpy(appearance.team_name, team_name, sizeof(team_name));
+    make_name_showable(appearance.name, sizeof(appearance.name), "(no name)");
+    make_name_showable(appearance.team_name, sizeof(appearance.team_name), "(no team)");
     if (aux->flags & _player_is_administrator_flag) player->flags |= _player_is_from_draxil_flag;
     if (idle) *idle = look.state == _player_state_idle;
     return true;
@@ -228,6 +243,9 @@ static bool build_game_from_entry(const metaserver_game_aux_data *aux, const uin
     const char *end = (const char *)data + data_length;
     const char *at = extract_string(game->name, (const char *)data + METASERVER_GAME_DESCRIPTION_SIZE, sizeof(game->name), end);
     extract_string(game->map_name, at, sizeof(game->map_name), end);
+    // An empty name stays empty in the description; its row says so.
+    make_name_showable(game->name, sizeof(game->name), nullptr);
+    make_name_showable(game->map_name, sizeof(game->map_name), nullptr);
     game->host_or_selector.address.host = (uint32_t)aux->host;
     game->port = (uint16_t)aux->port;
     game->game_id = (uint32_t)aux->game_id;
