@@ -343,11 +343,16 @@ void sort_new_player_data(new_player_data *players, int32_t count, bool fix_dang
     }
 }
 
-static const rgb_color player_palette[] = {
-    {65535, 0, 0, 0},     {0, 0, 65535, 0},     {0, 52428, 0, 0},     {65535, 65535, 0, 0},
-    {65535, 32768, 0, 0}, {32768, 0, 65535, 0}, {0, 65535, 65535, 0}, {65535, 0, 65535, 0},
-    {65535, 65535, 65535, 0}, {16384, 16384, 16384, 0}, {32768, 16384, 0, 0}, {0, 32768, 32768, 0},
-    {65535, 32768, 32768, 0}, {32768, 65535, 32768, 0}, {32768, 32768, 65535, 0}, {49152, 49152, 0, 0},
+// The colour pairs handed out, in order: a primary and its secondary.
+static const rgb_color player_palette[][2] = {
+    {{65535, 0, 0, 0}, {65535, 49152, 0, 0}},         {{0, 0, 65535, 0}, {0, 65535, 65535, 0}},
+    {{0, 52428, 0, 0}, {65535, 65535, 0, 0}},         {{65535, 65535, 0, 0}, {32768, 16384, 0, 0}},
+    {{65535, 32768, 0, 0}, {16384, 16384, 16384, 0}}, {{32768, 0, 65535, 0}, {65535, 65535, 65535, 0}},
+    {{0, 65535, 65535, 0}, {0, 0, 32768, 0}},         {{65535, 0, 65535, 0}, {16384, 0, 32768, 0}},
+    {{65535, 65535, 65535, 0}, {32768, 32768, 32768, 0}}, {{16384, 16384, 16384, 0}, {65535, 0, 0, 0}},
+    {{32768, 16384, 0, 0}, {65535, 49152, 32768, 0}}, {{0, 32768, 32768, 0}, {65535, 65535, 65535, 0}},
+    {{65535, 32768, 32768, 0}, {32768, 0, 0, 0}},     {{32768, 65535, 32768, 0}, {0, 32768, 0, 0}},
+    {{32768, 32768, 65535, 0}, {0, 0, 32768, 0}},     {{49152, 49152, 0, 0}, {0, 0, 0, 0}},
 };
 
 static bool colors_equal(const rgb_color *a, const rgb_color *b)
@@ -362,9 +367,10 @@ void arbitrate_player_appearances(new_player_data *players, int32_t count)
     for (int32_t i = 0; i < count; ++i)
     {
         rgb_color *color = &players[i].appearance.primary_color;
-        // A teammate earlier in the list sets the team's colour.
+        // A teammate earlier in the list sets the team's colour; players
+        // without a team (a set-up's list) are nobody's teammates.
         bool teammate = false;
-        for (int32_t j = 0; j < i && !teammate; ++j)
+        for (int32_t j = 0; j < i && !teammate && players[i].team_index != NONE; ++j)
         {
             if (players[j].team_index == players[i].team_index)
             {
@@ -380,10 +386,11 @@ void arbitrate_player_appearances(new_player_data *players, int32_t count)
         {
             bool used = false;
             for (int32_t j = 0; j < count && !used; ++j)
-                used = j != i && colors_equal(&players[j].appearance.primary_color, &player_palette[p]);
+                used = j != i && colors_equal(&players[j].appearance.primary_color, &player_palette[p][0]);
             if (!used)
             {
-                *color = player_palette[p];
+                *color = player_palette[p][0];
+                players[i].appearance.secondary_color = player_palette[p][1];
                 break;
             }
         }

@@ -148,6 +148,7 @@ void sort_new_player_data(new_player_data *players, int32_t count, bool fix_dang
 
 // Makes the players' primary colours distinct between teams: a player whose
 // colour equals that of a player of another team earlier in the list takes
-// the first colour of the built-in palette that nobody uses.  Teammates keep
-// their captain's colour.
+// the first colour pair (primary and secondary) of the built-in palette whose
+// primary nobody uses.  Teammates keep their captain's colour; a player of
+// team NONE has no teammates.
 void arbitrate_player_appearances(new_player_data *players, int32_t count);

@@ -155,6 +155,19 @@ intptr_t edittext_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
             box.right = (int16_t)(box.right - 1);
             frame_rectangle_clipped(p->dialog_bitmap, &color, &box, nullptr, 0, nullptr);
         }
+        else if ((edit->flags & _no_shaded_background_flag) && !(edit->flags & _draw_focus_box_flag))
+        {
+            // A chat line draws neither its shade nor a focus box: a thin
+            // frame still shows where to type.
+            rgb_color color;
+            get_dialog_color(&color, _dialog_edit_text_color);
+            rectangle2d box = item->bounds;
+            box.top = (int16_t)(box.top - 2);
+            box.left = (int16_t)(box.left - 2);
+            box.bottom = (int16_t)(box.bottom + 2);
+            box.right = (int16_t)(box.right + 2);
+            frame_rectangle_clipped(p->dialog_bitmap, &color, &box, nullptr, 0, nullptr);
+        }
         draw_edittext(edit, p->dialog_bitmap, focused);
         return 0;
     }

@@ -575,7 +575,8 @@ static void build_game_row_texts(const net_game_description *game, game_row_text
     for (row_text *line : {&t->name, &t->time_left, &t->map, &t->details, &t->version}) start_text(line);
     const bool cooperative = p.scoring == COOPERATIVE_SCORING;
     const bool in_progress = game->flags & _net_game_in_progress_flag;
-    append_text(&t->name, "%.*s  ", (int)sizeof(game->name) - 1, game->name);
+    // A game listed without a name or map still shows a row one can read.
+    append_text(&t->name, "%.*s  ", (int)sizeof(game->name) - 1, game->name[0] ? game->name : "(no name)");
     if (cooperative) append_text(&t->name, "%s", game_list_string(_game_list_string_cooperative));
     else
         append_text(&t->name, "%s",
@@ -590,10 +591,11 @@ static void build_game_row_texts(const net_game_description *game, game_row_text
                                                                           : _game_list_string_minutes_left));
     }
     const int map_size = (int)sizeof(game->map_name) - 1;
-    if (p.option_flags & _game_option_uses_vux_flag) append_text(&t->map, "|iVUX:|p|b %.*s|p", map_size, game->map_name);
+    const char *map_name = game->map_name[0] ? game->map_name : "(no map)";
+    if (p.option_flags & _game_option_uses_vux_flag) append_text(&t->map, "|iVUX:|p|b %.*s|p", map_size, map_name);
     else if (p.option_flags & _game_option_uses_anticlump_flag)
-        append_text(&t->map, "|b%.*s|p (anti-clumping)", map_size, game->map_name);
-    else append_text(&t->map, "%.*s", map_size, game->map_name);
+        append_text(&t->map, "|b%.*s|p (anti-clumping)", map_size, map_name);
+    else append_text(&t->map, "%.*s", map_size, map_name);
 
     if (game->flags & _net_game_has_password_flag)
         append_text(&t->details, "%s ", game_list_string(_game_list_string_password));

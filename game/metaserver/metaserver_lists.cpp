@@ -10,6 +10,7 @@
 #include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "cseries/byte_swapping.h"
+#include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "game_records.h"
 #include "metaserver/metaserver_authentication.h"
@@ -24,9 +25,10 @@ static_assert(sizeof(password_placeholder) == 7);
 
 enum
 {
-    // The room's player and game lists as they came before the lobby dialog
-    // was there to take them (a room sends them as it is entered, within the
-    // login's own passes); replayed, in order, into the dialog when it comes.
+    // The room's player, game, buddy and order lists as they came before the
+    // lobby dialog was there to take them (a room sends them as it is
+    // entered, within the login's own passes); replayed, in order, into the
+    // dialog when it comes.
     PENDING_LIST_EVENTS_SIZE = 64 * 1024,
 };
 
@@ -36,6 +38,9 @@ static struct metaserver_lists_globals
     uint8_t pending[PENDING_LIST_EVENTS_SIZE]; // each: the event, the length (both int32_t), the data
     int32_t pending_size;
     bool pending_overflow_logged; // a program without the dialog (the probe) says it once
+    // The service sent the buddies or the order's members this login: the
+    // dialog shows its list tabs (and the buddy button) for them.
+    bool buddies_sent, orders_sent;
 } metaserver_lists_globals;
 
 // Keeps a list event that found no lobby dialog; false when it does not fit.
@@ -59,9 +64,14 @@ static bool keep_pending_list_event(int32_t event, const void *data, int32_t len
 
 void forget_pending_metaserver_list_events(void)
 {
-    metaserver_lists_globals.pending_size = 0;
-    metaserver_lists_globals.pending_overflow_logged = false;
+    auto &g = metaserver_lists_globals;
+    g.pending_size = 0;
+    g.pending_overflow_logged = false;
+    g.buddies_sent = g.orders_sent = false;
 }
+
+bool metaserver_buddies_sent(void) { return metaserver_lists_globals.buddies_sent; }
+bool metaserver_orders_sent(void) { return metaserver_lists_globals.orders_sent; }
 
 metaserver_lobby_lists empty_metaserver_lobby_lists(void)
 {
@@ -112,6 +122,18 @@ void metaserver_room_name(int16_t room_id, char *buffer, int32_t size)
 
 static bool has_item(const dialog_data *dialog, int16_t item_id) { return dialog && item_id != NONE; }
 
+// A name from the service as a list shows it: control characters (which
+// would break the row) become '?', and an empty name `placeholder` (when
+// given).  Names too long were already cut to their field when read.
+static void make_name_showable(char *name, size_t size, const char *placeholder)
+{
+    if (!name || size == 0) return;
+    name[size - 1] = 0;
+    for (char *at = name; *at; ++at)
+        if ((unsigned char)*at < 0x20 || (unsigned char)*at == 0x7F) *at = '?';
+    if (!name[0] && placeholder) strlcpy(name, placeholder, size);
+}
+
 // ---- player rows ------------------------------------------------------------------
 
 // The row of a list entry; false when its data are malformed.  `*idle` says
@@ -143,6 +165,8 @@ static bool build_player_from_entry(const metaserver_player_aux_data *aux, const
     memcpy(&appearance.secondary_color, look.secondary_color, sizeof(appearance.secondary_color));
     memcpy(appearance.name, name, sizeof(name));
     memcpy(appearance.team_name, team_name, sizeof(team_name));
+    make_name_showable(appearance.name, sizeof(appearance.name), "(no name)");
+    make_name_showable(appearance.team_name, sizeof(appearance.team_name), "(no team)");
     if (aux->flags & _player_is_administrator_flag) player->flags |= _player_is_from_draxil_flag;
     if (idle) *idle = look.state == _player_state_idle;
     return true;
@@ -219,6 +243,9 @@ static bool build_game_from_entry(const metaserver_game_aux_data *aux, const uin
     const char *end = (const char *)data + data_length;
     const char *at = extract_string(game->name, (const char *)data + METASERVER_GAME_DESCRIPTION_SIZE, sizeof(game->name), end);
     extract_string(game->map_name, at, sizeof(game->map_name), end);
+    // An empty name stays empty in the description; its row says so.
+    make_name_showable(game->name, sizeof(game->name), nullptr);
+    make_name_showable(game->map_name, sizeof(game->map_name), nullptr);
     game->host_or_selector.address.host = (uint32_t)aux->host;
     game->port = (uint16_t)aux->port;
     game->game_id = (uint32_t)aux->game_id;
@@ -482,8 +509,13 @@ bool handle_metaserver_list_event(const metaserver_lobby_lists *lists, metaserve
             handle_metaserver_player_info(lists->player_stats, data, length))
             *lists->player_info_state = _player_info_received;
         return true;
-    case _update_player_buddy_list_message: handle_metaserver_buddy_update(data); return true;
-    case _update_order_member_list_message: handle_metaserver_order_update(data, length); return true;
+    case _update_player_buddy_list_message:
+        handle_metaserver_buddy_update(data);
+        if (data) metaserver_lists_globals.buddies_sent = true;
+        return true;
+    case _update_order_member_list_message:
+        if (handle_metaserver_order_update(data, length)) metaserver_lists_globals.orders_sent = true;
+        return true;
     default: return false;
     }
 }
@@ -493,7 +525,8 @@ bool handle_metaserver_list_event_for_lobby(metaserver_context_data *context, in
 {
     const auto &g = metaserver_lists_globals;
     // Without the lobby dialog the lists name no dialog, but a search may be active.
-    if (!g.lobby_lists.dialog && (event == _player_list_message || event == _game_list_message))
+    if (!g.lobby_lists.dialog && (event == _player_list_message || event == _game_list_message ||
+                                  event == _buddy_list_message || event == _order_list_message))
     {
         keep_pending_list_event(event, data, length);
         return true;

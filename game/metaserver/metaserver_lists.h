@@ -49,11 +49,16 @@ metaserver_lobby_lists empty_metaserver_lobby_lists(void);
 
 // The lists metaserver_handler_proc fills (copied; null: none, as when the
 // lobby dialog closes).
-// A set naming a dialog first takes, in order, the room's player and game
-// lists that came while no dialog was set (kept up to 64 KB).
+// A set naming a dialog first takes, in order, the room's player, game, buddy
+// and order lists that came while no dialog was set (kept up to 64 KB).
 void set_metaserver_lobby_lists(const metaserver_lobby_lists *lists);
 // Drops the lists kept for a dialog to come (a new login's room sends its own).
+// It also forgets that buddies or order members were sent.
 void forget_pending_metaserver_list_events(void);
+// The service sent the buddy list (its update, event 34) or the order's
+// members (event 35) since the login: the lobby dialog shows its tabs.
+bool metaserver_buddies_sent(void);
+bool metaserver_orders_sent(void);
 
 // The small dialogs' part of the lists set: the open search dialog's result
 // list (null: no search is active) and where the information dialog wants

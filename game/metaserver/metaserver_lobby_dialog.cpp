@@ -20,7 +20,6 @@
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "game_preferences.h"
-#include "gameplay_versions.h"
 #include "input/keyboard.h"
 #include "metaserver/metaserver_authentication.h"
 #include "metaserver/metaserver_client.h"
@@ -41,6 +40,7 @@
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_autohost_dialog.h"
 #include "vesk_networking/network_game_entry.h"
+#include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_join_dialogs.h"
 #include "vesk_networking/web_links.h"
 #include "console/console.h"
@@ -69,7 +69,6 @@ enum
     URL_SIZE = 256,
     CHAT_PLAYER_SEND_SECOND_WORD = 1,
     CONNECTION_LOST_WARNING_TICKS = 600,
-    LOBBY_VERSION = 2182, // the version the lobby lists us as
 };
 
 static struct metaserver_lobby_dialog_globals
@@ -113,6 +112,20 @@ static void disable_player_buttons(dialog_data *dialog)
         if (has_item(dialog, item)) bitmap_set_item_enabled(dialog, item, false);
 }
 
+// The tab strip shows once the service sent the buddies or the order's
+// members, each enabling its tab; the buddy button shows with the buddies.
+static void show_sent_list_tabs(dialog_data *dialog)
+{
+    const bool buddies = metaserver_buddies_sent(), orders = metaserver_orders_sent();
+    if ((buddies || orders) && has_item(dialog, iPLAYER_LIST_TAB))
+    {
+        bitmap_set_item_visible(dialog, iPLAYER_LIST_TAB, true);
+        if (buddies) set_tab_enabled(dialog, iPLAYER_LIST_TAB, _buddy_tab, true);
+        if (orders) set_tab_enabled(dialog, iPLAYER_LIST_TAB, _order_tab, true);
+    }
+    if (buddies && has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, true);
+}
+
 bool create_metaserver_client_dialog(void)
 {
     auto &m = metaserver_lobby_dialog_globals;
@@ -140,7 +153,6 @@ bool create_metaserver_client_dialog(void)
     }
     set_dialog_visible(dialog, false);
     m.dialog = dialog;
-    m.allow_join_game = false;
 
     find_control(dialog, iSEND_BUTTON)->flags |= _control_has_no_delay_flag;
     set_default_dialog_item(dialog, iSEND_BUTTON);
@@ -189,7 +201,9 @@ bool create_metaserver_client_dialog(void)
     disable_player_buttons(dialog);
     // Until the service sends the buddy list.
     if (has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, false);
+    // The login's room may already have sent its lists and the buddies.
     publish_lists(dialog);
+    show_sent_list_tabs(dialog);
     return true;
 }
 
@@ -199,6 +213,9 @@ void dispose_metaserver_client_dialog(void)
     set_metaserver_lobby_lists(nullptr);
     if (m.dialog && dialog_is_open(m.dialog)) dispose_dialog(m.dialog);
     m.dialog = nullptr;
+    // The service's confirmation of the player's data is the login's: it may
+    // come before the dialog, and is kept until the dialog goes.
+    m.allow_join_game = false;
 }
 
 void show_metaserver_client_dialog(bool visible)
@@ -241,49 +258,18 @@ static bool only_blanks(const char *text)
     return true;
 }
 
-static const char *const chat_commands[] = {".clear", ".userid", ".version"};
-
-bool metaserver_chat_command(const char *text)
-{
-    for (const char *command : chat_commands)
-        if (strcmp(text, command) == 0) return true;
-    return false;
-}
+bool metaserver_chat_command(const char *text) { return is_chat_dot_command(text, true); }
 
 static void add_local_line(dialog_data *dialog, const char *text)
 {
     add_chat_text_full(dialog, iCHAT_LIST, _motd_chat_message_type, nullptr, nullptr, text, true);
 }
 
+static void local_line_notice(void *context, const char *text) { add_local_line((dialog_data *)context, text); }
+
 static void clear_selection_unless_locked(dialog_data *dialog)
 {
     if (!player_list_selection_is_locked(dialog, iPLAYER_LIST)) bitmap_clear_selections(dialog, iPLAYER_LIST);
-}
-
-static void run_chat_command(dialog_data *dialog, const char *text)
-{
-    char line[CHAT_STRING_LENGTH];
-    if (strcmp(text, ".clear") == 0)
-        reset_chat_text(dialog, iCHAT_LIST);
-    else if (strcmp(text, ".userid") == 0)
-    {
-        const uint32_t id = get_selected_player_user_id(dialog, iPLAYER_LIST);
-        new_player_data player;
-        if (id == 0 || !get_player_from_list_by_id(dialog, iPLAYER_LIST, id, &player))
-            add_local_line(dialog, "Get whose userid?");
-        else
-        {
-            snprintf(line, sizeof(line), "%s|p is user ID %d (0x%x)", player.appearance.name, (int)id, (unsigned)id);
-            add_local_line(dialog, line);
-            clear_selection_unless_locked(dialog);
-        }
-    }
-    else
-    {
-        snprintf(line, sizeof(line), "You are using |i%s|p (%s).", get_version_string(LOBBY_VERSION, true),
-                 "Build 443");
-        add_local_line(dialog, line);
-    }
 }
 
 bool send_metaserver_chat_text(dialog_data *dialog, const char *text)
@@ -291,11 +277,8 @@ bool send_metaserver_chat_text(dialog_data *dialog, const char *text)
     if (!dialog || !text || only_blanks(text)) return false;
     char copy[METASERVER_CHAT_ENTRY_SIZE];
     strlcpy(copy, text, sizeof(copy));
-    if (metaserver_chat_command(copy))
-    {
-        run_chat_command(dialog, copy);
-        return true;
-    }
+    const chat_dot_place place = {dialog, iCHAT_LIST, iPLAYER_LIST, true};
+    if (run_chat_dot_command(copy, place, local_line_notice, dialog)) return true;
     const metaserver_context_data *context = get_metaserver_context();
     const player_appearance_data *appearance = context->player ? &context->player->appearance : nullptr;
     uint8_t payload[MAXIMUM_VESK_METASERVER_CHAT_SIZE];
@@ -423,17 +406,9 @@ bool handle_metaserver_event_in_client_dialog(int32_t event, void *data, int32_t
         return true;
     case _update_player_buddy_list_message:
     case _update_order_member_list_message:
-    {
-        const bool buddies = event == _update_player_buddy_list_message;
         handle_metaserver_list_event_for_lobby(context, event, data, length);
-        if (has_item(dialog, iPLAYER_LIST_TAB))
-        {
-            bitmap_set_item_visible(dialog, iPLAYER_LIST_TAB, true);
-            set_tab_enabled(dialog, iPLAYER_LIST_TAB, buddies ? _buddy_tab : _order_tab, true);
-        }
-        if (buddies && has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, true);
+        show_sent_list_tabs(dialog);
         return true;
-    }
     default: return false;
     }
 }

@@ -298,6 +298,10 @@ void build_game_start_players(const new_player_data *players, int16_t count, int
         data->players[i] = player;
     }
     data->player_count = count;
+    // Players who kept the same colours (everybody's default) would field
+    // armies alike: each team takes the first free colour pair, on every
+    // machine alike, as the set-up's player list shows them.
+    arbitrate_player_appearances(data->players, count);
 
     if (cooperative)
     {

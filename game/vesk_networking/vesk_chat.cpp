@@ -25,6 +25,7 @@
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
+#include "version.h"
 
 enum
 {
@@ -274,7 +275,7 @@ namespace {
 
 struct dot_context
 {
-    dialog_data *dialog;
+    chat_dot_place place;
     chat_notice_procedure notice;
     void *context;
 
@@ -292,7 +293,7 @@ void dot_version(const dot_context &dot)
 {
     char text[CHAT_NOTICE_SIZE];
     slprintf(text, sizeof(text), "%s |i%s|p (%s).", tr("You are using"),
-             get_version_string(VERSION_NAME_GAMEPLAY_VERSION, true), tr("Build 443"));
+             get_version_string(VERSION_NAME_GAMEPLAY_VERSION, true), VESK_VERSION_STRING);
     dot.say(text);
 }
 
@@ -353,28 +354,59 @@ void dot_info(const dot_context &dot)
     dot_version(dot);
 }
 
+void say_user_id(const dot_context &dot, const new_player_data &player, uint32_t id)
+{
+    char name[PLAYER_NAME_SIZE + 1];
+    strlcpy_field(name, sizeof(name), player.appearance.name, PLAYER_NAME_SIZE);
+    char text[CHAT_NOTICE_SIZE];
+    slprintf(text, sizeof(text), "%s|p %s %d (0x%x)", name, tr("is user ID"), (int)id, (unsigned)id);
+    dot.say(text);
+}
+
+// In the lobby every row is a user: the row's identifier is the user ID.
+void lobby_userid(const dot_context &dot)
+{
+    dialog_data *dialog = dot.place.dialog;
+    const int16_t list = dot.place.player_list_item;
+    const uint32_t id = dialog ? get_selected_player_user_id(dialog, list) : 0;
+    new_player_data player;
+    if (id == 0 || !get_player_from_list_by_id(dialog, list, id, &player))
+    {
+        dot.say(tr("Get whose userid?"));
+        return;
+    }
+    say_user_id(dot, player, id);
+    if (!player_list_selection_is_locked(dialog, list)) bitmap_clear_selections(dialog, list);
+}
+
 void dot_userid(const dot_context &dot)
 {
+    if (dot.place.lobby)
+    {
+        lobby_userid(dot);
+        return;
+    }
     if (netgame_lobby_game_id() < 0)
     {
         dot.say(tr("The .userid command can only be used in metaserver hosted games."));
         return;
     }
-    const int16_t list = CHAT_DIALOG_PLAYER_LIST_ITEM;
-    const int16_t row = dot.dialog ? bitmap_get_listbox_value(dot.dialog, list) : (int16_t)NONE;
+    dialog_data *dialog = dot.place.dialog;
+    const int16_t list = dot.place.player_list_item;
+    const int16_t row = dialog ? bitmap_get_listbox_value(dialog, list) : (int16_t)NONE;
     new_player_data player;
-    if (row < 0 || player_list_item_is_team(dot.dialog, list, row, nullptr) ||
-        !get_player_from_list_by_id(dot.dialog, list, get_player_list_item_id(dot.dialog, list, row), &player))
+    if (row < 0 || player_list_item_is_team(dialog, list, row, nullptr) ||
+        !get_player_from_list_by_id(dialog, list, get_player_list_item_id(dialog, list, row), &player))
     {
         dot.say(tr("The .userid command can only be used on a selected player."));
         return;
     }
-    char name[PLAYER_NAME_SIZE + 1];
-    strlcpy_field(name, sizeof(name), player.appearance.name, PLAYER_NAME_SIZE);
-    char text[CHAT_NOTICE_SIZE];
-    slprintf(text, sizeof(text), "%s|p %s %d (0x%x)", name, tr("is user ID"), (int)player.metaserver_player_id,
-             (unsigned)player.metaserver_player_id);
-    dot.say(text);
+    say_user_id(dot, player, player.metaserver_player_id);
+}
+
+void dot_clear(const dot_context &dot)
+{
+    if (dot.place.dialog) reset_chat_text(dot.place.dialog, dot.place.chat_list_item);
 }
 
 void dot_vets(const dot_context &dot)
@@ -402,7 +434,7 @@ void dot_vets(const dot_context &dot)
 void dot_ping(const dot_context &dot)
 {
     get_game_preferences()->flags ^= _game_pref_show_player_latencies_flag;
-    if (dot.dialog) set_dialog_item_dirty(dot.dialog, CHAT_DIALOG_PLAYER_LIST_ITEM);
+    if (dot.place.dialog) set_dialog_item_dirty(dot.place.dialog, dot.place.player_list_item);
 }
 
 void dot_seeds(const dot_context &dot)
@@ -422,35 +454,68 @@ void dot_help(const dot_context &dot)
     dot.say(text);
 }
 
+enum : uint8_t
+{
+    IN_GAME = 1,  // the network game's set-up and endgame chat
+    IN_LOBBY = 2, // the lobby's room chat
+};
+
 struct dot_command
 {
     const char *word;
+    uint8_t where;
     void (*run)(const dot_context &dot);
 };
 
+// Every dot command, once, with the chats that know it.
 const dot_command dot_commands[] = {
-    {".version", dot_version}, {".count", dot_count}, {".host", dot_host},   {".plugins", dot_plugins},
-    {".info", dot_info},       {".userid", dot_userid}, {".vets", dot_vets}, {".ping", dot_ping},
-    {".seeds", dot_seeds},     {".help", dot_help},
+    {".version", IN_GAME | IN_LOBBY, dot_version},
+    {".userid", IN_GAME | IN_LOBBY, dot_userid},
+    {".clear", IN_LOBBY, dot_clear},
+    {".count", IN_GAME, dot_count},
+    {".host", IN_GAME, dot_host},
+    {".plugins", IN_GAME, dot_plugins},
+    {".info", IN_GAME, dot_info},
+    {".vets", IN_GAME, dot_vets},
+    {".ping", IN_GAME, dot_ping},
+    {".seeds", IN_GAME, dot_seeds},
+    {".help", IN_GAME, dot_help},
 };
+
+const dot_command *find_dot_command(const char *line, bool lobby)
+{
+    if (!line) return nullptr;
+    for (const dot_command &command : dot_commands)
+        if ((command.where & (lobby ? IN_LOBBY : IN_GAME)) && strcmp(line, command.word) == 0) return &command;
+    return nullptr;
+}
 
 } // namespace
 
+bool is_chat_dot_command(const char *line, bool lobby) { return find_dot_command(line, lobby) != nullptr; }
+
+bool run_chat_dot_command(const char *line, const chat_dot_place &place, chat_notice_procedure notice,
+                          void *context)
+{
+    const dot_command *command = notice ? find_dot_command(line, place.lobby) : nullptr;
+    if (!command) return false;
+    command->run(dot_context{place, notice, context});
+    return true;
+}
+
+chat_dot_place game_chat_dot_place(dialog_data *dialog)
+{
+    return chat_dot_place{dialog, CHAT_DIALOG_CHAT_LIST_ITEM, CHAT_DIALOG_PLAYER_LIST_ITEM, false};
+}
+
 bool run_chat_dot_command(const char *line, dialog_data *dialog, chat_notice_procedure notice, void *context)
 {
-    if (!line || !notice) return false;
-    for (const dot_command &command : dot_commands)
-    {
-        if (strcmp(line, command.word) != 0) continue;
-        command.run(dot_context{dialog, notice, context});
-        return true;
-    }
-    return false;
+    return run_chat_dot_command(line, game_chat_dot_place(dialog), notice, context);
 }
 
 void display_game_plugins(dialog_data *dialog)
 {
-    if (dialog) dot_plugins(dot_context{dialog, notice_to_dialog, dialog});
+    if (dialog) dot_plugins(dot_context{game_chat_dot_place(dialog), notice_to_dialog, dialog});
 }
 
 // ---- the back log -------------------------------------------------------------------------

@@ -84,9 +84,26 @@ void handle_chat_packet(void *packet);
 // Where a dot command's notices go (the dialog's chat item, or a test).
 typedef void (*chat_notice_procedure)(void *context, const char *text);
 
-// When `line` is exactly one of the dot commands, runs it, hands each notice
-// to `notice` and returns true; false (nothing done) otherwise.  `dialog`
-// (may be null) gives the player list's selection and is redrawn by ".ping".
+// The chat a dot command is typed in: the network game's (set-up and
+// endgame) or the lobby's room chat, which knows fewer commands.
+struct chat_dot_place
+{
+    dialog_data *dialog;     // may be null: no selection, nothing to clear
+    int16_t chat_list_item;  // ".clear" empties it
+    int16_t player_list_item; // ".userid" reads its selection, ".ping" redraws it
+    bool lobby;
+};
+// The network game's chat items of `dialog`.
+chat_dot_place game_chat_dot_place(dialog_data *dialog);
+
+// One table serves both chats: true when `line` is exactly a command of the
+// lobby's chat (`lobby`) or of the game's.
+bool is_chat_dot_command(const char *line, bool lobby);
+// When `line` is exactly one of the place's dot commands, runs it, hands each
+// notice to `notice` and returns true; false (nothing done) otherwise.
+bool run_chat_dot_command(const char *line, const chat_dot_place &place, chat_notice_procedure notice,
+                          void *context);
+// The same in the network game's chat of `dialog` (may be null).
 bool run_chat_dot_command(const char *line, dialog_data *dialog, chat_notice_procedure notice, void *context);
 
 // Lists the game's active plug-ins as notices in the dialog's chat item.

@@ -106,6 +106,8 @@ static const char *fallback_networking_string(int16_t index)
     case 27: return "The network configuration could not be made.";
     case 19: return "Unable to host the game: %s";
     case _networking_string_player_left: return "You are no longer connected to the game.";
+    case 22: return "This game ended undecided or with time still on the clock: the players cannot stay together.";
+    case 23: return "Chat and Play Again are closed; press Leave to go back.";
     case 30: return "The player's record is damaged.";
     default: return "";
     }

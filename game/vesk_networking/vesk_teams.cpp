@@ -221,7 +221,8 @@ void handle_player_left_setup(const new_player_data *departed)
     dialog_data *dialog = globals->configure_dialog;
     if (!dialog) return;
     delete_player_from_list_by_id(dialog, _netgame_setup_player_list_item, (uint32_t)departed->unique_identifier);
-    set_dialog_item_dirty(dialog, _netgame_setup_game_item);
+    // The endgame dialog, open while a player leaves, shows no description.
+    if (dialog_has_item(dialog, _netgame_setup_game_item)) set_dialog_item_dirty(dialog, _netgame_setup_game_item);
     if (globals->state == _net_configuring_game) refresh_netgame_player_list(dialog, globals->player_count);
     enable_start_item(dialog);
 }

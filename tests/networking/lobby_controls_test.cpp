@@ -332,6 +332,17 @@ TEST_F(lobby_controls, the_buddy_and_order_lists_ask_at_once_and_then_once_a_min
     }
 }
 
+// A player's lobby data with `name` as raw bytes (any length).
+std::vector<uint8_t> raw_named_player_data(const std::string &name)
+{
+    std::vector<uint8_t> data = player_data("");
+    data.resize(data.size() - 6); // the empty name and "Team"
+    data.insert(data.end(), name.begin(), name.end());
+    const std::string team("\0Team\0", 6);
+    data.insert(data.end(), team.begin(), team.end());
+    return data;
+}
+
 TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_does_not_fit)
 {
     std::vector<uint8_t> unterminated = player_data("Cut");
@@ -343,7 +354,12 @@ TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_d
         const char *name;
         std::vector<std::vector<uint8_t>> entries;
         std::vector<uint32_t> shown;
+        const char *first_name = nullptr; // as the first row shows it
     } cases[] = {
+        {"an empty name", {player_entry(1, raw_named_player_data(""))}, {1}, "(no name)"},
+        {"a name of 40 letters", {player_entry(1, raw_named_player_data(std::string(40, 'n')))}, {1},
+         "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"},
+        {"control bytes", {player_entry(1, raw_named_player_data("a\x01\x1b[2Jb\x7f"))}, {1}, "a??[2Jb?"},
         {"two good players", {player_entry(1, player_data("A")), player_entry(2, player_data("B"))}, {1, 2}},
         {"37 bytes of data", {player_entry(1, std::vector<uint8_t>(37, 0)), player_entry(2, player_data("B"))}, {2}},
         {"a name running to the end", {player_entry(1, unterminated), player_entry(2, player_data("B"))}, {2}},
@@ -360,6 +376,11 @@ TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_d
         const std::vector<uint8_t> packet = list_packet(_player_list_packet, c.entries);
         handle_metaserver_player_list(&lists, nullptr, packet.data(), (int32_t)packet.size());
         EXPECT_EQ(player_ids(PLAYERS), c.shown) << c.name;
+        new_player_data first;
+        if (c.first_name && get_player_from_list_by_id(dialog, PLAYERS, c.shown[0], &first))
+        {
+            EXPECT_STREQ(first.appearance.name, c.first_name) << c.name;
+        }
     }
 
     const struct

@@ -34,6 +34,7 @@
 #include "support/lobby_script_peer.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
+#include "version.h"
 #include "vesk.h"
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
@@ -176,13 +177,23 @@ TEST_F(lobby_dialog, only_the_exact_commands_run_and_everything_else_is_chat)
         const char *text;
         bool command;
     } cases[] = {{".clear", true},    {".userid", true},  {".version", true}, {".CLEAR", false},
-                 {".clear all", false}, {" .clear", false}, {".clearx", false}, {"clear", false}};
+                 {".clear all", false}, {" .clear", false}, {".clearx", false}, {"clear", false},
+                 {".count", false},     {".help", false}};
     for (const auto &c : cases) EXPECT_EQ(metaserver_chat_command(c.text), c.command) << c.text;
 
     dialog_data *dialog = get_metaserver_client_dialog();
     add_chat_text_full(dialog, iCHAT_LIST, _normal_chat_message_type, "p11", nullptr, "hello", false);
     ASSERT_GT(chat_rows(), 0);
     EXPECT_TRUE(send_metaserver_chat_text(dialog, ".version"));
+    std::string said;
+    for (int16_t row = 0; row < chat_rows(); ++row)
+    {
+        chat_list_data line = {};
+        int16_t size = (int16_t)sizeof(line);
+        bitmap_get_listbox_row_data(dialog, iCHAT_LIST, row, &line, &size);
+        said += line.message;
+    }
+    EXPECT_NE(said.find(VESK_VERSION_STRING), std::string::npos) << "the build's version: " << said;
     EXPECT_TRUE(send_metaserver_chat_text(dialog, ".clear"));
     EXPECT_EQ(chat_rows(), 0) << "the exact command empties the chat";
     EXPECT_FALSE(send_metaserver_chat_text(dialog, " \t ")) << "blanks are not sent";
@@ -381,6 +392,52 @@ TEST_F(lobby_dialog, the_session_starts_a_joined_game_or_comes_back_to_the_dialo
         EXPECT_EQ(description.game_id, result ? 5u : 9u) << "restored when the session did not start";
     }
     set_metaserver_session_starter(nullptr);
+}
+
+// A room's lists and the buddies come during the login, before the lobby
+// dialog exists: the dialog shows them, and its tabs and buddy button, when
+// it opens.
+TEST_F(lobby_dialog, what_the_login_brought_shows_when_the_dialog_opens)
+{
+    const struct
+    {
+        const char *what;
+        bool buddies, orders;
+    } rows[] = {{"nothing", false, false}, {"buddies", true, false}, {"an order", false, true}, {"both", true, true}};
+    for (const auto &r : rows)
+    {
+        SCOPED_TRACE(r.what);
+        forget_pending_metaserver_list_events();
+        metaserver_context_data *context = get_metaserver_context();
+        context->state = _metaserver_pending_connection;
+        context->player = &player;
+        context->local_player_id = LOCAL_ID;
+        std::vector<uint8_t> players = list_packet(_player_list_packet, {player_entry(LISTED_ID, player_data("Bo"))});
+        metaserver_handler_proc(_player_list_message, players.data(), (int32_t)players.size(), context);
+        if (r.buddies)
+        {
+            buddy_entry buddies[MAXIMUM_BUDDIES];
+            memset(buddies, 0xFF, sizeof(buddies));
+            buddies[0] = {LISTED_ID, _buddy_active, {0, 0, 0}};
+            metaserver_handler_proc(_update_player_buddy_list_message, buddies, (int32_t)sizeof(buddies), context);
+            std::vector<uint8_t> list =
+                list_packet(_buddy_list_packet, {player_entry(LISTED_ID, player_data("Bo"), 0, true)});
+            metaserver_handler_proc(_buddy_list_message, list.data(), (int32_t)list.size(), context);
+        }
+        if (r.orders)
+        {
+            std::vector<uint8_t> order = list_packet(_update_order_member_list_packet, {{0, 0, 0, 0}});
+            metaserver_handler_proc(_update_order_member_list_message, order.data(), (int32_t)order.size(), context);
+        }
+        context->state = _metaserver_connected;
+        ASSERT_TRUE(create_metaserver_client_dialog());
+        dialog_data *dialog = get_metaserver_client_dialog();
+        EXPECT_EQ(bitmap_get_listbox_row_count(dialog, iPLAYER_LIST), 1);
+        EXPECT_EQ(bitmap_get_listbox_row_count(dialog, iBUDDY_LIST), r.buddies ? 1 : 0);
+        EXPECT_EQ(bitmap_get_item_visible(dialog, iPLAYER_LIST_TAB), r.buddies || r.orders);
+        EXPECT_EQ(bitmap_get_item_visible(dialog, iBUDDY_BUTTON), r.buddies);
+        dispose_metaserver_client_dialog();
+    }
 }
 
 } // namespace

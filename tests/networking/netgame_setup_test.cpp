@@ -117,6 +117,15 @@ TEST(netgame_setup_rules, the_players_of_a_starting_game)
             EXPECT_EQ(data.players[i].team_captain_identifier, r.shared_captain);
         }
         EXPECT_EQ((data.parameters.option_flags & _game_option_team_captain_chosen_flag) != 0, r.captain_chosen);
+        // Everybody came with the same colours: each team fields its own.
+        for (int16_t i = 0; i < r.humans; i++)
+            for (int16_t j = 0; j < i; j++)
+            {
+                const rgb_color &a = data.players[i].appearance.primary_color;
+                const rgb_color &b = data.players[j].appearance.primary_color;
+                const bool same = a.red == b.red && a.green == b.green && a.blue == b.blue;
+                EXPECT_EQ(same, data.players[i].team_index == data.players[j].team_index) << i << " " << j;
+            }
         for (int16_t i = r.humans; i < data.player_count; i++)
         {
             EXPECT_EQ(data.players[i].type, _player_is_computer);
