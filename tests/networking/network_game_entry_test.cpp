@@ -4,13 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "cseries/log.h"
 #include "cseries/registration.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "mesh_format.h"
+#include "vesk_networking/networking_preferences.h"
 #include "subsystems.h"
+#include "support/scratch.h"
+#include "tag_files/plugins.h"
 #include "vesk_networking/network_game_entry.h"
 
 namespace {
@@ -47,6 +55,53 @@ TEST(network_game_entry, who_stays_after_a_game_and_which_map_follows)
             << r.what;
         EXPECT_EQ(map, r.next_map) << r.what;
     }
+}
+
+// A playlist entry or saved description whose map is not installed takes the
+// first finished network map, one log line saying so when asked; an installed
+// map stays; with no finished network map nothing changes and the caller hears
+// it, which keeps the automatic host from starting.
+TEST(network_game_entry, a_map_that_is_not_installed_is_swapped_for_an_installed_one)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered);
+    ASSERT_TRUE(open_log_file_at("test.log", "maps"));
+    constexpr tag kRidge = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g'), kCampaign = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
+    const full_entry_point solo{_mesh_is_complete_flag, FOUR_CHARACTER_CODE('s', 'o', 'l', 'o'), "", "Solo", "", 0, 0, 0};
+    const full_entry_point draft{1, FOUR_CHARACTER_CODE('d', 'r', 'f', 't'), "", "Draft", "", 0, 0, 0};
+    const full_entry_point campaign{_mesh_is_complete_flag | 1, kCampaign, "", "Campaign Valley", "", 0, 0, 0};
+    const full_entry_point ridge{_mesh_is_complete_flag | 2, kRidge, "", "Ridge Pass", "", 0, 0, 0};
+    const full_entry_point *const installed[] = {&solo, &draft, &campaign, &ridge};
+    struct row
+    {
+        const char *what;
+        tag map;
+        int32_t count; // of `installed`
+        bool log_swap;
+        bool playable;
+        tag played;
+        const char *map_name;
+        size_t log_lines;
+    } rows[] = {
+        {"installed", kRidge, 4, true, true, kRidge, "kept", 0},
+        {"missing, chosen", DEFAULT_NETWORK_GAME_SCENARIO, 4, true, true, kCampaign, "Campaign Valley", 1},
+        {"missing, nobody chose it", DEFAULT_NETWORK_GAME_SCENARIO, 4, false, true, kCampaign, "Campaign Valley", 0},
+        {"no finished network map", DEFAULT_NETWORK_GAME_SCENARIO, 2, true, false, DEFAULT_NETWORK_GAME_SCENARIO,
+         "kept", 0},
+    };
+    for (const row &r : rows)
+    {
+        const size_t before = read_whole_file("test.log").size();
+        net_game_description description{};
+        description.parameters.scenario_tag = r.map;
+        snprintf(description.map_name, sizeof(description.map_name), "kept");
+        EXPECT_EQ(offer_an_installed_map_from(&description, installed, r.count, r.log_swap), r.playable) << r.what;
+        EXPECT_EQ(description.parameters.scenario_tag, r.played) << r.what;
+        EXPECT_STREQ(description.map_name, r.map_name) << r.what;
+        const std::string logged = read_whole_file("test.log").substr(before);
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), (std::ptrdiff_t)r.log_lines) << r.what << logged;
+    }
+    close_log_file();
 }
 
 new_player_data member(int32_t id, int32_t captain)
