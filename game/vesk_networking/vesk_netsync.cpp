@@ -340,9 +340,11 @@ bool vesk_netsync(void)
             if (Endpoint *listener = net_get_listener_endpoint(net->game)) ProtocolStartAdvertising(listener);
             if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
         }
-        else if (dropped)
+        else
         {
-            log_message(__FILE__, __LINE__, "players left while the game started");
+            if (dropped) log_message(__FILE__, __LINE__, "players left while the game started");
+            // A game that takes nobody new is listed closed and in progress
+            // (its set-up was listed open and waiting).
             if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
         }
     }

@@ -66,8 +66,10 @@ TEST(network_game_entry, a_map_that_is_not_installed_is_swapped_for_an_installed
     scratch_directory scratch;
     ASSERT_TRUE(scratch.entered);
     ASSERT_TRUE(open_log_file_at("test.log", "maps"));
-    constexpr tag kRidge = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g'), kCampaign = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
-    const full_entry_point solo{_mesh_is_complete_flag, FOUR_CHARACTER_CODE('s', 'o', 'l', 'o'), "", "Solo", "", 0, 0, 0};
+    constexpr tag kRidge = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g');
+    constexpr tag kCampaign = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
+    const full_entry_point solo{_mesh_is_complete_flag, FOUR_CHARACTER_CODE('s', 'o', 'l', 'o'), "", "Solo", "", 0, 0,
+                                0};
     const full_entry_point draft{1, FOUR_CHARACTER_CODE('d', 'r', 'f', 't'), "", "Draft", "", 0, 0, 0};
     const full_entry_point campaign{_mesh_is_complete_flag | 1, kCampaign, "", "Campaign Valley", "", 0, 0, 0};
     const full_entry_point ridge{_mesh_is_complete_flag | 2, kRidge, "", "Ridge Pass", "", 0, 0, 0};

@@ -115,7 +115,8 @@ static void usage(void)
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
                     "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
-                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] | --join-listed --ticks T [--games G] "
+                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] | --join-listed "
+                    "--ticks T [--games G] "
                     "[--random-orders SEED] [--wall-limit SECONDS]\n");
 }
 
@@ -356,7 +357,8 @@ int main(int argc, char **argv)
             (map && strlen(map) != 4) || (net.join_listed && (lobby_port >= 0 || net_players_given || map)))
         {
             fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                            "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, and --ticks; it takes no seed, "
+                            "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, "
+                            "and --ticks; it takes no seed, "
                             "film, orders, input, commands, camera, report, chat or restart\n");
             return usage(), 2;
         }
