@@ -393,10 +393,11 @@ static void change_settings(dialog_data *dialog, bool continuation)
     {
         setup_dialog_globals.change_settings = false;
         const net_game_description *next = get_next_autohosted_game_description();
-        net_game_description taken;
-        if (next) taken = *next;
-        changed = next && take_installed_autohosted_map(&taken);
-        if (changed) *description = taken;
+        if (next) *description = *next;
+        // The automatic host started on an installed map: a later entry's
+        // missing map gives way to one as well.
+        if (next) offer_an_installed_map(description, true);
+        changed = next != nullptr;
     }
     else
     {
@@ -404,9 +405,8 @@ static void change_settings(dialog_data *dialog, bool continuation)
         net_allow_connections(globals->game, false);
         keep_lobby_listing_in_step();
         autohost_send_chat_text("The host is now editing the game settings playlist.");
-        net_game_description chosen = *description;
-        changed = open_autohost_dialog(&chosen, 1) && take_installed_autohosted_map(&chosen);
-        if (changed) *description = chosen;
+        changed = open_autohost_dialog(description, 1);
+        if (changed) offer_an_installed_map(description, true);
         autohost_send_chat_text("The host is done editing the game settings playlist.");
         net_allow_connections(globals->game, !globals->game_closed);
         keep_lobby_listing_in_step();

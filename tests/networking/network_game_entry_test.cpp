@@ -57,51 +57,43 @@ TEST(network_game_entry, who_stays_after_a_game_and_which_map_follows)
     }
 }
 
-// A playlist entry or saved description whose map is not installed takes the
-// first finished network map, one log line saying so when asked; an installed
-// map stays; with no finished network map nothing changes and the caller hears
-// it, which keeps the automatic host from starting.
+// A missing map gives way to the first finished network map (one log line
+// when asked); an installed one stays; with no finished network map nothing
+// changes and the caller hears it, so no automatic game starts.
 TEST(network_game_entry, a_map_that_is_not_installed_is_swapped_for_an_installed_one)
 {
     scratch_directory scratch;
-    ASSERT_TRUE(scratch.entered);
-    ASSERT_TRUE(open_log_file_at("test.log", "maps"));
-    constexpr tag kRidge = FOUR_CHARACTER_CODE('r', 'i', 'd', 'g');
-    constexpr tag kCampaign = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
-    const full_entry_point solo{_mesh_is_complete_flag, FOUR_CHARACTER_CODE('s', 'o', 'l', 'o'), "", "Solo", "", 0, 0,
-                                0};
-    const full_entry_point draft{1, FOUR_CHARACTER_CODE('d', 'r', 'f', 't'), "", "Draft", "", 0, 0, 0};
-    const full_entry_point campaign{_mesh_is_complete_flag | 1, kCampaign, "", "Campaign Valley", "", 0, 0, 0};
-    const full_entry_point ridge{_mesh_is_complete_flag | 2, kRidge, "", "Ridge Pass", "", 0, 0, 0};
-    const full_entry_point *const installed[] = {&solo, &draft, &campaign, &ridge};
-    struct row
+    ASSERT_TRUE(scratch.entered && open_log_file_at("test.log", "maps"));
+    constexpr tag kMissing = DEFAULT_NETWORK_GAME_SCENARIO, kCamp = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
+    const full_entry_point solo{_mesh_is_complete_flag, 1, "", "Solo", "", 0, 0, 0},
+        draft{1, 2, "", "Draft", "", 0, 0, 0},
+        camp{_mesh_is_complete_flag | 1, kCamp, "", "Campaign Valley", "", 0, 0, 0};
+    const full_entry_point *const installed[] = {&solo, &draft, &camp};
+    const struct
     {
-        const char *what;
         tag map;
-        int32_t count; // of `installed`
-        bool log_swap;
-        bool playable;
+        int32_t count;
+        bool log_swap, playable;
         tag played;
-        const char *map_name;
-        size_t log_lines;
+        const char *name;
+        size_t lines;
     } rows[] = {
-        {"installed", kRidge, 4, true, true, kRidge, "kept", 0},
-        {"missing, chosen", DEFAULT_NETWORK_GAME_SCENARIO, 4, true, true, kCampaign, "Campaign Valley", 1},
-        {"missing, nobody chose it", DEFAULT_NETWORK_GAME_SCENARIO, 4, false, true, kCampaign, "Campaign Valley", 0},
-        {"no finished network map", DEFAULT_NETWORK_GAME_SCENARIO, 2, true, false, DEFAULT_NETWORK_GAME_SCENARIO,
-         "kept", 0},
+        {kCamp, 3, true, true, kCamp, "kept", 0},
+        {kMissing, 3, true, true, kCamp, "Campaign Valley", 1},
+        {kMissing, 3, false, true, kCamp, "Campaign Valley", 0}, // nobody chose it
+        {kMissing, 2, true, false, kMissing, "kept", 0},
     };
-    for (const row &r : rows)
+    for (const auto &r : rows)
     {
         const size_t before = read_whole_file("test.log").size();
         net_game_description description{};
         description.parameters.scenario_tag = r.map;
         snprintf(description.map_name, sizeof(description.map_name), "kept");
-        EXPECT_EQ(offer_an_installed_map_from(&description, installed, r.count, r.log_swap), r.playable) << r.what;
-        EXPECT_EQ(description.parameters.scenario_tag, r.played) << r.what;
-        EXPECT_STREQ(description.map_name, r.map_name) << r.what;
+        EXPECT_EQ(offer_an_installed_map_from(&description, installed, r.count, r.log_swap), r.playable) << r.count;
+        EXPECT_EQ(description.parameters.scenario_tag, r.played);
+        EXPECT_STREQ(description.map_name, r.name);
         const std::string logged = read_whole_file("test.log").substr(before);
-        EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), (std::ptrdiff_t)r.log_lines) << r.what << logged;
+        EXPECT_EQ((size_t)std::count(logged.begin(), logged.end(), '\n'), r.lines) << logged;
     }
     close_log_file();
 }
