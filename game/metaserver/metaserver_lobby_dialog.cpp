@@ -574,7 +574,8 @@ static bool create_new_game(void)
 {
     metaserver_context_data *context = get_metaserver_context();
     if (!context->game_description) return false;
-    const bool accepted = key_down(SHIFT_KEY) ? open_autohost_dialog(context->game_description, CALLED_FROM_LOBBY)
+    const bool accepted = key_down(SHIFT_KEY) ? open_autohost_dialog(context->game_description, CALLED_FROM_LOBBY) &&
+                                                    take_installed_autohosted_map(context->game_description)
                                               : netgame_parameters_dialog(context->game_description,
                                                                           CALLED_FROM_LOBBY, false, true);
     if (!accepted) return false;

@@ -33,6 +33,7 @@
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network.h"
+#include "vesk_networking/network_game_entry.h"
 #include "vesk_networking/network_server.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -381,12 +382,21 @@ static void change_settings(dialog_data *dialog, bool continuation)
     const bool observed = description->parameters.option_flags & _game_option_server_is_observer_flag;
     bool changed = false;
     if (!setup_dialog_globals.autohost_on)
+    {
+        // The dialog opens on the map the set-up shows, not on the last one
+        // chosen there, which may be a map this data set lacks.
+        if (description->parameters.scenario_tag != (tag)NONE)
+            get_game_preferences()->multi_new_game_params.scenario_tag = description->parameters.scenario_tag;
         changed = netgame_parameters_dialog(description, 1, continuation, true);
+    }
     else if (setup_dialog_globals.change_settings)
     {
         setup_dialog_globals.change_settings = false;
         const net_game_description *next = get_next_autohosted_game_description();
         if (next) *description = *next;
+        // The automatic host started on an installed map: a later entry's
+        // missing map gives way to one as well.
+        if (next) offer_an_installed_map(description, true);
         changed = next != nullptr;
     }
     else
@@ -396,6 +406,7 @@ static void change_settings(dialog_data *dialog, bool continuation)
         keep_lobby_listing_in_step();
         autohost_send_chat_text("The host is now editing the game settings playlist.");
         changed = open_autohost_dialog(description, 1);
+        if (changed) offer_an_installed_map(description, true);
         autohost_send_chat_text("The host is done editing the game settings playlist.");
         net_allow_connections(globals->game, !globals->game_closed);
         keep_lobby_listing_in_step();

@@ -141,33 +141,63 @@ static bool create_or_join_directly(net_game_description *description, const new
     slprintf(description->name, sizeof(description->name), "%s", name);
     slprintf(description->password, sizeof(description->password), "%s", password);
     set_netgame_autohost(create_or_join_autohost_on());
-    if (netgame_autohost_is_on()) *description = *get_current_autohosted_game_description();
+    if (netgame_autohost_is_on())
+    {
+        net_game_description autohosted = *get_current_autohosted_game_description();
+        // Without a map to play, the player hosts the game by hand.
+        if (take_installed_autohosted_map(&autohosted))
+            *description = autohosted;
+        else
+            set_netgame_autohost(false);
+    }
     netgame_session_entered(description);
     return true;
 }
 
-// A saved game description whose map is no longer installed (or the
-// default one, whose map this data set may not have) takes the first finished
-// map offered for network games, so that the set-up never names a missing map.
-static void offer_an_installed_map(net_game_description *description)
+bool offer_an_installed_map_from(net_game_description *description, const full_entry_point *const *entries,
+                                 int32_t count, bool log_swap)
 {
-    int32_t count = 0;
-    full_entry_point *const *entries = nullptr;
-    get_cached_entry_points(&count, &entries, nullptr);
     const full_entry_point *first = nullptr;
     for (int32_t i = 0; i < count; ++i)
     {
         const full_entry_point *entry = entries[i];
-        if (entry->subgroup_tag == description->parameters.scenario_tag) return;
+        if (entry->subgroup_tag == description->parameters.scenario_tag) return true;
         if (!first && (entry->mesh_flags & _mesh_is_complete_flag) &&
             (entry->mesh_flags & MESH_MULTIPLAYER_ENTRY_POINTS_MASK))
             first = entry;
     }
-    if (!first) return;
-    log_message(__FILE__, __LINE__, "the network game's map '%s' is not installed: '%s' is offered instead",
-                tag_to_string(description->parameters.scenario_tag), first->printed_name);
+    if (!first) return false;
+    if (log_swap)
+        log_message(__FILE__, __LINE__, "the network game's map '%s' is not installed: '%s' is offered instead",
+                    tag_to_string(description->parameters.scenario_tag), first->printed_name);
     description->parameters.scenario_tag = first->subgroup_tag;
     slprintf(description->map_name, sizeof(description->map_name), "%s", first->printed_name);
+    return true;
+}
+
+bool offer_an_installed_map(net_game_description *description, bool log_swap)
+{
+    int32_t count = 0;
+    full_entry_point *const *entries = nullptr;
+    get_cached_entry_points(&count, &entries, nullptr);
+    return offer_an_installed_map_from(description, entries, count, log_swap);
+}
+
+// The description the networking preferences hold: a map nobody chose (the
+// default one, which this data set may lack) is replaced without a word.
+static void offer_an_installed_map_for_entry(net_game_description *description)
+{
+    offer_an_installed_map(description, description->parameters.scenario_tag != DEFAULT_NETWORK_GAME_SCENARIO);
+}
+
+bool take_installed_autohosted_map(net_game_description *description)
+{
+    if (offer_an_installed_map(description, true)) return true;
+    log_message(__FILE__, __LINE__,
+                "the automatic host's game names map '%s', which is not installed, and no installed map can be "
+                "played instead: no automatic game is started",
+                tag_to_string(description->parameters.scenario_tag));
+    return false;
 }
 
 // Out of the lobby: logged out, the lobby's protocol shut down.
@@ -187,14 +217,14 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         log_message(__FILE__, __LINE__, "the networking preferences cannot be read: no network game");
         return _network_setup_cancelled;
     }
-    offer_an_installed_map(&description);
+    offer_an_installed_map_for_entry(&description);
     get_default_new_game_data(data, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
     data->parameters = description.parameters;
 
     for (bool first_pass = true;; first_pass = false)
     {
         load_netgame_preferences(&description, nullptr, nullptr, nullptr);
-        offer_an_installed_map(&description);
+        offer_an_installed_map_for_entry(&description);
         if (service_type != 0)
         {
             HALT("a network service other than 0");

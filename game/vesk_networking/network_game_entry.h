@@ -13,6 +13,7 @@
 
 struct dialog_data;
 struct net_game_description;
+struct full_entry_point;
 
 #define NETWORK_ENDGAME_DIALOG_TAG FOUR_CHARACTER_CODE('!', 'E', 'N', 'D')
 #define NETWORK_ENDGAME_FALLBACK_DIALOG_TAG FOUR_CHARACTER_CODE('e', 'n', 'd', 'i')
@@ -97,3 +98,14 @@ void set_network_endgame_clock(uint32_t (*clock)(void));
 // The network-setup and post-game states' entries (registered by networking).
 void enter_network_setup_state(void);
 void enter_network_post_game_state(void);
+
+// A description whose map is not among `entries` takes the first finished map
+// offered for network games there (`log_swap`: one log line says so).  False,
+// the description unchanged, when its map is missing and none can stand in.
+bool offer_an_installed_map_from(net_game_description *description, const full_entry_point *const *entries,
+                                 int32_t count, bool log_swap);
+// The same among the installed maps.
+bool offer_an_installed_map(net_game_description *description, bool log_swap);
+// An automatic host's playlist entry, its map swapped (and logged) when it is
+// not installed; false, logged, when nothing installed can be played.
+bool take_installed_autohosted_map(net_game_description *description);

@@ -9,8 +9,11 @@
 #include "cseries/log.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "metaserver/metaserver_games.h"
 #include "players.h"
 #include "session_state.h"
+#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
@@ -88,6 +91,16 @@ void begin_late_joiner(int32_t player_id)
     const int16_t index = find_net_player_index(player_id);
     if (index < 0) return;
     get_vesk_sync_data()->players_data[index].arrived = false;
+    // The lobby lists and scores the joiner with the others.
+    if (metaserver_connected())
+    {
+        synchronize_netgame_description_with_metaserver();
+        uint32_t ids[MAXIMUM_NET_GAME_PLAYERS];
+        int16_t count = 0;
+        for (int16_t i = 0; i < net->player_count && count < MAXIMUM_NET_GAME_PLAYERS; ++i)
+            ids[count++] = (uint32_t)get_net_player(i)->metaserver_player_id;
+        send_game_player_list_to_metaserver(netgame_lobby_game_id(), ids, count);
+    }
     net_game_description *description =
         net->originator_game_description ? net->originator_game_description : &net->current_game_description;
     uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];

@@ -11,9 +11,11 @@
 #include "gameplay_versions.h"
 #include "progress_dialog.h"
 #include "session_state.h"
+#include "uber/uber.h"
 #include "vesk_networking/network.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "vesk_networking/netgame_lobby.h"
+#include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_net_commands.h"
@@ -316,8 +318,6 @@ bool vesk_netsync(void)
         netsync_globals.do_not_report_scoring = true;
         return false;
     }
-    // The listing shows the game running (and whether it takes joiners now).
-    if (local_player_is_network_originator() && metaserver_connected()) synchronize_netgame_description_with_metaserver();
     if (local_player_is_network_originator())
     {
         uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
@@ -332,10 +332,21 @@ bool vesk_netsync(void)
         if (lowest_build == INT32_MAX) lowest_build = 0;
         const bool joinable = (parameters->option_flags & _game_option_cooperative_flag) &&
                               compute_gameplay_version(parameters, lowest_build) >= MIDGAME_JOIN_MINIMUM_GAMEPLAY_VERSION;
-        if (!net->game_closed && joinable)
+        // The listing goes out once the connections are open again, so the
+        // lobby sees the game in progress and open to late joiners.
+        if ((!net->game_closed || netgame_autohost_is_on()) && joinable)
+        {
             net_allow_connections(net->game, true);
-        else if (dropped)
-            log_message(__FILE__, __LINE__, "players left while the game started");
+            if (Endpoint *listener = net_get_listener_endpoint(net->game)) ProtocolStartAdvertising(listener);
+            if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+        }
+        else
+        {
+            if (dropped) log_message(__FILE__, __LINE__, "players left while the game started");
+            // A game that takes nobody new is listed closed and in progress
+            // (its set-up was listed open and waiting).
+            if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+        }
     }
     netsync_globals.do_not_report_scoring = false;
     return true;

@@ -79,6 +79,18 @@ protected:
         }
     }
 
+    // The test lobby with alice's and bob's accounts; its login port.
+    std::string start_test_lobby(vesk_sim_process *lobby)
+    {
+        if (!lobby->start_program(bin, "vesk_test_lobby",
+                                  {"--port", "0", "--test-games", "0", "--account", "alice:wonderland", "--account",
+                                   "bob:builder", "--seconds", "170"}) ||
+            !wait_for_output(*lobby, "ready\n", false))
+            return "";
+        const std::string banner = lobby->out();
+        return banner.substr(6, banner.find('\n') - 6); // "login PORT"
+    }
+
     // Waits (bounded by the processes' limit) for `text` in the standard
     // error (`in_err`) or output of `process`.
     static bool wait_for_output(const vesk_sim_process &process, const char *text, bool in_err)
@@ -539,12 +551,8 @@ TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exi
 TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_withdrawn)
 {
     vesk_sim_process lobby;
-    ASSERT_TRUE(lobby.start_program(bin, "vesk_test_lobby",
-                                    {"--port", "0", "--test-games", "0", "--account", "alice:wonderland", "--account",
-                                     "bob:builder", "--seconds", "170"}));
-    ASSERT_TRUE(wait_for_output(lobby, "ready\n", false)) << lobby.err();
-    const std::string banner = lobby.out();
-    const std::string login = banner.substr(6, banner.find('\n') - 6); // "login PORT"
+    const std::string login = start_test_lobby(&lobby);
+    ASSERT_FALSE(login.empty()) << lobby.err();
     const std::vector<std::string> road = {"--lobby", "127.0.0.1:" + login, "--ticks", "600", "--games", "2"};
 
     std::vector<vesk_sim_process> processes(2);
@@ -582,4 +590,35 @@ TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_wit
                 << user << line << "\n" << heard;
     const size_t last_score = heard.rfind("score 1 from ");
     EXPECT_NE(heard.find("game 1 removed", last_score), std::string::npos) << heard;
+}
+
+// A cooperative game started from the lobby is listed in progress and open to
+// late joiners while it runs; a player who joins it from the room's list
+// catches up, and the lobby hears the game's new player list.
+TEST_F(net_game_processes, a_cooperative_lobby_game_is_listed_open_and_counts_its_late_joiner)
+{
+    vesk_sim_process lobby;
+    const std::string login = start_test_lobby(&lobby);
+    ASSERT_FALSE(login.empty()) << lobby.err();
+    const std::vector<std::string> road = {"--lobby", "127.0.0.1:" + login, "--ticks", "900"};
+    std::vector<vesk_sim_process> processes(2);
+    std::vector<std::string> host = road, joiner = road;
+    host.insert(host.end(), {"--user", "alice", "--password", "wonderland", "--create", "--port", std::to_string(port),
+                             "--map", "demo", "--players", "1", "--coop", "--gameplay-version", "1820",
+                             "--random-orders", "1"});
+    joiner.insert(joiner.end(), {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2"});
+    ASSERT_TRUE(processes[0].start(bin, directory, host));
+    const std::string running = " flags " + std::to_string(_net_game_in_progress_flag |
+                                                           _net_game_supports_midgame_joining_flag) + " ";
+    ASSERT_TRUE(wait_for_output(lobby, running.c_str(), false)) << lobby.out() << processes[0].err();
+    ASSERT_TRUE(processes[1].start(bin, directory, joiner));
+    expect_in_step(processes, 900 / 30 + 2, "standings ");
+    EXPECT_NE(processes[1].err().find("caught up at tick"), std::string::npos) << processes[1].err();
+    lobby.kill_now();
+    const std::string heard = lobby.out();
+    EXPECT_EQ(count_of(heard, "refused"), 0u) << heard;
+    const size_t started = heard.find("game 1 started");
+    ASSERT_NE(started, std::string::npos) << heard;
+    EXPECT_NE(heard.find("players 2" + running, started), std::string::npos) << heard;
+    EXPECT_NE(heard.find("game 1 players 1 2\n", started), std::string::npos) << heard;
 }

@@ -4,13 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "cseries/log.h"
 #include "cseries/registration.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "mesh_format.h"
+#include "vesk_networking/networking_preferences.h"
 #include "subsystems.h"
+#include "support/scratch.h"
+#include "tag_files/plugins.h"
 #include "vesk_networking/network_game_entry.h"
 
 namespace {
@@ -47,6 +55,47 @@ TEST(network_game_entry, who_stays_after_a_game_and_which_map_follows)
             << r.what;
         EXPECT_EQ(map, r.next_map) << r.what;
     }
+}
+
+// A missing map gives way to the first finished network map (one log line
+// when asked); an installed one stays; with no finished network map nothing
+// changes and the caller hears it, so no automatic game starts.
+TEST(network_game_entry, a_map_that_is_not_installed_is_swapped_for_an_installed_one)
+{
+    scratch_directory scratch;
+    ASSERT_TRUE(scratch.entered && open_log_file_at("test.log", "maps"));
+    constexpr tag kMissing = DEFAULT_NETWORK_GAME_SCENARIO, kCamp = FOUR_CHARACTER_CODE('c', 'a', 'm', 'p');
+    const full_entry_point solo{_mesh_is_complete_flag, 1, "", "Solo", "", 0, 0, 0},
+        draft{1, 2, "", "Draft", "", 0, 0, 0},
+        camp{_mesh_is_complete_flag | 1, kCamp, "", "Campaign Valley", "", 0, 0, 0};
+    const full_entry_point *const installed[] = {&solo, &draft, &camp};
+    const struct
+    {
+        tag map;
+        int32_t count;
+        bool log_swap, playable;
+        tag played;
+        const char *name;
+        size_t lines;
+    } rows[] = {
+        {kCamp, 3, true, true, kCamp, "kept", 0},
+        {kMissing, 3, true, true, kCamp, "Campaign Valley", 1},
+        {kMissing, 3, false, true, kCamp, "Campaign Valley", 0}, // nobody chose it
+        {kMissing, 2, true, false, kMissing, "kept", 0},
+    };
+    for (const auto &r : rows)
+    {
+        const size_t before = read_whole_file("test.log").size();
+        net_game_description description{};
+        description.parameters.scenario_tag = r.map;
+        snprintf(description.map_name, sizeof(description.map_name), "kept");
+        EXPECT_EQ(offer_an_installed_map_from(&description, installed, r.count, r.log_swap), r.playable) << r.count;
+        EXPECT_EQ(description.parameters.scenario_tag, r.played);
+        EXPECT_STREQ(description.map_name, r.name);
+        const std::string logged = read_whole_file("test.log").substr(before);
+        EXPECT_EQ((size_t)std::count(logged.begin(), logged.end(), '\n'), r.lines) << logged;
+    }
+    close_log_file();
 }
 
 new_player_data member(int32_t id, int32_t captain)

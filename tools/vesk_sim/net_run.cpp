@@ -759,8 +759,15 @@ static bool log_in_to_lobby(const net_run_options *options, net_game_description
 
     // The host's parameters as they stand are the last network game's: a
     // map asked for is the one the player chose then.
-    if (options->map && !options->join_listed)
-        get_game_preferences()->multi_new_game_params.scenario_tag = string_to_tag(options->map);
+    new_game_parameter_data *chosen = &get_game_preferences()->multi_new_game_params;
+    if (options->map && !options->join_listed) chosen->scenario_tag = string_to_tag(options->map);
+    if (options->cooperative && !options->join_listed) chosen->option_flags |= _game_option_cooperative_flag;
+    if (options->gameplay_version != NONE && !options->join_listed &&
+        !update_game_parameters_for_gameplay_version(options->gameplay_version, chosen))
+    {
+        fprintf(stderr, "vesk_sim: gameplay version %d cannot run\n", (int)options->gameplay_version);
+        return false;
+    }
     const int16_t result = login_to_metaserver(description, player, options->user, options->password);
     if (result != _metaserver_game_entered_successfully)
     {

@@ -56,7 +56,8 @@
 // --lobby HOST:PORT --user U --password W takes the lobby road: it logs in
 // and, in the lobby dialog, --create presses New (the host's parameters as
 // they stand, the map --map TAG when given, hosted on --port P, default 3453,
-// started once --players N are ready) or --join-listed joins the first game the room lists; the game is
+// started once --players N are ready, --coop and --gameplay-version V as
+// for --net-host) or --join-listed joins the first game the room lists; the game is
 // played as above ("final T HASH", then "standings ..." as the lobby's score
 // report carries them), ends through the endgame dialog, --games G games of
 // one session (the host asks for each next one there), and the lobby dialog
@@ -116,7 +117,8 @@ static void print_usage(FILE *out)
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
                     "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
-                    "--create [--port P] [--players N] [--map TAG] | --join-listed --ticks T [--games G] "
+                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] | --join-listed "
+                    "--ticks T [--games G] "
                     "[--random-orders SEED] [--wall-limit SECONDS]\n"
                     "       vesk_sim --help\n");
 }
@@ -372,11 +374,12 @@ int main(int argc, char **argv)
         if (!net.lobby || !net.user || !net.password || lobby_create == net.join_listed || ticks < 0 ||
             net_port >= 0 || net.join || net.find || film || continue_from || record || orders_path || input_path ||
             save_path || !commands.empty() || camera_trace || report || seed >= 0 ||
-            gameplay_version != NONE || net.cooperative || restart_at >= 0 || net.chat ||
+            ((gameplay_version != NONE || net.cooperative) && !lobby_create) || restart_at >= 0 || net.chat ||
             (map && strlen(map) != 4) || (net.join_listed && (lobby_port >= 0 || net_players_given || map)))
         {
             fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                            "[--port P] [--players N] [--map TAG] or --join-listed, and --ticks; it takes no seed, "
+                            "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, "
+                            "and --ticks; it takes no seed, "
                             "film, orders, input, commands, camera, report, chat or restart\n");
             return usage(), 2;
         }
@@ -388,7 +391,7 @@ int main(int argc, char **argv)
         if (!open_run_log(log, data, argc, argv)) return 1;
         net.data_directory = data;
         net.map = map;
-        net.gameplay_version = NONE;
+        net.gameplay_version = (int32_t)gameplay_version;
         net.players = (int32_t)net_players;
         net.port = (uint16_t)(lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : lobby_port);
         net.ticks = (int32_t)ticks;
