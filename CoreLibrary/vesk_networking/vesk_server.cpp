@@ -259,6 +259,8 @@ static void accept_relayed_command(command_header *command)
 
 void forget_early_commands(void) { server_globals.early_bytes = 0; }
 
+bool client_has_room_for_a_command(void) { return !vesk_map_is_loaded() || free_space_in_incoming_queue() > 0; }
+
 void accept_early_commands(void)
 {
     if (!vesk_map_is_loaded()) return;
