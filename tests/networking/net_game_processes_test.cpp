@@ -461,15 +461,16 @@ TEST_F(net_link_processes, the_start_barrier_ends_at_the_wall_limit)
     EXPECT_NE(host.err().find("the start barrier failed"), std::string::npos) << host.err();
 }
 
-// A host of the protocol's own making serves a vesk_sim client the demo game,
-// then a sync command whose hash no honest game has: the client reports the
-// tick at which it fell out of step and exits 17.
-TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
+// A host of the protocol's own making: it serves a vesk_sim client the demo
+// game, passes the start barrier with it and then sends `commands` (command
+// records of player 0, each its own packet) all at once.  Returns when the
+// client has ended or printed `until` (then it is stopped).
+void serve_a_raw_game(const std::string &bin, const std::string &directory, vesk_sim_process *client,
+                      const std::vector<std::vector<uint8_t>> &commands, const char *until = nullptr)
 {
     raw_listener listener;
-    vesk_sim_process client;
-    ASSERT_TRUE(client.start(bin, directory,
-                             {"--net-join", "127.0.0.1:" + std::to_string(listener.port), "--ticks", "300", "--wall-limit", "15"}));
+    ASSERT_TRUE(client->start(bin, directory,
+                              {"--net-join", "127.0.0.1:" + std::to_string(listener.port), "--ticks", "300", "--wall-limit", "15"}));
     const int accepted = listener.accept_connection(PROCESS_LIMIT_MS);
     ASSERT_GE(accepted, 0);
     raw_peer host(accepted);
@@ -491,14 +492,10 @@ TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exi
     described.resize(described_length);
 
     auto from_host = [](std::vector<uint8_t> packet) { return packet[5] = 0, packet; };
-    // A sync command of player 0 for the snapshot of tick 0, with a hash of
-    // nobody's game, at tick 5; a null command at tick 10 lets tick 5 run.
-    const std::vector<uint8_t> sync = {0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
-    const std::vector<uint8_t> null = {0, 8, 0, 0xFF, 0, 0, 0, 10};
-
     bool joined = false, reported = false;
-    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !host.ended && !client.wait(0); ++turn)
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !host.ended && !client->wait(0); ++turn)
     {
+        if (until && client->out().find(until) != std::string::npos) return client->kill_now();
         pollfd ready = {host.stream, POLLIN, 0};
         poll(&ready, 1, 20);
         for (const std::vector<uint8_t> &packet : host.receive_packets())
@@ -515,15 +512,48 @@ TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exi
             {
                 reported = true;
                 for (uint8_t id : {0, 1}) host.send_bytes(from_host(game_packet(3, 255, {0, id, 0, 0})));
-                host.send_bytes(from_host(game_packet(1, 1, sync)));
-                host.send_bytes(from_host(game_packet(1, 1, null)));
+                std::vector<uint8_t> burst;
+                for (const std::vector<uint8_t> &command : commands)
+                {
+                    const std::vector<uint8_t> packet = from_host(game_packet(1, 1, command));
+                    burst.insert(burst.end(), packet.begin(), packet.end());
+                }
+                host.send_bytes(burst);
             }
         }
     }
-    ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
     EXPECT_TRUE(reported);
+}
+
+// A null command of the host for tick `tick`.
+std::vector<uint8_t> null_command(int32_t tick)
+{
+    return {0, 8, 0, 0xFF, (uint8_t)(tick >> 24), (uint8_t)(tick >> 16), (uint8_t)(tick >> 8), (uint8_t)tick};
+}
+
+// A sync command of player 0 for the snapshot of tick 0, with a hash of
+// nobody's game, at tick 5 (a null command at tick 10 lets tick 5 run): the
+// client reports the tick at which it fell out of step and exits 17.
+TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
+{
+    vesk_sim_process client;
+    serve_a_raw_game(bin, directory, &client,
+                     {{0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78}, null_command(10)});
+    ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
     EXPECT_EQ(client.exit_code, 17) << client.err();
     EXPECT_NE(client.out().find("out of sync at tick"), std::string::npos) << client.out();
+}
+
+// A client far behind its host (as after a pause) is sent more commands than
+// its game can hold: it takes them as its game runs them, and stays in step.
+TEST_F(net_game_processes, a_client_behind_its_host_takes_a_backlog_at_its_own_pace)
+{
+    std::vector<std::vector<uint8_t>> backlog;
+    for (int32_t tick = 1; tick <= 3000; ++tick) backlog.push_back(null_command(tick));
+    vesk_sim_process client;
+    serve_a_raw_game(bin, directory, &client, backlog, "\n300 ");
+    EXPECT_NE(client.out().find("\n300 "), std::string::npos) << client.out() << client.err() << log_tail(client);
+    EXPECT_EQ(client.out().find("out of sync"), std::string::npos) << client.out();
 }
 } // namespace
 
