@@ -469,8 +469,8 @@ void serve_a_raw_game(const std::string &bin, const std::string &directory, vesk
                       const std::vector<std::vector<uint8_t>> &commands, const char *until = nullptr)
 {
     raw_listener listener;
-    ASSERT_TRUE(client->start(bin, directory,
-                              {"--net-join", "127.0.0.1:" + std::to_string(listener.port), "--ticks", "300", "--wall-limit", "15"}));
+    ASSERT_TRUE(client->start(bin, directory, {"--net-join", "127.0.0.1:" + std::to_string(listener.port), "--ticks",
+                                               "300", "--wall-limit", "15"}));
     const int accepted = listener.accept_connection(PROCESS_LIMIT_MS);
     ASSERT_GE(accepted, 0);
     raw_peer host(accepted);
@@ -537,8 +537,8 @@ std::vector<uint8_t> null_command(int32_t tick)
 TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
 {
     vesk_sim_process client;
-    serve_a_raw_game(bin, directory, &client,
-                     {{0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78}, null_command(10)});
+    const std::vector<uint8_t> sync = {0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    serve_a_raw_game(bin, directory, &client, {sync, null_command(10)});
     ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
     EXPECT_EQ(client.exit_code, 17) << client.err();
     EXPECT_NE(client.out().find("out of sync at tick"), std::string::npos) << client.out();
