@@ -21,6 +21,8 @@
 enum
 {
     LISTEN_BACKLOG = 4,
+    // Local ports tried for an active connection's stream and datagram pair.
+    ACTIVE_PORT_PAIR_ATTEMPTS = 8,
     // A listener drops at most this many stray datagrams per pass, so a flood
     // cannot hold the poll.
     MAXIMUM_DROPPED_DATAGRAMS_PER_PASS = 64,
@@ -212,19 +214,28 @@ static NMErr create_endpoint(NMProtocolConfigPriv *config, uint32_t host, uint16
     endpoint->version = config->version;
     endpoint->gameID = config->gameID;
     NMErr error = kNMNoError;
-    uint16_t datagram_port = 0;
-    if (config->connectionMode & kNMDatagramMode)
+    for (int32_t attempt = 1;; attempt++)
     {
-        error = create_socket(endpoint, _datagram_socket, active, host, port, 0);
-        if (error == kNMNoError) datagram_port = endpoint->port;
+        uint16_t datagram_port = 0;
+        if (config->connectionMode & kNMDatagramMode)
+        {
+            error = create_socket(endpoint, _datagram_socket, active, host, port, 0);
+            if (error == kNMNoError) datagram_port = endpoint->port;
+        }
+        // The active stream socket shares the datagram socket's local port, so the
+        // peer can tell both apart by address alone.
+        // A listener asked for any port takes the datagram socket's for its
+        // stream too: searchers find it at the port they connect to.
+        if (error == kNMNoError && (config->connectionMode & kNMStreamMode))
+            error = create_socket(endpoint, _stream_socket, active, host,
+                                  !active && port == 0 ? datagram_port : port, datagram_port);
+        // The system chose the datagram port without asking the streams: when
+        // a stream holds it already, another pair is tried.
+        const bool port_taken = error == kNMOpenEndpointFailedErr && (errno == EADDRINUSE || errno == EADDRNOTAVAIL);
+        if (!active || !datagram_port || !port_taken || attempt == ACTIVE_PORT_PAIR_ATTEMPTS) break;
+        close_socket(&endpoint->socket[_datagram_socket], false);
+        close_socket(&endpoint->socket[_stream_socket], true);
     }
-    // The active stream socket shares the datagram socket's local port, so the
-    // peer can tell both apart by address alone.
-    // A listener asked for any port takes the datagram socket's for its
-    // stream too: searchers find it at the port they connect to.
-    if (error == kNMNoError && (config->connectionMode & kNMStreamMode))
-        error = create_socket(endpoint, _stream_socket, active, host,
-                              !active && port == 0 ? datagram_port : port, datagram_port);
     if (error != kNMNoError)
     {
         close_endpoint(endpoint, false);
