@@ -53,11 +53,13 @@ check-thread:
 
 # The release game, its demo data and the headless end-to-end check; then
 # local-network discovery and a game found, joined and played through the
-# create-or-join dialog between two network namespaces (root; CI runs as root).
+# create-or-join dialog between two network namespaces, and a game whose link
+# is cut silent by a packet filter there (root; CI runs as root).
 check-release: demo-data
 	./scripts/check_release.sh $(BUILD)/release/bin
 	./scripts/check_discovery.sh $(BUILD)/release/bin
 	./scripts/check_lan_join.sh $(BUILD)/release/bin
+	./scripts/check_silent_link.sh $(BUILD)/release/bin
 
 # Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
 # target runs FUZZ_SECONDS_EACH seconds of processor time, and the figures per

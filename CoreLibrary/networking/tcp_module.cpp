@@ -21,6 +21,9 @@
 enum
 {
     LISTEN_BACKLOG = 4,
+    // Local ports tried for a stream and datagram pair that share one the
+    // system chose.
+    PORT_PAIR_ATTEMPTS = 8,
     // A listener drops at most this many stray datagrams per pass, so a flood
     // cannot hold the poll.
     MAXIMUM_DROPPED_DATAGRAMS_PER_PASS = 64,
@@ -212,19 +215,29 @@ static NMErr create_endpoint(NMProtocolConfigPriv *config, uint32_t host, uint16
     endpoint->version = config->version;
     endpoint->gameID = config->gameID;
     NMErr error = kNMNoError;
-    uint16_t datagram_port = 0;
-    if (config->connectionMode & kNMDatagramMode)
+    for (int32_t attempt = 1;; attempt++)
     {
-        error = create_socket(endpoint, _datagram_socket, active, host, port, 0);
-        if (error == kNMNoError) datagram_port = endpoint->port;
+        uint16_t datagram_port = 0;
+        if (config->connectionMode & kNMDatagramMode)
+        {
+            error = create_socket(endpoint, _datagram_socket, active, host, port, 0);
+            if (error == kNMNoError) datagram_port = endpoint->port;
+        }
+        // The active stream socket shares the datagram socket's local port, so the
+        // peer can tell both apart by address alone.
+        // A listener asked for any port takes the datagram socket's for its
+        // stream too: searchers find it at the port they connect to.
+        if (error == kNMNoError && (config->connectionMode & kNMStreamMode))
+            error = create_socket(endpoint, _stream_socket, active, host,
+                                  !active && port == 0 ? datagram_port : port, datagram_port);
+        // The system chose the datagram port without asking the streams (an
+        // active pair's, or a listener's asked for any port): when a stream
+        // holds it already, another pair is tried.
+        const bool port_taken = error != kNMNoError && (errno == EADDRINUSE || errno == EADDRNOTAVAIL);
+        if ((!active && port != 0) || !datagram_port || !port_taken || attempt == PORT_PAIR_ATTEMPTS) break;
+        close_socket(&endpoint->socket[_datagram_socket], false);
+        close_socket(&endpoint->socket[_stream_socket], true);
     }
-    // The active stream socket shares the datagram socket's local port, so the
-    // peer can tell both apart by address alone.
-    // A listener asked for any port takes the datagram socket's for its
-    // stream too: searchers find it at the port they connect to.
-    if (error == kNMNoError && (config->connectionMode & kNMStreamMode))
-        error = create_socket(endpoint, _stream_socket, active, host,
-                              !active && port == 0 ? datagram_port : port, datagram_port);
     if (error != kNMNoError)
     {
         close_endpoint(endpoint, false);
@@ -299,6 +312,24 @@ static bool process_datagram_socket(NMEndpointPriv *endpoint, bool *list_changed
     return false;
 }
 
+// A mode-3 stream starts with the peer's datagram port (2 bytes), which is
+// never data: takes it once both bytes are there.  False while they are not.
+static bool take_peer_datagram_port(NMEndpointPriv *endpoint)
+{
+    const int fd = endpoint->socket[_stream_socket];
+    uint8_t bytes[2];
+    if (recv(fd, bytes, 2, MSG_PEEK) != 2 || recv(fd, bytes, 2, 0) != 2) return false;
+    endpoint->dynamically_assign_remote_udp_port = false;
+    sockaddr_in peer{};
+    socklen_t size = sizeof(peer);
+    if (getpeername(fd, (sockaddr *)&peer, &size) == 0)
+    {
+        peer.sin_port = htons((uint16_t)((bytes[0] << 8) | bytes[1]));
+        connect(endpoint->socket[_datagram_socket], (sockaddr *)&peer, sizeof(peer));
+    }
+    return true;
+}
+
 static bool process_stream_socket(NMEndpointPriv *endpoint, short revents, bool *list_changed)
 {
     const int fd = endpoint->socket[_stream_socket];
@@ -326,17 +357,7 @@ static bool process_stream_socket(NMEndpointPriv *endpoint, short revents, bool 
             *list_changed = state != tcp_module_globals.endpointListState;
             return true;
         }
-        uint8_t bytes[2];
-        if (recv(fd, bytes, 2, 0) != 2) return false;
-        endpoint->dynamically_assign_remote_udp_port = false;
-        sockaddr_in peer{};
-        socklen_t size = sizeof(peer);
-        if (getpeername(fd, (sockaddr *)&peer, &size) == 0)
-        {
-            peer.sin_port = htons((uint16_t)((bytes[0] << 8) | bytes[1]));
-            connect(endpoint->socket[_datagram_socket], (sockaddr *)&peer, sizeof(peer));
-        }
-        return true;
+        return take_peer_datagram_port(endpoint);
     }
     if (pending <= 0)
     {
@@ -697,6 +718,11 @@ static NMErr receive_data(NMEndpointPriv *endpoint, int32_t kind, void *buffer, 
     const uint32_t room = *length;
     *length = 0;
     if (endpoint->needToDie || endpoint->socket[kind] < 0) return kNMNoDataErr;
+    // A read between the port's arrival and the poll that takes it must not
+    // hand the port over as data.
+    if (kind == _stream_socket && endpoint->dynamically_assign_remote_udp_port &&
+        endpoint->socket[_datagram_socket] >= 0 && !take_peer_datagram_port(endpoint))
+        return kNMNoDataErr;
     const ssize_t count = recv(endpoint->socket[kind], buffer, room, 0);
     if (count == 0 && kind == _stream_socket && room > 0)
     {

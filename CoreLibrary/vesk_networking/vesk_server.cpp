@@ -259,6 +259,14 @@ static void accept_relayed_command(command_header *command)
 
 void forget_early_commands(void) { server_globals.early_bytes = 0; }
 
+// Only a running game frees its ring: any other time the packets are taken
+// (and a command past the game is ignored, see handle_command_packet).
+bool client_has_room_for_a_command(void)
+{
+    return get_vesk_net_globals()->state != _net_game_in_progress || !vesk_map_is_loaded() ||
+           free_space_in_incoming_queue() > 0;
+}
+
 void accept_early_commands(void)
 {
     if (!vesk_map_is_loaded()) return;

@@ -64,6 +64,9 @@ bool send_command_to_host(const command_header *command);
 // Commands that arrive while the start barrier ends or the map starts wait
 // for the map (accept_early_commands, each frame).
 void handle_command_packet(void *packet);
+// Whether a client can take one more command packet: false while its running
+// game's command ring is full (a player catching up after a pause).
+bool client_has_room_for_a_command(void);
 // Queues the commands that waited for the map, once it has started.
 void accept_early_commands(void);
 // Forgets them (a new game's start barrier).

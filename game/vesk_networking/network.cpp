@@ -208,6 +208,12 @@ void net_exit(net_game_data *game)
 
 // ---- deleting players -----------------------------------------------------------
 
+static bool (*net_exit_cancel_check)(void);
+
+void set_net_exit_cancel_check(bool (*cancelled)(void)) { net_exit_cancel_check = cancelled; }
+
+bool net_exit_cancelled(void) { return net_exit_cancel_check && net_exit_cancel_check(); }
+
 bool delete_local_client_endpoint(net_game_data *game)
 {
     if (!VASSERT(game, "game")) return false;
@@ -216,7 +222,8 @@ bool delete_local_client_endpoint(net_game_data *game)
     close_connection(client->endpoint, true);
     if (net_process_is_running()) return !client->endpoint;
     const uint32_t start = machine_tick_count();
-    while (client->endpoint && machine_tick_count() - start < DELETE_PLAYER_TIMEOUT) net_process(game);
+    while (client->endpoint && machine_tick_count() - start < DELETE_PLAYER_TIMEOUT && !net_exit_cancelled())
+        net_process(game);
     return !client->endpoint;
 }
 

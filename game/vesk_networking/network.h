@@ -184,6 +184,14 @@ bool join_game(net_game_data *game, ProtocolConfig *config, const char *player_n
 // Leaves the game and frees everything, the record included.
 void net_exit(net_game_data *game);
 
+// A program with a time limit of its own (the simulator's wall-clock limit)
+// ends the waits for orderly closes through `cancelled` once it returns
+// true: what has not closed by then is closed abortively.  Null (the
+// default): each wait runs to its own bound.
+void set_net_exit_cancel_check(bool (*cancelled)(void));
+// True once that check says so (the library's waits ask it).
+bool net_exit_cancelled(void);
+
 // Removes a player: the local one closes this machine's connection; another
 // is removed only by the host (refused, logged, on a client).  True when the
 // player is gone.

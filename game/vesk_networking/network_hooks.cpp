@@ -6,7 +6,9 @@
 #include "networking/connection_manager.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_client.h"
+#include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
+#include "vesk_networking/vesk_server.h"
 
 static net_game_data *game_of(void *game) { return (net_game_data *)game; }
 
@@ -78,4 +80,8 @@ static const connection_manager_game_procedures network_game_procedures = {
     player_has_joined,
 };
 
-void register_network_hooks(void) { register_connection_manager_game_procedures(&network_game_procedures); }
+void register_network_hooks(void)
+{
+    register_connection_manager_game_procedures(&network_game_procedures);
+    set_net_client_room_check(client_has_room_for_a_command);
+}

@@ -14,7 +14,10 @@
 static struct network_packets_globals
 {
     int32_t process_depth; // net_process calls running (waits inside handlers nest them)
+    bool (*client_has_room)(void);
 } network_packets_globals;
+
+void set_net_client_room_check(bool (*has_room)(void)) { network_packets_globals.client_has_room = has_room; }
 
 const net_library_packet_handler packet_handlers[NUMBER_OF_LIBRARY_PACKET_TYPES] = {
     handle_join_request_packet,        handle_player_data_changed_packet, handle_game_data_changed_packet,
@@ -160,8 +163,11 @@ static net_packet_receiver slot_receiver(const server_net_player_data *slot)
 static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slot_player_id, bool status)
 {
     uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    // A client's game that is behind takes the host's stream at its own pace.
+    const bool paced = !status && slot_player_id == NONE && !game->server && network_packets_globals.client_has_room;
     for (;;)
     {
+        if (paced && !network_packets_globals.client_has_room()) return;
         const queue_packet_result result = get_next_packet_from_queue(queue, packet, sizeof(packet), !status);
         if (result == _queue_packet_incomplete) return;
         if (result == _queue_packet_corrupt)

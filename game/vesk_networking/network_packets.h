@@ -40,6 +40,13 @@ bool net_send_private(net_game_data *game, void *packet, uint32_t flags, bool as
 // The per-frame poll (also called inside every wait of the library).
 void net_process(net_game_data *game);
 
+// The game's word on whether a client can take another packet now: false
+// while a game catching up holds all the commands it can.  The client's
+// incoming queue then waits for a later pass, its connection reads no more
+// and the system holds the host back, so nothing is lost.  Null (the
+// default): a client always takes them.
+void set_net_client_room_check(bool (*has_room)(void));
+
 // True while net_process runs (a handler or a drop inside it): waits that
 // would poll the network again return at once instead.
 bool net_process_is_running(void);

@@ -478,12 +478,13 @@ bool delete_server_connections(net_game_data *game)
     if (server->listening_endpoint_valid && server->listening_endpoint)
     {
         close_connection(server->listening_endpoint, true);
-        poll_until(game, NET_EXIT_TIMEOUT, [server] { return !server->listening_endpoint_valid; });
+        poll_until(game, NET_EXIT_TIMEOUT,
+                   [server] { return !server->listening_endpoint_valid || net_exit_cancelled(); });
     }
     const uint32_t start = machine_tick_count();
     const uint32_t limit = (uint32_t)(server->game_desc.player_count + 1) * NET_EXIT_TIMEOUT;
     int16_t last_count = NONE;
-    while (server->game_desc.player_count > 0 && machine_tick_count() - start < limit)
+    while (server->game_desc.player_count > 0 && machine_tick_count() - start < limit && !net_exit_cancelled())
     {
         if (server->game_desc.player_count != last_count)
         {

@@ -146,6 +146,17 @@ TEST_F(net_host_fixture, deleting_the_connections_ends_every_client)
     }
 }
 
+// A program out of time (the simulator's wall-clock limit) waits for no
+// orderly close: net_exit then closes the rest abortively.
+TEST_F(net_host_fixture, a_cancelled_teardown_waits_for_no_close)
+{
+    for (const char *name : {"a", "b"}) join_peer(name);
+    set_net_exit_cancel_check([] { return true; });
+    EXPECT_FALSE(delete_server_connections(game));
+    set_net_exit_cancel_check(nullptr);
+    EXPECT_EQ(host_player_count(), 3);
+}
+
 TEST_F(net_host_fixture, packets_are_routed_by_their_address)
 {
     const size_t sender = join_peer("sender"), other = join_peer("other");

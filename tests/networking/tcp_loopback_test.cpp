@@ -173,6 +173,24 @@ TEST(tcp_loopback, both_modes_carry_data_and_never_deliver_the_port_bytes)
         EXPECT_EQ(receive_exactly(pair, pair.connection, 5), "back!") << "mode " << mode;
         EXPECT_EQ(pair.server.count(kNMHandoffComplete), 1);
     }
+    // A mode 3 peer's port and first data in one segment, read before any poll took the port.
+    loopback_pair early;
+    early.open_listener(kNMNormalMode);
+    const int raw = raw_socket(SOCK_STREAM);
+    const sockaddr_in address = loopback_address(early.port());
+    ASSERT_EQ(connect(raw, (const sockaddr *)&address, sizeof(address)), 0);
+    ASSERT_TRUE(early.idle_until([&] { return early.server.accepted != nullptr; }));
+    ASSERT_EQ(send(raw, "\x80\x00ping", 6, 0), 6);
+    std::string received;
+    for (int32_t turn = 0; turn < 1000 && received.size() < 4; turn++)
+    {
+        char buffer[16];
+        uint32_t length = sizeof(buffer);
+        if (tcp_NMReceive(early.server.accepted, buffer, &length, nullptr) == kNMNoError) received.append(buffer, length);
+        else usleep(1000);
+    }
+    EXPECT_EQ(received, "ping");
+    close(raw);
 }
 
 TEST(tcp_loopback, a_rejected_peer_sees_a_reset_and_a_closed_peer_dies)

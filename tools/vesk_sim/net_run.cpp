@@ -630,8 +630,10 @@ static bool begin_run(const net_run_options *options)
         return false;
     }
     start_network_module_manager();
-    // The barriers end at the run's wall-clock limit too.
+    // The barriers and the closing of the connections end at the run's
+    // wall-clock limit too.
     set_netsync_cancel_check(out_of_time);
+    set_net_exit_cancel_check(out_of_time);
     return true;
 }
 
