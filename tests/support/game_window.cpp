@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include <SDL.h>
 
@@ -19,26 +18,7 @@
 #include "input/keyboard.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
-#include "support/stb_image_decoder.h"
 #include "vesk.h"
-
-bool picture::load(const std::string &path)
-{
-    int channels = 0;
-    uint8_t *pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
-    rgb.assign(pixels, pixels ? pixels + (size_t)width * height * 3 : pixels);
-    stbi_image_free(pixels);
-    return pixels != nullptr;
-}
-
-bool picture::same_in(const picture &other, const rectangle2d &r) const
-{
-    for (int32_t y = r.top; y < r.bottom; ++y)
-        if (memcmp(&rgb[((size_t)y * width + r.left) * 3], &other.rgb[((size_t)y * width + r.left) * 3],
-                   (size_t)(r.right - r.left) * 3) != 0)
-            return false;
-    return true;
-}
 
 int32_t game_window_fixture::frame = 0;
 
@@ -46,16 +26,9 @@ void game_window_fixture::SetUp()
 {
     if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
     std::string why;
-    if (!server.start_for_opengl(&why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
-        SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
+    if (!server.start_for_opengl(&why, "1024x768x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
     if (system("command -v xdotool >/dev/null") != 0) SKIP_OR_FAIL_UNDER_CI("no xdotool");
     ASSERT_TRUE(scratch.entered);
-}
-
-void game_window_fixture::TearDown()
-{
-    if (started) stop_program();
-    server.stop();
 }
 
 void game_window_fixture::write_game_data(const std::vector<test_tag> &extra_tags, const std::string &poweruser)
@@ -63,9 +36,7 @@ void game_window_fixture::write_game_data(const std::vector<test_tag> &extra_tag
     ASSERT_EQ(mkdir("tags", 0755), 0);
     ASSERT_EQ(mkdir("preferences", 0755), 0);
     ASSERT_TRUE(write_demo_data_set(data_tool_path(), extra_tags));
-    if (!poweruser.empty()) {
-        ASSERT_TRUE(write_whole_file("preferences/poweruser.txt", poweruser.data(), poweruser.size()));
-    }
+    ASSERT_TRUE(poweruser.empty() || write_whole_file("preferences/poweruser.txt", poweruser.data(), poweruser.size()));
 }
 
 void game_window_fixture::start_program(const std::vector<test_tag> &extra_tags, void (*before_start)(void),
@@ -94,11 +65,7 @@ void game_window_fixture::start_map(const char *name, int32_t frames, bool input
 
 void game_window_fixture::run_frames(int32_t count, bool input_ticks)
 {
-    for (int32_t i = 0; i < count; ++i, ++frame)
-    {
-        if (input_ticks) keyboard_queue_task_proc(nullptr);
-        update_everything();
-    }
+    for (int32_t i = 0; i < count; ++i, ++frame) input_ticks ? keyboard_queue_task_proc(nullptr) : false, update_everything();
 }
 
 void game_window_fixture::player(const std::string &events, int32_t frames)
