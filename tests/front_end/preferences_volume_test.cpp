@@ -15,12 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/slider_control.h"
 #include "cseries/log.h"
-#include "determinism_harness.h"
-#include "game_records.h"
 #include "game_states.h"
 #include "game_hooks.h"
 #include "game_time.h"
@@ -43,18 +40,17 @@ enum { CHILD_TIMEOUT_SECONDS = 40 };
 // One gesture of the table: where on the track (a fraction of the travel,
 // in 1/100) the pointer ends, and whether it gets there by dragging the thumb
 // or by a click beside it.
-struct gesture
+const struct gesture
 {
     const char *what;
     bool drag;
     int32_t end_percent;
-};
-const gesture gestures[] = {
+} gestures[] = {
     {"the thumb dragged from the right end to the middle", true, 50},
     {"a click on the track near the left", false, 20},
     {"the thumb dragged past the right end", true, 130},
 };
-const int32_t gesture_count = (int32_t)(sizeof(gestures) / sizeof(gestures[0]));
+const int32_t gesture_count = (int32_t)std::size(gestures);
 
 // Each gesture waits this long after the dialog opens, and OK follows it
 // after as long again: the level before and after is measured in between.
@@ -143,9 +139,7 @@ int play_the_gestures(const void *)
 // The root mean square of both sides over [begin, end).
 double level(const recorded_wave &wave, size_t begin, size_t end)
 {
-    return std::sqrt((std::pow(root_mean_square(wave.left, begin, end), 2) +
-                      std::pow(root_mean_square(wave.right, begin, end), 2)) /
-                     2);
+    return std::hypot(root_mean_square(wave.left, begin, end), root_mean_square(wave.right, begin, end)) / std::sqrt(2);
 }
 
 using preferences_volume = game_window_fixture;
