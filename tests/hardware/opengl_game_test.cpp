@@ -186,10 +186,8 @@ protected:
         ++current_frame;
         picture shot;
         const char *path = get_last_screenshot_path();
-        if (!keep || !path) return shot;
-        shot.load(path);
-        if (!artefact.empty()) keep_beside_test(path, artefact);
-        unlink(path);
+        if (keep && path && shot.load(path) && !artefact.empty()) keep_beside_test(path, artefact);
+        if (keep && path) unlink(path);
         return shot;
     }
 };
@@ -305,12 +303,7 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
     bool fps_shown = false;
     const layer_case cases[] = {
         {"key list", key, [] { return key_down(_key_help); }},
-        {"frame rate",
-         [&](bool on) {
-             toggle_fps_display();
-             fps_shown = on;
-         },
-         [&] { return fps_shown; }},
+        {"frame rate", [&](bool on) { toggle_fps_display(), fps_shown = on; }, [&] { return fps_shown; }},
     };
     for (const layer_case &c : cases)
     {
@@ -318,15 +311,9 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
         for (const bool on : {true, false})
         {
             c.show(on);
-            for (int32_t i = 0; i < 200 && c.shown() != on; ++i)
-            {
-                frozen_frame(false);
-                SDL_Delay(10);
-            }
+            for (int32_t i = 0; i < 200 && c.shown() != on; ++i) frozen_frame(false), SDL_Delay(10);
             ASSERT_EQ(c.shown(), on);
-            // Both buffers of the swap drawn since.
-            frozen_frame(false);
-            frozen_frame(false);
+            frozen_frame(false), frozen_frame(false); // both buffers of the swap drawn since
             EXPECT_EQ(frozen_frame(true).same_in(before, scene), !on)
                 << (on ? "not drawn at all" : "it stays after it is gone");
         }
