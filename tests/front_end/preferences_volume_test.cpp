@@ -8,21 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/slider_control.h"
 #include "cseries/log.h"
-#include "determinism_harness.h"
-#include "game_records.h"
 #include "game_states.h"
 #include "game_hooks.h"
 #include "game_time.h"
@@ -34,9 +29,8 @@
 #include "sound/sound_preferences.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
-#include "support/scratch.h"
+#include "support/game_window.h"
 #include "support/wave_output.h"
-#include "support/x_server.h"
 #include "vesk.h"
 
 namespace {
@@ -46,18 +40,17 @@ enum { CHILD_TIMEOUT_SECONDS = 40 };
 // One gesture of the table: where on the track (a fraction of the travel,
 // in 1/100) the pointer ends, and whether it gets there by dragging the thumb
 // or by a click beside it.
-struct gesture
+const struct gesture
 {
     const char *what;
     bool drag;
     int32_t end_percent;
-};
-const gesture gestures[] = {
+} gestures[] = {
     {"the thumb dragged from the right end to the middle", true, 50},
     {"a click on the track near the left", false, 20},
     {"the thumb dragged past the right end", true, 130},
 };
-const int32_t gesture_count = (int32_t)(sizeof(gestures) / sizeof(gestures[0]));
+const int32_t gesture_count = (int32_t)std::size(gestures);
 
 // Each gesture waits this long after the dialog opens, and OK follows it
 // after as long again: the level before and after is measured in between.
@@ -71,7 +64,7 @@ struct window_point
 
 // In the child: from the data in the current directory, the game up in the
 // X window with its menu music, then for each gesture the preferences dialog
-// run modally while a background xdotool script plays the gesture and OK.
+// run modally while xdotool plays the gesture and OK in the background.
 // Writes "volumes.txt": each gesture's expected value and the volume it left.
 int play_the_gestures(const void *)
 {
@@ -112,34 +105,28 @@ int play_the_gestures(const void *)
         const window_point end = at(track.left + HALF_THUMB_WIDTH + travel * g.end_percent / 100, middle_y);
         const window_point done = at((ok->bounds.left + ok->bounds.right) / 2, (ok->bounds.top + ok->bounds.bottom) / 2);
         dispose_dialog(probe);
-        int32_t expected = g.end_percent * SOUND_PREFERENCES_MAXIMUM_VOLUME / 100;
-        if (expected > SOUND_PREFERENCES_MAXIMUM_VOLUME) expected = SOUND_PREFERENCES_MAXIMUM_VOLUME;
+        const int32_t expected = std::min<int32_t>(g.end_percent * SOUND_PREFERENCES_MAXIMUM_VOLUME / 100, SOUND_PREFERENCES_MAXIMUM_VOLUME);
 
-        // The pointer moves in steps while the button is held, as a hand does.
-        std::string script = "w=$(xdotool search --name '^" SCREEN_WINDOW_CAPTION "$' | head -n 1)\nsleep " +
-                             std::to_string(kSettleSeconds) + "\n";
+        // One xdotool command in the background; the pointer moves in steps
+        // while the button is held, as a hand does.
+        const std::string settle = " sleep " + std::to_string(kSettleSeconds);
+        std::string events = "search --name '^" SCREEN_WINDOW_CAPTION "$'" + settle;
         const auto move = [&](window_point p) {
-            script += "xdotool mousemove --window $w " + std::to_string(p.x) + " " + std::to_string(p.y) +
-                      "\nsleep 0.05\n";
+            events += " mousemove --window %1 " + std::to_string(p.x) + " " + std::to_string(p.y) + " sleep 0.05";
         };
+        move(g.drag ? thumb : end);
         if (g.drag)
         {
-            move(thumb);
-            script += "xdotool mousedown 1\nsleep 0.1\n";
-            for (int32_t step = 1; step <= 4; ++step)
-                move({thumb.x + (end.x - thumb.x) * step / 4, thumb.y});
-            script += "sleep 0.1\nxdotool mouseup 1\n";
+            events += " mousedown 1 sleep 0.1";
+            for (int32_t step = 1; step <= 4; ++step) move({thumb.x + (end.x - thumb.x) * step / 4, thumb.y});
+            events += " sleep 0.1 mouseup 1";
         }
-        else
-        {
-            move(end);
-            script += "xdotool click 1\n";
-        }
-        script += "sleep " + std::to_string(kSettleSeconds) + "\n";
+        else events += " click 1";
+        events += settle;
         move(done);
-        script += "xdotool click 1\n";
-        std::ofstream("gesture.sh") << script;
-        if (system("sh gesture.sh >>gesture.log 2>&1 &") != 0) return 5;
+        events += " click 1";
+        std::ofstream("gesture.log", std::ios::app) << events << "\n";
+        if (system(("xdotool " + events + " >>gesture.log 2>&1 &").c_str()) != 0) return 5;
         handle_preferences_dialog();
         volumes << expected << " " << get_sound_preferences()->master_volume << "\n";
     }
@@ -152,32 +139,23 @@ int play_the_gestures(const void *)
 // The root mean square of both sides over [begin, end).
 double level(const recorded_wave &wave, size_t begin, size_t end)
 {
-    return std::sqrt((std::pow(root_mean_square(wave.left, begin, end), 2) +
-                      std::pow(root_mean_square(wave.right, begin, end), 2)) /
-                     2);
+    return std::hypot(root_mean_square(wave.left, begin, end), root_mean_square(wave.right, begin, end)) / std::sqrt(2);
 }
 
-TEST(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follows_the_slider_at_once)
+using preferences_volume = game_window_fixture;
+
+TEST_F(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follows_the_slider_at_once)
 {
-    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-    std::string why;
-    own_x_server server;
-    if (!server.start_for_opengl(&why, "1024x768x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
-    if (system("command -v xdotool >/dev/null") != 0) SKIP_OR_FAIL_UNDER_CI("no xdotool");
-    scratch_directory scratch;
-    ASSERT_TRUE(scratch.entered);
-    ASSERT_EQ(mkdir("tags", 0755), 0);
     std::vector<test_tag> music;
     std::vector<demo_tone> tracks;
     ASSERT_TRUE(make_demo_tone_tags([](const std::string &subgroup) { return subgroup.compare(0, 3, "mam") == 0; },
                                     &music, &tracks));
     ASSERT_EQ(tracks.size(), 4u);
-    ASSERT_TRUE(write_demo_data_set(data_tool_path(), music));
+    ASSERT_NO_FATAL_FAILURE(write_game_data(music));
     ASSERT_TRUE(write_wave_output_config("alsoft.conf", "preferences_volume.wav"));
     const int status = run_in_child(play_the_gestures, nullptr, CHILD_TIMEOUT_SECONDS);
-    ASSERT_EQ(exit_code_of(status), 0) << read_whole_file("game.log") << read_whole_file("gesture.sh") << read_whole_file("gesture.log");
-    const std::string kept = std::string(scratch.previous) + "/preferences_volume.wav";
-    EXPECT_EQ(system(("cp preferences_volume.wav '" + kept + "'").c_str()), 0);
+    ASSERT_EQ(exit_code_of(status), 0) << read_whole_file("game.log") << read_whole_file("gesture.log");
+    keep_beside_test("preferences_volume.wav", "preferences_volume.wav");
 
     // The slider: each gesture left the value under the pointer (the thumb
     // centred on it), to within a pixel's worth of the travel.

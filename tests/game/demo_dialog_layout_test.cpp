@@ -56,32 +56,33 @@ bool laid_out_by_code(const std::string &subgroup, const control_data *item)
 std::string misfit(const control_data *item)
 {
     const int32_t width = item->bounds.right - item->bounds.left, height = item->bounds.bottom - item->bounds.top;
+    const text_extra_data *text = (const text_extra_data *)item->extra_data;
+    const button_control_data *button = (const button_control_data *)item->extra_data;
+    int32_t font, style = -1, room;
+    const char *label;
     if (item->handler == static_text_control_def_proc)
     {
-        const text_extra_data *text = (const text_extra_data *)item->extra_data;
         if (!text || !*text->string) return "";
-        if (!(text->flags & _draw_string_wrap_flag))
+        if (text->flags & _draw_string_wrap_flag)
         {
-            const int32_t room = width - get_font_definition(text->font_index)->leading_width;
-            const int32_t needed = string_width(text->font_index, text->style, text->string);
-            return needed < room ? "" : "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
+            int32_t needed = 0;
+            get_string_height(text->string, text->font_index, text->style, width, &needed);
+            return needed <= height ? "" : "needs " + std::to_string(needed) + " of " + std::to_string(height) + " rows";
         }
-        int32_t needed = 0;
-        get_string_height(text->string, text->font_index, text->style, width, &needed);
-        return needed <= height ? "" : "needs " + std::to_string(needed) + " of " + std::to_string(height) + " rows";
+        font = text->font_index, style = text->style, label = text->string, room = width;
     }
-    if (item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc)
+    else if (item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc)
     {
-        const button_control_data *button = (const button_control_data *)item->extra_data;
         if (!button || !button->name[0] || (button->flags & _button_control_word_wrapped_text_flag)) return "";
-        const int32_t font = get_interface_font_index(0);
-        const int32_t room = button->text_bounds.right - button->text_bounds.left - get_font_definition(font)->leading_width;
-        const int32_t needed = string_width(font, -1, button->name);
-        if (needed >= room) return "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
-        if (button->text_bounds.right > item->bounds.right || button->text_bounds.left < item->bounds.left)
-            return "is drawn beside its button";
+        font = get_interface_font_index(0), label = button->name, room = button->text_bounds.right - button->text_bounds.left;
     }
-    return "";
+    else return "";
+    room -= get_font_definition(font)->leading_width;
+    const int32_t needed = string_width(font, style, label);
+    if (needed >= room) return "is cut short: " + std::to_string(needed) + " in " + std::to_string(room);
+    if (item->handler == static_text_control_def_proc) return "";
+    const bool beside = button->text_bounds.right > item->bounds.right || button->text_bounds.left < item->bounds.left;
+    return beside ? "is drawn beside its button" : "";
 }
 
 class demo_dialog_layout : public demo_interface_test
@@ -89,10 +90,8 @@ class demo_dialog_layout : public demo_interface_test
 protected:
     void SetUp() override
     {
-        demo_fonts = true;
-        demo_interface_test::SetUp();
-        if (HasFatalFailure() || IsSkipped()) return;
-        register_vesk_controls();
+        demo_fonts = true, demo_interface_test::SetUp();
+        if (!HasFatalFailure() && !IsSkipped()) register_vesk_controls();
     }
 };
 
@@ -100,10 +99,7 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
 {
     const std::vector<std::string> subgroups = demo_dialog_subgroups();
     ASSERT_GT(subgroups.size(), 30u);
-    const struct
-    {
-        int16_t width, height;
-    } screens[] = {{640, 480}, {1024, 768}};
+    const struct { int16_t width, height; } screens[] = {{640, 480}, {1024, 768}};
     for (const std::string &subgroup : subgroups)
     {
         SCOPED_TRACE(subgroup);

@@ -27,17 +27,12 @@ class preferences_records : public store_fixture::store_test
 protected:
     void SetUp() override // the screen record's defaults come from the devices found
     {
-        store_test::SetUp();
-        fake_sdl::install();
-        fake_sdl::current().any_size = true;
-        query_for_screen_devices();
+        store_test::SetUp(), fake_sdl::install(), fake_sdl::current().any_size = true, query_for_screen_devices();
         original_screen_width = 1024, original_screen_height = 768;
     }
     void TearDown() override
     {
-        clear_screen_devices();
-        fake_sdl::uninstall();
-        original_screen_width = original_screen_height = NONE;
+        clear_screen_devices(), fake_sdl::uninstall(), original_screen_width = original_screen_height = NONE;
         store_test::TearDown();
     }
     // The stored record's bytes ("" when there is none) and version.

@@ -17,13 +17,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,8 +30,6 @@
 #include "control_bar.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
-#include "determinism_harness.h"
-#include "frame_paced_program.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_states.h"
@@ -52,19 +47,17 @@
 #include "screen.h"
 #include "screenshots.h"
 #include "status_bar.h"
-#include "subsystems.h"
 #include "support/demo_data.h"
-#include "support/scratch.h"
+#include "support/game_window.h"
 #include "support/stb_image_decoder.h"
-#include "support/x_server.h"
 #include "vesk.h"
 
 namespace {
 
-const int32_t kWidth = 1024, kHeight = 768, kFrames = 45;
+const int32_t kWidth = game_window_fixture::kWidth, kHeight = game_window_fixture::kHeight, kFrames = 45;
 
 // The frame being drawn, and the frame each texture name was made in.
-int32_t current_frame = 0;
+int32_t &current_frame = game_window_fixture::frame;
 std::map<GLuint, int32_t> made_in;
 gl_procedures driver;
 void APIENTRY watched_gen_textures(GLsizei n, GLuint *names)
@@ -73,13 +66,19 @@ void APIENTRY watched_gen_textures(GLsizei n, GLuint *names)
     for (GLsizei i = 0; i < n; ++i) made_in[names[i]] = current_frame;
 }
 
-uint32_t frame_clock(void) { return (uint32_t)current_frame * 100 / 3; }
-
 struct picture
 {
     int32_t width = 0, height = 0;
     std::vector<uint8_t> rgb;
 
+    bool load(const std::string &path)
+    {
+        int channels = 0;
+        uint8_t *pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
+        rgb.assign(pixels, pixels ? pixels + (size_t)width * height * 3 : pixels);
+        stbi_image_free(pixels);
+        return pixels != nullptr;
+    }
     uint32_t at(int32_t x, int32_t y) const
     {
         const uint8_t *p = &rgb[((size_t)y * width + x) * 3];
@@ -106,6 +105,8 @@ struct picture
         return true;
     }
 };
+
+const auto yellow = [](int32_t r, int32_t g, int32_t b) { return r > 200 && g > 200 && b < 90; };
 
 int32_t channel_distance(uint32_t a, uint32_t b)
 {
@@ -168,67 +169,33 @@ void watch_texture_names(void)
     set_gl_core_procedures(&watched);
 }
 
-class opengl_game : public ::testing::Test
+class opengl_game : public game_window_fixture
 {
 protected:
-    own_x_server server;
-    scratch_directory scratch;
+    const std::string png_screenshots = "[Screenshots]\nHardwareIngameFormat=png\n";
 
-    // The program's start-up as vesk_shot makes it, the frames its clock, on
-    // the demo data (and `extra_tags`), screenshots in PNG, `before_start`
-    // run before the registrations; then the main menu, as the player comes
-    // to a game.  Skips (or fails) when the tool or the X server is missing.
-    void start_program(const std::vector<test_tag> &extra_tags, void (*before_start)(void))
+    // The frame alone, the world not advanced and only the window's events read;
+    // with `keep`, its screenshot read back (and kept beside the test as
+    // `artefact` when given).
+    picture frozen_frame(bool keep, const std::string &artefact = "")
     {
-        if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
-        std::string why;
-        if (!server.start_for_opengl(&why, (std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24").c_str()))
-            SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
-        ASSERT_TRUE(scratch.entered);
-        ASSERT_EQ(mkdir("tags", 0755), 0);
-        ASSERT_TRUE(write_demo_data_set(data_tool_path(), extra_tags));
-        mkdir("preferences", 0755);
-        const std::string settings = "[Screenshots]\nHardwareIngameFormat=png\n";
-        write_whole_file("preferences/poweruser.txt", settings.data(), settings.size());
-        if (before_start) before_start();
-        register_built_subsystems();
-        const set_keyboard_queue_task_state_procedure set_keyboard_task =
-            get_set_keyboard_queue_task_state_procedure();
-        if (set_keyboard_task) set_keyboard_task(false);
-        ASSERT_TRUE(open_log_file_at("game.log", "OpenGL game test"));
-        ASSERT_TRUE(start_frame_paced_program(frame_clock)) << read_whole_file("game.log");
-        for (current_frame = 0; current_frame < 3; ++current_frame)
-        {
-            keyboard_queue_task_proc(nullptr);
-            update_everything();
-        }
-        ASSERT_EQ(game_->state, _game_state_displaying_main_menu);
-    }
-
-    // Off the screen: the map, then the program's dialogs; the X connection
-    // closes before the server goes.  The run's log.
-    std::string stop_program(void)
-    {
-        dispose_vesk_from_old_map();
-        const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure();
-        if (close_dialogs) close_dialogs();
-        set_gl_core_procedures(nullptr);
-        close_log_file();
-        const std::string log = read_whole_file("game.log");
-        SDL_Quit();
-        server.stop();
-        return log;
+        if (keep) request_screenshot(_screenshot_type_capture);
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
+        draw_frame(0, true);
+        ++current_frame;
+        picture shot;
+        const char *path = get_last_screenshot_path();
+        if (keep && path && shot.load(path) && !artefact.empty()) keep_beside_test(path, artefact);
+        if (keep && path) unlink(path);
+        return shot;
     }
 };
 
 TEST_F(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_map_and_makes_one_texture_per_bar)
 {
-    start_program({}, watch_texture_names);
-    if (IsSkipped() || HasFatalFailure()) return;
-    new_game_data game;
-    get_simulation_game_data(string_to_tag("demo"), 0, &game);
-    set_next_game_data(&game);
-    set_game_state(_game_state_running);
+    ASSERT_NO_FATAL_FAILURE(start_program({}, watch_texture_names, png_screenshots));
+    start_map("demo", 0);
 
     int32_t bars_frame = -1;
     for (current_frame = 0; current_frame <= kFrames; ++current_frame)
@@ -261,14 +228,8 @@ TEST_F(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_m
     const std::string path = get_last_screenshot_path() ? get_last_screenshot_path() : "";
     ASSERT_FALSE(path.empty()) << read_whole_file("game.log");
     picture shot;
-    int channels = 0;
-    uint8_t *pixels = stbi_load(path.c_str(), &shot.width, &shot.height, &channels, 3);
-    ASSERT_NE(pixels, nullptr) << path;
-    shot.rgb.assign(pixels, pixels + (size_t)shot.width * shot.height * 3);
-    stbi_image_free(pixels);
-    // The artefact beside the test, whatever the checks say.
-    const std::string png = read_whole_file(path);
-    write_whole_file(std::string(scratch.previous) + "/opengl_in_game.png", png.data(), png.size());
+    ASSERT_TRUE(shot.load(path)) << path;
+    keep_beside_test(path, "opengl_in_game.png"); // whatever the checks say
 
     // Without the world (a map loading behind its progress dialog) the frame
     // starts black, though after a swap the back buffer holds an older frame.
@@ -276,12 +237,7 @@ TEST_F(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_m
     draw_frame(kFrames, false);
     const std::string worldless_path = get_last_screenshot_path() ? get_last_screenshot_path() : "";
     picture worldless;
-    uint8_t *worldless_pixels = worldless_path != path
-                                    ? stbi_load(worldless_path.c_str(), &worldless.width, &worldless.height, &channels, 3)
-                                    : nullptr;
-    ASSERT_NE(worldless_pixels, nullptr) << "no screenshot of the frame without the world";
-    worldless.rgb.assign(worldless_pixels, worldless_pixels + (size_t)worldless.width * worldless.height * 3);
-    stbi_image_free(worldless_pixels);
+    ASSERT_TRUE(worldless_path != path && worldless.load(worldless_path)) << "no screenshot of the frame without the world";
 
     // (The overhead map's colours are kept in the screen's encoding.)
     ASSERT_EQ(active_screen.encoding, _32bit_encoding);
@@ -305,7 +261,6 @@ TEST_F(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_m
     // units' blips.
     const int32_t map_left = kWidth * 3 / 4, map_top = 40, map_bottom = kHeight / 3;
     const auto green = [](int32_t r, int32_t g, int32_t b) { return g > r + 20 && g > b + 20; };
-    const auto yellow = [](int32_t r, int32_t g, int32_t b) { return r > 200 && g > 200 && b < 90; };
     EXPECT_GT(shot.count(map_left, map_top, kWidth, map_bottom, green), 5000);
     EXPECT_GT(shot.count(map_left, map_top, kWidth, map_bottom, yellow), 40);
     EXPECT_GT(blips, 0) << "the demo's units lie on the map";
@@ -314,55 +269,19 @@ TEST_F(opengl_game, the_demo_map_on_opengl_shows_terrain_bars_and_the_overhead_m
     EXPECT_EQ(worldless.count(left, top, right, bottom, lit), 0) << "the terrain of an older frame shows";
 }
 
-// One frame of the real loop, or (`frozen`) the frame alone, the world not
-// advanced and only the window's events read; with `keep`, its screenshot
-// read back (and kept beside the test as `artefact` when given).
-picture next_frame(bool frozen, bool keep, const std::string &artefact = "")
-{
-    if (keep) request_screenshot(_screenshot_type_capture);
-    if (frozen)
-    {
-        SDL_Event event;
-        while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
-        draw_frame(0, true);
-    }
-    else update_everything();
-    ++current_frame;
-    picture frame;
-    const char *path = get_last_screenshot_path();
-    if (!keep || !path) return frame;
-    int channels = 0;
-    uint8_t *pixels = stbi_load(path, &frame.width, &frame.height, &channels, 3);
-    if (pixels) frame.rgb.assign(pixels, pixels + (size_t)frame.width * frame.height * 3);
-    stbi_image_free(pixels);
-    if (artefact.empty() || rename(path, artefact.c_str()) != 0) unlink(path);
-    return frame;
-}
-
-void start_map(const char *name, int32_t frames)
-{
-    new_game_data game;
-    get_simulation_game_data(string_to_tag(name), 0, &game);
-    set_next_game_data(&game);
-    set_game_state(_game_state_running);
-    for (int32_t i = 0; i < frames; ++i) next_frame(false, false);
-}
-
 TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
 {
-    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
     std::vector<test_tag> ridge_pass;
     ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "ridge_pass.map", "ridg", &ridge_pass) &&
                 make_string_list_tags(data_tool_path(), &ridge_pass));
-    start_program(ridge_pass, nullptr);
-    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(start_program(ridge_pass, nullptr, png_screenshots));
 
     // The lake of the demo map, then Ridge Pass behind its loading box.
-    start_map("demo", 10);
-    start_map("ridg", 10);
+    start_map("demo", 10, false); // the overhead map stays closed without the input's tick
+    start_map("ridg", 10, false);
     ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
     ASSERT_EQ(active_screen.rasterizer_code, _rasterizer_opengl);
-    const picture before = next_frame(true, true, std::string(scratch.previous) + "/opengl_frame_clear.png");
+    const picture before = frozen_frame(true, "opengl_frame_clear.png");
     ASSERT_EQ(before.width, kWidth);
     rectangle2d scene;
     calculate_destination_frame(&scene);
@@ -380,19 +299,11 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
         std::function<void(bool)> show;
         std::function<bool(void)> shown; // as the game sees it
     };
-    const auto key = [&](bool down) {
-        const std::string command = "DISPLAY=" + server.display + " xdotool key" + (down ? "down" : "up") + " Insert";
-        EXPECT_EQ(system(command.c_str()), 0) << command;
-    };
+    const auto key = [&](bool down) { player(down ? "keydown Insert" : "keyup Insert", 0); };
     bool fps_shown = false;
     const layer_case cases[] = {
         {"key list", key, [] { return key_down(_key_help); }},
-        {"frame rate",
-         [&](bool on) {
-             toggle_fps_display();
-             fps_shown = on;
-         },
-         [&] { return fps_shown; }},
+        {"frame rate", [&](bool on) { toggle_fps_display(), fps_shown = on; }, [&] { return fps_shown; }},
     };
     for (const layer_case &c : cases)
     {
@@ -400,16 +311,10 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
         for (const bool on : {true, false})
         {
             c.show(on);
-            for (int32_t i = 0; i < 200 && c.shown() != on; ++i)
-            {
-                next_frame(true, false);
-                SDL_Delay(10);
-            }
+            for (int32_t i = 0; i < 200 && c.shown() != on; ++i) frozen_frame(false), SDL_Delay(10);
             ASSERT_EQ(c.shown(), on);
-            // Both buffers of the swap drawn since.
-            next_frame(true, false);
-            next_frame(true, false);
-            EXPECT_EQ(next_frame(true, true).same_in(before, scene), !on)
+            frozen_frame(false), frozen_frame(false); // both buffers of the swap drawn since
+            EXPECT_EQ(frozen_frame(true).same_in(before, scene), !on)
                 << (on ? "not drawn at all" : "it stays after it is gone");
         }
     }
@@ -417,17 +322,12 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
     // The overhead map open: the camera's outline runs on past the map's
     // bottom edge, and no pixel of it lies outside the map.
     set_overhead_map_visibility(true);
-    for (int32_t i = 0; i < 100 && !get_overhead_map_state(); ++i)
-    {
-        keyboard_queue_task_proc(nullptr); // the input's tick, which fades the map in
-        next_frame(false, false);
-    }
+    for (int32_t i = 0; i < 100 && !get_overhead_map_state(); ++i) run_frames(1); // the input's tick fades the map in
     ASSERT_TRUE(get_overhead_map_state());
-    const picture open = next_frame(true, true, std::string(scratch.previous) + "/opengl_overhead_map.png");
+    const picture open = frozen_frame(true, "opengl_overhead_map.png");
     const overhead_map_globals *overhead = get_overhead_map_globals();
     const rectangle2d map = {(int16_t)(scene.top + overhead->bounds.top), (int16_t)(scene.left + overhead->bounds.left),
                              (int16_t)(scene.top + overhead->bounds.bottom), (int16_t)(scene.left + overhead->bounds.right)};
-    const auto yellow = [](int32_t r, int32_t g, int32_t b) { return r > 200 && g > 200 && b < 90; };
     EXPECT_GT(open.count(map.left, map.top, map.right, map.bottom, yellow), 40);
     EXPECT_GT(open.count(map.left, map.bottom - 3, map.right, map.bottom, yellow), 0) << "the outline does not reach the edge";
     EXPECT_EQ(open.count(scene.left, scene.top, scene.right, scene.bottom, yellow) -

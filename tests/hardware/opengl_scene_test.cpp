@@ -37,6 +37,7 @@
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/demo_render_fixture.h"
+#include "support/scratch.h"
 #include "support/x_server.h"
 
 
@@ -532,14 +533,11 @@ TEST_F(opengl_scene, sprites_of_bad_bitmaps_are_skipped_and_told_once)
             EXPECT_TRUE(boxes[0].empty()) << (pass ? "OpenGL" : "software") << " drew the unit";
         }
         // The lines this case wrote: one per bitmap, at least one.
-        std::FILE *log = std::fopen("sprites.log", "r");
-        ASSERT_NE(log, nullptr);
-        std::fseek(log, logged_before, SEEK_SET);
+        const std::string log = read_whole_file("sprites.log");
+        ASSERT_GT(log.size(), (size_t)logged_before);
         std::vector<std::string> told;
-        for (char line[1024]; std::fgets(line, sizeof(line), log);)
-            if (const char *at = std::strstr(line, "sprite bitmap #"))
-                told.push_back(std::string(at, std::strstr(at, " not drawn") ? std::strstr(at, " not drawn") : at));
-        std::fclose(log);
+        for (size_t at = log.find("sprite bitmap #", logged_before); at != std::string::npos; at = log.find("sprite bitmap #", at + 1))
+            told.push_back(log.substr(at, log.find(" not drawn", at) - at));
         EXPECT_FALSE(told.empty());
         std::sort(told.begin(), told.end());
         EXPECT_EQ(std::adjacent_find(told.begin(), told.end()), told.end()) << "a bitmap told twice";

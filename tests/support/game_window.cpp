@@ -1,0 +1,94 @@
+#include "support/game_window.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include <SDL.h>
+
+#include "cseries/log.h"
+#include "cseries/tags.h"
+#include "determinism_harness.h"
+#include "frame_paced_program.h"
+#include "game_hooks.h"
+#include "game_records.h"
+#include "game_states.h"
+#include "game_time.h"
+#include "hardware/OpenGL/gl_dispatch.h"
+#include "input/keyboard.h"
+#include "subsystems.h"
+#include "support/demo_data.h"
+#include "vesk.h"
+
+int32_t game_window_fixture::frame = 0;
+
+void game_window_fixture::SetUp()
+{
+    if (!data_tool_built()) SKIP_OR_FAIL_UNDER_CI("the data tool is not built");
+    std::string why;
+    if (!server.start_for_opengl(&why, "1024x768x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
+    if (system("command -v xdotool >/dev/null") != 0) SKIP_OR_FAIL_UNDER_CI("no xdotool");
+    ASSERT_TRUE(scratch.entered);
+}
+
+void game_window_fixture::write_game_data(const std::vector<test_tag> &extra_tags, const std::string &poweruser)
+{
+    ASSERT_EQ(mkdir("tags", 0755), 0);
+    ASSERT_EQ(mkdir("preferences", 0755), 0);
+    ASSERT_TRUE(write_demo_data_set(data_tool_path(), extra_tags));
+    ASSERT_TRUE(poweruser.empty() || write_whole_file("preferences/poweruser.txt", poweruser.data(), poweruser.size()));
+}
+
+void game_window_fixture::start_program(const std::vector<test_tag> &extra_tags, void (*before_start)(void),
+                                        const std::string &poweruser)
+{
+    ASSERT_NO_FATAL_FAILURE(write_game_data(extra_tags, poweruser));
+    if (before_start) before_start();
+    register_built_subsystems();
+    if (const auto set_keyboard_task = get_set_keyboard_queue_task_state_procedure()) set_keyboard_task(false);
+    ASSERT_TRUE(open_log_file_at("game.log", "game window test"));
+    started = true;
+    frame = 0;
+    ASSERT_TRUE(start_frame_paced_program(frame_clock)) << read_whole_file("game.log");
+    run_frames(3);
+    ASSERT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("game.log");
+}
+
+void game_window_fixture::start_map(const char *name, int32_t frames, bool input_ticks)
+{
+    new_game_data game;
+    get_simulation_game_data(string_to_tag(name), 0, &game);
+    set_next_game_data(&game);
+    set_game_state(_game_state_running);
+    run_frames(frames, input_ticks);
+}
+
+void game_window_fixture::run_frames(int32_t count, bool input_ticks)
+{
+    for (int32_t i = 0; i < count; ++i, ++frame) input_ticks ? keyboard_queue_task_proc(nullptr) : false, update_everything();
+}
+
+void game_window_fixture::player(const std::string &events, int32_t frames)
+{
+    const std::string command = "DISPLAY=" + server.display + " xdotool " + events + " sleep 0.2";
+    EXPECT_EQ(events.empty() ? 0 : system(command.c_str()), 0) << events;
+    run_frames(frames);
+}
+
+void game_window_fixture::keep_beside_test(const std::string &path, const std::string &name) const
+{
+    EXPECT_TRUE(write_file_bytes(std::string(scratch.previous) + "/" + name, read_file_bytes(path))) << name;
+}
+
+std::string game_window_fixture::stop_program(void)
+{
+    started = false;
+    dispose_vesk_from_old_map();
+    if (const close_all_dialogs_procedure close_dialogs = get_close_all_dialogs_procedure()) close_dialogs();
+    set_gl_core_procedures(nullptr);
+    close_log_file();
+    const std::string log = read_whole_file("game.log");
+    SDL_Quit();
+    server.stop();
+    return log;
+}
