@@ -16,6 +16,7 @@
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_text.h"
@@ -124,6 +125,37 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
         render_dialogs(screen.bitmap);
         dispose_dialog(dialog);
     }
+}
+
+// Every list of every demo dialog is drawn by a row drawer: its control
+// type gives it one, or it is one of the plain lists whose dialog's code
+// gives it one when it opens the dialog (and whose tests check it there).
+TEST_F(demo_dialog_layout, every_demo_list_has_a_row_drawer)
+{
+    const struct
+    {
+        const char *subgroup;
+        int16_t item_id;
+    } drawn_by_their_dialogs[] = {{"Inet", 4}, {"nesp", 12}, {"room", 3}};
+    int32_t lists = 0;
+    for (const std::string &subgroup : demo_dialog_subgroups())
+    {
+        dialog_data *dialog = new_dialog(dialog_test_code(subgroup.c_str()), nullptr, nullptr, NONE, 0);
+        ASSERT_NE(dialog, nullptr) << subgroup;
+        for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
+        {
+            const list_extra_data *data = (const list_extra_data *)item->extra_data;
+            if (!item->handler || !data || data->cookie != LIST_EXTRA_DATA_COOKIE) continue;
+            ++lists;
+            bool by_dialog = false;
+            for (const auto &d : drawn_by_their_dialogs)
+                by_dialog = by_dialog || (subgroup == d.subgroup && item->item_id == d.item_id);
+            EXPECT_TRUE(by_dialog || data->list->draw_proc)
+                << subgroup << " item " << item->item_id << " is a list nobody draws";
+        }
+        dispose_dialog(dialog);
+    }
+    EXPECT_GE(lists, 10);
 }
 
 // The menus load the interface again each time they open, while its fonts

@@ -84,7 +84,7 @@ protected:
 
     bool x(const game_window &window, const std::string &arguments)
     {
-        return system(("DISPLAY=" + window.display + " xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+        return system(("DISPLAY=" + window.display + " timeout 20 xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
     }
 
     // Starts the game on `server`; its window (no id when none shows within 60 s).
@@ -97,7 +97,7 @@ protected:
         for (int i = 0; i < 300 && window.id.empty(); ++i)
         {
             std::this_thread::sleep_for(200ms);
-            const std::string search = "DISPLAY=" + server.display + " xdotool search --all --onlyvisible --pid " +
+            const std::string search = "DISPLAY=" + server.display + " timeout 20 xdotool search --all --onlyvisible --pid " +
                                        std::to_string(game->pid) + " --name '^VESK$' >" + list + " 2>/dev/null";
             if (system(search.c_str()) == 0) std::ifstream(list) >> window.id;
         }
@@ -130,8 +130,8 @@ protected:
     {
         image result;
         const std::string file = directory + "/grab.ppm";
-        if (system(("import -display " + window.display + " -window " + window.id + " -depth 8 '" + file +
-                    "' 2>/dev/null")
+        if (system(("timeout 20 xwd -silent -display " + window.display + " -id " + window.id +
+                    " | timeout 20 convert xwd:- -depth 8 'ppm:" + file + "' 2>/dev/null")
                        .c_str()))
             return result;
         FILE *in = fopen(file.c_str(), "rb");
@@ -150,8 +150,8 @@ protected:
     // The window kept beside the test, to be looked at.
     void keep(const game_window &window, const std::string &name)
     {
-        if (system(("import -display " + window.display + " -window " + window.id + " '" + previous + "/" + name +
-                    "'")
+        if (system(("timeout 20 xwd -silent -display " + window.display + " -id " + window.id +
+                    " | timeout 20 convert xwd:- '" + previous + "/" + name + "'")
                        .c_str()))
             ADD_FAILURE() << "no picture of the screen";
     }
@@ -169,7 +169,7 @@ protected:
 TEST_F(lan_join_window, a_game_found_on_the_local_network_shows_as_a_row_and_is_joined_through_it)
 {
     std::string why;
-    if (system("command -v xdotool >/dev/null && command -v import >/dev/null") != 0)
+    if (system("command -v xdotool >/dev/null && command -v xwd >/dev/null && command -v convert >/dev/null") != 0)
         SKIP_OR_FAIL_UNDER_CI("no xdotool or ImageMagick");
     for (own_x_server &server : servers)
         if (!server.start(&why, "800x600x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
