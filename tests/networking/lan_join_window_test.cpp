@@ -134,15 +134,25 @@ protected:
                     " | timeout 20 convert xwd:- -depth 8 'ppm:" + file + "' 2>/dev/null")
                        .c_str()))
             return result;
-        FILE *in = fopen(file.c_str(), "rb");
-        int maximum = 0;
-        if (in && fscanf(in, "P6 %d %d %d", &result.width, &result.height, &maximum) == 3 && fgetc(in) != EOF &&
-            maximum == 255)
+        // A binary PPM: "P6", width, height and maximum, comments between.
+        std::ifstream in(file, std::ios::binary);
+        std::string word;
+        int numbers[3] = {0, 0, 0};
+        in >> word;
+        for (int i = 0; i < 3 && in && word == "P6";)
         {
-            result.rgb.resize((size_t)result.width * result.height * 3);
-            if (fread(result.rgb.data(), 1, result.rgb.size(), in) != result.rgb.size()) result.rgb.clear();
+            in >> std::ws;
+            if (in.peek() == '#') in.ignore(1 << 16, '\n');
+            else in >> numbers[i++];
         }
-        if (in) fclose(in);
+        in.get();
+        if (in && word == "P6" && numbers[2] == 255)
+        {
+            result.width = numbers[0];
+            result.height = numbers[1];
+            result.rgb.resize((size_t)result.width * result.height * 3);
+            if (!in.read((char *)result.rgb.data(), (std::streamsize)result.rgb.size())) result.rgb.clear();
+        }
         if (result.rgb.empty()) result.width = result.height = 0;
         return result;
     }
