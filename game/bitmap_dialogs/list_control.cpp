@@ -9,6 +9,7 @@
 #include "bitmap_drawing.h"
 #include "collection_services.h"
 #include "cseries/log.h"
+#include "cseries/tags.h"
 #include "cseries/timers.h"
 #include "input/input_definitions.h"
 #include "shapes.h"
@@ -220,6 +221,15 @@ static void draw(dialog_data *dialog, int16_t item_id, void *parameter)
     const control_data *item = find_control(dialog, item_id);
     private_list_data *list = get_list(dialog, item_id);
     if (!item || !list || !p || !p->dialog_bitmap) return;
+    list_extra_data *record = (list_extra_data *)item->extra_data;
+    if (!list->draw_proc && !record->missing_drawer_reported)
+    {
+        record->missing_drawer_reported = true;
+        char code[5];
+        tag_to_string_buffer(dialog->tag, code);
+        log_message(__FILE__, __LINE__, "dialog '%s' item %d is a list without a row drawer: its rows cannot be seen",
+                    code, (int)item_id);
+    }
     draw_private_list(p->dialog_bitmap, list, !(item->flags & _control_is_disabled_flag));
     if ((p->draw_flags & _control_draw_has_focus_flag) && (list->flags & _list_draw_focus_box_flag))
     {

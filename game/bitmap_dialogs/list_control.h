@@ -8,6 +8,11 @@
 // verbs they do not handle to list_control_def_proc, so their items carry the
 // same extra data, and the bitmap_* calls below work on them too.
 //
+// A list is drawn by its row drawer, which the list's control type or the
+// dialog's code gives it once the dialog is made: a list that comes to be
+// drawn without one (its rows could not be seen) is a fault of the dialog,
+// logged once for each dialog and item.
+//
 // Every bitmap_* call checks that the item really is a list (the cookie of
 // its extra data): a missing item, or an item of another type, gets -1, 0,
 // false or nothing without its record being touched.  Calls that change the
@@ -41,6 +46,7 @@ struct list_extra_data
     uint32_t cookie; // LIST_EXTRA_DATA_COOKIE
     private_list_data *list; // owned
     int32_t refcon; // the dialog's own value, 0 at creation
+    bool missing_drawer_reported; // a draw found no row drawer and said so
 };
 
 // The type-ahead state, one for the whole program.

@@ -14,6 +14,8 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/radio_control.h"
+#include "bitmap_drawing.h"
+#include "bitmap_text.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
@@ -42,6 +44,7 @@
 enum
 {
     MAXIMUM_FOUND_GAMES = 64,
+    MAXIMUM_TEXT_ROW_SIZE = 64, // a protocol's or a found game's name with its terminator
     FAILURE_TEXT_SIZE = 512,
     _networking_string_error_button = 14,
     _networking_string_create_failed = 26,
@@ -186,6 +189,89 @@ static void refresh_accept_button(dialog_data *dialog)
                             should_enable_create_join_button(dialog, network_interface_globals.protocol));
 }
 
+// The length of the well-formed UTF-8 character at `text`, 0 when the bytes
+// there are not one.
+static int32_t utf8_character_length(const unsigned char *text)
+{
+    const unsigned char lead = text[0];
+    int32_t length = 0;
+    uint32_t code = 0;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07;
+    else return 0;
+    for (int32_t i = 1; i < length; ++i)
+    {
+        if ((text[i] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (text[i] & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not text.
+    static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+    return length;
+}
+
+void found_game_display_name(const char *name, char *buffer, int32_t size)
+{
+    if (!buffer || size <= 0) return;
+    int32_t used = 0;
+    bool visible = false;
+    for (const unsigned char *p = (const unsigned char *)(name ? name : ""); *p;)
+    {
+        int32_t length = utf8_character_length(p);
+        const bool control = length == 1 && (*p < ' ' || *p == 127);
+        const unsigned char *piece = p;
+        if (length == 0 || control) piece = (const unsigned char *)"?";
+        const int32_t piece_length = (length == 0 || control) ? 1 : length;
+        // A broken sequence stands as one mark for its first byte.
+        if (length == 0) length = 1;
+        if (used + piece_length > size - 1) break;
+        memcpy(buffer + used, piece, (size_t)piece_length);
+        used += piece_length;
+        visible = visible || *piece > ' ';
+        p += length;
+    }
+    buffer[used] = '\0';
+    if (!visible) strlcpy(buffer, FOUND_GAME_PLACEHOLDER_NAME, (size_t)size);
+}
+
+// Draws a row made by bitmap_add_text_to_list: its text, terminated within
+// the row whatever the row holds, cut at the row's right edge.
+static void text_row_draw_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
+                               const void *data, int16_t length, int16_t font_id, uint16_t flags)
+{
+    if (!destination || !row_bounds || !data || length <= 0) return;
+    char text[MAXIMUM_TEXT_ROW_SIZE];
+    const int32_t copied = length < (int16_t)sizeof(text) ? length : (int32_t)sizeof(text) - 1;
+    memcpy(text, data, (size_t)copied);
+    text[copied] = '\0';
+    rgb_color color;
+    uint32_t draw_flags = 0;
+    if (flags & _row_selected_flag)
+    {
+        get_dialog_color(&color, _dialog_list_highlight_color);
+        fill_rectangle_clipped(destination, &color, row_bounds, clip, 16384, nullptr);
+        get_dialog_color(&color, _dialog_list_highlighted_text_color);
+    }
+    else
+    {
+        get_dialog_color(&color, (flags & _row_enabled_flag) ? _dialog_list_enabled_text_color
+                                                              : _dialog_list_disabled_text_color);
+        draw_flags = _draw_string_shadow_flag;
+    }
+    draw_string(destination, nullptr, row_bounds, clip, font_id, -1, &color, text, draw_flags, 0);
+}
+
+// A list of text rows drawn a line of the list's font high.
+static void use_text_rows(dialog_data *dialog, int16_t item_id)
+{
+    bitmap_set_list_draw_proc(dialog, item_id, text_row_draw_proc);
+    const int16_t font_id = bitmap_get_list_font_id(dialog, item_id);
+    const int16_t line_height = font_id == NONE ? 0 : (int16_t)get_font_line_height(font_id);
+    if (line_height > 0) bitmap_set_list_line_height(dialog, item_id, line_height);
+}
+
 static int32_t find_found_game(NMHostID id)
 {
     for (int32_t i = 0; i < network_interface_globals.found_count; ++i)
@@ -205,7 +291,7 @@ void game_callback(void *context, int32_t command, const NMEnumerationItem *item
     case kNMEnumAdd:
         if (!item || g->found_count >= MAXIMUM_FOUND_GAMES || find_found_game(item->id) != NONE) return;
         g->found[g->found_count].id = item->id;
-        strlcpy(g->found[g->found_count].name, item->name ? item->name : "", CREATE_OR_JOIN_NAME_SIZE);
+        found_game_display_name(item->name, g->found[g->found_count].name, CREATE_OR_JOIN_NAME_SIZE);
         bitmap_add_text_to_list(dialog, _create_or_join_games_item, g->found[g->found_count].name,
                                 !get_checkbox_state(dialog, _create_or_join_by_address_item));
         g->found_count++;
@@ -246,6 +332,8 @@ static void show_mode(dialog_data *dialog, bool creating)
     for (int16_t item : creation_items) bitmap_set_item_visible(dialog, item, creating);
     bitmap_set_item_visible(dialog, _create_or_join_by_address_item, !creating);
     bitmap_set_item_visible(dialog, _create_or_join_join_label_item, !creating);
+    // The games list goes with its scroll bar while creating: the name field lies over it.
+    bitmap_set_item_visible(dialog, _create_or_join_games_item, !creating);
     bitmap_set_item_enabled(dialog, _create_or_join_games_item, !creating);
     if (creating)
     {
@@ -440,6 +528,12 @@ static bool join_from_dialog(dialog_data *dialog, uint32_t protocol, net_game_da
         log_message(__FILE__, __LINE__, "nothing selected and join game was hit!");
         return false;
     }
+    // The row's own text, as the player saw it.
+    char shown[CREATE_OR_JOIN_NAME_SIZE] = "";
+    int16_t size = (int16_t)sizeof(shown);
+    bitmap_get_listbox_row_data(dialog, _create_or_join_games_item, row, shown, &size);
+    shown[sizeof(shown) - 1] = '\0';
+    log_message(nullptr, -1, "joining '%s', found on the local network", shown);
     const NMErr error = ProtocolBindEnumerationToConfig(g->enumeration, g->found[row].id);
     if (error)
     {
@@ -472,6 +566,7 @@ bool create_or_join_game(uint32_t protocol, net_game_data *game, const char *pla
     if (!dialog) return false;
     set_dialog_cancel_item(dialog, _create_or_join_cancel_item);
     bitmap_set_listbox_doubleclick_itemhit(dialog, _create_or_join_games_item, _create_or_join_accept_item);
+    use_text_rows(dialog, _create_or_join_games_item);
     set_bitmap_dialog_edit_item_maximum_length(dialog, _create_or_join_name_item, CREATE_OR_JOIN_NAME_SIZE - 1);
     set_bitmap_dialog_edit_item_maximum_length(dialog, _create_or_join_password_item, CREATE_OR_JOIN_NAME_SIZE - 1);
     set_bitmap_dialog_edit_item_text(dialog, _create_or_join_name_item, default_game_name);
@@ -783,12 +878,18 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
         if (get_bitmap_item_tag(dialog, label) == STATIC_TEXT_CONTROL_TAG)
             set_dialog_static_item_text_appearance(dialog, label, -1, NONE, nullptr, NAME_LABEL_TEXT_FLAGS);
 
-    // "Server", left of Cancel, enabled in lobby mode.
+    // "Server", Cancel's size, beside Cancel on the side with room for it
+    // (Cancel stands near the dialog's left edge), enabled in lobby mode.
     rectangle2d cancel;
     get_dialog_item_bounds(dialog, _network_selection_cancel_item, &cancel);
     const int16_t width = (int16_t)(cancel.right - cancel.left);
-    const rectangle2d server = {cancel.top, (int16_t)(cancel.left - width - SERVER_BUTTON_GAP), cancel.bottom,
-                                (int16_t)(cancel.left - SERVER_BUTTON_GAP)};
+    rectangle2d server = {cancel.top, (int16_t)(cancel.left - width - SERVER_BUTTON_GAP), cancel.bottom,
+                          (int16_t)(cancel.left - SERVER_BUTTON_GAP)};
+    if (server.left < 0)
+    {
+        server.left = (int16_t)(cancel.right + SERVER_BUTTON_GAP);
+        server.right = (int16_t)(server.left + width);
+    }
     if (new_unpressed_control(dialog, BUTTON_CONTROL_TAG, _network_selection_server_item, &server, "Server"))
         bitmap_set_item_enabled(dialog, _network_selection_server_item, false);
 
@@ -813,6 +914,7 @@ static dialog_data *new_network_selection_dialog(const player_appearance_data *a
     bool internet = false;
     int16_t selected = NONE, first_enabled = NONE;
     bitmap_set_list_flag(dialog, _network_selection_protocol_list_item, 8, true);
+    use_text_rows(dialog, _network_selection_protocol_list_item);
     for (int32_t index = 0; g->protocol_count < MAXIMUM_LISTED_PROTOCOLS; ++index)
     {
         char name[64];

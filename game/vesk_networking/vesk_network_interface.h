@@ -65,8 +65,16 @@ bool parse_join_address(const char *text, char *host, size_t host_size, uint16_t
 // Whether the accept button of the dialog may be pressed for `protocol`.
 bool should_enable_create_join_button(dialog_data *dialog, uint32_t protocol);
 
-// The enumeration's callback (context: the dialog): 1 adds a found game, 2
-// deletes its row, 3 empties the list; a selected row stays selected.
+// The name a found game's row shows for the `name` its reply carried:
+// cut between characters to `size` - 1 bytes, a control character or a byte
+// that is no UTF-8 character shown as '?', and FOUND_GAME_PLACEHOLDER_NAME
+// for a name with nothing visible in it.
+#define FOUND_GAME_PLACEHOLDER_NAME "Unnamed game"
+void found_game_display_name(const char *name, char *buffer, int32_t size);
+
+// The enumeration's callback (context: the dialog): 1 adds a found game (its
+// row showing found_game_display_name), 2 deletes its row, 3 empties the
+// list; a selected row stays selected.
 void game_callback(void *context, int32_t command, const NMEnumerationItem *item);
 
 // Runs the dialog for `protocol` on the library's `game`: true when this

@@ -35,6 +35,7 @@
 #include "tag_files/tag_files.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_preferences.h"
+#include "networking/net_module.h"
 #include "networking/tcp_module.h"
 #include "uber/uber.h"
 #include "vesk_networking/vesk_join_dialogs.h"
@@ -190,6 +191,22 @@ TEST_F(join_dialogs, the_network_selection_gives_the_lobby_or_the_protocol_and_a
             EXPECT_EQ(bitmap_get_item_visible(dialog, _network_selection_login_item), c.lobby) << c.login;
             EXPECT_EQ(bitmap_get_item_visible(dialog, _network_selection_protocol_list_item), !c.lobby) << c.login;
             EXPECT_EQ(bitmap_get_item_enabled(dialog, _network_selection_server_item), c.lobby) << c.login;
+            // The protocols are drawn by name; "Server" is whole in the
+            // dialog and no other item lies over it.
+            EXPECT_NE(get_list_control_private_list(dialog, _network_selection_protocol_list_item)->draw_proc, nullptr);
+            rectangle2d server;
+            get_dialog_item_bounds(dialog, _network_selection_server_item, &server);
+            EXPECT_TRUE(server.left >= 0 && server.top >= 0 && server.right <= dialog->bounds.right - dialog->bounds.left &&
+                        server.bottom <= dialog->bounds.bottom - dialog->bounds.top && server.right > server.left)
+                << server.left << ".." << server.right;
+            for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
+            {
+                if (item->item_id == _network_selection_server_item || !bitmap_get_item_visible(dialog, item->item_id))
+                    continue;
+                EXPECT_FALSE(item->bounds.left < server.right && server.left < item->bounds.right &&
+                             item->bounds.top < server.bottom && server.top < item->bounds.bottom)
+                    << "item " << item->item_id << " lies over Server";
+            }
             set_bitmap_dialog_edit_item_text(dialog, _network_selection_login_item, c.login);
             set_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, c.typed_password);
         });
@@ -372,6 +389,76 @@ TEST_F(join_dialogs, a_created_game_needs_a_name_and_listens_as_the_local_networ
         bytes.insert(bytes.end(), got.begin(), got.end());
     }
     EXPECT_GE(bytes.size(), 2u);
+    net_exit(game);
+    EndUber();
+}
+
+// Found games as the enumeration hands them in: each row shows the reply's
+// name, cut between characters, its broken bytes marked, or a placeholder.
+struct found_names_script
+{
+    bool drawn_by_a_row_drawer = false;
+    std::vector<std::string> rows;
+};
+
+static int16_t add_found_games(dialog_data *dialog, void *context);
+
+const struct
+{
+    const char *name, *shown;
+} found_names[] = {
+    {"Frost Fort", "Frost Fort"},
+    {"", FOUND_GAME_PLACEHOLDER_NAME},
+    {"   ", FOUND_GAME_PLACEHOLDER_NAME},
+    {"tab\there\x7F", "tab?here?"},
+    {"0123456789abcdefghijklmnopqrstuvwxyz", "0123456789abcdefghijklmnopqrstu"},
+    // A two-byte letter that would end past the 31st byte is left out whole.
+    {"0123456789abcdefghijklmnopqrst\xC3\xA9", "0123456789abcdefghijklmnopqrst"},
+    {"bad \xFF\xC3 end", "bad ?? end"},
+    {"overlong \xC0\xAF", "overlong ??"},
+    {"cut \xE2\x82", "cut ??"},
+};
+
+static int16_t add_found_games(dialog_data *dialog, void *context)
+{
+    found_names_script *script = (found_names_script *)context;
+    const private_list_data *list = get_list_control_private_list(dialog, _create_or_join_games_item);
+    script->drawn_by_a_row_drawer = list && list->draw_proc;
+    NMHostID id = 1;
+    for (const auto &c : found_names)
+    {
+        const NMEnumerationItem item = {id++, c.name, 0, nullptr};
+        game_callback(dialog, kNMEnumAdd, &item);
+    }
+    const NMEnumerationItem none = {id, nullptr, 0, nullptr};
+    game_callback(dialog, kNMEnumAdd, &none);
+    for (int16_t row = 0; row < bitmap_get_listbox_row_count(dialog, _create_or_join_games_item); ++row)
+    {
+        char text[CREATE_OR_JOIN_NAME_SIZE + 1] = "";
+        int16_t size = CREATE_OR_JOIN_NAME_SIZE;
+        bitmap_get_listbox_row_data(dialog, _create_or_join_games_item, row, text, &size);
+        script->rows.push_back(text);
+    }
+    return _create_or_join_cancel_item;
+}
+
+TEST_F(join_dialogs, found_games_show_their_names_cut_marked_or_as_a_placeholder)
+{
+    net_game_data *game = enter_test_network_game();
+    ASSERT_NE(game, nullptr);
+    restart_main_loop_script();
+    for (int i = 0; i < 20; ++i) add_script_step(idle_step());
+    found_names_script script;
+    set_network_dialog_script(add_found_games, &script);
+    char name[CREATE_OR_JOIN_NAME_SIZE] = "", password[CREATE_OR_JOIN_NAME_SIZE] = "";
+    const std::vector<uint8_t> record = player_record(5);
+    EXPECT_FALSE(create_or_join_game(kModuleID, game, "client", name, password, record.data(), (int32_t)record.size()));
+    set_network_dialog_script(nullptr, nullptr);
+    EXPECT_TRUE(script.drawn_by_a_row_drawer);
+    const size_t count = sizeof(found_names) / sizeof(found_names[0]);
+    ASSERT_EQ(script.rows.size(), count + 1);
+    for (size_t i = 0; i < count; ++i) EXPECT_EQ(script.rows[i], found_names[i].shown) << found_names[i].name;
+    EXPECT_EQ(script.rows[count], FOUND_GAME_PLACEHOLDER_NAME) << "a reply without a name";
     net_exit(game);
     EndUber();
 }

@@ -481,6 +481,14 @@ bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &e
 {
     std::vector<test_tag> tags;
     if (!make_demo_map_tags(tool, &tags)) return false;
+    // An extra tag takes the place of the demo's tag of its name (the demo's
+    // own interface fonts for the test fonts, say).
+    for (const test_tag &extra : extra_tags)
+        tags.erase(std::remove_if(tags.begin(), tags.end(),
+                                  [&extra](const test_tag &t) {
+                                      return t.group_tag == extra.group_tag && t.subgroup_tag == extra.subgroup_tag;
+                                  }),
+                   tags.end());
     tags.insert(tags.end(), extra_tags.begin(), extra_tags.end());
     const bool written = write_foundation_files(tags) &&
                          write_monolithic_file("tags/patch1.tags", 2, {}, "patch1", "", 1);

@@ -17,20 +17,38 @@
 
 namespace fs = std::filesystem;
 
-bool vesk_sim_process::start(const std::string &bin, const std::string &data_directory,
-                             const std::vector<std::string> &arguments)
+// A new scratch directory linking the data directory's files, with
+// preferences of its own.
+static bool make_data_directory(const std::string &data_directory, std::string *directory)
 {
     char path[PATH_MAX];
     if (!make_scratch_directory("vesk_sim_process", path, sizeof(path))) return false;
-    directory = path;
+    *directory = path;
     std::error_code error;
     for (const fs::directory_entry &entry : fs::directory_iterator(data_directory, error))
     {
         const std::string name = entry.path().filename();
-        if (name == "films" || name == "saved games" || name == "preferences" || name == "vesk_sim_log.txt") continue;
-        fs::create_symlink(entry.path(), directory + "/" + name, error);
+        if (name == "films" || name == "saved games" || name == "preferences" || name == "vesk_sim_log.txt" ||
+            name == "vesk_log.txt" || name == "vesk.lock")
+            continue;
+        fs::create_symlink(entry.path(), *directory + "/" + name, error);
     }
-    fs::create_directory(directory + "/preferences", error);
+    fs::create_directory(*directory + "/preferences", error);
+    return true;
+}
+
+bool vesk_sim_process::start_game(const std::string &bin, const std::string &data_directory)
+{
+    if (!make_data_directory(data_directory, &directory)) return false;
+    std::error_code error;
+    fs::copy_file(bin + "/vesk", directory + "/vesk", error);
+    return !error && run({directory + "/vesk"});
+}
+
+bool vesk_sim_process::start(const std::string &bin, const std::string &data_directory,
+                             const std::vector<std::string> &arguments)
+{
+    if (!make_data_directory(data_directory, &directory)) return false;
     std::vector<std::string> all = {bin + "/vesk_sim", "--data", directory};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return run(all);

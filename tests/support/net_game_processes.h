@@ -20,6 +20,9 @@ struct vesk_sim_process
     // Starts `bin`/vesk_sim with `arguments` (no shell), its data directory a
     // new one beside `data_directory` linking that one's files.
     bool start(const std::string &bin, const std::string &data_directory, const std::vector<std::string> &arguments);
+    // Starts the game (`bin`/vesk, copied into a data directory made as
+    // start's, since the game works in its own program's directory).
+    bool start_game(const std::string &bin, const std::string &data_directory);
     // Starts another program of `bin` (a test peer) with `arguments`, in a
     // scratch directory of its own that keeps its output.
     bool start_program(const std::string &bin, const std::string &program, const std::vector<std::string> &arguments);

@@ -1,0 +1,248 @@
+// Two copies of the game, each in the window of an X server of the test's own,
+// worked by xdotool as two players would: the joiner opens the create-or-join
+// dialog first, the host then creates a game, and the joiner must see it
+// appear as a row of the found-games list (on the screen), pick that row and
+// press Join.  Both must then sit in the set-up, each listing both players.
+// Everything goes over 127.0.0.1; every wait is bounded.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/demo_data.h"
+#include "support/net_game_processes.h"
+#include "support/scratch.h"
+#include "support/vesk_sim_fixture.h"
+#include "support/x_server.h"
+
+namespace
+{
+using namespace std::chrono_literals;
+
+// Points of the game's 640 x 480 window (the menus' screen; dialogs centred).
+struct point
+{
+    int x, y;
+};
+struct box
+{
+    int left, top, right, bottom;
+};
+const point network_game = {320, 204}, direct = {304, 190}, selection_ok = {534, 427}, player_name = {340, 45};
+const point create_radio = {252, 66}, game_name = {440, 128}, accept = {474, 401};
+const point first_found = {158, 118};
+const box found_row = {102, 111, 520, 125};
+const box player_rows[] = {{360, 55, 580, 69}, {360, 76, 580, 90}};
+const box no_player = {360, 97, 580, 111};
+const char game_title[] = "Frost Fort";
+
+struct image
+{
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    // Pixels of `b` that differ from those of `other` at `b` moved down by `dy`.
+    int differences(const box &b, const image &other, int dy = 0) const
+    {
+        int count = 0;
+        for (int y = b.top; y < b.bottom; ++y)
+            for (int x = b.left; x < b.right; ++x)
+            {
+                const size_t here = ((size_t)y * width + x) * 3, there = ((size_t)(y + dy) * other.width + x) * 3;
+                if (rgb[here] != other.rgb[there] || rgb[here + 1] != other.rgb[there + 1] ||
+                    rgb[here + 2] != other.rgb[there + 2])
+                    ++count;
+            }
+        return count;
+    }
+};
+
+class lan_join_window : public vesk_sim_fixture
+{
+protected:
+    // Each game has a display of its own: the game centres its window
+    // whenever it sets its screen up, so two on one display would overlap.
+    own_x_server servers[2];
+    std::string display; // the display the calls below work on
+
+    std::vector<std::string> programs_needed(void) const override { return {"vesk"}; }
+    // The game's own fonts, so that the screen shows names as a player sees them.
+    bool make_extra_tags(std::vector<test_tag> *tags) override { return use_demo_interface_fonts(tool, tags); }
+
+    // A game's window on its display.
+    struct game_window
+    {
+        std::string display, id;
+    };
+
+    bool x(const game_window &window, const std::string &arguments)
+    {
+        return system(("DISPLAY=" + window.display + " timeout 20 xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+    }
+
+    // Starts the game on `server`; its window (no id when none shows within 60 s).
+    game_window start_game(vesk_sim_process *game, const own_x_server &server)
+    {
+        game_window window = {server.display, ""};
+        setenv("DISPLAY", server.display.c_str(), 1);
+        if (!game->start_game(bin, directory)) return window;
+        const std::string list = directory + "/window.txt";
+        for (int i = 0; i < 300 && window.id.empty(); ++i)
+        {
+            std::this_thread::sleep_for(200ms);
+            const std::string search = "DISPLAY=" + server.display + " timeout 20 xdotool search --all --onlyvisible --pid " +
+                                       std::to_string(game->pid) + " --name '^VESK$' >" + list + " 2>/dev/null";
+            if (system(search.c_str()) == 0) std::ifstream(list) >> window.id;
+        }
+        // The menu answers once the game says it is there.
+        const std::string log = game->directory + "/vesk_log.txt";
+        for (int i = 0; i < 300 && read_whole_file(log).find("-> main menu") == std::string::npos; ++i)
+            std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(1s);
+        return window;
+    }
+
+    void click(const game_window &window, point p, double settle = 1.5)
+    {
+        x(window, "mousemove --window " + window.id + " " + std::to_string(p.x) + " " + std::to_string(p.y) +
+                      " click 1");
+        std::this_thread::sleep_for(std::chrono::milliseconds((int)(settle * 1000)));
+    }
+
+    // Clicks the text field at `p` and types `text` in place of what it held.
+    void retype(const game_window &window, point p, const std::string &text)
+    {
+        click(window, p, 0.3);
+        x(window, "key End");
+        x(window, "key --repeat 40 --delay 10 BackSpace");
+        x(window, "type --delay 40 '" + text + "'");
+        std::this_thread::sleep_for(500ms);
+    }
+
+    image grab(const game_window &window)
+    {
+        image result;
+        const std::string file = directory + "/grab.ppm";
+        if (system(("timeout 20 xwd -silent -display " + window.display + " -id " + window.id +
+                    " | timeout 20 convert xwd:- -depth 8 'ppm:" + file + "' 2>/dev/null")
+                       .c_str()))
+            return result;
+        // A binary PPM: "P6", width, height and maximum, comments between.
+        std::ifstream in(file, std::ios::binary);
+        std::string word;
+        int numbers[3] = {0, 0, 0};
+        in >> word;
+        for (int i = 0; i < 3 && in && word == "P6";)
+        {
+            in >> std::ws;
+            if (in.peek() == '#') in.ignore(1 << 16, '\n');
+            else in >> numbers[i++];
+        }
+        in.get();
+        if (in && word == "P6" && numbers[2] == 255)
+        {
+            result.width = numbers[0];
+            result.height = numbers[1];
+            result.rgb.resize((size_t)result.width * result.height * 3);
+            if (!in.read((char *)result.rgb.data(), (std::streamsize)result.rgb.size())) result.rgb.clear();
+        }
+        if (result.rgb.empty()) result.width = result.height = 0;
+        return result;
+    }
+
+    // The window kept beside the test, to be looked at.
+    void keep(const game_window &window, const std::string &name)
+    {
+        if (system(("timeout 20 xwd -silent -display " + window.display + " -id " + window.id +
+                    " | timeout 20 convert xwd:- '" + previous + "/" + name + "'")
+                       .c_str()))
+            ADD_FAILURE() << "no picture of the screen";
+    }
+
+    // From the main menu into the create-or-join dialog as `name` over TCP/IP.
+    void open_create_or_join(const game_window &window, const std::string &name)
+    {
+        click(window, network_game, 3);
+        retype(window, player_name, name);
+        click(window, direct);
+        click(window, selection_ok, 3);
+    }
+};
+
+TEST_F(lan_join_window, a_game_found_on_the_local_network_shows_as_a_row_and_is_joined_through_it)
+{
+    std::string why;
+    if (system("command -v xdotool >/dev/null && command -v xwd >/dev/null && command -v convert >/dev/null") != 0)
+        SKIP_OR_FAIL_UNDER_CI("no xdotool or ImageMagick");
+    for (own_x_server &server : servers)
+        if (!server.start(&why, "800x600x24")) SKIP_OR_FAIL_UNDER_CI("no X server: " + why);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+
+    vesk_sim_process joiner, host;
+    const game_window host_window = start_game(&host, servers[0]);
+    ASSERT_NE(host_window.id, "") << read_whole_file(host.directory + "/vesk_log.txt");
+    const game_window joiner_window = start_game(&joiner, servers[1]);
+    ASSERT_NE(joiner_window.id, "") << read_whole_file(joiner.directory + "/vesk_log.txt");
+
+    open_create_or_join(joiner_window, "Brynja");
+    // The empty list, once the dialog has stopped changing (it fades in).
+    image empty = grab(joiner_window);
+    for (int i = 0; i < 20; ++i)
+    {
+        std::this_thread::sleep_for(500ms);
+        const image again = grab(joiner_window);
+        const bool settled = again.width == empty.width && again.height == empty.height && again.width > 0 &&
+                             again.differences(found_row, empty) == 0;
+        empty = again;
+        if (settled) break;
+    }
+    ASSERT_GT(empty.width, 0);
+
+    open_create_or_join(host_window, "Aldo");
+    click(host_window, create_radio);
+    retype(host_window, game_name, game_title);
+    // The game keeps the port the searchers ask at.
+    click(host_window, accept, 3);
+
+    // The game's row shows in the joiner's list within ten seconds.
+    int drawn = 0;
+    for (int i = 0; i < 20 && drawn < 40; ++i)
+    {
+        std::this_thread::sleep_for(500ms);
+        const image now = grab(joiner_window);
+        if (now.width == empty.width && now.height == empty.height) drawn = now.differences(found_row, empty);
+    }
+    keep(joiner_window, "lan_join_window_found.png");
+    ASSERT_GE(drawn, 40) << "no row of the found-games list was drawn";
+
+    click(joiner_window, first_found, 0.7);
+    click(joiner_window, accept, 5);
+    const std::string joiner_log = read_whole_file(joiner.directory + "/vesk_log.txt");
+    EXPECT_NE(joiner_log.find("joining '" + std::string(game_title) + "', found on the local network"),
+              std::string::npos)
+        << joiner_log;
+
+    // Both set-ups list the two players, the same two rows, one name each.
+    const image in_host = grab(host_window), in_joiner = grab(joiner_window);
+    ASSERT_GT(in_host.width, 0);
+    ASSERT_EQ(in_host.width, in_joiner.width);
+    for (const image *setup : {&in_host, &in_joiner})
+        for (const box &row : player_rows)
+            EXPECT_GT(setup->differences(row, *setup, no_player.top - row.top), 200) << "an empty player row";
+    EXPECT_GT(in_host.differences(player_rows[0], in_host, player_rows[1].top - player_rows[0].top), 20)
+        << "two rows alike: one player twice";
+    for (const box &row : player_rows)
+        EXPECT_LT(in_host.differences(row, in_joiner), 20) << "the host and the joiner list different players";
+    keep(host_window, "lan_join_window_host.png");
+    keep(joiner_window, "lan_join_window_joiner.png");
+}
+
+} // namespace
