@@ -14,12 +14,15 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/progress_bar_control.h"
+#include "bitmap_dialogs/slider_control.h"
 #include "bitmap_drawing.h"
 #include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "gameplay_versions.h"
+#include "preferences_ui.h"
 #include "progress_dialog.h"
+#include "screen_preferences_page.h"
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/dialog_harness.h"
@@ -214,6 +217,51 @@ TEST_F(demo_controls_test, the_progress_dialog_keeps_its_look_when_a_maps_start_
     EXPECT_EQ(get_progress_bar_fraction(dialog, _progress_bar_item), 128) << "made anew as it stood";
     EXPECT_EQ(bitmap_get_item_visible(dialog, _progress_cancel_item), cancel_shown);
     reset_progress_dialog();
+}
+
+// The slider draws only its thumb; the preferences dialog's own background
+// gives each slider its track.  Drawn over the shared background and then
+// over its own, the dialog differs only inside the sliders' items, and there
+// along the whole travel: a slider moved in the dialog without its track
+// moved (or the other way round) shows here.
+TEST_F(demo_controls_test, the_preferences_background_is_the_shared_one_with_a_track_under_each_slider)
+{
+    const int32_t own = try_and_get_collection_index(PREFERENCES_DIALOG_TAG);
+    ASSERT_NE(own, NONE);
+    auto draw = [&](dialog_test_screen &into, bool own_background, rectangle2d *bounds) {
+        dialog_data *dialog = new_dialog(PREFERENCES_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
+        ASSERT_NE(dialog, nullptr);
+        if (own_background) set_dialog_background(dialog, (int16_t)own, 0);
+        *bounds = dialog->bounds;
+        render_dialogs(into.bitmap);
+        close_all_dialogs();
+    };
+    dialog_test_screen shared, with_tracks;
+    rectangle2d bounds = {}, sliders[2] = {};
+    draw(shared, false, &bounds);
+    draw(with_tracks, true, &bounds);
+    dialog_data *dialog = new_dialog(PREFERENCES_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
+    ASSERT_NE(dialog, nullptr);
+    get_dialog_item_bounds(dialog, _preferences_volume_item, &sliders[0]);
+    get_dialog_item_bounds(dialog, _screen_page_gamma_item, &sliders[1]);
+
+    int32_t outside = 0;
+    std::vector<int32_t> on_middle_row(2, 0);
+    for (int32_t y = 0; y < DIALOG_TEST_SCREEN_HEIGHT; ++y)
+        for (int32_t x = 0; x < DIALOG_TEST_SCREEN_WIDTH; ++x)
+        {
+            if (shared.pixel(x, y) == with_tracks.pixel(x, y)) continue;
+            const int32_t dx = x - bounds.left, dy = y - bounds.top;
+            int32_t inside = NONE;
+            for (int32_t i = 0; i < 2; ++i)
+                if (dx >= sliders[i].left && dx < sliders[i].right && dy >= sliders[i].top && dy < sliders[i].bottom) inside = i;
+            if (inside == NONE) ++outside;
+            else if (dy == (sliders[inside].top + sliders[inside].bottom) / 2) ++on_middle_row[inside];
+        }
+    EXPECT_EQ(outside, 0) << "the rest of the dialog keeps the shared look";
+    for (int32_t i = 0; i < 2; ++i)
+        EXPECT_GE(on_middle_row[i], sliders[i].right - sliders[i].left - THUMB_WIDTH)
+            << "the track runs under the whole travel of slider " << i;
 }
 
 } // namespace
