@@ -79,8 +79,23 @@ protected:
     // A game's window on its display.
     struct game_window
     {
-        std::string display, id;
+        std::string display;
+        mutable std::string id; // looked up again when the game has made its window anew
+        pid_t pid = -1;
     };
+
+    // The game's visible window, as the game has it now: it makes its window
+    // anew when it sets its screen up, so an id found earlier may be gone.
+    bool find_window(const game_window &window)
+    {
+        const std::string list = directory + "/window.txt";
+        const std::string search = "DISPLAY=" + window.display + " timeout 20 xdotool search --all --onlyvisible --pid " +
+                                   std::to_string(window.pid) + " --name '^VESK$' >" + list + " 2>/dev/null";
+        std::string id;
+        if (system(search.c_str()) == 0) std::ifstream(list) >> id;
+        if (!id.empty()) window.id = id;
+        return !id.empty();
+    }
 
     bool x(const game_window &window, const std::string &arguments)
     {
@@ -90,29 +105,25 @@ protected:
     // Starts the game on `server`; its window (no id when none shows within 60 s).
     game_window start_game(vesk_sim_process *game, const own_x_server &server)
     {
-        game_window window = {server.display, ""};
+        game_window window = {server.display, "", -1};
         setenv("DISPLAY", server.display.c_str(), 1);
         if (!game->start_game(bin, directory)) return window;
-        const std::string list = directory + "/window.txt";
-        for (int i = 0; i < 300 && window.id.empty(); ++i)
-        {
-            std::this_thread::sleep_for(200ms);
-            const std::string search = "DISPLAY=" + server.display + " timeout 20 xdotool search --all --onlyvisible --pid " +
-                                       std::to_string(game->pid) + " --name '^VESK$' >" + list + " 2>/dev/null";
-            if (system(search.c_str()) == 0) std::ifstream(list) >> window.id;
-        }
+        window.pid = game->pid;
+        for (int i = 0; i < 300 && !find_window(window); ++i) std::this_thread::sleep_for(200ms);
         // The menu answers once the game says it is there.
         const std::string log = game->directory + "/vesk_log.txt";
         for (int i = 0; i < 300 && read_whole_file(log).find("-> main menu") == std::string::npos; ++i)
             std::this_thread::sleep_for(200ms);
         std::this_thread::sleep_for(1s);
+        find_window(window);
         return window;
     }
 
     void click(const game_window &window, point p, double settle = 1.5)
     {
-        x(window, "mousemove --window " + window.id + " " + std::to_string(p.x) + " " + std::to_string(p.y) +
-                      " click 1");
+        const std::string at = " " + std::to_string(p.x) + " " + std::to_string(p.y) + " click 1";
+        if (!x(window, "mousemove --window " + window.id + at) && find_window(window))
+            x(window, "mousemove --window " + window.id + at);
         std::this_thread::sleep_for(std::chrono::milliseconds((int)(settle * 1000)));
     }
 
@@ -127,6 +138,13 @@ protected:
     }
 
     image grab(const game_window &window)
+    {
+        image result = grab_once(window);
+        if (result.width == 0 && find_window(window)) result = grab_once(window);
+        return result;
+    }
+
+    image grab_once(const game_window &window)
     {
         image result;
         const std::string file = directory + "/grab.ppm";
