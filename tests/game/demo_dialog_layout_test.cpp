@@ -92,15 +92,6 @@ bool shown_in_turn(const std::string &subgroup, const control_data *item)
     return (subgroup == "Inet" && item->item_id == 4) || (subgroup == "nesp" && item->item_id == 12);
 }
 
-// What the dialog's own code does to it before it shows it: tabs are laid
-// out by their count and picture, buttons sized by their picture.
-void dress_as_its_code_does(const std::string &subgroup, dialog_data *dialog)
-{
-    if (subgroup != "medi") return;
-    set_metaserver_client_dialog_tabs(dialog);
-    set_metaserver_client_dialog_shapes(dialog);
-}
-
 // Inside the frame the dialog is drawn in (its background's corner tile).
 rectangle2d inside_the_frame(const std::string &subgroup, const rectangle2d &own)
 {
@@ -186,7 +177,9 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
                                  (int16_t)(dialog->bounds.right - dialog->bounds.left)};
         for (const auto &s : screens)
             EXPECT_TRUE(own.right <= s.width && own.bottom <= s.height) << s.width << " x " << s.height;
-        dress_as_its_code_does(subgroup, dialog);
+        // What the lobby's code does before it shows it: tabs laid out by
+        // their count and picture, buttons sized by their picture.
+        if (subgroup == "medi") set_metaserver_client_dialog_tabs(dialog), set_metaserver_client_dialog_shapes(dialog);
         const rectangle2d frame = inside_the_frame(subgroup, own);
         std::vector<const control_data *> clickable;
         for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
