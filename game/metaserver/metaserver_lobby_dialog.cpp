@@ -126,6 +126,42 @@ static void show_sent_list_tabs(dialog_data *dialog)
     if (buddies && has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, true);
 }
 
+void set_metaserver_client_dialog_tabs(dialog_data *dialog)
+{
+    if (has_item(dialog, iPLAYER_LIST_TAB))
+    {
+        set_number_of_tabs(dialog, iPLAYER_LIST_TAB, 3);
+        set_tab_name(dialog, iPLAYER_LIST_TAB, _room_tab, get_metaserver_string(_room_string));
+        set_tab_name(dialog, iPLAYER_LIST_TAB, _buddy_tab, get_metaserver_string(_buddy_string));
+        set_tab_name(dialog, iPLAYER_LIST_TAB, _order_tab, get_metaserver_string(_order_string));
+    }
+    if (has_item(dialog, iGAME_LIST_TAB))
+    {
+        set_number_of_tabs(dialog, iGAME_LIST_TAB, 2);
+        set_tab_name(dialog, iGAME_LIST_TAB, _local_games_tab, get_metaserver_string(_games_local_string));
+        set_tab_name(dialog, iGAME_LIST_TAB, _preferred_games_tab, get_metaserver_string(_games_preferred_string));
+    }
+}
+
+void set_metaserver_client_dialog_shapes(dialog_data *dialog)
+{
+    const int16_t elements = (int16_t)try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    if (elements != NONE)
+    {
+        for (int16_t item : {iGAG_BUTTON, iPLAYER_STATS_BUTTON, iFIND_PLAYER_BUTTON, iBUDDY_BUTTON})
+            if (has_item(dialog, item)) set_button_control_shape(dialog, item, elements, BUTTON_SHAPES_SEQUENCE);
+        for (int16_t item : {iPLAYER_LIST_TAB, iGAME_LIST_TAB})
+            if (has_item(dialog, item)) set_tabbed_button_control_shape(dialog, item, elements, TAB_SHAPES_SEQUENCE);
+    }
+    for (int16_t item : {iSTART_NEW_GAME, iJOIN_GAME, iLEAVE_METASERVER})
+        build_default_button_control_data(dialog, item);
+    // The banner's own collection, the lobby's advertisements, each a picture
+    // of the banner's size: 'inmg' is the network selection's background,
+    // whose first tile would stand alone in the middle of the banner.
+    const int16_t banner = (int16_t)try_and_get_collection_index(BANNER_COLLECTION_TAG);
+    if (banner != NONE && has_item(dialog, iTITLE_GRAPHIC)) set_banner_shape(dialog, iTITLE_GRAPHIC, banner, 0);
+}
+
 bool create_metaserver_client_dialog(void)
 {
     auto &m = metaserver_lobby_dialog_globals;
@@ -167,25 +203,16 @@ bool create_metaserver_client_dialog(void)
     set_dialog_item_keyboard_equivalent(dialog, iSTART_NEW_GAME, NEW_GAME_KEY, SHORTCUT_MODIFIERS);
     set_dialog_item_keyboard_equivalent(dialog, iJOIN_GAME, JOIN_GAME_KEY, SHORTCUT_MODIFIERS);
 
+    set_metaserver_client_dialog_tabs(dialog);
     if (has_item(dialog, iPLAYER_LIST_TAB))
     {
-        set_number_of_tabs(dialog, iPLAYER_LIST_TAB, 3);
-        set_tab_name(dialog, iPLAYER_LIST_TAB, _room_tab, get_metaserver_string(_room_string));
-        set_tab_name(dialog, iPLAYER_LIST_TAB, _buddy_tab, get_metaserver_string(_buddy_string));
-        set_tab_name(dialog, iPLAYER_LIST_TAB, _order_tab, get_metaserver_string(_order_string));
         set_tab_enabled(dialog, iPLAYER_LIST_TAB, _buddy_tab, false);
         set_tab_enabled(dialog, iPLAYER_LIST_TAB, _order_tab, false);
         set_selected_tab(dialog, iPLAYER_LIST_TAB, _room_tab);
         // Until the service sends the buddy or order list.
         bitmap_set_item_visible(dialog, iPLAYER_LIST_TAB, false);
     }
-    if (has_item(dialog, iGAME_LIST_TAB))
-    {
-        set_number_of_tabs(dialog, iGAME_LIST_TAB, 2);
-        set_tab_name(dialog, iGAME_LIST_TAB, _local_games_tab, get_metaserver_string(_games_local_string));
-        set_tab_name(dialog, iGAME_LIST_TAB, _preferred_games_tab, get_metaserver_string(_games_preferred_string));
-        set_selected_tab(dialog, iGAME_LIST_TAB, _local_games_tab);
-    }
+    if (has_item(dialog, iGAME_LIST_TAB)) set_selected_tab(dialog, iGAME_LIST_TAB, _local_games_tab);
     // The buddy and order lists lie over the player list.
     rectangle2d bounds;
     get_dialog_item_bounds(dialog, iPLAYER_LIST, &bounds);
@@ -229,19 +256,7 @@ void show_metaserver_client_dialog(bool visible)
         const int16_t background = (int16_t)try_and_get_collection_index(
             dialog->tag == METASERVER_CLIENT_ALTERNATE_TAG ? METASERVER_ALTERNATE_BACKGROUND_TAG : METASERVER_BACKGROUND_TAG);
         if (background != NONE) set_dialog_background(dialog, background, 0);
-        const int16_t elements = (int16_t)try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
-        if (elements != NONE)
-        {
-            for (int16_t item : {iGAG_BUTTON, iPLAYER_STATS_BUTTON, iFIND_PLAYER_BUTTON, iBUDDY_BUTTON})
-                if (has_item(dialog, item)) set_button_control_shape(dialog, item, elements, BUTTON_SHAPES_SEQUENCE);
-            for (int16_t item : {iPLAYER_LIST_TAB, iGAME_LIST_TAB})
-                if (has_item(dialog, item))
-                    set_tabbed_button_control_shape(dialog, item, elements, TAB_SHAPES_SEQUENCE);
-        }
-        for (int16_t item : {iSTART_NEW_GAME, iJOIN_GAME, iLEAVE_METASERVER})
-            build_default_button_control_data(dialog, item);
-        const int16_t banner = (int16_t)try_and_get_collection_index(FOUR_CHARACTER_CODE('i', 'n', 'm', 'g'));
-        if (banner != NONE && has_item(dialog, iTITLE_GRAPHIC)) set_banner_shape(dialog, iTITLE_GRAPHIC, banner, 0);
+        set_metaserver_client_dialog_shapes(dialog);
         if (has_item(dialog, iROOM_GRAPHIC)) reset_room_graphic(dialog, iROOM_GRAPHIC);
         publish_lists(dialog);
     }

@@ -67,6 +67,11 @@ bool create_metaserver_client_dialog(void);
 void dispose_metaserver_client_dialog(void);
 dialog_data *get_metaserver_client_dialog(void);
 void show_metaserver_client_dialog(bool visible);
+// The tab strips' tabs and names, and the looks the dialog takes each time
+// it shows (the buttons' and tabs' pictures, which size those items, and the
+// banner): where the dialog's items end up is theirs and the tag's together.
+void set_metaserver_client_dialog_tabs(dialog_data *dialog);
+void set_metaserver_client_dialog_shapes(dialog_data *dialog);
 
 // The session: shows the dialog and runs its items until the player leaves
 // (0) or a game is created or joined; then the network session starts for

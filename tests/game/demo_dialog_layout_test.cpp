@@ -1,9 +1,10 @@
 // Every dialog of the demo data laid out as the game opens it, on the two
 // screens the game offers first (640 x 480 and 1024 x 768): the dialog lies
-// on the screen, each list has a row drawer, each item inside its dialog,
-// and each text its item shows fits the item's rectangle: a label in one
-// line is narrower than where it is drawn (else it is cut short), a wrapped
-// text no taller than its item.
+// on the screen, each list has a row drawer, each item inside its dialog
+// and its frame, no item a click acts on over another, and each text its
+// item shows fits the item's rectangle: a label in one line is narrower
+// than where it is drawn (else it is cut short), a wrapped text no taller
+// than its item.
 // The interface's fonts are the demo's own, rendered from its faces as the
 // demo data is, since a label fits only in the font it is drawn with.
 
@@ -19,11 +20,18 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/string_list_control.h"
+#include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/popup_control.h"
+#include "bitmap_dialogs/radio_control.h"
 #include "bitmap_dialogs/static_text_control.h"
+#include "bitmap_dialogs/tabbed_button_control.h"
 #include "bitmap_text.h"
 #include "register_vesk_controls.h"
 #include "vesk/preloading.h"
 #include "interface_definitions.h"
+#include "metaserver/metaserver_controls.h"
+#include "metaserver/metaserver_lobby_dialog.h"
+#include "shapes.h"
 #include "screen.h"
 #include "support/demo_data.h"
 
@@ -52,6 +60,61 @@ bool laid_out_by_code(const std::string &subgroup, const control_data *item)
     if (subgroup == "!cba" || subgroup == "!sba") return true;
     const bool button = item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc;
     return button && item->extra_data && !((const button_control_data *)item->extra_data)->name[0];
+}
+
+std::string span(const rectangle2d &r)
+{
+    return std::to_string(r.left) + ".." + std::to_string(r.right) + " x " + std::to_string(r.top) + ".." +
+           std::to_string(r.bottom);
+}
+
+bool meet(const rectangle2d &a, const rectangle2d &b)
+{
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// An item a click acts on: two such lying over each other take each other's
+// clicks (a label or a picture under a button is drawn, not clicked).
+bool takes_the_mouse(const control_data *item)
+{
+    const control_def_proc clicked[] = {button_control_def_proc,        checkbox_button_control_def_proc,
+                                        radio_button_control_def_proc,  tabbed_button_control_def_proc,
+                                        edittext_control_def_proc,      popup_control_def_proc};
+    const list_extra_data *list = (const list_extra_data *)item->extra_data;
+    return std::find(std::begin(clicked), std::end(clicked), item->handler) != std::end(clicked) ||
+           (list && list->cookie == LIST_EXTRA_DATA_COOKIE);
+}
+
+// A list its dialog's code shows in turn with the items in its place (the
+// found games or a new game's fields; the protocols or the lobby's login).
+bool shown_in_turn(const std::string &subgroup, const control_data *item)
+{
+    return (subgroup == "Inet" && item->item_id == 4) || (subgroup == "nesp" && item->item_id == 12);
+}
+
+// Inside the frame the dialog is drawn in (its background's corner tile).
+rectangle2d inside_the_frame(const std::string &subgroup, const rectangle2d &own)
+{
+    const int32_t collection = subgroup == "medi" ? try_and_get_collection_index(METASERVER_BACKGROUND_TAG) : NONE;
+    const bitmap_data *corner =
+        collection == NONE ? nullptr : get_sequence_bitmap(collection, 0, 0, 1, nullptr, nullptr);
+    const int16_t w = corner ? corner->width : 0, h = corner ? corner->height : 0;
+    return {(int16_t)(own.top + h), (int16_t)(own.left + w), (int16_t)(own.bottom - h), (int16_t)(own.right - w)};
+}
+
+// Where the item is drawn and clicked: a tab strip's tabs may run past it.
+rectangle2d drawn_extent(const control_data *item)
+{
+    rectangle2d r = item->bounds;
+    const tabbed_button_control_data *tabs = (const tabbed_button_control_data *)item->extra_data;
+    if (item->handler == tabbed_button_control_def_proc && tabs && tabs->number_of_tabs > 0)
+    {
+        const int32_t width = tabs->bitmap_bounds.right - tabs->bitmap_bounds.left;
+        const int32_t right =
+            tabs->original_bounds.left + tabs->number_of_tabs * (width - tabs->tab_overlap) + tabs->tab_overlap;
+        if (right > r.right) r.right = (int16_t)right;
+    }
+    return r;
 }
 
 // What is wrong with the text of `item`, empty when it fits.
@@ -93,7 +156,10 @@ protected:
     void SetUp() override
     {
         demo_fonts = true, demo_interface_test::SetUp();
-        if (!HasFatalFailure() && !IsSkipped()) register_vesk_controls();
+        // The lobby's own control types too, as the game registers them at
+        // start: unregistered, the lobby dialog's banner, room, games and
+        // buddy and order lists would be items without a type, never checked.
+        if (!HasFatalFailure() && !IsSkipped()) register_vesk_controls(), register_metaserver_controls();
     }
 };
 
@@ -111,6 +177,11 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
                                  (int16_t)(dialog->bounds.right - dialog->bounds.left)};
         for (const auto &s : screens)
             EXPECT_TRUE(own.right <= s.width && own.bottom <= s.height) << s.width << " x " << s.height;
+        // What the lobby's code does before it shows it: tabs laid out by
+        // their count and picture, buttons sized by their picture.
+        if (subgroup == "medi") set_metaserver_client_dialog_tabs(dialog), set_metaserver_client_dialog_shapes(dialog);
+        const rectangle2d frame = inside_the_frame(subgroup, own);
+        std::vector<const control_data *> clickable;
         for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
         {
             // A list is drawn by a row drawer: its control type's, or for the
@@ -124,8 +195,22 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
                         drawn_by_its_dialog)
                 << "item " << item->item_id << " is a list nobody draws";
             if (!item->handler || !bitmap_get_item_visible(dialog, item->item_id)) continue;
-            EXPECT_TRUE(laid_out_by_code(subgroup, item) || inside(item->bounds, own))
-                << "item " << item->item_id << " hangs over the frame";
+            const rectangle2d extent = drawn_extent(item);
+            EXPECT_TRUE(laid_out_by_code(subgroup, item) || inside(extent, frame))
+                << "item " << item->item_id << " hangs over the frame: " << span(extent);
+            // No item a click acts on lies over another, but what is shown in
+            // turn in one place.
+            if (takes_the_mouse(item))
+            {
+                for (const control_data *other : clickable)
+                    EXPECT_TRUE(laid_out_by_code(subgroup, item) || laid_out_by_code(subgroup, other) ||
+                                shown_in_turn(subgroup, item) || shown_in_turn(subgroup, other) ||
+                                !meet(extent, drawn_extent(other)) ||
+                                !memcmp(&item->bounds, &other->bounds, sizeof(item->bounds)))
+                        << "items " << other->item_id << " and " << item->item_id << " lie over each other: "
+                        << span(extent) << " and " << span(drawn_extent(other));
+                clickable.push_back(item);
+            }
             const std::string wrong = misfit(item);
             EXPECT_EQ(wrong, "") << "the text of item " << item->item_id;
         }
