@@ -14,6 +14,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/radio_control.h"
+#include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
 #include "cseries/cstrings.h"
@@ -242,25 +243,12 @@ static void text_row_draw_proc(bitmap_data *destination, const rectangle2d *row_
                                const void *data, int16_t length, int16_t font_id, uint16_t flags)
 {
     if (!destination || !row_bounds || !data || length <= 0) return;
-    char text[MAXIMUM_TEXT_ROW_SIZE];
-    const int32_t copied = length < (int16_t)sizeof(text) ? length : (int32_t)sizeof(text) - 1;
-    memcpy(text, data, (size_t)copied);
-    text[copied] = '\0';
-    rgb_color color;
-    uint32_t draw_flags = 0;
-    if (flags & _row_selected_flag)
-    {
-        get_dialog_color(&color, _dialog_list_highlight_color);
-        fill_rectangle_clipped(destination, &color, row_bounds, clip, 16384, nullptr);
-        get_dialog_color(&color, _dialog_list_highlighted_text_color);
-    }
-    else
-    {
-        get_dialog_color(&color, (flags & _row_enabled_flag) ? _dialog_list_enabled_text_color
-                                                              : _dialog_list_disabled_text_color);
-        draw_flags = _draw_string_shadow_flag;
-    }
-    draw_string(destination, nullptr, row_bounds, clip, font_id, -1, &color, text, draw_flags, 0);
+    // Drawn as a text list's row, so the two kinds of list look alike.
+    string_list_data row = {};
+    const int32_t copied = length < MAXIMUM_TEXT_ROW_SIZE ? length : MAXIMUM_TEXT_ROW_SIZE - 1;
+    memcpy(row.string, data, (size_t)copied);
+    string_list_draw_proc(destination, row_bounds, clip, &row, (int16_t)sizeof(row), font_id,
+                          (uint16_t)(flags & ~_row_variable_sized_flag));
 }
 
 // A list of text rows drawn a line of the list's font high.
