@@ -13,19 +13,11 @@
 # Needs root (network namespaces).  Without root it says so and exits 0,
 # or 1 when CI=1.
 set -eu
-if [ $# -ne 1 ]; then
-    echo "usage: $0 PROGRAM-DIRECTORY" >&2
-    exit 2
-fi
-bin=$(cd "$1" && pwd)
-probe="$bin/vesk_netprobe"
-if [ ! -x "$probe" ]; then
-    echo "$0: $probe is missing; build the tools first" >&2
-    exit 1
-fi
 what="the discovery check"
 prefix=disc
+programs=vesk_netprobe
 . "$(dirname "$0")/namespace_pair.sh"
+probe="$bin/vesk_netprobe"
 
 # Starts a host in the background; its output goes to $work/<name>.
 start_host() { # port, name

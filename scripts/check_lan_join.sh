@@ -8,19 +8,12 @@
 # Needs root (network namespaces).  Without root it says so and exits 0,
 # or 1 when CI=1.
 set -eu
-if [ $# -ne 1 ]; then
-    echo "usage: $0 PROGRAM-DIRECTORY" >&2
-    exit 2
-fi
-bin=$(cd "$1" && pwd)
-sim="$bin/vesk_sim"
-if [ ! -x "$sim" ] || [ ! -d "$bin/tags" ]; then
-    echo "$0: $sim or its demo data is missing; build the tools and the demo data first" >&2
-    exit 1
-fi
 what="the local-network join"
 prefix=join
+programs=vesk_sim
+needs_tags=1
 . "$(dirname "$0")/namespace_pair.sh"
+sim="$bin/vesk_sim"
 
 # Each simulator keeps its log in a directory of its own.
 mkdir "$work/host" "$work/join"

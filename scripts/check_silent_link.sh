@@ -11,19 +11,12 @@
 # is the game's own).  Needs root (network namespaces) and nft (nftables).
 # Without root it says so and exits 0, or 1 when CI=1.
 set -eu
-if [ $# -ne 1 ]; then
-    echo "usage: $0 PROGRAM-DIRECTORY" >&2
-    exit 2
-fi
-bin=$(cd "$1" && pwd)
-sim="$bin/vesk_sim"
-if [ ! -x "$sim" ] || [ ! -d "$bin/tags" ]; then
-    echo "$0: $sim or its demo data is missing; build the tools and the demo data first" >&2
-    exit 1
-fi
 what="the silent link"
 prefix=nl
+programs=vesk_sim
+needs_tags=1
 . "$(dirname "$0")/namespace_pair.sh"
+sim="$bin/vesk_sim"
 command -v nft >/dev/null 2>&1 || fail "'nft' (nftables) is missing: scripts/install_dependencies.sh installs it"
 
 limit_ms=${VESK_TEST_SILENCE_LIMIT_MS:-4000}
@@ -39,11 +32,15 @@ in_host "$sim" --data "$bin" --log "$work/host/log.txt" --net-host 3453 --player
     --ticks $ticks --random-orders 1 --wall-limit $wall >"$work/host/out" 2>"$work/host/err" &
 host=$!
 pids="$pids $host"
-for _ in $(seq 100); do
-    if grep -q '^vesk_sim: hosting' "$work/host/err"; then break; fi
-    sleep 0.1
-done
-grep -q '^vesk_sim: hosting' "$work/host/err" || fail "the host did not start: $(cat "$work/host/err")"
+# Waits up to TENTHS tenths of a second for PATTERN in FILE; false when it never shows.
+wait_for() { # tenths, pattern, file
+    for _ in $(seq "$1"); do
+        if grep -q "$2" "$3"; then return 0; fi
+        sleep 0.1
+    done
+    grep -q "$2" "$3"
+}
+wait_for 100 '^vesk_sim: hosting' "$work/host/err" || fail "the host did not start: $(cat "$work/host/err")"
 joiners=""
 for i in 1 2 3; do
     mkdir "$work/join$i"
@@ -53,11 +50,7 @@ for i in 1 2 3; do
 done
 pids="$pids $joiners"
 
-for _ in $(seq 600); do
-    if grep -q "^$cut_tick " "$work/host/out"; then break; fi
-    sleep 0.05
-done
-grep -q "^$cut_tick " "$work/host/out" || fail "the game did not reach tick $cut_tick: $(tail -n 5 "$work/host/err")"
+wait_for 300 "^$cut_tick " "$work/host/out" || fail "the game did not reach tick $cut_tick: $(tail -n 5 "$work/host/err")"
 in_host nft add table inet "$prefix"_cut
 in_host nft add chain inet "$prefix"_cut in '{ type filter hook input priority 0; policy accept; }'
 in_host nft add chain inet "$prefix"_cut out '{ type filter hook output priority 0; policy accept; }'

@@ -9,6 +9,26 @@
 # namespaces and $work are removed on every exit path.
 #
 # Needs root; without it the check says so and exits 0, or 1 when CI=1.
+#
+# It also takes the check's one argument, the program directory, as $bin;
+# set `programs` (the tools the check runs) before sourcing, and `needs_tags`
+# to 1 when the check needs the demo data beside them.
+
+if [ $# -ne 1 ]; then
+    echo "usage: $0 PROGRAM-DIRECTORY" >&2
+    exit 2
+fi
+bin=$(cd "$1" && pwd)
+for program in $programs; do
+    if [ ! -x "$bin/$program" ]; then
+        echo "$0: $bin/$program is missing; build the tools first" >&2
+        exit 1
+    fi
+done
+if [ "${needs_tags:-0}" = 1 ] && [ ! -d "$bin/tags" ]; then
+    echo "$0: the demo data is missing from $bin; build it first" >&2
+    exit 1
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "$0: $what needs root to make network namespaces; not checked" >&2
