@@ -143,16 +143,10 @@ intptr_t edittext_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
             rgb_color color;
             get_dialog_color(&color, _dialog_focus_box_color);
             rectangle2d box = item->bounds;
-            box.top = (int16_t)(box.top - 4);
-            box.left = (int16_t)(box.left - 4);
-            box.bottom = (int16_t)(box.bottom + 4);
-            box.right = (int16_t)(box.right + 4);
+            inset_rectangle2d(&box, -4, -4);
             frame_rectangle_clipped(p->dialog_bitmap, &color, &box, nullptr, 32768,
                                     get_transparency_table(_transparency_normal));
-            box.top = (int16_t)(box.top + 1);
-            box.left = (int16_t)(box.left + 1);
-            box.bottom = (int16_t)(box.bottom - 1);
-            box.right = (int16_t)(box.right - 1);
+            inset_rectangle2d(&box, 1, 1);
             frame_rectangle_clipped(p->dialog_bitmap, &color, &box, nullptr, 0, nullptr);
         }
         else if ((edit->flags & _no_shaded_background_flag) && !(edit->flags & _draw_focus_box_flag))
@@ -162,10 +156,7 @@ intptr_t edittext_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
             rgb_color color;
             get_dialog_color(&color, _dialog_edit_text_color);
             rectangle2d box = item->bounds;
-            box.top = (int16_t)(box.top - 2);
-            box.left = (int16_t)(box.left - 2);
-            box.bottom = (int16_t)(box.bottom + 2);
-            box.right = (int16_t)(box.right + 2);
+            inset_rectangle2d(&box, -2, -2);
             frame_rectangle_clipped(p->dialog_bitmap, &color, &box, nullptr, 0, nullptr);
         }
         draw_edittext(edit, p->dialog_bitmap, focused);
