@@ -56,6 +56,28 @@ protected:
         strlcpy(missing[1].name, "Blue Coast", sizeof(missing[1].name));
         return missing;
     }
+
+    // The create-or-join dialog worked by `script` after `idle_steps` idle
+    // passes of the main loop, as `role`; what it answered, and the name typed.
+    struct create_or_join_result
+    {
+        bool joined_or_created;
+        char name[CREATE_OR_JOIN_NAME_SIZE];
+    };
+    static create_or_join_result run_create_or_join(net_game_data *game, const char *role, int idle_steps,
+                                                    network_dialog_script_procedure script, void *context)
+    {
+        restart_main_loop_script();
+        for (int i = 0; i < idle_steps; ++i) add_script_step(idle_step());
+        set_network_dialog_script(script, context);
+        create_or_join_result result = {false, ""};
+        char password[CREATE_OR_JOIN_NAME_SIZE] = "";
+        const std::vector<uint8_t> record = player_record(5);
+        result.joined_or_created = create_or_join_game(kModuleID, game, role, result.name, password, record.data(),
+                                                       (int32_t)record.size());
+        set_network_dialog_script(nullptr, nullptr);
+        return result;
+    }
 };
 
 TEST_F(join_dialogs, the_message_or_the_descriptions_own_reason_waits_for_ok)
@@ -311,14 +333,8 @@ TEST_F(join_dialogs, a_game_that_wants_a_password_is_joined_after_the_question)
     net_game_data *game = enter_test_network_game();
     ASSERT_NE(game, nullptr);
     password_host host;
-    restart_main_loop_script();
-    for (int i = 0; i < 400; ++i) add_script_step(idle_step());
     joining_script script = {0, "127.0.0.1:" + std::to_string(host.listener.port)};
-    set_network_dialog_script(join_with_password, &script);
-    char name[CREATE_OR_JOIN_NAME_SIZE] = "", password[CREATE_OR_JOIN_NAME_SIZE] = "";
-    const std::vector<uint8_t> record = player_record(5);
-    EXPECT_TRUE(create_or_join_game(kModuleID, game, "client", name, password, record.data(), (int32_t)record.size()));
-    set_network_dialog_script(nullptr, nullptr);
+    EXPECT_TRUE(run_create_or_join(game, "client", 400, join_with_password, &script).joined_or_created);
     host.done = true;
     EXPECT_EQ(host.passwords[0], "");
     EXPECT_EQ(host.passwords[1], "secret");
@@ -365,14 +381,10 @@ TEST_F(join_dialogs, a_created_game_needs_a_name_and_listens_as_the_local_networ
         raw_listener free_port; // a port nobody uses once it closes
         port = free_port.port;
     }
-    restart_main_loop_script();
-    for (int i = 0; i < 100; ++i) add_script_step(idle_step());
     creating_script script = {0, std::to_string(port), true};
-    set_network_dialog_script(create_after_a_refusal, &script);
-    char name[CREATE_OR_JOIN_NAME_SIZE] = "", password[CREATE_OR_JOIN_NAME_SIZE] = "";
-    const std::vector<uint8_t> record = player_record(5);
-    EXPECT_TRUE(create_or_join_game(kModuleID, game, "host", name, password, record.data(), (int32_t)record.size()));
-    set_network_dialog_script(nullptr, nullptr);
+    const create_or_join_result created = run_create_or_join(game, "host", 100, create_after_a_refusal, &script);
+    EXPECT_TRUE(created.joined_or_created);
+    const char *name = created.name;
     EXPECT_FALSE(script.accept_enabled_without_name);
     EXPECT_EQ(script.step, 5) << "the refused press left the dialog open for the next one";
     EXPECT_STREQ(name, "Ours");
@@ -446,14 +458,8 @@ TEST_F(join_dialogs, found_games_show_their_names_cut_marked_or_as_a_placeholder
 {
     net_game_data *game = enter_test_network_game();
     ASSERT_NE(game, nullptr);
-    restart_main_loop_script();
-    for (int i = 0; i < 20; ++i) add_script_step(idle_step());
     found_names_script script;
-    set_network_dialog_script(add_found_games, &script);
-    char name[CREATE_OR_JOIN_NAME_SIZE] = "", password[CREATE_OR_JOIN_NAME_SIZE] = "";
-    const std::vector<uint8_t> record = player_record(5);
-    EXPECT_FALSE(create_or_join_game(kModuleID, game, "client", name, password, record.data(), (int32_t)record.size()));
-    set_network_dialog_script(nullptr, nullptr);
+    EXPECT_FALSE(run_create_or_join(game, "client", 20, add_found_games, &script).joined_or_created);
     EXPECT_TRUE(script.drawn_by_a_row_drawer);
     const size_t count = sizeof(found_names) / sizeof(found_names[0]);
     ASSERT_EQ(script.rows.size(), count + 1);
