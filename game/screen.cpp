@@ -470,9 +470,14 @@ void release_linear_backbuffer(bitmap_data *bitmap)
 void clear_backbuffer(void)
 {
     if (!active_screen.screen_initialized) return;
-    // A back end that clears its own buffer needs nothing more; another one
-    // lends its buffer to be zeroed like the software screen's.
-    if (active_screen.rasterizer_code != _rasterizer_software && clear_linear_backbuffer_hardware()) return;
+    // A hardware back end clears its own buffer.  OpenGL lends no linear
+    // back buffer to zero instead: before its map set-up it has nothing to
+    // clear yet.
+    if (active_screen.rasterizer_code != _rasterizer_software)
+    {
+        clear_linear_backbuffer_hardware();
+        return;
+    }
     rectangle2d bounds;
     get_screen_bounds(&bounds);
     bitmap_data *bitmap = get_linear_backbuffer(&bounds);
