@@ -645,16 +645,16 @@ TEST_F(monster_life_test, special_ability_modes_follow_ammunition_mana_and_refle
     wand.override_attack = attack;
     const struct
     {
-        int16_t artifact_list;
-        bool wielded;
+        int16_t artifact_list; // -2: nothing wielded
         int16_t prompt;
-    } prompts[] = {{NONE, false, 5}, {9, true, 9}, {NONE, true, NONE}};
+    } prompts[] = {{-2, 5}, {9, 9}, {NONE, NONE}};
     for (const auto &p : prompts)
     {
         wand.special_ability_string_list_index = p.artifact_list;
+        const bool wielded = p.artifact_list != -2;
         unit(index)->artifact_index =
-            p.wielded ? (int16_t)new_definition(&artifact_definitions, next_name('a'), &wand) : (int16_t)NONE;
-        unit(index)->carrying_object_index = p.wielded ? unit(index)->object_index : (int16_t)NONE;
+            wielded ? (int16_t)new_definition(&artifact_definitions, next_name('a'), &wand) : (int16_t)NONE;
+        unit(index)->carrying_object_index = wielded ? unit(index)->object_index : (int16_t)NONE;
         int16_t prompt = 7;
         EXPECT_EQ(get_monster_special_ability_mode(index, &prompt), _special_ability_needs_target);
         EXPECT_EQ(prompt, p.prompt) << p.artifact_list;
