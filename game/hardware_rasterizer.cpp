@@ -185,6 +185,43 @@ bitmap_data *initialize_render_bitmap_hardware(const rectangle2d *rectangle)
 
 void release_render_bitmap_hardware(bitmap_data *bitmap) { (void)bitmap; }
 
+bitmap_data *get_linear_backbuffer_hardware(const rectangle2d *bounds)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    bitmap_data *bitmap = table->get_linear_backbuffer && bounds ? table->get_linear_backbuffer(bounds) : nullptr;
+    if (!bitmap) HALT("get_linear_backbuffer_hardware: the hardware rasterizer lends no linear back buffer");
+    return bitmap;
+}
+
+void release_linear_backbuffer_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (!table->release_linear_backbuffer)
+    {
+        HALT("release_linear_backbuffer_hardware: the hardware rasterizer lends no linear back buffer");
+        return;
+    }
+    table->release_linear_backbuffer();
+}
+
+void preload_bitmap_into_cache_hardware(bitmap_data *bitmap)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->preload_bitmap_into_cache && bitmap) table->preload_bitmap_into_cache(bitmap);
+}
+
+void render_begin_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->render_begin) table->render_begin();
+}
+
+void render_end_hardware(void)
+{
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    if (table->render_end) table->render_end();
+}
+
 void update_screen_hardware(void)
 {
     const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();

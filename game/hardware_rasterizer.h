@@ -104,6 +104,17 @@ struct hardware_rasterizer_procedures
     // comes back here.  Null (and null answers): the screen has no hardware
     // frame buffer to lend.
     bitmap_data *(*initialize_render_bitmap)(const rectangle2d *rectangle);
+    // The screen's linear back buffer over `bounds` for a back end that lends
+    // one, given back with release_linear_backbuffer.  Null (or a null
+    // answer): none to lend, as with OpenGL, which draws dialogs itself.
+    bitmap_data *(*get_linear_backbuffer)(const rectangle2d *bounds);
+    void (*release_linear_backbuffer)(void);
+    // Loads a sprite bitmap into the back end's cache ahead of its first
+    // use.  Null: nothing (bitmaps are loaded when first drawn).
+    void (*preload_bitmap_into_cache)(bitmap_data *bitmap);
+    // Open and close one frame, or one tile of a tiled rendering.  Null: nothing.
+    void (*render_begin)(void);
+    void (*render_end)(void);
     // Shows the back buffer; adapts to a new screen size; clears the back
     // buffer (false when the active screen is not the back end's); sets the
     // swap interval (-1: from the screen preferences).  Null: nothing (false).
@@ -198,6 +209,15 @@ void get_framebuffer_bit_depth_and_encoding_hardware(int16_t *bit_depth, int16_t
 bitmap_data *initialize_render_bitmap_hardware(const rectangle2d *rectangle);
 // The record is the screen's: nothing to give back.
 void release_render_bitmap_hardware(bitmap_data *bitmap);
+// The linear back buffer of a hardware screen (see the table); null after a
+// "halt" line when the back end lends none, and the release of what it lent
+// ("halt" without the member).
+bitmap_data *get_linear_backbuffer_hardware(const rectangle2d *bounds);
+void release_linear_backbuffer_hardware(void);
+// See the table; null bitmaps and missing members do nothing.
+void preload_bitmap_into_cache_hardware(bitmap_data *bitmap);
+void render_begin_hardware(void);
+void render_end_hardware(void);
 void update_screen_hardware(void);
 void resize_screen_hardware(void);
 bool clear_linear_backbuffer_hardware(void);

@@ -36,7 +36,9 @@ const byte_swap_code monster_definition_byte_swapping_data[] = {
     _begin_bs_array, MAXIMUM_ATTACKS_PER_MONSTER, MONSTER_ATTACK_BYTE_SWAPPING, _end_bs_array,
     _begin_bs_array, 15, _4byte, _end_bs_array, // 512 .. the initial-artifacts group
     _2byte, // combined_power
-    386, 64,
+    2, // unused
+    _4byte, // the special ability's prompt list
+    380, 64,
     _end_bs_array};
 
 const byte_swap_code artifact_definition_byte_swapping_data[] = {
@@ -46,7 +48,8 @@ const byte_swap_code artifact_definition_byte_swapping_data[] = {
     _begin_bs_array, NUMBER_OF_MONSTER_EFFECT_MODIFIERS, _2byte, _end_bs_array,
     _begin_bs_array, NUMBER_OF_ARTIFACT_PROJECTILE_TYPES, _4byte, _end_bs_array,
     MONSTER_ATTACK_BYTE_SWAPPING,
-    112, 12,
+    _4byte, // the special ability's prompt list
+    106, 14,
     _end_bs_array};
 
 static void default_attack(monster_attack_definition *attack)
@@ -85,6 +88,7 @@ void default_monster_definition(void *record)
     definition->exploding_projectile_group_type = definition->local_projectile_group_type = NONE;
     for (int16_t &sound : definition->sound_indexes) sound = NONE;
     definition->initial_artifacts_projectile_group_type = NONE;
+    definition->special_ability_string_list_index = NONE;
 }
 
 void default_artifact_definition(void *record)
@@ -96,6 +100,7 @@ void default_artifact_definition(void *record)
     for (short_fixed &modifier : definition->bonus_effect_modifiers) modifier = SHORT_FIXED_ONE;
     for (tag &projectile : definition->projectile_tags) projectile = NONE;
     default_attack(&definition->override_attack);
+    definition->special_ability_string_list_index = NONE;
     definition->monster_restriction_type = NONE;
     definition->monster_override_type = NONE;
     for (int16_t &type : definition->projectile_types) type = NONE;
@@ -180,6 +185,7 @@ bool validate_artifact_definition(artifact_definition *d, const char *name)
         return false;
     }
     validate_attack(&d->override_attack, name, "override attack");
+    d->special_ability_string_list_index = NONE;
     d->monster_restriction_type = d->monster_override_type = NONE;
     for (int16_t &type : d->projectile_types) type = NONE;
     return true;
@@ -249,6 +255,31 @@ static void monster_definition_dependencies(definition_globals *, int32_t, int32
 
 static bool names_a_tag(tag value) { return value != NONE && value != 0; }
 
+// The special ability's prompt list: a list of at least the two prompts, else
+// NONE and one log line for this load of the definition.  Only the interface
+// reads it, so a bad list costs the prompt, never the unit type.  String
+// lists are no definition group: they come from the string-list store.
+static int16_t resolve_special_ability_prompts(tag list, const char *kind, const char *name)
+{
+    if (!names_a_tag(list)) return NONE;
+    const int32_t index = string_list_tag_to_string_index(list);
+    if (index == NONE)
+    {
+        log_message(__FILE__, __LINE__, "%s definition '%s': special ability prompt list '%s' is missing", kind,
+                    name, tag_to_string(list));
+        return NONE;
+    }
+    const int32_t count = count_strings_in_list(index);
+    if (count < NUMBER_OF_SPECIAL_ABILITY_PROMPTS)
+    {
+        log_message(__FILE__, __LINE__,
+                    "%s definition '%s': special ability prompt list '%s' has %d strings, not the %d prompts", kind,
+                    name, tag_to_string(list), (int)count, NUMBER_OF_SPECIAL_ABILITY_PROMPTS);
+        return NONE;
+    }
+    return (int16_t)index;
+}
+
 // The unit's sounds by tag.  A missing one (or a build without the sound
 // group) plays nothing and never refuses the type: the simulation does not
 // hear sounds.
@@ -282,6 +313,8 @@ static bool postprocess_monster_definition(definition_globals *group, int32_t in
     memcpy((uint8_t *)d + runtime, saved, sizeof(saved));
     for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i) d->attacks[i].projectile_type = attack_types[i];
     resolve_monster_sounds(d, name);
+    d->special_ability_string_list_index =
+        resolve_special_ability_prompts(d->special_ability_string_list_tag, "monster", name);
     // Every new unit of the type would be handed nothing, or the wrong thing,
     // without a word: refuse the type instead.
     if (names_a_tag(d->initial_artifacts_projectile_group_tag) &&
@@ -296,14 +329,27 @@ static bool postprocess_monster_definition(definition_globals *group, int32_t in
     return true;
 }
 
-// Version 1 had neither field: every unit counted 1 and none was handed
-// artifacts, whatever its spare bytes held.
+// Version 1 had neither power nor initial artifacts: every unit counted 1 and
+// none was handed artifacts, whatever its spare bytes held.  Versions 1 and 2
+// had no prompt list.
 static bool convert_monster_definition(definition_globals *, int32_t, void *record, int16_t version)
 {
-    if (version != 1) return false;
+    if (version != 1 && version != 2) return false;
     monster_definition *d = (monster_definition *)record;
-    d->initial_artifacts_projectile_group_tag = 0;
-    d->combined_power = 1;
+    if (version == 1)
+    {
+        d->initial_artifacts_projectile_group_tag = 0;
+        d->combined_power = 1;
+    }
+    d->special_ability_string_list_tag = NONE;
+    return true;
+}
+
+// Version 1 had no prompt list, whatever its spare bytes held.
+static bool convert_artifact_definition(definition_globals *, int32_t, void *record, int16_t version)
+{
+    if (version != 1) return false;
+    ((artifact_definition *)record)->special_ability_string_list_tag = NONE;
     return true;
 }
 
@@ -329,7 +375,10 @@ static bool postprocess_artifact_definition(definition_globals *group, int32_t i
     const int16_t attack_type = d->override_attack.projectile_type;
     int16_t types[NUMBER_OF_ARTIFACT_PROJECTILE_TYPES];
     memcpy(types, d->projectile_types, sizeof(types));
-    if (!validate_artifact_definition(d, get_definition_name(group, index))) return false;
+    const char *name = get_definition_name(group, index);
+    if (!validate_artifact_definition(d, name)) return false;
+    d->special_ability_string_list_index =
+        resolve_special_ability_prompts(d->special_ability_string_list_tag, "artifact", name);
     d->monster_restriction_type = restriction;
     d->monster_override_type = override_type;
     d->override_attack.projectile_type = attack_type;
@@ -361,7 +410,7 @@ definition_globals artifact_definitions = {
     .runtime_size = 0,
     .dependencies = artifact_definition_dependencies,
     .postprocess = postprocess_artifact_definition,
-    .convert = nullptr,
+    .convert = convert_artifact_definition,
     .default_definition = default_artifact_definition,
     .tag_header_user_data = nullptr,
     .byte_swapping_data = artifact_definition_byte_swapping_data,

@@ -22,7 +22,8 @@ enum
 {
     // 2 added combined_power and the initial-artifacts group; a version 1 tag
     // is taken with a power of 1 and no initial artifacts (what it meant then).
-    MONSTER_DEFINITION_VERSION = 2,
+    // 3 added the special ability's prompt list; older tags have none.
+    MONSTER_DEFINITION_VERSION = 3,
     // combined_power is refused outside 0..this.
     MAXIMUM_MONSTER_COMBINED_POWER = 32767,
     MAXIMUM_MONSTER_DEFINITIONS_PER_MAP = 128,
@@ -40,7 +41,11 @@ enum
     // The attack index of the wielded artifact's override attack.
     ARTIFACT_ATTACK_INDEX = -69,
 
-    ARTIFACT_DEFINITION_VERSION = 1,
+    // 2 added the special ability's prompt list; a version 1 tag has none.
+    ARTIFACT_DEFINITION_VERSION = 2,
+    // A prompt list holds the two lines the console shows while a target is
+    // chosen for the special ability.
+    NUMBER_OF_SPECIAL_ABILITY_PROMPTS = 2,
     MAXIMUM_ARTIFACT_DEFINITIONS_PER_MAP = 64,
 };
 
@@ -345,7 +350,11 @@ struct monster_definition
     // What one unit weighs when scripts and the attack AI sum strengths;
     // 0..MAXIMUM_MONSTER_COMBINED_POWER, default 1.
     int16_t combined_power;
-    uint8_t unused[386];
+    int16_t unused_after_power;
+    // 'stli' whose strings 0 and 1 prompt for the special ability's target;
+    // 0 (the default) or NONE: the interface's own prompts.
+    tag special_ability_string_list_tag;
+    uint8_t unused[380];
 
     // Run time: filled by the loader, never stored.
     int16_t collection_index;
@@ -364,7 +373,8 @@ struct monster_definition
     int16_t local_projectile_group_type;
     int16_t sound_indexes[NUMBER_OF_MONSTER_DEFINITION_SOUNDS];
     int16_t initial_artifacts_projectile_group_type;
-    int16_t unused_runtime;
+    // NONE also when the list is missing or too short (logged at load).
+    int16_t special_ability_string_list_index;
 };
 static_assert(sizeof(monster_definition) == 1024);
 static_assert(offsetof(monster_definition, collection_tag) == 16);
@@ -383,10 +393,12 @@ static_assert(offsetof(monster_definition, object_tag) == 560);
 static_assert(offsetof(monster_definition, map_action_tag) == 564);
 static_assert(offsetof(monster_definition, initial_artifacts_projectile_group_tag) == 568);
 static_assert(offsetof(monster_definition, combined_power) == 572);
-static_assert(offsetof(monster_definition, unused) == 574);
+static_assert(offsetof(monster_definition, special_ability_string_list_tag) == 576);
+static_assert(offsetof(monster_definition, unused) == 580);
 static_assert(offsetof(monster_definition, collection_index) == 960);
 static_assert(offsetof(monster_definition, sound_indexes) == 988);
 static_assert(offsetof(monster_definition, initial_artifacts_projectile_group_type) == 1020);
+static_assert(offsetof(monster_definition, special_ability_string_list_index) == 1022);
 
 // artifact_definition.flags
 enum artifact_flags
@@ -435,8 +447,12 @@ struct artifact_definition
     short_fixed bonus_effect_modifiers[NUMBER_OF_MONSTER_EFFECT_MODIFIERS];
     tag projectile_tags[NUMBER_OF_ARTIFACT_PROJECTILE_TYPES]; // 'proj'; NONE: unused
     monster_attack_definition override_attack;
-    uint8_t unused[112];
+    // 'stli' prompting for the override attack's target when it is the
+    // wielder's special ability; 0 (the default) or NONE: none.
+    tag special_ability_string_list_tag;
+    uint8_t unused[106];
     // Run time.
+    int16_t special_ability_string_list_index; // as monster_definition's
     int16_t monster_restriction_type;
     int16_t monster_override_type;
     int16_t projectile_types[NUMBER_OF_ARTIFACT_PROJECTILE_TYPES];
@@ -446,7 +462,9 @@ static_assert(offsetof(artifact_definition, maximum_charges) == 12);
 static_assert(offsetof(artifact_definition, bonus_effect_modifiers) == 20);
 static_assert(offsetof(artifact_definition, projectile_tags) == 52);
 static_assert(offsetof(artifact_definition, override_attack) == 68);
-static_assert(offsetof(artifact_definition, unused) == 132);
+static_assert(offsetof(artifact_definition, special_ability_string_list_tag) == 132);
+static_assert(offsetof(artifact_definition, unused) == 136);
+static_assert(offsetof(artifact_definition, special_ability_string_list_index) == 242);
 static_assert(offsetof(artifact_definition, monster_restriction_type) == 244);
 
 extern const byte_swap_code monster_definition_byte_swapping_data[];

@@ -354,11 +354,20 @@ int32_t get_monster_special_ability_mode(int32_t monster_index, int16_t *prompt_
     if (!monster) return _special_ability_unavailable;
     const int32_t attack_index = choose_monster_attack_index(monster_index, _choose_special_ability_attack_index);
     if (attack_index == NONE) return _special_ability_unavailable;
-    // The definitions carry no prompt list for their special abilities.
-    if (prompt_string_list_index) *prompt_string_list_index = NONE;
     const monster_attack_definition *attack = special_ability_attack(monster, attack_index);
     const monster_definition *definition = get_monster_definition(monster->type);
     if (!attack || !definition) return _special_ability_unavailable;
+    // The prompt is named whether or not the ability can be used now: the
+    // wielded artifact's for its override attack, else the definition's.
+    if (prompt_string_list_index)
+    {
+        const artifact_definition *artifact =
+            attack_index == ARTIFACT_ATTACK_INDEX && monster->carrying_object_index != NONE
+                ? get_artifact_definition(monster->artifact_index)
+                : nullptr;
+        *prompt_string_list_index =
+            artifact ? artifact->special_ability_string_list_index : definition->special_ability_string_list_index;
+    }
 
     if ((attack->flags & _monster_attack_uses_carried_projectile_flag) && monster->carrying_object_index == NONE)
         return _special_ability_unavailable;

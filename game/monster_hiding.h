@@ -40,8 +40,10 @@ void monster_being_healed(int32_t monster_index);
 
 // Whether the unit's special ability can be used now: -1, 0 (reflexive) or 1
 // (needs a target).  `prompt_string_list_index` (may be null) gets the prompt
-// list (NONE: the definitions carry none) unless no special-ability attack
-// exists.
+// list, whose strings 0 and 1 the console shows while a target is chosen: the
+// wielded artifact's when the ability is its override attack, else the unit
+// definition's; NONE for none (or a list that failed to load).  It is left
+// alone when no special-ability attack exists.
 int32_t get_monster_special_ability_mode(int32_t monster_index, int16_t *prompt_string_list_index);
 
 bool special_ability_can_be_used_against_friendlies(int32_t monster_index);

@@ -455,12 +455,24 @@ void release_render_destination(bitmap_data *bitmap)
     if (active_screen.rasterizer_code == _rasterizer_software) return_back_buffer(bitmap);
     else release_render_bitmap_hardware(bitmap);
 }
-bitmap_data *get_linear_backbuffer(const rectangle2d *bounds) { return lend_back_buffer(bounds); }
-void release_linear_backbuffer(bitmap_data *bitmap) { return_back_buffer(bitmap); }
+// A hardware screen's linear back buffer is its back end's to lend.
+bitmap_data *get_linear_backbuffer(const rectangle2d *bounds)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) return lend_back_buffer(bounds);
+    return get_linear_backbuffer_hardware(bounds);
+}
+void release_linear_backbuffer(bitmap_data *bitmap)
+{
+    if (active_screen.rasterizer_code == _rasterizer_software) return_back_buffer(bitmap);
+    else if (bitmap) release_linear_backbuffer_hardware();
+}
 
 void clear_backbuffer(void)
 {
     if (!active_screen.screen_initialized) return;
+    // A hardware back end clears its own buffer.  OpenGL lends no linear
+    // back buffer to zero instead: before its map set-up it has nothing to
+    // clear yet.
     if (active_screen.rasterizer_code != _rasterizer_software)
     {
         clear_linear_backbuffer_hardware();
@@ -607,7 +619,12 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     // box, the key list, the frame rate) must not show through, whatever the
     // back end's own setting for erasing the scene says. Without the world (a
     // map loading behind its progress dialog) the dialogs go on black.
-    if (active_screen.rasterizer_code != _rasterizer_software) clear_backbuffer();
+    const bool hardware = active_screen.rasterizer_code != _rasterizer_software;
+    if (hardware)
+    {
+        render_begin_hardware();
+        clear_backbuffer();
+    }
 
     rectangle2d changed = {0, 0, 0, 0};
     if (world_shown)
@@ -650,6 +667,7 @@ void draw_frame(int32_t game_ticks, bool world_shown)
             else release_render_destination(back_buffer);
         }
     }
+    if (hardware) render_end_hardware();
     // A requested screenshot is taken here, before the changes are shown.
     frame_drawn_procedure frame_drawn = frame_drawn_slot.get();
     if (frame_drawn) frame_drawn();

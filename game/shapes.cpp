@@ -1076,6 +1076,10 @@ void preload_bitmap(int32_t collection_index, int32_t bitmap_index, bool *had_to
     if (!runtime || !index_in(bitmap_index, get_collection_bitmap_count(collection_index))) return;
     bitmap_data *bitmap = runtime->bitmap_records[bitmap_index];
     first_use_of_bitmap(bitmap, collection_index, bitmap_index, bitmap->encoding == _no_encoding);
+    // A hardware back end may take the bitmap into its cache now rather than
+    // at its first draw.
+    if (active_screen.screen_initialized && active_screen.rasterizer_code != _rasterizer_software)
+        preload_bitmap_into_cache_hardware(bitmap);
 }
 
 static void preload_sequence(int32_t collection_index, int32_t sequence_index, bool *had_to_purge)

@@ -179,6 +179,26 @@ static bitmap_data *table_initialize_render_bitmap(const rectangle2d *rectangle)
     return bitmap;
 }
 
+// OpenGL draws dialogs through its own calls: it has no linear back buffer
+// to lend (the front function logs the "halt" of the null answer), and so
+// nothing to take back.
+static bitmap_data *table_get_linear_backbuffer(const rectangle2d *bounds)
+{
+    (void)bounds;
+    return nullptr;
+}
+
+static void table_release_linear_backbuffer(void)
+{
+    HALT("release_linear_backbuffer_hardware: OpenGL lends no linear back buffer");
+}
+
+// Sprites are loaded into the texture cache as they are first drawn, and an
+// OpenGL frame needs no opening or closing beyond the clear and the swap.
+static void table_preload_bitmap_into_cache(bitmap_data *bitmap) { (void)bitmap; }
+static void table_render_begin(void) {}
+static void table_render_end(void) {}
+
 static void table_update_screen(void)
 {
     if (screen_is_opengl()) copy_opengl_world_to_screen();
@@ -417,6 +437,11 @@ static const hardware_rasterizer_procedures opengl_procedures = {
     opengl_device_capabilities,
     table_get_framebuffer_bit_depth_and_encoding,
     table_initialize_render_bitmap,
+    table_get_linear_backbuffer,
+    table_release_linear_backbuffer,
+    table_preload_bitmap_into_cache,
+    table_render_begin,
+    table_render_end,
     table_update_screen,
     table_resize_screen,
     table_clear_backbuffer,

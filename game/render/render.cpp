@@ -578,8 +578,10 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
                 view.screen = get_render_destination(&tile_bounds);
                 if (view.screen)
                 {
+                    render_begin_hardware();
                     update_view_data(&view);
                     rasterize_scene(&view, list);
+                    render_end_hardware();
                     release_render_destination(view.screen);
                     tile = copy_bits_from_render_view_hardware(&tile_bounds);
                 }

@@ -634,6 +634,32 @@ TEST_F(monster_life_test, special_ability_modes_follow_ammunition_mana_and_refle
     }
     attack.extra_flags = 0;
     EXPECT_FALSE(special_ability_can_be_used_against_friendlies(index));
+
+    // The prompt list: the definition's, or the wielded artifact's while its
+    // override attack is the ability (even when that artifact names none).
+    current_gameplay_version = 1820;
+    get_monster_definition(unit(index)->type)->special_ability_string_list_index = 5;
+    artifact_definition wand;
+    default_artifact_definition(&wand);
+    wand.flags = _artifact_overrides_owner_attack_flag;
+    wand.override_attack = attack;
+    const struct
+    {
+        int16_t artifact_list; // -2: nothing wielded
+        int16_t prompt;
+    } prompts[] = {{-2, 5}, {9, 9}, {NONE, NONE}};
+    for (const auto &p : prompts)
+    {
+        wand.special_ability_string_list_index = p.artifact_list;
+        const bool wielded = p.artifact_list != -2;
+        unit(index)->artifact_index =
+            wielded ? (int16_t)new_definition(&artifact_definitions, next_name('a'), &wand) : (int16_t)NONE;
+        unit(index)->carrying_object_index = wielded ? unit(index)->object_index : (int16_t)NONE;
+        int16_t prompt = 7;
+        EXPECT_EQ(get_monster_special_ability_mode(index, &prompt), _special_ability_needs_target);
+        EXPECT_EQ(prompt, p.prompt) << p.artifact_list;
+    }
+    unit(index)->artifact_index = unit(index)->carrying_object_index = NONE;
 }
 
 // ---- initial artifacts and explosives ----------------------------------------------------

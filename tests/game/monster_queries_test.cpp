@@ -92,15 +92,6 @@ protected:
     monster_definition *definition(void) { return get_monster_definition(definition_index()); }
     monster_data *unit(int32_t index) { return get_monster_data(index); }
     object_data *body(int32_t index) { return get_object(get_monster_data(index)->object_index); }
-
-    int32_t store_string_list(const char *name, const std::vector<const char *> &rows)
-    {
-        const int32_t size = encode_string_list_data(rows.data(), (int32_t)rows.size(), nullptr, 0);
-        std::vector<uint8_t> data((size_t)size);
-        EXPECT_EQ(encode_string_list_data(rows.data(), (int32_t)rows.size(), data.data(), size), size);
-        write_local_tag(STRING_LIST_GROUP_TAG, name, STRING_LIST_VERSION, data.data(), size);
-        return string_list_tag_to_string_index(FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]));
-    }
 };
 
 TEST_F(monster_queries_test, relevant_experience_is_one_step_per_kill_up_to_five)

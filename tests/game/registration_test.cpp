@@ -20,6 +20,8 @@
 #include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
+#include "hardware_rasterizer.h"
+#include "bitmaps.h"
 #include "game_sounds.h"
 #include "lightning.h"
 #include "map_life.h"
@@ -177,6 +179,29 @@ TEST_F(registration, registrations_outlive_every_module_start_up_and_map_set_up)
         EXPECT_EQ(after[i], before[i]) << "slot " << i;
     }
     EXPECT_GT(filled, 20);
+}
+
+// The program's registration hands the hardware front functions the OpenGL
+// back end's frame and back-buffer entries, so the screen, the frame, the
+// tiled renderer and sprite preloading reach it: OpenGL lends no linear back
+// buffer (a "halt" line and null) and its frame, tile and preload entries do
+// nothing.
+TEST_F(registration, the_back_ends_frame_and_back_buffer_entries_are_reached_through_the_front_functions)
+{
+    register_built_subsystems();
+    const hardware_rasterizer_procedures *table = get_hardware_rasterizer_procedures();
+    EXPECT_TRUE(table->get_linear_backbuffer && table->release_linear_backbuffer &&
+                table->preload_bitmap_into_cache && table->render_begin && table->render_end);
+    const rectangle2d bounds = {0, 0, 480, 640};
+    {
+        expected_assertions expect(2, "linear back buffer");
+        EXPECT_EQ(get_linear_backbuffer_hardware(&bounds), nullptr);
+        release_linear_backbuffer_hardware();
+    }
+    bitmap_data bitmap = {};
+    preload_bitmap_into_cache_hardware(&bitmap);
+    render_begin_hardware();
+    render_end_hardware();
 }
 
 // The core offers lightning a way to find its target object; the object world

@@ -7,11 +7,15 @@
 #include "tag_files/store_fixture.h"
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "cseries/byte_swapping.h"
 #include "cseries/errors.h"
+#include "cseries/log.h"
 #include "local_projectile_groups.h"
 #include "monster_definitions.h"
 #include "projectile_definitions.h"
@@ -417,6 +421,63 @@ TEST_F(monster_definition_loading, power_and_initial_artifacts_are_read_refused_
     // The map goes on with the types that loaded.
     EXPECT_NE(try_definition_tag_to_index(&unit_definitions, four("wa01"), true, 0), NONE);
     EXPECT_EQ(monster_type_combined_power(NONE), 0);
+}
+
+// The special ability's prompt list: read from 'mons' 3 and 'arti' 2, none
+// from older tags whatever their spare bytes hold; a list that is missing or
+// too short for both prompts is one log line and no prompt, never a refusal.
+TEST_F(monster_definition_loading, prompt_lists_are_read_from_new_tags_and_a_bad_one_is_logged_once_as_none)
+{
+    const int32_t two = store_string_list("two_", {"Aim:", "Click the enemy"});
+    store_string_list("one_", {"Aim:"});
+    const std::string log = (std::filesystem::temp_directory_path() / "prompt_lists_test.log").string();
+    const struct
+    {
+        bool monster;
+        const char *name;
+        int16_t version;
+        const char *list;
+        bool read;
+        const char *logged; // the one line's words, or none
+    } rows[] = {
+        {true, "mpa1", 3, "two_", true, nullptr},
+        {true, "mpa2", 2, "two_", false, nullptr},
+        {true, "mpa3", 3, "one_", false, "'one_' has 1 strings"},
+        {true, "mpa4", 3, "gone", false, "'gone' is missing"},
+        {false, "apa1", 2, "two_", true, nullptr},
+        {false, "apa2", 1, "two_", false, nullptr},
+        {false, "apa3", 2, "one_", false, "'one_' has 1 strings"},
+    };
+    for (const auto &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        monster_definition m = defaults<monster_definition>(default_monster_definition);
+        artifact_definition a = defaults<artifact_definition>(default_artifact_definition);
+        m.collection_tag = four("cola");
+        m.special_ability_string_list_tag = a.special_ability_string_list_tag = four(r.list);
+        if (r.monster)
+            write_swapped(MONSTER_DEFINITION_GROUP_TAG, r.name, r.version, &m, sizeof(m),
+                          monster_definition_byte_swapping_data);
+        else
+            write_swapped(ARTIFACT_DEFINITION_GROUP_TAG, r.name, r.version, &a, sizeof(a),
+                          artifact_definition_byte_swapping_data);
+        remove(log.c_str());
+        ASSERT_TRUE(open_log_file_at(log.c_str(), "prompt lists"));
+        definition_globals *group = r.monster ? &monster_definitions : &artifact_definitions;
+        const int32_t index = try_definition_tag_to_index(group, four(r.name), true, 0);
+        close_log_file();
+        ASSERT_NE(index, NONE) << "a bad prompt list never refuses the definition";
+        EXPECT_EQ(r.monster ? get_monster_definition(index)->special_ability_string_list_index
+                            : get_artifact_definition(index)->special_ability_string_list_index,
+                  r.read ? two : NONE);
+        std::vector<std::string> lines;
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);)
+            if (line.find("special ability prompt list") != std::string::npos) lines.push_back(line);
+        ASSERT_EQ(lines.size(), r.logged ? 1u : 0u);
+        EXPECT_TRUE(!r.logged || lines[0].find(r.logged) != std::string::npos) << (r.logged ? lines[0] : "");
+    }
+    remove(log.c_str());
 }
 
 } // namespace

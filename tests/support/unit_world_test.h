@@ -25,6 +25,7 @@
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
+#include "vesk/string_lists.h"
 
 class unit_world_test : public store_fixture::store_test
 {
@@ -90,6 +91,17 @@ protected:
         memcpy(unit, monster_name, 4);
         memcpy(unit + 4, "refa", 4);
         write_local_tag(UNIT_DEFINITION_GROUP_TAG, unit_name, UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+    }
+
+    // The string list ('stli') `name` of `rows` in the store; its index as
+    // the game looks it up.
+    int32_t store_string_list(const char *name, const std::vector<const char *> &rows)
+    {
+        const int32_t size = encode_string_list_data(rows.data(), (int32_t)rows.size(), nullptr, 0);
+        std::vector<uint8_t> data((size_t)size);
+        EXPECT_EQ(encode_string_list_data(rows.data(), (int32_t)rows.size(), data.data(), size), size);
+        write_local_tag(STRING_LIST_GROUP_TAG, name, STRING_LIST_VERSION, data.data(), size);
+        return string_list_tag_to_string_index(FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]));
     }
 };
 

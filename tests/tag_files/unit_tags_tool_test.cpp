@@ -95,7 +95,8 @@ TEST_F(UnitTagsTool, monster_fields_land_at_their_offsets_and_read_back)
                                "sound_type 15 5\nsound 15 snd1\n"
                                "attack 1 flags 0x8210\nattack 1 projectile arro\nattack 1 maximum_range 6000\n"
                                "attack 1 sequence 3 21\nattack 1 sequence_flags 3 2\nattack 1 mana_cost -5\n"
-                               "names wana\nobject wa01\ninitial_artifacts_group gift\ncombined_power 12\n";
+                               "names wana\nobject wa01\ninitial_artifacts_group gift\ncombined_power 12\n"
+                               "special_ability_prompts aims\n";
     std::vector<uint8_t> r;
     ASSERT_EQ(make("mons", source, &r), 0) << read_whole_file("tool.err");
     ASSERT_EQ(r.size(), 1024u);
@@ -128,7 +129,9 @@ TEST_F(UnitTagsTool, monster_fields_land_at_their_offsets_and_read_back)
     EXPECT_EQ(be32(r, 564), 0u); // no map action
     EXPECT_EQ(be32(r, 568), (uint32_t)FOUR_CHARACTER_CODE('g', 'i', 'f', 't'));
     EXPECT_EQ(be16(r, 572), 12);
-    EXPECT_TRUE(zero(r, 574, 1024));
+    EXPECT_TRUE(zero(r, 574, 576));
+    EXPECT_EQ(be32(r, 576), (uint32_t)FOUR_CHARACTER_CODE('a', 'i', 'm', 's'));
+    EXPECT_TRUE(zero(r, 580, 1024));
     const std::vector<uint8_t> file = read_file_bytes("out.tag");
     ASSERT_GE(file.size(), LOCAL_TAG_HEADER_SIZE);
     EXPECT_EQ(be16(file, offsetof(local_tag_file_header, version)), MONSTER_DEFINITION_VERSION);
@@ -156,7 +159,7 @@ TEST_F(UnitTagsTool, artifact_fields_land_at_their_offsets_and_read_back)
 {
     const std::string source = "flags 0x180005\noverride wa02\nmonster_restriction wa01\nmaximum_charges 9\n"
                                "expiry_timer 60\nbonus_modifier 15 128\nprojectile 3 arro\n"
-                               "override_attack flags 1\noverride_attack projectile fire\n";
+                               "override_attack flags 1\noverride_attack projectile fire\nspecial_ability_prompts aims\n";
     std::vector<uint8_t> r;
     ASSERT_EQ(make("arti", source, &r), 0) << read_whole_file("tool.err");
     ASSERT_EQ(r.size(), 256u);
@@ -170,7 +173,11 @@ TEST_F(UnitTagsTool, artifact_fields_land_at_their_offsets_and_read_back)
     EXPECT_EQ(be32(r, 64), (uint32_t)FOUR_CHARACTER_CODE('a', 'r', 'r', 'o'));
     EXPECT_EQ(be16(r, 68), 1);
     EXPECT_EQ(be32(r, 72), (uint32_t)FOUR_CHARACTER_CODE('f', 'i', 'r', 'e'));
-    EXPECT_TRUE(zero(r, 132, 256));
+    EXPECT_EQ(be32(r, 132), (uint32_t)FOUR_CHARACTER_CODE('a', 'i', 'm', 's'));
+    EXPECT_TRUE(zero(r, 136, 256));
+    const std::vector<uint8_t> file = read_file_bytes("out.tag");
+    ASSERT_GE(file.size(), LOCAL_TAG_HEADER_SIZE);
+    EXPECT_EQ(be16(file, offsetof(local_tag_file_header, version)), ARTIFACT_DEFINITION_VERSION);
     artifact_definition a = host<artifact_definition>(r, artifact_definition_byte_swapping_data);
     EXPECT_EQ(a.flags, _artifact_overrides_owner_attack_flag | _artifact_overrides_owner_monster_flag |
                            _artifact_overrides_monster_collection_flag |

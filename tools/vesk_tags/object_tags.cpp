@@ -335,6 +335,7 @@ const field_spec monster_fields[] = {
     {"map_action", offsetof(monster_definition, map_action_tag), _field_tag, 1},
     {"initial_artifacts_group", offsetof(monster_definition, initial_artifacts_projectile_group_tag), _field_tag, 1},
     FIELD(monster_definition, combined_power, _field_i16),
+    {"special_ability_prompts", offsetof(monster_definition, special_ability_string_list_tag), _field_tag, 1},
 };
 
 const field_spec artifact_fields[] = {
@@ -347,6 +348,7 @@ const field_spec artifact_fields[] = {
     FIELD(artifact_definition, expiry_timer, _field_i16),
     {"bonus_modifier", offsetof(artifact_definition, bonus_effect_modifiers), _field_i16, NUMBER_OF_MONSTER_EFFECT_MODIFIERS},
     {"projectile", offsetof(artifact_definition, projectile_tags), _field_tag, NUMBER_OF_ARTIFACT_PROJECTILE_TYPES},
+    {"special_ability_prompts", offsetof(artifact_definition, special_ability_string_list_tag), _field_tag, 1},
 };
 
 const field_spec projectile_fields[] = {
@@ -657,9 +659,10 @@ int object_tags_command(int argc, char **argv)
     case ARTIFACT_DEFINITION_GROUP_TAG:
     {
         clear_runtime(&artifact.override_attack);
-        const size_t runtime = offsetof(artifact_definition, monster_restriction_type);
+        const size_t runtime = offsetof(artifact_definition, special_ability_string_list_index);
         memset((uint8_t *)&artifact + runtime, 0, sizeof(artifact) - runtime);
         data = swapped(&artifact, sizeof(artifact), artifact_definition_byte_swapping_data);
+        version = ARTIFACT_DEFINITION_VERSION;
         break;
     }
     case PROJECTILE_DEFINITION_GROUP_TAG:
