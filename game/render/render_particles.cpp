@@ -229,12 +229,19 @@ void build_particle_system_surface_list(view_data *view)
             }
         }
         position = {particle.x >> 8, particle.y >> 8, particle.z >> 8};
-        if (!effect_point_in_region(view->region, &position)) continue;
+        // One that drifted out of sight is replaced at once: the snow stays as dense.
+        if (!effect_point_in_region(view->region, &position))
+        {
+            if (!place_particle(&area, &particle, sequence->frames_per_view, false)) continue;
+            position = {particle.x >> 8, particle.y >> 8, particle.z >> 8};
+        }
         const int32_t frame = particle.frame < sequence->frames_per_view ? particle.frame : 0;
         const bitmap_instance_data *instance = frame_instance(collection, definition->sequence_index, frame);
         if (!instance) continue;
         world_point3d p;
         transform_world_point_to_viewer_space(view, &position, &p, false);
+        // One passing the eye would cover the picture.
+        if (p.z > -WEATHER_NEAREST_VIEWER_DISTANCE) continue;
         build_effect_rectangle(view, instance, collection, 0, 0, &p, definition->particle_scale, false);
     }
 }

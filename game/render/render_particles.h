@@ -38,6 +38,8 @@ enum
     WEATHER_COLUMN_HEIGHT = 1536,
     // A particle's own drift: up to this much each way per tick (8.8).
     WEATHER_DRIFT = 96,
+    // Particles nearer the eye than this (viewer-space depth) are not drawn.
+    WEATHER_NEAREST_VIEWER_DISTANCE = 1024,
     // A frame moves the particles by at most this many ticks.
     WEATHER_MAXIMUM_FRAME_TICKS = 30,
 };
