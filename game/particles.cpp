@@ -2,23 +2,63 @@
 
 #include "particles.h"
 
+#include "cseries/log.h"
 #include "state_hash.h"
 #include "tag_files/definitions.h"
+#include "tag_files/tag_files.h"
 
 const byte_swap_code weather_definition_byte_swapping_data[] = {
-    _begin_bs_array, 1, _2byte, _2byte, _2byte, _2byte, _4byte, _2byte, _2byte, _2byte, _2byte, _4byte, _4byte,
-    _4byte, _end_bs_array};
+    _begin_bs_array, 1, _2byte, _2byte, _2byte, _2byte, _4byte, _2byte, _2byte, _2byte, _2byte, _4byte, _2byte,
+    _2byte, _2byte, _2byte, _end_bs_array};
 
 static bool postprocess_weather_definition(definition_globals *group, int32_t definition_index, int32_t tag_index,
                                            void *data)
 {
     const weather_definition *definition = (const weather_definition *)data;
     if (definition->maximum_particles < 0 || definition->snowing_ticks < 0 || definition->clear_ticks < 0 ||
-        definition->wind_gust_period < 0)
+        definition->wind_gust_period < 0 || definition->particle_scale < 0 || definition->fall_speed < 0)
     {
-        log_message(__FILE__, __LINE__, "weather definition %d refused: negative count or period", definition_index);
+        log_message(__FILE__, __LINE__, "weather definition %d refused: negative count, period, scale or speed",
+                    definition_index);
         return false;
     }
+    return true;
+}
+
+// What the registry fills beside a definition: the look's collection.
+struct weather_definition_runtime
+{
+    int16_t collection_index;
+};
+
+// The look's collection loads with the definition, on every machine alike,
+// so a film plays over the same loaded tags with or without a display.  A
+// missing collection is no error: the weather goes on undrawn.  Tools and
+// tests may run without collections: the index stays NONE then.
+static void weather_definition_dependencies(definition_globals *group, int32_t definition_index, int32_t tag_index,
+                                            void *data, definition_dependency_report report)
+{
+    const weather_definition *definition = (const weather_definition *)data;
+    weather_definition_runtime *runtime =
+        (weather_definition_runtime *)get_definition_runtime(group, definition_index);
+    if (!runtime) return;
+    runtime->collection_index = NONE;
+    if (get_definition_group(COLLECTION_GROUP_TAG) && definition->collection_tag != NONE &&
+        definition->collection_tag != 0)
+        report(COLLECTION_GROUP_TAG, definition->collection_tag, &runtime->collection_index,
+               _dependency_optional_flag);
+}
+
+// A version 1 record reserved the bytes the look now takes: it has none.
+static bool convert_weather_definition(definition_globals *group, int32_t tag_index, void *data, int16_t version)
+{
+    if (version != 1) return false;
+    weather_definition *definition = (weather_definition *)data;
+    definition->collection_tag = NONE;
+    definition->sequence_index = 0;
+    definition->splash_sequence_index = NONE;
+    definition->particle_scale = SHORT_FIXED_ONE;
+    definition->fall_speed = 0;
     return true;
 }
 
@@ -28,7 +68,10 @@ static definition_globals weather_definition_globals = {
     .current_version = WEATHER_DEFINITION_VERSION,
     .maximum_count = MAXIMUM_WEATHER_DEFINITIONS,
     .size = sizeof(weather_definition),
+    .runtime_size = sizeof(weather_definition_runtime),
+    .dependencies = weather_definition_dependencies,
     .postprocess = postprocess_weather_definition,
+    .convert = convert_weather_definition,
     .byte_swapping_data = weather_definition_byte_swapping_data,
 };
 
@@ -88,6 +131,14 @@ const weather_definition *get_map_weather_definition(void)
     if (particle_globals.definition_index == NONE) return nullptr;
     return (const weather_definition *)try_and_get_definition(&weather_definition_globals,
                                                               particle_globals.definition_index);
+}
+
+int16_t get_map_weather_collection_index(void)
+{
+    if (!get_map_weather_definition()) return NONE;
+    const weather_definition_runtime *runtime = (const weather_definition_runtime *)get_definition_runtime(
+        &weather_definition_globals, particle_globals.definition_index);
+    return runtime ? runtime->collection_index : (int16_t)NONE;
 }
 
 void update_particles(void)

@@ -5,7 +5,9 @@
 // for a period, and the intensity eases toward its target each tick.
 // Projectiles read the intensity (it promotes burning ones), scripts switch
 // the snow and scale the particle count.  The particles themselves are
-// visual: only their number follows from the state.
+// visual: only their number follows from the state; the definition's look
+// (a collection, the falling particle's and the splash's sequences, a scale
+// and a fall speed) is read by the renderer alone.
 //
 // Without weather: intensity 0, no ambient sound, nothing drawn, no wind.
 
@@ -23,7 +25,8 @@ struct definition_globals;
 
 enum
 {
-    WEATHER_DEFINITION_VERSION = 1,
+    // 1: no look (its last 12 bytes reserved); read as a look of none.
+    WEATHER_DEFINITION_VERSION = 2,
     MAXIMUM_WEATHER_DEFINITIONS = 4,
     // The intensity moves toward its target by at most this much per tick.
     WEATHER_INTENSITY_STEP = 256,
@@ -47,9 +50,16 @@ struct weather_definition
     int16_t wind_speed;          // world units per tick, 8.8
     int16_t wind_gust;           // the speed wanders this much above and below, 8.8
     int16_t wind_gust_period;    // ticks of one gust cycle; 0: steady
-    int32_t unused[3];
+    // ---- the look (display only; nothing of the game reads it)
+    tag collection_tag;          // NONE or 0: the particles are not drawn
+    int16_t sequence_index;      // a falling particle: one frame of view 0, kept for its fall
+    int16_t splash_sequence_index; // played where a particle lands; NONE: no splashes
+    short_fixed particle_scale;  // 8.8, 256: the bitmap's own size
+    int16_t fall_speed;          // world units per tick, 8.8
 };
 static_assert(sizeof(weather_definition) == 32);
+static_assert(offsetof(weather_definition, collection_tag) == 20);
+static_assert(offsetof(weather_definition, fall_speed) == 30);
 extern const byte_swap_code weather_definition_byte_swapping_data[];
 
 void initialize_particles(void);
@@ -63,6 +73,9 @@ void update_particles(void);
 definition_globals *get_weather_definition_group(void);
 // The map's weather definition, or null.
 const weather_definition *get_map_weather_definition(void);
+// The collection of the map's weather look, loaded with the definition;
+// NONE without weather, without a look, or when its tag is missing.
+int16_t get_map_weather_collection_index(void);
 
 // Toggles the snow now; true when it switched (false without weather).
 bool switch_snowing_states(void);

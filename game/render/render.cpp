@@ -830,6 +830,7 @@ bool initialize_render_for_new_map(void)
     }
     initialize_rasterizer_for_new_map();
     initialize_world_effects_for_new_map();
+    initialize_particle_system_surfaces_for_new_map();
     active_screen.rasterizer_initialized = true;
     render_globals.initialized = true;
     render_globals.rasterizer_code = active_screen.rasterizer_code;

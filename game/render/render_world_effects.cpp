@@ -91,14 +91,10 @@ static const bitmap_instance_data *effect_instance(int32_t collection_index, int
     return nullptr;
 }
 
-// One camera-facing rectangle of `instance` at the viewer-space point,
-// scaled (8.8); mirrored upside down with `reflected` and then drawn in the
-// reflection pass.  Nothing (null) when it is too near, cannot be projected,
-// has no area or lies wholly off the screen.
-static render_rectangle *build_effect_rectangle(view_data *view, const bitmap_instance_data *instance,
-                                                int16_t collection_index, int16_t color_table_index,
-                                                fixed_fraction transparency, const world_point3d *p,
-                                                short_fixed scale, bool reflected)
+render_rectangle *build_effect_rectangle(view_data *view, const bitmap_instance_data *instance,
+                                         int16_t collection_index, int16_t color_table_index,
+                                         fixed_fraction transparency, const world_point3d *p,
+                                         short_fixed scale, bool reflected)
 {
     if (p->z >= EFFECT_NEAREST_VIEWER_Z) return nullptr;
     int32_t top = instance->world_top, bottom = instance->world_bottom;

@@ -79,3 +79,15 @@ void build_visible_animating_shadow_overlays(view_data *view);
 // The cell of `point` lies on a visible row and span of the region (both ends
 // included); false without a region.
 bool effect_point_in_region(const mesh_region *region, const world_point3d *point);
+
+struct bitmap_instance_data;
+struct render_rectangle;
+
+// One camera-facing rectangle of `instance` at the viewer-space point,
+// scaled (8.8); mirrored upside down with `reflected` and then drawn in the
+// reflection pass.  Nothing (null) when it is too near, cannot be projected,
+// has no area or lies wholly off the screen.
+render_rectangle *build_effect_rectangle(view_data *view, const bitmap_instance_data *instance,
+                                         int16_t collection_index, int16_t color_table_index,
+                                         fixed_fraction transparency, const world_point3d *p, short_fixed scale,
+                                         bool reflected);

@@ -112,4 +112,33 @@ TEST_F(drawn_trace_test, a_drawn_game_with_a_changing_selection_hashes_as_the_he
         << read_whole_file("vesk_log.txt");
 }
 
+// A snowing map: the particles drawn every frame (over the lake, seen from
+// its southern bank) are this machine's alone, so the drawn game hashes as
+// the headless one and its film replays in step.
+class snowing_trace_test : public drawn_trace_test
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        return drawn_trace_test::make_extra_tags(tags) &&
+               make_demo_map_source_tags(tool, "ridge_pass.map", "ridg", tags);
+    }
+};
+
+TEST_F(snowing_trace_test, snow_drawn_on_every_frame_leaves_the_trace_as_the_headless_one)
+{
+    const std::string game = "--map ridg --seed 7";
+    ASSERT_EQ(run("'" + bin + "/vesk_shot' --data '" + directory + "' " + game +
+                      " --camera 8,4,3,90,-30 --frames 150 --trace drawn.trace --record drawn.film",
+                  "shot.out", "shot.err"),
+              0)
+        << read_whole_file("shot.err");
+    const std::string drawn = read_whole_file("drawn.trace");
+    ASSERT_EQ(run_vesk_sim(game + " --ticks 150 >headless.trace 2>headless.err"), 0) << read_whole_file("headless.err");
+    EXPECT_EQ(read_whole_file("headless.trace"), drawn);
+    ASSERT_EQ(run_vesk_sim("--film drawn.film >replayed.trace 2>replayed.err"), 0) << read_whole_file("replayed.err");
+    EXPECT_EQ(read_whole_file("replayed.trace"), drawn);
+    EXPECT_EQ(read_whole_file("vesk_shot_log.txt").find("weather:"), std::string::npos) << "the look was found";
+}
+
 } // namespace

@@ -17,6 +17,7 @@
 
 #include "collection_builder.h"
 #include "connectors.h"
+#include "cseries/log.h"
 #include "cseries/registration.h"
 #include "lightning.h"
 #include "local_projectile_groups.h"
@@ -26,6 +27,7 @@
 #include "mirror_groups.h"
 #include "model_animations.h"
 #include "models.h"
+#include "particles.h"
 #include "render/mesh_region.h"
 #include "render/render.h"
 #include "render/render_effects.h"
@@ -34,7 +36,9 @@
 #include "render/render_sort.h"
 #include "render/render_world_effects.h"
 #include "shapes.h"
+#include "state_hash.h"
 #include "support/objects_world.h"
+#include "support/scratch.h"
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
 
@@ -477,6 +481,105 @@ TEST_F(render_effects_surfaces, effects_without_a_look_add_nothing_and_particles
     EXPECT_EQ(seen, build_particle_system_surface_list);
     EXPECT_EQ(seen_priority, -2);
     clear_render_effects();
+}
+
+// The weather's look over rows and columns 3..4 only, where every particle
+// up to its column's top lands on the screen: each map of the table has its
+// own weather tag (subgroup: the map's tag).
+class weather_surfaces : public render_effects_surfaces
+{
+protected:
+    void SetUp() override
+    {
+        render_effects_surfaces::SetUp();
+        if (HasFatalFailure()) return;
+        reset_state_hash_procedures();
+        initialize_particles();
+        region.y0 = 3;
+        region.y1 = 4;
+        for (mesh_span &span : spans) span = {3, 4};
+    }
+    void TearDown() override
+    {
+        dispose_particles_from_old_map();
+        render_effects_surfaces::TearDown();
+    }
+    // Starts the map `map` with a snowing weather of that tag.
+    void start_weather(const char *map, int16_t maximum, tag collection, int16_t version = WEATHER_DEFINITION_VERSION,
+                       int16_t fall_speed = 256, int16_t splash = NONE)
+    {
+        weather_definition d = {_weather_starts_snowing_flag, maximum, 0, 0, NONE, 0, 0, 0, 0,
+                                collection, PUFF_SEQUENCE, splash, SHORT_FIXED_ONE, fall_speed};
+        ASSERT_TRUE(byte_swap_data(map, &d, sizeof(d), 1, weather_definition_byte_swapping_data));
+        write_local_tag(WEATHER_DEFINITION_GROUP, map, version, &d, sizeof(d));
+        dispose_particles_from_old_map();
+        initialize_particles_for_new_map(FOUR_CHARACTER_CODE(map[0], map[1], map[2], map[3]));
+        initialize_particle_system_surfaces_for_new_map();
+        ASSERT_NE(get_map_weather_definition(), nullptr);
+    }
+    int32_t draw_particles(int32_t ticks)
+    {
+        restart_frame();
+        view.game_ticks_elapsed = ticks;
+        build_particle_system_surface_list(&view);
+        return count_surfaces().rectangles;
+    }
+};
+
+TEST_F(weather_surfaces, one_rectangle_a_particle_from_the_display_generator_clamped_and_none_without_a_look)
+{
+    const struct
+    {
+        const char *map;
+        int16_t maximum;
+        short_fixed multiplier;
+        tag collection;
+        int16_t version;
+        int32_t rectangles;
+    } cases[] = {
+        {"look", 40, 256, EFFECTS, WEATHER_DEFINITION_VERSION, 40},
+        {"half", 40, 128, EFFECTS, WEATHER_DEFINITION_VERSION, 20},
+        {"mult", 40, 1024, EFFECTS, WEATHER_DEFINITION_VERSION, 40},  // a script's multiplier past the maximum
+        {"many", 3000, 256, EFFECTS, WEATHER_DEFINITION_VERSION, MAXIMUM_WEATHER_PARTICLES},
+        {"gone", 40, 256, FOUR_CHARACTER_CODE('g', 'o', 'n', 'e'), WEATHER_DEFINITION_VERSION, 0},
+        {"none", 40, 256, NONE, WEATHER_DEFINITION_VERSION, 0},
+        {"old1", 40, 256, EFFECTS, 1, 0}, // version 1: its look bytes were reserved
+    };
+    ASSERT_TRUE(open_log_file_at("weather.log", "weather"));
+    for (const auto &c : cases)
+    {
+        start_weather(c.map, c.maximum, c.collection, c.version);
+        set_target_particle_number_multiplier(c.multiplier);
+        reset_random_draw_counts();
+        for (int32_t frame = 0; frame < 3; ++frame)
+            EXPECT_EQ(draw_particles(frame), c.rectangles) << c.map << " frame " << frame;
+        EXPECT_EQ(get_vesk_random_draw_count(), 0u) << c.map;
+        EXPECT_EQ(get_local_random_draw_count() > 0, c.rectangles > 0) << c.map;
+    }
+    close_log_file();
+    const std::string log = read_whole_file("weather.log");
+    const size_t missing = log.find("collection 'gone' is missing");
+    EXPECT_NE(missing, std::string::npos) << log;
+    EXPECT_EQ(log.find("weather:", log.find("weather:") + 1), std::string::npos) << "one line for three frames:\n" << log;
+}
+
+TEST_F(weather_surfaces, particles_that_meet_the_ground_splash_there_and_start_again_at_the_top)
+{
+    start_weather("fast", 40, EFFECTS, WEATHER_DEFINITION_VERSION, 32767, PUFF_SEQUENCE);
+    EXPECT_EQ(draw_particles(0), 40) << "placed";
+    restart_frame();
+    build_particle_system_splashes(&view, &region);
+    EXPECT_EQ(count_surfaces().rectangles, 0) << "none has landed yet";
+
+    // 30 ticks at 128 units a tick take every particle through its column;
+    // each splashes where it landed after its drift, seen over the whole map.
+    EXPECT_EQ(draw_particles(30), 40) << "each again in the air";
+    see_rows(0, 7);
+    restart_frame();
+    build_particle_system_splashes(&view, &region);
+    EXPECT_EQ(count_surfaces().rectangles, 40);
+    const render_rectangle *splash = (const render_rectangle *)list.first_surface;
+    EXPECT_EQ(splash->header.z, -4096) << "on the ground under the eye";
 }
 
 } // namespace

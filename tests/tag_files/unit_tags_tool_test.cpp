@@ -13,6 +13,7 @@
 #include "cseries/byte_swapping.h"
 #include "local_projectile_groups.h"
 #include "monster_definitions.h"
+#include "particles.h"
 #include "projectile_definitions.h"
 #include "tag_files/tag_file_formats.h"
 #include "support/demo_data.h"
@@ -368,6 +369,38 @@ TEST_F(UnitTagsTool, sources_out_of_range_are_refused_whole)
         EXPECT_FALSE(fs::exists("out.tag")) << c.source;
         EXPECT_NE(read_whole_file("tool.err").find("source.txt:1:"), std::string::npos) << read_whole_file("tool.err");
     }
+}
+
+// A weather definition: the state machine's fields, then its look at 20..31;
+// the look left out is none (no collection, no splash, the bitmap's own size).
+TEST_F(UnitTagsTool, weather_tags_carry_their_look_and_refuse_a_look_out_of_range)
+{
+    std::vector<uint8_t> r;
+    ASSERT_EQ(make("weat", "flags 1\nmaximum_particles 900\ncollection snow\nsequence 2\nsplash_sequence 1\n"
+                           "particle_scale 320\nfall_speed 1536\n", &r), 0)
+        << read_whole_file("tool.err");
+    ASSERT_EQ(r.size(), sizeof(weather_definition));
+    EXPECT_EQ(be16(r, 0), 1);
+    EXPECT_EQ(be16(r, 2), 900);
+    EXPECT_EQ(be32(r, 8), 0xFFFFFFFFu) << "no ambient sound";
+    EXPECT_EQ(be32(r, 20), (uint32_t)FOUR_CHARACTER_CODE('s', 'n', 'o', 'w'));
+    EXPECT_EQ(be16(r, 24), 2);
+    EXPECT_EQ(be16(r, 26), 1);
+    EXPECT_EQ(be16(r, 28), 320);
+    EXPECT_EQ(be16(r, 30), 1536);
+    const std::string file = read_whole_file("out.tag");
+    ASSERT_GE(file.size(), LOCAL_TAG_HEADER_SIZE);
+    EXPECT_EQ(read_be16((const uint8_t *)file.data() + offsetof(local_tag_file_header, version)),
+              WEATHER_DEFINITION_VERSION);
+
+    ASSERT_EQ(make("weat", "maximum_particles 10\n", &r), 0);
+    const weather_definition d = host<weather_definition>(r, weather_definition_byte_swapping_data);
+    EXPECT_EQ(d.collection_tag, NONE);
+    EXPECT_EQ(d.splash_sequence_index, NONE);
+    EXPECT_EQ(d.particle_scale, SHORT_FIXED_ONE);
+
+    for (const char *source : {"particle_scale 32768\n", "fall_speed -40000\n", "collection toolong\n"})
+        EXPECT_EQ(make("weat", source, &r), 1) << source;
 }
 
 } // namespace

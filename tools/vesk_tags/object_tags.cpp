@@ -20,6 +20,7 @@
 #include "models.h"
 #include "monster_definitions.h"
 #include "object_definitions.h"
+#include "particles.h"
 #include "projectile_definitions.h"
 #include "scenery.h"
 #include "unit_definitions.h"
@@ -423,6 +424,23 @@ const field_spec part_fields[] = {
     FIELD(projectile_group_part, position_delta, _field_i16),
 };
 
+const field_spec weather_fields[] = {
+    FIELD(weather_definition, flags, _field_u16),
+    FIELD(weather_definition, maximum_particles, _field_i16),
+    FIELD(weather_definition, snowing_ticks, _field_i16),
+    FIELD(weather_definition, clear_ticks, _field_i16),
+    {"ambient_sound", offsetof(weather_definition, ambient_sound_tag), _field_tag, 1},
+    FIELD(weather_definition, wind_direction, _field_u16),
+    FIELD(weather_definition, wind_speed, _field_i16),
+    FIELD(weather_definition, wind_gust, _field_i16),
+    FIELD(weather_definition, wind_gust_period, _field_i16),
+    {"collection", offsetof(weather_definition, collection_tag), _field_tag, 1},
+    {"sequence", offsetof(weather_definition, sequence_index), _field_i16, 1},
+    {"splash_sequence", offsetof(weather_definition, splash_sequence_index), _field_i16, 1},
+    FIELD(weather_definition, particle_scale, _field_i16),
+    FIELD(weather_definition, fall_speed, _field_i16),
+};
+
 const field_spec local_group_fields[] = {
     FIELD(local_projectile_group_definition, flags, _field_u32),
     {"collection", offsetof(local_projectile_group_definition, collection_tag), _field_tag, 1},
@@ -550,7 +568,7 @@ std::vector<uint8_t> swapped(const void *record, int32_t size, const byte_swap_c
 
 int object_usage(void)
 {
-    fprintf(stderr, "usage: vesk_tags objects OUT --group obje|core|scen|geom|mode|mani|unit|mons|arti|proj|prgr|lpgr "
+    fprintf(stderr, "usage: vesk_tags objects OUT --group obje|core|scen|geom|mode|mani|unit|mons|arti|proj|prgr|lpgr|weat "
                     "--subgroup S --name N SOURCE\n");
     return 2;
 }
@@ -608,6 +626,11 @@ int object_tags_command(int argc, char **argv)
     bool parts_counted = false;
     local_projectile_group_definition local_group;
     default_local_projectile_group_definition(&local_group);
+    weather_definition weather;
+    memset(&weather, 0, sizeof(weather));
+    weather.ambient_sound_tag = weather.collection_tag = NONE;
+    weather.splash_sequence_index = NONE;
+    weather.particle_scale = SHORT_FIXED_ONE;
 
     for (const source_line &line : lines)
     {
@@ -631,6 +654,7 @@ int object_tags_command(int argc, char **argv)
         case LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
             ok = parse_field(line, 0, local_group_fields, (uint8_t *)&local_group);
             break;
+        case WEATHER_DEFINITION_GROUP: ok = parse_field(line, 0, weather_fields, (uint8_t *)&weather); break;
         default: return object_usage();
         }
         if (!ok) return tool_refuse_line(source, line.number, "not understood, out of range, or one too many");
@@ -686,6 +710,10 @@ int object_tags_command(int argc, char **argv)
     case LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
         local_group.collection_index = 0;
         data = swapped(&local_group, sizeof(local_group), local_projectile_group_definition_byte_swapping_data);
+        break;
+    case WEATHER_DEFINITION_GROUP:
+        data = swapped(&weather, sizeof(weather), weather_definition_byte_swapping_data);
+        version = WEATHER_DEFINITION_VERSION;
         break;
     case OBJECT_DEFINITION_GROUP_TAG:
         data = swapped(&object, sizeof(object), object_definition_byte_swapping_data);

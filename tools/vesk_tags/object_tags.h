@@ -3,10 +3,10 @@
 // ('obje'), collection reference ('core'), scenery definition ('scen'),
 // geometry ('geom'), model definition ('mode'), model animation ('mani'),
 // unit ('unit'), monster ('mons'), artifact ('arti'), projectile ('proj'),
-// projectile group ('prgr') or local projectile group ('lpgr') definition as
-// a local tag file from a small text description.
+// projectile group ('prgr'), local projectile group ('lpgr') or weather
+// ('weat') definition as a local tag file from a small text description.
 //
-//   vesk_tags objects OUT --group obje|core|scen|geom|mode|mani|unit|mons|arti|proj|prgr|lpgr
+//   vesk_tags objects OUT --group obje|core|scen|geom|mode|mani|unit|mons|arti|proj|prgr|lpgr|weat
 //                     --subgroup S --name N SOURCE
 //
 // Source: one statement per line, '#' starts a comment; numbers may be
@@ -27,7 +27,7 @@
 //   mode: geometry CODE | collection CODE | color_table N | flags N
 //         | permutation COLLECTION COLOR_TABLE [VIEW...]   (1 to 8)
 //   mani: flags N | ticks_per_frame N | forward_sound N | backward_sound N | frame CODE (1 to 32)
-//   unit, mons, arti, proj, prgr, lpgr: `FIELD VALUE`, or `FIELD INDEX VALUE`
+//   unit, mons, arti, proj, prgr, lpgr, weat: `FIELD VALUE`, or `FIELD INDEX VALUE`
 //         for an array, with the field names of docs/formats.md (tags by
 //         their short names: monster, collection, object, sound, ...);
 //         mons: `attack INDEX FIELD [INDEX] VALUE`; arti: `override_attack
