@@ -781,46 +781,23 @@ TEST_F(sound_manager_test, the_menu_music_waits_for_clicks_and_gives_way_to_narr
 }
 
 // While the menu stays, each track that ends is followed by another, chosen
-// as the first was; once stopped, or in a running game, nothing follows.
+// as the first was; once the music is stopped, nothing follows.
 TEST_F(sound_manager_test, the_menu_music_goes_on_until_it_is_stopped)
 {
     int16_t tracks[4];
     for (int32_t i = 0; i < 4; ++i) tracks[i] = add_sound({}, music_tags[i]);
-    const sound_channel_data *stereo = &get_sound_manager_globals()->sound_channels[7];
-    auto end_the_track = [] {
+    const int16_t *playing = &get_sound_manager_globals()->sound_channels[7].sound_index;
+    game_->state = _game_state_displaying_main_menu;
+    start_main_menu_music();
+    for (int32_t track = 0; track < 8; ++track)
+    {
+        if (track == 6) stop_main_menu_music();
+        const int16_t previous = *playing;
         get_fake_sound_output()->channels[7].state = _sound_channel_idle;
         ++game_->local_time;
         update_sound_manager(1);
-    };
-    game_->state = _game_state_displaying_main_menu;
-    start_main_menu_music();
-    for (int32_t track = 0; track < 6; ++track)
-    {
-        const int16_t previous = get_last_played_music_index();
-        end_the_track();
-        ASSERT_NE(get_last_played_music_index(), previous) << "track " << track;
-        EXPECT_EQ(stereo->sound_index, tracks[get_last_played_music_index()]);
-    }
-    const struct
-    {
-        const char *what;
-        int16_t state;
-        bool stopped;
-    } cases[] = {{"stopped", _game_state_preferences, true}, {"in a running game", _game_state_running, false}};
-    for (const auto &c : cases)
-    {
-        SCOPED_TRACE(c.what);
-        game_->state = _game_state_displaying_main_menu;
-        start_main_menu_music();
-        if (c.stopped) stop_main_menu_music();
-        game_->state = c.state;
-        const int16_t last = get_last_played_music_index();
-        end_the_track();
-        EXPECT_EQ(get_last_played_music_index(), last);
-        if (c.stopped)
-        {
-            EXPECT_EQ(stereo->sound_index, NONE);
-        }
+        EXPECT_EQ(*playing, track < 6 ? tracks[get_last_played_music_index()] : (int16_t)NONE) << track;
+        EXPECT_TRUE(track >= 6 || *playing != previous) << track;
     }
 }
 
