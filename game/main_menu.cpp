@@ -35,7 +35,9 @@ static struct main_menu_globals
     // What the notice line says: kept while the menu is closed, since a
     // choice of a state that is not built leaves the menu and comes back.
     char notice[MAIN_MENU_NOTICE_SIZE];
-} main_menu_globals;
+    // The state the player chose last: the preferences dialog keeps the music.
+    int16_t chosen_state;
+} main_menu_globals = {nullptr, {}, NONE};
 
 // The state each button asks for; NONE for a choice that is no state of the
 // core (its dialog is not built yet: the menu stays).
@@ -105,7 +107,10 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
         else if (choice.state == NONE)
             log_message(nullptr, -1, "the %s dialog is not built yet: the main menu stays", choice.name);
         else
+        {
+            main_menu_globals.chosen_state = choice.state;
             set_game_state(choice.state);
+        }
         return;
     }
 }
@@ -196,6 +201,10 @@ void close_main_menu_dialog(void)
 void leave_main_menu(void)
 {
     close_main_menu_dialog();
+    // The music plays on under the preferences dialog, whose box starts and stops it.
+    const bool to_preferences = main_menu_globals.chosen_state == _game_state_preferences;
+    main_menu_globals.chosen_state = NONE;
+    if (to_preferences) return;
     if (main_menu_music_procedure stop = stop_main_menu_music_slot.get()) stop();
 }
 

@@ -65,7 +65,8 @@ void get_main_menu_dialog_size(int16_t *width, int16_t *height);
 bool ask_plugin_question(const char *title, const char *text);
 
 // The menu's music: `start` when the menu is entered, `stop` when it is
-// left.  Until registered: the menu is silent.
+// left for anything but the preferences dialog (whose box plays and stops
+// the music itself).  Until registered: the menu is silent.
 typedef void (*main_menu_music_procedure)(void);
 bool register_main_menu_music_procedures(main_menu_music_procedure start, main_menu_music_procedure stop);
 

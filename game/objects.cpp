@@ -18,6 +18,7 @@
 #include "mesh.h"
 #include "models.h"
 #include "object_definitions.h"
+#include "sound_procedures.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
 #include "vesk_random.h"
@@ -546,6 +547,7 @@ void delete_object(int32_t object_index)
 {
     object_data *object = get_object(object_index);
     if (!VASSERT(object, "delete_object: no object there")) return;
+    _orphan_object_sounds(object_index);
     unlink_object(object_index, object);
     delete_datum(&object_data_globals, object_index);
 }

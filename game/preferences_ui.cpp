@@ -20,6 +20,7 @@
 #include "screen.h"
 #include "screen_preferences_page.h"
 #include "shapes.h"
+#include "sound/sound_hooks.h"
 #include "sound/sound_manager.h"
 #include "sound/sound_preferences.h"
 #include "tag_files/plugins.h"
@@ -153,7 +154,7 @@ static void name_sound_system_button(dialog_data *dialog)
 static void follow_menu_music_flag(void)
 {
     if (get_sound_preferences()->flags & _sound_preferences_disable_menu_music_flag) stop_main_menu_music();
-    else start_main_menu_music();
+    else play_menu_music();
 }
 
 static void set_flag(uint16_t *flags, uint16_t flag, bool on)
@@ -198,7 +199,8 @@ bool sound_preferences_panel_handler(dialog_data *dialog, int16_t verb, int16_t 
     case _preferences_panel_item_hit:
         if (item_id == _preferences_menu_music_item && is_checkbox(dialog, item_id))
         {
-            if (get_checkbox_state(dialog, item_id)) start_main_menu_music();
+            // At once, while the dialog is open (the preference follows on OK).
+            if (get_checkbox_state(dialog, item_id)) play_menu_music();
             else stop_main_menu_music();
         }
         else if (item_id == _preferences_sound_system_item)
@@ -236,7 +238,7 @@ bool sound_preferences_panel_handler(dialog_data *dialog, int16_t verb, int16_t 
         if (provider_changed)
         {
             reboot_sound_manager();
-            if (!(preferences->flags & _sound_preferences_disable_menu_music_flag)) start_main_menu_music();
+            if (!(preferences->flags & _sound_preferences_disable_menu_music_flag)) play_menu_music();
         }
         return true;
     }

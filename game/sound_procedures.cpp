@@ -16,3 +16,8 @@ void _play_object_sound(int32_t object_index, int16_t sound_index)
     if (object_index == NONE || sound_index == NONE || !play) return;
     play(object_index, sound_index);
 }
+
+void _orphan_object_sounds(int32_t object_index)
+{
+    if (const auto orphan = get_sound_procedures()->orphan_object_sounds) orphan(object_index);
+}

@@ -43,6 +43,10 @@ struct sound_procedures
     // Once per pass of the main loop, after the frame, with the local ticks
     // the pass advanced.
     void (*update_sound_manager)(int32_t local_ticks);
+    // Object `object_index` is being deleted (its slot is still valid): its
+    // sounds flagged to stop with their source stop, the rest finish where
+    // it was last and follow nothing.  Interface only: nothing synchronized.
+    void (*orphan_object_sounds)(int32_t object_index);
 };
 
 // The sound subsystem's table, kept by pointer (a static record).  Refused
@@ -55,3 +59,7 @@ const sound_procedures *get_sound_procedures(void);
 // Plays the sound definition `sound_index` at the object `object_index`.
 // Nothing for a NONE object or sound, or without the table's member.
 void _play_object_sound(int32_t object_index, int16_t sound_index);
+
+// Tells the sound subsystem that object `object_index` goes away.  Nothing
+// without the table's member.
+void _orphan_object_sounds(int32_t object_index);

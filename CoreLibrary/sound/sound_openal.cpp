@@ -315,23 +315,6 @@ void dispose_openal_manager(void)
     unload_openal();
 }
 
-bool initialize_openal_channels(uint32_t sound_preference_flags)
-{
-    if (!VASSERT(al_globals.initialized, "al_globals.initialized")) return false;
-    al_globals.sound_pref_flags = sound_preference_flags;
-    for (channel_data &channel : al_globals.channels)
-    {
-        memset(&channel, 0, sizeof(channel));
-        al().alGenSources(1, &channel.source);
-        al().alGenBuffers(MAXIMUM_SOUNDS_BUFFERED_PER_CHANNEL, channel.buffers);
-        channel.free_buffers.names[0] = channel.buffers[0];
-        channel.free_buffers.names[1] = channel.buffers[1];
-        channel.free_buffers.count = MAXIMUM_SOUNDS_BUFFERED_PER_CHANNEL;
-        channel.state = _sound_channel_idle;
-    }
-    return true;
-}
-
 void dispose_openal_channels(void)
 {
     if (!al_globals.initialized) return;
@@ -350,6 +333,43 @@ void dispose_openal_channels(void)
         channel.reverb_enabled = false;
         channel.state = _sound_channel_idle;
     }
+}
+
+bool initialize_openal_channels(uint32_t sound_preference_flags)
+{
+    if (!VASSERT(al_globals.initialized, "al_globals.initialized")) return false;
+    // One set at a time: a set still made is given up, never made over.
+    dispose_openal_channels();
+    al_globals.sound_pref_flags = sound_preference_flags;
+    al().alGetError(); // an earlier call's error is not this one's
+    for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i)
+    {
+        channel_data &channel = al_globals.channels[i];
+        memset(&channel, 0, sizeof(channel));
+        channel.source = NO_NAME;
+        channel.buffers[0] = channel.buffers[1] = NO_NAME;
+        ALuint source = NO_NAME;
+        ALuint buffers[MAXIMUM_SOUNDS_BUFFERED_PER_CHANNEL] = {NO_NAME, NO_NAME};
+        al().alGenSources(1, &source);
+        const bool source_made = al().alGetError() == AL_NO_ERROR;
+        if (source_made) al().alGenBuffers(MAXIMUM_SOUNDS_BUFFERED_PER_CHANNEL, buffers);
+        if (!source_made || al().alGetError() != AL_NO_ERROR)
+        {
+            // Never half a set: what was made goes, and the game runs silent.
+            if (source_made) al().alDeleteSources(1, &source);
+            log_message(__FILE__, __LINE__, "OpenAL could not make sound channel %d: sound is off", (int)i);
+            dispose_openal_channels();
+            return false;
+        }
+        channel.source = source;
+        channel.buffers[0] = buffers[0];
+        channel.buffers[1] = buffers[1];
+        channel.free_buffers.names[0] = channel.buffers[0];
+        channel.free_buffers.names[1] = channel.buffers[1];
+        channel.free_buffers.count = MAXIMUM_SOUNDS_BUFFERED_PER_CHANNEL;
+        channel.state = _sound_channel_idle;
+    }
+    return true;
 }
 
 bool initialize_openal_mesh_parameters(void)

@@ -10,6 +10,7 @@
 #include "mesh.h"
 #include "objects.h"
 #include "observer.h"
+#include "session_state.h"
 #include "sound_definitions.h"
 #include "sound_manager.h"
 #include "sound_procedures.h"
@@ -27,6 +28,10 @@ static bool startup_sound_lists(void) { return initialize_sound_definitions() &&
 
 static bool empty_sound_stores(const new_game_data *)
 {
+    // Channels made between maps (the menu's, or a reboot's from the
+    // preferences) hold sounds of the store emptied here: a map begins by
+    // giving them up, so that it makes the one set there is.
+    dispose_sound_manager_from_old_map();
     initialize_sound_definitions_for_new_map();
     initialize_sound_vesk_for_new_map();
     return true;
@@ -51,6 +56,9 @@ static bool startup_sound_manager(void)
 static bool initialize_map_sound(const new_game_data *)
 {
     initialize_sound_manager_for_new_map();
+    // A mid-game join replays the game from its start at full speed: silent
+    // until the add-player command makes the joiner a player.
+    if (joining_mid_game) sound_mute(true);
     initialize_sound_mesh_parameters_for_new_map();
     // Only heard sound needs it: a silent or headless run loads no ambient sound.
     mesh_header *header = get_mesh_header();
@@ -116,16 +124,15 @@ static bool get_fire_sound_parameters(fire_sound_parameters *parameters)
     return true;
 }
 
-static struct sound_hooks_globals
+// An object is being deleted: its sounds that stop with it stop, the rest
+// finish where it was last.
+static void orphan_object_sounds(int32_t object_index)
 {
-    bool menu_made_channels; // the menu set up channels that no map had made
-} sound_hooks_globals;
+    if (object_index >= 0 && object_index <= INT16_MAX) orphan_sounds((int16_t)object_index);
+}
 
-// Between maps the menu has no channels: it makes its own and gives them up
-// when it is left, before a map makes its own.
-static void start_menu_music(void)
+void play_menu_music(void)
 {
-    if (get_sound_preferences()->flags & _sound_preferences_disable_menu_music_flag) return;
     const sound_manager_globals *globals = get_sound_manager_globals();
     if (globals->sound_manager_initialized && !globals->initialized)
     {
@@ -133,17 +140,16 @@ static void start_menu_music(void)
         // maps the menu sets it up (the next map's start empties it again).
         if (sound_definitions.registered && sound_definitions.count == NONE) initialize_sound_definitions_for_new_map();
         initialize_sound_manager_for_new_map();
-        sound_hooks_globals.menu_made_channels = get_sound_manager_globals()->initialized;
     }
     start_main_menu_music();
 }
 
-static void stop_menu_music(void)
+// Entering the menu.  Its channels stay when it is left (for the preferences
+// dialog, whose box starts and stops the music); the next map gives them up.
+static void start_menu_music(void)
 {
-    stop_main_menu_music();
-    if (!sound_hooks_globals.menu_made_channels) return;
-    sound_hooks_globals.menu_made_channels = false;
-    dispose_sound_manager_from_old_map();
+    if (get_sound_preferences()->flags & _sound_preferences_disable_menu_music_flag) return;
+    play_menu_music();
 }
 
 static const sound_procedures sound_manager_procedures = {
@@ -155,6 +161,7 @@ static const sound_procedures sound_manager_procedures = {
     adjust_ambient_sound_source_volume,
     get_fire_sound_parameters,
     update_sound_manager,
+    orphan_object_sounds,
 };
 
 void register_sound_hooks(void)
@@ -167,5 +174,5 @@ void register_sound_hooks(void)
     register_sound_procedures(&sound_manager_procedures);
     static const marker_type_procedures sound_sources = {new_sound_source_palette_entry, new_sound_source};
     register_marker_type_procedures(_marker_sound_source, &sound_sources);
-    register_main_menu_music_procedures(start_menu_music, stop_menu_music);
+    register_main_menu_music_procedures(start_menu_music, stop_main_menu_music);
 }

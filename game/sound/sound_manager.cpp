@@ -69,6 +69,9 @@ static struct sound_manager_module
     uint32_t keys_start_ticks;
     int32_t keys_start_volume;
     int16_t last_played_music_index; // the menu track's position, NONE before the first
+    // The menu's music was started and not stopped since: when everything
+    // falls silent the next track follows.
+    bool menu_music_playing;
 } sound_manager = {
     {},
     {},
@@ -79,6 +82,7 @@ static struct sound_manager_module
     0,
     0,
     NONE,
+    false,
 };
 
 static sound_manager_globals &g = sound_manager.globals;
@@ -152,14 +156,20 @@ bool initialize_sound_manager(void)
 void initialize_sound_manager_for_new_map(void)
 {
     if (!g.sound_manager_initialized) return;
-    VASSERT(!g.initialized, "sound channels already made");
+    // One set of channels: a set still made is given up, never made over.
+    if (!VASSERT(!g.initialized, "sound channels already made")) dispose_sound_manager_from_old_map();
     read_sound_preferences(false);
-    if (!sound_manager.platform_sound.initialize_channels(get_sound_preferences()->flags)) return;
+    if (!sound_manager.platform_sound.initialize_channels(get_sound_preferences()->flags))
+    {
+        log_message(__FILE__, __LINE__, "the sound output made no channels: the game runs silent");
+        return;
+    }
     // The output places every sound itself: the manager does not pan.
     toggle_3D_sound(true);
     for (sound_channel_data &channel : g.sound_channels) clear_channel(&channel);
     g.last_update_time = 0;
     g.initialized = true;
+    log_message(nullptr, -1, "sound: %d channels made", (int)TOTAL_NUMBER_OF_SOUND_CHANNELS);
     g.mute = false;
     g.global_ambient_sound_index = NONE;
 }
@@ -170,11 +180,13 @@ void dispose_sound_manager_from_old_map(void)
     for (int32_t i = 0; i < TOTAL_NUMBER_OF_SOUND_CHANNELS; ++i) free_channel(i);
     sound_manager.platform_sound.dispose_channels();
     g.initialized = false;
+    log_message(nullptr, -1, "sound: channels given up");
     write_sound_preferences();
 }
 
 void dispose_sound_manager(void)
 {
+    sound_manager.menu_music_playing = false;
     if (g.sound_manager_initialized)
     {
         dispose_sound_manager_from_old_map();
@@ -186,9 +198,12 @@ void dispose_sound_manager(void)
 
 void reboot_sound_manager(void)
 {
+    // The mute of a mid-game join outlives the output it was set on.
+    const bool muted = g.mute;
     dispose_sound_manager_from_old_map();
     initialize_sound_manager();
     initialize_sound_manager_for_new_map();
+    if (g.initialized) g.mute = muted;
 }
 
 void initialize_sound_mesh_parameters_for_new_map(void)
@@ -522,6 +537,7 @@ void play_stereo_sound(int16_t sound_index)
 void start_main_menu_music(void)
 {
     if (!manager_is_set_up()) return;
+    sound_manager.menu_music_playing = true;
     // A click still sounding keeps the music back until the next call.
     if (sound_is_playing(NONE)) return;
     const int16_t last = sound_manager.last_played_music_index;
@@ -549,6 +565,7 @@ void start_main_menu_music(void)
 
 void stop_main_menu_music(void)
 {
+    sound_manager.menu_music_playing = false;
     if (!manager_is_set_up()) return;
     int32_t tracks[NUMBER_OF_MAIN_MENU_MUSIC_TRACKS];
     for (int32_t i = 0; i < NUMBER_OF_MAIN_MENU_MUSIC_TRACKS; ++i)
@@ -1104,6 +1121,9 @@ void update_sound_manager(int32_t local_ticks)
 
     update_stereo_background();
     update_positional_ambient_sound_sources(local_ticks);
+    // The menu's music goes on: when a track ends and nothing else sounds,
+    // the next is chosen as the first was (never the same twice running).
+    if (sound_manager.menu_music_playing && game_->state != _game_state_running) start_main_menu_music();
     sound_manager.platform_sound.update(false);
     g.last_update_time = now;
 }

@@ -13,6 +13,7 @@
 #include "metaserver/metaserver_games.h"
 #include "players.h"
 #include "session_state.h"
+#include "sound/sound_manager.h"
 #include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
@@ -162,6 +163,9 @@ void handle_begin_game_midgame_packet(void *packet)
     net->player_count_at_game_start = count;
     net->item_hit_via_network = _configuration_item_enter_game;
     joining_mid_game = true;
+    // The game replays from its start at full speed: nothing of it is heard
+    // until the add-player command makes this machine a player.
+    sound_mute(true);
 }
 
 void handle_request_more_commands_packet(void *packet)

@@ -11,6 +11,7 @@
 #include "gameplay_versions.h"
 #include "players.h"
 #include "scoring.h"
+#include "sound/sound_manager.h"
 #include "session_state.h"
 #include "unit_commands.h"
 #include "vesk/string_lists.h"
@@ -92,6 +93,7 @@ static bool execute_add_player_command(command_header *command)
         const player_data *added = get_player_data(index);
         local_player_team_index = added ? (int16_t)added->team_index : (int16_t)NONE;
         joining_mid_game = false;
+        sound_mute(false);
     }
     log_message(__FILE__, __LINE__, "player %u joined the game at tick %d", data->player_id_to_add, game_->game_time);
     return true;

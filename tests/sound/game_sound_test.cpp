@@ -2,7 +2,9 @@
 // records: the main menu's music starts one of the demo's tracks, then a demo
 // unit on the listener's right answers through the object-sound point.  The
 // recording and its spectrogram stay in the test's build folder
-// (game_sound.wav, game_sound.png) to be looked at.
+// (game_sound.wav, game_sound.png) to be looked at.  Then the life of the
+// channels in the real output: sound reboots between maps, objects deleted
+// under their sounds, and an output that cannot make a whole set.
 
 #include <gtest/gtest.h>
 
@@ -25,12 +27,16 @@
 #include "game_records.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "main_menu.h"
 #include "monster_definitions.h"
 #include "monsters.h"
 #include "objects.h"
 #include "projectile_definitions.h"
 #include "projectiles.h"
+#include "session_state.h"
+#include "sound/load_openal.h"
 #include "sound/sound_definitions.h"
+#include "sound/sound_hooks.h"
 #include "sound/sound_manager.h"
 #include "sound/sound_openal.h"
 #include "sound_procedures.h"
@@ -74,9 +80,9 @@ void run_sound_for(double seconds)
     }
 }
 
-// In the child, from the data in the current directory: exits 0 with the
-// menu track's position written to "track.txt".
-int play_through_the_game(const void *)
+// In the child: the game up, from the data in the current directory, heard
+// through the wave output, its main menu open.  False when any of it fails.
+bool start_the_game_at_the_menu(void)
 {
     select_wave_output("alsoft.conf");
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -85,20 +91,41 @@ int play_through_the_game(const void *)
     set_vesk_without_single_instance_lock(true);
     set_sound_manager_listener_for_tests(test_listener);
     set_openal_listener_procedure(test_listener);
-    if (!initialize_vesk() || get_sound_mute()) return 1;
-
+    if (!initialize_vesk()) return false;
     set_game_state(_game_state_displaying_main_menu);
     apply_pending_game_state_change();
+    return game_->state == _game_state_displaying_main_menu;
+}
+
+bool start_the_demo_map(void)
+{
+    set_game_state(_game_state_running);
+    apply_pending_game_state_change();
+    new_game_data data;
+    get_simulation_game_data(FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, &data);
+    return initialize_vesk_for_new_map(&data, true);
+}
+
+// The sources the audio library holds in its current context (it names them
+// with small integers).
+int32_t live_openal_sources(void)
+{
+    const ALfunctions *al = openal_functions();
+    int32_t count = 0;
+    for (ALuint name = 1; name <= 4096; ++name) count += al->alIsSource(name) == AL_TRUE;
+    return count;
+}
+
+// In the child: exits 0 with the menu track's position written to "track.txt".
+int play_through_the_game(const void *)
+{
+    if (!start_the_game_at_the_menu() || get_sound_mute()) return 1;
     if (game_->state != _game_state_displaying_main_menu || get_last_played_music_index() == NONE) return 2;
     std::ofstream("track.txt") << get_last_played_music_index();
     run_sound_for(0.6);
 
     // Leaving the menu stops its music; the demo map starts.
-    set_game_state(_game_state_running);
-    apply_pending_game_state_change();
-    new_game_data data;
-    get_simulation_game_data(FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, &data);
-    if (!initialize_vesk_for_new_map(&data, true)) return 3;
+    if (!start_the_demo_map()) return 3;
     // The arrow names its whistle: it loads, and with the sound.
     const projectile_definition *arrow = get_projectile_definition(subgroup_tag_to_definition_index(
         get_definition_group(PROJECTILE_DEFINITION_GROUP_TAG), FOUR_CHARACTER_CODE('a', 'r', 'r', 'o')));
@@ -157,16 +184,26 @@ std::vector<stretch> sounding_stretches(const recorded_wave &wave, float thresho
     return stretches;
 }
 
-TEST(game_sound, the_menu_track_then_a_unit_on_the_right_are_heard)
+// The demo data with its tones in a scratch folder, for a child to play.
+class game_sound : public ::testing::Test
 {
+protected:
     scratch_directory scratch;
-    ASSERT_TRUE(scratch.entered);
-    std::string tool;
-    REQUIRE_DATA_TOOL(tool);
-    std::vector<test_tag> sounds;
-    ASSERT_TRUE(make_demo_sound_tags(&sounds));
-    ASSERT_EQ(mkdir("tags", 0755), 0);
-    ASSERT_TRUE(write_demo_data_set(tool, sounds));
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(scratch.entered);
+        std::string tool;
+        REQUIRE_DATA_TOOL(tool);
+        std::vector<test_tag> sounds;
+        ASSERT_TRUE(make_demo_sound_tags(&sounds));
+        ASSERT_EQ(mkdir("tags", 0755), 0);
+        ASSERT_TRUE(write_demo_data_set(tool, sounds));
+    }
+};
+
+TEST_F(game_sound, the_menu_track_then_a_unit_on_the_right_are_heard)
+{
     ASSERT_TRUE(write_wave_output_config("alsoft.conf", "game_sound.wav"));
     const int status = run_in_child(play_through_the_game, nullptr, CHILD_TIMEOUT_SECONDS);
     ASSERT_EQ(exit_code_of(status), 0) << read_whole_file("game.log");
@@ -212,6 +249,92 @@ TEST(game_sound, the_menu_track_then_a_unit_on_the_right_are_heard)
         {
             EXPECT_GT(right, left * 2.0) << h.what;
         }
+    }
+}
+
+// In the child, ten times: the menu is left for the preferences, whose OK
+// reboots the sound through "None" and back and plays the music; the menu
+// comes back; a map starts.  One set of eight sources each time (a second set
+// would also trip the manager's assertion, which ends the child).  Then a
+// mid-game join's map loads muted, and objects are deleted under their sounds.
+int reboot_and_delete_through_the_game(const void *)
+{
+    if (!start_the_game_at_the_menu()) return 1;
+    for (int32_t cycle = 0; cycle < 10; ++cycle)
+    {
+        leave_main_menu();
+        for (int16_t provider : {(int16_t)_sound_provider_none, (int16_t)_sound_provider_openal})
+        {
+            get_sound_preferences()->provider_id = provider;
+            write_sound_preferences(); // as the preferences' OK does before it reboots
+            reboot_sound_manager();
+            if (get_sound_manager_globals()->initialized != (provider == _sound_provider_openal)) return 50;
+        }
+        play_menu_music();
+        enter_main_menu();
+        if (live_openal_sources() != TOTAL_NUMBER_OF_SOUND_CHANNELS || !sound_is_playing(NONE)) return 10 + cycle;
+        if (!start_the_demo_map() || live_openal_sources() != TOTAL_NUMBER_OF_SOUND_CHANNELS) return 30 + cycle;
+        dispose_vesk_from_old_map();
+        set_game_state(_game_state_displaying_main_menu);
+        apply_pending_game_state_change();
+    }
+    joining_mid_game = true;
+    if (!start_the_demo_map() || !get_sound_mute()) return 2;
+    joining_mid_game = false;
+    sound_mute(false);
+
+    const int16_t answer =
+        (int16_t)subgroup_tag_to_definition_index(&sound_definitions, FOUR_CHARACTER_CODE('w', 'a', 'r', 's'));
+    const monster_data *monster = get_monster_data(0);
+    if (answer == NONE || !monster || !get_object(monster->object_index)) return 3;
+    listener = get_object(monster->object_index)->location;
+    const sound_channel_data *channel = &get_sound_manager_globals()->sound_channels[0];
+    for (const bool stops_with_its_source : {true, false})
+    {
+        get_sound_definition(answer)->flags =
+            stops_with_its_source ? (uint32_t)_sound_stopped_when_source_disappears_flag : 0u;
+        stop_all_sounds();
+        const int32_t object = duplicate_object(monster->object_index);
+        _play_object_sound(object, answer);
+        if (channel->sound_index != answer || channel->source_identifier != object) return 4;
+        delete_object(object);
+        if (sound_is_playing(answer) == stops_with_its_source || channel->source_identifier != NONE) return 5;
+    }
+    dispose_vesk_from_old_map();
+    dispose_sound_manager();
+    return 0;
+}
+
+// In the child, with an output that has room for fewer sources than a set
+// needs: no channels at all, and silence.
+int start_without_room_for_the_channels(const void *)
+{
+    if (!start_the_game_at_the_menu()) return 1;
+    play_menu_music();
+    if (get_sound_manager_globals()->initialized || sound_is_playing(NONE) || live_openal_sources() != 0) return 2;
+    dispose_sound_manager();
+    return 0;
+}
+
+TEST_F(game_sound, channels_are_one_set_whatever_reboots_and_deletions_and_none_without_room)
+{
+    const struct
+    {
+        const char *output_limit; // added to the output's configuration
+        int (*body)(const void *);
+        const char *logged;
+    } cases[] = {
+        {"", reboot_and_delete_through_the_game, "sound: 8 channels made"},
+        {"[general]\nsources = 4\n", start_without_room_for_the_channels, "could not make sound channel 4"},
+    };
+    for (const auto &c : cases)
+    {
+        ASSERT_TRUE(write_wave_output_config("alsoft.conf", "channels.wav"));
+        std::ofstream("alsoft.conf", std::ios::app) << c.output_limit;
+        const int status = run_in_child(c.body, nullptr, CHILD_TIMEOUT_SECONDS);
+        const std::string log = read_whole_file("game.log");
+        EXPECT_EQ(exit_code_of(status), 0) << log;
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     }
 }
 

@@ -780,6 +780,27 @@ TEST_F(sound_manager_test, the_menu_music_waits_for_clicks_and_gives_way_to_narr
     EXPECT_EQ(channels[7].sound_index, NONE);
 }
 
+// While the menu stays, each track that ends is followed by another, chosen
+// as the first was; once the music is stopped, nothing follows.
+TEST_F(sound_manager_test, the_menu_music_goes_on_until_it_is_stopped)
+{
+    int16_t tracks[4];
+    for (int32_t i = 0; i < 4; ++i) tracks[i] = add_sound({}, music_tags[i]);
+    const int16_t *playing = &get_sound_manager_globals()->sound_channels[7].sound_index;
+    game_->state = _game_state_displaying_main_menu;
+    start_main_menu_music();
+    for (int32_t track = 0; track < 8; ++track)
+    {
+        if (track == 6) stop_main_menu_music();
+        const int16_t previous = *playing;
+        get_fake_sound_output()->channels[7].state = _sound_channel_idle;
+        ++game_->local_time;
+        update_sound_manager(1);
+        EXPECT_EQ(*playing, track < 6 ? tracks[get_last_played_music_index()] : (int16_t)NONE) << track;
+        EXPECT_TRUE(track >= 6 || *playing != previous) << track;
+    }
+}
+
 // The stored record is corrected on reading, written back when the manager
 // leaves a map, and its provider decides whether a reboot is heard.
 TEST_F(sound_manager_test, stored_preferences_are_corrected_and_choose_the_output_on_reboot)
