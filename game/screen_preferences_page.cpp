@@ -67,7 +67,7 @@ void add_screen_devices_to_list(dialog_data *dialog, int16_t item_id)
         strlcpy(name, device->name, sizeof(name));
         char text[STRING_LIST_TEXT_SIZE];
         strlcpy(text, name, sizeof(text));
-        if (device->modern)
+        if (device->recommended)
         {
             bool usable = false;
             for (int16_t mode = 0; mode < device->mode_count && !usable; ++mode)
