@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -128,12 +129,16 @@ static void forget_row(player_row_index *index, uint32_t uid, bool team)
     if (!found->second.has_team && !found->second.has_player) index->rows.erase(found);
 }
 
+// (The entries are refilled in place: a room of hundreds is rebuilt after
+// every event, and its entries mostly stay.)
 static void rebuild_row_index(const private_list_data *list, player_row_index *index)
 {
-    index->rows.clear();
+    for (auto &entry : index->rows) entry.second.has_player = entry.second.has_team = false;
     const int16_t count = get_row_count_private_list(list);
     for (int16_t row = 0; row < count; ++row)
         if (const player_list_data *record = row_record(list, row)) note_row(index, record);
+    for (auto entry = index->rows.begin(); entry != index->rows.end();)
+        entry = entry->second.has_player || entry->second.has_team ? std::next(entry) : index->rows.erase(entry);
     index->row_count = count;
 }
 
@@ -222,21 +227,32 @@ static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
     // Each player row's place in the ordered array (every place used once,
     // so identical records still get distinct keys): the rows, in order,
     // take the earliest unused places of records equal to theirs.  Looked up
-    // by the record's bytes, so a lobby room of hundreds stays linear.
-    std::unordered_map<std::string, std::vector<int32_t>> places;
+    // by the record's bytes, so a lobby room of hundreds stays linear: the
+    // map holds the earliest unused place of each record, `next_place` the
+    // following place of an equal record.
+    const auto record_bytes = [](const new_player_data *p) {
+        return std::string_view((const char *)p, sizeof(new_player_data));
+    };
+    std::unordered_map<std::string_view, int32_t> places;
     places.reserve(ordered.size());
+    std::vector<int32_t> next_place(ordered.size(), NONE);
     for (size_t i = ordered.size(); i-- > 0;)
-        places[std::string((const char *)&ordered[i], sizeof(new_player_data))].push_back((int32_t)i);
+    {
+        int32_t &first = places.try_emplace(record_bytes(&ordered[i]), NONE).first->second;
+        next_place[i] = first;
+        first = (int32_t)i;
+    }
     std::vector<int32_t> position_of_row((size_t)count, NONE);
     std::unordered_map<uint32_t, int16_t> first_player_row_of_uid;
+    first_player_row_of_uid.reserve(player_rows.size());
     for (int16_t row : player_rows)
     {
         const player_list_data *record = row_record(list, row);
         first_player_row_of_uid.emplace(record->uid, row);
-        auto found = places.find(std::string((const char *)&record->player, sizeof(new_player_data)));
-        if (found == places.end() || found->second.empty()) continue;
-        position_of_row[(size_t)row] = found->second.back();
-        found->second.pop_back();
+        auto found = places.find(record_bytes(&record->player));
+        if (found == places.end() || found->second == NONE) continue;
+        position_of_row[(size_t)row] = found->second;
+        found->second = next_place[(size_t)found->second];
     }
 
     const uint16_t quiet = bitmap_get_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag);
@@ -262,11 +278,21 @@ static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
             const int16_t captain_row = captain->second;
             copy.sort_order = (int16_t)(position_of_row[(size_t)captain_row] * 10 - 1 + disabled);
         }
-        set_data_in_private_list_row(list, row, &copy, (int16_t)sizeof(copy));
+        if (memcmp(&copy, record, sizeof(copy)) != 0) set_data_in_private_list_row(list, row, &copy, (int16_t)sizeof(copy));
     }
     bitmap_set_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag, quiet != 0);
-    bitmap_sort_list(dialog, item_id);
-    // Every key changed and the rows moved: the copies follow.
+    // Rows already in strictly ascending order are what the sort would give
+    // (after one player joins or leaves a room, most often they are).
+    bool ordered_already = true;
+    const int16_t length = (int16_t)sizeof(player_list_data);
+    for (int16_t row = 1; row < count && ordered_already; ++row)
+    {
+        const player_list_data *previous = row_record(list, (int16_t)(row - 1)), *record = row_record(list, row);
+        ordered_already = previous && record && player_list_sort_proc(previous, length, record, length) < 0;
+    }
+    if (ordered_already) set_dialog_item_dirty(dialog, item_id);
+    else bitmap_sort_list(dialog, item_id);
+    // The keys changed and the rows may have moved: the copies follow.
     rebuild_row_index(list, &player_row_indexes[list]);
 }
 
