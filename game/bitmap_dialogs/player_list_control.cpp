@@ -104,7 +104,9 @@ struct player_row_index
     std::unordered_map<uint32_t, indexed_player_rows> rows;
 };
 
-static std::unordered_map<const private_list_data *, player_row_index> player_row_indexes;
+// Never destroyed: a dialog closed while the program exits may still forget its list.
+static std::unordered_map<const private_list_data *, player_row_index> &player_row_indexes =
+    *new std::unordered_map<const private_list_data *, player_row_index>;
 
 static void note_row(player_row_index *index, const player_list_data *record)
 {
