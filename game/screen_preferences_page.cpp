@@ -67,7 +67,7 @@ void add_screen_devices_to_list(dialog_data *dialog, int16_t item_id)
         strlcpy(name, device->name, sizeof(name));
         char text[STRING_LIST_TEXT_SIZE];
         strlcpy(text, name, sizeof(text));
-        if (device->modern)
+        if (device->recommended)
         {
             bool usable = false;
             for (int16_t mode = 0; mode < device->mode_count && !usable; ++mode)
@@ -152,11 +152,17 @@ void synchronize_controls_with_data(dialog_data *dialog)
         set_enabled(dialog, _screen_page_high_resolution_item, true);
         set_checkbox_state(dialog, _screen_page_high_resolution_item,
                            (record->flags & _screen_pref_landscape_textures_flag) != 0);
-        set_enabled(dialog, _screen_page_landscape_filtering_item, true);
+        // A driver that draws on the processor never filters anisotropically
+        // (the back end turns it off there); the stored choice is kept for
+        // another device.
+        const bool on_processor =
+            code == _rasterizer_opengl &&
+            opengl_device_renders_on_processor((const device_info_opengl *)device->extra_data);
+        set_enabled(dialog, _screen_page_landscape_filtering_item, !on_processor);
         set_button_control_name(dialog, _screen_page_landscape_filtering_item,
                                 translate_string("Anisotropic Filtering"));
         set_checkbox_state(dialog, _screen_page_landscape_filtering_item,
-                           (record->flags & _screen_pref_anisotropic_filtering_flag) != 0);
+                           !on_processor && (record->flags & _screen_pref_anisotropic_filtering_flag) != 0);
     }
     else
     {

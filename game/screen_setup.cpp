@@ -162,15 +162,31 @@ int compare_device_indexes(const void *a, const void *b)
     const device_info *d1 = &screen_setup_globals.devices[*(const uint8_t *)a];
     const device_info *d2 = &screen_setup_globals.devices[*(const uint8_t *)b];
     if (prefer_modern(d1, d2) != NONE) return d1->modern ? -1 : 1;
+    if (d1->recommended != d2->recommended) return d1->recommended ? -1 : 1;
     return strcmp(d1->name, d2->name);
 }
 
+bool opengl_device_renders_on_processor(const device_info_opengl *device)
+{
+    if (!device) return false;
+    char renderer[sizeof(device->renderer) + 1];
+    strlcpy_field(renderer, sizeof(renderer), device->renderer, sizeof(device->renderer));
+    return strstr(renderer, "llvmpipe") || strstr(renderer, "softpipe");
+}
+
+static const device_info_opengl *opengl_record(const device_info *device)
+{
+    if (device->rasterizer_code != _rasterizer_opengl) return nullptr;
+    return (const device_info_opengl *)device->extra_data;
+}
+
+// An OpenGL driver that draws on the processor is no better than the
+// software rasterizer, and slower: it is never the modern choice.
 static bool device_is_modern(const device_info *device)
 {
     if (device->rasterizer_code == _rasterizer_dx11) return true;
-    if (device->rasterizer_code == _rasterizer_opengl && device->extra_data)
-        return ((const device_info_opengl *)device->extra_data)->opengl2_device;
-    return false;
+    const device_info_opengl *opengl = opengl_record(device);
+    return opengl && opengl->opengl2_device && !opengl_device_renders_on_processor(opengl);
 }
 
 void query_for_screen_devices(void)
@@ -206,11 +222,23 @@ void query_for_screen_devices(void)
 void sort_screen_devices(void)
 {
     screen_setup_globals.any_modern_hardware_devices = false;
+    bool opengl_on_processor = false;
     for (int16_t i = 0; i < screen_setup_globals.device_count; ++i)
     {
+        device_info *device = &screen_setup_globals.devices[i];
         screen_setup_globals.priority_sorted_device_indexes[i] = (uint8_t)i;
-        screen_setup_globals.devices[i].modern = device_is_modern(&screen_setup_globals.devices[i]);
-        if (screen_setup_globals.devices[i].modern) screen_setup_globals.any_modern_hardware_devices = true;
+        device->modern = device_is_modern(device);
+        if (device->modern) screen_setup_globals.any_modern_hardware_devices = true;
+        if (opengl_device_renders_on_processor(opengl_record(device))) opengl_on_processor = true;
+    }
+    // Where OpenGL would only draw on the processor, the software rasterizer
+    // is the faster choice, and the one recommended (OpenGL stays listed).
+    for (int16_t i = 0; i < screen_setup_globals.device_count; ++i)
+    {
+        device_info *device = &screen_setup_globals.devices[i];
+        device->recommended = device->modern || (device->rasterizer_code == _rasterizer_software &&
+                                                 opengl_on_processor &&
+                                                 !screen_setup_globals.any_modern_hardware_devices);
     }
     qsort_private(screen_setup_globals.priority_sorted_device_indexes, (size_t)screen_setup_globals.device_count, 1,
                   compare_device_indexes);

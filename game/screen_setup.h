@@ -51,6 +51,12 @@ struct device_info_opengl
     char name[32];
 };
 
+// Whether the OpenGL driver draws on the processor (Mesa's llvmpipe or
+// softpipe, told by its renderer string): such a driver pays for every pixel
+// with the processor's time, and the software rasterizer draws the same
+// frame faster.  False for a null device.
+bool opengl_device_renders_on_processor(const device_info_opengl *device);
+
 struct device_info
 {
     int16_t rasterizer_code; // rasterizer_code of screen.h
@@ -59,6 +65,9 @@ struct device_info
     char name[DEVICE_NAME_SIZE];
     void *extra_data; // device_info_opengl for OpenGL, null for software
     bool modern;
+    // Set with `modern`: the device the game recommends, a modern one, or
+    // the software device when the only OpenGL driver draws on the processor.
+    bool recommended;
     device_mode_info modes[MAXIMUM_DEVICE_MODES];
 };
 
@@ -124,6 +133,6 @@ bool device_mode_is_usable(const device_info *device, int16_t mode_index);
 // message box "No valid screen device found.\nGood bye.\n" and exit -1.
 void select_best_device_found(int16_t *best_device_index, int16_t *best_mode_index);
 
-// The sort order: a modern device first, then by name.
+// The sort order: a modern device first, then a recommended one, then by name.
 int32_t prefer_modern(const device_info *d1, const device_info *d2);
 int compare_device_indexes(const void *a, const void *b);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -69,8 +70,8 @@ static bool is_team_row(const player_list_data *row)
     return (row->flags & _player_is_actually_team_flag) != 0;
 }
 
-// The row of `uid` (a team row with `team`), NONE when none.
-static int16_t find_row(const private_list_data *list, uint32_t uid, bool team)
+// The row of `uid` (a team row with `team`) by a walk of every row, NONE when none.
+static int16_t scan_for_row(const private_list_data *list, uint32_t uid, bool team)
 {
     const int16_t count = get_row_count_private_list(list);
     for (int16_t row = 0; row < count; ++row)
@@ -79,6 +80,117 @@ static int16_t find_row(const private_list_data *list, uint32_t uid, bool team)
         if (record && record->uid == uid && is_team_row(record) == team) return row;
     }
     return NONE;
+}
+
+// ---- rows by player id -------------------------------------------------------------
+
+// A lobby room lists hundreds of players, and each change names one of them:
+// each list keeps, per player id, a copy of its player row and of its team
+// row as last written.  The rows lie in the sort procedure's order, so a
+// binary search on the copy finds the row, which is then checked by its id;
+// a row not where its copy says (a list changed behind these calls) is found
+// by a walk instead.  A list whose row count differs from the one this index
+// last saw was changed through the list calls (emptied, a row deleted or
+// added): the index is built again from its rows.
+struct indexed_player_rows
+{
+    player_list_data player, team;
+    bool has_player, has_team;
+};
+
+struct player_row_index
+{
+    int16_t row_count;
+    std::unordered_map<uint32_t, indexed_player_rows> rows;
+};
+
+// Never destroyed: a dialog closed while the program exits may still forget its list.
+static std::unordered_map<const private_list_data *, player_row_index> &player_row_indexes =
+    *new std::unordered_map<const private_list_data *, player_row_index>;
+
+static void note_row(player_row_index *index, const player_list_data *record)
+{
+    indexed_player_rows &entry = index->rows[record->uid];
+    if (is_team_row(record))
+    {
+        if (!entry.has_team) entry.team = *record;
+        entry.has_team = true;
+    }
+    else
+    {
+        if (!entry.has_player) entry.player = *record;
+        entry.has_player = true;
+    }
+}
+
+static void forget_row(player_row_index *index, uint32_t uid, bool team)
+{
+    const auto found = index->rows.find(uid);
+    if (found == index->rows.end()) return;
+    (team ? found->second.has_team : found->second.has_player) = false;
+    if (!found->second.has_team && !found->second.has_player) index->rows.erase(found);
+}
+
+// (The entries are refilled in place: a room of hundreds is rebuilt after
+// every event, and its entries mostly stay.)
+static void rebuild_row_index(const private_list_data *list, player_row_index *index)
+{
+    for (auto &entry : index->rows) entry.second.has_player = entry.second.has_team = false;
+    const int16_t count = get_row_count_private_list(list);
+    for (int16_t row = 0; row < count; ++row)
+        if (const player_list_data *record = row_record(list, row)) note_row(index, record);
+    for (auto entry = index->rows.begin(); entry != index->rows.end();)
+        entry = entry->second.has_player || entry->second.has_team ? std::next(entry) : index->rows.erase(entry);
+    index->row_count = count;
+}
+
+// The list's index, built again first when the list changed behind it.
+static player_row_index *row_index(const private_list_data *list)
+{
+    player_row_index &index = player_row_indexes[list];
+    if (index.row_count != get_row_count_private_list(list)) rebuild_row_index(list, &index);
+    return &index;
+}
+
+// After this module changed the rows: `expected` is the count its own
+// changes leave; any other count (the list dropped its oldest row to make
+// room) means the index must be built again.
+static void row_index_settled(const private_list_data *list, player_row_index *index, int16_t expected)
+{
+    if (get_row_count_private_list(list) != expected) rebuild_row_index(list, index);
+    index->row_count = get_row_count_private_list(list);
+}
+
+void forget_player_list_rows(const dialog_data *dialog, int16_t item_id)
+{
+    player_row_indexes.erase(get_list_control_private_list(dialog, item_id));
+}
+
+// The row of `uid` (a team row with `team`), NONE when none.
+static int16_t find_row(const private_list_data *list, uint32_t uid, bool team)
+{
+    const player_row_index *index = row_index(list);
+    const auto found = index->rows.find(uid);
+    if (found == index->rows.end() || !(team ? found->second.has_team : found->second.has_player)) return NONE;
+    const player_list_data *probe = team ? &found->second.team : &found->second.player;
+    const int16_t length = (int16_t)sizeof(player_list_data);
+    // The first row that does not sort before the copy, then the rows equal to it.
+    const int16_t count = get_row_count_private_list(list);
+    int16_t low = 0, high = count;
+    while (low < high)
+    {
+        const int16_t middle = (int16_t)(low + (high - low) / 2);
+        const player_list_data *record = row_record(list, middle);
+        if (record && player_list_sort_proc(record, length, probe, length) < 0) low = (int16_t)(middle + 1);
+        else high = middle;
+    }
+    for (int16_t row = low; row < count; ++row)
+    {
+        const player_list_data *record = row_record(list, row);
+        if (!record || player_list_sort_proc(record, length, probe, length) != 0) break;
+        if (record->uid == uid && is_team_row(record) == team) return row;
+    }
+    return scan_for_row(list, uid, team);
 }
 
 // A name field as a terminated string.
@@ -117,21 +229,32 @@ static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
     // Each player row's place in the ordered array (every place used once,
     // so identical records still get distinct keys): the rows, in order,
     // take the earliest unused places of records equal to theirs.  Looked up
-    // by the record's bytes, so a lobby room of hundreds stays linear.
-    std::unordered_map<std::string, std::vector<int32_t>> places;
+    // by the record's bytes, so a lobby room of hundreds stays linear: the
+    // map holds the earliest unused place of each record, `next_place` the
+    // following place of an equal record.
+    const auto record_bytes = [](const new_player_data *p) {
+        return std::string_view((const char *)p, sizeof(new_player_data));
+    };
+    std::unordered_map<std::string_view, int32_t> places;
     places.reserve(ordered.size());
+    std::vector<int32_t> next_place(ordered.size(), NONE);
     for (size_t i = ordered.size(); i-- > 0;)
-        places[std::string((const char *)&ordered[i], sizeof(new_player_data))].push_back((int32_t)i);
+    {
+        int32_t &first = places.try_emplace(record_bytes(&ordered[i]), NONE).first->second;
+        next_place[i] = first;
+        first = (int32_t)i;
+    }
     std::vector<int32_t> position_of_row((size_t)count, NONE);
     std::unordered_map<uint32_t, int16_t> first_player_row_of_uid;
+    first_player_row_of_uid.reserve(player_rows.size());
     for (int16_t row : player_rows)
     {
         const player_list_data *record = row_record(list, row);
         first_player_row_of_uid.emplace(record->uid, row);
-        auto found = places.find(std::string((const char *)&record->player, sizeof(new_player_data)));
-        if (found == places.end() || found->second.empty()) continue;
-        position_of_row[(size_t)row] = found->second.back();
-        found->second.pop_back();
+        auto found = places.find(record_bytes(&record->player));
+        if (found == places.end() || found->second == NONE) continue;
+        position_of_row[(size_t)row] = found->second;
+        found->second = next_place[(size_t)found->second];
     }
 
     const uint16_t quiet = bitmap_get_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag);
@@ -157,10 +280,22 @@ static void build_list_sort_values(dialog_data *dialog, int16_t item_id)
             const int16_t captain_row = captain->second;
             copy.sort_order = (int16_t)(position_of_row[(size_t)captain_row] * 10 - 1 + disabled);
         }
-        set_data_in_private_list_row(list, row, &copy, (int16_t)sizeof(copy));
+        if (memcmp(&copy, record, sizeof(copy)) != 0) set_data_in_private_list_row(list, row, &copy, (int16_t)sizeof(copy));
     }
     bitmap_set_list_flag(dialog, item_id, _list_does_not_redraw_when_data_changes_flag, quiet != 0);
-    bitmap_sort_list(dialog, item_id);
+    // Rows already in strictly ascending order are what the sort would give
+    // (after one player joins or leaves a room, most often they are).
+    bool ordered_already = true;
+    const int16_t length = (int16_t)sizeof(player_list_data);
+    for (int16_t row = 1; row < count && ordered_already; ++row)
+    {
+        const player_list_data *previous = row_record(list, (int16_t)(row - 1)), *record = row_record(list, row);
+        ordered_already = previous && record && player_list_sort_proc(previous, length, record, length) < 0;
+    }
+    if (ordered_already) set_dialog_item_dirty(dialog, item_id);
+    else bitmap_sort_list(dialog, item_id);
+    // The keys changed and the rows may have moved: the copies follow.
+    rebuild_row_index(list, &player_row_indexes[list]);
 }
 
 int32_t player_list_sort_proc(const void *a, int16_t length_a, const void *b, int16_t length_b)
@@ -342,6 +477,9 @@ intptr_t player_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
                              true);
         return result;
     }
+    case _control_dispose_verb:
+        forget_player_list_rows(dialog, item_id);
+        return list_control_def_proc(verb, dialog, item_id, parameter);
     case _control_requires_idle_time_verb: return 1;
     case _control_idle_verb:
     {
@@ -361,28 +499,49 @@ intptr_t player_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
 // Removes the player row and the team row of `uid` (no new sort values).
 static void delete_rows_of(dialog_data *dialog, int16_t item_id, uint32_t uid)
 {
-    // One pass for both rows (a lobby room lists hundreds); the later row
-    // goes first, so the earlier one keeps its index.
     const private_list_data *list = get_list_control_private_list(dialog, item_id);
-    int16_t player_row = NONE, team_row = NONE;
-    const int16_t count = get_row_count_private_list(list);
-    for (int16_t row = 0; row < count && (player_row == NONE || team_row == NONE); ++row)
-    {
-        const player_list_data *record = row_record(list, row);
-        if (!record || record->uid != uid) continue;
-        int16_t &found = is_team_row(record) ? team_row : player_row;
-        if (found == NONE) found = row;
-    }
+    player_row_index *index = row_index(list);
+    const int16_t player_row = find_row(list, uid, false), team_row = find_row(list, uid, true);
+    // The later row goes first, so the earlier one keeps its index.
     const int16_t earlier = std::min(player_row, team_row), later = std::max(player_row, team_row);
-    if (later != NONE) bitmap_delete_listbox_row(dialog, item_id, later);
-    if (earlier != NONE) bitmap_delete_listbox_row(dialog, item_id, earlier);
+    int16_t expected = index->row_count;
+    if (later != NONE) bitmap_delete_listbox_row(dialog, item_id, later), --expected;
+    if (earlier != NONE) bitmap_delete_listbox_row(dialog, item_id, earlier), --expected;
+    forget_row(index, uid, false);
+    forget_row(index, uid, true);
+    row_index_settled(list, index, expected);
+}
+
+// Adds a row and its copy in the index.
+static void add_indexed_row(dialog_data *dialog, int16_t item_id, const player_list_data *record, bool enabled)
+{
+    const private_list_data *list = get_list_control_private_list(dialog, item_id);
+    player_row_index *index = row_index(list);
+    int16_t expected = index->row_count;
+    if (bitmap_add_data_to_list(dialog, item_id, record, (int16_t)sizeof(*record), PLAYER_LIST_ROW_HEIGHT,
+                                enabled) != NONE)
+    {
+        forget_row(index, record->uid, is_team_row(record));
+        note_row(index, record);
+        ++expected;
+    }
+    row_index_settled(list, index, expected);
 }
 
 static void add_team_row(dialog_data *dialog, int16_t item_id, const player_list_data *captain)
 {
     player_list_data team = *captain;
     team.flags = _player_is_enabled_flag | _player_is_actually_team_flag;
-    bitmap_add_data_to_list(dialog, item_id, &team, (int16_t)sizeof(team), PLAYER_LIST_ROW_HEIGHT, true);
+    add_indexed_row(dialog, item_id, &team, true);
+}
+
+// Rewrites a row in place and its copy in the index.
+static void set_indexed_row(dialog_data *dialog, int16_t item_id, int16_t row, const player_list_data *record)
+{
+    bitmap_set_listbox_row_data(dialog, item_id, row, record, (int16_t)sizeof(*record));
+    player_row_index *index = row_index(get_list_control_private_list(dialog, item_id));
+    forget_row(index, record->uid, is_team_row(record));
+    note_row(index, record);
 }
 
 void add_player_to_list(dialog_data *dialog, int16_t item_id, const new_player_data *player, int16_t host,
@@ -400,7 +559,7 @@ void add_player_to_list(dialog_data *dialog, int16_t item_id, const new_player_d
     if (uid == 0) row.flags |= _player_is_host_flag;
     if (host == 1) row.flags |= _player_show_version_flag;
     else if (host == 2) row.flags |= _player_show_diff_version_number_flag;
-    bitmap_add_data_to_list(dialog, item_id, &row, (int16_t)sizeof(row), PLAYER_LIST_ROW_HEIGHT, enabled);
+    add_indexed_row(dialog, item_id, &row, enabled);
     if (is_captain(player)) add_team_row(dialog, item_id, &row);
     build_list_sort_values(dialog, item_id);
 }
@@ -438,7 +597,7 @@ void set_player_data_in_list(dialog_data *dialog, int16_t item_id, const new_pla
     record.player = *player;
     if (uid == 0) record.flags |= _player_is_host_flag;
     else record.flags &= (uint16_t)~_player_is_host_flag;
-    bitmap_set_listbox_row_data(dialog, item_id, row, &record, (int16_t)sizeof(record));
+    set_indexed_row(dialog, item_id, row, &record);
     const int16_t team_row = find_row(list, uid, true);
     if (team_row != NONE)
     {
@@ -446,10 +605,15 @@ void set_player_data_in_list(dialog_data *dialog, int16_t item_id, const new_pla
         {
             player_list_data team = *row_record(list, team_row);
             team.player = *player;
-            bitmap_set_listbox_row_data(dialog, item_id, team_row, &team, (int16_t)sizeof(team));
+            set_indexed_row(dialog, item_id, team_row, &team);
         }
         else
+        {
+            player_row_index *index = row_index(list);
             bitmap_delete_listbox_row(dialog, item_id, team_row);
+            forget_row(index, uid, true);
+            row_index_settled(list, index, (int16_t)(index->row_count - 1));
+        }
     }
     else if (is_captain(player))
         add_team_row(dialog, item_id, &record);
@@ -477,7 +641,7 @@ void set_player_appearance_by_id(dialog_data *dialog, int16_t item_id, const pla
     }
     player_list_data record = *row_record(list, row);
     record.player.appearance = *appearance;
-    bitmap_set_listbox_row_data(dialog, item_id, row, &record, (int16_t)sizeof(record));
+    set_indexed_row(dialog, item_id, row, &record);
     build_list_sort_values(dialog, item_id);
 }
 
@@ -516,7 +680,7 @@ void gag_player(dialog_data *dialog, int16_t item_id, uint32_t id, bool gag)
     player_list_data record = *row_record(list, row);
     if (gag) record.flags |= _player_is_gagged_flag;
     else record.flags &= (uint16_t)~_player_is_gagged_flag;
-    bitmap_set_listbox_row_data(dialog, item_id, row, &record, (int16_t)sizeof(record));
+    set_indexed_row(dialog, item_id, row, &record);
 }
 
 bool player_is_gagged(const dialog_data *dialog, int16_t item_id, uint32_t id)

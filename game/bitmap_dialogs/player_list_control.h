@@ -123,6 +123,9 @@ bool player_list_item_is_team(const dialog_data *dialog, int16_t item_id, int16_
 void player_list_show_ready_icons(dialog_data *dialog, int16_t item_id, bool show);
 bool player_list_selection_is_locked(const dialog_data *dialog, int16_t item_id);
 void clear_player_list(dialog_data *dialog, int16_t item_id);
+// Drops the list's rows-by-id index; for the dispose verb of every control
+// type that keeps player rows (the list's record is about to be freed).
+void forget_player_list_rows(const dialog_data *dialog, int16_t item_id);
 // The first row whose primary colour (red, green, blue) and name equal the
 // appearance's, copied into `buffer`; NULL when none.
 player_list_data *get_player_list_data_by_chat_appearance(const dialog_data *dialog, int16_t item_id,

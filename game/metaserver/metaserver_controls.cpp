@@ -744,6 +744,9 @@ static intptr_t order_or_buddy_list_control_def_proc(int16_t verb, dialog_data *
         queried = false;
         return result;
     }
+    case _control_dispose_verb:
+        forget_player_list_rows(dialog, item_id);
+        return list_control_def_proc(verb, dialog, item_id, parameter);
     case _control_requires_idle_time_verb: return 1;
     case _control_idle_verb:
     {

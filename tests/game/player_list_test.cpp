@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -244,6 +246,67 @@ TEST_F(player_list, rows_answer_lookups_by_id_and_by_chat_appearance)
     {
         expected_assertions expect(1, "Length != sizeof(struct player_list_data)");
         EXPECT_FALSE(player_id_in_list(dialog, LIST_ITEM, 55));
+    }
+}
+
+// Rows are found by id without a walk: changes through the list calls (rows
+// deleted or put in, the list emptied, the oldest row dropped) and players of
+// one name must still leave one row per id and lookups that agree with it.
+TEST_F(player_list, lookups_by_id_agree_with_the_rows_after_any_change)
+{
+    using adder = std::function<void(uint32_t, const char *, int32_t)>;
+    const std::vector<std::pair<const char *, void (*)(dialog_data *, const adder &)>> cases = {
+        {"a row deleted behind the list's back",
+         [](dialog_data *d, const adder &add) {
+             for (uint32_t id = 1; id <= 6; ++id) add(id, "Same", id == 3 ? 3 : 99);
+             bitmap_delete_listbox_row(d, LIST_ITEM, 2);
+             for (uint32_t id = 1; id <= 6; ++id) add(id, "Same", 99);
+         }},
+        {"the list emptied, then a row put in behind its back replaced",
+         [](dialog_data *d, const adder &add) {
+             for (uint32_t id = 1; id <= 5; ++id) add(id, "Name", 99);
+             bitmap_empty_list(d, LIST_ITEM);
+             const player_list_data row = {player("Name", 0, 6, 99), 6, 0, _player_is_enabled_flag, 0};
+             bitmap_add_data_to_list(d, LIST_ITEM, &row, (int16_t)sizeof(row), PLAYER_LIST_ROW_HEIGHT, true);
+             add(4, "Name", 4), add(4, "Other", 4), add(6, "Other", 99);
+         }},
+        {"the oldest row dropped by a full list",
+         [](dialog_data *d, const adder &add) {
+             bitmap_set_list_maximum_row_count(d, LIST_ITEM, 3);
+             for (uint32_t id : {1, 2, 3, 4, 5, 2}) add(id, id % 2 ? "Odd" : "Even", 99);
+         }},
+        {"twins deleted and renamed in and after a batch",
+         [](dialog_data *d, const adder &add) {
+             begin_player_list_batch(d, LIST_ITEM);
+             for (uint32_t id = 1; id <= 6; ++id) add(id, "Twin", id == 2 ? 2 : 99);
+             delete_player_from_list_by_id(d, LIST_ITEM, 2);
+             add(5, "Aaron", 5);
+             end_player_list_batch();
+             player_appearance_data look = player("Zed", 0, 6, 99).appearance;
+             set_player_appearance_by_id(d, LIST_ITEM, &look, 6);
+             set_player_data_in_list(d, LIST_ITEM, held(player("Twin", 0, 5, 99)), 0, 5);
+         }},
+    };
+    const adder add = [&](uint32_t id, const char *name, int32_t captain) {
+        add_player_to_list(dialog, LIST_ITEM, held(player(name, 0, (int32_t)id, captain)), 0, id, 0, true);
+    };
+    for (const auto &[name, change] : cases)
+    {
+        SCOPED_TRACE(name);
+        clear_player_list(dialog, LIST_ITEM);
+        bitmap_set_list_maximum_row_count(dialog, LIST_ITEM, DEFAULT_LIST_MAXIMUM_ROW_COUNT);
+        change(dialog, add);
+        std::map<std::pair<uint32_t, bool>, int> seen; // (id, team row) -> rows
+        for (int16_t i = 0; i < rows(); ++i)
+            ++seen[{get_player_list_item_id(dialog, LIST_ITEM, i), player_list_item_is_team(dialog, LIST_ITEM, i, nullptr)}];
+        for (uint32_t id = 1; id <= 6; ++id)
+        {
+            const int player_rows = seen[{id, false}], team_rows = seen[{id, true}];
+            EXPECT_LE(player_rows | team_rows, 1) << "id " << id;
+            EXPECT_EQ(player_id_in_list(dialog, LIST_ITEM, id), player_rows == 1) << "id " << id;
+            select_player_list_item_by_id(dialog, LIST_ITEM, id);
+            EXPECT_EQ(get_selected_player_user_id(dialog, LIST_ITEM) == id, player_rows == 1) << "id " << id;
+        }
     }
 }
 

@@ -171,6 +171,37 @@ TEST_F(screen_devices, modern_devices_come_first_then_names_and_the_default_mode
     EXPECT_EQ(mode_index, 2);
 }
 
+// Where OpenGL draws on the processor the software device is recommended
+// and the default; OpenGL stays listed.
+TEST_F(screen_devices, a_driver_drawing_on_the_processor_leaves_the_software_device_recommended)
+{
+    const struct { const char *renderer; bool opengl2, software_first; } cases[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true, true}, {"softpipe", true, true}, {"llvmpipe", false, true},
+        {"Example graphics card", true, false}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.renderer);
+        clear_screen_devices();
+        device_info_opengl opengl = {};
+        opengl.opengl2_device = c.opengl2;
+        strlcpy(opengl.renderer, c.renderer, sizeof(opengl.renderer));
+        for (const int16_t code : {_rasterizer_software, _rasterizer_opengl})
+        {
+            device_info device = {};
+            device.rasterizer_code = code;
+            device.extra_data = code == _rasterizer_opengl ? &opengl : nullptr;
+            add_resolution(&device, 1024, 768);
+            report_device(&device);
+        }
+        sort_screen_devices();
+        int16_t device_index, mode_index;
+        select_best_device_found(&device_index, &mode_index);
+        EXPECT_EQ(device_index, c.software_first ? 0 : 1);
+        EXPECT_EQ(get_screen_device(0)->recommended, c.software_first);
+        EXPECT_EQ(get_screen_device(1)->recommended, !c.software_first);
+    }
+}
+
 TEST_F(screen_devices, only_the_software_device_is_the_default_without_hardware)
 {
     offer({size(1920, 1080), size(1280, 720)});

@@ -45,10 +45,7 @@ TEST_P(camera_window, tab_the_screen_edges_and_forward_and_backward_at_full_zoom
     std::vector<test_tag> valley;
     ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "scripted_valley.map", "scri", &valley));
     ASSERT_NO_FATAL_FAILURE(start_program(valley));
-    int16_t device = NONE, mode = NONE; // the renderer as the preferences dialog would choose it
-    ASSERT_TRUE(find_device_and_mode(GetParam(), nullptr, kWidth, kHeight, &device, &mode));
-    active_screen.prefs->device_index = device, active_screen.prefs->mode_index = mode;
-    active_screen.prefs->rasterizer_id = GetParam();
+    ASSERT_TRUE(choose_screen_device(GetParam(), kWidth, kHeight));
     start_map("scri", 30);
     ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
     ASSERT_EQ(active_screen.rasterizer_code, GetParam() == SOFTWARE_RASTERIZER_ID ? _rasterizer_software : _rasterizer_opengl);

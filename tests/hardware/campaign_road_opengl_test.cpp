@@ -29,11 +29,13 @@
 #include "quit_dialog.h"
 #include "scoring.h"
 #include "screen.h"
+#include "screen_setup.h"
 #include "screenshots.h"
 #include "subsystems.h"
 #include "support/expected_assertions.h"
 #include "support/fake_movie_player.h"
 #include "support/front_end_road_fixture.h"
+#include "support/game_window.h"
 #include "support/scratch.h"
 #include "support/stb_image_decoder.h"
 #include "support/x_server.h"
@@ -126,6 +128,7 @@ TEST_F(campaign_road_opengl, the_story_preferences_and_quit_dialogs_are_drawn_on
     ASSERT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("road.log");
 
     // ---- The campaign's prologue.
+    ASSERT_TRUE(choose_screen_device(OPENGL_RASTERIZER_ID, 1024, 768));
     start_the_campaign(get_main_menu_dialog(), [](dialog_data *dialog) {
         ASSERT_NE(dialog, nullptr);
         ASSERT_EQ(dialog->tag, PROLOGUE_DIALOG_TAG);

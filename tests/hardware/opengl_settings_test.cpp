@@ -55,11 +55,12 @@ struct settings_case
 const uint16_t k32 = _screen_pref_32bit_flag, kAniso = _screen_pref_anisotropic_filtering_flag;
 const char *const kZoom = "OpenGL: Extended zoom will be unavailable because UseCmapTiles=0";
 const char *const kMipsOff = "OpenGL: Forcing UseMipMaps=0 because UseShaders=0";
+const char *const kGpu = "Example graphics card";
 
 const settings_case settings_cases[] = {
-    {"2.0 defaults shaders, mipmaps, NPO2 and tiles off", "2.0", "llvmpipe", 16384, k32 | kAniso, 64, nullptr,
+    {"2.0 defaults shaders, mipmaps, NPO2 and tiles off", "2.0", kGpu, 16384, k32 | kAniso, 64, nullptr,
      {kZoom}, "UseMipMaps=0, UseNPO2Textures=0, UseShaders=0, UseLightmapBlendingShader=0, UpdateCMapChunked=1, UseCMapTiles=0", 8},
-    {"2.1 defaults them on", "2.1", "llvmpipe", 16384, k32 | kAniso, 64, nullptr, {},
+    {"2.1 defaults them on", "2.1", kGpu, 16384, k32 | kAniso, 64, nullptr, {},
      "UseMipMaps=1, UseNPO2Textures=1, UseShaders=1, UseLightmapBlendingShader=0, UpdateCMapChunked=1, UseCMapTiles=1", 8},
     {"Intel 965/963 has no tiles", "2.1", "Mesa DRI Intel 965/963 Graphics", 16384, k32, 64, nullptr, {kZoom},
      "UseShaders=1, UseLightmapBlendingShader=0, UpdateCMapChunked=1, UseCMapTiles=0", 0},
@@ -68,12 +69,18 @@ const settings_case settings_cases[] = {
     {"24 MB of 32-bit textures is too small for tiles", "2.1", "llvmpipe", 16384, k32, 24, nullptr,
      {"OpenGL: Forcing UseCMapTiles=0 because the texture cache size is too small", kZoom}, "TexCacheSize=24,", 0},
     {"24 MB of 16-bit textures keeps tiles", "2.1", "llvmpipe", 16384, 0, 24, nullptr, {}, "UseCMapTiles=1", 0},
-    {"MaxAnisotropy 16 applies the driver's 8", "2.1", "llvmpipe", 16384, kAniso, 64,
+    {"MaxAnisotropy 16 applies the driver's 8", "2.1", kGpu, 16384, kAniso, 64,
      [](opengl_preferences *p, opengl_settings_inputs *in) { p->MaxAnisotropy = 16, in->driver_max_anisotropy = 8; },
      {}, "MaxAnisotropy=16,", 8},
-    {"without the extension no anisotropy is applied", "2.1", "llvmpipe", 16384, kAniso, 64,
+    {"without the extension no anisotropy is applied", "2.1", kGpu, 16384, kAniso, 64,
      [](opengl_preferences *p, opengl_settings_inputs *in) { p->MaxAnisotropy = 16, in->driver_max_anisotropy = 0; },
      {}, "MaxAnisotropy=16,", 0},
+    {"a driver drawing on the processor filters without anisotropy", "4.5", "llvmpipe (LLVM 15.0.6, 256 bits)",
+     16384, kAniso, 64, nullptr,
+     {"OpenGL: Forcing MaxAnisotropy=0 because the driver draws on the processor (llvmpipe (LLVM 15.0.6, 256 bits))"},
+     "MaxAnisotropy=0, MSAASamples=1, UseDepthTest=1, UseMipMaps=1", 0},
+    {"so does softpipe", "3.3", "softpipe", 16384, kAniso, 64, nullptr,
+     {"OpenGL: Forcing MaxAnisotropy=0 because the driver draws on the processor (softpipe)"}, "MaxAnisotropy=0,", 0},
     {"no anisotropic flag logs MaxAnisotropy 0", "2.1", "llvmpipe", 16384, 0, 64,
      [](opengl_preferences *p, opengl_settings_inputs *) { p->MaxAnisotropy = 16; }, {}, "MaxAnisotropy=0,", 0},
     {"MSAASamples 4 falls back to 1", "2.1", "llvmpipe", 16384, 0, 64,
@@ -108,7 +115,7 @@ const settings_case settings_cases[] = {
     {"the EXT form of glGenerateMipmap", "2.1", "llvmpipe", 16384, 0, 64,
      [](opengl_preferences *, opengl_settings_inputs *in) { in->generate_mipmap_form = _generate_mipmap_ext; },
      {"OpenGL: glGenerateMipmap not found; using glGenerateMipmapEXT."}, "UseMipMaps=1", 0},
-    {"values out of range keep their defaults", "2.1", "llvmpipe", 16384, kAniso, 64,
+    {"values out of range keep their defaults", "2.1", kGpu, 16384, kAniso, 64,
      [](opengl_preferences *p, opengl_settings_inputs *) {
          p->MaxAnisotropy = 99, p->MSAASamples = 0, p->ClearColor = -1, p->TextureLodBias = 1e9f;
      },

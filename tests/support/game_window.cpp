@@ -16,6 +16,9 @@
 #include "game_time.h"
 #include "hardware/OpenGL/gl_dispatch.h"
 #include "input/keyboard.h"
+#include "screen.h"
+#include "screen_preferences.h"
+#include "screen_setup.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
 #include "vesk.h"
@@ -37,6 +40,17 @@ void game_window_fixture::write_game_data(const std::vector<test_tag> &extra_tag
     ASSERT_EQ(mkdir("preferences", 0755), 0);
     ASSERT_TRUE(write_demo_data_set(data_tool_path(), extra_tags));
     ASSERT_TRUE(poweruser.empty() || write_whole_file("preferences/poweruser.txt", poweruser.data(), poweruser.size()));
+}
+
+bool choose_screen_device(tag rasterizer_id, int32_t width, int32_t height)
+{
+    int16_t device = NONE, mode = NONE;
+    if (!active_screen.prefs || !find_device_and_mode(rasterizer_id, nullptr, width, height, &device, &mode))
+        return false;
+    active_screen.prefs->device_index = device;
+    active_screen.prefs->mode_index = mode;
+    active_screen.prefs->rasterizer_id = rasterizer_id;
+    return true;
 }
 
 void game_window_fixture::start_program(const std::vector<test_tag> &extra_tags, void (*before_start)(void),

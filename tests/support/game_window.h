@@ -13,9 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "cseries/cseries.h"
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 #include "support/x_server.h"
+
+// The first device of `rasterizer_id` (SOFTWARE_RASTERIZER_ID or
+// OPENGL_RASTERIZER_ID) in its `width` x `height` mode made the one the
+// screen preferences name, as a player choosing it there would: the next map
+// is drawn by it.  (By default the recommended device draws, which under
+// Xvfb, whose OpenGL draws on the processor, is the software one.)  False
+// when the device or the mode is missing.
+bool choose_screen_device(tag rasterizer_id, int32_t width, int32_t height);
 
 class game_window_fixture : public ::testing::Test
 {

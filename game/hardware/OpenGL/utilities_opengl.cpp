@@ -239,7 +239,17 @@ void compute_opengl_settings(const opengl_preferences *read, const opengl_settin
         p->MSAASamples = inputs->device->msaa_samples;
     }
     result->swap_interval = (inputs->screen_flags & _screen_pref_vsync_enabled_flag) != 0;
-    if (inputs->screen_flags & _screen_pref_anisotropic_filtering_flag)
+    if ((inputs->screen_flags & _screen_pref_anisotropic_filtering_flag) &&
+        opengl_device_renders_on_processor(inputs->device))
+    {
+        // Each filtered texel costs such a driver the processor's time, on
+        // every pixel of every frame.
+        settings_line(result, "OpenGL: Forcing MaxAnisotropy=0 because the driver draws on the processor (%.64s)",
+                      inputs->device->renderer);
+        p->MaxAnisotropy = 0;
+        result->max_anisotropy = 0.0f;
+    }
+    else if (inputs->screen_flags & _screen_pref_anisotropic_filtering_flag)
     {
         const float wanted = (float)p->MaxAnisotropy;
         result->max_anisotropy = wanted < inputs->driver_max_anisotropy ? wanted : inputs->driver_max_anisotropy;
