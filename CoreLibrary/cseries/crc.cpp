@@ -412,10 +412,13 @@ uint32_t crc32_combine(uint32_t crc_a, uint32_t crc_b, size_t size_b)
 void crc32_make_shift(crc32_shift *shift, size_t size)
 {
     shift->size = size;
+    shift->carry_less = crc32_method_is_available(_crc32_folding);
     const uint32_t power = power_of_zero_bytes(size);
     uint32_t powers = power;
-    for (int n = 0; n < 4; n++, powers = multiply_modulo(powers, power))
+    for (int n = 0; n < 8; n++, powers = multiply_modulo(powers, power))
     {
+        shift->factors[n] = (uint64_t)powers << 1;
+        if (n >= 4) continue;
         uint32_t bits[32]; // bit i of a register, moved on
         for (int i = 0; i < 32; i++) bits[i] = multiply_modulo(1u << i, powers);
         for (int k = 0; k < 4; k++)
@@ -437,7 +440,8 @@ static inline uint32_t moved_on(const uint32_t (*t)[256], uint32_t crc)
 // Four pieces a step: the running CRC moves on by all four at once while
 // the first three pieces' CRCs move on beside it, so the chain from step to
 // step is one lookup deep instead of four.
-uint32_t crc32_append_pieces(uint32_t crc, const uint32_t *piece_crcs, size_t count, const crc32_shift *shift)
+static uint32_t append_pieces_by_tables(uint32_t crc, const uint32_t *piece_crcs, size_t count,
+                                        const crc32_shift *shift)
 {
     const uint32_t(*const t)[4][256] = shift->table;
     size_t i = 0;
@@ -446,4 +450,40 @@ uint32_t crc32_append_pieces(uint32_t crc, const uint32_t *piece_crcs, size_t co
               moved_on(t[0], piece_crcs[i + 2]) ^ piece_crcs[i + 3];
     for (; i < count; i++) crc = moved_on(t[0], crc) ^ piece_crcs[i];
     return crc;
+}
+
+#if CRC_HAS_FOLDING
+// Eight pieces a step: the running CRC and seven pieces' CRCs, each
+// multiplied by its power of x without reduction (a carry-less product of a
+// register and a factor one bit up is the 64-bit reflected product), summed,
+// and reduced once: the high half is the low-order part as it stands, the
+// low half is x^32 times a register, which four zero bytes reduce.
+CRC_FOLDING_TARGET static uint32_t append_pieces_by_folding(uint32_t crc, const uint32_t *piece_crcs, size_t count,
+                                                            const crc32_shift *shift)
+{
+    const uint32_t(*const t)[256] = crc_tables_of_polynomial.entries;
+    __m128i factors[8];
+    for (int n = 0; n < 8; n++) factors[n] = _mm_cvtsi64_si128((long long)shift->factors[n]);
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8)
+    {
+        __m128i sum = _mm_clmulepi64_si128(_mm_cvtsi32_si128((int)crc), factors[7], 0x00);
+        for (int j = 0; j < 7; j++)
+            sum = _mm_xor_si128(sum, _mm_clmulepi64_si128(_mm_cvtsi32_si128((int)piece_crcs[i + j]), factors[6 - j],
+                                                          0x00));
+        const uint64_t product = (uint64_t)_mm_cvtsi128_si64(sum);
+        const uint32_t low = (uint32_t)product;
+        crc = (uint32_t)(product >> 32) ^ t[3][low & 0xFF] ^ t[2][(low >> 8) & 0xFF] ^ t[1][(low >> 16) & 0xFF] ^
+              t[0][low >> 24] ^ piece_crcs[i + 7];
+    }
+    return append_pieces_by_tables(crc, piece_crcs + i, count - i, shift);
+}
+#endif
+
+uint32_t crc32_append_pieces(uint32_t crc, const uint32_t *piece_crcs, size_t count, const crc32_shift *shift)
+{
+#if CRC_HAS_FOLDING
+    if (shift->carry_less) return append_pieces_by_folding(crc, piece_crcs, count, shift);
+#endif
+    return append_pieces_by_tables(crc, piece_crcs, count, shift);
 }
