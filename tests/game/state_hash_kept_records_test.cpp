@@ -14,6 +14,7 @@
 #include "monsters.h"
 #include "objects.h"
 #include "state_hash.h"
+#include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "support/vesk_sim_fixture.h"
 #include "tag_files/data.h"
