@@ -3,6 +3,7 @@
 #include "models.h"
 
 #include <cstring>
+#include <vector>
 
 #include "cseries/log.h"
 #include "cseries/tags.h"
@@ -75,9 +76,30 @@ static datum_globals model_data_globals = {
     .name = "model", .size = sizeof(model_data), .maximum_count = MAXIMUM_MODELS_PER_MAP,
     .flags = _data_array_muids_flag};
 
+struct surface_bounds
+{
+    world_distance x0, x1, y0, y1;
+};
+
+// A model's vertices in the world, kept with what placed them there: the
+// placement (location, orientation, scale) and the geometry.  Local, never
+// hashed; the heights and obstructions are read from them as they would be
+// from the vertices transformed afresh.
+struct model_world_vertices
+{
+    bool valid;
+    int16_t type;
+    const geometry_definition *geometry;
+    world_point3d location;
+    world_vector3d up_vector, forward_vector, scale_vector;
+    std::vector<world_point3d> vertices;
+    std::vector<surface_bounds> surfaces; // by surface: its corners' box seen from above
+};
+
 static struct model_globals
 {
     bool initialized;
+    std::vector<model_world_vertices> world_vertices; // by model index
 } model_globals;
 
 // ---- helpers -------------------------------------------------------------------
@@ -105,6 +127,63 @@ static void world_vertex(const model_data *model, const geometry_definition *geo
 {
     transform_geometry_point_to_world(&model->location, &geometry->center, &geometry->vertices[vertex_index], matrix,
                                       out);
+}
+
+static bool same_placement(const model_world_vertices *kept, const model_data *model,
+                           const geometry_definition *geometry)
+{
+    return kept->valid && kept->type == model->type && kept->geometry == geometry &&
+           memcmp(&kept->location, &model->location, sizeof(kept->location)) == 0 &&
+           memcmp(&kept->up_vector, &model->up_vector, sizeof(kept->up_vector)) == 0 &&
+           memcmp(&kept->forward_vector, &model->forward_vector, sizeof(kept->forward_vector)) == 0 &&
+           memcmp(&kept->scale_vector, &model->scale_vector, sizeof(kept->scale_vector)) == 0;
+}
+
+// The model's vertices in the world, transformed again only when it was
+// turned, moved, scaled or given another type since they were last asked for:
+// a projectile crossing a tower's cells asks for its heights every tick.
+static const model_world_vertices *get_model_world_vertices(int32_t model_index, const model_data *model,
+                                                           const geometry_definition *geometry)
+{
+    std::vector<model_world_vertices> &all = model_globals.world_vertices;
+    if (all.size() < (size_t)MAXIMUM_MODELS_PER_MAP) all.resize(MAXIMUM_MODELS_PER_MAP);
+    model_world_vertices *kept = &all[(size_t)model_index];
+    if (!same_placement(kept, model, geometry))
+    {
+        geometry_matrix matrix;
+        model_matrix(model, &matrix);
+        kept->vertices.resize((size_t)(geometry->vertex_count > 0 ? geometry->vertex_count : 0));
+        for (int32_t i = 0; i < geometry->vertex_count; ++i)
+            world_vertex(model, geometry, &matrix, i, &kept->vertices[(size_t)i]);
+        kept->surfaces.resize((size_t)(geometry->surface_count > 0 ? geometry->surface_count : 0));
+        for (int32_t s = 0; s < geometry->surface_count; ++s)
+        {
+            surface_bounds *bounds = &kept->surfaces[(size_t)s];
+            const world_point3d *first = &kept->vertices[(size_t)geometry->surfaces[s].corners[0].vertex_index];
+            *bounds = {first->x, first->x, first->y, first->y};
+            for (int32_t c = 1; c < 3; ++c)
+            {
+                const world_point3d *p = &kept->vertices[(size_t)geometry->surfaces[s].corners[c].vertex_index];
+                if (p->x < bounds->x0) bounds->x0 = p->x;
+                if (p->x > bounds->x1) bounds->x1 = p->x;
+                if (p->y < bounds->y0) bounds->y0 = p->y;
+                if (p->y > bounds->y1) bounds->y1 = p->y;
+            }
+        }
+        kept->valid = true;
+        kept->type = model->type;
+        kept->geometry = geometry;
+        kept->location = model->location;
+        kept->up_vector = model->up_vector;
+        kept->forward_vector = model->forward_vector;
+        kept->scale_vector = model->scale_vector;
+    }
+    return kept;
+}
+
+static void forget_model_world_vertices(void)
+{
+    for (model_world_vertices &kept : model_globals.world_vertices) kept.valid = false;
 }
 
 static void update_model_vectors(model_data *model)
@@ -187,11 +266,13 @@ void initialize_models_for_new_map(void)
     initialize_geometry_for_new_map();
     initialize_definitions_for_new_map(&model_definitions);
     initialize_data_for_new_map(&model_data_globals);
+    forget_model_world_vertices();
 }
 
 void dispose_models_from_old_map(void)
 {
     dispose_data_from_old_map(&model_data_globals);
+    forget_model_world_vertices();
     dispose_definitions_from_old_map(&model_definitions);
     dispose_geometry_from_old_map();
 }
@@ -306,15 +387,19 @@ world_distance get_model_height_at_position(int32_t model_index, world_distance 
         return MESH_NO_HEIGHT;
     const geometry_definition *geometry = model_geometry(model);
     if (!geometry) return MESH_NO_HEIGHT;
-    geometry_matrix matrix;
-    model_matrix(model, &matrix);
+    const model_world_vertices *kept = get_model_world_vertices(model_index, model, geometry);
+    const world_point3d *vertices = kept->vertices.data();
     bool found = false;
     world_distance best = MESH_NO_HEIGHT;
     for (int32_t s = 0; s < geometry->surface_count; ++s)
     {
+        // A point off a surface's box is off the surface, or the surface is
+        // seen edge-on from above (a vertical face, which has no height).
+        const surface_bounds *bounds = &kept->surfaces[(size_t)s];
+        if (x < bounds->x0 || x > bounds->x1 || y < bounds->y0 || y > bounds->y1) continue;
         const geometry_surface *surface = &geometry->surfaces[s];
         world_point3d p[3];
-        for (int32_t c = 0; c < 3; ++c) world_vertex(model, geometry, &matrix, surface->corners[c].vertex_index, &p[c]);
+        for (int32_t c = 0; c < 3; ++c) p[c] = vertices[surface->corners[c].vertex_index];
         const int64_t e0 = cross2d(&p[0], &p[1], x, y), e1 = cross2d(&p[1], &p[2], x, y),
                       e2 = cross2d(&p[2], &p[0], x, y);
         const bool inside = (e0 >= 0 && e1 >= 0 && e2 >= 0) || (e0 <= 0 && e1 <= 0 && e2 <= 0);
@@ -461,14 +546,13 @@ static void test_model_for_obstruction(obstruction_walk *walk, int32_t model_ind
     if (segment_enters_box(walk->origin, walk->target, model->bounds) == NONE) return;
     const geometry_definition *geometry = model_geometry(model);
     if (!geometry) return;
-    geometry_matrix matrix;
-    model_matrix(model, &matrix);
+    const world_point3d *vertices = get_model_world_vertices(model_index, model, geometry)->vertices.data();
     for (int32_t s = 0; s < geometry->surface_count; ++s)
     {
         const geometry_surface *surface = &geometry->surfaces[s];
         if (surface->flags & _geometry_surface_does_not_stop_projectiles_flag) continue;
         world_point3d p[3];
-        for (int32_t c = 0; c < 3; ++c) world_vertex(model, geometry, &matrix, surface->corners[c].vertex_index, &p[c]);
+        for (int32_t c = 0; c < 3; ++c) p[c] = vertices[surface->corners[c].vertex_index];
         const int32_t t = segment_crosses_triangle(walk->origin, walk->target, p);
         if (t != NONE && (walk->nearest == NONE || t < walk->nearest)) walk->nearest = t;
     }

@@ -39,6 +39,10 @@
 static datum_globals monster_data_globals = {
     .name = "monster", .size = sizeof(monster_data), .maximum_count = MAXIMUM_MONSTERS_PER_MAP};
 
+// Each slot's record as the hash last wrote it and the CRC of its bytes
+// (state_hash.h): local, never hashed.
+static state_hash_record_cache monster_hash_records;
+
 monster_action_procedure monster_action_fns[NUMBER_OF_MONSTER_ACTIONS] = {};
 
 static monster_died_procedure monster_died_procs[MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS];
@@ -69,6 +73,7 @@ bool initialize_monsters(void)
 void initialize_monsters_for_new_map(void)
 {
     initialize_data_for_new_map(&monster_data_globals);
+    monster_hash_records.forget();
     initialize_pathfinding_for_new_map();
     initialize_monster_definitions_for_new_map();
     initialize_unit_definitions_for_new_map();
@@ -79,6 +84,7 @@ void initialize_monsters_for_new_map(void)
 void dispose_monsters_from_old_map(void)
 {
     dispose_data_from_old_map(&monster_data_globals);
+    monster_hash_records.forget();
     dispose_pathfinding_from_old_map();
     dispose_monster_definitions_from_old_map();
     dispose_unit_definitions_from_old_map();
@@ -405,48 +411,52 @@ void new_monster_palette_entry(marker_palette_entry *entry)
 
 // display_dirty_flags stays out: the status bar clears them every frame it
 // draws, so a machine with a window would hash otherwise than one without.
+// The fields, the held objects and the name of the unit in slot `index`,
+// written from `out` on.
+enum
+{
+    MONSTER_HASH_FIELD_COUNT = 71, // the put()s below
+    MONSTER_HASH_HELD_COUNT = NUMBER_OF(monster_data{}.held_object_indexes),
+    MONSTER_HASH_SIZE = 4 * (MONSTER_HASH_FIELD_COUNT + MONSTER_HASH_HELD_COUNT) + sizeof(monster_data{}.name),
+};
+
+static void write_monster_hash_bytes(int32_t index, const monster_data *m, uint8_t *out)
+{
+    state_hash_cursor cursor = {out};
+    auto put = [&cursor](int32_t value) { cursor.put(value); };
+    put(index); put(m->identifier); put(m->type); put((int32_t)m->flags); put((int32_t)m->extra_flags);
+    put(m->object_index); put(m->carrying_object_index); put(m->artifact_index); put(m->unit_type);
+    put(m->owner_team_index); put(m->owner_player_index); put(m->cell_impassability_flags);
+    put(m->ticks_until_updating); put(m->terrain_impassability_flags); put(m->repeated_obstruction_count);
+    put(m->path_index); put(m->path_segment_length); put(m->waypoint_count); put(m->waypoint_index);
+    put(m->desired_yaw); put(m->final_desired_yaw); put(m->waypoints[0].x); put(m->waypoints[0].y);
+    put(m->waypoints[1].x); put(m->waypoints[1].y); put(m->waypoints[2].x); put(m->waypoints[2].y);
+    put(m->waypoints[3].x); put(m->waypoints[3].y); put(m->path_destination.x); put(m->path_destination.y);
+    put(m->target_location.x); put(m->target_location.y); put(m->last_target_location.x);
+    put(m->last_target_location.y); put(m->target_location_height); put(m->target_monster_index);
+    put(m->deferred_target_index); put(m->attack_timer); put(m->confusion_timer);
+    put(m->estimated_projectile_flight_time); put(m->estimated_projectile_pitch);
+    put(m->projectile_initial_velocity); put(m->avoiding_object_index); put(m->pick_up_object_index);
+    put(m->pick_up_object_identifier); put(m->aggressor_monster_index); put(m->internal_command_identifier);
+    put(m->mana); put(m->base_movement_speed); put(m->formation_identifier); put(m->formation_angle);
+    put(m->height_over_mesh); put(m->action); put(m->action_permutation); put(m->ammunition_count);
+    put(m->experience); put(m->battles_survived); put(m->original_name_string_index);
+    put(m->maximum_artifacts_carried); put(m->held_object_count); put(m->orig_color_table_index);
+    put(m->collection_reference_index); put((int32_t)m->artifact_timer); put(m->orig_type);
+    put(m->orig_base_movement_speed); put(m->map_action_index); put(m->marker_index); put(m->propelled_yaw);
+    put(m->propelled_timer); put(m->propulsion_speed);
+    for (int32_t i = 0; i < MONSTER_HASH_HELD_COUNT; ++i) put(m->held_object_indexes[i]);
+    memcpy(cursor.out, m->name, sizeof(m->name));
+    VASSERT(cursor.out + sizeof(m->name) == out + MONSTER_HASH_SIZE, "unit hash record of the wrong size");
+}
+
+// A unit standing still or dead between two hashes gives its kept CRC again.
 void hash_monsters(uint32_t *hash)
 {
-    for (int32_t index = 0; index < monster_data_globals.count; ++index)
-    {
-        const monster_data *m = (const monster_data *)get_datum(&monster_data_globals, index);
-        if (!m) continue;
-        // The fields, the held objects and the name, written in place.
-        enum
-        {
-            FIELD_COUNT = 71, // the put()s below
-            HELD_COUNT = NUMBER_OF(m->held_object_indexes),
-            MONSTER_HASH_SIZE = 4 * (FIELD_COUNT + HELD_COUNT) + sizeof(m->name),
-        };
-        uint8_t unbatched[MONSTER_HASH_SIZE];
-        uint8_t *out = state_hash_begin_record(hash, MONSTER_HASH_SIZE, unbatched);
-        state_hash_cursor cursor = {out};
-        auto put = [&cursor](int32_t value) { cursor.put(value); };
-        put(index); put(m->identifier); put(m->type); put((int32_t)m->flags); put((int32_t)m->extra_flags);
-        put(m->object_index); put(m->carrying_object_index); put(m->artifact_index); put(m->unit_type);
-        put(m->owner_team_index); put(m->owner_player_index); put(m->cell_impassability_flags);
-        put(m->ticks_until_updating); put(m->terrain_impassability_flags); put(m->repeated_obstruction_count);
-        put(m->path_index); put(m->path_segment_length); put(m->waypoint_count); put(m->waypoint_index);
-        put(m->desired_yaw); put(m->final_desired_yaw); put(m->waypoints[0].x); put(m->waypoints[0].y);
-        put(m->waypoints[1].x); put(m->waypoints[1].y); put(m->waypoints[2].x); put(m->waypoints[2].y);
-        put(m->waypoints[3].x); put(m->waypoints[3].y); put(m->path_destination.x); put(m->path_destination.y);
-        put(m->target_location.x); put(m->target_location.y); put(m->last_target_location.x);
-        put(m->last_target_location.y); put(m->target_location_height); put(m->target_monster_index);
-        put(m->deferred_target_index); put(m->attack_timer); put(m->confusion_timer);
-        put(m->estimated_projectile_flight_time); put(m->estimated_projectile_pitch);
-        put(m->projectile_initial_velocity); put(m->avoiding_object_index); put(m->pick_up_object_index);
-        put(m->pick_up_object_identifier); put(m->aggressor_monster_index); put(m->internal_command_identifier);
-        put(m->mana); put(m->base_movement_speed); put(m->formation_identifier); put(m->formation_angle);
-        put(m->height_over_mesh); put(m->action); put(m->action_permutation); put(m->ammunition_count);
-        put(m->experience); put(m->battles_survived); put(m->original_name_string_index);
-        put(m->maximum_artifacts_carried); put(m->held_object_count); put(m->orig_color_table_index);
-        put(m->collection_reference_index); put((int32_t)m->artifact_timer); put(m->orig_type);
-        put(m->orig_base_movement_speed); put(m->map_action_index); put(m->marker_index); put(m->propelled_yaw);
-        put(m->propelled_timer); put(m->propulsion_speed);
-        for (int32_t i = 0; i < HELD_COUNT; ++i) put(m->held_object_indexes[i]);
-        memcpy(cursor.out, m->name, sizeof(m->name));
-        state_hash_end_record(hash, out, cursor.out + sizeof(m->name), unbatched, MONSTER_HASH_SIZE);
-    }
+    state_hash_add_kept_records<monster_data, MONSTER_HASH_SIZE>(
+        hash, &monster_hash_records, monster_data_globals.count,
+        [](int32_t index) { return (const monster_data *)get_datum(&monster_data_globals, index); },
+        write_monster_hash_bytes);
 }
 
 bool monster_records_are_allied(const monster_data *a, const monster_data *b)

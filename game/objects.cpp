@@ -7,13 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
-#define OBJECT_HASH_HAS_SSE2 1
-#include <emmintrin.h>
-#else
-#define OBJECT_HASH_HAS_SSE2 0
-#endif
-
 #include "cseries/log.h"
 #include "mesh.h"
 #include "models.h"
@@ -40,12 +33,6 @@ enum
     SCAN_CHAIN_MISMATCHES_LOGGED = 8,
 };
 
-struct object_hash_cache_entry
-{
-    object_data record;
-    uint8_t bytes[34 * 4];
-};
-
 static struct object_globals
 {
     bool initialized;
@@ -69,14 +56,10 @@ static struct object_globals
     bool scan_checking;
     scan_chain_check_counts scan_counts;
 
-    // The hash's bytes of each slot's record as it last hashed it, with a
-    // copy of that record (objects.h): local, never hashed.  A slot whose
-    // kept record is all zeros (identifier 0: never a used record) has none.
-    std::vector<object_hash_cache_entry> hash_cache;
-    int32_t hash_fault_object; // the planted fault's slot, NONE without one
-    bool hash_checking;
-    object_hash_cache_check_counts hash_counts;
-} object_globals = {.scan_fault_object = NONE, .hash_fault_object = NONE};
+    // Each slot's record as the hash last wrote it and the CRC of its bytes
+    // (state_hash.h): local, never hashed.
+    state_hash_record_cache hash_records;
+} object_globals = {.scan_fault_object = NONE};
 
 // Outside object_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<shape_sequence_information_procedure> sequence_information_slot("shape sequence information");
@@ -446,14 +429,14 @@ void initialize_objects_for_new_map(void)
 {
     initialize_data_for_new_map(&object_data_globals);
     forget_scan_chains();
-    object_globals.hash_cache.clear();
+    object_globals.hash_records.forget();
 }
 
 void dispose_objects_from_old_map(void)
 {
     dispose_data_from_old_map(&object_data_globals);
     forget_scan_chains();
-    object_globals.hash_cache.clear();
+    object_globals.hash_records.forget();
 }
 
 // ---- records -------------------------------------------------------------------
@@ -1195,78 +1178,18 @@ static void write_object_hash_bytes(int32_t index, const object_data *object, ui
     VASSERT(cursor.out == out + OBJECT_HASH_SIZE, "object hash record of the wrong size");
 }
 
-#if OBJECT_HASH_HAS_SSE2
-static_assert(sizeof(object_data) % 16 == 0 && OBJECT_HASH_SIZE % 8 == 0);
-static inline bool records_are_equal(const object_data *a, const object_data *b)
-{
-    __m128i same = _mm_set1_epi8(-1);
-#pragma GCC unroll 8
-    for (size_t offset = 0; offset < sizeof(object_data); offset += 16)
-        same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)((const uint8_t *)a + offset)),
-                                                  _mm_loadu_si128((const __m128i *)((const uint8_t *)b + offset))));
-    return _mm_movemask_epi8(same) == 0xFFFF;
-}
-#else
-static inline bool records_are_equal(const object_data *a, const object_data *b)
-{
-    return memcmp(a, b, sizeof(object_data)) == 0;
-}
-#endif
-
-// The hash's bytes are a function of the slot and its record alone, so a
-// record whose bytes equal the copy kept beside the bytes it gave last time
-// gives them again: the arrows lying on the ground, the scenery and the
-// resting dead (most objects of a long battle) cost a comparison and a copy
-// instead of thirty-four byte swaps.  A record that differs in any byte,
-// written by whichever code, is hashed afresh; nothing else need tell the
-// cache of a change.
+// Slots whose record did not change since the last hash (the arrows lying on
+// the ground, the scenery, the resting dead: most objects of a long battle)
+// cost a comparison and a table step instead of thirty-four byte swaps and
+// the CRC of their bytes.
 void hash_objects(uint32_t *hash)
 {
     const int32_t count = object_data_globals.count;
     state_hash_add_int32(hash, count);
-    std::vector<object_hash_cache_entry> &cache = object_globals.hash_cache;
-    if (cache.size() < (size_t)count) cache.resize((size_t)count);
-    for (int32_t index = 0; index < count; ++index)
-    {
-        const object_data *object = (const object_data *)get_datum(&object_data_globals, index);
-        if (!object) continue;
-        uint8_t unbatched[OBJECT_HASH_SIZE];
-        uint8_t *out = state_hash_begin_record(hash, OBJECT_HASH_SIZE, unbatched);
-        object_hash_cache_entry *entry = &cache[(size_t)index];
-        const bool unchanged = records_are_equal(&entry->record, object) || index == object_globals.hash_fault_object;
-        if (unchanged && !object_globals.hash_checking)
-            memcpy(out, entry->bytes, OBJECT_HASH_SIZE);
-        else
-        {
-            write_object_hash_bytes(index, object, out);
-            if (unchanged)
-            {
-                // The checker: the bytes kept for an unchanged record against fresh ones.
-                object_globals.hash_counts.records_checked += 1;
-                if (memcmp(out, entry->bytes, OBJECT_HASH_SIZE) != 0)
-                {
-                    if (object_globals.hash_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
-                        log_message(__FILE__, __LINE__, "object %d: the hash's kept bytes differ from its record's",
-                                    (int)index);
-                    object_globals.hash_counts.mismatches += 1;
-                }
-            }
-            if (index != object_globals.hash_fault_object || entry->record.identifier == 0)
-            {
-                entry->record = *object;
-                memcpy(entry->bytes, out, OBJECT_HASH_SIZE);
-            }
-        }
-        state_hash_end_record(hash, out, out + OBJECT_HASH_SIZE, unbatched, OBJECT_HASH_SIZE);
-    }
+    state_hash_add_kept_records<object_data, OBJECT_HASH_SIZE>(
+        hash, &object_globals.hash_records, count,
+        [](int32_t index) { return (const object_data *)get_datum(&object_data_globals, index); },
+        write_object_hash_bytes);
 }
 
-void set_object_hash_cache_checking(bool on)
-{
-    object_globals.hash_checking = on;
-    object_globals.hash_counts = {0, 0};
-}
-
-object_hash_cache_check_counts get_object_hash_cache_check_counts(void) { return object_globals.hash_counts; }
-
-void plant_object_hash_cache_fault(int32_t object_index) { object_globals.hash_fault_object = object_index; }
+void plant_object_hash_cache_fault(int32_t object_index) { object_globals.hash_records.fault_slot = object_index; }

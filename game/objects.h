@@ -407,20 +407,11 @@ scan_chain_check_counts get_scan_chain_check_counts(void);
 // object_chains_are_consistent find it.  The object's slot is what is kept out.
 void plant_scan_chain_fault(int32_t object_index);
 
-// hash_objects keeps, per slot, the bytes it last hashed and the record they
-// came from, and gives the same bytes again while the record is unchanged.
-// Its checker (tests): while on, every record found unchanged is hashed
-// afresh as well and the two compared; a difference is counted and logged
-// (the first few), and the fresh bytes are the ones hashed.
-struct object_hash_cache_check_counts
-{
-    int64_t records_checked;
-    int64_t mismatches;
-};
-void set_object_hash_cache_checking(bool on); // also sets the counts to 0
-object_hash_cache_check_counts get_object_hash_cache_check_counts(void);
+// hash_objects keeps, per slot, the CRC of the bytes it last hashed and the
+// record they came from, and uses the CRC again while the record is
+// unchanged (state_hash.h; its checker finds a kept CRC gone wrong).
 // Test seam: a planted fault that makes the slot's record count as unchanged
-// (its kept bytes are not renewed) from now on; NONE takes it back.
+// (its kept CRC is not renewed) from now on; NONE takes it back.
 void plant_object_hash_cache_fault(int32_t object_index);
 
 // Moves a non-unit object (projectiles) one tick along its velocity under its

@@ -392,26 +392,32 @@ int32_t get_projectile_recursion_depth(void) { return recursion_detector.depth; 
 // The fields of one projectile in the state hash.
 enum { PROJECTILE_HASH_FIELD_COUNT = 26 };
 
+enum { PROJECTILE_HASH_SIZE = 4 * PROJECTILE_HASH_FIELD_COUNT };
+
+static void write_projectile_hash_bytes(int32_t index, const projectile_data *p, uint8_t *out)
+{
+    state_hash_cursor cursor = {out};
+    auto put = [&cursor](int32_t value) { cursor.put(value); };
+    put(index); put(p->identifier); put(p->flags); put(p->type); put(p->object_index); put(p->target_monster_index);
+    put(p->owner_unit_index); put(p->owner_monster_index); put(p->damage_scale); put(p->ticks_since_last_contrail);
+    put(p->contrail_count); put(p->lifespan); put(p->contrail_frequency); put(p->particle_system_density);
+    put(p->delay); put(p->last_bounce_stain_position.x); put(p->last_bounce_stain_position.y);
+    put(p->lightning_index); put(p->lightning_identifier); put(p->target_location.x); put(p->target_location.y);
+    put(p->target_location.z); put(p->visible_projectile_group_type); put(p->original_owner_player_index);
+    put(p->guided_speed); put(p->last_distance_to_target);
+    VASSERT(cursor.out == out + PROJECTILE_HASH_SIZE, "projectile hash record of the wrong size");
+}
+
+// Each slot's record as the hash last wrote it and the CRC of its bytes
+// (state_hash.h): local, never hashed.  A projectile at rest gives its kept CRC.
+static state_hash_record_cache projectile_hash_records;
+
 static void hash_projectiles(uint32_t *hash)
 {
-    for (int32_t index = 0; index < get_projectile_slot_count(); ++index)
-    {
-        const projectile_data *p = get_projectile_data(index);
-        if (!p) continue;
-        enum { PROJECTILE_HASH_SIZE = 4 * PROJECTILE_HASH_FIELD_COUNT };
-        uint8_t unbatched[PROJECTILE_HASH_SIZE];
-        uint8_t *out = state_hash_begin_record(hash, PROJECTILE_HASH_SIZE, unbatched);
-        state_hash_cursor cursor = {out};
-        auto put = [&cursor](int32_t value) { cursor.put(value); };
-        put(index); put(p->identifier); put(p->flags); put(p->type); put(p->object_index); put(p->target_monster_index);
-        put(p->owner_unit_index); put(p->owner_monster_index); put(p->damage_scale); put(p->ticks_since_last_contrail);
-        put(p->contrail_count); put(p->lifespan); put(p->contrail_frequency); put(p->particle_system_density);
-        put(p->delay); put(p->last_bounce_stain_position.x); put(p->last_bounce_stain_position.y);
-        put(p->lightning_index); put(p->lightning_identifier); put(p->target_location.x); put(p->target_location.y);
-        put(p->target_location.z); put(p->visible_projectile_group_type); put(p->original_owner_player_index);
-        put(p->guided_speed); put(p->last_distance_to_target);
-        state_hash_end_record(hash, out, cursor.out, unbatched, PROJECTILE_HASH_SIZE);
-    }
+    state_hash_add_kept_records<projectile_data, PROJECTILE_HASH_SIZE>(
+        hash, &projectile_hash_records, get_projectile_slot_count(),
+        [](int32_t index) { return (const projectile_data *)get_projectile_data(index); },
+        write_projectile_hash_bytes);
 }
 
 bool initialize_projectiles(void)
@@ -428,6 +434,7 @@ bool initialize_projectiles(void)
 void initialize_projectiles_for_new_map(void)
 {
     if (projectile_data_globals.blocks) initialize_data_for_new_map(&projectile_data_globals);
+    projectile_hash_records.forget();
     projectile_array_globals.in_use = 0;
     if (projectile_definitions.registered) initialize_definitions_for_new_map(&projectile_definitions);
     if (projectile_group_definitions.registered) initialize_definitions_for_new_map(&projectile_group_definitions);
@@ -440,6 +447,7 @@ void initialize_projectiles_for_new_map(void)
 void dispose_projectiles_from_old_map(void)
 {
     if (projectile_data_globals.blocks) dispose_data_from_old_map(&projectile_data_globals);
+    projectile_hash_records.forget();
     projectile_array_globals.in_use = 0;
     if (projectile_definitions.registered) dispose_definitions_from_old_map(&projectile_definitions);
     if (projectile_group_definitions.registered) dispose_definitions_from_old_map(&projectile_group_definitions);

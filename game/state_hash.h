@@ -12,8 +12,14 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
+#include "cseries/crc.h"
 #include "cseries/cseries.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 enum { MAXIMUM_STATE_HASH_PROCEDURES = 32 };
 
@@ -81,7 +87,134 @@ struct state_hash_cursor
     }
 };
 
+// ---- kept records ------------------------------------------------------------
+// A record array whose hashed bytes are a function of the slot and of the
+// record's own bytes alone keeps, per slot, a copy of the record and the CRC
+// of the bytes it gave.  A record equal to its copy byte for byte (the arrows
+// lying on the ground, the scenery, the resting dead) is neither written nor
+// read by the CRC again: its kept CRC joins the others by CRC combination,
+// which gives the value the bytes themselves would.  Any write to a record,
+// by whichever code, changes its bytes, so no writer has to report a change.
+// The cache is local, never hashed, and may be forgotten at any time.
+struct state_hash_record_cache
+{
+    // The copies, one record size each; a slot without one holds zeros,
+    // which no used record equals (its identifier is not 0).
+    std::vector<uint8_t> records;
+    std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave, where known
+    std::vector<uint8_t> known; // whether the slot's CRC is (taken once it is at rest)
+    std::vector<uint32_t> gathered; // one pass's CRCs in slot order
+    crc32_shift shift = {}; // for the hashed size (size 0 until the first pass)
+    // Test seam: a slot whose record counts as unchanged (its copy and CRC
+    // are not renewed), NONE without one.
+    int32_t fault_slot = NONE;
+
+    void forget(void)
+    {
+        records.clear();
+        crcs.clear();
+        known.clear();
+    }
+};
+
+// Whether this pass writes every record afresh (the checker's pass), so that
+// no kept CRC is used or renewed.
+bool state_hash_writes_afresh(void);
+// Hands the CRC whatever was added to `hash` and waits in a batch, so that
+// *hash is the CRC of everything added so far.
+void state_hash_flush(uint32_t *hash);
+// Makes room in `cache` for `count` slots of `record_size` bytes hashed as `hash_size`.
+void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t count, size_t record_size,
+                                     size_t hash_size);
+
+template <size_t SIZE> inline bool state_hash_records_are_equal(const uint8_t *a, const uint8_t *b)
+{
+#if defined(__SSE2__)
+    constexpr size_t WHOLE = SIZE / 16 * 16;
+    __m128i difference = _mm_setzero_si128();
+#pragma GCC unroll 32
+    for (size_t offset = 0; offset < WHOLE; offset += 16)
+        difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + offset)),
+                                                             _mm_loadu_si128((const __m128i *)(b + offset))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xFFFF &&
+           memcmp(a + WHOLE, b + WHOLE, SIZE - WHOLE) == 0;
+#else
+    return memcmp(a, b, SIZE) == 0;
+#endif
+}
+
+// Adds the records of slots 0 to count - 1 that `get(index)` gives (a null
+// pointer: a free slot, which adds nothing), each as the HASH_SIZE bytes that
+// `write(index, record, out)` writes.  A record that changed since the last
+// pass is written into the hash's bytes as before (a unit on the move would
+// never use a CRC of its own); one that did not joins by its kept CRC,
+// which is taken once, the first time it is found at rest.  The value is the
+// one writing every record's bytes in turn gives.  A used record's first
+// field is its identifier, never 0.
+template <class Record, size_t HASH_SIZE, class Get, class Write>
+void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, int32_t count, Get get, Write write)
+{
+    static_assert(offsetof(Record, identifier) == 0 && sizeof(Record{}.identifier) == 2);
+    const bool afresh = state_hash_writes_afresh();
+    if (!afresh) prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
+    uint32_t *gathered = cache->gathered.data(), *crcs = cache->crcs.data();
+    uint8_t *copies = cache->records.data(), *known = cache->known.data();
+    const int32_t fault_slot = cache->fault_slot;
+    size_t gathered_count = 0; // kept CRCs waiting, after every byte added to the hash
+    for (int32_t index = 0; index < count; ++index)
+    {
+        const uint8_t *record = (const uint8_t *)get(index);
+        if (!record) continue;
+        uint8_t *copy = afresh ? nullptr : copies + (size_t)index * sizeof(Record);
+        if (afresh || (!state_hash_records_are_equal<sizeof(Record)>(copy, record) &&
+                       (index != fault_slot || (copy[0] == 0 && copy[1] == 0))))
+        {
+            if (gathered_count)
+            {
+                *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
+                gathered_count = 0;
+            }
+            uint8_t unbatched[HASH_SIZE];
+            uint8_t *out = state_hash_begin_record(hash, HASH_SIZE, unbatched);
+            write(index, (const Record *)record, out);
+            state_hash_end_record(hash, out, out + HASH_SIZE, unbatched, HASH_SIZE);
+            if (afresh) continue;
+            memcpy(copy, record, sizeof(Record));
+            known[index] = 0;
+            continue;
+        }
+        if (!known[index])
+        {
+            uint8_t bytes[HASH_SIZE];
+            write(index, (const Record *)record, bytes);
+            crcs[index] = crc32_of(bytes, HASH_SIZE);
+            known[index] = 1;
+        }
+        if (!gathered_count) state_hash_flush(hash);
+        gathered[gathered_count++] = crcs[index];
+    }
+    if (gathered_count) *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
+}
+
+// ---- the hash ---------------------------------------------------------------
+
 // The hash of the synchronized game as it stands.  One thread at a time (the
 // tick's): the bytes are gathered in one block of this module.  A call from
 // inside a procedure is refused (asserted) with 0.
 uint32_t compute_state_hash(void);
+
+// The same with every record written afresh: no kept CRC used or renewed.
+uint32_t compute_fresh_state_hash(void);
+
+// The checker: while on, every compute_state_hash computes the fresh hash as
+// well; a difference (a kept CRC that no longer matches its record) is a
+// logged fault, counted, and the fresh value is the one returned.  On from
+// the start in a build with assertions, off in a release build.
+struct state_hash_check_counts
+{
+    int64_t checks;
+    int64_t faults;
+};
+void set_state_hash_checking(bool on); // also sets the counts to 0
+bool state_hash_checking(void);
+state_hash_check_counts get_state_hash_check_counts(void);

@@ -371,3 +371,119 @@ uint32_t crc32_update_by_method(crc32_method method, uint32_t crc, const void *d
         method = _crc32_bytewise;
     return run_method(method, crc, data, size);
 }
+
+// ---- combination ----------------------------------------------------------------------
+// A finished CRC is linear in its bytes apart from the complements on the way
+// in and out, and they cancel: crc32_update(a, B) = Z(a) ^ crc32_of(B), where
+// Z is what |B| zero bytes do to a running register (a register of 0 stays 0
+// through them).  Z is multiplication by x^(8 |B|) modulo the polynomial, in
+// the reflected bit order: bit 31 of a register is x^0.
+
+// a * b modulo the polynomial, both reflected.
+static uint32_t multiply_modulo(uint32_t a, uint32_t b)
+{
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit; bit >>= 1)
+    {
+        if (a & bit) product ^= b;
+        b = (b & 1) ? (b >> 1) ^ REFLECTED_POLYNOMIAL : b >> 1;
+    }
+    return product;
+}
+
+// x^(8 size) modulo the polynomial, reflected, by squaring.
+static uint32_t power_of_zero_bytes(size_t size)
+{
+    uint32_t result = 1u << 31; // x^0
+    uint32_t square = 1u << 23; // x^8: one byte
+    for (; size; size >>= 1)
+    {
+        if (size & 1) result = multiply_modulo(result, square);
+        square = multiply_modulo(square, square);
+    }
+    return result;
+}
+
+uint32_t crc32_combine(uint32_t crc_a, uint32_t crc_b, size_t size_b)
+{
+    return multiply_modulo(crc_a, power_of_zero_bytes(size_b)) ^ crc_b;
+}
+
+void crc32_make_shift(crc32_shift *shift, size_t size)
+{
+    shift->size = size;
+    shift->carry_less = crc32_method_is_available(_crc32_folding);
+    const uint32_t power = power_of_zero_bytes(size);
+    uint32_t powers = power;
+    for (int n = 0; n < 8; n++, powers = multiply_modulo(powers, power))
+    {
+        shift->factors[n] = (uint64_t)powers << 1;
+        if (n >= 4) continue;
+        uint32_t bits[32]; // bit i of a register, moved on
+        for (int i = 0; i < 32; i++) bits[i] = multiply_modulo(1u << i, powers);
+        for (int k = 0; k < 4; k++)
+            for (uint32_t byte = 0; byte < 256; byte++)
+            {
+                uint32_t value = 0;
+                for (int i = 0; i < 8; i++)
+                    if (byte & (1u << i)) value ^= bits[8 * k + i];
+                shift->table[n][k][byte] = value;
+            }
+    }
+}
+
+static inline uint32_t moved_on(const uint32_t (*t)[256], uint32_t crc)
+{
+    return t[0][crc & 0xFF] ^ t[1][(crc >> 8) & 0xFF] ^ t[2][(crc >> 16) & 0xFF] ^ t[3][crc >> 24];
+}
+
+// Four pieces a step: the running CRC moves on by all four at once while
+// the first three pieces' CRCs move on beside it, so the chain from step to
+// step is one lookup deep instead of four.
+static uint32_t append_pieces_by_tables(uint32_t crc, const uint32_t *piece_crcs, size_t count,
+                                        const crc32_shift *shift)
+{
+    const uint32_t(*const t)[4][256] = shift->table;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        crc = moved_on(t[3], crc) ^ moved_on(t[2], piece_crcs[i]) ^ moved_on(t[1], piece_crcs[i + 1]) ^
+              moved_on(t[0], piece_crcs[i + 2]) ^ piece_crcs[i + 3];
+    for (; i < count; i++) crc = moved_on(t[0], crc) ^ piece_crcs[i];
+    return crc;
+}
+
+#if CRC_HAS_FOLDING
+// Eight pieces a step: the running CRC and seven pieces' CRCs, each
+// multiplied by its power of x without reduction (a carry-less product of a
+// register and a factor one bit up is the 64-bit reflected product), summed,
+// and reduced once: the high half is the low-order part as it stands, the
+// low half is x^32 times a register, which four zero bytes reduce.
+CRC_FOLDING_TARGET static uint32_t append_pieces_by_folding(uint32_t crc, const uint32_t *piece_crcs, size_t count,
+                                                            const crc32_shift *shift)
+{
+    const uint32_t(*const t)[256] = crc_tables_of_polynomial.entries;
+    __m128i factors[8];
+    for (int n = 0; n < 8; n++) factors[n] = _mm_cvtsi64_si128((long long)shift->factors[n]);
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8)
+    {
+        __m128i sum = _mm_clmulepi64_si128(_mm_cvtsi32_si128((int)crc), factors[7], 0x00);
+        for (int j = 0; j < 7; j++)
+            sum = _mm_xor_si128(sum, _mm_clmulepi64_si128(_mm_cvtsi32_si128((int)piece_crcs[i + j]), factors[6 - j],
+                                                          0x00));
+        const uint64_t product = (uint64_t)_mm_cvtsi128_si64(sum);
+        const uint32_t low = (uint32_t)product;
+        crc = (uint32_t)(product >> 32) ^ t[3][low & 0xFF] ^ t[2][(low >> 8) & 0xFF] ^ t[1][(low >> 16) & 0xFF] ^
+              t[0][low >> 24] ^ piece_crcs[i + 7];
+    }
+    return append_pieces_by_tables(crc, piece_crcs + i, count - i, shift);
+}
+#endif
+
+uint32_t crc32_append_pieces(uint32_t crc, const uint32_t *piece_crcs, size_t count, const crc32_shift *shift)
+{
+#if CRC_HAS_FOLDING
+    if (shift->carry_less) return append_pieces_by_folding(crc, piece_crcs, count, shift);
+#endif
+    return append_pieces_by_tables(crc, piece_crcs, count, shift);
+}

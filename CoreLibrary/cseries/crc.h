@@ -17,6 +17,28 @@ uint32_t crc32_update(uint32_t crc, const void *data, size_t size);
 // The CRC of one buffer.
 inline uint32_t crc32_of(const void *data, size_t size) { return crc32_update(0, data, size); }
 
+// Combination: the CRC of A followed by B from the CRC of each and B's length,
+// with no byte of either read again.  crc32_combine(crc32_of(A), crc32_of(B),
+// size of B) is crc32_of(A B), and crc32_combine(crc, crc32_of(B), size of B)
+// is crc32_update(crc, B) for any crc.
+uint32_t crc32_combine(uint32_t crc_a, uint32_t crc_b, size_t size_b);
+
+// The same for many pieces of one length, at four table lookups a piece:
+// what one to four pieces' worth of bytes do to a CRC, kept for that length.
+struct crc32_shift
+{
+    size_t size; // the length it was made for
+    // Whether the processor's carry-less multiplication moves CRCs on (set
+    // where it has it; a test may clear it to run the tables).
+    bool carry_less;
+    uint64_t factors[8]; // [n]: x^(8 (n + 1) size) modulo the polynomial, reflected, one bit up
+    uint32_t table[4][4][256]; // [n][k][b]: byte b in place k of a CRC, moved on by (n + 1) `size` zero bytes
+};
+void crc32_make_shift(crc32_shift *shift, size_t size);
+// crc32_update(crc, ...) over `count` pieces of shift->size bytes each, given
+// each piece's crc32_of in `piece_crcs`.
+uint32_t crc32_append_pieces(uint32_t crc, const uint32_t *piece_crcs, size_t count, const crc32_shift *shift);
+
 // The ways of computing it, for tests and benchmarks.
 enum crc32_method
 {

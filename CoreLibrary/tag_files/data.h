@@ -163,11 +163,17 @@ inline void *get_datum(datum_globals *globals, int32_t index)
 {
     if (globals && globals->blocks && index >= 0 && index < globals->capacity)
     {
-        // Most arrays never grow: the first block then needs no division.
+        // Most arrays never grow: the first block then needs no division,
+        // and the blocks of those that do hold a power of two records.
         const int32_t size = globals->size, block_size = globals->maximum_count;
-        uint8_t *record = index < block_size ? globals->blocks[0] + (size_t)index * (size_t)size
-                                             : globals->blocks[index / block_size] +
-                                                   (size_t)(index % block_size) * (size_t)size;
+        uint8_t *record;
+        if (index < block_size) record = globals->blocks[0] + (size_t)index * (size_t)size;
+        else if ((block_size & (block_size - 1)) == 0)
+        {
+            const int shift = __builtin_ctz((unsigned)block_size);
+            record = globals->blocks[index >> shift] + (size_t)(index & (block_size - 1)) * (size_t)size;
+        }
+        else record = globals->blocks[index / block_size] + (size_t)(index % block_size) * (size_t)size;
         int16_t identifier;
         memcpy(&identifier, record, sizeof(identifier));
         return identifier != 0 ? record : nullptr;
