@@ -20,12 +20,10 @@
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "recording.h"
+#include "demo_map_bench.h"
 #include "film_replay_pass.h"
 #include "unit_orders.h"
 
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
 #ifndef VESK_SOURCE_DIRECTORY
 #define VESK_SOURCE_DIRECTORY "."
 #endif
@@ -56,20 +54,18 @@ std::string record_battle_film(char *reason, size_t reason_size)
     std::vector<unit_order> orders;
     if (!read_unit_orders(VESK_SOURCE_DIRECTORY "/data/orders/battle400.txt", &orders, reason, reason_size))
         return "";
-    char directory[] = "/tmp/vesk_battle_film_bench_XXXXXX";
-    if (!mkdtemp(directory))
+    static bench_scratch_directory directory("battle_film_bench", false);
+    if (!directory.ready())
     {
         snprintf(reason, reason_size, "no scratch directory");
         return "";
     }
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('b', 'a', 't', 't'), FILM_SEED, reason,
-                          reason_size))
-        return "";
+    if (!start_bench_map(FOUR_CHARACTER_CODE('b', 'a', 't', 't'), FILM_SEED, reason, reason_size)) return "";
     set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
     const bool ran = run_simulation(FILM_TICKS, nullptr, 0, nullptr, nullptr);
     set_simulation_tick_procedure(nullptr, nullptr);
     stop_simulation();
-    const std::string film = std::string(directory) + "/battle.film";
+    const std::string film = directory.path + "/battle.film";
     if (!ran || !save_simulation_film(film.c_str(), reason, reason_size)) return "";
     path = film;
     return path;
