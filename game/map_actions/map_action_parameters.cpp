@@ -73,7 +73,8 @@ struct entry_index
     std::vector<entry_descriptor> entries;
 };
 
-constexpr uint64_t name_bit(field_tag field_name) { return 1ull << (((uint32_t)field_name * 0x9E3779B1u) >> 26); }
+constexpr uint32_t name_bucket(field_tag field_name) { return ((uint32_t)field_name * 0x9E3779B1u) >> 26; }
+constexpr uint64_t name_bit(field_tag field_name) { return 1ull << name_bucket(field_name); }
 
 // Where the runs lie while a script pass edits them.  The stored layout
 // moves an edited run to the end of the buffer, closes the gap it leaves and
@@ -113,6 +114,9 @@ static struct map_action_parameter_globals
     entry_index indexes[MAXIMUM_MAP_ACTIONS_PER_MAP];
     const map_action_lookup_observer *lookup_observer;
     parameter_arena arena;
+    // Bumped by every change to where or what the entries are (edits,
+    // settling, a new map): resolved reads made before it are looked up again.
+    uint32_t layout_changes;
     // The slot each identifier was last found in (identifiers are unique in the array).
     int16_t slot_of_identifier[1 << 16];
 } map_action_parameter_globals;
@@ -124,7 +128,11 @@ static map_action_parameter_header *header_at(int32_t offset)
     return (map_action_parameter_header *)(globals()->parameter_buffer + offset);
 }
 
-static void changed(void) { globals()->map_actions_state++; }
+static void changed(void)
+{
+    globals()->map_actions_state++;
+    map_action_parameter_globals.layout_changes++;
+}
 
 // ---- the stored entries, walked ---------------------------------------------------
 //
@@ -205,6 +213,7 @@ static void forget_index(int32_t action_index)
 // Every index is rebuilt on its next use (the slots were refilled or reordered).
 static void forget_every_index(void)
 {
+    map_action_parameter_globals.layout_changes++;
     if (++map_action_parameter_globals.index_generation == 0) map_action_parameter_globals.index_generation = 1;
 }
 
@@ -358,6 +367,7 @@ void settle_map_action_parameters(void)
     memset(arena->dead, 0, (size_t)words * sizeof(uint64_t));
     memset(arena->run_starts, 0, (size_t)words * sizeof(uint64_t));
     arena->unsettled = false;
+    map_action_parameter_globals.layout_changes++;
 }
 
 void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets)
@@ -939,6 +949,141 @@ bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb
     return true;
 }
 
+// ---- resolved reads ------------------------------------------------------------------
+
+static bool resolved_current(const resolved_map_action_parameters *resolved)
+{
+    return resolved->layout_changes == map_action_parameter_globals.layout_changes &&
+           resolved->index_generation == map_action_parameter_globals.index_generation;
+}
+
+static uint32_t request_bucket(field_tag field_name)
+{
+    return ((uint32_t)field_name * 0x9E3779B1u) >> (32 - MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS);
+}
+
+void prepare_map_action_parameter_requests(map_action_parameter_request_set *set,
+                                           const map_action_parameter_request *requests, int32_t count)
+{
+    if (!VASSERT(count >= 0 && count <= MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS, "too many parameter requests"))
+        count = count < 0 ? 0 : MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS;
+    *set = {};
+    set->requests = requests;
+    set->count = count;
+    for (int32_t i = 0; i < count; i++)
+    {
+        // A request for every name is looked up on its own.
+        if (requests[i].field_name == NONE)
+            set->any_name |= 1ull << i;
+        else
+            set->by_name_hash[request_bucket(requests[i].field_name)] |= 1ull << i;
+        if (requests[i].flags & _dont_resolve_links_flag) set->own_only |= 1ull << i;
+        // Only a request of one type with the getters' flags answers for values.
+        const parameter_definition *definition = get_parameter_definition(requests[i].type);
+        set->value_sizes[i] = (int8_t)(definition && requests[i].flags == 0 ? definition->size : 0);
+    }
+}
+
+// Each entry of the action in order answers the requests of its name that
+// it matches and that no earlier entry answered: the first match of each.
+static uint64_t resolve_from_entries(resolved_map_action_parameters *resolved, const map_action *action,
+                                     const entry_index *index, uint64_t wanted)
+{
+    const map_action_parameter_request_set *set = resolved->set;
+    uint64_t found = 0;
+    const entry_descriptor *entries = index->entries.data();
+    const int32_t count = (int32_t)index->entries.size();
+    for (int32_t i = 0; i < count && wanted; i++)
+    {
+        const entry_descriptor &entry = entries[i];
+        for (uint64_t candidates = set->by_name_hash[request_bucket(entry.field_name)] & wanted; candidates;
+             candidates &= candidates - 1)
+        {
+            const int32_t request = std::countr_zero(candidates);
+            const map_action_parameter_request &asked = set->requests[request];
+            if (asked.field_name != entry.field_name ||
+                !parameter_matches(asked.flags, NONE, asked.type, entry.field_name, entry.type, entry.count))
+                continue;
+            fill_handle(&resolved->handles[request], entry.field_name, entry.type, entry.count, resolved->action_index, i);
+            resolved->offsets[request] = action->parameters_offset + entry.offset;
+            found |= 1ull << request;
+            wanted &= ~(1ull << request);
+        }
+    }
+    return found;
+}
+
+void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int32_t action_index,
+                                   const map_action_parameter_request_set *set)
+{
+    resolved->action_index = action_index;
+    resolved->set = set;
+    resolved->found = 0;
+    const map_action *action = get_map_action(action_index);
+    entry_index *index = action ? index_of(action_index, action) : nullptr;
+    if (action)
+    {
+        const uint64_t all = set->count >= 64 ? ~0ull : (1ull << set->count) - 1;
+        // An action without links answers every request from its own
+        // entries; a request that follows links, a checking observer or a
+        // slot without an index take the lookup's own way.
+        uint64_t own = 0;
+        if (index && !map_action_parameter_globals.lookup_observer)
+        {
+            summarize(index);
+            own = (index->has_links ? set->own_only : all) & ~set->any_name;
+            resolved->found = resolve_from_entries(resolved, action, index, own);
+        }
+        for (uint64_t rest = all & ~own; rest; rest &= rest - 1)
+        {
+            const int32_t i = std::countr_zero(rest);
+            const map_action_parameter_request &request = set->requests[i];
+            if (first_match(&resolved->handles[i], &resolved->offsets[i], action_index, action, request.flags,
+                            request.field_name, request.type))
+                resolved->found |= 1ull << i;
+        }
+    }
+    resolved->layout_changes = map_action_parameter_globals.layout_changes;
+    resolved->index_generation = map_action_parameter_globals.index_generation;
+}
+
+bool get_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                       map_action_parameter *result)
+{
+    if (request < 0 || request >= resolved->set->count) return false;
+    const map_action_parameter_request &asked = resolved->set->requests[request];
+    if (!resolved_current(resolved))
+        return get_map_action_parameter(result, resolved->action_index, asked.flags, asked.field_name, asked.type);
+    if (!((resolved->found >> request) & 1)) return false;
+    if (result) *result = resolved->handles[request];
+    return true;
+}
+
+bool get_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                void *out)
+{
+    const map_action_parameter_request_set *set = resolved->set;
+    if (request < 0 || request >= set->count) return false;
+    const int32_t size = set->value_sizes[request];
+    if (!VASSERT(size > 0, "a value is read from a request of one type with flags 0")) return false;
+    if (!resolved_current(resolved))
+    {
+        const map_action_parameter_request &asked = set->requests[request];
+        return get_indexed_value(resolved->action_index, asked.field_name, asked.type, index, out, 1);
+    }
+    if (!((resolved->found >> request) & 1)) return false;
+    const int32_t offset = resolved->offsets[request];
+    if (index < 0 || index >= resolved->handles[request].count || offset == NONE) return false;
+    const uint8_t *values = globals()->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE + (int64_t)index * size;
+    switch (size)
+    {
+    case 2: memcpy(out, values, 2); break;
+    case 4: memcpy(out, values, 4); break;
+    default: memcpy(out, values, (size_t)size); break;
+    }
+    return true;
+}
+
 bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer)
 {
     map_action_parameter parameter;
@@ -1222,6 +1367,24 @@ void delete_map_action_parameter(map_action_parameter *parameter)
     adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, NONE);
 }
 
+// Writes a whole entry: its header, `count` values and zero padding.
+static void write_entry(uint8_t *entry, field_tag field_name, int16_t type, int32_t count, int32_t entry_size,
+                        const uint8_t *values)
+{
+    map_action_parameter_header *header = (map_action_parameter_header *)entry;
+    header->type = type;
+    header->count = (int16_t)count;
+    header->field_name = field_name;
+    const int32_t values_size = count * get_parameter_definition(type)->size;
+    uint8_t *data = entry + MAP_ACTION_PARAMETER_HEADER_SIZE;
+    if (values_size == 4)
+        memcpy(data, values, 4);
+    else if (values_size > 0)
+        memcpy(data, values, (size_t)values_size);
+    if (entry_size > MAP_ACTION_PARAMETER_HEADER_SIZE + values_size)
+        memset(data + values_size, 0, (size_t)(entry_size - MAP_ACTION_PARAMETER_HEADER_SIZE - values_size));
+}
+
 // set_unique_map_action_parameter in one resize of the run, when none of
 // its steps (each removal, the new entry, its values) could be refused: the
 // entries of the name and type close up in place, the run is resized once
@@ -1255,9 +1418,30 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
     if (new_size > MAXIMUM_MAP_ACTION_RUN_SIZE || action->parameter_count - removed >= MAXIMUM_MAP_ACTION_RUN_SIZE ||
         used + old_size >= PARAMETER_BUFFER_SIZE || used - removed_size + MAP_ACTION_PARAMETER_HEADER_SIZE + new_size >= PARAMETER_BUFFER_SIZE)
         return NONE;
+    if (removed == 1 && entries[first_removed].size == new_entry_size)
+    {
+        // The usual case: one entry gives way to one of its size.  The run
+        // keeps its size, so its one resize (the move to the end of the
+        // buffer) comes first; then the entries after the old one close up
+        // behind it and the new one goes last, as the steps leave them.
+        if (!adjust_map_action_parameters_size(action_index, old_size)) return NONE;
+        uint8_t *run = globals()->parameter_buffer + action->parameters_offset;
+        const int32_t gap = entries[first_removed].offset, after = gap + new_entry_size;
+        if (old_size > after) memmove(run + gap, run + after, (size_t)(old_size - after));
+        for (size_t i = first_removed + 1; i < entries.size(); i++)
+        {
+            entries[i - 1] = entries[i];
+            entries[i - 1].offset -= new_entry_size;
+        }
+        entries.back() = {field_name, type, (int16_t)count, kept_size, new_entry_size};
+        write_entry(run + kept_size, field_name, type, count, new_entry_size, values);
+        if (type == _parameter_flag || type == _parameter_action_identifier) index->summarized = false;
+        changed();
+        return 1;
+    }
     if (removed == 1 && entries.back().field_name == field_name && entries.back().type == type)
     {
-        // The usual case: the entry replaced is the last, nothing moves.
+        // The entry replaced is the last, nothing moves.
         entries.pop_back();
         action->parameter_count--;
         restamp_index(index, action);
@@ -1294,15 +1478,8 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
         forget_index(action_index);
         return 0;
     }
-    uint8_t *entry = globals()->parameter_buffer + action->parameters_offset + kept_size;
-    map_action_parameter_header *header = (map_action_parameter_header *)entry;
-    header->type = type;
-    header->count = (int16_t)count;
-    header->field_name = field_name;
-    const int32_t values_size = count * get_parameter_definition(type)->size;
-    if (values_size > 0) memcpy(entry + MAP_ACTION_PARAMETER_HEADER_SIZE, values, (size_t)values_size);
-    memset(entry + MAP_ACTION_PARAMETER_HEADER_SIZE + values_size, 0,
-           (size_t)(new_entry_size - MAP_ACTION_PARAMETER_HEADER_SIZE - values_size));
+    write_entry(globals()->parameter_buffer + action->parameters_offset + kept_size, field_name, type, count,
+                new_entry_size, values);
     action->parameter_count++;
     entries.push_back({field_name, type, (int16_t)count, kept_size, new_entry_size});
     restamp_index(index, action);

@@ -144,6 +144,63 @@ bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb
 // Copies the entry's bytes (type 1, links not followed) when it holds exactly `size`.
 bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer);
 
+// ---- resolved reads ----------------------------------------------------------------
+//
+// A procedure that reads many names of its action asks for them together:
+// one look at the action's index of entries answers every request, and each
+// read then goes straight to its entry instead of searching.  An answer is
+// the first match get_map_action_parameter gives for the same name, type
+// and flags; it holds until any entry is next edited (or moved), and a read
+// after that looks its request up afresh, so a stale answer is never used.
+
+enum
+{
+    MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS = 64,
+    MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS = 8,
+};
+
+struct map_action_parameter_request
+{
+    field_tag field_name;
+    int16_t type; // NONE: any type (not for values)
+    uint32_t flags; // as get_map_action_parameter's; 0 for the values of the typed getters
+};
+
+// A procedure's requests, prepared once: which requests each entry's name
+// may answer, so that resolving walks the action's few entries rather than
+// looking up every request.
+struct map_action_parameter_request_set
+{
+    const map_action_parameter_request *requests; // the caller's, kept while the set is used
+    int32_t count;
+    uint64_t own_only; // the requests that never follow links
+    uint64_t any_name; // the requests without a name
+    int8_t value_sizes[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS]; // 0: the request answers for no values
+    uint64_t by_name_hash[1 << MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS]; // requests whose name hashes to each bucket
+};
+void prepare_map_action_parameter_requests(map_action_parameter_request_set *set,
+                                           const map_action_parameter_request *requests, int32_t count);
+
+struct resolved_map_action_parameters
+{
+    int32_t action_index;
+    const map_action_parameter_request_set *set;
+    uint32_t layout_changes, index_generation; // the entries the answers hold for
+    uint64_t found; // one bit per request
+    map_action_parameter handles[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS];
+    int32_t offsets[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS]; // of each entry found, in the buffer
+};
+
+void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int32_t action_index,
+                                   const map_action_parameter_request_set *set);
+// get_map_action_parameter for request `request`; `result` may be null.
+bool get_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                       map_action_parameter *result);
+// The typed getters' answer for request `request` (flags 0): value `index`
+// of the entry into `out`, false when it is absent or has no such value.
+bool get_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                void *out);
+
 // ---- editors: each change increments map_actions_state ----------------------------
 
 // Resizes the action's run, which moves to the end of the buffer (see the
