@@ -79,13 +79,17 @@ constexpr uint64_t name_bit(field_tag field_name) { return 1ull << name_bucket(f
 // Where the runs lie while a script pass edits them.  The stored layout
 // moves an edited run to the end of the buffer, closes the gap it leaves and
 // lowers every offset past it, which costs the whole buffer and every record
-// per edit.  During a pass an edit instead writes the new run after the last
-// byte written (physical_end) and marks the old one dead, and the records
-// hold these physical offsets; settling then closes every dead run in one
-// sweep and lowers each offset by the dead runs that began before it.  That
-// is the stored layout exactly: each edit's move, applied in turn, keeps the
-// bytes in order less the runs it cut out, and lowers an offset by a cut run
-// exactly when the offset lay past the run's start.
+// per edit.  During a pass an edit instead leaves a run of the same size
+// where it is, or writes the new run after the last byte written
+// (physical_end) and marks the old one dead; either way the move is noted
+// in order, and the records hold physical offsets.  Settling then takes the
+// noted runs out (as dead), closes every dead run in one sweep, lowers each
+// other offset by the dead runs that began before it, and puts the noted
+// runs after the rest in the order of their last moves.  That is the stored
+// layout exactly: each edit's move, applied in turn, keeps the bytes in
+// order less the runs it cut out and appends those in turn, and lowers an
+// offset by a cut run exactly when the offset lay past the run's start (an
+// empty run is a run of no bytes: moved, it is noted like any other).
 enum
 {
     ARENA_BITMAP_WORDS = PARAMETER_ARENA_SIZE / 64,
@@ -106,6 +110,11 @@ struct parameter_arena
     uint64_t run_starts[ARENA_BITMAP_WORDS]; // one bit per byte: such a run begins here
     int32_t dead_before[ARENA_BITMAP_WORDS]; // while settling: dead bytes before each bitmap word
     int32_t dead_total;
+    // The moves of this pass in order; a slot's last one (by its number in
+    // last_move) is the one that places it.
+    uint32_t moves_made;
+    uint32_t last_move[MAXIMUM_MAP_ACTIONS_PER_MAP]; // 0: not moved since the last settling
+    std::vector<std::pair<int16_t, uint32_t>> moves;
 };
 
 static struct map_action_parameter_globals
@@ -346,26 +355,111 @@ static void for_each_live_stretch(F visit)
     }
 }
 
+// Notes that the action's run moved to the end of the stored layout.
+static void note_move(int32_t action_index)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (!VASSERT(action_index >= 0 && action_index < MAXIMUM_MAP_ACTIONS_PER_MAP, "a moved run outside the array"))
+        return;
+    if (!arena->unsettled) arena->physical_end = globals()->parameter_buffer_size;
+    arena->last_move[action_index] = ++arena->moves_made;
+    arena->moves.emplace_back((int16_t)action_index, arena->moves_made);
+    arena->unsettled = true;
+}
+
+// Calls visit(action index, record) for each used action whose run was
+// moved since the last settling, in the order of their last moves.
+template <typename F>
+static void for_each_moved_run(F visit)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    for (const auto &[action_index, move] : arena->moves)
+        if (arena->last_move[action_index] == move)
+            if (map_action *action = get_map_action(action_index)) visit(action_index, action);
+}
+
+// Marks (or unmarks) the bytes of the moved runs as dead, as if each had
+// been copied away: they are put after the rest.
+static void mark_moved_runs(bool dead)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        if (action->parameters_size <= 0) return;
+        set_bits(arena->dead, action->parameters_offset, action->parameters_size, dead);
+        set_bits(arena->run_starts, action->parameters_offset, 1, dead);
+    });
+}
+
+// Calls store(action index, stored offset) for every used action, after
+// mark_moved_runs and count_dead_bytes: the others where they close up to,
+// then the moved runs one after the other behind them.
+template <typename F>
+static void for_each_stored_offset(F store)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    datum_globals *array = get_map_action_array();
+    for (int32_t index = 0; index < array->count; index++)
+        if (const map_action *action = get_map_action(index))
+            if (index >= MAXIMUM_MAP_ACTIONS_PER_MAP || arena->last_move[index] == 0)
+                store(index, settled_offset(action->parameters_offset));
+    int32_t offset = arena->physical_end - arena->dead_total;
+    for_each_moved_run([&](int32_t index, const map_action *action) {
+        store(index, offset);
+        offset += action->parameters_size;
+    });
+}
+
+static void forget_moves(void)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    for (const auto &[action_index, move] : arena->moves) arena->last_move[action_index] = 0;
+    arena->moves.clear();
+    arena->moves_made = 0;
+}
+
 void settle_map_action_parameters(void)
 {
     parameter_arena *arena = &map_action_parameter_globals.arena;
     if (!arena->unsettled) return;
     map_action_globals *g = globals();
-    count_dead_bytes();
-    datum_globals *array = get_map_action_array();
-    for (int32_t index = 0; index < array->count; index++)
-        if (map_action *action = get_map_action(index)) action->parameters_offset = settled_offset(action->parameters_offset);
     uint8_t *buffer = g->parameter_buffer;
+    // The moved runs wait aside while the rest closes up.
+    static uint8_t moved[PARAMETER_BUFFER_SIZE];
+    int32_t moved_size = 0;
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        const int32_t size = action->parameters_size;
+        if (size <= 0) return;
+        if (VASSERT(moved_size + size <= PARAMETER_BUFFER_SIZE, "moved runs larger than the buffer"))
+            memcpy(moved + moved_size, buffer + action->parameters_offset, (size_t)size);
+        moved_size += size;
+    });
+    mark_moved_runs(true);
+    count_dead_bytes();
+    // Every offset is worked out from the physical ones before any changes.
+    static int32_t offsets[MAXIMUM_MAP_ACTIONS_PER_MAP];
+    datum_globals *array = get_map_action_array();
+    for_each_stored_offset([&](int32_t index, int32_t offset) {
+        if (index < MAXIMUM_MAP_ACTIONS_PER_MAP)
+            offsets[index] = offset;
+        else
+            get_map_action(index)->parameters_offset = offset;
+    });
+    for (int32_t index = 0; index < array->count && index < MAXIMUM_MAP_ACTIONS_PER_MAP; index++)
+        if (map_action *action = get_map_action(index)) action->parameters_offset = offsets[index];
     int32_t written = 0;
     for_each_live_stretch([&](int32_t first, int32_t size) {
         memmove(buffer + written, buffer + first, (size_t)size);
         written += size;
     });
+    if (moved_size > 0 && moved_size <= PARAMETER_BUFFER_SIZE && written + moved_size <= PARAMETER_ARENA_SIZE)
+        memcpy(buffer + written, moved, (size_t)moved_size);
+    written += moved_size;
     VASSERT(written == g->parameter_buffer_size, "settled parameter bytes differ from the bytes in use");
-    memset(buffer + written, 0, (size_t)(arena->physical_end - written));
+    if (arena->physical_end > written) memset(buffer + written, 0, (size_t)(arena->physical_end - written));
     const int32_t words = (arena->physical_end + 63) >> 6;
     memset(arena->dead, 0, (size_t)words * sizeof(uint64_t));
     memset(arena->run_starts, 0, (size_t)words * sizeof(uint64_t));
+    forget_moves();
     arena->unsettled = false;
     map_action_parameter_globals.layout_changes++;
 }
@@ -375,24 +469,34 @@ void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets)
     parameter_arena *arena = &map_action_parameter_globals.arena;
     const map_action_globals *g = globals();
     datum_globals *array = get_map_action_array();
-    if (arena->unsettled) count_dead_bytes();
+    if (arena->unsettled)
+    {
+        mark_moved_runs(true);
+        count_dead_bytes();
+    }
     for (int32_t index = 0; index < array->count; index++)
     {
         const map_action *action = get_map_action(index);
-        offsets[index] = !action ? NONE : arena->unsettled ? settled_offset(action->parameters_offset) : action->parameters_offset;
+        offsets[index] = !action ? NONE : action->parameters_offset;
     }
+    if (arena->unsettled) for_each_stored_offset([&](int32_t index, int32_t offset) { offsets[index] = offset; });
     if (!arena->unsettled)
     {
         memcpy(buffer, g->parameter_buffer, PARAMETER_BUFFER_SIZE);
         return;
     }
     int32_t written = 0;
-    for_each_live_stretch([&](int32_t first, int32_t size) {
+    auto copy = [&](int32_t first, int32_t size) {
         const int32_t copied = written + size <= PARAMETER_BUFFER_SIZE ? size : PARAMETER_BUFFER_SIZE - written;
         if (copied > 0) memcpy(buffer + written, g->parameter_buffer + first, (size_t)copied);
         written += size;
+    };
+    for_each_live_stretch(copy);
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        if (action->parameters_size > 0) copy(action->parameters_offset, action->parameters_size);
     });
     if (written < PARAMETER_BUFFER_SIZE) memset(buffer + written, 0, (size_t)(PARAMETER_BUFFER_SIZE - written));
+    mark_moved_runs(false);
 }
 
 void begin_map_action_parameter_edits(void) { map_action_parameter_globals.arena.deferring++; }
@@ -431,6 +535,7 @@ static void reset_arena(void)
     arena->unsettled = false;
     arena->physical_end = 0;
     arena->tail_action = NONE;
+    forget_moves();
 }
 
 void reset_map_action_parameter_cache(void)
@@ -1145,9 +1250,23 @@ bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_paramet
             memset(buffer + end, 0, (size_t)(new_parameters_size - old_size));
         else
             memset(buffer + end - (old_size - new_parameters_size), 0, (size_t)(old_size - new_parameters_size));
-        if (arena->unsettled) arena->physical_end = end + new_parameters_size - old_size;
+        if (arena->unsettled)
+        {
+            arena->physical_end = end + new_parameters_size - old_size;
+            // Runs noted since may lie after it in the stored layout.
+            note_move(action_index);
+        }
         action->parameters_size = (int16_t)new_parameters_size;
         g->parameter_buffer_size += new_parameters_size - old_size;
+        changed();
+        if (arena->observer && arena->observer->after) arena->observer->after(action_index, new_parameters_size);
+        return true;
+    }
+    if (new_parameters_size == old_size && old_size > 0 && !arena->settle_every_edit)
+    {
+        // A run that keeps its size is moved by noting it: its bytes stay.
+        note_move(action_index);
+        if (arena->deferring == 0) settle_map_action_parameters();
         changed();
         if (arena->observer && arena->observer->after) arena->observer->after(action_index, new_parameters_size);
         return true;
@@ -1168,7 +1287,8 @@ bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_paramet
         set_bits(arena->run_starts, old_offset, 1, true);
         arena->unsettled = true;
     }
-    if (arena->unsettled) arena->physical_end = end + new_parameters_size;
+    note_move(action_index);
+    arena->physical_end = end + new_parameters_size;
     action->parameters_offset = end;
     action->parameters_size = (int16_t)new_parameters_size;
     g->parameter_buffer_size += new_parameters_size - old_size;
@@ -1571,6 +1691,8 @@ int32_t new_map_action(int32_t parent_action_index)
     if (!parent) action->tag = NONE;
     action->parameters_offset = physical_end();
     map_action_parameter_globals.arena.tail_action = NONE;
+    // Its empty run sits at the end of the stored layout, after the runs moved so far.
+    if (map_action_parameter_globals.arena.unsettled) note_move(action_index);
     action->parameter_count = 0;
     action->parameters_size = 0;
     forget_index(action_index);
@@ -1597,16 +1719,7 @@ void delete_map_action(int32_t action_index)
     map_action_debug(action_index, "deleted");
     if (action->parameters_size > 0) adjust_map_action_parameters_size(action_index, 0);
     // A free slot is never settled again: it keeps the stored offset it has now.
-    if (map_action_parameter_globals.arena.unsettled)
-    {
-        if (action->parameters_offset == physical_end())
-            action->parameters_offset = globals()->parameter_buffer_size;
-        else
-        {
-            count_dead_bytes();
-            action->parameters_offset = settled_offset(action->parameters_offset);
-        }
-    }
+    settle_map_action_parameters();
     if (map_action_parameter_globals.arena.tail_action == action_index) map_action_parameter_globals.arena.tail_action = NONE;
     action->parameter_count = 0;
     action->parameters_size = 0;
