@@ -1544,7 +1544,17 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
         // keeps its size, so its one resize (the move to the end of the
         // buffer) comes first; then the entries after the old one close up
         // behind it and the new one goes last, as the steps leave them.
-        if (!adjust_map_action_parameters_size(action_index, old_size)) return NONE;
+        // In a pass that move is only noted (the checks above cover the
+        // resize's own: the buffer's room and the run's size).
+        parameter_arena *arena = &map_action_parameter_globals.arena;
+        if (arena->deferring > 0 && !arena->settle_every_edit && !arena->observer &&
+            action_index < MAXIMUM_MAP_ACTIONS_PER_MAP)
+        {
+            note_move(action_index);
+            changed();
+        }
+        else if (!adjust_map_action_parameters_size(action_index, old_size))
+            return NONE;
         uint8_t *run = globals()->parameter_buffer + action->parameters_offset;
         const int32_t gap = entries[first_removed].offset, after = gap + new_entry_size;
         if (old_size > after) memmove(run + gap, run + after, (size_t)(old_size - after));
