@@ -403,6 +403,56 @@ TEST_F(map_actions_test, replacing_the_entries_of_a_name_gives_the_bytes_of_its_
     }
 }
 
+// A pass that leaves runs of the same size where they lie, makes and deletes
+// actions and grows runs settles to the layout that settling every edit at
+// once gives: moved runs (empty ones too) in the order of their last moves.
+TEST_F(map_actions_test, runs_kept_in_place_settle_as_runs_moved_at_each_edit)
+{
+    struct case_data
+    {
+        const char *steps; // per step: digit = same-size edit of that slot, n = new action, g = grow the newest, d = delete slot 2
+    } cases[] = {{"1ng"}, {"n0d"}, {"20n1g"}, {"n1ng0"}, {"d1n"}, {"0000"}};
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(c.steps);
+        std::vector<uint8_t> stored[2];
+        std::vector<int32_t> offsets[2];
+        for (int32_t way = 0; way < 2; way++)
+        {
+            std::vector<test_action> actions;
+            for (int16_t identifier = 1; identifier <= 4; identifier++)
+            {
+                test_action a{identifier, four("math")};
+                a.ints(four("aaaa"), {identifier}).ints(four("bbbb"), {-identifier, 7});
+                actions.push_back(a);
+            }
+            ASSERT_TRUE(import_test_actions(actions));
+            const bool every_edit = set_map_action_parameters_settled_every_edit(way == 1);
+            begin_map_action_parameter_edits();
+            int32_t newest = NONE, value = 100;
+            for (const char *step = c.steps; *step; step++, value++)
+            {
+                if (*step >= '0' && *step <= '9')
+                    ASSERT_TRUE(set_unique_map_action_parameter(*step - '0', four("aaaa"), _parameter_integer, 1, &value));
+                else if (*step == 'n')
+                    ASSERT_NE(newest = new_map_action(NONE), NONE);
+                else if (*step == 'g')
+                    ASSERT_TRUE(set_unique_map_action_parameter(newest, four("cccc"), _parameter_integer, 1, &value));
+                else
+                    delete_map_action(2);
+            }
+            end_map_action_parameter_edits();
+            set_map_action_parameters_settled_every_edit(every_edit);
+            stored[way].resize(PARAMETER_BUFFER_SIZE);
+            offsets[way].resize(MAXIMUM_MAP_ACTIONS_PER_MAP);
+            copy_settled_map_action_parameters(stored[way].data(), offsets[way].data());
+            offsets[way].resize(get_map_action_array()->count);
+        }
+        EXPECT_EQ(offsets[0], offsets[1]);
+        EXPECT_EQ(stored[0], stored[1]);
+    }
+}
+
 // ---- editors against a reference model ---------------------------------------------------------
 
 struct model_entry
