@@ -1056,12 +1056,6 @@ bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb
 
 // ---- resolved reads ------------------------------------------------------------------
 
-static bool resolved_current(const resolved_map_action_parameters *resolved)
-{
-    return resolved->layout_changes == map_action_parameter_globals.layout_changes &&
-           resolved->index_generation == map_action_parameter_globals.index_generation;
-}
-
 static uint32_t request_bucket(field_tag field_name)
 {
     return ((uint32_t)field_name * 0x9E3779B1u) >> (32 - MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS);
@@ -1150,43 +1144,28 @@ void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int
     }
     resolved->layout_changes = map_action_parameter_globals.layout_changes;
     resolved->index_generation = map_action_parameter_globals.index_generation;
+    resolved->layout_changes_now = &map_action_parameter_globals.layout_changes;
+    resolved->index_generation_now = &map_action_parameter_globals.index_generation;
+    resolved->parameter_buffer = globals()->parameter_buffer;
 }
 
-bool get_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
-                                       map_action_parameter *result)
+bool look_up_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                           map_action_parameter *result)
 {
     if (request < 0 || request >= resolved->set->count) return false;
     const map_action_parameter_request &asked = resolved->set->requests[request];
-    if (!resolved_current(resolved))
-        return get_map_action_parameter(result, resolved->action_index, asked.flags, asked.field_name, asked.type);
-    if (!((resolved->found >> request) & 1)) return false;
-    if (result) *result = resolved->handles[request];
-    return true;
+    return get_map_action_parameter(result, resolved->action_index, asked.flags, asked.field_name, asked.type);
 }
 
-bool get_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
-                                void *out)
+bool look_up_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                    void *out, int32_t out_size)
 {
-    const map_action_parameter_request_set *set = resolved->set;
-    if (request < 0 || request >= set->count) return false;
-    const int32_t size = set->value_sizes[request];
-    if (!VASSERT(size > 0, "a value is read from a request of one type with flags 0")) return false;
-    if (!resolved_current(resolved))
-    {
-        const map_action_parameter_request &asked = set->requests[request];
-        return get_indexed_value(resolved->action_index, asked.field_name, asked.type, index, out, 1);
-    }
-    if (!((resolved->found >> request) & 1)) return false;
-    const int32_t offset = resolved->offsets[request];
-    if (index < 0 || index >= resolved->handles[request].count || offset == NONE) return false;
-    const uint8_t *values = globals()->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE + (int64_t)index * size;
-    switch (size)
-    {
-    case 2: memcpy(out, values, 2); break;
-    case 4: memcpy(out, values, 4); break;
-    default: memcpy(out, values, (size_t)size); break;
-    }
-    return true;
+    if (request < 0 || request >= resolved->set->count) return false;
+    if (!VASSERT(resolved->set->value_sizes[request] == out_size,
+                 "a value is read from a request of its own size with flags 0"))
+        return false;
+    const map_action_parameter_request &asked = resolved->set->requests[request];
+    return get_indexed_value(resolved->action_index, asked.field_name, asked.type, index, out, 1);
 }
 
 bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer)

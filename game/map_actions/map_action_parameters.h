@@ -14,6 +14,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #include "map_actions.h"
 #include "world.h"
@@ -186,6 +187,8 @@ struct resolved_map_action_parameters
     int32_t action_index;
     const map_action_parameter_request_set *set;
     uint32_t layout_changes, index_generation; // the entries the answers hold for
+    const uint32_t *layout_changes_now, *index_generation_now; // the module's, to compare with
+    const uint8_t *parameter_buffer;
     uint64_t found; // one bit per request
     map_action_parameter handles[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS];
     int32_t offsets[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS]; // of each entry found, in the buffer
@@ -193,13 +196,48 @@ struct resolved_map_action_parameters
 
 void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int32_t action_index,
                                    const map_action_parameter_request_set *set);
+// The answers as the lookups would give them now (no request looked up afresh).
+inline bool resolved_map_action_parameters_current(const resolved_map_action_parameters *resolved)
+{
+    return *resolved->layout_changes_now == resolved->layout_changes &&
+           *resolved->index_generation_now == resolved->index_generation;
+}
+
+// The same, answering from the lookups (any request, the answers stale or not).
+bool look_up_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                           map_action_parameter *result);
+bool look_up_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                    void *out, int32_t out_size);
+
 // get_map_action_parameter for request `request`; `result` may be null.
-bool get_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
-                                       map_action_parameter *result);
+// Inline: a procedure reads many of its answers on every run.
+inline bool get_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                              map_action_parameter *result)
+{
+    if (request < 0 || request >= resolved->set->count || !resolved_map_action_parameters_current(resolved))
+        return look_up_resolved_map_action_parameter(resolved, request, result);
+    if (!((resolved->found >> request) & 1)) return false;
+    if (result) *result = resolved->handles[request];
+    return true;
+}
+
 // The typed getters' answer for request `request` (flags 0): value `index`
 // of the entry into `out`, false when it is absent or has no such value.
-bool get_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
-                                void *out);
+// T is the type of one value (int32_t for 4 bytes, int16_t for 2, ...).
+template <typename T>
+inline bool get_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                       T *out)
+{
+    if (request < 0 || request >= resolved->set->count || !resolved_map_action_parameters_current(resolved) ||
+        resolved->set->value_sizes[request] != (int32_t)sizeof(T))
+        return look_up_resolved_indexed_value(resolved, request, index, out, (int32_t)sizeof(T));
+    if (!((resolved->found >> request) & 1)) return false;
+    const int32_t offset = resolved->offsets[request];
+    if (index < 0 || index >= resolved->handles[request].count || offset == NONE) return false;
+    memcpy(out, resolved->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE + (int64_t)index * sizeof(T),
+           sizeof(T));
+    return true;
+}
 
 // ---- editors: each change increments map_actions_state ----------------------------
 

@@ -259,12 +259,16 @@ TEST_F(map_actions_test, resolved_requests_answer_as_the_lookups_do)
             for (int32_t index = -1; index <= 2; index++)
             {
                 int32_t value = -1, wanted = -1;
-                const bool read = get_resolved_indexed_value(&resolved, i, index, &value);
-                const bool plain = requests[i].type == _parameter_action_identifier
-                                       ? get_indexed_short_integer_parameter(resolved.action_index, requests[i].field_name,
-                                                                             requests[i].type, (int16_t *)&wanted, index)
-                                       : get_indexed_long_integer_parameter(resolved.action_index, requests[i].field_name,
-                                                                            requests[i].type, &wanted, index);
+                int16_t short_value = -1, short_wanted = -1;
+                const bool identifiers = requests[i].type == _parameter_action_identifier;
+                const bool read = identifiers ? get_resolved_indexed_value(&resolved, i, index, &short_value)
+                                              : get_resolved_indexed_value(&resolved, i, index, &value);
+                const bool plain = identifiers ? get_indexed_short_integer_parameter(resolved.action_index, requests[i].field_name,
+                                                                                     requests[i].type, &short_wanted, index)
+                                               : get_indexed_long_integer_parameter(resolved.action_index, requests[i].field_name,
+                                                                                    requests[i].type, &wanted, index);
+                value += short_value;
+                wanted += short_wanted;
                 EXPECT_EQ(read, plain) << "value " << index;
                 if (read) { EXPECT_EQ(value, wanted) << "value " << index; }
             }
