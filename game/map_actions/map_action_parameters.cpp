@@ -1092,7 +1092,9 @@ static uint64_t resolve_from_entries(resolved_map_action_parameters *resolved, c
     uint64_t found = 0;
     const entry_descriptor *entries = index->entries.data();
     const int32_t count = (int32_t)index->entries.size();
-    for (int32_t i = 0; i < count && wanted; i++)
+    // Each entry's candidates depend on its name alone, so the entries'
+    // lookups overlap; a request already answered is passed over.
+    for (int32_t i = 0; i < count; i++)
     {
         const entry_descriptor &entry = entries[i];
         for (uint64_t candidates = set->by_name_hash[request_bucket(entry.field_name)] & wanted; candidates;
@@ -1100,13 +1102,12 @@ static uint64_t resolve_from_entries(resolved_map_action_parameters *resolved, c
         {
             const int32_t request = std::countr_zero(candidates);
             const map_action_parameter_request &asked = set->requests[request];
-            if (asked.field_name != entry.field_name ||
+            if (asked.field_name != entry.field_name || ((found >> request) & 1) ||
                 !parameter_matches(asked.flags, NONE, asked.type, entry.field_name, entry.type, entry.count))
                 continue;
             fill_handle(&resolved->handles[request], entry.field_name, entry.type, entry.count, resolved->action_index, i);
             resolved->offsets[request] = action->parameters_offset + entry.offset;
             found |= 1ull << request;
-            wanted &= ~(1ull << request);
         }
     }
     return found;
