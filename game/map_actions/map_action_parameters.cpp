@@ -417,10 +417,46 @@ static void forget_moves(void)
     arena->moves_made = 0;
 }
 
+// True when settling would change nothing: no run left dead bytes, the
+// moved runs lie at the end one after the other in the order of their last
+// moves (as a pass over a script that edits every action in slot order
+// leaves them), and every other run, empty ones too, lies before them.
+static bool moved_runs_lie_last(void)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (arena->physical_end != globals()->parameter_buffer_size) return false;
+    int32_t moved = 0;
+    for_each_moved_run([&](int32_t, const map_action *action) { moved += action->parameters_size; });
+    const int32_t first = arena->physical_end - moved;
+    int32_t position = first;
+    bool in_order = true;
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        in_order = in_order && action->parameters_offset == position;
+        position += action->parameters_size;
+    });
+    if (!in_order) return false;
+    datum_globals *array = get_map_action_array();
+    for (int32_t index = 0; index < array->count; index++)
+    {
+        const map_action *action = get_map_action(index);
+        if (action && (index >= MAXIMUM_MAP_ACTIONS_PER_MAP || arena->last_move[index] == 0) &&
+            action->parameters_offset + action->parameters_size > first)
+            return false;
+    }
+    return true;
+}
+
 void settle_map_action_parameters(void)
 {
     parameter_arena *arena = &map_action_parameter_globals.arena;
     if (!arena->unsettled) return;
+    if (moved_runs_lie_last())
+    {
+        forget_moves();
+        arena->unsettled = false;
+        map_action_parameter_globals.layout_changes++;
+        return;
+    }
     map_action_globals *g = globals();
     uint8_t *buffer = g->parameter_buffer;
     // The moved runs wait aside while the rest closes up.

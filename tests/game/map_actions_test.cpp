@@ -415,7 +415,7 @@ TEST_F(map_actions_test, runs_kept_in_place_settle_as_runs_moved_at_each_edit)
     struct case_data
     {
         const char *steps; // per step: digit = same-size edit of that slot, n = new action, g = grow the newest, d = delete slot 2
-    } cases[] = {{"1ng"}, {"n0d"}, {"20n1g"}, {"n1ng0"}, {"d1n"}, {"0000"}};
+    } cases[] = {{"1ng"}, {"n0d"}, {"20n1g"}, {"n1ng0"}, {"d1n"}, {"0000"}, {"0123"}, {"n0123"}, {"0123n"}};
     for (const case_data &c : cases)
     {
         SCOPED_TRACE(c.steps);
