@@ -23,12 +23,10 @@
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "recording.h"
+#include "demo_map_bench.h"
 #include "film_replay_pass.h"
 #include "unit_orders.h"
 
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
 #ifndef VESK_SOURCE_DIRECTORY
 #define VESK_SOURCE_DIRECTORY "."
 #endif
@@ -71,19 +69,19 @@ std::string record_battle_film(int32_t map_index, char *reason, size_t reason_si
     std::vector<unit_order> orders;
     if (!read_unit_orders(VESK_SOURCE_DIRECTORY "/data/orders/battle400.txt", &orders, reason, reason_size))
         return "";
-    char directory[] = "/tmp/vesk_battle_film_bench_XXXXXX";
-    if (!mkdtemp(directory))
+    static bench_scratch_directory directory("battle_film_bench", false);
+    if (!directory.ready())
     {
         snprintf(reason, reason_size, "no scratch directory");
         return "";
     }
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, filmed_maps[map_index].map, FILM_SEED, reason, reason_size))
-        return "";
+    if (!start_bench_map(filmed_maps[map_index].map, FILM_SEED, reason, reason_size)) return "";
     set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
     const bool ran = run_simulation(FILM_TICKS, nullptr, 0, nullptr, nullptr);
     set_simulation_tick_procedure(nullptr, nullptr);
     stop_simulation();
-    const std::string film = std::string(directory) + "/battle.film";
+    // One film per map: each map's film stays valid while the other is made.
+    const std::string film = directory.path + "/battle" + std::to_string(map_index) + ".film";
     if (!ran || !save_simulation_film(film.c_str(), reason, reason_size)) return "";
     path = film;
     return path;

@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,16 +34,12 @@ static_assert(sizeof(line_of_60) == 61);
 // The store in a scratch directory, holding the two fonts and 'in#1'.
 struct text_store
 {
-    std::string directory, previous;
+    bench_scratch_directory scratch{"text_bench"};
     int32_t solid = NONE, graded = NONE;
 
     text_store(void)
     {
-        char path[] = "/tmp/vesk_text_bench_XXXXXX";
-        if (!mkdtemp(path)) return;
-        directory = path;
-        previous = std::filesystem::current_path().string();
-        if (chdir(path) != 0) return;
+        if (!scratch.ready()) return;
         mkdir(TAG_FILES_FOLDER, 0755);
         mkdir(PLUGINS_FOLDER, 0755);
         clear_all_registrations();
@@ -70,8 +68,6 @@ struct text_store
         dispose_definitions();
         dispose_tag_files();
         clear_all_registrations();
-        if (!previous.empty() && chdir(previous.c_str()) != 0) perror("chdir");
-        if (!directory.empty()) std::filesystem::remove_all(directory);
     }
     void write(const char *name, const std::vector<uint8_t> &data)
     {

@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -86,17 +88,13 @@ builder_collection bench_dialog_elements(void)
 // The store in a scratch directory holding the font and 'baie'.
 struct list_store
 {
-    std::string directory, previous;
+    bench_scratch_directory scratch{"lists_bench"};
     int32_t font = NONE;
     bool ready = false;
 
     list_store(void)
     {
-        char path[] = "/tmp/vesk_lists_bench_XXXXXX";
-        if (!mkdtemp(path)) return;
-        directory = path;
-        previous = std::filesystem::current_path().string();
-        if (chdir(path) != 0) return;
+        if (!scratch.ready()) return;
         mkdir(TAG_FILES_FOLDER, 0755);
         mkdir(PLUGINS_FOLDER, 0755);
         clear_all_registrations();
@@ -124,8 +122,6 @@ struct list_store
         dispose_tag_files();
         clear_all_registrations();
         active_screen = initial_active_screen();
-        if (!previous.empty() && chdir(previous.c_str()) != 0) perror("chdir");
-        if (!directory.empty()) std::filesystem::remove_all(directory);
     }
     void write(tag group, const char *name, int16_t version, const std::vector<uint8_t> &data)
     {

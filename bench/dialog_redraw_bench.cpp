@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,16 +51,12 @@ intptr_t bench_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_
 // The store in a scratch directory holding 'baie' and the dialog.
 struct dialog_store
 {
-    std::string directory, previous;
+    bench_scratch_directory scratch{"dialog_bench"};
     dialog_data *dialog = nullptr;
 
     dialog_store(void)
     {
-        char path[] = "/tmp/vesk_dialog_bench_XXXXXX";
-        if (!mkdtemp(path)) return;
-        directory = path;
-        previous = std::filesystem::current_path().string();
-        if (chdir(path) != 0) return;
+        if (!scratch.ready()) return;
         mkdir(TAG_FILES_FOLDER, 0755);
         mkdir(PLUGINS_FOLDER, 0755);
         clear_all_registrations();
@@ -98,8 +96,6 @@ struct dialog_store
         dispose_tag_files();
         clear_all_registrations();
         active_screen = initial_active_screen();
-        if (!previous.empty() && chdir(previous.c_str()) != 0) perror("chdir");
-        if (!directory.empty()) std::filesystem::remove_all(directory);
     }
     void write(tag group, const char *name, int16_t version, const std::vector<uint8_t> &data)
     {

@@ -14,11 +14,8 @@
 #include "determinism_harness.h"
 #include "game_time.h"
 #include "recording.h"
+#include "demo_map_bench.h"
 #include "film_replay_pass.h"
-
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
 
 enum
 {
@@ -30,13 +27,12 @@ static std::string record_demo_film(char *reason, size_t reason_size)
 {
     static std::string path;
     if (!path.empty()) return path;
-    char directory[] = "/tmp/vesk_film_bench_XXXXXX";
-    if (!mkdtemp(directory)) return "";
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 5, reason, reason_size))
-        return "";
+    static bench_scratch_directory directory("film_bench", false);
+    if (!directory.ready()) return "";
+    if (!start_bench_map(FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 5, reason, reason_size)) return "";
     const bool ran = run_simulation(FILM_TICKS, nullptr, 0, nullptr, nullptr);
     stop_simulation();
-    const std::string film = std::string(directory) + "/demo.film";
+    const std::string film = directory.path + "/demo.film";
     if (!ran || !save_simulation_film(film.c_str(), reason, reason_size)) return "";
     path = film;
     return path;

@@ -13,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,16 +76,12 @@ dialog_description carnage_report_description(void)
 // The store in a scratch directory holding 'baie', 'infs' and 'pocr'.
 struct front_end_store
 {
-    std::string directory, previous;
+    bench_scratch_directory scratch{"front_end_bench"};
     bool ready = false;
 
     front_end_store(void)
     {
-        char path[] = "/tmp/vesk_front_end_bench_XXXXXX";
-        if (!mkdtemp(path)) return;
-        directory = path;
-        previous = std::filesystem::current_path().string();
-        if (chdir(path) != 0) return;
+        if (!scratch.ready()) return;
         mkdir(TAG_FILES_FOLDER, 0755);
         mkdir(PLUGINS_FOLDER, 0755);
         clear_all_registrations();
@@ -115,8 +113,6 @@ struct front_end_store
         dispose_tag_files();
         clear_all_registrations();
         active_screen = initial_active_screen();
-        if (!previous.empty() && chdir(previous.c_str()) != 0) perror("chdir");
-        if (!directory.empty()) std::filesystem::remove_all(directory);
     }
     void write(tag group, const char *name, int16_t version, const std::vector<uint8_t> &data)
     {

@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -105,10 +107,10 @@ BENCHMARK(walk_a_64_kb_player_list);
 // The program's start as far as the lobby needs it, in a directory of its own.
 struct lobby_program
 {
-    char home[64] = "/tmp/vesk_lobby_bench_XXXXXX";
+    bench_scratch_directory home{"lobby_bench"};
     lobby_program()
     {
-        if (!mkdtemp(home) || chdir(home) != 0) return;
+        if (!home.ready()) return;
         set_vesk_headless(true);
         initialize_tag_files();
         tag_files_open(0, nullptr, 0, -1, 0);
@@ -119,8 +121,6 @@ struct lobby_program
     {
         EndUber();
         dispose_tag_files();
-        const std::string command = std::string("rm -rf '") + home + "'";
-        if (system(command.c_str()) != 0) home[0] = 0;
     }
 };
 

@@ -23,6 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <time.h>
 #include <unistd.h>
 
@@ -160,14 +162,14 @@ int32_t game_seconds(uint32_t n) { return (game_flags(n) & _net_game_in_progress
 // dialog's player and game lists.
 struct lobby_play_program
 {
-    char home[64] = "/tmp/vesk_lobby_play_bench_XXXXXX";
+    bench_scratch_directory home{"lobby_play_bench"};
     active_color_environment saved_screen = active_screen;
     dialog_data *dialog = nullptr;
     metaserver_lobby_lists lists = empty_metaserver_lobby_lists();
 
     lobby_play_program()
     {
-        if (!mkdtemp(home) || chdir(home) != 0) return;
+        if (!home.ready()) return;
         set_vesk_headless(true);
         saved_screen = use_bench_screen();
         initialize_tag_files();
@@ -205,8 +207,6 @@ struct lobby_play_program
         dispose_tag_files();
         clear_all_registrations();
         active_screen = saved_screen;
-        const std::string command = std::string("rm -rf '") + home + "'";
-        if (system(command.c_str()) != 0) home[0] = 0;
     }
     bool ready(benchmark::State &state) const
     {

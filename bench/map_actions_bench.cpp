@@ -44,6 +44,8 @@ static void BM_script_pass_of_1024_actions(benchmark::State &state)
         game_->game_time += MAP_ACTION_FREQUENCY;
     }
     state.counters["buffer_bytes"] = get_map_action_parameter_buffer_size();
+    // The pass of 'math' counters is held to 0.2 ms (the time column, in ms).
+    if (state.range(0)) state.counters["ms_target"] = 0.2;
     dispose_map_actions_from_old_map();
 }
 BENCHMARK(BM_script_pass_of_1024_actions)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

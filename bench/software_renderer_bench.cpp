@@ -47,9 +47,7 @@
 #include "shapes.h"
 #include "tag_files/definitions.h"
 
-#ifndef VESK_DEMO_DATA_DIRECTORY
-#define VESK_DEMO_DATA_DIRECTORY "."
-#endif
+#include "demo_map_bench.h"
 
 namespace
 {
@@ -200,16 +198,7 @@ void render_battle_frames(benchmark::State &state)
 void measure_frames(benchmark::State &state, int16_t width, int16_t height, int32_t depth, bool orbit, bool battle)
 {
     set_render_harness_screen(depth, width, height);
-    char reason[512];
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, reason,
-                          sizeof(reason)))
-    {
-        char text[768];
-        snprintf(text, sizeof(text), "%s (build the demo data: scripts/build_demo_data.sh %s)", reason,
-                 VESK_DEMO_DATA_DIRECTORY);
-        state.SkipWithError(text);
-        return;
-    }
+    if (!start_demo_map_or_skip(state, 1)) return;
     if (battle)
     {
         const battle_counts counts = populate_battle_scene();
@@ -285,13 +274,7 @@ void render_battle_frames_software_and_opengl(benchmark::State &state)
         return;
     }
     set_render_harness_screen(32, width, height);
-    char reason[512];
-    if (!start_simulation(VESK_DEMO_DATA_DIRECTORY, FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 1, reason,
-                          sizeof(reason)))
-    {
-        state.SkipWithError(reason);
-        return;
-    }
+    if (!start_demo_map_or_skip(state, 1)) return;
     populate_battle_scene();
     render_frame_options options = {width, height, true, false};
     const auto camera_of = [](int32_t frame) {

@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_directories.h"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -70,8 +72,8 @@ static const world_location3d *bench_listener(void)
 
 static void sound_update_manager(benchmark::State &state)
 {
-    char directory[] = "/tmp/vesk_sound_bench_XXXXXX";
-    if (!mkdtemp(directory) || chdir(directory) != 0) return state.SkipWithError("no scratch directory");
+    const bench_scratch_directory directory("sound_bench");
+    if (!directory.ready()) return state.SkipWithError("no scratch directory");
     mkdir(TAG_FILES_FOLDER, 0755);
     mkdir(PLUGINS_FOLDER, 0755);
     initialize_tag_files();

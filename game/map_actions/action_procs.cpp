@@ -126,15 +126,21 @@ static struct action_proc_globals
 {
     const registered_map_action_proc *rows;
     int32_t count;
-} action_proc_globals = {registered_map_action_procs, NUMBER_OF_REGISTERED_MAP_ACTION_PROCS};
+    // A script pass asks for the same few tags over and over: the last
+    // answer is kept for its tag and gameplay version, until the table changes.
+    action_tag last_tag;
+    int32_t last_gameplay_version;
+    const registered_map_action_proc *last_row;
+} action_proc_globals = {registered_map_action_procs, NUMBER_OF_REGISTERED_MAP_ACTION_PROCS, NONE, 0, nullptr};
 
 void initialize_action_procs(void)
 {
     action_proc_globals.rows = registered_map_action_procs;
     action_proc_globals.count = NUMBER_OF_REGISTERED_MAP_ACTION_PROCS;
+    action_proc_globals.last_tag = NONE;
 }
 
-const registered_map_action_proc *action_tag_to_action_proc(action_tag tag)
+static const registered_map_action_proc *search_action_proc(action_tag tag)
 {
     int32_t low = 0, high = action_proc_globals.count;
     while (low < high)
@@ -149,6 +155,18 @@ const registered_map_action_proc *action_tag_to_action_proc(action_tag tag)
     const registered_map_action_proc *row = &action_proc_globals.rows[low];
     if (row->tag != tag) return nullptr;
     if (!(current_gameplay_version > row->implemented_after_gameplay_version)) return nullptr;
+    return row;
+}
+
+const registered_map_action_proc *action_tag_to_action_proc(action_tag tag)
+{
+    if (tag == action_proc_globals.last_tag && current_gameplay_version == action_proc_globals.last_gameplay_version &&
+        tag != NONE)
+        return action_proc_globals.last_row;
+    const registered_map_action_proc *row = search_action_proc(tag);
+    action_proc_globals.last_tag = tag;
+    action_proc_globals.last_gameplay_version = current_gameplay_version;
+    action_proc_globals.last_row = row;
     return row;
 }
 
@@ -167,4 +185,5 @@ void set_action_proc_table_for_tests(const registered_map_action_proc *rows, int
     }
     action_proc_globals.rows = rows;
     action_proc_globals.count = count;
+    action_proc_globals.last_tag = NONE;
 }

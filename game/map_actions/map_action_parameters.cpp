@@ -73,18 +73,23 @@ struct entry_index
     std::vector<entry_descriptor> entries;
 };
 
-constexpr uint64_t name_bit(field_tag field_name) { return 1ull << (((uint32_t)field_name * 0x9E3779B1u) >> 26); }
+constexpr uint32_t name_bucket(field_tag field_name) { return ((uint32_t)field_name * 0x9E3779B1u) >> 26; }
+constexpr uint64_t name_bit(field_tag field_name) { return 1ull << name_bucket(field_name); }
 
 // Where the runs lie while a script pass edits them.  The stored layout
 // moves an edited run to the end of the buffer, closes the gap it leaves and
 // lowers every offset past it, which costs the whole buffer and every record
-// per edit.  During a pass an edit instead writes the new run after the last
-// byte written (physical_end) and marks the old one dead, and the records
-// hold these physical offsets; settling then closes every dead run in one
-// sweep and lowers each offset by the dead runs that began before it.  That
-// is the stored layout exactly: each edit's move, applied in turn, keeps the
-// bytes in order less the runs it cut out, and lowers an offset by a cut run
-// exactly when the offset lay past the run's start.
+// per edit.  During a pass an edit instead leaves a run of the same size
+// where it is, or writes the new run after the last byte written
+// (physical_end) and marks the old one dead; either way the move is noted
+// in order, and the records hold physical offsets.  Settling then takes the
+// noted runs out (as dead), closes every dead run in one sweep, lowers each
+// other offset by the dead runs that began before it, and puts the noted
+// runs after the rest in the order of their last moves.  That is the stored
+// layout exactly: each edit's move, applied in turn, keeps the bytes in
+// order less the runs it cut out and appends those in turn, and lowers an
+// offset by a cut run exactly when the offset lay past the run's start (an
+// empty run is a run of no bytes: moved, it is noted like any other).
 enum
 {
     ARENA_BITMAP_WORDS = PARAMETER_ARENA_SIZE / 64,
@@ -105,6 +110,11 @@ struct parameter_arena
     uint64_t run_starts[ARENA_BITMAP_WORDS]; // one bit per byte: such a run begins here
     int32_t dead_before[ARENA_BITMAP_WORDS]; // while settling: dead bytes before each bitmap word
     int32_t dead_total;
+    // The moves of this pass in order; a slot's last one (by its number in
+    // last_move) is the one that places it.
+    uint32_t moves_made;
+    uint32_t last_move[MAXIMUM_MAP_ACTIONS_PER_MAP]; // 0: not moved since the last settling
+    std::vector<std::pair<int16_t, uint32_t>> moves;
 };
 
 static struct map_action_parameter_globals
@@ -113,6 +123,9 @@ static struct map_action_parameter_globals
     entry_index indexes[MAXIMUM_MAP_ACTIONS_PER_MAP];
     const map_action_lookup_observer *lookup_observer;
     parameter_arena arena;
+    // Bumped by every change to where or what the entries are (edits,
+    // settling, a new map): resolved reads made before it are looked up again.
+    uint32_t layout_changes;
     // The slot each identifier was last found in (identifiers are unique in the array).
     int16_t slot_of_identifier[1 << 16];
 } map_action_parameter_globals;
@@ -124,7 +137,11 @@ static map_action_parameter_header *header_at(int32_t offset)
     return (map_action_parameter_header *)(globals()->parameter_buffer + offset);
 }
 
-static void changed(void) { globals()->map_actions_state++; }
+static void changed(void)
+{
+    globals()->map_actions_state++;
+    map_action_parameter_globals.layout_changes++;
+}
 
 // ---- the stored entries, walked ---------------------------------------------------
 //
@@ -205,6 +222,7 @@ static void forget_index(int32_t action_index)
 // Every index is rebuilt on its next use (the slots were refilled or reordered).
 static void forget_every_index(void)
 {
+    map_action_parameter_globals.layout_changes++;
     if (++map_action_parameter_globals.index_generation == 0) map_action_parameter_globals.index_generation = 1;
 }
 
@@ -337,27 +355,149 @@ static void for_each_live_stretch(F visit)
     }
 }
 
+// Notes that the action's run moved to the end of the stored layout.
+static void note_move(int32_t action_index)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (!VASSERT(action_index >= 0 && action_index < MAXIMUM_MAP_ACTIONS_PER_MAP, "a moved run outside the array"))
+        return;
+    if (!arena->unsettled) arena->physical_end = globals()->parameter_buffer_size;
+    arena->last_move[action_index] = ++arena->moves_made;
+    arena->moves.emplace_back((int16_t)action_index, arena->moves_made);
+    arena->unsettled = true;
+}
+
+// Calls visit(action index, record) for each used action whose run was
+// moved since the last settling, in the order of their last moves.
+template <typename F>
+static void for_each_moved_run(F visit)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    for (const auto &[action_index, move] : arena->moves)
+        if (arena->last_move[action_index] == move)
+            if (map_action *action = get_map_action(action_index)) visit(action_index, action);
+}
+
+// Marks (or unmarks) the bytes of the moved runs as dead, as if each had
+// been copied away: they are put after the rest.
+static void mark_moved_runs(bool dead)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        if (action->parameters_size <= 0) return;
+        set_bits(arena->dead, action->parameters_offset, action->parameters_size, dead);
+        set_bits(arena->run_starts, action->parameters_offset, 1, dead);
+    });
+}
+
+// Calls store(action index, stored offset) for every used action, after
+// mark_moved_runs and count_dead_bytes: the others where they close up to,
+// then the moved runs one after the other behind them.
+template <typename F>
+static void for_each_stored_offset(F store)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    datum_globals *array = get_map_action_array();
+    for (int32_t index = 0; index < array->count; index++)
+        if (const map_action *action = get_map_action(index))
+            if (index >= MAXIMUM_MAP_ACTIONS_PER_MAP || arena->last_move[index] == 0)
+                store(index, settled_offset(action->parameters_offset));
+    int32_t offset = arena->physical_end - arena->dead_total;
+    for_each_moved_run([&](int32_t index, const map_action *action) {
+        store(index, offset);
+        offset += action->parameters_size;
+    });
+}
+
+static void forget_moves(void)
+{
+    parameter_arena *arena = &map_action_parameter_globals.arena;
+    for (const auto &[action_index, move] : arena->moves) arena->last_move[action_index] = 0;
+    arena->moves.clear();
+    arena->moves_made = 0;
+}
+
+// True when settling would change nothing: no run left dead bytes, the
+// moved runs lie at the end one after the other in the order of their last
+// moves (as a pass over a script that edits every action in slot order
+// leaves them), and every other run, empty ones too, lies before them.
+static bool moved_runs_lie_last(void)
+{
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    if (arena->physical_end != globals()->parameter_buffer_size) return false;
+    int32_t moved = 0;
+    for_each_moved_run([&](int32_t, const map_action *action) { moved += action->parameters_size; });
+    const int32_t first = arena->physical_end - moved;
+    int32_t position = first;
+    bool in_order = true;
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        in_order = in_order && action->parameters_offset == position;
+        position += action->parameters_size;
+    });
+    if (!in_order) return false;
+    datum_globals *array = get_map_action_array();
+    for (int32_t index = 0; index < array->count; index++)
+    {
+        const map_action *action = get_map_action(index);
+        if (action && (index >= MAXIMUM_MAP_ACTIONS_PER_MAP || arena->last_move[index] == 0) &&
+            action->parameters_offset + action->parameters_size > first)
+            return false;
+    }
+    return true;
+}
+
 void settle_map_action_parameters(void)
 {
     parameter_arena *arena = &map_action_parameter_globals.arena;
     if (!arena->unsettled) return;
+    if (moved_runs_lie_last())
+    {
+        forget_moves();
+        arena->unsettled = false;
+        map_action_parameter_globals.layout_changes++;
+        return;
+    }
     map_action_globals *g = globals();
-    count_dead_bytes();
-    datum_globals *array = get_map_action_array();
-    for (int32_t index = 0; index < array->count; index++)
-        if (map_action *action = get_map_action(index)) action->parameters_offset = settled_offset(action->parameters_offset);
     uint8_t *buffer = g->parameter_buffer;
+    // The moved runs wait aside while the rest closes up.
+    static uint8_t moved[PARAMETER_BUFFER_SIZE];
+    int32_t moved_size = 0;
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        const int32_t size = action->parameters_size;
+        if (size <= 0) return;
+        if (VASSERT(moved_size + size <= PARAMETER_BUFFER_SIZE, "moved runs larger than the buffer"))
+            memcpy(moved + moved_size, buffer + action->parameters_offset, (size_t)size);
+        moved_size += size;
+    });
+    mark_moved_runs(true);
+    count_dead_bytes();
+    // Every offset is worked out from the physical ones before any changes.
+    static int32_t offsets[MAXIMUM_MAP_ACTIONS_PER_MAP];
+    datum_globals *array = get_map_action_array();
+    for_each_stored_offset([&](int32_t index, int32_t offset) {
+        if (index < MAXIMUM_MAP_ACTIONS_PER_MAP)
+            offsets[index] = offset;
+        else
+            get_map_action(index)->parameters_offset = offset;
+    });
+    for (int32_t index = 0; index < array->count && index < MAXIMUM_MAP_ACTIONS_PER_MAP; index++)
+        if (map_action *action = get_map_action(index)) action->parameters_offset = offsets[index];
     int32_t written = 0;
     for_each_live_stretch([&](int32_t first, int32_t size) {
         memmove(buffer + written, buffer + first, (size_t)size);
         written += size;
     });
+    if (moved_size > 0 && moved_size <= PARAMETER_BUFFER_SIZE && written + moved_size <= PARAMETER_ARENA_SIZE)
+        memcpy(buffer + written, moved, (size_t)moved_size);
+    written += moved_size;
     VASSERT(written == g->parameter_buffer_size, "settled parameter bytes differ from the bytes in use");
-    memset(buffer + written, 0, (size_t)(arena->physical_end - written));
+    if (arena->physical_end > written) memset(buffer + written, 0, (size_t)(arena->physical_end - written));
     const int32_t words = (arena->physical_end + 63) >> 6;
     memset(arena->dead, 0, (size_t)words * sizeof(uint64_t));
     memset(arena->run_starts, 0, (size_t)words * sizeof(uint64_t));
+    forget_moves();
     arena->unsettled = false;
+    map_action_parameter_globals.layout_changes++;
 }
 
 void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets)
@@ -365,24 +505,34 @@ void copy_settled_map_action_parameters(uint8_t *buffer, int32_t *offsets)
     parameter_arena *arena = &map_action_parameter_globals.arena;
     const map_action_globals *g = globals();
     datum_globals *array = get_map_action_array();
-    if (arena->unsettled) count_dead_bytes();
+    if (arena->unsettled)
+    {
+        mark_moved_runs(true);
+        count_dead_bytes();
+    }
     for (int32_t index = 0; index < array->count; index++)
     {
         const map_action *action = get_map_action(index);
-        offsets[index] = !action ? NONE : arena->unsettled ? settled_offset(action->parameters_offset) : action->parameters_offset;
+        offsets[index] = !action ? NONE : action->parameters_offset;
     }
+    if (arena->unsettled) for_each_stored_offset([&](int32_t index, int32_t offset) { offsets[index] = offset; });
     if (!arena->unsettled)
     {
         memcpy(buffer, g->parameter_buffer, PARAMETER_BUFFER_SIZE);
         return;
     }
     int32_t written = 0;
-    for_each_live_stretch([&](int32_t first, int32_t size) {
+    auto copy = [&](int32_t first, int32_t size) {
         const int32_t copied = written + size <= PARAMETER_BUFFER_SIZE ? size : PARAMETER_BUFFER_SIZE - written;
         if (copied > 0) memcpy(buffer + written, g->parameter_buffer + first, (size_t)copied);
         written += size;
+    };
+    for_each_live_stretch(copy);
+    for_each_moved_run([&](int32_t, const map_action *action) {
+        if (action->parameters_size > 0) copy(action->parameters_offset, action->parameters_size);
     });
     if (written < PARAMETER_BUFFER_SIZE) memset(buffer + written, 0, (size_t)(PARAMETER_BUFFER_SIZE - written));
+    mark_moved_runs(false);
 }
 
 void begin_map_action_parameter_edits(void) { map_action_parameter_globals.arena.deferring++; }
@@ -421,6 +571,7 @@ static void reset_arena(void)
     arena->unsettled = false;
     arena->physical_end = 0;
     arena->tail_action = NONE;
+    forget_moves();
 }
 
 void reset_map_action_parameter_cache(void)
@@ -939,6 +1090,121 @@ bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb
     return true;
 }
 
+// ---- resolved reads ------------------------------------------------------------------
+
+static uint32_t request_bucket(field_tag field_name)
+{
+    return ((uint32_t)field_name * 0x9E3779B1u) >> (32 - MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS);
+}
+
+void prepare_map_action_parameter_requests(map_action_parameter_request_set *set,
+                                           const map_action_parameter_request *requests, int32_t count)
+{
+    if (!VASSERT(count >= 0 && count <= MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS, "too many parameter requests"))
+        count = count < 0 ? 0 : MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS;
+    *set = {};
+    set->requests = requests;
+    set->count = count;
+    for (int32_t i = 0; i < count; i++)
+    {
+        // A request for every name is looked up on its own.
+        if (requests[i].field_name == NONE)
+            set->any_name |= 1ull << i;
+        else
+            set->by_name_hash[request_bucket(requests[i].field_name)] |= 1ull << i;
+        if (requests[i].flags & _dont_resolve_links_flag) set->own_only |= 1ull << i;
+        // Only a request of one type with the getters' flags answers for values.
+        const parameter_definition *definition = get_parameter_definition(requests[i].type);
+        set->value_sizes[i] = (int8_t)(definition && requests[i].flags == 0 ? definition->size : 0);
+    }
+}
+
+// Each entry of the action in order answers the requests of its name that
+// it matches and that no earlier entry answered: the first match of each.
+static uint64_t resolve_from_entries(resolved_map_action_parameters *resolved, const map_action *action,
+                                     const entry_index *index, uint64_t wanted)
+{
+    const map_action_parameter_request_set *set = resolved->set;
+    uint64_t found = 0;
+    const entry_descriptor *entries = index->entries.data();
+    const int32_t count = (int32_t)index->entries.size();
+    // Each entry's candidates depend on its name alone, so the entries'
+    // lookups overlap; a request already answered is passed over.
+    for (int32_t i = 0; i < count; i++)
+    {
+        const entry_descriptor &entry = entries[i];
+        for (uint64_t candidates = set->by_name_hash[request_bucket(entry.field_name)] & wanted; candidates;
+             candidates &= candidates - 1)
+        {
+            const int32_t request = std::countr_zero(candidates);
+            const map_action_parameter_request &asked = set->requests[request];
+            if (asked.field_name != entry.field_name || ((found >> request) & 1) ||
+                !parameter_matches(asked.flags, NONE, asked.type, entry.field_name, entry.type, entry.count))
+                continue;
+            fill_handle(&resolved->handles[request], entry.field_name, entry.type, entry.count, resolved->action_index, i);
+            resolved->offsets[request] = action->parameters_offset + entry.offset;
+            found |= 1ull << request;
+        }
+    }
+    return found;
+}
+
+void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int32_t action_index,
+                                   const map_action_parameter_request_set *set)
+{
+    resolved->action_index = action_index;
+    resolved->set = set;
+    resolved->found = 0;
+    const map_action *action = get_map_action(action_index);
+    entry_index *index = action ? index_of(action_index, action) : nullptr;
+    if (action)
+    {
+        const uint64_t all = set->count >= 64 ? ~0ull : (1ull << set->count) - 1;
+        // An action without links answers every request from its own
+        // entries; a request that follows links, a checking observer or a
+        // slot without an index take the lookup's own way.
+        uint64_t own = 0;
+        if (index && !map_action_parameter_globals.lookup_observer)
+        {
+            summarize(index);
+            own = (index->has_links ? set->own_only : all) & ~set->any_name;
+            resolved->found = resolve_from_entries(resolved, action, index, own);
+        }
+        for (uint64_t rest = all & ~own; rest; rest &= rest - 1)
+        {
+            const int32_t i = std::countr_zero(rest);
+            const map_action_parameter_request &request = set->requests[i];
+            if (first_match(&resolved->handles[i], &resolved->offsets[i], action_index, action, request.flags,
+                            request.field_name, request.type))
+                resolved->found |= 1ull << i;
+        }
+    }
+    resolved->layout_changes = map_action_parameter_globals.layout_changes;
+    resolved->index_generation = map_action_parameter_globals.index_generation;
+    resolved->layout_changes_now = &map_action_parameter_globals.layout_changes;
+    resolved->index_generation_now = &map_action_parameter_globals.index_generation;
+    resolved->parameter_buffer = globals()->parameter_buffer;
+}
+
+bool look_up_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                           map_action_parameter *result)
+{
+    if (request < 0 || request >= resolved->set->count) return false;
+    const map_action_parameter_request &asked = resolved->set->requests[request];
+    return get_map_action_parameter(result, resolved->action_index, asked.flags, asked.field_name, asked.type);
+}
+
+bool look_up_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                    void *out, int32_t out_size)
+{
+    if (request < 0 || request >= resolved->set->count) return false;
+    if (!VASSERT(resolved->set->value_sizes[request] == out_size,
+                 "a value is read from a request of its own size with flags 0"))
+        return false;
+    const map_action_parameter_request &asked = resolved->set->requests[request];
+    return get_indexed_value(resolved->action_index, asked.field_name, asked.type, index, out, 1);
+}
+
 bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer)
 {
     map_action_parameter parameter;
@@ -1000,9 +1266,23 @@ bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_paramet
             memset(buffer + end, 0, (size_t)(new_parameters_size - old_size));
         else
             memset(buffer + end - (old_size - new_parameters_size), 0, (size_t)(old_size - new_parameters_size));
-        if (arena->unsettled) arena->physical_end = end + new_parameters_size - old_size;
+        if (arena->unsettled)
+        {
+            arena->physical_end = end + new_parameters_size - old_size;
+            // Runs noted since may lie after it in the stored layout.
+            note_move(action_index);
+        }
         action->parameters_size = (int16_t)new_parameters_size;
         g->parameter_buffer_size += new_parameters_size - old_size;
+        changed();
+        if (arena->observer && arena->observer->after) arena->observer->after(action_index, new_parameters_size);
+        return true;
+    }
+    if (new_parameters_size == old_size && old_size > 0 && !arena->settle_every_edit)
+    {
+        // A run that keeps its size is moved by noting it: its bytes stay.
+        note_move(action_index);
+        if (arena->deferring == 0) settle_map_action_parameters();
         changed();
         if (arena->observer && arena->observer->after) arena->observer->after(action_index, new_parameters_size);
         return true;
@@ -1023,7 +1303,8 @@ bool adjust_map_action_parameters_size(int32_t action_index, int32_t new_paramet
         set_bits(arena->run_starts, old_offset, 1, true);
         arena->unsettled = true;
     }
-    if (arena->unsettled) arena->physical_end = end + new_parameters_size;
+    note_move(action_index);
+    arena->physical_end = end + new_parameters_size;
     action->parameters_offset = end;
     action->parameters_size = (int16_t)new_parameters_size;
     g->parameter_buffer_size += new_parameters_size - old_size;
@@ -1222,6 +1503,24 @@ void delete_map_action_parameter(map_action_parameter *parameter)
     adjust_map_action_parameter_size(parameter->action_index, parameter->parameter_index, NONE);
 }
 
+// Writes a whole entry: its header, `count` values and zero padding.
+static void write_entry(uint8_t *entry, field_tag field_name, int16_t type, int32_t count, int32_t entry_size,
+                        const uint8_t *values)
+{
+    map_action_parameter_header *header = (map_action_parameter_header *)entry;
+    header->type = type;
+    header->count = (int16_t)count;
+    header->field_name = field_name;
+    const int32_t values_size = count * get_parameter_definition(type)->size;
+    uint8_t *data = entry + MAP_ACTION_PARAMETER_HEADER_SIZE;
+    if (values_size == 4)
+        memcpy(data, values, 4);
+    else if (values_size > 0)
+        memcpy(data, values, (size_t)values_size);
+    if (entry_size > MAP_ACTION_PARAMETER_HEADER_SIZE + values_size)
+        memset(data + values_size, 0, (size_t)(entry_size - MAP_ACTION_PARAMETER_HEADER_SIZE - values_size));
+}
+
 // set_unique_map_action_parameter in one resize of the run, when none of
 // its steps (each removal, the new entry, its values) could be refused: the
 // entries of the name and type close up in place, the run is resized once
@@ -1255,9 +1554,40 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
     if (new_size > MAXIMUM_MAP_ACTION_RUN_SIZE || action->parameter_count - removed >= MAXIMUM_MAP_ACTION_RUN_SIZE ||
         used + old_size >= PARAMETER_BUFFER_SIZE || used - removed_size + MAP_ACTION_PARAMETER_HEADER_SIZE + new_size >= PARAMETER_BUFFER_SIZE)
         return NONE;
+    if (removed == 1 && entries[first_removed].size == new_entry_size)
+    {
+        // The usual case: one entry gives way to one of its size.  The run
+        // keeps its size, so its one resize (the move to the end of the
+        // buffer) comes first; then the entries after the old one close up
+        // behind it and the new one goes last, as the steps leave them.
+        // In a pass that move is only noted (the checks above cover the
+        // resize's own: the buffer's room and the run's size).
+        parameter_arena *arena = &map_action_parameter_globals.arena;
+        if (arena->deferring > 0 && !arena->settle_every_edit && !arena->observer &&
+            action_index < MAXIMUM_MAP_ACTIONS_PER_MAP)
+        {
+            note_move(action_index);
+            changed();
+        }
+        else if (!adjust_map_action_parameters_size(action_index, old_size))
+            return NONE;
+        uint8_t *run = globals()->parameter_buffer + action->parameters_offset;
+        const int32_t gap = entries[first_removed].offset, after = gap + new_entry_size;
+        if (old_size > after) memmove(run + gap, run + after, (size_t)(old_size - after));
+        for (size_t i = first_removed + 1; i < entries.size(); i++)
+        {
+            entries[i - 1] = entries[i];
+            entries[i - 1].offset -= new_entry_size;
+        }
+        entries.back() = {field_name, type, (int16_t)count, kept_size, new_entry_size};
+        write_entry(run + kept_size, field_name, type, count, new_entry_size, values);
+        if (type == _parameter_flag || type == _parameter_action_identifier) index->summarized = false;
+        changed();
+        return 1;
+    }
     if (removed == 1 && entries.back().field_name == field_name && entries.back().type == type)
     {
-        // The usual case: the entry replaced is the last, nothing moves.
+        // The entry replaced is the last, nothing moves.
         entries.pop_back();
         action->parameter_count--;
         restamp_index(index, action);
@@ -1294,15 +1624,8 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
         forget_index(action_index);
         return 0;
     }
-    uint8_t *entry = globals()->parameter_buffer + action->parameters_offset + kept_size;
-    map_action_parameter_header *header = (map_action_parameter_header *)entry;
-    header->type = type;
-    header->count = (int16_t)count;
-    header->field_name = field_name;
-    const int32_t values_size = count * get_parameter_definition(type)->size;
-    if (values_size > 0) memcpy(entry + MAP_ACTION_PARAMETER_HEADER_SIZE, values, (size_t)values_size);
-    memset(entry + MAP_ACTION_PARAMETER_HEADER_SIZE + values_size, 0,
-           (size_t)(new_entry_size - MAP_ACTION_PARAMETER_HEADER_SIZE - values_size));
+    write_entry(globals()->parameter_buffer + action->parameters_offset + kept_size, field_name, type, count,
+                new_entry_size, values);
     action->parameter_count++;
     entries.push_back({field_name, type, (int16_t)count, kept_size, new_entry_size});
     restamp_index(index, action);
@@ -1394,6 +1717,8 @@ int32_t new_map_action(int32_t parent_action_index)
     if (!parent) action->tag = NONE;
     action->parameters_offset = physical_end();
     map_action_parameter_globals.arena.tail_action = NONE;
+    // Its empty run sits at the end of the stored layout, after the runs moved so far.
+    if (map_action_parameter_globals.arena.unsettled) note_move(action_index);
     action->parameter_count = 0;
     action->parameters_size = 0;
     forget_index(action_index);
@@ -1420,16 +1745,7 @@ void delete_map_action(int32_t action_index)
     map_action_debug(action_index, "deleted");
     if (action->parameters_size > 0) adjust_map_action_parameters_size(action_index, 0);
     // A free slot is never settled again: it keeps the stored offset it has now.
-    if (map_action_parameter_globals.arena.unsettled)
-    {
-        if (action->parameters_offset == physical_end())
-            action->parameters_offset = globals()->parameter_buffer_size;
-        else
-        {
-            count_dead_bytes();
-            action->parameters_offset = settled_offset(action->parameters_offset);
-        }
-    }
+    settle_map_action_parameters();
     if (map_action_parameter_globals.arena.tail_action == action_index) map_action_parameter_globals.arena.tail_action = NONE;
     action->parameter_count = 0;
     action->parameters_size = 0;

@@ -14,6 +14,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 #include "map_actions.h"
 #include "world.h"
@@ -143,6 +144,100 @@ bool get_indexed_world_rectangle2d_parameter(int32_t action_index, field_tag fie
 bool get_indexed_color_parameter(int32_t action_index, field_tag field_name, rgb_color *out, int32_t index);
 // Copies the entry's bytes (type 1, links not followed) when it holds exactly `size`.
 bool get_map_action_structure(int32_t action_index, field_tag field_name, int32_t size, void *buffer);
+
+// ---- resolved reads ----------------------------------------------------------------
+//
+// A procedure that reads many names of its action asks for them together:
+// one look at the action's index of entries answers every request, and each
+// read then goes straight to its entry instead of searching.  An answer is
+// the first match get_map_action_parameter gives for the same name, type
+// and flags; it holds until any entry is next edited (or moved), and a read
+// after that looks its request up afresh, so a stale answer is never used.
+
+enum
+{
+    MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS = 64,
+    MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS = 8,
+};
+
+struct map_action_parameter_request
+{
+    field_tag field_name;
+    int16_t type; // NONE: any type (not for values)
+    uint32_t flags; // as get_map_action_parameter's; 0 for the values of the typed getters
+};
+
+// A procedure's requests, prepared once: which requests each entry's name
+// may answer, so that resolving walks the action's few entries rather than
+// looking up every request.
+struct map_action_parameter_request_set
+{
+    const map_action_parameter_request *requests; // the caller's, kept while the set is used
+    int32_t count;
+    uint64_t own_only; // the requests that never follow links
+    uint64_t any_name; // the requests without a name
+    int8_t value_sizes[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS]; // 0: the request answers for no values
+    uint64_t by_name_hash[1 << MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS]; // requests whose name hashes to each bucket
+};
+void prepare_map_action_parameter_requests(map_action_parameter_request_set *set,
+                                           const map_action_parameter_request *requests, int32_t count);
+
+struct resolved_map_action_parameters
+{
+    int32_t action_index;
+    const map_action_parameter_request_set *set;
+    uint32_t layout_changes, index_generation; // the entries the answers hold for
+    const uint32_t *layout_changes_now, *index_generation_now; // the module's, to compare with
+    const uint8_t *parameter_buffer;
+    uint64_t found; // one bit per request
+    map_action_parameter handles[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS];
+    int32_t offsets[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS]; // of each entry found, in the buffer
+};
+
+void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int32_t action_index,
+                                   const map_action_parameter_request_set *set);
+// The answers as the lookups would give them now (no request looked up afresh).
+inline bool resolved_map_action_parameters_current(const resolved_map_action_parameters *resolved)
+{
+    return *resolved->layout_changes_now == resolved->layout_changes &&
+           *resolved->index_generation_now == resolved->index_generation;
+}
+
+// The same, answering from the lookups (any request, the answers stale or not).
+bool look_up_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                           map_action_parameter *result);
+bool look_up_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                    void *out, int32_t out_size);
+
+// get_map_action_parameter for request `request`; `result` may be null.
+// Inline: a procedure reads many of its answers on every run.
+inline bool get_resolved_map_action_parameter(const resolved_map_action_parameters *resolved, int32_t request,
+                                              map_action_parameter *result)
+{
+    if (request < 0 || request >= resolved->set->count || !resolved_map_action_parameters_current(resolved))
+        return look_up_resolved_map_action_parameter(resolved, request, result);
+    if (!((resolved->found >> request) & 1)) return false;
+    if (result) *result = resolved->handles[request];
+    return true;
+}
+
+// The typed getters' answer for request `request` (flags 0): value `index`
+// of the entry into `out`, false when it is absent or has no such value.
+// T is the type of one value (int32_t for 4 bytes, int16_t for 2, ...).
+template <typename T>
+inline bool get_resolved_indexed_value(const resolved_map_action_parameters *resolved, int32_t request, int32_t index,
+                                       T *out)
+{
+    if (request < 0 || request >= resolved->set->count || !resolved_map_action_parameters_current(resolved) ||
+        resolved->set->value_sizes[request] != (int32_t)sizeof(T))
+        return look_up_resolved_indexed_value(resolved, request, index, out, (int32_t)sizeof(T));
+    if (!((resolved->found >> request) & 1)) return false;
+    const int32_t offset = resolved->offsets[request];
+    if (index < 0 || index >= resolved->handles[request].count || offset == NONE) return false;
+    memcpy(out, resolved->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE + (int64_t)index * sizeof(T),
+           sizeof(T));
+    return true;
+}
 
 // ---- editors: each change increments map_actions_state ----------------------------
 

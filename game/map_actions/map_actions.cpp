@@ -279,6 +279,9 @@ bool import_map_actions(int32_t count, int32_t buffer_size, void *buffer, bool b
         return refuse_block("map action records", count);
     }
     if (area_size > 0) memcpy(globals->parameter_buffer, area, (size_t)area_size);
+    // Nothing of an earlier block stays past the bytes in use: the editors
+    // leave bytes there zero, wherever their runs end up.
+    if (area_size >= 0) memset(globals->parameter_buffer + area_size, 0, (size_t)(PARAMETER_ARENA_SIZE - area_size));
     globals->parameter_buffer_size = area_size;
     globals->map_actions_state++;
     return true;

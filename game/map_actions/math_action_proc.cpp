@@ -2,6 +2,8 @@
 
 #include "math_action_proc.h"
 
+#include <array>
+
 #include "map_action_engine.h"
 #include "map_action_parameters.h"
 #include "script_math.h"
@@ -14,11 +16,6 @@ static int32_t long_fixed_integer_part(long_fixed value) { return (int32_t)asr64
 static int32_t long_fixed_to_fixed(long_fixed value) { return (int32_t)(uint32_t)(uint64_t)asr64(value, 16); }
 static long double long_fixed_to_real(long_fixed value) { return (long double)value / 4294967296.0L; }
 static long_fixed truth(bool value) { return value ? integer_to_long_fixed(1) : 0; }
-
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
 
 // The type of the first parameter of that name on the action itself (any
 // type, empty ones included), or NONE.
@@ -51,42 +48,6 @@ static long_fixed sum_reachable_values(int32_t action_index, field_tag name)
     return sum;
 }
 
-long_fixed get_operand(int32_t action_index, field_tag integer_name, field_tag fixed_name, field_tag action_name,
-                       field_tag field_name_name, field_tag negative_name, field_tag not_name)
-{
-    long_fixed operand = 0;
-    int32_t value;
-    int16_t source_identifier;
-    int32_t source_field;
-    if (get_indexed_long_integer_parameter(action_index, integer_name, _parameter_integer, &value, 0))
-        operand = integer_to_long_fixed(value);
-    else if (get_indexed_long_integer_parameter(action_index, fixed_name, _parameter_fixed, &value, 0))
-        operand = fixed_to_long_fixed(value);
-    else if (get_indexed_short_integer_parameter(action_index, action_name, _parameter_action_identifier,
-                                                 &source_identifier, 0) &&
-             source_identifier != NONE &&
-             get_indexed_long_integer_parameter(action_index, field_name_name, _parameter_field_name, &source_field, 0) &&
-             source_field != NONE)
-    {
-        const int32_t source = action_identifier_to_action_index(source_identifier);
-        const int16_t type = source == NONE ? (int16_t)NONE : own_parameter_type(source, source_field);
-        if (type != NONE)
-        {
-            if (type == _parameter_fixed &&
-                get_indexed_long_integer_parameter(source, source_field, _parameter_fixed, &value, 0))
-                operand = fixed_to_long_fixed(value);
-            else if (type != _parameter_fixed &&
-                     get_indexed_long_integer_parameter(source, source_field, _parameter_integer, &value, 0))
-                operand = integer_to_long_fixed(value);
-            else
-                operand = sum_reachable_values(source, source_field);
-        }
-    }
-    if (has_flag(action_index, not_name)) operand = operand == 0 ? integer_to_long_fixed(1) : 0;
-    if (has_flag(action_index, negative_name)) operand = neg64_wrap(operand);
-    return operand;
-}
-
 namespace {
 
 enum math_operator
@@ -114,7 +75,7 @@ struct math_operator_definition
     const char *format; // debug line: left, right, result as reals
 };
 
-const math_operator_definition math_operators[NUMBER_OF_MATH_OPERATORS] = {
+constexpr math_operator_definition math_operators[NUMBER_OF_MATH_OPERATORS] = {
     {FOUR_CHARACTER_CODE('+', '_', '_', '_'), "%Lf + %Lf = %Lf"},
     {FOUR_CHARACTER_CODE('-', '_', '_', '_'), "%Lf - %Lf = %Lf"},
     {FOUR_CHARACTER_CODE('*', '_', '_', '_'), "%Lf * %Lf = %Lf"},
@@ -131,6 +92,113 @@ const math_operator_definition math_operators[NUMBER_OF_MATH_OPERATORS] = {
     {FOUR_CHARACTER_CODE('x', 'o', 'r', '_'), "%Lf (xor) %Lf = %Lf"},
 };
 
+// Everything the procedure reads of its own action, asked for at once.
+enum math_request
+{
+    _left_integer,
+    _left_fixed,
+    _left_action,
+    _left_field,
+    _left_negative,
+    _left_not,
+    _right_integer,
+    _right_fixed,
+    _right_action,
+    _right_field,
+    _right_negative,
+    _right_not,
+    _first_operator,
+    _output_not = _first_operator + NUMBER_OF_MATH_OPERATORS,
+    _output_negative,
+    _fixed_destination,
+    _destination_action,
+    _destination_field,
+    _own_refx,
+    _own_resu,
+    NUMBER_OF_MATH_REQUESTS
+};
+static_assert((int32_t)NUMBER_OF_MATH_REQUESTS <= (int32_t)MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS);
+
+constexpr map_action_parameter_request flag_request(field_tag name)
+{
+    return {name, _parameter_flag, _return_empty_arrays_flag};
+}
+
+constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> make_math_requests(void)
+{
+    std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> requests{};
+    requests[_left_integer] = {field('l', 'i', 'n', 't'), _parameter_integer, 0};
+    requests[_left_fixed] = {field('l', 'f', 'i', 'x'), _parameter_fixed, 0};
+    requests[_left_action] = {field('l', 'a', 'c', 't'), _parameter_action_identifier, 0};
+    requests[_left_field] = {field('l', 'f', 'l', 'd'), _parameter_field_name, 0};
+    requests[_left_negative] = flag_request(field('l', 'n', 'e', 'g'));
+    requests[_left_not] = flag_request(field('l', 'n', 'o', 't'));
+    requests[_right_integer] = {field('r', 'i', 'n', 't'), _parameter_integer, 0};
+    requests[_right_fixed] = {field('r', 'f', 'i', 'x'), _parameter_fixed, 0};
+    requests[_right_action] = {field('r', 'a', 'c', 't'), _parameter_action_identifier, 0};
+    requests[_right_field] = {field('r', 'f', 'l', 'd'), _parameter_field_name, 0};
+    requests[_right_negative] = flag_request(field('r', 'n', 'e', 'g'));
+    requests[_right_not] = flag_request(field('r', 'n', 'o', 't'));
+    for (int32_t i = 0; i < NUMBER_OF_MATH_OPERATORS; i++)
+        requests[_first_operator + i] = flag_request(math_operators[i].field_name);
+    requests[_output_not] = flag_request(field('o', 'n', 'o', 't'));
+    requests[_output_negative] = flag_request(field('o', 'n', 'e', 'g'));
+    requests[_fixed_destination] = flag_request(field('f', 'i', 'x', 'd'));
+    requests[_destination_action] = {field('d', 'a', 'c', 't'), _parameter_action_identifier, 0};
+    requests[_destination_field] = {field('d', 'f', 'l', 'd'), _parameter_field_name, 0};
+    requests[_own_refx] = {field('r', 'e', 'f', 'x'), NONE, _dont_resolve_links_flag | _return_empty_arrays_flag};
+    requests[_own_resu] = {field('r', 'e', 's', 'u'), NONE, _dont_resolve_links_flag | _return_empty_arrays_flag};
+    return requests;
+}
+constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> math_requests = make_math_requests();
+
+bool has_flag(const resolved_map_action_parameters *own, int32_t request)
+{
+    return get_resolved_map_action_parameter(own, request, nullptr);
+}
+
+int16_t resolved_type(const resolved_map_action_parameters *own, int32_t request)
+{
+    map_action_parameter parameter;
+    return get_resolved_map_action_parameter(own, request, &parameter) ? parameter.type : (int16_t)NONE;
+}
+
+// One side's operand from the requests of that side (integer, fixed, action,
+// field, negative, not in that order from `first`): the integer, the fixed
+// value, or the named parameter of another action (first rule that
+// applies), then 'not', then 'negative'.
+long_fixed get_operand(const resolved_map_action_parameters *own, int32_t first)
+{
+    long_fixed operand = 0;
+    int32_t value;
+    int16_t source_identifier;
+    int32_t source_field;
+    if (get_resolved_indexed_value(own, first, 0, &value))
+        operand = integer_to_long_fixed(value);
+    else if (get_resolved_indexed_value(own, first + 1, 0, &value))
+        operand = fixed_to_long_fixed(value);
+    else if (get_resolved_indexed_value(own, first + 2, 0, &source_identifier) && source_identifier != NONE &&
+             get_resolved_indexed_value(own, first + 3, 0, &source_field) && source_field != NONE)
+    {
+        const int32_t source = action_identifier_to_action_index(source_identifier);
+        const int16_t type = source == NONE ? (int16_t)NONE : own_parameter_type(source, source_field);
+        if (type != NONE)
+        {
+            if (type == _parameter_fixed &&
+                get_indexed_long_integer_parameter(source, source_field, _parameter_fixed, &value, 0))
+                operand = fixed_to_long_fixed(value);
+            else if (type != _parameter_fixed &&
+                     get_indexed_long_integer_parameter(source, source_field, _parameter_integer, &value, 0))
+                operand = integer_to_long_fixed(value);
+            else
+                operand = sum_reachable_values(source, source_field);
+        }
+    }
+    if (has_flag(own, first + 5)) operand = operand == 0 ? integer_to_long_fixed(1) : 0;
+    if (has_flag(own, first + 4)) operand = neg64_wrap(operand);
+    return operand;
+}
+
 // Stores one value as fixed or as integer with set_unique_map_action_parameter.
 void store_result(int32_t action_index, field_tag name, bool as_fixed, long_fixed result)
 {
@@ -142,15 +210,18 @@ void store_result(int32_t action_index, field_tag name, bool as_fixed, long_fixe
 
 uint32_t math_action_proc(int32_t action_index)
 {
-    const long_fixed left = get_operand(action_index, field('l', 'i', 'n', 't'), field('l', 'f', 'i', 'x'),
-                                        field('l', 'a', 'c', 't'), field('l', 'f', 'l', 'd'), field('l', 'n', 'e', 'g'),
-                                        field('l', 'n', 'o', 't'));
-    const long_fixed right = get_operand(action_index, field('r', 'i', 'n', 't'), field('r', 'f', 'i', 'x'),
-                                         field('r', 'a', 'c', 't'), field('r', 'f', 'l', 'd'), field('r', 'n', 'e', 'g'),
-                                         field('r', 'n', 'o', 't'));
+    static const map_action_parameter_request_set requests = [] {
+        map_action_parameter_request_set set;
+        prepare_map_action_parameter_requests(&set, math_requests.data(), NUMBER_OF_MATH_REQUESTS);
+        return set;
+    }();
+    resolved_map_action_parameters own;
+    resolve_map_action_parameters(&own, action_index, &requests);
+    const long_fixed left = get_operand(&own, _left_integer);
+    const long_fixed right = get_operand(&own, _right_integer);
     int32_t chosen = NONE;
     for (int32_t i = 0; i < NUMBER_OF_MATH_OPERATORS && chosen == NONE; i++)
-        if (has_flag(action_index, math_operators[i].field_name)) chosen = i;
+        if (has_flag(&own, _first_operator + i)) chosen = i;
     long_fixed result = left;
     switch (chosen)
     {
@@ -195,36 +266,37 @@ uint32_t math_action_proc(int32_t action_index)
     else if (math_operators[chosen].format)
         map_action_debug(action_index, math_operators[chosen].format, long_fixed_to_real(left),
                          long_fixed_to_real(right), long_fixed_to_real(result));
-    if (has_flag(action_index, field('o', 'n', 'o', 't')))
+    if (has_flag(&own, _output_not))
     {
         const long_fixed before = result;
         result = truth(result == 0);
         map_action_debug(action_index, "!%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
     }
-    if (has_flag(action_index, field('o', 'n', 'e', 'g')))
+    if (has_flag(&own, _output_negative))
     {
         const long_fixed before = result;
         result = neg64_wrap(result);
         map_action_debug(action_index, "-%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
     }
-    const int16_t refx_type = own_parameter_type(action_index, field('r', 'e', 'f', 'x'));
-    store_result(action_index, field('r', 'e', 'f', 'x'), refx_type == NONE || refx_type == _parameter_fixed, result);
-    const int16_t resu_type = own_parameter_type(action_index, field('r', 'e', 's', 'u'));
-    store_result(action_index, field('r', 'e', 's', 'u'), resu_type == _parameter_fixed, result);
+    // Read before the results are stored: storing 'refx' and 'resu' changes
+    // no other entry, so these answers are the ones reading after would give.
+    const int16_t refx_type = resolved_type(&own, _own_refx), resu_type = resolved_type(&own, _own_resu);
     int16_t destination_identifier;
     int32_t destination_field;
-    if (get_indexed_short_integer_parameter(action_index, field('d', 'a', 'c', 't'), _parameter_action_identifier,
-                                            &destination_identifier, 0) &&
-        destination_identifier != NONE &&
-        get_indexed_long_integer_parameter(action_index, field('d', 'f', 'l', 'd'), _parameter_field_name,
-                                           &destination_field, 0) &&
-        destination_field != NONE)
+    const bool has_destination = get_resolved_indexed_value(&own, _destination_action, 0, &destination_identifier) &&
+                                 destination_identifier != NONE &&
+                                 get_resolved_indexed_value(&own, _destination_field, 0, &destination_field) &&
+                                 destination_field != NONE;
+    store_result(action_index, field('r', 'e', 'f', 'x'), refx_type == NONE || refx_type == _parameter_fixed, result);
+    store_result(action_index, field('r', 'e', 's', 'u'), resu_type == _parameter_fixed, result);
+    if (has_destination)
     {
         const int32_t destination = action_identifier_to_action_index(destination_identifier);
         if (destination != NONE)
         {
+            // The destination may be this action: its type is read after the stores.
             const int16_t type = own_parameter_type(destination, destination_field);
-            const bool as_fixed = type == NONE ? has_flag(action_index, field('f', 'i', 'x', 'd')) : type == _parameter_fixed;
+            const bool as_fixed = type == NONE ? has_flag(&own, _fixed_destination) : type == _parameter_fixed;
             store_result(destination, destination_field, as_fixed, result);
         }
     }

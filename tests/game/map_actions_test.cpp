@@ -6,6 +6,7 @@
 
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "cseries/errors.h"
 #include "rgb_color.h"
@@ -208,6 +209,92 @@ TEST_F(map_actions_test, links_are_searched_breadth_first_with_the_repeats_of_th
     EXPECT_EQ(values[3], 4);
 }
 
+// Requests resolved together answer as the lookups and typed getters do,
+// for actions with and without links, and after an edit (when they are
+// looked up afresh) as well.
+TEST_F(map_actions_test, resolved_requests_answer_as_the_lookups_do)
+{
+    test_action a{1, four("math")}, b{2, four("math")}, c{3, four("math")};
+    a.ints(four("valu"), {1}).flag(four("debg")).ints(four("twin"), {}).ints(four("twin"), {7, 8});
+    a.fixeds(four("twin"), {9}).ids(four("link"), {2});
+    b.ints(four("lnkd"), {5}).ints(four("valu"), {2}).flag(four("bflg"));
+    c.ints(four("valu"), {3, 4}).flag(four("cflg")).ids(four("list"), {1, 2}).text(four("name"), "c");
+    ASSERT_TRUE(import_test_actions({a, b, c}));
+    const map_action_parameter_request requests[] = {
+        {four("valu"), _parameter_integer, 0},
+        {four("twin"), _parameter_integer, 0},
+        {four("twin"), _parameter_integer, _return_empty_arrays_flag},
+        {four("twin"), _parameter_integer, _only_return_one_element_arrays_flag},
+        {four("twin"), _parameter_fixed, 0},
+        {four("twin"), NONE, _dont_resolve_links_flag | _return_empty_arrays_flag},
+        {four("lnkd"), _parameter_integer, 0},
+        {four("lnkd"), _parameter_integer, _dont_resolve_links_flag},
+        {four("bflg"), _parameter_flag, _return_empty_arrays_flag},
+        {four("debg"), _parameter_flag, 0},
+        {four("debg"), _parameter_flag, _return_empty_arrays_flag},
+        {four("link"), _parameter_action_identifier, 0},
+        {four("link"), _parameter_action_identifier, _dont_resolve_links_flag},
+        {four("list"), _parameter_action_identifier, 0},
+        {(field_tag)NONE, _parameter_integer, 0},
+        {four("none"), _parameter_integer, 0},
+    };
+    const int32_t count = (int32_t)(sizeof(requests) / sizeof(requests[0]));
+    map_action_parameter_request_set set;
+    prepare_map_action_parameter_requests(&set, requests, count);
+    auto compare = [&](const resolved_map_action_parameters &resolved, const char *when) {
+        for (int32_t i = 0; i < count; i++)
+        {
+            SCOPED_TRACE(testing::Message() << when << ", action " << resolved.action_index << ", request " << i);
+            map_action_parameter got = {}, expected = {};
+            const bool found = get_resolved_map_action_parameter(&resolved, i, &got);
+            ASSERT_EQ(found, get_map_action_parameter(&expected, resolved.action_index, requests[i].flags,
+                                                      requests[i].field_name, requests[i].type));
+            if (found)
+            {
+                EXPECT_EQ(std::tuple(got.field_name, got.type, got.count, got.action_index, got.parameter_index),
+                          std::tuple(expected.field_name, expected.type, expected.count, expected.action_index,
+                                     expected.parameter_index));
+            }
+            if (requests[i].flags != 0 || requests[i].type == NONE || requests[i].type == _parameter_flag) continue;
+            for (int32_t index = -1; index <= 2; index++)
+            {
+                int32_t value = -1, wanted = -1;
+                int16_t short_value = -1, short_wanted = -1;
+                const bool identifiers = requests[i].type == _parameter_action_identifier;
+                const bool read = identifiers ? get_resolved_indexed_value(&resolved, i, index, &short_value)
+                                              : get_resolved_indexed_value(&resolved, i, index, &value);
+                const bool plain = identifiers ? get_indexed_short_integer_parameter(resolved.action_index, requests[i].field_name,
+                                                                                     requests[i].type, &short_wanted, index)
+                                               : get_indexed_long_integer_parameter(resolved.action_index, requests[i].field_name,
+                                                                                    requests[i].type, &wanted, index);
+                value += short_value;
+                wanted += short_wanted;
+                EXPECT_EQ(read, plain) << "value " << index;
+                if (read) { EXPECT_EQ(value, wanted) << "value " << index; }
+            }
+        }
+    };
+    map_action_lookup_checker lookups;
+    for (const bool checked : {false, true})
+    {
+        // Under the checker every request takes the checked lookup's way.
+        const map_action_lookup_observer *saved = checked ? nullptr : set_map_action_lookup_observer(nullptr);
+        for (const int32_t action : {0, 1, 2, 3})
+        {
+            resolved_map_action_parameters resolved;
+            resolve_map_action_parameters(&resolved, action, &set);
+            compare(resolved, checked ? "checked" : "resolved");
+            // An edit moves the entries: the answers are looked up afresh.
+            const int32_t eleven = 11;
+            ASSERT_TRUE(set_unique_map_action_parameter(0, four("valu"), _parameter_integer, 1, &eleven));
+            compare(resolved, "after an edit");
+        }
+        if (!checked) set_map_action_lookup_observer(saved);
+    }
+    EXPECT_GT(lookups.lookups, 0);
+    EXPECT_EQ(lookups.mismatches, 0) << lookups.first_mismatch;
+}
+
 TEST_F(map_actions_test, the_search_stack_holds_64_actions)
 {
     std::vector<test_action> chain;
@@ -314,6 +401,56 @@ TEST_F(map_actions_test, replacing_the_entries_of_a_name_gives_the_bytes_of_its_
             map_action_parameter found;
             ASSERT_TRUE(get_map_action_parameter(&found, 1, _return_empty_arrays_flag, four("xxxx"), _parameter_character));
             EXPECT_EQ(found.count, c.count);
+        }
+        EXPECT_EQ(offsets[0], offsets[1]);
+        EXPECT_EQ(stored[0], stored[1]);
+    }
+}
+
+// A pass that leaves runs of the same size where they lie, makes and deletes
+// actions and grows runs settles to the layout that settling every edit at
+// once gives: moved runs (empty ones too) in the order of their last moves.
+TEST_F(map_actions_test, runs_kept_in_place_settle_as_runs_moved_at_each_edit)
+{
+    struct case_data
+    {
+        const char *steps; // per step: digit = same-size edit of that slot, n = new action, g = grow the newest, d = delete slot 2
+    } cases[] = {{"1ng"}, {"n0d"}, {"20n1g"}, {"n1ng0"}, {"d1n"}, {"0000"}, {"0123"}, {"n0123"}, {"0123n"}};
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(c.steps);
+        std::vector<uint8_t> stored[2];
+        std::vector<int32_t> offsets[2];
+        for (int32_t way = 0; way < 2; way++)
+        {
+            std::vector<test_action> actions;
+            for (int16_t identifier = 1; identifier <= 4; identifier++)
+            {
+                test_action a{identifier, four("math")};
+                a.ints(four("aaaa"), {identifier}).ints(four("bbbb"), {-identifier, 7});
+                actions.push_back(a);
+            }
+            ASSERT_TRUE(import_test_actions(actions));
+            const bool every_edit = set_map_action_parameters_settled_every_edit(way == 1);
+            begin_map_action_parameter_edits();
+            int32_t newest = NONE, value = 100;
+            for (const char *step = c.steps; *step; step++, value++)
+            {
+                if (*step >= '0' && *step <= '9')
+                    ASSERT_TRUE(set_unique_map_action_parameter(*step - '0', four("aaaa"), _parameter_integer, 1, &value));
+                else if (*step == 'n')
+                    ASSERT_NE(newest = new_map_action(NONE), NONE);
+                else if (*step == 'g')
+                    ASSERT_TRUE(set_unique_map_action_parameter(newest, four("cccc"), _parameter_integer, 1, &value));
+                else
+                    delete_map_action(2);
+            }
+            end_map_action_parameter_edits();
+            set_map_action_parameters_settled_every_edit(every_edit);
+            stored[way].resize(PARAMETER_BUFFER_SIZE);
+            offsets[way].resize(MAXIMUM_MAP_ACTIONS_PER_MAP);
+            copy_settled_map_action_parameters(stored[way].data(), offsets[way].data());
+            offsets[way].resize(get_map_action_array()->count);
         }
         EXPECT_EQ(offsets[0], offsets[1]);
         EXPECT_EQ(stored[0], stored[1]);
