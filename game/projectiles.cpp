@@ -557,6 +557,198 @@ static int32_t find_nearby_target(const projectile_definition *d, const world_po
 
 // ---- creation -------------------------------------------------------------------------
 
+// The object's scale, and the velocity with inertia, random spread and wind;
+// a media surface effect sits on the surface.  The draws come in this order.
+static void size_and_launch_projectile(const projectile_definition *d, const object_definition *object_definition,
+                                       new_object_data *request_out, world_location3d *location_out)
+{
+    new_object_data &request = *request_out;
+    world_location3d &location = *location_out;
+    // Scale and inertia draw here, before new_object, in this order.
+    const int32_t scale_lower = object_definition && object_definition->scale_lower_bound
+                                    ? (int32_t)object_definition->scale_lower_bound
+                                    : (int32_t)SHORT_FIXED_ONE;
+    request.scale = (short_fixed)(scale_lower + random_delta(object_definition ? object_definition->scale_delta : 0));
+    if (request.scale == 0) request.scale = 1; // 0 would make new_object draw again
+    const int32_t inertia = d->inertia_lower_bound + random_delta(d->inertia_delta);
+    location.velocity.i = (world_distance)(((int64_t)location.velocity.i * inertia) >> 8);
+    location.velocity.j = (world_distance)(((int64_t)location.velocity.j * inertia) >> 8);
+    location.velocity.k = (world_distance)(((int64_t)location.velocity.k * inertia) >> 8);
+    if (d->random_initial_velocity > 0)
+    {
+        const int32_t v = d->random_initial_velocity;
+        location.velocity.i += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
+        location.velocity.j += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
+        location.velocity.k += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
+    }
+    if (d->flags & _projectile_affected_by_wind_flag)
+    {
+        if (const fixed_vector3d *wind = get_wind_velocity())
+        {
+            location.velocity.i += (world_distance)wind_component_integer_part(wind->i);
+            location.velocity.j += (world_distance)wind_component_integer_part(wind->j);
+            location.velocity.k += (world_distance)wind_component_integer_part(wind->k);
+        }
+    }
+    if (d->flags & _projectile_is_media_surface_effect_flag)
+    {
+        const world_point2d point = {location.position.x, location.position.y};
+        location.position.z = get_mesh_height(&point, 2);
+    }
+}
+
+// The new record: lifespan, delay, target, contrail, guidance and origin.
+static void initialize_projectile_record(projectile_data *p, const new_projectile_data *data,
+                                         const projectile_definition *d, int32_t object_index,
+                                         const world_location3d &location, int16_t target_monster_index)
+{
+    p->flags = data->flags;
+    p->type = data->type;
+    p->object_index = (int16_t)object_index;
+    p->lifespan = (int16_t)(d->lifespan_lower_bound + (d->lifespan_delta >= 1 ? random_delta(d->lifespan_delta) : 0));
+    if (current_gameplay_version >= 1701 && d->lifespan_lower_bound == 0 && d->lifespan_delta == 0)
+        p->flags |= _projectile_has_no_lifespan_flag;
+    else
+        p->flags &= (uint16_t)~_projectile_has_no_lifespan_flag;
+    p->delay = (int16_t)(d->delay_lower_bound + random_delta(d->delay_delta));
+    p->target_monster_index = target_monster_index;
+    p->contrail_frequency = d->initial_contrail_frequency;
+    p->owner_unit_index = p->original_owner_player_index = p->visible_projectile_group_type = NONE;
+    p->owner_monster_index = p->lightning_index = p->lightning_identifier = NONE;
+    p->local_projectile_group_index = NONE;
+    p->last_distance_to_target = -1;
+    p->damage_scale = data->damage_scale;
+    const world_point2d here = {location.position.x, location.position.y};
+    p->particle_system_density = particle_system_intensity(&here);
+    if (d->flags & _projectile_is_guided_flag)
+        p->guided_speed = (world_distance)isqrt((uint32_t)((int64_t)location.velocity.i * location.velocity.i +
+                                                           (int64_t)location.velocity.j * location.velocity.j));
+    if (data->flags & _projectile_has_valid_target_location_flag) p->target_location = data->target_location;
+}
+
+// The object's flags, its flying sequence and its random mirroring.  Returns
+// the object, looked up again after its shape is set.
+static object_data *shape_projectile_object(const projectile_definition *d, const projectile_data *p,
+                                            int32_t object_index, object_data *object)
+{
+    if (d->flags & _projectile_passes_through_target_flag) object->flags |= _object_is_permeable_flag;
+    if (d->flags & _projectile_floats_flag) object->flags |= _object_floats_on_media_flag;
+    if (d->flags & _projectile_is_media_surface_effect_flag)
+        object->flags |= _object_is_media_surface_effect_flag | _object_respects_monster_visibility_flag;
+    if (censored() && (d->flags & _projectile_is_bloody_do_not_draw_flag))
+    {
+        VASSERT(d->damage.type == NONE, "definition->damage.type== NONE");
+        VASSERT(d->damage.damage_lower_bound == 0 && d->damage.damage_delta == 0,
+                "definition->damage.damage_lower_bound== 0 && definition->damage.damage_delta== 0");
+        object->flags |= _object_is_not_rendered_flag;
+    }
+    if (d->flags & _projectile_bloodies_landscape_flag)
+        object->flags &= ~(uint32_t)(_object_partially_under_media_flag | _object_wholly_under_media_flag);
+    object->flags &= ~(uint32_t)(_object_on_ground_flag | _object_at_rest_flag);
+
+    const int16_t rate = (int16_t)(d->animation_rate_lower_bound + random_delta(d->animation_rate_delta));
+    const uint16_t shape_flags =
+        (d->flags & _projectile_detonates_when_animation_loops_flag)
+            ? (uint16_t)_random_sequence_view_flag
+            : (uint16_t)(_random_sequence_frame_flag | _random_sequence_phase_flag | _random_sequence_view_flag);
+    set_object_shape(object_index, d->sequence_indexes[_projectile_sequence_in_flight], rate, _transfer_mode_none, 0,
+                     shape_flags, 0);
+    object = get_object(object_index);
+    if (p->delay) object->flags |= _object_is_invisible_flag;
+    if ((d->flags & _projectile_can_animate_backwards_flag) && (vesk_random() & 1))
+        object->flags |= _object_animates_backwards_flag;
+    if (d->flags & _projectile_can_be_mirrored_flag)
+    {
+        if (vesk_random() & 1) object->flags |= _object_is_horizontally_mirrored_flag;
+        if (!(d->flags & _projectile_cannot_be_mirrored_vertically_flag) && (vesk_random() & 1))
+            object->flags |= _object_is_vertically_mirrored_flag;
+    }
+    if (d->flags & _projectile_cannot_be_accelerated_flag) object->flags |= _object_cannot_be_accelerated_flag;
+    if (d->projectile_class == _projectile_class_explosive_object ||
+        d->projectile_class == _projectile_class_potentially_explosive_object)
+        object->flags |= _object_must_be_included_in_explosions_flag;
+    if (d->geometry_index != NONE) object->geometry_index = d->geometry_index;
+    return object;
+}
+
+// What the projectile takes from the unit that fired it, the object that
+// launched it and the projectile it comes from.
+static void inherit_from_owners(const new_projectile_data *data, const projectile_definition *d, projectile_data *p,
+                                object_data *object)
+{
+    projectile_monster_facts owner = {};
+    if (get_monster_facts(data->owner_monster_index, &owner))
+    {
+        p->owner_unit_index = owner.unit_type;
+        p->owner_monster_index = data->owner_monster_index;
+        p->original_owner_player_index = owner.owner_player_index;
+        object->transparent_object_index = owner.object_index;
+        if (owner.ignores_user_commands) p->flags |= _projectile_originated_from_uncontrollable_monster_flag;
+        if (owner.ambient_life) p->flags |= _projectile_originated_from_ambient_life_monster_flag;
+        if (owner.no_visibility) p->flags |= _projectile_originated_from_monster_with_no_visibility_flag;
+    }
+    if (const object_data *owner_object = get_object(data->owner_object_index))
+    {
+        if (owner_object->shape_collection_index == object->shape_collection_index)
+        {
+            if (d->flags & _projectile_uses_owner_color_table_index_flag)
+            {
+                object->color_table_index = owner_object->color_table_index;
+                object->color_table_permutation = owner_object->color_table_permutation;
+            }
+            if (owner_object->shape_sequence_index == object->shape_sequence_index)
+            {
+                object->shape_frame_index = owner_object->shape_frame_index;
+                object->shape_view_index = owner_object->shape_view_index;
+            }
+        }
+    }
+    if (const projectile_data *parent =
+            data->owner_projectile_index != NONE ? get_projectile_data(data->owner_projectile_index) : nullptr)
+    {
+        p->damage_scale = parent->damage_scale;
+        p->owner_unit_index = parent->owner_unit_index;
+        p->owner_monster_index = parent->owner_monster_index;
+        p->original_owner_player_index = parent->original_owner_player_index;
+        p->flags = (uint16_t)((p->flags & ~PROJECTILE_ORIGIN_FLAGS) | (parent->flags & PROJECTILE_ORIGIN_FLAGS));
+        if (p->target_monster_index == NONE) p->target_monster_index = parent->target_monster_index;
+    }
+}
+
+// A lightning projectile's bolt.  False (the projectile and its object
+// deleted) when there is nowhere to strike.
+static bool attach_lightning(const new_projectile_data *data, const projectile_definition *d, projectile_data *p,
+                             const object_data *object, int32_t object_index, int32_t projectile_index)
+{
+    // The bolt runs from the owner to the target unit, or to the
+    // requested target location; with neither there is nowhere to strike.
+    projectile_monster_facts source = {}, target = {};
+    new_lightning_data bolt = {};
+    bolt.type = d->lightning_index;
+    bolt.source_object_index =
+        get_monster_facts(data->owner_monster_index, &source) ? source.object_index : (int32_t)NONE;
+    bolt.target_object_index =
+        get_monster_facts(data->target_monster_index, &target) ? target.object_index : (int32_t)NONE;
+    bolt.p0 = bolt.p1 = object->location.position;
+    bool placed = bolt.target_object_index != NONE;
+    if (!placed && (data->flags & _projectile_has_valid_target_location_flag))
+    {
+        bolt.p1 = data->target_location;
+        placed = true;
+    }
+    const int32_t lightning_index = placed ? new_lightning(&bolt) : (int32_t)NONE;
+    const lightning_data *lightning = lightning_index == NONE ? nullptr : get_lightning_data(lightning_index);
+    if (!lightning)
+    {
+        delete_object(object_index);
+        free_projectile_slot(projectile_index);
+        return false;
+    }
+    p->lightning_index = (int16_t)lightning_index;
+    p->lightning_identifier = lightning->identifier;
+    return true;
+}
+
 int32_t new_projectile(const new_projectile_data *data)
 {
     if (!data || data->type == NONE) return NONE;
@@ -605,37 +797,7 @@ int32_t new_projectile(const new_projectile_data *data)
     request.tracking_priority = (uint8_t)d->tracking_priority;
     request.collection_index = d->collection_index;
     request.color_table_index = d->color_table_index;
-    // Scale and inertia draw here, before new_object, in this order.
-    const int32_t scale_lower = object_definition && object_definition->scale_lower_bound
-                                    ? (int32_t)object_definition->scale_lower_bound
-                                    : (int32_t)SHORT_FIXED_ONE;
-    request.scale = (short_fixed)(scale_lower + random_delta(object_definition ? object_definition->scale_delta : 0));
-    if (request.scale == 0) request.scale = 1; // 0 would make new_object draw again
-    const int32_t inertia = d->inertia_lower_bound + random_delta(d->inertia_delta);
-    location.velocity.i = (world_distance)(((int64_t)location.velocity.i * inertia) >> 8);
-    location.velocity.j = (world_distance)(((int64_t)location.velocity.j * inertia) >> 8);
-    location.velocity.k = (world_distance)(((int64_t)location.velocity.k * inertia) >> 8);
-    if (d->random_initial_velocity > 0)
-    {
-        const int32_t v = d->random_initial_velocity;
-        location.velocity.i += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
-        location.velocity.j += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
-        location.velocity.k += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
-    }
-    if (d->flags & _projectile_affected_by_wind_flag)
-    {
-        if (const fixed_vector3d *wind = get_wind_velocity())
-        {
-            location.velocity.i += (world_distance)wind_component_integer_part(wind->i);
-            location.velocity.j += (world_distance)wind_component_integer_part(wind->j);
-            location.velocity.k += (world_distance)wind_component_integer_part(wind->k);
-        }
-    }
-    if (d->flags & _projectile_is_media_surface_effect_flag)
-    {
-        const world_point2d point = {location.position.x, location.position.y};
-        location.position.z = get_mesh_height(&point, 2);
-    }
+    size_and_launch_projectile(d, object_definition, &request, &location);
     request.location = location;
     const int32_t object_index = new_object(&request);
     if (object_index == NONE)
@@ -645,104 +807,11 @@ int32_t new_projectile(const new_projectile_data *data)
     }
     object_data *object = get_object(object_index);
     projectile_data *p = get_projectile_data(projectile_index);
-    p->flags = data->flags;
-    p->type = data->type;
-    p->object_index = (int16_t)object_index;
-    p->lifespan = (int16_t)(d->lifespan_lower_bound + (d->lifespan_delta >= 1 ? random_delta(d->lifespan_delta) : 0));
-    if (current_gameplay_version >= 1701 && d->lifespan_lower_bound == 0 && d->lifespan_delta == 0)
-        p->flags |= _projectile_has_no_lifespan_flag;
-    else
-        p->flags &= (uint16_t)~_projectile_has_no_lifespan_flag;
-    p->delay = (int16_t)(d->delay_lower_bound + random_delta(d->delay_delta));
-    p->target_monster_index = target_monster_index;
-    p->contrail_frequency = d->initial_contrail_frequency;
-    p->owner_unit_index = p->original_owner_player_index = p->visible_projectile_group_type = NONE;
-    p->owner_monster_index = p->lightning_index = p->lightning_identifier = NONE;
-    p->local_projectile_group_index = NONE;
-    p->last_distance_to_target = -1;
-    p->damage_scale = data->damage_scale;
-    const world_point2d here = {location.position.x, location.position.y};
-    p->particle_system_density = particle_system_intensity(&here);
-    if (d->flags & _projectile_is_guided_flag)
-        p->guided_speed = (world_distance)isqrt((uint32_t)((int64_t)location.velocity.i * location.velocity.i +
-                                                           (int64_t)location.velocity.j * location.velocity.j));
-    if (data->flags & _projectile_has_valid_target_location_flag) p->target_location = data->target_location;
+    initialize_projectile_record(p, data, d, object_index, location, target_monster_index);
 
-    if (d->flags & _projectile_passes_through_target_flag) object->flags |= _object_is_permeable_flag;
-    if (d->flags & _projectile_floats_flag) object->flags |= _object_floats_on_media_flag;
-    if (d->flags & _projectile_is_media_surface_effect_flag)
-        object->flags |= _object_is_media_surface_effect_flag | _object_respects_monster_visibility_flag;
-    if (censored() && (d->flags & _projectile_is_bloody_do_not_draw_flag))
-    {
-        VASSERT(d->damage.type == NONE, "definition->damage.type== NONE");
-        VASSERT(d->damage.damage_lower_bound == 0 && d->damage.damage_delta == 0,
-                "definition->damage.damage_lower_bound== 0 && definition->damage.damage_delta== 0");
-        object->flags |= _object_is_not_rendered_flag;
-    }
-    if (d->flags & _projectile_bloodies_landscape_flag)
-        object->flags &= ~(uint32_t)(_object_partially_under_media_flag | _object_wholly_under_media_flag);
-    object->flags &= ~(uint32_t)(_object_on_ground_flag | _object_at_rest_flag);
+    object = shape_projectile_object(d, p, object_index, object);
 
-    const int16_t rate = (int16_t)(d->animation_rate_lower_bound + random_delta(d->animation_rate_delta));
-    const uint16_t shape_flags =
-        (d->flags & _projectile_detonates_when_animation_loops_flag)
-            ? (uint16_t)_random_sequence_view_flag
-            : (uint16_t)(_random_sequence_frame_flag | _random_sequence_phase_flag | _random_sequence_view_flag);
-    set_object_shape(object_index, d->sequence_indexes[_projectile_sequence_in_flight], rate, _transfer_mode_none, 0,
-                     shape_flags, 0);
-    object = get_object(object_index);
-    if (p->delay) object->flags |= _object_is_invisible_flag;
-    if ((d->flags & _projectile_can_animate_backwards_flag) && (vesk_random() & 1))
-        object->flags |= _object_animates_backwards_flag;
-    if (d->flags & _projectile_can_be_mirrored_flag)
-    {
-        if (vesk_random() & 1) object->flags |= _object_is_horizontally_mirrored_flag;
-        if (!(d->flags & _projectile_cannot_be_mirrored_vertically_flag) && (vesk_random() & 1))
-            object->flags |= _object_is_vertically_mirrored_flag;
-    }
-    if (d->flags & _projectile_cannot_be_accelerated_flag) object->flags |= _object_cannot_be_accelerated_flag;
-    if (d->projectile_class == _projectile_class_explosive_object ||
-        d->projectile_class == _projectile_class_potentially_explosive_object)
-        object->flags |= _object_must_be_included_in_explosions_flag;
-    if (d->geometry_index != NONE) object->geometry_index = d->geometry_index;
-
-    projectile_monster_facts owner = {};
-    if (get_monster_facts(data->owner_monster_index, &owner))
-    {
-        p->owner_unit_index = owner.unit_type;
-        p->owner_monster_index = data->owner_monster_index;
-        p->original_owner_player_index = owner.owner_player_index;
-        object->transparent_object_index = owner.object_index;
-        if (owner.ignores_user_commands) p->flags |= _projectile_originated_from_uncontrollable_monster_flag;
-        if (owner.ambient_life) p->flags |= _projectile_originated_from_ambient_life_monster_flag;
-        if (owner.no_visibility) p->flags |= _projectile_originated_from_monster_with_no_visibility_flag;
-    }
-    if (const object_data *owner_object = get_object(data->owner_object_index))
-    {
-        if (owner_object->shape_collection_index == object->shape_collection_index)
-        {
-            if (d->flags & _projectile_uses_owner_color_table_index_flag)
-            {
-                object->color_table_index = owner_object->color_table_index;
-                object->color_table_permutation = owner_object->color_table_permutation;
-            }
-            if (owner_object->shape_sequence_index == object->shape_sequence_index)
-            {
-                object->shape_frame_index = owner_object->shape_frame_index;
-                object->shape_view_index = owner_object->shape_view_index;
-            }
-        }
-    }
-    if (const projectile_data *parent =
-            data->owner_projectile_index != NONE ? get_projectile_data(data->owner_projectile_index) : nullptr)
-    {
-        p->damage_scale = parent->damage_scale;
-        p->owner_unit_index = parent->owner_unit_index;
-        p->owner_monster_index = parent->owner_monster_index;
-        p->original_owner_player_index = parent->original_owner_player_index;
-        p->flags = (uint16_t)((p->flags & ~PROJECTILE_ORIGIN_FLAGS) | (parent->flags & PROJECTILE_ORIGIN_FLAGS));
-        if (p->target_monster_index == NONE) p->target_monster_index = parent->target_monster_index;
-    }
+    inherit_from_owners(data, d, p, object);
     if ((d->flags & _projectile_marks_target_has_having_been_chosen_flag) && target_object_index != NONE)
         if (object_data *target = get_object(target_object_index))
             target->flags |= _object_was_chosen_to_take_damage_flag;
@@ -750,35 +819,9 @@ int32_t new_projectile(const new_projectile_data *data)
     if (data->flags & _projectile_is_smoking_flag) object->color_table_permutation = 4;
     if (d->flags & _projectile_centered_on_target_flag) p->flags |= _projectile_detonates_immediately_flag;
 
-    if (d->flags & _projectile_is_lightning_flag)
-    {
-        // The bolt runs from the owner to the target unit, or to the
-        // requested target location; with neither there is nowhere to strike.
-        projectile_monster_facts source = {}, target = {};
-        new_lightning_data bolt = {};
-        bolt.type = d->lightning_index;
-        bolt.source_object_index =
-            get_monster_facts(data->owner_monster_index, &source) ? source.object_index : (int32_t)NONE;
-        bolt.target_object_index =
-            get_monster_facts(data->target_monster_index, &target) ? target.object_index : (int32_t)NONE;
-        bolt.p0 = bolt.p1 = object->location.position;
-        bool placed = bolt.target_object_index != NONE;
-        if (!placed && (data->flags & _projectile_has_valid_target_location_flag))
-        {
-            bolt.p1 = data->target_location;
-            placed = true;
-        }
-        const int32_t lightning_index = placed ? new_lightning(&bolt) : (int32_t)NONE;
-        const lightning_data *lightning = lightning_index == NONE ? nullptr : get_lightning_data(lightning_index);
-        if (!lightning)
-        {
-            delete_object(object_index);
-            free_projectile_slot(projectile_index);
-            return NONE;
-        }
-        p->lightning_index = (int16_t)lightning_index;
-        p->lightning_identifier = lightning->identifier;
-    }
+    if ((d->flags & _projectile_is_lightning_flag) &&
+        !attach_lightning(data, d, p, object, object_index, projectile_index))
+        return NONE;
     if (d->local_projectile_group_type != NONE)
         p->local_projectile_group_index = (int16_t)new_projectile_local_group(d->local_projectile_group_type, object_index);
     play_projectile_sound(d->sound_indexes[_projectile_sound_flight], object_index);
