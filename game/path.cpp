@@ -1364,61 +1364,67 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     return result;
 }
 
-static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
-                            int32_t depth)
+// A chain of levels that comes back to a point it has passed, with the same
+// radii, repeats until the depth cut-off: the object the last level would
+// choose is known without walking there.  Records this level's point when no
+// loop is found.  True when the chain's answer is taken (outside the check's
+// own runs); the check then compares it with the walked one.
+static bool answer_from_recorded_chain(avoidance_chain *chain, obstruction_avoidance_globals *avoidance,
+                                       int32_t state, const world_point2d &p, int32_t level)
 {
-    if (depth > ITERATION_CUTOFF) return false;
-    if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
-                 "state== _finding_leftmost || state== _finding_rightmost"))
-        return false;
-    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
-    const monster_data *mover = get_monster_data(avoidance->monster_index);
-    const monster_definition *definition = mover ? get_monster_definition(mover->type) : nullptr;
-    const object_data *mover_object = mover ? get_object(mover->object_index) : nullptr;
-    if (!definition || !mover_object) return false;
-    const world_point2d start = avoidance->start;
-    const world_point2d p = *end_point;
-
-    avoidance_chain *chain = &path_globals.chain;
-    const int32_t level = depth - chain->first_depth;
-    const bool recorded = !chain->pending && level >= 0 && level <= ITERATION_CUTOFF && level == chain->levels;
-    if (recorded)
+    for (int32_t j = 0; j < level; ++j)
     {
-        for (int32_t j = 0; j < level; ++j)
+        if (chain->points[j].x != p.x || chain->points[j].y != p.y || chain->generations[j] != chain->generation)
+            continue;
+        // Levels j .. level - 1 repeat until the level at depth
+        // ITERATION_CUTOFF, the last to run; each chose an object and
+        // returned true, and none changed a radius.
+        const int32_t period = level - j, last = ITERATION_CUTOFF - chain->first_depth;
+        const int16_t object = chain->chosen[j + ((last - j) + (chain->fault ? 1 : 0)) % period];
+        chain->counts.loops_found += 1;
+        if (!chain->checking)
         {
-            if (chain->points[j].x != p.x || chain->points[j].y != p.y || chain->generations[j] != chain->generation)
-                continue;
-            // Levels j .. level - 1 repeat until the level at depth
-            // ITERATION_CUTOFF, the last to run; each chose an object and
-            // returned true, and none changed a radius.
-            const int32_t period = level - j, last = ITERATION_CUTOFF - chain->first_depth;
-            const int16_t object = chain->chosen[j + ((last - j) + (chain->fault ? 1 : 0)) % period];
-            chain->counts.loops_found += 1;
-            if (!chain->checking)
-            {
-                if (state == _finding_leftmost) avoidance->leftmost_object_index = object;
-                else avoidance->rightmost_object_index = object;
-                return true;
-            }
-            chain->pending = true;
-            chain->predicted = object;
-            break;
+            if (state == _finding_leftmost) avoidance->leftmost_object_index = object;
+            else avoidance->rightmost_object_index = object;
+            return true;
         }
-        if (!chain->pending)
-        {
-            chain->points[level] = p;
-            chain->generations[level] = chain->generation;
-            chain->chosen[level] = NONE;
-            chain->levels = level + 1;
-        }
+        chain->pending = true;
+        chain->predicted = object;
+        break;
     }
-    const int32_t d = distance2d(&p, &start);
+    if (!chain->pending)
+    {
+        chain->points[level] = p;
+        chain->generations[level] = chain->generation;
+        chain->chosen[level] = NONE;
+        chain->levels = level + 1;
+    }
+    return false;
+}
 
-    int32_t chosen = NONE;
-    uint16_t chosen_alpha = 0;
-    int32_t chosen_r = 0, chosen_big_r = 0, chosen_d = 0, chosen_mover_radius = 0;
-    angle chosen_beta = 0;
-    bool inside = false;
+// The obstacle in the way that the mover must turn widest to pass (or the
+// first it stands inside).
+struct avoidance_choice
+{
+    int32_t index;
+    uint16_t alpha;
+    int32_t r, big_r, d, mover_radius;
+    angle beta;
+    bool inside;
+};
+
+// Finds the obstacle in the way from `start` toward `p` (`d` apart) that
+// needs the widest turn; its index is NONE when nothing is in the way.
+static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidance, const world_point2d &start,
+                                    const world_point2d &p, int32_t d, avoidance_choice *choice)
+{
+    int32_t &chosen = choice->index;
+    uint16_t &chosen_alpha = choice->alpha;
+    int32_t &chosen_r = choice->r, &chosen_big_r = choice->big_r, &chosen_d = choice->d;
+    int32_t &chosen_mover_radius = choice->mover_radius;
+    angle &chosen_beta = choice->beta;
+    bool &inside = choice->inside;
+    *choice = {NONE, 0, 0, 0, 0, 0, 0, false};
     // Each obstacle's segment runs from start toward p, longer for a larger
     // radius; the shifts round down, so within one unit every such segment
     // lies on the longest one, and a centre `big_r` or more outside the
@@ -1505,6 +1511,60 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
             inside = stands_inside;
         }
     }
+}
+
+// Whether the mover keeps meeting the object it avoided last: one that walks
+// around blockages, or a player's plain unit near the obstacle, notes it.
+static void note_avoiding_same_object(obstruction_avoidance_globals *avoidance, const monster_data *mover,
+                                      const monster_definition *definition, const object_data *mover_object,
+                                      const obstacle *o, int32_t avoided_object_index)
+{
+    const bool plain = plain_player_controlled(mover);
+    bool may = walks_around_blockage(definition);
+    if (!may && plain)
+    {
+        const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+        const object_data *obstacle_object = get_object(o->object_index);
+        const world_point2d there =
+            obstacle_object ? world_point2d{obstacle_object->location.position.x,
+                                            obstacle_object->location.position.y}
+                            : o->center;
+        may = world_distance2d_less_than(&here, &there, definition->pathfinding_radius + o->radius + 512);
+    }
+    if (may && avoided_object_index != NONE && avoided_object_index == o->object_index &&
+        (plain || definition->pathfinding_radius > 99))
+        avoidance->avoiding_same_object_again = true;
+}
+
+static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
+                            int32_t depth)
+{
+    if (depth > ITERATION_CUTOFF) return false;
+    if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
+                 "state== _finding_leftmost || state== _finding_rightmost"))
+        return false;
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    const monster_data *mover = get_monster_data(avoidance->monster_index);
+    const monster_definition *definition = mover ? get_monster_definition(mover->type) : nullptr;
+    const object_data *mover_object = mover ? get_object(mover->object_index) : nullptr;
+    if (!definition || !mover_object) return false;
+    const world_point2d start = avoidance->start;
+    const world_point2d p = *end_point;
+
+    avoidance_chain *chain = &path_globals.chain;
+    const int32_t level = depth - chain->first_depth;
+    const bool recorded = !chain->pending && level >= 0 && level <= ITERATION_CUTOFF && level == chain->levels;
+    if (recorded && answer_from_recorded_chain(chain, avoidance, state, p, level)) return true;
+    const int32_t d = distance2d(&p, &start);
+
+    avoidance_choice choice;
+    choose_avoided_obstacle(avoidance, start, p, d, &choice);
+    const int32_t chosen = choice.index;
+    const uint16_t chosen_alpha = choice.alpha;
+    const int32_t chosen_r = choice.r, chosen_big_r = choice.big_r, chosen_d = choice.d;
+    const int32_t chosen_mover_radius = choice.mover_radius;
+    const angle chosen_beta = choice.beta;
+    const bool inside = choice.inside;
     if (chosen == NONE)
     {
         if (state == _finding_leftmost) avoidance->leftmost_point = p;
@@ -1540,23 +1600,7 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
     const world_point2d next = (state == _finding_leftmost) == (side <= 0) ? a : b;
 
     if (current_gameplay_version >= 1301)
-    {
-        const bool plain = plain_player_controlled(mover);
-        bool may = walks_around_blockage(definition);
-        if (!may && plain)
-        {
-            const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
-            const object_data *obstacle_object = get_object(o->object_index);
-            const world_point2d there =
-                obstacle_object ? world_point2d{obstacle_object->location.position.x,
-                                                obstacle_object->location.position.y}
-                                : o->center;
-            may = world_distance2d_less_than(&here, &there, definition->pathfinding_radius + o->radius + 512);
-        }
-        if (may && avoided_object_index != NONE && avoided_object_index == o->object_index &&
-            (plain || definition->pathfinding_radius > 99))
-            avoidance->avoiding_same_object_again = true;
-    }
+        note_avoiding_same_object(avoidance, mover, definition, mover_object, o, avoided_object_index);
     if (state == _finding_leftmost) avoidance->leftmost_object_index = o->object_index;
     else avoidance->rightmost_object_index = o->object_index;
     avoidance_level(&next, state, avoided_object_index, depth + 1);
