@@ -425,7 +425,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
     bool resume = false;
     int32_t next = NONE, next_permutation = 0;
 
-    // 1.
+    // A deferred movement order resumes.
     if (version > 1300 && (monster->extra_flags & _monster_has_deferred_movement_command_extra_flag))
     {
         if (!(monster->flags & _monster_is_using_special_ability_flag)) resume = true;
@@ -443,7 +443,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
             }
         }
     }
-    // 2.
+    // After a special ability the unit resumes its waypoints or goes idle.
     if (!resume && (monster->flags & _monster_is_using_special_ability_flag))
     {
         if (version > 1600 && monster->waypoint_count > 0) resume = true;
@@ -477,7 +477,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
     }
     if (!resume)
     {
-        // 3.
+        // A unit of the winning team celebrates once.
         if (game_->winning_team_index != NONE && monster->owner_team_index == game_->winning_team_index &&
             !(definition && definition->monster_class == _monster_class_ambient_life) &&
             !(monster->flags & _monster_has_celebrated_flag))
@@ -485,7 +485,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
             set_monster_action(monster_index, _monster_action_celebrating, 1);
             return;
         }
-        // 4.
+        // Otherwise the action follows the target, the path or rest.
         if (!(monster->flags & _monster_wants_to_pick_up_object_flag))
         {
             const int32_t current = monster->action;

@@ -568,7 +568,7 @@ int32_t move_monster_object(int32_t object_index)
     const monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
     if (!monster || !definition || monster->object_index != object_index) return 0;
 
-    // 1.
+    // The unit has not moved yet; a pausing or still unit ends here.
     monster->extra_flags &= ~(uint32_t)_monster_actually_moved_extra_flag;
     if ((object->flags & _object_pausing_for_obstacle_to_move_flag) ||
         (object->location.velocity.i == 0 && object->location.velocity.j == 0))
@@ -582,11 +582,11 @@ int32_t move_monster_object(int32_t object_index)
     m.object = object;
     m.object_index = object_index;
     m.start = object->location.position;
-    // 2.
+    // Its height over the ground (the surface before 1301).
     const world_point2d start2d = {m.start.x, m.start.y};
     m.height_over_mesh = current_gameplay_version < 1301 ? m.start.z - get_mesh_height(&start2d, _mesh_surface_height)
                                                          : monster->height_over_mesh;
-    // 3.
+    // The target point, kept a band inside the mesh's edge.
     m.target = {m.start.x + object->location.velocity.i, m.start.y + object->location.velocity.j, m.start.z};
     const world_distance right = mesh_width * WORLD_ONE - (MESH_BAND + 1);
     const world_distance bottom = mesh_height * WORLD_ONE - (MESH_BAND + 1);
@@ -594,16 +594,16 @@ int32_t move_monster_object(int32_t object_index)
     if (m.target.x > right) m.target.x = right, m.result |= _move_struck_edge_of_mesh_flag;
     if (m.target.y < MESH_BAND) m.target.y = MESH_BAND, m.result |= _move_struck_edge_of_mesh_flag;
     if (m.target.y > bottom) m.target.y = bottom, m.result |= _move_struck_edge_of_mesh_flag;
-    // 4.
+    // The target's height.
     const world_point2d target2d = {m.target.x, m.target.y};
     m.target.z = height_at(&m, &target2d);
-    // 5.
+    // Objects in the way.
     if (!search_objects(&m)) return end_without_moving(&m);
-    // 6.
+    // Obstructed cells clip a walker's step.
     if (!(definition->flags & _monster_flies_flag)) clip_to_obstructed_cells(&m);
-    // 7.
+    // Terrain the unit may not enter.
     if (!respect_terrain(&m)) return end_without_moving(&m);
-    // 8.
+    // A struck cell: the step slides along it unless an object stops it too.
     if (m.result & _move_struck_cell_flag)
     {
         if (m.result & _move_struck_object_flag) return end_without_moving(&m);
@@ -614,7 +614,7 @@ int32_t move_monster_object(int32_t object_index)
             m.target.z = height_at(&m, &point);
         }
     }
-    // 9.
+    // Entering and leaving media.
     const world_point2d final2d = {m.target.x, m.target.y};
     const world_distance surface = get_mesh_height(&final2d, _media_height);
     const bool walks_on_water = (definition->hack_flags & _monster_hack_walks_on_water_flag) != 0;
@@ -630,7 +630,7 @@ int32_t move_monster_object(int32_t object_index)
             movement = _object_on_ground_flag | _object_partially_under_media_flag;
         if (!(object->flags & _object_partially_under_media_flag)) m.result |= _move_entered_media_flag;
     }
-    // 10.
+    // The move itself: the mesh link, the parasite, the movement flags.
     const bool moved = m.target.x != m.start.x || m.target.y != m.start.y || m.target.z != m.start.z;
     if (moved) monster->extra_flags |= _monster_actually_moved_extra_flag;
     const bool changed_cells = (m.target.x >> WORLD_FRACTIONAL_BITS) != (m.start.x >> WORLD_FRACTIONAL_BITS) ||

@@ -658,17 +658,17 @@ void update_monster(int32_t monster_index)
     if (!object || !definition) return;
     const int16_t identifier = monster->identifier;
 
-    // 1. A target index that names nobody.
+    // A target index that names nobody.
     if (monster->target_monster_index == NONE)
     {
         monster->flags &= ~(uint32_t)_monster_has_valid_target_index_flag;
         if (current_gameplay_version >= 1691 && !has_flags(monster->flags, _monster_has_valid_target_location_flag))
             monster->flags &= ~(uint32_t)_monster_has_valid_target_flag;
     }
-    // 2.
+    // The animation.
     animate_object(monster->object_index);
 
-    // 3.-6. Planning and the stop order, in actions 0-7 only.
+    // Planning and the stop order, in actions 0-7 only.
     if (in_actions(monster->action, _monster_action_none, _monster_action_aiming_attack))
     {
         if (has_flags(monster->flags, _monster_needs_new_path_flag))
@@ -683,32 +683,32 @@ void update_monster(int32_t monster_index)
         }
     }
 
-    // 7. The action timer rests at -1.
+    // The action timer counts down and rests at -1.
     const int32_t action = monster->action;
     const bool counted = in_actions(action, _monster_action_idle, _monster_action_holding_for_attack) ||
                          action == _monster_action_blocking ||
                          in_actions(action, _monster_action_being_healed, _monster_action_being_propelled);
     if (counted && monster->attack_timer >= 0) --monster->attack_timer;
 
-    // 8.
+    // The wielded artifact's timer.
     if (current_gameplay_version > 1300)
     {
         update_artifact_timer(monster_index, counted);
         if (!(monster = same_unit(monster_index, identifier))) return;
     }
-    // 9.
+    // Confusion wears off.
     if (has_flags(monster->extra_flags, _monster_is_confused_extra_flag))
     {
         update_confusion(monster_index, identifier);
         if (!(monster = same_unit(monster_index, identifier))) return;
     }
-    // 10. Only an action with a procedure runs.
+    // The action's procedure, when it has one.
     if (monster->action >= 0 && monster->action < NUMBER_OF_MONSTER_ACTIONS && monster_action_fns[monster->action])
     {
         monster_action_fns[monster->action](monster_index);
         if (!(monster = same_unit(monster_index, identifier))) return;
     }
-    // 11.
+    // Mana comes back.
     update_mana(monster);
 }
 

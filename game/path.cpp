@@ -633,7 +633,7 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
 
 void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
 {
-    // 1. The directions from the start to the end node.
+    // The directions from the start to the end node.
     int8_t steps[MAXIMUM_NODES];
     const int32_t step_count = route_steps(end_node, steps);
     postprocess_route(path, steps, step_count, variables);
@@ -645,13 +645,13 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
 
-    // 2.
+    // The waypoints along the route, from the start.
     int8_t forward[MAXIMUM_NODES];
     for (int32_t i = 0; i < step_count; ++i) forward[i] = steps[step_count - 1 - i];
     world_point2d temporary[MAXIMUM_TEMPORARY_WAYPOINTS];
     const int32_t count = build_temporary_waypoints(variables->x0, variables->y0, forward, step_count, temporary);
 
-    // 3. The line-of-sight pass.
+    // The line-of-sight pass keeps the waypoints a straight line cannot skip.
     const monster_data *monster = get_monster_data(path->monster_index);
     const bool fire_test = monster && magical_effect_modifier(path->monster_index) != 0;
     world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
@@ -669,11 +669,11 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
         if (!path_line_is_clear(source, target, variables->terrain_impassability_flags, fire_test))
             chosen[chosen_count++] = temporary[i - 1];
     }
-    // 4.
+    // A whole path ends at its destination.
     if (!partial) chosen[chosen_count++] = variables->p1;
     VASSERT(chosen_count <= MAXIMUM_TEMPORARY_WAYPOINTS, "new_waypoint_count <= MAXIMUM_TEMPORARY_WAYPOINTS");
 
-    // 5. A lone final waypoint keeps the unit's body out of obstructed neighbours.
+    // A lone final waypoint keeps the unit's body out of obstructed neighbours.
     world_point2d waypoint = chosen_count ? chosen[0] : variables->p0;
     if (chosen_count == 1 && !partial)
     {
@@ -1615,7 +1615,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     if (!monster || !definition || !object) return;
     const world_point2d unit = {object->location.position.x, object->location.position.y};
 
-    // 1.
+    // Without a path the unit stays where it is.
     const postprocessed_path_data *path = monster->path_index == NONE ? nullptr : get_path_data(monster->path_index);
     if (!path)
     {
@@ -1639,12 +1639,12 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         avoidance->monster_radius = object->radius;
     avoidance->friendly_monster_radius = definition->pathfinding_radius;
     // A unit with a target never pulls its destination back, so its obstacles
-    // are only needed past the test for a destination near enough (step 6):
+    // are only needed past the test for a destination near enough (below):
     // a unit closing on its target is often there.
     const bool pulls_back = !(monster->flags & _monster_has_valid_target_index_flag);
     if (pulls_back && mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
 
-    // 5. A destination inside an obstacle is pulled back toward the unit.
+    // A destination inside an obstacle is pulled back toward the unit.
     world_point2d destination = monster->path_destination;
     if (pulls_back && avoidance->obstacle_count > 0)
     {
@@ -1657,7 +1657,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     }
     monster->path_destination = destination;
 
-    // 6.
+    // A destination near enough (nearer still with a target) needs no adjusting.
     int32_t dx = destination.x - unit.x, dy = destination.y - unit.y;
     const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
     if ((abs_dx < MINIMUM_ADJUST_RADIUS && abs_dy < MINIMUM_ADJUST_RADIUS) ||
@@ -1668,7 +1668,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         return;
     }
 
-    // 7. The leg is cut to 16 cells.
+    // The leg is cut to 16 cells.
     const int64_t length = isqrt64((uint64_t)((int64_t)dx * dx + (int64_t)dy * dy));
     if (length > MAXIMUM_PATH_SEGMENT_DISTANCE)
     {
@@ -1684,11 +1684,11 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     avoidance->avoiding_same_object_again = false;
     if (avoidance->obstacle_count == 0) return;
 
-    // 8.
+    // The points around the obstacles on the left and on the right.
     bool result = find_avoidance_point(&destination, _finding_leftmost, monster->avoiding_object_index, 0);
     if (result) result = find_avoidance_point(&destination, _finding_rightmost, monster->avoiding_object_index, 0);
 
-    // 9.
+    // The side: the open one, else the smaller turn, else the side taken last time.
     world_point2d left = avoidance->leftmost_point, right = avoidance->rightmost_point;
     if (left.x == -1 || left.y == -1 || right.x == -1 || right.y == -1) return;
     clamp_point_into_mesh(&left);
@@ -1715,7 +1715,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         (plain || definition->pathfinding_radius > 99) && (plain || walks_around))
         take_left = (monster->extra_flags & _monster_deviating_left_extra_flag) != 0;
 
-    // 10.
+    // Head for the chosen side.
     if (take_left)
     {
         monster->path_destination = left;
