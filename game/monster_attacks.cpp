@@ -589,8 +589,8 @@ void hand_over_wielded_object(int32_t monster_index, monster_data *monster, int3
 // led when the attack leads, with the pitch the solution gives.
 static void aim_attack(int32_t monster_index, monster_data *monster, const monster_definition *definition,
                        const object_data *body, const projectile_definition *projectile,
-                       const monster_attack_definition *attack, bool immediate, bool aborting, world_point3d *launch_out,
-                       world_point3d *target_out, angle *yaw_out, angle *pitch_out)
+                       const monster_attack_definition *attack, bool immediate, bool aborting,
+                       world_point3d *launch_out, world_point3d *target_out, angle *yaw_out, angle *pitch_out)
 {
     const int32_t version = current_gameplay_version;
     const int16_t sequence = body->shape_sequence_index;
@@ -748,8 +748,8 @@ bool execute_monster_attack(int32_t monster_index, int32_t state, bool immediate
     const bool aborting = state == _monster_attack_abort;
     world_point3d launch, target;
     angle yaw, pitch = 0;
-    aim_attack(monster_index, monster, definition, body, projectile, attack, immediate, aborting, &launch, &target, &yaw,
-               &pitch);
+    aim_attack(monster_index, monster, definition, body, projectile, attack, immediate, aborting, &launch, &target,
+               &yaw, &pitch);
     monster->last_target_location = {0, 0};
 
     bool struck = false;
@@ -793,7 +793,8 @@ bool execute_monster_attack(int32_t monster_index, int32_t state, bool immediate
         monster = get_monster_data(monster_index);
         if (!monster || monster->identifier != identifier) return true;
 
-        if (!pay_for_attack(monster_index, identifier, monster, definition, attack, carried, aborting, projectile_index))
+        if (!pay_for_attack(monster_index, identifier, monster, definition, attack, carried, aborting,
+                            projectile_index))
             return true;
     }
     attack_tail(monster_index, identifier, attack, struck);

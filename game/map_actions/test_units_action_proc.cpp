@@ -621,8 +621,8 @@ uint32_t test_units_action_proc(int32_t action_index)
         if (!get_indexed_long_integer_parameter(action_index, field('c', 'l', 'o', 's'), _parameter_world_distance,
                                                 &maximum, 1))
             maximum = add32_wrap(minimum, 1);
-        run.success =
-            run.count > 0 && enemy_is_close(action_index, run.monsters, run.count, minimum, maximum, run.ignore_invisible);
+        run.success = run.count > 0 &&
+                      enemy_is_close(action_index, run.monsters, run.count, minimum, maximum, run.ignore_invisible);
     }
 
     // The record goes back on the action.
