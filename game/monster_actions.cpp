@@ -171,49 +171,31 @@ void new_internal_projectile_group(int32_t monster_index, int32_t index)
 
 // ---- set_monster_action ---------------------------------------------------------------
 
-void set_monster_action(int32_t monster_index, int32_t action, int32_t permutation)
+// How a unit looks and what it forgets in a new action.
+struct action_look
 {
-    monster_data *monster = get_monster_data(monster_index);
-    if (!monster) return;
-    monster_definition *definition = get_monster_definition(monster->type);
-    object_data *object = get_object(monster->object_index);
-    if (action < _monster_action_idle || action >= NUMBER_OF_MONSTER_ACTIONS)
-    {
-        // Storing it would make the next tick call a procedure that does not
-        // exist: the unit keeps the action it has.
-        char text[64];
-        snprintf(text, sizeof(text), "what is monster action #%d?", (int)action);
-        HALT(text);
-        return;
-    }
-    if (!object) return;
+    int32_t sequence;
+    int16_t rate;
+    uint8_t priority;
+    int32_t stored;
+    bool forgets_target, forgets_path;
+    uint16_t shape_flags;
+};
 
-    // 1.
-    if ((monster->flags & _monster_standing_ground_flag) && action == _monster_action_moving)
-        action = (monster->flags & _monster_has_valid_target_index_flag) ? _monster_action_holding_for_attack
-                                                                        : _monster_action_idle;
-    // 2.
-    if (object->flags & _object_pausing_for_obstacle_to_move_flag)
-    {
-        if (action == _monster_action_moving) return;
-        object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
-    }
-    // 3.
-    const int32_t previous = monster->action;
-    const bool reset_ticks = current_gameplay_version >= 1710 && previous == _monster_action_being_healed &&
-                             action != _monster_action_being_healed &&
-                             (monster->extra_flags & _monster_was_stoned_prior_to_heal_extra_flag) &&
-                             object->shape_ticks_per_frame == 0;
-    if (action != _monster_action_being_healed)
-        monster->extra_flags &= ~(uint32_t)_monster_was_stoned_prior_to_heal_extra_flag;
-
-    // 4.
-    int32_t sequence = NONE;
-    int16_t rate = 256;
-    uint8_t priority = 25;
-    int32_t stored = permutation;
-    bool forgets_target = false, forgets_path = false;
-    uint16_t shape_flags = 0;
+// The sequence, rate, tracking priority and stored permutation of the action,
+// what it forgets, and its effects on the unit (effect groups, timers).
+static void choose_action_look(int32_t monster_index, monster_data *monster, const monster_definition *definition,
+                               object_data *object, int32_t action, int32_t permutation, int32_t previous,
+                               action_look *look)
+{
+    *look = {NONE, 256, 25, permutation, false, false, 0};
+    int32_t &sequence = look->sequence;
+    int16_t &rate = look->rate;
+    uint8_t &priority = look->priority;
+    int32_t &stored = look->stored;
+    bool &forgets_target = look->forgets_target;
+    bool &forgets_path = look->forgets_path;
+    uint16_t &shape_flags = look->shape_flags;
     switch (action)
     {
     case _monster_action_idle:
@@ -318,26 +300,18 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
         if (sequence == NONE) sequence = definition_sequence(definition, SEQUENCE_TAKING_DAMAGE);
         break;
     }
-    // An effect group's procedure may have taken the unit or its object away.
-    monster = get_monster_data(monster_index);
-    object = monster ? get_object(monster->object_index) : nullptr;
-    if (!monster || !object) return;
-    if (sequence == SEQUENCE_CURRENT) sequence = object->shape_sequence_index;
+}
 
-    // 5.
-    if (monster->flags & _monster_is_using_special_ability_flag)
-    {
-        forgets_target = true;
-        if (current_gameplay_version < 1601) forgets_path = true;
-    }
-    monster->flags &= ~(uint32_t)_monster_is_evading_obstacle_to_attack_flag;
-    if (forgets_path) forget_path(monster);
-    if (forgets_target) forget_target(monster);
-    // 6.
-    monster->action = (int8_t)action;
-    monster->action_permutation = (int8_t)stored;
-    object->location.velocity = {0, 0, 0};
-    // 7.
+// Shows the new action: the sequence, the tracking priority, solidity and the
+// colour fades of stoning, paralysis and healing.
+static void show_action(int32_t monster_index, monster_data *monster, const monster_definition *definition,
+                        object_data *object, int32_t action, const action_look *look, bool reset_ticks)
+{
+    int32_t sequence = look->sequence;
+    const int16_t rate = look->rate;
+    const uint8_t priority = look->priority;
+    const uint16_t shape_flags = look->shape_flags;
+    // The action's sequence (idle when it has none), its ticks reset after a stoned heal.
     if (sequence != SEQUENCE_UNCHANGED)
     {
         if (sequence == NONE) sequence = definition_sequence(definition, SEQUENCE_IDLE);
@@ -352,17 +326,17 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
             }
         }
     }
-    // 8.
+    // The camera's interest in the unit.
     object->tracking_priority = priority;
     offer_object_to_tracking(monster->object_index);
-    // 9.
+    // A unit that is not solid lets others through while it moves or turns.
     if (definition && (definition->flags & _monster_is_not_solid_flag) &&
         (action == _monster_action_moving || action == _monster_action_turning))
         object->flags &= ~(uint32_t)_object_is_solid_flag;
     else
         object->flags |= _object_is_solid_flag;
     object_scan_membership_changed(monster->object_index);
-    // 10.
+    // Stoning, paralysis and healing fade the unit's colours.
     if (action == _monster_action_stoned)
     {
         object->shape_ticks_per_frame = 0;
@@ -375,6 +349,67 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
         monster->flags |= _monster_healing_cannot_be_stopped_flag;
         crossfade_monster_color_table_permutation(monster_index, 0, 75);
     }
+}
+
+void set_monster_action(int32_t monster_index, int32_t action, int32_t permutation)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    if (!monster) return;
+    monster_definition *definition = get_monster_definition(monster->type);
+    object_data *object = get_object(monster->object_index);
+    if (action < _monster_action_idle || action >= NUMBER_OF_MONSTER_ACTIONS)
+    {
+        // Storing it would make the next tick call a procedure that does not
+        // exist: the unit keeps the action it has.
+        char text[64];
+        snprintf(text, sizeof(text), "what is monster action #%d?", (int)action);
+        HALT(text);
+        return;
+    }
+    if (!object) return;
+
+    // A unit standing its ground holds instead of moving.
+    if ((monster->flags & _monster_standing_ground_flag) && action == _monster_action_moving)
+        action = (monster->flags & _monster_has_valid_target_index_flag) ? _monster_action_holding_for_attack
+                                                                        : _monster_action_idle;
+    // A unit pausing for an obstacle keeps pausing rather than move.
+    if (object->flags & _object_pausing_for_obstacle_to_move_flag)
+    {
+        if (action == _monster_action_moving) return;
+        object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
+    }
+    // Leaving a heal after stoning resets the animation's ticks.
+    const int32_t previous = monster->action;
+    const bool reset_ticks = current_gameplay_version >= 1710 && previous == _monster_action_being_healed &&
+                             action != _monster_action_being_healed &&
+                             (monster->extra_flags & _monster_was_stoned_prior_to_heal_extra_flag) &&
+                             object->shape_ticks_per_frame == 0;
+    if (action != _monster_action_being_healed)
+        monster->extra_flags &= ~(uint32_t)_monster_was_stoned_prior_to_heal_extra_flag;
+
+    // The look of the new action, and its effects.
+    action_look look;
+    choose_action_look(monster_index, monster, definition, object, action, permutation, previous, &look);
+    // An effect group's procedure may have taken the unit or its object away.
+    monster = get_monster_data(monster_index);
+    object = monster ? get_object(monster->object_index) : nullptr;
+    if (!monster || !object) return;
+    if (look.sequence == SEQUENCE_CURRENT) look.sequence = object->shape_sequence_index;
+
+    // A special ability forgets the target (and, before 1601, the path).
+    if (monster->flags & _monster_is_using_special_ability_flag)
+    {
+        look.forgets_target = true;
+        if (current_gameplay_version < 1601) look.forgets_path = true;
+    }
+    monster->flags &= ~(uint32_t)_monster_is_evading_obstacle_to_attack_flag;
+    if (look.forgets_path) forget_path(monster);
+    if (look.forgets_target) forget_target(monster);
+    // The action is stored; the unit stops.
+    monster->action = (int8_t)action;
+    monster->action_permutation = (int8_t)look.stored;
+    object->location.velocity = {0, 0, 0};
+    show_action(monster_index, monster, definition, object, action, &look, reset_ticks);
 }
 
 // ---- set_most_appropriate_monster_action ---------------------------------------------
@@ -390,7 +425,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
     bool resume = false;
     int32_t next = NONE, next_permutation = 0;
 
-    // 1.
+    // A deferred movement order resumes.
     if (version > 1300 && (monster->extra_flags & _monster_has_deferred_movement_command_extra_flag))
     {
         if (!(monster->flags & _monster_is_using_special_ability_flag)) resume = true;
@@ -408,7 +443,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
             }
         }
     }
-    // 2.
+    // After a special ability the unit resumes its waypoints or goes idle.
     if (!resume && (monster->flags & _monster_is_using_special_ability_flag))
     {
         if (version > 1600 && monster->waypoint_count > 0) resume = true;
@@ -442,7 +477,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
     }
     if (!resume)
     {
-        // 3.
+        // A unit of the winning team celebrates once.
         if (game_->winning_team_index != NONE && monster->owner_team_index == game_->winning_team_index &&
             !(definition && definition->monster_class == _monster_class_ambient_life) &&
             !(monster->flags & _monster_has_celebrated_flag))
@@ -450,7 +485,7 @@ void set_most_appropriate_monster_action(int32_t monster_index)
             set_monster_action(monster_index, _monster_action_celebrating, 1);
             return;
         }
-        // 4.
+        // Otherwise the action follows the target, the path or rest.
         if (!(monster->flags & _monster_wants_to_pick_up_object_flag))
         {
             const int32_t current = monster->action;

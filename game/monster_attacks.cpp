@@ -584,19 +584,18 @@ void hand_over_wielded_object(int32_t monster_index, monster_data *monster, int3
 }
 
 // Execute (on the key frame) and abort (a fumble).
-bool execute_monster_attack(int32_t monster_index, int32_t state, bool immediate, int16_t projectile_type,
-                            monster_attack_definition *attack)
+// Where the attack starts and what it aims at: straight ahead for an
+// immediate or aborted attack (or without a target), else at the target,
+// led when the attack leads, with the pitch the solution gives.
+static void aim_attack(int32_t monster_index, monster_data *monster, const monster_definition *definition,
+                       const object_data *body, const projectile_definition *projectile,
+                       const monster_attack_definition *attack, bool immediate, bool aborting,
+                       world_point3d *launch_out, world_point3d *target_out, angle *yaw_out, angle *pitch_out)
 {
     const int32_t version = current_gameplay_version;
-    monster_data *monster = get_monster_data(monster_index);
-    const int16_t identifier = monster->identifier;
-    const monster_definition *definition = get_monster_definition(monster->type);
-    const object_data *body = get_object(monster->object_index);
-    const projectile_definition *projectile = projectile_of(projectile_type);
     const int16_t sequence = body->shape_sequence_index;
-    const bool aborting = state == _monster_attack_abort;
-    world_point3d launch, target;
-    angle yaw, pitch = 0;
+    world_point3d &launch = *launch_out, &target = *target_out;
+    angle &yaw = *yaw_out, &pitch = *pitch_out;
     world_point3d probe;
     if (immediate || aborting || !get_monster_target_location(monster_index, &probe, false, 0))
     {
@@ -635,6 +634,122 @@ bool execute_monster_attack(int32_t monster_index, int32_t state, bool immediate
             yaw = monster->desired_yaw;
         }
     }
+}
+
+// The projectile's velocity: the unit's launch speed along the aim, scattered
+// for an aborted attack (which throws its ammunition instead) and by the
+// attack's error less the unit's experience.
+static void launch_velocity(int32_t monster_index, monster_data *monster, const monster_definition *definition,
+                            const monster_attack_definition *attack, bool aborting, angle yaw, angle pitch,
+                            new_projectile_data *request_out)
+{
+    new_projectile_data &request = *request_out;
+    int32_t speed = monster->projectile_initial_velocity;
+    angle launch_yaw = yaw, launch_pitch = pitch;
+    if (aborting)
+    {
+        const int32_t half = speed / 2;
+        if (half != 0)
+        {
+            speed = half + (int32_t)vesk_random() % half;
+            monster->projectile_initial_velocity = (int16_t)speed;
+        }
+        launch_pitch = (angle)(launch_pitch + ABORTED_ATTACK_ERROR_ANGLE - (vesk_random() & 0x1FFF));
+        launch_yaw = (angle)(launch_yaw + ABORTED_ATTACK_ERROR_ANGLE - (vesk_random() & 0x1FFF));
+        if (flag(attack->flags, _monster_attack_uses_ammunition_flag) && definition->ammunition_projectile_type != NONE)
+            request.type = definition->ammunition_projectile_type;
+    }
+    world_vector3d velocity;
+    build_world_vector3d(&velocity, speed, launch_yaw, launch_pitch);
+    if (attack->initial_velocity_error != 0)
+    {
+        int32_t error = attack->initial_velocity_error -
+                        attack->velocity_improvement_with_experience * get_relevant_experience(monster_index);
+        if (error < 0) error = 0;
+        if (error > 0)
+        {
+            const int64_t span = 2 * (int64_t)error + 1;
+            velocity.i = (int16_t)(velocity.i + (int32_t)(((int64_t)vesk_random() * span) >> 16) - error);
+            velocity.j = (int16_t)(velocity.j + (int32_t)(((int64_t)vesk_random() * span) >> 16) - error);
+            velocity.k = (int16_t)(velocity.k + (int32_t)(((int64_t)vesk_random() * span) >> 16) - error);
+        }
+    }
+    request.location.velocity = velocity;
+    request.location.yaw = launch_yaw;
+    request.location.pitch = launch_pitch;
+}
+
+// What the attack costs: an artifact's charge (the artifact handed over when
+// it is spent, as a carried projectile is), ammunition and mana; the target
+// location is used up.  The unit, or null when it is gone.
+static monster_data *pay_for_attack(int32_t monster_index, int16_t identifier, monster_data *monster,
+                                    const monster_definition *definition, const monster_attack_definition *attack,
+                                    bool carried, bool aborting, int32_t projectile_index)
+{
+    const int32_t version = current_gameplay_version;
+    bool exhausted = false;
+    const artifact_definition *artifact =
+        monster->carrying_object_index != NONE ? get_artifact_definition(monster->artifact_index) : nullptr;
+    object_data *wielded = get_object(monster->carrying_object_index);
+    const bool artifact_attack = monster->action_permutation == ARTIFACT_ATTACK_INDEX;
+    if (artifact && wielded && (artifact_attack || monster->type != monster->orig_type))
+    {
+        if (wielded->state > 0 &&
+            (artifact_attack || !flag(artifact->flags, _artifact_override_monster_doesnt_use_charges_flag)))
+        {
+            wielded->state -= 1;
+            monster->display_dirty_flags |= _monster_items_dirty_flag;
+        }
+        exhausted = wielded->state == 0 && flag(artifact->flags, _artifact_vanishes_after_last_charge_flag);
+    }
+    if (carried || exhausted)
+    {
+        hand_over_wielded_object(monster_index, monster, projectile_index);
+        monster = get_monster_data(monster_index);
+        if (!monster || monster->identifier != identifier) return nullptr;
+    }
+    if (flag(attack->flags, _monster_attack_uses_ammunition_flag))
+    {
+        if (attack->repetitions < 0)
+        {
+            if (monster->ammunition_count == 0 && !(aborting && version >= 1301))
+                monster->ammunition_count = (int8_t)-attack->repetitions;
+        }
+        else
+            monster->ammunition_count = (int8_t)(monster->ammunition_count - 1);
+        monster->display_dirty_flags |= _monster_ammunition_dirty_flag;
+    }
+    if (attack->mana_cost > 0)
+    {
+        const int32_t mana = monster->mana - attack->mana_cost;
+        monster->mana = (short_fixed)(mana < 0 ? 0 : mana);
+    }
+    else if (attack->mana_cost < 0)
+    {
+        const int32_t mana = monster->mana - attack->mana_cost;
+        monster->mana = (short_fixed)(mana > definition->maximum_mana ? definition->maximum_mana : mana);
+    }
+    monster->flags &= ~(uint32_t)_monster_has_valid_target_location_flag;
+    if (!flag(monster->flags, _monster_has_valid_target_index_flag))
+        monster->flags &= ~(uint32_t)_monster_has_valid_target_flag;
+    monster->extra_flags &= ~(uint32_t)(_monster_ignores_model_collisions_extra_flag |
+                                        _monster_will_use_old_collision_detection_extra_flag);
+    return monster;
+}
+
+bool execute_monster_attack(int32_t monster_index, int32_t state, bool immediate, int16_t projectile_type,
+                            monster_attack_definition *attack)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    const int16_t identifier = monster->identifier;
+    const monster_definition *definition = get_monster_definition(monster->type);
+    const object_data *body = get_object(monster->object_index);
+    const projectile_definition *projectile = projectile_of(projectile_type);
+    const bool aborting = state == _monster_attack_abort;
+    world_point3d launch, target;
+    angle yaw, pitch = 0;
+    aim_attack(monster_index, monster, definition, body, projectile, attack, immediate, aborting, &launch, &target,
+               &yaw, &pitch);
     monster->last_target_location = {0, 0};
 
     bool struck = false;
@@ -671,92 +786,16 @@ bool execute_monster_attack(int32_t monster_index, int32_t state, bool immediate
             request.target_monster_index = monster->target_monster_index;
         request.target_location = target;
 
-        int32_t speed = monster->projectile_initial_velocity;
-        angle launch_yaw = yaw, launch_pitch = pitch;
-        if (aborting)
-        {
-            const int32_t half = speed / 2;
-            if (half != 0)
-            {
-                speed = half + (int32_t)vesk_random() % half;
-                monster->projectile_initial_velocity = (int16_t)speed;
-            }
-            launch_pitch = (angle)(launch_pitch + ABORTED_ATTACK_ERROR_ANGLE - (vesk_random() & 0x1FFF));
-            launch_yaw = (angle)(launch_yaw + ABORTED_ATTACK_ERROR_ANGLE - (vesk_random() & 0x1FFF));
-            if (flag(attack->flags, _monster_attack_uses_ammunition_flag) && definition->ammunition_projectile_type != NONE)
-                request.type = definition->ammunition_projectile_type;
-        }
-        world_vector3d velocity;
-        build_world_vector3d(&velocity, speed, launch_yaw, launch_pitch);
-        if (attack->initial_velocity_error != 0)
-        {
-            int32_t error = attack->initial_velocity_error -
-                            attack->velocity_improvement_with_experience * get_relevant_experience(monster_index);
-            if (error < 0) error = 0;
-            if (error > 0)
-            {
-                const int64_t span = 2 * (int64_t)error + 1;
-                velocity.i = (int16_t)(velocity.i + (int32_t)(((int64_t)vesk_random() * span) >> 16) - error);
-                velocity.j = (int16_t)(velocity.j + (int32_t)(((int64_t)vesk_random() * span) >> 16) - error);
-                velocity.k = (int16_t)(velocity.k + (int32_t)(((int64_t)vesk_random() * span) >> 16) - error);
-            }
-        }
-        request.location.velocity = velocity;
-        request.location.yaw = launch_yaw;
-        request.location.pitch = launch_pitch;
+        launch_velocity(monster_index, monster, definition, attack, aborting, yaw, pitch, &request);
         const int32_t projectile_index = request.type != NONE ? new_projectile(&request) : (int32_t)NONE;
 
         // A projectile that detonates at once may have killed the unit.
         monster = get_monster_data(monster_index);
         if (!monster || monster->identifier != identifier) return true;
 
-        bool exhausted = false;
-        const artifact_definition *artifact =
-            monster->carrying_object_index != NONE ? get_artifact_definition(monster->artifact_index) : nullptr;
-        object_data *wielded = get_object(monster->carrying_object_index);
-        const bool artifact_attack = monster->action_permutation == ARTIFACT_ATTACK_INDEX;
-        if (artifact && wielded && (artifact_attack || monster->type != monster->orig_type))
-        {
-            if (wielded->state > 0 &&
-                (artifact_attack || !flag(artifact->flags, _artifact_override_monster_doesnt_use_charges_flag)))
-            {
-                wielded->state -= 1;
-                monster->display_dirty_flags |= _monster_items_dirty_flag;
-            }
-            exhausted = wielded->state == 0 && flag(artifact->flags, _artifact_vanishes_after_last_charge_flag);
-        }
-        if (carried || exhausted)
-        {
-            hand_over_wielded_object(monster_index, monster, projectile_index);
-            monster = get_monster_data(monster_index);
-            if (!monster || monster->identifier != identifier) return true;
-        }
-        if (flag(attack->flags, _monster_attack_uses_ammunition_flag))
-        {
-            if (attack->repetitions < 0)
-            {
-                if (monster->ammunition_count == 0 && !(aborting && version >= 1301))
-                    monster->ammunition_count = (int8_t)-attack->repetitions;
-            }
-            else
-                monster->ammunition_count = (int8_t)(monster->ammunition_count - 1);
-            monster->display_dirty_flags |= _monster_ammunition_dirty_flag;
-        }
-        if (attack->mana_cost > 0)
-        {
-            const int32_t mana = monster->mana - attack->mana_cost;
-            monster->mana = (short_fixed)(mana < 0 ? 0 : mana);
-        }
-        else if (attack->mana_cost < 0)
-        {
-            const int32_t mana = monster->mana - attack->mana_cost;
-            monster->mana = (short_fixed)(mana > definition->maximum_mana ? definition->maximum_mana : mana);
-        }
-        monster->flags &= ~(uint32_t)_monster_has_valid_target_location_flag;
-        if (!flag(monster->flags, _monster_has_valid_target_index_flag))
-            monster->flags &= ~(uint32_t)_monster_has_valid_target_flag;
-        monster->extra_flags &= ~(uint32_t)(_monster_ignores_model_collisions_extra_flag |
-                                            _monster_will_use_old_collision_detection_extra_flag);
+        if (!pay_for_attack(monster_index, identifier, monster, definition, attack, carried, aborting,
+                            projectile_index))
+            return true;
     }
     attack_tail(monster_index, identifier, attack, struck);
     return true;

@@ -418,12 +418,12 @@ void switch_monster_artifact(int32_t monster_index)
     const int16_t identifier = monster->identifier;
     const int32_t version = current_gameplay_version;
 
-    // 1.
+    // The unit reverts to its own type unless an artifact overrides it.
     if (version >= 1721) monster->artifact_index = NONE;
     int16_t new_type = monster->orig_type;
     monster->display_dirty_flags |= _monster_items_dirty_flag;
 
-    // 2.
+    // The wielded artifact: its charges, expiry and the type it gives.
     object_data *wielded = get_object(monster->carrying_object_index);
     const artifact_definition *artifact = nullptr;
     if (wielded && wielded->owner == _object_is_dormant_projectile)
@@ -445,7 +445,7 @@ void switch_monster_artifact(int32_t monster_index)
         }
     }
 
-    // 3.
+    // A new type brings its speed, mana, collection, floating and glow.
     const bool type_changed = new_type != monster->type;
     const monster_definition *definition = get_monster_definition(new_type);
     if (type_changed && definition)
@@ -493,7 +493,7 @@ void switch_monster_artifact(int32_t monster_index)
         }
     }
 
-    // 4. The slowest always-slow artifact held sets the pace.
+    // The slowest always-slow artifact held sets the pace.
     if (can_be_holstered(artifact))
     {
         const int32_t count = held_count(monster);
@@ -509,7 +509,7 @@ void switch_monster_artifact(int32_t monster_index)
         }
     }
 
-    // 5.
+    // A changed unit takes its action again, unless held, stoned, healed or paralysed.
     bool refresh = false;
     if (version >= 1710) refresh = type_changed;
     else if (version >= 1511)
@@ -524,7 +524,7 @@ void switch_monster_artifact(int32_t monster_index)
         monster = get_monster_data(monster_index);
     }
 
-    // 6.
+    // Nothing wielded, no artifact.
     if (monster->carrying_object_index == NONE) monster->artifact_index = NONE;
 }
 

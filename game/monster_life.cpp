@@ -225,6 +225,44 @@ static void initialize_death_at_object(damage_data *data, int32_t object_index, 
 
 // ---- new_monster -------------------------------------------------------------------
 
+// A veteran of another unit type is placed through a palette entry of its
+// own, a copy of the marker's.
+static void use_veteran_palette_entry(const marker_data *marker, int16_t owner, const monster_initializer *veteran,
+                                      marker_palette_entry **entry_inout, int32_t *unit_type_out)
+{
+    marker_palette_entry *&entry = *entry_inout;
+    int32_t &unit_type = *unit_type_out;
+    marker_palette_entry copy = *entry;
+    copy.tag = veteran->unit_tag;
+    const int32_t copy_index = new_marker_palette_entry(_marker_monster, &copy);
+    marker_palette_entry *veteran_entry = get_marker_palette_entry(_marker_monster, copy_index);
+    if (veteran_entry)
+    {
+        new_monster_palette_entry(veteran_entry);
+        veteran_entry->resolved = veteran_entry->tag_index != NONE ? 1 : -1;
+        entry = veteran_entry;
+        unit_type = marker->player_index == NONE ? entry->tag_index
+                                                 : customize_unit_definition_for_player(entry->tag, owner);
+    }
+    else
+        log_message(__FILE__, __LINE__, "no palette entry left for the veteran of marker %d: placed as it is",
+                    (int)marker->identifier);
+}
+
+// A unit whose marker detonates it dies at once, as the unit that detonates.
+static void detonate_new_unit(int32_t monster_index, int16_t identifier, const monster_data *monster)
+{
+    damage_data data;
+    initialize_death_at_object(&data, monster->object_index, IMMEDIATE_DEATH_VELOCITY);
+    const int32_t saved_index = monster_life_globals.detonating_monster_index;
+    const int16_t saved_identifier = monster_life_globals.detonating_monster_identifier;
+    monster_life_globals.detonating_monster_index = monster_index;
+    monster_life_globals.detonating_monster_identifier = identifier;
+    kill_monster(monster_index, nullptr, &data, _monster_death_hard);
+    monster_life_globals.detonating_monster_index = saved_index;
+    monster_life_globals.detonating_monster_identifier = saved_identifier;
+}
+
 static int32_t place_monster(marker_data *marker)
 {
     marker_palette_entry *entry = get_marker_palette_entry(_marker_monster, marker->palette_index);
@@ -254,23 +292,7 @@ static int32_t place_monster(marker_data *marker)
         if (unit) veteran = get_monster_initializer(unit->parent_unit_tag, unit->monster_tag, owner);
         if (!veteran && (entry->flags & _marker_palette_must_use_veterans_flag)) placed = false;
         if (veteran && veteran->unit_tag != entry->tag)
-        {
-            marker_palette_entry copy = *entry;
-            copy.tag = veteran->unit_tag;
-            const int32_t copy_index = new_marker_palette_entry(_marker_monster, &copy);
-            marker_palette_entry *veteran_entry = get_marker_palette_entry(_marker_monster, copy_index);
-            if (veteran_entry)
-            {
-                new_monster_palette_entry(veteran_entry);
-                veteran_entry->resolved = veteran_entry->tag_index != NONE ? 1 : -1;
-                entry = veteran_entry;
-                unit_type = marker->player_index == NONE ? entry->tag_index
-                                                         : customize_unit_definition_for_player(entry->tag, owner);
-            }
-            else
-                log_message(__FILE__, __LINE__, "no palette entry left for the veteran of marker %d: placed as it is",
-                            (int)marker->identifier);
-        }
+            use_veteran_palette_entry(marker, owner, veteran, &entry, &unit_type);
     }
     // Reported; the comparison below still decides.
     VASSERT(marker->minimum_difficulty_level >= 0 && marker->minimum_difficulty_level < NUMBER_OF_DIFFICULTY_LEVELS,
@@ -356,15 +378,7 @@ static int32_t place_monster(marker_data *marker)
 
     if (marker->flags & _marker_detonates_immediately_flag)
     {
-        damage_data data;
-        initialize_death_at_object(&data, monster->object_index, IMMEDIATE_DEATH_VELOCITY);
-        const int32_t saved_index = monster_life_globals.detonating_monster_index;
-        const int16_t saved_identifier = monster_life_globals.detonating_monster_identifier;
-        monster_life_globals.detonating_monster_index = monster_index;
-        monster_life_globals.detonating_monster_identifier = identifier;
-        kill_monster(monster_index, nullptr, &data, _monster_death_hard);
-        monster_life_globals.detonating_monster_index = saved_index;
-        monster_life_globals.detonating_monster_identifier = saved_identifier;
+        detonate_new_unit(monster_index, identifier, monster);
         return NONE;
     }
     make_map_action_for_monster(monster_index);

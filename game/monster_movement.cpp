@@ -568,7 +568,7 @@ int32_t move_monster_object(int32_t object_index)
     const monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
     if (!monster || !definition || monster->object_index != object_index) return 0;
 
-    // 1.
+    // The unit has not moved yet; a pausing or still unit ends here.
     monster->extra_flags &= ~(uint32_t)_monster_actually_moved_extra_flag;
     if ((object->flags & _object_pausing_for_obstacle_to_move_flag) ||
         (object->location.velocity.i == 0 && object->location.velocity.j == 0))
@@ -582,11 +582,11 @@ int32_t move_monster_object(int32_t object_index)
     m.object = object;
     m.object_index = object_index;
     m.start = object->location.position;
-    // 2.
+    // Its height over the ground (the surface before 1301).
     const world_point2d start2d = {m.start.x, m.start.y};
     m.height_over_mesh = current_gameplay_version < 1301 ? m.start.z - get_mesh_height(&start2d, _mesh_surface_height)
                                                          : monster->height_over_mesh;
-    // 3.
+    // The target point, kept a band inside the mesh's edge.
     m.target = {m.start.x + object->location.velocity.i, m.start.y + object->location.velocity.j, m.start.z};
     const world_distance right = mesh_width * WORLD_ONE - (MESH_BAND + 1);
     const world_distance bottom = mesh_height * WORLD_ONE - (MESH_BAND + 1);
@@ -594,16 +594,16 @@ int32_t move_monster_object(int32_t object_index)
     if (m.target.x > right) m.target.x = right, m.result |= _move_struck_edge_of_mesh_flag;
     if (m.target.y < MESH_BAND) m.target.y = MESH_BAND, m.result |= _move_struck_edge_of_mesh_flag;
     if (m.target.y > bottom) m.target.y = bottom, m.result |= _move_struck_edge_of_mesh_flag;
-    // 4.
+    // The target's height.
     const world_point2d target2d = {m.target.x, m.target.y};
     m.target.z = height_at(&m, &target2d);
-    // 5.
+    // Objects in the way.
     if (!search_objects(&m)) return end_without_moving(&m);
-    // 6.
+    // Obstructed cells clip a walker's step.
     if (!(definition->flags & _monster_flies_flag)) clip_to_obstructed_cells(&m);
-    // 7.
+    // Terrain the unit may not enter.
     if (!respect_terrain(&m)) return end_without_moving(&m);
-    // 8.
+    // A struck cell: the step slides along it unless an object stops it too.
     if (m.result & _move_struck_cell_flag)
     {
         if (m.result & _move_struck_object_flag) return end_without_moving(&m);
@@ -614,7 +614,7 @@ int32_t move_monster_object(int32_t object_index)
             m.target.z = height_at(&m, &point);
         }
     }
-    // 9.
+    // Entering and leaving media.
     const world_point2d final2d = {m.target.x, m.target.y};
     const world_distance surface = get_mesh_height(&final2d, _media_height);
     const bool walks_on_water = (definition->hack_flags & _monster_hack_walks_on_water_flag) != 0;
@@ -630,7 +630,7 @@ int32_t move_monster_object(int32_t object_index)
             movement = _object_on_ground_flag | _object_partially_under_media_flag;
         if (!(object->flags & _object_partially_under_media_flag)) m.result |= _move_entered_media_flag;
     }
-    // 10.
+    // The move itself: the mesh link, the parasite, the movement flags.
     const bool moved = m.target.x != m.start.x || m.target.y != m.start.y || m.target.z != m.start.z;
     if (moved) monster->extra_flags |= _monster_actually_moved_extra_flag;
     const bool changed_cells = (m.target.x >> WORLD_FRACTIONAL_BITS) != (m.start.x >> WORLD_FRACTIONAL_BITS) ||
@@ -658,15 +658,32 @@ int32_t move_monster_object(int32_t object_index)
 
 // ---- the moving action ------------------------------------------------------------------
 
-void monster_moving(int32_t monster_index)
+// A unit's move of one tick as its steps share it: the unit and its object
+// (looked up again after anything that may free them), how it moves this
+// tick and what the move met.
+struct unit_move
 {
-    monster_data *monster = get_monster_data(monster_index);
-    monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
-    if (!monster || !definition || !get_object(monster->object_index)) return;
-    const int16_t identifier = monster->identifier;
-    const int32_t object_index = monster->object_index;
+    int32_t monster_index;
+    int16_t identifier;
+    int32_t object_index;
+    monster_data *monster;
+    monster_definition *definition;
+    object_data *object;
+    bool continuous;
+    int32_t multiplier;
+    world_point2d here;
+    int32_t turn;
+    int32_t result;
+    int32_t terrain;
+};
 
-    // 1. Giving up an unreachable target.
+// A unit gives up a target that has left the mesh, or one that flies when it
+// cannot reach flying units.
+static void give_up_unreachable_target(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    monster_data *&monster = u->monster;
+    monster_definition *definition = u->definition;
     const uint32_t aimed = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
     if ((monster->flags & aimed) == aimed)
     {
@@ -684,36 +701,52 @@ void monster_moving(int32_t monster_index)
             set_monster_action(monster_index, _monster_action_idle, 0);
         }
     }
+}
 
-    // 2. Attacking on the move.
+// A unit that may attack while moving tries to.  False when the tick ends here
+// (it attacked, or it is gone).
+static bool attack_on_the_move(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    const int16_t identifier = u->identifier;
+    monster_data *&monster = u->monster;
     if (wants_to_attack_on_the_move(monster))
     {
-        if (try_attack(monster_index)) return;
+        if (try_attack(monster_index)) return false;
         monster = same_unit(monster_index, identifier);
-        if (!monster) return;
+        if (!monster) return false;
         if (current_gameplay_version == 1690 && wants_to_attack_on_the_move(monster))
         {
-            if (monster->target_monster_index == monster_index) return;
-            if (try_attack(monster_index)) return;
+            if (monster->target_monster_index == monster_index) return false;
+            if (try_attack(monster_index)) return false;
             monster = same_unit(monster_index, identifier);
-            if (!monster) return;
+            if (!monster) return false;
         }
     }
-    object_data *object = get_object(object_index);
-    if (!object) return;
+    return true;
+}
 
-    // 3.
-    const bool continuous = monster->action_permutation == _monster_action_permutation_gliding ||
-                            (definition->flags & _monster_translates_continuously_flag);
-    const int32_t multiplier = frame_multiplier(object, continuous);
-    // 4.
+// How the unit moves this tick, and its aim at the path's destination, taken
+// again every few ticks.  False when it does not move this tick (a unit that
+// neither glides nor translates continuously moves on new frames only).
+static bool re_aim(unit_move *u)
+{
+    monster_data *&monster = u->monster;
+    monster_definition *definition = u->definition;
+    object_data *&object = u->object;
+    bool &continuous = u->continuous;
+    int32_t &multiplier = u->multiplier;
+    world_point2d &here = u->here;
+    continuous = monster->action_permutation == _monster_action_permutation_gliding ||
+                 (definition->flags & _monster_translates_continuously_flag);
+    multiplier = frame_multiplier(object, continuous);
+    // A moving unit at the end of its segment needs a new path.
     if (monster->action == _monster_action_moving && monster->path_segment_length < 1)
         monster->flags |= _monster_needs_new_path_flag;
-    // 5. Re-aiming.
     const int8_t countdown = monster->ticks_until_updating;
     if (countdown > 0) monster->ticks_until_updating = (int8_t)(countdown - 1);
-    if (!continuous && !(object->flags & _object_animation_new_frame_flag)) return;
-    const world_point2d here = {object->location.position.x, object->location.position.y};
+    if (!continuous && !(object->flags & _object_animation_new_frame_flag)) return false;
+    here = {object->location.position.x, object->location.position.y};
     if (countdown <= 0)
     {
         if (monster->action == _monster_action_moving)
@@ -724,9 +757,22 @@ void monster_moving(int32_t monster_index)
         }
         monster->ticks_until_updating = RE_AIM_TICKS;
     }
+    return true;
+}
 
-    // 6. Turning.
-    int32_t d;
+// The unit turns toward its desired yaw at its turning speed, turning in place
+// when the turn is wide; a finished turn ends a turning action or looses an
+// aimed attack.  False when the tick ends here.
+static bool turn_toward_desired_yaw(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    const int32_t object_index = u->object_index;
+    monster_data *&monster = u->monster;
+    monster_definition *definition = u->definition;
+    object_data *&object = u->object;
+    int32_t &multiplier = u->multiplier;
+    world_point2d &here = u->here;
+    int32_t &d = u->turn;
     if (current_gameplay_version >= 1601 && here.x == monster->path_destination.x &&
         here.y == monster->path_destination.y && monster->target_monster_index == monster_index)
     {
@@ -768,12 +814,243 @@ void monster_moving(int32_t monster_index)
             }
         }
         if ((object = get_object(object_index))) object->location.yaw = yaw;
-        if (monster->action != _monster_action_moving) return;
+        if (monster->action != _monster_action_moving) return false;
     }
-    if (!(object = get_object(object_index))) return;
+    if (!(object = get_object(object_index))) return false;
+    return true;
+}
 
-    // 7. Stopping to turn.
-    int32_t result = 0;
+// The unit steps along its yaw at its speed on this terrain (doubled, or its
+// charge gained, when it runs).  False when it is gone after the move.
+static bool take_step(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    const int16_t identifier = u->identifier;
+    const int32_t object_index = u->object_index;
+    monster_data *&monster = u->monster;
+    monster_definition *definition = u->definition;
+    object_data *&object = u->object;
+    bool &continuous = u->continuous;
+    int32_t &multiplier = u->multiplier;
+    world_point2d &here = u->here;
+    int32_t &result = u->result;
+    int32_t &terrain = u->terrain;
+    terrain = get_mesh_terrain_type(&here);
+    int32_t s = monster->base_movement_speed * (definition->movement_modifiers[terrain] + 1);
+    if (monster->action_permutation == _monster_action_permutation_running &&
+        sequence_of(definition, SEQUENCE_RUNNING) != NONE)
+    {
+        if (definition->hack_flags & _monster_hack_unit_can_charge_flag)
+            s += monster_charge_speed_gain(s, definition->terrain_costs[8]);
+        else
+            s *= 2;
+    }
+    const int32_t step = (s * multiplier) >> 8;
+    // Straight onto the destination when it is within the step.
+    const int32_t dx = monster->path_destination.x - here.x, dy = monster->path_destination.y - here.y;
+    const angle yaw = object->location.yaw;
+    if (dx >= -32767 && dx <= 32766 && dy >= -32767 && dy <= 32766 &&
+        (int64_t)dx * dx + (int64_t)dy * dy < (int64_t)step * step)
+    {
+        object->location.velocity = {(int16_t)dx, (int16_t)dy, 0};
+        monster->path_segment_length = 0;
+    }
+    else
+    {
+        object->location.velocity = {(int16_t)((cosine_rounded(yaw) * step) >> TRIG_SHIFT),
+                                     (int16_t)((sine_rounded(yaw) * step) >> TRIG_SHIFT), 0};
+        monster->path_segment_length = (int16_t)(monster->path_segment_length - step);
+    }
+    result = move_monster_object(object_index);
+    if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(object_index))) return false;
+    if (!continuous)
+    {
+        const int32_t plain = s >> 8;
+        object->location.velocity = {(int16_t)((cosine_rounded(yaw) * plain) >> TRIG_SHIFT),
+                                     (int16_t)((sine_rounded(yaw) * plain) >> TRIG_SHIFT), 0};
+    }
+    return true;
+}
+
+// A walking unit darkens the ground under a foot, or splashes in shallow media.
+// False when it is gone after the splash.
+static bool leave_footprint_or_splash(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    const int16_t identifier = u->identifier;
+    const int32_t object_index = u->object_index;
+    monster_data *&monster = u->monster;
+    monster_definition *definition = u->definition;
+    object_data *&object = u->object;
+    int32_t &result = u->result;
+    int32_t &terrain = u->terrain;
+    if (!(definition->flags & (_monster_floats_flag | _monster_flies_flag)) &&
+        !(result & (_move_struck_object_flag | _move_struck_cell_flag)))
+    {
+        const int32_t side = (object->shape_frame_index & 1) ? 0 : 0x8000;
+        const int32_t index = ((object->location.yaw + 0x4020 - side) & 0xFFFF) >> ANGLE_TO_TRIG_SHIFT;
+        const world_point2d mark = {
+            object->location.position.x + ((cosine_table[index] * object->radius) >> 15),
+            object->location.position.y + ((sine_table[index] * object->radius) >> 15)};
+        const bool under = over_media(&mark);
+        if (!under && ((FOOTPRINT_TERRAINS >> terrain) & 1) && !(object->flags & _object_floats_on_land_flag) &&
+            mark.x >= 0 && mark.y >= 0 && mark.x < mesh_width * WORLD_ONE && mark.y < mesh_height * WORLD_ONE)
+        {
+            const int32_t submesh = (mark.y >> 14) * submesh_width + (mark.x >> 14);
+            uint8_t *shadow = get_submesh_shadow_map_base_address(submesh, false);
+            if (shadow)
+            {
+                uint8_t *texel = &shadow[((mark.y >> 6) & 255) * 256 + ((mark.x >> 6) & 255)];
+                if (*texel > FOOTPRINT_THRESHOLD) *texel = (uint8_t)(*texel - 6 - (local_random() & 3));
+            }
+        }
+        else if (under && (object->flags & _object_partially_under_media_flag) &&
+                 !(object->flags & _object_wholly_under_media_flag))
+        {
+            const int32_t type = get_mesh_media_projectile_group_type(_media_splash_footstep);
+            if (type != NONE)
+            {
+                new_projectile_group_data splash = {};
+                splash.flags = _new_projectile_group_uses_epicenter_as_origin_flag;
+                splash.type = (int16_t)type;
+                splash.owner_object_index = splash.bounds_object_index = (int16_t)object_index;
+                splash.owner_monster_index = NONE;
+                const mesh_cell *cell = get_mesh_cell(object->location.position.x >> WORLD_FRACTIONAL_BITS,
+                                                      object->location.position.y >> WORLD_FRACTIONAL_BITS);
+                splash.epicenter = {mark.x, mark.y, cell->media_height};
+                new_projectile_group(&splash);
+                if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(object_index)))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A struck enemy becomes the target; a moving friend makes the unit pause;
+// anything else is an obstruction, and repeated obstructions pause it.
+// False when the unit is gone.
+static bool respond_to_collision(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    const int16_t identifier = u->identifier;
+    const int32_t object_index = u->object_index;
+    monster_data *&monster = u->monster;
+    monster_definition *definition = u->definition;
+    object_data *&object = u->object;
+    int32_t &result = u->result;
+    bool obstruction = false, paused_now = false;
+    if (!(result & _move_struck_object_flag))
+        monster->repeated_obstruction_count = 0;
+    else
+    {
+        const int32_t struck_index = move_flags_struck_object_index(result);
+        const object_data *struck = get_object(struck_index);
+        if (!struck)
+            obstruction = true;
+        else if (struck->owner == _object_is_projectile || struck->owner == _object_is_dormant_projectile)
+        {
+        }
+        else if (struck->owner == _object_is_flag)
+            obstruction = !monster_bumped_flag(monster_index, struck_index, 2 * monster->base_movement_speed);
+        else if (struck->owner == _object_is_monster && get_monster_data(struck->owner_index))
+        {
+            const int32_t other_index = struck->owner_index;
+            monster_data *other = get_monster_data(other_index);
+            const bool enemy = !monsters_are_allied(monster_index, other_index);
+            if (enemy || (monster->flags & _monster_has_valid_target_index_flag))
+            {
+                if (enemy)
+                {
+                    lose_invisibility(monster);
+                    lose_invisibility(other);
+                }
+                const uint32_t mode = (result & _move_struck_objects_flag) &&
+                                              angular_difference(object->location.yaw, monster->desired_yaw) > 8191
+                                          ? 5
+                                          : 4;
+                if (!switch_monster_target(monster_index, other_index, mode))
+                    obstruction = true;
+                else if ((monster = same_unit(monster_index, identifier)))
+                {
+                    monster->action_permutation = 0;
+                    if (definition->monster_class != _monster_class_missile)
+                        set_monster_action(monster_index, _monster_action_holding_for_attack, 0);
+                }
+                if (!monster) return false;
+            }
+            else
+            {
+                const object_data *other_object = get_object(other->object_index);
+                if (other->action == _monster_action_moving && other_object &&
+                    !(other_object->flags & _object_pausing_for_obstacle_to_move_flag))
+                {
+                    if (!(object->flags & _object_pausing_for_obstacle_to_move_flag))
+                        pause_for_obstacle(monster, definition, object, 10);
+                    paused_now = true;
+                }
+                else
+                    obstruction = true;
+            }
+        }
+        else
+            obstruction = true;
+    }
+    if (!(object = get_object(object_index))) return false;
+    if (obstruction)
+    {
+        monster->repeated_obstruction_count = (int16_t)(monster->repeated_obstruction_count + 1);
+        if (monster->repeated_obstruction_count >= OBSTRUCTIONS_BEFORE_PAUSING &&
+            !(monster->flags & _monster_has_valid_target_index_flag))
+        {
+            pause_for_obstacle(monster, definition, object, 30);
+            monster->repeated_obstruction_count = 0;
+            paused_now = true;
+        }
+    }
+    if (!paused_now && (object->flags & _object_pausing_for_obstacle_to_move_flag) && monster->attack_timer < 0)
+    {
+        const int16_t sequence = sequence_of(definition, SEQUENCE_MOVING);
+        if (sequence != NONE) set_object_shape(object_index, sequence, 256, 0, 0, 0, 0);
+        if ((object = get_object(object_index))) object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
+    }
+    return true;
+}
+
+// A unit that walks off the edge of the mesh leaves the game.  False when it
+// is gone.
+static bool leave_the_mesh(unit_move *u)
+{
+    const int32_t monster_index = u->monster_index;
+    const int16_t identifier = u->identifier;
+    const int32_t object_index = u->object_index;
+    monster_data *&monster = u->monster;
+    object_data *&object = u->object;
+    int32_t &result = u->result;
+    const uint32_t aimed = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
+    if ((result & _move_struck_edge_of_mesh_flag) && (object = get_object(object_index)))
+    {
+        object->flags |= _object_is_invisible_flag;
+        monster->flags |= _monster_has_left_the_mesh_flag;
+        if (current_gameplay_version >= 1701)
+        {
+            monster->flags &= ~(uint32_t)(aimed | _monster_has_valid_target_location_flag);
+            monster->target_monster_index = monster->aggressor_monster_index = NONE;
+            monster->deferred_target_index = NONE;
+        }
+        call_monster_died_procedures(monster_index, _monster_died_clear_presets_flag);
+        if (!(monster = same_unit(monster_index, identifier))) return false;
+    }
+    return true;
+}
+
+// A unit that must still turn at the end of its segment stops to turn; any
+// other steps.  False when the tick ends here.
+static bool move_along_path(unit_move *u)
+{
+    monster_data *&monster = u->monster;
+    object_data *&object = u->object;
+    int32_t &d = u->turn;
     const bool stops = !(monster->flags & _monster_has_obstructed_path_flag) && d != 0 &&
                        monster->path_segment_length < 1 &&
                        (current_gameplay_version <= 1300 ||
@@ -783,178 +1060,18 @@ void monster_moving(int32_t monster_index)
         object->location.velocity = {0, 0, 0};
     else
     {
-        // 8. Speed.
-        const int32_t terrain = get_mesh_terrain_type(&here);
-        int32_t s = monster->base_movement_speed * (definition->movement_modifiers[terrain] + 1);
-        if (monster->action_permutation == _monster_action_permutation_running &&
-            sequence_of(definition, SEQUENCE_RUNNING) != NONE)
-        {
-            if (definition->hack_flags & _monster_hack_unit_can_charge_flag)
-                s += monster_charge_speed_gain(s, definition->terrain_costs[8]);
-            else
-                s *= 2;
-        }
-        const int32_t step = (s * multiplier) >> 8;
-        // 9. The step.
-        const int32_t dx = monster->path_destination.x - here.x, dy = monster->path_destination.y - here.y;
-        const angle yaw = object->location.yaw;
-        if (dx >= -32767 && dx <= 32766 && dy >= -32767 && dy <= 32766 &&
-            (int64_t)dx * dx + (int64_t)dy * dy < (int64_t)step * step)
-        {
-            object->location.velocity = {(int16_t)dx, (int16_t)dy, 0};
-            monster->path_segment_length = 0;
-        }
-        else
-        {
-            object->location.velocity = {(int16_t)((cosine_rounded(yaw) * step) >> TRIG_SHIFT),
-                                         (int16_t)((sine_rounded(yaw) * step) >> TRIG_SHIFT), 0};
-            monster->path_segment_length = (int16_t)(monster->path_segment_length - step);
-        }
-        result = move_monster_object(object_index);
-        if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(object_index))) return;
-        if (!continuous)
-        {
-            const int32_t plain = s >> 8;
-            object->location.velocity = {(int16_t)((cosine_rounded(yaw) * plain) >> TRIG_SHIFT),
-                                         (int16_t)((sine_rounded(yaw) * plain) >> TRIG_SHIFT), 0};
-        }
-
-        // 10. Footprints and splashes.
-        if (!(definition->flags & (_monster_floats_flag | _monster_flies_flag)) &&
-            !(result & (_move_struck_object_flag | _move_struck_cell_flag)))
-        {
-            const int32_t side = (object->shape_frame_index & 1) ? 0 : 0x8000;
-            const int32_t index = ((object->location.yaw + 0x4020 - side) & 0xFFFF) >> ANGLE_TO_TRIG_SHIFT;
-            const world_point2d mark = {
-                object->location.position.x + ((cosine_table[index] * object->radius) >> 15),
-                object->location.position.y + ((sine_table[index] * object->radius) >> 15)};
-            const bool under = over_media(&mark);
-            if (!under && ((FOOTPRINT_TERRAINS >> terrain) & 1) && !(object->flags & _object_floats_on_land_flag) &&
-                mark.x >= 0 && mark.y >= 0 && mark.x < mesh_width * WORLD_ONE && mark.y < mesh_height * WORLD_ONE)
-            {
-                const int32_t submesh = (mark.y >> 14) * submesh_width + (mark.x >> 14);
-                uint8_t *shadow = get_submesh_shadow_map_base_address(submesh, false);
-                if (shadow)
-                {
-                    uint8_t *texel = &shadow[((mark.y >> 6) & 255) * 256 + ((mark.x >> 6) & 255)];
-                    if (*texel > FOOTPRINT_THRESHOLD) *texel = (uint8_t)(*texel - 6 - (local_random() & 3));
-                }
-            }
-            else if (under && (object->flags & _object_partially_under_media_flag) &&
-                     !(object->flags & _object_wholly_under_media_flag))
-            {
-                const int32_t type = get_mesh_media_projectile_group_type(_media_splash_footstep);
-                if (type != NONE)
-                {
-                    new_projectile_group_data splash = {};
-                    splash.flags = _new_projectile_group_uses_epicenter_as_origin_flag;
-                    splash.type = (int16_t)type;
-                    splash.owner_object_index = splash.bounds_object_index = (int16_t)object_index;
-                    splash.owner_monster_index = NONE;
-                    const mesh_cell *cell = get_mesh_cell(object->location.position.x >> WORLD_FRACTIONAL_BITS,
-                                                          object->location.position.y >> WORLD_FRACTIONAL_BITS);
-                    splash.epicenter = {mark.x, mark.y, cell->media_height};
-                    new_projectile_group(&splash);
-                    if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(object_index)))
-                        return;
-                }
-            }
-        }
-
-        // 11. Collision response.
-        bool obstruction = false, paused_now = false;
-        if (!(result & _move_struck_object_flag))
-            monster->repeated_obstruction_count = 0;
-        else
-        {
-            const int32_t struck_index = move_flags_struck_object_index(result);
-            const object_data *struck = get_object(struck_index);
-            if (!struck)
-                obstruction = true;
-            else if (struck->owner == _object_is_projectile || struck->owner == _object_is_dormant_projectile)
-            {
-            }
-            else if (struck->owner == _object_is_flag)
-                obstruction = !monster_bumped_flag(monster_index, struck_index, 2 * monster->base_movement_speed);
-            else if (struck->owner == _object_is_monster && get_monster_data(struck->owner_index))
-            {
-                const int32_t other_index = struck->owner_index;
-                monster_data *other = get_monster_data(other_index);
-                const bool enemy = !monsters_are_allied(monster_index, other_index);
-                if (enemy || (monster->flags & _monster_has_valid_target_index_flag))
-                {
-                    if (enemy)
-                    {
-                        lose_invisibility(monster);
-                        lose_invisibility(other);
-                    }
-                    const uint32_t mode = (result & _move_struck_objects_flag) &&
-                                                  angular_difference(object->location.yaw, monster->desired_yaw) > 8191
-                                              ? 5
-                                              : 4;
-                    if (!switch_monster_target(monster_index, other_index, mode))
-                        obstruction = true;
-                    else if ((monster = same_unit(monster_index, identifier)))
-                    {
-                        monster->action_permutation = 0;
-                        if (definition->monster_class != _monster_class_missile)
-                            set_monster_action(monster_index, _monster_action_holding_for_attack, 0);
-                    }
-                    if (!monster) return;
-                }
-                else
-                {
-                    const object_data *other_object = get_object(other->object_index);
-                    if (other->action == _monster_action_moving && other_object &&
-                        !(other_object->flags & _object_pausing_for_obstacle_to_move_flag))
-                    {
-                        if (!(object->flags & _object_pausing_for_obstacle_to_move_flag))
-                            pause_for_obstacle(monster, definition, object, 10);
-                        paused_now = true;
-                    }
-                    else
-                        obstruction = true;
-                }
-            }
-            else
-                obstruction = true;
-        }
-        if (!(object = get_object(object_index))) return;
-        if (obstruction)
-        {
-            monster->repeated_obstruction_count = (int16_t)(monster->repeated_obstruction_count + 1);
-            if (monster->repeated_obstruction_count >= OBSTRUCTIONS_BEFORE_PAUSING &&
-                !(monster->flags & _monster_has_valid_target_index_flag))
-            {
-                pause_for_obstacle(monster, definition, object, 30);
-                monster->repeated_obstruction_count = 0;
-                paused_now = true;
-            }
-        }
-        if (!paused_now && (object->flags & _object_pausing_for_obstacle_to_move_flag) && monster->attack_timer < 0)
-        {
-            const int16_t sequence = sequence_of(definition, SEQUENCE_MOVING);
-            if (sequence != NONE) set_object_shape(object_index, sequence, 256, 0, 0, 0, 0);
-            if ((object = get_object(object_index))) object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
-        }
-
-        // 12. Leaving the mesh.
-        if ((result & _move_struck_edge_of_mesh_flag) && (object = get_object(object_index)))
-        {
-            object->flags |= _object_is_invisible_flag;
-            monster->flags |= _monster_has_left_the_mesh_flag;
-            if (current_gameplay_version >= 1701)
-            {
-                monster->flags &= ~(uint32_t)(aimed | _monster_has_valid_target_location_flag);
-                monster->target_monster_index = monster->aggressor_monster_index = NONE;
-                monster->deferred_target_index = NONE;
-            }
-            call_monster_died_procedures(monster_index, _monster_died_clear_presets_flag);
-            if (!(monster = same_unit(monster_index, identifier))) return;
-        }
+        if (!take_step(u) || !leave_footprint_or_splash(u) || !respond_to_collision(u) || !leave_the_mesh(u))
+            return false;
     }
+    return true;
+}
 
-    // 13. Contrails.
+// A unit that leaves a contrail leaves a fading copy of itself on new frames.
+static void leave_monster_contrail(unit_move *u)
+{
+    const int32_t object_index = u->object_index;
+    monster_definition *definition = u->definition;
+    object_data *&object = u->object;
     object = get_object(object_index);
     if (object && (definition->flags & _monster_leaves_contrail_flag) &&
         (object->flags & _object_animation_new_frame_flag))
@@ -964,6 +1081,28 @@ void monster_moving(int32_t monster_index)
             current_gameplay_version >= 1301)
             delete_object(copy);
     }
+}
+
+void monster_moving(int32_t monster_index)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
+    if (!monster || !definition || !get_object(monster->object_index)) return;
+    const int16_t identifier = monster->identifier;
+    const int32_t object_index = monster->object_index;
+
+    unit_move move = {};
+    move.monster_index = monster_index;
+    move.identifier = identifier;
+    move.object_index = object_index;
+    move.monster = monster;
+    move.definition = definition;
+    give_up_unreachable_target(&move);
+    if (!attack_on_the_move(&move)) return;
+    move.object = get_object(object_index);
+    if (!move.object) return;
+    if (!re_aim(&move) || !turn_toward_desired_yaw(&move) || !move_along_path(&move)) return;
+    leave_monster_contrail(&move);
 }
 
 // ---- registration ------------------------------------------------------------------------

@@ -445,70 +445,97 @@ int32_t monster_throw_speed(int32_t damage, int32_t velocity, int32_t damage_typ
     return (int32_t)s;
 }
 
-void accelerate_monster(const damage_definition *definition, damage_data *data, int32_t monster_index)
+// One hit on a unit as the steps of its reaction share it.  The unit is
+// looked up again after anything that may remove or change it.
+struct damage_reaction
 {
-    monster_data *monster = get_monster_data(monster_index);
-    if (!monster || !definition || !data) return;
-    object_data *body = get_object(monster->object_index);
-    const monster_definition *type = get_monster_definition(monster->type);
-    if (!body || !type) return;
-    // Reactions re-enter the unit layer: only the unit hit goes on.
-    int16_t identifier = monster->identifier;
-    const int32_t version = current_gameplay_version;
-    const bool was_propelled = monster->action == _monster_action_being_propelled;
-    int32_t damage = data->damage;
+    const damage_definition *definition;
+    damage_data *data;
+    int32_t monster_index;
+    int16_t identifier;
+    monster_data *monster;
+    object_data *body;
+    const monster_definition *type;
+    int32_t version;
+    int32_t damage;
+    bool group_chosen;
+    int16_t group;
+    int32_t shock;
+    bool died;
+    int32_t result;
+    bool cancelled;
+    bool flinches;
+    bool thrown;
+};
 
-    // 1.
-    monster->aggressor_monster_index = data->owner_monster_index;
+// Holding, healing and stoning replace the damage.  False when the hit is
+// handled (or the unit gone).
+static bool react_to_special_damage(damage_reaction *u)
+{
+    const damage_definition *definition = u->definition;
+    damage_data *data = u->data;
+    const int32_t monster_index = u->monster_index;
+    int16_t &identifier = u->identifier;
+    monster_data *&monster = u->monster;
+    const monster_definition *type = u->type;
+    const int32_t version = u->version;
+    int32_t &damage = u->damage;
     switch (definition->type)
     {
-    // 2.
+    // Held: the hold lasts in proportion to the damage.
     case _damage_hold:
-        if (monster->action == _monster_action_being_held) return;
+        if (monster->action == _monster_action_being_held) return false;
         break_off_for_effect(monster_index);
-        if (!same_unit(monster_index, identifier)) return;
+        if (!same_unit(monster_index, identifier)) return false;
         set_monster_action(monster_index, _monster_action_being_held, -1);
-        if (!same_unit(monster_index, identifier)) return;
+        if (!same_unit(monster_index, identifier)) return false;
         get_monster_data(monster_index)->attack_timer = (int16_t)((damage * 30) >> 8);
         mark_handled(data, NONE);
-        return;
-    // 3.
+        return false;
+    // Healing: from a living unit of the same team when it is negative.
     case _damage_healing:
     {
         if (damage < 0)
         {
             const monster_data *healer = living_owner(data);
-            if (!healer || healer->owner_team_index != monster->owner_team_index) return;
+            if (!healer || healer->owner_team_index != monster->owner_team_index) return false;
         }
-        if (version == 1695 && (type->flags & _monster_cannot_be_healed_flag)) return;
+        if (version == 1695 && (type->flags & _monster_cannot_be_healed_flag)) return false;
         break_off_for_effect(monster_index);
-        if (!same_unit(monster_index, identifier)) return;
+        if (!same_unit(monster_index, identifier)) return false;
         set_monster_action(monster_index, _monster_action_being_healed, -1);
         mark_handled(data, NONE);
-        return;
+        return false;
     }
-    // 4.
+    // Stoning, unless the unit is immune to it.
     case _damage_stoning:
         if (monster->action == _monster_action_stoned ||
             get_monster_effect_modifier(monster_index, _effect_modifier_stone) == 0)
-            return;
+            return false;
         set_monster_action(monster_index, _monster_action_stoned, _monster_action_permutation_turning_to_stone);
         mark_handled(data, NONE);
-        return;
+        return false;
     default: break;
     }
+    return true;
+}
 
-    // 5.
-    bool group_chosen = false;
-    int16_t group = NONE;
-    if (definition->type == _damage_steel_slashing || definition->type == _damage_claws_slashing)
-    {
-        group_chosen = true;
-        group = type->melee_impact_projectile_group_type;
-    }
-    // 6a.
-    const int32_t shock = shock_fraction(damage, body->maximum_vitality);
-    // 6b.
+// A unit blocking its attacker blocks the hit (or halves what cannot be
+// blocked); stone, cooperative play and trading change the damage.  False
+// when the hit is handled (or the unit gone).
+static bool weigh_damage(damage_reaction *u)
+{
+    const damage_definition *definition = u->definition;
+    damage_data *data = u->data;
+    const int32_t monster_index = u->monster_index;
+    int16_t &identifier = u->identifier;
+    monster_data *&monster = u->monster;
+    object_data *&body = u->body;
+    const monster_definition *type = u->type;
+    const int32_t version = u->version;
+    int32_t &damage = u->damage;
+    bool &group_chosen = u->group_chosen;
+    int16_t &group = u->group;
     if (monster->action == _monster_action_blocking && data->owner_monster_index != NONE &&
         monster->target_monster_index == data->owner_monster_index)
     {
@@ -517,33 +544,34 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
         if (!(definition->flags & _damage_cannot_be_blocked_flag))
         {
             mark_handled(data, group);
-            return;
+            return false;
         }
         damage /= 2;
     }
-    // 6c.
+    // A hit ends magical invisibility.
     if (monster->extra_flags & _monster_is_invisible_extra_flag) set_monster_magical_invisibility(monster_index, false);
-    // 6d.
+    // A stoned unit takes double damage and shatters a little; one that turns to
+    // stone when killed starts turning at a quarter of its vitality.
     if (version < 1301 || !(monster->extra_flags & _monster_immobile_extra_flag))
     {
         if (monster->action == _monster_action_stoned)
         {
             damage *= 2;
             new_internal_projectile_group(monster_index, _internal_projectile_group_stone_impact_effect);
-            if (!same_unit(monster_index, identifier)) return;
+            if (!same_unit(monster_index, identifier)) return false;
             monster = get_monster_data(monster_index);
             body = get_object(monster->object_index);
-            if (!body) return;
+            if (!body) return false;
         }
         else if ((type->flags & _monster_turns_to_stone_when_killed_flag) &&
                  body->vitality < body->maximum_vitality / 4)
         {
             set_monster_action(monster_index, _monster_action_stoned, _monster_action_permutation_turning_to_stone);
-            if (!same_unit(monster_index, identifier)) return;
+            if (!same_unit(monster_index, identifier)) return false;
             monster = get_monster_data(monster_index);
         }
     }
-    // 6e.
+    // Cooperative games spare the human players' units on the easy levels.
     if (game_->option_flags & _game_option_cooperative_flag)
     {
         const player_data *player =
@@ -554,19 +582,36 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
             else if (game_->difficulty_level == 1) damage = damage * 3 / 4;
         }
     }
-    // 6f.
+    // A unit being traded takes no damage.
     if ((monster->extra_flags & _monster_is_being_traded_extra_flag) && damage > 0) damage = 0;
-    // 6g.
-    bool died = false;
+    return true;
+}
+
+// The damage lands: paralysis, absorption, charm and confusion follow from it.
+// False when the unit is gone.
+static bool apply_damage(damage_reaction *u)
+{
+    const damage_definition *definition = u->definition;
+    damage_data *data = u->data;
+    const int32_t monster_index = u->monster_index;
+    int16_t &identifier = u->identifier;
+    monster_data *&monster = u->monster;
+    const monster_definition *type = u->type;
+    int32_t &damage = u->damage;
+    bool &group_chosen = u->group_chosen;
+    int16_t &group = u->group;
+    bool &died = u->died;
+    int32_t &result = u->result;
+    bool &cancelled = u->cancelled;
+    died = false;
     int32_t left = 0;
-    const int32_t result =
-        damage_object(monster->object_index, definition, damage, type->absorbed_fraction, &died, &left);
+    result = damage_object(monster->object_index, definition, damage, type->absorbed_fraction, &died, &left);
     damage = left;
     if ((result & _damage_result_paralysis_flag) &&
         !(monster->action >= _monster_action_being_healed && monster->action <= _monster_action_paralyzed))
     {
         set_monster_action(monster_index, _monster_action_paralyzed, _monster_action_permutation_being_paralyzed);
-        if (!same_unit(monster_index, identifier)) return;
+        if (!same_unit(monster_index, identifier)) return false;
         monster = get_monster_data(monster_index);
     }
     if (result & _damage_result_absorbed_flag)
@@ -574,23 +619,38 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
         group_chosen = true;
         group = type->absorbed_impact_projectile_group_type;
     }
-    // 6h.
-    bool cancelled = false;
+    // Charm may cancel the impact and give the unit a new owner.
+    cancelled = false;
     if ((result & _damage_result_charm_flag) && data->owner_unit_index != NONE)
     {
         cancelled = react_to_charm(data, monster_index);
         monster = get_monster_data(monster_index);
-        if (!monster) return;
+        if (!monster) return false;
         identifier = monster->identifier; // a change of owner may give a new one
     }
-    // 6i.
+    // Confusion.
     if (result & _damage_result_confusion_flag)
     {
         confuse_monster(monster_index, data, damage);
         monster = get_monster_data(monster_index);
     }
+    return true;
+}
 
-    // 7.
+// Whether the unit flinches or is thrown: by the shock, unless its state or
+// an attack that cannot be aborted forbids it.  False when the unit is gone.
+static bool decide_flinch_or_throw(damage_reaction *u)
+{
+    const damage_definition *definition = u->definition;
+    const int32_t monster_index = u->monster_index;
+    int16_t &identifier = u->identifier;
+    monster_data *&monster = u->monster;
+    const monster_definition *type = u->type;
+    int32_t &damage = u->damage;
+    const int32_t shock = u->shock;
+    int32_t &result = u->result;
+    bool &flinches = u->flinches;
+    bool &thrown = u->thrown;
     const bool excluded =
         monster->action == _monster_action_paralyzed || monster->action == _monster_action_being_held ||
         monster->action == _monster_action_stoned || (damage == 0 && !(result & _damage_result_absorbed_flag)) ||
@@ -598,12 +658,12 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
          (monster->flags & _monster_healing_cannot_be_stopped_flag)) ||
         (definition->flags & _damage_does_not_make_monsters_flinch_flag);
     const bool shocked = (result & _damage_result_always_shocked_flag) != 0;
-    bool flinches = !excluded && (shock >= type->flinch_system_shock || shocked);
+    flinches = !excluded && (shock >= type->flinch_system_shock || shocked);
     const bool pushing_type = definition->type == _damage_explosion || definition->type == _damage_magical ||
                               definition->type == _damage_kinetic || definition->type == _damage_steel_slashing ||
                               definition->type == _damage_explosive_electricity;
-    bool thrown = !excluded && (type->flags & _monster_can_be_propelled_flag) && pushing_type &&
-                  (shock >= type->propelled_system_shock || shocked);
+    thrown = !excluded && (type->flags & _monster_can_be_propelled_flag) && pushing_type &&
+             (shock >= type->propelled_system_shock || shocked);
     if (monster->action == _monster_action_attacking && monster->action_permutation != -1)
     {
         const monster_attack_definition *attack =
@@ -614,12 +674,24 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
         else if (flinches || thrown)
         {
             break_off_attack(monster_index);
-            if (!same_unit(monster_index, identifier)) return;
+            if (!same_unit(monster_index, identifier)) return false;
             monster = get_monster_data(monster_index);
         }
     }
+    return true;
+}
 
-    // 8.
+// A great shock or low vitality makes a unit berserk: a new identifier, no
+// target, a taunt.  False when the unit is gone.
+static bool go_berserk(damage_reaction *u)
+{
+    const int32_t monster_index = u->monster_index;
+    int16_t &identifier = u->identifier;
+    monster_data *&monster = u->monster;
+    object_data *&body = u->body;
+    const monster_definition *type = u->type;
+    const int32_t version = u->version;
+    const int32_t shock = u->shock;
     if (!(monster->extra_flags & _monster_is_berserk_extra_flag))
     {
         body = get_object(monster->object_index);
@@ -642,20 +714,40 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
                                           _monster_target_has_caused_melee_damage_flag);
             if (version >= 1701) monster->flags &= ~(uint32_t)_monster_was_stopped_flag;
             make_monster_taunt(monster_index);
-            if (!same_unit(monster_index, identifier)) return;
+            if (!same_unit(monster_index, identifier)) return false;
             monster = get_monster_data(monster_index);
         }
     }
+    return true;
+}
 
-    // 9.
+// The unit answers its attacker, flinches or is thrown, or dies; the impact
+// shows unless charm cancelled it.
+static void finish_reaction(damage_reaction *u, bool was_propelled)
+{
+    const damage_definition *definition = u->definition;
+    damage_data *data = u->data;
+    const int32_t monster_index = u->monster_index;
+    int16_t &identifier = u->identifier;
+    monster_data *&monster = u->monster;
+    const monster_definition *type = u->type;
+    int32_t &damage = u->damage;
+    bool &group_chosen = u->group_chosen;
+    int16_t &group = u->group;
+    const int32_t shock = u->shock;
+    bool &died = u->died;
+    int32_t &result = u->result;
+    bool &cancelled = u->cancelled;
+    bool &flinches = u->flinches;
+    bool &thrown = u->thrown;
+    // The unit answers its attacker; the statistics record the hit.
     react_to_attacker(definition, data, monster_index, damage, died, flinches || thrown);
     if (!same_unit(monster_index, identifier)) return;
-    // 10.
     record_damage_statistics(data, monster_index, damage, died);
     if (!same_unit(monster_index, identifier)) return;
     monster = get_monster_data(monster_index);
 
-    // 11.
+    // A flinch, or a throw at the speed the damage gives.
     if (!died && (flinches || thrown))
     {
         const int32_t speed = thrown ? monster_throw_speed(damage, data->velocity, definition->type,
@@ -666,12 +758,53 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
         if (!same_unit(monster_index, identifier)) return;
         monster = get_monster_data(monster_index);
     }
-    // 12.
+    // Death.
     if (died) kill_monster(monster_index, definition, data, death_type_for(definition, monster, type, shock));
-    // 13.
+    // The impact's projectile group, unless charm cancelled it.
     if (group_chosen && !cancelled)
         mark_handled(data, died ? (int16_t)NONE
                                 : (damage == 0 && !(result & _damage_result_absorbed_flag)) ? (int16_t)NONE : group);
+}
+
+void accelerate_monster(const damage_definition *definition, damage_data *data, int32_t monster_index)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    if (!monster || !definition || !data) return;
+    object_data *body = get_object(monster->object_index);
+    const monster_definition *type = get_monster_definition(monster->type);
+    if (!body || !type) return;
+    // Reactions re-enter the unit layer: only the unit hit goes on.
+    int16_t identifier = monster->identifier;
+    const int32_t version = current_gameplay_version;
+    const bool was_propelled = monster->action == _monster_action_being_propelled;
+    int32_t damage = data->damage;
+
+    damage_reaction reaction = {};
+    damage_reaction *u = &reaction;
+    u->definition = definition;
+    u->data = data;
+    u->monster_index = monster_index;
+    u->identifier = identifier;
+    u->monster = monster;
+    u->body = body;
+    u->type = type;
+    u->version = version;
+    u->damage = damage;
+    u->group = NONE;
+
+    // The attacker is remembered.
+    monster->aggressor_monster_index = data->owner_monster_index;
+    if (!react_to_special_damage(u)) return;
+
+    // Slashing shows the unit's melee impact.
+    if (definition->type == _damage_steel_slashing || definition->type == _damage_claws_slashing)
+    {
+        u->group_chosen = true;
+        u->group = type->melee_impact_projectile_group_type;
+    }
+    u->shock = shock_fraction(u->damage, u->body->maximum_vitality);
+    if (!weigh_damage(u) || !apply_damage(u) || !decide_flinch_or_throw(u) || !go_berserk(u)) return;
+    finish_reaction(u, was_propelled);
 }
 
 void monster_being_propelled(int32_t monster_index)

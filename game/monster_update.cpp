@@ -108,206 +108,186 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
 }
 
 // Turns the pending order into a destination, a path and an action.
-void plan_monster(int32_t monster_index, int16_t identifier)
+// Toward the target: its location or the point where the unit meets it, or a
+// retreat when the target is too close; whether the unit moves or holds for
+// its attack.
+static void plan_toward_target(int32_t monster_index, monster_data *monster, const monster_definition *definition,
+                               const world_point2d *here_point, int32_t threat, world_point2d *destination_point,
+                               int32_t *action_out)
 {
-    monster_data *monster = get_monster_data(monster_index);
-    object_data *object = get_object(monster->object_index);
-    const monster_definition *definition = get_monster_definition(monster->type);
-    const world_point2d here = position_of(object);
-
-    // a.
-    world_point2d destination = here;
-    const int32_t threat = threat_distance(monster, monster_index, object);
-    monster->extra_flags &= ~(uint32_t)_monster_has_deferred_movement_command_extra_flag;
-    int32_t action = _monster_action_none;
-
-    bool fetching = false;
-    if (has_flags(monster->flags, _monster_wants_to_pick_up_object_flag))
+    const world_point2d &here = *here_point;
+    world_point2d &destination = *destination_point;
+    int32_t &action = *action_out;
+    const int32_t gap = linear_distance_to_best_point_of_attack(monster_index);
+    bool turning_target = false;
+    bool retreating = false;
+    const int32_t target_index = monster->target_monster_index;
+    const monster_data *target = has_flags(monster->flags, _monster_has_valid_target_index_flag)
+                                     ? get_monster_data(target_index)
+                                     : nullptr;
+    if (has_flags(monster->flags, _monster_has_valid_target_location_flag))
+        destination = monster->target_location;
+    else if (target)
     {
-        // b.
-        const object_data *item = get_object_by_identifier(monster->pick_up_object_index,
-                                                           monster->pick_up_object_identifier);
-        if (item && monster_could_pick_up_object(monster_index, monster->pick_up_object_index,
-                                                 monster->pick_up_object_identifier))
-        {
+        predict_interception_point(monster_index, target_index, &destination);
+        if (target->action == _monster_action_moving &&
+            angular_difference(target->desired_yaw, monster->desired_yaw) >= QUARTER_CIRCLE)
+            turning_target = true;
+    }
+    const bool stands = current_gameplay_version >= 1721 && has_flags(monster->flags, _monster_standing_ground_flag);
+    if (gap < 0 && !stands)
+    {
+        const world_point2d threat_point = destination;
+        generate_point_of_retreat(monster_index, &threat_point, &destination, nullptr);
+        monster->flags |= _monster_is_retreating_flag;
+        action = _monster_action_moving;
+        retreating = true;
+    }
+    if (!retreating)
+    {
+        const bool targets_itself = target && target_index == monster_index;
+        if (current_gameplay_version < 1301 || !targets_itself)
+            monster->desired_yaw = adjust_yaw_for_destination(monster->desired_yaw, &destination, &here);
+        const bool missile = definition->monster_class == _monster_class_missile;
+        if (gap != 0)
             action = _monster_action_moving;
-            destination = position_of(item);
-            fetching = true;
-        }
+        else if (missile)
+            action = turning_target ||
+                             !has_flags(monster->flags, _monster_did_not_get_targeting_solution_flag)
+                         ? _monster_action_holding_for_attack
+                         : _monster_action_moving;
         else
-        {
-            monster->flags &= ~(uint32_t)_monster_wants_to_pick_up_object_flag;
-            set_most_appropriate_monster_action(monster_index);
-            if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(monster->object_index)))
-                return;
-        }
-    }
-    if (!fetching && has_flags(monster->flags, _monster_has_valid_target_flag))
-    {
-        // c.
-        const int32_t gap = linear_distance_to_best_point_of_attack(monster_index);
-        bool turning_target = false;
-        bool retreating = false;
-        const int32_t target_index = monster->target_monster_index;
-        const monster_data *target = has_flags(monster->flags, _monster_has_valid_target_index_flag)
-                                         ? get_monster_data(target_index)
-                                         : nullptr;
-        if (has_flags(monster->flags, _monster_has_valid_target_location_flag))
-            destination = monster->target_location;
-        else if (target)
-        {
-            predict_interception_point(monster_index, target_index, &destination);
-            if (target->action == _monster_action_moving &&
-                angular_difference(target->desired_yaw, monster->desired_yaw) >= QUARTER_CIRCLE)
-                turning_target = true;
-        }
-        const bool stands = current_gameplay_version >= 1721 && has_flags(monster->flags, _monster_standing_ground_flag);
-        if (gap < 0 && !stands)
-        {
-            const world_point2d threat_point = destination;
-            generate_point_of_retreat(monster_index, &threat_point, &destination, nullptr);
-            monster->flags |= _monster_is_retreating_flag;
             action = _monster_action_moving;
-            retreating = true;
-        }
-        if (!retreating)
+        if (!has_flags(monster->flags, _monster_responding_to_target_command_flag))
         {
-            const bool targets_itself = target && target_index == monster_index;
-            if (current_gameplay_version < 1301 || !targets_itself)
-                monster->desired_yaw = adjust_yaw_for_destination(monster->desired_yaw, &destination, &here);
-            const bool missile = definition->monster_class == _monster_class_missile;
-            if (gap != 0)
-                action = _monster_action_moving;
-            else if (missile)
-                action = turning_target ||
-                                 !has_flags(monster->flags, _monster_did_not_get_targeting_solution_flag)
-                             ? _monster_action_holding_for_attack
-                             : _monster_action_moving;
+            if (missile && gap >= 0)
+            {
+                const bool presses_on =
+                    current_gameplay_version >= 1301 &&
+                    has_flags(definition->hack_flags, _monster_hack_extra_aggressive_missile_flag) &&
+                    threat <= definition->critical_distance;
+                if (!presses_on) action = _monster_action_holding_for_attack;
+            }
+            else if (definition->monster_class == _monster_class_melee &&
+                     has_flags(definition->hack_flags, _monster_hack_mixes_missile_melee_behaviour_flag) &&
+                     threat >= definition->activation_distance)
+                action = _monster_action_holding_for_attack;
+        }
+        if (has_flags(monster->flags, _monster_needs_to_retreat_flag))
+        {
+            monster->flags &= ~(uint32_t)(_monster_has_valid_target_flag | _monster_has_valid_target_index_flag |
+                                          _monster_has_valid_target_location_flag);
+            if (current_gameplay_version < 1711)
+                monster->flags &= ~(uint32_t)_monster_has_looped_waypoints_flag;
             else
-                action = _monster_action_moving;
-            if (!has_flags(monster->flags, _monster_responding_to_target_command_flag))
-            {
-                if (missile && gap >= 0)
-                {
-                    const bool presses_on =
-                        current_gameplay_version >= 1301 &&
-                        has_flags(definition->hack_flags, _monster_hack_extra_aggressive_missile_flag) &&
-                        threat <= definition->critical_distance;
-                    if (!presses_on) action = _monster_action_holding_for_attack;
-                }
-                else if (definition->monster_class == _monster_class_melee &&
-                         has_flags(definition->hack_flags, _monster_hack_mixes_missile_melee_behaviour_flag) &&
-                         threat >= definition->activation_distance)
-                    action = _monster_action_holding_for_attack;
-            }
-            if (has_flags(monster->flags, _monster_needs_to_retreat_flag))
-            {
-                monster->flags &= ~(uint32_t)(_monster_has_valid_target_flag | _monster_has_valid_target_index_flag |
-                                              _monster_has_valid_target_location_flag);
-                if (current_gameplay_version < 1711)
-                    monster->flags &= ~(uint32_t)_monster_has_looped_waypoints_flag;
-                else
-                    monster->extra_flags &= ~(uint32_t)(_monster_ignores_model_collisions_extra_flag |
-                                                        _monster_will_use_old_collision_detection_extra_flag);
-                action = has_turning_sequence(definition) ? _monster_action_turning : _monster_action_moving;
-            }
-            monster->flags &= ~(uint32_t)(_monster_needs_to_retreat_flag | _monster_is_retreating_flag);
-        }
-    }
-    else if (!fetching)
-    {
-        // d.
-        const bool count_ok = ASSERT(monster->waypoint_count>=0 && monster->waypoint_count<=MAXIMUM_WAYPOINTS_PER_MONSTER);
-        if (count_ok && monster->waypoint_count > 0)
-        {
-            if (ASSERT(monster->waypoint_index>=0 && monster->waypoint_index<monster->waypoint_count))
-            {
-                destination = monster->waypoints[monster->waypoint_index];
-                action = _monster_action_moving;
-            }
-        }
-        else if (has_flags(monster->flags, _monster_has_final_desired_yaw_flag))
-        {
-            monster->flags &= ~(uint32_t)_monster_has_final_desired_yaw_flag;
-            monster->desired_yaw = monster->final_desired_yaw;
+                monster->extra_flags &= ~(uint32_t)(_monster_ignores_model_collisions_extra_flag |
+                                                    _monster_will_use_old_collision_detection_extra_flag);
             action = has_turning_sequence(definition) ? _monster_action_turning : _monster_action_moving;
         }
+        monster->flags &= ~(uint32_t)(_monster_needs_to_retreat_flag | _monster_is_retreating_flag);
     }
+}
 
-    // e. Charging.
-    const bool can_charge = has_flags(definition->hack_flags, _monster_hack_unit_can_charge_flag);
-    if (can_charge)
+// Along the waypoints, or a turn to the final yaw when there are none.
+static void plan_along_waypoints(monster_data *monster, const monster_definition *definition,
+                                 world_point2d *destination_point, int32_t *action_out)
+{
+    world_point2d &destination = *destination_point;
+    int32_t &action = *action_out;
+    const bool count_ok = ASSERT(monster->waypoint_count>=0 && monster->waypoint_count<=MAXIMUM_WAYPOINTS_PER_MONSTER);
+    if (count_ok && monster->waypoint_count > 0)
     {
-        const int32_t range = (int32_t)definition->terrain_costs[CHARGE_RANGE_TERRAIN_COST] * WORLD_ONE;
-        bool within = threat < range;
-        if (within && !has_flags(monster->flags, _monster_has_valid_target_index_flag) && threat >= range / 4)
+        if (ASSERT(monster->waypoint_index>=0 && monster->waypoint_index<monster->waypoint_count))
         {
-            if (current_gameplay_version >= 1710)
-                within = !has_flags(definition->flags, _monster_has_limited_charge_duration_flag);
-            else if (current_gameplay_version >= 1601)
-                within = has_flags(definition->flags, _monster_can_extend_charge_duration_flag);
+            destination = monster->waypoints[monster->waypoint_index];
+            action = _monster_action_moving;
         }
-        if (within)
-            monster->extra_flags |= _monster_wants_to_run_extra_flag;
-        else if (monster->action != _monster_action_taking_damage && monster->action != _monster_action_being_propelled)
-            monster->extra_flags &= ~(uint32_t)_monster_wants_to_run_extra_flag;
     }
-
-    // f. Running.
-    const bool wants_to_run = has_flags(monster->extra_flags, _monster_wants_to_run_extra_flag);
-    if (current_gameplay_version >= 1301 && monster->action == _monster_action_moving && wants_to_run)
-        monster->action_permutation = _monster_action_permutation_running;
-    else if (can_charge && monster->action == _monster_action_moving &&
-             monster->action_permutation == _monster_action_permutation_running)
+    else if (has_flags(monster->flags, _monster_has_final_desired_yaw_flag))
     {
-        const bool charge_ends =
-            (current_gameplay_version >= 1710 && has_flags(definition->flags, _monster_has_limited_charge_duration_flag)) ||
-            (current_gameplay_version >= 1601 && current_gameplay_version < 1710 &&
-             !has_flags(definition->flags, _monster_can_extend_charge_duration_flag));
-        if (charge_ends) monster->action_permutation = 0;
+        monster->flags &= ~(uint32_t)_monster_has_final_desired_yaw_flag;
+        monster->desired_yaw = monster->final_desired_yaw;
+        action = has_turning_sequence(definition) ? _monster_action_turning : _monster_action_moving;
     }
+}
 
-    // g.
-    monster->flags &= ~(uint32_t)_monster_needs_new_path_flag;
-
-    if (action != _monster_action_moving)
+// A unit that can charge wants to run while a threat is within its charge range.
+static void update_charge(monster_data *monster, const monster_definition *definition, int32_t threat)
+{
+    const int32_t range = (int32_t)definition->terrain_costs[CHARGE_RANGE_TERRAIN_COST] * WORLD_ONE;
+    bool within = threat < range;
+    if (within && !has_flags(monster->flags, _monster_has_valid_target_index_flag) && threat >= range / 4)
     {
-        // i.
-        if (action != _monster_action_none) set_monster_action(monster_index, action, 0);
-        return;
+        if (current_gameplay_version >= 1710)
+            within = !has_flags(definition->flags, _monster_has_limited_charge_duration_flag);
+        else if (current_gameplay_version >= 1601)
+            within = has_flags(definition->flags, _monster_can_extend_charge_duration_flag);
     }
+    if (within)
+        monster->extra_flags |= _monster_wants_to_run_extra_flag;
+    else if (monster->action != _monster_action_taking_damage && monster->action != _monster_action_being_propelled)
+        monster->extra_flags &= ~(uint32_t)_monster_wants_to_run_extra_flag;
+}
 
-    // h.
-    path_variables request = {};
-    request.flags = 0;
-    request.terrain_impassability_flags = definition->terrain_impassability_flags;
-    request.owner_object_index = monster->object_index;
-    request.p0 = here;
-    request.p1 = destination;
-    int32_t permutation = monster->action == _monster_action_moving ? monster->action_permutation : 0;
-    if (wants_to_run) permutation = _monster_action_permutation_running;
-    monster->extra_flags &= ~(uint32_t)_monster_has_deferred_movement_command_extra_flag;
-    monster->path_destination = destination;
-    delete_path(&monster->path_index);
-    int32_t path_index = NEW_PATH_NO_ROUTE;
-    for (int32_t call = 0; call < MAXIMUM_NEW_PATH_CALLS && path_index == NEW_PATH_NO_ROUTE; ++call)
-        path_index = new_path(monster_index, &request);
-    monster->path_index = (int16_t)(path_index >= 0 ? path_index : NONE);
-    adjust_path_destination_for_obstacles(monster_index);
-    const world_distance length = distance2d(&here, &monster->path_destination);
-    monster->path_segment_length = (int16_t)(length < INT16_MAX ? length : INT16_MAX);
-    const bool same_point = here.x == monster->path_destination.x && here.y == monster->path_destination.y;
-    if (!(current_gameplay_version >= 1710 && same_point))
-        monster->desired_yaw =
-            arctangent(monster->path_destination.x - here.x, monster->path_destination.y - here.y);
-
-    if (monster->path_segment_length > ARRIVAL_DISTANCE || has_flags(monster->flags, _monster_has_obstructed_path_flag))
+// The next waypoint (back and forth, or round, for looped waypoints); the last
+// completes the order.  False when the unit is gone.
+static bool advance_waypoint(int32_t monster_index, int16_t identifier, monster_data *monster,
+                             const monster_definition *definition)
+{
+    monster->flags &= ~(uint32_t)_monster_has_valid_target_flag;
+    const uint32_t looping = _monster_has_looped_waypoints_flag |
+                             _monster_has_back_and_forth_looped_waypoints_flag |
+                             _monster_looping_back_through_waypoints_flag;
+    if (monster->waypoint_count < 2) monster->flags &= ~looping;
+    if (!has_flags(monster->flags, _monster_looping_back_through_waypoints_flag))
     {
-        set_monster_action(monster_index, _monster_action_moving, permutation);
-        return;
+        monster->waypoint_index = (int8_t)(monster->waypoint_index + 1);
+        if (monster->waypoint_index >= monster->waypoint_count)
+        {
+            if (!has_flags(monster->flags, _monster_has_looped_waypoints_flag))
+            {
+                monster->waypoint_count = 0;
+                report_monster_order_completed(monster_index);
+                if (!(monster = same_unit(monster_index, identifier))) return false;
+                const bool faces = has_flags(monster->flags, _monster_has_final_desired_yaw_flag);
+                if (faces) monster->desired_yaw = monster->final_desired_yaw;
+                if (faces && has_turning_sequence(definition))
+                    set_monster_action(monster_index, _monster_action_turning, 0);
+                else
+                    set_most_appropriate_monster_action(monster_index);
+                if (!(monster = same_unit(monster_index, identifier))) return false;
+                monster->flags &=
+                    ~(uint32_t)(_monster_has_final_desired_yaw_flag | _monster_responding_to_command_flag);
+            }
+            else if (has_flags(monster->flags, _monster_has_back_and_forth_looped_waypoints_flag))
+            {
+                monster->waypoint_index = (int8_t)(monster->waypoint_count - 2);
+                monster->flags |= _monster_looping_back_through_waypoints_flag;
+            }
+            else
+                monster->waypoint_index = 0;
+        }
     }
+    else
+    {
+        monster->waypoint_index = (int8_t)(monster->waypoint_index - 1);
+        if (monster->waypoint_index < 0)
+        {
+            ASSERT(monster->flags&_monster_has_back_and_forth_looped_waypoints_flag);
+            monster->waypoint_index = 1;
+            monster->flags &= ~(uint32_t)_monster_looping_back_through_waypoints_flag;
+        }
+    }
+    if (monster->waypoint_count > 0) monster->flags |= _monster_needs_new_path_flag;
+    return true;
+}
 
-    // Arrived.
+// At the destination: pick up what the unit came for, hold for the target's
+// attack, or go on to the next waypoint.
+static void arrive_at_destination(int32_t monster_index, int16_t identifier, monster_data *monster,
+                                  const monster_definition *definition, const world_point2d *here_point)
+{
+    const world_point2d &here = *here_point;
     monster->flags &= ~(uint32_t)_monster_is_evading_obstacle_to_attack_flag;
     if (has_flags(monster->flags, _monster_wants_to_pick_up_object_flag))
     {
@@ -340,54 +320,110 @@ void plan_monster(int32_t monster_index, int16_t identifier)
         }
         else
         {
-            monster->flags &= ~(uint32_t)_monster_has_valid_target_flag;
-            const uint32_t looping = _monster_has_looped_waypoints_flag |
-                                     _monster_has_back_and_forth_looped_waypoints_flag |
-                                     _monster_looping_back_through_waypoints_flag;
-            if (monster->waypoint_count < 2) monster->flags &= ~looping;
-            if (!has_flags(monster->flags, _monster_looping_back_through_waypoints_flag))
-            {
-                monster->waypoint_index = (int8_t)(monster->waypoint_index + 1);
-                if (monster->waypoint_index >= monster->waypoint_count)
-                {
-                    if (!has_flags(monster->flags, _monster_has_looped_waypoints_flag))
-                    {
-                        monster->waypoint_count = 0;
-                        report_monster_order_completed(monster_index);
-                        if (!(monster = same_unit(monster_index, identifier))) return;
-                        const bool faces = has_flags(monster->flags, _monster_has_final_desired_yaw_flag);
-                        if (faces) monster->desired_yaw = monster->final_desired_yaw;
-                        if (faces && has_turning_sequence(definition))
-                            set_monster_action(monster_index, _monster_action_turning, 0);
-                        else
-                            set_most_appropriate_monster_action(monster_index);
-                        if (!(monster = same_unit(monster_index, identifier))) return;
-                        monster->flags &=
-                            ~(uint32_t)(_monster_has_final_desired_yaw_flag | _monster_responding_to_command_flag);
-                    }
-                    else if (has_flags(monster->flags, _monster_has_back_and_forth_looped_waypoints_flag))
-                    {
-                        monster->waypoint_index = (int8_t)(monster->waypoint_count - 2);
-                        monster->flags |= _monster_looping_back_through_waypoints_flag;
-                    }
-                    else
-                        monster->waypoint_index = 0;
-                }
-            }
-            else
-            {
-                monster->waypoint_index = (int8_t)(monster->waypoint_index - 1);
-                if (monster->waypoint_index < 0)
-                {
-                    ASSERT(monster->flags&_monster_has_back_and_forth_looped_waypoints_flag);
-                    monster->waypoint_index = 1;
-                    monster->flags &= ~(uint32_t)_monster_looping_back_through_waypoints_flag;
-                }
-            }
-            if (monster->waypoint_count > 0) monster->flags |= _monster_needs_new_path_flag;
+            if (!advance_waypoint(monster_index, identifier, monster, definition)) return;
         }
     }
     if ((monster = same_unit(monster_index, identifier))) monster->flags &= ~(uint32_t)_monster_has_obstructed_path_flag;
+}
+
+// Turns the pending order into a destination, a path and an action.
+void plan_monster(int32_t monster_index, int16_t identifier)
+{
+    monster_data *monster = get_monster_data(monster_index);
+    object_data *object = get_object(monster->object_index);
+    const monster_definition *definition = get_monster_definition(monster->type);
+    const world_point2d here = position_of(object);
+
+    // Unless an order below gives one, the unit stays where it is.
+    world_point2d destination = here;
+    const int32_t threat = threat_distance(monster, monster_index, object);
+    monster->extra_flags &= ~(uint32_t)_monster_has_deferred_movement_command_extra_flag;
+    int32_t action = _monster_action_none;
+
+    bool fetching = false;
+    if (has_flags(monster->flags, _monster_wants_to_pick_up_object_flag))
+    {
+        // The object it wants to pick up, while it may still pick it up.
+        const object_data *item = get_object_by_identifier(monster->pick_up_object_index,
+                                                           monster->pick_up_object_identifier);
+        if (item && monster_could_pick_up_object(monster_index, monster->pick_up_object_index,
+                                                 monster->pick_up_object_identifier))
+        {
+            action = _monster_action_moving;
+            destination = position_of(item);
+            fetching = true;
+        }
+        else
+        {
+            monster->flags &= ~(uint32_t)_monster_wants_to_pick_up_object_flag;
+            set_most_appropriate_monster_action(monster_index);
+            if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(monster->object_index)))
+                return;
+        }
+    }
+    if (!fetching && has_flags(monster->flags, _monster_has_valid_target_flag))
+        plan_toward_target(monster_index, monster, definition, &here, threat, &destination, &action);
+    else if (!fetching)
+        plan_along_waypoints(monster, definition, &destination, &action);
+
+    const bool can_charge = has_flags(definition->hack_flags, _monster_hack_unit_can_charge_flag);
+    if (can_charge) update_charge(monster, definition, threat);
+
+    // Running, and the end of a charge.
+    const bool wants_to_run = has_flags(monster->extra_flags, _monster_wants_to_run_extra_flag);
+    if (current_gameplay_version >= 1301 && monster->action == _monster_action_moving && wants_to_run)
+        monster->action_permutation = _monster_action_permutation_running;
+    else if (can_charge && monster->action == _monster_action_moving &&
+             monster->action_permutation == _monster_action_permutation_running)
+    {
+        const bool charge_ends =
+            (current_gameplay_version >= 1710 && has_flags(definition->flags, _monster_has_limited_charge_duration_flag)) ||
+            (current_gameplay_version >= 1601 && current_gameplay_version < 1710 &&
+             !has_flags(definition->flags, _monster_can_extend_charge_duration_flag));
+        if (charge_ends) monster->action_permutation = 0;
+    }
+
+    // The path is planned now.
+    monster->flags &= ~(uint32_t)_monster_needs_new_path_flag;
+
+    if (action != _monster_action_moving)
+    {
+        // Not moving: only the action changes.
+        if (action != _monster_action_none) set_monster_action(monster_index, action, 0);
+        return;
+    }
+
+    // A path to the destination, asked for a few times.
+    path_variables request = {};
+    request.flags = 0;
+    request.terrain_impassability_flags = definition->terrain_impassability_flags;
+    request.owner_object_index = monster->object_index;
+    request.p0 = here;
+    request.p1 = destination;
+    int32_t permutation = monster->action == _monster_action_moving ? monster->action_permutation : 0;
+    if (wants_to_run) permutation = _monster_action_permutation_running;
+    monster->extra_flags &= ~(uint32_t)_monster_has_deferred_movement_command_extra_flag;
+    monster->path_destination = destination;
+    delete_path(&monster->path_index);
+    int32_t path_index = NEW_PATH_NO_ROUTE;
+    for (int32_t call = 0; call < MAXIMUM_NEW_PATH_CALLS && path_index == NEW_PATH_NO_ROUTE; ++call)
+        path_index = new_path(monster_index, &request);
+    monster->path_index = (int16_t)(path_index >= 0 ? path_index : NONE);
+    adjust_path_destination_for_obstacles(monster_index);
+    const world_distance length = distance2d(&here, &monster->path_destination);
+    monster->path_segment_length = (int16_t)(length < INT16_MAX ? length : INT16_MAX);
+    const bool same_point = here.x == monster->path_destination.x && here.y == monster->path_destination.y;
+    if (!(current_gameplay_version >= 1710 && same_point))
+        monster->desired_yaw =
+            arctangent(monster->path_destination.x - here.x, monster->path_destination.y - here.y);
+
+    if (monster->path_segment_length > ARRIVAL_DISTANCE || has_flags(monster->flags, _monster_has_obstructed_path_flag))
+    {
+        set_monster_action(monster_index, _monster_action_moving, permutation);
+        return;
+    }
+
+    arrive_at_destination(monster_index, identifier, monster, definition, &here);
 }
 
 // The stop order: idle, and a reflexive special ability when one was asked for.
@@ -622,17 +658,17 @@ void update_monster(int32_t monster_index)
     if (!object || !definition) return;
     const int16_t identifier = monster->identifier;
 
-    // 1. A target index that names nobody.
+    // A target index that names nobody.
     if (monster->target_monster_index == NONE)
     {
         monster->flags &= ~(uint32_t)_monster_has_valid_target_index_flag;
         if (current_gameplay_version >= 1691 && !has_flags(monster->flags, _monster_has_valid_target_location_flag))
             monster->flags &= ~(uint32_t)_monster_has_valid_target_flag;
     }
-    // 2.
+    // The animation.
     animate_object(monster->object_index);
 
-    // 3.-6. Planning and the stop order, in actions 0-7 only.
+    // Planning and the stop order, in actions 0-7 only.
     if (in_actions(monster->action, _monster_action_none, _monster_action_aiming_attack))
     {
         if (has_flags(monster->flags, _monster_needs_new_path_flag))
@@ -647,32 +683,32 @@ void update_monster(int32_t monster_index)
         }
     }
 
-    // 7. The action timer rests at -1.
+    // The action timer counts down and rests at -1.
     const int32_t action = monster->action;
     const bool counted = in_actions(action, _monster_action_idle, _monster_action_holding_for_attack) ||
                          action == _monster_action_blocking ||
                          in_actions(action, _monster_action_being_healed, _monster_action_being_propelled);
     if (counted && monster->attack_timer >= 0) --monster->attack_timer;
 
-    // 8.
+    // The wielded artifact's timer.
     if (current_gameplay_version > 1300)
     {
         update_artifact_timer(monster_index, counted);
         if (!(monster = same_unit(monster_index, identifier))) return;
     }
-    // 9.
+    // Confusion wears off.
     if (has_flags(monster->extra_flags, _monster_is_confused_extra_flag))
     {
         update_confusion(monster_index, identifier);
         if (!(monster = same_unit(monster_index, identifier))) return;
     }
-    // 10. Only an action with a procedure runs.
+    // The action's procedure, when it has one.
     if (monster->action >= 0 && monster->action < NUMBER_OF_MONSTER_ACTIONS && monster_action_fns[monster->action])
     {
         monster_action_fns[monster->action](monster_index);
         if (!(monster = same_unit(monster_index, identifier))) return;
     }
-    // 11.
+    // Mana comes back.
     update_mana(monster);
 }
 

@@ -191,6 +191,69 @@ uint8_t build_cell_impassability_flags(uint16_t terrain_flags, const world_point
 
 // ---- init_monster ---------------------------------------------------------------------
 
+// The unit's name from its definition's list; the definition's counter runs
+// on through every unit of the type (one draw when it has not started).
+static void name_unit(monster_data *monster, monster_definition *definition)
+{
+    monster->name[0] = 0;
+    if (definition->next_name_string_index < 0) definition->next_name_string_index = (int16_t)(vesk_random() & 0x7FFF);
+    const int32_t counter = definition->next_name_string_index;
+    const int32_t names = definition->names_string_list_index == NONE
+                              ? 0
+                              : count_strings_in_list(definition->names_string_list_index);
+    monster->original_name_string_index = (int8_t)(names > 0 ? counter % names : counter & 127);
+    definition->next_name_string_index = (int16_t)(counter + 1);
+}
+
+// The object's flags from the definition: solid, in explosions, visibility,
+// permeable, floating; a unit that walks on water stands on its surface.
+static void set_unit_object_flags(monster_data *monster, const monster_definition *definition, object_data *object,
+                                  const world_point2d &object_point, bool reset_underwater_flags)
+{
+    object->flags |= FLAG(_object_is_solid_bit) | FLAG(_object_must_be_included_in_explosions_bit);
+    object_scan_membership_changed(monster->object_index);
+    if (definition->flags & _monster_invisible_on_overhead_map_flag)
+        object->flags |= FLAG(_object_invisible_on_overhead_map_bit);
+    if (!(definition->flags & _monster_does_not_respect_visibility_flag))
+        object->flags |= FLAG(_object_respects_monster_visibility_bit);
+    if (definition->flags & _monster_allows_projectiles_to_pass_through_flag)
+        object->flags |= FLAG(_object_is_permeable_bit);
+    if (definition->flags & _monster_floats_flag)
+        object->flags |= FLAG(_object_floats_on_land_bit) | FLAG(_object_floats_on_media_bit);
+    // A unit that walks on water stands on its surface.
+    if (definition->hack_flags & _monster_hack_walks_on_water_flag)
+    {
+        object->flags |= FLAG(_object_floats_on_media_bit);
+        object->location.position.z = get_mesh_height(&object_point, 0);
+        if (reset_underwater_flags)
+            object->flags &= ~(FLAG(_object_partially_under_media_bit) | FLAG(_object_wholly_under_media_bit));
+    }
+}
+
+// The unit's glow: local, never read by the simulation, no draw.
+static void start_unit_glow(int32_t monster_index, monster_data *monster, const monster_definition *definition,
+                            const object_data *object, int32_t object_index)
+{
+    const local_projectile_group_definition *group =
+        get_local_projectile_group_definition(definition->local_projectile_group_type);
+    new_local_projectile_group_data request;
+    memset(&request, 0, sizeof(request));
+    request.type = definition->local_projectile_group_type;
+    request.center = object->location.position;
+    request.central_object_index = (int16_t)object_index;
+    request.central_object_identifier = object->identifier;
+    request.opacity = FIXED_FRACTION_ONE;
+    request.yaw = object->location.yaw;
+    const bool owner_colors = group && (group->flags & _local_projectile_group_uses_owner_color_table_flag) &&
+                              group->collection_index != NONE &&
+                              group->collection_index == object->shape_collection_index;
+    request.color_table_index = owner_colors ? object->color_table_index : (int16_t)NONE;
+    const int32_t group_index = new_local_projectile_group(&request);
+    monster->current_local_projectile_group_index = (int16_t)group_index;
+    if (current_gameplay_version >= 1511 && group_index != NONE)
+        set_local_projectile_group_owner(group_index, monster_index, monster->identifier);
+}
+
 void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type, int32_t object_index,
                   int16_t player_index, int16_t team_index, uint32_t palette_entry_flags,
                   const world_point2d *location, bool reset_underwater_flags)
@@ -204,12 +267,12 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
         return;
     }
 
-    // 1.
+    // What it is and its object.
     monster->type = monster_type;
     monster->unit_type = unit_type;
     monster->collection_reference_index = (int16_t)get_unit_collection_reference_index(unit_type, player_index);
     monster->object_index = (int16_t)object_index;
-    // 2.
+    // No path, action, marker, target or carried object yet.
     monster->path_index = NONE;
     monster->map_action_index = NONE;
     monster->monster_map_action_data = NONE;
@@ -219,32 +282,32 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     monster->carrying_object_index = monster->target_monster_index = NONE;
     monster->artifact_index = monster->deferred_target_index = NONE;
     monster->display_dirty_flags = ALL_MONSTER_DISPLAY_DIRTY_FLAGS;
-    // 3.
+    // Ammunition: the lower bound and a draw within the delta.
     int32_t ammunition = definition->initial_ammunition_lower_bound;
     if (definition->initial_ammunition_delta > 0)
         ammunition += ((int32_t)vesk_random() * definition->initial_ammunition_delta) >> 16;
     monster->ammunition_count = (int8_t)ammunition;
-    // 4.
+    // Nothing held, no effects.
     monster->held_object_count = 0;
     for (int16_t &held : monster->held_object_indexes) held = NONE;
     monster->current_local_projectile_group_index = NONE;
     monster->current_overhead_text_index = NONE;
     monster->artifact_timer = 0;
-    // 5.
+    // Its height over the mesh.
     const world_point2d object_point = {object->location.position.x, object->location.position.y};
     monster->height_over_mesh = (int16_t)(object->location.position.z - get_mesh_height(&object_point, 0));
-    // 6.
+    // The terrain it cannot cross.
     monster->terrain_impassability_flags = definition->terrain_impassability_flags;
     monster->cell_impassability_flags =
         build_cell_impassability_flags(monster->terrain_impassability_flags, location);
-    // 7.
+    // Full mana.
     monster->mana = definition->maximum_mana;
-    // 8. A spread of about +/-2.7 %, in 16 bits as stored.
+    // The movement speed with a spread of about +/-2.7 %, in 16 bits as stored.
     const int16_t speed = definition->base_movement_speed;
     const int16_t spread = (int16_t)((speed * 7) >> 8);
     const int32_t offset = spread > 0 ? ((2 * spread * (int32_t)vesk_random()) >> 16) : 0;
     monster->base_movement_speed = (int16_t)(speed - spread + offset);
-    // 9. The formation fields are local: only this machine's preference decides.
+    // Its owner; the formation fields are local: only this machine's preference decides.
     monster->owner_team_index = (int8_t)team_index;
     monster->owner_player_index = (int8_t)player_index;
     monster->formation_index = get_default_formation_index();
@@ -253,30 +316,22 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     if (player_index == local_player_index && player_index != NONE && preferences &&
         (preferences->flags & _game_pref_no_persistent_formations_flag))
         monster->formation_index = monster->formation_position = monster->last_formation_index = NONE;
-    // 10.
+    // No local effect group.
     monster->local_projectile_group_index = NONE;
-    // 11.
+    // The statistics count a visible unit.
     if (!(current_gameplay_version > 1300 && (object->flags & FLAG(_object_is_invisible_bit))))
         adjust_unit_statistics(unit_type, 1, object->vitality);
-    // 12. The definition's counter runs on through every unit of the type.
-    monster->name[0] = 0;
-    if (definition->next_name_string_index < 0) definition->next_name_string_index = (int16_t)(vesk_random() & 0x7FFF);
-    const int32_t counter = definition->next_name_string_index;
-    const int32_t names = definition->names_string_list_index == NONE
-                              ? 0
-                              : count_strings_in_list(definition->names_string_list_index);
-    monster->original_name_string_index = (int8_t)(names > 0 ? counter % names : counter & 127);
-    definition->next_name_string_index = (int16_t)(counter + 1);
-    // 13.
+    name_unit(monster, definition);
+    // A palette entry may make the unit uncontrollable.
     if (palette_entry_flags & _marker_palette_uncontrollable_flag)
     {
         monster->flags |= _monster_ignores_user_commands_flag;
         monster->extra_flags |= _monster_has_no_visibility_extra_flag;
     }
-    // 14. The unit starts idle through the action machine (one draw for the
+    // The unit starts idle through the action machine (one draw for the
     // animation rate, and set_object_shape's).
     set_monster_action(monster_index, _monster_action_idle, 0);
-    // 15.
+    // Ambient life and hunted creatures.
     if (palette_entry_flags & _marker_palette_ambient_life_flag)
         monster->extra_flags |= _monster_is_ambient_life_extra_flag;
     if (palette_entry_flags & _marker_palette_hunted_creature_flag)
@@ -285,34 +340,16 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
         if (game_->scoring == _game_scoring_hunting && current_gameplay_version >= 1721)
             monster->flags |= _monster_ignores_user_commands_flag;
     }
-    // 16.
-    object->flags |= FLAG(_object_is_solid_bit) | FLAG(_object_must_be_included_in_explosions_bit);
-    object_scan_membership_changed(monster->object_index);
-    if (definition->flags & _monster_invisible_on_overhead_map_flag)
-        object->flags |= FLAG(_object_invisible_on_overhead_map_bit);
-    if (!(definition->flags & _monster_does_not_respect_visibility_flag))
-        object->flags |= FLAG(_object_respects_monster_visibility_bit);
-    if (definition->flags & _monster_allows_projectiles_to_pass_through_flag)
-        object->flags |= FLAG(_object_is_permeable_bit);
-    if (definition->flags & _monster_floats_flag)
-        object->flags |= FLAG(_object_floats_on_land_bit) | FLAG(_object_floats_on_media_bit);
-    // 17.
-    if (definition->hack_flags & _monster_hack_walks_on_water_flag)
-    {
-        object->flags |= FLAG(_object_floats_on_media_bit);
-        object->location.position.z = get_mesh_height(&object_point, 0);
-        if (reset_underwater_flags)
-            object->flags &= ~(FLAG(_object_partially_under_media_bit) | FLAG(_object_wholly_under_media_bit));
-    }
-    // 18.
+    set_unit_object_flags(monster, definition, object, object_point, reset_underwater_flags);
+    // Auto-targeting.
     if (definition->flags & _monster_cannot_be_autotargeted_flag)
         monster->extra_flags |= _monster_cannot_be_autotargeted_extra_flag;
     if (definition->hack_flags & _monster_hack_doesnt_auto_target_flag)
         monster->extra_flags |= _monster_does_not_autotarget_extra_flag;
-    // 19. One draw, always.
+    // Left-handedness: one draw, always.
     if (vesk_random() < (uint16_t)definition->left_handed_fraction)
         object->flags |= FLAG(_object_is_horizontally_mirrored_bit);
-    // 20. The inventory limit is bounded by the nine held slots, whatever the
+    // The inventory limit is bounded by the nine held slots, whatever the
     // definition says, so that picking up never writes past them.
     monster->propulsion_speed = 0;
     int32_t artifacts = definition->maximum_artifacts_carried;
@@ -325,28 +362,8 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     monster->maximum_artifacts_carried = (int8_t)artifacts;
     monster->orig_type = monster->type;
     monster->orig_base_movement_speed = monster->base_movement_speed;
-    // 21. The unit's glow: local, never read by the simulation, no draw.
     if (definition->local_projectile_group_type != NONE)
-    {
-        const local_projectile_group_definition *group =
-            get_local_projectile_group_definition(definition->local_projectile_group_type);
-        new_local_projectile_group_data request;
-        memset(&request, 0, sizeof(request));
-        request.type = definition->local_projectile_group_type;
-        request.center = object->location.position;
-        request.central_object_index = (int16_t)object_index;
-        request.central_object_identifier = object->identifier;
-        request.opacity = FIXED_FRACTION_ONE;
-        request.yaw = object->location.yaw;
-        const bool owner_colors = group && (group->flags & _local_projectile_group_uses_owner_color_table_flag) &&
-                                  group->collection_index != NONE &&
-                                  group->collection_index == object->shape_collection_index;
-        request.color_table_index = owner_colors ? object->color_table_index : (int16_t)NONE;
-        const int32_t group_index = new_local_projectile_group(&request);
-        monster->current_local_projectile_group_index = (int16_t)group_index;
-        if (current_gameplay_version >= 1511 && group_index != NONE)
-            set_local_projectile_group_owner(group_index, monster_index, monster->identifier);
-    }
+        start_unit_glow(monster_index, monster, definition, object, object_index);
 }
 
 // ---- delete_monster ---------------------------------------------------------------

@@ -653,6 +653,120 @@ template <typename strike_test> static void check_cell_out_of_reach(int32_t cell
     }
 }
 
+// Keeps an object that holds its height above the ground there; any other
+// lands on the ground it would sink into, bouncing by its elasticity or
+// coming to rest.  Returns the movement flags it gains.
+static uint32_t meet_the_ground(const object_definition *definition, world_location3d *location, world_point3d *to_in,
+                                int32_t *result_in)
+{
+    world_point3d &to = *to_in;
+    int32_t &result = *result_in;
+    uint32_t movement = 0;
+    const world_point2d point = {to.x, to.y};
+    if (definition && (definition->flags & _maintains_constant_height_above_ground_flag))
+    {
+        const world_distance surface = get_mesh_height(&point, _mesh_surface_height);
+        if (surface != MESH_NO_HEIGHT) to.z = surface + location->height;
+        location->velocity.k = 0;
+    }
+    else
+    {
+        const world_distance ground = get_mesh_height(&point, _mesh_ground_height);
+        if (ground != MESH_NO_HEIGHT && to.z <= ground)
+        {
+            to.z = ground;
+            result |= _move_struck_ground_flag;
+            movement |= _object_on_ground_flag;
+            const int32_t elasticity = definition ? definition->elasticity : 0;
+            const int32_t k = location->velocity.k < 0 ? -location->velocity.k : location->velocity.k;
+            const int32_t bounce = (int32_t)(((int64_t)k * elasticity) >> 16);
+            if (bounce < 4)
+            {
+                location->velocity.k = 0;
+                if (location->velocity.i == 0 && location->velocity.j == 0) movement |= _object_at_rest_flag;
+            }
+            else location->velocity.k = (int16_t)bounce;
+        }
+    }
+    return movement;
+}
+
+// The solid objects in the cells around `to` that the object would stand in:
+// the first struck goes into `result`, a permeable one strikes softly, any
+// other stops the move.
+static void strike_solid_objects(int32_t object_index, object_data *object, const world_point3d &to, int32_t *result_in,
+                                 int32_t *struck_count_in, bool *stopped_in)
+{
+    int32_t &result = *result_in;
+    int32_t &struck_count = *struck_count_in;
+    bool &stopped = *stopped_in;
+    const int32_t cell_x = clamp32(to.x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
+    const int32_t cell_y = clamp32(to.y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
+    // Every object of a cell's scan chain stands in that cell (the side
+    // cells of the mesh reach past its edge) and none has a radius above
+    // the bound, so a side cell whose near edge lies `widest` or more
+    // from `to` along one axis holds nothing the test below could strike:
+    // leaving it out changes no result and no order.
+    make_scan_chains_current();
+    if (belongs_in_scan_chain(object_index, object)) raise_scan_radius_bound(object);
+    const int64_t widest = (int64_t)object->radius + object_globals.scan_radius_bound;
+    const int64_t left = (int64_t)to.x - ((int64_t)cell_x << WORLD_FRACTIONAL_BITS) + 1;
+    const int64_t right = ((int64_t)(cell_x + 1) << WORLD_FRACTIONAL_BITS) - to.x;
+    const int64_t top = (int64_t)to.y - ((int64_t)cell_y << WORLD_FRACTIONAL_BITS) + 1;
+    const int64_t bottom = ((int64_t)(cell_y + 1) << WORLD_FRACTIONAL_BITS) - to.y;
+    const int32_t first_x = left >= widest ? cell_x : cell_x - 1, last_x = right >= widest ? cell_x : cell_x + 1;
+    const int32_t first_y = top >= widest ? cell_y : cell_y - 1, last_y = bottom >= widest ? cell_y : cell_y + 1;
+    // distance2d (the floor root of dx² + dy²) is below `reach` exactly
+    // when dx² + dy² is below reach²; a side of reach or more settles it
+    // first, and keeps the squares small.
+    const auto strikes = [&](int32_t other_index, const object_data *other) {
+        if (other_index == object_index || !(other->flags & _object_is_solid_flag) ||
+            (other->flags & _object_is_invisible_flag))
+            return false;
+        const int64_t dx = (int64_t)other->location.position.x - to.x;
+        const int64_t dy = (int64_t)other->location.position.y - to.y;
+        const int64_t reach = (int64_t)object->radius + other->radius;
+        const int32_t dz = to.z - other->location.position.z;
+        return dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
+               -dy < reach && dx * dx + dy * dy < reach * reach;
+    };
+    // The centre is clamped into the mesh, so it is out of bounds only
+    // when the mesh has no cells; the cells scanned are the reachable
+    // ones of the 3 x 3 around it inside the mesh, row by row.
+    const bool have_cells = mesh_cell_in_bounds(cell_x, cell_y);
+    const int32_t low_x = first_x < 0 ? 0 : first_x, high_x = last_x >= mesh_width ? mesh_width - 1 : last_x;
+    const int32_t low_y = first_y < 0 ? 0 : first_y, high_y = last_y >= mesh_height ? mesh_height - 1 : last_y;
+    if (have_cells && object_globals.scan_checking)
+    {
+        // The cells left out; the checker makes sure nothing there could be struck.
+        for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
+            for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
+                if (mesh_cell_in_bounds(x, y) && (x < low_x || x > high_x || y < low_y || y > high_y))
+                    check_cell_out_of_reach(x, y, strikes);
+    }
+    for (int32_t y = low_y; have_cells && y <= high_y; ++y)
+        for (int32_t x = low_x; x <= high_x; ++x)
+        {
+            // The chains are current (above): the head is read directly
+            // unless the checker wants its look at the cell.
+            for (int32_t other_index = object_globals.scan_checking ? first_scanned_object(x, y) : *scan_head(x, y);
+                 other_index != NONE;)
+            {
+                const object_data *other = object_in_slot(other_index);
+                if (!other) break;
+                const int32_t next = next_scanned_object(other_index);
+                if (strikes(other_index, other))
+                {
+                    if (struck_count == 0) result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
+                    struck_count += 1;
+                    if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
+                    else stopped = true;
+                }
+                other_index = next;
+            }
+        }
+}
+
 int32_t move_object(int32_t object_index)
 {
     object_data *object = get_object(object_index);
@@ -698,33 +812,7 @@ int32_t move_object(int32_t object_index)
     }
 
     // Ground.
-    uint32_t movement = 0;
-    const world_point2d point = {to.x, to.y};
-    if (definition && (definition->flags & _maintains_constant_height_above_ground_flag))
-    {
-        const world_distance surface = get_mesh_height(&point, _mesh_surface_height);
-        if (surface != MESH_NO_HEIGHT) to.z = surface + location->height;
-        location->velocity.k = 0;
-    }
-    else
-    {
-        const world_distance ground = get_mesh_height(&point, _mesh_ground_height);
-        if (ground != MESH_NO_HEIGHT && to.z <= ground)
-        {
-            to.z = ground;
-            result |= _move_struck_ground_flag;
-            movement |= _object_on_ground_flag;
-            const int32_t elasticity = definition ? definition->elasticity : 0;
-            const int32_t k = location->velocity.k < 0 ? -location->velocity.k : location->velocity.k;
-            const int32_t bounce = (int32_t)(((int64_t)k * elasticity) >> 16);
-            if (bounce < 4)
-            {
-                location->velocity.k = 0;
-                if (location->velocity.i == 0 && location->velocity.j == 0) movement |= _object_at_rest_flag;
-            }
-            else location->velocity.k = (int16_t)bounce;
-        }
-    }
+    uint32_t movement = meet_the_ground(definition, location, &to, &result);
 
     // Hidden cells and models.
     if (cell_blocks(&to))
@@ -738,73 +826,7 @@ int32_t move_object(int32_t object_index)
     int32_t struck_count = 0;
     bool stopped = false;
     if (mesh_width > 0 && !(result & _move_struck_cell_flag))
-    {
-        const int32_t cell_x = clamp32(to.x >> WORLD_FRACTIONAL_BITS, 0, mesh_width - 1);
-        const int32_t cell_y = clamp32(to.y >> WORLD_FRACTIONAL_BITS, 0, mesh_height - 1);
-        // Every object of a cell's scan chain stands in that cell (the side
-        // cells of the mesh reach past its edge) and none has a radius above
-        // the bound, so a side cell whose near edge lies `widest` or more
-        // from `to` along one axis holds nothing the test below could strike:
-        // leaving it out changes no result and no order.
-        make_scan_chains_current();
-        if (belongs_in_scan_chain(object_index, object)) raise_scan_radius_bound(object);
-        const int64_t widest = (int64_t)object->radius + object_globals.scan_radius_bound;
-        const int64_t left = (int64_t)to.x - ((int64_t)cell_x << WORLD_FRACTIONAL_BITS) + 1;
-        const int64_t right = ((int64_t)(cell_x + 1) << WORLD_FRACTIONAL_BITS) - to.x;
-        const int64_t top = (int64_t)to.y - ((int64_t)cell_y << WORLD_FRACTIONAL_BITS) + 1;
-        const int64_t bottom = ((int64_t)(cell_y + 1) << WORLD_FRACTIONAL_BITS) - to.y;
-        const int32_t first_x = left >= widest ? cell_x : cell_x - 1, last_x = right >= widest ? cell_x : cell_x + 1;
-        const int32_t first_y = top >= widest ? cell_y : cell_y - 1, last_y = bottom >= widest ? cell_y : cell_y + 1;
-        // distance2d (the floor root of dx² + dy²) is below `reach` exactly
-        // when dx² + dy² is below reach²; a side of reach or more settles it
-        // first, and keeps the squares small.
-        const auto strikes = [&](int32_t other_index, const object_data *other) {
-            if (other_index == object_index || !(other->flags & _object_is_solid_flag) ||
-                (other->flags & _object_is_invisible_flag))
-                return false;
-            const int64_t dx = (int64_t)other->location.position.x - to.x;
-            const int64_t dy = (int64_t)other->location.position.y - to.y;
-            const int64_t reach = (int64_t)object->radius + other->radius;
-            const int32_t dz = to.z - other->location.position.z;
-            return dz >= other->height0 && dz <= other->height1 && dx < reach && -dx < reach && dy < reach &&
-                   -dy < reach && dx * dx + dy * dy < reach * reach;
-        };
-        // The centre is clamped into the mesh, so it is out of bounds only
-        // when the mesh has no cells; the cells scanned are the reachable
-        // ones of the 3 x 3 around it inside the mesh, row by row.
-        const bool have_cells = mesh_cell_in_bounds(cell_x, cell_y);
-        const int32_t low_x = first_x < 0 ? 0 : first_x, high_x = last_x >= mesh_width ? mesh_width - 1 : last_x;
-        const int32_t low_y = first_y < 0 ? 0 : first_y, high_y = last_y >= mesh_height ? mesh_height - 1 : last_y;
-        if (have_cells && object_globals.scan_checking)
-        {
-            // The cells left out; the checker makes sure nothing there could be struck.
-            for (int32_t y = cell_y - 1; y <= cell_y + 1; ++y)
-                for (int32_t x = cell_x - 1; x <= cell_x + 1; ++x)
-                    if (mesh_cell_in_bounds(x, y) && (x < low_x || x > high_x || y < low_y || y > high_y))
-                        check_cell_out_of_reach(x, y, strikes);
-        }
-        for (int32_t y = low_y; have_cells && y <= high_y; ++y)
-            for (int32_t x = low_x; x <= high_x; ++x)
-            {
-                // The chains are current (above): the head is read directly
-                // unless the checker wants its look at the cell.
-                for (int32_t other_index = object_globals.scan_checking ? first_scanned_object(x, y) : *scan_head(x, y);
-                     other_index != NONE;)
-                {
-                    const object_data *other = object_in_slot(other_index);
-                    if (!other) break;
-                    const int32_t next = next_scanned_object(other_index);
-                    if (strikes(other_index, other))
-                    {
-                        if (struck_count == 0) result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
-                        struck_count += 1;
-                        if (other->flags & _object_is_permeable_flag) result |= _move_struck_object_softly_flag;
-                        else stopped = true;
-                    }
-                    other_index = next;
-                }
-            }
-    }
+        strike_solid_objects(object_index, object, to, &result, &struck_count, &stopped);
     if (struck_count > 0) result |= _move_struck_object_flag;
     if (struck_count > 1) result |= _move_struck_objects_flag;
     if (stopped)

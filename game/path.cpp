@@ -633,7 +633,7 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
 
 void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
 {
-    // 1. The directions from the start to the end node.
+    // The directions from the start to the end node.
     int8_t steps[MAXIMUM_NODES];
     const int32_t step_count = route_steps(end_node, steps);
     postprocess_route(path, steps, step_count, variables);
@@ -645,13 +645,13 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
 
-    // 2.
+    // The waypoints along the route, from the start.
     int8_t forward[MAXIMUM_NODES];
     for (int32_t i = 0; i < step_count; ++i) forward[i] = steps[step_count - 1 - i];
     world_point2d temporary[MAXIMUM_TEMPORARY_WAYPOINTS];
     const int32_t count = build_temporary_waypoints(variables->x0, variables->y0, forward, step_count, temporary);
 
-    // 3. The line-of-sight pass.
+    // The line-of-sight pass keeps the waypoints a straight line cannot skip.
     const monster_data *monster = get_monster_data(path->monster_index);
     const bool fire_test = monster && magical_effect_modifier(path->monster_index) != 0;
     world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
@@ -669,11 +669,11 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
         if (!path_line_is_clear(source, target, variables->terrain_impassability_flags, fire_test))
             chosen[chosen_count++] = temporary[i - 1];
     }
-    // 4.
+    // A whole path ends at its destination.
     if (!partial) chosen[chosen_count++] = variables->p1;
     VASSERT(chosen_count <= MAXIMUM_TEMPORARY_WAYPOINTS, "new_waypoint_count <= MAXIMUM_TEMPORARY_WAYPOINTS");
 
-    // 5. A lone final waypoint keeps the unit's body out of obstructed neighbours.
+    // A lone final waypoint keeps the unit's body out of obstructed neighbours.
     world_point2d waypoint = chosen_count ? chosen[0] : variables->p0;
     if (chosen_count == 1 && !partial)
     {
@@ -1364,61 +1364,67 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
     return result;
 }
 
-static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
-                            int32_t depth)
+// A chain of levels that comes back to a point it has passed, with the same
+// radii, repeats until the depth cut-off: the object the last level would
+// choose is known without walking there.  Records this level's point when no
+// loop is found.  True when the chain's answer is taken (outside the check's
+// own runs); the check then compares it with the walked one.
+static bool answer_from_recorded_chain(avoidance_chain *chain, obstruction_avoidance_globals *avoidance,
+                                       int32_t state, const world_point2d &p, int32_t level)
 {
-    if (depth > ITERATION_CUTOFF) return false;
-    if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
-                 "state== _finding_leftmost || state== _finding_rightmost"))
-        return false;
-    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
-    const monster_data *mover = get_monster_data(avoidance->monster_index);
-    const monster_definition *definition = mover ? get_monster_definition(mover->type) : nullptr;
-    const object_data *mover_object = mover ? get_object(mover->object_index) : nullptr;
-    if (!definition || !mover_object) return false;
-    const world_point2d start = avoidance->start;
-    const world_point2d p = *end_point;
-
-    avoidance_chain *chain = &path_globals.chain;
-    const int32_t level = depth - chain->first_depth;
-    const bool recorded = !chain->pending && level >= 0 && level <= ITERATION_CUTOFF && level == chain->levels;
-    if (recorded)
+    for (int32_t j = 0; j < level; ++j)
     {
-        for (int32_t j = 0; j < level; ++j)
+        if (chain->points[j].x != p.x || chain->points[j].y != p.y || chain->generations[j] != chain->generation)
+            continue;
+        // Levels j .. level - 1 repeat until the level at depth
+        // ITERATION_CUTOFF, the last to run; each chose an object and
+        // returned true, and none changed a radius.
+        const int32_t period = level - j, last = ITERATION_CUTOFF - chain->first_depth;
+        const int16_t object = chain->chosen[j + ((last - j) + (chain->fault ? 1 : 0)) % period];
+        chain->counts.loops_found += 1;
+        if (!chain->checking)
         {
-            if (chain->points[j].x != p.x || chain->points[j].y != p.y || chain->generations[j] != chain->generation)
-                continue;
-            // Levels j .. level - 1 repeat until the level at depth
-            // ITERATION_CUTOFF, the last to run; each chose an object and
-            // returned true, and none changed a radius.
-            const int32_t period = level - j, last = ITERATION_CUTOFF - chain->first_depth;
-            const int16_t object = chain->chosen[j + ((last - j) + (chain->fault ? 1 : 0)) % period];
-            chain->counts.loops_found += 1;
-            if (!chain->checking)
-            {
-                if (state == _finding_leftmost) avoidance->leftmost_object_index = object;
-                else avoidance->rightmost_object_index = object;
-                return true;
-            }
-            chain->pending = true;
-            chain->predicted = object;
-            break;
+            if (state == _finding_leftmost) avoidance->leftmost_object_index = object;
+            else avoidance->rightmost_object_index = object;
+            return true;
         }
-        if (!chain->pending)
-        {
-            chain->points[level] = p;
-            chain->generations[level] = chain->generation;
-            chain->chosen[level] = NONE;
-            chain->levels = level + 1;
-        }
+        chain->pending = true;
+        chain->predicted = object;
+        break;
     }
-    const int32_t d = distance2d(&p, &start);
+    if (!chain->pending)
+    {
+        chain->points[level] = p;
+        chain->generations[level] = chain->generation;
+        chain->chosen[level] = NONE;
+        chain->levels = level + 1;
+    }
+    return false;
+}
 
-    int32_t chosen = NONE;
-    uint16_t chosen_alpha = 0;
-    int32_t chosen_r = 0, chosen_big_r = 0, chosen_d = 0, chosen_mover_radius = 0;
-    angle chosen_beta = 0;
-    bool inside = false;
+// The obstacle in the way that the mover must turn widest to pass (or the
+// first it stands inside).
+struct avoidance_choice
+{
+    int32_t index;
+    uint16_t alpha;
+    int32_t r, big_r, d, mover_radius;
+    angle beta;
+    bool inside;
+};
+
+// Finds the obstacle in the way from `start` toward `p` (`d` apart) that
+// needs the widest turn; its index is NONE when nothing is in the way.
+static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidance, const world_point2d &start,
+                                    const world_point2d &p, int32_t d, avoidance_choice *choice)
+{
+    int32_t &chosen = choice->index;
+    uint16_t &chosen_alpha = choice->alpha;
+    int32_t &chosen_r = choice->r, &chosen_big_r = choice->big_r, &chosen_d = choice->d;
+    int32_t &chosen_mover_radius = choice->mover_radius;
+    angle &chosen_beta = choice->beta;
+    bool &inside = choice->inside;
+    *choice = {NONE, 0, 0, 0, 0, 0, 0, false};
     // Each obstacle's segment runs from start toward p, longer for a larger
     // radius; the shifts round down, so within one unit every such segment
     // lies on the longest one, and a centre `big_r` or more outside the
@@ -1505,6 +1511,60 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
             inside = stands_inside;
         }
     }
+}
+
+// Whether the mover keeps meeting the object it avoided last: one that walks
+// around blockages, or a player's plain unit near the obstacle, notes it.
+static void note_avoiding_same_object(obstruction_avoidance_globals *avoidance, const monster_data *mover,
+                                      const monster_definition *definition, const object_data *mover_object,
+                                      const obstacle *o, int32_t avoided_object_index)
+{
+    const bool plain = plain_player_controlled(mover);
+    bool may = walks_around_blockage(definition);
+    if (!may && plain)
+    {
+        const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
+        const object_data *obstacle_object = get_object(o->object_index);
+        const world_point2d there =
+            obstacle_object ? world_point2d{obstacle_object->location.position.x,
+                                            obstacle_object->location.position.y}
+                            : o->center;
+        may = world_distance2d_less_than(&here, &there, definition->pathfinding_radius + o->radius + 512);
+    }
+    if (may && avoided_object_index != NONE && avoided_object_index == o->object_index &&
+        (plain || definition->pathfinding_radius > 99))
+        avoidance->avoiding_same_object_again = true;
+}
+
+static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
+                            int32_t depth)
+{
+    if (depth > ITERATION_CUTOFF) return false;
+    if (!VASSERT(state == _finding_leftmost || state == _finding_rightmost,
+                 "state== _finding_leftmost || state== _finding_rightmost"))
+        return false;
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    const monster_data *mover = get_monster_data(avoidance->monster_index);
+    const monster_definition *definition = mover ? get_monster_definition(mover->type) : nullptr;
+    const object_data *mover_object = mover ? get_object(mover->object_index) : nullptr;
+    if (!definition || !mover_object) return false;
+    const world_point2d start = avoidance->start;
+    const world_point2d p = *end_point;
+
+    avoidance_chain *chain = &path_globals.chain;
+    const int32_t level = depth - chain->first_depth;
+    const bool recorded = !chain->pending && level >= 0 && level <= ITERATION_CUTOFF && level == chain->levels;
+    if (recorded && answer_from_recorded_chain(chain, avoidance, state, p, level)) return true;
+    const int32_t d = distance2d(&p, &start);
+
+    avoidance_choice choice;
+    choose_avoided_obstacle(avoidance, start, p, d, &choice);
+    const int32_t chosen = choice.index;
+    const uint16_t chosen_alpha = choice.alpha;
+    const int32_t chosen_r = choice.r, chosen_big_r = choice.big_r, chosen_d = choice.d;
+    const int32_t chosen_mover_radius = choice.mover_radius;
+    const angle chosen_beta = choice.beta;
+    const bool inside = choice.inside;
     if (chosen == NONE)
     {
         if (state == _finding_leftmost) avoidance->leftmost_point = p;
@@ -1540,23 +1600,7 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
     const world_point2d next = (state == _finding_leftmost) == (side <= 0) ? a : b;
 
     if (current_gameplay_version >= 1301)
-    {
-        const bool plain = plain_player_controlled(mover);
-        bool may = walks_around_blockage(definition);
-        if (!may && plain)
-        {
-            const world_point2d here = {mover_object->location.position.x, mover_object->location.position.y};
-            const object_data *obstacle_object = get_object(o->object_index);
-            const world_point2d there =
-                obstacle_object ? world_point2d{obstacle_object->location.position.x,
-                                                obstacle_object->location.position.y}
-                                : o->center;
-            may = world_distance2d_less_than(&here, &there, definition->pathfinding_radius + o->radius + 512);
-        }
-        if (may && avoided_object_index != NONE && avoided_object_index == o->object_index &&
-            (plain || definition->pathfinding_radius > 99))
-            avoidance->avoiding_same_object_again = true;
-    }
+        note_avoiding_same_object(avoidance, mover, definition, mover_object, o, avoided_object_index);
     if (state == _finding_leftmost) avoidance->leftmost_object_index = o->object_index;
     else avoidance->rightmost_object_index = o->object_index;
     avoidance_level(&next, state, avoided_object_index, depth + 1);
@@ -1571,7 +1615,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     if (!monster || !definition || !object) return;
     const world_point2d unit = {object->location.position.x, object->location.position.y};
 
-    // 1.
+    // Without a path the unit stays where it is.
     const postprocessed_path_data *path = monster->path_index == NONE ? nullptr : get_path_data(monster->path_index);
     if (!path)
     {
@@ -1595,12 +1639,12 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         avoidance->monster_radius = object->radius;
     avoidance->friendly_monster_radius = definition->pathfinding_radius;
     // A unit with a target never pulls its destination back, so its obstacles
-    // are only needed past the test for a destination near enough (step 6):
+    // are only needed past the test for a destination near enough (below):
     // a unit closing on its target is often there.
     const bool pulls_back = !(monster->flags & _monster_has_valid_target_index_flag);
     if (pulls_back && mesh_width > 0 && mesh_height > 0) collect_obstacles(monster_index, monster, definition, object);
 
-    // 5. A destination inside an obstacle is pulled back toward the unit.
+    // A destination inside an obstacle is pulled back toward the unit.
     world_point2d destination = monster->path_destination;
     if (pulls_back && avoidance->obstacle_count > 0)
     {
@@ -1613,7 +1657,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     }
     monster->path_destination = destination;
 
-    // 6.
+    // A destination near enough (nearer still with a target) needs no adjusting.
     int32_t dx = destination.x - unit.x, dy = destination.y - unit.y;
     const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
     if ((abs_dx < MINIMUM_ADJUST_RADIUS && abs_dy < MINIMUM_ADJUST_RADIUS) ||
@@ -1624,7 +1668,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         return;
     }
 
-    // 7. The leg is cut to 16 cells.
+    // The leg is cut to 16 cells.
     const int64_t length = isqrt64((uint64_t)((int64_t)dx * dx + (int64_t)dy * dy));
     if (length > MAXIMUM_PATH_SEGMENT_DISTANCE)
     {
@@ -1640,11 +1684,11 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
     avoidance->avoiding_same_object_again = false;
     if (avoidance->obstacle_count == 0) return;
 
-    // 8.
+    // The points around the obstacles on the left and on the right.
     bool result = find_avoidance_point(&destination, _finding_leftmost, monster->avoiding_object_index, 0);
     if (result) result = find_avoidance_point(&destination, _finding_rightmost, monster->avoiding_object_index, 0);
 
-    // 9.
+    // The side: the open one, else the smaller turn, else the side taken last time.
     world_point2d left = avoidance->leftmost_point, right = avoidance->rightmost_point;
     if (left.x == -1 || left.y == -1 || right.x == -1 || right.y == -1) return;
     clamp_point_into_mesh(&left);
@@ -1671,7 +1715,7 @@ void adjust_path_destination_for_obstacles(int32_t monster_index)
         (plain || definition->pathfinding_radius > 99) && (plain || walks_around))
         take_left = (monster->extra_flags & _monster_deviating_left_extra_flag) != 0;
 
-    // 10.
+    // Head for the chosen side.
     if (take_left)
     {
         monster->path_destination = left;

@@ -565,6 +565,198 @@ static int32_t find_nearby_target(const projectile_definition *d, const world_po
 
 // ---- creation -------------------------------------------------------------------------
 
+// The object's scale, and the velocity with inertia, random spread and wind;
+// a media surface effect sits on the surface.  The draws come in this order.
+static void size_and_launch_projectile(const projectile_definition *d, const object_definition *object_definition,
+                                       new_object_data *request_out, world_location3d *location_out)
+{
+    new_object_data &request = *request_out;
+    world_location3d &location = *location_out;
+    // Scale and inertia draw here, before new_object, in this order.
+    const int32_t scale_lower = object_definition && object_definition->scale_lower_bound
+                                    ? (int32_t)object_definition->scale_lower_bound
+                                    : (int32_t)SHORT_FIXED_ONE;
+    request.scale = (short_fixed)(scale_lower + random_delta(object_definition ? object_definition->scale_delta : 0));
+    if (request.scale == 0) request.scale = 1; // 0 would make new_object draw again
+    const int32_t inertia = d->inertia_lower_bound + random_delta(d->inertia_delta);
+    location.velocity.i = (world_distance)(((int64_t)location.velocity.i * inertia) >> 8);
+    location.velocity.j = (world_distance)(((int64_t)location.velocity.j * inertia) >> 8);
+    location.velocity.k = (world_distance)(((int64_t)location.velocity.k * inertia) >> 8);
+    if (d->random_initial_velocity > 0)
+    {
+        const int32_t v = d->random_initial_velocity;
+        location.velocity.i += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
+        location.velocity.j += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
+        location.velocity.k += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
+    }
+    if (d->flags & _projectile_affected_by_wind_flag)
+    {
+        if (const fixed_vector3d *wind = get_wind_velocity())
+        {
+            location.velocity.i += (world_distance)wind_component_integer_part(wind->i);
+            location.velocity.j += (world_distance)wind_component_integer_part(wind->j);
+            location.velocity.k += (world_distance)wind_component_integer_part(wind->k);
+        }
+    }
+    if (d->flags & _projectile_is_media_surface_effect_flag)
+    {
+        const world_point2d point = {location.position.x, location.position.y};
+        location.position.z = get_mesh_height(&point, 2);
+    }
+}
+
+// The new record: lifespan, delay, target, contrail, guidance and origin.
+static void initialize_projectile_record(projectile_data *p, const new_projectile_data *data,
+                                         const projectile_definition *d, int32_t object_index,
+                                         const world_location3d &location, int16_t target_monster_index)
+{
+    p->flags = data->flags;
+    p->type = data->type;
+    p->object_index = (int16_t)object_index;
+    p->lifespan = (int16_t)(d->lifespan_lower_bound + (d->lifespan_delta >= 1 ? random_delta(d->lifespan_delta) : 0));
+    if (current_gameplay_version >= 1701 && d->lifespan_lower_bound == 0 && d->lifespan_delta == 0)
+        p->flags |= _projectile_has_no_lifespan_flag;
+    else
+        p->flags &= (uint16_t)~_projectile_has_no_lifespan_flag;
+    p->delay = (int16_t)(d->delay_lower_bound + random_delta(d->delay_delta));
+    p->target_monster_index = target_monster_index;
+    p->contrail_frequency = d->initial_contrail_frequency;
+    p->owner_unit_index = p->original_owner_player_index = p->visible_projectile_group_type = NONE;
+    p->owner_monster_index = p->lightning_index = p->lightning_identifier = NONE;
+    p->local_projectile_group_index = NONE;
+    p->last_distance_to_target = -1;
+    p->damage_scale = data->damage_scale;
+    const world_point2d here = {location.position.x, location.position.y};
+    p->particle_system_density = particle_system_intensity(&here);
+    if (d->flags & _projectile_is_guided_flag)
+        p->guided_speed = (world_distance)isqrt((uint32_t)((int64_t)location.velocity.i * location.velocity.i +
+                                                           (int64_t)location.velocity.j * location.velocity.j));
+    if (data->flags & _projectile_has_valid_target_location_flag) p->target_location = data->target_location;
+}
+
+// The object's flags, its flying sequence and its random mirroring.  Returns
+// the object, looked up again after its shape is set.
+static object_data *shape_projectile_object(const projectile_definition *d, const projectile_data *p,
+                                            int32_t object_index, object_data *object)
+{
+    if (d->flags & _projectile_passes_through_target_flag) object->flags |= _object_is_permeable_flag;
+    if (d->flags & _projectile_floats_flag) object->flags |= _object_floats_on_media_flag;
+    if (d->flags & _projectile_is_media_surface_effect_flag)
+        object->flags |= _object_is_media_surface_effect_flag | _object_respects_monster_visibility_flag;
+    if (censored() && (d->flags & _projectile_is_bloody_do_not_draw_flag))
+    {
+        VASSERT(d->damage.type == NONE, "definition->damage.type== NONE");
+        VASSERT(d->damage.damage_lower_bound == 0 && d->damage.damage_delta == 0,
+                "definition->damage.damage_lower_bound== 0 && definition->damage.damage_delta== 0");
+        object->flags |= _object_is_not_rendered_flag;
+    }
+    if (d->flags & _projectile_bloodies_landscape_flag)
+        object->flags &= ~(uint32_t)(_object_partially_under_media_flag | _object_wholly_under_media_flag);
+    object->flags &= ~(uint32_t)(_object_on_ground_flag | _object_at_rest_flag);
+
+    const int16_t rate = (int16_t)(d->animation_rate_lower_bound + random_delta(d->animation_rate_delta));
+    const uint16_t shape_flags =
+        (d->flags & _projectile_detonates_when_animation_loops_flag)
+            ? (uint16_t)_random_sequence_view_flag
+            : (uint16_t)(_random_sequence_frame_flag | _random_sequence_phase_flag | _random_sequence_view_flag);
+    set_object_shape(object_index, d->sequence_indexes[_projectile_sequence_in_flight], rate, _transfer_mode_none, 0,
+                     shape_flags, 0);
+    object = get_object(object_index);
+    if (p->delay) object->flags |= _object_is_invisible_flag;
+    if ((d->flags & _projectile_can_animate_backwards_flag) && (vesk_random() & 1))
+        object->flags |= _object_animates_backwards_flag;
+    if (d->flags & _projectile_can_be_mirrored_flag)
+    {
+        if (vesk_random() & 1) object->flags |= _object_is_horizontally_mirrored_flag;
+        if (!(d->flags & _projectile_cannot_be_mirrored_vertically_flag) && (vesk_random() & 1))
+            object->flags |= _object_is_vertically_mirrored_flag;
+    }
+    if (d->flags & _projectile_cannot_be_accelerated_flag) object->flags |= _object_cannot_be_accelerated_flag;
+    if (d->projectile_class == _projectile_class_explosive_object ||
+        d->projectile_class == _projectile_class_potentially_explosive_object)
+        object->flags |= _object_must_be_included_in_explosions_flag;
+    if (d->geometry_index != NONE) object->geometry_index = d->geometry_index;
+    return object;
+}
+
+// What the projectile takes from the unit that fired it, the object that
+// launched it and the projectile it comes from.
+static void inherit_from_owners(const new_projectile_data *data, const projectile_definition *d, projectile_data *p,
+                                object_data *object)
+{
+    projectile_monster_facts owner = {};
+    if (get_monster_facts(data->owner_monster_index, &owner))
+    {
+        p->owner_unit_index = owner.unit_type;
+        p->owner_monster_index = data->owner_monster_index;
+        p->original_owner_player_index = owner.owner_player_index;
+        object->transparent_object_index = owner.object_index;
+        if (owner.ignores_user_commands) p->flags |= _projectile_originated_from_uncontrollable_monster_flag;
+        if (owner.ambient_life) p->flags |= _projectile_originated_from_ambient_life_monster_flag;
+        if (owner.no_visibility) p->flags |= _projectile_originated_from_monster_with_no_visibility_flag;
+    }
+    if (const object_data *owner_object = get_object(data->owner_object_index))
+    {
+        if (owner_object->shape_collection_index == object->shape_collection_index)
+        {
+            if (d->flags & _projectile_uses_owner_color_table_index_flag)
+            {
+                object->color_table_index = owner_object->color_table_index;
+                object->color_table_permutation = owner_object->color_table_permutation;
+            }
+            if (owner_object->shape_sequence_index == object->shape_sequence_index)
+            {
+                object->shape_frame_index = owner_object->shape_frame_index;
+                object->shape_view_index = owner_object->shape_view_index;
+            }
+        }
+    }
+    if (const projectile_data *parent =
+            data->owner_projectile_index != NONE ? get_projectile_data(data->owner_projectile_index) : nullptr)
+    {
+        p->damage_scale = parent->damage_scale;
+        p->owner_unit_index = parent->owner_unit_index;
+        p->owner_monster_index = parent->owner_monster_index;
+        p->original_owner_player_index = parent->original_owner_player_index;
+        p->flags = (uint16_t)((p->flags & ~PROJECTILE_ORIGIN_FLAGS) | (parent->flags & PROJECTILE_ORIGIN_FLAGS));
+        if (p->target_monster_index == NONE) p->target_monster_index = parent->target_monster_index;
+    }
+}
+
+// A lightning projectile's bolt.  False (the projectile and its object
+// deleted) when there is nowhere to strike.
+static bool attach_lightning(const new_projectile_data *data, const projectile_definition *d, projectile_data *p,
+                             const object_data *object, int32_t object_index, int32_t projectile_index)
+{
+    // The bolt runs from the owner to the target unit, or to the
+    // requested target location; with neither there is nowhere to strike.
+    projectile_monster_facts source = {}, target = {};
+    new_lightning_data bolt = {};
+    bolt.type = d->lightning_index;
+    bolt.source_object_index =
+        get_monster_facts(data->owner_monster_index, &source) ? source.object_index : (int32_t)NONE;
+    bolt.target_object_index =
+        get_monster_facts(data->target_monster_index, &target) ? target.object_index : (int32_t)NONE;
+    bolt.p0 = bolt.p1 = object->location.position;
+    bool placed = bolt.target_object_index != NONE;
+    if (!placed && (data->flags & _projectile_has_valid_target_location_flag))
+    {
+        bolt.p1 = data->target_location;
+        placed = true;
+    }
+    const int32_t lightning_index = placed ? new_lightning(&bolt) : (int32_t)NONE;
+    const lightning_data *lightning = lightning_index == NONE ? nullptr : get_lightning_data(lightning_index);
+    if (!lightning)
+    {
+        delete_object(object_index);
+        free_projectile_slot(projectile_index);
+        return false;
+    }
+    p->lightning_index = (int16_t)lightning_index;
+    p->lightning_identifier = lightning->identifier;
+    return true;
+}
+
 int32_t new_projectile(const new_projectile_data *data)
 {
     if (!data || data->type == NONE) return NONE;
@@ -613,37 +805,7 @@ int32_t new_projectile(const new_projectile_data *data)
     request.tracking_priority = (uint8_t)d->tracking_priority;
     request.collection_index = d->collection_index;
     request.color_table_index = d->color_table_index;
-    // Scale and inertia draw here, before new_object, in this order.
-    const int32_t scale_lower = object_definition && object_definition->scale_lower_bound
-                                    ? (int32_t)object_definition->scale_lower_bound
-                                    : (int32_t)SHORT_FIXED_ONE;
-    request.scale = (short_fixed)(scale_lower + random_delta(object_definition ? object_definition->scale_delta : 0));
-    if (request.scale == 0) request.scale = 1; // 0 would make new_object draw again
-    const int32_t inertia = d->inertia_lower_bound + random_delta(d->inertia_delta);
-    location.velocity.i = (world_distance)(((int64_t)location.velocity.i * inertia) >> 8);
-    location.velocity.j = (world_distance)(((int64_t)location.velocity.j * inertia) >> 8);
-    location.velocity.k = (world_distance)(((int64_t)location.velocity.k * inertia) >> 8);
-    if (d->random_initial_velocity > 0)
-    {
-        const int32_t v = d->random_initial_velocity;
-        location.velocity.i += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
-        location.velocity.j += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
-        location.velocity.k += (world_distance)(((int64_t)vesk_random() * (2 * v + 1) >> 16) - v);
-    }
-    if (d->flags & _projectile_affected_by_wind_flag)
-    {
-        if (const fixed_vector3d *wind = get_wind_velocity())
-        {
-            location.velocity.i += (world_distance)wind_component_integer_part(wind->i);
-            location.velocity.j += (world_distance)wind_component_integer_part(wind->j);
-            location.velocity.k += (world_distance)wind_component_integer_part(wind->k);
-        }
-    }
-    if (d->flags & _projectile_is_media_surface_effect_flag)
-    {
-        const world_point2d point = {location.position.x, location.position.y};
-        location.position.z = get_mesh_height(&point, 2);
-    }
+    size_and_launch_projectile(d, object_definition, &request, &location);
     request.location = location;
     const int32_t object_index = new_object(&request);
     if (object_index == NONE)
@@ -653,104 +815,11 @@ int32_t new_projectile(const new_projectile_data *data)
     }
     object_data *object = get_object(object_index);
     projectile_data *p = get_projectile_data(projectile_index);
-    p->flags = data->flags;
-    p->type = data->type;
-    p->object_index = (int16_t)object_index;
-    p->lifespan = (int16_t)(d->lifespan_lower_bound + (d->lifespan_delta >= 1 ? random_delta(d->lifespan_delta) : 0));
-    if (current_gameplay_version >= 1701 && d->lifespan_lower_bound == 0 && d->lifespan_delta == 0)
-        p->flags |= _projectile_has_no_lifespan_flag;
-    else
-        p->flags &= (uint16_t)~_projectile_has_no_lifespan_flag;
-    p->delay = (int16_t)(d->delay_lower_bound + random_delta(d->delay_delta));
-    p->target_monster_index = target_monster_index;
-    p->contrail_frequency = d->initial_contrail_frequency;
-    p->owner_unit_index = p->original_owner_player_index = p->visible_projectile_group_type = NONE;
-    p->owner_monster_index = p->lightning_index = p->lightning_identifier = NONE;
-    p->local_projectile_group_index = NONE;
-    p->last_distance_to_target = -1;
-    p->damage_scale = data->damage_scale;
-    const world_point2d here = {location.position.x, location.position.y};
-    p->particle_system_density = particle_system_intensity(&here);
-    if (d->flags & _projectile_is_guided_flag)
-        p->guided_speed = (world_distance)isqrt((uint32_t)((int64_t)location.velocity.i * location.velocity.i +
-                                                           (int64_t)location.velocity.j * location.velocity.j));
-    if (data->flags & _projectile_has_valid_target_location_flag) p->target_location = data->target_location;
+    initialize_projectile_record(p, data, d, object_index, location, target_monster_index);
 
-    if (d->flags & _projectile_passes_through_target_flag) object->flags |= _object_is_permeable_flag;
-    if (d->flags & _projectile_floats_flag) object->flags |= _object_floats_on_media_flag;
-    if (d->flags & _projectile_is_media_surface_effect_flag)
-        object->flags |= _object_is_media_surface_effect_flag | _object_respects_monster_visibility_flag;
-    if (censored() && (d->flags & _projectile_is_bloody_do_not_draw_flag))
-    {
-        VASSERT(d->damage.type == NONE, "definition->damage.type== NONE");
-        VASSERT(d->damage.damage_lower_bound == 0 && d->damage.damage_delta == 0,
-                "definition->damage.damage_lower_bound== 0 && definition->damage.damage_delta== 0");
-        object->flags |= _object_is_not_rendered_flag;
-    }
-    if (d->flags & _projectile_bloodies_landscape_flag)
-        object->flags &= ~(uint32_t)(_object_partially_under_media_flag | _object_wholly_under_media_flag);
-    object->flags &= ~(uint32_t)(_object_on_ground_flag | _object_at_rest_flag);
+    object = shape_projectile_object(d, p, object_index, object);
 
-    const int16_t rate = (int16_t)(d->animation_rate_lower_bound + random_delta(d->animation_rate_delta));
-    const uint16_t shape_flags =
-        (d->flags & _projectile_detonates_when_animation_loops_flag)
-            ? (uint16_t)_random_sequence_view_flag
-            : (uint16_t)(_random_sequence_frame_flag | _random_sequence_phase_flag | _random_sequence_view_flag);
-    set_object_shape(object_index, d->sequence_indexes[_projectile_sequence_in_flight], rate, _transfer_mode_none, 0,
-                     shape_flags, 0);
-    object = get_object(object_index);
-    if (p->delay) object->flags |= _object_is_invisible_flag;
-    if ((d->flags & _projectile_can_animate_backwards_flag) && (vesk_random() & 1))
-        object->flags |= _object_animates_backwards_flag;
-    if (d->flags & _projectile_can_be_mirrored_flag)
-    {
-        if (vesk_random() & 1) object->flags |= _object_is_horizontally_mirrored_flag;
-        if (!(d->flags & _projectile_cannot_be_mirrored_vertically_flag) && (vesk_random() & 1))
-            object->flags |= _object_is_vertically_mirrored_flag;
-    }
-    if (d->flags & _projectile_cannot_be_accelerated_flag) object->flags |= _object_cannot_be_accelerated_flag;
-    if (d->projectile_class == _projectile_class_explosive_object ||
-        d->projectile_class == _projectile_class_potentially_explosive_object)
-        object->flags |= _object_must_be_included_in_explosions_flag;
-    if (d->geometry_index != NONE) object->geometry_index = d->geometry_index;
-
-    projectile_monster_facts owner = {};
-    if (get_monster_facts(data->owner_monster_index, &owner))
-    {
-        p->owner_unit_index = owner.unit_type;
-        p->owner_monster_index = data->owner_monster_index;
-        p->original_owner_player_index = owner.owner_player_index;
-        object->transparent_object_index = owner.object_index;
-        if (owner.ignores_user_commands) p->flags |= _projectile_originated_from_uncontrollable_monster_flag;
-        if (owner.ambient_life) p->flags |= _projectile_originated_from_ambient_life_monster_flag;
-        if (owner.no_visibility) p->flags |= _projectile_originated_from_monster_with_no_visibility_flag;
-    }
-    if (const object_data *owner_object = get_object(data->owner_object_index))
-    {
-        if (owner_object->shape_collection_index == object->shape_collection_index)
-        {
-            if (d->flags & _projectile_uses_owner_color_table_index_flag)
-            {
-                object->color_table_index = owner_object->color_table_index;
-                object->color_table_permutation = owner_object->color_table_permutation;
-            }
-            if (owner_object->shape_sequence_index == object->shape_sequence_index)
-            {
-                object->shape_frame_index = owner_object->shape_frame_index;
-                object->shape_view_index = owner_object->shape_view_index;
-            }
-        }
-    }
-    if (const projectile_data *parent =
-            data->owner_projectile_index != NONE ? get_projectile_data(data->owner_projectile_index) : nullptr)
-    {
-        p->damage_scale = parent->damage_scale;
-        p->owner_unit_index = parent->owner_unit_index;
-        p->owner_monster_index = parent->owner_monster_index;
-        p->original_owner_player_index = parent->original_owner_player_index;
-        p->flags = (uint16_t)((p->flags & ~PROJECTILE_ORIGIN_FLAGS) | (parent->flags & PROJECTILE_ORIGIN_FLAGS));
-        if (p->target_monster_index == NONE) p->target_monster_index = parent->target_monster_index;
-    }
+    inherit_from_owners(data, d, p, object);
     if ((d->flags & _projectile_marks_target_has_having_been_chosen_flag) && target_object_index != NONE)
         if (object_data *target = get_object(target_object_index))
             target->flags |= _object_was_chosen_to_take_damage_flag;
@@ -758,35 +827,9 @@ int32_t new_projectile(const new_projectile_data *data)
     if (data->flags & _projectile_is_smoking_flag) object->color_table_permutation = 4;
     if (d->flags & _projectile_centered_on_target_flag) p->flags |= _projectile_detonates_immediately_flag;
 
-    if (d->flags & _projectile_is_lightning_flag)
-    {
-        // The bolt runs from the owner to the target unit, or to the
-        // requested target location; with neither there is nowhere to strike.
-        projectile_monster_facts source = {}, target = {};
-        new_lightning_data bolt = {};
-        bolt.type = d->lightning_index;
-        bolt.source_object_index =
-            get_monster_facts(data->owner_monster_index, &source) ? source.object_index : (int32_t)NONE;
-        bolt.target_object_index =
-            get_monster_facts(data->target_monster_index, &target) ? target.object_index : (int32_t)NONE;
-        bolt.p0 = bolt.p1 = object->location.position;
-        bool placed = bolt.target_object_index != NONE;
-        if (!placed && (data->flags & _projectile_has_valid_target_location_flag))
-        {
-            bolt.p1 = data->target_location;
-            placed = true;
-        }
-        const int32_t lightning_index = placed ? new_lightning(&bolt) : (int32_t)NONE;
-        const lightning_data *lightning = lightning_index == NONE ? nullptr : get_lightning_data(lightning_index);
-        if (!lightning)
-        {
-            delete_object(object_index);
-            free_projectile_slot(projectile_index);
-            return NONE;
-        }
-        p->lightning_index = (int16_t)lightning_index;
-        p->lightning_identifier = lightning->identifier;
-    }
+    if ((d->flags & _projectile_is_lightning_flag) &&
+        !attach_lightning(data, d, p, object, object_index, projectile_index))
+        return NONE;
     if (d->local_projectile_group_type != NONE)
         p->local_projectile_group_index = (int16_t)new_projectile_local_group(d->local_projectile_group_type, object_index);
     play_projectile_sound(d->sound_indexes[_projectile_sound_flight], object_index);
@@ -1332,6 +1375,410 @@ static void make_visible_group(projectile_data *p, int32_t index)
         object->flags &= ~(uint32_t)_object_is_invisible_flag;
 }
 
+// One projectile's tick as its steps share it: the record and object (looked
+// up again wherever a step may have moved or freed them), what the move struck
+// and the state the tick ends in.
+struct projectile_update
+{
+    int32_t index;
+    int16_t identifier;
+    projectile_data *p;
+    object_data *object;
+    const projectile_definition *d;
+    int32_t game_time;
+    bool got_time;
+    int32_t state;
+    int32_t obstacle_index;
+    int32_t move_flags;
+    bool rebound_sound;
+    bool bolt_gone;
+};
+
+// A guided projectile turns toward its target by at most its turning speed,
+// on every eighth tick.
+static void steer_guided_projectile(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    const int32_t game_time = u->game_time;
+    if ((game_time & GUIDED_PROJECTILE_MASK) == GUIDED_PROJECTILE_MASK && (d->flags & _projectile_is_guided_flag) &&
+        !(object->flags & _object_at_rest_flag) && (p->flags & _projectile_has_valid_target_location_flag))
+    {
+        const angle heading = arctangent(object->location.velocity.i, object->location.velocity.j);
+        const angle wanted = arctangent((world_distance)(p->target_location.x - object->location.position.x),
+                                        (world_distance)(p->target_location.y - object->location.position.y));
+        const int32_t limit = d->guided_turning_speed * 8;
+        const int32_t turn = std::clamp<int32_t>(signed_angular_difference(heading, wanted), -limit, limit);
+        const angle a = (angle)(heading + turn);
+        object->location.velocity.i = (world_distance)((cosine_rounded(a) * p->guided_speed) >> TRIG_SHIFT);
+        object->location.velocity.j = (world_distance)((sine_rounded(a) * p->guided_speed) >> TRIG_SHIFT);
+    }
+}
+
+// Animates a flying projectile (or one that animates at rest); one that
+// detonates when its animation or transfer loops does so now.
+static void animate_projectile(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    int32_t &state = u->state;
+    const uint32_t loops =
+        _projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag;
+    if (!(object->flags & _object_at_rest_flag) || (d->flags & (loops | _projectile_animates_at_rest_flag)))
+    {
+        animate_object(p->object_index);
+        object = get_object(p->object_index);
+        if (((d->flags & _projectile_detonates_when_animation_loops_flag) &&
+             (object->flags & _object_animation_last_frame_flag)) ||
+            ((d->flags & _projectile_detonates_when_transfer_loops_flag) &&
+             (object->flags & _object_animation_transfer_finished_flag)))
+        {
+            p->flags &= (uint16_t)~_projectile_cannot_detonate_flag;
+            state = _update_projectile_detonate;
+        }
+    }
+}
+
+// Leaves a contrail behind (masonry dust or smoke when the projectile is such),
+// and moves the contrail frequency on.  False when the projectile was freed.
+static bool leave_contrail(projectile_update *u)
+{
+    const int32_t index = u->index;
+    const int16_t identifier = u->identifier;
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    if (d->contrail_projectile_type != NONE && !(object->flags & _object_wholly_under_media_flag) &&
+        p->contrail_count < d->maximum_contrail_count)
+    {
+        const int16_t old = p->ticks_since_last_contrail++;
+        if (old > d->ticks_between_contrails && vesk_random() <= p->contrail_frequency)
+        {
+            p->ticks_since_last_contrail = 0;
+            p->contrail_count++;
+            new_projectile_data request;
+            memset(&request, 0, sizeof(request));
+            request.type = (p->flags & _projectile_is_masonary_flag)
+                               ? internal_projectile_types[_internal_projectile_masonary_dust]
+                           : (p->flags & _projectile_is_smoking_flag)
+                               ? internal_projectile_types[_internal_projectile_smoke_trail]
+                               : d->contrail_projectile_type;
+            request.location = object->location;
+            request.damage_scale = SHORT_FIXED_ONE;
+            request.owner_projectile_index = (int16_t)index;
+            request.owner_object_index = p->object_index;
+            request.owner_monster_index = request.target_monster_index = NONE;
+            new_projectile(&request);
+            p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
+            if (!p) return false;
+        }
+        // Toward the final frequency by the delta, never past it.
+        const int32_t target = d->final_contrail_frequency, current = p->contrail_frequency;
+        const int32_t step = d->contrail_frequency_delta;
+        p->contrail_frequency =
+            (fixed_fraction)(current < target ? std::min(current + step, target) : std::max(current - step, target));
+    }
+    return true;
+}
+
+// A lightning projectile rides its bolt, probing the path for what stands in
+// it; it detonates when the bolt strikes or it hits something on the way.
+static void move_lightning_projectile(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    int32_t &state = u->state;
+    int32_t &obstacle_index = u->obstacle_index;
+    int32_t &move_flags = u->move_flags;
+    bool &bolt_gone = u->bolt_gone;
+    lightning_data *bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+    if (!bolt)
+        bolt_gone = true;
+    else
+    {
+        // The object probes the bolt's path for whatever stands in it.
+        const lightning_definition *ld = get_lightning_definition(bolt->type);
+        const bool bigger = (game_->option_flags & (_game_option_uses_vux_flag | _game_option_uses_anticlump_flag)) ||
+                            (ld && (ld->flags & _lightning_uses_bigger_probe_flag));
+        const auto toward = [](world_distance to, world_distance from)
+        { return (int16_t)std::clamp<int32_t>(to - from, -INT16_MAX, INT16_MAX); };
+        object->location.velocity = {toward(bolt->end_point.x, object->location.position.x),
+                                     toward(bolt->end_point.y, object->location.position.y),
+                                     toward(bolt->end_point.z, object->location.position.z)};
+        object->radius = bigger ? 192 : 128;
+        object->height0 = bigger ? -96 : -64;
+        object->height1 = bigger ? 96 : 64;
+        object->flags &= ~(uint32_t)_object_on_ground_flag;
+        move_flags = move_object(p->object_index);
+        object = get_object(p->object_index);
+        bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+        if (bolt && bolt->state == _lightning_struck)
+        {
+            disconnect_object_from_mesh(p->object_index);
+            object->location.position = bolt->strike_point;
+            reconnect_object_to_mesh(p->object_index);
+            // The target by identifier too: its slot may hold another object now.
+            if (const object_data *target = get_object(bolt->target_object_index);
+                target && target->identifier == bolt->target_object_identifier)
+                obstacle_index = bolt->target_object_index;
+            state = _update_projectile_detonate;
+        }
+        else if (move_flags & _move_struck_object_flag)
+        {
+            obstacle_index = move_flags_struck_object_index(move_flags);
+            const object_data *struck = get_object(obstacle_index);
+            if (struck && struck->owner == _object_is_monster)
+            {
+                p->target_monster_index = struck->owner_index;
+                if (bolt)
+                {
+                    bolt->target_object_index = obstacle_index;
+                    bolt->target_object_identifier = struck->identifier;
+                }
+            }
+            state = _update_projectile_detonate;
+        }
+        else if ((move_flags & _move_struck_ground_flag) &&
+                 !(ld && (ld->flags & _lightning_keeps_target_after_ground_strike_flag)))
+        {
+            if (bolt)
+            {
+                bolt->target_object_index = NONE;
+                const world_point3d end = bolt->end_point;
+                change_lightning_endpoints(p->lightning_index, nullptr, &end);
+            }
+            state = _update_projectile_detonate;
+        }
+    }
+}
+
+// A guided projectile that moves away from its target stops and detonates
+// once it is clearly past it.
+static void stop_guided_projectile_past_target(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    int32_t &state = u->state;
+    if ((d->flags & _projectile_is_guided_flag) && (p->flags & _projectile_has_valid_target_location_flag))
+    {
+        const world_point2d a = {object->location.position.x, object->location.position.y};
+        const world_point2d b = {p->target_location.x, p->target_location.y};
+        const world_distance distance = distance2d(&a, &b);
+        if (p->last_distance_to_target != -1 && distance >= p->last_distance_to_target)
+        {
+            if (distance > p->last_distance_to_target + GUIDED_PROJECTILE_THRESHOLD_DISTANCE)
+            {
+                p->guided_speed = 0;
+                object->location.velocity.i = object->location.velocity.j = 0;
+                state = _update_projectile_detonate;
+            }
+        }
+        else
+            p->last_distance_to_target = distance;
+    }
+}
+
+// Entering or leaving media makes the splash of its kind.  False when the
+// projectile was freed.
+static bool splash_into_media(projectile_update *u)
+{
+    const int32_t index = u->index;
+    const int16_t identifier = u->identifier;
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    int32_t &move_flags = u->move_flags;
+    if (move_flags & (_move_entered_media_flag | _move_exited_media_flag))
+    {
+        const int32_t splash = (d->flags & _projectile_floats_flag)               ? 4
+                               : (d->flags & _projectile_bloodies_landscape_flag) ? 3
+                               : (d->splash_or_rebound_effect_type >= 0 && d->splash_or_rebound_effect_type < 3)
+                                   ? d->splash_or_rebound_effect_type
+                               : (d->flags & _projectile_is_on_fire_flag) ? 5
+                                                                          : NONE;
+        const int32_t group_type = splash == NONE ? NONE : get_mesh_media_projectile_group_type(splash);
+        if (group_type != NONE)
+        {
+            const mesh_cell *cell =
+                get_mesh_cell(object->location.position.x >> 9, object->location.position.y >> 9);
+            new_projectile_group_data group = {};
+            group.type = (int16_t)group_type;
+            group.flags =
+                _new_projectile_group_uses_vector_flag | _new_projectile_group_uses_epicenter_as_origin_flag;
+            group.epicenter = {object->location.position.x, object->location.position.y,
+                               cell ? cell->media_height : object->location.position.z};
+            group.vector = {object->location.velocity.i, object->location.velocity.j,
+                            (int16_t)(2 * std::abs(object->location.velocity.k))};
+            group.owner_object_index = group.bounds_object_index = p->object_index;
+            group.owner_monster_index = NONE;
+            new_projectile_group(&group);
+            p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
+            if (!p) return false;
+            object = get_object(p->object_index);
+        }
+    }
+    return true;
+}
+
+// A struck ground, ceiling, object or cell: detonate, or bounce (a stain,
+// the contrail reset, a detonation by acceleration).
+static void strike_obstacle(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    int32_t &state = u->state;
+    int32_t &obstacle_index = u->obstacle_index;
+    int32_t &move_flags = u->move_flags;
+    bool &rebound_sound = u->rebound_sound;
+    if (move_flags &
+        (_move_struck_ground_flag | _move_struck_ceiling_flag | _move_struck_object_flag | _move_struck_cell_flag))
+    {
+        rebound_sound = true;
+        if (move_flags & _move_struck_object_flag)
+        {
+            obstacle_index = move_flags_struck_object_index(move_flags);
+            object->transparent_object_index = (int16_t)obstacle_index;
+            const object_data *struck = get_object(obstacle_index);
+            if (struck && current_gameplay_version <= 1500)
+                p->target_monster_index = struck->owner_index;
+            else if (struck && struck->owner == _object_is_monster && current_gameplay_version <= 1710)
+                p->target_monster_index = struck->owner_index;
+        }
+        if (vesk_random_frequency_corrected(d->detonation_frequency, 1720))
+        {
+            const world_vector3d &v = object->location.velocity;
+            const bool slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
+                              v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
+                              v.k < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
+            if (!(d->damage.type == _damage_kinetic && slow) || uses_vux() ||
+                (current_gameplay_version >= 1501 && d->use_accel == 1))
+            {
+                state = _update_projectile_detonate;
+                if (current_gameplay_version >= 1711 && obstacle_index != NONE)
+                    if (const object_data *struck = get_object(obstacle_index);
+                        struck && struck->owner == _object_is_monster)
+                        p->target_monster_index = struck->owner_index;
+            }
+        }
+        else
+        {
+            if ((move_flags & _move_struck_ground_flag) &&
+                d->sequence_indexes[_projectile_sequence_bounce_stain] != NONE)
+            {
+                const world_point2d here = {object->location.position.x, object->location.position.y};
+                // Nearer than the separation, as films of this game expect.
+                if (distance2d(&here, &p->last_bounce_stain_position) < MINIMUM_BOUNCE_STAIN_SEPARATION)
+                {
+                    stain_mesh(d->collection_index, d->sequence_indexes[_projectile_sequence_bounce_stain], &here);
+                    p->last_bounce_stain_position = here;
+                }
+            }
+            if (d->flags & _projectile_contrail_frequency_reset_after_bouncing_flag)
+                p->contrail_frequency = d->initial_contrail_frequency;
+            if (d->use_accel == 1 &&
+                world_magnitude3d(&object->location.velocity) > 3 * d->maximum_safe_acceleration &&
+                vesk_random_frequency_corrected(d->acceleration_detonation_fraction, 1720))
+                state = _update_projectile_detonate;
+        }
+        if (uses_vux() && (move_flags & _move_entered_media_flag) &&
+            vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
+            state = _update_projectile_detonate;
+    }
+}
+
+// Moves a projectile that is not at rest and reacts to what the move met.
+// False when the projectile was freed.
+static bool move_flying_projectile(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    int32_t &state = u->state;
+    int32_t &move_flags = u->move_flags;
+    move_flags = move_object(p->object_index);
+    object = get_object(p->object_index);
+    stop_guided_projectile_past_target(u);
+    if (!splash_into_media(u)) return false;
+    if (!uses_vux() && (move_flags & _move_entered_media_flag) &&
+        vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
+        state = _update_projectile_detonate;
+    strike_obstacle(u);
+    if (object->flags & _object_at_rest_flag)
+    {
+        if (d->flags & _projectile_detonates_at_rest_flag) state = _update_projectile_detonate;
+        if (d->flags & _projectile_becomes_dormant_at_rest_flag) state = _update_projectile_sleep;
+    }
+    return true;
+}
+
+// Fire promotes, the end of the lifespan promotes or detonates, and
+// immediate or continual detonation detonates.
+static void apply_fire_and_lifespan(projectile_update *u)
+{
+    projectile_data *&p = u->p;
+    object_data *&object = u->object;
+    const projectile_definition *d = u->d;
+    const bool got_time = u->got_time;
+    int32_t &state = u->state;
+    if (d->flags & _projectile_is_on_fire_flag)
+    {
+        if (object->flags & _object_partially_under_media_flag)
+            state = _update_projectile_promote;
+        else if (got_time && vesk_random_frequency_corrected(p->particle_system_density, 1720))
+            state = _update_projectile_promote;
+    }
+    if (!(p->flags & _projectile_has_no_lifespan_flag))
+    {
+        if (--p->lifespan <= 0)
+            state = (d->flags & _projectile_is_promoted_at_end_of_lifespan_flag) ? _update_projectile_promote
+                                                                                 : _update_projectile_detonate;
+    }
+    if ((p->flags & _projectile_detonates_immediately_flag) || (d->flags & _projectile_continually_detonates_flag))
+        state = _update_projectile_detonate;
+}
+
+// Acts on the state the tick ended in, and returns it.
+static int32_t finish_projectile_update(projectile_update *u)
+{
+    const int32_t index = u->index;
+    projectile_data *&p = u->p;
+    const projectile_definition *d = u->d;
+    int32_t &state = u->state;
+    int32_t &obstacle_index = u->obstacle_index;
+    int32_t &move_flags = u->move_flags;
+    switch (state)
+    {
+    case _update_projectile_null: break;
+    case _update_projectile_promote: promote_projectile(index); break;
+    case _update_projectile_sleep: sleep_projectile(index); break;
+    case _update_projectile_detonate:
+    {
+        bool remains;
+        if (d->flags & _projectile_only_destroyed_by_lifespan_flag)
+            remains = p->lifespan > 0 && obstacle_index == NONE;
+        else
+            remains = (d->flags & _projectile_remains_after_detonation_flag) != 0;
+        if (move_flags & _move_struck_object_softly_flag)
+        {
+            if (current_gameplay_version <= 1300)
+                remains = true;
+            else if (d->use_accel == 0 &&
+                     !(current_gameplay_version >= 1721 &&
+                       (d->flags & (_projectile_centered_on_target_flag | _projectile_is_guided_flag))))
+                remains = true;
+        }
+        detonate_projectile(nullptr, 0, index, obstacle_index, remains);
+        break;
+    }
+    default: log_message(__FILE__, __LINE__, "bad state #%d in update_projectiles()", (int)state); break;
+    }
+    return state;
+}
+
 static int32_t update_one_projectile(int32_t index)
 {
     projectile_data *p = get_projectile_data(index);
@@ -1366,307 +1813,30 @@ static int32_t update_one_projectile(int32_t index)
         delete_projectile_and_object(index);
         return _update_projectile_null;
     }
-    int32_t state = _update_projectile_null;
-    const int32_t game_time = game_->game_time;
-    const bool got_time = ((index + game_time) & PROJECTILE_GOT_TIME_MASK) == 0;
+    projectile_update update = {index, identifier, p, object, d, game_->game_time, false,
+                                _update_projectile_null, NONE, 0, false, false};
+    projectile_update *u = &update;
+    u->got_time = ((index + u->game_time) & PROJECTILE_GOT_TIME_MASK) == 0;
 
-    // Guidance.
-    if ((game_time & GUIDED_PROJECTILE_MASK) == GUIDED_PROJECTILE_MASK && (d->flags & _projectile_is_guided_flag) &&
-        !(object->flags & _object_at_rest_flag) && (p->flags & _projectile_has_valid_target_location_flag))
-    {
-        const angle heading = arctangent(object->location.velocity.i, object->location.velocity.j);
-        const angle wanted = arctangent((world_distance)(p->target_location.x - object->location.position.x),
-                                        (world_distance)(p->target_location.y - object->location.position.y));
-        const int32_t limit = d->guided_turning_speed * 8;
-        const int32_t turn = std::clamp<int32_t>(signed_angular_difference(heading, wanted), -limit, limit);
-        const angle a = (angle)(heading + turn);
-        object->location.velocity.i = (world_distance)((cosine_rounded(a) * p->guided_speed) >> TRIG_SHIFT);
-        object->location.velocity.j = (world_distance)((sine_rounded(a) * p->guided_speed) >> TRIG_SHIFT);
-    }
+    steer_guided_projectile(u);
+    animate_projectile(u);
+    if (!leave_contrail(u)) return _update_projectile_null;
+    u->p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
+    if (!u->p) return _update_projectile_null; // freed meanwhile (skipped in every version)
+    u->object = get_object(u->p->object_index);
+    if (!u->object) return _update_projectile_null;
 
-    // Animation.
-    const uint32_t loops =
-        _projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag;
-    if (!(object->flags & _object_at_rest_flag) || (d->flags & (loops | _projectile_animates_at_rest_flag)))
-    {
-        animate_object(p->object_index);
-        object = get_object(p->object_index);
-        if (((d->flags & _projectile_detonates_when_animation_loops_flag) &&
-             (object->flags & _object_animation_last_frame_flag)) ||
-            ((d->flags & _projectile_detonates_when_transfer_loops_flag) &&
-             (object->flags & _object_animation_transfer_finished_flag)))
-        {
-            p->flags &= (uint16_t)~_projectile_cannot_detonate_flag;
-            state = _update_projectile_detonate;
-        }
-    }
-
-    // Contrails.
-    if (d->contrail_projectile_type != NONE && !(object->flags & _object_wholly_under_media_flag) &&
-        p->contrail_count < d->maximum_contrail_count)
-    {
-        const int16_t old = p->ticks_since_last_contrail++;
-        if (old > d->ticks_between_contrails && vesk_random() <= p->contrail_frequency)
-        {
-            p->ticks_since_last_contrail = 0;
-            p->contrail_count++;
-            new_projectile_data request;
-            memset(&request, 0, sizeof(request));
-            request.type = (p->flags & _projectile_is_masonary_flag)
-                               ? internal_projectile_types[_internal_projectile_masonary_dust]
-                           : (p->flags & _projectile_is_smoking_flag)
-                               ? internal_projectile_types[_internal_projectile_smoke_trail]
-                               : d->contrail_projectile_type;
-            request.location = object->location;
-            request.damage_scale = SHORT_FIXED_ONE;
-            request.owner_projectile_index = (int16_t)index;
-            request.owner_object_index = p->object_index;
-            request.owner_monster_index = request.target_monster_index = NONE;
-            new_projectile(&request);
-            p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
-            if (!p) return _update_projectile_null;
-        }
-        // Toward the final frequency by the delta, never past it.
-        const int32_t target = d->final_contrail_frequency, current = p->contrail_frequency;
-        const int32_t step = d->contrail_frequency_delta;
-        p->contrail_frequency =
-            (fixed_fraction)(current < target ? std::min(current + step, target) : std::max(current - step, target));
-    }
-    p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
-    if (!p) return _update_projectile_null; // freed meanwhile (skipped in every version)
-    object = get_object(p->object_index);
-    if (!object) return _update_projectile_null;
-
-    int32_t obstacle_index = NONE;
-    int32_t move_flags = 0;
-    bool rebound_sound = false;
-    bool bolt_gone = false;
     if (d->flags & _projectile_is_lightning_flag)
-    {
-        lightning_data *bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
-        if (!bolt)
-            bolt_gone = true;
-        else
-        {
-            // The object probes the bolt's path for whatever stands in it.
-            const lightning_definition *ld = get_lightning_definition(bolt->type);
-            const bool bigger = (game_->option_flags & (_game_option_uses_vux_flag | _game_option_uses_anticlump_flag)) ||
-                                (ld && (ld->flags & _lightning_uses_bigger_probe_flag));
-            const auto toward = [](world_distance to, world_distance from)
-            { return (int16_t)std::clamp<int32_t>(to - from, -INT16_MAX, INT16_MAX); };
-            object->location.velocity = {toward(bolt->end_point.x, object->location.position.x),
-                                         toward(bolt->end_point.y, object->location.position.y),
-                                         toward(bolt->end_point.z, object->location.position.z)};
-            object->radius = bigger ? 192 : 128;
-            object->height0 = bigger ? -96 : -64;
-            object->height1 = bigger ? 96 : 64;
-            object->flags &= ~(uint32_t)_object_on_ground_flag;
-            move_flags = move_object(p->object_index);
-            object = get_object(p->object_index);
-            bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
-            if (bolt && bolt->state == _lightning_struck)
-            {
-                disconnect_object_from_mesh(p->object_index);
-                object->location.position = bolt->strike_point;
-                reconnect_object_to_mesh(p->object_index);
-                // The target by identifier too: its slot may hold another object now.
-                if (const object_data *target = get_object(bolt->target_object_index);
-                    target && target->identifier == bolt->target_object_identifier)
-                    obstacle_index = bolt->target_object_index;
-                state = _update_projectile_detonate;
-            }
-            else if (move_flags & _move_struck_object_flag)
-            {
-                obstacle_index = move_flags_struck_object_index(move_flags);
-                const object_data *struck = get_object(obstacle_index);
-                if (struck && struck->owner == _object_is_monster)
-                {
-                    p->target_monster_index = struck->owner_index;
-                    if (bolt)
-                    {
-                        bolt->target_object_index = obstacle_index;
-                        bolt->target_object_identifier = struck->identifier;
-                    }
-                }
-                state = _update_projectile_detonate;
-            }
-            else if ((move_flags & _move_struck_ground_flag) &&
-                     !(ld && (ld->flags & _lightning_keeps_target_after_ground_strike_flag)))
-            {
-                if (bolt)
-                {
-                    bolt->target_object_index = NONE;
-                    const world_point3d end = bolt->end_point;
-                    change_lightning_endpoints(p->lightning_index, nullptr, &end);
-                }
-                state = _update_projectile_detonate;
-            }
-        }
-    }
-    else if (!(object->flags & _object_at_rest_flag))
-    {
-        move_flags = move_object(p->object_index);
-        object = get_object(p->object_index);
-        if ((d->flags & _projectile_is_guided_flag) && (p->flags & _projectile_has_valid_target_location_flag))
-        {
-            const world_point2d a = {object->location.position.x, object->location.position.y};
-            const world_point2d b = {p->target_location.x, p->target_location.y};
-            const world_distance distance = distance2d(&a, &b);
-            if (p->last_distance_to_target != -1 && distance >= p->last_distance_to_target)
-            {
-                if (distance > p->last_distance_to_target + GUIDED_PROJECTILE_THRESHOLD_DISTANCE)
-                {
-                    p->guided_speed = 0;
-                    object->location.velocity.i = object->location.velocity.j = 0;
-                    state = _update_projectile_detonate;
-                }
-            }
-            else
-                p->last_distance_to_target = distance;
-        }
-        if (move_flags & (_move_entered_media_flag | _move_exited_media_flag))
-        {
-            const int32_t splash = (d->flags & _projectile_floats_flag)               ? 4
-                                   : (d->flags & _projectile_bloodies_landscape_flag) ? 3
-                                   : (d->splash_or_rebound_effect_type >= 0 && d->splash_or_rebound_effect_type < 3)
-                                       ? d->splash_or_rebound_effect_type
-                                   : (d->flags & _projectile_is_on_fire_flag) ? 5
-                                                                              : NONE;
-            const int32_t group_type = splash == NONE ? NONE : get_mesh_media_projectile_group_type(splash);
-            if (group_type != NONE)
-            {
-                const mesh_cell *cell =
-                    get_mesh_cell(object->location.position.x >> 9, object->location.position.y >> 9);
-                new_projectile_group_data group = {};
-                group.type = (int16_t)group_type;
-                group.flags =
-                    _new_projectile_group_uses_vector_flag | _new_projectile_group_uses_epicenter_as_origin_flag;
-                group.epicenter = {object->location.position.x, object->location.position.y,
-                                   cell ? cell->media_height : object->location.position.z};
-                group.vector = {object->location.velocity.i, object->location.velocity.j,
-                                (int16_t)(2 * std::abs(object->location.velocity.k))};
-                group.owner_object_index = group.bounds_object_index = p->object_index;
-                group.owner_monster_index = NONE;
-                new_projectile_group(&group);
-                p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
-                if (!p) return _update_projectile_null;
-                object = get_object(p->object_index);
-            }
-        }
-        if (!uses_vux() && (move_flags & _move_entered_media_flag) &&
-            vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
-            state = _update_projectile_detonate;
-        if (move_flags &
-            (_move_struck_ground_flag | _move_struck_ceiling_flag | _move_struck_object_flag | _move_struck_cell_flag))
-        {
-            rebound_sound = true;
-            if (move_flags & _move_struck_object_flag)
-            {
-                obstacle_index = move_flags_struck_object_index(move_flags);
-                object->transparent_object_index = (int16_t)obstacle_index;
-                const object_data *struck = get_object(obstacle_index);
-                if (struck && current_gameplay_version <= 1500)
-                    p->target_monster_index = struck->owner_index;
-                else if (struck && struck->owner == _object_is_monster && current_gameplay_version <= 1710)
-                    p->target_monster_index = struck->owner_index;
-            }
-            if (vesk_random_frequency_corrected(d->detonation_frequency, 1720))
-            {
-                const world_vector3d &v = object->location.velocity;
-                const bool slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
-                                  v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
-                                  v.k < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
-                if (!(d->damage.type == _damage_kinetic && slow) || uses_vux() ||
-                    (current_gameplay_version >= 1501 && d->use_accel == 1))
-                {
-                    state = _update_projectile_detonate;
-                    if (current_gameplay_version >= 1711 && obstacle_index != NONE)
-                        if (const object_data *struck = get_object(obstacle_index);
-                            struck && struck->owner == _object_is_monster)
-                            p->target_monster_index = struck->owner_index;
-                }
-            }
-            else
-            {
-                if ((move_flags & _move_struck_ground_flag) &&
-                    d->sequence_indexes[_projectile_sequence_bounce_stain] != NONE)
-                {
-                    const world_point2d here = {object->location.position.x, object->location.position.y};
-                    // Nearer than the separation, as films of this game expect.
-                    if (distance2d(&here, &p->last_bounce_stain_position) < MINIMUM_BOUNCE_STAIN_SEPARATION)
-                    {
-                        stain_mesh(d->collection_index, d->sequence_indexes[_projectile_sequence_bounce_stain], &here);
-                        p->last_bounce_stain_position = here;
-                    }
-                }
-                if (d->flags & _projectile_contrail_frequency_reset_after_bouncing_flag)
-                    p->contrail_frequency = d->initial_contrail_frequency;
-                if (d->use_accel == 1 &&
-                    world_magnitude3d(&object->location.velocity) > 3 * d->maximum_safe_acceleration &&
-                    vesk_random_frequency_corrected(d->acceleration_detonation_fraction, 1720))
-                    state = _update_projectile_detonate;
-            }
-            if (uses_vux() && (move_flags & _move_entered_media_flag) &&
-                vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
-                state = _update_projectile_detonate;
-        }
-        if (object->flags & _object_at_rest_flag)
-        {
-            if (d->flags & _projectile_detonates_at_rest_flag) state = _update_projectile_detonate;
-            if (d->flags & _projectile_becomes_dormant_at_rest_flag) state = _update_projectile_sleep;
-        }
-    }
+        move_lightning_projectile(u);
+    else if (!(u->object->flags & _object_at_rest_flag) && !move_flying_projectile(u))
+        return _update_projectile_null;
 
     // A lightning projectile whose bolt is gone keeps the state it has: none
     // of the rules below apply to it this tick.
-    if (!bolt_gone)
-    {
-        if (d->flags & _projectile_is_on_fire_flag)
-        {
-            if (object->flags & _object_partially_under_media_flag)
-                state = _update_projectile_promote;
-            else if (got_time && vesk_random_frequency_corrected(p->particle_system_density, 1720))
-                state = _update_projectile_promote;
-        }
-        if (!(p->flags & _projectile_has_no_lifespan_flag))
-        {
-            if (--p->lifespan <= 0)
-                state = (d->flags & _projectile_is_promoted_at_end_of_lifespan_flag) ? _update_projectile_promote
-                                                                                     : _update_projectile_detonate;
-        }
-        if ((p->flags & _projectile_detonates_immediately_flag) || (d->flags & _projectile_continually_detonates_flag))
-            state = _update_projectile_detonate;
-    }
-    if (rebound_sound && state != _update_projectile_detonate)
-        play_projectile_sound(d->sound_indexes[_projectile_sound_rebound], p->object_index);
-
-    switch (state)
-    {
-    case _update_projectile_null: break;
-    case _update_projectile_promote: promote_projectile(index); break;
-    case _update_projectile_sleep: sleep_projectile(index); break;
-    case _update_projectile_detonate:
-    {
-        bool remains;
-        if (d->flags & _projectile_only_destroyed_by_lifespan_flag)
-            remains = p->lifespan > 0 && obstacle_index == NONE;
-        else
-            remains = (d->flags & _projectile_remains_after_detonation_flag) != 0;
-        if (move_flags & _move_struck_object_softly_flag)
-        {
-            if (current_gameplay_version <= 1300)
-                remains = true;
-            else if (d->use_accel == 0 &&
-                     !(current_gameplay_version >= 1721 &&
-                       (d->flags & (_projectile_centered_on_target_flag | _projectile_is_guided_flag))))
-                remains = true;
-        }
-        detonate_projectile(nullptr, 0, index, obstacle_index, remains);
-        break;
-    }
-    default: log_message(__FILE__, __LINE__, "bad state #%d in update_projectiles()", (int)state); break;
-    }
-    return state;
+    if (!u->bolt_gone) apply_fire_and_lifespan(u);
+    if (u->rebound_sound && u->state != _update_projectile_detonate)
+        play_projectile_sound(d->sound_indexes[_projectile_sound_rebound], u->p->object_index);
+    return finish_projectile_update(u);
 }
 
 void update_projectiles(void)

@@ -42,11 +42,11 @@ void lobby_random_bytes(void *buffer, int32_t size)
     (diffie_hellman_globals.random ? diffie_hellman_globals.random : system_random_bytes)(buffer, size);
 }
 
-CDiffieHellman::CDiffieHellman(int32_t nPrime, int32_t nGenerator)
-    : m_nPrime(nPrime), m_nGenerator(nGenerator), m_nPrivateKey(-1)
+CDiffieHellman::CDiffieHellman(int32_t prime, int32_t generator)
+    : m_nPrime(prime), m_nGenerator(generator), m_nPrivateKey(-1)
 {
-    if (!VASSERT(nPrime > 1 && nPrime < 32768, "nPrime < 32768") ||
-        !VASSERT(nGenerator >= 0 && nGenerator < nPrime, "nGenerator < nPrime"))
+    if (!VASSERT(prime > 1 && prime < 32768, "nPrime < 32768") ||
+        !VASSERT(generator >= 0 && generator < prime, "nGenerator < nPrime"))
     {
         m_nPrime = LOBBY_DIFFIE_HELLMAN_PRIME;
         m_nGenerator = LOBBY_DIFFIE_HELLMAN_GENERATOR;

@@ -16,7 +16,7 @@ public:
     // Both below 32768, the generator below the prime (checked at compile
     // time for the lobby's pair; a wrong pair at run time is refused by an
     // assertion and the class then computes with the lobby's).
-    CDiffieHellman(int32_t nPrime, int32_t nGenerator);
+    CDiffieHellman(int32_t prime, int32_t generator);
 
     void makePrivateKey(void);
     void setPrivateKey(int32_t key);

@@ -55,7 +55,7 @@ typedef alignhash_map<cache_key, cache_value *, cache_key_traits> cache_map;
 // Most recently used first.
 struct cache_list
 {
-    cache_value *m_first, *m_last;
+    cache_value *first, *last;
 };
 
 enum
@@ -278,26 +278,26 @@ cache::~cache(void)
 void cache::link_first(cache_value *item)
 {
     item->prev = nullptr;
-    item->next = cache_lru.m_first;
-    if (cache_lru.m_first) cache_lru.m_first->prev = item;
-    else cache_lru.m_last = item;
-    cache_lru.m_first = item;
+    item->next = cache_lru.first;
+    if (cache_lru.first) cache_lru.first->prev = item;
+    else cache_lru.last = item;
+    cache_lru.first = item;
 }
 
 void cache::unlink(cache_value *item)
 {
-    const bool linked = item->prev || item->next || cache_lru.m_first == item;
+    const bool linked = item->prev || item->next || cache_lru.first == item;
     if (!linked) return;
     if (item->prev) item->prev->next = item->next;
-    else cache_lru.m_first = item->next;
+    else cache_lru.first = item->next;
     if (item->next) item->next->prev = item->prev;
-    else cache_lru.m_last = item->prev;
+    else cache_lru.last = item->prev;
     item->prev = item->next = nullptr;
 }
 
 void cache::clear(void)
 {
-    while (cache_lru.m_first) delete_cache_item(cache_lru.m_first);
+    while (cache_lru.first) delete_cache_item(cache_lru.first);
 }
 
 void *cache::ensure_scratch_size(size_t size)
@@ -344,7 +344,7 @@ void cache::delete_cache_item(cache_value *item)
 
 void cache::purge_if_needed(int64_t memory_needed, const cache_value *item)
 {
-    cache_value *candidate = cache_lru.m_last;
+    cache_value *candidate = cache_lru.last;
     while (candidate && current_memory_size + memory_needed > max_memory_size)
     {
         cache_value *toward_head = candidate->prev;
@@ -542,7 +542,7 @@ cache_value *cache::new_preallocated_item(cached_texture_descriptor *descriptor)
 void cache::forget_memory(uintptr_t first, uintptr_t end, const bitmap_data *bitmap)
 {
     const uintptr_t record = (uintptr_t)bitmap;
-    for (cache_value *item = cache_lru.m_first; item;)
+    for (cache_value *item = cache_lru.first; item;)
     {
         cache_value *next = item->next;
         const uintptr_t id = item->map_key.bitmap_id, keyed = (uintptr_t)item->map_key.bitmap;
@@ -744,7 +744,7 @@ int32_t texture_cache_entry_count(void)
 {
     int32_t count = 0;
     if (texture_cache_globals.cache_singleton)
-        for (const cache_value *item = texture_cache_globals.cache_singleton->cache_lru.m_first; item;
+        for (const cache_value *item = texture_cache_globals.cache_singleton->cache_lru.first; item;
              item = item->next)
             ++count;
     return count;
@@ -753,7 +753,7 @@ int32_t texture_cache_entry_count(void)
 const cached_texture_data *texture_cache_entry(int32_t index_from_most_recent)
 {
     if (!texture_cache_globals.cache_singleton) return nullptr;
-    const cache_value *item = texture_cache_globals.cache_singleton->cache_lru.m_first;
+    const cache_value *item = texture_cache_globals.cache_singleton->cache_lru.first;
     for (int32_t i = 0; item && i < index_from_most_recent; ++i) item = item->next;
     return item ? &item->texture : nullptr;
 }

@@ -664,7 +664,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
     auto &g = geometry_filter_globals;
     g.item_count = 0;
 
-    // 1. One kind of input.
+    // One kind of input.
     const bool units = has_values(action_index, _common_field_name_subject, _parameter_monster_identifier);
     const bool objects_by_type = has_values(action_index, field('t', 'y', 'p', 'e'), _parameter_field_name);
     const bool objects_by_identifier =
@@ -691,7 +691,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
     const bool items_are_units = !objects_by_type && !objects_by_identifier;
     const char *kind = items_are_units ? "monsters" : "objects";
 
-    // 9.
+    // With nothing gathered, the test is by monster type alone.
     int32_t team = NONE, type = NONE;
     const bool berserk = has_flag(action_index, field('b', 'm', 'o', 'n'));
     const bool by_team = first_value(action_index, field('t', 'e', 'a', 'm'), _parameter_integer, &team);
@@ -702,7 +702,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
         return 0;
     }
 
-    // 10. The tests, in order.
+    // The tests, in order.
     bool tested = false;
     int32_t inside_count = 0;
     map_action_parameter polygon;
@@ -789,7 +789,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
         tested = true;
     }
 
-    // 11.
+    // Too few items (or no test at all) fails the action.
     int32_t minimum;
     if (first_value(action_index, field('_', 'm', 'i', 'n'), _parameter_integer, &minimum) ? g.item_count < minimum
                                                                                             : !tested)
@@ -798,7 +798,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
         return 0;
     }
 
-    // 12, 13.
+    // The results go to the action's lists (as before 1301, or as now).
     return current_gameplay_version < 1301 ? add_results_13(action_index, items_are_units)
                                            : add_results(action_index, items_are_units);
 }

@@ -89,66 +89,67 @@ static uint32_t attack_location(int32_t action_index, int32_t attacker_count, co
     return _map_action_proc_succeeded_flag;
 }
 
-uint32_t attack_command_action_proc(int32_t action_index)
+// 'wayp': the attackers attack one of the listed points, drawn at random.
+// False when the action lists none; else `result` is the action's result.
+static bool attack_listed_point(int32_t action_index, int32_t attacker_count, const int16_t *attackers, bool special,
+                               uint32_t *result)
 {
-    int16_t attackers[MAXIMUM_SCRIPT_SUBJECTS];
-    const bool charm = current_gameplay_version > 1510 && has_flag(action_index, field('c', 'h', 'r', 'm'));
-    int32_t attacker_count = named_units(action_index, _common_field_name_subject, attackers, MAXIMUM_SCRIPT_SUBJECTS);
-    if (!charm) attacker_count = remove_monster_indexes_under_user_control(attackers, attacker_count);
-    if (attacker_count == 0) return _map_action_proc_deactivate_flag;
-
-    if (has_flag(action_index, field('_', 'a', 'l', 'l')))
-    {
-        map_action_debug(action_index, "attacking all nearby units");
-        attack_ai_configuration configuration;
-        new_attack_ai_configuration(&configuration);
-        attack_with_monster_indexes(&configuration, attacker_count, attackers);
-        return _map_action_proc_succeeded_flag;
-    }
-    const bool special = has_flag(action_index, field('s', 'p', 'e', 'c'));
     map_action_parameter points;
-    if (get_map_action_parameter(&points, action_index, _return_empty_arrays_flag, field('w', 'a', 'y', 'p'),
-                                 _parameter_world_point2d))
+    if (!get_map_action_parameter(&points, action_index, _return_empty_arrays_flag, field('w', 'a', 'y', 'p'),
+                                  _parameter_world_point2d))
+        return false;
+    if (points.count < 1)
     {
-        if (points.count < 1)
-        {
-            map_action_error(action_index, "no points to attack!");
-            return 0;
-        }
-        world_point2d point;
-        get_indexed_world_point2d_parameter(action_index, field('w', 'a', 'y', 'p'), &point, vesk_random() % points.count);
-        map_action_debug(action_index, "attacking (%d, %d)", point.x, point.y);
-        uint16_t flags = _command_attack_location_from_map_action_flag;
-        if (special) flags |= _command_attack_location_special_ability_flag;
-        return attack_location(action_index, attacker_count, attackers, flags, attack_point(point));
+        map_action_error(action_index, "no points to attack!");
+        *result = 0;
+        return true;
     }
-    map_action_parameter objects;
-    if (get_map_action_parameter(&objects, action_index, _return_empty_arrays_flag, field('p', 'r', 'o', 'j'),
-                                 _parameter_object_identifier))
-    {
-        if (objects.count < 1)
-        {
-            map_action_error(action_index, "no points to attack!");
-            return 0;
-        }
-        int16_t object_identifier;
-        get_indexed_short_integer_parameter(action_index, field('p', 'r', 'o', 'j'), _parameter_object_identifier,
-                                            &object_identifier, vesk_random() % objects.count);
-        datum_globals *array = get_object_array();
-        for (int32_t index = 0; index < array->count; index++)
-        {
-            const object_data *object = get_object(index);
-            if (!object || object->identifier != object_identifier) continue;
-            const world_point3d point = object->location.position;
-            map_action_debug(action_index, "attacking (%d, %d, %d)", point.x, point.y, point.z);
-            return attack_location(action_index, attacker_count, attackers,
-                                   special ? _command_attack_location_special_ability_flag : 0, point);
-        }
-        return 0;
-    }
+    world_point2d point;
+    get_indexed_world_point2d_parameter(action_index, field('w', 'a', 'y', 'p'), &point, vesk_random() % points.count);
+    map_action_debug(action_index, "attacking (%d, %d)", point.x, point.y);
+    uint16_t flags = _command_attack_location_from_map_action_flag;
+    if (special) flags |= _command_attack_location_special_ability_flag;
+    *result = attack_location(action_index, attacker_count, attackers, flags, attack_point(point));
+    return true;
+}
 
-    const int32_t limit = command_limit();
-    int16_t defenders[MAXIMUM_UNITS_PER_COMMAND];
+// 'proj': the attackers attack where one of the listed objects, drawn at random,
+// stands.  False when the action lists none; else `result` is the action's result.
+static bool attack_listed_object(int32_t action_index, int32_t attacker_count, const int16_t *attackers, bool special,
+                                uint32_t *result)
+{
+    map_action_parameter objects;
+    if (!get_map_action_parameter(&objects, action_index, _return_empty_arrays_flag, field('p', 'r', 'o', 'j'),
+                                  _parameter_object_identifier))
+        return false;
+    if (objects.count < 1)
+    {
+        map_action_error(action_index, "no points to attack!");
+        *result = 0;
+        return true;
+    }
+    int16_t object_identifier;
+    get_indexed_short_integer_parameter(action_index, field('p', 'r', 'o', 'j'), _parameter_object_identifier,
+                                        &object_identifier, vesk_random() % objects.count);
+    datum_globals *array = get_object_array();
+    for (int32_t index = 0; index < array->count; index++)
+    {
+        const object_data *object = get_object(index);
+        if (!object || object->identifier != object_identifier) continue;
+        const world_point3d point = object->location.position;
+        map_action_debug(action_index, "attacking (%d, %d, %d)", point.x, point.y, point.z);
+        *result = attack_location(action_index, attacker_count, attackers,
+                                  special ? _command_attack_location_special_ability_flag : 0, point);
+        return true;
+    }
+    *result = 0;
+    return true;
+}
+
+// The defenders: the named units, or all units of 'team' or of the 'type'
+// opposed to the attackers, kept when they are inside the 'poly' polygon.
+static int32_t choose_defenders(int32_t action_index, const int16_t *attackers, int16_t *defenders, int32_t limit)
+{
     int32_t defender_count = named_units(action_index, _common_field_name_object, defenders, limit);
     datum_globals *units = get_monster_array();
     int32_t team;
@@ -224,41 +225,74 @@ uint32_t attack_command_action_proc(int32_t action_index)
         defender_count = kept;
         map_action_debug(action_index, "%d defenders inside geometry", defender_count);
     }
+    return defender_count;
+}
+
+// Charm: each defender of another team and player whose type the attackers'
+// player may own changes hands.  Succeeds when one did.
+static uint32_t charm_defenders(int32_t action_index, const int16_t *attackers, const int16_t *defenders,
+                                int32_t defender_count)
+{
+    const monster_data *first = get_monster_data(attackers[0]);
+    const int8_t team_index = first->owner_team_index, player_index = first->owner_player_index;
+    uint32_t result = 0;
+    for (int32_t i = 0; i < defender_count; i++)
+    {
+        const monster_data *defender = get_monster_data(defenders[i]);
+        if (!defender || defender->owner_team_index == team_index || defender->owner_player_index == player_index)
+            continue;
+        bool charmed = false;
+        for (int32_t d = 0; d < unit_definitions.count && !charmed; d++)
+        {
+            const unit_definition *definition = get_unit_definition(d);
+            if (!definition || definition->player_index != player_index ||
+                definition->monster_type != defender->orig_type)
+                continue;
+            change_monster_owner(defenders[i], player_index, true);
+            charmed = true;
+            result = _map_action_proc_succeeded_flag;
+        }
+        if (!charmed)
+            map_action_debug(action_index, "defender %s not charmable",
+                             monster_definitions.tag_names && defender->type >= 0 &&
+                                     defender->type < monster_definitions.maximum_count
+                                 ? monster_definitions.tag_names[defender->type]
+                                 : "?");
+    }
+    return result;
+}
+
+uint32_t attack_command_action_proc(int32_t action_index)
+{
+    int16_t attackers[MAXIMUM_SCRIPT_SUBJECTS];
+    const bool charm = current_gameplay_version > 1510 && has_flag(action_index, field('c', 'h', 'r', 'm'));
+    int32_t attacker_count = named_units(action_index, _common_field_name_subject, attackers, MAXIMUM_SCRIPT_SUBJECTS);
+    if (!charm) attacker_count = remove_monster_indexes_under_user_control(attackers, attacker_count);
+    if (attacker_count == 0) return _map_action_proc_deactivate_flag;
+
+    if (has_flag(action_index, field('_', 'a', 'l', 'l')))
+    {
+        map_action_debug(action_index, "attacking all nearby units");
+        attack_ai_configuration configuration;
+        new_attack_ai_configuration(&configuration);
+        attack_with_monster_indexes(&configuration, attacker_count, attackers);
+        return _map_action_proc_succeeded_flag;
+    }
+    const bool special = has_flag(action_index, field('s', 'p', 'e', 'c'));
+    uint32_t result;
+    if (attack_listed_point(action_index, attacker_count, attackers, special, &result) ||
+        attack_listed_object(action_index, attacker_count, attackers, special, &result))
+        return result;
+
+    const int32_t limit = command_limit();
+    int16_t defenders[MAXIMUM_UNITS_PER_COMMAND];
+    const int32_t defender_count = choose_defenders(action_index, attackers, defenders, limit);
     if (defender_count == 0)
     {
         map_action_debug(action_index, "attacker count: %d defender count: %d", attacker_count, defender_count);
         return 0;
     }
-    if (charm)
-    {
-        const monster_data *first = get_monster_data(attackers[0]);
-        const int8_t team_index = first->owner_team_index, player_index = first->owner_player_index;
-        uint32_t result = 0;
-        for (int32_t i = 0; i < defender_count; i++)
-        {
-            const monster_data *defender = get_monster_data(defenders[i]);
-            if (!defender || defender->owner_team_index == team_index || defender->owner_player_index == player_index)
-                continue;
-            bool charmed = false;
-            for (int32_t d = 0; d < unit_definitions.count && !charmed; d++)
-            {
-                const unit_definition *definition = get_unit_definition(d);
-                if (!definition || definition->player_index != player_index ||
-                    definition->monster_type != defender->orig_type)
-                    continue;
-                change_monster_owner(defenders[i], player_index, true);
-                charmed = true;
-                result = _map_action_proc_succeeded_flag;
-            }
-            if (!charmed)
-                map_action_debug(action_index, "defender %s not charmable",
-                                 monster_definitions.tag_names && defender->type >= 0 &&
-                                         defender->type < monster_definitions.maximum_count
-                                     ? monster_definitions.tag_names[defender->type]
-                                     : "?");
-        }
-        return result;
-    }
+    if (charm) return charm_defenders(action_index, attackers, defenders, defender_count);
     command_target_data data;
     memset(&data, 0, sizeof(data));
     if (has_flag(action_index, field('d', 'o', 'r', 'e'))) data.flags |= _command_target_dont_override_existing_target_flag;

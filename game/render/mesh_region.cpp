@@ -504,7 +504,7 @@ static void cover_volatile_chunks(mesh_region *region)
 
 mesh_region *build_mesh_region(const view_data *view)
 {
-    // 1. The frustum's footprint on the lowest ground, with the viewer, as
+    // The frustum's footprint on the lowest ground, with the viewer, as
     // the hull of 3-cell squares around the projected points, in cells.
     mesh_region local;
     memset(&local, 0, sizeof(local));
@@ -535,7 +535,7 @@ mesh_region *build_mesh_region(const view_data *view)
         centre_y = viewer_y + (int32_t)(dy * mode->distance_limit / distance);
     }
 
-    // 4. The rectangle: the square around the centre, within the hull's
+    // The rectangle: the square around the centre, within the hull's
     // bounding box and the map.  Left and top even.  A rectangle that misses
     // the map is empty (nothing is visible), never a stray cell.
     int32_t left = centre_x - mode->half_size, top = centre_y - mode->half_size;
@@ -618,7 +618,7 @@ mesh_region *build_mesh_region(const view_data *view)
     // 9, 10. A vertex per span cell, the spans narrowed to the screen and widened.
     make_vertices_and_narrow_spans(region, view);
 
-    // 11. The frustum's footprint on the plane of the visible cells' average height.
+    // The frustum's footprint on the plane of the visible cells' average height.
     int16_t average = 0;
     if (average_visible_height(region, view, &average))
     {
@@ -631,7 +631,7 @@ mesh_region *build_mesh_region(const view_data *view)
         }
     }
 
-    // 12. The central sight line: through the window's middle column, a
+    // The central sight line: through the window's middle column, a
     // quarter of the way down.
     const view_perspective *w = &view->perspective;
     region->central_ray[0] = {view->location.position.x, view->location.position.y};

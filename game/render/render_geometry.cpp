@@ -138,6 +138,69 @@ int32_t material_texture_is_transparent(const geometry_material *material)
 
 } // namespace
 
+// The triangle's corners, in screen order, each sharing the render vertex of
+// its geometry vertex; the depth is the nearest corner's (the farthest's for a
+// surface that uses the closest z).  False when no vertex is left.
+static bool set_triangle_corners(render_geometry_globals_data *g, render_model_triangle *triangle,
+                                 const geometry_corner *corners, bool exchange, bool closest, int64_t *z_out)
+{
+    int64_t &z = *z_out;
+    z = closest ? INT32_MIN : INT32_MAX;
+    for (int32_t c = 0; c < VERTICES_PER_TRIANGLE; ++c)
+    {
+        const geometry_corner *corner = &corners[exchange ? 2 - c : c];
+        const int32_t v = corner->vertex_index;
+        render_vertex *vertex = g->geometry_vertex_translation_table[v];
+        if (!vertex)
+        {
+            vertex = render_new<render_vertex>();
+            if (!vertex) return false;
+            vertex->flags = 0;
+            vertex->mesh_vertex = {(int16_t)v, 0};
+            vertex->p = g->transformed_vertices[v].view;
+            vertex->screen = {0, 0};
+            g->geometry_vertex_translation_table[v] = vertex;
+        }
+        render_corner *out = &triangle->corners[c];
+        out->vertex = vertex;
+        out->interpolants[_texture_u] = corner->interpolants[1];
+        out->interpolants[_texture_v] = corner->interpolants[0];
+        if (closest ? vertex->p.z > z : vertex->p.z < z) z = vertex->p.z;
+    }
+    return true;
+}
+
+// Orders the collected triangles by their dependencies and hands them to the
+// surface list, all transparent when the whole model must be.
+static void add_model_triangles(view_data *view, const geometry_definition *geometry, render_geometry_globals_data *g,
+                                uint32_t collected_transparent_flag)
+{
+    const int32_t surface_count = geometry->surface_count;
+    // A surface another must be drawn before comes out at least one unit nearer.
+    for (int32_t s = 0; s < surface_count; ++s)
+    {
+        render_model_triangle *triangle = g->surfaces_to_render[s];
+        const int32_t run = geometry->surfaces[s].dependency_table_index;
+        if (!triangle || run == NONE) continue;
+        for (int32_t i = run; i < geometry->dependency_count && geometry->dependency_list[i] != NONE; ++i)
+        {
+            const render_model_triangle *before = g->surfaces_to_render[geometry->dependency_list[i]];
+            if (before && triangle->header.z <= before->header.z) triangle->header.z = before->header.z + 1;
+        }
+    }
+
+    for (int32_t s = 0; s < surface_count; ++s)
+    {
+        render_model_triangle *triangle = g->surfaces_to_render[s];
+        if (!triangle) continue;
+        if (collected_transparent_flag)
+            triangle->header.packed =
+                pack_surface_word(surface_word_flags(triangle->header.packed) | collected_transparent_flag,
+                                  _surface_type_triangle, _surface_subtype_model_triangle);
+        add_surface_to_surface_list(view, &triangle->header);
+    }
+}
+
 void render_geometry(view_data *view, const mesh_region *region, int32_t model_index, geometry_definition *geometry,
                      const world_point3d *origin, const world_vector3d *up, const world_vector3d *rotation,
                      const world_vector3d *scale, bool reflection, fixed_fraction transparency)
@@ -234,28 +297,8 @@ void render_geometry(view_data *view, const mesh_region *region, int32_t model_i
         }
 
         const bool closest = surface->flags & _geometry_surface_uses_closest_z_flag;
-        int64_t z = closest ? INT32_MIN : INT32_MAX;
-        for (int32_t c = 0; c < VERTICES_PER_TRIANGLE; ++c)
-        {
-            const geometry_corner *corner = &corners[exchange ? 2 - c : c];
-            const int32_t v = corner->vertex_index;
-            render_vertex *vertex = g->geometry_vertex_translation_table[v];
-            if (!vertex)
-            {
-                vertex = render_new<render_vertex>();
-                if (!vertex) return;
-                vertex->flags = 0;
-                vertex->mesh_vertex = {(int16_t)v, 0};
-                vertex->p = g->transformed_vertices[v].view;
-                vertex->screen = {0, 0};
-                g->geometry_vertex_translation_table[v] = vertex;
-            }
-            render_corner *out = &triangle->corners[c];
-            out->vertex = vertex;
-            out->interpolants[_texture_u] = corner->interpolants[1];
-            out->interpolants[_texture_v] = corner->interpolants[0];
-            if (closest ? vertex->p.z > z : vertex->p.z < z) z = vertex->p.z;
-        }
+        int64_t z;
+        if (!set_triangle_corners(g, triangle, corners, exchange, closest, &z)) return;
         if (surface->flags & _geometry_surface_under_mesh_flag) z -= GEOMETRY_UNDER_MESH_DEPTH_ADJUSTMENT;
         if (closest && (surface->flags & _geometry_surface_bit7_flag)) z -= GEOMETRY_BIT7_DEPTH_ADJUSTMENT;
         // Reflective surfaces sort with the reflective objects.
@@ -271,27 +314,5 @@ void render_geometry(view_data *view, const mesh_region *region, int32_t model_i
         }
     }
 
-    // A surface another must be drawn before comes out at least one unit nearer.
-    for (int32_t s = 0; s < surface_count; ++s)
-    {
-        render_model_triangle *triangle = g->surfaces_to_render[s];
-        const int32_t run = geometry->surfaces[s].dependency_table_index;
-        if (!triangle || run == NONE) continue;
-        for (int32_t i = run; i < geometry->dependency_count && geometry->dependency_list[i] != NONE; ++i)
-        {
-            const render_model_triangle *before = g->surfaces_to_render[geometry->dependency_list[i]];
-            if (before && triangle->header.z <= before->header.z) triangle->header.z = before->header.z + 1;
-        }
-    }
-
-    for (int32_t s = 0; s < surface_count; ++s)
-    {
-        render_model_triangle *triangle = g->surfaces_to_render[s];
-        if (!triangle) continue;
-        if (collected_transparent_flag)
-            triangle->header.packed =
-                pack_surface_word(surface_word_flags(triangle->header.packed) | collected_transparent_flag,
-                                  _surface_type_triangle, _surface_subtype_model_triangle);
-        add_surface_to_surface_list(view, &triangle->header);
-    }
+    add_model_triangles(view, geometry, g, collected_transparent_flag);
 }

@@ -623,6 +623,138 @@ static void build_sprite_shadow(view_data *view, const object_data *object, cons
     add_surface_to_surface_list(view, &shadow->header);
 }
 
+// The sprite's rectangle, split at the media line: the part above it as
+// usual, the part below it faint in the water's tint (all of it for a
+// submerged object, and the whole mirror image in the reflection pass).
+// False when the surface list is full.
+static bool add_sprite_rectangles(view_data *view, const sprite_frame *frame_in, const object_data *object,
+                                  int32_t object_index, int16_t collection_index, const bitmap_instance_data *instance,
+                                  uint32_t flags, fixed_fraction phase, bool reflection, bool under_media,
+                                  bool submerged, const mesh_cell *cell)
+{
+    const sprite_frame &frame = *frame_in;
+    const uint32_t identifier = make_bitmap_identifier(collection_index, instance->bitmap_index,
+                                                       object->color_table_index,
+                                                       object->color_table_permutation);
+    // What is seen in or through the water takes the water's tint.
+    const uint32_t tinted_identifier = make_bitmap_identifier(collection_index, instance->bitmap_index,
+                                                              object->color_table_index,
+                                                              _shading_table_reflection);
+    // The media line: its screen row under (or over) the sprite.
+    // Drawn in parts: the sprite above it as usual, the part below it faint in
+    // the reflection pass (all of it for a submerged object).
+    struct part
+    {
+        int16_t clip_top, clip_bottom;
+        bool under;
+    } parts[2];
+    int32_t part_count = 0;
+    const int16_t split = under_media || submerged || reflection
+                              ? screen_row_of_height(view, &frame.position, cell->media_height, false)
+                              : (int16_t)-32768;
+    if (reflection)
+        parts[part_count++] = {std::max<int16_t>(split, -32768), 32767, false};
+    else if (!under_media && !submerged)
+        parts[part_count++] = {-32768, 32767, false};
+    else if (submerged || split <= frame.y0)
+        parts[part_count++] = {-32768, 32767, true};
+    else if (split >= frame.y1)
+        parts[part_count++] = {-32768, 32767, false};
+    else
+    {
+        parts[part_count++] = {-32768, split, false};
+        parts[part_count++] = {split, 32767, true};
+    }
+    for (int32_t i = 0; i < part_count; ++i)
+    {
+        if (parts[i].clip_top >= parts[i].clip_bottom) continue;
+        render_rectangle *rectangle = render_new<render_rectangle>();
+        if (!rectangle) return false;
+        *rectangle = {};
+        uint32_t surface_flags = flags | _surface_precise_z_flag;
+        uint16_t transparency = 0;
+        if (reflection)
+        {
+            surface_flags |= _surface_reflection_flag | _surface_transparent_flag;
+            transparency = reflection_transparency();
+        }
+        if (parts[i].under)
+        {
+            surface_flags |= _surface_reflection_flag | _surface_transparent_flag;
+            transparency = UNDER_MEDIA_SPRITE_TRANSPARENCY;
+        }
+        rectangle->header.packed =
+            pack_surface_word(surface_flags, _surface_type_rectangle, _surface_subtype_object_rectangle);
+        rectangle->header.transparency = transparency;
+        rectangle->header.precise_z = frame.precise_z;
+        rectangle->header.z = frame.viewer.z;
+        rectangle->header.obj_view_y = frame.viewer.y;
+        set_rectangle_fields(rectangle, &frame);
+        rectangle->clip_top = parts[i].clip_top;
+        rectangle->clip_bottom = parts[i].clip_bottom;
+        rectangle->bitmap_identifier = reflection || parts[i].under ? tinted_identifier : identifier;
+        rectangle->object_index = (int16_t)object_index;
+        if (object->transfer_mode != _transfer_mode_none && !parts[i].under)
+            affect_rectangle_transfer_mode(&rectangle->header, object->transfer_mode, phase);
+        add_surface_to_surface_list(view, &rectangle->header);
+    }
+    return true;
+}
+
+// The view of the sequence the viewer sees the object from (the object's own
+// for a sequence without rotation).  NONE, logged, when it is not one of the
+// sequence's views.
+static int32_t sprite_view_index(const view_data *view, const object_data *object, const sprite_frame *frame_in,
+                                 const sequence_data *sequence)
+{
+    const sprite_frame &frame = *frame_in;
+    int32_t view_index = object->shape_view_index;
+    if (!(sequence->flags & _sequence_has_no_rotation_flag))
+    {
+        angle facing = (angle)(arctangent(view->location.position.x - frame.position.x,
+                                          view->location.position.y - frame.position.y) -
+                               object->location.yaw);
+        if (object->flags & _object_is_horizontally_mirrored_flag) facing = (angle)-facing;
+        view_index = (int32_t)(((uint32_t)facing * (uint32_t)sequence->number_of_views + 32768u) >> 16);
+        if (view_index == sequence->number_of_views) view_index = 0;
+    }
+    if (view_index < 0 || view_index >= sequence->number_of_views)
+    {
+        log_message(__FILE__, __LINE__, "view #%d not in [#0,#%d] (view_index>=0 && view_index<sequence->number_of_views)",
+                    view_index, (int32_t)sequence->number_of_views - 1);
+        return NONE;
+    }
+    return view_index;
+}
+
+// The sprite's shadow (or its shadow map laid on the ground), unless the
+// object is under the media or casts none.
+static void add_sprite_shadow(view_data *view, mesh_region *region, bool reflection, const object_data *object,
+                              const world_point2d &at, const mesh_cell *cell, int16_t collection_index,
+                              const sequence_frame_data *frame_data, const bitmap_instance_data *instance,
+                              int32_t precise_z, fixed_fraction phase)
+{
+    if (!reflection && frame_data->shadow_map_index != NONE && !(object->flags & _object_has_no_shadow_flag) &&
+        !((object->flags & (_object_partially_under_media_flag | _object_wholly_under_media_flag)) &&
+          object->location.position.z + object->height1 <= cell->media_height))
+    {
+        const int32_t ground = get_mesh_height(&at, _mesh_ground_height);
+        const shadow_map_data *shadow_map = get_shadow_map(collection_index, frame_data->shadow_map_index);
+        if (shadow_map && (shadow_map->flags & _shadow_map_cast_by_sprite_flag) &&
+            !(shadow_map->flags & _shadow_map_is_light_map_flag))
+        {
+            // Off the mesh there is no ground: the shadow lies level with the foot.
+            if (!(instance->flags & _bitmap_instance_texture_flag))
+                build_sprite_shadow(view, object, instance, precise_z,
+                                    ground == MESH_NO_HEIGHT ? 0 : object->location.position.z - ground, phase);
+        }
+        else
+            build_render_map_overlay(view, region, collection_index, object->scale, object->flags,
+                                     frame_data->shadow_map_index, NONE, object->transfer_mode, phase,
+                                     &object->location.position, object->location.position.z - ground, 65535);
+    }
+}
+
 void build_render_sprite(view_data *view, mesh_region *region, bool reflection, bool fully_visible, bool under_media,
                          bool shadow_only, const object_data *object, int32_t object_index)
 {
@@ -630,7 +762,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     const world_point2d at = {object->location.position.x, object->location.position.y};
     const mesh_cell *cell = get_mesh_cell(at.x >> WORLD_FRACTIONAL_BITS, at.y >> WORLD_FRACTIONAL_BITS);
 
-    // 1. Position, bob and depth.
+    // Position, bob and depth.
     sprite_frame frame = {};
     frame.position = object->location.position;
     if ((object->flags & _object_floats_on_land_flag) ||
@@ -655,7 +787,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     frame.precise_z = unshifted_viewer_z(view, &frame.position, false);
     frame.scale = view->fworld_to_screen / (float)std::min(frame.viewer.z, -1);
 
-    // 2. Sequence, frame and view.
+    // Sequence, frame and view.
     int16_t sequence_index = object->shape_sequence_index, frame_index = object->shape_frame_index;
     if (object->owner == _object_is_scenery)
     {
@@ -670,22 +802,8 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     const int16_t collection_index = object->shape_collection_index;
     const sequence_data *sequence = get_sequence(collection_index, sequence_index);
     if (!sequence) return;
-    int32_t view_index = object->shape_view_index;
-    if (!(sequence->flags & _sequence_has_no_rotation_flag))
-    {
-        angle facing = (angle)(arctangent(view->location.position.x - frame.position.x,
-                                          view->location.position.y - frame.position.y) -
-                               object->location.yaw);
-        if (object->flags & _object_is_horizontally_mirrored_flag) facing = (angle)-facing;
-        view_index = (int32_t)(((uint32_t)facing * (uint32_t)sequence->number_of_views + 32768u) >> 16);
-        if (view_index == sequence->number_of_views) view_index = 0;
-    }
-    if (view_index < 0 || view_index >= sequence->number_of_views)
-    {
-        log_message(__FILE__, __LINE__, "view #%d not in [#0,#%d] (view_index>=0 && view_index<sequence->number_of_views)",
-                    view_index, (int32_t)sequence->number_of_views - 1);
-        return;
-    }
+    const int32_t view_index = sprite_view_index(view, object, &frame, sequence);
+    if (view_index == NONE) return;
     const sequence_frame_data *frame_data = get_sequence_frame(collection_index, sequence_index, frame_index);
     const int32_t instance_index = get_sequence_instance_index(collection_index, sequence_index, view_index, frame_index);
     const bitmap_instance_data *instance =
@@ -696,7 +814,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     // renderer: skipped, logged once per bitmap.
     if (!sprite_instance_is_drawable(collection_index, instance)) return;
 
-    // 3. Transfer phase.
+    // The phase of the transfer mode.
     fixed_fraction phase = 0;
     if (object->transfer_mode != _transfer_mode_none)
         phase = object->transfer_period > 0
@@ -708,7 +826,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
     const bool submerged = object_is_submerged(object, cell);
     if (!shadow_only)
     {
-        // 4. Mirroring.
+        // The bounds, mirrored as the object is.
         int32_t left, right, top, bottom;
         uint32_t flags = mirrored_sprite_bounds(object, instance, reflection, &left, &right, &top, &bottom);
         if (instance->flags & _bitmap_instance_transparent_flag)
@@ -716,7 +834,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
 
         if (instance->flags & _bitmap_instance_texture_flag)
         {
-            // 5. Oriented bitmaps run along the object's velocity.
+            // Oriented bitmaps run along the object's velocity.
             build_bitmap_triangles_data data = {};
             data.flags = reflection ? _is_reflection_flag : 0;
             data.collection_index = collection_index;
@@ -728,7 +846,7 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
         }
         else
         {
-            // 6. The rectangle, split at the media line.
+            // The rectangle, split at the media line.
             if (reflection && submerged) return;
             const int32_t scale = object->scale;
             frame.viewer_rect.left = frame.viewer.x + ((left * scale) >> 8);
@@ -744,100 +862,20 @@ void build_render_sprite(view_data *view, mesh_region *region, bool reflection, 
             if (frame.x1 <= 0 || frame.y1 <= 0 || frame.x0 >= view->screen_width || frame.y0 >= view->screen_height)
                 return;
 
-            const uint32_t identifier = make_bitmap_identifier(collection_index, instance->bitmap_index,
-                                                               object->color_table_index,
-                                                               object->color_table_permutation);
-            // What is seen in or through the water takes the water's tint.
-            const uint32_t tinted_identifier = make_bitmap_identifier(collection_index, instance->bitmap_index,
-                                                                      object->color_table_index,
-                                                                      _shading_table_reflection);
-            // The media line: its screen row under (or over) the sprite.
-            // Drawn in parts: the sprite above it as usual, the part below it faint in
-            // the reflection pass (all of it for a submerged object).
-            struct part
-            {
-                int16_t clip_top, clip_bottom;
-                bool under;
-            } parts[2];
-            int32_t part_count = 0;
-            const int16_t split = under_media || submerged || reflection
-                                      ? screen_row_of_height(view, &frame.position, cell->media_height, false)
-                                      : (int16_t)-32768;
-            if (reflection)
-                parts[part_count++] = {std::max<int16_t>(split, -32768), 32767, false};
-            else if (!under_media && !submerged)
-                parts[part_count++] = {-32768, 32767, false};
-            else if (submerged || split <= frame.y0)
-                parts[part_count++] = {-32768, 32767, true};
-            else if (split >= frame.y1)
-                parts[part_count++] = {-32768, 32767, false};
-            else
-            {
-                parts[part_count++] = {-32768, split, false};
-                parts[part_count++] = {split, 32767, true};
-            }
-            for (int32_t i = 0; i < part_count; ++i)
-            {
-                if (parts[i].clip_top >= parts[i].clip_bottom) continue;
-                render_rectangle *rectangle = render_new<render_rectangle>();
-                if (!rectangle) return;
-                *rectangle = {};
-                uint32_t surface_flags = flags | _surface_precise_z_flag;
-                uint16_t transparency = 0;
-                if (reflection)
-                {
-                    surface_flags |= _surface_reflection_flag | _surface_transparent_flag;
-                    transparency = reflection_transparency();
-                }
-                if (parts[i].under)
-                {
-                    surface_flags |= _surface_reflection_flag | _surface_transparent_flag;
-                    transparency = UNDER_MEDIA_SPRITE_TRANSPARENCY;
-                }
-                rectangle->header.packed =
-                    pack_surface_word(surface_flags, _surface_type_rectangle, _surface_subtype_object_rectangle);
-                rectangle->header.transparency = transparency;
-                rectangle->header.precise_z = frame.precise_z;
-                rectangle->header.z = frame.viewer.z;
-                rectangle->header.obj_view_y = frame.viewer.y;
-                set_rectangle_fields(rectangle, &frame);
-                rectangle->clip_top = parts[i].clip_top;
-                rectangle->clip_bottom = parts[i].clip_bottom;
-                rectangle->bitmap_identifier = reflection || parts[i].under ? tinted_identifier : identifier;
-                rectangle->object_index = (int16_t)object_index;
-                if (object->transfer_mode != _transfer_mode_none && !parts[i].under)
-                    affect_rectangle_transfer_mode(&rectangle->header, object->transfer_mode, phase);
-                add_surface_to_surface_list(view, &rectangle->header);
-            }
+            if (!add_sprite_rectangles(view, &frame, object, object_index, collection_index, instance, flags, phase,
+                                       reflection, under_media, submerged, cell))
+                return;
 
-            // 7. Marks.
+            // Selection and other marks.
             if (!reflection && object_index != NONE && !(view->flags & _render_view_omit_selections_flag))
                 build_sprite_marks(view, &frame, object, submerged);
         }
     }
 
-    // 8. The shadow.
-    if (!reflection && frame_data->shadow_map_index != NONE && !(object->flags & _object_has_no_shadow_flag) &&
-        !((object->flags & (_object_partially_under_media_flag | _object_wholly_under_media_flag)) &&
-          object->location.position.z + object->height1 <= cell->media_height))
-    {
-        const int32_t ground = get_mesh_height(&at, _mesh_ground_height);
-        const shadow_map_data *shadow_map = get_shadow_map(collection_index, frame_data->shadow_map_index);
-        if (shadow_map && (shadow_map->flags & _shadow_map_cast_by_sprite_flag) &&
-            !(shadow_map->flags & _shadow_map_is_light_map_flag))
-        {
-            // Off the mesh there is no ground: the shadow lies level with the foot.
-            if (!(instance->flags & _bitmap_instance_texture_flag))
-                build_sprite_shadow(view, object, instance, frame.precise_z,
-                                    ground == MESH_NO_HEIGHT ? 0 : object->location.position.z - ground, phase);
-        }
-        else
-            build_render_map_overlay(view, region, collection_index, object->scale, object->flags,
-                                     frame_data->shadow_map_index, NONE, object->transfer_mode, phase,
-                                     &object->location.position, object->location.position.z - ground, 65535);
-    }
+    add_sprite_shadow(view, region, reflection, object, at, cell, collection_index, frame_data, instance,
+                      frame.precise_z, phase);
 
-    // 9. The parasitic object.
+    // The parasitic object.
     if (!shadow_only && !reflection && object->parasitic_object_index != NONE)
         draw_parasite(view, region, fully_visible, under_media, object);
 }

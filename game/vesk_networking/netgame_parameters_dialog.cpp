@@ -267,6 +267,61 @@ static void set_up_limits(dialog_data *dialog, const new_game_parameter_data *p,
         set_double_arrow_control_value(dialog, _ngp_team_limit_item, 2, NETGAME_MAXIMUM_TEAMS, p->maximum_teams);
 }
 
+// Accept: the game is built from the dialog (false, the dialog staying open,
+// when it cannot be), handed back in `description` and kept in the
+// preferences when they were the dialog's source.
+static bool accept_parameters(dialog_data *dialog, net_game_description *description, bool use_prefs,
+                              game_preferences *preferences, new_game_parameter_data *p)
+{
+    netgame_parameters_globals &g = ngp_globals;
+    int16_t players = (int16_t)get_double_arrow_control_value(dialog, _ngp_maximum_players_item);
+    if (players < 2) players = 2;
+    if (players > NETGAME_MAXIMUM_PLAYERS) players = NETGAME_MAXIMUM_PLAYERS;
+    set_double_arrow_control_value(dialog, _ngp_maximum_players_item, -1, -1, players);
+    new_game_parameter_data built;
+    if (!ngd_build_game(&g.ngd, &built, get_minimum_gameplay_version_for_game_settings(p), true)) return false;
+    rebuild_game_description(&g.ngd, &g.working, &g.preview);
+    const uint32_t continuation = g.backup.parameters.option_flags & _game_option_continuation_flag;
+    *description = g.preview;
+    description->parameters.option_flags |= _game_option_limited_visibility_flag;
+    description->parameters.option_flags =
+        (description->parameters.option_flags & ~(uint32_t)_game_option_continuation_flag) | continuation;
+    if (use_prefs)
+    {
+        preferences->multi_new_game_params = *p;
+        preferences->chosen_multi_mapset_checksum = g.ngd.chosen_mapset_checksum;
+        preferences->multi_gameplay_selector_value = g.ngd.gameplay_selector_value;
+        write_game_preferences();
+    }
+    else
+    {
+        description->host_or_selector.fresh.mapset_checksum = g.ngd.chosen_mapset_checksum;
+        description->host_or_selector.fresh.gameplay_selector_value =
+            (uint32_t)(int32_t)g.ngd.gameplay_selector_value;
+    }
+    ngd_dispose(&g.ngd);
+    return true;
+}
+
+// The name and password boxes, the lists' looks and the labels' colour.
+static void set_up_parameter_items(dialog_data *dialog, const net_game_description *working)
+{
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _ngp_name_item, NETGAME_NAME_MAXIMUM_LENGTH);
+    set_bitmap_dialog_edit_item_text(dialog, _ngp_name_item, working->name);
+    select_bitmap_dialog_edit_item_text(dialog, _ngp_name_item, 0, (int32_t)strlen(working->name));
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _ngp_password_item, NETGAME_NAME_MAXIMUM_LENGTH);
+    set_bitmap_dialog_edit_item_text(dialog, _ngp_password_item, working->password);
+    bitmap_set_list_flag(dialog, _ngp_map_list_item, _list_has_shaded_background_flag, true);
+    bitmap_set_list_flag(dialog, _ngp_scoring_list_item, _list_cant_lose_selection_flag, true);
+    bitmap_set_list_flag(dialog, _ngp_scoring_list_item, _list_has_shaded_background_flag, true);
+    bitmap_set_list_sort_proc(dialog, _ngp_scoring_list_item, string_list_sort_proc);
+    rgb_color label_color;
+    for (int16_t label : {_ngp_time_limit_label_item, _ngp_players_label_item})
+        if (get_bitmap_item_tag(dialog, label) == STATIC_TEXT_CONTROL_TAG)
+            set_dialog_static_item_text_appearance(dialog, label, -1, -1, get_dialog_color(&label_color, LABEL_DIALOG_COLOR),
+                                                   0xFFFFFFFFu);
+}
+
 static bool run_parameters_dialog(net_game_description *description, int16_t called_from, bool use_prefs,
                                   bool autohosting)
 {
@@ -294,20 +349,7 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
 
     dialog_data *dialog = open_parameters_dialog();
     if (!dialog) return false;
-    set_bitmap_dialog_edit_item_maximum_length(dialog, _ngp_name_item, NETGAME_NAME_MAXIMUM_LENGTH);
-    set_bitmap_dialog_edit_item_text(dialog, _ngp_name_item, g.working.name);
-    select_bitmap_dialog_edit_item_text(dialog, _ngp_name_item, 0, (int32_t)strlen(g.working.name));
-    set_bitmap_dialog_edit_item_maximum_length(dialog, _ngp_password_item, NETGAME_NAME_MAXIMUM_LENGTH);
-    set_bitmap_dialog_edit_item_text(dialog, _ngp_password_item, g.working.password);
-    bitmap_set_list_flag(dialog, _ngp_map_list_item, _list_has_shaded_background_flag, true);
-    bitmap_set_list_flag(dialog, _ngp_scoring_list_item, _list_cant_lose_selection_flag, true);
-    bitmap_set_list_flag(dialog, _ngp_scoring_list_item, _list_has_shaded_background_flag, true);
-    bitmap_set_list_sort_proc(dialog, _ngp_scoring_list_item, string_list_sort_proc);
-    rgb_color label_color;
-    for (int16_t label : {_ngp_time_limit_label_item, _ngp_players_label_item})
-        if (get_bitmap_item_tag(dialog, label) == STATIC_TEXT_CONTROL_TAG)
-            set_dialog_static_item_text_appearance(dialog, label, -1, -1, get_dialog_color(&label_color, LABEL_DIALOG_COLOR),
-                                                   0xFFFFFFFFu);
+    set_up_parameter_items(dialog, &g.working);
 
     if (autohosting)
     {
@@ -352,35 +394,8 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
         switch (item)
         {
         case _ngp_accept_item:
-        {
-            int16_t players = (int16_t)get_double_arrow_control_value(dialog, _ngp_maximum_players_item);
-            if (players < 2) players = 2;
-            if (players > NETGAME_MAXIMUM_PLAYERS) players = NETGAME_MAXIMUM_PLAYERS;
-            set_double_arrow_control_value(dialog, _ngp_maximum_players_item, -1, -1, players);
-            new_game_parameter_data built;
-            if (!ngd_build_game(&g.ngd, &built, get_minimum_gameplay_version_for_game_settings(p), true)) break;
-            rebuild_game_description(&g.ngd, &g.working, &g.preview);
-            const uint32_t continuation = g.backup.parameters.option_flags & _game_option_continuation_flag;
-            *description = g.preview;
-            description->parameters.option_flags |= _game_option_limited_visibility_flag;
-            description->parameters.option_flags =
-                (description->parameters.option_flags & ~(uint32_t)_game_option_continuation_flag) | continuation;
-            if (use_prefs)
-            {
-                preferences->multi_new_game_params = *p;
-                preferences->chosen_multi_mapset_checksum = g.ngd.chosen_mapset_checksum;
-                preferences->multi_gameplay_selector_value = g.ngd.gameplay_selector_value;
-                write_game_preferences();
-            }
-            else
-            {
-                description->host_or_selector.fresh.mapset_checksum = g.ngd.chosen_mapset_checksum;
-                description->host_or_selector.fresh.gameplay_selector_value =
-                    (uint32_t)(int32_t)g.ngd.gameplay_selector_value;
-            }
-            ngd_dispose(&g.ngd);
-            return true;
-        }
+            if (accept_parameters(dialog, description, use_prefs, preferences, p)) return true;
+            break;
         case _ngp_cooperative_item:
             setup_dialog_for_current_map(dialog);
             rebuild_game_description(&g.ngd, &g.working, &g.preview);

@@ -61,15 +61,27 @@ static bool parse_int(const char *text, long minimum, long maximum, long *value)
     return true;
 }
 
-int main(int argc, char **argv)
+// What the command line asks of the tool.
+struct render_tool_options
 {
     const char *data = nullptr, *map = nullptr, *out = nullptr;
     render_camera camera = {};
     bool have_camera = false;
     render_frame_options options = {};
-    options.filter = true;
     long depth = 0, ticks = 0;
     bool opengl = false;
+};
+
+// Reads the command line into `o`.  Returns -1 to go on, or 2 after a usage
+// error.
+static int parse_render_arguments(int argc, char **argv, render_tool_options *o)
+{
+    const char *&data = o->data, *&map = o->map, *&out = o->out;
+    render_camera &camera = o->camera;
+    bool &have_camera = o->have_camera;
+    render_frame_options &options = o->options;
+    long &depth = o->depth, &ticks = o->ticks;
+    bool &opengl = o->opengl;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -134,6 +146,21 @@ int main(int argc, char **argv)
         else
             return usage(), 2;
     }
+    return -1;
+}
+
+int main(int argc, char **argv)
+{
+    render_tool_options tool;
+    tool.options.filter = true;
+    const int parsed = parse_render_arguments(argc, argv, &tool);
+    if (parsed >= 0) return parsed;
+    const char *data = tool.data, *map = tool.map, *out = tool.out;
+    const render_camera camera = tool.camera;
+    const bool have_camera = tool.have_camera;
+    const render_frame_options options = tool.options;
+    const long depth = tool.depth, ticks = tool.ticks;
+    const bool opengl = tool.opengl;
     if (!map || strlen(map) != 4 || !have_camera || !out || options.width == 0 || depth == 0) return usage(), 2;
 
     // The output names a file in the working directory of the call, which the

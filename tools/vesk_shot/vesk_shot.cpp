@@ -227,7 +227,8 @@ static std::string whole_path(const char *path, const std::string &directory)
     return !path ? std::string() : path[0] == '/' ? std::string(path) : directory + "/" + path;
 }
 
-int main(int argc, char **argv)
+// What the command line asks of the tool.
+struct shot_options
 {
     const char *data = nullptr, *actions = nullptr, *map = nullptr, *orders_path = nullptr, *trace_path = nullptr,
                *record_path = nullptr;
@@ -235,6 +236,24 @@ int main(int argc, char **argv)
     bool have_camera = false, have_seed = false, window = false;
     long frames = 30;
     unsigned long seed = 0;
+};
+
+// Reads the command line into `o`.  Returns -1 to go on, or 2 after a usage
+// error.
+static int parse_shot_arguments(int argc, char **argv, shot_options *o)
+{
+    const char *&data = o->data;
+    const char *&actions = o->actions;
+    const char *&map = o->map;
+    const char *&orders_path = o->orders_path;
+    const char *&trace_path = o->trace_path;
+    const char *&record_path = o->record_path;
+    render_camera &camera = o->camera;
+    bool &have_camera = o->have_camera;
+    bool &have_seed = o->have_seed;
+    bool &window = o->window;
+    long &frames = o->frames;
+    unsigned long &seed = o->seed;
     for (int i = 1; i < argc; ++i)
     {
         const bool has_value = i + 1 < argc;
@@ -297,6 +316,74 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
+    return -1;
+}
+
+// Runs the frames, feeding the scripted events and holding the camera, and
+// prints each change of the game state and of the selection.  True when the
+// program quit.
+static bool play_frames(const shot_options *o, const std::vector<shot_event> &events)
+{
+    const char * const map = o->map;
+    const render_camera camera = o->camera;
+    const bool have_camera = o->have_camera;
+    const long frames = o->frames;
+    device_state device = {0, 0, 0};
+    size_t next_event = 0;
+    int16_t shown_state = game_->state;
+    int32_t shown_selection = 0;
+    bool quit = false;
+    for (int32_t frame = 0; frame <= frames && !quit; ++frame)
+    {
+        shot_game.frame = (uint32_t)frame;
+        if (frame > 0) feed_frame(events, &next_event, frame, &device);
+        if (have_camera) hold_camera(camera);
+        if (frame == frames) request_screenshot(_screenshot_type_capture);
+        update_everything();
+        // A pass applies at most one change; the state may have moved on since.
+        if (game_->state != shown_state)
+        {
+            printf("game state: %s -> %s\n", game_state_name(shown_state), game_state_name(game_->state));
+            shown_state = game_->state;
+        }
+        if (map && map_running())
+        {
+            // The orders of the first tick come before it, as in vesk_sim.
+            if (!shot_game.started) give_orders_before_tick();
+            shot_game.started = true;
+            const int32_t selected = get_current_selection_count();
+            if (selected != shown_selection) printf("frame %d: %d units selected\n", frame, selected);
+            shown_selection = selected;
+        }
+        quit = game_->state == _game_state_quit;
+    }
+    // A change requested by the last pass (Quit pressed late) is applied too.
+    if (!quit && game_state_change_pending(nullptr))
+    {
+        update_everything();
+        if (game_->state != shown_state)
+            printf("game state: %s -> %s\n", game_state_name(shown_state), game_state_name(game_->state));
+        quit = game_->state == _game_state_quit;
+    }
+    return quit;
+}
+
+int main(int argc, char **argv)
+{
+    shot_options options;
+    const int parsed = parse_shot_arguments(argc, argv, &options);
+    if (parsed >= 0) return parsed;
+    const char *&data = options.data;
+    const char *&actions = options.actions;
+    const char *&map = options.map;
+    const char *&orders_path = options.orders_path;
+    const char *&trace_path = options.trace_path;
+    const char *&record_path = options.record_path;
+    bool &have_camera = options.have_camera;
+    bool &have_seed = options.have_seed;
+    bool &window = options.window;
+    long &frames = options.frames;
+    unsigned long &seed = options.seed;
     if (!map && (have_camera || have_seed || orders_path || trace_path || record_path))
     {
         fprintf(stderr, "vesk_shot: --seed, --camera, --orders, --trace and --record need --map\n");
@@ -352,43 +439,7 @@ int main(int argc, char **argv)
     }
     if (map) request_game(string_to_tag(map), (uint32_t)seed);
 
-    device_state device = {0, 0, 0};
-    size_t next_event = 0;
-    int16_t shown_state = game_->state;
-    int32_t shown_selection = 0;
-    bool quit = false;
-    for (int32_t frame = 0; frame <= frames && !quit; ++frame)
-    {
-        shot_game.frame = (uint32_t)frame;
-        if (frame > 0) feed_frame(events, &next_event, frame, &device);
-        if (have_camera) hold_camera(camera);
-        if (frame == frames) request_screenshot(_screenshot_type_capture);
-        update_everything();
-        // A pass applies at most one change; the state may have moved on since.
-        if (game_->state != shown_state)
-        {
-            printf("game state: %s -> %s\n", game_state_name(shown_state), game_state_name(game_->state));
-            shown_state = game_->state;
-        }
-        if (map && map_running())
-        {
-            // The orders of the first tick come before it, as in vesk_sim.
-            if (!shot_game.started) give_orders_before_tick();
-            shot_game.started = true;
-            const int32_t selected = get_current_selection_count();
-            if (selected != shown_selection) printf("frame %d: %d units selected\n", frame, selected);
-            shown_selection = selected;
-        }
-        quit = game_->state == _game_state_quit;
-    }
-    // A change requested by the last pass (Quit pressed late) is applied too.
-    if (!quit && game_state_change_pending(nullptr))
-    {
-        update_everything();
-        if (game_->state != shown_state)
-            printf("game state: %s -> %s\n", game_state_name(shown_state), game_state_name(game_->state));
-        quit = game_->state == _game_state_quit;
-    }
+    const bool quit = play_frames(&options, events);
 
     const std::string path = get_last_screenshot_path();
     const bool was_running = map_running();

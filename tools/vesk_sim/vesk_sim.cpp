@@ -216,19 +216,99 @@ static void print_tick(int32_t tick, uint32_t hash, void *)
     if (camera_trace) print_camera_after_tick(tick);
 }
 
-int main(int argc, char **argv)
+// The run the command line asks for.
+struct simulation_options
 {
-    const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr,
-               *orders_path = nullptr, *input_path = nullptr, *save_path = nullptr, *continue_from = nullptr;
-    int64_t seed = -1, ticks = -1, gameplay_version = NONE, save_at = -1;
+    const char *data = nullptr;
+    const char *map = nullptr;
+    const char *log = nullptr;
+    const char *record = nullptr;
+    const char *film = nullptr;
+    const char *orders_path = nullptr;
+    const char *input_path = nullptr;
+    const char *save_path = nullptr;
+    const char *continue_from = nullptr;
+    int64_t seed = -1;
+    int64_t ticks = -1;
+    int64_t gameplay_version = NONE;
+    int64_t save_at = -1;
     bool report = false;
-    std::vector<simulation_command> commands;
+    std::vector<simulation_command> commands = {};
     net_run_options net = {};
-    net.gameplay_version = NONE;
-    int64_t net_port = -1, net_players = 2, random_orders = -1, wall_limit = -1, restart_at = -1;
+    int64_t net_port = -1;
+    int64_t net_players = 2;
+    int64_t random_orders = -1;
+    int64_t wall_limit = -1;
+    int64_t restart_at = -1;
     bool net_players_given = false;
     bool lobby_create = false;
-    int64_t lobby_port = -1, lobby_games = 1;
+    int64_t lobby_port = -1;
+    int64_t lobby_games = 1;
+    input_feed input = {};
+    std::vector<unit_order> orders = {};
+};
+
+// --command TICK VERB A B X Y: a command in tick order.  False, with the
+// reason printed, when it is not one.
+static bool parse_command_option(const char *option, char **argv, int i, simulation_options *o)
+{
+    std::vector<simulation_command> &commands = o->commands;
+    int64_t values[5];
+    simulation_command command = {};
+    command.verb = simulation_verb_from_name(argv[i + 2]);
+    if (command.verb == NONE)
+    {
+        fprintf(stderr, "vesk_sim: unknown command verb \"%s\"\n", argv[i + 2]);
+        return false;
+    }
+    if (!parse_decimal(option, argv[i + 1], 0, INT32_MAX, &values[0])) return false;
+    // A and B are 16-bit (teams, types): a larger value is refused, not cut.
+    for (int k = 1; k < 5; ++k)
+        if (!parse_decimal(option, argv[i + 2 + k], k <= 2 ? INT16_MIN : INT32_MIN,
+                           k <= 2 ? INT16_MAX : INT32_MAX, &values[k]))
+            return false;
+    command.tick = (int32_t)values[0];
+    command.a = (int16_t)values[1];
+    command.b = (int16_t)values[2];
+    command.x = (int32_t)values[3];
+    command.y = (int32_t)values[4];
+    if (!commands.empty() && commands.back().tick > command.tick)
+    {
+        fprintf(stderr, "vesk_sim: commands must be given in tick order\n");
+        return false;
+    }
+    commands.push_back(command);
+    return true;
+}
+
+// Reads the command line into `o`.  Returns -1 to go on, or the status to
+// exit with (0 after --help, 2 after a usage error).
+static int parse_arguments(int argc, char **argv, simulation_options *o)
+{
+    const char *&data = o->data;
+    const char *&map = o->map;
+    const char *&log = o->log;
+    const char *&record = o->record;
+    const char *&film = o->film;
+    const char *&orders_path = o->orders_path;
+    const char *&input_path = o->input_path;
+    const char *&save_path = o->save_path;
+    const char *&continue_from = o->continue_from;
+    int64_t &seed = o->seed;
+    int64_t &ticks = o->ticks;
+    int64_t &gameplay_version = o->gameplay_version;
+    int64_t &save_at = o->save_at;
+    bool &report = o->report;
+    net_run_options &net = o->net;
+    int64_t &net_port = o->net_port;
+    int64_t &net_players = o->net_players;
+    int64_t &random_orders = o->random_orders;
+    int64_t &wall_limit = o->wall_limit;
+    int64_t &restart_at = o->restart_at;
+    bool &net_players_given = o->net_players_given;
+    bool &lobby_create = o->lobby_create;
+    int64_t &lobby_port = o->lobby_port;
+    int64_t &lobby_games = o->lobby_games;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -336,31 +416,7 @@ int main(int argc, char **argv)
         }
         else if (!strcmp(option, "--command") && i + 6 < argc)
         {
-            int64_t values[5];
-            simulation_command command = {};
-            command.verb = simulation_verb_from_name(argv[i + 2]);
-            if (command.verb == NONE)
-            {
-                fprintf(stderr, "vesk_sim: unknown command verb \"%s\"\n", argv[i + 2]);
-                return usage(), 2;
-            }
-            if (!parse_decimal(option, argv[i + 1], 0, INT32_MAX, &values[0])) return usage(), 2;
-            // A and B are 16-bit (teams, types): a larger value is refused, not cut.
-            for (int k = 1; k < 5; ++k)
-                if (!parse_decimal(option, argv[i + 2 + k], k <= 2 ? INT16_MIN : INT32_MIN,
-                                   k <= 2 ? INT16_MAX : INT32_MAX, &values[k]))
-                    return usage(), 2;
-            command.tick = (int32_t)values[0];
-            command.a = (int16_t)values[1];
-            command.b = (int16_t)values[2];
-            command.x = (int32_t)values[3];
-            command.y = (int32_t)values[4];
-            if (!commands.empty() && commands.back().tick > command.tick)
-            {
-                fprintf(stderr, "vesk_sim: commands must be given in tick order\n");
-                return usage(), 2;
-            }
-            commands.push_back(command);
+            if (!parse_command_option(option, argv, i, o)) return usage(), 2;
             i += 6;
         }
         else
@@ -369,73 +425,147 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    if (net.lobby || net.user || net.password || lobby_create || net.join_listed || lobby_port >= 0 || lobby_games != 1)
+    return -1;
+}
+
+// A game created or joined through a lobby service.
+static int run_lobby_road(simulation_options *o, int argc, char **argv)
+{
+    const char *&data = o->data;
+    const char *&map = o->map;
+    const char *&log = o->log;
+    const char *&record = o->record;
+    const char *&film = o->film;
+    const char *&orders_path = o->orders_path;
+    const char *&input_path = o->input_path;
+    const char *&save_path = o->save_path;
+    const char *&continue_from = o->continue_from;
+    int64_t &seed = o->seed;
+    int64_t &ticks = o->ticks;
+    int64_t &gameplay_version = o->gameplay_version;
+    bool &report = o->report;
+    std::vector<simulation_command> &commands = o->commands;
+    net_run_options &net = o->net;
+    int64_t &net_port = o->net_port;
+    int64_t &net_players = o->net_players;
+    int64_t &random_orders = o->random_orders;
+    int64_t &wall_limit = o->wall_limit;
+    int64_t &restart_at = o->restart_at;
+    bool &net_players_given = o->net_players_given;
+    bool &lobby_create = o->lobby_create;
+    int64_t &lobby_port = o->lobby_port;
+    int64_t &lobby_games = o->lobby_games;
+    if (!net.lobby || !net.user || !net.password || lobby_create == net.join_listed || ticks < 0 ||
+        net_port >= 0 || net.join || net.find || film || continue_from || record || orders_path || input_path ||
+        save_path || !commands.empty() || camera_trace || report || seed >= 0 ||
+        ((gameplay_version != NONE || net.cooperative) && !lobby_create) || restart_at >= 0 || net.chat ||
+        (map && strlen(map) != 4) || (net.join_listed && (lobby_port >= 0 || net_players_given || map)))
     {
-        if (!net.lobby || !net.user || !net.password || lobby_create == net.join_listed || ticks < 0 ||
-            net_port >= 0 || net.join || net.find || film || continue_from || record || orders_path || input_path ||
-            save_path || !commands.empty() || camera_trace || report || seed >= 0 ||
-            ((gameplay_version != NONE || net.cooperative) && !lobby_create) || restart_at >= 0 || net.chat ||
-            (map && strlen(map) != 4) || (net.join_listed && (lobby_port >= 0 || net_players_given || map)))
-        {
-            fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                            "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, "
-                            "and --ticks; it takes no seed, "
-                            "film, orders, input, commands, camera, report, chat or restart\n");
-            return usage(), 2;
-        }
-        if (strlen(net.password) > MAXIMUM_METASERVER_PASSWORD)
-        {
-            fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
-            return 2;
-        }
-        if (!open_run_log(log, data, argc, argv)) return 1;
-        net.data_directory = data;
-        net.map = map;
-        net.gameplay_version = (int32_t)gameplay_version;
-        net.players = (int32_t)net_players;
-        net.port = (uint16_t)(lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : lobby_port);
-        net.ticks = (int32_t)ticks;
-        net.restart_at = NONE;
-        net.games = (int32_t)lobby_games;
-        net.random_orders = random_orders >= 0;
-        net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
-        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : lobby_games * (ticks / 30 + 30) + 60) * 1000;
-        net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
-        const int status = run_lobby_simulation(&net);
-        close_log_file();
-        return status;
+        fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
+                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, "
+                        "and --ticks; it takes no seed, "
+                        "film, orders, input, commands, camera, report, chat or restart\n");
+        return usage(), 2;
     }
+    if (strlen(net.password) > MAXIMUM_METASERVER_PASSWORD)
+    {
+        fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
+        return 2;
+    }
+    if (!open_run_log(log, data, argc, argv)) return 1;
+    net.data_directory = data;
+    net.map = map;
+    net.gameplay_version = (int32_t)gameplay_version;
+    net.players = (int32_t)net_players;
+    net.port = (uint16_t)(lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : lobby_port);
+    net.ticks = (int32_t)ticks;
+    net.restart_at = NONE;
+    net.games = (int32_t)lobby_games;
+    net.random_orders = random_orders >= 0;
+    net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
+    const int64_t limit_ms = (wall_limit > 0 ? wall_limit : lobby_games * (ticks / 30 + 30) + 60) * 1000;
+    net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+    const int status = run_lobby_simulation(&net);
+    close_log_file();
+    return status;
+}
+
+// A network game hosted, joined by address or found on the local network.
+static int run_network_road(simulation_options *o, int argc, char **argv)
+{
+    const char *&data = o->data;
+    const char *&map = o->map;
+    const char *&log = o->log;
+    const char *&record = o->record;
+    const char *&film = o->film;
+    const char *&orders_path = o->orders_path;
+    const char *&input_path = o->input_path;
+    const char *&save_path = o->save_path;
+    const char *&continue_from = o->continue_from;
+    int64_t &seed = o->seed;
+    int64_t &ticks = o->ticks;
+    int64_t &gameplay_version = o->gameplay_version;
+    bool &report = o->report;
+    std::vector<simulation_command> &commands = o->commands;
+    net_run_options &net = o->net;
+    int64_t &net_port = o->net_port;
+    int64_t &net_players = o->net_players;
+    int64_t &random_orders = o->random_orders;
+    int64_t &wall_limit = o->wall_limit;
+    int64_t &restart_at = o->restart_at;
     const bool joining = net.join || net.find;
-    if (net_port >= 0 || joining)
+    if ((net_port >= 0) + (net.join != nullptr) + net.find != 1 || ticks < 0 || film || continue_from || record || orders_path ||
+        input_path || save_path || !commands.empty() || camera_trace || report ||
+        (joining && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
+        (!joining && (!map || strlen(map) != 4 || seed < 0)) || (joining && restart_at >= 0))
     {
-        if ((net_port >= 0) + (net.join != nullptr) + net.find != 1 || ticks < 0 || film || continue_from || record || orders_path ||
-            input_path || save_path || !commands.empty() || camera_trace || report ||
-            (joining && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
-            (!joining && (!map || strlen(map) != 4 || seed < 0)) || (joining && restart_at >= 0))
-        {
-            fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
-                            "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film, orders file, input, commands, "
-                            "camera or report; only its host restarts it\n");
-            return usage(), 2;
-        }
-        if (!open_run_log(log, data, argc, argv)) return 1;
-        net.data_directory = data;
-        net.map = map;
-        net.seed = (uint32_t)(seed < 0 ? 0 : seed);
-        net.gameplay_version = (int32_t)gameplay_version;
-        net.players = (int32_t)net_players;
-        net.port = (uint16_t)(net_port < 0 ? 0 : net_port);
-        net.ticks = (int32_t)ticks;
-        net.restart_at = restart_at < 0 ? (int32_t)NONE : (int32_t)restart_at;
-        net.random_orders = random_orders >= 0;
-        net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
-        // A restarted game runs twice.
-        const int64_t limit_ms = (wall_limit > 0 ? wall_limit : (restart_at >= 0 ? 2 : 1) * ticks / 30 + 60) * 1000;
-        net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
-        const int status = run_network_simulation(&net);
-        close_log_file();
-        return status;
+        fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
+                        "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film, orders file, input, commands, "
+                        "camera or report; only its host restarts it\n");
+        return usage(), 2;
     }
+    if (!open_run_log(log, data, argc, argv)) return 1;
+    net.data_directory = data;
+    net.map = map;
+    net.seed = (uint32_t)(seed < 0 ? 0 : seed);
+    net.gameplay_version = (int32_t)gameplay_version;
+    net.players = (int32_t)net_players;
+    net.port = (uint16_t)(net_port < 0 ? 0 : net_port);
+    net.ticks = (int32_t)ticks;
+    net.restart_at = restart_at < 0 ? (int32_t)NONE : (int32_t)restart_at;
+    net.random_orders = random_orders >= 0;
+    net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
+    // A restarted game runs twice.
+    const int64_t limit_ms = (wall_limit > 0 ? wall_limit : (restart_at >= 0 ? 2 : 1) * ticks / 30 + 60) * 1000;
+    net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+    const int status = run_network_simulation(&net);
+    close_log_file();
+    return status;
+}
+
+// A run on this machine: its options agree, and its input and orders files
+// are read.  Returns -1 to go on, or 2 after a usage error.
+static int check_local_options(simulation_options *o)
+{
+    const char *&map = o->map;
+    const char *&record = o->record;
+    const char *&film = o->film;
+    const char *&orders_path = o->orders_path;
+    const char *&input_path = o->input_path;
+    const char *&save_path = o->save_path;
+    const char *&continue_from = o->continue_from;
+    int64_t &seed = o->seed;
+    int64_t &ticks = o->ticks;
+    int64_t &gameplay_version = o->gameplay_version;
+    int64_t &save_at = o->save_at;
+    std::vector<simulation_command> &commands = o->commands;
+    net_run_options &net = o->net;
+    int64_t &random_orders = o->random_orders;
+    int64_t &wall_limit = o->wall_limit;
+    int64_t &restart_at = o->restart_at;
+    bool &net_players_given = o->net_players_given;
+    input_feed &input = o->input;
+    std::vector<unit_order> &orders = o->orders;
     if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0 || restart_at >= 0 || net.chat)
     {
         fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --wall-limit and --chat belong "
@@ -462,7 +592,6 @@ int main(int argc, char **argv)
                         "ticks\n");
         return usage(), 2;
     }
-    input_feed input = {};
     if (input_path)
     {
         char why[512];
@@ -472,7 +601,6 @@ int main(int argc, char **argv)
             return usage(), 2;
         }
     }
-    std::vector<unit_order> orders;
     if (orders_path)
     {
         char why[512];
@@ -489,6 +617,29 @@ int main(int argc, char **argv)
         return usage(), 2;
     }
     if (!film && !continue_from && (!map || strlen(map) != 4 || seed < 0 || ticks < 0)) return usage(), 2;
+    return -1;
+}
+
+// Runs the game on this machine from a map and seed, a film or a saved game,
+// printing the trace; records a film or saves the game when asked.
+static int run_local_simulation(simulation_options *o, int argc, char **argv)
+{
+    const char *&data = o->data;
+    const char *&map = o->map;
+    const char *&log = o->log;
+    const char *&record = o->record;
+    const char *&film = o->film;
+    const char *&input_path = o->input_path;
+    const char *&save_path = o->save_path;
+    const char *&continue_from = o->continue_from;
+    int64_t &seed = o->seed;
+    int64_t &ticks = o->ticks;
+    int64_t &gameplay_version = o->gameplay_version;
+    int64_t &save_at = o->save_at;
+    bool &report = o->report;
+    std::vector<simulation_command> &commands = o->commands;
+    input_feed &input = o->input;
+    std::vector<unit_order> &orders = o->orders;
     // Both name files in the working directory of the call, which the
     // harness leaves for the data directory.
     char working[4096];
@@ -599,4 +750,20 @@ int main(int argc, char **argv)
         return 1;
     }
     return 0;
+}
+
+int main(int argc, char **argv)
+{
+    simulation_options options;
+    options.net.gameplay_version = NONE;
+    simulation_options *o = &options;
+    const int parsed = parse_arguments(argc, argv, o);
+    if (parsed >= 0) return parsed;
+    if (o->net.lobby || o->net.user || o->net.password || o->lobby_create || o->net.join_listed ||
+        o->lobby_port >= 0 || o->lobby_games != 1)
+        return run_lobby_road(o, argc, argv);
+    if (o->net_port >= 0 || o->net.join || o->net.find) return run_network_road(o, argc, argv);
+    const int checked = check_local_options(o);
+    if (checked >= 0) return checked;
+    return run_local_simulation(o, argc, argv);
 }

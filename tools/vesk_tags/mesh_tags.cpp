@@ -135,6 +135,149 @@ bool read_grid(source_reader *reader, size_t statement_line, int32_t width, int3
     return true;
 }
 
+// lighting DARK R G B TRANSITION LIGHT R G B: the map's light and dark.
+static bool parse_lighting_statement(source_reader *reader, size_t line, const std::vector<std::string> &words,
+                                     mesh_source *source)
+{
+    mesh_header *header = &source->input.header;
+    int64_t v[9];
+    static const int64_t high[9] = {256, 65535, 65535, 65535, 65536, 256, 65535, 65535, 65535};
+    bool ok = words.size() == 10;
+    for (int i = 0; ok && i < 9; i++) ok = parse_integer(words[1 + i], 0, high[i], &v[i]);
+    if (!ok) return refuse_line(reader, line, "lighting needs a fraction, a colour, a transition, a fraction and a colour");
+    header->dark_fraction = (short_fixed)v[0];
+    header->dark_color = rgb_color{(uint16_t)v[1], (uint16_t)v[2], (uint16_t)v[3], 0};
+    header->transition_point = (fixed)v[4];
+    header->light_fraction = (short_fixed)v[5];
+    header->light_color = rgb_color{(uint16_t)v[6], (uint16_t)v[7], (uint16_t)v[8], 0};
+    return true;
+}
+
+// cutscene opening|win|loss NAME: a movie under "cutscenes" (no spaces).
+static bool parse_cutscene_statement(source_reader *reader, size_t line, const std::vector<std::string> &words,
+                                     mesh_source *source)
+{
+    mesh_header *header = &source->input.header;
+    static const char *const which[NUMBER_OF_CUTSCENES] = {"opening", "win", "loss"};
+    int32_t index = NONE;
+    for (int32_t i = 0; i < NUMBER_OF_CUTSCENES; ++i)
+        if (words.size() == 3 && words[1] == which[i]) index = i;
+    if (index == NONE || words[2].size() >= MAXIMUM_CUTSCENE_NAME_SIZE ||
+        words[2].find('/') != std::string::npos)
+        return refuse_line(reader, line, "cutscene needs opening, win or loss and a name of at most 63 characters without '/'");
+    memset(header->cutscene_names[index], 0, MAXIMUM_CUTSCENE_NAME_SIZE);
+    memcpy(header->cutscene_names[index], words[2].data(), words[2].size());
+    return true;
+}
+
+// reverb ENV VOLUME DECAY DAMPING: the map's echo.
+static bool parse_reverb_statement(source_reader *reader, size_t line, const std::vector<std::string> &words,
+                                   mesh_source *source)
+{
+    mesh_header *header = &source->input.header;
+    int64_t a;
+    double volume, decay, damping;
+    if (words.size() != 5 || !(words[1] == "none" || parse_integer(words[1], 0, 25, &a)) ||
+        !parse_real(words[2], 0, 1, &volume) || !parse_real(words[3], 0.1, 20, &decay) ||
+        !parse_real(words[4], 0.1, 2, &damping))
+        return refuse_line(reader, line, "reverb needs ENV (0-25 or none), VOLUME 0-1, DECAY 0.1-20, DAMPING 0.1-2");
+    header->reverb_environment = words[1] == "none" ? NONE : (int32_t)a;
+    header->reverb_volume = (real)volume;
+    header->reverb_decay_time = (real)decay;
+    header->reverb_damping = (real)damping;
+    return true;
+}
+
+// heights, terrain or media LEVEL, followed by one row of the grid per row of
+// cells.
+static bool parse_grid_statement(source_reader *reader, size_t line, const std::vector<std::string> &words,
+                                 mesh_source *source, const std::string &verb,
+                                 std::vector<std::vector<std::string>> *grid_rows)
+{
+    int64_t a;
+    std::vector<std::vector<std::string>> &grid = *grid_rows;
+    const bool numbers = verb == "heights";
+    int64_t level = 0;
+    if (verb == "media" && !parse_integer(words[1], INT16_MIN, INT16_MAX, &level))
+        return refuse_line(reader, line, "media needs a level");
+    if (!read_grid(reader, line, source->width, source->height, numbers, &grid)) return false;
+    for (int32_t y = 0; y < source->height; y++)
+    {
+        for (int32_t x = 0; x < source->width; x++)
+        {
+            mesh_cell *cell = &source->cells[x + y * source->width];
+            const std::string &entry = grid[y][x];
+            const size_t row_line = line + 1 + y;
+            if (verb == "heights")
+            {
+                if (!parse_integer(entry, INT16_MIN, INT16_MAX, &a)) return refuse_line(reader, row_line, "bad height");
+                cell->height = (int16_t)a;
+            }
+            else if (verb == "terrain")
+            {
+                const char *digits = "0123456789abcdef";
+                const char *at = strchr(digits, entry[0]);
+                if (at == nullptr || entry[0] == 0) return refuse_line(reader, row_line, "terrain types are 0-9, a-f");
+                const uint16_t type = (uint16_t)(at - digits);
+                cell->flags = (uint16_t)((cell->flags & ~0xFF) | type | (type << 4));
+            }
+            else
+            {
+                uint16_t media = 0;
+                switch (entry[0])
+                {
+                case '.': break;
+                case '~': media = _mesh_cell_carries_media_flags; break;
+                case '/': media = _mesh_cell_triangle0_is_media_flag; break;
+                case '\\': media = _mesh_cell_triangle1_is_media_flag; break;
+                default: return refuse_line(reader, row_line, "media cells are . ~ / or \\");
+                }
+                if (media)
+                {
+                    cell->flags |= media;
+                    cell->media_height = (int16_t)level;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// palette TYPE TEAM CODE [FLAGS]: an entry of the marker palette.
+static bool parse_palette_statement(source_reader *reader, size_t line, const std::vector<std::string> &words,
+                                    mesh_source *source)
+{
+    int64_t a, b;
+    tag code;
+    int64_t flags = 0;
+    if ((words.size() != 4 && words.size() != 5) || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
+        !parse_integer(words[2], -1, MAXIMUM_TEAMS_PER_MAP - 1, &b) || !parse_code(words[3], &code) ||
+        (words.size() == 5 && !parse_integer(words[4], 0, UINT32_MAX, &flags)))
+        return refuse_line(reader, line, "palette needs TYPE TEAM CODE [FLAGS]");
+    source->palette.push_back(mesh_marker_palette_entry{(int16_t)a, (int16_t)b, (uint32_t)flags, code, NONE, 0});
+    return true;
+}
+
+// marker TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS], on the map.
+static bool parse_marker_statement(source_reader *reader, size_t line, const std::vector<std::string> &words,
+                                   mesh_source *source)
+{
+    int64_t a, b, c, d, e, f, g;
+    const int32_t right = source->width * WORLD_ONE - 1, bottom = source->height * WORLD_ONE - 1;
+    int64_t flags = 0;
+    if ((words.size() != 8 && words.size() != 9) || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
+        !parse_integer(words[2], -1, MAXIMUM_MARKER_PALETTE_ENTRIES_PER_MAP, &b) ||
+        !parse_integer(words[3], INT16_MIN, INT16_MAX, &c) || !parse_integer(words[4], 0, right, &d) ||
+        !parse_integer(words[5], 0, bottom, &e) || !parse_integer(words[6], INT32_MIN, INT32_MAX, &f) ||
+        !parse_integer(words[7], 0, 65535, &g) ||
+        (words.size() == 9 && !parse_integer(words[8], 0, UINT32_MAX, &flags)))
+        return refuse_line(reader, line, "marker needs TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS] on the map");
+    mesh_marker marker = {(int16_t)a, (int16_t)b, (int16_t)c, 0, (uint32_t)flags, {(int32_t)d, (int32_t)e, (int32_t)f},
+                          (angle)g, 0, NONE, 0};
+    source->markers.push_back(marker);
+    return true;
+}
+
 bool parse_source(source_reader *reader, mesh_source *source)
 {
     mesh_header *header = &source->input.header;
@@ -150,7 +293,7 @@ bool parse_source(source_reader *reader, mesh_source *source)
         std::vector<std::string> words = split_words(text);
         if (words.empty()) continue;
         const std::string &verb = words[0];
-        int64_t a, b, c, d, e, f, g;
+        int64_t a, b;
         if (verb != "size" && source->width == 0) return refuse_line(reader, line, "the first statement must be size");
         if (verb == "size")
         {
@@ -194,16 +337,7 @@ bool parse_source(source_reader *reader, mesh_source *source)
         }
         else if (verb == "lighting")
         {
-            int64_t v[9];
-            static const int64_t high[9] = {256, 65535, 65535, 65535, 65536, 256, 65535, 65535, 65535};
-            bool ok = words.size() == 10;
-            for (int i = 0; ok && i < 9; i++) ok = parse_integer(words[1 + i], 0, high[i], &v[i]);
-            if (!ok) return refuse_line(reader, line, "lighting needs a fraction, a colour, a transition, a fraction and a colour");
-            header->dark_fraction = (short_fixed)v[0];
-            header->dark_color = rgb_color{(uint16_t)v[1], (uint16_t)v[2], (uint16_t)v[3], 0};
-            header->transition_point = (fixed)v[4];
-            header->light_fraction = (short_fixed)v[5];
-            header->light_color = rgb_color{(uint16_t)v[6], (uint16_t)v[7], (uint16_t)v[8], 0};
+            if (!parse_lighting_statement(reader, line, words, source)) return false;
         }
         else if (verb == "tag")
         {
@@ -212,100 +346,23 @@ bool parse_source(source_reader *reader, mesh_source *source)
         }
         else if (verb == "cutscene")
         {
-            // cutscene opening|win|loss NAME: a movie under "cutscenes" (no spaces).
-            static const char *const which[NUMBER_OF_CUTSCENES] = {"opening", "win", "loss"};
-            int32_t index = NONE;
-            for (int32_t i = 0; i < NUMBER_OF_CUTSCENES; ++i)
-                if (words.size() == 3 && words[1] == which[i]) index = i;
-            if (index == NONE || words[2].size() >= MAXIMUM_CUTSCENE_NAME_SIZE ||
-                words[2].find('/') != std::string::npos)
-                return refuse_line(reader, line, "cutscene needs opening, win or loss and a name of at most 63 characters without '/'");
-            memset(header->cutscene_names[index], 0, MAXIMUM_CUTSCENE_NAME_SIZE);
-            memcpy(header->cutscene_names[index], words[2].data(), words[2].size());
+            if (!parse_cutscene_statement(reader, line, words, source)) return false;
         }
         else if (verb == "reverb")
         {
-            double volume, decay, damping;
-            if (words.size() != 5 || !(words[1] == "none" || parse_integer(words[1], 0, 25, &a)) ||
-                !parse_real(words[2], 0, 1, &volume) || !parse_real(words[3], 0.1, 20, &decay) ||
-                !parse_real(words[4], 0.1, 2, &damping))
-                return refuse_line(reader, line, "reverb needs ENV (0-25 or none), VOLUME 0-1, DECAY 0.1-20, DAMPING 0.1-2");
-            header->reverb_environment = words[1] == "none" ? NONE : (int32_t)a;
-            header->reverb_volume = (real)volume;
-            header->reverb_decay_time = (real)decay;
-            header->reverb_damping = (real)damping;
+            if (!parse_reverb_statement(reader, line, words, source)) return false;
         }
         else if (verb == "heights" || verb == "terrain" || (verb == "media" && words.size() == 2))
         {
-            const bool numbers = verb == "heights";
-            int64_t level = 0;
-            if (verb == "media" && !parse_integer(words[1], INT16_MIN, INT16_MAX, &level))
-                return refuse_line(reader, line, "media needs a level");
-            if (!read_grid(reader, line, source->width, source->height, numbers, &grid)) return false;
-            for (int32_t y = 0; y < source->height; y++)
-            {
-                for (int32_t x = 0; x < source->width; x++)
-                {
-                    mesh_cell *cell = &source->cells[x + y * source->width];
-                    const std::string &entry = grid[y][x];
-                    const size_t row_line = line + 1 + y;
-                    if (verb == "heights")
-                    {
-                        if (!parse_integer(entry, INT16_MIN, INT16_MAX, &a)) return refuse_line(reader, row_line, "bad height");
-                        cell->height = (int16_t)a;
-                    }
-                    else if (verb == "terrain")
-                    {
-                        const char *digits = "0123456789abcdef";
-                        const char *at = strchr(digits, entry[0]);
-                        if (at == nullptr || entry[0] == 0) return refuse_line(reader, row_line, "terrain types are 0-9, a-f");
-                        const uint16_t type = (uint16_t)(at - digits);
-                        cell->flags = (uint16_t)((cell->flags & ~0xFF) | type | (type << 4));
-                    }
-                    else
-                    {
-                        uint16_t media = 0;
-                        switch (entry[0])
-                        {
-                        case '.': break;
-                        case '~': media = _mesh_cell_carries_media_flags; break;
-                        case '/': media = _mesh_cell_triangle0_is_media_flag; break;
-                        case '\\': media = _mesh_cell_triangle1_is_media_flag; break;
-                        default: return refuse_line(reader, row_line, "media cells are . ~ / or \\");
-                        }
-                        if (media)
-                        {
-                            cell->flags |= media;
-                            cell->media_height = (int16_t)level;
-                        }
-                    }
-                }
-            }
+            if (!parse_grid_statement(reader, line, words, source, verb, &grid)) return false;
         }
         else if (verb == "palette")
         {
-            tag code;
-            int64_t flags = 0;
-            if ((words.size() != 4 && words.size() != 5) || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
-                !parse_integer(words[2], -1, MAXIMUM_TEAMS_PER_MAP - 1, &b) || !parse_code(words[3], &code) ||
-                (words.size() == 5 && !parse_integer(words[4], 0, UINT32_MAX, &flags)))
-                return refuse_line(reader, line, "palette needs TYPE TEAM CODE [FLAGS]");
-            source->palette.push_back(mesh_marker_palette_entry{(int16_t)a, (int16_t)b, (uint32_t)flags, code, NONE, 0});
+            if (!parse_palette_statement(reader, line, words, source)) return false;
         }
         else if (verb == "marker")
         {
-            const int32_t right = source->width * WORLD_ONE - 1, bottom = source->height * WORLD_ONE - 1;
-            int64_t flags = 0;
-            if ((words.size() != 8 && words.size() != 9) || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
-                !parse_integer(words[2], -1, MAXIMUM_MARKER_PALETTE_ENTRIES_PER_MAP, &b) ||
-                !parse_integer(words[3], INT16_MIN, INT16_MAX, &c) || !parse_integer(words[4], 0, right, &d) ||
-                !parse_integer(words[5], 0, bottom, &e) || !parse_integer(words[6], INT32_MIN, INT32_MAX, &f) ||
-                !parse_integer(words[7], 0, 65535, &g) ||
-                (words.size() == 9 && !parse_integer(words[8], 0, UINT32_MAX, &flags)))
-                return refuse_line(reader, line, "marker needs TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS] on the map");
-            mesh_marker marker = {(int16_t)a, (int16_t)b, (int16_t)c, 0, (uint32_t)flags, {(int32_t)d, (int32_t)e, (int32_t)f},
-                                  (angle)g, 0, NONE, 0};
-            source->markers.push_back(marker);
+            if (!parse_marker_statement(reader, line, words, source)) return false;
         }
         else if (verb == "action")
         {

@@ -573,6 +573,65 @@ int object_usage(void)
     return 2;
 }
 
+// The defaults of the object, collection reference, scenery, model and
+// animation records before their source is read.
+static void default_scenery_records(object_definition *object, collection_reference_definition *reference,
+                                    scenery_definition *scenery, model_definition *model,
+                                    model_animation_definition *animation)
+{
+    memset(object, 0, sizeof(*object));
+    for (auto &modifier : object->effect_modifiers) modifier = SHORT_FIXED_ONE;
+    object->scale_lower_bound = SHORT_FIXED_ONE;
+    memset(reference, 0, sizeof(*reference));
+    reference->collection_tag = NONE;
+    reference->primary_color[3] = reference->secondary_color[3] = 4; // unused until named
+    memset(scenery, 0, sizeof(*scenery));
+    scenery->collection_tag = scenery->object_tag = NONE;
+    memset(model, 0, sizeof(*model));
+    model->geometry_tag = model->collection_tag = NONE;
+    memset(animation, 0, sizeof(*animation));
+    animation->ticks_per_frame = 1;
+    animation->forward_sound_type = animation->backward_sound_type = NONE;
+}
+
+// A projectile group's tag bytes: the parts counted when the source did not
+// say how many, the run-time fields cleared.
+static std::vector<uint8_t> projectile_group_bytes(projectile_group_definition *projectile_group, bool parts_counted,
+                                                   int16_t parts_named)
+{
+    if (!parts_counted) projectile_group->number_of_parts = parts_named;
+    for (projectile_group_part &part : projectile_group->parts)
+        part.projectile_type = part.fail_projectile_type = 0;
+    const size_t runtime = offsetof(projectile_group_definition, sound_index);
+    memset((uint8_t *)projectile_group + runtime, 0, sizeof(*projectile_group) - runtime);
+    return swapped(projectile_group, sizeof(*projectile_group), projectile_group_definition_byte_swapping_data);
+}
+
+// The geometry's tag bytes, laid out from its source.  0, or the status of
+// the refusal.
+static int lay_out_geometry(const char *source, geometry_source *source_geometry, std::vector<uint8_t> *data)
+{
+    geometry_source &geometry = *source_geometry;
+    geometry_definition g;
+    memset(&g, 0, sizeof(g));
+    g.center = geometry.center;
+    g.vertex_count = (int16_t)geometry.vertices.size();
+    g.surface_count = (int16_t)geometry.surfaces.size();
+    g.material_count = (int16_t)geometry.materials.size();
+    g.materials = geometry.materials.data();
+    g.vertices = geometry.vertices.data();
+    g.surfaces = geometry.surfaces.data();
+    if (geometry.vertices.size() > MAXIMUM_GEOMETRY_VERTICES || geometry.surfaces.size() > MAXIMUM_GEOMETRY_SURFACES ||
+        geometry.materials.size() > MAXIMUM_GEOMETRY_MATERIALS)
+        return tool_refuse_line(source, 0, "more than 2048 vertices, 512 surfaces or 32 materials");
+    int32_t size = 0;
+    uint8_t *bytes = build_geometry_tag_data(&g, &size);
+    if (!bytes) return tool_refuse_line(source, 0, "geometry cannot be laid out");
+    data->assign(bytes, bytes + size);
+    free(bytes);
+    return 0;
+}
+
 } // namespace
 
 int object_tags_command(int argc, char **argv)
@@ -594,23 +653,11 @@ int object_tags_command(int argc, char **argv)
     if (!read_source(source, &lines)) return 1;
 
     object_definition object;
-    memset(&object, 0, sizeof(object));
-    for (auto &modifier : object.effect_modifiers) modifier = SHORT_FIXED_ONE;
-    object.scale_lower_bound = SHORT_FIXED_ONE;
     collection_reference_definition reference;
-    memset(&reference, 0, sizeof(reference));
-    reference.collection_tag = NONE;
-    reference.primary_color[3] = reference.secondary_color[3] = 4; // unused until named
     scenery_definition scenery;
-    memset(&scenery, 0, sizeof(scenery));
-    scenery.collection_tag = scenery.object_tag = NONE;
     model_definition model;
-    memset(&model, 0, sizeof(model));
-    model.geometry_tag = model.collection_tag = NONE;
     model_animation_definition animation;
-    memset(&animation, 0, sizeof(animation));
-    animation.ticks_per_frame = 1;
-    animation.forward_sound_type = animation.backward_sound_type = NONE;
+    default_scenery_records(&object, &reference, &scenery, &model, &animation);
     geometry_source geometry;
     unit_definition unit;
     default_unit_definition(&unit);
@@ -698,15 +745,8 @@ int object_tags_command(int argc, char **argv)
         break;
     }
     case PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
-    {
-        if (!parts_counted) projectile_group.number_of_parts = parts_named;
-        for (projectile_group_part &part : projectile_group.parts)
-            part.projectile_type = part.fail_projectile_type = 0;
-        const size_t runtime = offsetof(projectile_group_definition, sound_index);
-        memset((uint8_t *)&projectile_group + runtime, 0, sizeof(projectile_group) - runtime);
-        data = swapped(&projectile_group, sizeof(projectile_group), projectile_group_definition_byte_swapping_data);
+        data = projectile_group_bytes(&projectile_group, parts_counted, parts_named);
         break;
-    }
     case LOCAL_PROJECTILE_GROUP_DEFINITION_GROUP_TAG:
         local_group.collection_index = 0;
         data = swapped(&local_group, sizeof(local_group), local_projectile_group_definition_byte_swapping_data);
@@ -734,26 +774,8 @@ int object_tags_command(int argc, char **argv)
         data = swapped(&animation, sizeof(animation), model_animation_definition_byte_swapping_data);
         break;
     case GEOMETRY_DEFINITION_GROUP_TAG:
-    {
-        geometry_definition g;
-        memset(&g, 0, sizeof(g));
-        g.center = geometry.center;
-        g.vertex_count = (int16_t)geometry.vertices.size();
-        g.surface_count = (int16_t)geometry.surfaces.size();
-        g.material_count = (int16_t)geometry.materials.size();
-        g.materials = geometry.materials.data();
-        g.vertices = geometry.vertices.data();
-        g.surfaces = geometry.surfaces.data();
-        if (geometry.vertices.size() > MAXIMUM_GEOMETRY_VERTICES || geometry.surfaces.size() > MAXIMUM_GEOMETRY_SURFACES ||
-            geometry.materials.size() > MAXIMUM_GEOMETRY_MATERIALS)
-            return tool_refuse_line(source, 0, "more than 2048 vertices, 512 surfaces or 32 materials");
-        int32_t size = 0;
-        uint8_t *bytes = build_geometry_tag_data(&g, &size);
-        if (!bytes) return tool_refuse_line(source, 0, "geometry cannot be laid out");
-        data.assign(bytes, bytes + size);
-        free(bytes);
+        if (const int refused = lay_out_geometry(source, &geometry, &data)) return refused;
         break;
-    }
     default: return object_usage();
     }
 
