@@ -202,6 +202,32 @@ check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the western legion 
     'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '
 echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
 
+# The skirmish: left without orders, the player's army is destroyed once the
+# enemy's main wave attacks (seed 8), between three and ten minutes of game
+# time; the report names the enemy the winner and the film replays in step.
+skirmish_ticks=7200
+if ! "$bin/vesk_sim" --data "$bin" --map skir --seed 8 --ticks "$skirmish_ticks" --report \
+        --record "$work/skirmish_film" >"$work/skirmish" 2>"$work/skirmish.err" ||
+   ! "$bin/vesk_sim" --data "$bin" --film "$work/skirmish_film" --report >"$work/skirmish_replayed" \
+        2>"$work/skirmish_replayed.err" || ! cmp -s "$work/skirmish" "$work/skirmish_replayed"; then
+    echo "$0: the skirmish (seed 8) failed, or its film replayed to another trace:" >&2
+    cat "$work/skirmish.err" "$work/skirmish_replayed.err" >&2
+    exit 1
+fi
+if ! grep -q '^winning team 1$' "$work/skirmish" || ! grep -q '^team 0 placed 10 alive 0$' "$work/skirmish"; then
+    echo "$0: the skirmish without orders did not end in the player's defeat:" >&2
+    grep -v '^[0-9]' "$work/skirmish" >&2
+    exit 1
+fi
+# The end comes after three minutes: at 5400 ticks the game is still on.
+if ! "$bin/vesk_sim" --data "$bin" --map skir --seed 8 --ticks 5400 --report >"$work/skirmish_early" 2>&1 ||
+   grep -q '^winning' "$work/skirmish_early"; then
+    echo "$0: the skirmish ended within three minutes:" >&2
+    grep -v '^[0-9]' "$work/skirmish_early" >&2
+    exit 1
+fi
+echo "vesk_sim: the skirmish without orders (seed 8) is lost between three and ten minutes ($(grep '^team 1' "$work/skirmish")), and its film replays to it"
+
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
