@@ -2,8 +2,8 @@
 // every tick, to compare runs and machines.
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
-//              [--orders FILE] [--record FILM] [--gameplay-version V] [--report] [--camera]
-//              [--input FILE]
+//              [--orders FILE] [--record FILM] [--gameplay-version V] [--difficulty D] [--report]
+//              [--camera] [--input FILE]
 //     vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]
 //     vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] [--camera]
 //
@@ -24,7 +24,9 @@
 // --gameplay-version runs the new game under gameplay version V, one of the
 // rows of the gameplay-version table (a value between rows is refused, exit
 // 2); it is written into the game's parameters, so a film recorded with it
-// replays under it.  --report prints, after the last tick, one line per team
+// replays under it.  --difficulty D plays the new game at difficulty level
+// D (0..4, default 2: the levels of the new-game dialog), also kept in its
+// film.  --report prints, after the last tick, one line per team
 // ("team T placed P alive A": the units made from its markers so far and
 // those alive now) and "winning team T" when the game has ended with one.
 // --input feeds the timed keyboard and mouse events of FILE through the
@@ -105,7 +107,7 @@
 static void print_usage(FILE *out)
 {
     fprintf(out, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
-                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
+                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] [--difficulty D] "
                     "[--report] [--camera] [--input FILE]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T --save-at TICK SAVE ...\n"
@@ -220,7 +222,7 @@ int main(int argc, char **argv)
 {
     const char *data = nullptr, *map = nullptr, *log = nullptr, *record = nullptr, *film = nullptr,
                *orders_path = nullptr, *input_path = nullptr, *save_path = nullptr, *continue_from = nullptr;
-    int64_t seed = -1, ticks = -1, gameplay_version = NONE, save_at = -1;
+    int64_t seed = -1, ticks = -1, gameplay_version = NONE, save_at = -1, difficulty = NONE;
     bool report = false;
     std::vector<simulation_command> commands;
     net_run_options net = {};
@@ -324,6 +326,10 @@ int main(int argc, char **argv)
                 return usage(), 2;
             }
         }
+        else if (!strcmp(option, "--difficulty") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &difficulty)) return usage(), 2;
+        }
         else if (!strcmp(option, "--map") && has_value)
             map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
@@ -368,6 +374,11 @@ int main(int argc, char **argv)
             fprintf(stderr, "vesk_sim: unexpected argument \"%s\"\n", option);
             return usage(), 2;
         }
+    }
+    if (difficulty != NONE && (!map || film || continue_from || net.lobby || net_port >= 0 || net.join || net.find))
+    {
+        fprintf(stderr, "vesk_sim: --difficulty belongs to a new game of --map on this machine\n");
+        return usage(), 2;
     }
     if (net.lobby || net.user || net.password || lobby_create || net.join_listed || lobby_port >= 0 || lobby_games != 1)
     {
@@ -506,6 +517,7 @@ int main(int argc, char **argv)
     char reason[512];
     int32_t film_ticks = 0;
     if (gameplay_version != NONE) set_simulation_gameplay_version((int32_t)gameplay_version);
+    if (difficulty != NONE) set_simulation_difficulty_level((int16_t)difficulty);
     int32_t save_ticks = 0;
     const bool started =
         film            ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
