@@ -213,14 +213,14 @@ skirmish() { # name, expected winner, extra arguments
     name=$1
     winner=$2
     shift 2
-    for ticks in 5400 18000; do
-        if ! "$bin/vesk_sim" --data "$bin" --map skir --seed 7 --ticks "$ticks" --report \
-                --record "$work/skirmish_${name}_$ticks.film" "$@" >"$work/skirmish_${name}_$ticks" \
+    for skirmish_ticks in 5400 18000; do
+        if ! "$bin/vesk_sim" --data "$bin" --map skir --seed 7 --ticks "$skirmish_ticks" --report \
+                --record "$work/skirmish_${name}_$skirmish_ticks.film" "$@" >"$work/skirmish_${name}_$skirmish_ticks" \
                 2>"$work/skirmish_$name.err" ||
-           ! "$bin/vesk_sim" --data "$bin" --film "$work/skirmish_${name}_$ticks.film" --report \
+           ! "$bin/vesk_sim" --data "$bin" --film "$work/skirmish_${name}_$skirmish_ticks.film" --report \
                 >"$work/skirmish_${name}_replayed" 2>>"$work/skirmish_$name.err" ||
-           ! cmp -s "$work/skirmish_${name}_$ticks" "$work/skirmish_${name}_replayed"; then
-            echo "$0: the skirmish $name ($ticks ticks) failed, or its film replayed to another trace:" >&2
+           ! cmp -s "$work/skirmish_${name}_$skirmish_ticks" "$work/skirmish_${name}_replayed"; then
+            echo "$0: the skirmish $name ($skirmish_ticks ticks) failed, or its film replayed to another trace:" >&2
             cat "$work/skirmish_$name.err" >&2
             exit 1
         fi
