@@ -10,7 +10,8 @@
 # its film replays and is checked in step; the campaign test map repeats its
 # trace, gives another for another seed, and its film replays and is checked
 # in step; so does the behaviours test map, whose log shows each of its
-# behaviours at work; the game opens its window on an X server of its own,
+# behaviours at work; the skirmish is won with its orders and lost without,
+# each in three to ten minutes, and its films replay; the game opens its window on an X server of its own,
 # shows the main menu there exactly as vesk_shot draws it headless (the window
 # read back with xwd and decoded by netpbm), and ends when it is closed;
 # vesk_shot pressing Quit ends the program, pressing New Game comes back to
@@ -201,6 +202,47 @@ check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the western legion 
     'MA \[suic\] the suicide unit  #1 suicide monsters active' 'MA \[scor\] a point each  succeeded' \
     'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '
 echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
+
+# The skirmish, twice from seed 7: with the orders of data/orders/skirmish.txt
+# the player wins, without orders the player loses, each after three and
+# within ten minutes of game time (no winner at 5400 ticks, one at 18000);
+# the report names the winner and each film replays to its trace.  The
+# difficulty sets the enemy's size: 10, 12, 14, 15 and 16 units.
+skirmish_orders="$(cd "$(dirname "$0")/.." && pwd)/data/orders/skirmish.txt"
+skirmish() { # name, expected winner, extra arguments
+    name=$1
+    winner=$2
+    shift 2
+    for skirmish_ticks in 5400 18000; do
+        if ! "$bin/vesk_sim" --data "$bin" --map skir --seed 7 --ticks "$skirmish_ticks" --report \
+                --record "$work/skirmish_${name}_$skirmish_ticks.film" "$@" >"$work/skirmish_${name}_$skirmish_ticks" \
+                2>"$work/skirmish_$name.err" ||
+           ! "$bin/vesk_sim" --data "$bin" --film "$work/skirmish_${name}_$skirmish_ticks.film" --report \
+                >"$work/skirmish_${name}_replayed" 2>>"$work/skirmish_$name.err" ||
+           ! cmp -s "$work/skirmish_${name}_$skirmish_ticks" "$work/skirmish_${name}_replayed"; then
+            echo "$0: the skirmish $name ($skirmish_ticks ticks) failed, or its film replayed to another trace:" >&2
+            cat "$work/skirmish_$name.err" >&2
+            exit 1
+        fi
+    done
+    if grep -q '^winning' "$work/skirmish_${name}_5400" || ! grep -q "^winning team $winner\$" "$work/skirmish_${name}_18000"; then
+        echo "$0: the skirmish $name did not end with team $winner's win between three and ten minutes:" >&2
+        grep -v '^[0-9]' "$work/skirmish_${name}_5400" "$work/skirmish_${name}_18000" >&2
+        exit 1
+    fi
+}
+skirmish won 0 --orders "$skirmish_orders"
+skirmish lost 1
+sizes=""
+for level in 0 1 2 3 4; do
+    sizes="$sizes $("$bin/vesk_sim" --data "$bin" --map skir --seed 7 --ticks 1 --difficulty "$level" --report |
+        sed -n 's/^team 1 placed \([0-9]*\) .*/\1/p')"
+done
+if [ "$sizes" != " 10 12 14 15 16" ]; then
+    echo "$0: the skirmish's enemy at the five difficulty levels has$sizes units, not 10 12 14 15 16" >&2
+    exit 1
+fi
+echo "vesk_sim: the skirmish (seed 7) is won with its orders and lost without, between three and ten minutes, both films replay to their traces, and the enemy has$sizes units by difficulty"
 
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.

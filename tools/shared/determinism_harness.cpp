@@ -48,6 +48,8 @@ static struct harness_globals
     void *tick_context;
     bool gameplay_version_chosen; // else the program's own
     int32_t gameplay_version;
+    bool difficulty_level_chosen; // else the new-game default
+    int16_t difficulty_level;
 } harness_globals;
 
 static void execute_command(const simulation_command *command)
@@ -236,6 +238,7 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
 
     new_game_data data;
     get_simulation_game_data(map, seed, &data);
+    if (harness_globals.difficulty_level_chosen) data.parameters.difficulty_level = harness_globals.difficulty_level;
     if (harness_globals.gameplay_version_chosen &&
         !update_game_parameters_for_gameplay_version(harness_globals.gameplay_version, &data.parameters))
     {
@@ -243,6 +246,12 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
         return false;
     }
     return start_map_of_simulation(&data, map, reason, reason_size);
+}
+
+void set_simulation_difficulty_level(int16_t difficulty_level)
+{
+    harness_globals.difficulty_level_chosen = difficulty_level != NONE;
+    harness_globals.difficulty_level = difficulty_level;
 }
 
 bool set_simulation_gameplay_version(int32_t gameplay_version)

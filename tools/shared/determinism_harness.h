@@ -66,6 +66,10 @@ void get_simulation_game_data(tag map, uint32_t seed, struct new_game_data *data
 // gameplay-version table does not hold.
 bool set_simulation_gameplay_version(int32_t gameplay_version);
 
+// The difficulty level (0..4) the next start_simulation writes into its
+// game's parameters; NONE, the default, leaves the new-game default.
+void set_simulation_difficulty_level(int16_t difficulty_level);
+
 // Brings the game up as start_simulation does and starts the film at
 // `film_path` (a local tag file; absolute, or relative to `data_directory`)
 // instead of a seeded game: the film gives the map, seed and players, and

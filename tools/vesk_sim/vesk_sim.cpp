@@ -2,8 +2,8 @@
 // every tick, to compare runs and machines.
 //
 //     vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T [--command TICK VERB A B X Y]...
-//              [--orders FILE] [--record FILM] [--gameplay-version V] [--report] [--camera]
-//              [--input FILE]
+//              [--orders FILE] [--record FILM] [--gameplay-version V] [--difficulty D] [--report]
+//              [--camera] [--input FILE]
 //     vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]
 //     vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] [--camera]
 //
@@ -24,7 +24,9 @@
 // --gameplay-version runs the new game under gameplay version V, one of the
 // rows of the gameplay-version table (a value between rows is refused, exit
 // 2); it is written into the game's parameters, so a film recorded with it
-// replays under it.  --report prints, after the last tick, one line per team
+// replays under it.  --difficulty D plays the new game at difficulty level
+// D (0..4, default 2: the levels of the new-game dialog), also kept in its
+// film.  --report prints, after the last tick, one line per team
 // ("team T placed P alive A": the units made from its markers so far and
 // those alive now) and "winning team T" when the game has ended with one.
 // --input feeds the timed keyboard and mouse events of FILE through the
@@ -105,7 +107,7 @@
 static void print_usage(FILE *out)
 {
     fprintf(out, "usage: vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T "
-                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] "
+                    "[--command TICK VERB A B X Y]... [--orders FILE] [--record FILM] [--gameplay-version V] [--difficulty D] "
                     "[--report] [--camera] [--input FILE]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --film FILM [--report] [--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --map TAG --seed N --ticks T --save-at TICK SAVE ...\n"
@@ -232,6 +234,7 @@ struct simulation_options
     int64_t ticks = -1;
     int64_t gameplay_version = NONE;
     int64_t save_at = -1;
+    int64_t difficulty = NONE;
     bool report = false;
     std::vector<simulation_command> commands = {};
     net_run_options net = {};
@@ -281,6 +284,18 @@ static bool parse_command_option(const char *option, char **argv, int i, simulat
     return true;
 }
 
+// --difficulty D belongs to a new game of --map on this machine: a film, a
+// saved game and a network game carry their own level.
+static bool difficulty_fits_the_run(const simulation_options *o)
+{
+    const net_run_options &net = o->net;
+    if (o->difficulty == NONE ||
+        (o->map && !o->film && !o->continue_from && !net.lobby && o->net_port < 0 && !net.join && !net.find))
+        return true;
+    fprintf(stderr, "vesk_sim: --difficulty belongs to a new game of --map on this machine\n");
+    return false;
+}
+
 // Reads the command line into `o`.  Returns -1 to go on, or the status to
 // exit with (0 after --help, 2 after a usage error).
 static int parse_arguments(int argc, char **argv, simulation_options *o)
@@ -298,6 +313,7 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
     int64_t &ticks = o->ticks;
     int64_t &gameplay_version = o->gameplay_version;
     int64_t &save_at = o->save_at;
+    int64_t &difficulty = o->difficulty;
     bool &report = o->report;
     net_run_options &net = o->net;
     int64_t &net_port = o->net_port;
@@ -404,6 +420,10 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
                 return usage(), 2;
             }
         }
+        else if (!strcmp(option, "--difficulty") && has_value)
+        {
+            if (!parse_decimal(option, argv[++i], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &difficulty)) return usage(), 2;
+        }
         else if (!strcmp(option, "--map") && has_value)
             map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
@@ -425,6 +445,7 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             return usage(), 2;
         }
     }
+    if (!difficulty_fits_the_run(o)) return usage(), 2;
     return -1;
 }
 
@@ -657,6 +678,7 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     char reason[512];
     int32_t film_ticks = 0;
     if (gameplay_version != NONE) set_simulation_gameplay_version((int32_t)gameplay_version);
+    if (o->difficulty != NONE) set_simulation_difficulty_level((int16_t)o->difficulty);
     int32_t save_ticks = 0;
     const bool started =
         film            ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))

@@ -264,16 +264,17 @@ static bool parse_marker_statement(source_reader *reader, size_t line, const std
 {
     int64_t a, b, c, d, e, f, g;
     const int32_t right = source->width * WORLD_ONE - 1, bottom = source->height * WORLD_ONE - 1;
-    int64_t flags = 0;
-    if ((words.size() != 8 && words.size() != 9) || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
+    int64_t flags = 0, difficulty = 0;
+    if ((words.size() < 8 || words.size() > 10) || !parse_integer(words[1], 0, NUMBER_OF_MARKER_TYPES - 1, &a) ||
         !parse_integer(words[2], -1, MAXIMUM_MARKER_PALETTE_ENTRIES_PER_MAP, &b) ||
         !parse_integer(words[3], INT16_MIN, INT16_MAX, &c) || !parse_integer(words[4], 0, right, &d) ||
         !parse_integer(words[5], 0, bottom, &e) || !parse_integer(words[6], INT32_MIN, INT32_MAX, &f) ||
         !parse_integer(words[7], 0, 65535, &g) ||
-        (words.size() == 9 && !parse_integer(words[8], 0, UINT32_MAX, &flags)))
-        return refuse_line(reader, line, "marker needs TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS] on the map");
-    mesh_marker marker = {(int16_t)a, (int16_t)b, (int16_t)c, 0, (uint32_t)flags, {(int32_t)d, (int32_t)e, (int32_t)f},
-                          (angle)g, 0, NONE, 0};
+        (words.size() >= 9 && !parse_integer(words[8], 0, UINT32_MAX, &flags)) ||
+        (words.size() == 10 && !parse_integer(words[9], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &difficulty)))
+        return refuse_line(reader, line, "marker needs TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS [DIFFICULTY]] on the map");
+    mesh_marker marker = {(int16_t)a, (int16_t)b, (int16_t)c, (int16_t)difficulty, (uint32_t)flags,
+                          {(int32_t)d, (int32_t)e, (int32_t)f}, (angle)g, 0, NONE, 0};
     source->markers.push_back(marker);
     return true;
 }

@@ -37,9 +37,10 @@
 //                                  '\' triangle 1 only
 //   palette TYPE TEAM CODE [FLAGS] a palette entry (TEAM -1 for none; FLAGS the
 //                                  palette flag bits, 0 when left out)
-//   marker TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS]
+//   marker TYPE PALETTE IDENTIFIER X Y Z YAW [FLAGS [DIFFICULTY]]
 //                                  a marker (world units, angle units; FLAGS the
-//                                  marker flag bits, e.g. 4 detonates immediately)
+//                                  marker flag bits, e.g. 4 detonates immediately;
+//                                  DIFFICULTY 0..4 the lowest level that places it)
 //   action IDENTIFIER TAG FLAGS MODE LOWER DELTA
 //                                  a map action (identifier 1..32767, procedure tag or
 //                                  "none", flag bits 0..31, deactivation mode 0..4,
