@@ -24,6 +24,7 @@
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
+#include "metaserver/metaserver_small_dialogs.h"
 #include "metaserver/metaserver_strings.h"
 #include "progress_dialog.h"
 #include "tag_files/tag_files.h"
@@ -435,12 +436,29 @@ void logout_of_metaserver(void)
 // ---- registration ----------------------------------------------------------------
 
 static const lobby_procedures metaserver_lobby_procedures = {
-    update_metaserver,
-    metaserver_player_buddy_status,
-    metaserver_room_table_count,
-    send_recording_stream_header_to_metaserver,
-    send_recorded_command_to_metaserver,
-    send_recording_stream_end_to_metaserver,
+    .update_metaserver = update_metaserver,
+    .get_player_buddy_status = metaserver_player_buddy_status,
+    .metaserver_room_count = metaserver_room_table_count,
+    .send_recording_stream_header = send_recording_stream_header_to_metaserver,
+    .send_recording_stream_command = send_recorded_command_to_metaserver,
+    .send_recording_stream_end = send_recording_stream_end_to_metaserver,
+    .connected = metaserver_connected,
+    .current_room_is_ranked = current_metaserver_room_is_ranked,
+    .choose_protocol = choose_protocol_with_lobby_login,
+    .login = login_to_metaserver,
+    .run_session_dialog = handle_metaserver_dialog_for_session,
+    .session_returns_to_login = metaserver_session_returns_to_login,
+    .logout = logout_of_metaserver,
+    .connection_died = metaserver_connection_died,
+    .synchronize_game_description = synchronize_netgame_description_with_metaserver,
+    .game_id = lobby_game_id_of_session,
+    .game_started = netgame_lobby_game_started,
+    .send_game_player_list = send_game_player_list_to_metaserver,
+    .handle_network_endgame = metaserver_handle_network_endgame,
+    .send_room_chat_command = send_chat_command_to_lobby_room,
+    .query_game_password = metaserver_query_for_game_password,
+    .query_dialog = metaserver_query_dialog,
+    .show_error_message = show_metaserver_error_message,
 };
 
 void register_metaserver_procedures(void)

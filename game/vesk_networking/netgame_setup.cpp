@@ -14,7 +14,7 @@
 #include "players.h"
 #include "uber/uber.h"
 #include "vesk_networking/network.h"
-#include "vesk_networking/netgame_lobby.h"
+#include "lobby_procedures.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/networking_preferences.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -340,7 +340,7 @@ static void begin_game(new_game_data *data)
     build_game_start_players(globals->players, count, get_local_player_id(), data);
     globals->player_count_at_game_start = data->player_count;
     memcpy(globals->players_at_game_start, data->players, sizeof(globals->players_at_game_start));
-    netgame_lobby_game_started(data);
+    lobby_game_started(data);
 }
 
 static void continue_cooperative_series(new_game_data *data)

@@ -23,13 +23,11 @@
 #include "gameplay_plugins.h"
 #include "input/keyboard.h"
 #include "main_menu.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_small_dialogs.h"
+#include "lobby_procedures.h"
 #include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
-#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network.h"
@@ -132,7 +130,7 @@ static int16_t team_size(int32_t captain)
 // reach the set-up through the lobby's handler, which asks it first).
 static void keep_lobby_listing_in_step(void)
 {
-    if (metaserver_connected() && hosting()) synchronize_netgame_description_with_metaserver();
+    if (lobby_connected() && hosting()) lobby_synchronize_game_description();
 }
 
 // ---- the items' states ------------------------------------------------------------------
@@ -509,8 +507,8 @@ static void start_game(void)
     const bool autohost = setup_dialog_globals.autohost_on;
     char message[512];
     netgame_start_result result = netgame_setup_start(autohost, false, message, sizeof(message));
-    if (result == _netgame_start_blacklisted_builds) show_metaserver_error_message(message, "OK");
-    if (result == _netgame_start_too_many_for_coop && metaserver_query_dialog(message))
+    if (result == _netgame_start_blacklisted_builds) lobby_show_error_message(message, "OK");
+    if (result == _netgame_start_too_many_for_coop && lobby_query_dialog(message))
         result = netgame_setup_start(autohost, true, message, sizeof(message));
     if (result == _netgame_start_sent && autohost)
     {

@@ -23,11 +23,7 @@
 #include "interface_definitions.h"
 #include "mesh.h"
 #include "mesh_format.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_games.h"
-#include "metaserver/metaserver_lobby_dialog.h"
-#include "metaserver/metaserver_preferences.h"
-#include "netgame_lobby.h"
+#include "lobby_procedures.h"
 #include "networking/tcp_module.h"
 #include "netgame_setup.h"
 #include "netgame_setup_dialog.h"
@@ -80,40 +76,6 @@ void set_network_endgame_clock(uint32_t (*clock)(void)) { entry_globals.clock = 
 
 // ---- entry ------------------------------------------------------------------------------
 
-// The protocol choice with the lobby's saved login: 0 cancelled, 1 chosen, 2
-// choose again.  The lobby flags go back into the lobby's preferences.
-static int16_t choose_protocol(new_player_data *player, uint32_t *protocol, bool first_pass, bool *use_lobby,
-                               char *login, size_t login_size, char *password, size_t password_size)
-{
-    metaserver_parameters *lobby = read_metaserver_preferences();
-    if (!lobby)
-    {
-        log_message(__FILE__, __LINE__, "the lobby preferences cannot be read: no network game");
-        return 0;
-    }
-    uint16_t flags = lobby->flags;
-    slprintf(login, login_size, "%s", lobby->user);
-    decode_metaserver_password(lobby->password, password, password_size);
-    if (first_pass) flags &= (uint16_t)~_reset_client_data_flag;
-    const int16_t result = net_select_protocol(&player->appearance, protocol, &flags, login, password);
-    if (result != 1 && result != 2)
-    {
-        free_metaserver_preferences();
-        return 0;
-    }
-    lobby = read_metaserver_preferences();
-    if (lobby)
-    {
-        if (flags & _use_metaserver_flag)
-            lobby->flags = flags;
-        else
-            lobby->flags &= (uint16_t)~_use_metaserver_flag;
-        write_metaserver_preferences();
-    }
-    *use_lobby = (flags & _use_metaserver_flag) != 0;
-    free_metaserver_preferences();
-    return result;
-}
 
 static void save_preferences_after_setup(const net_game_description *description, const new_player_data *player,
                                          const new_game_data *data, const uint32_t *protocol)
@@ -203,7 +165,7 @@ bool take_installed_autohosted_map(net_game_description *description)
 // Out of the lobby: logged out, the lobby's protocol shut down.
 static void leave_lobby(void)
 {
-    logout_of_metaserver();
+    lobby_logout();
     ProtocolShutdown(kModuleID);
 }
 
@@ -233,14 +195,14 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         bool use_lobby = false;
         char login[32], password[16];
         const int16_t chosen =
-            choose_protocol(&player, &protocol, first_pass, &use_lobby, login, sizeof(login), password, sizeof(password));
+            lobby_choose_protocol(&player, &protocol, first_pass, &use_lobby, login, sizeof(login), password, sizeof(password));
         if (chosen == 0) return _network_setup_cancelled;
         if (chosen == 2) continue;
         fade_out_sound(NETWORK_SETUP_SOUND_FADE_TICKS);
 
         if (use_lobby)
         {
-            const int16_t login_result = login_to_metaserver(&description, &player, login, password);
+            const int16_t login_result = lobby_login(&description, &player, login, password);
             if (login_result == 0) return _network_setup_cancelled;
             if (login_result == 2 || login_result == 4) continue;
             if (login_result == 3) return _network_setup_lobby_asks;
@@ -250,12 +212,12 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
                 return _network_setup_cancelled;
             }
             save_preferences_after_setup(nullptr, &player, data, &protocol);
-            if (handle_metaserver_dialog_for_session(data, &description, &player, protocol, true))
+            if (lobby_run_session_dialog(data, &description, &player, protocol, true))
             {
                 save_preferences_after_setup(&description, &player, data, &protocol);
                 return _network_setup_configured;
             }
-            const bool log_in_again = metaserver_session_returns_to_login();
+            const bool log_in_again = lobby_session_returns_to_login();
             leave_lobby();
             // Sent to a web page, the player may log in again.
             if (log_in_again) continue;
@@ -356,7 +318,7 @@ static void close_game_to_joiners(vesk_networking_globals *net)
     if (net_get_allow_connections_state(net->game)) net_allow_connections(net->game, false);
     Endpoint *listener = net_get_listener_endpoint(net->game);
     if (listener) ProtocolStopAdvertising(listener);
-    if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+    if (lobby_connected()) lobby_synchronize_game_description();
 }
 
 static const postgame_view_items endgame_view_items = {_endgame_stats_list_item, _endgame_graph_item,
@@ -589,14 +551,14 @@ static void follow_next_map(net_game_description *description, tag next_map)
 // into another game (the session re-enters), false when the player left.
 static bool back_to_lobby(new_game_data *data)
 {
-    if (!metaserver_connected()) return false;
+    if (!lobby_connected()) return false;
     net_game_description description;
     new_player_data player;
     uint32_t protocol = 0;
     if (!load_netgame_preferences(&description, &player, nullptr, &protocol)) return false;
     get_default_new_game_data(data, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
     data->parameters = description.parameters;
-    if (!handle_metaserver_dialog_for_session(data, &description, &player, protocol, false))
+    if (!lobby_run_session_dialog(data, &description, &player, protocol, false))
     {
         leave_lobby();
         return false;
@@ -609,7 +571,7 @@ static bool back_to_lobby(new_game_data *data)
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now)
 {
     vesk_networking_globals *net = get_vesk_net_globals();
-    const bool lobby_died = metaserver_connection_died(false);
+    const bool lobby_died = lobby_connection_died(false);
     if (lobby_died) leave_now = true;
     close_game_to_joiners(net);
     if (leave_now)
@@ -638,7 +600,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     ressurect_players_from_old_map();
     ressurect_player_statistics_from_old_map();
     repair_teams_after_game(net->players, net->player_count);
-    metaserver_handle_network_endgame(netgame_lobby_game_id());
+    lobby_handle_network_endgame(netgame_lobby_game_id());
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
     if (!reenter) reenter = endgame_dialog(can_stay) && can_stay;

@@ -9,12 +9,10 @@
 #include "cseries/log.h"
 #include "game_records.h"
 #include "game_time.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_games.h"
+#include "lobby_procedures.h"
 #include "players.h"
 #include "session_state.h"
 #include "sound/sound_manager.h"
-#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
@@ -93,14 +91,14 @@ void begin_late_joiner(int32_t player_id)
     if (index < 0) return;
     get_vesk_sync_data()->players_data[index].arrived = false;
     // The lobby lists and scores the joiner with the others.
-    if (metaserver_connected())
+    if (lobby_connected())
     {
-        synchronize_netgame_description_with_metaserver();
+        lobby_synchronize_game_description();
         uint32_t ids[MAXIMUM_NET_GAME_PLAYERS];
         int16_t count = 0;
         for (int16_t i = 0; i < net->player_count && count < MAXIMUM_NET_GAME_PLAYERS; ++i)
             ids[count++] = (uint32_t)get_net_player(i)->metaserver_player_id;
-        send_game_player_list_to_metaserver(netgame_lobby_game_id(), ids, count);
+        lobby_send_game_player_list(netgame_lobby_game_id(), ids, count);
     }
     net_game_description *description =
         net->originator_game_description ? net->originator_game_description : &net->current_game_description;

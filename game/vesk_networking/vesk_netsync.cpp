@@ -13,8 +13,7 @@
 #include "session_state.h"
 #include "uber/uber.h"
 #include "vesk_networking/network.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "vesk_networking/netgame_lobby.h"
+#include "lobby_procedures.h"
 #include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_midgame.h"
@@ -338,14 +337,14 @@ bool vesk_netsync(void)
         {
             net_allow_connections(net->game, true);
             if (Endpoint *listener = net_get_listener_endpoint(net->game)) ProtocolStartAdvertising(listener);
-            if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+            if (lobby_connected()) lobby_synchronize_game_description();
         }
         else
         {
             if (dropped) log_message(__FILE__, __LINE__, "players left while the game started");
             // A game that takes nobody new is listed closed and in progress
             // (its set-up was listed open and waiting).
-            if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+            if (lobby_connected()) lobby_synchronize_game_description();
         }
     }
     netsync_globals.do_not_report_scoring = false;

@@ -21,8 +21,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "input/keyboard.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_preferences.h"
+#include "lobby_procedures.h"
 #include "game_records.h"
 #include "networking/connection_manager.h"
 #include "networking/net_config_tokens.h"
@@ -407,7 +406,7 @@ static bool join_with_password_retry(net_game_data *game, ProtocolConfig *config
     if (!strcmp(failure, get_internal_network_message(game, _game_requires_password_index)))
     {
         char password[CREATE_OR_JOIN_NAME_SIZE] = "";
-        if (!metaserver_query_for_game_password(password, sizeof(password))) return false;
+        if (!lobby_query_game_password(password, sizeof(password))) return false;
         if (join_game(game, config, player_name, password, player_data, player_data_size, failure, sizeof(failure),
                       false))
             return true;

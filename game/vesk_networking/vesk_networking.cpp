@@ -17,6 +17,7 @@
 #include "networking/net_module.h"
 #include "networking/public_packet_definitions.h"
 #include "networking/tcp_module.h"
+#include "lobby_procedures.h"
 #include "networking_procedures.h"
 #include "progress_dialog.h"
 #include "vesk.h"
@@ -301,6 +302,12 @@ void netgame_session_entered(const net_game_description *description)
 // ---- queries ----------------------------------------------------------------------------
 
 bool is_vesk_networking(void) { return vesk_networking_module.net.state != _vesk_net_down; }
+
+int32_t netgame_lobby_game_id(void)
+{
+    const auto lobby_game_id = get_lobby_procedures()->game_id;
+    return lobby_game_id ? lobby_game_id() : vesk_networking_module.net.metaserver_game_id;
+}
 
 bool local_player_is_network_originator(void)
 {

@@ -113,6 +113,9 @@ void netgame_session_entered(const net_game_description *description);
 
 // A session exists (the state is not down).
 bool is_vesk_networking(void);
+// The lobby's id of this session's game (lobby_procedures.h), or without the
+// lobby the id the session was given; -1: not a lobby game.
+int32_t netgame_lobby_game_id(void);
 // A session exists and this machine is its host.
 bool local_player_is_network_originator(void);
 bool net_i_am_host_in_netgame_lobby(void);

@@ -15,11 +15,10 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "gameplay_versions.h"
-#include "metaserver/metaserver_dialogs.h"
+#include "lobby_procedures.h"
 #include "networking/network_constants.h"
 #include "players.h"
 #include "tag_files/plugins.h"
-#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -329,7 +328,7 @@ void synchronize_game_description(void)
         log_message(nullptr, -1, "the game description could not be sent");
     globals->current_game_description = *description;
     handle_game_description_updated();
-    if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+    if (lobby_connected()) lobby_synchronize_game_description();
 }
 
 void handle_vesk_game_description_packet(void *packet)
