@@ -37,13 +37,12 @@ uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_
 
 void synchronize_netgame_description_with_metaserver(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (!VASSERT(metaserver_connected(), "synchronize_netgame_description_with_metaserver without the lobby")) return;
     if (!VASSERT(local_player_is_network_originator(), "synchronize_netgame_description_with_metaserver off the host"))
         return;
-    net_game_description *description =
-        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
-    description->player_count = (uint8_t)get_net_player_count();
+    note_net_player_count_in_game_description();
+    const net_game_description *description = get_net_edited_game_description();
     const uint16_t flags =
         netgame_lobby_listing_flags(allow_connection_status(), get_net_player_count(),
                                     description->parameters.maximum_players, net->state == _net_game_in_progress);
@@ -90,7 +89,7 @@ static void connect_to_proxy_client(const void *data)
         log_message(__FILE__, __LINE__, "lobby join request refused: \"%s\" is no IPv4 address", host);
         return;
     }
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (!net->game) return;
     ProtocolConfig *config =
         create_config_for_internet(kModuleID, net->current_game_description.name, ntohl(address.s_addr), join.port);

@@ -91,7 +91,7 @@ static void save_preferences_after_setup(const net_game_description *description
 static bool create_or_join_directly(net_game_description *description, const new_player_data *player,
                                     uint32_t protocol)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     new_player_data wire = *player;
     byte_swap_new_player_data(&wire);
     char name[CREATE_OR_JOIN_NAME_SIZE], password[CREATE_OR_JOIN_NAME_SIZE];
@@ -225,8 +225,7 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         }
 
         if (!allocate_network_structures_for_game_session(protocol)) return _network_setup_cancelled;
-        vesk_networking_globals *net = get_vesk_net_globals();
-        net->metaserver_game_id = NONE;
+        set_net_lobby_game_id(NONE);
         player.metaserver_player_id = NONE;
         player.metaserver_player = 0;
         player.appearance.caste_bitmap_index = NONE;
@@ -250,8 +249,7 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
 {
     if (failed) *failed = false;
     if (!allocate_network_structures_for_game_session(protocol)) return 0;
-    vesk_networking_globals *net = get_vesk_net_globals();
-    net->metaserver_game_id = scoring_game_id;
+    set_net_lobby_game_id(scoring_game_id);
     player->metaserver_player_id = scoring_player_id;
     // Came through the lobby: a lobby game takes only such players, and
     // others take none of them.
@@ -312,7 +310,7 @@ void repair_teams_after_game(new_player_data *players, int16_t count)
 }
 
 // The host's listener stops being advertised and takes nobody new.
-static void close_game_to_joiners(vesk_networking_globals *net)
+static void close_game_to_joiners(const vesk_networking_globals *net)
 {
     if (!net->game || !local_player_is_network_originator()) return;
     if (net_get_allow_connections_state(net->game)) net_allow_connections(net->game, false);
@@ -424,7 +422,7 @@ static void press_play_again(void)
 // The endgame dialog's loop: 4 (leave) or 100 (re-enter).
 static int16_t run_endgame_dialog(dialog_data *dialog)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     for (;;)
     {
         int16_t item;
@@ -438,7 +436,7 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
         if (net->item_hit_via_network != NONE)
         {
             item = net->item_hit_via_network;
-            net->item_hit_via_network = NONE;
+            set_net_item_hit_via_network(NONE);
         }
         if (item == _endgame_tabs_item) item = (int16_t)(_endgame_first_view_item + get_selected_tab(dialog, _endgame_tabs_item));
         switch (item)
@@ -484,7 +482,7 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
 // The endgame dialog: true to re-enter the set-up.
 static bool endgame_dialog(bool can_stay)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     const bool host = local_player_is_network_originator();
     const bool host_can_stay = host && can_stay;
     file_tag dialog_tag = NETWORK_ENDGAME_DIALOG_TAG;
@@ -497,14 +495,11 @@ static bool endgame_dialog(bool can_stay)
     dialog_data *dialog = new_dialog(dialog_tag, nullptr, nullptr, ENDGAME_SLEEP_TICKS, _dialog_is_centered_flag);
     if (!dialog) return false;
     if (host_can_stay && net->originator_game_description)
-    {
-        net->originator_game_description_mem = net->current_game_description;
-        net->originator_game_description = &net->originator_game_description_mem;
-    }
-    net->configure_dialog = dialog;
+        set_net_originator_game_description(&net->current_game_description);
+    set_net_configure_dialog(dialog);
     const int16_t old_state = net->state;
-    net->state = _net_configuring_game;
-    net->item_hit_via_network = NONE;
+    set_net_state(_net_configuring_game);
+    set_net_item_hit_via_network(NONE);
     set_up_endgame_dialog(dialog, host_can_stay, can_stay);
 
     add_chat_to_back_log(_motd_chat_message_type, "", nullptr, "Game Over");
@@ -528,9 +523,9 @@ static bool endgame_dialog(bool can_stay)
         if (dialog_has_item(dialog, _endgame_player_list_item))
             remember_netgame_player_selection((int32_t)get_selected_player_user_id(dialog, _endgame_player_list_item));
     }
-    net->state = old_state;
-    if (host_can_stay) net->originator_game_description = nullptr;
-    net->configure_dialog = nullptr;
+    set_net_state(old_state);
+    if (host_can_stay) set_net_originator_game_description(nullptr);
+    set_net_configure_dialog(nullptr);
     dispose_dialog(dialog);
     return item == _endgame_reenter_item;
 }
@@ -564,19 +559,19 @@ static bool back_to_lobby(new_game_data *data)
         return false;
     }
     save_preferences_after_setup(&description, &player, data, &protocol);
-    get_vesk_net_globals()->state = _net_reenter_game;
+    set_net_state(_net_reenter_game);
     return true;
 }
 
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     const bool lobby_died = lobby_connection_died(false);
     if (lobby_died) leave_now = true;
     close_game_to_joiners(net);
     if (leave_now)
     {
-        net->state = _net_idle;
+        set_net_state(_net_idle);
         setdown_network_game_from_old_netgame_session(true, true);
         return false;
     }
@@ -593,13 +588,19 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         vesk_netunsync();
     else
     {
-        net->state = _net_idle;
+        set_net_state(_net_idle);
         setdown_network_game_from_old_netgame_session(false, true);
     }
 
     ressurect_players_from_old_map();
     ressurect_player_statistics_from_old_map();
-    repair_teams_after_game(net->players, net->player_count);
+    {
+        new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
+        const int16_t count = net->player_count;
+        memcpy(players, net->players, sizeof(new_player_data) * (size_t)count);
+        repair_teams_after_game(players, count);
+        set_net_player_list(players, count);
+    }
     lobby_handle_network_endgame(netgame_lobby_game_id());
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
@@ -610,7 +611,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         follow_next_map(&description, next_map);
         if (configure_netgame(data, &description, true, forced_endgame_type == _forced_endgame_restart))
         {
-            net->state = _net_reenter_game;
+            set_net_state(_net_reenter_game);
             return true;
         }
     }

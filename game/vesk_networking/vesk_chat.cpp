@@ -415,9 +415,7 @@ void dot_vets(const dot_context &dot)
         dot.say(tr("You must be the game host to use the .vets command."));
         return;
     }
-    const vesk_networking_globals *net = get_vesk_net_globals();
-    const net_game_description *description =
-        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
+    const net_game_description *description = get_net_edited_game_description();
     const uint32_t options = description->parameters.option_flags;
     if (!(options & _game_option_allow_veterans_flag))
     {

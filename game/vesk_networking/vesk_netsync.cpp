@@ -175,7 +175,7 @@ static bool timed_out(uint32_t started, bool host = true)
 // dropped, as when their connections break, and the barrier goes on.
 static void drop_players_not_arrived(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     vesk_sync_data_s *sync = &netsync_globals.sync;
     for (int16_t i = (int16_t)(get_net_player_count() - 1); i >= 0; --i)
     {
@@ -244,7 +244,7 @@ static bool wait_for_reports(int16_t message_index)
 
 bool sync_data_between_players(int16_t message_index)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     vesk_sync_data_s *sync = &netsync_globals.sync;
     if (!net->game) return false;
     const bool host = local_player_is_network_originator();
@@ -297,7 +297,7 @@ bool sync_data_between_players(int16_t message_index)
 
 bool vesk_netsync(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->state != _net_idle && net->state != _net_reenter_game)
     {
         char text[64];
@@ -305,13 +305,13 @@ bool vesk_netsync(void)
         VWARN(false, text);
     }
     // A new game of the session may be forced to an end again.
-    net->endgame_raised = false;
+    set_net_endgame_raised(false);
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
     netsync_globals.in_netsync = true;
     const bool passed = sync_data_between_players(_netsync_start_message_index);
     netsync_globals.in_netsync = false;
-    net->state = _net_game_in_progress;
+    set_net_state(_net_game_in_progress);
     if (!passed)
     {
         netsync_globals.do_not_report_scoring = true;
@@ -424,7 +424,7 @@ void i_agree_to_play_persistent(bool persistent)
 
 bool vesk_netunsync(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->state != _net_game_in_progress)
     {
         log_message(__FILE__, __LINE__, "in vesk_netunsync: what is state %d?", net->state);
@@ -444,6 +444,6 @@ bool vesk_netunsync(void)
         log_message(nullptr, -1, "netunsync failed.  What's that mean?");
         return false;
     }
-    net->state = _net_idle;
+    set_net_state(_net_idle);
     return true;
 }
