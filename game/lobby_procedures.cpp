@@ -103,12 +103,6 @@ bool lobby_send_room_chat_command(const char *line)
     return procedure && procedure(line);
 }
 
-bool lobby_query_game_password(char *password, size_t size)
-{
-    const auto procedure = get_lobby_procedures()->query_game_password;
-    return procedure && procedure(password, size);
-}
-
 bool lobby_query_dialog(const char *text)
 {
     const auto procedure = get_lobby_procedures()->query_dialog;

@@ -84,9 +84,6 @@ struct lobby_procedures
     // A chat line starting with a dot and a letter goes to the lobby room:
     // true when the room took it (null member: false, the line is chat).
     bool (*send_room_chat_command)(const char *line);
-    // The game password question: true with the password typed (null
-    // member: false, as if cancelled).
-    bool (*query_game_password)(char *password, size_t size);
     // A yes-or-no question: true for yes (null member: false).
     bool (*query_dialog)(const char *text);
     // Shows an error with one button (null member: the text is logged).
@@ -124,6 +121,5 @@ void lobby_game_started(const new_game_data *data);
 void lobby_send_game_player_list(int32_t game_id, const uint32_t *player_ids, int16_t count);
 void lobby_handle_network_endgame(int32_t game_id);
 bool lobby_send_room_chat_command(const char *line);
-bool lobby_query_game_password(char *password, size_t size);
 bool lobby_query_dialog(const char *text);
 void lobby_show_error_message(const char *text, const char *button);
