@@ -13,9 +13,9 @@
 #include <cstdint>
 
 struct command_header; // commands.h
-struct net_game_description; // vesk_networking/network_packets.h
+struct net_game_description; // bitmap_dialogs/network_services.h
 struct new_game_data; // game_records.h
-struct new_player_data; // vesk_networking/network_packets.h
+struct new_player_data; // game_records.h
 
 // The lobby's login options, as the "metaserver" preferences record stores
 // them; the network selection dialog reads and sets them.

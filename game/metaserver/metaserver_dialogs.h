@@ -81,5 +81,6 @@ void logout_of_metaserver(void);
 
 
 // Fills the lobby's table of procedures (the main loop's pump, the room
-// count); from register_built_subsystems.
+// count, the recording stream and every call of the network game); from
+// register_built_subsystems.
 void register_metaserver_procedures(void);
