@@ -50,7 +50,7 @@ static bool host_eight_players(void)
     net_game_description description = {};
     description.parameters.maximum_players = 16;
     new_player_data host = {};
-    get_vesk_net_globals()->state = _net_configuring_game;
+    set_net_state(_net_configuring_game);
     if (!join_or_create_new_netgame_session(&description, &host, kModuleID, _netgame_session_direct)) return false;
     for (int32_t turn = 0; turn < 1000 && get_net_player_count() == 0; ++turn) vesk_net_process();
     for (int16_t id = 1; id < BENCH_PLAYERS; ++id)
@@ -63,7 +63,7 @@ static bool host_eight_players(void)
         handle_packet(packet);
     }
     for (int16_t i = 0; i < get_net_player_count(); ++i) get_vesk_sync_data()->players_data[i].arrived = true;
-    get_vesk_net_globals()->state = _net_game_in_progress;
+    set_net_state(_net_game_in_progress);
     set_machine_tick_count_for_tests(bench_clock);
     initialize_game_server_for_new_game();
     uint8_t start[16];

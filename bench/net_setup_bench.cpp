@@ -144,20 +144,21 @@ void one_pass_with_16_players_and_64_chat_lines(benchmark::State &state)
 {
     setup_program program(state);
     if (!program.ready) return;
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
+    new_player_data players[LISTED_PLAYERS];
     for (int32_t i = 0; i < LISTED_PLAYERS; ++i)
     {
         char name[32];
         slprintf(name, sizeof(name), "Player %d", (int)i);
-        globals->players[i] = bench_player(name, i);
+        players[i] = bench_player(name, i);
     }
-    globals->player_count = LISTED_PLAYERS;
+    set_net_player_list(players, LISTED_PLAYERS);
     globals->game->client.local_player_id = 3;
     empty_chat_text_log();
     for (int32_t i = 0; i < CHAT_LINES; ++i)
         add_chat_to_back_log(0, "Player 1", nullptr, "a line of chat long enough to wrap once in the set-up's chat log");
     net_game_description description = demo_description();
-    globals->current_game_description = description;
+    set_net_current_game_description(&description);
 
     pass_timing timing;
     timing.state = &state;
@@ -264,7 +265,7 @@ void a_chat_line_from_the_host_is_shown_within_a_frame(benchmark::State &state)
     description.port = listener.port;
     new_player_data joiner = bench_player("joiner", NONE);
     char failure[256] = "";
-    get_vesk_net_globals()->state = _net_configuring_game;
+    set_net_state(_net_configuring_game);
     const bool joined = join_or_create_new_netgame_session(&description, &joiner, INTERNET_PROTOCOL,
                                                            _netgame_session_direct, failure, sizeof(failure));
     answering.join();

@@ -21,16 +21,16 @@
 static bool start_session(void)
 {
     if (!allocate_network_structures_for_game_session(FOUR_CHARACTER_CODE('I', 'n', 'e', 't'))) return false;
-    vesk_networking_globals *net = get_vesk_net_globals();
+    new_player_data players[2];
     for (int16_t i = 0; i < 2; ++i)
     {
-        new_player_data *player = &net->players[i];
+        new_player_data *player = &players[i];
         memset(player, 0, sizeof(*player));
         player->unique_identifier = i * 3;
         player->team_captain_identifier = NONE;
         strcpy(player->appearance.name, i ? "Me" : "Host");
     }
-    net->player_count = 2;
+    set_net_player_list(players, 2);
     return true;
 }
 
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const bool session = start_session();
     const size_t length = size - 1 + sizeof(net_message_header);
     if (!session || size < 1 || length < CHAT_TEXT_OFFSET + 1 || length > MAXIMUM_SINGLE_PACKET_SIZE) return 0;
-    get_vesk_net_globals()->state = _net_configuring_game;
+    set_net_state(_net_configuring_game);
     // An exact-size copy, so reading past the packet is caught.
     std::vector<uint8_t> packet(length);
     memcpy(packet.data() + sizeof(net_message_header), data + 1, size - 1);

@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const bool session = start_session();
     if (!session || size < 1 + 8 || size > 1 + 4096) return 0;
     const bool to_server = data[0] & 1;
-    get_vesk_net_globals()->state = (int16_t)((data[0] >> 1) % NUMBER_OF_VESK_NET_STATES);
+    set_net_state((int16_t)((data[0] >> 1) % NUMBER_OF_VESK_NET_STATES));
     // An exact-size copy, so reading past the packet is caught.
     std::vector<uint8_t> packet(data + 1, data + size);
     const uint16_t what = read_be16(&packet[0]), length = read_be16(&packet[2]);

@@ -8,6 +8,8 @@ when:
   - a library links a library declared after it or of a later layer;
   - a file includes a header of a later layer, or of a library its own
     library does not link (directly or through the libraries it links);
+  - the includes between libraries close a circle (two libraries that each
+    include the other's headers, directly or through others);
   - the layer table in docs/architecture.md differs from the declarations.
 
 usage: check_layers.py --root SOURCE-DIRECTORY --manifest BUILD/layers.txt
@@ -123,6 +125,61 @@ def resolve_include(root, including, included, quoted):
     return None
 
 
+def include_circles(edges):
+    """The groups of two or more libraries whose includes lead round in a circle.
+
+    `edges` maps a library to {included library: first include line}; each
+    group is returned sorted, with one include line per edge inside it."""
+    index, low, on_stack, stack, groups, counter = {}, {}, set(), [], [], [0]
+
+    def visit(start):
+        # Tarjan's strongly connected components, without recursion.
+        work = [(start, iter(sorted(edges.get(start, {}))))]
+        index[start] = low[start] = counter[0]
+        counter[0] += 1
+        stack.append(start)
+        on_stack.add(start)
+        while work:
+            node, successors = work[-1]
+            advanced = False
+            for successor in successors:
+                if successor not in index:
+                    index[successor] = low[successor] = counter[0]
+                    counter[0] += 1
+                    stack.append(successor)
+                    on_stack.add(successor)
+                    work.append((successor, iter(sorted(edges.get(successor, {})))))
+                    advanced = True
+                    break
+                if successor in on_stack:
+                    low[node] = min(low[node], index[successor])
+            if advanced:
+                continue
+            work.pop()
+            if work:
+                low[work[-1][0]] = min(low[work[-1][0]], low[node])
+            if low[node] == index[node]:
+                group = []
+                while True:
+                    member = stack.pop()
+                    on_stack.discard(member)
+                    group.append(member)
+                    if member == node:
+                        break
+                if len(group) > 1:
+                    groups.append(sorted(group))
+
+    for library in sorted(edges):
+        if library not in index:
+            visit(library)
+    result = []
+    for group in sorted(groups):
+        members = set(group)
+        lines = [edges[a][b] for a in group for b in sorted(edges.get(a, {})) if b in members]
+        result.append((group, lines))
+    return result
+
+
 def check(root, manifest_path, doc_path):
     errors = []
     manifest = Manifest(manifest_path)
@@ -144,6 +201,7 @@ def check(root, manifest_path, doc_path):
         if path not in manifest.owners:
             errors.append("%s belongs to no library: declare it in CMakeLists.txt" % path)
 
+    edges = {}  # library -> {included library: the first include that makes the edge}
     for path, owners in sorted(manifest.owners.items()):
         owner = owners[0]
         rank = layer_rank(manifest.layer[owner])
@@ -168,11 +226,15 @@ def check(root, manifest_path, doc_path):
             included = manifest.owners[target][0]
             if included == owner:
                 continue
+            edges.setdefault(owner, {}).setdefault(included, where)
             if layer_rank(manifest.layer[included]) > rank:
                 errors.append("%s of %s, a later layer (%s) than its own %s (%s)"
                               % (where, included, manifest.layer[included], owner, manifest.layer[owner]))
             elif included not in reachable:
                 errors.append("%s of %s, which %s does not link" % (where, included, owner))
+
+    for group, lines in include_circles(edges):
+        errors.append("an include circle between the libraries %s: %s" % (", ".join(group), "; ".join(lines)))
 
     rows, layers = read_layer_table(doc_path)
     declared = {(p, l) for (p, l) in manifest.declares}

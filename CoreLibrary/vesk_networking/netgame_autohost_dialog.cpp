@@ -13,7 +13,7 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
-#include "metaserver/metaserver_dialogs.h"
+#include "lobby_procedures.h"
 #include "shapes.h"
 #include "tag_files/plugins.h"
 #include "tag_files/preferences.h"
@@ -80,7 +80,7 @@ static void enable_playlist_buttons(dialog_data *dialog, const autohost_preferen
     }
     bitmap_set_item_enabled(dialog, _autohost_delete_item, filled != 1);
     bitmap_set_item_enabled(dialog, _autohost_add_item, filled < MAXIMUM_AUTOHOST_PLAYLIST_ENTRIES);
-    bitmap_set_item_enabled(dialog, _autohost_start_item, !(cooperative && current_metaserver_room_is_ranked()));
+    bitmap_set_item_enabled(dialog, _autohost_start_item, !(cooperative && lobby_room_is_ranked()));
 }
 
 static dialog_data *open_playlist_dialog(int16_t called_from)

@@ -24,6 +24,7 @@
 #include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "metaserver/metaserver_rooms.h"
+#include "metaserver/metaserver_small_dialogs.h"
 #include "metaserver/metaserver_strings.h"
 #include "progress_dialog.h"
 #include "tag_files/tag_files.h"
@@ -435,12 +436,28 @@ void logout_of_metaserver(void)
 // ---- registration ----------------------------------------------------------------
 
 static const lobby_procedures metaserver_lobby_procedures = {
-    update_metaserver,
-    metaserver_player_buddy_status,
-    metaserver_room_table_count,
-    send_recording_stream_header_to_metaserver,
-    send_recorded_command_to_metaserver,
-    send_recording_stream_end_to_metaserver,
+    .update_metaserver = update_metaserver,
+    .get_player_buddy_status = metaserver_player_buddy_status,
+    .metaserver_room_count = metaserver_room_table_count,
+    .send_recording_stream_header = send_recording_stream_header_to_metaserver,
+    .send_recording_stream_command = send_recorded_command_to_metaserver,
+    .send_recording_stream_end = send_recording_stream_end_to_metaserver,
+    .connected = metaserver_connected,
+    .current_room_is_ranked = current_metaserver_room_is_ranked,
+    .choose_protocol = choose_protocol_with_lobby_login,
+    .login = login_to_metaserver,
+    .run_session_dialog = handle_metaserver_dialog_for_session,
+    .session_returns_to_login = metaserver_session_returns_to_login,
+    .logout = logout_of_metaserver,
+    .connection_died = metaserver_connection_died,
+    .synchronize_game_description = synchronize_netgame_description_with_metaserver,
+    .game_id = lobby_game_id_of_session,
+    .game_started = netgame_lobby_game_started,
+    .send_game_player_list = send_game_player_list_to_metaserver,
+    .handle_network_endgame = metaserver_handle_network_endgame,
+    .send_room_chat_command = send_chat_command_to_lobby_room,
+    .query_dialog = metaserver_query_dialog,
+    .show_error_message = show_metaserver_error_message,
 };
 
 void register_metaserver_procedures(void)
@@ -450,41 +467,4 @@ void register_metaserver_procedures(void)
         log_message(__FILE__, __LINE__, "the lobby's table is registered already: it stays");
     else
         register_lobby_procedures(&metaserver_lobby_procedures);
-}
-
-// ---- the game password question ---------------------------------------------------------
-
-enum
-{
-    _game_password_ok_item = 1,
-    _game_password_cancel_item = 2,
-    _game_password_field_item = 3,
-    MAXIMUM_GAME_PASSWORD_LENGTH = 31,
-};
-
-bool metaserver_query_for_game_password(char *password, size_t size)
-{
-    if (!password || !size) return false;
-    password[0] = 0;
-    static const dialog_item_requirement items[] = {{_game_password_ok_item, BUTTON_CONTROL_TAG},
-                                                    {_game_password_cancel_item, BUTTON_CONTROL_TAG},
-                                                    {_game_password_field_item, EDITTEXT_CONTROL_TAG}};
-    dialog_data *dialog = open_dialog_with_items(GAME_PASSWORD_DIALOG_TAG, networking_dialog_flags(), items, 3,
-                                                 (file_tag)NONE);
-    if (!dialog) return false;
-    set_bitmap_dialog_edit_item_maximum_length(dialog, _game_password_field_item, MAXIMUM_GAME_PASSWORD_LENGTH);
-    set_default_dialog_item(dialog, _game_password_ok_item);
-    set_dialog_cancel_item(dialog, _game_password_cancel_item);
-    int16_t hit = NONE;
-    while (dialog_is_open(dialog) && hit != _game_password_ok_item && hit != _game_password_cancel_item)
-        if ((hit = network_modal_dialog(dialog)) == NONE && !dialog_is_open(dialog)) break;
-    const bool accepted = hit == _game_password_ok_item && dialog_is_open(dialog);
-    if (accepted)
-    {
-        char typed[MAXIMUM_GAME_PASSWORD_LENGTH + 1] = "";
-        get_bitmap_dialog_edit_item_text(dialog, _game_password_field_item, typed, sizeof(typed));
-        strlcpy(password, typed, size);
-    }
-    if (dialog_is_open(dialog)) dispose_dialog(dialog);
-    return accepted;
 }

@@ -79,12 +79,8 @@ bool metaserver_connection_died(bool show);
 // Disconnects, empties the room table, returns the context to uninitialized.
 void logout_of_metaserver(void);
 
-// The game password question ('gapd'): true with the typed password (at
-// most `size` - 1 characters, never more than 31) when the player accepted;
-// false when he cancelled or the dialog cannot be made.
-#define GAME_PASSWORD_DIALOG_TAG FOUR_CHARACTER_CODE('g', 'a', 'p', 'd')
-bool metaserver_query_for_game_password(char *password, size_t size);
 
 // Fills the lobby's table of procedures (the main loop's pump, the room
-// count); from register_built_subsystems.
+// count, the recording stream and every call of the network game); from
+// register_built_subsystems.
 void register_metaserver_procedures(void);

@@ -568,7 +568,7 @@ static bool join_selected_game(dialog_data *dialog)
     if (game.flags & _net_game_has_password_flag)
     {
         char password[NET_GAME_PASSWORD_SIZE] = "";
-        if (!metaserver_query_for_game_password(password, sizeof(password))) return false;
+        if (!query_for_game_password(password, sizeof(password))) return false;
         strlcpy(game.password, password, sizeof(game.password));
     }
     const int16_t room = game.parameters.room_id;

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "cseries/byte_swapping.h"
+#include "lobby_procedures.h" // metaserver_preferences_flags
 
 #define METASERVER_PREFERENCES_NAME "metaserver"
 
@@ -26,16 +27,6 @@ enum : int32_t
     METASERVER_KEEP_STORED_ROOM = 65535,
     // The lobby string list's entry holding the default "host[:port]".
     _default_metaserver_host_string = 11,
-};
-
-enum metaserver_preferences_flags : uint16_t
-{
-    _use_metaserver_flag = 1,
-    _login_anonymous_flag = 2,
-    _save_password_flag = 4,
-    _reset_client_data_flag = 8,
-    _default_metaserver_flags = _use_metaserver_flag | _login_anonymous_flag,
-    _all_metaserver_flags = 15,
 };
 
 // Stored big-endian but for `port` (kept in the machine's order) and the

@@ -11,6 +11,8 @@
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_games.h"
+#include "metaserver/metaserver_lobby_dialog.h"
+#include "metaserver/metaserver_preferences.h"
 #include "metaserver/metaserver_readers.h"
 #include "networking/connection_manager.h"
 #include "networking/net_module.h"
@@ -19,6 +21,7 @@
 #include "vesk/string_lists.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/vesk_chat.h"
+#include "vesk_networking/vesk_network_interface.h"
 #include "game_records.h"
 #include "vesk_networking/vesk_networking.h"
 
@@ -34,20 +37,19 @@ uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_
 
 void synchronize_netgame_description_with_metaserver(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (!VASSERT(metaserver_connected(), "synchronize_netgame_description_with_metaserver without the lobby")) return;
     if (!VASSERT(local_player_is_network_originator(), "synchronize_netgame_description_with_metaserver off the host"))
         return;
-    net_game_description *description =
-        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
-    description->player_count = (uint8_t)get_net_player_count();
+    note_net_player_count_in_game_description();
+    const net_game_description *description = get_net_edited_game_description();
     const uint16_t flags =
         netgame_lobby_listing_flags(allow_connection_status(), get_net_player_count(),
                                     description->parameters.maximum_players, net->state == _net_game_in_progress);
     synchronize_game_with_metaserver(_synchronize_with_metaserver_change_game_verb, description, flags);
 }
 
-int32_t netgame_lobby_game_id(void)
+int32_t lobby_game_id_of_session(void)
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->metaserver_game_id >= 0 || !local_player_is_network_originator() || !metaserver_connected())
@@ -58,7 +60,7 @@ int32_t netgame_lobby_game_id(void)
 void netgame_lobby_game_started(const new_game_data *data)
 {
     if (!data || !local_player_is_network_originator() || !metaserver_connected()) return;
-    start_metaserver_netgame_for_scoring(netgame_lobby_game_id(), data->players, data->player_count,
+    start_metaserver_netgame_for_scoring(lobby_game_id_of_session(), data->players, data->player_count,
                                          metaserver_game_length_in_seconds(&data->parameters));
     synchronize_netgame_description_with_metaserver();
 }
@@ -87,7 +89,7 @@ static void connect_to_proxy_client(const void *data)
         log_message(__FILE__, __LINE__, "lobby join request refused: \"%s\" is no IPv4 address", host);
         return;
     }
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (!net->game) return;
     ProtocolConfig *config =
         create_config_for_internet(kModuleID, net->current_game_description.name, ntohl(address.s_addr), join.port);
@@ -123,4 +125,46 @@ bool handle_metaserver_event_in_game_lobby(int32_t event, const void *data, int3
         return true;
     default: return false;
     }
+}
+
+int16_t choose_protocol_with_lobby_login(new_player_data *player, uint32_t *protocol, bool first_pass,
+                                         bool *use_lobby, char *login, size_t login_size, char *password,
+                                         size_t password_size)
+{
+    metaserver_parameters *lobby = read_metaserver_preferences();
+    if (!lobby)
+    {
+        log_message(__FILE__, __LINE__, "the lobby preferences cannot be read: no network game");
+        return 0;
+    }
+    uint16_t flags = lobby->flags;
+    slprintf(login, login_size, "%s", lobby->user);
+    decode_metaserver_password(lobby->password, password, password_size);
+    if (first_pass) flags &= (uint16_t)~_reset_client_data_flag;
+    const int16_t result = net_select_protocol(&player->appearance, protocol, &flags, login, password);
+    if (result != 1 && result != 2)
+    {
+        free_metaserver_preferences();
+        return 0;
+    }
+    lobby = read_metaserver_preferences();
+    if (lobby)
+    {
+        if (flags & _use_metaserver_flag)
+            lobby->flags = flags;
+        else
+            lobby->flags &= (uint16_t)~_use_metaserver_flag;
+        write_metaserver_preferences();
+    }
+    *use_lobby = (flags & _use_metaserver_flag) != 0;
+    free_metaserver_preferences();
+    return result;
+}
+
+bool send_chat_command_to_lobby_room(const char *line)
+{
+    dialog_data *dialog = metaserver_connected() ? get_metaserver_client_dialog() : nullptr;
+    if (!dialog) return false;
+    send_metaserver_chat_text(dialog, line);
+    return true;
 }

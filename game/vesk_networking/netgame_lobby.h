@@ -6,6 +6,7 @@
 //
 // Main thread only.
 
+#include <cstddef>
 #include <cstdint>
 
 // The description flags the lobby lists: closed when the game takes no more
@@ -23,7 +24,8 @@ void synchronize_netgame_description_with_metaserver(void);
 // joined; the host's, unknown while the room had not yet named its listing
 // when the game was created, is the listing's once the room names it.  -1
 // while unknown or outside the lobby; what tells a lobby game from another.
-int32_t netgame_lobby_game_id(void);
+// The network game asks it through the lobby's table (netgame_lobby_game_id).
+int32_t lobby_game_id_of_session(void);
 
 // On the host, when its game starts while connected to the lobby (else
 // nothing): the lobby hears who plays and how long the game lasts, and the
@@ -38,3 +40,15 @@ void netgame_lobby_game_started(const new_game_data *data);
 // day, its text bounded by `length`) and 16 (the connection lost) add their
 // notices to the set-up's chat while the game is configured.
 bool handle_metaserver_event_in_game_lobby(int32_t event, const void *data, int32_t length);
+
+// The network selection with the lobby's saved login: 0 cancelled, 1 chosen,
+// 2 choose again.  The options chosen go back into the lobby's preferences
+// (only the "use the lobby" option when the lobby was not chosen).
+struct new_player_data;
+int16_t choose_protocol_with_lobby_login(new_player_data *player, uint32_t *protocol, bool first_pass,
+                                         bool *use_lobby, char *login, size_t login_size, char *password,
+                                         size_t password_size);
+
+// A chat line for the lobby room: sent when connected and the lobby dialog
+// exists (true), else false and nothing sent.
+bool send_chat_command_to_lobby_room(const char *line);

@@ -19,7 +19,7 @@
 #include "gameplay_versions.h"
 #include "mesh.h"
 #include "mesh_format.h"
-#include "metaserver/metaserver_dialogs.h"
+#include "lobby_procedures.h"
 #include "new_game_dialog.h"
 #include "shapes.h"
 #include "vesk.h"
@@ -345,7 +345,7 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
     p->type = _game_type_networked;
     g.working.game_id = (uint32_t)NONE;
     if (p->maximum_players < 2) p->maximum_players = 2;
-    g.ranked = current_metaserver_room_is_ranked();
+    g.ranked = lobby_room_is_ranked();
 
     dialog_data *dialog = open_parameters_dialog();
     if (!dialog) return false;

@@ -14,7 +14,7 @@
 #include "players.h"
 #include "uber/uber.h"
 #include "vesk_networking/network.h"
-#include "vesk_networking/netgame_lobby.h"
+#include "lobby_procedures.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/networking_preferences.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -144,8 +144,8 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
         size = sizeof(unused);
     }
     if (size) message[0] = 0;
-    vesk_networking_globals *globals = get_vesk_net_globals();
-    net_game_description *description = globals->originator_game_description;
+    const vesk_networking_globals *globals = get_vesk_net_globals();
+    net_game_description *description = get_net_host_game_description_to_edit();
     if (!local_player_is_network_originator() || !description)
     {
         log_message(nullptr, -1, "only the host starts a network game");
@@ -322,7 +322,7 @@ void build_game_start_players(const new_player_data *players, int16_t count, int
 
 static void begin_game(new_game_data *data)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (local_player_is_network_originator())
     {
         Endpoint *listener = net_get_listener_endpoint(globals->game);
@@ -338,14 +338,13 @@ static void begin_game(new_game_data *data)
         if (count > globals->player_count) count = globals->player_count;
     }
     build_game_start_players(globals->players, count, get_local_player_id(), data);
-    globals->player_count_at_game_start = data->player_count;
-    memcpy(globals->players_at_game_start, data->players, sizeof(globals->players_at_game_start));
-    netgame_lobby_game_started(data);
+    set_net_players_at_game_start(data->players, MAXIMUM_NET_GAME_PLAYERS, data->player_count);
+    lobby_game_started(data);
 }
 
 static void continue_cooperative_series(new_game_data *data)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     memset(data, 0, sizeof(*data));
     data->parameters = globals->current_game_description.parameters;
     new_game_parameter_data *parameters = &data->parameters;
@@ -370,7 +369,7 @@ static void continue_cooperative_series(new_game_data *data)
 bool netgame_setup_finish(int16_t item, bool start_immediately, int16_t old_state, new_game_data *data,
                           net_game_description *game)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     bool starts = false;
     if (item == _netgame_setup_game_starts_item)
     {
@@ -389,21 +388,21 @@ bool netgame_setup_finish(int16_t item, bool start_immediately, int16_t old_stat
     }
 
     if (globals->game) net_allow_connections(globals->game, false);
-    globals->configure_dialog = nullptr;
+    set_net_configure_dialog(nullptr);
     if (local_player_is_network_originator() && globals->originator_game_description)
     {
         *game = *globals->originator_game_description;
         save_netgame_preferences(game, nullptr, starts ? data : nullptr, &globals->protocol);
-        globals->originator_game_description = nullptr;
+        set_net_originator_game_description(nullptr);
     }
     if (starts)
     {
         game->parameters = data->parameters;
-        globals->state = _net_idle;
+        set_net_state(_net_idle);
         if (local_player_is_network_originator()) initialize_game_server_for_new_game();
     }
     else
-        globals->state = old_state;
+        set_net_state(old_state);
     return starts;
 }
 

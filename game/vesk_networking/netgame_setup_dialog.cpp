@@ -23,13 +23,11 @@
 #include "gameplay_plugins.h"
 #include "input/keyboard.h"
 #include "main_menu.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_small_dialogs.h"
+#include "lobby_procedures.h"
 #include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
-#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network.h"
@@ -132,7 +130,7 @@ static int16_t team_size(int32_t captain)
 // reach the set-up through the lobby's handler, which asks it first).
 static void keep_lobby_listing_in_step(void)
 {
-    if (metaserver_connected() && hosting()) synchronize_netgame_description_with_metaserver();
+    if (lobby_connected() && hosting()) lobby_synchronize_game_description();
 }
 
 // ---- the items' states ------------------------------------------------------------------
@@ -163,7 +161,7 @@ static void set_close_title(dialog_data *dialog)
 // Run every pass: the items that follow the players and the description.
 static void refresh_items(dialog_data *dialog, bool continuation, bool first_pass)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     enable_teams_button_if_appropriate(dialog);
     new_player_data local;
     const bool listed = find_net_player_index(get_local_player_id()) >= 0 && get_local_player(&local);
@@ -176,7 +174,7 @@ static void refresh_items(dialog_data *dialog, bool continuation, bool first_pas
     if (hosting() && globals->originator_game_description && !continuation &&
         (globals->originator_game_description->parameters.option_flags & _game_option_continuation_flag))
     {
-        globals->originator_game_description->parameters.option_flags &= ~(uint32_t)_game_option_continuation_flag;
+        get_net_host_game_description_to_edit()->parameters.option_flags &= ~(uint32_t)_game_option_continuation_flag;
         synchronize_game_description();
     }
     const bool ready = listed && local.agreed_to_play;
@@ -258,7 +256,7 @@ static void set_up_items(dialog_data *dialog)
     if (dialog_has_item(dialog, _netgame_setup_chat_log_item))
         add_chat_text_from_back_log(dialog, _netgame_setup_chat_log_item);
 
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     refresh_netgame_player_list(dialog, globals->player_count);
     if (setup_dialog_globals.previous_player_selection != NONE &&
         player_id_in_list(dialog, _netgame_setup_player_list_item, (uint32_t)setup_dialog_globals.previous_player_selection))
@@ -295,7 +293,7 @@ static void stop_countdown_with_abort(void)
 // Boots every player who is not ready, before an automatic start.
 static void boot_players_not_ready(void)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     for (int16_t i = get_net_player_count() - 1; i >= 0; --i)
     {
         const new_player_data *player = get_net_player(i);
@@ -306,7 +304,7 @@ static void boot_players_not_ready(void)
 
 static int16_t autohost_step(dialog_data *dialog)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     const uint32_t now = machine_tick_count();
     if (setup_dialog_globals.change_settings && now - setup_dialog_globals.game_start_time >= AUTOHOST_SETTLING_MS)
     {
@@ -351,10 +349,10 @@ static int16_t autohost_step(dialog_data *dialog)
 // from the playlist): everybody hears of them and gets ready again.
 static void apply_new_settings(bool observer_option_was_set)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
-    net_game_description *description = globals->originator_game_description;
+    const vesk_networking_globals *globals = get_vesk_net_globals();
+    const net_game_description *description = globals->originator_game_description;
     if (setup_dialog_globals.autohost_on) autohost_send_chat_text("New game settings set.");
-    globals->current_game_description = *description;
+    set_net_current_game_description(description);
     const bool observes = description->parameters.option_flags & _game_option_server_is_observer_flag;
     new_player_data host;
     if (observes != observer_option_was_set && get_local_player(&host))
@@ -376,8 +374,8 @@ static void apply_new_settings(bool observer_option_was_set)
 
 static void change_settings(dialog_data *dialog, bool continuation)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
-    net_game_description *description = globals->originator_game_description;
+    const vesk_networking_globals *globals = get_vesk_net_globals();
+    net_game_description *description = get_net_host_game_description_to_edit();
     if (!VASSERT(hosting() && description, "only the host changes the settings")) return;
     const bool observed = description->parameters.option_flags & _game_option_server_is_observer_flag;
     bool changed = false;
@@ -437,7 +435,7 @@ static void press_team_button(dialog_data *dialog)
 
 static void boot_selected_player(dialog_data *dialog)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     const int32_t selected = selected_player(dialog);
     const new_player_data *booted = player_with_id(selected);
     if (!VASSERT(hosting(), "only the host boots players") || !booted) return;
@@ -457,9 +455,9 @@ static void boot_selected_player(dialog_data *dialog)
 
 static void toggle_closed(dialog_data *dialog)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (!VASSERT(hosting(), "only the host closes the game")) return;
-    globals->game_closed = !globals->game_closed;
+    set_net_game_closed(!globals->game_closed);
     net_allow_connections(globals->game, !globals->game_closed);
     set_close_title(dialog);
     keep_lobby_listing_in_step();
@@ -509,8 +507,8 @@ static void start_game(void)
     const bool autohost = setup_dialog_globals.autohost_on;
     char message[512];
     netgame_start_result result = netgame_setup_start(autohost, false, message, sizeof(message));
-    if (result == _netgame_start_blacklisted_builds) show_metaserver_error_message(message, "OK");
-    if (result == _netgame_start_too_many_for_coop && metaserver_query_dialog(message))
+    if (result == _netgame_start_blacklisted_builds) lobby_show_error_message(message, "OK");
+    if (result == _netgame_start_too_many_for_coop && lobby_query_dialog(message))
         result = netgame_setup_start(autohost, true, message, sizeof(message));
     if (result == _netgame_start_sent && autohost)
     {
@@ -585,7 +583,6 @@ static dialog_data *open_setup_dialog(void)
 
 static void prepare_description(net_game_description *game, bool continuation)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
     if (continuation)
         game->parameters.option_flags |= _game_option_continuation_flag;
     else
@@ -597,12 +594,11 @@ static void prepare_description(net_game_description *game, bool continuation)
     // A joiner shows what the host sent (and sends again when the set-up
     // opens); its own copy would hide a description that came first.
     if (!hosting()) return;
-    globals->current_game_description = *game;
-    globals->originator_game_description_mem = *game;
-    globals->originator_game_description = &globals->originator_game_description_mem;
+    set_net_current_game_description(game);
+    set_net_originator_game_description(game);
     const game_preferences *preferences = get_game_preferences();
     if (!setup_dialog_globals.autohost_on && preferences)
-        add_encoded_gameplay_plugins(&globals->originator_game_description->parameters,
+        add_encoded_gameplay_plugins(&get_net_host_game_description_to_edit()->parameters,
                                      preferences->multi_gameplay_selector_value);
 }
 
@@ -610,7 +606,7 @@ static void prepare_description(net_game_description *game, bool continuation)
 // press or the dialog's own pass, replaced by one the network posted.
 static int16_t next_item(dialog_data *dialog, bool *start_pending)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     int16_t item = NONE;
     if (setup_dialog_globals.autohost_on && hosting()) item = autohost_step(dialog);
     if (item == NONE && *start_pending && hosting())
@@ -624,34 +620,34 @@ static int16_t next_item(dialog_data *dialog, bool *start_pending)
     if (globals->current_game_description_changed)
     {
         handle_game_description_updated();
-        globals->current_game_description_changed = false;
+        set_net_current_game_description_changed(false);
     }
     if (globals->item_hit_via_network != NET_NO_DIALOG_ITEM)
     {
         item = globals->item_hit_via_network;
-        globals->item_hit_via_network = NET_NO_DIALOG_ITEM;
+        set_net_item_hit_via_network(NET_NO_DIALOG_ITEM);
     }
     return item;
 }
 
 bool configure_netgame(new_game_data *data, net_game_description *game, bool continuation, bool start_immediately)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (!globals->game || !data || !game)
     {
         log_message(nullptr, -1, "no network session to set up a game in");
         return false;
     }
-    globals->endgame_raised = false;
-    if (!start_immediately) globals->game_closed = false;
+    set_net_endgame_raised(false);
+    if (!start_immediately) set_net_game_closed(false);
     net_allow_connections(globals->game, !globals->game_closed);
     dialog_data *dialog = open_setup_dialog();
     if (!dialog) return false;
-    globals->item_hit_via_network = NET_NO_DIALOG_ITEM;
+    set_net_item_hit_via_network(NET_NO_DIALOG_ITEM);
     prepare_description(game, continuation);
     const int16_t old_state = globals->state;
-    globals->state = _net_configuring_game;
-    globals->configure_dialog = dialog;
+    set_net_state(_net_configuring_game);
+    set_net_configure_dialog(dialog);
     setup_dialog_globals.dialog = dialog;
     setup_dialog_globals.countdown = {};
     set_up_items(dialog);

@@ -23,11 +23,7 @@
 #include "interface_definitions.h"
 #include "mesh.h"
 #include "mesh_format.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_games.h"
-#include "metaserver/metaserver_lobby_dialog.h"
-#include "metaserver/metaserver_preferences.h"
-#include "netgame_lobby.h"
+#include "lobby_procedures.h"
 #include "networking/tcp_module.h"
 #include "netgame_setup.h"
 #include "netgame_setup_dialog.h"
@@ -80,40 +76,6 @@ void set_network_endgame_clock(uint32_t (*clock)(void)) { entry_globals.clock = 
 
 // ---- entry ------------------------------------------------------------------------------
 
-// The protocol choice with the lobby's saved login: 0 cancelled, 1 chosen, 2
-// choose again.  The lobby flags go back into the lobby's preferences.
-static int16_t choose_protocol(new_player_data *player, uint32_t *protocol, bool first_pass, bool *use_lobby,
-                               char *login, size_t login_size, char *password, size_t password_size)
-{
-    metaserver_parameters *lobby = read_metaserver_preferences();
-    if (!lobby)
-    {
-        log_message(__FILE__, __LINE__, "the lobby preferences cannot be read: no network game");
-        return 0;
-    }
-    uint16_t flags = lobby->flags;
-    slprintf(login, login_size, "%s", lobby->user);
-    decode_metaserver_password(lobby->password, password, password_size);
-    if (first_pass) flags &= (uint16_t)~_reset_client_data_flag;
-    const int16_t result = net_select_protocol(&player->appearance, protocol, &flags, login, password);
-    if (result != 1 && result != 2)
-    {
-        free_metaserver_preferences();
-        return 0;
-    }
-    lobby = read_metaserver_preferences();
-    if (lobby)
-    {
-        if (flags & _use_metaserver_flag)
-            lobby->flags = flags;
-        else
-            lobby->flags &= (uint16_t)~_use_metaserver_flag;
-        write_metaserver_preferences();
-    }
-    *use_lobby = (flags & _use_metaserver_flag) != 0;
-    free_metaserver_preferences();
-    return result;
-}
 
 static void save_preferences_after_setup(const net_game_description *description, const new_player_data *player,
                                          const new_game_data *data, const uint32_t *protocol)
@@ -129,7 +91,7 @@ static void save_preferences_after_setup(const net_game_description *description
 static bool create_or_join_directly(net_game_description *description, const new_player_data *player,
                                     uint32_t protocol)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     new_player_data wire = *player;
     byte_swap_new_player_data(&wire);
     char name[CREATE_OR_JOIN_NAME_SIZE], password[CREATE_OR_JOIN_NAME_SIZE];
@@ -203,7 +165,7 @@ bool take_installed_autohosted_map(net_game_description *description)
 // Out of the lobby: logged out, the lobby's protocol shut down.
 static void leave_lobby(void)
 {
-    logout_of_metaserver();
+    lobby_logout();
     ProtocolShutdown(kModuleID);
 }
 
@@ -233,14 +195,14 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         bool use_lobby = false;
         char login[32], password[16];
         const int16_t chosen =
-            choose_protocol(&player, &protocol, first_pass, &use_lobby, login, sizeof(login), password, sizeof(password));
+            lobby_choose_protocol(&player, &protocol, first_pass, &use_lobby, login, sizeof(login), password, sizeof(password));
         if (chosen == 0) return _network_setup_cancelled;
         if (chosen == 2) continue;
         fade_out_sound(NETWORK_SETUP_SOUND_FADE_TICKS);
 
         if (use_lobby)
         {
-            const int16_t login_result = login_to_metaserver(&description, &player, login, password);
+            const int16_t login_result = lobby_login(&description, &player, login, password);
             if (login_result == 0) return _network_setup_cancelled;
             if (login_result == 2 || login_result == 4) continue;
             if (login_result == 3) return _network_setup_lobby_asks;
@@ -250,12 +212,12 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
                 return _network_setup_cancelled;
             }
             save_preferences_after_setup(nullptr, &player, data, &protocol);
-            if (handle_metaserver_dialog_for_session(data, &description, &player, protocol, true))
+            if (lobby_run_session_dialog(data, &description, &player, protocol, true))
             {
                 save_preferences_after_setup(&description, &player, data, &protocol);
                 return _network_setup_configured;
             }
-            const bool log_in_again = metaserver_session_returns_to_login();
+            const bool log_in_again = lobby_session_returns_to_login();
             leave_lobby();
             // Sent to a web page, the player may log in again.
             if (log_in_again) continue;
@@ -263,8 +225,7 @@ int16_t setup_network_game(int16_t service_type, new_game_data *data)
         }
 
         if (!allocate_network_structures_for_game_session(protocol)) return _network_setup_cancelled;
-        vesk_networking_globals *net = get_vesk_net_globals();
-        net->metaserver_game_id = NONE;
+        set_net_lobby_game_id(NONE);
         player.metaserver_player_id = NONE;
         player.metaserver_player = 0;
         player.appearance.caste_bitmap_index = NONE;
@@ -288,8 +249,7 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
 {
     if (failed) *failed = false;
     if (!allocate_network_structures_for_game_session(protocol)) return 0;
-    vesk_networking_globals *net = get_vesk_net_globals();
-    net->metaserver_game_id = scoring_game_id;
+    set_net_lobby_game_id(scoring_game_id);
     player->metaserver_player_id = scoring_player_id;
     // Came through the lobby: a lobby game takes only such players, and
     // others take none of them.
@@ -350,13 +310,13 @@ void repair_teams_after_game(new_player_data *players, int16_t count)
 }
 
 // The host's listener stops being advertised and takes nobody new.
-static void close_game_to_joiners(vesk_networking_globals *net)
+static void close_game_to_joiners(const vesk_networking_globals *net)
 {
     if (!net->game || !local_player_is_network_originator()) return;
     if (net_get_allow_connections_state(net->game)) net_allow_connections(net->game, false);
     Endpoint *listener = net_get_listener_endpoint(net->game);
     if (listener) ProtocolStopAdvertising(listener);
-    if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+    if (lobby_connected()) lobby_synchronize_game_description();
 }
 
 static const postgame_view_items endgame_view_items = {_endgame_stats_list_item, _endgame_graph_item,
@@ -462,7 +422,7 @@ static void press_play_again(void)
 // The endgame dialog's loop: 4 (leave) or 100 (re-enter).
 static int16_t run_endgame_dialog(dialog_data *dialog)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     for (;;)
     {
         int16_t item;
@@ -476,7 +436,7 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
         if (net->item_hit_via_network != NONE)
         {
             item = net->item_hit_via_network;
-            net->item_hit_via_network = NONE;
+            set_net_item_hit_via_network(NONE);
         }
         if (item == _endgame_tabs_item) item = (int16_t)(_endgame_first_view_item + get_selected_tab(dialog, _endgame_tabs_item));
         switch (item)
@@ -522,7 +482,7 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
 // The endgame dialog: true to re-enter the set-up.
 static bool endgame_dialog(bool can_stay)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     const bool host = local_player_is_network_originator();
     const bool host_can_stay = host && can_stay;
     file_tag dialog_tag = NETWORK_ENDGAME_DIALOG_TAG;
@@ -535,14 +495,11 @@ static bool endgame_dialog(bool can_stay)
     dialog_data *dialog = new_dialog(dialog_tag, nullptr, nullptr, ENDGAME_SLEEP_TICKS, _dialog_is_centered_flag);
     if (!dialog) return false;
     if (host_can_stay && net->originator_game_description)
-    {
-        net->originator_game_description_mem = net->current_game_description;
-        net->originator_game_description = &net->originator_game_description_mem;
-    }
-    net->configure_dialog = dialog;
+        set_net_originator_game_description(&net->current_game_description);
+    set_net_configure_dialog(dialog);
     const int16_t old_state = net->state;
-    net->state = _net_configuring_game;
-    net->item_hit_via_network = NONE;
+    set_net_state(_net_configuring_game);
+    set_net_item_hit_via_network(NONE);
     set_up_endgame_dialog(dialog, host_can_stay, can_stay);
 
     add_chat_to_back_log(_motd_chat_message_type, "", nullptr, "Game Over");
@@ -566,9 +523,9 @@ static bool endgame_dialog(bool can_stay)
         if (dialog_has_item(dialog, _endgame_player_list_item))
             remember_netgame_player_selection((int32_t)get_selected_player_user_id(dialog, _endgame_player_list_item));
     }
-    net->state = old_state;
-    if (host_can_stay) net->originator_game_description = nullptr;
-    net->configure_dialog = nullptr;
+    set_net_state(old_state);
+    if (host_can_stay) set_net_originator_game_description(nullptr);
+    set_net_configure_dialog(nullptr);
     dispose_dialog(dialog);
     return item == _endgame_reenter_item;
 }
@@ -589,32 +546,32 @@ static void follow_next_map(net_game_description *description, tag next_map)
 // into another game (the session re-enters), false when the player left.
 static bool back_to_lobby(new_game_data *data)
 {
-    if (!metaserver_connected()) return false;
+    if (!lobby_connected()) return false;
     net_game_description description;
     new_player_data player;
     uint32_t protocol = 0;
     if (!load_netgame_preferences(&description, &player, nullptr, &protocol)) return false;
     get_default_new_game_data(data, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
     data->parameters = description.parameters;
-    if (!handle_metaserver_dialog_for_session(data, &description, &player, protocol, false))
+    if (!lobby_run_session_dialog(data, &description, &player, protocol, false))
     {
         leave_lobby();
         return false;
     }
     save_preferences_after_setup(&description, &player, data, &protocol);
-    get_vesk_net_globals()->state = _net_reenter_game;
+    set_net_state(_net_reenter_game);
     return true;
 }
 
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
-    const bool lobby_died = metaserver_connection_died(false);
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    const bool lobby_died = lobby_connection_died(false);
     if (lobby_died) leave_now = true;
     close_game_to_joiners(net);
     if (leave_now)
     {
-        net->state = _net_idle;
+        set_net_state(_net_idle);
         setdown_network_game_from_old_netgame_session(true, true);
         return false;
     }
@@ -631,14 +588,20 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         vesk_netunsync();
     else
     {
-        net->state = _net_idle;
+        set_net_state(_net_idle);
         setdown_network_game_from_old_netgame_session(false, true);
     }
 
     ressurect_players_from_old_map();
     ressurect_player_statistics_from_old_map();
-    repair_teams_after_game(net->players, net->player_count);
-    metaserver_handle_network_endgame(netgame_lobby_game_id());
+    {
+        new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
+        const int16_t count = net->player_count;
+        memcpy(players, net->players, sizeof(new_player_data) * (size_t)count);
+        repair_teams_after_game(players, count);
+        set_net_player_list(players, count);
+    }
+    lobby_handle_network_endgame(netgame_lobby_game_id());
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
     if (!reenter) reenter = endgame_dialog(can_stay) && can_stay;
@@ -648,7 +611,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         follow_next_map(&description, next_map);
         if (configure_netgame(data, &description, true, forced_endgame_type == _forced_endgame_restart))
         {
-            net->state = _net_reenter_game;
+            set_net_state(_net_reenter_game);
             return true;
         }
     }

@@ -1,7 +1,6 @@
 // Chat, dot commands and the chat back log.  See vesk_chat.h.
 
 #include "vesk_networking/vesk_chat.h"
-#include "vesk_networking/netgame_lobby.h"
 
 #include <cctype>
 #include <cstring>
@@ -13,8 +12,7 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "game_preferences.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_lobby_dialog.h"
+#include "lobby_procedures.h"
 #include "gameplay_versions.h"
 #include "monster_initializers.h"
 #include "networking/network_constants.h"
@@ -148,9 +146,10 @@ bool send_chat_or_dot_command(dialog_data *dialog)
         int32_t captain = NONE;
         // A dot and a letter with nothing selected go to the lobby room,
         // which knows the lobby's commands; without the lobby they are chat.
-        if (row < 0 && line[0] == '.' && isalpha((unsigned char)line[1]) && metaserver_connected() &&
-            get_metaserver_client_dialog())
-            send_metaserver_chat_text(get_metaserver_client_dialog(), line);
+        if (row < 0 && line[0] == '.' && isalpha((unsigned char)line[1]) && lobby_send_room_chat_command(line))
+        {
+            // the lobby room took it
+        }
         else if (row < 0)
             send_local_chat_text(line, _broadcast_chat_message, NONE);
         else if (player_list_item_is_team(dialog, list, row, &captain))
@@ -416,9 +415,7 @@ void dot_vets(const dot_context &dot)
         dot.say(tr("You must be the game host to use the .vets command."));
         return;
     }
-    const vesk_networking_globals *net = get_vesk_net_globals();
-    const net_game_description *description =
-        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
+    const net_game_description *description = get_net_edited_game_description();
     const uint32_t options = description->parameters.option_flags;
     if (!(options & _game_option_allow_veterans_flag))
     {

@@ -9,12 +9,10 @@
 #include "cseries/log.h"
 #include "game_records.h"
 #include "game_time.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_games.h"
+#include "lobby_procedures.h"
 #include "players.h"
 #include "session_state.h"
 #include "sound/sound_manager.h"
-#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
@@ -88,24 +86,22 @@ bool send_begin_game_midgame_to_player(int32_t player_id)
 
 void begin_late_joiner(int32_t player_id)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     const int16_t index = find_net_player_index(player_id);
     if (index < 0) return;
     get_vesk_sync_data()->players_data[index].arrived = false;
     // The lobby lists and scores the joiner with the others.
-    if (metaserver_connected())
+    if (lobby_connected())
     {
-        synchronize_netgame_description_with_metaserver();
+        lobby_synchronize_game_description();
         uint32_t ids[MAXIMUM_NET_GAME_PLAYERS];
         int16_t count = 0;
         for (int16_t i = 0; i < net->player_count && count < MAXIMUM_NET_GAME_PLAYERS; ++i)
             ids[count++] = (uint32_t)get_net_player(i)->metaserver_player_id;
-        send_game_player_list_to_metaserver(netgame_lobby_game_id(), ids, count);
+        lobby_send_game_player_list(netgame_lobby_game_id(), ids, count);
     }
-    net_game_description *description =
-        net->originator_game_description ? net->originator_game_description : &net->current_game_description;
     uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
-    if (build_vesk_game_description_packet(packet, sizeof(packet), (uint8_t)player_id, description))
+    if (build_edited_game_description_packet(packet, sizeof(packet), (uint8_t)player_id))
         net_send(net->game, packet, 0);
     send_begin_game_midgame_to_player(player_id);
     if (build_begin_sync_data_packet(packet, sizeof(packet), (uint8_t)player_id)) net_send(net->game, packet, 0);
@@ -131,7 +127,7 @@ static void complete_join(int16_t index)
 
 void midgame_joiner_reported(int16_t index)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     vesk_sync_player_data *data = &get_vesk_sync_data()->players_data[index];
     const int32_t player_id = get_net_player(index)->unique_identifier;
     if (data->arrived || data->command_history_to_send)
@@ -150,7 +146,6 @@ void midgame_joiner_reported(int16_t index)
 
 void handle_begin_game_midgame_packet(void *packet)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
     new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
     const int16_t count = extract_players_from_begin_game_midgame_packet(packet, players, MAXIMUM_NET_GAME_PLAYERS);
     if (count < 1)
@@ -159,9 +154,8 @@ void handle_begin_game_midgame_packet(void *packet)
                                 "a mid-game start whose player count is out of range");
         return;
     }
-    memcpy(net->players_at_game_start, players, sizeof(new_player_data) * (size_t)count);
-    net->player_count_at_game_start = count;
-    net->item_hit_via_network = _configuration_item_enter_game;
+    set_net_players_at_game_start(players, count, count);
+    set_net_item_hit_via_network(_configuration_item_enter_game);
     joining_mid_game = true;
     // The game replays from its start at full speed: nothing of it is heard
     // until the add-player command makes this machine a player.
@@ -198,11 +192,11 @@ bool request_more_commands_for_mid_game_join(void)
 
 void request_more_commands_if_needed(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (game_->target_time > game_->game_time + 1 || game_->game_time == net->requested_more_commands_game_time)
         return;
     request_more_commands_for_mid_game_join();
-    net->requested_more_commands_game_time = game_->game_time;
+    set_net_requested_more_commands_game_time(game_->game_time);
 }
 
 // One batch for the joiner at `index`.

@@ -13,8 +13,7 @@
 #include "session_state.h"
 #include "uber/uber.h"
 #include "vesk_networking/network.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "vesk_networking/netgame_lobby.h"
+#include "lobby_procedures.h"
 #include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_midgame.h"
@@ -176,7 +175,7 @@ static bool timed_out(uint32_t started, bool host = true)
 // dropped, as when their connections break, and the barrier goes on.
 static void drop_players_not_arrived(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     vesk_sync_data_s *sync = &netsync_globals.sync;
     for (int16_t i = (int16_t)(get_net_player_count() - 1); i >= 0; --i)
     {
@@ -245,7 +244,7 @@ static bool wait_for_reports(int16_t message_index)
 
 bool sync_data_between_players(int16_t message_index)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     vesk_sync_data_s *sync = &netsync_globals.sync;
     if (!net->game) return false;
     const bool host = local_player_is_network_originator();
@@ -298,7 +297,7 @@ bool sync_data_between_players(int16_t message_index)
 
 bool vesk_netsync(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->state != _net_idle && net->state != _net_reenter_game)
     {
         char text[64];
@@ -306,13 +305,13 @@ bool vesk_netsync(void)
         VWARN(false, text);
     }
     // A new game of the session may be forced to an end again.
-    net->endgame_raised = false;
+    set_net_endgame_raised(false);
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
     netsync_globals.in_netsync = true;
     const bool passed = sync_data_between_players(_netsync_start_message_index);
     netsync_globals.in_netsync = false;
-    net->state = _net_game_in_progress;
+    set_net_state(_net_game_in_progress);
     if (!passed)
     {
         netsync_globals.do_not_report_scoring = true;
@@ -338,14 +337,14 @@ bool vesk_netsync(void)
         {
             net_allow_connections(net->game, true);
             if (Endpoint *listener = net_get_listener_endpoint(net->game)) ProtocolStartAdvertising(listener);
-            if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+            if (lobby_connected()) lobby_synchronize_game_description();
         }
         else
         {
             if (dropped) log_message(__FILE__, __LINE__, "players left while the game started");
             // A game that takes nobody new is listed closed and in progress
             // (its set-up was listed open and waiting).
-            if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+            if (lobby_connected()) lobby_synchronize_game_description();
         }
     }
     netsync_globals.do_not_report_scoring = false;
@@ -425,7 +424,7 @@ void i_agree_to_play_persistent(bool persistent)
 
 bool vesk_netunsync(void)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->state != _net_game_in_progress)
     {
         log_message(__FILE__, __LINE__, "in vesk_netunsync: what is state %d?", net->state);
@@ -445,6 +444,6 @@ bool vesk_netunsync(void)
         log_message(nullptr, -1, "netunsync failed.  What's that mean?");
         return false;
     }
-    net->state = _net_idle;
+    set_net_state(_net_idle);
     return true;
 }

@@ -21,8 +21,7 @@
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "input/keyboard.h"
-#include "metaserver/metaserver_dialogs.h"
-#include "metaserver/metaserver_preferences.h"
+#include "lobby_procedures.h"
 #include "game_records.h"
 #include "networking/connection_manager.h"
 #include "networking/net_config_tokens.h"
@@ -407,7 +406,7 @@ static bool join_with_password_retry(net_game_data *game, ProtocolConfig *config
     if (!strcmp(failure, get_internal_network_message(game, _game_requires_password_index)))
     {
         char password[CREATE_OR_JOIN_NAME_SIZE] = "";
-        if (!metaserver_query_for_game_password(password, sizeof(password))) return false;
+        if (!query_for_game_password(password, sizeof(password))) return false;
         if (join_game(game, config, player_name, password, player_data, player_data_size, failure, sizeof(failure),
                       false))
             return true;
@@ -1058,4 +1057,41 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
     }
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
     return result;
+}
+
+// ---- the game password question ---------------------------------------------------------
+
+enum
+{
+    _game_password_ok_item = 1,
+    _game_password_cancel_item = 2,
+    _game_password_field_item = 3,
+    MAXIMUM_GAME_PASSWORD_LENGTH = 31,
+};
+
+bool query_for_game_password(char *password, size_t size)
+{
+    if (!password || !size) return false;
+    password[0] = 0;
+    static const dialog_item_requirement items[] = {{_game_password_ok_item, BUTTON_CONTROL_TAG},
+                                                    {_game_password_cancel_item, BUTTON_CONTROL_TAG},
+                                                    {_game_password_field_item, EDITTEXT_CONTROL_TAG}};
+    dialog_data *dialog = open_dialog_with_items(GAME_PASSWORD_DIALOG_TAG, networking_dialog_flags(), items, 3,
+                                                 (file_tag)NONE);
+    if (!dialog) return false;
+    set_bitmap_dialog_edit_item_maximum_length(dialog, _game_password_field_item, MAXIMUM_GAME_PASSWORD_LENGTH);
+    set_default_dialog_item(dialog, _game_password_ok_item);
+    set_dialog_cancel_item(dialog, _game_password_cancel_item);
+    int16_t hit = NONE;
+    while (dialog_is_open(dialog) && hit != _game_password_ok_item && hit != _game_password_cancel_item)
+        if ((hit = network_modal_dialog(dialog)) == NONE && !dialog_is_open(dialog)) break;
+    const bool accepted = hit == _game_password_ok_item && dialog_is_open(dialog);
+    if (accepted)
+    {
+        char typed[MAXIMUM_GAME_PASSWORD_LENGTH + 1] = "";
+        get_bitmap_dialog_edit_item_text(dialog, _game_password_field_item, typed, sizeof(typed));
+        strlcpy(password, typed, size);
+    }
+    if (dialog_is_open(dialog)) dispose_dialog(dialog);
+    return accepted;
 }

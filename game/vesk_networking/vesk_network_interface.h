@@ -100,6 +100,12 @@ void set_network_dialog_script(network_dialog_script_procedure procedure, void *
 // pumped every pass and the script may press.  The item hit; the cancel item
 // when the dialog was closed from outside; NONE when it ended otherwise.
 int16_t network_modal_dialog(dialog_data *dialog);
+
+// The game password question ('gapd'), for a direct or a lobby game: true
+// with the typed password (at most `size` - 1 characters, never more than 31)
+// when the player accepted; false when he cancelled or the dialog cannot be made.
+#define GAME_PASSWORD_DIALOG_TAG FOUR_CHARACTER_CODE('g', 'a', 'p', 'd')
+bool query_for_game_password(char *password, size_t size);
 // The flags a networking dialog opens with: bevelled, and centred on the
 // screen when there is one (a headless run has none).
 uint16_t networking_dialog_flags(void);

@@ -17,6 +17,7 @@
 #include "networking/net_module.h"
 #include "networking/public_packet_definitions.h"
 #include "networking/tcp_module.h"
+#include "lobby_procedures.h"
 #include "networking_procedures.h"
 #include "progress_dialog.h"
 #include "vesk.h"
@@ -63,7 +64,7 @@ static struct
     uint16_t refused_packets[MAXIMUM_PLAYER_ID + 1];
 } vesk_networking_module;
 
-vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_networking_module.net; }
+const vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_networking_module.net; }
 
 void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text)
 {
@@ -298,9 +299,101 @@ void netgame_session_entered(const net_game_description *description)
     // join was answered is kept, not replaced by the joiner's own draft.
 }
 
+// ---- the session's state -----------------------------------------------------------------
+
+void set_net_state(int16_t state) { vesk_networking_module.net.state = state; }
+void set_net_lobby_game_id(int32_t game_id) { vesk_networking_module.net.metaserver_game_id = game_id; }
+void set_net_configure_dialog(dialog_data *dialog) { vesk_networking_module.net.configure_dialog = dialog; }
+void set_net_item_hit_via_network(int16_t item) { vesk_networking_module.net.item_hit_via_network = item; }
+void set_net_game_closed(bool closed) { vesk_networking_module.net.game_closed = closed; }
+void set_net_endgame_raised(bool raised) { vesk_networking_module.net.endgame_raised = raised; }
+
+void set_net_requested_more_commands_game_time(int32_t game_time)
+{
+    vesk_networking_module.net.requested_more_commands_game_time = game_time;
+}
+
+void set_net_player_list(const new_player_data *players, int16_t count)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (count < 0 || count > MAXIMUM_NET_GAME_PLAYERS || (count && !players)) return;
+    // The caller may hand the list its own entries back.
+    memmove(net->players, players, sizeof(new_player_data) * (size_t)count);
+    net->player_count = count;
+}
+
+void set_net_player(int16_t index, const new_player_data *player)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (player && index >= 0 && index < net->player_count) net->players[index] = *player;
+}
+
+void set_net_players_at_game_start(const new_player_data *players, int32_t copied, int32_t count)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (copied < 0 || copied > MAXIMUM_NET_GAME_PLAYERS || (copied && !players)) return;
+    memmove(net->players_at_game_start, players, sizeof(new_player_data) * (size_t)copied);
+    net->player_count_at_game_start = count;
+}
+
+void set_net_current_game_description(const net_game_description *description)
+{
+    net_game_description *current = &vesk_networking_module.net.current_game_description;
+    if (description && description != current) *current = *description;
+}
+
+void set_net_current_game_description_changed(bool changed)
+{
+    vesk_networking_module.net.current_game_description_changed = changed;
+}
+
+void set_net_game_description_received(bool received) { vesk_networking_module.net.game_description_received = received; }
+
+void set_net_originator_game_description(const net_game_description *description)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    if (!description)
+    {
+        net->originator_game_description = nullptr;
+        return;
+    }
+    if (description != &net->originator_game_description_mem) net->originator_game_description_mem = *description;
+    net->originator_game_description = &net->originator_game_description_mem;
+}
+
+net_game_description *get_net_host_game_description_to_edit(void)
+{
+    vesk_networking_globals *net = &vesk_networking_module.net;
+    return net->originator_game_description ? &net->originator_game_description_mem : nullptr;
+}
+
+static net_game_description *edited_game_description(void)
+{
+    net_game_description *own = get_net_host_game_description_to_edit();
+    return own ? own : &vesk_networking_module.net.current_game_description;
+}
+
+const net_game_description *get_net_edited_game_description(void) { return edited_game_description(); }
+
+void note_net_player_count_in_game_description(void)
+{
+    edited_game_description()->player_count = (uint8_t)get_net_player_count();
+}
+
+uint16_t build_edited_game_description_packet(void *packet, int32_t capacity, uint8_t to)
+{
+    return build_vesk_game_description_packet(packet, capacity, to, edited_game_description());
+}
+
 // ---- queries ----------------------------------------------------------------------------
 
 bool is_vesk_networking(void) { return vesk_networking_module.net.state != _vesk_net_down; }
+
+int32_t netgame_lobby_game_id(void)
+{
+    const auto lobby_game_id = get_lobby_procedures()->game_id;
+    return lobby_game_id ? lobby_game_id() : vesk_networking_module.net.metaserver_game_id;
+}
 
 bool local_player_is_network_originator(void)
 {

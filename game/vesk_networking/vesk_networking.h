@@ -71,15 +71,49 @@ struct vesk_networking_globals
     int32_t metaserver_game_id; // -1: not a lobby game
     net_game_description current_game_description;
     net_game_description originator_game_description_mem;
-    net_game_description *originator_game_description; // the host's editable description; else null
+    const net_game_description *originator_game_description; // the host's editable description; else null
     bool current_game_description_changed;
     bool game_description_received; // a client: the host's description has come
     bool endgame_raised;
 };
 
-// The record itself (never null); read-only outside the networking modules
-// except through the procedures below.
-vesk_networking_globals *get_vesk_net_globals(void);
+// The record itself, to read (never null).  Only this module writes it: the
+// other modules and the tests change it through the calls below.
+const vesk_networking_globals *get_vesk_net_globals(void);
+
+// ---- the session's state, written here ---------------------------------------------
+// Each sets its field and nothing else.
+
+void set_net_state(int16_t state); // vesk_net_state
+void set_net_lobby_game_id(int32_t game_id); // -1: not a lobby game
+void set_net_configure_dialog(dialog_data *dialog); // null: none
+void set_net_item_hit_via_network(int16_t item); // -1: none
+void set_net_game_closed(bool closed);
+void set_net_endgame_raised(bool raised);
+void set_net_requested_more_commands_game_time(int32_t game_time);
+// The first `count` entries of `players` become the list (at most the list's
+// size); the entries after them stay as they were.
+void set_net_player_list(const new_player_data *players, int16_t count);
+// The list's entry at `index` becomes `player` (out of the list: nothing).
+void set_net_player(int16_t index, const new_player_data *player);
+// As the game started: the count, and `copied` entries of `players` (at most
+// the list's size; the entries after them stay as they were).
+void set_net_players_at_game_start(const new_player_data *players, int32_t copied, int32_t count);
+void set_net_current_game_description(const net_game_description *description);
+void set_net_current_game_description_changed(bool changed);
+void set_net_game_description_received(bool received);
+// The host's editable description becomes a copy of `description`; null: none.
+void set_net_originator_game_description(const net_game_description *description);
+// The host's own description, which the set-up and its dialogs edit in
+// place; null while the host has none (and on a joiner).
+net_game_description *get_net_host_game_description_to_edit(void);
+// The description the host edits (its own while it has one, else the current one).
+const net_game_description *get_net_edited_game_description(void);
+// That description's player count becomes the list's.
+void note_net_player_count_in_game_description(void);
+// build_vesk_game_description_packet of that description (which sets its
+// has-password bit).
+uint16_t build_edited_game_description_packet(void *packet, int32_t capacity, uint8_t to);
 
 // ---- the session ------------------------------------------------------------------
 
@@ -113,6 +147,9 @@ void netgame_session_entered(const net_game_description *description);
 
 // A session exists (the state is not down).
 bool is_vesk_networking(void);
+// The lobby's id of this session's game (lobby_procedures.h), or without the
+// lobby the id the session was given; -1: not a lobby game.
+int32_t netgame_lobby_game_id(void);
 // A session exists and this machine is its host.
 bool local_player_is_network_originator(void);
 bool net_i_am_host_in_netgame_lobby(void);

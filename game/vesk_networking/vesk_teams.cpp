@@ -15,11 +15,10 @@
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "gameplay_versions.h"
-#include "metaserver/metaserver_dialogs.h"
+#include "lobby_procedures.h"
 #include "networking/network_constants.h"
 #include "players.h"
 #include "tag_files/plugins.h"
-#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -56,7 +55,7 @@ static const char *host_or_client(void) { return local_player_is_network_origina
 // The description the host decides on: its own editable one, else the current.
 static const net_game_description *deciding_description(void)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     return globals->originator_game_description ? globals->originator_game_description
                                                 : &globals->current_game_description;
 }
@@ -77,7 +76,7 @@ bool send_configuration_packet(bool to_host, int16_t item, int32_t param0)
 void handle_configuration_packet(void *packet)
 {
     if (!packet) return;
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (globals->state != _net_configuring_game)
     {
         log_message(nullptr, -1, "(%s): Got a configuration packet in state %d", host_or_client(), globals->state);
@@ -93,7 +92,7 @@ void handle_configuration_packet(void *packet)
             log_refusal_once(_refused_broadcast_from_client, from, "a configuration broadcast not from the host");
             return;
         }
-        globals->item_hit_via_network = configuration->item;
+        set_net_item_hit_via_network(configuration->item);
         return;
     }
     if (!local_player_is_network_originator()) return; // requests are the host's
@@ -185,10 +184,10 @@ static void enable_start_item(dialog_data *dialog)
 
 void handle_player_joined_setup(void)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     refresh_netgame_player_list(globals->configure_dialog, globals->player_count);
     if (!local_player_is_network_originator() || !globals->originator_game_description) return;
-    uint32_t &options = globals->originator_game_description->parameters.option_flags;
+    uint32_t &options = get_net_host_game_description_to_edit()->parameters.option_flags;
     const uint32_t continued_series = _game_option_cooperative_flag | _game_option_allow_veterans_flag;
     if ((options & continued_series) != continued_series) options &= ~(uint32_t)_game_option_continuation_flag;
     synchronize_game_description();
@@ -197,7 +196,7 @@ void handle_player_joined_setup(void)
 
 void handle_player_left_setup(const new_player_data *departed)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     const int32_t captain = departed->team_captain_identifier;
     if (globals->state == _net_configuring_game && local_player_is_network_originator() && captain != NONE)
     {
@@ -253,7 +252,7 @@ teams_button_state get_teams_button_state(const new_player_data *players, int16_
 void enable_teams_button_if_appropriate(dialog_data *dialog)
 {
     if (!dialog) return;
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     const int32_t local_id = get_local_player_id();
     const int16_t list = _netgame_setup_player_list_item;
     const bool teams_allowed = globals->current_game_description.parameters.option_flags &
@@ -272,7 +271,7 @@ void enable_teams_button_if_appropriate(dialog_data *dialog)
 void refresh_netgame_player_list(dialog_data *dialog, int16_t count)
 {
     if (!dialog || count < 0) return;
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (count > MAXIMUM_NET_GAME_PLAYERS) count = MAXIMUM_NET_GAME_PLAYERS;
     if (count > globals->player_count) count = globals->player_count;
     new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
@@ -309,10 +308,10 @@ void fix_network_game_seeds(uint32_t random_seed, int16_t initial_team_random_se
 
 void synchronize_game_description(void)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (!VASSERT(local_player_is_network_originator(), "synchronize_game_description off the host")) return;
     if (!VASSERT(globals->originator_game_description, "the host has no description of its own")) return;
-    net_game_description *description = globals->originator_game_description;
+    net_game_description *description = get_net_host_game_description_to_edit();
     if (fixed_game_seeds.fixed)
     {
         description->parameters.random_seed = fixed_game_seeds.random_seed;
@@ -327,15 +326,15 @@ void synchronize_game_description(void)
         net_send(globals->game, packet, 0);
     else
         log_message(nullptr, -1, "the game description could not be sent");
-    globals->current_game_description = *description;
+    set_net_current_game_description(description);
     handle_game_description_updated();
-    if (metaserver_connected()) synchronize_netgame_description_with_metaserver();
+    if (lobby_connected()) lobby_synchronize_game_description();
 }
 
 void handle_vesk_game_description_packet(void *packet)
 {
     if (!packet) return;
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     if (local_player_is_network_originator()) return; // the host's own broadcast
     if (globals->state != _net_configuring_game)
     {
@@ -348,18 +347,23 @@ void handle_vesk_game_description_packet(void *packet)
         log_refusal_once(_refused_description_from_client, from, "a game description not from the host");
         return;
     }
-    if (!game_description_packet_to_net_game_description(packet, &globals->current_game_description))
+    // Decoded over a copy of the current description and kept whole either
+    // way, as a decoding straight into it would leave it.
+    net_game_description received = globals->current_game_description;
+    const bool decoded = game_description_packet_to_net_game_description(packet, &received);
+    set_net_current_game_description(&received);
+    if (!decoded)
     {
         log_refusal_once(_refused_malformed_description, from, "a malformed game description");
         return;
     }
-    globals->current_game_description_changed = true;
-    globals->game_description_received = true;
+    set_net_current_game_description_changed(true);
+    set_net_game_description_received(true);
 }
 
 void handle_game_description_updated(void)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     dialog_data *dialog = globals->configure_dialog;
     if (!dialog || dialog->tag != NETGAME_SETUP_DIALOG_TAG) return;
     const net_game_description *description = &globals->current_game_description;
@@ -397,7 +401,7 @@ void handle_game_description_updated(void)
         vesk_net_process();
     }
     if (!do_join_game_failed_dialog(reason, description))
-        globals->item_hit_via_network = _netgame_setup_leave_item;
+        set_net_item_hit_via_network(_netgame_setup_leave_item);
     else if (was_ready && local.persistent_ready)
     {
         local.agreed_to_play = true;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -24,6 +25,7 @@
 #include "bitmaps.h"
 #include "game_sounds.h"
 #include "lightning.h"
+#include "lobby_procedures.h"
 #include "map_life.h"
 #include "vesk.h"
 #include "markers.h"
@@ -202,6 +204,17 @@ TEST_F(registration, the_back_ends_frame_and_back_buffer_entries_are_reached_thr
     preload_bitmap_into_cache_hardware(&bitmap);
     render_begin_hardware();
     render_end_hardware();
+}
+
+// The network game reaches the lobby only through the lobby's table, so the
+// program's registration fills every member of it.
+TEST_F(registration, the_program_fills_every_member_of_the_lobby_table)
+{
+    register_built_subsystems();
+    static_assert(sizeof(lobby_procedures) % sizeof(void (*)(void)) == 0, "a table of procedure pointers only");
+    void (*member[sizeof(lobby_procedures) / sizeof(void (*)(void))])(void);
+    memcpy(member, get_lobby_procedures(), sizeof(member));
+    for (size_t i = 0; i < std::size(member); ++i) EXPECT_NE(member[i], nullptr) << "member " << i;
 }
 
 // The core offers lightning a way to find its target object; the object world

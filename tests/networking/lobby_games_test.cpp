@@ -278,7 +278,7 @@ TEST_F(lobby_client, a_hosted_game_is_listed_started_scored_and_removed_and_noth
 
 TEST_F(lobby_client, the_set_up_takes_the_lobbys_events_while_configuring)
 {
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     empty_chat_text_log();
     const int16_t state = net->state;
     struct
@@ -298,7 +298,7 @@ TEST_F(lobby_client, the_set_up_takes_the_lobbys_events_while_configuring)
     const char motd[] = {'W', 'e', 'l', 'c', 'o', 'm', 'e', '!', '!', '!'};
     for (const auto &c : cases)
     {
-        net->state = c.state;
+        set_net_state(c.state);
         const int32_t before = get_chat_back_log()->index;
         EXPECT_EQ(handle_metaserver_event_in_game_lobby(c.event, motd, 7), c.taken) << c.event;
         EXPECT_EQ(get_chat_back_log()->index - before, c.lines) << c.event;
@@ -313,7 +313,7 @@ TEST_F(lobby_client, the_set_up_takes_the_lobbys_events_while_configuring)
     set_allow_connection_status(false);
     EXPECT_TRUE(handle_metaserver_event_in_game_lobby(_proxy_client_join_message, join.data(), 0));
     EXPECT_EQ(connection_manager_used_context_count(), 0);
-    net->state = state;
+    set_net_state(state);
 }
 
 } // namespace

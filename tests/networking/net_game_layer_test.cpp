@@ -80,7 +80,7 @@ protected:
         description.parameters.maximum_players = 16;
         new_player_data host = {};
         host.version = CURRENT_VERSION_IDENTIFIER;
-        get_vesk_net_globals()->state = _net_configuring_game;
+        set_net_state(_net_configuring_game);
         ASSERT_TRUE(join_or_create_new_netgame_session(&description, &host, kModuleID, _netgame_session_direct));
         port = tcp_endpoint_local_port(net_get_listener_endpoint(get_vesk_net_globals()->game)->module,
                                        _stream_socket);
@@ -294,7 +294,7 @@ TEST_F(net_game_layer, the_host_checks_the_game_and_a_relayed_command_moves_the_
 
 TEST_F(net_game_layer, commands_arriving_before_the_map_has_started_wait_for_it)
 {
-    get_vesk_net_globals()->state = _net_game_in_progress;
+    set_net_state(_net_game_in_progress);
     for (int32_t time : {3, 30})
     {
         std::vector<uint8_t> command = command_of(_command_null);
@@ -371,7 +371,7 @@ TEST_F(net_game_layer, a_departure_while_configuring_mends_the_team_it_leaves)
 
 TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_drops_a_player_that_never_reports)
 {
-    get_vesk_net_globals()->state = _net_idle;
+    set_net_state(_net_idle);
     EXPECT_TRUE(vesk_netsync());
     EXPECT_EQ(get_vesk_net_globals()->state, _net_game_in_progress);
     vesk_net_process(); // the start server command loops back to the host
@@ -383,7 +383,7 @@ TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_drop
     // then it is dropped and the game starts without it.
     initialize_game_server_for_new_game();
     add_listed_player(7, {}, false);
-    get_vesk_net_globals()->state = _net_idle;
+    set_net_state(_net_idle);
     test_clock_step_ms = 997;
     const uint32_t started = test_now_ms;
     EXPECT_TRUE(vesk_netsync());
@@ -443,7 +443,9 @@ TEST_F(net_game_layer, who_may_start_follows_the_ready_marks_and_the_observers_t
     {
         while (get_net_player_count() > 1) remove_player_from_player_list(get_net_player(1)->unique_identifier);
         // The host is the third member of an observer's team of three.
-        get_vesk_net_globals()->players[0].team_captain_identifier = c.others.size() > 1 ? 1 : NO_TEAM;
+        new_player_data host = *get_net_player(0);
+        host.team_captain_identifier = c.others.size() > 1 ? 1 : NO_TEAM;
+        set_net_player(0, &host);
         for (size_t i = 0; i < c.others.size(); ++i)
         {
             new_player_data player = {};
@@ -471,7 +473,7 @@ TEST_F(net_game_layer, a_joiner_is_fed_the_history_in_batches_and_then_added)
         test_now_ms += after_ms;
         relay(0, command_of(_command_movement, 12));
     }
-    get_vesk_net_globals()->state = _net_game_in_progress;
+    set_net_state(_net_game_in_progress);
     vesk_sync_player_data *data = &get_vesk_sync_data()->players_data[1];
     data->command_history_to_send = get_command_history_head();
     data->wants_more_commands = true;
@@ -511,7 +513,7 @@ TEST_F(net_game_layer, a_joiner_reporting_while_the_history_is_empty_is_added_at
 {
     arrive_host();
     add_listed_player(5, {}, false);
-    get_vesk_net_globals()->state = _net_game_in_progress;
+    set_net_state(_net_game_in_progress);
     server_command(_start_sending_null_commands);
     uint8_t report[16];
     build_player_sync_data_packet(report, sizeof(report), 0, 5, _player_sync_data_packet_destined_for_server_flag);
@@ -550,12 +552,14 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
     ASSERT_GE(host, 0);
     for (const auto &c : cases)
     {
-        get_vesk_net_globals()->players[host].metaserver_player = c.lobby_host;
+        new_player_data host_player = *get_net_player(host);
+        host_player.metaserver_player = c.lobby_host;
+        set_net_player(host, &host_player);
         new_player_data player = {};
         player.version = c.version;
         player.metaserver_player = c.lobby_player;
         byte_swap_new_player_data(&player);
-        get_vesk_net_globals()->state = c.state;
+        set_net_state(c.state);
         char message[NET_ALLOW_JOIN_REASON_SIZE] = "";
         EXPECT_EQ(allow_vesk_player_to_join(&player, c.length, message), c.admitted) << c.why;
         EXPECT_EQ(message[0] != 0, !c.admitted) << c.why;

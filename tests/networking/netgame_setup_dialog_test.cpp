@@ -208,7 +208,7 @@ TEST_F(setup_dialog_joiner, the_description_and_the_start_broadcast_end_the_set_
         local.unique_identifier = 3;
         local.agreed_to_play = ready;
         session.list_players({host, local}, local.unique_identifier);
-        get_vesk_net_globals()->state = _net_reenter_game;
+        set_net_state(_net_reenter_game);
 
         std::vector<uint8_t> description = scripted_host_description(), start(MAXIMUM_SINGLE_PACKET_SIZE);
         start.resize(build_configuration_packet(start.data(), (int32_t)start.size(), kSendToAllPlayers, 0,
@@ -246,7 +246,7 @@ TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
     host.unique_identifier = NET_HOST_PLAYER_ID;
     local.unique_identifier = 3;
     session.list_players({host, local}, local.unique_identifier);
-    get_vesk_net_globals()->state = _net_configuring_game;
+    set_net_state(_net_configuring_game);
     handle_vesk_game_description_packet(scripted_host_description().data());
 
     net_game_description draft;

@@ -158,8 +158,7 @@ TEST_F(setup_host, blacklisted_builds_refuse_the_start_unless_autohosting)
 
 TEST_F(setup_host, a_cooperative_game_of_fifteen_boots_one_and_starts)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
-    globals->originator_game_description->parameters.option_flags |= _game_option_cooperative_flag;
+    get_net_host_game_description_to_edit()->parameters.option_flags |= _game_option_cooperative_flag;
     for (int i = 0; i < 14; i++) join_peer(test_net_player("Joiner"));
     ASSERT_EQ(get_net_player_count(), 15);
     char question[512];
@@ -182,19 +181,22 @@ TEST_F(setup_host, a_cooperative_game_of_fifteen_boots_one_and_starts)
 TEST_F(setup_host, a_player_who_is_not_ready_is_left_out_of_the_start)
 {
     join_peer(test_net_player("Joiner"));
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     // The local player's own mark, as a joiner's would be.
-    globals->players[0].agreed_to_play = false;
-    globals->state = _net_configuring_game;
+    new_player_data local = *get_net_player(0);
+    local.agreed_to_play = false;
+    set_net_player(0, &local);
+    set_net_state(_net_configuring_game);
     new_game_data data;
     net_game_description game;
     memset(&game, 0, sizeof(game));
     EXPECT_FALSE(netgame_setup_finish(_netgame_setup_game_starts_item, false, _net_reenter_game, &data, &game));
     EXPECT_EQ(globals->state, _net_reenter_game);
 
-    globals->originator_game_description = &globals->originator_game_description_mem;
-    globals->players[0].agreed_to_play = true;
-    globals->state = _net_configuring_game;
+    set_net_originator_game_description(&globals->originator_game_description_mem);
+    local.agreed_to_play = true;
+    set_net_player(0, &local);
+    set_net_state(_net_configuring_game);
     ASSERT_TRUE(netgame_setup_finish(_netgame_setup_game_starts_item, false, _net_reenter_game, &data, &game));
     EXPECT_EQ(globals->state, _net_idle);
     EXPECT_EQ(data.player_count, 2);

@@ -188,12 +188,14 @@ protected:
         host.unique_identifier = 0;
         me.unique_identifier = 3;
         list_players({host, me}, 3);
-        vesk_networking_globals *globals = get_vesk_net_globals();
-        globals->state = _net_configuring_game;
-        strlcpy(globals->current_game_description.name, "Friday", sizeof(globals->current_game_description.name));
-        globals->current_game_description.parameters.maximum_players = 8;
-        globals->current_game_description.parameters.random_seed = 77;
-        globals->current_game_description.parameters.initial_team_random_seed = 5;
+        const vesk_networking_globals *globals = get_vesk_net_globals();
+        set_net_state(_net_configuring_game);
+        net_game_description description = globals->current_game_description;
+        strlcpy(description.name, "Friday", sizeof(description.name));
+        description.parameters.maximum_players = 8;
+        description.parameters.random_seed = 77;
+        description.parameters.initial_team_random_seed = 5;
+        set_net_current_game_description(&description);
     }
 };
 

@@ -24,7 +24,7 @@ protected:
     void SetUp(void) override
     {
         net_setup_host_fixture::SetUp();
-        get_vesk_net_globals()->originator_game_description->parameters.option_flags |=
+        get_net_host_game_description_to_edit()->parameters.option_flags |=
             _game_option_allow_multiplayer_teams_flag;
         peer_a = join_peer(test_net_player("A"));
         peer_b = join_peer(test_net_player("B"));
@@ -97,7 +97,7 @@ TEST_F(teams_host, requests_form_join_and_disband_teams)
 // taken from its sender; broadcasts count only from the host's player.
 TEST_F(teams_host, only_the_host_has_items_relayed)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     struct attempt
     {
         const char *what;
@@ -130,10 +130,10 @@ TEST_F(teams_host, only_the_host_has_items_relayed)
     EXPECT_TRUE(pump_until([&] { return globals->item_hit_via_network == _netgame_setup_start_item; }));
 
     // Without teams in the game, a join is ignored; outside the set-up, all is.
-    globals->originator_game_description->parameters.option_flags &= ~(uint32_t)_game_option_allow_multiplayer_teams_flag;
+    get_net_host_game_description_to_edit()->parameters.option_flags &= ~(uint32_t)_game_option_allow_multiplayer_teams_flag;
     send_configuration(peer_b, true, TEAM_REQUEST_ITEM, a);
     EXPECT_EQ(captain_of(b), b);
-    globals->state = _net_idle;
+    set_net_state(_net_idle);
     send_configuration(peer_a, true, TEAM_REQUEST_ITEM, NONE);
     EXPECT_EQ(captain_of(a), b);
 }
@@ -214,8 +214,10 @@ class description_client : public net_session_client_fixture
 // game is set up, and keeps its own password.
 TEST_F(description_client, comes_only_from_the_host)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
-    strlcpy(globals->current_game_description.password, "mine", NET_GAME_PASSWORD_SIZE);
+    const vesk_networking_globals *globals = get_vesk_net_globals();
+    net_game_description own = globals->current_game_description;
+    strlcpy(own.password, "mine", NET_GAME_PASSWORD_SIZE);
+    set_net_current_game_description(&own);
     net_game_description sent;
     memset(&sent, 0, sizeof(sent));
     strlcpy(sent.name, "Sent", sizeof(sent.name));
@@ -234,8 +236,8 @@ TEST_F(description_client, comes_only_from_the_host)
                         {"from the host", _net_configuring_game, 0, true}};
     for (const row &r : rows)
     {
-        globals->state = r.state;
-        globals->current_game_description_changed = false;
+        set_net_state(r.state);
+        set_net_current_game_description_changed(false);
         ((net_message_header *)packet.data())->from = r.from;
         handle_vesk_game_description_packet(packet.data());
         EXPECT_EQ(globals->current_game_description_changed, r.taken) << r.what;

@@ -67,17 +67,17 @@ static void leave_session(void)
 void net_session_host_fixture::SetUp(void)
 {
     enter_session();
-    vesk_networking_globals *globals = get_vesk_net_globals();
+    const vesk_networking_globals *globals = get_vesk_net_globals();
     std::string failure;
     port = host_test_game_on_loopback(globals->game, "", wire_record(test_net_player("Host")), &failure);
     ASSERT_NE(port, 0) << failure;
 
     new_game_data defaults;
     get_default_new_game_data(&defaults, _game_type_networked, DEFAULT_NETWORK_GAME_SCENARIO);
-    build_net_game_description(&globals->originator_game_description_mem, "Test", "", &defaults.parameters, port, 0,
-                               1);
-    globals->originator_game_description = &globals->originator_game_description_mem;
-    globals->current_game_description = globals->originator_game_description_mem;
+    net_game_description description = {}; // as the session's record starts
+    build_net_game_description(&description, "Test", "", &defaults.parameters, port, 0, 1);
+    set_net_originator_game_description(&description);
+    set_net_current_game_description(&description);
     initialize_game_server_for_new_game();
     ASSERT_TRUE(pump_until([] { return get_net_player_count() == 1; })) << "the host's own player was not listed";
 }
@@ -174,7 +174,7 @@ std::vector<std::vector<uint8_t>> net_session_host_fixture::take_game_packets(si
 void net_setup_host_fixture::SetUp(void)
 {
     net_session_host_fixture::SetUp();
-    get_vesk_net_globals()->state = _net_configuring_game;
+    set_net_state(_net_configuring_game);
 }
 
 void net_session_client_fixture::SetUp(void) { enter_session(); }
@@ -183,8 +183,7 @@ void net_session_client_fixture::TearDown(void) { leave_session(); }
 
 void net_session_client_fixture::list_players(const std::vector<new_player_data> &players, int32_t local_id)
 {
-    vesk_networking_globals *globals = get_vesk_net_globals();
-    globals->player_count = (int16_t)players.size();
-    for (size_t i = 0; i < players.size(); i++) globals->players[i] = players[i];
+    const vesk_networking_globals *globals = get_vesk_net_globals();
+    set_net_player_list(players.data(), (int16_t)players.size());
     globals->game->client.local_player_id = (int16_t)local_id;
 }

@@ -408,8 +408,7 @@ static bool enter_session(net_game_description *description, entry_script *scrip
     const new_player_data player = make_local_player(player_name);
     new_player_data wire = player;
     byte_swap_new_player_data(&wire);
-    vesk_networking_globals *net = get_vesk_net_globals();
-    net->state = _net_configuring_game;
+    set_net_state(_net_configuring_game);
     char name[CREATE_OR_JOIN_NAME_SIZE] = "vesk_sim", password[CREATE_OR_JOIN_NAME_SIZE] = "";
     // The dialog's look, as the main menu sets it up between maps.
     if (!initialize_interface_without_map())
@@ -420,7 +419,7 @@ static bool enter_session(net_game_description *description, entry_script *scrip
     script->started_ms = machine_tick_count();
     // The script stays for the whole run: it answers any later question too.
     set_network_dialog_script(work_entry_dialog, script);
-    const bool entered = create_or_join_game(INTERNET_PROTOCOL, net->game, player.appearance.name, name, password,
+    const bool entered = create_or_join_game(INTERNET_PROTOCOL, get_vesk_net_globals()->game, player.appearance.name, name, password,
                                              &wire, (int32_t)sizeof(wire));
     if (!entered)
     {
@@ -492,19 +491,19 @@ static void print_standings(void);
 static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
 {
     *restart = false;
-    vesk_networking_globals *net = get_vesk_net_globals();
+    const vesk_networking_globals *net = get_vesk_net_globals();
     if (!joining_mid_game)
     {
         // In the order of the ids the host gave: the order in which each
         // machine heard of the players may differ.
-        memcpy(net->players_at_game_start, net->players, sizeof(net->players));
-        net->player_count_at_game_start = net->player_count;
-        std::sort(net->players_at_game_start, net->players_at_game_start + net->player_count,
-                  [](const new_player_data &a, const new_player_data &b) {
-                      return a.unique_identifier < b.unique_identifier;
-                  });
+        new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
+        memcpy(players, net->players, sizeof(players));
+        std::sort(players, players + net->player_count, [](const new_player_data &a, const new_player_data &b) {
+            return a.unique_identifier < b.unique_identifier;
+        });
+        set_net_players_at_game_start(players, MAXIMUM_NET_GAME_PLAYERS, net->player_count);
     }
-    net->state = _net_idle;
+    set_net_state(_net_idle);
     const bool passed = vesk_netsync();
     new_game_data data;
     build_network_game_data(&data);
