@@ -76,8 +76,8 @@ TEST_F(vesk_sim_skirmish_test, each_difficulty_level_places_its_enemy_and_the_fi
     {
         const char *level;
         int enemy;
-    } rows[] = {{"", 14}, {"--difficulty 0", 10}, {"--difficulty 1", 12}, {"--difficulty 2", 14},
-                {"--difficulty 3", 15}, {"--difficulty 4", 16}};
+    } rows[] = {{"", 13}, {"--difficulty 0", 8}, {"--difficulty 1", 11}, {"--difficulty 2", 13},
+                {"--difficulty 3", 14}, {"--difficulty 4", 16}};
     for (const auto &row : rows)
     {
         const std::string expected = "team 0 placed 10 alive 10\nteam 1 placed " + std::to_string(row.enemy) +
