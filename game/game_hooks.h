@@ -37,14 +37,12 @@ struct sync_command_data;
     X(screenshots, "screenshots")                                     \
     X(cutscenes, "cutscenes")                                         \
     X(collections, "collections")                                     \
-    X(strings, "strings")                                             \
     X(fonts, "fonts")                                                 \
     X(game_record, "game record")                                     \
     X(plugin_component_preferences, "plug-in component preferences")  \
     X(tag_files, "tag files")                                         \
     X(single_instance_lock, "single-instance lock")                   \
     X(input_definitions, "input definitions")                         \
-    X(world_tables, "world tables")                                   \
     X(renderer, "renderer")                                           \
     X(interface, "interface")                                         \
     X(console, "console")                                             \

@@ -277,11 +277,11 @@ TEST(game_main_loop, start_up_runs_in_order_and_stops_at_a_failure)
     reset_game_core();
     static int32_t failing_step;
     register_startup_procedure(_startup_tag_files, [] { trace("tag files"); return failing_step != _startup_tag_files; });
-    register_startup_procedure(_startup_world_tables, [] { trace("world"); return true; });
+    register_startup_procedure(_startup_renderer, [] { trace("renderer"); return true; });
     register_startup_procedure(_startup_overhead_text, [] { trace("overhead text"); return true; });
     failing_step = NONE;
     EXPECT_TRUE(initialize_vesk());
-    EXPECT_EQ(game_core_trace, (std::vector<std::string>{"tag files", "world", "overhead text"}));
+    EXPECT_EQ(game_core_trace, (std::vector<std::string>{"tag files", "renderer", "overhead text"}));
     game_core_trace.clear();
     failing_step = _startup_tag_files;
     EXPECT_FALSE(initialize_vesk());

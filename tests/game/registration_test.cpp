@@ -322,7 +322,8 @@ std::string read_architecture_document(void)
     return text.str();
 }
 
-// The items of the list marked "<!-- list NAME -->" ... "<!-- end list -->".
+// The items of the list marked "<!-- list NAME -->" ... "<!-- end list -->":
+// one paragraph, items separated by "; ", ending with ".".
 std::vector<std::string> documented_list(const std::string &document, const std::string &name)
 {
     std::vector<std::string> items;
@@ -330,13 +331,11 @@ std::vector<std::string> documented_list(const std::string &document, const std:
     const size_t start = document.find(begin);
     if (start == std::string::npos) return items;
     const size_t end = document.find("<!-- end list -->", start);
-    std::istringstream lines(document.substr(start + begin.size(), end - start - begin.size()));
-    const std::regex item(R"(^\d+\. (.+)$)");
-    for (std::string line; std::getline(lines, line);)
-    {
-        std::smatch match;
-        if (std::regex_match(line, match, item)) items.push_back(match[1]);
-    }
+    std::string text = document.substr(start + begin.size(), end - start - begin.size());
+    text = std::regex_replace(text, std::regex(R"(\s+)"), " ");
+    text = std::regex_replace(text, std::regex(R"(^ | $|\.? $)"), "");
+    std::istringstream separated(std::regex_replace(text, std::regex("; "), "\n"));
+    for (std::string item; std::getline(separated, item);) items.push_back(item);
     return items;
 }
 
@@ -358,6 +357,22 @@ TEST(registration_documents, the_ordered_lists_in_the_architecture_document_are_
     EXPECT_EQ(documented_list(document, "action_consumer"),
               code_list(NUMBER_OF_ACTION_CONSUMERS, action_consumer_name));
     EXPECT_EQ(documented_list(document, "event_consumer"), code_list(NUMBER_OF_EVENT_CONSUMERS, event_consumer_name));
+}
+
+// The map of the design stays short enough to read in one sitting: at most
+// 450 lines of at most 120 characters.
+TEST(registration_documents, the_architecture_document_stays_short)
+{
+    std::istringstream lines(read_architecture_document());
+    int32_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+    {
+        int32_t characters = 0; // UTF-8: every byte but the continuation bytes
+        for (const char c : line) characters += ((uint8_t)c & 0xC0) != 0x80;
+        EXPECT_LE(characters, 120) << "line " << count + 1;
+    }
+    EXPECT_GT(count, 0);
+    EXPECT_LE(count, 450);
 }
 
 // The game-state table lists each state of the list, with its number, once,
@@ -410,33 +425,91 @@ std::vector<std::string> every_header(void)
     return headers;
 }
 
+// The text of the parenthesised list opening at `open` (which holds '('),
+// across lines.
+std::string parenthesised(const std::string &text, size_t open)
+{
+    int32_t depth = 0;
+    for (size_t i = open; i < text.size(); ++i)
+    {
+        depth += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
+        if (depth == 0) return text.substr(open + 1, i - open - 1);
+    }
+    return text.substr(open + 1);
+}
+
+// The names of every procedure type the headers define (`typedef R (*name)(...)`,
+// `using name = R (*)(...)`) and of every record of procedures only
+// (`struct name { R (*member)(...); ... };`): a parameter of one of these
+// types hands a procedure over.
+std::set<std::string> procedure_types_in(const std::vector<std::string> &headers)
+{
+    std::set<std::string> types;
+    const std::regex pointer_type(R"(typedef[^;]*?\(\s*\*\s*(\w+)\s*\)|using\s+(\w+)\s*=[^;]*\(\s*\*\s*\))");
+    const std::regex record(R"(\bstruct\s+(\w+)\s*\{([^{}]*)\})");
+    const std::regex word(R"(\w+)");
+    std::vector<std::pair<std::string, std::string>> records;
+    for (const std::string &header : headers)
+    {
+        for (std::sregex_iterator it(header.begin(), header.end(), pointer_type), end; it != end; ++it)
+            types.insert((*it)[1].matched ? (*it)[1].str() : (*it)[2].str());
+        for (std::sregex_iterator it(header.begin(), header.end(), record), end; it != end; ++it)
+            records.push_back({(*it)[1], (*it)[2]});
+    }
+    // A record of procedures: every member a procedure.
+    const std::regex comment(R"(//[^\n]*)");
+    for (const auto &[name, body] : records)
+    {
+        std::istringstream members(std::regex_replace(body, comment, ""));
+        bool all = true, any = false;
+        for (std::string member; std::getline(members, member, ';');)
+        {
+            if (member.find_first_not_of(" \t\n") == std::string::npos) continue;
+            bool procedure = member.find("(*") != std::string::npos;
+            for (std::sregex_iterator w(member.begin(), member.end(), word), none; w != none && !procedure; ++w)
+                procedure = types.count((*w)[0]) != 0;
+            all = all && procedure;
+            any = true;
+        }
+        if (all && any) types.insert(name);
+    }
+    return types;
+}
+
 // The points a header declares, whatever they return: every `register_*`
 // that takes something (one that takes nothing, `register_*_hooks`, is a
-// subsystem's registration call, not a point), and every `set_*_proc(s)` and
-// `set_*_procedure(s)`.
+// subsystem's registration call, not a point), and every `set_*` that takes
+// a procedure, a procedure type or a record of procedures, its parameters
+// spread over lines or not.
 std::set<std::string> points_declared_in(const std::vector<std::string> &headers)
 {
     std::set<std::string> points;
-    const std::regex declaration(
-        R"(^[ \t]*[A-Za-z_][\w \t:*&<>,]*?\b(register_\w+|set_\w+?_(?:procedures?|procs?))[ \t]*\((.*))");
+    const std::set<std::string> types = procedure_types_in(headers);
+    // A declaration: a return type, then the name, at the start of a line.
+    const std::regex declaration(R"((?:^|\n)[ \t]*(?:[A-Za-z_][\w:<>,]*[ \t*&]+)+((register|set)_\w+)[ \t]*\()");
+    const std::regex word(R"(\w+)");
     for (const std::string &header : headers)
-    {
-        std::istringstream lines(header);
-        for (std::string line; std::getline(lines, line);)
+        for (std::sregex_iterator it(header.begin(), header.end(), declaration), end; it != end; ++it)
         {
-            std::smatch match;
-            if (!std::regex_search(line, match, declaration)) continue;
-            const std::string parameters = match[2];
-            if (parameters.rfind("void)", 0) == 0 || parameters.rfind(")", 0) == 0) continue;
-            points.insert(match[1]);
+            const std::string prefix = (*it)[0];
+            if (prefix.find("return") != std::string::npos) continue;
+            const std::string parameters =
+                parenthesised(header, (size_t)(it->position(0) + it->length(0) - 1));
+            const std::string trimmed = std::regex_replace(parameters, std::regex(R"(\s+)"), " ");
+            if (trimmed.empty() || trimmed == "void" || trimmed == " " || trimmed == " void ") continue;
+            const std::string name = (*it)[1];
+            bool takes_procedure = (*it)[2] == "register" || trimmed.find("(*") != std::string::npos ||
+                                   std::regex_search(name, std::regex(R"(_(procedures?|procs?)$)"));
+            for (std::sregex_iterator w(trimmed.begin(), trimmed.end(), word), none; w != none; ++w)
+                takes_procedure = takes_procedure || types.count((*w)[0]) != 0;
+            if (takes_procedure) points.insert(name);
         }
-    }
     return points;
 }
 
-// Every point a header declares has its row in the one table, and every
-// point a row names is still declared somewhere.
-TEST(registration_documents, every_registration_point_has_its_row_and_every_row_its_point)
+// Every point a header declares is named in the registration table, and
+// every point the table names is still declared somewhere.
+TEST(registration_documents, every_registration_point_is_in_the_table_and_every_name_there_is_a_point)
 {
     const std::string table = registration_table_text(read_architecture_document());
     ASSERT_FALSE(table.empty());
@@ -444,57 +517,62 @@ TEST(registration_documents, every_registration_point_has_its_row_and_every_row_
     ASSERT_GT(headers.size(), 10u);
 
     std::set<std::string> points = points_declared_in(headers);
-    points.insert({"set_assertion_observer"}); // its own name: a replace form of the log
 #define CORE_POINT(name, result, parameters) points.insert("register_" #name "_procedure");
     CORE_PROCEDURE_LIST(CORE_POINT)
 #undef CORE_POINT
     for (const std::string &point : points)
-        EXPECT_NE(table.find("`" + point + "`"), std::string::npos) << point << " has no row in the registration table";
+        EXPECT_NE(table.find("`" + point + "`"), std::string::npos) << point << " is not in the registration table";
 
-    std::istringstream rows(table);
-    const std::regex first_column(R"(^\| ([^|]+) \|)");
     const std::regex named_point(R"(`((?:register|set)_\w+)`)");
     int32_t named = 0;
-    for (std::string row; std::getline(rows, row);)
+    for (std::sregex_iterator it(table.begin(), table.end(), named_point), end; it != end; ++it, ++named)
     {
-        std::smatch column;
-        if (!std::regex_search(row, column, first_column)) continue;
-        const std::string names = column[1];
-        for (std::sregex_iterator it(names.begin(), names.end(), named_point), end; it != end; ++it, ++named)
-        {
-            const std::string point = (*it)[1];
-            bool declared = points.count(point) != 0;
-            for (const std::string &header : headers)
-                declared = declared || header.find(point + "(") != std::string::npos;
-            EXPECT_TRUE(declared) << "the row of " << point << " names a point no header declares";
-        }
+        const std::string point = (*it)[1];
+        bool declared = points.count(point) != 0;
+        for (const std::string &header : headers)
+            declared = declared || header.find(point + "(") != std::string::npos;
+        EXPECT_TRUE(declared) << "the registration table names " << point << ", which no header declares";
     }
     EXPECT_GT(named, 100);
 }
 
 // ---- every built point is filled ----------------------------------------------------
 
-// One row of the waiting and optional slots: `table` or `table: slot`.
-struct waiting_row
+// The slots that may stay empty, each with its reason: the items of the list
+// marked "<!-- optional slots -->", `table: slot, slot`: reason (an item may
+// run on over indented lines; a table of one slot goes by the table's name).
+struct optional_slot
 {
-    std::string key, kind, owner;
+    std::string key, reason;
 };
 
-std::vector<waiting_row> waiting_rows(const std::string &document)
+std::vector<optional_slot> optional_slots(const std::string &document)
 {
-    std::vector<waiting_row> rows;
-    const std::string begin = "<!-- waiting slots -->";
+    std::vector<optional_slot> slots;
+    const std::string begin = "<!-- optional slots -->";
     const size_t start = document.find(begin);
-    if (start == std::string::npos) return rows;
-    const size_t end = document.find("<!-- end waiting slots -->", start);
-    std::istringstream lines(document.substr(start + begin.size(), end - start - begin.size()));
-    const std::regex row(R"(^\| `([^`]+)` \| ([a-z]+) \| (.*) \|$)");
+    if (start == std::string::npos) return slots;
+    const size_t end = document.find("<!-- end optional slots -->", start);
+    const std::string block =
+        std::regex_replace(document.substr(start + begin.size(), end - start - begin.size()), std::regex(R"(\n +)"), " ");
+    std::istringstream lines(block);
+    const std::regex item(R"(^- `([^`]+)`: (.*)$)");
     for (std::string line; std::getline(lines, line);)
     {
         std::smatch match;
-        if (std::regex_match(line, match, row)) rows.push_back({match[1], match[2], match[3]});
+        if (!std::regex_match(line, match, item)) continue;
+        const std::string key = match[1];
+        const size_t colon = key.find(": ");
+        if (colon == std::string::npos)
+        {
+            slots.push_back({key, match[2]});
+            continue;
+        }
+        std::istringstream names(key.substr(colon + 2));
+        for (std::string name; std::getline(names, name, ',');)
+            slots.push_back({key.substr(0, colon + 2) + name.substr(name.find_first_not_of(' ')), match[2]});
     }
-    return rows;
+    return slots;
 }
 
 // The two tables of a pair, filled together, are judged as one table named
@@ -535,7 +613,9 @@ std::vector<judged_table> judged_tables(void)
         judged_table judged{common_words(first->name, second->name), {}, {}};
         for (int32_t i = 0; i < first->count; ++i)
         {
-            judged.slot_names.push_back(first->slot_name ? first->slot_name(i) : std::to_string(i));
+            // A number the list leaves out ("unknown") goes by its number.
+            const std::string name = first->slot_name ? first->slot_name(i) : "unknown";
+            judged.slot_names.push_back(name == "unknown" ? std::to_string(i) : name);
             judged.empty.push_back(!first->slots[i] && !second->slots[i]);
         }
         tables.push_back(judged);
@@ -555,36 +635,23 @@ std::vector<judged_table> judged_tables(void)
     return tables;
 }
 
-// The program's own registration leaves no slot empty that the document does
-// not mark as waiting for a subsystem still to come or optional with its
-// reason; and every such row names a slot that exists and is still empty, so
-// a subsystem that fills its slots must delete its rows.
-TEST(registration_documents, every_slot_is_filled_after_the_programs_registration_or_marked_waiting_or_optional)
+// The program's own registration leaves no slot empty, in any table (steps,
+// game states and per-map stores included), that the document does not list
+// as optional with its reason; and every listed slot exists and is still
+// empty, so a subsystem that fills one must take it off the list.
+TEST(registration_documents, every_slot_is_filled_after_the_programs_registration_or_listed_as_optional)
 {
     clear_all_registrations();
     register_built_subsystems(); // as main() and the tools do, before anything else
     const std::vector<judged_table> tables = judged_tables();
-    const std::vector<waiting_row> rows = waiting_rows(read_architecture_document());
-    // (The optional rows stay whatever is built: none found means the table was not read.)
-    ASSERT_GT(rows.size(), 5u) << "the waiting and optional slots of docs/architecture.md";
-
-    static const char *const subsystems_to_come[] = {"OpenGL back end", "front-end dialogs", "sound", "networking",
-                                                     "lobby"};
+    const std::vector<optional_slot> optional = optional_slots(read_architecture_document());
+    // (Some stay empty whatever is built: none found means the list was not read.)
+    ASSERT_GT(optional.size(), 5u) << "the optional slots of docs/architecture.md";
     std::set<std::string> keys;
-    for (const waiting_row &row : rows)
+    for (const optional_slot &slot : optional)
     {
-        EXPECT_TRUE(keys.insert(row.key).second) << row.key << " has two rows";
-        if (row.kind == "waiting")
-        {
-            bool named = false;
-            for (const char *subsystem : subsystems_to_come) named = named || row.owner.rfind(subsystem, 0) == 0;
-            EXPECT_TRUE(named) << row.key << ": waiting for a subsystem not among those to come: " << row.owner;
-        }
-        else
-        {
-            EXPECT_EQ(row.kind, "optional") << row.key;
-            EXPECT_GT(row.owner.size(), 10u) << row.key << ": optional without a reason";
-        }
+        EXPECT_TRUE(keys.insert(slot.key).second) << slot.key << " is listed twice";
+        EXPECT_GT(slot.reason.size(), 10u) << slot.key << ": optional without a reason";
     }
 
     std::set<std::string> used;
@@ -594,15 +661,16 @@ TEST(registration_documents, every_slot_is_filled_after_the_programs_registratio
             const std::string slot = table.slot_names[i].empty() ? table.name : table.name + ": " + table.slot_names[i];
             if (!table.empty[i])
             {
-                EXPECT_EQ(keys.count(slot), 0u) << slot << " is filled: delete its waiting row";
+                EXPECT_EQ(keys.count(slot), 0u) << slot << " is filled: delete it from the optional slots";
                 continue;
             }
+            // A table of several slots is never exempted whole: each empty
+            // slot has its own mark, so emptying another one fails here.
             if (keys.count(slot)) used.insert(slot);
-            else if (keys.count(table.name)) used.insert(table.name);
-            else ADD_FAILURE() << "empty after register_built_subsystems and not marked waiting or optional: " << slot;
+            else ADD_FAILURE() << "empty after register_built_subsystems and not listed as optional: " << slot;
         }
     for (const std::string &key : keys)
-        EXPECT_EQ(used.count(key), 1u) << key << ": no such empty slot (filled, renamed or gone): delete the row";
+        EXPECT_EQ(used.count(key), 1u) << key << ": no such empty slot (filled, renamed or gone): delete it from the list";
     clear_all_registrations();
 }
 
