@@ -18,6 +18,7 @@
 #include "objects.h"
 #include "path.h"
 #include "players.h"
+#include "record_reader.h"
 #include "tag_files/data.h"
 #include "vesk_random.h"
 
@@ -379,20 +380,40 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
     const bool under_media = has_flags(object->flags, _object_wholly_under_media_flag);
     const bool penalised = mode == _closest_most_appropriate_target_target_died_scan && current_gameplay_version >= 1301;
     int32_t best = NONE, best_distance = NO_BEST_DISTANCE, best_score = 0;
+    // The square holds up to 441 cells and, in a battle, several units per
+    // cell: the records are read straight from their arrays, the cells'
+    // scan chains a row at a time, and each team's alliance asked once.
+    const record_reader objects(get_object_array());
+    const record_reader units(get_monster_array());
+    const int16_t *links = get_scan_chain_links();
+    uint16_t allied_known = 0, allied_teams = 0;
+    const auto allied_with = [&](const monster_data *other) {
+        const int32_t theirs = other->owner_team_index;
+        if (theirs < 0 || theirs >= 16) return monster_records_are_allied(monster, other);
+        const uint16_t bit = (uint16_t)(1u << theirs);
+        if (!(allied_known & bit))
+        {
+            allied_known |= bit;
+            if (monster_records_are_allied(monster, other)) allied_teams |= bit;
+        }
+        return (allied_teams & bit) != 0;
+    };
     for (int32_t y = y0; y < y1; ++y)
+    {
+        const int16_t *row = get_scan_chain_row(y);
+        if (!row) continue;
         for (int32_t x = x0; x < x1; ++x)
-            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
+            for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
             {
-                const object_data *found = get_object(object_index);
+                const object_data *found = (const object_data *)objects.get(object_index);
                 if (!found) break;
-                object_index = next_scanned_object(object_index);
                 if (has_flags(found->flags, _object_is_invisible_flag) || found->owner != _object_is_monster) continue;
                 if (has_flags(found->flags, _object_wholly_under_media_flag) != under_media) continue;
                 const int32_t found_index = found->owner_index;
-                const monster_data *found_monster = get_monster_data(found_index);
+                const monster_data *found_monster = (const monster_data *)units.get(found_index);
                 if (!found_monster) continue;
                 int32_t candidate;
-                if (monster_records_are_allied(monster, found_monster))
+                if (allied_with(found_monster))
                 {
                     if (!has_flags(found_monster->flags, _monster_has_valid_target_index_flag) ||
                         has_flags(found_monster->flags,
@@ -407,9 +428,10 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
                     candidate = found_index;
                 }
                 if (candidate == excluded || candidate == NONE || candidate == monster_index) continue;
-                object_data *candidate_object = nullptr;
-                const monster_data *candidate_monster = unit_with_object(candidate, &candidate_object);
-                if (!candidate_monster) continue;
+                const monster_data *candidate_monster = (const monster_data *)units.get(candidate);
+                const object_data *candidate_object =
+                    candidate_monster ? (const object_data *)objects.get(candidate_monster->object_index) : nullptr;
+                if (!candidate_object) continue;
                 const world_point2d candidate_position = position_of(candidate_object);
                 int32_t d = distance2d(&candidate_position, &origin);
                 if (penalised)
@@ -444,6 +466,7 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
                     best_score = score;
                 }
             }
+    }
     return best;
 }
 
