@@ -1207,17 +1207,15 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                     // unit_is_obstacle's refusals that read the other unit
                     // alone come first: in the order's tick most units near
                     // the mover still have to plan, and are refused here.
-                    // The distance first: it needs the object alone, and
-                    // most units of a walked cell stand beyond it.
                     if (flags & _object_pausing_for_obstacle_to_move_flag) continue;
+                    const monster_data *other = (const monster_data *)units.get(object->owner_index);
+                    if (!other || (other->extra_flags & _monster_is_invisible_extra_flag) ||
+                        (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)))
+                        continue;
                     const int64_t dx = (int64_t)object->location.position.x - here.x,
                                   dy = (int64_t)object->location.position.y - here.y;
                     if (dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
                         dx * dx + dy * dy >= never_counts_from)
-                        continue;
-                    const monster_data *other = (const monster_data *)units.get(object->owner_index);
-                    if (!other || (other->extra_flags & _monster_is_invisible_extra_flag) ||
-                        (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)))
                         continue;
                     candidate = {0, {object->location.position.x, object->location.position.y}, object->radius,
                                  (int16_t)object_index};
