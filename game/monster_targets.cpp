@@ -18,6 +18,7 @@
 #include "objects.h"
 #include "path.h"
 #include "players.h"
+#include "record_reader.h"
 #include "tag_files/data.h"
 #include "vesk_random.h"
 
@@ -40,6 +41,18 @@ constexpr int32_t BECOMING_IDLE_SQUARE_WIDTH = 4;
 constexpr int32_t BERSERK_SQUARE_WIDTH = 20;
 constexpr int32_t CLEARLY_NEARER_DISTANCE = 2048;
 constexpr int32_t CLEARLY_BETTER_FACING = 4096;
+
+enum
+{
+    TARGET_SEARCH_MISMATCHES_LOGGED = 8,
+};
+
+// The check of the target search (monster_targets.h): local, never hashed.
+struct
+{
+    bool checking, fault;
+    target_search_check_counts counts;
+} target_search;
 
 const monster_definition *definition_of(const monster_data *monster)
 {
@@ -279,6 +292,136 @@ void directional_fractions(angle facing, int32_t *fx, int32_t *fy)
     }
 }
 
+// The square a target search walks and what it weighs candidates by.
+struct target_square
+{
+    int32_t monster_index;
+    const monster_data *monster;
+    const monster_definition *definition;
+    const object_data *object;
+    const monster_data *match_target;
+    world_point2d origin;
+    int32_t mode, excluded;
+    int32_t x0, x1, y0, y1;
+    bool penalised;
+};
+
+// The best candidate of the square, in the order the cells' chains give.
+// With `skips_weighed` a candidate met again (through another ally) is not
+// weighed again.
+int32_t best_target_in_square(const target_square &square, bool skips_weighed)
+{
+    const int32_t monster_index = square.monster_index;
+    const monster_data *monster = square.monster;
+    const monster_definition *definition = square.definition;
+    const object_data *object = square.object;
+    const monster_data *match_target = square.match_target;
+    const world_point2d origin = square.origin;
+    const int32_t mode = square.mode, excluded = square.excluded;
+    const int32_t x0 = square.x0, x1 = square.x1, y0 = square.y0, y1 = square.y1;
+    const bool penalised = square.penalised;
+    const bool under_media = has_flags(object->flags, _object_wholly_under_media_flag);
+    uint64_t weighed[(MAXIMUM_MONSTERS_PER_MAP + 63) / 64] = {};
+    bool weighed_any = false;
+    int32_t best = NONE, best_distance = NO_BEST_DISTANCE, best_score = 0;
+    // The square holds up to 441 cells and, in a battle, several units per
+    // cell: the records are read straight from their arrays, the cells'
+    // scan chains a row at a time, and each team's alliance asked once.
+    const record_reader objects(get_object_array());
+    const record_reader units(get_monster_array());
+    const int16_t *links = get_scan_chain_links();
+    uint16_t allied_known = 0, allied_teams = 0;
+    const auto allied_with = [&](const monster_data *other) {
+        const int32_t theirs = other->owner_team_index;
+        if (theirs < 0 || theirs >= 16) return monster_records_are_allied(monster, other);
+        const uint16_t bit = (uint16_t)(1u << theirs);
+        if (!(allied_known & bit))
+        {
+            allied_known |= bit;
+            if (monster_records_are_allied(monster, other)) allied_teams |= bit;
+        }
+        return (allied_teams & bit) != 0;
+    };
+    for (int32_t y = y0; y < y1; ++y)
+    {
+        const int16_t *row = get_scan_chain_row(y);
+        if (!row) continue;
+        for (int32_t x = x0; x < x1; ++x)
+            for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
+            {
+                const object_data *found = (const object_data *)objects.get(object_index);
+                if (!found) break;
+                if (has_flags(found->flags, _object_is_invisible_flag) || found->owner != _object_is_monster) continue;
+                if (has_flags(found->flags, _object_wholly_under_media_flag) != under_media) continue;
+                const int32_t found_index = found->owner_index;
+                const monster_data *found_monster = (const monster_data *)units.get(found_index);
+                if (!found_monster) continue;
+                int32_t candidate;
+                if (allied_with(found_monster))
+                {
+                    if (!has_flags(found_monster->flags, _monster_has_valid_target_index_flag) ||
+                        has_flags(found_monster->flags,
+                                  _monster_responding_to_target_command_flag | _monster_needs_to_retreat_flag) ||
+                        found_monster->unit_type != monster->unit_type)
+                        continue;
+                    candidate = found_monster->target_monster_index;
+                }
+                else
+                {
+                    if (mode == _closest_most_appropriate_target_becoming_idle_scan) continue;
+                    candidate = found_index;
+                }
+                if (candidate == excluded || candidate == NONE || candidate == monster_index) continue;
+                if (skips_weighed && candidate >= 0 && candidate < MAXIMUM_MONSTERS_PER_MAP)
+                {
+                    uint64_t &word = weighed[candidate / 64];
+                    const uint64_t bit = (uint64_t)1 << (candidate % 64);
+                    if ((word & bit) || (target_search.fault && weighed_any)) continue;
+                    word |= bit;
+                    weighed_any = true;
+                }
+                const monster_data *candidate_monster = (const monster_data *)units.get(candidate);
+                const object_data *candidate_object =
+                    candidate_monster ? (const object_data *)objects.get(candidate_monster->object_index) : nullptr;
+                if (!candidate_object) continue;
+                const world_point2d candidate_position = position_of(candidate_object);
+                int32_t d = distance2d(&candidate_position, &origin);
+                if (penalised)
+                {
+                    // The plain difference of the two angles, never folded.
+                    const angle bearing = arctangent(found->location.position.x - object->location.position.x,
+                                                     found->location.position.y - object->location.position.y);
+                    int32_t delta = (int32_t)monster->desired_yaw - (int32_t)bearing;
+                    if (delta < 0) delta = -delta;
+                    if (delta > 4096) d += d / 8;
+                    if (delta > 8192) d += d / 6;
+                    if (delta > 16384) d += d / 4;
+                }
+                const bool same_type = match_target && candidate_monster->type == match_target->type;
+                const int32_t m = (same_type ? 1 : 0) + (d < definition->critical_distance ? 1 : 0);
+                int32_t score = 0;
+                if (m > 0 || !match_target) score = m + (targets(candidate_monster, monster_index) ? 1 : 0);
+                bool tie;
+                if (penalised && d < best_distance && (!match_target || same_type) &&
+                    has_flags(monster->flags, _monster_should_close_on_target_flag))
+                {
+                    score = best_score;
+                    tie = true;
+                }
+                else
+                    tie = score == best_score;
+                if ((best == NONE || (tie && d < best_distance) || score > best_score) &&
+                    !has_flags(candidate_monster->extra_flags, _monster_cannot_be_autotargeted_extra_flag))
+                {
+                    best = candidate;
+                    best_distance = d;
+                    best_score = score;
+                }
+            }
+    }
+    return best;
+}
+
 } // namespace
 
 // ---- the scan --------------------------------------------------------------------------
@@ -376,76 +519,44 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
     square_span((origin.y >> WORLD_FRACTIONAL_BITS) - ((width * fy) >> 16), width, mesh_height - width, mesh_height,
                 &y0, &y1);
 
-    const bool under_media = has_flags(object->flags, _object_wholly_under_media_flag);
-    const bool penalised = mode == _closest_most_appropriate_target_target_died_scan && current_gameplay_version >= 1301;
-    int32_t best = NONE, best_distance = NO_BEST_DISTANCE, best_score = 0;
-    for (int32_t y = y0; y < y1; ++y)
-        for (int32_t x = x0; x < x1; ++x)
-            for (int32_t object_index = first_scanned_object(x, y); object_index != NONE;)
-            {
-                const object_data *found = get_object(object_index);
-                if (!found) break;
-                object_index = next_scanned_object(object_index);
-                if (has_flags(found->flags, _object_is_invisible_flag) || found->owner != _object_is_monster) continue;
-                if (has_flags(found->flags, _object_wholly_under_media_flag) != under_media) continue;
-                const int32_t found_index = found->owner_index;
-                const monster_data *found_monster = get_monster_data(found_index);
-                if (!found_monster) continue;
-                int32_t candidate;
-                if (monster_records_are_allied(monster, found_monster))
-                {
-                    if (!has_flags(found_monster->flags, _monster_has_valid_target_index_flag) ||
-                        has_flags(found_monster->flags,
-                                  _monster_responding_to_target_command_flag | _monster_needs_to_retreat_flag) ||
-                        found_monster->unit_type != monster->unit_type)
-                        continue;
-                    candidate = found_monster->target_monster_index;
-                }
-                else
-                {
-                    if (mode == _closest_most_appropriate_target_becoming_idle_scan) continue;
-                    candidate = found_index;
-                }
-                if (candidate == excluded || candidate == NONE || candidate == monster_index) continue;
-                object_data *candidate_object = nullptr;
-                const monster_data *candidate_monster = unit_with_object(candidate, &candidate_object);
-                if (!candidate_monster) continue;
-                const world_point2d candidate_position = position_of(candidate_object);
-                int32_t d = distance2d(&candidate_position, &origin);
-                if (penalised)
-                {
-                    // The plain difference of the two angles, never folded.
-                    const angle bearing = arctangent(found->location.position.x - object->location.position.x,
-                                                     found->location.position.y - object->location.position.y);
-                    int32_t delta = (int32_t)monster->desired_yaw - (int32_t)bearing;
-                    if (delta < 0) delta = -delta;
-                    if (delta > 4096) d += d / 8;
-                    if (delta > 8192) d += d / 6;
-                    if (delta > 16384) d += d / 4;
-                }
-                const bool same_type = match_target && candidate_monster->type == match_target->type;
-                const int32_t m = (same_type ? 1 : 0) + (d < definition->critical_distance ? 1 : 0);
-                int32_t score = 0;
-                if (m > 0 || !match_target) score = m + (targets(candidate_monster, monster_index) ? 1 : 0);
-                bool tie;
-                if (penalised && d < best_distance && (!match_target || same_type) &&
-                    has_flags(monster->flags, _monster_should_close_on_target_flag))
-                {
-                    score = best_score;
-                    tie = true;
-                }
-                else
-                    tie = score == best_score;
-                if ((best == NONE || (tie && d < best_distance) || score > best_score) &&
-                    !has_flags(candidate_monster->extra_flags, _monster_cannot_be_autotargeted_extra_flag))
-                {
-                    best = candidate;
-                    best_distance = d;
-                    best_score = score;
-                }
-            }
+    target_square square;
+    square.monster_index = monster_index;
+    square.monster = monster;
+    square.definition = definition;
+    square.object = object;
+    square.match_target = match_target;
+    square.origin = origin;
+    square.mode = mode;
+    square.excluded = excluded;
+    square.x0 = x0, square.x1 = x1, square.y0 = y0, square.y1 = y1;
+    square.penalised = mode == _closest_most_appropriate_target_target_died_scan && current_gameplay_version >= 1301;
+    // Without the penalty a candidate's worth is its own, whoever led to it:
+    // one already weighed can never beat the best it was weighed against.
+    const int32_t best = best_target_in_square(square, !square.penalised);
+    if (target_search.checking)
+    {
+        target_search.counts.searches_checked += 1;
+        const int32_t plain = best_target_in_square(square, false);
+        if (plain != best)
+        {
+            if (target_search.counts.mismatches < TARGET_SEARCH_MISMATCHES_LOGGED)
+                log_message(__FILE__, __LINE__, "unit %d: the target search chose %d, the whole search %d",
+                            (int)monster_index, (int)best, (int)plain);
+            target_search.counts.mismatches += 1;
+        }
+    }
     return best;
 }
+
+void set_target_search_checking(bool on)
+{
+    target_search.checking = on;
+    target_search.counts = {};
+}
+
+target_search_check_counts get_target_search_check_counts(void) { return target_search.counts; }
+
+void plant_target_search_fault(bool on) { target_search.fault = on; }
 
 // ---- switching ---------------------------------------------------------------------------
 

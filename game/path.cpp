@@ -17,6 +17,7 @@
 #include "object_definitions.h"
 #include "objects.h"
 #include "players.h"
+#include "record_reader.h"
 #include "scenery.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
@@ -943,35 +944,6 @@ bool facing_within_quarter(const object_data *a, const object_data *b)
 {
     return angular_difference(a->location.yaw, b->location.yaw) < QUARTER_CIRCLE;
 }
-
-// The records of one array by index, as get_object or get_monster_data gives
-// them (null for an index out of range or a free slot), for a loop that reads
-// many: an array that never grew keeps every record in its first block.
-class record_reader
-{
-  public:
-    explicit record_reader(datum_globals *array)
-        : array_(array), capacity_(array && array->blocks ? array->capacity : 0),
-          first_(array && array->blocks && array->capacity <= array->maximum_count ? array->blocks[0] : nullptr),
-          size_(array ? (size_t)array->size : 0)
-    {
-    }
-    void *get(int32_t index) const
-    {
-        if (index < 0 || index >= capacity_) return nullptr;
-        if (!first_) return get_datum(array_, index);
-        uint8_t *record = first_ + (size_t)index * size_;
-        int16_t identifier;
-        memcpy(&identifier, record, sizeof(identifier));
-        return identifier != 0 ? record : nullptr;
-    }
-
-  private:
-    datum_globals *array_;
-    int32_t capacity_;
-    uint8_t *first_;
-    size_t size_;
-};
 
 // What the obstacle test needs of the mover, worked out once per call rather
 // than once per object it meets.
