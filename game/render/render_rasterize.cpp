@@ -566,6 +566,73 @@ bool flat_texture_usable(const bitmap_data *texture, int32_t texel_size)
     return true;
 }
 
+// How the texels of a flat texture are drawn: 8-bit indexes drawn opaque
+// or through one level table (index 0 is a hole either way), or 16-bit
+// texels whose alpha nibble picks the level.
+enum textured_texels
+{
+    _texels_opaque,
+    _texels_blended,
+    _texels_alpha,
+};
+
+// What the rows of one textured triangle read, fixed for the triangle.
+template <class F>
+struct textured_rows
+{
+    const typename F::pixel *shading;
+    uint32_t u_shift, v_shift, u_mask, v_mask;
+    uint32_t transparency;
+    const uint8_t *table, *level;
+};
+
+// A texture's rows as one block at a fixed stride, or through its row table.
+struct texel_rows
+{
+    const uint8_t *first;
+    ptrdiff_t stride;
+    const uint8_t *operator()(uint32_t y) const { return first + (ptrdiff_t)y * stride; }
+};
+struct texel_row_table
+{
+    uint8_t *const *rows;
+    const uint8_t *operator()(uint32_t y) const { return rows[y]; }
+};
+
+// The rows of a textured triangle with the texel kind and the row access
+// fixed, so that the pixel loop has no branch but the hole test.
+template <class F, textured_texels kind, class Rows>
+void draw_textured_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                        const textured_rows<F> &r, Rows texel_row)
+{
+    typedef typename F::pixel pixel;
+    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
+        pixel *row = destination_row<F>(destination, y);
+        uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
+        for (int32_t x = left; x < right; ++x, u += u_of.ddx, v += v_of.ddx)
+        {
+            const uint8_t *texels = texel_row((v >> r.v_shift) & r.v_mask);
+            const uint32_t column = (u >> r.u_shift) & r.u_mask;
+            if constexpr (kind == _texels_alpha)
+            {
+                const uint16_t texel = read_uint16(texels + column * 2);
+                const uint32_t texel_level = (uint32_t)(uint16_t)(texel << 4);
+                row[x] = F::blend(transparency_level(r.table, std::max(texel_level, r.transparency)), row[x],
+                                  r.shading[texel & 0xFF]);
+            }
+            else
+            {
+                const uint8_t texel = texels[column];
+                if (texel == 0) continue;
+                if constexpr (kind == _texels_blended)
+                    row[x] = F::blend(r.level, row[x], r.shading[texel]);
+                else
+                    row[x] = r.shading[texel];
+            }
+        }
+    });
+}
+
 template <class F>
 void draw_textured_triangle(bitmap_data *destination, render_surface *surface, const render_corner corners[3],
                             const surface_texture &texture, bool alpha_texels)
@@ -597,32 +664,27 @@ void draw_textured_triangle(bitmap_data *destination, render_surface *surface, c
         interpolants[k].ddy = clamp_to_int32((d2 * dx1 - d1 * dx2) / d);
     }
     const affine &u_of = interpolants[_texture_u], &v_of = interpolants[_texture_v];
-    const pixel *shading = static_cast<const pixel *>(texture.shading_table);
-    const uint32_t u_shift = 16 - bitmap->width_bits, v_shift = 16 - bitmap->height_bits;
-    const uint32_t u_mask = bitmap->width - 1, v_mask = bitmap->height - 1;
-    const uint32_t transparency = surface->transparency;
-    const uint8_t *level = table ? transparency_level(table, transparency) : nullptr;
-
-    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) {
-        pixel *row = destination_row<F>(destination, y);
-        uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
-        for (int32_t x = left; x < right; ++x, u += u_of.ddx, v += v_of.ddx)
-        {
-            const uint8_t *texel_row = bitmap_row(bitmap, (int32_t)((v >> v_shift) & v_mask));
-            const uint32_t column = (u >> u_shift) & u_mask;
-            if (alpha_texels)
-            {
-                const uint16_t texel = read_uint16(texel_row + column * 2);
-                const uint32_t texel_level = (uint32_t)(uint16_t)(texel << 4);
-                row[x] = F::blend(transparency_level(table, std::max(texel_level, transparency)), row[x],
-                                  shading[texel & 0xFF]);
-                continue;
-            }
-            const uint8_t texel = texel_row[column];
-            if (texel == 0) continue;
-            row[x] = level ? F::blend(level, row[x], shading[texel]) : shading[texel];
-        }
-    });
+    textured_rows<F> rows;
+    rows.shading = static_cast<const pixel *>(texture.shading_table);
+    rows.u_shift = 16 - bitmap->width_bits;
+    rows.v_shift = 16 - bitmap->height_bits;
+    rows.u_mask = bitmap->width - 1;
+    rows.v_mask = bitmap->height - 1;
+    rows.transparency = surface->transparency;
+    rows.table = table;
+    rows.level = table ? transparency_level(table, rows.transparency) : nullptr;
+    const bool one_block = bitmap->flags & _no_row_address_table_flag;
+    const texel_rows block = {bitmap->row_addresses[0], bitmap->bytes_per_row};
+    const texel_row_table listed = {bitmap->row_addresses};
+    if (alpha_texels)
+        one_block ? draw_textured_rows<F, _texels_alpha>(destination, g, u_of, v_of, rows, block)
+                  : draw_textured_rows<F, _texels_alpha>(destination, g, u_of, v_of, rows, listed);
+    else if (rows.level)
+        one_block ? draw_textured_rows<F, _texels_blended>(destination, g, u_of, v_of, rows, block)
+                  : draw_textured_rows<F, _texels_blended>(destination, g, u_of, v_of, rows, listed);
+    else
+        one_block ? draw_textured_rows<F, _texels_opaque>(destination, g, u_of, v_of, rows, block)
+                  : draw_textured_rows<F, _texels_opaque>(destination, g, u_of, v_of, rows, listed);
 }
 
 template <class F>
@@ -699,6 +761,53 @@ inline int64_t first_offset_reaching(int64_t texture_x, int64_t step)
     return (texture_x * 65536 + step - 1) / step;
 }
 
+// The tables of one sprite.
+template <class F>
+struct sprite_tables
+{
+    const typename F::pixel *shading;
+    const uint8_t *table, *level;
+    uint32_t transparency;
+};
+
+// The visible pixels of one run of a sprite row: `count` pixels from `out`,
+// the first reading texture x texture_x >> 16 (16.16), each next one
+// texture_step further.
+template <class F>
+struct sprite_span
+{
+    typename F::pixel *out;
+    int64_t count, texture_x, texture_step;
+    const uint8_t *texels; // the run's stored texels, the first at texture x `start`
+    int32_t start;
+};
+
+// Draws one run with the texel kind and the blending fixed, so that the
+// pixel loop has no branch.
+template <class F, sprite_texel_kind kind, bool blended>
+void draw_sprite_span(const sprite_span<F> &span, const sprite_tables<F> &r)
+{
+    typename F::pixel *out = span.out;
+    int64_t texture_x = span.texture_x;
+    for (int64_t n = 0; n < span.count; ++n, ++out, texture_x += span.texture_step)
+    {
+        const int32_t tx = (int32_t)(texture_x >> 16) - span.start;
+        if constexpr (kind == _sprite_texel_index)
+        {
+            const uint8_t texel = span.texels[tx];
+            *out = blended ? F::blend(r.level, *out, r.shading[texel]) : r.shading[texel];
+        }
+        else
+        {
+            const uint16_t texel = read_uint16(span.texels + (size_t)tx * 2);
+            const uint32_t texel_level = kind == _sprite_texel_alpha
+                                             ? std::max<uint32_t>((uint16_t)(texel << 4), r.transparency)
+                                             : (uint32_t)(texel & 0xF000);
+            *out = F::blend(transparency_level(r.table, texel_level), *out, r.shading[texel & 0xFF]);
+        }
+    }
+}
+
 template <class F>
 void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
 {
@@ -738,6 +847,7 @@ void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
     const uint32_t transparency = surface->transparency;
     const uint8_t *level = table ? transparency_level(table, transparency) : nullptr;
     const pixel *shading = static_cast<const pixel *>(texture.shading_table);
+    const sprite_tables<F> r = {shading, table, level, transparency};
 
     // Screen offsets [k_begin, k_end) of the rectangle are visible.
     const int64_t k_begin = column_begin - x0, k_end = column_end - x0;
@@ -768,22 +878,20 @@ void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
             }
             first = std::max(first, k_begin);
             last = std::min(last, k_end);
-            for (int64_t k = first; k < last; ++k)
+            if (first >= last) return;
+            // Offset k reads texture x (source_k * x_step) >> 16, source_k
+            // stepping down when mirrored.
+            const int64_t texture_x = (mirror_x ? width - 1 - first : first) * x_step;
+            const sprite_span<F> span = {row + x0 + first, last - first, texture_x, mirror_x ? -x_step : x_step,
+                                         span_texels, start};
+            switch (kind)
             {
-                const int64_t source_k = mirror_x ? width - 1 - k : k;
-                const int32_t tx = (int32_t)((source_k * x_step) >> 16) - start;
-                pixel &out = row[x0 + k];
-                if (kind == _sprite_texel_index)
-                {
-                    const uint8_t texel = span_texels[tx];
-                    out = level ? F::blend(level, out, shading[texel]) : shading[texel];
-                    continue;
-                }
-                const uint16_t texel = read_uint16(span_texels + (size_t)tx * 2);
-                const uint32_t texel_level = kind == _sprite_texel_alpha
-                                                 ? std::max<uint32_t>((uint16_t)(texel << 4), transparency)
-                                                 : (uint32_t)(texel & 0xF000);
-                out = F::blend(transparency_level(table, texel_level), out, shading[texel & 0xFF]);
+            case _sprite_texel_index:
+                level ? draw_sprite_span<F, _sprite_texel_index, true>(span, r)
+                      : draw_sprite_span<F, _sprite_texel_index, false>(span, r);
+                break;
+            case _sprite_texel_alpha: draw_sprite_span<F, _sprite_texel_alpha, true>(span, r); break;
+            case _sprite_texel_light_mask: draw_sprite_span<F, _sprite_texel_light_mask, true>(span, r); break;
             }
         });
     }
