@@ -45,6 +45,7 @@
 #include "scenery.h"
 #include "screen_preferences.h"
 #include "shapes.h"
+#include "vesk_random.h"
 #include "tag_files/definitions.h"
 
 #include "demo_map_bench.h"
@@ -87,6 +88,7 @@ const char *const phase_names[NUMBER_OF_PHASES] = {"region_ms", "build_ms", "map
 
 const int WARM_UP_FRAMES = 60, MEASURED_FRAMES = 600;
 const double ORBIT_HEIGHT = 12, ORBIT_CENTRE = 16; // cells; the demo map is 32 x 32
+const uint32_t BATTLE_LOCAL_SEED = 12345;
 
 // Renders one frame as render_scene does, timing each phase.  The map update
 // runs on its own first, so that build_scene's own call finds the maps
@@ -201,6 +203,9 @@ void measure_frames(benchmark::State &state, int16_t width, int16_t height, int3
     if (!start_demo_map_or_skip(state, 1)) return;
     if (battle)
     {
+        // The smoke bursts draw on the display random: one seed, so that every
+        // run draws the same scene and runs compare.
+        set_local_random_seed(BATTLE_LOCAL_SEED);
         const battle_counts counts = populate_battle_scene();
         state.counters["sprites"] = counts.sprites;
         state.counters["models"] = counts.models;
@@ -275,6 +280,7 @@ void render_battle_frames_software_and_opengl(benchmark::State &state)
     }
     set_render_harness_screen(32, width, height);
     if (!start_demo_map_or_skip(state, 1)) return;
+    set_local_random_seed(BATTLE_LOCAL_SEED);
     populate_battle_scene();
     render_frame_options options = {width, height, true, false};
     const auto camera_of = [](int32_t frame) {

@@ -304,11 +304,6 @@ inline void store_pair(uint32_t *at, uint32_t color)
     std::memcpy(at, &two, sizeof two);
 }
 
-enum
-{
-    MESH_PAIRS_PER_RUN = 64, // pairs whose texel addresses are worked out ahead
-};
-
 #if VESK_RASTER_VECTOR_ADDRESSES
 // The lane offsets of eight consecutive pairs of a triangle's rows: pair k
 // of a run starting at (u, v) samples (u + u_lanes[k], v + v_lanes[k]), and
@@ -336,14 +331,33 @@ void make_mesh_pair_lanes(mesh_pair_lanes *lanes, uint32_t du2, uint32_t dv2)
 alignas(32) const int32_t secondary_offset_lanes[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
     -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
 
-// The texel addresses of `pairs` pairs (rounded up to a multiple of eight),
-// eight at a time: first[k] the texel under pair k and second[k] its filter
-// partner (filtered only), the run starting at (u, v).  The table lookups
-// stay scalar: gathering them is slower than loading them one by one on the
-// processors this runs on.
-template <bool filtered>
-inline __attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first, int32_t *second, int32_t pairs,
-                                                                uint32_t u, uint32_t v, const mesh_pair_lanes &lanes)
+enum
+{
+    MESH_BATCH_PAIRS = 2048, // pairs of one triangle whose addresses are worked out before their lookups
+};
+
+// The pairs of a triangle's rows waiting for their colours: pair k is drawn
+// at out[k] from texel first[k] and, filtered, its partner second[k].  The
+// lookups of many rows then run in one loop rather than a short loop a row
+// (whose end the processor mispredicts row after row), and they read
+// addresses stored long before, never ones just stored in wider pieces.
+struct mesh_pair_batch
+{
+    alignas(32) int32_t first[MESH_BATCH_PAIRS + 8];
+    alignas(32) int32_t second[MESH_BATCH_PAIRS + 8];
+    alignas(32) void *out[MESH_BATCH_PAIRS + 8];
+};
+mesh_pair_batch mesh_pairs; // the rasterizer runs on the main thread only
+
+// Appends `pairs` pairs of one row (rounded up to a multiple of eight; the
+// extra entries are overwritten or never read), the first at `out` sampling
+// (u, v), eight at a time: their texel addresses and destinations.  The
+// table lookups stay scalar: gathering them is slower than loading them one
+// by one on the processors this runs on.
+template <bool filtered, size_t pixel_size>
+inline __attribute__((target("avx2"))) void mesh_pair_addresses(mesh_pair_batch &batch, int32_t at, int32_t pairs,
+                                                               void *out, uint32_t u, uint32_t v,
+                                                               const mesh_pair_lanes &lanes)
 {
     const __m256i *lane = reinterpret_cast<const __m256i *>(&lanes);
     __m256i us = _mm256_add_epi32(_mm256_set1_epi32((int)u), _mm256_load_si256(lane + 0));
@@ -351,12 +365,18 @@ inline __attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first,
     const __m256i u_step = _mm256_load_si256(lane + 2), v_step = _mm256_load_si256(lane + 3);
     const __m256i *offsets = reinterpret_cast<const __m256i *>(secondary_offset_lanes);
     const __m256i offsets_low = _mm256_load_si256(offsets), offsets_high = _mm256_load_si256(offsets + 1);
+    // Pair k is drawn 2k pixels on.
+    const int64_t pair_bytes = 2 * (int64_t)pixel_size;
+    __m256i out_low = _mm256_add_epi64(_mm256_set1_epi64x((int64_t)reinterpret_cast<uintptr_t>(out)),
+                                       _mm256_setr_epi64x(0, pair_bytes, 2 * pair_bytes, 3 * pair_bytes));
+    __m256i out_high = _mm256_add_epi64(out_low, _mm256_set1_epi64x(4 * pair_bytes));
+    const __m256i out_step = _mm256_set1_epi64x(8 * pair_bytes);
     for (int32_t k = 0; k < pairs; k += 8)
     {
         // ((v >> 21) & 511) * 512 + ((u >> 21) & 511), as the scalar sample.
         const __m256i index = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(vs, 12), _mm256_set1_epi32(511 << 9)),
                                               _mm256_and_si256(_mm256_srli_epi32(us, 21), _mm256_set1_epi32(511)));
-        _mm256_store_si256(reinterpret_cast<__m256i *>(first + k), index);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.first + at + k), index);
         if constexpr (filtered)
         {
             const __m256i quarter = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(us, 19), _mm256_set1_epi32(3)),
@@ -365,10 +385,14 @@ inline __attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first,
             const __m256i offset = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(offsets_low, quarter),
                                                       _mm256_permutevar8x32_epi32(offsets_high, quarter),
                                                       _mm256_cmpgt_epi32(quarter, _mm256_set1_epi32(7)));
-            _mm256_store_si256(reinterpret_cast<__m256i *>(second + k), _mm256_add_epi32(index, offset));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.second + at + k), _mm256_add_epi32(index, offset));
         }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.out + at + k), out_low);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.out + at + k + 4), out_high);
         us = _mm256_add_epi32(us, u_step);
         vs = _mm256_add_epi32(vs, v_step);
+        out_low = _mm256_add_epi64(out_low, out_step);
+        out_high = _mm256_add_epi64(out_high, out_step);
     }
 }
 
@@ -389,58 +413,62 @@ bool use_vector_addresses(void)
 bool use_vector_addresses(void) { return false; }
 #endif
 
-// The colours of `pairs` pairs from their texel addresses, written to both
-// pixels of each pair from `out`.
+// One pair's colour from its texel and, filtered, its filter partner.
 template <class F, bool filtered>
-void shade_pairs(typename F::pixel *out, int32_t pairs, const int32_t *first, const int32_t *second,
-                 const uint8_t *colors, const uint8_t *shadows, const uint8_t *blend,
-                 const typename F::pixel *shading)
+inline __attribute__((always_inline)) typename F::pixel shade_texel(ptrdiff_t first, ptrdiff_t second,
+                                                                    const uint8_t *colors, const uint8_t *shadows,
+                                                                    const uint8_t *blend,
+                                                                    const typename F::pixel *shading)
 {
-    for (int32_t k = 0; k < pairs; ++k, out += 2)
+    if constexpr (filtered)
     {
-        const size_t at = (uint32_t)first[k];
-        typename F::pixel color;
-        if constexpr (filtered)
-        {
-            const ptrdiff_t partner = second[k];
-            const uint32_t blended = blend[(size_t)colors[partner] * COLOR_MAP_COLORS + colors[at]];
-            color = shading[F::color_map_index(shadows[partner], blended)];
-        }
-        else
-            color = shading[F::color_map_index(shadows[at], colors[at])];
-        store_pair(out, color);
+        // The maps carry a guard row on each side, which the partners reach.
+        const uint32_t color = blend[(size_t)colors[second] * COLOR_MAP_COLORS + colors[first]];
+        return shading[F::color_map_index(shadows[second], color)];
     }
+    else
+        return shading[F::color_map_index(shadows[first], colors[first])];
+}
+
+#if VESK_RASTER_VECTOR_ADDRESSES
+// Draws the first `count` pairs of the batch.
+template <class F, bool filtered>
+void shade_pair_batch(const mesh_pair_batch &batch, int32_t count, const uint8_t *colors, const uint8_t *shadows,
+                      const uint8_t *blend, const typename F::pixel *shading)
+{
+    for (int32_t k = 0; k < count; ++k)
+        store_pair(static_cast<typename F::pixel *>(batch.out[k]),
+                   shade_texel<F, filtered>(batch.first[k], filtered ? batch.second[k] : 0, colors, shadows, blend,
+                                            shading));
+}
+#endif
+
+// The texel of (u, v) and its filter partner.
+inline ptrdiff_t mesh_texel(uint32_t u, uint32_t v)
+{
+    // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
+    return (ptrdiff_t)(((v >> 12) & (511u << 9)) | ((u >> 21) & 511));
+}
+inline ptrdiff_t mesh_partner(ptrdiff_t texel, uint32_t u, uint32_t v)
+{
+    return texel + wide_secondary_offsets[((u >> 19) & 3) | ((v >> 17) & 12)];
 }
 
 // The rows of a terrain triangle: one colour per pair of pixels, the mode
-// fixed per triangle so the inner loop has no branch on it.  The work is
-// bound by its instruction count rather than by its lookups (the tables and
-// maps stay in the cache): where the processor has vector registers, the
-// texel addresses of a run of pairs are worked out eight at a time ahead of
-// the lookups; otherwise the scalar loop samples pair by pair, with texel
-// addresses in pointer-sized arithmetic.  Either way one store per pair.
-template <class F, bool filtered, bool vector>
-inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *destination, const triangle_geometry &g,
-                                                               const affine &u_of, const affine &v_of,
-                                                               const rasterizer_terrain_maps &maps)
+// fixed per triangle so the inner loop has no branch on it.  Pair by pair,
+// with texel addresses in pointer-sized arithmetic; one store per pair.
+template <class F, bool filtered>
+void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                    const rasterizer_terrain_maps &maps)
 {
     typedef typename F::pixel pixel;
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
-#if VESK_RASTER_VECTOR_ADDRESSES
-    mesh_pair_lanes lanes;
-    if constexpr (vector) make_mesh_pair_lanes(&lanes, u_of.ddx * 2, v_of.ddx * 2);
-#endif
     auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
-        // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
-        const size_t index = ((v >> 12) & (511u << 9)) | ((u >> 21) & 511);
-        if constexpr (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
-        // The maps carry a guard row on each side, which the offsets reach.
-        const ptrdiff_t second = (ptrdiff_t)index + wide_secondary_offsets[((u >> 19) & 3) | ((v >> 17) & 12)];
-        const uint32_t color = blend[(size_t)colors[second] * COLOR_MAP_COLORS + colors[index]];
-        return shading[F::color_map_index(shadows[second], color)];
+        const ptrdiff_t texel = mesh_texel(u, v);
+        return shade_texel<F, filtered>(texel, filtered ? mesh_partner(texel, u, v) : 0, colors, shadows, blend,
+                                        shading);
     };
-
     scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
         pixel *row = destination_row<F>(destination, y);
         uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
@@ -457,22 +485,6 @@ inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *dest
             v += v_of.ddx;
         }
         pixel *const pairs_end = out + ((row + right - out) & ~(ptrdiff_t)1);
-#if VESK_RASTER_VECTOR_ADDRESSES
-        if constexpr (vector)
-        {
-            alignas(32) int32_t first[MESH_PAIRS_PER_RUN], second[MESH_PAIRS_PER_RUN];
-            while (out != pairs_end)
-            {
-                const int32_t pairs = (int32_t)std::min<ptrdiff_t>((pairs_end - out) / 2, MESH_PAIRS_PER_RUN);
-                mesh_texel_addresses<filtered>(first, second, pairs, u, v, lanes);
-                shade_pairs<F, filtered>(out, pairs, first, second, colors, shadows, blend, shading);
-                out += 2 * pairs;
-                u += (uint32_t)pairs * du2;
-                v += (uint32_t)pairs * dv2;
-                color = out[-1];
-            }
-        }
-#endif
         for (; out != pairs_end; out += 2, u += du2, v += dv2)
         {
             color = sample(u, v);
@@ -482,22 +494,78 @@ inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *dest
     });
 }
 
-template <class F, bool filtered>
-void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
-                    const rasterizer_terrain_maps &maps)
-{
-    draw_mesh_rows_body<F, filtered, false>(destination, g, u_of, v_of, maps);
-}
-
 #if VESK_RASTER_VECTOR_ADDRESSES
-// The same rows compiled for the vector instructions as a whole, so that the
-// address runs are inlined and their constants stay in registers.
+// The same rows with the texel addresses of whole rows worked out eight
+// pairs at a time in vector registers and the lookups of many rows run
+// together from the batch.  An odd pixel at a row's end is drawn as one
+// more pair over the last pixel of the row's last pair, which it repeats.
 template <class F, bool filtered>
 __attribute__((target("avx2,bmi2"))) void draw_mesh_rows_vector(bitmap_data *destination, const triangle_geometry &g,
                                                                  const affine &u_of, const affine &v_of,
                                                                  const rasterizer_terrain_maps &maps)
 {
-    draw_mesh_rows_body<F, filtered, true>(destination, g, u_of, v_of, maps);
+    typedef typename F::pixel pixel;
+    const pixel *shading = static_cast<const pixel *>(maps.shading_table);
+    const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
+    mesh_pair_batch &batch = mesh_pairs;
+    int32_t count = 0;
+    const uint32_t du2 = u_of.ddx * 2, dv2 = v_of.ddx * 2;
+    mesh_pair_lanes lanes;
+    make_mesh_pair_lanes(&lanes, du2, dv2);
+    auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
+        const ptrdiff_t texel = mesh_texel(u, v);
+        return shade_texel<F, filtered>(texel, filtered ? mesh_partner(texel, u, v) : 0, colors, shadows, blend,
+                                        shading);
+    };
+    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
+        pixel *row = destination_row<F>(destination, y);
+        uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
+        pixel *out = row + left;
+        const bool lone_first = right - left == 1 ||
+                                (sizeof(pixel) == 2 && (destination_offset(destination, y, left, sizeof(pixel)) & 2));
+        pixel color = 0;
+        if (lone_first)
+        {
+            color = sample(u, v);
+            *out++ = color;
+            u += u_of.ddx;
+            v += v_of.ddx;
+        }
+        const int32_t pairs = (int32_t)((row + right - out) / 2);
+        const bool odd_end = out + 2 * pairs != row + right;
+        if (pairs == 0)
+        {
+            if (odd_end) *out = color;
+            return;
+        }
+        if (count + pairs + 1 > MESH_BATCH_PAIRS)
+        {
+            shade_pair_batch<F, filtered>(batch, count, colors, shadows, blend, shading);
+            count = 0;
+            if (pairs + 1 > MESH_BATCH_PAIRS) // a row wider than the batch: pair by pair
+            {
+                for (int32_t k = 0; k < pairs; ++k, out += 2, u += du2, v += dv2)
+                {
+                    color = sample(u, v);
+                    store_pair(out, color);
+                }
+                if (odd_end) *out = color;
+                return;
+            }
+        }
+        mesh_pair_addresses<filtered, sizeof(pixel)>(batch, count, pairs, out, u, v, lanes);
+        count += pairs;
+        if (odd_end)
+        {
+            const uint32_t last_u = u + (uint32_t)(pairs - 1) * du2, last_v = v + (uint32_t)(pairs - 1) * dv2;
+            const ptrdiff_t texel = mesh_texel(last_u, last_v);
+            batch.first[count] = (int32_t)texel;
+            batch.second[count] = filtered ? (int32_t)mesh_partner(texel, last_u, last_v) : 0;
+            batch.out[count] = row + right - 2;
+            ++count;
+        }
+    });
+    shade_pair_batch<F, filtered>(batch, count, colors, shadows, blend, shading);
 }
 #endif
 
@@ -566,6 +634,73 @@ bool flat_texture_usable(const bitmap_data *texture, int32_t texel_size)
     return true;
 }
 
+// How the texels of a flat texture are drawn: 8-bit indexes drawn opaque
+// or through one level table (index 0 is a hole either way), or 16-bit
+// texels whose alpha nibble picks the level.
+enum textured_texels
+{
+    _texels_opaque,
+    _texels_blended,
+    _texels_alpha,
+};
+
+// What the rows of one textured triangle read, fixed for the triangle.
+template <class F>
+struct textured_rows
+{
+    const typename F::pixel *shading;
+    uint32_t u_shift, v_shift, u_mask, v_mask;
+    uint32_t transparency;
+    const uint8_t *table, *level;
+};
+
+// A texture's rows as one block at a fixed stride, or through its row table.
+struct texel_rows
+{
+    const uint8_t *first;
+    ptrdiff_t stride;
+    const uint8_t *operator()(uint32_t y) const { return first + (ptrdiff_t)y * stride; }
+};
+struct texel_row_table
+{
+    uint8_t *const *rows;
+    const uint8_t *operator()(uint32_t y) const { return rows[y]; }
+};
+
+// The rows of a textured triangle with the texel kind and the row access
+// fixed, so that the pixel loop has no branch but the hole test.
+template <class F, textured_texels kind, class Rows>
+void draw_textured_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                        const textured_rows<F> &r, Rows texel_row)
+{
+    typedef typename F::pixel pixel;
+    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
+        pixel *row = destination_row<F>(destination, y);
+        uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
+        for (int32_t x = left; x < right; ++x, u += u_of.ddx, v += v_of.ddx)
+        {
+            const uint8_t *texels = texel_row((v >> r.v_shift) & r.v_mask);
+            const uint32_t column = (u >> r.u_shift) & r.u_mask;
+            if constexpr (kind == _texels_alpha)
+            {
+                const uint16_t texel = read_uint16(texels + column * 2);
+                const uint32_t texel_level = (uint32_t)(uint16_t)(texel << 4);
+                row[x] = F::blend(transparency_level(r.table, std::max(texel_level, r.transparency)), row[x],
+                                  r.shading[texel & 0xFF]);
+            }
+            else
+            {
+                const uint8_t texel = texels[column];
+                if (texel == 0) continue;
+                if constexpr (kind == _texels_blended)
+                    row[x] = F::blend(r.level, row[x], r.shading[texel]);
+                else
+                    row[x] = r.shading[texel];
+            }
+        }
+    });
+}
+
 template <class F>
 void draw_textured_triangle(bitmap_data *destination, render_surface *surface, const render_corner corners[3],
                             const surface_texture &texture, bool alpha_texels)
@@ -597,32 +732,27 @@ void draw_textured_triangle(bitmap_data *destination, render_surface *surface, c
         interpolants[k].ddy = clamp_to_int32((d2 * dx1 - d1 * dx2) / d);
     }
     const affine &u_of = interpolants[_texture_u], &v_of = interpolants[_texture_v];
-    const pixel *shading = static_cast<const pixel *>(texture.shading_table);
-    const uint32_t u_shift = 16 - bitmap->width_bits, v_shift = 16 - bitmap->height_bits;
-    const uint32_t u_mask = bitmap->width - 1, v_mask = bitmap->height - 1;
-    const uint32_t transparency = surface->transparency;
-    const uint8_t *level = table ? transparency_level(table, transparency) : nullptr;
-
-    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) {
-        pixel *row = destination_row<F>(destination, y);
-        uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
-        for (int32_t x = left; x < right; ++x, u += u_of.ddx, v += v_of.ddx)
-        {
-            const uint8_t *texel_row = bitmap_row(bitmap, (int32_t)((v >> v_shift) & v_mask));
-            const uint32_t column = (u >> u_shift) & u_mask;
-            if (alpha_texels)
-            {
-                const uint16_t texel = read_uint16(texel_row + column * 2);
-                const uint32_t texel_level = (uint32_t)(uint16_t)(texel << 4);
-                row[x] = F::blend(transparency_level(table, std::max(texel_level, transparency)), row[x],
-                                  shading[texel & 0xFF]);
-                continue;
-            }
-            const uint8_t texel = texel_row[column];
-            if (texel == 0) continue;
-            row[x] = level ? F::blend(level, row[x], shading[texel]) : shading[texel];
-        }
-    });
+    textured_rows<F> rows;
+    rows.shading = static_cast<const pixel *>(texture.shading_table);
+    rows.u_shift = 16 - bitmap->width_bits;
+    rows.v_shift = 16 - bitmap->height_bits;
+    rows.u_mask = bitmap->width - 1;
+    rows.v_mask = bitmap->height - 1;
+    rows.transparency = surface->transparency;
+    rows.table = table;
+    rows.level = table ? transparency_level(table, rows.transparency) : nullptr;
+    const bool one_block = bitmap->flags & _no_row_address_table_flag;
+    const texel_rows block = {bitmap->row_addresses[0], bitmap->bytes_per_row};
+    const texel_row_table listed = {bitmap->row_addresses};
+    if (alpha_texels)
+        one_block ? draw_textured_rows<F, _texels_alpha>(destination, g, u_of, v_of, rows, block)
+                  : draw_textured_rows<F, _texels_alpha>(destination, g, u_of, v_of, rows, listed);
+    else if (rows.level)
+        one_block ? draw_textured_rows<F, _texels_blended>(destination, g, u_of, v_of, rows, block)
+                  : draw_textured_rows<F, _texels_blended>(destination, g, u_of, v_of, rows, listed);
+    else
+        one_block ? draw_textured_rows<F, _texels_opaque>(destination, g, u_of, v_of, rows, block)
+                  : draw_textured_rows<F, _texels_opaque>(destination, g, u_of, v_of, rows, listed);
 }
 
 template <class F>
@@ -699,6 +829,53 @@ inline int64_t first_offset_reaching(int64_t texture_x, int64_t step)
     return (texture_x * 65536 + step - 1) / step;
 }
 
+// The tables of one sprite.
+template <class F>
+struct sprite_tables
+{
+    const typename F::pixel *shading;
+    const uint8_t *table, *level;
+    uint32_t transparency;
+};
+
+// The visible pixels of one run of a sprite row: `count` pixels from `out`,
+// the first reading texture x texture_x >> 16 (16.16), each next one
+// texture_step further.
+template <class F>
+struct sprite_span
+{
+    typename F::pixel *out;
+    int64_t count, texture_x, texture_step;
+    const uint8_t *texels; // the run's stored texels, the first at texture x `start`
+    int32_t start;
+};
+
+// Draws one run with the texel kind and the blending fixed, so that the
+// pixel loop has no branch.
+template <class F, sprite_texel_kind kind, bool blended>
+void draw_sprite_span(const sprite_span<F> &span, const sprite_tables<F> &r)
+{
+    typename F::pixel *out = span.out;
+    int64_t texture_x = span.texture_x;
+    for (int64_t n = 0; n < span.count; ++n, ++out, texture_x += span.texture_step)
+    {
+        const int32_t tx = (int32_t)(texture_x >> 16) - span.start;
+        if constexpr (kind == _sprite_texel_index)
+        {
+            const uint8_t texel = span.texels[tx];
+            *out = blended ? F::blend(r.level, *out, r.shading[texel]) : r.shading[texel];
+        }
+        else
+        {
+            const uint16_t texel = read_uint16(span.texels + (size_t)tx * 2);
+            const uint32_t texel_level = kind == _sprite_texel_alpha
+                                             ? std::max<uint32_t>((uint16_t)(texel << 4), r.transparency)
+                                             : (uint32_t)(texel & 0xF000);
+            *out = F::blend(transparency_level(r.table, texel_level), *out, r.shading[texel & 0xFF]);
+        }
+    }
+}
+
 template <class F>
 void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
 {
@@ -738,6 +915,7 @@ void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
     const uint32_t transparency = surface->transparency;
     const uint8_t *level = table ? transparency_level(table, transparency) : nullptr;
     const pixel *shading = static_cast<const pixel *>(texture.shading_table);
+    const sprite_tables<F> r = {shading, table, level, transparency};
 
     // Screen offsets [k_begin, k_end) of the rectangle are visible.
     const int64_t k_begin = column_begin - x0, k_end = column_end - x0;
@@ -768,22 +946,20 @@ void rasterize_rectangle_t(bitmap_data *destination, render_surface *surface)
             }
             first = std::max(first, k_begin);
             last = std::min(last, k_end);
-            for (int64_t k = first; k < last; ++k)
+            if (first >= last) return;
+            // Offset k reads texture x (source_k * x_step) >> 16, source_k
+            // stepping down when mirrored.
+            const int64_t texture_x = (mirror_x ? width - 1 - first : first) * x_step;
+            const sprite_span<F> span = {row + x0 + first, last - first, texture_x, mirror_x ? -x_step : x_step,
+                                         span_texels, start};
+            switch (kind)
             {
-                const int64_t source_k = mirror_x ? width - 1 - k : k;
-                const int32_t tx = (int32_t)((source_k * x_step) >> 16) - start;
-                pixel &out = row[x0 + k];
-                if (kind == _sprite_texel_index)
-                {
-                    const uint8_t texel = span_texels[tx];
-                    out = level ? F::blend(level, out, shading[texel]) : shading[texel];
-                    continue;
-                }
-                const uint16_t texel = read_uint16(span_texels + (size_t)tx * 2);
-                const uint32_t texel_level = kind == _sprite_texel_alpha
-                                                 ? std::max<uint32_t>((uint16_t)(texel << 4), transparency)
-                                                 : (uint32_t)(texel & 0xF000);
-                out = F::blend(transparency_level(table, texel_level), out, shading[texel & 0xFF]);
+            case _sprite_texel_index:
+                level ? draw_sprite_span<F, _sprite_texel_index, true>(span, r)
+                      : draw_sprite_span<F, _sprite_texel_index, false>(span, r);
+                break;
+            case _sprite_texel_alpha: draw_sprite_span<F, _sprite_texel_alpha, true>(span, r); break;
+            case _sprite_texel_light_mask: draw_sprite_span<F, _sprite_texel_light_mask, true>(span, r); break;
             }
         });
     }

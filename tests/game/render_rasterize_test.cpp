@@ -506,6 +506,26 @@ TEST_F(rasterizer_test, terrain_spans_draw_the_same_pixels_by_either_method)
         }
     }
     EXPECT_GT(drawn_pixels, 300000) << "the triangles cover the destinations";
+
+    // Rows longer than the vector path takes in one go, odd and even.
+    terrain.install(_32bit_encoding);
+    for (int16_t width : {4201, 4202})
+    {
+        const surface_store::corner c[3] = {{0, 0, 0, 0}, {width, 0, 60, 0}, {0, 4, 0, 3}};
+        bitmap_pointer drawn[2] = {make_destination(width, 4, _32bit_encoding, 0xFEED),
+                                   make_destination(width, 4, _32bit_encoding, 0xFEED)};
+        const rasterizer_span_method methods[2] = {_spans_undecided, _spans_scalar};
+        for (int32_t m = 0; m < 2; ++m)
+        {
+            rasterizer_globals.span_method = methods[m];
+            procs_32bit.rasterize_mesh_triangle(
+                drawn[m].get(), &store.triangle(_surface_subtype_mesh_triangle, c, 0, _surface_filtered_flag)->header);
+        }
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                ASSERT_EQ(pixel_at(drawn[0].get(), x, y), pixel_at(drawn[1].get(), x, y)) << x << ", " << y;
+        EXPECT_NE(pixel_at(drawn[0].get(), width - 1, 0), 0xFEEDu) << "the first row reaches the right edge";
+    }
 }
 
 TEST_F(rasterizer_test, sixteen_bit_terrain_pairs_follow_the_offset_in_the_pixel_block)
@@ -633,6 +653,47 @@ TEST_F(rasterizer_test, filled_rectangles_blend_at_every_level_in_every_encoding
                     const bool inside = x < 7 && y >= 2 && y < 6;
                     ASSERT_EQ(pixel_at(destination.get(), x, y), inside ? expected : background)
                         << x << ", " << y << " level " << level << " encoding " << encoding;
+                }
+        }
+}
+
+TEST_F(rasterizer_test, translucent_triangles_and_sprites_mix_each_texel_with_what_lies_under)
+{
+    // A keyed triangle one texel a pixel and a sprite two pixels a texel, at
+    // levels from none kept to all kept: holes and transparent texels leave
+    // the background, every other pixel mixes its texel at the level.
+    auto mix = [](uint32_t d, uint32_t s, uint32_t level) { return (7 + level * d + (15 - level) * s) / 15; };
+    auto blended = [&](uint32_t under, uint32_t over, uint32_t level) {
+        uint32_t result = 0xFF000000u;
+        for (int32_t shift : {19, 11, 3}) result |= mix(under >> shift & 31, over >> shift & 31, level) << shift;
+        return result;
+    };
+    const bitmap_data *keyed = get_bitmap(collection, KEYED_BITMAP);
+    for (bool sprite : {false, true})
+        for (uint32_t level : {0u, 6u, 15u})
+        {
+            bitmap_pointer destination = make_destination(12, 10, _32bit_encoding, BACKGROUND32);
+            const uint16_t transparency = (uint16_t)(level << 12 | 0x0123);
+            if (sprite)
+                procs_32bit.rasterize_rectangle(destination.get(),
+                                                &store.rectangle(2, 1, 10, 7, id(SPRITE_BITMAP), 0, transparency)->header);
+            else
+            {
+                const surface_store::corner c[3] = {{0, 0, 0, 0}, {7, 0, 57344, 0}, {0, 7, 0, 57344}};
+                render_triangle *t = store.triangle(_surface_subtype_object_triangle, c, id(KEYED_BITMAP));
+                t->header.transparency = transparency;
+                procs_32bit.rasterize_triangle(destination.get(), &t->header);
+            }
+            for (int32_t y = 0; y < 10; ++y)
+                for (int32_t x = 0; x < 12; ++x)
+                {
+                    int32_t texel = 0;
+                    if (sprite && x >= 2 && x < 10 && y >= 1 && y < 7)
+                        texel = sprite_pixels[(y - 1) / 2][(x - 2) / 2] == T ? 0 : sprite_pixels[(y - 1) / 2][(x - 2) / 2];
+                    if (!sprite && y < 8 && x + y < 7) texel = keyed->row_addresses[0][y * keyed->bytes_per_row + x];
+                    const uint32_t expected = texel ? blended(BACKGROUND32, shade((uint8_t)texel), level) : BACKGROUND32;
+                    ASSERT_EQ(pixel_at(destination.get(), x, y), expected)
+                        << x << ", " << y << (sprite ? " sprite" : " triangle") << " level " << level;
                 }
         }
 }
