@@ -304,6 +304,11 @@ inline void store_pair(uint32_t *at, uint32_t color)
     std::memcpy(at, &two, sizeof two);
 }
 
+enum
+{
+    MESH_PAIRS_PER_RUN = 64, // pairs whose texel addresses are worked out ahead
+};
+
 #if VESK_RASTER_VECTOR_ADDRESSES
 // The lane offsets of eight consecutive pairs of a triangle's rows: pair k
 // of a run starting at (u, v) samples (u + u_lanes[k], v + v_lanes[k]), and
@@ -331,33 +336,14 @@ void make_mesh_pair_lanes(mesh_pair_lanes *lanes, uint32_t du2, uint32_t dv2)
 alignas(32) const int32_t secondary_offset_lanes[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
     -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
 
-enum
-{
-    MESH_BATCH_PAIRS = 2048, // pairs of one triangle whose addresses are worked out before their lookups
-};
-
-// The pairs of a triangle's rows waiting for their colours: pair k is drawn
-// at out[k] from texel first[k] and, filtered, its partner second[k].  The
-// lookups of many rows then run in one loop rather than a short loop a row
-// (whose end the processor mispredicts row after row), and they read
-// addresses stored long before, never ones just stored in wider pieces.
-struct mesh_pair_batch
-{
-    alignas(32) int32_t first[MESH_BATCH_PAIRS + 8];
-    alignas(32) int32_t second[MESH_BATCH_PAIRS + 8];
-    alignas(32) void *out[MESH_BATCH_PAIRS + 8];
-};
-mesh_pair_batch mesh_pairs; // the rasterizer runs on the main thread only
-
-// Appends `pairs` pairs of one row (rounded up to a multiple of eight; the
-// extra entries are overwritten or never read), the first at `out` sampling
-// (u, v), eight at a time: their texel addresses and destinations.  The
-// table lookups stay scalar: gathering them is slower than loading them one
-// by one on the processors this runs on.
-template <bool filtered, size_t pixel_size>
-inline __attribute__((target("avx2"))) void mesh_pair_addresses(mesh_pair_batch &batch, int32_t at, int32_t pairs,
-                                                               void *out, uint32_t u, uint32_t v,
-                                                               const mesh_pair_lanes &lanes)
+// The texel addresses of `pairs` pairs (rounded up to a multiple of eight),
+// eight at a time: first[k] the texel under pair k and second[k] its filter
+// partner (filtered only), the run starting at (u, v).  The table lookups
+// stay scalar: gathering them is slower than loading them one by one on the
+// processors this runs on.
+template <bool filtered>
+inline __attribute__((target("avx2"))) void mesh_texel_addresses(int32_t *first, int32_t *second, int32_t pairs,
+                                                                uint32_t u, uint32_t v, const mesh_pair_lanes &lanes)
 {
     const __m256i *lane = reinterpret_cast<const __m256i *>(&lanes);
     __m256i us = _mm256_add_epi32(_mm256_set1_epi32((int)u), _mm256_load_si256(lane + 0));
@@ -365,18 +351,12 @@ inline __attribute__((target("avx2"))) void mesh_pair_addresses(mesh_pair_batch 
     const __m256i u_step = _mm256_load_si256(lane + 2), v_step = _mm256_load_si256(lane + 3);
     const __m256i *offsets = reinterpret_cast<const __m256i *>(secondary_offset_lanes);
     const __m256i offsets_low = _mm256_load_si256(offsets), offsets_high = _mm256_load_si256(offsets + 1);
-    // Pair k is drawn 2k pixels on.
-    const int64_t pair_bytes = 2 * (int64_t)pixel_size;
-    __m256i out_low = _mm256_add_epi64(_mm256_set1_epi64x((int64_t)reinterpret_cast<uintptr_t>(out)),
-                                       _mm256_setr_epi64x(0, pair_bytes, 2 * pair_bytes, 3 * pair_bytes));
-    __m256i out_high = _mm256_add_epi64(out_low, _mm256_set1_epi64x(4 * pair_bytes));
-    const __m256i out_step = _mm256_set1_epi64x(8 * pair_bytes);
     for (int32_t k = 0; k < pairs; k += 8)
     {
         // ((v >> 21) & 511) * 512 + ((u >> 21) & 511), as the scalar sample.
         const __m256i index = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(vs, 12), _mm256_set1_epi32(511 << 9)),
                                               _mm256_and_si256(_mm256_srli_epi32(us, 21), _mm256_set1_epi32(511)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.first + at + k), index);
+        _mm256_store_si256(reinterpret_cast<__m256i *>(first + k), index);
         if constexpr (filtered)
         {
             const __m256i quarter = _mm256_or_si256(_mm256_and_si256(_mm256_srli_epi32(us, 19), _mm256_set1_epi32(3)),
@@ -385,14 +365,10 @@ inline __attribute__((target("avx2"))) void mesh_pair_addresses(mesh_pair_batch 
             const __m256i offset = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(offsets_low, quarter),
                                                       _mm256_permutevar8x32_epi32(offsets_high, quarter),
                                                       _mm256_cmpgt_epi32(quarter, _mm256_set1_epi32(7)));
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.second + at + k), _mm256_add_epi32(index, offset));
+            _mm256_store_si256(reinterpret_cast<__m256i *>(second + k), _mm256_add_epi32(index, offset));
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.out + at + k), out_low);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(batch.out + at + k + 4), out_high);
         us = _mm256_add_epi32(us, u_step);
         vs = _mm256_add_epi32(vs, v_step);
-        out_low = _mm256_add_epi64(out_low, out_step);
-        out_high = _mm256_add_epi64(out_high, out_step);
     }
 }
 
@@ -413,62 +389,58 @@ bool use_vector_addresses(void)
 bool use_vector_addresses(void) { return false; }
 #endif
 
-// One pair's colour from its texel and, filtered, its filter partner.
+// The colours of `pairs` pairs from their texel addresses, written to both
+// pixels of each pair from `out`.
 template <class F, bool filtered>
-inline __attribute__((always_inline)) typename F::pixel shade_texel(ptrdiff_t first, ptrdiff_t second,
-                                                                    const uint8_t *colors, const uint8_t *shadows,
-                                                                    const uint8_t *blend,
-                                                                    const typename F::pixel *shading)
+void shade_pairs(typename F::pixel *out, int32_t pairs, const int32_t *first, const int32_t *second,
+                 const uint8_t *colors, const uint8_t *shadows, const uint8_t *blend,
+                 const typename F::pixel *shading)
 {
-    if constexpr (filtered)
+    for (int32_t k = 0; k < pairs; ++k, out += 2)
     {
-        // The maps carry a guard row on each side, which the partners reach.
-        const uint32_t color = blend[(size_t)colors[second] * COLOR_MAP_COLORS + colors[first]];
-        return shading[F::color_map_index(shadows[second], color)];
+        const size_t at = (uint32_t)first[k];
+        typename F::pixel color;
+        if constexpr (filtered)
+        {
+            const ptrdiff_t partner = second[k];
+            const uint32_t blended = blend[(size_t)colors[partner] * COLOR_MAP_COLORS + colors[at]];
+            color = shading[F::color_map_index(shadows[partner], blended)];
+        }
+        else
+            color = shading[F::color_map_index(shadows[at], colors[at])];
+        store_pair(out, color);
     }
-    else
-        return shading[F::color_map_index(shadows[first], colors[first])];
-}
-
-#if VESK_RASTER_VECTOR_ADDRESSES
-// Draws the first `count` pairs of the batch.
-template <class F, bool filtered>
-void shade_pair_batch(const mesh_pair_batch &batch, int32_t count, const uint8_t *colors, const uint8_t *shadows,
-                      const uint8_t *blend, const typename F::pixel *shading)
-{
-    for (int32_t k = 0; k < count; ++k)
-        store_pair(static_cast<typename F::pixel *>(batch.out[k]),
-                   shade_texel<F, filtered>(batch.first[k], filtered ? batch.second[k] : 0, colors, shadows, blend,
-                                            shading));
-}
-#endif
-
-// The texel of (u, v) and its filter partner.
-inline ptrdiff_t mesh_texel(uint32_t u, uint32_t v)
-{
-    // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
-    return (ptrdiff_t)(((v >> 12) & (511u << 9)) | ((u >> 21) & 511));
-}
-inline ptrdiff_t mesh_partner(ptrdiff_t texel, uint32_t u, uint32_t v)
-{
-    return texel + wide_secondary_offsets[((u >> 19) & 3) | ((v >> 17) & 12)];
 }
 
 // The rows of a terrain triangle: one colour per pair of pixels, the mode
-// fixed per triangle so the inner loop has no branch on it.  Pair by pair,
-// with texel addresses in pointer-sized arithmetic; one store per pair.
-template <class F, bool filtered>
-void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
-                    const rasterizer_terrain_maps &maps)
+// fixed per triangle so the inner loop has no branch on it.  The work is
+// bound by its instruction count rather than by its lookups (the tables and
+// maps stay in the cache): where the processor has vector registers, the
+// texel addresses of a run of pairs are worked out eight at a time ahead of
+// the lookups; otherwise the scalar loop samples pair by pair, with texel
+// addresses in pointer-sized arithmetic.  Either way one store per pair.
+template <class F, bool filtered, bool vector>
+inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *destination, const triangle_geometry &g,
+                                                               const affine &u_of, const affine &v_of,
+                                                               const rasterizer_terrain_maps &maps)
 {
     typedef typename F::pixel pixel;
     const pixel *shading = static_cast<const pixel *>(maps.shading_table);
     const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
+#if VESK_RASTER_VECTOR_ADDRESSES
+    mesh_pair_lanes lanes;
+    if constexpr (vector) make_mesh_pair_lanes(&lanes, u_of.ddx * 2, v_of.ddx * 2);
+#endif
     auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
-        const ptrdiff_t texel = mesh_texel(u, v);
-        return shade_texel<F, filtered>(texel, filtered ? mesh_partner(texel, u, v) : 0, colors, shadows, blend,
-                                        shading);
+        // ((v >> 21) & 511) * 512 + ((u >> 21) & 511)
+        const size_t index = ((v >> 12) & (511u << 9)) | ((u >> 21) & 511);
+        if constexpr (!filtered) return shading[F::color_map_index(shadows[index], colors[index])];
+        // The maps carry a guard row on each side, which the offsets reach.
+        const ptrdiff_t second = (ptrdiff_t)index + wide_secondary_offsets[((u >> 19) & 3) | ((v >> 17) & 12)];
+        const uint32_t color = blend[(size_t)colors[second] * COLOR_MAP_COLORS + colors[index]];
+        return shading[F::color_map_index(shadows[second], color)];
     };
+
     scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
         pixel *row = destination_row<F>(destination, y);
         uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
@@ -485,6 +457,22 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
             v += v_of.ddx;
         }
         pixel *const pairs_end = out + ((row + right - out) & ~(ptrdiff_t)1);
+#if VESK_RASTER_VECTOR_ADDRESSES
+        if constexpr (vector)
+        {
+            alignas(32) int32_t first[MESH_PAIRS_PER_RUN], second[MESH_PAIRS_PER_RUN];
+            while (out != pairs_end)
+            {
+                const int32_t pairs = (int32_t)std::min<ptrdiff_t>((pairs_end - out) / 2, MESH_PAIRS_PER_RUN);
+                mesh_texel_addresses<filtered>(first, second, pairs, u, v, lanes);
+                shade_pairs<F, filtered>(out, pairs, first, second, colors, shadows, blend, shading);
+                out += 2 * pairs;
+                u += (uint32_t)pairs * du2;
+                v += (uint32_t)pairs * dv2;
+                color = out[-1];
+            }
+        }
+#endif
         for (; out != pairs_end; out += 2, u += du2, v += dv2)
         {
             color = sample(u, v);
@@ -494,78 +482,22 @@ void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const 
     });
 }
 
+template <class F, bool filtered>
+void draw_mesh_rows(bitmap_data *destination, const triangle_geometry &g, const affine &u_of, const affine &v_of,
+                    const rasterizer_terrain_maps &maps)
+{
+    draw_mesh_rows_body<F, filtered, false>(destination, g, u_of, v_of, maps);
+}
+
 #if VESK_RASTER_VECTOR_ADDRESSES
-// The same rows with the texel addresses of whole rows worked out eight
-// pairs at a time in vector registers and the lookups of many rows run
-// together from the batch.  An odd pixel at a row's end is drawn as one
-// more pair over the last pixel of the row's last pair, which it repeats.
+// The same rows compiled for the vector instructions as a whole, so that the
+// address runs are inlined and their constants stay in registers.
 template <class F, bool filtered>
 __attribute__((target("avx2,bmi2"))) void draw_mesh_rows_vector(bitmap_data *destination, const triangle_geometry &g,
                                                                  const affine &u_of, const affine &v_of,
                                                                  const rasterizer_terrain_maps &maps)
 {
-    typedef typename F::pixel pixel;
-    const pixel *shading = static_cast<const pixel *>(maps.shading_table);
-    const uint8_t *colors = maps.color_map, *shadows = maps.shadow_map, *blend = maps.blend_table;
-    mesh_pair_batch &batch = mesh_pairs;
-    int32_t count = 0;
-    const uint32_t du2 = u_of.ddx * 2, dv2 = v_of.ddx * 2;
-    mesh_pair_lanes lanes;
-    make_mesh_pair_lanes(&lanes, du2, dv2);
-    auto sample = [&](uint32_t u, uint32_t v) __attribute__((always_inline)) -> pixel {
-        const ptrdiff_t texel = mesh_texel(u, v);
-        return shade_texel<F, filtered>(texel, filtered ? mesh_partner(texel, u, v) : 0, colors, shadows, blend,
-                                        shading);
-    };
-    scan_triangle(destination, g, [&](int32_t y, int32_t left, int32_t right) __attribute__((always_inline)) {
-        pixel *row = destination_row<F>(destination, y);
-        uint32_t u = u_of.at(left - g.top.x, y - g.top.y), v = v_of.at(left - g.top.x, y - g.top.y);
-        pixel *out = row + left;
-        const bool lone_first = right - left == 1 ||
-                                (sizeof(pixel) == 2 && (destination_offset(destination, y, left, sizeof(pixel)) & 2));
-        pixel color = 0;
-        if (lone_first)
-        {
-            color = sample(u, v);
-            *out++ = color;
-            u += u_of.ddx;
-            v += v_of.ddx;
-        }
-        const int32_t pairs = (int32_t)((row + right - out) / 2);
-        const bool odd_end = out + 2 * pairs != row + right;
-        if (pairs == 0)
-        {
-            if (odd_end) *out = color;
-            return;
-        }
-        if (count + pairs + 1 > MESH_BATCH_PAIRS)
-        {
-            shade_pair_batch<F, filtered>(batch, count, colors, shadows, blend, shading);
-            count = 0;
-            if (pairs + 1 > MESH_BATCH_PAIRS) // a row wider than the batch: pair by pair
-            {
-                for (int32_t k = 0; k < pairs; ++k, out += 2, u += du2, v += dv2)
-                {
-                    color = sample(u, v);
-                    store_pair(out, color);
-                }
-                if (odd_end) *out = color;
-                return;
-            }
-        }
-        mesh_pair_addresses<filtered, sizeof(pixel)>(batch, count, pairs, out, u, v, lanes);
-        count += pairs;
-        if (odd_end)
-        {
-            const uint32_t last_u = u + (uint32_t)(pairs - 1) * du2, last_v = v + (uint32_t)(pairs - 1) * dv2;
-            const ptrdiff_t texel = mesh_texel(last_u, last_v);
-            batch.first[count] = (int32_t)texel;
-            batch.second[count] = filtered ? (int32_t)mesh_partner(texel, last_u, last_v) : 0;
-            batch.out[count] = row + right - 2;
-            ++count;
-        }
-    });
-    shade_pair_batch<F, filtered>(batch, count, colors, shadows, blend, shading);
+    draw_mesh_rows_body<F, filtered, true>(destination, g, u_of, v_of, maps);
 }
 #endif
 

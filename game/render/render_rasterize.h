@@ -134,8 +134,7 @@ struct rasterizer_terrain_maps
 };
 
 // How terrain spans find their texels: in the scalar loop, or eight pairs at
-// a time in vector registers when the processor has them, the lookups of a
-// triangle's rows then run together (the same pixels).
+// a time in vector registers when the processor has them (the same pixels).
 // Decided at the first terrain triangle; tests set it to compare the two.
 enum rasterizer_span_method : int8_t
 {

@@ -506,26 +506,6 @@ TEST_F(rasterizer_test, terrain_spans_draw_the_same_pixels_by_either_method)
         }
     }
     EXPECT_GT(drawn_pixels, 300000) << "the triangles cover the destinations";
-
-    // Rows longer than the vector path takes in one go, odd and even.
-    terrain.install(_32bit_encoding);
-    for (int16_t width : {4201, 4202})
-    {
-        const surface_store::corner c[3] = {{0, 0, 0, 0}, {width, 0, 60, 0}, {0, 4, 0, 3}};
-        bitmap_pointer drawn[2] = {make_destination(width, 4, _32bit_encoding, 0xFEED),
-                                   make_destination(width, 4, _32bit_encoding, 0xFEED)};
-        const rasterizer_span_method methods[2] = {_spans_undecided, _spans_scalar};
-        for (int32_t m = 0; m < 2; ++m)
-        {
-            rasterizer_globals.span_method = methods[m];
-            procs_32bit.rasterize_mesh_triangle(
-                drawn[m].get(), &store.triangle(_surface_subtype_mesh_triangle, c, 0, _surface_filtered_flag)->header);
-        }
-        for (int32_t y = 0; y < 4; ++y)
-            for (int32_t x = 0; x < width; ++x)
-                ASSERT_EQ(pixel_at(drawn[0].get(), x, y), pixel_at(drawn[1].get(), x, y)) << x << ", " << y;
-        EXPECT_NE(pixel_at(drawn[0].get(), width - 1, 0), 0xFEEDu) << "the first row reaches the right edge";
-    }
 }
 
 TEST_F(rasterizer_test, sixteen_bit_terrain_pairs_follow_the_offset_in_the_pixel_block)
