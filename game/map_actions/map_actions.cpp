@@ -101,6 +101,8 @@ void dispose_map_actions_from_old_map(void)
     dispose_attack_ai_from_old_map();
     dispose_data_from_old_map(&map_action_data_globals);
     reset_map_action_engine();
+    // Nothing found in the old map's actions may answer for a later one.
+    reset_map_action_parameter_cache();
     globals->initialized = false;
 }
 
