@@ -243,7 +243,7 @@ extern datum_globals map_action_data_globals;
 // answer as get_datum, whose checks the bounds cover).
 inline map_action *get_map_action(int32_t action_index)
 {
-    if (action_index < 0 || action_index >= map_action_data_globals.count || !map_action_data_globals.blocks)
+    if ((uint32_t)action_index >= (uint32_t)map_action_data_globals.count || !map_action_data_globals.blocks)
         return nullptr;
     if (action_index >= map_action_data_globals.maximum_count)
         return (map_action *)get_datum(&map_action_data_globals, action_index);
