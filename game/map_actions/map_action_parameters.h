@@ -247,20 +247,6 @@ inline bool get_resolved_map_action_parameter(const resolved_map_action_paramete
     return true;
 }
 
-// The entry request `request` found into `result` and the address of its
-// values, valid until the buffer next changes; null when it found none.
-inline const void *get_resolved_map_action_parameter_values(const resolved_map_action_parameters *resolved,
-                                                            int32_t request, map_action_parameter *result)
-{
-    if (request < 0 || request >= resolved->set->count || !resolved_map_action_parameters_current(resolved))
-        return look_up_resolved_map_action_parameter(resolved, request, result)
-                   ? extract_parameter_array_address(result)
-                   : nullptr;
-    if (!((resolved->found >> request) & 1) || resolved->offsets[request] == NONE) return nullptr;
-    *result = resolved->handles[request];
-    return resolved->parameter_buffer + resolved->offsets[request] + MAP_ACTION_PARAMETER_HEADER_SIZE;
-}
-
 // The typed getters' answer for request `request` (flags 0): value `index`
 // of the entry into `out`, false when it is absent or has no such value.
 // T is the type of one value (int32_t for 4 bytes, int16_t for 2, ...).

@@ -231,8 +231,10 @@ struct map_action_globals
     uint32_t map_actions_state;
 };
 
-// The engine's record, for the modules of the map actions only.
-map_action_globals *get_map_action_globals(void);
+// The engine's record, for the modules of the map actions only (inline:
+// every trigger reads and counts in it several times).
+extern map_action_globals map_action_globals_record;
+inline map_action_globals *get_map_action_globals(void) { return &map_action_globals_record; }
 datum_globals *get_map_action_array(void);
 // The "map action" array itself, for get_map_action only: everything else
 // goes through get_map_action_array.

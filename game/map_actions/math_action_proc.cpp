@@ -154,15 +154,23 @@ constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> make
 }
 constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> math_requests = make_math_requests();
 
-bool has_flag(const resolved_map_action_parameters *own, int32_t request)
-{
-    return get_resolved_map_action_parameter(own, request, nullptr);
-}
+// The procedure reads every answer about its own action before it stores
+// anything, and nothing it calls until then edits an entry: the answers
+// hold as resolved, so each read goes straight to them.
+bool has_flag(const resolved_map_action_parameters *own, int32_t request) { return (own->found >> request) & 1; }
 
 int16_t resolved_type(const resolved_map_action_parameters *own, int32_t request)
 {
-    map_action_parameter parameter;
-    return get_resolved_map_action_parameter(own, request, &parameter) ? parameter.type : (int16_t)NONE;
+    return has_flag(own, request) ? own->handles[request].type : (int16_t)NONE;
+}
+
+// The first value of request `request` (T of the request type's size).
+template <typename T>
+bool first_value(const resolved_map_action_parameters *own, int32_t request, T *out)
+{
+    if (!has_flag(own, request) || own->handles[request].count < 1 || own->offsets[request] == NONE) return false;
+    memcpy(out, own->parameter_buffer + own->offsets[request] + MAP_ACTION_PARAMETER_HEADER_SIZE, sizeof(T));
+    return true;
 }
 
 // The first entry of the name among the source's own entries (any type,
@@ -176,9 +184,11 @@ const void *own_parameter_values(const resolved_map_action_parameters *own, int3
         for (const int32_t request : {(int32_t)_own_resu, (int32_t)_own_refx})
             if (math_requests[request].field_name == name)
             {
-                const void *values = get_resolved_map_action_parameter_values(own, request, found);
-                // An entry of no values has no address to give: the search tells.
-                if (values || !get_resolved_map_action_parameter(own, request, nullptr)) return values;
+                if (!has_flag(own, request)) return nullptr;
+                // An entry whose place the answer lacks is looked up below.
+                if (own->offsets[request] == NONE) break;
+                *found = own->handles[request];
+                return own->parameter_buffer + own->offsets[request] + MAP_ACTION_PARAMETER_HEADER_SIZE;
             }
     return find_own_map_action_parameter(found, source, name);
 }
@@ -187,15 +197,8 @@ const void *own_parameter_values(const resolved_map_action_parameters *own, int3
 int32_t chosen_operator(const resolved_map_action_parameters *own)
 {
     constexpr uint64_t operators = ((1ull << NUMBER_OF_MATH_OPERATORS) - 1) << _first_operator;
-    // The answers hold: the flags were resolved together, nothing edited since.
-    if (resolved_map_action_parameters_current(own))
-    {
-        const uint64_t present = own->found & operators;
-        return present ? std::countr_zero(present) - (int32_t)_first_operator : (int32_t)NONE;
-    }
-    for (int32_t i = 0; i < NUMBER_OF_MATH_OPERATORS; i++)
-        if (has_flag(own, _first_operator + i)) return i;
-    return NONE;
+    const uint64_t present = own->found & operators;
+    return present ? std::countr_zero(present) - (int32_t)_first_operator : (int32_t)NONE;
 }
 
 // One side's operand from the requests of that side (integer, fixed, action,
@@ -208,12 +211,12 @@ long_fixed get_operand(const resolved_map_action_parameters *own, int32_t first)
     int32_t value;
     int16_t source_identifier;
     int32_t source_field;
-    if (get_resolved_indexed_value(own, first, 0, &value))
+    if (first_value(own, first, &value))
         operand = integer_to_long_fixed(value);
-    else if (get_resolved_indexed_value(own, first + 1, 0, &value))
+    else if (first_value(own, first + 1, &value))
         operand = fixed_to_long_fixed(value);
-    else if (get_resolved_indexed_value(own, first + 2, 0, &source_identifier) && source_identifier != NONE &&
-             get_resolved_indexed_value(own, first + 3, 0, &source_field) && source_field != NONE)
+    else if (first_value(own, first + 2, &source_identifier) && source_identifier != NONE &&
+             first_value(own, first + 3, &source_field) && source_field != NONE)
     {
         const int32_t source = action_identifier_to_action_index(source_identifier);
         map_action_parameter found;
@@ -333,10 +336,10 @@ uint32_t math_action_proc(int32_t action_index)
     const int16_t refx_type = resolved_type(&own, _own_refx), resu_type = resolved_type(&own, _own_resu);
     int16_t destination_identifier;
     int32_t destination_field;
-    const bool has_destination = get_resolved_indexed_value(&own, _destination_action, 0, &destination_identifier) &&
+    const bool has_destination = first_value(&own, _destination_action, &destination_identifier) &&
                                  destination_identifier != NONE &&
-                                 get_resolved_indexed_value(&own, _destination_field, 0, &destination_field) &&
-                                 destination_field != NONE;
+                                 first_value(&own, _destination_field, &destination_field) && destination_field != NONE;
+    const bool fixed_destination = has_flag(&own, _fixed_destination);
     // Both results in one edit of the action, as storing one after the other leaves them.
     const bool refx_fixed = refx_type == NONE || refx_type == _parameter_fixed, resu_fixed = resu_type == _parameter_fixed;
     const int32_t refx_value = refx_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);
@@ -352,7 +355,7 @@ uint32_t math_action_proc(int32_t action_index)
         {
             // The destination may be this action: its type is read after the stores.
             const int16_t type = own_parameter_type(destination, destination_field);
-            const bool as_fixed = type == NONE ? has_flag(&own, _fixed_destination) : type == _parameter_fixed;
+            const bool as_fixed = type == NONE ? fixed_destination : type == _parameter_fixed;
             store_result(destination, destination_field, as_fixed, result);
         }
     }
