@@ -344,9 +344,10 @@ uint32_t math_action_proc(int32_t action_index)
     const bool refx_fixed = refx_type == NONE || refx_type == _parameter_fixed, resu_fixed = resu_type == _parameter_fixed;
     const int32_t refx_value = refx_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);
     const int32_t resu_value = resu_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);
-    const map_action_parameter_value results[] = {
-        {field('r', 'e', 'f', 'x'), refx_fixed ? _parameter_fixed : _parameter_integer, 1, &refx_value},
-        {field('r', 'e', 's', 'u'), resu_fixed ? _parameter_fixed : _parameter_integer, 1, &resu_value}};
+    const int16_t refx_stored = refx_fixed ? _parameter_fixed : _parameter_integer;
+    const int16_t resu_stored = resu_fixed ? _parameter_fixed : _parameter_integer;
+    const map_action_parameter_value results[] = {{field('r', 'e', 'f', 'x'), refx_stored, 1, &refx_value},
+                                                  {field('r', 'e', 's', 'u'), resu_stored, 1, &resu_value}};
     set_unique_map_action_parameters(action_index, results, 2);
     if (has_destination)
     {
