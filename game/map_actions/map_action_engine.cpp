@@ -77,19 +77,10 @@ struct chain_rule
 // name has a rule, calls the rule's function with every identifier of the
 // list (the first 30), in order, NONE for one naming no action.  Stops when
 // the action itself goes away.
-static void run_chain_lists(int32_t action_index, const chain_rule *rules, int32_t rule_count)
+[[gnu::noinline]] static void run_listed_chain_lists(int32_t action_index, const chain_rule *rules, int32_t rule_count)
 {
     const map_action *action = get_map_action(action_index);
     if (!action) return;
-    // No list to run: nothing would be called, so nothing could change.
-    uint32_t mask = 0;
-    bool summarized = true;
-    for (int32_t r = 0; r < rule_count; r++)
-    {
-        mask |= rules[r].summary_bit;
-        summarized = summarized && rules[r].summary_bit != 0;
-    }
-    if (summarized && !(get_map_action_own_entry_summary(action_index) & mask)) return;
     const int16_t identifier = action->identifier;
     for (int32_t parameter_index = 0;; parameter_index++)
     {
@@ -109,6 +100,24 @@ static void run_chain_lists(int32_t action_index, const chain_rule *rules, int32
     }
 }
 
+// The lists are looked for only when the action's summary says it has one
+// of them: most actions have none, and the summary of the action being
+// triggered is at hand.  The rules are constants, so is their mask.
+template <int32_t rule_count>
+[[gnu::always_inline]] static inline void run_chain_lists(int32_t action_index, const chain_rule (&rules)[rule_count])
+{
+    uint32_t mask = 0;
+    bool summarized = true;
+    for (const chain_rule &rule : rules)
+    {
+        mask |= rule.summary_bit;
+        summarized = summarized && rule.summary_bit != 0;
+    }
+    // No list to run: nothing would be called, so nothing could change.
+    if (summarized && !(get_map_action_own_entry_summary(action_index) & mask)) return;
+    run_listed_chain_lists(action_index, rules, rule_count);
+}
+
 // ---- activation and deactivation --------------------------------------------------------
 
 void activate_map_action(int32_t action_index)
@@ -120,9 +129,9 @@ void activate_map_action(int32_t action_index)
     if (map_action_engine_globals.in_transition[action_index]) return;
     const int16_t identifier = action->identifier;
     map_action_engine_globals.in_transition[action_index] = 1;
-    static const chain_rule rules[] = {{_map_action_field_name_activate_on_activation, activate_map_action},
+    static constexpr chain_rule rules[] = {{_map_action_field_name_activate_on_activation, activate_map_action},
                                        {_map_action_field_name_deactivate_on_activation, deactivate_map_action}};
-    run_chain_lists(action_index, rules, NUMBER_OF(rules));
+    run_chain_lists(action_index, rules);
     map_action_engine_globals.in_transition[action_index] = 0;
     action = same_action(action_index, identifier);
     if (!action) return;
@@ -140,9 +149,9 @@ void deactivate_map_action(int32_t action_index)
     if (map_action_engine_globals.in_transition[action_index]) return;
     const int16_t identifier = action->identifier;
     map_action_engine_globals.in_transition[action_index] = 1;
-    static const chain_rule rules[] = {{_map_action_field_name_activate_on_deactivation, activate_map_action},
+    static constexpr chain_rule rules[] = {{_map_action_field_name_activate_on_deactivation, activate_map_action},
                                        {_map_action_field_name_deactivate_on_deactivation, deactivate_map_action}};
-    run_chain_lists(action_index, rules, NUMBER_OF(rules));
+    run_chain_lists(action_index, rules);
     map_action_engine_globals.in_transition[action_index] = 0;
     action = same_action(action_index, identifier);
     if (!action) return;
@@ -160,12 +169,12 @@ void set_map_action_success(int32_t action_index)
     map_action *action = get_map_action(action_index);
     if (!action) return;
     const int16_t identifier = action->identifier;
-    map_action_debug(action_index, "succeeded");
+    if (map_action_debug_enabled(action_index)) map_action_debug(action_index, "succeeded");
     action->flags |= _map_action_succeeded_flag;
     get_map_action_globals()->map_actions_state++;
-    static const chain_rule rules[] = {{_map_action_field_name_activate_on_success, activate_map_action},
+    static constexpr chain_rule rules[] = {{_map_action_field_name_activate_on_success, activate_map_action},
                                        {_map_action_field_name_deactivate_on_success, deactivate_map_action}};
-    run_chain_lists(action_index, rules, NUMBER_OF(rules));
+    run_chain_lists(action_index, rules);
     action = same_action(action_index, identifier);
     if (action && action->deactivation_mode == _map_action_deactivates_on_successful_execution)
         deactivate_map_action(action_index);
@@ -180,18 +189,18 @@ void set_map_action_failure(int32_t action_index)
     if (action->deactivation_mode == _map_action_deactivates_on_execution ||
         action->deactivation_mode == _map_action_deactivates_on_failed_execution)
         map_action_debug(action_index, "failed");
-    static const chain_rule rules[] = {{_map_action_field_name_activate_on_failure, activate_map_action},
+    static constexpr chain_rule rules[] = {{_map_action_field_name_activate_on_failure, activate_map_action},
                                        {_map_action_field_name_deactivate_on_failure, deactivate_map_action}};
-    run_chain_lists(action_index, rules, NUMBER_OF(rules));
+    run_chain_lists(action_index, rules);
 }
 
 void set_map_action_error(int32_t action_index)
 {
     if (!get_map_action(action_index)) return;
     map_action_debug(action_index, "had an error");
-    static const chain_rule rules[] = {{_map_action_field_name_activate_on_error, activate_map_action},
+    static constexpr chain_rule rules[] = {{_map_action_field_name_activate_on_error, activate_map_action},
                                        {_map_action_field_name_deactivate_on_error, deactivate_map_action}};
-    run_chain_lists(action_index, rules, NUMBER_OF(rules));
+    run_chain_lists(action_index, rules);
 }
 
 void reboot_map_action(int32_t action_index)
@@ -274,16 +283,19 @@ static uint32_t run_triggered_action(int32_t action_index)
     {
         const bool inhibited = failed == _map_action_field_name_inhibitors;
         map_action_debug(action_index, inhibited ? "inhibited" : "missing prerequisites");
-        static const chain_rule inhibited_rules[] = {{_map_action_field_name_activate_when_inhibited, activate_map_action}};
-        static const chain_rule missing_rules[] = {
+        static constexpr chain_rule inhibited_rules[] = {{_map_action_field_name_activate_when_inhibited, activate_map_action}};
+        static constexpr chain_rule missing_rules[] = {
             {_map_action_field_name_activate_when_missing_prerequisites, activate_map_action}};
-        run_chain_lists(action_index, inhibited ? inhibited_rules : missing_rules, 1);
+        if (inhibited)
+            run_chain_lists(action_index, inhibited_rules);
+        else
+            run_chain_lists(action_index, missing_rules);
         return 0;
     }
-    static const chain_rule trigger_rules[] = {{_map_action_field_name_activate_on_trigger, activate_map_action},
+    static constexpr chain_rule trigger_rules[] = {{_map_action_field_name_activate_on_trigger, activate_map_action},
                                                {_map_action_field_name_activate_on_execution, activate_map_action},
                                                {_map_action_field_name_trigger_simultaneously, trigger_ignoring_result}};
-    run_chain_lists(action_index, trigger_rules, NUMBER_OF(trigger_rules));
+    run_chain_lists(action_index, trigger_rules);
     map_action *action = same_action(action_index, identifier);
     if (!action) return 0;
     if (action->tag == NONE)
@@ -380,7 +392,7 @@ static void trigger_due_action(int32_t action_index)
 {
     map_action *action = get_map_action(action_index);
     const map_action before = *action;
-    map_action_debug(action_index, "trigger");
+    if (map_action_debug_enabled(action_index)) map_action_debug(action_index, "trigger");
     const uint32_t result = trigger_map_action(action_index);
     if (result & _map_action_proc_executed_flag)
     {

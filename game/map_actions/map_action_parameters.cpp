@@ -130,7 +130,10 @@ static struct map_action_parameter_globals
     int16_t slot_of_identifier[1 << 16];
 } map_action_parameter_globals;
 
-static map_action_globals *globals(void) { return get_map_action_globals(); }
+// The engine's record lies at one address for the life of the program:
+// every lookup and edit reads it, so it is not asked for each time.
+static map_action_globals *const the_globals = get_map_action_globals();
+static map_action_globals *globals(void) { return the_globals; }
 
 static map_action_parameter_header *header_at(int32_t offset)
 {
@@ -305,6 +308,16 @@ static int32_t physical_end(void)
     return arena->unsettled ? arena->physical_end : globals()->parameter_buffer_size;
 }
 
+// The bits set in a word, without the processor's own instruction (which a
+// build for every x86-64 cannot assume, and which the library would call for).
+static int32_t bits_set(uint64_t word)
+{
+    word = word - ((word >> 1) & 0x5555555555555555ull);
+    word = (word & 0x3333333333333333ull) + ((word >> 2) & 0x3333333333333333ull);
+    word = (word + (word >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return (int32_t)((word * 0x0101010101010101ull) >> 56);
+}
+
 // Fills dead_before for the bitmap words below physical_end, and dead_total.
 static void count_dead_bytes(void)
 {
@@ -316,7 +329,7 @@ static void count_dead_bytes(void)
         arena->dead_before[i] = dead;
         // Most words lie wholly inside or outside a dead run.
         const uint64_t word = arena->dead[i];
-        dead += word == 0 ? 0 : word == ~0ull ? 64 : std::popcount(word);
+        dead += word == 0 ? 0 : word == ~0ull ? 64 : bits_set(word);
     }
     arena->dead_total = dead;
 }
@@ -331,7 +344,7 @@ static int32_t settled_offset(int32_t offset)
     if (offset <= 0) return offset;
     if (offset >= end) return offset - arena->dead_total;
     int32_t dead = arena->dead_before[offset >> 6] +
-                   std::popcount(arena->dead[offset >> 6] & ((1ull << (offset & 63)) - 1));
+                   bits_set(arena->dead[offset >> 6] & ((1ull << (offset & 63)) - 1));
     if (bit_at(arena->dead, offset) && !bit_at(arena->run_starts, offset))
     {
         const int32_t next_start = next_bit(arena->run_starts, offset, end, true);
@@ -359,6 +372,11 @@ static void for_each_live_stretch(F visit)
 static void note_move(int32_t action_index)
 {
     parameter_arena *arena = &map_action_parameter_globals.arena;
+    // The run moved last already (the second edit of one action in a row):
+    // the order of the last moves stays as it is.
+    if (action_index >= 0 && action_index < MAXIMUM_MAP_ACTIONS_PER_MAP && arena->moves_made != 0 &&
+        arena->last_move[action_index] == arena->moves_made)
+        return;
     if (!VASSERT(action_index >= 0 && action_index < MAXIMUM_MAP_ACTIONS_PER_MAP, "a moved run outside the array"))
         return;
     if (!arena->unsettled) arena->physical_end = globals()->parameter_buffer_size;
@@ -556,6 +574,8 @@ const map_action_run_resize_observer *set_map_action_run_resize_observer(const m
 
 const map_action_lookup_observer *set_map_action_lookup_observer(const map_action_lookup_observer *observer)
 {
+    // While an observer checks lookups, every summary is looked up afresh.
+    map_action_last_summary.action_index = NONE;
     return std::exchange(map_action_parameter_globals.lookup_observer, observer);
 }
 
@@ -916,6 +936,17 @@ bool get_map_action_parameter(map_action_parameter *result, int32_t action_index
     return first_match(result, nullptr, action_index, action, flags, field_name, type);
 }
 
+const void *find_own_map_action_parameter(map_action_parameter *result, int32_t action_index, field_tag field_name)
+{
+    const map_action *action = get_map_action(action_index);
+    int32_t offset = NONE;
+    if (!action || !first_match(result, &offset, action_index, action, _dont_resolve_links_flag | _return_empty_arrays_flag,
+                                field_name, NONE) ||
+        offset == NONE)
+        return nullptr;
+    return globals()->parameter_buffer + offset + MAP_ACTION_PARAMETER_HEADER_SIZE;
+}
+
 int32_t get_combined_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, void *data,
                                           int32_t maximum_count)
 {
@@ -990,18 +1021,20 @@ bool build_map_action_parameter(map_action_parameter *result, int32_t action_ind
     return index->summary;
 }
 
-uint32_t get_map_action_own_entry_summary(int32_t action_index)
+map_action_summary_memo map_action_last_summary = {NONE, 0, 0, &map_action_parameter_globals.layout_changes};
+
+uint32_t look_up_map_action_own_entry_summary(int32_t action_index)
 {
     const map_action *action = get_map_action(action_index);
     if (!action) return 0;
-    // The engine asks before every list and trace: a current summary answers at once.
     if (action_index < MAXIMUM_MAP_ACTIONS_PER_MAP && !map_action_parameter_globals.lookup_observer)
     {
-        const entry_index *index = &map_action_parameter_globals.indexes[action_index];
-        if (index->generation == map_action_parameter_globals.index_generation &&
-            index->identifier == action->identifier && index->parameter_count == action->parameter_count &&
-            index->parameters_size == action->parameters_size && index->summarized)
-            return index->summary;
+        const uint32_t summary = prepared_summary(action_index, action);
+        // Every change to an action's entries or its slot counts as a
+        // layout change, so the answer holds until the next one.
+        map_action_last_summary = {action_index, map_action_parameter_globals.layout_changes, summary,
+                                   &map_action_parameter_globals.layout_changes};
+        return summary;
     }
     return prepared_summary(action_index, action);
 }
@@ -1105,13 +1138,24 @@ void prepare_map_action_parameter_requests(map_action_parameter_request_set *set
     *set = {};
     set->requests = requests;
     set->count = count;
+    memset(set->first_of_bucket, 0xFF, sizeof(set->first_of_bucket));
     for (int32_t i = 0; i < count; i++)
     {
         // A request for every name is looked up on its own.
+        const uint32_t bucket = request_bucket(requests[i].field_name);
         if (requests[i].field_name == NONE)
             set->any_name |= 1ull << i;
+        else if (set->first_of_bucket[bucket] == NONE)
+        {
+            set->first_of_bucket[bucket] = (int8_t)i;
+            set->first_names[bucket] = requests[i].field_name;
+            set->by_name_hash[bucket] |= 1ull << i;
+        }
         else
-            set->by_name_hash[request_bucket(requests[i].field_name)] |= 1ull << i;
+        {
+            set->shared_buckets[bucket >> 6] |= 1ull << (bucket & 63);
+            set->by_name_hash[bucket] |= 1ull << i;
+        }
         if (requests[i].flags & _dont_resolve_links_flag) set->own_only |= 1ull << i;
         // Only a request of one type with the getters' flags answers for values.
         const parameter_definition *definition = get_parameter_definition(requests[i].type);
@@ -1133,7 +1177,22 @@ static uint64_t resolve_from_entries(resolved_map_action_parameters *resolved, c
     for (int32_t i = 0; i < count; i++)
     {
         const entry_descriptor &entry = entries[i];
-        for (uint64_t candidates = set->by_name_hash[request_bucket(entry.field_name)] & wanted; candidates;
+        const uint32_t bucket = request_bucket(entry.field_name);
+        if (!((set->shared_buckets[bucket >> 6] >> (bucket & 63)) & 1))
+        {
+            // The bucket's one request, or none.
+            const int32_t request = set->first_of_bucket[bucket];
+            if (request == NONE || set->first_names[bucket] != entry.field_name || !((wanted >> request) & 1) ||
+                ((found >> request) & 1))
+                continue;
+            const map_action_parameter_request &asked = set->requests[request];
+            if (!parameter_matches(asked.flags, NONE, asked.type, entry.field_name, entry.type, entry.count)) continue;
+            fill_handle(&resolved->handles[request], entry.field_name, entry.type, entry.count, resolved->action_index, i);
+            resolved->offsets[request] = action->parameters_offset + entry.offset;
+            found |= 1ull << request;
+            continue;
+        }
+        for (uint64_t candidates = set->by_name_hash[bucket] & wanted; candidates;
              candidates &= candidates - 1)
         {
             const int32_t request = std::countr_zero(candidates);
@@ -1180,9 +1239,7 @@ void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int
         }
     }
     resolved->layout_changes = map_action_parameter_globals.layout_changes;
-    resolved->index_generation = map_action_parameter_globals.index_generation;
     resolved->layout_changes_now = &map_action_parameter_globals.layout_changes;
-    resolved->index_generation_now = &map_action_parameter_globals.index_generation;
     resolved->parameter_buffer = globals()->parameter_buffer;
 }
 
@@ -1563,6 +1620,11 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
         // In a pass that move is only noted (the checks above cover the
         // resize's own: the buffer's room and the run's size).
         parameter_arena *arena = &map_action_parameter_globals.arena;
+        // A kept summary (of this action or another) still holds after
+        // this edit unless the entry is one a summary counts.
+        const bool summary_holds = map_action_last_summary.layout_changes == map_action_parameter_globals.layout_changes &&
+                                   (map_action_last_summary.action_index != action_index ||
+                                    (type != _parameter_flag && type != _parameter_action_identifier));
         if (arena->deferring > 0 && !arena->settle_every_edit && !arena->observer &&
             action_index < MAXIMUM_MAP_ACTIONS_PER_MAP)
         {
@@ -1583,6 +1645,7 @@ static int32_t replace_unique_entry(int32_t action_index, field_tag field_name, 
         write_entry(run + kept_size, field_name, type, count, new_entry_size, values);
         if (type == _parameter_flag || type == _parameter_action_identifier) index->summarized = false;
         changed();
+        if (summary_holds) map_action_last_summary.layout_changes = map_action_parameter_globals.layout_changes;
         return 1;
     }
     if (removed == 1 && entries.back().field_name == field_name && entries.back().type == type)
@@ -1681,6 +1744,109 @@ bool set_unique_map_action_parameter(int32_t action_index, field_tag field_name,
     if (!new_map_action_parameter(&parameter, action_index, field_name, type)) return false;
     if (data && count >= 1) return set_map_action_parameter(&parameter, count, copy.bytes);
     return true;
+}
+
+// set_unique_map_action_parameters inside a pass when every value gives way
+// to one entry of its own size: the entries of the other names close up in
+// order and the new ones follow in the order given, which is where the
+// replacements one by one leave them, and the run's move is noted once, as
+// the second and later notes of one run in a row change nothing.  False,
+// with nothing changed, when the values must be set one by one.
+static bool replace_unique_entries(int32_t action_index, const map_action_parameter_value *values, int32_t count)
+{
+    enum { MOST_REPLACED = 4 };
+    const parameter_arena *arena = &map_action_parameter_globals.arena;
+    map_action *action = get_map_action(action_index);
+    if (count < 1 || count > MOST_REPLACED || !action || action_index >= MAXIMUM_MAP_ACTIONS_PER_MAP ||
+        arena->deferring <= 0 || arena->settle_every_edit || arena->observer)
+        return false;
+    entry_index *index = index_of(action_index, action);
+    if (!index || (int32_t)index->entries.size() != action->parameter_count) return false;
+    const uint8_t *buffer = globals()->parameter_buffer;
+    entry_descriptor *entries = index->entries.data();
+    const int32_t entry_count = action->parameter_count;
+    int32_t sizes[MOST_REPLACED], positions[MOST_REPLACED];
+    bool summarized_names = false, last_in_order = entry_count >= count;
+    for (int32_t v = 0; v < count; v++)
+    {
+        const map_action_parameter_value value = values[v];
+        const parameter_definition *definition = get_parameter_definition(value.type);
+        const uint8_t *bytes = (const uint8_t *)value.data;
+        if (!definition || !bytes || value.count < 1 || value.count > MAXIMUM_MAP_ACTION_RUN_SIZE ||
+            (bytes + (int64_t)value.count * definition->size > buffer && bytes < buffer + PARAMETER_ARENA_SIZE))
+            return false;
+        sizes[v] = map_action_parameter_entry_size(value.type, value.count);
+        for (int32_t w = 0; w < v; w++)
+            if (values[w].field_name == value.field_name && values[w].type == value.type) return false;
+        // The one entry of the name and type, of the new entry's size.
+        positions[v] = NONE;
+        for (int32_t i = 0; i < entry_count; i++)
+            if (entries[i].field_name == value.field_name && entries[i].type == value.type)
+            {
+                if (positions[v] != NONE || entries[i].size != sizes[v]) return false;
+                positions[v] = i;
+            }
+        if (positions[v] == NONE) return false;
+        last_in_order = last_in_order && positions[v] == entry_count - count + v;
+        summarized_names = summarized_names || value.type == _parameter_flag || value.type == _parameter_action_identifier;
+    }
+    // The checks each replacement makes; the run keeps its size throughout.
+    const int32_t used = globals()->parameter_buffer_size, size = action->parameters_size;
+    if (size > MAXIMUM_MAP_ACTION_RUN_SIZE || entry_count - 1 >= MAXIMUM_MAP_ACTION_RUN_SIZE ||
+        used + MAP_ACTION_PARAMETER_HEADER_SIZE + size >= PARAMETER_BUFFER_SIZE)
+        return false;
+    const bool summary_holds = map_action_last_summary.layout_changes == map_action_parameter_globals.layout_changes &&
+                               (map_action_last_summary.action_index != action_index || !summarized_names);
+    note_move(action_index);
+    uint8_t *run = globals()->parameter_buffer + action->parameters_offset;
+    if (last_in_order)
+    {
+        // The entries replaced already lie last in the order given (a
+        // counter storing its results pass after pass): nothing moves.
+        for (int32_t v = 0; v < count; v++)
+        {
+            entry_descriptor &entry = entries[positions[v]];
+            write_entry(run + entry.offset, values[v].field_name, values[v].type, values[v].count, sizes[v],
+                        (const uint8_t *)values[v].data);
+            entry.count = (int16_t)values[v].count;
+        }
+    }
+    else
+    {
+        int32_t written = 0, kept = 0;
+        for (int32_t i = 0; i < entry_count; i++)
+        {
+            const entry_descriptor entry = entries[i];
+            bool replaced = false;
+            for (int32_t v = 0; v < count && !replaced; v++) replaced = positions[v] == i;
+            if (replaced) continue;
+            if (written != entry.offset) memmove(run + written, run + entry.offset, (size_t)entry.size);
+            entries[kept++] = {entry.field_name, entry.type, entry.count, written, entry.size};
+            written += entry.size;
+        }
+        for (int32_t v = 0; v < count; v++)
+        {
+            write_entry(run + written, values[v].field_name, values[v].type, values[v].count, sizes[v],
+                        (const uint8_t *)values[v].data);
+            entries[kept++] = {values[v].field_name, values[v].type, (int16_t)values[v].count, written, sizes[v]};
+            written += sizes[v];
+        }
+    }
+    if (summarized_names) index->summarized = false;
+    changed();
+    if (summary_holds) map_action_last_summary.layout_changes = map_action_parameter_globals.layout_changes;
+    return true;
+}
+
+bool set_unique_map_action_parameters(int32_t action_index, const map_action_parameter_value *values, int32_t count)
+{
+    if (replace_unique_entries(action_index, values, count)) return true;
+    bool all = true;
+    for (int32_t v = 0; v < count; v++)
+        all = set_unique_map_action_parameter(action_index, values[v].field_name, values[v].type, values[v].count,
+                                              values[v].data) &&
+              all;
+    return all;
 }
 
 void set_map_action_parameter_type(map_action_parameter *parameter, int16_t type)
@@ -1825,7 +1991,7 @@ static bool has_debug_entry(int32_t action_index)
                                     _parameter_flag);
 }
 
-bool map_action_debug_enabled(int32_t action_index)
+bool map_action_debug_wanted(int32_t action_index)
 {
     if (globals()->debug) return true;
     return action_index != NONE && has_debug_entry(action_index);

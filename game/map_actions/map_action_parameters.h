@@ -110,8 +110,29 @@ constexpr uint32_t map_action_summary_bit(field_tag field_name)
 }
 // Which of those entries the action itself holds (links not followed, read
 // up to a damaged entry); 0 for a free slot.  Kept with the action's index
-// of entries, so asking before each list or trace costs almost nothing.
-uint32_t get_map_action_own_entry_summary(int32_t action_index);
+// of entries, and the last answer is kept again while no entry anywhere
+// changes: the engine asks before each list and trace of one trigger.
+struct map_action_summary_memo
+{
+    int32_t action_index; // NONE: nothing kept
+    uint32_t layout_changes; // the module's count of changes it holds for
+    uint32_t summary;
+    const uint32_t *layout_changes_now;
+};
+extern map_action_summary_memo map_action_last_summary;
+uint32_t look_up_map_action_own_entry_summary(int32_t action_index);
+inline uint32_t get_map_action_own_entry_summary(int32_t action_index)
+{
+    const map_action_summary_memo &memo = map_action_last_summary;
+    if (memo.action_index == action_index && *memo.layout_changes_now == memo.layout_changes) return memo.summary;
+    return look_up_map_action_own_entry_summary(action_index);
+}
+
+// The first entry of the name among the action's own entries, of any type
+// and empty ones too (get_map_action_parameter with _dont_resolve_links_flag
+// | _return_empty_arrays_flag and type NONE), and the address of its values,
+// valid until the buffer next changes; null when there is none.
+const void *find_own_map_action_parameter(map_action_parameter *result, int32_t action_index, field_tag field_name);
 
 // Concatenates the values of every matching entry with values (links
 // followed) into `data`, at most `maximum_count` values; the number copied.
@@ -169,7 +190,8 @@ struct map_action_parameter_request
 
 // A procedure's requests, prepared once: which requests each entry's name
 // may answer, so that resolving walks the action's few entries rather than
-// looking up every request.
+// looking up every request.  Most names hash to a bucket of their own: one
+// look at the bucket's first request answers for the entry.
 struct map_action_parameter_request_set
 {
     const map_action_parameter_request *requests; // the caller's, kept while the set is used
@@ -177,6 +199,11 @@ struct map_action_parameter_request_set
     uint64_t own_only; // the requests that never follow links
     uint64_t any_name; // the requests without a name
     int8_t value_sizes[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS]; // 0: the request answers for no values
+    // Per bucket of names: its first request (NONE for none) and that
+    // request's name; the requests after the first in a bucket, by bucket.
+    int8_t first_of_bucket[1 << MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS];
+    field_tag first_names[1 << MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS];
+    uint64_t shared_buckets[(1 << MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS) / 64]; // buckets of more than one
     uint64_t by_name_hash[1 << MAP_ACTION_PARAMETER_REQUEST_BUCKET_BITS]; // requests whose name hashes to each bucket
 };
 void prepare_map_action_parameter_requests(map_action_parameter_request_set *set,
@@ -186,8 +213,8 @@ struct resolved_map_action_parameters
 {
     int32_t action_index;
     const map_action_parameter_request_set *set;
-    uint32_t layout_changes, index_generation; // the entries the answers hold for
-    const uint32_t *layout_changes_now, *index_generation_now; // the module's, to compare with
+    uint32_t layout_changes; // the entries the answers hold for (every index forgotten counts too)
+    const uint32_t *layout_changes_now; // the module's, to compare with
     const uint8_t *parameter_buffer;
     uint64_t found; // one bit per request
     map_action_parameter handles[MAXIMUM_MAP_ACTION_PARAMETER_REQUESTS];
@@ -199,8 +226,7 @@ void resolve_map_action_parameters(resolved_map_action_parameters *resolved, int
 // The answers as the lookups would give them now (no request looked up afresh).
 inline bool resolved_map_action_parameters_current(const resolved_map_action_parameters *resolved)
 {
-    return *resolved->layout_changes_now == resolved->layout_changes &&
-           *resolved->index_generation_now == resolved->index_generation;
+    return *resolved->layout_changes_now == resolved->layout_changes;
 }
 
 // The same, answering from the lookups (any request, the answers stale or not).
@@ -255,6 +281,18 @@ bool copy_map_action_parameter(const map_action_parameter *source, map_action_pa
 void delete_map_action_parameter(map_action_parameter *parameter);
 bool set_unique_map_action_parameter(int32_t action_index, field_tag field_name, int16_t type, int32_t count,
                                      const void *data);
+// One entry for set_unique_map_action_parameters.
+struct map_action_parameter_value
+{
+    field_tag field_name;
+    int16_t type;
+    int32_t count;
+    const void *data;
+};
+// set_unique_map_action_parameter for each value in turn (the same bytes,
+// offsets and answers); false when any of them failed.  Values that each
+// replace one entry of their size move the action's entries once.
+bool set_unique_map_action_parameters(int32_t action_index, const map_action_parameter_value *values, int32_t count);
 void set_map_action_parameter_type(map_action_parameter *parameter, int16_t type);
 void set_map_action_parameter_field_name(map_action_parameter *parameter, field_tag field_name);
 // A new action (tag NONE, no entries), or a copy of the parent's record and
@@ -326,5 +364,15 @@ void map_action_debug(int32_t action_index, const char *format, ...) __attribute
 void map_action_error(int32_t action_index, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void map_action_debug_varargs(int32_t action_index, bool error, const char *format, va_list arguments);
 void set_map_action_debug_status(int32_t new_status);
-// True when map_action_debug would write a line for the action.
-bool map_action_debug_enabled(int32_t action_index);
+// True when map_action_debug would write a line for the action.  Most
+// actions are traced neither alone nor with every action: their summary,
+// at hand while the engine triggers them, says so without a search.
+bool map_action_debug_wanted(int32_t action_index);
+inline bool map_action_debug_enabled(int32_t action_index)
+{
+    constexpr uint32_t mask =
+        map_action_summary_bit(_map_action_field_name_debug) | map_action_summary_bit(_map_action_field_name_link);
+    if (!get_map_action_globals()->debug && (action_index == NONE || !(get_map_action_own_entry_summary(action_index) & mask)))
+        return false;
+    return map_action_debug_wanted(action_index);
+}

@@ -24,9 +24,10 @@ const byte_swap_code map_action_byte_swapping_data[] = {
     _2byte, _2byte, _4byte, _4byte, _4byte, _4byte, _2byte, _2byte, _4byte, _2byte, 30, _4byte,
     _end_bs_array};
 
+map_action_globals map_action_globals_record;
+
 static struct map_actions_module_globals
 {
-    map_action_globals globals;
     bool started; // initialize_map_actions ran
 } map_actions_module_globals;
 
@@ -34,14 +35,13 @@ datum_globals map_action_data_globals = {
     .name = "map action", .size = sizeof(map_action), .maximum_count = MAXIMUM_MAP_ACTIONS_PER_MAP,
     .flags = _data_array_muids_flag};
 
-map_action_globals *get_map_action_globals(void) { return &map_actions_module_globals.globals; }
 datum_globals *get_map_action_array(void) { return &map_action_data_globals; }
 
 // ---- life cycle ----------------------------------------------------------------
 
 bool initialize_map_actions(void)
 {
-    map_action_globals *globals = &map_actions_module_globals.globals;
+    map_action_globals *globals = &map_action_globals_record;
     if (map_actions_module_globals.started) return true;
     memset(globals, 0, sizeof(*globals));
     globals->maximum_parameter_buffer_size = PARAMETER_BUFFER_SIZE;
@@ -62,7 +62,7 @@ bool initialize_map_actions(void)
 
 void initialize_map_actions_for_new_map(void)
 {
-    map_action_globals *globals = &map_actions_module_globals.globals;
+    map_action_globals *globals = &map_action_globals_record;
     VASSERT(!globals->initialized, "!map_action_globals->initialized");
     if (!globals->parameter_buffer)
     {
@@ -92,7 +92,7 @@ void initialize_map_actions_for_new_map(void)
 
 void dispose_map_actions_from_old_map(void)
 {
-    map_action_globals *globals = &map_actions_module_globals.globals;
+    map_action_globals *globals = &map_action_globals_record;
     if (!globals->initialized) return;
     free(globals->parameter_buffer);
     globals->parameter_buffer = nullptr;
@@ -101,6 +101,8 @@ void dispose_map_actions_from_old_map(void)
     dispose_attack_ai_from_old_map();
     dispose_data_from_old_map(&map_action_data_globals);
     reset_map_action_engine();
+    // Nothing found in the old map's actions may answer for a later one.
+    reset_map_action_parameter_cache();
     globals->initialized = false;
 }
 
@@ -173,7 +175,7 @@ int32_t checked_entry_size(const block_reader &reader, int64_t offset, int64_t l
 
 bool import_map_actions(int32_t count, int32_t buffer_size, void *buffer, bool byte_swap)
 {
-    map_action_globals *globals = &map_actions_module_globals.globals;
+    map_action_globals *globals = &map_action_globals_record;
     if (!globals->initialized || !globals->parameter_buffer) return refuse_block("no map is being loaded", 0);
     initialize_data_for_new_map(&map_action_data_globals);
     globals->parameter_buffer_size = 0;
@@ -309,7 +311,7 @@ bool import_map_actions_from_mesh(void)
 template <typename F>
 static void for_each_own_entry(const map_action *action, F visit)
 {
-    uint8_t *buffer = map_actions_module_globals.globals.parameter_buffer;
+    uint8_t *buffer = map_action_globals_record.parameter_buffer;
     int32_t offset = action->parameters_offset;
     for (int32_t i = 0; i < action->parameter_count; i++)
     {
@@ -323,7 +325,7 @@ static void for_each_own_entry(const map_action *action, F visit)
 
 void preload_map_action_tags(void)
 {
-    map_action_globals *globals = &map_actions_module_globals.globals;
+    map_action_globals *globals = &map_action_globals_record;
     if (!globals->initialized) return;
     for (int32_t index = 0; index < map_action_data_globals.count; index++)
     {
@@ -356,7 +358,7 @@ void preload_map_action_tags(void)
 
 void *export_map_actions(int32_t *count, int32_t *buffer_size)
 {
-    map_action_globals *globals = &map_actions_module_globals.globals;
+    map_action_globals *globals = &map_action_globals_record;
     settle_map_action_parameters();
     compress_data(&map_action_data_globals);
     // The records moved to other slots.
@@ -413,12 +415,12 @@ void offset_map_actions(int32_t dx, int32_t dy)
             return true;
         });
     }
-    map_actions_module_globals.globals.map_actions_state++;
+    map_action_globals_record.map_actions_state++;
 }
 
 int32_t get_map_action_parameter_buffer_size(void)
 {
-    return map_actions_module_globals.globals.parameter_buffer_size;
+    return map_action_globals_record.parameter_buffer_size;
 }
 
 // ---- accessors ----------------------------------------------------------------------
@@ -434,7 +436,7 @@ void set_map_action_tag(int32_t action_index, action_tag new_tag)
     map_action *action = get_map_action(action_index);
     if (!action) return;
     action->tag = new_tag;
-    map_actions_module_globals.globals.map_actions_state++;
+    map_action_globals_record.map_actions_state++;
 }
 
 int16_t get_map_action_identifier(int32_t action_index)
@@ -449,7 +451,7 @@ void set_map_action_trigger_time(int32_t action_index, int32_t trigger_time_lowe
     if (!action) return;
     action->trigger_time_lower_bound = trigger_time_lower_bound;
     action->trigger_time_delta = trigger_time_delta;
-    map_actions_module_globals.globals.map_actions_state++;
+    map_action_globals_record.map_actions_state++;
 }
 
 const char *get_map_action_name(int32_t action_index)
@@ -487,7 +489,7 @@ map_action *get_map_action_by_identifier(int16_t identifier)
 
 void hash_map_actions(uint32_t *hash)
 {
-    const map_action_globals *globals = &map_actions_module_globals.globals;
+    const map_action_globals *globals = &map_action_globals_record;
     if (!globals->initialized) return;
     settle_map_action_parameters();
     state_hash_add_int32(hash, map_action_data_globals.count);
@@ -529,7 +531,7 @@ static bool startup_map_actions(void) { return initialize_map_actions(); }
 static bool map_step_map_actions(const new_game_data *)
 {
     initialize_map_actions_for_new_map();
-    if (!map_actions_module_globals.globals.initialized) return false;
+    if (!map_action_globals_record.initialized) return false;
     if (import_map_actions_from_mesh()) return true;
     // The core disposes only the steps before a failing one.
     dispose_map_actions_from_old_map();

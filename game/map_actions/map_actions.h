@@ -231,8 +231,10 @@ struct map_action_globals
     uint32_t map_actions_state;
 };
 
-// The engine's record, for the modules of the map actions only.
-map_action_globals *get_map_action_globals(void);
+// The engine's record, for the modules of the map actions only (inline:
+// every trigger reads and counts in it several times).
+extern map_action_globals map_action_globals_record;
+inline map_action_globals *get_map_action_globals(void) { return &map_action_globals_record; }
 datum_globals *get_map_action_array(void);
 // The "map action" array itself, for get_map_action only: everything else
 // goes through get_map_action_array.
@@ -243,7 +245,7 @@ extern datum_globals map_action_data_globals;
 // answer as get_datum, whose checks the bounds cover).
 inline map_action *get_map_action(int32_t action_index)
 {
-    if (action_index < 0 || action_index >= map_action_data_globals.count || !map_action_data_globals.blocks)
+    if ((uint32_t)action_index >= (uint32_t)map_action_data_globals.count || !map_action_data_globals.blocks)
         return nullptr;
     if (action_index >= map_action_data_globals.maximum_count)
         return (map_action *)get_datum(&map_action_data_globals, action_index);

@@ -3,6 +3,8 @@
 #include "math_action_proc.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "map_action_engine.h"
 #include "map_action_parameters.h"
@@ -152,15 +154,51 @@ constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> make
 }
 constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> math_requests = make_math_requests();
 
-bool has_flag(const resolved_map_action_parameters *own, int32_t request)
-{
-    return get_resolved_map_action_parameter(own, request, nullptr);
-}
+// The procedure reads every answer about its own action before it stores
+// anything, and nothing it calls until then edits an entry: the answers
+// hold as resolved, so each read goes straight to them.
+bool has_flag(const resolved_map_action_parameters *own, int32_t request) { return (own->found >> request) & 1; }
 
 int16_t resolved_type(const resolved_map_action_parameters *own, int32_t request)
 {
-    map_action_parameter parameter;
-    return get_resolved_map_action_parameter(own, request, &parameter) ? parameter.type : (int16_t)NONE;
+    return has_flag(own, request) ? own->handles[request].type : (int16_t)NONE;
+}
+
+// The first value of request `request` (T of the request type's size).
+template <typename T>
+bool first_value(const resolved_map_action_parameters *own, int32_t request, T *out)
+{
+    if (!has_flag(own, request) || own->handles[request].count < 1 || own->offsets[request] == NONE) return false;
+    memcpy(out, own->parameter_buffer + own->offsets[request] + MAP_ACTION_PARAMETER_HEADER_SIZE, sizeof(T));
+    return true;
+}
+
+// The first entry of the name among the source's own entries (any type,
+// empty ones too) and the address of its values, null when it has none.  A
+// counter reads its own result: the answers resolved for the procedure's
+// action already hold it.
+const void *own_parameter_values(const resolved_map_action_parameters *own, int32_t source, field_tag name,
+                                 map_action_parameter *found)
+{
+    if (source == own->action_index)
+        for (const int32_t request : {(int32_t)_own_resu, (int32_t)_own_refx})
+            if (math_requests[request].field_name == name)
+            {
+                if (!has_flag(own, request)) return nullptr;
+                // An entry whose place the answer lacks is looked up below.
+                if (own->offsets[request] == NONE) break;
+                *found = own->handles[request];
+                return own->parameter_buffer + own->offsets[request] + MAP_ACTION_PARAMETER_HEADER_SIZE;
+            }
+    return find_own_map_action_parameter(found, source, name);
+}
+
+// The first operator flag the action has in the table's order, or NONE.
+int32_t chosen_operator(const resolved_map_action_parameters *own)
+{
+    constexpr uint64_t operators = ((1ull << NUMBER_OF_MATH_OPERATORS) - 1) << _first_operator;
+    const uint64_t present = own->found & operators;
+    return present ? std::countr_zero(present) - (int32_t)_first_operator : (int32_t)NONE;
 }
 
 // One side's operand from the requests of that side (integer, fixed, action,
@@ -173,17 +211,27 @@ long_fixed get_operand(const resolved_map_action_parameters *own, int32_t first)
     int32_t value;
     int16_t source_identifier;
     int32_t source_field;
-    if (get_resolved_indexed_value(own, first, 0, &value))
+    if (first_value(own, first, &value))
         operand = integer_to_long_fixed(value);
-    else if (get_resolved_indexed_value(own, first + 1, 0, &value))
+    else if (first_value(own, first + 1, &value))
         operand = fixed_to_long_fixed(value);
-    else if (get_resolved_indexed_value(own, first + 2, 0, &source_identifier) && source_identifier != NONE &&
-             get_resolved_indexed_value(own, first + 3, 0, &source_field) && source_field != NONE)
+    else if (first_value(own, first + 2, &source_identifier) && source_identifier != NONE &&
+             first_value(own, first + 3, &source_field) && source_field != NONE)
     {
         const int32_t source = action_identifier_to_action_index(source_identifier);
-        const int16_t type = source == NONE ? (int16_t)NONE : own_parameter_type(source, source_field);
-        if (type != NONE)
+        map_action_parameter found;
+        const void *values = source == NONE ? nullptr : own_parameter_values(own, source, source_field, &found);
+        if (values && found.count >= 1 && (found.type == _parameter_fixed || found.type == _parameter_integer))
         {
+            // The first entry of the name holds a number: the first value
+            // of that name and type (links followed) is this one, since
+            // the action's own entries come first.
+            memcpy(&value, values, sizeof(value));
+            operand = found.type == _parameter_fixed ? fixed_to_long_fixed(value) : integer_to_long_fixed(value);
+        }
+        else if (values)
+        {
+            const int16_t type = found.type;
             if (type == _parameter_fixed &&
                 get_indexed_long_integer_parameter(source, source_field, _parameter_fixed, &value, 0))
                 operand = fixed_to_long_fixed(value);
@@ -219,9 +267,7 @@ uint32_t math_action_proc(int32_t action_index)
     resolve_map_action_parameters(&own, action_index, &requests);
     const long_fixed left = get_operand(&own, _left_integer);
     const long_fixed right = get_operand(&own, _right_integer);
-    int32_t chosen = NONE;
-    for (int32_t i = 0; i < NUMBER_OF_MATH_OPERATORS && chosen == NONE; i++)
-        if (has_flag(&own, _first_operator + i)) chosen = i;
+    const int32_t chosen = chosen_operator(&own);
     long_fixed result = left;
     switch (chosen)
     {
@@ -246,7 +292,8 @@ uint32_t math_action_proc(int32_t action_index)
             return 0;
         }
         result = integer_to_long_fixed(rem32_guarded(dividend, divisor));
-        map_action_debug(action_index, "%ld %% %ld = %Lf", (long)dividend, (long)divisor, long_fixed_to_real(result));
+        if (map_action_debug_enabled(action_index))
+            map_action_debug(action_index, "%ld %% %ld = %Lf", (long)dividend, (long)divisor, long_fixed_to_real(result));
         break;
     }
     case _math_operator_less: result = truth(left < right); break;
@@ -260,35 +307,48 @@ uint32_t math_action_proc(int32_t action_index)
     case _math_operator_boolean_xor: result = truth((left != 0) != (right != 0)); break;
     default: break;
     }
-    if (chosen == NONE)
-        map_action_debug(action_index, "%Lf = %Lf (no operand, left-value passed through)", long_fixed_to_real(left),
-                         long_fixed_to_real(result));
-    else if (math_operators[chosen].format)
-        map_action_debug(action_index, math_operators[chosen].format, long_fixed_to_real(left),
-                         long_fixed_to_real(right), long_fixed_to_real(result));
+    // The lines are written only when traced: most runs convert nothing to reals.
+    if (map_action_debug_enabled(action_index))
+    {
+        if (chosen == NONE)
+            map_action_debug(action_index, "%Lf = %Lf (no operand, left-value passed through)",
+                             long_fixed_to_real(left), long_fixed_to_real(result));
+        else if (math_operators[chosen].format)
+            map_action_debug(action_index, math_operators[chosen].format, long_fixed_to_real(left),
+                             long_fixed_to_real(right), long_fixed_to_real(result));
+    }
     if (has_flag(&own, _output_not))
     {
         const long_fixed before = result;
         result = truth(result == 0);
-        map_action_debug(action_index, "!%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
+        if (map_action_debug_enabled(action_index))
+            map_action_debug(action_index, "!%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
     }
     if (has_flag(&own, _output_negative))
     {
         const long_fixed before = result;
         result = neg64_wrap(result);
-        map_action_debug(action_index, "-%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
+        if (map_action_debug_enabled(action_index))
+            map_action_debug(action_index, "-%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
     }
     // Read before the results are stored: storing 'refx' and 'resu' changes
     // no other entry, so these answers are the ones reading after would give.
     const int16_t refx_type = resolved_type(&own, _own_refx), resu_type = resolved_type(&own, _own_resu);
     int16_t destination_identifier;
     int32_t destination_field;
-    const bool has_destination = get_resolved_indexed_value(&own, _destination_action, 0, &destination_identifier) &&
+    const bool has_destination = first_value(&own, _destination_action, &destination_identifier) &&
                                  destination_identifier != NONE &&
-                                 get_resolved_indexed_value(&own, _destination_field, 0, &destination_field) &&
-                                 destination_field != NONE;
-    store_result(action_index, field('r', 'e', 'f', 'x'), refx_type == NONE || refx_type == _parameter_fixed, result);
-    store_result(action_index, field('r', 'e', 's', 'u'), resu_type == _parameter_fixed, result);
+                                 first_value(&own, _destination_field, &destination_field) && destination_field != NONE;
+    const bool fixed_destination = has_flag(&own, _fixed_destination);
+    // Both results in one edit of the action, as storing one after the other leaves them.
+    const bool refx_fixed = refx_type == NONE || refx_type == _parameter_fixed, resu_fixed = resu_type == _parameter_fixed;
+    const int32_t refx_value = refx_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);
+    const int32_t resu_value = resu_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);
+    const int16_t refx_stored = refx_fixed ? _parameter_fixed : _parameter_integer;
+    const int16_t resu_stored = resu_fixed ? _parameter_fixed : _parameter_integer;
+    const map_action_parameter_value results[] = {{field('r', 'e', 'f', 'x'), refx_stored, 1, &refx_value},
+                                                  {field('r', 'e', 's', 'u'), resu_stored, 1, &resu_value}};
+    set_unique_map_action_parameters(action_index, results, 2);
     if (has_destination)
     {
         const int32_t destination = action_identifier_to_action_index(destination_identifier);
@@ -296,7 +356,7 @@ uint32_t math_action_proc(int32_t action_index)
         {
             // The destination may be this action: its type is read after the stores.
             const int16_t type = own_parameter_type(destination, destination_field);
-            const bool as_fixed = type == NONE ? has_flag(&own, _fixed_destination) : type == _parameter_fixed;
+            const bool as_fixed = type == NONE ? fixed_destination : type == _parameter_fixed;
             store_result(destination, destination_field, as_fixed, result);
         }
     }

@@ -353,6 +353,13 @@ TEST_F(script_procedure_test, math_follows_its_table)
         {"7.5 / 2", [](test_action *a) { a->fixeds(four("lfix"), {7 * 65536 + 32768}).ints(four("rint"), {2}).flag(four("div_")); }, 2, 3, 3 << 16},
         {"not and negate", [](test_action *a) { a->ints(four("lint"), {0}).flag(four("lnot")).flag(four("lneg")); }, 2, -1, -65536},
         {"an identifier naming no action", [](test_action *a) { a->ids(four("lact"), {77}).ints(four("lfld"), {(int32_t)four("resu")}, _parameter_field_name); }, 0, 0, 0},
+        // The left operand read from the action itself: its own results, an
+        // empty first entry (the first value of that name is read instead),
+        // a flag of the name (no number: nothing to sum).
+        {"its own fixed result", [](test_action *a) { a->ids(four("lact"), {1}).ints(four("lfld"), {(int32_t)four("refx")}, _parameter_field_name).fixeds(four("refx"), {98304}).ints(four("rint"), {1}).flag(four("+___")); }, 2, 2, 163840},
+        {"an empty result, then 4", [](test_action *a) { a->ids(four("lact"), {1}).ints(four("lfld"), {(int32_t)four("resu")}, _parameter_field_name).ints(four("resu"), {}).ints(four("resu"), {4}).ints(four("rint"), {1}).flag(four("+___")); }, 2, 5, 5 << 16},
+        {"a flag of the name", [](test_action *a) { a->ids(four("lact"), {1}).ints(four("lfld"), {(int32_t)four("coun")}, _parameter_field_name).flag(four("coun")).ints(four("rint"), {1}).flag(four("+___")); }, 2, 1, 1 << 16},
+        {"a fixed value of another name", [](test_action *a) { a->ids(four("lact"), {1}).ints(four("lfld"), {(int32_t)four("coun")}, _parameter_field_name).fixeds(four("coun"), {-32768}).ints(four("rint"), {1}).flag(four("+___")); }, 2, 0, 32768},
     };
     for (const case_data &c : cases)
     {

@@ -407,6 +407,89 @@ TEST_F(map_actions_test, replacing_the_entries_of_a_name_gives_the_bytes_of_its_
     }
 }
 
+// Several names replaced in one call leave what replacing them one by one
+// leaves: the bytes, the offsets, the lookups and the summary the engine
+// asked for before the edit (kept while nothing changes) and after it.
+TEST_F(map_actions_test, replacing_several_names_at_once_gives_the_bytes_of_one_at_a_time)
+{
+    struct case_data
+    {
+        const char *layout; // one letter per entry: 'x' and 'y' the names replaced, 'l' an 'acos' list, others kept
+        int32_t y_count; // values of the new 'y' entry
+        bool in_pass;
+        bool y_is_list; // 'y' is the 'acos' list (a name the summary counts)
+    } cases[] = {{"abxy", 2, true, false}, {"abyx", 2, true, false}, {"xaby", 2, true, false}, {"xy", 2, true, false},
+                 {"abx", 2, true, false},  {"axxy", 2, true, false}, {"abxy", 2, false, false}, {"abxy", 1, true, false},
+                 {"axl", 1, true, true},   {"axl", 2, true, true},  {"ax", 1, true, true}};
+    const map_action_parameter_request requests[] = {{four("xxxx"), _parameter_integer, 0},
+                                                     {four("aaaa"), _parameter_integer, 0},
+                                                     {_map_action_field_name_activate_on_success, _parameter_action_identifier, 0}};
+    map_action_parameter_request_set set;
+    prepare_map_action_parameter_requests(&set, requests, 3);
+    for (const case_data &c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.layout << ", 'y' of " << c.y_count << ", in pass " << c.in_pass);
+        std::vector<test_action> actions;
+        for (int16_t identifier = 1; identifier <= 3; identifier++)
+        {
+            test_action a{identifier, four("math")};
+            for (const char *letter = c.layout; *letter; letter++)
+                if (*letter == 'l')
+                    a.ids(_map_action_field_name_activate_on_success, {3});
+                else
+                    a.ints(FOUR_CHARACTER_CODE(*letter, *letter, *letter, *letter), {-1, -*letter});
+            actions.push_back(a);
+        }
+        const field_tag y_name = c.y_is_list ? _map_action_field_name_activate_on_success : four("yyyy");
+        const int16_t y_type = c.y_is_list ? _parameter_action_identifier : _parameter_integer;
+        // Each entry stored holds two integers: x replaces its own at its size.
+        const int32_t x_values[2] = {7, 8}, y_values[2] = {2, 3};
+        const map_action_parameter_value values[] = {{four("xxxx"), _parameter_integer, 2, x_values},
+                                                     {y_name, y_type, c.y_count, y_values}};
+        const int16_t list_of_two[2] = {2, 3};
+        std::vector<uint8_t> stored[2];
+        std::vector<int32_t> offsets[2];
+        uint32_t summaries[2][2];
+        uint64_t found[2];
+        for (int32_t way = 0; way < 2; way++)
+        {
+            ASSERT_TRUE(import_test_actions(actions));
+            if (c.in_pass) begin_map_action_parameter_edits();
+            summaries[way][0] = get_map_action_own_entry_summary(1);
+            map_action_parameter_value given[2] = {values[0], values[1]};
+            if (c.y_is_list) given[1].data = list_of_two;
+            if (way == 0)
+            {
+                ASSERT_TRUE(set_unique_map_action_parameters(1, given, 2));
+            }
+            else
+            {
+                for (const map_action_parameter_value &value : given)
+                    ASSERT_TRUE(set_unique_map_action_parameter(1, value.field_name, value.type, value.count, value.data));
+            }
+            summaries[way][1] = get_map_action_own_entry_summary(1);
+            resolved_map_action_parameters resolved;
+            resolve_map_action_parameters(&resolved, 1, &set);
+            found[way] = resolved.found;
+            int32_t x = 0;
+            EXPECT_TRUE(get_resolved_indexed_value(&resolved, 0, 0, &x));
+            EXPECT_EQ(x, 7);
+            if (c.in_pass) end_map_action_parameter_edits();
+            stored[way].resize(PARAMETER_BUFFER_SIZE);
+            offsets[way].resize(MAXIMUM_MAP_ACTIONS_PER_MAP);
+            copy_settled_map_action_parameters(stored[way].data(), offsets[way].data());
+            offsets[way].resize(3);
+        }
+        EXPECT_EQ(offsets[0], offsets[1]);
+        EXPECT_EQ(stored[0], stored[1]);
+        EXPECT_EQ(found[0], found[1]);
+        EXPECT_EQ(summaries[0][0], summaries[1][0]);
+        EXPECT_EQ(summaries[0][1], summaries[1][1]);
+        const uint32_t list_bit = map_action_summary_bit(_map_action_field_name_activate_on_success);
+        EXPECT_EQ((summaries[0][1] & list_bit) != 0, c.y_is_list);
+    }
+}
+
 // A pass that leaves runs of the same size where they lie, makes and deletes
 // actions and grows runs settles to the layout that settling every edit at
 // once gives: moved runs (empty ones too) in the order of their last moves.
