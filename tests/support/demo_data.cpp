@@ -644,3 +644,17 @@ bool start_demo_battle(uint32_t seed, std::vector<unit_order> *orders, std::stri
     set_simulation_tick_procedure(give_unit_orders_of_tick, orders);
     return true;
 }
+
+bool enter_demo_data_directory(const std::string &tool, std::string *directory, std::string *previous)
+{
+    char working[4096];
+    *previous = getcwd(working, sizeof(working)) ? working : "/";
+    *directory = enter_test_directory();
+    return write_demo_data_set(tool);
+}
+
+void leave_demo_data_directory(const std::string &directory, const std::string &previous)
+{
+    if (!previous.empty() && chdir(previous.c_str()) != 0) abort();
+    if (!directory.empty()) std::filesystem::remove_all(directory);
+}

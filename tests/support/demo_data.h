@@ -108,6 +108,16 @@ bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 // a write fails.
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags = {});
 
+// A test's own directory holding the demo data set, as the film and world
+// tests start from: *previous is the directory the test ran in, *directory
+// a fresh one, entered, where write_demo_data_set wrote.  False (a test
+// failure added) when the data set could not be written.
+bool enter_demo_data_directory(const std::string &tool, std::string *directory, std::string *previous);
+// Back to `previous` (the program stops when it cannot be entered: the next
+// test would run in a removed directory) and `directory` removed; nothing
+// when the test never entered one.
+void leave_demo_data_directory(const std::string &directory, const std::string &previous);
+
 // A tone of data/sounds/tones.txt: its subgroup and frequency.
 struct demo_tone
 {
