@@ -645,12 +645,15 @@ bool start_demo_battle(uint32_t seed, std::vector<unit_order> *orders, std::stri
     return true;
 }
 
-bool enter_demo_data_directory(const std::string &tool, std::string *directory, std::string *previous)
+bool enter_demo_data_directory(const std::string &tool, std::string *directory, std::string *previous,
+                               const std::function<bool(std::vector<test_tag> *)> &make_extra_tags)
 {
     char working[4096];
     *previous = getcwd(working, sizeof(working)) ? working : "/";
     *directory = enter_test_directory();
-    return write_demo_data_set(tool);
+    std::vector<test_tag> extra_tags;
+    if (make_extra_tags && !make_extra_tags(&extra_tags)) return false;
+    return write_demo_data_set(tool, extra_tags);
 }
 
 void leave_demo_data_directory(const std::string &directory, const std::string &previous)
