@@ -31,6 +31,7 @@
 #include "bitmap_text.h"
 #include "collection_builder.h"
 #include "cseries/registration.h"
+#include "dialog_bench_collections.h"
 #include "font_builder.h"
 #include "gameplay_versions.h"
 #include "screen.h"
@@ -88,46 +89,23 @@ builder_collection bench_dialog_elements(void)
 // The store in a scratch directory holding the font and 'baie'.
 struct list_store
 {
-    bench_scratch_directory scratch{"lists_bench"};
+    bench_dialog_store store{"lists_bench", initialize_font_definitions};
     int32_t font = NONE;
     bool ready = false;
 
     list_store(void)
     {
-        if (!scratch.ready()) return;
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        clear_all_registrations();
-        register_shapes_hooks();
-        if (!initialize_shapes() || !initialize_font_definitions()) return;
-        current_gameplay_version = 1811;
-        reset_shading_table_permutation_data();
-        use_bench_screen();
-        initialize_tag_files();
-        tag_files_open(0, nullptr, 0, -1, 0);
-        write(FONT_DEFINITION_GROUP_TAG, "sold", FONT_DEFINITION_VERSION_NUMBER,
+        if (!store.opened) return;
+        store.write(FONT_DEFINITION_GROUP_TAG, "sold", FONT_DEFINITION_VERSION_NUMBER,
               build_font_tag_data(make_test_font()));
-        write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
+        store.write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
               build_collection_tag_data(bench_dialog_elements()));
         initialize_shapes_for_new_map();
         initialize_font_definitions_for_new_map();
         font = font_tag_to_font_index(BENCH_FONT_TAG);
         ready = font != NONE && get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG) != NONE;
     }
-    ~list_store(void)
-    {
-        dispose_font_definitions_from_old_map();
-        dispose_shapes_from_old_map();
-        dispose_definitions();
-        dispose_tag_files();
-        clear_all_registrations();
-        active_screen = initial_active_screen();
-    }
-    void write(tag group, const char *name, int16_t version, const std::vector<uint8_t> &data)
-    {
-        int32_t index = tag_file_new(group, name, version);
-        if (index != NONE) tag_file_write(&index, 0, (int32_t)data.size(), data.data());
-    }
+    ~list_store(void) { dispose_font_definitions_from_old_map(); }
 };
 
 // 10,000 string-list rows named like maps, in shuffled or sorted order.

@@ -51,23 +51,13 @@ intptr_t bench_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_
 // The store in a scratch directory holding 'baie' and the dialog.
 struct dialog_store
 {
-    bench_scratch_directory scratch{"dialog_bench"};
+    bench_dialog_store store{"dialog_bench"};
     dialog_data *dialog = nullptr;
 
     dialog_store(void)
     {
-        if (!scratch.ready()) return;
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        clear_all_registrations();
-        register_shapes_hooks();
-        if (!initialize_shapes()) return;
-        current_gameplay_version = 1811;
-        reset_shading_table_permutation_data();
-        use_bench_screen();
-        initialize_tag_files();
-        tag_files_open(0, nullptr, 0, -1, 0);
-        write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
+        if (!store.opened) return;
+        store.write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
               build_collection_tag_data(
                   bench_collection(NUMBER_OF_DIALOG_ELEMENT_SEQUENCES, _dialog_elements_dialog_background_sequence)));
         dialog_description d;
@@ -82,25 +72,11 @@ struct dialog_store
                            (int16_t)(20 + column * 205 + 180)};
             d.items.push_back(item);
         }
-        write(DIALOG_GROUP_TAG, "benc", CURRENT_DIALOG_VERSION, build_dialog_tag_data(d));
+        store.write(DIALOG_GROUP_TAG, "benc", CURRENT_DIALOG_VERSION, build_dialog_tag_data(d));
         initialize_shapes_for_new_map();
         register_control_handler(BENCH_CONTROL_TAG, bench_control_def_proc);
         if (get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG) == NONE) return;
         dialog = new_dialog(BENCH_DIALOG_TAG, nullptr, nullptr, NONE, 0);
-    }
-    ~dialog_store(void)
-    {
-        close_all_dialogs();
-        dispose_shapes_from_old_map();
-        dispose_definitions();
-        dispose_tag_files();
-        clear_all_registrations();
-        active_screen = initial_active_screen();
-    }
-    void write(tag group, const char *name, int16_t version, const std::vector<uint8_t> &data)
-    {
-        int32_t index = tag_file_new(group, name, version);
-        if (index != NONE) tag_file_write(&index, 0, (int32_t)data.size(), data.data());
     }
 };
 

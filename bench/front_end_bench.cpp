@@ -76,27 +76,17 @@ dialog_description carnage_report_description(void)
 // The store in a scratch directory holding 'baie', 'infs' and 'pocr'.
 struct front_end_store
 {
-    bench_scratch_directory scratch{"front_end_bench"};
+    bench_dialog_store store{"front_end_bench"};
     bool ready = false;
 
     front_end_store(void)
     {
-        if (!scratch.ready()) return;
-        mkdir(TAG_FILES_FOLDER, 0755);
-        mkdir(PLUGINS_FOLDER, 0755);
-        clear_all_registrations();
-        register_shapes_hooks();
-        if (!initialize_shapes()) return;
-        current_gameplay_version = 1811;
-        reset_shading_table_permutation_data();
-        use_bench_screen();
-        initialize_tag_files();
-        tag_files_open(0, nullptr, 0, -1, 0);
-        write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
+        if (!store.opened) return;
+        store.write(COLLECTION_GROUP_TAG, "baie", COLLECTION_VERSION_NUMBER,
               build_collection_tag_data(
                   bench_collection(NUMBER_OF_DIALOG_ELEMENT_SEQUENCES, _dialog_elements_dialog_background_sequence)));
-        write(COLLECTION_GROUP_TAG, "infs", COLLECTION_VERSION_NUMBER, build_collection_tag_data(bench_collection(1, 0)));
-        write(DIALOG_GROUP_TAG, "pocr", CURRENT_DIALOG_VERSION, build_dialog_tag_data(carnage_report_description()));
+        store.write(COLLECTION_GROUP_TAG, "infs", COLLECTION_VERSION_NUMBER, build_collection_tag_data(bench_collection(1, 0)));
+        store.write(DIALOG_GROUP_TAG, "pocr", CURRENT_DIALOG_VERSION, build_dialog_tag_data(carnage_report_description()));
         initialize_shapes_for_new_map();
         register_vesk_controls();
         register_vesk_control_procedure(CARNAGE_STATS_LIST_CONTROL_TAG, carnage_stats_list_control_handler);
@@ -104,20 +94,6 @@ struct front_end_store
         register_vesk_control_procedure(CARNAGE_HEADER_CONTROL_TAG, carnage_header_control_handler);
         game_->type = _game_type_local;
         ready = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG) != NONE;
-    }
-    ~front_end_store(void)
-    {
-        close_all_dialogs();
-        dispose_shapes_from_old_map();
-        dispose_definitions();
-        dispose_tag_files();
-        clear_all_registrations();
-        active_screen = initial_active_screen();
-    }
-    void write(tag group, const char *name, int16_t version, const std::vector<uint8_t> &data)
-    {
-        int32_t index = tag_file_new(group, name, version);
-        if (index != NONE) tag_file_write(&index, 0, (int32_t)data.size(), data.data());
     }
 };
 

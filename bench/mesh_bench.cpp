@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "mesh.h"
-#include "mesh_builder.h"
+#include "bench_mesh.h"
 
 // A 256 x 256 map with relief and a lake, loaded once.
 static void load_benchmark_mesh(void)
@@ -22,14 +22,7 @@ static void load_benchmark_mesh(void)
             cell = {(uint16_t)((x + y) & 0x77), (int16_t)((x * 37 + y * 91) % 700 - 100), 0, NONE, NONE, 0};
             if (cell.height < 0) cell.flags |= _mesh_cell_carries_media_flags;
         }
-    mesh_builder_input input = {};
-    input.header.mesh_width = input.header.mesh_height = size;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t bytes = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &bytes);
-    loaded = data && load_mesh_from_memory(data, bytes);
-    free(data);
+    loaded = load_bench_mesh_cells(cells, (int16_t)size, 0);
 }
 
 static std::vector<world_point2d> unit_positions(void)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "mesh.h"
-#include "mesh_builder.h"
+#include "bench_mesh.h"
 #include "monster_visibility.h"
 
 // A flat map of the largest size, with buffers made once.
@@ -18,15 +18,8 @@ static bool load_largest_map(void)
     const int32_t size = MAXIMUM_MESH_SIZE;
     std::vector<mesh_cell> cells((size_t)size * size);
     for (mesh_cell &cell : cells) cell = {0, 0, 0, NONE, NONE, 0};
-    mesh_builder_input input = {};
-    input.header.mesh_width = input.header.mesh_height = size;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t bytes = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &bytes);
-    loaded = data && load_mesh_from_memory(data, bytes) && initialize_monster_visibility() &&
+    loaded = load_bench_mesh_cells(cells, (int16_t)size, 0) && initialize_monster_visibility() &&
              initialize_monster_visibility_for_new_map();
-    free(data);
     return loaded;
 }
 

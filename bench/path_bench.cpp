@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mesh.h"
-#include "mesh_builder.h"
+#include "bench_mesh.h"
 #include "monster_definitions.h"
 #include "monster_movement.h"
 #include "monsters.h"
@@ -34,18 +34,8 @@ bool load_bench_mesh(int32_t clutter)
         const bool wall = (int32_t)((seed >> 16) % 100) < clutter;
         cell = {(uint16_t)(wall ? 0x11 : 0), 0, 0, NONE, NONE, 0};
     }
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = input.header.mesh_height = SIZE;
-    input.header.team_count = 1;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
     initialize_mesh();
-    const bool loaded = data && load_mesh_from_memory(data, size);
-    free(data);
-    if (!loaded) return false;
+    if (!load_bench_mesh_cells(cells, SIZE, 1)) return false;
     // Keep the start and destination cells open.
     get_mesh_cell(20, 80)->flags = get_mesh_cell(140, 80)->flags = 0;
     return initialize_pathfinding() && initialize_objects() && (initialize_objects_for_new_map(), true) &&

@@ -10,7 +10,7 @@
 
 #include "attack_ai.h"
 #include "mesh.h"
-#include "mesh_builder.h"
+#include "bench_mesh.h"
 #include "monster_definitions.h"
 #include "monsters.h"
 #include "objects.h"
@@ -26,18 +26,8 @@ constexpr int16_t SIZE = 128;
 bool load_bench_world(void)
 {
     std::vector<mesh_cell> cells((size_t)SIZE * SIZE, mesh_cell{0, 0, 0, NONE, NONE, 0});
-    mesh_builder_input input;
-    memset(&input, 0, sizeof(input));
-    input.header.mesh_width = input.header.mesh_height = SIZE;
-    input.header.team_count = 2;
-    input.header.reverb_environment = NONE;
-    input.cells = cells.data();
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
     initialize_mesh();
-    const bool loaded = data && load_mesh_from_memory(data, size);
-    free(data);
-    if (!loaded || !initialize_pathfinding() || !initialize_objects() || !initialize_monsters()) return false;
+    if (!load_bench_mesh_cells(cells, SIZE, 2) || !initialize_pathfinding() || !initialize_objects() || !initialize_monsters()) return false;
     initialize_objects_for_new_map();
     initialize_pathfinding_for_new_map();
     initialize_monsters_for_new_map();

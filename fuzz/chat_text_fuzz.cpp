@@ -25,6 +25,7 @@
 #include "cseries/errors.h"
 #include "dialog_tag_writer.h"
 #include "font_builder.h"
+#include "fuzz_support.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
@@ -36,17 +37,6 @@ enum
     CHAT_ITEM = 1,
 };
 
-static void ignore_message_box(const char *) {}
-
-static char scratch_path[] = "/tmp/vesk_chat_fuzz_XXXXXX";
-
-static void remove_scratch_store(void)
-{
-    dispose_tag_files();
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_path, ignored);
-}
-
 static bool store_tag(tag group, const char *name, int16_t version, const std::vector<uint8_t> &bytes)
 {
     int32_t index = tag_file_new(group, name, version);
@@ -57,15 +47,7 @@ static bool store_tag(tag group, const char *name, int16_t version, const std::v
 // index, NONE when the store could not be made.
 static int32_t make_store(void)
 {
-    char previous[4096];
-    if (!getcwd(previous, sizeof(previous)) || !mkdtemp(scratch_path)) return NONE;
-    atexit(remove_scratch_store);
-    if (chdir(scratch_path) != 0) return NONE;
-    mkdir(TAG_FILES_FOLDER, 0755);
-    mkdir(PLUGINS_FOLDER, 0755);
-    mkdir(LOCAL_TAGS_FOLDER, 0755);
-    initialize_tag_files();
-    tag_files_open(0, nullptr, 0, -1, 0);
+    if (!enter_scratch_store()) return NONE;
     const char *rules[] = {"0", "...", "", " -", "", "", "1"};
     std::vector<uint8_t> list((size_t)encode_string_list_data(rules, 7, nullptr, 0));
     encode_string_list_data(rules, 7, list.data(), (int32_t)list.size());
@@ -77,7 +59,7 @@ static int32_t make_store(void)
         initialize_font_definitions_for_new_map();
         font = font_tag_to_font_index(FUZZ_FONT_TAG);
     }
-    if (chdir(previous) != 0) return NONE;
+    if (!leave_scratch_store()) return NONE;
     return font;
 }
 
@@ -88,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static int32_t font = NONE;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         register_control_handler(DIALOG_CHAT_LIST_TAG, chat_list_control_def_proc);
         font = make_store();
         if (font == NONE) abort();

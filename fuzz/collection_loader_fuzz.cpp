@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "fuzz_support.h"
 #include "gameplay_versions.h"
 #include "shapes.h"
 
@@ -26,15 +27,12 @@ static void expand_bitmap(const bitmap_data *bitmap, const color_table *colors)
     decompress_bitmap(colors, bitmap, buffer.data(), width, height, (int16_t)(2 * width), _decompress_bitmap_88, true);
 }
 
-static void ignore_message_box(const char *) {}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         initialized = true;
     }
     if (size < 1 || size > 4 * MEG) return 0;
@@ -43,9 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data += 1;
     size -= 1;
     // An exact-size copy, so that a read past the end is caught.
-    uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *copy = copy_fuzz_input(data, size);
     if (!copy) return 0;
-    if (size) memcpy(copy, data, size);
     check_collection_tag_data(copy, (int32_t)size, "fuzz", expand_bitmap);
     free(copy);
     return 0;

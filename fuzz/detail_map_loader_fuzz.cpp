@@ -10,16 +10,14 @@
 #include "cseries/errors.h"
 #include "detail_maps.h"
 #include "detail_textures.h"
-
-static void ignore_message_box(const char *) {}
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         initialized = true;
     }
     if (size < 1 || size > (1u << 20)) return 0;

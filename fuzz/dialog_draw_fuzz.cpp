@@ -24,6 +24,7 @@
 #include "bitmaps.h"
 #include "cseries/errors.h"
 #include "demo_data_set.h"
+#include "fuzz_support.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "input/action_queue.h"
@@ -54,7 +55,7 @@ static struct fuzz_globals
     char scratch[4096]; // absolute
 } fuzz_globals = {NONE, nullptr, ""};
 
-static void remove_scratch_store(void)
+static void remove_demo_store(void)
 {
     dispose_tag_files();
     std::error_code ignored;
@@ -71,7 +72,7 @@ static bool make_store(void)
     char previous[2048];
     if (demo.empty() || !getcwd(previous, sizeof(previous)) || !mkdtemp(scratch_path)) return false;
     snprintf(fuzz_globals.scratch, sizeof(fuzz_globals.scratch), "%s/%s", previous, scratch_path);
-    atexit(remove_scratch_store);
+    atexit(remove_demo_store);
     if (chdir(scratch_path) != 0) return false;
     mkdir(TAG_FILES_FOLDER, 0755);
     mkdir(PLUGINS_FOLDER, 0755);
@@ -169,9 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data += 1;
     size -= 1;
     // An exact-size copy, so that a read past the end is caught.
-    uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *copy = copy_fuzz_input(data, size);
     if (!copy) return 0;
-    if (size) memcpy(copy, data, size);
 
     dialog_data *dialog = new_dialog_from_tag_data(FUZZ_DIALOG_TAG, copy, (int32_t)size, list, nullptr, nullptr, NONE,
                                                    (control & 2) ? _dialog_has_no_background_flag : 0);

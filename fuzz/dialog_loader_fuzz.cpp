@@ -14,36 +14,18 @@
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "cseries/errors.h"
+#include "fuzz_support.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
 #define FUZZ_CONTROL_TAG FOUR_CHARACTER_CODE('t', 'p', 'r', 'b')
 #define FUZZ_DIALOG_TAG FOUR_CHARACTER_CODE('f', 'u', 'z', 'z')
 
-static void ignore_message_box(const char *) {}
-
-static char scratch_path[] = "/tmp/vesk_dialog_fuzz_XXXXXX";
-
-static void remove_scratch_store(void)
-{
-    dispose_tag_files();
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_path, ignored);
-}
-
 // A store in a scratch directory holding one dialog string list of a few
 // rows, read once; the fuzzer's own directory is current again afterwards.
 static int32_t make_string_list(void)
 {
-    char previous[4096];
-    if (!getcwd(previous, sizeof(previous)) || !mkdtemp(scratch_path)) return NONE;
-    atexit(remove_scratch_store);
-    if (chdir(scratch_path) != 0) return NONE;
-    mkdir(TAG_FILES_FOLDER, 0755);
-    mkdir(PLUGINS_FOLDER, 0755);
-    mkdir(LOCAL_TAGS_FOLDER, 0755);
-    initialize_tag_files();
-    tag_files_open(0, nullptr, 0, -1, 0);
+    if (!enter_scratch_store()) return NONE;
     const char *rows[] = {"one", "", "three", "a longer fourth row"};
     uint8_t list[256];
     const int32_t size = encode_string_list_data(rows, 4, list, sizeof(list));
@@ -51,7 +33,7 @@ static int32_t make_string_list(void)
     const int32_t list_index = size > 0 && index != NONE && tag_file_write(&index, 0, size, list)
                                    ? dialog_string_list_tag_to_string_index(FUZZ_DIALOG_TAG)
                                    : NONE;
-    if (chdir(previous) != 0) return NONE;
+    if (!leave_scratch_store()) return NONE;
     return list_index;
 }
 
@@ -61,8 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static int32_t string_list = NONE;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         register_control_handler(FUZZ_CONTROL_TAG, default_control_handler);
         string_list = make_string_list();
         if (string_list == NONE) abort();
@@ -73,9 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data += 1;
     size -= 1;
     // An exact-size copy, so that a read past the end is caught.
-    uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *copy = copy_fuzz_input(data, size);
     if (!copy) return 0;
-    if (size) memcpy(copy, data, size);
 
     dialog_data *dialog = new_dialog_from_tag_data(FUZZ_DIALOG_TAG, copy, (int32_t)size, list, nullptr, nullptr, NONE,
                                                    _dialog_has_no_background_flag);

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "fuzz_support.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "recording.h"
@@ -30,18 +31,6 @@ static bool set_up(void)
     initialize_tag_files();
     initialize_game_record();
     return initialize_commands() && initialize_recording();
-}
-
-// Writes the bytes as the data of a local film tag file.
-static bool write_film(const char *path, const uint8_t *data, size_t size)
-{
-    local_tag_file_header header;
-    local_tag_file_header_build(&header, RECORDING_GROUP_TAG, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'), RECORDING_VERSION_NUMBER, 0, "fuzz",
-                                (int32_t)size);
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    bool ok = fwrite(&header, sizeof(header), 1, file) == 1 && (size == 0 || fwrite(data, size, 1, file) == 1);
-    return fclose(file) == 0 && ok;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -66,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A fresh store: it keeps the size of a file it has opened by path.
     dispose_tag_files();
     initialize_tag_files();
-    if (!write_film("fuzz.film", data, size)) return 0;
+    if (!write_fuzz_tag_file("fuzz.film", RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, data, size)) return 0;
     new_game_data game;
     if (begin_film_from_path("fuzz.film", &game))
     {

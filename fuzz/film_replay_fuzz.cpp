@@ -65,7 +65,7 @@ static bool make_seed(void)
     reset_small_game("seed.film");
     const std::vector<uint8_t> bytes = read_written_seed();
     const size_t size = bytes.size();
-    if (!write_small_game_file(FUZZ_FILM_PATH, RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, bytes.data(), size))
+    if (!write_fuzz_tag_file(FUZZ_FILM_PATH, RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, bytes.data(), size))
         return false;
     const int32_t reached = replay(bytes.data(), size);
     reset_small_game(FUZZ_FILM_PATH);
@@ -77,20 +77,16 @@ static bool make_seed(void)
     return true;
 }
 
-// Before the first input: making the demo data set takes a while.
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    if (!set_up_small_game() || !make_seed()) abort();
-    add_small_game_flags(argc, argv);
-    leave_small_game();
-    return 0;
+    return initialize_small_game_target(argc, argv, make_seed);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > (1 << 18)) return 0;
     enter_small_game();
-    if (write_small_game_file(FUZZ_FILM_PATH, RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, data, size))
+    if (write_fuzz_tag_file(FUZZ_FILM_PATH, RECORDING_GROUP_TAG, RECORDING_VERSION_NUMBER, data, size))
         replay(data, size);
     reset_small_game(FUZZ_FILM_PATH);
     leave_small_game();

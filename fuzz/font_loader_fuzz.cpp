@@ -8,16 +8,14 @@
 #include "bitmap_text.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
-
-static void ignore_message_box(const char *) {}
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         initialized = true;
     }
     if (size > 4 * MEG) return 0;

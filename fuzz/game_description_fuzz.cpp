@@ -18,11 +18,9 @@
 #include "bitmap_dialogs/game_graphic_control.h"
 #include "cseries/errors.h"
 #include "networking_procedures.h"
-#include "scratch_store.h"
+#include "fuzz_support.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
-
-static void ignore_message_box(const char *) {}
 
 static bool ranked_answer = false;
 
@@ -57,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         if (!make_scratch_store()) abort();
         fuzz_networking.enough_players_for_ranked_game = ranked;
         register_networking_procedures(&fuzz_networking);

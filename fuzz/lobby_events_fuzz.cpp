@@ -27,7 +27,7 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_lists.h"
 #include "register_vesk_controls.h"
-#include "scratch_store.h"
+#include "fuzz_support.h"
 #include "tag_files/tag_files.h"
 
 #define FUZZ_DIALOG_TAG FOUR_CHARACTER_CODE('f', 'u', 'z', 'l')
@@ -41,8 +41,6 @@ enum
     SEARCH,
     MAXIMUM_PACKET = 65536,
 };
-
-static void ignore_message_box(const char *) {}
 
 static dialog_data *make_dialog(void)
 {
@@ -93,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static new_player_data player;
     if (!dialog)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         if (!make_scratch_store() || !(dialog = make_dialog())) abort();
         lists = empty_metaserver_lobby_lists();
         lists.dialog = dialog;

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "cseries/errors.h"
+#include "fuzz_support.h"
 #include "mesh.h"
 #include "mesh_builder.h"
 #include "render/terrain_overlays.h"
-
-static void ignore_message_box(const char *) {}
 
 static bool load_flat_map(int16_t width, int16_t height)
 {
@@ -39,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         initialize_mesh();
         initialized = true;
     }

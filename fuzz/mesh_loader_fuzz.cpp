@@ -6,25 +6,22 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "fuzz_support.h"
 #include "mesh.h"
-
-static void ignore_message_box(const char *) {}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         initialize_mesh();
         initialized = true;
     }
     if (size > 4 * MEG) return 0;
     // An exact-size copy, so that a read past the end is caught.
-    uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *copy = copy_fuzz_input(data, size);
     if (!copy) return 0;
-    if (size) memcpy(copy, data, size);
     if (load_mesh_from_memory(copy, (int32_t)size))
     {
         const int32_t right = mesh_width * WORLD_ONE, bottom = mesh_height * WORLD_ONE;

@@ -13,12 +13,11 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/errors.h"
+#include "fuzz_support.h"
 #include "observer_constants.h"
 #include "tag_files/tag_files.h"
 
 namespace {
-
-void ignore_message_box(const char *) {}
 
 std::string store_directory;
 
@@ -39,8 +38,7 @@ bool enter_store(void)
     mkdir("tags", 0755);
     mkdir("plugins", 0755);
     mkdir(LOCAL_TAGS_FOLDER, 0755);
-    set_message_box_proc(ignore_message_box);
-    set_ignore_errors(true);
+    quiet_fuzz_errors();
     initialize_tag_files();
     tag_files_open(0, nullptr, -1, -1, 0); // no foundation files: reported, the local folder still opens
     return initialize_observer_physics_constants();

@@ -100,13 +100,9 @@ static bool make_seed(void)
     return true;
 }
 
-// Before the first input: making the demo data set takes a while.
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    if (!set_up_small_game() || !make_seed()) abort();
-    add_small_game_flags(argc, argv);
-    leave_small_game();
-    return 0;
+    return initialize_small_game_target(argc, argv, make_seed);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

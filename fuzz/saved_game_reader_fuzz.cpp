@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "fuzz_support.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "recording.h"
@@ -31,17 +32,6 @@ static bool set_up(void)
     initialize_tag_files();
     initialize_game_record();
     return initialize_recording();
-}
-
-static bool write_saved_game(const char *path, const uint8_t *data, size_t size)
-{
-    local_tag_file_header header;
-    local_tag_file_header_build(&header, SAVED_GAME_GROUP_TAG, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'), SAVE_GAME_VERSION_NUMBER, 0, "fuzz",
-                                (int32_t)size);
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    bool ok = fwrite(&header, sizeof(header), 1, file) == 1 && (size == 0 || fwrite(data, size, 1, file) == 1);
-    return fclose(file) == 0 && ok;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -62,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     dispose_tag_files();
     mkdir(SAVED_GAMES_FOLDER, 0755);
-    if (!write_saved_game(SAVED_GAMES_FOLDER "/fuzz", data, size)) return 0;
+    if (!write_fuzz_tag_file(SAVED_GAMES_FOLDER "/fuzz", SAVED_GAME_GROUP_TAG, SAVE_GAME_VERSION_NUMBER, data,
+                             size)) return 0;
     initialize_tag_files();
     tag_files_open(0, nullptr, 0, -1, 0);
     const int32_t tag_index = tag_file_open(SAVED_GAME_GROUP_TAG, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'));

@@ -22,6 +22,7 @@
 
 #include "cseries/errors.h"
 #include "demo_data_set.h"
+#include "fuzz_support.h"
 #include "determinism_harness.h"
 #include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
@@ -93,18 +94,6 @@ static inline bool set_up_small_game(void)
     stop_simulation();
     set_ignore_errors(true);
     return true;
-}
-
-// Writes the bytes as the data of a local tag file of `group` at `path`.
-static inline bool write_small_game_file(const char *path, tag group, int16_t version, const uint8_t *data, size_t size)
-{
-    local_tag_file_header header;
-    local_tag_file_header_build(&header, group, FOUR_CHARACTER_CODE('f', 'u', 'z', 'z'), version, 0, "fuzz",
-                                (int32_t)size);
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    const bool ok = fwrite(&header, sizeof(header), 1, file) == 1 && (size == 0 || fwrite(data, size, 1, file) == 1);
-    return fclose(file) == 0 && ok;
 }
 
 // Back to the state between maps, with the file at `path` gone from the
@@ -214,4 +203,16 @@ static inline std::vector<uint8_t> read_written_seed(void)
     if (seed) fclose(seed);
     bytes.resize(size);
     return bytes;
+}
+
+// The LLVMFuzzerInitialize of a small-game target: the demo data set and the
+// small map, then `make_seed` (which may write the target's seed input);
+// aborts when any fails, since no input could run.  Making the data set
+// takes a while: it is done once, before the first input.
+static inline int initialize_small_game_target(int *argc, char ***argv, bool (*make_seed)(void))
+{
+    if (!set_up_small_game() || !make_seed()) abort();
+    add_small_game_flags(argc, argv);
+    leave_small_game();
+    return 0;
 }

@@ -11,9 +11,8 @@
 
 #include "cseries/errors.h"
 #include "cseries/log.h"
+#include "fuzz_support.h"
 #include "sound/sound_definitions.h"
-
-static void ignore_message_box(const char *) {}
 
 static void no_dependency(tag, tag, int16_t *index, uint32_t) { *index = NONE; }
 
@@ -22,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static bool initialized = false;
     if (!initialized)
     {
-        set_message_box_proc(ignore_message_box);
-        set_ignore_errors(true);
+        quiet_fuzz_errors();
         initialize_sound_definitions();
         initialize_sound_definitions_for_new_map();
         initialized = true;

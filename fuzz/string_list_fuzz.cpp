@@ -6,15 +6,15 @@
 #include <cstring>
 
 #include "cseries/byte_swapping.h"
+#include "fuzz_support.h"
 #include "vesk/string_lists.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > (size_t)MAXIMUM_STRING_LIST_DATA_SIZE) return 0;
     // An exact-size copy, so that a read past the end is caught.
-    uint8_t *copy = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *copy = copy_fuzz_input(data, size);
     if (!copy) return 0;
-    if (size) memcpy(copy, data, size);
 
     const int32_t count = validate_string_list_data(copy, (int32_t)size);
     if (count != NONE)

@@ -8,15 +8,15 @@
 #include <cstring>
 
 #include "cseries/cseries.h"
+#include "fuzz_support.h"
 #include "tag_files/tag_file_formats.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > (1 << 20)) return 0;
     // A copy of exactly `size` bytes, so that any read past it is caught.
-    uint8_t *bytes = (uint8_t *)malloc(size ? size : 1);
+    uint8_t *bytes = copy_fuzz_input(data, size);
     if (!bytes) return 0;
-    if (size) memcpy(bytes, data, size);
 
     monolithic_tag_file_header header;
     monolithic_tag_entry *entries = nullptr;

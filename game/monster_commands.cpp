@@ -426,35 +426,25 @@ static world_point2d monster_position(const monster_data *monster)
 
 // ---- the verbs ------------------------------------------------------------------------------------
 
-// Starts decoding an order: the verb's record, then the units it names as the
-// validity filter keeps them (into monster_command_globals.units).  Null, with
-// `count` 0, when the command does not decode.
-static const void *decode_order(command_codec_state *state, command_header *command, const order_context *context,
-                                int16_t verb, int16_t record_size, const byte_swap_code *record_byte_swapping,
-                                int32_t *count)
-{
-    *count = 0;
-    command_decode_new(state, command, verb);
-    const void *data = command_decode_data(state, record_size, record_byte_swapping);
-    if (!data || !decode_ordered_units(state, context, order_is_from_player(context), monster_command_globals.units,
-                                       count))
-        return nullptr;
-    return data;
-}
-
-static bool run_movement(command_header *command, const order_context *context)
+// An order as the prelude shared by every verb left it: the codec past the
+// verb's record and, for a verb that names units, past its unit list.
+struct decoded_order
 {
     command_codec_state state;
-    int32_t count;
-    const command_movement_data *data = (const command_movement_data *)decode_order(
-        &state, command, context, _command_movement, sizeof(command_movement_data),
-        command_movement_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const void *record; // the verb's record, in host order; NULL for a verb without one
+    int16_t *units;     // the named units the validity filter kept (monster_command_globals.units)
+    int32_t count;      // 0 for a verb that names none
+};
+
+static bool run_movement(decoded_order *order, const order_context *context)
+{
+    const command_movement_data *data = (const command_movement_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     int16_t waypoint_count = 0;
     const world_point2d *waypoints = (const world_point2d *)command_decode_array(
-        &state, &waypoint_count, sizeof(world_point2d), command_waypoint_byte_swapping_data);
-    if (!waypoints || state.failed) return false;
+        &order->state, &waypoint_count, sizeof(world_point2d), command_waypoint_byte_swapping_data);
+    if (!waypoints || order->state.failed) return false;
     if (waypoint_count > MAXIMUM_WAYPOINTS_PER_COMMAND)
     {
         log_skipped_order(context, "more waypoints than a unit can hold");
@@ -502,16 +492,14 @@ static bool run_movement(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_target(command_header *command, const order_context *context)
+static bool run_target(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count, target_count = 0;
-    const command_target_data *data = (const command_target_data *)decode_order(
-        &state, command, context, _command_target, sizeof(command_target_data),
-        command_target_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units, *targets = monster_command_globals.targets;
-    if (!data || !decode_ordered_units(&state, context, false, targets, &target_count))
-        return false;
+    const command_target_data *data = (const command_target_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
+    int32_t target_count = 0;
+    int16_t *targets = monster_command_globals.targets;
+    if (!decode_ordered_units(&order->state, context, false, targets, &target_count)) return false;
     if (target_count == 0) return true;
 
     int32_t closest = NONE;
@@ -554,15 +542,11 @@ static bool run_target(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_attack_location(command_header *command, const order_context *context)
+static bool run_attack_location(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const command_attack_location_data *data = (const command_attack_location_data *)decode_order(
-        &state, command, context, _command_attack_location, sizeof(command_attack_location_data),
-        command_attack_location_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const command_attack_location_data *data = (const command_attack_location_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     const uint32_t flags = data->flags & (_command_attack_location_special_ability_flag |
                                           _command_attack_location_ignore_model_collision_flag);
     for (int32_t i = 0; i < count; ++i)
@@ -575,15 +559,11 @@ static bool run_attack_location(command_header *command, const order_context *co
     return true;
 }
 
-static bool run_pick_up(command_header *command, const order_context *context)
+static bool run_pick_up(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const command_pick_up_data *data = (const command_pick_up_data *)decode_order(
-        &state, command, context, _command_pick_up, sizeof(command_pick_up_data),
-        command_pick_up_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const command_pick_up_data *data = (const command_pick_up_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     if (!get_object_by_identifier(data->object_index, data->object_identifier))
     {
         // Someone took it first, or the sender named an object that never was.
@@ -648,15 +628,11 @@ static void retreat_unit(int32_t monster_index)
         set_monster_waypoints(monster_index, 1, &destination, false, 0);
 }
 
-static bool run_general(command_header *command, const order_context *context)
+static bool run_general(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const command_general_data *data = (const command_general_data *)decode_order(
-        &state, command, context, _command_general, sizeof(command_general_data),
-        command_general_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const command_general_data *data = (const command_general_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     if (data->type < 0 || data->type >= NUMBER_OF_COMMAND_GENERAL_TYPES)
     {
         log_skipped_order(context, "a general order outside the table");
@@ -694,16 +670,11 @@ static bool run_general(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_rename(command_header *command, const order_context *context)
+static bool run_rename(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const void *data = decode_order(
-        &state, command, context, _command_rename, sizeof(command_rename_data),
-        command_rename_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
-    const char *name = command_decode_string(&state, MAXIMUM_MONSTER_NAME_LENGTH);
+    int16_t *units = order->units;
+    const int32_t count = order->count;
+    const char *name = command_decode_string(&order->state, MAXIMUM_MONSTER_NAME_LENGTH);
     if (!name) return false;
     for (int32_t i = 0; i < count; ++i)
     {
@@ -716,15 +687,11 @@ static bool run_rename(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_rotation(command_header *command, const order_context *context)
+static bool run_rotation(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const command_rotation_data *data = (const command_rotation_data *)decode_order(
-        &state, command, context, _command_rotation, sizeof(command_rotation_data),
-        command_rotation_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const command_rotation_data *data = (const command_rotation_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     const angle turn = (angle)(0x10000 - data->rotation_angle);
     for (int32_t i = 0; i < count; ++i)
     {
@@ -762,15 +729,11 @@ static bool player_is_in_game(int32_t player_index)
     return player && !(player->flags & FLAG(_player_has_been_dropped_bit));
 }
 
-static bool run_detach(command_header *command, const order_context *context)
+static bool run_detach(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const command_detach_data *data = (const command_detach_data *)decode_order(
-        &state, command, context, _command_detach, sizeof(command_detach_data),
-        command_detach_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const command_detach_data *data = (const command_detach_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     if (!player_is_in_game(data->new_owner_player_index))
     {
         log_skipped_order(context, "a new owner who is not in the game");
@@ -780,27 +743,19 @@ static bool run_detach(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_inventory(command_header *command, const order_context *context)
+static bool run_inventory(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    int32_t count;
-    const command_inventory_data *data = (const command_inventory_data *)decode_order(
-        &state, command, context, context->verb, sizeof(command_inventory_data),
-        command_inventory_data_byte_swapping_data, &count);
-    int16_t *units = monster_command_globals.units;
-    if (!data) return false;
+    const command_inventory_data *data = (const command_inventory_data *)order->record;
+    int16_t *units = order->units;
+    const int32_t count = order->count;
     const command_inventory_data copy = *data;
     if (count > 0) handle_monster_inventory_command(context->verb, context->player_index, &copy, count, units);
     return true;
 }
 
-static bool run_ally(command_header *command, const order_context *context)
+static bool run_ally(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    command_decode_new(&state, command, _command_ally);
-    const command_ally_data *data =
-        (const command_ally_data *)command_decode_data(&state, sizeof(command_ally_data), command_ally_data_byte_swapping_data);
-    if (!data) return false;
+    const command_ally_data *data = (const command_ally_data *)order->record;
     const int32_t teams = get_team_count();
     if (data->team0 < 0 || data->team0 >= teams || data->team1 < 0 || data->team1 >= teams ||
         data->team0 == data->team1)
@@ -822,13 +777,10 @@ static bool run_ally(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_chat(command_header *command, const order_context *context)
+static bool run_chat(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    command_decode_new(&state, command, _command_chat);
-    const command_chat_data *data =
-        (const command_chat_data *)command_decode_data(&state, sizeof(command_chat_data), command_chat_data_byte_swapping_data);
-    const char *text = data ? command_decode_string(&state, MAXIMUM_CHAT_MESSAGE_LENGTH) : nullptr;
+    const command_chat_data *data = (const command_chat_data *)order->record;
+    const char *text = command_decode_string(&order->state, MAXIMUM_CHAT_MESSAGE_LENGTH);
     if (!text) return false;
     const chat_command_procedure chat = chat_command_slot.get();
     if (chat)
@@ -838,16 +790,12 @@ static bool run_chat(command_header *command, const order_context *context)
     return true;
 }
 
-static bool run_preset_selection(command_header *command, const order_context *context)
+static bool run_preset_selection(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    command_decode_new(&state, command, _command_preset_selection);
-    const command_preset_selection_data *data = (const command_preset_selection_data *)command_decode_data(
-        &state, sizeof(command_preset_selection_data), command_preset_selection_data_byte_swapping_data);
+    const command_preset_selection_data *data = (const command_preset_selection_data *)order->record;
     int16_t count = 0;
-    const int16_t *identifiers = data ? (const int16_t *)command_decode_array(&state, &count, sizeof(int16_t),
-                                                                             command_unit_identifier_byte_swapping_data)
-                                      : nullptr;
+    const int16_t *identifiers = (const int16_t *)command_decode_array(&order->state, &count, sizeof(int16_t),
+                                                                      command_unit_identifier_byte_swapping_data);
     if (!identifiers) return false;
     if (data->preset_index < 0 || data->preset_index >= MAXIMUM_PRESET_SELECTIONS ||
         count > maximum_units_per_command())
@@ -862,11 +810,9 @@ static bool run_preset_selection(command_header *command, const order_context *c
     return true;
 }
 
-static bool run_drop_player(command_header *command, const order_context *context)
+static bool run_drop_player(decoded_order *order, const order_context *context)
 {
-    command_codec_state state;
-    command_decode_new(&state, command, _command_drop_player);
-    if (state.failed) return false;
+    if (order->state.failed) return false;
     if (!player_is_in_game(context->player_index))
     {
         log_skipped_order(context, "the player has dropped already");
@@ -880,71 +826,87 @@ static bool run_drop_player(command_header *command, const order_context *contex
     return true;
 }
 
-typedef bool (*unit_verb_procedure)(command_header *command, const order_context *context);
+typedef bool (*unit_verb_procedure)(decoded_order *order, const order_context *context);
+
+// One row a verb: what carries it out and what its command holds before the
+// verb's own fields: its record (none when `record_size` is 0) and, when
+// `names_units`, the list of units it orders.  Verbs that are not the
+// units' have no row.  The four inventory verbs share one procedure, which
+// reads the verb from the context.
+struct unit_verb
+{
+    unit_verb_procedure run;
+    int16_t record_size;
+    const byte_swap_code *record_byte_swapping;
+    bool names_units;
+};
+#define UNIT_VERB(procedure, record, names_units) \
+    unit_verb{procedure, (int16_t)sizeof(record), record##_byte_swapping_data, names_units}
+
+static constexpr std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> unit_verbs = [] {
+    std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> table{};
+    table[_command_general] = UNIT_VERB(run_general, command_general_data, true);
+    table[_command_movement] = UNIT_VERB(run_movement, command_movement_data, true);
+    table[_command_target] = UNIT_VERB(run_target, command_target_data, true);
+    table[_command_attack_location] = UNIT_VERB(run_attack_location, command_attack_location_data, true);
+    table[_command_pick_up] = UNIT_VERB(run_pick_up, command_pick_up_data, true);
+    table[_command_rename] = UNIT_VERB(run_rename, command_rename_data, true);
+    table[_command_rotation] = UNIT_VERB(run_rotation, command_rotation_data, true);
+    table[_command_drop_player] = unit_verb{run_drop_player, 0, nullptr, false};
+    table[_command_chat] = UNIT_VERB(run_chat, command_chat_data, false);
+    table[_command_detach] = UNIT_VERB(run_detach, command_detach_data, true);
+    table[_command_ally] = UNIT_VERB(run_ally, command_ally_data, false);
+    table[_command_preset_selection] = UNIT_VERB(run_preset_selection, command_preset_selection_data, false);
+    table[_command_inventory] = UNIT_VERB(run_inventory, command_inventory_data, true);
+    table[_command_inventory_drop] = UNIT_VERB(run_inventory, command_inventory_data, true);
+    table[_command_inventory_prev] = UNIT_VERB(run_inventory, command_inventory_data, true);
+    table[_command_inventory_next] = UNIT_VERB(run_inventory, command_inventory_data, true);
+    return table;
+}();
+#undef UNIT_VERB
 
 // Carries out a unit verb's command: a player's queued one (`internal_identifier`
-// NONE) or a map action's (its identifier).
-static bool run_order(unit_verb_procedure procedure, command_header *command, int16_t internal_identifier)
+// NONE) or a map action's (its identifier).  The prelude every verb shares
+// decodes the record and the units it names; a command that does not decode
+// is refused (false) before the verb's procedure sees it.
+static bool run_unit_command(command_header *command, int16_t internal_identifier)
 {
+    const int32_t verb = command->verb;
+    if (verb < 0 || verb >= NUMBER_OF_COMMAND_VERBS || !unit_verbs[verb].run) return false;
+    const unit_verb *row = &unit_verbs[verb];
     order_context context;
     context.internal_identifier = internal_identifier;
     context.player_index = internal_identifier == NONE ? command->player_index : (int16_t)NONE;
     context.verb = command->verb;
     context.time = 0;
-    return procedure(command, &context);
+
+    decoded_order order;
+    order.record = nullptr;
+    order.units = monster_command_globals.units;
+    order.count = 0;
+    command_decode_new(&order.state, command, context.verb);
+    if (row->record_size > 0)
+    {
+        order.record = command_decode_data(&order.state, row->record_size, row->record_byte_swapping);
+        if (!order.record) return false;
+    }
+    if (row->names_units &&
+        !decode_ordered_units(&order.state, &context, order_is_from_player(&context), order.units, &order.count))
+        return false;
+    return row->run(&order, &context);
 }
 
-// The executor's procedure of one unit verb: a queued command, the player's
-// (already checked by the executor to be one of the game).
-template <unit_verb_procedure procedure>
-static bool execute_queued_order(command_header *command)
+// The executor's procedure of every unit verb: a queued command, the
+// player's (already checked by the executor to be one of the game).
+static bool execute_queued_unit_command(command_header *command)
 {
-    return run_order(procedure, command, NONE);
-}
-
-// One row a verb: what carries it out, and the executor's procedure for it.
-// Verbs that are not the units' have none.  The four inventory verbs share
-// one procedure, which reads the verb from the context.
-struct unit_verb
-{
-    unit_verb_procedure run;
-    command_verb_procedure execute;
-};
-#define UNIT_VERB(procedure) unit_verb{procedure, execute_queued_order<procedure>}
-
-static constexpr std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> unit_verbs = [] {
-    std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> table{};
-    table[_command_general] = UNIT_VERB(run_general);
-    table[_command_movement] = UNIT_VERB(run_movement);
-    table[_command_target] = UNIT_VERB(run_target);
-    table[_command_attack_location] = UNIT_VERB(run_attack_location);
-    table[_command_pick_up] = UNIT_VERB(run_pick_up);
-    table[_command_rename] = UNIT_VERB(run_rename);
-    table[_command_rotation] = UNIT_VERB(run_rotation);
-    table[_command_drop_player] = UNIT_VERB(run_drop_player);
-    table[_command_chat] = UNIT_VERB(run_chat);
-    table[_command_detach] = UNIT_VERB(run_detach);
-    table[_command_ally] = UNIT_VERB(run_ally);
-    table[_command_preset_selection] = UNIT_VERB(run_preset_selection);
-    table[_command_inventory] = UNIT_VERB(run_inventory);
-    table[_command_inventory_drop] = UNIT_VERB(run_inventory);
-    table[_command_inventory_prev] = UNIT_VERB(run_inventory);
-    table[_command_inventory_next] = UNIT_VERB(run_inventory);
-    return table;
-}();
-#undef UNIT_VERB
-
-static bool run_unit_command(command_header *command, int16_t internal_identifier)
-{
-    const int32_t verb = command->verb;
-    if (verb < 0 || verb >= NUMBER_OF_COMMAND_VERBS || !unit_verbs[verb].run) return false;
-    return run_order(unit_verbs[verb].run, command, internal_identifier);
+    return run_unit_command(command, NONE);
 }
 
 void register_monster_command_hooks(void)
 {
     for (int16_t verb = 0; verb < NUMBER_OF_COMMAND_VERBS; ++verb)
-        if (unit_verbs[verb].execute) register_command_verb_procedure(verb, unit_verbs[verb].execute);
+        if (unit_verbs[verb].run) register_command_verb_procedure(verb, execute_queued_unit_command);
     register_map_store_procedures(_startup_formations, [](const new_game_data *) { return initialize_formations_for_new_map(); },
                                   dispose_formations_from_old_map);
     register_startup_procedure(_startup_formations, initialize_formations);

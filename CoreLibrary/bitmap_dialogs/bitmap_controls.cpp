@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cseries/cseries.h"
+#include "cseries/log.h"
 
 struct control_handler_entry
 {
@@ -48,6 +49,11 @@ control_def_proc find_control_handler(file_tag tag)
     for (int32_t i = 0; i < handlers->array_size; ++i)
         if (handlers->array[i].tag == tag) return handlers->array[i].procedure;
     return nullptr;
+}
+
+void report_foreign_control_record(const char *assertion)
+{
+    assertion_failed(__FILE__, __LINE__, _assertion_vassert, "record && record->cookie==cookie", assertion);
 }
 
 static bool point_in_item(const control_data *item, point2d point)

@@ -13,6 +13,7 @@
 // dialog exists) and read-only afterwards.  Main thread only.
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 
@@ -89,6 +90,43 @@ struct param_control_wheel_verb
 // item; 1 exactly when released inside; a state change marks the item
 // dirty).  Verbs 1 and 4-10: 0.  Any other verb: a logged halt, 0.
 intptr_t default_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
+
+// The create verb's record of a control type: zeroed, its `cookie` member
+// set; NULL when memory runs out.  The type's dispose verb frees it (the
+// default handler does, when the record owns nothing else).
+template <typename record_type> record_type *new_control_record(int32_t cookie)
+{
+    record_type *record = (record_type *)calloc(1, sizeof(record_type));
+    if (record) record->cookie = cookie;
+    return record;
+}
+
+// Logs a refused control record as the assertion `assertion` (see get_control_record).
+void report_foreign_control_record(const char *assertion);
+
+// The record of the item `item_id` made by `procedure` when it carries
+// `cookie`; NULL otherwise.  The procedure is compared before the record is
+// read: another type's record may be shorter than a cookie.  A missing item
+// is logged "control" (find_control_of_type); an item of another type,
+// without a record or with another cookie is logged as the assertion
+// `assertion`, or refused quietly when `assertion` is NULL.  `item_out`, when
+// given, receives the item of a record returned.
+template <typename record_type>
+record_type *get_control_record(const dialog_data *dialog, int16_t item_id, control_def_proc procedure,
+                                decltype(record_type::cookie) cookie, const char *assertion,
+                                control_data **item_out = nullptr)
+{
+    control_data *item = find_control_of_type(dialog, item_id, procedure);
+    if (!item) return nullptr;
+    record_type *record = item->handler == procedure ? (record_type *)item->extra_data : nullptr;
+    if (!record || record->cookie != cookie)
+    {
+        if (assertion) report_foreign_control_record(assertion);
+        return nullptr;
+    }
+    if (item_out) *item_out = item;
+    return record;
+}
 
 // Adds a control type.  A code that already has a procedure keeps it (true);
 // false when the registry cannot grow or the procedure is NULL.

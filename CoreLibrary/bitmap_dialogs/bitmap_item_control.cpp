@@ -16,14 +16,8 @@
 // another type.
 static bitmap_extra_data *get_record(const dialog_data *dialog, int16_t item_id, control_data **item_out = nullptr)
 {
-    control_data *item = find_control_of_type(dialog, item_id, bitmap_control_def_proc);
-    if (!item) return nullptr;
-    bitmap_extra_data *data = (bitmap_extra_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == bitmap_control_def_proc && data->cookie == BITMAP_ITEM_COOKIE,
-                 "not a bitmap item"))
-        return nullptr;
-    if (item_out) *item_out = item;
-    return data;
+    return get_control_record<bitmap_extra_data>(dialog, item_id, bitmap_control_def_proc, BITMAP_ITEM_COOKIE,
+                                                 "not a bitmap item", item_out);
 }
 
 bitmap_extra_data *get_bitmap_item_data(const dialog_data *dialog, int16_t item_id)
@@ -101,9 +95,8 @@ intptr_t bitmap_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
     {
     case _control_new_verb:
     {
-        bitmap_extra_data *data = (bitmap_extra_data *)calloc(1, sizeof(bitmap_extra_data));
+        bitmap_extra_data *data = new_control_record<bitmap_extra_data>(BITMAP_ITEM_COOKIE);
         if (!data) return 0;
-        data->cookie = BITMAP_ITEM_COOKIE;
         data->collection_index = NONE;
         data->sequence_index = NONE;
         data->drawing_flags = BITMAP_ITEM_DEFAULT_DRAWING_FLAGS;

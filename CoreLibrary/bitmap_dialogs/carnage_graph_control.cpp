@@ -40,10 +40,8 @@ bool graph_type_is_valid(int16_t type)
 
 static carnage_graph_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, carnage_graph_control_handler);
-    if (!item) return nullptr;
-    carnage_graph_extra_data *data = (carnage_graph_extra_data *)item->extra_data;
-    return data && data->cookie == CARNAGE_GRAPH_COOKIE ? data : nullptr;
+    return get_control_record<carnage_graph_extra_data>(dialog, item_id, carnage_graph_control_handler,
+                                                        CARNAGE_GRAPH_COOKIE, nullptr);
 }
 
 void set_carnage_graph_type(dialog_data *dialog, int16_t item_id, int16_t type)
@@ -180,18 +178,7 @@ intptr_t carnage_graph_control_handler(int16_t verb, dialog_data *dialog, int16_
 {
     switch (verb)
     {
-    case _control_new_verb:
-    {
-        carnage_graph_extra_data *data = (carnage_graph_extra_data *)calloc(1, sizeof(carnage_graph_extra_data));
-        if (data) data->cookie = CARNAGE_GRAPH_COOKIE;
-        return (intptr_t)data;
-    }
-    case _control_dispose_verb:
-    {
-        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        if (p) free(p->data);
-        return 0;
-    }
+    case _control_new_verb: return (intptr_t)new_control_record<carnage_graph_extra_data>(CARNAGE_GRAPH_COOKIE);
     case _control_click_verb: return 0;
     case _control_draw_verb:
     {

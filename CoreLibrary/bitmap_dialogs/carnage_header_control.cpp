@@ -30,10 +30,8 @@ static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 
 static carnage_header_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, carnage_header_control_handler);
-    if (!item) return nullptr;
-    carnage_header_extra_data *data = (carnage_header_extra_data *)item->extra_data;
-    return data && data->cookie == CARNAGE_HEADER_COOKIE ? data : nullptr;
+    return get_control_record<carnage_header_extra_data>(dialog, item_id, carnage_header_control_handler,
+                                                         CARNAGE_HEADER_COOKIE, nullptr);
 }
 
 void set_carnage_header_type(dialog_data *dialog, int16_t item_id, int16_t type, bool is_graph)
@@ -76,18 +74,7 @@ intptr_t carnage_header_control_handler(int16_t verb, dialog_data *dialog, int16
 {
     switch (verb)
     {
-    case _control_new_verb:
-    {
-        carnage_header_extra_data *data = (carnage_header_extra_data *)calloc(1, sizeof(carnage_header_extra_data));
-        if (data) data->cookie = CARNAGE_HEADER_COOKIE;
-        return (intptr_t)data;
-    }
-    case _control_dispose_verb:
-    {
-        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        if (p) free(p->data);
-        return 0;
-    }
+    case _control_new_verb: return (intptr_t)new_control_record<carnage_header_extra_data>(CARNAGE_HEADER_COOKIE);
     case _control_click_verb: return 0;
     case _control_draw_verb:
     {

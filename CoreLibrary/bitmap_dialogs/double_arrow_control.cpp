@@ -19,14 +19,8 @@
 // of another type.
 static double_arrow_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, double_arrow_control_def_proc);
-    if (!item) return nullptr;
-    double_arrow_control_data *data = (double_arrow_control_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == double_arrow_control_def_proc &&
-                     data->cookie == DOUBLE_ARROW_CONTROL_COOKIE,
-                 "not a double arrow control"))
-        return nullptr;
-    return data;
+    return get_control_record<double_arrow_control_data>(dialog, item_id, double_arrow_control_def_proc,
+                                                         DOUBLE_ARROW_CONTROL_COOKIE, "not a double arrow control");
 }
 
 static int32_t clamp_value(int32_t value, int32_t minimum, int32_t maximum)
@@ -220,9 +214,8 @@ intptr_t double_arrow_control_def_proc(int16_t verb, dialog_data *dialog, int16_
     case _control_new_verb:
     {
         const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        double_arrow_control_data *data = (double_arrow_control_data *)calloc(1, sizeof(double_arrow_control_data));
+        double_arrow_control_data *data = new_control_record<double_arrow_control_data>(DOUBLE_ARROW_CONTROL_COOKIE);
         if (!data) return 0;
-        data->cookie = DOUBLE_ARROW_CONTROL_COOKIE;
         data->format = double_arrow_integer_format;
         data->draw_text = true;
         data->collection_index = NONE;
@@ -244,9 +237,6 @@ intptr_t double_arrow_control_def_proc(int16_t verb, dialog_data *dialog, int16_
             data->collection_index = NONE;
         return 0;
     }
-    case _control_dispose_verb:
-        if (parameter) free(((param_control_dispose_verb *)parameter)->data);
-        return 0;
     case _control_click_verb: return handle_click(dialog, item_id, parameter);
     case _control_draw_verb: draw(dialog, item_id, parameter); return 0;
     default: return default_control_handler(verb, dialog, item_id, parameter);

@@ -21,14 +21,8 @@ static const rgb_color popup_grey = {32767, 32767, 32767, 0};
 // another type.
 static popup_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, popup_control_def_proc);
-    if (!item) return nullptr;
-    popup_control_data *popup_data = (popup_control_data *)item->extra_data;
-    if (!VASSERT(popup_data, "popup_data")) return nullptr;
-    if (!VASSERT(item->handler == popup_control_def_proc && popup_data->cookie == POPUP_COOKIE,
-                 "popup_data->cookie==POPUP_COOKIE"))
-        return nullptr;
-    return popup_data;
+    return get_control_record<popup_control_data>(dialog, item_id, popup_control_def_proc, POPUP_COOKIE,
+                                                  "popup_data->cookie==POPUP_COOKIE");
 }
 
 static bool row_exists(const popup_control_data *popup, int32_t row)
@@ -232,7 +226,7 @@ static void free_rows(popup_control_data *popup)
 
 static intptr_t create_popup(const param_control_new_verb *parameter)
 {
-    popup_control_data *popup = (popup_control_data *)calloc(1, sizeof(popup_control_data));
+    popup_control_data *popup = new_control_record<popup_control_data>(POPUP_COOKIE);
     if (!popup) return 0;
     popup->rows = (popup_row_data *)calloc(INITIAL_ALLOCATION_COUNT, sizeof(popup_row_data));
     popup->text = cstrdup(parameter && parameter->text ? parameter->text : "");
@@ -243,7 +237,6 @@ static intptr_t create_popup(const param_control_new_verb *parameter)
         free(popup);
         return 0;
     }
-    popup->cookie = POPUP_COOKIE;
     popup->draw_proc = standard_draw_popup_proc;
     popup->selected_index = NONE;
     popup->previous_selection = NONE;

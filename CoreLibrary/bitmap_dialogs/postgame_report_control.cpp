@@ -67,13 +67,9 @@ void lay_out_postgame_report(const encoded_postgame_report *report, const rectan
 
 static postgame_report_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, postgame_report_control_def_proc);
-    if (!item) return nullptr;
-    postgame_report_control_data *data = (postgame_report_control_data *)item->extra_data;
-    if (!VASSERT(data, "data")) return nullptr;
-    if (!VASSERT(data->cookie == POSTGAME_REPORT_CONTROL_COOKIE, "data->cookie==POSTGAME_REPORT_CONTROL_COOKIE"))
-        return nullptr;
-    return data;
+    return get_control_record<postgame_report_control_data>(dialog, item_id, postgame_report_control_def_proc,
+                                                            POSTGAME_REPORT_CONTROL_COOKIE,
+                                                            "data->cookie==POSTGAME_REPORT_CONTROL_COOKIE");
 }
 
 void set_postgame_report_control_colors(dialog_data *dialog, int16_t item_id, const rgb_color *title,
@@ -113,17 +109,10 @@ intptr_t postgame_report_control_def_proc(int16_t verb, dialog_data *dialog, int
     case _control_new_verb:
     {
         postgame_report_control_data *data =
-            (postgame_report_control_data *)calloc(1, sizeof(postgame_report_control_data));
+            new_control_record<postgame_report_control_data>(POSTGAME_REPORT_CONTROL_COOKIE);
         if (!data) return 0;
-        data->cookie = POSTGAME_REPORT_CONTROL_COOKIE;
         data->title_color = data->first_row_color = data->other_rows_color = white;
         return (intptr_t)data;
-    }
-    case _control_dispose_verb:
-    {
-        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        if (p) free(p->data);
-        return 0;
     }
     case _control_draw_verb:
     {

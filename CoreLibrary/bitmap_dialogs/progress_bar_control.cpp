@@ -13,13 +13,8 @@
 
 static progress_bar_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, progress_bar_control_def_proc);
-    if (!item) return nullptr;
-    progress_bar_control_data *data = (progress_bar_control_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == progress_bar_control_def_proc && data->cookie == PROGRESS_BAR_COOKIE,
-                 "not a progress bar"))
-        return nullptr;
-    return data;
+    return get_control_record<progress_bar_control_data>(dialog, item_id, progress_bar_control_def_proc,
+                                                         PROGRESS_BAR_COOKIE, "not a progress bar");
 }
 
 intptr_t progress_bar_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
@@ -28,9 +23,8 @@ intptr_t progress_bar_control_def_proc(int16_t verb, dialog_data *dialog, int16_
     {
     case _control_new_verb:
     {
-        progress_bar_control_data *data = (progress_bar_control_data *)calloc(1, sizeof(progress_bar_control_data));
+        progress_bar_control_data *data = new_control_record<progress_bar_control_data>(PROGRESS_BAR_COOKIE);
         if (!data) return 0;
-        data->cookie = PROGRESS_BAR_COOKIE;
         if (game_->option_flags & _game_option_uses_vux_flag) data->fill_color = {65535, 0, 0, 0};
         else get_dialog_color(&data->fill_color, _dialog_progress_bar_color);
         return (intptr_t)data;

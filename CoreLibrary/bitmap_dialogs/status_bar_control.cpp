@@ -16,13 +16,8 @@ enum
 
 static status_bar_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, status_bar_control_def_proc);
-    if (!item) return nullptr;
-    status_bar_control_data *data = (status_bar_control_data *)item->extra_data;
-    if (!VASSERT(item->handler == status_bar_control_def_proc && data && data->cookie == STATUS_BAR_COOKIE,
-                 "not a status bar"))
-        return nullptr;
-    return data;
+    return get_control_record<status_bar_control_data>(dialog, item_id, status_bar_control_def_proc,
+                                                       STATUS_BAR_COOKIE, "not a status bar");
 }
 
 static void draw_status_bar(const control_data *item, bitmap_data *destination)
@@ -48,9 +43,8 @@ intptr_t status_bar_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
     {
     case _control_new_verb:
     {
-        status_bar_control_data *data = (status_bar_control_data *)calloc(1, sizeof(status_bar_control_data));
+        status_bar_control_data *data = new_control_record<status_bar_control_data>(STATUS_BAR_COOKIE);
         if (!data) return 0;
-        data->cookie = STATUS_BAR_COOKIE;
         data->color = {0, 0, 0, 0};
         data->fill_color = {0, 0, 65535, 0};
         data->marker_color = {65535, 65535, 65535, 0};

@@ -238,12 +238,11 @@ intptr_t tabbed_button_control_def_proc(int16_t verb, dialog_data *dialog, int16
     case _control_new_verb:
     {
         const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        tabbed_button_control_data *data = (tabbed_button_control_data *)calloc(1, sizeof(tabbed_button_control_data));
+        tabbed_button_control_data *data = new_control_record<tabbed_button_control_data>(TABBED_BUTTON_CONTROL_COOKIE);
         if (!data) return 0;
         data->frame_collection_index = data->frame_sequence_index = NONE;
         data->collection_index = data->sequence_index = NONE;
         data->color_table_index = data->color_table_permutation = NONE;
-        data->cookie = TABBED_BUTTON_CONTROL_COOKIE;
         strlcpy(data->name, p && p->text ? p->text : "", sizeof(data->name));
         get_dialog_color(&data->color, _dialog_button_text_color);
         if (p && p->definition) data->original_bounds = p->definition->bounds;

@@ -368,12 +368,11 @@ intptr_t button_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
     case _control_new_verb:
     {
         const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        button_control_data *data = (button_control_data *)calloc(1, sizeof(button_control_data));
+        button_control_data *data = new_control_record<button_control_data>(BUTTON_CONTROL_COOKIE);
         if (!data) return 0;
         data->frame_collection_index = data->frame_sequence_index = NONE;
         data->collection_index = data->sequence_index = NONE;
         data->color_table_index = data->color_table_permutation = NONE;
-        data->cookie = BUTTON_CONTROL_COOKIE;
         strlcpy(data->name, p && p->text ? p->text : "", sizeof(data->name));
         get_dialog_color(&data->text_color, _dialog_button_text_color);
         if (p && p->definition) data->original_bounds = p->definition->bounds;
@@ -382,9 +381,6 @@ intptr_t button_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
     }
     case _control_new_completion_verb:
         build_default_button_control_data(dialog, item_id);
-        return 0;
-    case _control_dispose_verb:
-        if (parameter) free(((param_control_dispose_verb *)parameter)->data);
         return 0;
     case _control_click_verb:
         return click_button(dialog, item_id, parameter);

@@ -44,9 +44,8 @@ static intptr_t create(dialog_data *dialog, int16_t item_id)
 {
     control_data *item = find_control(dialog, item_id);
     if (!item) return 0;
-    private_control_data *data = (private_control_data *)calloc(1, sizeof(private_control_data));
+    private_control_data *data = new_control_record<private_control_data>(COLOR_PICKER_COOKIE);
     if (!data) return 0;
-    data->cookie = COLOR_PICKER_COOKIE;
     const int32_t width = item->bounds.right - item->bounds.left;
     const int32_t height = item->bounds.bottom - item->bounds.top;
     int32_t side = width > height ? width : height;

@@ -87,13 +87,7 @@ void entry_point_draw_proc(bitmap_data *destination, const rectangle2d *row_boun
     const ep_list_data *row = (const ep_list_data *)data;
     rgb_color color;
     uint32_t draw_flags = 0;
-    if (flags & _row_selected_flag)
-    {
-        get_dialog_color(&color, _dialog_list_highlight_color);
-        fill_rectangle_clipped(destination, &color, row_bounds, clip, 16384, nullptr);
-        get_dialog_color(&color, _dialog_list_highlighted_text_color);
-    }
-    else
+    if (!draw_list_row_background(destination, row_bounds, clip, flags, &color))
     {
         get_entry_point_row_color(&color, row->ep, (flags & _row_enabled_flag) != 0);
         draw_flags = _draw_string_shadow_flag;
@@ -109,15 +103,7 @@ intptr_t entry_point_list_control_def_proc(int16_t verb, dialog_data *dialog, in
 {
     switch (verb)
     {
-    case _control_new_verb:
-    {
-        const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        if (!p || !p->definition) return list_control_def_proc(verb, dialog, item_id, parameter);
-        file_control_data definition = *p->definition;
-        definition.flags |= _list_cant_lose_selection_flag;
-        param_control_new_verb changed = {&definition, p->text};
-        return list_control_def_proc(verb, dialog, item_id, &changed);
-    }
+    case _control_new_verb: return new_list_keeping_its_selection(dialog, item_id, parameter);
     case _control_new_completion_verb:
         bitmap_set_list_draw_proc(dialog, item_id, entry_point_draw_proc);
         bitmap_set_list_sort_proc(dialog, item_id, entry_point_sort_proc);

@@ -34,13 +34,8 @@ static const rgb_color black_color = {0, 0, 0, 0};
 
 static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, game_graphic_control_handler);
-    if (!item) return nullptr;
-    game_extra_data *data = (game_extra_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == game_graphic_control_handler && data->cookie == GAME_GRAPHIC_COOKIE,
-                 "not a game graphic"))
-        return nullptr;
-    return data;
+    return get_control_record<game_extra_data>(dialog, item_id, game_graphic_control_handler, GAME_GRAPHIC_COOKIE,
+                                               "not a game graphic");
 }
 
 static const char *game_option_string(int32_t row)
@@ -296,9 +291,8 @@ intptr_t game_graphic_control_handler(int16_t verb, dialog_data *dialog, int16_t
     {
     case _control_new_verb:
     {
-        game_extra_data *data = (game_extra_data *)calloc(1, sizeof(game_extra_data));
+        game_extra_data *data = new_control_record<game_extra_data>(GAME_GRAPHIC_COOKIE);
         if (!data) return 0;
-        data->cookie = GAME_GRAPHIC_COOKIE;
         data->collection_tag = (file_tag)NONE;
         return (intptr_t)data;
     }

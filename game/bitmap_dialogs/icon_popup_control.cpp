@@ -231,9 +231,8 @@ intptr_t icon_popup_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
     case _control_new_verb:
     {
         const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        icon_popup_control_data *data = (icon_popup_control_data *)calloc(1, sizeof(icon_popup_control_data));
+        icon_popup_control_data *data = new_control_record<icon_popup_control_data>(ICON_POPUP_COOKIE);
         if (!data) return 0;
-        data->cookie = ICON_POPUP_COOKIE;
         data->draw_proc = default_icon_draw_proc;
         data->highlighted_icon_place = NONE;
         data->collection_index = data->icons_sequence_index = NONE;

@@ -254,6 +254,31 @@ static intptr_t wheel(dialog_data *dialog, int16_t item_id, void *parameter)
     return 1;
 }
 
+intptr_t new_list_keeping_its_selection(dialog_data *dialog, int16_t item_id, void *parameter)
+{
+    const param_control_new_verb *p = (const param_control_new_verb *)parameter;
+    if (!p || !p->definition) return list_control_def_proc(_control_new_verb, dialog, item_id, parameter);
+    file_control_data definition = *p->definition;
+    definition.flags |= _list_cant_lose_selection_flag;
+    param_control_new_verb changed = {&definition, p->text};
+    return list_control_def_proc(_control_new_verb, dialog, item_id, &changed);
+}
+
+bool draw_list_row_background(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
+                              uint16_t flags, rgb_color *text_color)
+{
+    if (flags & _row_selected_flag)
+    {
+        get_dialog_color(text_color, _dialog_list_highlight_color);
+        fill_rectangle_clipped(destination, text_color, row_bounds, clip, 16384, nullptr);
+        get_dialog_color(text_color, _dialog_list_highlighted_text_color);
+        return true;
+    }
+    get_dialog_color(text_color, (flags & _row_enabled_flag) ? _dialog_list_enabled_text_color
+                                                             : _dialog_list_disabled_text_color);
+    return false;
+}
+
 intptr_t list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
 {
     switch (verb)

@@ -58,6 +58,18 @@ struct dialog_list_data
 
 intptr_t list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
 
+// The create verb of a list-based type whose selection the player cannot
+// clear: the list as list_control_def_proc makes it, with
+// _list_cant_lose_selection_flag added to the item's flags.
+intptr_t new_list_keeping_its_selection(dialog_data *dialog, int16_t item_id, void *parameter);
+
+// The look of a text row shared by the list-based types: a selected row
+// (_row_selected_flag) gets the highlight laid under it and the highlighted
+// text colour; any other row the enabled or disabled text colour by
+// _row_enabled_flag.  True for a selected row.
+bool draw_list_row_background(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
+                              uint16_t flags, rgb_color *text_color);
+
 // The item's list engine record, NULL when the item is missing or not a list.
 // For the list-based control types, which keep their rows in it.
 private_list_data *get_list_control_private_list(const dialog_data *dialog, int16_t item_id);

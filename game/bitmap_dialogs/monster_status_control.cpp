@@ -193,12 +193,6 @@ intptr_t monster_status_control_handler(int16_t verb, dialog_data *dialog, int16
         data->show_full_vets = (get_game_preferences()->flags & _game_pref_show_full_vets_flag) != 0;
         return (intptr_t)data;
     }
-    case _control_dispose_verb:
-    {
-        const param_control_dispose_verb *p = (const param_control_dispose_verb *)parameter;
-        if (p) free(p->data);
-        return 0;
-    }
     case _control_click_verb:
     {
         const param_control_click_verb *p = (const param_control_click_verb *)parameter;

@@ -14,13 +14,8 @@
 
 static prologue_control_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, prologue_control_def_proc);
-    if (!item) return nullptr;
-    prologue_control_extra_data *data = (prologue_control_extra_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == prologue_control_def_proc && data->cookie == PROLOGUE_CONTROL_COOKIE,
-                 "not a prologue"))
-        return nullptr;
-    return data;
+    return get_control_record<prologue_control_extra_data>(dialog, item_id, prologue_control_def_proc,
+                                                           PROLOGUE_CONTROL_COOKIE, "not a prologue");
 }
 
 uint32_t prologue_pack_color(int16_t encoding, const rgb_color *color)
@@ -113,10 +108,8 @@ intptr_t prologue_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
     {
     case _control_new_verb:
     {
-        prologue_control_extra_data *data =
-            (prologue_control_extra_data *)calloc(1, sizeof(prologue_control_extra_data));
+        prologue_control_extra_data *data = new_control_record<prologue_control_extra_data>(PROLOGUE_CONTROL_COOKIE);
         if (!data) return 0;
-        data->cookie = PROLOGUE_CONTROL_COOKIE;
         data->transparency = 255;
         data->local_time_at_last_update = -1;
         return (intptr_t)data;

@@ -11,13 +11,8 @@
 
 static private_control_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, slider_control_def_proc);
-    if (!item) return nullptr;
-    private_control_data *data = (private_control_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == slider_control_def_proc && data->cookie == SLIDER_COOKIE,
-                 "not a slider"))
-        return nullptr;
-    return data;
+    return get_control_record<private_control_data>(dialog, item_id, slider_control_def_proc, SLIDER_COOKIE,
+                                                    "not a slider");
 }
 
 static int32_t clamp_value(int64_t value, int32_t minimum, int32_t maximum)
@@ -114,9 +109,8 @@ intptr_t slider_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
     {
     case _control_new_verb:
     {
-        private_control_data *data = (private_control_data *)calloc(1, sizeof(private_control_data));
+        private_control_data *data = new_control_record<private_control_data>(SLIDER_COOKIE);
         if (!data) return 0;
-        data->cookie = SLIDER_COOKIE;
         data->item_last_clicked = _nothing;
         return (intptr_t)data;
     }

@@ -30,13 +30,8 @@ void go_to_url(const char *url)
 // of another type.
 static text_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
-    const control_data *item = find_control_of_type(dialog, item_id, static_text_control_def_proc);
-    if (!item) return nullptr;
-    text_extra_data *data = (text_extra_data *)item->extra_data;
-    if (!VASSERT(data && item->handler == static_text_control_def_proc && data->cookie == STATIC_TEXT_COOKIE,
-                 "not a static text item"))
-        return nullptr;
-    return data;
+    return get_control_record<text_extra_data>(dialog, item_id, static_text_control_def_proc, STATIC_TEXT_COOKIE,
+                                               "not a static text item");
 }
 
 // A private copy, the shared empty string for an empty text; NULL when
@@ -85,7 +80,7 @@ intptr_t static_text_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
     case _control_new_verb:
     {
         const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        text_extra_data *data = (text_extra_data *)calloc(1, sizeof(text_extra_data));
+        text_extra_data *data = new_control_record<text_extra_data>(STATIC_TEXT_COOKIE);
         if (!data) return 0;
         data->string = copy_text(p ? p->text : nullptr);
         if (!data->string)
@@ -93,7 +88,6 @@ intptr_t static_text_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
             free(data);
             return 0;
         }
-        data->cookie = STATIC_TEXT_COOKIE;
         get_dialog_color(&data->color, _dialog_static_text_color);
         data->font_index = (int16_t)get_interface_font_index(0);
         data->style = -1;

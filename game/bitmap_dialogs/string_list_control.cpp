@@ -108,19 +108,8 @@ void string_list_draw_proc(bitmap_data *destination, const rectangle2d *row_boun
     if (!destination || !row_bounds || !data || length != (int16_t)sizeof(string_list_data)) return;
     const string_list_data *row = (const string_list_data *)data;
     rgb_color color;
-    uint32_t draw_flags = 0;
-    if (flags & _row_selected_flag)
-    {
-        get_dialog_color(&color, _dialog_list_highlight_color);
-        fill_rectangle_clipped(destination, &color, row_bounds, clip, 16384, nullptr);
-        get_dialog_color(&color, _dialog_list_highlighted_text_color);
-    }
-    else
-    {
-        get_dialog_color(&color, (flags & _row_enabled_flag) ? _dialog_list_enabled_text_color
-                                                              : _dialog_list_disabled_text_color);
-        draw_flags = _draw_string_shadow_flag;
-    }
+    uint32_t draw_flags =
+        draw_list_row_background(destination, row_bounds, clip, flags, &color) ? 0 : _draw_string_shadow_flag;
     if (flags & _row_variable_sized_flag) draw_flags = _draw_string_wrap_flag;
     // The stored text is terminated inside the row; the copy makes sure of it.
     char text[STRING_LIST_TEXT_SIZE];

@@ -50,17 +50,7 @@ void tag_list_draw_proc(bitmap_data *destination, const rectangle2d *row_bounds,
 {
     if (!destination || !row_bounds || !data || !is_tag_row(length)) return;
     rgb_color color;
-    if (flags & _row_selected_flag)
-    {
-        get_dialog_color(&color, _dialog_list_highlight_color);
-        fill_rectangle_clipped(destination, &color, row_bounds, clip, 16384, nullptr);
-        get_dialog_color(&color, _dialog_list_highlighted_text_color);
-    }
-    else
-    {
-        get_dialog_color(&color, (flags & _row_enabled_flag) ? _dialog_list_enabled_text_color
-                                                              : _dialog_list_disabled_text_color);
-    }
+    draw_list_row_background(destination, row_bounds, clip, flags, &color);
     draw_string(destination, nullptr, row_bounds, clip, font_id, -1, &color,
                 tag_file_full_filename_get(((const tag_list_data *)data)->tag_index), 0, 0);
 }
@@ -69,15 +59,7 @@ intptr_t tag_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
 {
     switch (verb)
     {
-    case _control_new_verb:
-    {
-        const param_control_new_verb *p = (const param_control_new_verb *)parameter;
-        if (!p || !p->definition) return list_control_def_proc(verb, dialog, item_id, parameter);
-        file_control_data definition = *p->definition;
-        definition.flags |= _list_cant_lose_selection_flag;
-        param_control_new_verb changed = {&definition, p->text};
-        return list_control_def_proc(verb, dialog, item_id, &changed);
-    }
+    case _control_new_verb: return new_list_keeping_its_selection(dialog, item_id, parameter);
     case _control_new_completion_verb:
         bitmap_set_list_draw_proc(dialog, item_id, tag_list_draw_proc);
         bitmap_set_list_sort_proc(dialog, item_id, tag_sort_by_name_proc);

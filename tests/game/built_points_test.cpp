@@ -76,12 +76,9 @@ protected:
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
         tool = data_tool_path();
         if (!std::filesystem::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
+        ASSERT_TRUE(enter_demo_data_directory(tool, &directory, &previous));
         open_log_file("built points test");
         start_demo_game();
     }
@@ -90,8 +87,7 @@ protected:
         set_vesk_headless(true);
         stop_simulation();
         close_log_file();
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) std::filesystem::remove_all(directory);
+        leave_demo_data_directory(directory, previous);
     }
     void start_demo_game(void)
     {

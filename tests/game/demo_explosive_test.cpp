@@ -34,18 +34,14 @@ protected:
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
         const std::string tool = data_tool_path();
         if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
+        ASSERT_TRUE(enter_demo_data_directory(tool, &directory, &previous));
     }
     void TearDown() override
     {
         stop_simulation();
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
+        leave_demo_data_directory(directory, previous);
     }
 
     void start(void)

@@ -42,16 +42,6 @@ enum
 const rectangle2d edit_bounds = {60, 20, 80, 220};
 const rectangle2d password_bounds = {100, 20, 120, 220};
 
-dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
-{
-    dialog_item_description d;
-    d.type = dialog_test_code(code);
-    d.item_id = id;
-    d.bounds = bounds;
-    d.text = text;
-    return d;
-}
-
 action_data key(int16_t code, int16_t ascii = NONE, bool shift = false, bool control = false)
 {
     action_data action = make_key_action(code, ascii);
@@ -380,8 +370,9 @@ protected:
     {
         edittext::SetUp();
         set_probe_answers(DEFAULT_ITEM, presses_at_once());
-        dialog = open_test_dialog("edit", {item("edit", EDIT_ITEM, edit_bounds, "hello"),
-                                           item("pass", PASSWORD_ITEM, password_bounds, "pw"), row_item(DEFAULT_ITEM)});
+        dialog = open_test_dialog("edit", {dialog_test_item("edit", EDIT_ITEM, edit_bounds, "hello"),
+                                           dialog_test_item("pass", PASSWORD_ITEM, password_bounds, "pw"),
+                                           row_item(DEFAULT_ITEM)});
         ASSERT_NE(dialog, nullptr);
         set_default_dialog_item(dialog, DEFAULT_ITEM);
         for (int16_t id : {EDIT_ITEM, PASSWORD_ITEM}) get_edittext_item_record(dialog, id)->font = font;

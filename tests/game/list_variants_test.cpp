@@ -44,15 +44,6 @@ enum
     MAPS = 4,
 };
 
-dialog_item_description item(const char *code, int16_t id, rectangle2d bounds)
-{
-    dialog_item_description d;
-    d.type = dialog_test_code(code);
-    d.item_id = id;
-    d.bounds = bounds;
-    return d;
-}
-
 // A test map: "EPTS", then big-endian flags and level, then the printed name.
 const char map_magic[] = "EPTS";
 
@@ -93,10 +84,10 @@ protected:
         if (HasFatalFailure() || IsSkipped()) return;
         register_vesk_controls();
         initialize_input_device();
-        dialog = open_test_dialog("lsts", {item("slst", STRINGS, {10, 10, 100, 140}),
-                                           item("slst", MORE_STRINGS, {110, 10, 190, 140}),
-                                           item("lstg", TAGS, {10, 150, 100, 290}),
-                                           item("lstm", MAPS, {110, 150, 190, 290})});
+        dialog = open_test_dialog("lsts", {dialog_test_item("slst", STRINGS, {10, 10, 100, 140}),
+                                           dialog_test_item("slst", MORE_STRINGS, {110, 10, 190, 140}),
+                                           dialog_test_item("lstg", TAGS, {10, 150, 100, 290}),
+                                           dialog_test_item("lstm", MAPS, {110, 150, 190, 290})});
         ASSERT_NE(dialog, nullptr);
     }
     void TearDown() override

@@ -2,7 +2,7 @@
 // and ends, the markers of type 10, the read access a renderer uses, and the
 // promise that none of it reaches the synchronized game.
 
-#include "tag_files/store_fixture.h"
+#include "support/unit_world_test.h"
 
 #include "support/expected_assertions.h"
 
@@ -363,17 +363,14 @@ TEST_F(local_projectiles_test, local_activity_draws_nothing_synchronized_and_lea
 // A unit's glow: made by init_monster without a synchronized draw, following
 // the unit's object, with the owner's colours only when the definition asks
 // for them and shares the object's collection, and owned from version 1511.
-class unit_glow_test : public store_fixture::store_test
+class unit_glow_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
         ASSERT_TRUE(start_units_world(&data));
         ASSERT_TRUE(initialize_local_projectile_group_definitions());
@@ -381,11 +378,7 @@ protected:
         initialize_local_projectiles();
         initialize_local_projectiles_for_new_map();
 
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = NONE;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        ASSERT_NO_FATAL_FAILURE(write_collection_reference("refa", NONE));
         store_glow("owng", _local_projectile_group_is_continuous_flag | _local_projectile_group_uses_owner_color_table_flag);
         store_glow("plng", _local_projectile_group_is_continuous_flag);
         store_monster("mown", "owng");

@@ -3,7 +3,7 @@
 // depend on, the refusal of an unknown action, the idle cycle's draws and the
 // calls into attacks, items, projectile groups and the ordering script.
 
-#include "tag_files/store_fixture.h"
+#include "support/unit_world_test.h"
 
 #include "support/expected_assertions.h"
 
@@ -69,17 +69,14 @@ void record_success(int32_t identifier) { calls.succeeded.push_back(identifier);
 // The strikes, hand-overs and groups the machine asks for, recorded instead of made.
 const monster_action_test_procedures recorded_calls = {record_attack, accept_object, resolve_group, record_group};
 
-class monster_actions_test : public store_fixture::store_test
+class monster_actions_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 2);
         data.players[0].team_index = 0;
         data.players[1].team_index = 1;
@@ -87,11 +84,7 @@ protected:
         current_gameplay_version = 1820;
         calls = recorded();
 
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_A;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        ASSERT_NO_FATAL_FAILURE(write_collection_reference("refa", COLLECTION_A));
         store_monster();
         uint8_t bytes[128];
         memset(bytes, 0, sizeof(bytes));

@@ -3,7 +3,7 @@
 // across the gameplay versions, deletion of free slots, the died-procedure
 // table, the footprint's impassability and what the state hash covers.
 
-#include "tag_files/store_fixture.h"
+#include "support/unit_world_test.h"
 
 #include "support/expected_assertions.h"
 
@@ -40,17 +40,14 @@ constexpr tag BAD_UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '2');
 std::vector<std::pair<int32_t, uint32_t>> died_calls;
 void record_died(int32_t monster_index, uint32_t flags) { died_calls.push_back({monster_index, flags}); }
 
-class monsters_test : public store_fixture::store_test
+class monsters_test : public unit_world_test
 {
 protected:
     int32_t saved_version = current_gameplay_version;
 
     void SetUp() override
     {
-        store_test::SetUp();
-        write_foundation_file({});
-        start_store();
-        reset_game_core();
+        start_unit_store();
         new_game_data data = make_test_game_data(_game_type_local, 1820, 1, 3);
         const int16_t teams[3] = {0, 0, 1};
         for (int16_t i = 0; i < 3; ++i)
@@ -65,11 +62,7 @@ protected:
         reset_monster_died_procs();
         died_calls.clear();
 
-        collection_reference_definition reference;
-        memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = COLLECTION_A;
-        reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
+        ASSERT_NO_FATAL_FAILURE(write_collection_reference("refa", COLLECTION_A));
         store_monster("mons", COLLECTION_A);
         store_monster("mbad", COLLECTION_B);
         store_unit("wa01", "mons", "refa");

@@ -36,16 +36,6 @@ const rectangle2d top_bounds = {0, 20, 20, 160};
 const rectangle2d middle_bounds = {60, 200, 80, 290};
 const rectangle2d low_bounds = {230, 20, 250, 160};
 
-dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
-{
-    dialog_item_description d;
-    d.type = dialog_test_code(code);
-    d.item_id = id;
-    d.bounds = bounds;
-    d.text = text;
-    return d;
-}
-
 class popup_control : public demo_interface_test
 {
 protected:
@@ -59,9 +49,9 @@ protected:
         register_vesk_controls();
         store_strings("pop4", 40);
         store_strings("pop3", 3);
-        dialog = open_test_dialog("popd", {item("popu", TOP_POPUP, top_bounds, "kept text"),
-                                           item("popu", MIDDLE_POPUP, middle_bounds),
-                                           item("popu", LOW_POPUP, low_bounds)});
+        dialog = open_test_dialog("popd", {dialog_test_item("popu", TOP_POPUP, top_bounds, "kept text"),
+                                           dialog_test_item("popu", MIDDLE_POPUP, middle_bounds),
+                                           dialog_test_item("popu", LOW_POPUP, low_bounds)});
         ASSERT_NE(dialog, nullptr);
         line_height = get_font_line_height(get_interface_font_index(0));
         ASSERT_GT(line_height, 2);

@@ -285,12 +285,9 @@ protected:
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
         const std::string tool = data_tool_path();
         if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        directory = enter_test_directory();
-        ASSERT_TRUE(write_demo_data_set(tool));
+        ASSERT_TRUE(enter_demo_data_directory(tool, &directory, &previous));
         open_log_file("film test");
         register_test_procedures();
         executed.clear();
@@ -302,8 +299,7 @@ protected:
         stop_simulation();
         clear_pending_error();
         close_log_file();
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
+        leave_demo_data_directory(directory, previous);
     }
 
     void start(uint32_t seed)

@@ -144,14 +144,13 @@ protected:
 
     void SetUp() override
     {
-        char working[4096];
-        previous = getcwd(working, sizeof(working)) ? working : "/";
         const std::string tool = data_tool_path();
         if (!fs::exists(tool)) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
-        directory = enter_test_directory();
-        std::vector<test_tag> strings;
-        for (const char *list : {"insm", "insp"}) ASSERT_TRUE(make_string_list(tool, list, &strings));
-        ASSERT_TRUE(write_demo_data_set(tool, strings));
+        ASSERT_TRUE(enter_demo_data_directory(tool, &directory, &previous, [&](std::vector<test_tag> *strings) {
+            for (const char *list : {"insm", "insp"})
+                if (!make_string_list(tool, list, strings)) return false;
+            return true;
+        }));
         open_log_file("selection film test");
     }
     void TearDown() override
@@ -160,8 +159,7 @@ protected:
         install_test_render_frame(nullptr, nullptr);
         stop_simulation();
         close_log_file();
-        if (chdir(previous.c_str()) != 0) abort();
-        if (!directory.empty()) fs::remove_all(directory);
+        leave_demo_data_directory(directory, previous);
     }
 };
 

@@ -58,16 +58,6 @@ const char title_text[] = "Help: |lexample.org/help|p and |lhttps://example.org/
 std::vector<std::string> opened_urls;
 void record_url(const char *url) { opened_urls.push_back(url); }
 
-dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
-{
-    dialog_item_description d;
-    d.type = dialog_test_code(code);
-    d.item_id = id;
-    d.bounds = bounds;
-    d.text = text;
-    return d;
-}
-
 class value_controls_picture : public demo_controls_test
 {
 protected:
@@ -83,15 +73,15 @@ protected:
 
         dialog_description d;
         d.bounds = dialog_bounds;
-        d.items = {item("stat", TITLE_ITEM, title_bounds, title_text),
-                   item("numb", NUMBER_ITEM, {50, 16, 74, 136}),
-                   item("numb", TIME_ITEM, {50, 160, 74, 280}),
-                   item("numb", CHOICE_ITEM, {90, 16, 114, 136}),
-                   item("slid", SLIDER_ITEM, {130, 16, 150, 216}),
-                   item("prog", PROGRESS_ITEM, progress_bounds),
-                   item("bitm", PICTURE_ITEM, picture_bounds),
-                   item("bitm", FILL_ITEM, {200, 160, 260, 280}),
-                   item("numb", DISABLED_ITEM, {90, 160, 114, 280})};
+        d.items = {dialog_test_item("stat", TITLE_ITEM, title_bounds, title_text),
+                   dialog_test_item("numb", NUMBER_ITEM, {50, 16, 74, 136}),
+                   dialog_test_item("numb", TIME_ITEM, {50, 160, 74, 280}),
+                   dialog_test_item("numb", CHOICE_ITEM, {90, 16, 114, 136}),
+                   dialog_test_item("slid", SLIDER_ITEM, {130, 16, 150, 216}),
+                   dialog_test_item("prog", PROGRESS_ITEM, progress_bounds),
+                   dialog_test_item("bitm", PICTURE_ITEM, picture_bounds),
+                   dialog_test_item("bitm", FILL_ITEM, {200, 160, 260, 280}),
+                   dialog_test_item("numb", DISABLED_ITEM, {90, 160, 114, 280})};
         const std::vector<uint8_t> bytes = build_dialog_tag_data(d);
         write_local_tag(DIALOG_GROUP_TAG, "valu", CURRENT_DIALOG_VERSION, bytes.data(), (int32_t)bytes.size());
         dialog = new_dialog(dialog_test_code("valu"), nullptr, nullptr, NONE, 0);

@@ -37,16 +37,6 @@ const rectangle2d slider_bounds = {60, 20, 80, 220}; // travel 184
 const rectangle2d progress_bounds = {100, 20, 110, 220};
 const rectangle2d text_bounds = {130, 20, 150, 220};
 
-dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
-{
-    dialog_item_description d;
-    d.type = dialog_test_code(code);
-    d.item_id = id;
-    d.bounds = bounds;
-    d.text = text;
-    return d;
-}
-
 class value_controls : public dialog_input_test
 {
 protected:
@@ -55,9 +45,10 @@ protected:
     void SetUp() override
     {
         dialog_input_test::SetUp();
-        dialog = open_test_dialog("vals", {item("numb", ARROW_ITEM, arrow_bounds), item("slid", SLIDER_ITEM, slider_bounds),
-                                           item("prog", PROGRESS_ITEM, progress_bounds),
-                                           item("stat", TEXT_ITEM, text_bounds, "Plain words")});
+        dialog = open_test_dialog("vals", {dialog_test_item("numb", ARROW_ITEM, arrow_bounds),
+                                           dialog_test_item("slid", SLIDER_ITEM, slider_bounds),
+                                           dialog_test_item("prog", PROGRESS_ITEM, progress_bounds),
+                                           dialog_test_item("stat", TEXT_ITEM, text_bounds, "Plain words")});
         ASSERT_NE(dialog, nullptr);
     }
 
@@ -368,7 +359,7 @@ TEST_F(value_controls, the_wait_dialog_shows_its_message)
 {
     dialog_description wait_dialog;
     wait_dialog.bounds = {0, 0, 100, 200};
-    wait_dialog.items = {item("stat", WAIT_DIALOG_MESSAGE_ITEM, {10, 10, 50, 190}, "Waiting"),
+    wait_dialog.items = {dialog_test_item("stat", WAIT_DIALOG_MESSAGE_ITEM, {10, 10, 50, 190}, "Waiting"),
                          probe_item(WAIT_DIALOG_CANCEL_ITEM, rectangle2d{60, 100, 90, 190}, "Cancel")};
     store_dialog("prdn", wait_dialog);
     game_->state = _game_state_displaying_main_menu;

@@ -59,16 +59,6 @@
 
 namespace {
 
-dialog_item_description item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
-{
-    dialog_item_description d;
-    d.type = dialog_test_code(code);
-    d.item_id = id;
-    d.bounds = bounds;
-    d.text = text;
-    return d;
-}
-
 // A map of a test plug-in: big-endian mesh flags, level, printed name.
 test_tag plugin_map(const char *subgroup, uint32_t flags)
 {
@@ -206,7 +196,7 @@ protected:
     {
         vesk_controls::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        dialog = open_test_dialog("chat", {item("chat", CHAT, chat_bounds)});
+        dialog = open_test_dialog("chat", {dialog_test_item("chat", CHAT, chat_bounds)});
         ASSERT_NE(dialog, nullptr);
     }
     std::vector<chat_list_data> rows(void)
@@ -303,8 +293,9 @@ TEST_F(chat_list, messages_wrap_into_rows_that_each_carry_the_sender_and_the_sty
 TEST_F(chat_list, the_network_dialogs_chat_answers_dot_commands_and_replays_the_back_log)
 {
     enum { PLAYERS = 6, LOG = 8, EDIT = 9 };
-    dialog_data *chat = open_test_dialog("ne#1", {item("plli", PLAYERS, {200, 10, 380, 200}),
-                                                  item("chat", LOG, chat_bounds), item("edit", EDIT, {10, 300, 190, 320})});
+    dialog_data *chat = open_test_dialog("ne#1", {dialog_test_item("plli", PLAYERS, {200, 10, 380, 200}),
+                                                  dialog_test_item("chat", LOG, chat_bounds),
+                                                  dialog_test_item("edit", EDIT, {10, 300, 190, 320})});
     ASSERT_NE(chat, nullptr);
     const auto first_row = [&] {
         chat_list_data data = {};
@@ -433,9 +424,9 @@ protected:
     {
         vesk_controls::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        dialog = open_test_dialog("plgl", {item("lstp", PLUGINS, {10, 10, 120, 140}),
-                                           item("edit", FILTER, {130, 10, 150, 140}),
-                                           item("mpll", MISSING, {10, 150, 190, 290})});
+        dialog = open_test_dialog("plgl", {dialog_test_item("lstp", PLUGINS, {10, 10, 120, 140}),
+                                           dialog_test_item("edit", FILTER, {130, 10, 150, 140}),
+                                           dialog_test_item("mpll", MISSING, {10, 150, 190, 290})});
         ASSERT_NE(dialog, nullptr);
     }
     std::vector<std::string> names(bool visible_only = false)
@@ -639,7 +630,7 @@ protected:
     {
         vesk_controls::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        dialog = open_test_dialog("colr", {item("colr", PICKER, {20, 20, 80, 120})});
+        dialog = open_test_dialog("colr", {dialog_test_item("colr", PICKER, {20, 20, 80, 120})});
         ASSERT_NE(dialog, nullptr);
     }
     rgb_color color(void)
@@ -771,8 +762,9 @@ protected:
         vesk_controls::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         set_probe_answers(DEFAULT_BUTTON, presses_at_once());
-        dialog = open_test_dialog("keyb", {item("keyb", KEY_1, {10, 10, 30, 150}), item("keyb", KEY_2, {40, 10, 60, 150}),
-                                           item("keyb", KEY_3, {70, 10, 90, 150}),
+        dialog = open_test_dialog("keyb", {dialog_test_item("keyb", KEY_1, {10, 10, 30, 150}),
+                                           dialog_test_item("keyb", KEY_2, {40, 10, 60, 150}),
+                                           dialog_test_item("keyb", KEY_3, {70, 10, 90, 150}),
                                            probe_item(DEFAULT_BUTTON, {150, 200, 180, 280})});
         ASSERT_NE(dialog, nullptr);
         set_default_dialog_item(dialog, DEFAULT_BUTTON);
@@ -1056,7 +1048,7 @@ TEST_F(vesk_controls, one_item_of_every_registered_type_is_made_drawn_and_dispos
         if (!find_control_handler(dialog_test_code(code))) continue;
         // A grid of 7 columns of 40 x 30 items.
         const int16_t column = (int16_t)((id - 1) % 7), row = (int16_t)((id - 1) / 7);
-        items.push_back(item(code, id, {(int16_t)(5 + row * 34), (int16_t)(5 + column * 42),
+        items.push_back(dialog_test_item(code, id, {(int16_t)(5 + row * 34), (int16_t)(5 + column * 42),
                                         (int16_t)(35 + row * 34), (int16_t)(45 + column * 42)},
                              "text"));
         ++id;

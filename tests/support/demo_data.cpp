@@ -644,3 +644,20 @@ bool start_demo_battle(uint32_t seed, std::vector<unit_order> *orders, std::stri
     set_simulation_tick_procedure(give_unit_orders_of_tick, orders);
     return true;
 }
+
+bool enter_demo_data_directory(const std::string &tool, std::string *directory, std::string *previous,
+                               const std::function<bool(std::vector<test_tag> *)> &make_extra_tags)
+{
+    char working[4096];
+    *previous = getcwd(working, sizeof(working)) ? working : "/";
+    *directory = enter_test_directory();
+    std::vector<test_tag> extra_tags;
+    if (make_extra_tags && !make_extra_tags(&extra_tags)) return false;
+    return write_demo_data_set(tool, extra_tags);
+}
+
+void leave_demo_data_directory(const std::string &directory, const std::string &previous)
+{
+    if (!previous.empty() && chdir(previous.c_str()) != 0) abort();
+    if (!directory.empty()) std::filesystem::remove_all(directory);
+}

@@ -5,6 +5,7 @@
 // project's data tool from the sources in data/, the way the demo data
 // script makes them.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,18 @@ bool make_string_list_tags(const std::string &tool, std::vector<test_tag> *tags)
 // and an empty patch file.  False (a test failure added) when a tool run or
 // a write fails.
 bool write_demo_data_set(const std::string &tool, const std::vector<test_tag> &extra_tags = {});
+
+// A test's own directory holding the demo data set, as the film and world
+// tests start from: *previous is the directory the test ran in, *directory
+// a fresh one, entered, where write_demo_data_set wrote, with the tags that
+// `make_extra_tags`, when given, makes there.  False (a test failure added)
+// when those or the data set could not be made.
+bool enter_demo_data_directory(const std::string &tool, std::string *directory, std::string *previous,
+                               const std::function<bool(std::vector<test_tag> *)> &make_extra_tags = {});
+// Back to `previous` (the program stops when it cannot be entered: the next
+// test would run in a removed directory) and `directory` removed; nothing
+// when the test never entered one.
+void leave_demo_data_directory(const std::string &directory, const std::string &previous);
 
 // A tone of data/sounds/tones.txt: its subgroup and frequency.
 struct demo_tone

@@ -189,3 +189,14 @@ inline file_tag dialog_test_code(const char *text)
 {
     return FOUR_CHARACTER_CODE(text[0], text[1], text[2], text[3]);
 }
+
+// An item of the control type `code` (four characters) for a test dialog.
+inline dialog_item_description dialog_test_item(const char *code, int16_t id, rectangle2d bounds, const char *text = "")
+{
+    dialog_item_description d;
+    d.type = dialog_test_code(code);
+    d.item_id = id;
+    d.bounds = bounds;
+    d.text = text;
+    return d;
+}

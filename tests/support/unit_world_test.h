@@ -62,12 +62,19 @@ protected:
     // defaults stand.
     void write_unit_tags(const std::function<void(monster_definition &)> &adjust = {}, bool numbered_sequences = true)
     {
+        ASSERT_NO_FATAL_FAILURE(write_collection_reference("refa", FOUR_CHARACTER_CODE('c', 'o', 'l', 'a')));
+        write_unit_type("wa01", "mons", adjust, numbered_sequences);
+    }
+
+    // Collection reference `name` of one permutation of `collection_tag`
+    // (NONE: of no collection).
+    void write_collection_reference(const char *name, tag collection_tag)
+    {
         collection_reference_definition reference;
         memset(&reference, 0, sizeof(reference));
-        reference.collection_tag = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
+        reference.collection_tag = collection_tag;
         reference.number_of_permutations = 1;
-        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refa", &reference, sizeof(reference)));
-        write_unit_type("wa01", "mons", adjust, numbered_sequences);
+        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, name, &reference, sizeof(reference)));
     }
 
     // Another unit definition `unit_name` drawn with "refa", whose monster
