@@ -39,6 +39,7 @@
 #include "statistics.h"
 #include "subsystems.h"
 #include "support/expected_assertions.h"
+#include "tag_files/collection_procedures.h"
 #include "support/objects_world.h"
 #include "support/demo_data.h"
 #include "sound_procedures.h"
@@ -98,8 +99,8 @@ TEST_F(registration, every_slot_refuses_a_second_or_null_procedure_and_keeps_the
     // the core, of the event pump, of a world module and of the tag store.
     for (const char *kind : {"start-up step", "map step initializer", "map step disposer", "per-map stores initializer",
                              "tick step", "tick observer", "action consumer", "game state entry", "draw_frame",
-                             "event consumer", "limit framerate", "front end procedures", "color map blend table",
-                             "marker type placement", "entry point reader", "temporary collection load"})
+                             "event consumer", "limit framerate", "front end procedures", "collection procedures",
+                             "marker type placement", "entry point reader"})
         EXPECT_EQ(names.count(kind), 1u) << kind;
     EXPECT_GT(slot_count, (int32_t)NUMBER_OF_STARTUP_STEPS + (int32_t)NUMBER_OF_MAP_STEPS + (int32_t)NUMBER_OF_TICK_STEPS);
 }
@@ -130,11 +131,17 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
         EXPECT_FALSE(register_map_procedures((map_step)NUMBER_OF_MAP_STEPS, initialize_a, dispose_a));
         EXPECT_FALSE(register_map_store_procedures((startup_step)-1, initialize_a, nullptr));
     }
-    ASSERT_TRUE(register_color_map_table_procedures(shading_a, blend_a));
+    // A subsystem's table is one registration: a null table or a second one
+    // is refused and the first stays whole.
+    static const collection_procedures first = {.landscape_shading_table = shading_a, .landscape_blend_table = blend_a};
+    static const collection_procedures second = {.landscape_shading_table = shading_b, .landscape_blend_table = blend_b};
+    ASSERT_TRUE(register_collection_procedures(&first));
     {
-        expected_assertions expect(1, "taken already");
-        EXPECT_FALSE(register_color_map_table_procedures(shading_b, blend_b));
+        expected_assertions expect(2, "registration refused");
+        EXPECT_FALSE(register_collection_procedures(&second));
+        EXPECT_FALSE(register_collection_procedures(nullptr));
     }
+    EXPECT_EQ(get_collection_procedures()->landscape_blend_table, blend_a);
     const marker_type_procedures markers = {nullptr, nullptr};
     {
         expected_assertions expect(2, "registration refused");
