@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console_procedures.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/timers.h"
@@ -35,17 +36,11 @@
 
 // ---- registration points ---------------------------------------------------------------
 
-static procedure_slot<console_prompts_procedure> console_prompts_slot("console prompts");
-static procedure_slot<console_text_input_procedure> console_text_input_slot("console text input");
-static procedure_slot<console_popup_procedure> console_popup_slot("console popup");
 static procedure_slot<overhead_map_click_location_procedure> overhead_map_click_slot("overhead map click location");
 static procedure_slot<new_local_sprite_procedure> new_local_sprite_slot("new local sprite");
 static procedure_slot<remove_local_sprites_procedure> remove_local_sprites_slot("remove local sprites");
 static procedure_slot<selection_input_options_procedure> input_options_slot("selection input options");
 
-bool register_console_prompts_procedure(console_prompts_procedure p) { return console_prompts_slot.fill(p); }
-bool register_console_text_input_procedure(console_text_input_procedure p) { return console_text_input_slot.fill(p); }
-bool register_console_popup_procedure(console_popup_procedure p) { return console_popup_slot.fill(p); }
 bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure p) { return overhead_map_click_slot.fill(p); }
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove)
 {
@@ -70,11 +65,11 @@ void new_selection_local_sprite(const world_point2d *at, int16_t sequence)
 }
 static void set_console_prompts(const char *first, const char *second, int32_t menu)
 {
-    if (console_prompts_slot.get()) console_prompts_slot.get()(first, second, menu);
+    if (const auto prompts = get_console_procedures()->prompts) prompts(first, second, menu);
 }
 static void console_text_input(bool start, int32_t length)
 {
-    if (console_text_input_slot.get()) console_text_input_slot.get()(start, length);
+    if (const auto text_input = get_console_procedures()->text_input) text_input(start, length);
 }
 
 // ---- the record ------------------------------------------------------------------------
@@ -1193,7 +1188,7 @@ void set_preset_selection(int32_t preset_index)
             length = strlen(text);
         }
     }
-    if (console_popup_slot.get()) console_popup_slot.get()(title, text, DEFAULT_CONSOLE_POPUP_VISIBLE_TIME);
+    if (const auto popup = get_console_procedures()->popup) popup(title, text, DEFAULT_CONSOLE_POPUP_VISIBLE_TIME);
     selection_globals.preset_selections[preset_index] = *s;
     int16_t identifiers[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
     monster_indexes_to_monster_identifiers(s->monster_indexes, identifiers, s->count);
