@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "screen_procedures.h"
 #include "ingame_bar_procedures.h"
 #include "cseries/cseries.h"
 #include "bitmaps.h"
@@ -751,10 +752,14 @@ void register_screen_hooks(void)
     register_startup_procedure(_startup_screen, startup_screen);
     register_draw_frame_procedure(draw_frame);
     register_set_screen_parameters_for_new_state_procedure(set_screen_parameters_for_new_state);
-    register_limit_framerate_procedure(limit_framerate);
     register_event_consumer_procedure(_event_consumer_window, handle_window_event);
-    register_pointer_screen_procedure(report_pointer_screen);
-    register_observer_screen_procedures(observer_screen_bounds, observer_destination_frame);
+    static const screen_procedures procedures = {
+        .limit_framerate = limit_framerate,
+        .read_pointer_screen = report_pointer_screen,
+        .observer_screen_bounds = observer_screen_bounds,
+        .observer_destination_frame = observer_destination_frame,
+    };
+    register_screen_procedures(&procedures);
     register_action_procedure(_action_pointer_to_view, pointer_to_view);
 }
 

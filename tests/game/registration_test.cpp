@@ -99,7 +99,7 @@ TEST_F(registration, every_slot_refuses_a_second_or_null_procedure_and_keeps_the
     // the core, of the event pump, of a world module and of the tag store.
     for (const char *kind : {"start-up step", "map step initializer", "map step disposer", "per-map stores initializer",
                              "tick step", "tick observer", "action consumer", "game state entry", "draw_frame",
-                             "event consumer", "limit framerate", "front end procedures", "collection procedures",
+                             "event consumer", "screen procedures", "front end procedures", "collection procedures",
                              "marker type placement", "entry point reader"})
         EXPECT_EQ(names.count(kind), 1u) << kind;
     EXPECT_GT(slot_count, (int32_t)NUMBER_OF_STARTUP_STEPS + (int32_t)NUMBER_OF_MAP_STEPS + (int32_t)NUMBER_OF_TICK_STEPS);
