@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "map_actions/query_sound_suicide_action_procs.h"
 #include "screen_procedures.h"
 #include "camera_control.h"
 #include "cseries/errors.h"
@@ -520,6 +521,7 @@ void register_observer_hooks(void)
     register_map_store_procedures(_startup_observer, empty_observer_stores_step, dispose_observer_physics_constants_from_old_map);
     register_map_procedures(_map_observer, map_observer_step, dispose_observer_from_old_map);
     register_action_procedure(_action_camera, observer_action_consumer);
+    register_sound_listener_procedure(sound_listener_proc); // the map scripts' sound queries hear from the camera
 }
 
 void set_observer_clock(observer_clock_procedure procedure)

@@ -4,6 +4,7 @@
 // selection_orders.cpp.
 
 #include "selection.h"
+#include "input/input_definitions.h"
 #include "selection_interface.h"
 #include "selection_orders.h"
 
@@ -1312,10 +1313,48 @@ bool get_gesture_vector(bool *is_object, world_point3d *start, world_point3d *en
 
 static bool selection_action_consumer(action_data *action) { return update_selection(action); }
 
+// The selection reads the current key bindings' set flags and mouse options
+// as its own option bits.  The right click and the wheel each do one thing:
+// the first of their flags, in the order the mouse options' selectors take
+// them, wins.
+static uint32_t selection_input_options_from_key_bindings(void)
+{
+    const input_definition_snapshot *bindings = get_input_definition_snapshot();
+    if (!bindings) return 0;
+    const uint32_t set = bindings->definition.flags;
+    const uint32_t mouse = bindings->mouse_controls.flags;
+    const bool attack = TEST_FLAG(mouse, _mouse_control_right_click_attack);
+    const bool deselects = !attack && TEST_FLAG(set, _input_definition_right_button_deselects);
+    const bool ignored = !attack && !deselects && TEST_FLAG(mouse, _mouse_control_right_click_ignored);
+    int32_t wheel = _mouse_wheel_ignored;
+    if (TEST_FLAG(mouse, _mouse_control_wheel_moves)) wheel = _mouse_wheel_move;
+    else if (TEST_FLAG(mouse, _mouse_control_wheel_zooms)) wheel = _mouse_wheel_zoom;
+    else if (TEST_FLAG(mouse, _mouse_control_wheel_cycle_presets)) wheel = _mouse_wheel_cycle_presets;
+    else if (TEST_FLAG(mouse, _mouse_control_wheel_cycle_inventory)) wheel = _mouse_wheel_cycle_inventory;
+
+    uint32_t options = 0;
+    SET_FLAG(options, _selection_input_alternate_preset_recall_bit,
+             TEST_FLAG(set, _input_definition_alternate_preset_recall));
+    SET_FLAG(options, _selection_input_right_button_deselects_bit, deselects);
+    SET_FLAG(options, _selection_input_tilde_ignores_inventory_bit,
+             TEST_FLAG(set, _input_definition_tilde_ignores_inventory));
+    SET_FLAG(options, _selection_input_control_bar_inventory_bit,
+             TEST_FLAG(set, _input_definition_control_bar_inventory));
+    SET_FLAG(options, _selection_input_right_click_attack_bit, attack);
+    SET_FLAG(options, _selection_input_right_click_ignored_bit, ignored);
+    SET_FLAG(options, _selection_input_left_click_gestures_disabled_bit,
+             TEST_FLAG(mouse, _mouse_control_left_click_gestures_disabled));
+    SET_FLAG(options, _selection_input_vux_actions_bit, TEST_FLAG(mouse, _mouse_control_vux_actions));
+    SET_FLAG(options, _selection_input_wheel_cycle_presets_bit, wheel == _mouse_wheel_cycle_presets);
+    SET_FLAG(options, _selection_input_wheel_cycle_inventory_bit, wheel == _mouse_wheel_cycle_inventory);
+    return options;
+}
+
 void register_selection_hooks(void)
 {
     initialize_selection();
     register_action_procedure(_action_selection, selection_action_consumer);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
     register_remove_monster_from_selections_procedure(leave_selections);
+    register_selection_input_options_procedure(selection_input_options_from_key_bindings);
 }

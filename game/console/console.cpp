@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "saved_games.h"
 #include "bitmap_dialogs/bitmap_edittext.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
@@ -741,5 +742,6 @@ void register_console_hooks(void)
         .popup = console_popup,
     };
     register_console_procedures(&procedures);
+    register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text); // saved games
     register_advance_mission_procedure(console_advance_mission);
 }
