@@ -120,7 +120,7 @@ void register_built_subsystems(void)
     register_film_dialog_hooks();
     register_opengl_hooks();
     register_sound_hooks();
-    register_front_end_hooks();
+    register_front_end_hooks(ingame_dialog_front_end_procedures()); // the front end's table, whole
     register_ingame_dialog_hooks();
     register_network_transport_hooks();
     register_network_hooks();

@@ -40,6 +40,10 @@
 #include "subsystems.h"
 #include "support/expected_assertions.h"
 #include "tag_files/collection_procedures.h"
+#include "console_procedures.h"
+#include "ingame_bar_procedures.h"
+#include "overhead_text_procedures.h"
+#include "screen_procedures.h"
 #include "support/objects_world.h"
 #include "support/demo_data.h"
 #include "sound_procedures.h"
@@ -213,15 +217,35 @@ TEST_F(registration, the_back_ends_frame_and_back_buffer_entries_are_reached_thr
     render_end_hardware();
 }
 
-// The network game reaches the lobby only through the lobby's table, so the
-// program's registration fills every member of it.
-TEST_F(registration, the_program_fills_every_member_of_the_lobby_table)
+// The null members of a table of procedure pointers.
+template <typename T>
+int32_t null_members(const T *table, const char *name)
+{
+    static_assert(sizeof(T) % sizeof(void (*)(void)) == 0, "a table of procedure pointers only");
+    void (*member[sizeof(T) / sizeof(void (*)(void))])(void);
+    memcpy(member, table, sizeof(member));
+    int32_t nulls = 0;
+    for (size_t i = 0; i < std::size(member); ++i)
+        if (!member[i]) ADD_FAILURE() << name << " member " << i << " is null", ++nulls;
+    return nulls;
+}
+
+// A lower layer reaches each of these subsystems only through its table, and
+// the table is whole when it is registered (the front end's joins the members
+// of two libraries first): the program's registration fills every member.
+TEST_F(registration, the_program_fills_every_member_of_each_subsystems_table)
 {
     register_built_subsystems();
-    static_assert(sizeof(lobby_procedures) % sizeof(void (*)(void)) == 0, "a table of procedure pointers only");
-    void (*member[sizeof(lobby_procedures) / sizeof(void (*)(void))])(void);
-    memcpy(member, get_lobby_procedures(), sizeof(member));
-    for (size_t i = 0; i < std::size(member); ++i) EXPECT_NE(member[i], nullptr) << "member " << i;
+    EXPECT_EQ(null_members(get_lobby_procedures(), "lobby"), 0);
+    EXPECT_EQ(null_members(get_collection_procedures(), "collections"), 0);
+    EXPECT_EQ(null_members(get_console_procedures(), "console"), 0);
+    EXPECT_EQ(null_members(get_overhead_text_procedures(), "overhead text"), 0);
+    EXPECT_EQ(null_members(get_ingame_bar_procedures(), "in-game bars"), 0);
+    EXPECT_EQ(null_members(get_screen_procedures(), "screen"), 0);
+    const front_end_procedures *front_end = get_front_end_procedures();
+    EXPECT_TRUE(front_end->map_loading_progress && front_end->game_over) << "the front end's own members";
+    EXPECT_TRUE(front_end->quit_dialog && front_end->unit_trading_dialog_visible && front_end->rename_tag)
+        << "the in-game dialogs' members";
 }
 
 // The core offers lightning a way to find its target object; the object world
