@@ -124,7 +124,7 @@ void register_built_subsystems(void)
     register_ingame_dialog_hooks();
     register_network_transport_hooks();
     register_network_hooks();
-    register_vesk_networking();
+    register_vesk_networking_hooks();
     register_story_hooks();
-    register_metaserver_procedures();
+    register_metaserver_hooks();
 }
