@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cseries/log.h"
-#include "cseries/registration.h"
+#include "tag_files/collection_procedures.h"
 #include "tag_files/tag_files.h"
 
 const byte_swap_code collection_reference_byte_swapping_data[] = {
@@ -69,13 +69,6 @@ collection_reference_definition *get_collection_reference(int32_t index)
     return (collection_reference_definition *)try_and_get_definition(&collection_references, index);
 }
 
-static procedure_slot<custom_collection_reference_procedure> custom_reference_slot("custom collection reference");
-
-bool register_custom_collection_reference_procedure(custom_collection_reference_procedure procedure)
-{
-    return custom_reference_slot.fill(procedure);
-}
-
 int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_color[4],
                                     const uint16_t secondary_color[4], bool share)
 {
@@ -102,7 +95,8 @@ int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_co
                 return i;
         }
     const int32_t index = new_definition(&collection_references, reference_tag, &copy);
-    if (index != NONE && custom_reference_slot.get()) custom_reference_slot.get()(get_collection_reference(index));
+    const auto color = get_collection_procedures()->color_custom_collection_reference;
+    if (index != NONE && color) color(get_collection_reference(index));
     return index;
 }
 

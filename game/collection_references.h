@@ -58,11 +58,9 @@ collection_reference_definition *get_collection_reference(int32_t index);
 int32_t custom_collection_reference(tag reference_tag, const uint16_t primary_color[4],
                                     const uint16_t secondary_color[4], bool share);
 
-// Colours the copy `custom_collection_reference` just made (its permutations'
-// colour tables in the copy's player colours); the collections module
-// registers it.  Until then a copy keeps the tables of the reference it copies.
-typedef void (*custom_collection_reference_procedure)(collection_reference_definition *reference);
-bool register_custom_collection_reference_procedure(custom_collection_reference_procedure procedure);
+// The collections module colours the copy (its permutations' colour tables in
+// the copy's player colours) through its table (collection_procedures.h); until
+// it registers, a copy keeps the tables of the reference it copies.
 
 // The permutation whose colour table is `color_table_index`: the first match,
 // 0 when none matches; NONE for a missing reference.

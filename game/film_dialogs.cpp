@@ -527,6 +527,7 @@ void register_film_dialog_hooks(void)
 {
     register_saved_game_name_dialog_procedure(save_game_dialog);
     register_select_game_to_load_procedure(select_game_to_load_dialog);
+    register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture); // the load dialog's pictures
 }
 
 void reset_film_dialogs(void)

@@ -77,14 +77,15 @@ void front_end_game_over(void)
 
 // ---- registration ---------------------------------------------------------------------
 
-// The front end's one table; kept by pointer, so later front-end dialogs
-// fill their members here.
-static front_end_procedures front_end_table = {
-    .map_loading_progress = map_loading_progress,
-    .game_over = front_end_game_over,
-};
-
-front_end_procedures *front_end_procedures_to_fill(void) { return &front_end_table; }
+// The front end's one table: the dialogs of a later library give their
+// members, this library adds its own, and the whole is registered once.
+static front_end_procedures whole_front_end_table(const front_end_procedures *later_dialogs)
+{
+    front_end_procedures table = later_dialogs ? *later_dialogs : front_end_procedures{};
+    table.map_loading_progress = map_loading_progress;
+    table.game_over = front_end_game_over;
+    return table;
+}
 
 // The plug-in components and the new-game state.
 static void register_new_game_hooks(void)
@@ -93,8 +94,9 @@ static void register_new_game_hooks(void)
     register_game_state_procedures(_game_state_new_game, enter_new_game_state, nullptr);
 }
 
-void register_front_end_hooks(void)
+void register_front_end_hooks(const front_end_procedures *later_dialogs)
 {
+    static const front_end_procedures front_end_table = whole_front_end_table(later_dialogs);
     register_new_game_hooks();
     // Progress, messages, the menu's dialogs and the post-game report.
     if (front_end_procedures_registered())

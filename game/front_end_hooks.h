@@ -9,15 +9,14 @@
 
 #include <cstdint>
 
-// Registers everything above.  The front end's table is left alone (logged)
-// when a test or tool registered its own first.  Called once by
-// register_built_subsystems.
-void register_front_end_hooks(void);
+struct front_end_procedures;
 
-// The front end's table, for the front-end dialogs of later libraries to fill
-// their members (it is registered by pointer, so a member filled after
-// registration is read from then on).  Never null.
-struct front_end_procedures *front_end_procedures_to_fill(void);
+// Registers everything above.  The front end's table is registered whole:
+// the members the dialogs of later libraries give in `later_dialogs` (null:
+// none) joined to this library's own.  The table is left alone (logged) when
+// a test or tool registered its own first.  Called once by
+// register_built_subsystems.
+void register_front_end_hooks(const front_end_procedures *later_dialogs);
 
 // The main menu's Films: the film manager, then the chosen film is played.
 void main_menu_films(void);

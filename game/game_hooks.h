@@ -247,8 +247,6 @@ typedef void (*game_state_procedure)(void);
     X(begin_film_from_path, bool, (const char *path, new_game_data *data)) /* fills the film's set-up */ \
     X(find_oos_checker_films, int32_t, (int32_t *films, int32_t maximum)) /* NONE: folder unreadable */ \
     X(begin_oos_checker_film, bool, (int32_t film, new_game_data *data, char *name, size_t name_size)) \
-    X(out_of_sync, void, (void))                         /* tell the player the game fell out of step */ \
-    X(print_to_console, void, (const char *text))                                                    \
     X(update_camera, void, (int32_t game_ticks))         /* per frame, after the ticks, while the world is shown */
 
 #define CORE_PROCEDURE_DECLARATIONS(name, result, parameters) \
@@ -257,6 +255,13 @@ typedef void (*game_state_procedure)(void);
     name##_procedure get_##name##_procedure(void);
 CORE_PROCEDURE_LIST(CORE_PROCEDURE_DECLARATIONS)
 #undef CORE_PROCEDURE_DECLARATIONS
+
+// The console's line printer and its out-of-step notice, read from the
+// console's table (console_procedures.h); null until the console registers.
+typedef void (*print_to_console_procedure)(const char *text);
+print_to_console_procedure get_print_to_console_procedure(void);
+typedef void (*out_of_sync_procedure)(void);
+out_of_sync_procedure get_out_of_sync_procedure(void);
 
 // ---- registration -----------------------------------------------------------
 // Each returns false, after an assertion, for a step out of range, a null

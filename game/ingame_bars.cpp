@@ -1,5 +1,6 @@
 #include "ingame_bars.h"
 
+#include "ingame_bar_procedures.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialog_redraw.h"
 #include "console/console.h"
@@ -158,9 +159,15 @@ static bool status_bar_shown_for_renderer(rectangle2d *bounds) { return status_b
 void register_ingame_bar_hooks(void)
 {
     register_map_procedures(_map_bars, initialize_ingame_bars_for_new_map, dispose_ingame_bars_from_old_map);
-    register_bar_height_procedures(control_bar_covered_height, status_bar_covered_height);
-    register_update_bars_procedure(update_ingame_bars);
-    register_bar_visible_procedures(control_bar_shown_for_renderer, status_bar_shown_for_renderer);
-    register_set_bars_visible_procedure(set_ingame_bars_visible);
-    register_dialog_bar_procedures(is_control_bar, is_status_bar);
+    static const ingame_bar_procedures procedures = {
+        .control_bar_height = control_bar_covered_height,
+        .status_bar_height = status_bar_covered_height,
+        .update_bars = update_ingame_bars,
+        .is_control_bar = is_control_bar,
+        .is_status_bar = is_status_bar,
+        .control_bar_visible = control_bar_shown_for_renderer,
+        .status_bar_visible = status_bar_shown_for_renderer,
+        .set_bars_visible = set_ingame_bars_visible,
+    };
+    register_ingame_bar_procedures(&procedures);
 }

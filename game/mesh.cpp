@@ -11,6 +11,7 @@
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
+#include "tag_files/collection_procedures.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
@@ -72,13 +73,9 @@ static struct mesh_globals
 } mesh_globals;
 
 // Outside mesh_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<landscape_bitmap_procedure> landscape_bitmap_slot("landscape bitmap");
 static procedure_slot<permanent_overlay_procedure> permanent_overlay_slot("permanent overlay");
 static procedure_slot<media_coverage_initialize_procedure> coverage_initialize_slot("media coverage initialize");
 static procedure_slot<media_coverage_dispose_procedure> coverage_dispose_slot("media coverage dispose");
-static procedure_slot<landscape_collection_procedure> landscape_collection_slot("landscape collection");
-static procedure_slot<color_map_shading_table_procedure> color_map_shading_slot("color map shading table");
-static procedure_slot<color_map_blend_table_procedure> color_map_blend_slot("color map blend table");
 
 // ---- validation --------------------------------------------------------------------
 
@@ -336,7 +333,8 @@ bool load_mesh_from_memory(const void *data, int32_t size)
     mesh_globals.markers = markers;
     set_mesh_sizes(installed);
     min_cell_height = lowest;
-    if (landscape_collection_slot.get() && !landscape_collection_slot.get()(installed))
+    const auto load_landscape_collection = get_collection_procedures()->load_landscape_collection;
+    if (load_landscape_collection && !load_landscape_collection(installed))
     {
         // The coverage hook has not been told of this mesh: nothing to undo there.
         free(mesh_globals.data);
@@ -620,37 +618,24 @@ const mesh_marker *get_mesh_markers(int32_t *count)
 
 // ---- landscape maps ---------------------------------------------------------------------
 
-bool register_landscape_bitmap_procedure(landscape_bitmap_procedure procedure)
-{
-    return landscape_bitmap_slot.fill(procedure);
-}
-
 static uint8_t *submesh_bitmap(int32_t submesh_index, int32_t which)
 {
-    if (mesh_globals.header == nullptr || landscape_bitmap_slot.get() == nullptr) return nullptr;
+    const auto landscape_bitmap = get_collection_procedures()->landscape_bitmap;
+    if (mesh_globals.header == nullptr || landscape_bitmap == nullptr) return nullptr;
     if (submesh_index < 0 || submesh_index >= submesh_width * submesh_height) return nullptr;
-    return landscape_bitmap_slot.get()(submesh_index * 2 + which);
-}
-
-bool register_landscape_collection_procedure(landscape_collection_procedure procedure)
-{
-    return landscape_collection_slot.fill(procedure);
-}
-
-bool register_color_map_table_procedures(color_map_shading_table_procedure shading_table,
-                                         color_map_blend_table_procedure blend_table)
-{
-    return fill_procedure_pair(&color_map_shading_slot, &color_map_blend_slot, shading_table, blend_table);
+    return landscape_bitmap(submesh_index * 2 + which);
 }
 
 const void *get_color_map_shading_table(void)
 {
-    return mesh_globals.header && color_map_shading_slot.get() ? color_map_shading_slot.get()() : nullptr;
+    const auto shading_table = get_collection_procedures()->landscape_shading_table;
+    return mesh_globals.header && shading_table ? shading_table() : nullptr;
 }
 
 const uint8_t *get_color_map_blend_table(void)
 {
-    return mesh_globals.header && color_map_blend_slot.get() ? color_map_blend_slot.get()() : nullptr;
+    const auto blend_table = get_collection_procedures()->landscape_blend_table;
+    return mesh_globals.header && blend_table ? blend_table() : nullptr;
 }
 
 uint8_t *get_submesh_color_map_base_address(int32_t submesh_index, bool ignored) { return submesh_bitmap(submesh_index, 0); }

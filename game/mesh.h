@@ -136,10 +136,9 @@ const mesh_marker *get_mesh_markers(int32_t *count);
 
 // ---- landscape maps ------------------------------------------------------------
 
-// The address of landscape-collection bitmap `bitmap_index` (256 x 256 bytes,
-// 256 per row), or null; the collection module registers it.
-typedef uint8_t *(*landscape_bitmap_procedure)(int32_t bitmap_index);
-bool register_landscape_bitmap_procedure(landscape_bitmap_procedure procedure);
+// The collections module gives the landscape collection's bitmaps (256 x 256
+// bytes, 256 per row), loads the collection and gives its lighting and blend
+// tables through its table (tag_files/collection_procedures.h).
 
 // Submesh s (cell x >> 5 + submesh_width * (cell y >> 5)) is coloured by
 // landscape bitmap 2s and shaded by 2s + 1.  Null for a negative or too large
@@ -147,20 +146,13 @@ bool register_landscape_bitmap_procedure(landscape_bitmap_procedure procedure);
 uint8_t *get_submesh_color_map_base_address(int32_t submesh_index, bool ignored);
 uint8_t *get_submesh_shadow_map_base_address(int32_t submesh_index, bool ignored);
 
-// Loads the landscape collection the header names (NONE: none), writes its
-// run-time `landscape_collection_index` and makes its lighting table; false,
-// reported, when it cannot.  Called by the loader once the mesh is installed,
-// before the media coverage hook; a false answer refuses the map.  Until the
-// collections module registers, the map has no landscape collection.
-typedef bool (*landscape_collection_procedure)(mesh_header *header);
-bool register_landscape_collection_procedure(landscape_collection_procedure procedure);
-
+// The loader has the landscape collection the header names loaded (its
+// run-time `landscape_collection_index` written, its lighting table made) once
+// the mesh is installed, before the media coverage hook; a false answer
+// refuses the map.  Until the collections module registers, the map has no
+// landscape collection.
 // The landscape collection's lighting table and its 256 x 256 blend table
 // ([existing << 8 | new]); null without them (until registered, always).
-typedef const void *(*color_map_shading_table_procedure)(void);
-typedef const uint8_t *(*color_map_blend_table_procedure)(void);
-bool register_color_map_table_procedures(color_map_shading_table_procedure shading_table,
-                                         color_map_blend_table_procedure blend_table);
 const void *get_color_map_shading_table(void);
 const uint8_t *get_color_map_blend_table(void);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "console_procedures.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "formations.h"
@@ -51,7 +52,6 @@ const byte_swap_code command_waypoint_byte_swapping_data[] = {_begin_bs_array, 1
 // ---- registration points ------------------------------------------------------------------
 
 static procedure_slot<preset_selection_procedure> preset_selection_slot("preset selection");
-static procedure_slot<chat_command_procedure> chat_command_slot("chat command");
 static procedure_slot<drop_player_command_procedure> drop_player_command_slot("drop player command");
 
 bool register_drop_player_command_procedure(drop_player_command_procedure procedure)
@@ -63,7 +63,6 @@ bool register_preset_selection_procedure(preset_selection_procedure procedure)
 {
     return preset_selection_slot.fill(procedure);
 }
-bool register_chat_command_procedure(chat_command_procedure procedure) { return chat_command_slot.fill(procedure); }
 
 // ---- globals --------------------------------------------------------------------------------
 
@@ -782,7 +781,7 @@ static bool run_chat(decoded_order *order, const order_context *context)
     const command_chat_data *data = (const command_chat_data *)order->record;
     const char *text = command_decode_string(&order->state, MAXIMUM_CHAT_MESSAGE_LENGTH);
     if (!text) return false;
-    const chat_command_procedure chat = chat_command_slot.get();
+    const auto chat = get_console_procedures()->chat_command;
     if (chat)
         chat(context->player_index, data->flags, text);
     else

@@ -287,10 +287,8 @@ bool register_preset_selection_procedure(preset_selection_procedure procedure);
 typedef void (*drop_player_command_procedure)(int32_t player_id);
 bool register_drop_player_command_procedure(drop_player_command_procedure procedure);
 
-// A chat command: the sender, the chat flags and the text (at most 192
-// characters).  Until filled the text goes to the log only.
-typedef void (*chat_command_procedure)(int32_t player_index, uint32_t flags, const char *text);
-bool register_chat_command_procedure(chat_command_procedure procedure);
+// A chat command goes to the console's table (console_procedures.h); until the
+// console registers, the text goes to the log only.
 
 // A detach command, decoded and checked (the sender, NONE for an order of a
 // map action, may command each unit), gives the units to the new owner, a

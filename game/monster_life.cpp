@@ -15,6 +15,7 @@
 #include "local_projectiles.h"
 #include "markers.h"
 #include "mesh.h"
+#include "overhead_text_procedures.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
 #include "monster_hiding.h"
@@ -60,7 +61,6 @@ static struct monster_life_globals
 
 static procedure_slot<create_map_action_for_monster_procedure> create_map_action_slot("create map action for monster");
 static procedure_slot<delete_monster_map_action_procedure> delete_map_action_slot("delete monster map action");
-static procedure_slot<delete_monster_overhead_text_procedure> delete_overhead_text_slot("delete monster overhead text");
 
 bool register_create_map_action_for_monster_procedure(create_map_action_for_monster_procedure procedure)
 {
@@ -76,10 +76,6 @@ void delete_map_action_of_monster(int32_t monster_index)
     if (delete_monster_map_action_procedure procedure = delete_map_action_slot.get()) procedure(monster_index);
 }
 
-bool register_delete_monster_overhead_text_procedure(delete_monster_overhead_text_procedure procedure)
-{
-    return delete_overhead_text_slot.fill(procedure);
-}
 
 // ---- helpers ----------------------------------------------------------------------
 
@@ -639,7 +635,7 @@ static void clean_up_dying_monster(monster_data *monster)
     if (current_gameplay_version >= 1301 && monster->current_local_projectile_group_index != NONE)
         turn_local_projectile_group_off(monster->current_local_projectile_group_index);
     if (monster->current_overhead_text_index != NONE)
-        if (delete_monster_overhead_text_procedure procedure = delete_overhead_text_slot.get())
+        if (const auto procedure = get_overhead_text_procedures()->delete_overhead_text)
             procedure(monster->current_overhead_text_index);
     // The parasite's projectile frees itself once its object is gone.
     object_data *object = get_object(monster->object_index);

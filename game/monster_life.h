@@ -65,10 +65,8 @@ bool register_delete_monster_map_action_procedure(delete_monster_map_action_proc
 // removing a unit both do, from gameplay version 1721).
 void delete_map_action_of_monster(int32_t monster_index);
 
-// Deletes the overhead text `overhead_text_index` of a dying unit.  Local
-// only: it must not change the game.  Until filled nothing is deleted.
-typedef void (*delete_monster_overhead_text_procedure)(int32_t overhead_text_index);
-bool register_delete_monster_overhead_text_procedure(delete_monster_overhead_text_procedure procedure);
+// A dying unit's overhead text is deleted through the overhead text table
+// (overhead_text_procedures.h): local only, it must not change the game.
 
 // The unit marker row, promotion into units and the elimination of a team's
 // units (game/subsystems.cpp).

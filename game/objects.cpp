@@ -13,6 +13,7 @@
 #include "object_definitions.h"
 #include "sound_procedures.h"
 #include "state_hash.h"
+#include "tag_files/collection_procedures.h"
 #include "tag_files/data.h"
 #include "vesk_random.h"
 
@@ -62,8 +63,6 @@ static struct object_globals
 } object_globals = {.scan_fault_object = NONE};
 
 // Outside object_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<shape_sequence_information_procedure> sequence_information_slot("shape sequence information");
-static procedure_slot<shape_key_point_procedure> key_point_slot("shape key point");
 static procedure_slot<object_tracking_procedure> tracking_slot("object tracking");
 
 // ---- helpers -------------------------------------------------------------------
@@ -399,8 +398,8 @@ static void unlink_object(int32_t object_index, object_data *object)
 shape_sequence_information get_shape_sequence_information(int16_t collection_index, int16_t sequence_index)
 {
     shape_sequence_information information = {1, 1, 1, NONE};
-    if (sequence_information_slot.get() &&
-        !sequence_information_slot.get()(collection_index, sequence_index, &information))
+    const auto sequence_information = get_collection_procedures()->shape_sequence_information;
+    if (sequence_information && !sequence_information(collection_index, sequence_index, &information))
         information = {1, 1, 1, NONE};
     if (information.frames_per_view < 1) information.frames_per_view = 1;
     if (information.number_of_views < 1) information.number_of_views = 1;
@@ -866,11 +865,6 @@ int32_t move_object(int32_t object_index)
 
 // ---- shapes --------------------------------------------------------------------
 
-bool register_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point)
-{
-    return fill_procedure_pair(&sequence_information_slot, &key_point_slot, information, key_point);
-}
-
 void set_object_shape(int32_t object_index, int16_t sequence_index, int16_t rate, int16_t transfer_mode,
                       int16_t transfer_period, uint16_t shape_flags, int16_t)
 {
@@ -965,7 +959,8 @@ bool get_object_key_point(int32_t object_index, int16_t sequence_index, int16_t 
     const object_data *object = get_object(object_index);
     if (!object) return false;
     *out = object->location.position;
-    if (!key_point_slot.get()) return true;
+    const auto key_point = get_collection_procedures()->shape_key_point;
+    if (!key_point) return true;
     int16_t frame = frame_index;
     if (frame < 0)
     {
@@ -973,7 +968,7 @@ bool get_object_key_point(int32_t object_index, int16_t sequence_index, int16_t 
         if (frame < 0) frame = 0;
     }
     world_point3d offset = {0, 0, 0};
-    if (!key_point_slot.get()(object->shape_collection_index, sequence_index, frame, &offset)) return true;
+    if (!key_point(object->shape_collection_index, sequence_index, frame, &offset)) return true;
     const int32_t forward = (offset.x * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
     const int32_t left = (offset.y * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;
     const int32_t up = (offset.z * object->scale) >> SHORT_FIXED_FRACTIONAL_BITS;

@@ -443,11 +443,6 @@ struct shape_sequence_information
     int16_t ticks_per_frame;
     int16_t key_frame;
 };
-typedef bool (*shape_sequence_information_procedure)(int16_t collection_index, int16_t sequence_index,
-                                                     shape_sequence_information *information);
-typedef bool (*shape_key_point_procedure)(int16_t collection_index, int16_t sequence_index, int16_t frame_index,
-                                          world_point3d *offset);
-bool register_shape_procedures(shape_sequence_information_procedure information, shape_key_point_procedure key_point);
 // What is known of a sequence (at least one frame and one view; ticks per frame 0 or more).
 shape_sequence_information get_shape_sequence_information(int16_t collection_index, int16_t sequence_index);
 

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "map_actions/query_sound_suicide_action_procs.h"
+#include "screen_procedures.h"
 #include "camera_control.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
@@ -103,8 +105,6 @@ struct observer_globals
 };
 observer_globals observer_globals;
 
-procedure_slot<observer_screen_rectangle_procedure> screen_bounds_slot("observer screen bounds");
-procedure_slot<observer_screen_rectangle_procedure> destination_frame_slot("observer destination frame");
 procedure_slot<view_projection_corners_procedure> view_corners_slot("view projection corners");
 
 observer_data &observer(void) { return observer_globals.observer; }
@@ -133,9 +133,8 @@ const observer_physics_constants *constants(void)
     return loaded ? loaded : get_default_observer_physics_constants();
 }
 
-void get_screen_rectangle(procedure_slot<observer_screen_rectangle_procedure> &slot, rectangle2d *rectangle)
+void get_screen_rectangle(void (*procedure)(rectangle2d *rectangle), rectangle2d *rectangle)
 {
-    const observer_screen_rectangle_procedure procedure = slot.get();
     if (procedure) procedure(rectangle);
     else *rectangle = {0, 0, 480, 640};
 }
@@ -522,6 +521,7 @@ void register_observer_hooks(void)
     register_map_store_procedures(_startup_observer, empty_observer_stores_step, dispose_observer_physics_constants_from_old_map);
     register_map_procedures(_map_observer, map_observer_step, dispose_observer_from_old_map);
     register_action_procedure(_action_camera, observer_action_consumer);
+    register_sound_listener_procedure(sound_listener_proc); // the map scripts' sound queries hear from the camera
 }
 
 void set_observer_clock(observer_clock_procedure procedure)
@@ -771,8 +771,8 @@ void adjust_axis_values_for_mouse_movement(const action_data *action, real *para
         test_action_flag(action, _left_mouse_down_bit))
         return;
     rectangle2d screen, frame;
-    get_screen_rectangle(screen_bounds_slot, &screen);
-    get_screen_rectangle(destination_frame_slot, &frame);
+    get_screen_rectangle(get_screen_procedures()->observer_screen_bounds, &screen);
+    get_screen_rectangle(get_screen_procedures()->observer_destination_frame, &frame);
     const real T = (real)(screen.top - frame.top), L = (real)(screen.left - frame.left);
     const real B = (real)(screen.bottom - frame.top), R = (real)(screen.right - frame.left);
     const real x = action->pointer.x, y = action->pointer.y;
@@ -1123,12 +1123,6 @@ bool perma_disable_extended_zoom(void)
 }
 
 // ---- registration -------------------------------------------------------------------------------
-
-bool register_observer_screen_procedures(observer_screen_rectangle_procedure screen_bounds,
-                                         observer_screen_rectangle_procedure destination_frame)
-{
-    return fill_procedure_pair(&screen_bounds_slot, &destination_frame_slot, screen_bounds, destination_frame);
-}
 
 bool register_view_projection_corners_procedure(view_projection_corners_procedure procedure)
 {

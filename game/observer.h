@@ -161,11 +161,8 @@ void set_observer_clock(observer_clock_procedure procedure);
 
 // ---- what the observer asks of later subsystems -------------------------------------
 
-// The screen's bounds and the game view's frame, in pixels (the screen).
-// Until registered: 640 x 480, the whole screen.
-typedef void (*observer_screen_rectangle_procedure)(rectangle2d *rectangle);
-bool register_observer_screen_procedures(observer_screen_rectangle_procedure screen_bounds,
-                                         observer_screen_rectangle_procedure destination_frame);
+// The screen's bounds and the game view's frame come from the screen's table
+// (screen_procedures.h); until it registers: 640 x 480, the whole screen.
 // The ground corners of a view from `eye` with `yaw` (the overhead map).
 // Until registered the visibility test of limited-visibility maps passes.
 typedef bool (*view_projection_corners_procedure)(const world_point3d *eye, angle yaw, world_point2d corners[4]);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "observer.h"
 #include "bitmap_drawing.h"
 #include "bitmaps.h"
 #include "console/console_popup.h"
@@ -1237,6 +1238,15 @@ static bool overhead_map_click_location(const action_data *, world_point2d *loca
     return true;
 }
 
+// The observer's limited-visibility test asks where a view meets the ground:
+// the overhead map's outline of the camera from the eye's ground point.
+static bool overhead_map_view_corners(const world_point3d *eye, angle yaw, world_point2d corners[4])
+{
+    const world_point2d center = {eye->x, eye->y};
+    get_overhead_map_view_projection_corners(&center, yaw, corners);
+    return true;
+}
+
 void register_overhead_map_hooks(void)
 {
     register_startup_procedure(_startup_overhead_map, initialize_overhead_map);
@@ -1244,4 +1254,5 @@ void register_overhead_map_hooks(void)
                             dispose_overhead_map_from_old_game);
     register_overhead_map_click_location_procedure(overhead_map_click_location);
     register_overhead_map_state_procedure(get_overhead_map_state); // the tutorial's "map shown" question
+    register_view_projection_corners_procedure(overhead_map_view_corners);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "overhead_text_procedures.h"
 #include "cseries/log.h"
 #include "bitmap_text.h"
 #include "game_hooks.h"
@@ -132,8 +133,10 @@ void register_overhead_text_hooks(void)
     register_startup_procedure(_startup_overhead_text, startup_overhead_text);
     register_map_procedures(_map_overhead_text, overhead_text_map_step, dispose_overhead_text_from_old_map);
     register_tick_procedure(_tick_overhead_text, update_overhead_text);
-    register_new_overhead_text_procedure(new_overhead_text);
-    register_delete_overhead_text_procedure(delete_overhead_text);
-    register_overhead_text_font_procedure(overhead_text_font);
-    register_delete_monster_overhead_text_procedure(delete_overhead_text);
+    static const overhead_text_procedures procedures = {
+        .new_overhead_text = new_overhead_text,
+        .delete_overhead_text = delete_overhead_text,
+        .overhead_text_font = overhead_text_font,
+    };
+    register_overhead_text_procedures(&procedures);
 }

@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include "screen_procedures.h"
 #include "cseries/registration.h"
 
 #define LIST_NAME(identifier, name) name,
@@ -19,16 +20,10 @@ static const char *event_consumer_slot_name(int32_t index) { return event_consum
 
 static procedure_table<event_consumer_procedure, NUMBER_OF_EVENT_CONSUMERS> event_consumer_slots(
     "event consumer", event_consumer_slot_name);
-static procedure_slot<limit_framerate_procedure> limit_framerate_slot("limit framerate");
 
 bool register_event_consumer_procedure(event_consumer consumer, event_consumer_procedure procedure)
 {
     return event_consumer_slots.fill(consumer, procedure);
-}
-
-bool register_limit_framerate_procedure(limit_framerate_procedure procedure)
-{
-    return limit_framerate_slot.fill(procedure);
 }
 
 void platform_specific_update(bool limit)
@@ -48,7 +43,7 @@ void platform_specific_update(bool limit)
     }
     if (limit)
     {
-        limit_framerate_procedure limiter = limit_framerate_slot.get();
+        const auto limiter = get_screen_procedures()->limit_framerate;
         if (limiter) limiter();
     }
 }

@@ -28,13 +28,12 @@ enum event_consumer
 #undef EVENT_CONSUMER_ENUM_VALUE
 
 typedef void (*event_consumer_procedure)(const SDL_Event *event);
-// Sleeps until the next frame may begin (the screen fills it).
-typedef void (*limit_framerate_procedure)(void);
+// The pump sleeps until the next frame may begin through the screen's table
+// (screen_procedures.h).
 
 // Registration (cseries/registration.h rules: a null procedure, a consumer out
 // of the list or a taken slot is refused with an assertion).
 bool register_event_consumer_procedure(event_consumer consumer, event_consumer_procedure procedure);
-bool register_limit_framerate_procedure(limit_framerate_procedure procedure);
 
 // "input", "window"; "unknown" outside the list.
 const char *event_consumer_name(event_consumer consumer);

@@ -32,16 +32,13 @@
 #include "object_definitions.h"
 #include "particles.h"
 #include "state_hash.h"
+#include "tag_files/collection_procedures.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "collection_services.h"
 #include "tag_files/tag_files.h"
 #include "vesk_random.h"
 #include "wind.h"
-
-// ---- registration points ----------------------------------------------------------
-
-static procedure_slot<projectile_sequence_preload_procedure> preload_sequence_slot("projectile sequence preload");
 
 
 // Sounds are heard, never simulated: the sound layer may draw only from its
@@ -53,11 +50,6 @@ static void play_projectile_sound(int16_t sound_index, int32_t object_index)
     if (!object) return;
     if (const auto play = get_sound_procedures()->play_projectile_sound)
         play(sound_index, object_index, &object->location.position, SHORT_FIXED_ONE, 0);
-}
-
-bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure p)
-{
-    return preload_sequence_slot.fill(p);
 }
 
 // What a projectile reads of a unit, from the unit record.  False: no such unit.
@@ -308,7 +300,7 @@ const projectile_group_definition *get_projectile_group_definition(int32_t type)
 
 void preload_projectile_sequences(void)
 {
-    projectile_sequence_preload_procedure preload = preload_sequence_slot.get();
+    const auto preload = get_collection_procedures()->preload_projectile_sequence;
     if (!projectile_definitions.registered || projectile_definitions.count == NONE) return;
     bool stop = false;
     for (int32_t index = 0; index < projectile_definitions.count && !stop; ++index)

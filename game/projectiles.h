@@ -218,9 +218,6 @@ int32_t get_projectile_recursion_depth(void);
 // The units and the local projectile groups share this library: an owner
 // stepping out of hiding (its location height from version 1710), promotion
 // into a unit and a projectile's visual particle group are direct calls.
-// Ahead-of-time read of a sequence's frames; sets *stop to end the pass.
-typedef void (*projectile_sequence_preload_procedure)(int16_t collection_index, int16_t sequence_index, bool *stop);
-bool register_projectile_sequence_preload_procedure(projectile_sequence_preload_procedure procedure);
 
 // A projectile's sounds (flight at creation, rebound after a strike that did
 // not detonate, a group's sound on its bounds object) go to the sound table's

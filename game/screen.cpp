@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "screen_procedures.h"
+#include "ingame_bar_procedures.h"
 #include "cseries/cseries.h"
 #include "bitmaps.h"
 #include "cseries/cstrings.h"
@@ -83,22 +85,13 @@ static struct
 } pointer_screen_facts;
 
 // Outside every globals record: start-up never empties a registration.
-static procedure_slot<bar_height_procedure> control_bar_height_slot("control bar height");
-static procedure_slot<bar_height_procedure> status_bar_height_slot("status bar height");
 static procedure_slot<main_menu_dialog_size_procedure> main_menu_size_slot("main menu dialog size");
 static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text");
 static procedure_slot<render_scene_procedure> render_scene_slot("render scene");
 static procedure_slot<mark_dialogs_dirty_procedure> mark_dialogs_dirty_slot("mark dialogs dirty");
 static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
 static procedure_slot<frame_drawn_procedure> frame_drawn_slot("frame drawn");
-static procedure_slot<update_bars_procedure> update_bars_slot("update bars");
 
-
-bool register_bar_height_procedures(bar_height_procedure control_bar_height, bar_height_procedure status_bar_height)
-{
-    return fill_procedure_pair(&control_bar_height_slot, &status_bar_height_slot, control_bar_height,
-                               status_bar_height);
-}
 
 bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure procedure)
 {
@@ -116,7 +109,6 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure) { return frame_drawn_slot.fill(procedure); }
 
-bool register_update_bars_procedure(update_bars_procedure procedure) { return update_bars_slot.fill(procedure); }
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
 {
@@ -126,9 +118,8 @@ static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
     if (procedure) procedure(width, height);
 }
 
-static int16_t bar_height(const procedure_slot<bar_height_procedure> &slot)
+static int16_t bar_height(int16_t (*procedure)(void))
 {
-    bar_height_procedure procedure = slot.get();
     const int16_t height = procedure ? procedure() : 0;
     return height > 0 ? height : 0;
 }
@@ -400,8 +391,8 @@ void calculate_destination_frame(rectangle2d *frame)
 {
     get_screen_bounds(frame);
     if (gui_overlaps_screen_bitmap()) return;
-    frame->top = (int16_t)(frame->top + bar_height(status_bar_height_slot));
-    frame->bottom = (int16_t)(frame->bottom - bar_height(control_bar_height_slot));
+    frame->top = (int16_t)(frame->top + bar_height(get_ingame_bar_procedures()->status_bar_height));
+    frame->bottom = (int16_t)(frame->bottom - bar_height(get_ingame_bar_procedures()->control_bar_height));
     if (frame->bottom < frame->top) frame->bottom = frame->top;
 }
 
@@ -609,7 +600,7 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     if (!screen_module_globals.window_visible || game_->state == _game_state_modal_draw_loop) return;
 
     // The bars first: their visibility shapes the frame the scene is drawn into.
-    update_bars_procedure update_bars = update_bars_slot.get();
+    const auto update_bars = get_ingame_bar_procedures()->update_bars;
     if (update_bars) update_bars();
 
     // A hardware frame is drawn whole every time, and after a swap the back
@@ -761,10 +752,14 @@ void register_screen_hooks(void)
     register_startup_procedure(_startup_screen, startup_screen);
     register_draw_frame_procedure(draw_frame);
     register_set_screen_parameters_for_new_state_procedure(set_screen_parameters_for_new_state);
-    register_limit_framerate_procedure(limit_framerate);
     register_event_consumer_procedure(_event_consumer_window, handle_window_event);
-    register_pointer_screen_procedure(report_pointer_screen);
-    register_observer_screen_procedures(observer_screen_bounds, observer_destination_frame);
+    static const screen_procedures procedures = {
+        .limit_framerate = limit_framerate,
+        .read_pointer_screen = report_pointer_screen,
+        .observer_screen_bounds = observer_screen_bounds,
+        .observer_destination_frame = observer_destination_frame,
+    };
+    register_screen_procedures(&procedures);
     register_action_procedure(_action_pointer_to_view, pointer_to_view);
 }
 

@@ -180,10 +180,8 @@ void draw_frame(int32_t game_ticks, bool world_shown);
 // The ping line asks networking's table (networking_procedures.h) whether the
 // game measures latency and the local player's latency.
 
-// The bars: the visible height in pixels of the control bar (bottom) and the
-// status bar (top), 0 when hidden.  Until registered: hidden.
-typedef int16_t (*bar_height_procedure)(void);
-bool register_bar_height_procedures(bar_height_procedure control_bar_height, bar_height_procedure status_bar_height);
+// The bars' heights come from their table (ingame_bar_procedures.h); until the
+// bars register, they are hidden.
 
 // The main menu: the size of its dialog.  Until registered: 640 x 480.
 typedef void (*main_menu_dialog_size_procedure)(int16_t *width, int16_t *height);
@@ -216,10 +214,8 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 typedef void (*frame_drawn_procedure)(void);
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure);
 
-// The in-game bars, once per drawn frame, before the scene is drawn: keep
-// their buttons and texts current.  Until registered nothing is updated.
-typedef void (*update_bars_procedure)(void);
-bool register_update_bars_procedure(update_bars_procedure procedure);
+// The in-game bars are updated once per drawn frame, before the scene is drawn,
+// through their table (ingame_bar_procedures.h).
 
 // Joins the screen to the core: the start-up step, the frame, the state
 // step, the frame limiter, the window events, the pointer's screen, the

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "saved_games.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
@@ -128,7 +129,11 @@ static void take_requested_screenshot(void)
     take_screenshot(type);
 }
 
-void register_screenshot_hooks(void) { register_frame_drawn_procedure(take_requested_screenshot); }
+void register_screenshot_hooks(void)
+{
+    register_frame_drawn_procedure(take_requested_screenshot);
+    register_render_saved_game_snapshot_procedure(render_saved_game_snapshot);
+}
 
 void reset_screenshots_for_tests(void) { memset(&screenshot_globals, 0, sizeof(screenshot_globals)); }
 

@@ -4,12 +4,14 @@
 // selection_orders.cpp.
 
 #include "selection.h"
+#include "input/input_definitions.h"
 #include "selection_interface.h"
 #include "selection_orders.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "console_procedures.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/timers.h"
@@ -35,17 +37,11 @@
 
 // ---- registration points ---------------------------------------------------------------
 
-static procedure_slot<console_prompts_procedure> console_prompts_slot("console prompts");
-static procedure_slot<console_text_input_procedure> console_text_input_slot("console text input");
-static procedure_slot<console_popup_procedure> console_popup_slot("console popup");
 static procedure_slot<overhead_map_click_location_procedure> overhead_map_click_slot("overhead map click location");
 static procedure_slot<new_local_sprite_procedure> new_local_sprite_slot("new local sprite");
 static procedure_slot<remove_local_sprites_procedure> remove_local_sprites_slot("remove local sprites");
 static procedure_slot<selection_input_options_procedure> input_options_slot("selection input options");
 
-bool register_console_prompts_procedure(console_prompts_procedure p) { return console_prompts_slot.fill(p); }
-bool register_console_text_input_procedure(console_text_input_procedure p) { return console_text_input_slot.fill(p); }
-bool register_console_popup_procedure(console_popup_procedure p) { return console_popup_slot.fill(p); }
 bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure p) { return overhead_map_click_slot.fill(p); }
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove)
 {
@@ -70,11 +66,11 @@ void new_selection_local_sprite(const world_point2d *at, int16_t sequence)
 }
 static void set_console_prompts(const char *first, const char *second, int32_t menu)
 {
-    if (console_prompts_slot.get()) console_prompts_slot.get()(first, second, menu);
+    if (const auto prompts = get_console_procedures()->prompts) prompts(first, second, menu);
 }
 static void console_text_input(bool start, int32_t length)
 {
-    if (console_text_input_slot.get()) console_text_input_slot.get()(start, length);
+    if (const auto text_input = get_console_procedures()->text_input) text_input(start, length);
 }
 
 // ---- the record ------------------------------------------------------------------------
@@ -1193,7 +1189,7 @@ void set_preset_selection(int32_t preset_index)
             length = strlen(text);
         }
     }
-    if (console_popup_slot.get()) console_popup_slot.get()(title, text, DEFAULT_CONSOLE_POPUP_VISIBLE_TIME);
+    if (const auto popup = get_console_procedures()->popup) popup(title, text, DEFAULT_CONSOLE_POPUP_VISIBLE_TIME);
     selection_globals.preset_selections[preset_index] = *s;
     int16_t identifiers[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
     monster_indexes_to_monster_identifiers(s->monster_indexes, identifiers, s->count);
@@ -1317,10 +1313,48 @@ bool get_gesture_vector(bool *is_object, world_point3d *start, world_point3d *en
 
 static bool selection_action_consumer(action_data *action) { return update_selection(action); }
 
+// The selection reads the current key bindings' set flags and mouse options
+// as its own option bits.  The right click and the wheel each do one thing:
+// the first of their flags, in the order the mouse options' selectors take
+// them, wins.
+static uint32_t selection_input_options_from_key_bindings(void)
+{
+    const input_definition_snapshot *bindings = get_input_definition_snapshot();
+    if (!bindings) return 0;
+    const uint32_t set = bindings->definition.flags;
+    const uint32_t mouse = bindings->mouse_controls.flags;
+    const bool attack = TEST_FLAG(mouse, _mouse_control_right_click_attack);
+    const bool deselects = !attack && TEST_FLAG(set, _input_definition_right_button_deselects);
+    const bool ignored = !attack && !deselects && TEST_FLAG(mouse, _mouse_control_right_click_ignored);
+    int32_t wheel = _mouse_wheel_ignored;
+    if (TEST_FLAG(mouse, _mouse_control_wheel_moves)) wheel = _mouse_wheel_move;
+    else if (TEST_FLAG(mouse, _mouse_control_wheel_zooms)) wheel = _mouse_wheel_zoom;
+    else if (TEST_FLAG(mouse, _mouse_control_wheel_cycle_presets)) wheel = _mouse_wheel_cycle_presets;
+    else if (TEST_FLAG(mouse, _mouse_control_wheel_cycle_inventory)) wheel = _mouse_wheel_cycle_inventory;
+
+    uint32_t options = 0;
+    SET_FLAG(options, _selection_input_alternate_preset_recall_bit,
+             TEST_FLAG(set, _input_definition_alternate_preset_recall));
+    SET_FLAG(options, _selection_input_right_button_deselects_bit, deselects);
+    SET_FLAG(options, _selection_input_tilde_ignores_inventory_bit,
+             TEST_FLAG(set, _input_definition_tilde_ignores_inventory));
+    SET_FLAG(options, _selection_input_control_bar_inventory_bit,
+             TEST_FLAG(set, _input_definition_control_bar_inventory));
+    SET_FLAG(options, _selection_input_right_click_attack_bit, attack);
+    SET_FLAG(options, _selection_input_right_click_ignored_bit, ignored);
+    SET_FLAG(options, _selection_input_left_click_gestures_disabled_bit,
+             TEST_FLAG(mouse, _mouse_control_left_click_gestures_disabled));
+    SET_FLAG(options, _selection_input_vux_actions_bit, TEST_FLAG(mouse, _mouse_control_vux_actions));
+    SET_FLAG(options, _selection_input_wheel_cycle_presets_bit, wheel == _mouse_wheel_cycle_presets);
+    SET_FLAG(options, _selection_input_wheel_cycle_inventory_bit, wheel == _mouse_wheel_cycle_inventory);
+    return options;
+}
+
 void register_selection_hooks(void)
 {
     initialize_selection();
     register_action_procedure(_action_selection, selection_action_consumer);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
     register_remove_monster_from_selections_procedure(leave_selections);
+    register_selection_input_options_procedure(selection_input_options_from_key_bindings);
 }

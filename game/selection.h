@@ -237,14 +237,9 @@ bool get_gesture_vector(bool *is_object, world_point3d *start, world_point3d *en
 
 // ---- what the selection asks of later subsystems ---------------------------------------
 
-// The console (neutral until filled: takes no action, no input, no prompts).
-typedef bool (*console_handled_action_procedure)(const action_data *action);
-bool register_console_handled_action_procedure(console_handled_action_procedure procedure);
-// 2: a line was finished (in `buffer`); 3: aborted; other: still typing or idle.
-typedef int32_t (*console_input_procedure)(char *buffer, int32_t maximum_length);
-bool register_console_input_procedure(console_input_procedure procedure);
-// The two prompts of a mode and its console menu (-1 none; the console's
-// menu modes).
+// The console answers through its table (console_procedures.h): neutral until
+// it registers (takes no action, no input, no prompts).
+// The console menu of a mode's prompts (-1 none; the console's menu modes).
 enum selection_console_menu
 {
     _selection_console_menu_none = -1,
@@ -253,13 +248,6 @@ enum selection_console_menu
     _selection_console_menu_inventory = 2, // inventory: numbered, chosen by digit
     _selection_console_menu_inventory_briefly = 3, // next/previous item: closes by itself
 };
-typedef void (*console_prompts_procedure)(const char *first, const char *second, int32_t menu_mode);
-bool register_console_prompts_procedure(console_prompts_procedure procedure);
-// Starts (with at most `maximum_length` characters) or stops the text input.
-typedef void (*console_text_input_procedure)(bool start, int32_t maximum_length);
-bool register_console_text_input_procedure(console_text_input_procedure procedure);
-typedef void (*console_popup_procedure)(const char *left, const char *right, int32_t visible_ticks);
-bool register_console_popup_procedure(console_popup_procedure procedure);
 // The world point of a press on the overhead map; false when the press was not on it.
 typedef bool (*overhead_map_click_location_procedure)(const action_data *action, world_point2d *location);
 bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure procedure);

@@ -11,6 +11,7 @@
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/timers.h"
+#include "console_procedures.h"
 #include "formations.h"
 #include "game_hooks.h"
 #include "game_records.h"
@@ -36,13 +37,9 @@
 
 // ---- what only the orders ask of later subsystems ----------------------------------------
 
-static procedure_slot<console_handled_action_procedure> console_handled_action_slot("console handled action");
-static procedure_slot<console_input_procedure> console_input_slot("console input");
 static procedure_slot<inventory_buttons_procedure> update_inventory_buttons_slot("update inventory buttons");
 static procedure_slot<inventory_buttons_procedure> toggle_inventory_slot("toggle control bar inventory");
 static procedure_slot<any_ingame_dialogs_open_procedure> dialogs_open_slot("any in-game dialogs open");
-bool register_console_handled_action_procedure(console_handled_action_procedure p) { return console_handled_action_slot.fill(p); }
-bool register_console_input_procedure(console_input_procedure p) { return console_input_slot.fill(p); }
 bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle)
 {
     return fill_procedure_pair(&update_inventory_buttons_slot, &toggle_inventory_slot, update, toggle);
@@ -608,7 +605,7 @@ static void idle_keys(const action_data *action)
 
 static void console_input_completion(void)
 {
-    const console_input_procedure input = console_input_slot.get();
+    const auto input = get_console_procedures()->input;
     if (!input) return;
     char buffer[256] = {};
     const int32_t result = input(buffer, (int32_t)sizeof(buffer) - 1);
@@ -678,7 +675,8 @@ bool update_selection(action_data *action)
         (test_flag(action, _right_mouse_down_bit) || test_flag(action, _right_mouse_click_bit) ||
          test_flag(action, _double_right_mouse_down_bit)))
         return false;
-    if (console_handled_action_slot.get() && console_handled_action_slot.get()(action))
+    const auto console_handled_action = get_console_procedures()->handled_action;
+    if (console_handled_action && console_handled_action(action))
     {
         end_of_action(action);
         return true;

@@ -26,6 +26,7 @@
 #include "render/render_tables.h"
 #include "screen.h"
 #include "shading_tables.h"
+#include "tag_files/collection_procedures.h"
 #include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
 
@@ -1543,16 +1544,21 @@ void register_shapes_hooks(void)
 {
     register_startup_procedure(_startup_collections, startup_shapes);
     register_map_store_procedures(_startup_collections, empty_shape_stores, dispose_shapes_from_old_map);
-    register_shape_procedures(shape_sequence_information_proc, shape_key_point_proc);
-    register_load_collection_header_data_procedure(load_collection_data_ahead);
-    register_collection_holds_sequence_procedure(collection_holds_sequence);
-    register_verify_sequence_index_procedure(collection_holds_sequence);
-    register_add_shading_table_to_collection_index_procedure(unit_shading_table);
-    register_preload_sequence_index_procedure(preload_sequence);
-    register_projectile_sequence_preload_procedure(preload_projectile_sequence);
-    register_custom_collection_reference_procedure(color_custom_collection_reference);
-    register_landscape_collection_procedure(load_landscape_collection);
-    register_landscape_bitmap_procedure(landscape_bitmap);
-    register_color_map_table_procedures(landscape_shading_table, landscape_blend_table);
-    register_temporary_collection_procedures(load_temporary_collection, dispose_temporary_collection);
+    static const collection_procedures procedures = {
+        .load_temporary_collection = load_temporary_collection,
+        .dispose_temporary_collection = dispose_temporary_collection,
+        .load_collection_header_data = load_collection_data_ahead,
+        .collection_holds_sequence = collection_holds_sequence,
+        .add_shading_table = unit_shading_table,
+        .preload_sequence = preload_sequence,
+        .color_custom_collection_reference = color_custom_collection_reference,
+        .shape_sequence_information = shape_sequence_information_proc,
+        .shape_key_point = shape_key_point_proc,
+        .load_landscape_collection = load_landscape_collection,
+        .landscape_bitmap = landscape_bitmap,
+        .landscape_shading_table = landscape_shading_table,
+        .landscape_blend_table = landscape_blend_table,
+        .preload_projectile_sequence = preload_projectile_sequence,
+    };
+    register_collection_procedures(&procedures);
 }

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "map_actions/map_actions.h"
+#include "map_actions/map_action_engine.h"
+#include "map_actions/flow_control_action_procs.h"
+#include "map_actions/map_action_parameters.h"
 #include "commands.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
@@ -304,9 +308,20 @@ bool handle_command_sniffing(command_header *command)
 
 // ---- registration ----------------------------------------------------------------------------
 
+// The tutorial watcher's verdicts go to the action that asked for them.
+static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded)
+{
+    const int32_t action_index = action_identifier_to_action_index(action_identifier);
+    if (action_index == NONE) return;
+    if (succeeded) set_map_action_success(action_index);
+    else set_map_action_error(action_index);
+}
+
 void register_sniffing_hooks(void)
 {
     register_map_procedures(_map_tutorial, sniffing_map_step, dispose_sniffing_from_old_map);
     register_action_procedure(_action_tutorial_watcher, handle_action_sniffing);
     register_command_sniffing_procedure(handle_command_sniffing);
+    register_toggle_sniffing_procedure(toggle_sniffing);
+    register_sniffing_report_procedure(report_sniffing_to_map_action);
 }

@@ -2,6 +2,7 @@
 // indexes, precedence, reading, and the player's local tags.
 
 #include "tag_files/tag_files.h"
+#include "tag_files/collection_procedures.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -18,7 +19,6 @@
 #include "cseries/crc.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
-#include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files_internal.h"
@@ -1777,20 +1777,13 @@ void tag_files_verify_required_patches(void)
 
 // ---- temporary collection preview ---------------------------------------------------------
 
-// Outside tag_file_globals: initializing the store never empties them.
-static procedure_slot<temporary_collection_load_procedure> temporary_load_slot("temporary collection load");
-static procedure_slot<temporary_collection_dispose_procedure> temporary_dispose_slot("temporary collection dispose");
-
-bool register_temporary_collection_procedures(temporary_collection_load_procedure load,
-                                              temporary_collection_dispose_procedure dispose)
-{
-    return fill_procedure_pair(&temporary_load_slot, &temporary_dispose_slot, load, dispose);
-}
-
+// The collections module loads and disposes the preview's collection
+// (collection_procedures.h).
 static void temporary_collection_dispose(void)
 {
     struct tag_file_globals *g = &tag_file_globals;
-    if (g->temporary_collection_index != NONE && temporary_dispose_slot.get()) temporary_dispose_slot.get()(g->temporary_collection_index);
+    const auto dispose = get_collection_procedures()->dispose_temporary_collection;
+    if (g->temporary_collection_index != NONE && dispose) dispose(g->temporary_collection_index);
     g->temporary_collection_index = NONE;
 }
 
@@ -1820,8 +1813,9 @@ int32_t tag_file_collection_open_temporary(int32_t plugin_index, tag collection_
             h->subgroup_tag == collection_tag)
             tag_index = header_index(slot);
     }
-    if (tag_index == NONE || !temporary_load_slot.get()) return NONE;
-    g->temporary_collection_index = temporary_load_slot.get()(tag_index);
+    const auto load = get_collection_procedures()->load_temporary_collection;
+    if (tag_index == NONE || !load) return NONE;
+    g->temporary_collection_index = load(tag_index);
     return g->temporary_collection_index;
 }
 

@@ -241,12 +241,8 @@ int32_t required_patch_number(int32_t index);
 
 // ---- temporary collection preview ----------------------------------------
 
-// Hooks that the collection module registers: load the collection tag at
-// `tag_index` and return its collection index (NONE on failure); dispose it.
-typedef int32_t (*temporary_collection_load_procedure)(int32_t tag_index);
-typedef void (*temporary_collection_dispose_procedure)(int32_t collection_index);
-bool register_temporary_collection_procedures(temporary_collection_load_procedure load,
-                                              temporary_collection_dispose_procedure dispose);
+// The collections module loads and disposes the preview's collection through
+// its table (tag_files/collection_procedures.h).
 
 // Opens collection `collection_tag` of plug-in `plugin_index` for a preview,
 // outside the precedence chain, discarding the previous temporary collection

@@ -9,6 +9,7 @@
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
+#include "tag_files/collection_procedures.h"
 #include "tag_files/tag_files.h"
 
 const byte_swap_code preload_definition_byte_swapping_data[] = {
@@ -37,7 +38,6 @@ static struct preloading_globals
 } preloading_globals = {NONE};
 
 // Outside preloading_globals: start-up and map changes never empty a registration.
-static procedure_slot<bulk_data_procedure> collection_header_data_slot("load collection header data");
 static procedure_slot<bulk_data_procedure> font_character_data_slot("load font character data");
 static procedure_slot<bulk_data_procedure> sound_permutation_data_slot("load sound permutation data");
 
@@ -294,11 +294,6 @@ int32_t fetch_definition_from_tag(tag group_tag, tag subgroup)
 
 // ---- bulk readers --------------------------------------------------------------------
 
-bool register_load_collection_header_data_procedure(bulk_data_procedure procedure)
-{
-    return collection_header_data_slot.fill(procedure);
-}
-
 bool register_load_font_character_data_procedure(bulk_data_procedure procedure)
 {
     return font_character_data_slot.fill(procedure);
@@ -306,7 +301,7 @@ bool register_load_font_character_data_procedure(bulk_data_procedure procedure)
 
 bool load_collection_header_data(int32_t tag_index, void *header, void *runtime, bool read_ahead)
 {
-    const bulk_data_procedure procedure = collection_header_data_slot.get();
+    const bulk_data_procedure procedure = get_collection_procedures()->load_collection_header_data;
     return procedure != nullptr && procedure(tag_index, header, runtime, read_ahead);
 }
 

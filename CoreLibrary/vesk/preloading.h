@@ -152,11 +152,11 @@ typedef bool (*bulk_data_procedure)(int32_t tag_index, void *definition, void *r
 
 // Shared registration slots (cseries/registration.h): a second procedure or a
 // null one is refused (logged assertion, false) and the first stays.
-bool register_load_collection_header_data_procedure(bulk_data_procedure procedure);
 bool register_load_font_character_data_procedure(bulk_data_procedure procedure);
 bool register_load_sound_permutation_data_procedure(bulk_data_procedure procedure);
 
-// Until the slot is filled: nothing to load, false.
+// The collections module's reader (tag_files/collection_procedures.h); until
+// it registers: nothing to load, false.
 bool load_collection_header_data(int32_t tag_index, void *header, void *runtime, bool read_ahead);
 bool load_font_character_data(int32_t tag_index, void *font, void *runtime, bool read_ahead);
 bool load_sound_permutation_data(int32_t tag_index, void *sound, void *runtime, bool read_ahead);

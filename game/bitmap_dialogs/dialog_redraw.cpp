@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ingame_bar_procedures.h"
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
@@ -76,8 +77,6 @@ struct dialog_redraw_globals
 
 struct dialog_redraw_globals dialog_redraw_globals;
 
-procedure_slot<dialog_bar_predicate> is_control_bar_slot("is control bar");
-procedure_slot<dialog_bar_predicate> is_status_bar_slot("is status bar");
 
 // The nine tiles of a dialog background, in the order they are drawn: the
 // centre, the four bevels, then the four corners.
@@ -423,8 +422,8 @@ bool dialog_is_a_translucent_bar(const dialog_data *dialog)
 {
     const game_preferences *preferences = get_game_preferences();
     if (!preferences || !(preferences->flags & _game_pref_use_transparency_flag)) return false;
-    const dialog_bar_predicate is_status_bar = is_status_bar_slot.get();
-    const dialog_bar_predicate is_control_bar = is_control_bar_slot.get();
+    const auto is_status_bar = get_ingame_bar_procedures()->is_status_bar;
+    const auto is_control_bar = get_ingame_bar_procedures()->is_control_bar;
     return (is_status_bar && is_status_bar(dialog)) || (is_control_bar && is_control_bar(dialog));
 }
 
@@ -676,11 +675,6 @@ bool get_dialog_to_rasterize(dialog_rasterization_data *data)
 // ---- registration ---------------------------------------------------------------------------------
 
 bool is_drawing_dialog(void) { return dialog_redraw_globals.drawing_dialog; }
-
-bool register_dialog_bar_procedures(dialog_bar_predicate is_control_bar, dialog_bar_predicate is_status_bar)
-{
-    return fill_procedure_pair(&is_control_bar_slot, &is_status_bar_slot, is_control_bar, is_status_bar);
-}
 
 void register_dialog_redraw_hooks(void)
 {

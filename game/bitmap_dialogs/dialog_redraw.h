@@ -8,13 +8,10 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 
-// Whether `dialog` is the control bar (or the status bar).
-typedef bool (*dialog_bar_predicate)(const dialog_data *dialog);
-
-// The control bar and the status bar say which dialogs they are, so that the
-// software redraw copies them translucently when the game preferences ask for
-// translucent bars.  Until registered no dialog is a bar.
-bool register_dialog_bar_procedures(dialog_bar_predicate is_control_bar, dialog_bar_predicate is_status_bar);
+// The control bar and the status bar say which dialogs they are, through their
+// table (ingame_bar_procedures.h), so that the software redraw copies them
+// translucently when the game preferences ask for translucent bars.  Until
+// they register no dialog is a bar.
 
 // Brings the dialog's internal bitmap up to date: makes it at the dialog's
 // size in `encoding` when it has none (or one of another size or encoding:

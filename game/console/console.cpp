@@ -4,12 +4,14 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "saved_games.h"
 #include "bitmap_dialogs/bitmap_edittext.h"
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
 #include "console/console_menu.h"
 #include "console/console_mission_text.h"
 #include "console/console_popup.h"
+#include "console_procedures.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
@@ -729,13 +731,17 @@ void register_console_hooks(void)
 {
     register_startup_procedure(_startup_console, startup_console);
     register_map_procedures(_map_console, console_map_initialize, dispose_console_from_old_map);
-    register_print_to_console_procedure(print_to_console);
-    register_out_of_sync_procedure(console_out_of_sync);
-    register_console_handled_action_procedure(console_handled_action);
-    register_console_input_procedure(get_console_input);
-    register_console_prompts_procedure(console_prompts);
-    register_console_text_input_procedure(console_text_input);
-    register_console_popup_procedure(console_popup);
-    register_chat_command_procedure(console_chat_command);
+    static const console_procedures procedures = {
+        .print_to_console = print_to_console,
+        .out_of_sync = console_out_of_sync,
+        .chat_command = console_chat_command,
+        .handled_action = console_handled_action,
+        .input = get_console_input,
+        .prompts = console_prompts,
+        .text_input = console_text_input,
+        .popup = console_popup,
+    };
+    register_console_procedures(&procedures);
+    register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text); // saved games
     register_advance_mission_procedure(console_advance_mission);
 }

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "screen_procedures.h"
 #include "cseries/cseries.h"
 #include "cseries/queues.h"
 #include "cseries/registration.h"
@@ -32,7 +33,6 @@ struct action_queue_globals
 
 action_queue_globals action_globals;
 
-procedure_slot<pointer_screen_procedure> pointer_screen_slot("pointer screen");
 
 // Where a flag lives; false (assertion) for a bit outside the flags.
 bool action_flag_position(int32_t bit, int32_t *word, uint32_t *mask)
@@ -221,15 +221,10 @@ void set_action_flag_range(action_data *action, int32_t valid_bit, int32_t value
 
 // ---- the pointer ----------------------------------------------------------------------
 
-bool register_pointer_screen_procedure(pointer_screen_procedure procedure)
-{
-    return pointer_screen_slot.fill(procedure);
-}
-
 bool get_mouse_position_vesk(int16_t *x, int16_t *y)
 {
     pointer_screen_data screen = {DEFAULT_SCREEN_WIDTH, DEFAULT_SCREEN_HEIGHT, LOGICAL_DPI, true};
-    const pointer_screen_procedure read_screen = pointer_screen_slot.get();
+    const auto read_screen = get_screen_procedures()->read_pointer_screen;
     if (read_screen) read_screen(&screen);
     // A screen that reports no density is taken at the logical density rather
     // than dividing by zero.

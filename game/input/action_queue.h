@@ -179,11 +179,8 @@ struct pointer_screen_data
     int32_t dpi;
     bool window_active;
 };
-typedef void (*pointer_screen_procedure)(pointer_screen_data *screen);
-// The screen registers it; until then the screen is 640 x 480 at 96 dpi,
-// active.  Called from the timer thread: it must read values that a mode
-// change cannot free under it.
-bool register_pointer_screen_procedure(pointer_screen_procedure procedure);
+// The screen fills it through its table (screen_procedures.h); until then the
+// screen is 640 x 480 at 96 dpi, active.
 
 // The pointer's position in physical window pixels comes from the input
 // devices of this library (get_mouse_position, input_controller_sdl.h: an

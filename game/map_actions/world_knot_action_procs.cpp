@@ -13,31 +13,13 @@
 #include "monster_hiding.h"
 #include "monsters.h"
 #include "objects.h"
+#include "overhead_text_procedures.h"
 #include "script_math.h"
 #include "tag_files/data.h"
 #include "vesk/string_lists.h"
 #include "world_action_procs_internal.h"
 
 using namespace world_action_procs;
-
-// ---- registration points ------------------------------------------------------------
-
-static procedure_slot<new_overhead_text_procedure> new_overhead_text_slot("new overhead text");
-static procedure_slot<delete_overhead_text_procedure> delete_overhead_text_slot("delete overhead text");
-static procedure_slot<overhead_text_font_procedure> overhead_text_font_slot("overhead text font");
-
-bool register_new_overhead_text_procedure(new_overhead_text_procedure procedure)
-{
-    return new_overhead_text_slot.fill(procedure);
-}
-bool register_delete_overhead_text_procedure(delete_overhead_text_procedure procedure)
-{
-    return delete_overhead_text_slot.fill(procedure);
-}
-bool register_overhead_text_font_procedure(overhead_text_font_procedure procedure)
-{
-    return overhead_text_font_slot.fill(procedure);
-}
 
 // ---- overhead text ------------------------------------------------------------------
 
@@ -61,7 +43,7 @@ void overhead_text_action_proc(int32_t action_index, const int16_t *monster_inde
         text.string_index = value;
     int32_t font_tag = NONE;
     first_long(action_index, field('o', 't', 'f', 't'), _parameter_field_name, &font_tag);
-    const overhead_text_font_procedure font = overhead_text_font_slot.get();
+    const auto font = get_overhead_text_procedures()->overhead_text_font;
     text.font_index = font ? font(font_tag) : NONE;
     text.style = NONE;
     text.color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
@@ -71,8 +53,8 @@ void overhead_text_action_proc(int32_t action_index, const int16_t *monster_inde
     text.timer = DEFAULT_OVERHEAD_TEXT_TIMER;
     if (first_long(action_index, field('o', 't', 'i', 'm'), _parameter_integer, &value)) text.timer = value;
 
-    const new_overhead_text_procedure make = new_overhead_text_slot.get();
-    const delete_overhead_text_procedure erase = delete_overhead_text_slot.get();
+    const auto make = get_overhead_text_procedures()->new_overhead_text;
+    const auto erase = get_overhead_text_procedures()->delete_overhead_text;
     for (int32_t i = 0; i < count; i++)
     {
         monster_data *monster = get_monster_data(monster_indexes[i]);

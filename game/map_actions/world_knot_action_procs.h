@@ -144,18 +144,5 @@ void move_wave_free_queue_down(world_knot_globals *globals);
 int32_t add_objects_to_parameter(int32_t action_index, field_tag field_name, int16_t type, const int16_t *identifiers,
                                  int32_t count);
 
-// ---- registration points (filled by the interface) -------------------------------
-
-// Makes a text from the request; its index, or NONE when none is free.
-// Until filled no text is made (NONE).
-typedef int32_t (*new_overhead_text_procedure)(const overhead_text_data *data);
-bool register_new_overhead_text_procedure(new_overhead_text_procedure procedure);
-
-// Deletes the text `overhead_text_index`.  Until filled nothing is deleted.
-typedef void (*delete_overhead_text_procedure)(int32_t overhead_text_index);
-bool register_delete_overhead_text_procedure(delete_overhead_text_procedure procedure);
-
-// The font of an overhead text: the font with tag `font_tag` when it is
-// known, else the interface's font slot 1 (also for NONE).  Until filled NONE.
-typedef int32_t (*overhead_text_font_procedure)(tag font_tag);
-bool register_overhead_text_font_procedure(overhead_text_font_procedure procedure);
+// The overhead text module makes, deletes and finds the fonts of the texts
+// through its table (overhead_text_procedures.h).

@@ -81,7 +81,7 @@ intptr_t order_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
 intptr_t room_list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter);
 
 // Adds the lobby's five registered types to the game's control table; from
-// register_metaserver_procedures, at start-up.
+// register_metaserver_hooks, at start-up.
 void register_metaserver_controls(void);
 
 // ---- banner --------------------------------------------------------------------

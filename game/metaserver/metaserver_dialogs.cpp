@@ -460,7 +460,7 @@ static const lobby_procedures metaserver_lobby_procedures = {
     .show_error_message = show_metaserver_error_message,
 };
 
-void register_metaserver_procedures(void)
+void register_metaserver_hooks(void)
 {
     register_metaserver_controls();
     if (lobby_procedures_registered())

@@ -83,4 +83,4 @@ void logout_of_metaserver(void);
 // Fills the lobby's table of procedures (the main loop's pump, the room
 // count, the recording stream and every call of the network game); from
 // register_built_subsystems.
-void register_metaserver_procedures(void);
+void register_metaserver_hooks(void);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ingame_bar_procedures.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
@@ -40,20 +41,6 @@
 
 render_globals_data render_globals;
 
-static procedure_slot<bar_visible_procedure> control_bar_visible_slot("control bar visible");
-static procedure_slot<bar_visible_procedure> status_bar_visible_slot("status bar visible");
-static procedure_slot<set_bars_visible_procedure> set_bars_visible_slot("set bars visible");
-
-bool register_bar_visible_procedures(bar_visible_procedure control_bar_visible, bar_visible_procedure status_bar_visible)
-{
-    return fill_procedure_pair(&control_bar_visible_slot, &status_bar_visible_slot, control_bar_visible,
-                               status_bar_visible);
-}
-
-bool register_set_bars_visible_procedure(set_bars_visible_procedure procedure)
-{
-    return set_bars_visible_slot.fill(procedure);
-}
 
 // ---- rasterizer codes ------------------------------------------------------------------
 
@@ -237,9 +224,8 @@ static int16_t clamp16(int32_t value)
 }
 
 // The height of a bar's rectangle while it is shown, else 0.
-static int32_t bar_height(const procedure_slot<bar_visible_procedure> &slot)
+static int32_t bar_height(bool (*visible)(rectangle2d *bounds))
 {
-    bar_visible_procedure visible = slot.get();
     rectangle2d bounds;
     if (!visible || !visible(&bounds)) return 0;
     return bounds.bottom > bounds.top ? bounds.bottom - bounds.top : 0;
@@ -273,8 +259,8 @@ void update_view_data(view_data *view)
     view->half_screen_width = (int16_t)(view->screen_width >> 1);
     view->half_screen_height = (int16_t)(view->screen_height >> 1);
 
-    int32_t status_bar = bar_height(status_bar_visible_slot);
-    int32_t control_bar = bar_height(control_bar_visible_slot);
+    int32_t status_bar = bar_height(get_ingame_bar_procedures()->status_bar_visible);
+    int32_t control_bar = bar_height(get_ingame_bar_procedures()->control_bar_visible);
 
     view->hole.top = 0;
     view->hole.left = 0;
@@ -484,16 +470,15 @@ void render_scene(view_data *view)
 
 // ---- screenshots -----------------------------------------------------------------------------
 
-static bool bar_shown(const procedure_slot<bar_visible_procedure> &slot)
+static bool bar_shown(bool (*visible)(rectangle2d *bounds))
 {
-    bar_visible_procedure visible = slot.get();
     rectangle2d bounds;
     return visible && visible(&bounds);
 }
 
 static void set_bars_visible(bool control_bar, bool status_bar)
 {
-    set_bars_visible_procedure set = set_bars_visible_slot.get();
+    const auto set = get_ingame_bar_procedures()->set_bars_visible;
     if (set) set(control_bar, status_bar);
 }
 
@@ -517,8 +502,8 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
     if ((columns > 1 || rows > 1) && code != _rasterizer_opengl && code != _rasterizer_dx11) return nullptr;
     const int16_t encoding = active_screen.encoding;
 
-    const bool control_bar_was_shown = bar_shown(control_bar_visible_slot);
-    const bool status_bar_was_shown = bar_shown(status_bar_visible_slot);
+    const bool control_bar_was_shown = bar_shown(get_ingame_bar_procedures()->control_bar_visible);
+    const bool status_bar_was_shown = bar_shown(get_ingame_bar_procedures()->status_bar_visible);
     set_bars_visible(false, false);
     // The picture's view must not become the one picking reads.
     const view_data saved_last_view = render_globals.last_view;

@@ -253,14 +253,9 @@ uint8_t *volatile_shadow_map(void);
 // The unit trading dialog's rectangle, while shown, is the front end's
 // (front_end_procedures.h): the view's hole starts below it.
 
-// The control bar (bottom) and status bar (top): their screen rectangle while
-// shown (true), and showing or hiding both (screenshots hide them).  Until
-// registered: never shown, and nothing to hide.
-typedef bool (*bar_visible_procedure)(rectangle2d *bounds);
-bool register_bar_visible_procedures(bar_visible_procedure control_bar_visible,
-                                     bar_visible_procedure status_bar_visible);
-typedef void (*set_bars_visible_procedure)(bool control_bar_visible, bool status_bar_visible);
-bool register_set_bars_visible_procedure(set_bars_visible_procedure procedure);
+// The control bar (bottom) and status bar (top) say where they are shown and
+// are hidden for screenshots through their table (ingame_bar_procedures.h);
+// until they register: never shown, and nothing to hide.
 
 // Joins the renderer to the core (the start-up step "renderer", the map step
 // _map_render), the screen (the scene procedure) and picking (the last frame).

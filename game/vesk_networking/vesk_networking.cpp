@@ -730,7 +730,7 @@ static void forget_dropped_player(int32_t player_id)
     remove_player_from_player_list(player_id);
 }
 
-void register_vesk_networking(void)
+void register_vesk_networking_hooks(void)
 {
     // The whole table at once.
     static const networking_procedures procedures = {

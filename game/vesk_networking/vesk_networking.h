@@ -194,7 +194,7 @@ void handle_player_data_changed(int32_t player_id, const void *record, int32_t l
 
 // Registers the game layer's procedures (networking table, command verbs,
 // the drop-player point).  Once, from register_built_subsystems.
-void register_vesk_networking(void);
+void register_vesk_networking_hooks(void);
 
 // ---- refused packets ------------------------------------------------------------------
 

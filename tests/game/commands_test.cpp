@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console_procedures.h"
 #include "commands.h"
 #include "game_hooks.h"
 #include "game_time.h"
@@ -44,7 +45,8 @@ protected:
     void SetUp(void) override
     {
         reset_game_core();
-        register_out_of_sync_procedure(count_out_of_sync);
+        static const console_procedures console = {.out_of_sync = count_out_of_sync};
+        register_console_procedures(&console);
         out_of_sync_reports = 0;
         ASSERT_TRUE(initialize_commands());
         ASSERT_TRUE(initialize_commands_for_new_map());

@@ -6,6 +6,7 @@
 // items paint their bounds in a colour of their own when drawn, as controls
 // do, so the pictures name what was drawn.
 
+#include "ingame_bar_procedures.h"
 #include "support/dialog_harness.h"
 
 #include "support/stb_image_decoder.h"
@@ -411,8 +412,9 @@ TEST_F(dialog_redraw, debug_control_bounds_frame_items_placed_by_code_red_and_hi
 TEST_F(dialog_redraw, translucent_bars_blend_only_their_freshly_drawn_part)
 {
     static dialog_data *bar = nullptr;
-    ASSERT_TRUE(register_dialog_bar_procedures([](const dialog_data *d) { return d == bar; },
-                                               [](const dialog_data *) { return false; }));
+    static const ingame_bar_procedures bars = {.is_control_bar = [](const dialog_data *d) { return d == bar; },
+                                               .is_status_bar = [](const dialog_data *) { return false; }};
+    ASSERT_TRUE(register_ingame_bar_procedures(&bars));
     game_preferences *preferences = get_game_preferences();
     const uint32_t old_flags = preferences->flags;
     preferences->flags |= _game_pref_use_transparency_flag;

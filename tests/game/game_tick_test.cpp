@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console_procedures.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -264,7 +265,8 @@ static void simulation_step(void)
 static void install_peer_hooks(void)
 {
     register_queue_sync_command_procedure(capture_sync_command);
-    register_out_of_sync_procedure(count_out_of_sync);
+    static const console_procedures console = {.out_of_sync = count_out_of_sync};
+    register_console_procedures(&console);
     register_tick_procedure(_tick_units, simulation_step);
 }
 

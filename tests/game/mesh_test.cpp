@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "tag_files/collection_procedures.h"
 #include "cseries/errors.h"
 #include "cseries/registration.h"
 #include "mesh.h"
@@ -383,7 +384,8 @@ TEST_F(mesh_test, stains_draw_their_generator_even_off_the_map_and_submesh_maps_
     EXPECT_EQ(stains[1].sequence_index, 3);
     EXPECT_EQ(stains[1].index, first_local);
 
-    register_landscape_bitmap_procedure(landscape_bitmap);
+    static const collection_procedures landscape = {.landscape_bitmap = landscape_bitmap};
+    register_collection_procedures(&landscape);
     EXPECT_EQ(get_submesh_color_map_base_address(3, false), landscape_bitmaps[6]);
     EXPECT_EQ(get_submesh_shadow_map_base_address(3, false), landscape_bitmaps[7]);
     EXPECT_EQ(get_submesh_color_map_base_address(-1, false), nullptr);

@@ -5,6 +5,7 @@
 // send: other players' units, repeats, too many units, values outside their
 // tables.
 
+#include "console_procedures.h"
 #include "tag_files/store_fixture.h"
 
 #include "support/expected_assertions.h"
@@ -72,7 +73,8 @@ protected:
         register_command_hooks();
         register_monster_command_hooks();
         register_preset_selection_procedure(record_preset);
-        register_chat_command_procedure(record_chat);
+        static const console_procedures console = {.chat_command = record_chat};
+        register_console_procedures(&console);
         register_map_action_succeeded_procedure(record_success);
         ASSERT_TRUE(initialize_commands());
         ASSERT_TRUE(initialize_commands_for_new_map());

@@ -6,6 +6,7 @@
 // artifacts handed out at creation with their draws, and damage that sets
 // explosives off.
 
+#include "overhead_text_procedures.h"
 #include "tag_files/store_fixture.h"
 
 #include "support/expected_assertions.h"
@@ -349,7 +350,8 @@ TEST_F(monster_life_test, a_killed_unit_loses_its_overhead_text)
     start({unit_marker(0, 10, 1000, 1000), unit_marker(0, 11, 2000, 2000)});
     initialize_overhead_text();
     initialize_overhead_text_for_new_map();
-    ASSERT_TRUE(register_delete_monster_overhead_text_procedure(delete_overhead_text));
+    static const overhead_text_procedures text_procedures = {.delete_overhead_text = delete_overhead_text};
+    ASSERT_TRUE(register_overhead_text_procedures(&text_procedures));
     const int32_t a = new_monster(marker(0)), b = new_monster(marker(1));
     overhead_text_data text = {};
     text.timer = 100;

@@ -3,6 +3,7 @@
 // collision radius, footprints, sliding along barred terrain, and invariants
 // of random steps on a mesh with barred triangles.
 
+#include "tag_files/collection_procedures.h"
 #include "support/path_test_world.h"
 
 #include "support/expected_assertions.h"
@@ -156,7 +157,8 @@ TEST_F(movement_test, footprints_alternate_sides_and_darken_only_bright_texels)
         for (int32_t x = 0; x < 16; ++x) get_mesh_cell(x, y)->flags = 0x77; // terrain 7 takes footprints
     static uint8_t shadow[256 * 256];
     memset(shadow, 200, sizeof(shadow));
-    register_landscape_bitmap_procedure([](int32_t) -> uint8_t * { return shadow; });
+    static const collection_procedures landscape = {.landscape_bitmap = [](int32_t) -> uint8_t * { return shadow; }};
+    register_collection_procedures(&landscape);
     const int32_t unit = walker({2000, 2000}, {6000, 2000}, 10);
     body(unit)->radius = 128;
     std::vector<int32_t> touched;
@@ -328,7 +330,8 @@ bool key_frame_information(int16_t, int16_t, shape_sequence_information *informa
 
 TEST_F(movement_test, a_melee_strike_makes_a_target_holding_toward_the_striker_block_25_ticks_ahead_at_most)
 {
-    ASSERT_TRUE(register_shape_procedures(key_frame_information, nullptr));
+    static const collection_procedures shapes = {.shape_sequence_information = key_frame_information};
+    ASSERT_TRUE(register_collection_procedures(&shapes));
     for (int16_t frame : {25, 26})
     {
         SCOPED_TRACE(frame);

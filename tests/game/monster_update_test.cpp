@@ -5,6 +5,7 @@
 // action timer; and a small battle, a hundred seeds with deaths, whose
 // invariants hold on every tick.
 
+#include "tag_files/collection_procedures.h"
 #include "support/monster_test_world.h"
 
 #include "support/expected_assertions.h"
@@ -436,7 +437,8 @@ protected:
 TEST_F(monster_battle_test, a_hundred_seeds_of_a_small_battle_with_deaths_keep_every_invariant)
 {
     start_world(32, 32);
-    register_shape_procedures(battle_shape_information, nullptr);
+    static const collection_procedures shapes = {.shape_sequence_information = battle_shape_information};
+    register_collection_procedures(&shapes);
     // Hits reach the units' reactions, and deaths tell the owners' died procedure.
     register_monster_owner_hooks();
     monster_definition *d = definition();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tag_files/collection_procedures.h"
 #include "support/expected_assertions.h"
 
 #include <cstring>
@@ -237,7 +238,8 @@ bool test_sequence_information(int16_t, int16_t, shape_sequence_information *inf
 TEST_F(objects_test, animation_flags_fall_on_exactly_the_right_ticks)
 {
     load(objects_world_map{});
-    register_shape_procedures(test_sequence_information, nullptr);
+    static const collection_procedures shapes = {.shape_sequence_information = test_sequence_information};
+    register_collection_procedures(&shapes);
     const int32_t index = make(NONE, 100, 100);
     struct animation_case
     {
@@ -285,7 +287,8 @@ TEST_F(objects_test, animation_flags_fall_on_exactly_the_right_ticks)
 TEST_F(objects_test, animating_scenery_steps_at_its_own_or_its_sequences_rate)
 {
     load(objects_world_map{});
-    register_shape_procedures(test_sequence_information, nullptr); // 4 frames, 2 ticks each
+    static const collection_procedures shapes = {.shape_sequence_information = test_sequence_information};
+    register_collection_procedures(&shapes); // 4 frames, 2 ticks each
     struct scenery_case
     {
         const char *name;

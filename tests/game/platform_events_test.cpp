@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "screen_procedures.h"
 #include "cseries/registration.h"
 #include "platform_events.h"
 
@@ -37,7 +38,8 @@ protected:
         calls.clear();
         register_event_consumer_procedure(_event_consumer_window, window_consumer);
         register_event_consumer_procedure(_event_consumer_input, input_consumer);
-        register_limit_framerate_procedure(limiter);
+        static const screen_procedures screen = {.limit_framerate = limiter};
+        register_screen_procedures(&screen);
     }
     void TearDown() override
     {

@@ -2,6 +2,7 @@
 // detonation into damage, load shedding, the promotion recursion guard,
 // markers, sleep and wake, and the state hash.
 
+#include "console_procedures.h"
 #include "tag_files/store_fixture.h"
 
 #include "support/expected_assertions.h"
@@ -91,7 +92,8 @@ protected:
         game_->game_time = 0;
         game_->option_flags = 0;
         console_lines.clear();
-        register_print_to_console_procedure(record_console);
+        static const console_procedures console = {.print_to_console = record_console};
+        register_console_procedures(&console);
         object_type = add_object_definition(0, 0, 1000);
         solid_type = add_object_definition(0, 0, 1000, _object_definition_is_solid_flag, 64);
     }

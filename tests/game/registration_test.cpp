@@ -39,6 +39,11 @@
 #include "statistics.h"
 #include "subsystems.h"
 #include "support/expected_assertions.h"
+#include "tag_files/collection_procedures.h"
+#include "console_procedures.h"
+#include "ingame_bar_procedures.h"
+#include "overhead_text_procedures.h"
+#include "screen_procedures.h"
 #include "support/objects_world.h"
 #include "support/demo_data.h"
 #include "sound_procedures.h"
@@ -98,8 +103,8 @@ TEST_F(registration, every_slot_refuses_a_second_or_null_procedure_and_keeps_the
     // the core, of the event pump, of a world module and of the tag store.
     for (const char *kind : {"start-up step", "map step initializer", "map step disposer", "per-map stores initializer",
                              "tick step", "tick observer", "action consumer", "game state entry", "draw_frame",
-                             "event consumer", "limit framerate", "front end procedures", "color map blend table",
-                             "marker type placement", "entry point reader", "temporary collection load"})
+                             "event consumer", "screen procedures", "front end procedures", "collection procedures",
+                             "marker type placement", "entry point reader"})
         EXPECT_EQ(names.count(kind), 1u) << kind;
     EXPECT_GT(slot_count, (int32_t)NUMBER_OF_STARTUP_STEPS + (int32_t)NUMBER_OF_MAP_STEPS + (int32_t)NUMBER_OF_TICK_STEPS);
 }
@@ -130,11 +135,17 @@ TEST_F(registration, a_pair_is_stored_whole_or_not_at_all)
         EXPECT_FALSE(register_map_procedures((map_step)NUMBER_OF_MAP_STEPS, initialize_a, dispose_a));
         EXPECT_FALSE(register_map_store_procedures((startup_step)-1, initialize_a, nullptr));
     }
-    ASSERT_TRUE(register_color_map_table_procedures(shading_a, blend_a));
+    // A subsystem's table is one registration: a null table or a second one
+    // is refused and the first stays whole.
+    static const collection_procedures first = {.landscape_shading_table = shading_a, .landscape_blend_table = blend_a};
+    static const collection_procedures second = {.landscape_shading_table = shading_b, .landscape_blend_table = blend_b};
+    ASSERT_TRUE(register_collection_procedures(&first));
     {
-        expected_assertions expect(1, "taken already");
-        EXPECT_FALSE(register_color_map_table_procedures(shading_b, blend_b));
+        expected_assertions expect(2, "registration refused");
+        EXPECT_FALSE(register_collection_procedures(&second));
+        EXPECT_FALSE(register_collection_procedures(nullptr));
     }
+    EXPECT_EQ(get_collection_procedures()->landscape_blend_table, blend_a);
     const marker_type_procedures markers = {nullptr, nullptr};
     {
         expected_assertions expect(2, "registration refused");
@@ -206,15 +217,35 @@ TEST_F(registration, the_back_ends_frame_and_back_buffer_entries_are_reached_thr
     render_end_hardware();
 }
 
-// The network game reaches the lobby only through the lobby's table, so the
-// program's registration fills every member of it.
-TEST_F(registration, the_program_fills_every_member_of_the_lobby_table)
+// The null members of a table of procedure pointers.
+template <typename T>
+int32_t null_members(const T *table, const char *name)
+{
+    static_assert(sizeof(T) % sizeof(void (*)(void)) == 0, "a table of procedure pointers only");
+    void (*member[sizeof(T) / sizeof(void (*)(void))])(void);
+    memcpy(member, table, sizeof(member));
+    int32_t nulls = 0;
+    for (size_t i = 0; i < std::size(member); ++i)
+        if (!member[i]) ADD_FAILURE() << name << " member " << i << " is null", ++nulls;
+    return nulls;
+}
+
+// A lower layer reaches each of these subsystems only through its table, and
+// the table is whole when it is registered (the front end's joins the members
+// of two libraries first): the program's registration fills every member.
+TEST_F(registration, the_program_fills_every_member_of_each_subsystems_table)
 {
     register_built_subsystems();
-    static_assert(sizeof(lobby_procedures) % sizeof(void (*)(void)) == 0, "a table of procedure pointers only");
-    void (*member[sizeof(lobby_procedures) / sizeof(void (*)(void))])(void);
-    memcpy(member, get_lobby_procedures(), sizeof(member));
-    for (size_t i = 0; i < std::size(member); ++i) EXPECT_NE(member[i], nullptr) << "member " << i;
+    EXPECT_EQ(null_members(get_lobby_procedures(), "lobby"), 0);
+    EXPECT_EQ(null_members(get_collection_procedures(), "collections"), 0);
+    EXPECT_EQ(null_members(get_console_procedures(), "console"), 0);
+    EXPECT_EQ(null_members(get_overhead_text_procedures(), "overhead text"), 0);
+    EXPECT_EQ(null_members(get_ingame_bar_procedures(), "in-game bars"), 0);
+    EXPECT_EQ(null_members(get_screen_procedures(), "screen"), 0);
+    const front_end_procedures *front_end = get_front_end_procedures();
+    EXPECT_TRUE(front_end->map_loading_progress && front_end->game_over) << "the front end's own members";
+    EXPECT_TRUE(front_end->quit_dialog && front_end->unit_trading_dialog_visible && front_end->rename_tag)
+        << "the in-game dialogs' members";
 }
 
 // The core offers lightning a way to find its target object; the object world

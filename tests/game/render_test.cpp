@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "ingame_bar_procedures.h"
 #include "bitmaps.h"
 #include "cseries/registration.h"
 #include "front_end_procedures.h"
@@ -147,8 +148,10 @@ protected:
         control_bar_bounds = {440, 0, 480, 640};
         trading_bounds = {0, 100, 30, 300};
         status_bar_shown = control_bar_shown = trading_shown = false;
-        register_bar_visible_procedures(control_bar_visible, status_bar_visible);
-        register_set_bars_visible_procedure(set_bars_visible);
+        static const ingame_bar_procedures bars = {.control_bar_visible = control_bar_visible,
+                                                   .status_bar_visible = status_bar_visible,
+                                                   .set_bars_visible = set_bars_visible};
+        register_ingame_bar_procedures(&bars);
         static const front_end_procedures front_end = {.unit_trading_dialog_visible = trading_dialog_visible};
         register_front_end_procedures(&front_end);
     }

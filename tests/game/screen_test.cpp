@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ingame_bar_procedures.h"
 #include "fake_sdl_video.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
@@ -367,7 +368,9 @@ TEST_F(screen, the_views_frame_leaves_the_bars_out_unless_they_are_drawn_over_it
     EXPECT_EQ(frame.top, 0);
     EXPECT_EQ(frame.bottom, 480) << "bars hidden until they exist";
 
-    ASSERT_TRUE(register_bar_height_procedures([]() -> int16_t { return 60; }, []() -> int16_t { return 20; }));
+    static const ingame_bar_procedures bars = {.control_bar_height = []() -> int16_t { return 60; },
+                                               .status_bar_height = []() -> int16_t { return 20; }};
+    ASSERT_TRUE(register_ingame_bar_procedures(&bars));
     calculate_destination_frame(&frame);
     EXPECT_EQ(frame.top, 20);
     EXPECT_EQ(frame.bottom, 420);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "console_procedures.h"
 #include "monster_inventory_world.h"
 
 #include "commands.h"
@@ -70,7 +71,8 @@ protected:
         frame.link_and_install();
         input_options = 0, last_menu = -2, prompt_calls = 0;
         ASSERT_TRUE(register_selection_input_options_procedure(read_input_options));
-        ASSERT_TRUE(register_console_prompts_procedure(record_prompts));
+        static const console_procedures console = {.prompts = record_prompts};
+        ASSERT_TRUE(register_console_procedures(&console));
     }
     void TearDown() override
     {

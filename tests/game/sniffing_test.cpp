@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cseries/registration.h"
 #include "commands.h"
 #include "cseries/log.h"
 #include "game_hooks.h"
@@ -362,6 +363,7 @@ TEST_F(sniffing_test, case_1_answers_the_overhead_map_question_and_changes_nothi
 
 TEST_F(sniffing_test, the_watcher_takes_its_places_in_the_map_the_actions_and_the_command_stream)
 {
+    clear_all_registrations(); // the watcher fills its report point itself, where the fixture put a recorder
     register_sniffing_hooks();
     EXPECT_NE(get_map_initialize_procedure(_map_tutorial), nullptr);
     EXPECT_EQ(get_map_dispose_procedure(_map_tutorial), dispose_sniffing_from_old_map);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tag_files/collection_procedures.h"
 #include "cseries/registration.h"
 #include "mesh.h"
 #include "render/mesh_region.h"
@@ -76,7 +77,8 @@ protected:
         reset_terrain_maps_for_tests();
         reset_terrain_overlays_for_tests();
         initialize_mesh();
-        register_landscape_bitmap_procedure(fake_landscape_bitmap);
+        static const collection_procedures landscape = {.landscape_bitmap = fake_landscape_bitmap};
+        register_collection_procedures(&landscape);
         register_terrain_overlay_hooks();
         initialize_scene();
         ASSERT_TRUE(reset_render_memory_pool_for_tests(1 << 20));

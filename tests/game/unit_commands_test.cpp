@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console_procedures.h"
 #include "commands.h"
 #include "game_hooks.h"
 #include "game_time.h"
@@ -62,7 +63,8 @@ protected:
         ran.clear();
         out_of_sync_reports = 0;
         register_command_hooks();
-        register_out_of_sync_procedure([] { ++out_of_sync_reports; });
+        static const console_procedures console = {.out_of_sync = [] { ++out_of_sync_reports; }};
+        register_console_procedures(&console);
         ASSERT_TRUE(register_command_verb_procedure(_command_chat, run_value_command));
         ASSERT_TRUE(register_command_verb_procedure(_command_ally, run_value_command));
 

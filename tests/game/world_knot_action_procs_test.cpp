@@ -4,6 +4,7 @@
 // inside them (the receiver waiting for a clear radius), overfull queues are
 // capped or refused without losing a wave, and set-up errors end the action.
 
+#include "overhead_text_procedures.h"
 #include "script_test_world.h"
 
 #include "support/expected_assertions.h"
@@ -148,9 +149,9 @@ protected:
 TEST_F(world_knot_test, unit_indicators_replace_each_units_text_and_fall_back_to_defaults)
 {
     start();
-    ASSERT_TRUE(register_new_overhead_text_procedure(record_new_text));
-    ASSERT_TRUE(register_delete_overhead_text_procedure(record_deleted_text));
-    ASSERT_TRUE(register_overhead_text_font_procedure(font_of));
+    static const overhead_text_procedures text_procedures = {
+        .new_overhead_text = record_new_text, .delete_overhead_text = record_deleted_text, .overhead_text_font = font_of};
+    ASSERT_TRUE(register_overhead_text_procedures(&text_procedures));
     const int32_t list = store_string_list("labl", {"guard", "chief"});
     ASSERT_NE(list, NONE);
     const int32_t a = unit_at(1, {4000, 4000}), b = unit_at(2, {5000, 4000});

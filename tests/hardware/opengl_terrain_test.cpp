@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tag_files/collection_procedures.h"
 #include "support/demo_data.h"
 #include "support/demo_render_fixture.h"
 #include "support/test_mesh.h"
@@ -172,7 +173,8 @@ protected:
         REQUIRE_GL();
         // The random landscape in place of a collection's (the demo map registers its own).
         clear_all_registrations();
-        ASSERT_TRUE(register_landscape_bitmap_procedure(random_landscape_bitmap));
+        static const collection_procedures landscape = {.landscape_bitmap = random_landscape_bitmap};
+        ASSERT_TRUE(register_collection_procedures(&landscape));
         initialize_scene(); // the volatile maps
         initialize_mesh();
         mesh_header header = test_mesh_header(64, 64);

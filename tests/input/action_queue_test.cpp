@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "screen_procedures.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
@@ -414,7 +415,10 @@ TEST_F(actions, the_pointer_is_clamped_to_the_screen_and_scaled_to_96_dpi)
     {
         SCOPED_TRACE(testing::Message() << c.pointer_x << ", " << c.pointer_y << " at " << c.screen.dpi << " dpi");
         if (c.registered_screen && !screen_registered)
-            screen_registered = register_pointer_screen_procedure(read_test_screen);
+        {
+            static const screen_procedures screen = {.read_pointer_screen = read_test_screen};
+            screen_registered = register_screen_procedures(&screen);
+        }
         test_screen = c.screen;
         set_mouse_position(c.pointer_x, c.pointer_y);
         EXPECT_EQ(get_mouse_position_vesk(&x, &y), c.inside);

@@ -272,7 +272,7 @@ TEST_F(net_game_layer, refused_commands_and_server_commands_change_nothing)
 
 TEST_F(net_game_layer, the_host_checks_the_game_and_a_relayed_command_moves_the_target_time_only_forward)
 {
-    register_vesk_networking();
+    register_vesk_networking_hooks();
     ASSERT_TRUE(start_test_game(_game_type_networked, 1820, 7));
     EXPECT_TRUE(is_sync_originator());
     game_->target_time = 50;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tag_files/collection_procedures.h"
 #include "cseries/registration.h"
 #include "cseries/byte_swapping.h"
 #include "support/tag_file_builder.h"
@@ -408,7 +409,9 @@ TEST_F(Plugins, the_temporary_collection_closes_the_previous_plugin)
     ASSERT_TRUE(write_monolithic_file("plugins/B", _tag_file_type_plugin, {make_test_tag(PICS, FOUR_CHARACTER_CODE('b', 'a', 'n', 'n'), "banner", "B")}, "B"));
     open_store();
     EXPECT_EQ(tag_file_collection_open_temporary(0, FOUR_CHARACTER_CODE('b', 'a', 'n', 'n')), NONE) << "no loader registered";
-    register_temporary_collection_procedures(test_load, test_dispose);
+    static const collection_procedures preview = {.load_temporary_collection = test_load,
+                                                  .dispose_temporary_collection = test_dispose};
+    register_collection_procedures(&preview);
     int32_t first = tag_file_collection_open_temporary(0, FOUR_CHARACTER_CODE('b', 'a', 'n', 'n'));
     ASSERT_NE(first, NONE);
     int32_t a_index = loaded_tag_index;

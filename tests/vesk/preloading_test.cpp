@@ -2,6 +2,7 @@
 // reads it, its refusals, the read-ahead of bulk data that marks a
 // definition before its postprocess runs, and a map's list fetched in order.
 
+#include "tag_files/collection_procedures.h"
 #include "tag_files/store_fixture.h"
 
 #include <cstdlib>
@@ -165,6 +166,9 @@ bool read_bulk(int32_t tag_index, void *definition, void *runtime, bool read_ahe
     return bulk_answer;
 }
 
+// The collections module's table with only its bulk reader.
+const collection_procedures bulk_reader = {.load_collection_header_data = read_bulk};
+
 bool postprocess_small(definition_globals *group, int32_t index, int32_t, void *)
 {
     postprocess_calls += 1;
@@ -230,7 +234,7 @@ TEST_F(preloading_test, fetch_reads_bulk_data_ahead_and_marks_it_before_postproc
     // Nothing registered yet: nothing to load, no mark.
     EXPECT_FALSE(load_collection_header_data(0, nullptr, nullptr, true));
     EXPECT_FALSE(load_font_character_data(0, nullptr, nullptr, true));
-    ASSERT_TRUE(register_load_collection_header_data_procedure(read_bulk));
+    ASSERT_TRUE(register_collection_procedures(&bulk_reader));
     ASSERT_TRUE(register_load_font_character_data_procedure(read_bulk));
 
     const int32_t coll = fetch_definition_from_tag(COLLECTION_GROUP_TAG, FOUR_CHARACTER_CODE('c', 'o', 'l', 'l'));
@@ -274,14 +278,15 @@ TEST_F(preloading_test, fetch_reads_bulk_data_ahead_and_marks_it_before_postproc
 TEST_F(preloading_test, a_bulk_reader_slot_takes_one_procedure)
 {
     {
-        expected_assertions expect(1, "load collection header data");
-        EXPECT_FALSE(register_load_collection_header_data_procedure(nullptr));
+        expected_assertions expect(1, "collection procedures");
+        EXPECT_FALSE(register_collection_procedures(nullptr));
     }
-    ASSERT_TRUE(register_load_collection_header_data_procedure(read_bulk));
+    ASSERT_TRUE(register_collection_procedures(&bulk_reader));
     {
+        static const collection_procedures another = {
+            .load_collection_header_data = [](int32_t, void *, void *, bool) { return false; }};
         expected_assertions expect(2);
-        EXPECT_FALSE(register_load_collection_header_data_procedure(
-            [](int32_t, void *, void *, bool) { return false; }));
+        EXPECT_FALSE(register_collection_procedures(&another));
         EXPECT_FALSE(register_load_font_character_data_procedure(nullptr));
     }
     // The first one stays.
@@ -306,7 +311,7 @@ TEST_F(preloading_test, map_list_fetches_what_it_names_in_order)
                {TEST_GROUP, FOUR_CHARACTER_CODE('f', 'i', 'r', 's'), "firs", 1, record},
                {TEST_GROUP, FOUR_CHARACTER_CODE('s', 'e', 'c', 'o'), "seco", 1, record},
                {COLLECTION_GROUP_TAG, FOUR_CHARACTER_CODE('c', 'o', 'l', 'l'), "coll", 1, record}});
-    ASSERT_TRUE(register_load_collection_header_data_procedure(read_bulk));
+    ASSERT_TRUE(register_collection_procedures(&bulk_reader));
 
     ASSERT_TRUE(preload_map_definitions(FOUR_CHARACTER_CODE('d', 'e', 'm', 'o')));
     EXPECT_EQ(take_pending_error(), _error_none);
