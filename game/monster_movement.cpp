@@ -333,7 +333,8 @@ bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reac
            (beyond(x - m->start.x, passing_reach) || beyond(y - m->start.y, passing_reach));
 }
 
-// Step 5: the objects near the target.  False when the step ends without moving.
+// Checks the step against the objects near the target.  False when the step
+// ends without moving.
 bool search_objects(mover *m)
 {
     const int32_t tx = m->target.x >> WORLD_FRACTIONAL_BITS, ty = m->target.y >> WORLD_FRACTIONAL_BITS;
@@ -412,7 +413,7 @@ bool search_objects(mover *m)
     return true;
 }
 
-// Step 6: the obstructed boxes of the four cells beside the target.
+// Clips the step to the obstructed boxes of the four cells beside the target.
 void clip_to_obstructed_cells(mover *m)
 {
     const int32_t tx = m->target.x >> WORLD_FRACTIONAL_BITS, ty = m->target.y >> WORLD_FRACTIONAL_BITS;
@@ -446,7 +447,8 @@ void clip_to_obstructed_cells(mover *m)
     }
 }
 
-// Step 7: impassable terrain.  False when the step ends without moving.
+// Keeps the step off impassable terrain.  False when the step ends without
+// moving.
 bool respect_terrain(mover *m)
 {
     const uint16_t mask = m->monster->terrain_impassability_flags;

@@ -2,7 +2,6 @@
 
 #include "monster_reactions.h"
 
-#include <cstring>
 
 #include "cseries/log.h"
 #include "damage.h"
@@ -130,7 +129,7 @@ int16_t free_berserk_identifier(void)
 
 bool is_hunting_game(void) { return game_->scoring == _game_scoring_hunting; }
 
-// Step 10: where the damage goes in the statistics.
+// Records the damage in the statistics, where its route sends it.
 void record_damage_statistics(const damage_data *data, int32_t monster_index, int32_t damage, bool died)
 {
     const monster_data *monster = get_monster_data(monster_index);
@@ -155,8 +154,8 @@ void record_damage_statistics(const damage_data *data, int32_t monster_index, in
     }
 }
 
-// Step 6h: a charmed unit may change sides.  True when the detonation group
-// is cancelled.
+// A charmed unit may change sides.  True when the detonation group is
+// cancelled.
 bool react_to_charm(const damage_data *data, int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
@@ -192,7 +191,9 @@ bool react_to_charm(const damage_data *data, int32_t monster_index)
     return version < 1601 || changes;
 }
 
-// Step 6i.
+// Confuses a unit that is not confused yet, for a time set by the mana spent
+// (or the damage): it drops its target, its waypoints and its path, and shows
+// the confusion effect.
 void confuse_monster(int32_t monster_index, const damage_data *data, int32_t damage)
 {
     monster_data *monster = get_monster_data(monster_index);
@@ -215,19 +216,11 @@ void confuse_monster(int32_t monster_index, const damage_data *data, int32_t dam
     const int32_t type = subgroup_tag_to_definition_index(&local_projectile_group_definitions, CONFUSION_EFFECT_TAG);
     if (!object || type == NONE) return;
     turn_local_projectile_group_off(monster->local_projectile_group_index);
-    new_local_projectile_group_data request;
-    memset(&request, 0, sizeof(request));
-    request.type = (int16_t)type;
-    request.center = object->location.position;
-    request.central_object_index = monster->object_index;
-    request.central_object_identifier = object->identifier;
-    request.opacity = FIXED_FRACTION_ONE;
-    request.yaw = object->location.yaw;
-    request.color_table_index = NONE;
-    monster->local_projectile_group_index = (int16_t)new_local_projectile_group(&request);
+    monster->local_projectile_group_index =
+        (int16_t)new_local_projectile_group_on_object((int16_t)type, monster->object_index);
 }
 
-// Step 9 for a unit that survives an enemy hit: it may turn on its attacker.
+// A unit that survives an enemy hit may turn on its attacker.
 void turn_on_attacker(int32_t monster_index, int32_t attacker_index, const damage_definition *definition,
                       bool flinches_or_thrown)
 {
@@ -320,7 +313,9 @@ void turn_on_attacker(int32_t monster_index, int32_t attacker_index, const damag
         monster->extra_flags |= _monster_wants_to_run_extra_flag;
 }
 
-// Step 9.
+// The answer to the attacker: a friendly hit makes one of the two speak, a
+// kill earns the attacker experience, and a unit that survives an enemy hit
+// may turn on its attacker.
 void react_to_attacker(const damage_definition *definition, const damage_data *data, int32_t monster_index,
                        int32_t damage, bool died, bool flinches_or_thrown)
 {
@@ -369,7 +364,8 @@ void react_to_attacker(const damage_definition *definition, const damage_data *d
     turn_on_attacker(monster_index, attacker_index, definition, flinches_or_thrown);
 }
 
-// Step 11 for a thrown unit.
+// Throws a unit at `speed` away from the hit (away from its attacker, when
+// that stands close).
 void throw_monster(int32_t monster_index, const damage_data *data, int32_t speed, bool was_propelled)
 {
     monster_data *monster = get_monster_data(monster_index);

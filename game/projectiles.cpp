@@ -823,7 +823,8 @@ int32_t new_projectile(const new_projectile_data *data)
         !attach_lightning(data, d, p, object, object_index, projectile_index))
         return NONE;
     if (d->local_projectile_group_type != NONE)
-        p->local_projectile_group_index = (int16_t)new_projectile_local_group(d->local_projectile_group_type, object_index);
+        p->local_projectile_group_index =
+            (int16_t)new_local_projectile_group_on_object(d->local_projectile_group_type, object_index);
     play_projectile_sound(d->sound_indexes[_projectile_sound_flight], object_index);
 
     if (d->flags & (_projectile_is_melee_attack_flag | _projectile_definition_detonates_immediately_flag))

@@ -423,6 +423,22 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
     return -1;
 }
 
+// What a network game takes from the command line on either road: the data,
+// map, version, players, length and random orders, and the wall limit
+// (`default_seconds` when none is given).
+static void pass_net_options(simulation_options *o, int64_t default_seconds)
+{
+    o->net.data_directory = o->data;
+    o->net.map = o->map;
+    o->net.gameplay_version = (int32_t)o->gameplay_version;
+    o->net.players = (int32_t)o->net_players;
+    o->net.ticks = (int32_t)o->ticks;
+    o->net.random_orders = o->random_orders >= 0;
+    o->net.random_orders_seed = (uint32_t)(o->random_orders < 0 ? 0 : o->random_orders);
+    const int64_t limit_ms = (o->wall_limit > 0 ? o->wall_limit : default_seconds) * 1000;
+    o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+}
+
 // A game created or joined through a lobby service.
 static int run_lobby_road(simulation_options *o, int argc, char **argv)
 {
@@ -445,18 +461,10 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
         return 2;
     }
     if (!open_run_log(o->log, o->data, argc, argv)) return 1;
-    o->net.data_directory = o->data;
-    o->net.map = o->map;
-    o->net.gameplay_version = (int32_t)o->gameplay_version;
-    o->net.players = (int32_t)o->net_players;
+    pass_net_options(o, o->lobby_games * (o->ticks / 30 + 30) + 60);
     o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
-    o->net.ticks = (int32_t)o->ticks;
     o->net.restart_at = NONE;
     o->net.games = (int32_t)o->lobby_games;
-    o->net.random_orders = o->random_orders >= 0;
-    o->net.random_orders_seed = (uint32_t)(o->random_orders < 0 ? 0 : o->random_orders);
-    const int64_t limit_ms = (o->wall_limit > 0 ? o->wall_limit : o->lobby_games * (o->ticks / 30 + 30) + 60) * 1000;
-    o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
     const int status = run_lobby_simulation(&o->net);
     close_log_file();
     return status;
@@ -478,20 +486,11 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
         return usage(), 2;
     }
     if (!open_run_log(o->log, o->data, argc, argv)) return 1;
-    o->net.data_directory = o->data;
-    o->net.map = o->map;
-    o->net.seed = (uint32_t)(o->seed < 0 ? 0 : o->seed);
-    o->net.gameplay_version = (int32_t)o->gameplay_version;
-    o->net.players = (int32_t)o->net_players;
-    o->net.port = (uint16_t)(o->net_port < 0 ? 0 : o->net_port);
-    o->net.ticks = (int32_t)o->ticks;
-    o->net.restart_at = o->restart_at < 0 ? (int32_t)NONE : (int32_t)o->restart_at;
-    o->net.random_orders = o->random_orders >= 0;
-    o->net.random_orders_seed = (uint32_t)(o->random_orders < 0 ? 0 : o->random_orders);
     // A restarted game runs twice.
-    const int64_t limit_ms =
-        (o->wall_limit > 0 ? o->wall_limit : (o->restart_at >= 0 ? 2 : 1) * o->ticks / 30 + 60) * 1000;
-    o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+    pass_net_options(o, (o->restart_at >= 0 ? 2 : 1) * o->ticks / 30 + 60);
+    o->net.seed = (uint32_t)(o->seed < 0 ? 0 : o->seed);
+    o->net.port = (uint16_t)(o->net_port < 0 ? 0 : o->net_port);
+    o->net.restart_at = o->restart_at < 0 ? (int32_t)NONE : (int32_t)o->restart_at;
     const int status = run_network_simulation(&o->net);
     close_log_file();
     return status;
