@@ -420,8 +420,7 @@ bool get_local_projectile_surface(int32_t projectile_index, local_projectile_sur
 
 // ---- registration ---------------------------------------------------------------
 
-// A projectile's group: centred on its object, which it follows, with its yaw.
-int32_t new_projectile_local_group(int16_t type, int32_t object_index)
+int32_t new_local_projectile_group_on_object(int16_t type, int32_t object_index)
 {
     const object_data *object = get_object(object_index);
     if (!object) return NONE;

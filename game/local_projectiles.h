@@ -123,9 +123,9 @@ int32_t new_local_projectile_group(const new_local_projectile_group_data *reques
 // while it lives; they go back to NONE when it ends.  NONE when no group
 // could be made, or the marker's group still lives.
 int32_t new_local_projectile_group_from_marker(marker_data *marker);
-// A projectile's visual group of `type`: centred on its object, which it
-// follows, with its yaw.  Its index, or NONE.
-int32_t new_projectile_local_group(int16_t type, int32_t object_index);
+// A visual group of `type` on an object (a projectile's or a unit's):
+// centred on it, following it, with its yaw.  Its index, or NONE.
+int32_t new_local_projectile_group_on_object(int16_t type, int32_t object_index);
 // Turns the group off: it stops emitting and fades out.  An index that names
 // no group is ignored.
 void turn_local_projectile_group_off(int32_t group_index);

@@ -396,16 +396,8 @@ static void new_monster_definition_local_group(int32_t monster_index, const mons
     monster_data *monster = get_monster_data(monster_index);
     const object_data *object = monster ? get_object(monster->object_index) : nullptr;
     if (!object || definition->local_projectile_group_type == NONE) return;
-    new_local_projectile_group_data request;
-    memset(&request, 0, sizeof(request));
-    request.type = definition->local_projectile_group_type;
-    request.center = object->location.position;
-    request.central_object_index = monster->object_index;
-    request.central_object_identifier = object->identifier;
-    request.opacity = FIXED_FRACTION_ONE;
-    request.yaw = object->location.yaw;
-    request.color_table_index = NONE;
-    const int32_t group = new_local_projectile_group(&request);
+    const int32_t group =
+        new_local_projectile_group_on_object(definition->local_projectile_group_type, monster->object_index);
     monster->current_local_projectile_group_index = (int16_t)group;
     if (current_gameplay_version >= 1511 && group != NONE)
         set_local_projectile_group_owner(group, monster_index, monster->identifier);

@@ -333,7 +333,8 @@ bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reac
            (beyond(x - m->start.x, passing_reach) || beyond(y - m->start.y, passing_reach));
 }
 
-// Step 5: the objects near the target.  False when the step ends without moving.
+// Checks the step against the objects near the target.  False when the step
+// ends without moving.
 bool search_objects(mover *m)
 {
     const int32_t tx = m->target.x >> WORLD_FRACTIONAL_BITS, ty = m->target.y >> WORLD_FRACTIONAL_BITS;
@@ -412,7 +413,7 @@ bool search_objects(mover *m)
     return true;
 }
 
-// Step 6: the obstructed boxes of the four cells beside the target.
+// Clips the step to the obstructed boxes of the four cells beside the target.
 void clip_to_obstructed_cells(mover *m)
 {
     const int32_t tx = m->target.x >> WORLD_FRACTIONAL_BITS, ty = m->target.y >> WORLD_FRACTIONAL_BITS;
@@ -446,7 +447,8 @@ void clip_to_obstructed_cells(mover *m)
     }
 }
 
-// Step 7: impassable terrain.  False when the step ends without moving.
+// Keeps the step off impassable terrain.  False when the step ends without
+// moving.
 bool respect_terrain(mover *m)
 {
     const uint16_t mask = m->monster->terrain_impassability_flags;
@@ -679,48 +681,42 @@ struct unit_move
 
 // A unit gives up a target that has left the mesh, or one that flies when it
 // cannot reach flying units.
-static void give_up_unreachable_target(unit_move *u)
+static void give_up_unreachable_target(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    monster_data *&monster = u->monster;
-    monster_definition *definition = u->definition;
     const uint32_t aimed = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
-    if ((monster->flags & aimed) == aimed)
+    if ((move.monster->flags & aimed) == aimed)
     {
-        const monster_data *target = get_monster_data(monster->target_monster_index);
+        const monster_data *target = get_monster_data(move.monster->target_monster_index);
         const monster_definition *target_definition = target ? get_monster_definition(target->type) : nullptr;
         const bool cannot_target_flying =
             current_gameplay_version <= 1300 ||
-            !(definition->more_hack_flags & _monster_more_hack_can_target_flying_flag);
+            !(move.definition->more_hack_flags & _monster_more_hack_can_target_flying_flag);
         if (target && target_definition &&
             ((target->flags & _monster_has_left_the_mesh_flag) ||
-             ((target_definition->flags & _monster_flies_flag) && definition->monster_class == 0 &&
+             ((target_definition->flags & _monster_flies_flag) && move.definition->monster_class == 0 &&
               cannot_target_flying)))
         {
-            monster->flags &= ~(uint32_t)(aimed | _monster_has_valid_target_location_flag);
-            set_monster_action(monster_index, _monster_action_idle, 0);
+            move.monster->flags &= ~(uint32_t)(aimed | _monster_has_valid_target_location_flag);
+            set_monster_action(move.monster_index, _monster_action_idle, 0);
         }
     }
 }
 
 // A unit that may attack while moving tries to.  False when the tick ends here
 // (it attacked, or it is gone).
-static bool attack_on_the_move(unit_move *u)
+static bool attack_on_the_move(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    const int16_t identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    if (wants_to_attack_on_the_move(monster))
+    if (wants_to_attack_on_the_move(move.monster))
     {
-        if (try_attack(monster_index)) return false;
-        monster = same_unit(monster_index, identifier);
-        if (!monster) return false;
-        if (current_gameplay_version == 1690 && wants_to_attack_on_the_move(monster))
+        if (try_attack(move.monster_index)) return false;
+        move.monster = same_unit(move.monster_index, move.identifier);
+        if (!move.monster) return false;
+        if (current_gameplay_version == 1690 && wants_to_attack_on_the_move(move.monster))
         {
-            if (monster->target_monster_index == monster_index) return false;
-            if (try_attack(monster_index)) return false;
-            monster = same_unit(monster_index, identifier);
-            if (!monster) return false;
+            if (move.monster->target_monster_index == move.monster_index) return false;
+            if (try_attack(move.monster_index)) return false;
+            move.monster = same_unit(move.monster_index, move.identifier);
+            if (!move.monster) return false;
         }
     }
     return true;
@@ -729,33 +725,28 @@ static bool attack_on_the_move(unit_move *u)
 // How the unit moves this tick, and its aim at the path's destination, taken
 // again every few ticks.  False when it does not move this tick (a unit that
 // neither glides nor translates continuously moves on new frames only).
-static bool re_aim(unit_move *u)
+static bool re_aim(unit_move &move)
 {
-    monster_data *&monster = u->monster;
-    monster_definition *definition = u->definition;
-    object_data *&object = u->object;
-    bool &continuous = u->continuous;
-    int32_t &multiplier = u->multiplier;
-    world_point2d &here = u->here;
-    continuous = monster->action_permutation == _monster_action_permutation_gliding ||
-                 (definition->flags & _monster_translates_continuously_flag);
-    multiplier = frame_multiplier(object, continuous);
+    move.continuous = move.monster->action_permutation == _monster_action_permutation_gliding ||
+                      (move.definition->flags & _monster_translates_continuously_flag);
+    move.multiplier = frame_multiplier(move.object, move.continuous);
     // A moving unit at the end of its segment needs a new path.
-    if (monster->action == _monster_action_moving && monster->path_segment_length < 1)
-        monster->flags |= _monster_needs_new_path_flag;
-    const int8_t countdown = monster->ticks_until_updating;
-    if (countdown > 0) monster->ticks_until_updating = (int8_t)(countdown - 1);
-    if (!continuous && !(object->flags & _object_animation_new_frame_flag)) return false;
-    here = {object->location.position.x, object->location.position.y};
+    if (move.monster->action == _monster_action_moving && move.monster->path_segment_length < 1)
+        move.monster->flags |= _monster_needs_new_path_flag;
+    const int8_t countdown = move.monster->ticks_until_updating;
+    if (countdown > 0) move.monster->ticks_until_updating = (int8_t)(countdown - 1);
+    if (!move.continuous && !(move.object->flags & _object_animation_new_frame_flag)) return false;
+    move.here = {move.object->location.position.x, move.object->location.position.y};
     if (countdown <= 0)
     {
-        if (monster->action == _monster_action_moving)
+        if (move.monster->action == _monster_action_moving)
         {
-            const int32_t dx = monster->path_destination.x - here.x, dy = monster->path_destination.y - here.y;
+            const int32_t dx = move.monster->path_destination.x - move.here.x,
+                          dy = move.monster->path_destination.y - move.here.y;
             const bool differs = current_gameplay_version < 1710 ? (dx != 0 && dy != 0) : (dx != 0 || dy != 0);
-            if (differs) monster->desired_yaw = arctangent(dx, dy);
+            if (differs) move.monster->desired_yaw = arctangent(dx, dy);
         }
-        monster->ticks_until_updating = RE_AIM_TICKS;
+        move.monster->ticks_until_updating = RE_AIM_TICKS;
     }
     return true;
 }
@@ -763,138 +754,116 @@ static bool re_aim(unit_move *u)
 // The unit turns toward its desired yaw at its turning speed, turning in place
 // when the turn is wide; a finished turn ends a turning action or looses an
 // aimed attack.  False when the tick ends here.
-static bool turn_toward_desired_yaw(unit_move *u)
+static bool turn_toward_desired_yaw(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    const int32_t object_index = u->object_index;
-    monster_data *&monster = u->monster;
-    monster_definition *definition = u->definition;
-    object_data *&object = u->object;
-    int32_t &multiplier = u->multiplier;
-    world_point2d &here = u->here;
-    int32_t &d = u->turn;
-    if (current_gameplay_version >= 1601 && here.x == monster->path_destination.x &&
-        here.y == monster->path_destination.y && monster->target_monster_index == monster_index)
+    if (current_gameplay_version >= 1601 && move.here.x == move.monster->path_destination.x &&
+        move.here.y == move.monster->path_destination.y && move.monster->target_monster_index == move.monster_index)
     {
-        monster->desired_yaw = object->location.yaw;
-        d = 0;
+        move.monster->desired_yaw = move.object->location.yaw;
+        move.turn = 0;
     }
     else
-        d = signed_angular_difference(object->location.yaw, monster->desired_yaw);
-    if (!(d == 0 && monster->action == _monster_action_moving))
+        move.turn = signed_angular_difference(move.object->location.yaw, move.monster->desired_yaw);
+    if (!(move.turn == 0 && move.monster->action == _monster_action_moving))
     {
-        const int32_t rate = definition->turning_speed * multiplier;
-        const int32_t magnitude = d < 0 ? -d : d;
-        angle yaw = object->location.yaw;
+        const int32_t rate = move.definition->turning_speed * move.multiplier;
+        const int32_t magnitude = move.turn < 0 ? -move.turn : move.turn;
+        angle yaw = move.object->location.yaw;
         if (rate < magnitude)
         {
-            const bool curves = (definition->hack_flags & _monster_hack_turns_in_a_curve_flag) &&
-                                distance2d(&here, &monster->path_destination) >= 768;
-            yaw = (angle)(d > 0 ? yaw + rate : yaw - rate);
+            const bool curves = (move.definition->hack_flags & _monster_hack_turns_in_a_curve_flag) &&
+                                distance2d(&move.here, &move.monster->path_destination) >= 768;
+            yaw = (angle)(move.turn > 0 ? yaw + rate : yaw - rate);
             if (!curves)
             {
-                if (magnitude > QUARTER_CIRCLE && sequence_of(definition, SEQUENCE_TURNING) != NONE)
-                    set_monster_action(monster_index, _monster_action_turning, monster->action_permutation);
+                if (magnitude > QUARTER_CIRCLE && sequence_of(move.definition, SEQUENCE_TURNING) != NONE)
+                    set_monster_action(move.monster_index, _monster_action_turning, move.monster->action_permutation);
             }
-            else if (monster->action == _monster_action_holding_for_attack)
-                set_monster_action(monster_index, _monster_action_turning, monster->action_permutation);
+            else if (move.monster->action == _monster_action_holding_for_attack)
+                set_monster_action(move.monster_index, _monster_action_turning, move.monster->action_permutation);
         }
         else
         {
-            yaw = monster->desired_yaw;
-            if (monster->action == _monster_action_turning)
-                set_most_appropriate_monster_action(monster_index);
-            else if (monster->action == _monster_action_aiming_attack)
+            yaw = move.monster->desired_yaw;
+            if (move.monster->action == _monster_action_turning)
+                set_most_appropriate_monster_action(move.monster_index);
+            else if (move.monster->action == _monster_action_aiming_attack)
             {
-                set_monster_action(monster_index, _monster_action_attacking, monster->action_permutation);
-                if (monster->flags & _monster_will_use_special_ability_flag)
-                    monster->flags = (monster->flags & ~(uint32_t)_monster_will_use_special_ability_flag) |
-                                     _monster_is_using_special_ability_flag;
-                if ((object = get_object(object_index))) trigger_block(monster_index, monster, definition, object);
+                set_monster_action(move.monster_index, _monster_action_attacking, move.monster->action_permutation);
+                if (move.monster->flags & _monster_will_use_special_ability_flag)
+                    move.monster->flags = (move.monster->flags & ~(uint32_t)_monster_will_use_special_ability_flag) |
+                                          _monster_is_using_special_ability_flag;
+                if ((move.object = get_object(move.object_index)))
+                    trigger_block(move.monster_index, move.monster, move.definition, move.object);
             }
         }
-        if ((object = get_object(object_index))) object->location.yaw = yaw;
-        if (monster->action != _monster_action_moving) return false;
+        if ((move.object = get_object(move.object_index))) move.object->location.yaw = yaw;
+        if (move.monster->action != _monster_action_moving) return false;
     }
-    if (!(object = get_object(object_index))) return false;
+    if (!(move.object = get_object(move.object_index))) return false;
     return true;
 }
 
 // The unit steps along its yaw at its speed on this terrain (doubled, or its
 // charge gained, when it runs).  False when it is gone after the move.
-static bool take_step(unit_move *u)
+static bool take_step(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    const int16_t identifier = u->identifier;
-    const int32_t object_index = u->object_index;
-    monster_data *&monster = u->monster;
-    monster_definition *definition = u->definition;
-    object_data *&object = u->object;
-    bool &continuous = u->continuous;
-    int32_t &multiplier = u->multiplier;
-    world_point2d &here = u->here;
-    int32_t &result = u->result;
-    int32_t &terrain = u->terrain;
-    terrain = get_mesh_terrain_type(&here);
-    int32_t s = monster->base_movement_speed * (definition->movement_modifiers[terrain] + 1);
-    if (monster->action_permutation == _monster_action_permutation_running &&
-        sequence_of(definition, SEQUENCE_RUNNING) != NONE)
+    move.terrain = get_mesh_terrain_type(&move.here);
+    int32_t s = move.monster->base_movement_speed * (move.definition->movement_modifiers[move.terrain] + 1);
+    if (move.monster->action_permutation == _monster_action_permutation_running &&
+        sequence_of(move.definition, SEQUENCE_RUNNING) != NONE)
     {
-        if (definition->hack_flags & _monster_hack_unit_can_charge_flag)
-            s += monster_charge_speed_gain(s, definition->terrain_costs[8]);
+        if (move.definition->hack_flags & _monster_hack_unit_can_charge_flag)
+            s += monster_charge_speed_gain(s, move.definition->terrain_costs[8]);
         else
             s *= 2;
     }
-    const int32_t step = (s * multiplier) >> 8;
+    const int32_t step = (s * move.multiplier) >> 8;
     // Straight onto the destination when it is within the step.
-    const int32_t dx = monster->path_destination.x - here.x, dy = monster->path_destination.y - here.y;
-    const angle yaw = object->location.yaw;
+    const int32_t dx = move.monster->path_destination.x - move.here.x,
+                  dy = move.monster->path_destination.y - move.here.y;
+    const angle yaw = move.object->location.yaw;
     if (dx >= -32767 && dx <= 32766 && dy >= -32767 && dy <= 32766 &&
         (int64_t)dx * dx + (int64_t)dy * dy < (int64_t)step * step)
     {
-        object->location.velocity = {(int16_t)dx, (int16_t)dy, 0};
-        monster->path_segment_length = 0;
+        move.object->location.velocity = {(int16_t)dx, (int16_t)dy, 0};
+        move.monster->path_segment_length = 0;
     }
     else
     {
-        object->location.velocity = {(int16_t)((cosine_rounded(yaw) * step) >> TRIG_SHIFT),
-                                     (int16_t)((sine_rounded(yaw) * step) >> TRIG_SHIFT), 0};
-        monster->path_segment_length = (int16_t)(monster->path_segment_length - step);
+        move.object->location.velocity = {(int16_t)((cosine_rounded(yaw) * step) >> TRIG_SHIFT),
+                                          (int16_t)((sine_rounded(yaw) * step) >> TRIG_SHIFT), 0};
+        move.monster->path_segment_length = (int16_t)(move.monster->path_segment_length - step);
     }
-    result = move_monster_object(object_index);
-    if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(object_index))) return false;
-    if (!continuous)
+    move.result = move_monster_object(move.object_index);
+    if (!(move.monster = same_unit(move.monster_index, move.identifier)) ||
+        !(move.object = get_object(move.object_index)))
+        return false;
+    if (!move.continuous)
     {
         const int32_t plain = s >> 8;
-        object->location.velocity = {(int16_t)((cosine_rounded(yaw) * plain) >> TRIG_SHIFT),
-                                     (int16_t)((sine_rounded(yaw) * plain) >> TRIG_SHIFT), 0};
+        move.object->location.velocity = {(int16_t)((cosine_rounded(yaw) * plain) >> TRIG_SHIFT),
+                                          (int16_t)((sine_rounded(yaw) * plain) >> TRIG_SHIFT), 0};
     }
     return true;
 }
 
 // A walking unit darkens the ground under a foot, or splashes in shallow media.
 // False when it is gone after the splash.
-static bool leave_footprint_or_splash(unit_move *u)
+static bool leave_footprint_or_splash(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    const int16_t identifier = u->identifier;
-    const int32_t object_index = u->object_index;
-    monster_data *&monster = u->monster;
-    monster_definition *definition = u->definition;
-    object_data *&object = u->object;
-    int32_t &result = u->result;
-    int32_t &terrain = u->terrain;
-    if (!(definition->flags & (_monster_floats_flag | _monster_flies_flag)) &&
-        !(result & (_move_struck_object_flag | _move_struck_cell_flag)))
+    if (!(move.definition->flags & (_monster_floats_flag | _monster_flies_flag)) &&
+        !(move.result & (_move_struck_object_flag | _move_struck_cell_flag)))
     {
-        const int32_t side = (object->shape_frame_index & 1) ? 0 : 0x8000;
-        const int32_t index = ((object->location.yaw + 0x4020 - side) & 0xFFFF) >> ANGLE_TO_TRIG_SHIFT;
+        const int32_t side = (move.object->shape_frame_index & 1) ? 0 : 0x8000;
+        const int32_t index = ((move.object->location.yaw + 0x4020 - side) & 0xFFFF) >> ANGLE_TO_TRIG_SHIFT;
         const world_point2d mark = {
-            object->location.position.x + ((cosine_table[index] * object->radius) >> 15),
-            object->location.position.y + ((sine_table[index] * object->radius) >> 15)};
+            move.object->location.position.x + ((cosine_table[index] * move.object->radius) >> 15),
+            move.object->location.position.y + ((sine_table[index] * move.object->radius) >> 15)};
         const bool under = over_media(&mark);
-        if (!under && ((FOOTPRINT_TERRAINS >> terrain) & 1) && !(object->flags & _object_floats_on_land_flag) &&
-            mark.x >= 0 && mark.y >= 0 && mark.x < mesh_width * WORLD_ONE && mark.y < mesh_height * WORLD_ONE)
+        if (!under && ((FOOTPRINT_TERRAINS >> move.terrain) & 1) &&
+            !(move.object->flags & _object_floats_on_land_flag) && mark.x >= 0 && mark.y >= 0 &&
+            mark.x < mesh_width * WORLD_ONE && mark.y < mesh_height * WORLD_ONE)
         {
             const int32_t submesh = (mark.y >> 14) * submesh_width + (mark.x >> 14);
             uint8_t *shadow = get_submesh_shadow_map_base_address(submesh, false);
@@ -904,8 +873,8 @@ static bool leave_footprint_or_splash(unit_move *u)
                 if (*texel > FOOTPRINT_THRESHOLD) *texel = (uint8_t)(*texel - 6 - (local_random() & 3));
             }
         }
-        else if (under && (object->flags & _object_partially_under_media_flag) &&
-                 !(object->flags & _object_wholly_under_media_flag))
+        else if (under && (move.object->flags & _object_partially_under_media_flag) &&
+                 !(move.object->flags & _object_wholly_under_media_flag))
         {
             const int32_t type = get_mesh_media_projectile_group_type(_media_splash_footstep);
             if (type != NONE)
@@ -913,13 +882,14 @@ static bool leave_footprint_or_splash(unit_move *u)
                 new_projectile_group_data splash = {};
                 splash.flags = _new_projectile_group_uses_epicenter_as_origin_flag;
                 splash.type = (int16_t)type;
-                splash.owner_object_index = splash.bounds_object_index = (int16_t)object_index;
+                splash.owner_object_index = splash.bounds_object_index = (int16_t)move.object_index;
                 splash.owner_monster_index = NONE;
-                const mesh_cell *cell = get_mesh_cell(object->location.position.x >> WORLD_FRACTIONAL_BITS,
-                                                      object->location.position.y >> WORLD_FRACTIONAL_BITS);
+                const mesh_cell *cell = get_mesh_cell(move.object->location.position.x >> WORLD_FRACTIONAL_BITS,
+                                                      move.object->location.position.y >> WORLD_FRACTIONAL_BITS);
                 splash.epicenter = {mark.x, mark.y, cell->media_height};
                 new_projectile_group(&splash);
-                if (!(monster = same_unit(monster_index, identifier)) || !(object = get_object(object_index)))
+                if (!(move.monster = same_unit(move.monster_index, move.identifier)) ||
+                    !(move.object = get_object(move.object_index)))
                     return false;
             }
         }
@@ -930,21 +900,14 @@ static bool leave_footprint_or_splash(unit_move *u)
 // A struck enemy becomes the target; a moving friend makes the unit pause;
 // anything else is an obstruction, and repeated obstructions pause it.
 // False when the unit is gone.
-static bool respond_to_collision(unit_move *u)
+static bool respond_to_collision(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    const int16_t identifier = u->identifier;
-    const int32_t object_index = u->object_index;
-    monster_data *&monster = u->monster;
-    monster_definition *definition = u->definition;
-    object_data *&object = u->object;
-    int32_t &result = u->result;
     bool obstruction = false, paused_now = false;
-    if (!(result & _move_struck_object_flag))
-        monster->repeated_obstruction_count = 0;
+    if (!(move.result & _move_struck_object_flag))
+        move.monster->repeated_obstruction_count = 0;
     else
     {
-        const int32_t struck_index = move_flags_struck_object_index(result);
+        const int32_t struck_index = move_flags_struck_object_index(move.result);
         const object_data *struck = get_object(struck_index);
         if (!struck)
             obstruction = true;
@@ -952,32 +915,33 @@ static bool respond_to_collision(unit_move *u)
         {
         }
         else if (struck->owner == _object_is_flag)
-            obstruction = !monster_bumped_flag(monster_index, struck_index, 2 * monster->base_movement_speed);
+            obstruction = !monster_bumped_flag(move.monster_index, struck_index, 2 * move.monster->base_movement_speed);
         else if (struck->owner == _object_is_monster && get_monster_data(struck->owner_index))
         {
             const int32_t other_index = struck->owner_index;
             monster_data *other = get_monster_data(other_index);
-            const bool enemy = !monsters_are_allied(monster_index, other_index);
-            if (enemy || (monster->flags & _monster_has_valid_target_index_flag))
+            const bool enemy = !monsters_are_allied(move.monster_index, other_index);
+            if (enemy || (move.monster->flags & _monster_has_valid_target_index_flag))
             {
                 if (enemy)
                 {
-                    lose_invisibility(monster);
+                    lose_invisibility(move.monster);
                     lose_invisibility(other);
                 }
-                const uint32_t mode = (result & _move_struck_objects_flag) &&
-                                              angular_difference(object->location.yaw, monster->desired_yaw) > 8191
-                                          ? 5
-                                          : 4;
-                if (!switch_monster_target(monster_index, other_index, mode))
+                const uint32_t mode =
+                    (move.result & _move_struck_objects_flag) &&
+                            angular_difference(move.object->location.yaw, move.monster->desired_yaw) > 8191
+                        ? 5
+                        : 4;
+                if (!switch_monster_target(move.monster_index, other_index, mode))
                     obstruction = true;
-                else if ((monster = same_unit(monster_index, identifier)))
+                else if ((move.monster = same_unit(move.monster_index, move.identifier)))
                 {
-                    monster->action_permutation = 0;
-                    if (definition->monster_class != _monster_class_missile)
-                        set_monster_action(monster_index, _monster_action_holding_for_attack, 0);
+                    move.monster->action_permutation = 0;
+                    if (move.definition->monster_class != _monster_class_missile)
+                        set_monster_action(move.monster_index, _monster_action_holding_for_attack, 0);
                 }
-                if (!monster) return false;
+                if (!move.monster) return false;
             }
             else
             {
@@ -985,8 +949,8 @@ static bool respond_to_collision(unit_move *u)
                 if (other->action == _monster_action_moving && other_object &&
                     !(other_object->flags & _object_pausing_for_obstacle_to_move_flag))
                 {
-                    if (!(object->flags & _object_pausing_for_obstacle_to_move_flag))
-                        pause_for_obstacle(monster, definition, object, 10);
+                    if (!(move.object->flags & _object_pausing_for_obstacle_to_move_flag))
+                        pause_for_obstacle(move.monster, move.definition, move.object, 10);
                     paused_now = true;
                 }
                 else
@@ -996,87 +960,78 @@ static bool respond_to_collision(unit_move *u)
         else
             obstruction = true;
     }
-    if (!(object = get_object(object_index))) return false;
+    if (!(move.object = get_object(move.object_index))) return false;
     if (obstruction)
     {
-        monster->repeated_obstruction_count = (int16_t)(monster->repeated_obstruction_count + 1);
-        if (monster->repeated_obstruction_count >= OBSTRUCTIONS_BEFORE_PAUSING &&
-            !(monster->flags & _monster_has_valid_target_index_flag))
+        move.monster->repeated_obstruction_count = (int16_t)(move.monster->repeated_obstruction_count + 1);
+        if (move.monster->repeated_obstruction_count >= OBSTRUCTIONS_BEFORE_PAUSING &&
+            !(move.monster->flags & _monster_has_valid_target_index_flag))
         {
-            pause_for_obstacle(monster, definition, object, 30);
-            monster->repeated_obstruction_count = 0;
+            pause_for_obstacle(move.monster, move.definition, move.object, 30);
+            move.monster->repeated_obstruction_count = 0;
             paused_now = true;
         }
     }
-    if (!paused_now && (object->flags & _object_pausing_for_obstacle_to_move_flag) && monster->attack_timer < 0)
+    if (!paused_now && (move.object->flags & _object_pausing_for_obstacle_to_move_flag) &&
+        move.monster->attack_timer < 0)
     {
-        const int16_t sequence = sequence_of(definition, SEQUENCE_MOVING);
-        if (sequence != NONE) set_object_shape(object_index, sequence, 256, 0, 0, 0, 0);
-        if ((object = get_object(object_index))) object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
+        const int16_t sequence = sequence_of(move.definition, SEQUENCE_MOVING);
+        if (sequence != NONE) set_object_shape(move.object_index, sequence, 256, 0, 0, 0, 0);
+        if ((move.object = get_object(move.object_index)))
+            move.object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
     }
     return true;
 }
 
 // A unit that walks off the edge of the mesh leaves the game.  False when it
 // is gone.
-static bool leave_the_mesh(unit_move *u)
+static bool leave_the_mesh(unit_move &move)
 {
-    const int32_t monster_index = u->monster_index;
-    const int16_t identifier = u->identifier;
-    const int32_t object_index = u->object_index;
-    monster_data *&monster = u->monster;
-    object_data *&object = u->object;
-    int32_t &result = u->result;
     const uint32_t aimed = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
-    if ((result & _move_struck_edge_of_mesh_flag) && (object = get_object(object_index)))
+    if ((move.result & _move_struck_edge_of_mesh_flag) && (move.object = get_object(move.object_index)))
     {
-        object->flags |= _object_is_invisible_flag;
-        monster->flags |= _monster_has_left_the_mesh_flag;
+        move.object->flags |= _object_is_invisible_flag;
+        move.monster->flags |= _monster_has_left_the_mesh_flag;
         if (current_gameplay_version >= 1701)
         {
-            monster->flags &= ~(uint32_t)(aimed | _monster_has_valid_target_location_flag);
-            monster->target_monster_index = monster->aggressor_monster_index = NONE;
-            monster->deferred_target_index = NONE;
+            move.monster->flags &= ~(uint32_t)(aimed | _monster_has_valid_target_location_flag);
+            move.monster->target_monster_index = move.monster->aggressor_monster_index = NONE;
+            move.monster->deferred_target_index = NONE;
         }
-        call_monster_died_procedures(monster_index, _monster_died_clear_presets_flag);
-        if (!(monster = same_unit(monster_index, identifier))) return false;
+        call_monster_died_procedures(move.monster_index, _monster_died_clear_presets_flag);
+        if (!(move.monster = same_unit(move.monster_index, move.identifier))) return false;
     }
     return true;
 }
 
 // A unit that must still turn at the end of its segment stops to turn; any
 // other steps.  False when the tick ends here.
-static bool move_along_path(unit_move *u)
+static bool move_along_path(unit_move &move)
 {
-    monster_data *&monster = u->monster;
-    object_data *&object = u->object;
-    int32_t &d = u->turn;
-    const bool stops = !(monster->flags & _monster_has_obstructed_path_flag) && d != 0 &&
-                       monster->path_segment_length < 1 &&
-                       (current_gameplay_version <= 1300 ||
-                        !(monster->extra_flags & _monster_wants_to_run_extra_flag) ||
-                        monster->action_permutation == _monster_action_permutation_running);
+    const bool stops =
+        !(move.monster->flags & _monster_has_obstructed_path_flag) && move.turn != 0 &&
+        move.monster->path_segment_length < 1 &&
+        (current_gameplay_version <= 1300 || !(move.monster->extra_flags & _monster_wants_to_run_extra_flag) ||
+         move.monster->action_permutation == _monster_action_permutation_running);
     if (stops)
-        object->location.velocity = {0, 0, 0};
+        move.object->location.velocity = {0, 0, 0};
     else
     {
-        if (!take_step(u) || !leave_footprint_or_splash(u) || !respond_to_collision(u) || !leave_the_mesh(u))
+        if (!take_step(move) || !leave_footprint_or_splash(move) || !respond_to_collision(move) ||
+            !leave_the_mesh(move))
             return false;
     }
     return true;
 }
 
 // A unit that leaves a contrail leaves a fading copy of itself on new frames.
-static void leave_monster_contrail(unit_move *u)
+static void leave_monster_contrail(unit_move &move)
 {
-    const int32_t object_index = u->object_index;
-    monster_definition *definition = u->definition;
-    object_data *&object = u->object;
-    object = get_object(object_index);
-    if (object && (definition->flags & _monster_leaves_contrail_flag) &&
-        (object->flags & _object_animation_new_frame_flag))
+    move.object = get_object(move.object_index);
+    if (move.object && (move.definition->flags & _monster_leaves_contrail_flag) &&
+        (move.object->flags & _object_animation_new_frame_flag))
     {
-        const int32_t copy = duplicate_object(object_index);
+        const int32_t copy = duplicate_object(move.object_index);
         if (copy != NONE && fade_object(true, copy, 0, CONTRAIL_FADE_TICKS) == NONE &&
             current_gameplay_version >= 1301)
             delete_object(copy);
@@ -1088,21 +1043,19 @@ void monster_moving(int32_t monster_index)
     monster_data *monster = get_monster_data(monster_index);
     monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
     if (!monster || !definition || !get_object(monster->object_index)) return;
-    const int16_t identifier = monster->identifier;
-    const int32_t object_index = monster->object_index;
 
     unit_move move = {};
     move.monster_index = monster_index;
-    move.identifier = identifier;
-    move.object_index = object_index;
+    move.identifier = monster->identifier;
+    move.object_index = monster->object_index;
     move.monster = monster;
     move.definition = definition;
-    give_up_unreachable_target(&move);
-    if (!attack_on_the_move(&move)) return;
-    move.object = get_object(object_index);
+    give_up_unreachable_target(move);
+    if (!attack_on_the_move(move)) return;
+    move.object = get_object(move.object_index);
     if (!move.object) return;
-    if (!re_aim(&move) || !turn_toward_desired_yaw(&move) || !move_along_path(&move)) return;
-    leave_monster_contrail(&move);
+    if (!re_aim(move) || !turn_toward_desired_yaw(move) || !move_along_path(move)) return;
+    leave_monster_contrail(move);
 }
 
 // ---- registration ------------------------------------------------------------------------

@@ -2,7 +2,6 @@
 
 #include "monster_reactions.h"
 
-#include <cstring>
 
 #include "cseries/log.h"
 #include "damage.h"
@@ -130,7 +129,7 @@ int16_t free_berserk_identifier(void)
 
 bool is_hunting_game(void) { return game_->scoring == _game_scoring_hunting; }
 
-// Step 10: where the damage goes in the statistics.
+// Records the damage in the statistics, where its route sends it.
 void record_damage_statistics(const damage_data *data, int32_t monster_index, int32_t damage, bool died)
 {
     const monster_data *monster = get_monster_data(monster_index);
@@ -155,8 +154,8 @@ void record_damage_statistics(const damage_data *data, int32_t monster_index, in
     }
 }
 
-// Step 6h: a charmed unit may change sides.  True when the detonation group
-// is cancelled.
+// A charmed unit may change sides.  True when the detonation group is
+// cancelled.
 bool react_to_charm(const damage_data *data, int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
@@ -192,7 +191,9 @@ bool react_to_charm(const damage_data *data, int32_t monster_index)
     return version < 1601 || changes;
 }
 
-// Step 6i.
+// Confuses a unit that is not confused yet, for a time set by the mana spent
+// (or the damage): it drops its target, its waypoints and its path, and shows
+// the confusion effect.
 void confuse_monster(int32_t monster_index, const damage_data *data, int32_t damage)
 {
     monster_data *monster = get_monster_data(monster_index);
@@ -215,19 +216,11 @@ void confuse_monster(int32_t monster_index, const damage_data *data, int32_t dam
     const int32_t type = subgroup_tag_to_definition_index(&local_projectile_group_definitions, CONFUSION_EFFECT_TAG);
     if (!object || type == NONE) return;
     turn_local_projectile_group_off(monster->local_projectile_group_index);
-    new_local_projectile_group_data request;
-    memset(&request, 0, sizeof(request));
-    request.type = (int16_t)type;
-    request.center = object->location.position;
-    request.central_object_index = monster->object_index;
-    request.central_object_identifier = object->identifier;
-    request.opacity = FIXED_FRACTION_ONE;
-    request.yaw = object->location.yaw;
-    request.color_table_index = NONE;
-    monster->local_projectile_group_index = (int16_t)new_local_projectile_group(&request);
+    monster->local_projectile_group_index =
+        (int16_t)new_local_projectile_group_on_object((int16_t)type, monster->object_index);
 }
 
-// Step 9 for a unit that survives an enemy hit: it may turn on its attacker.
+// A unit that survives an enemy hit may turn on its attacker.
 void turn_on_attacker(int32_t monster_index, int32_t attacker_index, const damage_definition *definition,
                       bool flinches_or_thrown)
 {
@@ -320,7 +313,9 @@ void turn_on_attacker(int32_t monster_index, int32_t attacker_index, const damag
         monster->extra_flags |= _monster_wants_to_run_extra_flag;
 }
 
-// Step 9.
+// The answer to the attacker: a friendly hit makes one of the two speak, a
+// kill earns the attacker experience, and a unit that survives an enemy hit
+// may turn on its attacker.
 void react_to_attacker(const damage_definition *definition, const damage_data *data, int32_t monster_index,
                        int32_t damage, bool died, bool flinches_or_thrown)
 {
@@ -369,7 +364,8 @@ void react_to_attacker(const damage_definition *definition, const damage_data *d
     turn_on_attacker(monster_index, attacker_index, definition, flinches_or_thrown);
 }
 
-// Step 11 for a thrown unit.
+// Throws a unit at `speed` away from the hit (away from its attacker, when
+// that stands close).
 void throw_monster(int32_t monster_index, const damage_data *data, int32_t speed, bool was_propelled)
 {
     monster_data *monster = get_monster_data(monster_index);
@@ -470,50 +466,42 @@ struct damage_reaction
 
 // Holding, healing and stoning replace the damage.  False when the hit is
 // handled (or the unit gone).
-static bool react_to_special_damage(damage_reaction *u)
+static bool react_to_special_damage(damage_reaction &hit)
 {
-    const damage_definition *definition = u->definition;
-    damage_data *data = u->data;
-    const int32_t monster_index = u->monster_index;
-    int16_t &identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    const monster_definition *type = u->type;
-    const int32_t version = u->version;
-    int32_t &damage = u->damage;
-    switch (definition->type)
+    switch (hit.definition->type)
     {
     // Held: the hold lasts in proportion to the damage.
     case _damage_hold:
-        if (monster->action == _monster_action_being_held) return false;
-        break_off_for_effect(monster_index);
-        if (!same_unit(monster_index, identifier)) return false;
-        set_monster_action(monster_index, _monster_action_being_held, -1);
-        if (!same_unit(monster_index, identifier)) return false;
-        get_monster_data(monster_index)->attack_timer = (int16_t)((damage * 30) >> 8);
-        mark_handled(data, NONE);
+        if (hit.monster->action == _monster_action_being_held) return false;
+        break_off_for_effect(hit.monster_index);
+        if (!same_unit(hit.monster_index, hit.identifier)) return false;
+        set_monster_action(hit.monster_index, _monster_action_being_held, -1);
+        if (!same_unit(hit.monster_index, hit.identifier)) return false;
+        get_monster_data(hit.monster_index)->attack_timer = (int16_t)((hit.damage * 30) >> 8);
+        mark_handled(hit.data, NONE);
         return false;
     // Healing: from a living unit of the same team when it is negative.
     case _damage_healing:
     {
-        if (damage < 0)
+        if (hit.damage < 0)
         {
-            const monster_data *healer = living_owner(data);
-            if (!healer || healer->owner_team_index != monster->owner_team_index) return false;
+            const monster_data *healer = living_owner(hit.data);
+            if (!healer || healer->owner_team_index != hit.monster->owner_team_index) return false;
         }
-        if (version == 1695 && (type->flags & _monster_cannot_be_healed_flag)) return false;
-        break_off_for_effect(monster_index);
-        if (!same_unit(monster_index, identifier)) return false;
-        set_monster_action(monster_index, _monster_action_being_healed, -1);
-        mark_handled(data, NONE);
+        if (hit.version == 1695 && (hit.type->flags & _monster_cannot_be_healed_flag)) return false;
+        break_off_for_effect(hit.monster_index);
+        if (!same_unit(hit.monster_index, hit.identifier)) return false;
+        set_monster_action(hit.monster_index, _monster_action_being_healed, -1);
+        mark_handled(hit.data, NONE);
         return false;
     }
     // Stoning, unless the unit is immune to it.
     case _damage_stoning:
-        if (monster->action == _monster_action_stoned ||
-            get_monster_effect_modifier(monster_index, _effect_modifier_stone) == 0)
+        if (hit.monster->action == _monster_action_stoned ||
+            get_monster_effect_modifier(hit.monster_index, _effect_modifier_stone) == 0)
             return false;
-        set_monster_action(monster_index, _monster_action_stoned, _monster_action_permutation_turning_to_stone);
-        mark_handled(data, NONE);
+        set_monster_action(hit.monster_index, _monster_action_stoned, _monster_action_permutation_turning_to_stone);
+        mark_handled(hit.data, NONE);
         return false;
     default: break;
     }
@@ -523,159 +511,130 @@ static bool react_to_special_damage(damage_reaction *u)
 // A unit blocking its attacker blocks the hit (or halves what cannot be
 // blocked); stone, cooperative play and trading change the damage.  False
 // when the hit is handled (or the unit gone).
-static bool weigh_damage(damage_reaction *u)
+static bool weigh_damage(damage_reaction &hit)
 {
-    const damage_definition *definition = u->definition;
-    damage_data *data = u->data;
-    const int32_t monster_index = u->monster_index;
-    int16_t &identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    object_data *&body = u->body;
-    const monster_definition *type = u->type;
-    const int32_t version = u->version;
-    int32_t &damage = u->damage;
-    bool &group_chosen = u->group_chosen;
-    int16_t &group = u->group;
-    if (monster->action == _monster_action_blocking && data->owner_monster_index != NONE &&
-        monster->target_monster_index == data->owner_monster_index)
+    if (hit.monster->action == _monster_action_blocking && hit.data->owner_monster_index != NONE &&
+        hit.monster->target_monster_index == hit.data->owner_monster_index)
     {
-        group_chosen = true;
-        group = type->blocked_impact_projectile_group_type;
-        if (!(definition->flags & _damage_cannot_be_blocked_flag))
+        hit.group_chosen = true;
+        hit.group = hit.type->blocked_impact_projectile_group_type;
+        if (!(hit.definition->flags & _damage_cannot_be_blocked_flag))
         {
-            mark_handled(data, group);
+            mark_handled(hit.data, hit.group);
             return false;
         }
-        damage /= 2;
+        hit.damage /= 2;
     }
     // A hit ends magical invisibility.
-    if (monster->extra_flags & _monster_is_invisible_extra_flag) set_monster_magical_invisibility(monster_index, false);
+    if (hit.monster->extra_flags & _monster_is_invisible_extra_flag)
+        set_monster_magical_invisibility(hit.monster_index, false);
     // A stoned unit takes double damage and shatters a little; one that turns to
     // stone when killed starts turning at a quarter of its vitality.
-    if (version < 1301 || !(monster->extra_flags & _monster_immobile_extra_flag))
+    if (hit.version < 1301 || !(hit.monster->extra_flags & _monster_immobile_extra_flag))
     {
-        if (monster->action == _monster_action_stoned)
+        if (hit.monster->action == _monster_action_stoned)
         {
-            damage *= 2;
-            new_internal_projectile_group(monster_index, _internal_projectile_group_stone_impact_effect);
-            if (!same_unit(monster_index, identifier)) return false;
-            monster = get_monster_data(monster_index);
-            body = get_object(monster->object_index);
-            if (!body) return false;
+            hit.damage *= 2;
+            new_internal_projectile_group(hit.monster_index, _internal_projectile_group_stone_impact_effect);
+            if (!same_unit(hit.monster_index, hit.identifier)) return false;
+            hit.monster = get_monster_data(hit.monster_index);
+            hit.body = get_object(hit.monster->object_index);
+            if (!hit.body) return false;
         }
-        else if ((type->flags & _monster_turns_to_stone_when_killed_flag) &&
-                 body->vitality < body->maximum_vitality / 4)
+        else if ((hit.type->flags & _monster_turns_to_stone_when_killed_flag) &&
+                 hit.body->vitality < hit.body->maximum_vitality / 4)
         {
-            set_monster_action(monster_index, _monster_action_stoned, _monster_action_permutation_turning_to_stone);
-            if (!same_unit(monster_index, identifier)) return false;
-            monster = get_monster_data(monster_index);
+            set_monster_action(hit.monster_index, _monster_action_stoned, _monster_action_permutation_turning_to_stone);
+            if (!same_unit(hit.monster_index, hit.identifier)) return false;
+            hit.monster = get_monster_data(hit.monster_index);
         }
     }
     // Cooperative games spare the human players' units on the easy levels.
     if (game_->option_flags & _game_option_cooperative_flag)
     {
         const player_data *player =
-            monster->owner_player_index != NONE ? get_player_data(monster->owner_player_index) : nullptr;
-        if (player && player->type == _player_is_human && !(monster->flags & _monster_ignores_user_commands_flag))
+            hit.monster->owner_player_index != NONE ? get_player_data(hit.monster->owner_player_index) : nullptr;
+        if (player && player->type == _player_is_human && !(hit.monster->flags & _monster_ignores_user_commands_flag))
         {
-            if (game_->difficulty_level == 0) damage /= 2;
-            else if (game_->difficulty_level == 1) damage = damage * 3 / 4;
+            if (game_->difficulty_level == 0) hit.damage /= 2;
+            else if (game_->difficulty_level == 1) hit.damage = hit.damage * 3 / 4;
         }
     }
     // A unit being traded takes no damage.
-    if ((monster->extra_flags & _monster_is_being_traded_extra_flag) && damage > 0) damage = 0;
+    if ((hit.monster->extra_flags & _monster_is_being_traded_extra_flag) && hit.damage > 0) hit.damage = 0;
     return true;
 }
 
 // The damage lands: paralysis, absorption, charm and confusion follow from it.
 // False when the unit is gone.
-static bool apply_damage(damage_reaction *u)
+static bool apply_damage(damage_reaction &hit)
 {
-    const damage_definition *definition = u->definition;
-    damage_data *data = u->data;
-    const int32_t monster_index = u->monster_index;
-    int16_t &identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    const monster_definition *type = u->type;
-    int32_t &damage = u->damage;
-    bool &group_chosen = u->group_chosen;
-    int16_t &group = u->group;
-    bool &died = u->died;
-    int32_t &result = u->result;
-    bool &cancelled = u->cancelled;
-    died = false;
+    hit.died = false;
     int32_t left = 0;
-    result = damage_object(monster->object_index, definition, damage, type->absorbed_fraction, &died, &left);
-    damage = left;
-    if ((result & _damage_result_paralysis_flag) &&
-        !(monster->action >= _monster_action_being_healed && monster->action <= _monster_action_paralyzed))
+    hit.result = damage_object(hit.monster->object_index, hit.definition, hit.damage, hit.type->absorbed_fraction,
+                               &hit.died, &left);
+    hit.damage = left;
+    if ((hit.result & _damage_result_paralysis_flag) &&
+        !(hit.monster->action >= _monster_action_being_healed && hit.monster->action <= _monster_action_paralyzed))
     {
-        set_monster_action(monster_index, _monster_action_paralyzed, _monster_action_permutation_being_paralyzed);
-        if (!same_unit(monster_index, identifier)) return false;
-        monster = get_monster_data(monster_index);
+        set_monster_action(hit.monster_index, _monster_action_paralyzed, _monster_action_permutation_being_paralyzed);
+        if (!same_unit(hit.monster_index, hit.identifier)) return false;
+        hit.monster = get_monster_data(hit.monster_index);
     }
-    if (result & _damage_result_absorbed_flag)
+    if (hit.result & _damage_result_absorbed_flag)
     {
-        group_chosen = true;
-        group = type->absorbed_impact_projectile_group_type;
+        hit.group_chosen = true;
+        hit.group = hit.type->absorbed_impact_projectile_group_type;
     }
     // Charm may cancel the impact and give the unit a new owner.
-    cancelled = false;
-    if ((result & _damage_result_charm_flag) && data->owner_unit_index != NONE)
+    hit.cancelled = false;
+    if ((hit.result & _damage_result_charm_flag) && hit.data->owner_unit_index != NONE)
     {
-        cancelled = react_to_charm(data, monster_index);
-        monster = get_monster_data(monster_index);
-        if (!monster) return false;
-        identifier = monster->identifier; // a change of owner may give a new one
+        hit.cancelled = react_to_charm(hit.data, hit.monster_index);
+        hit.monster = get_monster_data(hit.monster_index);
+        if (!hit.monster) return false;
+        hit.identifier = hit.monster->identifier; // a change of owner may give a new one
     }
     // Confusion.
-    if (result & _damage_result_confusion_flag)
+    if (hit.result & _damage_result_confusion_flag)
     {
-        confuse_monster(monster_index, data, damage);
-        monster = get_monster_data(monster_index);
+        confuse_monster(hit.monster_index, hit.data, hit.damage);
+        hit.monster = get_monster_data(hit.monster_index);
     }
     return true;
 }
 
 // Whether the unit flinches or is thrown: by the shock, unless its state or
 // an attack that cannot be aborted forbids it.  False when the unit is gone.
-static bool decide_flinch_or_throw(damage_reaction *u)
+static bool decide_flinch_or_throw(damage_reaction &hit)
 {
-    const damage_definition *definition = u->definition;
-    const int32_t monster_index = u->monster_index;
-    int16_t &identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    const monster_definition *type = u->type;
-    int32_t &damage = u->damage;
-    const int32_t shock = u->shock;
-    int32_t &result = u->result;
-    bool &flinches = u->flinches;
-    bool &thrown = u->thrown;
-    const bool excluded =
-        monster->action == _monster_action_paralyzed || monster->action == _monster_action_being_held ||
-        monster->action == _monster_action_stoned || (damage == 0 && !(result & _damage_result_absorbed_flag)) ||
-        (monster->action == _monster_action_being_healed &&
-         (monster->flags & _monster_healing_cannot_be_stopped_flag)) ||
-        (definition->flags & _damage_does_not_make_monsters_flinch_flag);
-    const bool shocked = (result & _damage_result_always_shocked_flag) != 0;
-    flinches = !excluded && (shock >= type->flinch_system_shock || shocked);
-    const bool pushing_type = definition->type == _damage_explosion || definition->type == _damage_magical ||
-                              definition->type == _damage_kinetic || definition->type == _damage_steel_slashing ||
-                              definition->type == _damage_explosive_electricity;
-    thrown = !excluded && (type->flags & _monster_can_be_propelled_flag) && pushing_type &&
-             (shock >= type->propelled_system_shock || shocked);
-    if (monster->action == _monster_action_attacking && monster->action_permutation != -1)
+    const bool excluded = hit.monster->action == _monster_action_paralyzed ||
+                          hit.monster->action == _monster_action_being_held ||
+                          hit.monster->action == _monster_action_stoned ||
+                          (hit.damage == 0 && !(hit.result & _damage_result_absorbed_flag)) ||
+                          (hit.monster->action == _monster_action_being_healed &&
+                           (hit.monster->flags & _monster_healing_cannot_be_stopped_flag)) ||
+                          (hit.definition->flags & _damage_does_not_make_monsters_flinch_flag);
+    const bool shocked = (hit.result & _damage_result_always_shocked_flag) != 0;
+    hit.flinches = !excluded && (hit.shock >= hit.type->flinch_system_shock || shocked);
+    const bool pushing_type = hit.definition->type == _damage_explosion || hit.definition->type == _damage_magical ||
+                              hit.definition->type == _damage_kinetic ||
+                              hit.definition->type == _damage_steel_slashing ||
+                              hit.definition->type == _damage_explosive_electricity;
+    hit.thrown = !excluded && (hit.type->flags & _monster_can_be_propelled_flag) && pushing_type &&
+                 (hit.shock >= hit.type->propelled_system_shock || shocked);
+    if (hit.monster->action == _monster_action_attacking && hit.monster->action_permutation != -1)
     {
         const monster_attack_definition *attack =
-            get_monster_attack_definition(monster_index, monster->action_permutation);
+            get_monster_attack_definition(hit.monster_index, hit.monster->action_permutation);
         if ((attack && (attack->flags & _monster_attack_cannot_be_aborted_flag)) ||
-            (definition->flags & _damage_does_not_interrupt_events_flag))
-            flinches = thrown = false;
-        else if (flinches || thrown)
+            (hit.definition->flags & _damage_does_not_interrupt_events_flag))
+            hit.flinches = hit.thrown = false;
+        else if (hit.flinches || hit.thrown)
         {
-            break_off_attack(monster_index);
-            if (!same_unit(monster_index, identifier)) return false;
-            monster = get_monster_data(monster_index);
+            break_off_attack(hit.monster_index);
+            if (!same_unit(hit.monster_index, hit.identifier)) return false;
+            hit.monster = get_monster_data(hit.monster_index);
         }
     }
     return true;
@@ -683,39 +642,32 @@ static bool decide_flinch_or_throw(damage_reaction *u)
 
 // A great shock or low vitality makes a unit berserk: a new identifier, no
 // target, a taunt.  False when the unit is gone.
-static bool go_berserk(damage_reaction *u)
+static bool go_berserk(damage_reaction &hit)
 {
-    const int32_t monster_index = u->monster_index;
-    int16_t &identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    object_data *&body = u->body;
-    const monster_definition *type = u->type;
-    const int32_t version = u->version;
-    const int32_t shock = u->shock;
-    if (!(monster->extra_flags & _monster_is_berserk_extra_flag))
+    if (!(hit.monster->extra_flags & _monster_is_berserk_extra_flag))
     {
-        body = get_object(monster->object_index);
-        const int32_t maximum = body ? body->maximum_vitality : 0;
-        const bool by_shock = type->berserk_system_shock != 0 && shock > type->berserk_system_shock;
-        const bool by_vitality = type->berserk_vitality != 0 && maximum > 0 && body &&
-                                 (((int64_t)body->vitality << 8) / maximum) < type->berserk_vitality;
+        hit.body = get_object(hit.monster->object_index);
+        const int32_t maximum = hit.body ? hit.body->maximum_vitality : 0;
+        const bool by_shock = hit.type->berserk_system_shock != 0 && hit.shock > hit.type->berserk_system_shock;
+        const bool by_vitality = hit.type->berserk_vitality != 0 && maximum > 0 && hit.body &&
+                                 (((int64_t)hit.body->vitality << 8) / maximum) < hit.type->berserk_vitality;
         if (by_shock || by_vitality)
         {
             const int16_t berserk_identifier = free_berserk_identifier();
-            set_datum_identifier(get_monster_array(), monster_index, berserk_identifier);
-            monster = get_monster_data(monster_index);
-            identifier = monster->identifier;
-            monster->extra_flags |= _monster_is_berserk_extra_flag;
-            monster->target_monster_index = NONE;
-            monster->flags &= ~(uint32_t)(_monster_has_valid_target_flag | _monster_responding_to_command_flag |
-                                          _monster_responding_to_target_command_flag |
-                                          _monster_has_valid_target_index_flag | _monster_will_use_special_ability_flag |
-                                          _monster_is_using_special_ability_flag |
-                                          _monster_target_has_caused_melee_damage_flag);
-            if (version >= 1701) monster->flags &= ~(uint32_t)_monster_was_stopped_flag;
-            make_monster_taunt(monster_index);
-            if (!same_unit(monster_index, identifier)) return false;
-            monster = get_monster_data(monster_index);
+            set_datum_identifier(get_monster_array(), hit.monster_index, berserk_identifier);
+            hit.monster = get_monster_data(hit.monster_index);
+            hit.identifier = hit.monster->identifier;
+            hit.monster->extra_flags |= _monster_is_berserk_extra_flag;
+            hit.monster->target_monster_index = NONE;
+            hit.monster->flags &=
+                ~(uint32_t)(_monster_has_valid_target_flag | _monster_responding_to_command_flag |
+                            _monster_responding_to_target_command_flag | _monster_has_valid_target_index_flag |
+                            _monster_will_use_special_ability_flag | _monster_is_using_special_ability_flag |
+                            _monster_target_has_caused_melee_damage_flag);
+            if (hit.version >= 1701) hit.monster->flags &= ~(uint32_t)_monster_was_stopped_flag;
+            make_monster_taunt(hit.monster_index);
+            if (!same_unit(hit.monster_index, hit.identifier)) return false;
+            hit.monster = get_monster_data(hit.monster_index);
         }
     }
     return true;
@@ -723,47 +675,37 @@ static bool go_berserk(damage_reaction *u)
 
 // The unit answers its attacker, flinches or is thrown, or dies; the impact
 // shows unless charm cancelled it.
-static void finish_reaction(damage_reaction *u, bool was_propelled)
+static void finish_reaction(damage_reaction &hit, bool was_propelled)
 {
-    const damage_definition *definition = u->definition;
-    damage_data *data = u->data;
-    const int32_t monster_index = u->monster_index;
-    int16_t &identifier = u->identifier;
-    monster_data *&monster = u->monster;
-    const monster_definition *type = u->type;
-    int32_t &damage = u->damage;
-    bool &group_chosen = u->group_chosen;
-    int16_t &group = u->group;
-    const int32_t shock = u->shock;
-    bool &died = u->died;
-    int32_t &result = u->result;
-    bool &cancelled = u->cancelled;
-    bool &flinches = u->flinches;
-    bool &thrown = u->thrown;
     // The unit answers its attacker; the statistics record the hit.
-    react_to_attacker(definition, data, monster_index, damage, died, flinches || thrown);
-    if (!same_unit(monster_index, identifier)) return;
-    record_damage_statistics(data, monster_index, damage, died);
-    if (!same_unit(monster_index, identifier)) return;
-    monster = get_monster_data(monster_index);
+    react_to_attacker(hit.definition, hit.data, hit.monster_index, hit.damage, hit.died, hit.flinches || hit.thrown);
+    if (!same_unit(hit.monster_index, hit.identifier)) return;
+    record_damage_statistics(hit.data, hit.monster_index, hit.damage, hit.died);
+    if (!same_unit(hit.monster_index, hit.identifier)) return;
+    hit.monster = get_monster_data(hit.monster_index);
 
     // A flinch, or a throw at the speed the damage gives.
-    if (!died && (flinches || thrown))
+    if (!hit.died && (hit.flinches || hit.thrown))
     {
-        const int32_t speed = thrown ? monster_throw_speed(damage, data->velocity, definition->type,
-                                                           (uint16_t)type->damage_to_propulsion)
-                                     : 0;
-        if (speed > 0) throw_monster(monster_index, data, speed, was_propelled);
-        else set_monster_action(monster_index, _monster_action_taking_damage, 0);
-        if (!same_unit(monster_index, identifier)) return;
-        monster = get_monster_data(monster_index);
+        const int32_t speed = hit.thrown ? monster_throw_speed(hit.damage, hit.data->velocity, hit.definition->type,
+                                                               (uint16_t)hit.type->damage_to_propulsion)
+                                         : 0;
+        if (speed > 0) throw_monster(hit.monster_index, hit.data, speed, was_propelled);
+        else set_monster_action(hit.monster_index, _monster_action_taking_damage, 0);
+        if (!same_unit(hit.monster_index, hit.identifier)) return;
+        hit.monster = get_monster_data(hit.monster_index);
     }
     // Death.
-    if (died) kill_monster(monster_index, definition, data, death_type_for(definition, monster, type, shock));
-    // The impact's projectile group, unless charm cancelled it.
-    if (group_chosen && !cancelled)
-        mark_handled(data, died ? (int16_t)NONE
-                                : (damage == 0 && !(result & _damage_result_absorbed_flag)) ? (int16_t)NONE : group);
+    if (hit.died)
+        kill_monster(hit.monster_index, hit.definition, hit.data,
+                     death_type_for(hit.definition, hit.monster, hit.type, hit.shock));
+    // The impact's projectile group, unless charm cancelled it; none shows
+    // for a death or for a hit that did nothing.
+    if (hit.group_chosen && !hit.cancelled)
+    {
+        const bool did_nothing = hit.damage == 0 && !(hit.result & _damage_result_absorbed_flag);
+        mark_handled(hit.data, hit.died || did_nothing ? (int16_t)NONE : hit.group);
+    }
 }
 
 void accelerate_monster(const damage_definition *definition, damage_data *data, int32_t monster_index)
@@ -773,38 +715,34 @@ void accelerate_monster(const damage_definition *definition, damage_data *data, 
     object_data *body = get_object(monster->object_index);
     const monster_definition *type = get_monster_definition(monster->type);
     if (!body || !type) return;
-    // Reactions re-enter the unit layer: only the unit hit goes on.
-    int16_t identifier = monster->identifier;
-    const int32_t version = current_gameplay_version;
     const bool was_propelled = monster->action == _monster_action_being_propelled;
-    int32_t damage = data->damage;
 
-    damage_reaction reaction = {};
-    damage_reaction *u = &reaction;
-    u->definition = definition;
-    u->data = data;
-    u->monster_index = monster_index;
-    u->identifier = identifier;
-    u->monster = monster;
-    u->body = body;
-    u->type = type;
-    u->version = version;
-    u->damage = damage;
-    u->group = NONE;
+    // Reactions re-enter the unit layer: only the unit hit goes on.
+    damage_reaction hit = {};
+    hit.definition = definition;
+    hit.data = data;
+    hit.monster_index = monster_index;
+    hit.identifier = monster->identifier;
+    hit.monster = monster;
+    hit.body = body;
+    hit.type = type;
+    hit.version = current_gameplay_version;
+    hit.damage = data->damage;
+    hit.group = NONE;
 
     // The attacker is remembered.
     monster->aggressor_monster_index = data->owner_monster_index;
-    if (!react_to_special_damage(u)) return;
+    if (!react_to_special_damage(hit)) return;
 
     // Slashing shows the unit's melee impact.
     if (definition->type == _damage_steel_slashing || definition->type == _damage_claws_slashing)
     {
-        u->group_chosen = true;
-        u->group = type->melee_impact_projectile_group_type;
+        hit.group_chosen = true;
+        hit.group = type->melee_impact_projectile_group_type;
     }
-    u->shock = shock_fraction(u->damage, u->body->maximum_vitality);
-    if (!weigh_damage(u) || !apply_damage(u) || !decide_flinch_or_throw(u) || !go_berserk(u)) return;
-    finish_reaction(u, was_propelled);
+    hit.shock = shock_fraction(hit.damage, hit.body->maximum_vitality);
+    if (!weigh_damage(hit) || !apply_damage(hit) || !decide_flinch_or_throw(hit) || !go_berserk(hit)) return;
+    finish_reaction(hit, was_propelled);
 }
 
 void monster_being_propelled(int32_t monster_index)

@@ -823,7 +823,8 @@ int32_t new_projectile(const new_projectile_data *data)
         !attach_lightning(data, d, p, object, object_index, projectile_index))
         return NONE;
     if (d->local_projectile_group_type != NONE)
-        p->local_projectile_group_index = (int16_t)new_projectile_local_group(d->local_projectile_group_type, object_index);
+        p->local_projectile_group_index =
+            (int16_t)new_local_projectile_group_on_object(d->local_projectile_group_type, object_index);
     play_projectile_sound(d->sound_indexes[_projectile_sound_flight], object_index);
 
     if (d->flags & (_projectile_is_melee_attack_flag | _projectile_definition_detonates_immediately_flag))
@@ -1388,88 +1389,76 @@ struct projectile_update
 
 // A guided projectile turns toward its target by at most its turning speed,
 // on every eighth tick.
-static void steer_guided_projectile(projectile_update *u)
+static void steer_guided_projectile(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    const int32_t game_time = u->game_time;
-    if ((game_time & GUIDED_PROJECTILE_MASK) == GUIDED_PROJECTILE_MASK && (d->flags & _projectile_is_guided_flag) &&
-        !(object->flags & _object_at_rest_flag) && (p->flags & _projectile_has_valid_target_location_flag))
+    if ((tick.game_time & GUIDED_PROJECTILE_MASK) == GUIDED_PROJECTILE_MASK &&
+        (tick.d->flags & _projectile_is_guided_flag) && !(tick.object->flags & _object_at_rest_flag) &&
+        (tick.p->flags & _projectile_has_valid_target_location_flag))
     {
-        const angle heading = arctangent(object->location.velocity.i, object->location.velocity.j);
-        const angle wanted = arctangent((world_distance)(p->target_location.x - object->location.position.x),
-                                        (world_distance)(p->target_location.y - object->location.position.y));
-        const int32_t limit = d->guided_turning_speed * 8;
+        const angle heading = arctangent(tick.object->location.velocity.i, tick.object->location.velocity.j);
+        const angle wanted = arctangent((world_distance)(tick.p->target_location.x - tick.object->location.position.x),
+                                        (world_distance)(tick.p->target_location.y - tick.object->location.position.y));
+        const int32_t limit = tick.d->guided_turning_speed * 8;
         const int32_t turn = std::clamp<int32_t>(signed_angular_difference(heading, wanted), -limit, limit);
         const angle a = (angle)(heading + turn);
-        object->location.velocity.i = (world_distance)((cosine_rounded(a) * p->guided_speed) >> TRIG_SHIFT);
-        object->location.velocity.j = (world_distance)((sine_rounded(a) * p->guided_speed) >> TRIG_SHIFT);
+        tick.object->location.velocity.i = (world_distance)((cosine_rounded(a) * tick.p->guided_speed) >> TRIG_SHIFT);
+        tick.object->location.velocity.j = (world_distance)((sine_rounded(a) * tick.p->guided_speed) >> TRIG_SHIFT);
     }
 }
 
 // Animates a flying projectile (or one that animates at rest); one that
 // detonates when its animation or transfer loops does so now.
-static void animate_projectile(projectile_update *u)
+static void animate_projectile(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    int32_t &state = u->state;
     const uint32_t loops =
         _projectile_detonates_when_animation_loops_flag | _projectile_detonates_when_transfer_loops_flag;
-    if (!(object->flags & _object_at_rest_flag) || (d->flags & (loops | _projectile_animates_at_rest_flag)))
+    if (!(tick.object->flags & _object_at_rest_flag) || (tick.d->flags & (loops | _projectile_animates_at_rest_flag)))
     {
-        animate_object(p->object_index);
-        object = get_object(p->object_index);
-        if (((d->flags & _projectile_detonates_when_animation_loops_flag) &&
-             (object->flags & _object_animation_last_frame_flag)) ||
-            ((d->flags & _projectile_detonates_when_transfer_loops_flag) &&
-             (object->flags & _object_animation_transfer_finished_flag)))
+        animate_object(tick.p->object_index);
+        tick.object = get_object(tick.p->object_index);
+        if (((tick.d->flags & _projectile_detonates_when_animation_loops_flag) &&
+             (tick.object->flags & _object_animation_last_frame_flag)) ||
+            ((tick.d->flags & _projectile_detonates_when_transfer_loops_flag) &&
+             (tick.object->flags & _object_animation_transfer_finished_flag)))
         {
-            p->flags &= (uint16_t)~_projectile_cannot_detonate_flag;
-            state = _update_projectile_detonate;
+            tick.p->flags &= (uint16_t)~_projectile_cannot_detonate_flag;
+            tick.state = _update_projectile_detonate;
         }
     }
 }
 
 // Leaves a contrail behind (masonry dust or smoke when the projectile is such),
 // and moves the contrail frequency on.  False when the projectile was freed.
-static bool leave_contrail(projectile_update *u)
+static bool leave_contrail(projectile_update &tick)
 {
-    const int32_t index = u->index;
-    const int16_t identifier = u->identifier;
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    if (d->contrail_projectile_type != NONE && !(object->flags & _object_wholly_under_media_flag) &&
-        p->contrail_count < d->maximum_contrail_count)
+    if (tick.d->contrail_projectile_type != NONE && !(tick.object->flags & _object_wholly_under_media_flag) &&
+        tick.p->contrail_count < tick.d->maximum_contrail_count)
     {
-        const int16_t old = p->ticks_since_last_contrail++;
-        if (old > d->ticks_between_contrails && vesk_random() <= p->contrail_frequency)
+        const int16_t old = tick.p->ticks_since_last_contrail++;
+        if (old > tick.d->ticks_between_contrails && vesk_random() <= tick.p->contrail_frequency)
         {
-            p->ticks_since_last_contrail = 0;
-            p->contrail_count++;
+            tick.p->ticks_since_last_contrail = 0;
+            tick.p->contrail_count++;
             new_projectile_data request;
             memset(&request, 0, sizeof(request));
-            request.type = (p->flags & _projectile_is_masonary_flag)
+            request.type = (tick.p->flags & _projectile_is_masonary_flag)
                                ? internal_projectile_types[_internal_projectile_masonary_dust]
-                           : (p->flags & _projectile_is_smoking_flag)
+                           : (tick.p->flags & _projectile_is_smoking_flag)
                                ? internal_projectile_types[_internal_projectile_smoke_trail]
-                               : d->contrail_projectile_type;
-            request.location = object->location;
+                               : tick.d->contrail_projectile_type;
+            request.location = tick.object->location;
             request.damage_scale = SHORT_FIXED_ONE;
-            request.owner_projectile_index = (int16_t)index;
-            request.owner_object_index = p->object_index;
+            request.owner_projectile_index = (int16_t)tick.index;
+            request.owner_object_index = tick.p->object_index;
             request.owner_monster_index = request.target_monster_index = NONE;
             new_projectile(&request);
-            p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
-            if (!p) return false;
+            tick.p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, tick.index, tick.identifier);
+            if (!tick.p) return false;
         }
         // Toward the final frequency by the delta, never past it.
-        const int32_t target = d->final_contrail_frequency, current = p->contrail_frequency;
-        const int32_t step = d->contrail_frequency_delta;
-        p->contrail_frequency =
+        const int32_t target = tick.d->final_contrail_frequency, current = tick.p->contrail_frequency;
+        const int32_t step = tick.d->contrail_frequency_delta;
+        tick.p->contrail_frequency =
             (fixed_fraction)(current < target ? std::min(current + step, target) : std::max(current - step, target));
     }
     return true;
@@ -1477,17 +1466,11 @@ static bool leave_contrail(projectile_update *u)
 
 // A lightning projectile rides its bolt, probing the path for what stands in
 // it; it detonates when the bolt strikes or it hits something on the way.
-static void move_lightning_projectile(projectile_update *u)
+static void move_lightning_projectile(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    int32_t &state = u->state;
-    int32_t &obstacle_index = u->obstacle_index;
-    int32_t &move_flags = u->move_flags;
-    bool &bolt_gone = u->bolt_gone;
-    lightning_data *bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+    lightning_data *bolt = get_lightning_data_by_identifier(tick.p->lightning_index, tick.p->lightning_identifier);
     if (!bolt)
-        bolt_gone = true;
+        tick.bolt_gone = true;
     else
     {
         // The object probes the bolt's path for whatever stands in it.
@@ -1496,120 +1479,111 @@ static void move_lightning_projectile(projectile_update *u)
                             (ld && (ld->flags & _lightning_uses_bigger_probe_flag));
         const auto toward = [](world_distance to, world_distance from)
         { return (int16_t)std::clamp<int32_t>(to - from, -INT16_MAX, INT16_MAX); };
-        object->location.velocity = {toward(bolt->end_point.x, object->location.position.x),
-                                     toward(bolt->end_point.y, object->location.position.y),
-                                     toward(bolt->end_point.z, object->location.position.z)};
-        object->radius = bigger ? 192 : 128;
-        object->height0 = bigger ? -96 : -64;
-        object->height1 = bigger ? 96 : 64;
-        object->flags &= ~(uint32_t)_object_on_ground_flag;
-        move_flags = move_object(p->object_index);
-        object = get_object(p->object_index);
-        bolt = get_lightning_data_by_identifier(p->lightning_index, p->lightning_identifier);
+        tick.object->location.velocity = {toward(bolt->end_point.x, tick.object->location.position.x),
+                                          toward(bolt->end_point.y, tick.object->location.position.y),
+                                          toward(bolt->end_point.z, tick.object->location.position.z)};
+        tick.object->radius = bigger ? 192 : 128;
+        tick.object->height0 = bigger ? -96 : -64;
+        tick.object->height1 = bigger ? 96 : 64;
+        tick.object->flags &= ~(uint32_t)_object_on_ground_flag;
+        tick.move_flags = move_object(tick.p->object_index);
+        tick.object = get_object(tick.p->object_index);
+        bolt = get_lightning_data_by_identifier(tick.p->lightning_index, tick.p->lightning_identifier);
         if (bolt && bolt->state == _lightning_struck)
         {
-            disconnect_object_from_mesh(p->object_index);
-            object->location.position = bolt->strike_point;
-            reconnect_object_to_mesh(p->object_index);
+            disconnect_object_from_mesh(tick.p->object_index);
+            tick.object->location.position = bolt->strike_point;
+            reconnect_object_to_mesh(tick.p->object_index);
             // The target by identifier too: its slot may hold another object now.
             if (const object_data *target = get_object(bolt->target_object_index);
                 target && target->identifier == bolt->target_object_identifier)
-                obstacle_index = bolt->target_object_index;
-            state = _update_projectile_detonate;
+                tick.obstacle_index = bolt->target_object_index;
+            tick.state = _update_projectile_detonate;
         }
-        else if (move_flags & _move_struck_object_flag)
+        else if (tick.move_flags & _move_struck_object_flag)
         {
-            obstacle_index = move_flags_struck_object_index(move_flags);
-            const object_data *struck = get_object(obstacle_index);
+            tick.obstacle_index = move_flags_struck_object_index(tick.move_flags);
+            const object_data *struck = get_object(tick.obstacle_index);
             if (struck && struck->owner == _object_is_monster)
             {
-                p->target_monster_index = struck->owner_index;
+                tick.p->target_monster_index = struck->owner_index;
                 if (bolt)
                 {
-                    bolt->target_object_index = obstacle_index;
+                    bolt->target_object_index = tick.obstacle_index;
                     bolt->target_object_identifier = struck->identifier;
                 }
             }
-            state = _update_projectile_detonate;
+            tick.state = _update_projectile_detonate;
         }
-        else if ((move_flags & _move_struck_ground_flag) &&
+        else if ((tick.move_flags & _move_struck_ground_flag) &&
                  !(ld && (ld->flags & _lightning_keeps_target_after_ground_strike_flag)))
         {
             if (bolt)
             {
                 bolt->target_object_index = NONE;
                 const world_point3d end = bolt->end_point;
-                change_lightning_endpoints(p->lightning_index, nullptr, &end);
+                change_lightning_endpoints(tick.p->lightning_index, nullptr, &end);
             }
-            state = _update_projectile_detonate;
+            tick.state = _update_projectile_detonate;
         }
     }
 }
 
 // A guided projectile that moves away from its target stops and detonates
 // once it is clearly past it.
-static void stop_guided_projectile_past_target(projectile_update *u)
+static void stop_guided_projectile_past_target(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    int32_t &state = u->state;
-    if ((d->flags & _projectile_is_guided_flag) && (p->flags & _projectile_has_valid_target_location_flag))
+    if ((tick.d->flags & _projectile_is_guided_flag) && (tick.p->flags & _projectile_has_valid_target_location_flag))
     {
-        const world_point2d a = {object->location.position.x, object->location.position.y};
-        const world_point2d b = {p->target_location.x, p->target_location.y};
+        const world_point2d a = {tick.object->location.position.x, tick.object->location.position.y};
+        const world_point2d b = {tick.p->target_location.x, tick.p->target_location.y};
         const world_distance distance = distance2d(&a, &b);
-        if (p->last_distance_to_target != -1 && distance >= p->last_distance_to_target)
+        if (tick.p->last_distance_to_target != -1 && distance >= tick.p->last_distance_to_target)
         {
-            if (distance > p->last_distance_to_target + GUIDED_PROJECTILE_THRESHOLD_DISTANCE)
+            if (distance > tick.p->last_distance_to_target + GUIDED_PROJECTILE_THRESHOLD_DISTANCE)
             {
-                p->guided_speed = 0;
-                object->location.velocity.i = object->location.velocity.j = 0;
-                state = _update_projectile_detonate;
+                tick.p->guided_speed = 0;
+                tick.object->location.velocity.i = tick.object->location.velocity.j = 0;
+                tick.state = _update_projectile_detonate;
             }
         }
         else
-            p->last_distance_to_target = distance;
+            tick.p->last_distance_to_target = distance;
     }
 }
 
 // Entering or leaving media makes the splash of its kind.  False when the
 // projectile was freed.
-static bool splash_into_media(projectile_update *u)
+static bool splash_into_media(projectile_update &tick)
 {
-    const int32_t index = u->index;
-    const int16_t identifier = u->identifier;
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    int32_t &move_flags = u->move_flags;
-    if (move_flags & (_move_entered_media_flag | _move_exited_media_flag))
+    if (tick.move_flags & (_move_entered_media_flag | _move_exited_media_flag))
     {
-        const int32_t splash = (d->flags & _projectile_floats_flag)               ? 4
-                               : (d->flags & _projectile_bloodies_landscape_flag) ? 3
-                               : (d->splash_or_rebound_effect_type >= 0 && d->splash_or_rebound_effect_type < 3)
-                                   ? d->splash_or_rebound_effect_type
-                               : (d->flags & _projectile_is_on_fire_flag) ? 5
-                                                                          : NONE;
+        const int32_t splash =
+            (tick.d->flags & _projectile_floats_flag)               ? 4
+            : (tick.d->flags & _projectile_bloodies_landscape_flag) ? 3
+            : (tick.d->splash_or_rebound_effect_type >= 0 && tick.d->splash_or_rebound_effect_type < 3)
+                ? tick.d->splash_or_rebound_effect_type
+            : (tick.d->flags & _projectile_is_on_fire_flag) ? 5
+                                                            : NONE;
         const int32_t group_type = splash == NONE ? NONE : get_mesh_media_projectile_group_type(splash);
         if (group_type != NONE)
         {
             const mesh_cell *cell =
-                get_mesh_cell(object->location.position.x >> 9, object->location.position.y >> 9);
+                get_mesh_cell(tick.object->location.position.x >> 9, tick.object->location.position.y >> 9);
             new_projectile_group_data group = {};
             group.type = (int16_t)group_type;
             group.flags =
                 _new_projectile_group_uses_vector_flag | _new_projectile_group_uses_epicenter_as_origin_flag;
-            group.epicenter = {object->location.position.x, object->location.position.y,
-                               cell ? cell->media_height : object->location.position.z};
-            group.vector = {object->location.velocity.i, object->location.velocity.j,
-                            (int16_t)(2 * std::abs(object->location.velocity.k))};
-            group.owner_object_index = group.bounds_object_index = p->object_index;
+            group.epicenter = {tick.object->location.position.x, tick.object->location.position.y,
+                               cell ? cell->media_height : tick.object->location.position.z};
+            group.vector = {tick.object->location.velocity.i, tick.object->location.velocity.j,
+                            (int16_t)(2 * std::abs(tick.object->location.velocity.k))};
+            group.owner_object_index = group.bounds_object_index = tick.p->object_index;
             group.owner_monster_index = NONE;
             new_projectile_group(&group);
-            p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
-            if (!p) return false;
-            object = get_object(p->object_index);
+            tick.p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, tick.index, tick.identifier);
+            if (!tick.p) return false;
+            tick.object = get_object(tick.p->object_index);
         }
     }
     return true;
@@ -1617,158 +1591,138 @@ static bool splash_into_media(projectile_update *u)
 
 // A struck ground, ceiling, object or cell: detonate, or bounce (a stain,
 // the contrail reset, a detonation by acceleration).
-static void strike_obstacle(projectile_update *u)
+static void strike_obstacle(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    int32_t &state = u->state;
-    int32_t &obstacle_index = u->obstacle_index;
-    int32_t &move_flags = u->move_flags;
-    bool &rebound_sound = u->rebound_sound;
-    if (move_flags &
+    if (tick.move_flags &
         (_move_struck_ground_flag | _move_struck_ceiling_flag | _move_struck_object_flag | _move_struck_cell_flag))
     {
-        rebound_sound = true;
-        if (move_flags & _move_struck_object_flag)
+        tick.rebound_sound = true;
+        if (tick.move_flags & _move_struck_object_flag)
         {
-            obstacle_index = move_flags_struck_object_index(move_flags);
-            object->transparent_object_index = (int16_t)obstacle_index;
-            const object_data *struck = get_object(obstacle_index);
+            tick.obstacle_index = move_flags_struck_object_index(tick.move_flags);
+            tick.object->transparent_object_index = (int16_t)tick.obstacle_index;
+            const object_data *struck = get_object(tick.obstacle_index);
             if (struck && current_gameplay_version <= 1500)
-                p->target_monster_index = struck->owner_index;
+                tick.p->target_monster_index = struck->owner_index;
             else if (struck && struck->owner == _object_is_monster && current_gameplay_version <= 1710)
-                p->target_monster_index = struck->owner_index;
+                tick.p->target_monster_index = struck->owner_index;
         }
-        if (vesk_random_frequency_corrected(d->detonation_frequency, 1720))
+        if (vesk_random_frequency_corrected(tick.d->detonation_frequency, 1720))
         {
-            const world_vector3d &v = object->location.velocity;
+            const world_vector3d &v = tick.object->location.velocity;
             const bool slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
                               v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
                               v.k < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
-            if (!(d->damage.type == _damage_kinetic && slow) || uses_vux() ||
-                (current_gameplay_version >= 1501 && d->use_accel == 1))
+            if (!(tick.d->damage.type == _damage_kinetic && slow) || uses_vux() ||
+                (current_gameplay_version >= 1501 && tick.d->use_accel == 1))
             {
-                state = _update_projectile_detonate;
-                if (current_gameplay_version >= 1711 && obstacle_index != NONE)
-                    if (const object_data *struck = get_object(obstacle_index);
+                tick.state = _update_projectile_detonate;
+                if (current_gameplay_version >= 1711 && tick.obstacle_index != NONE)
+                    if (const object_data *struck = get_object(tick.obstacle_index);
                         struck && struck->owner == _object_is_monster)
-                        p->target_monster_index = struck->owner_index;
+                        tick.p->target_monster_index = struck->owner_index;
             }
         }
         else
         {
-            if ((move_flags & _move_struck_ground_flag) &&
-                d->sequence_indexes[_projectile_sequence_bounce_stain] != NONE)
+            if ((tick.move_flags & _move_struck_ground_flag) &&
+                tick.d->sequence_indexes[_projectile_sequence_bounce_stain] != NONE)
             {
-                const world_point2d here = {object->location.position.x, object->location.position.y};
+                const world_point2d here = {tick.object->location.position.x, tick.object->location.position.y};
                 // Nearer than the separation, as films of this game expect.
-                if (distance2d(&here, &p->last_bounce_stain_position) < MINIMUM_BOUNCE_STAIN_SEPARATION)
+                if (distance2d(&here, &tick.p->last_bounce_stain_position) < MINIMUM_BOUNCE_STAIN_SEPARATION)
                 {
-                    stain_mesh(d->collection_index, d->sequence_indexes[_projectile_sequence_bounce_stain], &here);
-                    p->last_bounce_stain_position = here;
+                    stain_mesh(tick.d->collection_index, tick.d->sequence_indexes[_projectile_sequence_bounce_stain],
+                               &here);
+                    tick.p->last_bounce_stain_position = here;
                 }
             }
-            if (d->flags & _projectile_contrail_frequency_reset_after_bouncing_flag)
-                p->contrail_frequency = d->initial_contrail_frequency;
-            if (d->use_accel == 1 &&
-                world_magnitude3d(&object->location.velocity) > 3 * d->maximum_safe_acceleration &&
-                vesk_random_frequency_corrected(d->acceleration_detonation_fraction, 1720))
-                state = _update_projectile_detonate;
+            if (tick.d->flags & _projectile_contrail_frequency_reset_after_bouncing_flag)
+                tick.p->contrail_frequency = tick.d->initial_contrail_frequency;
+            if (tick.d->use_accel == 1 &&
+                world_magnitude3d(&tick.object->location.velocity) > 3 * tick.d->maximum_safe_acceleration &&
+                vesk_random_frequency_corrected(tick.d->acceleration_detonation_fraction, 1720))
+                tick.state = _update_projectile_detonate;
         }
-        if (uses_vux() && (move_flags & _move_entered_media_flag) &&
-            vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
-            state = _update_projectile_detonate;
+        if (uses_vux() && (tick.move_flags & _move_entered_media_flag) &&
+            vesk_random_frequency_corrected(tick.d->media_detonation_frequency, 1720))
+            tick.state = _update_projectile_detonate;
     }
 }
 
 // Moves a projectile that is not at rest and reacts to what the move met.
 // False when the projectile was freed.
-static bool move_flying_projectile(projectile_update *u)
+static bool move_flying_projectile(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    int32_t &state = u->state;
-    int32_t &move_flags = u->move_flags;
-    move_flags = move_object(p->object_index);
-    object = get_object(p->object_index);
-    stop_guided_projectile_past_target(u);
-    if (!splash_into_media(u)) return false;
-    if (!uses_vux() && (move_flags & _move_entered_media_flag) &&
-        vesk_random_frequency_corrected(d->media_detonation_frequency, 1720))
-        state = _update_projectile_detonate;
-    strike_obstacle(u);
-    if (object->flags & _object_at_rest_flag)
+    tick.move_flags = move_object(tick.p->object_index);
+    tick.object = get_object(tick.p->object_index);
+    stop_guided_projectile_past_target(tick);
+    if (!splash_into_media(tick)) return false;
+    if (!uses_vux() && (tick.move_flags & _move_entered_media_flag) &&
+        vesk_random_frequency_corrected(tick.d->media_detonation_frequency, 1720))
+        tick.state = _update_projectile_detonate;
+    strike_obstacle(tick);
+    if (tick.object->flags & _object_at_rest_flag)
     {
-        if (d->flags & _projectile_detonates_at_rest_flag) state = _update_projectile_detonate;
-        if (d->flags & _projectile_becomes_dormant_at_rest_flag) state = _update_projectile_sleep;
+        if (tick.d->flags & _projectile_detonates_at_rest_flag) tick.state = _update_projectile_detonate;
+        if (tick.d->flags & _projectile_becomes_dormant_at_rest_flag) tick.state = _update_projectile_sleep;
     }
     return true;
 }
 
 // Fire promotes, the end of the lifespan promotes or detonates, and
 // immediate or continual detonation detonates.
-static void apply_fire_and_lifespan(projectile_update *u)
+static void apply_fire_and_lifespan(projectile_update &tick)
 {
-    projectile_data *&p = u->p;
-    object_data *&object = u->object;
-    const projectile_definition *d = u->d;
-    const bool got_time = u->got_time;
-    int32_t &state = u->state;
-    if (d->flags & _projectile_is_on_fire_flag)
+    if (tick.d->flags & _projectile_is_on_fire_flag)
     {
-        if (object->flags & _object_partially_under_media_flag)
-            state = _update_projectile_promote;
-        else if (got_time && vesk_random_frequency_corrected(p->particle_system_density, 1720))
-            state = _update_projectile_promote;
+        if (tick.object->flags & _object_partially_under_media_flag)
+            tick.state = _update_projectile_promote;
+        else if (tick.got_time && vesk_random_frequency_corrected(tick.p->particle_system_density, 1720))
+            tick.state = _update_projectile_promote;
     }
-    if (!(p->flags & _projectile_has_no_lifespan_flag))
+    if (!(tick.p->flags & _projectile_has_no_lifespan_flag))
     {
-        if (--p->lifespan <= 0)
-            state = (d->flags & _projectile_is_promoted_at_end_of_lifespan_flag) ? _update_projectile_promote
-                                                                                 : _update_projectile_detonate;
+        if (--tick.p->lifespan <= 0)
+            tick.state = (tick.d->flags & _projectile_is_promoted_at_end_of_lifespan_flag)
+                             ? _update_projectile_promote
+                             : _update_projectile_detonate;
     }
-    if ((p->flags & _projectile_detonates_immediately_flag) || (d->flags & _projectile_continually_detonates_flag))
-        state = _update_projectile_detonate;
+    if ((tick.p->flags & _projectile_detonates_immediately_flag) ||
+        (tick.d->flags & _projectile_continually_detonates_flag))
+        tick.state = _update_projectile_detonate;
 }
 
 // Acts on the state the tick ended in, and returns it.
-static int32_t finish_projectile_update(projectile_update *u)
+static int32_t finish_projectile_update(projectile_update &tick)
 {
-    const int32_t index = u->index;
-    projectile_data *&p = u->p;
-    const projectile_definition *d = u->d;
-    int32_t &state = u->state;
-    int32_t &obstacle_index = u->obstacle_index;
-    int32_t &move_flags = u->move_flags;
-    switch (state)
+    switch (tick.state)
     {
     case _update_projectile_null: break;
-    case _update_projectile_promote: promote_projectile(index); break;
-    case _update_projectile_sleep: sleep_projectile(index); break;
+    case _update_projectile_promote: promote_projectile(tick.index); break;
+    case _update_projectile_sleep: sleep_projectile(tick.index); break;
     case _update_projectile_detonate:
     {
         bool remains;
-        if (d->flags & _projectile_only_destroyed_by_lifespan_flag)
-            remains = p->lifespan > 0 && obstacle_index == NONE;
+        if (tick.d->flags & _projectile_only_destroyed_by_lifespan_flag)
+            remains = tick.p->lifespan > 0 && tick.obstacle_index == NONE;
         else
-            remains = (d->flags & _projectile_remains_after_detonation_flag) != 0;
-        if (move_flags & _move_struck_object_softly_flag)
+            remains = (tick.d->flags & _projectile_remains_after_detonation_flag) != 0;
+        if (tick.move_flags & _move_struck_object_softly_flag)
         {
             if (current_gameplay_version <= 1300)
                 remains = true;
-            else if (d->use_accel == 0 &&
+            else if (tick.d->use_accel == 0 &&
                      !(current_gameplay_version >= 1721 &&
-                       (d->flags & (_projectile_centered_on_target_flag | _projectile_is_guided_flag))))
+                       (tick.d->flags & (_projectile_centered_on_target_flag | _projectile_is_guided_flag))))
                 remains = true;
         }
-        detonate_projectile(nullptr, 0, index, obstacle_index, remains);
+        detonate_projectile(nullptr, 0, tick.index, tick.obstacle_index, remains);
         break;
     }
-    default: log_message(__FILE__, __LINE__, "bad state #%d in update_projectiles()", (int)state); break;
+    default: log_message(__FILE__, __LINE__, "bad state #%d in update_projectiles()", (int)tick.state); break;
     }
-    return state;
+    return tick.state;
 }
 
 static int32_t update_one_projectile(int32_t index)
@@ -1805,30 +1759,29 @@ static int32_t update_one_projectile(int32_t index)
         delete_projectile_and_object(index);
         return _update_projectile_null;
     }
-    projectile_update update = {index, identifier, p, object, d, game_->game_time, false,
-                                _update_projectile_null, NONE, 0, false, false};
-    projectile_update *u = &update;
-    u->got_time = ((index + u->game_time) & PROJECTILE_GOT_TIME_MASK) == 0;
+    projectile_update tick = {index, identifier, p, object, d, game_->game_time, false,
+                              _update_projectile_null, NONE, 0, false, false};
+    tick.got_time = ((index + tick.game_time) & PROJECTILE_GOT_TIME_MASK) == 0;
 
-    steer_guided_projectile(u);
-    animate_projectile(u);
-    if (!leave_contrail(u)) return _update_projectile_null;
-    u->p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
-    if (!u->p) return _update_projectile_null; // freed meanwhile (skipped in every version)
-    u->object = get_object(u->p->object_index);
-    if (!u->object) return _update_projectile_null;
+    steer_guided_projectile(tick);
+    animate_projectile(tick);
+    if (!leave_contrail(tick)) return _update_projectile_null;
+    tick.p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, index, identifier);
+    if (!tick.p) return _update_projectile_null; // freed meanwhile (skipped in every version)
+    tick.object = get_object(tick.p->object_index);
+    if (!tick.object) return _update_projectile_null;
 
     if (d->flags & _projectile_is_lightning_flag)
-        move_lightning_projectile(u);
-    else if (!(u->object->flags & _object_at_rest_flag) && !move_flying_projectile(u))
+        move_lightning_projectile(tick);
+    else if (!(tick.object->flags & _object_at_rest_flag) && !move_flying_projectile(tick))
         return _update_projectile_null;
 
     // A lightning projectile whose bolt is gone keeps the state it has: none
     // of the rules below apply to it this tick.
-    if (!u->bolt_gone) apply_fire_and_lifespan(u);
-    if (u->rebound_sound && u->state != _update_projectile_detonate)
-        play_projectile_sound(d->sound_indexes[_projectile_sound_rebound], u->p->object_index);
-    return finish_projectile_update(u);
+    if (!tick.bolt_gone) apply_fire_and_lifespan(tick);
+    if (tick.rebound_sound && tick.state != _update_projectile_detonate)
+        play_projectile_sound(d->sound_indexes[_projectile_sound_rebound], tick.p->object_index);
+    return finish_projectile_update(tick);
 }
 
 void update_projectiles(void)

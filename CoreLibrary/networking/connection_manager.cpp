@@ -299,6 +299,14 @@ static void make_room_for_a_connection(void)
     close_connection(oldest->endpoint, false);
 }
 
+// A code no endpoint sends: the networking layer is broken.
+static void halt_on_unknown_code(int32_t code)
+{
+    char text[64];
+    snprintf(text, sizeof(text), "What is code: %d?", code);
+    HALT(text);
+}
+
 static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr error, void *cookie)
 {
     switch (code)
@@ -375,13 +383,7 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         break;
     case kNMFlowClear:
         break;
-    default:
-    {
-        char text[64];
-        snprintf(text, sizeof(text), "What is code: %d?", code);
-        HALT(text);
-        break;
-    }
+    default: halt_on_unknown_code(code); break;
     }
     (void)error;
 }
@@ -445,13 +447,7 @@ static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t c
     case kNMFlowClear:
     case kNMHandoffComplete:
         break;
-    default:
-    {
-        char text[64];
-        snprintf(text, sizeof(text), "What is code: %d?", code);
-        HALT(text);
-        break;
-    }
+    default: halt_on_unknown_code(code); break;
     }
     (void)cookie;
 }

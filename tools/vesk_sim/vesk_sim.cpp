@@ -255,7 +255,6 @@ struct simulation_options
 // reason printed, when it is not one.
 static bool parse_command_option(const char *option, char **argv, int i, simulation_options *o)
 {
-    std::vector<simulation_command> &commands = o->commands;
     int64_t values[5];
     simulation_command command = {};
     command.verb = simulation_verb_from_name(argv[i + 2]);
@@ -275,12 +274,12 @@ static bool parse_command_option(const char *option, char **argv, int i, simulat
     command.b = (int16_t)values[2];
     command.x = (int32_t)values[3];
     command.y = (int32_t)values[4];
-    if (!commands.empty() && commands.back().tick > command.tick)
+    if (!o->commands.empty() && o->commands.back().tick > command.tick)
     {
         fprintf(stderr, "vesk_sim: commands must be given in tick order\n");
         return false;
     }
-    commands.push_back(command);
+    o->commands.push_back(command);
     return true;
 }
 
@@ -288,9 +287,8 @@ static bool parse_command_option(const char *option, char **argv, int i, simulat
 // saved game and a network game carry their own level.
 static bool difficulty_fits_the_run(const simulation_options *o)
 {
-    const net_run_options &net = o->net;
     if (o->difficulty == NONE ||
-        (o->map && !o->film && !o->continue_from && !net.lobby && o->net_port < 0 && !net.join && !net.find))
+        (o->map && !o->film && !o->continue_from && !o->net.lobby && o->net_port < 0 && !o->net.join && !o->net.find))
         return true;
     fprintf(stderr, "vesk_sim: --difficulty belongs to a new game of --map on this machine\n");
     return false;
@@ -300,31 +298,6 @@ static bool difficulty_fits_the_run(const simulation_options *o)
 // exit with (0 after --help, 2 after a usage error).
 static int parse_arguments(int argc, char **argv, simulation_options *o)
 {
-    const char *&data = o->data;
-    const char *&map = o->map;
-    const char *&log = o->log;
-    const char *&record = o->record;
-    const char *&film = o->film;
-    const char *&orders_path = o->orders_path;
-    const char *&input_path = o->input_path;
-    const char *&save_path = o->save_path;
-    const char *&continue_from = o->continue_from;
-    int64_t &seed = o->seed;
-    int64_t &ticks = o->ticks;
-    int64_t &gameplay_version = o->gameplay_version;
-    int64_t &save_at = o->save_at;
-    int64_t &difficulty = o->difficulty;
-    bool &report = o->report;
-    net_run_options &net = o->net;
-    int64_t &net_port = o->net_port;
-    int64_t &net_players = o->net_players;
-    int64_t &random_orders = o->random_orders;
-    int64_t &wall_limit = o->wall_limit;
-    int64_t &restart_at = o->restart_at;
-    bool &net_players_given = o->net_players_given;
-    bool &lobby_create = o->lobby_create;
-    int64_t &lobby_port = o->lobby_port;
-    int64_t &lobby_games = o->lobby_games;
     for (int i = 1; i < argc; ++i)
     {
         const char *option = argv[i];
@@ -335,64 +308,64 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             return 0;
         }
         if (!strcmp(option, "--data") && has_value)
-            data = argv[++i];
+            o->data = argv[++i];
         else if (!strcmp(option, "--log") && has_value)
-            log = argv[++i];
+            o->log = argv[++i];
         else if (!strcmp(option, "--record") && has_value)
-            record = argv[++i];
+            o->record = argv[++i];
         else if (!strcmp(option, "--film") && has_value)
-            film = argv[++i];
+            o->film = argv[++i];
         else if (!strcmp(option, "--continue") && has_value)
-            continue_from = argv[++i];
+            o->continue_from = argv[++i];
         else if (!strcmp(option, "--save-at") && i + 2 < argc)
         {
-            if (!parse_decimal(option, argv[i + 1], 0, 100000000, &save_at)) return usage(), 2;
-            save_path = argv[i + 2];
+            if (!parse_decimal(option, argv[i + 1], 0, 100000000, &o->save_at)) return usage(), 2;
+            o->save_path = argv[i + 2];
             i += 2;
         }
         else if (!strcmp(option, "--net-host") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 1, 65535, &net_port)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 1, 65535, &o->net_port)) return usage(), 2;
         }
         else if (!strcmp(option, "--players") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 1, MAXIMUM_NET_GAME_PLAYERS, &net_players)) return usage(), 2;
-            net_players_given = true;
+            if (!parse_decimal(option, argv[++i], 1, MAXIMUM_NET_GAME_PLAYERS, &o->net_players)) return usage(), 2;
+            o->net_players_given = true;
         }
         else if (!strcmp(option, "--coop"))
-            net.cooperative = true;
+            o->net.cooperative = true;
         else if (!strcmp(option, "--net-join") && has_value)
-            net.join = argv[++i];
+            o->net.join = argv[++i];
         else if (!strcmp(option, "--find"))
-            net.find = true;
+            o->net.find = true;
         else if (!strcmp(option, "--lobby") && has_value)
-            net.lobby = argv[++i];
+            o->net.lobby = argv[++i];
         else if (!strcmp(option, "--user") && has_value)
-            net.user = argv[++i];
+            o->net.user = argv[++i];
         else if (!strcmp(option, "--password") && has_value)
-            net.password = argv[++i];
+            o->net.password = argv[++i];
         else if (!strcmp(option, "--create"))
-            lobby_create = true;
+            o->lobby_create = true;
         else if (!strcmp(option, "--join-listed"))
-            net.join_listed = true;
+            o->net.join_listed = true;
         else if (!strcmp(option, "--port") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 1, 65535, &lobby_port)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 1, 65535, &o->lobby_port)) return usage(), 2;
         }
         else if (!strcmp(option, "--games") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 1, 100, &lobby_games)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 1, 100, &o->lobby_games)) return usage(), 2;
         }
         else if (!strcmp(option, "--chat") && has_value)
-            net.chat = argv[++i];
+            o->net.chat = argv[++i];
         else if (!strcmp(option, "--random-orders") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &random_orders)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &o->random_orders)) return usage(), 2;
         }
         else if (!strcmp(option, "--restart-at") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 1, 100000000, &restart_at)) return usage(), 2;
-            if (restart_at == 0)
+            if (!parse_decimal(option, argv[++i], 1, 100000000, &o->restart_at)) return usage(), 2;
+            if (o->restart_at == 0)
             {
                 fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
                 return usage(), 2;
@@ -400,39 +373,40 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
         }
         else if (!strcmp(option, "--wall-limit") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 1, 86400, &wall_limit)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 1, 86400, &o->wall_limit)) return usage(), 2;
         }
         else if (!strcmp(option, "--orders") && has_value)
-            orders_path = argv[++i];
+            o->orders_path = argv[++i];
         else if (!strcmp(option, "--input") && has_value)
-            input_path = argv[++i];
+            o->input_path = argv[++i];
         else if (!strcmp(option, "--camera"))
             camera_trace = true;
         else if (!strcmp(option, "--report"))
-            report = true;
+            o->report = true;
         else if (!strcmp(option, "--gameplay-version") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 0, 100000, &gameplay_version)) return usage(), 2;
-            if (!gameplay_version_is_known((int32_t)gameplay_version))
+            if (!parse_decimal(option, argv[++i], 0, 100000, &o->gameplay_version)) return usage(), 2;
+            if (!gameplay_version_is_known((int32_t)o->gameplay_version))
             {
                 fprintf(stderr, "vesk_sim: gameplay version %lld is not one the game can run\n",
-                        (long long)gameplay_version);
+                        (long long)o->gameplay_version);
                 return usage(), 2;
             }
         }
         else if (!strcmp(option, "--difficulty") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &difficulty)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &o->difficulty))
+                return usage(), 2;
         }
         else if (!strcmp(option, "--map") && has_value)
-            map = argv[++i];
+            o->map = argv[++i];
         else if (!strcmp(option, "--seed") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &seed)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &o->seed)) return usage(), 2;
         }
         else if (!strcmp(option, "--ticks") && has_value)
         {
-            if (!parse_decimal(option, argv[++i], 0, 100000000, &ticks)) return usage(), 2;
+            if (!parse_decimal(option, argv[++i], 0, 100000000, &o->ticks)) return usage(), 2;
         }
         else if (!strcmp(option, "--command") && i + 6 < argc)
         {
@@ -449,38 +423,31 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
     return -1;
 }
 
+// What a network game takes from the command line on either road: the data,
+// map, version, players, length and random orders, and the wall limit
+// (`default_seconds` when none is given).
+static void pass_net_options(simulation_options *o, int64_t default_seconds)
+{
+    o->net.data_directory = o->data;
+    o->net.map = o->map;
+    o->net.gameplay_version = (int32_t)o->gameplay_version;
+    o->net.players = (int32_t)o->net_players;
+    o->net.ticks = (int32_t)o->ticks;
+    o->net.random_orders = o->random_orders >= 0;
+    o->net.random_orders_seed = (uint32_t)(o->random_orders < 0 ? 0 : o->random_orders);
+    const int64_t limit_ms = (o->wall_limit > 0 ? o->wall_limit : default_seconds) * 1000;
+    o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
+}
+
 // A game created or joined through a lobby service.
 static int run_lobby_road(simulation_options *o, int argc, char **argv)
 {
-    const char *&data = o->data;
-    const char *&map = o->map;
-    const char *&log = o->log;
-    const char *&record = o->record;
-    const char *&film = o->film;
-    const char *&orders_path = o->orders_path;
-    const char *&input_path = o->input_path;
-    const char *&save_path = o->save_path;
-    const char *&continue_from = o->continue_from;
-    int64_t &seed = o->seed;
-    int64_t &ticks = o->ticks;
-    int64_t &gameplay_version = o->gameplay_version;
-    bool &report = o->report;
-    std::vector<simulation_command> &commands = o->commands;
-    net_run_options &net = o->net;
-    int64_t &net_port = o->net_port;
-    int64_t &net_players = o->net_players;
-    int64_t &random_orders = o->random_orders;
-    int64_t &wall_limit = o->wall_limit;
-    int64_t &restart_at = o->restart_at;
-    bool &net_players_given = o->net_players_given;
-    bool &lobby_create = o->lobby_create;
-    int64_t &lobby_port = o->lobby_port;
-    int64_t &lobby_games = o->lobby_games;
-    if (!net.lobby || !net.user || !net.password || lobby_create == net.join_listed || ticks < 0 ||
-        net_port >= 0 || net.join || net.find || film || continue_from || record || orders_path || input_path ||
-        save_path || !commands.empty() || camera_trace || report || seed >= 0 ||
-        ((gameplay_version != NONE || net.cooperative) && !lobby_create) || restart_at >= 0 || net.chat ||
-        (map && strlen(map) != 4) || (net.join_listed && (lobby_port >= 0 || net_players_given || map)))
+    if (!o->net.lobby || !o->net.user || !o->net.password || o->lobby_create == o->net.join_listed || o->ticks < 0 ||
+        o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from || o->record || o->orders_path ||
+        o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->report || o->seed >= 0 ||
+        ((o->gameplay_version != NONE || o->net.cooperative) && !o->lobby_create) || o->restart_at >= 0 ||
+        o->net.chat || (o->map && strlen(o->map) != 4) ||
+        (o->net.join_listed && (o->lobby_port >= 0 || o->net_players_given || o->map)))
     {
         fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
                         "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, "
@@ -488,25 +455,17 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
                         "film, orders, input, commands, camera, report, chat or restart\n");
         return usage(), 2;
     }
-    if (strlen(net.password) > MAXIMUM_METASERVER_PASSWORD)
+    if (strlen(o->net.password) > MAXIMUM_METASERVER_PASSWORD)
     {
         fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
         return 2;
     }
-    if (!open_run_log(log, data, argc, argv)) return 1;
-    net.data_directory = data;
-    net.map = map;
-    net.gameplay_version = (int32_t)gameplay_version;
-    net.players = (int32_t)net_players;
-    net.port = (uint16_t)(lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : lobby_port);
-    net.ticks = (int32_t)ticks;
-    net.restart_at = NONE;
-    net.games = (int32_t)lobby_games;
-    net.random_orders = random_orders >= 0;
-    net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
-    const int64_t limit_ms = (wall_limit > 0 ? wall_limit : lobby_games * (ticks / 30 + 30) + 60) * 1000;
-    net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
-    const int status = run_lobby_simulation(&net);
+    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
+    pass_net_options(o, o->lobby_games * (o->ticks / 30 + 30) + 60);
+    o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
+    o->net.restart_at = NONE;
+    o->net.games = (int32_t)o->lobby_games;
+    const int status = run_lobby_simulation(&o->net);
     close_log_file();
     return status;
 }
@@ -514,52 +473,25 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
 // A network game hosted, joined by address or found on the local network.
 static int run_network_road(simulation_options *o, int argc, char **argv)
 {
-    const char *&data = o->data;
-    const char *&map = o->map;
-    const char *&log = o->log;
-    const char *&record = o->record;
-    const char *&film = o->film;
-    const char *&orders_path = o->orders_path;
-    const char *&input_path = o->input_path;
-    const char *&save_path = o->save_path;
-    const char *&continue_from = o->continue_from;
-    int64_t &seed = o->seed;
-    int64_t &ticks = o->ticks;
-    int64_t &gameplay_version = o->gameplay_version;
-    bool &report = o->report;
-    std::vector<simulation_command> &commands = o->commands;
-    net_run_options &net = o->net;
-    int64_t &net_port = o->net_port;
-    int64_t &net_players = o->net_players;
-    int64_t &random_orders = o->random_orders;
-    int64_t &wall_limit = o->wall_limit;
-    int64_t &restart_at = o->restart_at;
-    const bool joining = net.join || net.find;
-    if ((net_port >= 0) + (net.join != nullptr) + net.find != 1 || ticks < 0 || film || continue_from || record || orders_path ||
-        input_path || save_path || !commands.empty() || camera_trace || report ||
-        (joining && (map || seed >= 0 || gameplay_version != NONE || net.cooperative)) ||
-        (!joining && (!map || strlen(map) != 4 || seed < 0)) || (joining && restart_at >= 0))
+    const bool joining = o->net.join || o->net.find;
+    if ((o->net_port >= 0) + (o->net.join != nullptr) + o->net.find != 1 || o->ticks < 0 || o->film ||
+        o->continue_from || o->record || o->orders_path || o->input_path || o->save_path || !o->commands.empty() ||
+        camera_trace || o->report ||
+        (joining && (o->map || o->seed >= 0 || o->gameplay_version != NONE || o->net.cooperative)) ||
+        (!joining && (!o->map || strlen(o->map) != 4 || o->seed < 0)) || (joining && o->restart_at >= 0))
     {
         fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
                         "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film, orders file, input, commands, "
                         "camera or report; only its host restarts it\n");
         return usage(), 2;
     }
-    if (!open_run_log(log, data, argc, argv)) return 1;
-    net.data_directory = data;
-    net.map = map;
-    net.seed = (uint32_t)(seed < 0 ? 0 : seed);
-    net.gameplay_version = (int32_t)gameplay_version;
-    net.players = (int32_t)net_players;
-    net.port = (uint16_t)(net_port < 0 ? 0 : net_port);
-    net.ticks = (int32_t)ticks;
-    net.restart_at = restart_at < 0 ? (int32_t)NONE : (int32_t)restart_at;
-    net.random_orders = random_orders >= 0;
-    net.random_orders_seed = (uint32_t)(random_orders < 0 ? 0 : random_orders);
+    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
     // A restarted game runs twice.
-    const int64_t limit_ms = (wall_limit > 0 ? wall_limit : (restart_at >= 0 ? 2 : 1) * ticks / 30 + 60) * 1000;
-    net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
-    const int status = run_network_simulation(&net);
+    pass_net_options(o, (o->restart_at >= 0 ? 2 : 1) * o->ticks / 30 + 60);
+    o->net.seed = (uint32_t)(o->seed < 0 ? 0 : o->seed);
+    o->net.port = (uint16_t)(o->net_port < 0 ? 0 : o->net_port);
+    o->net.restart_at = o->restart_at < 0 ? (int32_t)NONE : (int32_t)o->restart_at;
+    const int status = run_network_simulation(&o->net);
     close_log_file();
     return status;
 }
@@ -568,76 +500,59 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
 // are read.  Returns -1 to go on, or 2 after a usage error.
 static int check_local_options(simulation_options *o)
 {
-    const char *&map = o->map;
-    const char *&record = o->record;
-    const char *&film = o->film;
-    const char *&orders_path = o->orders_path;
-    const char *&input_path = o->input_path;
-    const char *&save_path = o->save_path;
-    const char *&continue_from = o->continue_from;
-    int64_t &seed = o->seed;
-    int64_t &ticks = o->ticks;
-    int64_t &gameplay_version = o->gameplay_version;
-    int64_t &save_at = o->save_at;
-    std::vector<simulation_command> &commands = o->commands;
-    net_run_options &net = o->net;
-    int64_t &random_orders = o->random_orders;
-    int64_t &wall_limit = o->wall_limit;
-    int64_t &restart_at = o->restart_at;
-    bool &net_players_given = o->net_players_given;
-    input_feed &input = o->input;
-    std::vector<unit_order> &orders = o->orders;
-    if (random_orders >= 0 || net_players_given || net.cooperative || wall_limit > 0 || restart_at >= 0 || net.chat)
+    if (o->random_orders >= 0 || o->net_players_given || o->net.cooperative || o->wall_limit > 0 ||
+        o->restart_at >= 0 || o->net.chat)
     {
         fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --wall-limit and --chat belong "
                         "to a network game\n");
         return usage(), 2;
     }
-    if (film && (map || seed >= 0 || ticks >= 0 || !commands.empty() || record || orders_path ||
-                 gameplay_version != NONE))
+    if (o->film && (o->map || o->seed >= 0 || o->ticks >= 0 || !o->commands.empty() || o->record || o->orders_path ||
+                    o->gameplay_version != NONE))
     {
         fprintf(stderr, "vesk_sim: --film gives the map, seed, version and length; it takes no --map, --seed, "
                         "--ticks, --command, --orders, --gameplay-version or --record\n");
         return usage(), 2;
     }
-    if (continue_from && (film || map || seed >= 0 || ticks < 0 || !commands.empty() || record || save_path ||
-                          input_path || gameplay_version != NONE))
+    if (o->continue_from && (o->film || o->map || o->seed >= 0 || o->ticks < 0 || !o->commands.empty() || o->record ||
+                             o->save_path || o->input_path || o->gameplay_version != NONE))
     {
         fprintf(stderr, "vesk_sim: --continue gives the map, seed and version; it takes --ticks and --orders, and no "
                         "--map, --seed, --command, --film, --input, --record, --save-at or --gameplay-version\n");
         return usage(), 2;
     }
-    if (save_path && (film || !commands.empty() || input_path || save_at > ticks))
+    if (o->save_path && (o->film || !o->commands.empty() || o->input_path || o->save_at > o->ticks))
     {
         fprintf(stderr, "vesk_sim: --save-at needs a seeded run (no --film, --command or --input) of at least its "
                         "ticks\n");
         return usage(), 2;
     }
-    if (input_path)
+    if (o->input_path)
     {
         char why[512];
-        if (!read_input_events(input_path, &input.events, why, sizeof(why)))
+        if (!read_input_events(o->input_path, &o->input.events, why, sizeof(why)))
         {
-            fprintf(stderr, "vesk_sim: %s: %s\n", input_path, why);
+            fprintf(stderr, "vesk_sim: %s: %s\n", o->input_path, why);
             return usage(), 2;
         }
     }
-    if (orders_path)
+    if (o->orders_path)
     {
         char why[512];
-        if (!read_unit_orders(orders_path, &orders, why, sizeof(why)))
+        if (!read_unit_orders(o->orders_path, &o->orders, why, sizeof(why)))
         {
-            fprintf(stderr, "vesk_sim: %s: %s\n", orders_path, why);
+            fprintf(stderr, "vesk_sim: %s: %s\n", o->orders_path, why);
             return usage(), 2;
         }
     }
-    if (record && !commands.empty())
+    if (o->record && !o->commands.empty())
     {
         fprintf(stderr, "vesk_sim: --record cannot be given with --command: those verbs act outside the command "
                         "stream, so the film could not replay them\n");
         return usage(), 2;
     }
-    if (!film && !continue_from && (!map || strlen(map) != 4 || seed < 0 || ticks < 0)) return usage(), 2;
+    if (!o->film && !o->continue_from && (!o->map || strlen(o->map) != 4 || o->seed < 0 || o->ticks < 0))
+        return usage(), 2;
     return -1;
 }
 
@@ -645,55 +560,40 @@ static int check_local_options(simulation_options *o)
 // printing the trace; records a film or saves the game when asked.
 static int run_local_simulation(simulation_options *o, int argc, char **argv)
 {
-    const char *&data = o->data;
-    const char *&map = o->map;
-    const char *&log = o->log;
-    const char *&record = o->record;
-    const char *&film = o->film;
-    const char *&input_path = o->input_path;
-    const char *&save_path = o->save_path;
-    const char *&continue_from = o->continue_from;
-    int64_t &seed = o->seed;
-    int64_t &ticks = o->ticks;
-    int64_t &gameplay_version = o->gameplay_version;
-    int64_t &save_at = o->save_at;
-    bool &report = o->report;
-    std::vector<simulation_command> &commands = o->commands;
-    input_feed &input = o->input;
-    std::vector<unit_order> &orders = o->orders;
     // Both name files in the working directory of the call, which the
     // harness leaves for the data directory.
     char working[4096];
     const std::string directory = getcwd(working, sizeof(working)) ? working : ".";
-    const std::string record_path = record ? (record[0] == '/' ? record : directory + "/" + record) : "";
-    const std::string film_path = film ? (film[0] == '/' ? film : directory + "/" + film) : "";
-    const std::string save_file = save_path ? (save_path[0] == '/' ? save_path : directory + "/" + save_path) : "";
+    const std::string record_path = o->record ? (o->record[0] == '/' ? o->record : directory + "/" + o->record) : "";
+    const std::string film_path = o->film ? (o->film[0] == '/' ? o->film : directory + "/" + o->film) : "";
+    const std::string save_file =
+        o->save_path ? (o->save_path[0] == '/' ? o->save_path : directory + "/" + o->save_path) : "";
     const std::string continue_path =
-        continue_from ? (continue_from[0] == '/' ? continue_from : directory + "/" + continue_from) : "";
+        o->continue_from ? (o->continue_from[0] == '/' ? o->continue_from : directory + "/" + o->continue_from) : "";
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
-    if (!open_run_log(log, data, argc, argv)) return 1;
+    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
 
     char reason[512];
     int32_t film_ticks = 0;
-    if (gameplay_version != NONE) set_simulation_gameplay_version((int32_t)gameplay_version);
+    if (o->gameplay_version != NONE) set_simulation_gameplay_version((int32_t)o->gameplay_version);
     if (o->difficulty != NONE) set_simulation_difficulty_level((int16_t)o->difficulty);
     int32_t save_ticks = 0;
     const bool started =
-        film            ? start_simulation_from_film(data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
-        : continue_from ? start_simulation_from_saved_game(data, continue_path.c_str(), &save_ticks, reason,
-                                                           sizeof(reason))
-                        : start_simulation(data, string_to_tag(map), (uint32_t)seed, reason, sizeof(reason));
-    if (continue_from)
+        o->film ? start_simulation_from_film(o->data, film_path.c_str(), &film_ticks, reason, sizeof(reason))
+        : o->continue_from
+            ? start_simulation_from_saved_game(o->data, continue_path.c_str(), &save_ticks, reason, sizeof(reason))
+            : start_simulation(o->data, string_to_tag(o->map), (uint32_t)o->seed, reason, sizeof(reason));
+    if (o->continue_from)
     {
         // The orders before the save are in its film.
         std::vector<unit_order> later;
-        for (const unit_order &order : orders)
+        for (const unit_order &order : o->orders)
             if (order.tick >= save_ticks) later.push_back(order);
-        orders.swap(later);
+        o->orders.swap(later);
     }
-    if (film) ticks = film_ticks;
+    if (o->film) o->ticks = film_ticks;
     if (!started)
     {
         fprintf(stderr, "%s\n", reason);
@@ -703,35 +603,35 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     // A film never closed (its game was killed or crashed) has no ending
     // time: it replays to its last whole block, where the replay stops, and
     // the run says it was cut short rather than passing for a whole game.
-    const bool cut_film = film && ticks <= 0;
-    if (cut_film) ticks = CUT_FILM_TICK_LIMIT;
-    if (input_path)
+    const bool cut_film = o->film && o->ticks <= 0;
+    if (cut_film) o->ticks = CUT_FILM_TICK_LIMIT;
+    if (o->input_path)
     {
         // The device events drive the input layer on this thread, tick by tick.
-        input.orders = orders.empty() ? nullptr : &orders;
+        o->input.orders = o->orders.empty() ? nullptr : &o->orders;
         take_over_keyboard_task();
-        set_simulation_tick_procedure(feed_input_events_of_tick, &input);
+        set_simulation_tick_procedure(feed_input_events_of_tick, &o->input);
     }
-    else if (!orders.empty())
-        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+    else if (!o->orders.empty())
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &o->orders);
     if (camera_trace) start_camera_trace();
     bool ran, game_saved = true;
-    if (save_path)
+    if (o->save_path)
     {
         // Two runs meet at the save: the second starts with the save tick's
         // commands and orders, exactly where the first left off.
-        ran = run_simulation_reporting((int32_t)save_at, commands.data(), (int32_t)commands.size(), nullptr, nullptr,
-                                       print_tick, nullptr);
+        ran = run_simulation_reporting((int32_t)o->save_at, o->commands.data(), (int32_t)o->commands.size(), nullptr,
+                                       nullptr, print_tick, nullptr);
         if (ran) game_saved = save_simulation_game(save_file.c_str(), reason, sizeof(reason));
         if (ran && game_saved)
-            ran = run_simulation_reporting((int32_t)(ticks - save_at), commands.data(), (int32_t)commands.size(),
-                                           nullptr, nullptr, print_tick, nullptr);
+            ran = run_simulation_reporting((int32_t)(o->ticks - o->save_at), o->commands.data(),
+                                           (int32_t)o->commands.size(), nullptr, nullptr, print_tick, nullptr);
     }
     else
-        ran = run_simulation_reporting((int32_t)ticks, commands.data(), (int32_t)commands.size(), nullptr, nullptr,
-                                       print_tick, nullptr);
+        ran = run_simulation_reporting((int32_t)o->ticks, o->commands.data(), (int32_t)o->commands.size(), nullptr,
+                                       nullptr, print_tick, nullptr);
     if (camera_trace) stop_camera_trace();
-    const bool film_failed = (film || continue_from) && replay_failed();
+    const bool film_failed = (o->film || o->continue_from) && replay_failed();
     if (!game_saved)
     {
         stop_simulation();
@@ -739,11 +639,11 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
         fprintf(stderr, "vesk_sim: %s\n", reason);
         return 1;
     }
-    if (report && ran) print_report();
+    if (o->report && ran) print_report();
     const int32_t last_tick = game_->game_time;
     stop_simulation();
     bool film_written = true;
-    if (record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
+    if (o->record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
     close_log_file();
     if (!film_written)
     {
@@ -763,7 +663,7 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     }
     if (!ran)
     {
-        fprintf(stderr, "the game stopped before tick %lld\n", (long long)ticks);
+        fprintf(stderr, "the game stopped before tick %lld\n", (long long)o->ticks);
         return 1;
     }
     if (film_failed)
