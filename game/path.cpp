@@ -4,6 +4,9 @@
 
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cseries/log.h"
 #include "fire.h"
@@ -940,9 +943,12 @@ bool scenery_definition_is_netgame_flag(int32_t index)
     return definition && (definition->flags & _scenery_is_netgame_flag_flag);
 }
 
+// angular_difference(a, b) < QUARTER_CIRCLE, worked out here: the obstacle
+// collection asks it of most units it meets.
 bool facing_within_quarter(const object_data *a, const object_data *b)
 {
-    return angular_difference(a->location.yaw, b->location.yaw) < QUARTER_CIRCLE;
+    const int32_t difference = (angle)(a->location.yaw - b->location.yaw);
+    return (difference > HALF_CIRCLE ? FULL_CIRCLE - difference : difference) < QUARTER_CIRCLE;
 }
 
 // What the obstacle test needs of the mover, worked out once per call rather
@@ -1007,18 +1013,16 @@ static const monster_definition *definition_of_type(mover_facts *m, int32_t type
 }
 
 // Whether another unit's object counts as an obstacle for the mover; fills
-// the obstacle's radius and flags when it does.
+// the obstacle's radius and flags when it does.  Every test only refuses, so
+// their order changes no answer: the caller has already refused the units
+// whose own records refuse them (pausing for an obstacle, invisible, still
+// to plan after an order) and those beyond the distance bound.
 bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_data *object, obstacle *result)
 {
     const monster_data *mover = m->monster;
     const monster_definition *definition = m->definition;
     const object_data *mover_object = m->object;
-    // Every test below only refuses, so their order changes no answer: the
-    // ones that read the unit alone come first (a unit that has still to plan
-    // after an order, in the order's tick, is refused here).
-    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
-    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
-    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
+    constexpr bool other_pauses = false; // refused by the caller
     // A moving ally going the same way refuses without its definition: in
     // a formation that has its orders, most units are refused here.
     const bool plain = m->plain;
@@ -1090,6 +1094,24 @@ bool object_is_obstacle(const monster_data *mover, const monster_definition *def
         object->height1 - object->height0 < mover->height_over_mesh)
         return false;
     return true;
+}
+
+// Bit x - first set for each cell x in first..end - 1 (at most 16) whose
+// scan chain is not empty.
+uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
+{
+#if defined(__SSE2__)
+    if (end - first == 16)
+    {
+        const __m128i empty = _mm_set1_epi16(NONE);
+        const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(row + first)), empty);
+        const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(row + first + 8)), empty);
+        return ~(uint32_t)_mm_movemask_epi8(_mm_packs_epi16(low, high)) & 0xFFFFu;
+    }
+#endif
+    uint32_t occupied = 0;
+    for (int32_t x = first; x < end; ++x) occupied |= (uint32_t)(row[x] != NONE) << (x - first);
+    return occupied;
 }
 
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
@@ -1183,9 +1205,14 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             skip_left = bound_left > 1 ? bound_left : 1;
             skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
         }
-        for (int32_t x = corner_x; x < right; ++x)
+        // The row's occupied cells of the block as bits (the block is 16
+        // wide), so that the walk goes from one to the next without a test
+        // of each empty cell.
+        static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
+        uint32_t occupied = occupied_cells(row, corner_x, right);
+        for (; occupied; occupied &= occupied - 1)
         {
-            if (row[x] == NONE) continue;
+            const int32_t x = corner_x + std::countr_zero(occupied);
             const bool skipped = x >= skip_left && x <= skip_right && (x < near_left || x > near_right) &&
                                  (others[x] == 0 || skipping.fault);
             if (skipped)
