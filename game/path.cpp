@@ -155,6 +155,19 @@ static struct path_globals
         bool checking, fault;
         obstacle_skipping_check_counts counts;
     } skipping; // of the obstacle collection
+    // Bumped whenever the obstacles change (a collection, a radius dropping
+    // to 0), so that what is worked out from them is known to be current.
+    uint32_t obstacle_changes;
+    // Each obstacle's reach (its radius and the mover's) and the widest, as
+    // of `changes`: the same for every level of a tangent search.
+    struct
+    {
+        uint32_t changes;
+        int32_t count, monster_radius, friendly_monster_radius;
+        int32_t widest;
+        int32_t reach[MAXIMUM_OBSTACLES_TO_CONSIDER];
+        bool valid;
+    } obstacle_reach;
 } path_globals;
 
 // ---- life cycle ----------------------------------------------------------------
@@ -1117,6 +1130,7 @@ uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
+    path_globals.obstacle_changes += 1;
     obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
     const angle turned = (angle)(mover->desired_yaw + 0x2000);
     const int32_t quarter = turned >> 14;
@@ -1429,15 +1443,30 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     // lies on the longest one, and a centre `big_r` or more outside the
     // longest's box along one axis is passed over (below) before its own
     // segment is worked out.
-    int32_t widest = 0;
-    for (int32_t i = 0; i < avoidance->obstacle_count; ++i)
+    const int32_t count = avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER ? avoidance->obstacle_count
+                                                                                  : MAXIMUM_OBSTACLES_TO_CONSIDER;
+    auto &cached = path_globals.obstacle_reach;
+    if (!cached.valid || cached.changes != path_globals.obstacle_changes || cached.count != count ||
+        cached.monster_radius != avoidance->monster_radius ||
+        cached.friendly_monster_radius != avoidance->friendly_monster_radius)
     {
-        const obstacle *o = &avoidance->obstacles[i];
-        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
-                                         ? avoidance->friendly_monster_radius
-                                         : avoidance->monster_radius;
-        if (i == 0 || o->radius + mover_radius > widest) widest = o->radius + mover_radius;
+        cached.valid = true;
+        cached.changes = path_globals.obstacle_changes;
+        cached.count = count;
+        cached.monster_radius = avoidance->monster_radius;
+        cached.friendly_monster_radius = avoidance->friendly_monster_radius;
+        cached.widest = 0;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            const obstacle *o = &avoidance->obstacles[i];
+            const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
+                                             ? avoidance->friendly_monster_radius
+                                             : avoidance->monster_radius;
+            cached.reach[i] = o->radius + mover_radius;
+            if (i == 0 || cached.reach[i] > cached.widest) cached.widest = cached.reach[i];
+        }
     }
+    const int32_t widest = cached.widest;
     world_point2d far_end = start;
     if (d != 0)
     {
@@ -1449,13 +1478,10 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     const int64_t reach_high_x = (int64_t)(start.x < far_end.x ? far_end.x : start.x) + 1;
     const int64_t reach_low_y = (int64_t)(start.y < far_end.y ? start.y : far_end.y) - 2;
     const int64_t reach_high_y = (int64_t)(start.y < far_end.y ? far_end.y : start.y) + 1;
-    for (int32_t i = 0; i < avoidance->obstacle_count && !inside; ++i)
+    for (int32_t i = 0; i < count && !inside; ++i)
     {
         const obstacle *o = &avoidance->obstacles[i];
-        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
-                                         ? avoidance->friendly_monster_radius
-                                         : avoidance->monster_radius;
-        const int32_t r = o->radius + mover_radius, big_r = r + MINIMUM_AVOID_RADIUS;
+        const int32_t r = cached.reach[i], big_r = r + MINIMUM_AVOID_RADIUS;
         if (big_r <= 32767 && ((int64_t)o->center.x - reach_high_x >= big_r || reach_low_x - o->center.x >= big_r ||
                                (int64_t)o->center.y - reach_high_y >= big_r || reach_low_y - o->center.y >= big_r))
             continue;
@@ -1506,7 +1532,8 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
             chosen_big_r = big_r;
             chosen_d = distance;
             chosen_beta = beta;
-            chosen_mover_radius = mover_radius;
+            chosen_mover_radius = (o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                                  : avoidance->monster_radius;
             inside = stands_inside;
         }
     }
@@ -1590,7 +1617,11 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
                              start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
     if (inside)
     {
-        if (o->radius != 0) chain->generation += 1;
+        if (o->radius != 0)
+        {
+            chain->generation += 1;
+            path_globals.obstacle_changes += 1;
+        }
         o->radius = 0;
     }
     if (recorded && chain->levels == level + 1) chain->chosen[level] = o->object_index;
