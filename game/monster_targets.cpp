@@ -308,8 +308,10 @@ struct target_square
 
 // The best candidate of the square, in the order the cells' chains give.
 // With `skips_weighed` a candidate met again (through another ally) is not
-// weighed again.
-int32_t best_target_in_square(const target_square &square, bool skips_weighed)
+// weighed again; with `passes_over_losers` a candidate that cannot win even
+// at its plain distance is passed over before its root and bearing are
+// worked out.
+int32_t best_target_in_square(const target_square &square, bool skips_weighed, bool passes_over_losers)
 {
     const int32_t monster_index = square.monster_index;
     const monster_data *monster = square.monster;
@@ -415,7 +417,7 @@ int32_t best_target_in_square(const target_square &square, bool skips_weighed)
                 // penalty could overflow) are always worked out in full.
                 const int64_t dx = (int64_t)candidate_position.x - origin.x,
                               dy = (int64_t)candidate_position.y - origin.y;
-                if (dx > -(1 << 28) && dx < (1 << 28) && dy > -(1 << 28) && dy < (1 << 28))
+                if (passes_over_losers && dx > -(1 << 28) && dx < (1 << 28) && dy > -(1 << 28) && dy < (1 << 28))
                 {
                     const int64_t squared = dx * dx + dy * dy;
                     if (!wins([&](int32_t limit) { return limit > 0 && squared < (int64_t)limit * limit; })) continue;
@@ -553,11 +555,11 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
     square.penalised = mode == _closest_most_appropriate_target_target_died_scan && current_gameplay_version >= 1301;
     // Without the penalty a candidate's worth is its own, whoever led to it:
     // one already weighed can never beat the best it was weighed against.
-    const int32_t best = best_target_in_square(square, !square.penalised);
+    const int32_t best = best_target_in_square(square, !square.penalised, true);
     if (target_search.checking)
     {
         target_search.counts.searches_checked += 1;
-        const int32_t plain = best_target_in_square(square, false);
+        const int32_t plain = best_target_in_square(square, false, false);
         if (plain != best)
         {
             if (target_search.counts.mismatches < TARGET_SEARCH_MISMATCHES_LOGGED)
