@@ -1195,6 +1195,12 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     {
         const int16_t *row = get_scan_chain_row(y);
         if (!row) continue;
+        // The row's occupied cells of the block as bits (the block is 16
+        // wide), so that the walk goes from one to the next without a test
+        // of each empty cell, and an empty row costs nothing more.
+        static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
+        uint32_t occupied = occupied_cells(row, corner_x, right);
+        if (!occupied) continue;
         const int16_t *others = get_scan_chain_others_row(y);
         const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
         const bool row_skips = skips && others && y > 0 && y < mesh_height - 1 && top - here.y > -axis_limit &&
@@ -1219,11 +1225,6 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             skip_left = bound_left > 1 ? bound_left : 1;
             skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
         }
-        // The row's occupied cells of the block as bits (the block is 16
-        // wide), so that the walk goes from one to the next without a test
-        // of each empty cell.
-        static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
-        uint32_t occupied = occupied_cells(row, corner_x, right);
         for (; occupied; occupied &= occupied - 1)
         {
             const int32_t x = corner_x + std::countr_zero(occupied);
