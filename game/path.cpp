@@ -1447,9 +1447,22 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     const int32_t count = avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER ? avoidance->obstacle_count
                                                                                   : MAXIMUM_OBSTACLES_TO_CONSIDER;
     auto &cached = path_globals.obstacle_reach;
-    if (!cached.valid || cached.changes != path_globals.obstacle_changes || cached.count != count ||
-        cached.monster_radius != avoidance->monster_radius ||
-        cached.friendly_monster_radius != avoidance->friendly_monster_radius)
+    const auto reach_of = [&](int32_t i) {
+        const obstacle *o = &avoidance->obstacles[i];
+        return o->radius + ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                            : avoidance->monster_radius);
+    };
+    const bool current = cached.valid && cached.changes == path_globals.obstacle_changes && cached.count == count &&
+                         cached.monster_radius == avoidance->monster_radius &&
+                         cached.friendly_monster_radius == avoidance->friendly_monster_radius;
+    if (current && path_globals.chain.checking)
+    {
+        // The checker: the kept reaches against the obstacles as they are now.
+        bool same = true;
+        for (int32_t i = 0; i < count; ++i) same = same && cached.reach[i] == reach_of(i);
+        if (!same) path_globals.chain.counts.mismatches += 1;
+    }
+    if (!current)
     {
         cached.valid = true;
         cached.changes = path_globals.obstacle_changes;
@@ -1459,11 +1472,7 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
         cached.widest = 0;
         for (int32_t i = 0; i < count; ++i)
         {
-            const obstacle *o = &avoidance->obstacles[i];
-            const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
-                                             ? avoidance->friendly_monster_radius
-                                             : avoidance->monster_radius;
-            cached.reach[i] = o->radius + mover_radius;
+            cached.reach[i] = reach_of(i);
             if (i == 0 || cached.reach[i] > cached.widest) cached.widest = cached.reach[i];
         }
     }
