@@ -1035,7 +1035,6 @@ bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_da
     const monster_data *mover = m->monster;
     const monster_definition *definition = m->definition;
     const object_data *mover_object = m->object;
-    constexpr bool other_pauses = false; // refused by the caller
     // A moving ally going the same way refuses without its definition: in
     // a formation that has its orders, most units are refused here.
     const bool plain = m->plain;
@@ -1055,13 +1054,13 @@ bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_da
     const bool allied = mover_allied_with(m, other);
     if (other->action == _monster_action_moving)
     {
-        if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
+        if (allied && facing_within_quarter(object, mover_object) &&
             (mover->base_movement_speed <= other->base_movement_speed || farther_than(DISTANCE_TO_AVOID_SLOWPOKES)))
             return false;
         if (current_gameplay_version >= 1501 && (plain || walks_around) && (allied || plain))
         {
             if (current_gameplay_version < 1721 && (int16_t)mover_object->location.yaw >= 0) return false;
-            if (other_pauses || facing_within_quarter(object, mover_object)) return false;
+            if (facing_within_quarter(object, mover_object)) return false;
         }
     }
     const monster_definition *other_definition = definition_of_type(m, other->type);
@@ -1109,8 +1108,9 @@ bool object_is_obstacle(const monster_data *mover, const monster_definition *def
     return true;
 }
 
-// Bit x - first set for each cell x in first..end - 1 (at most 16) whose
-// scan chain is not empty.
+// Bit x - first set for each cell x in first..end - 1 (at most 32 of them)
+// whose scan chain is not empty; a row of 16, the obstacle block's width,
+// is read 8 cells at a time.
 uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
 {
 #if defined(__SSE2__)
