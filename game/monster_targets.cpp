@@ -308,8 +308,10 @@ struct target_square
 
 // The best candidate of the square, in the order the cells' chains give.
 // With `skips_weighed` a candidate met again (through another ally) is not
-// weighed again.
-int32_t best_target_in_square(const target_square &square, bool skips_weighed)
+// weighed again; with `passes_over_losers` a candidate that cannot win even
+// at its plain distance is passed over before its root and bearing are
+// worked out.
+int32_t best_target_in_square(const target_square &square, bool skips_weighed, bool passes_over_losers)
 {
     const int32_t monster_index = square.monster_index;
     const monster_data *monster = square.monster;
@@ -385,6 +387,41 @@ int32_t best_target_in_square(const target_square &square, bool skips_weighed)
                     candidate_monster ? (const object_data *)objects.get(candidate_monster->object_index) : nullptr;
                 if (!candidate_object) continue;
                 const world_point2d candidate_position = position_of(candidate_object);
+                const bool same_type = match_target && candidate_monster->type == match_target->type;
+                const bool autotargetable =
+                    !has_flags(candidate_monster->extra_flags, _monster_cannot_be_autotargeted_extra_flag);
+                // Whether the candidate at distance d becomes the best, with
+                // its score; `nearer_than(limit)` is `d < limit`.
+                int32_t score = 0;
+                const auto wins = [&](const auto &nearer_than) {
+                    const int32_t m = (same_type ? 1 : 0) + (nearer_than(definition->critical_distance) ? 1 : 0);
+                    score = 0;
+                    if (m > 0 || !match_target) score = m + (targets(candidate_monster, monster_index) ? 1 : 0);
+                    bool tie;
+                    if (penalised && nearer_than(best_distance) && (!match_target || same_type) &&
+                        has_flags(monster->flags, _monster_should_close_on_target_flag))
+                    {
+                        score = best_score;
+                        tie = true;
+                    }
+                    else
+                        tie = score == best_score;
+                    return (best == NONE || (tie && nearer_than(best_distance)) || score > best_score) && autotargetable;
+                };
+                // A nearer candidate never does worse (its score only rises
+                // and it only wins ties more), and the facing penalty only
+                // lengthens the distance: one that cannot win at its plain
+                // distance is passed over before the root and the bearing
+                // are worked out.  The plain distance is the floor root, so
+                // `d < limit` is `dx² + dy² < limit²`; far points (where the
+                // penalty could overflow) are always worked out in full.
+                const int64_t dx = (int64_t)candidate_position.x - origin.x,
+                              dy = (int64_t)candidate_position.y - origin.y;
+                if (passes_over_losers && dx > -(1 << 28) && dx < (1 << 28) && dy > -(1 << 28) && dy < (1 << 28))
+                {
+                    const int64_t squared = dx * dx + dy * dy;
+                    if (!wins([&](int32_t limit) { return limit > 0 && squared < (int64_t)limit * limit; })) continue;
+                }
                 int32_t d = distance2d(&candidate_position, &origin);
                 if (penalised)
                 {
@@ -397,21 +434,7 @@ int32_t best_target_in_square(const target_square &square, bool skips_weighed)
                     if (delta > 8192) d += d / 6;
                     if (delta > 16384) d += d / 4;
                 }
-                const bool same_type = match_target && candidate_monster->type == match_target->type;
-                const int32_t m = (same_type ? 1 : 0) + (d < definition->critical_distance ? 1 : 0);
-                int32_t score = 0;
-                if (m > 0 || !match_target) score = m + (targets(candidate_monster, monster_index) ? 1 : 0);
-                bool tie;
-                if (penalised && d < best_distance && (!match_target || same_type) &&
-                    has_flags(monster->flags, _monster_should_close_on_target_flag))
-                {
-                    score = best_score;
-                    tie = true;
-                }
-                else
-                    tie = score == best_score;
-                if ((best == NONE || (tie && d < best_distance) || score > best_score) &&
-                    !has_flags(candidate_monster->extra_flags, _monster_cannot_be_autotargeted_extra_flag))
+                if (wins([&](int32_t limit) { return d < limit; }))
                 {
                     best = candidate;
                     best_distance = d;
@@ -532,11 +555,11 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
     square.penalised = mode == _closest_most_appropriate_target_target_died_scan && current_gameplay_version >= 1301;
     // Without the penalty a candidate's worth is its own, whoever led to it:
     // one already weighed can never beat the best it was weighed against.
-    const int32_t best = best_target_in_square(square, !square.penalised);
+    const int32_t best = best_target_in_square(square, !square.penalised, true);
     if (target_search.checking)
     {
         target_search.counts.searches_checked += 1;
-        const int32_t plain = best_target_in_square(square, false);
+        const int32_t plain = best_target_in_square(square, false, false);
         if (plain != best)
         {
             if (target_search.counts.mismatches < TARGET_SEARCH_MISMATCHES_LOGGED)

@@ -54,9 +54,11 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode);
 
 // The check of the target search: a candidate met again through another ally
 // is weighed once (outside the target-died scan, whose weighing depends on
-// the ally that led to it).  With checking on, every search is done a second
-// time weighing every meeting, and a different choice is logged and counted
-// as a mismatch.  The fault (tests) skips every candidate after the first.
+// the ally that led to it), and a candidate that cannot win at its plain
+// distance is passed over before its distance and bearing are worked out.
+// With checking on, every search is done a second time weighing every
+// meeting in full, and a different choice is logged and counted as a
+// mismatch.  The fault (tests) skips every candidate after the first.
 struct target_search_check_counts
 {
     int64_t searches_checked, mismatches;

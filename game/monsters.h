@@ -256,6 +256,12 @@ struct monster_data
     int16_t type; // 'mons' definition index (an artifact may override it)
     uint32_t flags; // monster_flag_bits
     uint32_t extra_flags; // monster_extra_flag_bits
+    // In the record's first bytes, beside the flags: what the obstacle and
+    // target scans read of every unit they meet.
+    int8_t action; // monster_action, 1..16 once initialised
+    int8_t action_permutation;
+    int16_t base_movement_speed;
+    int16_t target_monster_index; // NONE
     int16_t object_index; // its object (owner 2, owner_index this unit)
     int16_t carrying_object_index; // the wielded object, NONE
     int16_t artifact_index; // artifact definition of the wielded object, NONE
@@ -266,11 +272,7 @@ struct monster_data
     uint8_t cell_impassability_flags; // build_cell_impassability_flags
     int8_t ticks_until_updating;
     uint16_t terrain_impassability_flags; // the definition's
-    int16_t repeated_obstruction_count;
     int16_t path_index; // NONE
-    int16_t path_segment_length;
-    int8_t waypoint_count; // 0..4
-    int8_t waypoint_index;
     angle desired_yaw;
     angle final_desired_yaw;
     world_point2d waypoints[MAXIMUM_WAYPOINTS_PER_MONSTER];
@@ -278,7 +280,6 @@ struct monster_data
     world_point2d target_location;
     world_point2d last_target_location;
     int16_t target_location_height;
-    int16_t target_monster_index; // NONE
     int16_t deferred_target_index;
     int16_t attack_timer;
     int16_t confusion_timer;
@@ -291,15 +292,16 @@ struct monster_data
     int16_t aggressor_monster_index;
     int16_t internal_command_identifier;
     short_fixed mana;
-    int16_t base_movement_speed;
     int16_t formation_identifier;
     int16_t formation_position; // local
     int16_t formation_index; // local
     int16_t last_formation_index; // local
     angle formation_angle;
     int16_t height_over_mesh;
-    int8_t action; // monster_action, 1..16 once initialised
-    int8_t action_permutation;
+    int16_t repeated_obstruction_count;
+    int16_t path_segment_length;
+    int8_t waypoint_count; // 0..4
+    int8_t waypoint_index;
     int8_t ammunition_count;
     uint8_t display_dirty_flags; // local: the status bar clears them as it draws
     uint8_t experience;

@@ -4,6 +4,9 @@
 
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cseries/log.h"
 #include "fire.h"
@@ -152,6 +155,19 @@ static struct path_globals
         bool checking, fault;
         obstacle_skipping_check_counts counts;
     } skipping; // of the obstacle collection
+    // Bumped whenever the obstacles change (a collection, a radius dropping
+    // to 0), so that what is worked out from them is known to be current.
+    uint32_t obstacle_changes;
+    // Each obstacle's reach (its radius and the mover's) and the widest, as
+    // of `changes`: the same for every level of a tangent search.
+    struct
+    {
+        uint32_t changes;
+        int32_t count, monster_radius, friendly_monster_radius;
+        int32_t widest;
+        int32_t reach[MAXIMUM_OBSTACLES_TO_CONSIDER];
+        bool valid;
+    } obstacle_reach;
 } path_globals;
 
 // ---- life cycle ----------------------------------------------------------------
@@ -940,9 +956,12 @@ bool scenery_definition_is_netgame_flag(int32_t index)
     return definition && (definition->flags & _scenery_is_netgame_flag_flag);
 }
 
+// angular_difference(a, b) < QUARTER_CIRCLE, worked out here: the obstacle
+// collection asks it of most units it meets.
 bool facing_within_quarter(const object_data *a, const object_data *b)
 {
-    return angular_difference(a->location.yaw, b->location.yaw) < QUARTER_CIRCLE;
+    const int32_t difference = (angle)(a->location.yaw - b->location.yaw);
+    return (difference > HALF_CIRCLE ? FULL_CIRCLE - difference : difference) < QUARTER_CIRCLE;
 }
 
 // What the obstacle test needs of the mover, worked out once per call rather
@@ -1007,18 +1026,15 @@ static const monster_definition *definition_of_type(mover_facts *m, int32_t type
 }
 
 // Whether another unit's object counts as an obstacle for the mover; fills
-// the obstacle's radius and flags when it does.
+// the obstacle's radius and flags when it does.  Every test only refuses, so
+// their order changes no answer: the caller has already refused the units
+// whose own records refuse them (pausing for an obstacle, invisible, still
+// to plan after an order) and those beyond the distance bound.
 bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_data *object, obstacle *result)
 {
     const monster_data *mover = m->monster;
     const monster_definition *definition = m->definition;
     const object_data *mover_object = m->object;
-    // Every test below only refuses, so their order changes no answer: the
-    // ones that read the unit alone come first (a unit that has still to plan
-    // after an order, in the order's tick, is refused here).
-    const bool other_pauses = (object->flags & _object_pausing_for_obstacle_to_move_flag) != 0;
-    if (other_pauses || (other->extra_flags & _monster_is_invisible_extra_flag)) return false;
-    if (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)) return false;
     // A moving ally going the same way refuses without its definition: in
     // a formation that has its orders, most units are refused here.
     const bool plain = m->plain;
@@ -1038,13 +1054,13 @@ bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_da
     const bool allied = mover_allied_with(m, other);
     if (other->action == _monster_action_moving)
     {
-        if (allied && !other_pauses && facing_within_quarter(object, mover_object) &&
+        if (allied && facing_within_quarter(object, mover_object) &&
             (mover->base_movement_speed <= other->base_movement_speed || farther_than(DISTANCE_TO_AVOID_SLOWPOKES)))
             return false;
         if (current_gameplay_version >= 1501 && (plain || walks_around) && (allied || plain))
         {
             if (current_gameplay_version < 1721 && (int16_t)mover_object->location.yaw >= 0) return false;
-            if (other_pauses || facing_within_quarter(object, mover_object)) return false;
+            if (facing_within_quarter(object, mover_object)) return false;
         }
     }
     const monster_definition *other_definition = definition_of_type(m, other->type);
@@ -1092,9 +1108,29 @@ bool object_is_obstacle(const monster_data *mover, const monster_definition *def
     return true;
 }
 
+// Bit x - first set for each cell x in first..end - 1 (at most 32 of them)
+// whose scan chain is not empty; a row of 16, the obstacle block's width,
+// is read 8 cells at a time.
+uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
+{
+#if defined(__SSE2__)
+    if (end - first == 16)
+    {
+        const __m128i empty = _mm_set1_epi16(NONE);
+        const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(row + first)), empty);
+        const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(row + first + 8)), empty);
+        return ~(uint32_t)_mm_movemask_epi8(_mm_packs_epi16(low, high)) & 0xFFFFu;
+    }
+#endif
+    uint32_t occupied = 0;
+    for (int32_t x = first; x < end; ++x) occupied |= (uint32_t)(row[x] != NONE) << (x - first);
+    return occupied;
+}
+
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
+    path_globals.obstacle_changes += 1;
     obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
     const angle turned = (angle)(mover->desired_yaw + 0x2000);
     const int32_t quarter = turned >> 14;
@@ -1159,6 +1195,12 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     {
         const int16_t *row = get_scan_chain_row(y);
         if (!row) continue;
+        // The row's occupied cells of the block as bits (the block is 16
+        // wide), so that the walk goes from one to the next without a test
+        // of each empty cell, and an empty row costs nothing more.
+        static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
+        uint32_t occupied = occupied_cells(row, corner_x, right);
+        if (!occupied) continue;
         const int16_t *others = get_scan_chain_others_row(y);
         const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
         const bool row_skips = skips && others && y > 0 && y < mesh_height - 1 && top - here.y > -axis_limit &&
@@ -1183,9 +1225,9 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             skip_left = bound_left > 1 ? bound_left : 1;
             skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
         }
-        for (int32_t x = corner_x; x < right; ++x)
+        for (; occupied; occupied &= occupied - 1)
         {
-            if (row[x] == NONE) continue;
+            const int32_t x = corner_x + std::countr_zero(occupied);
             const bool skipped = x >= skip_left && x <= skip_right && (x < near_left || x > near_right) &&
                                  (others[x] == 0 || skipping.fault);
             if (skipped)
@@ -1402,15 +1444,39 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     // lies on the longest one, and a centre `big_r` or more outside the
     // longest's box along one axis is passed over (below) before its own
     // segment is worked out.
-    int32_t widest = 0;
-    for (int32_t i = 0; i < avoidance->obstacle_count; ++i)
-    {
+    const int32_t count = avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER ? avoidance->obstacle_count
+                                                                                  : MAXIMUM_OBSTACLES_TO_CONSIDER;
+    auto &cached = path_globals.obstacle_reach;
+    const auto reach_of = [&](int32_t i) {
         const obstacle *o = &avoidance->obstacles[i];
-        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
-                                         ? avoidance->friendly_monster_radius
-                                         : avoidance->monster_radius;
-        if (i == 0 || o->radius + mover_radius > widest) widest = o->radius + mover_radius;
+        return o->radius + ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                            : avoidance->monster_radius);
+    };
+    const bool current = cached.valid && cached.changes == path_globals.obstacle_changes && cached.count == count &&
+                         cached.monster_radius == avoidance->monster_radius &&
+                         cached.friendly_monster_radius == avoidance->friendly_monster_radius;
+    if (current && path_globals.chain.checking)
+    {
+        // The checker: the kept reaches against the obstacles as they are now.
+        bool same = true;
+        for (int32_t i = 0; i < count; ++i) same = same && cached.reach[i] == reach_of(i);
+        if (!same) path_globals.chain.counts.mismatches += 1;
     }
+    if (!current)
+    {
+        cached.valid = true;
+        cached.changes = path_globals.obstacle_changes;
+        cached.count = count;
+        cached.monster_radius = avoidance->monster_radius;
+        cached.friendly_monster_radius = avoidance->friendly_monster_radius;
+        cached.widest = 0;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            cached.reach[i] = reach_of(i);
+            if (i == 0 || cached.reach[i] > cached.widest) cached.widest = cached.reach[i];
+        }
+    }
+    const int32_t widest = cached.widest;
     world_point2d far_end = start;
     if (d != 0)
     {
@@ -1422,13 +1488,10 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     const int64_t reach_high_x = (int64_t)(start.x < far_end.x ? far_end.x : start.x) + 1;
     const int64_t reach_low_y = (int64_t)(start.y < far_end.y ? start.y : far_end.y) - 2;
     const int64_t reach_high_y = (int64_t)(start.y < far_end.y ? far_end.y : start.y) + 1;
-    for (int32_t i = 0; i < avoidance->obstacle_count && !inside; ++i)
+    for (int32_t i = 0; i < count && !inside; ++i)
     {
         const obstacle *o = &avoidance->obstacles[i];
-        const int32_t mover_radius = (o->flags & _obstacle_is_friendly_monster_flag)
-                                         ? avoidance->friendly_monster_radius
-                                         : avoidance->monster_radius;
-        const int32_t r = o->radius + mover_radius, big_r = r + MINIMUM_AVOID_RADIUS;
+        const int32_t r = cached.reach[i], big_r = r + MINIMUM_AVOID_RADIUS;
         if (big_r <= 32767 && ((int64_t)o->center.x - reach_high_x >= big_r || reach_low_x - o->center.x >= big_r ||
                                (int64_t)o->center.y - reach_high_y >= big_r || reach_low_y - o->center.y >= big_r))
             continue;
@@ -1479,7 +1542,8 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
             chosen_big_r = big_r;
             chosen_d = distance;
             chosen_beta = beta;
-            chosen_mover_radius = mover_radius;
+            chosen_mover_radius = (o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                                  : avoidance->monster_radius;
             inside = stands_inside;
         }
     }
@@ -1563,7 +1627,11 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
                              start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
     if (inside)
     {
-        if (o->radius != 0) chain->generation += 1;
+        if (o->radius != 0)
+        {
+            chain->generation += 1;
+            path_globals.obstacle_changes += 1;
+        }
         o->radius = 0;
     }
     if (recorded && chain->levels == level + 1) chain->chosen[level] = o->object_index;

@@ -15,15 +15,15 @@ class record_reader
 {
   public:
     explicit record_reader(datum_globals *array)
-        : array_(array), capacity_(array && array->blocks ? array->capacity : 0),
+        : array_(array), capacity_(array && array->blocks && array->capacity > 0 ? array->capacity : 0),
           first_(array && array->blocks && array->capacity <= array->maximum_count ? array->blocks[0] : nullptr),
           size_(array ? (size_t)array->size : 0)
     {
     }
     void *get(int32_t index) const
     {
-        if (index < 0 || index >= capacity_) return nullptr;
-        if (!first_) return get_datum(array_, index);
+        if ((uint32_t)index >= (uint32_t)capacity_) return nullptr; // capacity_ >= 0: one test for both ends
+        if (!first_) [[unlikely]] return get_datum(array_, index);
         uint8_t *record = first_ + (size_t)index * size_;
         int16_t identifier;
         memcpy(&identifier, record, sizeof(identifier));

@@ -117,6 +117,58 @@ TEST_F(monster_targets_test, higher_scores_win_then_the_nearer_then_the_first_fo
     EXPECT_EQ(closest_most_appropriate_target(hunter, 0), NONE);
 }
 
+// Distances are floor roots: a candidate is passed over when it cannot win
+// at its plain distance, compared squared, before its root and its facing
+// penalty are worked out, and the choice is still that of the whole search
+// (the checker weighs every candidate in full).
+TEST_F(monster_targets_test, candidates_at_the_edges_of_the_floor_root_and_the_penalty_are_chosen_as_in_full)
+{
+    struct
+    {
+        const char *what;
+        bool target_died; // the hunter had a target, east, and it died: the facing penalty counts
+        int16_t critical;
+        world_point2d a, b; // offsets from the hunter; a is found first
+        bool b_attacks_the_hunter;
+        bool b_wins;
+    } const rows[] = {
+        {"equal after the floor root: the first found", false, 0, {3, -1000}, {0, 1000}, false, false},
+        {"one nearer after the floor root", false, 0, {0, -1001}, {0, 1000}, false, true},
+        {"just inside the critical distance it ties the attacker and is nearer", false, 1000, {0, -999}, {0, 1500},
+         true, false},
+        {"a root of exactly the critical distance is outside it", false, 1000, {1, -1000}, {0, 1500}, true, true},
+        {"behind, the penalty outweighs being nearer", true, 0, {-1000, 0}, {1500, 0}, false, true},
+        {"behind, but not by more than the penalty adds", true, 0, {-1000, 0}, {1700, 0}, false, false},
+    };
+    start_world();
+    plain_definition(10);
+    for (const auto &r : rows)
+    {
+        SCOPED_TRACE(r.what);
+        definition()->critical_distance = r.critical;
+        const world_point2d here = cell_centre(20, 20);
+        const int32_t hunter = make_unit(0, here);
+        const int32_t a = make_unit(1, {here.x + r.a.x, here.y + r.a.y});
+        const int32_t b = make_unit(1, {here.x + r.b.x, here.y + r.b.y});
+        if (r.b_attacks_the_hunter) aim(b, hunter);
+        int32_t mode = _closest_most_appropriate_target_periodic_scan, old_target = NONE;
+        if (r.target_died)
+        {
+            old_target = make_unit(1, {here.x + 3000, here.y});
+            aim(hunter, old_target);
+            unit(hunter)->desired_yaw = 0;
+            mode = _closest_most_appropriate_target_target_died_scan;
+        }
+        set_target_search_checking(true);
+        EXPECT_EQ(closest_most_appropriate_target(hunter, mode), r.b_wins ? b : a);
+        EXPECT_EQ(get_target_search_check_counts().searches_checked, 1);
+        EXPECT_EQ(get_target_search_check_counts().mismatches, 0);
+        set_target_search_checking(false);
+        for (int32_t index : {hunter, a, b, old_target})
+            if (index != NONE) delete_monster(index, false);
+    }
+}
+
 TEST_F(monster_targets_test, a_unit_becoming_idle_only_joins_the_fights_of_its_own_kind)
 {
     start_world();
