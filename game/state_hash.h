@@ -92,19 +92,35 @@ struct state_hash_cursor
 // record's own bytes alone keeps, per slot, a copy of the record and the CRC
 // of the bytes it gave.  A record equal to its copy byte for byte (the arrows
 // lying on the ground, the scenery, the resting dead) is neither written nor
-// read by the CRC again: its kept CRC joins the others by CRC combination,
-// which gives the value the bytes themselves would.  Any write to a record,
-// by whichever code, changes its bytes, so no writer has to report a change.
-// The cache is local, never hashed, and may be forgotten at any time.
+// read by the CRC again.  Any write to a record, by whichever code, changes
+// its bytes, so no writer has to report a change.  Every kept CRC joins the
+// others by CRC combination, which gives the value the bytes themselves
+// would.  The cache is local, never hashed, and may be forgotten at any time.
+//
+// A record that changed is not written out again either.  The CRC is linear:
+// for two byte strings of one length, crc(A) ^ crc(B) depends on A ^ B alone.
+// A writer that only moves, swaps, sign- or zero-extends and masks the
+// record's bits (each hashed bit the XOR of record bits, plus what the slot
+// alone gives) keeps that linearity, so the new CRC is the kept one XOR what
+// each byte that differs from the copy contributes, looked up in a table per
+// half of a record byte.  The tables are made once by writing probe records, and
+// proved on random ones; a writer they do not describe (a condition, a
+// lookup) is logged and has its changed records written out as before.
 struct state_hash_record_cache
 {
-    // The copies, one record size each; a slot without one holds zeros,
-    // which no used record equals (its identifier is not 0).
+    // The copies, one record size each; a slot without one holds zeros.
     std::vector<uint8_t> records;
     std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave, where known
-    std::vector<uint8_t> known; // whether the slot's CRC is (taken once it is at rest)
+    std::vector<uint8_t> known; // whether the slot's CRC is
     std::vector<uint32_t> gathered; // one pass's CRCs in slot order
     crc32_shift shift = {}; // for the hashed size (size 0 until the first pass)
+    // What each half of a record's byte adds to the CRC of the hashed bytes,
+    // for each of its 16 values ([(byte * 2 + high half) * 16 + value]), and
+    // per 8-byte word of the record the bytes any hashed byte depends on (0xFF
+    // each).  Kept across maps: they depend on the writer alone.
+    std::vector<uint32_t> nibble_tables;
+    std::vector<uint64_t> hashed_bytes;
+    int8_t linear = -1; // whether the tables describe the writer; -1: not probed yet
     // Test seam: a slot whose record counts as unchanged (its copy and CRC
     // are not renewed), NONE without one.
     int32_t fault_slot = NONE;
@@ -127,6 +143,14 @@ void state_hash_flush(uint32_t *hash);
 void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t count, size_t record_size,
                                      size_t hash_size);
 
+// Writes the hashed bytes of the record at `record` (of slot 0) to `out`.
+typedef void (*state_hash_probe_writer)(const void *context, const uint8_t *record, uint8_t *out);
+// Makes cache->nibble_tables and hashed_bytes by writing probe records of
+// `record_size` bytes, and sets cache->linear (logged when the writer is not
+// linear).
+void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_size, size_t hash_size,
+                                 const void *context, state_hash_probe_writer write);
+
 template <size_t SIZE> inline bool state_hash_records_are_equal(const uint8_t *a, const uint8_t *b)
 {
 #if defined(__SSE2__)
@@ -143,57 +167,108 @@ template <size_t SIZE> inline bool state_hash_records_are_equal(const uint8_t *a
 #endif
 }
 
+// What turning the record `before` into `after` (SIZE bytes each) does to the
+// CRC of its hashed bytes, from the cache's tables: for each 8-byte word with
+// a hashed byte changed, its sixteen half-bytes' entries, all looked up (no
+// branch per byte to mispredict; the tables stay in the first-level cache).
+template <size_t SIZE>
+inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, const uint8_t *before,
+                                         const uint8_t *after)
+{
+    const uint32_t *tables = cache->nibble_tables.data();
+    const uint64_t *hashed = cache->hashed_bytes.data();
+    uint32_t change = 0;
+#pragma GCC unroll 32
+    for (size_t word = 0; word < (SIZE + 7) / 8; ++word)
+    {
+        const size_t offset = 8 * word, length = SIZE - offset < 8 ? SIZE - offset : 8;
+        uint64_t a = 0, b = 0;
+        memcpy(&a, before + offset, length);
+        memcpy(&b, after + offset, length);
+        if constexpr (std::endian::native == std::endian::big)
+        {
+            a = __builtin_bswap64(a);
+            b = __builtin_bswap64(b);
+        }
+        const uint64_t difference = (a ^ b) & hashed[word];
+        if (!difference) continue;
+        const uint32_t *word_tables = tables + offset * 32;
+        uint32_t even = 0, odd = 0;
+#pragma GCC unroll 8
+        for (unsigned nibble = 0; nibble < 16; nibble += 2)
+        {
+            even ^= word_tables[nibble * 16 + ((difference >> (4 * nibble)) & 15)];
+            odd ^= word_tables[(nibble + 1) * 16 + ((difference >> (4 * nibble + 4)) & 15)];
+        }
+        change ^= even ^ odd;
+    }
+    return change;
+}
+
 // Adds the records of slots 0 to count - 1 that `get(index)` gives (a null
 // pointer: a free slot, which adds nothing), each as the HASH_SIZE bytes that
-// `write(index, record, out)` writes.  A record that changed since the last
-// pass is written into the hash's bytes as before (a unit on the move would
-// never use a CRC of its own); one that did not joins by its kept CRC,
-// which is taken once, the first time it is found at rest.  The value is the
-// one writing every record's bytes in turn gives.  A used record's first
-// field is its identifier, never 0.
+// `write(index, record, out)` writes.  A slot's record is written out once,
+// the first time it is seen; after that its CRC follows its changes through
+// the byte tables (above), and every CRC joins the hash by combination.  The
+// value is the one writing every record's bytes in turn gives.  A used
+// record's first field is its identifier, never 0.
 template <class Record, size_t HASH_SIZE, class Get, class Write>
 void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, int32_t count, Get get, Write write)
 {
     static_assert(offsetof(Record, identifier) == 0 && sizeof(Record{}.identifier) == 2);
-    const bool afresh = state_hash_writes_afresh();
-    if (!afresh) prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
+    static_assert(alignof(Record) <= alignof(uint64_t), "probe records are made of 8-byte words");
+    if (state_hash_writes_afresh())
+    {
+        for (int32_t index = 0; index < count; ++index)
+        {
+            const Record *record = get(index);
+            if (!record) continue;
+            uint8_t unbatched[HASH_SIZE];
+            uint8_t *out = state_hash_begin_record(hash, HASH_SIZE, unbatched);
+            write(index, record, out);
+            state_hash_end_record(hash, out, out + HASH_SIZE, unbatched, HASH_SIZE);
+        }
+        return;
+    }
+    if (cache->linear < 0)
+        make_state_hash_byte_tables(cache, sizeof(Record), HASH_SIZE, &write,
+                                    [](const void *context, const uint8_t *record, uint8_t *out) {
+                                        (*(const Write *)context)(0, (const Record *)record, out);
+                                    });
+    prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
     uint32_t *gathered = cache->gathered.data(), *crcs = cache->crcs.data();
     uint8_t *copies = cache->records.data(), *known = cache->known.data();
     const int32_t fault_slot = cache->fault_slot;
-    size_t gathered_count = 0; // kept CRCs waiting, after every byte added to the hash
+    const bool linear = cache->linear > 0;
+    size_t gathered_count = 0;
     for (int32_t index = 0; index < count; ++index)
     {
         const uint8_t *record = (const uint8_t *)get(index);
         if (!record) continue;
-        uint8_t *copy = afresh ? nullptr : copies + (size_t)index * sizeof(Record);
-        if (afresh || (!state_hash_records_are_equal<sizeof(Record)>(copy, record) &&
-                       (index != fault_slot || (copy[0] == 0 && copy[1] == 0))))
-        {
-            if (gathered_count)
-            {
-                *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
-                gathered_count = 0;
-            }
-            uint8_t unbatched[HASH_SIZE];
-            uint8_t *out = state_hash_begin_record(hash, HASH_SIZE, unbatched);
-            write(index, (const Record *)record, out);
-            state_hash_end_record(hash, out, out + HASH_SIZE, unbatched, HASH_SIZE);
-            if (afresh) continue;
-            memcpy(copy, record, sizeof(Record));
-            known[index] = 0;
-            continue;
-        }
+        uint8_t *copy = copies + (size_t)index * sizeof(Record);
         if (!known[index])
         {
             uint8_t bytes[HASH_SIZE];
             write(index, (const Record *)record, bytes);
             crcs[index] = crc32_of(bytes, HASH_SIZE);
+            memcpy(copy, record, sizeof(Record));
             known[index] = 1;
         }
-        if (!gathered_count) state_hash_flush(hash);
+        else if (!state_hash_records_are_equal<sizeof(Record)>(copy, record) && index != fault_slot)
+        {
+            if (linear) crcs[index] ^= state_hash_record_change<sizeof(Record)>(cache, copy, record);
+            else
+            {
+                uint8_t bytes[HASH_SIZE];
+                write(index, (const Record *)record, bytes);
+                crcs[index] = crc32_of(bytes, HASH_SIZE);
+            }
+            memcpy(copy, record, sizeof(Record));
+        }
         gathered[gathered_count++] = crcs[index];
     }
-    if (gathered_count) *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
+    state_hash_flush(hash);
+    *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
 }
 
 // ---- the hash ---------------------------------------------------------------
