@@ -148,9 +148,13 @@ void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t cou
     {
         cache->records.resize(slots * record_size, 0);
         cache->crcs.resize(slots);
-        cache->known.resize(slots, 0);
     }
-    if (cache->gathered.size() < slots) cache->gathered.resize(slots);
+    if (cache->gathered.size() < slots)
+    {
+        cache->gathered.resize(slots);
+        cache->changed.resize(slots);
+        cache->places.resize(slots);
+    }
     if (cache->shift.size != hash_size) crc32_make_shift(&cache->shift, hash_size);
 }
 
@@ -162,23 +166,22 @@ void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_s
     std::vector<uint8_t> out(hash_size), zero_out(hash_size);
     write(context, probe, zero_out.data());
     const uint32_t zero_crc = crc32_of(zero_out.data(), hash_size);
-    cache->nibble_tables.assign(words.size() * 8 * 2 * 16, 0);
-    cache->hashed_bytes.assign(words.size(), 0);
+    cache->byte_tables.assign(record_size * 256, 0);
+    cache->hashed_bytes.assign((record_size + 63) / 64 + 1, 0);
     for (size_t byte = 0; byte < record_size; ++byte)
-        for (unsigned half = 0; half < 2; ++half)
+    {
+        uint32_t *table = &cache->byte_tables[byte * 256];
+        for (unsigned bit = 0; bit < 8; ++bit)
         {
-            uint32_t *table = &cache->nibble_tables[(byte * 2 + half) * 16];
-            for (unsigned bit = 0; bit < 4; ++bit)
-            {
-                probe[byte] = (uint8_t)(1u << (4 * half + bit));
-                write(context, probe, out.data());
-                probe[byte] = 0;
-                if (out != zero_out) cache->hashed_bytes[byte / 8] |= (uint64_t)0xFF << (8 * (byte % 8));
-                table[1u << bit] = crc32_of(out.data(), hash_size) ^ zero_crc;
-            }
-            for (unsigned value = 3; value < 16; ++value)
-                if (value & (value - 1)) table[value] = table[value & (value - 1)] ^ table[value & (0u - value)];
+            probe[byte] = (uint8_t)(1u << bit);
+            write(context, probe, out.data());
+            probe[byte] = 0;
+            if (out != zero_out) cache->hashed_bytes[byte / 64] |= (uint64_t)1 << (byte % 64);
+            table[1u << bit] = crc32_of(out.data(), hash_size) ^ zero_crc;
         }
+        for (unsigned value = 3; value < 256; ++value)
+            if (value & (value - 1)) table[value] = table[value & (value - 1)] ^ table[value & (0u - value)];
+    }
     // Proved on records of random bytes (a generator of its own: the game's
     // are synchronized) and on all ones: a writer with a condition or a
     // lookup in it parts from its tables on nearly every one.
@@ -195,9 +198,7 @@ void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_s
         }
         write(context, probe, out.data());
         uint32_t expected = zero_crc;
-        for (size_t byte = 0; byte < record_size; ++byte)
-            expected ^= cache->nibble_tables[(byte * 2) * 16 + (probe[byte] & 15)] ^
-                        cache->nibble_tables[(byte * 2 + 1) * 16 + (probe[byte] >> 4)];
+        for (size_t byte = 0; byte < record_size; ++byte) expected ^= cache->byte_tables[byte * 256 + probe[byte]];
         linear = expected == crc32_of(out.data(), hash_size);
     }
     if (!linear)

@@ -16,6 +16,7 @@
 
 #include "cseries/crc.h"
 #include "cseries/cseries.h"
+#include "tag_files/data.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -103,22 +104,22 @@ struct state_hash_cursor
 // record's bits (each hashed bit the XOR of record bits, plus what the slot
 // alone gives) keeps that linearity, so the new CRC is the kept one XOR what
 // each byte that differs from the copy contributes, looked up in a table per
-// half of a record byte.  The tables are made once by writing probe records, and
+// record byte.  The tables are made once by writing probe records, and
 // proved on random ones; a writer they do not describe (a condition, a
 // lookup) is logged and has its changed records written out as before.
 struct state_hash_record_cache
 {
     // The copies, one record size each; a slot without one holds zeros.
     std::vector<uint8_t> records;
-    std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave, where known
-    std::vector<uint8_t> known; // whether the slot's CRC is
+    std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave (where there is one)
     std::vector<uint32_t> gathered; // one pass's CRCs in slot order
+    std::vector<int32_t> changed, places; // one pass's renewed slots, and where in `gathered` their CRCs go
     crc32_shift shift = {}; // for the hashed size (size 0 until the first pass)
-    // What each half of a record's byte adds to the CRC of the hashed bytes,
-    // for each of its 16 values ([(byte * 2 + high half) * 16 + value]), and
-    // per 8-byte word of the record the bytes any hashed byte depends on (0xFF
-    // each).  Kept across maps: they depend on the writer alone.
-    std::vector<uint32_t> nibble_tables;
+    // What a byte of the record adds to the CRC of the hashed bytes, for each
+    // of its 256 values ([byte * 256 + value]), and a bit per record byte
+    // (64 a word) for the bytes any hashed byte depends on.  Kept across
+    // maps: they depend on the writer alone.
+    std::vector<uint32_t> byte_tables;
     std::vector<uint64_t> hashed_bytes;
     int8_t linear = -1; // whether the tables describe the writer; -1: not probed yet
     // Test seam: a slot whose record counts as unchanged (its copy and CRC
@@ -129,7 +130,6 @@ struct state_hash_record_cache
     {
         records.clear();
         crcs.clear();
-        known.clear();
     }
 };
 
@@ -145,7 +145,7 @@ void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t cou
 
 // Writes the hashed bytes of the record at `record` (of slot 0) to `out`.
 typedef void (*state_hash_probe_writer)(const void *context, const uint8_t *record, uint8_t *out);
-// Makes cache->nibble_tables and hashed_bytes by writing probe records of
+// Makes cache->byte_tables and hashed_bytes by writing probe records of
 // `record_size` bytes, and sets cache->linear (logged when the writer is not
 // linear).
 void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_size, size_t hash_size,
@@ -154,74 +154,92 @@ void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_s
 template <size_t SIZE> inline bool state_hash_records_are_equal(const uint8_t *a, const uint8_t *b)
 {
 #if defined(__SSE2__)
+    static_assert(SIZE >= 16);
     constexpr size_t WHOLE = SIZE / 16 * 16;
     __m128i difference = _mm_setzero_si128();
 #pragma GCC unroll 32
     for (size_t offset = 0; offset < WHOLE; offset += 16)
         difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + offset)),
                                                              _mm_loadu_si128((const __m128i *)(b + offset))));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xFFFF &&
-           memcmp(a + WHOLE, b + WHOLE, SIZE - WHOLE) == 0;
+    // The last bytes as the last 16, over some already compared.
+    if constexpr (WHOLE < SIZE)
+        difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + SIZE - 16)),
+                                                             _mm_loadu_si128((const __m128i *)(b + SIZE - 16))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xFFFF;
 #else
     return memcmp(a, b, SIZE) == 0;
 #endif
 }
 
 // What turning the record `before` into `after` (SIZE bytes each) does to the
-// CRC of its hashed bytes, from the cache's tables: for each 8-byte word with
-// a hashed byte changed, its sixteen half-bytes' entries, all looked up (no
-// branch per byte to mispredict; the tables stay in the first-level cache).
+// CRC of its hashed bytes, from the cache's tables: one lookup per hashed
+// byte that differs (a unit that walked changes a few of its hundreds).
 template <size_t SIZE>
 inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, const uint8_t *before,
                                          const uint8_t *after)
 {
-    const uint32_t *tables = cache->nibble_tables.data();
+    static_assert(SIZE >= 16);
+    constexpr size_t CHUNKS = (SIZE + 15) / 16, GROUPS = (CHUNKS + 3) / 4;
+    alignas(16) uint8_t difference[CHUNKS * 16];
+    uint64_t differing[GROUPS] = {}; // bit b: byte b differs
+#if defined(__SSE2__)
+#pragma GCC unroll 32
+    for (size_t chunk = 0; chunk < CHUNKS; ++chunk)
+    {
+        // The last chunk is read as the record's last 16 bytes (its first
+        // ones again the previous chunk's last, which it writes alike).
+        constexpr size_t BEYOND = (CHUNKS * 16 - SIZE) % 16;
+        const size_t start = chunk + 1 < CHUNKS ? 16 * chunk : SIZE - 16;
+        const __m128i d = _mm_xor_si128(_mm_loadu_si128((const __m128i *)(before + start)),
+                                        _mm_loadu_si128((const __m128i *)(after + start)));
+        _mm_storeu_si128((__m128i *)(difference + start), d);
+        uint32_t differs = ~(uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(d, _mm_setzero_si128())) & 0xFFFFu;
+        if (chunk + 1 == CHUNKS) differs >>= BEYOND;
+        differing[chunk / 4] |= (uint64_t)differs << (16 * (chunk % 4));
+    }
+#else
+    for (size_t byte = 0; byte < CHUNKS * 16; ++byte)
+    {
+        difference[byte] = byte < SIZE ? before[byte] ^ after[byte] : 0;
+        differing[byte / 64] |= (uint64_t)(difference[byte] != 0) << (byte % 64);
+    }
+#endif
+    const uint32_t *tables = cache->byte_tables.data();
     const uint64_t *hashed = cache->hashed_bytes.data();
     uint32_t change = 0;
-#pragma GCC unroll 32
-    for (size_t word = 0; word < (SIZE + 7) / 8; ++word)
-    {
-        const size_t offset = 8 * word, length = SIZE - offset < 8 ? SIZE - offset : 8;
-        uint64_t a = 0, b = 0;
-        memcpy(&a, before + offset, length);
-        memcpy(&b, after + offset, length);
-        if constexpr (std::endian::native == std::endian::big)
+    for (size_t group = 0; group < GROUPS; ++group)
+        for (uint64_t bits = differing[group] & hashed[group]; bits; bits &= bits - 1)
         {
-            a = __builtin_bswap64(a);
-            b = __builtin_bswap64(b);
+            const size_t byte = 64 * group + (size_t)__builtin_ctzll(bits);
+            change ^= tables[byte * 256 + difference[byte]];
         }
-        const uint64_t difference = (a ^ b) & hashed[word];
-        if (!difference) continue;
-        const uint32_t *word_tables = tables + offset * 32;
-        uint32_t even = 0, odd = 0;
-#pragma GCC unroll 8
-        for (unsigned nibble = 0; nibble < 16; nibble += 2)
-        {
-            even ^= word_tables[nibble * 16 + ((difference >> (4 * nibble)) & 15)];
-            odd ^= word_tables[(nibble + 1) * 16 + ((difference >> (4 * nibble + 4)) & 15)];
-        }
-        change ^= even ^ odd;
-    }
     return change;
 }
 
-// Adds the records of slots 0 to count - 1 that `get(index)` gives (a null
-// pointer: a free slot, which adds nothing), each as the HASH_SIZE bytes that
-// `write(index, record, out)` writes.  A slot's record is written out once,
-// the first time it is seen; after that its CRC follows its changes through
-// the byte tables (above), and every CRC joins the hash by combination.  The
-// value is the one writing every record's bytes in turn gives.  A used
-// record's first field is its identifier, never 0.
-template <class Record, size_t HASH_SIZE, class Get, class Write>
-void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, int32_t count, Get get, Write write)
+// Adds the used records of `array`'s slots 0 to count - 1 (a free slot adds
+// nothing), each as the HASH_SIZE bytes that `write(index, record, out)`
+// writes.  A slot's record is written out once, the first time it is seen;
+// after that its CRC follows its changes through the tables (above), and
+// every CRC joins the hash by combination.  The value is the one writing
+// every record's bytes in turn gives.
+//
+// One pass over the slots finds what changed with no branch per slot (most
+// slots are at rest, and which are not follows no pattern a predictor could
+// learn): it sets aside the CRC of every used slot and notes the changed ones
+// with the place of their CRC; a second pass renews those alone.
+template <class Record, size_t HASH_SIZE, class Write>
+void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, datum_globals *array, int32_t count,
+                                 Write write)
 {
     static_assert(offsetof(Record, identifier) == 0 && sizeof(Record{}.identifier) == 2);
     static_assert(alignof(Record) <= alignof(uint64_t), "probe records are made of 8-byte words");
+    if (!array->blocks || count <= 0) return;
+    if (!VASSERT(array->size == (int32_t)sizeof(Record), "state hash records of the wrong size")) return;
     if (state_hash_writes_afresh())
     {
         for (int32_t index = 0; index < count; ++index)
         {
-            const Record *record = get(index);
+            const Record *record = (const Record *)get_datum(array, index);
             if (!record) continue;
             uint8_t unbatched[HASH_SIZE];
             uint8_t *out = state_hash_begin_record(hash, HASH_SIZE, unbatched);
@@ -236,36 +254,56 @@ void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache,
                                         (*(const Write *)context)(0, (const Record *)record, out);
                                     });
     prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
-    uint32_t *gathered = cache->gathered.data(), *crcs = cache->crcs.data();
-    uint8_t *copies = cache->records.data(), *known = cache->known.data();
+    uint32_t *const gathered = cache->gathered.data(), *const crcs = cache->crcs.data();
+    int32_t *const changed = cache->changed.data(), *const places = cache->places.data();
+    uint8_t *const copies = cache->records.data();
     const int32_t fault_slot = cache->fault_slot;
-    const bool linear = cache->linear > 0;
-    size_t gathered_count = 0;
-    for (int32_t index = 0; index < count; ++index)
+    size_t gathered_count = 0, changed_count = 0;
+    // A slot whose copy is all zeros has none (no used record equals it: its
+    // identifier is not 0), so a record seen the first time counts as changed.
+    auto visit = [&](int32_t index, const uint8_t *record) __attribute__((always_inline))
     {
-        const uint8_t *record = (const uint8_t *)get(index);
-        if (!record) continue;
+        int16_t identifier;
+        memcpy(&identifier, record, sizeof(identifier));
+        const size_t used = identifier != 0;
+        const bool renew =
+            !state_hash_records_are_equal<sizeof(Record)>(copies + (size_t)index * sizeof(Record), record) &&
+            index != fault_slot;
+        changed[changed_count] = index;
+        places[changed_count] = (int32_t)gathered_count;
+        changed_count += used & (size_t)renew;
+        gathered[gathered_count] = crcs[index];
+        gathered_count += used;
+    };
+    // The first block holds slots 0 to maximum_count - 1 one after another;
+    // a grown array's later slots are found one by one (a free one reads as
+    // a record of zeros, which counts as free).
+    static const Record free_record = {};
+    const int32_t in_first_block = count < array->maximum_count ? count : array->maximum_count;
+    const uint8_t *record = array->blocks[0];
+    for (int32_t index = 0; index < in_first_block; ++index, record += sizeof(Record)) visit(index, record);
+    for (int32_t index = in_first_block; index < count; ++index)
+    {
+        const uint8_t *grown = (const uint8_t *)get_datum(array, index);
+        visit(index, grown ? grown : (const uint8_t *)&free_record);
+    }
+    const bool linear = cache->linear > 0;
+    for (size_t i = 0; i < changed_count; ++i)
+    {
+        const int32_t index = changed[i];
+        const uint8_t *now = (const uint8_t *)get_datum(array, index);
         uint8_t *copy = copies + (size_t)index * sizeof(Record);
-        if (!known[index])
+        uint32_t crc;
+        if ((copy[0] | copy[1]) && linear) crc = crcs[index] ^ state_hash_record_change<sizeof(Record)>(cache, copy, now);
+        else
         {
             uint8_t bytes[HASH_SIZE];
-            write(index, (const Record *)record, bytes);
-            crcs[index] = crc32_of(bytes, HASH_SIZE);
-            memcpy(copy, record, sizeof(Record));
-            known[index] = 1;
+            write(index, (const Record *)now, bytes);
+            crc = crc32_of(bytes, HASH_SIZE);
         }
-        else if (!state_hash_records_are_equal<sizeof(Record)>(copy, record) && index != fault_slot)
-        {
-            if (linear) crcs[index] ^= state_hash_record_change<sizeof(Record)>(cache, copy, record);
-            else
-            {
-                uint8_t bytes[HASH_SIZE];
-                write(index, (const Record *)record, bytes);
-                crcs[index] = crc32_of(bytes, HASH_SIZE);
-            }
-            memcpy(copy, record, sizeof(Record));
-        }
-        gathered[gathered_count++] = crcs[index];
+        memcpy(copy, now, sizeof(Record));
+        crcs[index] = crc;
+        gathered[places[i]] = crc;
     }
     state_hash_flush(hash);
     *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
