@@ -266,9 +266,9 @@ void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache,
         int16_t identifier;
         memcpy(&identifier, record, sizeof(identifier));
         const size_t used = identifier != 0;
-        const bool renew =
-            !state_hash_records_are_equal<sizeof(Record)>(copies + (size_t)index * sizeof(Record), record) &&
-            index != fault_slot;
+        const uint8_t *copy = copies + (size_t)index * sizeof(Record);
+        const bool renew = !state_hash_records_are_equal<sizeof(Record)>(copy, record) &&
+                           (index != fault_slot || (copy[0] | copy[1]) == 0);
         changed[changed_count] = index;
         places[changed_count] = (int32_t)gathered_count;
         changed_count += used & (size_t)renew;
