@@ -180,29 +180,24 @@ inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, c
 {
     static_assert(SIZE >= 16);
     constexpr size_t CHUNKS = (SIZE + 15) / 16, GROUPS = (CHUNKS + 3) / 4;
-    alignas(16) uint8_t difference[CHUNKS * 16];
     uint64_t differing[GROUPS] = {}; // bit b: byte b differs
 #if defined(__SSE2__)
 #pragma GCC unroll 32
     for (size_t chunk = 0; chunk < CHUNKS; ++chunk)
     {
-        // The last chunk is read as the record's last 16 bytes (its first
-        // ones again the previous chunk's last, which it writes alike).
+        // The last chunk is read as the record's last 16 bytes, over some of
+        // the previous chunk's.
         constexpr size_t BEYOND = (CHUNKS * 16 - SIZE) % 16;
         const size_t start = chunk + 1 < CHUNKS ? 16 * chunk : SIZE - 16;
-        const __m128i d = _mm_xor_si128(_mm_loadu_si128((const __m128i *)(before + start)),
-                                        _mm_loadu_si128((const __m128i *)(after + start)));
-        _mm_storeu_si128((__m128i *)(difference + start), d);
-        uint32_t differs = ~(uint32_t)_mm_movemask_epi8(_mm_cmpeq_epi8(d, _mm_setzero_si128())) & 0xFFFFu;
+        const __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(before + start)),
+                                            _mm_loadu_si128((const __m128i *)(after + start)));
+        uint32_t differs = ~(uint32_t)_mm_movemask_epi8(same) & 0xFFFFu;
         if (chunk + 1 == CHUNKS) differs >>= BEYOND;
         differing[chunk / 4] |= (uint64_t)differs << (16 * (chunk % 4));
     }
 #else
-    for (size_t byte = 0; byte < CHUNKS * 16; ++byte)
-    {
-        difference[byte] = byte < SIZE ? before[byte] ^ after[byte] : 0;
-        differing[byte / 64] |= (uint64_t)(difference[byte] != 0) << (byte % 64);
-    }
+    for (size_t byte = 0; byte < SIZE; ++byte)
+        differing[byte / 64] |= (uint64_t)(before[byte] != after[byte]) << (byte % 64);
 #endif
     const uint32_t *tables = cache->byte_tables.data();
     const uint64_t *hashed = cache->hashed_bytes.data();
@@ -211,7 +206,7 @@ inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, c
         for (uint64_t bits = differing[group] & hashed[group]; bits; bits &= bits - 1)
         {
             const size_t byte = 64 * group + (size_t)__builtin_ctzll(bits);
-            change ^= tables[byte * 256 + difference[byte]];
+            change ^= tables[byte * 256 + (uint8_t)(before[byte] ^ after[byte])];
         }
     return change;
 }
@@ -291,10 +286,12 @@ void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache,
     for (size_t i = 0; i < changed_count; ++i)
     {
         const int32_t index = changed[i];
-        const uint8_t *now = (const uint8_t *)get_datum(array, index);
+        const uint8_t *now = index < in_first_block ? array->blocks[0] + (size_t)index * sizeof(Record)
+                                                    : (const uint8_t *)get_datum(array, index);
         uint8_t *copy = copies + (size_t)index * sizeof(Record);
         uint32_t crc;
-        if ((copy[0] | copy[1]) && linear) crc = crcs[index] ^ state_hash_record_change<sizeof(Record)>(cache, copy, now);
+        if ((copy[0] | copy[1]) && linear)
+            crc = crcs[index] ^ state_hash_record_change<sizeof(Record)>(cache, copy, now);
         else
         {
             uint8_t bytes[HASH_SIZE];
