@@ -218,10 +218,9 @@ inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, c
 // every CRC joins the hash by combination.  The value is the one writing
 // every record's bytes in turn gives.
 //
-// One pass over the slots finds what changed with no branch per slot (most
-// slots are at rest, and which are not follows no pattern a predictor could
-// learn): it sets aside the CRC of every used slot and notes the changed ones
-// with the place of their CRC; a second pass renews those alone.
+// One pass over the slots compares each with its copy, sets aside the CRC of
+// every used slot and notes the changed ones with the place of their CRC; a
+// second pass renews those alone, so the first stays a tight loop.
 template <class Record, size_t HASH_SIZE, class Write>
 void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, datum_globals *array, int32_t count,
                                  Write write)
