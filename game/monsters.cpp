@@ -470,10 +470,8 @@ static void write_monster_hash_bytes(int32_t index, const monster_data *m, uint8
 // A unit standing still or dead between two hashes gives its kept CRC again.
 void hash_monsters(uint32_t *hash)
 {
-    state_hash_add_kept_records<monster_data, MONSTER_HASH_SIZE>(
-        hash, &monster_hash_records, monster_data_globals.count,
-        [](int32_t index) { return (const monster_data *)get_datum(&monster_data_globals, index); },
-        write_monster_hash_bytes);
+    state_hash_add_kept_records<monster_data, MONSTER_HASH_SIZE>(hash, &monster_hash_records, &monster_data_globals,
+                                                                 monster_data_globals.count, write_monster_hash_bytes);
 }
 
 bool monster_records_are_allied(const monster_data *a, const monster_data *b)

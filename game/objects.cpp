@@ -1203,10 +1203,8 @@ void hash_objects(uint32_t *hash)
 {
     const int32_t count = object_data_globals.count;
     state_hash_add_int32(hash, count);
-    state_hash_add_kept_records<object_data, OBJECT_HASH_SIZE>(
-        hash, &object_globals.hash_records, count,
-        [](int32_t index) { return (const object_data *)get_datum(&object_data_globals, index); },
-        write_object_hash_bytes);
+    state_hash_add_kept_records<object_data, OBJECT_HASH_SIZE>(hash, &object_globals.hash_records,
+                                                               &object_data_globals, count, write_object_hash_bytes);
 }
 
 void plant_object_hash_cache_fault(int32_t object_index) { object_globals.hash_records.fault_slot = object_index; }

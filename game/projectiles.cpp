@@ -407,8 +407,7 @@ static state_hash_record_cache projectile_hash_records;
 static void hash_projectiles(uint32_t *hash)
 {
     state_hash_add_kept_records<projectile_data, PROJECTILE_HASH_SIZE>(
-        hash, &projectile_hash_records, get_projectile_slot_count(),
-        [](int32_t index) { return (const projectile_data *)get_projectile_data(index); },
+        hash, &projectile_hash_records, &projectile_data_globals, get_projectile_slot_count(),
         write_projectile_hash_bytes);
 }
 

@@ -8,6 +8,7 @@
 #include "state_hash.h"
 
 #include <cstring>
+#include <vector>
 
 #include "cseries/byte_swapping.h"
 #include "cseries/crc.h"
@@ -147,10 +148,65 @@ void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t cou
     {
         cache->records.resize(slots * record_size, 0);
         cache->crcs.resize(slots);
-        cache->known.resize(slots, 0);
     }
-    if (cache->gathered.size() < slots) cache->gathered.resize(slots);
+    if (cache->gathered.size() < slots)
+    {
+        cache->gathered.resize(slots);
+        cache->changed.resize(slots);
+        cache->places.resize(slots);
+    }
     if (cache->shift.size != hash_size) crc32_make_shift(&cache->shift, hash_size);
+}
+
+void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_size, size_t hash_size,
+                                 const void *context, state_hash_probe_writer write)
+{
+    std::vector<uint64_t> words((record_size + 7) / 8);
+    uint8_t *probe = (uint8_t *)words.data();
+    std::vector<uint8_t> out(hash_size), zero_out(hash_size);
+    write(context, probe, zero_out.data());
+    const uint32_t zero_crc = crc32_of(zero_out.data(), hash_size);
+    cache->byte_tables.assign(record_size * 256, 0);
+    cache->hashed_bytes.assign((record_size + 63) / 64 + 1, 0);
+    for (size_t byte = 0; byte < record_size; ++byte)
+    {
+        uint32_t *table = &cache->byte_tables[byte * 256];
+        for (unsigned bit = 0; bit < 8; ++bit)
+        {
+            probe[byte] = (uint8_t)(1u << bit);
+            write(context, probe, out.data());
+            probe[byte] = 0;
+            if (out != zero_out) cache->hashed_bytes[byte / 64] |= (uint64_t)1 << (byte % 64);
+            table[1u << bit] = crc32_of(out.data(), hash_size) ^ zero_crc;
+        }
+        for (unsigned value = 3; value < 256; ++value)
+            if (value & (value - 1)) table[value] = table[value & (value - 1)] ^ table[value & (0u - value)];
+    }
+    // Proved on records of random bytes (a generator of its own: the game's
+    // are synchronized) and on all ones: a writer with a condition or a
+    // lookup in it parts from its tables on nearly every one.
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    bool linear = true;
+    for (int32_t trial = 0; trial < 24 && linear; ++trial)
+    {
+        for (size_t byte = 0; byte < record_size; ++byte)
+        {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            probe[byte] = trial == 0 ? 0xFF : (uint8_t)(state >> 24);
+        }
+        write(context, probe, out.data());
+        uint32_t expected = zero_crc;
+        for (size_t byte = 0; byte < record_size; ++byte) expected ^= cache->byte_tables[byte * 256 + probe[byte]];
+        linear = expected == crc32_of(out.data(), hash_size);
+    }
+    if (!linear)
+        log_message(__FILE__, __LINE__,
+                    "a state hash writer of %u-byte records is not linear in their bytes: its changed records are "
+                    "written out",
+                    (unsigned)record_size);
+    cache->linear = linear ? 1 : 0;
 }
 
 // The game type and option bits are left out: a film replays as type 0 and,

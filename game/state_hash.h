@@ -16,6 +16,7 @@
 
 #include "cseries/crc.h"
 #include "cseries/cseries.h"
+#include "tag_files/data.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -92,19 +93,35 @@ struct state_hash_cursor
 // record's own bytes alone keeps, per slot, a copy of the record and the CRC
 // of the bytes it gave.  A record equal to its copy byte for byte (the arrows
 // lying on the ground, the scenery, the resting dead) is neither written nor
-// read by the CRC again: its kept CRC joins the others by CRC combination,
-// which gives the value the bytes themselves would.  Any write to a record,
-// by whichever code, changes its bytes, so no writer has to report a change.
-// The cache is local, never hashed, and may be forgotten at any time.
+// read by the CRC again.  Any write to a record, by whichever code, changes
+// its bytes, so no writer has to report a change.  Every kept CRC joins the
+// others by CRC combination, which gives the value the bytes themselves
+// would.  The cache is local, never hashed, and may be forgotten at any time.
+//
+// A record that changed is not written out again either.  The CRC is linear:
+// for two byte strings of one length, crc(A) ^ crc(B) depends on A ^ B alone.
+// A writer that only moves, swaps, sign- or zero-extends and masks the
+// record's bits (each hashed bit the XOR of record bits, plus what the slot
+// alone gives) keeps that linearity, so the new CRC is the kept one XOR what
+// each byte that differs from the copy contributes, looked up in a table per
+// record byte.  The tables are made once by writing probe records, and
+// proved on random ones; a writer they do not describe (a condition, a
+// lookup) is logged and has its changed records written out as before.
 struct state_hash_record_cache
 {
-    // The copies, one record size each; a slot without one holds zeros,
-    // which no used record equals (its identifier is not 0).
+    // The copies, one record size each; a slot without one holds zeros.
     std::vector<uint8_t> records;
-    std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave, where known
-    std::vector<uint8_t> known; // whether the slot's CRC is (taken once it is at rest)
+    std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave (where there is one)
     std::vector<uint32_t> gathered; // one pass's CRCs in slot order
+    std::vector<int32_t> changed, places; // one pass's renewed slots, and where in `gathered` their CRCs go
     crc32_shift shift = {}; // for the hashed size (size 0 until the first pass)
+    // What a byte of the record adds to the CRC of the hashed bytes, for each
+    // of its 256 values ([byte * 256 + value]), and a bit per record byte
+    // (64 a word) for the bytes any hashed byte depends on.  Kept across
+    // maps: they depend on the writer alone.
+    std::vector<uint32_t> byte_tables;
+    std::vector<uint64_t> hashed_bytes;
+    int8_t linear = -1; // whether the tables describe the writer; -1: not probed yet
     // Test seam: a slot whose record counts as unchanged (its copy and CRC
     // are not renewed), NONE without one.
     int32_t fault_slot = NONE;
@@ -113,7 +130,6 @@ struct state_hash_record_cache
     {
         records.clear();
         crcs.clear();
-        known.clear();
     }
 };
 
@@ -127,73 +143,166 @@ void state_hash_flush(uint32_t *hash);
 void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t count, size_t record_size,
                                      size_t hash_size);
 
+// Writes the hashed bytes of the record at `record` (of slot 0) to `out`.
+typedef void (*state_hash_probe_writer)(const void *context, const uint8_t *record, uint8_t *out);
+// Makes cache->byte_tables and hashed_bytes by writing probe records of
+// `record_size` bytes, and sets cache->linear (logged when the writer is not
+// linear).
+void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_size, size_t hash_size,
+                                 const void *context, state_hash_probe_writer write);
+
 template <size_t SIZE> inline bool state_hash_records_are_equal(const uint8_t *a, const uint8_t *b)
 {
 #if defined(__SSE2__)
+    static_assert(SIZE >= 16);
     constexpr size_t WHOLE = SIZE / 16 * 16;
     __m128i difference = _mm_setzero_si128();
 #pragma GCC unroll 32
     for (size_t offset = 0; offset < WHOLE; offset += 16)
         difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + offset)),
                                                              _mm_loadu_si128((const __m128i *)(b + offset))));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xFFFF &&
-           memcmp(a + WHOLE, b + WHOLE, SIZE - WHOLE) == 0;
+    // The last bytes as the last 16, over some already compared.
+    if constexpr (WHOLE < SIZE)
+        difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + SIZE - 16)),
+                                                             _mm_loadu_si128((const __m128i *)(b + SIZE - 16))));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xFFFF;
 #else
     return memcmp(a, b, SIZE) == 0;
 #endif
 }
 
-// Adds the records of slots 0 to count - 1 that `get(index)` gives (a null
-// pointer: a free slot, which adds nothing), each as the HASH_SIZE bytes that
-// `write(index, record, out)` writes.  A record that changed since the last
-// pass is written into the hash's bytes as before (a unit on the move would
-// never use a CRC of its own); one that did not joins by its kept CRC,
-// which is taken once, the first time it is found at rest.  The value is the
-// one writing every record's bytes in turn gives.  A used record's first
-// field is its identifier, never 0.
-template <class Record, size_t HASH_SIZE, class Get, class Write>
-void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, int32_t count, Get get, Write write)
+// What turning the record `before` into `after` (SIZE bytes each) does to the
+// CRC of its hashed bytes, from the cache's tables: one lookup per hashed
+// byte that differs (a unit that walked changes a few of its hundreds).
+template <size_t SIZE>
+inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, const uint8_t *before,
+                                         const uint8_t *after)
+{
+    static_assert(SIZE >= 16);
+    constexpr size_t CHUNKS = (SIZE + 15) / 16, GROUPS = (CHUNKS + 3) / 4;
+    uint64_t differing[GROUPS] = {}; // bit b: byte b differs
+#if defined(__SSE2__)
+#pragma GCC unroll 32
+    for (size_t chunk = 0; chunk < CHUNKS; ++chunk)
+    {
+        // The last chunk is read as the record's last 16 bytes, over some of
+        // the previous chunk's.
+        constexpr size_t BEYOND = (CHUNKS * 16 - SIZE) % 16;
+        const size_t start = chunk + 1 < CHUNKS ? 16 * chunk : SIZE - 16;
+        const __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(before + start)),
+                                            _mm_loadu_si128((const __m128i *)(after + start)));
+        uint32_t differs = ~(uint32_t)_mm_movemask_epi8(same) & 0xFFFFu;
+        if (chunk + 1 == CHUNKS) differs >>= BEYOND;
+        differing[chunk / 4] |= (uint64_t)differs << (16 * (chunk % 4));
+    }
+#else
+    for (size_t byte = 0; byte < SIZE; ++byte)
+        differing[byte / 64] |= (uint64_t)(before[byte] != after[byte]) << (byte % 64);
+#endif
+    const uint32_t *tables = cache->byte_tables.data();
+    const uint64_t *hashed = cache->hashed_bytes.data();
+    uint32_t change = 0;
+    for (size_t group = 0; group < GROUPS; ++group)
+        for (uint64_t bits = differing[group] & hashed[group]; bits; bits &= bits - 1)
+        {
+            const size_t byte = 64 * group + (size_t)__builtin_ctzll(bits);
+            change ^= tables[byte * 256 + (uint8_t)(before[byte] ^ after[byte])];
+        }
+    return change;
+}
+
+// Adds the used records of `array`'s slots 0 to count - 1 (a free slot adds
+// nothing), each as the HASH_SIZE bytes that `write(index, record, out)`
+// writes.  A slot's record is written out once, the first time it is seen;
+// after that its CRC follows its changes through the tables (above), and
+// every CRC joins the hash by combination.  The value is the one writing
+// every record's bytes in turn gives.
+//
+// One pass over the slots compares each with its copy, sets aside the CRC of
+// every used slot and notes the changed ones with the place of their CRC; a
+// second pass renews those alone, so the first stays a tight loop.
+template <class Record, size_t HASH_SIZE, class Write>
+void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, datum_globals *array, int32_t count,
+                                 Write write)
 {
     static_assert(offsetof(Record, identifier) == 0 && sizeof(Record{}.identifier) == 2);
-    const bool afresh = state_hash_writes_afresh();
-    if (!afresh) prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
-    uint32_t *gathered = cache->gathered.data(), *crcs = cache->crcs.data();
-    uint8_t *copies = cache->records.data(), *known = cache->known.data();
-    const int32_t fault_slot = cache->fault_slot;
-    size_t gathered_count = 0; // kept CRCs waiting, after every byte added to the hash
-    for (int32_t index = 0; index < count; ++index)
+    static_assert(alignof(Record) <= alignof(uint64_t), "probe records are made of 8-byte words");
+    if (!array->blocks || count <= 0) return;
+    if (!VASSERT(array->size == (int32_t)sizeof(Record), "state hash records of the wrong size")) return;
+    if (state_hash_writes_afresh())
     {
-        const uint8_t *record = (const uint8_t *)get(index);
-        if (!record) continue;
-        uint8_t *copy = afresh ? nullptr : copies + (size_t)index * sizeof(Record);
-        if (afresh || (!state_hash_records_are_equal<sizeof(Record)>(copy, record) &&
-                       (index != fault_slot || (copy[0] == 0 && copy[1] == 0))))
+        for (int32_t index = 0; index < count; ++index)
         {
-            if (gathered_count)
-            {
-                *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
-                gathered_count = 0;
-            }
+            const Record *record = (const Record *)get_datum(array, index);
+            if (!record) continue;
             uint8_t unbatched[HASH_SIZE];
             uint8_t *out = state_hash_begin_record(hash, HASH_SIZE, unbatched);
-            write(index, (const Record *)record, out);
+            write(index, record, out);
             state_hash_end_record(hash, out, out + HASH_SIZE, unbatched, HASH_SIZE);
-            if (afresh) continue;
-            memcpy(copy, record, sizeof(Record));
-            known[index] = 0;
-            continue;
         }
-        if (!known[index])
+        return;
+    }
+    if (cache->linear < 0)
+        make_state_hash_byte_tables(cache, sizeof(Record), HASH_SIZE, &write,
+                                    [](const void *context, const uint8_t *record, uint8_t *out) {
+                                        (*(const Write *)context)(0, (const Record *)record, out);
+                                    });
+    prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
+    uint32_t *const gathered = cache->gathered.data(), *const crcs = cache->crcs.data();
+    int32_t *const changed = cache->changed.data(), *const places = cache->places.data();
+    uint8_t *const copies = cache->records.data();
+    const int32_t fault_slot = cache->fault_slot;
+    size_t gathered_count = 0, changed_count = 0;
+    // A slot whose copy is all zeros has none (no used record equals it: its
+    // identifier is not 0), so a record seen the first time counts as changed.
+    auto visit = [&](int32_t index, const uint8_t *record) __attribute__((always_inline))
+    {
+        int16_t identifier;
+        memcpy(&identifier, record, sizeof(identifier));
+        const size_t used = identifier != 0;
+        const uint8_t *copy = copies + (size_t)index * sizeof(Record);
+        const bool renew = !state_hash_records_are_equal<sizeof(Record)>(copy, record) &&
+                           (index != fault_slot || (copy[0] | copy[1]) == 0);
+        changed[changed_count] = index;
+        places[changed_count] = (int32_t)gathered_count;
+        changed_count += used & (size_t)renew;
+        gathered[gathered_count] = crcs[index];
+        gathered_count += used;
+    };
+    // The first block holds slots 0 to maximum_count - 1 one after another;
+    // a grown array's later slots are found one by one (a free one reads as
+    // a record of zeros, which counts as free).
+    static const Record free_record = {};
+    const int32_t in_first_block = count < array->maximum_count ? count : array->maximum_count;
+    const uint8_t *record = array->blocks[0];
+    for (int32_t index = 0; index < in_first_block; ++index, record += sizeof(Record)) visit(index, record);
+    for (int32_t index = in_first_block; index < count; ++index)
+    {
+        const uint8_t *grown = (const uint8_t *)get_datum(array, index);
+        visit(index, grown ? grown : (const uint8_t *)&free_record);
+    }
+    const bool linear = cache->linear > 0;
+    for (size_t i = 0; i < changed_count; ++i)
+    {
+        const int32_t index = changed[i];
+        const uint8_t *now = index < in_first_block ? array->blocks[0] + (size_t)index * sizeof(Record)
+                                                    : (const uint8_t *)get_datum(array, index);
+        uint8_t *copy = copies + (size_t)index * sizeof(Record);
+        uint32_t crc;
+        if ((copy[0] | copy[1]) && linear)
+            crc = crcs[index] ^ state_hash_record_change<sizeof(Record)>(cache, copy, now);
+        else
         {
             uint8_t bytes[HASH_SIZE];
-            write(index, (const Record *)record, bytes);
-            crcs[index] = crc32_of(bytes, HASH_SIZE);
-            known[index] = 1;
+            write(index, (const Record *)now, bytes);
+            crc = crc32_of(bytes, HASH_SIZE);
         }
-        if (!gathered_count) state_hash_flush(hash);
-        gathered[gathered_count++] = crcs[index];
+        memcpy(copy, now, sizeof(Record));
+        crcs[index] = crc;
+        gathered[places[i]] = crc;
     }
-    if (gathered_count) *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
+    state_hash_flush(hash);
+    *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
 }
 
 // ---- the hash ---------------------------------------------------------------
