@@ -71,15 +71,14 @@ int64_t ceil_quotient(int64_t n, int64_t d)
     return (n % d != 0 && ((n < 0) == (d < 0))) ? q + 1 : q;
 }
 
-// The texels [*first, *last] of a row whose centres lie in the triangle
-// a, b, c (either winding, edges included), within [*first, *last] on entry:
-// texel tx of the row has its centre at (x + 64 tx, y).  A centre lies in
-// the triangle when its three edge values are all >= 0 or all <= 0; each
-// edge value is linear in tx, so each of the two sets is an interval, and
+} // namespace
+
+// Each edge value is linear in tx, so each of the two sets is an interval;
 // for a triangle with area one of them is empty (the three values sum to
-// twice the area): a flattened wall has either.  False when no texel is in.
-bool triangle_row_texels(int64_t x, int64_t y, const world_point2d &a, const world_point2d &b,
-                         const world_point2d &c, int32_t *first, int32_t *last)
+// twice the area), and for a flat one (a wall seen edge-on) both are the
+// same line.
+bool model_shadow_row_texels(int64_t x, int64_t y, const world_point2d &a, const world_point2d &b,
+                             const world_point2d &c, int32_t *first, int32_t *last)
 {
     const world_point2d *const corners[3] = {&a, &b, &c};
     for (int32_t sign = 1; sign >= -1; sign -= 2)
@@ -105,6 +104,8 @@ bool triangle_row_texels(int64_t x, int64_t y, const world_point2d &a, const wor
     }
     return false;
 }
+
+namespace {
 
 // A model casts its shadow onto the terrain as a sprite's shadow map does:
 // every surface of its geometry is laid flat along the light (each point
@@ -162,7 +163,7 @@ void build_model_shadow(view_data *view, const model_data *model, const geometry
         {
             const int64_t py = y0 + ((int64_t)ty << MODEL_SHADOW_TEXEL_BITS) + 32;
             int32_t first = tx0, last = tx1;
-            if (triangle_row_texels(x0 + 32, py, a, b, c, &first, &last))
+            if (model_shadow_row_texels(x0 + 32, py, a, b, c, &first, &last))
                 memset(pixels + ty * width + first, 255, (size_t)(last - first + 1));
         }
     }
