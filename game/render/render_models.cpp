@@ -73,36 +73,32 @@ int64_t ceil_quotient(int64_t n, int64_t d)
 
 } // namespace
 
-// Each edge value is linear in tx, so each of the two sets is an interval;
-// for a triangle with area one of them is empty (the three values sum to
-// twice the area), and for a flat one (a wall seen edge-on) both are the
-// same line.
+// Each edge value is linear in tx, so each of the two sets is an interval.
+// The three values sum to twice the triangle's signed area: with area, only
+// the set of its sign can hold a centre; a flat triangle (a wall seen
+// edge-on) has both sets the same line.
 bool model_shadow_row_texels(int64_t x, int64_t y, const world_point2d &a, const world_point2d &b,
                              const world_point2d &c, int32_t *first, int32_t *last)
 {
     const world_point2d *const corners[3] = {&a, &b, &c};
-    for (int32_t sign = 1; sign >= -1; sign -= 2)
+    const int64_t area = (int64_t)(b.x - a.x) * (c.y - a.y) - (int64_t)(b.y - a.y) * (c.x - a.x);
+    const int32_t sign = area < 0 ? -1 : 1;
+    int64_t low = *first, high = *last;
+    for (int32_t k = 0; k < 3 && low <= high; ++k)
     {
-        int64_t low = *first, high = *last;
-        for (int32_t k = 0; k < 3 && low <= high; ++k)
-        {
-            const world_point2d &from = *corners[k], &to = *corners[(k + 1) % 3];
-            // The edge value at texel tx: constant - slope * tx, times sign.
-            const int64_t slope = sign * (int64_t)(to.y - from.y) * 64;
-            const int64_t constant =
-                sign * ((int64_t)(to.x - from.x) * (y - from.y) - (int64_t)(to.y - from.y) * (x - from.x));
-            if (slope > 0) high = std::min(high, floor_quotient(constant, slope));
-            else if (slope < 0) low = std::max(low, ceil_quotient(constant, slope));
-            else if (constant < 0) high = low - 1;
-        }
-        if (low <= high)
-        {
-            *first = (int32_t)low;
-            *last = (int32_t)high;
-            return true;
-        }
+        const world_point2d &from = *corners[k], &to = *corners[(k + 1) % 3];
+        // The edge value at texel tx: constant - slope * tx, times sign.
+        const int64_t slope = sign * (int64_t)(to.y - from.y) * 64;
+        const int64_t constant =
+            sign * ((int64_t)(to.x - from.x) * (y - from.y) - (int64_t)(to.y - from.y) * (x - from.x));
+        if (slope > 0) high = std::min(high, floor_quotient(constant, slope));
+        else if (slope < 0) low = std::max(low, ceil_quotient(constant, slope));
+        else if (constant < 0) high = low - 1;
     }
-    return false;
+    if (low > high) return false;
+    *first = (int32_t)low;
+    *last = (int32_t)high;
+    return true;
 }
 
 namespace {
