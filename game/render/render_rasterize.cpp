@@ -414,7 +414,7 @@ void shade_pairs(typename F::pixel *out, int32_t pairs, const int32_t *first, co
 // maps stay in the cache): where the processor has vector registers, the
 // texel addresses of a run of pairs are worked out eight at a time ahead of
 // the lookups; otherwise the scalar loop samples pair by pair, with texel
-// addresses in pointer-sized arithmetic.  Either way one store per pair.
+// addresses in pointer-sized arithmetic.
 template <class F, bool filtered, bool vector>
 inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *destination, const triangle_geometry &g,
                                                                const affine &u_of, const affine &v_of,
