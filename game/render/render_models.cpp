@@ -58,14 +58,50 @@ struct render_models_globals_data
     size_t shadow_bytes_left;
 } render_models_globals;
 
-// Whether texel centre (px, py) lies in the triangle a, b, c (either winding).
-bool texel_in_triangle(int64_t px, int64_t py, const world_point2d &a, const world_point2d &b, const world_point2d &c)
+// floor(n / d) and ceil(n / d) for any signs, d != 0.
+int64_t floor_quotient(int64_t n, int64_t d)
 {
-    const int64_t d0 = (int64_t)(b.x - a.x) * (py - a.y) - (int64_t)(b.y - a.y) * (px - a.x);
-    const int64_t d1 = (int64_t)(c.x - b.x) * (py - b.y) - (int64_t)(c.y - b.y) * (px - b.x);
-    const int64_t d2 = (int64_t)(a.x - c.x) * (py - c.y) - (int64_t)(a.y - c.y) * (px - c.x);
-    return (d0 >= 0 && d1 >= 0 && d2 >= 0) || (d0 <= 0 && d1 <= 0 && d2 <= 0);
+    const int64_t q = n / d;
+    return (n % d != 0 && ((n < 0) != (d < 0))) ? q - 1 : q;
 }
+
+int64_t ceil_quotient(int64_t n, int64_t d)
+{
+    const int64_t q = n / d;
+    return (n % d != 0 && ((n < 0) == (d < 0))) ? q + 1 : q;
+}
+
+} // namespace
+
+// Each edge value is linear in tx, so each of the two sets is an interval.
+// The three values sum to twice the triangle's signed area: with area, only
+// the set of its sign can hold a centre; a flat triangle (a wall seen
+// edge-on) has both sets the same line.
+bool model_shadow_row_texels(int64_t x, int64_t y, const world_point2d &a, const world_point2d &b,
+                             const world_point2d &c, int32_t *first, int32_t *last)
+{
+    const world_point2d *const corners[3] = {&a, &b, &c};
+    const int64_t area = (int64_t)(b.x - a.x) * (c.y - a.y) - (int64_t)(b.y - a.y) * (c.x - a.x);
+    const int32_t sign = area < 0 ? -1 : 1;
+    int64_t low = *first, high = *last;
+    for (int32_t k = 0; k < 3 && low <= high; ++k)
+    {
+        const world_point2d &from = *corners[k], &to = *corners[(k + 1) % 3];
+        // The edge value at texel tx: constant - slope * tx, times sign.
+        const int64_t slope = sign * (int64_t)(to.y - from.y) * 64;
+        const int64_t constant =
+            sign * ((int64_t)(to.x - from.x) * (y - from.y) - (int64_t)(to.y - from.y) * (x - from.x));
+        if (slope > 0) high = std::min(high, floor_quotient(constant, slope));
+        else if (slope < 0) low = std::max(low, ceil_quotient(constant, slope));
+        else if (constant < 0) high = low - 1;
+    }
+    if (low > high) return false;
+    *first = (int32_t)low;
+    *last = (int32_t)high;
+    return true;
+}
+
+namespace {
 
 // A model casts its shadow onto the terrain as a sprite's shadow map does:
 // every surface of its geometry is laid flat along the light (each point
@@ -120,12 +156,12 @@ void build_model_shadow(view_data *view, const model_data *model, const geometry
         const int32_t ty0 = (std::min({a.y, b.y, c.y}) - y0) >> MODEL_SHADOW_TEXEL_BITS;
         const int32_t ty1 = (std::max({a.y, b.y, c.y}) - y0) >> MODEL_SHADOW_TEXEL_BITS;
         for (int32_t ty = ty0; ty <= ty1; ++ty)
-            for (int32_t tx = tx0; tx <= tx1; ++tx)
-            {
-                const int64_t px = x0 + ((int64_t)tx << MODEL_SHADOW_TEXEL_BITS) + 32;
-                const int64_t py = y0 + ((int64_t)ty << MODEL_SHADOW_TEXEL_BITS) + 32;
-                if (texel_in_triangle(px, py, a, b, c)) pixels[ty * width + tx] = 255;
-            }
+        {
+            const int64_t py = y0 + ((int64_t)ty << MODEL_SHADOW_TEXEL_BITS) + 32;
+            int32_t first = tx0, last = tx1;
+            if (model_shadow_row_texels(x0 + 32, py, a, b, c, &first, &last))
+                memset(pixels + ty * width + first, 255, (size_t)(last - first + 1));
+        }
     }
     render_map_overlay *overlay = render_new<render_map_overlay>();
     if (!overlay) return;

@@ -31,3 +31,12 @@ void build_models_surface_list(view_data *view, const mesh_region *region);
 // permutations, is skipped with a log line.
 void render_model_permutation(view_data *view, const mesh_region *region, int32_t model_index, int32_t permutation,
                               fixed_fraction transparency);
+
+// The texels [*first, *last] of one row of a model's shadow whose centres lie
+// in the triangle a, b, c (either winding, edges included), within [*first,
+// *last] on entry: texel tx of the row has its centre at (x + 64 tx, y).  A
+// centre lies in the triangle when its three edge values, (b - a) x (p - a)
+// and so on round the corners, are all >= 0 or all <= 0.  False when no
+// texel of the row is in.
+bool model_shadow_row_texels(int64_t x, int64_t y, const world_point2d &a, const world_point2d &b,
+                             const world_point2d &c, int32_t *first, int32_t *last);

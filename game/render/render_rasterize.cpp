@@ -291,17 +291,13 @@ inline uint32_t clamp_to_int32(double value)
 const ptrdiff_t wide_secondary_offsets[NUMBER_OF_SECONDARY_ADDRESS_OFFSETS] = {
     -1, -512, -511, -512, -513, 0, 0, 1, -1, 0, 0, 513, 512, 511, 512, 1};
 
-// Both pixels of a pair in one store.
-inline void store_pair(uint16_t *at, uint16_t color)
+// Both pixels of a pair, each by its own store: cheaper than building the
+// pair in a register first.
+template <typename pixel>
+inline void store_pair(pixel *at, pixel color)
 {
-    const uint32_t two = (uint32_t)color * 0x10001u;
-    std::memcpy(at, &two, sizeof two);
-}
-
-inline void store_pair(uint32_t *at, uint32_t color)
-{
-    const uint64_t two = (uint64_t)color * 0x100000001ull;
-    std::memcpy(at, &two, sizeof two);
+    at[0] = color;
+    at[1] = color;
 }
 
 enum
@@ -418,7 +414,7 @@ void shade_pairs(typename F::pixel *out, int32_t pairs, const int32_t *first, co
 // maps stay in the cache): where the processor has vector registers, the
 // texel addresses of a run of pairs are worked out eight at a time ahead of
 // the lookups; otherwise the scalar loop samples pair by pair, with texel
-// addresses in pointer-sized arithmetic.  Either way one store per pair.
+// addresses in pointer-sized arithmetic.
 template <class F, bool filtered, bool vector>
 inline __attribute__((always_inline)) void draw_mesh_rows_body(bitmap_data *destination, const triangle_geometry &g,
                                                                const affine &u_of, const affine &v_of,

@@ -7,6 +7,7 @@
 #include "tag_files/store_fixture.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -781,6 +782,40 @@ TEST_F(render_models_test, a_definition_without_permutations_is_skipped_with_a_l
         build_models_surface_list(&view, &region);
     }
     EXPECT_TRUE(drawn().empty());
+}
+
+// A model's shadow stamps, row by row, the texels whose centres lie in each
+// flattened triangle (either winding, edges included): the row's interval
+// against that rule texel by texel, on ordinary, edge-on and point-like
+// triangles, corners on centres, and a seeded batch of random ones.
+TEST(model_shadow_rows, each_row_holds_exactly_the_texels_whose_centres_lie_in_the_triangle)
+{
+    std::vector<std::array<world_point2d, 3>> triangles = {
+        {{{0, 0}, {640, 0}, {0, 640}}},      {{{0, 0}, {0, 640}, {640, 0}}},     {{{32, 32}, {608, 96}, {96, 608}}},
+        {{{-300, 40}, {900, 40}, {300, 41}}}, {{{10, 10}, {330, 650}, {170, 330}}}, {{{96, 96}, {96, 96}, {96, 96}}},
+        {{{96, -500}, {96, 700}, {96, 100}}}, {{{-1000, -700}, {1200, 300}, {-50, 900}}}};
+    uint32_t seed = 99;
+    const auto next = [&seed] { return (int32_t)(((seed = seed * 1103515245u + 12345u) >> 8) % 1800u) - 900; };
+    for (int32_t i = 0; i < 300; ++i) triangles.push_back({{{next(), next()}, {next(), next()}, {next(), next()}}});
+    for (const std::array<world_point2d, 3> &t : triangles)
+        for (int64_t y = -992; y < 1024; y += 64)
+        {
+            int32_t first = 0, last = 31; // texel tx's centre is at (-992 + 64 tx, y)
+            const bool any = model_shadow_row_texels(-992, y, t[0], t[1], t[2], &first, &last);
+            for (int32_t tx = 0; tx <= 31; ++tx)
+            {
+                int32_t positive = 0, negative = 0;
+                for (int32_t k = 0; k < 3; ++k)
+                {
+                    const world_point2d &a = t[k], &b = t[(k + 1) % 3];
+                    const int64_t x = -992 + 64 * tx;
+                    const int64_t edge = (int64_t)(b.x - a.x) * (y - a.y) - (int64_t)(b.y - a.y) * (x - a.x);
+                    positive += edge >= 0;
+                    negative += edge <= 0;
+                }
+                ASSERT_EQ(any && tx >= first && tx <= last, positive == 3 || negative == 3) << tx << ", " << y;
+            }
+        }
 }
 
 } // namespace
