@@ -37,9 +37,11 @@ run: demo-data
 # wait on real-time network games) run beside the threaded tests and the fuzz
 # build, which keep the processors busy meanwhile; -O keeps each one's output
 # together.
+# Each step says how long it took (scripts/timed_shell.sh).
+test: SHELL := ./scripts/timed_shell.sh
 test: deps check-sanitized
-	$(MAKE) --no-print-directory demo-data
-	$(MAKE) --no-print-directory -O -j 3 check-thread check-release check-fuzz
+	$(MAKE) --no-print-directory SHELL=$(SHELL) demo-data
+	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 3 check-thread check-release check-fuzz
 
 # The sanitized test cases spend part of their time waiting (X servers
 # starting, child programs, clocks), so one more runs at a time than there are
