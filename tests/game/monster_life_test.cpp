@@ -6,6 +6,7 @@
 // artifacts handed out at creation with their draws, and damage that sets
 // explosives off.
 
+#include "map_action_procedures.h"
 #include "overhead_text_procedures.h"
 #include "tag_files/store_fixture.h"
 
@@ -88,7 +89,8 @@ protected:
         maps_made.clear();
         register_monster_life_hooks();
         register_monster_owner_hooks();
-        register_create_map_action_for_monster_procedure(record_map_action);
+        static const map_action_procedures scripts = {.create_map_action_for_monster = record_map_action};
+        register_map_action_procedures(&scripts);
     }
     void TearDown() override
     {
