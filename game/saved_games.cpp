@@ -41,8 +41,6 @@ static struct saved_games_globals_data
     int32_t restore_steps_reported;
 } saved_games_globals;
 
-static procedure_slot<saved_game_name_dialog_procedure> name_dialog_slot("saved game name dialog");
-static procedure_slot<select_game_to_load_procedure> load_dialog_slot("select game to load");
 static procedure_slot<render_saved_game_snapshot_procedure> snapshot_slot("saved game snapshot");
 static procedure_slot<save_cached_console_text_procedure> console_save_slot("save cached console text");
 static procedure_slot<restore_cached_console_text_procedure> console_restore_slot("restore cached console text");
@@ -92,16 +90,6 @@ static void report_restore_progress(void)
         tell_restore_progress(_restore_progress_step, RESTORE_PROGRESS_STEPS);
     }
     if (game_->game_time >= target) end_restore_progress();
-}
-
-bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure)
-{
-    return name_dialog_slot.fill(procedure);
-}
-
-bool register_select_game_to_load_procedure(select_game_to_load_procedure procedure)
-{
-    return load_dialog_slot.fill(procedure);
 }
 
 bool register_render_saved_game_snapshot_procedure(render_saved_game_snapshot_procedure procedure)
@@ -415,7 +403,7 @@ bool create_saved_game(const char *name)
         strlcpy(chosen, name, sizeof(chosen));
     else
     {
-        saved_game_name_dialog_procedure dialog = name_dialog_slot.get();
+        const auto dialog = get_film_dialog_procedures()->saved_game_name_dialog;
         if (!dialog)
         {
             ERROR_MESSAGE(_error_file_write, "the save dialog cannot open: the game was not saved");
@@ -498,7 +486,7 @@ bool continue_saved_game_from_header(int32_t tag_index, new_game_data *data, sav
 
 bool continue_saved_game(new_game_data *data, saved_game_restoration *restoration)
 {
-    select_game_to_load_procedure dialog = load_dialog_slot.get();
+    const auto dialog = get_film_dialog_procedures()->select_game_to_load;
     if (!dialog) return false;
     const int32_t tag_index = dialog();
     if (tag_index == NONE) return false;

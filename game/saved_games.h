@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "cseries/cseries.h"
+#include "film_dialog_procedures.h"
 #include "game_records.h"
 #include "recording_format.h"
 #include "world.h"
@@ -55,30 +56,10 @@ bool autosave_game(bool keeper);
 // recording, no dialog, the tag, a header or the commands not written).
 bool create_saved_game(const char *name);
 
-// What the save dialog answered: a name was chosen (copied into `name`, at
-// most `name_size` - 1 characters), the player cancelled (nothing is saved,
-// and that is no failure), or the dialog could not open (the save fails).
-enum saved_game_name_result
-{
-    _saved_game_name_chosen,
-    _saved_game_name_cancelled,
-    _saved_game_name_dialog_failed
-};
-
-// The save dialog (the front end's).  `snapshot` is the new picture (host
-// order, `encoding` the screen encoding).  Until one registers, a save
-// without a name cannot be made: create_saved_game(null) reports it and
-// gives false.
-typedef saved_game_name_result (*saved_game_name_dialog_procedure)(const char *default_name, const void *snapshot,
-                                                                   int16_t width, int16_t height, int16_t encoding,
-                                                                   char *name, size_t name_size);
-bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure);
+// The save dialog, and the load dialog below, are members of the film
+// dialogs' table (film_dialog_procedures.h).
 
 // ---- continuing and reverting -----------------------------------------------------
-
-// The load dialog (the front end's): the chosen 'save' tag index, or NONE.
-typedef int32_t (*select_game_to_load_procedure)(void);
-bool register_select_game_to_load_procedure(select_game_to_load_procedure procedure);
 
 // Runs the load dialog; on a choice closes the film being recorded and
 // continues the chosen game (below).  False when nothing was chosen or it

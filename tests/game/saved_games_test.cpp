@@ -170,7 +170,8 @@ protected:
         open_log_file("saved games test");
         register_render_saved_game_snapshot_procedure(pattern_snapshot);
         register_cached_console_text_procedures(save_console, restore_console);
-        register_saved_game_name_dialog_procedure(test_save_dialog);
+        static const film_dialog_procedures dialogs = {.saved_game_name_dialog = test_save_dialog};
+        register_film_dialog_procedures(&dialogs);
         register_command_verb_procedure(_command_sync_formation, executed_adjustment);
     }
     static void TearDownTestSuite()
