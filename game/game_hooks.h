@@ -239,7 +239,6 @@ typedef void (*game_state_procedure)(void);
     X(set_screen_parameters_for_new_state, void, (int16_t new_state))                                \
     X(update_actions, int32_t, (void))                   /* drains actions into process_action; local ticks passed */ \
     X(draw_frame, void, (int32_t game_ticks, bool world_shown)) /* view, scene, dialogs, bars, back buffer */ \
-    X(report_pending_error, void, (int32_t code, const char *text)) /* shows the frame's pending error */ \
     X(update_replay, void, (int32_t local_ticks))        /* films and saved games set target_time */ \
     X(queue_local_commands, void, (int32_t target_time, int16_t player_index)) /* single player */ \
     X(queue_sync_command, void, (const sync_command_data *data)) /* the originator's sync command */ \

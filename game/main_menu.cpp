@@ -11,6 +11,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/errors.h"
 #include "cseries/registration.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "screen.h"
@@ -69,19 +70,12 @@ static void show_notice(void)
         set_bitmap_dialog_static_item_text(main_menu_globals.dialog, _main_menu_notice_item, main_menu_globals.notice);
 }
 
-static procedure_slot<main_menu_dialog_procedure> films_dialog_slot("main menu films dialog");
-static procedure_slot<main_menu_dialog_procedure> load_game_dialog_slot("main menu load game dialog");
-
-bool register_main_menu_dialog_procedures(main_menu_dialog_procedure films, main_menu_dialog_procedure load_game)
-{
-    return fill_procedure_pair(&films_dialog_slot, &load_game_dialog_slot, films, load_game);
-}
-
 // The dialog a choice that is no state opens over the menu; null when none is built.
+typedef void (*main_menu_dialog_procedure)(void);
 static main_menu_dialog_procedure dialog_of_choice(int16_t item)
 {
-    if (item == _main_menu_films_item) return films_dialog_slot.get();
-    if (item == _main_menu_load_game_item) return load_game_dialog_slot.get();
+    if (item == _main_menu_films_item) return get_front_end_procedures()->main_menu_films;
+    if (item == _main_menu_load_game_item) return get_front_end_procedures()->main_menu_load_game;
     return nullptr;
 }
 

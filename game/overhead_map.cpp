@@ -353,7 +353,7 @@ static void set_overhead_map_transparencies(void)
 
 bool initialize_overhead_map(void)
 {
-    register_postrasterization_effect(rasterize_overhead_map, OVERHEAD_MAP_POSTRASTERIZATION_PRIORITY);
+    register_postrasterization_effect_procedure(rasterize_overhead_map, OVERHEAD_MAP_POSTRASTERIZATION_PRIORITY);
     overhead.initialized = false;
     return true;
 }

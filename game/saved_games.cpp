@@ -8,6 +8,7 @@
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
@@ -44,16 +45,10 @@ static struct saved_games_globals_data
 static procedure_slot<render_saved_game_snapshot_procedure> snapshot_slot("saved game snapshot");
 static procedure_slot<save_cached_console_text_procedure> console_save_slot("save cached console text");
 static procedure_slot<restore_cached_console_text_procedure> console_restore_slot("restore cached console text");
-static procedure_slot<restore_progress_procedure> restore_progress_slot("restore progress");
-
-bool register_restore_progress_procedure(restore_progress_procedure procedure)
-{
-    return restore_progress_slot.fill(procedure);
-}
 
 static void tell_restore_progress(int16_t event, int32_t steps)
 {
-    if (restore_progress_procedure procedure = restore_progress_slot.get()) procedure(event, steps);
+    if (const auto procedure = get_front_end_procedures()->restore_progress) procedure(event, steps);
 }
 
 static void end_restore_progress(void)

@@ -136,8 +136,9 @@ bool register_cached_console_text_procedures(save_cached_console_text_procedure 
 // (with the step count) on its first tick, one `_restore_progress_step` per
 // step reached, `_restore_progress_close` at the save point, or when the next
 // game is continued first.  Called at the end of a tick, after every other
-// tick step; it must not change the game.  Until the front end registers,
-// nothing is shown.
+// tick step; it must not change the game.  The front end shows them
+// (front_end_procedures.h, `restore_progress`); until it registers, nothing is
+// shown.
 enum restore_progress_event
 {
     _restore_progress_open,
@@ -148,8 +149,6 @@ enum
 {
     RESTORE_PROGRESS_STEPS = 32,
 };
-typedef void (*restore_progress_procedure)(int16_t event, int32_t steps);
-bool register_restore_progress_procedure(restore_progress_procedure procedure);
 
 // The tick step `_tick_autosave`, the snapshot reader of the dialogs' snapshot
 // control and the core's continue and revert.

@@ -683,7 +683,7 @@ void initialize_screen(void)
     if (!prefs)
         error_message(_error_out_of_memory, __FILE__, __LINE__, "couldn't allocate #%d bytes for screen_prefs",
                       (int32_t)sizeof(screen_parameters));
-    register_postrasterization_effect(update_fps_display, -100);
+    register_postrasterization_effect_procedure(update_fps_display, -100);
     load_screen_parameters(prefs);
     free(active_screen.prefs);
     active_screen.prefs = prefs;

@@ -262,7 +262,8 @@ typedef void (*new_local_sprite_procedure)(const world_point3d *location, int16_
 typedef void (*remove_local_sprites_procedure)(bool immediately);
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove);
 
-// The key bindings' options the selection reads (neutral until filled: 0).
+// The key bindings' options the selection reads (0 while no key bindings are
+// loaded).
 enum selection_input_option_bits
 {
     _selection_input_alternate_preset_recall_bit = 0,
@@ -276,11 +277,14 @@ enum selection_input_option_bits
     _selection_input_wheel_cycle_presets_bit,
     _selection_input_wheel_cycle_inventory_bit,
 };
+// Tests only: replaces where the selection reads its option bits (null: the
+// key bindings again); the previous procedure.
 typedef uint32_t (*selection_input_options_procedure)(void);
-bool register_selection_input_options_procedure(selection_input_options_procedure procedure);
+selection_input_options_procedure set_selection_input_options_procedure_for_tests(
+    selection_input_options_procedure procedure);
 
 // The core's action consumer, the map step, the died procedure, the preset
-// verb and the units' remove-from-selection points (game/subsystems.cpp).
+// verb and the units' remove-from-selection point (game/subsystems.cpp).
 void register_selection_hooks(void);
 
 // ---- within the selection: what selection.cpp shares with selection_orders.cpp ----------

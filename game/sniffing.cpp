@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "map_actions/map_actions.h"
 #include "map_actions/map_action_engine.h"
@@ -50,16 +51,19 @@ static struct sniffing_globals
 } sniffing_globals;
 
 static procedure_slot<overhead_map_state_procedure> overhead_map_state_slot("overhead map state");
-static procedure_slot<sniffing_report_procedure> sniffing_report_slot("sniffing report");
 
 bool register_overhead_map_state_procedure(overhead_map_state_procedure procedure)
 {
     return overhead_map_state_slot.fill(procedure);
 }
 
-bool register_sniffing_report_procedure(sniffing_report_procedure procedure)
+static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded);
+// The map actions, unless a test replaced them.
+static sniffing_report_procedure replaced_report = nullptr;
+
+sniffing_report_procedure set_sniffing_report_procedure_for_tests(sniffing_report_procedure procedure)
 {
-    return sniffing_report_slot.fill(procedure);
+    return std::exchange(replaced_report, procedure);
 }
 
 int16_t get_sniffing_test_case(void) { return sniffing_globals.test_case; }
@@ -116,8 +120,8 @@ bool toggle_sniffing(const new_sniffing_data *data)
 
 static void report_to_action(bool succeeded)
 {
-    const sniffing_report_procedure report = sniffing_report_slot.get();
-    if (report) report(sniffing_globals.internal_action_identifier, succeeded);
+    const sniffing_report_procedure report = replaced_report ? replaced_report : report_sniffing_to_map_action;
+    report(sniffing_globals.internal_action_identifier, succeeded);
 }
 
 static void sniffing_succeeded(void)
@@ -323,5 +327,4 @@ void register_sniffing_hooks(void)
     register_action_procedure(_action_tutorial_watcher, handle_action_sniffing);
     register_command_sniffing_procedure(handle_command_sniffing);
     register_toggle_sniffing_procedure(toggle_sniffing);
-    register_sniffing_report_procedure(report_sniffing_to_map_action);
 }

@@ -363,7 +363,7 @@ void update_everything(void)
         // Cleared first: the report may run a dialog whose own passes come
         // back here, and would report the same error again, without end.
         clear_pending_error();
-        report_pending_error_procedure report = get_report_pending_error_procedure();
+        const auto report = get_front_end_procedures()->report_pending_error;
         if (report) report(code, text);
     }
 }

@@ -156,7 +156,7 @@ void toggle_console_state(void)
 
 void initialize_console(void)
 {
-    register_postrasterization_effect(rasterize_console, CONSOLE_EFFECT_PRIORITY);
+    register_postrasterization_effect_procedure(rasterize_console, CONSOLE_EFFECT_PRIORITY);
     console_globals.initialized = false;
     initialize_console_menu();
     initialize_console_popup();

@@ -428,7 +428,7 @@ TEST_F(monster_life_test, a_reentrant_kill_deletes_nothing_of_the_unit_made_agai
 {
     start({unit_marker(0, 10, 1000, 1000, _marker_respawns_flag)});
     const int32_t index = new_monster(marker(0));
-    ASSERT_TRUE(register_monster_died_proc(kill_again));
+    ASSERT_TRUE(register_monster_died_procedure(kill_again));
     reentrant_victim = index;
     {
         damage_data damage;

@@ -118,12 +118,16 @@ protected:
         reset_game_core();
         reports.clear();
         overhead_map_shown = false;
-        ASSERT_TRUE(register_sniffing_report_procedure(record_report));
+        set_sniffing_report_procedure_for_tests(record_report);
         ASSERT_TRUE(initialize_sniffing_for_new_map());
         game_->game_time = 100;
         set_random_seed(7);
     }
-    void TearDown(void) override { dispose_sniffing_from_old_map(); }
+    void TearDown(void) override
+    {
+        set_sniffing_report_procedure_for_tests(nullptr);
+        dispose_sniffing_from_old_map();
+    }
 
     void watch(int16_t test_case, uint32_t flags = _sniffing_clear_after_success_flag, int32_t delay = 150,
                int32_t interval = 150, int32_t delta = 0)
