@@ -27,6 +27,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "monster_initializers.h"
+#include "recording_procedures.h"
 #include "statistics.h"
 #include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
@@ -1252,10 +1253,13 @@ void register_recording_hooks(void)
 {
     register_startup_procedure(_startup_recording, startup_recording);
     register_map_procedures(_map_recording, map_recording, dispose_recording_from_old_map);
-    register_incoming_command_recorder_procedure(record_incoming_command);
-    register_update_replay_procedure(update_replay);
-    register_replay_over_procedure(replay_over);
-    register_begin_film_from_path_procedure(begin_film_from_path);
-    register_find_oos_checker_films_procedure(find_oos_checker_films);
-    register_begin_oos_checker_film_procedure(begin_oos_checker_film);
+    static const recording_procedures procedures = {
+        .record_incoming_command = record_incoming_command,
+        .update_replay = update_replay,
+        .replay_over = replay_over,
+        .begin_film_from_path = begin_film_from_path,
+        .find_oos_checker_films = find_oos_checker_films,
+        .begin_oos_checker_film = begin_oos_checker_film,
+    };
+    register_recording_procedures(&procedures);
 }

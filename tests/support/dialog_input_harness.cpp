@@ -1,4 +1,5 @@
 #include "support/dialog_input_harness.h"
+#include "action_queue_procedures.h"
 
 #include <gtest/gtest.h>
 
@@ -209,7 +210,8 @@ void start_main_loop_script(bitmap_data *screen, bool program_draws)
     script.steps.clear();
     script.screen = screen;
     script.passes = 0;
-    EXPECT_TRUE(register_update_actions_procedure(scripted_update_actions));
+    static const action_queue_procedures queue = {.update_actions = scripted_update_actions};
+    EXPECT_TRUE(register_action_queue_procedures(&queue));
     if (!program_draws)
     {
         EXPECT_TRUE(register_draw_frame_procedure(scripted_draw_frame));
