@@ -1,5 +1,6 @@
 // Saved games: saving, autosaving, continuing and reverting single-player games.
 #include "saved_games.h"
+#include "console_procedures.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -43,8 +44,6 @@ static struct saved_games_globals_data
 } saved_games_globals;
 
 static procedure_slot<render_saved_game_snapshot_procedure> snapshot_slot("saved game snapshot");
-static procedure_slot<save_cached_console_text_procedure> console_save_slot("save cached console text");
-static procedure_slot<restore_cached_console_text_procedure> console_restore_slot("restore cached console text");
 
 static void tell_restore_progress(int16_t event, int32_t steps)
 {
@@ -90,12 +89,6 @@ static void report_restore_progress(void)
 bool register_render_saved_game_snapshot_procedure(render_saved_game_snapshot_procedure procedure)
 {
     return snapshot_slot.fill(procedure);
-}
-
-bool register_cached_console_text_procedures(save_cached_console_text_procedure save,
-                                             restore_cached_console_text_procedure restore)
-{
-    return fill_procedure_pair(&console_save_slot, &console_restore_slot, save, restore);
 }
 
 static int32_t snapshot_bytes_per_pixel(int16_t screen_encoding)
@@ -284,7 +277,7 @@ static bool write_saved_game(int32_t *save, const recording_source *source, void
     header.observer.yaw = location.yaw;
     header.zoom_factor = get_observer_zoom_factor();
     header.encoding = (int16_t)(screen_encoding - 1);
-    save_cached_console_text_procedure save_console = console_save_slot.get();
+    const auto save_console = get_console_procedures()->save_cached_console_text;
     if (save_console) save_console(header.cached_console_text, &header.cached_console_line_count);
     if (header.cached_console_line_count < 0 || header.cached_console_line_count > NUMBER_OF_CACHED_CONSOLE_LINES)
         header.cached_console_line_count = 0;
@@ -555,7 +548,7 @@ static void apply_pending_restoration(void)
     location.position.y = r->observer.y;
     location.yaw = r->observer.yaw;
     set_actual_observer_location_and_zoom(&location, r->zoom_factor, false);
-    restore_cached_console_text_procedure restore = console_restore_slot.get();
+    const auto restore = get_console_procedures()->restore_cached_console_text;
     if (restore) restore(r->cached_console_text, r->cached_console_line_count);
 }
 

@@ -124,12 +124,9 @@ bool read_save_game_snapshot_picture(int32_t tag_index, uint8_t **pixels, int16_
 typedef void *(*render_saved_game_snapshot_procedure)(int16_t width, int16_t height, int16_t *encoding);
 bool register_render_saved_game_snapshot_procedure(render_saved_game_snapshot_procedure procedure);
 
-// The console's last 10 lines, out when saving and back in when restoring.
-// Until the console registers, a saved game keeps no lines.
-typedef void (*save_cached_console_text_procedure)(cached_line *buffer, int16_t *count);
-typedef void (*restore_cached_console_text_procedure)(const cached_line *buffer, int16_t count);
-bool register_cached_console_text_procedures(save_cached_console_text_procedure save,
-                                             restore_cached_console_text_procedure restore);
+// The console's last 10 lines go out when saving and back in when restoring
+// through the console's table (console_procedures.h); until the console
+// registers, a saved game keeps no lines.
 
 // What a continued or reverted game's replay to its save point shows, in
 // RESTORE_PROGRESS_STEPS even steps of its ticks: `_restore_progress_open`

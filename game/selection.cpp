@@ -4,6 +4,7 @@
 // selection_orders.cpp.
 
 #include "selection.h"
+#include "overhead_map_procedures.h"
 #include "input/input_definitions.h"
 #include "selection_interface.h"
 #include "selection_orders.h"
@@ -38,11 +39,9 @@
 
 // ---- registration points ---------------------------------------------------------------
 
-static procedure_slot<overhead_map_click_location_procedure> overhead_map_click_slot("overhead map click location");
 static procedure_slot<new_local_sprite_procedure> new_local_sprite_slot("new local sprite");
 static procedure_slot<remove_local_sprites_procedure> remove_local_sprites_slot("remove local sprites");
 
-bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure p) { return overhead_map_click_slot.fill(p); }
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove)
 {
     return fill_procedure_pair(&new_local_sprite_slot, &remove_local_sprites_slot, add, remove);
@@ -857,7 +856,7 @@ void start_new_selection(const action_data *action)
     const bool special_mode = selection_globals.mode == _selection_mode_special_ability;
     pick_state *picked = &selection_globals.original_pick;
     world_point2d overhead;
-    const overhead_map_click_location_procedure overhead_click = overhead_map_click_slot.get();
+    const auto overhead_click = get_overhead_map_procedures()->click_location;
     selection_globals.first_click_was_overhead_map_click = overhead_click && overhead_click(action, &overhead);
     bool go_second = true, on_ground = false;
     if (selection_globals.first_click_was_overhead_map_click)

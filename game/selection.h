@@ -248,9 +248,8 @@ enum selection_console_menu
     _selection_console_menu_inventory = 2, // inventory: numbered, chosen by digit
     _selection_console_menu_inventory_briefly = 3, // next/previous item: closes by itself
 };
-// The world point of a press on the overhead map; false when the press was not on it.
-typedef bool (*overhead_map_click_location_procedure)(const action_data *action, world_point2d *location);
-bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure procedure);
+// A press on the overhead map is located through the overhead map's table
+// (overhead_map_procedures.h); until it registers, no press is on the map.
 // The control bar's inventory: refresh its buttons, toggle its display.
 typedef void (*inventory_buttons_procedure)(void);
 bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle);

@@ -1,6 +1,7 @@
 // The tutorial watcher: watches the player's actions and commands for the tutorial's scripts.
 
 #include "sniffing.h"
+#include "overhead_map_procedures.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,6 @@
 #include "commands.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
@@ -50,12 +50,7 @@ static struct sniffing_globals
     int32_t time_between_errors_min, time_between_errors_delta;
 } sniffing_globals;
 
-static procedure_slot<overhead_map_state_procedure> overhead_map_state_slot("overhead map state");
 
-bool register_overhead_map_state_procedure(overhead_map_state_procedure procedure)
-{
-    return overhead_map_state_slot.fill(procedure);
-}
 
 static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded);
 // The map actions, unless a test replaced them.
@@ -104,7 +99,7 @@ bool toggle_sniffing(const new_sniffing_data *data)
     if (!data) return false;
     if (data->test_case == _sniffing_overhead_map_is_shown)
     {
-        const overhead_map_state_procedure shown = overhead_map_state_slot.get();
+        const auto shown = get_overhead_map_procedures()->map_is_shown;
         return shown && shown();
     }
     sniffing_globals.flags = data->flags | _sniffing_report_errors_flag;

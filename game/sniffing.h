@@ -107,10 +107,9 @@ int32_t get_sniffing_next_possible_error_time(void);
 
 // ---- registration points -------------------------------------------------------------------
 
-// Whether the overhead map is fully shown, for test case 1.  The overhead map
-// fills it; until then it is not shown.
-typedef bool (*overhead_map_state_procedure)(void);
-bool register_overhead_map_state_procedure(overhead_map_state_procedure procedure);
+// Whether the overhead map is fully shown, for test case 1, comes from the
+// overhead map's table (overhead_map_procedures.h); until it registers, it is
+// not shown.
 
 // The watcher tells the map action with `action_identifier` that the player
 // did what its case asked (set_map_action_success) or did something else
