@@ -12,6 +12,7 @@
 #include "cseries/errors.h"
 #include "cseries/registration.h"
 #include "front_end_procedures.h"
+#include "sound_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "screen.h"
@@ -109,14 +110,6 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
     }
 }
 
-static procedure_slot<main_menu_music_procedure> start_main_menu_music_slot("main menu music start");
-static procedure_slot<main_menu_music_procedure> stop_main_menu_music_slot("main menu music stop");
-
-bool register_main_menu_music_procedures(main_menu_music_procedure start, main_menu_music_procedure stop)
-{
-    return fill_procedure_pair(&start_main_menu_music_slot, &stop_main_menu_music_slot, start, stop);
-}
-
 void enter_main_menu(void)
 {
     if (main_menu_globals.dialog) return;
@@ -181,7 +174,7 @@ void enter_main_menu(void)
                                                _draw_string_center_horizontal_flag |
                                                    _draw_string_center_vertical_flag | _draw_string_shadow_flag);
     show_notice();
-    if (main_menu_music_procedure start = start_main_menu_music_slot.get()) start();
+    if (const auto start = get_sound_procedures()->start_main_menu_music) start();
 }
 
 void close_main_menu_dialog(void)
@@ -199,7 +192,7 @@ void leave_main_menu(void)
     const bool to_preferences = main_menu_globals.chosen_state == _game_state_preferences;
     main_menu_globals.chosen_state = NONE;
     if (to_preferences) return;
-    if (main_menu_music_procedure stop = stop_main_menu_music_slot.get()) stop();
+    if (const auto stop = get_sound_procedures()->stop_main_menu_music) stop();
 }
 
 dialog_data *get_main_menu_dialog(void) { return main_menu_globals.dialog; }

@@ -756,10 +756,10 @@ void register_vesk_networking_hooks(void)
         .open_missing_plugins_dialog = offer_missing_plugins,
         .local_player_is_network_originator = local_player_is_network_originator,
         .add_chat_to_back_log = add_console_chat_to_back_log,
+        .forget_dropped_player = forget_dropped_player,
     };
     register_networking_procedures(&procedures);
     register_net_command_verbs();
-    register_drop_player_command_procedure(forget_dropped_player);
     register_game_state_procedures(_game_state_network_setup, enter_network_setup_state, nullptr);
     register_game_state_procedures(_game_state_post_game, enter_network_post_game_state, nullptr);
 }
