@@ -74,7 +74,7 @@ struct dialog_store
         }
         store.write(DIALOG_GROUP_TAG, "benc", CURRENT_DIALOG_VERSION, build_dialog_tag_data(d));
         initialize_shapes_for_new_map();
-        register_control_handler(BENCH_CONTROL_TAG, bench_control_def_proc);
+        register_control_procedure(BENCH_CONTROL_TAG, bench_control_def_proc);
         if (get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG) == NONE) return;
         dialog = new_dialog(BENCH_DIALOG_TAG, nullptr, nullptr, NONE, 0);
     }

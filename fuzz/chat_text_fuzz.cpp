@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!initialized)
     {
         quiet_fuzz_errors();
-        register_control_handler(DIALOG_CHAT_LIST_TAG, chat_list_control_def_proc);
+        register_control_procedure(DIALOG_CHAT_LIST_TAG, chat_list_control_def_proc);
         font = make_store();
         if (font == NONE) abort();
         dialog_description description;

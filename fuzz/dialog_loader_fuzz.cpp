@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!initialized)
     {
         quiet_fuzz_errors();
-        register_control_handler(FUZZ_CONTROL_TAG, default_control_handler);
+        register_control_procedure(FUZZ_CONTROL_TAG, default_control_handler);
         string_list = make_string_list();
         if (string_list == NONE) abort();
         initialized = true;

@@ -12,6 +12,7 @@
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "game_time.h"
+#include "recording_procedures.h"
 
 const byte_swap_code command_header_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, 2, _4byte, _end_bs_array};
 
@@ -259,16 +260,10 @@ int32_t get_local_command_latency(void)
 // ---- the command stream -----------------------------------------------------
 
 static procedure_slot<command_sniffing_procedure> command_sniffing_slot("command sniffing");
-static procedure_slot<incoming_command_recorder_procedure> incoming_command_recorder_slot("incoming command recorder");
 
 bool register_command_sniffing_procedure(command_sniffing_procedure procedure)
 {
     return command_sniffing_slot.fill(procedure);
-}
-
-bool register_incoming_command_recorder_procedure(incoming_command_recorder_procedure procedure)
-{
-    return incoming_command_recorder_slot.fill(procedure);
 }
 
 void queue_local_commands(int32_t target_time, int16_t player_index)
@@ -282,7 +277,7 @@ void queue_local_commands(int32_t target_time, int16_t player_index)
         if (sniff && !sniff(command)) continue;
         // Only what will run goes into the film.
         if (!queue_incoming_command(command)) continue;
-        const incoming_command_recorder_procedure record = incoming_command_recorder_slot.get();
+        const auto record = get_recording_procedures()->record_incoming_command;
         if (record) record(command);
     }
 }

@@ -127,10 +127,9 @@ int32_t get_local_command_latency(void);
 typedef bool (*command_sniffing_procedure)(command_header *command);
 bool register_command_sniffing_procedure(command_sniffing_procedure procedure);
 
-// Told of every local command once it is queued as incoming (header in host
-// order).  Until filled nothing is recorded.
-typedef void (*incoming_command_recorder_procedure)(const command_header *command);
-bool register_incoming_command_recorder_procedure(incoming_command_recorder_procedure procedure);
+// Each local command, once queued as incoming, goes to the films' table
+// (recording_procedures.h, `record_incoming_command`); until it is registered
+// nothing is recorded.
 
 // The core procedures queue_local_commands and queue_sync_command (game_hooks.h).
 void queue_local_commands(int32_t target_time, int16_t player_index);

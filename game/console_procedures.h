@@ -1,5 +1,6 @@
 #pragma once
-// What the core, the units and the selection ask of the console, in one table
+// What the core, the units, the selection, the map scripts and the saved games
+// ask of the console, in one table
 // the console registers whole (`register_console_procedures`).  This header
 // is the console's face to the layers below it.
 //
@@ -13,6 +14,7 @@
 #include <cstdint>
 
 struct action_data; // input/action_queue.h
+struct cached_line; // recording_format.h
 
 struct console_procedures
 {
@@ -37,6 +39,17 @@ struct console_procedures
     void (*text_input)(bool start, int32_t maximum_length);
     // A pop-up of two texts, shown for `visible_ticks`.
     void (*popup)(const char *left, const char *right, int32_t visible_ticks);
+
+    // ---- the map scripts ----
+    // The mission: advances the campaign by `steps` (null member: nothing
+    // advances).
+    void (*advance_mission)(int32_t steps);
+
+    // ---- the saved games (null members: a saved game keeps no lines) ----
+    // The console's last 10 lines, out when saving (`count` of them) and back
+    // in when restoring.
+    void (*save_cached_console_text)(cached_line *buffer, int16_t *count);
+    void (*restore_cached_console_text)(const cached_line *buffer, int16_t count);
 };
 
 bool register_console_procedures(const console_procedures *procedures);

@@ -525,9 +525,12 @@ bool replay_manager(new_game_data *data)
 
 void register_film_dialog_hooks(void)
 {
-    register_saved_game_name_dialog_procedure(save_game_dialog);
-    register_select_game_to_load_procedure(select_game_to_load_dialog);
-    register_read_save_game_snapshot_procedure(read_save_game_snapshot_picture); // the load dialog's pictures
+    static const film_dialog_procedures procedures = {
+        .saved_game_name_dialog = save_game_dialog,
+        .select_game_to_load = select_game_to_load_dialog,
+        .read_save_game_snapshot = read_save_game_snapshot_picture, // the load dialog's pictures
+    };
+    register_film_dialog_procedures(&procedures);
 }
 
 void reset_film_dialogs(void)

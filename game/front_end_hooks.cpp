@@ -84,6 +84,10 @@ static front_end_procedures whole_front_end_table(const front_end_procedures *la
     front_end_procedures table = later_dialogs ? *later_dialogs : front_end_procedures{};
     table.map_loading_progress = map_loading_progress;
     table.game_over = front_end_game_over;
+    table.report_pending_error = report_pending_error_in_front_end;
+    table.main_menu_films = main_menu_films;
+    table.main_menu_load_game = main_menu_load_game;
+    table.restore_progress = restore_progress;
     return table;
 }
 
@@ -103,9 +107,6 @@ void register_front_end_hooks(const front_end_procedures *later_dialogs)
         log_message(__FILE__, __LINE__, "the front end's table is registered already: it stays");
     else
         register_front_end_procedures(&front_end_table);
-    register_report_pending_error_procedure(report_pending_error_in_front_end);
-    register_main_menu_dialog_procedures(main_menu_films, main_menu_load_game);
-    register_restore_progress_procedure(restore_progress);
     register_vesk_control_procedure(POSTGAME_REPORT_CONTROL_TAG, postgame_report_control_def_proc);
     register_vesk_control_procedure(CARNAGE_GRAPH_CONTROL_TAG, carnage_graph_control_handler);
     register_vesk_control_procedure(CARNAGE_HEADER_CONTROL_TAG, carnage_header_control_handler);

@@ -1,6 +1,6 @@
 #pragma once
-// What the game core, the films, the renderer, the status bar and the film
-// dialogs ask of the front end's dialogs, in one table that the front end
+// What the game core, the films and saved games, the main menu, the renderer,
+// the status bar and the film dialogs ask of the front end's dialogs, in one table that the front end
 // registers whole (`register_front_end_procedures`).  This header is the front
 // end's one face to the layers below it.
 //
@@ -56,6 +56,19 @@ struct front_end_procedures
     bool (*sure_you_want_to_delete)(int32_t tag_index);
     bool (*rename_tag)(int32_t *tag_index);
     bool (*unique_name_or_desires_replacement)(tag group, const char *name);
+    // Shows the frame's pending error (`code`, `text`): a console line in a
+    // game, a message box outside one.  Null: the error was logged only.
+    void (*report_pending_error)(int32_t code, const char *text);
+    // The dialogs the main menu opens over itself: the film manager (Films)
+    // and the load dialog (Load Game).  Each runs its dialog and starts what
+    // the player chose; the menu stays when nothing was.  Null: the press only
+    // says that the dialog is not built yet.
+    void (*main_menu_films)(void);
+    void (*main_menu_load_game)(void);
+    // The progress of a continued saved game's replay up to its save point:
+    // `event` a restore_progress_event of saved_games.h (open, one step of
+    // `steps`, close).  Null: nothing is shown.
+    void (*restore_progress)(int16_t event, int32_t steps);
 };
 
 // The front end's table, kept by pointer (a static record).  Refused

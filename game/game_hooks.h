@@ -233,20 +233,11 @@ typedef void (*game_state_procedure)(void);
 // `register_name_procedure` and `get_name_procedure`.
 
 #define CORE_PROCEDURE_LIST(X) \
-    X(set_keyboard_queue_task_state, void, (bool running))                 /* the 30 Hz input timer */ \
     X(close_all_dialogs, void, (void))                                                               \
-    X(flush_actions, void, (void))                                                                   \
     X(set_screen_parameters_for_new_state, void, (int16_t new_state))                                \
-    X(update_actions, int32_t, (void))                   /* drains actions into process_action; local ticks passed */ \
     X(draw_frame, void, (int32_t game_ticks, bool world_shown)) /* view, scene, dialogs, bars, back buffer */ \
-    X(report_pending_error, void, (int32_t code, const char *text)) /* shows the frame's pending error */ \
-    X(update_replay, void, (int32_t local_ticks))        /* films and saved games set target_time */ \
     X(queue_local_commands, void, (int32_t target_time, int16_t player_index)) /* single player */ \
     X(queue_sync_command, void, (const sync_command_data *data)) /* the originator's sync command */ \
-    X(replay_over, bool, (void))                                                                     \
-    X(begin_film_from_path, bool, (const char *path, new_game_data *data)) /* fills the film's set-up */ \
-    X(find_oos_checker_films, int32_t, (int32_t *films, int32_t maximum)) /* NONE: folder unreadable */ \
-    X(begin_oos_checker_film, bool, (int32_t film, new_game_data *data, char *name, size_t name_size)) \
     X(update_camera, void, (int32_t game_ticks))         /* per frame, after the ticks, while the world is shown */
 
 #define CORE_PROCEDURE_DECLARATIONS(name, result, parameters) \

@@ -8,6 +8,7 @@
 #include "game_states.h"
 #include "gameplay_versions.h"
 #include "networking_procedures.h"
+#include "recording_procedures.h"
 #include "state_hash.h"
 #include "vesk_random.h"
 
@@ -189,7 +190,7 @@ void update_command_queue(int32_t ticks)
     {
     case _game_type_replay:
     {
-        update_replay_procedure update_replay = get_update_replay_procedure();
+        const auto update_replay = get_recording_procedures()->update_replay;
         if (update_replay) update_replay(ticks);
         break;
     }

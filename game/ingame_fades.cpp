@@ -21,7 +21,7 @@ void initialize_ingame_fades(void)
     // Start-up runs once in the game; tests may run it again.
     if (ingame_fade_globals.effect_registered) return;
     ingame_fade_globals.effect_registered =
-        register_postrasterization_effect(rasterize_ingame_fades, INGAME_FADE_EFFECT_PRIORITY);
+        register_postrasterization_effect_procedure(rasterize_ingame_fades, INGAME_FADE_EFFECT_PRIORITY);
 }
 
 void initialize_ingame_fades_for_new_game(void)

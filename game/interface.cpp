@@ -186,6 +186,8 @@ void initialize_interface_overlays(void)
 {
     if (interface_overlay_globals.effects_registered) return;
     interface_overlay_globals.effects_registered =
-        register_prerender_effect(build_interface_overlay_surface_list, INTERFACE_OVERLAY_PRERENDER_PRIORITY) &&
-        register_postrasterization_effect(rasterize_interface_effects, INTERFACE_EFFECTS_POSTRASTERIZATION_PRIORITY);
+        register_prerender_effect_procedure(build_interface_overlay_surface_list,
+                                            INTERFACE_OVERLAY_PRERENDER_PRIORITY) &&
+        register_postrasterization_effect_procedure(rasterize_interface_effects,
+                                                    INTERFACE_EFFECTS_POSTRASTERIZATION_PRIORITY);
 }

@@ -485,7 +485,7 @@ void rasterize_keybindings(view_data *view)
 
 void initialize_keybindings(void)
 {
-    register_postrasterization_effect(rasterize_keybindings, KEYBINDINGS_POSTRASTERIZATION_PRIORITY);
+    register_postrasterization_effect_procedure(rasterize_keybindings, KEYBINDINGS_POSTRASTERIZATION_PRIORITY);
 }
 
 // ---- the dialog ----------------------------------------------------------------------------

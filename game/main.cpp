@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "cseries/cseries.h"
+#include "action_queue_procedures.h"
 #include "cseries/crash.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
@@ -62,7 +63,7 @@ static void release_environment(void)
 int main(int argc, char **argv)
 {
     register_built_subsystems();
-    const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
+    const auto set_keyboard_task = get_action_queue_procedures()->set_keyboard_queue_task_state;
     if (set_keyboard_task) set_keyboard_task(false);
 
     const int32_t mode = parse_command_line(argc, argv);

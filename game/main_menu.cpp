@@ -11,6 +11,8 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/errors.h"
 #include "cseries/registration.h"
+#include "front_end_procedures.h"
+#include "sound_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "screen.h"
@@ -69,19 +71,12 @@ static void show_notice(void)
         set_bitmap_dialog_static_item_text(main_menu_globals.dialog, _main_menu_notice_item, main_menu_globals.notice);
 }
 
-static procedure_slot<main_menu_dialog_procedure> films_dialog_slot("main menu films dialog");
-static procedure_slot<main_menu_dialog_procedure> load_game_dialog_slot("main menu load game dialog");
-
-bool register_main_menu_dialog_procedures(main_menu_dialog_procedure films, main_menu_dialog_procedure load_game)
-{
-    return fill_procedure_pair(&films_dialog_slot, &load_game_dialog_slot, films, load_game);
-}
-
 // The dialog a choice that is no state opens over the menu; null when none is built.
+typedef void (*main_menu_dialog_procedure)(void);
 static main_menu_dialog_procedure dialog_of_choice(int16_t item)
 {
-    if (item == _main_menu_films_item) return films_dialog_slot.get();
-    if (item == _main_menu_load_game_item) return load_game_dialog_slot.get();
+    if (item == _main_menu_films_item) return get_front_end_procedures()->main_menu_films;
+    if (item == _main_menu_load_game_item) return get_front_end_procedures()->main_menu_load_game;
     return nullptr;
 }
 
@@ -113,14 +108,6 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
         }
         return;
     }
-}
-
-static procedure_slot<main_menu_music_procedure> start_main_menu_music_slot("main menu music start");
-static procedure_slot<main_menu_music_procedure> stop_main_menu_music_slot("main menu music stop");
-
-bool register_main_menu_music_procedures(main_menu_music_procedure start, main_menu_music_procedure stop)
-{
-    return fill_procedure_pair(&start_main_menu_music_slot, &stop_main_menu_music_slot, start, stop);
 }
 
 void enter_main_menu(void)
@@ -187,7 +174,7 @@ void enter_main_menu(void)
                                                _draw_string_center_horizontal_flag |
                                                    _draw_string_center_vertical_flag | _draw_string_shadow_flag);
     show_notice();
-    if (main_menu_music_procedure start = start_main_menu_music_slot.get()) start();
+    if (const auto start = get_sound_procedures()->start_main_menu_music) start();
 }
 
 void close_main_menu_dialog(void)
@@ -205,7 +192,7 @@ void leave_main_menu(void)
     const bool to_preferences = main_menu_globals.chosen_state == _game_state_preferences;
     main_menu_globals.chosen_state = NONE;
     if (to_preferences) return;
-    if (main_menu_music_procedure stop = stop_main_menu_music_slot.get()) stop();
+    if (const auto stop = get_sound_procedures()->stop_main_menu_music) stop();
 }
 
 dialog_data *get_main_menu_dialog(void) { return main_menu_globals.dialog; }

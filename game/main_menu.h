@@ -64,18 +64,12 @@ void get_main_menu_dialog_size(int16_t *width, int16_t *height);
 // yes.  No (logged) without a screen or without the dialog's tag.
 bool ask_plugin_question(const char *title, const char *text);
 
-// The menu's music: `start` when the menu is entered, `stop` when it is
-// left for anything but the preferences dialog (whose box plays and stops
-// the music itself).  Until registered: the menu is silent.
-typedef void (*main_menu_music_procedure)(void);
-bool register_main_menu_music_procedures(main_menu_music_procedure start, main_menu_music_procedure stop);
+// The menu's music comes from the sound table (sound_procedures.h); until the
+// sound subsystem registers, the menu is silent.
 
-// The dialogs the menu opens over itself: the film manager (Films) and the
-// load dialog (Load Game).  Each runs its dialog and starts what the player
-// chose; the menu stays when nothing was.  Until registered, the press only
-// says that the dialog is not built yet.
-typedef void (*main_menu_dialog_procedure)(void);
-bool register_main_menu_dialog_procedures(main_menu_dialog_procedure films, main_menu_dialog_procedure load_game);
+// The dialogs the menu opens over itself (Films, Load Game) are the front
+// end's (front_end_procedures.h); until it is registered, the press only says
+// that the dialog is not built yet.
 
 // Registers the main-menu state, the menu's size for the screen and the
 // plug-in question.

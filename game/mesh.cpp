@@ -2,8 +2,8 @@
 // terrain types, level-of-detail words, stains and the media hooks.
 
 #include "mesh.h"
+#include "terrain_overlay_procedures.h"
 
-#include "cseries/registration.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -73,9 +73,6 @@ static struct mesh_globals
 } mesh_globals;
 
 // Outside mesh_globals: a module's start-up and map changes never empty a registration.
-static procedure_slot<permanent_overlay_procedure> permanent_overlay_slot("permanent overlay");
-static procedure_slot<media_coverage_initialize_procedure> coverage_initialize_slot("media coverage initialize");
-static procedure_slot<media_coverage_dispose_procedure> coverage_dispose_slot("media coverage dispose");
 
 // ---- validation --------------------------------------------------------------------
 
@@ -342,7 +339,8 @@ bool load_mesh_from_memory(const void *data, int32_t size)
         set_mesh_sizes(nullptr);
         return false;
     }
-    if (coverage_initialize_slot.get()) coverage_initialize_slot.get()(coverage, mesh_globals.coverage_size);
+    if (const auto initialize = get_terrain_overlay_procedures()->initialize_media_coverage)
+        initialize(coverage, mesh_globals.coverage_size);
     return true;
 }
 
@@ -356,7 +354,7 @@ void initialize_mesh(void)
 void dispose_mesh_from_old_map(void)
 {
     if (mesh_globals.data == nullptr) return;
-    if (coverage_dispose_slot.get()) coverage_dispose_slot.get()();
+    if (const auto dispose = get_terrain_overlay_procedures()->dispose_media_coverage) dispose();
     free(mesh_globals.data);
     mesh_globals.data = nullptr;
     mesh_globals.size = 0;
@@ -643,18 +641,14 @@ uint8_t *get_submesh_shadow_map_base_address(int32_t submesh_index, bool ignored
 
 // ---- stains and media -------------------------------------------------------------------
 
-bool register_permanent_overlay_procedure(permanent_overlay_procedure procedure)
-{
-    return permanent_overlay_slot.fill(procedure);
-}
-
 // The random draw comes first and always, so that whether it happens never
 // depends on what this machine has loaded.
 static void stain(int32_t collection_index, int32_t sequence_index, const world_point2d *point,
                   uint16_t (*random)(void))
 {
     const uint16_t index = random();
-    if (!point_is_on_mesh(point) || permanent_overlay_slot.get() == nullptr) return;
+    const auto draw = get_terrain_overlay_procedures()->permanent_overlay;
+    if (!point_is_on_mesh(point) || draw == nullptr) return;
     if (collection_index < 0 || collection_index > UINT8_MAX || sequence_index < 0 || sequence_index > UINT8_MAX) return;
     permanent_overlay_data overlay;
     overlay.collection_index = (uint8_t)collection_index;
@@ -662,7 +656,7 @@ static void stain(int32_t collection_index, int32_t sequence_index, const world_
     overlay.index = index;
     overlay.origin.x = (int16_t)(point->x >> 6);
     overlay.origin.y = (int16_t)(point->y >> 6);
-    permanent_overlay_slot.get()(&overlay);
+    draw(&overlay);
 }
 
 void stain_mesh(int32_t collection_index, int32_t sequence_index, const world_point2d *point)
@@ -685,12 +679,6 @@ int32_t get_mesh_media_projectile_group_type(int32_t splash_type)
 {
     if (mesh_globals.header == nullptr) return NONE;
     return get_media_projectile_group_type(mesh_globals.header->media_type, splash_type);
-}
-
-bool register_media_coverage_procedures(media_coverage_initialize_procedure initialize,
-                                        media_coverage_dispose_procedure dispose)
-{
-    return fill_procedure_pair(&coverage_initialize_slot, &coverage_dispose_slot, initialize, dispose);
 }
 
 // ---- the tag-file store ------------------------------------------------------------------

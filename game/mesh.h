@@ -171,10 +171,9 @@ struct permanent_overlay_data
     } origin;
 };
 
-// Hook: the renderer's rasterizer (until registered, nothing is drawn; the
-// stain's draw is made all the same).
-typedef void (*permanent_overlay_procedure)(const permanent_overlay_data *overlay);
-bool register_permanent_overlay_procedure(permanent_overlay_procedure procedure);
+// The renderer's terrain overlays draw it (terrain_overlay_procedures.h,
+// `permanent_overlay`); until they register, nothing is drawn and the stain's
+// draw is made all the same.
 
 // A permanent stain of the collection's sequence at the point; the frame is
 // chosen by one vesk_random draw, taken even when nothing can be drawn so that
@@ -193,12 +192,8 @@ void bloody_mesh(const world_point2d *point);
 // without media, or a splash its media leaves empty.
 int32_t get_mesh_media_projectile_group_type(int32_t splash_type);
 
-// The renderer's media coverage set-up (values in host order, size in bytes,
-// 0 without media) and disposal; called at load and dispose.
-typedef void (*media_coverage_initialize_procedure)(const uint16_t *values, int32_t size);
-typedef void (*media_coverage_dispose_procedure)(void);
-bool register_media_coverage_procedures(media_coverage_initialize_procedure initialize,
-                                        media_coverage_dispose_procedure dispose);
+// The renderer's media coverage is set up when a map loads and disposed with
+// it, through the terrain overlays' table (terrain_overlay_procedures.h).
 
 // Registers the mesh's start-up and per-map steps with the game core and its
 // entry-point reader with the tag-file store.  Call before initialize_vesk.

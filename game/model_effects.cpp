@@ -3,6 +3,7 @@
 #include "model_effects.h"
 
 #include "cseries/registration.h"
+#include "map_action_procedures.h"
 
 #include <cstring>
 
@@ -21,7 +22,6 @@ static struct model_effect_globals
 
 // Outside model_effect_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<model_effect_projectile_procedure> projectile_slot("model effect projectile");
-static procedure_slot<model_effect_finished_procedure> finished_slot("model effect finished");
 
 bool initialize_model_effects(void)
 {
@@ -38,11 +38,6 @@ void dispose_model_effects_from_old_map(void) { dispose_data_from_old_map(&model
 bool register_model_effect_projectile_procedure(model_effect_projectile_procedure procedure)
 {
     return projectile_slot.fill(procedure);
-}
-
-bool register_model_effect_finished_procedure(model_effect_finished_procedure procedure)
-{
-    return finished_slot.fill(procedure);
 }
 
 model_effect_data *get_model_effect(int32_t effect_index)
@@ -150,8 +145,8 @@ static void end_model_effect(int32_t effect_index, model_effect_data *effect)
         projectile_slot.get()(finished.projectile_type_to_create, &finished.projectile_origin,
                                         finished.model_index);
     if (finished.flags & _model_effect_delete_model_flag) delete_model(finished.model_index);
-    if (finished.map_action_identifier != NONE && finished_slot.get())
-        finished_slot.get()(finished.map_action_identifier);
+    const auto succeeded = get_map_action_procedures()->map_action_succeeded;
+    if (finished.map_action_identifier != NONE && succeeded) succeeded(finished.map_action_identifier);
 }
 
 void update_model_effects(void)

@@ -80,13 +80,10 @@ model_effect_data *get_model_effect(int32_t effect_index);
 // gone ends silently.
 void update_model_effects(void);
 
-// What an ended effect asks of others: the projectile (subsystem 3) and the
-// script that started it.
+// What an ended effect asks of the projectile layer (subsystem 3); the script
+// that started it hears through the map actions' table
+// (map_action_procedures.h, `map_action_succeeded`).
 typedef void (*model_effect_projectile_procedure)(tag projectile_type, const world_point3d *origin, int32_t model_index);
-typedef void (*model_effect_finished_procedure)(int32_t map_action_identifier);
-// Two owners, two points: the projectile layer fills the first, the map
-// actions the second.
 bool register_model_effect_projectile_procedure(model_effect_projectile_procedure procedure);
-bool register_model_effect_finished_procedure(model_effect_finished_procedure procedure);
 
 void hash_model_effects(uint32_t *hash);

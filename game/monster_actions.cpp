@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cseries/log.h"
-#include "cseries/registration.h"
+#include "map_action_procedures.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "monster_attacks.h"
@@ -21,7 +21,6 @@
 
 namespace {
 
-procedure_slot<map_action_succeeded_procedure> map_action_succeeded_slot("map action succeeded");
 
 // Null in the program: set_monster_action_test_procedures.
 const monster_action_test_procedures *replaced_calls = nullptr;
@@ -618,7 +617,7 @@ void make_monster_taunt(int32_t monster_index)
 void report_monster_order_completed(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
-    const map_action_succeeded_procedure succeeded = map_action_succeeded_slot.get();
+    const auto succeeded = get_map_action_procedures()->map_action_succeeded;
     if (monster && succeeded && (monster->flags & _monster_responding_to_command_flag) &&
         monster->internal_command_identifier >= 0)
         succeeded(monster->internal_command_identifier);
@@ -890,9 +889,4 @@ const monster_action_test_procedures *set_monster_action_test_procedures(
     const monster_action_test_procedures *procedures)
 {
     return std::exchange(replaced_calls, procedures);
-}
-
-bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure)
-{
-    return map_action_succeeded_slot.fill(procedure);
 }

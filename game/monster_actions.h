@@ -110,10 +110,8 @@ void install_monster_action_procedures(void);
 // The attacks (handle_monster_attack, the attack's sequence at the unit's
 // pitch), the inventory (give_object_to_monster) and the projectiles
 // (projectile_group_type_of_tag, new_projectile_group_for_unit) are called
-// directly; only the map scripts, a later layer, answer through a point.
-
-// A map action's order was carried out.
-typedef void (*map_action_succeeded_procedure)(int32_t internal_command_identifier);
+// directly; only the map scripts, a later layer, answer through their table
+// (map_action_procedures.h: a map action's order was carried out).
 
 // Tests only: replaces the strike on the attack's key frame, the hand-over of
 // a picked-up object and the internal projectile groups, so that the
@@ -136,7 +134,6 @@ bool switch_monster_target(int32_t monster_index, int32_t target_index, uint32_t
 // The unit's most appropriate target in `mode` (closest_most_appropriate_target); NONE when none.
 int32_t find_closest_monster_target(int32_t monster_index, int32_t mode);
 
-bool register_map_action_succeeded_procedure(map_action_succeeded_procedure procedure);
 
 enum
 {

@@ -1,6 +1,7 @@
 // Unit commands: the order records, their builders and the executor's unit verbs.
 
 #include "monster_commands.h"
+#include "networking_procedures.h"
 
 #include <array>
 #include <cstring>
@@ -52,12 +53,6 @@ const byte_swap_code command_waypoint_byte_swapping_data[] = {_begin_bs_array, 1
 // ---- registration points ------------------------------------------------------------------
 
 static procedure_slot<preset_selection_procedure> preset_selection_slot("preset selection");
-static procedure_slot<drop_player_command_procedure> drop_player_command_slot("drop player command");
-
-bool register_drop_player_command_procedure(drop_player_command_procedure procedure)
-{
-    return drop_player_command_slot.fill(procedure);
-}
 
 bool register_preset_selection_procedure(preset_selection_procedure procedure)
 {
@@ -819,7 +814,7 @@ static bool run_drop_player(decoded_order *order, const order_context *context)
     }
     drop_player(context->player_index);
     delete_custom_unit_definitions_for_player(context->player_index);
-    const drop_player_command_procedure forget = drop_player_command_slot.get();
+    const auto forget = get_networking_procedures()->forget_dropped_player;
     const player_data *player = get_player_data(context->player_index);
     if (forget && player && game_->type == _game_type_networked) forget(player->unique_identifier);
     return true;

@@ -282,10 +282,9 @@ void build_movement_command_destinations(const command_movement_data *data, int3
 typedef void (*preset_selection_procedure)(int32_t preset_index, int32_t count, const int16_t *unit_identifiers);
 bool register_preset_selection_procedure(preset_selection_procedure procedure);
 
-// A drop-player command ran in a network game: the network layer forgets the
-// player with that network id.  Until filled only the game's record is marked.
-typedef void (*drop_player_command_procedure)(int32_t player_id);
-bool register_drop_player_command_procedure(drop_player_command_procedure procedure);
+// A drop-player command in a network game also makes the network layer forget
+// the player (networking_procedures.h, `forget_dropped_player`); until it
+// registers, only the game's record is marked.
 
 // A chat command goes to the console's table (console_procedures.h); until the
 // console registers, the text goes to the log only.

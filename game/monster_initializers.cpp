@@ -122,7 +122,7 @@ void release_monster_initializer(const monster_initializer *initializer)
             monster_initializer_globals.initializers[i].flags &= ~(uint32_t)_monster_initializer_used_flag;
 }
 
-// ---- the film layer's forms -----------------------------------------------------
+// ---- what a film records --------------------------------------------------------
 
 int32_t get_monster_initializers_export_length(void)
 {

@@ -96,9 +96,7 @@ const monster_initializer *get_monster_initializer(tag parent_unit_tag, tag mons
 // one of the set's records is ignored.
 void release_monster_initializer(const monster_initializer *initializer);
 
-// The forms the film layer's registration points take (the films sit above
-// the units, so game/subsystems.cpp joins them): the length export would
-// write, and the export into a buffer of exactly that length (false for any
-// other length).
+// What a film records (game/recording): the length export would write, and
+// the export into a buffer of exactly that length (false for any other length).
 int32_t get_monster_initializers_export_length(void);
 bool export_monster_initializers_to_buffer(void *buffer, int32_t length);

@@ -6,7 +6,6 @@
 
 #include "collection_references.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "damage.h"
 #include "game_limits.h"
 #include "game_records.h"
@@ -15,6 +14,7 @@
 #include "local_projectiles.h"
 #include "markers.h"
 #include "mesh.h"
+#include "map_action_procedures.h"
 #include "overhead_text_procedures.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
@@ -59,21 +59,9 @@ static struct monster_life_globals
     int16_t detonating_monster_identifier;
 } monster_life_globals = {NONE, 0};
 
-static procedure_slot<create_map_action_for_monster_procedure> create_map_action_slot("create map action for monster");
-static procedure_slot<delete_monster_map_action_procedure> delete_map_action_slot("delete monster map action");
-
-bool register_create_map_action_for_monster_procedure(create_map_action_for_monster_procedure procedure)
-{
-    return create_map_action_slot.fill(procedure);
-}
-bool register_delete_monster_map_action_procedure(delete_monster_map_action_procedure procedure)
-{
-    return delete_map_action_slot.fill(procedure);
-}
-
 void delete_map_action_of_monster(int32_t monster_index)
 {
-    if (delete_monster_map_action_procedure procedure = delete_map_action_slot.get()) procedure(monster_index);
+    if (const auto procedure = get_map_action_procedures()->delete_monster_map_action) procedure(monster_index);
 }
 
 
@@ -133,7 +121,7 @@ static void make_map_action_for_monster(int32_t monster_index)
     monster_data *monster = get_monster_data(monster_index);
     bool made = false;
     if (monster_index != 0 || current_gameplay_version >= 1721)
-        if (create_map_action_for_monster_procedure procedure = create_map_action_slot.get())
+        if (const auto procedure = get_map_action_procedures()->create_map_action_for_monster)
             made = procedure(monster_index);
     monster = get_monster_data(monster_index);
     if (monster && !made) monster->monster_map_action_data = NONE;

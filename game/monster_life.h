@@ -52,16 +52,11 @@ void eliminate_units_of_losing_team(int16_t team_index);
 
 // ---- registration points (filled by the map scripts and the interface) ----------
 
-// Makes the ambient-life script of a new unit; true when one was made.  Until
-// filled no unit gets a script.
-typedef bool (*create_map_action_for_monster_procedure)(int32_t monster_index);
-bool register_create_map_action_for_monster_procedure(create_map_action_for_monster_procedure procedure);
+// A new unit's ambient-life script is made, and a dying unit's script deleted
+// (from gameplay version 1721), through the map actions' table
+// (map_action_procedures.h); until it is registered no unit gets a script.
 
-// Deletes the script of a dying unit (from gameplay version 1721).  Until
-// filled nothing is deleted.
-typedef void (*delete_monster_map_action_procedure)(int32_t monster_index);
-bool register_delete_monster_map_action_procedure(delete_monster_map_action_procedure procedure);
-// Deletes the unit's script through the registered procedure (killing and
+// Deletes the unit's script through the map actions' table (killing and
 // removing a unit both do, from gameplay version 1721).
 void delete_map_action_of_monster(int32_t monster_index);
 

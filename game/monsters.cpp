@@ -101,7 +101,7 @@ monster_data *get_monster_data(int32_t monster_index)
 
 // ---- died procedures ------------------------------------------------------------
 
-bool register_monster_died_proc(monster_died_procedure procedure)
+bool register_monster_died_procedure(monster_died_procedure procedure)
 {
     char text[128];
     csprintf(text, "tried to register more than #%d monster_died procedures.",

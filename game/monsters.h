@@ -356,7 +356,7 @@ bool monster_records_are_allied(const monster_data *a, const monster_data *b);
 
 // Adds a died procedure; a ninth is refused with a logged assertion and not
 // stored.  False when refused.
-bool register_monster_died_proc(monster_died_procedure procedure);
+bool register_monster_died_procedure(monster_died_procedure procedure);
 int32_t get_monster_died_proc_count(void);
 // Tells every died procedure (a unit that left the mesh, for instance).
 void call_monster_died_procedures(int32_t monster_index, uint32_t died_flags);

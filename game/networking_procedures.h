@@ -49,6 +49,10 @@ struct networking_procedures
     // console only).
     void (*add_chat_to_back_log)(int32_t chat_mode, const char *player_name, const rgb_color *player_color,
                                  const char *text);
+    // A drop-player command ran in a network game: the network layer forgets
+    // the player with that network id (null member: only the game's record
+    // is marked).
+    void (*forget_dropped_player)(int32_t player_id);
 };
 
 // Networking's table, kept by pointer (a static record).  Refused (assertion,

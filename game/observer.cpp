@@ -1,6 +1,7 @@
 // The observer camera.
 
 #include "observer.h"
+#include "overhead_map_procedures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +12,6 @@
 #include "camera_control.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "cseries/timers.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
@@ -105,7 +105,6 @@ struct observer_globals
 };
 observer_globals observer_globals;
 
-procedure_slot<view_projection_corners_procedure> view_corners_slot("view projection corners");
 
 observer_data &observer(void) { return observer_globals.observer; }
 
@@ -207,7 +206,7 @@ bool view_reaches_explored_ground(real x, real y, real yaw)
 {
     const mesh_header *header = get_mesh_header();
     if (!header || !(header->flags & _mesh_has_limited_terrain_visibility_flag)) return true;
-    const view_projection_corners_procedure corners_procedure = view_corners_slot.get();
+    const auto corners_procedure = get_overhead_map_procedures()->view_projection_corners;
     const uint32_t *permanent = visibility_permanent_buffer();
     if (!corners_procedure || !permanent) return true;
     const world_point3d eye = {cells_to_world(x), cells_to_world(y), cells_to_world(observer().physics.z)};
@@ -1124,8 +1123,4 @@ bool perma_disable_extended_zoom(void)
 
 // ---- registration -------------------------------------------------------------------------------
 
-bool register_view_projection_corners_procedure(view_projection_corners_procedure procedure)
-{
-    return view_corners_slot.fill(procedure);
-}
 

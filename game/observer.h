@@ -163,7 +163,6 @@ void set_observer_clock(observer_clock_procedure procedure);
 
 // The screen's bounds and the game view's frame come from the screen's table
 // (screen_procedures.h); until it registers: 640 x 480, the whole screen.
-// The ground corners of a view from `eye` with `yaw` (the overhead map).
-// Until registered the visibility test of limited-visibility maps passes.
-typedef bool (*view_projection_corners_procedure)(const world_point3d *eye, angle yaw, world_point2d corners[4]);
-bool register_view_projection_corners_procedure(view_projection_corners_procedure procedure);
+// The ground corners of a view come from the overhead map's table
+// (overhead_map_procedures.h); until it registers, the visibility test of
+// limited-visibility maps passes.

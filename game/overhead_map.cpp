@@ -1,5 +1,6 @@
 // The overhead map: the battlefield's picture, blips, flags, sketches and the camera.
 #include "overhead_map.h"
+#include "overhead_map_procedures.h"
 
 #include <algorithm>
 #include <cmath>
@@ -353,7 +354,7 @@ static void set_overhead_map_transparencies(void)
 
 bool initialize_overhead_map(void)
 {
-    register_postrasterization_effect(rasterize_overhead_map, OVERHEAD_MAP_POSTRASTERIZATION_PRIORITY);
+    register_postrasterization_effect_procedure(rasterize_overhead_map, OVERHEAD_MAP_POSTRASTERIZATION_PRIORITY);
     overhead.initialized = false;
     return true;
 }
@@ -1252,7 +1253,10 @@ void register_overhead_map_hooks(void)
     register_startup_procedure(_startup_overhead_map, initialize_overhead_map);
     register_map_procedures(_map_overhead_map, initialize_overhead_map_for_new_map_step,
                             dispose_overhead_map_from_old_game);
-    register_overhead_map_click_location_procedure(overhead_map_click_location);
-    register_overhead_map_state_procedure(get_overhead_map_state); // the tutorial's "map shown" question
-    register_view_projection_corners_procedure(overhead_map_view_corners);
+    static const overhead_map_procedures procedures = {
+        .view_projection_corners = overhead_map_view_corners,
+        .click_location = overhead_map_click_location,
+        .map_is_shown = get_overhead_map_state, // the tutorial's "map shown" question
+    };
+    register_overhead_map_procedures(&procedures);
 }

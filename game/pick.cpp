@@ -5,23 +5,14 @@
 #include <cstring>
 
 #include "cseries/log.h"
-#include "cseries/registration.h"
+#include "render_procedures.h"
 #include "objects.h"
-
-static procedure_slot<last_render_view_procedure> last_render_view_slot("last render view");
-static procedure_slot<last_render_surface_list_procedure> last_render_surface_list_slot("last render surface list");
 
 static struct pick_globals
 {
     const rendered_view_data *test_view;
     const render_surface *test_first_surface;
 } pick_globals;
-
-bool register_last_render_frame_procedures(last_render_view_procedure view,
-                                           last_render_surface_list_procedure surfaces)
-{
-    return fill_procedure_pair(&last_render_view_slot, &last_render_surface_list_slot, view, surfaces);
-}
 
 void install_test_render_frame(const rendered_view_data *view, const render_surface *first_surface)
 {
@@ -32,14 +23,14 @@ void install_test_render_frame(const rendered_view_data *view, const render_surf
 const rendered_view_data *get_last_render_view(void)
 {
     if (pick_globals.test_view) return pick_globals.test_view;
-    const last_render_view_procedure procedure = last_render_view_slot.get();
+    const auto procedure = get_render_procedures()->last_render_view;
     return procedure ? procedure() : nullptr;
 }
 
 const render_surface *get_last_render_surface_list(void)
 {
     if (pick_globals.test_view) return pick_globals.test_first_surface;
-    const last_render_surface_list_procedure procedure = last_render_surface_list_slot.get();
+    const auto procedure = get_render_procedures()->last_render_surface_list;
     return procedure ? procedure() : nullptr;
 }
 

@@ -5,8 +5,8 @@
 // is picked is what the player saw.  A pick is an iterator: each call of
 // `pick` returns the next hit and remembers where it stopped.
 //
-// The renderer is a later subsystem: it hands over its last frame through
-// register_last_render_frame_procedures.  Until then (and in tests, through
+// The renderer is a later subsystem: it hands over its last frame through its
+// table (render_procedures.h).  Until then (and in tests, through
 // install_test_render_frame) no frame exists and every pick finds nothing.
 // Local and main thread only; nothing here is read by the simulation.
 
@@ -95,14 +95,6 @@ bool pick_vertex(const render_surface *surface, pick_state *state);
 const rendered_view_data *get_last_render_view(void);
 // The first surface of the last frame's list, or null.
 const render_surface *get_last_render_surface_list(void);
-
-// The renderer fills this pair: its last view (null before the first frame)
-// and the first surface of its last list (null when empty).  Until filled no
-// frame exists.
-typedef const rendered_view_data *(*last_render_view_procedure)(void);
-typedef const render_surface *(*last_render_surface_list_procedure)(void);
-bool register_last_render_frame_procedures(last_render_view_procedure view,
-                                           last_render_surface_list_procedure surfaces);
 
 // Tests and tools: a frame that stands in for the renderer's while set (the
 // records must outlive it); null view removes it.

@@ -1852,7 +1852,7 @@ void register_projectile_hooks(void)
     register_startup_procedure(_startup_projectiles, startup_projectiles);
     register_map_store_procedures(_startup_projectiles, empty_projectile_stores, dispose_projectiles_from_old_map);
     register_tick_procedure(_tick_projectiles, update_projectiles);
-    register_monster_died_proc(orphan_monster_projectiles);
+    register_monster_died_procedure(orphan_monster_projectiles);
     register_model_effect_projectile_procedure(new_model_effect_projectile);
     static const marker_type_procedures procedures = {new_projectile_palette_entry, new_projectile_from_marker};
     register_marker_type_procedures(_marker_projectile, &procedures);

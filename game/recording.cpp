@@ -26,6 +26,8 @@
 #include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "monster_initializers.h"
+#include "recording_procedures.h"
 #include "statistics.h"
 #include "tag_files/tag_file_formats.h"
 #include "tag_files/tag_files.h"
@@ -90,25 +92,6 @@ static struct oos_checker_films_data
     int32_t count;
     char paths[MAXIMUM_OOS_CHECKER_FILMS][PATH_MAX];
 } *oos_checker_films;
-
-// ---- registration points ---------------------------------------------------------
-
-static procedure_slot<monster_initializers_size_procedure> initializers_size_slot("monster initializers size");
-static procedure_slot<export_monster_initializers_procedure> initializers_export_slot("export monster initializers");
-static procedure_slot<import_monster_initializers_procedure> initializers_import_slot("import monster initializers");
-static procedure_slot<reset_monster_initializers_procedure> initializers_reset_slot("reset monster initializers");
-
-bool register_monster_initializers_export_procedures(monster_initializers_size_procedure size,
-                                                     export_monster_initializers_procedure export_initializers)
-{
-    return fill_procedure_pair(&initializers_size_slot, &initializers_export_slot, size, export_initializers);
-}
-
-bool register_monster_initializers_import_procedures(import_monster_initializers_procedure import_initializers,
-                                                     reset_monster_initializers_procedure reset)
-{
-    return fill_procedure_pair(&initializers_import_slot, &initializers_reset_slot, import_initializers, reset);
-}
 
 // ---- helpers -------------------------------------------------------------------------
 
@@ -233,22 +216,18 @@ static bool start_new_recording(const new_game_data *data)
         return false;
     }
 
-    int32_t initializers_length = 0;
+    // The unit initializers carried into the level go into the film, to be
+    // imported when it is replayed.
+    int32_t initializers_length = get_monster_initializers_export_length();
     void *initializers = nullptr;
-    monster_initializers_size_procedure size = initializers_size_slot.get();
-    export_monster_initializers_procedure export_initializers = initializers_export_slot.get();
-    if (size && export_initializers)
+    if (initializers_length < 0) initializers_length = 0;
+    if (initializers_length > 0)
     {
-        initializers_length = size();
-        if (initializers_length < 0) initializers_length = 0;
-        if (initializers_length > 0)
+        initializers = malloc((size_t)initializers_length);
+        if (!initializers || !export_monster_initializers_to_buffer(initializers, initializers_length))
         {
-            initializers = malloc((size_t)initializers_length);
-            if (!initializers || !export_initializers(initializers, initializers_length))
-            {
-                log_message(__FILE__, __LINE__, "the unit initializers could not be exported: the film has none");
-                initializers_length = 0;
-            }
+            log_message(__FILE__, __LINE__, "the unit initializers could not be exported: the film has none");
+            initializers_length = 0;
         }
     }
     recording_file_header file_header;
@@ -644,8 +623,7 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
         void *initializers = malloc((size_t)length);
         const bool read = initializers && tag_file_read(tag_index, file_header.monster_initializers_offset, length,
                                                         initializers);
-        import_monster_initializers_procedure import_initializers = initializers_import_slot.get();
-        const bool imported = read && (!import_initializers || import_initializers(initializers, length));
+        const bool imported = read && import_monster_initializers(initializers, length);
         free(initializers);
         if (!imported)
         {
@@ -653,8 +631,8 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
             return false;
         }
     }
-    else if (initializers_reset_slot.get())
-        initializers_reset_slot.get()();
+    else
+        reset_monster_initializers();
 
     g->state = _state_starting_replay;
     g->recording_group_tag = group;
@@ -1275,10 +1253,13 @@ void register_recording_hooks(void)
 {
     register_startup_procedure(_startup_recording, startup_recording);
     register_map_procedures(_map_recording, map_recording, dispose_recording_from_old_map);
-    register_incoming_command_recorder_procedure(record_incoming_command);
-    register_update_replay_procedure(update_replay);
-    register_replay_over_procedure(replay_over);
-    register_begin_film_from_path_procedure(begin_film_from_path);
-    register_find_oos_checker_films_procedure(find_oos_checker_films);
-    register_begin_oos_checker_film_procedure(begin_oos_checker_film);
+    static const recording_procedures procedures = {
+        .record_incoming_command = record_incoming_command,
+        .update_replay = update_replay,
+        .replay_over = replay_over,
+        .begin_film_from_path = begin_film_from_path,
+        .find_oos_checker_films = find_oos_checker_films,
+        .begin_oos_checker_film = begin_oos_checker_film,
+    };
+    register_recording_procedures(&procedures);
 }

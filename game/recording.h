@@ -153,18 +153,6 @@ bool begin_oos_checker_film(int32_t film, new_game_data *data, char *name, size_
 
 // ---- registration points ----------------------------------------------------------
 
-// The unit initializers carried into a level, exported when its film starts
-// (the size, then the bytes) and imported (or reset) when a film is replayed.
-// Until units register, there are none: the length is 0.
-typedef int32_t (*monster_initializers_size_procedure)(void);
-typedef bool (*export_monster_initializers_procedure)(void *buffer, int32_t size);
-typedef bool (*import_monster_initializers_procedure)(const void *buffer, int32_t size);
-typedef void (*reset_monster_initializers_procedure)(void);
-bool register_monster_initializers_export_procedures(monster_initializers_size_procedure size,
-                                                     export_monster_initializers_procedure export_initializers);
-bool register_monster_initializers_import_procedures(import_monster_initializers_procedure import_initializers,
-                                                     reset_monster_initializers_procedure reset);
-
 // The lobby stream of the game being recorded goes through the lobby's table
 // (lobby_procedures.h): the film so far, each command, the ending time;
 // nothing is streamed until the lobby fills it.  A film that needs missing

@@ -52,7 +52,7 @@ void register_vesk_controls(void)
 {
     register_dialog_controls();
     for (const auto &entry : vesk_controls)
-        if (entry.procedure) register_control_handler(entry.tag, entry.procedure);
+        if (entry.procedure) register_control_procedure(entry.tag, entry.procedure);
 }
 
 bool register_vesk_control_procedure(file_tag tag, control_def_proc procedure)
@@ -65,7 +65,7 @@ bool register_vesk_control_procedure(file_tag tag, control_def_proc procedure)
                      "a control type of the table filled twice or with nothing"))
             return false;
         entry.procedure = procedure;
-        return register_control_handler(tag, procedure);
+        return register_control_procedure(tag, procedure);
     }
     return VASSERT(false, "no such control type in the table");
 }

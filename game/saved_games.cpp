@@ -1,5 +1,6 @@
 // Saved games: saving, autosaving, continuing and reverting single-player games.
 #include "saved_games.h"
+#include "console_procedures.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "cseries/registration.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
@@ -41,21 +43,11 @@ static struct saved_games_globals_data
     int32_t restore_steps_reported;
 } saved_games_globals;
 
-static procedure_slot<saved_game_name_dialog_procedure> name_dialog_slot("saved game name dialog");
-static procedure_slot<select_game_to_load_procedure> load_dialog_slot("select game to load");
 static procedure_slot<render_saved_game_snapshot_procedure> snapshot_slot("saved game snapshot");
-static procedure_slot<save_cached_console_text_procedure> console_save_slot("save cached console text");
-static procedure_slot<restore_cached_console_text_procedure> console_restore_slot("restore cached console text");
-static procedure_slot<restore_progress_procedure> restore_progress_slot("restore progress");
-
-bool register_restore_progress_procedure(restore_progress_procedure procedure)
-{
-    return restore_progress_slot.fill(procedure);
-}
 
 static void tell_restore_progress(int16_t event, int32_t steps)
 {
-    if (restore_progress_procedure procedure = restore_progress_slot.get()) procedure(event, steps);
+    if (const auto procedure = get_front_end_procedures()->restore_progress) procedure(event, steps);
 }
 
 static void end_restore_progress(void)
@@ -94,25 +86,9 @@ static void report_restore_progress(void)
     if (game_->game_time >= target) end_restore_progress();
 }
 
-bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure)
-{
-    return name_dialog_slot.fill(procedure);
-}
-
-bool register_select_game_to_load_procedure(select_game_to_load_procedure procedure)
-{
-    return load_dialog_slot.fill(procedure);
-}
-
 bool register_render_saved_game_snapshot_procedure(render_saved_game_snapshot_procedure procedure)
 {
     return snapshot_slot.fill(procedure);
-}
-
-bool register_cached_console_text_procedures(save_cached_console_text_procedure save,
-                                             restore_cached_console_text_procedure restore)
-{
-    return fill_procedure_pair(&console_save_slot, &console_restore_slot, save, restore);
 }
 
 static int32_t snapshot_bytes_per_pixel(int16_t screen_encoding)
@@ -301,7 +277,7 @@ static bool write_saved_game(int32_t *save, const recording_source *source, void
     header.observer.yaw = location.yaw;
     header.zoom_factor = get_observer_zoom_factor();
     header.encoding = (int16_t)(screen_encoding - 1);
-    save_cached_console_text_procedure save_console = console_save_slot.get();
+    const auto save_console = get_console_procedures()->save_cached_console_text;
     if (save_console) save_console(header.cached_console_text, &header.cached_console_line_count);
     if (header.cached_console_line_count < 0 || header.cached_console_line_count > NUMBER_OF_CACHED_CONSOLE_LINES)
         header.cached_console_line_count = 0;
@@ -415,7 +391,7 @@ bool create_saved_game(const char *name)
         strlcpy(chosen, name, sizeof(chosen));
     else
     {
-        saved_game_name_dialog_procedure dialog = name_dialog_slot.get();
+        const auto dialog = get_film_dialog_procedures()->saved_game_name_dialog;
         if (!dialog)
         {
             ERROR_MESSAGE(_error_file_write, "the save dialog cannot open: the game was not saved");
@@ -498,7 +474,7 @@ bool continue_saved_game_from_header(int32_t tag_index, new_game_data *data, sav
 
 bool continue_saved_game(new_game_data *data, saved_game_restoration *restoration)
 {
-    select_game_to_load_procedure dialog = load_dialog_slot.get();
+    const auto dialog = get_film_dialog_procedures()->select_game_to_load;
     if (!dialog) return false;
     const int32_t tag_index = dialog();
     if (tag_index == NONE) return false;
@@ -572,7 +548,7 @@ static void apply_pending_restoration(void)
     location.position.y = r->observer.y;
     location.yaw = r->observer.yaw;
     set_actual_observer_location_and_zoom(&location, r->zoom_factor, false);
-    restore_cached_console_text_procedure restore = console_restore_slot.get();
+    const auto restore = get_console_procedures()->restore_cached_console_text;
     if (restore) restore(r->cached_console_text, r->cached_console_line_count);
 }
 

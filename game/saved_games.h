@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "cseries/cseries.h"
+#include "film_dialog_procedures.h"
 #include "game_records.h"
 #include "recording_format.h"
 #include "world.h"
@@ -55,30 +56,10 @@ bool autosave_game(bool keeper);
 // recording, no dialog, the tag, a header or the commands not written).
 bool create_saved_game(const char *name);
 
-// What the save dialog answered: a name was chosen (copied into `name`, at
-// most `name_size` - 1 characters), the player cancelled (nothing is saved,
-// and that is no failure), or the dialog could not open (the save fails).
-enum saved_game_name_result
-{
-    _saved_game_name_chosen,
-    _saved_game_name_cancelled,
-    _saved_game_name_dialog_failed
-};
-
-// The save dialog (the front end's).  `snapshot` is the new picture (host
-// order, `encoding` the screen encoding).  Until one registers, a save
-// without a name cannot be made: create_saved_game(null) reports it and
-// gives false.
-typedef saved_game_name_result (*saved_game_name_dialog_procedure)(const char *default_name, const void *snapshot,
-                                                                   int16_t width, int16_t height, int16_t encoding,
-                                                                   char *name, size_t name_size);
-bool register_saved_game_name_dialog_procedure(saved_game_name_dialog_procedure procedure);
+// The save dialog, and the load dialog below, are members of the film
+// dialogs' table (film_dialog_procedures.h).
 
 // ---- continuing and reverting -----------------------------------------------------
-
-// The load dialog (the front end's): the chosen 'save' tag index, or NONE.
-typedef int32_t (*select_game_to_load_procedure)(void);
-bool register_select_game_to_load_procedure(select_game_to_load_procedure procedure);
 
 // Runs the load dialog; on a choice closes the film being recorded and
 // continues the chosen game (below).  False when nothing was chosen or it
@@ -143,20 +124,18 @@ bool read_save_game_snapshot_picture(int32_t tag_index, uint8_t **pixels, int16_
 typedef void *(*render_saved_game_snapshot_procedure)(int16_t width, int16_t height, int16_t *encoding);
 bool register_render_saved_game_snapshot_procedure(render_saved_game_snapshot_procedure procedure);
 
-// The console's last 10 lines, out when saving and back in when restoring.
-// Until the console registers, a saved game keeps no lines.
-typedef void (*save_cached_console_text_procedure)(cached_line *buffer, int16_t *count);
-typedef void (*restore_cached_console_text_procedure)(const cached_line *buffer, int16_t count);
-bool register_cached_console_text_procedures(save_cached_console_text_procedure save,
-                                             restore_cached_console_text_procedure restore);
+// The console's last 10 lines go out when saving and back in when restoring
+// through the console's table (console_procedures.h); until the console
+// registers, a saved game keeps no lines.
 
 // What a continued or reverted game's replay to its save point shows, in
 // RESTORE_PROGRESS_STEPS even steps of its ticks: `_restore_progress_open`
 // (with the step count) on its first tick, one `_restore_progress_step` per
 // step reached, `_restore_progress_close` at the save point, or when the next
 // game is continued first.  Called at the end of a tick, after every other
-// tick step; it must not change the game.  Until the front end registers,
-// nothing is shown.
+// tick step; it must not change the game.  The front end shows them
+// (front_end_procedures.h, `restore_progress`); until it registers, nothing is
+// shown.
 enum restore_progress_event
 {
     _restore_progress_open,
@@ -167,8 +146,6 @@ enum
 {
     RESTORE_PROGRESS_STEPS = 32,
 };
-typedef void (*restore_progress_procedure)(int16_t event, int32_t steps);
-bool register_restore_progress_procedure(restore_progress_procedure procedure);
 
 // The tick step `_tick_autosave`, the snapshot reader of the dialogs' snapshot
 // control and the core's continue and revert.

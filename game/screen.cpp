@@ -1,6 +1,7 @@
 // The screen.  See screen.h.
 
 #include "screen.h"
+#include "render_procedures.h"
 
 #include <atomic>
 #include <cmath>
@@ -87,7 +88,6 @@ static struct
 // Outside every globals record: start-up never empties a registration.
 static procedure_slot<main_menu_dialog_size_procedure> main_menu_size_slot("main menu dialog size");
 static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text");
-static procedure_slot<render_scene_procedure> render_scene_slot("render scene");
 static procedure_slot<mark_dialogs_dirty_procedure> mark_dialogs_dirty_slot("mark dialogs dirty");
 static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
 static procedure_slot<frame_drawn_procedure> frame_drawn_slot("frame drawn");
@@ -100,7 +100,6 @@ bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure pr
 
 bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure) { return draw_fps_text_slot.fill(procedure); }
 
-bool register_render_scene_procedure(render_scene_procedure procedure) { return render_scene_slot.fill(procedure); }
 
 bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, draw_dialogs_procedure draw)
 {
@@ -625,7 +624,7 @@ void draw_frame(int32_t game_ticks, bool world_shown)
         bitmap_data *destination = get_render_destination(&frame);
         if (destination)
         {
-            render_scene_procedure render = render_scene_slot.get();
+            const auto render = get_render_procedures()->render_scene;
             if (render)
             {
                 // The view is zeroed first: the camera fills only what it knows.
@@ -683,7 +682,7 @@ void initialize_screen(void)
     if (!prefs)
         error_message(_error_out_of_memory, __FILE__, __LINE__, "couldn't allocate #%d bytes for screen_prefs",
                       (int32_t)sizeof(screen_parameters));
-    register_postrasterization_effect(update_fps_display, -100);
+    register_postrasterization_effect_procedure(update_fps_display, -100);
     load_screen_parameters(prefs);
     free(active_screen.prefs);
     active_screen.prefs = prefs;

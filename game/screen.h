@@ -192,11 +192,8 @@ bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure pr
 typedef void (*draw_fps_text_procedure)(view_data *view, const char *text);
 bool register_draw_fps_text_procedure(draw_fps_text_procedure procedure);
 
-// The scene renderer: draws `view` into the lent `destination` (the frame
-// rectangle), with its post-effects.  Until registered the frame is left as
-// it was.
-typedef void (*render_scene_procedure)(view_data *view, bitmap_data *destination);
-bool register_render_scene_procedure(render_scene_procedure procedure);
+// The scene is drawn through the renderer's table (render_procedures.h,
+// `render_scene`); until it registers, the frame is left as it was.
 
 // The dialog layer, once per drawn frame.  `mark_dirty` marks the dialogs over
 // a rectangle the scene has just drawn; `draw` idles the dialogs and draws

@@ -4,12 +4,14 @@
 // selection_orders.cpp.
 
 #include "selection.h"
+#include "overhead_map_procedures.h"
 #include "input/input_definitions.h"
 #include "selection_interface.h"
 #include "selection_orders.h"
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "console_procedures.h"
 #include "cseries/log.h"
@@ -37,21 +39,27 @@
 
 // ---- registration points ---------------------------------------------------------------
 
-static procedure_slot<overhead_map_click_location_procedure> overhead_map_click_slot("overhead map click location");
 static procedure_slot<new_local_sprite_procedure> new_local_sprite_slot("new local sprite");
 static procedure_slot<remove_local_sprites_procedure> remove_local_sprites_slot("remove local sprites");
-static procedure_slot<selection_input_options_procedure> input_options_slot("selection input options");
 
-bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure p) { return overhead_map_click_slot.fill(p); }
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove)
 {
     return fill_procedure_pair(&new_local_sprite_slot, &remove_local_sprites_slot, add, remove);
 }
-bool register_selection_input_options_procedure(selection_input_options_procedure p) { return input_options_slot.fill(p); }
+static uint32_t selection_input_options_from_key_bindings(void);
+// The key bindings, unless a test replaced them.
+static selection_input_options_procedure input_options_procedure = nullptr;
+
+selection_input_options_procedure set_selection_input_options_procedure_for_tests(
+    selection_input_options_procedure procedure)
+{
+    return std::exchange(input_options_procedure, procedure);
+}
 
 bool selection_input_option(int32_t bit)
 {
-    const selection_input_options_procedure p = input_options_slot.get();
+    const selection_input_options_procedure p =
+        input_options_procedure ? input_options_procedure : selection_input_options_from_key_bindings;
     return p && (p() & (1u << bit));
 }
 void remove_selection_local_sprites(bool immediately)
@@ -427,7 +435,7 @@ bool initialize_selection(void)
     last_object_highlighted_index = last_object_highlighted_identifier = NONE;
     static bool died_procedure_registered = false;
     if (!died_procedure_registered)
-        died_procedure_registered = register_monster_died_proc(remove_monster_index_from_all_selections);
+        died_procedure_registered = register_monster_died_procedure(remove_monster_index_from_all_selections);
     return true;
 }
 
@@ -848,7 +856,7 @@ void start_new_selection(const action_data *action)
     const bool special_mode = selection_globals.mode == _selection_mode_special_ability;
     pick_state *picked = &selection_globals.original_pick;
     world_point2d overhead;
-    const overhead_map_click_location_procedure overhead_click = overhead_map_click_slot.get();
+    const auto overhead_click = get_overhead_map_procedures()->click_location;
     selection_globals.first_click_was_overhead_map_click = overhead_click && overhead_click(action, &overhead);
     bool go_second = true, on_ground = false;
     if (selection_globals.first_click_was_overhead_map_click)
@@ -1356,5 +1364,4 @@ void register_selection_hooks(void)
     register_action_procedure(_action_selection, selection_action_consumer);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
     register_remove_monster_from_selections_procedure(leave_selections);
-    register_selection_input_options_procedure(selection_input_options_from_key_bindings);
 }

@@ -248,9 +248,8 @@ enum selection_console_menu
     _selection_console_menu_inventory = 2, // inventory: numbered, chosen by digit
     _selection_console_menu_inventory_briefly = 3, // next/previous item: closes by itself
 };
-// The world point of a press on the overhead map; false when the press was not on it.
-typedef bool (*overhead_map_click_location_procedure)(const action_data *action, world_point2d *location);
-bool register_overhead_map_click_location_procedure(overhead_map_click_location_procedure procedure);
+// A press on the overhead map is located through the overhead map's table
+// (overhead_map_procedures.h); until it registers, no press is on the map.
 // The control bar's inventory: refresh its buttons, toggle its display.
 typedef void (*inventory_buttons_procedure)(void);
 bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle);
@@ -262,7 +261,8 @@ typedef void (*new_local_sprite_procedure)(const world_point3d *location, int16_
 typedef void (*remove_local_sprites_procedure)(bool immediately);
 bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove);
 
-// The key bindings' options the selection reads (neutral until filled: 0).
+// The key bindings' options the selection reads (0 while no key bindings are
+// loaded).
 enum selection_input_option_bits
 {
     _selection_input_alternate_preset_recall_bit = 0,
@@ -276,11 +276,14 @@ enum selection_input_option_bits
     _selection_input_wheel_cycle_presets_bit,
     _selection_input_wheel_cycle_inventory_bit,
 };
+// Tests only: replaces where the selection reads its option bits (null: the
+// key bindings again); the previous procedure.
 typedef uint32_t (*selection_input_options_procedure)(void);
-bool register_selection_input_options_procedure(selection_input_options_procedure procedure);
+selection_input_options_procedure set_selection_input_options_procedure_for_tests(
+    selection_input_options_procedure procedure);
 
 // The core's action consumer, the map step, the died procedure, the preset
-// verb and the units' remove-from-selection points (game/subsystems.cpp).
+// verb and the units' remove-from-selection point (game/subsystems.cpp).
 void register_selection_hooks(void);
 
 // ---- within the selection: what selection.cpp shares with selection_orders.cpp ----------

@@ -1,9 +1,11 @@
 // The tutorial watcher: watches the player's actions and commands for the tutorial's scripts.
 
 #include "sniffing.h"
+#include "overhead_map_procedures.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "map_actions/map_actions.h"
 #include "map_actions/map_action_engine.h"
@@ -12,7 +14,6 @@
 #include "commands.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
@@ -49,17 +50,15 @@ static struct sniffing_globals
     int32_t time_between_errors_min, time_between_errors_delta;
 } sniffing_globals;
 
-static procedure_slot<overhead_map_state_procedure> overhead_map_state_slot("overhead map state");
-static procedure_slot<sniffing_report_procedure> sniffing_report_slot("sniffing report");
 
-bool register_overhead_map_state_procedure(overhead_map_state_procedure procedure)
-{
-    return overhead_map_state_slot.fill(procedure);
-}
 
-bool register_sniffing_report_procedure(sniffing_report_procedure procedure)
+static void report_sniffing_to_map_action(int16_t action_identifier, bool succeeded);
+// The map actions, unless a test replaced them.
+static sniffing_report_procedure replaced_report = nullptr;
+
+sniffing_report_procedure set_sniffing_report_procedure_for_tests(sniffing_report_procedure procedure)
 {
-    return sniffing_report_slot.fill(procedure);
+    return std::exchange(replaced_report, procedure);
 }
 
 int16_t get_sniffing_test_case(void) { return sniffing_globals.test_case; }
@@ -100,7 +99,7 @@ bool toggle_sniffing(const new_sniffing_data *data)
     if (!data) return false;
     if (data->test_case == _sniffing_overhead_map_is_shown)
     {
-        const overhead_map_state_procedure shown = overhead_map_state_slot.get();
+        const auto shown = get_overhead_map_procedures()->map_is_shown;
         return shown && shown();
     }
     sniffing_globals.flags = data->flags | _sniffing_report_errors_flag;
@@ -116,8 +115,8 @@ bool toggle_sniffing(const new_sniffing_data *data)
 
 static void report_to_action(bool succeeded)
 {
-    const sniffing_report_procedure report = sniffing_report_slot.get();
-    if (report) report(sniffing_globals.internal_action_identifier, succeeded);
+    const sniffing_report_procedure report = replaced_report ? replaced_report : report_sniffing_to_map_action;
+    report(sniffing_globals.internal_action_identifier, succeeded);
 }
 
 static void sniffing_succeeded(void)
@@ -323,5 +322,4 @@ void register_sniffing_hooks(void)
     register_action_procedure(_action_tutorial_watcher, handle_action_sniffing);
     register_command_sniffing_procedure(handle_command_sniffing);
     register_toggle_sniffing_procedure(toggle_sniffing);
-    register_sniffing_report_procedure(report_sniffing_to_map_action);
 }

@@ -107,18 +107,17 @@ int32_t get_sniffing_next_possible_error_time(void);
 
 // ---- registration points -------------------------------------------------------------------
 
-// Whether the overhead map is fully shown, for test case 1.  The overhead map
-// fills it; until then it is not shown.
-typedef bool (*overhead_map_state_procedure)(void);
-bool register_overhead_map_state_procedure(overhead_map_state_procedure procedure);
+// Whether the overhead map is fully shown, for test case 1, comes from the
+// overhead map's table (overhead_map_procedures.h); until it registers, it is
+// not shown.
 
-// Tells the map action with `action_identifier` that the player did what its
-// case asked (`succeeded`) or did something else.  The map actions fill it
-// (their set_map_action_success and set_map_action_error, joined in
-// game/subsystems.cpp); until then nothing is told.
+// The watcher tells the map action with `action_identifier` that the player
+// did what its case asked (set_map_action_success) or did something else
+// (set_map_action_error).  Tests only: replaces that report (null: the map
+// actions again); the previous procedure.
 typedef void (*sniffing_report_procedure)(int16_t action_identifier, bool succeeded);
-bool register_sniffing_report_procedure(sniffing_report_procedure procedure);
+sniffing_report_procedure set_sniffing_report_procedure_for_tests(sniffing_report_procedure procedure);
 
-// Registers the map step, the action consumer and the command sniffer
-// (game/subsystems.cpp).
+// Registers the map step, the action consumer, the command sniffer and the
+// map actions' 'snif' watcher (game/subsystems.cpp).
 void register_sniffing_hooks(void);

@@ -1,6 +1,6 @@
 #pragma once
-// What the main loop, the game core, the units, the scripts and the
-// screenshots ask of the sound subsystem, in one table that the sound subsystem registers whole
+// What the main loop, the game core, the units, the scripts, the main menu and
+// the screenshots ask of the sound subsystem, in one table that the sound subsystem registers whole
 // (`register_sound_procedures`).  This header is the sound subsystem's one
 // face to the layers below it.
 //
@@ -47,6 +47,11 @@ struct sound_procedures
     // sounds flagged to stop with their source stop, the rest finish where
     // it was last and follow nothing.  Interface only: nothing synchronized.
     void (*orphan_object_sounds)(int32_t object_index);
+    // The main menu's music: started when the menu is entered, stopped when it
+    // is left for anything but the preferences dialog (whose box plays and
+    // stops the music itself).
+    void (*start_main_menu_music)(void);
+    void (*stop_main_menu_music)(void);
 };
 
 // The sound subsystem's table, kept by pointer (a static record).  Refused

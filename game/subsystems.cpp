@@ -7,7 +7,6 @@
 #include "damage.h"
 #include "sniffing.h"
 #include "local_projectiles.h"
-#include "monster_initializers.h"
 #include "monster_attacks.h"
 #include "monster_visibility.h"
 #include "monster_commands.h"
@@ -94,9 +93,6 @@ void register_built_subsystems(void)
     register_monster_command_hooks();
     register_projectile_hooks();
     register_local_projectile_hooks();
-    register_monster_initializers_export_procedures(get_monster_initializers_export_length,
-                                                    export_monster_initializers_to_buffer);
-    register_monster_initializers_import_procedures(import_monster_initializers, reset_monster_initializers);
     register_monster_visibility_hooks();
     register_monster_target_hooks();
     register_monster_update_hooks();

@@ -14,7 +14,9 @@
 #include "cseries/files.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
+#include "action_queue_procedures.h"
 #include "front_end_procedures.h"
+#include "recording_procedures.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
 #include "game_records.h"
@@ -289,7 +291,7 @@ bool apply_pending_game_state_change(void)
     if (exit) exit();
     if (vesk_globals.map_loaded && (old == _game_state_running || old == _game_state_displaying_main_menu))
         dispose_vesk_from_old_map();
-    flush_actions_procedure flush = get_flush_actions_procedure();
+    const auto flush = get_action_queue_procedures()->flush_actions;
     if (flush) flush();
     set_screen_parameters_for_new_state_procedure set_screen = get_set_screen_parameters_for_new_state_procedure();
     if (set_screen) set_screen(next);
@@ -320,7 +322,7 @@ bool game_world_is_shown(void)
 static bool end_finished_film(bool failed, const char *reason)
 {
     if (!vesk_globals.map_loaded || game_->type != _game_type_replay || game_->state != _game_state_running) return false;
-    replay_over_procedure replay_over = get_replay_over_procedure();
+    const auto replay_over = get_recording_procedures()->replay_over;
     if (!replay_over || !replay_over() || game_state_change_pending(nullptr)) return false;
     log_message(nullptr, -1, failed ? "the film stopped at tick %d: it could not be read further"
                                     : "the film ended at tick %d",
@@ -344,7 +346,7 @@ void update_everything(void)
 
     // Without an input layer the local ticks come from local time alone.
     const int32_t now = game_->local_time.load();
-    update_actions_procedure update_actions = get_update_actions_procedure();
+    const auto update_actions = get_action_queue_procedures()->update_actions;
     int32_t local_ticks = update_actions ? update_actions() : now - vesk_globals.last_local_time;
     vesk_globals.last_local_time = now;
     if (local_ticks < 0) local_ticks = 0;
@@ -363,7 +365,7 @@ void update_everything(void)
         // Cleared first: the report may run a dialog whose own passes come
         // back here, and would report the same error again, without end.
         clear_pending_error();
-        report_pending_error_procedure report = get_report_pending_error_procedure();
+        const auto report = get_front_end_procedures()->report_pending_error;
         if (report) report(code, text);
     }
 }
@@ -410,7 +412,7 @@ static void dispose_map_steps_before(int32_t end)
 
 bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_folder)
 {
-    flush_actions_procedure flush = get_flush_actions_procedure();
+    const auto flush = get_action_queue_procedures()->flush_actions;
     if (flush) flush();
     if (vesk_globals.map_loaded) dispose_vesk_from_old_map();
     vesk_globals.local_folder_disabled = disable_local_folder;
@@ -547,7 +549,7 @@ void set_main_global_flags(uint32_t flags) { vesk_globals.main_flags = flags; }
 bool start_film_from_path(const char *path)
 {
     strlcpy(vesk_globals.command_line_film, path, sizeof(vesk_globals.command_line_film));
-    begin_film_from_path_procedure begin_film = get_begin_film_from_path_procedure();
+    const auto begin_film = get_recording_procedures()->begin_film_from_path;
     if (!begin_film)
     {
         report_refusal("the film \"%s\" cannot be played: film playback is not built yet", path);
@@ -587,8 +589,8 @@ static int32_t count_files_in_oos_checker_folder(void)
 // Plays one film to its end at full speed; true when it stayed in step.
 static bool check_one_film(int32_t film)
 {
-    begin_oos_checker_film_procedure begin_film = get_begin_oos_checker_film_procedure();
-    replay_over_procedure replay_over = get_replay_over_procedure();
+    const auto begin_film = get_recording_procedures()->begin_oos_checker_film;
+    const auto replay_over = get_recording_procedures()->replay_over;
     new_game_data data;
     char name[MAXIMUM_FILE_NAME] = "";
     clear_pending_error();
@@ -643,10 +645,10 @@ static bool check_one_film(int32_t film)
 
 int32_t run_out_of_sync_check(void)
 {
-    find_oos_checker_films_procedure find_films = get_find_oos_checker_films_procedure();
+    const auto find_films = get_recording_procedures()->find_oos_checker_films;
     int32_t films[MAXIMUM_OOS_CHECKER_FILMS];
     int32_t count;
-    if (find_films && get_begin_oos_checker_film_procedure())
+    if (find_films && get_recording_procedures()->begin_oos_checker_film)
     {
         count = find_films(films, MAXIMUM_OOS_CHECKER_FILMS);
         if (count < 0)

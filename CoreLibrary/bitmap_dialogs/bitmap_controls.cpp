@@ -27,7 +27,7 @@ static struct control_registry_globals
     control_handler_array handlers;
 } control_registry_globals;
 
-bool register_control_handler(file_tag tag, control_def_proc procedure)
+bool register_control_procedure(file_tag tag, control_def_proc procedure)
 {
     if (!VASSERT(procedure, "procedure")) return false;
     if (find_control_handler(tag)) return true; // the first registration stays

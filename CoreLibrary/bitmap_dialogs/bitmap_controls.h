@@ -130,7 +130,7 @@ record_type *get_control_record(const dialog_data *dialog, int16_t item_id, cont
 
 // Adds a control type.  A code that already has a procedure keeps it (true);
 // false when the registry cannot grow or the procedure is NULL.
-bool register_control_handler(file_tag tag, control_def_proc procedure);
+bool register_control_procedure(file_tag tag, control_def_proc procedure);
 
 // The procedure registered for the code, NULL when none.
 control_def_proc find_control_handler(file_tag tag);

@@ -50,7 +50,7 @@ bool register_dialog_controls(void)
     for (const auto &entry : simple_controls)
     {
         if (!entry.procedure) continue;
-        result = register_control_handler(entry.tag, entry.procedure);
+        result = register_control_procedure(entry.tag, entry.procedure);
         if (!result) break;
     }
     return result;

@@ -9,14 +9,8 @@
 #include "bitmap_drawing.h"
 #include "bitmaps.h"
 #include "cseries/log.h"
-#include "cseries/registration.h"
+#include "film_dialog_procedures.h"
 
-static procedure_slot<read_save_game_snapshot_proc> read_snapshot_slot("read save game snapshot");
-
-bool register_read_save_game_snapshot_procedure(read_save_game_snapshot_proc procedure)
-{
-    return read_snapshot_slot.fill(procedure);
-}
 
 static snapshot_data *get_record(const dialog_data *dialog, int16_t item_id)
 {
@@ -124,7 +118,7 @@ void set_snapshot_item_tag_header(dialog_data *dialog, int16_t item_id, int32_t 
     snapshot_data *record = get_record(dialog, item_id);
     if (!record) return;
     forget_pixels(record);
-    const read_save_game_snapshot_proc reader = read_snapshot_slot.get();
+    const auto reader = get_film_dialog_procedures()->read_save_game_snapshot;
     if (tag_index != NONE && reader)
     {
         uint8_t *pixels = nullptr;

@@ -39,9 +39,5 @@ void set_snapshot_item_data(dialog_data *dialog, int16_t item_id, const void *da
                             int16_t encoding);
 // The picture of the saved game `tag_index` (NONE: none).
 void set_snapshot_item_tag_header(dialog_data *dialog, int16_t item_id, int32_t tag_index);
-
-// Reads a saved game's picture: its pixels (malloc'd, the caller frees them),
-// size and encoding; false when it has none.
-typedef bool (*read_save_game_snapshot_proc)(int32_t tag_index, uint8_t **pixels, int16_t *width, int16_t *height,
-                                             int16_t *encoding);
-bool register_read_save_game_snapshot_procedure(read_save_game_snapshot_proc procedure);
+// The picture is read through the film dialogs' table
+// (film_dialog_procedures.h, `read_save_game_snapshot`); none without it.

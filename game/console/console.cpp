@@ -156,7 +156,7 @@ void toggle_console_state(void)
 
 void initialize_console(void)
 {
-    register_postrasterization_effect(rasterize_console, CONSOLE_EFFECT_PRIORITY);
+    register_postrasterization_effect_procedure(rasterize_console, CONSOLE_EFFECT_PRIORITY);
     console_globals.initialized = false;
     initialize_console_menu();
     initialize_console_popup();
@@ -740,8 +740,9 @@ void register_console_hooks(void)
         .prompts = console_prompts,
         .text_input = console_text_input,
         .popup = console_popup,
+        .advance_mission = console_advance_mission,
+        .save_cached_console_text = save_cached_console_text, // saved games
+        .restore_cached_console_text = restore_cached_console_text,
     };
     register_console_procedures(&procedures);
-    register_cached_console_text_procedures(save_cached_console_text, restore_cached_console_text); // saved games
-    register_advance_mission_procedure(console_advance_mission);
 }

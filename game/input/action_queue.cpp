@@ -1,4 +1,5 @@
 #include "input/action_queue.h"
+#include "action_queue_procedures.h"
 
 #include <mutex>
 
@@ -167,9 +168,12 @@ int32_t update_actions(void)
 void register_action_queue_hooks(void)
 {
     register_startup_procedure(_startup_actions, startup_actions);
-    register_update_actions_procedure(update_actions);
-    register_flush_actions_procedure(flush_actions);
-    register_set_keyboard_queue_task_state_procedure(set_keyboard_queue_task_state);
+    static const action_queue_procedures procedures = {
+        .update_actions = update_actions,
+        .flush_actions = flush_actions,
+        .set_keyboard_queue_task_state = set_keyboard_queue_task_state,
+    };
+    register_action_queue_procedures(&procedures);
 }
 
 // ---- flags of one record ----------------------------------------------------------

@@ -143,7 +143,8 @@ bool queue_action_and_advance_local_time(const action_data *action);
 // for the next frame, so a busy writer cannot keep it here.
 int32_t update_actions(void);
 
-// Fills the core's update_actions and flush_actions procedures and the
+// Registers the action queue's table (action_queue_procedures.h:
+// update_actions, flush_actions, set_keyboard_queue_task_state) and the
 // "actions" start-up step.
 void register_action_queue_hooks(void);
 

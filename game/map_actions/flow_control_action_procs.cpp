@@ -1,6 +1,7 @@
 // The flow-control procedures: 'acli', 'dela', 'lock', 'miss', 'mung', 'snif'.
 
 #include "flow_control_action_procs.h"
+#include "console_procedures.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,16 +19,10 @@
 #include "vesk_random.h"
 
 static procedure_slot<toggle_sniffing_procedure> toggle_sniffing_slot("toggle sniffing");
-static procedure_slot<advance_mission_procedure> advance_mission_slot("advance mission");
 
 bool register_toggle_sniffing_procedure(toggle_sniffing_procedure procedure)
 {
     return toggle_sniffing_slot.fill(procedure);
-}
-
-bool register_advance_mission_procedure(advance_mission_procedure procedure)
-{
-    return advance_mission_slot.fill(procedure);
 }
 
 static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
@@ -349,7 +344,7 @@ uint32_t lock_action_proc(int32_t action_index)
 uint32_t mission_action_proc(int32_t action_index)
 {
     if (has_flag(action_index, field('a', 'd', 'v', 'a')))
-        if (advance_mission_procedure advance = advance_mission_slot.get()) advance(1);
+        if (const auto advance = get_console_procedures()->advance_mission) advance(1);
     return _map_action_proc_succeeded_flag;
 }
 

@@ -68,6 +68,6 @@ uint32_t sniffer_action_proc(int32_t action_index);
 typedef bool (*toggle_sniffing_procedure)(const new_sniffing_data *data);
 bool register_toggle_sniffing_procedure(toggle_sniffing_procedure procedure);
 
-// The mission: advances the campaign by `steps`.  Until filled nothing advances.
-typedef void (*advance_mission_procedure)(int32_t steps);
-bool register_advance_mission_procedure(advance_mission_procedure procedure);
+// 'miss' advances the campaign through the console's table
+// (console_procedures.h, `advance_mission`); until it registers nothing
+// advances.

@@ -16,6 +16,7 @@
 #include "map_action_parameters.h"
 #include "model_effects.h"
 #include "monster_actions.h"
+#include "monster_ambient_life.h"
 #include "monster_life.h"
 #include "monsters.h"
 #include "players.h"
@@ -487,9 +488,12 @@ static void delete_monster_map_action(int32_t monster_index)
     delete_map_action(action_index);
 }
 
-void register_map_action_engine_hooks(void)
+const map_action_procedures *map_action_engine_procedures(void)
 {
-    register_map_action_succeeded_procedure(map_action_order_succeeded);
-    register_model_effect_finished_procedure(map_action_order_succeeded);
-    register_delete_monster_map_action_procedure(delete_monster_map_action);
+    static const map_action_procedures procedures = {
+        .map_action_succeeded = map_action_order_succeeded,
+        .create_map_action_for_monster = create_map_action_for_new_monster,
+        .delete_monster_map_action = delete_monster_map_action,
+    };
+    return &procedures;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "map_action_procedures.h"
 #include "map_actions.h"
 
 // ---- the engine ----------------------------------------------------------------------
@@ -39,5 +40,7 @@ void reset_map_action_engine(void);
 // A demo game's team sent to attack at `game_time`: one team per 32-tick
 // step in turn; NONE without teams.
 int16_t demo_attacking_team_index(int32_t game_time);
-// The units' points: a completed order, a dying unit's script.
-void register_map_action_engine_hooks(void);
+// The map actions' table for the units and the model effects, whole (a
+// completed order or effect, a new unit's ambient-life script, a dying unit's
+// script); register_map_action_hooks registers it.
+const map_action_procedures *map_action_engine_procedures(void);

@@ -550,6 +550,5 @@ void register_map_action_hooks(void)
     register_map_procedures(_map_map_actions, map_step_map_actions, dispose_map_actions_from_old_map);
     register_map_procedures(_map_preload_map_action_tags, map_step_preload_map_action_tags, nullptr);
     register_tick_procedure(_tick_map_actions, update_map_actions);
-    register_map_action_engine_hooks();
-    register_monster_ambient_life_hooks();
+    register_map_action_procedures(map_action_engine_procedures());
 }

@@ -302,8 +302,8 @@ map_action *get_map_action_by_identifier(int16_t identifier);
 
 // ---- hooks ---------------------------------------------------------------------------
 
-// The map life, tick and state-hash registrations, and the units' points
-// (a completed order, a dying unit).  game/subsystems.cpp calls it.
+// The map life, tick and state-hash registrations, and the map actions'
+// table (map_action_procedures.h), whole.  game/subsystems.cpp calls it.
 void register_map_action_hooks(void);
 // The state hash's contribution (records and the bytes in use).
 void hash_map_actions(uint32_t *hash);

@@ -654,7 +654,3 @@ void hash_monster_ambient_life(uint32_t *hash)
     }
 }
 
-void register_monster_ambient_life_hooks(void)
-{
-    register_create_map_action_for_monster_procedure(create_map_action_for_new_monster);
-}

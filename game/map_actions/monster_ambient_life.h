@@ -77,7 +77,7 @@ int32_t get_map_action_data_size(action_tag tag);
 // Gives the unit its private action of `tag` and, when the tag has a record
 // and the pool has room, its block.  False when no action could be made.
 bool create_map_action_for_monster(int32_t monster_index, action_tag tag);
-// The units' points.  A new unit whose monster definition names a behaviour
+// A new unit (the map actions' table) whose monster definition names a behaviour
 // (`map_action_tag`, NONE or 0: none) gets its script; false when it names
 // none or no action could be made.
 bool create_map_action_for_new_monster(int32_t monster_index);
@@ -108,8 +108,5 @@ uint32_t deer_action_proc(int32_t action_index);
 uint32_t peasant_action_proc(int32_t action_index);
 uint32_t soaring_action_proc(int32_t action_index);
 
-// Fills the units' point for a new unit's script (a dying unit's script is
-// deleted by the engine's own point).  Called by register_map_action_hooks.
-void register_monster_ambient_life_hooks(void);
 // The state hash's contribution: the pool's sizes and the bytes in use.
 void hash_monster_ambient_life(uint32_t *hash);

@@ -1,6 +1,7 @@
 // The scene renderer's frame.  See render.h.
 
 #include "render/render.h"
+#include "render_procedures.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -888,8 +889,12 @@ void register_render_hooks(void)
 {
     register_startup_procedure(_startup_renderer, startup_renderer);
     register_map_procedures(_map_render, initialize_render_map_step, dispose_render_from_old_map);
-    register_render_scene_procedure(render_scene_into);
-    register_last_render_frame_procedures(picking_last_view, picking_last_surfaces);
+    static const render_procedures procedures = {
+        .render_scene = render_scene_into,
+        .last_render_view = picking_last_view,
+        .last_render_surface_list = picking_last_surfaces,
+    };
+    register_render_procedures(&procedures);
     register_terrain_overlay_hooks();
     register_render_objects_hooks();
 }

@@ -61,13 +61,13 @@ static bool insert_effect(effect_table *table, int32_t maximum, const char *kind
     return true;
 }
 
-bool register_prerender_effect(render_effect_procedure procedure, int16_t priority)
+bool register_prerender_effect_procedure(render_effect_procedure procedure, int16_t priority)
 {
     return insert_effect(&render_effects_globals.prerender, MAXIMUM_PRERENDER_EFFECTS, "pre-render", procedure,
                          priority);
 }
 
-bool register_postrasterization_effect(render_effect_procedure procedure, int16_t priority)
+bool register_postrasterization_effect_procedure(render_effect_procedure procedure, int16_t priority)
 {
     return insert_effect(&render_effects_globals.postrasterization, MAXIMUM_POSTRASTERIZATION_EFFECTS,
                          "post-rasterization", procedure, priority);

@@ -24,8 +24,8 @@ enum
 typedef void (*render_effect_procedure)(view_data *view);
 
 // False (logged) for a null procedure, one already registered or a full table.
-bool register_prerender_effect(render_effect_procedure procedure, int16_t priority);
-bool register_postrasterization_effect(render_effect_procedure procedure, int16_t priority);
+bool register_prerender_effect_procedure(render_effect_procedure procedure, int16_t priority);
+bool register_postrasterization_effect_procedure(render_effect_procedure procedure, int16_t priority);
 
 // Runs the effects in descending priority (equal priorities in the order
 // they registered).  The pre-render effects get their priority.

@@ -165,7 +165,7 @@ const bitmap_instance_data *frame_instance(int32_t collection_index, int32_t seq
 
 void initialize_particle_system_surfaces(void)
 {
-    register_prerender_effect(build_particle_system_surface_list, PARTICLE_SYSTEM_PRERENDER_PRIORITY);
+    register_prerender_effect_procedure(build_particle_system_surface_list, PARTICLE_SYSTEM_PRERENDER_PRIORITY);
 }
 
 void initialize_particle_system_surfaces_for_new_map(void) { particle_surface_globals = {}; }

@@ -310,5 +310,5 @@ void rasterize_wireframe_over_surfaces(bitmap_data *destination, uint32_t exclus
 void initialize_render_wireframe(void)
 {
     wireframe_globals = {};
-    register_postrasterization_effect(rasterize_flag_contesting_ranges, FLAG_CONTESTING_RANGES_PRIORITY);
+    register_postrasterization_effect_procedure(rasterize_flag_contesting_ranges, FLAG_CONTESTING_RANGES_PRIORITY);
 }

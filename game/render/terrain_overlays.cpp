@@ -1,5 +1,6 @@
 // Terrain overlays, stains and the media coverage of the mesh.
 #include "render/terrain_overlays.h"
+#include "terrain_overlay_procedures.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -351,8 +352,12 @@ bool mesh_texture_pixel_is_media(int32_t x, int32_t y)
 
 void register_terrain_overlay_hooks(void)
 {
-    register_permanent_overlay_procedure(rasterize_permanent_overlay);
-    register_media_coverage_procedures(initialize_media_coverage_region, dispose_media_coverage_region);
+    static const terrain_overlay_procedures procedures = {
+        .permanent_overlay = rasterize_permanent_overlay,
+        .initialize_media_coverage = initialize_media_coverage_region,
+        .dispose_media_coverage = dispose_media_coverage_region,
+    };
+    register_terrain_overlay_procedures(&procedures);
 }
 
 void reset_terrain_overlays_for_tests(void)

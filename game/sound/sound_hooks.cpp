@@ -162,6 +162,8 @@ static const sound_procedures sound_manager_procedures = {
     get_fire_sound_parameters,
     update_sound_manager,
     orphan_object_sounds,
+    start_menu_music,
+    stop_main_menu_music,
 };
 
 void register_sound_hooks(void)
@@ -174,5 +176,4 @@ void register_sound_hooks(void)
     register_sound_procedures(&sound_manager_procedures);
     static const marker_type_procedures sound_sources = {new_sound_source_palette_entry, new_sound_source};
     register_marker_type_procedures(_marker_sound_source, &sound_sources);
-    register_main_menu_music_procedures(start_menu_music, stop_main_menu_music);
 }

@@ -145,7 +145,7 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
     }
     if (size) message[0] = 0;
     const vesk_networking_globals *globals = get_vesk_net_globals();
-    net_game_description *description = get_net_host_game_description_to_edit();
+    const net_game_description *description = get_net_host_game_description();
     if (!local_player_is_network_originator() || !description)
     {
         log_message(nullptr, -1, "only the host starts a network game");
@@ -154,7 +154,7 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
     new_player_data players[MAXIMUM_NET_GAME_PLAYERS];
     int16_t count = get_net_player_count();
     for (int16_t i = 0; i < count; ++i) players[i] = *get_net_player(i);
-    new_game_parameter_data *parameters = &description->parameters;
+    const new_game_parameter_data *parameters = &description->parameters;
 
     if (!autohost && has_blacklisted_build(players, count))
     {
@@ -190,12 +190,16 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
         return _netgame_start_refused;
     }
 
-    remove_encoded_gameplay_plugins(parameters);
+    // The started game's parameters become the host's description.
+    net_game_description started = *description;
+    new_game_parameter_data *started_parameters = &started.parameters;
+    remove_encoded_gameplay_plugins(started_parameters);
     if (players_make_order_game(players, count))
-        parameters->option_flags |= _game_option_order_game_flag;
+        started_parameters->option_flags |= _game_option_order_game_flag;
     else
-        parameters->option_flags &= ~(uint32_t)_game_option_order_game_flag;
-    update_game_parameters_for_gameplay_version(gameplay_version, parameters);
+        started_parameters->option_flags &= ~(uint32_t)_game_option_order_game_flag;
+    update_game_parameters_for_gameplay_version(gameplay_version, started_parameters);
+    set_net_originator_game_description(&started); // `parameters` reads the host's record: the started ones now
 
     const uint32_t veterans_and_continuation = _game_option_allow_veterans_flag | _game_option_continuation_flag;
     bool continued = false;
@@ -207,7 +211,7 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
         if (build_coop_vets_packet(packet, sizeof(packet), kSendToAllPlayers, count, players))
             continued = net_send(globals->game, packet, 0);
     }
-    if (!continued) parameters->option_flags &= ~(uint32_t)_game_option_continuation_flag;
+    if (!continued) change_net_host_game_option_flags(0, _game_option_continuation_flag);
 
     synchronize_game_description();
     send_configuration_packet(true, _netgame_setup_game_starts_item, 0);

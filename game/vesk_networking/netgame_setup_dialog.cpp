@@ -174,7 +174,7 @@ static void refresh_items(dialog_data *dialog, bool continuation, bool first_pas
     if (hosting() && globals->originator_game_description && !continuation &&
         (globals->originator_game_description->parameters.option_flags & _game_option_continuation_flag))
     {
-        get_net_host_game_description_to_edit()->parameters.option_flags &= ~(uint32_t)_game_option_continuation_flag;
+        change_net_host_game_option_flags(0, _game_option_continuation_flag);
         synchronize_game_description();
     }
     const bool ready = listed && local.agreed_to_play;
@@ -375,8 +375,11 @@ static void apply_new_settings(bool observer_option_was_set)
 static void change_settings(dialog_data *dialog, bool continuation)
 {
     const vesk_networking_globals *globals = get_vesk_net_globals();
-    net_game_description *description = get_net_host_game_description_to_edit();
-    if (!VASSERT(hosting() && description, "only the host changes the settings")) return;
+    const net_game_description *host = get_net_host_game_description();
+    if (!VASSERT(hosting() && host, "only the host changes the settings")) return;
+    // The dialogs edit a copy, which becomes the host's description.
+    net_game_description edited = *host;
+    net_game_description *description = &edited;
     const bool observed = description->parameters.option_flags & _game_option_server_is_observer_flag;
     bool changed = false;
     if (!setup_dialog_globals.autohost_on)
@@ -409,6 +412,7 @@ static void change_settings(dialog_data *dialog, bool continuation)
         net_allow_connections(globals->game, !globals->game_closed);
         keep_lobby_listing_in_step();
     }
+    set_net_originator_game_description(&edited);
     if (!changed) return;
     apply_new_settings(observed);
     // A joiner's description names no map until the host's arrives.
@@ -595,11 +599,15 @@ static void prepare_description(net_game_description *game, bool continuation)
     // opens); its own copy would hide a description that came first.
     if (!hosting()) return;
     set_net_current_game_description(game);
-    set_net_originator_game_description(game);
     const game_preferences *preferences = get_game_preferences();
-    if (!setup_dialog_globals.autohost_on && preferences)
-        add_encoded_gameplay_plugins(&get_net_host_game_description_to_edit()->parameters,
-                                     preferences->multi_gameplay_selector_value);
+    if (setup_dialog_globals.autohost_on || !preferences)
+    {
+        set_net_originator_game_description(game);
+        return;
+    }
+    net_game_description host = *game;
+    add_encoded_gameplay_plugins(&host.parameters, preferences->multi_gameplay_selector_value);
+    set_net_originator_game_description(&host);
 }
 
 // The next item: the automatic host's, a pending immediate start, a script's

@@ -361,15 +361,25 @@ void set_net_originator_game_description(const net_game_description *description
     net->originator_game_description = &net->originator_game_description_mem;
 }
 
-net_game_description *get_net_host_game_description_to_edit(void)
+static net_game_description *host_game_description(void)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
     return net->originator_game_description ? &net->originator_game_description_mem : nullptr;
 }
 
+const net_game_description *get_net_host_game_description(void) { return host_game_description(); }
+
+bool change_net_host_game_option_flags(uint32_t set, uint32_t clear)
+{
+    net_game_description *own = host_game_description();
+    if (!own) return false;
+    own->parameters.option_flags = (own->parameters.option_flags | set) & ~clear;
+    return true;
+}
+
 static net_game_description *edited_game_description(void)
 {
-    net_game_description *own = get_net_host_game_description_to_edit();
+    net_game_description *own = host_game_description();
     return own ? own : &vesk_networking_module.net.current_game_description;
 }
 
@@ -746,10 +756,10 @@ void register_vesk_networking_hooks(void)
         .open_missing_plugins_dialog = offer_missing_plugins,
         .local_player_is_network_originator = local_player_is_network_originator,
         .add_chat_to_back_log = add_console_chat_to_back_log,
+        .forget_dropped_player = forget_dropped_player,
     };
     register_networking_procedures(&procedures);
     register_net_command_verbs();
-    register_drop_player_command_procedure(forget_dropped_player);
     register_game_state_procedures(_game_state_network_setup, enter_network_setup_state, nullptr);
     register_game_state_procedures(_game_state_post_game, enter_network_post_game_state, nullptr);
 }

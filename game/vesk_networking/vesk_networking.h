@@ -104,9 +104,13 @@ void set_net_current_game_description_changed(bool changed);
 void set_net_game_description_received(bool received);
 // The host's editable description becomes a copy of `description`; null: none.
 void set_net_originator_game_description(const net_game_description *description);
-// The host's own description, which the set-up and its dialogs edit in
-// place; null while the host has none (and on a joiner).
-net_game_description *get_net_host_game_description_to_edit(void);
+// The host's own description; null while the host has none (and on a joiner).
+// Others change it through the setters here: set_net_originator_game_description
+// with an edited copy, or change_net_host_game_option_flags.
+const net_game_description *get_net_host_game_description(void);
+// Sets the option bits `set`, then clears the bits `clear`, of the host's own
+// description.  False, and nothing changed, while the host has none.
+bool change_net_host_game_option_flags(uint32_t set, uint32_t clear);
 // The description the host edits (its own while it has one, else the current one).
 const net_game_description *get_net_edited_game_description(void);
 // That description's player count becomes the list's.

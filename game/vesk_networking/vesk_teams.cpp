@@ -187,9 +187,10 @@ void handle_player_joined_setup(void)
     const vesk_networking_globals *globals = get_vesk_net_globals();
     refresh_netgame_player_list(globals->configure_dialog, globals->player_count);
     if (!local_player_is_network_originator() || !globals->originator_game_description) return;
-    uint32_t &options = get_net_host_game_description_to_edit()->parameters.option_flags;
+    const uint32_t options = get_net_host_game_description()->parameters.option_flags;
     const uint32_t continued_series = _game_option_cooperative_flag | _game_option_allow_veterans_flag;
-    if ((options & continued_series) != continued_series) options &= ~(uint32_t)_game_option_continuation_flag;
+    if ((options & continued_series) != continued_series)
+        change_net_host_game_option_flags(0, _game_option_continuation_flag);
     synchronize_game_description();
     enable_start_item(globals->configure_dialog);
 }
@@ -311,22 +312,24 @@ void synchronize_game_description(void)
     const vesk_networking_globals *globals = get_vesk_net_globals();
     if (!VASSERT(local_player_is_network_originator(), "synchronize_game_description off the host")) return;
     if (!VASSERT(globals->originator_game_description, "the host has no description of its own")) return;
-    net_game_description *description = get_net_host_game_description_to_edit();
+    net_game_description description = *get_net_host_game_description();
     if (fixed_game_seeds.fixed)
     {
-        description->parameters.random_seed = fixed_game_seeds.random_seed;
-        description->parameters.initial_team_random_seed = fixed_game_seeds.initial_team_random_seed;
+        description.parameters.random_seed = fixed_game_seeds.random_seed;
+        description.parameters.initial_team_random_seed = fixed_game_seeds.initial_team_random_seed;
     }
     else
     {
-        reset_game_seeds(&description->parameters, "synchronize_game_description");
+        reset_game_seeds(&description.parameters, "synchronize_game_description");
     }
     uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
-    if (build_vesk_game_description_packet(packet, sizeof(packet), kSendToAllPlayers, description))
+    const bool built = build_vesk_game_description_packet(packet, sizeof(packet), kSendToAllPlayers, &description);
+    set_net_originator_game_description(&description); // the new seeds and the has-password bit
+    if (built)
         net_send(globals->game, packet, 0);
     else
         log_message(nullptr, -1, "the game description could not be sent");
-    set_net_current_game_description(description);
+    set_net_current_game_description(&description);
     handle_game_description_updated();
     if (lobby_connected()) lobby_synchronize_game_description();
 }

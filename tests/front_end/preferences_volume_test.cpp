@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bitmap_dialogs/dialogs_private.h"
+#include "action_queue_procedures.h"
 #include "bitmap_dialogs/slider_control.h"
 #include "cseries/log.h"
 #include "game_states.h"
@@ -77,7 +78,7 @@ int play_the_gestures(const void *)
     apply_pending_game_state_change();
     if (game_->state != _game_state_displaying_main_menu) return 2;
     // The input's timer turns the window's events into actions, as in the game.
-    const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
+    const auto set_keyboard_task = get_action_queue_procedures()->set_keyboard_queue_task_state;
     if (!set_keyboard_task) return 6;
     set_keyboard_task(true);
 

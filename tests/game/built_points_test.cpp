@@ -20,6 +20,7 @@
 #include "cseries/errors.h"
 #include "cseries/log.h"
 #include "determinism_harness.h"
+#include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_time.h"
@@ -102,7 +103,7 @@ protected:
 // game says so again.
 TEST_F(built_points, the_frames_error_and_an_out_of_sync_game_reach_the_player)
 {
-    const report_pending_error_procedure report = get_report_pending_error_procedure();
+    const auto report = get_front_end_procedures()->report_pending_error;
     ASSERT_NE(report, nullptr);
     ASSERT_NE(get_out_of_sync_procedure(), nullptr);
     set_vesk_headless(false); // a windowed game shows what a headless one only logs

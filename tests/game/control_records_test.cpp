@@ -31,7 +31,7 @@ class control_records : public dialog_input_test
 // would report for a record shorter than a cookie.
 TEST_F(control_records, an_item_of_another_type_is_refused_before_its_record_is_read)
 {
-    ASSERT_TRUE(register_control_handler(SHORT_RECORD_TAG, default_control_handler));
+    ASSERT_TRUE(register_control_procedure(SHORT_RECORD_TAG, default_control_handler));
     dialog_data *dialog = open_test_dialog("shrt", {dialog_test_item("shrt", SHORT_ITEM, {10, 10, 30, 100})});
     ASSERT_NE(dialog, nullptr);
     const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};

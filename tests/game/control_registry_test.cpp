@@ -20,14 +20,14 @@ TEST(control_registry, a_code_keeps_its_first_procedure_and_codes_are_case_sensi
     const file_tag upper = FOUR_CHARACTER_CODE('S', 'T', 'A', 'T'), lower = FOUR_CHARACTER_CODE('s', 't', 'a', 't');
     const file_tag fresh = FOUR_CHARACTER_CODE('t', 's', 't', '1');
     EXPECT_EQ(find_control_handler(fresh), nullptr);
-    EXPECT_TRUE(register_control_handler(fresh, first_procedure));
-    EXPECT_TRUE(register_control_handler(fresh, second_procedure)) << "already registered counts as done";
+    EXPECT_TRUE(register_control_procedure(fresh, first_procedure));
+    EXPECT_TRUE(register_control_procedure(fresh, second_procedure)) << "already registered counts as done";
     EXPECT_EQ(find_control_handler(fresh), first_procedure);
 
     if (!find_control_handler(upper) && !find_control_handler(lower))
     {
-        EXPECT_TRUE(register_control_handler(upper, first_procedure));
-        EXPECT_TRUE(register_control_handler(lower, second_procedure));
+        EXPECT_TRUE(register_control_procedure(upper, first_procedure));
+        EXPECT_TRUE(register_control_procedure(lower, second_procedure));
     }
     EXPECT_NE(find_control_handler(upper), nullptr);
     EXPECT_NE(find_control_handler(lower), nullptr);
@@ -35,7 +35,7 @@ TEST(control_registry, a_code_keeps_its_first_procedure_and_codes_are_case_sensi
 
     {
         expected_assertions expect(1, "procedure");
-        EXPECT_FALSE(register_control_handler(FOUR_CHARACTER_CODE('t', 's', 't', '2'), nullptr));
+        EXPECT_FALSE(register_control_procedure(FOUR_CHARACTER_CODE('t', 's', 't', '2'), nullptr));
     }
     EXPECT_EQ(find_control_handler(FOUR_CHARACTER_CODE('t', 's', 't', '2')), nullptr);
 

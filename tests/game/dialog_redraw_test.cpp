@@ -607,7 +607,7 @@ protected:
         elements = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
         reset_probe();
         for (const char *code : {"stat", "butt"})
-            ASSERT_TRUE(register_control_handler(dialog_test_code(code), probe_control_def_proc));
+            ASSERT_TRUE(register_control_procedure(dialog_test_code(code), probe_control_def_proc));
         set_probe_hook([](const probe_call &call) {
             if (call.verb != _control_draw_verb) return;
             rectangle2d bounds;

@@ -174,7 +174,7 @@ TEST_F(dialog_tag_checks, appended_tags_required_items_and_typed_lookups_are_che
     file_control_data second = {};
     second.tag = (uint32_t)OTHER_TYPE;
     second.item_id = 2;
-    register_control_handler(OTHER_TYPE, default_control_handler);
+    register_control_procedure(OTHER_TYPE, default_control_handler);
     control_data *other = new_control(menu, &second, "other", 0);
     ASSERT_NE(other, nullptr);
     ASSERT_EQ(find_control(menu, 2), other) << "the newer item is first in the list";

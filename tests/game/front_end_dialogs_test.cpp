@@ -228,13 +228,13 @@ TEST_F(front_end_dialogs, a_pending_error_outside_a_game_opens_the_message_dialo
 
 namespace {
 
-TEST(front_end_registration, the_program_fills_the_progress_pending_error_and_game_over_slots_and_the_report_controls)
+TEST(front_end_registration, the_program_fills_the_progress_pending_error_and_game_over_members_and_the_report_controls)
 {
     clear_all_registrations();
     register_built_subsystems();
     EXPECT_EQ(get_front_end_procedures()->map_loading_progress, map_loading_progress);
     EXPECT_EQ(get_front_end_procedures()->game_over, front_end_game_over);
-    EXPECT_EQ(get_report_pending_error_procedure(), report_pending_error_in_front_end);
+    EXPECT_EQ(get_front_end_procedures()->report_pending_error, report_pending_error_in_front_end);
     EXPECT_EQ(find_control_handler(POSTGAME_REPORT_CONTROL_TAG), postgame_report_control_def_proc);
     EXPECT_EQ(find_control_handler(CARNAGE_GRAPH_CONTROL_TAG), carnage_graph_control_handler);
     EXPECT_EQ(find_control_handler(CARNAGE_HEADER_CONTROL_TAG), carnage_header_control_handler);
@@ -264,9 +264,9 @@ protected:
     void SetUp() override
     {
         front_end_dialogs::SetUp();
-        register_control_handler(CARNAGE_STATS_LIST_CONTROL_TAG, carnage_stats_list_control_handler);
-        register_control_handler(CARNAGE_GRAPH_CONTROL_TAG, carnage_graph_control_handler);
-        register_control_handler(CARNAGE_HEADER_CONTROL_TAG, carnage_header_control_handler);
+        register_control_procedure(CARNAGE_STATS_LIST_CONTROL_TAG, carnage_stats_list_control_handler);
+        register_control_procedure(CARNAGE_GRAPH_CONTROL_TAG, carnage_graph_control_handler);
+        register_control_procedure(CARNAGE_HEADER_CONTROL_TAG, carnage_header_control_handler);
         dialog_description report;
         report.bounds = {0, 0, 400, 620};
         report.items = {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "cseries/errors.h"
+#include "action_queue_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
@@ -24,7 +25,8 @@ TEST(game_states, a_request_applies_once_at_the_next_pass_and_the_last_one_wins)
                                    [] { trace("leave preferences"); });
     register_game_state_procedures(_game_state_new_game, [] { trace("enter new game"); }, nullptr);
     register_set_screen_parameters_for_new_state_procedure([](int16_t state) { trace("screen"); });
-    register_flush_actions_procedure([] { trace("flush"); });
+    static const action_queue_procedures queue = {.flush_actions = [] { trace("flush"); }};
+    register_action_queue_procedures(&queue);
 
     set_game_state(_game_state_new_game);
     set_game_state(_game_state_preferences);

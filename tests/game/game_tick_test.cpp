@@ -6,6 +6,7 @@
 #include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "recording_procedures.h"
 #include "state_hash.h"
 #include "support/game_core_fixture.h"
 #include "vesk.h"
@@ -143,7 +144,8 @@ static void stamp_commands(int32_t target_time, int16_t player)
 TEST(game_tick, target_time_speed_budget_and_pause)
 {
     reset_game_core();
-    register_update_replay_procedure(replay_moves_target);
+    static const recording_procedures films = {.update_replay = replay_moves_target};
+    register_recording_procedures(&films);
     register_queue_local_commands_procedure(stamp_commands);
 
     // Single player: the target advances by the frame's ticks and exactly
@@ -433,10 +435,11 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
 
     reset_game_core();
     install_peer_hooks();
-    register_find_oos_checker_films_procedure(find_films);
-    register_begin_oos_checker_film_procedure(begin_film);
-    register_update_replay_procedure(film_replay);
-    register_replay_over_procedure(film_over);
+    static const recording_procedures films = {.update_replay = film_replay,
+                                               .replay_over = film_over,
+                                               .find_oos_checker_films = find_films,
+                                               .begin_oos_checker_film = begin_film};
+    register_recording_procedures(&films);
     register_tick_procedure(_tick_unit_commands, execute_recorded_sync);
     films_in_folder = 2;
     film_ends_at = 1000;

@@ -53,7 +53,7 @@ protected:
         started = true;
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
-        register_map_action_engine_hooks();
+        register_map_action_procedures(map_action_engine_procedures());
         current_gameplay_version = 1820;
         game_->time_state = _game_time_no_countdown;
         definition();

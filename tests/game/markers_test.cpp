@@ -8,6 +8,7 @@
 
 #include "game_time.h"
 #include "geometry.h"
+#include "map_action_procedures.h"
 #include "markers.h"
 #include "mesh.h"
 #include "model_animations.h"
@@ -439,7 +440,8 @@ TEST_F(markers_test, model_effects_reach_their_final_values_at_exactly_the_durat
     data.location = {2000, 2000, 0};
     const int32_t model = new_model(&data);
     ASSERT_NE(model, NONE);
-    register_model_effect_finished_procedure(record_finished);
+    static const map_action_procedures scripts = {.map_action_succeeded = record_finished};
+    register_map_action_procedures(&scripts);
 
     new_model_effect_data effect;
     memset(&effect, 0, sizeof(effect));

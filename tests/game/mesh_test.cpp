@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tag_files/collection_procedures.h"
+#include "terrain_overlay_procedures.h"
 #include "cseries/errors.h"
 #include "cseries/registration.h"
 #include "mesh.h"
@@ -362,7 +363,8 @@ TEST_F(mesh_test, stains_draw_their_generator_even_off_the_map_and_submesh_maps_
     const std::vector<uint8_t> &bytes = map.build();
     ASSERT_TRUE(load_mesh_from_memory(bytes.data(), (int32_t)bytes.size()));
     stains.clear();
-    register_permanent_overlay_procedure(record_stain);
+    static const terrain_overlay_procedures overlays = {.permanent_overlay = record_stain};
+    register_terrain_overlay_procedures(&overlays);
     set_random_seed(99);
     set_local_random_seed(77);
     const uint16_t first_synchronized = vesk_random();

@@ -15,6 +15,7 @@
 #include "cseries/registration.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "map_action_procedures.h"
 #include "monster_actions.h"
 #include "monster_definitions.h"
 #include "monsters.h"
@@ -567,7 +568,8 @@ TEST_F(monster_actions_test, draws_of_the_entry_operations_and_the_idle_cycle)
 TEST_F(monster_actions_test, groups_items_and_the_ordering_script_are_reached_from_the_actions)
 {
     set_monster_action_test_procedures(&recorded_calls);
-    register_map_action_succeeded_procedure(record_success);
+    static const map_action_procedures scripts = {.map_action_succeeded = record_success};
+    register_map_action_procedures(&scripts);
     initialize_internal_projectile_groups_for_new_map();
     EXPECT_EQ(get_internal_projectile_group_type(11), 511);
     EXPECT_EQ(get_internal_projectile_group_tag(11), get_internal_projectile_group_tag(12));

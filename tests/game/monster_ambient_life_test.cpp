@@ -185,7 +185,7 @@ TEST_F(monster_ambient_life_test, removing_a_unit_deletes_its_action_from_1721)
     for (const int32_t version : {1720, 1721})
     {
         start(version);
-        register_map_action_engine_hooks(); // the units reach the script engine through it
+        register_map_action_procedures(map_action_engine_procedures()); // the units reach the script engine through it
         const int32_t index = animal({3000, 3000}, FOUR_CHARACTER_CODE('p', 'e', 'a', 's'));
         const int32_t action = unit(index)->map_action_index;
         ASSERT_NE(action, NONE);

@@ -21,6 +21,7 @@
 #include "formations.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
+#include "map_action_procedures.h"
 #include "monster_actions.h"
 #include "monster_commands.h"
 #include "monster_definitions.h"
@@ -75,7 +76,8 @@ protected:
         register_preset_selection_procedure(record_preset);
         static const console_procedures console = {.chat_command = record_chat};
         register_console_procedures(&console);
-        register_map_action_succeeded_procedure(record_success);
+        static const map_action_procedures scripts = {.map_action_succeeded = record_success};
+        register_map_action_procedures(&scripts);
         ASSERT_TRUE(initialize_commands());
         ASSERT_TRUE(initialize_commands_for_new_map());
         initialize_formations_for_new_map();

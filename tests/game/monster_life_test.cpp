@@ -6,6 +6,7 @@
 // artifacts handed out at creation with their draws, and damage that sets
 // explosives off.
 
+#include "map_action_procedures.h"
 #include "overhead_text_procedures.h"
 #include "tag_files/store_fixture.h"
 
@@ -88,7 +89,8 @@ protected:
         maps_made.clear();
         register_monster_life_hooks();
         register_monster_owner_hooks();
-        register_create_map_action_for_monster_procedure(record_map_action);
+        static const map_action_procedures scripts = {.create_map_action_for_monster = record_map_action};
+        register_map_action_procedures(&scripts);
     }
     void TearDown() override
     {
@@ -426,7 +428,7 @@ TEST_F(monster_life_test, a_reentrant_kill_deletes_nothing_of_the_unit_made_agai
 {
     start({unit_marker(0, 10, 1000, 1000, _marker_respawns_flag)});
     const int32_t index = new_monster(marker(0));
-    ASSERT_TRUE(register_monster_died_proc(kill_again));
+    ASSERT_TRUE(register_monster_died_procedure(kill_again));
     reentrant_victim = index;
     {
         damage_data damage;

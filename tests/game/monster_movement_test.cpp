@@ -113,7 +113,8 @@ TEST_F(movement_test, a_unit_pushed_past_the_border_band_stops_992_inside_and_le
     std::vector<int32_t> told;
     static std::vector<int32_t> *died;
     died = &told;
-    register_monster_died_proc([](int32_t index, uint32_t flags) { died->push_back(index * 10 + (int32_t)flags); });
+    register_monster_died_procedure(
+        [](int32_t index, uint32_t flags) { died->push_back(index * 10 + (int32_t)flags); });
     const int32_t unit = walker({1050, 3000}, {100, 3000});
     body(unit)->location.yaw = HALF_CIRCLE;
     get_monster_data(unit)->desired_yaw = HALF_CIRCLE;

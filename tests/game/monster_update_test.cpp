@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "map_action_procedures.h"
 #include "monster_actions.h"
 #include "monster_orders.h"
 #include "monster_owners.h"
@@ -176,7 +177,8 @@ TEST_F(monster_update_test, a_back_and_forth_loop_of_three_waypoints_turns_at_bo
 TEST_F(monster_update_test, reaching_the_last_waypoint_ends_the_order_and_tells_the_scripts)
 {
     start_world();
-    register_map_action_succeeded_procedure(record_success);
+    static const map_action_procedures scripts = {.map_action_succeeded = record_success};
+    register_map_action_procedures(&scripts);
     definition()->turning_speed = 1;
     const int32_t walker = make_unit(0, {5000, 5000});
     const world_point2d point = {5040, 5000};

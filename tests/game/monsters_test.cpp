@@ -314,7 +314,7 @@ TEST_F(monsters_test, every_conditional_draw_is_taken_only_when_its_term_exists)
 
 TEST_F(monsters_test, deleting_a_free_slot_touches_no_other_object)
 {
-    ASSERT_TRUE(register_monster_died_proc(record_died));
+    ASSERT_TRUE(register_monster_died_procedure(record_died));
     for (int32_t version : {1810, 1811})
     {
         SCOPED_TRACE(version);
@@ -345,10 +345,11 @@ TEST_F(monsters_test, deleting_a_free_slot_touches_no_other_object)
 
 TEST_F(monsters_test, a_ninth_died_procedure_is_refused)
 {
-    for (int32_t i = 0; i < MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS; ++i) ASSERT_TRUE(register_monster_died_proc(record_died));
+    for (int32_t i = 0; i < MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS; ++i)
+        ASSERT_TRUE(register_monster_died_procedure(record_died));
     {
         expected_assertions expect(1, "tried to register more than #8 monster_died procedures.");
-        EXPECT_FALSE(register_monster_died_proc(record_died));
+        EXPECT_FALSE(register_monster_died_procedure(record_died));
     }
     EXPECT_EQ(get_monster_died_proc_count(), MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
     const int32_t index = make_unit();

@@ -46,7 +46,7 @@ protected:
         ASSERT_TRUE(start_units_world(&data, &map));
         started = true;
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
-        register_map_action_engine_hooks();
+        register_map_action_procedures(map_action_engine_procedures());
         current_gameplay_version = version;
         game_->time_state = _game_time_no_countdown;
         game_->scoring = scoring;

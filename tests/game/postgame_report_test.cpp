@@ -331,7 +331,7 @@ TEST_F(postgame_views, times_show_minutes_and_seconds_of_game_ticks)
 
 TEST_F(postgame_views, colours_given_replace_their_slots_and_a_null_keeps_one)
 {
-    register_control_handler(POSTGAME_REPORT_CONTROL_TAG, postgame_report_control_def_proc);
+    register_control_procedure(POSTGAME_REPORT_CONTROL_TAG, postgame_report_control_def_proc);
     dialog_description description;
     description.bounds = {0, 0, 400, 620};
     description.items = {{POSTGAME_REPORT_CONTROL_TAG, 1, {10, 10, 390, 610}, 0, 0, {0, 0}, ""}};

@@ -97,7 +97,7 @@ protected:
             new_monster_palette_entry(get_marker_palette_entry(_marker_monster, i));
         register_monster_hooks();
         register_monster_target_hooks();
-        register_map_action_engine_hooks();
+        register_map_action_procedures(map_action_engine_procedures());
         current_gameplay_version = version;
         game_->time_state = _game_time_no_countdown;
         definition();

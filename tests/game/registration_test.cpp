@@ -17,7 +17,13 @@
 
 #include "cseries/registration.h"
 #include "object_definitions.h"
+#include "overhead_map_procedures.h"
+#include "recording_procedures.h"
+#include "render_procedures.h"
+#include "terrain_overlay_procedures.h"
 #include "flags.h"
+#include "action_queue_procedures.h"
+#include "film_dialog_procedures.h"
 #include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_states.h"
@@ -26,6 +32,7 @@
 #include "game_sounds.h"
 #include "lightning.h"
 #include "lobby_procedures.h"
+#include "map_action_procedures.h"
 #include "map_life.h"
 #include "vesk.h"
 #include "markers.h"
@@ -242,10 +249,16 @@ TEST_F(registration, the_program_fills_every_member_of_each_subsystems_table)
     EXPECT_EQ(null_members(get_overhead_text_procedures(), "overhead text"), 0);
     EXPECT_EQ(null_members(get_ingame_bar_procedures(), "in-game bars"), 0);
     EXPECT_EQ(null_members(get_screen_procedures(), "screen"), 0);
-    const front_end_procedures *front_end = get_front_end_procedures();
-    EXPECT_TRUE(front_end->map_loading_progress && front_end->game_over) << "the front end's own members";
-    EXPECT_TRUE(front_end->quit_dialog && front_end->unit_trading_dialog_visible && front_end->rename_tag)
-        << "the in-game dialogs' members";
+    EXPECT_EQ(null_members(get_map_action_procedures(), "map actions"), 0);
+    EXPECT_EQ(null_members(get_film_dialog_procedures(), "film dialogs"), 0);
+    EXPECT_EQ(null_members(get_recording_procedures(), "films"), 0);
+    EXPECT_EQ(null_members(get_action_queue_procedures(), "action queue"), 0);
+    EXPECT_EQ(null_members(get_overhead_map_procedures(), "overhead map"), 0);
+    EXPECT_EQ(null_members(get_render_procedures(), "renderer"), 0);
+    EXPECT_EQ(null_members(get_terrain_overlay_procedures(), "terrain overlays"), 0);
+    EXPECT_EQ(null_members(get_sound_procedures(), "sound"), 0);
+    // The front end's own members and the in-game dialogs' ones.
+    EXPECT_EQ(null_members(get_front_end_procedures(), "front end"), 0);
 }
 
 // The core offers lightning a way to find its target object; the object world

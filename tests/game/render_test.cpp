@@ -355,9 +355,9 @@ TEST_F(render_view, effects_run_around_the_frame_unless_the_view_omits_them)
     clear_render_effects();
     initialize_render();
     ASSERT_TRUE(initialize_render_for_new_map());
-    ASSERT_TRUE(register_postrasterization_effect(post_effect_low, -100));
-    ASSERT_TRUE(register_postrasterization_effect(post_effect_high, 3));
-    ASSERT_TRUE(register_prerender_effect(pre_effect, -2));
+    ASSERT_TRUE(register_postrasterization_effect_procedure(post_effect_low, -100));
+    ASSERT_TRUE(register_postrasterization_effect_procedure(post_effect_high, 3));
+    ASSERT_TRUE(register_prerender_effect_procedure(pre_effect, -2));
     effect_trace.clear();
     view_data view = straight_view();
     render_scene(&view);
@@ -549,7 +549,7 @@ protected:
         ASSERT_TRUE(load_mesh_from_memory(mesh_bytes.data(), (int32_t)mesh_bytes.size()));
         register_render_hooks();
         clear_render_effects();
-        ASSERT_TRUE(register_prerender_effect(add_region_triangles, 0));
+        ASSERT_TRUE(register_prerender_effect_procedure(add_region_triangles, 0));
         initialize_render();
         ASSERT_TRUE(initialize_render_for_new_map());
     }

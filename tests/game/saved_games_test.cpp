@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "console_procedures.h"
 #include "cseries/byte_swapping.h"
 #include "cseries/errors.h"
 #include "cseries/log.h"
@@ -169,8 +170,11 @@ protected:
         if (!write_demo_data_set(tool)) directory.clear();
         open_log_file("saved games test");
         register_render_saved_game_snapshot_procedure(pattern_snapshot);
-        register_cached_console_text_procedures(save_console, restore_console);
-        register_saved_game_name_dialog_procedure(test_save_dialog);
+        static const console_procedures console = {.save_cached_console_text = save_console,
+                                                   .restore_cached_console_text = restore_console};
+        register_console_procedures(&console);
+        static const film_dialog_procedures dialogs = {.saved_game_name_dialog = test_save_dialog};
+        register_film_dialog_procedures(&dialogs);
         register_command_verb_procedure(_command_sync_formation, executed_adjustment);
     }
     static void TearDownTestSuite()

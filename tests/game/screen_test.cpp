@@ -400,22 +400,22 @@ void traced_effect(view_data *)
 TEST_F(screen, effects_run_by_descending_priority_and_a_full_table_refuses_more)
 {
     effect_trace.clear();
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<0>, 0));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<1>, -100));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<2>, 3));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<3>, 0));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<4>, 1));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<5>, -500));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<6>, 2));
-    EXPECT_TRUE(register_postrasterization_effect(traced_effect<7>, 3));
-    EXPECT_FALSE(register_postrasterization_effect(traced_effect<8>, 9)) << "a ninth";
-    EXPECT_FALSE(register_postrasterization_effect(nullptr, 0));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<0>, 0));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<1>, -100));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<2>, 3));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<3>, 0));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<4>, 1));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<5>, -500));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<6>, 2));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<7>, 3));
+    EXPECT_FALSE(register_postrasterization_effect_procedure(traced_effect<8>, 9)) << "a ninth";
+    EXPECT_FALSE(register_postrasterization_effect_procedure(nullptr, 0));
     run_postrasterization_effects(nullptr);
     EXPECT_EQ(effect_trace, (std::vector<int>{2, 7, 6, 4, 0, 3, 1, 5}));
 
-    EXPECT_TRUE(register_prerender_effect(traced_effect<0>, -1));
-    EXPECT_TRUE(register_prerender_effect(traced_effect<1>, -2));
-    EXPECT_FALSE(register_prerender_effect(traced_effect<2>, -3));
+    EXPECT_TRUE(register_prerender_effect_procedure(traced_effect<0>, -1));
+    EXPECT_TRUE(register_prerender_effect_procedure(traced_effect<1>, -2));
+    EXPECT_FALSE(register_prerender_effect_procedure(traced_effect<2>, -3));
 }
 
 } // namespace

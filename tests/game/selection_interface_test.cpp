@@ -70,13 +70,14 @@ protected:
         // The keys reach the selection only once a frame was drawn.
         frame.link_and_install();
         input_options = 0, last_menu = -2, prompt_calls = 0;
-        ASSERT_TRUE(register_selection_input_options_procedure(read_input_options));
+        set_selection_input_options_procedure_for_tests(read_input_options);
         static const console_procedures console = {.prompts = record_prompts};
         ASSERT_TRUE(register_console_procedures(&console));
     }
     void TearDown() override
     {
         install_test_render_frame(nullptr, nullptr);
+        set_selection_input_options_procedure_for_tests(nullptr);
         dispose_selection_from_old_map();
         dispose_commands_from_old_map();
         inventory_world::world::TearDown();

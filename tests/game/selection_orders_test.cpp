@@ -359,7 +359,7 @@ TEST_F(selection_orders_test, before_1301_more_than_thirty_units_count_as_spread
 TEST_F(selection_orders_test, a_right_click_is_ignored_when_the_mouse_options_say_so)
 {
     select({mine[0], mine[1]});
-    ASSERT_TRUE(register_selection_input_options_procedure(read_input_options));
+    set_selection_input_options_procedure_for_tests(read_input_options);
     input_options = (1u << _selection_input_right_click_ignored_bit) | (1u << _selection_input_right_button_deselects_bit);
     for (int32_t bit : {_right_mouse_click_bit, _right_mouse_down_bit, _double_right_mouse_down_bit})
     {

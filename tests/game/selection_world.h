@@ -51,6 +51,7 @@ protected:
     void TearDown() override
     {
         install_test_render_frame(nullptr, nullptr);
+        set_selection_input_options_procedure_for_tests(nullptr);
         dispose_selection_from_old_map();
         dispose_commands_from_old_map();
         monster_test_world::TearDown();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cseries/registration.h"
+#include "overhead_map_procedures.h"
 #include "commands.h"
 #include "cseries/log.h"
 #include "game_hooks.h"
@@ -118,12 +119,16 @@ protected:
         reset_game_core();
         reports.clear();
         overhead_map_shown = false;
-        ASSERT_TRUE(register_sniffing_report_procedure(record_report));
+        set_sniffing_report_procedure_for_tests(record_report);
         ASSERT_TRUE(initialize_sniffing_for_new_map());
         game_->game_time = 100;
         set_random_seed(7);
     }
-    void TearDown(void) override { dispose_sniffing_from_old_map(); }
+    void TearDown(void) override
+    {
+        set_sniffing_report_procedure_for_tests(nullptr);
+        dispose_sniffing_from_old_map();
+    }
 
     void watch(int16_t test_case, uint32_t flags = _sniffing_clear_after_success_flag, int32_t delay = 150,
                int32_t interval = 150, int32_t delta = 0)
@@ -353,7 +358,8 @@ TEST_F(sniffing_test, case_1_answers_the_overhead_map_question_and_changes_nothi
     watch(_sniffing_input_yaw);
     const new_sniffing_data question = {0, 7, _sniffing_overhead_map_is_shown, 0, 0, 0};
     EXPECT_FALSE(toggle_sniffing(&question)) << "no overhead map yet";
-    ASSERT_TRUE(register_overhead_map_state_procedure(overhead_map_state));
+    static const overhead_map_procedures overhead_map = {.map_is_shown = overhead_map_state};
+    ASSERT_TRUE(register_overhead_map_procedures(&overhead_map));
     EXPECT_FALSE(toggle_sniffing(&question));
     overhead_map_shown = true;
     EXPECT_TRUE(toggle_sniffing(&question));

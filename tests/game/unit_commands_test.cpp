@@ -9,6 +9,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "players.h"
+#include "recording_procedures.h"
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 #include "unit_commands.h"
@@ -165,8 +166,9 @@ TEST_F(command_executor_test, local_commands_are_stamped_sniffed_queued_recorded
     static int32_t sniffed;
     recorded.clear();
     sniffed = 0;
-    ASSERT_TRUE(register_incoming_command_recorder_procedure(
-        [](const command_header *command) { recorded.push_back(*command); }));
+    static const recording_procedures films = {
+        .record_incoming_command = [](const command_header *command) { recorded.push_back(*command); }};
+    ASSERT_TRUE(register_recording_procedures(&films));
     // The sniffer drops the ally commands.
     ASSERT_TRUE(register_command_sniffing_procedure([](command_header *command) {
         ++sniffed;

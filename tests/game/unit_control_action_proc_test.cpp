@@ -87,7 +87,7 @@ protected:
         register_monster_hooks();
         register_monster_owner_hooks();
         reset_monster_died_procs();
-        register_monster_died_proc(record_death);
+        register_monster_died_procedure(record_death);
         current_gameplay_version = version;
         game_->time_state = _game_time_no_countdown;
         local_player_team_index = 0;

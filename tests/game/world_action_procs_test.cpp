@@ -76,7 +76,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(start_explosions_and_projectiles());
         register_monster_hooks();
         register_monster_target_hooks();
-        register_map_action_engine_hooks();
+        register_map_action_procedures(map_action_engine_procedures());
         register_remove_monster_from_selections_procedure(record_selection_removal);
         current_gameplay_version = version;
         game_->time_state = _game_time_no_countdown;

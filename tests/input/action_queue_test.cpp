@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "screen_procedures.h"
+#include "action_queue_procedures.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/action_queue.h"
@@ -129,12 +130,12 @@ TEST_F(actions, flush_and_a_dropped_record_leave_the_next_stamp_right)
 TEST_F(actions, the_core_drains_the_queue_through_its_procedures)
 {
     register_action_queue_hooks();
-    ASSERT_NE(get_update_actions_procedure(), nullptr);
-    ASSERT_NE(get_flush_actions_procedure(), nullptr);
+    ASSERT_NE(get_action_queue_procedures()->update_actions, nullptr);
+    ASSERT_NE(get_action_queue_procedures()->flush_actions, nullptr);
     action_data action = blank_action();
     set_action_flag(&action, _selection_stop_bit);
     ASSERT_TRUE(queue_action(&action));
-    get_update_actions_procedure()();
+    get_action_queue_procedures()->update_actions();
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_TRUE(test_action_flag(&delivered[0], _selection_stop_bit)) << "the first press of a request is kept";
 }

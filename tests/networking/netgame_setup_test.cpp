@@ -158,7 +158,7 @@ TEST_F(setup_host, blacklisted_builds_refuse_the_start_unless_autohosting)
 
 TEST_F(setup_host, a_cooperative_game_of_fifteen_boots_one_and_starts)
 {
-    get_net_host_game_description_to_edit()->parameters.option_flags |= _game_option_cooperative_flag;
+    ASSERT_TRUE(change_net_host_game_option_flags(_game_option_cooperative_flag, 0));
     for (int i = 0; i < 14; i++) join_peer(test_net_player("Joiner"));
     ASSERT_EQ(get_net_player_count(), 15);
     char question[512];

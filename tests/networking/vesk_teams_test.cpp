@@ -24,8 +24,7 @@ protected:
     void SetUp(void) override
     {
         net_setup_host_fixture::SetUp();
-        get_net_host_game_description_to_edit()->parameters.option_flags |=
-            _game_option_allow_multiplayer_teams_flag;
+        ASSERT_TRUE(change_net_host_game_option_flags(_game_option_allow_multiplayer_teams_flag, 0));
         peer_a = join_peer(test_net_player("A"));
         peer_b = join_peer(test_net_player("B"));
         join_peer(test_net_player("C"));
@@ -130,7 +129,7 @@ TEST_F(teams_host, only_the_host_has_items_relayed)
     EXPECT_TRUE(pump_until([&] { return globals->item_hit_via_network == _netgame_setup_start_item; }));
 
     // Without teams in the game, a join is ignored; outside the set-up, all is.
-    get_net_host_game_description_to_edit()->parameters.option_flags &= ~(uint32_t)_game_option_allow_multiplayer_teams_flag;
+    ASSERT_TRUE(change_net_host_game_option_flags(0, _game_option_allow_multiplayer_teams_flag));
     send_configuration(peer_b, true, TEAM_REQUEST_ITEM, a);
     EXPECT_EQ(captain_of(b), b);
     set_net_state(_net_idle);

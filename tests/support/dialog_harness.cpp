@@ -123,7 +123,7 @@ const control_data *probe_item_record(const dialog_data *dialog, int16_t item_id
 
 } // namespace
 
-bool register_probe_control(void) { return register_control_handler(PROBE_CONTROL_TAG, probe_control_def_proc); }
+bool register_probe_control(void) { return register_control_procedure(PROBE_CONTROL_TAG, probe_control_def_proc); }
 
 intptr_t probe_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
 {

@@ -1,4 +1,5 @@
 #include "support/dialog_input_harness.h"
+#include "action_queue_procedures.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,9 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_text.h"
+#include "input/action_queue.h"
 #include "input/input_definitions.h"
+#include "input/keyboard.h"
 #include "support/demo_data.h"
 #include "support/game_core_fixture.h"
 #include "cseries/timers.h"
@@ -209,7 +212,12 @@ void start_main_loop_script(bitmap_data *screen, bool program_draws)
     script.steps.clear();
     script.screen = screen;
     script.passes = 0;
-    EXPECT_TRUE(register_update_actions_procedure(scripted_update_actions));
+    // The scripted pass drains the input; the queue's other members stay the
+    // program's own.
+    static const action_queue_procedures queue = {.update_actions = scripted_update_actions,
+                                                  .flush_actions = flush_actions,
+                                                  .set_keyboard_queue_task_state = set_keyboard_queue_task_state};
+    EXPECT_TRUE(register_action_queue_procedures(&queue));
     if (!program_draws)
     {
         EXPECT_TRUE(register_draw_frame_procedure(scripted_draw_frame));

@@ -3,7 +3,8 @@
 // machine_tick_count and the game's local time, a builder of input actions,
 // and a scripted main-loop pass.
 //
-// The scripted pass plugs the core's update_actions and draw_frame slots, so
+// The scripted pass plugs the action queue's update_actions (its table, with
+// the queue's own other members) and the core's draw_frame slot, so
 // the real update_everything runs (modal loops call it): each pass takes the
 // next step of the script, advances the clock, hands the step's action to
 // process_action (modal loop first, then the dialogs, as in the game) and
@@ -78,8 +79,8 @@ struct script_ran_dry
 {
 };
 
-// Plugs the core's update_actions and draw_frame slots (empty them first:
-// reset_game_core) with the scripted pass; `screen` (may be NULL) is what
+// Plugs the action queue's table (update_actions) and the core's draw_frame
+// slot (empty them first: reset_game_core) with the scripted pass; `screen` (may be NULL) is what
 // render_dialogs draws into.  With `program_draws` the draw_frame slot is
 // left to the program's own (its real screen).  Forgets any earlier script.
 void start_main_loop_script(bitmap_data *screen, bool program_draws = false);

@@ -1,4 +1,5 @@
 #include "support/game_window.h"
+#include "action_queue_procedures.h"
 
 #include <sys/stat.h>
 
@@ -59,7 +60,7 @@ void game_window_fixture::start_program(const std::vector<test_tag> &extra_tags,
     ASSERT_NO_FATAL_FAILURE(write_game_data(extra_tags, poweruser));
     if (before_start) before_start();
     register_built_subsystems();
-    if (const auto set_keyboard_task = get_set_keyboard_queue_task_state_procedure()) set_keyboard_task(false);
+    if (const auto set_keyboard_task = get_action_queue_procedures()->set_keyboard_queue_task_state) set_keyboard_task(false);
     ASSERT_TRUE(open_log_file_at("game.log", "game window test"));
     started = true;
     frame = 0;

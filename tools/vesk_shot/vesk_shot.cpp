@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "cseries/cseries.h"
+#include "action_queue_procedures.h"
 #include "cseries/cstrings.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
@@ -414,7 +415,7 @@ int main(int argc, char **argv)
     if (!window) setenv("SDL_VIDEODRIVER", "dummy", 1);
     register_built_subsystems();
     register_tick_observer_procedure(shot_tick_ended);
-    const set_keyboard_queue_task_state_procedure set_keyboard_task = get_set_keyboard_queue_task_state_procedure();
+    const auto set_keyboard_task = get_action_queue_procedures()->set_keyboard_queue_task_state;
     // The input timer never runs: the frames are the input's clock.
     if (set_keyboard_task) set_keyboard_task(false);
     if (data ? chdir(data) != 0 : !set_working_directory_to_executable())
