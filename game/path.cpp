@@ -1127,11 +1127,12 @@ uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
     return occupied;
 }
 
-void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
-                       const object_data *mover_object)
+// The top-left cell of the block of cells searched for obstacles: the block
+// lies mostly ahead of the unit (4 cells in from the side behind it), and
+// stays on the mesh where the mesh is wide enough to hold it.
+static void obstacle_block_corner(const monster_data *mover, const object_data *mover_object, int32_t *x,
+                                  int32_t *y)
 {
-    path_globals.obstacle_changes += 1;
-    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
     const angle turned = (angle)(mover->desired_yaw + 0x2000);
     const int32_t quarter = turned >> 14;
     const int32_t f = (turned & 0x3FFF) * 2 + 0x4000;
@@ -1153,6 +1154,17 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     // A mesh narrower than the block puts the corner off the mesh: only cells on it are visited.
     if (corner_x < 0) corner_x = 0;
     if (corner_y < 0) corner_y = 0;
+    *x = corner_x;
+    *y = corner_y;
+}
+
+void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
+                       const object_data *mover_object)
+{
+    path_globals.obstacle_changes += 1;
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    int32_t corner_x, corner_y;
+    obstacle_block_corner(mover, mover_object, &corner_x, &corner_y);
 
     // unit_is_obstacle's first distance test, taken before it is called (and
     // before whole cells are walked): for a plain unit that does not walk round blockages, no unit
