@@ -25,7 +25,6 @@ bool register_start_network_module_manager_procedure(start_network_module_manage
 void start_network_module_manager(void)
 {
     if (const auto start = start_network_module_manager_slot.get()) start();
-    else if (const auto member = get_networking_procedures()->start_network_module_manager) member();
 }
 
 bool network_game_originator(void)

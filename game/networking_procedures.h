@@ -18,8 +18,6 @@ struct rgb_color;           // rgb_color.h
 
 struct networking_procedures
 {
-    // Once, by the program, after the core's start-up.
-    void (*start_network_module_manager)(void);
     // Once per pass of the main loop, before a pending state change.
     void (*vesk_net_process)(void);
     // Whether the current network game measures latencies.
@@ -69,8 +67,8 @@ const networking_procedures *get_networking_procedures(void);
 typedef void (*start_network_module_manager_procedure)(void);
 bool register_start_network_module_manager_procedure(start_network_module_manager_procedure procedure);
 
-// Once, by the program, after the core's start-up: the registered start, else
-// the table's `start_network_module_manager`; nothing when neither is filled.
+// Once, by the program, after the core's start-up: the registered start;
+// nothing when none is.
 void start_network_module_manager(void);
 
 // The calls with their defaults for a null member.

@@ -744,7 +744,6 @@ void register_vesk_networking_hooks(void)
 {
     // The whole table at once.
     static const networking_procedures procedures = {
-        .start_network_module_manager = nullptr,
         .vesk_net_process = vesk_net_process,
         .networked_game_supports_ping = vesk_ping_supported,
         .get_local_player_latency = vesk_ping_local_player_latency,
