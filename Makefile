@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: all run test deps release demo-data check-sanitized check-thread check-release fuzz-build check-fuzz fuzz bench clean
+.PHONY: all run test deps release demo-data check-sanitized check-thread check-release release-checks fuzz-build check-fuzz fuzz bench clean
 
 all: release
 
@@ -39,9 +39,8 @@ run: demo-data
 # together.
 # Each step says how long it took (scripts/timed_shell.sh).
 test: SHELL := ./scripts/timed_shell.sh
-test: deps check-sanitized
-	$(MAKE) --no-print-directory SHELL=$(SHELL) demo-data
-	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 3 check-thread check-release check-fuzz
+test: deps check-sanitized demo-data
+	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 3 check-thread release-checks check-fuzz
 
 # The sanitized test cases spend part of their time waiting (X servers
 # starting, child programs, clocks), so one more runs at a time than there are
@@ -78,6 +77,10 @@ check-thread:
 # create-or-join dialog between two network namespaces, and a game whose link
 # is cut silent by a packet filter there (root; CI runs as root).
 check-release: demo-data
+	$(MAKE) --no-print-directory release-checks
+
+# The checks alone, on a release game and demo data already built.
+release-checks:
 	./scripts/check_release.sh $(BUILD)/release/bin
 	./scripts/check_discovery.sh $(BUILD)/release/bin
 	./scripts/check_lan_join.sh $(BUILD)/release/bin

@@ -28,6 +28,7 @@
 #include "cseries/log.h"
 #include "film_dialogs.h"
 #include "story_dialogs.h"
+#include "cseries/registration.h"
 #include "front_end_procedures.h"
 #include "game_hooks.h"
 #include "game_preferences.h"
@@ -123,6 +124,16 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
                            SAVED_GAME + "' > /dev/null"),
               0);
 
+    // The program's front-end table with its map-loading progress watched:
+    // registered before the program's registrations, which leave a
+    // registered front-end table as it is.
+    register_built_subsystems();
+    static front_end_procedures watched = *get_front_end_procedures();
+    program_map_loading_progress = watched.map_loading_progress;
+    ASSERT_NE(program_map_loading_progress, nullptr);
+    watched.map_loading_progress = watch_map_loading_progress;
+    clear_all_registrations();
+    ASSERT_TRUE(register_front_end_procedures(&watched));
     // The program's registrations, with the scripted pass in the input's and
     // the frame drawer's slots (each of those two refusals trips an assertion).
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -132,9 +143,7 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
         expected_assertions expect(2);
         register_built_subsystems();
     }
-    program_map_loading_progress = get_front_end_procedures()->map_loading_progress;
-    ASSERT_NE(program_map_loading_progress, nullptr);
-    const_cast<front_end_procedures *>(get_front_end_procedures())->map_loading_progress = watch_map_loading_progress;
+    ASSERT_EQ(get_front_end_procedures(), &watched);
     set_vesk_without_single_instance_lock(true);
     open_log_file_at("road.log", "front end road test");
     ASSERT_TRUE(initialize_vesk()) << read_whole_file("road.log");
