@@ -30,6 +30,8 @@
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 
+namespace render_models_test_file {
+
 namespace {
 
 const int32_t MAP_CELLS = 16;
@@ -784,3 +786,5 @@ TEST_F(render_models_test, a_definition_without_permutations_is_skipped_with_a_l
 }
 
 } // namespace
+
+} // namespace render_models_test_file

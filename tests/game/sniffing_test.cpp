@@ -24,6 +24,8 @@
 #include "support/game_core_fixture.h"
 #include "vesk_random.h"
 
+namespace sniffing_test_file {
+
 namespace {
 
 std::vector<std::pair<int16_t, bool>> reports;
@@ -371,3 +373,5 @@ TEST_F(sniffing_test, the_watcher_takes_its_places_in_the_map_the_actions_and_th
 }
 
 } // namespace
+
+} // namespace sniffing_test_file

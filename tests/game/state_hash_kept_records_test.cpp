@@ -20,6 +20,8 @@
 #include "tag_files/data.h"
 #include "unit_orders.h"
 
+namespace state_hash_kept_records_test_file {
+
 namespace {
 
 class state_hash_kept_records_test : public vesk_sim_fixture
@@ -119,3 +121,5 @@ TEST_F(state_hash_kept_records_test, a_moving_record_counted_as_unchanged_is_fou
 }
 
 } // namespace
+
+} // namespace state_hash_kept_records_test_file
