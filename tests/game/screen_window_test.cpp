@@ -31,8 +31,11 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
+#endif
 
 namespace screen_window_test_file {
+
+#if defined(__SANITIZE_ADDRESS__)
 static void disable_leak_checks(void) { __lsan_disable(); }
 static void enable_leak_checks(void) { __lsan_enable(); }
 #else
