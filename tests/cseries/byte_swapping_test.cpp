@@ -7,6 +7,8 @@
 
 #include "support/expected_assertions.h"
 
+namespace byte_swapping_test_file {
+
 namespace {
 
 // Any assertion a test here does not declare fails it, so the silent cases
@@ -191,3 +193,5 @@ TEST_F(byte_swapping_test, bad_descriptions_are_refused_with_the_data_untouched)
 }
 
 } // namespace
+
+} // namespace byte_swapping_test_file

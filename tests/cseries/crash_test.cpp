@@ -23,6 +23,8 @@
 #include "cseries/timers.h"
 #include "support/scratch.h"
 
+namespace crash_test_file {
+
 // The unwinder may wait for ever on a lock the crashed code holds.  This
 // stand-in for backtrace() does so on request, and otherwise forwards to the
 // real one.
@@ -282,3 +284,5 @@ TEST_F(crash_test, procedure_table_is_bounded_and_dispose_restores_the_previous_
 }
 
 } // namespace
+
+} // namespace crash_test_file

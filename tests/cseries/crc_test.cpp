@@ -13,6 +13,8 @@
 
 #include "support/expected_assertions.h"
 
+namespace crc_test_file {
+
 namespace {
 
 std::vector<crc32_method> available_methods(void)
@@ -147,3 +149,5 @@ TEST(crc, a_method_outside_the_enum_is_refused_and_gives_the_bytewise_result)
 }
 
 } // namespace
+
+} // namespace crc_test_file

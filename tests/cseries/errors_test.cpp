@@ -17,6 +17,8 @@
 #include "cseries/errors.h"
 #include "support/scratch.h"
 
+namespace errors_test_file {
+
 namespace {
 
 class errors_test : public ::testing::Test
@@ -193,3 +195,5 @@ TEST_F(errors_test, message_box_tries_zenity_then_xmessage_and_always_writes_sta
 }
 
 } // namespace
+
+} // namespace errors_test_file

@@ -13,6 +13,8 @@
 #include "cseries/errors.h"
 #include "support/scratch.h"
 
+namespace files_test_file {
+
 namespace {
 
 // Every test works in a directory of its own (tests run in parallel) and
@@ -450,3 +452,5 @@ TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusi
 }
 
 } // namespace
+
+} // namespace files_test_file

@@ -20,6 +20,8 @@
 #include "cseries/cseries.h"
 #include "support/scratch.h"
 
+namespace log_test_file {
+
 namespace {
 
 std::vector<std::string> log_lines(void)
@@ -265,3 +267,5 @@ TEST_F(log_test, a_log_that_cannot_be_opened_or_written_is_told_on_standard_erro
 }
 
 } // namespace
+
+} // namespace log_test_file

@@ -13,6 +13,8 @@
 #include "cseries/cseries.h"
 #include "support/scratch.h"
 
+namespace log_thread_test_file {
+
 namespace {
 
 enum { LINES_PER_THREAD = 1000 };
@@ -63,3 +65,5 @@ TEST(log_thread, two_threads_leave_only_whole_lines_in_order)
 }
 
 } // namespace
+
+} // namespace log_thread_test_file

@@ -7,6 +7,8 @@
 
 #include "cseries/queues.h"
 
+namespace queue_thread_test_file {
+
 namespace {
 
 TEST(queue, ring_of_32_holds_31_by_either_interface)
@@ -222,3 +224,5 @@ TEST(queue, two_producers_and_one_consumer_lose_tear_and_reorder_nothing)
 }
 
 } // namespace
+
+} // namespace queue_thread_test_file

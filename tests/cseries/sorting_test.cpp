@@ -10,6 +10,8 @@
 
 #include "cseries/sorting.h"
 
+namespace sorting_test_file {
+
 namespace {
 
 // Keys whose three 11-bit digits come from a few edge values, so that equal
@@ -217,3 +219,5 @@ TEST(sorting, qsort_private_matches_std_sort_for_each_element_size)
 }
 
 } // namespace
+
+} // namespace sorting_test_file

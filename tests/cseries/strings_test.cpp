@@ -13,6 +13,8 @@
 
 #include "cseries/cseries.h"
 
+namespace strings_test_file {
+
 namespace {
 
 const char GUARD = (char)0xA5;
@@ -313,3 +315,5 @@ TEST(strings, a_text_from_data_is_formatted_only_with_exactly_the_expected_conve
 }
 
 } // namespace
+
+} // namespace strings_test_file

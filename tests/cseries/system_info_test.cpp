@@ -4,6 +4,8 @@
 
 #include "cseries/system_info.h"
 
+namespace system_info_test_file {
+
 namespace {
 
 TEST(system_info, reports_linux_and_more_than_two_gigabytes)
@@ -36,3 +38,5 @@ TEST(system_info, user_name_is_never_empty_and_fits_its_buffer)
 }
 
 } // namespace
+
+} // namespace system_info_test_file

@@ -6,6 +6,8 @@
 
 #include "cseries/tags.h"
 
+namespace tags_test_file {
+
 namespace {
 
 TEST(tags, several_texts_in_one_message_stay_distinct)
@@ -74,3 +76,5 @@ TEST(tags, short_texts_are_shifted_in_from_the_right)
 }
 
 } // namespace
+
+} // namespace tags_test_file

@@ -8,6 +8,8 @@
 #include "cseries/cseries.h"
 #include "cseries/timers.h"
 
+namespace timer_thread_test_file {
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;
@@ -246,3 +248,5 @@ TEST(machine_tick_count, follows_the_monotonic_clock_in_milliseconds)
 }
 
 } // namespace
+
+} // namespace timer_thread_test_file

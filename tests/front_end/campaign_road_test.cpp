@@ -40,6 +40,8 @@
 #include "vesk.h"
 #include "vesk/game_statistics.h"
 
+namespace campaign_road_test_file {
+
 namespace fs = std::filesystem;
 
 namespace
@@ -139,3 +141,5 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
 }
 
 } // namespace
+
+} // namespace campaign_road_test_file

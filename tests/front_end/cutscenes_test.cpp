@@ -20,6 +20,8 @@
 #include "support/game_core_fixture.h"
 #include "support/scratch.h"
 
+namespace cutscenes_test_file {
+
 namespace
 {
 
@@ -235,3 +237,5 @@ TEST_F(cutscenes, extraction_copies_a_sound_entry_and_refuses_every_damaged_arch
 }
 
 } // namespace
+
+} // namespace cutscenes_test_file

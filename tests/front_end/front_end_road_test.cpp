@@ -55,6 +55,8 @@
 #include "vesk.h"
 #include "vesk/game_statistics.h"
 
+namespace front_end_road_test_file {
+
 namespace
 {
 
@@ -291,3 +293,5 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
 }
 
 } // namespace
+
+} // namespace front_end_road_test_file

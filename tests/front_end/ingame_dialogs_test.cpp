@@ -46,6 +46,8 @@
 #include "tag_files/tag_files.h"
 #include "unit_trading_dialog.h"
 
+namespace ingame_dialogs_test_file {
+
 namespace
 {
 
@@ -535,3 +537,5 @@ TEST_F(preferences_dialog, the_blood_button_unlocks_without_a_password_and_locks
 }
 
 } // namespace
+
+} // namespace ingame_dialogs_test_file

@@ -16,6 +16,8 @@
 #include "new_game_dialog.h"
 #include "support/expected_assertions.h"
 
+namespace new_game_build_test_file {
+
 namespace
 {
 
@@ -237,3 +239,5 @@ TEST_F(new_game_build, the_resolver_decides_last_and_the_warning_names_the_plugi
 }
 
 } // namespace
+
+} // namespace new_game_build_test_file

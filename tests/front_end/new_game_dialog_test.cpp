@@ -34,6 +34,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk.h"
 
+namespace new_game_dialog_test_file {
+
 namespace
 {
 
@@ -234,3 +236,5 @@ TEST_F(front_end_dialogs, cancel_goes_back_to_the_menu_and_still_keeps_the_choic
 }
 
 } // namespace
+
+} // namespace new_game_dialog_test_file

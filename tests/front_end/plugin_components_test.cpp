@@ -13,6 +13,8 @@
 #include "support/scratch.h"
 #include "tag_files/preferences.h"
 
+namespace plugin_components_test_file {
+
 namespace
 {
 
@@ -147,3 +149,5 @@ TEST_F(plugin_components, a_first_start_chooses_the_larger_interface_only_when_i
 }
 
 } // namespace
+
+} // namespace plugin_components_test_file

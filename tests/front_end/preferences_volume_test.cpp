@@ -34,6 +34,8 @@
 #include "support/wave_output.h"
 #include "vesk.h"
 
+namespace preferences_volume_test_file {
+
 namespace {
 
 enum { CHILD_TIMEOUT_SECONDS = 40 };
@@ -199,3 +201,5 @@ TEST_F(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follo
 }
 
 } // namespace
+
+} // namespace preferences_volume_test_file

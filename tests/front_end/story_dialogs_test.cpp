@@ -12,6 +12,8 @@
 #include "support/dialog_input_harness.h"
 #include "tag_files/tag_file_formats.h"
 
+namespace story_dialogs_test_file {
+
 namespace
 {
 
@@ -237,3 +239,5 @@ TEST_F(story_loop, escape_space_return_and_a_double_click_end_an_abortable_phase
 }
 
 } // namespace
+
+} // namespace story_dialogs_test_file

@@ -19,6 +19,8 @@
 #include "spatial_groups.h"
 #include "state_hash.h"
 
+namespace attack_ai_test_file {
+
 namespace {
 
 constexpr uint32_t FOCUS = FOUR_CHARACTER_CODE('a', 'i', 'f', 'o');
@@ -289,3 +291,5 @@ TEST_F(attack_ai_test, all_units_of_a_team_on_the_map_attack_as_one_group)
 }
 
 } // namespace
+
+} // namespace attack_ai_test_file

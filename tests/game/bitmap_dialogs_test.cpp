@@ -13,6 +13,8 @@
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
 
+namespace bitmap_dialogs_test_file {
+
 namespace {
 
 using dialog_core = dialog_test;
@@ -548,3 +550,5 @@ TEST_F(dialog_core, dialogs_stack_front_to_back_and_close_all_logs_each)
 }
 
 } // namespace
+
+} // namespace bitmap_dialogs_test_file

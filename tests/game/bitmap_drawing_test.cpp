@@ -17,6 +17,8 @@
 #include "render/render_tables.h"
 #include "support/expected_assertions.h"
 
+namespace bitmap_drawing_test_file {
+
 namespace {
 
 struct bitmap_free
@@ -517,3 +519,5 @@ TEST(copy_bitmap_clipping, run_length_and_flat_copies_clip_like_masked_full_copi
 }
 
 } // namespace
+
+} // namespace bitmap_drawing_test_file

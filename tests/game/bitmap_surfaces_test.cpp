@@ -15,6 +15,8 @@
 #include "render/render_sort.h"
 #include "shapes.h"
 
+namespace bitmap_surfaces_test_file {
+
 namespace {
 
 const int16_t NEAR = 64, FAR = (int16_t)(uint16_t)65472;
@@ -244,3 +246,8 @@ TEST_F(bitmap_surfaces_test, particle_rectangles_take_mirroring_and_transparency
 }
 
 } // namespace
+
+} // namespace bitmap_surfaces_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef EXPECT_POINT

@@ -22,6 +22,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
+namespace bitmap_text_test_file {
+
 namespace {
 
 const tag TEST = FOUR_CHARACTER_CODE('t', 'e', 's', 't');
@@ -542,3 +544,5 @@ TEST_F(bitmap_text, refused_and_hardware_destinations_are_never_written)
 }
 
 } // namespace
+
+} // namespace bitmap_text_test_file

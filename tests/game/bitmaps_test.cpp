@@ -12,6 +12,8 @@
 #include "bitmaps.h"
 #include "support/expected_assertions.h"
 
+namespace bitmaps_test_file {
+
 namespace {
 
 TEST(bitmaps, new_bitmap_over_every_encoding)
@@ -264,3 +266,5 @@ TEST(bitmaps, nearest_colour_prefers_the_lower_index_and_remap_keeps_the_rest)
 }
 
 } // namespace
+
+} // namespace bitmaps_test_file

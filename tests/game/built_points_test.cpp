@@ -37,6 +37,8 @@
 #include "support/tag_file_builder.h"
 #include "vesk.h"
 
+namespace built_points_test_file {
+
 namespace {
 
 const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
@@ -250,3 +252,5 @@ TEST_F(built_points, the_key_bindings_options_reach_the_selection)
 }
 
 } // namespace
+
+} // namespace built_points_test_file

@@ -29,6 +29,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/plugins.h"
 
+namespace button_controls_test_file {
+
 namespace
 {
 
@@ -447,3 +449,5 @@ TEST_F(button_controls, tabs_select_by_overlap_fire_when_disabled_and_refuse_bad
 }
 
 } // namespace
+
+} // namespace button_controls_test_file

@@ -21,6 +21,8 @@
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 
+namespace collection_graphics_test_file {
+
 namespace {
 
 const tag COLL = FOUR_CHARACTER_CODE('c', 'o', 'l', 'l');
@@ -402,3 +404,5 @@ TEST_F(collection_graphics, the_demo_landscape_loads_with_the_demo_map)
 }
 
 } // namespace
+
+} // namespace collection_graphics_test_file

@@ -14,6 +14,8 @@
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 
+namespace commands_test_file {
+
 namespace
 {
 
@@ -475,3 +477,5 @@ TEST_F(commands_test, the_incoming_ring_follows_the_reference_over_random_traffi
 {
     run_against_reference(false, 34);
 }
+
+} // namespace commands_test_file

@@ -39,6 +39,8 @@
 #include "vesk.h"
 #include "vesk/string_lists.h"
 
+namespace console_test_file {
+
 namespace {
 
 // What an untouched pixel holds (the test screen's sentinel, alpha aside).
@@ -742,3 +744,5 @@ TEST_F(console, the_console_prints_for_the_core_and_shows_chat_commands)
 }
 
 } // namespace
+
+} // namespace console_test_file

@@ -39,6 +39,8 @@
 #include "tag_files/plugins.h"
 #include "vesk/string_lists.h"
 
+namespace control_bar_test_file {
+
 namespace {
 
 // The shift key going down or up, as the window system reports it.
@@ -678,3 +680,5 @@ TEST_F(control_bar, the_bar_is_drawn_along_the_bottom_of_the_screen)
 }
 
 } // namespace
+
+} // namespace control_bar_test_file

@@ -10,6 +10,8 @@
 #include "bitmap_dialogs/status_bar_control.h"
 #include "support/expected_assertions.h"
 
+namespace control_records_test_file {
+
 namespace {
 
 // A type whose record is the default handler's copy of the item's text: for
@@ -57,3 +59,8 @@ TEST_F(control_records, an_item_of_another_type_is_refused_before_its_record_is_
 }
 
 } // namespace
+
+} // namespace control_records_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef SHORT_RECORD_TAG

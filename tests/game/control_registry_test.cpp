@@ -10,6 +10,8 @@
 #include "register_vesk_controls.h"
 #include "support/expected_assertions.h"
 
+namespace control_registry_test_file {
+
 namespace {
 
 intptr_t first_procedure(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter) { return 1; }
@@ -117,3 +119,5 @@ TEST_F(default_press, tracking_completes_once_on_a_release_inside_the_item)
 }
 
 } // namespace
+
+} // namespace control_registry_test_file

@@ -19,6 +19,8 @@
 #include "support/objects_world.h"
 #include "vesk_random.h"
 
+namespace damage_test_file {
+
 namespace {
 
 // What the replaced reactions saw, in order: (owner kind, index, damage).
@@ -413,3 +415,5 @@ TEST_F(damage_test, the_state_hash_covers_explosions)
 }
 
 } // namespace
+
+} // namespace damage_test_file

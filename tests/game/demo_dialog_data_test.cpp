@@ -30,6 +30,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
+namespace demo_dialog_data_test_file {
+
 namespace {
 
 class demo_dialog_data : public demo_shapes_test
@@ -265,3 +267,5 @@ TEST_F(demo_controls_test, the_preferences_background_is_the_shared_one_with_a_t
 }
 
 } // namespace
+
+} // namespace demo_dialog_data_test_file

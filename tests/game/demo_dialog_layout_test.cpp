@@ -35,6 +35,8 @@
 #include "screen.h"
 #include "support/demo_data.h"
 
+namespace demo_dialog_layout_test_file {
+
 namespace {
 
 std::vector<std::string> demo_dialog_subgroups(void)
@@ -273,3 +275,5 @@ TEST_F(demo_dialog_layout, a_text_longer_than_its_item_stays_inside_the_item)
 }
 
 } // namespace
+
+} // namespace demo_dialog_layout_test_file

@@ -20,6 +20,8 @@
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
+namespace demo_explosive_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -104,3 +106,5 @@ TEST_F(demo_explosive_test, the_explosive_damages_the_shed_and_the_run_repeats)
 }
 
 } // namespace
+
+} // namespace demo_explosive_test_file

@@ -27,6 +27,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
+namespace demo_fonts_test_file {
+
 namespace {
 
 const std::string tool = data_tool_path();
@@ -214,3 +216,5 @@ TEST_F(demo_fonts, every_demo_font_draws_every_style_where_its_metrics_say)
 }
 
 } // namespace
+
+} // namespace demo_fonts_test_file

@@ -20,6 +20,8 @@
 #include "support/demo_data.h"
 #include "support/objects_world.h"
 
+namespace demo_objects_test_file {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -153,3 +155,5 @@ TEST_F(demo_objects_test, demo_map_places_its_scenery_and_model)
 }
 
 } // namespace
+
+} // namespace demo_objects_test_file

@@ -26,6 +26,8 @@
 #include "support/test_mesh.h"
 #include "tag_files/definitions.h"
 
+namespace detail_maps_test_file {
+
 namespace {
 
 typedef std::vector<uint8_t> bytes;
@@ -521,3 +523,5 @@ TEST_F(detail_maps_test, the_demo_valley_has_a_detail_map_made_by_the_data_tool)
             if (((word >> 9) & 127) == 1) ++grass;
     EXPECT_GT(grass, width * height);
 }
+
+} // namespace detail_maps_test_file

@@ -37,6 +37,8 @@
 #include "support/tag_file_builder.h"
 #include "vesk.h"
 
+namespace determinism_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -389,3 +391,5 @@ TEST_F(determinism_test, the_tool_reads_numbers_as_decimal_only)
 }
 
 } // namespace
+
+} // namespace determinism_test_file

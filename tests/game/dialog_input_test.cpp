@@ -10,6 +10,8 @@
 #include "support/expected_assertions.h"
 #include "vesk.h"
 
+namespace dialog_input_test_file {
+
 namespace
 {
 
@@ -441,3 +443,5 @@ TEST_F(dialog_input_test, a_handler_may_dispose_of_its_dialog_from_a_press_a_key
 }
 
 } // namespace
+
+} // namespace dialog_input_test_file

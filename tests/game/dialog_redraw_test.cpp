@@ -37,6 +37,8 @@
 #include "screen_setup.h"
 #include "support/expected_assertions.h"
 
+namespace dialog_redraw_test_file {
+
 namespace {
 
 const rgb_color background_color = {0x2000, 0x4000, 0x6000, 0};
@@ -721,3 +723,5 @@ TEST_F(demo_dialog_picture, the_wait_dialog_shows_its_background_and_colours_whe
 }
 
 } // namespace
+
+} // namespace dialog_redraw_test_file

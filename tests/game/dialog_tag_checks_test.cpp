@@ -11,6 +11,8 @@
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
 
+namespace dialog_tag_checks_test_file {
+
 namespace {
 
 using dialog_tag_checks = dialog_test;
@@ -189,3 +191,5 @@ TEST_F(dialog_tag_checks, appended_tags_required_items_and_typed_lookups_are_che
 }
 
 } // namespace
+
+} // namespace dialog_tag_checks_test_file

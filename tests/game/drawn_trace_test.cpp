@@ -21,6 +21,8 @@
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 
+namespace drawn_trace_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -142,3 +144,5 @@ TEST_F(snowing_trace_test, snow_drawn_on_every_frame_leaves_the_trace_as_the_hea
 }
 
 } // namespace
+
+} // namespace drawn_trace_test_file

@@ -26,6 +26,8 @@
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
 
+namespace edittext_test_file {
+
 namespace {
 
 const int32_t A = TEST_FONT_ADVANCE;
@@ -570,3 +572,5 @@ TEST_F(edittext_control, a_field_draws_its_caret_selection_and_placeholder)
 }
 
 } // namespace
+
+} // namespace edittext_test_file

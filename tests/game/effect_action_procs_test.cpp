@@ -31,6 +31,8 @@
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
 
+namespace effect_action_procs_test_file {
+
 namespace {
 
 constexpr tag GLOW = FOUR_CHARACTER_CODE('g', 'l', 'o', 'w');
@@ -238,3 +240,5 @@ TEST_F(effect_action_procs_test, fade_hands_its_colour_and_durations_to_the_inte
 }
 
 } // namespace
+
+} // namespace effect_action_procs_test_file

@@ -24,6 +24,8 @@
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 
+namespace every_tag_map_test_file {
+
 namespace {
 
 const tag EVERY_TAG = FOUR_CHARACTER_CODE('e', 'v', 'e', 'r');
@@ -135,3 +137,5 @@ TEST_F(every_tag_map_test, every_row_of_the_table_is_triggered_at_each_version_a
 }
 
 } // namespace
+
+} // namespace every_tag_map_test_file

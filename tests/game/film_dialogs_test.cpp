@@ -27,6 +27,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/tag_files.h"
 
+namespace film_dialogs_test_file {
+
 namespace
 {
 
@@ -294,3 +296,5 @@ TEST_F(film_dialogs, a_missing_dialog_tag_is_reported_and_the_game_goes_on)
 }
 
 } // namespace
+
+} // namespace film_dialogs_test_file

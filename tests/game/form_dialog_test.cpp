@@ -42,6 +42,8 @@
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
 
+namespace form_dialog_test_file {
+
 namespace {
 
 // The form's items (form.txt).
@@ -776,3 +778,5 @@ TEST_F(form_session, random_actions_keep_the_lists_and_fields_consistent)
 }
 
 } // namespace
+
+} // namespace form_dialog_test_file

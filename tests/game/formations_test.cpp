@@ -10,6 +10,8 @@
 #include "formations.h"
 #include "mesh.h"
 
+namespace formations_test_file {
+
 namespace {
 
 class formations_test : public ::testing::Test
@@ -106,3 +108,5 @@ TEST_F(formations_test, assignment_keeps_the_left_unit_on_the_left)
     EXPECT_LT(slots[slot_of_unit[0]].x, slots[slot_of_unit[1]].x);
     EXPECT_LT(slots[slot_of_unit[1]].x, slots[slot_of_unit[2]].x);
 }
+
+} // namespace formations_test_file

@@ -25,6 +25,15 @@
 #include "vesk.h"
 #include "screen_setup.h"
 #include "subsystems.h"
+#include "bitmap_dialogs/carnage_graph_control.h"
+#include "bitmap_dialogs/carnage_header_control.h"
+#include "bitmap_dialogs/carnage_stats_list_control.h"
+#include "bitmap_dialogs/postgame_report_control.h"
+#include "cseries/registration.h"
+#include "game_records.h"
+#include "vesk/game_statistics.h"
+
+namespace front_end_dialogs_test_file {
 
 namespace {
 
@@ -220,12 +229,6 @@ TEST_F(front_end_dialogs, a_pending_error_outside_a_game_opens_the_message_dialo
 
 // ---- the program's registration -------------------------------------------------------
 
-#include "bitmap_dialogs/carnage_graph_control.h"
-#include "bitmap_dialogs/carnage_header_control.h"
-#include "bitmap_dialogs/carnage_stats_list_control.h"
-#include "bitmap_dialogs/postgame_report_control.h"
-#include "cseries/registration.h"
-
 namespace {
 
 TEST(front_end_registration, the_program_fills_the_progress_pending_error_and_game_over_members_and_the_report_controls)
@@ -245,12 +248,6 @@ TEST(front_end_registration, the_program_fills_the_progress_pending_error_and_ga
 } // namespace
 
 // ---- the end of a single-player game -------------------------------------------------
-
-#include "bitmap_dialogs/carnage_graph_control.h"
-#include "bitmap_dialogs/carnage_header_control.h"
-#include "bitmap_dialogs/carnage_stats_list_control.h"
-#include "game_records.h"
-#include "vesk/game_statistics.h"
 
 namespace {
 
@@ -353,3 +350,5 @@ TEST_F(carnage_report, other_games_go_straight_to_what_follows_them)
 }
 
 } // namespace
+
+} // namespace front_end_dialogs_test_file

@@ -32,6 +32,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 
+namespace game_controls_test_file {
+
 namespace {
 
 enum
@@ -791,3 +793,5 @@ TEST_F(game_controls, prologue_renders_its_text_once_into_coverage)
 }
 
 } // namespace
+
+} // namespace game_controls_test_file

@@ -12,6 +12,8 @@
 #include "gameplay_versions.h"
 #include "bitmap_dialogs/network_services.h"
 
+namespace game_records_test_file {
+
 static new_game_parameter_data sample_parameters(void)
 {
     new_game_parameter_data p;
@@ -342,3 +344,5 @@ TEST(game_preferences, the_store_gives_the_defaults_then_what_was_written)
     EXPECT_TRUE(solo_level_visited(level, NONE));
     dispose_tag_files();
 }
+
+} // namespace game_records_test_file

@@ -16,6 +16,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk.h"
 
+namespace game_states_test_file {
+
 static void trace(const char *name) { game_core_trace.push_back(name); }
 
 TEST(game_states, a_request_applies_once_at_the_next_pass_and_the_last_one_wins)
@@ -336,3 +338,5 @@ TEST(game_main_loop, actions_reach_their_consumers_in_order_until_one_uses_them)
         EXPECT_EQ(reached, c.reached) << c.in_game << " " << c.user;
     }
 }
+
+} // namespace game_states_test_file

@@ -12,6 +12,8 @@
 #include "vesk.h"
 #include "vesk_random.h"
 
+namespace game_tick_test_file {
+
 // One recording procedure per tick step, by the step's own name.
 #define TRACE_STEP(step) static void trace_##step(void) { game_core_trace.push_back(#step); }
 TRACE_STEP(unit_commands)
@@ -453,3 +455,8 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
     films_in_folder = 1;
     EXPECT_EQ(run_out_of_sync_check(), 0);
 }
+
+} // namespace game_tick_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef TRACE_STEP

@@ -12,6 +12,8 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 
+namespace gameplay_plugins_test_file {
+
 namespace {
 
 class gameplay_plugins_test : public ::testing::Test
@@ -95,3 +97,5 @@ TEST_F(gameplay_plugins_test, a_list_that_does_not_decode_is_left_untouched)
 }
 
 } // namespace
+
+} // namespace gameplay_plugins_test_file

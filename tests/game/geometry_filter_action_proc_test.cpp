@@ -12,6 +12,8 @@
 
 #include "map_actions/geometry_filter_action_proc.h"
 
+namespace geometry_filter_action_proc_test_file {
+
 namespace {
 
 constexpr uint32_t ran = _map_action_proc_executed_flag;
@@ -275,3 +277,5 @@ TEST_F(geometry_filter_action_proc_test, team_and_type_tests_build_the_list_with
 }
 
 } // namespace
+
+} // namespace geometry_filter_action_proc_test_file

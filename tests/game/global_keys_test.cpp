@@ -25,6 +25,8 @@
 #include "support/dialog_input_harness.h"
 #include "support/test_mesh.h"
 
+namespace global_keys_test_file {
+
 namespace
 {
 
@@ -171,3 +173,5 @@ TEST_F(global_keys_test, each_key_acts_once_per_press_and_only_in_a_game)
 }
 
 } // namespace
+
+} // namespace global_keys_test_file

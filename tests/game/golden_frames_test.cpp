@@ -32,6 +32,8 @@
 #include "support/demo_data.h"
 #include "support/scratch.h"
 
+namespace golden_frames_test_file {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -281,3 +283,5 @@ TEST_F(golden_frames, unusable_cameras_and_maps_are_refused_with_a_reason)
 }
 
 } // namespace
+
+} // namespace golden_frames_test_file

@@ -13,6 +13,8 @@
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
 
+namespace group_action_procs_test_file {
+
 namespace {
 
 class group_action_procs_test : public group_script_world
@@ -398,3 +400,5 @@ TEST_F(platoon_test, squads_are_sent_to_their_places_turned_by_the_platoon_facin
 }
 
 } // namespace
+
+} // namespace group_action_procs_test_file

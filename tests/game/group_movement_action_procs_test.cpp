@@ -25,6 +25,8 @@
 #include "spatial_groups.h"
 #include "vesk_random.h"
 
+namespace group_movement_action_procs_test_file {
+
 namespace {
 
 using namespace follow_globals_flags;
@@ -610,3 +612,5 @@ TEST_F(lead_test, a_dead_leader_runs_died_and_a_dead_group_ends_quietly)
 }
 
 } // namespace
+
+} // namespace group_movement_action_procs_test_file

@@ -15,6 +15,8 @@
 #include "monster_commands.h"
 #include "spatial_groups.h"
 
+namespace harass_action_proc_test_file {
+
 namespace {
 
 constexpr int16_t harasser_id = 10, second_id = 11, enemy_id = 50;
@@ -396,3 +398,5 @@ TEST_F(harass_test, an_illegal_state_is_logged_and_kept)
 }
 
 } // namespace
+
+} // namespace harass_action_proc_test_file

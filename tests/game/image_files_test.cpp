@@ -20,6 +20,8 @@
 #include "iniparser3.0b/inifile.h"
 #include "support/scratch.h"
 
+namespace image_files_test_file {
+
 namespace {
 
 struct decoded
@@ -434,3 +436,5 @@ TEST_F(image_files, screenshot_settings_are_normalised)
 }
 
 } // namespace
+
+} // namespace image_files_test_file

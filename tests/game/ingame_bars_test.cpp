@@ -29,6 +29,8 @@
 #include "support/dialog_input_harness.h"
 #include "tag_files/plugins.h"
 
+namespace ingame_bars_test_file {
+
 namespace {
 
 class ingame_bars : public bar_dialogs_test
@@ -253,3 +255,5 @@ TEST_F(ingame_bars, translucent_bars_let_the_scene_through)
 }
 
 } // namespace
+
+} // namespace ingame_bars_test_file

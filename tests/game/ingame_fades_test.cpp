@@ -10,6 +10,8 @@
 #include "render/render_surfaces.h"
 #include "shapes.h"
 
+namespace ingame_fades_test_file {
+
 namespace
 {
 constexpr int16_t WIDTH = 16, HEIGHT = 8;
@@ -148,3 +150,5 @@ TEST_F(ingame_fades, duration_zero_and_a_new_map_clear_a_running_fade_at_once)
     rasterize_ingame_fades(nullptr);
 }
 } // namespace
+
+} // namespace ingame_fades_test_file

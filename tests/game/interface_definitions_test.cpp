@@ -32,6 +32,8 @@
 #include "tag_files/definitions.h"
 #include "vesk/string_lists.h"
 
+namespace interface_definitions_test_file {
+
 namespace {
 
 const std::string tool = data_tool_path();
@@ -348,3 +350,5 @@ TEST_F(interface_definitions_test, the_frame_rate_read_out_is_drawn_in_the_holes
 }
 
 } // namespace
+
+} // namespace interface_definitions_test_file

@@ -27,6 +27,8 @@
 #include "selection.h"
 #include "selection_world.h"
 
+namespace interface_overlays_test_file {
+
 namespace {
 
 struct bitmap_deleter
@@ -324,3 +326,5 @@ TEST_F(interface_gesture_test, a_gesture_begun_on_a_unit_draws_an_arrow_at_every
 }
 
 } // namespace
+
+} // namespace interface_overlays_test_file

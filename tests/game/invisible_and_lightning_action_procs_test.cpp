@@ -24,6 +24,8 @@
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
 
+namespace invisible_and_lightning_action_procs_test_file {
+
 namespace {
 
 constexpr int16_t SOUND_SOURCE_IDENTIFIER = 77;
@@ -529,3 +531,5 @@ TEST_F(lightning_test, lightning_without_its_settings_makes_nothing)
 }
 
 } // namespace
+
+} // namespace invisible_and_lightning_action_procs_test_file

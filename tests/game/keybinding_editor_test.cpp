@@ -22,6 +22,8 @@
 #include "tag_files/preferences.h"
 #include "vesk/string_lists.h"
 
+namespace keybinding_editor_test_file {
+
 namespace {
 
 // Control indexes of the default right-handed set and their places in the
@@ -446,3 +448,5 @@ TEST_F(keybinding_dialog_without_its_tag, the_editor_does_not_open_and_the_game_
 }
 
 } // namespace
+
+} // namespace keybinding_editor_test_file

@@ -14,6 +14,8 @@
 #include "map_actions/legion_action_proc.h"
 #include "monster_commands.h"
 
+namespace legion_action_proc_test_file {
+
 namespace {
 
 constexpr uint32_t executed = _map_action_proc_executed_flag;
@@ -455,3 +457,5 @@ TEST_F(legion_action_proc_test, a_circular_legion_stands_on_its_circle_towards_t
 }
 
 } // namespace
+
+} // namespace legion_action_proc_test_file

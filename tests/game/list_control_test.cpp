@@ -31,6 +31,8 @@
 #include "tag_files/store_fixture.h"
 #include "vesk/string_lists.h"
 
+namespace list_control_test_file {
+
 namespace {
 
 enum
@@ -401,3 +403,5 @@ TEST_F(list_control_picture, a_list_is_drawn_with_a_proportional_thumb_inside_it
 }
 
 } // namespace
+
+} // namespace list_control_test_file

@@ -34,6 +34,8 @@
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
 
+namespace list_variants_test_file {
+
 namespace {
 
 enum
@@ -398,3 +400,5 @@ TEST_F(list_variants, a_disabled_map_row_is_drawn_two_thirds_as_bright)
 }
 
 } // namespace
+
+} // namespace list_variants_test_file

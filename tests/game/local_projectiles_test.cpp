@@ -31,6 +31,8 @@
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
 
+namespace local_projectiles_test_file {
+
 namespace {
 
 constexpr tag GLOW = FOUR_CHARACTER_CODE('g', 'l', 'o', 'w');
@@ -511,3 +513,5 @@ TEST_F(unit_glow_test, a_new_unit_gets_its_glow_without_a_synchronized_draw)
 }
 
 } // namespace
+
+} // namespace local_projectiles_test_file

@@ -5,6 +5,8 @@
 #include "support/game_core_fixture.h"
 #include "vesk.h"
 
+namespace local_time_thread_test_file {
+
 static bool advance_local_time_task(void *) { advance_local_time(); return true; }
 
 TEST(local_time, wait_follows_the_timer_thread_and_never_hangs_without_it)
@@ -24,3 +26,5 @@ TEST(local_time, wait_follows_the_timer_thread_and_never_hangs_without_it)
     EXPECT_EQ(wait_local_time(3), 0) << "no timer: the wait gives up";
     EXPECT_LT(machine_tick_count() - start, 3000u);
 }
+
+} // namespace local_time_thread_test_file

@@ -4,10 +4,18 @@
 // question is answered no when it cannot be asked.  The menu on a screen is
 // checked end to end by vesk_shot_test.
 
+#include <cstdlib>
+
 #include "support/dialog_harness.h"
+#include "support/dialog_input_harness.h"
 
 #include "game_states.h"
+#include "game_time.h"
 #include "main_menu.h"
+#include "screen_sdl.h"
+#include "screen_setup.h"
+
+namespace main_menu_test_file {
 
 namespace {
 
@@ -64,13 +72,6 @@ TEST_F(main_menu, without_a_screen_the_menu_quits_and_the_plugin_question_is_ans
 
 // ---- the plug-in question on a screen ---------------------------------------------------
 
-#include <cstdlib>
-
-#include "support/dialog_input_harness.h"
-#include "screen_sdl.h"
-#include "screen_setup.h"
-#include "game_time.h"
-
 namespace {
 
 // The question's dialog, centred on the 640 x 480 screen: its top-left is
@@ -125,3 +126,5 @@ TEST_F(plugin_question, is_a_modal_dialog_answered_by_its_two_buttons)
 }
 
 } // namespace
+
+} // namespace main_menu_test_file

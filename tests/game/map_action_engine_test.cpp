@@ -24,6 +24,8 @@
 #include "support/game_core_fixture.h"
 #include "vesk_random.h"
 
+namespace map_action_engine_test_file {
+
 namespace {
 
 std::vector<std::pair<int16_t, int32_t>> runs; // (identifier, game time) of each procedure run
@@ -487,3 +489,5 @@ TEST_F(script_procedure_test, reboot_in_a_munger_exists_from_1721)
 }
 
 } // namespace
+
+} // namespace map_action_engine_test_file

@@ -14,6 +14,8 @@
 #include "support/scratch.h"
 #include "tag_files/tag_file_formats.h"
 
+namespace map_action_source_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -138,3 +140,5 @@ TEST_F(map_action_source_test, bad_script_statements_are_refused_with_their_line
 }
 
 } // namespace
+
+} // namespace map_action_source_test_file

@@ -19,6 +19,8 @@
 #include "support/map_action_layout_checker.h"
 #include "tag_files/data.h"
 
+namespace map_actions_test_file {
+
 namespace {
 
 class map_actions_test : public ::testing::Test
@@ -720,3 +722,5 @@ TEST_F(map_actions_test, the_buffer_limit_and_the_16_bit_sizes_refuse_and_change
 }
 
 } // namespace
+
+} // namespace map_actions_test_file

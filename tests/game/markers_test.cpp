@@ -19,6 +19,8 @@
 #include "state_hash.h"
 #include "support/objects_world.h"
 
+namespace markers_test_file {
+
 namespace {
 
 #define T4(a, b, c, d) FOUR_CHARACTER_CODE(a, b, c, d)
@@ -493,3 +495,8 @@ TEST_F(markers_test, model_effects_reach_their_final_values_at_exactly_the_durat
 }
 
 } // namespace
+
+} // namespace markers_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef T4

@@ -15,6 +15,8 @@
 #include "support/scratch.h"
 #include "support/test_mesh.h"
 
+namespace media_test_file {
+
 namespace {
 
 using store_fixture::packed_tag;
@@ -202,3 +204,5 @@ TEST_F(media_test, corrupted_media_definitions_are_refused_by_game_and_tool)
 }
 
 } // namespace
+
+} // namespace media_test_file

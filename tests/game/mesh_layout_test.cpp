@@ -11,6 +11,8 @@
 
 #include "mesh_builder.h"
 
+namespace mesh_layout_test_file {
+
 namespace {
 
 uint16_t be16(const uint8_t *p) { return (uint16_t)((p[0] << 8) | p[1]); }
@@ -206,3 +208,5 @@ TEST(mesh_layout, stored_map_agrees_with_the_documented_rules)
 }
 
 } // namespace
+
+} // namespace mesh_layout_test_file

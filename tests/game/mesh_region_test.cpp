@@ -21,6 +21,8 @@
 #include "render/render_surfaces.h"
 #include "support/test_mesh.h"
 
+namespace mesh_region_test_file {
+
 namespace {
 
 // ---- convex hull ------------------------------------------------------------------
@@ -571,3 +573,5 @@ TEST_F(mesh_region_test, cells_under_models_stay_in_the_spans_off_screen_when_mo
 }
 
 } // namespace
+
+} // namespace mesh_region_test_file

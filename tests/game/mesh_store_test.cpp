@@ -17,6 +17,8 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 
+namespace mesh_store_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -103,3 +105,5 @@ TEST_F(mesh_store_test, oversized_map_source_is_refused_not_cut_short)
 }
 
 } // namespace
+
+} // namespace mesh_store_test_file

@@ -13,6 +13,8 @@
 #include "mesh_builder.h"
 #include "vesk_random.h"
 
+namespace mesh_test_file {
+
 namespace {
 
 // A width x height map whose vertex (x, y) is 10x + 100y high, with two
@@ -397,3 +399,5 @@ TEST_F(mesh_test, stains_draw_their_generator_even_off_the_map_and_submesh_maps_
 }
 
 } // namespace
+
+} // namespace mesh_test_file

@@ -12,6 +12,8 @@
 #include "support/expected_assertions.h"
 #include "vesk.h"
 
+namespace modal_loops_test_file {
+
 namespace
 {
 
@@ -401,3 +403,5 @@ TEST_F(modal_loops, a_wait_without_a_condition_is_refused)
 }
 
 } // namespace
+
+} // namespace modal_loops_test_file

@@ -29,6 +29,8 @@
 #include "unit_definitions.h"
 #include "vesk_random.h"
 
+namespace monster_actions_test_file {
+
 namespace {
 
 constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
@@ -614,3 +616,5 @@ TEST_F(monster_actions_test, groups_items_and_the_ordering_script_are_reached_fr
 }
 
 } // namespace
+
+} // namespace monster_actions_test_file

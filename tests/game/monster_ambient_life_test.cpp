@@ -20,6 +20,8 @@
 #include "monster_life.h"
 #include "vesk_random.h"
 
+namespace monster_ambient_life_test_file {
+
 namespace {
 
 constexpr action_tag BEAR = FOUR_CHARACTER_CODE('b', 'e', 'a', 'r');
@@ -398,3 +400,5 @@ TEST_F(monster_ambient_life_test, soaring_bird_rises_on_creation_switches_glide_
 }
 
 } // namespace
+
+} // namespace monster_ambient_life_test_file

@@ -39,6 +39,8 @@
 #include "vesk_random.h"
 #include "sound_procedures.h"
 
+namespace monster_attacks_test_file {
+
 namespace {
 
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
@@ -1059,3 +1061,5 @@ TEST_F(monster_attacks_test, from_1501_a_thrower_takes_up_another_object_of_the_
 }
 
 } // namespace
+
+} // namespace monster_attacks_test_file

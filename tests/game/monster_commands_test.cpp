@@ -39,6 +39,8 @@
 #include "unit_definitions.h"
 #include "vesk_random.h"
 
+namespace monster_commands_test_file {
+
 namespace {
 
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
@@ -588,3 +590,5 @@ TEST_F(monster_commands_test, a_long_unit_list_takes_each_unit_once_in_the_order
         EXPECT_EQ(unit(pair[0])->target_monster_index, pair[1]) << "unit " << pair[0];
     EXPECT_EQ(unit(gone)->target_monster_index, NONE);
 }
+
+} // namespace monster_commands_test_file

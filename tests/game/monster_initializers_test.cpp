@@ -15,6 +15,8 @@
 #include "support/game_core_fixture.h"
 #include "support/scratch.h"
 
+namespace monster_initializers_test_file {
+
 namespace {
 
 constexpr tag UNIT_A = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
@@ -198,3 +200,5 @@ TEST_F(monster_initializers_test, the_films_form_exports_only_into_a_buffer_of_t
 }
 
 } // namespace
+
+} // namespace monster_initializers_test_file

@@ -9,6 +9,8 @@
 
 #include "support/expected_assertions.h"
 
+namespace monster_inventory_test_file {
+
 using namespace inventory_world;
 
 namespace {
@@ -304,3 +306,5 @@ TEST_F(monster_inventory_test, magical_invisibility_is_set_and_cleared_whole)
 }
 
 } // namespace
+
+} // namespace monster_inventory_test_file

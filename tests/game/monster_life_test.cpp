@@ -42,6 +42,8 @@
 #include "unit_definitions.h"
 #include "vesk_random.h"
 
+namespace monster_life_test_file {
+
 namespace {
 
 constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
@@ -774,3 +776,5 @@ TEST_F(monster_life_test, damage_that_detonates_explosives_sets_off_the_death_gr
 }
 
 } // namespace
+
+} // namespace monster_life_test_file

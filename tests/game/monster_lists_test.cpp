@@ -21,6 +21,8 @@
 #include "support/unit_world_test.h"
 #include "tag_files/data.h"
 
+namespace monster_lists_test_file {
+
 namespace {
 
 class monster_lists_test : public unit_world_test
@@ -198,3 +200,5 @@ TEST_F(monster_lists_test, a_units_marker_is_found_by_identifier_before_1711_and
     EXPECT_EQ(get_monster_marker(get_monster_data(u)), nullptr);
     EXPECT_EQ(get_monster_marker(nullptr), nullptr);
 }
+
+} // namespace monster_lists_test_file

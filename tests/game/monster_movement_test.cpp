@@ -39,6 +39,8 @@
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
+namespace monster_movement_test_file {
+
 namespace {
 
 class movement_test : public path_test_world
@@ -435,3 +437,5 @@ TEST_F(movement_test, the_moving_actions_run_monster_moving_and_projectiles_upda
 }
 
 } // namespace
+
+} // namespace monster_movement_test_file

@@ -26,6 +26,8 @@
 #include "unit_commands.h"
 #include "unit_definitions.h"
 
+namespace monster_placement_test_file {
+
 namespace
 {
 
@@ -348,3 +350,5 @@ TEST_F(monster_placement_test, the_same_trade_played_again_leaves_the_same_state
 }
 
 } // namespace
+
+} // namespace monster_placement_test_file

@@ -34,6 +34,8 @@
 #include "vesk_random.h"
 #include "sound_procedures.h"
 
+namespace monster_queries_test_file {
+
 namespace {
 
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
@@ -321,3 +323,5 @@ TEST_F(monster_queries_test, sounds_play_at_the_unit_by_type_and_never_draw_the_
 }
 
 } // namespace
+
+} // namespace monster_queries_test_file

@@ -13,6 +13,8 @@
 #include "mesh.h"
 #include "monster_owners.h"
 
+namespace monster_reactions_test_file {
+
 using namespace inventory_world;
 
 namespace {
@@ -204,7 +206,7 @@ TEST_F(monster_reactions_test, charm_changes_sides_by_the_rule_of_its_version)
     memset(record, 0, sizeof(record));
     unit_definition *copy = (unit_definition *)record;
     copy->player_index = 1;
-    copy->parent_unit_tag = UNIT_TAG;
+    copy->parent_unit_tag = inventory_world::UNIT_TAG;
     copy->monster_type = monster_type;
     const int16_t copy_unit =
         (int16_t)new_definition(&unit_definitions, FOUR_CHARACTER_CODE('c', 'o', 'p', '1'), copy);
@@ -351,3 +353,5 @@ TEST_F(monster_reactions_test, confusion_and_berserk_follow_their_gates)
 }
 
 } // namespace
+
+} // namespace monster_reactions_test_file

@@ -12,6 +12,8 @@
 
 #include "monster_actions.h"
 
+namespace monster_targets_test_file {
+
 namespace {
 
 class monster_targets_test : public monster_test_world
@@ -312,3 +314,5 @@ TEST_F(monster_targets_test, missile_units_are_roused_only_within_reach_from_130
 }
 
 } // namespace
+
+} // namespace monster_targets_test_file

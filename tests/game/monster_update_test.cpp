@@ -24,6 +24,8 @@
 #include "vesk_random.h"
 #include "sound_procedures.h"
 
+namespace monster_update_test_file {
+
 namespace {
 
 std::vector<int32_t> succeeded;
@@ -532,3 +534,5 @@ TEST_F(monster_battle_test, a_hundred_seeds_of_a_small_battle_with_deaths_keep_e
 }
 
 } // namespace
+
+} // namespace monster_update_test_file

@@ -19,6 +19,8 @@
 #include "monster_visibility.h"
 #include "objects.h"
 
+namespace monster_visibility_test_file {
+
 namespace {
 
 bool load_flat_mesh(int16_t width, int16_t height)
@@ -321,3 +323,5 @@ TEST_F(monster_visibility_test, the_buffers_are_made_and_freed_by_their_own_map_
 }
 
 } // namespace
+
+} // namespace monster_visibility_test_file

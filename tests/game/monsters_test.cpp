@@ -30,6 +30,8 @@
 #include "unit_facts.h"
 #include "vesk_random.h"
 
+namespace monsters_test_file {
+
 namespace {
 
 constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
@@ -432,3 +434,5 @@ TEST_F(monsters_test, the_footprint_bars_impassable_triangles_and_the_mesh_edge)
 }
 
 } // namespace
+
+} // namespace monsters_test_file

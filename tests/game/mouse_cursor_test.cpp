@@ -23,6 +23,8 @@
 #include "screen.h"
 #include "screen_sdl.h"
 
+namespace mouse_cursor_test_file {
+
 namespace {
 
 class mouse_cursor : public ::testing::Test
@@ -237,3 +239,5 @@ TEST_F(mouse_cursor, a_bad_cursor_type_is_refused_and_changes_nothing)
 }
 
 } // namespace
+
+} // namespace mouse_cursor_test_file

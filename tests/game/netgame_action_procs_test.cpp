@@ -19,6 +19,8 @@
 #include "statistics.h"
 #include "vesk_random.h"
 
+namespace netgame_action_procs_test_file {
+
 namespace {
 
 constexpr uint32_t OK = _map_action_proc_succeeded_flag;
@@ -416,3 +418,5 @@ TEST_F(object_control_test, without_a_type_or_objects_nothing_happens)
 }
 
 } // namespace
+
+} // namespace netgame_action_procs_test_file

@@ -21,6 +21,8 @@
 #include "support/scratch.h"
 #include "vesk_random.h"
 
+namespace object_tracking_test_file {
+
 namespace {
 
 class object_tracking_test : public monster_test_world
@@ -363,3 +365,5 @@ TEST_F(object_tracking_test, tracking_draws_only_the_local_generator_and_leaves_
 }
 
 } // namespace
+
+} // namespace object_tracking_test_file

@@ -17,6 +17,8 @@
 #include "support/objects_world.h"
 #include "tag_files/data.h"
 
+namespace objects_test_file {
+
 namespace {
 
 class objects_test : public ::testing::Test
@@ -380,3 +382,5 @@ TEST_F(objects_test, damage_matches_hand_computed_values)
 }
 
 } // namespace
+
+} // namespace objects_test_file

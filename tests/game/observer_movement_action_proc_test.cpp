@@ -24,6 +24,8 @@
 #include "support/scratch.h"
 #include "vesk_random.h"
 
+namespace observer_movement_action_proc_test_file {
+
 namespace {
 
 constexpr world_distance CAMERA_X = 10 * 512, CAMERA_Y = 10 * 512;
@@ -244,3 +246,5 @@ TEST_F(observer_movement_test, flights_leave_the_state_hash_and_the_synchronized
 }
 
 } // namespace
+
+} // namespace observer_movement_action_proc_test_file

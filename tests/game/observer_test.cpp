@@ -30,6 +30,8 @@
 #include "render/render_surfaces.h"
 #include "vesk_random.h"
 
+namespace observer_test_file {
+
 namespace {
 
 uint32_t fake_now;
@@ -440,3 +442,5 @@ TEST(observer_height_filter, works_on_meshes_smaller_than_its_neighbourhood)
 }
 
 } // namespace
+
+} // namespace observer_test_file

@@ -38,6 +38,8 @@
 #include "screen.h"
 #include "world.h"
 
+namespace overhead_map_test_file {
+
 namespace {
 
 bool load_flat_mesh(int16_t width, int16_t height)
@@ -839,3 +841,5 @@ TEST_F(overhead_map_picture, a_flat_picture_is_built_and_others_are_refused)
 }
 
 } // namespace
+
+} // namespace overhead_map_test_file

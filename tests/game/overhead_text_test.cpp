@@ -8,6 +8,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/data.h"
 
+namespace overhead_text_test_file {
+
 namespace
 {
 class overhead_text : public ::testing::Test
@@ -138,3 +140,5 @@ TEST_F(overhead_text, delete_clears_only_a_link_that_names_the_text_and_refuses_
     delete_overhead_text(MAXIMUM_OVERHEAD_TEXT_PER_MAP);
 }
 } // namespace
+
+} // namespace overhead_text_test_file

@@ -34,6 +34,8 @@
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
+namespace path_test_file {
+
 namespace {
 
 world_point2d centre(int32_t x, int32_t y) { return {x * 512 + 256, y * 512 + 256}; }
@@ -844,3 +846,5 @@ TEST_F(avoidance_test, moving_units_stop_being_obstacles_by_the_rules_of_each_ve
 }
 
 } // namespace
+
+} // namespace path_test_file

@@ -10,6 +10,8 @@
 #include "pick.h"
 #include "synthetic_frame.h"
 
+namespace pick_test_file {
+
 namespace {
 
 class pick_test : public monster_test_world
@@ -219,3 +221,5 @@ TEST_F(pick_test, degenerate_surfaces_missing_objects_and_missing_frames_are_ski
 }
 
 } // namespace
+
+} // namespace pick_test_file

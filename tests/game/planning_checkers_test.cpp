@@ -20,6 +20,8 @@
 #include "support/vesk_sim_fixture.h"
 #include "unit_orders.h"
 
+namespace planning_checkers_test_file {
+
 namespace {
 
 const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
@@ -150,3 +152,5 @@ TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds
 }
 
 } // namespace
+
+} // namespace planning_checkers_test_file

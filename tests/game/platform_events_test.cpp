@@ -13,6 +13,8 @@
 #include "cseries/registration.h"
 #include "platform_events.h"
 
+namespace platform_events_test_file {
+
 namespace {
 
 std::string calls;
@@ -79,3 +81,5 @@ TEST_F(platform_events, events_reach_the_consumers_in_order_and_the_limiter_only
 }
 
 } // namespace
+
+} // namespace platform_events_test_file

@@ -7,6 +7,8 @@
 
 #include "monster_definitions.h"
 
+namespace platoon_movement_action_proc_test_file {
+
 namespace {
 
 class platoon_movement_test : public group_script_world
@@ -285,3 +287,5 @@ TEST_F(platoon_movement_test, a_scout_takes_its_place_at_the_edge_of_the_enemy_r
 }
 
 } // namespace
+
+} // namespace platoon_movement_action_proc_test_file

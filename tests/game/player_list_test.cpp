@@ -29,6 +29,8 @@
 #include "lobby_procedures.h"
 #include "networking_procedures.h"
 
+namespace player_list_test_file {
+
 namespace {
 
 enum
@@ -433,3 +435,5 @@ TEST_F(player_list, rows_are_drawn_inside_the_list_with_the_demo_icons)
 }
 
 } // namespace
+
+} // namespace player_list_test_file

@@ -28,6 +28,8 @@
 #include "support/scratch.h"
 #include "unit_facts.h"
 
+namespace players_scoring_test_file {
+
 namespace {
 
 class players_scoring_test : public ::testing::Test
@@ -581,3 +583,5 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
 }
 
 } // namespace
+
+} // namespace players_scoring_test_file

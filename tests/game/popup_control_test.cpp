@@ -22,6 +22,8 @@
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
 
+namespace popup_control_test_file {
+
 namespace {
 
 enum
@@ -376,3 +378,5 @@ TEST_F(popup_control, an_open_popup_is_drawn_framed_with_its_shadow_arrows_and_h
 }
 
 } // namespace
+
+} // namespace popup_control_test_file

@@ -16,6 +16,8 @@
 #include "game_time.h"
 #include "players.h"
 
+namespace postgame_report_test_file {
+
 namespace {
 
 struct laid_text
@@ -349,3 +351,5 @@ TEST_F(postgame_views, colours_given_replace_their_slots_and_a_null_keeps_one)
 }
 
 } // namespace
+
+} // namespace postgame_report_test_file

@@ -20,6 +20,8 @@
 #include "vesk_networking/autohost_preferences.h"
 #include "vesk_networking/networking_preferences.h"
 
+namespace preferences_records_test_file {
+
 namespace
 {
 class preferences_records : public store_fixture::store_test
@@ -107,3 +109,5 @@ TEST_F(preferences_records, a_refused_record_is_rewritten_whole_at_the_next_save
     }
 }
 } // namespace
+
+} // namespace preferences_records_test_file

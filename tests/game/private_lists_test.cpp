@@ -19,6 +19,8 @@
 #include "cseries/sorting.h"
 #include "support/expected_assertions.h"
 
+namespace private_lists_test_file {
+
 namespace {
 
 // (top, left, bottom, right): a view of 200 - 2 x 2 = 196 pixels, the scroll
@@ -727,3 +729,5 @@ TEST_F(private_lists, rows_keep_the_indexes_and_order_of_a_plain_array_through_e
 }
 
 } // namespace
+
+} // namespace private_lists_test_file

@@ -37,6 +37,8 @@
 #include "vesk_random.h"
 #include "sound_procedures.h"
 
+namespace projectiles_test_file {
+
 namespace
 {
 
@@ -729,3 +731,5 @@ TEST_F(projectile_registry_test, dependencies_resolve_and_absent_tags_follow_the
 }
 
 } // namespace
+
+} // namespace projectiles_test_file

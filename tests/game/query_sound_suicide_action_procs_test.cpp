@@ -25,6 +25,8 @@
 #include "spatial_groups.h"
 #include "vesk_random.h"
 
+namespace query_sound_suicide_action_procs_test_file {
+
 namespace {
 
 constexpr uint32_t EXECUTED = _map_action_proc_executed_flag;
@@ -447,3 +449,5 @@ TEST_F(query_sound_suicide_test, suic_ends_when_its_last_unit_dies_and_reports_t
 }
 
 } // namespace
+
+} // namespace query_sound_suicide_action_procs_test_file

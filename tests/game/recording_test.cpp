@@ -33,6 +33,8 @@
 #include "game_states.h"
 #include "lobby_procedures.h"
 
+namespace recording_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -926,3 +928,5 @@ TEST_F(film_test, a_film_path_on_the_command_line_is_the_callers)
 }
 
 } // namespace
+
+} // namespace recording_test_file

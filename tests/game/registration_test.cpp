@@ -55,6 +55,8 @@
 #include "support/demo_data.h"
 #include "sound_procedures.h"
 
+namespace registration_test_file {
+
 namespace {
 
 // A step of one list is not accepted where another list's step is expected,
@@ -719,3 +721,5 @@ TEST(registration_documents, every_slot_is_filled_after_the_programs_registratio
 }
 
 } // namespace
+
+} // namespace registration_test_file

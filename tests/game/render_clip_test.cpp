@@ -12,6 +12,8 @@
 
 #include "render/render_clip.h"
 
+namespace render_clip_test_file {
+
 namespace {
 
 const int32_t DEPTH = -1000;
@@ -199,3 +201,5 @@ TEST_F(render_clip_test, degenerate_views_and_vertices_are_refused_safely)
 }
 
 } // namespace
+
+} // namespace render_clip_test_file

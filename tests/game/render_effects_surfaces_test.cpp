@@ -42,6 +42,8 @@
 #include "tag_files/definitions.h"
 #include "vesk_random.h"
 
+namespace render_effects_surfaces_test_file {
+
 namespace {
 
 const tag EFFECTS = FOUR_CHARACTER_CODE('e', 'f', 'c', 't');
@@ -583,3 +585,5 @@ TEST_F(weather_surfaces, particles_that_meet_the_ground_splash_there_and_start_a
 }
 
 } // namespace
+
+} // namespace render_effects_surfaces_test_file

@@ -31,6 +31,8 @@
 #include "tag_files/definitions.h"
 #include "tag_files/tag_files.h"
 
+namespace render_models_test_file {
+
 namespace {
 
 const int32_t MAP_CELLS = 16;
@@ -819,3 +821,5 @@ TEST(model_shadow_rows, each_row_holds_exactly_the_texels_whose_centres_lie_in_t
 }
 
 } // namespace
+
+} // namespace render_models_test_file

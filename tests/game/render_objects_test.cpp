@@ -35,6 +35,8 @@
 #include "tag_files/definitions.h"
 #include "tag_files/store_fixture.h"
 
+namespace render_objects_test_file {
+
 namespace {
 
 const tag COLL = FOUR_CHARACTER_CODE('c', 'o', 'l', 'l');
@@ -654,3 +656,5 @@ TEST_F(render_objects_test, a_sprite_shadow_is_its_outline_laid_along_the_light)
 }
 
 } // namespace
+
+} // namespace render_objects_test_file

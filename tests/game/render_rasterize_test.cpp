@@ -25,6 +25,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/definitions.h"
 
+namespace render_rasterize_test_file {
+
 namespace {
 
 const tag COLL = FOUR_CHARACTER_CODE('c', 'o', 'l', 'l');
@@ -862,3 +864,5 @@ TEST_F(rasterizer_test, unusable_destinations_and_textures_draw_nothing)
 }
 
 } // namespace
+
+} // namespace render_rasterize_test_file

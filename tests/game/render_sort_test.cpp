@@ -21,6 +21,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/definitions.h"
 
+namespace render_sort_test_file {
+
 namespace {
 
 // A new frame: the pool the sort takes its arrays from, made on first use and
@@ -547,3 +549,5 @@ TEST_F(surface_category_rules, every_rule_in_order)
 }
 
 } // namespace
+
+} // namespace render_sort_test_file

@@ -12,6 +12,8 @@
 #include "render/render_tables.h"
 #include "shading_tables.h"
 
+namespace render_tables_test_file {
+
 namespace {
 
 TEST(render_tables, transparency_tables_edges_and_bounds)
@@ -175,3 +177,5 @@ TEST(render_tables, blend_table_averages_to_the_nearest_colour)
 }
 
 } // namespace
+
+} // namespace render_tables_test_file

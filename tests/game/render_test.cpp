@@ -24,6 +24,8 @@
 #include "support/scratch.h"
 #include "support/expected_assertions.h"
 
+namespace render_test_file {
+
 namespace {
 
 int malloc_failures = 0;
@@ -658,3 +660,5 @@ TEST_F(render_demo_frame, picking_finds_mesh_triangles_where_the_last_view_proje
 }
 
 } // namespace
+
+} // namespace render_test_file

@@ -30,6 +30,8 @@
 #include "support/objects_world.h"
 #include "tag_files/data.h"
 
+namespace render_wireframe_test_file {
+
 namespace {
 
 struct bitmap_deleter
@@ -238,3 +240,5 @@ TEST_F(render_wireframe_test, flag_ranges_follow_the_preference_and_skip_hidden_
 }
 
 } // namespace
+
+} // namespace render_wireframe_test_file

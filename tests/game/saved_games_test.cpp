@@ -42,6 +42,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk.h"
 
+namespace saved_games_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -878,3 +880,5 @@ TEST_F(saved_game_tools_test, a_cut_film_or_save_exits_1)
 }
 
 } // namespace
+
+} // namespace saved_games_test_file

@@ -28,6 +28,8 @@
 #include "world.h"
 #include "unit_orders.h"
 
+namespace scan_chains_test_file {
+
 namespace {
 
 class scan_chains_test : public vesk_sim_fixture
@@ -185,3 +187,5 @@ TEST_F(scan_chains_test, a_target_search_that_skips_a_candidate_is_found)
 }
 
 } // namespace
+
+} // namespace scan_chains_test_file

@@ -15,6 +15,8 @@
 #include "screen.h"
 #include "screen_setup.h"
 
+namespace screen_devices_test_file {
+
 namespace {
 
 class screen_devices : public ::testing::Test
@@ -217,3 +219,5 @@ TEST_F(screen_devices, only_the_software_device_is_the_default_without_hardware)
 }
 
 } // namespace
+
+} // namespace screen_devices_test_file

@@ -18,6 +18,8 @@
 #include "screen_sdl.h"
 #include "screen_setup.h"
 
+namespace screen_dummy_driver_test_file {
+
 
 namespace {
 
@@ -109,3 +111,5 @@ TEST_F(screen_dummy_driver, the_main_menu_mode_opens_and_shows_what_is_drawn_at_
 }
 
 } // namespace
+
+} // namespace screen_dummy_driver_test_file

@@ -16,6 +16,8 @@
 #include "screen_setup.h"
 #include "tag_files/preferences.h"
 
+namespace screen_preferences_test_file {
+
 namespace {
 
 class screen_preferences_record : public store_fixture::store_test
@@ -251,3 +253,5 @@ TEST(screen_preferences_memory, the_texture_cache_default_follows_the_memory_siz
 }
 
 } // namespace
+
+} // namespace screen_preferences_test_file

@@ -31,6 +31,8 @@
 #include "screen_setup.h"
 #include "networking_procedures.h"
 
+namespace screen_test_file {
+
 namespace {
 
 class screen : public ::testing::Test
@@ -419,3 +421,5 @@ TEST_F(screen, effects_run_by_descending_priority_and_a_full_table_refuses_more)
 }
 
 } // namespace
+
+} // namespace screen_test_file

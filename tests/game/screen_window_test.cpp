@@ -31,6 +31,11 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
+#endif
+
+namespace screen_window_test_file {
+
+#if defined(__SANITIZE_ADDRESS__)
 static void disable_leak_checks(void) { __lsan_disable(); }
 static void enable_leak_checks(void) { __lsan_enable(); }
 #else
@@ -250,3 +255,5 @@ TEST_F(screen_window, wheel_notches_from_the_x_server_reach_the_input_layer)
 }
 
 } // namespace
+
+} // namespace screen_window_test_file

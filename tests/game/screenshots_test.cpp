@@ -24,6 +24,8 @@
 #include "screenshots.h"
 #include "sound_procedures.h"
 
+namespace screenshots_test_file {
+
 namespace {
 
 int32_t screenshot_sounds = 0;
@@ -205,3 +207,5 @@ TEST_F(screenshots, nothing_is_taken_for_another_type_in_a_running_game_and_a_ba
 }
 
 } // namespace
+
+} // namespace screenshots_test_file

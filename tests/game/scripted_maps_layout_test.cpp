@@ -19,6 +19,8 @@
 #include "support/map_action_layout_checker.h"
 #include "support/vesk_sim_fixture.h"
 
+namespace scripted_maps_layout_test_file {
+
 namespace {
 
 constexpr int32_t TICKS = 1200;
@@ -81,3 +83,5 @@ TEST_F(scripted_maps_layout_test, runs_settled_per_pass_hash_as_runs_settled_per
 }
 
 } // namespace
+
+} // namespace scripted_maps_layout_test_file

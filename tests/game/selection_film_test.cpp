@@ -38,6 +38,8 @@
 #include "synthetic_frame.h"
 #include "vesk.h"
 
+namespace selection_film_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -307,3 +309,5 @@ TEST_F(selection_film_test, an_order_given_through_the_selection_is_stamped_reco
 }
 
 } // namespace
+
+} // namespace selection_film_test_file

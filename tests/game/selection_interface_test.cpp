@@ -24,6 +24,8 @@
 #include "synthetic_frame.h"
 #include "unit_commands.h"
 
+namespace selection_interface_test_file {
+
 namespace {
 
 struct sent
@@ -486,3 +488,5 @@ TEST_F(selection_interface_test, the_status_queries_report_changes_once_and_hide
 }
 
 } // namespace
+
+} // namespace selection_interface_test_file

@@ -10,6 +10,8 @@
 
 #include "selection_world.h"
 
+namespace selection_orders_test_file {
+
 namespace {
 
 class selection_orders_test : public selection_world
@@ -471,3 +473,5 @@ TEST_F(selection_orders_test, bad_actions_are_ignored_without_reading_outside_th
 }
 
 } // namespace
+
+} // namespace selection_orders_test_file

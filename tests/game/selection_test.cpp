@@ -7,6 +7,8 @@
 
 #include "selection_world.h"
 
+namespace selection_test_file {
+
 namespace {
 
 class selection_test : public selection_world
@@ -142,3 +144,5 @@ TEST_F(selection_test, nothing_happens_before_a_frame_is_drawn)
 }
 
 } // namespace
+
+} // namespace selection_test_file

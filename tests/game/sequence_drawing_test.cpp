@@ -21,6 +21,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/tag_files.h"
 
+namespace sequence_drawing_test_file {
+
 namespace {
 
 const tag COLL = FOUR_CHARACTER_CODE('c', 'o', 'l', 'l');
@@ -304,3 +306,5 @@ TEST_F(sequence_drawing, each_tile_state_lands_in_its_part_of_the_frame)
 }
 
 } // namespace
+
+} // namespace sequence_drawing_test_file

@@ -22,6 +22,8 @@
 #include "support/game_core_fixture.h"
 #include "unit_facts.h"
 
+namespace session_services_test_file {
+
 namespace {
 
 class session_services_test : public ::testing::Test
@@ -199,3 +201,5 @@ TEST_F(session_services_test, each_registration_point_takes_one_procedure_and_re
 }
 
 } // namespace
+
+} // namespace session_services_test_file

@@ -23,6 +23,8 @@
 #include "tag_files/tag_files.h"
 #include "vesk/preloading.h"
 
+namespace shapes_test_file {
+
 namespace {
 
 const tag COLL = FOUR_CHARACTER_CODE('c', 'o', 'l', 'l');
@@ -577,3 +579,5 @@ TEST_F(collections_test, preloaded_bitmaps_are_reported_as_an_empty_list_after_t
     EXPECT_FALSE(report_preloaded_bitmaps(demo, FOUR_CHARACTER_CODE('n', 'o', 'n', 'e')));
     EXPECT_EQ(take_pending_error(), _error_file_read);
 }
+
+} // namespace shapes_test_file

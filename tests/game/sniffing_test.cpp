@@ -25,6 +25,8 @@
 #include "support/game_core_fixture.h"
 #include "vesk_random.h"
 
+namespace sniffing_test_file {
+
 namespace {
 
 std::vector<std::pair<int16_t, bool>> reports;
@@ -377,3 +379,5 @@ TEST_F(sniffing_test, the_watcher_takes_its_places_in_the_map_the_actions_and_th
 }
 
 } // namespace
+
+} // namespace sniffing_test_file

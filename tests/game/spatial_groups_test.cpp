@@ -16,6 +16,8 @@
 #include "cseries/tags.h"
 #include "spatial_groups.h"
 
+namespace spatial_groups_test_file {
+
 namespace {
 
 class spatial_groups_test : public monster_test_world
@@ -301,3 +303,5 @@ TEST_F(spatial_groups_test, an_obstructing_group_is_enemy_melee_between_the_orig
 }
 
 } // namespace
+
+} // namespace spatial_groups_test_file

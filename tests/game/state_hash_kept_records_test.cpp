@@ -26,6 +26,8 @@
 #include "cseries/crc.h"
 #include "unit_orders.h"
 
+namespace state_hash_kept_records_test_file {
+
 namespace {
 
 class state_hash_kept_records_test : public vesk_sim_fixture
@@ -205,3 +207,5 @@ TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
 }
 
 } // namespace
+
+} // namespace state_hash_kept_records_test_file

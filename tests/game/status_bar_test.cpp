@@ -39,6 +39,8 @@
 #include "support/expected_assertions.h"
 #include "tag_files/plugins.h"
 
+namespace status_bar_test_file {
+
 namespace
 {
 
@@ -615,3 +617,5 @@ TEST_F(status_line_test, the_drawn_bar_is_written_as_a_picture)
 }
 
 } // namespace
+
+} // namespace status_bar_test_file

@@ -14,6 +14,8 @@
 #include "render_harness.h"
 #include "support/demo_render_fixture.h"
 
+namespace team_colours_test_file {
+
 namespace {
 
 using team_colours = demo_render_fixture;
@@ -50,3 +52,5 @@ TEST_F(team_colours, each_team_is_drawn_in_its_own_hue)
 }
 
 } // namespace
+
+} // namespace team_colours_test_file

@@ -22,6 +22,8 @@
 #include "render_harness.h"
 #include "support/demo_render_fixture.h"
 
+namespace terrain_cracks_test_file {
+
 namespace {
 
 struct frame
@@ -167,3 +169,5 @@ TEST_F(terrain_cracks, the_filtered_edge_rows_of_the_map_are_not_darkened)
 }
 
 } // namespace
+
+} // namespace terrain_cracks_test_file

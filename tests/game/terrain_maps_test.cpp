@@ -17,6 +17,8 @@
 #include "support/expected_assertions.h"
 #include "support/test_mesh.h"
 
+namespace terrain_maps_test_file {
+
 namespace {
 
 // The landscape of every test map: submesh s has colour bitmap 2s and shadow
@@ -462,3 +464,5 @@ TEST_F(terrain_maps, chunk_texels_convert_the_volatile_maps_in_every_mode)
 }
 
 } // namespace
+
+} // namespace terrain_maps_test_file

@@ -14,6 +14,8 @@
 #include "support/demo_data.h"
 #include "support/tag_file_builder.h"
 
+namespace terrain_media_headless_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -50,3 +52,5 @@ TEST(terrain_media_headless, the_demo_lake_is_media_to_the_texel_after_a_headles
 }
 
 } // namespace
+
+} // namespace terrain_media_headless_test_file

@@ -13,6 +13,8 @@
 #include "support/expected_assertions.h"
 #include "support/test_mesh.h"
 
+namespace terrain_overlays_test_file {
+
 namespace {
 
 struct stamp_buffer
@@ -236,3 +238,5 @@ TEST_F(media_coverage, a_short_or_unordered_block_is_logged_and_every_row_still_
 }
 
 } // namespace
+
+} // namespace terrain_overlays_test_file

@@ -19,6 +19,8 @@
 #include "support/test_mesh.h"
 #include "tag_files/tag_files.h"
 
+namespace terrain_stains_test_file {
+
 namespace {
 
 const tag LAND = FOUR_CHARACTER_CODE('l', 'a', 'n', 'd');
@@ -209,3 +211,5 @@ TEST_F(terrain_stains, the_unblended_colour_map_table_packs_the_landscape_palett
 }
 
 } // namespace
+
+} // namespace terrain_stains_test_file

@@ -19,6 +19,8 @@
 #include "render/terrain_maps.h"
 #include "render/terrain_surfaces.h"
 
+namespace terrain_surfaces_test_file {
+
 namespace {
 
 typedef std::tuple<int, int, int, int, int, int, int> triangle_key; // three (i, j) and the media bit
@@ -433,3 +435,5 @@ TEST_F(terrain_surface_list_test, without_a_map_no_terrain_is_drawn)
 }
 
 } // namespace
+
+} // namespace terrain_surfaces_test_file

@@ -14,6 +14,8 @@
 #include "game_records.h"
 #include "map_actions/test_units_action_proc.h"
 
+namespace test_units_action_proc_test_file {
+
 namespace {
 
 constexpr uint32_t ran = _map_action_proc_executed_flag;
@@ -302,3 +304,5 @@ TEST_F(test_units_action_proc_test, close_search_without_an_enemy_list_skips_own
 }
 
 } // namespace
+
+} // namespace test_units_action_proc_test_file

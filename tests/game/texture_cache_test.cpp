@@ -17,6 +17,8 @@
 #include "subsystems.h"
 #include "support/texture_bitmaps.h"
 
+namespace texture_cache_test_file {
+
 namespace {
 
 class texture_cache_test : public ::testing::Test
@@ -480,3 +482,5 @@ TEST(texture_layout, random_sizes_and_flags_keep_the_layout_rules)
 }
 
 } // namespace
+
+} // namespace texture_cache_test_file

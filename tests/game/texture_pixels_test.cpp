@@ -15,6 +15,8 @@
 #include "support/scratch.h"
 #include "support/texture_bitmaps.h"
 
+namespace texture_pixels_test_file {
+
 namespace {
 
 struct reference_request
@@ -333,3 +335,5 @@ TEST_F(texture_pixels_cache_test, framed_alpha_masks_and_framed_copies_sit_one_t
 }
 
 } // namespace
+
+} // namespace texture_pixels_test_file

@@ -7,6 +7,8 @@
 
 #include "game_time.h"
 
+namespace time_text_test_file {
+
 namespace {
 
 TEST(time_text, game_time_reads_as_minutes_and_seconds_then_hours)
@@ -33,3 +35,5 @@ TEST(time_text, game_time_reads_as_minutes_and_seconds_then_hours)
 }
 
 } // namespace
+
+} // namespace time_text_test_file

@@ -25,6 +25,8 @@
 #include "spatial_groups.h"
 #include "vesk_random.h"
 
+namespace unit_behaviour_action_procs_test_file {
+
 namespace {
 
 constexpr int16_t ASSASSIN_MARKERS[] = {60, 61, 62};
@@ -279,3 +281,5 @@ TEST_F(unit_behaviour_test, pick_up_shares_the_objects_out_in_turn)
 }
 
 } // namespace
+
+} // namespace unit_behaviour_action_procs_test_file

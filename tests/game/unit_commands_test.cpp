@@ -14,6 +14,8 @@
 #include "support/game_core_fixture.h"
 #include "unit_commands.h"
 
+namespace unit_commands_test_file {
+
 namespace
 {
 
@@ -205,3 +207,5 @@ TEST_F(command_executor_test, local_commands_are_stamped_sniffed_queued_recorded
     run_tick(7);
     EXPECT_EQ(out_of_sync_reports, 1);
 }
+
+} // namespace unit_commands_test_file

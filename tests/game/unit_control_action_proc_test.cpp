@@ -27,6 +27,8 @@
 #include "attack_ai.h"
 #include "vesk_random.h"
 
+namespace unit_control_action_proc_test_file {
+
 namespace {
 
 constexpr tag OTHER_MONSTER_TAG = FOUR_CHARACTER_CODE('m', 'o', 'n', '2');
@@ -380,3 +382,5 @@ TEST_F(unit_control_action_proc_test, a_list_position_standing_for_a_held_slot_d
 }
 
 } // namespace
+
+} // namespace unit_control_action_proc_test_file

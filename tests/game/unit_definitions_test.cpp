@@ -23,6 +23,8 @@
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
 
+namespace unit_definitions_test_file {
+
 namespace {
 
 template <typename T> T defaults(void (*fill)(void *))
@@ -481,3 +483,5 @@ TEST_F(monster_definition_loading, prompt_lists_are_read_from_new_tags_and_a_bad
 }
 
 } // namespace
+
+} // namespace unit_definitions_test_file

@@ -21,6 +21,8 @@
 #include "spatial_groups.h"
 #include "vesk_random.h"
 
+namespace unit_order_action_procs_test_file {
+
 namespace {
 
 class unit_order_action_procs_test : public script_test_world
@@ -295,3 +297,5 @@ TEST_F(unit_order_action_procs_test, delay_gives_units_that_joined_later_due_tic
 }
 
 } // namespace
+
+} // namespace unit_order_action_procs_test_file

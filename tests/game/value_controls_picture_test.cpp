@@ -34,6 +34,8 @@
 #include "vesk/string_lists.h"
 #include "networking_procedures.h"
 
+namespace value_controls_picture_test_file {
+
 namespace {
 
 enum
@@ -200,3 +202,5 @@ TEST_F(value_controls_picture, a_link_click_opens_the_link_once_and_plain_text_f
 }
 
 } // namespace
+
+} // namespace value_controls_picture_test_file

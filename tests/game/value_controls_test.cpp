@@ -21,6 +21,8 @@
 #include "support/expected_assertions.h"
 #include "networking_procedures.h"
 
+namespace value_controls_test_file {
+
 namespace {
 
 enum
@@ -370,3 +372,5 @@ TEST_F(value_controls, the_wait_dialog_shows_its_message)
 }
 
 } // namespace
+
+} // namespace value_controls_test_file

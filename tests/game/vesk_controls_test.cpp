@@ -57,6 +57,8 @@
 #include "networking_procedures.h"
 #include "vesk_networking/vesk_chat.h"
 
+namespace vesk_controls_test_file {
+
 namespace {
 
 // A map of a test plug-in: big-endian mesh flags, level, printed name.
@@ -1065,3 +1067,5 @@ TEST_F(vesk_controls, one_item_of_every_registered_type_is_made_drawn_and_dispos
 }
 
 } // namespace
+
+} // namespace vesk_controls_test_file

@@ -4,6 +4,8 @@
 #include "support/game_core_fixture.h"
 #include "vesk_random.h"
 
+namespace vesk_random_test_file {
+
 // The generator computed independently, in 64-bit arithmetic reduced by hand.
 static uint16_t reference_next(uint64_t *seed)
 {
@@ -76,3 +78,5 @@ TEST(vesk_random, frequency_corrected_draws_once_and_answers_by_version)
     }
     current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
 }
+
+} // namespace vesk_random_test_file

@@ -38,6 +38,8 @@
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 
+namespace vesk_shot_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -542,3 +544,5 @@ TEST_F(vesk_shot_test, a_main_menu_with_two_items_of_one_identifier_is_refused_a
 }
 
 } // namespace
+
+} // namespace vesk_shot_test_file

@@ -22,6 +22,8 @@
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
+namespace vesk_sim_battle_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -128,3 +130,5 @@ TEST_F(vesk_sim_battle_test, a_chosen_gameplay_version_runs_goes_into_the_film_a
 }
 
 } // namespace
+
+} // namespace vesk_sim_battle_test_file

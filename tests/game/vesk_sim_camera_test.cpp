@@ -16,6 +16,8 @@
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
+namespace vesk_sim_camera_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -82,3 +84,5 @@ TEST_F(vesk_sim_camera_test, the_camera_is_printed_after_every_tick_the_same_eac
 }
 
 } // namespace
+
+} // namespace vesk_sim_camera_test_file

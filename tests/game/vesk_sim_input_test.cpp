@@ -17,6 +17,8 @@
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
+namespace vesk_sim_input_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -129,3 +131,5 @@ TEST_F(vesk_sim_input_test, a_line_that_does_not_parse_is_refused_with_its_numbe
     }
     EXPECT_EQ(run("--map demo --seed 1 --ticks 5 --input missing.txt > /dev/null 2>&1"), 2);
 }
+
+} // namespace vesk_sim_input_test_file

@@ -34,6 +34,8 @@
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
 
+namespace vesk_sim_kill_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -297,3 +299,5 @@ TEST_F(vesk_sim_kill_test, a_full_disk_under_the_two_names_keeps_the_earlier_sav
 }
 
 } // namespace
+
+} // namespace vesk_sim_kill_test_file

@@ -14,6 +14,8 @@
 #include "recording_format.h"
 #include "tag_files/tag_file_formats.h"
 
+namespace vesk_sim_options_test_file {
+
 namespace
 {
 using vesk_sim_options = vesk_sim_fixture;
@@ -64,3 +66,5 @@ TEST_F(vesk_sim_options, a_film_cut_short_replays_to_its_last_whole_block_and_sa
     EXPECT_EQ(read_whole_file("whole.txt").rfind(replayed, 0), 0u) << "in step as far as it went";
 }
 } // namespace
+
+} // namespace vesk_sim_options_test_file

@@ -15,6 +15,8 @@
 #include "support/scratch.h"
 #include "support/tag_file_builder.h"
 
+namespace vesk_sim_orders_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -82,3 +84,5 @@ TEST_F(vesk_sim_orders_test, a_line_that_does_not_parse_is_refused_with_its_numb
     EXPECT_EQ(run("--film F --orders orders.txt > /dev/null 2>&1"), 2);
     EXPECT_EQ(run("--map demo --seed 1 --ticks 5 --orders missing.txt > /dev/null 2>&1"), 2);
 }
+
+} // namespace vesk_sim_orders_test_file

@@ -19,6 +19,8 @@
 #include "support/vesk_sim_fixture.h"
 #include "support/scratch.h"
 
+namespace vesk_sim_scripts_test_file {
+
 namespace {
 namespace fs = std::filesystem;
 
@@ -110,3 +112,5 @@ TEST_F(vesk_sim_scripts_test, the_film_of_the_scripted_map_replays_to_the_same_t
 }
 
 } // namespace
+
+} // namespace vesk_sim_scripts_test_file

@@ -14,6 +14,8 @@
 #include "support/vesk_sim_fixture.h"
 #include "tag_files/tag_file_formats.h"
 
+namespace vesk_sim_skirmish_test_file {
+
 namespace {
 
 class marker_difficulty_source_test : public ::testing::Test
@@ -96,3 +98,5 @@ TEST_F(vesk_sim_skirmish_test, each_difficulty_level_places_its_enemy_and_the_fi
 }
 
 } // namespace
+
+} // namespace vesk_sim_skirmish_test_file

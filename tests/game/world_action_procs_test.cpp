@@ -30,6 +30,8 @@
 #include "tag_files/data.h"
 #include "vesk_random.h"
 
+namespace world_action_procs_test_file {
+
 namespace {
 
 std::vector<int32_t> removed_from_selections;
@@ -715,3 +717,5 @@ TEST_F(world_action_model_test, model_effect_builds_its_record_and_prefers_the_a
 }
 
 } // namespace
+
+} // namespace world_action_procs_test_file

@@ -22,6 +22,8 @@
 #include "sound_procedures.h"
 #include "support/objects_world.h"
 
+namespace world_effects_test_file {
+
 namespace {
 
 // An 8x8 map; cell (1, 1) carries media.
@@ -345,3 +347,5 @@ TEST_F(weather_test, weather_without_periods_keeps_its_state_and_brings_its_wind
 }
 
 } // namespace
+
+} // namespace world_effects_test_file

@@ -27,6 +27,8 @@
 #include "tag_files/data.h"
 #include "vesk/string_lists.h"
 
+namespace world_knot_action_procs_test_file {
+
 namespace {
 
 constexpr uint32_t DEACTIVATED = _map_action_proc_executed_flag | _map_action_proc_deactivate_flag;
@@ -553,3 +555,5 @@ TEST_F(world_knot_test, a_damaged_record_never_reads_past_its_queues)
 }
 
 } // namespace
+
+} // namespace world_knot_action_procs_test_file

@@ -8,6 +8,8 @@
 
 #include "world.h"
 
+namespace world_test_file {
+
 namespace {
 
 world_point2d p2(int32_t x, int32_t y) { return world_point2d{x, y}; }
@@ -380,3 +382,5 @@ TEST(world_fixed, products_and_quotients_keep_their_range)
 }
 
 } // namespace
+
+} // namespace world_test_file

@@ -24,6 +24,8 @@
 #include "support/game_window.h"
 #include "vesk.h"
 
+namespace camera_window_test_file {
+
 namespace {
 
 class camera_window : public game_window_fixture, public testing::WithParamInterface<tag>
@@ -79,3 +81,5 @@ INSTANTIATE_TEST_SUITE_P(renderers, camera_window, testing::Values(OPENGL_RASTER
                          });
 
 } // namespace
+
+} // namespace camera_window_test_file

@@ -41,6 +41,8 @@
 #include "support/x_server.h"
 #include "vesk.h"
 
+namespace campaign_road_opengl_test_file {
+
 namespace fs = std::filesystem;
 
 namespace
@@ -157,3 +159,5 @@ TEST_F(campaign_road_opengl, the_story_preferences_and_quit_dialogs_are_drawn_on
 }
 
 } // namespace
+
+} // namespace campaign_road_opengl_test_file

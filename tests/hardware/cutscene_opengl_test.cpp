@@ -24,6 +24,8 @@
 #include "support/tag_file_builder.h"
 #include "support/x_server.h"
 
+namespace cutscene_opengl_test_file {
+
 namespace fs = std::filesystem;
 
 namespace
@@ -87,3 +89,5 @@ TEST(cutscene_opengl, the_real_player_plays_a_movie_and_the_opengl_frame_keeps_i
 }
 
 } // namespace
+
+} // namespace cutscene_opengl_test_file

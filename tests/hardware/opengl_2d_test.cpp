@@ -50,6 +50,8 @@
 #include "status_bar.h"
 #include "vesk/string_lists.h"
 
+namespace opengl_2d_test_file {
+
 namespace {
 
 const int32_t kWidth = 800, kHeight = 400;
@@ -753,3 +755,5 @@ TEST(opengl_hardware_table, depths_and_the_frame_buffer_record_follow_the_active
 }
 
 } // namespace
+
+} // namespace opengl_2d_test_file

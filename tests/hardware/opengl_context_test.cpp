@@ -39,6 +39,8 @@
 #include "screen.h"
 #include "screen_preferences.h"
 
+namespace opengl_context_test_file {
+
 
 namespace {
 
@@ -643,3 +645,8 @@ TEST_F(opengl_context, map_cycles_leave_no_gl_object_alive_and_switching_modes_t
 }
 
 } // namespace
+
+} // namespace opengl_context_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef REQUIRE_GL

@@ -54,6 +54,8 @@
 #include "support/stb_image_decoder.h"
 #include "vesk.h"
 
+namespace opengl_game_test_file {
+
 namespace {
 
 const int32_t kWidth = game_window_fixture::kWidth, kHeight = game_window_fixture::kHeight, kFrames = 45;
@@ -344,3 +346,5 @@ TEST_F(opengl_game, no_frame_shows_pixels_of_an_older_one)
 }
 
 } // namespace
+
+} // namespace opengl_game_test_file

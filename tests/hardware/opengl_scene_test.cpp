@@ -40,6 +40,8 @@
 #include "support/scratch.h"
 #include "support/x_server.h"
 
+namespace opengl_scene_test_file {
+
 
 namespace fs = std::filesystem;
 
@@ -894,3 +896,5 @@ TEST_F(opengl_scene, sprites_share_draws_and_the_depth_pass_serves_translucent_o
 }
 
 } // namespace
+
+} // namespace opengl_scene_test_file

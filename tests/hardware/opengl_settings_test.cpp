@@ -26,6 +26,8 @@
 #include "screen_preferences.h"
 #include "screen_setup.h"
 
+namespace opengl_settings_test_file {
+
 namespace {
 
 device_info_opengl device_of(const char *version, const char *renderer = "llvmpipe", int32_t max_texture_size = 16384)
@@ -483,3 +485,5 @@ TEST_F(opengl_fake_map, uploads_refuse_encodings_they_cannot_describe_and_pad_to
 }
 
 } // namespace
+
+} // namespace opengl_settings_test_file

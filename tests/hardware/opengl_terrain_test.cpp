@@ -37,6 +37,8 @@
 #include "screen.h"
 #include "screen_preferences.h"
 
+namespace opengl_terrain_test_file {
+
 
 namespace {
 
@@ -679,3 +681,8 @@ TEST_F(opengl_demo_terrain, the_shore_view_carries_two_detail_layers_which_both_
 }
 
 } // namespace
+
+} // namespace opengl_terrain_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef REQUIRE_GL

@@ -15,6 +15,8 @@
 #include "iniparser3.0b/iniparser.h"
 #include "support/scratch.h"
 
+namespace inifile_test_file {
+
 namespace {
 
 #define SCALAR(record, field, type) {#field, type, (int32_t)offsetof(record, field), 0, 0, 0}
@@ -442,3 +444,10 @@ TEST(inifile, every_registered_section_reads_from_one_sample_file)
 }
 
 } // namespace
+
+} // namespace inifile_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef SCALAR
+#undef STRING
+#undef END_OF_ENTRIES

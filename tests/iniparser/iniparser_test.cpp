@@ -11,6 +11,8 @@
 #include "iniparser3.0b/iniparser.h"
 #include "support/scratch.h"
 
+namespace iniparser_test_file {
+
 namespace {
 
 struct parsed_text
@@ -156,3 +158,5 @@ TEST(ini_parser, an_oversized_buffer_is_refused_and_leaves_an_empty_file)
 }
 
 } // namespace
+
+} // namespace iniparser_test_file

@@ -14,6 +14,8 @@
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 
+namespace action_queue_test_file {
+
 namespace {
 
 std::vector<action_data> delivered;
@@ -432,3 +434,5 @@ TEST_F(actions, the_pointer_is_clamped_to_the_screen_and_scaled_to_96_dpi)
 }
 
 } // namespace
+
+} // namespace action_queue_test_file

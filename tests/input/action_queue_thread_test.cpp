@@ -9,6 +9,8 @@
 #include "input/action_queue.h"
 #include "support/game_core_fixture.h"
 
+namespace action_queue_thread_test_file {
+
 // The keyboard task queues a record per tick on the timer thread while the
 // event pump queues key presses on the main thread, which also drains and
 // flushes the queue.  Each record carries its writer in `ascii_code` and its
@@ -132,3 +134,5 @@ TEST(action_queue_threads, flushing_while_the_timer_queues_keeps_whole_records)
 }
 
 } // namespace
+
+} // namespace action_queue_thread_test_file

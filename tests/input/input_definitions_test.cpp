@@ -15,6 +15,8 @@
 #include "tag_files/preferences.h"
 #include "vesk/string_lists.h"
 
+namespace input_definitions_test_file {
+
 namespace {
 
 class input_definitions : public store_fixture::store_test
@@ -363,3 +365,5 @@ TEST(input_key_names, source_names_every_key_code)
 }
 
 } // namespace
+
+} // namespace input_definitions_test_file

@@ -22,6 +22,8 @@
 #include "support/game_core_fixture.h"
 #include "support/x_server.h"
 
+namespace input_device_startup_test_file {
+
 // The window system's libraries keep blocks of their video system after it
 // shuts down (some in libraries they unload, which no suppression can name);
 // they are theirs, not the game's, so the leak checker, where it runs, is
@@ -140,3 +142,5 @@ TEST(input_device_startup, the_grab_toggle_grabs_and_releases_a_real_window)
 }
 
 } // namespace
+
+} // namespace input_device_startup_test_file

@@ -18,6 +18,8 @@
 #include "input/keyboard.h"
 #include "support/game_core_fixture.h"
 
+namespace input_device_thread_test_file {
+
 namespace {
 
 int64_t wheel_total = 0;
@@ -113,3 +115,5 @@ TEST(input_device_thread, events_and_binding_edits_race_nothing_and_lose_no_whee
 }
 
 } // namespace
+
+} // namespace input_device_thread_test_file

@@ -9,6 +9,8 @@
 #include "input/keyboard.h"
 #include "support/game_core_fixture.h"
 
+namespace keyboard_task_thread_test_file {
+
 // The keyboard task is the program's clock: while its state is on it queues a
 // record and advances local time every tick, on the timer thread; while it is
 // off neither happens.
@@ -87,3 +89,5 @@ TEST(keyboard_task, frames_that_spin_between_ticks_count_every_tick)
 }
 
 } // namespace
+
+} // namespace keyboard_task_thread_test_file

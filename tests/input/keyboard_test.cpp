@@ -24,6 +24,8 @@
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
 
+namespace keyboard_test_file {
+
 namespace {
 
 std::vector<action_data> delivered;
@@ -590,3 +592,5 @@ TEST(touch_controller, a_second_finger_tapping_is_one_right_click_and_a_fourth_i
 }
 
 } // namespace
+
+} // namespace keyboard_test_file

@@ -25,6 +25,8 @@
 #include "support/net_peers.h"
 #include "support/wire_packets.h"
 
+namespace connection_manager_test_file {
+
 namespace {
 
 struct delivered
@@ -314,3 +316,5 @@ TEST(connection_manager, the_configuration_for_an_address_is_golden)
     EXPECT_FALSE(net_get_indexed_protocol_name(1, name, sizeof(name), &type));
     EndUber();
 }
+
+} // namespace connection_manager_test_file

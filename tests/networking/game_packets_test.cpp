@@ -15,6 +15,8 @@
 #include "support/expected_assertions.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace game_packets_test_file {
+
 namespace {
 
 using bytes = std::vector<uint8_t>;
@@ -254,3 +256,5 @@ TEST(game_packets, veterans_go_to_the_first_playing_captain)
     }
     reset_monster_initializers();
 }
+
+} // namespace game_packets_test_file

@@ -15,6 +15,8 @@
 #include "vesk_networking/packet_rules.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace hostile_host_processes_test_file {
+
 namespace
 {
 constexpr int32_t PROCESS_LIMIT_MS = 60000;
@@ -103,3 +105,5 @@ TEST_F(hostile_host_processes, a_joiner_refuses_what_a_host_may_not_send_and_lea
     }
 }
 } // namespace
+
+} // namespace hostile_host_processes_test_file

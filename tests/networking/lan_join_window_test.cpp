@@ -23,6 +23,8 @@
 #include "support/vesk_sim_fixture.h"
 #include "support/x_server.h"
 
+namespace lan_join_window_test_file {
+
 namespace
 {
 using namespace std::chrono_literals;
@@ -264,3 +266,5 @@ TEST_F(lan_join_window, a_game_found_on_the_local_network_shows_as_a_row_and_is_
 }
 
 } // namespace
+
+} // namespace lan_join_window_test_file

@@ -30,6 +30,8 @@
 #include "uber/uber.h"
 #include "vesk.h"
 
+namespace lobby_client_connection_test_file {
+
 namespace
 {
 
@@ -369,3 +371,5 @@ TEST(lobby_room_address, any_address_but_zero_is_the_rooms_own)
 }
 
 } // namespace
+
+} // namespace lobby_client_connection_test_file

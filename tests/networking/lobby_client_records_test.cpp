@@ -22,6 +22,8 @@
 #include "support/scratch.h"
 #include "tag_files/store_fixture.h"
 
+namespace lobby_client_records_test_file {
+
 namespace
 {
 
@@ -415,3 +417,5 @@ TEST(lobby_passwords, player_data_carries_the_look_and_both_names)
 }
 
 } // namespace
+
+} // namespace lobby_client_records_test_file

@@ -10,6 +10,8 @@
 #include "metaserver_lib/DiffieHellman.h"
 #include "metaserver_lib/encodePackets.h"
 
+namespace lobby_codec_test_file {
+
 namespace {
 
 // Square-and-multiply in 64 bits: another way to the same power.
@@ -100,3 +102,5 @@ TEST(lobby_codec, bodies_round_trip_and_damage_or_another_key_is_refused)
     }
     EXPECT_EQ(encodeData(nullptr, -1, key), -1);
 }
+
+} // namespace lobby_codec_test_file

@@ -40,6 +40,8 @@
 #include "subsystems.h"
 #include "tag_files/tag_files.h"
 
+namespace lobby_controls_test_file {
+
 namespace {
 
 enum
@@ -335,7 +337,7 @@ TEST_F(lobby_controls, the_buddy_and_order_lists_ask_at_once_and_then_once_a_min
 // A player's lobby data with `name` as raw bytes (any length).
 std::vector<uint8_t> raw_named_player_data(const std::string &name)
 {
-    std::vector<uint8_t> data = player_data("");
+    std::vector<uint8_t> data = lobby_player_data("");
     data.resize(data.size() - 6); // the empty name and "Team"
     data.insert(data.end(), name.begin(), name.end());
     const std::string team("\0Team\0", 6);
@@ -345,9 +347,9 @@ std::vector<uint8_t> raw_named_player_data(const std::string &name)
 
 TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_does_not_fit)
 {
-    std::vector<uint8_t> unterminated = player_data("Cut");
+    std::vector<uint8_t> unterminated = lobby_player_data("Cut");
     unterminated.pop_back();
-    std::vector<uint8_t> trailing = player_data("Long");
+    std::vector<uint8_t> trailing = lobby_player_data("Long");
     trailing.push_back(0);
     const struct
     {
@@ -360,14 +362,14 @@ TEST_F(lobby_controls, list_events_skip_malformed_entries_and_stop_at_one_that_d
         {"a name of 40 letters", {player_entry(1, raw_named_player_data(std::string(40, 'n')))}, {1},
          "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"},
         {"control bytes", {player_entry(1, raw_named_player_data("a\x01\x1b[2Jb\x7f"))}, {1}, "a??[2Jb?"},
-        {"two good players", {player_entry(1, player_data("A")), player_entry(2, player_data("B"))}, {1, 2}},
-        {"37 bytes of data", {player_entry(1, std::vector<uint8_t>(37, 0)), player_entry(2, player_data("B"))}, {2}},
-        {"a name running to the end", {player_entry(1, unterminated), player_entry(2, player_data("B"))}, {2}},
-        {"bytes after the team name", {player_entry(1, trailing), player_entry(2, player_data("B"))}, {2}},
-        {"data past the packet", {player_entry(1, player_data("A")), player_entry(2, player_data("B"), 0, false, 90)},
+        {"two good players", {player_entry(1, lobby_player_data("A")), player_entry(2, lobby_player_data("B"))}, {1, 2}},
+        {"37 bytes of data", {player_entry(1, std::vector<uint8_t>(37, 0)), player_entry(2, lobby_player_data("B"))}, {2}},
+        {"a name running to the end", {player_entry(1, unterminated), player_entry(2, lobby_player_data("B"))}, {2}},
+        {"bytes after the team name", {player_entry(1, trailing), player_entry(2, lobby_player_data("B"))}, {2}},
+        {"data past the packet", {player_entry(1, lobby_player_data("A")), player_entry(2, lobby_player_data("B"), 0, false, 90)},
          {1}},
         {"a deletion without data",
-         {player_entry(1, player_data("A")), player_entry(2, player_data("B")), player_entry(1, {}, _delete_player_verb)},
+         {player_entry(1, lobby_player_data("A")), player_entry(2, lobby_player_data("B")), player_entry(1, {}, _delete_player_verb)},
          {2}},
     };
     for (const auto &c : cases)
@@ -422,7 +424,7 @@ TEST_F(lobby_controls, buddies_show_by_their_state_and_a_short_info_packet_is_ig
     EXPECT_EQ(metaserver_player_buddy_status(99), 0);
     std::vector<std::vector<uint8_t>> entries;
     for (uint32_t id : {11u, 12u, 13u, 14u})
-        entries.push_back(player_entry(id, player_data(("P" + std::to_string(id)).c_str()), 0, true));
+        entries.push_back(player_entry(id, lobby_player_data(("P" + std::to_string(id)).c_str()), 0, true));
     const std::vector<uint8_t> packet = list_packet(_buddy_list_packet, entries);
     handle_metaserver_buddy_or_order_list(dialog, BUDDIES, false, packet.data(), (int32_t)packet.size());
     // The active buddy first; the inactive one left out; the others shown inactive.
@@ -467,7 +469,7 @@ TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
     lists.player_info_state = &info_state;
     set_metaserver_lobby_lists(&lists);
 
-    std::vector<uint8_t> packet = list_packet(_player_list_packet, {player_entry(2, player_data("Me"))});
+    std::vector<uint8_t> packet = list_packet(_player_list_packet, {player_entry(2, lobby_player_data("Me"))});
     metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
     EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2}));
 
@@ -476,7 +478,7 @@ TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
     {
         std::vector<uint8_t> data;
         bool taken;
-    } own[] = {{std::vector<uint8_t>(37, 0), false}, {player_data("Renamed"), true}};
+    } own[] = {{std::vector<uint8_t>(37, 0), false}, {lobby_player_data("Renamed"), true}};
     for (const auto &c : own)
     {
         std::vector<uint8_t> body = player_entry(7, c.data);
@@ -495,7 +497,7 @@ TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
     EXPECT_STREQ(stats.name, "Name");
 
     set_metaserver_lobby_lists(nullptr);
-    packet = list_packet(_player_list_packet, {player_entry(3, player_data("Other"))});
+    packet = list_packet(_player_list_packet, {player_entry(3, lobby_player_data("Other"))});
     metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
     EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2})) << "a closed lobby dialog gets nothing";
     // A room sends its lists as it is entered, perhaps before the dialog is
@@ -503,7 +505,7 @@ TEST_F(lobby_controls, the_pumps_list_events_reach_the_open_lobby_dialogs_lists)
     set_metaserver_lobby_lists(&lists);
     EXPECT_EQ(player_ids(PLAYERS), (std::vector<uint32_t>{2, 3}));
     set_metaserver_lobby_lists(nullptr);
-    packet = list_packet(_player_list_packet, {player_entry(4, player_data("Gone"))});
+    packet = list_packet(_player_list_packet, {player_entry(4, lobby_player_data("Gone"))});
     metaserver_handler_proc(_player_list_message, packet.data(), (int32_t)packet.size(), &context);
     forget_pending_metaserver_list_events();
     set_metaserver_lobby_lists(&lists);
@@ -557,7 +559,7 @@ TEST_F(lobby_lists_on_the_wire, a_rooms_lists_reach_the_lobby_dialogs_lists)
     set_metaserver_lobby_lists(&lists);
 
     std::vector<uint8_t> players, games;
-    const std::vector<uint8_t> look = player_data("Wire");
+    const std::vector<uint8_t> look = lobby_player_data("Wire");
     for (int32_t value : {(int32_t)_add_player_verb, 0}) put_be16(players, value);
     for (int64_t value : {0, 5, 2}) put_be32(players, value); // ranking, player, room
     for (int32_t value : {1, (int32_t)look.size(), 0, 0}) put_be16(players, value); // caste, length, order
@@ -690,3 +692,5 @@ TEST_F(lobby_controls_picture, the_lobby_controls_draw_with_the_demo_art)
 }
 
 } // namespace
+
+} // namespace lobby_controls_test_file

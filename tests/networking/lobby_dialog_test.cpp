@@ -39,6 +39,8 @@
 #include "support/dialog_input_harness.h"
 #include "support/dialog_script.h"
 
+namespace lobby_dialog_test_file {
+
 namespace
 {
 
@@ -53,7 +55,7 @@ enum : uint32_t
 // The set-player-data body (wire order) the room sends for the user `id`.
 std::vector<uint8_t> player_data_body(uint32_t id)
 {
-    const std::vector<uint8_t> data = player_data("anna");
+    const std::vector<uint8_t> data = lobby_player_data("anna");
     std::vector<uint8_t> body;
     put_be16(body, _add_player_verb);
     put_be16(body, 0); // flags
@@ -412,7 +414,7 @@ TEST_F(lobby_dialog, what_the_login_brought_shows_when_the_dialog_opens)
         context->state = _metaserver_pending_connection;
         context->player = &player;
         context->local_player_id = LOCAL_ID;
-        std::vector<uint8_t> players = list_packet(_player_list_packet, {player_entry(LISTED_ID, player_data("Bo"))});
+        std::vector<uint8_t> players = list_packet(_player_list_packet, {player_entry(LISTED_ID, lobby_player_data("Bo"))});
         metaserver_handler_proc(_player_list_message, players.data(), (int32_t)players.size(), context);
         if (r.buddies)
         {
@@ -421,7 +423,7 @@ TEST_F(lobby_dialog, what_the_login_brought_shows_when_the_dialog_opens)
             buddies[0] = {LISTED_ID, _buddy_active, {0, 0, 0}};
             metaserver_handler_proc(_update_player_buddy_list_message, buddies, (int32_t)sizeof(buddies), context);
             std::vector<uint8_t> list =
-                list_packet(_buddy_list_packet, {player_entry(LISTED_ID, player_data("Bo"), 0, true)});
+                list_packet(_buddy_list_packet, {player_entry(LISTED_ID, lobby_player_data("Bo"), 0, true)});
             metaserver_handler_proc(_buddy_list_message, list.data(), (int32_t)list.size(), context);
         }
         if (r.orders)
@@ -441,3 +443,5 @@ TEST_F(lobby_dialog, what_the_login_brought_shows_when_the_dialog_opens)
 }
 
 } // namespace
+
+} // namespace lobby_dialog_test_file

@@ -29,6 +29,8 @@
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_networking.h"
 
+namespace lobby_games_test_file {
+
 namespace
 {
 
@@ -317,3 +319,5 @@ TEST_F(lobby_client, the_set_up_takes_the_lobbys_events_while_configuring)
 }
 
 } // namespace
+
+} // namespace lobby_games_test_file

@@ -13,6 +13,8 @@
 #include "networking/network_queues.h"
 #include "statistics.h"
 
+namespace lobby_packets_test_file {
+
 namespace {
 
 using bytes = std::vector<uint8_t>;
@@ -191,3 +193,5 @@ TEST(lobby_packets, the_stream_cutter_waits_for_whole_packets_across_the_ring_an
     }
     free_circular_queue(&queue);
 }
+
+} // namespace lobby_packets_test_file

@@ -40,6 +40,8 @@
 #include "uber/uber.h"
 #include "vesk.h"
 
+namespace lobby_small_dialogs_test_file {
+
 namespace
 {
 
@@ -108,7 +110,7 @@ std::vector<uint8_t> search_answer(const std::vector<std::pair<const char *, int
     std::vector<std::vector<uint8_t>> entries;
     uint32_t id = 1;
     for (const auto &[name, room] : players)
-        entries.push_back(player_entry(id++, player_data(name), _add_player_verb, true, NONE, room));
+        entries.push_back(player_entry(id++, lobby_player_data(name), _add_player_verb, true, NONE, room));
     return list_packet(_player_search_list_packet, entries);
 }
 
@@ -373,3 +375,5 @@ TEST_F(lobby_small_dialogs, the_users_own_description_goes_to_the_room_on_ok)
     set_vesk_headless(false);
     EndUber();
 }
+
+} // namespace lobby_small_dialogs_test_file

@@ -30,6 +30,8 @@
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
 
+namespace net_game_layer_test_file {
+
 namespace
 {
 uint32_t test_now_ms;
@@ -566,3 +568,5 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
     }
 }
 } // namespace
+
+} // namespace net_game_layer_test_file

@@ -25,6 +25,8 @@
 #include "networking/network_constants.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace net_game_processes_test_file {
+
 namespace
 {
 constexpr int32_t PROCESS_LIMIT_MS = 90000;
@@ -659,3 +661,5 @@ TEST_F(net_game_processes, a_cooperative_lobby_game_is_listed_open_and_counts_it
     EXPECT_NE(heard.find("players 2" + running, started), std::string::npos) << heard;
     EXPECT_NE(heard.find("game 1 players 1 2\n", started), std::string::npos) << heard;
 }
+
+} // namespace net_game_processes_test_file

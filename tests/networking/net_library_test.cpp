@@ -22,6 +22,8 @@
 #include "vesk_networking/network_server.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace net_library_test_file {
+
 namespace {
 
 std::vector<int16_t> subjects_of(const std::vector<std::vector<uint8_t>> &new_player_packets)
@@ -521,3 +523,5 @@ TEST_F(net_host_fixture, the_hosts_own_packets_loop_back_without_a_socket)
         EXPECT_EQ(((const net_message_header *)delivered_packets[0].data())->from, 0);
     }
 }
+
+} // namespace net_library_test_file

@@ -30,6 +30,8 @@
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/networking_preferences.h"
 
+namespace netgame_parameters_dialog_test_file {
+
 namespace
 {
 
@@ -302,3 +304,5 @@ TEST_F(network_game_dialogs, deleting_the_first_game_before_a_gap_keeps_the_rest
     EXPECT_FALSE(open_autohost_dialog(&game, 2));
     EXPECT_EQ(stored_playlist_names(), (std::vector<std::string>{"game 2"}));
 }
+
+} // namespace netgame_parameters_dialog_test_file

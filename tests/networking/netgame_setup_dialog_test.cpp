@@ -22,6 +22,8 @@
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_teams.h"
 
+namespace netgame_setup_dialog_test_file {
+
 namespace {
 
 enum
@@ -306,3 +308,5 @@ TEST_F(setup_dialog_host, new_settings_clear_the_ready_marks_but_the_persistent)
     EXPECT_TRUE(persistent_kept);
     EXPECT_FALSE(netgame_autohost_is_on());
 }
+
+} // namespace netgame_setup_dialog_test_file

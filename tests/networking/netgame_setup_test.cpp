@@ -10,6 +10,8 @@
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace netgame_setup_test_file {
+
 namespace {
 
 new_player_data listed(int32_t id, int32_t captain = NONE)
@@ -326,3 +328,5 @@ TEST(netgame_setup_rules, the_automatic_hosts_countdown_aborts_and_restarts)
         EXPECT_EQ(seconds_left, s.seconds_left) << s.at_ms - settled;
     }
 }
+
+} // namespace netgame_setup_test_file

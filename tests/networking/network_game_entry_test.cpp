@@ -21,6 +21,8 @@
 #include "tag_files/plugins.h"
 #include "vesk_networking/network_game_entry.h"
 
+namespace network_game_entry_test_file {
+
 namespace {
 
 constexpr tag kWin = FOUR_CHARACTER_CODE('w', 'i', 'n', '1');
@@ -138,3 +140,5 @@ TEST(network_game_entry, the_program_leads_into_and_out_of_network_games)
 }
 
 } // namespace
+
+} // namespace network_game_entry_test_file

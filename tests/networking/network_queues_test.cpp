@@ -8,6 +8,8 @@
 #include "networking/network_queues.h"
 #include "support/wire_packets.h"
 
+namespace network_queues_test_file {
+
 namespace {
 
 struct queue_fixture
@@ -205,3 +207,5 @@ TEST(network_queues, a_queue_copy_moves_everything_or_nothing)
 }
 
 } // namespace
+
+} // namespace network_queues_test_file

@@ -23,6 +23,8 @@
 #include "vesk_networking/vesk_network_interface.h"
 #include "vesk_networking/vesk_networking.h"
 
+namespace network_road_test_file {
+
 namespace {
 
 struct road_script
@@ -147,3 +149,5 @@ void network_road::take_the_road(road_script *script)
 }
 
 } // namespace
+
+} // namespace network_road_test_file

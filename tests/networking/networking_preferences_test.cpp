@@ -19,6 +19,8 @@
 #include "vesk_networking/autohost_preferences.h"
 #include "vesk_networking/networking_preferences.h"
 
+namespace networking_preferences_test_file {
+
 namespace {
 
 class networking_preferences_test : public store_fixture::store_test
@@ -336,3 +338,5 @@ TEST(networking_preferences_names, a_game_name_needs_a_visible_character)
                                                    {" a ", true}, {"\xC3\x9C", true}};
     for (const auto &r : rows) EXPECT_EQ(valid_netgame_name(r.first), r.second) << '"' << r.first << '"';
 }
+
+} // namespace networking_preferences_test_file

@@ -12,6 +12,8 @@
 #include "vesk_networking/packet_rules.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace packet_rules_test_file {
+
 namespace {
 
 const uint8_t record[NETWORK_PLAYER_DATA_SIZE] = {};
@@ -134,3 +136,5 @@ TEST(packet_rules, a_client_takes_the_hosts_game_packets_only_in_their_stages)
     for (const auto &test : cases)
         EXPECT_EQ(check_client_packet_stage(test.what, test.stage, test.cooperative), test.verdict) << test.what;
 }
+
+} // namespace packet_rules_test_file

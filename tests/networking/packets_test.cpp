@@ -11,6 +11,8 @@
 #include "networking/packet_definitions.h"
 #include "support/wire_packets.h"
 
+namespace packets_test_file {
+
 namespace {
 
 typedef std::function<int32_t(uint8_t *packet, int32_t capacity)> packet_builder;
@@ -227,3 +229,5 @@ TEST(packets, the_byte_swap_converts_only_packets_it_can_frame)
 }
 
 } // namespace
+
+} // namespace packets_test_file

@@ -10,6 +10,8 @@
 #include "networking/net_config_tokens.h"
 #include "networking/tcp_module.h"
 
+namespace tcp_configuration_test_file {
+
 static const int32_t game_id = FOUR_CHARACTER_CODE('v', 'e', 's', 'k');
 static const char default_text[] =
     "type=1231971700\tversion=256\tgameID=1986360171\tgameName=Skirmish\tmode=3\tIPaddr=localhost\tIPport=4955";
@@ -191,3 +193,5 @@ TEST(ip_enumeration, calls_out_of_order_are_refused)
     EXPECT_EQ(tcp_NMEndEnumeration(config), kNMNoError);
     tcp_NMDeleteConfig(config);
 }
+
+} // namespace tcp_configuration_test_file

@@ -25,6 +25,8 @@
 #include "networking/ip_enumeration.h"
 #include "networking/tcp_module.h"
 
+namespace tcp_loopback_test_file {
+
 namespace {
 
 const int32_t game_id = FOUR_CHARACTER_CODE('v', 'e', 's', 'k');
@@ -518,3 +520,5 @@ TEST(ip_enumeration, queries_are_spaced_new_games_capped_and_duplicates_merged)
     set_machine_tick_count_for_tests(nullptr);
     set_enumeration_query_address_for_tests(0);
 }
+
+} // namespace tcp_loopback_test_file

@@ -15,6 +15,8 @@
 #include "cseries/timers.h"
 #include "uber/uber.h"
 
+namespace uber_endpoint_test_file {
+
 namespace {
 
 const int32_t game_id = FOUR_CHARACTER_CODE('v', 'e', 's', 'k');
@@ -317,3 +319,5 @@ TEST_F(uber_endpoints, mode_3_datagrams_travel_through_the_layer_both_ways)
         EXPECT_EQ(way.receiver->count(kNMStreamData), 0) << "a datagram is never stream data";
     }
 }
+
+} // namespace uber_endpoint_test_file

@@ -19,6 +19,8 @@
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 
+namespace vesk_chat_test_file {
+
 namespace {
 
 enum
@@ -275,3 +277,5 @@ TEST(chat_back_log, the_program_registers_it_for_the_consoles_lines)
 }
 
 } // namespace
+
+} // namespace vesk_chat_test_file

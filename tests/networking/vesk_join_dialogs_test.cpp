@@ -41,6 +41,8 @@
 #include "vesk_networking/vesk_join_dialogs.h"
 #include "vesk_networking/vesk_network_interface.h"
 
+namespace vesk_join_dialogs_test_file {
+
 namespace
 {
 
@@ -470,3 +472,5 @@ TEST_F(join_dialogs, found_games_show_their_names_cut_marked_or_as_a_placeholder
 }
 
 } // namespace
+
+} // namespace vesk_join_dialogs_test_file

@@ -8,6 +8,8 @@
 
 #include "vesk_networking/vesk_network_interface.h"
 
+namespace vesk_network_interface_test_file {
+
 namespace
 {
 
@@ -71,3 +73,5 @@ TEST(parse_join_address, takes_the_port_after_a_colon_else_3453_and_refuses_a_ba
 }
 
 } // namespace
+
+} // namespace vesk_network_interface_test_file

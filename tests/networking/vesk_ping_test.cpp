@@ -10,6 +10,8 @@
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_ping.h"
 
+namespace vesk_ping_test_file {
+
 namespace {
 
 class ping_host : public net_session_host_fixture
@@ -139,3 +141,5 @@ TEST_F(ping_client, takes_the_table_only_from_the_host_and_only_whole)
     EXPECT_EQ(vesk_ping_player_latency(5), 50);
     EXPECT_EQ(vesk_ping_player_list_latency(0), 0);
 }
+
+} // namespace vesk_ping_test_file

@@ -13,6 +13,8 @@
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_teams.h"
 
+namespace vesk_teams_test_file {
+
 namespace {
 
 class teams_host : public net_setup_host_fixture
@@ -310,3 +312,5 @@ TEST_F(departures, repair_the_team_of_the_player_who_left)
         }
     }
 }
+
+} // namespace vesk_teams_test_file

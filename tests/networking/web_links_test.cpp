@@ -27,6 +27,8 @@
 #include "support/scratch.h"
 #include "vesk_networking/web_links.h"
 
+namespace web_links_test_file {
+
 namespace {
 
 // Accepts one connection on 127.0.0.1, reads the request (headers and the
@@ -295,3 +297,5 @@ TEST_F(web_links, links_open_through_the_browser_program_and_bad_addresses_are_r
 }
 
 } // namespace
+
+} // namespace web_links_test_file

@@ -17,6 +17,8 @@
 
 #include "quarn1/quarn1.h"
 
+namespace quarn1_test_file {
+
 namespace {
 
 typedef std::vector<uint8_t> bytes;
@@ -372,3 +374,5 @@ TEST(quarn1, file_wrappers_prefix_a_little_endian_length)
     EXPECT_EQ(pixels, nullptr);
     fclose(file);
 }
+
+} // namespace quarn1_test_file

@@ -15,6 +15,8 @@
 #include "support/scratch.h"
 #include "support/sound_signals.h"
 
+namespace adpcm_test_file {
+
 namespace {
 
 std::vector<apple_ima_packet_chunk> encode_mono(const std::vector<int16_t> &samples)
@@ -178,3 +180,5 @@ TEST(adpcm, encoder_then_decoder_keeps_a_sine_clean)
 }
 
 } // namespace
+
+} // namespace adpcm_test_file

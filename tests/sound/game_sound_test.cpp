@@ -47,6 +47,8 @@
 #include "support/wave_output.h"
 #include "vesk.h"
 
+namespace game_sound_test_file {
+
 namespace {
 
 enum { CHILD_TIMEOUT_SECONDS = 60 };
@@ -339,3 +341,5 @@ TEST_F(game_sound, channels_are_one_set_whatever_reboots_and_deletions_and_none_
 }
 
 } // namespace
+
+} // namespace game_sound_test_file

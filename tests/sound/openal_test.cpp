@@ -25,6 +25,8 @@
 #include "support/test_mesh.h"
 #include "support/wave_output.h"
 
+namespace openal_test_file {
+
 namespace {
 
 enum { CHILD_TIMEOUT_SECONDS = 30 };
@@ -340,3 +342,5 @@ TEST(openal_output, wave_output_hears_gain_pitch_and_side)
 }
 
 } // namespace
+
+} // namespace openal_test_file

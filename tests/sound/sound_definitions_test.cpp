@@ -14,6 +14,8 @@
 #include "support/sound_signals.h"
 #include "tag_files/store_fixture.h"
 
+namespace sound_definitions_test_file {
+
 namespace {
 
 // The stored bytes of a sound of the given permutations (host-order PCM).
@@ -259,3 +261,5 @@ TEST_F(sound_definitions_test, the_preloader_reads_a_sounds_permutation_list_ahe
 }
 
 } // namespace
+
+} // namespace sound_definitions_test_file

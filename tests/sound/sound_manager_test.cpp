@@ -31,6 +31,8 @@
 #include "tag_files/preferences.h"
 #include "vesk_random.h"
 
+namespace sound_manager_test_file {
+
 namespace {
 
 world_location3d listener; // at the origin facing east unless a test moves it
@@ -841,3 +843,9 @@ TEST_F(sound_manager_test, stored_preferences_are_corrected_and_choose_the_outpu
     read_sound_preferences(false);
     EXPECT_EQ(get_sound_preferences()->master_volume, 77) << "leaving the map stored the change";
 }
+
+} // namespace sound_manager_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef SUBTITLES_TAG
+#undef VOLUME_STRINGS_TAG

@@ -17,6 +17,8 @@
 #include "support/sound_signals.h"
 #include "support/tag_file_builder.h"
 
+namespace sound_tags_tool_test_file {
+
 namespace {
 
 void put(std::vector<uint8_t> &out, uint32_t value, int32_t bytes)
@@ -142,3 +144,5 @@ TEST_F(sound_tags_tool_test, damaged_inputs_are_refused)
 }
 
 } // namespace
+
+} // namespace sound_tags_tool_test_file

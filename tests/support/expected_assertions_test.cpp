@@ -11,6 +11,8 @@
 #include "cseries/log.h"
 #include "support/scratch.h"
 
+namespace expected_assertions_test_file {
+
 static void trip_one_assertion(void)
 {
     VASSERT(false, "planted");
@@ -75,3 +77,5 @@ TEST(expected_assertions, an_undeclared_assertion_in_a_child_changes_its_exit_co
 {
     EXPECT_EQ(exit_code_of(run_in_child(trip_in_child, nullptr, 10)), UNEXPECTED_ASSERTION_EXIT_CODE);
 }
+
+} // namespace expected_assertions_test_file

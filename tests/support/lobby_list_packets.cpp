@@ -18,7 +18,7 @@ std::vector<uint8_t> list_packet(int16_t type, const std::vector<std::vector<uin
     return packet;
 }
 
-std::vector<uint8_t> player_data(const char *name, int16_t state)
+std::vector<uint8_t> lobby_player_data(const char *name, int16_t state)
 {
     player_appearance_data look;
     memset(&look, 0, sizeof(look));

@@ -12,7 +12,7 @@
 // The header, then the entries.
 std::vector<uint8_t> list_packet(int16_t type, const std::vector<std::vector<uint8_t>> &entries);
 // A player's lobby data: the record and both names, as the service sends them.
-std::vector<uint8_t> player_data(const char *name, int16_t state = _player_state_idle);
+std::vector<uint8_t> lobby_player_data(const char *name, int16_t state = _player_state_idle);
 // A player entry; `prefix` adds the room the player is in (`room`), as search,
 // buddy and order lists carry it.  `declared` (not NONE) replaces the data's
 // length in the entry.

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+namespace data_test_file {
+
 namespace {
 
 struct test_record
@@ -519,3 +521,5 @@ TEST(data_array, unusable_descriptor_is_refused)
         EXPECT_EQ(new_datum(&globals), NONE);
     }
 }
+
+} // namespace data_test_file

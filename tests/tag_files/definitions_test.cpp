@@ -9,6 +9,8 @@
 #include "cseries/byte_swapping.h"
 #include "tag_files/definitions.h"
 
+namespace definitions_test_file {
+
 namespace {
 
 using store_fixture::packed_tag;
@@ -437,3 +439,8 @@ TEST_F(definitions, malformed_groups_are_refused_at_registration)
 }
 
 } // namespace
+
+} // namespace definitions_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef TEST_GROUP

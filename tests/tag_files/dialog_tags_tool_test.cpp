@@ -16,6 +16,8 @@
 #include "tag_files/tag_file_formats.h"
 #include "vesk/string_lists.h"
 
+namespace dialog_tags_tool_test_file {
+
 namespace
 {
 namespace fs = std::filesystem;
@@ -162,3 +164,5 @@ TEST_F(DialogTagsTool, bad_lines_are_refused_with_their_number_and_nothing_is_wr
 }
 
 } // namespace
+
+} // namespace dialog_tags_tool_test_file

@@ -14,6 +14,8 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 
+namespace plugins_test_file {
+
 namespace
 {
 const tag PICS = COLLECTION_GROUP_TAG;
@@ -493,3 +495,5 @@ TEST_F(Plugins, opening_plugins_that_are_not_there_is_refused_and_changes_nothin
 }
 
 } // namespace
+
+} // namespace plugins_test_file

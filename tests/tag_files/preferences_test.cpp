@@ -16,6 +16,8 @@
 #include "cseries/files.h"
 #include "tag_files/preferences.h"
 
+namespace preferences_test_file {
+
 namespace {
 
 // Version 3 of the test record.
@@ -426,3 +428,5 @@ TEST_F(preferences, an_owner_only_record_is_stored_for_its_owner_alone)
     EXPECT_EQ(read()->volume, 21);
     umask(old_umask);
 }
+
+} // namespace preferences_test_file

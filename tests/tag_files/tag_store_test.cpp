@@ -15,6 +15,8 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 
+namespace tag_store_test_file {
+
 namespace
 {
 const tag UNIT = FOUR_CHARACTER_CODE('u', 'n', 'i', 't');
@@ -567,3 +569,5 @@ TEST_F(TagStore, damaged_local_files_are_refused_and_foreign_files_ignored)
 }
 
 } // namespace
+
+} // namespace tag_store_test_file

@@ -20,6 +20,8 @@
 #include "support/scratch.h"
 #include "unit_definitions.h"
 
+namespace unit_tags_tool_test_file {
+
 namespace
 {
 namespace fs = std::filesystem;
@@ -404,3 +406,5 @@ TEST_F(UnitTagsTool, weather_tags_carry_their_look_and_refuse_a_look_out_of_rang
 }
 
 } // namespace
+
+} // namespace unit_tags_tool_test_file

@@ -14,6 +14,8 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 
+namespace vesk_tags_tool_test_file {
+
 namespace
 {
 namespace fs = std::filesystem;
@@ -212,3 +214,5 @@ TEST_F(VeskTagsTool, objects_of_an_unknown_group_are_wrong_usage)
 }
 
 } // namespace
+
+} // namespace vesk_tags_tool_test_file

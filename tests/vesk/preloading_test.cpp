@@ -17,6 +17,8 @@
 #include "tag_files/definitions.h"
 #include "vesk/preloading.h"
 
+namespace preloading_test_file {
+
 namespace {
 
 using store_fixture::packed_tag;
@@ -336,3 +338,8 @@ TEST_F(preloading_test, map_list_fetches_what_it_names_in_order)
 }
 
 } // namespace
+
+} // namespace preloading_test_file
+
+// The test programs compile their files together: this file's macros end here.
+#undef TEST_GROUP

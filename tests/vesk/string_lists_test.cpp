@@ -7,6 +7,8 @@
 #include "cseries/byte_swapping.h"
 #include "vesk/string_lists.h"
 
+namespace string_lists_test_file {
+
 namespace {
 
 using store_fixture::packed_tag;
@@ -189,3 +191,5 @@ TEST_F(string_lists, a_deleted_list_reloads_from_the_tag_that_now_wins)
 }
 
 } // namespace
+
+} // namespace string_lists_test_file
