@@ -364,7 +364,10 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     monster->orig_base_movement_speed = monster->base_movement_speed;
     if (definition->local_projectile_group_type != NONE)
         start_unit_glow(monster_index, monster, definition, object, object_index);
+    obstacle_facts_changed(object_index);
 }
+
+void unit_obstacle_facts_changed(const monster_data *monster) { obstacle_facts_changed(monster->object_index); }
 
 // ---- delete_monster ---------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include "cseries/log.h"
 #include "mesh.h"
 #include "models.h"
+#include "monsters.h"
 #include "object_definitions.h"
 #include "sound_procedures.h"
 #include "state_hash.h"
@@ -32,6 +33,7 @@ enum
 {
     NOT_IN_SCAN_CHAIN = -2, // scan_next of an object no scan chain holds
     SCAN_CHAIN_MISMATCHES_LOGGED = 8,
+    OBSTACLE_FACTS_MISMATCHES_LOGGED = 8,
 };
 
 static struct object_globals
@@ -48,6 +50,11 @@ static struct object_globals
     // by object index, whether the object is one of those counted.
     std::vector<int16_t> scan_others;
     std::vector<uint8_t> scan_counted;
+    // By object index: what obstacle collection reads first (objects.h).
+    std::vector<obstacle_facts> scan_facts;
+    int32_t facts_fault_object; // the planted fault's slot, NONE without one
+    bool facts_checking;
+    int64_t facts_mismatches;
     int32_t scan_width, scan_height;
     int32_t scan_fault_object; // the planted fault's slot, NONE without one
     // No object of a scan chain has a radius above this: raised whenever an
@@ -60,7 +67,7 @@ static struct object_globals
     // Each slot's record as the hash last wrote it and the CRC of its bytes
     // (state_hash.h): local, never hashed.
     state_hash_record_cache hash_records;
-} object_globals = {.scan_fault_object = NONE};
+} object_globals = {.facts_fault_object = NONE, .scan_fault_object = NONE};
 
 // Outside object_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<object_tracking_procedure> tracking_slot("object tracking");
@@ -111,7 +118,64 @@ static void make_room_in_scan_next(void)
     const size_t capacity = (size_t)(object_data_globals.capacity > 0 ? object_data_globals.capacity : 0);
     if (object_globals.scan_next.size() < capacity) object_globals.scan_next.resize(capacity, NOT_IN_SCAN_CHAIN);
     if (object_globals.scan_counted.size() < capacity) object_globals.scan_counted.resize(capacity, 0);
+    if (object_globals.scan_facts.size() < capacity)
+        object_globals.scan_facts.resize(capacity, {0, 0, 0, 0, 0, _obstacle_fact_refused_flag});
 }
+
+obstacle_facts obstacle_facts_of_records(int32_t object_index)
+{
+    const object_data *object = object_in_slot(object_index);
+    if (!object) return {0, 0, 0, 0, 0, _obstacle_fact_refused_flag};
+    const uint32_t flags = object->flags;
+    obstacle_facts facts = {object->location.position.x, object->location.position.y, 0, 0, 0, 0};
+    bool refused = !(flags & _object_is_solid_flag) || (flags & _object_is_invisible_flag);
+    if (object->owner == _object_is_monster)
+    {
+        facts.flags |= _obstacle_fact_unit_flag;
+        const monster_data *unit = get_monster_data(object->owner_index);
+        if ((flags & _object_pausing_for_obstacle_to_move_flag) || !unit ||
+            (unit->extra_flags & _monster_is_invisible_extra_flag) ||
+            (unit->action == _monster_action_idle && (unit->flags & _monster_needs_new_path_flag)))
+            refused = true;
+        if (unit)
+        {
+            facts.yaw = object->location.yaw;
+            facts.speed = unit->base_movement_speed;
+            facts.team = unit->owner_team_index;
+            if (unit->action == _monster_action_moving) facts.flags |= _obstacle_fact_moving_flag;
+        }
+    }
+    if (refused) facts.flags |= _obstacle_fact_refused_flag;
+    return facts;
+}
+
+void obstacle_facts_changed(int32_t object_index)
+{
+    if ((size_t)object_index >= object_globals.scan_facts.size() ||
+        object_index == object_globals.facts_fault_object)
+        return;
+    object_globals.scan_facts[(size_t)object_index] = obstacle_facts_of_records(object_index);
+}
+
+void set_obstacle_facts_checking(bool on)
+{
+    object_globals.facts_checking = on;
+    object_globals.facts_mismatches = 0;
+}
+
+bool obstacle_facts_checking(void) { return object_globals.facts_checking; }
+
+int64_t obstacle_facts_mismatches(void) { return object_globals.facts_mismatches; }
+
+void count_obstacle_facts_mismatch(int32_t object_index)
+{
+    if (object_globals.facts_mismatches < OBSTACLE_FACTS_MISMATCHES_LOGGED)
+        log_message(__FILE__, __LINE__, "object #%d: the kept obstacle facts differ from its records",
+                    (int)object_index);
+    object_globals.facts_mismatches += 1;
+}
+
+void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fault_object = object_index; }
 
 // Counts the object among its cell's objects other than units' as its owner
 // now says (it is in the cell's scan chain, or has just left it with
@@ -136,6 +200,7 @@ static void rebuild_scan_chains(void)
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_counted.assign(0, 0);
+    object_globals.scan_facts.assign(0, {});
     object_globals.scan_radius_bound = 0;
     make_room_in_scan_next();
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
@@ -150,6 +215,7 @@ static void rebuild_scan_chains(void)
                 if (belongs_in_scan_chain(index, object))
                 {
                     raise_scan_radius_bound(object);
+                    obstacle_facts_changed(index);
                     *tail = (int16_t)index;
                     tail = &object_globals.scan_next[(size_t)index];
                     *tail = NONE;
@@ -184,6 +250,7 @@ static void forget_scan_chains(void)
     object_globals.scan_next.clear();
     object_globals.scan_others.clear();
     object_globals.scan_counted.clear();
+    object_globals.scan_facts.clear();
 }
 
 static bool scan_chain_cell(const object_data *object)
@@ -235,6 +302,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
     recount_scanned_object(object_index, object, true);
+    obstacle_facts_changed(object_index);
 }
 
 int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
@@ -294,6 +362,15 @@ const int16_t *get_scan_chain_row(int32_t cell_y)
     return scan_head(0, cell_y);
 }
 
+const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y)
+{
+    make_scan_chains_current();
+    if (first_y < 0 || end_y > object_globals.scan_height || first_y >= end_y) return nullptr;
+    if (object_globals.scan_checking)
+        for (int32_t y = first_y; y < end_y; ++y) get_scan_chain_row(y);
+    return scan_head(0, first_y);
+}
+
 const int16_t *get_scan_chain_others_row(int32_t cell_y)
 {
     make_scan_chains_current();
@@ -305,6 +382,12 @@ const int16_t *get_scan_chain_links(void)
 {
     make_scan_chains_current();
     return object_globals.scan_next.data();
+}
+
+const obstacle_facts *get_obstacle_facts(void)
+{
+    make_scan_chains_current();
+    return object_globals.scan_facts.data();
 }
 
 int32_t next_scanned_object(int32_t object_index)
@@ -321,6 +404,7 @@ void object_scan_membership_changed(int32_t object_index)
     const bool in = (size_t)object_index < object_globals.scan_next.size() &&
                     object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN;
     raise_scan_radius_bound(object); // its radius may have changed with the rest
+    obstacle_facts_changed(object_index); // its flags or owner may have changed
     if (in == belongs_in_scan_chain(object_index, object))
     {
         if (in && scan_chain_cell(object)) recount_scanned_object(object_index, object, true); // its owner may have changed
@@ -366,6 +450,7 @@ static void link_object(int32_t object_index, object_data *object)
         *head = (int16_t)object_index;
         recount_scanned_object(object_index, object, true);
     }
+    obstacle_facts_changed(object_index);
 }
 
 static void unlink_object(int32_t object_index, object_data *object)
@@ -848,6 +933,7 @@ int32_t move_object(int32_t object_index)
         }
     }
     location->position = to;
+    if (to.x != old_position.x || to.y != old_position.y) obstacle_facts_changed(object_index);
 
     // The media state is a function of the point (and the object's height,
     // which a move keeps): an object that stayed put is where it was.
