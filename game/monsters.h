@@ -377,6 +377,8 @@ void delete_monster(int32_t monster_index, bool show_censored_death);
 // obstacle (objects.h, obstacle_facts): called after every write of its
 // action, its needs-new-path flag or its invisible extra flag.
 void unit_obstacle_facts_changed(const monster_data *monster);
+// What the unit says of its object as an obstacle (objects.h).
+struct obstacle_unit_facts unit_obstacle_facts(const monster_data *monster);
 
 // Resolves a unit marker palette entry: the unit definition (the captain's
 // copy for a team's entry) and the player and team its units get.

@@ -378,6 +378,11 @@ const int16_t *get_scan_chain_row(int32_t cell_y);
 // the first, each next one mesh_width entries on; null when a row is off the
 // mesh.  The checker sees each row as get_scan_chain_row would.
 const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y);
+// How many objects of each scan chain of row `cell_y` their kept obstacle
+// facts do not refuse (below), one count per column: an obstacle collection
+// passes over a cell whose count is 0.  Null when the row is off the mesh;
+// valid as get_scan_chain_row's row.
+const int16_t *get_scan_chain_open_row(int32_t cell_y);
 // How many objects of each scan chain of row `cell_y` are not units' objects
 // (owner other than _object_is_monster), one count per column: a scan that
 // can rule out every unit of a cell passes over a cell whose count is 0.
@@ -403,7 +408,7 @@ void object_scan_membership_changed(int32_t object_index);
 // object's position or yaw, its solid, invisible or pausing flags, or its
 // owner, or a unit's action, needs-new-path flag, invisible extra flag,
 // speed or team calls obstacle_facts_changed(object_index) afterwards
-// (units: unit_obstacle_facts_changed in monsters.h) unless it moves the
+// (a unit's fields: unit_obstacle_facts_changed in monsters.h) unless it moves the
 // object through move_object, links it, or calls
 // object_scan_membership_changed, which do it.
 enum
@@ -425,8 +430,21 @@ static_assert(sizeof(obstacle_facts) == 16, "four to a cache line");
 // row, for the objects a scan chain holds.
 const obstacle_facts *get_obstacle_facts(void);
 void obstacle_facts_changed(int32_t object_index);
-// The facts as the records say now, for the checker (a free slot: refused).
-obstacle_facts obstacle_facts_of_records(int32_t object_index);
+// What a unit says of its object as an obstacle, kept with the object's
+// facts (the unit layer works it out from the unit record and sets it after
+// every write of the fields it reads; a unit's object made anew has a gone
+// unit's, refused, until then).
+struct obstacle_unit_facts
+{
+    bool refused; // gone or invisible, or idle with a path still to plan
+    bool moving; // its action is moving
+    int8_t team; // owner_team_index
+    int16_t speed; // base_movement_speed
+};
+void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit);
+// The facts of `object` (a unit's: with its unit's `unit`, null when it has
+// none), as obstacle_facts_changed keeps them and the checker compares them.
+obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit);
 // The checker: while on, obstacle collection compares the kept facts of
 // every object it meets with the records and uses the records' (tests, and
 // any debugging session); a difference is counted and the first few logged.

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -1161,7 +1162,7 @@ uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
 
 // Bit x - first set for each cell x in first..end - 1 (at most 32 of them)
 // whose count is 0, as occupied_cells reads a row.
-uint32_t empty_counts(const int16_t *row, int32_t first, int32_t end)
+inline uint32_t empty_counts(const int16_t *row, int32_t first, int32_t end)
 {
 #if defined(__SSE2__)
     if (end - first == 16)
@@ -1178,7 +1179,7 @@ uint32_t empty_counts(const int16_t *row, int32_t first, int32_t end)
 }
 
 // Bit x - first set for each column x in from..to that lies in first..end - 1.
-uint32_t block_columns(int64_t from, int64_t to, int32_t first, int32_t end)
+inline uint32_t block_columns(int64_t from, int64_t to, int32_t first, int32_t end)
 {
     const int64_t low = from > first ? from : first, high = to < end - 1 ? to : end - 1;
     if (low > high) return 0;
@@ -1216,13 +1217,47 @@ static void obstacle_block_corner(const monster_data *mover, const object_data *
     *y = corner_y;
 }
 
-// The checker's reading of an object's facts: the records', and a
-// difference from the kept ones counted.
-obstacle_facts checked_obstacle_facts(int32_t object_index, const obstacle_facts &kept)
+// An object's obstacle facts as its record and its unit's say now (a free
+// slot: refused).
+obstacle_facts obstacle_facts_of_records(int32_t object_index)
 {
-    const obstacle_facts truth = obstacle_facts_of_records(object_index);
-    if (truth.x != kept.x || truth.y != kept.y || truth.flags != kept.flags) count_obstacle_facts_mismatch(object_index);
-    return truth;
+    const object_data *object = get_object(object_index);
+    if (!object) return {0, 0, 0, 0, 0, _obstacle_fact_refused_flag};
+    const monster_data *unit = object->owner == _object_is_monster ? get_monster_data(object->owner_index) : nullptr;
+    if (!unit) return obstacle_facts_of(object, nullptr);
+    const obstacle_unit_facts said = unit_obstacle_facts(unit);
+    return obstacle_facts_of(object, &said);
+}
+
+// The checker: the facts of every object the block's scan chains hold (rows
+// first_row.. of `rows` rows, columns first..end - 1) as the records say,
+// into `truths` (by object index), a difference from the kept ones counted,
+// and so is a cell whose count of objects not refused (first_open..) is not
+// that of its kept facts.  The walk then reads the truths, every cell.
+const obstacle_facts *checked_obstacle_facts(const int16_t *first_row, const int16_t *first_open, int32_t rows,
+                                             int32_t first, int32_t end,
+                                             const int16_t *links, const obstacle_facts *kept,
+                                             std::vector<obstacle_facts> *truths)
+{
+    truths->assign((size_t)(get_object_array()->capacity > 0 ? get_object_array()->capacity : 0), obstacle_facts{});
+    for (int32_t y = 0; y < rows; ++y)
+        for (int32_t x = first; x < end; ++x)
+        {
+            const size_t cell = (size_t)y * (size_t)mesh_width + (size_t)x;
+            int32_t open = 0;
+            for (int32_t object_index = first_row[cell]; object_index != NONE; object_index = links[object_index])
+            {
+                const obstacle_facts truth = obstacle_facts_of_records(object_index);
+                const obstacle_facts &copy = kept[object_index];
+                if (truth.x != copy.x || truth.y != copy.y || truth.yaw != copy.yaw || truth.speed != copy.speed ||
+                    truth.team != copy.team || truth.flags != copy.flags)
+                    count_obstacle_facts_mismatch(object_index);
+                (*truths)[(size_t)object_index] = truth;
+                if (!(copy.flags & _obstacle_fact_refused_flag)) open += 1;
+            }
+            if (open != first_open[cell]) count_obstacle_facts_mismatch(first_row[cell]);
+        }
+    return truths->data();
 }
 
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
@@ -1271,10 +1306,15 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     auto &skipping = path_globals.skipping;
     const int16_t *links = get_scan_chain_links();
     const obstacle_facts *facts_of = get_obstacle_facts();
-    const bool checking = obstacle_facts_checking();
     const int16_t *first_row = get_scan_chain_rows(corner_y, bottom);
     const int16_t *first_others = first_row ? get_scan_chain_others_row(corner_y) : nullptr;
-    if (!first_row || !first_others) return;
+    const int16_t *first_open = first_row ? get_scan_chain_open_row(corner_y) : nullptr;
+    if (!first_row || !first_others || !first_open) return;
+    std::vector<obstacle_facts> truths;
+    const bool checking = obstacle_facts_checking();
+    if (checking) [[unlikely]]
+        facts_of = checked_obstacle_facts(first_row, first_open, bottom - corner_y, corner_x, right, links, facts_of,
+                                          &truths);
     for (int32_t y = corner_y; y < bottom; ++y)
     {
         const int16_t *row = first_row + (size_t)(y - corner_y) * (size_t)mesh_width;
@@ -1317,6 +1357,9 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                       : 0;
         skipping.counts.cells_skipped += std::popcount(passed);
         if (!skipping.checking) occupied &= ~passed;
+        // Cells whose every object the kept facts refuse are passed over
+        // too (a checking walk reads them all).
+        if (!checking) occupied &= ~empty_counts(first_open + (size_t)(y - corner_y) * (size_t)mesh_width, corner_x, right);
         for (; occupied; occupied &= occupied - 1)
         {
             const int32_t bit = std::countr_zero(occupied), x = corner_x + bit;
@@ -1324,35 +1367,32 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
             {
                 // The kept facts refuse most objects (units still to plan,
-                // most of all) and rule out far units before their records
-                // are read; a scan chain holds only used slots.
-                const obstacle_facts *glance = &facts_of[object_index];
-                obstacle_facts truth;
-                if (checking) [[unlikely]]
-                {
-                    truth = checked_obstacle_facts(object_index, *glance);
-                    glance = &truth;
-                }
-                const obstacle_facts &kept = *glance;
+                // and allies moving their way) and rule out far units before
+                // any record is read.
+                const obstacle_facts &kept = facts_of[object_index];
                 if ((kept.flags & _obstacle_fact_refused_flag) || object_index == own_object) continue;
                 bool counts;
                 obstacle candidate;
                 if (kept.flags & _obstacle_fact_unit_flag)
                 {
                     const int64_t dx = (int64_t)kept.x - here.x, dy = (int64_t)kept.y - here.y;
-                    const bool near = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24);
+                    // -2^24 < dx, dy < 2^24, each in one unsigned comparison
+                    const bool near = (uint64_t)(dx + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1 &&
+                                      (uint64_t)(dy + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1;
                     const int64_t squared = dx * dx + dy * dy;
                     if (near && squared >= never_counts_from) continue;
                     if ((kept.flags & _obstacle_fact_moving_flag) && moving_unit_refused(&facts, kept, near, squared))
                         continue;
-                    const object_data *object = (const object_data *)objects.used(object_index);
-                    const monster_data *other = (const monster_data *)units.used(object->owner_index);
+                    const object_data *object = (const object_data *)objects.get(object_index);
+                    const monster_data *other = object ? (const monster_data *)units.get(object->owner_index) : nullptr;
+                    if (!other) continue; // the kept facts say otherwise: the checker counts it
                     candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
                     counts = unit_is_obstacle(&facts, kept, other, object, &candidate);
                 }
                 else
                 {
-                    const object_data *object = (const object_data *)objects.used(object_index);
+                    const object_data *object = (const object_data *)objects.get(object_index);
+                    if (!object) continue;
                     candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
                     counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
                 }

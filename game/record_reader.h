@@ -29,13 +29,6 @@ class record_reader
         memcpy(&identifier, record, sizeof(identifier));
         return identifier != 0 ? record : nullptr;
     }
-    // The record of a slot known to be in use (a scan chain's index, say):
-    // no test of the index or of the slot.
-    void *used(int32_t index) const
-    {
-        if (!first_) [[unlikely]] return get_datum(array_, index);
-        return first_ + (size_t)index * size_;
-    }
 
   private:
     datum_globals *array_;
