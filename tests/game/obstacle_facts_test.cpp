@@ -17,6 +17,8 @@
 #include "tag_files/data.h"
 #include "unit_orders.h"
 
+namespace obstacle_facts_test_file {
+
 namespace {
 
 class obstacle_facts_test : public vesk_sim_fixture
@@ -92,3 +94,5 @@ TEST_F(obstacle_facts_test, the_kept_facts_are_the_records_in_every_battle_and_a
 }
 
 } // namespace
+
+} // namespace obstacle_facts_test_file
