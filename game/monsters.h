@@ -375,7 +375,8 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
 void delete_monster(int32_t monster_index, bool show_censored_death);
 // Obstacle collection keeps a copy of what the unit says of itself as an
 // obstacle (objects.h, obstacle_facts): called after every write of its
-// action, its needs-new-path flag or its invisible extra flag.
+// action, its needs-new-path flag, its invisible extra flag, its speed or
+// its team.
 void unit_obstacle_facts_changed(const monster_data *monster);
 // What the unit says of its object as an obstacle (objects.h).
 struct obstacle_unit_facts unit_obstacle_facts(const monster_data *monster);

@@ -407,9 +407,9 @@ void object_scan_membership_changed(int32_t object_index);
 // whether it moves).  Kept equal to the records: code that writes an
 // object's position or yaw, its solid, invisible or pausing flags, or its
 // owner, or a unit's action, needs-new-path flag, invisible extra flag,
-// speed or team calls obstacle_facts_changed(object_index) afterwards
-// (a unit's fields: unit_obstacle_facts_changed in monsters.h) unless it moves the
-// object through move_object, links it, or calls
+// speed or team calls obstacle_facts_changed(object_index) afterwards (a
+// unit's fields: unit_obstacle_facts_changed in monsters.h) unless it moves
+// the object through move_object, links it, or calls
 // object_scan_membership_changed, which do it.
 enum
 {
@@ -446,8 +446,10 @@ void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &un
 // none), as obstacle_facts_changed keeps them and the checker compares them.
 obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit);
 // The checker: while on, obstacle collection compares the kept facts of
-// every object it meets with the records and uses the records' (tests, and
-// any debugging session); a difference is counted and the first few logged.
+// every object of the scan chains it walks, and each cell's count of those
+// not refused, with the records, and walks every cell with the records'
+// facts (tests, and any debugging session); a difference is counted and the
+// first few logged.
 void set_obstacle_facts_checking(bool on); // also sets the count to 0
 bool obstacle_facts_checking(void);
 int64_t obstacle_facts_mismatches(void);
