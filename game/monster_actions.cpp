@@ -105,6 +105,7 @@ void forget_path(monster_data *monster)
     monster->extra_flags &= ~(uint32_t)_monster_deviating_left_extra_flag;
     monster->waypoint_count = 0;
     monster->flags &= ~(uint32_t)(_monster_needs_new_path_flag | _monster_has_obstructed_path_flag);
+    unit_obstacle_facts_changed(monster);
     delete_path(&monster->path_index);
 }
 
@@ -376,6 +377,7 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
     {
         if (action == _monster_action_moving) return;
         object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
+        obstacle_facts_changed(monster->object_index);
     }
     // Leaving a heal after stoning resets the animation's ticks.
     const int32_t previous = monster->action;
@@ -406,6 +408,7 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
     if (look.forgets_target) forget_target(monster);
     // The action is stored; the unit stops.
     monster->action = (int8_t)action;
+    unit_obstacle_facts_changed(monster);
     monster->action_permutation = (int8_t)look.stored;
     object->location.velocity = {0, 0, 0};
     show_action(monster_index, monster, definition, object, action, &look, reset_ticks);
@@ -413,7 +416,7 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
 
 // ---- set_most_appropriate_monster_action ---------------------------------------------
 
-void set_most_appropriate_monster_action(int32_t monster_index)
+static void choose_most_appropriate_monster_action(int32_t monster_index)
 {
     monster_data *monster = get_monster_data(monster_index);
     if (!monster) return;
@@ -563,6 +566,13 @@ void set_most_appropriate_monster_action(int32_t monster_index)
     }
 }
 
+void set_most_appropriate_monster_action(int32_t monster_index)
+{
+    choose_most_appropriate_monster_action(monster_index);
+    // The choice may have asked for a new path.
+    if (const monster_data *monster = get_monster_data(monster_index)) unit_obstacle_facts_changed(monster);
+}
+
 // ---- small entry operations ------------------------------------------------------------
 
 void set_monster_action_holding_for_attack(int32_t monster_index)
@@ -570,7 +580,11 @@ void set_monster_action_holding_for_attack(int32_t monster_index)
     monster_data *monster = get_monster_data(monster_index);
     if (!monster) return;
     if (current_gameplay_version >= 1710) set_monster_action(monster_index, _monster_action_holding_for_attack, 0);
-    else monster->action = _monster_action_holding_for_attack;
+    else
+    {
+        monster->action = _monster_action_holding_for_attack;
+        unit_obstacle_facts_changed(monster);
+    }
 }
 
 void set_monster_movement_animation(int32_t monster_index, int32_t permutation)

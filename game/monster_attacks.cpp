@@ -462,6 +462,7 @@ void attack_tail(int32_t monster_index, int16_t identifier, const monster_attack
         monster->extra_flags &= ~(uint32_t)_monster_has_deferred_movement_command_extra_flag;
         monster->flags |=
             _monster_responding_to_command_flag | _monster_needs_new_path_flag | _monster_has_final_desired_yaw_flag;
+        unit_obstacle_facts_changed(monster);
     }
     if (!(version >= 1511 && flag(attack->extra_flags, _monster_attack_does_not_require_recovery_time_extra_flag)))
     {
@@ -1347,6 +1348,7 @@ bool try_monster_attack(int32_t monster_index)
                              linear_distance_to_best_point_of_attack(monster_index) == 0;
         }
         if (!melee_in_range) monster->flags |= _monster_needs_new_path_flag;
+        unit_obstacle_facts_changed(monster);
         monster->flags &= ~(uint32_t)_monster_has_obstructed_path_flag;
     }
     monster->extra_flags |= _monster_failed_to_attack_extra_flag;

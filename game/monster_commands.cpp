@@ -647,6 +647,7 @@ static bool run_general(decoded_order *order, const order_context *context)
             // ability when told to); a guard then holds where it stands.
             set_monster_waypoints(index, 0, nullptr, false, 0);
             monster->flags &= ~(uint32_t)_monster_needs_new_path_flag;
+            unit_obstacle_facts_changed(monster);
             monster->flags |= _monster_needs_to_stop_flag | _monster_was_stopped_flag;
             if (data->type == _command_general_special_ability)
                 monster->flags |= _monster_will_use_special_ability_flag;

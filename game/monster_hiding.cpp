@@ -139,6 +139,7 @@ void make_monster_invisible(int16_t marker_identifier, int16_t mode)
     monster->flags &= ~(uint32_t)(_monster_has_valid_target_flag | _monster_has_valid_target_index_flag);
     if (current_gameplay_version >= 1701) forget_targets_of_absent_unit(monster);
     if (object_data *object = get_object(monster->object_index)) object->flags |= _object_is_invisible_flag;
+    obstacle_facts_changed(monster->object_index);
     call_monster_died_procedures(monster_index, 0);
 }
 
@@ -150,6 +151,7 @@ static void wait_for_arrival(monster_data *monster)
     object_data *object = get_object(monster->object_index);
     if (!object) return;
     object->flags |= _object_is_invisible_flag | _object_on_ground_flag;
+    obstacle_facts_changed(monster->object_index);
     monster->flags |= _monster_has_left_the_mesh_flag | _monster_is_teleporting_in_flag;
     if (current_gameplay_version >= 1701) forget_targets_of_absent_unit(monster);
     const world_point2d point = {object->location.position.x, object->location.position.y};
@@ -179,6 +181,7 @@ int32_t make_monster_visible(int16_t marker_identifier, int16_t mode)
         monster_index = marker->data_index;
         monster->flags &= ~(uint32_t)_monster_has_left_the_mesh_flag;
         if (object_data *object = get_object(monster->object_index)) object->flags &= ~(uint32_t)_object_is_invisible_flag;
+        obstacle_facts_changed(monster->object_index);
     }
     else
         monster_index = new_monster(marker);

@@ -104,6 +104,7 @@ void hide_carried_object(int32_t object_index)
 {
     if (object_data *object = get_object(object_index))
         object->flags = (object->flags | _object_is_invisible_flag) & ~(uint32_t)_object_is_selected_flag;
+    obstacle_facts_changed(object_index);
 }
 
 void fix_items_display(monster_data *monster)
@@ -371,7 +372,10 @@ uint32_t give_object_to_monster(int32_t monster_index, int32_t object_index)
         monster->artifact_index = projectile->artifact_index;
         if (object->state == NONE) object->state = initial_charges_of(artifact);
         if (artifact->flags & _artifact_overrides_monster_yaw_flag)
+        {
             if (object_data *body = get_object(monster->object_index)) body->location.yaw = object->location.yaw;
+            unit_obstacle_facts_changed(monster);
+        }
     }
     else
         monster->artifact_index = NONE;
@@ -444,6 +448,7 @@ void switch_monster_artifact(int32_t monster_index)
     {
         monster->type = new_type;
         monster->base_movement_speed = definition->base_movement_speed;
+        unit_obstacle_facts_changed(monster);
         if (monster->mana > definition->maximum_mana) monster->mana = definition->maximum_mana;
         object_data *body = get_object(monster->object_index);
         if (version >= 1721 && body)
@@ -497,7 +502,10 @@ void switch_monster_artifact(int32_t monster_index)
                 continue;
             const monster_definition *slow = get_monster_definition(unit_monster_type(held->monster_override_type));
             if (slow && slow->base_movement_speed < monster->base_movement_speed)
+            {
                 monster->base_movement_speed = slow->base_movement_speed;
+                unit_obstacle_facts_changed(monster);
+            }
         }
     }
 
@@ -876,11 +884,13 @@ void set_monster_magical_invisibility(int32_t monster_index, bool invisible)
     if (invisible)
     {
         monster->extra_flags |= extra;
+        unit_obstacle_facts_changed(monster);
         if (object) object->flags |= _object_has_no_shadow_flag | _object_rendered_transparently_flag;
     }
     else
     {
         monster->extra_flags &= ~extra;
+        unit_obstacle_facts_changed(monster);
         if (object)
             object->flags &= ~(uint32_t)(_object_has_no_shadow_flag | _object_rendered_transparently_flag |
                                          _object_is_not_rendered_flag);

@@ -418,6 +418,7 @@ int32_t new_monster_at_location(tag parent_unit_tag, const world_location3d *loc
     {
         monster->flags |= flags_to_add;
         monster->extra_flags |= extra_flags_to_add;
+        unit_obstacle_facts_changed(monster);
     }
     flag_entrance_projectile_group(monster, definition);
     give_initial_artifacts(monster_index, definition);

@@ -70,6 +70,7 @@ void pause_for_obstacle(monster_data *monster, const monster_definition *definit
     if (sequence != NONE) set_object_shape(object_index, sequence, 256, 0, 0, 0, 0);
     object = get_object(object_index);
     if (object) object->flags |= _object_pausing_for_obstacle_to_move_flag;
+    obstacle_facts_changed(object_index);
     monster->attack_timer = ticks;
 }
 
@@ -78,6 +79,7 @@ void lose_invisibility(monster_data *monster)
     if (!(monster->extra_flags & _monster_is_invisible_extra_flag)) return;
     monster->extra_flags &= ~(uint32_t)(_monster_is_invisible_extra_flag | _monster_does_not_autotarget_extra_flag |
                                         _monster_cannot_be_autotargeted_extra_flag);
+    unit_obstacle_facts_changed(monster);
     if (object_data *object = get_object(monster->object_index))
         object->flags &= ~(uint32_t)(_object_has_no_shadow_flag | _object_rendered_transparently_flag |
                                      _object_is_not_rendered_flag);
@@ -549,6 +551,7 @@ bool respect_terrain(mover *m)
             else if (!x_open && !y_open)
             {
                 m->monster->flags |= _monster_needs_new_path_flag;
+                unit_obstacle_facts_changed(m->monster);
                 return false;
             }
             else if (!x_open && y_open)
@@ -639,6 +642,7 @@ int32_t move_monster_object(int32_t object_index)
                                (m.target.y >> WORLD_FRACTIONAL_BITS) != (m.start.y >> WORLD_FRACTIONAL_BITS);
     if (changed_cells) disconnect_object_from_mesh(object_index);
     object->location.position = m.target;
+    obstacle_facts_changed(object_index);
     object->location.height = 0;
     if (changed_cells)
     {
@@ -732,7 +736,10 @@ static bool re_aim(unit_move &move)
     move.multiplier = frame_multiplier(move.object, move.continuous);
     // A moving unit at the end of its segment needs a new path.
     if (move.monster->action == _monster_action_moving && move.monster->path_segment_length < 1)
+    {
         move.monster->flags |= _monster_needs_new_path_flag;
+        unit_obstacle_facts_changed(move.monster);
+    }
     const int8_t countdown = move.monster->ticks_until_updating;
     if (countdown > 0) move.monster->ticks_until_updating = (int8_t)(countdown - 1);
     if (!move.continuous && !(move.object->flags & _object_animation_new_frame_flag)) return false;
@@ -798,6 +805,7 @@ static bool turn_toward_desired_yaw(unit_move &move)
             }
         }
         if ((move.object = get_object(move.object_index))) move.object->location.yaw = yaw;
+        obstacle_facts_changed(move.object_index);
         if (move.monster->action != _monster_action_moving) return false;
     }
     if (!(move.object = get_object(move.object_index))) return false;
@@ -979,6 +987,7 @@ static bool respond_to_collision(unit_move &move)
         if (sequence != NONE) set_object_shape(move.object_index, sequence, 256, 0, 0, 0, 0);
         if ((move.object = get_object(move.object_index)))
             move.object->flags &= ~(uint32_t)_object_pausing_for_obstacle_to_move_flag;
+        obstacle_facts_changed(move.object_index);
     }
     return true;
 }
@@ -991,6 +1000,7 @@ static bool leave_the_mesh(unit_move &move)
     if ((move.result & _move_struck_edge_of_mesh_flag) && (move.object = get_object(move.object_index)))
     {
         move.object->flags |= _object_is_invisible_flag;
+        obstacle_facts_changed(move.object_index);
         move.monster->flags |= _monster_has_left_the_mesh_flag;
         if (current_gameplay_version >= 1701)
         {

@@ -60,6 +60,7 @@ void set_monster_waypoints(int32_t monster_index, int32_t count, const world_poi
         monster->final_desired_yaw = final_yaw;
     }
     monster->flags |= _monster_needs_new_path_flag;
+    unit_obstacle_facts_changed(monster);
 }
 
 void set_monster_target_location(int32_t monster_index, const world_point3d *point, uint32_t flags)
@@ -78,6 +79,7 @@ void set_monster_target_location(int32_t monster_index, const world_point3d *poi
     monster->target_location_height = (int16_t)point->z;
     monster->flags |= _monster_has_valid_target_flag | _monster_has_valid_target_location_flag |
                       _monster_needs_new_path_flag;
+    unit_obstacle_facts_changed(monster);
     if (flags & _target_location_special_ability_flag) monster->flags |= _monster_will_use_special_ability_flag;
     if (flags & _target_location_ignore_model_collision_flag)
         monster->extra_flags |= _monster_ignores_model_collisions_extra_flag;

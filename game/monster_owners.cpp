@@ -113,6 +113,7 @@ static void resume_deferred_order(int32_t monster_index, int32_t target)
                       _monster_responding_to_target_command_flag | _monster_has_valid_target_index_flag |
                       _monster_needs_new_path_flag | _monster_attack_was_aborted_flag;
     if (special) monster->flags |= _monster_will_use_special_ability_flag;
+    unit_obstacle_facts_changed(monster); // its pausing flag too
 }
 
 // A unit on the mesh whose target died.
@@ -340,6 +341,7 @@ void detach_monster(int32_t monster_index, int16_t new_owner_player_index, bool 
     monster->owner_player_index = (int8_t)new_owner_player_index;
     monster->collection_reference_index = (int16_t)new_reference;
     monster->owner_team_index = player->team_index;
+    unit_obstacle_facts_changed(monster);
     monster->display_dirty_flags |= _monster_name_dirty_flag;
     if (!silent && sound != NONE) queue_game_sound(sound);
 }

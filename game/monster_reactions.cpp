@@ -384,6 +384,7 @@ void throw_monster(int32_t monster_index, const damage_data *data, int32_t speed
             const angle bearing = arctangent(source.x - position.x, source.y - position.y);
             const int32_t turn = (int32_t)bearing - (int32_t)body->location.yaw;
             if (turn >= -16383 && turn <= 16383) body->location.yaw = bearing;
+            obstacle_facts_changed(monster->object_index);
         }
     }
     const int16_t identifier = monster->identifier;
@@ -766,6 +767,7 @@ void monster_being_propelled(int32_t monster_index)
         monster = get_monster_data(monster_index);
         monster->propulsion_speed = 0;
         if (monster->flags & _monster_wants_to_pick_up_object_flag) monster->flags |= _monster_needs_new_path_flag;
+        unit_obstacle_facts_changed(monster);
     }
     else if (monster->propulsion_speed != 0 &&
              (moved & (_move_struck_object_flag | _move_struck_cell_flag | _move_struck_edge_of_mesh_flag)))
@@ -775,6 +777,7 @@ void monster_being_propelled(int32_t monster_index)
         if (!same_unit(monster_index, identifier)) return;
         monster = get_monster_data(monster_index);
         if (monster->flags & _monster_wants_to_pick_up_object_flag) monster->flags |= _monster_needs_new_path_flag;
+        unit_obstacle_facts_changed(monster);
     }
     monster->propelled_timer = (int16_t)(monster->propelled_timer - 1);
 }

@@ -150,10 +150,16 @@ void scan_monster(int32_t monster_index)
         if (has_flags(monster->flags, _monster_has_valid_target_flag))
         {
             if (linear_distance_to_best_point_of_attack(monster_index) != 0)
+            {
                 monster->flags |= _monster_needs_new_path_flag;
+                unit_obstacle_facts_changed(monster);
+            }
         }
         else if (has_flags(monster->flags, _monster_wants_to_pick_up_object_flag))
+        {
             monster->flags |= _monster_needs_new_path_flag;
+            unit_obstacle_facts_changed(monster);
+        }
         else
         {
             adjust_path_destination_for_obstacles(monster_index);
@@ -667,6 +673,7 @@ bool try_and_switch_target_indexes(int32_t monster_index, int32_t possible_targe
                                   _monster_target_has_caused_melee_damage_flag);
     monster->flags |= _monster_has_valid_target_flag | _monster_has_valid_target_index_flag |
                       _monster_needs_new_path_flag | _monster_attack_was_aborted_flag;
+    unit_obstacle_facts_changed(monster); // its pausing flag too
     monster->target_monster_index = (int16_t)offered;
     if (current_gameplay_version >= 1401 && definition->monster_class == _monster_class_melee &&
         has_flags(definition->hack_flags, _monster_hack_doesnt_close_on_target_flag))

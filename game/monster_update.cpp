@@ -279,6 +279,7 @@ static bool advance_waypoint(int32_t monster_index, int16_t identifier, monster_
         }
     }
     if (monster->waypoint_count > 0) monster->flags |= _monster_needs_new_path_flag;
+    unit_obstacle_facts_changed(monster);
     return true;
 }
 
@@ -385,6 +386,7 @@ void plan_monster(int32_t monster_index, int16_t identifier)
 
     // The path is planned now.
     monster->flags &= ~(uint32_t)_monster_needs_new_path_flag;
+    unit_obstacle_facts_changed(monster);
 
     if (action != _monster_action_moving)
     {

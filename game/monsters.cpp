@@ -364,6 +364,19 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
     monster->orig_base_movement_speed = monster->base_movement_speed;
     if (definition->local_projectile_group_type != NONE)
         start_unit_glow(monster_index, monster, definition, object, object_index);
+    unit_obstacle_facts_changed(monster);
+}
+
+obstacle_unit_facts unit_obstacle_facts(const monster_data *monster)
+{
+    return {(monster->extra_flags & _monster_is_invisible_extra_flag) ||
+                (monster->action == _monster_action_idle && (monster->flags & _monster_needs_new_path_flag)),
+            monster->action == _monster_action_moving, monster->owner_team_index, monster->base_movement_speed};
+}
+
+void unit_obstacle_facts_changed(const monster_data *monster)
+{
+    set_obstacle_unit_facts(monster->object_index, unit_obstacle_facts(monster));
 }
 
 // ---- delete_monster ---------------------------------------------------------------

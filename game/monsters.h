@@ -373,6 +373,13 @@ void init_monster(int32_t monster_index, int16_t monster_type, int16_t unit_type
 // never touched (from gameplay version 1811 nothing at all happens for it;
 // before, the died procedures are still called).
 void delete_monster(int32_t monster_index, bool show_censored_death);
+// Obstacle collection keeps a copy of what the unit says of itself as an
+// obstacle (objects.h, obstacle_facts): called after every write of its
+// action, its needs-new-path flag, its invisible extra flag, its speed or
+// its team.
+void unit_obstacle_facts_changed(const monster_data *monster);
+// What the unit says of its object as an obstacle (objects.h).
+struct obstacle_unit_facts unit_obstacle_facts(const monster_data *monster);
 
 // Resolves a unit marker palette entry: the unit definition (the captain's
 // copy for a team's entry) and the player and team its units get.

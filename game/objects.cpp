@@ -32,6 +32,16 @@ enum
 {
     NOT_IN_SCAN_CHAIN = -2, // scan_next of an object no scan chain holds
     SCAN_CHAIN_MISMATCHES_LOGGED = 8,
+    OBSTACLE_FACTS_MISMATCHES_LOGGED = 8,
+    // scan_counted: the cell counts an object is counted in
+    COUNTED_OTHER = 1, // scan_others
+    COUNTED_OPEN = 2, // scan_open
+};
+
+struct kept_unit_facts
+{
+    obstacle_unit_facts facts;
+    bool known;
 };
 
 static struct object_globals
@@ -44,10 +54,19 @@ static struct object_globals
     // are built again from the cells' chains before any use on another.
     std::vector<int16_t> scan_first;
     std::vector<int16_t> scan_next; // by object index: the next in its scan chain, NONE, or NOT_IN_SCAN_CHAIN
-    // Per cell, how many objects of its scan chain are not units' objects;
-    // by object index, whether the object is one of those counted.
+    // Per cell, how many objects of its scan chain are not units' objects,
+    // and how many its kept obstacle facts do not refuse; by object index,
+    // which of those counts the object is in (COUNTED_*).
     std::vector<int16_t> scan_others;
+    std::vector<int16_t> scan_open;
     std::vector<uint8_t> scan_counted;
+    // By object index: what obstacle collection reads first (objects.h),
+    // and what a unit's object's unit last said of itself.
+    std::vector<obstacle_facts> scan_facts;
+    std::vector<kept_unit_facts> scan_units;
+    int32_t facts_fault_object; // the planted fault's slot, NONE without one
+    bool facts_checking;
+    int64_t facts_mismatches;
     int32_t scan_width, scan_height;
     int32_t scan_fault_object; // the planted fault's slot, NONE without one
     // No object of a scan chain has a radius above this: raised whenever an
@@ -60,7 +79,7 @@ static struct object_globals
     // Each slot's record as the hash last wrote it and the CRC of its bytes
     // (state_hash.h): local, never hashed.
     state_hash_record_cache hash_records;
-} object_globals = {.scan_fault_object = NONE};
+} object_globals = {.facts_fault_object = NONE, .scan_fault_object = NONE};
 
 // Outside object_globals: a module's start-up and map changes never empty a registration.
 static procedure_slot<object_tracking_procedure> tracking_slot("object tracking");
@@ -111,19 +130,101 @@ static void make_room_in_scan_next(void)
     const size_t capacity = (size_t)(object_data_globals.capacity > 0 ? object_data_globals.capacity : 0);
     if (object_globals.scan_next.size() < capacity) object_globals.scan_next.resize(capacity, NOT_IN_SCAN_CHAIN);
     if (object_globals.scan_counted.size() < capacity) object_globals.scan_counted.resize(capacity, 0);
+    if (object_globals.scan_facts.size() < capacity)
+        object_globals.scan_facts.resize(capacity, {0, 0, 0, 0, 0, _obstacle_fact_refused_flag});
+    if (object_globals.scan_units.size() < capacity) object_globals.scan_units.resize(capacity, {});
 }
 
+obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit)
+{
+    const uint32_t flags = object->flags;
+    obstacle_facts facts = {object->location.position.x, object->location.position.y, 0, 0, 0, 0};
+    bool refused = !(flags & _object_is_solid_flag) || (flags & _object_is_invisible_flag);
+    if (object->owner == _object_is_monster)
+    {
+        facts.flags |= _obstacle_fact_unit_flag;
+        if ((flags & _object_pausing_for_obstacle_to_move_flag) || !unit || unit->refused) refused = true;
+        if (unit)
+        {
+            facts.yaw = object->location.yaw;
+            facts.speed = unit->speed;
+            facts.team = unit->team;
+            if (unit->moving) facts.flags |= _obstacle_fact_moving_flag;
+        }
+    }
+    if (refused) facts.flags |= _obstacle_fact_refused_flag;
+    return facts;
+}
+
+void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit)
+{
+    if ((size_t)object_index >= object_globals.scan_units.size()) return;
+    object_globals.scan_units[(size_t)object_index] = {unit, true};
+    obstacle_facts_changed(object_index);
+}
+
+// A new record in the slot: its unit, if any, has not said anything yet.
+static void forget_obstacle_unit_facts(int32_t object_index)
+{
+    make_room_in_scan_next();
+    if ((size_t)object_index < object_globals.scan_units.size()) object_globals.scan_units[(size_t)object_index] = {};
+}
+
+static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
+static bool scan_chain_cell(const object_data *object);
+
+void obstacle_facts_changed(int32_t object_index)
+{
+    if ((size_t)object_index >= object_globals.scan_facts.size() ||
+        object_index == object_globals.facts_fault_object)
+        return;
+    const object_data *object = object_in_slot(object_index);
+    if (!object)
+    {
+        object_globals.scan_facts[(size_t)object_index] = {0, 0, 0, 0, 0, _obstacle_fact_refused_flag};
+        return;
+    }
+    const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
+    object_globals.scan_facts[(size_t)object_index] = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
+    if (object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN && scan_chain_cell(object))
+        recount_scanned_object(object_index, object, true);
+}
+
+void set_obstacle_facts_checking(bool on)
+{
+    object_globals.facts_checking = on;
+    object_globals.facts_mismatches = 0;
+}
+
+bool obstacle_facts_checking(void) { return object_globals.facts_checking; }
+
+int64_t obstacle_facts_mismatches(void) { return object_globals.facts_mismatches; }
+
+void count_obstacle_facts_mismatch(int32_t object_index)
+{
+    if (object_globals.facts_mismatches < OBSTACLE_FACTS_MISMATCHES_LOGGED)
+        log_message(__FILE__, __LINE__, "object #%d: the kept obstacle facts differ from its records",
+                    (int)object_index);
+    object_globals.facts_mismatches += 1;
+}
+
+void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fault_object = object_index; }
+
 // Counts the object among its cell's objects other than units' as its owner
-// now says (it is in the cell's scan chain, or has just left it with
-// `in_chain` false).
+// now says, and among those its kept obstacle facts do not refuse (it is in
+// the cell's scan chain, or has just left it with `in_chain` false).
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
 {
-    const uint8_t counted = in_chain && object->owner != _object_is_monster ? 1 : 0;
+    const bool open = (size_t)object_index < object_globals.scan_facts.size() &&
+                      !(object_globals.scan_facts[(size_t)object_index].flags & _obstacle_fact_refused_flag);
+    const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
+                            (in_chain && open ? COUNTED_OPEN : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
     if (counted == was) return;
+    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
+    if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
+    if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     was = counted;
-    object_globals.scan_others[(size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width] +=
-        counted ? 1 : -1;
 }
 
 // Builds every scan chain from the cells' chains (a new map, a new mesh).
@@ -135,7 +236,9 @@ static void rebuild_scan_chains(void)
     object_globals.scan_first.assign((size_t)object_globals.scan_width * (size_t)object_globals.scan_height, NONE);
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
+    object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_counted.assign(0, 0);
+    object_globals.scan_facts.assign(0, {});
     object_globals.scan_radius_bound = 0;
     make_room_in_scan_next();
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
@@ -150,14 +253,11 @@ static void rebuild_scan_chains(void)
                 if (belongs_in_scan_chain(index, object))
                 {
                     raise_scan_radius_bound(object);
+                    obstacle_facts_changed(index);
                     *tail = (int16_t)index;
                     tail = &object_globals.scan_next[(size_t)index];
                     *tail = NONE;
-                    if (object->owner != _object_is_monster)
-                    {
-                        object_globals.scan_counted[(size_t)index] = 1;
-                        object_globals.scan_others[(size_t)x + (size_t)y * (size_t)object_globals.scan_width] += 1;
-                    }
+                    recount_scanned_object(index, object, true);
                 }
                 index = object->next_object_index;
             }
@@ -183,7 +283,9 @@ static void forget_scan_chains(void)
     object_globals.scan_first.clear();
     object_globals.scan_next.clear();
     object_globals.scan_others.clear();
+    object_globals.scan_open.clear();
     object_globals.scan_counted.clear();
+    object_globals.scan_facts.clear();
 }
 
 static bool scan_chain_cell(const object_data *object)
@@ -235,6 +337,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
     recount_scanned_object(object_index, object, true);
+    obstacle_facts_changed(object_index);
 }
 
 int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
@@ -294,6 +397,22 @@ const int16_t *get_scan_chain_row(int32_t cell_y)
     return scan_head(0, cell_y);
 }
 
+const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y)
+{
+    make_scan_chains_current();
+    if (first_y < 0 || end_y > object_globals.scan_height || first_y >= end_y) return nullptr;
+    if (object_globals.scan_checking)
+        for (int32_t y = first_y; y < end_y; ++y) get_scan_chain_row(y);
+    return scan_head(0, first_y);
+}
+
+const int16_t *get_scan_chain_open_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    return &object_globals.scan_open[(size_t)cell_y * (size_t)object_globals.scan_width];
+}
+
 const int16_t *get_scan_chain_others_row(int32_t cell_y)
 {
     make_scan_chains_current();
@@ -305,6 +424,12 @@ const int16_t *get_scan_chain_links(void)
 {
     make_scan_chains_current();
     return object_globals.scan_next.data();
+}
+
+const obstacle_facts *get_obstacle_facts(void)
+{
+    make_scan_chains_current();
+    return object_globals.scan_facts.data();
 }
 
 int32_t next_scanned_object(int32_t object_index)
@@ -321,6 +446,7 @@ void object_scan_membership_changed(int32_t object_index)
     const bool in = (size_t)object_index < object_globals.scan_next.size() &&
                     object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN;
     raise_scan_radius_bound(object); // its radius may have changed with the rest
+    obstacle_facts_changed(object_index); // its flags or owner may have changed
     if (in == belongs_in_scan_chain(object_index, object))
     {
         if (in && scan_chain_cell(object)) recount_scanned_object(object_index, object, true); // its owner may have changed
@@ -366,6 +492,7 @@ static void link_object(int32_t object_index, object_data *object)
         *head = (int16_t)object_index;
         recount_scanned_object(object_index, object, true);
     }
+    obstacle_facts_changed(object_index);
 }
 
 static void unlink_object(int32_t object_index, object_data *object)
@@ -502,6 +629,7 @@ int32_t new_object(const new_object_data *data)
     object->geometry_index = NONE;
     object->original_owner_player_index = NONE;
     object->cell_x = object->cell_y = NONE;
+    forget_obstacle_unit_facts(object_index);
     if (definition)
     {
         object->radius = scaled(definition->radius, scale);
@@ -554,6 +682,8 @@ int32_t duplicate_object(int32_t object_index)
     copy->flags &= ~(uint32_t)(_object_is_selected_flag | _object_is_tracking_flag);
     copy->parasitic_object_index = NONE;
     copy->transparent_object_index = NONE;
+    make_room_in_scan_next();
+    object_globals.scan_units[(size_t)copy_index] = object_globals.scan_units[(size_t)object_index];
     link_object(copy_index, copy);
     return copy_index;
 }
@@ -575,6 +705,8 @@ bool replace_object(int32_t old_index, int32_t new_index)
     const bool has_cell = cell_for_position(&new_object_record->location.position, &new_cell_x, &new_cell_y);
 
     *old_object = *new_object_record;
+    make_room_in_scan_next();
+    object_globals.scan_units[(size_t)old_index] = object_globals.scan_units[(size_t)new_index];
     old_object->identifier = identifier;
     old_object->next_object_index = next;
     old_object->cell_x = cell_x;
@@ -848,6 +980,7 @@ int32_t move_object(int32_t object_index)
         }
     }
     location->position = to;
+    if (to.x != old_position.x || to.y != old_position.y) obstacle_facts_changed(object_index);
 
     // The media state is a function of the point (and the object's height,
     // which a move keeps): an object that stayed put is where it was.

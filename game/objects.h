@@ -374,6 +374,15 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y);
 // first_scanned_object for each cell.  Null when the row is off the mesh.
 // Valid until the next object is made, linked, unlinked or deleted.
 const int16_t *get_scan_chain_row(int32_t cell_y);
+// Rows first_y..end_y - 1 (all on the mesh) of get_scan_chain_row at once:
+// the first, each next one mesh_width entries on; null when a row is off the
+// mesh.  The checker sees each row as get_scan_chain_row would.
+const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y);
+// How many objects of each scan chain of row `cell_y` their kept obstacle
+// facts do not refuse (below), one count per column: an obstacle collection
+// passes over a cell whose count is 0.  Null when the row is off the mesh;
+// valid as get_scan_chain_row's row.
+const int16_t *get_scan_chain_open_row(int32_t cell_y);
 // How many objects of each scan chain of row `cell_y` are not units' objects
 // (owner other than _object_is_monster), one count per column: a scan that
 // can rule out every unit of a cell passes over a cell whose count is 0.
@@ -388,6 +397,66 @@ const int16_t *get_scan_chain_links(void);
 // Puts the object into its cell's scan chain, at its place, or takes it out,
 // as its solid flag and owner now say.  Nothing for a free slot.
 void object_scan_membership_changed(int32_t object_index);
+
+// What obstacle collection reads first of each object a scan chain holds,
+// by object index, so that a walk refuses most objects without touching
+// their records: the position, whether the object is refused whoever plans
+// (not solid, invisible; a unit's object pausing for an obstacle, its unit
+// gone or invisible, or idle with a path still to plan), and of a unit's
+// object what refuses a moving ally (its facing, its unit's speed, team and
+// whether it moves).  Kept equal to the records: code that writes an
+// object's position or yaw, its solid, invisible or pausing flags, or its
+// owner, or a unit's action, needs-new-path flag, invisible extra flag,
+// speed or team calls obstacle_facts_changed(object_index) afterwards (a
+// unit's fields: unit_obstacle_facts_changed in monsters.h) unless it moves
+// the object through move_object, links it, or calls
+// object_scan_membership_changed, which do it.
+enum
+{
+    _obstacle_fact_refused_flag = 1, // no planner counts it
+    _obstacle_fact_unit_flag = 2, // a unit's object
+    _obstacle_fact_moving_flag = 4, // a unit's object, its unit moving
+};
+struct obstacle_facts
+{
+    int32_t x, y; // location.position.x and .y
+    uint16_t yaw; // a unit's object: location.yaw; else 0
+    int16_t speed; // a unit's object: its unit's base_movement_speed; else 0
+    int8_t team; // a unit's object: its unit's owner_team_index; else 0
+    uint8_t flags; // _obstacle_fact_* flags
+};
+static_assert(sizeof(obstacle_facts) == 16, "four to a cache line");
+// The facts of every object, by object index; valid as get_scan_chain_row's
+// row, for the objects a scan chain holds.
+const obstacle_facts *get_obstacle_facts(void);
+void obstacle_facts_changed(int32_t object_index);
+// What a unit says of its object as an obstacle, kept with the object's
+// facts (the unit layer works it out from the unit record and sets it after
+// every write of the fields it reads; a unit's object made anew has a gone
+// unit's, refused, until then).
+struct obstacle_unit_facts
+{
+    bool refused; // gone or invisible, or idle with a path still to plan
+    bool moving; // its action is moving
+    int8_t team; // owner_team_index
+    int16_t speed; // base_movement_speed
+};
+void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit);
+// The facts of `object` (a unit's: with its unit's `unit`, null when it has
+// none), as obstacle_facts_changed keeps them and the checker compares them.
+obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit);
+// The checker: while on, obstacle collection compares the kept facts of
+// every object of the scan chains it walks, and each cell's count of those
+// not refused, with the records, and walks every cell with the records'
+// facts (tests, and any debugging session); a difference is counted and the
+// first few logged.
+void set_obstacle_facts_checking(bool on); // also sets the count to 0
+bool obstacle_facts_checking(void);
+int64_t obstacle_facts_mismatches(void);
+void count_obstacle_facts_mismatch(int32_t object_index);
+// Test seam: a planted fault that leaves the object's kept facts as they are
+// at every change from now on (NONE takes it back).
+void plant_obstacle_facts_fault(int32_t object_index);
 
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and

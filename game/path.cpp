@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -958,10 +959,13 @@ bool scenery_definition_is_netgame_flag(int32_t index)
 
 // angular_difference(a, b) < QUARTER_CIRCLE, worked out here: the obstacle
 // collection asks it of most units it meets.
-bool facing_within_quarter(const object_data *a, const object_data *b)
+// The turn from b to a, either way, is under a quarter circle: a difference
+// d (0..FULL_CIRCLE - 1) below QUARTER_CIRCLE or above FULL_CIRCLE -
+// QUARTER_CIRCLE, which d + QUARTER_CIRCLE - 1 (as an angle) tells at once.
+static inline bool facing_within_quarter(angle a, angle b)
 {
-    const int32_t difference = (angle)(a->location.yaw - b->location.yaw);
-    return (difference > HALF_CIRCLE ? FULL_CIRCLE - difference : difference) < QUARTER_CIRCLE;
+    static_assert(FULL_CIRCLE == 65536 && QUARTER_CIRCLE == 16384, "the difference is an angle");
+    return (angle)(a - b + QUARTER_CIRCLE - 1) < 2 * QUARTER_CIRCLE - 1;
 }
 
 // What the obstacle test needs of the mover, worked out once per call rather
@@ -977,6 +981,13 @@ struct mover_facts
     int32_t target_type; // the type of the target unit, NONE without one
     // Alliances of the mover's team with teams 0-15, asked once each.
     uint16_t allied_known, allied;
+    int32_t team; // the mover's owner_team_index
+    // What refuses a moving unit (moving_unit_refused): the mover's facing
+    // and speed; whether any unit facing its way is refused, or any ally
+    // facing its way; whether those go whatever way they face.
+    angle yaw;
+    int16_t speed;
+    bool refuses_facing, refuses_allied_facing, refuses_either_way;
     // The last unit type met and its definition.
     int32_t cached_type;
     const monster_definition *cached_definition;
@@ -997,23 +1008,33 @@ static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monste
     if (mover->flags & _monster_has_valid_target_index_flag)
         if (const monster_data *target = get_monster_data(mover->target_monster_index)) m->target_type = target->type;
     m->allied_known = m->allied = 0;
+    m->team = mover->owner_team_index;
+    m->yaw = mover_object->location.yaw;
+    m->speed = mover->base_movement_speed;
+    m->refuses_facing = current_gameplay_version >= 1501 && m->plain;
+    m->refuses_allied_facing = current_gameplay_version >= 1501 && m->walks_around;
+    m->refuses_either_way = current_gameplay_version < 1721 && (int16_t)m->yaw >= 0;
     m->cached_type = NONE;
     m->cached_definition = nullptr;
 }
 
-// monster_records_are_allied(mover, other), each team asked once.
-static bool mover_allied_with(mover_facts *m, const monster_data *other)
+// monster_records_are_allied(mover, other) for a unit of team `theirs`,
+// each of teams 0-15 asked once.
+static void learn_alliance(mover_facts *m, int32_t theirs)
 {
-    const int32_t mine = m->monster->owner_team_index, theirs = other->owner_team_index;
-    if (mine == NONE || theirs == NONE) return false;
-    if (theirs < 0 || theirs >= 16) return teams_are_allied(mine, theirs);
     const uint16_t bit = (uint16_t)(1u << theirs);
-    if (!(m->allied_known & bit))
+    m->allied_known |= bit;
+    if (m->team != NONE && teams_are_allied(m->team, theirs)) m->allied |= bit;
+}
+
+static inline bool mover_allied_with(mover_facts *m, int32_t theirs)
+{
+    if ((uint32_t)theirs < 16)
     {
-        m->allied_known |= bit;
-        if (teams_are_allied(mine, theirs)) m->allied |= bit;
+        if (!(m->allied_known >> theirs & 1)) learn_alliance(m, theirs);
+        return (m->allied >> theirs & 1) != 0;
     }
-    return (m->allied & bit) != 0;
+    return m->team != NONE && theirs != NONE && teams_are_allied(m->team, theirs);
 }
 
 static const monster_definition *definition_of_type(mover_facts *m, int32_t type)
@@ -1030,39 +1051,51 @@ static const monster_definition *definition_of_type(mover_facts *m, int32_t type
 // their order changes no answer: the caller has already refused the units
 // whose own records refuse them (pausing for an obstacle, invisible, still
 // to plan after an order) and those beyond the distance bound.
-bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_data *object, obstacle *result)
+// The unit `glance` tells of (its kept obstacle facts) is farther from the
+// mover than `limit`: compared squared when both lie within 2^24 of each
+// other along each axis, else through the root itself.
+static bool farther_than(const mover_facts *m, const obstacle_facts &glance, int32_t limit)
 {
-    const monster_data *mover = m->monster;
+    const int64_t dx = (int64_t)glance.x - m->here.x, dy = (int64_t)glance.y - m->here.y;
+    if (!(dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24)))
+    {
+        const world_point2d there = {glance.x, glance.y};
+        return distance2d(&m->here, &there) > limit;
+    }
+    return limit < 0 || dx * dx + dy * dy >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
+}
+
+// A moving unit's refusals, from its kept facts alone: a moving ally going
+// the same way (in a formation that has its orders, most units are refused
+// here), and for plain or blockage-walking movers units going their way.
+// `squared` is the squared distance when `near` (within 2^24 along each axis).
+static inline bool moving_unit_refused(mover_facts *m, const obstacle_facts &glance, bool near, int64_t squared)
+{
+    static_assert(DISTANCE_TO_AVOID_SLOWPOKES >= 0, "compared squared");
+    const bool allied = mover_allied_with(m, glance.team);
+    const bool facing = facing_within_quarter(glance.yaw, m->yaw);
+    if (allied && facing &&
+        (m->speed <= glance.speed ||
+         (near ? squared >= ((int64_t)DISTANCE_TO_AVOID_SLOWPOKES + 1) * ((int64_t)DISTANCE_TO_AVOID_SLOWPOKES + 1)
+               : farther_than(m, glance, DISTANCE_TO_AVOID_SLOWPOKES))))
+        return true;
+    if (m->refuses_facing || (allied && m->refuses_allied_facing)) return facing || m->refuses_either_way;
+    return false;
+}
+
+// Whether the unit counts as an obstacle once moving_unit_refused has let it
+// pass: `glance` is its kept facts, `other` and `object` its records.
+bool unit_is_obstacle(mover_facts *m, const obstacle_facts &glance, const monster_data *other,
+                      const object_data *object, obstacle *result)
+{
     const monster_definition *definition = m->definition;
-    const object_data *mover_object = m->object;
-    // A moving ally going the same way refuses without its definition: in
-    // a formation that has its orders, most units are refused here.
     const bool plain = m->plain;
     const bool walks_around = m->walks_around;
     const world_point2d here = m->here;
-    const world_point2d there = {object->location.position.x, object->location.position.y};
-    // The distance is only compared, so it is compared squared (the root is
-    // the floor root, so `distance > limit` is `dx² + dy² >= (limit + 1)²`);
-    // points farther apart than any mesh take the root itself.
+    const world_point2d there = {glance.x, glance.y};
     const int64_t dx = (int64_t)there.x - here.x, dy = (int64_t)there.y - here.y;
     const bool near = dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24);
-    const int64_t squared = dx * dx + dy * dy;
-    const auto farther_than = [&](int32_t limit) {
-        if (!near) return distance2d(&here, &there) > limit;
-        return limit < 0 || squared >= ((int64_t)limit + 1) * ((int64_t)limit + 1);
-    };
-    const bool allied = mover_allied_with(m, other);
-    if (other->action == _monster_action_moving)
-    {
-        if (allied && facing_within_quarter(object, mover_object) &&
-            (mover->base_movement_speed <= other->base_movement_speed || farther_than(DISTANCE_TO_AVOID_SLOWPOKES)))
-            return false;
-        if (current_gameplay_version >= 1501 && (plain || walks_around) && (allied || plain))
-        {
-            if (current_gameplay_version < 1721 && (int16_t)mover_object->location.yaw >= 0) return false;
-            if (facing_within_quarter(object, mover_object)) return false;
-        }
-    }
+    const bool allied = mover_allied_with(m, glance.team);
     const monster_definition *other_definition = definition_of_type(m, other->type);
     if (!other_definition) return false;
     const int32_t s = definition->size, o = other_definition->size;
@@ -1070,7 +1103,7 @@ bool unit_is_obstacle(mover_facts *m, const monster_data *other, const object_da
     if (current_gameplay_version >= 1301 && m->flies != ((other_definition->flags & _monster_flies_flag) != 0))
         return false;
     if (plain && !walks_around &&
-        (near ? farther_than(1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
+        (near ? farther_than(m, glance, 1536 + definition->pathfinding_radius + other_definition->pathfinding_radius)
               : distance2d(&here, &there) - definition->pathfinding_radius - other_definition->pathfinding_radius >
                     1536))
         return false;
@@ -1127,6 +1160,32 @@ uint32_t occupied_cells(const int16_t *row, int32_t first, int32_t end)
     return occupied;
 }
 
+// Bit x - first set for each cell x in first..end - 1 (at most 32 of them)
+// whose count is 0, as occupied_cells reads a row.
+inline uint32_t empty_counts(const int16_t *row, int32_t first, int32_t end)
+{
+#if defined(__SSE2__)
+    if (end - first == 16)
+    {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(row + first)), zero);
+        const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128((const __m128i *)(row + first + 8)), zero);
+        return (uint32_t)_mm_movemask_epi8(_mm_packs_epi16(low, high)) & 0xFFFFu;
+    }
+#endif
+    uint32_t empty = 0;
+    for (int32_t x = first; x < end; ++x) empty |= (uint32_t)(row[x] == 0) << (x - first);
+    return empty;
+}
+
+// Bit x - first set for each column x in from..to that lies in first..end - 1.
+inline uint32_t block_columns(int64_t from, int64_t to, int32_t first, int32_t end)
+{
+    const int64_t low = from > first ? from : first, high = to < end - 1 ? to : end - 1;
+    if (low > high) return 0;
+    return (uint32_t)((((uint64_t)2 << (high - first)) - 1) & ~(((uint64_t)1 << (low - first)) - 1));
+}
+
 // The top-left cell of the block of cells searched for obstacles: the block
 // lies mostly ahead of the unit (4 cells in from the side behind it), and
 // stays on the mesh where the mesh is wide enough to hold it.
@@ -1156,6 +1215,49 @@ static void obstacle_block_corner(const monster_data *mover, const object_data *
     if (corner_y < 0) corner_y = 0;
     *x = corner_x;
     *y = corner_y;
+}
+
+// An object's obstacle facts as its record and its unit's say now (a free
+// slot: refused).
+obstacle_facts obstacle_facts_of_records(int32_t object_index)
+{
+    const object_data *object = get_object(object_index);
+    if (!object) return {0, 0, 0, 0, 0, _obstacle_fact_refused_flag};
+    const monster_data *unit = object->owner == _object_is_monster ? get_monster_data(object->owner_index) : nullptr;
+    if (!unit) return obstacle_facts_of(object, nullptr);
+    const obstacle_unit_facts said = unit_obstacle_facts(unit);
+    return obstacle_facts_of(object, &said);
+}
+
+// The checker: the facts of every object the block's scan chains hold (rows
+// first_row.. of `rows` rows, columns first..end - 1) as the records say,
+// into `truths` (by object index), a difference from the kept ones counted,
+// and so is a cell whose count of objects not refused (first_open..) is not
+// that of its kept facts.  The walk then reads the truths, every cell.
+const obstacle_facts *checked_obstacle_facts(const int16_t *first_row, const int16_t *first_open, int32_t rows,
+                                             int32_t first, int32_t end,
+                                             const int16_t *links, const obstacle_facts *kept,
+                                             std::vector<obstacle_facts> *truths)
+{
+    truths->assign((size_t)(get_object_array()->capacity > 0 ? get_object_array()->capacity : 0), obstacle_facts{});
+    for (int32_t y = 0; y < rows; ++y)
+        for (int32_t x = first; x < end; ++x)
+        {
+            const size_t cell = (size_t)y * (size_t)mesh_width + (size_t)x;
+            int32_t open = 0;
+            for (int32_t object_index = first_row[cell]; object_index != NONE; object_index = links[object_index])
+            {
+                const obstacle_facts truth = obstacle_facts_of_records(object_index);
+                const obstacle_facts &copy = kept[object_index];
+                if (truth.x != copy.x || truth.y != copy.y || truth.yaw != copy.yaw || truth.speed != copy.speed ||
+                    truth.team != copy.team || truth.flags != copy.flags)
+                    count_obstacle_facts_mismatch(object_index);
+                (*truths)[(size_t)object_index] = truth;
+                if (!(copy.flags & _obstacle_fact_refused_flag)) open += 1;
+            }
+            if (open != first_open[cell]) count_obstacle_facts_mismatch(first_row[cell]);
+        }
+    return truths->data();
 }
 
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
@@ -1203,17 +1305,26 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     const int64_t axis_limit = (int64_t)1 << 24;
     auto &skipping = path_globals.skipping;
     const int16_t *links = get_scan_chain_links();
+    const obstacle_facts *facts_of = get_obstacle_facts();
+    const int16_t *first_row = get_scan_chain_rows(corner_y, bottom);
+    const int16_t *first_others = first_row ? get_scan_chain_others_row(corner_y) : nullptr;
+    const int16_t *first_open = first_row ? get_scan_chain_open_row(corner_y) : nullptr;
+    if (!first_row || !first_others || !first_open) return;
+    std::vector<obstacle_facts> truths;
+    const bool checking = obstacle_facts_checking();
+    if (checking) [[unlikely]]
+        facts_of = checked_obstacle_facts(first_row, first_open, bottom - corner_y, corner_x, right, links, facts_of,
+                                          &truths);
     for (int32_t y = corner_y; y < bottom; ++y)
     {
-        const int16_t *row = get_scan_chain_row(y);
-        if (!row) continue;
+        const int16_t *row = first_row + (size_t)(y - corner_y) * (size_t)mesh_width;
         // The row's occupied cells of the block as bits (the block is 16
         // wide), so that the walk goes from one to the next without a test
         // of each empty cell, and an empty row costs nothing more.
         static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
         uint32_t occupied = occupied_cells(row, corner_x, right);
         if (!occupied) continue;
-        const int16_t *others = get_scan_chain_others_row(y);
+        const int16_t *others = first_others + (size_t)(y - corner_y) * (size_t)mesh_width;
         const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
         const bool row_skips = skips && others && y > 0 && y < mesh_height - 1 && top - here.y > -axis_limit &&
                                low - here.y < axis_limit;
@@ -1237,48 +1348,52 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             skip_left = bound_left > 1 ? bound_left : 1;
             skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
         }
+        // The occupied cells that may be passed over, as bits; a checking
+        // walk still visits them, to count any that should not have been.
+        const uint32_t passed =
+            row_skips ? occupied & block_columns(skip_left, skip_right, corner_x, right) &
+                            ~block_columns(near_left, near_right, corner_x, right) &
+                            (skipping.fault ? ~0u : empty_counts(others, corner_x, right))
+                      : 0;
+        skipping.counts.cells_skipped += std::popcount(passed);
+        if (!skipping.checking) occupied &= ~passed;
+        // Cells whose every object the kept facts refuse are passed over
+        // too (a checking walk reads them all).
+        if (!checking) occupied &= ~empty_counts(first_open + (size_t)(y - corner_y) * (size_t)mesh_width, corner_x, right);
         for (; occupied; occupied &= occupied - 1)
         {
-            const int32_t x = corner_x + std::countr_zero(occupied);
-            const bool skipped = x >= skip_left && x <= skip_right && (x < near_left || x > near_right) &&
-                                 (others[x] == 0 || skipping.fault);
-            if (skipped)
-            {
-                skipping.counts.cells_skipped += 1;
-                if (!skipping.checking) continue;
-            }
+            const int32_t bit = std::countr_zero(occupied), x = corner_x + bit;
+            const bool skipped = (passed >> bit) & 1;
             for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
             {
-                const object_data *object = (const object_data *)objects.get(object_index);
-                if (!object) break;
-                const uint32_t flags = object->flags;
-                if (object_index == own_object || !(flags & _object_is_solid_flag) || (flags & _object_is_invisible_flag))
-                    continue;
+                // The kept facts refuse most objects (units still to plan,
+                // and allies moving their way) and rule out far units before
+                // any record is read.
+                const obstacle_facts &kept = facts_of[object_index];
+                if ((kept.flags & _obstacle_fact_refused_flag) || object_index == own_object) continue;
                 bool counts;
                 obstacle candidate;
-                if (object->owner == _object_is_monster)
+                if (kept.flags & _obstacle_fact_unit_flag)
                 {
-                    // unit_is_obstacle's refusals that read the other unit
-                    // alone come first: in the order's tick most units near
-                    // the mover still have to plan, and are refused here.
-                    if (flags & _object_pausing_for_obstacle_to_move_flag) continue;
-                    const monster_data *other = (const monster_data *)units.get(object->owner_index);
-                    if (!other || (other->extra_flags & _monster_is_invisible_extra_flag) ||
-                        (other->action == _monster_action_idle && (other->flags & _monster_needs_new_path_flag)))
+                    const int64_t dx = (int64_t)kept.x - here.x, dy = (int64_t)kept.y - here.y;
+                    // -2^24 < dx, dy < 2^24, each in one unsigned comparison
+                    const bool near = (uint64_t)(dx + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1 &&
+                                      (uint64_t)(dy + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1;
+                    const int64_t squared = dx * dx + dy * dy;
+                    if (near && squared >= never_counts_from) continue;
+                    if ((kept.flags & _obstacle_fact_moving_flag) && moving_unit_refused(&facts, kept, near, squared))
                         continue;
-                    const int64_t dx = (int64_t)object->location.position.x - here.x,
-                                  dy = (int64_t)object->location.position.y - here.y;
-                    if (dx > -(1 << 24) && dx < (1 << 24) && dy > -(1 << 24) && dy < (1 << 24) &&
-                        dx * dx + dy * dy >= never_counts_from)
-                        continue;
-                    candidate = {0, {object->location.position.x, object->location.position.y}, object->radius,
-                                 (int16_t)object_index};
-                    counts = unit_is_obstacle(&facts, other, object, &candidate);
+                    const object_data *object = (const object_data *)objects.get(object_index);
+                    const monster_data *other = object ? (const monster_data *)units.get(object->owner_index) : nullptr;
+                    if (!other) continue; // the kept facts say otherwise: the checker counts it
+                    candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
+                    counts = unit_is_obstacle(&facts, kept, other, object, &candidate);
                 }
                 else
                 {
-                    candidate = {0, {object->location.position.x, object->location.position.y}, object->radius,
-                                 (int16_t)object_index};
+                    const object_data *object = (const object_data *)objects.get(object_index);
+                    if (!object) continue;
+                    candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
                     counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
                 }
                 if (counts)

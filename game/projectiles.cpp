@@ -88,6 +88,7 @@ static void make_monster_visible(int32_t monster_index)
     if (!monster) return;
     monster->flags &= ~(uint32_t)(_monster_has_celebrated_flag | _monster_has_left_the_mesh_flag);
     if (object_data *object = get_object(monster->object_index)) object->flags &= ~(uint32_t)_object_is_invisible_flag;
+    obstacle_facts_changed(monster->object_index);
     if (current_gameplay_version >= 1710) update_monster_location_height(monster_index);
 }
 
@@ -654,6 +655,7 @@ static object_data *shape_projectile_object(const projectile_definition *d, cons
                      shape_flags, 0);
     object = get_object(object_index);
     if (p->delay) object->flags |= _object_is_invisible_flag;
+    obstacle_facts_changed(object_index);
     if ((d->flags & _projectile_can_animate_backwards_flag) && (vesk_random() & 1))
         object->flags |= _object_animates_backwards_flag;
     if (d->flags & _projectile_can_be_mirrored_flag)
@@ -935,6 +937,7 @@ int32_t new_projectile_group_part(const new_projectile_group_data *data, short_f
         projectile_data *p = get_projectile_data(index);
         p->delay = (int16_t)random_delta(PROJECTILE_GROUP_DELAY_DELTA);
         if (object_data *object = get_object(p->object_index)) object->flags |= _object_is_invisible_flag;
+        obstacle_facts_changed(p->object_index);
     }
     return index;
 }
@@ -1229,6 +1232,7 @@ int32_t fade_object(bool out, int32_t object_index, int16_t delay, int16_t fade_
     if (current_gameplay_version >= 1711 && current_gameplay_version <= 1717)
         object->flags &= ~(uint32_t)_object_is_invisible_flag;
     if (delay && !out) object->flags |= _object_is_invisible_flag;
+    obstacle_facts_changed(object_index);
     return index;
 }
 
@@ -1365,6 +1369,7 @@ static void make_visible_group(projectile_data *p, int32_t index)
     if (!object) return;
     if (current_gameplay_version >= 1711 || !(object->flags & _object_animation_new_frame_flag))
         object->flags &= ~(uint32_t)_object_is_invisible_flag;
+    obstacle_facts_changed(p->object_index);
 }
 
 // One projectile's tick as its steps share it: the record and object (looked

@@ -104,6 +104,7 @@ int32_t new_scenery(int16_t definition_index, const world_location3d *location, 
     if (definition->flags & _scenery_is_invisible_on_overhead_map_flag)
         object->flags |= _object_invisible_on_overhead_map_flag;
     if (invisible) object->flags |= _object_is_invisible_flag;
+    obstacle_facts_changed(object_index);
     return object_index;
 }
 

@@ -45,12 +45,13 @@ bool object_is_carried(const object_data *object)
 
 object_data *still_there(const controlled_object &entry) { return get_object_by_identifier(entry.index, entry.identifier); }
 
-void set_invisible(object_data *object, bool invisible)
+void set_invisible(const controlled_object &entry, object_data *object, bool invisible)
 {
     if (invisible)
         object->flags |= _object_is_invisible_flag;
     else
         object->flags &= ~(uint32_t)_object_is_invisible_flag;
+    obstacle_facts_changed(entry.index);
 }
 
 } // namespace
@@ -84,7 +85,7 @@ uint32_t object_control_action_proc(int32_t action_index)
         map_action_debug(action_index, "revealing %d objects", (int)count);
         for (int32_t i = 0; i < count; i++)
             if (object_data *object = still_there(objects[i]); object && !object_is_carried(object))
-                set_invisible(object, false);
+                set_invisible(objects[i], object, false);
         result = _map_action_proc_succeeded_flag;
     }
     if (has_flag(action_index, field('r', 'e', 'r', 'a')))
@@ -97,9 +98,9 @@ uint32_t object_control_action_proc(int32_t action_index)
             object_data *object = still_there(objects[i]);
             if (!object) continue;
             if (i != revealed)
-                set_invisible(object, true);
+                set_invisible(objects[i], object, true);
             else if (!object_is_carried(object))
-                set_invisible(object, false);
+                set_invisible(objects[i], object, false);
         }
         result = _map_action_proc_succeeded_flag;
     }
@@ -108,7 +109,7 @@ uint32_t object_control_action_proc(int32_t action_index)
         map_action_debug(action_index, "hiding %d objects", (int)count);
         for (int32_t i = 0; i < count; i++)
             if (object_data *object = still_there(objects[i]); object && !object_is_carried(object))
-                set_invisible(object, true);
+                set_invisible(objects[i], object, true);
         result = _map_action_proc_succeeded_flag;
     }
     return result;

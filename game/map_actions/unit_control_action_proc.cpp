@@ -211,6 +211,7 @@ static void change_unit_flags(int32_t unit_index, uint32_t clear, uint32_t set, 
     const uint32_t old_flags = monster->flags;
     monster->flags = (monster->flags & ~clear) | set;
     monster->extra_flags = (monster->extra_flags & ~extra_clear) | extra_set;
+    unit_obstacle_facts_changed(monster);
     if (current_gameplay_version > 1600 && ((old_flags ^ monster->flags) & _monster_ignores_user_commands_flag))
         monster_player_control_changed(unit_index);
 }
@@ -223,10 +224,12 @@ static void hold_unit(int32_t unit_index, bool held)
     {
         monster->extra_flags &= ~_monster_immobile_extra_flag;
         monster->action = _monster_action_idle;
+        unit_obstacle_facts_changed(monster);
         return;
     }
     monster->extra_flags |= _monster_immobile_extra_flag;
     monster->action = _monster_action_stoned;
+    unit_obstacle_facts_changed(monster);
     monster->action_permutation = _monster_action_permutation_stoned;
     const monster_definition *definition = get_monster_definition(monster->type);
     if (definition)

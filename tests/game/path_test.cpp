@@ -839,6 +839,7 @@ TEST_F(avoidance_test, moving_units_stop_being_obstacles_by_the_rules_of_each_ve
         o->base_movement_speed = 10;
         get_object(m->object_index)->location.yaw = r.mover_yaw;
         get_object(o->object_index)->location.yaw = r.other_yaw;
+        unit_obstacle_facts_changed(o); // what the game's writers of these fields do
         adjust_path_destination_for_obstacles(unit);
         EXPECT_EQ(get_obstruction_avoidance_globals()->obstacle_count, r.obstacles);
         definition->more_hack_flags = 0;

@@ -1,0 +1,98 @@
+// The obstacle facts the scan chains keep per object (objects.h) against the
+// records, over the 400-unit battle and the demo battle: the checker compares
+// every object the obstacle collection meets and finds no difference; a
+// planted fault, one unit's facts left as they were, is found.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "determinism_harness.h"
+#include "full_battle.h"
+#include "monsters.h"
+#include "objects.h"
+#include "support/demo_data.h"
+#include "support/vesk_sim_fixture.h"
+#include "tag_files/data.h"
+#include "unit_orders.h"
+
+namespace obstacle_facts_test_file {
+
+namespace {
+
+class obstacle_facts_test : public vesk_sim_fixture
+{
+protected:
+    std::vector<std::string> programs_needed(void) const override { return {}; }
+    void TearDown() override
+    {
+        set_obstacle_facts_checking(false);
+        plant_obstacle_facts_fault(NONE);
+        stop_full_battle();
+        vesk_sim_fixture::TearDown();
+    }
+
+    std::vector<unit_order> orders;
+};
+
+// The object of the first unit, NONE without one.
+int32_t obstacle_facts_first_unit_object(void)
+{
+    for (int32_t index = 0; index < get_monster_array()->capacity; ++index)
+        if (const monster_data *monster = get_monster_data(index)) return monster->object_index;
+    return NONE;
+}
+
+TEST_F(obstacle_facts_test, the_kept_facts_are_the_records_in_every_battle_and_a_stale_unit_is_found)
+{
+    struct
+    {
+        const char *battle;
+        tag map; // 0: the 400-unit battle
+        const char *orders; // under the source tree, or null
+        int32_t ticks;
+        bool fault_bites; // a unit that plans near others, its facts frozen
+    } const battles[] = {
+        {"the 400-unit battle", 0, nullptr, 300, true},
+        {"the demo battle", FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), "data/orders/battle.txt", 2400, false},
+    };
+    for (const auto &b : battles)
+    {
+        SCOPED_TRACE(b.battle);
+        char text[256];
+        if (!b.map)
+        {
+            std::string reason;
+            ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+        }
+        else
+        {
+            ASSERT_TRUE(start_simulation(nullptr, b.map, 7, text, sizeof(text))) << text;
+            if (b.orders)
+            {
+                ASSERT_TRUE(read_unit_orders(source_tree_path(b.orders).c_str(), &orders, text, sizeof(text))) << text;
+                set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+            }
+        }
+        set_obstacle_facts_checking(true);
+        ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
+        EXPECT_EQ(obstacle_facts_mismatches(), 0);
+
+        if (b.fault_bites)
+        {
+            plant_obstacle_facts_fault(obstacle_facts_first_unit_object());
+            set_obstacle_facts_checking(true);
+            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, nullptr));
+            EXPECT_GT(obstacle_facts_mismatches(), 0);
+            plant_obstacle_facts_fault(NONE);
+        }
+        set_obstacle_facts_checking(false);
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_full_battle();
+    }
+}
+
+} // namespace
+
+} // namespace obstacle_facts_test_file
