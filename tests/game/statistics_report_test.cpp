@@ -19,6 +19,8 @@
 #include "tag_files/data.h"
 #include "unit_orders.h"
 
+namespace statistics_report_test_file {
+
 namespace {
 
 class statistics_report_test : public vesk_sim_fixture
@@ -116,3 +118,5 @@ TEST_F(statistics_report_test, each_side_is_credited_with_the_units_that_fell)
 }
 
 } // namespace
+
+} // namespace statistics_report_test_file
