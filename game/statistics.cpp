@@ -17,20 +17,35 @@
 struct unit_statistics_type
 {
     int16_t player_index; // NONE: type not named
+    bool synchronized_owner; // named by set_unit_statistics_type: the synchronized counts know the owner too
     int32_t cost;
     int32_t count;
     int32_t vitality;
     int32_t uncontrollable;
 };
 
-struct game_statistics
+// What is counted for the players, the teams and nobody.
+struct statistics_tally
 {
     player_statistics players[MAXIMUM_PLAYERS_PER_GAME];
     team_statistics teams[MAXIMUM_TEAMS_PER_GAME];
     player_statistics unattributed;
+};
+
+// Every event is counted twice.  The reported tally counts a unit for the
+// owner its type is named for by either naming call: the rankings, the report,
+// the standings, the statistics file and the graphs' samples read it.  The
+// synchronized tally and its share of the open sample know only the owners
+// set_unit_statistics_type names; the state hash covers them and the scoring
+// rules read them, so they stay as every game and film so far counted them.
+struct game_statistics
+{
+    statistics_tally reported;
+    statistics_tally synchronized;
+    statistics_sample synchronized_sample;
     unit_statistics_type types[MAXIMUM_UNIT_STATISTICS_TYPES];
 
-    statistics_sample samples[MAXIMUM_STATISTICS_SAMPLES + 1]; // closed ones, then the open one
+    statistics_sample samples[MAXIMUM_STATISTICS_SAMPLES + 1]; // reported: closed ones, then the open one
     int32_t sample_count;
     int32_t ticks_per_sample;
     int32_t ticks_in_last_sample;
@@ -79,21 +94,22 @@ static void hash_player_statistics(uint32_t *hash, const player_statistics *s)
 static void hash_statistics(uint32_t *hash)
 {
     const game_statistics *g = &globals().current;
+    const statistics_tally *tally = &g->synchronized;
     const int32_t players = get_player_count(), teams = get_team_count();
-    for (int32_t i = 0; i < players; ++i) hash_player_statistics(hash, &g->players[i]);
-    hash_player_statistics(hash, &g->unattributed);
+    for (int32_t i = 0; i < players; ++i) hash_player_statistics(hash, &tally->players[i]);
+    hash_player_statistics(hash, &tally->unattributed);
     for (int32_t i = 0; i < teams; ++i)
     {
-        state_hash_add_int32(hash, g->teams[i].enemy_kills);
-        state_hash_add_int32(hash, g->teams[i].damage_to_enemies);
-        state_hash_add_int32(hash, g->teams[i].netgame_target_kills);
-        state_hash_add_int32(hash, g->teams[i].game_kills);
+        state_hash_add_int32(hash, tally->teams[i].enemy_kills);
+        state_hash_add_int32(hash, tally->teams[i].damage_to_enemies);
+        state_hash_add_int32(hash, tally->teams[i].netgame_target_kills);
+        state_hash_add_int32(hash, tally->teams[i].game_kills);
     }
     state_hash_add_int32(hash, g->sample_count);
     state_hash_add_int32(hash, g->ticks_per_sample);
     state_hash_add_int32(hash, g->ticks_in_last_sample);
     // The open sample stands for all of them: closed samples only ever merge.
-    const statistics_sample *open = &g->samples[g->sample_count];
+    const statistics_sample *open = &g->synchronized_sample;
     for (int32_t i = 0; i < players; ++i)
     {
         state_hash_add_int32(hash, open->players[i].damage_to_subtract);
@@ -149,30 +165,63 @@ static unit_statistics_type *get_type(int16_t unit_type)
     return &globals().current.types[unit_type];
 }
 
-// The statistics of the player owning the type; the unattributed record for
-// NONE or a type nobody owns.
-static player_statistics *type_owner_statistics(const unit_statistics_type *type)
+// A type as one tally counts it: its owner (NONE: nobody) and the cost of one
+// of its units.  The synchronized tally knows only set_unit_statistics_type's
+// names; an unnamed type costs nothing.
+struct counted_type
 {
-    if (!type || type->player_index == NONE) return &globals().current.unattributed;
-    return &globals().current.players[type->player_index];
+    int16_t player_index;
+    int32_t cost;
+};
+
+static counted_type counted_as(const unit_statistics_type *type, bool synchronized)
+{
+    if (!type || (synchronized && !type->synchronized_owner)) return {NONE, 0};
+    return {type->player_index, type->cost};
 }
 
-static int16_t type_team(const unit_statistics_type *type)
+// The statistics of the type's owner in `tally`; the unattributed record for nobody.
+static player_statistics *owner_statistics(statistics_tally *tally, counted_type type)
 {
-    if (!type || type->player_index == NONE || type->player_index >= get_player_count()) return NONE;
-    return get_player_data(type->player_index)->team_index;
+    return type.player_index == NONE ? &tally->unattributed : &tally->players[type.player_index];
 }
 
-void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
+static int16_t team_of(counted_type type)
+{
+    if (type.player_index == NONE || type.player_index >= get_player_count()) return NONE;
+    return get_player_data(type.player_index)->team_index;
+}
+
+static bool name_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
 {
     unit_statistics_type *type = get_type(unit_type);
     if (!type || player_index < NONE || player_index >= MAXIMUM_PLAYERS_PER_GAME)
     {
         log_message(__FILE__, __LINE__, "unit statistics type %d of player %d refused", unit_type, player_index);
-        return;
+        return false;
     }
     type->player_index = player_index;
     type->cost = cost;
+    return true;
+}
+
+void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
+{
+    if (name_unit_statistics_type(unit_type, player_index, cost)) get_type(unit_type)->synchronized_owner = true;
+}
+
+void set_unit_statistics_type_for_reports(int16_t unit_type, int16_t player_index, int32_t cost)
+{
+    const unit_statistics_type *type = get_type(unit_type);
+    if (type && type->synchronized_owner) return; // that name stands for every tally
+    name_unit_statistics_type(unit_type, player_index, cost);
+}
+
+// Both tallies in turn: `synchronized` false, then true.
+template <typename Count> static void count_in_both_tallies(Count count)
+{
+    count(&globals().current.reported, false);
+    count(&globals().current.synchronized, true);
 }
 
 void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vitality_delta)
@@ -181,9 +230,12 @@ void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vita
     if (!type) return;
     type->count += count_delta;
     type->vitality += vitality_delta;
-    player_statistics *owner = type_owner_statistics(type);
-    owner->extant_unit_count += count_delta;
-    owner->extant_cost += count_delta * type->cost;
+    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
+        const counted_type counted = counted_as(type, synchronized);
+        player_statistics *owner = owner_statistics(tally, counted);
+        owner->extant_unit_count += count_delta;
+        owner->extant_cost += count_delta * counted.cost;
+    });
 }
 
 void adjust_unit_statistics_for_uncontrollability(int16_t unit_type, int32_t delta)
@@ -191,23 +243,23 @@ void adjust_unit_statistics_for_uncontrollability(int16_t unit_type, int32_t del
     unit_statistics_type *type = get_type(unit_type);
     if (!type) return;
     type->uncontrollable += delta;
-    type_owner_statistics(type)->uncontrollable_count += delta;
+    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
+        owner_statistics(tally, counted_as(type, synchronized))->uncontrollable_count += delta;
+    });
 }
 
 void clear_unit_statistics(int16_t unit_type)
 {
     unit_statistics_type *type = get_type(unit_type);
     if (!type) return;
-    player_statistics *owner = type_owner_statistics(type);
-    owner->extant_unit_count -= type->count;
-    owner->extant_cost -= type->count * type->cost;
-    owner->uncontrollable_count -= type->uncontrollable;
+    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
+        const counted_type counted = counted_as(type, synchronized);
+        player_statistics *owner = owner_statistics(tally, counted);
+        owner->extant_unit_count -= type->count;
+        owner->extant_cost -= type->count * counted.cost;
+        owner->uncontrollable_count -= type->uncontrollable;
+    });
     type->count = type->vitality = type->uncontrollable = 0;
-}
-
-static statistics_sample *open_sample(void)
-{
-    return &globals().current.samples[globals().current.sample_count];
 }
 
 void adjust_damage_statistics(int16_t aggressor_unit_type, int32_t target_unit, int32_t damage, bool died,
@@ -223,29 +275,26 @@ void adjust_damage_statistics(int16_t aggressor_unit_type, int32_t target_unit, 
                                            ambient_life, adjust_damage, scoring_hack);
 }
 
-void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage,
-                                            bool died, bool netgame_target, bool ambient_life, bool adjust_damage,
-                                            bool scoring_hack)
+// One damage event in one tally and its open sample.
+static void count_damage(statistics_tally *tally, statistics_sample *sample, counted_type aggressor_type,
+                         counted_type target_type, int32_t damage, bool died, bool netgame_target, bool ambient_life,
+                         bool adjust_damage, bool scoring_hack)
 {
-    game_statistics *g = &globals().current;
-    const unit_statistics_type *aggressor_type = get_type(aggressor_unit_type);
-    const unit_statistics_type *target_type = get_type(target_unit_type);
-    player_statistics *aggressor = type_owner_statistics(aggressor_type);
-    const int16_t aggressor_team = type_team(aggressor_type);
-    const int16_t target_team = type_team(target_type);
-    statistics_sample *sample = open_sample();
+    player_statistics *aggressor = owner_statistics(tally, aggressor_type);
+    const int16_t aggressor_team = team_of(aggressor_type);
+    const int16_t target_team = team_of(target_type);
     statistics_sample_team *sample_team =
         aggressor_team != NONE ? &sample->teams[aggressor_team] : &sample->unattributed;
-    const int16_t aggressor_player = aggressor_type ? aggressor_type->player_index : (int16_t)NONE;
+    const int16_t aggressor_player = aggressor_type.player_index;
 
     if (ambient_life)
     {
         // Nobody's units: they only count as game in hunting.
-        if (died && scoring_hack && aggressor_team != NONE) ++g->teams[aggressor_team].game_kills;
+        if (died && scoring_hack && aggressor_team != NONE) ++tally->teams[aggressor_team].game_kills;
         return;
     }
 
-    player_statistics *target = type_owner_statistics(target_type);
+    player_statistics *target = owner_statistics(tally, target_type);
     const bool friendly = aggressor_team != NONE && target_team != NONE && teams_are_allied(aggressor_team, target_team);
     if (adjust_damage && damage != 0)
     {
@@ -258,23 +307,22 @@ void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t
         else
         {
             aggressor->total_damage += damage;
-            if (aggressor_team != NONE) g->teams[aggressor_team].damage_to_enemies += damage;
+            if (aggressor_team != NONE) tally->teams[aggressor_team].damage_to_enemies += damage;
             sample_team->damage_to_enemies += damage;
         }
     }
     if (died)
     {
-        const int32_t cost = target_type ? target_type->cost : 0;
         ++target->casualty_count;
-        target->casualty_cost += cost;
+        target->casualty_cost += target_type.cost;
         if (!friendly)
         {
             ++aggressor->total_kill_count;
-            aggressor->points_killed += cost;
+            aggressor->points_killed += target_type.cost;
             if (aggressor_team != NONE)
             {
-                ++g->teams[aggressor_team].enemy_kills;
-                if (netgame_target) ++g->teams[aggressor_team].netgame_target_kills;
+                ++tally->teams[aggressor_team].enemy_kills;
+                if (netgame_target) ++tally->teams[aggressor_team].netgame_target_kills;
             }
             ++sample_team->enemy_kills;
             if (target_team != NONE && local_player_team_index != NONE && aggressor_team == local_player_team_index)
@@ -283,19 +331,33 @@ void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t
     }
 }
 
+void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage,
+                                            bool died, bool netgame_target, bool ambient_life, bool adjust_damage,
+                                            bool scoring_hack)
+{
+    game_statistics *g = &globals().current;
+    const unit_statistics_type *aggressor = get_type(aggressor_unit_type);
+    const unit_statistics_type *target = get_type(target_unit_type);
+    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
+        statistics_sample *sample = synchronized ? &g->synchronized_sample : &g->samples[g->sample_count];
+        count_damage(tally, sample, counted_as(aggressor, synchronized), counted_as(target, synchronized), damage, died,
+                     netgame_target, ambient_life, adjust_damage, scoring_hack);
+    });
+}
+
 const player_statistics *get_player_statistics(int32_t player_index)
 {
     if (player_index < 0 || player_index >= MAXIMUM_PLAYERS_PER_GAME) return nullptr;
-    return &globals().current.players[player_index];
+    return &globals().current.synchronized.players[player_index];
 }
 
 const team_statistics *get_team_statistics(int32_t team_index)
 {
     if (team_index < 0 || team_index >= MAXIMUM_TEAMS_PER_GAME) return nullptr;
-    return &globals().current.teams[team_index];
+    return &globals().current.synchronized.teams[team_index];
 }
 
-const player_statistics *get_unattributed_statistics(void) { return &globals().current.unattributed; }
+const player_statistics *get_unattributed_statistics(void) { return &globals().current.synchronized.unattributed; }
 
 // ---- samples ------------------------------------------------------------------------------
 
@@ -336,16 +398,21 @@ static void compact_samples(game_statistics *g)
 void update_statistics(void)
 {
     game_statistics *g = &globals().current;
-    statistics_sample *sample = open_sample();
+    statistics_sample *sample = &g->samples[g->sample_count];
     for (int16_t t = 0; t < get_team_count(); ++t)
     {
         const team_data *team = get_team_data(t);
         const int32_t delta = team->score - g->last_team_scores[t];
-        if (delta != 0 && team->captain_player_index != NONE) sample->players[team->captain_player_index].score += delta;
+        if (delta != 0 && team->captain_player_index != NONE)
+        {
+            sample->players[team->captain_player_index].score += delta;
+            g->synchronized_sample.players[team->captain_player_index].score += delta;
+        }
         g->last_team_scores[t] = team->score;
     }
     if (++g->ticks_in_last_sample < g->ticks_per_sample) return;
     g->ticks_in_last_sample = 0;
+    memset(&g->synchronized_sample, 0, sizeof(g->synchronized_sample));
     ++g->sample_count;
     if (g->sample_count == MAXIMUM_STATISTICS_SAMPLES) compact_samples(g);
 }
@@ -390,8 +457,8 @@ static void add_counts(team_ranking_data *team, const player_statistics *s)
     team->total_damage_taken += s->total_damage_taken;
 }
 
-// The units alive now, by owning player and by team.  The counted statistics
-// cannot say it: their unit types name no owner.
+// The units alive now, by owning player and by team, as the unit layer knows
+// them: a unit whose type is named for nobody is still somebody's.
 static void count_survivors(int32_t players[MAXIMUM_PLAYERS_PER_GAME], int32_t teams[MAXIMUM_TEAMS_PER_GAME])
 {
     memset(players, 0, sizeof(int32_t) * MAXIMUM_PLAYERS_PER_GAME);
@@ -434,7 +501,7 @@ void force_player_statistics_update(void)
         ranking->score = get_team_data(order[i])->score;
         for (int16_t p = 0; p < player_count; ++p)
         {
-            if (get_player_data(p)->team_index == order[i]) add_counts(ranking, &g->players[p]);
+            if (get_player_data(p)->team_index == order[i]) add_counts(ranking, &g->reported.players[p]);
         }
         ranking->extant_unit_count = team_survivors[order[i]];
     }
@@ -450,7 +517,7 @@ void force_player_statistics_update(void)
                                                                                                   : (int16_t)NONE;
             if (player_team != team) continue;
             player_ranking_data *ranking = &g->player_rankings[rank++];
-            const player_statistics *s = &g->players[p];
+            const player_statistics *s = &g->reported.players[p];
             ranking->player_index = p;
             ranking->rejoined_as_player_index = NONE;
             ranking->casualty_count = s->casualty_count;
@@ -524,7 +591,7 @@ void add_game_to_permanent_player_rankings(void)
         }
         entry->player_index = p;
         entry->rejoined_as_player_index = NONE;
-        const player_statistics *stats = &s.current.players[p];
+        const player_statistics *stats = &s.current.reported.players[p];
         entry->casualty_count += stats->casualty_count;
         entry->total_kill_count += stats->total_kill_count;
         entry->total_damage += stats->total_damage;
@@ -641,7 +708,7 @@ void build_postgame_report(int16_t outcome)
     {
         const player_data *player = get_player_data(p);
         if (local_player_team_index == NONE || player->team_index != local_player_team_index) continue;
-        const player_statistics *s = &g->players[p];
+        const player_statistics *s = &g->reported.players[p];
         slprintf(a, sizeof(a), "%d", s->total_kill_count);
         slprintf(b, sizeof(b), "%d", s->casualty_count);
         format_damage_string(s->total_damage, c, sizeof(c));
@@ -739,7 +806,7 @@ void build_draxil_net_game_standings(int16_t game_ended_code)
     for (int16_t p = 0; p < player_count; ++p)
     {
         const player_data *player = get_player_data(p);
-        const player_statistics *stats = &g->players[p];
+        const player_statistics *stats = &g->reported.players[p];
         draxil_net_game_standings_player *record = &standings->players[p];
         const bool dropped = (player->flags & _player_has_been_dropped_flag) != 0;
         record->team_index = player->team_index;
@@ -823,8 +890,8 @@ bool save_game_statistics_csv(const char *name)
         const team_ranking_data *ranking = &g->team_rankings[i];
         const team_data *team = get_team_data(ranking->team_index);
         slprintfcat(text, capacity, "%d,%d,%d,%d,%d,%d\n", ranking->team_index, ranking->place + 1, ranking->score,
-                    team->game_time_at_elimination, g->teams[ranking->team_index].enemy_kills,
-                    g->teams[ranking->team_index].damage_to_enemies);
+                    team->game_time_at_elimination, g->reported.teams[ranking->team_index].enemy_kills,
+                    g->reported.teams[ranking->team_index].damage_to_enemies);
     }
     slprintfcat(text, capacity,
                 "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,"
@@ -832,7 +899,7 @@ bool save_game_statistics_csv(const char *name)
     for (int16_t p = 0; p < get_player_count(); ++p)
     {
         const player_data *player = get_player_data(p);
-        const player_statistics *s = &g->players[p];
+        const player_statistics *s = &g->reported.players[p];
         // Quotes inside a name are doubled so that every reader splits the line alike.
         char name_field[2 * PLAYER_NAME_SIZE + 3];
         size_t n = 0;

@@ -6,11 +6,22 @@
 //
 // Units are counted by "unit type": the index of the map's unit palette entry
 // (a unit definition for one player).  The unit layer tells the statistics
-// which player owns a type and what one unit of it costs with
-// set_unit_statistics_type before it adjusts the type's counts.
+// which player owns a type and what one unit of it costs before it adjusts the
+// type's counts.
 //
-// Everything here is synchronized except the samples' kills_against_by_local_team
-// (it depends on which team this machine plays) and the report texts.
+// The counts are kept twice.  The synchronized counts (get_player_statistics,
+// get_team_statistics, get_unattributed_statistics) are what the state hash
+// covers and the scoring rules read; they know the owners that
+// set_unit_statistics_type names.  The game names its types with
+// set_unit_statistics_type_for_reports instead, so that those counts (and every
+// per-tick trace and film score) stay as they have always been: every unit
+// counted for nobody.  The reported counts know both names; the rankings, the
+// post-game report, the standings, the statistics file and the samples are
+// made from them.
+//
+// Everything here is deterministic; only the synchronized counts are hashed.
+// The samples' kills_against_by_local_team depend on which team this machine
+// plays.
 //
 // Simulation thread only.
 
@@ -49,6 +60,9 @@ void update_statistics(void);
 // Names the owner and the cost of one unit of `unit_type`.  Refused (logged)
 // for a type or player out of range.
 void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost);
+// The same for the reported counts only.  A type named by
+// set_unit_statistics_type keeps that name.
+void set_unit_statistics_type_for_reports(int16_t unit_type, int16_t player_index, int32_t cost);
 
 // Units of a type appear or disappear (count) and gain or lose vitality.
 void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vitality_delta);
@@ -99,7 +113,7 @@ struct team_statistics
     int32_t game_kills;           // hunting: targets marked as game
 };
 
-// Null for an index out of range.
+// The synchronized counts.  Null for an index out of range.
 const player_statistics *get_player_statistics(int32_t player_index);
 const team_statistics *get_team_statistics(int32_t team_index);
 const player_statistics *get_unattributed_statistics(void);
