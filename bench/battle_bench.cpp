@@ -215,6 +215,18 @@ void BM_battle_order_tick(benchmark::State &state)
     state.counters["worst/1ms"] = *std::max_element(milliseconds.begin(), milliseconds.end()) / TARGET_WORST_MS;
 }
 
+// The battle's first `ticks` ticks, before what a benchmark times; a game
+// that stops running ticks skips the benchmark.
+static void run_battle_ticks(benchmark::State &state, int64_t ticks)
+{
+    for (int64_t tick = 0; tick < ticks; ++tick)
+        if (!run_simulation(1, nullptr, 0, nullptr, nullptr))
+        {
+            state.SkipWithError("the game stopped running ticks");
+            return;
+        }
+}
+
 // The state hash alone, again and again, on the battle as it stands after
 // `range(0)` ticks (arrows lying about, units dead and alive): the figure to
 // compare with hash_median_ms without the noise of the ticks around it.
@@ -222,12 +234,7 @@ void BM_battle_state_hash(benchmark::State &state)
 {
     static full_battle b;
     if (!set_up_the_battle(state, 1, &b)) return;
-    for (int64_t tick = 0; tick < state.range(0); ++tick)
-        if (!run_simulation(1, nullptr, 0, nullptr, nullptr))
-        {
-            state.SkipWithError("the game stopped running ticks");
-            break;
-        }
+    run_battle_ticks(state, state.range(0));
     std::vector<double> milliseconds;
     for (auto _ : state)
     {
@@ -252,12 +259,7 @@ void BM_battle_state_hash_busy(benchmark::State &state)
 {
     static full_battle b;
     if (!set_up_the_battle(state, 1, &b)) return;
-    for (int64_t tick = 0; tick < state.range(0); ++tick)
-        if (!run_simulation(1, nullptr, 0, nullptr, nullptr))
-        {
-            state.SkipWithError("the game stopped running ticks");
-            break;
-        }
+    run_battle_ticks(state, state.range(0));
     compute_state_hash(); // what the ticks before left behind is not this tick's change
     const int32_t objects = get_object_count();
     std::vector<double> milliseconds;
