@@ -39,24 +39,51 @@ static int64_t octant_difference(int64_t lo, int64_t hi, int32_t index)
     return lo * sine_table[index + NUMBER_OF_TRIG_ENTRIES / 4] - hi * sine_table[index];
 }
 
+// For each ratio r / 128 (r in 0..128), the last table entry i below 128
+// where r cos[i] >= 128 sin[i].  f(i) >= 0 holds at that entry for any lo / hi
+// of at least r / 128, so the search for a ratio may start there: it never
+// lies past the root, and seldom more than one entry before it (a halving
+// search takes seven steps).  Filled before main; until then every guess is
+// 0, which is as valid, only slower.
+enum
+{
+    TANGENT_GUESS_SHIFT = 7,
+    TANGENT_GUESSES = (1 << TANGENT_GUESS_SHIFT) + 1,
+};
+static const struct tangent_guesses
+{
+    uint8_t entry[TANGENT_GUESSES];
+} tangent_guesses = [] {
+    struct tangent_guesses guesses = {};
+    int32_t i = 0;
+    for (int32_t r = 0; r < TANGENT_GUESSES; ++r)
+    {
+        while (i + 1 < NUMBER_OF_TRIG_ENTRIES / 8 &&
+               octant_difference(r, 1 << TANGENT_GUESS_SHIFT, i + 1) >= 0)
+            ++i;
+        guesses.entry[r] = (uint8_t)i;
+    }
+    return guesses;
+}();
+
 // The angle in 0..8192 (an eighth of a turn) whose tangent is lo / hi, for
-// 0 <= lo <= hi, hi > 0.  f(i) = lo cos[i] - hi sin[i] falls from lo * 16384
-// at entry 0 to at most 0 at entry 128; the root lies between the last entry
-// where f >= 0 and the next, and is interpolated linearly there.
+// 0 <= lo <= hi, hi > 0.  f(i) = lo cos[i] - hi sin[i] falls strictly from
+// lo * 16384 at entry 0 to at most 0 at entry 128 (the cosines never rise,
+// the sines rise); the root lies between the last entry where f >= 0 and the
+// next, and is interpolated linearly there.  That entry is found by walking
+// up from the guess for the ratio, which lies at or before it.
 static int32_t first_octant_arctangent(int64_t lo, int64_t hi)
 {
-    int32_t low = 0, high = NUMBER_OF_TRIG_ENTRIES / 8; // f(low) >= 0 always
-    if (octant_difference(lo, hi, high) >= 0) return EIGHTH_CIRCLE;
-    while (high - low > 1)
+    if (octant_difference(lo, hi, NUMBER_OF_TRIG_ENTRIES / 8) >= 0) return EIGHTH_CIRCLE;
+    int32_t low = tangent_guesses.entry[(lo << TANGENT_GUESS_SHIFT) / hi];
+    int64_t f0 = octant_difference(lo, hi, low); // >= 0
+    int64_t f1 = octant_difference(lo, hi, low + 1);
+    while (f1 >= 0) // never past entry 128, where f < 0
     {
-        int32_t middle = (low + high) / 2;
-        if (octant_difference(lo, hi, middle) >= 0)
-            low = middle;
-        else
-            high = middle;
+        low += 1;
+        f0 = f1;
+        f1 = octant_difference(lo, hi, low + 1);
     }
-    int64_t f0 = octant_difference(lo, hi, low);
-    int64_t f1 = octant_difference(lo, hi, high); // < 0
     int64_t fraction = (f0 << ANGLE_TO_TRIG_SHIFT) / (f0 - f1); // 0..63
     return (low << ANGLE_TO_TRIG_SHIFT) + (int32_t)fraction;
 }
