@@ -163,7 +163,9 @@ world_distance get_height_for_new_position(const world_point2d *new_position, bo
                                            bool maintain_constant_height, int16_t current_height_above_mesh,
                                            bool *new_position_over_media)
 {
-    const bool media = over_media(new_position);
+    // The media are looked at only where the answer or the caller needs them
+    // (every step of every unit asks for its height).
+    const bool media = (new_position_over_media || (floats && !maintain_constant_height)) && over_media(new_position);
     if (new_position_over_media) *new_position_over_media = media;
     if (maintain_constant_height)
     {
@@ -211,6 +213,7 @@ struct mover
     int32_t result;
     int32_t hits;
     bool passed_through; // walked into a unit it was allowed to be inside
+    bool may_pass_through; // reach_of may let it pass through a unit this step
 };
 
 world_distance height_at(const mover *m, const world_point2d *point)
@@ -266,9 +269,7 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
         if ((s > 0 && o == 0) || (s == 0 && o > 0)) return 0;
         if (allied_units_keep_pathfinding_apart(m->monster, unit, other->owner_index))
             reach = m->definition->pathfinding_radius + definition->pathfinding_radius;
-        const uint32_t targeting = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
-        if (current_gameplay_version >= 1301 &&
-            (m->monster->extra_flags & _monster_inside_object_allowed_extra_flag) && !(m->monster->flags & targeting) &&
+        if (m->may_pass_through &&
             distance2d(&start, &there) < m->definition->pathfinding_radius + definition->pathfinding_radius)
         {
             m->passed_through = true;
@@ -319,20 +320,30 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
     return reach;
 }
 
-// Whether `other` lies, on one axis, at least the largest reach reach_of can
-// give from the target and at least `passing_reach` (the mover's pathfinding
-// radius plus the largest any unit type has) from the start.
+// Whether a point (x, y) lies, on one axis, at least `reach` from the target
+// and, when the mover may pass through units, at least `passing_reach` (the
+// mover's pathfinding radius plus the largest any unit type has) from the
+// start.
+inline __attribute__((always_inline)) bool point_out_of_reach(const mover *m, int32_t x, int32_t y, int64_t reach,
+                                                              int64_t passing_reach)
+{
+    const auto within = [](int64_t d, int64_t limit) { return d < limit && -d < limit; };
+    // From the target as search_objects measures (32 bits), from the start as
+    // reach_of does (distance2d, 64 bits).
+    const int32_t tx = x - m->target.x, ty = y - m->target.y;
+    return !(within(tx, reach) && within(ty, reach)) &&
+           !(m->may_pass_through && within((int64_t)x - m->start.x, passing_reach) &&
+             within((int64_t)y - m->start.y, passing_reach));
+}
+
+// Whether `other` lies out of every reach reach_of can give it: the largest
+// from the target and, for a mover that may pass through, the passing reach
+// from the start.
 bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reach)
 {
     const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
     const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
-    const auto beyond = [](int64_t d, int64_t limit) { return d >= limit || -d >= limit; };
-    // From the target as search_objects measures (32 bits), from the start as
-    // reach_of does (distance2d, 64 bits).
-    const int32_t tx = other->location.position.x - m->target.x, ty = other->location.position.y - m->target.y;
-    const int64_t x = other->location.position.x, y = other->location.position.y;
-    return (beyond(tx, reach) || beyond(ty, reach)) &&
-           (beyond(x - m->start.x, passing_reach) || beyond(y - m->start.y, passing_reach));
+    return point_out_of_reach(m, other->location.position.x, other->location.position.y, reach, passing_reach);
 }
 
 // Checks the step against the objects near the target.  False when the step
@@ -345,21 +356,56 @@ bool search_objects(mover *m)
     const int32_t cells[4][2] = {{tx, ty}, {nx, ty}, {tx, ny}, {nx, ny}};
     // reach_of never gives more than the larger of the two radii plus the
     // melee radius and the two pathfinding radii, and lets the unit pass
-    // through only what stands within the pathfinding radii of its start:
+    // through only what stands within the pathfinding radii of its start
+    // (only ever a unit without a target that was let inside another):
     // an object beyond both on one axis is passed over without it, with the
     // same answer.
+    const uint32_t targeting = _monster_has_valid_target_flag | _monster_has_valid_target_index_flag;
+    m->may_pass_through = current_gameplay_version >= 1301 &&
+                          (m->monster->extra_flags & _monster_inside_object_allowed_extra_flag) &&
+                          !(m->monster->flags & targeting);
     int32_t largest_radius = 0;
     const bool bounded = largest_pathfinding_radius(&largest_radius);
     const int64_t passing_reach = (int64_t)m->definition->pathfinding_radius + largest_radius;
+    // Most objects of the four cells lie out of reach on one axis: the kept
+    // obstacle facts (objects.h) give their place without their records, and
+    // with the largest radius any of them may have, the widest reach; an
+    // object beyond that is beyond its own reach too.  The obstacle facts
+    // checker compares each place read here with the record.
+    const int16_t *links = get_scan_chain_links();
+    const obstacle_facts *facts = get_obstacle_facts();
+    const bool checking = obstacle_facts_checking();
+    const int64_t widest_melee_reach =
+        (int64_t)m->object->radius + get_scan_chain_radius_bound() + MONSTER_MELEE_RADIUS;
+    const int64_t widest_reach = widest_melee_reach > passing_reach ? widest_melee_reach : passing_reach;
     for (const auto &cell : cells)
     {
         // A cell off the mesh holds nothing (the band keeps units away from it).
         if (!mesh_cell_in_bounds(cell[0], cell[1])) continue;
         for (int32_t index = first_scanned_object(cell[0], cell[1]); index != NONE;)
         {
+            const int32_t next = links[index];
+            if (bounded)
+            {
+                int32_t x = facts[index].x, y = facts[index].y;
+                if (checking)
+                {
+                    const object_data *record = get_object(index);
+                    if (record && (record->location.position.x != x || record->location.position.y != y))
+                    {
+                        count_obstacle_facts_mismatch(index);
+                        x = record->location.position.x;
+                        y = record->location.position.y;
+                    }
+                }
+                if (point_out_of_reach(m, x, y, widest_reach, passing_reach))
+                {
+                    index = next;
+                    continue;
+                }
+            }
             const object_data *other = get_object(index);
             if (!other) break;
-            const int32_t next = next_scanned_object(index);
             if (index != m->object_index && index != m->object->transparent_object_index &&
                 (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag) &&
                 !(bounded && out_of_reach(m, other, passing_reach)))

@@ -426,6 +426,12 @@ const int16_t *get_scan_chain_links(void)
     return object_globals.scan_next.data();
 }
 
+int32_t get_scan_chain_radius_bound(void)
+{
+    make_scan_chains_current();
+    return object_globals.scan_radius_bound;
+}
+
 const obstacle_facts *get_obstacle_facts(void)
 {
     make_scan_chains_current();

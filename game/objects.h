@@ -394,6 +394,9 @@ int32_t next_scanned_object(int32_t object_index);
 // next_scanned_object for every object a scan chain holds, as one array by
 // object index, for walks over many cells; valid as get_scan_chain_row's row.
 const int16_t *get_scan_chain_links(void);
+// No object a scan chain holds has a radius above this (it only rises while
+// the chains stand; the scan chain checker counts an object above it).
+int32_t get_scan_chain_radius_bound(void);
 // Puts the object into its cell's scan chain, at its place, or takes it out,
 // as its solid flag and owner now say.  Nothing for a free slot.
 void object_scan_membership_changed(int32_t object_index);
