@@ -674,6 +674,7 @@ static bool run_rename(decoded_order *order, const order_context *context)
     for (int32_t i = 0; i < count; ++i)
     {
         monster_data *monster = get_monster_data(units[i]);
+        if (!monster) continue;
         memset(monster->name, 0, sizeof(monster->name));
         strncpy(monster->name, name, MAXIMUM_MONSTER_NAME_LENGTH);
         monster->display_dirty_flags |= _monster_name_dirty_flag;

@@ -36,7 +36,7 @@
 #include "vesk/string_lists.h"
 #include "vesk_random.h"
 
-static datum_globals monster_data_globals = {
+datum_globals monster_data_globals = {
     .name = "monster", .size = sizeof(monster_data), .maximum_count = MAXIMUM_MONSTERS_PER_MAP};
 
 // Each slot's record as the hash last wrote it and the CRC of its bytes
@@ -91,13 +91,6 @@ void dispose_monsters_from_old_map(void)
 }
 
 datum_globals *get_monster_array(void) { return &monster_data_globals; }
-
-monster_data *get_monster_data(int32_t monster_index)
-{
-    if (!monster_data_globals.blocks || monster_index < 0 || monster_index >= monster_data_globals.capacity)
-        return nullptr;
-    return (monster_data *)get_datum(&monster_data_globals, monster_index);
-}
 
 // ---- died procedures ------------------------------------------------------------
 

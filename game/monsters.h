@@ -14,9 +14,9 @@
 #include <cstddef>
 
 #include "cseries/cseries.h"
+#include "tag_files/data.h"
 #include "world.h"
 
-struct datum_globals;
 struct marker_palette_entry;
 
 enum
@@ -347,8 +347,16 @@ void initialize_monsters_for_new_map(void);
 void dispose_monsters_from_old_map(void);
 
 datum_globals *get_monster_array(void);
+// The unit array; only this module writes it (get_monster_data reads it
+// inline: a unit's tick asks for records dozens of times).
+extern datum_globals monster_data_globals;
 // The record at `index`, null for a free slot or an index out of range.
-monster_data *get_monster_data(int32_t monster_index);
+inline monster_data *get_monster_data(int32_t monster_index)
+{
+    if (!monster_data_globals.blocks || monster_index < 0 || monster_index >= monster_data_globals.capacity)
+        return nullptr;
+    return (monster_data *)get_datum(&monster_data_globals, monster_index);
+}
 // monsters_are_allied for two used records of the array, read straight from
 // them (the core's unit facts that it asks for come from the same fields): for
 // the scans that meet every unit of a region.

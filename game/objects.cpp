@@ -17,7 +17,7 @@
 #include "tag_files/data.h"
 #include "vesk_random.h"
 
-static datum_globals object_data_globals = {
+datum_globals object_data_globals = {
     .name = "object", .size = sizeof(object_data), .maximum_count = MAXIMUM_OBJECTS_PER_MAP,
     .flags = _data_array_muids_flag | _data_array_growable_flag};
 
@@ -573,7 +573,6 @@ void dispose_objects_from_old_map(void)
 
 // ---- records -------------------------------------------------------------------
 
-object_data *get_object(int32_t object_index) { return object_in_slot(object_index); }
 
 object_data *get_object_by_identifier(int32_t object_index, int16_t identifier)
 {

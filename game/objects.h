@@ -13,6 +13,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
+#include "tag_files/data.h"
 #include "world.h"
 
 enum
@@ -314,7 +315,15 @@ void dispose_objects_from_old_map(void);
 
 // ---- records -------------------------------------------------------------------
 
-object_data *get_object(int32_t object_index); // null for a free slot or an index out of range
+// The object array; only this module writes it (get_object reads it inline:
+// every walk and every unit's tick asks for records many times).
+extern datum_globals object_data_globals;
+// Null for a free slot or an index out of range.
+inline object_data *get_object(int32_t object_index)
+{
+    if (object_index < 0 || object_index >= object_data_globals.capacity) return nullptr;
+    return (object_data *)get_datum(&object_data_globals, object_index);
+}
 // The object at `object_index` when it still holds `identifier`; null otherwise.
 object_data *get_object_by_identifier(int32_t object_index, int16_t identifier);
 int32_t get_object_count(void); // highest used index + 1 (walk 0..count-1, skip nulls)
