@@ -94,12 +94,17 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
     const int32_t cx = target_object->location.position.x >> WORLD_FRACTIONAL_BITS;
     const int32_t cy = target_object->location.position.y >> WORLD_FRACTIONAL_BITS;
     const int32_t half = INTERCEPTION_CELL_CHECK_WIDTH / 2;
+    // The cells off the mesh count for nothing; those on it are read from the
+    // mesh's array, row by row (every unit chasing a moving target asks).
+    if (!mesh_cell_in_bounds(0, 0)) return false;
+    const mesh_cell *cells = get_mesh_cell(0, 0);
+    const int32_t x0 = cx - half > 0 ? cx - half : 0, x1 = cx + half < mesh_width - 1 ? cx + half : mesh_width - 1;
+    const int32_t y0 = cy - half > 0 ? cy - half : 0, y1 = cy + half < mesh_height - 1 ? cy + half : mesh_height - 1;
     int32_t barred = 0;
-    for (int32_t y = cy - half; y <= cy + half; ++y)
-        for (int32_t x = cx - half; x <= cx + half; ++x)
+    for (int32_t y = y0; y <= y1; ++y)
+        for (int32_t x = x0; x <= x1; ++x)
         {
-            if (!mesh_cell_in_bounds(x, y)) continue;
-            const mesh_cell *cell = get_mesh_cell(x, y);
+            const mesh_cell *cell = &cells[x + y * mesh_width];
             if (cell->model_index != NONE) return true;
             const uint32_t t0 = cell->flags & 0xF, t1 = (cell->flags >> 4) & 0xF;
             if (has_flags(impassable, 1u << t0) || has_flags(impassable, 1u << t1)) ++barred;

@@ -156,6 +156,16 @@ static bool cell_is_on_mesh(int32_t cell_x, int32_t cell_y)
 // Bit 0 / bit 1: the triangle's terrain type is barred to the unit.
 static uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y)
 {
+    // The terrain type at each triangle's sample point is the cell's field
+    // for that triangle: read once from the cell (a unit entering a cell asks
+    // for five cells).
+    if (mesh_cell_in_bounds(cell_x, cell_y))
+    {
+        const uint32_t flags = get_mesh_cell(cell_x, cell_y)->flags;
+        const uint32_t t0 = (flags >> _mesh_cell_triangle0_terrain_first_bit) & _mesh_cell_terrain_type_mask;
+        const uint32_t t1 = (flags >> _mesh_cell_triangle1_terrain_first_bit) & _mesh_cell_terrain_type_mask;
+        return ((terrain_flags >> t0) & 1) | (((terrain_flags >> t1) & 1) << 1);
+    }
     uint32_t barred = 0;
     for (int32_t triangle = 0; triangle < 2; ++triangle)
     {
