@@ -434,11 +434,6 @@ void dispose_monster_definitions_from_old_map(void)
     dispose_definitions_from_old_map(&artifact_definitions);
 }
 
-monster_definition *get_monster_definition(int32_t index)
-{
-    return (monster_definition *)try_and_get_definition(&monster_definitions, index);
-}
-
 bool largest_pathfinding_radius(int32_t *radius)
 {
     bool found = false;

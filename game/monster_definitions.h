@@ -13,6 +13,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
+#include "tag_files/definitions.h"
 #include "world.h"
 
 #define MONSTER_DEFINITION_GROUP_TAG FOUR_CHARACTER_CODE('m', 'o', 'n', 's')
@@ -487,7 +488,6 @@ bool validate_artifact_definition(artifact_definition *definition, const char *n
 
 // ---- the registry rows "monster" and "artifact" -------------------------------
 
-struct definition_globals;
 extern definition_globals monster_definitions;
 extern definition_globals artifact_definitions;
 
@@ -497,7 +497,11 @@ void initialize_monster_definitions_for_new_map(void);
 void dispose_monster_definitions_from_old_map(void);
 
 // The definition at `index`, or null for a hole or an index out of range.
-monster_definition *get_monster_definition(int32_t index);
+// Inline: every unit's tick asks for definitions dozens of times.
+inline monster_definition *get_monster_definition(int32_t index)
+{
+    return (monster_definition *)try_and_get_definition(&monster_definitions, index);
+}
 
 // The largest pathfinding_radius of the unit types that exist now (a bound
 // for searches that compare distances with it); false with no type.
