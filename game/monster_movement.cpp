@@ -320,20 +320,34 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
     return reach;
 }
 
+// The offsets d with -limit < d < limit, tested as one unsigned comparison
+// (none for a limit below 1).
+struct open_interval
+{
+    int64_t bias;
+    uint64_t span;
+};
+
+open_interval interval_within(int64_t limit)
+{
+    return {limit - 1, limit >= 1 ? (uint64_t)(2 * limit - 1) : 0};
+}
+
+inline bool inside(int64_t d, open_interval interval) { return (uint64_t)(d + interval.bias) < interval.span; }
+
 // Whether a point (x, y) lies, on one axis, at least `reach` from the target
-// and, when the mover may pass through units, at least `passing_reach` (the
+// and, when the mover may pass through units, at least `passing` (the
 // mover's pathfinding radius plus the largest any unit type has) from the
 // start.
-inline __attribute__((always_inline)) bool point_out_of_reach(const mover *m, int32_t x, int32_t y, int64_t reach,
-                                                              int64_t passing_reach)
+inline __attribute__((always_inline)) bool point_out_of_reach(const mover *m, int32_t x, int32_t y,
+                                                              open_interval reach, open_interval passing)
 {
-    const auto within = [](int64_t d, int64_t limit) { return d < limit && -d < limit; };
     // From the target as search_objects measures (32 bits), from the start as
     // reach_of does (distance2d, 64 bits).
     const int32_t tx = x - m->target.x, ty = y - m->target.y;
-    return !(within(tx, reach) && within(ty, reach)) &&
-           !(m->may_pass_through && within((int64_t)x - m->start.x, passing_reach) &&
-             within((int64_t)y - m->start.y, passing_reach));
+    return !(inside(tx, reach) && inside(ty, reach)) &&
+           !(m->may_pass_through && inside((int64_t)x - m->start.x, passing) &&
+             inside((int64_t)y - m->start.y, passing));
 }
 
 // Whether `other` lies out of every reach reach_of can give it: the largest
@@ -343,7 +357,8 @@ bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reac
 {
     const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
     const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
-    return point_out_of_reach(m, other->location.position.x, other->location.position.y, reach, passing_reach);
+    return point_out_of_reach(m, other->location.position.x, other->location.position.y, interval_within(reach),
+                              interval_within(passing_reach));
 }
 
 // Checks the step against the objects near the target.  False when the step
@@ -377,7 +392,9 @@ bool search_objects(mover *m)
     const bool checking = obstacle_facts_checking();
     const int64_t widest_melee_reach =
         (int64_t)m->object->radius + get_scan_chain_radius_bound() + MONSTER_MELEE_RADIUS;
-    const int64_t widest_reach = widest_melee_reach > passing_reach ? widest_melee_reach : passing_reach;
+    const open_interval widest_reach =
+        interval_within(widest_melee_reach > passing_reach ? widest_melee_reach : passing_reach);
+    const open_interval passing = interval_within(passing_reach);
     for (const auto &cell : cells)
     {
         // A cell off the mesh holds nothing (the band keeps units away from it).
@@ -398,7 +415,7 @@ bool search_objects(mover *m)
                         y = record->location.position.y;
                     }
                 }
-                if (point_out_of_reach(m, x, y, widest_reach, passing_reach))
+                if (point_out_of_reach(m, x, y, widest_reach, passing))
                 {
                     index = next;
                     continue;
@@ -467,10 +484,14 @@ void clip_to_obstructed_cells(mover *m)
     const int32_t tx = m->target.x >> WORLD_FRACTIONAL_BITS, ty = m->target.y >> WORLD_FRACTIONAL_BITS;
     obstructed_cell_bounds boxes[MAXIMUM_OBSTRUCTED_CELL_BOUNDS];
     int32_t count = 0;
-    report_obstructed_cell_bounds(tx, ty - 1, boxes, &count, m->object->radius);
-    report_obstructed_cell_bounds(tx, ty + 1, boxes, &count, m->object->radius);
-    report_obstructed_cell_bounds(tx - 1, ty, boxes, &count, m->object->radius);
-    report_obstructed_cell_bounds(tx + 1, ty, boxes, &count, m->object->radius);
+    // Only a cell of the mesh that holds a model can report a box: the others
+    // are passed over without asking (the cells are side by side, row by row).
+    const mesh_cell *cells = mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr;
+    const int32_t sides[4][2] = {{tx, ty - 1}, {tx, ty + 1}, {tx - 1, ty}, {tx + 1, ty}};
+    for (const auto &side : sides)
+        if (cells && side[0] >= 0 && side[1] >= 0 && side[0] < mesh_width && side[1] < mesh_height &&
+            cells[side[0] + side[1] * mesh_width].model_index != NONE)
+            report_obstructed_cell_bounds(side[0], side[1], boxes, &count, m->object->radius);
     for (int32_t i = 0; i < count; ++i)
     {
         const obstructed_cell_bounds *box = &boxes[i];

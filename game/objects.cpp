@@ -880,6 +880,11 @@ static void strike_solid_objects(int32_t object_index, object_data *object, cons
                 if (mesh_cell_in_bounds(x, y) && (x < low_x || x > high_x || y < low_y || y > high_y))
                     check_cell_out_of_reach(x, y, strikes);
     }
+    // Most objects of those cells lie `widest` or more from `to` along one
+    // axis too: their kept obstacle facts give their place without their
+    // records (the facts checker compares each place read here).
+    const obstacle_facts *facts = object_globals.scan_facts.data();
+    const bool facts_checking = object_globals.facts_checking;
     for (int32_t y = low_y; have_cells && y <= high_y; ++y)
         for (int32_t x = low_x; x <= high_x; ++x)
         {
@@ -888,9 +893,23 @@ static void strike_solid_objects(int32_t object_index, object_data *object, cons
             for (int32_t other_index = object_globals.scan_checking ? first_scanned_object(x, y) : *scan_head(x, y);
                  other_index != NONE;)
             {
+                const int32_t next = object_globals.scan_next[(size_t)other_index];
+                int64_t fx = facts[other_index].x, fy = facts[other_index].y;
+                if (facts_checking)
+                    if (const object_data *record = object_in_slot(other_index))
+                        if (record->location.position.x != fx || record->location.position.y != fy)
+                        {
+                            count_obstacle_facts_mismatch(other_index);
+                            fx = record->location.position.x;
+                            fy = record->location.position.y;
+                        }
+                if (fx - to.x >= widest || to.x - fx >= widest || fy - to.y >= widest || to.y - fy >= widest)
+                {
+                    other_index = next;
+                    continue;
+                }
                 const object_data *other = object_in_slot(other_index);
                 if (!other) break;
-                const int32_t next = next_scanned_object(other_index);
                 if (strikes(other_index, other))
                 {
                     if (struck_count == 0) result |= (int32_t)((uint32_t)(uint16_t)other_index << 16);
