@@ -33,7 +33,10 @@
 #include "projectiles.h"
 #include "vesk_random.h"
 #include "state_hash.h"
+#include "determinism_harness.h"
+#include "full_battle.h"
 #include "support/game_core_fixture.h"
+#include "support/vesk_sim_fixture.h"
 #include "support/objects_world.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
@@ -434,6 +437,53 @@ TEST_F(movement_test, the_moving_actions_run_monster_moving_and_projectiles_upda
     const world_point2d point = {2000, 2000};
     EXPECT_EQ(get_height_for_new_position(&point, false, true, 40, &over), 40);
     EXPECT_FALSE(over);
+}
+
+// A unit's step and a moving object's strike pass over the objects out of
+// reach by their kept places (objects.h) before reading their records.  With
+// the obstacle facts checker on, a kept place that went stale (a planted
+// fault: one unit's facts frozen) is counted and the record read instead, so
+// the 400-unit battle runs hash for hash as it does without the fault.
+class kept_places_test : public vesk_sim_fixture
+{
+protected:
+    std::vector<std::string> programs_needed(void) const override { return {}; }
+    void TearDown() override
+    {
+        set_obstacle_facts_checking(false);
+        plant_obstacle_facts_fault(NONE);
+        stop_full_battle();
+        vesk_sim_fixture::TearDown();
+    }
+
+    // The battle's state hash after each of its first `ticks` ticks.
+    std::vector<uint32_t> battle_hashes(int32_t ticks, bool stale_unit)
+    {
+        std::string reason;
+        EXPECT_TRUE(start_full_battle(1, &reason)) << reason;
+        if (stale_unit)
+        {
+            for (int32_t index = 0; index < get_monster_array()->capacity; ++index)
+                if (const monster_data *monster = get_monster_data(index))
+                {
+                    plant_obstacle_facts_fault(monster->object_index);
+                    break;
+                }
+            set_obstacle_facts_checking(true);
+        }
+        std::vector<uint32_t> hashes((size_t)ticks);
+        EXPECT_TRUE(run_simulation(ticks, nullptr, 0, nullptr, hashes.data()));
+        stop_full_battle();
+        return hashes;
+    }
+};
+
+TEST_F(kept_places_test, a_stale_kept_place_is_counted_and_the_battle_runs_on_the_records)
+{
+    const std::vector<uint32_t> plain = battle_hashes(240, false);
+    const std::vector<uint32_t> checked = battle_hashes(240, true);
+    EXPECT_GT(obstacle_facts_mismatches(), 0);
+    EXPECT_EQ(plain, checked);
 }
 
 } // namespace

@@ -227,6 +227,22 @@ TEST_F(objects_test, move_reports_edges_cells_media_ceiling_and_struck_objects)
     EXPECT_TRUE(flags & _move_struck_object_softly_flag);
     EXPECT_EQ(move_flags_struck_object_index(flags), soft);
     EXPECT_EQ(get_object(passer)->location.position.x, 2290);
+
+    // The move passes over objects by their kept places: one whose kept place
+    // went stale (a planted fault) is still struck with the obstacle facts
+    // checker on, which reads the record and counts the stale place.
+    const int32_t stale = make(solid_type, 2600, 2600, 0);
+    plant_obstacle_facts_fault(stale);
+    get_object(stale)->location.position.x = 2900; // the same cell; the kept place stays at 2600
+    set_obstacle_facts_checking(true);
+    const int32_t runner = make(mover_type, 2800, 2600, 10);
+    get_object(runner)->location.velocity = {80, 0, 0};
+    flags = move_object(runner);
+    EXPECT_EQ(move_flags_struck_object_index(flags), stale);
+    EXPECT_EQ(get_object(runner)->location.position.x, 2800);
+    EXPECT_GT(obstacle_facts_mismatches(), 0);
+    set_obstacle_facts_checking(false);
+    plant_obstacle_facts_fault(NONE);
     EXPECT_TRUE(object_chains_are_consistent());
 }
 
