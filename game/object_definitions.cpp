@@ -55,7 +55,3 @@ bool initialize_object_definitions(void)
     return object_definitions.registered || initialize_definitions(&object_definitions);
 }
 
-object_definition *get_object_definition(int32_t index)
-{
-    return (object_definition *)try_and_get_definition(&object_definitions, index);
-}

@@ -80,4 +80,8 @@ extern definition_globals object_definitions;
 bool initialize_object_definitions(void);
 
 // The definition at `index`; null for NONE, a hole or an index out of range.
-object_definition *get_object_definition(int32_t index);
+// Inline: every move of every object asks for its definition.
+inline object_definition *get_object_definition(int32_t index)
+{
+    return (object_definition *)try_and_get_definition(&object_definitions, index);
+}

@@ -885,6 +885,10 @@ static void strike_solid_objects(int32_t object_index, object_data *object, cons
     // records (the facts checker compares each place read here).
     const obstacle_facts *facts = object_globals.scan_facts.data();
     const bool facts_checking = object_globals.facts_checking;
+    // -widest < d < widest as one unsigned comparison (never, for a widest
+    // below 1: nothing can be struck then either).
+    const uint64_t near_span = widest >= 1 ? (uint64_t)(2 * widest - 1) : 0;
+    const auto near = [&](int64_t d) { return (uint64_t)(d + widest - 1) < near_span; };
     for (int32_t y = low_y; have_cells && y <= high_y; ++y)
         for (int32_t x = low_x; x <= high_x; ++x)
         {
@@ -903,7 +907,7 @@ static void strike_solid_objects(int32_t object_index, object_data *object, cons
                             fx = record->location.position.x;
                             fy = record->location.position.y;
                         }
-                if (fx - to.x >= widest || to.x - fx >= widest || fy - to.y >= widest || to.y - fy >= widest)
+                if (!near(fx - to.x) || !near(fy - to.y))
                 {
                     other_index = next;
                     continue;
