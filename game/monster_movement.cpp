@@ -395,11 +395,22 @@ bool search_objects(mover *m)
     const open_interval widest_reach =
         interval_within(widest_melee_reach > passing_reach ? widest_melee_reach : passing_reach);
     const open_interval passing = interval_within(passing_reach);
+    // The two rows of the four cells at once when both lie on the mesh (the
+    // band keeps units well inside it); a cell off the mesh holds nothing.
+    const int32_t low_y = ty < ny ? ty : ny;
+    const int16_t *rows = mesh_cell_in_bounds(tx, ty) && low_y >= 0 && low_y + 2 <= mesh_height
+                              ? get_scan_chain_rows(low_y, low_y + 2)
+                              : nullptr;
     for (const auto &cell : cells)
     {
-        // A cell off the mesh holds nothing (the band keeps units away from it).
-        if (!mesh_cell_in_bounds(cell[0], cell[1])) continue;
-        for (int32_t index = first_scanned_object(cell[0], cell[1]); index != NONE;)
+        int32_t first;
+        if (rows && cell[0] >= 0 && cell[0] < mesh_width)
+            first = rows[cell[0] + (cell[1] - low_y) * mesh_width];
+        else if (mesh_cell_in_bounds(cell[0], cell[1]))
+            first = first_scanned_object(cell[0], cell[1]);
+        else
+            continue;
+        for (int32_t index = first; index != NONE;)
         {
             const int32_t next = links[index];
             if (bounded)
