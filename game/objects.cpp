@@ -1062,7 +1062,15 @@ void animate_object(int32_t object_index)
     if (!VASSERT(object, "animate_object: no object there")) return;
     uint32_t flags = object->flags & ~(uint32_t)_object_animation_flags;
 
-    if (object->shape_ticks_per_frame > 0 && object->shape_sequence_index != NONE)
+    const int32_t rate = object->shape_rate > 0 ? object->shape_rate : 0;
+    if (object->shape_ticks_per_frame > 0 && object->shape_sequence_index != NONE &&
+        object->shape_phase + rate < object->shape_ticks_per_frame * SHORT_FIXED_ONE && object->shape_frame_index == 0)
+    {
+        // No frame to step and the first frame, which every sequence has: the
+        // sequence's facts would change nothing (most objects wait so).
+        object->shape_phase = (int16_t)(object->shape_phase + rate);
+    }
+    else if (object->shape_ticks_per_frame > 0 && object->shape_sequence_index != NONE)
     {
         const shape_sequence_information information =
             get_shape_sequence_information(object->shape_collection_index, object->shape_sequence_index);
