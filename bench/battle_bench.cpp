@@ -121,7 +121,7 @@ bool run_the_battle(benchmark::State &state, uint32_t seed, int32_t total, FILE 
     static full_battle b;
     if (!set_up_the_battle(state, seed, &b, total)) return false;
     std::vector<double> hash_milliseconds, with_hash_milliseconds;
-    int64_t projectiles_seen = 0, most_projectiles = 0;
+    int64_t projectiles_seen = 0, most_projectiles = 0, units_seen = 0;
     for (auto _ : state)
     {
         const auto start = thread_milliseconds();
@@ -139,6 +139,7 @@ bool run_the_battle(benchmark::State &state, uint32_t seed, int32_t total, FILE 
         with_hash_milliseconds.push_back(hashed - start);
         if (trace) fprintf(trace, "%u %d %08x\n", (unsigned)seed, (int)milliseconds->size() + 1, (unsigned)hash);
         projectiles_seen += get_projectile_count();
+        units_seen += count_living_units();
         most_projectiles = std::max<int64_t>(most_projectiles, get_projectile_count());
     }
     const int32_t alive = count_living_units();
@@ -153,6 +154,7 @@ bool run_the_battle(benchmark::State &state, uint32_t seed, int32_t total, FILE 
     state.counters["projectiles_mean"] = (double)projectiles_seen / (double)milliseconds->size();
     state.counters["projectiles_most"] = (double)most_projectiles;
     state.counters["units_at_end"] = alive;
+    state.counters["units_mean"] = (double)units_seen / (double)milliseconds->size();
     return true;
 }
 
@@ -166,20 +168,28 @@ void BM_full_battle_tick(benchmark::State &state)
 }
 
 // Seed 1's battle with `units` units: the tick's figures and the mean tick
-// against that of half the units (when that ran first, as registered).
+// against that of half the units (when that ran first, as registered).  The
+// battle itself changes too: the larger armies of a doubling keep more of
+// their units alive through the run, so beside the figure stand the growth
+// of the living units (a mean over the ticks) and that of the mean tick per
+// living unit.
 void BM_battle_tick_by_units(benchmark::State &state)
 {
-    static double mean_of_units[MAXIMUM_MONSTERS_PER_MAP + 1];
+    static double mean_of_units[MAXIMUM_MONSTERS_PER_MAP + 1], living_of_units[MAXIMUM_MONSTERS_PER_MAP + 1];
     const int32_t units = (int32_t)state.range(0);
     std::vector<double> milliseconds;
     if (!run_the_battle(state, 1, units, nullptr, &milliseconds)) return;
-    const double mean = mean_of(milliseconds);
+    const double mean = mean_of(milliseconds), living = state.counters["units_mean"];
     mean_of_units[units] = mean;
+    living_of_units[units] = living;
     state.counters["mean_ms"] = mean;
     if (units % 2 == 0 && mean_of_units[units / 2] > 0)
     {
         state.counters["per_doubling"] = mean / mean_of_units[units / 2];
         state.counters["per_doubling/2.2"] = mean / mean_of_units[units / 2] / TARGET_COST_PER_DOUBLING;
+        state.counters["living_per_doubling"] = living / living_of_units[units / 2];
+        state.counters["per_living_unit_per_doubling"] =
+            (mean / living) / (mean_of_units[units / 2] / living_of_units[units / 2]);
     }
 }
 
