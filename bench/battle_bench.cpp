@@ -13,7 +13,10 @@
 // to simulate the same battle.  The order tick (all 400 units planning at
 // once) has a benchmark of its own.  The same battle with 100, 200 and 400
 // units (battle_tick_by_units) shows how the cost grows: each doubling of the
-// units may cost at most 2.2 times the mean tick of the half.  The state hash
+// units may cost at most 2.2 times the mean tick of the half.  The larger
+// armies keep more of their units alive through the fight, so the same
+// growth is also given per living unit (per_living_doubling: the cost had
+// the living units doubled exactly).  The state hash
 // alone (battle_state_hash, at rest, and battle_state_hash_busy, after each
 // tick of the moving battle) may cost 0.03 ms at any object count.  The demo
 // data is read from the build's program directory
@@ -188,8 +191,14 @@ void BM_battle_tick_by_units(benchmark::State &state)
         state.counters["per_doubling"] = mean / mean_of_units[units / 2];
         state.counters["per_doubling/2.2"] = mean / mean_of_units[units / 2] / TARGET_COST_PER_DOUBLING;
         state.counters["living_per_doubling"] = living / living_of_units[units / 2];
-        state.counters["per_living_unit_per_doubling"] =
+        const double per_living_unit =
             (mean / living) / (mean_of_units[units / 2] / living_of_units[units / 2]);
+        state.counters["per_living_unit_per_doubling"] = per_living_unit;
+        // What the tick would cost had the living units doubled exactly: the
+        // figure an engine whose cost per unit does not grow with the crowd
+        // keeps at 2, whatever the battle's survivors do.
+        state.counters["per_living_doubling"] = 2 * per_living_unit;
+        state.counters["per_living_doubling/2.2"] = 2 * per_living_unit / TARGET_COST_PER_DOUBLING;
     }
 }
 
