@@ -12,11 +12,9 @@
 // "<seed> <tick> <hash>" is appended to it, so that two builds can be shown
 // to simulate the same battle.  The order tick (all 400 units planning at
 // once) has a benchmark of its own.  The same battle with 100, 200 and 400
-// units (battle_tick_by_units) shows how the cost grows: each doubling of the
-// units may cost at most 2.2 times the mean tick of the half.  The larger
-// armies keep more of their units alive through the fight, so the same
-// growth is also given per living unit (per_living_doubling: the cost had
-// the living units doubled exactly).  The state hash
+// units (battle_tick_by_units) gives each size's figures, and
+// battle_cost_per_doubling how the cost grows: each doubling of the units may
+// cost at most 2.2 times the mean tick of the half.  The state hash
 // alone (battle_state_hash, at rest, and battle_state_hash_busy, after each
 // tick of the moving battle) may cost 0.03 ms at any object count.  The demo
 // data is read from the build's program directory
@@ -26,8 +24,10 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <ctime>
 #include <vector>
@@ -170,35 +170,75 @@ void BM_full_battle_tick(benchmark::State &state)
     if (trace) fclose(trace);
 }
 
-// Seed 1's battle with `units` units: the tick's figures and the mean tick
-// against that of half the units (when that ran first, as registered).  The
-// battle itself changes too: the larger armies of a doubling keep more of
-// their units alive through the run, so beside the figure stand the growth
-// of the living units (a mean over the ticks) and that of the mean tick per
-// living unit.
+// Seed 1's battle with `units` units: the tick's figures.
 void BM_battle_tick_by_units(benchmark::State &state)
 {
-    static double mean_of_units[MAXIMUM_MONSTERS_PER_MAP + 1], living_of_units[MAXIMUM_MONSTERS_PER_MAP + 1];
-    const int32_t units = (int32_t)state.range(0);
     std::vector<double> milliseconds;
-    if (!run_the_battle(state, 1, units, nullptr, &milliseconds)) return;
-    const double mean = mean_of(milliseconds), living = state.counters["units_mean"];
-    mean_of_units[units] = mean;
-    living_of_units[units] = living;
-    state.counters["mean_ms"] = mean;
-    if (units % 2 == 0 && mean_of_units[units / 2] > 0)
+    if (!run_the_battle(state, 1, (int32_t)state.range(0), nullptr, &milliseconds)) return;
+    state.counters["mean_ms"] = mean_of(milliseconds);
+}
+
+// Seed 1's battle with `total` units for `ticks` ticks, each tick's time
+// kept as the least of what it took in this and earlier rounds (`least`,
+// grown to `ticks`); `living` gets the mean count of living units.  The
+// battle is the same every round, tick for tick, so the least time of a tick
+// is its cost with the machine's slow spells left out.
+bool time_battle_round(benchmark::State &state, int32_t total, int32_t ticks, std::vector<double> *least,
+                       double *living)
+{
+    static full_battle b;
+    if (!set_up_the_battle(state, 1, &b, total)) return false;
+    least->resize((size_t)ticks, HUGE_VAL);
+    int64_t units_seen = 0;
+    bool ran = true;
+    for (int32_t tick = 0; tick < ticks && ran; ++tick)
     {
-        state.counters["per_doubling"] = mean / mean_of_units[units / 2];
-        state.counters["per_doubling/2.2"] = mean / mean_of_units[units / 2] / TARGET_COST_PER_DOUBLING;
-        state.counters["living_per_doubling"] = living / living_of_units[units / 2];
-        const double per_living_unit =
-            (mean / living) / (mean_of_units[units / 2] / living_of_units[units / 2]);
-        state.counters["per_living_unit_per_doubling"] = per_living_unit;
-        // What the tick would cost had the living units doubled exactly: the
-        // figure an engine whose cost per unit does not grow with the crowd
-        // keeps at 2, whatever the battle's survivors do.
-        state.counters["per_living_doubling"] = 2 * per_living_unit;
-        state.counters["per_living_doubling/2.2"] = 2 * per_living_unit / TARGET_COST_PER_DOUBLING;
+        const auto start = thread_milliseconds();
+        ran = run_simulation(1, nullptr, 0, nullptr, nullptr);
+        const double taken = thread_milliseconds() - start;
+        (*least)[(size_t)tick] = std::min((*least)[(size_t)tick], taken);
+        compute_state_hash(); // as a game does between ticks
+        units_seen += count_living_units();
+    }
+    set_simulation_tick_procedure(nullptr, nullptr);
+    stop_simulation();
+    if (!ran) state.SkipWithError("the game stopped running ticks");
+    *living = (double)units_seen / (double)ticks;
+    return ran;
+}
+
+// How the tick's cost grows with the units: the battle with 100, 200 and 400
+// units, run in turn for a few rounds so that all three meet the machine in
+// the same moods, each tick's least time kept.  Each doubling may cost at
+// most 2.2 times the mean tick of the half.  The larger armies keep more of
+// their units alive through the fight, so the same growth is also given per
+// living unit: per_living_doubling is the cost had the living units doubled
+// exactly, which an engine whose cost per unit does not grow with the crowd
+// keeps at 2 whatever the survivors do.
+void BM_battle_cost_per_doubling(benchmark::State &state)
+{
+    constexpr int32_t SIZES[] = {100, 200, 400}, ROUNDS = 5, TICKS = 1800;
+    std::vector<double> least[std::size(SIZES)];
+    double living[std::size(SIZES)] = {};
+    for (auto _ : state)
+        for (int32_t round = 0; round < ROUNDS; ++round)
+            for (size_t size = 0; size < std::size(SIZES); ++size)
+                if (!time_battle_round(state, SIZES[size], TICKS, &least[size], &living[size])) return;
+    double mean[std::size(SIZES)];
+    for (size_t size = 0; size < std::size(SIZES); ++size)
+    {
+        mean[size] = mean_of(least[size]);
+        state.counters["mean_ms_" + std::to_string(SIZES[size])] = mean[size];
+        state.counters["living_" + std::to_string(SIZES[size])] = living[size];
+    }
+    for (size_t size = 1; size < std::size(SIZES); ++size)
+    {
+        const std::string to = std::to_string(SIZES[size]);
+        const double growth = mean[size] / mean[size - 1], living_growth = living[size] / living[size - 1];
+        state.counters["per_doubling_to_" + to] = growth;
+        state.counters["per_doubling_to_" + to + "/2.2"] = growth / TARGET_COST_PER_DOUBLING;
+        state.counters["per_living_doubling_to_" + to] = 2 * growth / living_growth;
+        state.counters["per_living_doubling_to_" + to + "/2.2"] = 2 * growth / living_growth / TARGET_COST_PER_DOUBLING;
     }
 }
 
@@ -312,6 +352,7 @@ void BM_battle_state_hash_busy(benchmark::State &state)
 // battles.
 BENCHMARK(BM_full_battle_tick)->Arg(1)->Arg(2)->Arg(3)->ArgName("seed")->Iterations(1800)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_battle_tick_by_units)->Arg(100)->Arg(200)->Arg(400)->ArgName("units")->Iterations(1800)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_battle_cost_per_doubling)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_battle_state_hash)->Arg(0)->Arg(900)->Arg(1800)->ArgName("ticks")->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_battle_state_hash_busy)->Arg(0)->Arg(900)->Arg(1800)->ArgName("ticks")->Iterations(200)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_battle_order_tick)->Iterations(20)->Unit(benchmark::kMicrosecond);
