@@ -5,7 +5,8 @@
 // finds it, logs it and returns the fresh value.  On an array of its own,
 // through records made, changed, freed, reused and grown past the first
 // block, the value stays that of the records written out, whether the writer
-// is one the byte tables describe or one with a condition in it.
+// is one the byte tables describe or one with a condition in it, and whether
+// the records are compared 16 or 32 bytes at a time.
 
 #include <gtest/gtest.h>
 
@@ -164,8 +165,11 @@ TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
         writer write;
         int8_t linear;
     } writers[] = {{"a linear writer", write_linear, 1}, {"a writer with a condition", write_with_a_condition, 0}};
+    const bool was_wide = state_hash_compares_wide();
+    for (const bool wide : {false, true})
     for (const auto &w : writers)
     {
+        if (set_state_hash_wide_comparison(wide) != wide) continue; // not on this processor
         datum_globals array = {};
         strlcpy(array.name, "kept", sizeof(array.name));
         array.size = sizeof(kept_record);
@@ -198,12 +202,13 @@ TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
                     w.write(index, record, bytes);
                     written = crc32_update(written, bytes, sizeof(bytes));
                 }
-            ASSERT_EQ(kept, written) << w.name << ", step " << step;
+            ASSERT_EQ(kept, written) << w.name << (wide ? ", wide" : ", narrow") << ", step " << step;
         }
         EXPECT_GT(array.capacity, array.maximum_count) << w.name << ": the array never grew";
         EXPECT_EQ(cache.linear, w.linear) << w.name;
         dispose_data(&array);
     }
+    set_state_hash_wide_comparison(was_wide);
 }
 
 } // namespace
