@@ -290,18 +290,24 @@ inline __attribute__((always_inline)) size_t state_hash_visit_kept_slots(const s
         gathered[gathered_count] = crcs[index];
         gathered_count += used;
     };
-    // The first block holds slots 0 to maximum_count - 1 one after another;
-    // a grown array's later slots are found one by one (a free one reads as
-    // a record of zeros, which counts as free).
+    // Each block holds maximum_count slots one after another (a grown
+    // array's later blocks too); a slot past them, which no used record has,
+    // is found as get_datum finds it (a free one reads as a record of zeros,
+    // which counts as free).
     static const Record free_record = {};
     datum_globals *const array = pass.array;
-    const int32_t in_first_block = pass.count < array->maximum_count ? pass.count : array->maximum_count;
-    const uint8_t *record = array->blocks[0];
-    for (int32_t index = 0; index < in_first_block; ++index, record += SIZE) visit(index, record);
-    for (int32_t index = in_first_block; index < pass.count; ++index)
+    const int32_t walked = pass.count < array->capacity ? pass.count : array->capacity;
+    int32_t index = 0;
+    for (int32_t block = 0; index < walked && block < array->block_count && array->blocks[block]; ++block)
     {
-        const uint8_t *grown = (const uint8_t *)get_datum(array, index);
-        visit(index, grown ? grown : (const uint8_t *)&free_record);
+        const int32_t end = walked - index < array->maximum_count ? walked : index + array->maximum_count;
+        const uint8_t *record = array->blocks[block];
+        for (; index < end; ++index, record += SIZE) visit(index, record);
+    }
+    for (; index < pass.count; ++index)
+    {
+        const uint8_t *found = (const uint8_t *)get_datum(array, index);
+        visit(index, found ? found : (const uint8_t *)&free_record);
     }
     return gathered_count;
 }
