@@ -26,6 +26,16 @@ struct state_hash_batch
     alignas(64) uint8_t bytes[STATE_HASH_BATCH_SIZE];
 };
 
+static bool processor_compares_wide(void)
+{
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 static struct state_hash_globals
 {
     state_hash_procedure procedures[MAXIMUM_STATE_HASH_PROCEDURES];
@@ -35,6 +45,7 @@ static struct state_hash_globals
     // goes straight to the CRC.
     state_hash_batch batch;
     bool afresh; // the pass writes every record afresh
+    bool wide = processor_compares_wide(); // the passes compare 32 bytes at a time
 #ifdef NDEBUG
     bool checking = false;
 #else
@@ -134,6 +145,14 @@ void state_hash_add_int32s(uint32_t *hash, const int32_t *values, size_t count)
 
 bool state_hash_writes_afresh(void) { return state_hash_globals.afresh; }
 
+bool set_state_hash_wide_comparison(bool on)
+{
+    state_hash_globals.wide = on && processor_compares_wide();
+    return state_hash_globals.wide;
+}
+
+bool state_hash_compares_wide(void) { return state_hash_globals.wide; }
+
 void state_hash_flush(uint32_t *hash)
 {
     state_hash_batch *batch = &state_hash_globals.batch;
@@ -149,12 +168,7 @@ void prepare_state_hash_record_cache(state_hash_record_cache *cache, int32_t cou
         cache->records.resize(slots * record_size, 0);
         cache->crcs.resize(slots);
     }
-    if (cache->gathered.size() < slots)
-    {
-        cache->gathered.resize(slots);
-        cache->changed.resize(slots);
-        cache->places.resize(slots);
-    }
+    if (cache->gathered.size() < slots) cache->gathered.resize(slots);
     if (cache->shift.size != hash_size) crc32_make_shift(&cache->shift, hash_size);
 }
 
@@ -166,21 +180,30 @@ void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_s
     std::vector<uint8_t> out(hash_size), zero_out(hash_size);
     write(context, probe, zero_out.data());
     const uint32_t zero_crc = crc32_of(zero_out.data(), hash_size);
-    cache->byte_tables.assign(record_size * 256, 0);
+    cache->byte_tables.assign(record_size, state_hash_byte_table{});
     cache->hashed_bytes.assign((record_size + 63) / 64 + 1, 0);
     for (size_t byte = 0; byte < record_size; ++byte)
     {
-        uint32_t *table = &cache->byte_tables[byte * 256];
+        state_hash_byte_table *table = &cache->byte_tables[byte];
         for (unsigned bit = 0; bit < 8; ++bit)
         {
             probe[byte] = (uint8_t)(1u << bit);
             write(context, probe, out.data());
             probe[byte] = 0;
             if (out != zero_out) cache->hashed_bytes[byte / 64] |= (uint64_t)1 << (byte % 64);
-            table[1u << bit] = crc32_of(out.data(), hash_size) ^ zero_crc;
+            const uint32_t entry = crc32_of(out.data(), hash_size) ^ zero_crc;
+            // Plain stores: g++ 12 with -fsanitize=undefined loses stores
+            // through a conditional choice of array.
+            if (bit < 4) table->low[1u << bit] = entry;
+            else table->high[1u << (bit - 4)] = entry;
         }
-        for (unsigned value = 3; value < 256; ++value)
-            if (value & (value - 1)) table[value] = table[value & (value - 1)] ^ table[value & (0u - value)];
+        for (unsigned value = 3; value < 16; ++value)
+            if (value & (value - 1))
+            {
+                const unsigned rest = value & (value - 1), lowest = value & (0u - value);
+                table->low[value] = table->low[rest] ^ table->low[lowest];
+                table->high[value] = table->high[rest] ^ table->high[lowest];
+            }
     }
     // Proved on records of random bytes (a generator of its own: the game's
     // are synchronized) and on all ones: a writer with a condition or a
@@ -198,7 +221,8 @@ void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_s
         }
         write(context, probe, out.data());
         uint32_t expected = zero_crc;
-        for (size_t byte = 0; byte < record_size; ++byte) expected ^= cache->byte_tables[byte * 256 + probe[byte]];
+        for (size_t byte = 0; byte < record_size; ++byte)
+            expected ^= cache->byte_tables[byte].low[probe[byte] & 15] ^ cache->byte_tables[byte].high[probe[byte] >> 4];
         linear = expected == crc32_of(out.data(), hash_size);
     }
     if (!linear)

@@ -103,23 +103,33 @@ struct state_hash_cursor
 // A writer that only moves, swaps, sign- or zero-extends and masks the
 // record's bits (each hashed bit the XOR of record bits, plus what the slot
 // alone gives) keeps that linearity, so the new CRC is the kept one XOR what
-// each byte that differs from the copy contributes, looked up in a table per
-// record byte.  The tables are made once by writing probe records, and
-// proved on random ones; a writer they do not describe (a condition, a
+// each byte that differs from the copy contributes, looked up in two tables
+// of 16 entries per record byte, one per half of the byte: the few places a
+// tick changes then stay in the first-level cache, where a table of all 256
+// values per byte (hundreds of kilobytes) missed after the tick had run
+// through its own data.  The tables are made once by writing probe records,
+// and proved on random ones; a writer they do not describe (a condition, a
 // lookup) is logged and has its changed records written out as before.
+
+// What a record byte of value v adds to the CRC of the hashed bytes:
+// low[v & 15] ^ high[v >> 4].  One cache line each.
+struct alignas(64) state_hash_byte_table
+{
+    uint32_t low[16];
+    uint32_t high[16];
+};
+
 struct state_hash_record_cache
 {
     // The copies, one record size each; a slot without one holds zeros.
     std::vector<uint8_t> records;
     std::vector<uint32_t> crcs; // crc32_of the bytes each copy gave (where there is one)
     std::vector<uint32_t> gathered; // one pass's CRCs in slot order
-    std::vector<int32_t> changed, places; // one pass's renewed slots, and where in `gathered` their CRCs go
     crc32_shift shift = {}; // for the hashed size (size 0 until the first pass)
-    // What a byte of the record adds to the CRC of the hashed bytes, for each
-    // of its 256 values ([byte * 256 + value]), and a bit per record byte
-    // (64 a word) for the bytes any hashed byte depends on.  Kept across
-    // maps: they depend on the writer alone.
-    std::vector<uint32_t> byte_tables;
+    // What each byte of the record adds to the CRC of the hashed bytes, and
+    // a bit per record byte (64 a word) for the bytes any hashed byte
+    // depends on.  Kept across maps: they depend on the writer alone.
+    std::vector<state_hash_byte_table> byte_tables;
     std::vector<uint64_t> hashed_bytes;
     int8_t linear = -1; // whether the tables describe the writer; -1: not probed yet
     // Test seam: a slot whose record counts as unchanged (its copy and CRC
@@ -151,34 +161,48 @@ typedef void (*state_hash_probe_writer)(const void *context, const uint8_t *reco
 void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_size, size_t hash_size,
                                  const void *context, state_hash_probe_writer write);
 
-template <size_t SIZE> inline bool state_hash_records_are_equal(const uint8_t *a, const uint8_t *b)
+// Whether the passes compare records 32 bytes at a time (on a processor with
+// AVX2; 16 otherwise): on from the start where the processor has it.  The
+// value is the same either way.  Asking for it where the processor lacks
+// AVX2 leaves it off; returns whether it is on.
+bool set_state_hash_wide_comparison(bool on);
+bool state_hash_compares_wide(void);
+
+// 32 bytes as one vector: inlined into a procedure compiled for AVX2, one
+// register; elsewhere the compiler makes two of 16 bytes.
+typedef uint64_t state_hash_vector __attribute__((vector_size(32)));
+
+// Whether the records at `a` and `b` (SIZE bytes each) differ.  The last 32
+// bytes are read as such, over some already compared.
+template <size_t SIZE>
+inline __attribute__((always_inline)) bool state_hash_records_differ(const uint8_t *a, const uint8_t *b)
 {
-#if defined(__SSE2__)
-    static_assert(SIZE >= 16);
-    constexpr size_t WHOLE = SIZE / 16 * 16;
-    __m128i difference = _mm_setzero_si128();
-#pragma GCC unroll 32
-    for (size_t offset = 0; offset < WHOLE; offset += 16)
-        difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + offset)),
-                                                             _mm_loadu_si128((const __m128i *)(b + offset))));
-    // The last bytes as the last 16, over some already compared.
-    if constexpr (WHOLE < SIZE)
-        difference = _mm_or_si128(difference, _mm_xor_si128(_mm_loadu_si128((const __m128i *)(a + SIZE - 16)),
-                                                             _mm_loadu_si128((const __m128i *)(b + SIZE - 16))));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(difference, _mm_setzero_si128())) == 0xFFFF;
-#else
-    return memcmp(a, b, SIZE) == 0;
-#endif
+    static_assert(SIZE >= 32);
+    constexpr size_t WHOLE = SIZE / 32 * 32;
+    state_hash_vector difference = {};
+    auto compare = [&](size_t offset) __attribute__((always_inline))
+    {
+        state_hash_vector x, y;
+        memcpy(&x, a + offset, sizeof(x));
+        memcpy(&y, b + offset, sizeof(y));
+        difference |= x ^ y;
+    };
+#pragma GCC unroll 16
+    for (size_t offset = 0; offset < WHOLE; offset += 32) compare(offset);
+    if constexpr (WHOLE < SIZE) compare(SIZE - 32);
+    return (difference[0] | difference[1] | difference[2] | difference[3]) != 0;
 }
 
-// What turning the record `before` into `after` (SIZE bytes each) does to the
-// CRC of its hashed bytes, from the cache's tables: one lookup per hashed
-// byte that differs (a unit that walked changes a few of its hundreds).
+// Brings the copy of a record (SIZE bytes) up to date and returns what the
+// change does to the CRC of the hashed bytes, from the cache's tables: two
+// lookups per hashed byte that differs (a unit that walked changes a few of
+// its hundreds).  The copy is written whole, at places known from the start:
+// a few 4-byte stores at places found late held up the loads of the records
+// after them.
 template <size_t SIZE>
-inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, const uint8_t *before,
-                                         const uint8_t *after)
+inline __attribute__((always_inline)) uint32_t state_hash_renew_copy(const state_hash_record_cache *cache,
+                                                                     const uint8_t *record, uint8_t *copy)
 {
-    static_assert(SIZE >= 16);
     constexpr size_t CHUNKS = (SIZE + 15) / 16, GROUPS = (CHUNKS + 3) / 4;
     uint64_t differing[GROUPS] = {}; // bit b: byte b differs
 #if defined(__SSE2__)
@@ -187,29 +211,121 @@ inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, c
     {
         // The last chunk is read as the record's last 16 bytes, over some of
         // the previous chunk's.
-        constexpr size_t BEYOND = (CHUNKS * 16 - SIZE) % 16;
         const size_t start = chunk + 1 < CHUNKS ? 16 * chunk : SIZE - 16;
-        const __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(before + start)),
-                                            _mm_loadu_si128((const __m128i *)(after + start)));
+        const __m128i same = _mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(record + start)),
+                                            _mm_loadu_si128((const __m128i *)(copy + start)));
         uint32_t differs = ~(uint32_t)_mm_movemask_epi8(same) & 0xFFFFu;
-        if (chunk + 1 == CHUNKS) differs >>= BEYOND;
+        if (chunk + 1 == CHUNKS) differs >>= 16 * chunk - start;
         differing[chunk / 4] |= (uint64_t)differs << (16 * (chunk % 4));
     }
 #else
     for (size_t byte = 0; byte < SIZE; ++byte)
-        differing[byte / 64] |= (uint64_t)(before[byte] != after[byte]) << (byte % 64);
+        differing[byte / 64] |= (uint64_t)(record[byte] != copy[byte]) << (byte % 64);
 #endif
-    const uint32_t *tables = cache->byte_tables.data();
+    const state_hash_byte_table *tables = cache->byte_tables.data();
     const uint64_t *hashed = cache->hashed_bytes.data();
     uint32_t change = 0;
+#pragma GCC unroll 8
     for (size_t group = 0; group < GROUPS; ++group)
         for (uint64_t bits = differing[group] & hashed[group]; bits; bits &= bits - 1)
         {
             const size_t byte = 64 * group + (size_t)__builtin_ctzll(bits);
-            change ^= tables[byte * 256 + (uint8_t)(before[byte] ^ after[byte])];
+            const unsigned value = record[byte] ^ copy[byte];
+            change ^= tables[byte].low[value & 15] ^ tables[byte].high[value >> 4];
         }
+    memcpy(copy, record, SIZE);
     return change;
 }
+
+// One pass over the slots of a kept array.
+template <class Record, class Write> struct state_hash_kept_pass
+{
+    state_hash_record_cache *cache;
+    datum_globals *array;
+    int32_t count;
+    const Write *write;
+};
+
+// A record seen the first time, or one whose writer the tables do not
+// describe: its bytes written out and their CRC taken.
+template <class Record, size_t HASH_SIZE, class Write>
+__attribute__((noinline)) void state_hash_write_out_record(const state_hash_kept_pass<Record, Write> &pass,
+                                                           int32_t index, const uint8_t *record, uint8_t *copy)
+{
+    uint8_t bytes[HASH_SIZE];
+    (*pass.write)(index, (const Record *)record, bytes);
+    pass.cache->crcs[index] = crc32_of(bytes, HASH_SIZE);
+    memcpy(copy, record, sizeof(Record));
+}
+
+// Visits the slots of `pass`: renews the copy and CRC of each used one that
+// differs from its copy, while both are fresh in the cache, and sets aside
+// the CRC of every used one; returns how many it set aside.  Inlined into the
+// two procedures below, one of them compiled for AVX2.
+template <class Record, size_t HASH_SIZE, class Write>
+inline __attribute__((always_inline)) size_t state_hash_visit_kept_slots(const state_hash_kept_pass<Record, Write> &pass)
+{
+    constexpr size_t SIZE = sizeof(Record);
+    state_hash_record_cache *const cache = pass.cache;
+    uint32_t *const gathered = cache->gathered.data(), *const crcs = cache->crcs.data();
+    uint8_t *const copies = cache->records.data();
+    const int32_t fault_slot = cache->fault_slot;
+    const bool linear = cache->linear > 0;
+    size_t gathered_count = 0;
+    auto visit = [&](int32_t index, const uint8_t *record) __attribute__((always_inline))
+    {
+        int16_t identifier;
+        memcpy(&identifier, record, sizeof(identifier));
+        const size_t used = identifier != 0;
+        uint8_t *copy = copies + (size_t)index * SIZE;
+        if (used && state_hash_records_differ<SIZE>(record, copy)) [[unlikely]]
+        {
+            // A copy of all zeros is none (a used record's identifier is
+            // not 0): the record is seen the first time.
+            const bool kept = (copy[0] | copy[1]) != 0;
+            if (kept && linear && index != fault_slot) crcs[index] ^= state_hash_renew_copy<SIZE>(cache, record, copy);
+            else if (!kept || index != fault_slot)
+                state_hash_write_out_record<Record, HASH_SIZE, Write>(pass, index, record, copy);
+        }
+        gathered[gathered_count] = crcs[index];
+        gathered_count += used;
+    };
+    // Each block holds maximum_count slots one after another (a grown
+    // array's later blocks too); a slot past them, which no used record has,
+    // is found as get_datum finds it (a free one reads as a record of zeros,
+    // which counts as free).
+    static const Record free_record = {};
+    datum_globals *const array = pass.array;
+    const int32_t walked = pass.count < array->capacity ? pass.count : array->capacity;
+    int32_t index = 0;
+    for (int32_t block = 0; index < walked && block < array->block_count && array->blocks[block]; ++block)
+    {
+        const int32_t end = walked - index < array->maximum_count ? walked : index + array->maximum_count;
+        const uint8_t *record = array->blocks[block];
+        for (; index < end; ++index, record += SIZE) visit(index, record);
+    }
+    for (; index < pass.count; ++index)
+    {
+        const uint8_t *found = (const uint8_t *)get_datum(array, index);
+        visit(index, found ? found : (const uint8_t *)&free_record);
+    }
+    return gathered_count;
+}
+
+template <class Record, size_t HASH_SIZE, class Write>
+__attribute__((noinline)) size_t state_hash_visit_kept_slots_narrow(const state_hash_kept_pass<Record, Write> &pass)
+{
+    return state_hash_visit_kept_slots<Record, HASH_SIZE, Write>(pass);
+}
+
+#if defined(__x86_64__)
+template <class Record, size_t HASH_SIZE, class Write>
+__attribute__((noinline, target("avx2"))) size_t state_hash_visit_kept_slots_wide(
+    const state_hash_kept_pass<Record, Write> &pass)
+{
+    return state_hash_visit_kept_slots<Record, HASH_SIZE, Write>(pass);
+}
+#endif
 
 // Adds the used records of `array`'s slots 0 to count - 1 (a free slot adds
 // nothing), each as the HASH_SIZE bytes that `write(index, record, out)`
@@ -217,10 +333,6 @@ inline uint32_t state_hash_record_change(const state_hash_record_cache *cache, c
 // after that its CRC follows its changes through the tables (above), and
 // every CRC joins the hash by combination.  The value is the one writing
 // every record's bytes in turn gives.
-//
-// One pass over the slots compares each with its copy, sets aside the CRC of
-// every used slot and notes the changed ones with the place of their CRC; a
-// second pass renews those alone, so the first stays a tight loop.
 template <class Record, size_t HASH_SIZE, class Write>
 void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache, datum_globals *array, int32_t count,
                                  Write write)
@@ -248,61 +360,16 @@ void state_hash_add_kept_records(uint32_t *hash, state_hash_record_cache *cache,
                                         (*(const Write *)context)(0, (const Record *)record, out);
                                     });
     prepare_state_hash_record_cache(cache, count, sizeof(Record), HASH_SIZE);
-    uint32_t *const gathered = cache->gathered.data(), *const crcs = cache->crcs.data();
-    int32_t *const changed = cache->changed.data(), *const places = cache->places.data();
-    uint8_t *const copies = cache->records.data();
-    const int32_t fault_slot = cache->fault_slot;
-    size_t gathered_count = 0, changed_count = 0;
-    // A slot whose copy is all zeros has none (no used record equals it: its
-    // identifier is not 0), so a record seen the first time counts as changed.
-    auto visit = [&](int32_t index, const uint8_t *record) __attribute__((always_inline))
-    {
-        int16_t identifier;
-        memcpy(&identifier, record, sizeof(identifier));
-        const size_t used = identifier != 0;
-        const uint8_t *copy = copies + (size_t)index * sizeof(Record);
-        const bool renew = !state_hash_records_are_equal<sizeof(Record)>(copy, record) &&
-                           (index != fault_slot || (copy[0] | copy[1]) == 0);
-        changed[changed_count] = index;
-        places[changed_count] = (int32_t)gathered_count;
-        changed_count += used & (size_t)renew;
-        gathered[gathered_count] = crcs[index];
-        gathered_count += used;
-    };
-    // The first block holds slots 0 to maximum_count - 1 one after another;
-    // a grown array's later slots are found one by one (a free one reads as
-    // a record of zeros, which counts as free).
-    static const Record free_record = {};
-    const int32_t in_first_block = count < array->maximum_count ? count : array->maximum_count;
-    const uint8_t *record = array->blocks[0];
-    for (int32_t index = 0; index < in_first_block; ++index, record += sizeof(Record)) visit(index, record);
-    for (int32_t index = in_first_block; index < count; ++index)
-    {
-        const uint8_t *grown = (const uint8_t *)get_datum(array, index);
-        visit(index, grown ? grown : (const uint8_t *)&free_record);
-    }
-    const bool linear = cache->linear > 0;
-    for (size_t i = 0; i < changed_count; ++i)
-    {
-        const int32_t index = changed[i];
-        const uint8_t *now = index < in_first_block ? array->blocks[0] + (size_t)index * sizeof(Record)
-                                                    : (const uint8_t *)get_datum(array, index);
-        uint8_t *copy = copies + (size_t)index * sizeof(Record);
-        uint32_t crc;
-        if ((copy[0] | copy[1]) && linear)
-            crc = crcs[index] ^ state_hash_record_change<sizeof(Record)>(cache, copy, now);
-        else
-        {
-            uint8_t bytes[HASH_SIZE];
-            write(index, (const Record *)now, bytes);
-            crc = crc32_of(bytes, HASH_SIZE);
-        }
-        memcpy(copy, now, sizeof(Record));
-        crcs[index] = crc;
-        gathered[places[i]] = crc;
-    }
+    const state_hash_kept_pass<Record, Write> pass = {cache, array, count, &write};
+#if defined(__x86_64__)
+    const size_t gathered_count = state_hash_compares_wide()
+                                      ? state_hash_visit_kept_slots_wide<Record, HASH_SIZE, Write>(pass)
+                                      : state_hash_visit_kept_slots_narrow<Record, HASH_SIZE, Write>(pass);
+#else
+    const size_t gathered_count = state_hash_visit_kept_slots_narrow<Record, HASH_SIZE, Write>(pass);
+#endif
     state_hash_flush(hash);
-    *hash = crc32_append_pieces(*hash, gathered, gathered_count, &cache->shift);
+    *hash = crc32_append_pieces(*hash, cache->gathered.data(), gathered_count, &cache->shift);
 }
 
 // ---- the hash ---------------------------------------------------------------

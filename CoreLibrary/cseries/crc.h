@@ -31,7 +31,7 @@ struct crc32_shift
     // Whether the processor's carry-less multiplication moves CRCs on (set
     // where it has it; a test may clear it to run the tables).
     bool carry_less;
-    uint64_t factors[8]; // [n]: x^(8 (n + 1) size) modulo the polynomial, reflected, one bit up
+    uint64_t factors[16]; // [n]: x^(8 (n + 1) size) modulo the polynomial, reflected, one bit up
     uint32_t table[4][4][256]; // [n][k][b]: byte b in place k of a CRC, moved on by (n + 1) `size` zero bytes
 };
 void crc32_make_shift(crc32_shift *shift, size_t size);

@@ -617,6 +617,9 @@ void hash_monster_ambient_life(uint32_t *hash)
     const datum_globals *units = get_monster_array();
     for (int32_t index = 0; index < units->count && index < MAXIMUM_MONSTERS_PER_MAP; index++)
     {
+        // A unit without a block size has no block (block_of): a battle
+        // without ambient life costs a look at each size, not each unit.
+        if (ambient_life_globals.block_sizes[index] == 0) continue;
         const monster_data *monster = get_monster_data(index);
         const uint8_t *block = block_of(monster, index);
         if (!block) continue;

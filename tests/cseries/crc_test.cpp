@@ -115,7 +115,7 @@ TEST(crc, combined_pieces_equal_the_bytes_in_turn)
         uint32_t start;
     };
     const combine_case cases[] = {
-        {136, 0, 0x12345678}, {136, 1, 0},  {136, 7, 0xFFFFFFFF}, {136, 8, 1},  {136, 9, 0xCBF43926},
+        {136, 0, 0x12345678}, {136, 1, 0},  {136, 7, 0xFFFFFFFF}, {136, 8, 1},  {136, 9, 0xCBF43926}, {96, 16, 0xA5A5A5A5},
         {338, 17, 0},         {104, 100, 7}, {1, 33, 0x80000000},  {5, 4, 0x55}, {3000, 3, 0x0BADF00D},
     };
     for (const combine_case &c : cases)

@@ -5,12 +5,13 @@
 // finds it, logs it and returns the fresh value.  On an array of its own,
 // through records made, changed, freed, reused and grown past the first
 // block, the value stays that of the records written out, whether the writer
-// is one the byte tables describe or one with a condition in it.
+// is one the byte tables describe or one with a condition in it, whether the
+// records end on a whole 32-byte chunk or not, and whether they are compared
+// 16 or 32 bytes at a time.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -126,7 +127,10 @@ TEST_F(state_hash_kept_records_test, a_moving_record_counted_as_unchanged_is_fou
     }
 }
 
-struct kept_record
+// A record of 12 + 4 N bytes: N = 5 ends on a 32-byte chunk, N = 6 and 9 run
+// past their last 32 (and 16) bytes, which are compared over the bytes
+// before them.
+template <int N> struct kept_record
 {
     int16_t identifier;
     int16_t small; // hashed sign-extended
@@ -134,41 +138,48 @@ struct kept_record
     uint8_t level; // hashed zero-extended
     int8_t local; // not hashed
     int16_t pad;
-    int32_t values[6];
+    int32_t values[N]; // hashed but for values[3]
 };
-static_assert(sizeof(kept_record) % 16 != 0, "a record with a tail past its last 16 bytes");
-enum { KEPT_HASH_SIZE = 4 * 10 };
+template <int N> constexpr size_t kept_hash_size = 4 * (5 + N - 1);
 
-void put_kept_fields(uint8_t *out, std::initializer_list<int32_t> values)
+template <int N> void write_linear(int32_t index, const kept_record<N> *r, uint8_t *out)
 {
-    size_t place = 0;
-    for (int32_t value : values) state_hash_write_int32(out + 4 * place++, value);
+    const int32_t fields[] = {index, r->identifier, r->small, (int32_t)(r->flags & 0x7FFFFFFF), r->level};
+    for (size_t i = 0; i < NUMBER_OF(fields); ++i) state_hash_write_int32(out + 4 * i, fields[i]);
+    out += sizeof(fields);
+    for (int i = 0; i < N; ++i)
+        if (i != 3)
+        {
+            state_hash_write_int32(out, r->values[i]);
+            out += 4;
+        }
 }
-void write_linear(int32_t index, const kept_record *r, uint8_t *out)
+template <int N> void write_with_a_condition(int32_t index, const kept_record<N> *r, uint8_t *out)
 {
-    put_kept_fields(out, {index, r->identifier, r->small, (int32_t)(r->flags & 0x7FFFFFFF), r->level, r->values[0],
-                          r->values[1], r->values[2], r->values[4], r->values[5]});
-}
-void write_with_a_condition(int32_t index, const kept_record *r, uint8_t *out)
-{
-    put_kept_fields(out, {index, r->identifier, r->small > 0 ? r->values[0] : r->values[1], (int32_t)r->flags,
-                          r->level, r->values[0], r->values[1], r->values[2], r->values[3], r->values[4]});
+    const int32_t fields[] = {index, r->identifier, r->small > 0 ? r->values[0] : r->values[1], (int32_t)r->flags,
+                              r->level};
+    for (size_t i = 0; i < NUMBER_OF(fields); ++i) state_hash_write_int32(out + 4 * i, fields[i]);
+    for (int i = 0; i < N - 1; ++i) state_hash_write_int32(out + sizeof(fields) + 4 * i, r->values[i]);
 }
 
-TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
+// Records made, changed, freed, reused and grown past the first block, each
+// step hashed kept and written out.
+template <int N> void check_kept_array(bool wide)
 {
-    typedef void (*writer)(int32_t, const kept_record *, uint8_t *);
+    typedef void (*writer)(int32_t, const kept_record<N> *, uint8_t *);
     const struct
     {
         const char *name;
         writer write;
         int8_t linear;
-    } writers[] = {{"a linear writer", write_linear, 1}, {"a writer with a condition", write_with_a_condition, 0}};
+    } writers[] = {{"a linear writer", write_linear<N>, 1}, {"a writer with a condition", write_with_a_condition<N>, 0}};
     for (const auto &w : writers)
     {
+        SCOPED_TRACE(::testing::Message() << w.name << ", " << sizeof(kept_record<N>) << "-byte records"
+                                          << (wide ? ", wide" : ", narrow"));
         datum_globals array = {};
         strlcpy(array.name, "kept", sizeof(array.name));
-        array.size = sizeof(kept_record);
+        array.size = sizeof(kept_record<N>);
         array.maximum_count = 8;
         array.flags = _data_array_growable_flag;
         ASSERT_TRUE(initialize_data(&array));
@@ -182,28 +193,41 @@ TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
         {
             const uint32_t action = next(10);
             const int32_t slot = (int32_t)next(20);
-            kept_record *r = (kept_record *)get_datum(&array, slot < array.capacity ? slot : 0);
+            kept_record<N> *r = (kept_record<N> *)get_datum(&array, slot < array.capacity ? slot : 0);
             if (action < 3 || !r) new_datum(&array);
             else if (action == 3) delete_datum(&array, slot < array.capacity ? slot : 0);
             else if (action == 4) r->local = (int8_t)next(256); // changes no hashed byte
             else if (action == 5) r->small = (int16_t)((int32_t)next(65536) - 32768);
             else if (action == 6) r->flags ^= 1u << next(32);
-            else r->values[next(6)] = (int32_t)next(0xFFFFFFFFu) - 7;
+            else r->values[action == 7 ? N - 1 : next(N)] = (int32_t)next(0xFFFFFFFFu) - 7; // the last bytes too
             uint32_t kept = 0, written = 0;
-            state_hash_add_kept_records<kept_record, KEPT_HASH_SIZE>(&kept, &cache, &array, array.count, w.write);
+            state_hash_add_kept_records<kept_record<N>, kept_hash_size<N>>(&kept, &cache, &array, array.count, w.write);
             for (int32_t index = 0; index < array.count; ++index)
-                if (const kept_record *record = (const kept_record *)get_datum(&array, index))
+                if (const kept_record<N> *record = (const kept_record<N> *)get_datum(&array, index))
                 {
-                    uint8_t bytes[KEPT_HASH_SIZE];
+                    uint8_t bytes[kept_hash_size<N>];
                     w.write(index, record, bytes);
                     written = crc32_update(written, bytes, sizeof(bytes));
                 }
-            ASSERT_EQ(kept, written) << w.name << ", step " << step;
+            ASSERT_EQ(kept, written) << "step " << step;
         }
-        EXPECT_GT(array.capacity, array.maximum_count) << w.name << ": the array never grew";
-        EXPECT_EQ(cache.linear, w.linear) << w.name;
+        EXPECT_GT(array.capacity, array.maximum_count) << "the array never grew";
+        EXPECT_EQ(cache.linear, w.linear);
         dispose_data(&array);
     }
+}
+
+TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
+{
+    const bool was_wide = state_hash_compares_wide();
+    for (const bool wide : {false, true})
+    {
+        if (set_state_hash_wide_comparison(wide) != wide) continue; // not on this processor
+        check_kept_array<5>(wide);
+        check_kept_array<6>(wide);
+        check_kept_array<9>(wide);
+    }
+    set_state_hash_wide_comparison(was_wide);
 }
 
 } // namespace
