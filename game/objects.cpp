@@ -36,6 +36,9 @@ enum
     // scan_counted: the cell counts an object is counted in
     COUNTED_OTHER = 1, // scan_others
     COUNTED_OPEN = 2, // scan_open
+    // scan_motion_stale: why a cell's summary must be worked out again
+    MOTION_CHANGED = 1, // the cell changed since
+    MOTION_NEVER_SUMMARIZED = 2, // none was since the scan chains were built
 };
 
 struct kept_unit_facts
@@ -64,6 +67,11 @@ static struct object_globals
     // and what a unit's object's unit last said of itself.
     std::vector<obstacle_facts> scan_facts;
     std::vector<kept_unit_facts> scan_units;
+    // Per cell, what its open objects say taken together (objects.h), and
+    // whether that is out of date (anything of the cell changed since).
+    std::vector<scan_cell_motion> scan_motion;
+    std::vector<uint8_t> scan_motion_stale;
+    bool motion_fault; // the planted fault: a summary once worked out is kept
     int32_t facts_fault_object; // the planted fault's slot, NONE without one
     bool facts_checking;
     int64_t facts_mismatches;
@@ -220,8 +228,10 @@ static void recount_scanned_object(int32_t object_index, const object_data *obje
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
                             (in_chain && open ? COUNTED_OPEN : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
-    if (counted == was) return;
     const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
+    // Every change of a chain and of its objects' kept facts comes here.
+    object_globals.scan_motion_stale[cell] |= MOTION_CHANGED;
+    if (counted == was) return;
     if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     was = counted;
@@ -237,6 +247,8 @@ static void rebuild_scan_chains(void)
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
+    object_globals.scan_motion.assign(object_globals.scan_first.size(), {});
+    object_globals.scan_motion_stale.assign(object_globals.scan_first.size(), MOTION_CHANGED | MOTION_NEVER_SUMMARIZED);
     object_globals.scan_counted.assign(0, 0);
     object_globals.scan_facts.assign(0, {});
     object_globals.scan_radius_bound = 0;
@@ -284,6 +296,8 @@ static void forget_scan_chains(void)
     object_globals.scan_next.clear();
     object_globals.scan_others.clear();
     object_globals.scan_open.clear();
+    object_globals.scan_motion.clear();
+    object_globals.scan_motion_stale.clear();
     object_globals.scan_counted.clear();
     object_globals.scan_facts.clear();
 }
@@ -419,6 +433,57 @@ const int16_t *get_scan_chain_others_row(int32_t cell_y)
     if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
     return &object_globals.scan_others[(size_t)cell_y * (size_t)object_globals.scan_width];
 }
+
+static scan_cell_motion summarize_cell_motion(size_t cell)
+{
+    scan_cell_motion motion = {0, 0, INT16_MAX, false};
+    for (int32_t index = object_globals.scan_first[cell]; index != NONE; index = object_globals.scan_next[(size_t)index])
+    {
+        const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];
+        if (facts.flags & _obstacle_fact_refused_flag) continue;
+        if (!(facts.flags & _obstacle_fact_unit_flag) || !(facts.flags & _obstacle_fact_moving_flag) ||
+            facts.team < 0 || facts.team >= 16)
+        {
+            motion.others = true;
+            break;
+        }
+        motion.yaw_sectors |= (uint64_t)1 << (facts.yaw >> 10);
+        motion.teams |= (uint16_t)(1u << facts.team);
+        if (facts.speed < motion.slowest) motion.slowest = facts.speed;
+    }
+    return motion;
+}
+
+// The cell's index in the per-cell arrays, or -1 off the mesh.
+static int64_t scan_cell(int32_t cell_x, int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_x < 0 || cell_y < 0 || cell_x >= object_globals.scan_width || cell_y >= object_globals.scan_height)
+        return -1;
+    return (int64_t)cell_x + (int64_t)cell_y * object_globals.scan_width;
+}
+
+scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y)
+{
+    const int64_t cell = scan_cell(cell_x, cell_y);
+    if (cell < 0) return {0, 0, INT16_MAX, false};
+    scan_cell_motion &kept = object_globals.scan_motion[(size_t)cell];
+    uint8_t &stale = object_globals.scan_motion_stale[(size_t)cell];
+    if (object_globals.motion_fault ? (stale & MOTION_NEVER_SUMMARIZED) != 0 : stale != 0)
+    {
+        kept = summarize_cell_motion((size_t)cell);
+        stale = 0;
+    }
+    return kept;
+}
+
+scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
+{
+    const int64_t cell = scan_cell(cell_x, cell_y);
+    return cell < 0 ? scan_cell_motion{0, 0, INT16_MAX, false} : summarize_cell_motion((size_t)cell);
+}
+
+void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
 
 const int16_t *get_scan_chain_links(void)
 {

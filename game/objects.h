@@ -458,6 +458,28 @@ void count_obstacle_facts_mismatch(int32_t object_index);
 // at every change from now on (NONE takes it back).
 void plant_obstacle_facts_fault(int32_t object_index);
 
+// What the kept facts say of a cell's open objects (those they do not
+// refuse) taken together, so that an obstacle collection can refuse a cell
+// of allies marching its way without reading each of them: whether any of
+// them is other than a moving unit's object of team 0-15 and, of the moving
+// units, the facings, teams and lowest speed.  Worked out again from the
+// scan chain at the first look after anything of the cell changed.
+struct scan_cell_motion
+{
+    uint64_t yaw_sectors; // bit k: one faces k * 1024 .. k * 1024 + 1023
+    uint16_t teams; // bit t: one is of team t
+    int16_t slowest; // the lowest speed among them; INT16_MAX without one
+    bool others; // an open object that is not a moving unit's of team 0-15
+};
+// The cell's kept summary, as the kept facts say now; that of no object for
+// a cell off the mesh.
+scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y);
+// The checker's: the summary worked out from the scan chain, whatever is kept.
+scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y);
+// Test seam: a planted fault that keeps each cell's summary as it was
+// however the cell changes (false takes it back).
+void plant_scan_cell_motion_fault(bool on);
+
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and
 // compares the objects a scan can meet there with the scan chain, object by

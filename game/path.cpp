@@ -991,7 +991,26 @@ struct mover_facts
     // The last unit type met and its definition.
     int32_t cached_type;
     const monster_definition *cached_definition;
+    // Bit k: every facing in k * 1024 .. k * 1024 + 1023 lies within a
+    // quarter circle of the mover's (facing_within_quarter).
+    uint64_t facing_sectors;
 };
+
+// The sectors of 1024 facings (as scan_cell_motion counts them) that lie
+// wholly within a quarter circle of `yaw`: facing_within_quarter(a, yaw)
+// asks whether t = a - yaw + QUARTER_CIRCLE - 1 (as an angle) is below
+// 2 * QUARTER_CIRCLE - 1.  With c = QUARTER_CIRCLE - 1 - yaw = q * 1024 + r,
+// sector k starts at t = ((k + q) mod 64) * 1024 + r, and all its 1024
+// facings pass when that start is at most 2 * QUARTER_CIRCLE - 1 - 1024.
+static uint64_t sectors_facing_within_quarter(angle yaw)
+{
+    static_assert(FULL_CIRCLE == 65536 && QUARTER_CIRCLE == 16384, "64 sectors of 1024");
+    const angle c = (angle)(QUARTER_CIRCLE - 1 - yaw);
+    const int32_t q = c >> 10, r = c & 1023;
+    const int32_t last = (2 * QUARTER_CIRCLE - 1 - 1024 - r) >> 10; // the highest (k + q) mod 64 that passes
+    const uint64_t passing = ((uint64_t)2 << last) - 1;
+    return std::rotr(passing, q);
+}
 
 static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monster_data *mover,
                              const monster_definition *definition, const object_data *mover_object)
@@ -1016,6 +1035,7 @@ static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monste
     m->refuses_either_way = current_gameplay_version < 1721 && (int16_t)m->yaw >= 0;
     m->cached_type = NONE;
     m->cached_definition = nullptr;
+    m->facing_sectors = sectors_facing_within_quarter(m->yaw);
 }
 
 // monster_records_are_allied(mover, other) for a unit of team `theirs`,
@@ -1081,6 +1101,23 @@ static inline bool moving_unit_refused(mover_facts *m, const obstacle_facts &gla
         return true;
     if (m->refuses_facing || (allied && m->refuses_allied_facing)) return facing || m->refuses_either_way;
     return false;
+}
+
+// Whether moving_unit_refused refuses every open object of a cell whatever
+// its distance, from the cell's summary alone: each is a moving unit, and
+// either the mover refuses units facing its way (or any way) and all do, or
+// all are allies that facing its way are refused by their speed or by the
+// mover's own rule for allies.
+static bool moving_cell_refused(mover_facts *m, const scan_cell_motion &cell)
+{
+    if (cell.others || cell.yaw_sectors == 0) return false;
+    const bool facing = (cell.yaw_sectors & ~m->facing_sectors) == 0;
+    if (m->refuses_facing && (facing || m->refuses_either_way)) return true;
+    for (uint32_t unknown = cell.teams & ~m->allied_known; unknown; unknown &= unknown - 1)
+        learn_alliance(m, std::countr_zero(unknown));
+    if ((cell.teams & ~m->allied) != 0) return false;
+    if (facing && m->speed <= cell.slowest) return true;
+    return m->refuses_allied_facing && (facing || m->refuses_either_way);
 }
 
 // Whether the unit counts as an obstacle once moving_unit_refused has let it
@@ -1363,7 +1400,28 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         for (; occupied; occupied &= occupied - 1)
         {
             const int32_t bit = std::countr_zero(occupied), x = corner_x + bit;
-            const bool skipped = (passed >> bit) & 1;
+            bool moving_skip = false;
+            // A cell of allies marching the mover's way is refused whole
+            // (a checking walk compares the kept summary with the chain's
+            // and visits the cell all the same).
+            if (!checking)
+            {
+                const scan_cell_motion motion = get_scan_cell_motion(x, y);
+                if (skipping.checking)
+                {
+                    const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);
+                    if (fresh.yaw_sectors != motion.yaw_sectors || fresh.teams != motion.teams ||
+                        fresh.slowest != motion.slowest || fresh.others != motion.others)
+                        skipping.counts.mismatches += 1;
+                }
+                if (moving_cell_refused(&facts, motion))
+                {
+                    skipping.counts.moving_cells_skipped += 1;
+                    if (!skipping.checking) continue;
+                    moving_skip = true;
+                }
+            }
+            const bool skipped = ((passed >> bit) & 1) || moving_skip;
             for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
             {
                 // The kept facts refuse most objects (units still to plan,
