@@ -36,9 +36,6 @@ enum
     // scan_counted: the cell counts an object is counted in
     COUNTED_OTHER = 1, // scan_others
     COUNTED_OPEN = 2, // scan_open
-    // scan_motion_stale: why a cell's summary must be worked out again
-    MOTION_CHANGED = 1, // the cell changed since
-    MOTION_NEVER_SUMMARIZED = 2, // none was since the scan chains were built
 };
 
 struct kept_unit_facts
@@ -67,11 +64,9 @@ static struct object_globals
     // and what a unit's object's unit last said of itself.
     std::vector<obstacle_facts> scan_facts;
     std::vector<kept_unit_facts> scan_units;
-    // Per cell, what its open objects say taken together (objects.h), and
-    // whether that is out of date (anything of the cell changed since).
+    // Per cell, what its open objects say taken together (objects.h).
     std::vector<scan_cell_motion> scan_motion;
-    std::vector<uint8_t> scan_motion_stale;
-    bool motion_fault; // the planted fault: a summary once worked out is kept
+    bool motion_fault; // the planted fault: changes leave the summaries as they are
     int32_t facts_fault_object; // the planted fault's slot, NONE without one
     bool facts_checking;
     int64_t facts_mismatches;
@@ -181,6 +176,15 @@ static void forget_obstacle_unit_facts(int32_t object_index)
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
 static bool scan_chain_cell(const object_data *object);
 
+// The summary of the object's cell (in a scan chain's cell) is out of date:
+// its chain changed, or the kept facts of one of its objects.
+static inline void cell_motion_changed(const object_data *object)
+{
+    if (object_globals.motion_fault) return;
+    object_globals.scan_motion[(size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width]
+        .stale = 1;
+}
+
 void obstacle_facts_changed(int32_t object_index)
 {
     if ((size_t)object_index >= object_globals.scan_facts.size() ||
@@ -193,9 +197,16 @@ void obstacle_facts_changed(int32_t object_index)
         return;
     }
     const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
-    object_globals.scan_facts[(size_t)object_index] = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
+    obstacle_facts &kept = object_globals.scan_facts[(size_t)object_index];
+    const obstacle_facts was = kept;
+    kept = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
     if (object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN && scan_chain_cell(object))
+    {
+        // A move within the cell leaves its summary as it is.
+        if (kept.flags != was.flags || kept.yaw != was.yaw || kept.team != was.team || kept.speed != was.speed)
+            cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
+    }
 }
 
 void set_obstacle_facts_checking(bool on)
@@ -228,10 +239,8 @@ static void recount_scanned_object(int32_t object_index, const object_data *obje
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
                             (in_chain && open ? COUNTED_OPEN : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
-    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
-    // Every change of a chain and of its objects' kept facts comes here.
-    object_globals.scan_motion_stale[cell] |= MOTION_CHANGED;
     if (counted == was) return;
+    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
     if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     was = counted;
@@ -247,8 +256,7 @@ static void rebuild_scan_chains(void)
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
-    object_globals.scan_motion.assign(object_globals.scan_first.size(), {});
-    object_globals.scan_motion_stale.assign(object_globals.scan_first.size(), MOTION_CHANGED | MOTION_NEVER_SUMMARIZED);
+    object_globals.scan_motion.assign(object_globals.scan_first.size(), {0, 0, INT16_MAX, false, 1});
     object_globals.scan_counted.assign(0, 0);
     object_globals.scan_facts.assign(0, {});
     object_globals.scan_radius_bound = 0;
@@ -297,7 +305,6 @@ static void forget_scan_chains(void)
     object_globals.scan_others.clear();
     object_globals.scan_open.clear();
     object_globals.scan_motion.clear();
-    object_globals.scan_motion_stale.clear();
     object_globals.scan_counted.clear();
     object_globals.scan_facts.clear();
 }
@@ -326,6 +333,7 @@ static void remove_from_scan_chain(int32_t object_index, const object_data *obje
             }
             link = &object_globals.scan_next[(size_t)*link];
         }
+        cell_motion_changed(object);
         recount_scanned_object(object_index, object, false);
     }
     next = NOT_IN_SCAN_CHAIN;
@@ -350,6 +358,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     }
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
+    cell_motion_changed(object);
     recount_scanned_object(object_index, object, true);
     obstacle_facts_changed(object_index);
 }
@@ -436,7 +445,7 @@ const int16_t *get_scan_chain_others_row(int32_t cell_y)
 
 static scan_cell_motion summarize_cell_motion(size_t cell)
 {
-    scan_cell_motion motion = {0, 0, INT16_MAX, false};
+    scan_cell_motion motion = {0, 0, INT16_MAX, false, 0};
     for (int32_t index = object_globals.scan_first[cell]; index != NONE; index = object_globals.scan_next[(size_t)index])
     {
         const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];
@@ -454,6 +463,13 @@ static scan_cell_motion summarize_cell_motion(size_t cell)
     return motion;
 }
 
+const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    return &object_globals.scan_motion[(size_t)cell_y * (size_t)object_globals.scan_width];
+}
+
 // The cell's index in the per-cell arrays, or -1 off the mesh.
 static int64_t scan_cell(int32_t cell_x, int32_t cell_y)
 {
@@ -466,21 +482,16 @@ static int64_t scan_cell(int32_t cell_x, int32_t cell_y)
 scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y)
 {
     const int64_t cell = scan_cell(cell_x, cell_y);
-    if (cell < 0) return {0, 0, INT16_MAX, false};
+    if (cell < 0) return {0, 0, INT16_MAX, false, 0};
     scan_cell_motion &kept = object_globals.scan_motion[(size_t)cell];
-    uint8_t &stale = object_globals.scan_motion_stale[(size_t)cell];
-    if (object_globals.motion_fault ? (stale & MOTION_NEVER_SUMMARIZED) != 0 : stale != 0)
-    {
-        kept = summarize_cell_motion((size_t)cell);
-        stale = 0;
-    }
+    if (kept.stale) kept = summarize_cell_motion((size_t)cell);
     return kept;
 }
 
 scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
 {
     const int64_t cell = scan_cell(cell_x, cell_y);
-    return cell < 0 ? scan_cell_motion{0, 0, INT16_MAX, false} : summarize_cell_motion((size_t)cell);
+    return cell < 0 ? scan_cell_motion{0, 0, INT16_MAX, false, 0} : summarize_cell_motion((size_t)cell);
 }
 
 void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
@@ -555,6 +566,7 @@ static void link_object(int32_t object_index, object_data *object)
         int16_t *head = scan_head(cell_x, cell_y);
         object_globals.scan_next[(size_t)object_index] = *head;
         *head = (int16_t)object_index;
+        cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
     }
     obstacle_facts_changed(object_index);

@@ -1346,7 +1346,8 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     const int16_t *first_row = get_scan_chain_rows(corner_y, bottom);
     const int16_t *first_others = first_row ? get_scan_chain_others_row(corner_y) : nullptr;
     const int16_t *first_open = first_row ? get_scan_chain_open_row(corner_y) : nullptr;
-    if (!first_row || !first_others || !first_open) return;
+    const scan_cell_motion *first_motion = first_row ? get_scan_cell_motion_row(corner_y) : nullptr;
+    if (!first_row || !first_others || !first_open || !first_motion) return;
     std::vector<obstacle_facts> truths;
     const bool checking = obstacle_facts_checking();
     if (checking) [[unlikely]]
@@ -1406,7 +1407,8 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             // and visits the cell all the same).
             if (!checking)
             {
-                const scan_cell_motion motion = get_scan_cell_motion(x, y);
+                const scan_cell_motion *kept_motion = first_motion + (size_t)(y - corner_y) * (size_t)mesh_width + x;
+                const scan_cell_motion motion = kept_motion->stale ? get_scan_cell_motion(x, y) : *kept_motion;
                 if (skipping.checking)
                 {
                     const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);
