@@ -1297,173 +1297,193 @@ const obstacle_facts *checked_obstacle_facts(const int16_t *first_row, const int
     return truths->data();
 }
 
+// One obstacle collection's walk over its block of cells.
+struct obstacle_walk
+{
+    mover_facts facts;
+    const monster_data *mover;
+    const monster_definition *definition;
+    const object_data *mover_object;
+    int32_t own_object;
+    int32_t corner_x, corner_y, right, bottom;
+    // unit_is_obstacle's first distance test (a squared distance; INT64_MAX
+    // when the mover has none), taken before it is called.
+    int64_t never_counts_from;
+    const int16_t *links;
+    const obstacle_facts *facts_of;
+    bool checking; // the obstacle facts' checker: every cell is walked
+};
+
+// The occupied cells of row `y` (bits from corner_x) that hold no unit that
+// counts by the distance bound and nothing else: each point of such a cell
+// lies `never_counts_from` or farther from the unit.  Edge cells also hold
+// the objects beyond the mesh, and unit_is_obstacle takes the root itself
+// past 2^24 along an axis: such cells are never passed over.
+static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_t occupied, const int16_t *others)
+{
+    const world_point2d here = w.facts.here;
+    const int64_t axis_limit = (int64_t)1 << 24;
+    const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
+    if (w.never_counts_from == INT64_MAX || y <= 0 || y >= mesh_height - 1 || top - here.y <= -axis_limit ||
+        low - here.y >= axis_limit)
+        return 0;
+    // Columns skip_left..skip_right may be passed over (not the mesh's
+    // edges, none past 2^24 from the unit along x), except the near ones,
+    // near_left..near_right: those within `reach` of the unit along x,
+    // where `reach` is what this row's distance leaves of the bound.
+    int64_t near_left = 1, near_right = 0;
+    const int64_t dy = here.y < top ? top - here.y : (here.y > low ? here.y - low : 0);
+    const int64_t left_over = w.never_counts_from - dy * dy;
+    if (left_over > 0)
+    {
+        const int64_t reach = isqrt64((uint64_t)(left_over - 1));
+        near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
+        near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
+    }
+    const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
+    const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
+    const int64_t skip_left = bound_left > 1 ? bound_left : 1;
+    const int64_t skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
+    return occupied & block_columns(skip_left, skip_right, w.corner_x, w.right) &
+           ~block_columns(near_left, near_right, w.corner_x, w.right) &
+           (path_globals.skipping.fault ? ~0u : empty_counts(others, w.corner_x, w.right));
+}
+
+// Whether the cell's kept summary refuses it whole (a cell of allies
+// marching the mover's way); the checker compares the summary with the
+// scan chain's.
+static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const scan_cell_motion &kept)
+{
+    auto &skipping = path_globals.skipping;
+    const scan_cell_motion motion = kept.stale ? get_scan_cell_motion(x, y) : kept;
+    if (skipping.checking) [[unlikely]]
+    {
+        const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);
+        if (fresh.yaw_sectors != motion.yaw_sectors || fresh.teams != motion.teams ||
+            fresh.slowest != motion.slowest || fresh.others != motion.others)
+            skipping.counts.mismatches += 1;
+    }
+    if (!moving_cell_refused(&w.facts, motion)) return false;
+    if (skipping.checking) skipping.counts.moving_cells_skipped += 1;
+    return true;
+}
+
+// Walks the scan chain from `first`, adding the obstacles that count (one
+// met in a cell that was to be passed over, `passed`, is a mismatch).
+// False once the list is full: nothing later in the block can count then.
+static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
+{
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    // The records are read straight from their arrays (as get_object and
+    // get_monster_data do, without the call).
+    const record_reader objects(get_object_array());
+    const record_reader units(get_monster_array());
+    const world_point2d here = w.facts.here;
+    for (int32_t object_index = first; object_index != NONE; object_index = w.links[object_index])
+    {
+        // The kept facts refuse most objects (units still to plan,
+        // and allies moving their way) and rule out far units before
+        // any record is read.
+        const obstacle_facts &kept = w.facts_of[object_index];
+        if ((kept.flags & _obstacle_fact_refused_flag) || object_index == w.own_object) continue;
+        bool counts;
+        obstacle candidate;
+        if (kept.flags & _obstacle_fact_unit_flag)
+        {
+            const int64_t dx = (int64_t)kept.x - here.x, dy = (int64_t)kept.y - here.y;
+            // -2^24 < dx, dy < 2^24, each in one unsigned comparison
+            const bool near = (uint64_t)(dx + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1 &&
+                              (uint64_t)(dy + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1;
+            const int64_t squared = dx * dx + dy * dy;
+            if (near && squared >= w.never_counts_from) continue;
+            if ((kept.flags & _obstacle_fact_moving_flag) && moving_unit_refused(&w.facts, kept, near, squared))
+                continue;
+            const object_data *object = (const object_data *)objects.get(object_index);
+            const monster_data *other = object ? (const monster_data *)units.get(object->owner_index) : nullptr;
+            if (!other) continue; // the kept facts say otherwise: the checker counts it
+            candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
+            counts = unit_is_obstacle(&w.facts, kept, other, object, &candidate);
+        }
+        else
+        {
+            const object_data *object = (const object_data *)objects.get(object_index);
+            if (!object) continue;
+            candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
+            counts = object_is_obstacle(w.mover, w.definition, w.mover_object, object_index, object);
+        }
+        if (!counts) continue;
+        if (passed) path_globals.skipping.counts.mismatches += 1;
+        avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+        if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return false;
+    }
+    return true;
+}
+
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
     path_globals.obstacle_changes += 1;
-    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
-    int32_t corner_x, corner_y;
-    obstacle_block_corner(mover, mover_object, &corner_x, &corner_y);
-
-    // unit_is_obstacle's first distance test, taken before it is called (and
-    // before whole cells are walked): for a plain unit that does not walk round blockages, no unit
-    // farther than 1536 + both pathfinding radii counts, and none has a
-    // radius above the largest any unit type has.
-    int64_t never_counts_from = INT64_MAX; // a squared distance
+    obstacle_walk w;
+    w.mover = mover;
+    w.definition = definition;
+    w.mover_object = mover_object;
+    w.own_object = mover->object_index;
+    obstacle_block_corner(mover, mover_object, &w.corner_x, &w.corner_y);
+    w.right = w.corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_width ? w.corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                                                                          : mesh_width;
+    w.bottom = w.corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_height
+                   ? w.corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                   : mesh_height;
+    // For a plain unit that does not walk round blockages, no unit farther
+    // than 1536 + both pathfinding radii counts, and none has a radius above
+    // the largest any unit type has.
+    w.never_counts_from = INT64_MAX;
     int32_t largest_radius = 0;
     if (plain_player_controlled(mover) && !walks_around_blockage(definition) &&
         largest_pathfinding_radius(&largest_radius))
     {
         const int64_t limit = (int64_t)1536 + definition->pathfinding_radius + largest_radius;
-        if (limit >= 0) never_counts_from = (limit + 1) * (limit + 1);
+        if (limit >= 0) w.never_counts_from = (limit + 1) * (limit + 1);
     }
-    mover_facts facts;
-    fill_mover_facts(&facts, monster_index, mover, definition, mover_object);
-    const world_point2d here = facts.here;
-    // The records are read straight from their arrays (as get_object and
-    // get_monster_data do, without the call): this loop meets every object of
-    // 256 cells for every unit that plans.
-    const record_reader objects(get_object_array());
-    const record_reader units(get_monster_array());
-    const int32_t own_object = mover->object_index;
-    const int32_t right = corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_width
-                              ? corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
-                              : mesh_width;
-    const int32_t bottom = corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_height
-                               ? corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
-                               : mesh_height;
-
-    // A cell whose every point lies `never_counts_from` or farther from the
-    // unit holds no unit that counts, and is passed over when it holds
-    // nothing else.  Edge cells also hold the objects beyond the mesh, and
-    // unit_is_obstacle takes the root itself past 2^24 along an axis: such
-    // cells are always walked.
-    const bool skips = never_counts_from != INT64_MAX;
-    const int64_t axis_limit = (int64_t)1 << 24;
+    fill_mover_facts(&w.facts, monster_index, mover, definition, mover_object);
     auto &skipping = path_globals.skipping;
-    const int16_t *links = get_scan_chain_links();
-    const obstacle_facts *facts_of = get_obstacle_facts();
-    const int16_t *first_row = get_scan_chain_rows(corner_y, bottom);
-    const int16_t *first_others = first_row ? get_scan_chain_others_row(corner_y) : nullptr;
-    const int16_t *first_open = first_row ? get_scan_chain_open_row(corner_y) : nullptr;
-    const scan_cell_motion *first_motion = first_row ? get_scan_cell_motion_row(corner_y) : nullptr;
+    w.links = get_scan_chain_links();
+    w.facts_of = get_obstacle_facts();
+    const int16_t *first_row = get_scan_chain_rows(w.corner_y, w.bottom);
+    const int16_t *first_others = first_row ? get_scan_chain_others_row(w.corner_y) : nullptr;
+    const int16_t *first_open = first_row ? get_scan_chain_open_row(w.corner_y) : nullptr;
+    const scan_cell_motion *first_motion = first_row ? get_scan_cell_motion_row(w.corner_y) : nullptr;
     if (!first_row || !first_others || !first_open || !first_motion) return;
     std::vector<obstacle_facts> truths;
-    const bool checking = obstacle_facts_checking();
-    if (checking) [[unlikely]]
-        facts_of = checked_obstacle_facts(first_row, first_open, bottom - corner_y, corner_x, right, links, facts_of,
-                                          &truths);
-    for (int32_t y = corner_y; y < bottom; ++y)
+    w.checking = obstacle_facts_checking();
+    if (w.checking) [[unlikely]]
+        w.facts_of = checked_obstacle_facts(first_row, first_open, w.bottom - w.corner_y, w.corner_x, w.right, w.links,
+                                            w.facts_of, &truths);
+    for (int32_t y = w.corner_y; y < w.bottom; ++y)
     {
-        const int16_t *row = first_row + (size_t)(y - corner_y) * (size_t)mesh_width;
+        const size_t row_start = (size_t)(y - w.corner_y) * (size_t)mesh_width;
+        const int16_t *row = first_row + row_start;
         // The row's occupied cells of the block as bits (the block is 16
         // wide), so that the walk goes from one to the next without a test
         // of each empty cell, and an empty row costs nothing more.
         static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
-        uint32_t occupied = occupied_cells(row, corner_x, right);
+        uint32_t occupied = occupied_cells(row, w.corner_x, w.right);
         if (!occupied) continue;
-        const int16_t *others = first_others + (size_t)(y - corner_y) * (size_t)mesh_width;
-        const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
-        const bool row_skips = skips && others && y > 0 && y < mesh_height - 1 && top - here.y > -axis_limit &&
-                               low - here.y < axis_limit;
-        // Columns skip_left..skip_right may be passed over (not the mesh's
-        // edges, none past 2^24 from the unit along x), except the near ones,
-        // near_left..near_right: those within `reach` of the unit along x,
-        // where `reach` is what this row's distance leaves of the bound.
-        int64_t skip_left = 1, skip_right = 0, near_left = 1, near_right = 0;
-        if (row_skips)
-        {
-            const int64_t dy = here.y < top ? top - here.y : (here.y > low ? here.y - low : 0);
-            const int64_t left_over = never_counts_from - dy * dy;
-            if (left_over > 0)
-            {
-                const int64_t reach = isqrt64((uint64_t)(left_over - 1));
-                near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
-                near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
-            }
-            const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
-            const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
-            skip_left = bound_left > 1 ? bound_left : 1;
-            skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
-        }
         // The occupied cells that may be passed over, as bits; a checking
         // walk still visits them, to count any that should not have been.
-        const uint32_t passed =
-            row_skips ? occupied & block_columns(skip_left, skip_right, corner_x, right) &
-                            ~block_columns(near_left, near_right, corner_x, right) &
-                            (skipping.fault ? ~0u : empty_counts(others, corner_x, right))
-                      : 0;
-        skipping.counts.cells_skipped += std::popcount(passed);
-        if (!skipping.checking) occupied &= ~passed;
+        const uint32_t passed = distance_passed_cells(w, y, occupied, first_others + row_start);
+        if (skipping.checking) skipping.counts.cells_skipped += std::popcount(passed);
+        else occupied &= ~passed;
         // Cells whose every object the kept facts refuse are passed over
-        // too (a checking walk reads them all).
-        if (!checking) occupied &= ~empty_counts(first_open + (size_t)(y - corner_y) * (size_t)mesh_width, corner_x, right);
+        // too, and cells of allies marching the mover's way (a walk that
+        // checks the kept facts reads them all).
+        if (!w.checking) occupied &= ~empty_counts(first_open + row_start, w.corner_x, w.right);
         for (; occupied; occupied &= occupied - 1)
         {
-            const int32_t bit = std::countr_zero(occupied), x = corner_x + bit;
-            bool moving_skip = false;
-            // A cell of allies marching the mover's way is refused whole
-            // (a checking walk compares the kept summary with the chain's
-            // and visits the cell all the same).
-            if (!checking)
-            {
-                const scan_cell_motion *kept_motion = first_motion + (size_t)(y - corner_y) * (size_t)mesh_width + x;
-                const scan_cell_motion motion = kept_motion->stale ? get_scan_cell_motion(x, y) : *kept_motion;
-                if (skipping.checking)
-                {
-                    const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);
-                    if (fresh.yaw_sectors != motion.yaw_sectors || fresh.teams != motion.teams ||
-                        fresh.slowest != motion.slowest || fresh.others != motion.others)
-                        skipping.counts.mismatches += 1;
-                }
-                if (moving_cell_refused(&facts, motion))
-                {
-                    skipping.counts.moving_cells_skipped += 1;
-                    if (!skipping.checking) continue;
-                    moving_skip = true;
-                }
-            }
-            const bool skipped = ((passed >> bit) & 1) || moving_skip;
-            for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
-            {
-                // The kept facts refuse most objects (units still to plan,
-                // and allies moving their way) and rule out far units before
-                // any record is read.
-                const obstacle_facts &kept = facts_of[object_index];
-                if ((kept.flags & _obstacle_fact_refused_flag) || object_index == own_object) continue;
-                bool counts;
-                obstacle candidate;
-                if (kept.flags & _obstacle_fact_unit_flag)
-                {
-                    const int64_t dx = (int64_t)kept.x - here.x, dy = (int64_t)kept.y - here.y;
-                    // -2^24 < dx, dy < 2^24, each in one unsigned comparison
-                    const bool near = (uint64_t)(dx + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1 &&
-                                      (uint64_t)(dy + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1;
-                    const int64_t squared = dx * dx + dy * dy;
-                    if (near && squared >= never_counts_from) continue;
-                    if ((kept.flags & _obstacle_fact_moving_flag) && moving_unit_refused(&facts, kept, near, squared))
-                        continue;
-                    const object_data *object = (const object_data *)objects.get(object_index);
-                    const monster_data *other = object ? (const monster_data *)units.get(object->owner_index) : nullptr;
-                    if (!other) continue; // the kept facts say otherwise: the checker counts it
-                    candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
-                    counts = unit_is_obstacle(&facts, kept, other, object, &candidate);
-                }
-                else
-                {
-                    const object_data *object = (const object_data *)objects.get(object_index);
-                    if (!object) continue;
-                    candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
-                    counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
-                }
-                if (counts)
-                {
-                    if (skipped) skipping.counts.mismatches += 1;
-                    avoidance->obstacles[avoidance->obstacle_count++] = candidate;
-                    // Full: nothing later in the block can count any more.
-                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
-                }
-            }
+            const int32_t bit = std::countr_zero(occupied), x = w.corner_x + bit;
+            const bool moving = !w.checking && moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x]);
+            if (moving && !skipping.checking) continue;
+            if (!walk_obstacle_cell(w, row[x], ((passed >> bit) & 1) || moving)) return;
         }
     }
 }

@@ -239,8 +239,8 @@ void plant_avoidance_loop_fault(bool on);
 // refuse is a moving unit that the mover's rules for moving units refuse
 // whatever its distance (allies marching its way), as the cell's kept
 // summary (scan_cell_motion, objects.h) says.  With checking on, those cells
-// are walked all the same and any obstacle met in one is counted as a
-// mismatch, and so is a kept summary that differs from the scan chain's.
+// are walked all the same and counted, any obstacle met in one is counted as
+// a mismatch, and so is a kept summary that differs from the scan chain's.
 // The fault (tests) passes over the first kind of cell whatever else it holds.
 struct obstacle_skipping_check_counts
 {
