@@ -1468,22 +1468,30 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         // of each empty cell, and an empty row costs nothing more.
         static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
         uint32_t occupied = occupied_cells(row, w.corner_x, w.right);
+        // Cells whose every object the kept facts refuse are passed over, and
+        // cells of allies marching the mover's way (a walk that checks the
+        // kept facts reads them all).
+        if (!w.checking) occupied &= ~empty_counts(first_open + row_start, w.corner_x, w.right);
         if (!occupied) continue;
-        // The occupied cells that may be passed over, as bits; a checking
-        // walk still visits them, to count any that should not have been.
+        uint32_t moving = 0;
+        if (!w.checking)
+            for (uint32_t cells = occupied; cells; cells &= cells - 1)
+            {
+                const int32_t bit = std::countr_zero(cells), x = w.corner_x + bit;
+                if (moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x])) moving |= (uint32_t)1 << bit;
+            }
+        // The occupied cells that may be passed over by the distance bound,
+        // as bits.  A checking walk still visits every cell passed over, to
+        // count any that should not have been.
+        if (!skipping.checking) occupied &= ~moving;
+        if (!occupied) continue;
         const uint32_t passed = distance_passed_cells(w, y, occupied, first_others + row_start);
         if (skipping.checking) skipping.counts.cells_skipped += std::popcount(passed);
         else occupied &= ~passed;
-        // Cells whose every object the kept facts refuse are passed over
-        // too, and cells of allies marching the mover's way (a walk that
-        // checks the kept facts reads them all).
-        if (!w.checking) occupied &= ~empty_counts(first_open + row_start, w.corner_x, w.right);
         for (; occupied; occupied &= occupied - 1)
         {
             const int32_t bit = std::countr_zero(occupied), x = w.corner_x + bit;
-            const bool moving = !w.checking && moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x]);
-            if (moving && !skipping.checking) continue;
-            if (!walk_obstacle_cell(w, row[x], ((passed >> bit) & 1) || moving)) return;
+            if (!walk_obstacle_cell(w, row[x], (((passed | moving) >> bit) & 1) != 0)) return;
         }
     }
 }
