@@ -511,16 +511,18 @@ namespace {
 struct line_test
 {
     const mesh_cell *cells; // the mesh's cells, row by row (null: none loaded)
+    int32_t width, height; // the mesh's, in cells
     uint16_t mask;
     bool fire_test;
 };
 
 // Cells off the mesh (a line near an edge can compute one) do not block.
-bool cell_blocks_line(const line_test *test, int32_t cell_x, int32_t cell_y)
+// Inlined: a line test asks it of every cell it crosses.
+inline __attribute__((always_inline)) bool cell_blocks_line(const line_test *test, int32_t cell_x, int32_t cell_y)
 {
     const int16_t x = (int16_t)cell_x, y = (int16_t)cell_y;
-    if (!cell_on_mesh(x, y)) return false;
-    const uint16_t flags = test->cells ? test->cells[x + y * mesh_width].flags : get_mesh_cell(x, y)->flags;
+    if (x < 0 || y < 0 || x >= test->width || y >= test->height) return false;
+    const uint16_t flags = test->cells ? test->cells[x + y * test->width].flags : get_mesh_cell(x, y)->flags;
     return terrain_bars(flags, test->mask) || (test->fire_test && cell_burns(x, y, flags));
 }
 
@@ -585,7 +587,8 @@ bool piece_is_blocked(const line_test *test, const world_point2d *p, const world
 bool path_line_is_clear(const world_point2d *source, const world_point2d *target, uint16_t terrain_mask,
                         bool fire_test)
 {
-    const line_test test = {mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr, terrain_mask, fire_test};
+    const line_test test = {mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr, mesh_width, mesh_height,
+                            terrain_mask, fire_test};
     const int32_t dx = target->x - source->x, dy = target->y - source->y;
     const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
     const int32_t length = abs_dx > abs_dy ? abs_dx : abs_dy;
