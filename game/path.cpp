@@ -375,7 +375,15 @@ static inline void log_read(int32_t answer)
     path_globals.read_count += 1;
 }
 
+static int32_t search_grid(path_variables *variables, int16_t fire_factor);
+
 int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
+{
+    return search_grid(variables, path_fire_factor(monster_index));
+}
+
+// build_pathfinding_tree with the unit's fire factor worked out.
+static int32_t search_grid(path_variables *variables, int16_t fire_factor)
 {
     variables->flags &= ~(uint16_t)_partial_path_flag;
     path_globals.node_count = 0;
@@ -388,7 +396,6 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     const int32_t left = window_edge(variables->x0, mesh_width), top = window_edge(variables->y0, mesh_height);
     path_globals.window_left = left;
     path_globals.window_top = top;
-    const int16_t fire_factor = path_fire_factor(monster_index);
     path_globals.fire_factor = fire_factor;
     // Each cell of the window is looked up on the mesh once: a passable cell is
     // taken at once (as the bitmap of marked cells would have it), an impassable
@@ -650,18 +657,20 @@ static int32_t route_steps(int32_t end_node, int8_t *steps)
 }
 
 static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
-                              const path_variables *variables);
+                              const path_variables *variables, bool fire_test);
 
 void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
 {
     // The directions from the start to the end node.
     int8_t steps[MAXIMUM_NODES];
     const int32_t step_count = route_steps(end_node, steps);
-    postprocess_route(path, steps, step_count, variables);
+    const bool fire_test = get_monster_data(path->monster_index) && magical_effect_modifier(path->monster_index) != 0;
+    postprocess_route(path, steps, step_count, variables, fire_test);
 }
 
+// `fire_test`: the path's unit exists and its magical-damage modifier is not 0.
 static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
-                              const path_variables *variables)
+                              const path_variables *variables, bool fire_test)
 {
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
@@ -673,8 +682,6 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
     const int32_t count = build_temporary_waypoints(variables->x0, variables->y0, forward, step_count, temporary);
 
     // The line-of-sight pass keeps the waypoints a straight line cannot skip.
-    const monster_data *monster = get_monster_data(path->monster_index);
-    const bool fire_test = monster && magical_effect_modifier(path->monster_index) != 0;
     world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
     int32_t chosen_count = 0;
     VASSERT(count > 0, "waypoint_count");
@@ -844,7 +851,11 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
         // remembered_search); tests asking without a unit see the node pool
         // of their own search.
         const bool shared = monster_index != NONE;
-        const remembered_search *r = shared ? recall_search(variables, path_fire_factor(monster_index)) : nullptr;
+        // The unit's magical-damage modifier, read once for the search and
+        // the straightening.
+        const int32_t modifier = get_monster_data(monster_index) ? magical_effect_modifier(monster_index) : 0;
+        const int16_t fire_factor = (int16_t)(FIRE_PENALTY_MULTIPLIER * modifier);
+        const remembered_search *r = shared ? recall_search(variables, fire_factor) : nullptr;
         int8_t steps[MAXIMUM_NODES];
         int32_t step_count = 0;
         bool found;
@@ -857,7 +868,7 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
         }
         else
         {
-            const int32_t end_node = build_pathfinding_tree(monster_index, variables);
+            const int32_t end_node = search_grid(variables, fire_factor);
             found = end_node != NONE;
             if (found) step_count = route_steps(end_node, steps);
             if (r) check_recalled_search(r, variables, found, steps, step_count);
@@ -869,7 +880,7 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
             delete_datum(&path_globals.paths, path_index);
             return NEW_PATH_NO_ROUTE;
         }
-        postprocess_route(path, steps, step_count, variables);
+        postprocess_route(path, steps, step_count, variables, modifier != 0);
     }
     if (monster_data *monster = get_monster_data(monster_index)) monster->path_destination = path->waypoint;
     return path_index;
