@@ -336,6 +336,25 @@ static inline bool on_window_edge(const path_node *node)
     return (uint8_t)(node->x - 1) >= PATH_BOX_WIDTH - 2 || (uint8_t)(node->y - 1) >= PATH_BOX_WIDTH - 2;
 }
 
+// How many nodes of the open list stand on the window's edge.
+static int32_t count_open_edge_nodes(const open_list *open, const path_node *nodes)
+{
+    int32_t count = 0;
+    for (uint64_t middles = open->top; middles; middles &= middles - 1)
+    {
+        const int32_t i = std::countr_zero(middles);
+        for (uint64_t leaves = open->middle[i]; leaves; leaves &= leaves - 1)
+        {
+            const int32_t leaf = i * 64 + std::countr_zero(leaves);
+            for (uint64_t buckets = open->leaves[leaf]; buckets; buckets &= buckets - 1)
+                for (int32_t node = open->heads[leaf * 64 + std::countr_zero(buckets)]; node != NONE;
+                     node = open->below[node])
+                    if (on_window_edge(&nodes[node])) ++count;
+        }
+    }
+    return count;
+}
+
 // Puts back what the last search wrote into the cell cache: unseen inside the
 // window, outside on its frame.  A search writes only its nodes' cells and
 // their neighbours, so most searches leave a small box to clear.
@@ -423,7 +442,8 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
     // Once the pool is full nothing is added, so a node can only end the search
     // through a neighbour outside the window: only nodes on the window's edge
     // are worth expanding, and when none is left open the outcome is known.
-    int32_t open_edge_nodes = on_window_edge(&nodes[0]) ? 1 : 0;
+    // They are counted when the pool fills (few searches fill it).
+    int32_t open_edge_nodes = NONE;
 
     // The directions that may be tried from the start cell, which may be
     // impassable itself.
@@ -438,10 +458,17 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
     while (!open_list_empty(open))
     {
         const bool full = path_globals.node_count >= MAXIMUM_NODES;
-        if (full && open_edge_nodes == 0) break;
+        if (full)
+        {
+            if (open_edge_nodes == NONE) open_edge_nodes = count_open_edge_nodes(open, nodes);
+            if (open_edge_nodes == 0) break;
+        }
         const int32_t current = open_list_pop(open);
-        if (on_window_edge(&nodes[current])) --open_edge_nodes;
-        else if (full) continue;
+        if (full)
+        {
+            if (!on_window_edge(&nodes[current])) continue;
+            --open_edge_nodes;
+        }
         const int32_t cell_x = left + nodes[current].x, cell_y = top + nodes[current].y;
         // Every node but the start stands on a cell the search found passable
         // (neither triangle barred): all eight directions are tried from it.
@@ -503,7 +530,6 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
 
             n->next_node = NONE;
             open_list_push(open, nodes, node);
-            if (on_window_edge(n)) ++open_edge_nodes;
         }
     }
     if (best == 0) return NONE;
