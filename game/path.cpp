@@ -216,7 +216,7 @@ static bool cell_on_mesh(int32_t cell_x, int32_t cell_y)
 
 static bool terrain_bars(uint16_t flags, uint16_t terrain_mask)
 {
-    return (terrain_mask >> (flags & 0xF) & 1) || (terrain_mask >> ((flags >> 4) & 0xF) & 1);
+    return ((terrain_mask >> (flags & 0xF)) | (terrain_mask >> ((flags >> 4) & 0xF))) & 1;
 }
 
 bool path_cell_is_passable(int32_t cell_x, int32_t cell_y, uint16_t terrain_mask)
