@@ -16,7 +16,9 @@
 
 #include "determinism_harness.h"
 #include "full_battle.h"
+#include "monsters.h"
 #include "objects.h"
+#include "tag_files/data.h"
 #include "path.h"
 #include "support/demo_data.h"
 #include "support/vesk_sim_fixture.h"
@@ -166,6 +168,71 @@ TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds
         }
         set_obstacle_skipping_checking(false);
         stop_full_battle();
+    }
+}
+
+// The kept summary of a unit's cell after each change its records can make
+// to it, said as the code that writes them says it: each change alters the
+// summary, and the kept one is the scan chain's.
+TEST_F(planning_checkers_test, a_cell_summary_follows_each_change_of_a_unit_in_it)
+{
+    ASSERT_NO_FATAL_FAILURE(start_battle(true));
+    ASSERT_TRUE(run_simulation(40, nullptr, 0, nullptr, nullptr)); // the armies march
+    monster_data *unit = nullptr;
+    const object_data *object = nullptr;
+    for (int32_t index = 0; index < get_monster_array()->capacity && !unit; ++index)
+    {
+        monster_data *candidate = get_monster_data(index);
+        object = candidate ? get_object(candidate->object_index) : nullptr;
+        if (!object || candidate->action != _monster_action_moving) continue;
+        const scan_cell_motion cell = summarize_scan_cell_motion(object->cell_x, object->cell_y);
+        if (!cell.others && cell.yaw_sectors != 0) unit = candidate;
+    }
+    ASSERT_NE(unit, nullptr) << "no cell of marching units";
+    const int32_t x = object->cell_x, y = object->cell_y;
+    // Made in turn, each on top of those before.
+    const struct
+    {
+        const char *change;
+        void (*make)(monster_data *unit);
+    } changes[] = {
+        {"turns about",
+         [](monster_data *m) {
+             get_object(m->object_index)->location.yaw ^= 0x8000;
+             obstacle_facts_changed(m->object_index);
+         }},
+        {"slows down",
+         [](monster_data *m) {
+             m->base_movement_speed = 1;
+             unit_obstacle_facts_changed(m);
+         }},
+        {"joins another team",
+         [](monster_data *m) {
+             m->owner_team_index = (int8_t)((m->owner_team_index + 2) % 16); // neither army's
+             unit_obstacle_facts_changed(m);
+         }},
+        {"stops", [](monster_data *m) {
+             m->action = _monster_action_idle;
+             m->flags &= ~(uint32_t)_monster_needs_new_path_flag; // an obstacle still
+             unit_obstacle_facts_changed(m);
+         }},
+        {"turns invisible", [](monster_data *m) {
+             m->extra_flags |= _monster_is_invisible_extra_flag;
+             unit_obstacle_facts_changed(m);
+         }},
+    };
+    for (const auto &c : changes)
+    {
+        SCOPED_TRACE(c.change);
+        const scan_cell_motion before = get_scan_cell_motion(x, y);
+        c.make(unit);
+        const scan_cell_motion kept = get_scan_cell_motion(x, y), chain = summarize_scan_cell_motion(x, y);
+        EXPECT_FALSE(chain.yaw_sectors == before.yaw_sectors && chain.teams == before.teams &&
+                     chain.slowest == before.slowest && chain.others == before.others);
+        EXPECT_EQ(kept.yaw_sectors, chain.yaw_sectors);
+        EXPECT_EQ(kept.teams, chain.teams);
+        EXPECT_EQ(kept.slowest, chain.slowest);
+        EXPECT_EQ(kept.others, chain.others);
     }
 }
 
