@@ -36,6 +36,7 @@ enum
     // scan_counted: the cell counts an object is counted in
     COUNTED_OTHER = 1, // scan_others
     COUNTED_OPEN = 2, // scan_open
+    COUNTED_STILL = 4, // scan_still
 };
 
 struct kept_unit_facts
@@ -59,6 +60,9 @@ static struct object_globals
     // which of those counts the object is in (COUNTED_*).
     std::vector<int16_t> scan_others;
     std::vector<int16_t> scan_open;
+    // Per cell, how many of those not refused are other than a moving unit's
+    // object of team 0-15 (a cell summary's `others`).
+    std::vector<int16_t> scan_still;
     std::vector<uint8_t> scan_counted;
     // By object index: what obstacle collection reads first (objects.h),
     // and what a unit's object's unit last said of itself.
@@ -176,6 +180,14 @@ static void forget_obstacle_unit_facts(int32_t object_index)
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
 static bool scan_chain_cell(const object_data *object);
 
+// Whether the facts (not refused) are those of a moving unit's object of
+// team 0-15: what a cell summary sums up; anything else makes it `others`.
+static inline bool facts_of_moving_unit(const obstacle_facts &facts)
+{
+    return (facts.flags & _obstacle_fact_unit_flag) && (facts.flags & _obstacle_fact_moving_flag) &&
+           facts.team >= 0 && facts.team < 16;
+}
+
 // The summary of the object's cell (in a scan chain's cell) is out of date:
 // its chain changed, or the kept facts of one of its objects.
 static inline void cell_motion_changed(const object_data *object)
@@ -234,15 +246,19 @@ void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fau
 // the cell's scan chain, or has just left it with `in_chain` false).
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
 {
-    const bool open = (size_t)object_index < object_globals.scan_facts.size() &&
-                      !(object_globals.scan_facts[(size_t)object_index].flags & _obstacle_fact_refused_flag);
+    const obstacle_facts *facts = (size_t)object_index < object_globals.scan_facts.size()
+                                      ? &object_globals.scan_facts[(size_t)object_index]
+                                      : nullptr;
+    const bool open = facts && !(facts->flags & _obstacle_fact_refused_flag);
+    const bool still = open && !facts_of_moving_unit(*facts);
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
-                            (in_chain && open ? COUNTED_OPEN : 0);
+                            (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
     if (counted == was) return;
     const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
     if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
+    if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
     was = counted;
 }
 
@@ -256,6 +272,7 @@ static void rebuild_scan_chains(void)
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
+    object_globals.scan_still.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_motion.assign(object_globals.scan_first.size(), {0, 0, INT16_MAX, false, 1});
     object_globals.scan_counted.assign(0, 0);
     object_globals.scan_facts.assign(0, {});
@@ -304,6 +321,7 @@ static void forget_scan_chains(void)
     object_globals.scan_next.clear();
     object_globals.scan_others.clear();
     object_globals.scan_open.clear();
+    object_globals.scan_still.clear();
     object_globals.scan_motion.clear();
     object_globals.scan_counted.clear();
     object_globals.scan_facts.clear();
@@ -450,8 +468,7 @@ static scan_cell_motion summarize_cell_motion(size_t cell)
     {
         const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];
         if (facts.flags & _obstacle_fact_refused_flag) continue;
-        if (!(facts.flags & _obstacle_fact_unit_flag) || !(facts.flags & _obstacle_fact_moving_flag) ||
-            facts.team < 0 || facts.team >= 16)
+        if (!facts_of_moving_unit(facts))
         {
             motion.others = true;
             break;
@@ -461,6 +478,13 @@ static scan_cell_motion summarize_cell_motion(size_t cell)
         if (facts.speed < motion.slowest) motion.slowest = facts.speed;
     }
     return motion;
+}
+
+const int16_t *get_scan_chain_still_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    return &object_globals.scan_still[(size_t)cell_y * (size_t)object_globals.scan_width];
 }
 
 const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y)

@@ -473,6 +473,11 @@ struct scan_cell_motion
     bool others; // an open object that is not a moving unit's of team 0-15
     uint8_t stale; // not 0: out of date, read it through get_scan_cell_motion
 };
+// How many objects of each scan chain of row `cell_y` their kept facts
+// neither refuse nor tell of a moving unit of team 0-15, one count per
+// column: only a cell whose count is 0 has a summary without `others`.
+// Null when the row is off the mesh; valid as get_scan_chain_row's row.
+const int16_t *get_scan_chain_still_row(int32_t cell_y);
 // The kept summaries of row `cell_y`, one per column, each next row
 // mesh_width entries on: an entry is current unless its `stale` is set.
 // Null when the row is off the mesh; valid as get_scan_chain_row's row.

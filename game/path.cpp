@@ -1492,8 +1492,9 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     const int16_t *first_row = get_scan_chain_rows(w.corner_y, w.bottom);
     const int16_t *first_others = first_row ? get_scan_chain_others_row(w.corner_y) : nullptr;
     const int16_t *first_open = first_row ? get_scan_chain_open_row(w.corner_y) : nullptr;
+    const int16_t *first_still = first_row ? get_scan_chain_still_row(w.corner_y) : nullptr;
     const scan_cell_motion *first_motion = first_row ? get_scan_cell_motion_row(w.corner_y) : nullptr;
-    if (!first_row || !first_others || !first_open || !first_motion) return;
+    if (!first_row || !first_others || !first_open || !first_still || !first_motion) return;
     std::vector<obstacle_facts> truths;
     w.checking = obstacle_facts_checking();
     if (w.checking) [[unlikely]]
@@ -1513,9 +1514,11 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         // kept facts reads them all).
         if (!w.checking) occupied &= ~empty_counts(first_open + row_start, w.corner_x, w.right);
         if (!occupied) continue;
+        // Only a cell of nothing but moving units may be one of marching allies.
         uint32_t moving = 0;
         if (!w.checking)
-            for (uint32_t cells = occupied; cells; cells &= cells - 1)
+            for (uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right); cells;
+                 cells &= cells - 1)
             {
                 const int32_t bit = std::countr_zero(cells), x = w.corner_x + bit;
                 if (moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x])) moving |= (uint32_t)1 << bit;
