@@ -188,14 +188,6 @@ static inline bool facts_of_moving_unit(const obstacle_facts &facts)
            facts.team >= 0 && facts.team < 16;
 }
 
-// The summary of the object's cell (in a scan chain's cell) is out of date:
-// its chain changed, or the kept facts of one of its objects.
-static inline void cell_motion_changed(const object_data *object)
-{
-    if (object_globals.motion_fault) return;
-    object_globals.scan_motion[(size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width]
-        .stale = 1;
-}
 
 void obstacle_facts_changed(int32_t object_index)
 {
@@ -209,16 +201,9 @@ void obstacle_facts_changed(int32_t object_index)
         return;
     }
     const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
-    obstacle_facts &kept = object_globals.scan_facts[(size_t)object_index];
-    const obstacle_facts was = kept;
-    kept = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
+    object_globals.scan_facts[(size_t)object_index] = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
     if (object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN && scan_chain_cell(object))
-    {
-        // A move within the cell leaves its summary as it is.
-        if (kept.flags != was.flags || kept.yaw != was.yaw || kept.team != was.team || kept.speed != was.speed)
-            cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
-    }
 }
 
 void set_obstacle_facts_checking(bool on)
@@ -254,8 +239,10 @@ static void recount_scanned_object(int32_t object_index, const object_data *obje
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
                             (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
-    if (counted == was) return;
     const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
+    // Every change of a chain and of its objects' kept facts comes here.
+    if (!object_globals.motion_fault) object_globals.scan_motion[cell].stale = 1;
+    if (counted == was) return;
     if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
@@ -351,7 +338,6 @@ static void remove_from_scan_chain(int32_t object_index, const object_data *obje
             }
             link = &object_globals.scan_next[(size_t)*link];
         }
-        cell_motion_changed(object);
         recount_scanned_object(object_index, object, false);
     }
     next = NOT_IN_SCAN_CHAIN;
@@ -376,7 +362,6 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     }
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
-    cell_motion_changed(object);
     recount_scanned_object(object_index, object, true);
     obstacle_facts_changed(object_index);
 }
@@ -590,7 +575,6 @@ static void link_object(int32_t object_index, object_data *object)
         int16_t *head = scan_head(cell_x, cell_y);
         object_globals.scan_next[(size_t)object_index] = *head;
         *head = (int16_t)object_index;
-        cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
     }
     obstacle_facts_changed(object_index);
