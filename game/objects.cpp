@@ -4,6 +4,7 @@
 
 #include "cseries/registration.h"
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -180,6 +181,27 @@ static void forget_obstacle_unit_facts(int32_t object_index)
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
 static bool scan_chain_cell(const object_data *object);
 
+// The summary of the object's cell (in a scan chain's cell) is out of date:
+// its chain changed, or a summed-up fact of one of its objects.
+static inline void cell_motion_changed(const object_data *object)
+{
+    if (object_globals.motion_fault) return;
+    object_globals.scan_motion[(size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width]
+        .stale = 1;
+}
+
+// The facts a cell summary reads (yaw, speed, team and flags, the six bytes
+// after the position) as one word, to tell a change of them at once.
+static inline uint64_t summarized_facts(const obstacle_facts &facts)
+{
+    static_assert(offsetof(obstacle_facts, yaw) == 8 && offsetof(obstacle_facts, speed) == 10 &&
+                      offsetof(obstacle_facts, team) == 12 && offsetof(obstacle_facts, flags) == 13,
+                  "the six bytes after the position");
+    uint64_t word;
+    memcpy(&word, (const uint8_t *)&facts + 8, sizeof(word));
+    return word & 0xFFFFFFFFFFFFull; // the two bytes of padding left out
+}
+
 // Whether the facts (not refused) are those of a moving unit's object of
 // team 0-15: what a cell summary sums up; anything else makes it `others`.
 static inline bool facts_of_moving_unit(const obstacle_facts &facts)
@@ -201,9 +223,15 @@ void obstacle_facts_changed(int32_t object_index)
         return;
     }
     const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
-    object_globals.scan_facts[(size_t)object_index] = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
+    obstacle_facts &kept = object_globals.scan_facts[(size_t)object_index];
+    const uint64_t was = summarized_facts(kept);
+    kept = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
     if (object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN && scan_chain_cell(object))
+    {
+        // A move within the cell leaves its summary as it is.
+        if (summarized_facts(kept) != was) cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
+    }
 }
 
 void set_obstacle_facts_checking(bool on)
@@ -239,10 +267,8 @@ static void recount_scanned_object(int32_t object_index, const object_data *obje
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
                             (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
-    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
-    // Every change of a chain and of its objects' kept facts comes here.
-    if (!object_globals.motion_fault) object_globals.scan_motion[cell].stale = 1;
     if (counted == was) return;
+    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
     if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
@@ -338,6 +364,7 @@ static void remove_from_scan_chain(int32_t object_index, const object_data *obje
             }
             link = &object_globals.scan_next[(size_t)*link];
         }
+        cell_motion_changed(object);
         recount_scanned_object(object_index, object, false);
     }
     next = NOT_IN_SCAN_CHAIN;
@@ -362,6 +389,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     }
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
+    cell_motion_changed(object);
     recount_scanned_object(object_index, object, true);
     obstacle_facts_changed(object_index);
 }
@@ -575,6 +603,7 @@ static void link_object(int32_t object_index, object_data *object)
         int16_t *head = scan_head(cell_x, cell_y);
         object_globals.scan_next[(size_t)object_index] = *head;
         *head = (int16_t)object_index;
+        cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
     }
     obstacle_facts_changed(object_index);
