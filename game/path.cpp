@@ -1351,6 +1351,9 @@ struct obstacle_walk
     int64_t never_counts_from;
     const int16_t *links;
     const obstacle_facts *facts_of;
+    // The records are read straight from their arrays (as get_object and
+    // get_monster_data do, without the call).
+    const record_reader *objects, *units;
     bool checking; // the obstacle facts' checker: every cell is walked
 };
 
@@ -1414,10 +1417,7 @@ static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const sca
 static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
 {
     obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
-    // The records are read straight from their arrays (as get_object and
-    // get_monster_data do, without the call).
-    const record_reader objects(get_object_array());
-    const record_reader units(get_monster_array());
+    const record_reader &objects = *w.objects, &units = *w.units;
     const world_point2d here = w.facts.here;
     for (int32_t object_index = first; object_index != NONE; object_index = w.links[object_index])
     {
@@ -1486,6 +1486,9 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         if (limit >= 0) w.never_counts_from = (limit + 1) * (limit + 1);
     }
     fill_mover_facts(&w.facts, monster_index, mover, definition, mover_object);
+    const record_reader objects(get_object_array()), units(get_monster_array());
+    w.objects = &objects;
+    w.units = &units;
     auto &skipping = path_globals.skipping;
     w.links = get_scan_chain_links();
     w.facts_of = get_obstacle_facts();
