@@ -643,17 +643,18 @@ static world_point2d cell_centre(int32_t cell_x, int32_t cell_y)
     return {cell_x * WORLD_ONE + WORLD_ONE_HALF, cell_y * WORLD_ONE + WORLD_ONE_HALF};
 }
 
-int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *directions, int32_t step_count,
-                                  world_point2d *waypoints)
+// build_temporary_waypoints over the directions first, first + stride, ...
+static int32_t waypoints_of_steps(int32_t cell_x, int32_t cell_y, const int8_t *first, ptrdiff_t stride,
+                                  int32_t step_count, world_point2d *waypoints)
 {
     int32_t count = 0, previous = NONE;
     for (int32_t number = 0; number < step_count; ++number)
     {
-        const int32_t direction = directions[number];
+        const int32_t direction = first[number * stride];
         if (direction < 0 || direction >= NUMBER_OF_DIRECTIONS)
         {
             char text[96];
-            csprintf(text, "%p: step #%d (#%d) is not a direction", (const void *)directions, (int)number,
+            csprintf(text, "%p: step #%d (#%d) is not a direction", (const void *)first, (int)number,
                      (int)direction);
             VASSERT(false, text);
             VASSERT(false, "direction>=0 && direction<NUMBER_OF_DIRECTIONS");
@@ -667,6 +668,12 @@ int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *
         previous = direction;
     }
     return count;
+}
+
+int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *directions, int32_t step_count,
+                                  world_point2d *waypoints)
+{
+    return waypoints_of_steps(cell_x, cell_y, directions, 1, step_count, waypoints);
 }
 
 // The directions from the end node back to the start: their count.
@@ -701,11 +708,11 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
 
-    // The waypoints along the route, from the start.
-    int8_t forward[MAXIMUM_NODES];
-    for (int32_t i = 0; i < step_count; ++i) forward[i] = steps[step_count - 1 - i];
+    // The waypoints along the route, from the start (the steps run from the end).
     world_point2d temporary[MAXIMUM_TEMPORARY_WAYPOINTS];
-    const int32_t count = build_temporary_waypoints(variables->x0, variables->y0, forward, step_count, temporary);
+    const int32_t count =
+        waypoints_of_steps(variables->x0, variables->y0, step_count > 0 ? steps + step_count - 1 : steps, -1, step_count,
+                           temporary);
 
     // The line-of-sight pass keeps the waypoints a straight line cannot skip.
     world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
