@@ -1510,6 +1510,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     if (w.checking) [[unlikely]]
         w.facts_of = checked_obstacle_facts(first_row, first_open, w.bottom - w.corner_y, w.corner_x, w.right, w.links,
                                             w.facts_of, &truths);
+    const uint32_t columns = (uint32_t)(((uint64_t)1 << (w.right - w.corner_x)) - 1); // the block's, as bits
     for (int32_t y = w.corner_y; y < w.bottom; ++y)
     {
         const size_t row_start = (size_t)(y - w.corner_y) * (size_t)mesh_width;
@@ -1518,13 +1519,14 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         // wide), so that the walk goes from one to the next without a test
         // of each empty cell, and an empty row costs nothing more.
         static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
-        uint32_t occupied = occupied_cells(row, w.corner_x, w.right);
-        // Cells whose every object the kept facts refuse are passed over, and
-        // cells of allies marching the mover's way (a walk that checks the
-        // kept facts reads them all).
-        if (!w.checking) occupied &= ~empty_counts(first_open + row_start, w.corner_x, w.right);
+        // Cells whose every object the kept facts refuse are passed over (a
+        // walk that checks the kept facts reads them all): a cell with an
+        // object they do not refuse is occupied, so its count tells both.
+        uint32_t occupied = w.checking ? occupied_cells(row, w.corner_x, w.right)
+                                       : ~empty_counts(first_open + row_start, w.corner_x, w.right) & columns;
         if (!occupied) continue;
-        // Only a cell of nothing but moving units may be one of marching allies.
+        // Cells of allies marching the mover's way are passed over too; only
+        // a cell of nothing but moving units may be one.
         uint32_t moving = 0;
         if (!w.checking)
             for (uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right); cells;
