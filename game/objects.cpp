@@ -4,6 +4,7 @@
 
 #include "cseries/registration.h"
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -36,6 +37,7 @@ enum
     // scan_counted: the cell counts an object is counted in
     COUNTED_OTHER = 1, // scan_others
     COUNTED_OPEN = 2, // scan_open
+    COUNTED_STILL = 4, // scan_still
 };
 
 struct kept_unit_facts
@@ -59,11 +61,17 @@ static struct object_globals
     // which of those counts the object is in (COUNTED_*).
     std::vector<int16_t> scan_others;
     std::vector<int16_t> scan_open;
+    // Per cell, how many of those not refused are other than a moving unit's
+    // object of team 0-15 (a cell summary's `others`).
+    std::vector<int16_t> scan_still;
     std::vector<uint8_t> scan_counted;
     // By object index: what obstacle collection reads first (objects.h),
     // and what a unit's object's unit last said of itself.
     std::vector<obstacle_facts> scan_facts;
     std::vector<kept_unit_facts> scan_units;
+    // Per cell, what its open objects say taken together (objects.h).
+    std::vector<scan_cell_motion> scan_motion;
+    bool motion_fault; // the planted fault: changes leave the summaries as they are
     int32_t facts_fault_object; // the planted fault's slot, NONE without one
     bool facts_checking;
     int64_t facts_mismatches;
@@ -173,6 +181,36 @@ static void forget_obstacle_unit_facts(int32_t object_index)
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
 static bool scan_chain_cell(const object_data *object);
 
+// The summary of the object's cell (in a scan chain's cell) is out of date:
+// its chain changed, or a summed-up fact of one of its objects.
+static inline void cell_motion_changed(const object_data *object)
+{
+    if (object_globals.motion_fault) return;
+    object_globals.scan_motion[(size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width]
+        .stale = 1;
+}
+
+// The facts a cell summary reads (yaw, speed, team and flags, the six bytes
+// after the position) as one word, to tell a change of them at once.
+static inline uint64_t summarized_facts(const obstacle_facts &facts)
+{
+    static_assert(offsetof(obstacle_facts, yaw) == 8 && offsetof(obstacle_facts, speed) == 10 &&
+                      offsetof(obstacle_facts, team) == 12 && offsetof(obstacle_facts, flags) == 13,
+                  "the six bytes after the position");
+    uint64_t word;
+    memcpy(&word, (const uint8_t *)&facts + 8, sizeof(word));
+    return word & 0xFFFFFFFFFFFFull; // the two bytes of padding left out
+}
+
+// Whether the facts (not refused) are those of a moving unit's object of
+// team 0-15: what a cell summary sums up; anything else makes it `others`.
+static inline bool facts_of_moving_unit(const obstacle_facts &facts)
+{
+    return (facts.flags & _obstacle_fact_unit_flag) && (facts.flags & _obstacle_fact_moving_flag) &&
+           facts.team >= 0 && facts.team < 16;
+}
+
+
 void obstacle_facts_changed(int32_t object_index)
 {
     if ((size_t)object_index >= object_globals.scan_facts.size() ||
@@ -185,9 +223,15 @@ void obstacle_facts_changed(int32_t object_index)
         return;
     }
     const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
-    object_globals.scan_facts[(size_t)object_index] = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
+    obstacle_facts &kept = object_globals.scan_facts[(size_t)object_index];
+    const uint64_t was = summarized_facts(kept);
+    kept = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
     if (object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN && scan_chain_cell(object))
+    {
+        // A move within the cell leaves its summary as it is.
+        if (summarized_facts(kept) != was) cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
+    }
 }
 
 void set_obstacle_facts_checking(bool on)
@@ -215,15 +259,19 @@ void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fau
 // the cell's scan chain, or has just left it with `in_chain` false).
 static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
 {
-    const bool open = (size_t)object_index < object_globals.scan_facts.size() &&
-                      !(object_globals.scan_facts[(size_t)object_index].flags & _obstacle_fact_refused_flag);
+    const obstacle_facts *facts = (size_t)object_index < object_globals.scan_facts.size()
+                                      ? &object_globals.scan_facts[(size_t)object_index]
+                                      : nullptr;
+    const bool open = facts && !(facts->flags & _obstacle_fact_refused_flag);
+    const bool still = open && !facts_of_moving_unit(*facts);
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
-                            (in_chain && open ? COUNTED_OPEN : 0);
+                            (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
     if (counted == was) return;
     const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
     if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
+    if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
     was = counted;
 }
 
@@ -237,6 +285,8 @@ static void rebuild_scan_chains(void)
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
+    object_globals.scan_still.assign(object_globals.scan_first.size(), 0);
+    object_globals.scan_motion.assign(object_globals.scan_first.size(), {0, 0, INT16_MAX, false, 1});
     object_globals.scan_counted.assign(0, 0);
     object_globals.scan_facts.assign(0, {});
     object_globals.scan_radius_bound = 0;
@@ -284,6 +334,8 @@ static void forget_scan_chains(void)
     object_globals.scan_next.clear();
     object_globals.scan_others.clear();
     object_globals.scan_open.clear();
+    object_globals.scan_still.clear();
+    object_globals.scan_motion.clear();
     object_globals.scan_counted.clear();
     object_globals.scan_facts.clear();
 }
@@ -312,6 +364,7 @@ static void remove_from_scan_chain(int32_t object_index, const object_data *obje
             }
             link = &object_globals.scan_next[(size_t)*link];
         }
+        cell_motion_changed(object);
         recount_scanned_object(object_index, object, false);
     }
     next = NOT_IN_SCAN_CHAIN;
@@ -336,6 +389,7 @@ static void insert_into_scan_chain(int32_t object_index, const object_data *obje
     }
     object_globals.scan_next[(size_t)object_index] = *link;
     *link = (int16_t)object_index;
+    cell_motion_changed(object);
     recount_scanned_object(object_index, object, true);
     obstacle_facts_changed(object_index);
 }
@@ -420,6 +474,65 @@ const int16_t *get_scan_chain_others_row(int32_t cell_y)
     return &object_globals.scan_others[(size_t)cell_y * (size_t)object_globals.scan_width];
 }
 
+static scan_cell_motion summarize_cell_motion(size_t cell)
+{
+    scan_cell_motion motion = {0, 0, INT16_MAX, false, 0};
+    for (int32_t index = object_globals.scan_first[cell]; index != NONE; index = object_globals.scan_next[(size_t)index])
+    {
+        const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];
+        if (facts.flags & _obstacle_fact_refused_flag) continue;
+        if (!facts_of_moving_unit(facts))
+        {
+            motion.others = true;
+            break;
+        }
+        motion.yaw_sectors |= (uint64_t)1 << (facts.yaw >> 10);
+        motion.teams |= (uint16_t)(1u << facts.team);
+        if (facts.speed < motion.slowest) motion.slowest = facts.speed;
+    }
+    return motion;
+}
+
+const int16_t *get_scan_chain_still_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    return &object_globals.scan_still[(size_t)cell_y * (size_t)object_globals.scan_width];
+}
+
+const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
+    return &object_globals.scan_motion[(size_t)cell_y * (size_t)object_globals.scan_width];
+}
+
+// The cell's index in the per-cell arrays, or -1 off the mesh.
+static int64_t scan_cell(int32_t cell_x, int32_t cell_y)
+{
+    make_scan_chains_current();
+    if (cell_x < 0 || cell_y < 0 || cell_x >= object_globals.scan_width || cell_y >= object_globals.scan_height)
+        return -1;
+    return (int64_t)cell_x + (int64_t)cell_y * object_globals.scan_width;
+}
+
+scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y)
+{
+    const int64_t cell = scan_cell(cell_x, cell_y);
+    if (cell < 0) return {0, 0, INT16_MAX, false, 0};
+    scan_cell_motion &kept = object_globals.scan_motion[(size_t)cell];
+    if (kept.stale) kept = summarize_cell_motion((size_t)cell);
+    return kept;
+}
+
+scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
+{
+    const int64_t cell = scan_cell(cell_x, cell_y);
+    return cell < 0 ? scan_cell_motion{0, 0, INT16_MAX, false, 0} : summarize_cell_motion((size_t)cell);
+}
+
+void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
+
 const int16_t *get_scan_chain_links(void)
 {
     make_scan_chains_current();
@@ -496,6 +609,7 @@ static void link_object(int32_t object_index, object_data *object)
         int16_t *head = scan_head(cell_x, cell_y);
         object_globals.scan_next[(size_t)object_index] = *head;
         *head = (int16_t)object_index;
+        cell_motion_changed(object);
         recount_scanned_object(object_index, object, true);
     }
     obstacle_facts_changed(object_index);

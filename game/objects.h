@@ -470,6 +470,39 @@ void count_obstacle_facts_mismatch(int32_t object_index);
 // at every change from now on (NONE takes it back).
 void plant_obstacle_facts_fault(int32_t object_index);
 
+// What the kept facts say of a cell's open objects (those they do not
+// refuse) taken together, so that an obstacle collection can refuse a cell
+// of allies marching its way without reading each of them: whether any of
+// them is other than a moving unit's object of team 0-15 and, of the moving
+// units, the facings, teams and lowest speed.  Worked out again from the
+// scan chain at the first look after the chain or the kept facts of one of
+// its objects changed (its place within the cell aside).
+struct scan_cell_motion
+{
+    uint64_t yaw_sectors; // bit k: one faces k * 1024 .. k * 1024 + 1023
+    uint16_t teams; // bit t: one is of team t
+    int16_t slowest; // the lowest speed among them; INT16_MAX without one
+    bool others; // an open object that is not a moving unit's of team 0-15
+    uint8_t stale; // not 0: out of date, read it through get_scan_cell_motion
+};
+// How many objects of each scan chain of row `cell_y` their kept facts
+// neither refuse nor tell of a moving unit of team 0-15, one count per
+// column: only a cell whose count is 0 has a summary without `others`.
+// Null when the row is off the mesh; valid as get_scan_chain_row's row.
+const int16_t *get_scan_chain_still_row(int32_t cell_y);
+// The kept summaries of row `cell_y`, one per column, each next row
+// mesh_width entries on: an entry is current unless its `stale` is set.
+// Null when the row is off the mesh; valid as get_scan_chain_row's row.
+const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y);
+// The cell's summary as the kept facts say now (kept from here on); that of
+// no object for a cell off the mesh.
+scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y);
+// The checker's: the summary worked out from the scan chain, whatever is kept.
+scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y);
+// Test seam: a planted fault that leaves each cell's summary as it is at
+// every change from now on (false takes it back).
+void plant_scan_cell_motion_fault(bool on);
+
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and
 // compares the objects a scan can meet there with the scan chain, object by

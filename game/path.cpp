@@ -216,7 +216,7 @@ static bool cell_on_mesh(int32_t cell_x, int32_t cell_y)
 
 static bool terrain_bars(uint16_t flags, uint16_t terrain_mask)
 {
-    return (terrain_mask >> (flags & 0xF) & 1) || (terrain_mask >> ((flags >> 4) & 0xF) & 1);
+    return ((terrain_mask >> (flags & 0xF)) | (terrain_mask >> ((flags >> 4) & 0xF))) & 1;
 }
 
 bool path_cell_is_passable(int32_t cell_x, int32_t cell_y, uint16_t terrain_mask)
@@ -336,6 +336,25 @@ static inline bool on_window_edge(const path_node *node)
     return (uint8_t)(node->x - 1) >= PATH_BOX_WIDTH - 2 || (uint8_t)(node->y - 1) >= PATH_BOX_WIDTH - 2;
 }
 
+// How many nodes of the open list stand on the window's edge.
+static int32_t count_open_edge_nodes(const open_list *open, const path_node *nodes)
+{
+    int32_t count = 0;
+    for (uint64_t middles = open->top; middles; middles &= middles - 1)
+    {
+        const int32_t i = std::countr_zero(middles);
+        for (uint64_t leaves = open->middle[i]; leaves; leaves &= leaves - 1)
+        {
+            const int32_t leaf = i * 64 + std::countr_zero(leaves);
+            for (uint64_t buckets = open->leaves[leaf]; buckets; buckets &= buckets - 1)
+                for (int32_t node = open->heads[leaf * 64 + std::countr_zero(buckets)]; node != NONE;
+                     node = open->below[node])
+                    if (on_window_edge(&nodes[node])) ++count;
+        }
+    }
+    return count;
+}
+
 // Puts back what the last search wrote into the cell cache: unseen inside the
 // window, outside on its frame.  A search writes only its nodes' cells and
 // their neighbours, so most searches leave a small box to clear.
@@ -375,7 +394,15 @@ static inline void log_read(int32_t answer)
     path_globals.read_count += 1;
 }
 
+static int32_t search_grid(path_variables *variables, int16_t fire_factor);
+
 int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
+{
+    return search_grid(variables, path_fire_factor(monster_index));
+}
+
+// build_pathfinding_tree with the unit's fire factor worked out.
+static int32_t search_grid(path_variables *variables, int16_t fire_factor)
 {
     variables->flags &= ~(uint16_t)_partial_path_flag;
     path_globals.node_count = 0;
@@ -388,7 +415,6 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     const int32_t left = window_edge(variables->x0, mesh_width), top = window_edge(variables->y0, mesh_height);
     path_globals.window_left = left;
     path_globals.window_top = top;
-    const int16_t fire_factor = path_fire_factor(monster_index);
     path_globals.fire_factor = fire_factor;
     // Each cell of the window is looked up on the mesh once: a passable cell is
     // taken at once (as the bitmap of marked cells would have it), an impassable
@@ -416,7 +442,8 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     // Once the pool is full nothing is added, so a node can only end the search
     // through a neighbour outside the window: only nodes on the window's edge
     // are worth expanding, and when none is left open the outcome is known.
-    int32_t open_edge_nodes = on_window_edge(&nodes[0]) ? 1 : 0;
+    // They are counted when the pool fills (few searches fill it).
+    int32_t open_edge_nodes = NONE;
 
     // The directions that may be tried from the start cell, which may be
     // impassable itself.
@@ -431,10 +458,17 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     while (!open_list_empty(open))
     {
         const bool full = path_globals.node_count >= MAXIMUM_NODES;
-        if (full && open_edge_nodes == 0) break;
+        if (full)
+        {
+            if (open_edge_nodes == NONE) open_edge_nodes = count_open_edge_nodes(open, nodes);
+            if (open_edge_nodes == 0) break;
+        }
         const int32_t current = open_list_pop(open);
-        if (on_window_edge(&nodes[current])) --open_edge_nodes;
-        else if (full) continue;
+        if (full)
+        {
+            if (!on_window_edge(&nodes[current])) continue;
+            --open_edge_nodes;
+        }
         const int32_t cell_x = left + nodes[current].x, cell_y = top + nodes[current].y;
         // Every node but the start stands on a cell the search found passable
         // (neither triangle barred): all eight directions are tried from it.
@@ -496,7 +530,6 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
 
             n->next_node = NONE;
             open_list_push(open, nodes, node);
-            if (on_window_edge(n)) ++open_edge_nodes;
         }
     }
     if (best == 0) return NONE;
@@ -511,16 +544,18 @@ namespace {
 struct line_test
 {
     const mesh_cell *cells; // the mesh's cells, row by row (null: none loaded)
+    int32_t width, height; // the mesh's, in cells
     uint16_t mask;
     bool fire_test;
 };
 
 // Cells off the mesh (a line near an edge can compute one) do not block.
-bool cell_blocks_line(const line_test *test, int32_t cell_x, int32_t cell_y)
+// Inlined: a line test asks it of every cell it crosses.
+inline __attribute__((always_inline)) bool cell_blocks_line(const line_test *test, int32_t cell_x, int32_t cell_y)
 {
     const int16_t x = (int16_t)cell_x, y = (int16_t)cell_y;
-    if (!cell_on_mesh(x, y)) return false;
-    const uint16_t flags = test->cells ? test->cells[x + y * mesh_width].flags : get_mesh_cell(x, y)->flags;
+    if (x < 0 || y < 0 || x >= test->width || y >= test->height) return false;
+    const uint16_t flags = test->cells ? test->cells[x + y * test->width].flags : get_mesh_cell(x, y)->flags;
     return terrain_bars(flags, test->mask) || (test->fire_test && cell_burns(x, y, flags));
 }
 
@@ -585,7 +620,8 @@ bool piece_is_blocked(const line_test *test, const world_point2d *p, const world
 bool path_line_is_clear(const world_point2d *source, const world_point2d *target, uint16_t terrain_mask,
                         bool fire_test)
 {
-    const line_test test = {mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr, terrain_mask, fire_test};
+    const line_test test = {mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr, mesh_width, mesh_height,
+                            terrain_mask, fire_test};
     const int32_t dx = target->x - source->x, dy = target->y - source->y;
     const int32_t abs_dx = dx < 0 ? -dx : dx, abs_dy = dy < 0 ? -dy : dy;
     const int32_t length = abs_dx > abs_dy ? abs_dx : abs_dy;
@@ -607,17 +643,18 @@ static world_point2d cell_centre(int32_t cell_x, int32_t cell_y)
     return {cell_x * WORLD_ONE + WORLD_ONE_HALF, cell_y * WORLD_ONE + WORLD_ONE_HALF};
 }
 
-int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *directions, int32_t step_count,
-                                  world_point2d *waypoints)
+// build_temporary_waypoints over the directions first, first + stride, ...
+static int32_t waypoints_of_steps(int32_t cell_x, int32_t cell_y, const int8_t *first, ptrdiff_t stride,
+                                  int32_t step_count, world_point2d *waypoints)
 {
     int32_t count = 0, previous = NONE;
     for (int32_t number = 0; number < step_count; ++number)
     {
-        const int32_t direction = directions[number];
+        const int32_t direction = first[number * stride];
         if (direction < 0 || direction >= NUMBER_OF_DIRECTIONS)
         {
             char text[96];
-            csprintf(text, "%p: step #%d (#%d) is not a direction", (const void *)directions, (int)number,
+            csprintf(text, "%p: step #%d (#%d) is not a direction", (const void *)first, (int)number,
                      (int)direction);
             VASSERT(false, text);
             VASSERT(false, "direction>=0 && direction<NUMBER_OF_DIRECTIONS");
@@ -631,6 +668,12 @@ int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *
         previous = direction;
     }
     return count;
+}
+
+int32_t build_temporary_waypoints(int32_t cell_x, int32_t cell_y, const int8_t *directions, int32_t step_count,
+                                  world_point2d *waypoints)
+{
+    return waypoints_of_steps(cell_x, cell_y, directions, 1, step_count, waypoints);
 }
 
 // The directions from the end node back to the start: their count.
@@ -647,31 +690,31 @@ static int32_t route_steps(int32_t end_node, int8_t *steps)
 }
 
 static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
-                              const path_variables *variables);
+                              const path_variables *variables, bool fire_test);
 
 void postprocess_path(postprocessed_path_data *path, int32_t end_node, const path_variables *variables)
 {
     // The directions from the start to the end node.
     int8_t steps[MAXIMUM_NODES];
     const int32_t step_count = route_steps(end_node, steps);
-    postprocess_route(path, steps, step_count, variables);
+    const bool fire_test = get_monster_data(path->monster_index) && magical_effect_modifier(path->monster_index) != 0;
+    postprocess_route(path, steps, step_count, variables, fire_test);
 }
 
+// `fire_test`: the path's unit exists and its magical-damage modifier is not 0.
 static void postprocess_route(postprocessed_path_data *path, const int8_t *steps, int32_t step_count,
-                              const path_variables *variables)
+                              const path_variables *variables, bool fire_test)
 {
     path->flags = variables->flags;
     const bool partial = (variables->flags & _partial_path_flag) != 0;
 
-    // The waypoints along the route, from the start.
-    int8_t forward[MAXIMUM_NODES];
-    for (int32_t i = 0; i < step_count; ++i) forward[i] = steps[step_count - 1 - i];
+    // The waypoints along the route, from the start (the steps run from the end).
     world_point2d temporary[MAXIMUM_TEMPORARY_WAYPOINTS];
-    const int32_t count = build_temporary_waypoints(variables->x0, variables->y0, forward, step_count, temporary);
+    const int32_t count =
+        waypoints_of_steps(variables->x0, variables->y0, step_count > 0 ? steps + step_count - 1 : steps, -1, step_count,
+                           temporary);
 
     // The line-of-sight pass keeps the waypoints a straight line cannot skip.
-    const monster_data *monster = get_monster_data(path->monster_index);
-    const bool fire_test = monster && magical_effect_modifier(path->monster_index) != 0;
     world_point2d chosen[MAXIMUM_TEMPORARY_WAYPOINTS + 1];
     int32_t chosen_count = 0;
     VASSERT(count > 0, "waypoint_count");
@@ -841,7 +884,11 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
         // remembered_search); tests asking without a unit see the node pool
         // of their own search.
         const bool shared = monster_index != NONE;
-        const remembered_search *r = shared ? recall_search(variables, path_fire_factor(monster_index)) : nullptr;
+        // The unit's magical-damage modifier, read once for the search and
+        // the straightening.
+        const int32_t modifier = get_monster_data(monster_index) ? magical_effect_modifier(monster_index) : 0;
+        const int16_t fire_factor = (int16_t)(FIRE_PENALTY_MULTIPLIER * modifier);
+        const remembered_search *r = shared ? recall_search(variables, fire_factor) : nullptr;
         int8_t steps[MAXIMUM_NODES];
         int32_t step_count = 0;
         bool found;
@@ -854,7 +901,7 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
         }
         else
         {
-            const int32_t end_node = build_pathfinding_tree(monster_index, variables);
+            const int32_t end_node = search_grid(variables, fire_factor);
             found = end_node != NONE;
             if (found) step_count = route_steps(end_node, steps);
             if (r) check_recalled_search(r, variables, found, steps, step_count);
@@ -866,7 +913,7 @@ int32_t new_path(int32_t monster_index, path_variables *variables)
             delete_datum(&path_globals.paths, path_index);
             return NEW_PATH_NO_ROUTE;
         }
-        postprocess_route(path, steps, step_count, variables);
+        postprocess_route(path, steps, step_count, variables, modifier != 0);
     }
     if (monster_data *monster = get_monster_data(monster_index)) monster->path_destination = path->waypoint;
     return path_index;
@@ -991,7 +1038,26 @@ struct mover_facts
     // The last unit type met and its definition.
     int32_t cached_type;
     const monster_definition *cached_definition;
+    // Bit k: every facing in k * 1024 .. k * 1024 + 1023 lies within a
+    // quarter circle of the mover's (facing_within_quarter).
+    uint64_t facing_sectors;
 };
+
+// The sectors of 1024 facings (as scan_cell_motion counts them) that lie
+// wholly within a quarter circle of `yaw`: facing_within_quarter(a, yaw)
+// asks whether t = a - yaw + QUARTER_CIRCLE - 1 (as an angle) is below
+// 2 * QUARTER_CIRCLE - 1.  With c = QUARTER_CIRCLE - 1 - yaw = q * 1024 + r,
+// sector k starts at t = ((k + q) mod 64) * 1024 + r, and all its 1024
+// facings pass when that start is at most 2 * QUARTER_CIRCLE - 1 - 1024.
+static uint64_t sectors_facing_within_quarter(angle yaw)
+{
+    static_assert(FULL_CIRCLE == 65536 && QUARTER_CIRCLE == 16384, "64 sectors of 1024");
+    const angle c = (angle)(QUARTER_CIRCLE - 1 - yaw);
+    const int32_t q = c >> 10, r = c & 1023;
+    const int32_t last = (2 * QUARTER_CIRCLE - 1 - 1024 - r) >> 10; // the highest (k + q) mod 64 that passes
+    const uint64_t passing = ((uint64_t)2 << last) - 1;
+    return std::rotr(passing, q);
+}
 
 static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monster_data *mover,
                              const monster_definition *definition, const object_data *mover_object)
@@ -1016,6 +1082,7 @@ static void fill_mover_facts(mover_facts *m, int32_t monster_index, const monste
     m->refuses_either_way = current_gameplay_version < 1721 && (int16_t)m->yaw >= 0;
     m->cached_type = NONE;
     m->cached_definition = nullptr;
+    m->facing_sectors = sectors_facing_within_quarter(m->yaw);
 }
 
 // monster_records_are_allied(mover, other) for a unit of team `theirs`,
@@ -1081,6 +1148,23 @@ static inline bool moving_unit_refused(mover_facts *m, const obstacle_facts &gla
         return true;
     if (m->refuses_facing || (allied && m->refuses_allied_facing)) return facing || m->refuses_either_way;
     return false;
+}
+
+// Whether moving_unit_refused refuses every open object of a cell whatever
+// its distance, from the cell's summary alone: each is a moving unit, and
+// either the mover refuses units facing its way (or any way) and all do, or
+// all are allies that facing its way are refused by their speed or by the
+// mover's own rule for allies.
+static bool moving_cell_refused(mover_facts *m, const scan_cell_motion &cell)
+{
+    if (cell.others || cell.yaw_sectors == 0) return false;
+    const bool facing = (cell.yaw_sectors & ~m->facing_sectors) == 0;
+    if (m->refuses_facing && (facing || m->refuses_either_way)) return true;
+    for (uint32_t unknown = cell.teams & ~m->allied_known; unknown; unknown &= unknown - 1)
+        learn_alliance(m, std::countr_zero(unknown));
+    if ((cell.teams & ~m->allied) != 0) return false;
+    if (facing && m->speed <= cell.slowest) return true;
+    return m->refuses_allied_facing && (facing || m->refuses_either_way);
 }
 
 // Whether the unit counts as an obstacle once moving_unit_refused has let it
@@ -1260,150 +1344,209 @@ const obstacle_facts *checked_obstacle_facts(const int16_t *first_row, const int
     return truths->data();
 }
 
+// One obstacle collection's walk over its block of cells.
+struct obstacle_walk
+{
+    mover_facts facts;
+    const monster_data *mover;
+    const monster_definition *definition;
+    const object_data *mover_object;
+    int32_t own_object;
+    int32_t corner_x, corner_y, right, bottom;
+    // unit_is_obstacle's first distance test (a squared distance; INT64_MAX
+    // when the mover has none), taken before it is called.
+    int64_t never_counts_from;
+    const int16_t *links;
+    const obstacle_facts *facts_of;
+    // The records are read straight from their arrays (as get_object and
+    // get_monster_data do, without the call).
+    const record_reader *objects, *units;
+    bool checking; // the obstacle facts' checker: every cell is walked
+};
+
+// The occupied cells of row `y` (bits from corner_x) that hold no unit that
+// counts by the distance bound and nothing else: each point of such a cell
+// lies `never_counts_from` or farther from the unit.  Edge cells also hold
+// the objects beyond the mesh, and unit_is_obstacle takes the root itself
+// past 2^24 along an axis: such cells are never passed over.
+static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_t occupied, const int16_t *others)
+{
+    const world_point2d here = w.facts.here;
+    const int64_t axis_limit = (int64_t)1 << 24;
+    const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
+    if (w.never_counts_from == INT64_MAX || y <= 0 || y >= mesh_height - 1 || top - here.y <= -axis_limit ||
+        low - here.y >= axis_limit)
+        return 0;
+    // Columns skip_left..skip_right may be passed over (not the mesh's
+    // edges, none past 2^24 from the unit along x), except the near ones,
+    // near_left..near_right: those within `reach` of the unit along x,
+    // where `reach` is what this row's distance leaves of the bound.
+    int64_t near_left = 1, near_right = 0;
+    const int64_t dy = here.y < top ? top - here.y : (here.y > low ? here.y - low : 0);
+    const int64_t left_over = w.never_counts_from - dy * dy;
+    if (left_over > 0)
+    {
+        const int64_t reach = isqrt64((uint64_t)(left_over - 1));
+        near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
+        near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
+    }
+    const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
+    const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
+    const int64_t skip_left = bound_left > 1 ? bound_left : 1;
+    const int64_t skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
+    return occupied & block_columns(skip_left, skip_right, w.corner_x, w.right) &
+           ~block_columns(near_left, near_right, w.corner_x, w.right) &
+           (path_globals.skipping.fault ? ~0u : empty_counts(others, w.corner_x, w.right));
+}
+
+// Whether the cell's kept summary refuses it whole (a cell of allies
+// marching the mover's way); the checker compares the summary with the
+// scan chain's.
+static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const scan_cell_motion &kept)
+{
+    auto &skipping = path_globals.skipping;
+    const scan_cell_motion motion = kept.stale ? get_scan_cell_motion(x, y) : kept;
+    if (skipping.checking) [[unlikely]]
+    {
+        const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);
+        if (fresh.yaw_sectors != motion.yaw_sectors || fresh.teams != motion.teams ||
+            fresh.slowest != motion.slowest || fresh.others != motion.others)
+            skipping.counts.mismatches += 1;
+    }
+    if (!moving_cell_refused(&w.facts, motion)) return false;
+    if (skipping.checking) skipping.counts.moving_cells_skipped += 1;
+    return true;
+}
+
+// Walks the scan chain from `first`, adding the obstacles that count (one
+// met in a cell that was to be passed over, `passed`, is a mismatch).
+// False once the list is full: nothing later in the block can count then.
+static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
+{
+    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
+    const record_reader &objects = *w.objects, &units = *w.units;
+    const world_point2d here = w.facts.here;
+    for (int32_t object_index = first; object_index != NONE; object_index = w.links[object_index])
+    {
+        // The kept facts refuse most objects (units still to plan,
+        // and allies moving their way) and rule out far units before
+        // any record is read.
+        const obstacle_facts &kept = w.facts_of[object_index];
+        if ((kept.flags & _obstacle_fact_refused_flag) || object_index == w.own_object) continue;
+        bool counts;
+        obstacle candidate;
+        if (kept.flags & _obstacle_fact_unit_flag)
+        {
+            const int64_t dx = (int64_t)kept.x - here.x, dy = (int64_t)kept.y - here.y;
+            // -2^24 < dx, dy < 2^24, each in one unsigned comparison
+            const bool near = (uint64_t)(dx + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1 &&
+                              (uint64_t)(dy + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1;
+            const int64_t squared = dx * dx + dy * dy;
+            if (near && squared >= w.never_counts_from) continue;
+            if ((kept.flags & _obstacle_fact_moving_flag) && moving_unit_refused(&w.facts, kept, near, squared))
+                continue;
+            const object_data *object = (const object_data *)objects.get(object_index);
+            const monster_data *other = object ? (const monster_data *)units.get(object->owner_index) : nullptr;
+            if (!other) continue; // the kept facts say otherwise: the checker counts it
+            candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
+            counts = unit_is_obstacle(&w.facts, kept, other, object, &candidate);
+        }
+        else
+        {
+            const object_data *object = (const object_data *)objects.get(object_index);
+            if (!object) continue;
+            candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
+            counts = object_is_obstacle(w.mover, w.definition, w.mover_object, object_index, object);
+        }
+        if (!counts) continue;
+        if (passed) path_globals.skipping.counts.mismatches += 1;
+        avoidance->obstacles[avoidance->obstacle_count++] = candidate;
+        if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return false;
+    }
+    return true;
+}
+
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
     path_globals.obstacle_changes += 1;
-    obstruction_avoidance_globals *avoidance = &path_globals.avoidance;
-    int32_t corner_x, corner_y;
-    obstacle_block_corner(mover, mover_object, &corner_x, &corner_y);
-
-    // unit_is_obstacle's first distance test, taken before it is called (and
-    // before whole cells are walked): for a plain unit that does not walk round blockages, no unit
-    // farther than 1536 + both pathfinding radii counts, and none has a
-    // radius above the largest any unit type has.
-    int64_t never_counts_from = INT64_MAX; // a squared distance
+    obstacle_walk w;
+    w.mover = mover;
+    w.definition = definition;
+    w.mover_object = mover_object;
+    w.own_object = mover->object_index;
+    obstacle_block_corner(mover, mover_object, &w.corner_x, &w.corner_y);
+    w.right = w.corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_width ? w.corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                                                                          : mesh_width;
+    w.bottom = w.corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_height
+                   ? w.corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
+                   : mesh_height;
+    // For a plain unit that does not walk round blockages, no unit farther
+    // than 1536 + both pathfinding radii counts, and none has a radius above
+    // the largest any unit type has.
+    w.never_counts_from = INT64_MAX;
     int32_t largest_radius = 0;
     if (plain_player_controlled(mover) && !walks_around_blockage(definition) &&
         largest_pathfinding_radius(&largest_radius))
     {
         const int64_t limit = (int64_t)1536 + definition->pathfinding_radius + largest_radius;
-        if (limit >= 0) never_counts_from = (limit + 1) * (limit + 1);
+        if (limit >= 0) w.never_counts_from = (limit + 1) * (limit + 1);
     }
-    mover_facts facts;
-    fill_mover_facts(&facts, monster_index, mover, definition, mover_object);
-    const world_point2d here = facts.here;
-    // The records are read straight from their arrays (as get_object and
-    // get_monster_data do, without the call): this loop meets every object of
-    // 256 cells for every unit that plans.
-    const record_reader objects(get_object_array());
-    const record_reader units(get_monster_array());
-    const int32_t own_object = mover->object_index;
-    const int32_t right = corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_width
-                              ? corner_x + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
-                              : mesh_width;
-    const int32_t bottom = corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH < mesh_height
-                               ? corner_y + FIND_POSSIBLE_OBSTACLES_BOX_WIDTH
-                               : mesh_height;
-
-    // A cell whose every point lies `never_counts_from` or farther from the
-    // unit holds no unit that counts, and is passed over when it holds
-    // nothing else.  Edge cells also hold the objects beyond the mesh, and
-    // unit_is_obstacle takes the root itself past 2^24 along an axis: such
-    // cells are always walked.
-    const bool skips = never_counts_from != INT64_MAX;
-    const int64_t axis_limit = (int64_t)1 << 24;
+    fill_mover_facts(&w.facts, monster_index, mover, definition, mover_object);
+    const record_reader objects(get_object_array()), units(get_monster_array());
+    w.objects = &objects;
+    w.units = &units;
     auto &skipping = path_globals.skipping;
-    const int16_t *links = get_scan_chain_links();
-    const obstacle_facts *facts_of = get_obstacle_facts();
-    const int16_t *first_row = get_scan_chain_rows(corner_y, bottom);
-    const int16_t *first_others = first_row ? get_scan_chain_others_row(corner_y) : nullptr;
-    const int16_t *first_open = first_row ? get_scan_chain_open_row(corner_y) : nullptr;
-    if (!first_row || !first_others || !first_open) return;
+    w.links = get_scan_chain_links();
+    w.facts_of = get_obstacle_facts();
+    const int16_t *first_row = get_scan_chain_rows(w.corner_y, w.bottom);
+    const int16_t *first_others = first_row ? get_scan_chain_others_row(w.corner_y) : nullptr;
+    const int16_t *first_open = first_row ? get_scan_chain_open_row(w.corner_y) : nullptr;
+    const int16_t *first_still = first_row ? get_scan_chain_still_row(w.corner_y) : nullptr;
+    const scan_cell_motion *first_motion = first_row ? get_scan_cell_motion_row(w.corner_y) : nullptr;
+    if (!first_row || !first_others || !first_open || !first_still || !first_motion) return;
     std::vector<obstacle_facts> truths;
-    const bool checking = obstacle_facts_checking();
-    if (checking) [[unlikely]]
-        facts_of = checked_obstacle_facts(first_row, first_open, bottom - corner_y, corner_x, right, links, facts_of,
-                                          &truths);
-    for (int32_t y = corner_y; y < bottom; ++y)
+    w.checking = obstacle_facts_checking();
+    if (w.checking) [[unlikely]]
+        w.facts_of = checked_obstacle_facts(first_row, first_open, w.bottom - w.corner_y, w.corner_x, w.right, w.links,
+                                            w.facts_of, &truths);
+    const uint32_t columns = (uint32_t)(((uint64_t)1 << (w.right - w.corner_x)) - 1); // the block's, as bits
+    for (int32_t y = w.corner_y; y < w.bottom; ++y)
     {
-        const int16_t *row = first_row + (size_t)(y - corner_y) * (size_t)mesh_width;
+        const size_t row_start = (size_t)(y - w.corner_y) * (size_t)mesh_width;
+        const int16_t *row = first_row + row_start;
         // The row's occupied cells of the block as bits (the block is 16
         // wide), so that the walk goes from one to the next without a test
         // of each empty cell, and an empty row costs nothing more.
         static_assert(FIND_POSSIBLE_OBSTACLES_BOX_WIDTH <= 32, "the occupied cells of a row fit one word");
-        uint32_t occupied = occupied_cells(row, corner_x, right);
+        // Cells whose every object the kept facts refuse are passed over (a
+        // walk that checks the kept facts reads them all): a cell with an
+        // object they do not refuse is occupied, so its count tells both.
+        uint32_t occupied = w.checking ? occupied_cells(row, w.corner_x, w.right)
+                                       : ~empty_counts(first_open + row_start, w.corner_x, w.right) & columns;
         if (!occupied) continue;
-        const int16_t *others = first_others + (size_t)(y - corner_y) * (size_t)mesh_width;
-        const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
-        const bool row_skips = skips && others && y > 0 && y < mesh_height - 1 && top - here.y > -axis_limit &&
-                               low - here.y < axis_limit;
-        // Columns skip_left..skip_right may be passed over (not the mesh's
-        // edges, none past 2^24 from the unit along x), except the near ones,
-        // near_left..near_right: those within `reach` of the unit along x,
-        // where `reach` is what this row's distance leaves of the bound.
-        int64_t skip_left = 1, skip_right = 0, near_left = 1, near_right = 0;
-        if (row_skips)
-        {
-            const int64_t dy = here.y < top ? top - here.y : (here.y > low ? here.y - low : 0);
-            const int64_t left_over = never_counts_from - dy * dy;
-            if (left_over > 0)
+        // Cells of allies marching the mover's way are passed over too; only
+        // a cell of nothing but moving units may be one.
+        uint32_t moving = 0;
+        if (!w.checking)
+            for (uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right); cells;
+                 cells &= cells - 1)
             {
-                const int64_t reach = isqrt64((uint64_t)(left_over - 1));
-                near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
-                near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
+                const int32_t bit = std::countr_zero(cells), x = w.corner_x + bit;
+                if (moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x])) moving |= (uint32_t)1 << bit;
             }
-            const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
-            const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
-            skip_left = bound_left > 1 ? bound_left : 1;
-            skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
-        }
-        // The occupied cells that may be passed over, as bits; a checking
-        // walk still visits them, to count any that should not have been.
-        const uint32_t passed =
-            row_skips ? occupied & block_columns(skip_left, skip_right, corner_x, right) &
-                            ~block_columns(near_left, near_right, corner_x, right) &
-                            (skipping.fault ? ~0u : empty_counts(others, corner_x, right))
-                      : 0;
-        skipping.counts.cells_skipped += std::popcount(passed);
-        if (!skipping.checking) occupied &= ~passed;
-        // Cells whose every object the kept facts refuse are passed over
-        // too (a checking walk reads them all).
-        if (!checking) occupied &= ~empty_counts(first_open + (size_t)(y - corner_y) * (size_t)mesh_width, corner_x, right);
+        // The occupied cells that may be passed over by the distance bound,
+        // as bits.  A checking walk still visits every cell passed over, to
+        // count any that should not have been.
+        if (!skipping.checking) occupied &= ~moving;
+        if (!occupied) continue;
+        const uint32_t passed = distance_passed_cells(w, y, occupied, first_others + row_start);
+        if (skipping.checking) skipping.counts.cells_skipped += std::popcount(passed);
+        else occupied &= ~passed;
         for (; occupied; occupied &= occupied - 1)
         {
-            const int32_t bit = std::countr_zero(occupied), x = corner_x + bit;
-            const bool skipped = (passed >> bit) & 1;
-            for (int32_t object_index = row[x]; object_index != NONE; object_index = links[object_index])
-            {
-                // The kept facts refuse most objects (units still to plan,
-                // and allies moving their way) and rule out far units before
-                // any record is read.
-                const obstacle_facts &kept = facts_of[object_index];
-                if ((kept.flags & _obstacle_fact_refused_flag) || object_index == own_object) continue;
-                bool counts;
-                obstacle candidate;
-                if (kept.flags & _obstacle_fact_unit_flag)
-                {
-                    const int64_t dx = (int64_t)kept.x - here.x, dy = (int64_t)kept.y - here.y;
-                    // -2^24 < dx, dy < 2^24, each in one unsigned comparison
-                    const bool near = (uint64_t)(dx + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1 &&
-                                      (uint64_t)(dy + (1 << 24) - 1) < (uint64_t)(1 << 25) - 1;
-                    const int64_t squared = dx * dx + dy * dy;
-                    if (near && squared >= never_counts_from) continue;
-                    if ((kept.flags & _obstacle_fact_moving_flag) && moving_unit_refused(&facts, kept, near, squared))
-                        continue;
-                    const object_data *object = (const object_data *)objects.get(object_index);
-                    const monster_data *other = object ? (const monster_data *)units.get(object->owner_index) : nullptr;
-                    if (!other) continue; // the kept facts say otherwise: the checker counts it
-                    candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
-                    counts = unit_is_obstacle(&facts, kept, other, object, &candidate);
-                }
-                else
-                {
-                    const object_data *object = (const object_data *)objects.get(object_index);
-                    if (!object) continue;
-                    candidate = {0, {kept.x, kept.y}, object->radius, (int16_t)object_index};
-                    counts = object_is_obstacle(mover, definition, mover_object, object_index, object);
-                }
-                if (counts)
-                {
-                    if (skipped) skipping.counts.mismatches += 1;
-                    avoidance->obstacles[avoidance->obstacle_count++] = candidate;
-                    // Full: nothing later in the block can count any more.
-                    if (avoidance->obstacle_count >= MAXIMUM_OBSTACLES_TO_CONSIDER) return;
-                }
-            }
+            const int32_t bit = std::countr_zero(occupied), x = w.corner_x + bit;
+            if (!walk_obstacle_cell(w, row[x], (((passed | moving) >> bit) & 1) != 0)) return;
         }
     }
 }
