@@ -1163,8 +1163,9 @@ struct aim_point
 // has it; the ranges of the chosen attack (taken for the ranged modes) in
 // *chosen_minimum and *chosen_maximum.
 int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim, int32_t *chosen_minimum,
-                      int32_t *chosen_maximum)
+                      int32_t *chosen_maximum, const monster_attack_definition **chosen_attack)
 {
+    *chosen_attack = nullptr;
     const monster_data *monster = get_monster_data(monster_index);
     const monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
     const object_data *body = monster ? get_object(monster->object_index) : nullptr;
@@ -1226,6 +1227,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
 
     const artifact_definition *artifact = candidate_artifact(monster);
     int32_t remembered = NONE, remembered_status = 0, remembered_minimum = 0, remembered_maximum = 0;
+    const monster_attack_definition *remembered_attack = nullptr;
     for (int32_t candidate = artifact ? (int32_t)ARTIFACT_ATTACK_INDEX : 0; candidate < attack_count;
          candidate = candidate == ARTIFACT_ATTACK_INDEX ? 0 : candidate + 1)
     {
@@ -1295,6 +1297,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
         {
             *chosen_minimum = minimum;
             *chosen_maximum = maximum;
+            if (accepted) *chosen_attack = attack;
             return accepted ? candidate : (int32_t)NONE;
         }
         if (!accepted) continue;
@@ -1302,15 +1305,18 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
         {
             *chosen_minimum = minimum;
             *chosen_maximum = maximum;
+            *chosen_attack = attack;
             return candidate;
         }
         remembered = candidate;
         remembered_status = status;
         remembered_minimum = minimum;
         remembered_maximum = maximum;
+        remembered_attack = attack;
     }
     *chosen_minimum = remembered_minimum;
     *chosen_maximum = remembered_maximum;
+    *chosen_attack = remembered_attack;
     return remembered;
 }
 
@@ -1319,7 +1325,8 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
 int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
 {
     int32_t minimum, maximum;
-    return choose_attack(monster_index, mode, nullptr, &minimum, &maximum);
+    const monster_attack_definition *attack;
+    return choose_attack(monster_index, mode, nullptr, &minimum, &maximum, &attack);
 }
 
 int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
@@ -1348,12 +1355,14 @@ int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
     }
     // A point not led ahead of the target is the one the choice aims at, so the
     // choice takes it, and the ranges it found for its attack stand here too.
+    // (The chosen attack is the one get_monster_attack_definition gives for
+    // its index: an index within the unit's attacks, or the artifact's when
+    // the unit wields one.)
     const aim_point aim = {target, distance};
     int32_t minimum, maximum;
-    const int32_t attack_index =
-        choose_attack(monster_index, _choose_best_possible_attack_index, led ? nullptr : &aim, &minimum, &maximum);
-    const monster_attack_definition *attack =
-        attack_index != NONE ? get_monster_attack_definition(monster_index, attack_index) : nullptr;
+    const monster_attack_definition *attack;
+    choose_attack(monster_index, _choose_best_possible_attack_index, led ? nullptr : &aim, &minimum, &maximum,
+                  &attack);
     if (!attack) return 0;
     if (led)
         adjust_ranges_for_height_difference(monster, definition, attack, projectile_of(attack->projectile_type),

@@ -391,8 +391,9 @@ bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reac
 // the span just as the true one does.
 inline __attribute__((always_inline)) int32_t first_within(int32_t index, const int16_t *links,
                                                            const obstacle_facts *facts, int32_t x, int32_t y,
-                                                           uint32_t bias, uint32_t span)
+                                                           open_interval reach)
 {
+    const uint32_t bias = (uint32_t)reach.bias, span = (uint32_t)reach.span;
     while (index != NONE)
     {
         const obstacle_facts &place = facts[index];
@@ -459,8 +460,7 @@ bool search_objects(mover *m)
         {
             if (by_place)
             {
-                index = first_within(index, links, facts, m->target.x, m->target.y, (uint32_t)widest_reach.bias,
-                                     (uint32_t)widest_reach.span);
+                index = first_within(index, links, facts, m->target.x, m->target.y, widest_reach);
                 if (index == NONE) break;
             }
             const int32_t next = links[index];
