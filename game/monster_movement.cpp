@@ -214,12 +214,13 @@ struct mover
     int32_t hits;
     bool passed_through; // walked into a unit it was allowed to be inside
     bool may_pass_through; // reach_of may let it pass through a unit this step
+    bool constant_height; // maintains_constant_height of its object (its type stays through the step)
 };
 
 world_distance height_at(const mover *m, const world_point2d *point)
 {
     const bool floats = (m->object->flags & _object_floats_on_media_flag) != 0;
-    const world_distance z = get_height_for_new_position(point, floats, maintains_constant_height(m->object),
+    const world_distance z = get_height_for_new_position(point, floats, m->constant_height,
                                                          (int16_t)m->height_over_mesh, nullptr);
     return z == MESH_NO_HEIGHT ? m->object->location.position.z : z;
 }
@@ -730,6 +731,7 @@ int32_t move_monster_object(int32_t object_index)
     m.object = object;
     m.object_index = object_index;
     m.start = object->location.position;
+    m.constant_height = maintains_constant_height(object);
     // Its height over the ground (the surface before 1301).
     const world_point2d start2d = {m.start.x, m.start.y};
     m.height_over_mesh = current_gameplay_version < 1301 ? m.start.z - get_mesh_height(&start2d, _mesh_surface_height)
