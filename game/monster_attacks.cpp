@@ -161,18 +161,20 @@ const artifact_definition *candidate_artifact(const monster_data *monster)
 
 // Minimum and effective maximum range of the attack against a target point
 // `target_z` high, `distance` away.
+// `projectile` is the attack's own (projectile_of its type), which the caller
+// has at hand.
 void adjust_ranges_for_height_difference(const monster_data *monster, const monster_definition *definition,
-                                         const monster_attack_definition *attack, world_distance target_z,
+                                         const monster_attack_definition *attack,
+                                         const projectile_definition *projectile, world_distance target_z,
                                          world_distance distance, int32_t *minimum, int32_t *maximum)
 {
     *minimum = attack->minimum_range;
     *maximum = attack->maximum_range;
-    const projectile_definition *projectile = projectile_of(attack->projectile_type);
-    const object_definition *object = object_of(projectile);
     const int32_t v = attack->initial_velocity_lower_bound + attack->initial_velocity_delta;
-    if (!projectile || flag(projectile->flags, _projectile_is_lightning_flag | _projectile_is_melee_attack_flag) ||
-        (object && flag(object->flags, _maintains_constant_height_above_ground_flag)) || v == 0)
+    if (!projectile || flag(projectile->flags, _projectile_is_lightning_flag | _projectile_is_melee_attack_flag))
         return;
+    const object_definition *object = object_of(projectile);
+    if ((object && flag(object->flags, _maintains_constant_height_above_ground_flag)) || v == 0) return;
     const object_data *body = get_object(monster->object_index);
     const int32_t h = (body ? body->location.position.z : 0) - target_z;
     if (!flag(definition->hack_flags, _monster_hack_missile_attack_ignores_height_flag))
@@ -991,9 +993,14 @@ const monster_attack_definition *get_monster_attack_definition(int32_t monster_i
     return &definition->attacks[attack_index];
 }
 
-bool get_monster_target_location(int32_t monster_index, world_point3d *out, bool object_position,
-                                 int32_t ticks_ahead)
+namespace {
+
+// get_monster_target_location; `led` tells whether the point was moved ahead
+// of the target (otherwise it is the point for no ticks ahead).
+bool target_location(int32_t monster_index, world_point3d *out, bool object_position, int32_t ticks_ahead,
+                     bool *led)
 {
+    *led = false;
     const monster_data *monster = get_monster_data(monster_index);
     if (!monster) return false;
     if (flag(monster->flags, _monster_has_valid_target_location_flag))
@@ -1018,8 +1025,18 @@ bool get_monster_target_location(int32_t monster_index, world_point3d *out, bool
         const int64_t travel = (int64_t)target->base_movement_speed * ticks;
         out->x += (world_distance)((travel * cosine_rounded(body->location.yaw)) >> TRIG_SHIFT);
         out->y += (world_distance)((travel * sine_rounded(body->location.yaw)) >> TRIG_SHIFT);
+        *led = true;
     }
     return true;
+}
+
+} // namespace
+
+bool get_monster_target_location(int32_t monster_index, world_point3d *out, bool object_position,
+                                 int32_t ticks_ahead)
+{
+    bool led;
+    return target_location(monster_index, out, object_position, ticks_ahead, &led);
 }
 
 bool check_for_ground_obstruction(const world_point3d *origin, const world_point3d *target, angle pitch,
@@ -1132,8 +1149,23 @@ int32_t get_monster_attack_sequence_index(const monster_attack_definition *attac
     return candidates[vesk_random() % count];
 }
 
-int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
+namespace {
+
+// Where the unit aims (its target location for no ticks ahead) and how far
+// that lies, when the caller has them already.
+struct aim_point
 {
+    world_point3d target;
+    int32_t distance;
+};
+
+// choose_monster_attack_index, given the aim of a ranged mode when the caller
+// has it; the ranges of the chosen attack (taken for the ranged modes) in
+// *chosen_minimum and *chosen_maximum.
+int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim, int32_t *chosen_minimum,
+                      int32_t *chosen_maximum, const monster_attack_definition **chosen_attack)
+{
+    *chosen_attack = nullptr;
     const monster_data *monster = get_monster_data(monster_index);
     const monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
     const object_data *body = monster ? get_object(monster->object_index) : nullptr;
@@ -1144,7 +1176,12 @@ int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
     const bool ranged_mode = mode <= _choose_best_immediate_attack_index;
     world_point3d target_point = body->location.position;
     int32_t distance = 0;
-    if (ranged_mode)
+    if (ranged_mode && aim)
+    {
+        target_point = aim->target;
+        distance = aim->distance;
+    }
+    else if (ranged_mode)
     {
         get_monster_target_location(monster_index, &target_point, false, 0);
         const world_point2d here = point2d(body->location.position), there = point2d(target_point);
@@ -1189,7 +1226,8 @@ int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
     }
 
     const artifact_definition *artifact = candidate_artifact(monster);
-    int32_t remembered = NONE, remembered_status = 0;
+    int32_t remembered = NONE, remembered_status = 0, remembered_minimum = 0, remembered_maximum = 0;
+    const monster_attack_definition *remembered_attack = nullptr;
     for (int32_t candidate = artifact ? (int32_t)ARTIFACT_ATTACK_INDEX : 0; candidate < attack_count;
          candidate = candidate == ARTIFACT_ATTACK_INDEX ? 0 : candidate + 1)
     {
@@ -1199,7 +1237,7 @@ int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
         const bool special = flag(attack->flags, _monster_attack_is_special_ability_flag);
         const bool reflexive = flag(attack->flags, _monster_attack_is_reflexive_flag);
         bool accepted = true, passed_rule = false;
-        int32_t status = 0;
+        int32_t status = 0, minimum = 0, maximum = 0;
         if (!ranged_mode)
         {
             accepted = mode == _choose_special_ability_attack_index ? special : special && reflexive;
@@ -1209,9 +1247,8 @@ int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
             accepted = false;
         else
         {
-            int32_t minimum, maximum;
-            adjust_ranges_for_height_difference(monster, definition, attack, target_point.z, distance, &minimum,
-                                                &maximum);
+            adjust_ranges_for_height_difference(monster, definition, attack, projectile, target_point.z, distance,
+                                                &minimum, &maximum);
             if (mode == _choose_best_immediate_attack_index && flag(monster->flags, _monster_is_retreating_flag))
             {
                 // The reduction is taken again for every candidate: it accumulates.
@@ -1257,13 +1294,39 @@ int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
         }
         if (version >= 1511 && candidate == ARTIFACT_ATTACK_INDEX && passed_rule &&
             flag(artifact->flags, _artifact_override_attack_hides_other_monster_attacks_flag))
+        {
+            *chosen_minimum = minimum;
+            *chosen_maximum = maximum;
+            if (accepted) *chosen_attack = attack;
             return accepted ? candidate : (int32_t)NONE;
+        }
         if (!accepted) continue;
-        if (!ranged_mode || status == 0) return candidate;
+        if (!ranged_mode || status == 0)
+        {
+            *chosen_minimum = minimum;
+            *chosen_maximum = maximum;
+            *chosen_attack = attack;
+            return candidate;
+        }
         remembered = candidate;
         remembered_status = status;
+        remembered_minimum = minimum;
+        remembered_maximum = maximum;
+        remembered_attack = attack;
     }
+    *chosen_minimum = remembered_minimum;
+    *chosen_maximum = remembered_maximum;
+    *chosen_attack = remembered_attack;
     return remembered;
+}
+
+} // namespace
+
+int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
+{
+    int32_t minimum, maximum;
+    const monster_attack_definition *attack;
+    return choose_attack(monster_index, mode, nullptr, &minimum, &maximum, &attack);
 }
 
 int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
@@ -1273,7 +1336,8 @@ int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
     const object_data *body = monster ? get_object(monster->object_index) : nullptr;
     if (!definition || !body) return 0;
     world_point3d target;
-    get_monster_target_location(monster_index, &target, false, monster->attack_timer);
+    bool led;
+    target_location(monster_index, &target, false, monster->attack_timer, &led);
     const world_point2d here = point2d(body->location.position), there = point2d(target);
     const int32_t distance = distance2d(&here, &there);
     if (distance <= MINIMUM_LOB_DISTANCE - 1) monster->flags |= _monster_in_proximity_to_target_flag;
@@ -1289,12 +1353,20 @@ int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
         }
         return INT32_MIN;
     }
-    const int32_t attack_index = choose_monster_attack_index(monster_index, _choose_best_possible_attack_index);
-    const monster_attack_definition *attack =
-        attack_index != NONE ? get_monster_attack_definition(monster_index, attack_index) : nullptr;
-    if (!attack) return 0;
+    // A point not led ahead of the target is the one the choice aims at, so the
+    // choice takes it, and the ranges it found for its attack stand here too.
+    // (The chosen attack is the one get_monster_attack_definition gives for
+    // its index: an index within the unit's attacks, or the artifact's when
+    // the unit wields one.)
+    const aim_point aim = {target, distance};
     int32_t minimum, maximum;
-    adjust_ranges_for_height_difference(monster, definition, attack, target.z, distance, &minimum, &maximum);
+    const monster_attack_definition *attack;
+    choose_attack(monster_index, _choose_best_possible_attack_index, led ? nullptr : &aim, &minimum, &maximum,
+                  &attack);
+    if (!attack) return 0;
+    if (led)
+        adjust_ranges_for_height_difference(monster, definition, attack, projectile_of(attack->projectile_type),
+                                            target.z, distance, &minimum, &maximum);
     if (distance < minimum) return distance - minimum;
     if (distance >= maximum && minimum <= distance - monster->attack_timer * monster->base_movement_speed)
         return distance - maximum;

@@ -214,12 +214,13 @@ struct mover
     int32_t hits;
     bool passed_through; // walked into a unit it was allowed to be inside
     bool may_pass_through; // reach_of may let it pass through a unit this step
+    bool constant_height; // maintains_constant_height of its object (its type stays through the step)
 };
 
 world_distance height_at(const mover *m, const world_point2d *point)
 {
     const bool floats = (m->object->flags & _object_floats_on_media_flag) != 0;
-    const world_distance z = get_height_for_new_position(point, floats, maintains_constant_height(m->object),
+    const world_distance z = get_height_for_new_position(point, floats, m->constant_height,
                                                          (int16_t)m->height_over_mesh, nullptr);
     return z == MESH_NO_HEIGHT ? m->object->location.position.z : z;
 }
@@ -250,6 +251,23 @@ bool allied_units_keep_pathfinding_apart(const monster_data *a, const monster_da
     // The alliance last, as it is the dearest test; both records are at hand,
     // so their teams are compared directly (what monsters_are_allied reads).
     return monster_records_are_allied(a, b);
+}
+
+// distance2d(p, there) >= distance2d(q, there) with at most one root: the
+// floor root of a is at least that of b exactly when a is at least the
+// square of b's (coordinates far apart take the distances themselves).
+bool no_nearer(const world_point2d *p, const world_point2d *q, const world_point2d *there)
+{
+    const int64_t px = (int64_t)p->x - there->x, py = (int64_t)p->y - there->y;
+    const int64_t qx = (int64_t)q->x - there->x, qy = (int64_t)q->y - there->y;
+    constexpr int64_t near = (int64_t)1 << 30;
+    if (px <= -near || px >= near || py <= -near || py >= near || qx <= -near || qx >= near || qy <= -near ||
+        qy >= near)
+        return distance2d(p, there) >= distance2d(q, there);
+    const int64_t a = px * px + py * py, b = qx * qx + qy * qy;
+    if (a >= b) return true;
+    const int64_t root = isqrt64((uint64_t)b);
+    return a >= root * root;
 }
 
 // The reach at which `other` stops the step, 0 when it is ignored.
@@ -314,7 +332,7 @@ int32_t reach_of(mover *m, int32_t other_index, const object_data *other)
         {
             world_point2d closest;
             closest_point_on_line_segment2d(&there, &start, &target, &closest);
-            if (distance2d(&closest, &there) >= distance2d(&start, &there)) return 0;
+            if (no_nearer(&closest, &start, &there)) return 0;
         }
     }
     return reach;
@@ -353,12 +371,38 @@ inline __attribute__((always_inline)) bool point_out_of_reach(const mover *m, in
 // Whether `other` lies out of every reach reach_of can give it: the largest
 // from the target and, for a mover that may pass through, the passing reach
 // from the start.
-bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reach)
+// (`passing` is interval_within(passing_reach).)  Without passing through,
+// an object also lies out of every reach when it is that far from the target
+// in a straight line, as reach_of's own test then refuses it.
+bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reach, open_interval passing)
 {
     const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
     const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
-    return point_out_of_reach(m, other->location.position.x, other->location.position.y, interval_within(reach),
-                              interval_within(passing_reach));
+    const int32_t x = other->location.position.x, y = other->location.position.y;
+    if (point_out_of_reach(m, x, y, interval_within(reach), passing)) return true;
+    if (m->may_pass_through) return false;
+    const int64_t dx = (int64_t)x - m->target.x, dy = (int64_t)y - m->target.y;
+    return dx * dx + dy * dy >= reach * reach;
+}
+
+// The first object of a chain, from `index` on, that lies within `reach` of
+// (x, y) on both axes, by the kept places alone; NONE when there is none.
+// The same test as point_out_of_reach's first, in 32 bits: the offsets wrap
+// as its do, and with 0 <= bias and span < 2^31 a wrapped sum lies beyond
+// the span just as the true one does.
+inline __attribute__((always_inline)) int32_t first_within(int32_t index, const int16_t *links,
+                                                           const obstacle_facts *facts, int32_t x, int32_t y,
+                                                           open_interval reach)
+{
+    const uint32_t bias = (uint32_t)reach.bias, span = (uint32_t)reach.span;
+    while (index != NONE)
+    {
+        const obstacle_facts &place = facts[index];
+        if ((uint32_t)place.x - (uint32_t)x + bias < span && (uint32_t)place.y - (uint32_t)y + bias < span)
+            return index;
+        index = links[index];
+    }
+    return NONE;
 }
 
 // Checks the step against the objects near the target.  False when the step
@@ -395,6 +439,9 @@ bool search_objects(mover *m)
     const open_interval widest_reach =
         interval_within(widest_melee_reach > passing_reach ? widest_melee_reach : passing_reach);
     const open_interval passing = interval_within(passing_reach);
+    // Without passing through and without the checker, the chains are walked
+    // by place alone up to each object in reach.
+    const bool by_place = bounded && !checking && !m->may_pass_through && widest_reach.span < ((uint64_t)1 << 31);
     // The two rows of the four cells at once when both lie on the mesh (the
     // band keeps units well inside it); a cell off the mesh holds nothing.
     const int32_t low_y = ty < ny ? ty : ny;
@@ -412,8 +459,13 @@ bool search_objects(mover *m)
             continue;
         for (int32_t index = first; index != NONE;)
         {
+            if (by_place)
+            {
+                index = first_within(index, links, facts, m->target.x, m->target.y, widest_reach);
+                if (index == NONE) break;
+            }
             const int32_t next = links[index];
-            if (bounded)
+            if (bounded && !by_place)
             {
                 int32_t x = facts[index].x, y = facts[index].y;
                 if (checking)
@@ -436,7 +488,7 @@ bool search_objects(mover *m)
             if (!other) break;
             if (index != m->object_index && index != m->object->transparent_object_index &&
                 (other->flags & _object_is_solid_flag) && !(other->flags & _object_is_invisible_flag) &&
-                !(bounded && out_of_reach(m, other, passing_reach)))
+                !(bounded && out_of_reach(m, other, passing_reach, passing)))
             {
                 const int32_t reach = reach_of(m, index, other);
                 const int32_t dx = other->location.position.x - m->target.x;
@@ -497,7 +549,21 @@ void clip_to_obstructed_cells(mover *m)
     int32_t count = 0;
     // Only a cell of the mesh that holds a model can report a box: the others
     // are passed over without asking (the cells are side by side, row by row).
-    const mesh_cell *cells = mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr;
+    // A target with all four sides on the mesh (nearly always: the band keeps
+    // units inside) has them told without a bound test each, and one without
+    // a model among them has nothing to clip.
+    const mesh_cell *cells = mesh_cell_in_bounds(tx, ty) ? get_mesh_cell(0, 0) : nullptr;
+    if (cells && tx >= 1 && ty >= 1 && tx + 1 < mesh_width && ty + 1 < mesh_height)
+    {
+        const mesh_cell *middle = &cells[tx + ty * mesh_width];
+        if (middle[-mesh_width].model_index == NONE && middle[mesh_width].model_index == NONE &&
+            middle[-1].model_index == NONE && middle[1].model_index == NONE)
+            return;
+    }
+    else if (!mesh_cell_in_bounds(0, 0))
+        cells = nullptr;
+    else
+        cells = get_mesh_cell(0, 0);
     const int32_t sides[4][2] = {{tx, ty - 1}, {tx, ty + 1}, {tx - 1, ty}, {tx + 1, ty}};
     for (const auto &side : sides)
         if (cells && side[0] >= 0 && side[1] >= 0 && side[0] < mesh_width && side[1] < mesh_height &&
@@ -665,6 +731,7 @@ int32_t move_monster_object(int32_t object_index)
     m.object = object;
     m.object_index = object_index;
     m.start = object->location.position;
+    m.constant_height = maintains_constant_height(object);
     // Its height over the ground (the surface before 1301).
     const world_point2d start2d = {m.start.x, m.start.y};
     m.height_over_mesh = current_gameplay_version < 1301 ? m.start.z - get_mesh_height(&start2d, _mesh_surface_height)

@@ -340,6 +340,50 @@ TEST_F(monster_attacks_test, a_target_far_below_extends_the_reach_by_the_height_
     EXPECT_EQ(monster(archer)->path_destination.x, 1000);
 }
 
+// The gap to the best point of attack: the ranges are those of the chosen
+// attack at the target's point, led ahead by the unit's attack timer when the
+// target moves (speed 20 along +x), and taken level or 1000 above it.
+TEST_F(monster_attacks_test, the_gap_takes_the_chosen_attacks_ranges_at_the_led_or_unled_point)
+{
+    struct row
+    {
+        const char *name;
+        int32_t archer_z, victim_x, minimum;
+        bool moved;
+        int16_t timer;
+        int32_t gap;
+    };
+    const row rows[] = {
+        {"level, still", 0, 7200, 0, false, 0, 6200 - 1000},
+        {"level, led ten ticks", 0, 7200, 0, true, 10, 6400 - 1000},
+        {"moving, no ticks to lead", 0, 7200, 0, true, 0, 6200 - 1000},
+        {"above, led", 1000, 7200, 0, true, 10, 6400 - 6099},
+        {"above, still with a timer", 1000, 7200, 0, false, 10, 6200 - 6099},
+        {"within reach", 0, 1800, 0, false, 0, 0},
+        {"under the minimum", 0, 1200, 300, false, 0, 200 - 300},
+        {"under the minimum, led past it", 0, 1200, 300, true, 10, 0},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        monster_attack_definition &a = arrow_attack(0);
+        a.maximum_range = 1000;
+        a.minimum_range = (int16_t)r.minimum;
+        a.initial_velocity_lower_bound = 40;
+        const int32_t archer = make_unit(0, {1000, 4000, r.archer_z});
+        const int32_t victim = make_unit(1, {r.victim_x, 4000, 0});
+        target(archer, victim);
+        monster(archer)->base_movement_speed = 0;
+        monster(archer)->attack_timer = r.timer;
+        monster(archer)->path_destination = {9000, 9000};
+        monster(victim)->base_movement_speed = 20;
+        body(victim)->location.yaw = 0;
+        if (r.moved) monster(victim)->extra_flags |= _monster_actually_moved_extra_flag;
+        EXPECT_EQ(linear_distance_to_best_point_of_attack(archer), r.gap);
+        EXPECT_EQ(monster(archer)->path_destination.x, r.gap == 0 ? 1000 : 9000);
+    }
+}
+
 TEST_F(monster_attacks_test, the_preflight_holds_fire_near_friends_unless_ordered)
 {
     monster_attack_definition &a = arrow_attack(0);
