@@ -390,7 +390,7 @@ void hash_markers(uint32_t *hash)
             const int32_t fields[] = {marker->identifier, (int32_t)marker->flags, marker->location.position.x,
                                       marker->location.position.y, marker->location.position.z,
                                       marker->data_index, marker->data_identifier};
-            for (int32_t field : fields) state_hash_add_int32(hash, field);
+            state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
         }
         for (int32_t i = 0; i < table->palette_count; ++i)
         {

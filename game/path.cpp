@@ -171,6 +171,10 @@ static struct path_globals
     } obstacle_reach;
 } path_globals;
 
+// Kept CRCs of the paths (state_hash.h): local, never hashed.  A path whose
+// waypoint did not move gives its kept CRC.
+static state_hash_record_cache path_hash_records;
+
 // ---- life cycle ----------------------------------------------------------------
 
 bool initialize_pathfinding(void)
@@ -183,9 +187,14 @@ void initialize_pathfinding_for_new_map(void)
 {
     initialize_data_for_new_map(&path_globals.paths);
     forget_remembered_searches();
+    path_hash_records.forget();
 }
 
-void dispose_pathfinding_from_old_map(void) { dispose_data_from_old_map(&path_globals.paths); }
+void dispose_pathfinding_from_old_map(void)
+{
+    dispose_data_from_old_map(&path_globals.paths);
+    path_hash_records.forget();
+}
 
 datum_globals *get_path_array(void) { return &path_globals.paths; }
 
@@ -195,16 +204,20 @@ postprocessed_path_data *get_path_data(int32_t path_index)
     return (postprocessed_path_data *)get_datum(&path_globals.paths, path_index);
 }
 
+enum { PATH_HASH_SIZE = 6 * 4 };
+
+static void write_path_hash_bytes(int32_t index, const postprocessed_path_data *path, uint8_t *out)
+{
+    state_hash_cursor cursor = {out};
+    cursor.put(index); cursor.put(path->identifier); cursor.put(path->flags); cursor.put(path->waypoint.x);
+    cursor.put(path->waypoint.y); cursor.put(path->monster_index);
+}
+
 void hash_paths(uint32_t *hash)
 {
-    for (int32_t index = 0; index < path_globals.paths.count; ++index)
-    {
-        const postprocessed_path_data *path = get_path_data(index);
-        if (!path) continue;
-        const int32_t fields[] = {index, path->identifier, path->flags, path->waypoint.x, path->waypoint.y,
-                                  path->monster_index};
-        state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
-    }
+    state_hash_add_kept_records<postprocessed_path_data, PATH_HASH_SIZE>(hash, &path_hash_records, &path_globals.paths,
+                                                                         path_globals.paths.count,
+                                                                         write_path_hash_bytes);
 }
 
 // ---- cells ------------------------------------------------------------------------

@@ -137,9 +137,11 @@ bool get_animation_parameters_for_scenery(int32_t definition_index, int16_t *seq
 
 void hash_scenery(uint32_t *hash)
 {
+    int32_t values[2 * MAXIMUM_SCENERY_DEFINITIONS_PER_MAP];
     for (int32_t i = 0; i < MAXIMUM_SCENERY_DEFINITIONS_PER_MAP; ++i)
     {
-        state_hash_add_int32(hash, scenery_globals.animations[i].frame);
-        state_hash_add_int32(hash, scenery_globals.animations[i].ticks_left);
+        values[2 * i] = scenery_globals.animations[i].frame;
+        values[2 * i + 1] = scenery_globals.animations[i].ticks_left;
     }
+    state_hash_add_int32s(hash, values, NUMBER_OF(values));
 }

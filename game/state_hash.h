@@ -172,25 +172,40 @@ bool state_hash_compares_wide(void);
 // register; elsewhere the compiler makes two of 16 bytes.
 typedef uint64_t state_hash_vector __attribute__((vector_size(32)));
 
-// Whether the records at `a` and `b` (SIZE bytes each) differ.  The last 32
-// bytes are read as such, over some already compared.
+// Whether the records at `a` and `b` (SIZE bytes each, at least 16) differ.
+// The last 32 bytes are read as such, over some already compared; a record
+// shorter than 32 bytes is read as its first and its last 16.
 template <size_t SIZE>
 inline __attribute__((always_inline)) bool state_hash_records_differ(const uint8_t *a, const uint8_t *b)
 {
-    static_assert(SIZE >= 32);
-    constexpr size_t WHOLE = SIZE / 32 * 32;
-    state_hash_vector difference = {};
-    auto compare = [&](size_t offset) __attribute__((always_inline))
+    static_assert(SIZE >= 16);
+    if constexpr (SIZE < 32)
     {
-        state_hash_vector x, y;
-        memcpy(&x, a + offset, sizeof(x));
-        memcpy(&y, b + offset, sizeof(y));
-        difference |= x ^ y;
-    };
+        typedef uint64_t half __attribute__((vector_size(16)));
+        half x, y, z, w;
+        memcpy(&x, a, sizeof(x));
+        memcpy(&y, b, sizeof(y));
+        memcpy(&z, a + SIZE - 16, sizeof(z));
+        memcpy(&w, b + SIZE - 16, sizeof(w));
+        const half difference = (x ^ y) | (z ^ w);
+        return (difference[0] | difference[1]) != 0;
+    }
+    else
+    {
+        constexpr size_t WHOLE = SIZE / 32 * 32;
+        state_hash_vector difference = {};
+        auto compare = [&](size_t offset) __attribute__((always_inline))
+        {
+            state_hash_vector x, y;
+            memcpy(&x, a + offset, sizeof(x));
+            memcpy(&y, b + offset, sizeof(y));
+            difference |= x ^ y;
+        };
 #pragma GCC unroll 16
-    for (size_t offset = 0; offset < WHOLE; offset += 32) compare(offset);
-    if constexpr (WHOLE < SIZE) compare(SIZE - 32);
-    return (difference[0] | difference[1] | difference[2] | difference[3]) != 0;
+        for (size_t offset = 0; offset < WHOLE; offset += 32) compare(offset);
+        if constexpr (WHOLE < SIZE) compare(SIZE - 32);
+        return (difference[0] | difference[1] | difference[2] | difference[3]) != 0;
+    }
 }
 
 // Brings the copy of a record (SIZE bytes) up to date and returns what the

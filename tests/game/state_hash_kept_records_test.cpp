@@ -6,8 +6,8 @@
 // through records made, changed, freed, reused and grown past the first
 // block, the value stays that of the records written out, whether the writer
 // is one the byte tables describe or one with a condition in it, whether the
-// records end on a whole 32-byte chunk or not, and whether they are compared
-// 16 or 32 bytes at a time.
+// records end on a whole 32-byte chunk or not (or are shorter than one), and
+// whether they are compared 16 or 32 bytes at a time.
 
 #include <gtest/gtest.h>
 
@@ -129,7 +129,7 @@ TEST_F(state_hash_kept_records_test, a_moving_record_counted_as_unchanged_is_fou
 
 // A record of 12 + 4 N bytes: N = 5 ends on a 32-byte chunk, N = 6 and 9 run
 // past their last 32 (and 16) bytes, which are compared over the bytes
-// before them.
+// before them; N = 1 and 2 are shorter than a chunk (16 and 20 bytes).
 template <int N> struct kept_record
 {
     int16_t identifier;
@@ -140,7 +140,8 @@ template <int N> struct kept_record
     int16_t pad;
     int32_t values[N]; // hashed but for values[3]
 };
-template <int N> constexpr size_t kept_hash_size = 4 * (5 + N - 1);
+template <int N> constexpr int kept_value_count = N > 3 ? N - 1 : N;
+template <int N> constexpr size_t kept_hash_size = 4 * (5 + kept_value_count<N>);
 
 template <int N> void write_linear(int32_t index, const kept_record<N> *r, uint8_t *out)
 {
@@ -156,10 +157,10 @@ template <int N> void write_linear(int32_t index, const kept_record<N> *r, uint8
 }
 template <int N> void write_with_a_condition(int32_t index, const kept_record<N> *r, uint8_t *out)
 {
-    const int32_t fields[] = {index, r->identifier, r->small > 0 ? r->values[0] : r->values[1], (int32_t)r->flags,
-                              r->level};
+    const int32_t fields[] = {index, r->identifier, r->small > 0 ? r->values[0] : (int32_t)r->flags,
+                              (int32_t)r->flags, r->level};
     for (size_t i = 0; i < NUMBER_OF(fields); ++i) state_hash_write_int32(out + 4 * i, fields[i]);
-    for (int i = 0; i < N - 1; ++i) state_hash_write_int32(out + sizeof(fields) + 4 * i, r->values[i]);
+    for (int i = 0; i < kept_value_count<N>; ++i) state_hash_write_int32(out + sizeof(fields) + 4 * i, r->values[i]);
 }
 
 // Records made, changed, freed, reused and grown past the first block, each
@@ -223,6 +224,8 @@ TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
     for (const bool wide : {false, true})
     {
         if (set_state_hash_wide_comparison(wide) != wide) continue; // not on this processor
+        check_kept_array<1>(wide);
+        check_kept_array<2>(wide);
         check_kept_array<5>(wide);
         check_kept_array<6>(wide);
         check_kept_array<9>(wide);
