@@ -408,7 +408,8 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
     if (look.forgets_target) forget_target(monster);
     // The action is stored; the unit stops.
     monster->action = (int8_t)action;
-    unit_obstacle_facts_changed(monster);
+    // show_action's object_scan_membership_changed works the object's facts out.
+    keep_obstacle_unit_facts(monster->object_index, unit_obstacle_facts(monster));
     monster->action_permutation = (int8_t)look.stored;
     object->location.velocity = {0, 0, 0};
     show_action(monster_index, monster, definition, object, action, &look, reset_ticks);

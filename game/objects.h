@@ -454,6 +454,9 @@ struct obstacle_unit_facts
     int16_t speed; // base_movement_speed
 };
 void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit);
+// The same, for a caller that calls object_scan_membership_changed for the
+// object next, which works its facts out again (once for both changes).
+void keep_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit);
 // The facts of `object` (a unit's: with its unit's `unit`, null when it has
 // none), as obstacle_facts_changed keeps them and the checker compares them.
 obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit);
