@@ -237,22 +237,27 @@ static inline bool refresh_obstacle_facts(int32_t object_index)
     }
     const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
     obstacle_facts &kept = object_globals.scan_facts[(size_t)object_index];
-    const uint64_t was = summarized_facts(kept);
     const obstacle_facts facts = facts_of_object(object, unit.known ? &unit.facts : nullptr);
-    // Most calls change nothing (a unit's action, said again): the counts and
-    // the summary were made from these very facts, whenever the object joined
-    // its chain or they last changed there, and an owner's change is counted by
-    // whoever changes it (object_scan_membership_changed).
-    if (facts.x == kept.x && facts.y == kept.y && summarized_facts(facts) == was) return false;
+    // Most calls change nothing but the place, or nothing at all (a unit's
+    // action said again): the counts and the summary were made from these
+    // very facts, whenever the object joined its chain or they last changed
+    // there (a move within the cell leaves its summary as it is), and an
+    // owner's change is counted by whoever changes it
+    // (object_scan_membership_changed).
+    if (summarized_facts(facts) == summarized_facts(kept))
+    {
+        kept.x = facts.x;
+        kept.y = facts.y;
+        return false;
+    }
     kept = facts;
     if (object_globals.scan_next[(size_t)object_index] == NOT_IN_SCAN_CHAIN || !scan_chain_cell(object)) return false;
-    // A move within the cell leaves its summary as it is.
-    if (summarized_facts(kept) != was) cell_motion_changed(object);
+    cell_motion_changed(object);
     recount_scanned_object(object_index, object, true);
     return true;
 }
 
-void obstacle_facts_changed(int32_t object_index) { refresh_obstacle_facts(object_index); }
+void obstacle_facts_changed(int32_t object_index) { (void)refresh_obstacle_facts(object_index); }
 
 void set_obstacle_facts_checking(bool on)
 {
@@ -1436,7 +1441,7 @@ bool object_chains_are_consistent(void)
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
         for (int32_t x = 0; x < object_globals.scan_width; ++x)
         {
-            int32_t expected = NONE, steps = 0, others = 0;
+            int32_t expected = NONE, steps = 0, others = 0, open = 0, still = 0;
             int32_t next_scanned = *scan_head(x, y);
             for (int32_t index = get_mesh_cell(x, y)->first_object_index;; ++steps)
             {
@@ -1460,9 +1465,25 @@ bool object_chains_are_consistent(void)
                                     (int)others);
                         return false;
                     }
+                    const size_t cell = (size_t)x + (size_t)y * (size_t)object_globals.scan_width;
+                    if (open != object_globals.scan_open[cell] || still != object_globals.scan_still[cell])
+                    {
+                        log_message(__FILE__, __LINE__,
+                                    "cell (%d, %d): %d and %d objects counted open and still, %d and %d kept so",
+                                    (int)x, (int)y, (int)object_globals.scan_open[cell],
+                                    (int)object_globals.scan_still[cell], (int)open, (int)still);
+                        return false;
+                    }
                     break;
                 }
                 if (get_object(index)->owner != _object_is_monster) others += 1;
+                if ((size_t)index < object_globals.scan_facts.size())
+                {
+                    const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];
+                    const bool is_open = !(facts.flags & _obstacle_fact_refused_flag);
+                    open += is_open ? 1 : 0;
+                    still += is_open && !facts_of_moving_unit(facts) ? 1 : 0;
+                }
                 if (get_object(index)->radius > object_globals.scan_radius_bound)
                 {
                     log_message(__FILE__, __LINE__, "object %d has radius %d, above the scan chains' bound %d",
