@@ -224,7 +224,7 @@ static inline bool facts_of_moving_unit(const obstacle_facts &facts)
 
 // Works out the object's facts again; true when it counted the object in its
 // cell afterwards (its facts changed while it is in a scan chain).
-static inline bool refresh_obstacle_facts(int32_t object_index)
+static inline __attribute__((always_inline)) bool refresh_obstacle_facts(int32_t object_index)
 {
     if ((size_t)object_index >= object_globals.scan_facts.size() ||
         object_index == object_globals.facts_fault_object)
