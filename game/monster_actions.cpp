@@ -104,8 +104,9 @@ void forget_path(monster_data *monster)
 {
     monster->extra_flags &= ~(uint32_t)_monster_deviating_left_extra_flag;
     monster->waypoint_count = 0;
+    // Its obstacle facts (no path still to plan) are said by set_monster_action,
+    // its only caller, with the new action's.
     monster->flags &= ~(uint32_t)(_monster_needs_new_path_flag | _monster_has_obstructed_path_flag);
-    unit_obstacle_facts_changed(monster);
     delete_path(&monster->path_index);
 }
 
