@@ -96,18 +96,21 @@ TEST_F(obstacle_facts_test, the_kept_facts_are_the_records_in_every_battle_and_a
     }
 }
 
-// The fixture with every demo map's mesh made as the demo data script makes it.
+// Every demo map: its source under data/maps (none for 'demo', which the
+// fixture always makes) and its mesh's subgroup, as the demo data script has them.
+const char *const DEMO_MAPS[][2] = {{"battle_field.map", "batt"},   {"behaviours_valley.map", "beha"},
+                                    {"campaign_valley.map", "camp"}, {nullptr, "demo"},
+                                    {"every_tag.map", "ever"},       {"golden_shore.map", "gold"},
+                                    {"ridge_pass.map", "ridg"},      {"scripted_valley.map", "scri"},
+                                    {"skirmish_hill.map", "skir"}};
+
 class obstacle_facts_maps_test : public obstacle_facts_test
 {
 protected:
     bool make_extra_tags(std::vector<test_tag> *tags) override
     {
-        const char *const sources[][2] = {{"battle_field.map", "batt"},      {"behaviours_valley.map", "beha"},
-                                          {"campaign_valley.map", "camp"},   {"every_tag.map", "ever"},
-                                          {"golden_shore.map", "gold"},      {"ridge_pass.map", "ridg"},
-                                          {"scripted_valley.map", "scri"},   {"skirmish_hill.map", "skir"}};
-        for (const auto &source : sources)
-            if (!make_demo_map_source_tags(tool, source[0], source[1], tags)) return false;
+        for (const auto &map : DEMO_MAPS)
+            if (map[0] && !make_demo_map_source_tags(tool, map[0], map[1], tags)) return false;
         return true;
     }
 };
@@ -118,12 +121,12 @@ protected:
 // again, a move, a turn) leaves its cell's counts or summary behind.
 TEST_F(obstacle_facts_maps_test, every_demo_map_keeps_its_facts_counts_and_summaries)
 {
-    const char *const maps[] = {"batt", "beha", "camp", "demo", "ever", "gold", "ridg", "scri", "skir"};
-    for (const char *map : maps)
+    for (const auto &map : DEMO_MAPS)
     {
-        SCOPED_TRACE(map);
+        const char *name = map[1];
+        SCOPED_TRACE(name);
         char text[256];
-        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE(map[0], map[1], map[2], map[3]), 7, text,
+        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]), 7, text,
                                      sizeof(text)))
             << text;
         set_obstacle_facts_checking(true);
