@@ -104,8 +104,9 @@ void forget_path(monster_data *monster)
 {
     monster->extra_flags &= ~(uint32_t)_monster_deviating_left_extra_flag;
     monster->waypoint_count = 0;
+    // Its obstacle facts (no path still to plan) are said by set_monster_action,
+    // its only caller, with the new action's.
     monster->flags &= ~(uint32_t)(_monster_needs_new_path_flag | _monster_has_obstructed_path_flag);
-    unit_obstacle_facts_changed(monster);
     delete_path(&monster->path_index);
 }
 
@@ -330,12 +331,16 @@ static void show_action(int32_t monster_index, monster_data *monster, const mons
     object->tracking_priority = priority;
     offer_object_to_tracking(monster->object_index);
     // A unit that is not solid lets others through while it moves or turns.
+    const uint32_t was_solid = object->flags & _object_is_solid_flag;
     if (definition && (definition->flags & _monster_is_not_solid_flag) &&
         (action == _monster_action_moving || action == _monster_action_turning))
         object->flags &= ~(uint32_t)_object_is_solid_flag;
     else
         object->flags |= _object_is_solid_flag;
-    object_scan_membership_changed(monster->object_index);
+    // Only its solidity decides here whether scans meet it; either call works
+    // the object's facts out again, with the unit's kept by set_monster_action.
+    if ((object->flags & _object_is_solid_flag) != was_solid) object_scan_membership_changed(monster->object_index);
+    else obstacle_facts_changed(monster->object_index);
     // Stoning, paralysis and healing fade the unit's colours.
     if (action == _monster_action_stoned)
     {
@@ -408,7 +413,8 @@ void set_monster_action(int32_t monster_index, int32_t action, int32_t permutati
     if (look.forgets_target) forget_target(monster);
     // The action is stored; the unit stops.
     monster->action = (int8_t)action;
-    unit_obstacle_facts_changed(monster);
+    // show_action works the object's facts out, with its solidity.
+    keep_obstacle_unit_facts(monster->object_index, unit_obstacle_facts(monster));
     monster->action_permutation = (int8_t)look.stored;
     object->location.velocity = {0, 0, 0};
     show_action(monster_index, monster, definition, object, action, &look, reset_ticks);

@@ -153,13 +153,15 @@ static bool cell_is_on_mesh(int32_t cell_x, int32_t cell_y)
     return cell_x >= 0 && cell_y >= 0 && cell_x < mesh_width && cell_y < mesh_height;
 }
 
-// Bit 0 / bit 1: the triangle's terrain type is barred to the unit.
-static uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y)
+// Bit 0 / bit 1: the triangle's terrain type is barred to the unit, at a
+// cell on the mesh (`cells`: the mesh's cells are loaded, which is whether
+// mesh_cell_in_bounds holds for any cell on the mesh).
+static uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y, bool cells)
 {
     // The terrain type at each triangle's sample point is the cell's field
     // for that triangle: read once from the cell (a unit entering a cell asks
     // for five cells).
-    if (mesh_cell_in_bounds(cell_x, cell_y))
+    if (cells)
     {
         const uint32_t flags = get_mesh_cell(cell_x, cell_y)->flags;
         const uint32_t t0 = (flags >> _mesh_cell_triangle0_terrain_first_bit) & _mesh_cell_terrain_type_mask;
@@ -180,14 +182,15 @@ uint8_t build_cell_impassability_flags(uint16_t terrain_flags, const world_point
     if (!location || mesh_width <= 0 || mesh_height <= 0) return 0;
     const int32_t cell_x = location->x >> WORLD_FRACTIONAL_BITS;
     const int32_t cell_y = location->y >> WORLD_FRACTIONAL_BITS;
-    uint32_t result = cell_is_on_mesh(cell_x, cell_y) ? barred_triangles(terrain_flags, cell_x, cell_y) : 3;
+    const bool cells = mesh_cell_in_bounds(0, 0); // asked once for the five cells
+    uint32_t result = cell_is_on_mesh(cell_x, cell_y) ? barred_triangles(terrain_flags, cell_x, cell_y, cells) : 3;
     // Leaving toward lower y, lower x, higher y, higher x (bits 4-7): barred
     // when the neighbour is off the mesh or both of its triangles are barred.
     static const int8_t steps[4][2] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
     for (int32_t direction = 0; direction < 4; ++direction)
     {
         const int32_t x = cell_x + steps[direction][0], y = cell_y + steps[direction][1];
-        if (!cell_is_on_mesh(x, y) || barred_triangles(terrain_flags, x, y) == 3) result |= 1u << (4 + direction);
+        if (!cell_is_on_mesh(x, y) || barred_triangles(terrain_flags, x, y, cells) == 3) result |= 1u << (4 + direction);
     }
     return (uint8_t)result;
 }

@@ -143,7 +143,7 @@ static void make_room_in_scan_next(void)
     if (object_globals.scan_units.size() < capacity) object_globals.scan_units.resize(capacity, {});
 }
 
-obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit)
+static inline obstacle_facts facts_of_object(const object_data *object, const obstacle_unit_facts *unit)
 {
     const uint32_t flags = object->flags;
     obstacle_facts facts = {object->location.position.x, object->location.position.y, 0, 0, 0, 0};
@@ -164,11 +164,22 @@ obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_
     return facts;
 }
 
+obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit)
+{
+    return facts_of_object(object, unit);
+}
+
 void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit)
 {
     if ((size_t)object_index >= object_globals.scan_units.size()) return;
     object_globals.scan_units[(size_t)object_index] = {unit, true};
     obstacle_facts_changed(object_index);
+}
+
+void keep_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit)
+{
+    if ((size_t)object_index < object_globals.scan_units.size())
+        object_globals.scan_units[(size_t)object_index] = {unit, true};
 }
 
 // A new record in the slot: its unit, if any, has not said anything yet.
@@ -178,7 +189,7 @@ static void forget_obstacle_unit_facts(int32_t object_index)
     if ((size_t)object_index < object_globals.scan_units.size()) object_globals.scan_units[(size_t)object_index] = {};
 }
 
-static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
+static inline void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain);
 static bool scan_chain_cell(const object_data *object);
 
 // The summary of the object's cell (in a scan chain's cell) is out of date:
@@ -211,28 +222,42 @@ static inline bool facts_of_moving_unit(const obstacle_facts &facts)
 }
 
 
-void obstacle_facts_changed(int32_t object_index)
+// Works out the object's facts again; true when it counted the object in its
+// cell afterwards (its facts changed while it is in a scan chain).
+static inline __attribute__((always_inline)) bool refresh_obstacle_facts(int32_t object_index)
 {
     if ((size_t)object_index >= object_globals.scan_facts.size() ||
         object_index == object_globals.facts_fault_object)
-        return;
+        return false;
     const object_data *object = object_in_slot(object_index);
     if (!object)
     {
         object_globals.scan_facts[(size_t)object_index] = {0, 0, 0, 0, 0, _obstacle_fact_refused_flag};
-        return;
+        return false;
     }
     const kept_unit_facts &unit = object_globals.scan_units[(size_t)object_index];
     obstacle_facts &kept = object_globals.scan_facts[(size_t)object_index];
-    const uint64_t was = summarized_facts(kept);
-    kept = obstacle_facts_of(object, unit.known ? &unit.facts : nullptr);
-    if (object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN && scan_chain_cell(object))
+    const obstacle_facts facts = facts_of_object(object, unit.known ? &unit.facts : nullptr);
+    // Most calls change nothing but the place, or nothing at all (a unit's
+    // action said again): the counts and the summary were made from these
+    // very facts, whenever the object joined its chain or they last changed
+    // there (a move within the cell leaves its summary as it is), and an
+    // owner's change is counted by whoever changes it
+    // (object_scan_membership_changed).
+    if (summarized_facts(facts) == summarized_facts(kept))
     {
-        // A move within the cell leaves its summary as it is.
-        if (summarized_facts(kept) != was) cell_motion_changed(object);
-        recount_scanned_object(object_index, object, true);
+        kept.x = facts.x;
+        kept.y = facts.y;
+        return false;
     }
+    kept = facts;
+    if (object_globals.scan_next[(size_t)object_index] == NOT_IN_SCAN_CHAIN || !scan_chain_cell(object)) return false;
+    cell_motion_changed(object);
+    recount_scanned_object(object_index, object, true);
+    return true;
 }
+
+void obstacle_facts_changed(int32_t object_index) { (void)refresh_obstacle_facts(object_index); }
 
 void set_obstacle_facts_checking(bool on)
 {
@@ -254,10 +279,20 @@ void count_obstacle_facts_mismatch(int32_t object_index)
 
 void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fault_object = object_index; }
 
+// Moves the object between its cell's counts (objects.cpp's COUNTED_*).
+static void move_between_counts(const object_data *object, uint8_t counted, uint8_t &was)
+{
+    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
+    if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
+    if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
+    if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
+    was = counted;
+}
+
 // Counts the object among its cell's objects other than units' as its owner
 // now says, and among those its kept obstacle facts do not refuse (it is in
 // the cell's scan chain, or has just left it with `in_chain` false).
-static void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
+static inline void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
 {
     const obstacle_facts *facts = (size_t)object_index < object_globals.scan_facts.size()
                                       ? &object_globals.scan_facts[(size_t)object_index]
@@ -267,12 +302,7 @@ static void recount_scanned_object(int32_t object_index, const object_data *obje
     const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
                             (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
-    if (counted == was) return;
-    const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
-    if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
-    if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
-    if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
-    was = counted;
+    if (counted != was) move_between_counts(object, counted, was);
 }
 
 // Builds every scan chain from the cells' chains (a new map, a new mesh).
@@ -560,15 +590,22 @@ int32_t next_scanned_object(int32_t object_index)
 void object_scan_membership_changed(int32_t object_index)
 {
     const object_data *object = get_object(object_index);
-    if (!object || object->cell_x == NONE) return;
+    if (!object) return;
+    if (object->cell_x == NONE)
+    {
+        // In no chain: only its facts (a unit's may have been kept for this call).
+        obstacle_facts_changed(object_index);
+        return;
+    }
     make_scan_chains_current();
     const bool in = (size_t)object_index < object_globals.scan_next.size() &&
                     object_globals.scan_next[(size_t)object_index] != NOT_IN_SCAN_CHAIN;
     raise_scan_radius_bound(object); // its radius may have changed with the rest
-    obstacle_facts_changed(object_index); // its flags or owner may have changed
+    const bool recounted = refresh_obstacle_facts(object_index); // its flags or owner may have changed
     if (in == belongs_in_scan_chain(object_index, object))
     {
-        if (in && scan_chain_cell(object)) recount_scanned_object(object_index, object, true); // its owner may have changed
+        // Its owner may have changed, with facts that did not.
+        if (in && !recounted && scan_chain_cell(object)) recount_scanned_object(object_index, object, true);
         return;
     }
     if (in) remove_from_scan_chain(object_index, object);
@@ -1404,7 +1441,7 @@ bool object_chains_are_consistent(void)
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
         for (int32_t x = 0; x < object_globals.scan_width; ++x)
         {
-            int32_t expected = NONE, steps = 0, others = 0;
+            int32_t expected = NONE, steps = 0, others = 0, open = 0, still = 0;
             int32_t next_scanned = *scan_head(x, y);
             for (int32_t index = get_mesh_cell(x, y)->first_object_index;; ++steps)
             {
@@ -1428,9 +1465,25 @@ bool object_chains_are_consistent(void)
                                     (int)others);
                         return false;
                     }
+                    const size_t cell = (size_t)x + (size_t)y * (size_t)object_globals.scan_width;
+                    if (open != object_globals.scan_open[cell] || still != object_globals.scan_still[cell])
+                    {
+                        log_message(__FILE__, __LINE__,
+                                    "cell (%d, %d): %d and %d objects counted open and still, %d and %d kept so",
+                                    (int)x, (int)y, (int)object_globals.scan_open[cell],
+                                    (int)object_globals.scan_still[cell], (int)open, (int)still);
+                        return false;
+                    }
                     break;
                 }
                 if (get_object(index)->owner != _object_is_monster) others += 1;
+                if ((size_t)index < object_globals.scan_facts.size())
+                {
+                    const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];
+                    const bool is_open = !(facts.flags & _obstacle_fact_refused_flag);
+                    open += is_open ? 1 : 0;
+                    still += is_open && !facts_of_moving_unit(facts) ? 1 : 0;
+                }
                 if (get_object(index)->radius > object_globals.scan_radius_bound)
                 {
                     log_message(__FILE__, __LINE__, "object %d has radius %d, above the scan chains' bound %d",

@@ -454,6 +454,10 @@ struct obstacle_unit_facts
     int16_t speed; // base_movement_speed
 };
 void set_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit);
+// The same, for a caller that calls obstacle_facts_changed or
+// object_scan_membership_changed for the object next, which work its facts
+// out again (once for both changes).
+void keep_obstacle_unit_facts(int32_t object_index, const obstacle_unit_facts &unit);
 // The facts of `object` (a unit's: with its unit's `unit`, null when it has
 // none), as obstacle_facts_changed keeps them and the checker compares them.
 obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_facts *unit);
@@ -644,7 +648,9 @@ bool interpolate_local_projectile_history(int32_t local_projectile_index, world_
 // True when every object stands in exactly the chain of the cell under it,
 // every chain ends with -1 without visiting a free slot or looping, and every
 // cell's scan chain holds exactly the objects of its chain a scan can meet, in
-// chain order, none with a radius above the scan chains' bound (objects.cpp).
+// chain order, none with a radius above the scan chains' bound, and its
+// counts of objects not refused and of those still are its kept facts'
+// (objects.cpp).
 // Writes the first problem to the log.  For tests and debugging.
 bool object_chains_are_consistent(void);
 

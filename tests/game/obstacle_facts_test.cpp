@@ -12,6 +12,7 @@
 #include "full_battle.h"
 #include "monsters.h"
 #include "objects.h"
+#include "path.h"
 #include "support/demo_data.h"
 #include "support/vesk_sim_fixture.h"
 #include "tag_files/data.h"
@@ -28,6 +29,8 @@ protected:
     void TearDown() override
     {
         set_obstacle_facts_checking(false);
+        set_obstacle_skipping_checking(false);
+        set_scan_chain_checking(false);
         plant_obstacle_facts_fault(NONE);
         stop_full_battle();
         vesk_sim_fixture::TearDown();
@@ -90,6 +93,53 @@ TEST_F(obstacle_facts_test, the_kept_facts_are_the_records_in_every_battle_and_a
         set_obstacle_facts_checking(false);
         set_simulation_tick_procedure(nullptr, nullptr);
         stop_full_battle();
+    }
+}
+
+// Every demo map: its source under data/maps (none for 'demo', which the
+// fixture always makes) and its mesh's subgroup, as the demo data script has them.
+const char *const DEMO_MAPS[][2] = {{"battle_field.map", "batt"},   {"behaviours_valley.map", "beha"},
+                                    {"campaign_valley.map", "camp"}, {nullptr, "demo"},
+                                    {"every_tag.map", "ever"},       {"golden_shore.map", "gold"},
+                                    {"ridge_pass.map", "ridg"},      {"scripted_valley.map", "scri"},
+                                    {"skirmish_hill.map", "skir"}};
+
+class obstacle_facts_maps_test : public obstacle_facts_test
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        for (const auto &map : DEMO_MAPS)
+            if (map[0] && !make_demo_map_source_tags(tool, map[0], map[1], tags)) return false;
+        return true;
+    }
+};
+
+// Every demo map as vesk_sim plays it, with every checker of the kept facts,
+// the cell summaries and the scan chains on, and the chains' counts checked
+// against the kept facts every few ticks: no change of a unit (an action said
+// again, a move, a turn) leaves its cell's counts or summary behind.
+TEST_F(obstacle_facts_maps_test, every_demo_map_keeps_its_facts_counts_and_summaries)
+{
+    for (const auto &map : DEMO_MAPS)
+    {
+        const char *name = map[1];
+        SCOPED_TRACE(name);
+        char text[256];
+        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE(name[0], name[1], name[2], name[3]), 7, text,
+                                     sizeof(text)))
+            << text;
+        set_obstacle_facts_checking(true);
+        set_obstacle_skipping_checking(true);
+        set_scan_chain_checking(true);
+        for (int32_t tick = 0; tick < 1200; tick += 100)
+        {
+            ASSERT_TRUE(run_simulation(100, nullptr, 0, nullptr, nullptr));
+            ASSERT_TRUE(object_chains_are_consistent()) << "after tick " << tick + 100;
+        }
+        EXPECT_EQ(obstacle_facts_mismatches(), 0);
+        EXPECT_EQ(get_obstacle_skipping_check_counts().mismatches, 0);
+        EXPECT_EQ(get_scan_chain_check_counts().mismatches, 0);
     }
 }
 
