@@ -126,6 +126,9 @@ struct remembered_search
 struct remembered_searches
 {
     remembered_search entries[REMEMBERED_SEARCHES];
+    // Each entry's cells as search_key packs them, side by side for the
+    // look-up (an entry not used may hold any).
+    uint64_t keys[REMEMBERED_SEARCHES];
     int32_t next; // the entry the next search takes
     bool checking, fault;
     path_sharing_check_counts counts;
@@ -635,10 +638,14 @@ bool piece_is_blocked(const line_test *test, const world_point2d *p, const world
         if (test->cells && py >= 0 && py < test->height && low >= 0 && high < test->width)
         {
             const mesh_cell *row = test->cells + py * test->width;
-            bool barred = false;
-            for (int32_t x = low; x <= high; ++x) barred |= terrain_bars(row[x].flags, test->mask);
+            uint32_t barred = 0, fire = 0;
+            for (int32_t x = low; x <= high; ++x)
+            {
+                barred |= terrain_bars(row[x].flags, test->mask);
+                fire |= row[x].flags & FIRE_CELL_FLAG;
+            }
             if (barred) return true;
-            if (!test->fire_test) return false;
+            if (!test->fire_test || !fire) return false;
             for (int32_t x = low; x <= high; ++x)
                 if (cell_burns(x, py, row[x].flags)) return true;
             return false;
@@ -722,7 +729,7 @@ static world_point2d cell_centre(int32_t cell_x, int32_t cell_y)
 static int32_t waypoints_of_steps(int32_t cell_x, int32_t cell_y, const int8_t *first, ptrdiff_t stride,
                                   int32_t step_count, world_point2d *waypoints)
 {
-    int32_t count = 0, previous = NONE;
+    int32_t count = 0;
     for (int32_t number = 0; number < step_count; ++number)
     {
         const int32_t direction = first[number * stride];
@@ -735,12 +742,20 @@ static int32_t waypoints_of_steps(int32_t cell_x, int32_t cell_y, const int8_t *
             VASSERT(false, "direction>=0 && direction<NUMBER_OF_DIRECTIONS");
             break;
         }
-        cell_x += direction_delta_x[direction];
-        cell_y += direction_delta_y[direction];
-        // A step in the direction of the one before moves that run's end.
-        if (direction == previous) --count;
-        if (count < MAXIMUM_GRID_WAYPOINTS) waypoints[count++] = cell_centre(cell_x, cell_y);
-        previous = direction;
+        // The run of steps in this direction, taken at once: its first step
+        // adds a waypoint where there is room, and each step after it moves
+        // the last waypoint (once the room is full, even one of an earlier
+        // run) to where the run has got.
+        int32_t run = 1;
+        while (number + run < step_count && first[(number + run) * stride] == direction) ++run;
+        cell_x += direction_delta_x[direction] * run;
+        cell_y += direction_delta_y[direction] * run;
+        if (run > 1 || count < MAXIMUM_GRID_WAYPOINTS)
+        {
+            if (count < MAXIMUM_GRID_WAYPOINTS) ++count;
+            waypoints[count - 1] = cell_centre(cell_x, cell_y);
+        }
+        number += run - 1;
     }
     return count;
 }
@@ -839,6 +854,13 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
 
 // ---- remembered searches ----------------------------------------------------------
 
+// A request's start and destination cells in one word.
+static uint64_t search_key(const path_variables *variables)
+{
+    return (uint64_t)(uint16_t)variables->x0 | (uint64_t)(uint16_t)variables->y0 << 16 |
+           (uint64_t)(uint16_t)variables->x1 << 32 | (uint64_t)(uint16_t)variables->y1 << 48;
+}
+
 static uint8_t start_cell_barred(const mesh_cell *cells, const path_variables *variables)
 {
     const uint16_t flags = cells[variables->x0 + variables->y0 * mesh_width].flags;
@@ -868,6 +890,7 @@ static void remember_search(const path_variables *variables, bool found, const i
     r->step_count = step_count;
     memcpy(r->steps, steps, (size_t)step_count);
     r->used = true;
+    memory->keys[memory->next] = search_key(variables);
     memory->next = (memory->next + 1) % REMEMBERED_SEARCHES;
 }
 
@@ -877,8 +900,11 @@ static const remembered_search *recall_search(const path_variables *variables, i
     const remembered_searches *memory = &path_globals.remembered;
     const mesh_cell *cells = get_mesh_cell(0, 0);
     const uint16_t mask = variables->terrain_impassability_flags;
-    for (const remembered_search &r : memory->entries)
+    const uint64_t key = search_key(variables);
+    for (int32_t entry = 0; entry < REMEMBERED_SEARCHES; ++entry)
     {
+        if (memory->keys[entry] != key) continue;
+        const remembered_search &r = memory->entries[entry];
         if (!r.used || r.x0 != variables->x0 || r.y0 != variables->y0 || r.x1 != variables->x1 ||
             r.y1 != variables->y1 || r.mask != mask || r.fire_factor != fire_factor || r.mesh_width != mesh_width ||
             r.mesh_height != mesh_height || r.cells != cells)
@@ -1497,7 +1523,9 @@ static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_
 static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const scan_cell_motion &kept)
 {
     auto &skipping = path_globals.skipping;
-    const scan_cell_motion motion = kept.stale ? get_scan_cell_motion(x, y) : kept;
+    scan_cell_motion fresh_summary;
+    if (kept.stale) fresh_summary = get_scan_cell_motion(x, y);
+    const scan_cell_motion &motion = kept.stale ? fresh_summary : kept;
     if (skipping.checking) [[unlikely]]
     {
         const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);
