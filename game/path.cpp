@@ -303,7 +303,8 @@ static void open_list_clear(open_list *open)
 
 static inline bool open_list_empty(const open_list *open) { return open->top == 0; }
 
-static inline void open_list_push(open_list *open, const path_node *nodes, int32_t node)
+static inline __attribute__((always_inline)) void open_list_push(open_list *open, const path_node *nodes,
+                                                                  int32_t node)
 {
     const uint32_t bucket = (uint16_t)nodes[node].total_cost ^ 0x8000u; // signed order
     const uint32_t leaf = bucket >> 6, bit = bucket & 63;
@@ -408,9 +409,10 @@ struct grid_search
     bool window_on_mesh;
     int32_t left, top, width;
     int32_t goal; // the destination's cell index
+    int32_t goal_x, goal_y; // and its cell
     int32_t best, best_estimate;
     // The node being expanded.
-    int32_t current, cell_x, cell_y, cell, here, base_step, cost;
+    int32_t current, cell_x, cell_y, cell, base_step, cost;
 };
 
 enum
@@ -422,12 +424,12 @@ enum
 // ascending order): a node's index, or the current one's, when the search
 // ends there, else STEP_GOES_ON.
 template <int32_t D>
-inline __attribute__((always_inline)) int32_t try_search_step(grid_search &s)
+inline __attribute__((always_inline)) int32_t try_search_step(grid_search &s, uint16_t *here)
 {
     constexpr int32_t dx = D < 4 ? (D == 0 || D == 1 ? 1 : -1) : (D == 5 ? 1 : (D == 7 ? -1 : 0));
     constexpr int32_t dy = D < 4 ? (D == 0 || D == 3 ? 1 : -1) : (D == 4 ? 1 : (D == 6 ? -1 : 0));
     static_assert(D >= 0 && D < NUMBER_OF_DIRECTIONS, "a direction");
-    uint16_t *seen = &s.seen[s.here + dy * SEEN_STRIDE + dx];
+    uint16_t *seen = here + (dy * SEEN_STRIDE + dx);
     const uint16_t state = *seen;
     if ((state | 1) == s.blocked) return STEP_GOES_ON; // taken or blocked
     const bool frame = state == SEEN_FRAME;
@@ -462,7 +464,11 @@ inline __attribute__((always_inline)) int32_t try_search_step(grid_search &s)
     if (path_globals.node_count >= MAXIMUM_NODES) return STEP_GOES_ON;
 
     const int32_t node = path_globals.node_count++;
-    const int32_t estimate = path_estimate(x, y, s.variables);
+    int32_t ex = x - s.goal_x, ey = y - s.goal_y; // path_estimate, with the goal's cell at hand
+    if (ex < 0) ex = -ex;
+    if (ey < 0) ey = -ey;
+    const int32_t estimate =
+        ex > ey ? COST_PER_CELL * ex + (COST_PER_CELL / 2) * ey : COST_PER_CELL * ey + (COST_PER_CELL / 2) * ex;
     path_node *n = &s.nodes[node];
     n->x = (uint8_t)(x - s.left);
     n->y = (uint8_t)(y - s.top);
@@ -487,9 +493,11 @@ inline __attribute__((always_inline)) int32_t try_search_step(grid_search &s)
 template <bool EVERY_DIRECTION>
 inline __attribute__((always_inline)) int32_t expand_search_node(grid_search &s, uint32_t allowed)
 {
+    // The current node's mark, from which each neighbour's lies a fixed step away.
+    uint16_t *const here = &s.seen[(s.nodes[s.current].y + 1) * SEEN_STRIDE + s.nodes[s.current].x + 1];
     int32_t result = STEP_GOES_ON;
 #define TRY_SEARCH_STEP(D)                                                                                          \
-    if ((EVERY_DIRECTION || (allowed >> (D) & 1)) && (result = try_search_step<D>(s)) != STEP_GOES_ON) return result;
+    if ((EVERY_DIRECTION || (allowed >> (D) & 1)) && (result = try_search_step<D>(s, here)) != STEP_GOES_ON) return result;
     TRY_SEARCH_STEP(0)
     TRY_SEARCH_STEP(1)
     TRY_SEARCH_STEP(2)
@@ -538,6 +546,8 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
     s.blocked = (uint16_t)(s.taken + 1);
     s.seen = path_globals.seen;
     s.goal = variables->x1 + variables->y1 * mesh_width;
+    s.goal_x = variables->x1;
+    s.goal_y = variables->y1;
 
     path_node *nodes = path_globals.nodes;
     s.nodes = nodes;
@@ -586,7 +596,6 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
         s.cell_x = s.left + nodes[current].x;
         s.cell_y = s.top + nodes[current].y;
         s.cell = s.cell_x + s.cell_y * s.width;
-        s.here = (nodes[current].y + 1) * SEEN_STRIDE + nodes[current].x + 1;
         // The step's cost follows how the current node was reached.
         s.base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
         s.cost = nodes[current].cost;
