@@ -38,17 +38,17 @@ enum
     OBSTRUCTING_TERRAIN_B = 15,
 };
 
-// What the search knows of a cell of its window.
+// What the search knows of a cell of its window, as a stamp: a search marks
+// cells with its own pair of stamps (2g passable and taken, 2g + 1 barred or
+// off the mesh, for its generation g), so any other value inside the window
+// is a cell not seen yet and nothing is cleared between searches.  The frame
+// around the window holds SEEN_FRAME, put back wherever a search stamped it.
 enum
 {
-    CELL_UNSEEN = 0,
-    CELL_TAKEN = 1, // passable and marked
-    CELL_BLOCKED = 2, // impassable, or off the mesh
-    CELL_OUTSIDE = 3, // the frame: outside the window
+    SEEN_FRAME = 0xFFFF,
+    LAST_SEEN_GENERATION = 0x7FFE, // 2g + 1 stays below SEEN_FRAME
+    FRAME_CELLS = 4 * SEEN_STRIDE,
 };
-
-static const int32_t seen_offsets[NUMBER_OF_DIRECTIONS] = {
-    SEEN_STRIDE + 1, -SEEN_STRIDE + 1, -SEEN_STRIDE - 1, SEEN_STRIDE - 1, SEEN_STRIDE, 1, -SEEN_STRIDE, -1};
 
 // The open list.  The search takes the node with the lowest total cost and,
 // among equal totals, the newest one: the order of a list kept sorted by
@@ -126,6 +126,9 @@ struct remembered_search
 struct remembered_searches
 {
     remembered_search entries[REMEMBERED_SEARCHES];
+    // Each entry's cells as search_key packs them, side by side for the
+    // look-up (an entry not used may hold any).
+    uint64_t keys[REMEMBERED_SEARCHES];
     int32_t next; // the entry the next search takes
     bool checking, fault;
     path_sharing_check_counts counts;
@@ -138,10 +141,11 @@ static struct path_globals
     int32_t node_count;
     int32_t window_left, window_top;
     int16_t fire_factor; // of the search under way
-    uint8_t seen[SEEN_STRIDE * SEEN_STRIDE]; // the search window framed by a row or column on each side
-    // The part of `seen` the last search wrote (frame coordinates, inclusive);
-    // the next search clears only that.  Empty (first > last) when clean.
-    int32_t dirty_left = 0, dirty_top = 0, dirty_right = SEEN_STRIDE - 1, dirty_bottom = SEEN_STRIDE - 1;
+    uint16_t seen[SEEN_STRIDE * SEEN_STRIDE]; // the search window framed by a row or column on each side
+    uint16_t seen_generation; // of the last search; 0: `seen` not laid out yet
+    // The frame cells the last search stamped (each at most once).
+    int16_t frame_stamped[FRAME_CELLS];
+    int32_t frame_stamped_count;
     int32_t exit_cell; // the passable cell beyond the window the last search ended at, NONE
     // What the last search read of each cell it marked, as remembered_search
     // keeps it; `read_count` goes on counting past the room.
@@ -312,7 +316,8 @@ static void open_list_clear(open_list *open)
 
 static inline bool open_list_empty(const open_list *open) { return open->top == 0; }
 
-static inline void open_list_push(open_list *open, const path_node *nodes, int32_t node)
+static inline __attribute__((always_inline)) void open_list_push(open_list *open, const path_node *nodes,
+                                                                  int32_t node)
 {
     const uint32_t bucket = (uint16_t)nodes[node].total_cost ^ 0x8000u; // signed order
     const uint32_t leaf = bucket >> 6, bit = bucket & 63;
@@ -368,36 +373,23 @@ static int32_t count_open_edge_nodes(const open_list *open, const path_node *nod
     return count;
 }
 
-// Puts back what the last search wrote into the cell cache: unseen inside the
-// window, outside on its frame.  A search writes only its nodes' cells and
-// their neighbours, so most searches leave a small box to clear.
-static void clear_seen_cells(void)
+// Starts a search's generation of stamps: the frame cells the last search
+// stamped are put back, and when the generations run out `seen` is laid out
+// afresh (every cell unseen, the frame around it).
+static uint16_t next_seen_generation(void)
 {
-    uint8_t *seen = path_globals.seen;
-    const int32_t left = path_globals.dirty_left, right = path_globals.dirty_right;
-    for (int32_t y = path_globals.dirty_top; y <= path_globals.dirty_bottom; ++y)
+    uint16_t *seen = path_globals.seen;
+    for (int32_t i = 0; i < path_globals.frame_stamped_count; ++i) seen[path_globals.frame_stamped[i]] = SEEN_FRAME;
+    path_globals.frame_stamped_count = 0;
+    if (path_globals.seen_generation == 0 || path_globals.seen_generation >= LAST_SEEN_GENERATION)
     {
-        uint8_t *row = &seen[y * SEEN_STRIDE];
-        if (y == 0 || y == SEEN_STRIDE - 1)
-        {
-            memset(row + left, CELL_OUTSIDE, (size_t)(right - left + 1));
-            continue;
-        }
-        memset(row + left, CELL_UNSEEN, (size_t)(right - left + 1));
-        row[0] = row[SEEN_STRIDE - 1] = CELL_OUTSIDE;
+        for (int32_t y = 0; y < SEEN_STRIDE; ++y)
+            for (int32_t x = 0; x < SEEN_STRIDE; ++x)
+                seen[y * SEEN_STRIDE + x] =
+                    x == 0 || y == 0 || x == SEEN_STRIDE - 1 || y == SEEN_STRIDE - 1 ? SEEN_FRAME : 0;
+        path_globals.seen_generation = 0;
     }
-    path_globals.dirty_left = path_globals.dirty_top = SEEN_STRIDE;
-    path_globals.dirty_right = path_globals.dirty_bottom = -1;
-}
-
-// A node's cell and its eight neighbours may be written: the box grows to
-// hold them (frame coordinates).
-static inline void mark_seen_dirty(int32_t rx, int32_t ry)
-{
-    if (rx < path_globals.dirty_left) path_globals.dirty_left = rx;
-    if (rx + 2 > path_globals.dirty_right) path_globals.dirty_right = rx + 2;
-    if (ry < path_globals.dirty_top) path_globals.dirty_top = ry;
-    if (ry + 2 > path_globals.dirty_bottom) path_globals.dirty_bottom = ry + 2;
+    return ++path_globals.seen_generation;
 }
 
 // Notes what the search read of a cell it marks (see remembered_search).
@@ -414,6 +406,125 @@ int32_t build_pathfinding_tree(int32_t monster_index, path_variables *variables)
     return search_grid(variables, path_fire_factor(monster_index));
 }
 
+namespace {
+
+// The grid search under way: what every step from a node needs.
+struct grid_search
+{
+    path_variables *variables;
+    const mesh_cell *cells;
+    path_node *nodes;
+    open_list *open;
+    uint16_t *seen;
+    uint16_t mask;
+    uint16_t taken, blocked; // this search's stamps
+    int16_t fire_factor;
+    bool window_on_mesh;
+    int32_t left, top, width;
+    int32_t goal; // the destination's cell index
+    int32_t goal_x, goal_y; // and its cell
+    int32_t best, best_estimate;
+    // The node being expanded.
+    int32_t current, cell_x, cell_y, cell, base_step, cost;
+};
+
+enum
+{
+    STEP_GOES_ON = -3, // neither NONE nor a node
+};
+
+// One step of the expansion of `s.current` in direction D (tried in
+// ascending order): a node's index, or the current one's, when the search
+// ends there, else STEP_GOES_ON.
+template <int32_t D>
+inline __attribute__((always_inline)) int32_t try_search_step(grid_search &s, uint16_t *here)
+{
+    constexpr int32_t dx = D < 4 ? (D == 0 || D == 1 ? 1 : -1) : (D == 5 ? 1 : (D == 7 ? -1 : 0));
+    constexpr int32_t dy = D < 4 ? (D == 0 || D == 3 ? 1 : -1) : (D == 4 ? 1 : (D == 6 ? -1 : 0));
+    static_assert(D >= 0 && D < NUMBER_OF_DIRECTIONS, "a direction");
+    uint16_t *seen = here + (dy * SEEN_STRIDE + dx);
+    const uint16_t state = *seen;
+    if ((state | 1) == s.blocked) return STEP_GOES_ON; // taken or blocked
+    const bool frame = state == SEEN_FRAME;
+    const int32_t x = s.cell_x + dx, y = s.cell_y + dy;
+    if ((frame || !s.window_on_mesh) && !cell_on_mesh(x, y))
+    {
+        *seen = s.blocked;
+        if (frame) path_globals.frame_stamped[path_globals.frame_stamped_count++] = (int16_t)(seen - s.seen);
+        return STEP_GOES_ON;
+    }
+    const int32_t index = s.cell + dy * s.width + dx;
+    const uint16_t flags = s.cells[index].flags;
+    if (terrain_bars(flags, s.mask))
+    {
+        *seen = s.blocked;
+        if (frame) path_globals.frame_stamped[path_globals.frame_stamped_count++] = (int16_t)(seen - s.seen);
+        log_read(index * 4 + 1);
+        return STEP_GOES_ON;
+    }
+    if (frame)
+    {
+        path_globals.exit_cell = index; // read, passable, and not marked
+        s.variables->flags |= _partial_path_flag;
+        return s.current;
+    }
+    *seen = s.taken;
+
+    int32_t step = s.base_step;
+    const bool burns = cell_burns(x, y, flags);
+    log_read(index * 4 + (burns ? 2 : 0));
+    if (burns) step += (step * s.fire_factor) >> 8;
+    if (path_globals.node_count >= MAXIMUM_NODES) return STEP_GOES_ON;
+
+    const int32_t node = path_globals.node_count++;
+    int32_t ex = x - s.goal_x, ey = y - s.goal_y; // path_estimate, with the goal's cell at hand
+    if (ex < 0) ex = -ex;
+    if (ey < 0) ey = -ey;
+    const int32_t estimate =
+        ex > ey ? COST_PER_CELL * ex + (COST_PER_CELL / 2) * ey : COST_PER_CELL * ey + (COST_PER_CELL / 2) * ex;
+    path_node *n = &s.nodes[node];
+    n->x = (uint8_t)(x - s.left);
+    n->y = (uint8_t)(y - s.top);
+    n->direction = (int8_t)D;
+    n->parent_node = (int16_t)s.current;
+    n->cost = (int16_t)(s.cost + step); // wraps on purpose
+    n->total_cost = (int16_t)(n->cost + estimate); // wraps on purpose
+    if (estimate < s.best_estimate)
+    {
+        s.best = node;
+        s.best_estimate = estimate;
+    }
+    if (index == s.goal) return node;
+
+    n->next_node = NONE;
+    open_list_push(s.open, s.nodes, node);
+    return STEP_GOES_ON;
+}
+
+// Expands the current node in every direction `allowed` lets it (all of
+// them for every node but the start): STEP_GOES_ON, or where the search ends.
+template <bool EVERY_DIRECTION>
+inline __attribute__((always_inline)) int32_t expand_search_node(grid_search &s, uint32_t allowed)
+{
+    // The current node's mark, from which each neighbour's lies a fixed step away.
+    uint16_t *const here = &s.seen[(s.nodes[s.current].y + 1) * SEEN_STRIDE + s.nodes[s.current].x + 1];
+    int32_t result = STEP_GOES_ON;
+#define TRY_SEARCH_STEP(D)                                                                                          \
+    if ((EVERY_DIRECTION || (allowed >> (D) & 1)) && (result = try_search_step<D>(s, here)) != STEP_GOES_ON) return result;
+    TRY_SEARCH_STEP(0)
+    TRY_SEARCH_STEP(1)
+    TRY_SEARCH_STEP(2)
+    TRY_SEARCH_STEP(3)
+    TRY_SEARCH_STEP(4)
+    TRY_SEARCH_STEP(5)
+    TRY_SEARCH_STEP(6)
+    TRY_SEARCH_STEP(7)
+#undef TRY_SEARCH_STEP
+    return result;
+}
+
+} // namespace
+
 // build_pathfinding_tree with the unit's fire factor worked out.
 static int32_t search_grid(path_variables *variables, int16_t fire_factor)
 {
@@ -424,33 +535,45 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
     if (!VASSERT(variables->x0 != variables->x1 || variables->y0 != variables->y1,
                  "source_x != dest_x || source_y != dest_y"))
         return NONE;
-    const uint16_t mask = variables->terrain_impassability_flags;
-    const int32_t left = window_edge(variables->x0, mesh_width), top = window_edge(variables->y0, mesh_height);
-    path_globals.window_left = left;
-    path_globals.window_top = top;
+    grid_search s;
+    s.variables = variables;
+    s.mask = variables->terrain_impassability_flags;
+    s.left = window_edge(variables->x0, mesh_width);
+    s.top = window_edge(variables->y0, mesh_height);
+    path_globals.window_left = s.left;
+    path_globals.window_top = s.top;
     path_globals.fire_factor = fire_factor;
+    s.fire_factor = fire_factor;
     // Each cell of the window is looked up on the mesh once: a passable cell is
     // taken at once (as the bitmap of marked cells would have it), an impassable
     // or missing one is remembered as blocked, and the frame around the window
     // stands for the cells outside it.
     // The mesh keeps its cells row by row; the search reads them straight from
     // the array (every cell it reads lies on the mesh).
-    const mesh_cell *cells = get_mesh_cell(0, 0);
-    if (!VASSERT(get_mesh_cell(variables->x0, variables->y0) == &cells[variables->x0 + variables->y0 * mesh_width],
+    s.cells = get_mesh_cell(0, 0);
+    s.width = mesh_width;
+    if (!VASSERT(get_mesh_cell(variables->x0, variables->y0) == &s.cells[variables->x0 + variables->y0 * mesh_width],
                  "mesh cells stored row by row"))
         return NONE;
-    clear_seen_cells();
+    s.taken = (uint16_t)(next_seen_generation() * 2);
+    s.blocked = (uint16_t)(s.taken + 1);
+    s.seen = path_globals.seen;
+    s.goal = variables->x1 + variables->y1 * mesh_width;
+    s.goal_x = variables->x1;
+    s.goal_y = variables->y1;
 
     path_node *nodes = path_globals.nodes;
+    s.nodes = nodes;
     const int32_t start_estimate = path_estimate(variables->x0, variables->y0, variables);
-    nodes[0] = {NONE, NONE, (uint8_t)(variables->x0 - left), (uint8_t)(variables->y0 - top), -1, 0,
+    nodes[0] = {NONE, NONE, (uint8_t)(variables->x0 - s.left), (uint8_t)(variables->y0 - s.top), -1, 0,
                 (int16_t)start_estimate};
     path_globals.node_count = 1;
-    mark_seen_dirty(nodes[0].x, nodes[0].y);
     open_list *open = &path_globals.open;
+    s.open = open;
     open_list_clear(open);
     open_list_push(open, nodes, 0);
-    int32_t best = 0, best_estimate = start_estimate;
+    s.best = 0;
+    s.best_estimate = start_estimate;
 
     // Once the pool is full nothing is added, so a node can only end the search
     // through a neighbour outside the window: only nodes on the window's edge
@@ -460,13 +583,13 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
 
     // The directions that may be tried from the start cell, which may be
     // impassable itself.
-    const uint16_t start_flags = cells[variables->x0 + variables->y0 * mesh_width].flags;
+    const uint16_t start_flags = s.cells[variables->x0 + variables->y0 * mesh_width].flags;
     const int32_t start_barred =
-        ((mask >> (start_flags & 0xF)) & 1) | (((mask >> ((start_flags >> 4) & 0xF)) & 1) << 1);
+        ((s.mask >> (start_flags & 0xF)) & 1) | (((s.mask >> ((start_flags >> 4) & 0xF)) & 1) << 1);
     const uint32_t start_directions = allowed_directions[start_barred][(variables->x0 + variables->y0) & 1];
     // On a mesh at least as wide and high as the window every cell of the
     // window lies on the mesh; only the frame around it may not.
-    const bool window_on_mesh = mesh_width >= PATH_BOX_WIDTH && mesh_height >= PATH_BOX_WIDTH;
+    s.window_on_mesh = mesh_width >= PATH_BOX_WIDTH && mesh_height >= PATH_BOX_WIDTH;
 
     while (!open_list_empty(open))
     {
@@ -482,72 +605,22 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
             if (!on_window_edge(&nodes[current])) continue;
             --open_edge_nodes;
         }
-        const int32_t cell_x = left + nodes[current].x, cell_y = top + nodes[current].y;
+        s.current = current;
+        s.cell_x = s.left + nodes[current].x;
+        s.cell_y = s.top + nodes[current].y;
+        s.cell = s.cell_x + s.cell_y * s.width;
+        // The step's cost follows how the current node was reached.
+        s.base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
+        s.cost = nodes[current].cost;
         // Every node but the start stands on a cell the search found passable
         // (neither triangle barred): all eight directions are tried from it.
-        const uint32_t allowed = current == 0 ? start_directions : 0xFF;
-        // The step's cost follows how the current node was reached.
-        const int32_t base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
-
-        const int32_t here = (nodes[current].y + 1) * SEEN_STRIDE + nodes[current].x + 1;
-        for (uint32_t remaining = allowed; remaining; remaining &= remaining - 1)
-        {
-            const int32_t direction = std::countr_zero(remaining); // in ascending order
-            uint8_t *seen = &path_globals.seen[here + seen_offsets[direction]];
-            const uint8_t state = *seen;
-            if (state == CELL_TAKEN || state == CELL_BLOCKED) continue;
-            const int32_t x = cell_x + direction_delta_x[direction], y = cell_y + direction_delta_y[direction];
-            if ((state == CELL_OUTSIDE || !window_on_mesh) && !cell_on_mesh(x, y))
-            {
-                *seen = CELL_BLOCKED;
-                continue;
-            }
-            const uint16_t flags = cells[x + y * mesh_width].flags;
-            if (terrain_bars(flags, mask))
-            {
-                *seen = CELL_BLOCKED;
-                log_read((x + y * mesh_width) * 4 + 1);
-                continue;
-            }
-            if (state == CELL_OUTSIDE)
-            {
-                path_globals.exit_cell = x + y * mesh_width; // read, passable, and not marked
-                variables->flags |= _partial_path_flag;
-                return current;
-            }
-            *seen = CELL_TAKEN;
-            const int32_t rx = x - left, ry = y - top;
-
-            int32_t step = base_step;
-            const bool burns = cell_burns(x, y, flags);
-            log_read((x + y * mesh_width) * 4 + (burns ? 2 : 0));
-            if (burns) step += (step * fire_factor) >> 8;
-            if (path_globals.node_count >= MAXIMUM_NODES) continue;
-
-            const int32_t node = path_globals.node_count++;
-            const int32_t estimate = path_estimate(x, y, variables);
-            path_node *n = &nodes[node];
-            n->x = (uint8_t)rx;
-            n->y = (uint8_t)ry;
-            mark_seen_dirty(rx, ry);
-            n->direction = (int8_t)direction;
-            n->parent_node = (int16_t)current;
-            n->cost = (int16_t)(nodes[current].cost + step); // wraps on purpose
-            n->total_cost = (int16_t)(n->cost + estimate); // wraps on purpose
-            if (estimate < best_estimate)
-            {
-                best = node;
-                best_estimate = estimate;
-            }
-            if (x == variables->x1 && y == variables->y1) return node;
-
-            n->next_node = NONE;
-            open_list_push(open, nodes, node);
-        }
+        const int32_t end = current == 0 ? expand_search_node<false>(s, start_directions)
+                                         : expand_search_node<true>(s, 0xFF);
+        if (end != STEP_GOES_ON) return end;
     }
-    if (best == 0) return NONE;
+    if (s.best == 0) return NONE;
     variables->flags |= _partial_path_flag;
-    return best;
+    return s.best;
 }
 
 // ---- the line test -----------------------------------------------------------------
@@ -581,6 +654,24 @@ bool piece_is_blocked(const line_test *test, const world_point2d *p, const world
     if (py == qy)
     {
         if (px == qx) return false;
+        // A run along a row of the mesh: any of its cells may block, read
+        // in order without testing each against the mesh's bounds.
+        const int32_t low = px < qx ? px + 1 : qx, high = px < qx ? qx : px - 1;
+        if (test->cells && py >= 0 && py < test->height && low >= 0 && high < test->width)
+        {
+            const mesh_cell *row = test->cells + py * test->width;
+            uint32_t barred = 0, fire = 0;
+            for (int32_t x = low; x <= high; ++x)
+            {
+                barred |= terrain_bars(row[x].flags, test->mask);
+                fire |= row[x].flags & FIRE_CELL_FLAG;
+            }
+            if (barred) return true;
+            if (!test->fire_test || !fire) return false;
+            for (int32_t x = low; x <= high; ++x)
+                if (cell_burns(x, py, row[x].flags)) return true;
+            return false;
+        }
         const int32_t s = px < qx ? 1 : -1;
         for (int32_t x = px + s;; x += s)
         {
@@ -660,7 +751,7 @@ static world_point2d cell_centre(int32_t cell_x, int32_t cell_y)
 static int32_t waypoints_of_steps(int32_t cell_x, int32_t cell_y, const int8_t *first, ptrdiff_t stride,
                                   int32_t step_count, world_point2d *waypoints)
 {
-    int32_t count = 0, previous = NONE;
+    int32_t count = 0;
     for (int32_t number = 0; number < step_count; ++number)
     {
         const int32_t direction = first[number * stride];
@@ -673,12 +764,20 @@ static int32_t waypoints_of_steps(int32_t cell_x, int32_t cell_y, const int8_t *
             VASSERT(false, "direction>=0 && direction<NUMBER_OF_DIRECTIONS");
             break;
         }
-        cell_x += direction_delta_x[direction];
-        cell_y += direction_delta_y[direction];
-        // A step in the direction of the one before moves that run's end.
-        if (direction == previous) --count;
-        if (count < MAXIMUM_GRID_WAYPOINTS) waypoints[count++] = cell_centre(cell_x, cell_y);
-        previous = direction;
+        // The run of steps in this direction, taken at once: its first step
+        // adds a waypoint where there is room, and each step after it moves
+        // the last waypoint (once the room is full, even one of an earlier
+        // run) to where the run has got.
+        int32_t run = 1;
+        while (number + run < step_count && first[(number + run) * stride] == direction) ++run;
+        cell_x += direction_delta_x[direction] * run;
+        cell_y += direction_delta_y[direction] * run;
+        if (run > 1 || count < MAXIMUM_GRID_WAYPOINTS)
+        {
+            if (count < MAXIMUM_GRID_WAYPOINTS) ++count;
+            waypoints[count - 1] = cell_centre(cell_x, cell_y);
+        }
+        number += run - 1;
     }
     return count;
 }
@@ -755,8 +854,13 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
         const int32_t radius = object ? object->radius : 0;
         const int32_t x = waypoint.x >> WORLD_FRACTIONAL_BITS, y = waypoint.y >> WORLD_FRACTIONAL_BITS;
         const int32_t neighbours[4][2] = {{x, y - 1}, {x, y + 1}, {x - 1, y}, {x + 1, y}};
+        // Most neighbours hold no model, told by the cell alone.
+        const mesh_cell *cells = mesh_cell_in_bounds(0, 0) ? get_mesh_cell(0, 0) : nullptr;
         for (const auto &neighbour : neighbours)
         {
+            if (cells && (!cell_on_mesh(neighbour[0], neighbour[1]) ||
+                          cells[neighbour[0] + neighbour[1] * mesh_width].model_index == NONE))
+                continue;
             obstructed_cell_bounds box;
             int32_t boxes = 0;
             report_obstructed_cell_bounds(neighbour[0], neighbour[1], &box, &boxes, radius);
@@ -771,6 +875,13 @@ static void postprocess_route(postprocessed_path_data *path, const int8_t *steps
 }
 
 // ---- remembered searches ----------------------------------------------------------
+
+// A request's start and destination cells in one word.
+static uint64_t search_key(const path_variables *variables)
+{
+    return (uint64_t)(uint16_t)variables->x0 | (uint64_t)(uint16_t)variables->y0 << 16 |
+           (uint64_t)(uint16_t)variables->x1 << 32 | (uint64_t)(uint16_t)variables->y1 << 48;
+}
 
 static uint8_t start_cell_barred(const mesh_cell *cells, const path_variables *variables)
 {
@@ -801,6 +912,7 @@ static void remember_search(const path_variables *variables, bool found, const i
     r->step_count = step_count;
     memcpy(r->steps, steps, (size_t)step_count);
     r->used = true;
+    memory->keys[memory->next] = search_key(variables);
     memory->next = (memory->next + 1) % REMEMBERED_SEARCHES;
 }
 
@@ -810,8 +922,11 @@ static const remembered_search *recall_search(const path_variables *variables, i
     const remembered_searches *memory = &path_globals.remembered;
     const mesh_cell *cells = get_mesh_cell(0, 0);
     const uint16_t mask = variables->terrain_impassability_flags;
-    for (const remembered_search &r : memory->entries)
+    const uint64_t key = search_key(variables);
+    for (int32_t entry = 0; entry < REMEMBERED_SEARCHES; ++entry)
     {
+        if (memory->keys[entry] != key) continue;
+        const remembered_search &r = memory->entries[entry];
         if (!r.used || r.x0 != variables->x0 || r.y0 != variables->y0 || r.x1 != variables->x1 ||
             r.y1 != variables->y1 || r.mask != mask || r.fire_factor != fire_factor || r.mesh_width != mesh_width ||
             r.mesh_height != mesh_height || r.cells != cells)
@@ -819,6 +934,18 @@ static const remembered_search *recall_search(const path_variables *variables, i
         if (memory->fault) return &r; // the planted fault: the cells are not read again
         if (r.start_barred != start_cell_barred(cells, variables)) continue;
         if (r.exit_cell != NONE && terrain_bars(cells[r.exit_cell].flags, mask)) continue;
+        // Most often nothing burns or could: the barred answers are compared
+        // all at once, and only a read touched by fire is looked at alone.
+        uint32_t differs = 0, fiery = 0;
+        for (int32_t i = 0; i < r.read_count; ++i)
+        {
+            const int32_t read = r.reads[i];
+            const uint16_t flags = cells[read >> 2].flags;
+            differs |= (uint32_t)terrain_bars(flags, mask) ^ (uint32_t)(read & 1);
+            fiery |= (uint32_t)(flags & FIRE_CELL_FLAG) | (uint32_t)(read & 2);
+        }
+        if (differs) continue;
+        if (!fiery) return &r;
         bool same = true;
         for (int32_t i = 0; i < r.read_count && same; ++i)
         {
@@ -1418,7 +1545,9 @@ static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_
 static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const scan_cell_motion &kept)
 {
     auto &skipping = path_globals.skipping;
-    const scan_cell_motion motion = kept.stale ? get_scan_cell_motion(x, y) : kept;
+    scan_cell_motion fresh_summary;
+    if (kept.stale) fresh_summary = get_scan_cell_motion(x, y);
+    const scan_cell_motion &motion = kept.stale ? fresh_summary : kept;
     if (skipping.checking) [[unlikely]]
     {
         const scan_cell_motion fresh = summarize_scan_cell_motion(x, y);

@@ -173,6 +173,37 @@ TEST_F(path_test, runs_beyond_the_twenty_third_only_move_its_end_with_repeated_s
     }
 }
 
+TEST_F(path_test, waypoints_of_random_routes_are_those_of_the_routes_walked_step_by_step)
+{
+    // Each step adds the centre of its cell, or moves the last one when it
+    // goes the way of the step before, while there is room for 23.
+    const auto walked = [](int32_t x, int32_t y, const std::vector<int8_t> &steps, world_point2d *out) {
+        int32_t count = 0, previous = NONE;
+        for (const int8_t direction : steps)
+        {
+            x += direction_delta_x[direction], y += direction_delta_y[direction];
+            if (direction == previous) --count;
+            if (count < 23) out[count++] = centre(x, y);
+            previous = direction;
+        }
+        return count;
+    };
+    std::mt19937 generator(66);
+    for (int32_t trial = 0; trial < 300; ++trial)
+    {
+        SCOPED_TRACE(trial);
+        // Runs of 1 to 1 + trial % 9 steps, some routes past 23 runs.
+        std::vector<int8_t> steps;
+        const int32_t runs = 1 + (int32_t)(generator() % 40), longest = 1 + trial % 9;
+        for (int32_t run = 0; run < runs; ++run)
+            steps.insert(steps.end(), 1 + generator() % longest, (int8_t)(generator() % NUMBER_OF_DIRECTIONS));
+        world_point2d expected[MAXIMUM_TEMPORARY_WAYPOINTS], got[MAXIMUM_TEMPORARY_WAYPOINTS];
+        const int32_t count = walked(200, 200, steps, expected);
+        ASSERT_EQ(build_temporary_waypoints(200, 200, steps.data(), (int32_t)steps.size(), got), count);
+        for (int32_t i = 0; i < count; ++i) ASSERT_TRUE(got[i].x == expected[i].x && got[i].y == expected[i].y) << i;
+    }
+}
+
 TEST_F(path_test, a_burning_cell_is_avoided_only_when_the_fire_modifier_is_positive)
 {
     start_world({"........", "........", "........", "........", "........", "........"});
@@ -483,6 +514,17 @@ TEST_F(path_test, the_open_list_takes_nodes_in_the_order_of_a_sorted_list_on_ran
         v.p0 = from;
         v.p1 = to;
         v.x0 = (int16_t)sx, v.y0 = (int16_t)sy, v.x1 = (int16_t)dx, v.y1 = (int16_t)dy;
+        if (trial == 61)
+        {
+            // The search marks its cells with one of 32766 generations: the
+            // search below comes back to the generation of this one, its
+            // marks left behind, after as many one-step searches between.
+            path_variables same = v, step = v;
+            build_pathfinding_tree(NONE, &same);
+            step.terrain_impassability_flags = 0;
+            step.x1 = (int16_t)(sx + 1 < width ? sx + 1 : sx - 1), step.y1 = (int16_t)sy;
+            for (int32_t i = 0; i < 32765; ++i) ASSERT_NE(build_pathfinding_tree(NONE, &step), NONE);
+        }
         const int32_t expected_end = reference->run(v);
         const int32_t end = build_pathfinding_tree(NONE, &v);
         ASSERT_EQ(end, expected_end);
