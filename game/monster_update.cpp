@@ -100,16 +100,22 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
     const mesh_cell *cells = get_mesh_cell(0, 0);
     const int32_t x0 = cx - half > 0 ? cx - half : 0, x1 = cx + half < mesh_width - 1 ? cx + half : mesh_width - 1;
     const int32_t y0 = cy - half > 0 ? cy - half : 0, y1 = cy + half < mesh_height - 1 ? cy + half : mesh_height - 1;
+    // The count only grows and a model answers true as well: the answer is
+    // known once it passes 3.
     int32_t barred = 0;
     for (int32_t y = y0; y <= y1; ++y)
+    {
+        const mesh_cell *row = &cells[y * mesh_width];
         for (int32_t x = x0; x <= x1; ++x)
         {
-            const mesh_cell *cell = &cells[x + y * mesh_width];
-            if (cell->model_index != NONE) return true;
-            const uint32_t t0 = cell->flags & 0xF, t1 = (cell->flags >> 4) & 0xF;
-            if (has_flags(impassable, 1u << t0) || has_flags(impassable, 1u << t1)) ++barred;
+            const mesh_cell &cell = row[x];
+            if (cell.model_index != NONE) return true;
+            const uint32_t t0 = cell.flags & 0xF, t1 = (cell.flags >> 4) & 0xF;
+            barred += (int32_t)(((uint32_t)impassable >> t0 | (uint32_t)impassable >> t1) & 1);
         }
-    return barred > 3;
+        if (barred > 3) return true;
+    }
+    return false;
 }
 
 // Turns the pending order into a destination, a path and an action.
