@@ -496,7 +496,9 @@ int32_t get_mesh_terrain_type(const world_point2d *point)
     world_point2d on_map;
     on_map.x = point->x < 0 ? 0 : (point->x > right ? right : point->x);
     on_map.y = point->y < 0 ? 0 : (point->y > bottom ? bottom : point->y);
-    const mesh_cell *cell = get_mesh_cell(on_map.x >> WORLD_FRACTIONAL_BITS, on_map.y >> WORLD_FRACTIONAL_BITS);
+    // The clamped point lies on the mesh: its cell is read straight from the array.
+    const mesh_cell *cell =
+        &mesh_globals.cells[(on_map.x >> WORLD_FRACTIONAL_BITS) + (on_map.y >> WORLD_FRACTIONAL_BITS) * mesh_width];
     const int32_t shift = get_mesh_triangle(&on_map) ? _mesh_cell_triangle1_terrain_first_bit
                                                      : _mesh_cell_triangle0_terrain_first_bit;
     return (cell->flags >> shift) & _mesh_cell_terrain_type_mask;
