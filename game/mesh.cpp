@@ -414,7 +414,7 @@ int32_t get_mesh_triangle(const world_point2d *point)
 
 // The plane of the point's triangle through its three vertices, in 512ths,
 // rounded toward minus infinity.
-static int32_t ground_height(const world_point2d *point)
+static inline __attribute__((always_inline)) int32_t ground_height(const world_point2d *point)
 {
     const int32_t x = point->x >> WORLD_FRACTIONAL_BITS, y = point->y >> WORLD_FRACTIONAL_BITS;
     const int32_t fx = point->x & (WORLD_ONE - 1), fy = point->y & (WORLD_ONE - 1);

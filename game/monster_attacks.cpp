@@ -1159,6 +1159,42 @@ struct aim_point
     int32_t distance;
 };
 
+// The closest-range preselection: the usable attack of the shortest reach,
+// or the primary attack of the smallest minimum when the target is beyond it.
+int32_t closest_range_attack(const monster_data *monster, const monster_definition *definition, int32_t attack_count,
+                             const target_traits &traits, int32_t distance, int32_t version)
+{
+    int32_t best = NONE, best_range = 0, closest_primary = NONE, smallest_minimum = NO_PRESELECTION_MINIMUM_RANGE;
+    bool best_is_primary = false;
+    for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i)
+    {
+        const int32_t index = version >= 1601 ? (i < attack_count - 1 ? i : (attack_count > 0 ? attack_count - 1 : 0)) : i;
+        const monster_attack_definition *attack = &definition->attacks[index];
+        if (best != NONE && best_is_primary && attack->maximum_range >= best_range) continue;
+        if (attack->maximum_range == 0 ||
+            flag(attack->flags, _monster_attack_is_reflexive_flag | _monster_attack_is_special_ability_flag) ||
+            !giant_rule_holds(attack, traits) || (version >= 1511 && !flying_and_undead_rules_hold(attack, traits)) ||
+            !attack_is_usable(monster, definition, attack))
+            continue;
+        const bool primary = flag(attack->flags, _monster_attack_is_primary_flag);
+        if (primary && attack->minimum_range < smallest_minimum)
+        {
+            closest_primary = index;
+            smallest_minimum = attack->minimum_range;
+        }
+        if (best == NONE || attack->maximum_range < best_range)
+        {
+            best = index;
+            best_range = attack->maximum_range;
+            best_is_primary = primary;
+        }
+    }
+    if (best == NONE) best = 0;
+    if (smallest_minimum <= distance && !flag(definition->attacks[best].flags, _monster_attack_is_primary_flag))
+        best = closest_primary != NONE ? closest_primary : 0;
+    return best;
+}
+
 // choose_monster_attack_index, given the aim of a ranged mode when the caller
 // has it; the ranges of the chosen attack (taken for the ranged modes) in
 // *chosen_minimum and *chosen_maximum.
@@ -1193,37 +1229,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
     // Closest-range preselection.
     int32_t preselected = NONE;
     if (version >= 1301 && ranged_mode && flag(monster->extra_flags, _monster_should_use_closest_range_attack_extra_flag))
-    {
-        int32_t best = NONE, best_range = 0, closest_primary = NONE, smallest_minimum = NO_PRESELECTION_MINIMUM_RANGE;
-        bool best_is_primary = false;
-        for (int32_t i = 0; i < MAXIMUM_ATTACKS_PER_MONSTER; ++i)
-        {
-            const int32_t index = version >= 1601 ? (i < attack_count - 1 ? i : (attack_count > 0 ? attack_count - 1 : 0)) : i;
-            const monster_attack_definition *attack = &definition->attacks[index];
-            if (best != NONE && best_is_primary && attack->maximum_range >= best_range) continue;
-            if (attack->maximum_range == 0 ||
-                flag(attack->flags, _monster_attack_is_reflexive_flag | _monster_attack_is_special_ability_flag) ||
-                !giant_rule_holds(attack, traits) || (version >= 1511 && !flying_and_undead_rules_hold(attack, traits)) ||
-                !attack_is_usable(monster, definition, attack))
-                continue;
-            const bool primary = flag(attack->flags, _monster_attack_is_primary_flag);
-            if (primary && attack->minimum_range < smallest_minimum)
-            {
-                closest_primary = index;
-                smallest_minimum = attack->minimum_range;
-            }
-            if (best == NONE || attack->maximum_range < best_range)
-            {
-                best = index;
-                best_range = attack->maximum_range;
-                best_is_primary = primary;
-            }
-        }
-        if (best == NONE) best = 0;
-        if (smallest_minimum <= distance && !flag(definition->attacks[best].flags, _monster_attack_is_primary_flag))
-            best = closest_primary != NONE ? closest_primary : 0;
-        preselected = best;
-    }
+        preselected = closest_range_attack(monster, definition, attack_count, traits, distance, version);
 
     const artifact_definition *artifact = candidate_artifact(monster);
     int32_t remembered = NONE, remembered_status = 0, remembered_minimum = 0, remembered_maximum = 0;
