@@ -18,6 +18,7 @@
 #include "vesk_random.h"
 
 int16_t mesh_width, mesh_height;
+mesh_cell *mesh_cells;
 int16_t submesh_width, submesh_height;
 int16_t mesh_tile_width, mesh_tile_height;
 int16_t min_cell_height;
@@ -228,10 +229,12 @@ static void set_mesh_sizes(const mesh_header *header)
 {
     if (header == nullptr)
     {
+        mesh_cells = nullptr;
         mesh_width = mesh_height = submesh_width = submesh_height = 0;
         mesh_tile_width = mesh_tile_height = min_cell_height = 0;
         return;
     }
+    mesh_cells = mesh_globals.cells;
     mesh_width = header->mesh_width;
     mesh_height = header->mesh_height;
     submesh_width = (int16_t)((mesh_width + SUBMESH_SIZE - 1) / SUBMESH_SIZE);
@@ -375,14 +378,8 @@ mesh_header *get_mesh_header(void) { return mesh_globals.header; }
 
 // ---- cells and heights ---------------------------------------------------------------
 
-bool mesh_cell_in_bounds(int32_t cell_x, int32_t cell_y)
+mesh_cell *get_outside_mesh_cell(void)
 {
-    return mesh_globals.cells != nullptr && cell_x >= 0 && cell_y >= 0 && cell_x < mesh_width && cell_y < mesh_height;
-}
-
-mesh_cell *get_mesh_cell(int32_t cell_x, int32_t cell_y)
-{
-    if (mesh_cell_in_bounds(cell_x, cell_y)) return &mesh_globals.cells[cell_x + cell_y * mesh_width];
     mesh_cell *outside = &mesh_globals.outside_cell;
     outside->flags = _mesh_cell_is_not_rendered_flag;
     outside->height = 0;
@@ -417,12 +414,23 @@ int32_t get_mesh_triangle(const world_point2d *point)
 
 // The plane of the point's triangle through its three vertices, in 512ths,
 // rounded toward minus infinity.
-static int32_t ground_height(const world_point2d *point)
+static inline __attribute__((always_inline)) int32_t ground_height(const world_point2d *point)
 {
     const int32_t x = point->x >> WORLD_FRACTIONAL_BITS, y = point->y >> WORLD_FRACTIONAL_BITS;
     const int32_t fx = point->x & (WORLD_ONE - 1), fy = point->y & (WORLD_ONE - 1);
-    const int32_t h00 = vertex_height(x, y), h10 = vertex_height(x + 1, y);
-    const int32_t h01 = vertex_height(x, y + 1), h11 = vertex_height(x + 1, y + 1);
+    int32_t h00, h10, h01, h11;
+    if (x + 1 < mesh_width && y + 1 < mesh_height)
+    {
+        // Away from the last row and column no vertex needs clamping.
+        const mesh_cell *cell = &mesh_globals.cells[x + y * mesh_width];
+        h00 = cell[0].height, h10 = cell[1].height;
+        h01 = cell[mesh_width].height, h11 = cell[mesh_width + 1].height;
+    }
+    else
+    {
+        h00 = vertex_height(x, y), h10 = vertex_height(x + 1, y);
+        h01 = vertex_height(x, y + 1), h11 = vertex_height(x + 1, y + 1);
+    }
     const int32_t triangle = get_mesh_triangle(point);
     int32_t sum;
     if (((x ^ y) & 1) == 0)
@@ -488,7 +496,9 @@ int32_t get_mesh_terrain_type(const world_point2d *point)
     world_point2d on_map;
     on_map.x = point->x < 0 ? 0 : (point->x > right ? right : point->x);
     on_map.y = point->y < 0 ? 0 : (point->y > bottom ? bottom : point->y);
-    const mesh_cell *cell = get_mesh_cell(on_map.x >> WORLD_FRACTIONAL_BITS, on_map.y >> WORLD_FRACTIONAL_BITS);
+    // The clamped point lies on the mesh: its cell is read straight from the array.
+    const mesh_cell *cell =
+        &mesh_globals.cells[(on_map.x >> WORLD_FRACTIONAL_BITS) + (on_map.y >> WORLD_FRACTIONAL_BITS) * mesh_width];
     const int32_t shift = get_mesh_triangle(&on_map) ? _mesh_cell_triangle1_terrain_first_bit
                                                      : _mesh_cell_triangle0_terrain_first_bit;
     return (cell->flags >> shift) & _mesh_cell_terrain_type_mask;

@@ -18,6 +18,9 @@ extern int16_t mesh_width, mesh_height; // cells of 512 world units
 extern int16_t submesh_width, submesh_height; // submeshes of 32 x 32 cells
 extern int16_t mesh_tile_width, mesh_tile_height; // tiles of 14 x 14 cells, a partial tile counts
 extern int16_t min_cell_height; // the lowest cell height
+// The cells of the current mesh, row by row (null while none is loaded).
+// Read only; set and cleared with the sizes above.
+extern mesh_cell *mesh_cells;
 
 // ---- life cycle ------------------------------------------------------------------
 
@@ -69,13 +72,23 @@ bool read_mesh_entry_point(int32_t tag_index, full_entry_point *entry);
 
 // ---- cells -----------------------------------------------------------------------
 
-bool mesh_cell_in_bounds(int32_t cell_x, int32_t cell_y);
+// Inline: the planner and every mover ask for cells many times a tick.
+inline bool mesh_cell_in_bounds(int32_t cell_x, int32_t cell_y)
+{
+    return mesh_cells != nullptr && (uint32_t)cell_x < (uint32_t)mesh_width && (uint32_t)cell_y < (uint32_t)mesh_height;
+}
+
+// The scratch cell get_mesh_cell answers off the map, reset first.
+mesh_cell *get_outside_mesh_cell(void);
 
 // The cell (cell_x, cell_y) (world coordinates >> 9).  Off the map, or without
 // a mesh, a scratch cell outside the map: not rendered, height 0, no media, no
 // object or model (-1); it is reset on every such call, so writing to it
 // changes nothing.
-mesh_cell *get_mesh_cell(int32_t cell_x, int32_t cell_y);
+inline mesh_cell *get_mesh_cell(int32_t cell_x, int32_t cell_y)
+{
+    return mesh_cell_in_bounds(cell_x, cell_y) ? &mesh_cells[cell_x + cell_y * mesh_width] : get_outside_mesh_cell();
+}
 
 enum mesh_height_type
 {

@@ -1073,7 +1073,8 @@ static bool respond_to_collision(unit_move &move)
         {
             const int32_t other_index = struck->owner_index;
             monster_data *other = get_monster_data(other_index);
-            const bool enemy = !monsters_are_allied(move.monster_index, other_index);
+            // Both records are at hand: their teams are compared directly.
+            const bool enemy = !monster_records_are_allied(move.monster, other);
             if (enemy || (move.monster->flags & _monster_has_valid_target_index_flag))
             {
                 if (enemy)

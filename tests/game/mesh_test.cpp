@@ -241,6 +241,8 @@ TEST_F(mesh_test, heights_at_corners_edges_and_both_triangles)
         {512 + 100, 100, _mesh_ground_height, 10 + ((100 * 10 + 100 * 590) >> 9)}, // cell (1,0) triangle 0
         {512 + 400, 400, _mesh_ground_height, 120 + ((480 * 112 - 100 * 112) >> 9)}, // cell (1,0) triangle 1
         {1990, 1990, _mesh_ground_height, 330},         // last cell: flat
+        {1536 + 256, 512 + 256, _mesh_ground_height, 180}, // last column: its far vertices are its own
+        {512 + 256, 1536 + 256, _mesh_ground_height, 315}, // last row
         {1024 + 50, 300, _media_height, 500},          // media triangle
         {1024 + 400, 100, _media_height, MESH_NO_HEIGHT}, // the other triangle is dry
         {1024 + 50, 300, _mesh_surface_height, 500},
