@@ -392,6 +392,12 @@ const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y);
 // passes over a cell whose count is 0.  Null when the row is off the mesh;
 // valid as get_scan_chain_row's row.
 const int16_t *get_scan_chain_open_row(int32_t cell_y);
+// The same counts summed over each band of OPEN_BAND_WIDTH columns: the sum
+// of row `cell_y` in the band of column `cell_x`, each next row's sum in that
+// band one entry on (a row whose sums are 0 in the bands a block covers holds
+// nothing a collection reads).  Null when the cell is off the mesh.
+enum { OPEN_BAND_WIDTH = 16 };
+const int16_t *get_scan_chain_open_band(int32_t cell_x, int32_t cell_y);
 // How many objects of each scan chain of row `cell_y` are not units' objects
 // (owner other than _object_is_monster), one count per column: a scan that
 // can rule out every unit of a cell passes over a cell whose count is 0.
@@ -469,7 +475,7 @@ obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_
 void set_obstacle_facts_checking(bool on); // also sets the count to 0
 bool obstacle_facts_checking(void);
 int64_t obstacle_facts_mismatches(void);
-void count_obstacle_facts_mismatch(int32_t object_index);
+void count_obstacle_facts_mismatch(int32_t object_index); // NONE: a kept count of a row
 // Test seam: a planted fault that leaves the object's kept facts as they are
 // at every change from now on (NONE takes it back).
 void plant_obstacle_facts_fault(int32_t object_index);

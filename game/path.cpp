@@ -4,6 +4,8 @@
 
 #include <bit>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -1608,6 +1610,23 @@ static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
     return true;
 }
 
+// The checker's: each row's sums of the open counts (first_open..) over the
+// bands of the block's first and last columns, as kept from `left_band` and
+// `right_band` on; a difference is counted with the obstacle facts'.
+static void check_open_bands(const obstacle_walk &w, const int16_t *first_open, const int16_t *left_band,
+                             const int16_t *right_band)
+{
+    for (int32_t y = 0; y < w.bottom - w.corner_y; ++y)
+        for (const auto &[column, band] : {std::pair{w.corner_x, left_band}, std::pair{w.right - 1, right_band}})
+        {
+            const int32_t first = column - column % OPEN_BAND_WIDTH;
+            int32_t sum = 0;
+            for (int32_t x = first; x < first + OPEN_BAND_WIDTH && x < mesh_width; ++x)
+                sum += first_open[(size_t)y * (size_t)mesh_width + (size_t)x];
+            if (sum != band[y]) count_obstacle_facts_mismatch(NONE);
+        }
+}
+
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
@@ -1653,8 +1672,22 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         w.facts_of = checked_obstacle_facts(first_row, first_open, w.bottom - w.corner_y, w.corner_x, w.right, w.links,
                                             w.facts_of, &truths);
     const uint32_t columns = (uint32_t)(((uint64_t)1 << (w.right - w.corner_x)) - 1); // the block's, as bits
-    for (int32_t y = w.corner_y; y < w.bottom; ++y)
+    // The rows with an object not refused in the bands of columns the block
+    // covers, as bits from corner_y: the others hold nothing to read.
+    const int32_t rows = w.bottom - w.corner_y;
+    uint32_t live_rows = (uint32_t)(((uint64_t)1 << rows) - 1);
+    const int16_t *left_band = get_scan_chain_open_band(w.corner_x, w.corner_y);
+    const int16_t *right_band = get_scan_chain_open_band(w.right - 1, w.corner_y);
+    if (left_band && right_band)
     {
+        if (w.checking) [[unlikely]]
+            check_open_bands(w, first_open, left_band, right_band);
+        else
+            live_rows &= ~(empty_counts(left_band, 0, rows) & empty_counts(right_band, 0, rows));
+    }
+    for (; live_rows; live_rows &= live_rows - 1)
+    {
+        const int32_t y = w.corner_y + std::countr_zero(live_rows);
         const size_t row_start = (size_t)(y - w.corner_y) * (size_t)mesh_width;
         const int16_t *row = first_row + row_start;
         // The row's occupied cells of the block as bits (the block is 16
