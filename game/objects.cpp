@@ -61,10 +61,10 @@ static struct object_globals
     // which of those counts the object is in (COUNTED_*).
     std::vector<int16_t> scan_others;
     std::vector<int16_t> scan_open;
-    // The sums of scan_open over each band of OPEN_BAND_WIDTH columns, band
-    // after band, each band's rows in order (scan_height per band): the
-    // counts of a block's rows in one band lie side by side.
-    std::vector<int16_t> scan_open_bands;
+    // Which cells' scan_open is above 0, a bit per cell: each word the cells
+    // of 64 columns of one row, the words of one band of 64 columns row after
+    // row (scan_height per band), so that a block's rows lie side by side.
+    std::vector<uint64_t> scan_open_bits;
     // Per cell, how many of those not refused are other than a moving unit's
     // object of team 0-15 (a cell summary's `others`).
     std::vector<int16_t> scan_still;
@@ -297,8 +297,10 @@ static void move_between_counts(const object_data *object, uint8_t counted, uint
     {
         const int16_t step = (counted & COUNTED_OPEN) ? 1 : -1;
         object_globals.scan_open[cell] += step;
-        object_globals.scan_open_bands[(size_t)(object->cell_x / OPEN_BAND_WIDTH) * (size_t)object_globals.scan_height +
-                                       (size_t)object->cell_y] += step;
+        // The count went from 0 or to 0: the cell's bit flips.
+        if (object_globals.scan_open[cell] == (step > 0 ? 1 : 0))
+            object_globals.scan_open_bits[(size_t)(object->cell_x / 64) * (size_t)object_globals.scan_height +
+                                          (size_t)object->cell_y] ^= (uint64_t)1 << (object->cell_x % 64);
     }
     if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
     was = counted;
@@ -330,9 +332,8 @@ static void rebuild_scan_chains(void)
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
-    object_globals.scan_open_bands.assign(
-        (size_t)((object_globals.scan_width + OPEN_BAND_WIDTH - 1) / OPEN_BAND_WIDTH) * (size_t)object_globals.scan_height,
-        0);
+    object_globals.scan_open_bits.assign(
+        (size_t)((object_globals.scan_width + 63) / 64) * (size_t)object_globals.scan_height, 0);
     object_globals.scan_still.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_motion.assign(object_globals.scan_first.size(), {0, 0, INT16_MAX, false, 1});
     object_globals.scan_counted.assign(0, 0);
@@ -382,7 +383,7 @@ static void forget_scan_chains(void)
     object_globals.scan_next.clear();
     object_globals.scan_others.clear();
     object_globals.scan_open.clear();
-    object_globals.scan_open_bands.clear();
+    object_globals.scan_open_bits.clear();
     object_globals.scan_still.clear();
     object_globals.scan_motion.clear();
     object_globals.scan_counted.clear();
@@ -516,13 +517,12 @@ const int16_t *get_scan_chain_open_row(int32_t cell_y)
     return &object_globals.scan_open[(size_t)cell_y * (size_t)object_globals.scan_width];
 }
 
-const int16_t *get_scan_chain_open_band(int32_t cell_x, int32_t cell_y)
+const uint64_t *get_scan_chain_open_bits(int32_t cell_x, int32_t cell_y)
 {
     make_scan_chains_current();
     if (cell_x < 0 || cell_x >= object_globals.scan_width || cell_y < 0 || cell_y >= object_globals.scan_height)
         return nullptr;
-    return &object_globals.scan_open_bands[(size_t)(cell_x / OPEN_BAND_WIDTH) * (size_t)object_globals.scan_height +
-                                           (size_t)cell_y];
+    return &object_globals.scan_open_bits[(size_t)(cell_x / 64) * (size_t)object_globals.scan_height + (size_t)cell_y];
 }
 
 const int16_t *get_scan_chain_others_row(int32_t cell_y)
@@ -1523,17 +1523,15 @@ bool object_chains_are_consistent(void)
                 next_scanned = object_globals.scan_next[(size_t)next_scanned];
             }
         }
-    // Each band's sums of those counts.
+    // The bits of the cells with open objects.
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
-        for (int32_t band = 0; band * OPEN_BAND_WIDTH < object_globals.scan_width; ++band)
+        for (int32_t x = 0; x < object_globals.scan_width; ++x)
         {
-            int32_t sum = 0;
-            for (int32_t x = band * OPEN_BAND_WIDTH; x < object_globals.scan_width && x < (band + 1) * OPEN_BAND_WIDTH; ++x)
-                sum += object_globals.scan_open[(size_t)x + (size_t)y * (size_t)object_globals.scan_width];
-            if (sum != *get_scan_chain_open_band(band * OPEN_BAND_WIDTH, y))
+            const bool open = object_globals.scan_open[(size_t)x + (size_t)y * (size_t)object_globals.scan_width] != 0;
+            if (open != (((*get_scan_chain_open_bits(x, y) >> (x % 64)) & 1) != 0))
             {
-                log_message(__FILE__, __LINE__, "row %d, band %d: %d objects counted open, %d kept so", (int)y,
-                            (int)band, (int)sum, (int)*get_scan_chain_open_band(band * OPEN_BAND_WIDTH, y));
+                log_message(__FILE__, __LINE__, "cell (%d, %d): its bit of open objects is not its count's", (int)x,
+                            (int)y);
                 return false;
             }
         }

@@ -392,12 +392,10 @@ const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y);
 // passes over a cell whose count is 0.  Null when the row is off the mesh;
 // valid as get_scan_chain_row's row.
 const int16_t *get_scan_chain_open_row(int32_t cell_y);
-// The same counts summed over each band of OPEN_BAND_WIDTH columns: the sum
-// of row `cell_y` in the band of column `cell_x`, each next row's sum in that
-// band one entry on (a row whose sums are 0 in the bands a block covers holds
-// nothing a collection reads).  Null when the cell is off the mesh.
-enum { OPEN_BAND_WIDTH = 16 };
-const int16_t *get_scan_chain_open_band(int32_t cell_x, int32_t cell_y);
+// The same as bits (set for a count above 0): the word of row `cell_y` that
+// holds column `cell_x`, bit x % 64 for column x of its 64, each next row's
+// word of those columns one entry on.  Null when the cell is off the mesh.
+const uint64_t *get_scan_chain_open_bits(int32_t cell_x, int32_t cell_y);
 // How many objects of each scan chain of row `cell_y` are not units' objects
 // (owner other than _object_is_monster), one count per column: a scan that
 // can rule out every unit of a cell passes over a cell whose count is 0.

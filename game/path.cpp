@@ -4,8 +4,6 @@
 
 #include <bit>
 #include <cstring>
-#include <initializer_list>
-#include <utility>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -1610,21 +1608,60 @@ static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
     return true;
 }
 
-// The checker's: each row's sums of the open counts (first_open..) over the
-// bands of the block's first and last columns, as kept from `left_band` and
-// `right_band` on; a difference is counted with the obstacle facts'.
-static void check_open_bands(const obstacle_walk &w, const int16_t *first_open, const int16_t *left_band,
-                             const int16_t *right_band)
+// The block's cells with objects not refused, as bits (from corner_x) into
+// `open_cells` row by row, read from the kept bits of 64 columns a row; the
+// rows with any, as bits from corner_y.  The checker compares them with the
+// counts (first_open..) and has every row walked.
+static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_open, uint32_t columns,
+                                 uint32_t *open_cells)
 {
-    for (int32_t y = 0; y < w.bottom - w.corner_y; ++y)
-        for (const auto &[column, band] : {std::pair{w.corner_x, left_band}, std::pair{w.right - 1, right_band}})
+    const int32_t rows = w.bottom - w.corner_y, shift = w.corner_x % 64;
+    const uint64_t *left = get_scan_chain_open_bits(w.corner_x, w.corner_y);
+    // The next 64 columns' words, a band of mesh_height words on.
+    const uint64_t *right = left && (w.right - 1) / 64 != w.corner_x / 64 ? left + mesh_height : left;
+    uint32_t live = 0;
+    if (left && !w.checking) [[likely]]
+    {
+        // The right word's bits are shifted in above the left's (when the
+        // block lies in one word, they land above its columns).
+#if defined(__SSE2__)
+        if (rows == 16)
         {
-            const int32_t first = column - column % OPEN_BAND_WIDTH;
-            int32_t sum = 0;
-            for (int32_t x = first; x < first + OPEN_BAND_WIDTH && x < mesh_width; ++x)
-                sum += first_open[(size_t)y * (size_t)mesh_width + (size_t)x];
-            if (sum != band[y]) count_obstacle_facts_mismatch(NONE);
+            // Two rows a vector, four rows' cells (below 2^16) packed into one.
+            const __m128i down = _mm_cvtsi32_si128(shift), up = _mm_cvtsi32_si128(63 - shift);
+            const __m128i mask = _mm_set1_epi64x(columns), zero = _mm_setzero_si128();
+            const auto two_rows = [&](int32_t y) {
+                const __m128i l = _mm_loadu_si128((const __m128i *)(left + y));
+                const __m128i r = _mm_loadu_si128((const __m128i *)(right + y));
+                return _mm_and_si128(_mm_or_si128(_mm_srl_epi64(l, down), _mm_sll_epi64(_mm_slli_epi64(r, 1), up)),
+                                     mask);
+            };
+            for (int32_t y = 0; y < 16; y += 4)
+            {
+                const __m128i four = _mm_castps_si128(_mm_shuffle_ps(
+                    _mm_castsi128_ps(two_rows(y)), _mm_castsi128_ps(two_rows(y + 2)), _MM_SHUFFLE(2, 0, 2, 0)));
+                _mm_storeu_si128((__m128i *)(open_cells + y), four);
+                live |= (uint32_t)(~_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, zero))) & 0xF) << y;
+            }
+            return live;
         }
+#endif
+        for (int32_t y = 0; y < rows; ++y)
+        {
+            const uint32_t cells = (uint32_t)(((left[y] >> shift) | ((right[y] << 1) << (63 - shift))) & columns);
+            open_cells[y] = cells;
+            live |= (uint32_t)(cells != 0) << y;
+        }
+        return live;
+    }
+    for (int32_t y = 0; y < rows; ++y)
+    {
+        open_cells[y] = ~empty_counts(first_open + (size_t)y * (size_t)mesh_width, w.corner_x, w.right) & columns;
+        if (left && open_cells[y] != (uint32_t)(((left[y] >> shift) | ((right[y] << 1) << (63 - shift))) & columns))
+            count_obstacle_facts_mismatch(NONE);
+        live |= (uint32_t)(open_cells[y] != 0 || w.checking) << y;
+    }
+    return live;
 }
 
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
@@ -1672,20 +1709,9 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         w.facts_of = checked_obstacle_facts(first_row, first_open, w.bottom - w.corner_y, w.corner_x, w.right, w.links,
                                             w.facts_of, &truths);
     const uint32_t columns = (uint32_t)(((uint64_t)1 << (w.right - w.corner_x)) - 1); // the block's, as bits
-    // The rows with an object not refused in the bands of columns the block
-    // covers, as bits from corner_y: the others hold nothing to read.
-    const int32_t rows = w.bottom - w.corner_y;
-    uint32_t live_rows = (uint32_t)(((uint64_t)1 << rows) - 1);
-    const int16_t *left_band = get_scan_chain_open_band(w.corner_x, w.corner_y);
-    const int16_t *right_band = get_scan_chain_open_band(w.right - 1, w.corner_y);
-    if (left_band && right_band)
-    {
-        if (w.checking) [[unlikely]]
-            check_open_bands(w, first_open, left_band, right_band);
-        else
-            live_rows &= ~(empty_counts(left_band, 0, rows) & empty_counts(right_band, 0, rows));
-    }
-    for (; live_rows; live_rows &= live_rows - 1)
+    uint32_t open_cells[FIND_POSSIBLE_OBSTACLES_BOX_WIDTH];
+    for (uint32_t live_rows = open_block_cells(w, first_open, columns, open_cells); live_rows;
+         live_rows &= live_rows - 1)
     {
         const int32_t y = w.corner_y + std::countr_zero(live_rows);
         const size_t row_start = (size_t)(y - w.corner_y) * (size_t)mesh_width;
@@ -1697,8 +1723,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         // Cells whose every object the kept facts refuse are passed over (a
         // walk that checks the kept facts reads them all): a cell with an
         // object they do not refuse is occupied, so its count tells both.
-        uint32_t occupied = w.checking ? occupied_cells(row, w.corner_x, w.right)
-                                       : ~empty_counts(first_open + row_start, w.corner_x, w.right) & columns;
+        uint32_t occupied = w.checking ? occupied_cells(row, w.corner_x, w.right) : open_cells[y - w.corner_y];
         if (!occupied) continue;
         // Cells of allies marching the mover's way are passed over too; only
         // a cell of nothing but moving units may be one.
