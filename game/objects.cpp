@@ -510,6 +510,24 @@ const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y)
     return scan_head(0, first_y);
 }
 
+scan_chain_block get_scan_chain_block(int32_t cell_x, int32_t first_y, int32_t end_y)
+{
+    const int16_t *first_row = get_scan_chain_rows(first_y, end_y);
+    if (!first_row) return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    const size_t row = (size_t)first_y * (size_t)object_globals.scan_width;
+    const bool column = cell_x >= 0 && cell_x < object_globals.scan_width;
+    return {first_row,
+            &object_globals.scan_others[row],
+            &object_globals.scan_open[row],
+            &object_globals.scan_still[row],
+            &object_globals.scan_motion[row],
+            column ? &object_globals.scan_open_bits[(size_t)(cell_x / 64) * (size_t)object_globals.scan_height +
+                                                    (size_t)first_y]
+                   : nullptr,
+            object_globals.scan_next.data(),
+            object_globals.scan_facts.data()};
+}
+
 const int16_t *get_scan_chain_open_row(int32_t cell_y)
 {
     make_scan_chains_current();

@@ -502,6 +502,19 @@ const int16_t *get_scan_chain_still_row(int32_t cell_y);
 // mesh_width entries on: an entry is current unless its `stale` is set.
 // Null when the row is off the mesh; valid as get_scan_chain_row's row.
 const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y);
+// What a walk over the rows first_y..end_y - 1 reads, got at once: each
+// pointer as its getter gives it (open_bits of column `cell_x`), the per-row
+// ones null when those rows are not all on the mesh, open_bits null when the
+// column is not.
+struct scan_chain_block
+{
+    const int16_t *first_row, *others, *open, *still;
+    const scan_cell_motion *motion;
+    const uint64_t *open_bits;
+    const int16_t *links;
+    const obstacle_facts *facts;
+};
+scan_chain_block get_scan_chain_block(int32_t cell_x, int32_t first_y, int32_t end_y);
 // The cell's summary as the kept facts say now (kept from here on); that of
 // no object for a cell off the mesh.
 scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y);

@@ -1609,14 +1609,14 @@ static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
 }
 
 // The block's cells with objects not refused, as bits (from corner_x) into
-// `open_cells` row by row, read from the kept bits of 64 columns a row; the
+// `open_cells` row by row, read from the kept bits of 64 columns a row
+// (`left`: get_scan_chain_open_bits's for the block's corner); the
 // rows with any, as bits from corner_y.  The checker compares them with the
 // counts (first_open..) and has every row walked.
-static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_open, uint32_t columns,
-                                 uint32_t *open_cells)
+static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_open, const uint64_t *left,
+                                 uint32_t columns, uint32_t *open_cells)
 {
     const int32_t rows = w.bottom - w.corner_y, shift = w.corner_x % 64;
-    const uint64_t *left = get_scan_chain_open_bits(w.corner_x, w.corner_y);
     // The next 64 columns' words, a band of mesh_height words on.
     const uint64_t *right = left && (w.right - 1) / 64 != w.corner_x / 64 ? left + mesh_height : left;
     uint32_t live = 0;
@@ -1695,14 +1695,13 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     w.objects = &objects;
     w.units = &units;
     auto &skipping = path_globals.skipping;
-    w.links = get_scan_chain_links();
-    w.facts_of = get_obstacle_facts();
-    const int16_t *first_row = get_scan_chain_rows(w.corner_y, w.bottom);
-    const int16_t *first_others = first_row ? get_scan_chain_others_row(w.corner_y) : nullptr;
-    const int16_t *first_open = first_row ? get_scan_chain_open_row(w.corner_y) : nullptr;
-    const int16_t *first_still = first_row ? get_scan_chain_still_row(w.corner_y) : nullptr;
-    const scan_cell_motion *first_motion = first_row ? get_scan_cell_motion_row(w.corner_y) : nullptr;
-    if (!first_row || !first_others || !first_open || !first_still || !first_motion) return;
+    const scan_chain_block block = get_scan_chain_block(w.corner_x, w.corner_y, w.bottom);
+    w.links = block.links;
+    w.facts_of = block.facts;
+    const int16_t *first_row = block.first_row, *first_others = block.others, *first_open = block.open;
+    const int16_t *first_still = block.still;
+    const scan_cell_motion *first_motion = block.motion;
+    if (!first_row) return;
     std::vector<obstacle_facts> truths;
     w.checking = obstacle_facts_checking();
     if (w.checking) [[unlikely]]
@@ -1710,7 +1709,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                                             w.facts_of, &truths);
     const uint32_t columns = (uint32_t)(((uint64_t)1 << (w.right - w.corner_x)) - 1); // the block's, as bits
     uint32_t open_cells[FIND_POSSIBLE_OBSTACLES_BOX_WIDTH];
-    for (uint32_t live_rows = open_block_cells(w, first_open, columns, open_cells); live_rows;
+    for (uint32_t live_rows = open_block_cells(w, first_open, block.open_bits, columns, open_cells); live_rows;
          live_rows &= live_rows - 1)
     {
         const int32_t y = w.corner_y + std::countr_zero(live_rows);
