@@ -76,6 +76,7 @@ static struct object_globals
     // Per cell, what its open objects say taken together (objects.h).
     std::vector<scan_cell_motion> scan_motion;
     bool motion_fault; // the planted fault: changes leave the summaries as they are
+    bool open_bits_fault; // the planted fault: changes leave the bits of open cells as they are
     int32_t facts_fault_object; // the planted fault's slot, NONE without one
     bool facts_checking;
     int64_t facts_mismatches;
@@ -298,7 +299,7 @@ static void move_between_counts(const object_data *object, uint8_t counted, uint
         const int16_t step = (counted & COUNTED_OPEN) ? 1 : -1;
         object_globals.scan_open[cell] += step;
         // The count went from 0 or to 0: the cell's bit flips.
-        if (object_globals.scan_open[cell] == (step > 0 ? 1 : 0))
+        if (object_globals.scan_open[cell] == (step > 0 ? 1 : 0) && !object_globals.open_bits_fault)
             object_globals.scan_open_bits[(size_t)(object->cell_x / 64) * (size_t)object_globals.scan_height +
                                           (size_t)object->cell_y] ^= (uint64_t)1 << (object->cell_x % 64);
     }
@@ -608,6 +609,8 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
 }
 
 void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
+
+void plant_open_bits_fault(bool on) { object_globals.open_bits_fault = on; }
 
 const int16_t *get_scan_chain_links(void)
 {

@@ -523,6 +523,9 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y);
 // Test seam: a planted fault that leaves each cell's summary as it is at
 // every change from now on (false takes it back).
 void plant_scan_cell_motion_fault(bool on);
+// Test seam: a planted fault that leaves the bits of cells with open objects
+// (get_scan_chain_open_bits) as they are at every change from now on.
+void plant_open_bits_fault(bool on);
 
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and
