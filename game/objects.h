@@ -392,6 +392,10 @@ const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y);
 // passes over a cell whose count is 0.  Null when the row is off the mesh;
 // valid as get_scan_chain_row's row.
 const int16_t *get_scan_chain_open_row(int32_t cell_y);
+// The same as bits (set for a count above 0): the word of row `cell_y` that
+// holds column `cell_x`, bit x % 64 for column x of its 64, each next row's
+// word of those columns one entry on.  Null when the cell is off the mesh.
+const uint64_t *get_scan_chain_open_bits(int32_t cell_x, int32_t cell_y);
 // How many objects of each scan chain of row `cell_y` are not units' objects
 // (owner other than _object_is_monster), one count per column: a scan that
 // can rule out every unit of a cell passes over a cell whose count is 0.
@@ -469,7 +473,7 @@ obstacle_facts obstacle_facts_of(const object_data *object, const obstacle_unit_
 void set_obstacle_facts_checking(bool on); // also sets the count to 0
 bool obstacle_facts_checking(void);
 int64_t obstacle_facts_mismatches(void);
-void count_obstacle_facts_mismatch(int32_t object_index);
+void count_obstacle_facts_mismatch(int32_t object_index); // NONE: a kept count of a row
 // Test seam: a planted fault that leaves the object's kept facts as they are
 // at every change from now on (NONE takes it back).
 void plant_obstacle_facts_fault(int32_t object_index);
@@ -498,6 +502,19 @@ const int16_t *get_scan_chain_still_row(int32_t cell_y);
 // mesh_width entries on: an entry is current unless its `stale` is set.
 // Null when the row is off the mesh; valid as get_scan_chain_row's row.
 const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y);
+// What a walk over the rows first_y..end_y - 1 reads, got at once: each
+// pointer as its getter gives it (open_bits of column `cell_x`), the per-row
+// ones null when those rows are not all on the mesh, open_bits null when the
+// column is not.
+struct scan_chain_block
+{
+    const int16_t *first_row, *others, *open, *still;
+    const scan_cell_motion *motion;
+    const uint64_t *open_bits;
+    const int16_t *links;
+    const obstacle_facts *facts;
+};
+scan_chain_block get_scan_chain_block(int32_t cell_x, int32_t first_y, int32_t end_y);
 // The cell's summary as the kept facts say now (kept from here on); that of
 // no object for a cell off the mesh.
 scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y);
@@ -506,6 +523,9 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y);
 // Test seam: a planted fault that leaves each cell's summary as it is at
 // every change from now on (false takes it back).
 void plant_scan_cell_motion_fault(bool on);
+// Test seam: a planted fault that leaves the bits of cells with open objects
+// (get_scan_chain_open_bits) as they are at every change from now on.
+void plant_open_bits_fault(bool on);
 
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and

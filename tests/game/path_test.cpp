@@ -785,6 +785,35 @@ TEST_F(avoidance_test, a_mesh_narrower_than_the_obstacle_block_finds_only_cells_
     EXPECT_TRUE(get_monster_data(unit)->flags & _monster_has_obstructed_path_flag);
 }
 
+// The kept bits of cells with obstacles come 64 columns to a word: blocks
+// that start on a word, end on one, straddle two or sit at the mesh's right
+// edge find the objects of their first and last columns and none beside them,
+// with the checker's counts and without.
+TEST_F(avoidance_test, a_wide_mesh_block_finds_its_edge_columns_on_either_side_of_a_word)
+{
+    for (const int32_t corner : {0, 48, 56, 63, 64, 100, 144})
+        for (const bool checking : {false, true})
+        {
+            SCOPED_TRACE(testing::Message() << "corner " << corner << (checking ? ", checking" : ""));
+            if (world_started) dispose_units_world();
+            start_world(160, 16);
+            const world_point2d here = centre(corner + 4, 8);
+            unit = make_unit(here);
+            monster_data *m = get_monster_data(unit);
+            m->path_index = (int16_t)request(unit, here, centre(corner + 12, 8)).index;
+            ASSERT_NE(m->path_index, NONE);
+            m->desired_yaw = 0;
+            for (const int32_t x : {corner - 1, corner, corner + 15, corner + 16})
+                if (x >= 0 && x < 160) make_solid_object(centre(x, 2), 50);
+            set_obstacle_facts_checking(checking);
+            adjust_path_destination_for_obstacles(unit);
+            EXPECT_EQ(get_obstruction_avoidance_globals()->obstacle_count, 2);
+            EXPECT_EQ(obstacle_facts_mismatches(), 0);
+            EXPECT_TRUE(object_chains_are_consistent());
+            set_obstacle_facts_checking(false);
+        }
+}
+
 TEST_F(avoidance_test, a_destination_is_pulled_back_by_the_clearance_each_version_gives_the_obstacle)
 {
     // The waypoint lies 300 from the obstacle's centre; the full clearance
