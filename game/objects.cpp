@@ -529,28 +529,6 @@ scan_chain_block get_scan_chain_block(int32_t cell_x, int32_t first_y, int32_t e
             object_globals.scan_facts.data()};
 }
 
-const int16_t *get_scan_chain_open_row(int32_t cell_y)
-{
-    make_scan_chains_current();
-    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
-    return &object_globals.scan_open[(size_t)cell_y * (size_t)object_globals.scan_width];
-}
-
-const uint64_t *get_scan_chain_open_bits(int32_t cell_x, int32_t cell_y)
-{
-    make_scan_chains_current();
-    if (cell_x < 0 || cell_x >= object_globals.scan_width || cell_y < 0 || cell_y >= object_globals.scan_height)
-        return nullptr;
-    return &object_globals.scan_open_bits[(size_t)(cell_x / 64) * (size_t)object_globals.scan_height + (size_t)cell_y];
-}
-
-const int16_t *get_scan_chain_others_row(int32_t cell_y)
-{
-    make_scan_chains_current();
-    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
-    return &object_globals.scan_others[(size_t)cell_y * (size_t)object_globals.scan_width];
-}
-
 static scan_cell_motion summarize_cell_motion(size_t cell)
 {
     scan_cell_motion motion = {0, 0, INT16_MAX, false, 0};
@@ -568,20 +546,6 @@ static scan_cell_motion summarize_cell_motion(size_t cell)
         if (facts.speed < motion.slowest) motion.slowest = facts.speed;
     }
     return motion;
-}
-
-const int16_t *get_scan_chain_still_row(int32_t cell_y)
-{
-    make_scan_chains_current();
-    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
-    return &object_globals.scan_still[(size_t)cell_y * (size_t)object_globals.scan_width];
-}
-
-const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y)
-{
-    make_scan_chains_current();
-    if (cell_y < 0 || cell_y >= object_globals.scan_height) return nullptr;
-    return &object_globals.scan_motion[(size_t)cell_y * (size_t)object_globals.scan_width];
 }
 
 // The cell's index in the per-cell arrays, or -1 off the mesh.
@@ -1549,7 +1513,9 @@ bool object_chains_are_consistent(void)
         for (int32_t x = 0; x < object_globals.scan_width; ++x)
         {
             const bool open = object_globals.scan_open[(size_t)x + (size_t)y * (size_t)object_globals.scan_width] != 0;
-            if (open != (((*get_scan_chain_open_bits(x, y) >> (x % 64)) & 1) != 0))
+            const uint64_t word =
+                object_globals.scan_open_bits[(size_t)(x / 64) * (size_t)object_globals.scan_height + (size_t)y];
+            if (open != (((word >> (x % 64)) & 1) != 0))
             {
                 log_message(__FILE__, __LINE__, "cell (%d, %d): its bit of open objects is not its count's", (int)x,
                             (int)y);

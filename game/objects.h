@@ -387,20 +387,6 @@ const int16_t *get_scan_chain_row(int32_t cell_y);
 // the first, each next one mesh_width entries on; null when a row is off the
 // mesh.  The checker sees each row as get_scan_chain_row would.
 const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y);
-// How many objects of each scan chain of row `cell_y` their kept obstacle
-// facts do not refuse (below), one count per column: an obstacle collection
-// passes over a cell whose count is 0.  Null when the row is off the mesh;
-// valid as get_scan_chain_row's row.
-const int16_t *get_scan_chain_open_row(int32_t cell_y);
-// The same as bits (set for a count above 0): the word of row `cell_y` that
-// holds column `cell_x`, bit x % 64 for column x of its 64, each next row's
-// word of those columns one entry on.  Null when the cell is off the mesh.
-const uint64_t *get_scan_chain_open_bits(int32_t cell_x, int32_t cell_y);
-// How many objects of each scan chain of row `cell_y` are not units' objects
-// (owner other than _object_is_monster), one count per column: a scan that
-// can rule out every unit of a cell passes over a cell whose count is 0.
-// Null when the row is off the mesh; valid as get_scan_chain_row's row.
-const int16_t *get_scan_chain_others_row(int32_t cell_y);
 // The object after `object_index` in its scan chain; NONE at the end.  Only
 // for an object first_scanned_object or this call returned.
 int32_t next_scanned_object(int32_t object_index);
@@ -493,19 +479,22 @@ struct scan_cell_motion
     bool others; // an open object that is not a moving unit's of team 0-15
     uint8_t stale; // not 0: out of date, read it through get_scan_cell_motion
 };
-// How many objects of each scan chain of row `cell_y` their kept facts
-// neither refuse nor tell of a moving unit of team 0-15, one count per
-// column: only a cell whose count is 0 has a summary without `others`.
-// Null when the row is off the mesh; valid as get_scan_chain_row's row.
-const int16_t *get_scan_chain_still_row(int32_t cell_y);
-// The kept summaries of row `cell_y`, one per column, each next row
-// mesh_width entries on: an entry is current unless its `stale` is set.
-// Null when the row is off the mesh; valid as get_scan_chain_row's row.
-const scan_cell_motion *get_scan_cell_motion_row(int32_t cell_y);
-// What a walk over the rows first_y..end_y - 1 reads, got at once: each
-// pointer as its getter gives it (open_bits of column `cell_x`), the per-row
-// ones null when those rows are not all on the mesh, open_bits null when the
-// column is not.
+// What a walk over the rows first_y..end_y - 1 reads, got at once, each
+// per-cell array from the block's first row on (each next row mesh_width
+// entries on), valid as get_scan_chain_row's row:
+// - first_row: the rows of get_scan_chain_rows;
+// - others: per cell, how many objects of its chain are not units' objects;
+// - open: per cell, how many objects its kept obstacle facts do not refuse
+//   (an obstacle collection passes over a cell whose count is 0);
+// - still: per cell, how many open objects are not moving units of team
+//   0-15 (only a cell whose count is 0 has a summary without `others`);
+// - motion: the kept summaries, each current unless its `stale` is set;
+// - open_bits: the open counts as bits (set above 0), the word of the first
+//   row holding column `cell_x`, bit x % 64 for column x of its 64, each next
+//   row's word of those columns one entry on;
+// - links and facts: get_scan_chain_links and the kept facts by object index.
+// The per-row pointers are null when the rows are not all on the mesh,
+// open_bits when the column is not.
 struct scan_chain_block
 {
     const int16_t *first_row, *others, *open, *still;
@@ -524,7 +513,7 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y);
 // every change from now on (false takes it back).
 void plant_scan_cell_motion_fault(bool on);
 // Test seam: a planted fault that leaves the bits of cells with open objects
-// (get_scan_chain_open_bits) as they are at every change from now on.
+// (scan_chain_block's open_bits) as they are at every change from now on.
 void plant_open_bits_fault(bool on);
 
 // The checker (tests, and any debugging session): while on, every walk that

@@ -1610,7 +1610,7 @@ static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
 
 // The block's cells with objects not refused, as bits (from corner_x) into
 // `open_cells` row by row, read from the kept bits of 64 columns a row
-// (`left`: get_scan_chain_open_bits's for the block's corner); the
+// (`left`: the block's open_bits, of its corner's column); the
 // rows with any, as bits from corner_y.  The checker compares them with the
 // counts (first_open..) and has every row walked.
 static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_open, const uint64_t *left,
