@@ -35,9 +35,11 @@ std::vector<uint8_t> build_font_tag_data(const builder_font &font)
     for (int32_t i = 0; i < NUMBER_OF_FONT_STYLES; ++i) header.style_font_tags[i] = font.style_font_tags[i];
     for (int16_t &index : header.style_font_indexes) index = NONE;
     byte_swap_data("font definition", &header, FONT_DEFINITION_SIZE, 1, font_definition_byte_swapping_data);
-    std::vector<uint8_t> data(sizeof(header));
+    // One allocation and two copies: g++ 12 misreads a vector grown by insert
+    // here as written past its end.
+    std::vector<uint8_t> data(sizeof(header) + block.size());
     memcpy(data.data(), &header, sizeof(header));
-    data.insert(data.end(), block.begin(), block.end());
+    if (!block.empty()) memcpy(data.data() + sizeof(header), block.data(), block.size());
     return data;
 }
 
