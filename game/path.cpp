@@ -113,6 +113,7 @@ struct avoidance_chain
 enum
 {
     REMEMBERED_SEARCHES = 32,
+    BARRED_TABLES = 4,
     MAXIMUM_REMEMBERED_READS = 2048, // a search that read more is not remembered
 };
 
@@ -148,6 +149,13 @@ struct remembered_searches
     // movable entry (else 0, which no request has).
     uint64_t steps[REMEMBERED_SEARCHES];
     int32_t next; // the entry the next search takes
+    // Whether a mask bars a cell, by the low byte of its flags (its two
+    // triangles' types), for the last few masks asked (units of a few
+    // kinds ask in turn); each is known once its table is filled.
+    uint8_t barred[BARRED_TABLES][256];
+    uint16_t barred_masks[BARRED_TABLES];
+    bool barred_known[BARRED_TABLES];
+    int32_t next_barred; // the table the next mask takes
     bool checking, fault;
     path_sharing_check_counts counts;
 };
@@ -975,22 +983,40 @@ static void remember_search(const path_variables *variables, bool found, const i
     memory->next = (memory->next + 1) % REMEMBERED_SEARCHES;
 }
 
+// terrain_bars(flags, mask) by the low byte of the flags, as a table of the
+// mask.
+static const uint8_t *barred_by_mask(uint16_t mask)
+{
+    remembered_searches *memory = &path_globals.remembered;
+    for (int32_t table = 0; table < BARRED_TABLES; ++table)
+        if (memory->barred_known[table] && memory->barred_masks[table] == mask) return memory->barred[table];
+    const int32_t table = memory->next_barred;
+    memory->next_barred = (table + 1) % BARRED_TABLES;
+    for (uint32_t flags = 0; flags < 256; ++flags) memory->barred[table][flags] = terrain_bars((uint16_t)flags, mask);
+    memory->barred_masks[table] = mask;
+    memory->barred_known[table] = true;
+    return memory->barred[table];
+}
+
 // Whether every cell the remembered search read, `shift` cells on in the
 // mesh's array, answers as it did.
 static bool reads_answer_the_same(const remembered_search &r, const mesh_cell *cells, uint16_t mask, int32_t shift)
 {
     // Most often nothing burns or could: the barred answers are compared
-    // all at once, and only a read touched by fire is looked at alone.
-    uint32_t differs = 0, fiery = 0;
+    // all at once (bit 0), and only a read touched by fire (a taken cell
+    // that burned, bit 1, or one that may burn now) is looked at alone.
+    const uint8_t *barred = barred_by_mask(mask);
+    uint32_t differs = 0, every_read = 0, every_flag = 0;
     for (int32_t i = 0; i < r.read_count; ++i)
     {
-        const int32_t read = r.reads[i];
-        const uint16_t flags = cells[(read >> 2) + shift].flags;
-        differs |= (uint32_t)terrain_bars(flags, mask) ^ (uint32_t)(read & 1);
-        fiery |= (uint32_t)(flags & FIRE_CELL_FLAG) | (uint32_t)(read & 2);
+        const uint32_t read = (uint32_t)r.reads[i];
+        const uint32_t flags = cells[(int32_t)(read >> 2) + shift].flags;
+        differs |= barred[flags & 0xFF] ^ read;
+        every_read |= read;
+        every_flag |= flags;
     }
-    if (differs) return false;
-    if (!fiery) return true;
+    if (differs & 1) return false;
+    if (!(every_read & 2) && !(every_flag & FIRE_CELL_FLAG)) return true;
     for (int32_t i = 0; i < r.read_count; ++i)
     {
         const int32_t read = r.reads[i], cell = (read >> 2) + shift;
