@@ -1671,6 +1671,34 @@ static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const sca
     return true;
 }
 
+// The cells of `cells` (bits from corner_x, their summaries from `motion`
+// on) that moving_cell_passed passes over, for a walk without a checker:
+// the mover's facts read once, and the common answers (a cell with other
+// objects, or of units the mover refuses by their facings alone) taken
+// before the whole test.
+static uint32_t moving_cells_passed(obstacle_walk &w, int32_t y, const scan_cell_motion *motion, uint32_t cells)
+{
+    const uint64_t other_ways = ~w.facts.facing_sectors;
+    const bool refuses_facing = w.facts.refuses_facing, either_way = w.facts.refuses_either_way;
+    uint32_t passed = 0;
+    for (; cells; cells &= cells - 1)
+    {
+        const int32_t bit = std::countr_zero(cells);
+        const scan_cell_motion &cell = motion[bit];
+        bool refused;
+        if (cell.stale) [[unlikely]]
+            refused = moving_cell_passed(w, w.corner_x + bit, y, cell);
+        else if (cell.others || cell.yaw_sectors == 0)
+            refused = false;
+        else if (refuses_facing && (either_way || (cell.yaw_sectors & other_ways) == 0))
+            refused = true;
+        else
+            refused = moving_cell_refused(&w.facts, cell);
+        passed |= (uint32_t)refused << bit;
+    }
+    return passed;
+}
+
 // Walks the scan chain from `first`, adding the obstacles that count (one
 // met in a cell that was to be passed over, `passed`, is a mismatch).
 // False once the list is full: nothing later in the block can count then.
@@ -1838,7 +1866,10 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         // Cells of allies marching the mover's way are passed over too; only
         // a cell of nothing but moving units may be one.
         uint32_t moving = 0;
-        if (!w.checking)
+        if (!w.checking && !skipping.checking) [[likely]]
+            moving = moving_cells_passed(w, y, first_motion + row_start + w.corner_x,
+                                         occupied & empty_counts(first_still + row_start, w.corner_x, w.right));
+        else if (!w.checking)
             for (uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right); cells;
                  cells &= cells - 1)
             {
