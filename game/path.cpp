@@ -1607,6 +1607,9 @@ struct obstacle_walk
     // unit_is_obstacle's first distance test (a squared distance; INT64_MAX
     // when the mover has none), taken before it is called.
     int64_t never_counts_from;
+    // The block's columns that the distance bound may pass over (not the
+    // mesh's edges, none past 2^24 from the unit along x), as bits.
+    uint32_t distance_columns;
     const int16_t *links;
     const obstacle_facts *facts_of;
     // The records are read straight from their arrays (as get_object and
@@ -1628,8 +1631,7 @@ static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_
     if (w.never_counts_from == INT64_MAX || y <= 0 || y >= mesh_height - 1 || top - here.y <= -axis_limit ||
         low - here.y >= axis_limit)
         return 0;
-    // Columns skip_left..skip_right may be passed over (not the mesh's
-    // edges, none past 2^24 from the unit along x), except the near ones,
+    // The distance columns may be passed over, except the near ones,
     // near_left..near_right: those within `reach` of the unit along x,
     // where `reach` is what this row's distance leaves of the bound.
     int64_t near_left = 1, near_right = 0;
@@ -1641,12 +1643,7 @@ static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_
         near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
         near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
     }
-    const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
-    const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
-    const int64_t skip_left = bound_left > 1 ? bound_left : 1;
-    const int64_t skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
-    return occupied & block_columns(skip_left, skip_right, w.corner_x, w.right) &
-           ~block_columns(near_left, near_right, w.corner_x, w.right) &
+    return occupied & w.distance_columns & ~block_columns(near_left, near_right, w.corner_x, w.right) &
            (path_globals.skipping.fault ? ~0u : empty_counts(others, w.corner_x, w.right));
 }
 
@@ -1676,7 +1673,8 @@ static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const sca
 // the mover's facts read once, and the common answers (a cell with other
 // objects, or of units the mover refuses by their facings alone) taken
 // before the whole test.
-static uint32_t moving_cells_passed(obstacle_walk &w, int32_t y, const scan_cell_motion *motion, uint32_t cells)
+static inline __attribute__((always_inline)) uint32_t moving_cells_passed(obstacle_walk &w, int32_t y,
+                                                                        const scan_cell_motion *motion, uint32_t cells)
 {
     const uint64_t other_ways = ~w.facts.facing_sectors;
     const bool refuses_facing = w.facts.refuses_facing, either_way = w.facts.refuses_either_way;
@@ -1830,6 +1828,14 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         if (limit >= 0) w.never_counts_from = (limit + 1) * (limit + 1);
     }
     fill_mover_facts(&w.facts, monster_index, mover, definition, mover_object);
+    {
+        const int64_t axis_limit = (int64_t)1 << 24, x = w.facts.here.x;
+        const int64_t bound_left = ((x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
+        const int64_t bound_right = (x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
+        w.distance_columns = block_columns(bound_left > 1 ? bound_left : 1,
+                                           bound_right < mesh_width - 2 ? bound_right : mesh_width - 2, w.corner_x,
+                                           w.right);
+    }
     const record_reader objects(get_object_array()), units(get_monster_array());
     w.objects = &objects;
     w.units = &units;
@@ -1870,12 +1876,18 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             moving = moving_cells_passed(w, y, first_motion + row_start + w.corner_x,
                                          occupied & empty_counts(first_still + row_start, w.corner_x, w.right));
         else if (!w.checking)
-            for (uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right); cells;
-                 cells &= cells - 1)
+        {
+            const uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right);
+            for (uint32_t left = cells; left; left &= left - 1)
             {
-                const int32_t bit = std::countr_zero(cells), x = w.corner_x + bit;
+                const int32_t bit = std::countr_zero(left), x = w.corner_x + bit;
                 if (moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x])) moving |= (uint32_t)1 << bit;
             }
+            // The plain walk's answer for the same cells (their summaries
+            // are current now) is this one.
+            if (moving_cells_passed(w, y, first_motion + row_start + w.corner_x, cells) != moving)
+                skipping.counts.mismatches += 1;
+        }
         // The occupied cells that may be passed over by the distance bound,
         // as bits.  A checking walk still visits every cell passed over, to
         // count any that should not have been.
