@@ -99,9 +99,21 @@ struct avoidance_chain
 // search answers a request when the key is the same and every cell it read
 // still gives the same answers; nothing else needs to know when terrain or
 // fire changes.  Local to this machine, never hashed.
+// A search moved by whole cells goes step for step as the remembered one
+// did as long as each cell it touches answers as the remembered one's did:
+// the costs, the estimate and the order of the open list follow from cells
+// relative to the start.  Only the frame around the window, the cells off
+// the mesh (neither is read into the log), the start cell's directions (by
+// the parity of its cell) and the full pool's edge nodes (by the window)
+// know where the search stands.  So a search that touched neither frame nor
+// off-mesh cells and did not fill its pool also answers the units of an
+// order that ask the same step from other cells (the start and destination
+// moved alike), where its touched cells moved stay inside the window and on
+// the mesh and its start's directions are those of the same parity.
 enum
 {
     REMEMBERED_SEARCHES = 32,
+    BARRED_TABLES = 4,
     MAXIMUM_REMEMBERED_READS = 2048, // a search that read more is not remembered
 };
 
@@ -119,6 +131,10 @@ struct remembered_search
     int32_t exit_cell; // as path_globals.exit_cell
     int32_t step_count;
     int8_t steps[MAXIMUM_NODES]; // from the end node back to the start
+    // Whether it may answer a request moved by whole cells, and the box of
+    // every cell it touched (the expanded cells and their neighbours).
+    bool movable;
+    int32_t box_left, box_top, box_right, box_bottom;
     int32_t read_count;
     int32_t reads[MAXIMUM_REMEMBERED_READS]; // cell index * 4, + 1 when barred, + 2 when taken and burning
 };
@@ -129,7 +145,17 @@ struct remembered_searches
     // Each entry's cells as search_key packs them, side by side for the
     // look-up (an entry not used may hold any).
     uint64_t keys[REMEMBERED_SEARCHES];
+    // And its step from start to destination as search_step packs it, for a
+    // movable entry (else 0, which no request has).
+    uint64_t steps[REMEMBERED_SEARCHES];
     int32_t next; // the entry the next search takes
+    // Whether a mask bars a cell, by the low byte of its flags (its two
+    // triangles' types), for the last few masks asked (units of a few
+    // kinds ask in turn); each is known once its table is filled.
+    uint8_t barred[BARRED_TABLES][256];
+    uint16_t barred_masks[BARRED_TABLES];
+    bool barred_known[BARRED_TABLES];
+    int32_t next_barred; // the table the next mask takes
     bool checking, fault;
     path_sharing_check_counts counts;
 };
@@ -147,6 +173,9 @@ static struct path_globals
     int16_t frame_stamped[FRAME_CELLS];
     int32_t frame_stamped_count;
     int32_t exit_cell; // the passable cell beyond the window the last search ended at, NONE
+    // The box of the cells the last search expanded (empty when it ended
+    // before the first).
+    int32_t expanded_left, expanded_top, expanded_right, expanded_bottom;
     // What the last search read of each cell it marked, as remembered_search
     // keeps it; `read_count` goes on counting past the room.
     int32_t read_log[MAXIMUM_REMEMBERED_READS];
@@ -532,6 +561,8 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
     path_globals.node_count = 0;
     path_globals.exit_cell = NONE;
     path_globals.read_count = 0;
+    path_globals.expanded_left = path_globals.expanded_top = INT32_MAX;
+    path_globals.expanded_right = path_globals.expanded_bottom = INT32_MIN;
     if (!VASSERT(variables->x0 != variables->x1 || variables->y0 != variables->y1,
                  "source_x != dest_x || source_y != dest_y"))
         return NONE;
@@ -591,6 +622,10 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
     // window lies on the mesh; only the frame around it may not.
     s.window_on_mesh = mesh_width >= PATH_BOX_WIDTH && mesh_height >= PATH_BOX_WIDTH;
 
+    // The box of the expanded cells, for a remembered search (see remembered_search).
+    int32_t expanded_left = INT32_MAX, expanded_top = INT32_MAX, expanded_right = INT32_MIN,
+            expanded_bottom = INT32_MIN;
+    int32_t end = STEP_GOES_ON;
     while (!open_list_empty(open))
     {
         const bool full = path_globals.node_count >= MAXIMUM_NODES;
@@ -609,15 +644,21 @@ static int32_t search_grid(path_variables *variables, int16_t fire_factor)
         s.cell_x = s.left + nodes[current].x;
         s.cell_y = s.top + nodes[current].y;
         s.cell = s.cell_x + s.cell_y * s.width;
+        expanded_left = s.cell_x < expanded_left ? s.cell_x : expanded_left;
+        expanded_right = s.cell_x > expanded_right ? s.cell_x : expanded_right;
+        expanded_top = s.cell_y < expanded_top ? s.cell_y : expanded_top;
+        expanded_bottom = s.cell_y > expanded_bottom ? s.cell_y : expanded_bottom;
         // The step's cost follows how the current node was reached.
         s.base_step = nodes[current].direction < 4 ? COST_PER_DIAGONAL_CELL : COST_PER_CELL;
         s.cost = nodes[current].cost;
         // Every node but the start stands on a cell the search found passable
         // (neither triangle barred): all eight directions are tried from it.
-        const int32_t end = current == 0 ? expand_search_node<false>(s, start_directions)
-                                         : expand_search_node<true>(s, 0xFF);
-        if (end != STEP_GOES_ON) return end;
+        end = current == 0 ? expand_search_node<false>(s, start_directions) : expand_search_node<true>(s, 0xFF);
+        if (end != STEP_GOES_ON) break;
     }
+    path_globals.expanded_left = expanded_left, path_globals.expanded_right = expanded_right;
+    path_globals.expanded_top = expanded_top, path_globals.expanded_bottom = expanded_bottom;
+    if (end != STEP_GOES_ON) return end;
     if (s.best == 0) return NONE;
     variables->flags |= _partial_path_flag;
     return s.best;
@@ -883,6 +924,23 @@ static uint64_t search_key(const path_variables *variables)
            (uint64_t)(uint16_t)variables->x1 << 32 | (uint64_t)(uint16_t)variables->y1 << 48;
 }
 
+// A request's step from start to destination, in cells, in one word (bit
+// 32 set, so that no step is 0).
+static uint64_t search_step(const path_variables *variables)
+{
+    return (uint64_t)(uint16_t)(variables->x1 - variables->x0) |
+           (uint64_t)(uint16_t)(variables->y1 - variables->y0) << 16 | (uint64_t)1 << 32;
+}
+
+// Whether the box of cells lies inside the search window of a request
+// starting at (x0, y0) (not on its frame) and on the mesh.
+static bool box_inside_window(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t x0, int32_t y0)
+{
+    const int32_t window_left = window_edge(x0, mesh_width), window_top = window_edge(y0, mesh_height);
+    return left >= 0 && top >= 0 && right < mesh_width && bottom < mesh_height && left >= window_left &&
+           top >= window_top && right < window_left + PATH_BOX_WIDTH && bottom < window_top + PATH_BOX_WIDTH;
+}
+
 static uint8_t start_cell_barred(const mesh_cell *cells, const path_variables *variables)
 {
     const uint16_t flags = cells[variables->x0 + variables->y0 * mesh_width].flags;
@@ -912,51 +970,103 @@ static void remember_search(const path_variables *variables, bool found, const i
     r->step_count = step_count;
     memcpy(r->steps, steps, (size_t)step_count);
     r->used = true;
+    // The touched cells: those expanded and their neighbours (every read
+    // cell is one).
+    r->box_left = path_globals.expanded_left - 1, r->box_right = path_globals.expanded_right + 1;
+    r->box_top = path_globals.expanded_top - 1, r->box_bottom = path_globals.expanded_bottom + 1;
+    r->movable = path_globals.expanded_left <= path_globals.expanded_right &&
+                 path_globals.node_count < MAXIMUM_NODES && path_globals.exit_cell == NONE &&
+                 box_inside_window(r->box_left, r->box_top, r->box_right, r->box_bottom, variables->x0,
+                                   variables->y0);
     memory->keys[memory->next] = search_key(variables);
+    memory->steps[memory->next] = r->movable ? search_step(variables) : 0; // a request's has bit 32 set
     memory->next = (memory->next + 1) % REMEMBERED_SEARCHES;
 }
 
-// The remembered search that answers the request, null when none does.
+// terrain_bars(flags, mask) by the low byte of the flags, as a table of the
+// mask.
+static const uint8_t *barred_by_mask(uint16_t mask)
+{
+    remembered_searches *memory = &path_globals.remembered;
+    for (int32_t table = 0; table < BARRED_TABLES; ++table)
+        if (memory->barred_known[table] && memory->barred_masks[table] == mask) return memory->barred[table];
+    const int32_t table = memory->next_barred;
+    memory->next_barred = (table + 1) % BARRED_TABLES;
+    for (uint32_t flags = 0; flags < 256; ++flags) memory->barred[table][flags] = terrain_bars((uint16_t)flags, mask);
+    memory->barred_masks[table] = mask;
+    memory->barred_known[table] = true;
+    return memory->barred[table];
+}
+
+// Whether every cell the remembered search read, `shift` cells on in the
+// mesh's array, answers as it did.
+static bool reads_answer_the_same(const remembered_search &r, const mesh_cell *cells, uint16_t mask, int32_t shift)
+{
+    // Most often nothing burns or could: the barred answers are compared
+    // all at once (bit 0), and only a read touched by fire (a taken cell
+    // that burned, bit 1, or one that may burn now) is looked at alone.
+    const uint8_t *barred = barred_by_mask(mask);
+    uint32_t differs = 0, every_read = 0, every_flag = 0;
+    for (int32_t i = 0; i < r.read_count; ++i)
+    {
+        const uint32_t read = (uint32_t)r.reads[i];
+        const uint32_t flags = cells[(int32_t)(read >> 2) + shift].flags;
+        differs |= barred[flags & 0xFF] ^ read;
+        every_read |= read;
+        every_flag |= flags;
+    }
+    if (differs & 1) return false;
+    if (!(every_read & 2) && !(every_flag & FIRE_CELL_FLAG)) return true;
+    for (int32_t i = 0; i < r.read_count; ++i)
+    {
+        const int32_t read = r.reads[i], cell = (read >> 2) + shift;
+        const uint16_t flags = cells[cell].flags;
+        if (terrain_bars(flags, mask))
+        {
+            if ((read & 3) != 1) return false;
+        }
+        else if ((read & 3) == 1)
+            return false;
+        else if (((flags & FIRE_CELL_FLAG) || (read & 2)) &&
+                 cell_burns(cell % mesh_width, cell / mesh_width, flags) != ((read & 2) != 0))
+            return false;
+    }
+    return true;
+}
+
+// The remembered search that answers the request, null when none does: one
+// of the same cells, or a movable one of the same step whose touched cells
+// moved stay in the request's window (see remembered_search).
 static const remembered_search *recall_search(const path_variables *variables, int16_t fire_factor)
 {
     const remembered_searches *memory = &path_globals.remembered;
     const mesh_cell *cells = get_mesh_cell(0, 0);
     const uint16_t mask = variables->terrain_impassability_flags;
-    const uint64_t key = search_key(variables);
+    const uint64_t key = search_key(variables), step = search_step(variables);
     for (int32_t entry = 0; entry < REMEMBERED_SEARCHES; ++entry)
     {
-        if (memory->keys[entry] != key) continue;
+        const bool same_cells = memory->keys[entry] == key;
+        if (!same_cells && memory->steps[entry] != step) continue;
         const remembered_search &r = memory->entries[entry];
-        if (!r.used || r.x0 != variables->x0 || r.y0 != variables->y0 || r.x1 != variables->x1 ||
-            r.y1 != variables->y1 || r.mask != mask || r.fire_factor != fire_factor || r.mesh_width != mesh_width ||
+        if (!r.used || r.x1 - r.x0 != variables->x1 - variables->x0 || r.y1 - r.y0 != variables->y1 - variables->y0 ||
+            r.mask != mask || r.fire_factor != fire_factor || r.mesh_width != mesh_width ||
             r.mesh_height != mesh_height || r.cells != cells)
             continue;
+        const int32_t dx = variables->x0 - r.x0, dy = variables->y0 - r.y0;
+        if (dx != 0 || dy != 0)
+        {
+            // Moved: the touched cells stay clear of the frame and the mesh's
+            // edge, and the start's directions follow from the same parity
+            // (all eight when its cell is not barred at all).
+            if (!r.movable || (r.start_barred != 0 && ((dx + dy) & 1) != 0) ||
+                !box_inside_window(r.box_left + dx, r.box_top + dy, r.box_right + dx, r.box_bottom + dy,
+                                   variables->x0, variables->y0))
+                continue;
+        }
         if (memory->fault) return &r; // the planted fault: the cells are not read again
         if (r.start_barred != start_cell_barred(cells, variables)) continue;
         if (r.exit_cell != NONE && terrain_bars(cells[r.exit_cell].flags, mask)) continue;
-        // Most often nothing burns or could: the barred answers are compared
-        // all at once, and only a read touched by fire is looked at alone.
-        uint32_t differs = 0, fiery = 0;
-        for (int32_t i = 0; i < r.read_count; ++i)
-        {
-            const int32_t read = r.reads[i];
-            const uint16_t flags = cells[read >> 2].flags;
-            differs |= (uint32_t)terrain_bars(flags, mask) ^ (uint32_t)(read & 1);
-            fiery |= (uint32_t)(flags & FIRE_CELL_FLAG) | (uint32_t)(read & 2);
-        }
-        if (differs) continue;
-        if (!fiery) return &r;
-        bool same = true;
-        for (int32_t i = 0; i < r.read_count && same; ++i)
-        {
-            const int32_t read = r.reads[i], cell = read >> 2;
-            const uint16_t flags = cells[cell].flags;
-            if (terrain_bars(flags, mask)) same = (read & 3) == 1;
-            else if ((read & 3) == 1) same = false;
-            else if ((flags & FIRE_CELL_FLAG) || (read & 2))
-                same = cell_burns(cell % mesh_width, cell / mesh_width, flags) == ((read & 2) != 0);
-        }
-        if (same) return &r;
+        if (reads_answer_the_same(r, cells, mask, dx + dy * mesh_width)) return &r;
     }
     return nullptr;
 }
@@ -967,6 +1077,7 @@ static void check_recalled_search(const remembered_search *r, const path_variabl
 {
     path_sharing_check_counts *counts = &path_globals.remembered.counts;
     counts->recalls_checked += 1;
+    if (r->x0 != variables->x0 || r->y0 != variables->y0) counts->moved_recalls_checked += 1;
     if (r->found != found || r->partial != (variables->flags & _partial_path_flag) || r->step_count != step_count ||
         memcmp(r->steps, steps, (size_t)step_count) != 0)
         counts->mismatches += 1;
@@ -1496,6 +1607,9 @@ struct obstacle_walk
     // unit_is_obstacle's first distance test (a squared distance; INT64_MAX
     // when the mover has none), taken before it is called.
     int64_t never_counts_from;
+    // The block's columns that the distance bound may pass over (not the
+    // mesh's edges, none past 2^24 from the unit along x), as bits.
+    uint32_t distance_columns;
     const int16_t *links;
     const obstacle_facts *facts_of;
     // The records are read straight from their arrays (as get_object and
@@ -1517,8 +1631,7 @@ static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_
     if (w.never_counts_from == INT64_MAX || y <= 0 || y >= mesh_height - 1 || top - here.y <= -axis_limit ||
         low - here.y >= axis_limit)
         return 0;
-    // Columns skip_left..skip_right may be passed over (not the mesh's
-    // edges, none past 2^24 from the unit along x), except the near ones,
+    // The distance columns may be passed over, except the near ones,
     // near_left..near_right: those within `reach` of the unit along x,
     // where `reach` is what this row's distance leaves of the bound.
     int64_t near_left = 1, near_right = 0;
@@ -1530,12 +1643,7 @@ static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_
         near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
         near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
     }
-    const int64_t bound_left = (((int64_t)here.x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
-    const int64_t bound_right = ((int64_t)here.x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
-    const int64_t skip_left = bound_left > 1 ? bound_left : 1;
-    const int64_t skip_right = bound_right < mesh_width - 2 ? bound_right : mesh_width - 2;
-    return occupied & block_columns(skip_left, skip_right, w.corner_x, w.right) &
-           ~block_columns(near_left, near_right, w.corner_x, w.right) &
+    return occupied & w.distance_columns & ~block_columns(near_left, near_right, w.corner_x, w.right) &
            (path_globals.skipping.fault ? ~0u : empty_counts(others, w.corner_x, w.right));
 }
 
@@ -1558,6 +1666,35 @@ static bool moving_cell_passed(obstacle_walk &w, int32_t x, int32_t y, const sca
     if (!moving_cell_refused(&w.facts, motion)) return false;
     if (skipping.checking) skipping.counts.moving_cells_skipped += 1;
     return true;
+}
+
+// The cells of `cells` (bits from corner_x, their summaries from `motion`
+// on) that moving_cell_passed passes over, for a walk without a checker:
+// the mover's facts read once, and the common answers (a cell with other
+// objects, or of units the mover refuses by their facings alone) taken
+// before the whole test.
+static inline __attribute__((always_inline)) uint32_t moving_cells_passed(obstacle_walk &w, int32_t y,
+                                                                        const scan_cell_motion *motion, uint32_t cells)
+{
+    const uint64_t other_ways = ~w.facts.facing_sectors;
+    const bool refuses_facing = w.facts.refuses_facing, either_way = w.facts.refuses_either_way;
+    uint32_t passed = 0;
+    for (; cells; cells &= cells - 1)
+    {
+        const int32_t bit = std::countr_zero(cells);
+        const scan_cell_motion &cell = motion[bit];
+        bool refused;
+        if (cell.stale) [[unlikely]]
+            refused = moving_cell_passed(w, w.corner_x + bit, y, cell);
+        else if (cell.others || cell.yaw_sectors == 0)
+            refused = false;
+        else if (refuses_facing && (either_way || (cell.yaw_sectors & other_ways) == 0))
+            refused = true;
+        else
+            refused = moving_cell_refused(&w.facts, cell);
+        passed |= (uint32_t)refused << bit;
+    }
+    return passed;
 }
 
 // Walks the scan chain from `first`, adding the obstacles that count (one
@@ -1691,6 +1828,14 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         if (limit >= 0) w.never_counts_from = (limit + 1) * (limit + 1);
     }
     fill_mover_facts(&w.facts, monster_index, mover, definition, mover_object);
+    {
+        const int64_t axis_limit = (int64_t)1 << 24, x = w.facts.here.x;
+        const int64_t bound_left = ((x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
+        const int64_t bound_right = (x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
+        w.distance_columns = block_columns(bound_left > 1 ? bound_left : 1,
+                                           bound_right < mesh_width - 2 ? bound_right : mesh_width - 2, w.corner_x,
+                                           w.right);
+    }
     const record_reader objects(get_object_array()), units(get_monster_array());
     w.objects = &objects;
     w.units = &units;
@@ -1727,13 +1872,22 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         // Cells of allies marching the mover's way are passed over too; only
         // a cell of nothing but moving units may be one.
         uint32_t moving = 0;
-        if (!w.checking)
-            for (uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right); cells;
-                 cells &= cells - 1)
+        if (!w.checking && !skipping.checking) [[likely]]
+            moving = moving_cells_passed(w, y, first_motion + row_start + w.corner_x,
+                                         occupied & empty_counts(first_still + row_start, w.corner_x, w.right));
+        else if (!w.checking)
+        {
+            const uint32_t cells = occupied & empty_counts(first_still + row_start, w.corner_x, w.right);
+            for (uint32_t left = cells; left; left &= left - 1)
             {
-                const int32_t bit = std::countr_zero(cells), x = w.corner_x + bit;
+                const int32_t bit = std::countr_zero(left), x = w.corner_x + bit;
                 if (moving_cell_passed(w, x, y, first_motion[row_start + (size_t)x])) moving |= (uint32_t)1 << bit;
             }
+            // The plain walk's answer for the same cells (their summaries
+            // are current now) is this one.
+            if (moving_cells_passed(w, y, first_motion + row_start + w.corner_x, cells) != moving)
+                skipping.counts.mismatches += 1;
+        }
         // The occupied cells that may be passed over by the distance bound,
         // as bits.  A checking walk still visits every cell passed over, to
         // count any that should not have been.

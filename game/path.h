@@ -122,14 +122,17 @@ int32_t new_path(int32_t monster_index, path_variables *variables);
 
 // Units' requests (not those without a unit) may be answered from a
 // remembered search with the same cells, mask and fire factor that read the
-// same answers from every cell it read (barred, burning); the node pool then
-// keeps what the last search left in it.
+// same answers from every cell it read (barred, burning), or from one with
+// the same step from start to destination made elsewhere, whose cells moved
+// as far answer the same and whose touched cells stay clear of the window's
+// frame and the mesh's edge; the node pool then keeps what the last search
+// left in it.
 // With checking on, every such answer is searched again and compared; the
-// counts say how many were and how many differed.  The fault (tests) answers
-// without reading the cells again.
+// counts say how many were (of them how many moved) and how many differed.
+// The fault (tests) answers without reading the cells again.
 struct path_sharing_check_counts
 {
-    int64_t recalls_checked, mismatches;
+    int64_t recalls_checked, moved_recalls_checked, mismatches;
 };
 void set_path_sharing_checking(bool on); // also sets the counts to 0
 path_sharing_check_counts get_path_sharing_check_counts(void);

@@ -129,7 +129,8 @@ protected:
 };
 
 // Every demo map as vesk_sim plays it, with every checker of the kept facts,
-// the cell summaries and the scan chains on, and the chains' counts checked
+// the cell summaries, the scan chains and the remembered path searches
+// (each recalled answer searched again) on, and the chains' counts checked
 // against the kept facts every few ticks: no change of a unit (an action said
 // again, a move, a turn) leaves its cell's counts or summary behind.
 TEST_F(obstacle_facts_maps_test, every_demo_map_keeps_its_facts_counts_and_summaries)
@@ -145,6 +146,7 @@ TEST_F(obstacle_facts_maps_test, every_demo_map_keeps_its_facts_counts_and_summa
         set_obstacle_facts_checking(true);
         set_obstacle_skipping_checking(true);
         set_scan_chain_checking(true);
+        set_path_sharing_checking(true);
         for (int32_t tick = 0; tick < 1200; tick += 100)
         {
             ASSERT_TRUE(run_simulation(100, nullptr, 0, nullptr, nullptr));
@@ -153,6 +155,8 @@ TEST_F(obstacle_facts_maps_test, every_demo_map_keeps_its_facts_counts_and_summa
         EXPECT_EQ(obstacle_facts_mismatches(), 0);
         EXPECT_EQ(get_obstacle_skipping_check_counts().mismatches, 0);
         EXPECT_EQ(get_scan_chain_check_counts().mismatches, 0);
+        EXPECT_EQ(get_path_sharing_check_counts().mismatches, 0);
+        set_path_sharing_checking(false);
     }
 }
 

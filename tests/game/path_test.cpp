@@ -290,6 +290,49 @@ TEST_F(path_test, a_remembered_search_answers_a_unit_only_while_every_cell_it_re
     }
 }
 
+TEST_F(path_test, a_remembered_search_answers_a_request_moved_by_whole_cells_only_where_it_would_go_the_same)
+{
+    struct row
+    {
+        const char *name;
+        std::vector<std::string> art;
+        int32_t x, y; // the first request goes from (1, 2) to (8, 2), the second from (x, y) by as far
+        bool fault; // the cells are not read again
+        int64_t recalled, mismatches;
+    };
+    const std::vector<std::string> open = {"............", "............", "............", "............",
+                                           "............", "............", "............", "............"};
+    const std::vector<std::string> wall = {"............", "............", "............", "............",
+                                           "............", ".....#......", "............", "............"};
+    const std::vector<std::string> half = {".a..........", ".a..........", ".a..........", ".a..........",
+                                           ".a..........", ".a..........", ".a..........", ".a.........."};
+    const row rows[] = {
+        {"three rows down over open cells", open, 1, 5, false, 1, 0},
+        {"three rows down onto a wall", wall, 1, 5, false, 0, 0},
+        {"onto a wall, with the cells not read again", wall, 1, 5, true, 1, 1},
+        {"up against the mesh's edge", open, 1, 0, false, 0, 0},
+        {"from a half-barred start by an even step", half, 1, 4, false, 1, 0},
+        {"from a half-barred start by an odd step", half, 1, 3, false, 0, 0},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        if (world_started) dispose_units_world();
+        start_world(r.art);
+        const int32_t unit = make_unit(centre(1, 2));
+        forget_remembered_searches();
+        set_path_sharing_checking(true);
+        plant_path_sharing_fault(r.fault);
+        ASSERT_GE(request(unit, centre(1, 2), centre(8, 2)).index, 0);
+        ASSERT_GE(request(unit, centre(r.x, r.y), centre(r.x + 7, r.y)).index, 0);
+        EXPECT_EQ(get_path_sharing_check_counts().recalls_checked, r.recalled);
+        EXPECT_EQ(get_path_sharing_check_counts().moved_recalls_checked, r.recalled);
+        EXPECT_EQ(get_path_sharing_check_counts().mismatches, r.mismatches);
+        plant_path_sharing_fault(false);
+        set_path_sharing_checking(false);
+    }
+}
+
 TEST_F(path_test, the_line_test_walks_plus_x_and_minus_x_through_different_cells)
 {
     const world_point2d p = {500, 10}, q = {1500, 600};

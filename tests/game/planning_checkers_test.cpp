@@ -107,7 +107,8 @@ TEST_F(planning_checkers_test, every_recalled_path_search_of_both_battles_is_the
         bool full;
         int32_t ticks;
         int32_t recalls_at_least; // the order tick of the 400-unit battle asks the same searches again
-    } const battles[] = {{"the demo battle", false, 3000, 1}, {"the 400-unit battle", true, 300, 200}};
+        int32_t moved_at_least; // and the same steps from other cells
+    } const battles[] = {{"the demo battle", false, 3000, 1, 0}, {"the 400-unit battle", true, 300, 200, 100}};
     for (const auto &b : battles)
     {
         SCOPED_TRACE(b.battle);
@@ -116,6 +117,7 @@ TEST_F(planning_checkers_test, every_recalled_path_search_of_both_battles_is_the
         ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
         const path_sharing_check_counts counts = get_path_sharing_check_counts();
         EXPECT_GE(counts.recalls_checked, b.recalls_at_least);
+        EXPECT_GE(counts.moved_recalls_checked, b.moved_at_least);
         EXPECT_EQ(counts.mismatches, 0);
         set_path_sharing_checking(false);
         stop_full_battle();
