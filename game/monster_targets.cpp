@@ -613,7 +613,7 @@ bool try_and_switch_target_indexes(int32_t monster_index, int32_t possible_targe
         if (monster->deferred_target_index != NONE) return false;
     }
     if (has_flags(monster->extra_flags, _monster_is_confused_extra_flag) ||
-        monsters_are_allied(monster_index, offered) ||
+        monster_records_are_allied(monster, offered_monster) ||
         (has_flags(monster->flags, _monster_responding_to_command_flag) &&
          !(flags & _switch_target_command_override_flag)))
         return keep_current_target(monster, definition, current, offered);
