@@ -1161,7 +1161,7 @@ int32_t get_monster_attack_sequence_index(const monster_attack_definition *attac
 namespace {
 
 // Where the unit aims (its target location for no ticks ahead) and how far
-// that lies, when the caller has them already.
+// that lies (distance2d of the two places), when the caller has them already.
 struct aim_point
 {
     world_point3d target;
@@ -1216,7 +1216,7 @@ struct kept_choice_ranges
 {
     bool valid;
     int16_t identifier, type;
-    int32_t monster_index, game_time, distance;
+    int32_t monster_index, game_time;
     world_point3d here, target;
 };
 
@@ -1245,15 +1245,15 @@ struct choice_inputs
 // Whether the kept ranges of a ranged choice stand for a choice of the best
 // immediate attack from `in`: the same unit and tick, the unit's type, place
 // and aim point as when every candidate was found out of its ranges.  The
-// ranges are those again (they follow from the definitions and these), so
-// that choice finds no attack either: a retreating unit's reduced distance
-// and an artifact's candidate are not among them.
+// ranges and the distance are those again (they follow from the definitions
+// and these), so that choice finds no attack either: a retreating unit's
+// reduced distance and an artifact's candidate are not among them.
 bool kept_ranges_leave_nothing_in_reach(const choice_inputs &in)
 {
     const kept_choice_ranges &kept = attack_choice.kept;
     const monster_data *monster = in.monster;
     return kept.valid && kept.monster_index == in.monster_index && kept.identifier == monster->identifier &&
-           kept.game_time == game_->game_time && kept.type == monster->type && kept.distance == in.distance &&
+           kept.game_time == game_->game_time && kept.type == monster->type &&
            same_point3d(kept.here, in.body->location.position) && same_point3d(kept.target, in.target_point) &&
            !flag(monster->flags, _monster_is_retreating_flag) && !candidate_artifact(monster);
 }
@@ -1268,7 +1268,6 @@ void keep_choice_ranges(const choice_inputs &in)
     kept.game_time = game_->game_time;
     kept.here = in.body->location.position;
     kept.target = in.target_point;
-    kept.distance = in.distance;
 }
 
 // The pass of choose_attack over the candidates.  *none_in_range tells
@@ -1386,8 +1385,7 @@ int32_t choose_attack_by_pass(int32_t mode, const choice_inputs &in, int32_t *ch
         remembered_maximum = maximum;
         remembered_attack = attack;
     }
-    *none_in_range = ranged_mode && preselected == NONE && !artifact && distance == in.distance &&
-                     (!any_in_range || attack_choice.fault);
+    *none_in_range = ranged_mode && preselected == NONE && !artifact && distance == in.distance && !any_in_range;
     *chosen_minimum = remembered_minimum;
     *chosen_maximum = remembered_maximum;
     *chosen_attack = remembered_attack;
@@ -1414,6 +1412,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
     const bool ranged_mode = mode <= _choose_best_immediate_attack_index;
     in.target_point = in.body->location.position;
     in.distance = 0;
+    bool measured = true;
     if (ranged_mode && aim)
     {
         in.target_point = aim->target;
@@ -1423,8 +1422,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
     {
         bool led;
         target_location_of(in.monster, &in.target_point, false, 0, &led);
-        const world_point2d here = point2d(in.body->location.position), there = point2d(in.target_point);
-        in.distance = distance2d(&here, &there);
+        measured = false;
     }
     const bool answered = mode == _choose_best_immediate_attack_index && kept_ranges_leave_nothing_in_reach(in);
     if (answered)
@@ -1436,12 +1434,17 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
             return NONE;
         }
     }
+    if (!measured)
+    {
+        const world_point2d here = point2d(in.body->location.position), there = point2d(in.target_point);
+        in.distance = distance2d(&here, &there);
+    }
     bool none_in_range;
     const int32_t chosen = choose_attack_by_pass(mode, in, chosen_minimum, chosen_maximum, chosen_attack,
                                                  &none_in_range);
     if (ranged_mode)
     {
-        if (none_in_range) keep_choice_ranges(in);
+        if (none_in_range || attack_choice.fault) keep_choice_ranges(in);
         else attack_choice.kept.valid = false;
     }
     if (answered)

@@ -76,12 +76,12 @@ int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode);
 
 // The check of the kept ranges: a choice in a ranged mode that finds every
 // candidate out of its ranges keeps its key (unit, tick, type, the unit's and
-// the aim point's places, the distance); a choice of the best immediate
-// attack with that key, for a unit neither retreating nor wielding an
-// artifact, is answered "none" without its pass (the planning's choice and the
-// attack's follow each other in a unit's tick).  With checking on, the pass is
-// made all the same and an attack it chooses is logged and counted as a
-// mismatch.  The fault (tests) keeps the key whatever the ranges held.
+// the aim point's places); a choice of the best immediate attack with that
+// key, for a unit neither retreating nor wielding an artifact, is answered
+// "none" without its pass (the planning's choice and the attack's follow each
+// other in a unit's tick).  With checking on, the pass is made all the same
+// and an attack it chooses is logged and counted as a mismatch.  The fault
+// (tests) keeps the key whatever the ranges held.
 struct attack_choice_check_counts
 {
     int64_t choices_answered, mismatches;
