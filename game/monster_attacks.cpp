@@ -1160,14 +1160,6 @@ int32_t get_monster_attack_sequence_index(const monster_attack_definition *attac
 
 namespace {
 
-// Where the unit aims (its target location for no ticks ahead) and how far
-// that lies (distance2d of the two places), when the caller has them already.
-struct aim_point
-{
-    world_point3d target;
-    int32_t distance;
-};
-
 // The attack a unit that should use its closest-range attack preselects:
 // the usable attack of the shortest maximum range, or, once the target is
 // within the smallest minimum range of a primary attack, that primary one.
@@ -1231,7 +1223,8 @@ struct
 bool same_point3d(const world_point3d &a, const world_point3d &b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 // What a choice works from: the unit, and in a ranged mode the point it aims
-// at and how far that lies.
+// at (its target location for no ticks ahead) and how far that lies
+// (distance2d of the two places).
 struct choice_inputs
 {
     int32_t monster_index;
@@ -1392,35 +1385,29 @@ int32_t choose_attack_by_pass(int32_t mode, const choice_inputs &in, int32_t *ch
     return remembered;
 }
 
-// choose_monster_attack_index, given the aim of a ranged mode when the caller
-// has it; the ranges of the chosen attack (taken for the ranged modes) in
-// *chosen_minimum and *chosen_maximum.
+// choose_monster_attack_index for a unit whose record, definition and object
+// the caller has found (`in`, all present; `mode` a valid one); in a ranged
+// mode with `aimed`, the aim point and its distance given in `in` too (else
+// the target location for no ticks ahead, and the body's place outside the
+// ranged modes).  The ranges of the chosen attack (taken for the ranged
+// modes) in *chosen_minimum and *chosen_maximum.
 // A choice of the best immediate attack that the kept ranges of an earlier
 // choice answer (the planning's, most often) finds none without its pass.
-int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim, int32_t *chosen_minimum,
-                      int32_t *chosen_maximum, const monster_attack_definition **chosen_attack)
+int32_t choose_attack(int32_t mode, choice_inputs &in, bool aimed, int32_t *chosen_minimum, int32_t *chosen_maximum,
+                      const monster_attack_definition **chosen_attack)
 {
     *chosen_attack = nullptr;
-    choice_inputs in;
-    in.monster_index = monster_index;
-    in.monster = get_monster_data(monster_index);
-    in.definition = in.monster ? get_monster_definition(in.monster->type) : nullptr;
-    in.body = in.monster ? get_object(in.monster->object_index) : nullptr;
-    if (!in.definition || !in.body || mode < _choose_best_possible_attack_index ||
-        mode > _choose_reflexive_special_ability_attack_index)
-        return NONE;
     const bool ranged_mode = mode <= _choose_best_immediate_attack_index;
-    in.target_point = in.body->location.position;
-    in.distance = 0;
     bool measured = true;
-    if (ranged_mode && aim)
+    if (!ranged_mode)
     {
-        in.target_point = aim->target;
-        in.distance = aim->distance;
+        in.target_point = in.body->location.position;
+        in.distance = 0;
     }
-    else if (ranged_mode)
+    else if (!aimed)
     {
         bool led;
+        in.target_point = in.body->location.position;
         target_location_of(in.monster, &in.target_point, false, 0, &led);
         measured = false;
     }
@@ -1454,7 +1441,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
         {
             if (attack_choice.counts.mismatches < ATTACK_CHOICE_MISMATCHES_LOGGED)
                 log_message(__FILE__, __LINE__, "unit %d: the kept ranges answered no attack, the pass chose %d",
-                            (int)monster_index, (int)chosen);
+                            (int)in.monster_index, (int)chosen);
             attack_choice.counts.mismatches += 1;
         }
         *chosen_minimum = *chosen_maximum = 0;
@@ -1480,9 +1467,17 @@ void forget_kept_attack_ranges(void) { attack_choice.kept.valid = false; }
 
 int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
 {
+    choice_inputs in;
+    in.monster_index = monster_index;
+    in.monster = get_monster_data(monster_index);
+    in.definition = in.monster ? get_monster_definition(in.monster->type) : nullptr;
+    in.body = in.monster ? get_object(in.monster->object_index) : nullptr;
+    if (!in.definition || !in.body || mode < _choose_best_possible_attack_index ||
+        mode > _choose_reflexive_special_ability_attack_index)
+        return NONE;
     int32_t minimum, maximum;
     const monster_attack_definition *attack;
-    return choose_attack(monster_index, mode, nullptr, &minimum, &maximum, &attack);
+    return choose_attack(mode, in, false, &minimum, &maximum, &attack);
 }
 
 int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
@@ -1514,11 +1509,16 @@ int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
     // (The chosen attack is the one get_monster_attack_definition gives for
     // its index: an index within the unit's attacks, or the artifact's when
     // the unit wields one.)
-    const aim_point aim = {target, distance};
+    choice_inputs in;
+    in.monster_index = monster_index;
+    in.monster = monster;
+    in.definition = definition;
+    in.body = body;
+    in.target_point = target;
+    in.distance = distance;
     int32_t minimum, maximum;
     const monster_attack_definition *attack;
-    choose_attack(monster_index, _choose_best_possible_attack_index, led ? nullptr : &aim, &minimum, &maximum,
-                  &attack);
+    choose_attack(_choose_best_possible_attack_index, in, !led, &minimum, &maximum, &attack);
     if (!attack) return 0;
     if (led)
         adjust_ranges_for_height_difference(definition, attack, projectile_of(attack->projectile_type),
