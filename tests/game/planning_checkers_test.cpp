@@ -176,7 +176,7 @@ TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds
     }
 }
 
-TEST_F(planning_checkers_test, every_attack_choice_answered_from_kept_ranges_is_the_passs_and_kept_ranges_that_held_a_target_are_found)
+TEST_F(planning_checkers_test, every_attack_choice_answered_from_kept_ranges_is_the_pass_choice_and_ranges_kept_wrongly_are_found)
 {
     struct
     {
