@@ -159,14 +159,15 @@ const artifact_definition *candidate_artifact(const monster_data *monster)
     return artifact;
 }
 
-// Minimum and effective maximum range of the attack against a target point
-// `target_z` high, `distance` away.
+// Minimum and effective maximum range of the attack, from a unit standing
+// `own_z` high, against a target point `target_z` high, `distance` away.
 // `projectile` is the attack's own (projectile_of its type), which the caller
-// has at hand.
-void adjust_ranges_for_height_difference(const monster_data *monster, const monster_definition *definition,
+// has at hand, as it has the unit's object.
+void adjust_ranges_for_height_difference(const monster_definition *definition,
                                          const monster_attack_definition *attack,
-                                         const projectile_definition *projectile, world_distance target_z,
-                                         world_distance distance, int32_t *minimum, int32_t *maximum)
+                                         const projectile_definition *projectile, world_distance own_z,
+                                         world_distance target_z, world_distance distance, int32_t *minimum,
+                                         int32_t *maximum)
 {
     *minimum = attack->minimum_range;
     *maximum = attack->maximum_range;
@@ -175,8 +176,7 @@ void adjust_ranges_for_height_difference(const monster_data *monster, const mons
         return;
     const object_definition *object = object_of(projectile);
     if ((object && flag(object->flags, _maintains_constant_height_above_ground_flag)) || v == 0) return;
-    const object_data *body = get_object(monster->object_index);
-    const int32_t h = (body ? body->location.position.z : 0) - target_z;
+    const int32_t h = own_z - target_z;
     if (!flag(definition->hack_flags, _monster_hack_missile_attack_ignores_height_flag))
     {
         *maximum += (int32_t)((RANGE_PER_HEIGHT_NUMERATOR / v * h) >> 16);
@@ -995,14 +995,13 @@ const monster_attack_definition *get_monster_attack_definition(int32_t monster_i
 
 namespace {
 
-// get_monster_target_location; `led` tells whether the point was moved ahead
-// of the target (otherwise it is the point for no ticks ahead).
-bool target_location(int32_t monster_index, world_point3d *out, bool object_position, int32_t ticks_ahead,
-                     bool *led)
+// get_monster_target_location of a used record; `led` tells whether the
+// point was moved ahead of the target (otherwise it is the point for no ticks
+// ahead).
+bool target_location_of(const monster_data *monster, world_point3d *out, bool object_position, int32_t ticks_ahead,
+                        bool *led)
 {
     *led = false;
-    const monster_data *monster = get_monster_data(monster_index);
-    if (!monster) return false;
     if (flag(monster->flags, _monster_has_valid_target_location_flag))
     {
         const world_point2d point = monster->target_location;
@@ -1018,7 +1017,9 @@ bool target_location(int32_t monster_index, world_point3d *out, bool object_posi
         if (own) *out = own->location.position;
         return false;
     }
-    get_object_point(object_position ? _object_point_middle : _object_point_position, target->object_index, out);
+    // get_object_point, read from the object at hand.
+    *out = body->location.position;
+    if (object_position) out->z += (body->height0 + body->height1) / 2;
     const int32_t ticks = clamp32(ticks_ahead, 0, MAXIMUM_TARGET_PREDICTION_TICKS);
     if (ticks > 0 && flag(target->extra_flags, _monster_actually_moved_extra_flag))
     {
@@ -1028,6 +1029,14 @@ bool target_location(int32_t monster_index, world_point3d *out, bool object_posi
         *led = true;
     }
     return true;
+}
+
+bool target_location(int32_t monster_index, world_point3d *out, bool object_position, int32_t ticks_ahead,
+                     bool *led)
+{
+    *led = false;
+    const monster_data *monster = get_monster_data(monster_index);
+    return monster && target_location_of(monster, out, object_position, ticks_ahead, led);
 }
 
 } // namespace
@@ -1151,14 +1160,6 @@ int32_t get_monster_attack_sequence_index(const monster_attack_definition *attac
 
 namespace {
 
-// Where the unit aims (its target location for no ticks ahead) and how far
-// that lies, when the caller has them already.
-struct aim_point
-{
-    world_point3d target;
-    int32_t distance;
-};
-
 // The attack a unit that should use its closest-range attack preselects:
 // the usable attack of the shortest maximum range, or, once the target is
 // within the smallest minimum range of a primary attack, that primary one.
@@ -1197,34 +1198,88 @@ int32_t closest_range_preselection(const monster_data *monster, const monster_de
     return best;
 }
 
-// choose_monster_attack_index, given the aim of a ranged mode when the caller
-// has it; the ranges of the chosen attack (taken for the ranged modes) in
-// *chosen_minimum and *chosen_maximum.
-int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim, int32_t *chosen_minimum,
-                      int32_t *chosen_maximum, const monster_attack_definition **chosen_attack)
+enum
 {
-    *chosen_attack = nullptr;
-    const monster_data *monster = get_monster_data(monster_index);
-    const monster_definition *definition = monster ? get_monster_definition(monster->type) : nullptr;
-    const object_data *body = monster ? get_object(monster->object_index) : nullptr;
-    if (!definition || !body || mode < _choose_best_possible_attack_index ||
-        mode > _choose_reflexive_special_ability_attack_index)
-        return NONE;
+    ATTACK_CHOICE_MISMATCHES_LOGGED = 8,
+};
+
+// The key of a ranged choice that found every candidate out of its ranges.
+struct kept_choice_ranges
+{
+    bool valid;
+    int16_t identifier, type;
+    int32_t monster_index, game_time;
+    world_point3d here, target;
+};
+
+// The kept ranges and their check (monster_attacks.h): local, never hashed.
+struct
+{
+    kept_choice_ranges kept;
+    bool checking, fault;
+    attack_choice_check_counts counts;
+} attack_choice;
+
+bool same_point3d(const world_point3d &a, const world_point3d &b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+
+// What a choice works from: the unit, and in a ranged mode the point it aims
+// at (its target location for no ticks ahead) and how far that lies
+// (distance2d of the two places).
+struct choice_inputs
+{
+    int32_t monster_index;
+    const monster_data *monster;
+    const monster_definition *definition;
+    const object_data *body;
+    world_point3d target_point;
+    int32_t distance;
+};
+
+// Whether the kept ranges of a ranged choice stand for a choice of the best
+// immediate attack from `in`: the same unit and tick, the unit's type, place
+// and aim point as when every candidate was found out of its ranges.  The
+// ranges and the distance are those again (they follow from the definitions
+// and these), so that choice finds no attack either: a retreating unit's
+// reduced distance and an artifact's candidate are not among them.
+bool kept_ranges_leave_nothing_in_reach(const choice_inputs &in)
+{
+    const kept_choice_ranges &kept = attack_choice.kept;
+    const monster_data *monster = in.monster;
+    return kept.valid && kept.monster_index == in.monster_index && kept.identifier == monster->identifier &&
+           kept.game_time == game_->game_time && kept.type == monster->type &&
+           same_point3d(kept.here, in.body->location.position) && same_point3d(kept.target, in.target_point) &&
+           !flag(monster->flags, _monster_is_retreating_flag) && !candidate_artifact(monster);
+}
+
+void keep_choice_ranges(const choice_inputs &in)
+{
+    kept_choice_ranges &kept = attack_choice.kept;
+    kept.valid = true;
+    kept.monster_index = in.monster_index;
+    kept.identifier = in.monster->identifier;
+    kept.type = in.monster->type;
+    kept.game_time = game_->game_time;
+    kept.here = in.body->location.position;
+    kept.target = in.target_point;
+}
+
+// The pass of choose_attack over the candidates.  *none_in_range tells
+// whether a ranged mode took the ranges of every candidate there is (no
+// preselection, no artifact, no attack hiding the others, the distance as
+// given) and found the distance within none of them.
+int32_t choose_attack_by_pass(int32_t mode, const choice_inputs &in, int32_t *chosen_minimum,
+                              int32_t *chosen_maximum, const monster_attack_definition **chosen_attack,
+                              bool *none_in_range)
+{
+    *none_in_range = false;
+    const monster_data *monster = in.monster;
+    const monster_definition *definition = in.definition;
     const int32_t version = current_gameplay_version;
     const bool ranged_mode = mode <= _choose_best_immediate_attack_index;
-    world_point3d target_point = body->location.position;
-    int32_t distance = 0;
-    if (ranged_mode && aim)
-    {
-        target_point = aim->target;
-        distance = aim->distance;
-    }
-    else if (ranged_mode)
-    {
-        get_monster_target_location(monster_index, &target_point, false, 0);
-        const world_point2d here = point2d(body->location.position), there = point2d(target_point);
-        distance = distance2d(&here, &there);
-    }
+    const world_point3d &target_point = in.target_point;
+    const world_distance own_z = in.body->location.position.z;
+    int32_t distance = in.distance;
+    bool any_in_range = false;
     const target_traits traits = traits_of_target(monster);
     const int32_t attack_count = clamp32(definition->number_of_attacks, 0, MAXIMUM_ATTACKS_PER_MONSTER);
 
@@ -1255,7 +1310,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
             accepted = false;
         else
         {
-            adjust_ranges_for_height_difference(monster, definition, attack, projectile, target_point.z, distance,
+            adjust_ranges_for_height_difference(definition, attack, projectile, own_z, target_point.z, distance,
                                                 &minimum, &maximum);
             if (mode == _choose_best_immediate_attack_index && flag(monster->flags, _monster_is_retreating_flag))
             {
@@ -1268,6 +1323,7 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
             status = distance < minimum ? _attack_under_minimum_range_flag
                      : distance > maximum ? _attack_over_maximum_range_flag
                                           : 0;
+            any_in_range |= status == 0;
             if (traits.confused && projectile && projectile->damage.type == _damage_gas) accepted = false;
             bool rule;
             if (special) rule = flag(monster->flags, _monster_will_use_special_ability_flag);
@@ -1322,19 +1378,106 @@ int32_t choose_attack(int32_t monster_index, int32_t mode, const aim_point *aim,
         remembered_maximum = maximum;
         remembered_attack = attack;
     }
+    *none_in_range = ranged_mode && preselected == NONE && !artifact && distance == in.distance && !any_in_range;
     *chosen_minimum = remembered_minimum;
     *chosen_maximum = remembered_maximum;
     *chosen_attack = remembered_attack;
     return remembered;
 }
 
+// choose_monster_attack_index for a unit whose record, definition and object
+// the caller has found (`in`, all present; `mode` a valid one); in a ranged
+// mode with `aimed`, the aim point and its distance given in `in` too (else
+// the target location for no ticks ahead, and the body's place outside the
+// ranged modes).  The ranges of the chosen attack (taken for the ranged
+// modes) in *chosen_minimum and *chosen_maximum.
+// A choice of the best immediate attack that the kept ranges of an earlier
+// choice answer (the planning's, most often) finds none without its pass.
+int32_t choose_attack(int32_t mode, choice_inputs &in, bool aimed, int32_t *chosen_minimum, int32_t *chosen_maximum,
+                      const monster_attack_definition **chosen_attack)
+{
+    *chosen_attack = nullptr;
+    const bool ranged_mode = mode <= _choose_best_immediate_attack_index;
+    bool measured = true;
+    if (!ranged_mode)
+    {
+        in.target_point = in.body->location.position;
+        in.distance = 0;
+    }
+    else if (!aimed)
+    {
+        bool led;
+        in.target_point = in.body->location.position;
+        target_location_of(in.monster, &in.target_point, false, 0, &led);
+        measured = false;
+    }
+    const bool answered = mode == _choose_best_immediate_attack_index && kept_ranges_leave_nothing_in_reach(in);
+    if (answered)
+    {
+        attack_choice.counts.choices_answered += 1;
+        if (!attack_choice.checking)
+        {
+            *chosen_minimum = *chosen_maximum = 0;
+            return NONE;
+        }
+    }
+    if (!measured)
+    {
+        const world_point2d here = point2d(in.body->location.position), there = point2d(in.target_point);
+        in.distance = distance2d(&here, &there);
+    }
+    bool none_in_range;
+    const int32_t chosen = choose_attack_by_pass(mode, in, chosen_minimum, chosen_maximum, chosen_attack,
+                                                 &none_in_range);
+    if (ranged_mode)
+    {
+        if (none_in_range || attack_choice.fault) keep_choice_ranges(in);
+        else attack_choice.kept.valid = false;
+    }
+    if (answered)
+    {
+        // Checking: the pass was made all the same; the answer stays the kept one.
+        if (chosen != NONE)
+        {
+            if (attack_choice.counts.mismatches < ATTACK_CHOICE_MISMATCHES_LOGGED)
+                log_message(__FILE__, __LINE__, "unit %d: the kept ranges answered no attack, the pass chose %d",
+                            (int)in.monster_index, (int)chosen);
+            attack_choice.counts.mismatches += 1;
+        }
+        *chosen_minimum = *chosen_maximum = 0;
+        *chosen_attack = nullptr;
+        return NONE;
+    }
+    return chosen;
+}
+
 } // namespace
+
+void set_attack_choice_checking(bool on)
+{
+    attack_choice.checking = on;
+    attack_choice.counts = {};
+}
+
+attack_choice_check_counts get_attack_choice_check_counts(void) { return attack_choice.counts; }
+
+void plant_attack_choice_fault(bool on) { attack_choice.fault = on; }
+
+void forget_kept_attack_ranges(void) { attack_choice.kept.valid = false; }
 
 int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode)
 {
+    choice_inputs in;
+    in.monster_index = monster_index;
+    in.monster = get_monster_data(monster_index);
+    in.definition = in.monster ? get_monster_definition(in.monster->type) : nullptr;
+    in.body = in.monster ? get_object(in.monster->object_index) : nullptr;
+    if (!in.definition || !in.body || mode < _choose_best_possible_attack_index ||
+        mode > _choose_reflexive_special_ability_attack_index)
+        return NONE;
     int32_t minimum, maximum;
     const monster_attack_definition *attack;
-    return choose_attack(monster_index, mode, nullptr, &minimum, &maximum, &attack);
+    return choose_attack(mode, in, false, &minimum, &maximum, &attack);
 }
 
 int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
@@ -1366,15 +1509,20 @@ int32_t linear_distance_to_best_point_of_attack(int32_t monster_index)
     // (The chosen attack is the one get_monster_attack_definition gives for
     // its index: an index within the unit's attacks, or the artifact's when
     // the unit wields one.)
-    const aim_point aim = {target, distance};
+    choice_inputs in;
+    in.monster_index = monster_index;
+    in.monster = monster;
+    in.definition = definition;
+    in.body = body;
+    in.target_point = target;
+    in.distance = distance;
     int32_t minimum, maximum;
     const monster_attack_definition *attack;
-    choose_attack(monster_index, _choose_best_possible_attack_index, led ? nullptr : &aim, &minimum, &maximum,
-                  &attack);
+    choose_attack(_choose_best_possible_attack_index, in, !led, &minimum, &maximum, &attack);
     if (!attack) return 0;
     if (led)
-        adjust_ranges_for_height_difference(monster, definition, attack, projectile_of(attack->projectile_type),
-                                            target.z, distance, &minimum, &maximum);
+        adjust_ranges_for_height_difference(definition, attack, projectile_of(attack->projectile_type),
+                                            body->location.position.z, target.z, distance, &minimum, &maximum);
     if (distance < minimum) return distance - minimum;
     if (distance >= maximum && minimum <= distance - monster->attack_timer * monster->base_movement_speed)
         return distance - maximum;
@@ -1478,6 +1626,7 @@ bool handle_monster_attack(int32_t monster_index, int32_t attack_index, int32_t 
             VASSERT(flag(carried->flags, _object_is_invisible_flag), "OBJECT_IS_INVISIBLE(carried_object)");
             projectile_type = carried->owner_index;
             attack->projectile_type = projectile_type;
+            forget_kept_attack_ranges(); // they followed from the type it replaces
         }
     }
     if (projectile_type == NONE || !projectile_of(projectile_type) || immediate)

@@ -74,6 +74,24 @@ enum
 // The attack the unit would use in `mode`, or NONE (also for a free slot).
 int32_t choose_monster_attack_index(int32_t monster_index, int32_t mode);
 
+// The check of the kept ranges: a choice in a ranged mode that finds every
+// candidate out of its ranges keeps its key (unit, tick, type, the unit's and
+// the aim point's places); a choice of the best immediate attack with that
+// key, for a unit neither retreating nor wielding an artifact, is answered
+// "none" without its pass (the planning's choice and the attack's follow each
+// other in a unit's tick).  With checking on, the pass is made all the same
+// and an attack it chooses is logged and counted as a mismatch.  The fault
+// (tests) keeps the key whatever the ranges held.
+struct attack_choice_check_counts
+{
+    int64_t choices_answered, mismatches;
+};
+void set_attack_choice_checking(bool on); // also sets the counts to 0
+attack_choice_check_counts get_attack_choice_check_counts(void);
+void plant_attack_choice_fault(bool on);
+// Forgets the kept key: the definitions it stands on are another map's.
+void forget_kept_attack_ranges(void);
+
 // How far the unit stands from where its best attack reaches the target:
 // negative (the amount) when too close, positive when too far, 0 in range
 // (then `path_destination` becomes its position); INT32_MIN when it must

@@ -599,12 +599,6 @@ bool try_and_switch_target_indexes(int32_t monster_index, int32_t possible_targe
     const monster_definition *offered_definition = definition_of(offered_monster);
     if (!monster || !definition || !offered_definition) return false;
 
-    // A target index naming a free slot is no target.
-    object_data *current_object = nullptr;
-    int32_t current = current_target_of(monster);
-    const monster_data *current_monster = current != NONE ? unit_with_object(current, &current_object) : nullptr;
-    if (!current_monster) current = NONE;
-
     if (current_gameplay_version >= 1301)
     {
         if (has_flags(monster->extra_flags, _monster_does_not_autotarget_extra_flag) &&
@@ -612,11 +606,19 @@ bool try_and_switch_target_indexes(int32_t monster_index, int32_t possible_targe
             return false;
         if (monster->deferred_target_index != NONE) return false;
     }
+    // (The keep rule asks only whether the target index names the offered
+    // unit, which is used: its slot need not be looked at.)
     if (has_flags(monster->extra_flags, _monster_is_confused_extra_flag) ||
-        monsters_are_allied(monster_index, offered) ||
+        monster_records_are_allied(monster, offered_monster) ||
         (has_flags(monster->flags, _monster_responding_to_command_flag) &&
          !(flags & _switch_target_command_override_flag)))
-        return keep_current_target(monster, definition, current, offered);
+        return keep_current_target(monster, definition, current_target_of(monster), offered);
+
+    // A target index naming a free slot is no target.
+    object_data *current_object = nullptr;
+    int32_t current = current_target_of(monster);
+    const monster_data *current_monster = current != NONE ? unit_with_object(current, &current_object) : nullptr;
+    if (!current_monster) current = NONE;
 
     bool replacement = false;
     if (current != NONE)

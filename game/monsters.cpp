@@ -17,6 +17,7 @@
 #include "markers.h"
 #include "mesh.h"
 #include "monster_actions.h"
+#include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monster_hiding.h"
 #include "monster_initializers.h"
@@ -74,6 +75,7 @@ void initialize_monsters_for_new_map(void)
 {
     initialize_data_for_new_map(&monster_data_globals);
     monster_hash_records.forget();
+    forget_kept_attack_ranges();
     initialize_pathfinding_for_new_map();
     initialize_monster_definitions_for_new_map();
     initialize_unit_definitions_for_new_map();
@@ -85,6 +87,7 @@ void dispose_monsters_from_old_map(void)
 {
     dispose_data_from_old_map(&monster_data_globals);
     monster_hash_records.forget();
+    forget_kept_attack_ranges();
     dispose_pathfinding_from_old_map();
     dispose_monster_definitions_from_old_map();
     dispose_unit_definitions_from_old_map();

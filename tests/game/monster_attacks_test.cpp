@@ -23,6 +23,7 @@
 #include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monster_inventory.h"
+#include "monster_orders.h"
 #include "monster_owners.h"
 #include "monsters.h"
 #include "object_definitions.h"
@@ -381,6 +382,62 @@ TEST_F(monster_attacks_test, the_gap_takes_the_chosen_attacks_ranges_at_the_led_
         if (r.moved) monster(victim)->extra_flags |= _monster_actually_moved_extra_flag;
         EXPECT_EQ(linear_distance_to_best_point_of_attack(archer), r.gap);
         EXPECT_EQ(monster(archer)->path_destination.x, r.gap == 0 ? 1000 : 9000);
+    }
+}
+
+// After a choice that finds the target out of reach, the attack's choice is
+// answered from the kept ranges only while the unit and its aim point stand
+// where they stood: each row brings the target into reach (the reach is 1000;
+// 10199 more from 2000 higher up).
+TEST_F(monster_attacks_test, the_kept_out_of_reach_answer_is_not_taken_once_a_place_changes)
+{
+    struct row
+    {
+        const char *name;
+        void (*change)(int32_t archer, object_data *archer_body, object_data *victim_body);
+        int32_t immediate;
+        int64_t answered;
+    };
+    const row rows[] = {
+        {"nothing changed", [](int32_t, object_data *, object_data *) {}, NONE, 1},
+        {"the target stepped into reach",
+         [](int32_t, object_data *, object_data *victim) { victim->location.position.x = 1800; }, 0, 0},
+        {"the unit stepped up to it",
+         [](int32_t, object_data *archer, object_data *) { archer->location.position.x = 6500; }, 0, 0},
+        {"the unit stands higher",
+         [](int32_t, object_data *archer, object_data *) { archer->location.position.z = 2000; }, 0, 0},
+        {"the unit aims at a point within reach",
+         [](int32_t archer, object_data *, object_data *) {
+             const world_point3d point = {1500, 4000, 0};
+             set_monster_target_location(archer, &point, 0);
+         },
+         0, 0},
+        {"the unit retreats (the reduction brings the target near)",
+         [](int32_t archer, object_data *, object_data *) {
+             get_monster_data(archer)->flags |= _monster_is_retreating_flag;
+         },
+         0, 0},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        monster_attack_definition &a = arrow_attack(0);
+        a.maximum_range = 1000;
+        a.initial_velocity_lower_bound = 40;
+        definition()->turning_speed = 0;
+        const int32_t archer = make_unit(0, {1000, 4000, 0});
+        const int32_t victim = make_unit(1, {7200, 4000, 0});
+        target(archer, victim);
+        monster(victim)->base_movement_speed = 120; // 5400 off a retreating unit's 6200
+        set_attack_choice_checking(true);
+        EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_possible_attack_index), 0);
+        r.change(archer, body(archer), body(victim));
+        EXPECT_EQ(choose_monster_attack_index(archer, _choose_best_immediate_attack_index), r.immediate);
+        EXPECT_EQ(get_attack_choice_check_counts().choices_answered, r.answered);
+        EXPECT_EQ(get_attack_choice_check_counts().mismatches, 0);
+        set_attack_choice_checking(false);
+        delete_monster(archer, false);
+        delete_monster(victim, false);
     }
 }
 

@@ -6,7 +6,9 @@
 // every recalled answer) and the cells the obstacle collection passes over
 // (the checker walks them and finds no obstacle there, and each cell summary
 // it reads is the scan chain's; planted faults, cells passed over whatever
-// they hold and summaries kept however their cells change, are found).  The traces the full work gave are held by the
+// they hold and summaries kept however their cells change, are found), and the
+// attack choices answered "none" from kept ranges (the checker makes the pass
+// again; a planted fault, ranges kept whatever they held, is found).  The traces the full work gave are held by the
 // recorded traces of vesk_sim and the benchmark, byte for byte.
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "determinism_harness.h"
+#include "monster_attacks.h"
 #include "full_battle.h"
 #include "monsters.h"
 #include "objects.h"
@@ -42,6 +45,8 @@ protected:
         set_obstacle_skipping_checking(false);
         plant_obstacle_skipping_fault(false);
         plant_scan_cell_motion_fault(false);
+        set_attack_choice_checking(false);
+        plant_attack_choice_fault(false);
         stop_full_battle();
         vesk_sim_fixture::TearDown();
     }
@@ -169,6 +174,39 @@ TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds
             }
         }
         set_obstacle_skipping_checking(false);
+        stop_full_battle();
+    }
+}
+
+TEST_F(planning_checkers_test, every_attack_choice_answered_from_kept_ranges_is_the_pass_choice_and_ranges_kept_wrongly_are_found)
+{
+    struct
+    {
+        const char *battle;
+        bool full;
+        int32_t ticks; // from the orders into the melee
+        int64_t answered_at_least; // the order tick of the 400-unit battle answers most units
+        bool fault_bites; // the demo's few units seldom plan with their target in reach
+    } const battles[] = {{"the demo battle", false, 3000, 10, false}, {"the 400-unit battle", true, 600, 300, true}};
+    for (const auto &b : battles)
+    {
+        SCOPED_TRACE(b.battle);
+        ASSERT_NO_FATAL_FAILURE(start_battle(b.full));
+        set_attack_choice_checking(true);
+        ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
+        EXPECT_GE(get_attack_choice_check_counts().choices_answered, b.answered_at_least);
+        EXPECT_EQ(get_attack_choice_check_counts().mismatches, 0);
+
+        // Ranges kept whatever they held answer "none" to units that can strike.
+        if (b.fault_bites)
+        {
+            plant_attack_choice_fault(true);
+            set_attack_choice_checking(true);
+            ASSERT_TRUE(run_simulation(b.ticks / 2, nullptr, 0, nullptr, nullptr));
+            EXPECT_GT(get_attack_choice_check_counts().mismatches, 0);
+            plant_attack_choice_fault(false);
+        }
+        set_attack_choice_checking(false);
         stop_full_battle();
     }
 }
