@@ -188,6 +188,17 @@ void update_monster_location_height(int32_t monster_index)
     if (z != MESH_NO_HEIGHT) object->location.position.z = z;
 }
 
+angle heading_toward(world_distance dx, world_distance dy)
+{
+    static struct
+    {
+        world_distance dx, dy;
+        angle heading;
+    } last = {0, 0, 0}; // arctangent(0, 0) is 0
+    if (dx != last.dx || dy != last.dy) last = {dx, dy, arctangent(dx, dy)};
+    return last.heading;
+}
+
 int32_t monster_charge_speed_gain(int32_t speed, int8_t charge_byte)
 {
     if (charge_byte < 1) return speed / 5;
@@ -896,7 +907,7 @@ static bool re_aim(unit_move &move)
             const int32_t dx = move.monster->path_destination.x - move.here.x,
                           dy = move.monster->path_destination.y - move.here.y;
             const bool differs = current_gameplay_version < 1710 ? (dx != 0 && dy != 0) : (dx != 0 || dy != 0);
-            if (differs) move.monster->desired_yaw = arctangent(dx, dy);
+            if (differs) move.monster->desired_yaw = heading_toward(dx, dy);
         }
         move.monster->ticks_until_updating = RE_AIM_TICKS;
     }

@@ -13,6 +13,7 @@
 #include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monster_inventory.h"
+#include "monster_movement.h"
 #include "monster_orders.h"
 #include "monster_targets.h"
 #include "monsters.h"
@@ -86,6 +87,20 @@ int32_t threat_distance(const monster_data *monster, int32_t monster_index, cons
     return distance2d(&here, &there);
 }
 
+// For each value of a cell's low flag byte (its two triangles' terrain
+// types), the bits of those types: the cell is barred to a unit when they
+// meet its impassable terrain.
+constexpr struct terrain_bits_table
+{
+    uint16_t bits[256];
+} terrain_bits_of_flag_byte = [] {
+    terrain_bits_table table = {};
+    for (int32_t byte = 0; byte < 256; ++byte)
+        table.bits[byte] = (uint16_t)((1u << ((byte >> _mesh_cell_triangle0_terrain_first_bit) & 0xF)) |
+                                      (1u << ((byte >> _mesh_cell_triangle1_terrain_first_bit) & 0xF)));
+    return table;
+}();
+
 // Whether the ground around the target forbids a lead: a model in the 5 x 5
 // cells centred on its cell, or more than 3 of them with a terrain type it
 // cannot enter.
@@ -102,13 +117,14 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
     const int32_t y0 = cy - half > 0 ? cy - half : 0, y1 = cy + half < mesh_height - 1 ? cy + half : mesh_height - 1;
     // The count only grows and a model answers true as well: the answer is
     // known after the row where either happens.  A row away from the mesh's
-    // sides is the full width, walked unrolled.
+    // sides is the full width, walked unrolled.  A cell's two terrain types
+    // are its flags' low byte, looked up as their two bits at once; the
+    // model indices are ANDed, which leaves NONE only when every one is NONE.
     int32_t barred = 0;
-    bool model = false;
+    int32_t models = NONE;
     const auto count = [&](const mesh_cell &cell) {
-        model |= cell.model_index != NONE;
-        const uint32_t t0 = cell.flags & 0xF, t1 = (cell.flags >> 4) & 0xF;
-        barred += (int32_t)(((uint32_t)impassable >> t0 | (uint32_t)impassable >> t1) & 1);
+        models &= cell.model_index;
+        barred += (terrain_bits_of_flag_byte.bits[(uint8_t)cell.flags] & impassable) != 0;
     };
     const bool full_rows = x1 - x0 + 1 == INTERCEPTION_CELL_CHECK_WIDTH;
     for (int32_t y = y0; y <= y1; ++y)
@@ -121,7 +137,7 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
         }
         else
             for (int32_t x = 0; x <= x1 - x0; ++x) count(row[x]);
-        if (model || barred > 3) return true;
+        if (models != NONE || barred > 3) return true;
     }
     return false;
 }
@@ -436,7 +452,7 @@ void plan_monster(int32_t monster_index, int16_t identifier)
     const bool same_point = here.x == monster->path_destination.x && here.y == monster->path_destination.y;
     if (!(current_gameplay_version >= 1710 && same_point))
         monster->desired_yaw =
-            arctangent(monster->path_destination.x - here.x, monster->path_destination.y - here.y);
+            heading_toward(monster->path_destination.x - here.x, monster->path_destination.y - here.y);
 
     if (monster->path_segment_length > ARRIVAL_DISTANCE || has_flags(monster->flags, _monster_has_obstructed_path_flag))
     {
