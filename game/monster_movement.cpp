@@ -390,8 +390,13 @@ bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reac
     const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
     const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
     const int32_t x = other->location.position.x, y = other->location.position.y;
-    if (point_out_of_reach(m, x, y, interval_within(reach), passing)) return true;
-    if (m->may_pass_through) return false;
+    // point_out_of_reach's test from the target, spelled out: every object in
+    // a chain's reach asks it (a reach below 1 holds nothing).
+    const int64_t tx = (int32_t)(x - m->target.x), ty = (int32_t)(y - m->target.y);
+    const bool near_target = tx > -reach && tx < reach && ty > -reach && ty < reach;
+    if (m->may_pass_through)
+        return !near_target && !(inside((int64_t)x - m->start.x, passing) && inside((int64_t)y - m->start.y, passing));
+    if (!near_target) return true;
     const int64_t dx = (int64_t)x - m->target.x, dy = (int64_t)y - m->target.y;
     return dx * dx + dy * dy >= reach * reach;
 }
