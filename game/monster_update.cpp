@@ -87,19 +87,36 @@ int32_t threat_distance(const monster_data *monster, int32_t monster_index, cons
     return distance2d(&here, &there);
 }
 
-// For each value of a cell's low flag byte (its two triangles' terrain
-// types), the bits of those types: the cell is barred to a unit when they
-// meet its impassable terrain.
-constexpr struct terrain_bits_table
+// For a unit's impassable terrain, whether a cell is barred, by its flags'
+// low byte (its two triangles' terrain types): 1 when either type is
+// impassable.  The tables of the last few masks asked are kept (each unit
+// type that is chased has one mask; a table is filled in 256 steps, while a
+// chase reads 25 cells).
+struct barred_cells_table
 {
-    uint16_t bits[256];
-} terrain_bits_of_flag_byte = [] {
-    terrain_bits_table table = {};
+    uint16_t impassable;
+    bool filled;
+    uint8_t barred[256];
+};
+
+const uint8_t *barred_cells_for(uint16_t impassable)
+{
+    static barred_cells_table tables[4];
+    static int32_t next = 0;
+    for (const barred_cells_table &table : tables)
+        if (table.filled && table.impassable == impassable) return table.barred;
+    barred_cells_table &table = tables[next];
+    next = (next + 1) % 4;
+    table.impassable = impassable;
+    table.filled = true;
     for (int32_t byte = 0; byte < 256; ++byte)
-        table.bits[byte] = (uint16_t)((1u << ((byte >> _mesh_cell_triangle0_terrain_first_bit) & 0xF)) |
-                                      (1u << ((byte >> _mesh_cell_triangle1_terrain_first_bit) & 0xF)));
-    return table;
-}();
+    {
+        const uint32_t t0 = (byte >> _mesh_cell_triangle0_terrain_first_bit) & _mesh_cell_terrain_type_mask;
+        const uint32_t t1 = (byte >> _mesh_cell_triangle1_terrain_first_bit) & _mesh_cell_terrain_type_mask;
+        table.barred[byte] = (uint8_t)((((uint32_t)impassable >> t0) | ((uint32_t)impassable >> t1)) & 1);
+    }
+    return table.barred;
+}
 
 // Whether the ground around the target forbids a lead: a model in the 5 x 5
 // cells centred on its cell, or more than 3 of them with a terrain type it
@@ -118,13 +135,14 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
     // The count only grows and a model answers true as well: the answer is
     // known after the row where either happens.  A row away from the mesh's
     // sides is the full width, walked unrolled.  A cell's two terrain types
-    // are its flags' low byte, looked up as their two bits at once; the
-    // model indices are ANDed, which leaves NONE only when every one is NONE.
+    // are its flags' low byte, looked up at once; the model indices are
+    // ANDed, which leaves NONE only when every one is NONE.
+    const uint8_t *barred_cell = barred_cells_for(impassable);
     int32_t barred = 0;
     int32_t models = NONE;
     const auto count = [&](const mesh_cell &cell) {
         models &= cell.model_index;
-        barred += (terrain_bits_of_flag_byte.bits[(uint8_t)cell.flags] & impassable) != 0;
+        barred += barred_cell[(uint8_t)cell.flags];
     };
     const bool full_rows = x1 - x0 + 1 == INTERCEPTION_CELL_CHECK_WIDTH;
     for (int32_t y = y0; y <= y1; ++y)
