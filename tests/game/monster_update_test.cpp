@@ -146,6 +146,34 @@ TEST_F(monster_update_test, the_vux_option_and_rough_ground_round_the_target_pre
     EXPECT_EQ(destination.x, 12000);
 }
 
+// Each impassable mask reads its own table of barred cells, however many
+// masks were asked between (a table kept for another mask would let a unit
+// lead a target across water, or refuse a lead on open ground).
+TEST_F(monster_update_test, rough_ground_is_judged_by_the_mask_asked_whatever_masks_came_before)
+{
+    start_world();
+    const int32_t hunter = make_unit(0, {10000, 10000});
+    const int32_t prey = make_unit(1, {12000, 10000});
+    unit(hunter)->base_movement_speed = 20;
+    body(prey)->location.velocity = {8, 0, 0};
+    // Four cells near the target's (23, 19) are of terrain 3; the others of 0.
+    for (int32_t x = 21; x <= 24; ++x) get_mesh_cell(x, 21)->flags = 0x30;
+    const struct
+    {
+        uint16_t impassable;
+        bool rough;
+    } masks[] = {{1u << 3, true}, {1u << 5, false}, {1u << 0, true},  {1u << 7, false},
+                 {(1u << 3) | (1u << 9), true}, {1u << 12, false}, {0, false}};
+    for (int32_t round = 0; round < 2; ++round)
+        for (const auto &m : masks)
+        {
+            definition()->terrain_impassability_flags = m.impassable;
+            world_point2d destination = {};
+            ASSERT_TRUE(predict_interception_point(hunter, prey, &destination));
+            EXPECT_EQ(destination.x, m.rough ? 12000 : 12000 + 4 * 120) << "mask " << m.impassable << " round " << round;
+        }
+}
+
 // ---- waypoints and orders -----------------------------------------------------------------
 
 TEST_F(monster_update_test, a_back_and_forth_loop_of_three_waypoints_turns_at_both_ends)
