@@ -199,8 +199,11 @@ static void plan_toward_target(int32_t monster_index, monster_data *monster, con
     if (!retreating)
     {
         const bool targets_itself = target && target_index == monster_index;
-        if (current_gameplay_version < 1301 || !targets_itself)
-            monster->desired_yaw = adjust_yaw_for_destination(monster->desired_yaw, &destination, &here);
+        // adjust_yaw_for_destination's heading, through the kept one: the
+        // plan heads for the path's destination next, most often this point.
+        const world_distance dx = destination.x - here.x, dy = destination.y - here.y;
+        if ((current_gameplay_version < 1301 || !targets_itself) && (dx != 0 || dy != 0))
+            monster->desired_yaw = heading_toward(dx, dy);
         const bool missile = definition->monster_class == _monster_class_missile;
         if (gap != 0)
             action = _monster_action_moving;
