@@ -46,7 +46,7 @@ int16_t sequence_of(const monster_definition *definition, int32_t sequence)
                                                                   : (int16_t)NONE;
 }
 
-bool over_media(const world_point2d *point) { return get_mesh_height(point, _media_height) != MESH_NO_HEIGHT; }
+bool over_media(const world_point2d *point) { return get_mesh_media_height(point) != MESH_NO_HEIGHT; }
 
 bool maintains_constant_height(const object_data *object)
 {
@@ -782,7 +782,7 @@ int32_t move_monster_object(int32_t object_index)
     }
     // Entering and leaving media.
     const world_point2d final2d = {m.target.x, m.target.y};
-    const world_distance surface = get_mesh_height(&final2d, _media_height);
+    const world_distance surface = get_mesh_media_height(&final2d);
     const bool walks_on_water = (definition->hack_flags & _monster_hack_walks_on_water_flag) != 0;
     uint32_t movement = _object_on_ground_flag;
     if (surface == MESH_NO_HEIGHT || (surface <= m.target.z && !walks_on_water))
