@@ -475,7 +475,7 @@ world_distance get_mesh_height(const world_point2d *point, int32_t type)
     case _mesh_ground_height:
         return ground_height(point);
     case _media_height:
-        return triangle_is_media(cell, get_mesh_triangle(point)) ? cell->media_height : MESH_NO_HEIGHT;
+        return get_mesh_media_height(point);
     case _mesh_surface_height:
     {
         if (cell->flags & _mesh_cell_is_not_rendered_flag) return MESH_NO_HEIGHT;

@@ -111,6 +111,22 @@ world_distance get_mesh_height(const world_point2d *point, int32_t type);
 // x ^ y and u = y & 511 (511 - u when p is 1), triangle 0 when (x & 511) < u.
 int32_t get_mesh_triangle(const world_point2d *point);
 
+// get_mesh_height(point, _media_height), inline: every moving object asks it
+// each tick, and most cells carry no media in either triangle.
+inline world_distance get_mesh_media_height(const world_point2d *point)
+{
+    const int32_t x = point->x >> WORLD_FRACTIONAL_BITS, y = point->y >> WORLD_FRACTIONAL_BITS;
+    if (!mesh_cell_in_bounds(x, y)) return MESH_NO_HEIGHT;
+    const mesh_cell &cell = mesh_cells[x + y * mesh_width];
+    if (!(cell.flags & _mesh_cell_carries_media_flags)) return MESH_NO_HEIGHT;
+    // The triangle as get_mesh_triangle tells it.
+    int32_t u = point->y & (WORLD_ONE - 1);
+    if (((point->x ^ point->y) >> WORLD_FRACTIONAL_BITS) & 1) u = (WORLD_ONE - 1) - u;
+    const uint32_t media = (point->x & (WORLD_ONE - 1)) < u ? _mesh_cell_triangle0_is_media_flag
+                                                             : _mesh_cell_triangle1_is_media_flag;
+    return (cell.flags & media) ? cell.media_height : MESH_NO_HEIGHT;
+}
+
 // The 4-bit terrain type (0-15) of the triangle under the point; a point off
 // the map takes that of the nearest point on it.  0 without a mesh.
 int32_t get_mesh_terrain_type(const world_point2d *point);

@@ -436,13 +436,21 @@ void dispose_monster_definitions_from_old_map(void)
 
 bool largest_pathfinding_radius(int32_t *radius)
 {
+    // Every unit's step asks: the group is checked once, then each slot's
+    // used flag (what get_monster_definition tells).
+    const definition_globals &group = monster_definitions;
+    if (!group.registered || group.count == NONE) return false;
     bool found = false;
-    for (int32_t index = 0; index < monster_definitions.count; ++index)
-        if (const monster_definition *definition = get_monster_definition(index))
+    int32_t largest = 0;
+    for (int32_t index = 0; index < group.count; ++index)
+        if (group.flags[index] & _definition_used_flag)
         {
-            if (!found || definition->pathfinding_radius > *radius) *radius = definition->pathfinding_radius;
+            const monster_definition *definition =
+                (const monster_definition *)((const uint8_t *)group.definitions + (size_t)index * (size_t)group.size);
+            if (!found || definition->pathfinding_radius > largest) largest = definition->pathfinding_radius;
             found = true;
         }
+    if (found) *radius = largest;
     return found;
 }
 

@@ -46,7 +46,7 @@ int16_t sequence_of(const monster_definition *definition, int32_t sequence)
                                                                   : (int16_t)NONE;
 }
 
-bool over_media(const world_point2d *point) { return get_mesh_height(point, _media_height) != MESH_NO_HEIGHT; }
+bool over_media(const world_point2d *point) { return get_mesh_media_height(point) != MESH_NO_HEIGHT; }
 
 bool maintains_constant_height(const object_data *object)
 {
@@ -186,6 +186,17 @@ void update_monster_location_height(int32_t monster_index)
         get_height_for_new_position(&point, (object->flags & _object_floats_on_media_flag) != 0,
                                     maintains_constant_height(object), monster->height_over_mesh, nullptr);
     if (z != MESH_NO_HEIGHT) object->location.position.z = z;
+}
+
+angle heading_toward(world_distance dx, world_distance dy)
+{
+    static struct
+    {
+        world_distance dx, dy;
+        angle heading;
+    } last = {0, 0, 0}; // arctangent(0, 0) is 0
+    if (dx != last.dx || dy != last.dy) last = {dx, dy, arctangent(dx, dy)};
+    return last.heading;
 }
 
 int32_t monster_charge_speed_gain(int32_t speed, int8_t charge_byte)
@@ -379,8 +390,13 @@ bool out_of_reach(const mover *m, const object_data *other, int64_t passing_reac
     const int64_t melee_reach = (int64_t)m->object->radius + other->radius + MONSTER_MELEE_RADIUS;
     const int64_t reach = melee_reach > passing_reach ? melee_reach : passing_reach;
     const int32_t x = other->location.position.x, y = other->location.position.y;
-    if (point_out_of_reach(m, x, y, interval_within(reach), passing)) return true;
-    if (m->may_pass_through) return false;
+    // point_out_of_reach's test from the target, spelled out: every object in
+    // a chain's reach asks it (a reach below 1 holds nothing).
+    const int64_t tx = (int32_t)(x - m->target.x), ty = (int32_t)(y - m->target.y);
+    const bool near_target = tx > -reach && tx < reach && ty > -reach && ty < reach;
+    if (m->may_pass_through)
+        return !near_target && !(inside((int64_t)x - m->start.x, passing) && inside((int64_t)y - m->start.y, passing));
+    if (!near_target) return true;
     const int64_t dx = (int64_t)x - m->target.x, dy = (int64_t)y - m->target.y;
     return dx * dx + dy * dy >= reach * reach;
 }
@@ -766,7 +782,7 @@ int32_t move_monster_object(int32_t object_index)
     }
     // Entering and leaving media.
     const world_point2d final2d = {m.target.x, m.target.y};
-    const world_distance surface = get_mesh_height(&final2d, _media_height);
+    const world_distance surface = get_mesh_media_height(&final2d);
     const bool walks_on_water = (definition->hack_flags & _monster_hack_walks_on_water_flag) != 0;
     uint32_t movement = _object_on_ground_flag;
     if (surface == MESH_NO_HEIGHT || (surface <= m.target.z && !walks_on_water))
@@ -896,7 +912,7 @@ static bool re_aim(unit_move &move)
             const int32_t dx = move.monster->path_destination.x - move.here.x,
                           dy = move.monster->path_destination.y - move.here.y;
             const bool differs = current_gameplay_version < 1710 ? (dx != 0 && dy != 0) : (dx != 0 || dy != 0);
-            if (differs) move.monster->desired_yaw = arctangent(dx, dy);
+            if (differs) move.monster->desired_yaw = heading_toward(dx, dy);
         }
         move.monster->ticks_until_updating = RE_AIM_TICKS;
     }

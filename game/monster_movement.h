@@ -49,6 +49,11 @@ void update_monster_location_height(int32_t monster_index);
 // truncated toward zero.
 int32_t monster_charge_speed_gain(int32_t speed, int8_t charge_byte);
 
+// arctangent(dx, dy), the heading of a unit toward a point (dx, dy) away.
+// The last question and its answer are kept: a unit that plans heads for its
+// new destination and, in the same update, re-aims at it from the same place.
+angle heading_toward(world_distance dx, world_distance dy);
+
 // Fills the moving actions' slots of monster_action_fns (idempotent;
 // initialize_monsters calls it).
 void install_monster_movement_procedures(void);

@@ -13,6 +13,7 @@
 #include "monster_attacks.h"
 #include "monster_definitions.h"
 #include "monster_inventory.h"
+#include "monster_movement.h"
 #include "monster_orders.h"
 #include "monster_targets.h"
 #include "monsters.h"
@@ -86,6 +87,37 @@ int32_t threat_distance(const monster_data *monster, int32_t monster_index, cons
     return distance2d(&here, &there);
 }
 
+// For a unit's impassable terrain, whether a cell is barred, by its flags'
+// low byte (its two triangles' terrain types): 1 when either type is
+// impassable.  The tables of the last few masks asked are kept (each unit
+// type that is chased has one mask; a table is filled in 256 steps, while a
+// chase reads 25 cells).
+struct barred_cells_table
+{
+    uint16_t impassable;
+    bool filled;
+    uint8_t barred[256];
+};
+
+const uint8_t *barred_cells_for(uint16_t impassable)
+{
+    static barred_cells_table tables[4];
+    static int32_t next = 0;
+    for (const barred_cells_table &table : tables)
+        if (table.filled && table.impassable == impassable) return table.barred;
+    barred_cells_table &table = tables[next];
+    next = (next + 1) % 4;
+    table.impassable = impassable;
+    table.filled = true;
+    for (int32_t byte = 0; byte < 256; ++byte)
+    {
+        const uint32_t t0 = (byte >> _mesh_cell_triangle0_terrain_first_bit) & _mesh_cell_terrain_type_mask;
+        const uint32_t t1 = (byte >> _mesh_cell_triangle1_terrain_first_bit) & _mesh_cell_terrain_type_mask;
+        table.barred[byte] = (uint8_t)((((uint32_t)impassable >> t0) | ((uint32_t)impassable >> t1)) & 1);
+    }
+    return table.barred;
+}
+
 // Whether the ground around the target forbids a lead: a model in the 5 x 5
 // cells centred on its cell, or more than 3 of them with a terrain type it
 // cannot enter.
@@ -102,13 +134,15 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
     const int32_t y0 = cy - half > 0 ? cy - half : 0, y1 = cy + half < mesh_height - 1 ? cy + half : mesh_height - 1;
     // The count only grows and a model answers true as well: the answer is
     // known after the row where either happens.  A row away from the mesh's
-    // sides is the full width, walked unrolled.
+    // sides is the full width, walked unrolled.  A cell's two terrain types
+    // are its flags' low byte, looked up at once; the model indices are
+    // ANDed, which leaves NONE only when every one is NONE.
+    const uint8_t *barred_cell = barred_cells_for(impassable);
     int32_t barred = 0;
-    bool model = false;
+    int32_t models = NONE;
     const auto count = [&](const mesh_cell &cell) {
-        model |= cell.model_index != NONE;
-        const uint32_t t0 = cell.flags & 0xF, t1 = (cell.flags >> 4) & 0xF;
-        barred += (int32_t)(((uint32_t)impassable >> t0 | (uint32_t)impassable >> t1) & 1);
+        models &= cell.model_index;
+        barred += barred_cell[(uint8_t)cell.flags];
     };
     const bool full_rows = x1 - x0 + 1 == INTERCEPTION_CELL_CHECK_WIDTH;
     for (int32_t y = y0; y <= y1; ++y)
@@ -121,7 +155,7 @@ bool interception_ground_is_rough(const object_data *target_object, uint16_t imp
         }
         else
             for (int32_t x = 0; x <= x1 - x0; ++x) count(row[x]);
-        if (model || barred > 3) return true;
+        if (models != NONE || barred > 3) return true;
     }
     return false;
 }
@@ -165,8 +199,11 @@ static void plan_toward_target(int32_t monster_index, monster_data *monster, con
     if (!retreating)
     {
         const bool targets_itself = target && target_index == monster_index;
-        if (current_gameplay_version < 1301 || !targets_itself)
-            monster->desired_yaw = adjust_yaw_for_destination(monster->desired_yaw, &destination, &here);
+        // adjust_yaw_for_destination's heading, through the kept one: the
+        // plan heads for the path's destination next, most often this point.
+        const world_distance dx = destination.x - here.x, dy = destination.y - here.y;
+        if ((current_gameplay_version < 1301 || !targets_itself) && (dx != 0 || dy != 0))
+            monster->desired_yaw = heading_toward(dx, dy);
         const bool missile = definition->monster_class == _monster_class_missile;
         if (gap != 0)
             action = _monster_action_moving;
@@ -436,7 +473,7 @@ void plan_monster(int32_t monster_index, int16_t identifier)
     const bool same_point = here.x == monster->path_destination.x && here.y == monster->path_destination.y;
     if (!(current_gameplay_version >= 1710 && same_point))
         monster->desired_yaw =
-            arctangent(monster->path_destination.x - here.x, monster->path_destination.y - here.y);
+            heading_toward(monster->path_destination.x - here.x, monster->path_destination.y - here.y);
 
     if (monster->path_segment_length > ARRIVAL_DISTANCE || has_flags(monster->flags, _monster_has_obstructed_path_flag))
     {

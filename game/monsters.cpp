@@ -159,11 +159,14 @@ static bool cell_is_on_mesh(int32_t cell_x, int32_t cell_y)
 // Bit 0 / bit 1: the triangle's terrain type is barred to the unit, at a
 // cell on the mesh (`cells`: the mesh's cells are loaded, which is whether
 // mesh_cell_in_bounds holds for any cell on the mesh).
-static uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y, bool cells)
+static uint32_t barred_sampled_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y);
+
+static inline __attribute__((always_inline)) uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x,
+                                                                       int32_t cell_y, bool cells)
 {
     // The terrain type at each triangle's sample point is the cell's field
     // for that triangle: read once from the cell (a unit entering a cell asks
-    // for five cells).
+    // for five cells, inline).
     if (cells)
     {
         const uint32_t flags = get_mesh_cell(cell_x, cell_y)->flags;
@@ -171,6 +174,11 @@ static uint32_t barred_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t
         const uint32_t t1 = (flags >> _mesh_cell_triangle1_terrain_first_bit) & _mesh_cell_terrain_type_mask;
         return ((terrain_flags >> t0) & 1) | (((terrain_flags >> t1) & 1) << 1);
     }
+    return barred_sampled_triangles(terrain_flags, cell_x, cell_y);
+}
+
+static uint32_t barred_sampled_triangles(uint16_t terrain_flags, int32_t cell_x, int32_t cell_y)
+{
     uint32_t barred = 0;
     for (int32_t triangle = 0; triangle < 2; ++triangle)
     {

@@ -886,10 +886,14 @@ int32_t get_collection_bitmap_count(int32_t collection_index)
 static sequence_data *held_sequence(int32_t collection_index, int32_t sequence_index)
 {
     // loaded_collection and get_collection_sequence_count in one look at the
-    // header: every object animating each tick comes through here.
-    const collection_header *header = get_collection_header(collection_index);
-    if (!header || !(header->flags & _collection_header_initialized_flag)) return nullptr;
-    collection_runtime *runtime = (collection_runtime *)get_definition_runtime(&collections, collection_index);
+    // slot, for the header and the run-time record both: every object
+    // animating each tick comes through here.
+    if (!collections.registered || !definition_slot_is_used(&collections, collection_index)) return nullptr;
+    const collection_header *header = (const collection_header *)((const uint8_t *)collections.definitions +
+                                                                  (size_t)collection_index * (size_t)collections.size);
+    if (!(header->flags & _collection_header_initialized_flag) || collections.runtime_size <= 0) return nullptr;
+    collection_runtime *runtime = (collection_runtime *)((uint8_t *)collections.runtimes +
+                                                         (size_t)collection_index * (size_t)collections.runtime_size);
     if (!runtime || !runtime->sequences ||
         !index_in(sequence_index, header->blocks[_collection_block_sequence_references].count))
         return nullptr;

@@ -129,7 +129,7 @@ int32_t signed_angular_difference(angle from, angle to)
 // The hardware root is only a first guess: the integer corrections below make
 // the result the exact floor root whatever the floating point unit did, so
 // every machine gets the same answer.
-int64_t isqrt64(uint64_t value)
+int64_t isqrt64_wide(uint64_t value)
 {
     uint64_t root = (uint64_t)sqrt((double)value);
     const uint64_t largest = 0xFFFFFFFFull; // the root of any 64-bit value fits 32 bits
@@ -139,13 +139,11 @@ int64_t isqrt64(uint64_t value)
     return (int64_t)root;
 }
 
-int32_t isqrt(uint32_t value) { return (int32_t)isqrt64(value); }
-
-world_distance distance2d(const world_point2d *a, const world_point2d *b)
+world_distance distance2d_wide(const world_point2d *a, const world_point2d *b)
 {
     int64_t dx = absolute64((int64_t)b->x - a->x), dy = absolute64((int64_t)b->y - a->y);
     if (dx > INT32_MAX || dy > INT32_MAX) return INT32_MAX;
-    return saturate32(isqrt64((uint64_t)(dx * dx) + (uint64_t)(dy * dy)));
+    return saturate32(isqrt64_wide((uint64_t)(dx * dx) + (uint64_t)(dy * dy)));
 }
 
 world_distance distance3d(const world_point3d *a, const world_point3d *b)

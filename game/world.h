@@ -9,6 +9,7 @@
 // Angle 0 points along +x and a quarter turn (16384) along +y, so (cos, sin)
 // of a yaw is its (x, y) heading.
 
+#include <cmath>
 #include <cstdint>
 
 #include "cseries/cseries.h"
@@ -143,15 +144,41 @@ int32_t signed_angular_difference(angle from, angle to);
 
 // ---- integer roots and distances --------------------------------------------
 
-// The floor of the square root: the largest r with r * r <= value.
-int32_t isqrt(uint32_t value);
-// The same for 64-bit values (distances of far-apart points).
-int64_t isqrt64(uint64_t value);
+// The roots and distances of any value, with corrections that make the
+// hardware root exact; the inline forms below take them for values too wide
+// for one correction.
+int64_t isqrt64_wide(uint64_t value);
+world_distance distance2d_wide(const world_point2d *a, const world_point2d *b);
+
+// The floor of the square root of a 64-bit value: the largest r with
+// r * r <= value.
+// Below 2^52 a double holds the value exactly, and its correctly rounded root
+// lies between the floor root k and k + 1 (both are doubles): one step down
+// when the square overshoots gives k, on every machine.  Movers ask this tens
+// of thousands of times a tick, so it is inline.
+inline int64_t isqrt64(uint64_t value)
+{
+    if (value >= ((uint64_t)1 << 52)) return isqrt64_wide(value);
+    int64_t root = (int64_t)std::sqrt((double)(int64_t)value);
+    if ((uint64_t)(root * root) > value) root -= 1;
+    return root;
+}
+
+// The same for 32-bit values.
+inline int32_t isqrt(uint32_t value) { return (int32_t)isqrt64(value); }
 
 // Floor of the Euclidean distance, with 64-bit squares, so any two points give
 // the true value (saturated to the 32-bit range, which only points more than
-// 2^31 apart reach).
-world_distance distance2d(const world_point2d *a, const world_point2d *b);
+// 2^31 apart reach).  Points within 2^25 on each axis (everything on a mesh)
+// take the one-correction root inline.
+inline world_distance distance2d(const world_point2d *a, const world_point2d *b)
+{
+    const int64_t dx = (int64_t)b->x - a->x, dy = (int64_t)b->y - a->y;
+    constexpr int64_t near = (int64_t)1 << 25;
+    if ((uint64_t)(dx + near) >= (uint64_t)(2 * near) || (uint64_t)(dy + near) >= (uint64_t)(2 * near))
+        return distance2d_wide(a, b);
+    return (world_distance)isqrt64((uint64_t)(dx * dx + dy * dy));
+}
 world_distance distance3d(const world_point3d *a, const world_point3d *b);
 
 // Whether b lies within r of a, the way units compare ranges: false when

@@ -225,6 +225,8 @@ TEST_F(mesh_test, heights_at_corners_edges_and_both_triangles)
     map.cell(1, 1).height = 600; // off the plane, so the two triangles differ
     map.cell(2, 0).flags = _mesh_cell_triangle0_is_media_flag;
     map.cell(2, 0).media_height = 500;
+    map.cell(1, 2).flags = _mesh_cell_triangle1_is_media_flag; // the other diagonal
+    map.cell(1, 2).media_height = 700;
     map.cell(3, 3).flags = _mesh_cell_is_not_rendered_flag;
     const std::vector<uint8_t> &bytes = map.build();
     ASSERT_TRUE(load_mesh_from_memory(bytes.data(), (int32_t)bytes.size()));
@@ -245,6 +247,8 @@ TEST_F(mesh_test, heights_at_corners_edges_and_both_triangles)
         {512 + 256, 1536 + 256, _mesh_ground_height, 315}, // last row
         {1024 + 50, 300, _media_height, 500},          // media triangle
         {1024 + 400, 100, _media_height, MESH_NO_HEIGHT}, // the other triangle is dry
+        {512 + 400, 1024 + 400, _media_height, 700},      // triangle 1 of an odd cell
+        {512 + 50, 1024 + 50, _media_height, MESH_NO_HEIGHT},
         {1024 + 50, 300, _mesh_surface_height, 500},
         {1024 + 400, 100, _mesh_surface_height, (20 * 512 + 400 * 10 + 100 * 100) >> 9},
         {1536 + 10, 1536 + 10, _mesh_surface_height, MESH_NO_HEIGHT}, // not rendered

@@ -80,6 +80,15 @@ TEST(movement_arithmetic, the_charge_gain_is_truncated_in_extended_precision)
     EXPECT_EQ(monster_charge_speed_gain(0, 13), 0);
 }
 
+// The kept heading answers a question asked again, never one that differs
+// in either offset (it would turn units the wrong way).
+TEST(movement_arithmetic, the_kept_heading_is_the_arctangent_of_each_question)
+{
+    const int32_t questions[][2] = {{0, 0}, {0, 0}, {100, 0}, {100, 0}, {100, 1}, {101, 1}, {-5, 3},
+                                    {3, -5}, {0, 0}, {0, 7},  {INT32_MIN, INT32_MAX}, {INT32_MAX, INT32_MIN}};
+    for (const auto &q : questions) EXPECT_EQ(heading_toward(q[0], q[1]), arctangent(q[0], q[1])) << q[0] << "," << q[1];
+}
+
 TEST_F(movement_test, a_unit_one_step_short_lands_exactly_and_then_asks_for_a_path)
 {
     start_world(16, 16);

@@ -146,6 +146,27 @@ TEST_F(monster_update_test, the_vux_option_and_rough_ground_round_the_target_pre
     EXPECT_EQ(destination.x, 12000);
 }
 
+// Each impassable mask reads its own table of barred cells, however many
+// masks came between (another mask's table would misjudge the ground).
+TEST_F(monster_update_test, rough_ground_is_judged_by_the_mask_asked_whatever_masks_came_before)
+{
+    start_world();
+    const int32_t hunter = make_unit(0, {10000, 10000});
+    const int32_t prey = make_unit(1, {12000, 10000});
+    unit(hunter)->base_movement_speed = 20;
+    body(prey)->location.velocity = {8, 0, 0};
+    for (int32_t x = 21; x <= 24; ++x) get_mesh_cell(x, 21)->flags = 0x30; // four of terrain 3 by the target
+    const uint16_t masks[] = {1u << 3, 1u << 5, 1u << 0, 1u << 7, (1u << 3) | (1u << 9), 1u << 12, 0};
+    const bool rough[] = {true, false, true, false, true, false, false}; // terrain 0 is everywhere else
+    for (int32_t pass = 0; pass < 14; ++pass)
+    {
+        definition()->terrain_impassability_flags = masks[pass % 7];
+        world_point2d destination = {};
+        ASSERT_TRUE(predict_interception_point(hunter, prey, &destination));
+        EXPECT_EQ(destination.x, rough[pass % 7] ? 12000 : 12000 + 4 * 120) << "mask " << masks[pass % 7];
+    }
+}
+
 // ---- waypoints and orders -----------------------------------------------------------------
 
 TEST_F(monster_update_test, a_back_and_forth_loop_of_three_waypoints_turns_at_both_ends)

@@ -166,6 +166,26 @@ TEST(world_roots, isqrt_is_the_floor_root)
     EXPECT_EQ(isqrt64((1ull << 62) - 1), (1ll << 31) - 1);
 }
 
+// The inline roots correct once below 2^52 and hand wider values on; the
+// distances take them within 2^25 on each axis: round every square and on
+// both sides of those edges, both agree with the wide ones.
+TEST(world_roots, quick_roots_agree_with_the_wide_roots_at_their_edges)
+{
+    std::vector<uint64_t> values = {UINT64_MAX, (1ull << 52) - 1, 1ull << 52};
+    for (uint64_t k : {0ull, 2ull, 46341ull, 65536ull, (1ull << 26) - 1, 1ull << 26, 94906266ull, 3037000499ull})
+        for (uint64_t v = k * k - (k > 0); v <= k * k + 1; ++v) values.push_back(v);
+    for (uint64_t v : values) ASSERT_EQ(isqrt64(v), isqrt64_wide(v)) << v;
+    const int32_t e = 1 << 25;
+    const int32_t pairs[][4] = {{0, 0, e - 1, e - 1}, {0, 0, e, 0},  {0, 0, 0, -e},  {0, 0, 1 - e, 3},
+                                {INT32_MIN, 0, INT32_MIN + e - 1, 0}, {INT32_MAX, 5, INT32_MAX - e, 5}, {-1, -1, 94906265, 0}};
+    for (const auto &p : pairs)
+    {
+        const world_point2d a = p2(p[0], p[1]), b = p2(p[2], p[3]);
+        EXPECT_EQ(distance2d(&a, &b), distance2d_wide(&a, &b)) << p[0] << "," << p[1] << " " << p[2] << "," << p[3];
+        EXPECT_EQ(distance2d(&b, &a), distance2d_wide(&a, &b)) << p[0] << "," << p[1] << " " << p[2] << "," << p[3];
+    }
+}
+
 TEST(world_distances, distances_are_floor_roots_and_saturate)
 {
     world_point2d a = p2(0, 0), b = p2(3, 4), far0 = p2(INT32_MIN, INT32_MIN), far1 = p2(INT32_MAX, INT32_MAX);
