@@ -197,8 +197,8 @@ template <int N> void check_kept_array(bool wide, bool busy)
         for (int32_t step = 0; step < 400; ++step)
         {
             for (int32_t index = 0; busy && step % 5 != 4 && index < array.count; ++index)
-                if (kept_record<N> *moved = (kept_record<N> *)get_datum(&array, index); moved && next(4) != 0)
-                    moved->values[next(N)] += (int32_t)next(3) - 1; // 0 now and then: no change
+                if (kept_record<N> *moved = (kept_record<N> *)get_datum(&array, index); moved && next(8) != 0)
+                    moved->values[next(N)] += 1 + (int32_t)next(2);
             renewing_steps += cache.renews_every_record;
             const uint32_t action = next(10);
             const int32_t slot = (int32_t)next(20);
