@@ -6,8 +6,10 @@
 // through records made, changed, freed, reused and grown past the first
 // block, the value stays that of the records written out, whether the writer
 // is one the byte tables describe or one with a condition in it, whether the
-// records end on a whole 32-byte chunk or not (or are shorter than one), and
-// whether they are compared 16 or 32 bytes at a time.
+// records end on a whole 32-byte chunk or not (or are shorter than one),
+// whether they are compared 16 or 32 bytes at a time, and whether a step
+// changes one record or most of them (when the passes renew every record
+// without asking first, and stop again once the changes die down).
 
 #include <gtest/gtest.h>
 
@@ -164,8 +166,9 @@ template <int N> void write_with_a_condition(int32_t index, const kept_record<N>
 }
 
 // Records made, changed, freed, reused and grown past the first block, each
-// step hashed kept and written out.
-template <int N> void check_kept_array(bool wide)
+// step hashed kept and written out.  A busy array also has a hashed field of
+// most used records changed, but for a quiet step in every five.
+template <int N> void check_kept_array(bool wide, bool busy)
 {
     typedef void (*writer)(int32_t, const kept_record<N> *, uint8_t *);
     const struct
@@ -177,7 +180,7 @@ template <int N> void check_kept_array(bool wide)
     for (const auto &w : writers)
     {
         SCOPED_TRACE(::testing::Message() << w.name << ", " << sizeof(kept_record<N>) << "-byte records"
-                                          << (wide ? ", wide" : ", narrow"));
+                                          << (wide ? ", wide" : ", narrow") << (busy ? ", busy" : ", quiet"));
         datum_globals array = {};
         strlcpy(array.name, "kept", sizeof(array.name));
         array.size = sizeof(kept_record<N>);
@@ -190,8 +193,13 @@ template <int N> void check_kept_array(bool wide)
             state = state * 1103515245u + 12345u;
             return (state >> 8) % range;
         };
+        int32_t renewing_steps = 0;
         for (int32_t step = 0; step < 400; ++step)
         {
+            for (int32_t index = 0; busy && step % 5 != 4 && index < array.count; ++index)
+                if (kept_record<N> *moved = (kept_record<N> *)get_datum(&array, index); moved && next(8) != 0)
+                    moved->values[next(N)] += 1 + (int32_t)next(2);
+            renewing_steps += cache.renews_every_record;
             const uint32_t action = next(10);
             const int32_t slot = (int32_t)next(20);
             kept_record<N> *r = (kept_record<N> *)get_datum(&array, slot < array.capacity ? slot : 0);
@@ -214,6 +222,8 @@ template <int N> void check_kept_array(bool wide)
         }
         EXPECT_GT(array.capacity, array.maximum_count) << "the array never grew";
         EXPECT_EQ(cache.linear, w.linear);
+        if (busy && w.linear) EXPECT_GT(renewing_steps, 200);
+        else EXPECT_LT(renewing_steps, 100);
         dispose_data(&array);
     }
 }
@@ -224,11 +234,14 @@ TEST(state_hash_kept_array, the_kept_value_is_that_of_every_record_written_out)
     for (const bool wide : {false, true})
     {
         if (set_state_hash_wide_comparison(wide) != wide) continue; // not on this processor
-        check_kept_array<1>(wide);
-        check_kept_array<2>(wide);
-        check_kept_array<5>(wide);
-        check_kept_array<6>(wide);
-        check_kept_array<9>(wide);
+        for (const bool busy : {false, true})
+        {
+            check_kept_array<1>(wide, busy);
+            check_kept_array<2>(wide, busy);
+            check_kept_array<5>(wide, busy);
+            check_kept_array<6>(wide, busy);
+            check_kept_array<9>(wide, busy);
+        }
     }
     set_state_hash_wide_comparison(was_wide);
 }
