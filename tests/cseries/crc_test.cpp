@@ -139,7 +139,8 @@ TEST(crc, combined_pieces_equal_the_bytes_in_turn)
             shift.wide_carry_less = wide;
             shift.carry_less = carry_less;
             EXPECT_EQ(crc32_append_pieces(c.start, piece_crcs.data(), piece_crcs.size(), &shift), expected)
-                << c.piece_size << " x " << c.count << (wide ? " by wide products" : carry_less ? " by products" : " by tables");
+                << c.piece_size << " x " << c.count
+                << (wide ? " by wide products" : carry_less ? " by products" : " by tables");
         }
     }
 }
