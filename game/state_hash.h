@@ -70,7 +70,7 @@ inline uint8_t *state_hash_reserve(uint32_t *hash, size_t size)
 {
     state_hash_batch *batch = &state_hash_open_batch;
     const size_t used = batch->used;
-    if (batch->hash == hash && size <= STATE_HASH_BATCH_SIZE - used) [[likely]]
+    if (batch->hash == hash && size <= STATE_HASH_MAXIMUM_RESERVE && size <= STATE_HASH_BATCH_SIZE - used) [[likely]]
     {
         batch->used = used + size;
         return batch->bytes + used;

@@ -353,7 +353,16 @@ static uint32_t run_method(crc32_method method, uint32_t crc, const void *data, 
     // The running register is the complement of a finished CRC, so a result
     // can be fed back in to continue.
     const uint32_t value = ~crc;
-    if (size < crc_methods[method].minimum_size) return ~slicing_by_8_kernel(value, bytes, size);
+    if (size < crc_methods[method].minimum_size)
+    {
+#if CRC_HAS_FOLDING
+        // Too short for the 256-bit registers, long enough for the 128-bit
+        // ones (a record's 64 to 127 bytes): both run on the same processors.
+        if (method == _crc32_wide_folding && size >= crc_methods[_crc32_folding].minimum_size)
+            return ~folding_kernel(value, bytes, size);
+#endif
+        return ~slicing_by_8_kernel(value, bytes, size);
+    }
     return ~crc_methods[method].kernel(value, bytes, size);
 }
 
