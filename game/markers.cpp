@@ -387,10 +387,17 @@ void hash_markers(uint32_t *hash)
         for (int32_t i = 0; i < table->marker_count; ++i)
         {
             const marker_data *marker = &table->markers[i];
-            const int32_t fields[] = {marker->identifier, (int32_t)marker->flags, marker->location.position.x,
-                                      marker->location.position.y, marker->location.position.z,
-                                      marker->data_index, marker->data_identifier};
-            state_hash_add_int32s(hash, fields, NUMBER_OF(fields));
+            uint8_t unbatched[7 * 4];
+            uint8_t *out = state_hash_begin_record(hash, sizeof(unbatched), unbatched);
+            state_hash_cursor cursor = {out};
+            cursor.put(marker->identifier);
+            cursor.put((int32_t)marker->flags);
+            cursor.put(marker->location.position.x);
+            cursor.put(marker->location.position.y);
+            cursor.put(marker->location.position.z);
+            cursor.put(marker->data_index);
+            cursor.put(marker->data_identifier);
+            state_hash_end_record(hash, out, cursor.out, unbatched, sizeof(unbatched));
         }
         for (int32_t i = 0; i < table->palette_count; ++i)
         {

@@ -137,11 +137,14 @@ bool get_animation_parameters_for_scenery(int32_t definition_index, int16_t *seq
 
 void hash_scenery(uint32_t *hash)
 {
-    int32_t values[2 * MAXIMUM_SCENERY_DEFINITIONS_PER_MAP];
+    // Written in place: the fields go straight to the hashed bytes.
+    enum { SIZE = 2 * 4 * MAXIMUM_SCENERY_DEFINITIONS_PER_MAP };
+    uint8_t unbatched[SIZE];
+    uint8_t *out = state_hash_begin_record(hash, SIZE, unbatched);
     for (int32_t i = 0; i < MAXIMUM_SCENERY_DEFINITIONS_PER_MAP; ++i)
     {
-        values[2 * i] = scenery_globals.animations[i].frame;
-        values[2 * i + 1] = scenery_globals.animations[i].ticks_left;
+        state_hash_write_int32(out + 8 * i, scenery_globals.animations[i].frame);
+        state_hash_write_int32(out + 8 * i + 4, scenery_globals.animations[i].ticks_left);
     }
-    state_hash_add_int32s(hash, values, NUMBER_OF(values));
+    state_hash_end_record(hash, out, out + SIZE, unbatched, SIZE);
 }

@@ -15,16 +15,12 @@
 #include "game_time.h"
 #include "vesk_random.h"
 
-constexpr size_t STATE_HASH_BATCH_SIZE = 16 * KILO;
 static_assert((size_t)STATE_HASH_MAXIMUM_RESERVE <= STATE_HASH_BATCH_SIZE);
 
-// The bytes added to one hash and not yet given to the CRC.
-struct state_hash_batch
-{
-    uint32_t *hash; // the hash they belong to
-    size_t used;
-    alignas(64) uint8_t bytes[STATE_HASH_BATCH_SIZE];
-};
+// compute_state_hash's batch (its hash is null between calls): a procedure
+// called with any other hash (a test hashing one subsystem) goes straight to
+// the CRC.
+state_hash_batch state_hash_open_batch;
 
 static bool processor_compares_wide(void)
 {
@@ -40,10 +36,6 @@ static struct state_hash_globals
 {
     state_hash_procedure procedures[MAXIMUM_STATE_HASH_PROCEDURES];
     int32_t count;
-    // compute_state_hash's batch (its hash is null between calls): a
-    // procedure called with any other hash (a test hashing one subsystem)
-    // goes straight to the CRC.
-    state_hash_batch batch;
     bool afresh; // the pass writes every record afresh
     bool wide = processor_compares_wide(); // the passes compare 32 bytes at a time
 #ifdef NDEBUG
@@ -83,13 +75,13 @@ static void flush_batch(state_hash_batch *batch)
 // is not being batched or `size` exceeds a batch.
 static inline state_hash_batch *batch_with_room(uint32_t *hash, size_t size)
 {
-    state_hash_batch *batch = &state_hash_globals.batch;
+    state_hash_batch *batch = &state_hash_open_batch;
     if (batch->hash != hash || size > STATE_HASH_BATCH_SIZE) return nullptr;
     if (batch->used + size > STATE_HASH_BATCH_SIZE) flush_batch(batch);
     return batch;
 }
 
-uint8_t *state_hash_reserve(uint32_t *hash, size_t size)
+uint8_t *state_hash_reserve_slowly(uint32_t *hash, size_t size)
 {
     if (size > STATE_HASH_MAXIMUM_RESERVE) return nullptr;
     state_hash_batch *batch = batch_with_room(hash, size);
@@ -108,12 +100,12 @@ void state_hash_add(uint32_t *hash, const void *data, size_t size)
         return;
     }
     // Not batched, or longer than a batch: what waits goes first.
-    state_hash_batch *batch = &state_hash_globals.batch;
+    state_hash_batch *batch = &state_hash_open_batch;
     if (batch->hash == hash && batch->used) flush_batch(batch);
     *hash = crc32_update(*hash, data, size);
 }
 
-void state_hash_add_int32(uint32_t *hash, int32_t value)
+void state_hash_add_int32_slowly(uint32_t *hash, int32_t value)
 {
     if (state_hash_batch *batch = batch_with_room(hash, 4))
     {
@@ -155,7 +147,7 @@ bool state_hash_compares_wide(void) { return state_hash_globals.wide; }
 
 void state_hash_flush(uint32_t *hash)
 {
-    state_hash_batch *batch = &state_hash_globals.batch;
+    state_hash_batch *batch = &state_hash_open_batch;
     if (batch->hash == hash && batch->used) flush_batch(batch);
 }
 
@@ -239,7 +231,7 @@ void make_state_hash_byte_tables(state_hash_record_cache *cache, size_t record_s
 static uint32_t hash_the_game(bool afresh)
 {
     uint32_t hash = 0;
-    state_hash_batch *batch = &state_hash_globals.batch;
+    state_hash_batch *batch = &state_hash_open_batch;
     batch->hash = &hash;
     batch->used = 0;
     state_hash_globals.afresh = afresh;
@@ -262,7 +254,7 @@ static uint32_t hash_the_game(bool afresh)
 
 uint32_t compute_state_hash(void)
 {
-    if (!VASSERT(!state_hash_globals.batch.hash, "compute_state_hash is not re-entrant")) return 0;
+    if (!VASSERT(!state_hash_open_batch.hash, "compute_state_hash is not re-entrant")) return 0;
     const uint32_t hash = hash_the_game(false);
     if (!state_hash_globals.checking) return hash;
     // A kept CRC that no longer matches its record would part this machine
@@ -279,7 +271,7 @@ uint32_t compute_state_hash(void)
 
 uint32_t compute_fresh_state_hash(void)
 {
-    if (!VASSERT(!state_hash_globals.batch.hash, "compute_state_hash is not re-entrant")) return 0;
+    if (!VASSERT(!state_hash_open_batch.hash, "compute_state_hash is not re-entrant")) return 0;
     return hash_the_game(true);
 }
 

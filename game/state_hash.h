@@ -38,8 +38,21 @@ typedef void (*state_hash_procedure)(uint32_t *hash);
 bool register_state_hash_procedure(state_hash_procedure procedure);
 void reset_state_hash_procedures(void);
 
+// The bytes added to compute_state_hash's hash and not yet given to the CRC.
+// Seen here so that the common case of the two calls below, a few bytes
+// into a batch with room for them, costs a compare and a store in the
+// procedure instead of a call per field.
+enum { STATE_HASH_BATCH_SIZE = 16 * 1024 };
+struct state_hash_batch
+{
+    uint32_t *hash; // the hash they belong to; null between passes
+    size_t used;
+    alignas(64) uint8_t bytes[STATE_HASH_BATCH_SIZE];
+};
+extern state_hash_batch state_hash_open_batch;
+
 void state_hash_add(uint32_t *hash, const void *data, size_t size);
-void state_hash_add_int32(uint32_t *hash, int32_t value);
+inline void state_hash_add_int32(uint32_t *hash, int32_t value);
 // The same bytes as state_hash_add_int32 on each of `count` values in turn,
 // fed to the CRC in large pieces: the way to hash a record's fields.
 void state_hash_add_int32s(uint32_t *hash, const int32_t *values, size_t count);
@@ -52,7 +65,18 @@ void state_hash_add_int32s(uint32_t *hash, const int32_t *values, size_t count);
 // STATE_HASH_MAXIMUM_RESERVE bytes: the caller then writes the bytes
 // elsewhere and adds them with state_hash_add.
 enum { STATE_HASH_MAXIMUM_RESERVE = 8192 };
-uint8_t *state_hash_reserve(uint32_t *hash, size_t size);
+uint8_t *state_hash_reserve_slowly(uint32_t *hash, size_t size);
+inline uint8_t *state_hash_reserve(uint32_t *hash, size_t size)
+{
+    state_hash_batch *batch = &state_hash_open_batch;
+    const size_t used = batch->used;
+    if (batch->hash == hash && size <= STATE_HASH_MAXIMUM_RESERVE && size <= STATE_HASH_BATCH_SIZE - used) [[likely]]
+    {
+        batch->used = used + size;
+        return batch->bytes + used;
+    }
+    return state_hash_reserve_slowly(hash, size);
+}
 
 // A record written in place: its bytes go to the hash's room when there is
 // some, else to the caller's `unbatched` buffer of `size` bytes, which
@@ -76,6 +100,20 @@ inline void state_hash_write_int32(uint8_t *out, int32_t value)
     uint32_t word = (uint32_t)value;
     if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
     memcpy(out, &word, sizeof(word));
+}
+
+void state_hash_add_int32_slowly(uint32_t *hash, int32_t value);
+inline void state_hash_add_int32(uint32_t *hash, int32_t value)
+{
+    state_hash_batch *batch = &state_hash_open_batch;
+    const size_t used = batch->used;
+    if (batch->hash == hash && used <= STATE_HASH_BATCH_SIZE - 4) [[likely]]
+    {
+        state_hash_write_int32(batch->bytes + used, value);
+        batch->used = used + 4;
+        return;
+    }
+    state_hash_add_int32_slowly(hash, value);
 }
 
 // Writes values in turn from `out` on, each as state_hash_add_int32 hashes

@@ -31,7 +31,11 @@ struct crc32_shift
     // Whether the processor's carry-less multiplication moves CRCs on (set
     // where it has it; a test may clear it to run the tables).
     bool carry_less;
-    uint64_t factors[16]; // [n]: x^(8 (n + 1) size) modulo the polynomial, reflected, one bit up
+    // Whether it has them on 256-bit registers too (VPCLMULQDQ and AVX2),
+    // four products an instruction pair; a test may clear it likewise.
+    bool wide_carry_less;
+    uint64_t factors[32]; // [n]: x^(8 (n + 1) size) modulo the polynomial, reflected, one bit up
+    uint64_t step_factors[32]; // [j]: the factor of the j-th of 32 pieces, moved on by those after it
     uint32_t table[4][4][256]; // [n][k][b]: byte b in place k of a CRC, moved on by (n + 1) `size` zero bytes
 };
 void crc32_make_shift(crc32_shift *shift, size_t size);

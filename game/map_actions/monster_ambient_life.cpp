@@ -615,10 +615,22 @@ void hash_monster_ambient_life(uint32_t *hash)
     // Field by field, so the hash does not depend on the host's byte order;
     // the size each block was given tells its layout.
     const datum_globals *units = get_monster_array();
-    for (int32_t index = 0; index < units->count && index < MAXIMUM_MONSTERS_PER_MAP; index++)
+    const int32_t count = units->count < MAXIMUM_MONSTERS_PER_MAP ? units->count : MAXIMUM_MONSTERS_PER_MAP;
+    for (int32_t index = 0; index < count; index++)
     {
         // A unit without a block size has no block (block_of): a battle
-        // without ambient life costs a look at each size, not each unit.
+        // without ambient life costs a look at each eight sizes, not each
+        // unit.
+        if (index % 8 == 0 && index + 8 <= count)
+        {
+            uint64_t eight;
+            memcpy(&eight, &ambient_life_globals.block_sizes[index], sizeof(eight));
+            if (eight == 0)
+            {
+                index += 7;
+                continue;
+            }
+        }
         if (ambient_life_globals.block_sizes[index] == 0) continue;
         const monster_data *monster = get_monster_data(index);
         const uint8_t *block = block_of(monster, index);

@@ -106,7 +106,8 @@ TEST(crc, chained_pieces_equal_the_whole)
 
 // Combining CRCs of pieces gives the CRC of the pieces in turn, for pieces
 // of the record sizes the state hash keeps and for odd ones, from a running
-// CRC, both with the carry-less products and with the tables.
+// CRC, with the carry-less products on 256-bit and on 128-bit registers and
+// with the tables; counts about the steps of 16 and 32 pieces.
 TEST(crc, combined_pieces_equal_the_bytes_in_turn)
 {
     struct combine_case
@@ -117,6 +118,7 @@ TEST(crc, combined_pieces_equal_the_bytes_in_turn)
     const combine_case cases[] = {
         {136, 0, 0x12345678}, {136, 1, 0},  {136, 7, 0xFFFFFFFF}, {136, 8, 1},  {136, 9, 0xCBF43926}, {96, 16, 0xA5A5A5A5},
         {338, 17, 0},         {104, 100, 7}, {1, 33, 0x80000000},  {5, 4, 0x55}, {3000, 3, 0x0BADF00D},
+        {24, 31, 3},          {24, 32, 0},   {68, 64, 0x01020304}, {96, 2622, 9}, {16, 49, 0xFFFFFFFF},
     };
     for (const combine_case &c : cases)
     {
@@ -129,12 +131,16 @@ TEST(crc, combined_pieces_equal_the_bytes_in_turn)
         EXPECT_EQ(combined, expected) << c.piece_size << " x " << c.count;
         static crc32_shift shift;
         crc32_make_shift(&shift, c.piece_size);
-        for (bool carry_less : {true, false})
+        const bool has_wide = shift.wide_carry_less, has_narrow = shift.carry_less;
+        for (int way = 0; way < 3; ++way)
         {
-            if (carry_less && !shift.carry_less) continue; // not on this processor
+            const bool wide = way == 0, carry_less = way < 2;
+            if ((wide && !has_wide) || (carry_less && !has_narrow)) continue; // not on this processor
+            shift.wide_carry_less = wide;
             shift.carry_less = carry_less;
             EXPECT_EQ(crc32_append_pieces(c.start, piece_crcs.data(), piece_crcs.size(), &shift), expected)
-                << c.piece_size << " x " << c.count << (carry_less ? " by products" : " by tables");
+                << c.piece_size << " x " << c.count
+                << (wide ? " by wide products" : carry_less ? " by products" : " by tables");
         }
     }
 }

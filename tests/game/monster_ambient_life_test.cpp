@@ -107,6 +107,29 @@ bool same_point(world_point2d a, world_point2d b) { return a.x == b.x && a.y == 
 
 // ---- the pool -------------------------------------------------------------------------------------
 
+// The state hash passes over units without ambient life eight at a time: a
+// chicken first or last of its eight, alone in it, after an eight without
+// any, or among the last units of an uneven count still has its block hashed.
+TEST_F(monster_ambient_life_test, the_state_hash_takes_in_a_block_wherever_its_unit_lies)
+{
+    start();
+    const int32_t chickens[] = {0, 7, 15, 24, 28};
+    for (int32_t i = 0, next = 0; i < 29; i++)
+    {
+        const world_point2d at = {(int16_t)(600 + 70 * i), 600};
+        if (i == chickens[next]) ASSERT_EQ(animal(at, CHICKEN), chickens[next++]);
+        else make_unit(0, at);
+    }
+    for (int32_t chicken : chickens)
+    {
+        uint32_t before = 0, after = 0;
+        hash_monster_ambient_life(&before);
+        block<chicken_action_data>(chicken)->ticks_until_next_movement += 1;
+        hash_monster_ambient_life(&after);
+        EXPECT_NE(before, after) << "chicken " << chicken;
+    }
+}
+
 TEST_F(monster_ambient_life_test, below_1721_the_205th_deer_gets_its_action_but_no_block)
 {
     start(1720);

@@ -19,6 +19,7 @@
 
 #include "determinism_harness.h"
 #include "full_battle.h"
+#include "mesh.h"
 #include "monsters.h"
 #include "objects.h"
 #include "state_hash.h"
@@ -89,6 +90,39 @@ TEST_F(state_hash_kept_records_test, kept_crcs_give_the_fresh_hash_every_tick)
         }
         set_simulation_tick_procedure(nullptr, nullptr);
         stop_full_battle();
+    }
+}
+
+// The mesh keeps its rows' CRCs: a cell written behind the hash's back, in
+// the first, a middle or the last row and column, by any of its hashed
+// words, changes the kept value as it does the fresh one, and writing the
+// old word back gives the old value; the unhashed word changes neither.
+TEST_F(state_hash_kept_records_test, a_changed_mesh_cell_renews_its_row)
+{
+    start_battle(false);
+    ASSERT_TRUE(run_simulation(30, nullptr, 0, nullptr, nullptr));
+    struct cell_case
+    {
+        int32_t x, y;
+        size_t word; // of the cell's six 16-bit words
+        bool hashed;
+    };
+    const int32_t last_x = mesh_width - 1, last_y = mesh_height - 1;
+    const cell_case cases[] = {
+        {0, 0, 0, true},           {last_x, 0, 1, true},          {3, mesh_height / 2, 2, true},
+        {last_x / 2, last_y, 3, true}, {last_x, last_y, 4, true}, {1, 1, 5, false},
+    };
+    for (const cell_case &c : cases)
+    {
+        const uint32_t before = compute_state_hash();
+        uint16_t *words = (uint16_t *)(void *)get_mesh_cell(c.x, c.y);
+        const uint16_t old = words[c.word];
+        words[c.word] = (uint16_t)(old ^ 0x0410);
+        const uint32_t kept = compute_state_hash();
+        EXPECT_EQ(kept, compute_fresh_state_hash()) << c.x << ", " << c.y << " word " << c.word;
+        EXPECT_EQ(kept != before, c.hashed) << c.x << ", " << c.y << " word " << c.word;
+        words[c.word] = old;
+        EXPECT_EQ(compute_state_hash(), before) << c.x << ", " << c.y << " word " << c.word;
     }
 }
 
