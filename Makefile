@@ -13,12 +13,17 @@ all: release
 deps:
 	./scripts/install_dependencies.sh
 
-release: deps release-build
+define RELEASE_BUILD
+cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+cmake --build $(BUILD)/release -j $(JOBS)
+endef
+release: deps
+	$(RELEASE_BUILD)
 
+# (The same without the dependencies, for `make test`, which has them.)
 release-build:
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF \
-	    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
-	cmake --build $(BUILD)/release -j $(JOBS)
+	$(RELEASE_BUILD)
 
 DEMO_DATA = ./scripts/build_demo_data.sh $(BUILD)/release/bin
 demo-data: release
