@@ -6,7 +6,7 @@ BUILD ?= build
 
 .PHONY: all run test deps release release-build demo-data check-sanitized thread-build check-thread check-release \
 	release-checks fuzz-build fuzz-demo-data check-fuzz fuzz bench clean \
-	test-idle-release test-idle-fuzz test-idle-thread test-release-checks test-fuzz test-thread
+	test-sanitized test-idle-release test-idle-fuzz test-idle-thread test-release-checks test-fuzz test-thread
 
 all: release
 
@@ -69,12 +69,17 @@ test-idle-fuzz: test-idle-release
 test-idle-thread: test-idle-fuzz
 	$(IDLE) $(MAKE) --no-print-directory thread-build
 
+# The sanitized suite; its output shows as it comes (a recursive make's
+# output is its own to keep together, and it keeps none).
+test-sanitized:
+	$(MAKE) --no-print-directory SHELL=$(SHELL) --output-sync=none check-sanitized
+
 # The checks of `make test` after the sanitized suite, each once its build is done.
-test-release-checks: check-sanitized test-idle-release
+test-release-checks: test-sanitized test-idle-release
 	$(MAKE) --no-print-directory release-checks
-test-fuzz: check-sanitized test-idle-fuzz
+test-fuzz: test-sanitized test-idle-fuzz
 	$(RUN_FUZZ_CHECK)
-test-thread: check-sanitized test-idle-thread
+test-thread: test-sanitized test-idle-thread
 	$(RUN_THREAD_CHECK)
 
 # The sanitized test cases spend part of their time waiting (X servers
