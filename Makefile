@@ -51,15 +51,15 @@ run: demo-data
 # tests.  After the suite, as each build is done, its checks run at the
 # normal priority: the release checks (which mostly wait on real-time network
 # games) beside the builds still going, then the fuzz targets and the threaded
-# tests.  -O keeps each step's output together.
+# tests.  -O keeps the output of each of those steps together; the sanitized
+# suite's shows as it comes.
 # Each step says how long it took (scripts/timed_shell.sh).
 test: SHELL := ./scripts/timed_shell.sh
 test: deps
 	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 4 test-release-checks test-fuzz test-thread
 
 # The builds beside the sanitized suite (`make test`), one after the other.
-# (Their disk writes at the idle class too, where the disk's scheduler has one.)
-IDLE := $(shell chrt --idle 0 ionice -c 3 true 2>/dev/null && echo chrt --idle 0 ionice -c 3 || echo nice -n 19)
+IDLE = ./scripts/at_idle_priority.sh
 test-idle-release:
 	$(IDLE) $(MAKE) --no-print-directory release-build
 	$(IDLE) $(DEMO_DATA)
