@@ -4,20 +4,30 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: all run test deps release demo-data check-sanitized check-thread check-release release-checks fuzz-build check-fuzz fuzz bench clean
+.PHONY: all run test deps release release-build demo-data check-sanitized thread-build check-thread check-release \
+	release-checks fuzz-build fuzz-demo-data check-fuzz fuzz bench clean \
+	test-sanitized test-idle-release test-idle-fuzz test-idle-thread test-release-checks test-fuzz test-thread
 
 all: release
 
 deps:
 	./scripts/install_dependencies.sh
 
+define RELEASE_BUILD
+cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
+cmake --build $(BUILD)/release -j $(JOBS)
+endef
 release: deps
-	cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TESTS=OFF -DVESK_BENCH=OFF \
-	    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG"
-	cmake --build $(BUILD)/release -j $(JOBS)
+	$(RELEASE_BUILD)
 
+# (The same without the dependencies, for `make test`, which has them.)
+release-build:
+	$(RELEASE_BUILD)
+
+DEMO_DATA = ./scripts/build_demo_data.sh $(BUILD)/release/bin
 demo-data: release
-	./scripts/build_demo_data.sh $(BUILD)/release/bin
+	$(DEMO_DATA)
 
 # Builds the game and its demo data, then starts it from its own directory.
 run: demo-data
@@ -32,15 +42,45 @@ run: demo-data
 # tables only (-g1): reports and backtraces need files and lines, and full debug
 # information costs compile time.
 #
-# The sanitized suite runs alone: some of its cases hold wall-clock limits.
-# After it, with the release game built, the release checks (which mostly
-# wait on real-time network games) run beside the threaded tests and the fuzz
-# build, which keep the processors busy meanwhile; -O keeps each one's output
-# together.
+# The sanitized suite runs first, and no other check beside it: some of its
+# cases hold wall-clock limits.  Its cases leave a processor idle for a good
+# part of their time (they wait on X servers, child programs and real-time
+# network games), so the other builds run beside it at the lowest priority
+# the system has (SCHED_IDLE): they take only what it leaves, one build at a
+# time, the release game first, then the fuzz targets, then the threaded
+# tests.  After the suite, as each build is done, its checks run at the
+# normal priority: the release checks (which mostly wait on real-time network
+# games) beside the builds still going, then the fuzz targets and the threaded
+# tests.  -O keeps the output of each of those steps together; the sanitized
+# suite's shows as it comes.
 # Each step says how long it took (scripts/timed_shell.sh).
 test: SHELL := ./scripts/timed_shell.sh
-test: deps check-sanitized demo-data
-	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 3 check-thread release-checks check-fuzz
+test: deps
+	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 4 test-release-checks test-fuzz test-thread
+
+# The builds beside the sanitized suite (`make test`), one after the other.
+IDLE = ./scripts/at_idle_priority.sh
+test-idle-release:
+	$(IDLE) $(MAKE) --no-print-directory release-build
+	$(IDLE) $(DEMO_DATA)
+	$(IDLE) $(MAKE) --no-print-directory fuzz-demo-data
+test-idle-fuzz: test-idle-release
+	$(IDLE) $(MAKE) --no-print-directory fuzz-build
+test-idle-thread: test-idle-fuzz
+	$(IDLE) $(MAKE) --no-print-directory thread-build
+
+# The sanitized suite; its output shows as it comes (a recursive make's
+# output is its own to keep together, and it keeps none).
+test-sanitized:
+	$(MAKE) --no-print-directory SHELL=$(SHELL) --output-sync=none check-sanitized
+
+# The checks of `make test` after the sanitized suite, each once its build is done.
+test-release-checks: test-sanitized test-idle-release
+	$(MAKE) --no-print-directory release-checks
+test-fuzz: test-sanitized test-idle-fuzz
+	$(RUN_FUZZ_CHECK)
+test-thread: test-sanitized test-idle-thread
+	$(RUN_THREAD_CHECK)
 
 # The sanitized test cases spend part of their time waiting (X servers
 # starting, child programs, clocks), so one more runs at a time than there are
@@ -66,11 +106,15 @@ check-sanitized:
 	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --output-on-failure -j $$(( $(TEST_JOBS) + $(WAITING_JOBS) )) --resource-spec-file test_slots.json -L unit
 
-check-thread:
+check-thread: thread-build
+	$(RUN_THREAD_CHECK)
+
+thread-build:
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_SANITIZE=thread -DVESK_BENCH=OFF -DVESK_WERROR=ON -DCMAKE_CXX_FLAGS_DEBUG=-g1
 	cmake --build $(BUILD)/tsan -j $(JOBS) --target thread_tests
-	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
+
+RUN_THREAD_CHECK = cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
 
 # The release game, its demo data and the headless end-to-end check; then
 # local-network discovery and a game found, joined and played through the
@@ -98,8 +142,23 @@ fuzz-build:
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_FUZZ=ON -DVESK_TESTS=OFF -DVESK_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
 
+# The demo data set of the targets that run the game or draw with its art
+# (scripts/make_fuzz_demo_data.sh), made with the release build's data tool
+# (`make test` makes it once the release game is built): a target that finds
+# none makes it with the tool of its own build, whose instrumentation makes
+# that half a minute of processor time, and two such targets started together
+# would both make it.
+FUZZ_DATA_SET = $(BUILD)/fuzz/fuzz/demo_data
+fuzz-demo-data:
+	if [ ! -f $(FUZZ_DATA_SET)/interface_whole.tags ]; then \
+	    rm -rf $(FUZZ_DATA_SET).partial && mkdir -p $(FUZZ_DATA_SET).partial && \
+	    ./scripts/make_fuzz_demo_data.sh $(BUILD)/release/bin/vesk_tags $(FUZZ_DATA_SET).partial && \
+	    rm -rf $(FUZZ_DATA_SET) && mv $(FUZZ_DATA_SET).partial $(FUZZ_DATA_SET); \
+	fi
+
+RUN_FUZZ_CHECK = FUZZ_JOBS=$(FUZZ_JOBS) ./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
 check-fuzz: fuzz-build
-	FUZZ_JOBS=$(FUZZ_JOBS) ./scripts/run_fuzzers.sh $(BUILD)/fuzz/fuzz $(FUZZ_TOTAL_SECONDS)
+	$(RUN_FUZZ_CHECK)
 
 fuzz: deps fuzz-build
 	FUZZ_SECONDS_EACH=$(FUZZ_SECONDS_EACH) FUZZ_JOBS=$(FUZZ_JOBS) FUZZ_REPORT=$(BUILD)/fuzz/report.txt \

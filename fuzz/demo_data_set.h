@@ -10,11 +10,10 @@
 #include <string>
 
 // The demo data set, made once per build by the data tool beside the fuzz
-// targets ("<build>/bin/vesk_tags") with the demo data script and cut to the
-// small golden-shore map, in "<build>/fuzz/demo_data" (made aside and renamed
-// into place, so that targets started together never read a half-made set);
-// "interface_whole.tags" there is the interface file before the cut, with
-// every dialog, font and collection.  Its path, empty when it cannot be made.
+// targets ("<build>/bin/vesk_tags") with scripts/make_fuzz_demo_data.sh (the
+// demo data cut to the small golden-shore map), in "<build>/fuzz/demo_data"
+// (made aside and renamed into place, so that targets started together never
+// read a half-made set).  Its path, empty when it cannot be made.
 static inline std::string fuzz_demo_data_set(void)
 {
     char exe[4096];
@@ -28,19 +27,9 @@ static inline std::string fuzz_demo_data_set(void)
     const std::string root = VESK_SOURCE_DIR;
     std::string aside = (programs / "demo_data.XXXXXX").string();
     if (!mkdtemp(aside.data())) return "";
-    // Every map start reads and checks the whole foundation and interface
-    // files: only the small map's landscape and mesh are kept of the maps,
-    // and of the interface what a headless game loads (its definition, the
-    // plain fonts, the small collections and string lists).
-    const std::string command =
-        "set -e; cd '" + aside + "'; ln -s '" + tool + "' vesk_tags; '" + root +
-        "/scripts/build_demo_data.sh' . >/dev/null; cp tags/interface.tags interface_whole.tags; "
-        "./vesk_tags unpack tags/foundation1.tags all >/dev/null; "
-        "for f in all/*/*landscape* all/mesh/*; do case \"$f\" in *'golden shore'*) ;; *) rm -f \"$f\";; esac; done; "
-        "rm -rf all/dmap; ./vesk_tags pack tags/foundation1.tags --type foundation --name foundation1 all >/dev/null; "
-        "rm -rf all; ./vesk_tags unpack tags/interface.tags all >/dev/null; "
-        "rm -rf all/bina all/ditl all/font/*' '* all/*/mmnu all/*/baie all/*/'!cba' all/*/'!sba'; "
-        "./vesk_tags pack tags/interface.tags --type interface --name interface all >/dev/null; rm -rf all vesk_tags";
+    // The set is made by scripts/make_fuzz_demo_data.sh, which `make test`
+    // also runs beforehand with the release build's tool.
+    const std::string command = "'" + root + "/scripts/make_fuzz_demo_data.sh' '" + tool + "' '" + aside + "'";
     std::error_code ignored;
     if (system(command.c_str()) != 0)
     {
