@@ -33,10 +33,7 @@
 #include "projectiles.h"
 #include "vesk_random.h"
 #include "state_hash.h"
-#include "determinism_harness.h"
-#include "full_battle.h"
 #include "support/game_core_fixture.h"
-#include "support/vesk_sim_fixture.h"
 #include "support/objects_world.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
@@ -446,44 +443,6 @@ TEST_F(movement_test, the_moving_actions_run_monster_moving_and_projectiles_upda
     const world_point2d point = {2000, 2000};
     EXPECT_EQ(get_height_for_new_position(&point, false, true, 40, &over), 40);
     EXPECT_FALSE(over);
-}
-
-// A unit's step passes over the objects out of reach by their kept places
-// (objects.h).  With the obstacle facts checker on, a kept place gone stale
-// (a planted fault: one unit's facts frozen) is counted and the record read
-// instead: the 400-unit battle runs hash for hash as without the fault.
-class kept_places_test : public vesk_sim_fixture
-{
-protected:
-    std::vector<std::string> programs_needed(void) const override { return {}; }
-    void TearDown() override
-    {
-        set_obstacle_facts_checking(false);
-        plant_obstacle_facts_fault(NONE);
-        stop_full_battle();
-        vesk_sim_fixture::TearDown();
-    }
-};
-
-TEST_F(kept_places_test, a_stale_kept_place_is_counted_and_the_battle_runs_on_the_records)
-{
-    std::vector<uint32_t> hashes[2] = {std::vector<uint32_t>(240), std::vector<uint32_t>(240)};
-    for (int32_t stale = 0; stale < 2; ++stale)
-    {
-        std::string reason;
-        ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
-        for (int32_t index = 0; stale && index < get_monster_array()->capacity; ++index)
-            if (const monster_data *monster = get_monster_data(index))
-            {
-                plant_obstacle_facts_fault(monster->object_index);
-                break;
-            }
-        set_obstacle_facts_checking(stale);
-        ASSERT_TRUE(run_simulation(240, nullptr, 0, nullptr, hashes[stale].data()));
-        stop_full_battle();
-    }
-    EXPECT_GT(obstacle_facts_mismatches(), 0);
-    EXPECT_EQ(hashes[0], hashes[1]);
 }
 
 } // namespace

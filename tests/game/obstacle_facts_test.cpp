@@ -1,8 +1,9 @@
 // The obstacle facts the scan chains keep per object (objects.h) against the
 // records, over the 400-unit battle and the demo battle: the checker compares
 // every object the obstacle collection meets and finds no difference; a
-// planted fault, one unit's facts left as they were, is found, and so are
-// the bits of open cells left as they were.
+// planted fault, one unit's facts left as they were, is found (and the
+// battle runs on its record, hash for hash), and so are the bits of open
+// cells left as they were.
 
 #include <gtest/gtest.h>
 
@@ -84,13 +85,24 @@ TEST_F(obstacle_facts_test, the_kept_facts_are_the_records_in_every_battle_and_a
         ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
         EXPECT_EQ(obstacle_facts_mismatches(), 0);
 
+        // The stale unit is found, and the collections and the units' steps
+        // read its record instead: the battle runs on hash for hash as the
+        // same battle without the fault or the checker.
         if (b.fault_bites)
         {
+            std::vector<uint32_t> hashes[2] = {std::vector<uint32_t>(b.ticks / 4), std::vector<uint32_t>(b.ticks / 4)};
             plant_obstacle_facts_fault(obstacle_facts_first_unit_object());
             set_obstacle_facts_checking(true);
-            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, nullptr));
+            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, hashes[0].data()));
             EXPECT_GT(obstacle_facts_mismatches(), 0);
             plant_obstacle_facts_fault(NONE);
+            set_obstacle_facts_checking(false);
+            stop_full_battle();
+            std::string reason;
+            ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+            ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
+            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, hashes[1].data()));
+            EXPECT_EQ(hashes[0], hashes[1]);
         }
         set_obstacle_facts_checking(false);
         set_simulation_tick_procedure(nullptr, nullptr);
