@@ -17,6 +17,7 @@
 #include "new_game_dialog.h"
 #include "plugin_components.h"
 #include "progress_dialog.h"
+#include "recording.h"
 #include "register_vesk_controls.h"
 #include "saved_games.h"
 #include "scoring.h"
@@ -69,6 +70,8 @@ static void restore_progress(int16_t event, int32_t steps)
 
 void front_end_game_over(void)
 {
+    // A film whose game ended keeps its statistics, counted while its units still stand.
+    if (game_->type == _game_type_replay) save_game_statistics_to_last_viewed_recording_csv();
     if (game_->type == _game_type_local && !vesk_is_headless() && active_screen.screen_initialized &&
         open_postgame_carnage_report_dialog(request_state_after_game))
         return;

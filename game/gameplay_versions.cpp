@@ -23,6 +23,9 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     {1805, 2180, _game_option_patch_version_bit1_flag, "1.8.0.5"},
     {1810, 2181, 0, "1.8.1"},
     {1820, 2182, 0, "1.8.2"},
+    // This program's rules: the statistics name who owns each unit, so that
+    // the scores, the winner and the state hash count them.
+    {1825, 2182, _game_option_patch_version_bit0_flag, "1.8.2.5"},
 };
 
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index)
@@ -48,6 +51,7 @@ int32_t gameplay_version_from_version_id(int32_t version_identifier, int32_t bui
     (void)build_number;
     const gameplay_version_definition *best = &gameplay_versions[0];
     if (version_identifier > gameplay_versions[NUMBER_OF_GAMEPLAY_VERSIONS - 1].version_identifier) return NONE;
+    if (version_identifier == CURRENT_VERSION_IDENTIFIER) return DEFAULT_GAMEPLAY_VERSION;
     for (const gameplay_version_definition &row : gameplay_versions)
     {
         // The base row of an identifier (no patch bits) wins over its patches.

@@ -14,13 +14,13 @@ struct new_game_parameter_data;
 
 enum
 {
-    DEFAULT_GAMEPLAY_VERSION = 1820,
-    NUMBER_OF_GAMEPLAY_VERSIONS = 14,
+    DEFAULT_GAMEPLAY_VERSION = 1825,
+    NUMBER_OF_GAMEPLAY_VERSIONS = 15,
     MINIMUM_JOINABLE_VERSION_IDENTIFIER = 2151,
     MAXIMUM_JOINABLE_VERSION_IDENTIFIER = 2199,
 };
 
-// The gameplay version of the game in progress (1820 outside a game).
+// The gameplay version of the game in progress (the default outside a game).
 extern int32_t current_gameplay_version;
 
 struct gameplay_version_definition
@@ -31,7 +31,7 @@ struct gameplay_version_definition
     const char *name;          // "1.8.2"
 };
 
-// Row `index` (0..13, oldest first), or null.
+// Row `index` (0..14, oldest first), or null.
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index);
 
 // The row of a gameplay version, or null when the table has none.
@@ -43,7 +43,9 @@ bool gameplay_version_is_known(int32_t gameplay_version);
 // The gameplay version of a version identifier without option bits.  An
 // identifier of 0 (the first release) or below the oldest row gives the
 // oldest version; one between rows gives the row below it; one above the
-// newest row is unknown: NONE.  `build_number` is carried for callers that
+// newest row is unknown: NONE.  An identifier's base row wins over its
+// patches, but for this program's own identifier, which every player of it
+// carries: that gives the default rules.  `build_number` is carried for callers that
 // have it; it does not change the answer.
 int32_t gameplay_version_from_version_id(int32_t version_identifier, int32_t build_number);
 

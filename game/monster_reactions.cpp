@@ -145,7 +145,11 @@ void record_damage_statistics(const damage_data *data, int32_t monster_index, in
                                  false);
         break;
     case _damage_recorded_as_ambient:
-        adjust_damage_statistics(NONE, monster_index, damage, died, netgame, true, true, true);
+        // Game killed in a hunt scores for the hunter's team: from the rules
+        // that name owners, the record keeps who dealt the damage (earlier
+        // rules named nobody, and no hunt ever scored).
+        adjust_damage_statistics(statistics_name_owners_in_play() ? data->owner_unit_index : (int16_t)NONE,
+                                 monster_index, damage, died, netgame, true, true, true);
         break;
     case _damage_recorded_as_ambient_without_target:
         adjust_damage_statistics(NONE, monster_index, damage, died, false, true, true, true);

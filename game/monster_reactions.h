@@ -48,7 +48,7 @@ enum damage_statistics_route
 {
     _damage_not_recorded,
     _damage_recorded_normally, // by the damage's owner unit type
-    _damage_recorded_as_ambient, // nobody's, the unit's target flags kept
+    _damage_recorded_as_ambient, // as game: the owner unit type's from 1825 (nobody's before), target flags kept
     _damage_recorded_as_ambient_without_target, // nobody's, not a scoring target
 };
 int32_t route_damage_statistics(int32_t monster_index, int32_t owner_monster_index);

@@ -1260,6 +1260,7 @@ void register_recording_hooks(void)
         .begin_film_from_path = begin_film_from_path,
         .find_oos_checker_films = find_oos_checker_films,
         .begin_oos_checker_film = begin_oos_checker_film,
+        .save_film_statistics = save_game_statistics_to_last_viewed_recording_csv,
     };
     register_recording_procedures(&procedures);
 }

@@ -36,6 +36,9 @@ struct recording_procedures
     // reported).
     int32_t (*find_oos_checker_films)(int32_t *films, int32_t maximum);
     bool (*begin_oos_checker_film)(int32_t film, new_game_data *data, char *name, size_t name_size);
+    // A film played to its end: its statistics file is written, named after
+    // it (null member: none is written).
+    void (*save_film_statistics)(void);
 };
 
 bool register_recording_procedures(const recording_procedures *procedures);

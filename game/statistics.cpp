@@ -17,7 +17,6 @@
 struct unit_statistics_type
 {
     int16_t player_index; // NONE: type not named
-    bool synchronized_owner; // named by set_unit_statistics_type: the synchronized counts know the owner too
     int32_t cost;
     int32_t count;
     int32_t vitality;
@@ -32,20 +31,15 @@ struct statistics_tally
     player_statistics unattributed;
 };
 
-// Every event is counted twice.  The reported tally counts a unit for the
-// owner its type is named for by either naming call: the rankings, the report,
-// the standings, the statistics file and the graphs' samples read it.  The
-// synchronized tally and its share of the open sample know only the owners
-// set_unit_statistics_type names; the state hash covers them and the scoring
-// rules read them, so they stay as every game and film so far counted them.
+// Every event is counted once, for the owners the unit layer names.  Games
+// of earlier rules hashed and scored these counts as if nobody owned a unit;
+// they see them through ownerless_view below.
 struct game_statistics
 {
-    statistics_tally reported;
-    statistics_tally synchronized;
-    statistics_sample synchronized_sample;
+    statistics_tally tally;
     unit_statistics_type types[MAXIMUM_UNIT_STATISTICS_TYPES];
 
-    statistics_sample samples[MAXIMUM_STATISTICS_SAMPLES + 1]; // reported: closed ones, then the open one
+    statistics_sample samples[MAXIMUM_STATISTICS_SAMPLES + 1]; // closed ones, then the open one
     int32_t sample_count;
     int32_t ticks_per_sample;
     int32_t ticks_in_last_sample;
@@ -91,34 +85,64 @@ static void hash_player_statistics(uint32_t *hash, const player_statistics *s)
     state_hash_add_int32(hash, s->damage_to_allies);
 }
 
+bool statistics_name_owners_in_play(void)
+{
+    return current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS;
+}
+
+// The counts as the earlier rules kept them, when no unit type had an owner:
+// every unit was nobody's, so nobody's record held the sums, no team ever
+// killed or dealt damage, a death was always a kill, and a unit cost nothing.
+// Friendly fire did not exist: every point of damage was dealt.  Ambient
+// records are folded in nowhere, as they never were.
+static player_statistics ownerless_view(const statistics_tally *tally)
+{
+    player_statistics view = {};
+    for (int32_t i = 0; i <= MAXIMUM_PLAYERS_PER_GAME; ++i)
+    {
+        const player_statistics *s = i < MAXIMUM_PLAYERS_PER_GAME ? &tally->players[i] : &tally->unattributed;
+        view.casualty_count += s->casualty_count;
+        view.extant_unit_count += s->extant_unit_count;
+        view.uncontrollable_count += s->uncontrollable_count;
+        view.total_damage_taken += s->total_damage_taken;
+    }
+    view.total_kill_count = view.casualty_count;
+    view.total_damage = view.total_damage_taken;
+    return view;
+}
+
 static void hash_statistics(uint32_t *hash)
 {
     const game_statistics *g = &globals().current;
-    const statistics_tally *tally = &g->synchronized;
+    const statistics_tally *tally = &g->tally;
+    const bool owned = statistics_name_owners_in_play();
+    const player_statistics nobody = {}, everything = ownerless_view(tally);
     const int32_t players = get_player_count(), teams = get_team_count();
-    for (int32_t i = 0; i < players; ++i) hash_player_statistics(hash, &tally->players[i]);
-    hash_player_statistics(hash, &tally->unattributed);
+    for (int32_t i = 0; i < players; ++i) hash_player_statistics(hash, owned ? &tally->players[i] : &nobody);
+    hash_player_statistics(hash, owned ? &tally->unattributed : &everything);
     for (int32_t i = 0; i < teams; ++i)
     {
-        state_hash_add_int32(hash, tally->teams[i].enemy_kills);
-        state_hash_add_int32(hash, tally->teams[i].damage_to_enemies);
-        state_hash_add_int32(hash, tally->teams[i].netgame_target_kills);
-        state_hash_add_int32(hash, tally->teams[i].game_kills);
+        const team_statistics *team = &tally->teams[i];
+        state_hash_add_int32(hash, owned ? team->enemy_kills : 0);
+        state_hash_add_int32(hash, owned ? team->damage_to_enemies : 0);
+        state_hash_add_int32(hash, owned ? team->netgame_target_kills : 0);
+        state_hash_add_int32(hash, owned ? team->game_kills : 0);
     }
     state_hash_add_int32(hash, g->sample_count);
     state_hash_add_int32(hash, g->ticks_per_sample);
     state_hash_add_int32(hash, g->ticks_in_last_sample);
     // The open sample stands for all of them: closed samples only ever merge.
-    const statistics_sample *open = &g->synchronized_sample;
+    // Which team this machine plays is left out: it differs between peers.
+    const statistics_sample *open = &g->samples[g->sample_count];
     for (int32_t i = 0; i < players; ++i)
     {
-        state_hash_add_int32(hash, open->players[i].damage_to_subtract);
+        state_hash_add_int32(hash, owned ? open->players[i].damage_to_subtract : 0);
         state_hash_add_int32(hash, open->players[i].score);
     }
     for (int32_t i = 0; i < teams; ++i)
     {
-        state_hash_add_int32(hash, open->teams[i].enemy_kills);
-        state_hash_add_int32(hash, open->teams[i].damage_to_enemies);
+        state_hash_add_int32(hash, owned ? open->teams[i].enemy_kills : 0);
+        state_hash_add_int32(hash, owned ? open->teams[i].damage_to_enemies : 0);
     }
 }
 
@@ -165,18 +189,17 @@ static unit_statistics_type *get_type(int16_t unit_type)
     return &globals().current.types[unit_type];
 }
 
-// A type as one tally counts it: its owner (NONE: nobody) and the cost of one
-// of its units.  The synchronized tally knows only set_unit_statistics_type's
-// names; an unnamed type costs nothing.
+// A type as the tally counts it: its owner (NONE: nobody) and the cost of
+// one of its units.  An unnamed type is nobody's and costs nothing.
 struct counted_type
 {
     int16_t player_index;
     int32_t cost;
 };
 
-static counted_type counted_as(const unit_statistics_type *type, bool synchronized)
+static counted_type counted_as(const unit_statistics_type *type)
 {
-    if (!type || (synchronized && !type->synchronized_owner)) return {NONE, 0};
+    if (!type) return {NONE, 0};
     return {type->player_index, type->cost};
 }
 
@@ -192,36 +215,16 @@ static int16_t team_of(counted_type type)
     return get_player_data(type.player_index)->team_index;
 }
 
-static bool name_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
+void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
 {
     unit_statistics_type *type = get_type(unit_type);
     if (!type || player_index < NONE || player_index >= MAXIMUM_PLAYERS_PER_GAME)
     {
         log_message(__FILE__, __LINE__, "unit statistics type %d of player %d refused", unit_type, player_index);
-        return false;
+        return;
     }
     type->player_index = player_index;
     type->cost = cost;
-    return true;
-}
-
-void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost)
-{
-    if (name_unit_statistics_type(unit_type, player_index, cost)) get_type(unit_type)->synchronized_owner = true;
-}
-
-void set_unit_statistics_type_for_reports(int16_t unit_type, int16_t player_index, int32_t cost)
-{
-    const unit_statistics_type *type = get_type(unit_type);
-    if (type && type->synchronized_owner) return; // that name stands for every tally
-    name_unit_statistics_type(unit_type, player_index, cost);
-}
-
-// Both tallies in turn: `synchronized` false, then true.
-template <typename Count> static void count_in_both_tallies(Count count)
-{
-    count(&globals().current.reported, false);
-    count(&globals().current.synchronized, true);
 }
 
 void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vitality_delta)
@@ -230,12 +233,10 @@ void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vita
     if (!type) return;
     type->count += count_delta;
     type->vitality += vitality_delta;
-    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
-        const counted_type counted = counted_as(type, synchronized);
-        player_statistics *owner = owner_statistics(tally, counted);
-        owner->extant_unit_count += count_delta;
-        owner->extant_cost += count_delta * counted.cost;
-    });
+    const counted_type counted = counted_as(type);
+    player_statistics *owner = owner_statistics(&globals().current.tally, counted);
+    owner->extant_unit_count += count_delta;
+    owner->extant_cost += count_delta * counted.cost;
 }
 
 void adjust_unit_statistics_for_uncontrollability(int16_t unit_type, int32_t delta)
@@ -243,22 +244,18 @@ void adjust_unit_statistics_for_uncontrollability(int16_t unit_type, int32_t del
     unit_statistics_type *type = get_type(unit_type);
     if (!type) return;
     type->uncontrollable += delta;
-    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
-        owner_statistics(tally, counted_as(type, synchronized))->uncontrollable_count += delta;
-    });
+    owner_statistics(&globals().current.tally, counted_as(type))->uncontrollable_count += delta;
 }
 
 void clear_unit_statistics(int16_t unit_type)
 {
     unit_statistics_type *type = get_type(unit_type);
     if (!type) return;
-    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
-        const counted_type counted = counted_as(type, synchronized);
-        player_statistics *owner = owner_statistics(tally, counted);
-        owner->extant_unit_count -= type->count;
-        owner->extant_cost -= type->count * counted.cost;
-        owner->uncontrollable_count -= type->uncontrollable;
-    });
+    const counted_type counted = counted_as(type);
+    player_statistics *owner = owner_statistics(&globals().current.tally, counted);
+    owner->extant_unit_count -= type->count;
+    owner->extant_cost -= type->count * counted.cost;
+    owner->uncontrollable_count -= type->uncontrollable;
     type->count = type->vitality = type->uncontrollable = 0;
 }
 
@@ -336,28 +333,36 @@ void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t
                                             bool scoring_hack)
 {
     game_statistics *g = &globals().current;
-    const unit_statistics_type *aggressor = get_type(aggressor_unit_type);
-    const unit_statistics_type *target = get_type(target_unit_type);
-    count_in_both_tallies([&](statistics_tally *tally, bool synchronized) {
-        statistics_sample *sample = synchronized ? &g->synchronized_sample : &g->samples[g->sample_count];
-        count_damage(tally, sample, counted_as(aggressor, synchronized), counted_as(target, synchronized), damage, died,
-                     netgame_target, ambient_life, adjust_damage, scoring_hack);
-    });
+    count_damage(&g->tally, &g->samples[g->sample_count], counted_as(get_type(aggressor_unit_type)),
+                 counted_as(get_type(target_unit_type)), damage, died, netgame_target, ambient_life, adjust_damage,
+                 scoring_hack);
 }
+
+// What the earlier rules read in place of a player's or a team's counts.
+static const player_statistics no_player_statistics = {};
+static const team_statistics no_team_statistics = {};
 
 const player_statistics *get_player_statistics(int32_t player_index)
 {
     if (player_index < 0 || player_index >= MAXIMUM_PLAYERS_PER_GAME) return nullptr;
-    return &globals().current.synchronized.players[player_index];
+    if (!statistics_name_owners_in_play()) return &no_player_statistics;
+    return &globals().current.tally.players[player_index];
 }
 
 const team_statistics *get_team_statistics(int32_t team_index)
 {
     if (team_index < 0 || team_index >= MAXIMUM_TEAMS_PER_GAME) return nullptr;
-    return &globals().current.synchronized.teams[team_index];
+    if (!statistics_name_owners_in_play()) return &no_team_statistics;
+    return &globals().current.tally.teams[team_index];
 }
 
-const player_statistics *get_unattributed_statistics(void) { return &globals().current.synchronized.unattributed; }
+const player_statistics *get_unattributed_statistics(void)
+{
+    static player_statistics everything;
+    if (statistics_name_owners_in_play()) return &globals().current.tally.unattributed;
+    everything = ownerless_view(&globals().current.tally);
+    return &everything;
+}
 
 // ---- samples ------------------------------------------------------------------------------
 
@@ -403,16 +408,11 @@ void update_statistics(void)
     {
         const team_data *team = get_team_data(t);
         const int32_t delta = team->score - g->last_team_scores[t];
-        if (delta != 0 && team->captain_player_index != NONE)
-        {
-            sample->players[team->captain_player_index].score += delta;
-            g->synchronized_sample.players[team->captain_player_index].score += delta;
-        }
+        if (delta != 0 && team->captain_player_index != NONE) sample->players[team->captain_player_index].score += delta;
         g->last_team_scores[t] = team->score;
     }
     if (++g->ticks_in_last_sample < g->ticks_per_sample) return;
     g->ticks_in_last_sample = 0;
-    memset(&g->synchronized_sample, 0, sizeof(g->synchronized_sample));
     ++g->sample_count;
     if (g->sample_count == MAXIMUM_STATISTICS_SAMPLES) compact_samples(g);
 }
@@ -457,18 +457,37 @@ static void add_counts(team_ranking_data *team, const player_statistics *s)
     team->total_damage_taken += s->total_damage_taken;
 }
 
-// The units alive now, by owning player and by team, as the unit layer knows
-// them: a unit whose type is named for nobody is still somebody's.
-static void count_survivors(int32_t players[MAXIMUM_PLAYERS_PER_GAME], int32_t teams[MAXIMUM_TEAMS_PER_GAME])
+// The units alive now and what they cost, by owning player and by team, as
+// the unit layer knows them: a unit whose type is named for nobody is still
+// somebody's.  (The extant counts only ever grow as units appear: a death
+// leaves them as they were.)
+struct survivors
 {
-    memset(players, 0, sizeof(int32_t) * MAXIMUM_PLAYERS_PER_GAME);
-    memset(teams, 0, sizeof(int32_t) * MAXIMUM_TEAMS_PER_GAME);
+    int32_t players[MAXIMUM_PLAYERS_PER_GAME];
+    int32_t player_costs[MAXIMUM_PLAYERS_PER_GAME];
+    int32_t teams[MAXIMUM_TEAMS_PER_GAME];
+    int32_t team_costs[MAXIMUM_TEAMS_PER_GAME];
+};
+
+static void count_survivors(survivors *alive)
+{
+    memset(alive, 0, sizeof(*alive));
     for (int32_t unit = 0; unit < MAXIMUM_UNIT_INDEX_COUNT; ++unit)
     {
         unit_facts facts;
         if (!get_unit_facts(unit, &facts) || facts.object_index == NONE) continue;
-        if (facts.player_index >= 0 && facts.player_index < MAXIMUM_PLAYERS_PER_GAME) ++players[facts.player_index];
-        if (facts.team_index >= 0 && facts.team_index < MAXIMUM_TEAMS_PER_GAME) ++teams[facts.team_index];
+        const unit_statistics_type *type = get_type(facts.unit_type);
+        const int32_t cost = type ? type->cost : 0;
+        if (facts.player_index >= 0 && facts.player_index < MAXIMUM_PLAYERS_PER_GAME)
+        {
+            ++alive->players[facts.player_index];
+            alive->player_costs[facts.player_index] += cost;
+        }
+        if (facts.team_index >= 0 && facts.team_index < MAXIMUM_TEAMS_PER_GAME)
+        {
+            ++alive->teams[facts.team_index];
+            alive->team_costs[facts.team_index] += cost;
+        }
     }
 }
 
@@ -476,8 +495,8 @@ void force_player_statistics_update(void)
 {
     game_statistics *g = &globals().current;
     const int16_t team_count = get_team_count(), player_count = get_player_count();
-    int32_t player_survivors[MAXIMUM_PLAYERS_PER_GAME], team_survivors[MAXIMUM_TEAMS_PER_GAME];
-    count_survivors(player_survivors, team_survivors);
+    survivors alive;
+    count_survivors(&alive);
 
     // Insertion sort by results, ties kept in team order: stable and at most 16.
     int16_t order[MAXIMUM_TEAMS_PER_GAME];
@@ -501,9 +520,10 @@ void force_player_statistics_update(void)
         ranking->score = get_team_data(order[i])->score;
         for (int16_t p = 0; p < player_count; ++p)
         {
-            if (get_player_data(p)->team_index == order[i]) add_counts(ranking, &g->reported.players[p]);
+            if (get_player_data(p)->team_index == order[i]) add_counts(ranking, &g->tally.players[p]);
         }
-        ranking->extant_unit_count = team_survivors[order[i]];
+        ranking->extant_unit_count = alive.teams[order[i]];
+        ranking->extant_cost = alive.team_costs[order[i]];
     }
 
     int32_t rank = 0;
@@ -517,13 +537,13 @@ void force_player_statistics_update(void)
                                                                                                   : (int16_t)NONE;
             if (player_team != team) continue;
             player_ranking_data *ranking = &g->player_rankings[rank++];
-            const player_statistics *s = &g->reported.players[p];
+            const player_statistics *s = &g->tally.players[p];
             ranking->player_index = p;
             ranking->rejoined_as_player_index = NONE;
             ranking->casualty_count = s->casualty_count;
             ranking->casualty_cost = s->casualty_cost;
-            ranking->extant_unit_count = player_survivors[p];
-            ranking->extant_cost = s->extant_cost;
+            ranking->extant_unit_count = alive.players[p];
+            ranking->extant_cost = alive.player_costs[p];
             ranking->uncontrollable_count = s->uncontrollable_count;
             ranking->total_kill_count = s->total_kill_count;
             ranking->total_damage = s->total_damage;
@@ -591,7 +611,7 @@ void add_game_to_permanent_player_rankings(void)
         }
         entry->player_index = p;
         entry->rejoined_as_player_index = NONE;
-        const player_statistics *stats = &s.current.reported.players[p];
+        const player_statistics *stats = &s.current.tally.players[p];
         entry->casualty_count += stats->casualty_count;
         entry->total_kill_count += stats->total_kill_count;
         entry->total_damage += stats->total_damage;
@@ -708,7 +728,7 @@ void build_postgame_report(int16_t outcome)
     {
         const player_data *player = get_player_data(p);
         if (local_player_team_index == NONE || player->team_index != local_player_team_index) continue;
-        const player_statistics *s = &g->reported.players[p];
+        const player_statistics *s = &g->tally.players[p];
         slprintf(a, sizeof(a), "%d", s->total_kill_count);
         slprintf(b, sizeof(b), "%d", s->casualty_count);
         format_damage_string(s->total_damage, c, sizeof(c));
@@ -806,7 +826,7 @@ void build_draxil_net_game_standings(int16_t game_ended_code)
     for (int16_t p = 0; p < player_count; ++p)
     {
         const player_data *player = get_player_data(p);
-        const player_statistics *stats = &g->reported.players[p];
+        const player_statistics *stats = &g->tally.players[p];
         draxil_net_game_standings_player *record = &standings->players[p];
         const bool dropped = (player->flags & _player_has_been_dropped_flag) != 0;
         record->team_index = player->team_index;
@@ -890,8 +910,8 @@ bool save_game_statistics_csv(const char *name)
         const team_ranking_data *ranking = &g->team_rankings[i];
         const team_data *team = get_team_data(ranking->team_index);
         slprintfcat(text, capacity, "%d,%d,%d,%d,%d,%d\n", ranking->team_index, ranking->place + 1, ranking->score,
-                    team->game_time_at_elimination, g->reported.teams[ranking->team_index].enemy_kills,
-                    g->reported.teams[ranking->team_index].damage_to_enemies);
+                    team->game_time_at_elimination, g->tally.teams[ranking->team_index].enemy_kills,
+                    g->tally.teams[ranking->team_index].damage_to_enemies);
     }
     slprintfcat(text, capacity,
                 "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,"
@@ -899,7 +919,7 @@ bool save_game_statistics_csv(const char *name)
     for (int16_t p = 0; p < get_player_count(); ++p)
     {
         const player_data *player = get_player_data(p);
-        const player_statistics *s = &g->reported.players[p];
+        const player_statistics *s = &g->tally.players[p];
         // Quotes inside a name are doubled so that every reader splits the line alike.
         char name_field[2 * PLAYER_NAME_SIZE + 3];
         size_t n = 0;
@@ -911,9 +931,17 @@ bool save_game_statistics_csv(const char *name)
         }
         name_field[n++] = '"';
         name_field[n] = 0;
+        // Survivors are the units living now, as the rankings just counted them.
+        int32_t survivors = 0, surviving_cost = 0;
+        for (int32_t r = 0; r < g->player_ranking_count; ++r)
+        {
+            if (g->player_rankings[r].player_index != p) continue;
+            survivors = g->player_rankings[r].extant_unit_count;
+            surviving_cost = g->player_rankings[r].extant_cost;
+        }
         slprintfcat(text, capacity, "%d,%s,%d,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", p, name_field, player->team_index,
-                    player->type, s->total_kill_count, s->casualty_count, s->casualty_cost, s->extant_unit_count,
-                    s->extant_cost, s->total_damage, s->total_damage_taken, s->damage_to_allies);
+                    player->type, s->total_kill_count, s->casualty_count, s->casualty_cost, survivors, surviving_cost,
+                    s->total_damage, s->total_damage_taken, s->damage_to_allies);
     }
 
     // Replaced whole: a failed write leaves the earlier file of that name as it was.

@@ -9,15 +9,15 @@
 // which player owns a type and what one unit of it costs before it adjusts the
 // type's counts.
 //
-// The counts are kept twice.  The synchronized counts (get_player_statistics,
-// get_team_statistics, get_unattributed_statistics) are what the state hash
-// covers and the scoring rules read; they know the owners that
-// set_unit_statistics_type names.  The game names its types with
-// set_unit_statistics_type_for_reports instead, so that those counts (and every
-// per-tick trace and film score) stay as they have always been: every unit
-// counted for nobody.  The reported counts know both names; the rankings, the
-// post-game report, the standings, the statistics file and the samples are
-// made from them.
+// The counts are kept once, for the owners set_unit_statistics_type names (the
+// unit layer names each player's copy of a unit definition).  From gameplay
+// version FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS the state hash covers
+// them and the scoring rules read them.  Games of earlier rules counted every
+// unit for nobody: for those, the state hash and the scoring rules see the
+// counts folded into nobody's record (get_player_statistics and
+// get_team_statistics give zeros), so their films replay in step, while the
+// rankings, the post-game report, the standings, the statistics file and the
+// samples read the counts as they are.
 //
 // Everything here is deterministic; only the synchronized counts are hashed.
 // The samples' kills_against_by_local_team depend on which team this machine
@@ -36,7 +36,12 @@ enum
     MAXIMUM_STATISTICS_SAMPLES = 128,
     INITIAL_TICKS_PER_STATISTICS_SAMPLE = 15 * 30,
     NUMBER_OF_PERMANENT_STANDINGS = 3, // first, second, third places
+    FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS = 1825,
 };
+
+// Whether the game in play hashes and scores the counts by owner (its
+// gameplay version is FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS or later).
+bool statistics_name_owners_in_play(void);
 
 // ---- life --------------------------------------------------------------------------
 
@@ -60,9 +65,6 @@ void update_statistics(void);
 // Names the owner and the cost of one unit of `unit_type`.  Refused (logged)
 // for a type or player out of range.
 void set_unit_statistics_type(int16_t unit_type, int16_t player_index, int32_t cost);
-// The same for the reported counts only.  A type named by
-// set_unit_statistics_type keeps that name.
-void set_unit_statistics_type_for_reports(int16_t unit_type, int16_t player_index, int32_t cost);
 
 // Units of a type appear or disappear (count) and gain or lose vitality.
 void adjust_unit_statistics(int16_t unit_type, int32_t count_delta, int32_t vitality_delta);
@@ -113,7 +115,8 @@ struct team_statistics
     int32_t game_kills;           // hunting: targets marked as game
 };
 
-// The synchronized counts.  Null for an index out of range.
+// The counts as the rules of the game in play see them (zeros for players
+// and teams under the earlier rules).  Null for an index out of range.
 const player_statistics *get_player_statistics(int32_t player_index);
 const team_statistics *get_team_statistics(int32_t team_index);
 const player_statistics *get_unattributed_statistics(void);

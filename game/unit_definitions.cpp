@@ -180,11 +180,12 @@ int32_t customize_unit_definition_for_player(tag unit_tag, int32_t player_index)
     }
     if (index != NONE)
     {
-        // The player's kills, losses and damage are counted by this type; a
-        // unit costs what it is worth in trading points.
+        // The player's kills, losses and damage are counted by this type, for
+        // the scores as for the reports; a unit costs what it is worth in
+        // trading points.
         const monster_definition *monster = get_monster_definition(copy.monster_type);
         const int32_t cost = monster && monster->experience_point_value > 0 ? monster->experience_point_value : 0;
-        set_unit_statistics_type_for_reports((int16_t)index, (int16_t)player_index, cost);
+        set_unit_statistics_type((int16_t)index, (int16_t)player_index, cost);
     }
     return index;
 }

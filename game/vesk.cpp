@@ -327,6 +327,8 @@ static bool end_finished_film(bool failed, const char *reason)
     log_message(nullptr, -1, failed ? "the film stopped at tick %d: it could not be read further"
                                     : "the film ended at tick %d",
                 game_->game_time);
+    const auto save_statistics = get_recording_procedures()->save_film_statistics;
+    if (!failed && save_statistics) save_statistics();
     if (failed && vesk_globals.playing_command_line_film)
     {
         vesk_globals.exit_status = 1;

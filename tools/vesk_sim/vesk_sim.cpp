@@ -28,7 +28,10 @@
 // D (0..4, default 2: the levels of the new-game dialog), also kept in its
 // film.  --report prints, after the last tick, one line per team
 // ("team T placed P alive A": the units made from its markers so far and
-// those alive now) and "winning team T" when the game has ended with one.
+// those alive now), the teams in their ranking ("team T place N score S",
+// places from 1), one line per player ("player P team T kills K losses L
+// damage D taken X score S place N": its team's score and place) and
+// "winning team T" when the game has ended with one.
 // --input feeds the timed keyboard and mouse events of FILE through the
 // game's input layer, one keyboard-task tick per game tick
 // (docs/determinism.md); a line that does not parse is refused (exit 2).
@@ -94,6 +97,7 @@
 #include "monsters.h"
 #include "players.h"
 #include "recording.h"
+#include "statistics.h"
 #include "tool_folders.h"
 #include "unit_orders.h"
 #include "version.h"
@@ -161,7 +165,8 @@ static bool parse_decimal(const char *option, const char *text, int64_t minimum,
 }
 
 // The teams' units: placed from markers (the palette entries' counts) and
-// alive now; then the winner, when there is one.
+// alive now; each team's place and score, and each player's results, as the
+// game ranks them now; then the winner, when there is one.
 static void print_report(void)
 {
     for (int16_t team = 0; team < get_team_count(); ++team)
@@ -178,6 +183,29 @@ static void print_report(void)
             if (monster && monster->owner_team_index == team) ++alive;
         }
         printf("team %d placed %d alive %d\n", (int)team, (int)placed, (int)alive);
+    }
+    // Ranking reads the game's state and changes none of what the hash covers.
+    force_player_statistics_update();
+    int16_t team_places[MAXIMUM_TEAMS_PER_GAME];
+    int32_t team_scores[MAXIMUM_TEAMS_PER_GAME] = {};
+    for (int16_t team = 0; team < MAXIMUM_TEAMS_PER_GAME; ++team) team_places[team] = NONE;
+    for (int32_t place = 0; const team_ranking_data *ranking = get_team_ranking(place); ++place)
+    {
+        printf("team %d place %d score %d\n", (int)ranking->team_index, ranking->place + 1, (int)ranking->score);
+        if (ranking->team_index >= 0 && ranking->team_index < MAXIMUM_TEAMS_PER_GAME)
+        {
+            team_places[ranking->team_index] = ranking->place;
+            team_scores[ranking->team_index] = ranking->score;
+        }
+    }
+    for (int32_t rank = 0; const player_ranking_data *ranking = get_player_ranking(rank); ++rank)
+    {
+        const int16_t team = get_player_data(ranking->player_index)->team_index;
+        const bool ranked = team >= 0 && team < MAXIMUM_TEAMS_PER_GAME && team_places[team] != NONE;
+        printf("player %d team %d kills %d losses %d damage %d taken %d score %d place %d\n",
+               (int)ranking->player_index, (int)team, (int)ranking->total_kill_count, (int)ranking->casualty_count,
+               (int)ranking->total_damage, (int)ranking->total_damage_taken, ranked ? (int)team_scores[team] : 0,
+               ranked ? team_places[team] + 1 : 0);
     }
     if (game_->winning_team_index != NONE) printf("winning team %d\n", (int)game_->winning_team_index);
 }
