@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -278,17 +279,13 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
                                               tag_file_name_get(tag_file_open(RECORDING_GROUP_TAG, last)) + ".csv");
     std::string written;
     std::istringstream csv(stats);
-    int32_t block = 0;
+    const std::regex team_row("(\\d+),(\\d+),(-?\\d+),.*"), player_row("(\\d+),\".*\",(-?\\d+,){5}(\\d+),.*");
     for (std::string line; std::getline(csv, line);)
     {
-        if (line.empty()) ++block;
-        std::vector<std::string> fields;
-        std::istringstream cells(line);
-        for (std::string field; std::getline(cells, field, ',');) fields.push_back(field);
-        if (block == 1 && fields.size() == 6 && fields[0] != "team")
-            written += "team " + fields[0] + " place " + fields[1] + " score " + fields[2] + "\n";
-        if (block == 2 && fields.size() >= 12 && fields[0] != "player")
-            written += "player " + fields[0] + " survivors " + fields[fields.size() - 5] + "\n";
+        std::smatch m;
+        if (std::regex_match(line, m, player_row)) written += "player " + std::string(m[1]) + " survivors " + std::string(m[3]) + "\n";
+        else if (std::regex_match(line, m, team_row))
+            written += "team " + std::string(m[1]) + " place " + std::string(m[2]) + " score " + std::string(m[3]) + "\n";
     }
     EXPECT_EQ(written, ranked) << stats;
 

@@ -1,9 +1,7 @@
 // The figures a player reads after a real fight: the demo battle with its
 // orders, then the rankings, the post-game report, the standings and the
 // carnage report.  Each side's kills, losses and damage are the units the
-// unit layer saw fall; under the default rules the hashed counts and the
-// attrition scores know them too, while a game of the earlier rules hashed
-// and scored every unit as nobody's, and still replays and reports so.
+// unit layer saw fall, and the hashed counts and attrition scores know them.
 
 #include <gtest/gtest.h>
 
@@ -15,7 +13,6 @@
 
 #include "bitmap_dialogs/postgame_player_stats.h"
 #include "determinism_harness.h"
-#include "gameplay_versions.h"
 #include "monsters.h"
 #include "objects.h"
 #include "players.h"
@@ -39,7 +36,6 @@ protected:
     {
         set_simulation_tick_procedure(nullptr, nullptr);
         stop_simulation();
-        set_simulation_gameplay_version(NONE);
         vesk_sim_fixture::TearDown();
     }
     std::vector<unit_order> orders;
@@ -69,22 +65,17 @@ std::string report_text(void)
 
 struct battle_case
 {
-    int32_t version;
     uint32_t seed;
     int32_t ticks;
 };
-const battle_case battles[] = {
-    {DEFAULT_GAMEPLAY_VERSION, 7, 900}, {DEFAULT_GAMEPLAY_VERSION, 8, 900}, {DEFAULT_GAMEPLAY_VERSION, 7, 1800}, {1820, 7, 1800}};
+const battle_case battles[] = {{7, 900}, {8, 900}, {7, 1800}};
 
 TEST_F(statistics_report_test, each_side_is_credited_with_the_units_that_fell)
 {
     for (const battle_case &b : battles)
     {
-        const std::string name = "version " + std::to_string(b.version) + ", seed " + std::to_string(b.seed) + ", " +
-                                 std::to_string(b.ticks) + " ticks";
-        const bool owned = b.version >= FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS;
+        const std::string name = "seed " + std::to_string(b.seed) + ", " + std::to_string(b.ticks) + " ticks";
         std::string reason;
-        ASSERT_TRUE(set_simulation_gameplay_version(b.version)) << name;
         ASSERT_TRUE(start_demo_battle(b.seed, &orders, &reason)) << reason;
         int32_t placed[2], alive[2];
         count_units(placed);
@@ -121,29 +112,40 @@ TEST_F(statistics_report_test, each_side_is_credited_with_the_units_that_fell)
         EXPECT_NE(text.find(row), std::string::npos) << name << "\n" << text;
         EXPECT_NE(text.find("Enemy losses\nTeam 2\n" + std::to_string(lost[1]) + "\n"), std::string::npos) << name;
 
-        // Attrition: a team's score is the damage its one player dealt; the
-        // earlier rules hashed and scored nobody's counts.
-        for (int16_t team = 0; team < 2; ++team)
-        {
-            int32_t dealt = 0;
-            for (int32_t rank = 0; const player_ranking_data *r = get_player_ranking(rank); ++rank)
-                if (r->player_index == team) dealt = r->total_damage;
-            EXPECT_EQ(get_team_data(team)->score, owned ? dealt : 0) << name << ", team " << team;
-            EXPECT_EQ(get_team_statistics(team)->enemy_kills, owned ? lost[1 - team] : 0) << name << ", team " << team;
-        }
-        EXPECT_EQ(get_unattributed_statistics()->casualty_count, owned ? 0 : lost[0] + lost[1]) << name;
+        // The hashed counts know the owners, and attrition scores the damage dealt.
+        EXPECT_EQ(get_team_statistics(0)->enemy_kills, lost[1]) << name;
+        EXPECT_EQ(get_unattributed_statistics()->casualty_count, 0) << name;
+        EXPECT_EQ(get_team_data(0)->score, get_team_statistics(0)->damage_to_enemies) << name;
 
         set_simulation_tick_procedure(nullptr, nullptr);
         stop_simulation();
     }
 }
 
-// The carnage report's kills, losses and damage of each person it lists, as
-// the dialog lays out their rows; its attrition score cell shows the damage.
-std::map<int32_t, std::string> carnage_report(void)
+// vesk_sim's report of the recorded battle (player, kills, losses, damage)
+// and the carnage report the game builds from its film, person by person.
+TEST_F(statistics_report_test, the_simulators_report_and_the_carnage_report_of_its_film_agree)
 {
+    ASSERT_EQ(run_vesk_sim("--map demo --seed 7 --ticks 1800 --orders '" + source_tree_path("data/orders/battle.txt") +
+                           "' --record battle.film --report > report.txt"),
+              0);
+    std::map<int32_t, std::string> reported, shown;
+    std::istringstream lines(read_whole_file("report.txt"));
+    const std::regex player_line("player (\\d+) team \\d+ kills (\\d+) losses (\\d+) damage (\\d+) .*");
+    for (std::string line; std::getline(lines, line);)
+    {
+        std::smatch m;
+        char damage[32];
+        if (std::regex_match(line, m, player_line))
+            reported[std::stoi(m[1])] = std::string(m[2]) + " " + std::string(m[3]) + " " +
+                                        format_damage_string(std::stoi(m[4]), damage, sizeof(damage));
+    }
+    int32_t ticks = 0;
+    char reason[256] = "";
+    ASSERT_TRUE(start_simulation_from_film(directory.c_str(), "battle.film", &ticks, reason, sizeof(reason))) << reason;
+    ASSERT_TRUE(run_simulation(ticks, nullptr, 0, nullptr, nullptr));
+    force_player_statistics_update();
     statistics_parameters rows[16];
-    std::map<int32_t, std::string> shown;
     for (int32_t i = 0, count = build_player_stats_rows(_scoring_attrition, 600, rows, 16); i < count; ++i)
     {
         std::map<int16_t, std::string> cells;
@@ -152,59 +154,12 @@ std::map<int32_t, std::string> carnage_report(void)
             (*(std::map<int16_t, std::string> *)into)[column] = text;
         };
         lay_out_player_stats_row(_scoring_attrition, &rows[i], &bounds, &bounds, keep, &cells);
-        EXPECT_EQ(cells[_player_stats_score_column], cells[_player_stats_damage_column]);
-        if (!rows[i].is_team_ranking)
-            shown[rows[i].player_ranking.player_index] = cells[_player_stats_kills_column] + " " +
-                                                         cells[_player_stats_casualties_column] + " " +
-                                                         cells[_player_stats_damage_column];
+        EXPECT_EQ(cells[_player_stats_score_column], cells[_player_stats_damage_column]) << "attrition scores damage";
+        shown[rows[i].player_ranking.player_index] = cells[_player_stats_kills_column] + " " +
+                                                     cells[_player_stats_casualties_column] + " " + cells[_player_stats_damage_column];
     }
-    return shown;
-}
-
-// The simulator's report of a recorded battle, the report of its film, and the
-// carnage report the game builds when it plays that film agree player by
-// player; a team's score is the damage it dealt, or 0 under the earlier rules.
-TEST_F(statistics_report_test, the_simulators_report_and_the_carnage_report_of_its_film_agree)
-{
-    const std::regex player_line("player (\\d+) team (\\d+) kills (\\d+) losses (\\d+) damage (\\d+) taken \\d+ score (\\d+).*");
-    for (const int32_t version : {(int32_t)DEFAULT_GAMEPLAY_VERSION, 1820})
-    {
-        SCOPED_TRACE(version);
-        const std::string film = directory + "/battle" + std::to_string(version) + ".film";
-        const std::string output[2] = {directory + "/recorded.txt", directory + "/replayed.txt"};
-        ASSERT_EQ(run_vesk_sim("--map demo --seed 7 --ticks 1800 --orders '" + source_tree_path("data/orders/battle.txt") +
-                               "' --gameplay-version " + std::to_string(version) + " --record '" + film +
-                               "' --report > '" + output[0] + "'"),
-                  0);
-        ASSERT_EQ(run_vesk_sim("--film '" + film + "' --report > '" + output[1] + "'"), 0);
-        const std::string recorded = read_whole_file(output[0]);
-        EXPECT_EQ(read_whole_file(output[1]), recorded) << "the film replays in step and reports alike";
-
-        std::map<int32_t, std::string> reported;
-        std::istringstream lines(recorded);
-        for (std::string line; std::getline(lines, line);)
-        {
-            std::smatch m;
-            if (!std::regex_match(line, m, player_line)) continue;
-            char damage[32];
-            reported[std::stoi(m[1])] = std::string(m[3]) + " " + std::string(m[4]) + " " +
-                                        format_damage_string(std::stoi(m[5]), damage, sizeof(damage));
-            const bool owned = version >= FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS;
-            EXPECT_EQ(std::stoi(m[6]), owned ? std::stoi(m[5]) : 0) << line; // one player a team
-        }
-        ASSERT_EQ(reported.size(), 2u) << recorded;
-
-        int32_t ticks = 0;
-        char reason[256] = "";
-        ASSERT_TRUE(start_simulation_from_film(directory.c_str(), film.c_str(), &ticks, reason, sizeof(reason))) << reason;
-        ASSERT_TRUE(run_simulation(ticks, nullptr, 0, nullptr, nullptr));
-        force_player_statistics_update();
-        // The carnage report lists the people: the simulator's computer player is none.
-        const std::map<int32_t, std::string> shown = carnage_report();
-        EXPECT_FALSE(shown.empty());
-        for (const auto &[player, cells] : shown) EXPECT_EQ(cells, reported[player]) << "player " << player;
-        stop_simulation();
-    }
+    ASSERT_FALSE(shown.empty()); // the people: the simulator's computer player is none
+    for (const auto &[player, figures] : shown) EXPECT_EQ(figures, reported[player]) << "player " << player;
 }
 
 } // namespace
