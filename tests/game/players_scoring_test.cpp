@@ -285,50 +285,39 @@ TEST_F(players_scoring_test, damage_lands_in_player_team_and_unattributed_bucket
     EXPECT_EQ(get_team_data(0)->score, 40);
 }
 
-// One kill or blow of each kind the scoring rules count, planted in a game of
-// three teams (team 0 allied with team 1; unit type t is player t's, type 3
-// nobody's game), and the scores after a tick: under the rules that name
-// owners, and under the earlier ones, which scored none of them.
+// A blow of each kind the scoring rules count (40 damage, `died`: it kills),
+// in a game of three teams, team 0 allied with team 1; unit type t is player
+// t's, type 3 nobody's game.  The earlier rules scored none of them.
 TEST_F(players_scoring_test, each_kind_of_kill_scores_under_its_rule)
 {
-    struct planted
-    {
-        const char *what;
-        int16_t scoring;
-        int32_t version;
-        int16_t aggressor, target;
-        bool died, netgame_target, ambient;
-        int32_t scores[3];
+    const int32_t now = DEFAULT_GAMEPLAY_VERSION, before = 1820;
+    const struct { int16_t scoring; int32_t version; int16_t from, to; bool died, target, game; int32_t scores[3]; } cases[] = {
+        {_scoring_attrition, now, 0, 2, false, false, false, {40, 0, 0}},    // damage to an enemy
+        {_scoring_attrition, now, 2, 0, true, false, false, {0, 0, 40}},     // a kill counts its damage
+        {_scoring_attrition, now, 0, 1, true, false, false, {0, 0, 0}},      // friendly fire
+        {_scoring_attrition, now, NONE, 2, true, false, false, {0, 0, 0}},   // nobody's blow
+        {_scoring_attrition, before, 0, 2, true, false, false, {0, 0, 0}},
+        {_scoring_assassination, now, 1, 2, true, true, false, {0, 1, 0}},  // a target killed
+        {_scoring_assassination, now, 1, 2, false, true, false, {0, 0, 0}}, // only hurt
+        {_scoring_assassination, now, 1, 2, true, false, false, {0, 0, 0}}, // no target
+        {_scoring_assassination, now, 0, 1, true, true, false, {0, 0, 0}},  // an ally's target
+        {_scoring_assassination, before, 1, 2, true, true, false, {0, 0, 0}},
+        {_scoring_hunting, now, 2, 3, true, false, true, {0, 0, 1}},        // game killed
+        {_scoring_hunting, now, 2, 3, false, false, true, {0, 0, 0}},       // only hurt
+        {_scoring_hunting, now, NONE, 3, true, false, true, {0, 0, 0}},     // by a hunted creature
+        {_scoring_hunting, now, 2, 0, true, false, false, {0, 0, 0}},       // an enemy is no game
+        {_scoring_hunting, before, 2, 3, true, false, true, {0, 0, 0}},
     };
-    const int16_t game = 3;
-    const planted cases[] = {
-        {"attrition: damage to an enemy", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, 0, 2, false, false, false, {40, 0, 0}},
-        {"attrition: a kill counts its damage", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, 2, 0, true, false, false, {0, 0, 40}},
-        {"attrition: friendly fire", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, 0, 1, true, false, false, {0, 0, 0}},
-        {"attrition: nobody's blow", _scoring_attrition, DEFAULT_GAMEPLAY_VERSION, NONE, 2, true, false, false, {0, 0, 0}},
-        {"attrition, earlier rules", _scoring_attrition, 1820, 0, 2, true, false, false, {0, 0, 0}},
-        {"assassination: a target killed", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 1, 2, true, true, false, {0, 1, 0}},
-        {"assassination: a target only hurt", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 1, 2, false, true, false, {0, 0, 0}},
-        {"assassination: any other kill", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 1, 2, true, false, false, {0, 0, 0}},
-        {"assassination: an ally's target", _scoring_assassination, DEFAULT_GAMEPLAY_VERSION, 0, 1, true, true, false, {0, 0, 0}},
-        {"assassination, earlier rules", _scoring_assassination, 1820, 1, 2, true, true, false, {0, 0, 0}},
-        {"hunting: game killed", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, 2, game, true, false, true, {0, 0, 1}},
-        {"hunting: game only hurt", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, 2, game, false, false, true, {0, 0, 0}},
-        {"hunting: game killed by a hunted creature", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, NONE, game, true, false, true, {0, 0, 0}},
-        {"hunting: an enemy is no game", _scoring_hunting, DEFAULT_GAMEPLAY_VERSION, 2, 0, true, false, false, {0, 0, 0}},
-        {"hunting, earlier rules", _scoring_hunting, 1820, 2, game, true, false, true, {0, 0, 0}},
-    };
-    for (const planted &c : cases)
+    for (const auto &c : cases)
     {
-        SCOPED_TRACE(c.what);
         start(3, c.scoring);
         current_gameplay_version = c.version;
         ally_with_team(0, 1, true);
         for (int16_t type = 0; type < 3; ++type) set_unit_statistics_type(type, type, 10);
-        adjust_damage_statistics_for_unit_type(c.aggressor, c.target, 40, c.died, c.netgame_target, c.ambient, true,
-                                               c.ambient);
+        adjust_damage_statistics_for_unit_type(c.from, c.to, 40, c.died, c.target, c.game, true, c.game);
         tick();
-        for (int16_t team = 0; team < 3; ++team) EXPECT_EQ(get_team_data(team)->score, c.scores[team]) << "team " << team;
+        for (int16_t team = 0; team < 3; ++team)
+            EXPECT_EQ(get_team_data(team)->score, c.scores[team]) << "case " << &c - cases << ", team " << team;
     }
 }
 
