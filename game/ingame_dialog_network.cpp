@@ -3,6 +3,7 @@
 #include "ingame_dialog_network.h"
 
 #include "cseries/log.h"
+#include "lobby_procedures.h"
 #include "vesk_networking/vesk_networking.h"
 
 bool ingame_dialog_local_player_is_originator(void) { return local_player_is_network_originator(); }
@@ -18,5 +19,5 @@ bool ingame_dialog_force_network_endgame(int16_t type)
     return true;
 }
 
-// The lobby client is not connected by this program yet: nothing to lose.
-bool ingame_dialog_lobby_connection_died(void) { return false; }
+// The lobby's room died under a lobby game: there is nobody to rehost or restart for.
+bool ingame_dialog_lobby_connection_died(void) { return lobby_connection_died(false); }

@@ -60,8 +60,19 @@ static void release_environment(void)
     close_log_file();
 }
 
+// Its one line: on standard output for --help, else on standard error.
+static void print_usage(FILE *out, const char *program)
+{
+    fprintf(out, "usage: %s [--version | --oos_check | film]\n", program);
+}
+
 int main(int argc, char **argv)
 {
+    if (argc >= 2 && !strcmp(argv[1], "--help"))
+    {
+        print_usage(stdout, argv[0]);
+        return 0;
+    }
     register_built_subsystems();
     const auto set_keyboard_task = get_action_queue_procedures()->set_keyboard_queue_task_state;
     if (set_keyboard_task) set_keyboard_task(false);
@@ -74,7 +85,7 @@ int main(int argc, char **argv)
     }
     if (mode == _mode_bad_arguments)
     {
-        fprintf(stderr, "usage: %s [--version | --oos_check | film]\n", argv[0]);
+        print_usage(stderr, argv[0]);
         return 2;
     }
 

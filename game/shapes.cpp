@@ -25,6 +25,7 @@
 #include "projectiles.h"
 #include "render/render_tables.h"
 #include "screen.h"
+#include "screen_preferences.h"
 #include "shading_tables.h"
 #include "tag_files/collection_procedures.h"
 #include "tag_files/tag_files.h"
@@ -1360,9 +1361,16 @@ void toggle_highres_sprites(void) { enable_highres_sprites(false); }
 
 bool perma_disable_highres_sprites(void)
 {
-    // The screen preferences record is not kept yet: nothing to clear.
+    screen_parameters *prefs = active_screen.prefs;
+    const bool was_set = prefs && (prefs->flags & _screen_pref_highres_sprites_flag);
+    if (was_set)
+    {
+        prefs->flags &= (uint16_t)~_screen_pref_highres_sprites_flag;
+        if (!save_screen_parameters(prefs))
+            log_message(__FILE__, __LINE__, "the screen preferences could not be saved without high-resolution sprites");
+    }
     enable_highres_sprites(false);
-    return false;
+    return was_set;
 }
 
 // ---- the collections' own sequence check ------------------------------------

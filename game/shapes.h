@@ -404,6 +404,8 @@ void preload_submesh_cache(void);
 bool highres_sprites_enabled(void);
 void enable_highres_sprites(bool enable);
 void toggle_highres_sprites(void);
+// Also clears the preference for them in the screen preferences (saved):
+// false when it was not set.
 bool perma_disable_highres_sprites(void);
 
 // The landscape collection of the current mesh: loaded from its header's tag

@@ -69,6 +69,8 @@ static struct metaserver_globals
     // The pump's depth: it runs again only inside a room change's waits.
     int32_t pump_depth;
     bool changing_room;
+    // The sender the service wrote into the directed data being handled.
+    uint32_t directed_data_sender;
 } metaserver_globals;
 
 // ---- the power user's setting ------------------------------------------------
@@ -643,7 +645,13 @@ static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
         raise_event(_set_player_data_message, packet, length);
         return;
     }
-    case _directed_data_packet: raise_event(_directed_message, body + 8, body_length - 8); return;
+    case _directed_data_packet:
+        // The service writes the sender's user id over the target: only it says who sent the data.
+        uint32_t sender;
+        memcpy(&sender, body, 4);
+        note_metaserver_directed_data_sender(sender);
+        raise_event(_directed_message, body + 8, body_length - 8);
+        return;
     case _keepalive_packet: send_outgoing_packet(build_keepalive_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE)); return;
     case _session_key_packet:
         if (body_length < 8)
@@ -783,6 +791,8 @@ bool metaserver_room_change_complete(void)
 }
 bool metaserver_connected_to_room(void) { return metaserver_globals.connected_to_room; }
 int32_t get_metaserver_user_id(void) { return metaserver_globals.user_id; }
+uint32_t get_metaserver_directed_data_sender(void) { return metaserver_globals.directed_data_sender; }
+void note_metaserver_directed_data_sender(uint32_t sender) { metaserver_globals.directed_data_sender = sender; }
 int16_t get_metaserver_order_id(void) { return metaserver_globals.order; }
 
 static bool can_send(void) { return metaserver_globals.connected && metaserver_globals.outgoing_buffer; }

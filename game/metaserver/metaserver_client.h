@@ -185,6 +185,11 @@ bool metaserver_session_key_received(void);
 bool metaserver_room_change_complete(void);
 bool metaserver_connected_to_room(void);
 int32_t get_metaserver_user_id(void);
+// The user id the service stamped on the directed data of the current
+// directed-message event (its payload's own claims are the sender's word);
+// the dispatch notes it before it raises the event.
+uint32_t get_metaserver_directed_data_sender(void);
+void note_metaserver_directed_data_sender(uint32_t sender);
 int16_t get_metaserver_order_id(void);
 
 // Senders: they do nothing while not connected.

@@ -372,8 +372,14 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
     prepare_login(&login, player, user_name, password, host, sizeof(host), &port, &desired_room);
 
     metaserver_context_data &context = m.context;
-    if (!VASSERT(context.state == _metaserver_uninitialized, "the lobby context is not in use"))
-        return _metaserver_game_entered_failure;
+    if (context.state != _metaserver_uninitialized)
+    {
+        // A session that ended without its logout (its room died during a
+        // game) must not keep the player out of the lobby.
+        log_message(__FILE__, __LINE__, "the lobby session left in state %d is closed before the login",
+                    (int)context.state);
+        logout_of_metaserver();
+    }
     context.state = _metaserver_pending_connection;
     context.local_player_id = 0; // until the room names us
     context.local_player_caste = -1;
@@ -425,6 +431,8 @@ bool metaserver_connection_died(bool show)
 void logout_of_metaserver(void)
 {
     metaserver_context_data &context = metaserver_dialog_globals.context;
+    // A direct game after a ranked room is not ranked.
+    reset_current_metaserver_room_ranked_guess(false);
     dispose_metaserver_client_dialog();
     disconnect_from_metaserver();
     dispose_metaserver_room_list();

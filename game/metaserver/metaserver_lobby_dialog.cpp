@@ -323,8 +323,23 @@ static void send_chat_entry(dialog_data *dialog)
     send_metaserver_chat_text(dialog, text);
 }
 
+// Whether a line that claimed another sender's name was logged for
+// `sender` already: one line per impostor, however many it sends.
+static bool impostor_logged_before(uint32_t sender)
+{
+    static uint32_t logged[64];
+    static size_t count;
+    for (size_t i = 0; i < count; ++i)
+        if (logged[i] == sender) return true;
+    // Past the table's end nobody is logged again: a flood gives no flood of lines.
+    if (count == sizeof(logged) / sizeof(logged[0])) return true;
+    logged[count++] = sender;
+    return false;
+}
+
 // A chat payload from the room or from one player: shown only when its
-// sender is listed in the room and not gagged.
+// sender is listed in the room and not gagged.  Directed data carries the
+// sender the service names; a payload claiming another is dropped.
 static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool directed)
 {
     if (!dialog) return;
@@ -340,6 +355,14 @@ static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool d
     if (!extract_message_from_vesk_metaserver_chat_packet(data, length, text, sizeof(text)))
     {
         log_message(__FILE__, __LINE__, "a lobby chat payload of %d bytes is malformed: ignored", (int)length);
+        return;
+    }
+    if (directed && header.player_id != get_metaserver_directed_data_sender())
+    {
+        const uint32_t stamped = get_metaserver_directed_data_sender();
+        if (!impostor_logged_before(stamped))
+            log_message(__FILE__, __LINE__, "lobby chat from player %u claiming to be player %u: dropped",
+                        (unsigned)stamped, (unsigned)header.player_id);
         return;
     }
     new_player_data sender;
@@ -564,7 +587,11 @@ static bool join_selected_game(dialog_data *dialog)
         show_join_failure(_game_in_progress_string, &game);
         return false;
     }
-    if (game.public_tags_checksum != tag_files_get_foundation_checksum()) return false;
+    if (game.public_tags_checksum != tag_files_get_foundation_checksum())
+    {
+        show_join_failure(_incompatible_tags_string, &game);
+        return false;
+    }
     if (game.flags & _net_game_has_password_flag)
     {
         char password[NET_GAME_PASSWORD_SIZE] = "";

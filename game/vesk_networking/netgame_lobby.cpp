@@ -141,6 +141,8 @@ int16_t choose_protocol_with_lobby_login(new_player_data *player, uint32_t *prot
     slprintf(login, login_size, "%s", lobby->user);
     decode_metaserver_password(lobby->password, password, password_size);
     if (first_pass) flags &= (uint16_t)~_reset_client_data_flag;
+    // Until a room is entered again, no room is taken for ranked.
+    reset_current_metaserver_room_ranked_guess(false);
     const int16_t result = net_select_protocol(&player->appearance, protocol, &flags, login, password);
     if (result != 1 && result != 2)
     {

@@ -409,8 +409,8 @@ bool enough_players_agree_to_start_game(void)
 
 bool net_enough_players_for_ranked_game(void)
 {
-    // Only a ranked lobby room asks more; this layer is in none.
-    return true;
+    if (!lobby_room_is_ranked()) return true;
+    return get_net_player_count() > 0 && someone_plays_against_the_observer();
 }
 
 void i_agree_to_play_persistent(bool persistent)

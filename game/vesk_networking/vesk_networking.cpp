@@ -19,6 +19,7 @@
 #include "networking/tcp_module.h"
 #include "lobby_procedures.h"
 #include "networking_procedures.h"
+#include "uber/uber.h"
 #include "progress_dialog.h"
 #include "vesk.h"
 #include "session_state.h"
@@ -184,20 +185,26 @@ bool allocate_network_structures_for_game_session(uint32_t protocol)
 void setdown_network_game_from_old_netgame_session(bool logout, bool force)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
-    (void)logout; // no lobby connection is kept by this layer
-    if (!net->game) return;
-    if (!force && net->state == _net_reenter_game) return;
-    net->state = _vesk_net_coming_down;
-    if (net_i_am_the_server(net->game))
+    if (net->game)
     {
-        // The players need no notice of each other leaving as the game ends.
-        dispose_game_server();
-        set_send_delete_packets(false);
+        // Between games of one session the session lives on.
+        if (!force && net->state == _net_reenter_game) return;
+        net->state = _vesk_net_coming_down;
+        if (net_i_am_the_server(net->game))
+        {
+            // The players need no notice of each other leaving as the game ends.
+            dispose_game_server();
+            set_send_delete_packets(false);
+        }
+        clear_ping_data();
+        net_exit(net->game);
+        // The lobby's connection goes through the same protocol: it stays up while the lobby does.
+        if (!lobby_connected()) ProtocolShutdown(net->protocol ? net->protocol : kModuleID);
+        net->game = nullptr;
+        net->state = _vesk_net_down;
     }
-    clear_ping_data();
-    net_exit(net->game);
-    net->game = nullptr;
-    net->state = _vesk_net_down;
+    // Logged out, a lobby that died can be logged into again.
+    if (logout) lobby_logout();
 }
 
 // A stream-and-datagram configuration of the local network: listening on

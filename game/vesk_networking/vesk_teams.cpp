@@ -19,6 +19,7 @@
 #include "networking/network_constants.h"
 #include "players.h"
 #include "tag_files/plugins.h"
+#include "tag_files/tag_files.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
@@ -434,9 +435,11 @@ bool is_net_game_valid(const net_game_description *description, bool check_check
                  get_version_string(version, true));
         return false;
     }
-    // The tags' checksum is compared only under a lobby connection, which this
-    // program does not have yet.
-    (void)check_checksum;
+    // A lobby lists games of every data set; only one on the same foundation
+    // tags can be played (the join-failed dialog gives the reason).
+    if (check_checksum && lobby_connected() &&
+        description->public_tags_checksum != tag_files_get_foundation_checksum())
+        return false;
     return tag_file_plugins_decode(nullptr, nullptr, description->parameters.plugin_data, nullptr, reason,
                                    (int32_t)reason_size);
 }

@@ -17,6 +17,8 @@
 #include "bitmap_dialogs/network_services.h"
 #include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
+#include "cseries/log.h"
+#include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
@@ -32,6 +34,7 @@
 #include "support/lobby_interface_fixture.h"
 #include "support/lobby_list_packets.h"
 #include "support/lobby_script_peer.h"
+#include "support/scratch.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
 #include "version.h"
@@ -201,29 +204,45 @@ TEST_F(lobby_dialog, only_the_exact_commands_run_and_everything_else_is_chat)
     EXPECT_FALSE(send_metaserver_chat_text(dialog, " \t ")) << "blanks are not sent";
 }
 
-TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged)
+// Directed data names its sender as the service stamped it: a line whose
+// payload claims someone else is dropped, with one log line per impostor.
+TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_and_are_who_they_claim)
 {
     open_lobby();
+    const std::string log_path = testing::TempDir() + "lobby_chat.log";
+    ASSERT_TRUE(open_log_file_at(log_path.c_str(), "lobby chat"));
     const struct
     {
-        uint32_t sender;
+        uint32_t claimed, stamped;
         int32_t event;
         bool shown;
-    } cases[] = {{LISTED_ID, _broadcast_message, true},
-                 {LISTED_ID, _directed_message, true},
-                 {GAGGED_ID, _broadcast_message, false},
-                 {UNKNOWN_ID, _broadcast_message, false},
-                 {UNKNOWN_ID, _directed_message, false}};
+    } cases[] = {{LISTED_ID, 0, _broadcast_message, true},
+                 {LISTED_ID, LISTED_ID, _directed_message, true},
+                 {GAGGED_ID, 0, _broadcast_message, false},
+                 {UNKNOWN_ID, 0, _broadcast_message, false},
+                 {UNKNOWN_ID, UNKNOWN_ID, _directed_message, false},
+                 {LISTED_ID, UNKNOWN_ID, _directed_message, false},
+                 {LOCAL_ID, UNKNOWN_ID, _directed_message, false},
+                 {LISTED_ID, GAGGED_ID, _directed_message, false}};
     for (const auto &c : cases)
     {
         reset_chat_text(get_metaserver_client_dialog(), iCHAT_LIST);
         uint8_t payload[MAXIMUM_VESK_METASERVER_CHAT_SIZE];
         const int32_t length =
-            build_vesk_metaserver_chat_packet(payload, nullptr, 0, c.sender, 0xFFFFFFFFu, "someone", "hi there");
+            build_vesk_metaserver_chat_packet(payload, nullptr, 0, c.claimed, 0xFFFFFFFFu, "someone", "hi there");
         ASSERT_TRUE(byteswap_metaserver_packet(payload, length, true));
+        note_metaserver_directed_data_sender(c.stamped);
         EXPECT_TRUE(handle_metaserver_event_in_client_dialog(c.event, payload, length));
-        EXPECT_EQ(chat_rows() > 0, c.shown) << c.sender << " " << c.event;
+        EXPECT_EQ(chat_rows() > 0, c.shown) << c.claimed << " " << c.stamped << " " << c.event;
     }
+    close_log_file();
+    const std::vector<uint8_t> bytes = read_file_bytes(log_path);
+    const std::string log(bytes.begin(), bytes.end());
+    size_t impostor_lines = 0;
+    for (size_t at = log.find("claiming to be player"); at != std::string::npos;
+         at = log.find("claiming to be player", at + 1))
+        ++impostor_lines;
+    EXPECT_EQ(impostor_lines, 2u) << log; // UNKNOWN_ID once for its two lines, GAGGED_ID once
     // A payload whose strings run past the event's length is refused.
     uint8_t payload[MAXIMUM_VESK_METASERVER_CHAT_SIZE];
     const int32_t length = build_vesk_metaserver_chat_packet(payload, nullptr, 0, LISTED_ID, 0xFFFFFFFFu, "x", "hi");

@@ -13,6 +13,8 @@
 #include "commands.h"
 #include "cseries/timers.h"
 #include "game_time.h"
+#include "lobby_procedures.h"
+#include "metaserver/metaserver_dialogs.h"
 #include "networking/connection_manager.h"
 #include "networking/public_packet_definitions.h"
 #include "networking/tcp_module.h"
@@ -426,20 +428,23 @@ TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who
     }
 }
 
+// A ranked room asks only that someone plays against the observer; outside
+// one the ranked rule always holds.
 TEST_F(net_game_layer, who_may_start_follows_the_ready_marks_and_the_observers_team)
 {
+    if (!lobby_procedures_registered()) register_metaserver_hooks();
     const int32_t NO_TEAM = -1;
     const struct
     {
         const char *why;
         std::vector<std::pair<uint16_t, int32_t>> others; // flags, captain
         bool ready;
-        bool may_start;
+        bool may_start, ranked_enough;
     } cases[] = {
-        {"everybody ready", {{0, NO_TEAM}}, true, true},
-        {"one not ready", {{0, NO_TEAM}}, false, false},
-        {"an observer without a team in a game of two", {{_player_is_observer_flag, NO_TEAM}}, true, true},
-        {"an observer captaining all three", {{_player_is_observer_flag, 1}, {0, 1}}, true, false},
+        {"everybody ready", {{0, NO_TEAM}}, true, true, true},
+        {"one not ready", {{0, NO_TEAM}}, false, false, true},
+        {"an observer without a team in a game of two", {{_player_is_observer_flag, NO_TEAM}}, true, true, true},
+        {"an observer captaining all three", {{_player_is_observer_flag, 1}, {0, 1}}, true, false, false},
     };
     for (const auto &c : cases)
     {
@@ -457,6 +462,10 @@ TEST_F(net_game_layer, who_may_start_follows_the_ready_marks_and_the_observers_t
             add_listed_player((int16_t)(i + 1), player);
         }
         EXPECT_EQ(enough_players_agree_to_start_game(), c.may_start) << c.why;
+        reset_current_metaserver_room_ranked_guess(true);
+        EXPECT_EQ(net_enough_players_for_ranked_game(), c.ranked_enough) << c.why;
+        reset_current_metaserver_room_ranked_guess(false);
+        EXPECT_TRUE(net_enough_players_for_ranked_game()) << c.why;
     }
 }
 

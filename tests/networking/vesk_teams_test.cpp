@@ -7,6 +7,9 @@
 #include "support/net_session_fixture.h"
 
 #include "cseries/cstrings.h"
+#include "lobby_procedures.h"
+#include "metaserver/metaserver_dialogs.h"
+#include "tag_files/tag_files.h"
 
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/vesk_networking.h"
@@ -201,6 +204,29 @@ TEST(net_game_validity, the_version_window)
         EXPECT_EQ(is_net_game_valid(&description, false, reason, sizeof(reason)), r.valid) << r.version;
         EXPECT_NE(strstr(reason, r.reason_part), nullptr) << r.version << ": " << reason;
     }
+}
+
+// Under a lobby connection a listed game must be on the same foundation tags.
+TEST(net_game_validity, the_foundation_checksum_under_the_lobby)
+{
+    if (!lobby_procedures_registered()) register_metaserver_hooks();
+    const struct
+    {
+        bool connected, check, same_checksum, valid;
+    } rows[] = {{true, true, true, true},    {true, true, false, false}, {true, false, false, true},
+                {false, true, false, true}};
+    for (const auto &r : rows)
+    {
+        net_game_description description;
+        memset(&description, 0, sizeof(description));
+        description.parameters.version = 2182;
+        description.parameters.buildnum = 443;
+        description.public_tags_checksum = tag_files_get_foundation_checksum() ^ (r.same_checksum ? 0u : 1u);
+        get_metaserver_context()->state = r.connected ? _metaserver_connected : _metaserver_uninitialized;
+        EXPECT_EQ(is_net_game_valid(&description, r.check, nullptr, 0), r.valid)
+            << r.connected << r.check << r.same_checksum;
+    }
+    get_metaserver_context()->state = _metaserver_uninitialized;
 }
 
 namespace {

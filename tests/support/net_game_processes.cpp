@@ -68,21 +68,38 @@ bool vesk_sim_process::start_program(const std::string &bin, const std::string &
 bool vesk_sim_process::run(std::vector<std::string> all)
 {
     const std::string out_path = directory + "/out.txt", err_path = directory + "/err.txt";
+    // Its standard input is a pipe only this process writes (no other child inherits it).
+    int in[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return false;
     pid = fork();
-    if (pid < 0) return false;
+    if (pid < 0)
+    {
+        close(in[0]);
+        close(in[1]);
+        return false;
+    }
     if (pid == 0)
     {
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(in[0], 0) < 0) _exit(126);
         std::vector<char *> argv;
         for (std::string &argument : all) argv.push_back(argument.data());
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }
+    close(in[0]);
+    input = in[1];
     pidfd = (int)syscall(SYS_pidfd_open, pid, 0);
     return pidfd >= 0;
+}
+
+bool vesk_sim_process::send_line(const std::string &line)
+{
+    const std::string text = line + "\n";
+    signal(SIGPIPE, SIG_IGN); // a program that ended makes the write fail, not the test
+    return input >= 0 && write(input, text.data(), text.size()) == (ssize_t)text.size();
 }
 
 bool vesk_sim_process::wait(int32_t milliseconds)
@@ -122,6 +139,7 @@ std::vector<std::string> vesk_sim_process::hash_lines(void) const
 vesk_sim_process::~vesk_sim_process()
 {
     kill_now();
+    if (input >= 0) close(input);
     if (!directory.empty()) remove_directory_tree(directory.c_str());
 }
 

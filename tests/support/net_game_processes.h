@@ -16,6 +16,7 @@ struct vesk_sim_process
     int pidfd = -1;
     std::string directory; // its data directory
     int exit_code = -1;    // once it ended; -1 while running or when killed
+    int input = -1;        // the write end of its standard input
 
     // Starts `bin`/vesk_sim with `arguments` (no shell), its data directory a
     // new one beside `data_directory` linking that one's files.
@@ -29,6 +30,8 @@ struct vesk_sim_process
     // Waits at most `milliseconds` for the end: true when it ended.
     bool wait(int32_t milliseconds);
     void kill_now(void);
+    // Writes `line` and a newline to its standard input: false when it cannot.
+    bool send_line(const std::string &line);
     std::string out(void) const;
     std::string err(void) const;
     std::string log(void) const;

@@ -21,6 +21,7 @@
 #include "saved_games.h"
 
 #include "tag_files/tag_file_formats.h"
+#include "tool_help.h"
 
 static const int32_t LOCAL_TAG_FILE_HEADER_SIZE = (int32_t)sizeof(local_tag_file_header);
 
@@ -43,10 +44,10 @@ static int damaged(const char *reason, int32_t offset)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2)
+    if (tool_help_asked(argc, argv) || argc != 2)
     {
-        fprintf(stderr, "usage: vesk_film FILE\n");
-        return 2;
+        fprintf(tool_help_asked(argc, argv) ? stdout : stderr, "usage: vesk_film FILE\n");
+        return tool_help_asked(argc, argv) ? 0 : 2;
     }
     FILE *file = fopen(argv[1], "rb");
     if (!file)

@@ -27,10 +27,11 @@
 #include "screen_preferences.h"
 #include "cseries/system_info.h"
 #include "subsystems.h"
+#include "tool_help.h"
 
-static int usage(void)
+static int usage(FILE *out = stderr)
 {
-    fprintf(stderr, "usage: vesk_gl_probe [--data DIR] [--pattern FILE.png]\n");
+    fprintf(out, "usage: vesk_gl_probe [--data DIR] [--pattern FILE.png]\n");
     return 2;
 }
 
@@ -60,6 +61,7 @@ static bool write_frame_png(const bitmap_data *frame, const char *path)
 
 int main(int argc, char **argv)
 {
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     const char *data = nullptr;
     std::string pattern;
     for (int i = 1; i < argc; ++i)

@@ -40,6 +40,7 @@
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
 #include "vesk.h"
+#include "tool_help.h"
 
 namespace
 {
@@ -47,9 +48,9 @@ namespace
 volatile sig_atomic_t interrupted = 0;
 void on_signal(int) { interrupted = 1; }
 
-int usage(void)
+int usage(FILE *out = stderr)
 {
-    fprintf(stderr, "usage: vesk_lobby_probe --host H --port P --user U --password W [--room R] [--say TEXT] "
+    fprintf(out, "usage: vesk_lobby_probe --host H --port P --user U --password W [--room R] [--say TEXT] "
                     "[--list-game NAME] [--seconds S] [--log FILE]\n");
     return 2;
 }
@@ -134,6 +135,7 @@ void remove_home(void)
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     const char *host = nullptr, *user = nullptr, *password = nullptr, *say = nullptr, *log_path = nullptr;
     const char *game_name = nullptr;
     long port = 0, room = -1, seconds = 10;

@@ -4,11 +4,12 @@
 // (probe_roles.cpp).
 
 #include <cstdint>
+#include <cstdio>
 
 #include "uber/uber.h"
 
-// Prints the usage; 2, the status for bad arguments.
-int usage(void);
+// Prints the usage on `out`; 2, the status for bad arguments.
+int usage(FILE *out = stderr);
 // A decimal number within [minimum, maximum]; false for anything else.
 bool parse_number(const char *text, long minimum, long maximum, long *value);
 void print_address(uint32_t host, uint16_t port);

@@ -40,14 +40,15 @@
 #include "probe_network_game.h"
 #include "netprobe.h"
 #include "vesk_networking/network_hooks.h"
+#include "tool_help.h"
 
 static std::atomic<bool> interrupted{false};
 
 static void on_signal(int) { interrupted = true; }
 
-int usage(void)
+int usage(FILE *out)
 {
-    fprintf(stderr, "usage: vesk_netprobe listen [ADDRESS:]PORT [--advertise NAME] [--max N] [--mode 2|3] [--seconds S]\n"
+    fprintf(out, "usage: vesk_netprobe listen [ADDRESS:]PORT [--advertise NAME] [--max N] [--mode 2|3] [--seconds S]\n"
                     "       vesk_netprobe connect HOST:PORT [--mode 2|3] [--seconds S]\n"
                     "       vesk_netprobe find [--port P]... [--seconds S]\n"
                     "       vesk_netprobe host [ADDRESS:]PORT [--players N] [--password P] [--send TYPE,TO,COUNT] [--seconds S]\n"
@@ -352,6 +353,7 @@ int find_command(int argc, char **argv)
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     if (argc < 2) return usage();
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);

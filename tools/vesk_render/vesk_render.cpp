@@ -43,10 +43,11 @@
 #include "render_harness.h"
 #include "tool_folders.h"
 #include "version.h"
+#include "tool_help.h"
 
-static void usage(void)
+static void usage(FILE *out = stderr)
 {
-    fprintf(stderr, "usage: vesk_render [--data DIR] --map TAG --camera X,Y,Z,YAW,PITCH [--fov DEGREES] --size WxH "
+    fprintf(out, "usage: vesk_render [--data DIR] --map TAG --camera X,Y,Z,YAW,PITCH [--fov DEGREES] --size WxH "
                     "--depth 16|32 [--filter on|off] [--omit-objects] [--ticks N] [--rasterizer software|opengl] "
                     "--out FILE.png\n");
 }
@@ -151,6 +152,7 @@ static int parse_render_arguments(int argc, char **argv, render_tool_options *o)
 
 int main(int argc, char **argv)
 {
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     render_tool_options tool;
     tool.options.filter = true;
     const int parsed = parse_render_arguments(argc, argv, &tool);

@@ -72,10 +72,11 @@
 #include "message_dialog.h"
 #include "vesk.h"
 #include "vesk_random.h"
+#include "tool_help.h"
 
-static void usage(void)
+static void usage(FILE *out = stderr)
 {
-    fprintf(stderr, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N] [--window]\n"
+    fprintf(out, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N] [--window]\n"
                     "                 [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] "
                     "[--record FILM]]\n");
 }
@@ -371,6 +372,7 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
 
 int main(int argc, char **argv)
 {
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     shot_options options;
     const int parsed = parse_shot_arguments(argc, argv, &options);
     if (parsed >= 0) return parsed;

@@ -26,6 +26,7 @@
 #include "game_preferences.h"
 #include "gameplay_versions.h"
 #include "interface_definitions.h"
+#include "lobby_procedures.h"
 #include "mesh.h"
 #include "monster_commands.h"
 #include "monsters.h"
@@ -91,6 +92,7 @@ static struct
     bool start_pressed;
     // the lobby road
     int32_t games_played;
+    int32_t games_at_login; // games_played when the player last logged in
     bool lobby_choice_made;
     bool play_again_pressed;
     bool back_in_lobby_told;
@@ -483,6 +485,27 @@ static bool pass_end_barrier(void)
     return false;
 }
 
+// What the quit dialog offers the host once the lobby dropped under its game:
+// the real dialog, opened and closed again.
+static void report_quit_dialog_after_lobby_drop(void)
+{
+    if (!local_player_is_network_originator()) return;
+    if (!open_quit_dialog())
+    {
+        fprintf(stderr, "vesk_sim: the quit dialog cannot be opened\n");
+        return;
+    }
+    dialog_data *dialog = get_quit_dialog();
+    const auto state = [dialog](int16_t item)
+    {
+        if (!dialog_has_item(dialog, item) || !bitmap_get_item_visible(dialog, item)) return "hidden";
+        return bitmap_get_item_enabled(dialog, item) ? "enabled" : "disabled";
+    };
+    fprintf(stderr, "vesk_sim: the lobby dropped; the quit dialog's rehost is %s and its restart %s\n",
+            state(_quit_dialog_restore_item), state(_quit_dialog_restart_item));
+    dispose_quit_dialog();
+}
+
 // One game from the start barrier to its end: 0 at its last tick past the
 // end barrier, 17 out of step, 1 for any other failure; `restart` is set when
 // the host forced a restart and every machine passed the end barrier.
@@ -548,6 +571,7 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
     else if (options->lobby)
     {
+        if (lobby_connection_died(false)) report_quit_dialog_after_lobby_drop();
         // The game's clock runs out at its last tick on every machine alike;
         // the endgame passes the end barrier and reports to the lobby.
         game_->time_remaining = 0;
@@ -569,6 +593,12 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
             pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
     }
     stop_simulation();
+    // Out of step too: the film is what shows where.
+    if (options->record && !save_simulation_film(options->record, reason, sizeof(reason)))
+    {
+        fprintf(stderr, "vesk_sim: %s\n", reason);
+        if (status == 0) status = 1;
+    }
     return status;
 }
 
@@ -666,7 +696,7 @@ int run_network_simulation(const net_run_options *options)
 static int16_t press_lobby_items(dialog_data *dialog)
 {
     if (out_of_time()) return iLEAVE_METASERVER;
-    if (run.games_played > 0)
+    if (run.games_played > run.games_at_login)
     {
         if (!run.back_in_lobby_told)
         {
@@ -803,6 +833,7 @@ int run_lobby_simulation(const net_run_options *options)
         if (!playing) fprintf(stderr, "vesk_sim: no game was %s from the lobby\n", options->join_listed ? "joined" : "created");
         while (playing)
         {
+            bool lobby_dropped = false;
             bool restart = false;
             const bool hosting = local_player_is_network_originator();
             status = play_network_game(options, hosting, &restart);
@@ -811,8 +842,19 @@ int run_lobby_simulation(const net_run_options *options)
             run.ready_pressed = run.start_pressed = run.play_again_pressed = false;
             // The map is gone: the endgame dialog has the main menu's look.
             initialize_interface_without_map();
+            lobby_dropped = lobby_connection_died(false);
             playing = handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false);
             if (playing) fprintf(stderr, "vesk_sim: the session goes on with game %d\n", (int)run.games_played + 1);
+            else if (lobby_dropped && run.games_played < options->games)
+            {
+                // As a player would: Network Game, and log in again.
+                fprintf(stderr, "vesk_sim: the lobby dropped during game %d; logging in again\n",
+                        (int)run.games_played);
+                run.games_at_login = run.games_played;
+                run.lobby_choice_made = run.back_in_lobby_told = false;
+                if (!log_in_to_lobby(options, &description, &player)) break;
+                playing = handle_metaserver_dialog_for_session(&data, &description, &player, INTERNET_PROTOCOL, true) != 0;
+            }
         }
         if (status == 0 && run.games_played < options->games)
         {

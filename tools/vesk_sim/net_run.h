@@ -23,6 +23,7 @@ struct net_run_options
     uint32_t random_orders_seed;
     int32_t wall_limit_ms;      // the whole run, joining and barriers included
     const char *chat;           // a line sent to everybody while the game is configured; may be null
+    const char *record;         // the path this process's film is kept at (the last game's); may be null
     // The lobby road (`lobby` not null): log in as `user`, then create a game
     // (`port` the hosting port, `players` awaited) or join the first listed one.
     const char *lobby;          // "HOST:PORT" of the lobby's login

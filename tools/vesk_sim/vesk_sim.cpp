@@ -18,7 +18,9 @@
 // outside the command stream.  Without it no film is kept: the game's own
 // films and saved games (its "Last Game" above all) are never touched.  --film replays FILM instead of starting from a
 // seed: the film gives the map, seed and length, and the trace is the one
-// the recorded run printed.  --orders gives the unit orders of FILE, one
+// the recorded run printed; a film that goes out of step as it replays (its
+// sync checks differ: other data, another program) exits 17 with "the film
+// went out of step at tick N" on standard error.  --orders gives the unit orders of FILE, one
 // timed order per line, as the players' own commands (docs/determinism.md);
 // a line that does not parse is refused with its number (exit 2).
 // --gameplay-version runs the new game under gameplay version V, one of the
@@ -49,7 +51,9 @@
 // (port 3453 without one), --find the first game the local network lists
 // (it takes --ticks and no map or seed: the host's game is played), in
 // progress too, replaying the host's history at full speed and printing its
-// catch-up rate on standard error.  Every process passes the start barrier,
+// catch-up rate on standard error.  --record FILM keeps this process's film
+// of the game (the last one played, after a restart) as FILM: the host and
+// each joiner record their own.  Every process passes the start barrier,
 // prints "TICK HASH" every 30 ticks, passes the end barrier at tick T and
 // prints "final T HASH"; one whose game falls out of step prints "out of
 // sync at tick N" and exits 17.  --random-orders SEED gives the local
@@ -66,7 +70,10 @@
 // played as above ("final T HASH", then "standings ..." as the lobby's score
 // report carries them), ends through the endgame dialog, --games G games of
 // one session (the host asks for each next one there), and the lobby dialog
-// comes back and is left.
+// comes back and is left.  When the lobby drops under a game, the host says
+// what its quit dialog offers ("the lobby dropped; the quit dialog's rehost is
+// ... and its restart ..."), the game ends at its last tick, and each process
+// logs in again, as a player would, for the games still to play.
 // --chat TEXT sends TEXT to everybody while the game is configured (the host
 // once its N players are listed, a joiner given --players N once it lists N,
 // else at once), and every process prints the chat lines it received as
@@ -119,9 +126,9 @@ static void print_usage(FILE *out)
                     "[--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
                     "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS] "
-                    "[--chat TEXT]\n"
+                    "[--chat TEXT] [--record FILM]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT]\n"
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
                     "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] | --join-listed "
                     "--ticks T [--games G] "
@@ -498,27 +505,41 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
     return status;
 }
 
+static std::string working_directory(void)
+{
+    char working[4096];
+    return getcwd(working, sizeof(working)) ? working : ".";
+}
+
+static std::string path_from_working_directory(const char *path)
+{
+    return path[0] == '/' ? path : working_directory() + "/" + path;
+}
+
 // A network game hosted, joined by address or found on the local network.
 static int run_network_road(simulation_options *o, int argc, char **argv)
 {
     const bool joining = o->net.join || o->net.find;
     if ((o->net_port >= 0) + (o->net.join != nullptr) + o->net.find != 1 || o->ticks < 0 || o->film ||
-        o->continue_from || o->record || o->orders_path || o->input_path || o->save_path || !o->commands.empty() ||
+        o->continue_from || o->orders_path || o->input_path || o->save_path || !o->commands.empty() ||
         camera_trace || o->report ||
         (joining && (o->map || o->seed >= 0 || o->gameplay_version != NONE || o->net.cooperative)) ||
         (!joining && (!o->map || strlen(o->map) != 4 || o->seed < 0)) || (joining && o->restart_at >= 0))
     {
         fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
-                        "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film, orders file, input, commands, "
+                        "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film to play, orders file, input, commands, "
                         "camera or report; only its host restarts it\n");
         return usage(), 2;
     }
+    // Named from the working directory of the call, which the harness leaves.
+    const std::string record_path = o->record ? path_from_working_directory(o->record) : "";
     if (!open_run_log(o->log, o->data, argc, argv)) return 1;
     // A restarted game runs twice.
     pass_net_options(o, (o->restart_at >= 0 ? 2 : 1) * o->ticks / 30 + 60);
     o->net.seed = (uint32_t)(o->seed < 0 ? 0 : o->seed);
     o->net.port = (uint16_t)(o->net_port < 0 ? 0 : o->net_port);
     o->net.restart_at = o->restart_at < 0 ? (int32_t)NONE : (int32_t)o->restart_at;
+    o->net.record = record_path.empty() ? nullptr : record_path.c_str();
     const int status = run_network_simulation(&o->net);
     close_log_file();
     return status;
@@ -590,8 +611,7 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
 {
     // Both name files in the working directory of the call, which the
     // harness leaves for the data directory.
-    char working[4096];
-    const std::string directory = getcwd(working, sizeof(working)) ? working : ".";
+    const std::string directory = working_directory();
     const std::string record_path = o->record ? (o->record[0] == '/' ? o->record : directory + "/" + o->record) : "";
     const std::string film_path = o->film ? (o->film[0] == '/' ? o->film : directory + "/" + o->film) : "";
     const std::string save_file =
@@ -669,6 +689,7 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     }
     if (o->report && ran) print_report();
     const int32_t last_tick = game_->game_time;
+    const int32_t out_of_step_tick = o->film ? get_out_of_sync_tick() : (int32_t)NONE;
     stop_simulation();
     bool film_written = true;
     if (o->record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
@@ -698,6 +719,11 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     {
         fprintf(stderr, "vesk_sim: the film could not be read to its end (see the log)\n");
         return 1;
+    }
+    if (out_of_step_tick != NONE)
+    {
+        fprintf(stderr, "vesk_sim: the film went out of step at tick %d\n", (int)out_of_step_tick);
+        return NET_RUN_OUT_OF_SYNC_EXIT;
     }
     return 0;
 }

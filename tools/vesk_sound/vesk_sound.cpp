@@ -29,10 +29,11 @@
 #include "tool_folders.h"
 #include "version.h"
 #include "vesk.h"
+#include "tool_help.h"
 
-static int usage(void)
+static int usage(FILE *out = stderr)
 {
-    fprintf(stderr, "usage: vesk_sound [--data DIR] --sound TAG [--at X,Y] [--seconds S]\n");
+    fprintf(out, "usage: vesk_sound [--data DIR] --sound TAG [--at X,Y] [--seconds S]\n");
     return 2;
 }
 
@@ -46,6 +47,7 @@ static const world_location3d *listener_at_origin(void)
 
 int main(int argc, char **argv)
 {
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     const char *data = nullptr, *sound_name = nullptr;
     bool positional = false;
     int32_t x = 0, y = 0;

@@ -47,14 +47,15 @@
 #include "sound_tags.h"
 #include "string_tags.h"
 #include "tool_support.h"
+#include "tool_help.h"
 
 // Tag files and data files are read whole; the store's formats count their
 // bytes in 32 bits.
 static const size_t MAXIMUM_TOOL_INPUT_SIZE = 0x7FFFFFF0u;
 
-static int usage(void)
+static int usage(FILE *out = stderr)
 {
-    fprintf(stderr,
+    fprintf(out,
             "usage: vesk_tags pack OUT --type foundation|patch|plugin|interface|interface-plugin|lobby-plugin|"
             "gameplay-plugin|addon [--name N] [--url U] [--patch P] [--version V] [--hidden] FILES-OR-DIRS...\n"
             "       vesk_tags list FILE\n"
@@ -336,6 +337,7 @@ static int command_wrap(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     if (argc < 2) return usage();
     std::string command = argv[1];
     if (command == "pack") return command_pack(argc, argv);

@@ -18,8 +18,7 @@ One line per event goes to standard output (flushed), for tests to read:
 the ports first ("login PORT", "room ID PORT", then "ready"), then lines
 such as "login alice ok id 1", "room 0 enter alice", "broadcast 0 alice 32",
 "game 3 listed room 0 by alice ...", "refused type 114 from alice: ...".
-Standard input takes commands: "drop-room ROOM", "keepalive",
-"malformed KIND", "message CODE TEXT", "quit".
+Standard input takes commands (listed under --help too).
 """
 
 import argparse
@@ -86,6 +85,14 @@ MAXIMUM_PLAYER_DATA, MAXIMUM_GAME_DATA = 128, 1024
 MAXIMUM_PLAYERS_PER_ROOM = 16
 TEST_GAMES = (("Test game one", "Plains"), ("Test game two", "Hills"))
 GUEST_NAME = b"Guest"  # what the game makes of an empty login
+
+COMMANDS = """commands on standard input, one per line:
+  drop-room ROOM      close the connection of every client in ROOM (the room went down)
+  keepalive           send a keepalive to every connection past its key exchange
+  malformed KIND      send one broken frame of KIND to every such connection
+  message CODE TEXT   send a server message to every such connection
+  quit                stop"""
+PUBLIC_TAGS_CHECKSUM_OFFSET = 556  # in a game description
 
 MALFORMED_KINDS = ("length0", "length3", "length200000", "bad-identifier", "bad-check-block",
                    "member-count", "entries-past-end", "short-info", "unterminated", "unknown-type")
@@ -493,7 +500,8 @@ class Server:
 
     def room_list(self):
         return b"".join(ROOM_INFO.pack(room, len(self.in_room(room)), LOOPBACK, self.room_port(room),
-                                       len(self.games[room]), 0, self.options.room_flags.get(room, 0))
+                                       len(self.games[room]), self.options.room_type.get(room, 0),
+                                       self.options.room_flags.get(room, 0))
                         for room in sorted(self.room_listeners))
 
     # --- Room connections ---------------------------------------------------
@@ -681,6 +689,11 @@ class Server:
             return
         port, order = struct.unpack_from(">Hh", body)
         data = body[4:]
+        if self.options.other_data:
+            data = bytearray(data)
+            checksum = struct.unpack_from(">I", data, PUBLIC_TAGS_CHECKSUM_OFFSET)[0] ^ 1
+            struct.pack_into(">I", data, PUBLIC_TAGS_CHECKSUM_OFFSET, checksum)
+            data = bytes(data)
         game_id, game = self.own_game(connection)
         verb = ADD if game is None else CHANGE
         if game is None:
@@ -962,7 +975,8 @@ def room_and_number(text):
 
 
 def parse_options(arguments):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0], fromfile_prefix_chars="@")
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0], fromfile_prefix_chars="@",
+                                     epilog=COMMANDS, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=6321, help="the login port on 127.0.0.1 (0: any free port)")
     parser.add_argument("--rooms", type=int, default=2, help="rooms 0..N-1, each on its own port (1..128)")
     parser.add_argument("--account", action="append", metavar="NAME:PASSWORD[:ID[:ORDER]]",
@@ -993,6 +1007,10 @@ def parse_options(arguments):
     parser.add_argument("--test-games", type=int, default=2, choices=(0, 1, 2), help="games listed in each room")
     parser.add_argument("--room-flags", type=room_and_number, action="append", default=[], metavar="ROOM:FLAGS",
                         help="list ROOM with these flags (3: recording streams supported and required)")
+    parser.add_argument("--room-type", type=room_and_number, action="append", default=[], metavar="ROOM:TYPE",
+                        help="list ROOM with this type (0 unranked, 1 ranked, 2 tournament)")
+    parser.add_argument("--other-data", action="store_true",
+                        help="list the games clients host with another foundation checksum (as hosted on other data)")
     parser.add_argument("--buddy-lists", action="store_true",
                         help="send the buddy list (and an order's members) after each room login")
     parser.add_argument("--no-versions", dest="versions", action="store_false",
@@ -1015,6 +1033,7 @@ def parse_options(arguments):
             parser.error("--room-message codes are 6, 12, 14 or 15")
     options.room_message = dict(options.room_message)
     options.room_flags = dict(options.room_flags)
+    options.room_type = dict(options.room_type)
     options.accounts = {}
     for number, text in enumerate(options.account or ["alice:wonderland", "bob:builder"]):
         fields = text.split(":") + ["", "", ""]
