@@ -223,9 +223,14 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
 {
     const auto incoming_queue = game_procedures()->incoming_queue;
     circular_queue *const queue = incoming_queue ? incoming_queue(context->game, context->player_id) : nullptr;
-    // Bytes waiting count as heard, read or not: a full queue is this end's
-    // slowness, not the peer's silence.
-    context->heard_ms = machine_tick_count();
+    // Only a whole packet counts as heard: a peer that sends a byte now and
+    // then, never finishing a packet, is as silent as one that sends nothing.
+    // A queue holding a whole packet the game has not taken yet (or a full
+    // one, which always does) is this end's slowness, not the peer's silence.
+    const auto note_whole_packet = [&] {
+        if (queue && circular_queue_holds_whole_packet(queue)) context->heard_ms = machine_tick_count();
+    };
+    note_whole_packet();
     for (int32_t turn = 0; valid_endpoint(endpoint) && !(context->flags & _context_closing_flag); turn++)
     {
         if (!queue)
@@ -258,6 +263,7 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
             close_connection(endpoint, false);
             break;
         }
+        note_whole_packet();
     }
 }
 
