@@ -1,11 +1,13 @@
 #include "connection_manager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "cseries/log.h"
 #include "cseries/timers.h"
+#include "networking/tcp_module.h"
 #include "platform_events.h"
 
 static struct uber_networking_globals
@@ -141,6 +143,60 @@ static int32_t joined_connection_count(void)
 bool connection_manager_has_room_for_a_player(void)
 {
     return joined_connection_count() < uber_networking_globals.maximum_number_of_connections;
+}
+
+// Recent joiners' addresses and their credit of joins, in milliseconds: a
+// join costs a second's share, and the credit grows back with time up to a
+// second's worth.  The oldest entry gives way to a new address.
+enum : int32_t
+{
+    JOIN_CREDIT_ADDRESSES = 32,
+    JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
+    JOIN_CREDIT_MAXIMUM_MS = 1000,
+};
+static struct join_credit
+{
+    uint32_t address;
+    uint32_t updated_ms, logged_ms;
+    int32_t credit_ms;
+    bool used;
+} join_credits[JOIN_CREDIT_ADDRESSES];
+
+bool connection_manager_join_allowed(Endpoint *endpoint)
+{
+    uint32_t address = 0;
+    if (!valid_endpoint(endpoint) || ProtocolFunctionPassThrough(endpoint, peer_address_pass_through_selector, &address))
+        return true; // no address to hold against it
+    const uint32_t now = machine_tick_count();
+    join_credit *entry = nullptr, *oldest = &join_credits[0];
+    for (join_credit &credit : join_credits)
+    {
+        if (credit.used && credit.address == address) entry = &credit;
+        if (!credit.used || (oldest->used && (int32_t)(credit.updated_ms - oldest->updated_ms) < 0)) oldest = &credit;
+    }
+    if (!entry)
+    {
+        entry = oldest;
+        *entry = {address, now, now - JOIN_CREDIT_MAXIMUM_MS, JOIN_CREDIT_MAXIMUM_MS, true};
+    }
+    const uint32_t elapsed = now - entry->updated_ms;
+    entry->credit_ms = elapsed >= (uint32_t)JOIN_CREDIT_MAXIMUM_MS ? JOIN_CREDIT_MAXIMUM_MS
+                                                                   : std::min<int32_t>(JOIN_CREDIT_MAXIMUM_MS,
+                                                                                       entry->credit_ms + (int32_t)elapsed);
+    entry->updated_ms = now;
+    if (entry->credit_ms >= JOIN_COST_MS)
+    {
+        entry->credit_ms -= JOIN_COST_MS;
+        return true;
+    }
+    if (now - entry->logged_ms >= 1000)
+    {
+        entry->logged_ms = now;
+        log_message(__FILE__, __LINE__, "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
+                    address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                    (int)JOINS_PER_ADDRESS_PER_SECOND);
+    }
+    return false;
 }
 
 int32_t net_silence_limit_ms(void)
